@@ -1,0 +1,59 @@
+# Shared build helpers.
+#
+# helm_library(NAME DIR <dir> [RECURSE] [EXCLUDE <subdir>...] [LIBS <lib>...])
+#   A static library of every .cpp/.c under DIR (relative to the calling
+#   CMakeLists.txt). LIBS are linked PUBLIC. The repository root is on the
+#   include path, so headers are included as "app/core/memory.h".
+#
+# helm_tests(NAME DIR <dir> [RECURSE] [LIBS <lib>...])
+#   A GoogleTest executable of every .cpp under DIR, registered with CTest
+#   test by test. Tests run headless (SDL offscreen video, dummy audio) and
+#   get HELM_SOURCE_DIR and HELM_TEST_TMP (a writable folder in the build
+#   tree) as compile definitions.
+
+set(HELM_EMPTY_SOURCE ${CMAKE_CURRENT_LIST_DIR}/empty.cpp)
+
+function(_helm_glob out dir recurse)
+  if(recurse)
+    file(GLOB_RECURSE files CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  else()
+    file(GLOB files CONFIGURE_DEPENDS ${dir}/*.cpp ${dir}/*.c)
+  endif()
+  set(${out} ${files} PARENT_SCOPE)
+endfunction()
+
+function(helm_library name)
+  cmake_parse_arguments(A "RECURSE" "DIR" "LIBS;EXCLUDE" ${ARGN})
+  get_filename_component(dir ${A_DIR} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  _helm_glob(srcs ${dir} ${A_RECURSE})
+  foreach(ex ${A_EXCLUDE})
+    list(FILTER srcs EXCLUDE REGEX "^${dir}/${ex}/")
+  endforeach()
+  add_library(${name} STATIC ${HELM_EMPTY_SOURCE} ${srcs})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(A_LIBS)
+    target_link_libraries(${name} PUBLIC ${A_LIBS})
+  endif()
+endfunction()
+
+function(helm_tests name)
+  cmake_parse_arguments(A "RECURSE" "DIR" "LIBS" ${ARGN})
+  get_filename_component(dir ${A_DIR} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+  _helm_glob(srcs ${dir} ${A_RECURSE})
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name} ${srcs})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
+  set(tmp ${PROJECT_BINARY_DIR}/testtmp/${name})
+  file(MAKE_DIRECTORY ${tmp})
+  target_compile_definitions(${name} PRIVATE
+    HELM_SOURCE_DIR="${PROJECT_SOURCE_DIR}" HELM_TEST_TMP="${tmp}")
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    WORKING_DIRECTORY ${tmp}
+    PROPERTIES
+      TIMEOUT 120
+      ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy;ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+endfunction()

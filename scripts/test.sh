@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: a normal build, then a build under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+bash "$root/scripts/install-deps.sh"
+jobs=$(nproc)
+
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" -j "$jobs"
+
+cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DHELM_SANITIZE=ON -DHELM_BENCH=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null
+cmake --build "$root/build-asan" -j "$jobs"
+
+export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
+echo "== Tests (normal build)"
+ctest --test-dir "$root/build" -j "$jobs" --output-on-failure
+echo "== Tests (AddressSanitizer and UndefinedBehaviorSanitizer)"
+ctest --test-dir "$root/build-asan" -j "$jobs" --output-on-failure
