@@ -1,0 +1,114 @@
+// The seam between the device (object, resources, states, draw validation)
+// and the rasteriser (fixed-function pipeline and pixel work).
+//
+// The device keeps one D3D8DrawState per device and updates it in place as the
+// driver sets states, transforms, lights, textures and targets; a draw call
+// fills in the vertex/index/primitive fields after validating them and hands
+// the whole record to D3D8Raster_Draw. Everything the record points at is only
+// valid during that call: the driver rewrites buffers, textures and states
+// right after, so the rasteriser must finish the draw (or copy what it keeps)
+// before returning.
+//
+// Ownership: the device owns every pointer in here; the rasteriser only reads,
+// except the colour and depth pixels of the targets, which it writes.
+//
+// The device guarantees before calling D3D8Raster_Draw:
+//   - primitiveCount >= 1 and primitiveType in 1..6;
+//   - the vertex layout was decoded from a supported FVF (XYZ or XYZRHW) and
+//     stride >= layout.size;
+//   - every vertex the draw reads lies inside `vertices`: for indexed draws
+//     every index is < vertexCount, for plain draws the primitive needs at
+//     most vertexCount vertices;
+//   - target.pixels is non-null; depth.pixels may be null (no depth surface:
+//     depth test passes, nothing written);
+//   - viewport is already clipped to the render target (X + Width <= target
+//     width and so on; Width or Height may be 0, which draws nothing).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/direct3d/d3d8_types.h"
+
+constexpr int D3D8_MAX_TEXTURE_SETS = 8;
+constexpr int D3D8_MAX_MIP_LEVELS = 16;  // 32768 texels per side would need 16
+constexpr int D3D8_MAX_DRAW_LIGHTS = 8;  // MaxActiveLights
+
+// Where each element of a vertex sits, decoded from the FVF code.
+// Offsets are in bytes from the start of the vertex; -1 means absent.
+struct D3D8VertexLayout {
+  uint32_t fvf;
+  int size;            // bytes the FVF describes (the stream stride may be larger)
+  bool pretransformed; // XYZRHW: x, y in render-target pixels, z, then rhw = 1/w
+  int position;        // always 0: 3 floats (XYZ) or 4 floats (XYZRHW)
+  int normal;          // 3 floats or -1
+  int diffuse;         // A8R8G8B8 uint32 or -1
+  int specular;        // A8R8G8B8 uint32 or -1
+  int texCount;        // number of sets present, 0..8
+  int texOffset[D3D8_MAX_TEXTURE_SETS];  // byte offset of set i (valid for i < texCount)
+  int texSize[D3D8_MAX_TEXTURE_SETS];    // floats in set i, 1..4 (2 for every set the driver sends)
+};
+
+// A colour or depth surface, or one mip level of a texture.
+// Colour pixels are stored in their real format, rows `pitch` bytes apart,
+// little-endian: A8R8G8B8/X8R8G8B8 as uint32 0xAARRGGBB, R5G6B5, X1R5G5B5,
+// A1R5G5B5, A4R4G4B4 as uint16, L8 and P8 one byte. DXT1 levels are 8-byte
+// 4x4 blocks, DXT2-5 16-byte blocks, `pitch` bytes per row of blocks.
+// Depth surfaces hold depth as an unsigned integer in the format's top bits
+// (D16 uint16, D15S1 bits 15-1, D24X8/D24S8/D24X4S4 uint32 bits 31-8, D32 all
+// 32 bits); the device clears them with RasterFormat_DepthEncode so that both
+// sides agree on the encoding.
+struct D3D8DrawSurface {
+  uint32_t format;  // D3DFMT_*
+  int width, height;
+  int pitch;        // bytes per row (per row of blocks for DXT)
+  uint8_t* pixels;  // null when absent
+};
+
+// A texture bound to a stage: its mip chain, level 0 first.
+struct D3D8DrawTexture {
+  uint32_t format;
+  int levelCount;  // 1..D3D8_MAX_MIP_LEVELS
+  D3D8DrawSurface levels[D3D8_MAX_MIP_LEVELS];
+};
+
+struct D3D8DrawState {
+  // ---- the primitive (filled per draw) ----
+  uint32_t primitiveType;  // D3DPT_*
+  int primitiveCount;
+  const uint8_t* vertices; // first vertex the draw may address (start or base vertex applied)
+  int vertexCount;         // vertices readable from `vertices`
+  int stride;              // bytes between vertices (>= layout.size)
+  D3D8VertexLayout layout;
+  const void* indices;     // null for non-indexed draws; else the first index of the draw
+  int indexSize;           // 2 or 4 (0 when not indexed)
+
+  // ---- states (kept up to date by the device) ----
+  uint32_t renderStates[D3D8_RENDERSTATE_COUNT];  // indexed by D3DRS_*
+  uint32_t stageStates[D3D8_MAX_STAGES][D3D8_STAGESTATE_COUNT];  // [stage][D3DTSS_*]
+  const D3D8DrawTexture* textures[D3D8_MAX_STAGES];  // null: no texture on that stage
+  const PALETTEENTRY* palette;  // the device's current palette (256 entries: R, G, B, alpha
+                                // in the flags byte) when one is set, else null; for P8
+
+  D3DMATRIX world, view, projection;
+  D3DMATRIX textureTransform[D3D8_MAX_STAGES];
+  // Bumped (from a global counter) whenever world, view or projection changes,
+  // so the rasteriser can cache products such as world x view x projection.
+  uint32_t transformSerial;
+
+  D3DMATERIAL8 material;
+  int lightCount;  // enabled lights, at most D3D8_MAX_DRAW_LIGHTS, lowest indices first
+  D3DLIGHT8 lights[D3D8_MAX_DRAW_LIGHTS];
+
+  D3DVIEWPORT8 viewport;  // clipped to the target (see above)
+
+  D3D8DrawSurface target;  // render target, written by the rasteriser
+  D3D8DrawSurface depth;   // depth surface (pixels null when none is bound)
+};
+
+// Draws one validated primitive batch into state->target (and depth).
+// Returns 1 when drawn (including "nothing visible"), 0 when the rasteriser
+// cannot draw it (unsupported target format, internal failure); the device
+// turns 0 into a failed draw. Must not keep any pointer from `state`.
+// Implemented by the rasteriser in platform/direct3d/d3d8_raster.cpp (the one
+// and only definition; the device layer never defines it, not even weakly).
+int D3D8Raster_Draw(const D3D8DrawState* state);
