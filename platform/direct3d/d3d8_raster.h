@@ -1,0 +1,15 @@
+// The software rasteriser behind the Direct3D 8 stand-in: the fixed-function
+// pipeline from vertices to pixels. The device validates a draw and calls
+// D3D8Raster_Draw (declared with the draw record in d3d8_draw.h).
+//
+// The pipeline is deterministic: one code path for every CPU, flush-to-zero
+// set for the duration of a draw (as the driver runs during play), and depth
+// computed from positions alone, so identical triangles give bit-identical
+// depth whatever their colours, fog or texture coordinates.
+#pragma once
+
+#include "platform/direct3d/d3d8_draw.h"
+
+// Releases the scratch memory the rasteriser keeps between draws (it grows
+// to the largest draw seen). Drawing again afterwards is allowed.
+void D3D8Raster_Shutdown();
