@@ -21,8 +21,11 @@
 //     most vertexCount vertices;
 //   - target.pixels is non-null; depth.pixels may be null (no depth surface:
 //     depth test passes, nothing written);
-//   - viewport is already clipped to the render target (X + Width <= target
-//     width and so on; Width or Height may be 0, which draws nothing).
+//   - `viewport` is the viewport as the driver set it (X and Y are signed
+//     offsets stored in uint32: read them as int32_t; the rectangle may reach
+//     outside the target) and maps clip space to pixels; `scissor` is that
+//     rectangle clipped to the render target, and no pixel outside it may be
+//     written (it may be empty: x0 >= x1 or y0 >= y1 draws nothing).
 #pragma once
 
 #include <cstdint>
@@ -99,7 +102,10 @@ struct D3D8DrawState {
   int lightCount;  // enabled lights, at most D3D8_MAX_DRAW_LIGHTS, lowest indices first
   D3DLIGHT8 lights[D3D8_MAX_DRAW_LIGHTS];
 
-  D3DVIEWPORT8 viewport;  // clipped to the target (see above)
+  D3DVIEWPORT8 viewport;  // as set (see above): maps x/w, y/w, z/w to pixels and depth
+  struct {
+    int x0, y0, x1, y1;    // pixels x0 <= x < x1, y0 <= y < y1
+  } scissor;               // viewport clipped to the target
 
   D3D8DrawSurface target;  // render target, written by the rasteriser
   D3D8DrawSurface depth;   // depth surface (pixels null when none is bound)
