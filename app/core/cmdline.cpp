@@ -1,0 +1,100 @@
+#include "app/core/cmdline.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+
+namespace {
+
+enum class Kind { Bool, Int, String };
+
+bool IsOption(const char* token, const char* name)
+{
+    return token && token[0] == '-' && strcasecmp(token + 1, name) == 0;
+}
+
+bool IsOneOf(const char* word, const char* a, const char* b, const char* c)
+{
+    return strcasecmp(word, a) == 0 || strcasecmp(word, b) == 0 || strcasecmp(word, c) == 0;
+}
+
+void ReadSwitch(int count, char** tokens, bool remove, const char* name, uint32_t* out)
+{
+    for (int i = 0; i < count; ++i) {
+        if (!IsOption(tokens[i], name))
+            continue;
+        if (i == count - 1) {
+            *out = 1;
+            continue;
+        }
+        const char* next = tokens[i + 1];
+        if (!next || next[0] == '-') {
+            *out = 1;
+            if (remove)
+                tokens[i] = nullptr;
+            continue;
+        }
+        if (IsOneOf(next, "TRUE", "YES", "ON"))
+            *out = 1;
+        else if (IsOneOf(next, "FALSE", "NO", "OFF"))
+            *out = 0;
+        if (remove)
+            tokens[i] = tokens[i + 1] = nullptr;
+        ++i;  // go on behind the value
+    }
+}
+
+void ReadValue(int count, char** tokens, bool remove, const char* name, Kind kind, void* out)
+{
+    for (int i = 0; i + 1 < count; ++i) {
+        if (!IsOption(tokens[i], name) || !tokens[i + 1])
+            continue;
+        if (kind == Kind::Int)
+            *(int32_t*)out = (int32_t)atoi(tokens[i + 1]);
+        else
+            *(char**)out = tokens[i + 1];
+        if (remove)
+            tokens[i] = tokens[i + 1] = nullptr;
+        ++i;
+    }
+}
+
+void ReadAll(int count, char** tokens, bool remove, Kind kind, va_list args)
+{
+    if (!tokens || count <= 0)
+        return;
+    for (;;) {
+        const char* name = va_arg(args, const char*);
+        if (!name)
+            break;
+        void* out = va_arg(args, void*);
+        if (!out)
+            continue;
+        if (kind == Kind::Bool)
+            ReadSwitch(count, tokens, remove, name, (uint32_t*)out);
+        else
+            ReadValue(count, tokens, remove, name, kind, out);
+    }
+}
+
+}  // namespace
+
+#define HELM_CMDLINE_READER(Function, kind)                          \
+    void Function(int count, char** tokens, int remove, ...)         \
+    {                                                                \
+        va_list args;                                                \
+        va_start(args, remove);                                      \
+        ReadAll(count, tokens, remove != 0, kind, args);             \
+        va_end(args);                                                \
+    }                                                                \
+    void Function(char** tokens, int count, ...)                     \
+    {                                                                \
+        va_list args;                                                \
+        va_start(args, count);                                       \
+        ReadAll(count, tokens, false, kind, args);                   \
+        va_end(args);                                                \
+    }
+
+HELM_CMDLINE_READER(CmdLine_GetBools, Kind::Bool)
+HELM_CMDLINE_READER(CmdLine_GetInts, Kind::Int)
+HELM_CMDLINE_READER(CmdLine_GetStrings, Kind::String)
