@@ -1,0 +1,50 @@
+// ConvexHull: a convex polyhedron shape built from a point cloud with qhull.
+//
+// qhull triangulates its output; coplanar triangles are regrouped here into
+// polygonal faces (a box has 6 faces, not 12), because contact manifolds are
+// built by clipping faces and a triangulated face would give the wrong
+// reference polygon. Edges are kept once each with their two faces, for the
+// edge-edge axes of the separating-axis test.
+#pragma once
+
+#include <cstdint>
+
+#include "physics/base/phys_array.h"
+#include "physics/collision/collision_shape.h"
+
+struct HullFace {
+  Vec3 normal;     // outward unit normal
+  float offset;    // plane: dot(normal, x) == offset
+  uint16_t first;  // first index in faceVertices
+  uint16_t count;  // vertices of the polygon, counter-clockwise about normal
+};
+
+struct HullEdge {
+  uint16_t v0, v1;  // vertex indices
+  uint16_t f0, f1;  // the two faces that share the edge
+};
+
+class ConvexHull : public CollisionShape {
+public:
+  ConvexHull() : CollisionShape(COLLISION_SHAPE_CONVEX) {}
+
+  PhysArray<Vec3, PHYS_MEM_SHAPE> vertices;  // hull vertices only (interior points dropped)
+  PhysArray<HullFace, PHYS_MEM_SHAPE> faces;
+  PhysArray<uint16_t, PHYS_MEM_SHAPE> faceVertices;
+  PhysArray<HullEdge, PHYS_MEM_SHAPE> edges;
+  Vec3 centroid{};      // centre of volume
+  float volume = 0;
+  Mat3 unitInertia{};   // inertia about the centroid for a mass of 1
+  float margin = 0;     // the margin given at build time (kept, not added to the shape)
+};
+
+// Builds a hull of count points given as four floats each (x, y, z, unused).
+// params are the merge tolerances of the shape format; qhull's own options
+// ("Qt Pp W1e-7 E1e-7") decide the merging, so they are accepted for the
+// callers' sake. Returns a new hull holding one reference, or null (with a
+// warning) for fewer than 4 points, non-finite points, coplanar, collinear or
+// coincident input, or more than 65535 hull vertices.
+ConvexHull* ConvexHull_Build(const float* points, int count, const float params[4], float margin);
+
+// Farthest hull vertex along dir (local space), and its index.
+int ConvexHull_Support(const ConvexHull* hull, Vec3 dir);

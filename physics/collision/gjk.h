@@ -1,0 +1,26 @@
+// GJK: distance between two convex shapes given by their support points.
+//
+// A shape is a point cloud in its own frame (a single point for a sphere)
+// grown by a radius. Gjk_Distance works on the cores; a result with
+// overlapping cores reports distance 0 and leaves the penetration to the
+// separating-axis test of the caller.
+#pragma once
+
+#include "physics/collision/collision_geometry.h"
+
+struct GjkShape {
+  const Vec3* points;  // core vertices, local space
+  int count;
+  Frame3 frame;        // local -> world
+  float radius;        // added around the core (sphere radius, or 0)
+};
+
+struct GjkResult {
+  float distance;  // between the cores (0 when they overlap)
+  Vec3 pointA;     // closest core point of A (world)
+  Vec3 pointB;     // closest core point of B (world)
+  int overlap;     // 1 when the cores intersect
+};
+
+// Computes the core distance; always fills result.
+void Gjk_Distance(const GjkShape& a, const GjkShape& b, GjkResult* result);
