@@ -1,9 +1,10 @@
 // RigidBody: a body of the dynamics world. It owns its collision primitives
-// (built by collision detection from descriptors), carries its mass
+// (the CollisionBody part, built by collision detection from descriptors),
+// carries its mass
 // properties about the centre of mass, and moves under the simulation of the
 // subspace it is attached to.
 //
-// Placement: `transform` is the body origin (where primitives are defined);
+// Placement: `pose` (of CollisionBody) is the body origin (where primitives are defined);
 // the centre of mass sits at `comOffset` in body space. Velocities are the
 // world-space linear velocity of the centre of mass and the world-space
 // angular velocity; the engine layer reads and writes them directly, and a
@@ -13,8 +14,8 @@
 
 #include "physics/base/phys_math.h"
 #include "physics/base/phys_object.h"
+#include "physics/collision/collision_body.h"
 
-class CollisionPrimitive;
 class Subspace;
 class Simulation;
 
@@ -25,18 +26,7 @@ enum RigidBodyState : uint32_t {
   RB_STATE_NOT_SETTLED = 4,  // moved above the rest speed within the last check period
 };
 
-// Primitive descriptor of RigidBody_AddPrimitive.
-enum PrimitiveDescType { PRIMDESC_SHAPE = 0, PRIMDESC_SPHERE = 1 };
-struct PrimitiveDesc {
-  int type;           // PRIMDESC_SHAPE (shape object: convex hull or mesh) or PRIMDESC_SPHERE
-  PhysObject* shape;  // the shape object for type 0 (shared, not owned), else null
-  float radius;       // sphere radius for type 1
-  Transform transform;  // primitive placement in body space
-  float mass;         // this primitive's share of the body's mass
-  int convex;         // 1 for a convex shape, 0 for a mesh
-};
-
-class RigidBody : public PhysObject {
+class RigidBody : public PhysObject, public CollisionBody {
 public:
   PHYS_DECLARE_MEMCLASS(PHYS_MEM_BODY)
   RigidBody();
@@ -64,17 +54,17 @@ public:
   Vec3 angularVelocity{0, 0, 0};
   Vec3 force{0, 0, 0};   // accumulated this sub-step, cleared after integration
   Vec3 torque{0, 0, 0};
-  PhysArray<CollisionPrimitive*, PHYS_MEM_BODY> primitives;  // in insertion order, owned
 
   // Mass distribution.
   Mat3 invInertiaLocal = Mat3_Zero();  // body-space inverse inertia about the centre of mass
   Vec3 comOffset{0, 0, 0};             // centre of mass in body space
   bool pinned = false;                 // not integrated, immovable in contacts
   bool massFromShapes = true;          // total mass still the primitives' sum
+  uint8_t lockedAxes = 0;              // body axes whose spin SetInertiaTensor cleared (bits 0..2)
+  bool hasMesh = false;                // a mesh primitive: the body can only be fixed
 
   // Placement and bookkeeping (engine-internal).
-  Transform transform{{1, 0, 0, 0}, {0, 0, 0}};
-  uint32_t id;                   // stable creation number: orders pairs and islands
+  uint32_t id;                   // stable creation number (collisionId): orders pairs and islands
   Subspace* subspace = nullptr;  // the subspace the body is attached to, or none
   Mat3 invInertiaWorld = Mat3_Zero();
   float sleepTime = 0.0f;        // time spent below the rest speeds
@@ -99,6 +89,11 @@ void RigidBody_SetInertiaTensor(RigidBody* body, const Mat3* invInertia);
 // Recomputes centre of mass and inertia shape from the primitives, keeping the
 // total mass of SetMass, keeping fixed bodies fixed, and re-applying locked axes.
 void RigidBody_UpdateMassProperties(RigidBody* body);
+// Recomputes the world-space inverse inertia from the pose (the step does this
+// for every moving body at the start of each sub-step).
+void RigidBody_UpdateWorldInertia(RigidBody* body);
+// Keeps the collision flags (fixed, asleep) in step with the body's state.
+void RigidBody_SyncCollisionFlags(RigidBody* body);
 // Moves the centre of mass to a body-space point (inertia kept).
 void RigidBody_SetCentreOfMass(RigidBody* body, Vec3 localCom);
 void RigidBody_GetPositionAndRotation(const RigidBody* body, Vec3* position, Quat* rotation);

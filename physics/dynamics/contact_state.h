@@ -1,0 +1,50 @@
+// The simulation's contact state between and within sub-steps: this
+// sub-step's manifolds with their solver rows, the previous sub-step's
+// impulses for warm starting, the phantom overlaps in progress, the events
+// queued for dispatch and the body snapshot the sub-step walks. Internal to
+// the dynamics (simulation.cpp); tests read it for diagnostics.
+#pragma once
+#include <cstdint>
+
+#include "physics/base/phys_array.h"
+#include "physics/collision/narrow_phase.h"
+#include "physics/dynamics/constraint.h"
+#include "physics/dynamics/events.h"
+
+class CollisionPrimitive;
+class RigidBody;
+
+struct SolverManifold {
+  uint64_t key;  // (lower primitive id << 32) | higher id
+  CollisionPrimitive* pa;
+  CollisionPrimitive* pb;
+  RigidBody* a;  // owning bodies (a of pa, b of pb)
+  RigidBody* b;
+  ContactManifold m;
+  float impulses[4][3];  // normal, two friction impulses per point (warm starts)
+  float friction;
+  float restitution;
+  int rowStart;  // first row in ContactSolverState::rows, -1 when not solved
+  bool dead;     // a body left during the sub-step: skip
+};
+
+struct PhantomOverlap {
+  uint64_t key;
+  CollisionPrimitive* pa;
+  CollisionPrimitive* pb;
+  RigidBody* a;
+  RigidBody* b;
+};
+
+struct ContactSolverState {
+  PhysArray<SolverManifold, PHYS_MEM_CONTACT> manifolds;      // this sub-step, ordered by key
+  PhysArray<SolverManifold, PHYS_MEM_CONTACT> previous;       // last sub-step, ordered by key
+  PhysArray<SolverRow, PHYS_MEM_SOLVER> rows;                 // contact rows of this sub-step
+  PhysArray<PhantomOverlap, PHYS_MEM_CONTACT> overlaps;       // in progress, ordered by key
+  PhysArray<PhantomOverlap, PHYS_MEM_CONTACT> overlapsNext;   // scratch
+  PhysArray<PhysPairEvent, PHYS_MEM_EVENT> pending;           // queued phantom end events
+  PhysArray<RigidBody*, PHYS_MEM_SOLVER> stepBodies;          // the sub-step's bodies (null: left)
+  PhysArray<Constraint*, PHYS_MEM_SOLVER> stepConstraints;    // constraints solved this sub-step
+  PhysArray<int, PHYS_MEM_SOLVER> islandParent;               // union-find scratch
+  PhysArray<float, PHYS_MEM_SOLVER> islandRest;               // scratch
+};

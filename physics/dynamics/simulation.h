@@ -1,0 +1,101 @@
+// Simulation: steps its subspaces' bodies from its current time to a target
+// time in sub-steps. One sub-step of length h:
+//   1. wake requests and quarantine of non-finite bodies;
+//   2. actions (forces), then velocities integrated with gravity and forces;
+//   3. collision detection at the current placement;
+//   4. contact events (kind 2, pre-solve velocities) and phantom overlap
+//      events (kind 5), then the structural changes callbacks deferred;
+//   5. the sequential-impulse solve of contacts and constraints (warm started);
+//   6. positions integrated, fast bodies backstepped at their first hit;
+//   7. deactivation of resting islands.
+#pragma once
+#include <cstdint>
+
+#include "physics/base/phys_array.h"
+#include "physics/base/phys_math.h"
+#include "physics/base/phys_object.h"
+#include "physics/dynamics/phys_time.h"
+
+class CollisionDetection;
+class CollisionListener;
+class CollisionPrimitive;
+class ConstraintManager;
+class DynWorld;
+class EventDispatcher;
+class RigidBody;
+class Subspace;
+struct ContactSolverState;
+
+// Deactivation. A body is at rest when its speeds stay below the rest speeds;
+// an island of touching bodies sleeps when all its bodies have rested for
+// checkPeriod[0], or moved only below the slow speeds for checkPeriod[1].
+struct FreezeManager {
+  float checkPeriod[2] = {0.2f, 10.0f};
+  float restLinear = 0.08f;   // m/s
+  float restAngular = 0.12f;  // rad/s
+  float slowLinear = 0.4f;
+  float slowAngular = 0.5f;
+};
+
+// Per-step counts for statistics monitors.
+struct SimulationStats {
+  int subSteps;
+  int activeBodies;
+  int pairs;
+  int contacts;
+  int islands;
+  int contactEvents;
+  int phantomEvents;
+  float maxPenetration;
+};
+
+class Simulation : public PhysObject {
+public:
+  PHYS_DECLARE_MEMCLASS(PHYS_MEM_WORLD)
+  Simulation();
+  ~Simulation() override;
+  int Notify(PhysObject* source, uint32_t id, int mode) override;
+
+  DynWorld* world = nullptr;
+  Vec3 gravity{0, -9.81f, 0};
+  int resolver = 2;
+  FreezeManager freeze;
+  int solverIterations = 10;
+  double time = 0.0;           // seconds reached
+  float lastSubStep = 0.0f;    // length of the previous sub-step (warm-start scaling)
+  bool stepping = false;       // inside a sub-step (callbacks run)
+  EventDispatcher* dispatcher = nullptr;          // owned
+  CollisionListener* collisionListener = nullptr; // not owned
+  EventDispatcher* phantomListener = nullptr;     // not owned
+  CollisionDetection* detection = nullptr;        // not owned
+  PhysArray<Subspace*, PHYS_MEM_WORLD> subspaces; // not owned
+  ContactSolverState* contacts = nullptr;         // owned: manifolds, warm starts, overlaps
+  SimulationStats stats{};
+};
+
+// -> a simulation on world (not added to it: DynWorld_AddSimulation).
+Simulation* Simulation_Construct(DynWorld* world);
+// Resolution strategy 2 (sequential impulses) is the only one; others refused.
+int Simulation_SetResolver(Simulation* sim, int resolver);
+void Simulation_SetGravity(Simulation* sim, Vec3 gravity);
+EventDispatcher* Simulation_GetDispatcher(Simulation* sim);
+void Simulation_SetCollisionListener(Simulation* sim, CollisionListener* listener);
+void Simulation_SetPhantomListener(Simulation* sim, EventDispatcher* dispatcher);
+void Simulation_SetCollisionDetection(Simulation* sim, CollisionDetection* detection);
+CollisionDetection* Simulation_GetCollisionDetection(const Simulation* sim);
+int Simulation_AddSubspace(Simulation* sim, Subspace* subspace);
+void Simulation_SetSolverIterations(Simulation* sim, int iterations);
+// Advances to target in n equal sub-steps. n <= 0, or a target not after the
+// current time, does nothing except that a target moved backwards becomes the
+// clock (so the world does not freeze).
+void Simulation_StepTo(Simulation* sim, double target, int n);
+// One sub-step of length h (h <= 0 does nothing).
+void Simulation_SubStep(Simulation* sim, float h);
+// A body leaves the world (removed or destroyed): its contacts, warm starts
+// and overlaps are dropped, phantom end events sent (not for a destroyed
+// body's primitives), and bodies it supported woken.
+void Simulation_BodyLeaves(Simulation* sim, RigidBody* body, bool destroyed);
+// Wakes the bodies touching body in the last step (support removed or moved).
+void Simulation_WakeTouching(Simulation* sim, RigidBody* body);
+// Every body attached to the simulation's subspaces, in id order (a snapshot).
+int Simulation_GetBodies(const Simulation* sim, PhysArray<RigidBody*, PHYS_MEM_SOLVER>* out);
