@@ -1,0 +1,185 @@
+#include "app/save.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/core/hash.h"
+#include "app/core/memory.h"
+#include "app/text.h"
+#include "platform/win32/sysfile.h"
+
+namespace {
+
+struct SaveStorage {
+  SaveWriteHook write;
+};
+
+SaveStorage g_save = {};
+
+size_t Save_StandardWrite(const void* data, size_t size, void* file) {
+  return fwrite(data, 1, size, (FILE*)file);
+}
+
+char Save_Upper(char c) {
+  return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+}
+
+// A single path part that stays inside its folder.
+int Save_IsSafeName(const char* name, size_t maxLength) {
+  if (!name || !name[0] || name[0] == '.') return 0;
+  size_t n = 0;
+  for (const char* p = name; *p; p++, n++)
+    if (*p == '\\' || *p == '/' || *p == ':') return 0;
+  return n < maxLength;
+}
+
+// "SaveGame\<folder>\<file>" from a folder path "X:\SaveGame\<folder>\" (its
+// drive part dropped). 0 when either part could leave the save folder.
+int Save_FilePath(const char* folderPath, const char* fileName, char* out, size_t size) {
+  if (!folderPath || strlen(folderPath) < 3 || !Save_IsSafeName(fileName, SAVE_NAME_MAX)) return 0;
+  const char* rest = folderPath + 3;
+  static const char root[] = "SAVEGAME\\";
+  for (int i = 0; i < 9; i++)
+    if (Save_Upper(rest[i]) != root[i]) return 0;
+  char folder[SAVE_FOLDER_MAX];
+  size_t n = strlen(rest + 9);
+  if (n == 0 || n >= sizeof folder || rest[9 + n - 1] != '\\') return 0;
+  memcpy(folder, rest + 9, n - 1);
+  folder[n - 1] = 0;
+  if (!Save_IsSafeName(folder, sizeof folder)) return 0;
+  int written = snprintf(out, size, "SaveGame\\%s\\%s", folder, fileName);
+  return written > 0 && (size_t)written < size;
+}
+
+int Save_IsValidFolder(const SysFindData* data) {
+  if (!data->isFolder || strlen(data->name) < 9) return 0;
+  char rebuilt[SAVE_FOLDER_MAX];
+  if (!Save_FolderName(data->name + 9, rebuilt)) return 0;
+  for (size_t i = 0;; i++) {
+    if (Save_Upper(rebuilt[i]) != Save_Upper(data->name[i])) return 0;
+    if (!rebuilt[i]) return 1;
+  }
+}
+
+// Moves the search on to the next valid save (starting with data) and fills
+// the record; 0 when the search is exhausted.
+int Save_NextValid(SysFind* find, SysFindData* data, int haveData, SaveEnumRecord* record) {
+  for (;;) {
+    if (!haveData && !SysFile_FindNext(find, data)) return 0;
+    haveData = 0;
+    if (!Save_IsValidFolder(data)) continue;
+    if (record) snprintf(record->name, sizeof record->name, "%s", data->name + 9);
+    return 1;
+  }
+}
+
+}  // namespace
+
+int Save_GetCardLetters(char* buffer) {
+  if (buffer) memcpy(buffer, "ABCDEFGH", 8);
+  return 8;
+}
+
+int Save_GetCardName(char /*card*/, char* buffer, int size) {
+  if (!buffer || size <= 0) return 0;
+  char text[TEXT_BUFFER_SIZE];
+  Text_Get("LS_CardNamePC", 0, text, sizeof text);
+  snprintf(buffer, (size_t)size, "%s", text);
+  return 1;
+}
+
+int Save_FolderName(const char* saveName, char* buffer) {
+  if (!buffer) return 0;
+  buffer[0] = 0;
+  if (!Save_IsSafeName(saveName, SAVE_NAME_MAX)) return 0;
+  snprintf(buffer, SAVE_FOLDER_MAX, "%.8x-%s", Name_Hash(saveName, 0, 1), saveName);
+  for (char* p = buffer; *p; p++) *p = Save_Upper(*p);
+  return 1;
+}
+
+int Save_MakeFolder(char letter, const char* fileName, char* outPath, const char* /*title*/) {
+  if (!fileName || !outPath) return 0;
+  char name[SAVE_NAME_MAX];
+  int n = snprintf(name, sizeof name, "%c%s", letter, fileName);
+  char folder[SAVE_FOLDER_MAX];
+  if (n <= 0 || (size_t)n >= sizeof name || !Save_FolderName(name, folder)) return 0;
+  if (!SysFile_CreateFolder("SaveGame")) return 0;
+  char path[SAVE_FOLDER_MAX + 10];
+  snprintf(path, sizeof path, "SaveGame\\%s", folder);
+  if (!SysFile_CreateFolder(path)) return 0;
+  snprintf(outPath, SAVE_PATH_MAX, "%c:\\%s\\", letter, path);
+  return 1;
+}
+
+int Save_WriteFile(const char* folderPath, const char* fileName, const void* buffer, size_t size) {
+  char path[SAVE_PATH_MAX + SAVE_NAME_MAX];
+  char temporary[sizeof path + 8];
+  if (!Save_FilePath(folderPath, fileName, path, sizeof path) || (!buffer && size)) return 0;
+  snprintf(temporary, sizeof temporary, "%s.tmp", path);
+  FILE* f = SysFile_Open(temporary, "wb");
+  if (!f) return 0;
+  SaveWriteHook write = g_save.write ? g_save.write : Save_StandardWrite;
+  int ok = size == 0 || write(buffer, size, f) == size;
+  if (fflush(f) != 0) ok = 0;
+  if (fclose(f) != 0) ok = 0;
+  // Only a complete file replaces the old one.
+  if (ok && !SysFile_Rename(temporary, path)) ok = 0;
+  if (!ok) SysFile_Remove(temporary);
+  return ok;
+}
+
+int Save_ReadFile(const char* folderPath, const char* fileName, void* buffer, size_t size) {
+  char path[SAVE_PATH_MAX + SAVE_NAME_MAX];
+  if (!Save_FilePath(folderPath, fileName, path, sizeof path) || (!buffer && size)) return 0;
+  FILE* f = SysFile_Open(path, "rb");
+  if (!f) return 0;
+  int ok = size == 0 || fread(buffer, 1, size, f) == size;
+  fclose(f);
+  return ok;
+}
+
+long Save_GetFileSize(const char* folderPath, const char* fileName) {
+  char path[SAVE_PATH_MAX + SAVE_NAME_MAX];
+  if (!Save_FilePath(folderPath, fileName, path, sizeof path)) return -1;
+  FILE* f = SysFile_Open(path, "rb");
+  if (!f) return -1;
+  long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
+  fclose(f);
+  return size;
+}
+
+intptr_t Save_Enumerate(uint32_t /*letter*/, SaveEnumRecord* record) {
+  SysFindData data;
+  SysFind* find = SysFile_FindFirst("SaveGame\\*", &data);
+  if (!find) return -1;
+  if (!Save_NextValid(find, &data, 1, record)) {
+    SysFile_FindClose(find);
+    return -1;
+  }
+  return (intptr_t)find;
+}
+
+int Save_EnumerateNext(intptr_t handle, SaveEnumRecord* record) {
+  if (handle == -1 || handle == 0) return 0;
+  SysFindData data;
+  return Save_NextValid((SysFind*)handle, &data, 0, record);
+}
+
+void Save_EnumerateEnd(intptr_t handle) {
+  if (handle != -1 && handle != 0) SysFile_FindClose((SysFind*)handle);
+}
+
+int32_t Save_GetFreeSpace(char /*letter*/) {
+  uint64_t bytes;
+  if (!SysFile_GetDiskFree(nullptr, &bytes)) return SAVE_FREE_SPACE_UNREADABLE;
+  return bytes > 0x7FFFFFFFull ? 0x7FFFFFFF : (int32_t)bytes;
+}
+
+uint32_t Save_BytesToKB(uint32_t bytes) {
+  uint32_t kb = (uint32_t)(((uint64_t)bytes + 1023) / 1024);
+  return kb ? kb : 1;
+}
+
+void Save_SetWriteHook(SaveWriteHook hook) {
+  g_save.write = hook;
+}

@@ -1,0 +1,69 @@
+// Save storage: the save screens show "memory cards" A to H; on this
+// platform each save is a folder "SaveGame\<HASH>-<NAME>" in the working
+// folder (the whole name upper-cased, hash = Name_Hash(name, 0, 1) in hex),
+// holding files written and read whole. Saves bypass the file table, so they
+// are never served from an archive.
+//
+// Names that could leave the save folder (empty, with "\", "/" or ":", or
+// starting with ".") are refused everywhere. Files are written to a
+// temporary file that replaces the old one only when complete.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr int SAVE_NAME_MAX = 256;   // characters of a save name, NUL included
+constexpr int SAVE_FOLDER_MAX = SAVE_NAME_MAX + 9;  // "%.8x-" and the name
+constexpr int SAVE_PATH_MAX = SAVE_FOLDER_MAX + 16; // "X:\SaveGame\<folder>\"
+// Save_GetFreeSpace's answer when the free space can't be read.
+constexpr int32_t SAVE_FREE_SPACE_UNREADABLE = -1;
+
+// What an enumeration reports of one save: its name as stored (upper case).
+struct SaveEnumRecord {
+  char name[SAVE_NAME_MAX];
+};
+
+// Writes the eight card letters A..H (no terminator); returns 8.
+int Save_GetCardLetters(char* buffer);
+// The localised "LS_CardNamePC" cut to size - 1 characters; 1, or 0 for a
+// null buffer or size 0. The card letter is not used.
+int Save_GetCardName(char card, char* buffer, int size);
+
+// "%.8x-%s" of Name_Hash(name, 0, 1) and the name, upper-cased, into buffer
+// (SAVE_FOLDER_MAX bytes); 0 for a name that is unsafe or too long.
+int Save_FolderName(const char* saveName, char* buffer);
+// Creates "SaveGame" and the folder of the name "%c%s" (letter, fileName), so
+// each card letter has its own folder, and writes "%c:\SaveGame\<folder>\"
+// into outPath (SAVE_PATH_MAX bytes). 1 on success (also when the folder
+// exists); 0 otherwise. The title is not used.
+int Save_MakeFolder(char letter, const char* fileName, char* outPath, const char* title = nullptr);
+
+// Writes size bytes as the file's whole new content. 1 only when every byte
+// reached the disk; on failure the previous file is left as it was.
+int Save_WriteFile(const char* folderPath, const char* fileName, const void* buffer, size_t size);
+// 1 when size bytes were read from the start of the file.
+int Save_ReadFile(const char* folderPath, const char* fileName, void* buffer, size_t size);
+// The file's size, or -1 when it can't be opened or sought.
+long Save_GetFileSize(const char* folderPath, const char* fileName);
+
+// Walks the valid save folders (a folder whose name rebuilds from the part
+// behind its ninth character; compared without regard to case). Returns a
+// handle with the first save in record, or -1 when there is none. The letter
+// is not used: every card sees every save.
+intptr_t Save_Enumerate(uint32_t letter, SaveEnumRecord* record);
+// 1 with the next save in record, 0 at the end.
+int Save_EnumerateNext(intptr_t handle, SaveEnumRecord* record);
+// Ends the walk and frees the handle; -1 is ignored.
+void Save_EnumerateEnd(intptr_t handle);
+
+// Free bytes of the working folder's disk, computed in 64 bits and
+// saturated to 0x7FFFFFFF; SAVE_FREE_SPACE_UNREADABLE when the query fails.
+// The letter is not used.
+int32_t Save_GetFreeSpace(char letter = 0);
+// Kilobytes rounded up, at least 1.
+uint32_t Save_BytesToKB(uint32_t bytes);
+
+// Replaces the function that writes a file's bytes (tests inject short
+// writes); it returns the bytes written. Null restores the standard one.
+typedef size_t (*SaveWriteHook)(const void* data, size_t size, void* file);
+void Save_SetWriteHook(SaveWriteHook hook);

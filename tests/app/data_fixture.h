@@ -1,0 +1,60 @@
+// Shared set-up of the data-layer tests: each test runs in a folder of its
+// own (tests run in parallel processes) with the engine initialised and the
+// file layer installed over its table.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/file.h"
+#include "gfx/core/engine.h"
+#include "platform/win32/path.h"
+
+class DataTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = std::filesystem::path(HELM_TEST_TMP) /
+              (std::string("data_") + info->test_suite_name() + "_" + info->name());
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_);
+    std::filesystem::current_path(folder_);
+    Path_Shutdown();
+    ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
+    ASSERT_EQ(File_Init(), 1);
+  }
+
+  void TearDown() override {
+    File_Shutdown();
+    File_SetClock(nullptr);
+    Engine_Term();
+    Path_Shutdown();
+    std::filesystem::current_path(HELM_TEST_TMP);
+    std::filesystem::remove_all(folder_);
+  }
+
+  // Writes bytes to a path relative to the test's folder ("data/x/y.txt"),
+  // creating the folders on the way.
+  static void WriteDisk(const std::string& path, const std::string& bytes) {
+    std::filesystem::path p(path);
+    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+  }
+
+  static void WriteDisk(const std::string& path, const std::vector<uint8_t>& bytes) {
+    WriteDisk(path, std::string(bytes.begin(), bytes.end()));
+  }
+
+  static std::string ReadDisk(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  std::filesystem::path folder_;
+};

@@ -1,0 +1,157 @@
+#include "app/file.h"
+
+#include <cstring>
+
+#include "data_fixture.h"
+
+namespace {
+
+TEST(FileResolvePath, PutsDataInFrontAndCollapsesDoubledBackSlashes) {
+  EXPECT_STREQ(File_ResolvePath("Levels\\Track01"), "DATA\\Levels\\Track01");
+  EXPECT_STREQ(File_ResolvePath("\\Menu.cfg"), "DATA\\Menu.cfg");
+  EXPECT_STREQ(File_ResolvePath("a\\\\\\b"), "DATA\\a\\\\b");
+  EXPECT_STREQ(File_ResolvePath("a\\\\b\\\\c"), "DATA\\a\\b\\c");
+}
+
+TEST(FileResolvePath, CutsOverlongNamesWithinItsBuffer) {
+  std::string name(5000, 'x');
+  const char* path = File_ResolvePath(name.c_str());
+  EXPECT_EQ(strlen(path), 1023u);
+  EXPECT_EQ(strncmp(path, "DATA\\xxx", 8), 0);
+}
+
+TEST(FileText, ExtensionIsTheTextBehindTheLastDot) {
+  EXPECT_STREQ(File_GetExtension("x.y.z"), "z");
+  EXPECT_EQ(File_GetExtension("xyz"), nullptr);
+  EXPECT_EQ(File_GetExtension(""), nullptr);
+  EXPECT_STREQ(File_GetExtension("name."), "");
+}
+
+TEST(FileWithoutEngine, OpensNothingAndReportsNoPosition) {
+  // Before Engine_Init the table is empty (an earlier test in this process
+  // may have filled it).
+  FileInterface saved = *FileSystem_GetInterface();
+  *FileSystem_GetInterface() = FileInterface{};
+  EXPECT_EQ(File_Init(), 0);
+  EXPECT_EQ(File_Open("x", "rb"), nullptr);
+  EXPECT_EQ(File_Tell(nullptr), -1);
+  char buffer[8];
+  EXPECT_EQ(File_Gets(buffer, sizeof buffer, nullptr), nullptr);
+  EXPECT_EQ(File_GetSize("x", 1), 0);
+  File_Shutdown();
+  *FileSystem_GetInterface() = saved;
+}
+
+using FileLayer = DataTest;
+
+TEST_F(FileLayer, FindsDataNamesOnDiskWithoutRegardToCase) {
+  WriteDisk("data/levels/x.cfg", "12345");
+  EXPECT_EQ(File_GetSize("Levels\\X.CFG", 1), 5);
+  EXPECT_EQ(File_GetSize("levels/x.cfg", 0), 5);
+  EXPECT_EQ(File_Exists("LEVELS\\x.cfg"), 1);
+  EXPECT_EQ(File_Exists("levels\\missing.cfg"), 0);
+  EXPECT_EQ(File_GetSize("levels\\missing.cfg", 1), 0);
+}
+
+TEST_F(FileLayer, ReadLineDropsOneLineFeedAndKeepsTheCarriageReturn) {
+  WriteDisk("data/lines.txt", "one\r\ntwo\n\nlast");
+  void* f = File_Open("lines.txt", "r");
+  ASSERT_NE(f, nullptr);
+  char line[64];
+  ASSERT_NE(File_ReadLine(line, sizeof line, f), nullptr);
+  EXPECT_STREQ(line, "one\r");
+  ASSERT_NE(File_ReadLine(line, sizeof line, f), nullptr);
+  EXPECT_STREQ(line, "two");
+  ASSERT_NE(File_ReadLine(line, sizeof line, f), nullptr);
+  EXPECT_STREQ(line, "");
+  ASSERT_NE(File_ReadLine(line, sizeof line, f), nullptr);
+  EXPECT_STREQ(line, "last");
+  EXPECT_EQ(File_ReadLine(line, sizeof line, f), nullptr);
+  File_Close(f);
+}
+
+TEST_F(FileLayer, PrintfWritesThroughTheTableAndTheDiskCopyReadsPlainly) {
+  std::filesystem::create_directories("data");
+  void* f = File_Open("out.txt", "w");
+  ASSERT_NE(f, nullptr);
+  EXPECT_GE(File_Printf(f, "%s=%d\n", "key", 42), 0);
+  File_Close(f);
+  EXPECT_EQ(ReadDisk("data/out.txt"), "key=42\n");
+  const FileInterface* disk = File_GetInterface();
+  ASSERT_NE(disk, nullptr);
+  void* g = disk->open("DATA\\out.txt", "rb");
+  ASSERT_NE(g, nullptr);
+  char buffer[16] = {};
+  EXPECT_EQ(disk->read(buffer, 1, sizeof buffer, g), 7u);
+  EXPECT_STREQ(buffer, "key=42\n");
+  disk->close(g);
+}
+
+struct ProgressLog {
+  int calls = 0;
+  uint32_t elapsed = 0;
+  float bytes = 0;
+};
+
+void RecordProgress(uint32_t elapsedMs, float bytes, void* arg) {
+  ProgressLog* log = (ProgressLog*)arg;
+  log->calls++;
+  log->elapsed = elapsedMs;
+  log->bytes = bytes;
+}
+
+uint32_t g_now = 0;
+uint32_t ScriptedClock() { return g_now; }
+
+TEST_F(FileLayer, ProgressReportsAtMostEvery100MsWithTheBytesSinceTheLastReport) {
+  WriteDisk("data/big.bin", std::string(100000, 'b'));
+  File_SetClock(ScriptedClock);
+  g_now = 1000;
+  void* f = File_Open("big.bin", "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<char> buffer(40000);
+  // Counted before any callback is set: carried by the first report.
+  File_Read(buffer.data(), 1, 1000, f);
+
+  ProgressLog log;
+  LoadProgress_Begin(7, RecordProgress, &log);
+  File_Read(buffer.data(), 1, 40000, f);
+  EXPECT_EQ(log.calls, 1);
+  EXPECT_EQ(log.elapsed, 1000u);
+  EXPECT_EQ(log.bytes, 41000.0f);
+
+  g_now += 50;
+  File_Read(buffer.data(), 1, 40000, f);
+  EXPECT_EQ(log.calls, 1);  // within 100 ms
+  g_now += 50;
+  File_Read(buffer.data(), 1, 100, f);
+  EXPECT_EQ(log.calls, 1);  // exactly 100 ms is not more than 100
+  g_now += 1;
+  File_Read(buffer.data(), 4, 10, f);
+  EXPECT_EQ(log.calls, 2);
+  EXPECT_EQ(log.elapsed, 101u);
+  EXPECT_EQ(log.bytes, 40000.0f + 100.0f + 40.0f);
+
+  LoadProgress_End(7);
+  g_now += 500;
+  File_Read(buffer.data(), 1, 10, f);
+  EXPECT_EQ(log.calls, 2);
+  File_Close(f);
+}
+
+TEST_F(FileLayer, ShutdownPutsTheOriginalSlotsBack) {
+  FileInterface* live = File_GetLiveInterface();
+  File_Shutdown();
+  FileInterface original = *live;
+  ASSERT_EQ(File_Init(), 1);
+  EXPECT_NE(live->read, original.read);
+  EXPECT_NE(live->open, original.open);
+  File_Shutdown();
+  EXPECT_EQ(live->read, original.read);
+  EXPECT_EQ(live->gets, original.gets);
+  EXPECT_EQ(live->open, original.open);
+  EXPECT_EQ(live->exists, original.exists);
+  ASSERT_EQ(File_Init(), 1);
+}
+
+}  // namespace
