@@ -11,15 +11,24 @@ struct timespec Now()
     return now;
 }
 
-// Taken while the program loads, before main.
-const struct timespec g_start = Now();
+// The start is taken on first use, so a reader running inside another
+// file's static initialisation still sees a valid start...
+const struct timespec& Start()
+{
+    static const struct timespec start = Now();
+    return start;
+}
+
+// ...and at the latest while the program loads, before main.
+[[maybe_unused]] const bool g_startTaken = (Start(), true);
 
 }  // namespace
 
 uint32_t Clock_GetMs()
 {
+    const struct timespec& start = Start();
     struct timespec now = Now();
-    int64_t ms = (int64_t)(now.tv_sec - g_start.tv_sec) * 1000 +
-                 (now.tv_nsec - g_start.tv_nsec) / 1000000;
+    int64_t ms = (int64_t)(now.tv_sec - start.tv_sec) * 1000 +
+                 (now.tv_nsec - start.tv_nsec) / 1000000;
     return (uint32_t)ms + CLOCK_BASE_MS;
 }

@@ -215,18 +215,3 @@ TEST(List, DestroyHonoursTheReferenceCountAndUnlinksThePool)
     EXPECT_EQ(List_GetTotalBytes(), before);
     EXPECT_EQ(List_Destroy(nullptr), 0u);
 }
-
-TEST(List, PoolsAreListedNewestFirstAndUnlinkFromTheMiddle)
-{
-    List* a = List_Create(4);
-    List* b = List_Create(4);
-    List* c = List_Create(4);
-    EXPECT_EQ(List_GetFirst(), c);
-    EXPECT_EQ(c->next, b);
-    List_Destroy(b);
-    EXPECT_EQ(c->next, a);
-    EXPECT_EQ(a->prev, c);
-    List_Destroy(c);
-    EXPECT_EQ(List_GetFirst(), a);
-    List_Destroy(a);
-}

@@ -91,10 +91,3 @@ TEST(Strings, ParseHexStopsAtTheFirstForeignCharacterOrAtEightDigits)
     EXPECT_EQ(String_ParseHex("", &end), 0u);
     EXPECT_EQ(String_ParseHex("g1"), 0u);
 }
-
-TEST(Strings, FlagsSetSetsOrClearsOnlyTheGivenBits)
-{
-    EXPECT_EQ(Flags_Set(0x10u, 0x05u, 1), 0x15u);
-    EXPECT_EQ(Flags_Set(0x15u, 0x05u, 0), 0x10u);
-    EXPECT_EQ(Flags_Set(0x15u, 0x04u, 7), 0x15u);
-}

@@ -64,24 +64,6 @@ TEST_F(PathTest, BadNamesAndShortBuffersFailWithAnEmptyResult)
     EXPECT_STREQ(out, "1234567");
 }
 
-TEST_F(PathTest, CacheFollowsChangesItIsToldAbout)
-{
-    Plant("data/old.txt");
-    EXPECT_EQ(Resolved("DATA\\OLD.TXT"), "data/old.txt");  // listing now cached
-    std::filesystem::rename("data/old.txt", "data/new.txt");
-    Path_NoteRenamed("data/old.txt", "data/new.txt");
-    int exists = 1;
-    EXPECT_EQ(Resolved("DATA\\OLD.TXT", &exists), "data/OLD.TXT");
-    EXPECT_EQ(exists, 0);
-    EXPECT_EQ(Resolved("DATA\\NEW.TXT", &exists), "data/new.txt");
-    EXPECT_EQ(exists, 1);
-
-    std::filesystem::remove("data/new.txt");
-    Path_NoteRemoved("data/new.txt");
-    EXPECT_EQ(Resolved("DATA\\NEW.TXT", &exists), "data/NEW.TXT");
-    EXPECT_EQ(exists, 0);
-}
-
 TEST_F(PathTest, FilesAddedBehindItsBackAreFoundWhenALookupMisses)
 {
     Plant("data/a.txt");
