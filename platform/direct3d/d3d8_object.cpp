@@ -1,0 +1,206 @@
+// The Direct3D object of the stand-in: one adapter, its modes, format checks,
+// capabilities, and device creation.
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "platform/direct3d/d3d8.h"
+#include "platform/direct3d/d3d8_internal.h"
+#include "platform/direct3d/d3d8_test.h"
+
+namespace {
+
+struct ModeSize {
+  uint32_t width, height;
+};
+
+// 4:3 full-screen modes, smallest first.
+constexpr ModeSize kModes[] = {{640, 480}, {800, 600}, {1024, 768}, {1152, 864}, {1280, 960}};
+constexpr uint32_t kModeCount = sizeof kModes / sizeof kModes[0];
+constexpr uint32_t kRefreshRate = 60;
+
+// Capability bits the driver does not test by name.
+constexpr uint32_t kCullCaps = 0x10 | 0x20 | 0x40;  // cull none, clockwise, counter-clockwise
+constexpr uint32_t kAllCompareFuncs = 0xFF;        // NEVER .. ALWAYS
+constexpr uint32_t kAllBlendFactors = 0x7FF;       // ZERO .. SRCALPHASAT
+constexpr uint32_t kTextureSetsFvfCap = 8;         // texture coordinate sets per vertex
+
+bool Is16Bit(const D3D8Answers* a) { return a->displayFormat == D3DFMT_R5G6B5; }
+
+void BuildCaps(const D3D8Answers* a, D3DCAPS8* c) {
+  std::memset(c, 0, sizeof *c);
+  c->DeviceType = D3DDEVTYPE_HAL;
+  c->Caps2 = D3DCAPS2_CANRENDERWINDOWED;
+  c->PresentationIntervals = D3DPRESENT_INTERVAL_ONE | D3DPRESENT_INTERVAL_IMMEDIATE;
+  c->DevCaps = a->hardwareTnL ? (D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE) : 0;
+  c->PrimitiveMiscCaps = kCullCaps;
+  c->RasterCaps = D3DPRASTERCAPS_FOGVERTEX;
+  c->ZCmpCaps = c->AlphaCmpCaps = kAllCompareFuncs;
+  c->SrcBlendCaps = c->DestBlendCaps = kAllBlendFactors;
+  c->TextureCaps = D3DPTEXTURECAPS_PERSPECTIVE | D3DPTEXTURECAPS_ALPHA | D3DPTEXTURECAPS_MIPMAP |
+                   (a->pow2 ? D3DPTEXTURECAPS_POW2 : 0) |
+                   (a->nonPow2Conditional ? D3DPTEXTURECAPS_NONPOW2CONDITIONAL : 0) |
+                   (a->squareOnly ? D3DPTEXTURECAPS_SQUAREONLY : 0) |
+                   (a->palettes ? D3DPTEXTURECAPS_ALPHAPALETTE : 0);
+  c->TextureFilterCaps = D3DPTFILTERCAPS_MINFPOINT | D3DPTFILTERCAPS_MINFLINEAR | D3DPTFILTERCAPS_MIPFPOINT |
+                         D3DPTFILTERCAPS_MIPFLINEAR | D3DPTFILTERCAPS_MAGFPOINT | D3DPTFILTERCAPS_MAGFLINEAR;
+  c->TextureAddressCaps =
+      D3DPTADDRESSCAPS_WRAP | D3DPTADDRESSCAPS_MIRROR | D3DPTADDRESSCAPS_CLAMP | D3DPTADDRESSCAPS_BORDER;
+  c->MaxTextureWidth = c->MaxTextureHeight = a->maxTextureSize;
+  c->TextureOpCaps = D3DTEXOPCAPS_DISABLE | D3DTEXOPCAPS_SELECTARG1 | D3DTEXOPCAPS_SELECTARG2 |
+                     D3DTEXOPCAPS_MODULATE | D3DTEXOPCAPS_ADD | D3DTEXOPCAPS_BLENDTEXTUREALPHA |
+                     (a->modulate2x ? D3DTEXOPCAPS_MODULATE2X : 0) |
+                     (a->multiplyAdd ? D3DTEXOPCAPS_MULTIPLYADD : 0);
+  c->MaxTextureBlendStages = c->MaxSimultaneousTextures = a->blendStages;
+  c->MaxActiveLights = D3D8_MAX_DRAW_LIGHTS;
+  c->FVFCaps = kTextureSetsFvfCap;
+}
+
+bool AdapterOk(uint32_t adapter, uint32_t deviceType) {
+  return adapter == D3DADAPTER_DEFAULT && deviceType == D3DDEVTYPE_HAL;
+}
+
+}  // namespace
+
+int D3D8Answers_TextureFormat(const D3D8Answers* a, uint32_t format) {
+  switch (format) {
+    case D3DFMT_A8R8G8B8: case D3DFMT_X8R8G8B8: case D3DFMT_R5G6B5: case D3DFMT_X1R5G5B5:
+    case D3DFMT_A1R5G5B5: case D3DFMT_A4R4G4B4: case D3DFMT_L8:
+      return 1;
+    case D3DFMT_P8:
+      return a->palettes ? 1 : 0;
+    case D3DFMT_DXT1: case D3DFMT_DXT2: case D3DFMT_DXT3: case D3DFMT_DXT4: case D3DFMT_DXT5:
+      return a->dxt ? 1 : 0;
+    default:
+      return 0;
+  }
+}
+
+int D3D8Answers_RenderTargetFormat(const D3D8Answers* a, uint32_t format) {
+  return format == D3DFMT_X8R8G8B8 || format == D3DFMT_A8R8G8B8 || (Is16Bit(a) && format == D3DFMT_R5G6B5);
+}
+
+int D3D8Answers_DepthFormat(const D3D8Answers* /*answers*/, uint32_t format) {
+  return format == D3DFMT_D24X8 || format == D3DFMT_D16;
+}
+
+IDirect3D8* Direct3DCreate8(uint32_t sdkVersion) {
+  IDirect3D8* object = nullptr;
+  if (sdkVersion == D3D_SDK_VERSION) object = new (std::nothrow) IDirect3D8;
+  if (object) {
+    object->answers = *D3D8Test_Answers();
+    D3D8Answers& a = object->answers;
+    if (a.displayFormat != D3DFMT_R5G6B5) a.displayFormat = D3DFMT_X8R8G8B8;
+    if (a.blendStages < 1) a.blendStages = 1;
+    if (a.blendStages > D3D8_MAX_STAGES) a.blendStages = D3D8_MAX_STAGES;
+    if (a.maxTextureSize < 1 || a.maxTextureSize > 8192) a.maxTextureSize = 4096;
+    if (a.desktopWidth < 1 || a.desktopHeight < 1) a.desktopWidth = 640, a.desktopHeight = 480;
+    BuildCaps(&a, &object->caps);
+  }
+  D3D8Test_Log("Direct3DCreate8(%u) = %s", sdkVersion, D3D8Name(object));
+  return object;
+}
+
+uint32_t IDirect3D8::GetAdapterCount() { return 1; }
+
+D3DRESULT IDirect3D8::GetAdapterIdentifier(uint32_t adapter, uint32_t flags, D3DADAPTER_IDENTIFIER8* out) {
+  D3DRESULT r = D3DERR_INVALIDCALL;
+  if (out && adapter == D3DADAPTER_DEFAULT) {
+    std::memset(out, 0, sizeof *out);
+    snprintf(out->Driver, sizeof out->Driver, "helm_d3d8");
+    snprintf(out->Description, sizeof out->Description, "Helm software rasteriser");
+    r = D3D_OK;
+  }
+  D3D8Test_Log("GetAdapterIdentifier(%u, %u) = 0x%x", adapter, flags, (uint32_t)r);
+  return r;
+}
+
+uint32_t IDirect3D8::GetAdapterModeCount(uint32_t adapter) {
+  return adapter == D3DADAPTER_DEFAULT ? kModeCount : 0;
+}
+
+D3DRESULT IDirect3D8::EnumAdapterModes(uint32_t adapter, uint32_t mode, D3DDISPLAYMODE* out) {
+  if (!out || adapter != D3DADAPTER_DEFAULT || mode >= kModeCount) return D3DERR_INVALIDCALL;
+  out->Width = kModes[mode].width;
+  out->Height = kModes[mode].height;
+  out->RefreshRate = kRefreshRate;
+  out->Format = answers.displayFormat;
+  return D3D_OK;
+}
+
+D3DRESULT IDirect3D8::GetAdapterDisplayMode(uint32_t adapter, D3DDISPLAYMODE* mode) {
+  if (!mode || adapter != D3DADAPTER_DEFAULT) return D3DERR_INVALIDCALL;
+  mode->Width = answers.desktopWidth;
+  mode->Height = answers.desktopHeight;
+  mode->RefreshRate = kRefreshRate;
+  mode->Format = answers.displayFormat;
+  return D3D_OK;
+}
+
+D3DRESULT IDirect3D8::CheckDeviceFormat(uint32_t adapter, uint32_t deviceType, uint32_t adapterFormat,
+                                        uint32_t usage, uint32_t resourceType, uint32_t format) {
+  D3DRESULT r = D3DERR_NOTAVAILABLE;
+  if (!AdapterOk(adapter, deviceType)) {
+    r = D3DERR_INVALIDCALL;
+  } else if (adapterFormat != answers.displayFormat) {
+    r = D3DERR_NOTAVAILABLE;
+  } else if (usage & D3DUSAGE_DEPTHSTENCIL) {
+    // The depth format that matches the display: D24X8 (no stencil) for 32
+    // bits, D16 for the 16-bit display.
+    uint32_t depth = Is16Bit(&answers) ? D3DFMT_D16 : D3DFMT_D24X8;
+    if (resourceType == D3DRTYPE_SURFACE && format == depth) r = D3D_OK;
+  } else if (usage & D3DUSAGE_RENDERTARGET) {
+    if ((resourceType == D3DRTYPE_SURFACE || resourceType == D3DRTYPE_TEXTURE) &&
+        D3D8Answers_RenderTargetFormat(&answers, format))
+      r = D3D_OK;
+  } else if (resourceType == D3DRTYPE_TEXTURE || resourceType == D3DRTYPE_SURFACE) {
+    if (D3D8Answers_TextureFormat(&answers, format)) r = D3D_OK;
+  }
+  D3D8Test_Log("CheckDeviceFormat(%u, %u, %u, 0x%x, %u, 0x%x) = 0x%x", adapter, deviceType, adapterFormat, usage,
+               resourceType, format, (uint32_t)r);
+  return r;
+}
+
+D3DRESULT IDirect3D8::CheckDepthStencilMatch(uint32_t adapter, uint32_t deviceType, uint32_t adapterFormat,
+                                             uint32_t renderTargetFormat, uint32_t depthFormat) {
+  D3DRESULT r = D3DERR_NOTAVAILABLE;
+  if (!AdapterOk(adapter, deviceType)) {
+    r = D3DERR_INVALIDCALL;
+  } else if (adapterFormat == answers.displayFormat) {
+    bool rt32 = renderTargetFormat == D3DFMT_X8R8G8B8 || renderTargetFormat == D3DFMT_A8R8G8B8;
+    bool rt16 = Is16Bit(&answers) && renderTargetFormat == D3DFMT_R5G6B5;
+    if ((rt32 && depthFormat == D3DFMT_D24X8) || (rt16 && depthFormat == D3DFMT_D16)) r = D3D_OK;
+  }
+  D3D8Test_Log("CheckDepthStencilMatch(%u, %u, %u, %u, %u) = 0x%x", adapter, deviceType, adapterFormat,
+               renderTargetFormat, depthFormat, (uint32_t)r);
+  return r;
+}
+
+D3DRESULT IDirect3D8::GetDeviceCaps(uint32_t adapter, uint32_t deviceType, D3DCAPS8* out) {
+  if (!out || !AdapterOk(adapter, deviceType)) return D3DERR_INVALIDCALL;
+  *out = caps;
+  return D3D_OK;
+}
+
+D3DRESULT IDirect3D8::CreateDevice(uint32_t adapter, uint32_t deviceType, void* focusWindow,
+                                   uint32_t behaviorFlags, D3DPRESENT_PARAMETERS* params,
+                                   IDirect3DDevice8** device) {
+  D3DRESULT r = D3DERR_INVALIDCALL;
+  if (device) *device = nullptr;
+  bool hardware = (behaviorFlags & D3DCREATE_HARDWARE_VERTEXPROCESSING) != 0;
+  bool software = (behaviorFlags & D3DCREATE_SOFTWARE_VERTEXPROCESSING) != 0;
+  bool pure = (behaviorFlags & D3DCREATE_PUREDEVICE) != 0;
+  if (!device || !params || !AdapterOk(adapter, deviceType) || hardware == software) {
+    // exactly one kind of vertex processing must be asked for
+  } else if ((hardware || pure) && !answers.hardwareTnL) {
+    r = D3DERR_NOTAVAILABLE;
+  } else if (pure && !hardware) {
+    r = D3DERR_INVALIDCALL;
+  } else if ((r = D3D8Test_Fault(D3D8_FAULT_CREATEDEVICE)) >= 0) {
+    r = D3D8Device_Create(this, focusWindow, behaviorFlags, params, device);
+  }
+  D3D8Test_Log("CreateDevice(%u, %u, 0x%x) = 0x%x %s", adapter, deviceType, behaviorFlags, (uint32_t)r,
+               D3D8Name(device ? *device : nullptr));
+  return r;
+}

@@ -1,0 +1,229 @@
+#include "platform/direct3d/d3d8_present.h"
+
+#include <SDL.h>
+#include <png.h>
+
+#include <csetjmp>
+#include <new>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/direct3d/raster_format.h"
+
+namespace {
+
+// Module record of presentation.
+struct Presenter {
+  D3D8WindowResolver resolver = nullptr;
+  int frame = 0;             // frames shown since capture was last set
+  int captureFrame = -1;     // the one frame to capture, or -1
+  std::string capturePath;   // its file name, or the every-frame pattern
+  bool captureEvery = false;
+};
+
+Presenter& P() {
+  static Presenter p;
+  return p;
+}
+
+SDL_Window* WindowOf(void* handle) {
+  if (!handle || !P().resolver) return nullptr;
+  return P().resolver(handle);
+}
+
+// One row of `image` as R, G, B, A bytes.
+void RowToRgba(const D3D8DrawSurface* image, const PALETTEENTRY* palette, int y, uint8_t* out) {
+  for (int x = 0; x < image->width; ++x) {
+    uint32_t c = RasterFormat_Texel(image, palette, x, y);
+    out[4 * x + 0] = (uint8_t)(c >> 16);
+    out[4 * x + 1] = (uint8_t)(c >> 8);
+    out[4 * x + 2] = (uint8_t)c;
+    out[4 * x + 3] = (uint8_t)(c >> 24);
+  }
+}
+
+bool Readable(const D3D8DrawSurface* image) {
+  if (!image || !image->pixels || image->width <= 0 || image->height <= 0) return false;
+  switch (image->format) {
+    case D3DFMT_A8R8G8B8: case D3DFMT_X8R8G8B8: case D3DFMT_R5G6B5: case D3DFMT_X1R5G5B5:
+    case D3DFMT_A1R5G5B5: case D3DFMT_A4R4G4B4: case D3DFMT_L8: case D3DFMT_P8:
+    case D3DFMT_DXT1: case D3DFMT_DXT2: case D3DFMT_DXT3: case D3DFMT_DXT4: case D3DFMT_DXT5:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// libpng reports errors by longjmp; nothing with a destructor may live
+// between setjmp and the calls that can jump.
+bool WritePngFile(FILE* file, const D3D8DrawSurface* image, const PALETTEENTRY* palette, uint8_t* row) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  if (!info || setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    return false;
+  }
+  png_init_io(png, file);
+  png_set_IHDR(png, info, (png_uint_32)image->width, (png_uint_32)image->height, 8, PNG_COLOR_TYPE_RGB_ALPHA,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int y = 0; y < image->height; ++y) {
+    RowToRgba(image, palette, y, row);
+    png_write_row(png, row);
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return true;
+}
+
+bool ReadPngFile(FILE* file, uint32_t** out, int* width, int* height) {
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  if (!png) return false;
+  png_infop info = png_create_info_struct(png);
+  // Both survive the longjmp so they can be freed.
+  uint8_t* volatile rgba = nullptr;
+  png_bytep* volatile rowPointers = nullptr;
+  if (!info || setjmp(png_jmpbuf(png))) {
+    delete[] rgba;
+    if (rowPointers) png_free(png, rowPointers);
+    png_destroy_read_struct(&png, &info, nullptr);
+    return false;
+  }
+  png_init_io(png, file);
+  png_set_user_limits(png, 8192, 8192);
+  png_read_info(png, info);
+  png_uint_32 w = png_get_image_width(png, info), h = png_get_image_height(png, info);
+  int depth = png_get_bit_depth(png, info), type = png_get_color_type(png, info);
+  if (depth == 16) png_set_strip_16(png);
+  if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+  if (type == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+  if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+  if (type == PNG_COLOR_TYPE_GRAY || type == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+  png_set_filler(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != (size_t)w * 4) png_error(png, "unexpected row size");
+  rgba = new (std::nothrow) uint8_t[(size_t)w * h * 4];
+  if (!rgba) png_error(png, "out of memory");
+  rowPointers = (png_bytep*)png_malloc(png, sizeof(png_bytep) * h);
+  for (png_uint_32 y = 0; y < h; ++y) rowPointers[y] = rgba + (size_t)y * w * 4;
+  png_read_image(png, rowPointers);
+  png_free(png, rowPointers);
+  rowPointers = nullptr;
+  png_read_end(png, nullptr);
+  png_destroy_read_struct(&png, &info, nullptr);
+  uint32_t* pixels = new (std::nothrow) uint32_t[(size_t)w * h];
+  if (pixels) {
+    for (size_t i = 0; i < (size_t)w * h; ++i) {
+      const uint8_t* p = rgba + 4 * i;
+      pixels[i] = (uint32_t)p[3] << 24 | (uint32_t)p[0] << 16 | (uint32_t)p[1] << 8 | p[2];
+    }
+  }
+  delete[] rgba;
+  if (!pixels) return false;
+  *out = pixels;
+  *width = (int)w;
+  *height = (int)h;
+  return true;
+}
+
+SDL_PixelFormatEnum SdlFormat(uint32_t format) {
+  switch (format) {
+    case D3DFMT_A8R8G8B8: return SDL_PIXELFORMAT_ARGB8888;
+    case D3DFMT_X8R8G8B8: return SDL_PIXELFORMAT_RGB888;
+    case D3DFMT_R5G6B5: return SDL_PIXELFORMAT_RGB565;
+    case D3DFMT_X1R5G5B5: return SDL_PIXELFORMAT_RGB555;
+    case D3DFMT_A1R5G5B5: return SDL_PIXELFORMAT_ARGB1555;
+    case D3DFMT_A4R4G4B4: return SDL_PIXELFORMAT_ARGB4444;
+    default: return SDL_PIXELFORMAT_UNKNOWN;
+  }
+}
+
+}  // namespace
+
+void D3D8Present_SetWindowResolver(D3D8WindowResolver resolver) { P().resolver = resolver; }
+
+int D3D8Present_ClientSize(void* windowHandle, uint32_t* width, uint32_t* height) {
+  SDL_Window* window = WindowOf(windowHandle);
+  if (!window) return 0;
+  int w = 0, h = 0;
+  SDL_GetWindowSize(window, &w, &h);
+  if (w <= 0 || h <= 0) return 0;
+  *width = (uint32_t)w;
+  *height = (uint32_t)h;
+  return 1;
+}
+
+void D3D8Present_SizeWindow(void* windowHandle, uint32_t width, uint32_t height) {
+  SDL_Window* window = WindowOf(windowHandle);
+  if (window && width > 0 && height > 0) SDL_SetWindowSize(window, (int)width, (int)height);
+}
+
+int D3D8Present_Show(void* windowHandle, const D3D8DrawSurface* image) {
+  Presenter& p = P();
+  int frame = p.frame++;
+  if (!p.capturePath.empty() && (p.captureEvery || frame == p.captureFrame)) {
+    char path[1024];
+    if (p.captureEvery)
+      snprintf(path, sizeof path, p.capturePath.c_str(), frame);
+    else
+      snprintf(path, sizeof path, "%s", p.capturePath.c_str());
+    D3D8Present_WritePng(image, nullptr, path);
+  }
+  SDL_Window* window = WindowOf(windowHandle);
+  if (!window) return 1;
+  SDL_PixelFormatEnum format = SdlFormat(image->format);
+  if (format == SDL_PIXELFORMAT_UNKNOWN) return 0;
+  SDL_Surface* screen = SDL_GetWindowSurface(window);
+  if (!screen) return 0;
+  SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(image->pixels, image->width, image->height,
+                                                           SDL_BITSPERPIXEL(format), image->pitch, format);
+  if (!source) return 0;
+  SDL_SetSurfaceBlendMode(source, SDL_BLENDMODE_NONE);
+  int ok = (source->w == screen->w && source->h == screen->h) ? SDL_BlitSurface(source, nullptr, screen, nullptr)
+                                                              : SDL_BlitScaled(source, nullptr, screen, nullptr);
+  SDL_FreeSurface(source);
+  if (ok != 0) return 0;
+  return SDL_UpdateWindowSurface(window) == 0 ? 1 : 0;
+}
+
+void D3D8Present_CaptureFrame(int frame, const char* path) {
+  Presenter& p = P();
+  p.frame = 0;
+  p.captureEvery = false;
+  p.captureFrame = path ? frame : -1;
+  p.capturePath = path ? path : "";
+}
+
+void D3D8Present_CaptureEveryFrame(const char* pattern) {
+  Presenter& p = P();
+  p.frame = 0;
+  p.captureEvery = pattern != nullptr;
+  p.captureFrame = -1;
+  p.capturePath = pattern ? pattern : "";
+}
+
+int D3D8Present_WritePng(const D3D8DrawSurface* image, const PALETTEENTRY* palette, const char* path) {
+  if (!path || !Readable(image)) return 0;
+  std::vector<uint8_t> row((size_t)image->width * 4);
+  std::string temp = std::string(path) + ".tmp";
+  FILE* file = fopen(temp.c_str(), "wb");
+  if (!file) return 0;
+  bool ok = WritePngFile(file, image, palette, row.data());
+  ok = (fclose(file) == 0) && ok;
+  if (ok && rename(temp.c_str(), path) != 0) ok = false;
+  if (!ok) remove(temp.c_str());
+  return ok ? 1 : 0;
+}
+
+uint32_t* D3D8Present_ReadPng(const char* path, int* width, int* height) {
+  if (!path || !width || !height) return nullptr;
+  FILE* file = fopen(path, "rb");
+  if (!file) return nullptr;
+  uint32_t* pixels = nullptr;
+  bool ok = ReadPngFile(file, &pixels, width, height);
+  fclose(file);
+  return ok ? pixels : nullptr;
+}

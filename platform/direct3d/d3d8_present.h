@@ -1,0 +1,51 @@
+// Presentation of the Direct3D 8 stand-in: showing a back buffer in the
+// window owner's SDL window, and writing presented frames (or any surface) as
+// PNG images.
+//
+// The window belongs to the window owner (the Win32 stand-in). The device
+// only sees the opaque handle the driver passes as focus or device window and
+// asks the registered resolver for the SDL window behind it. With no resolver,
+// or a null handle, or a handle the resolver does not know, presentation goes
+// nowhere (headless runs), and the client size is the desktop size.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/direct3d/d3d8_draw.h"
+
+struct SDL_Window;
+
+// Turns a window handle into its SDL window (null: none). Registered by the
+// window owner; null unregisters.
+typedef SDL_Window* (*D3D8WindowResolver)(void* windowHandle);
+void D3D8Present_SetWindowResolver(D3D8WindowResolver resolver);
+
+// Client size of the window behind `windowHandle`; 0 (sizes untouched) when
+// there is none.
+int D3D8Present_ClientSize(void* windowHandle, uint32_t* width, uint32_t* height);
+
+// Makes the window `width` x `height` (full-screen modes are shown as windows
+// of the mode's size). Nothing happens without a window.
+void D3D8Present_SizeWindow(void* windowHandle, uint32_t width, uint32_t height);
+
+// Shows `image` in the window (scaled to its client area) and counts the
+// frame; writes it as PNG when capture asks for this frame. Returns 1 when
+// shown or there is no window, 0 when SDL failed.
+int D3D8Present_Show(void* windowHandle, const D3D8DrawSurface* image);
+
+// Capture of presented frames. Frames are counted from 0 by D3D8Present_Show
+// since the last call to one of these. `path` for one frame is the file name;
+// for every frame it is a printf pattern with one %d (the frame number),
+// e.g. "frame%04d.png". Null path stops capturing.
+void D3D8Present_CaptureFrame(int frame, const char* path);
+void D3D8Present_CaptureEveryFrame(const char* pattern);
+
+// Writes a colour surface (any stored colour format; P8 through `palette`)
+// as an 8-bit RGBA PNG. Returns 1, or 0 when the format cannot be read or
+// the file cannot be written (no file is left behind then).
+int D3D8Present_WritePng(const D3D8DrawSurface* image, const PALETTEENTRY* palette, const char* path);
+
+// Reads a PNG into tightly packed A8R8G8B8 pixels (new[]; the caller frees
+// with delete[]). Returns null for unreadable or damaged files and images
+// larger than 8192 x 8192. For comparing renders with stored images.
+uint32_t* D3D8Present_ReadPng(const char* path, int* width, int* height);

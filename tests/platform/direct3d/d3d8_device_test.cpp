@@ -1,0 +1,397 @@
+#include "platform/direct3d/d3d8.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/direct3d/d3d8_test.h"
+#include "tests/platform/direct3d/d3d8_fixture.h"
+
+namespace {
+
+using Device = D3D8Fixture;
+
+struct Vertex2D {  // FVF 0x144: XYZRHW | DIFFUSE | TEX1
+  float x, y, z, rhw;
+  uint32_t colour;
+  float u, v;
+};
+constexpr uint32_t kFvf2D = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+
+void Triangle(Vertex2D* v) {
+  v[0] = {0, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0};
+  v[1] = {10, 0, 0.5f, 1, 0xFFFFFFFFu, 1, 0};
+  v[2] = {0, 10, 0.5f, 1, 0xFFFFFFFFu, 0, 1};
+}
+
+// A vertex buffer holding `count` copies of the triangle's vertices, bound to stream 0.
+IDirect3DVertexBuffer8* BindVertices(IDirect3DDevice8* dev, uint32_t count) {
+  IDirect3DVertexBuffer8* vb = nullptr;
+  EXPECT_EQ(dev->CreateVertexBuffer(count * sizeof(Vertex2D), D3DUSAGE_WRITEONLY, kFvf2D, D3DPOOL_MANAGED, &vb),
+            D3D_OK);
+  uint8_t* p;
+  EXPECT_EQ(vb->Lock(0, 0, &p, 0), D3D_OK);
+  Vertex2D tri[3];
+  Triangle(tri);
+  for (uint32_t i = 0; i < count; ++i) std::memcpy(p + i * sizeof(Vertex2D), &tri[i % 3], sizeof(Vertex2D));
+  vb->Unlock();
+  dev->SetStreamSource(0, vb, sizeof(Vertex2D));
+  dev->SetVertexShader(kFvf2D);
+  return vb;
+}
+
+IDirect3DIndexBuffer8* BindIndices(IDirect3DDevice8* dev, const uint16_t* indices, uint32_t count) {
+  IDirect3DIndexBuffer8* ib = nullptr;
+  EXPECT_EQ(dev->CreateIndexBuffer(count * 2, D3DUSAGE_WRITEONLY, D3DFMT_INDEX16, D3DPOOL_MANAGED, &ib), D3D_OK);
+  uint8_t* p;
+  ib->Lock(0, 0, &p, 0);
+  std::memcpy(p, indices, count * 2);
+  ib->Unlock();
+  dev->SetIndices(ib, 0);
+  return ib;
+}
+
+TEST_F(Device, FetchedSurfacesStayValidAfterReleaseUntilReset) {
+  IDirect3DSurface8 *back = nullptr, *depth = nullptr;
+  ASSERT_EQ(dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
+  ASSERT_EQ(dev->GetDepthStencilSurface(&depth), D3D_OK);
+  back->Release();
+  depth->Release();
+  // Still usable through the kept pointers (the sanitizer build catches a free).
+  D3DSURFACE_DESC desc;
+  ASSERT_EQ(back->GetDesc(&desc), D3D_OK);
+  EXPECT_EQ(desc.Width, 64u);
+  EXPECT_TRUE(desc.Usage & D3DUSAGE_RENDERTARGET);
+  ASSERT_EQ(depth->GetDesc(&desc), D3D_OK);
+  EXPECT_EQ(desc.Format, D3DFMT_D24X8);
+  ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF102030u, 1.0f, 0), D3D_OK);
+  EXPECT_EQ(Pixel32(back, 5, 5), 0xFF102030u);
+  uint32_t oldId = back->id;
+  ASSERT_EQ(dev->Reset(&pp), D3D_OK);
+  EXPECT_NE(Back()->id, oldId);  // the driver must fetch them again
+}
+
+TEST_F(Device, ResetFailsWhileADefaultPoolResourceIsAlive) {
+  IDirect3DVertexBuffer8* vb = nullptr;
+  IDirect3DIndexBuffer8* managed = nullptr;
+  IDirect3DTexture8* rt = nullptr;
+  ASSERT_EQ(dev->CreateVertexBuffer(64, 0x208, 0, D3DPOOL_DEFAULT, &vb), D3D_OK);
+  ASSERT_EQ(dev->CreateIndexBuffer(64, 8, D3DFMT_INDEX16, D3DPOOL_MANAGED, &managed), D3D_OK);
+  ASSERT_EQ(dev->CreateTexture(16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &rt), D3D_OK);
+  EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
+  vb->Release();
+  EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
+  rt->Release();
+  EXPECT_EQ(dev->Reset(&pp), D3D_OK);  // managed resources survive a reset
+  EXPECT_EQ(dev->TestCooperativeLevel(), D3D_OK);
+  uint8_t* p;
+  EXPECT_EQ(managed->Lock(0, 0, &p, 0), D3D_OK);
+  managed->Unlock();
+  managed->Release();
+
+  IDirect3DSurface8* z = nullptr;
+  IDirect3DSwapChain8* chain = nullptr;
+  ASSERT_EQ(dev->CreateDepthStencilSurface(32, 32, D3DFMT_D24X8, 0, &z), D3D_OK);
+  D3DPRESENT_PARAMETERS second = pp;
+  second.BackBufferWidth = second.BackBufferHeight = 0;
+  ASSERT_EQ(dev->CreateAdditionalSwapChain(&second, &chain), D3D_OK);
+  EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
+  z->Release();
+  EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
+  chain->Release();
+  EXPECT_EQ(dev->Reset(&pp), D3D_OK);
+}
+
+TEST_F(Device, ResetRestoresDirect3DDefaults) {
+  dev->SetRenderState(D3DRS_FOGCOLOR, 0xFF00FF00u);
+  dev->SetRenderState(D3DRS_AMBIENT, 0xFFFFFFFFu);
+  dev->SetTextureStageState(3, D3DTSS_TEXCOORDINDEX, 0);
+  dev->SetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+  D3DLIGHT8 light{};
+  light.Type = D3DLIGHT_POINT;
+  dev->SetLight(4, &light);
+  dev->LightEnable(4, 1);
+  D3DVIEWPORT8 vp{4, 4, 8, 8, 0, 1};
+  dev->SetViewport(&vp);
+  D3DMATRIX m{};
+  dev->SetTransform(D3DTS_WORLD, &m);
+  ASSERT_EQ(dev->Reset(&pp), D3D_OK);
+
+  uint32_t v;
+  dev->GetRenderState(D3DRS_FOGCOLOR, &v);
+  EXPECT_EQ(v, 0u);
+  dev->GetRenderState(D3DRS_AMBIENT, &v);
+  EXPECT_EQ(v, 0u);
+  dev->GetRenderState(D3DRS_ZENABLE, &v);
+  EXPECT_EQ(v, 1u);  // an automatic depth surface exists
+  dev->GetRenderState(D3DRS_CULLMODE, &v);
+  EXPECT_EQ(v, D3DCULL_CCW);
+  dev->GetRenderState(D3DRS_LIGHTING, &v);
+  EXPECT_EQ(v, 1u);
+  for (uint32_t stage = 0; stage < 8; ++stage) {
+    dev->GetTextureStageState(stage, D3DTSS_TEXCOORDINDEX, &v);
+    EXPECT_EQ(v, stage);
+    dev->GetTextureStageState(stage, D3DTSS_COLOROP, &v);
+    EXPECT_EQ(v, stage == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE);
+  }
+  dev->GetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, &v);
+  EXPECT_EQ(v, 0u);
+  int32_t on;
+  EXPECT_EQ(dev->GetLightEnable(4, &on), D3DERR_INVALIDCALL);  // lights are gone
+  dev->GetViewport(&vp);
+  EXPECT_EQ(vp.X, 0u);
+  EXPECT_EQ(vp.Width, 64u);
+  EXPECT_EQ(vp.Height, 48u);
+  dev->GetTransform(D3DTS_WORLD, &m);
+  EXPECT_EQ(m.m[0][0], 1.0f);
+  EXPECT_EQ(m.m[3][3], 1.0f);
+}
+
+TEST_F(Device, DrawsNeedAScene) {
+  IDirect3DVertexBuffer8* vb = BindVertices(dev, 3);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
+  Vertex2D tri[3];
+  Triangle(tri);
+  EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(Vertex2D)), D3DERR_INVALIDCALL);
+  // Clears work outside a scene.
+  EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
+  ASSERT_EQ(dev->BeginScene(), D3D_OK);
+  EXPECT_EQ(dev->BeginScene(), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+  ASSERT_EQ(dev->EndScene(), D3D_OK);
+  EXPECT_EQ(dev->EndScene(), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
+  vb->Release();
+}
+
+TEST_F(Device, DrawsThatWouldReadOutsideTheirBuffersAreRefused) {
+  IDirect3DVertexBuffer8* vb = BindVertices(dev, 4);
+  const uint16_t idx[6] = {0, 1, 2, 1, 2, 3};
+  IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 6);
+  dev->BeginScene();
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 1, 1), D3D_OK);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 2, 1), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, 0, 3), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawPrimitive(0, 0, 1), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 4, 0, 2), D3D_OK);
+  // Indices reaching past the bound index buffer.
+  EXPECT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 4, 3, 2), D3DERR_INVALIDCALL);
+  // An index (3) outside [minIndex, minIndex + numVertices).
+  EXPECT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 0, 2), D3DERR_INVALIDCALL);
+  // A vertex range past the vertex buffer, through the base vertex index.
+  dev->SetIndices(ib, 1);
+  EXPECT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 4, 0, 2), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 3, 0, 1), D3D_OK);
+  // A primitive count of 0 draws nothing and succeeds.
+  EXPECT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLELIST, 0, 4, 0, 0), D3D_OK);
+  // A stride shorter than the vertex format.
+  dev->SetStreamSource(0, vb, 8);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_POINTLIST, 0, 1), D3DERR_INVALIDCALL);
+  // No stream at all.
+  dev->SetStreamSource(0, nullptr, 0);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_POINTLIST, 0, 1), D3DERR_INVALIDCALL);
+  // User-pointer indices outside the vertex range.
+  Vertex2D tri[3];
+  Triangle(tri);
+  const uint16_t bad[3] = {0, 1, 3};
+  EXPECT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, bad, D3DFMT_INDEX16, tri, sizeof(Vertex2D)),
+            D3DERR_INVALIDCALL);
+  dev->EndScene();
+  ib->Release();
+  vb->Release();
+}
+
+TEST_F(Device, UserPointerDrawsLeaveStreamAndIndicesUnset) {
+  IDirect3DVertexBuffer8* vb = BindVertices(dev, 3);
+  const uint16_t idx[3] = {0, 1, 2};
+  IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 3);
+  Vertex2D tri[3];
+  Triangle(tri);
+  dev->BeginScene();
+  ASSERT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, idx, D3DFMT_INDEX16, tri, sizeof(Vertex2D)),
+            D3D_OK);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 1, tri, sizeof(Vertex2D)), D3D_OK);
+  dev->EndScene();
+  // The device no longer holds them: these are the last references.
+  EXPECT_EQ(vb->Release(), 0u);
+  EXPECT_EQ(ib->Release(), 0u);
+}
+
+TEST_F(Device, ClearCoversTheViewportOrRectanglesClippedToIt) {
+  IDirect3DSurface8* back = Back();
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1, 0);
+  D3DVIEWPORT8 vp{10, 10, 20, 20, 0, 1};
+  dev->SetViewport(&vp);
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFF0000u, 1, 0);
+  EXPECT_EQ(Pixel32(back, 9, 9), 0xFF000000u);
+  EXPECT_EQ(Pixel32(back, 10, 10), 0xFFFF0000u);
+  EXPECT_EQ(Pixel32(back, 29, 29), 0xFFFF0000u);
+  EXPECT_EQ(Pixel32(back, 30, 30), 0xFF000000u);
+  D3DRECT8 rect{0, 0, 15, 15};
+  dev->Clear(1, &rect, D3DCLEAR_TARGET, 0xFF00FF00u, 1, 0);
+  EXPECT_EQ(Pixel32(back, 5, 5), 0xFF000000u);
+  EXPECT_EQ(Pixel32(back, 12, 12), 0xFF00FF00u);
+  EXPECT_EQ(Pixel32(back, 16, 16), 0xFFFF0000u);
+  // A viewport reaching outside the target is clipped to it.
+  D3DVIEWPORT8 off{(uint32_t)-8, (uint32_t)-8, 16, 16, 0, 1};
+  dev->SetViewport(&off);
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FFu, 1, 0);
+  EXPECT_EQ(Pixel32(back, 0, 0), 0xFF0000FFu);
+  EXPECT_EQ(Pixel32(back, 7, 7), 0xFF0000FFu);
+  EXPECT_EQ(Pixel32(back, 8, 8), 0xFF000000u);
+  // Z clears with no depth surface bound clear what exists.
+  dev->SetRenderTarget(nullptr, nullptr);
+  EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFFu, 1, 0), D3D_OK);
+  EXPECT_EQ(Pixel32(back, 63, 47), 0xFFFFFFFFu);  // SetRenderTarget made the viewport whole again
+}
+
+TEST_F(Device, ClearWritesDepthInTheSurfaceFormat) {
+  IDirect3DSurface8* z = nullptr;
+  ASSERT_EQ(dev->GetDepthStencilSurface(&z), D3D_OK);
+  z->Release();
+  dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
+  EXPECT_EQ(Pixel32(z, 0, 0) >> 8, 0xFFFFFFu);
+  dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 0.0f, 0);
+  EXPECT_EQ(Pixel32(z, 63, 47) >> 8, 0u);
+}
+
+TEST_F(Device, RenderTargetsSwitchToTextureLevelsAndBack) {
+  IDirect3DTexture8* tex = nullptr;
+  ASSERT_EQ(dev->CreateTexture(16, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &tex), D3D_OK);
+  IDirect3DSurface8* level = nullptr;
+  tex->GetSurfaceLevel(0, &level);
+  ASSERT_EQ(dev->SetRenderTarget(level, nullptr), D3D_OK);
+  D3DVIEWPORT8 vp;
+  dev->GetViewport(&vp);
+  EXPECT_EQ(vp.Width, 16u);
+  EXPECT_EQ(vp.Height, 8u);
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0x80112233u, 1, 0);
+  EXPECT_EQ(Pixel32(level, 15, 7), 0x80112233u);
+  // A depth surface smaller than the target is refused; an image surface is no target.
+  IDirect3DSurface8* image = nullptr;
+  ASSERT_EQ(dev->CreateImageSurface(16, 8, D3DFMT_A8R8G8B8, &image), D3D_OK);
+  EXPECT_EQ(dev->SetRenderTarget(image, nullptr), D3DERR_INVALIDCALL);
+  IDirect3DSurface8 *back = Back(), *z = nullptr;
+  dev->GetDepthStencilSurface(&z);
+  EXPECT_EQ(z, nullptr);  // none bound with the texture level
+  IDirect3DSurface8* small = nullptr;
+  ASSERT_EQ(dev->CreateDepthStencilSurface(8, 8, D3DFMT_D24X8, 0, &small), D3D_OK);
+  EXPECT_EQ(dev->SetRenderTarget(back, small), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->SetRenderTarget(back, nullptr), D3D_OK);
+  small->Release();
+  image->Release();
+  level->Release();
+  tex->Release();
+}
+
+TEST_F(Device, LightsAreUnboundedAndEnablingAnUnsetOneGivesTheDefaultLight) {
+  ASSERT_EQ(dev->LightEnable(1000000, 1), D3D_OK);
+  D3DLIGHT8 light;
+  ASSERT_EQ(dev->GetLight(1000000, &light), D3D_OK);
+  EXPECT_EQ(light.Type, D3DLIGHT_DIRECTIONAL);
+  EXPECT_EQ(light.Diffuse.r, 1.0f);
+  EXPECT_EQ(light.Direction.z, 1.0f);
+  light.Type = 9;
+  EXPECT_EQ(dev->SetLight(0, &light), D3DERR_INVALIDCALL);
+}
+
+TEST_F(Device, ValidateDeviceAnswersTruthfullyForTheStagesItHas) {
+  uint32_t passes = 0;
+  EXPECT_EQ(dev->ValidateDevice(&passes), D3D_OK);
+  EXPECT_EQ(passes, 1u);
+  // The env pass: stage 1 ADD on a one-stage device.
+  dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADD);
+  EXPECT_EQ(dev->ValidateDevice(&passes), D3DERR_TOOMANYOPERATIONS);
+  EXPECT_EQ(passes, 0u);
+  dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE2X);
+  EXPECT_EQ(dev->ValidateDevice(&passes), D3DERR_UNSUPPORTEDCOLOROPERATION);
+
+  D3D8Answers a = SmallDesktop();
+  a.blendStages = 2;
+  a.modulate2x = true;
+  Make(a);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE2X);
+  dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADD);
+  EXPECT_EQ(dev->ValidateDevice(&passes), D3D_OK);
+  dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_MULTIPLYADD);
+  EXPECT_EQ(dev->ValidateDevice(&passes), D3DERR_UNSUPPORTEDCOLOROPERATION);
+  // Scripted answers come first, in order.
+  D3D8Test_ScriptValidate(D3D_OK, 1);
+  D3D8Test_ScriptValidate(D3DERR_TOOMANYOPERATIONS, 0);
+  EXPECT_EQ(dev->ValidateDevice(&passes), D3D_OK);
+  EXPECT_EQ(dev->ValidateDevice(&passes), D3DERR_TOOMANYOPERATIONS);
+  EXPECT_EQ(dev->ValidateDevice(&passes), D3DERR_UNSUPPORTEDCOLOROPERATION);
+}
+
+TEST_F(Device, PixelShadersAreNotSupportedButTheNullShaderIs) {
+  uint32_t handle = 7;
+  const uint32_t tokens[2] = {0xFFFF0100u, 0x0000FFFFu};
+  EXPECT_EQ(dev->CreatePixelShader(tokens, &handle), D3DERR_NOTAVAILABLE);
+  EXPECT_EQ(handle, 0u);
+  EXPECT_EQ(dev->SetPixelShader(0), D3D_OK);
+  EXPECT_LT(dev->SetPixelShader(1), 0);
+  EXPECT_EQ(dev->SetVertexShader(0x152), D3D_OK);
+  EXPECT_EQ(dev->SetVertexShader(0x252), D3D_OK);
+  EXPECT_LT(dev->SetVertexShader(0), 0);  // no position
+}
+
+TEST_F(Device, LostDeviceWalksLostThenNotResetUntilAResetSucceeds) {
+  D3D8Test_LoseDevice(dev, 2);
+  EXPECT_EQ(dev->TestCooperativeLevel(), D3DERR_DEVICELOST);
+  EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
+  EXPECT_EQ(dev->TestCooperativeLevel(), D3DERR_DEVICELOST);
+  EXPECT_EQ(dev->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
+  D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
+  EXPECT_EQ(dev->Reset(&pp), D3D_OK);
+  EXPECT_EQ(dev->TestCooperativeLevel(), D3D_OK);
+  EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+}
+
+TEST_F(Device, InjectedFaultsFailTheScriptedCallsOnly) {
+  D3D8Test_InjectFault(D3D8_FAULT_CREATETEXTURE, 1, 1, D3DERR_OUTOFVIDEOMEMORY);
+  IDirect3DTexture8 *a = nullptr, *b = nullptr, *c = nullptr;
+  EXPECT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &a), D3D_OK);
+  EXPECT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &b), D3DERR_OUTOFVIDEOMEMORY);
+  EXPECT_EQ(b, nullptr);
+  EXPECT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &c), D3D_OK);
+  a->Release();
+  c->Release();
+
+  IDirect3DVertexBuffer8* vb = BindVertices(dev, 3);
+  D3D8Test_InjectFault(D3D8_FAULT_LOCK, 0, 1, D3DERR_INVALIDCALL);
+  uint8_t* p = nullptr;
+  EXPECT_EQ(vb->Lock(0, 0, &p, 0), D3DERR_INVALIDCALL);
+  EXPECT_EQ(p, nullptr);
+  D3D8Test_InjectFault(D3D8_FAULT_DRAW, 0, 1, D3DERR_INVALIDCALL);
+  dev->BeginScene();
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+  dev->EndScene();
+  D3D8Test_InjectFault(D3D8_FAULT_SETRENDERTARGET, 0, 1, D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->SetRenderTarget(Back(), nullptr), D3DERR_INVALIDCALL);
+  IDirect3DSurface8* z = nullptr;
+  dev->GetDepthStencilSurface(&z);
+  EXPECT_NE(z, nullptr);  // the failed call changed nothing
+  z->Release();
+  vb->Release();
+}
+
+TEST_F(Device, ReleasingTheDeviceBeforeItsResourcesIsSafe) {
+  IDirect3DTexture8* tex = nullptr;
+  ASSERT_EQ(dev->CreateTexture(8, 8, 0, 0, D3DFMT_R5G6B5, D3DPOOL_MANAGED, &tex), D3D_OK);
+  dev->SetTexture(0, tex);
+  dev->Release();
+  dev = nullptr;
+  // The device unbound the texture; the texture is still whole.
+  D3DLOCKED_RECT lr;
+  ASSERT_EQ(tex->LockRect(3, &lr, nullptr, 0), D3D_OK);
+  tex->UnlockRect(3);
+  EXPECT_EQ(tex->Release(), 0u);  // frees the device's memory as well (checked by the leak sanitizer)
+}
+
+}  // namespace
