@@ -1,17 +1,610 @@
 #include "physics/collision/narrow_phase.h"
 
+#include <cmath>
+
 #include "physics/collision/collision_primitive.h"
+#include "physics/collision/convex_hull.h"
+#include "physics/collision/gjk.h"
+#include "physics/collision/mesh_container.h"
+
+namespace {
+
+constexpr int kMaxClip = 64;           // polygon vertices during clipping
+constexpr int kMaxCandidates = 64;     // contacts gathered before reduction
+constexpr float kFaceTolerance = 0.005f;  // prefer A's face over B's within this separation
+constexpr float kEdgeTolerance = 0.01f;   // prefer faces over edges within this separation
+
+struct ClipVertex {
+  Vec3 p;
+  uint32_t id;  // which incident vertex or which clipping edge produced it
+};
+
+// Keeps the part of the polygon with dot(n, p) <= d (Sutherland-Hodgman).
+int ClipPolygon(const ClipVertex* in, int count, Vec3 n, float d, uint32_t tag, ClipVertex* out) {
+  int m = 0;
+  if (count == 0) return 0;
+  ClipVertex prev = in[count - 1];
+  float prevDist = Vec3_Dot(n, prev.p) - d;
+  for (int i = 0; i < count; ++i) {
+    ClipVertex cur = in[i];
+    float dist = Vec3_Dot(n, cur.p) - d;
+    if ((prevDist <= 0.0f) != (dist <= 0.0f) && m < kMaxClip) {
+      float t = prevDist / (prevDist - dist);
+      out[m++] = {prev.p + (cur.p - prev.p) * t, tag ^ cur.id ^ (prev.id << 8)};
+    }
+    if (dist <= 0.0f && m < kMaxClip) out[m++] = cur;
+    prev = cur;
+    prevDist = dist;
+  }
+  return m;
+}
+
+// One contact in the working space of a pair test.
+struct Candidate {
+  Vec3 position;  // on B's surface
+  Vec3 normal;    // B towards A
+  float depth;
+  uint32_t feature;
+  bool faceOfB;   // the normal is a face normal of B (used against ghost edges on meshes)
+};
+
+struct CandidateSet {
+  Candidate c[kMaxCandidates];
+  int count = 0;
+  void Add(const Candidate& x) {
+    if (count < kMaxCandidates) {
+      c[count++] = x;
+      return;
+    }
+    // Full: replace the shallowest if the new one is deeper.
+    int worst = 0;
+    for (int i = 1; i < count; ++i)
+      if (c[i].depth < c[worst].depth) worst = i;
+    if (x.depth > c[worst].depth) c[worst] = x;
+  }
+};
+
+// Clips the incident polygon against the side planes of the reference face
+// and keeps the points within margin of the reference plane. Writes the
+// surviving incident points and their separations (negative = penetration).
+int ClipAgainstReference(const Vec3* ref, int refCount, Vec3 refN, float refD, const ClipVertex* incident,
+                         int incCount, float margin, ClipVertex* out, float* sep) {
+  ClipVertex bufA[kMaxClip], bufB[kMaxClip];
+  int n = incCount < kMaxClip ? incCount : kMaxClip;
+  for (int i = 0; i < n; ++i) bufA[i] = incident[i];
+  ClipVertex* src = bufA;
+  ClipVertex* dst = bufB;
+  // Side planes face outwards for a polygon counter-clockwise about refN;
+  // a triangle turned to face the body may wind the other way.
+  Vec3 winding{0, 0, 0};
+  for (int e = 0; e < refCount; ++e) winding += Vec3_Cross(ref[e], ref[(e + 1) % refCount]);
+  float sign = Vec3_Dot(winding, refN) < 0.0f ? -1.0f : 1.0f;
+  for (int e = 0; e < refCount && n > 0; ++e) {
+    Vec3 p = ref[e], q = ref[(e + 1) % refCount];
+    Vec3 side = Vec3_Normalize(Vec3_Cross(q - p, refN)) * sign;
+    n = ClipPolygon(src, n, side, Vec3_Dot(side, p), uint32_t(e + 1) << 16, dst);
+    ClipVertex* t = src;
+    src = dst;
+    dst = t;
+  }
+  int m = 0;
+  for (int i = 0; i < n; ++i) {
+    float s = Vec3_Dot(refN, src[i].p) - refD;
+    if (s <= margin) {
+      out[m] = src[i];
+      sep[m] = s;
+      ++m;
+    }
+  }
+  return m;
+}
+
+// Picks at most four of the candidates: the deepest, the one farthest from
+// it, then the ones that widen the patch most. Writes them to the manifold.
+int Reduce(const CandidateSet& set, ContactManifold* out) {
+  int n = set.count;
+  if (n <= 4) {
+    for (int i = 0; i < n; ++i)
+      out->points[i] = {set.c[i].position, set.c[i].normal, set.c[i].depth, set.c[i].feature};
+    out->count = n;
+    return n;
+  }
+  int pick[4];
+  pick[0] = 0;
+  for (int i = 1; i < n; ++i)
+    if (set.c[i].depth > set.c[pick[0]].depth) pick[0] = i;
+  Vec3 p0 = set.c[pick[0]].position;
+  pick[1] = pick[0] == 0 ? 1 : 0;
+  float best = -1;
+  for (int i = 0; i < n; ++i) {
+    float d = Vec3_LengthSq(set.c[i].position - p0);
+    if (i != pick[0] && d > best) { best = d; pick[1] = i; }
+  }
+  Vec3 p1 = set.c[pick[1]].position;
+  best = -1;
+  pick[2] = -1;
+  for (int i = 0; i < n; ++i) {
+    if (i == pick[0] || i == pick[1]) continue;
+    float a = Vec3_LengthSq(Vec3_Cross(p1 - p0, set.c[i].position - p0));
+    if (a > best) { best = a; pick[2] = i; }
+  }
+  Vec3 p2 = set.c[pick[2]].position;
+  best = -1;
+  pick[3] = -1;
+  for (int i = 0; i < n; ++i) {
+    if (i == pick[0] || i == pick[1] || i == pick[2]) continue;
+    Vec3 q = set.c[i].position;
+    float a = Vec3_Length(Vec3_Cross(p1 - p0, q - p0)) + Vec3_Length(Vec3_Cross(p2 - p1, q - p1)) +
+              Vec3_Length(Vec3_Cross(p0 - p2, q - p2));
+    if (a > best) { best = a; pick[3] = i; }
+  }
+  for (int k = 0; k < 4; ++k) {
+    const Candidate& c = set.c[pick[k]];
+    out->points[k] = {c.position, c.normal, c.depth, c.feature};
+  }
+  out->count = 4;
+  return 4;
+}
+
+// ---- Gauss-map pruning for edge-edge axes --------------------------------
+
+// Whether the arcs (a, b) of A's edge and (c, d) of B's edge (B's normals
+// already negated) cross on the unit sphere: then the edge pair spans a face
+// of the Minkowski difference and its cross product is a candidate axis.
+bool IsMinkowskiFace(Vec3 a, Vec3 b, Vec3 c, Vec3 d) {
+  Vec3 bxa = Vec3_Cross(b, a), dxc = Vec3_Cross(d, c);
+  float cba = Vec3_Dot(c, bxa), dba = Vec3_Dot(d, bxa);
+  float adc = Vec3_Dot(a, dxc), bdc = Vec3_Dot(b, dxc);
+  return cba * dba < 0.0f && adc * bdc < 0.0f && cba * bdc > 0.0f;
+}
+
+// ---- Hull against a convex polytope (another hull or a triangle) ----------
+
+// The other side of a hull test, expressed in the hull's local space.
+struct Polytope {
+  // Vertices (already in the working space).
+  const Vec3* verts;
+  int vertCount;
+  // Faces: for a hull, all of them; for a triangle, its one front face.
+  int faceCount;
+  const HullFace* faces;     // hull faces in the polytope's own space (null for a triangle)
+  const uint16_t* faceVerts;
+  Mat3 rot;                  // own space -> working space (hulls)
+  Vec3 triNormal;            // triangle: front normal in working space
+  // Edges.
+  int edgeCount;
+  const HullEdge* edges;     // hull edges (null for a triangle)
+  Vec3 centroid;             // working space
+  bool triangle;
+};
+
+struct SatResult {
+  float separation;
+  int kind;  // 0 face of A, 1 face of B, 2 edge pair
+  int index;  // face index, or edge A index
+  int index2; // edge B index
+  Vec3 axis;  // working space, from A towards B (edge pairs)
+};
+
+float SupportMin(const Vec3* v, int n, Vec3 dir, int* which) {
+  float best = Vec3_Dot(v[0], dir);
+  int w = 0;
+  for (int i = 1; i < n; ++i) {
+    float d = Vec3_Dot(v[i], dir);
+    if (d < best) { best = d; w = i; }
+  }
+  if (which) *which = w;
+  return best;
+}
+
+Vec3 FaceNormalB(const Polytope& B, int f) {
+  return B.triangle ? B.triNormal : Mat3_Mul(B.rot, B.faces[f].normal);
+}
+
+// Separating-axis test of hull A (local space = working space) against B.
+// Returns false as soon as an axis separates by more than margin.
+bool Sat(const ConvexHull* A, const Polytope& B, float margin, SatResult* faceA, SatResult* faceB,
+         SatResult* edge) {
+  const Vec3* av = A->vertices.Data();
+  int an = A->vertices.Count();
+  faceA->separation = -3.4e38f;
+  for (int f = 0; f < A->faces.Count(); ++f) {
+    const HullFace& face = A->faces[f];
+    float s = SupportMin(B.verts, B.vertCount, face.normal, nullptr) - face.offset;
+    if (s > faceA->separation) *faceA = {s, 0, f, 0, face.normal};
+    if (s > margin) return false;
+  }
+  faceB->separation = -3.4e38f;
+  for (int f = 0; f < B.faceCount; ++f) {
+    Vec3 n = FaceNormalB(B, f);
+    float offset = B.triangle ? Vec3_Dot(n, B.verts[0]) : Vec3_Dot(n, B.verts[B.faceVerts[B.faces[f].first]]);
+    float s = SupportMin(av, an, n, nullptr) - offset;
+    if (s > faceB->separation) *faceB = {s, 1, f, 0, n};
+    if (s > margin) return false;
+  }
+  edge->separation = -3.4e38f;
+  int bEdges = B.triangle ? 3 : B.edgeCount;
+  for (int i = 0; i < A->edges.Count(); ++i) {
+    const HullEdge& ea = A->edges[i];
+    Vec3 pa = av[ea.v0], da = av[ea.v1] - av[ea.v0];
+    Vec3 na0 = A->faces[ea.f0].normal, na1 = A->faces[ea.f1].normal;
+    for (int j = 0; j < bEdges; ++j) {
+      Vec3 pb, db;
+      bool prune;
+      if (B.triangle) {
+        pb = B.verts[j];
+        db = B.verts[(j + 1) % 3] - pb;
+        // A flat face's edge spans the half circle from n through the outward
+        // edge normal m to -n; negated for the Minkowski difference.
+        Vec3 m = Vec3_Normalize(Vec3_Cross(db, B.triNormal));
+        prune = !IsMinkowskiFace(na0, na1, -B.triNormal, -m) && !IsMinkowskiFace(na0, na1, -m, B.triNormal);
+      } else {
+        const HullEdge& eb = B.edges[j];
+        pb = B.verts[eb.v0];
+        db = B.verts[eb.v1] - pb;
+        Vec3 nb0 = Mat3_Mul(B.rot, B.faces[eb.f0].normal), nb1 = Mat3_Mul(B.rot, B.faces[eb.f1].normal);
+        prune = (ea.f0 != ea.f1 && eb.f0 != eb.f1) && !IsMinkowskiFace(na0, na1, -nb0, -nb1);
+      }
+      if (prune) continue;
+      Vec3 axis = Vec3_Cross(da, db);
+      float len = Vec3_Length(axis);
+      if (len < 1e-5f * Vec3_Length(da) * Vec3_Length(db)) continue;  // parallel edges
+      axis = axis * (1.0f / len);
+      if (Vec3_Dot(axis, pa - A->centroid) < 0.0f) axis = -axis;
+      float s = Vec3_Dot(axis, pb - pa);
+      if (s > edge->separation) *edge = {s, 2, i, j, axis};
+      if (s > margin) return false;
+    }
+  }
+  return true;
+}
+
+// Builds the candidates of a hull (A, working space = A's local space, frame
+// `toWorld`) against polytope B. `swap` tells that the caller's primitive a
+// is B (the normal is then flipped so that it points from the caller's b to
+// its a). Returns false when separated by more than margin.
+bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld, float margin, bool swap,
+                  uint32_t featureSalt, CandidateSet* set) {
+  SatResult fa{}, fb{}, ed{};
+  if (!Sat(A, B, margin, &fa, &fb, &ed)) return false;
+  const Vec3* av = A->vertices.Data();
+  float bestFace = fa.separation;
+  bool useB = false;
+  if (B.triangle) {
+    // Meshes: resolve along the triangle's normal unless clearly wrong, so
+    // that bodies slide over internal edges without catching.
+    useB = fb.separation >= fa.separation - 0.02f;
+  } else {
+    useB = fb.separation > fa.separation + kFaceTolerance;
+  }
+  if (useB) bestFace = fb.separation;
+  if (ed.separation > bestFace + kEdgeTolerance && !(B.triangle && useB && fb.separation > -0.02f)) {
+    // Edge-edge: one point, the closest points of the two edges.
+    const HullEdge& ea = A->edges[ed.index];
+    Vec3 pb, qb;
+    if (B.triangle) {
+      pb = B.verts[ed.index2];
+      qb = B.verts[(ed.index2 + 1) % 3];
+    } else {
+      pb = B.verts[B.edges[ed.index2].v0];
+      qb = B.verts[B.edges[ed.index2].v1];
+    }
+    Vec3 ca, cb;
+    Geometry_ClosestSegmentSegment(av[ea.v0], av[ea.v1], pb, qb, &ca, &cb);
+    Vec3 n = Mat3_Mul(toWorld.rot, -ed.axis);  // from B towards A
+    Vec3 onA = Frame3_Apply(toWorld, ca), onB = Frame3_Apply(toWorld, cb);
+    Candidate c;
+    c.depth = -ed.separation;
+    c.feature = featureSalt ^ (0x80000000u | (uint32_t(ed.index) << 12) | uint32_t(ed.index2));
+    c.faceOfB = false;
+    if (swap) {
+      c.normal = -n;
+      c.position = onA;
+    } else {
+      c.normal = n;
+      c.position = onB;
+    }
+    set->Add(c);
+    return true;
+  }
+
+  Vec3 refPoly[kMaxClip];
+  int refCount = 0;
+  ClipVertex incident[kMaxClip];
+  int incCount = 0;
+  Vec3 refN;
+  float refD;
+  if (!useB) {
+    // Reference face on A; incident face of B most against its normal.
+    const HullFace& rf = A->faces[fa.index];
+    refN = rf.normal;
+    refD = rf.offset;
+    for (int k = 0; k < rf.count && k < kMaxClip; ++k) refPoly[refCount++] = av[A->faceVertices[rf.first + k]];
+    if (B.triangle) {
+      for (int k = 0; k < 3; ++k) incident[incCount++] = {B.verts[k], uint32_t(k)};
+    } else {
+      int inc = 0;
+      float most = 3.4e38f;
+      for (int f = 0; f < B.faceCount; ++f) {
+        float d = Vec3_Dot(FaceNormalB(B, f), refN);
+        if (d < most) { most = d; inc = f; }
+      }
+      const HullFace& iff = B.faces[inc];
+      for (int k = 0; k < iff.count && k < kMaxClip; ++k)
+        incident[incCount++] = {B.verts[B.faceVerts[iff.first + k]], uint32_t(B.faceVerts[iff.first + k])};
+    }
+  } else {
+    // Reference face on B; incident face of A.
+    refN = fb.axis;
+    if (B.triangle) {
+      for (int k = 0; k < 3; ++k) refPoly[refCount++] = B.verts[k];
+      refD = Vec3_Dot(refN, B.verts[0]);
+    } else {
+      const HullFace& rf = B.faces[fb.index];
+      for (int k = 0; k < rf.count && k < kMaxClip; ++k) refPoly[refCount++] = B.verts[B.faceVerts[rf.first + k]];
+      refD = Vec3_Dot(refN, refPoly[0]);
+    }
+    int inc = 0;
+    float most = 3.4e38f;
+    for (int f = 0; f < A->faces.Count(); ++f) {
+      float d = Vec3_Dot(A->faces[f].normal, refN);
+      if (d < most) { most = d; inc = f; }
+    }
+    const HullFace& iff = A->faces[inc];
+    for (int k = 0; k < iff.count && k < kMaxClip; ++k)
+      incident[incCount++] = {av[A->faceVertices[iff.first + k]], uint32_t(A->faceVertices[iff.first + k])};
+  }
+  ClipVertex clipped[kMaxClip];
+  float sep[kMaxClip];
+  int m = ClipAgainstReference(refPoly, refCount, refN, refD, incident, incCount, margin, clipped, sep);
+  uint32_t refTag = (useB ? 0x40000000u : 0u) | (uint32_t(useB ? fb.index : fa.index) << 20);
+  for (int k = 0; k < m; ++k) {
+    Vec3 x = clipped[k].p;
+    Candidate c;
+    c.depth = -sep[k];
+    c.feature = featureSalt ^ (refTag | (clipped[k].id & 0xFFFFF));
+    Vec3 onIncident = Frame3_Apply(toWorld, x);
+    Vec3 onReference = Frame3_Apply(toWorld, x - refN * sep[k]);
+    Vec3 nRef = Mat3_Mul(toWorld.rot, refN);
+    // Normal from B towards A in the test's terms.
+    Vec3 nBA = useB ? nRef : -nRef;
+    Vec3 onB = useB ? onReference : onIncident;
+    Vec3 onA = useB ? onIncident : onReference;
+    c.faceOfB = useB;
+    if (swap) {
+      c.normal = -nBA;
+      c.position = onA;
+    } else {
+      c.normal = nBA;
+      c.position = onB;
+    }
+    set->Add(c);
+  }
+  return true;
+}
+
+// ---- Pair tests ------------------------------------------------------------
+
+int SphereSphere(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin, ContactManifold* out) {
+  Vec3 d = a->world.pos - b->world.pos;
+  float dist = Vec3_Length(d), rs = a->radius + b->radius;
+  if (dist - rs > margin) return 0;
+  Vec3 n = dist > 1e-9f ? d * (1.0f / dist) : V3(0, 1, 0);
+  out->points[0] = {b->world.pos + n * b->radius, n, rs - dist, 0};
+  out->count = 1;
+  return 1;
+}
+
+// Sphere s against hull h; the normal points from h to s, flipped when the
+// sphere is the caller's b.
+int SphereHull(const CollisionPrimitive* s, const CollisionPrimitive* h, float margin, bool sphereIsB,
+               ContactManifold* out) {
+  const ConvexHull* hull = static_cast<const ConvexPrimitive*>(h)->Hull();
+  Vec3 c = Frame3_ApplyInv(h->world, s->world.pos);
+  float r = s->radius;
+  // Deepest face: decides whether the centre is inside.
+  int bestFace = 0;
+  float bestSep = -3.4e38f;
+  for (int f = 0; f < hull->faces.Count(); ++f) {
+    float d = Vec3_Dot(hull->faces[f].normal, c) - hull->faces[f].offset;
+    if (d > bestSep) { bestSep = d; bestFace = f; }
+  }
+  if (bestSep - r > margin) return 0;
+  Vec3 n, onHull;
+  float depth;
+  uint32_t feature;
+  if (bestSep <= 0.0f) {
+    n = hull->faces[bestFace].normal;
+    onHull = c - n * bestSep;
+    depth = r - bestSep;
+    feature = uint32_t(bestFace);
+  } else {
+    Vec3 zero{0, 0, 0};
+    GjkShape gs{&zero, 1, Frame3{Mat3_Identity(), c}, 0.0f};
+    GjkShape gh{hull->vertices.Data(), hull->vertices.Count(), Frame3_Identity(), 0.0f};
+    GjkResult g;
+    Gjk_Distance(gs, gh, &g);
+    if (g.overlap || g.distance < 1e-6f) {
+      n = hull->faces[bestFace].normal;
+      onHull = c - n * bestSep;
+      depth = r - bestSep;
+    } else {
+      if (g.distance - r > margin) return 0;
+      n = (c - g.pointB) * (1.0f / g.distance);
+      onHull = g.pointB;
+      depth = r - g.distance;
+    }
+    feature = 0x100u | uint32_t(bestFace);
+  }
+  Vec3 nw = Mat3_Mul(h->world.rot, n);
+  Vec3 pw = Frame3_Apply(h->world, onHull);
+  if (sphereIsB)
+    out->points[0] = {pw - nw * depth, -nw, depth, feature};  // on the sphere's (b's) surface
+  else
+    out->points[0] = {pw, nw, depth, feature};
+  out->count = 1;
+  return 1;
+}
+
+// Sphere s against mesh m (two-sided: each triangle pushes towards the side
+// of the sphere's centre).
+int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float margin, bool sphereIsB,
+               ContactManifold* out) {
+  const MeshContainer* mesh = static_cast<const MeshPrimitive*>(mp)->Mesh();
+  Vec3 c = Frame3_ApplyInv(mp->world, s->world.pos);
+  float r = s->radius, reach = r + margin;
+  Aabb box = {c - V3(reach, reach, reach), c + V3(reach, reach, reach)};
+  CandidateSet set;
+  MeshContainer_Query(mesh, box, [&](const MeshTriangle& t) {
+    int region;
+    Vec3 q = Geometry_ClosestOnTriangle(c, t.a, t.b, t.c, &region);
+    Vec3 d = c - q;
+    float dist2 = Vec3_LengthSq(d);
+    if (dist2 > reach * reach) return;
+    float dist = std::sqrt(dist2);
+    Vec3 n;
+    if (dist > 1e-6f) {
+      n = d * (1.0f / dist);
+    } else {
+      n = t.normal;  // centre on the triangle: no side to tell, take the front
+    }
+    set.Add({q, n, r - dist, t.index * 8u + uint32_t(region), region == 0});
+  });
+  // A flat continuation of a face contact must not add a tilted edge
+  // contact (the sphere would bump at internal edges).
+  int kept = 0;
+  for (int i = 0; i < set.count; ++i) {
+    const Candidate& x = set.c[i];
+    bool ghost = false;
+    if (!x.faceOfB)
+      for (int j = 0; j < set.count && !ghost; ++j)
+        if (set.c[j].faceOfB && std::fabs(Vec3_Dot(set.c[j].normal, x.position - set.c[j].position)) < 1e-4f)
+          ghost = true;
+    // Nearly the same point as one kept already: keep the deeper.
+    int same = -1;
+    for (int j = 0; j < kept && !ghost; ++j)
+      if (Vec3_LengthSq(set.c[j].position - x.position) < 1e-6f) same = j;
+    if (ghost) continue;
+    if (same >= 0) {
+      if (x.depth > set.c[same].depth) set.c[same] = x;
+      continue;
+    }
+    set.c[kept++] = x;
+  }
+  set.count = kept;
+  for (int i = 0; i < set.count; ++i) {
+    Candidate& x = set.c[i];
+    Vec3 nw = Mat3_Mul(mp->world.rot, x.normal);
+    Vec3 pw = Frame3_Apply(mp->world, x.position);
+    if (sphereIsB) {
+      x.position = pw - nw * x.depth;
+      x.normal = -nw;
+    } else {
+      x.position = pw;
+      x.normal = nw;
+    }
+  }
+  return Reduce(set, out);
+}
+
+int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin, ContactManifold* out) {
+  const ConvexHull* ha = static_cast<const ConvexPrimitive*>(a)->Hull();
+  const ConvexHull* hb = static_cast<const ConvexPrimitive*>(b)->Hull();
+  // GJK first: most candidate pairs of the broad phase are apart.
+  GjkShape ga{ha->vertices.Data(), ha->vertices.Count(), a->world, 0.0f};
+  GjkShape gb{hb->vertices.Data(), hb->vertices.Count(), b->world, 0.0f};
+  GjkResult g;
+  Gjk_Distance(ga, gb, &g);
+  if (!g.overlap && g.distance > margin) return 0;
+  // Separating axes and clipping in A's local space.
+  Frame3 rel = Frame3_InverseTimes(a->world, b->world);
+  Vec3 bverts[256];
+  const Vec3* bv = hb->vertices.Data();
+  int bn = hb->vertices.Count();
+  Vec3* heap = nullptr;
+  Vec3* work = bverts;
+  if (bn > 256) {
+    heap = static_cast<Vec3*>(Physics_Allocate(sizeof(Vec3) * size_t(bn), PHYS_MEM_CONTACT));
+    if (!heap) return 0;
+    work = heap;
+  }
+  for (int i = 0; i < bn; ++i) work[i] = Frame3_Apply(rel, bv[i]);
+  Polytope B{};
+  B.verts = work;
+  B.vertCount = bn;
+  B.faceCount = hb->faces.Count();
+  B.faces = hb->faces.Data();
+  B.faceVerts = hb->faceVertices.Data();
+  B.rot = rel.rot;
+  B.edgeCount = hb->edges.Count();
+  B.edges = hb->edges.Data();
+  B.centroid = Frame3_Apply(rel, hb->centroid);
+  B.triangle = false;
+  CandidateSet set;
+  HullPolytope(ha, B, a->world, margin, false, 0, &set);
+  Physics_FreeSized(heap, sizeof(Vec3) * size_t(bn), PHYS_MEM_CONTACT);
+  return Reduce(set, out);
+}
+
+int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float margin, bool hullIsB,
+             ContactManifold* out) {
+  const ConvexHull* hull = static_cast<const ConvexPrimitive*>(h)->Hull();
+  const MeshContainer* mesh = static_cast<const MeshPrimitive*>(mp)->Mesh();
+  // Hull bounds in mesh space, then each triangle moved into hull space.
+  Frame3 hullInMesh = Frame3_InverseTimes(mp->world, h->world);
+  Aabb box = Aabb_Inflate(Frame3_TransformAabb(hullInMesh, hull->localBounds), margin);
+  Frame3 meshInHull = Frame3_InverseTimes(h->world, mp->world);
+  CandidateSet set;
+  Vec3 centroid = hull->centroid;
+  MeshContainer_Query(mesh, box, [&](const MeshTriangle& t) {
+    Vec3 v[3] = {Frame3_Apply(meshInHull, t.a), Frame3_Apply(meshInHull, t.b), Frame3_Apply(meshInHull, t.c)};
+    Vec3 n = Mat3_Mul(meshInHull.rot, t.normal);
+    // Two-sided: the front is the side of the hull's centre.
+    if (Vec3_Dot(n, centroid - v[0]) < 0.0f) n = -n;
+    Polytope B{};
+    B.verts = v;
+    B.vertCount = 3;
+    B.faceCount = 1;
+    B.triNormal = n;
+    B.edgeCount = 3;
+    B.centroid = (v[0] + v[1] + v[2]) * (1.0f / 3.0f);
+    B.triangle = true;
+    HullPolytope(hull, B, h->world, margin, hullIsB, t.index * 2654435761u, &set);
+  });
+  // Drop edge contacts lying flat in the plane of a triangle-face contact.
+  int kept = 0;
+  for (int i = 0; i < set.count; ++i) {
+    const Candidate& x = set.c[i];
+    bool ghost = false;
+    if (!x.faceOfB)
+      for (int j = 0; j < set.count && !ghost; ++j)
+        if (set.c[j].faceOfB && std::fabs(Vec3_Dot(set.c[j].normal, x.position - set.c[j].position)) < 1e-3f &&
+            Vec3_Dot(set.c[j].normal, x.normal) < 0.999f && Vec3_Dot(set.c[j].normal, x.normal) > -0.999f)
+          ghost = true;
+    if (!ghost) set.c[kept++] = x;
+  }
+  set.count = kept;
+  return Reduce(set, out);
+}
+
+}  // namespace
 
 int NarrowPhase_Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin,
                         ContactManifold* out) {
   out->count = 0;
-  if (a->kind == PRIMITIVE_KIND_SPHERE && b->kind == PRIMITIVE_KIND_SPHERE) {
-    Vec3 d = a->world.pos - b->world.pos;
-    float dist = Vec3_Length(d), rs = a->radius + b->radius;
-    if (dist - rs > margin) return 0;
-    Vec3 n = dist > 1e-9f ? d * (1.0f / dist) : V3(0, 1, 0);
-    out->points[0] = {b->world.pos + n * b->radius, n, rs - dist, 0};
-    out->count = 1;
+  if (!a || !b || !(margin >= 0.0f)) return 0;
+  uint32_t ka = a->kind, kb = b->kind;
+  if (ka == PRIMITIVE_KIND_SPHERE) {
+    if (kb == PRIMITIVE_KIND_SPHERE) return SphereSphere(a, b, margin, out);
+    if (kb == PRIMITIVE_KIND_CONVEX) return SphereHull(a, b, margin, false, out);
+    if (kb == PRIMITIVE_KIND_MESH) return SphereMesh(a, b, margin, false, out);
+  } else if (ka == PRIMITIVE_KIND_CONVEX) {
+    if (kb == PRIMITIVE_KIND_SPHERE) return SphereHull(b, a, margin, true, out);
+    if (kb == PRIMITIVE_KIND_CONVEX) return HullHull(a, b, margin, out);
+    if (kb == PRIMITIVE_KIND_MESH) return HullMesh(a, b, margin, false, out);
+  } else if (ka == PRIMITIVE_KIND_MESH) {
+    if (kb == PRIMITIVE_KIND_SPHERE) return SphereMesh(b, a, margin, true, out);
+    if (kb == PRIMITIVE_KIND_CONVEX) return HullMesh(b, a, margin, true, out);
   }
-  return out->count;
+  return 0;
 }

@@ -1,0 +1,170 @@
+#include "physics/collision/collision_detection.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/physics/collision/collision_test_shapes.h"
+
+using namespace collision_test;
+
+namespace {
+
+struct Scene {
+  CollisionDetection* cd = CollisionDetection_Construct(0.1f);
+  ~Scene() { PhysObject_Destroy(cd); }
+};
+
+int Pairs(CollisionDetection* cd) {
+  const CollisionPair* p;
+  return CollisionDetection_FindPairs(cd, &p);
+}
+
+}  // namespace
+
+TEST(CollisionDetection, GroupWordsAndExcludedPairsFilterCandidates) {
+  Scene s;
+  CollisionBody a, b;
+  CollisionBody_AddPrimitive(&a, SphereDesc(1));
+  CollisionBody_AddPrimitive(&b, SphereDesc(1));
+  CollisionBody_Place(&b, Pose(1.5f, 0, 0));
+  CollisionDetection_AddBody(s.cd, &a);
+  CollisionDetection_AddBody(s.cd, &b);
+  EXPECT_EQ(Pairs(s.cd), 0);  // a new primitive's word 0 collides with nothing
+  CollisionBody_SetGroup(&a, 1u << 1);  // group 2
+  CollisionBody_SetGroup(&b, 1u << 0);  // group 1
+  EXPECT_EQ(Pairs(s.cd), 0);
+  CollisionDetection_EnableGroupPair(s.cd, 2, 1);
+  CollisionDetection_EnableGroupPair(s.cd, 0, 1);   // ignored
+  CollisionDetection_EnableGroupPair(s.cd, 33, 1);  // ignored
+  ASSERT_EQ(Pairs(s.cd), 1);
+  EXPECT_EQ(s.cd->pairs[0].a, a.primitives[0]);
+  EXPECT_EQ(s.cd->pairs[0].phantom, 0);
+  CollisionBody_SetGroup(&b, 0x100);  // group 9, never paired
+  EXPECT_EQ(Pairs(s.cd), 0);
+  CollisionBody_SetGroup(&b, 1u << 0);
+
+  CollisionDetection_DisableBodyPair(s.cd, &b, &a);
+  CollisionDetection_DisableBodyPair(s.cd, &a, &b);  // once in the set
+  EXPECT_EQ(s.cd->excluded.Count(), 1);
+  EXPECT_EQ(Pairs(s.cd), 0);
+  CollisionDetection_EnableBodyPair(s.cd, &a, &b);
+  EXPECT_EQ(Pairs(s.cd), 1);
+
+  CollisionBody_SetPhantom(&b, 1);
+  ASSERT_EQ(Pairs(s.cd), 1);
+  EXPECT_EQ(s.cd->pairs[0].phantom, 1);
+  // Two resting bodies (fixed or asleep) need no test.
+  a.collisionFlags = COLLISION_BODY_FIXED;
+  b.collisionFlags = COLLISION_BODY_ASLEEP;
+  EXPECT_EQ(Pairs(s.cd), 0);
+  b.collisionFlags = 0;
+  EXPECT_EQ(Pairs(s.cd), 1);
+}
+
+TEST(CollisionDetection, AddingIsIdempotentAndRemovalOrDestructionLeavesNoProxy) {
+  Scene s;
+  CollisionBody a;
+  CollisionBody_AddPrimitive(&a, SphereDesc(1));
+  CollisionBody_SetGroup(&a, 1);
+  CollisionDetection_EnableGroupPair(s.cd, 1, 1);
+  EXPECT_EQ(CollisionDetection_AddBody(s.cd, &a), 1);
+  EXPECT_EQ(CollisionDetection_AddBody(s.cd, &a), 1);
+  EXPECT_EQ(s.cd->bodies.Count(), 1);
+  {
+    CollisionBody b;
+    CollisionDetection_AddBody(s.cd, &b);
+    CollisionPrimitive* late = CollisionBody_AddPrimitive(&b, SphereDesc(1));  // joins while in
+    late->group = 1;
+    EXPECT_GE(late->proxy, 0);
+    EXPECT_EQ(Pairs(s.cd), 1);
+  }  // destroyed while in the holder
+  EXPECT_EQ(s.cd->bodies.Count(), 1);
+  EXPECT_EQ(Pairs(s.cd), 0);
+  CollisionDetection_RemoveBody(s.cd, &a);
+  CollisionDetection_RemoveBody(s.cd, &a);
+  EXPECT_EQ(a.primitives[0]->proxy, -1);
+  EXPECT_EQ(a.detection, nullptr);
+}
+
+TEST(CollisionDetection, NonFinitePlacementIsQuarantinedUntilPlacedAgain) {
+  Scene s;
+  CollisionBody a, b;
+  CollisionBody_AddPrimitive(&a, SphereDesc(1));
+  CollisionBody_AddPrimitive(&b, SphereDesc(1));
+  CollisionBody_SetGroup(&a, 1);
+  CollisionBody_SetGroup(&b, 1);
+  CollisionDetection_EnableGroupPair(s.cd, 1, 1);
+  CollisionDetection_AddBody(s.cd, &a);
+  CollisionDetection_AddBody(s.cd, &b);
+  CollisionBody_Place(&a, Pose(NAN, 0, 0));
+  EXPECT_EQ(Pairs(s.cd), 0);
+  EXPECT_NE(a.collisionFlags & COLLISION_BODY_QUARANTINED, 0u);
+  CollisionRecordList lists[3];
+  EXPECT_EQ(CollisionDetection_GetContacts(s.cd, &a, lists), 0);
+  CollisionBody_Place(&a, Pose(0.5f, 0, 0));
+  EXPECT_EQ(Pairs(s.cd), 1);
+}
+
+TEST(CollisionDetection, OverlapQuerySeesMovesAtOnceButNotRestingTouches) {
+  Scene s;
+  CollisionBody ground, ball, ghost, stone;
+  AddShape(&ground, GroundMesh(4, 1, 0));
+  ground.collisionFlags = COLLISION_BODY_FIXED;
+  CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
+  CollisionBody_AddPrimitive(&ghost, SphereDesc(0.5f));
+  CollisionBody_AddPrimitive(&stone, SphereDesc(0.5f));
+  for (CollisionBody* b : {&ground, &ball, &ghost, &stone}) {
+    CollisionBody_SetGroup(b, 1);
+    CollisionDetection_AddBody(s.cd, b);
+  }
+  CollisionDetection_EnableGroupPair(s.cd, 1, 1);
+  CollisionBody_SetPhantom(&ghost, 1);
+  CollisionBody_Place(&ghost, Pose(0, 0.5f, 0));
+  CollisionBody_Place(&stone, Pose(3, 0.5f, 3));
+  stone.collisionFlags = COLLISION_BODY_ASLEEP;
+  CollisionRecordList lists[3];
+
+  // Resting exactly on the ground (and inside the phantom): no overlap.
+  ball.pose = Pose(0, 0.5f, 0);
+  EXPECT_EQ(CollisionDetection_GetContacts(s.cd, &ball, lists), 0);
+  ball.pose = Pose(0, 0.495f, 0);  // within resting slop
+  EXPECT_EQ(CollisionDetection_GetContacts(s.cd, &ball, lists), 0);
+  // Moved into the ground without a step: seen at once.
+  ball.pose = Pose(0, 0.3f, 0);
+  ASSERT_EQ(CollisionDetection_GetContacts(s.cd, &ball, lists), 1);
+  ASSERT_EQ(lists[COLLISION_RECORDS_FIXED].Count(), 1);
+  EXPECT_EQ(lists[COLLISION_RECORDS_FIXED][0].a, ball.primitives[0]);
+  EXPECT_NEAR(lists[COLLISION_RECORDS_FIXED][0].normal.y, 1.0f, 1e-5f);
+  EXPECT_NEAR(lists[COLLISION_RECORDS_FIXED][0].depth, 0.2f, 1e-5f);
+  // Into the sleeping stone: listed apart.
+  ball.pose = Pose(2.5f, 1.2f, 3);
+  ASSERT_EQ(CollisionDetection_GetContacts(s.cd, &ball, lists), 1);
+  EXPECT_EQ(lists[COLLISION_RECORDS_ASLEEP].Count(), 1);
+  EXPECT_EQ(lists[COLLISION_RECORDS_FIXED].Count(), 0);
+  // Excluded pairs do not count either.
+  CollisionDetection_DisableBodyPair(s.cd, &ball, &stone);
+  EXPECT_EQ(CollisionDetection_GetContacts(s.cd, &ball, lists), 0);
+}
+
+TEST(CollisionDetection, FastSmallSphereSweepStopsAtThinWall) {
+  Scene s;
+  CollisionBody wall, bullet;
+  MeshContainer* m = MeshContainer_Construct();
+  float v[] = {0, -2, -2, 0, 0, 2, -2, 0, 0, -2, 2, 0, 0, 2, 2, 0};
+  MeshContainer_AddVertices(m, v, 4);
+  uint16_t t[] = {0, 1, 2, 1, 3, 2};
+  MeshContainer_AddTriangles(m, t, 2);
+  AddShape(&wall, m);
+  CollisionBody_Place(&wall, Pose(10, 0, 0));
+  CollisionPrimitive* b = CollisionBody_AddPrimitive(&bullet, SphereDesc(0.05f));
+  CollisionBody_SetGroup(&wall, 1);
+  CollisionBody_SetGroup(&bullet, 1);
+  CollisionDetection_AddBody(s.cd, &wall);
+  CollisionDetection_AddBody(s.cd, &bullet);
+  SweepHit hit;
+  EXPECT_EQ(CollisionDetection_SweepSphere(s.cd, b, V3(9, 0, 0), V3(11, 0, 0), &hit), 0);  // groups not paired
+  CollisionDetection_EnableGroupPair(s.cd, 1, 1);
+  ASSERT_EQ(CollisionDetection_SweepSphere(s.cd, b, V3(9, 0, 0), V3(11, 0, 0), &hit), 1);
+  EXPECT_NEAR(hit.fraction, 0.475f, 1e-4f);
+  EXPECT_NEAR(hit.normal.x, -1.0f, 1e-5f);
+  EXPECT_EQ(hit.primitive, wall.primitives[0]);
+}

@@ -1,0 +1,89 @@
+#include "physics/collision/convex_hull.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "physics/base/phys_warning.h"
+#include "tests/physics/collision/collision_test_shapes.h"
+
+using namespace collision_test;
+
+namespace {
+
+const float kParams[4] = {0.001f, 0.01f, 0.02f, 0.992f};
+
+int g_warnings = 0;
+void CountWarning(const char*, const char*, const char*, int) { ++g_warnings; }
+
+// Builds from (x, y, z) triples and expects no hull and one warning.
+void ExpectRefused(std::vector<float> xyz) {
+  std::vector<float> p;
+  for (size_t i = 0; i + 2 < xyz.size(); i += 3) p.insert(p.end(), {xyz[i], xyz[i + 1], xyz[i + 2], 0});
+  int before = g_warnings;
+  EXPECT_EQ(ConvexHull_Build(p.data(), int(p.size() / 4), kParams, 0.01f), nullptr);
+  EXPECT_EQ(g_warnings, before + 1);
+}
+
+}  // namespace
+
+TEST(ConvexHull, BoxRegroupsTrianglesIntoSixFacesWithExactMassProperties) {
+  ConvexHull* box = BoxHull(0.5f, 1.0f, 1.5f);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->vertices.Count(), 8);
+  EXPECT_EQ(box->faces.Count(), 6);
+  EXPECT_EQ(box->edges.Count(), 12);
+  for (const HullFace& f : box->faces) {
+    EXPECT_EQ(f.count, 4);
+    EXPECT_NEAR(Vec3_Length(f.normal), 1.0f, 1e-5f);
+    // Counter-clockwise about the outward normal.
+    Vec3 a = box->vertices[box->faceVertices[f.first]], b = box->vertices[box->faceVertices[f.first + 1]],
+         c = box->vertices[box->faceVertices[f.first + 2]];
+    EXPECT_GT(Vec3_Dot(Vec3_Cross(b - a, c - b), f.normal), 0.0f);
+  }
+  for (const HullEdge& e : box->edges) EXPECT_NE(e.f0, e.f1);
+  EXPECT_NEAR(box->volume, 6.0f, 1e-4f);
+  EXPECT_NEAR(Vec3_Length(box->centroid), 0.0f, 1e-5f);
+  // Unit-mass box inertia: (b^2 + c^2) / 12 with full sides 1, 2, 3.
+  EXPECT_NEAR(box->unitInertia.r[0].x, (4.0f + 9.0f) / 12.0f, 1e-4f);
+  EXPECT_NEAR(box->unitInertia.r[1].y, (1.0f + 9.0f) / 12.0f, 1e-4f);
+  EXPECT_NEAR(box->unitInertia.r[2].z, (1.0f + 4.0f) / 12.0f, 1e-4f);
+  EXPECT_NEAR(box->unitInertia.r[0].y, 0.0f, 1e-5f);
+  EXPECT_EQ(box->vertices[ConvexHull_Support(box, V3(1, 1, 1))].x, 0.5f);
+  CollisionShape_Release(box);
+}
+
+TEST(ConvexHull, InteriorAndDuplicatePointsAreDropped) {
+  std::vector<float> p;
+  for (int i = 0; i < 8; ++i) p.insert(p.end(), {i & 1 ? 1.f : -1.f, i & 2 ? 1.f : -1.f, i & 4 ? 1.f : -1.f, 0});
+  p.insert(p.end(), {0, 0, 0, 0, 0.5f, 0.2f, -0.3f, 0, 1, 1, 1, 0, 1, 1, 1, 7});
+  ConvexHull* h = ConvexHull_Build(p.data(), int(p.size() / 4), kParams, 0.01f);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->vertices.Count(), 8);
+  EXPECT_EQ(h->faces.Count(), 6);
+  CollisionShape_Release(h);
+}
+
+TEST(ConvexHull, DegenerateInputGivesNoHullAndAWarning) {
+  PhysWarningHook old = Physics_SetWarningHook(CountWarning);
+  ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0});                             // too few points
+  ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 0.5f, 0.3f, 0});    // coplanar
+  ExpectRefused({0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, -1, -1, -1});       // collinear
+  ExpectRefused({1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3});          // one point repeated
+  ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, NAN, 1, 1, 1});        // not finite
+  ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, INFINITY});
+  EXPECT_EQ(ConvexHull_Build(nullptr, 10, kParams, 0.01f), nullptr);
+  Physics_SetWarningHook(old);
+}
+
+TEST(ConvexHull, TetrahedronFromFourPointsKeepsItsTriangles) {
+  float p[] = {0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+  ConvexHull* h = ConvexHull_Build(p, 4, kParams, 0.01f);
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->faces.Count(), 4);
+  EXPECT_EQ(h->edges.Count(), 6);
+  EXPECT_NEAR(h->volume, 1.0f / 6.0f, 1e-5f);
+  EXPECT_NEAR(h->centroid.x, 0.25f, 1e-5f);
+  CollisionShape_Release(h);
+}

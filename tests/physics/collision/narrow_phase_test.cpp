@@ -1,0 +1,167 @@
+#include "physics/collision/narrow_phase.h"
+
+#include <gtest/gtest.h>
+
+#include "physics/collision/collision_body.h"
+#include "tests/physics/collision/collision_test_shapes.h"
+
+using namespace collision_test;
+
+namespace {
+
+Quat AboutY(float angle) { return Quat_FromAxisAngle(V3(0, 1, 0), angle); }
+Quat AboutAxis(Vec3 axis, float angle) { return Quat_FromAxisAngle(Vec3_Normalize(axis), angle); }
+
+void ExpectNear(Vec3 a, Vec3 b, float tol) {
+  EXPECT_NEAR(a.x, b.x, tol);
+  EXPECT_NEAR(a.y, b.y, tol);
+  EXPECT_NEAR(a.z, b.z, tol);
+}
+
+}  // namespace
+
+TEST(NarrowPhase, BoxRestingOnBoxGivesFourCornersWithNormalFromBToA) {
+  CollisionBody top, floor;
+  CollisionBody_Place(&top, Pose(0.1f, 0.99f, 0.0f, AboutY(0.3f)));
+  CollisionPrimitive* a = AddShape(&top, BoxHull(0.5f, 0.5f, 0.5f));
+  CollisionPrimitive* b = AddShape(&floor, BoxHull(3, 0.5f, 3));
+  ContactManifold m;
+  ASSERT_EQ(NarrowPhase_Collide(a, b, 0.1f, &m), 4);
+  for (int i = 0; i < 4; ++i) {
+    ExpectNear(m.points[i].normal, V3(0, 1, 0), 1e-4f);
+    EXPECT_NEAR(m.points[i].depth, 0.01f, 1e-4f);
+    EXPECT_NEAR(m.points[i].position.y, 0.5f, 1e-4f);  // on B's top face
+  }
+  // The points are the four bottom corners of the turned box: distinct features.
+  for (int i = 0; i < 4; ++i)
+    for (int j = i + 1; j < 4; ++j) EXPECT_NE(m.points[i].feature, m.points[j].feature);
+
+  // Asked the other way round, the normal turns and the points move onto the top box.
+  ASSERT_EQ(NarrowPhase_Collide(b, a, 0.1f, &m), 4);
+  for (int i = 0; i < 4; ++i) {
+    ExpectNear(m.points[i].normal, V3(0, -1, 0), 1e-4f);
+    EXPECT_NEAR(m.points[i].position.y, 0.49f, 1e-4f);
+  }
+}
+
+TEST(NarrowPhase, HullPairsReportGapsWithinTheMarginOnlyAndEdgeCrossings) {
+  CollisionBody upper, lower;
+  CollisionPrimitive* a = AddShape(&upper, BoxHull(0.5f, 0.5f, 0.5f));
+  CollisionPrimitive* b = AddShape(&lower, BoxHull(0.5f, 0.5f, 0.5f));
+  ContactManifold m;
+  CollisionBody_Place(&upper, Pose(0, 1.05f, 0));
+  ASSERT_EQ(NarrowPhase_Collide(a, b, 0.1f, &m), 4);
+  EXPECT_NEAR(m.points[0].depth, -0.05f, 1e-4f);
+  CollisionBody_Place(&upper, Pose(0, 1.2f, 0));
+  EXPECT_EQ(NarrowPhase_Collide(a, b, 0.1f, &m), 0);
+
+  // Two boxes turned so that an edge of one crosses an edge of the other.
+  Quat edgeDown = AboutAxis(V3(1, 0, 0), 0.785398f);
+  Quat edgeUp = AboutAxis(V3(0, 0, 1), 0.785398f);
+  CollisionBody_Place(&upper, Pose(0, 1.404f, 0, edgeDown));
+  CollisionBody_Place(&lower, Pose(0, 0, 0, edgeUp));
+  ASSERT_EQ(NarrowPhase_Collide(a, b, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(0, 1, 0), 1e-3f);
+  EXPECT_NEAR(m.points[0].depth, 1.41421f - 1.404f, 1e-3f);
+}
+
+TEST(NarrowPhase, SphereAgainstHullUsesNearestFeature) {
+  CollisionBody ball, box;
+  CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
+  CollisionPrimitive* h = AddShape(&box, BoxHull(1, 1, 1));
+  ContactManifold m;
+  // Above the top face.
+  CollisionBody_Place(&ball, Pose(0.2f, 1.45f, 0));
+  ASSERT_EQ(NarrowPhase_Collide(s, h, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(0, 1, 0), 1e-4f);
+  EXPECT_NEAR(m.points[0].depth, 0.05f, 1e-4f);
+  // Off a corner: the normal points from the corner to the centre.
+  CollisionBody_Place(&ball, Pose(1.2f, 1.2f, 1.2f));
+  ASSERT_EQ(NarrowPhase_Collide(s, h, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, Vec3_Normalize(V3(1, 1, 1)), 1e-3f);
+  EXPECT_NEAR(m.points[0].depth, 0.5f - std::sqrt(3 * 0.04f), 1e-3f);
+  // Centre inside, nearest to the +x face: pushed out along +x.
+  CollisionBody_Place(&ball, Pose(0.8f, 0.1f, 0));
+  ASSERT_EQ(NarrowPhase_Collide(s, h, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(1, 0, 0), 1e-4f);
+  EXPECT_NEAR(m.points[0].depth, 0.7f, 1e-4f);
+  // Reversed order: normal from the sphere to the box.
+  ASSERT_EQ(NarrowPhase_Collide(h, s, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(-1, 0, 0), 1e-4f);
+}
+
+TEST(NarrowPhase, SphereOnMeshGetsOneContactEvenOverAnInternalEdge) {
+  CollisionBody ball, ground;
+  CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(4, 1.0f, 0.0f));
+  ContactManifold m;
+  // Exactly over a grid vertex, where six triangles meet.
+  CollisionBody_Place(&ball, Pose(0, 0.49f, 0));
+  ASSERT_EQ(NarrowPhase_Collide(s, g, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(0, 1, 0), 1e-4f);
+  EXPECT_NEAR(m.points[0].depth, 0.01f, 1e-4f);
+  // Near a shared edge: no tilted contact from the neighbouring triangle.
+  CollisionBody_Place(&ball, Pose(0.3f, 0.49f, 0.05f));
+  int n = NarrowPhase_Collide(s, g, 0.1f, &m);
+  ASSERT_GE(n, 1);
+  for (int i = 0; i < n; ++i) ExpectNear(m.points[i].normal, V3(0, 1, 0), 1e-4f);
+}
+
+TEST(NarrowPhase, MeshIsTwoSidedAndPushesTowardsTheBodysSide) {
+  CollisionBody ball, ground;
+  CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(2, 1.0f, 0.0f));
+  ContactManifold m;
+  CollisionBody_Place(&ball, Pose(0.25f, -0.45f, 0.25f));
+  ASSERT_EQ(NarrowPhase_Collide(s, g, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(0, -1, 0), 1e-4f);
+  EXPECT_NEAR(m.points[0].depth, 0.05f, 1e-4f);
+  // With the mesh as a, the normal points from the sphere into the mesh side.
+  ASSERT_EQ(NarrowPhase_Collide(g, s, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(0, 1, 0), 1e-4f);
+
+  // A box under the mesh is pushed down too, with a full face manifold.
+  CollisionBody box;
+  CollisionPrimitive* h = AddShape(&box, BoxHull(0.2f, 0.2f, 0.2f));
+  CollisionBody_Place(&box, Pose(0.3f, -0.19f, 0.3f));
+  ASSERT_EQ(NarrowPhase_Collide(h, g, 0.1f, &m), 4);
+  for (int i = 0; i < 4; ++i) {
+    ExpectNear(m.points[i].normal, V3(0, -1, 0), 1e-4f);
+    EXPECT_NEAR(m.points[i].depth, 0.01f, 1e-4f);
+  }
+}
+
+TEST(NarrowPhase, BoxOnMeshAcrossTrianglesKeepsAtMostFourUpwardPoints) {
+  CollisionBody box, ground;
+  CollisionPrimitive* h = AddShape(&box, BoxHull(0.7f, 0.3f, 0.7f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(8, 0.5f, 0.0f));
+  CollisionBody_Place(&box, Pose(0.1f, 0.295f, -0.2f, AboutY(0.4f)));
+  ContactManifold m;
+  ASSERT_EQ(NarrowPhase_Collide(h, g, 0.1f, &m), 4);
+  for (int i = 0; i < 4; ++i) {
+    ExpectNear(m.points[i].normal, V3(0, 1, 0), 1e-4f);
+    EXPECT_NEAR(m.points[i].depth, 0.005f, 1e-4f);
+  }
+  // Spread: the chosen points span the box's footprint.
+  float spread = 0;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) spread = std::fmax(spread, Vec3_Length(m.points[i].position - m.points[j].position));
+  EXPECT_GT(spread, 1.9f);
+}
+
+TEST(NarrowPhase, SpheresTouchAlongTheLineOfCentres) {
+  CollisionBody one, two;
+  CollisionPrimitive* a = CollisionBody_AddPrimitive(&one, SphereDesc(1.0f));
+  CollisionPrimitive* b = CollisionBody_AddPrimitive(&two, SphereDesc(0.5f));
+  CollisionBody_Place(&one, Pose(1.4f, 0, 0));
+  ContactManifold m;
+  ASSERT_EQ(NarrowPhase_Collide(a, b, 0.0f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(1, 0, 0), 1e-6f);
+  EXPECT_NEAR(m.points[0].depth, 0.1f, 1e-5f);
+  ExpectNear(m.points[0].position, V3(0.5f, 0, 0), 1e-5f);
+  // Mesh against mesh is not a supported pair.
+  CollisionBody g1, g2;
+  CollisionPrimitive* m1 = AddShape(&g1, GroundMesh(1, 1, 0));
+  CollisionPrimitive* m2 = AddShape(&g2, GroundMesh(1, 1, 0));
+  EXPECT_EQ(NarrowPhase_Collide(m1, m2, 0.1f, &m), 0);
+}
