@@ -1,0 +1,104 @@
+// Test harness for the image, raster and texture modules: an engine started
+// on a recording driver, with an allocator that can be told to fail.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "gfx/core/engine.h"
+#include "gfx/core/error.h"
+#include "gfx/core/image.h"
+
+namespace imagetest {
+
+// Allocations fail while failAfter reaches 0 (-1: never).
+inline int g_failAfter = -1;
+inline bool ShouldFail()
+{
+    if (g_failAfter < 0) return false;
+    if (g_failAfter == 0) return true;
+    g_failAfter--;
+    return false;
+}
+inline void *Alloc(size_t size) { return ShouldFail() ? nullptr : malloc(size); }
+inline void Free(void *block) { free(block); }
+inline void *Realloc(void *block, size_t size) { return ShouldFail() ? nullptr : realloc(block, size); }
+inline void *Calloc(size_t count, size_t size) { return ShouldFail() ? nullptr : calloc(count, size); }
+
+// Standard functions the test driver hands out (request 11).
+inline StandardFunction g_standard[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
+// Extensions attached at Engine_Init (the driver's raster extension).
+inline int32_t (*g_attach)(void) = nullptr;
+
+inline int32_t Request(int32_t code, void *out, void *, int32_t);
+inline const EngineDevice kDevice = {1.0f, Request, 0.0f, 1.0f, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
+inline int32_t Request(int32_t code, void *out, void *, int32_t)
+{
+    switch (code) {
+    case REQ_GET_DEVICE: *(EngineDevice *)out = kDevice; return 1;
+    case REQ_OPEN:
+    case REQ_CLOSE:
+    case REQ_START:
+    case REQ_STOP: return 1;
+    case REQ_STANDARD_FUNCTIONS:
+        for (int i = 0; i < ENGINE_NUM_STANDARD_FUNCTIONS; i++) ((StandardFunction *)out)[i] = g_standard[i];
+        return 1;
+    default: return 0;
+    }
+}
+inline int32_t Attach(void) { return g_attach ? g_attach() : 1; }
+
+// A fresh folder under the test folder for one test.
+inline std::string TestFolder(const char *name)
+{
+    std::string folder = std::string(HELM_TEST_TMP) + "/image_" + name;
+    std::filesystem::create_directories(folder);
+    return folder + "/";
+}
+
+}  // namespace imagetest
+
+// Starts the engine with the image module (and whatever SetUpModules adds).
+class ImageEngineTest : public ::testing::Test {
+protected:
+    virtual void InstallModules() { Image_InstallModule(); }
+    void SetUp() override
+    {
+        imagetest::g_failAfter = -1;
+        InstallModules();
+        static const EngineDriver driver = {&imagetest::kDevice, imagetest::Attach};
+        Engine_SetDriver(&driver);
+        static const MemoryFunctions memory = {imagetest::Alloc, imagetest::Free, imagetest::Realloc,
+                                               imagetest::Calloc};
+        ASSERT_EQ(Engine_Init(&memory, 0, 0), 1);
+        int window = 0;
+        ASSERT_EQ(Engine_Open(&window), 1);
+        ASSERT_EQ(Engine_Start(), 1);
+        Error_Get(nullptr);
+    }
+    void TearDown() override
+    {
+        imagetest::g_failAfter = -1;
+        Engine_Stop();
+        Engine_Close();
+        Engine_Term();
+        Engine_SetDriver(nullptr);
+        for (auto &f : imagetest::g_standard) f = nullptr;
+        imagetest::g_attach = nullptr;
+        Error_Get(nullptr);
+    }
+    static uint32_t TakeError() { return (uint32_t)Error_TakeCode(); }
+    // A new image with owned pixels, filled by fill(x, y, pixel).
+    template <typename Fill>
+    static Image *MakeImage(int32_t w, int32_t h, int32_t depth, Fill fill)
+    {
+        Image *image = Image_Create(w, h, depth);
+        if (!image || !Image_AllocatePixels(image)) return nullptr;
+        for (int32_t y = 0; y < h; y++)
+            for (int32_t x = 0; x < w; x++) fill(x, y, image->pixels + (size_t)y * image->stride + (depth == 32 ? 4 * x : x));
+        return image;
+    }
+};

@@ -1,0 +1,352 @@
+#include "gfx/toolkit/bmp/imagebmp.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/gfx/core/image_fixture.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Put16(Bytes &b, uint32_t v)
+{
+    b.push_back((uint8_t)v);
+    b.push_back((uint8_t)(v >> 8));
+}
+void Put32(Bytes &b, uint32_t v)
+{
+    Put16(b, v);
+    Put16(b, v >> 16);
+}
+
+struct BmpSpec {
+    uint32_t infoSize = 40;
+    int32_t width = 1;
+    int32_t height = 1;
+    uint16_t bits = 24;
+    uint32_t compression = 0;
+    uint32_t coloursUsed = 0;
+    Bytes palette;      // as stored (3 or 4 bytes per entry)
+    Bytes extraHeader;  // after the 40 bytes (masks, larger headers)
+    int32_t pixelOffset = -1;  // -1: right after the palette
+    Bytes pixels;
+};
+
+// The bytes of a BMP file built field by field.
+Bytes MakeBmp(const BmpSpec &s)
+{
+    Bytes b = {0x42, 0x4D};
+    const uint32_t headers = 14 + (s.infoSize == 12 ? 12 : 40) + (uint32_t)s.extraHeader.size();
+    const uint32_t offset = s.pixelOffset >= 0 ? (uint32_t)s.pixelOffset : headers + (uint32_t)s.palette.size();
+    Put32(b, offset + (uint32_t)s.pixels.size());
+    Put32(b, 0);
+    Put32(b, offset);
+    Put32(b, s.infoSize);
+    if (s.infoSize == 12) {
+        Put16(b, (uint32_t)s.width);
+        Put16(b, (uint32_t)s.height);
+        Put16(b, 1);
+        Put16(b, s.bits);
+    } else {
+        Put32(b, (uint32_t)s.width);
+        Put32(b, (uint32_t)s.height);
+        Put16(b, 1);
+        Put16(b, s.bits);
+        Put32(b, s.compression);
+        Put32(b, 0);
+        Put32(b, 0);
+        Put32(b, 0);
+        Put32(b, s.coloursUsed);
+        Put32(b, 0);
+    }
+    b.insert(b.end(), s.extraHeader.begin(), s.extraHeader.end());
+    b.insert(b.end(), s.palette.begin(), s.palette.end());
+    while (b.size() < offset) b.push_back(0);
+    b.insert(b.end(), s.pixels.begin(), s.pixels.end());
+    return b;
+}
+
+class ImageBmpTest : public ImageEngineTest {
+protected:
+    std::string folder;
+    void SetUp() override
+    {
+        ImageEngineTest::SetUp();
+        folder = imagetest::TestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    std::string Save(const Bytes &bytes, const char *name = "t.bmp")
+    {
+        const std::string path = folder + name;
+        FILE *f = fopen(path.c_str(), "wb");
+        if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+        return path;
+    }
+    Image *Read(const BmpSpec &spec) { return ImageBmp_Read(Save(MakeBmp(spec)).c_str()); }
+    static const uint8_t *Pixel(const Image *image, int32_t x, int32_t y)
+    {
+        return image->pixels + (size_t)y * image->stride + (image->depth == 32 ? 4 * x : x);
+    }
+};
+
+TEST_F(ImageBmpTest, OneAndFourBitFilesBecomeDepthFourIndicesBottomUp)
+{
+    BmpSpec one;
+    one.width = 10;
+    one.height = 2;
+    one.bits = 1;
+    one.palette = {0, 0, 0, 0, 255, 255, 255, 0};
+    one.pixels = {0xA0, 0x40, 0, 0, /* bottom row */ 0x80, 0x00, 0, 0};
+    Image *image = Read(one);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->depth, 4);
+    EXPECT_EQ(*Pixel(image, 0, 1), 1);
+    EXPECT_EQ(*Pixel(image, 1, 1), 0);
+    EXPECT_EQ(*Pixel(image, 2, 1), 1);
+    EXPECT_EQ(*Pixel(image, 9, 1), 1);
+    EXPECT_EQ(*Pixel(image, 0, 0), 1);
+    EXPECT_EQ(*Pixel(image, 9, 0), 0);
+    const uint8_t white[4] = {255, 255, 255, 255}, filler[4] = {0, 0, 0, 255};
+    EXPECT_EQ(memcmp(image->palette + 4, white, 4), 0);
+    EXPECT_EQ(memcmp(image->palette + 4 * 15, filler, 4), 0);
+    Image_Destroy(image);
+
+    BmpSpec four;
+    four.width = 3;
+    four.height = 1;
+    four.bits = 4;
+    four.coloursUsed = 16;
+    four.palette.assign(64, 0);
+    four.palette[4 * 12 + 2] = 200;  // B, G, R: entry 12 is red 200
+    four.pixels = {0xC1, 0xF0, 0, 0};
+    image = Read(four);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(*Pixel(image, 0, 0), 12);
+    EXPECT_EQ(*Pixel(image, 1, 0), 1);
+    EXPECT_EQ(*Pixel(image, 2, 0), 15);
+    EXPECT_EQ(image->palette[4 * 12], 200);
+    Image_Destroy(image);
+}
+
+TEST_F(ImageBmpTest, EightBitPaletteLengthComesFromColoursUsedWhenInRange)
+{
+    for (uint32_t used : {0u, 300u, 2u}) {
+        BmpSpec s;
+        s.width = 2;
+        s.bits = 8;
+        s.coloursUsed = used;
+        const uint32_t stored = used == 2 ? 2 : 256;
+        for (uint32_t i = 0; i < stored; i++) s.palette.insert(s.palette.end(), {(uint8_t)i, 0, 0, 0});
+        s.pixels = {1, (uint8_t)(stored - 1), 0, 0};
+        Image *image = Read(s);
+        ASSERT_NE(image, nullptr) << used;
+        EXPECT_EQ(image->depth, 8);
+        EXPECT_EQ(image->palette[4 * 1 + 2], 1);
+        EXPECT_EQ(image->palette[4 * (stored - 1) + 2], stored - 1);
+        EXPECT_EQ(image->palette[4 * 255 + 3], 255);
+        Image_Destroy(image);
+    }
+}
+
+TEST_F(ImageBmpTest, SixteenBitIs565AndBitFieldsWithGreenMask3e0Is555)
+{
+    BmpSpec s;
+    s.width = 1;
+    s.bits = 16;
+    s.pixels = {0xff, 0xff, 0, 0};
+    Image *image = Read(s);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->depth, 32);
+    const uint8_t white565[4] = {248, 252, 248, 255};
+    EXPECT_EQ(memcmp(image->pixels, white565, 4), 0);
+    Image_Destroy(image);
+    s.compression = 3;
+    s.extraHeader = {0x00, 0x7c, 0, 0, 0xe0, 0x03, 0, 0, 0x1f, 0, 0, 0};
+    s.pixels = {0xff, 0x7f, 0, 0};
+    image = Read(s);
+    ASSERT_NE(image, nullptr);
+    const uint8_t white555[4] = {248, 248, 248, 255};
+    EXPECT_EQ(memcmp(image->pixels, white555, 4), 0);
+    Image_Destroy(image);
+}
+
+TEST_F(ImageBmpTest, TwentyFourAndThirtyTwoBitPixelsSwapToRgbWithOpaqueAlpha)
+{
+    BmpSpec s;
+    s.width = 1;
+    s.height = 2;
+    s.bits = 24;
+    s.compression = 7;  // ignored at 24 and 32 bits
+    s.pixels = {1, 2, 3, 0, /* top */ 4, 5, 6, 0};
+    Image *image = Read(s);
+    ASSERT_NE(image, nullptr);
+    const uint8_t top[4] = {6, 5, 4, 255}, bottom[4] = {3, 2, 1, 255};
+    EXPECT_EQ(memcmp(Pixel(image, 0, 0), top, 4), 0);
+    EXPECT_EQ(memcmp(Pixel(image, 0, 1), bottom, 4), 0);
+    Image_Destroy(image);
+    s.bits = 32;
+    s.height = 1;
+    s.infoSize = 124;  // a larger header without a palette reads as the Windows one
+    s.extraHeader.assign(84, 0xee);
+    s.pixels = {10, 20, 30, 40};
+    image = Read(s);
+    ASSERT_NE(image, nullptr);
+    const uint8_t pixel[4] = {30, 20, 10, 255};
+    EXPECT_EQ(memcmp(image->pixels, pixel, 4), 0);
+    Image_Destroy(image);
+}
+
+TEST_F(ImageBmpTest, CoreHeaderReadsThreeBytePaletteEntries)
+{
+    BmpSpec s;
+    s.infoSize = 12;
+    s.width = 2;
+    s.bits = 8;
+    for (int i = 0; i < 256; i++) s.palette.insert(s.palette.end(), {(uint8_t)i, (uint8_t)(i / 2), 7});
+    s.pixels = {3, 250, 0, 0};
+    Image *image = Read(s);
+    ASSERT_NE(image, nullptr);
+    const uint8_t entry[4] = {7, 125, 250, 255};
+    EXPECT_EQ(memcmp(image->palette + 4 * image->pixels[1], entry, 4), 0);
+    Image_Destroy(image);
+}
+
+TEST_F(ImageBmpTest, Rle8DecodesRunsLiteralsRowEndsAndEndOfBitmapIntoOwnRows)
+{
+    BmpSpec s;
+    s.width = 6;
+    s.height = 3;
+    s.bits = 8;
+    s.compression = 1;
+    for (int i = 0; i < 256; i++) s.palette.insert(s.palette.end(), {0, 0, (uint8_t)i, 0});
+    s.pixels = {3, 7, 0, 3, 1, 2, 3, 0, 0, 0,  // bottom row: 7 7 7 1 2 3 (literal with pad), end of row
+                9, 4, 0, 0,                    // middle row: a run clipped at the row, end of row
+                2, 5, 0, 1};                   // top row: 5 5 then end of bitmap
+    Image *image = Read(s);
+    ASSERT_NE(image, nullptr);
+    const uint8_t bottom[6] = {7, 7, 7, 1, 2, 3}, middle[6] = {4, 4, 4, 4, 4, 4};
+    EXPECT_EQ(memcmp(Pixel(image, 0, 2), bottom, 6), 0);
+    EXPECT_EQ(memcmp(Pixel(image, 0, 1), middle, 6), 0);
+    // The top row was ended by the end of the bitmap: it lands in its own row,
+    // keeping what the row buffer held after its first two pixels.
+    const uint8_t top[6] = {5, 5, 4, 4, 4, 4};
+    EXPECT_EQ(memcmp(Pixel(image, 0, 0), top, 6), 0);
+    Image_Destroy(image);
+}
+
+TEST_F(ImageBmpTest, RefusedKindsRaiseUnsupported)
+{
+    BmpSpec rle4;
+    rle4.bits = 4;
+    rle4.compression = 2;
+    rle4.palette.assign(64, 0);
+    rle4.pixels = {0, 0, 0, 0};
+    EXPECT_EQ(Read(rle4), nullptr);
+    EXPECT_EQ(TakeError(), 0x80000009u);
+    BmpSpec topDown;
+    topDown.height = -1;
+    topDown.pixels = {1, 2, 3, 0};
+    EXPECT_EQ(Read(topDown), nullptr);
+    EXPECT_EQ(TakeError(), 0x80000009u);
+    BmpSpec paletteAfterLargeHeader;
+    paletteAfterLargeHeader.infoSize = 108;
+    paletteAfterLargeHeader.extraHeader.assign(68, 0);
+    paletteAfterLargeHeader.bits = 8;
+    paletteAfterLargeHeader.palette.assign(1024, 0);
+    paletteAfterLargeHeader.pixels = {0, 0, 0, 0};
+    EXPECT_EQ(Read(paletteAfterLargeHeader), nullptr);
+    EXPECT_EQ(TakeError(), 0x80000009u);
+    BmpSpec delta;
+    delta.bits = 8;
+    delta.compression = 1;
+    delta.palette.assign(1024, 0);
+    delta.pixels = {0, 2, 1, 1};
+    EXPECT_EQ(Read(delta), nullptr);
+    EXPECT_EQ(TakeError(), 0x80000009u);
+    BmpSpec twelveBits;
+    twelveBits.bits = 12;
+    twelveBits.pixels = {0, 0, 0, 0};
+    EXPECT_EQ(Read(twelveBits), nullptr);
+    EXPECT_EQ(TakeError(), 0x80000008u);
+}
+
+TEST_F(ImageBmpTest, MalformedFilesFailCleanly)
+{
+    Image_RegisterFileFormat("bmp", ImageBmp_Read, nullptr);
+    BmpSpec good;
+    good.width = 4;
+    good.height = 4;
+    good.pixels.assign(4 * 12, 9);
+    const Bytes whole = MakeBmp(good);
+    // Every truncation of a good file fails without reading past the data.
+    for (size_t length = 0; length < whole.size(); length++) {
+        const Bytes cut(whole.begin(), whole.begin() + (long)length);
+        EXPECT_EQ(ImageBmp_Read(Save(cut).c_str()), nullptr) << length;
+    }
+    Error_Get(nullptr);
+    BmpSpec huge = good;
+    huge.width = 100000;
+    huge.height = 100000;
+    EXPECT_EQ(Read(huge), nullptr);
+    EXPECT_EQ(TakeError(), 0x80000013u);
+    BmpSpec headerPastFile = good;
+    headerPastFile.infoSize = 0x7fffffff;
+    EXPECT_EQ(Read(headerPastFile), nullptr);
+    Error_Get(nullptr);
+    BmpSpec overlapping;
+    overlapping.bits = 8;
+    overlapping.palette.assign(1024, 0);
+    overlapping.pixelOffset = 100;
+    overlapping.pixels = {0, 0, 0, 0};
+    EXPECT_EQ(Read(overlapping), nullptr);
+    EXPECT_EQ(TakeError(), 0x80000009u);
+    BmpSpec rleOverrun;
+    rleOverrun.width = 2;
+    rleOverrun.bits = 8;
+    rleOverrun.compression = 1;
+    rleOverrun.palette.assign(1024, 0);
+    rleOverrun.pixels = {255, 1, 0, 255};  // a run and a literal far past a 2-pixel row
+    rleOverrun.pixels.resize(4 + 256, 3);
+    rleOverrun.pixels.insert(rleOverrun.pixels.end(), {0, 1});
+    Image *image = Read(rleOverrun);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->pixels[0], 1);
+    EXPECT_EQ(image->pixels[1], 1);
+    Image_Destroy(image);
+    const Bytes notBmp = {'P', 'K', 3, 4};
+    EXPECT_EQ(ImageBmp_Read(Save(notBmp).c_str()), nullptr);
+    EXPECT_EQ(ImageBmp_Read((folder + "missing.bmp").c_str()), nullptr);
+}
+
+TEST_F(ImageBmpTest, WrittenTwentyFourBitFileReadsBackWithOpaqueAlpha)
+{
+    Image *image = MakeImage(3, 2, 32, [](int32_t x, int32_t y, uint8_t *p) {
+        const uint8_t c[4] = {(uint8_t)(x * 80), (uint8_t)(y * 90), (uint8_t)(x + y), 17};
+        memcpy(p, c, 4);
+    });
+    const std::string path = folder + "out.bmp";
+    ASSERT_EQ(ImageBmp_Write(image, path.c_str()), image);
+    FILE *f = fopen(path.c_str(), "rb");
+    fseek(f, 0, SEEK_END);
+    EXPECT_EQ(ftell(f), 78);
+    fclose(f);
+    Image *back = ImageBmp_Read(path.c_str());
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(back->depth, 32);
+    for (int32_t y = 0; y < 2; y++)
+        for (int32_t x = 0; x < 3; x++) {
+            EXPECT_EQ(memcmp(Pixel(back, x, y), Pixel(image, x, y), 3), 0);
+            EXPECT_EQ(Pixel(back, x, y)[3], 255);
+        }
+    Image_Destroy(back);
+    Image_Destroy(image);
+    EXPECT_EQ(ImageBmp_RowSize(IMAGEBMP_WINDOWS, 24, 1), 4);
+    EXPECT_EQ(ImageBmp_HeadersSize(IMAGEBMP_WINDOWS), 54);
+    EXPECT_EQ(ImageBmp_HeadersSize(IMAGEBMP_OS2), 26);
+    EXPECT_EQ(ImageBmp_RowSize(3, 24, 1), 0);
+}
+
+}  // namespace

@@ -1,0 +1,271 @@
+#include "gfx/toolkit/png/imagepng.h"
+
+#include <png.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tests/gfx/core/image_fixture.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// What the test writer puts in a file; rows are given as libpng stores them
+// (packed below 8 bits, big-endian at 16).
+struct PngSpec {
+    int32_t width = 1;
+    int32_t height = 1;
+    int colourType = PNG_COLOR_TYPE_RGB;
+    int bitDepth = 8;
+    bool interlaced = false;
+    std::vector<Bytes> rows;
+    std::vector<png_color> palette;
+    Bytes alphas;             // tRNS of a palette image
+    bool hasKey = false;      // tRNS of a grey image
+    png_color_16 key = {};
+};
+
+// A test-only PNG writer over libpng's write API.
+bool WritePng(const std::string &path, const PngSpec &s)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f) return false;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_bytep> rows;
+    for (const Bytes &row : s.rows) rows.push_back(const_cast<png_bytep>(row.data()));
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        fclose(f);
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_IHDR(png, info, (png_uint_32)s.width, (png_uint_32)s.height, s.bitDepth, s.colourType,
+                 s.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (!s.palette.empty()) png_set_PLTE(png, info, s.palette.data(), (int)s.palette.size());
+    if (!s.alphas.empty()) png_set_tRNS(png, info, s.alphas.data(), (int)s.alphas.size(), nullptr);
+    if (s.hasKey) png_set_tRNS(png, info, nullptr, 0, &s.key);
+    png_write_info(png, info);
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    fclose(f);
+    return true;
+}
+
+class ImagePngTest : public ImageEngineTest {
+protected:
+    std::string folder;
+    void SetUp() override
+    {
+        ImageEngineTest::SetUp();
+        folder = imagetest::TestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    Image *Read(const PngSpec &spec)
+    {
+        const std::string path = folder + "t.png";
+        EXPECT_TRUE(WritePng(path, spec));
+        return ImagePng_Read(path.c_str());
+    }
+    static const uint8_t *Pixel(const Image *image, int32_t x, int32_t y)
+    {
+        return image->pixels + (size_t)y * image->stride + (image->depth == 32 ? 4 * x : x);
+    }
+};
+
+TEST_F(ImagePngTest, GreyOfEveryBitDepthBecomesEightBitIndicesOverAGreyRamp)
+{
+    const struct {
+        int bits;
+        Bytes row;
+        uint8_t first, second;
+    } cases[] = {{1, {0x80}, 255, 0}, {2, {0x40}, 85, 0}, {4, {0x1f}, 17, 255}, {8, {200, 3}, 200, 3},
+                 {16, {0xab, 0xcd, 0x12, 0x34}, 0xab, 0x12}};
+    for (const auto &c : cases) {
+        PngSpec s;
+        s.width = 2;
+        s.colourType = PNG_COLOR_TYPE_GRAY;
+        s.bitDepth = c.bits;
+        s.rows = {c.row};
+        Image *image = Read(s);
+        ASSERT_NE(image, nullptr) << c.bits;
+        EXPECT_EQ(image->depth, 8);
+        EXPECT_EQ(image->pixels[0], c.first) << c.bits;
+        EXPECT_EQ(image->pixels[1], c.second) << c.bits;
+        const uint8_t entry[4] = {77, 77, 77, 255};
+        EXPECT_EQ(memcmp(image->palette + 4 * 77, entry, 4), 0);
+        Image_Destroy(image);
+    }
+}
+
+TEST_F(ImagePngTest, SmallPaletteBecomesDepthFourWithGreyEntriesBeyondTheFilesPalette)
+{
+    PngSpec s;
+    s.width = 4;
+    s.colourType = PNG_COLOR_TYPE_PALETTE;
+    s.bitDepth = 2;
+    s.palette = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+    s.alphas = {10, 20};
+    s.rows = {{0x1b}};  // indices 0 1 2 3
+    Image *image = Read(s);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->depth, 4);
+    for (int x = 0; x < 4; x++) EXPECT_EQ(image->pixels[x], x);
+    const uint8_t red[4] = {255, 0, 0, 10}, green[4] = {0, 255, 0, 20}, blue[4] = {0, 0, 255, 255},
+                  grey[4] = {9, 9, 9, 255};
+    EXPECT_EQ(memcmp(image->palette, red, 4), 0);
+    EXPECT_EQ(memcmp(image->palette + 4, green, 4), 0);
+    EXPECT_EQ(memcmp(image->palette + 8, blue, 4), 0);
+    EXPECT_EQ(memcmp(image->palette + 36, grey, 4), 0);
+    Image_Destroy(image);
+    s.bitDepth = 8;
+    s.rows = {{2, 0, 1, 0}};
+    image = Read(s);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->depth, 8);
+    EXPECT_EQ(image->pixels[0], 2);
+    Image_Destroy(image);
+}
+
+TEST_F(ImagePngTest, GreyKeyMakesItsRampEntryTransparent)
+{
+    PngSpec s;
+    s.width = 2;
+    s.colourType = PNG_COLOR_TYPE_GRAY;
+    s.bitDepth = 4;
+    s.hasKey = true;
+    s.key.gray = 3;
+    s.rows = {{0x35}};
+    Image *image = Read(s);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->pixels[0], 51);
+    EXPECT_EQ(image->palette[4 * 51 + 3], 0);
+    EXPECT_EQ(image->palette[4 * 85 + 3], 255);
+    Image_Destroy(image);
+}
+
+TEST_F(ImagePngTest, ColourTypesBecomeRgbaBytes)
+{
+    PngSpec rgb;
+    rgb.width = 2;
+    rgb.rows = {{1, 2, 3, 4, 5, 6}};
+    Image *image = Read(rgb);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->depth, 32);
+    const uint8_t second[4] = {4, 5, 6, 255};
+    EXPECT_EQ(memcmp(image->pixels + 4, second, 4), 0);
+    Image_Destroy(image);
+    PngSpec rgb16;
+    rgb16.bitDepth = 16;
+    rgb16.rows = {{0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc}};
+    image = Read(rgb16);
+    ASSERT_NE(image, nullptr);
+    const uint8_t stripped[4] = {0x12, 0x56, 0x9a, 255};
+    EXPECT_EQ(memcmp(image->pixels, stripped, 4), 0);
+    Image_Destroy(image);
+    PngSpec greyAlpha;
+    greyAlpha.colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
+    greyAlpha.rows = {{90, 30}};
+    image = Read(greyAlpha);
+    ASSERT_NE(image, nullptr);
+    const uint8_t expanded[4] = {90, 90, 90, 30};
+    EXPECT_EQ(memcmp(image->pixels, expanded, 4), 0);
+    Image_Destroy(image);
+    PngSpec rgba;
+    rgba.colourType = PNG_COLOR_TYPE_RGB_ALPHA;
+    rgba.rows = {{9, 8, 7, 6}};
+    image = Read(rgba);
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(memcmp(image->pixels, rgba.rows[0].data(), 4), 0);
+    Image_Destroy(image);
+}
+
+TEST_F(ImagePngTest, InterlacedFileReadsLikeAPlainOne)
+{
+    PngSpec s;
+    s.width = 9;
+    s.height = 7;
+    for (int y = 0; y < 7; y++) {
+        Bytes row;
+        for (int x = 0; x < 9; x++) row.insert(row.end(), {(uint8_t)(x * 20), (uint8_t)(y * 30), (uint8_t)(x ^ y)});
+        s.rows.push_back(row);
+    }
+    s.interlaced = true;
+    Image *image = Read(s);
+    ASSERT_NE(image, nullptr);
+    for (int y = 0; y < 7; y++)
+        for (int x = 0; x < 9; x++) {
+            ASSERT_EQ(memcmp(Pixel(image, x, y), &s.rows[y][3 * x], 3), 0) << x << "," << y;
+            ASSERT_EQ(Pixel(image, x, y)[3], 255);
+        }
+    Image_Destroy(image);
+}
+
+TEST_F(ImagePngTest, WrittenImagesReadBackEqual)
+{
+    for (int32_t depth : {4, 8, 32}) {
+        Image *image = MakeImage(5, 3, depth, [depth](int32_t x, int32_t y, uint8_t *p) {
+            if (depth == 32) {
+                const uint8_t c[4] = {(uint8_t)x, (uint8_t)y, (uint8_t)(x * y), (uint8_t)(100 + x)};
+                memcpy(p, c, 4);
+            } else {
+                *p = (uint8_t)((x + 5 * y) % (depth == 4 ? 16 : 256));
+            }
+        });
+        if (image->palette)
+            for (int i = 0; i < (1 << depth); i++) {
+                const uint8_t e[4] = {(uint8_t)i, (uint8_t)(255 - i), (uint8_t)(i * 3), (uint8_t)(i * 7)};
+                memcpy(image->palette + 4 * i, e, 4);
+            }
+        const std::string path = folder + "out" + std::to_string(depth) + ".png";
+        ASSERT_EQ(ImagePng_Write(image, path.c_str()), image);
+        Image *back = ImagePng_Read(path.c_str());
+        ASSERT_NE(back, nullptr) << depth;
+        EXPECT_EQ(back->depth, depth);
+        for (int32_t y = 0; y < 3; y++)
+            EXPECT_EQ(memcmp(Pixel(back, 0, y), Pixel(image, 0, y), depth == 32 ? 20 : 5), 0) << depth;
+        if (image->palette) {
+            EXPECT_EQ(memcmp(back->palette, image->palette, 4u << depth), 0);
+        }
+        Image_Destroy(back);
+        Image_Destroy(image);
+    }
+    EXPECT_EQ(ImagePng_Write(nullptr, "x.png"), nullptr);
+}
+
+TEST_F(ImagePngTest, MissingTruncatedAndForeignFilesFailCleanly)
+{
+    EXPECT_EQ(ImagePng_Read(nullptr), nullptr);
+    EXPECT_EQ(TakeError(), 0x80000016u);
+    EXPECT_EQ(ImagePng_Read((folder + "missing.png").c_str()), nullptr);
+    PngSpec s;
+    s.width = 16;
+    s.height = 16;
+    s.rows.assign(16, Bytes(48, 7));
+    const std::string path = folder + "whole.png";
+    ASSERT_TRUE(WritePng(path, s));
+    FILE *f = fopen(path.c_str(), "rb");
+    Bytes whole(4096);
+    whole.resize(fread(whole.data(), 1, whole.size(), f));
+    fclose(f);
+    for (size_t length : {(size_t)0, (size_t)8, (size_t)20, (size_t)40, whole.size() - 13, whole.size() - 1}) {
+        const std::string cut = folder + "cut.png";
+        f = fopen(cut.c_str(), "wb");
+        if (length) fwrite(whole.data(), 1, length, f);
+        fclose(f);
+        EXPECT_EQ(ImagePng_Read(cut.c_str()), nullptr) << length;
+    }
+    Bytes corrupt = whole;
+    corrupt[16] = 0xff;  // width past libpng's limits, the header's CRC now wrong too
+    f = fopen((folder + "bad.png").c_str(), "wb");
+    fwrite(corrupt.data(), 1, corrupt.size(), f);
+    fclose(f);
+    EXPECT_EQ(ImagePng_Read((folder + "bad.png").c_str()), nullptr);
+    Error_Get(nullptr);
+}
+
+}  // namespace
