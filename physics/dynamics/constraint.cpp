@@ -400,10 +400,12 @@ ConstraintManager::~ConstraintManager() {
 
 int ConstraintManager::Notify(PhysObject* source, uint32_t, int mode) {
   if (mode == PHYS_NOTIFY_DESTROYED && source->destroying) {
+    // A constraint detaches itself in its destructor; this catches objects
+    // destroyed through the base only. Compare as PhysObject: the derived
+    // part is gone.
     for (int i = 0; i < constraints.Count(); ++i) {
-      if (constraints[i] == source) {
+      if (static_cast<PhysObject*>(constraints[i]) == source) {
         constraints.RemoveAt(i);
-        static_cast<Constraint*>(source)->manager = nullptr;
         return 1;
       }
     }

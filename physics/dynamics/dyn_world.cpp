@@ -13,9 +13,12 @@ DynWorld::~DynWorld() {
 
 int DynWorld::Notify(PhysObject* source, uint32_t, int mode) {
   if (mode == PHYS_NOTIFY_DESTROYED && source->destroying) {
-    int i = simulations.Find(static_cast<Simulation*>(source));
-    if (i >= 0) simulations.RemoveAt(i);
-    return 1;
+    // Compare as PhysObject: the simulation part is already destroyed.
+    for (int i = 0; i < simulations.Count(); ++i)
+      if (static_cast<PhysObject*>(simulations[i]) == source) {
+        simulations.RemoveAt(i);
+        return 1;
+      }
   }
   return 2;
 }

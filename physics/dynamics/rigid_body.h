@@ -45,7 +45,7 @@ public:
   // Fields the engine layer reads or writes directly.
   float mass = 0.0f;
   float invMass = 0.0f;
-  float restitution = 0.5f;
+  float restitution = 0.0f;
   float friction = 0.5f;
   void* owner = nullptr;  // the engine layer's handle, never touched by the engine
   uint32_t stateFlags = RB_STATE_FIXED;

@@ -729,6 +729,9 @@ void Simulation_BodyLeaves(Simulation* sim, RigidBody* body, bool destroyed) {
     }
     st->overlaps.RemoveAt(i);
   }
+  // Overlaps found this sub-step but not yet compared: the body is gone.
+  for (int i = st->overlapsNext.Count() - 1; i >= 0; --i)
+    if (st->overlapsNext[i].a == body || st->overlapsNext[i].b == body) st->overlapsNext.RemoveAt(i);
   if (destroyed) {
     for (int i = st->pending.Count() - 1; i >= 0; --i)
       if (BodyOf(st->pending[i].primitiveA) == body || BodyOf(st->pending[i].primitiveB) == body)

@@ -1,0 +1,148 @@
+#include "physics/dynamics/constraint.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/physics/dynamics/dyn_test_scene.h"
+
+namespace {
+
+constexpr float kPi = 3.14159265f;
+
+// Pivot-to-anchor distance of a point-to-point joint, world space.
+float JointGap(const Point2PointConstraint* c) {
+  Vec3 pa = Transform_Apply(c->bodyA->pose, c->pivotA);
+  Vec3 pb = Transform_Apply(c->bodyB->pose, c->pivotB);
+  return Vec3_Length(pa - pb);
+}
+
+}  // namespace
+
+TEST(Point2PointConstraint, PendulumKeepsThePeriodOfAPhysicalPendulum) {
+  DynTestScene s;
+  const float L = 1.0f, r = 0.1f, theta0 = 0.1f;
+  Vec3 pivot{0, 3, 0};
+  RigidBody* bob = s.Sphere(r, 1.0f, pivot + V3(L * std::sin(theta0), -L * std::cos(theta0), 0), 0);
+  s.Add(bob);
+  Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
+  Point2PointConstraint_SetPivotWorld(joint, pivot);
+  ConstraintManager_AddConstraint(s.cm, joint);
+
+  // Times at which the bob crosses the vertical moving towards -x.
+  std::vector<double> crossings;
+  float prevX = bob->pose.position.x;
+  for (int i = 0; i < 400 && crossings.size() < 4; ++i) {
+    s.Frame(0.02f);
+    float x = bob->pose.position.x;
+    if (prevX > 0 && x <= 0) crossings.push_back(s.time - 0.02 * x / (x - prevX));
+    prevX = x;
+  }
+  ASSERT_GE(crossings.size(), 3u);
+  double measured = (crossings.back() - crossings.front()) / double(crossings.size() - 1);
+  double expected = 2 * kPi * std::sqrt((L * L + 0.4 * r * r) / (9.81 * L));
+  EXPECT_NEAR(measured, expected, 0.02 * expected);
+  EXPECT_LT(JointGap(joint), 0.01f);
+  PhysObject_Destroy(joint);
+}
+
+TEST(Point2PointConstraint, ZeroStrengthAndDampingFallBackToAJointThatHolds) {
+  DynTestScene s;
+  RigidBody* bob = s.Sphere(0.2f, 2.0f, V3(1, 2, 0), 0);
+  s.Add(bob);
+  Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
+  Point2PointConstraint_SetPivotWorld(joint, V3(0, 2, 0));
+  joint->strength = 0.0f;
+  joint->damping = 0.0f;
+  Constraint_Rebuild(joint);
+  ConstraintManager_AddConstraint(s.cm, joint);
+  float worst = 0;
+  for (int i = 0; i < 150; ++i) {
+    s.Frame(0.02f);
+    worst = std::fmax(worst, JointGap(joint));
+  }
+  EXPECT_LT(worst, 0.05f);
+  EXPECT_LT(bob->pose.position.y, 2.0f);  // it swung down instead of hanging in the air
+  PhysObject_Destroy(joint);
+}
+
+TEST(Constraint, DestroyingABodyLeavesTheJointInertAndTheStepSafe) {
+  DynTestScene s;
+  RigidBody* a = s.Sphere(0.2f, 1.0f, V3(0, 2, 0), 0);
+  RigidBody* b = s.Sphere(0.2f, 1.0f, V3(1, 2, 0), 0);
+  s.Add(a);
+  s.Add(b);
+  Point2PointConstraint* joint = Point2PointConstraint_Construct(a, b);
+  ConstraintManager_AddConstraint(s.cm, joint);
+  s.Run(0.1f);
+  s.bodies.erase(std::find(s.bodies.begin(), s.bodies.end(), b));
+  PhysObject_Destroy(b);
+  EXPECT_EQ(joint->bodyB, RigidBody_GetWorldBody());
+  s.Run(0.1f);
+  PhysObject_Destroy(joint);
+  EXPECT_TRUE(s.cm->constraints.Empty());
+}
+
+TEST(HingeConstraint, DoorStaysInsideItsLimits) {
+  DynTestScene s;
+  RigidBody* door = s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0);
+  s.Add(door);
+  HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
+  HingeConstraint_SetPivotAxisWorld(hinge, V3(0, 1, 0), V3(0, 1, 0));
+  hinge->limitOn = 1;
+  hinge->limit[0] = 0.5f;  // stored in either order
+  hinge->limit[1] = -0.4f;
+  Constraint_Rebuild(hinge);
+  ConstraintManager_AddConstraint(s.cm, hinge);
+  door->angularVelocity = V3(0, 6, 0);
+  float lo = 0, hi = 0;
+  for (int i = 0; i < 100; ++i) {
+    s.Frame(0.02f);
+    lo = std::fmin(lo, hinge->Angle());
+    hi = std::fmax(hi, hinge->Angle());
+    if (i == 50) door->angularVelocity = V3(0, -6, 0);
+  }
+  EXPECT_GT(hi, 0.4f);
+  EXPECT_LT(hi, 0.55f);
+  EXPECT_LT(lo, -0.3f);
+  EXPECT_GT(lo, -0.45f);
+  // The pivot held while the door slammed against both stops.
+  Vec3 pa = Transform_Apply(door->pose, hinge->pivotA);
+  EXPECT_LT(Vec3_Length(pa - V3(0, 1, 0)), 0.02f);
+  PhysObject_Destroy(hinge);
+}
+
+TEST(HingeConstraint, VelocityMotorReachesItsSpeed) {
+  DynTestScene s;
+  RigidBody* door = s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0);
+  s.Add(door);
+  HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
+  HingeConstraint_SetPivotAxisWorld(hinge, V3(0, 1, 0), V3(0, 1, 0));
+  hinge->motorOn = 1;
+  hinge->motor[0] = 2.0f;
+  hinge->motor[1] = 0.0f;
+  Constraint_Rebuild(hinge);
+  ConstraintManager_AddConstraint(s.cm, hinge);
+  s.Run(1.0f);
+  EXPECT_NEAR(door->angularVelocity.y, 2.0f, 0.05f);
+  EXPECT_NEAR(door->angularVelocity.x, 0.0f, 0.05f);
+  PhysObject_Destroy(hinge);
+}
+
+TEST(Constraint, FrameTwoAxisAndDistanceJointsHoldTheirRelation) {
+  DynTestScene s;
+  RigidBody* anchor = s.Sphere(0.2f, 1.0f, V3(0, 3, 0), 0);
+  RigidBody* a = s.Sphere(0.2f, 1.0f, V3(1, 3, 0), 0);
+  RigidBody* b = s.Sphere(0.2f, 1.0f, V3(2, 3, 0), 0);
+  for (RigidBody* x : {anchor, a, b}) s.Add(x);
+  FrameConstraint* frame = FrameConstraint_Construct(anchor, nullptr);  // welds the anchor to the world
+  DistanceConstraint* dist = DistanceConstraint_Construct(a, anchor);
+  TwoAxisConstraint* uni = TwoAxisConstraint_Construct(b, a);
+  for (Constraint* c : std::initializer_list<Constraint*>{frame, dist, uni})
+    ConstraintManager_AddConstraint(s.cm, c);
+  s.Run(2.0f);
+  EXPECT_LT(Vec3_Length(anchor->pose.position - V3(0, 3, 0)), 0.02f);
+  EXPECT_NEAR(Vec3_Length(a->pose.position - anchor->pose.position), 1.0f, 0.03f);
+  EXPECT_NEAR(Vec3_Length(b->pose.position - a->pose.position), 1.0f, 0.03f);
+  for (Constraint* c : std::initializer_list<Constraint*>{frame, dist, uni}) PhysObject_Destroy(c);
+}

@@ -1,0 +1,151 @@
+// A small world for the dynamics tests, put together the way the engine
+// layer does it: one simulation, a rigid subspace with a constraint manager,
+// a detection holder with margin 0.1 and a collision listener. Bodies made
+// through the scene are destroyed with it.
+#pragma once
+#include <cmath>
+#include <vector>
+
+#include "physics/base/base_system.h"
+#include "physics/collision/collision_detection.h"
+#include "physics/collision/collision_primitive.h"
+#include "physics/collision/convex_hull.h"
+#include "physics/collision/mesh_container.h"
+#include "physics/dynamics/constraint.h"
+#include "physics/dynamics/dyn_world.h"
+#include "physics/dynamics/events.h"
+#include "physics/dynamics/rigid_body.h"
+#include "physics/dynamics/simulation.h"
+#include "physics/dynamics/subspace.h"
+
+struct DynTestScene {
+  DynWorld* world;
+  Simulation* sim;
+  Subspace* sub;
+  ConstraintManager* cm;
+  CollisionDetection* cd;
+  CollisionListener* listener;
+  double time = 0.0;
+  std::vector<RigidBody*> bodies;
+
+  DynTestScene() {
+    BaseSystem_Init();
+    world = DynWorld_Construct(4545);
+    sim = Simulation_Construct(world);
+    DynWorld_AddSimulation(world, sim);
+    Simulation_SetResolver(sim, 2);
+    sub = RigidSubspace_Construct();
+    RigidSubspace_SetIntegrator(sub, 0);
+    Simulation_AddSubspace(sim, sub);
+    cm = ConstraintManager_Construct();
+    Subspace_AddAction(sub, cm, 0);
+    cd = CollisionDetection_Construct(0.1f);
+    Simulation_SetCollisionDetection(sim, cd);
+    listener = CollisionListener_Construct(Simulation_GetDispatcher(sim), sim);
+    Simulation_SetCollisionListener(sim, listener);
+    Simulation_SetPhantomListener(sim, Simulation_GetDispatcher(sim));
+    CollisionDetection_EnableGroupPair(cd, 1, 1);
+  }
+  ~DynTestScene() {
+    for (RigidBody* b : bodies) PhysObject_Destroy(b);
+    PhysObject_Destroy(listener);
+    PhysObject_Destroy(cm);
+    PhysObject_Destroy(sub);
+    PhysObject_Destroy(sim);
+    PhysObject_Destroy(cd);
+    PhysObject_Destroy(world);
+    BaseSystem_Quit();
+  }
+
+  RigidBody* Keep(RigidBody* b, Vec3 pos, uint32_t group) {
+    RigidBody_SetCollisionGroup(b, group);
+    RigidBody_SetPositionAndRotation(b, pos, Quat_Identity());
+    bodies.push_back(b);
+    return b;
+  }
+  RigidBody* Sphere(float r, float mass, Vec3 pos, uint32_t group = 1) {
+    RigidBody* b = RigidBody_Construct();
+    PrimitiveDesc d{};
+    d.type = PRIMITIVE_TYPE_SPHERE;
+    d.radius = r;
+    Transform_SetIdentity(&d.transform);
+    d.mass = mass;
+    RigidBody_AddPrimitive(b, &d);
+    RigidBody_SetMass(b, mass);
+    return Keep(b, pos, group);
+  }
+  RigidBody* Box(Vec3 half, float mass, Vec3 pos, uint32_t group = 1) {
+    float pts[8 * 4];
+    for (int i = 0; i < 8; ++i) {
+      pts[i * 4 + 0] = (i & 1) ? half.x : -half.x;
+      pts[i * 4 + 1] = (i & 2) ? half.y : -half.y;
+      pts[i * 4 + 2] = (i & 4) ? half.z : -half.z;
+      pts[i * 4 + 3] = 0;
+    }
+    const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
+    ConvexHull* hull = ConvexHull_Build(pts, 8, params, 0.01f);
+    RigidBody* b = RigidBody_Construct();
+    PrimitiveDesc d{};
+    d.type = PRIMITIVE_TYPE_SHAPE;
+    d.shape = hull;
+    d.convex = 1;
+    Transform_SetIdentity(&d.transform);
+    d.mass = mass;
+    RigidBody_AddPrimitive(b, &d);
+    CollisionShape_Release(hull);
+    RigidBody_SetMass(b, mass);
+    return Keep(b, pos, group);
+  }
+  // A fixed mesh: a square of side 2 * half in the plane through `pos` with
+  // the given normal direction (two triangles per cell, cells x cells).
+  RigidBody* Plane(float half, Vec3 pos, Quat rot = Quat_Identity(), int cells = 4, uint32_t group = 1) {
+    MeshContainer* mesh = MeshContainer_Construct();
+    std::vector<float> v;
+    for (int j = 0; j <= cells; ++j)
+      for (int i = 0; i <= cells; ++i) {
+        v.push_back(-half + 2 * half * float(i) / float(cells));
+        v.push_back(0);
+        v.push_back(-half + 2 * half * float(j) / float(cells));
+        v.push_back(0);
+      }
+    std::vector<uint16_t> t;
+    for (int j = 0; j < cells; ++j)
+      for (int i = 0; i < cells; ++i) {
+        uint16_t a = uint16_t(j * (cells + 1) + i), b = uint16_t(a + 1), c = uint16_t(a + cells + 1),
+                 d = uint16_t(c + 1);
+        t.insert(t.end(), {a, c, b, b, c, d});
+      }
+    MeshContainer_AddVertices(mesh, v.data(), int(v.size() / 4));
+    MeshContainer_AddTriangles(mesh, t.data(), int(t.size() / 3));
+    RigidBody* b = RigidBody_Construct();
+    PrimitiveDesc d{};
+    d.type = PRIMITIVE_TYPE_SHAPE;
+    d.shape = mesh;
+    d.convex = 0;
+    Transform_SetIdentity(&d.transform);
+    RigidBody_AddPrimitive(b, &d);
+    CollisionShape_Release(mesh);
+    RigidBody_SetMass(b, 0);
+    Keep(b, pos, group);
+    RigidBody_SetPositionAndRotation(b, pos, rot);
+    return b;
+  }
+  // As the engine layer's AddBody / RemoveBody.
+  void Add(RigidBody* b) {
+    Subspace_AttachEntity(sub, b);
+    CollisionDetection_AddBody(cd, b);
+  }
+  void Remove(RigidBody* b) { PhysObject_NotifyDependents(b, PHYS_NOTIFY_DESTROYED); }
+  // The engine layer's stepping rule: one sub-step per started 1/50 s, at
+  // most three, and at most 0.1 s of simulated time per frame.
+  void Frame(float dt) {
+    int n = int(std::ceil(dt * 50.0f - 1e-4f));
+    if (n > 3) n = 3;
+    time += dt < 0.1f ? dt : 0.1f;
+    DynWorld_Step(world, PhysTime_FromSeconds(time), n);
+  }
+  void Run(float seconds, float dt = 0.02f) {
+    int frames = int(seconds / dt + 0.5f);
+    for (int i = 0; i < frames; ++i) Frame(dt);
+  }
+};

@@ -1,0 +1,201 @@
+#include "physics/dynamics/events.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "tests/physics/dynamics/dyn_test_scene.h"
+
+namespace {
+
+// What the callbacks saw; reset by each test.
+struct Seen {
+  std::vector<PhysPairEvent> contacts;
+  std::vector<PhysPairEvent> phantoms;
+  DynTestScene* scene = nullptr;
+  RigidBody* removeOnContact = nullptr;
+  RigidBody* destroyOnContact = nullptr;
+  float impactSpeed = -1;
+};
+Seen g_seen;
+
+RigidBody* Owner(const CollisionPrimitive* p) { return static_cast<RigidBody*>(p->body->user); }
+
+void OnContact(const PhysPairEvent* e) {
+  g_seen.contacts.push_back(*e);
+  if (g_seen.impactSpeed < 0) {
+    Vec3 va, vb;
+    RigidBody_GetPointVelocity(Owner(e->primitiveA), &va, e->point);
+    RigidBody_GetPointVelocity(Owner(e->primitiveB), &vb, e->point);
+    g_seen.impactSpeed = std::fabs(Vec3_Dot(va - vb, e->normal));
+  }
+  if (g_seen.removeOnContact &&
+      (Owner(e->primitiveA) == g_seen.removeOnContact || Owner(e->primitiveB) == g_seen.removeOnContact)) {
+    g_seen.scene->Remove(g_seen.removeOnContact);
+    g_seen.removeOnContact = nullptr;
+  }
+  if (RigidBody* d = g_seen.destroyOnContact) {
+    if (Owner(e->primitiveA) == d || Owner(e->primitiveB) == d) {
+      auto& v = g_seen.scene->bodies;
+      v.erase(std::find(v.begin(), v.end(), d));
+      g_seen.destroyOnContact = nullptr;
+      PhysObject_Destroy(d);
+    }
+  }
+}
+
+void OnPhantom(const PhysPairEvent* e) { g_seen.phantoms.push_back(*e); }
+
+struct EventScene : DynTestScene {
+  EventScene() {
+    g_seen = Seen{};
+    g_seen.scene = this;
+    EventDispatcher_AddCallback(Simulation_GetDispatcher(sim), OnContact, PHYS_EVENT_CONTACT);
+    EventDispatcher_AddCallback(Simulation_GetDispatcher(sim), OnPhantom, PHYS_EVENT_PHANTOM);
+  }
+  // A fixed sphere of radius 100 whose top is the plane y = 0.
+  RigidBody* Ground(uint32_t group = 1) {
+    RigidBody* g = Sphere(100.0f, 0.0f, V3(0, -100, 0), group);
+    Add(g);
+    return g;
+  }
+  void Register(RigidBody* b) {
+    for (CollisionPrimitive* p : b->primitives) CollisionListener_RegisterPair(listener, p, nullptr, 0, 0, 2);
+  }
+};
+
+}  // namespace
+
+TEST(Events, ImpactSpeedIsTheApproachSpeedAndTheNormalPointsFromBToA) {
+  EventScene s;
+  Simulation_SetGravity(s.sim, V3(0, 0, 0));
+  RigidBody* ground = s.Ground();
+  RigidBody* ball = s.Sphere(0.25f, 1.0f, V3(0, 1, 0));
+  s.Add(ball);
+  s.Register(ball);
+  ball->linearVelocity = V3(0, -3, 0);
+  s.Run(0.5f);
+  ASSERT_FALSE(g_seen.contacts.empty());
+  EXPECT_NEAR(g_seen.impactSpeed, 3.0f, 0.15f);
+  const PhysPairEvent& e = g_seen.contacts.front();
+  Vec3 fromBToA = Owner(e.primitiveA)->pose.position - Owner(e.primitiveB)->pose.position;
+  EXPECT_GT(Vec3_Dot(e.normal, fromBToA), 0.0f);
+  EXPECT_NEAR(e.point.y, 0.0f, 0.06f);
+  EXPECT_TRUE((Owner(e.primitiveA) == ball) != (Owner(e.primitiveB) == ball));
+  (void)ground;
+}
+
+TEST(Events, UnregisteredPairsAndPhantomsGiveNoContactEvents) {
+  EventScene s;
+  s.Ground();
+  RigidBody* ball = s.Sphere(0.25f, 1.0f, V3(0, 0.5f, 0));
+  s.Add(ball);
+  s.Run(0.5f);
+  EXPECT_TRUE(g_seen.contacts.empty());
+  s.Register(ball);
+  ball->SetActive(1, 0);  // it slept: resting pairs of sleepers are not collided
+  s.Run(0.1f);
+  EXPECT_FALSE(g_seen.contacts.empty());
+  CollisionListener_UnregisterPrimitive(s.listener, ball->primitives[0]);
+  g_seen.contacts.clear();
+  ball->SetActive(1, 0);
+  s.Run(0.1f);
+  EXPECT_TRUE(g_seen.contacts.empty());
+}
+
+TEST(Events, PhantomReportsBeginAndEndExactlyOnceEach) {
+  EventScene s;
+  RigidBody* zone = s.Sphere(1.0f, 0.0f, V3(0, 0, 0));
+  RigidBody_SetPhantom(zone, 1);
+  s.Add(zone);
+  RigidBody* ball = s.Sphere(0.2f, 1.0f, V3(0, 3, 0));
+  s.Add(ball);
+  s.Run(2.0f);  // falls through the zone: a phantom gives no response
+  EXPECT_LT(ball->pose.position.y, -3.0f);
+  ASSERT_EQ(g_seen.phantoms.size(), 2u);
+  EXPECT_EQ(g_seen.phantoms[0].flag, 0);
+  EXPECT_EQ(g_seen.phantoms[1].flag, 1);
+  EXPECT_EQ(g_seen.phantoms[0].kind, PHYS_EVENT_PHANTOM);
+  EXPECT_TRUE(g_seen.contacts.empty());
+}
+
+TEST(Events, PhantomOverlapEndsWhenTheBodyLeavesAndNotWhenItSleeps) {
+  EventScene s;
+  s.Ground();
+  RigidBody* zone = s.Sphere(1.0f, 0.0f, V3(0, 0, 0));
+  RigidBody_SetPhantom(zone, 1);
+  s.Add(zone);
+  RigidBody* ball = s.Sphere(0.2f, 1.0f, V3(0, 0.3f, 0));
+  s.Add(ball);
+  s.Run(2.0f);
+  EXPECT_FALSE(ball->stateFlags & RB_STATE_ACTIVE);  // came to rest inside the zone and slept
+  ASSERT_EQ(g_seen.phantoms.size(), 1u);
+  EXPECT_EQ(g_seen.phantoms[0].flag, 0);
+  s.Remove(ball);
+  s.Run(0.1f);
+  ASSERT_EQ(g_seen.phantoms.size(), 2u);
+  EXPECT_EQ(g_seen.phantoms[1].flag, 1);
+  s.Run(0.5f);
+  EXPECT_EQ(g_seen.phantoms.size(), 2u);
+}
+
+TEST(Events, GroupWordsAndExcludedPairsStopCollisionsAndEvents) {
+  EventScene s;
+  RigidBody* ground = s.Ground();
+  RigidBody* ungrouped = s.Sphere(0.2f, 1.0f, V3(-2, 1, 0), 0x100);  // group 9: never paired
+  RigidBody* excluded = s.Sphere(0.2f, 1.0f, V3(2, 1, 0));
+  RigidBody* other = s.Sphere(0.2f, 1.0f, V3(0, 1, 0), 0x2);  // group 2: not paired with 1
+  for (RigidBody* b : {ungrouped, excluded, other}) {
+    s.Add(b);
+    s.Register(b);
+  }
+  CollisionDetection_DisableBodyPair(s.cd, excluded, ground);
+  s.Run(1.0f);
+  EXPECT_LT(ungrouped->pose.position.y, -1.0f);
+  EXPECT_LT(excluded->pose.position.y, -1.0f);
+  EXPECT_LT(other->pose.position.y, -1.0f);
+  EXPECT_TRUE(g_seen.contacts.empty());
+  // Pairing group 2 with group 1 makes the third body land.
+  CollisionDetection_EnableGroupPair(s.cd, 1, 2);
+  RigidBody_SetPositionAndRotation(other, V3(0, 1, 0), Quat_Identity());
+  other->linearVelocity = V3(0, 0, 0);
+  s.Run(1.0f);
+  EXPECT_NEAR(other->pose.position.y, 0.2f, 0.02f);
+  EXPECT_FALSE(g_seen.contacts.empty());
+}
+
+TEST(Events, BodyRemovedInsideAContactCallbackIsGoneSafelyAndGetsEventsWhenAddedBack) {
+  EventScene s;
+  s.Ground();
+  RigidBody* ball = s.Sphere(0.25f, 1.0f, V3(0, 0.5f, 0));
+  s.Add(ball);
+  s.Register(ball);
+  g_seen.removeOnContact = ball;
+  s.Run(0.5f);
+  EXPECT_EQ(ball->subspace, nullptr);
+  size_t events = g_seen.contacts.size();
+  EXPECT_GE(events, 1u);
+  s.Run(0.2f);
+  EXPECT_EQ(g_seen.contacts.size(), events);  // out of the world: silent
+  // Back in the world, the registration is still there.
+  RigidBody_SetPositionAndRotation(ball, V3(0, 0.5f, 0), Quat_Identity());
+  s.Add(ball);
+  s.Run(0.5f);
+  EXPECT_GT(g_seen.contacts.size(), events);
+}
+
+TEST(Events, BodyDestroyedInsideAContactCallbackLeavesNoDanglingState) {
+  EventScene s;
+  s.Ground();
+  RigidBody* ball = s.Sphere(0.25f, 1.0f, V3(0, 0.5f, 0));
+  RigidBody* zone = s.Sphere(1.0f, 0.0f, V3(0, 0, 0));
+  RigidBody_SetPhantom(zone, 1);
+  s.Add(zone);
+  s.Add(ball);
+  s.Register(ball);
+  g_seen.destroyOnContact = ball;
+  s.Run(1.0f);
+  EXPECT_EQ(g_seen.destroyOnContact, nullptr);
+  for (const PhysPairEvent& e : g_seen.phantoms) EXPECT_NE(Owner(e.primitiveB), nullptr);
+}
