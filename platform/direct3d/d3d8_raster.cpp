@@ -1,6 +1,448 @@
-// Software rasteriser: placeholder entry until the pipeline lands.
+// Software rasteriser entry: vertex processing, primitive assembly, clipping,
+// triangle set-up and scan conversion. The pixel work is in raster_span.cpp,
+// vertex work in raster_vertex.cpp.
+//
+// Conventions: pixel centres sit at integer coordinates; vertex positions
+// snap to 1/16 pixel; a pixel is covered when its centre is inside the
+// triangle or on a top or left edge (so triangles sharing an edge never
+// both draw a pixel and never leave a gap). Clipping runs against the near
+// and far planes and a guard band around the viewport; the viewport itself
+// is a scissor rectangle, so split-screen views never overwrite each other.
 #include "platform/direct3d/d3d8_raster.h"
 
-int D3D8Raster_Draw(const D3D8DrawState* state) { return state ? 1 : 0; }
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
 
-void D3D8Raster_Shutdown() {}
+#include "platform/direct3d/raster_internal.h"
+
+namespace {
+
+// Scratch kept between draws so a frame of many draws allocates nothing.
+struct RasterModule {
+  std::vector<RasterVertex> vertices;
+  std::vector<uint8_t> outcodes;
+};
+RasterModule g_raster;
+
+enum : uint8_t {
+  CLIP_NEAR = 1,
+  CLIP_FAR = 2,
+  CLIP_LEFT = 4,
+  CLIP_RIGHT = 8,
+  CLIP_BOTTOM = 16,
+  CLIP_TOP = 32,
+  CLIP_W = 64,
+};
+constexpr float kMinW = 1e-6f;
+constexpr int kMaxClipped = 16;  // 3 vertices + one per plane, with room
+
+struct Clipper {
+  float guard;  // clip-space guard band (pixels for pre-transformed vertices)
+  bool pretransformed;
+  int attrCount;
+  const D3D8DrawState* state;
+};
+
+inline float PlaneDistance(const RasterVertex& v, int plane, float g) {
+  switch (plane) {
+    case CLIP_NEAR: return v.cz;
+    case CLIP_FAR: return v.cw - v.cz;
+    case CLIP_LEFT: return v.cx + g * v.cw;
+    case CLIP_RIGHT: return g * v.cw - v.cx;
+    case CLIP_BOTTOM: return v.cy + g * v.cw;
+    case CLIP_TOP: return g * v.cw - v.cy;
+    default: return v.cw - kMinW;
+  }
+}
+
+inline uint8_t Outcode(const RasterVertex& v, const Clipper& c) {
+  uint8_t code = 0;
+  for (int plane = c.pretransformed ? CLIP_LEFT : CLIP_NEAR; plane <= CLIP_W; plane <<= 1)
+    if (!(PlaneDistance(v, plane, c.guard) >= 0.0f)) code |= uint8_t(plane);
+  return code;
+}
+
+// Screen position of a clip-space vertex (vertices made by clipping).
+void Project(RasterVertex& v, const Clipper& c) {
+  float oow = 1.0f / v.cw;
+  v.oow = oow;
+  if (c.pretransformed) {
+    v.sx = v.cx * oow;
+    v.sy = v.cy * oow;
+    v.sz = v.cz * oow;
+    return;
+  }
+  const D3DVIEWPORT8& vp = c.state->viewport;
+  v.sx = float(int32_t(vp.X)) + (v.cx * oow + 1.0f) * (float(vp.Width) * 0.5f);
+  v.sy = float(int32_t(vp.Y)) + (1.0f - v.cy * oow) * (float(vp.Height) * 0.5f);
+  v.sz = vp.MinZ + v.cz * oow * (vp.MaxZ - vp.MinZ);
+}
+
+// The point where the edge from `in` (inside) to `out` crosses the plane.
+// Always computed from the inside end, so two primitives sharing the edge
+// get bit-identical vertices and no crack opens along it.
+void Intersect(const RasterVertex& in, const RasterVertex& out, float din, float dout, const Clipper& c,
+               RasterVertex& r) {
+  float t = din / (din - dout);
+  r.cx = in.cx + t * (out.cx - in.cx);
+  r.cy = in.cy + t * (out.cy - in.cy);
+  r.cz = in.cz + t * (out.cz - in.cz);
+  r.cw = in.cw + t * (out.cw - in.cw);
+  for (int i = 0; i < c.attrCount; ++i) r.a[i] = in.a[i] + t * (out.a[i] - in.a[i]);
+  Project(r, c);
+}
+
+// Clips a convex polygon against the planes in `planes`; returns the new
+// vertex count (0 when nothing is left). Results live in `bufA`/`bufB`; *out
+// points to the final list.
+int ClipPolygon(const RasterVertex** poly, int n, uint8_t planes, const Clipper& c, RasterVertex* store,
+                const RasterVertex** out) {
+  const RasterVertex* listA[kMaxClipped];
+  const RasterVertex* listB[kMaxClipped];
+  const RasterVertex** src = listA;
+  const RasterVertex** dst = listB;
+  for (int i = 0; i < n; ++i) src[i] = poly[i];
+  int used = 0;
+  for (int plane = CLIP_NEAR; plane <= CLIP_W; plane <<= 1) {
+    if (!(planes & plane)) continue;
+    int m = 0;
+    for (int i = 0; i < n; ++i) {
+      const RasterVertex* cur = src[i];
+      const RasterVertex* prev = src[(i + n - 1) % n];
+      float dc = PlaneDistance(*cur, plane, c.guard), dp = PlaneDistance(*prev, plane, c.guard);
+      bool curIn = dc >= 0.0f, prevIn = dp >= 0.0f;
+      if (curIn != prevIn && m < kMaxClipped - 1 && used < 3 * kMaxClipped) {
+        RasterVertex& r = store[used++];
+        if (prevIn)
+          Intersect(*prev, *cur, dp, dc, c, r);
+        else
+          Intersect(*cur, *prev, dc, dp, c, r);
+        dst[m++] = &r;
+      }
+      if (curIn && m < kMaxClipped) dst[m++] = cur;
+    }
+    n = m;
+    if (n < 3) return 0;
+    const RasterVertex** t = src;
+    src = dst;
+    dst = t;
+  }
+  for (int i = 0; i < n; ++i) out[i] = src[i];
+  return n;
+}
+
+inline int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
+  return a >= 0 ? a / b : -((-a + b - 1) / b);
+}
+inline int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
+
+inline bool Finite(const RasterVertex& v) {
+  return std::isfinite(v.sx) && std::isfinite(v.sy) && std::isfinite(v.sz) && std::isfinite(v.oow) &&
+         std::fabs(v.sx) < 1e6f && std::fabs(v.sy) < 1e6f;
+}
+
+inline int64_t Snap(float v) { return int64_t(std::floor(double(v) * 16.0 + 0.5)); }
+
+uint32_t PackColour(const RasterVertex& v) {
+  auto ch = [](float f) {
+    f += 0.5f;
+    return f <= 0.0f ? 0u : (f >= 255.0f ? 255u : uint32_t(f));
+  };
+  return ch(v.a[3]) << 24 | ch(v.a[0]) << 16 | ch(v.a[1]) << 8 | ch(v.a[2]);
+}
+
+struct Context {
+  const RasterPlan* plan;
+  Clipper clip;
+  uint32_t cullMode;
+  bool flat;
+};
+
+void FillPlanes(const Context& cx, const RasterVertex* const* v, double x1, double y1, double x2, double y2,
+                RasterSetup& S) {
+  const double det = x1 * y2 - x2 * y1;
+  auto plane = [&](double q0, double q1, double q2, RasterPlane& p) {
+    double d1 = q1 - q0, d2 = q2 - q0;
+    p.v0 = float(q0);
+    p.dx = float((d1 * y2 - d2 * y1) / det);
+    p.dy = float((d2 * x1 - d1 * x2) / det);
+  };
+  plane(v[0]->sz, v[1]->sz, v[2]->sz, S.p[0]);
+  plane(v[0]->oow, v[1]->oow, v[2]->oow, S.p[1]);
+  const RasterPlan& P = *cx.plan;
+  int first = S.flat ? RASTER_ATTR_FOG : 0;
+  for (int i = first; i < P.attrCount; ++i) {
+    if (i == RASTER_ATTR_FOG && !P.fog) continue;
+    plane(double(v[0]->a[i]) * v[0]->oow, double(v[1]->a[i]) * v[1]->oow, double(v[2]->a[i]) * v[2]->oow,
+          S.p[2 + i]);
+  }
+}
+
+void RasterTriangle(const Context& cx, const RasterVertex* a, const RasterVertex* b, const RasterVertex* c,
+                    uint32_t flatColour) {
+  if (!Finite(*a) || !Finite(*b) || !Finite(*c)) return;
+  const RasterPlan& P = *cx.plan;
+  int64_t X[3] = {Snap(a->sx), Snap(b->sx), Snap(c->sx)};
+  int64_t Y[3] = {Snap(a->sy), Snap(b->sy), Snap(c->sy)};
+  int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
+  if (area == 0) return;
+  // With y pointing down, a positive area runs clockwise on the target.
+  if (cx.cullMode == D3DCULL_CW && area > 0) return;
+  if (cx.cullMode == D3DCULL_CCW && area < 0) return;
+  const RasterVertex* v[3] = {a, b, c};
+  if (area < 0) {
+    std::swap(v[1], v[2]);
+    std::swap(X[1], X[2]);
+    std::swap(Y[1], Y[2]);
+  }
+
+  int64_t minX = std::min(X[0], std::min(X[1], X[2])), maxX = std::max(X[0], std::max(X[1], X[2]));
+  int64_t minY = std::min(Y[0], std::min(Y[1], Y[2])), maxY = std::max(Y[0], std::max(Y[1], Y[2]));
+  int64_t px0 = std::max<int64_t>(CeilDiv(minX, 16), P.clipX0);
+  int64_t px1 = std::min<int64_t>(FloorDiv(maxX, 16), P.clipX1 - 1);
+  int64_t py0 = std::max<int64_t>(CeilDiv(minY, 16), P.clipY0);
+  int64_t py1 = std::min<int64_t>(FloorDiv(maxY, 16), P.clipY1 - 1);
+  if (px0 > px1 || py0 > py1) return;
+
+  // Edge i runs from v[i] to v[i+1]; inside is E >= 0 on top and left edges
+  // and E > 0 on the others.
+  int64_t A[3], B[3], C[3];
+  for (int i = 0; i < 3; ++i) {
+    int j = (i + 1) % 3;
+    int64_t dx = X[j] - X[i], dy = Y[j] - Y[i];
+    A[i] = -dy;
+    B[i] = dx;
+    bool topLeft = (dy == 0 && dx > 0) || dy < 0;
+    C[i] = -A[i] * X[i] - B[i] * Y[i] - (topLeft ? 0 : 1);
+  }
+
+  RasterSetup S;
+  S.refX = float(X[0]) / 16.0f;
+  S.refY = float(Y[0]) / 16.0f;
+  S.flat = cx.flat;
+  S.flatColour = flatColour;
+  FillPlanes(cx, v, double(X[1] - X[0]) / 16.0, double(Y[1] - Y[0]) / 16.0, double(X[2] - X[0]) / 16.0,
+             double(Y[2] - Y[0]) / 16.0, S);
+  S.perspective = !(v[0]->oow == v[1]->oow && v[1]->oow == v[2]->oow);
+  S.w = 1.0f / v[0]->oow;
+
+  for (int64_t y = py0; y <= py1; ++y) {
+    int64_t lo = px0, hi = px1;
+    for (int i = 0; i < 3; ++i) {
+      int64_t a16 = A[i] * 16, r = B[i] * (y * 16) + C[i];
+      if (a16 > 0)
+        lo = std::max(lo, CeilDiv(-r, a16));
+      else if (a16 < 0)
+        hi = std::min(hi, FloorDiv(r, -a16));
+      else if (r < 0)
+        hi = lo - 1;
+    }
+    for (int64_t x = lo; x <= hi; x += RASTER_SPAN_MAX) {
+      int n = int(std::min<int64_t>(RASTER_SPAN_MAX, hi - x + 1));
+      RasterSpan_Shade(&P, &S, int(x), int(y), n);
+    }
+  }
+}
+
+void DrawTriangle(const Context& cx, const RasterVertex* a, const RasterVertex* b, const RasterVertex* c,
+                  uint8_t ca, uint8_t cb, uint8_t cc) {
+  if (ca & cb & cc) return;  // wholly outside one plane
+  uint32_t flatColour = cx.flat ? PackColour(*a) : 0;
+  if (!(ca | cb | cc)) {
+    RasterTriangle(cx, a, b, c, flatColour);
+    return;
+  }
+  RasterVertex store[3 * kMaxClipped];
+  const RasterVertex* in[3] = {a, b, c};
+  const RasterVertex* poly[kMaxClipped];
+  int n = ClipPolygon(in, 3, uint8_t(ca | cb | cc), cx.clip, store, poly);
+  for (int i = 1; i + 1 < n; ++i) RasterTriangle(cx, poly[0], poly[i], poly[i + 1], flatColour);
+}
+
+// One pixel with the attributes of `v` (points and line pixels).
+void ShadePixel(const Context& cx, int x, int y, const RasterVertex& v, uint32_t flatColour) {
+  const RasterPlan& P = *cx.plan;
+  if (x < P.clipX0 || x >= P.clipX1 || y < P.clipY0 || y >= P.clipY1) return;
+  RasterSetup S;
+  memset(&S, 0, sizeof S);
+  S.refX = float(x);
+  S.refY = float(y);
+  S.flat = cx.flat;
+  S.flatColour = flatColour;
+  S.perspective = false;
+  S.w = 1.0f;
+  S.p[0].v0 = v.sz;
+  S.p[1].v0 = 1.0f;
+  for (int i = 0; i < P.attrCount; ++i) S.p[2 + i].v0 = v.a[i];
+  RasterSpan_Shade(&P, &S, x, y, 1);
+}
+
+void DrawPoint(const Context& cx, const RasterVertex& v, uint8_t code) {
+  if (code || !Finite(v)) return;
+  ShadePixel(cx, int(std::floor(v.sx + 0.5f)), int(std::floor(v.sy + 0.5f)), v, PackColour(v));
+}
+
+// Lines are one pixel wide: one pixel per step along the major axis, the last
+// pixel left out so that strips do not draw their joints twice.
+void DrawLine(const Context& cx, const RasterVertex* a, const RasterVertex* b, uint8_t ca, uint8_t cb) {
+  if (ca & cb) return;
+  RasterVertex store[2];
+  RasterVertex p = *a, q = *b;
+  if (ca | cb) {
+    for (int plane = CLIP_NEAR; plane <= CLIP_W; plane <<= 1) {
+      if (!((ca | cb) & plane)) continue;
+      float dp = PlaneDistance(p, plane, cx.clip.guard), dq = PlaneDistance(q, plane, cx.clip.guard);
+      bool pin = dp >= 0.0f, qin = dq >= 0.0f;
+      if (!pin && !qin) return;
+      if (pin && !qin) {
+        Intersect(p, q, dp, dq, cx.clip, store[0]);
+        q = store[0];
+      } else if (!pin && qin) {
+        Intersect(q, p, dq, dp, cx.clip, store[1]);
+        p = store[1];
+      }
+    }
+  }
+  if (!Finite(p) || !Finite(q)) return;
+  uint32_t flatColour = cx.flat ? PackColour(*a) : 0;
+  float dx = q.sx - p.sx, dy = q.sy - p.sy;
+  bool xMajor = std::fabs(dx) >= std::fabs(dy);
+  float start = xMajor ? p.sx : p.sy, end = xMajor ? q.sx : q.sy, len = xMajor ? dx : dy;
+  if (len == 0.0f) return;
+  int i0 = int(std::floor(start + 0.5f)), i1 = int(std::floor(end + 0.5f));
+  int step = i1 >= i0 ? 1 : -1;
+  RasterVertex pix;
+  for (int i = i0; i != i1; i += step) {
+    float t = (float(i) - start) / len;
+    if (t < 0.0f) t = 0.0f;
+    if (t > 1.0f) t = 1.0f;
+    float minor = xMajor ? p.sy + t * dy : p.sx + t * dx;
+    int mi = int(std::floor(minor + 0.5f));
+    // Attributes: linear in screen space after division by w.
+    float oow = p.oow + t * (q.oow - p.oow);
+    float w = 1.0f / oow;
+    pix.sz = p.sz + t * (q.sz - p.sz);
+    for (int k = 0; k < cx.plan->attrCount; ++k)
+      pix.a[k] = (p.a[k] * p.oow + t * (q.a[k] * q.oow - p.a[k] * p.oow)) * w;
+    if (xMajor)
+      ShadePixel(cx, i, mi, pix, flatColour);
+    else
+      ShadePixel(cx, mi, i, pix, flatColour);
+  }
+}
+
+// Vertices a plain (non-indexed) draw of `count` primitives reads.
+int64_t VerticesNeeded(uint32_t type, int64_t count) {
+  switch (type) {
+    case D3DPT_POINTLIST: return count;
+    case D3DPT_LINELIST: return 2 * count;
+    case D3DPT_LINESTRIP: return count + 1;
+    case D3DPT_TRIANGLELIST: return 3 * count;
+    default: return count + 2;
+  }
+}
+
+struct FtzScope {
+#if defined(__SSE__)
+  unsigned saved;
+  FtzScope() : saved(_mm_getcsr()) { _mm_setcsr(saved | 0x8000u); }
+  ~FtzScope() { _mm_setcsr(saved); }
+#endif
+};
+
+}  // namespace
+
+int D3D8Raster_Draw(const D3D8DrawState* s) {
+  if (!s || !s->target.pixels || !s->vertices || s->primitiveCount <= 0 || s->stride <= 0) return 0;
+  const D3D8VertexLayout& L = s->layout;
+  if (L.size > s->stride) return 0;
+  FtzScope ftz;
+  RasterPlan plan;
+  if (!RasterSpan_Plan(s, &plan)) return 0;
+  if (plan.clipX0 >= plan.clipX1 || plan.clipY0 >= plan.clipY1) return 1;
+
+  const uint32_t type = s->primitiveType;
+  const int64_t prims = s->primitiveCount;
+  int64_t count = s->indices ? int64_t(s->vertexCount) : VerticesNeeded(type, prims);
+  if (count > s->vertexCount) count = s->vertexCount;
+  if (count <= 0) return 1;
+  g_raster.vertices.resize(size_t(count));
+  g_raster.outcodes.resize(size_t(count));
+  RasterVertex* verts = g_raster.vertices.data();
+  uint8_t* codes = g_raster.outcodes.data();
+  RasterVertex_Process(&plan, 0, int(count), verts);
+
+  Context cx;
+  cx.plan = &plan;
+  cx.clip.pretransformed = L.pretransformed;
+  cx.clip.attrCount = plan.attrCount;
+  cx.clip.state = s;
+  if (L.pretransformed) {
+    cx.clip.guard = 16384.0f;
+  } else {
+    float half = float(std::max(s->viewport.Width, s->viewport.Height)) * 0.5f;
+    cx.clip.guard = half > 0.0f ? std::max(1.0f, 8192.0f / half) : 1.0f;
+  }
+  cx.cullMode = s->renderStates[D3DRS_CULLMODE];
+  cx.flat = s->renderStates[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+  for (int64_t i = 0; i < count; ++i) codes[i] = Outcode(verts[i], cx.clip);
+
+  const uint8_t* idx8 = static_cast<const uint8_t*>(s->indices);
+  auto index = [&](int64_t k) -> int64_t {
+    if (!idx8) return k;
+    if (s->indexSize == 4) {
+      uint32_t v;
+      memcpy(&v, idx8 + 4 * k, 4);
+      return v;
+    }
+    return int64_t(idx8[2 * k]) | int64_t(idx8[2 * k + 1]) << 8;
+  };
+  auto valid = [&](int64_t i) { return i >= 0 && i < count; };
+
+  for (int64_t p = 0; p < prims; ++p) {
+    switch (type) {
+      case D3DPT_POINTLIST: {
+        int64_t i = index(p);
+        if (valid(i)) DrawPoint(cx, verts[i], codes[i]);
+        break;
+      }
+      case D3DPT_LINELIST:
+      case D3DPT_LINESTRIP: {
+        int64_t k = type == D3DPT_LINELIST ? 2 * p : p;
+        int64_t i = index(k), j = index(k + 1);
+        if (valid(i) && valid(j)) DrawLine(cx, &verts[i], &verts[j], codes[i], codes[j]);
+        break;
+      }
+      default: {
+        int64_t i0, i1, i2;
+        if (type == D3DPT_TRIANGLELIST) {
+          i0 = index(3 * p), i1 = index(3 * p + 1), i2 = index(3 * p + 2);
+        } else if (type == D3DPT_TRIANGLESTRIP) {
+          // Odd triangles swap their last two vertices to keep the winding;
+          // the first vertex stays first, as flat shading takes its colour.
+          i0 = index(p);
+          i1 = index(p + 1 + (p & 1));
+          i2 = index(p + 2 - (p & 1));
+        } else if (type == D3DPT_TRIANGLEFAN) {
+          i0 = index(p + 1), i1 = index(p + 2), i2 = index(0);
+        } else {
+          return 0;
+        }
+        if (valid(i0) && valid(i1) && valid(i2))
+          DrawTriangle(cx, &verts[i0], &verts[i1], &verts[i2], codes[i0], codes[i1], codes[i2]);
+        break;
+      }
+    }
+  }
+  return 1;
+}
+
+void D3D8Raster_Shutdown() {
+  g_raster.vertices = std::vector<RasterVertex>();
+  g_raster.outcodes = std::vector<uint8_t>();
+}

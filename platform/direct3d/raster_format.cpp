@@ -158,17 +158,6 @@ uint32_t RasterFormat_Texel(const D3D8DrawSurface* s, const PALETTEENTRY* palett
   }
 }
 
-uint32_t RasterFormat_DepthEncode(uint32_t format, float z) {
-  if (!(z > 0.0f)) z = 0.0f;  // NaN lands at the near plane
-  if (z > 1.0f) z = 1.0f;
-  switch (format) {
-    case D3DFMT_D16: return uint32_t(z * 65535.0f + 0.5f);
-    case D3DFMT_D15S1: return uint32_t(z * 32767.0f + 0.5f) << 1;
-    case D3DFMT_D32: return uint32_t(double(z) * 4294967295.0 + 0.5);
-    default: return uint32_t(z * 16777215.0f + 0.5f) << 8;
-  }
-}
-
 float RasterFormat_DepthDecode(uint32_t format, uint32_t v) {
   switch (format) {
     case D3DFMT_D16: return float(v & 0xFFFF) / 65535.0f;

@@ -25,7 +25,20 @@ uint32_t RasterFormat_Texel(const D3D8DrawSurface* level, const PALETTEENTRY* pa
 // (D16 all 16, D15S1 bits 15-1, D24X8/D24S8/D24X4S4 bits 31-8, D32 all 32);
 // the rest is stencil and is left alone. Encode gives the stored bits for z
 // (clamped to [0, 1], NaN as 0); Decode the z that stored bits stand for.
-uint32_t RasterFormat_DepthEncode(uint32_t format, float z);
+inline uint32_t RasterFormat_DepthEncode(uint32_t format, float z) {
+  if (!(z > 0.0f)) z = 0.0f;
+  if (z > 1.0f) z = 1.0f;
+  switch (format) {
+    case D3DFMT_D16: return uint32_t(z * 65535.0f + 0.5f);
+    case D3DFMT_D15S1: return uint32_t(z * 32767.0f + 0.5f) << 1;
+    case D3DFMT_D32: return uint32_t(double(z) * 4294967295.0 + 0.5);
+    default: {
+      // Float rounding can carry z close to 1 up to 2^24; keep it in 24 bits.
+      uint32_t v = uint32_t(z * 16777215.0f + 0.5f);
+      return (v > 0xFFFFFFu ? 0xFFFFFFu : v) << 8;
+    }
+  }
+}
 float RasterFormat_DepthDecode(uint32_t format, uint32_t stored);
 // Mask of the depth bits inside a stored value.
 uint32_t RasterFormat_DepthMask(uint32_t format);

@@ -1,0 +1,611 @@
+// Pixel stage of the software rasteriser. A span of up to 64 pixels goes
+// through the pipeline one step at a time (depth test, interpolation, texture
+// sampling, combiner, fog, alpha test, blending and writes), each step a tight
+// loop over the pixels still alive. State decisions are made per draw (the
+// plan) or per span and step, never per pixel; pixels that fail the depth
+// test early are dropped before any texture is read.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/direct3d/raster_format.h"
+#include "platform/direct3d/raster_internal.h"
+
+namespace {
+
+constexpr uint32_t RS_COLORWRITEENABLE = 168;
+constexpr uint32_t TOP_MODULATE4X = 6, TOP_ADDSIGNED = 8, TOP_ADDSIGNED2X = 9, TOP_SUBTRACT = 10,
+                   TOP_ADDSMOOTH = 11, TOP_BLENDDIFFUSEALPHA = 12, TOP_BLENDFACTORALPHA = 14,
+                   TOP_BLENDTEXTUREALPHAPM = 15, TOP_BLENDCURRENTALPHA = 16, TOP_LERP = 26;
+constexpr uint32_t TA_SPECULAR = 4, TA_COMPLEMENT = 0x10;
+
+// Exact round(a * b / 255) for a, b in 0..255.
+inline uint32_t Mul255(uint32_t a, uint32_t b) {
+  uint32_t t = a * b + 128;
+  return (t + (t >> 8)) >> 8;
+}
+inline uint32_t Sat(int v) { return v < 0 ? 0u : (v > 255 ? 255u : uint32_t(v)); }
+
+template <class F>
+inline uint32_t Map2(uint32_t a, uint32_t b, F f) {
+  return f(a >> 24, b >> 24) << 24 | f((a >> 16) & 255, (b >> 16) & 255) << 16 |
+         f((a >> 8) & 255, (b >> 8) & 255) << 8 | f(a & 255, b & 255);
+}
+template <class F>
+inline uint32_t Map3(uint32_t a, uint32_t b, uint32_t c, F f) {
+  return f(a >> 24, b >> 24, c >> 24) << 24 | f((a >> 16) & 255, (b >> 16) & 255, (c >> 16) & 255) << 16 |
+         f((a >> 8) & 255, (b >> 8) & 255, (c >> 8) & 255) << 8 | f(a & 255, b & 255, c & 255);
+}
+inline uint32_t Replicate(uint32_t a) { return a * 0x01010101u; }
+
+// Linear blend of two colours, weight w in 0..256 towards b.
+inline uint32_t Lerp(uint32_t a, uint32_t b, uint32_t w) {
+  uint32_t iw = 256 - w;
+  uint32_t rb = (((a & 0x00FF00FFu) * iw + (b & 0x00FF00FFu) * w) >> 8) & 0x00FF00FFu;
+  uint32_t ag = ((((a >> 8) & 0x00FF00FFu) * iw + ((b >> 8) & 0x00FF00FFu) * w) >> 8) & 0x00FF00FFu;
+  return rb | ag << 8;
+}
+
+inline int FloorI(float f) {
+  int i = int(f);
+  return i - (f < float(i));
+}
+
+// Keeps texel coordinates where the fixed-point conversions cannot overflow
+// (NaN lands on the lower bound).
+inline float ClampCoord(float v) {
+  if (!(v > -4.0e6f)) return -4.0e6f;
+  return v < 4.0e6f ? v : 4.0e6f;
+}
+
+inline int Address(int i, int size, uint32_t mode) {
+  switch (mode) {
+    case D3DTADDRESS_MIRROR: {
+      int period = 2 * size;
+      int r = i % period;
+      if (r < 0) r += period;
+      return r < size ? r : period - 1 - r;
+    }
+    case D3DTADDRESS_CLAMP: return i < 0 ? 0 : (i >= size ? size - 1 : i);
+    case D3DTADDRESS_BORDER: return (i < 0 || i >= size) ? -1 : i;
+    case 5: {  // mirror once
+      int r = i < 0 ? -1 - i : i;
+      return r >= size ? size - 1 : r;
+    }
+    default: {  // wrap
+      if ((size & (size - 1)) == 0) return i & (size - 1);
+      int r = i % size;
+      return r < 0 ? r + size : r;
+    }
+  }
+}
+
+// Texel fetch, specialised for the 32-bit formats that dominate.
+struct Fetch32 {
+  uint32_t orMask;
+  inline uint32_t operator()(const D3D8DrawSurface& l, const PALETTEENTRY*, int x, int y) const {
+    uint32_t v;
+    memcpy(&v, l.pixels + size_t(y) * size_t(l.pitch) + size_t(x) * 4, 4);
+    return v | orMask;
+  }
+};
+struct FetchAny {
+  inline uint32_t operator()(const D3D8DrawSurface& l, const PALETTEENTRY* pal, int x, int y) const {
+    return RasterFormat_Texel(&l, pal, x, y);
+  }
+};
+
+template <class F>
+inline uint32_t SampleLevel(const RasterStage& st, const D3D8DrawSurface& l, const PALETTEENTRY* pal, const F& fetch,
+                            float s, float t, bool linear) {
+  if (!linear) {
+    int x = Address(FloorI(s), l.width, st.addressU);
+    int y = Address(FloorI(t), l.height, st.addressV);
+    if ((x | y) < 0) return st.border;
+    return fetch(l, pal, x, y);
+  }
+  // Bilinear, centred on s - 0.5, with 8 bits of sub-texel weight.
+  int fs = FloorI(s * 256.0f) - 128, ft = FloorI(t * 256.0f) - 128;
+  int x0 = fs >> 8, y0 = ft >> 8;
+  uint32_t wx = uint32_t(fs & 255), wy = uint32_t(ft & 255);
+  int ax0 = Address(x0, l.width, st.addressU), ax1 = Address(x0 + 1, l.width, st.addressU);
+  int ay0 = Address(y0, l.height, st.addressV), ay1 = Address(y0 + 1, l.height, st.addressV);
+  uint32_t c00 = (ax0 | ay0) < 0 ? st.border : fetch(l, pal, ax0, ay0);
+  uint32_t c10 = (ax1 | ay0) < 0 ? st.border : fetch(l, pal, ax1, ay0);
+  uint32_t c01 = (ax0 | ay1) < 0 ? st.border : fetch(l, pal, ax0, ay1);
+  uint32_t c11 = (ax1 | ay1) < 0 ? st.border : fetch(l, pal, ax1, ay1);
+  return Lerp(Lerp(c00, c10, wx), Lerp(c01, c11, wx), wy);
+}
+
+// Samples one stage for the listed pixels.
+template <class F>
+void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch, const float* s, const float* t,
+                 const float* lod, uint32_t* out, int m) {
+  const D3D8DrawTexture& tex = *st.texture;
+  const bool magLinear = st.magFilter >= D3DTEXF_LINEAR, minLinear = st.minFilter >= D3DTEXF_LINEAR;
+  const int last = st.levelCount - 1;
+  if (!st.needLod) {
+    const D3D8DrawSurface& l = tex.levels[0];
+    for (int j = 0; j < m; ++j) out[j] = SampleLevel(st, l, pal, fetch, s[j], t[j], magLinear);
+    return;
+  }
+  for (int j = 0; j < m; ++j) {
+    float d = lod[j];
+    if (!(d > 0.0f)) {
+      out[j] = SampleLevel(st, tex.levels[0], pal, fetch, s[j], t[j], magLinear);
+      continue;
+    }
+    int level = 0;
+    uint32_t frac = 0;
+    if (st.mipFilter == D3DTEXF_POINT) {
+      level = int(d + 0.5f);
+    } else if (st.mipFilter >= D3DTEXF_LINEAR) {
+      level = int(d);
+      frac = uint32_t((d - float(level)) * 256.0f);
+    }
+    if (level >= last) {
+      level = last;
+      frac = 0;
+    }
+    const D3D8DrawSurface& l = tex.levels[level];
+    uint32_t c = SampleLevel(st, l, pal, fetch, s[j] * st.levelScaleU[level], t[j] * st.levelScaleV[level], minLinear);
+    if (frac) {
+      const D3D8DrawSurface& l2 = tex.levels[level + 1];
+      uint32_t c2 = SampleLevel(st, l2, pal, fetch, s[j] * st.levelScaleU[level + 1],
+                                t[j] * st.levelScaleV[level + 1], minLinear);
+      c = Lerp(c, c2, frac);
+    }
+    out[j] = c;
+  }
+}
+
+// Fast log2 for level-of-detail selection: exponent plus a linear mantissa.
+inline float Log2Approx(float v) {
+  uint32_t b;
+  memcpy(&b, &v, 4);
+  float e = float(int((b >> 23) & 255) - 127);
+  uint32_t mb = (b & 0x007FFFFFu) | 0x3F800000u;
+  float mant;
+  memcpy(&mant, &mb, 4);
+  return e + (mant - 1.0f);
+}
+
+const uint32_t* Arg(uint32_t arg, const uint32_t* diffuse, const uint32_t* current, const uint32_t* tex,
+                    const uint32_t* factor, const uint32_t* zero, uint32_t* scratch, int m) {
+  const uint32_t* src;
+  switch (arg & D3DTA_SELECTMASK) {
+    case D3DTA_DIFFUSE: src = diffuse; break;
+    case D3DTA_CURRENT: src = current; break;
+    case D3DTA_TEXTURE: src = tex; break;
+    case D3DTA_TFACTOR: src = factor; break;
+    default: src = zero; break;  // specular and temp: not produced, read as black
+  }
+  if (!(arg & (TA_COMPLEMENT | D3DTA_ALPHAREPLICATE))) return src;
+  for (int j = 0; j < m; ++j) {
+    uint32_t v = src[j];
+    if (arg & D3DTA_ALPHAREPLICATE) v = Replicate(v >> 24);
+    if (arg & TA_COMPLEMENT) v = ~v;
+    scratch[j] = v;
+  }
+  return scratch;
+}
+
+// One combiner operation over the listed pixels, all four channels.
+void Combine(uint32_t op, const uint32_t* a1, const uint32_t* a2, const uint32_t* a0, const uint32_t* diffuse,
+             const uint32_t* tex, const uint32_t* factor, const uint32_t* current, uint32_t* out, int m) {
+  switch (op) {
+    case D3DTOP_SELECTARG1: memcpy(out, a1, size_t(m) * 4); break;
+    case D3DTOP_SELECTARG2: memcpy(out, a2, size_t(m) * 4); break;
+    case D3DTOP_MODULATE:
+      for (int j = 0; j < m; ++j) out[j] = Map2(a1[j], a2[j], Mul255);
+      break;
+    case D3DTOP_MODULATE2X:
+      for (int j = 0; j < m; ++j)
+        out[j] = Map2(a1[j], a2[j], [](uint32_t a, uint32_t b) { return Sat(int(2 * Mul255(a, b))); });
+      break;
+    case TOP_MODULATE4X:
+      for (int j = 0; j < m; ++j)
+        out[j] = Map2(a1[j], a2[j], [](uint32_t a, uint32_t b) { return Sat(int(4 * Mul255(a, b))); });
+      break;
+    case D3DTOP_ADD:
+      for (int j = 0; j < m; ++j) out[j] = Map2(a1[j], a2[j], [](uint32_t a, uint32_t b) { return Sat(int(a + b)); });
+      break;
+    case TOP_ADDSIGNED:
+      for (int j = 0; j < m; ++j)
+        out[j] = Map2(a1[j], a2[j], [](uint32_t a, uint32_t b) { return Sat(int(a + b) - 128); });
+      break;
+    case TOP_ADDSIGNED2X:
+      for (int j = 0; j < m; ++j)
+        out[j] = Map2(a1[j], a2[j], [](uint32_t a, uint32_t b) { return Sat(2 * (int(a + b) - 128)); });
+      break;
+    case TOP_SUBTRACT:
+      for (int j = 0; j < m; ++j)
+        out[j] = Map2(a1[j], a2[j], [](uint32_t a, uint32_t b) { return Sat(int(a) - int(b)); });
+      break;
+    case TOP_ADDSMOOTH:
+      for (int j = 0; j < m; ++j)
+        out[j] = Map2(a1[j], a2[j], [](uint32_t a, uint32_t b) { return Sat(int(a + b - Mul255(a, b))); });
+      break;
+    case TOP_BLENDDIFFUSEALPHA:
+    case D3DTOP_BLENDTEXTUREALPHA:
+    case TOP_BLENDFACTORALPHA:
+    case TOP_BLENDCURRENTALPHA: {
+      const uint32_t* alphaSrc = op == TOP_BLENDDIFFUSEALPHA   ? diffuse
+                                 : op == D3DTOP_BLENDTEXTUREALPHA ? tex
+                                 : op == TOP_BLENDFACTORALPHA     ? factor
+                                                                  : current;
+      for (int j = 0; j < m; ++j) {
+        uint32_t al = alphaSrc[j] >> 24;
+        out[j] = Lerp(a2[j], a1[j], al + (al >> 7));
+      }
+      break;
+    }
+    case TOP_BLENDTEXTUREALPHAPM:
+      for (int j = 0; j < m; ++j) {
+        uint32_t inv = 255 - (tex[j] >> 24);
+        out[j] = Map2(a1[j], a2[j], [inv](uint32_t a, uint32_t b) { return Sat(int(a + Mul255(b, inv))); });
+      }
+      break;
+    case D3DTOP_MULTIPLYADD:
+      for (int j = 0; j < m; ++j)
+        out[j] = Map3(a0[j], a1[j], a2[j],
+                      [](uint32_t c, uint32_t a, uint32_t b) { return Sat(int(c + Mul255(a, b))); });
+      break;
+    case TOP_LERP:
+      for (int j = 0; j < m; ++j)
+        out[j] = Map3(a0[j], a1[j], a2[j], [](uint32_t c, uint32_t a, uint32_t b) {
+          return Mul255(c, a) + Mul255(255 - c, b);
+        });
+      break;
+    default: memcpy(out, a1, size_t(m) * 4); break;
+  }
+}
+
+inline uint32_t BlendFactor(uint32_t f, uint32_t src, uint32_t dst) {
+  switch (f) {
+    case D3DBLEND_ZERO: return 0;
+    case D3DBLEND_ONE: return 0xFFFFFFFFu;
+    case D3DBLEND_SRCCOLOR: return src;
+    case D3DBLEND_INVSRCCOLOR: return ~src;
+    case D3DBLEND_SRCALPHA: return Replicate(src >> 24);
+    case D3DBLEND_INVSRCALPHA: return Replicate(255 - (src >> 24));
+    case D3DBLEND_DESTALPHA: return Replicate(dst >> 24);
+    case D3DBLEND_INVDESTALPHA: return Replicate(255 - (dst >> 24));
+    case D3DBLEND_DESTCOLOR: return dst;
+    case D3DBLEND_INVDESTCOLOR: return ~dst;
+    case D3DBLEND_SRCALPHASAT: {
+      uint32_t sa = src >> 24, ida = 255 - (dst >> 24);
+      return 0xFF000000u | Replicate(sa < ida ? sa : ida) >> 8;
+    }
+    default: return 0xFFFFFFFFu;
+  }
+}
+
+inline bool Compare(uint32_t func, uint32_t a, uint32_t b) {
+  switch (func) {
+    case D3DCMP_NEVER: return false;
+    case D3DCMP_LESS: return a < b;
+    case D3DCMP_EQUAL: return a == b;
+    case D3DCMP_LESSEQUAL: return a <= b;
+    case D3DCMP_GREATER: return a > b;
+    case D3DCMP_NOTEQUAL: return a != b;
+    case D3DCMP_GREATEREQUAL: return a >= b;
+    default: return true;
+  }
+}
+
+inline uint32_t LoadDepth(const uint8_t* p, int bytes) {
+  if (bytes == 2) return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+  uint32_t v;
+  memcpy(&v, p, 4);
+  return v;
+}
+inline void StoreDepth(uint8_t* p, int bytes, uint32_t v) {
+  if (bytes == 2) {
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+  } else {
+    memcpy(p, &v, 4);
+  }
+}
+
+// Writes the shaded colours of the listed pixels with blending and the
+// colour-write mask.
+template <bool FAST32>
+void WritePixels(const RasterPlan& P, uint8_t* row, int x, const uint8_t* list, const uint32_t* colour, int m) {
+  const uint32_t fmt = P.targetFormat;
+  const int bpp = P.targetBytes;
+  const bool keepDst = P.writeMask != 0xFFFFFFFFu;
+  const uint32_t srcF = P.srcBlend, dstF = P.destBlend;
+  const bool classic = P.blend && srcF == D3DBLEND_SRCALPHA && dstF == D3DBLEND_INVSRCALPHA;
+  const bool additive = P.blend && srcF == D3DBLEND_ONE && dstF == D3DBLEND_ONE;
+  for (int j = 0; j < m; ++j) {
+    uint8_t* px = row + size_t(x + list[j]) * bpp;
+    uint32_t src = colour[j], out = src, dst = 0;
+    if (P.blend || keepDst) {
+      if (FAST32) {
+        memcpy(&dst, px, 4);
+        if (fmt == D3DFMT_X8R8G8B8) dst |= 0xFF000000u;
+      } else {
+        dst = RasterFormat_Load(fmt, px);
+      }
+    }
+    if (classic) {
+      uint32_t a = src >> 24;
+      out = Lerp(dst, src, a + (a >> 7));
+    } else if (additive) {
+      out = Map2(src, dst, [](uint32_t a, uint32_t b) { return Sat(int(a + b)); });
+    } else if (P.blend) {
+      uint32_t sf = BlendFactor(srcF, src, dst), df = BlendFactor(dstF, src, dst);
+      out = Map2(src, sf, Mul255);
+      uint32_t d2 = Map2(dst, df, Mul255);
+      out = Map2(out, d2, [](uint32_t a, uint32_t b) { return Sat(int(a + b)); });
+    }
+    if (keepDst) out = (out & P.writeMask) | (dst & ~P.writeMask);
+    if (FAST32) {
+      memcpy(px, &out, 4);
+    } else {
+      RasterFormat_Store(fmt, px, out);
+    }
+  }
+}
+
+}  // namespace
+
+int RasterSpan_Plan(const D3D8DrawState* s, RasterPlan* P) {
+  memset(P, 0, sizeof *P);
+  P->state = s;
+  const uint32_t* rs = s->renderStates;
+  switch (s->target.format) {
+    case D3DFMT_A8R8G8B8:
+    case D3DFMT_X8R8G8B8:
+    case D3DFMT_R5G6B5:
+    case D3DFMT_X1R5G5B5:
+    case D3DFMT_A1R5G5B5:
+    case D3DFMT_A4R4G4B4:
+    case D3DFMT_L8:
+      break;
+    default:
+      return 0;
+  }
+  P->targetFormat = s->target.format;
+  P->targetBytes = RasterFormat_BytesPerPixel(s->target.format);
+
+  int attr = RASTER_ATTR_UV;
+  for (int i = 0; i < int(D3D8_MAX_STAGES); ++i) {
+    const uint32_t* ss = s->stageStates[i];
+    if (ss[D3DTSS_COLOROP] == D3DTOP_DISABLE || ss[D3DTSS_COLOROP] == 0) break;
+    RasterStage& st = P->stages[i];
+    st.colourOp = ss[D3DTSS_COLOROP];
+    st.colourArg[0] = ss[D3DTSS_COLORARG1];
+    st.colourArg[1] = ss[D3DTSS_COLORARG2];
+    st.colourArg[2] = ss[D3DTSS_COLORARG0];
+    st.alphaOp = ss[D3DTSS_ALPHAOP];
+    st.alphaArg[0] = ss[D3DTSS_ALPHAARG1];
+    st.alphaArg[1] = ss[D3DTSS_ALPHAARG2];
+    st.alphaArg[2] = ss[D3DTSS_ALPHAARG0];
+    const D3D8DrawTexture* tex = s->textures[i];
+    st.texture = tex;
+    st.sample = tex && tex->levelCount > 0 && tex->levels[0].pixels && tex->levels[0].width > 0 &&
+                tex->levels[0].height > 0;
+    if (st.sample) {
+      st.attr = attr;
+      attr += 2;
+      st.addressU = ss[D3DTSS_ADDRESSU];
+      st.addressV = ss[D3DTSS_ADDRESSV];
+      st.border = ss[D3DTSS_BORDERCOLOR];
+      st.magFilter = ss[D3DTSS_MAGFILTER];
+      st.minFilter = ss[D3DTSS_MINFILTER];
+      st.mipFilter = ss[D3DTSS_MIPFILTER];
+      int levels = tex->levelCount < D3D8_MAX_MIP_LEVELS ? tex->levelCount : D3D8_MAX_MIP_LEVELS;
+      int usable = 1;
+      while (usable < levels && tex->levels[usable].pixels && tex->levels[usable].width > 0 &&
+             tex->levels[usable].height > 0)
+        ++usable;
+      if (st.mipFilter == D3DTEXF_NONE) usable = 1;
+      st.levelCount = usable;
+      bool minLinear = st.minFilter >= D3DTEXF_LINEAR, magLinear = st.magFilter >= D3DTEXF_LINEAR;
+      st.needLod = usable > 1 || minLinear != magLinear;
+      for (int l = 0; l < usable; ++l) {
+        st.levelScaleU[l] = float(tex->levels[l].width) / float(tex->levels[0].width);
+        st.levelScaleV[l] = float(tex->levels[l].height) / float(tex->levels[0].height);
+      }
+    }
+    P->stageCount = i + 1;
+  }
+  P->attrCount = attr;
+  P->textureFactor = rs[D3DRS_TEXTUREFACTOR];
+
+  uint32_t fogMode = rs[D3DRS_FOGTABLEMODE] ? rs[D3DRS_FOGTABLEMODE] : rs[D3DRS_FOGVERTEXMODE];
+  P->fog = rs[D3DRS_FOGENABLE] && !s->layout.pretransformed && fogMode != D3DFOG_NONE;
+  P->fogColour = rs[D3DRS_FOGCOLOR];
+  P->alphaTest = rs[D3DRS_ALPHATESTENABLE] != 0;
+  P->alphaFunc = rs[D3DRS_ALPHAFUNC];
+  P->alphaRef = rs[D3DRS_ALPHAREF] & 255;
+  const bool haveDepth = s->depth.pixels && RasterFormat_BytesPerPixel(s->depth.format) >= 2 &&
+                         s->depth.width >= s->target.width && s->depth.height >= s->target.height;
+  P->depthTest = haveDepth && rs[D3DRS_ZENABLE] != 0 && rs[D3DRS_ZFUNC] != D3DCMP_ALWAYS;
+  P->depthWrite = haveDepth && rs[D3DRS_ZENABLE] != 0 && rs[D3DRS_ZWRITEENABLE] != 0;
+  P->depthFunc = rs[D3DRS_ZFUNC];
+  P->depthFormat = s->depth.format;
+  P->depthMask = RasterFormat_DepthMask(s->depth.format);
+  P->depthBytes = haveDepth ? RasterFormat_BytesPerPixel(s->depth.format) : 0;
+  P->blend = rs[D3DRS_ALPHABLENDENABLE] != 0;
+  P->srcBlend = rs[D3DRS_SRCBLEND];
+  P->destBlend = rs[D3DRS_DESTBLEND];
+  if (P->srcBlend == 12) P->srcBlend = D3DBLEND_SRCALPHA, P->destBlend = D3DBLEND_INVSRCALPHA;
+  if (P->srcBlend == 13) P->srcBlend = D3DBLEND_INVSRCALPHA, P->destBlend = D3DBLEND_SRCALPHA;
+  if (P->blend && P->srcBlend == D3DBLEND_ONE && P->destBlend == D3DBLEND_ZERO) P->blend = false;
+  uint32_t cw = rs[RS_COLORWRITEENABLE];
+  P->writeMask = (cw & 1 ? 0x00FF0000u : 0) | (cw & 2 ? 0x0000FF00u : 0) | (cw & 4 ? 0x000000FFu : 0) |
+                 (cw & 8 ? 0xFF000000u : 0);
+
+  // The device clips the viewport to the target; clamp again so no write can
+  // land outside the target whatever the record holds.
+  P->clipX0 = std::max(s->scissor.x0, 0);
+  P->clipY0 = std::max(s->scissor.y0, 0);
+  P->clipX1 = std::min(s->scissor.x1, s->target.width);
+  P->clipY1 = std::min(s->scissor.y1, s->target.height);
+  return 1;
+}
+
+void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y, int n) {
+  const RasterPlan& P = *plan;
+  const D3D8DrawState& st = *P.state;
+  const float fx = float(x) - S->refX, fy = float(y) - S->refY;
+  auto base = [&](const RasterPlane& p) { return p.v0 + p.dx * fx + p.dy * fy; };
+
+  uint8_t list[RASTER_SPAN_MAX];
+  uint32_t depthNew[RASTER_SPAN_MAX];
+  int m = 0;
+  uint8_t* drow = nullptr;
+  if (P.depthTest || P.depthWrite) {
+    drow = st.depth.pixels + size_t(y) * size_t(st.depth.pitch) + size_t(x) * P.depthBytes;
+    const float z0 = base(S->p[0]), dz = S->p[0].dx;
+    for (int i = 0; i < n; ++i) depthNew[i] = RasterFormat_DepthEncode(P.depthFormat, z0 + dz * float(i));
+  }
+  if (P.depthTest) {
+    const uint32_t mask = P.depthMask, func = P.depthFunc;
+    for (int i = 0; i < n; ++i) {
+      uint32_t old = LoadDepth(drow + i * P.depthBytes, P.depthBytes) & mask;
+      if (Compare(func, depthNew[i], old)) list[m++] = uint8_t(i);
+    }
+    if (!m) return;
+  } else {
+    for (int i = 0; i < n; ++i) list[i] = uint8_t(i);
+    m = n;
+  }
+
+  // 1/w per pixel.
+  float w[RASTER_SPAN_MAX];
+  const float oow0 = base(S->p[1]), doow = S->p[1].dx;
+  if (S->perspective) {
+    for (int j = 0; j < m; ++j) w[j] = 1.0f / (oow0 + doow * float(list[j]));
+  } else {
+    for (int j = 0; j < m; ++j) w[j] = S->w;
+  }
+
+  uint32_t diffuse[RASTER_SPAN_MAX];
+  if (S->flat) {
+    for (int j = 0; j < m; ++j) diffuse[j] = S->flatColour;
+  } else {
+    const RasterPlane* c = &S->p[2 + RASTER_ATTR_COLOUR];
+    float b0 = base(c[0]), b1 = base(c[1]), b2 = base(c[2]), b3 = base(c[3]);
+    for (int j = 0; j < m; ++j) {
+      float i = float(list[j]), ww = w[j];
+      auto ch = [&](float b, float d) {
+        float v = (b + d * i) * ww + 0.5f;
+        return v <= 0.0f ? 0u : (v >= 255.0f ? 255u : uint32_t(v));
+      };
+      diffuse[j] = ch(b3, c[3].dx) << 24 | ch(b0, c[0].dx) << 16 | ch(b1, c[1].dx) << 8 | ch(b2, c[2].dx);
+    }
+  }
+
+  // Combiner. Stage 0's CURRENT is the diffuse colour; with no stage at all
+  // the diffuse colour passes through.
+  uint32_t current[RASTER_SPAN_MAX], tex[RASTER_SPAN_MAX], factor[RASTER_SPAN_MAX], zero[RASTER_SPAN_MAX];
+  uint32_t colourOut[RASTER_SPAN_MAX], alphaOut[RASTER_SPAN_MAX];
+  uint32_t scratch[3][RASTER_SPAN_MAX];
+  memcpy(current, diffuse, size_t(m) * 4);
+  bool constantsReady = false;
+  for (int si = 0; si < P.stageCount; ++si) {
+    const RasterStage& sg = P.stages[si];
+    if (!constantsReady) {
+      for (int j = 0; j < m; ++j) factor[j] = P.textureFactor, zero[j] = 0;
+      constantsReady = true;
+    }
+    if (sg.sample) {
+      float s[RASTER_SPAN_MAX], t[RASTER_SPAN_MAX], lod[RASTER_SPAN_MAX];
+      const RasterPlane& pu = S->p[2 + sg.attr];
+      const RasterPlane& pv = S->p[3 + sg.attr];
+      const float u0 = base(pu), v0 = base(pv);
+      for (int j = 0; j < m; ++j) {
+        float i = float(list[j]);
+        s[j] = ClampCoord((u0 + pu.dx * i) * w[j]);
+        t[j] = ClampCoord((v0 + pv.dx * i) * w[j]);
+      }
+      if (sg.needLod) {
+        // Derivatives of s = (s/w) / (1/w): ds/dx = w (d(s/w)/dx - s d(1/w)/dx).
+        const float dox = S->p[1].dx, doy = S->p[1].dy;
+        for (int j = 0; j < m; ++j) {
+          float sx = w[j] * (pu.dx - s[j] * dox), tx = w[j] * (pv.dx - t[j] * dox);
+          float sy = w[j] * (pu.dy - s[j] * doy), ty = w[j] * (pv.dy - t[j] * doy);
+          float rx = sx * sx + tx * tx, ry = sy * sy + ty * ty;
+          float r = rx > ry ? rx : ry;
+          lod[j] = r > 0.0f ? 0.5f * Log2Approx(r) : -100.0f;
+        }
+      }
+      const PALETTEENTRY* pal = st.palette;
+      uint32_t f = sg.texture->levels[0].format;
+      if (f == D3DFMT_A8R8G8B8 || f == D3DFMT_X8R8G8B8)
+        SampleStage(sg, pal, Fetch32{f == D3DFMT_X8R8G8B8 ? 0xFF000000u : 0u}, s, t, lod, tex, m);
+      else
+        SampleStage(sg, pal, FetchAny{}, s, t, lod, tex, m);
+    } else {
+      for (int j = 0; j < m; ++j) tex[j] = 0xFFFFFFFFu;
+    }
+    const uint32_t* c1 = Arg(sg.colourArg[0], diffuse, current, tex, factor, zero, scratch[0], m);
+    const uint32_t* c2 = Arg(sg.colourArg[1], diffuse, current, tex, factor, zero, scratch[1], m);
+    const uint32_t* c0 = (sg.colourOp == D3DTOP_MULTIPLYADD || sg.colourOp == TOP_LERP)
+                             ? Arg(sg.colourArg[2], diffuse, current, tex, factor, zero, scratch[2], m)
+                             : zero;
+    Combine(sg.colourOp, c1, c2, c0, diffuse, tex, factor, current, colourOut, m);
+    if (sg.alphaOp == D3DTOP_DISABLE || sg.alphaOp == 0) {
+      // Alpha passes through (stage 0: the diffuse alpha).
+      for (int j = 0; j < m; ++j) current[j] = (colourOut[j] & 0x00FFFFFFu) | (current[j] & 0xFF000000u);
+      continue;
+    }
+    if (sg.alphaOp == sg.colourOp && sg.alphaArg[0] == sg.colourArg[0] && sg.alphaArg[1] == sg.colourArg[1] &&
+        ((sg.colourOp != D3DTOP_MULTIPLYADD && sg.colourOp != TOP_LERP) || sg.alphaArg[2] == sg.colourArg[2])) {
+      memcpy(current, colourOut, size_t(m) * 4);
+      continue;
+    }
+    const uint32_t* a1 = Arg(sg.alphaArg[0], diffuse, current, tex, factor, zero, scratch[0], m);
+    const uint32_t* a2 = Arg(sg.alphaArg[1], diffuse, current, tex, factor, zero, scratch[1], m);
+    const uint32_t* a0 = (sg.alphaOp == D3DTOP_MULTIPLYADD || sg.alphaOp == TOP_LERP)
+                             ? Arg(sg.alphaArg[2], diffuse, current, tex, factor, zero, scratch[2], m)
+                             : zero;
+    Combine(sg.alphaOp, a1, a2, a0, diffuse, tex, factor, current, alphaOut, m);
+    for (int j = 0; j < m; ++j) current[j] = (colourOut[j] & 0x00FFFFFFu) | (alphaOut[j] & 0xFF000000u);
+  }
+
+  if (P.fog) {
+    const RasterPlane& pf = S->p[2 + RASTER_ATTR_FOG];
+    const float f0 = base(pf);
+    const uint32_t fc = P.fogColour | 0xFF000000u;
+    for (int j = 0; j < m; ++j) {
+      float f = (f0 + pf.dx * float(list[j])) * w[j];
+      uint32_t k = f <= 0.0f ? 0u : (f >= 1.0f ? 256u : uint32_t(f * 256.0f + 0.5f));
+      uint32_t c = current[j];
+      current[j] = (Lerp(fc, c, k) & 0x00FFFFFFu) | (c & 0xFF000000u);
+    }
+  }
+
+  if (P.alphaTest) {
+    int k = 0;
+    for (int j = 0; j < m; ++j) {
+      if (Compare(P.alphaFunc, current[j] >> 24, P.alphaRef)) {
+        list[k] = list[j];
+        current[k] = current[j];
+        ++k;
+      }
+    }
+    m = k;
+    if (!m) return;
+  }
+
+  uint8_t* row = st.target.pixels + size_t(y) * size_t(st.target.pitch);
+  if (P.targetBytes == 4)
+    WritePixels<true>(P, row, x, list, current, m);
+  else
+    WritePixels<false>(P, row, x, list, current, m);
+
+  if (P.depthWrite) {
+    const uint32_t mask = P.depthMask;
+    for (int j = 0; j < m; ++j) {
+      uint8_t* d = drow + list[j] * P.depthBytes;
+      uint32_t old = LoadDepth(d, P.depthBytes);
+      StoreDepth(d, P.depthBytes, (old & ~mask) | depthNew[list[j]]);
+    }
+  }
+}
