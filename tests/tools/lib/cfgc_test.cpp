@@ -1,0 +1,77 @@
+#include "tools/lib/cfgc.h"
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::vector<uint8_t> Compile(const char* text, CfgcError* error = nullptr) {
+  std::vector<uint8_t> out;
+  CfgcError local;
+  Cfgc_Compile(text, strlen(text), &out, error ? error : &local);
+  return out;
+}
+
+std::vector<uint8_t> Hex(const char* words) {
+  std::vector<uint8_t> out;
+  for (const char* p = words; *p;) {
+    if (*p == ' ') {
+      p++;
+      continue;
+    }
+    unsigned v;
+    sscanf(p, "%2x", &v);
+    out.push_back((uint8_t)v);
+    p += 2;
+  }
+  return out;
+}
+
+TEST(Cfgc, TheKartExampleCompilesToItsSixtyBytes) {
+  std::vector<uint8_t> expected = Hex(
+      "04000000 4b617274 00000000 89187ae7 01000000 7b000000 00000000"
+      "05000000 53706565 64000000 5e18b695 03000000 312e3500 00000000 01000000");
+  ASSERT_EQ(expected.size(), 60u);
+  EXPECT_EQ(Compile("Kart {\n  Speed = 1.5\n}\n"), expected);
+  // The same tree written other ways.
+  EXPECT_EQ(Compile("# a kart\r\nKart = {\r\n\r\n// its speed\r\n\tSpeed=1.5   \r\n}"), expected);
+}
+
+TEST(Cfgc, KeysWithoutValuesAndValuesEndingInABrace) {
+  std::vector<uint8_t> bare = Compile("Flag\n");
+  std::vector<uint8_t> empty = Compile("Flag =\n");
+  EXPECT_EQ(bare, empty);
+  ASSERT_EQ(bare.size(), 4u + 8 + 4 + 4 + 4 + 4);  // L1, "Flag" padded, hash, L2 = 0, "", depth
+  std::vector<uint8_t> pattern = Compile("a = b{\n");  // a key, not a group
+  EXPECT_EQ(pattern[4 + 4 + 4], 2u);                   // value length of "b{"
+}
+
+TEST(Cfgc, FaultsAreReportedWithTheirLine) {
+  struct Case {
+    const char* text;
+    int line;
+  } cases[] = {
+      {"a = 1\n}\n", 2},
+      {"a = 1\ngroup {\n  b = 2\n", 2},
+      {"ok = 1\n\n  = 5\n", 3},
+      {"a::b = 1\n", 1},
+      {"x {\n  {\n}\n}\n", 2},
+  };
+  for (const Case& c : cases) {
+    CfgcError error{};
+    std::vector<uint8_t> out = Compile(c.text, &error);
+    EXPECT_TRUE(out.empty()) << c.text;
+    EXPECT_EQ(error.line, c.line) << c.text;
+    EXPECT_FALSE(error.message.empty());
+  }
+}
+
+TEST(Cfgc, OutputGoesToTheCacheNameOfTheSourceAsTheGamePassesIt) {
+  EXPECT_EQ(Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg"), "Cache/01/0562ecda.cfb");
+  EXPECT_EQ(Cfgc_OutputPath("frontend\\FRONTEND.CFG"), "Cache/01/0562ecda.cfb");
+  EXPECT_EQ(Cfgc_OutputPath("FrontEnd/FrontEnd.cfg"), "Cache/1a/69ac8117.cfb");
+  EXPECT_EQ(Cfgc_OutputPath("Menu.cfg"), "Cache/0c/3205de69.cfb");
+}
+
+}  // namespace
