@@ -4,10 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfx/core/camera.h"
 #include "gfx/core/error.h"
+#include "gfx/core/frame.h"
 #include "gfx/core/freelist.h"
+#include "gfx/core/matrix.h"
 #include "gfx/core/plugin.h"
 #include "gfx/core/stream.h"
+#include "gfx/core/vector.h"
 
 namespace {
 
@@ -52,12 +56,12 @@ void* OS_ModuleClose(void* instance, int32_t, int32_t);
 // themselves with Engine_SetCoreModule.
 const CoreModule kCoreModules[13] = {
     {MODULE_ERROR, 0, Error_ModuleOpen, Error_ModuleClose},
-    {MODULE_VECTOR, 0, nullptr, nullptr},
+    {MODULE_VECTOR, 0, Vector_ModuleOpen, Vector_ModuleClose},
     {MODULE_OS, 0, OS_ModuleOpen, OS_ModuleClose},
-    {MODULE_MATRIX, 0, nullptr, nullptr},
-    {MODULE_FRAME, 0, nullptr, nullptr},
+    {MODULE_MATRIX, 0, Matrix_ModuleOpen, Matrix_ModuleClose},
+    {MODULE_FRAME, 0, Frame_ModuleOpen, Frame_ModuleClose},
     {MODULE_STREAM, 0, Stream_ModuleOpen, Stream_ModuleClose},
-    {MODULE_CAMERA, 0, nullptr, nullptr},
+    {MODULE_CAMERA, 0, Camera_ModuleOpen, Camera_ModuleClose},
     {MODULE_IMAGE, 0, nullptr, nullptr},
     {MODULE_RASTER, 0, nullptr, nullptr},
     {MODULE_TEXTURE, 0, nullptr, nullptr},

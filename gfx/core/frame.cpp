@@ -1,0 +1,293 @@
+#include "gfx/core/frame.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "gfx/core/error.h"
+#include "gfx/core/freelist.h"
+
+namespace {
+
+struct FrameModule {
+    FreeList* frames;  // entry size = the frame registry's size when the module opened
+    PluginRegistry registry;
+};
+
+FrameModule g_frames = {nullptr, PLUGIN_REGISTRY_INIT(sizeof(Frame))};
+
+EngineLink* DirtyList(void) { return &g_engineInstance->dirtyFrames; }
+
+inline Frame* FrameOfDirtyLink(EngineLink* link) { return (Frame*)((char*)link - offsetof(Frame, inDirtyList)); }
+
+inline FrameLinkedObject* ObjectOfLink(EngineLink* link)
+{
+    return (FrameLinkedObject*)((char*)link - offsetof(FrameLinkedObject, inFrame));
+}
+
+inline Frame* Parent(const Frame* f) { return (Frame*)f->header.parent; }
+
+void SetRoot(Frame* frame, Frame* root)
+{
+    frame->root = root;
+    for (Frame* c = frame->child; c; c = c->next) SetRoot(c, root);
+}
+
+bool OnDirtyList(const Frame* f) { return (f->header.privateFlags & (FRAME_ROOT_MATRICES | FRAME_ROOT_OBJECTS)) != 0; }
+
+void UnlinkFromDirtyList(Frame* f)
+{
+    if (OnDirtyList(f)) {
+        EngineLink_Remove(&f->inDirtyList);
+        f->header.privateFlags &= (uint8_t)~(FRAME_ROOT_MATRICES | FRAME_ROOT_OBJECTS);
+    }
+}
+
+// Takes the frame out of its parent's child list; it becomes the root of its
+// subtree and is marked dirty.
+void Detach(Frame* frame)
+{
+    Frame* parent = Parent(frame);
+    if (parent->child == frame) {
+        parent->child = frame->next;
+    } else {
+        Frame* c = parent->child;
+        while (c && c->next != frame) c = c->next;
+        if (c) c->next = frame->next;
+    }
+    frame->header.parent = nullptr;
+    frame->next = nullptr;
+    SetRoot(frame, frame);
+    Frame_MarkDirty(frame);
+}
+
+void SyncObjects(Frame* frame)
+{
+    for (EngineLink* l = frame->objects.next; l != &frame->objects;) {
+        EngineLink* next = l->next;  // a callback may move its object
+        FrameLinkedObject* o = ObjectOfLink(l);
+        if (o->sync) o->sync(o);
+        l = next;
+    }
+}
+
+void MatricesBelow(Frame* parent, uint8_t f)
+{
+    for (Frame* c = parent->child; c; c = c->next) {
+        uint8_t cf = (uint8_t)(c->header.privateFlags | f);
+        if (cf & FRAME_MATRIX_CHANGED) {
+            Matrix_Multiply(&c->world, &c->modelling, &parent->world);
+            c->header.privateFlags &= (uint8_t)~FRAME_MATRIX_CHANGED;
+        }
+        MatricesBelow(c, cf);
+    }
+}
+
+void FullSyncBelow(Frame* parent, uint8_t f)
+{
+    for (Frame* c = parent->child; c; c = c->next) {
+        uint8_t cf = (uint8_t)(c->header.privateFlags | f);
+        if (cf & FRAME_MATRIX_CHANGED) Matrix_Multiply(&c->world, &c->modelling, &parent->world);
+        SyncObjects(c);
+        c->header.privateFlags &= (uint8_t)~(FRAME_MATRIX_CHANGED | FRAME_OBJECTS_DIRTY);
+        FullSyncBelow(c, cf);
+    }
+}
+
+void ObjectsBelow(Frame* parent)
+{
+    for (Frame* c = parent->child; c; c = c->next) {
+        SyncObjects(c);
+        c->header.privateFlags &= (uint8_t)~FRAME_OBJECTS_DIRTY;
+        ObjectsBelow(c);
+    }
+}
+
+void ReleaseObjects(Frame* frame)
+{
+    while (!EngineLink_Empty(&frame->objects)) {
+        FrameLinkedObject* o = ObjectOfLink(frame->objects.next);
+        EngineLink_Remove(&o->inFrame);
+        o->header.parent = nullptr;
+    }
+}
+
+void FreeFrame(Frame* frame)
+{
+    PluginRegistry_RunDestructors(&g_frames.registry, frame);
+    UnlinkFromDirtyList(frame);
+    ReleaseObjects(frame);
+    FreeList_Free(g_frames.frames, frame);
+}
+
+void DestroyBelow(Frame* frame)
+{
+    Frame* c = frame->child;
+    while (c) {
+        Frame* next = c->next;
+        DestroyBelow(c);
+        FreeFrame(c);
+        c = next;
+    }
+}
+
+}  // namespace
+
+Frame* Frame_Create(void)
+{
+    if (!g_frames.frames) {
+        Error_Raise(ERR_BAD_ENGINE_STATE);
+        return nullptr;
+    }
+    Frame* f = (Frame*)FreeList_Alloc(g_frames.frames);
+    if (!f) {
+        Error_Raise(ERR_OUT_OF_MEMORY);
+        return nullptr;
+    }
+    memset(f, 0, sizeof(Frame));
+    f->header.type = FRAMEOBJECT_FRAME;
+    EngineLink_Init(&f->inDirtyList);
+    Matrix_SetIdentity(&f->modelling);
+    Matrix_SetIdentity(&f->world);
+    EngineLink_Init(&f->objects);
+    f->root = f;
+    if (!PluginRegistry_RunConstructors(&g_frames.registry, f)) {
+        FreeList_Free(g_frames.frames, f);
+        return nullptr;
+    }
+    return f;
+}
+
+int32_t Frame_Destroy(Frame* frame)
+{
+    PluginRegistry_RunDestructors(&g_frames.registry, frame);
+    if (Parent(frame)) Detach(frame);
+    UnlinkFromDirtyList(frame);
+    // The orphans' world matrices still hold the destroyed parent's
+    // transform: mark them dirty so that the next sync recomputes them and
+    // the changes already pending in their subtrees are not lost.
+    Frame* c = frame->child;
+    while (c) {
+        Frame* next = c->next;
+        c->header.parent = nullptr;
+        c->next = nullptr;
+        SetRoot(c, c);
+        Frame_MarkDirty(c);
+        c = next;
+    }
+    ReleaseObjects(frame);
+    FreeList_Free(g_frames.frames, frame);
+    return 1;
+}
+
+int32_t Frame_DestroyHierarchy(Frame* root)
+{
+    DestroyBelow(root);
+    FreeFrame(root);
+    return 1;
+}
+
+Frame* Frame_AddChild(Frame* parent, Frame* child)
+{
+    // A child that is the parent or one of its ancestors would close a cycle.
+    for (Frame* p = parent; p; p = Parent(p))
+        if (p == child) return nullptr;
+    if (Parent(child)) Detach(child);
+    child->next = parent->child;
+    parent->child = child;
+    child->header.parent = parent;
+    SetRoot(child, parent->root);
+    UnlinkFromDirtyList(child);
+    Frame_MarkDirty(child);
+    return parent;
+}
+
+void Frame_MarkDirty(Frame* frame)
+{
+    Frame* root = frame->root;
+    if (!OnDirtyList(root)) EngineLink_InsertHead(DirtyList(), &root->inDirtyList);
+    root->header.privateFlags |= FRAME_ROOT_MATRICES | FRAME_ROOT_OBJECTS;
+    frame->header.privateFlags |= FRAME_MATRIX_CHANGED | FRAME_OBJECTS_DIRTY;
+}
+
+uint32_t Frame_IsDirty(const Frame* frame)
+{
+    return frame->root->header.privateFlags & (FRAME_ROOT_MATRICES | FRAME_ROOT_OBJECTS);
+}
+
+void Frame_SyncHierarchy(Frame* root)
+{
+    uint8_t f = root->header.privateFlags;
+    if (f & FRAME_MATRIX_CHANGED) Matrix_Copy(&root->world, &root->modelling);
+    MatricesBelow(root, (uint8_t)(f & FRAME_MATRIX_CHANGED));
+    root->header.privateFlags &= (uint8_t)~(FRAME_ROOT_MATRICES | FRAME_MATRIX_CHANGED);
+}
+
+Matrix* Frame_GetWorldMatrix(Frame* frame)
+{
+    if (frame->root->header.privateFlags & FRAME_ROOT_MATRICES) Frame_SyncHierarchy(frame->root);
+    return &frame->world;
+}
+
+int32_t Frame_SyncDirtyList(void)
+{
+    EngineLink* head = DirtyList();
+    while (!EngineLink_Empty(head)) {
+        Frame* root = FrameOfDirtyLink(head->next);
+        EngineLink_Remove(&root->inDirtyList);
+        uint8_t f = root->header.privateFlags;
+        if (f & FRAME_ROOT_MATRICES) {
+            if (f & FRAME_MATRIX_CHANGED) Matrix_Copy(&root->world, &root->modelling);
+            SyncObjects(root);
+            FullSyncBelow(root, (uint8_t)(f & FRAME_MATRIX_CHANGED));
+        } else {
+            SyncObjects(root);
+            ObjectsBelow(root);
+        }
+        root->header.privateFlags &= (uint8_t)~0x0F;
+    }
+    return 1;
+}
+
+void FrameObject_SetFrame(FrameLinkedObject* object, Frame* frame)
+{
+    if (object->header.parent) EngineLink_Remove(&object->inFrame);
+    object->header.parent = frame;
+    if (frame) {
+        EngineLink_InsertHead(&frame->objects, &object->inFrame);
+        Frame_MarkDirty(frame);
+    }
+}
+
+void FrameObject_ReleaseFrame(FrameLinkedObject* object)
+{
+    if (object->inFrame.next) EngineLink_Remove(&object->inFrame);
+}
+
+int32_t Frame_RegisterPlugin(int32_t size, uint32_t pluginId, PluginConstructor constructor,
+                             PluginDestructor destructor, PluginCopy copy)
+{
+    return PluginRegistry_AddPlugin(&g_frames.registry, size, pluginId, constructor, destructor, copy);
+}
+
+int32_t Frame_RegisterPluginStream(uint32_t pluginId, PluginStreamRead read, PluginStreamWrite write,
+                                   PluginStreamGetSize getSize)
+{
+    return PluginRegistry_AddPluginStream(&g_frames.registry, pluginId, read, write, getSize);
+}
+
+PluginRegistry* Frame_GetRegistry(void) { return &g_frames.registry; }
+
+void* Frame_ModuleOpen(void* instance, int32_t, int32_t)
+{
+    EngineLink_Init(DirtyList());
+    g_frames.frames = FreeList_CreateEx(g_frames.registry.size, 50, 16, 1, nullptr);
+    return g_frames.frames ? instance : nullptr;
+}
+
+void* Frame_ModuleClose(void* instance, int32_t, int32_t)
+{
+    FreeList_Destroy(g_frames.frames);
+    g_frames.frames = nullptr;
+    EngineLink_Init(DirtyList());
+    return instance;
+}

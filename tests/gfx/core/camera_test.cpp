@@ -1,0 +1,195 @@
+#include "gfx/core/camera.h"
+
+#include <gtest/gtest.h>
+
+#include "gfx/core/error.h"
+#include "tests/gfx/core/test_driver.h"
+
+using namespace testdriver;
+
+namespace {
+
+void ExpectNear(const Vec3& v, float x, float y, float z)
+{
+    EXPECT_NEAR(v.x, x, 1e-4f);
+    EXPECT_NEAR(v.y, y, 1e-4f);
+    EXPECT_NEAR(v.z, z, 1e-4f);
+}
+
+bool Inside(const Camera* c, const Vec3& p)
+{
+    for (const FrustumPlane& pl : c->frustumPlanes)
+        if (pl.normal.x * p.x + pl.normal.y * p.y + pl.normal.z * p.z > pl.distance + 1e-4f) return false;
+    return true;
+}
+
+struct CameraRig {
+    Frame* frame = Frame_Create();
+    Camera* camera = Camera_Create();
+    CameraRig() { Camera_SetFrame(camera, frame); }
+    ~CameraRig()
+    {
+        Camera_Destroy(camera);
+        Frame_Destroy(frame);
+    }
+    void Sync() { Frame_SyncDirtyList(); }
+};
+
+}  // namespace
+
+TEST(Camera, NewCameraHasTheDefaults)
+{
+    EngineScope scope;
+    Camera* c = Camera_Create();
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->object.header.type, FRAMEOBJECT_CAMERA);
+    EXPECT_EQ(c->nearPlane, 0.05f);
+    EXPECT_EQ(c->farPlane, 10.0f);
+    EXPECT_EQ(c->fogPlane, 5.0f);
+    EXPECT_EQ(c->viewWindow.x, 1.0f);
+    EXPECT_EQ(c->viewOffset.x, 0.0f);
+    EXPECT_EQ(c->projection, (uint32_t)CAMERA_PERSPECTIVE);
+    Camera_Destroy(c);
+}
+
+TEST(Camera, FrustumOfACameraLookingAlongZ)
+{
+    EngineScope scope;
+    CameraRig rig;
+    rig.Sync();
+    Camera* c = rig.camera;
+    ExpectNear(c->frustumCorners[0], 0.05f, 0.05f, 0.05f);
+    ExpectNear(c->frustumCorners[2], -0.05f, -0.05f, 0.05f);
+    ExpectNear(c->frustumCorners[4], 10, 10, 10);
+    ExpectNear(c->frustumCorners[6], -10, -10, 10);
+    ExpectNear(c->frustumPlanes[FRUSTUM_FAR].normal, 0, 0, 1);
+    EXPECT_NEAR(c->frustumPlanes[FRUSTUM_FAR].distance, 10.0f, 1e-4f);
+    EXPECT_TRUE(Inside(c, {0, 0, 5}));
+    EXPECT_FALSE(Inside(c, {0, 0, 11}));
+    EXPECT_FALSE(Inside(c, {0, 0, 0.01f}));
+    EXPECT_FALSE(Inside(c, {6, 0, 5}));
+    EXPECT_EQ(c->frustumPlanes[FRUSTUM_FAR].closestZ, 1);
+    EXPECT_EQ(c->frustumPlanes[FRUSTUM_NEAR].closestZ, 0);
+    EXPECT_EQ(c->frustumBox.sup.x, 10.0f);
+    EXPECT_EQ(c->frustumBox.inf.z, 0.05f);
+
+    // The view matrix takes the near corners to the screen's corners.
+    for (int i = 0; i < 4; i++) {
+        Vec3 p;
+        Vector3_TransformPoints(&p, &c->frustumCorners[i], 1, &c->viewMatrix);
+        float sx = p.x / p.z, sy = p.y / p.z;
+        EXPECT_NEAR(sx, (i == 1 || i == 2) ? 1.0f : 0.0f, 1e-4f) << i;
+        EXPECT_NEAR(sy, (i >= 2) ? 1.0f : 0.0f, 1e-4f) << i;
+    }
+}
+
+TEST(Camera, PlanesContainTheCentreForEitherWindowSignAndHandedness)
+{
+    EngineScope scope;
+    for (int mirrored = 0; mirrored < 2; mirrored++) {
+        for (int negative = 0; negative < 2; negative++) {
+            CameraRig rig;
+            Matrix& m = rig.frame->modelling;
+            m.pos = {3, 1, -2};
+            if (mirrored) m.right = {-1, 0, 0};  // left-handed frame
+            Matrix_MarkChanged(&m);
+            Frame_MarkDirty(rig.frame);
+            Vec2 window = {negative ? -0.5f : 0.5f, 0.4f};
+            Camera_SetViewWindow(rig.camera, &window);
+            rig.Sync();
+            const Camera* c = rig.camera;
+            Vec3 centre = {0, 0, 0};
+            for (const Vec3& k : c->frustumCorners) centre = {centre.x + k.x / 8, centre.y + k.y / 8, centre.z + k.z / 8};
+            EXPECT_TRUE(Inside(c, centre)) << mirrored << negative;
+            EXPECT_TRUE(Inside(c, {3, 1, 3})) << mirrored << negative;
+            // Outside on every side.
+            EXPECT_FALSE(Inside(c, {3 + 6, 1, 8})) << mirrored << negative;
+            EXPECT_FALSE(Inside(c, {3 - 6, 1, 8})) << mirrored << negative;
+            EXPECT_FALSE(Inside(c, {3, 1 + 6, 8})) << mirrored << negative;
+            EXPECT_FALSE(Inside(c, {3, 1 - 6, 8})) << mirrored << negative;
+        }
+    }
+}
+
+TEST(Camera, PointOnTheLeftOfTheViewIsClassifiedLeft)
+{
+    EngineScope scope;
+    CameraRig rig;
+    rig.Sync();
+    // Camera-space left is -x for a frame with right = +x; corner 1 is the
+    // near top-left corner, on the left plane.
+    const Camera* c = rig.camera;
+    Vec3 left = {-8, 0, 5};
+    const FrustumPlane& pl = c->frustumPlanes[FRUSTUM_LEFT];
+    EXPECT_GT(pl.normal.x * left.x + pl.normal.y * left.y + pl.normal.z * left.z, pl.distance);
+    const FrustumPlane& pr = c->frustumPlanes[FRUSTUM_RIGHT];
+    EXPECT_LT(pr.normal.x * left.x + pr.normal.y * left.y + pr.normal.z * left.z, pr.distance);
+    EXPECT_LT(pl.normal.x, 0.0f);
+}
+
+TEST(Camera, ParallelProjectionBoxesTheClipRange)
+{
+    EngineScope scope;
+    CameraRig rig;
+    ASSERT_NE(Camera_SetProjection(rig.camera, CAMERA_PARALLEL), nullptr);
+    rig.Sync();
+    const Camera* c = rig.camera;
+    ExpectNear(c->frustumCorners[0], 1, 1, 0.05f);
+    ExpectNear(c->frustumCorners[6], -1, -1, 10);
+    EXPECT_TRUE(Inside(c, {0.5f, -0.5f, 5}));
+    EXPECT_FALSE(Inside(c, {2, 0, 5}));
+    // A parallel camera may start at or behind the eye.
+    EXPECT_NE(Camera_SetNearClipPlane(rig.camera, -1.0f), nullptr);
+    EXPECT_EQ(Camera_SetProjection(rig.camera, CAMERA_PERSPECTIVE), nullptr);
+}
+
+TEST(Camera, SettersRefuseValuesThatDivideByZero)
+{
+    EngineScope scope;
+    Camera* c = Camera_Create();
+    EXPECT_EQ(Camera_SetNearClipPlane(c, 0.0f), nullptr);
+    EXPECT_EQ(Camera_SetFarClipPlane(c, -1.0f), nullptr);
+    EXPECT_EQ(Camera_SetFarClipPlane(c, 0.05f), nullptr);
+    Vec2 zero = {0.0f, 1.0f};
+    EXPECT_EQ(Camera_SetViewWindow(c, &zero), nullptr);
+    EXPECT_EQ(c->viewWindow.x, 1.0f);
+    Vec2 negative = {-0.5f, 0.5f};
+    EXPECT_EQ(Camera_SetViewWindow(c, &negative), c);
+    EXPECT_EQ(c->recipViewWindow.x, -2.0f);
+    EXPECT_EQ(Camera_SetProjection(c, 3), nullptr);
+    Camera_Destroy(c);
+}
+
+TEST(Camera, ZScaleAndShiftMapTheClipRangeIntoTheDeviceRange)
+{
+    EngineScope scope;
+    Camera* c = Camera_Create();  // no frame: only Z values change
+    Camera_SetNearClipPlane(c, 1.0f);
+    Camera_SetFarClipPlane(c, 100.0f);
+    float d = 0.0001f;
+    EXPECT_NEAR(c->zScale * (1.0f / 1.0f) + c->zShift, 0.0f + d, 1e-5f);
+    EXPECT_NEAR(c->zScale * (1.0f / 100.0f) + c->zShift, 1.0f - d, 1e-5f);
+    Camera_Destroy(c);
+}
+
+TEST(Camera, UpdatesMakeTheCameraCurrentAndClearIt)
+{
+    EngineScope scope;
+    CameraRig rig;
+    Frame_MarkDirty(rig.frame);
+    StandardCalls().clear();
+    EXPECT_EQ(Camera_BeginUpdate(rig.camera), rig.camera);
+    EXPECT_EQ(Engine_Instance()->currentCamera, rig.camera);
+    EXPECT_EQ(Frame_IsDirty(rig.frame), 0u);  // frames were synchronised
+    EXPECT_EQ(Camera_Clear(rig.camera, nullptr, 1), rig.camera);
+    EXPECT_EQ(Camera_EndUpdate(rig.camera), rig.camera);
+    EXPECT_EQ(Engine_Instance()->currentCamera, nullptr);
+    EXPECT_EQ(StandardCalls(), (std::vector<int32_t>{1, 21, 10}));
+
+    RefusedStandard().insert(10);
+    Camera_BeginUpdate(rig.camera);
+    EXPECT_EQ(Camera_EndUpdate(rig.camera), nullptr);
+    EXPECT_EQ(Engine_Instance()->currentCamera, rig.camera);
+    RefusedStandard().clear();
+    Camera_EndUpdate(rig.camera);
+}

@@ -1,0 +1,200 @@
+#include "gfx/core/frame.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tests/gfx/core/test_driver.h"
+
+using namespace testdriver;
+
+namespace {
+
+int DirtyCount(void)
+{
+    int n = 0;
+    for (EngineLink* l = Engine_Instance()->dirtyFrames.next; l != &Engine_Instance()->dirtyFrames; l = l->next) n++;
+    return n;
+}
+
+bool Listed(const Frame* f)
+{
+    for (EngineLink* l = Engine_Instance()->dirtyFrames.next; l != &Engine_Instance()->dirtyFrames; l = l->next)
+        if (l == &f->inDirtyList) return true;
+    return false;
+}
+
+void MoveTo(Frame* f, float x, float y, float z)
+{
+    Vec3 t = {x, y, z};
+    Matrix_Translate(&f->modelling, &t, COMBINE_REPLACE);
+    Frame_MarkDirty(f);
+}
+
+struct Counter {
+    FrameLinkedObject object;
+    int syncs;
+};
+
+FrameLinkedObject* CountSync(FrameLinkedObject* o)
+{
+    ((Counter*)o)->syncs++;
+    return o;
+}
+
+}  // namespace
+
+TEST(Frame, ChangesListTheRootOnceAndSyncComputesWorldMatrices)
+{
+    EngineScope scope;
+    Frame* root = Frame_Create();
+    Frame* a = Frame_Create();
+    Frame* b = Frame_Create();
+    Frame_AddChild(root, a);
+    Frame_AddChild(a, b);
+    Frame_SyncDirtyList();
+    EXPECT_EQ(DirtyCount(), 0);
+
+    MoveTo(a, 1, 0, 0);
+    MoveTo(b, 0, 2, 0);
+    EXPECT_EQ(DirtyCount(), 1);
+    EXPECT_TRUE(Listed(root));
+    EXPECT_NE(Frame_IsDirty(b), 0u);
+    Frame_SyncDirtyList();
+    EXPECT_EQ(Frame_IsDirty(b), 0u);
+    EXPECT_EQ(b->world.pos.x, 1.0f);
+    EXPECT_EQ(b->world.pos.y, 2.0f);
+
+    // Moving the root moves the grandchild, whose own matrix did not change.
+    MoveTo(root, 0, 0, 5);
+    EXPECT_EQ(Frame_GetWorldMatrix(b)->pos.z, 5.0f);
+    EXPECT_EQ(Frame_GetWorldMatrix(b)->pos.x, 1.0f);
+    Frame_DestroyHierarchy(root);
+    EXPECT_EQ(DirtyCount(), 0);
+}
+
+TEST(Frame, NewestChildComesFirstAndCyclesAreRefused)
+{
+    EngineScope scope;
+    Frame* p = Frame_Create();
+    Frame* a = Frame_Create();
+    Frame* b = Frame_Create();
+    Frame_AddChild(p, a);
+    Frame_AddChild(p, b);
+    EXPECT_EQ(p->child, b);
+    EXPECT_EQ(b->next, a);
+    EXPECT_EQ(Frame_AddChild(a, p), nullptr);  // p is a's parent
+    EXPECT_EQ(Frame_AddChild(a, a), nullptr);
+    EXPECT_EQ(a->root, p);
+    Frame_DestroyHierarchy(p);
+}
+
+TEST(Frame, ReparentingADirtyRootMovesTheListing)
+{
+    EngineScope scope;
+    Frame* p = Frame_Create();
+    Frame* c = Frame_Create();
+    Frame* g = Frame_Create();
+    Frame_AddChild(c, g);
+    Frame_SyncDirtyList();
+    MoveTo(g, 0, 3, 0);  // c's hierarchy is dirty
+    MoveTo(p, 1, 0, 0);
+    EXPECT_TRUE(Listed(c));
+    Frame_AddChild(p, c);
+    EXPECT_FALSE(Listed(c));
+    EXPECT_TRUE(Listed(p));
+    EXPECT_EQ(g->root, p);
+    Frame_SyncDirtyList();
+    EXPECT_EQ(g->world.pos.x, 1.0f);  // the pending change of g survived
+    EXPECT_EQ(g->world.pos.y, 3.0f);
+    Frame_DestroyHierarchy(p);
+}
+
+TEST(Frame, WorldMatrixOnDemandLeavesObjectsPendingForTheFullSync)
+{
+    EngineScope scope;
+    Frame* root = Frame_Create();
+    Frame* child = Frame_Create();
+    Frame_AddChild(root, child);
+    Counter onRoot = {}, onChild = {};
+    onRoot.object.sync = CountSync;
+    onChild.object.sync = CountSync;
+    FrameObject_SetFrame(&onRoot.object, root);
+    FrameObject_SetFrame(&onChild.object, child);
+    Frame_SyncDirtyList();
+    onRoot.syncs = onChild.syncs = 0;
+
+    MoveTo(child, 4, 0, 0);
+    EXPECT_EQ(Frame_GetWorldMatrix(child)->pos.x, 4.0f);
+    EXPECT_TRUE(Listed(root));
+    // A change made now is not in the world matrix: the next full sync
+    // synchronises objects without recomputing matrices.
+    child->modelling.pos.x = 9.0f;
+    Frame_SyncDirtyList();
+    EXPECT_EQ(onRoot.syncs, 1);
+    EXPECT_EQ(onChild.syncs, 1);
+    EXPECT_EQ(child->world.pos.x, 4.0f);
+
+    FrameObject_ReleaseFrame(&onChild.object);
+    FrameObject_SetFrame(&onRoot.object, nullptr);
+    Frame_DestroyHierarchy(root);
+}
+
+TEST(Frame, DestroyingAFrameKeepsPendingChangesOfItsChildren)
+{
+    EngineScope scope;
+    Frame* root = Frame_Create();
+    Frame* mid = Frame_Create();
+    Frame* orphan = Frame_Create();
+    Frame* grandchild = Frame_Create();
+    Frame_AddChild(root, mid);
+    Frame_AddChild(mid, orphan);
+    Frame_AddChild(orphan, grandchild);
+    MoveTo(mid, 10, 0, 0);
+    MoveTo(orphan, 0, 1, 0);
+    Frame_SyncDirtyList();
+    EXPECT_EQ(grandchild->world.pos.x, 10.0f);
+
+    MoveTo(grandchild, 0, 0, 7);  // pending in the subtree that becomes orphaned
+    Counter attached = {};
+    attached.object.sync = CountSync;
+    FrameObject_SetFrame(&attached.object, mid);
+    Frame_Destroy(mid);
+    EXPECT_EQ(FrameObject_GetFrame(&attached.object), nullptr);
+    EXPECT_EQ(orphan->header.parent, nullptr);
+    EXPECT_EQ(orphan->root, orphan);
+    EXPECT_EQ(grandchild->root, orphan);
+    EXPECT_TRUE(Listed(orphan));
+    Frame_SyncDirtyList();
+    EXPECT_EQ(orphan->world.pos.x, 0.0f);  // world = modelling now
+    EXPECT_EQ(orphan->world.pos.y, 1.0f);
+    EXPECT_EQ(grandchild->world.pos.z, 7.0f);
+    Frame_DestroyHierarchy(orphan);
+    Frame_DestroyHierarchy(root);
+}
+
+namespace {
+int& PluginCalls() { static int n = 0; return n; }
+void* FrameCtor(void* f, int32_t offset, int32_t) { *(int*)((char*)f + offset) = 42; PluginCalls()++; return f; }
+void* FrameDtor(void* f, int32_t, int32_t) { PluginCalls()--; return f; }
+}  // namespace
+
+TEST(Frame, PluginsExtendEveryFrame)
+{
+    Install();
+    ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
+    int32_t offset = Frame_RegisterPlugin(sizeof(int), 0x4242, FrameCtor, FrameDtor, nullptr);
+    ASSERT_GE(offset, (int32_t)sizeof(Frame));
+    int window = 0;
+    ASSERT_EQ(Engine_Open(&window), 1);
+    ASSERT_EQ(Engine_Start(), 1);
+    Frame* f = Frame_Create();
+    EXPECT_EQ(*(int*)((char*)f + offset), 42);
+    EXPECT_EQ(PluginCalls(), 1);
+    Frame_Destroy(f);
+    EXPECT_EQ(PluginCalls(), 0);
+    Engine_Stop();
+    Engine_Close();
+    Engine_Term();
+    EXPECT_EQ(Frame_GetRegistry()->size, (int32_t)sizeof(Frame));
+}
