@@ -176,6 +176,10 @@ int D3D8Present_Show(void* windowHandle, const D3D8DrawSurface* image) {
   if (!window) return 1;
   SDL_PixelFormatEnum format = SdlFormat(image->format);
   if (format == SDL_PIXELFORMAT_UNKNOWN) return 0;
+  // The picture is already made in memory: a plain window framebuffer is
+  // all that is needed, never an accelerated renderer behind it (which would
+  // load a GL stack for nothing on machines without a GPU).
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_Surface* screen = SDL_GetWindowSurface(window);
   if (!screen) return 0;
   SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(image->pixels, image->width, image->height,

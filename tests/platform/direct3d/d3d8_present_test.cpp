@@ -1,0 +1,132 @@
+#include "platform/direct3d/d3d8_present.h"
+
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "platform/direct3d/d3d8.h"
+#include "tests/platform/direct3d/d3d8_fixture.h"
+
+namespace {
+
+using Present = D3D8Fixture;
+
+std::string TempPath(const char* name) { return std::string(HELM_TEST_TMP) + "/d3d8_present_" + name; }
+
+TEST_F(Present, WrittenPngReadsBackWithTheSameColours) {
+  IDirect3DSurface8* image = nullptr;
+  ASSERT_EQ(dev->CreateImageSurface(5, 3, D3DFMT_A4R4G4B4, &image), D3D_OK);
+  uint16_t* p = (uint16_t*)image->surface.pixels;
+  p[0] = 0xF00F;  // opaque blue
+  p[14] = 0x80F0; // half-transparent green
+  std::string path = TempPath("a4r4g4b4.png");
+  ASSERT_EQ(D3D8Present_WritePng(&image->surface, nullptr, path.c_str()), 1);
+  int w = 0, h = 0;
+  uint32_t* pixels = D3D8Present_ReadPng(path.c_str(), &w, &h);
+  ASSERT_NE(pixels, nullptr);
+  EXPECT_EQ(w, 5);
+  EXPECT_EQ(h, 3);
+  EXPECT_EQ(pixels[0], 0xFF0000FFu);
+  EXPECT_EQ(pixels[14], 0x8800FF00u);
+  EXPECT_EQ(pixels[1], 0u);
+  delete[] pixels;
+  image->Release();
+  std::remove(path.c_str());
+}
+
+TEST_F(Present, DamagedOrMissingPngIsRefused) {
+  int w, h;
+  EXPECT_EQ(D3D8Present_ReadPng(TempPath("missing.png").c_str(), &w, &h), nullptr);
+  // A real image cut short.
+  IDirect3DSurface8* back = Back();
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF336699u, 1, 0);
+  std::string path = TempPath("cut.png");
+  ASSERT_EQ(D3D8Present_WritePng(&back->surface, nullptr, path.c_str()), 1);
+  FILE* f = std::fopen(path.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  char bytes[4096];
+  size_t n = std::fread(bytes, 1, sizeof bytes, f);
+  std::fclose(f);
+  f = std::fopen(path.c_str(), "wb");
+  std::fwrite(bytes, 1, n / 2, f);
+  std::fclose(f);
+  EXPECT_EQ(D3D8Present_ReadPng(path.c_str(), &w, &h), nullptr);
+  // Depth surfaces are not images; nothing is written.
+  IDirect3DSurface8* z = nullptr;
+  dev->GetDepthStencilSurface(&z);
+  EXPECT_EQ(D3D8Present_WritePng(&z->surface, nullptr, TempPath("depth.png").c_str()), 0);
+  f = std::fopen(TempPath("depth.png").c_str(), "rb");
+  EXPECT_EQ(f, nullptr);
+  z->Release();
+  std::remove(path.c_str());
+}
+
+TEST_F(Present, CaptureWritesTheChosenFrameOrEveryFrame) {
+  std::string one = TempPath("frame_one.png");
+  std::remove(one.c_str());
+  D3D8Present_CaptureFrame(1, one.c_str());
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFF0000u, 1, 0);
+  ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00u, 1, 0);
+  ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  int w, h;
+  uint32_t* pixels = D3D8Present_ReadPng(one.c_str(), &w, &h);
+  ASSERT_NE(pixels, nullptr);
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(pixels[0], 0xFF00FF00u);  // frame 1, the second presented
+  delete[] pixels;
+  std::remove(one.c_str());
+
+  std::string pattern = TempPath("every_%d.png");
+  D3D8Present_CaptureEveryFrame(pattern.c_str());
+  dev->Present(nullptr, nullptr, nullptr, nullptr);
+  dev->Present(nullptr, nullptr, nullptr, nullptr);
+  D3D8Present_CaptureEveryFrame(nullptr);
+  for (int i = 0; i < 2; ++i) {
+    std::string path = TempPath(("every_" + std::to_string(i) + ".png").c_str());
+    FILE* f = std::fopen(path.c_str(), "rb");
+    EXPECT_NE(f, nullptr) << path;
+    if (f) std::fclose(f);
+    std::remove(path.c_str());
+  }
+}
+
+SDL_Window* g_window = nullptr;
+SDL_Window* ResolveTestWindow(void* handle) { return handle == &g_window ? g_window : nullptr; }
+
+TEST_F(Present, PresentsIntoTheWindowBehindTheHandleAtItsClientSize) {
+  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
+  g_window = SDL_CreateWindow("d3d8", 0, 0, 40, 30, SDL_WINDOW_HIDDEN);
+  ASSERT_NE(g_window, nullptr) << SDL_GetError();
+  D3D8Present_SetWindowResolver(ResolveTestWindow);
+  Drop();
+  d3d = Direct3DCreate8(D3D_SDK_VERSION);
+  pp = Windowed();
+  pp.hDeviceWindow = &g_window;
+  ASSERT_EQ(d3d->CreateDevice(0, 1, &g_window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev), D3D_OK);
+  EXPECT_EQ(pp.BackBufferWidth, 40u);
+  EXPECT_EQ(pp.BackBufferHeight, 30u);
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0080FFu, 1, 0);
+  ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  SDL_Surface* screen = SDL_GetWindowSurface(g_window);
+  ASSERT_NE(screen, nullptr);
+  uint8_t r, g, b;
+  SDL_LockSurface(screen);
+  uint32_t raw = 0;
+  std::memcpy(&raw, (uint8_t*)screen->pixels + 10 * screen->pitch + 10 * screen->format->BytesPerPixel,
+              screen->format->BytesPerPixel);
+  SDL_GetRGB(raw, screen->format, &r, &g, &b);
+  SDL_UnlockSurface(screen);
+  EXPECT_EQ(r, 0x00);
+  EXPECT_EQ(g, 0x80);
+  EXPECT_EQ(b, 0xFF);
+  Drop();
+  D3D8Present_SetWindowResolver(nullptr);
+  SDL_DestroyWindow(g_window);
+  g_window = nullptr;
+  SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+}  // namespace

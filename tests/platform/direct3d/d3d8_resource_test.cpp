@@ -1,0 +1,212 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/direct3d/d3d8.h"
+#include "platform/direct3d/d3d8_test.h"
+#include "tests/platform/direct3d/d3d8_fixture.h"
+
+namespace {
+
+using Resource = D3D8Fixture;
+
+TEST_F(Resource, TexturesWithLevelsZeroGetTheFullChain) {
+  IDirect3DTexture8* tex = nullptr;
+  ASSERT_EQ(dev->CreateTexture(40, 10, 0, 0, D3DFMT_A4R4G4B4, D3DPOOL_MANAGED, &tex), D3D_OK);
+  ASSERT_EQ(tex->GetLevelCount(), 6u);  // 40, 20, 10, 5, 2, 1
+  D3DSURFACE_DESC desc;
+  ASSERT_EQ(tex->GetLevelDesc(2, &desc), D3D_OK);
+  EXPECT_EQ(desc.Width, 10u);
+  EXPECT_EQ(desc.Height, 2u);
+  EXPECT_EQ(desc.Size, 10u * 2 * 2);
+  ASSERT_EQ(tex->GetLevelDesc(5, &desc), D3D_OK);
+  EXPECT_EQ(desc.Width, 1u);
+  EXPECT_EQ(desc.Height, 1u);
+  EXPECT_EQ(tex->GetLevelDesc(6, &desc), D3DERR_INVALIDCALL);
+  // The chain the rasteriser samples points at the same pixels the driver locks.
+  D3DLOCKED_RECT lr;
+  ASSERT_EQ(tex->LockRect(1, &lr, nullptr, D3DLOCK_NOSYSLOCK), D3D_OK);
+  EXPECT_EQ(lr.Pitch, 40);
+  EXPECT_EQ(lr.pBits, tex->chain.levels[1].pixels);
+  EXPECT_EQ(tex->LockRect(1, &lr, nullptr, 0), D3DERR_INVALIDCALL);  // already locked
+  tex->UnlockRect(1);
+  EXPECT_EQ(tex->chain.levelCount, 6);
+  EXPECT_EQ(tex->chain.format, D3DFMT_A4R4G4B4);
+  tex->Release();
+  // More levels than the chain has, and sizes beyond the maximum, are refused.
+  EXPECT_EQ(dev->CreateTexture(4, 4, 4, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->CreateTexture(4097, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->CreateTexture(0, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_P8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
+  EXPECT_EQ(tex, nullptr);
+}
+
+TEST_F(Resource, LevelSurfacesOutliveTheirReleaseWhileTheTextureLives) {
+  IDirect3DTexture8* tex = nullptr;
+  ASSERT_EQ(dev->CreateTexture(8, 8, 2, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &tex), D3D_OK);
+  IDirect3DSurface8* level = nullptr;
+  ASSERT_EQ(tex->GetSurfaceLevel(1, &level), D3D_OK);
+  EXPECT_EQ(level->Release(), 0u);
+  D3DSURFACE_DESC desc;
+  ASSERT_EQ(level->GetDesc(&desc), D3D_OK);
+  EXPECT_EQ(desc.Width, 4u);
+  EXPECT_EQ(desc.Pool, D3DPOOL_MANAGED);
+  // A level still referenced when the texture goes stays usable until released.
+  ASSERT_EQ(tex->GetSurfaceLevel(0, &level), D3D_OK);
+  tex->Release();
+  D3DLOCKED_RECT lr;
+  ASSERT_EQ(level->LockRect(&lr, nullptr, 0), D3D_OK);
+  std::memset(lr.pBits, 0xAB, 8 * 4);
+  level->UnlockRect();
+  level->Release();
+}
+
+TEST_F(Resource, PowerOfTwoAndSquareOnlyAnswersRestrictSizes) {
+  D3D8Answers a = SmallDesktop();
+  a.pow2 = a.squareOnly = true;
+  Make(a);
+  IDirect3DTexture8* tex = nullptr;
+  EXPECT_EQ(dev->CreateTexture(24, 24, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->CreateTexture(32, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
+  ASSERT_EQ(dev->CreateTexture(32, 32, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3D_OK);
+  tex->Release();
+  a.squareOnly = false;
+  a.nonPow2Conditional = true;
+  Make(a);
+  ASSERT_EQ(dev->CreateTexture(24, 10, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3D_OK);
+  tex->Release();
+  EXPECT_EQ(dev->CreateTexture(24, 10, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
+}
+
+TEST_F(Resource, BlockTexturesStoreLevelsInWholeBlocks) {
+  D3D8Answers a = SmallDesktop();
+  a.dxt = true;
+  Make(a);
+  IDirect3DTexture8* tex = nullptr;
+  ASSERT_EQ(dev->CreateTexture(16, 8, 0, 0, D3DFMT_DXT1, D3DPOOL_MANAGED, &tex), D3D_OK);
+  ASSERT_EQ(tex->GetLevelCount(), 5u);
+  D3DSURFACE_DESC desc;
+  tex->GetLevelDesc(0, &desc);
+  EXPECT_EQ(desc.Size, 4u * 2 * 8);
+  tex->GetLevelDesc(4, &desc);  // 1 x 1 still takes one block
+  EXPECT_EQ(desc.Size, 8u);
+  D3DLOCKED_RECT lr;
+  ASSERT_EQ(tex->LockRect(0, &lr, nullptr, 0), D3D_OK);
+  EXPECT_EQ(lr.Pitch, 32);
+  tex->UnlockRect(0);
+  D3DRECT8 unaligned{2, 0, 6, 4};
+  EXPECT_EQ(tex->LockRect(0, &lr, &unaligned, 0), D3DERR_INVALIDCALL);
+  D3DRECT8 aligned{4, 4, 8, 8};
+  ASSERT_EQ(tex->LockRect(0, &lr, &aligned, 0), D3D_OK);
+  EXPECT_EQ((uint8_t*)lr.pBits - tex->chain.levels[0].pixels, 32 + 8);
+  tex->UnlockRect(0);
+  tex->Release();
+  IDirect3DTexture8* d5 = nullptr;
+  ASSERT_EQ(dev->CreateTexture(8, 8, 1, 0, D3DFMT_DXT5, D3DPOOL_MANAGED, &d5), D3D_OK);
+  d5->GetLevelDesc(0, &desc);
+  EXPECT_EQ(desc.Size, 4u * 16);
+  d5->Release();
+}
+
+TEST_F(Resource, PalettesFeedTheDrawRecordThroughTheCurrentPalette) {
+  PALETTEENTRY entries[256] = {};
+  entries[1] = {10, 20, 30, 40};
+  EXPECT_EQ(dev->SetPaletteEntries(1, entries), D3DERR_INVALIDCALL);  // no palette support by default
+  D3D8Answers a = SmallDesktop();
+  a.palettes = true;
+  Make(a);
+  ASSERT_EQ(dev->SetPaletteEntries(3, entries), D3D_OK);
+  EXPECT_EQ(dev->SetCurrentTexturePalette(4), D3DERR_INVALIDCALL);
+  ASSERT_EQ(dev->SetCurrentTexturePalette(3), D3D_OK);
+  uint32_t current = 0;
+  dev->GetCurrentTexturePalette(&current);
+  EXPECT_EQ(current, 3u);
+  PALETTEENTRY back[256];
+  ASSERT_EQ(dev->GetPaletteEntries(3, back), D3D_OK);
+  EXPECT_EQ(back[1].peFlags, 40);
+  IDirect3DTexture8* tex = nullptr;
+  ASSERT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_P8, D3DPOOL_MANAGED, &tex), D3D_OK);
+  tex->Release();
+  EXPECT_EQ(dev->SetCurrentTexturePalette(0), D3D_OK);  // the driver's "none" on destroy
+}
+
+TEST_F(Resource, BufferLocksMapPlainReadableMemoryInsideTheBuffer) {
+  IDirect3DVertexBuffer8* vb = nullptr;
+  ASSERT_EQ(dev->CreateVertexBuffer(100, D3DUSAGE_WRITEONLY | D3DUSAGE_DYNAMIC, 0, D3DPOOL_SYSTEMMEM, &vb), D3D_OK);
+  uint8_t *whole = nullptr, *part = nullptr;
+  ASSERT_EQ(vb->Lock(0, 0, &whole, D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK), D3D_OK);
+  whole[99] = 7;
+  ASSERT_EQ(vb->Lock(96, 4, &part, D3DLOCK_NOOVERWRITE | D3DLOCK_NOSYSLOCK), D3D_OK);
+  EXPECT_EQ(part[3], 7);  // write-only buffers still read back what was written
+  vb->Unlock();
+  vb->Unlock();
+  EXPECT_EQ(vb->Unlock(), D3DERR_INVALIDCALL);
+  EXPECT_EQ(vb->Lock(96, 8, &part, 0), D3DERR_INVALIDCALL);
+  EXPECT_EQ(part, nullptr);
+  EXPECT_EQ(vb->Lock(101, 0, &part, 0), D3DERR_INVALIDCALL);
+  ASSERT_EQ(vb->Lock(100, 0, &part, 0), D3D_OK);  // an empty map at the end
+  vb->Unlock();
+  vb->Release();
+  IDirect3DIndexBuffer8* ib = nullptr;
+  EXPECT_EQ(dev->CreateIndexBuffer(0, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &ib), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->CreateIndexBuffer(16, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &ib), D3DERR_INVALIDCALL);
+  EXPECT_EQ(ib, nullptr);
+}
+
+TEST_F(Resource, CopyRectsCopiesToTheSameCoordinatesUnlessPointsAreGiven) {
+  IDirect3DSurface8* back = Back();
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1, 0);
+  D3DRECT8 red{4, 4, 8, 8};
+  dev->Clear(1, &red, D3DCLEAR_TARGET, 0xFFFF0000u, 1, 0);
+  IDirect3DSurface8* image = nullptr;
+  ASSERT_EQ(dev->CreateImageSurface(64, 48, D3DFMT_X8R8G8B8, &image), D3D_OK);
+  D3DRECT8 rect{2, 2, 10, 10};
+  ASSERT_EQ(dev->CopyRects(back, &rect, 1, image, nullptr), D3D_OK);
+  EXPECT_EQ(Pixel32(image, 4, 4), 0xFFFF0000u);
+  EXPECT_EQ(Pixel32(image, 2, 2), 0xFF000000u);
+  EXPECT_EQ(Pixel32(image, 10, 10), 0u);  // outside the rectangle: untouched
+  D3DPOINT8 at{0, 0};
+  ASSERT_EQ(dev->CopyRects(back, &rect, 1, image, &at), D3D_OK);
+  EXPECT_EQ(Pixel32(image, 2, 2), 0xFFFF0000u);
+  // Write back at an offset, as a camera-raster unlock does.
+  D3DRECT8 src{0, 0, 4, 4};
+  D3DPOINT8 to{20, 30};
+  ASSERT_EQ(dev->CopyRects(image, &src, 1, back, &to), D3D_OK);
+  EXPECT_EQ(Pixel32(back, 22, 32), 0xFFFF0000u);
+  // Refused: another format, a rectangle leaving either surface (nothing copied).
+  IDirect3DSurface8* other = nullptr;
+  ASSERT_EQ(dev->CreateImageSurface(64, 48, D3DFMT_R5G6B5, &other), D3D_OK);
+  EXPECT_EQ(dev->CopyRects(back, nullptr, 0, other, nullptr), D3DERR_INVALIDCALL);
+  D3DRECT8 rects[2] = {{0, 0, 2, 2}, {60, 40, 70, 48}};
+  uint32_t before = Pixel32(image, 0, 0);
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF123456u, 1, 0);
+  EXPECT_EQ(dev->CopyRects(back, rects, 2, image, nullptr), D3DERR_INVALIDCALL);
+  EXPECT_EQ(Pixel32(image, 0, 0), before);
+  D3DPOINT8 far{60, 0};
+  EXPECT_EQ(dev->CopyRects(back, &rect, 1, image, &far), D3DERR_INVALIDCALL);
+  D3D8Test_InjectFault(D3D8_FAULT_COPYRECTS, 0, 1, D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->CopyRects(back, nullptr, 0, image, nullptr), D3DERR_INVALIDCALL);
+  ASSERT_EQ(dev->CopyRects(back, nullptr, 0, image, nullptr), D3D_OK);
+  EXPECT_EQ(Pixel32(image, 63, 47), 0xFF123456u);
+  other->Release();
+  image->Release();
+}
+
+TEST_F(Resource, SixteenBitTargetsStoreTheirRealFormat) {
+  D3D8Answers a = SmallDesktop();
+  a.displayFormat = D3DFMT_R5G6B5;
+  Make(a, D3DFMT_R5G6B5, D3DFMT_D16);
+  IDirect3DSurface8* back = Back();
+  EXPECT_EQ(back->surface.pitch, 64 * 2);
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFF0000u, 1.0f, 0);
+  uint16_t v;
+  std::memcpy(&v, back->surface.pixels, 2);
+  EXPECT_EQ(v, 0xF800);
+  IDirect3DSurface8* z = nullptr;
+  dev->GetDepthStencilSurface(&z);
+  std::memcpy(&v, z->surface.pixels, 2);
+  EXPECT_EQ(v, 0xFFFF);
+  z->Release();
+}
+
+}  // namespace
