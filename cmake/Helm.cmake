@@ -50,10 +50,15 @@ function(helm_tests name)
   file(MAKE_DIRECTORY ${tmp})
   target_compile_definitions(${name} PRIVATE
     HELM_SOURCE_DIR="${PROJECT_SOURCE_DIR}" HELM_TEST_TMP="${tmp}")
+  # The test environment goes through "cmake -E env" as the launcher: the
+  # ENVIRONMENT property of gtest_discover_tests loses every entry but the
+  # first, because the module splits the list.
+  set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR
+    ${CMAKE_COMMAND} -E env SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
+    ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${tmp}
-    PROPERTIES
-      TIMEOUT 120
-      ENVIRONMENT "SDL_VIDEODRIVER=offscreen;SDL_AUDIODRIVER=dummy;ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1")
+    PROPERTIES TIMEOUT 120)
 endfunction()

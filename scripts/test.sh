@@ -14,6 +14,7 @@ cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 cmake --build "$root/build-asan" -j "$jobs"
 
 export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
+export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== Tests (normal build)"
 ctest --test-dir "$root/build" -j "$jobs" --output-on-failure
 echo "== Tests (AddressSanitizer and UndefinedBehaviorSanitizer)"
