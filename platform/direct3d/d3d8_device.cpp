@@ -468,24 +468,30 @@ D3DRESULT IDirect3DDevice8::TestCooperativeLevel() {
   } else if (s->notReset) {
     r = D3DERR_DEVICENOTRESET;
   }
-  D3D8Test_Log("TestCooperativeLevel() = 0x%x", (uint32_t)r);
+  D3D8_LOG("TestCooperativeLevel() = 0x%x", (uint32_t)r);
   return r;
 }
 
-uint32_t IDirect3DDevice8::GetAvailableTextureMem() { return Impl(this)->answers.textureMemory; }
+uint32_t IDirect3DDevice8::GetAvailableTextureMem() {
+  uint32_t bytes = Impl(this)->answers.textureMemory;
+  D3D8_LOG("GetAvailableTextureMem() = %u", bytes);
+  return bytes;
+}
 
 D3DRESULT IDirect3DDevice8::ResourceManagerDiscardBytes(uint32_t bytes) {
-  D3D8Test_Log("ResourceManagerDiscardBytes(%u) = 0", bytes);
+  D3D8_LOG("ResourceManagerDiscardBytes(%u) = 0", bytes);
   return D3D_OK;
 }
 
 D3DRESULT IDirect3DDevice8::GetDeviceCaps(D3DCAPS8* caps) {
+  D3D8_LOG("Device::GetDeviceCaps() = 0x%x", caps ? 0u : (uint32_t)D3DERR_INVALIDCALL);
   if (!caps) return D3DERR_INVALIDCALL;
   *caps = Impl(this)->caps;
   return D3D_OK;
 }
 
 D3DRESULT IDirect3DDevice8::GetDisplayMode(D3DDISPLAYMODE* mode) {
+  D3D8_LOG("GetDisplayMode() = 0x%x", mode ? 0u : (uint32_t)D3DERR_INVALIDCALL);
   if (!mode) return D3DERR_INVALIDCALL;
   D3D8DeviceImpl* s = Impl(this);
   mode->Width = s->params.Windowed ? s->answers.desktopWidth : s->params.BackBufferWidth;
@@ -529,7 +535,7 @@ D3DRESULT IDirect3DDevice8::Reset(D3DPRESENT_PARAMETERS* params) {
       s->notReset = true;
     }
   }
-  D3D8Test_Log("Reset() = 0x%x", (uint32_t)r);
+  D3D8_LOG("Reset() = 0x%x", (uint32_t)r);
   return r;
 }
 
@@ -546,7 +552,7 @@ D3DRESULT IDirect3DDevice8::Present(const D3DRECT8* source, const D3DRECT8* dest
     void* window = overrideWindow ? overrideWindow : (s->params.hDeviceWindow ? s->params.hDeviceWindow : s->focusWindow);
     r = D3D8Present_Show(window, &s->backBuffer->surface) ? D3D_OK : D3DERR_INVALIDCALL;
   }
-  D3D8Test_Log("Present() = 0x%x", (uint32_t)r);
+  D3D8_LOG("Present() = 0x%x", (uint32_t)r);
   return r;
 }
 
@@ -560,7 +566,7 @@ D3DRESULT IDirect3DDevice8::GetBackBuffer(uint32_t index, uint32_t type, IDirect
       r = D3D_OK;
     }
   }
-  D3D8Test_Log("GetBackBuffer(%u, %u) = 0x%x %s", index, type, (uint32_t)r, D3D8Name(surface ? *surface : nullptr));
+  D3D8_LOG("GetBackBuffer(%u, %u) = 0x%x %s", index, type, (uint32_t)r, D3D8Name(surface ? *surface : nullptr));
   return r;
 }
 
@@ -588,7 +594,7 @@ D3DRESULT IDirect3DDevice8::CreateAdditionalSwapChain(D3DPRESENT_PARAMETERS* par
       }
     }
   }
-  D3D8Test_Log("CreateAdditionalSwapChain() = 0x%x %s", (uint32_t)r, D3D8Name(chain ? *chain : nullptr));
+  D3D8_LOG("CreateAdditionalSwapChain() = 0x%x %s", (uint32_t)r, D3D8Name(chain ? *chain : nullptr));
   return r;
 }
 
@@ -635,7 +641,7 @@ D3DRESULT IDirect3DDevice8::CreateTexture(uint32_t width, uint32_t height, uint3
       delete t;
     }
   }
-  D3D8Test_Log("CreateTexture(%u, %u, %u, 0x%x, 0x%x, %u) = 0x%x %s", width, height, levels, usage, format, pool,
+  D3D8_LOG("CreateTexture(%u, %u, %u, 0x%x, 0x%x, %u) = 0x%x %s", width, height, levels, usage, format, pool,
                (uint32_t)r, D3D8Name(texture ? *texture : nullptr));
   return r;
 }
@@ -660,7 +666,7 @@ D3DRESULT IDirect3DDevice8::CreateVertexBuffer(uint32_t length, uint32_t usage, 
       }
     }
   }
-  D3D8Test_Log("CreateVertexBuffer(%u, 0x%x, 0x%x, %u) = 0x%x %s", length, usage, fvf, pool, (uint32_t)r,
+  D3D8_LOG("CreateVertexBuffer(%u, 0x%x, 0x%x, %u) = 0x%x %s", length, usage, fvf, pool, (uint32_t)r,
                D3D8Name(buffer ? *buffer : nullptr));
   return r;
 }
@@ -685,7 +691,7 @@ D3DRESULT IDirect3DDevice8::CreateIndexBuffer(uint32_t length, uint32_t usage, u
       }
     }
   }
-  D3D8Test_Log("CreateIndexBuffer(%u, 0x%x, %u, %u) = 0x%x %s", length, usage, format, pool, (uint32_t)r,
+  D3D8_LOG("CreateIndexBuffer(%u, 0x%x, %u, %u) = 0x%x %s", length, usage, format, pool, (uint32_t)r,
                D3D8Name(buffer ? *buffer : nullptr));
   return r;
 }
@@ -700,7 +706,7 @@ D3DRESULT IDirect3DDevice8::CreateDepthStencilSurface(uint32_t width, uint32_t h
     r = *surface ? D3D_OK : (width && height && width <= 8192 && height <= 8192 ? D3DERR_OUTOFVIDEOMEMORY
                                                                                 : D3DERR_INVALIDCALL);
   }
-  D3D8Test_Log("CreateDepthStencilSurface(%u, %u, %u) = 0x%x %s", width, height, format, (uint32_t)r,
+  D3D8_LOG("CreateDepthStencilSurface(%u, %u, %u) = 0x%x %s", width, height, format, (uint32_t)r,
                D3D8Name(surface ? *surface : nullptr));
   return r;
 }
@@ -715,7 +721,7 @@ D3DRESULT IDirect3DDevice8::CreateImageSurface(uint32_t width, uint32_t height, 
     *surface = D3D8Surface_New(this, width, height, format, 0, D3DPOOL_SYSTEMMEM);
     r = *surface ? D3D_OK : D3DERR_INVALIDCALL;
   }
-  D3D8Test_Log("CreateImageSurface(%u, %u, %u) = 0x%x %s", width, height, format, (uint32_t)r,
+  D3D8_LOG("CreateImageSurface(%u, %u, %u) = 0x%x %s", width, height, format, (uint32_t)r,
                D3D8Name(surface ? *surface : nullptr));
   return r;
 }
@@ -759,7 +765,7 @@ D3DRESULT IDirect3DDevice8::CopyRects(IDirect3DSurface8* source, const D3DRECT8*
       }
     }
   }
-  D3D8Test_Log("CopyRects(%s, %u, %s) = 0x%x", D3D8Name(source), count, D3D8Name(dest), (uint32_t)r);
+  D3D8_LOG("CopyRects(%s, %u, %s) = 0x%x", D3D8Name(source), count, D3D8Name(dest), (uint32_t)r);
   return r;
 }
 
@@ -779,16 +785,20 @@ D3DRESULT IDirect3DDevice8::SetRenderTarget(IDirect3DSurface8* target, IDirect3D
     RefreshTarget(s);
     WholeTargetViewport(s);
   }
-  D3D8Test_Log("SetRenderTarget(%s, %s) = 0x%x", D3D8Name(target), D3D8Name(depth), (uint32_t)r);
+  D3D8_LOG("SetRenderTarget(%s, %s) = 0x%x", D3D8Name(target), D3D8Name(depth), (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetRenderTarget(IDirect3DSurface8** surface) {
   if (!surface) return D3DERR_INVALIDCALL;
   *surface = Impl(this)->renderTarget;
-  if (!*surface) return D3DERR_NOTFOUND;
-  (*surface)->AddRef();
-  return D3D_OK;
+  D3DRESULT r = D3DERR_NOTFOUND;
+  if (*surface) {
+    (*surface)->AddRef();
+    r = D3D_OK;
+  }
+  D3D8_LOG("GetRenderTarget() = 0x%x %s", (uint32_t)r, D3D8Name(*surface));
+  return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetDepthStencilSurface(IDirect3DSurface8** surface) {
@@ -799,7 +809,7 @@ D3DRESULT IDirect3DDevice8::GetDepthStencilSurface(IDirect3DSurface8** surface) 
     (*surface)->AddRef();
     r = D3D_OK;
   }
-  D3D8Test_Log("GetDepthStencilSurface() = 0x%x %s", (uint32_t)r, D3D8Name(*surface));
+  D3D8_LOG("GetDepthStencilSurface() = 0x%x %s", (uint32_t)r, D3D8Name(*surface));
   return r;
 }
 
@@ -807,7 +817,7 @@ D3DRESULT IDirect3DDevice8::BeginScene() {
   D3D8DeviceImpl* s = Impl(this);
   D3DRESULT r = s->inScene ? D3DERR_INVALIDCALL : D3D_OK;
   s->inScene = true;
-  D3D8Test_Log("BeginScene() = 0x%x", (uint32_t)r);
+  D3D8_LOG("BeginScene() = 0x%x", (uint32_t)r);
   return r;
 }
 
@@ -815,7 +825,7 @@ D3DRESULT IDirect3DDevice8::EndScene() {
   D3D8DeviceImpl* s = Impl(this);
   D3DRESULT r = s->inScene ? D3D_OK : D3DERR_INVALIDCALL;
   s->inScene = false;
-  D3D8Test_Log("EndScene() = 0x%x", (uint32_t)r);
+  D3D8_LOG("EndScene() = 0x%x", (uint32_t)r);
   return r;
 }
 
@@ -844,7 +854,7 @@ D3DRESULT IDirect3DDevice8::Clear(uint32_t count, const D3DRECT8* rects, uint32_
       if (depth) ClearDepthRect(s->draw.depth, x0, y0, x1, y1, z);
     }
   }
-  D3D8Test_Log("Clear(%u, 0x%x, 0x%08x, %g, %u) = 0x%x", count, flags, color, (double)z, stencil, (uint32_t)r);
+  D3D8_LOG("Clear(%u, 0x%x, 0x%08x, %g, %u) = 0x%x", count, flags, color, (double)z, stencil, (uint32_t)r);
   return r;
 }
 
@@ -868,13 +878,14 @@ D3DRESULT IDirect3DDevice8::SetTransform(uint32_t type, const D3DMATRIX* matrix)
   }
   if (D3D8Test_Recording_On() && matrix) {
     const float* m = &matrix->m[0][0];
-    D3D8Test_Log("SetTransform(%u, [%g %g %g %g | %g %g %g %g | %g %g %g %g | %g %g %g %g]) = 0x%x", type, m[0], m[1],
+    D3D8_LOG("SetTransform(%u, [%g %g %g %g | %g %g %g %g | %g %g %g %g | %g %g %g %g]) = 0x%x", type, m[0], m[1],
                  m[2], m[3], m[4], m[5], m[6], m[7], m[8], m[9], m[10], m[11], m[12], m[13], m[14], m[15], (uint32_t)r);
   }
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetTransform(uint32_t type, D3DMATRIX* matrix) {
+  D3D8_LOG("GetTransform(%u)", type);
   D3D8DrawState& d = Impl(this)->draw;
   if (!matrix) return D3DERR_INVALIDCALL;
   if (type == D3DTS_VIEW) *matrix = d.view;
@@ -891,13 +902,14 @@ D3DRESULT IDirect3DDevice8::SetViewport(const D3DVIEWPORT8* viewport) {
   if (viewport) {
     s->viewport = *viewport;
     RefreshViewport(s);
-    D3D8Test_Log("SetViewport(%d, %d, %u, %u, %g, %g) = 0", (int32_t)viewport->X, (int32_t)viewport->Y,
+    D3D8_LOG("SetViewport(%d, %d, %u, %u, %g, %g) = 0", (int32_t)viewport->X, (int32_t)viewport->Y,
                  viewport->Width, viewport->Height, (double)viewport->MinZ, (double)viewport->MaxZ);
   }
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetViewport(D3DVIEWPORT8* viewport) {
+  D3D8_LOG("GetViewport()");
   if (!viewport) return D3DERR_INVALIDCALL;
   *viewport = Impl(this)->viewport;
   return D3D_OK;
@@ -906,7 +918,7 @@ D3DRESULT IDirect3DDevice8::GetViewport(D3DVIEWPORT8* viewport) {
 D3DRESULT IDirect3DDevice8::SetMaterial(const D3DMATERIAL8* material) {
   if (!material) return D3DERR_INVALIDCALL;
   Impl(this)->draw.material = *material;
-  D3D8Test_Log("SetMaterial(diffuse %g %g %g %g, ambient %g %g %g %g) = 0", (double)material->Diffuse.r,
+  D3D8_LOG("SetMaterial(diffuse %g %g %g %g, ambient %g %g %g %g) = 0", (double)material->Diffuse.r,
                (double)material->Diffuse.g, (double)material->Diffuse.b, (double)material->Diffuse.a,
                (double)material->Ambient.r, (double)material->Ambient.g, (double)material->Ambient.b,
                (double)material->Ambient.a);
@@ -914,6 +926,7 @@ D3DRESULT IDirect3DDevice8::SetMaterial(const D3DMATERIAL8* material) {
 }
 
 D3DRESULT IDirect3DDevice8::GetMaterial(D3DMATERIAL8* material) {
+  D3D8_LOG("GetMaterial()");
   if (!material) return D3DERR_INVALIDCALL;
   *material = Impl(this)->draw.material;
   return D3D_OK;
@@ -929,11 +942,12 @@ D3DRESULT IDirect3DDevice8::SetLight(uint32_t index, const D3DLIGHT8* light) {
     RefreshLights(s);
     r = D3D_OK;
   }
-  D3D8Test_Log("SetLight(%u, type %u) = 0x%x", index, light ? light->Type : 0, (uint32_t)r);
+  D3D8_LOG("SetLight(%u, type %u) = 0x%x", index, light ? light->Type : 0, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetLight(uint32_t index, D3DLIGHT8* light) {
+  D3D8_LOG("GetLight(%u)", index);
   D3D8DeviceImpl* s = Impl(this);
   auto it = s->lights.find(index);
   if (!light || it == s->lights.end()) return D3DERR_INVALIDCALL;
@@ -953,11 +967,12 @@ D3DRESULT IDirect3DDevice8::LightEnable(uint32_t index, int32_t enable) {
   }
   it->second.enabled = enable != 0;
   RefreshLights(s);
-  D3D8Test_Log("LightEnable(%u, %d) = 0", index, enable);
+  D3D8_LOG("LightEnable(%u, %d) = 0", index, enable);
   return D3D_OK;
 }
 
 D3DRESULT IDirect3DDevice8::GetLightEnable(uint32_t index, int32_t* enable) {
+  D3D8_LOG("GetLightEnable(%u)", index);
   D3D8DeviceImpl* s = Impl(this);
   auto it = s->lights.find(index);
   if (!enable || it == s->lights.end()) return D3DERR_INVALIDCALL;
@@ -971,11 +986,12 @@ D3DRESULT IDirect3DDevice8::SetRenderState(uint32_t state, uint32_t value) {
     Impl(this)->draw.renderStates[state] = value;
     r = D3D_OK;
   }
-  D3D8Test_Log("SetRenderState(%u, 0x%x) = 0x%x", state, value, (uint32_t)r);
+  D3D8_LOG("SetRenderState(%u, 0x%x) = 0x%x", state, value, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetRenderState(uint32_t state, uint32_t* value) {
+  D3D8_LOG("GetRenderState(%u)", state);
   if (!value || state >= D3D8_RENDERSTATE_COUNT) return D3DERR_INVALIDCALL;
   *value = Impl(this)->draw.renderStates[state];
   return D3D_OK;
@@ -987,11 +1003,12 @@ D3DRESULT IDirect3DDevice8::SetTextureStageState(uint32_t stage, uint32_t type, 
     Impl(this)->draw.stageStates[stage][type] = value;
     r = D3D_OK;
   }
-  D3D8Test_Log("SetTextureStageState(%u, %u, 0x%x) = 0x%x", stage, type, value, (uint32_t)r);
+  D3D8_LOG("SetTextureStageState(%u, %u, 0x%x) = 0x%x", stage, type, value, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetTextureStageState(uint32_t stage, uint32_t type, uint32_t* value) {
+  D3D8_LOG("GetTextureStageState(%u, %u)", stage, type);
   if (!value || stage >= D3D8_MAX_STAGES || type >= D3D8_STAGESTATE_COUNT) return D3DERR_INVALIDCALL;
   *value = Impl(this)->draw.stageStates[stage][type];
   return D3D_OK;
@@ -1005,11 +1022,12 @@ D3DRESULT IDirect3DDevice8::SetTexture(uint32_t stage, IDirect3DBaseTexture8* te
     s->draw.textures[stage] = texture ? &texture->chain : nullptr;
     r = D3D_OK;
   }
-  D3D8Test_Log("SetTexture(%u, %s) = 0x%x", stage, D3D8Name(texture), (uint32_t)r);
+  D3D8_LOG("SetTexture(%u, %s) = 0x%x", stage, D3D8Name(texture), (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetTexture(uint32_t stage, IDirect3DBaseTexture8** texture) {
+  D3D8_LOG("GetTexture(%u)", stage);
   if (!texture || stage >= D3D8_MAX_STAGES) return D3DERR_INVALIDCALL;
   *texture = Impl(this)->textures[stage];
   if (*texture) (*texture)->AddRef();
@@ -1044,7 +1062,7 @@ D3DRESULT IDirect3DDevice8::ValidateDevice(uint32_t* passes) {
     n = 1;
   }
   if (passes) *passes = r >= 0 ? n : 0;
-  D3D8Test_Log("ValidateDevice() = 0x%x %u", (uint32_t)r, passes ? *passes : 0);
+  D3D8_LOG("ValidateDevice() = 0x%x %u", (uint32_t)r, passes ? *passes : 0);
   return r;
 }
 
@@ -1056,11 +1074,12 @@ D3DRESULT IDirect3DDevice8::SetPaletteEntries(uint32_t number, const PALETTEENTR
     RefreshPalette(s);
     r = D3D_OK;
   }
-  D3D8Test_Log("SetPaletteEntries(%u) = 0x%x", number, (uint32_t)r);
+  D3D8_LOG("SetPaletteEntries(%u) = 0x%x", number, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetPaletteEntries(uint32_t number, PALETTEENTRY* entries) {
+  D3D8_LOG("GetPaletteEntries(%u)", number);
   D3D8DeviceImpl* s = Impl(this);
   auto it = s->palettes.find(number);
   if (!entries || it == s->palettes.end()) return D3DERR_INVALIDCALL;
@@ -1078,11 +1097,12 @@ D3DRESULT IDirect3DDevice8::SetCurrentTexturePalette(uint32_t number) {
     RefreshPalette(s);
     r = D3D_OK;
   }
-  D3D8Test_Log("SetCurrentTexturePalette(%u) = 0x%x", number, (uint32_t)r);
+  D3D8_LOG("SetCurrentTexturePalette(%u) = 0x%x", number, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetCurrentTexturePalette(uint32_t* number) {
+  D3D8_LOG("GetCurrentTexturePalette()");
   D3D8DeviceImpl* s = Impl(this);
   if (!number || s->currentPalette == kNoPalette) return D3DERR_INVALIDCALL;
   *number = s->currentPalette;
@@ -1100,11 +1120,12 @@ D3DRESULT IDirect3DDevice8::SetVertexShader(uint32_t fvf) {
     s->fvfValid = true;
     s->draw.layout = layout;
   }
-  D3D8Test_Log("SetVertexShader(0x%x) = 0x%x", fvf, (uint32_t)r);
+  D3D8_LOG("SetVertexShader(0x%x) = 0x%x", fvf, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetVertexShader(uint32_t* fvf) {
+  D3D8_LOG("GetVertexShader()");
   if (!fvf) return D3DERR_INVALIDCALL;
   *fvf = Impl(this)->fvf;
   return D3D_OK;
@@ -1118,7 +1139,7 @@ D3DRESULT IDirect3DDevice8::SetStreamSource(uint32_t stream, IDirect3DVertexBuff
     s->streamStride = buffer ? stride : 0;
     r = D3D_OK;
   }
-  D3D8Test_Log("SetStreamSource(%u, %s, %u) = 0x%x", stream, D3D8Name(buffer), stride, (uint32_t)r);
+  D3D8_LOG("SetStreamSource(%u, %s, %u) = 0x%x", stream, D3D8Name(buffer), stride, (uint32_t)r);
   return r;
 }
 
@@ -1130,7 +1151,7 @@ D3DRESULT IDirect3DDevice8::SetIndices(IDirect3DIndexBuffer8* buffer, uint32_t b
     s->baseVertex = buffer ? baseVertexIndex : 0;
     r = D3D_OK;
   }
-  D3D8Test_Log("SetIndices(%s, %u) = 0x%x", D3D8Name(buffer), baseVertexIndex, (uint32_t)r);
+  D3D8_LOG("SetIndices(%s, %u) = 0x%x", D3D8Name(buffer), baseVertexIndex, (uint32_t)r);
   return r;
 }
 
@@ -1156,7 +1177,7 @@ D3DRESULT IDirect3DDevice8::DrawPrimitive(uint32_t type, uint32_t startVertex, u
       r = RunDraw(s);
     }
   }
-  D3D8Test_Log("DrawPrimitive(%u, %u, %u) = 0x%x", type, startVertex, primitiveCount, (uint32_t)r);
+  D3D8_LOG("DrawPrimitive(%u, %u, %u) = 0x%x", type, startVertex, primitiveCount, (uint32_t)r);
   return r;
 }
 
@@ -1190,7 +1211,7 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitive(uint32_t type, uint32_t minInde
       }
     }
   }
-  D3D8Test_Log("DrawIndexedPrimitive(%u, %u, %u, %u, %u) = 0x%x", type, minIndex, numVertices, startIndex,
+  D3D8_LOG("DrawIndexedPrimitive(%u, %u, %u, %u, %u) = 0x%x", type, minIndex, numVertices, startIndex,
                primitiveCount, (uint32_t)r);
   return r;
 }
@@ -1216,7 +1237,7 @@ D3DRESULT IDirect3DDevice8::DrawPrimitiveUP(uint32_t type, uint32_t primitiveCou
     Rebind(s->indices, (IDirect3DIndexBuffer8*)nullptr);
     s->streamStride = s->baseVertex = 0;
   }
-  D3D8Test_Log("DrawPrimitiveUP(%u, %u, %u) = 0x%x", type, primitiveCount, stride, (uint32_t)r);
+  D3D8_LOG("DrawPrimitiveUP(%u, %u, %u) = 0x%x", type, primitiveCount, stride, (uint32_t)r);
   return r;
 }
 
@@ -1250,7 +1271,7 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIn
     Rebind(s->indices, (IDirect3DIndexBuffer8*)nullptr);
     s->streamStride = s->baseVertex = 0;
   }
-  D3D8Test_Log("DrawIndexedPrimitiveUP(%u, %u, %u, %u, %u, %u) = 0x%x", type, minIndex, numVertices, primitiveCount,
+  D3D8_LOG("DrawIndexedPrimitiveUP(%u, %u, %u, %u, %u, %u) = 0x%x", type, minIndex, numVertices, primitiveCount,
                indexFormat, stride, (uint32_t)r);
   return r;
 }
@@ -1260,22 +1281,24 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIn
 D3DRESULT IDirect3DDevice8::CreatePixelShader(const uint32_t* function, uint32_t* handle) {
   (void)function;
   if (handle) *handle = 0;
-  D3D8Test_Log("CreatePixelShader() = 0x%x", (uint32_t)D3DERR_NOTAVAILABLE);
+  D3D8_LOG("CreatePixelShader() = 0x%x", (uint32_t)D3DERR_NOTAVAILABLE);
   return D3DERR_NOTAVAILABLE;
 }
 
 D3DRESULT IDirect3DDevice8::DeletePixelShader(uint32_t handle) {
+  D3D8_LOG("DeletePixelShader(%u)", handle);
   (void)handle;
   return D3DERR_INVALIDCALL;  // no shader was ever created
 }
 
 D3DRESULT IDirect3DDevice8::SetPixelShader(uint32_t handle) {
   D3DRESULT r = handle == 0 ? D3D_OK : D3DERR_INVALIDCALL;
-  D3D8Test_Log("SetPixelShader(%u) = 0x%x", handle, (uint32_t)r);
+  D3D8_LOG("SetPixelShader(%u) = 0x%x", handle, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::SetPixelShaderConstant(uint32_t reg, const void* data, uint32_t count) {
+  D3D8_LOG("SetPixelShaderConstant(%u, %u)", reg, count);
   (void)reg, (void)count;
   return data ? D3D_OK : D3DERR_INVALIDCALL;
 }

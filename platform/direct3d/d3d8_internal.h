@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/direct3d/d3d8.h"
+#include "platform/direct3d/d3d8_test.h"
 
 // A resource of `pool` was created on / is leaving `device`. The device
 // counts them: default-pool ones block Reset, and a released device lives on
@@ -42,3 +43,10 @@ int D3D8Answers_TextureFormat(const D3D8Answers* answers, uint32_t format);
 int D3D8Answers_RenderTargetFormat(const D3D8Answers* answers, uint32_t format);
 // Depth formats the device creates (D24X8, and D16 which the driver uses unchecked).
 int D3D8Answers_DepthFormat(const D3D8Answers* answers, uint32_t format);
+
+// Records a call while recording is on; the arguments (object names
+// included) are only evaluated then, so hot paths pay one test.
+#define D3D8_LOG(...)                                      \
+  do {                                                     \
+    if (D3D8Test_Recording_On()) D3D8Test_Log(__VA_ARGS__); \
+  } while (0)

@@ -98,11 +98,14 @@ IDirect3D8* Direct3DCreate8(uint32_t sdkVersion) {
     if (a.desktopWidth < 1 || a.desktopHeight < 1) a.desktopWidth = 640, a.desktopHeight = 480;
     BuildCaps(&a, &object->caps);
   }
-  D3D8Test_Log("Direct3DCreate8(%u) = %s", sdkVersion, D3D8Name(object));
+  D3D8_LOG("Direct3DCreate8(%u) = %s", sdkVersion, D3D8Name(object));
   return object;
 }
 
-uint32_t IDirect3D8::GetAdapterCount() { return 1; }
+uint32_t IDirect3D8::GetAdapterCount() {
+  D3D8_LOG("GetAdapterCount() = 1");
+  return 1;
+}
 
 D3DRESULT IDirect3D8::GetAdapterIdentifier(uint32_t adapter, uint32_t flags, D3DADAPTER_IDENTIFIER8* out) {
   D3DRESULT r = D3DERR_INVALIDCALL;
@@ -112,15 +115,18 @@ D3DRESULT IDirect3D8::GetAdapterIdentifier(uint32_t adapter, uint32_t flags, D3D
     snprintf(out->Description, sizeof out->Description, "Helm software rasteriser");
     r = D3D_OK;
   }
-  D3D8Test_Log("GetAdapterIdentifier(%u, %u) = 0x%x", adapter, flags, (uint32_t)r);
+  D3D8_LOG("GetAdapterIdentifier(%u, %u) = 0x%x", adapter, flags, (uint32_t)r);
   return r;
 }
 
 uint32_t IDirect3D8::GetAdapterModeCount(uint32_t adapter) {
-  return adapter == D3DADAPTER_DEFAULT ? kModeCount : 0;
+  uint32_t count = adapter == D3DADAPTER_DEFAULT ? kModeCount : 0;
+  D3D8_LOG("GetAdapterModeCount(%u) = %u", adapter, count);
+  return count;
 }
 
 D3DRESULT IDirect3D8::EnumAdapterModes(uint32_t adapter, uint32_t mode, D3DDISPLAYMODE* out) {
+  D3D8_LOG("EnumAdapterModes(%u, %u)", adapter, mode);
   if (!out || adapter != D3DADAPTER_DEFAULT || mode >= kModeCount) return D3DERR_INVALIDCALL;
   out->Width = kModes[mode].width;
   out->Height = kModes[mode].height;
@@ -130,6 +136,7 @@ D3DRESULT IDirect3D8::EnumAdapterModes(uint32_t adapter, uint32_t mode, D3DDISPL
 }
 
 D3DRESULT IDirect3D8::GetAdapterDisplayMode(uint32_t adapter, D3DDISPLAYMODE* mode) {
+  D3D8_LOG("GetAdapterDisplayMode(%u)", adapter);
   if (!mode || adapter != D3DADAPTER_DEFAULT) return D3DERR_INVALIDCALL;
   mode->Width = answers.desktopWidth;
   mode->Height = answers.desktopHeight;
@@ -157,7 +164,7 @@ D3DRESULT IDirect3D8::CheckDeviceFormat(uint32_t adapter, uint32_t deviceType, u
   } else if (resourceType == D3DRTYPE_TEXTURE || resourceType == D3DRTYPE_SURFACE) {
     if (D3D8Answers_TextureFormat(&answers, format)) r = D3D_OK;
   }
-  D3D8Test_Log("CheckDeviceFormat(%u, %u, %u, 0x%x, %u, 0x%x) = 0x%x", adapter, deviceType, adapterFormat, usage,
+  D3D8_LOG("CheckDeviceFormat(%u, %u, %u, 0x%x, %u, 0x%x) = 0x%x", adapter, deviceType, adapterFormat, usage,
                resourceType, format, (uint32_t)r);
   return r;
 }
@@ -172,12 +179,13 @@ D3DRESULT IDirect3D8::CheckDepthStencilMatch(uint32_t adapter, uint32_t deviceTy
     bool rt16 = Is16Bit(&answers) && renderTargetFormat == D3DFMT_R5G6B5;
     if ((rt32 && depthFormat == D3DFMT_D24X8) || (rt16 && depthFormat == D3DFMT_D16)) r = D3D_OK;
   }
-  D3D8Test_Log("CheckDepthStencilMatch(%u, %u, %u, %u, %u) = 0x%x", adapter, deviceType, adapterFormat,
+  D3D8_LOG("CheckDepthStencilMatch(%u, %u, %u, %u, %u) = 0x%x", adapter, deviceType, adapterFormat,
                renderTargetFormat, depthFormat, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3D8::GetDeviceCaps(uint32_t adapter, uint32_t deviceType, D3DCAPS8* out) {
+  D3D8_LOG("GetDeviceCaps(%u, %u)", adapter, deviceType);
   if (!out || !AdapterOk(adapter, deviceType)) return D3DERR_INVALIDCALL;
   *out = caps;
   return D3D_OK;
@@ -200,7 +208,7 @@ D3DRESULT IDirect3D8::CreateDevice(uint32_t adapter, uint32_t deviceType, void* 
   } else if ((r = D3D8Test_Fault(D3D8_FAULT_CREATEDEVICE)) >= 0) {
     r = D3D8Device_Create(this, focusWindow, behaviorFlags, params, device);
   }
-  D3D8Test_Log("CreateDevice(%u, %u, 0x%x) = 0x%x %s", adapter, deviceType, behaviorFlags, (uint32_t)r,
+  D3D8_LOG("CreateDevice(%u, %u, 0x%x) = 0x%x %s", adapter, deviceType, behaviorFlags, (uint32_t)r,
                D3D8Name(device ? *device : nullptr));
   return r;
 }

@@ -42,13 +42,16 @@ const char* D3D8Name(const D3D8Unknown* object) {
 
 D3D8Unknown::D3D8Unknown() : id(g_nextId++) {}
 
-uint32_t D3D8Unknown::AddRef() { return ++refs; }
+uint32_t D3D8Unknown::AddRef() {
+  D3D8_LOG("AddRef(#%u) = %u", id, refs + 1);
+  return ++refs;
+}
 
 uint32_t D3D8Unknown::Release() {
   // An over-release is a caller bug; keep the object rather than free it twice.
   if (refs == 0) return 0;
   uint32_t left = --refs;
-  D3D8Test_Log("Release(#%u) = %u", id, left);
+  D3D8_LOG("Release(#%u) = %u", id, left);
   if (left == 0 && !held) Destroy();
   return left;
 }
@@ -106,6 +109,7 @@ void D3D8Surface_Drop(IDirect3DSurface8* surface) {
 }
 
 D3DRESULT IDirect3DSurface8::GetDesc(D3DSURFACE_DESC* desc) {
+  D3D8_LOG("Surface::GetDesc(#%u)", id);
   if (!desc) return D3DERR_INVALIDCALL;
   desc->Format = surface.format;
   desc->Type = D3DRTYPE_SURFACE;
@@ -157,14 +161,14 @@ D3DRESULT IDirect3DSurface8::LockRect(D3DLOCKED_RECT* out, const D3DRECT8* rect,
       r = D3D_OK;
     }
   }
-  D3D8Test_Log("Surface::LockRect(#%u, %d, %d, 0x%x) = 0x%x", id, left, top, flags, (uint32_t)r);
+  D3D8_LOG("Surface::LockRect(#%u, %d, %d, 0x%x) = 0x%x", id, left, top, flags, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DSurface8::UnlockRect() {
   D3DRESULT r = locked ? D3D_OK : D3DERR_INVALIDCALL;
   locked = false;
-  D3D8Test_Log("Surface::UnlockRect(#%u) = 0x%x", id, (uint32_t)r);
+  D3D8_LOG("Surface::UnlockRect(#%u) = 0x%x", id, (uint32_t)r);
   return r;
 }
 
@@ -174,9 +178,13 @@ IDirect3DBaseTexture8::~IDirect3DBaseTexture8() {
   for (IDirect3DSurface8* level : levels) D3D8Surface_Drop(level);
 }
 
-uint32_t IDirect3DBaseTexture8::GetLevelCount() { return (uint32_t)levels.size(); }
+uint32_t IDirect3DBaseTexture8::GetLevelCount() {
+  D3D8_LOG("Texture::GetLevelCount(#%u) = %zu", id, levels.size());
+  return (uint32_t)levels.size();
+}
 
 D3DRESULT IDirect3DTexture8::GetLevelDesc(uint32_t level, D3DSURFACE_DESC* desc) {
+  D3D8_LOG("Texture::GetLevelDesc(#%u, %u)", id, level);
   if (level >= levels.size()) return D3DERR_INVALIDCALL;
   return levels[level]->GetDesc(desc);
 }
@@ -191,7 +199,7 @@ D3DRESULT IDirect3DTexture8::GetSurfaceLevel(uint32_t level, IDirect3DSurface8**
       r = D3D_OK;
     }
   }
-  D3D8Test_Log("Texture::GetSurfaceLevel(#%u, %u) = 0x%x %s", id, level, (uint32_t)r,
+  D3D8_LOG("Texture::GetSurfaceLevel(#%u, %u) = 0x%x %s", id, level, (uint32_t)r,
                D3D8Name(surface ? *surface : nullptr));
   return r;
 }
@@ -220,14 +228,14 @@ D3DRESULT D3D8Buffer::Lock(uint32_t offset, uint32_t size, uint8_t** data, uint3
       ++lockCount;
     }
   }
-  D3D8Test_Log("Buffer::Lock(#%u, %u, %u, 0x%x) = 0x%x", id, offset, size, flags, (uint32_t)r);
+  D3D8_LOG("Buffer::Lock(#%u, %u, %u, 0x%x) = 0x%x", id, offset, size, flags, (uint32_t)r);
   return r;
 }
 
 D3DRESULT D3D8Buffer::Unlock() {
   D3DRESULT r = lockCount > 0 ? D3D_OK : D3DERR_INVALIDCALL;
   if (lockCount > 0) --lockCount;
-  D3D8Test_Log("Buffer::Unlock(#%u) = 0x%x", id, (uint32_t)r);
+  D3D8_LOG("Buffer::Unlock(#%u) = 0x%x", id, (uint32_t)r);
   return r;
 }
 
@@ -242,7 +250,7 @@ D3DRESULT IDirect3DSwapChain8::Present(const D3DRECT8* source, const D3DRECT8* d
     r = D3D8Test_Fault(D3D8_FAULT_PRESENT);
     if (r >= 0) D3D8Present_Show(overrideWindow ? overrideWindow : window, &backBuffer->surface);
   }
-  D3D8Test_Log("SwapChain::Present(#%u) = 0x%x", id, (uint32_t)r);
+  D3D8_LOG("SwapChain::Present(#%u) = 0x%x", id, (uint32_t)r);
   return r;
 }
 
@@ -252,6 +260,6 @@ D3DRESULT IDirect3DSwapChain8::GetBackBuffer(uint32_t index, uint32_t type, IDir
   if (index != 0 || type != D3DBACKBUFFER_TYPE_MONO) return D3DERR_INVALIDCALL;
   backBuffer->AddRef();
   *surface = backBuffer;
-  D3D8Test_Log("SwapChain::GetBackBuffer(#%u) = 0 %s", id, D3D8Name(backBuffer));
+  D3D8_LOG("SwapChain::GetBackBuffer(#%u) = 0 %s", id, D3D8Name(backBuffer));
   return D3D_OK;
 }
