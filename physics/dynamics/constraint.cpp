@@ -81,6 +81,8 @@ void SolverRow_Setup(SolverRow* row, RigidBody* a, RigidBody* b, Vec3 linA, Vec3
   row->relax = 1.0f;
   row->frictionOf = -1;
   row->friction = 0.0f;
+  row->pushBias = 0.0f;
+  row->pushImpulse = 0.0f;
 }
 
 void SolverRow_ApplyImpulse(const SolverRow* row, float impulse) {
@@ -113,6 +115,27 @@ void SolverRow_Solve(SolverRow* row, SolverRow* rows) {
   if (next > hi) next = hi;
   row->impulse = next;
   SolverRow_ApplyImpulse(row, next - old);
+}
+
+void SolverRow_SolvePush(SolverRow* row) {
+  if (row->effMass == 0.0f || row->pushBias <= 0.0f) return;
+  RigidBody* a = row->a;
+  RigidBody* b = row->b;
+  float cdot = Vec3_Dot(row->linA, a->pushLinear) + Vec3_Dot(row->angA, a->pushAngular) +
+               Vec3_Dot(row->linB, b->pushLinear) + Vec3_Dot(row->angB, b->pushAngular);
+  float old = row->pushImpulse;
+  float next = old + row->effMass * (row->pushBias - cdot);
+  if (next < 0.0f) next = 0.0f;
+  row->pushImpulse = next;
+  float d = next - old;
+  if (row->invMassA != 0.0f) {
+    a->pushLinear += row->linA * (row->invMassA * d);
+    a->pushAngular += row->wA * d;
+  }
+  if (row->invMassB != 0.0f) {
+    b->pushLinear += row->linB * (row->invMassB * d);
+    b->pushAngular += row->wB * d;
+  }
 }
 
 // ---------------------------------------------------------------- Constraint

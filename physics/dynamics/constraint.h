@@ -31,6 +31,8 @@ struct SolverRow {
   float relax;      // impulse relaxation (damping parameter)
   int frictionOf;   // index of the normal row bounding this friction row, or -1
   float friction;   // friction coefficient for friction rows
+  float pushBias;   // contacts: separation speed wanted from the position pass
+  float pushImpulse;  // accumulated impulse of the position pass (>= 0)
 };
 
 // Sets up a row's effective mass from its Jacobian (bodies' solver masses).
@@ -40,6 +42,10 @@ void SolverRow_Setup(SolverRow* row, RigidBody* a, RigidBody* b, Vec3 linA, Vec3
 void SolverRow_ApplyImpulse(const SolverRow* row, float impulse);
 // One Gauss-Seidel iteration of a row; rows is the array for friction bounds.
 void SolverRow_Solve(SolverRow* row, SolverRow* rows);
+// One iteration of the position pass of a contact row: pushes the bodies
+// apart through their push velocities only (split impulse), so penetration is
+// resolved without adding kinetic energy.
+void SolverRow_SolvePush(SolverRow* row);
 // The inverse mass / world inverse inertia a body has in the solver (zero for
 // fixed, pinned, sleeping or absent bodies).
 float Solver_InvMass(const RigidBody* body);

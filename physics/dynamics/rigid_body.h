@@ -71,6 +71,8 @@ public:
   float slowTime = 0.0f;         // time spent below the looser speeds
   bool wakeRequested = false;    // teleport or impulse while asleep: wake at next sub-step
   bool quarantined = false;      // non-finite state seen: kept out of the step
+  Vec3 pushLinear{0, 0, 0};      // split-impulse push velocities of the sub-step
+  Vec3 pushAngular{0, 0, 0};
   int islandIndex = -1;          // scratch of the step
   int solverIndex = -1;          // scratch of the step
 };

@@ -318,11 +318,11 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
       SolverRow_Setup(&normal, m.a, m.b, n, Vec3_Cross(rA, n), -n, -Vec3_Cross(rB, n));
       normal.lo = 0.0f;
       float approach = ApproachSpeed(m, c);
-      float bias;
-      if (c.depth > 0.0f)
-        bias = kContactCorrection * std::fmax(c.depth - kContactSlop, 0.0f) / h;
-      else
-        bias = c.depth / h;  // speculative: may close the gap within this sub-step
+      // Penetration is pushed out by the position pass (split impulse);
+      // the velocity rows only keep the bodies from approaching, or let a
+      // gap close within this sub-step (speculative contact).
+      float bias = c.depth > 0.0f ? 0.0f : c.depth / h;
+      normal.pushBias = kContactCorrection * std::fmax(c.depth - kContactSlop, 0.0f) / h;
       if (approach > kBounceThreshold && m.restitution > 0.0f && -c.depth <= approach * h)
         bias = std::fmax(bias, m.restitution * approach);
       normal.bias = bias;
@@ -336,15 +336,25 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
       f1.friction = f2.friction = m.friction;
       // Warm start from the point of the same features last sub-step.
       if (prev) {
-        for (int q = 0; q < prev->m.count; ++q) {
-          if (prev->m.points[q].feature != c.feature) continue;
-          normal.impulse = prev->impulses[q][0] * hRatio;
-          // The friction basis follows the normal; reuse only when it barely turned.
-          if (Vec3_Dot(prev->m.points[q].normal, n) > 0.99f) {
-            f1.impulse = prev->impulses[q][1] * hRatio;
-            f2.impulse = prev->impulses[q][2] * hRatio;
+        // Same features first; otherwise the nearest old point close by
+        // (mesh and clipped features may be renumbered between sub-steps).
+        int match = -1;
+        float bestD = 0.02f * 0.02f;
+        for (int q = 0; q < prev->m.count; ++q)
+          if (prev->m.points[q].feature == c.feature) { match = q; break; }
+        if (match < 0) {
+          for (int q = 0; q < prev->m.count; ++q) {
+            float d2 = Vec3_LengthSq(prev->m.points[q].position - c.position);
+            if (d2 < bestD) { bestD = d2; match = q; }
           }
-          break;
+        }
+        if (match >= 0) {
+          normal.impulse = prev->impulses[match][0] * hRatio;
+          // The friction basis follows the normal; reuse only when it barely turned.
+          if (Vec3_Dot(prev->m.points[match].normal, n) > 0.99f) {
+            f1.impulse = prev->impulses[match][1] * hRatio;
+            f2.impulse = prev->impulses[match][2] * hRatio;
+          }
         }
       }
       st->rows.Push(normal);
@@ -386,12 +396,15 @@ void Solve(Simulation* sim) {
   for (int it = 0; it < sim->solverIterations; ++it) {
     for (Constraint* c : st->stepConstraints)
       for (int i = 0; i < c->rowCount; ++i) SolverRow_Solve(&c->rows[i], c->rows);
+    // Friction first, then the normal: the non-penetration row has the last word.
     for (int i = 0; i < rowCount; i += 3) {
-      SolverRow_Solve(&rows[i], rows);
       SolverRow_Solve(&rows[i + 1], rows);
       SolverRow_Solve(&rows[i + 2], rows);
+      SolverRow_Solve(&rows[i], rows);
     }
   }
+  for (int it = 0; it < sim->solverIterations; ++it)
+    for (int i = 0; i < rowCount; i += 3) SolverRow_SolvePush(&rows[i]);
   for (Constraint* c : st->stepConstraints) {
     for (int i = 0; i < c->rowCount; ++i) c->warm[i] = c->rows[i].impulse;
     c->warmValid = true;
@@ -432,8 +445,9 @@ void IntegratePositions(Simulation* sim, float h) {
   for (RigidBody* b : State(sim)->stepBodies) {
     if (!b || !Moves(b)) continue;
     Transform from = b->pose;
-    Vec3 com = Transform_Apply(from, b->comOffset) + b->linearVelocity * h;
-    Quat q = Quat_Integrate(from.rotation, b->angularVelocity, h);
+    Vec3 com = Transform_Apply(from, b->comOffset) + (b->linearVelocity + b->pushLinear) * h;
+    Quat q = Quat_Integrate(from.rotation, b->angularVelocity + b->pushAngular, h);
+    b->pushLinear = b->pushAngular = V3(0, 0, 0);
     Transform to{q, com - Quat_Rotate(q, b->comOffset)};
     SweepFast(sim, b, from, &to);
     b->pose = to;

@@ -96,7 +96,7 @@ struct DynTestScene {
     RigidBody_SetMass(b, mass);
     return Keep(b, pos, group);
   }
-  // A fixed mesh: a square of side 2 * half in the plane through `pos` with
+  // A fixed mesh in the world: a square of side 2 * half in the plane through `pos` with
   // the given normal direction (two triangles per cell, cells x cells).
   RigidBody* Plane(float half, Vec3 pos, Quat rot = Quat_Identity(), int cells = 4, uint32_t group = 1) {
     MeshContainer* mesh = MeshContainer_Construct();
@@ -128,6 +128,7 @@ struct DynTestScene {
     RigidBody_SetMass(b, 0);
     Keep(b, pos, group);
     RigidBody_SetPositionAndRotation(b, pos, rot);
+    Add(b);
     return b;
   }
   // As the engine layer's AddBody / RemoveBody.

@@ -21,3 +21,203 @@ TEST(Simulation, FreeFallFollowsGravityAndStepsOnlyForward) {
   DynWorld_Step(s.world, PhysTime_FromSeconds(s.time - 0.48), 1);
   EXPECT_LT(b->pose.position.y, before.y);
 }
+
+#include <cstring>
+
+#include "physics/collision/primitive_collector.h"
+
+namespace {
+
+// Highest point the body's centre reaches over the next `seconds`.
+float PeakY(DynTestScene& s, RigidBody* b, float seconds) {
+  float peak = b->pose.position.y;
+  for (int i = 0; i < int(seconds * 50); ++i) {
+    s.Frame(0.02f);
+    peak = std::fmax(peak, b->pose.position.y);
+  }
+  return peak;
+}
+
+}  // namespace
+
+TEST(Simulation, SphereOnAMeshRestsWithoutJitterSleepsAndWakesWhenHit) {
+  DynTestScene s;
+  s.Plane(5.0f, V3(0, 0, 0));
+  RigidBody* ball = s.Sphere(0.5f, 1.0f, V3(0, 1.0f, 0));
+  s.Add(ball);
+  s.Run(1.0f);
+  float lo = 1e9f, hi = -1e9f;
+  bool slept = false;
+  for (int i = 0; i < 450; ++i) {
+    s.Frame(0.02f);
+    lo = std::fmin(lo, ball->pose.position.y);
+    hi = std::fmax(hi, ball->pose.position.y);
+    slept |= !(ball->stateFlags & RB_STATE_ACTIVE);
+  }
+  EXPECT_GT(lo, 0.5f - 0.01f);  // sinks at most 0.01
+  EXPECT_LT(hi - lo, 0.002f);   // no jitter
+  EXPECT_TRUE(slept);
+  EXPECT_FALSE(ball->stateFlags & RB_STATE_NOT_SETTLED);
+  // Another ball rolls into it: it wakes and moves.
+  RigidBody* hitter = s.Sphere(0.5f, 1.0f, V3(-3, 0.5f, 0));
+  s.Add(hitter);
+  hitter->linearVelocity = V3(6, 0, 0);
+  s.Run(0.6f);
+  EXPECT_GT(ball->pose.position.x, 0.2f);
+}
+
+TEST(Simulation, TenBoxStackStandsAtFiftyHertz) {
+  DynTestScene s;
+  s.Plane(5.0f, V3(0, 0, 0));
+  std::vector<RigidBody*> boxes;
+  for (int i = 0; i < 10; ++i) {
+    boxes.push_back(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f + float(i), 0)));
+    s.Add(boxes.back());
+  }
+  s.Run(10.0f);
+  RigidBody* top = boxes.back();
+  EXPECT_LT(std::fabs(top->pose.position.x) + std::fabs(top->pose.position.z), 0.25f);
+  EXPECT_GT(top->pose.position.y, 9.5f - 0.1f);
+}
+
+TEST(Simulation, TenBoxStackStandsUnderAlternatingFrameTimes) {
+  DynTestScene s;
+  s.Plane(5.0f, V3(0, 0, 0));
+  std::vector<RigidBody*> boxes;
+  for (int i = 0; i < 10; ++i) {
+    boxes.push_back(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f + float(i), 0)));
+    s.Add(boxes.back());
+  }
+  const float frames[3] = {0.016f, 0.021f, 0.05f};
+  for (int i = 0; i < 344; ++i) s.Frame(frames[i % 3]);  // about 10 s
+  RigidBody* top = boxes.back();
+  EXPECT_LT(std::fabs(top->pose.position.x) + std::fabs(top->pose.position.z), 0.25f);
+  EXPECT_GT(top->pose.position.y, 9.5f - 0.1f);
+}
+
+TEST(Simulation, BounceHeightFollowsRestitution) {
+  // Restitution combines as the larger of the two bodies' values.
+  for (float e : {0.3f, 0.6f, 0.9f}) {
+    DynTestScene s;
+    RigidBody* ground = s.Plane(5.0f, V3(0, 0, 0));
+    ground->restitution = 0.1f;
+    RigidBody* ball = s.Sphere(0.1f, 1.0f, V3(0, 2.1f, 0));
+    ball->restitution = e;
+    s.Add(ball);
+    // Fall to the ground (about 0.64 s), then watch the first rebound.
+    for (int i = 0; i < 100 && ball->linearVelocity.y <= 0.0f; ++i) s.Frame(0.02f);
+    float peak = PeakY(s, ball, 1.0f) - 0.1f;
+    EXPECT_NEAR(peak, e * e * 2.0f, 0.08f + 0.05f * e * e * 2.0f) << "restitution " << e;
+  }
+}
+
+TEST(Simulation, BoxOnASlopeSlidesOrHoldsByTheGeometricMeanOfFrictions) {
+  // Slope of 20 degrees: tan = 0.364. Geometric means: 0.9 and 0.4 give 0.6
+  // (holds), 0.9 and 0.1 give 0.3 (slides, where the larger value would hold).
+  const float angle = 20.0f * 3.14159265f / 180.0f;
+  Quat tilt = Quat_FromAxisAngle(V3(0, 0, 1), angle);
+  struct Case {
+    float slope, box;
+    bool slides;
+  } cases[] = {{0.9f, 0.4f, false}, {0.9f, 0.1f, true}};
+  for (const Case& c : cases) {
+    DynTestScene s;
+    RigidBody* ground = s.Plane(10.0f, V3(0, 0, 0), tilt);
+    ground->friction = c.slope;
+    Vec3 up = Quat_Rotate(tilt, V3(0, 1, 0));
+    RigidBody* box = s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, up * 0.5f);
+    RigidBody_SetPositionAndRotation(box, up * 0.5f, tilt);
+    box->friction = c.box;
+    s.Add(box);
+    s.Run(2.0f);
+    float moved = Vec3_Length(box->pose.position - up * 0.5f);
+    if (c.slides)
+      EXPECT_GT(moved, 1.0f) << c.slope << " " << c.box;
+    else
+      EXPECT_LT(moved, 0.05f) << c.slope << " " << c.box;
+  }
+}
+
+TEST(Simulation, FastSmallSphereStopsAtAThinWall) {
+  DynTestScene s;
+  Simulation_SetGravity(s.sim, V3(0, 0, 0));
+  // A vertical wall through x = 5 (the plane turned about z).
+  s.Plane(3.0f, V3(5, 0, 0), Quat_FromAxisAngle(V3(0, 0, 1), 1.5707963f), 2);
+  RigidBody* bullet = s.Sphere(0.05f, 0.1f, V3(0, 0.3f, 0.2f));
+  s.Add(bullet);
+  bullet->linearVelocity = V3(120, 0, 0);
+  s.Run(0.5f);
+  EXPECT_LT(bullet->pose.position.x, 5.0f);
+  EXPECT_GT(bullet->pose.position.x, 4.0f);
+}
+
+TEST(Simulation, SameInputsGiveBitIdenticalResults) {
+  auto run = [](std::vector<Transform>* out) {
+    DynTestScene s;
+    s.Plane(5.0f, V3(0, 0, 0));
+    std::vector<RigidBody*> bodies;
+    for (int i = 0; i < 4; ++i) bodies.push_back(s.Sphere(0.3f, 1.0f, V3(0.1f * float(i), 1.0f + 0.7f * float(i), 0)));
+    for (int i = 0; i < 3; ++i) bodies.push_back(s.Box(V3(0.3f, 0.2f, 0.3f), 2.0f, V3(0.2f, 4.0f + 0.5f * float(i), 0.1f)));
+    for (RigidBody* b : bodies) s.Add(b);
+    s.Run(2.0f);
+    for (RigidBody* b : bodies) out->push_back(b->pose);
+  };
+  std::vector<Transform> a, b;
+  run(&a);
+  run(&b);
+  ASSERT_EQ(a.size(), b.size());
+  EXPECT_EQ(std::memcmp(a.data(), b.data(), sizeof(Transform) * a.size()), 0);
+}
+
+TEST(Simulation, NonFiniteAndHugeInputDoNotBreakTheStep) {
+  DynTestScene s;
+  s.Plane(5.0f, V3(0, 0, 0));
+  RigidBody* normal = s.Sphere(0.3f, 1.0f, V3(0, 1, 0));
+  RigidBody* lost = s.Sphere(0.3f, 1.0f, V3(1, 1, 0));
+  RigidBody* wild = s.Sphere(0.3f, 1.0f, V3(-1, 1, 0));
+  RigidBody* spinning = s.Box(V3(0.2f, 0.2f, 0.2f), 1.0f, V3(2, 1, 0));
+  for (RigidBody* b : {normal, lost, wild, spinning}) s.Add(b);
+  RigidBody_SetPositionAndRotation(lost, V3(NAN, 1, 0), Quat_Identity());
+  wild->linearVelocity = V3(1e30f, -1e30f, 0);
+  spinning->angularVelocity = V3(NAN, 0, 0);
+  s.Run(1.0f);
+  EXPECT_NEAR(normal->pose.position.y, 0.3f, 0.02f);
+  EXPECT_TRUE(Vec3_IsFinite(wild->pose.position));
+  EXPECT_TRUE(Vec3_IsFinite(spinning->pose.position));
+  EXPECT_TRUE(Quat_IsFinite(spinning->pose.rotation));
+  // A finite placement brings the lost body back.
+  RigidBody_SetPositionAndRotation(lost, V3(1, 1, 0), Quat_Identity());
+  s.Run(1.0f);
+  EXPECT_NEAR(lost->pose.position.y, 0.3f, 0.02f);
+}
+
+TEST(Simulation, OverlapQuerySeesAMovedBodyAndIgnoresARestingTouch) {
+  DynTestScene s;
+  s.Plane(5.0f, V3(0, 0, 0));
+  RigidBody* a = s.Sphere(0.5f, 1.0f, V3(0, 0.5f, 0));
+  RigidBody* b = s.Sphere(0.5f, 1.0f, V3(3, 0.5f, 0));
+  s.Add(a);
+  s.Add(b);
+  s.Run(1.0f);
+  CollisionRecordList lists[3];
+  EXPECT_EQ(CollisionDetection_GetContacts(s.cd, a, lists), 0);
+  RigidBody_SetPositionAndRotation(a, V3(2.5f, 0.5f, 0), Quat_Identity());
+  EXPECT_GT(CollisionDetection_GetContacts(s.cd, a, lists), 0);
+}
+
+TEST(Simulation, PickListSurvivesTheDestructionOfItsWorld) {
+  PrimitiveCollector* pick = PrimitiveCollector_Construct();
+  {
+    DynTestScene s;
+    RigidBody* a = s.Sphere(0.5f, 1.0f, V3(0, 0.5f, 0));
+    s.Add(a);
+    for (CollisionPrimitive* p : a->primitives) PrimitiveCollector_Add(pick, p);
+    EXPECT_EQ(pick->primitives.Count(), 1);
+    s.Run(0.1f);
+  }
+  EXPECT_EQ(pick->primitives.Count(), 0);
+  RayQuery q;
+  RayQuery_Init(&q, V3(0, 5, 0), V3(0, -5, 0));
+  EXPECT_EQ(PrimitiveCollector_CastRay(pick, &q), nullptr);
+  PhysObject_Destroy(pick);
+}
