@@ -18,6 +18,11 @@
 namespace {
 
 constexpr uint32_t kMaxBufferBytes = 256u << 20;
+// Largest primitive count and vertex index one draw may name: user-pointer
+// draws have no buffer to check against, and counts must stay within int.
+constexpr uint32_t kMaxPrimitiveCount = 0xFFFFFF;
+constexpr uint64_t kMaxVertexIndex = 0xFFFFFF;
+constexpr uint32_t kMaxStride = 0xFFFF;
 // Palette numbers are 16-bit in Direct3D 8; storage is created on first use.
 constexpr uint32_t kMaxPalettes = 0x10000;
 constexpr uint32_t kNoPalette = 0xFFFFFFFFu;
@@ -349,8 +354,9 @@ void ClearDepthRect(const D3D8DrawSurface& s, int x0, int y0, int x1, int y1, fl
 }
 
 // Shared tail of the four draw calls: scene, type, format and fault checks.
-D3DRESULT DrawPreamble(D3D8DeviceImpl* s, uint32_t type) {
-  if (!s->inScene || VerticesFor(type, 1) == 0 || !s->fvfValid || !s->draw.target.pixels)
+D3DRESULT DrawPreamble(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount) {
+  if (!s->inScene || VerticesFor(type, 1) == 0 || !s->fvfValid || !s->draw.target.pixels ||
+      primitiveCount > kMaxPrimitiveCount)
     return D3DERR_INVALIDCALL;
   return D3D8Test_Fault(D3D8_FAULT_DRAW);
 }
@@ -1134,7 +1140,7 @@ D3DRESULT IDirect3DDevice8::GetVertexShader(uint32_t* fvf) {
 D3DRESULT IDirect3DDevice8::SetStreamSource(uint32_t stream, IDirect3DVertexBuffer8* buffer, uint32_t stride) {
   D3D8DeviceImpl* s = Impl(this);
   D3DRESULT r = D3DERR_INVALIDCALL;
-  if (stream == 0 && !(buffer && buffer->device != this)) {
+  if (stream == 0 && stride <= kMaxStride && !(buffer && buffer->device != this)) {
     Rebind(s->stream, buffer);
     s->streamStride = buffer ? stride : 0;
     r = D3D_OK;
@@ -1157,7 +1163,7 @@ D3DRESULT IDirect3DDevice8::SetIndices(IDirect3DIndexBuffer8* buffer, uint32_t b
 
 D3DRESULT IDirect3DDevice8::DrawPrimitive(uint32_t type, uint32_t startVertex, uint32_t primitiveCount) {
   D3D8DeviceImpl* s = Impl(this);
-  D3DRESULT r = DrawPreamble(s, type);
+  D3DRESULT r = DrawPreamble(s, type, primitiveCount);
   if (r >= 0 && primitiveCount > 0) {
     uint64_t needed = VerticesFor(type, primitiveCount);
     uint64_t stride = s->streamStride;
@@ -1184,7 +1190,7 @@ D3DRESULT IDirect3DDevice8::DrawPrimitive(uint32_t type, uint32_t startVertex, u
 D3DRESULT IDirect3DDevice8::DrawIndexedPrimitive(uint32_t type, uint32_t minIndex, uint32_t numVertices,
                                                  uint32_t startIndex, uint32_t primitiveCount) {
   D3D8DeviceImpl* s = Impl(this);
-  D3DRESULT r = DrawPreamble(s, type);
+  D3DRESULT r = DrawPreamble(s, type, primitiveCount);
   if (r >= 0 && primitiveCount > 0) {
     uint64_t count = VerticesFor(type, primitiveCount);
     uint64_t stride = s->streamStride;
@@ -1219,8 +1225,8 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitive(uint32_t type, uint32_t minInde
 D3DRESULT IDirect3DDevice8::DrawPrimitiveUP(uint32_t type, uint32_t primitiveCount, const void* vertices,
                                             uint32_t stride) {
   D3D8DeviceImpl* s = Impl(this);
-  D3DRESULT r = DrawPreamble(s, type);
-  if (r >= 0 && (!vertices || stride < (uint32_t)s->draw.layout.size)) r = D3DERR_INVALIDCALL;
+  D3DRESULT r = DrawPreamble(s, type, primitiveCount);
+  if (r >= 0 && (!vertices || stride < (uint32_t)s->draw.layout.size || stride > kMaxStride)) r = D3DERR_INVALIDCALL;
   if (r >= 0 && primitiveCount > 0) {
     D3D8DrawState& d = s->draw;
     d.primitiveType = type;
@@ -1245,8 +1251,10 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIn
                                                    uint32_t primitiveCount, const void* indices,
                                                    uint32_t indexFormat, const void* vertices, uint32_t stride) {
   D3D8DeviceImpl* s = Impl(this);
-  D3DRESULT r = DrawPreamble(s, type);
-  if (r >= 0 && (!vertices || !indices || stride < (uint32_t)s->draw.layout.size || numVertices == 0 ||
+  D3DRESULT r = DrawPreamble(s, type, primitiveCount);
+  if (r >= 0 && (!vertices || !indices || stride < (uint32_t)s->draw.layout.size || stride > kMaxStride ||
+                 numVertices == 0 ||
+                 (uint64_t)minIndex + numVertices > kMaxVertexIndex ||
                  (indexFormat != D3DFMT_INDEX16 && indexFormat != D3DFMT_INDEX32)))
     r = D3DERR_INVALIDCALL;
   if (r >= 0 && primitiveCount > 0) {

@@ -197,6 +197,12 @@ TEST_F(Device, DrawsThatWouldReadOutsideTheirBuffersAreRefused) {
   const uint16_t bad[3] = {0, 1, 3};
   EXPECT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, bad, D3DFMT_INDEX16, tri, sizeof(Vertex2D)),
             D3DERR_INVALIDCALL);
+  // Counts that no buffer bounds are capped; absurd strides are refused.
+  EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 0x40000000u, tri, sizeof(Vertex2D)), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0xFFFFFFF0u, 0x20, 1, bad, D3DFMT_INDEX16, tri,
+                                        sizeof(Vertex2D)),
+            D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->SetStreamSource(0, vb, 0x80000000u), D3DERR_INVALIDCALL);
   dev->EndScene();
   ib->Release();
   vb->Release();
