@@ -185,16 +185,21 @@ void RefreshPalette(D3D8DeviceImpl* s) {
   s->draw.palette = it == s->palettes.end() ? nullptr : it->second.entries;
 }
 
+// Drops stream 0 and the indices (user-pointer draws leave them so).
+void UnbindStreams(D3D8DeviceImpl* s) {
+  Rebind(s->stream, (IDirect3DVertexBuffer8*)nullptr);
+  Rebind(s->indices, (IDirect3DIndexBuffer8*)nullptr);
+  s->streamStride = s->baseVertex = 0;
+}
+
 void UnbindAll(D3D8DeviceImpl* s) {
   for (uint32_t i = 0; i < D3D8_MAX_STAGES; ++i) {
     Rebind(s->textures[i], (IDirect3DBaseTexture8*)nullptr);
     s->draw.textures[i] = nullptr;
   }
-  Rebind(s->stream, (IDirect3DVertexBuffer8*)nullptr);
-  Rebind(s->indices, (IDirect3DIndexBuffer8*)nullptr);
+  UnbindStreams(s);
   Rebind(s->renderTarget, (IDirect3DSurface8*)nullptr);
   Rebind(s->depth, (IDirect3DSurface8*)nullptr);
-  s->streamStride = s->baseVertex = 0;
   RefreshTarget(s);
 }
 
@@ -364,6 +369,20 @@ D3DRESULT DrawPreamble(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount
 D3DRESULT RunDraw(D3D8DeviceImpl* s) {
   if (s->lostAnswers > 0 || s->notReset) return D3D_OK;  // a lost device draws nothing
   return D3D8Raster_Draw(&s->draw) ? D3D_OK : D3DERR_INVALIDCALL;
+}
+
+// Fills the primitive part of the draw record and runs it.
+D3DRESULT Submit(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount, const uint8_t* vertices,
+                 uint64_t vertexCount, uint32_t stride, const void* indices, int indexSize) {
+  D3D8DrawState& d = s->draw;
+  d.primitiveType = type;
+  d.primitiveCount = (int)primitiveCount;
+  d.vertices = vertices;
+  d.vertexCount = (int)vertexCount;
+  d.stride = (int)stride;
+  d.indices = indices;
+  d.indexSize = indexSize;
+  return RunDraw(s);
 }
 
 // Checks indices [first, first + count) of `data` against [lo, hi).
@@ -652,53 +671,44 @@ D3DRESULT IDirect3DDevice8::CreateTexture(uint32_t width, uint32_t height, uint3
   return r;
 }
 
+// Shared by both buffer kinds: checks, the scripted fault, zeroed storage.
+template <typename Buffer>
+D3DRESULT NewBuffer(IDirect3DDevice8* device, uint32_t length, uint32_t usage, uint32_t pool, bool formatOk,
+                    Buffer** out) {
+  if (!out) return D3DERR_INVALIDCALL;
+  *out = nullptr;
+  if (length == 0 || length > kMaxBufferBytes || pool > D3DPOOL_SYSTEMMEM || !formatOk) return D3DERR_INVALIDCALL;
+  D3DRESULT r = D3D8Test_Fault(D3D8_FAULT_CREATEBUFFER);
+  if (r < 0) return r;
+  Buffer* b = new (std::nothrow) Buffer;
+  if (!b) return D3DERR_OUTOFVIDEOMEMORY;
+  try {
+    b->bytes.assign(length, 0);
+  } catch (...) {
+    delete b;
+    return D3DERR_OUTOFVIDEOMEMORY;
+  }
+  b->Attach(device, pool, usage);
+  *out = b;
+  return D3D_OK;
+}
+
 D3DRESULT IDirect3DDevice8::CreateVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool,
                                                IDirect3DVertexBuffer8** buffer) {
-  D3DRESULT r = D3DERR_INVALIDCALL;
-  if (buffer) *buffer = nullptr;
-  if (buffer && length > 0 && length <= kMaxBufferBytes && pool <= D3DPOOL_SYSTEMMEM &&
-      (r = D3D8Test_Fault(D3D8_FAULT_CREATEBUFFER)) >= 0) {
-    IDirect3DVertexBuffer8* b = new (std::nothrow) IDirect3DVertexBuffer8;
-    r = D3DERR_OUTOFVIDEOMEMORY;
-    if (b) {
-      try {
-        b->bytes.assign(length, 0);
-        b->fvf = fvf;
-        b->Attach(this, pool, usage);
-        *buffer = b;
-        r = D3D_OK;
-      } catch (...) {
-        delete b;
-      }
-    }
-  }
+  D3DRESULT r = NewBuffer(this, length, usage, pool, true, buffer);
+  if (r >= 0) (*buffer)->fvf = fvf;
   D3D8_LOG("CreateVertexBuffer(%u, 0x%x, 0x%x, %u) = 0x%x %s", length, usage, fvf, pool, (uint32_t)r,
-               D3D8Name(buffer ? *buffer : nullptr));
+           D3D8Name(buffer ? *buffer : nullptr));
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::CreateIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool,
                                               IDirect3DIndexBuffer8** buffer) {
-  D3DRESULT r = D3DERR_INVALIDCALL;
-  if (buffer) *buffer = nullptr;
-  if (buffer && length > 0 && length <= kMaxBufferBytes && pool <= D3DPOOL_SYSTEMMEM &&
-      (format == D3DFMT_INDEX16 || format == D3DFMT_INDEX32) && (r = D3D8Test_Fault(D3D8_FAULT_CREATEBUFFER)) >= 0) {
-    IDirect3DIndexBuffer8* b = new (std::nothrow) IDirect3DIndexBuffer8;
-    r = D3DERR_OUTOFVIDEOMEMORY;
-    if (b) {
-      try {
-        b->bytes.assign(length, 0);
-        b->format = format;
-        b->Attach(this, pool, usage);
-        *buffer = b;
-        r = D3D_OK;
-      } catch (...) {
-        delete b;
-      }
-    }
-  }
+  D3DRESULT r =
+      NewBuffer(this, length, usage, pool, format == D3DFMT_INDEX16 || format == D3DFMT_INDEX32, buffer);
+  if (r >= 0) (*buffer)->format = format;
   D3D8_LOG("CreateIndexBuffer(%u, 0x%x, %u, %u) = 0x%x %s", length, usage, format, pool, (uint32_t)r,
-               D3D8Name(buffer ? *buffer : nullptr));
+           D3D8Name(buffer ? *buffer : nullptr));
   return r;
 }
 
@@ -795,27 +805,24 @@ D3DRESULT IDirect3DDevice8::SetRenderTarget(IDirect3DSurface8* target, IDirect3D
   return r;
 }
 
-D3DRESULT IDirect3DDevice8::GetRenderTarget(IDirect3DSurface8** surface) {
+// Hands out a bound surface with one added reference.
+static D3DRESULT HandOut(IDirect3DSurface8* bound, IDirect3DSurface8** surface) {
   if (!surface) return D3DERR_INVALIDCALL;
-  *surface = Impl(this)->renderTarget;
-  D3DRESULT r = D3DERR_NOTFOUND;
-  if (*surface) {
-    (*surface)->AddRef();
-    r = D3D_OK;
-  }
-  D3D8_LOG("GetRenderTarget() = 0x%x %s", (uint32_t)r, D3D8Name(*surface));
+  *surface = bound;
+  if (!bound) return D3DERR_NOTFOUND;
+  bound->AddRef();
+  return D3D_OK;
+}
+
+D3DRESULT IDirect3DDevice8::GetRenderTarget(IDirect3DSurface8** surface) {
+  D3DRESULT r = HandOut(Impl(this)->renderTarget, surface);
+  D3D8_LOG("GetRenderTarget() = 0x%x %s", (uint32_t)r, D3D8Name(surface ? *surface : nullptr));
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::GetDepthStencilSurface(IDirect3DSurface8** surface) {
-  if (!surface) return D3DERR_INVALIDCALL;
-  *surface = Impl(this)->depth;
-  D3DRESULT r = D3DERR_NOTFOUND;
-  if (*surface) {
-    (*surface)->AddRef();
-    r = D3D_OK;
-  }
-  D3D8_LOG("GetDepthStencilSurface() = 0x%x %s", (uint32_t)r, D3D8Name(*surface));
+  D3DRESULT r = HandOut(Impl(this)->depth, surface);
+  D3D8_LOG("GetDepthStencilSurface() = 0x%x %s", (uint32_t)r, D3D8Name(surface ? *surface : nullptr));
   return r;
 }
 
@@ -1172,15 +1179,8 @@ D3DRESULT IDirect3DDevice8::DrawPrimitive(uint32_t type, uint32_t startVertex, u
         (startVertex + needed - 1) * stride + s->draw.layout.size > s->stream->bytes.size()) {
       r = D3DERR_INVALIDCALL;
     } else {
-      D3D8DrawState& d = s->draw;
-      d.primitiveType = type;
-      d.primitiveCount = (int)primitiveCount;
-      d.vertices = s->stream->bytes.data() + startVertex * stride;
-      d.vertexCount = (int)needed;
-      d.stride = (int)stride;
-      d.indices = nullptr;
-      d.indexSize = 0;
-      r = RunDraw(s);
+      r = Submit(s, type, primitiveCount, s->stream->bytes.data() + startVertex * stride, needed, (uint32_t)stride,
+                 nullptr, 0);
     }
   }
   D3D8_LOG("DrawPrimitive(%u, %u, %u) = 0x%x", type, startVertex, primitiveCount, (uint32_t)r);
@@ -1205,15 +1205,8 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitive(uint32_t type, uint32_t minInde
       if (!IndicesInRange(first, indexSize, count, minIndex, (uint64_t)minIndex + numVertices)) {
         r = D3DERR_INVALIDCALL;
       } else {
-        D3D8DrawState& d = s->draw;
-        d.primitiveType = type;
-        d.primitiveCount = (int)primitiveCount;
-        d.vertices = s->stream->bytes.data() + (size_t)s->baseVertex * stride;
-        d.vertexCount = (int)(minIndex + numVertices);
-        d.stride = (int)stride;
-        d.indices = first;
-        d.indexSize = indexSize;
-        r = RunDraw(s);
+        r = Submit(s, type, primitiveCount, s->stream->bytes.data() + (size_t)s->baseVertex * stride,
+                   (uint64_t)minIndex + numVertices, (uint32_t)stride, first, indexSize);
       }
     }
   }
@@ -1228,21 +1221,9 @@ D3DRESULT IDirect3DDevice8::DrawPrimitiveUP(uint32_t type, uint32_t primitiveCou
   D3DRESULT r = DrawPreamble(s, type, primitiveCount);
   if (r >= 0 && (!vertices || stride < (uint32_t)s->draw.layout.size || stride > kMaxStride)) r = D3DERR_INVALIDCALL;
   if (r >= 0 && primitiveCount > 0) {
-    D3D8DrawState& d = s->draw;
-    d.primitiveType = type;
-    d.primitiveCount = (int)primitiveCount;
-    d.vertices = (const uint8_t*)vertices;
-    d.vertexCount = (int)VerticesFor(type, primitiveCount);
-    d.stride = (int)stride;
-    d.indices = nullptr;
-    d.indexSize = 0;
-    r = RunDraw(s);
+    r = Submit(s, type, primitiveCount, (const uint8_t*)vertices, VerticesFor(type, primitiveCount), stride, nullptr, 0);
   }
-  if (r >= 0) {
-    Rebind(s->stream, (IDirect3DVertexBuffer8*)nullptr);
-    Rebind(s->indices, (IDirect3DIndexBuffer8*)nullptr);
-    s->streamStride = s->baseVertex = 0;
-  }
+  if (r >= 0) UnbindStreams(s);
   D3D8_LOG("DrawPrimitiveUP(%u, %u, %u) = 0x%x", type, primitiveCount, stride, (uint32_t)r);
   return r;
 }
@@ -1263,22 +1244,11 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIn
     if (!IndicesInRange(indices, indexSize, count, minIndex, (uint64_t)minIndex + numVertices)) {
       r = D3DERR_INVALIDCALL;
     } else {
-      D3D8DrawState& d = s->draw;
-      d.primitiveType = type;
-      d.primitiveCount = (int)primitiveCount;
-      d.vertices = (const uint8_t*)vertices;
-      d.vertexCount = (int)(minIndex + numVertices);
-      d.stride = (int)stride;
-      d.indices = indices;
-      d.indexSize = indexSize;
-      r = RunDraw(s);
+      r = Submit(s, type, primitiveCount, (const uint8_t*)vertices, (uint64_t)minIndex + numVertices, stride, indices,
+                 indexSize);
     }
   }
-  if (r >= 0) {
-    Rebind(s->stream, (IDirect3DVertexBuffer8*)nullptr);
-    Rebind(s->indices, (IDirect3DIndexBuffer8*)nullptr);
-    s->streamStride = s->baseVertex = 0;
-  }
+  if (r >= 0) UnbindStreams(s);
   D3D8_LOG("DrawIndexedPrimitiveUP(%u, %u, %u, %u, %u, %u) = 0x%x", type, minIndex, numVertices, primitiveCount,
                indexFormat, stride, (uint32_t)r);
   return r;
