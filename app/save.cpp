@@ -97,17 +97,14 @@ int Save_FolderName(const char* saveName, char* buffer) {
   return 1;
 }
 
-int Save_MakeFolder(char letter, const char* fileName, char* outPath, const char* /*title*/) {
-  if (!fileName || !outPath) return 0;
-  char name[SAVE_NAME_MAX];
-  int n = snprintf(name, sizeof name, "%c%s", letter, fileName);
+int Save_MakeFolder(char drive, const char* saveName, char* outPath, const char* /*title*/) {
   char folder[SAVE_FOLDER_MAX];
-  if (n <= 0 || (size_t)n >= sizeof name || !Save_FolderName(name, folder)) return 0;
+  if (!outPath || !Save_FolderName(saveName, folder)) return 0;
   if (!SysFile_CreateFolder("SaveGame")) return 0;
   char path[SAVE_FOLDER_MAX + 10];
   snprintf(path, sizeof path, "SaveGame\\%s", folder);
   if (!SysFile_CreateFolder(path)) return 0;
-  snprintf(outPath, SAVE_PATH_MAX, "%c:\\%s\\", letter, path);
+  snprintf(outPath, SAVE_PATH_MAX, "%c:\\%s\\", drive, path);
   return 1;
 }
 

@@ -32,11 +32,12 @@ int Save_GetCardName(char card, char* buffer, int size);
 // "%.8x-%s" of Name_Hash(name, 0, 1) and the name, upper-cased, into buffer
 // (SAVE_FOLDER_MAX bytes); 0 for a name that is unsafe or too long.
 int Save_FolderName(const char* saveName, char* buffer);
-// Creates "SaveGame" and the folder of the name "%c%s" (letter, fileName), so
-// each card letter has its own folder, and writes "%c:\SaveGame\<folder>\"
-// into outPath (SAVE_PATH_MAX bytes). 1 on success (also when the folder
-// exists); 0 otherwise. The title is not used.
-int Save_MakeFolder(char letter, const char* fileName, char* outPath, const char* title = nullptr);
+// Creates "SaveGame" and the folder of saveName, and writes
+// "%c:\SaveGame\<folder>\" (drive letter) into outPath (SAVE_PATH_MAX
+// bytes). The save screens pass "%c%s" of the slot letter and the file name,
+// the only name that tells the slots apart. 1 on success (also when the
+// folder exists); 0 otherwise. The title is not used.
+int Save_MakeFolder(char drive, const char* saveName, char* outPath, const char* title = nullptr);
 
 // Writes size bytes as the file's whole new content. 1 only when every byte
 // reached the disk; on failure the previous file is left as it was.

@@ -43,11 +43,11 @@ TEST_F(Save, FolderNamesAreTheUpperCasedHashAndName) {
 
 TEST_F(Save, FilesRoundTripInTheSlotsFolder) {
   char path[SAVE_PATH_MAX];
-  ASSERT_EQ(Save_MakeFolder('B', "Save1", path, "title"), 1);
+  ASSERT_EQ(Save_MakeFolder('B', "BSave1", path, "title"), 1);
   char folder[SAVE_FOLDER_MAX];
   Save_FolderName("BSave1", folder);
   EXPECT_EQ(std::string(path), std::string("B:\\SaveGame\\") + folder + "\\");
-  EXPECT_EQ(Save_MakeFolder('B', "Save1", path, nullptr), 1);  // exists: fine
+  EXPECT_EQ(Save_MakeFolder('B', "BSave1", path, nullptr), 1);  // exists: fine
   EXPECT_TRUE(std::filesystem::is_directory(std::string("SaveGame/") + folder));
 
   std::vector<uint8_t> record(1936);
@@ -70,7 +70,7 @@ size_t ShortWrite(const void* data, size_t size, void* file) {
 
 TEST_F(Save, AFailedWriteLeavesTheOldSaveIntact) {
   char path[SAVE_PATH_MAX];
-  ASSERT_EQ(Save_MakeFolder('A', "Slot", path), 1);
+  ASSERT_EQ(Save_MakeFolder('A', "ASlot", path), 1);
   std::string old(1936, 'o');
   ASSERT_EQ(Save_WriteFile(path, "game.sav", old.data(), old.size()), 1);
   g_allowed = 100;
@@ -96,7 +96,7 @@ TEST_F(Save, NamesWithPathCharactersCannotLeaveTheSaveFolder) {
   char path[SAVE_PATH_MAX];
   EXPECT_EQ(Save_MakeFolder('A', "\\..\\..\\evil", path), 0);
   EXPECT_EQ(Save_MakeFolder('A', "x/y", path), 0);
-  EXPECT_EQ(Save_MakeFolder('.', "x", path), 0);
+  EXPECT_EQ(Save_MakeFolder('A', ".x", path), 0);
   ASSERT_EQ(Save_MakeFolder('A', "ok", path), 1);
   const char data[4] = {1, 2, 3, 4};
   for (const char* file : {"..\\escape.sav", "../escape.sav", "c:escape.sav", "", ".."})
@@ -111,8 +111,8 @@ TEST_F(Save, NamesWithPathCharactersCannotLeaveTheSaveFolder) {
 TEST_F(Save, EnumerationListsOnlyFoldersThatRebuildTheirOwnNames) {
   EXPECT_EQ(Save_Enumerate('A', nullptr), -1);  // no SaveGame folder at all
   char path[SAVE_PATH_MAX];
-  ASSERT_EQ(Save_MakeFolder('A', "One", path), 1);
-  ASSERT_EQ(Save_MakeFolder('C', "Two", path), 1);
+  ASSERT_EQ(Save_MakeFolder('A', "AOne", path), 1);
+  ASSERT_EQ(Save_MakeFolder('A', "CTwo", path), 1);
   std::filesystem::create_directories("SaveGame/12345678-RENAMED");
   std::filesystem::create_directories("SaveGame/short");
   WriteDisk("SaveGame/stray.txt", "x");
