@@ -69,6 +69,15 @@ int BroadPhase_FindPairs(BroadPhase* bp) {
   // Rebuild the order when slots came or went or the axis changed; else it is
   // nearly sorted and an insertion sort costs about one pass.
   if (bp->orderDirty || axis != bp->axis) {
+    if (bp->orderDirty) {
+      // Ranks of the ids, for ordering the pairs by a counting sort.
+      bp->order.Clear();
+      for (int i = 0; i < n; ++i)
+        if (px[i].primitive) bp->order.Push(i);
+      std::sort(bp->order.begin(), bp->order.end(), [px](int32_t a, int32_t b) { return px[a].id < px[b].id; });
+      if (!bp->rank.Resize(n)) return 0;
+      for (int i = 0; i < bp->order.Count(); ++i) bp->rank[bp->order[i]] = i;
+    }
     bp->order.Clear();
     for (int i = 0; i < n; ++i)
       if (px[i].primitive) bp->order.Push(i);
@@ -96,24 +105,58 @@ int BroadPhase_FindPairs(BroadPhase* bp) {
   }
 
   int ax1 = (axis + 1) % 3, ax2 = (axis + 2) % 3;
+  if (!bp->sweep.Resize(finite)) return 0;
+  BroadPhaseSweepEntry* sw = bp->sweep.Data();
   for (int i = 0; i < finite; ++i) {
-    const BroadPhaseProxy& a = px[ord[i]];
-    float maxA = Vec3_Get(a.box.max, axis);
+    const BroadPhaseProxy& p = px[ord[i]];
+    sw[i] = {Vec3_Get(p.box.min, axis), Vec3_Get(p.box.max, axis), Vec3_Get(p.box.min, ax1),
+             Vec3_Get(p.box.max, ax1), Vec3_Get(p.box.min, ax2), Vec3_Get(p.box.max, ax2), ord[i], p.id};
+  }
+  bp->found.Clear();
+  bp->foundRank.Clear();
+  for (int i = 0; i < finite; ++i) {
+    const BroadPhaseSweepEntry a = sw[i];
     for (int j = i + 1; j < finite; ++j) {
-      const BroadPhaseProxy& b = px[ord[j]];
-      if (Vec3_Get(b.box.min, axis) > maxA) break;
-      if (Vec3_Get(a.box.min, ax1) > Vec3_Get(b.box.max, ax1) || Vec3_Get(b.box.min, ax1) > Vec3_Get(a.box.max, ax1) ||
-          Vec3_Get(a.box.min, ax2) > Vec3_Get(b.box.max, ax2) || Vec3_Get(b.box.min, ax2) > Vec3_Get(a.box.max, ax2))
-        continue;
-      BroadPhasePair pair;
-      if (a.id < b.id)
-        pair = {(uint64_t(a.id) << 32) | b.id, a.primitive, b.primitive};
-      else
-        pair = {(uint64_t(b.id) << 32) | a.id, b.primitive, a.primitive};
-      if (!bp->pairs.Push(pair)) return bp->pairs.Count();
+      const BroadPhaseSweepEntry& b = sw[j];
+      if (b.minA > a.maxA) break;
+      if (a.min1 > b.max1 || b.min1 > a.max1 || a.min2 > b.max2 || b.min2 > a.max2) continue;
+      bool aLow = a.id < b.id;
+      const BroadPhaseSweepEntry& lo = aLow ? a : b;
+      const BroadPhaseSweepEntry& hi = aLow ? b : a;
+      if (!bp->found.Push({(uint64_t(lo.id) << 32) | hi.id, px[lo.slot].primitive, px[hi.slot].primitive}) ||
+          !bp->foundRank.Push(bp->rank[lo.slot]))
+        return 0;
     }
   }
-  std::sort(bp->pairs.begin(), bp->pairs.end(),
-            [](const BroadPhasePair& x, const BroadPhasePair& y) { return x.key < y.key; });
-  return bp->pairs.Count();
+
+  // Counting sort by the lower id's rank, then each (small) bucket by key.
+  int found = bp->found.Count();
+  int liveCount = bp->order.Count();
+  if (!bp->buckets.Resize(liveCount + 1) || !bp->pairs.Resize(found)) return 0;
+  int32_t* bucket = bp->buckets.Data();
+  for (int i = 0; i <= liveCount; ++i) bucket[i] = 0;
+  for (int i = 0; i < found; ++i) ++bucket[bp->foundRank[i] + 1];
+  for (int i = 0; i < liveCount; ++i) bucket[i + 1] += bucket[i];
+  for (int i = 0; i < found; ++i) bp->pairs[bucket[bp->foundRank[i]]++] = bp->found[i];
+  BroadPhasePair* out = bp->pairs.Data();
+  for (int b = 0, start = 0; b < liveCount; ++b) {
+    int end = bucket[b];
+    if (end - start > 16) {
+      // A big proxy (a level mesh) pairs with everything: sort its bucket properly.
+      std::sort(out + start, out + end, [](const BroadPhasePair& x, const BroadPhasePair& y) { return x.key < y.key; });
+      start = end;
+      continue;
+    }
+    for (int i = start + 1; i < end; ++i) {
+      BroadPhasePair v = out[i];
+      int j = i - 1;
+      while (j >= start && out[j].key > v.key) {
+        out[j + 1] = out[j];
+        --j;
+      }
+      out[j + 1] = v;
+    }
+    start = end;
+  }
+  return found;
 }

@@ -29,11 +29,26 @@ struct BroadPhasePair {
   CollisionPrimitive* b;
 };
 
+// A proxy's box packed in sweep order: the sweep reads memory in sequence.
+struct BroadPhaseSweepEntry {
+  float minA, maxA;  // along the sweep axis
+  float min1, max1;  // along the next axis
+  float min2, max2;  // along the last axis
+  int32_t slot;
+  uint32_t id;
+};
+
 class BroadPhase {
 public:
   PhysArray<BroadPhaseProxy, PHYS_MEM_BROADPHASE> proxies;
   PhysArray<int32_t, PHYS_MEM_BROADPHASE> order;  // live, finite slots sorted along `axis`
   PhysArray<BroadPhasePair, PHYS_MEM_BROADPHASE> pairs;  // result of the last FindPairs
+  // Scratch of FindPairs, kept between calls so that a step allocates nothing.
+  PhysArray<BroadPhaseSweepEntry, PHYS_MEM_BROADPHASE> sweep;
+  PhysArray<int32_t, PHYS_MEM_BROADPHASE> rank;     // per slot: rank of its id among live proxies
+  PhysArray<int32_t, PHYS_MEM_BROADPHASE> buckets;  // pairs per lower-id rank, then offsets
+  PhysArray<BroadPhasePair, PHYS_MEM_BROADPHASE> found;
+  PhysArray<int32_t, PHYS_MEM_BROADPHASE> foundRank;
   int32_t freeList = -1;
   int axis = 0;
   int quarantined = 0;  // live proxies left out of the last sweep for non-finite boxes

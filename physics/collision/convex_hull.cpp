@@ -207,6 +207,8 @@ ConvexHull* ConvexHull_Build(const float* points, int count, const float params[
     if (j < sides.size() && (sides[j] >> 20) == key) e.f1 = uint16_t(sides[j] & 0xFFFFF);
     while (j < sides.size() && (sides[j] >> 20) == key) ++j;
     hull->edges.Push(e);
+    Vec3 na = hull->faces[e.f0].normal, nb = hull->faces[e.f1].normal;
+    hull->edgeArcs.Push(HullEdgeArc{na, nb, Vec3_Cross(nb, na)});
     i = j;
   }
 

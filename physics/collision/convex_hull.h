@@ -24,6 +24,13 @@ struct HullEdge {
   uint16_t f0, f1;  // the two faces that share the edge
 };
 
+// The arc an edge spans on the Gauss map: its two face normals, and their
+// cross product, used to prune edge pairs in the separating-axis test.
+struct HullEdgeArc {
+  Vec3 a, b;  // normals of faces f0 and f1
+  Vec3 bxa;   // b x a
+};
+
 class ConvexHull : public CollisionShape {
 public:
   ConvexHull() : CollisionShape(COLLISION_SHAPE_CONVEX) {}
@@ -32,6 +39,7 @@ public:
   PhysArray<HullFace, PHYS_MEM_SHAPE> faces;
   PhysArray<uint16_t, PHYS_MEM_SHAPE> faceVertices;
   PhysArray<HullEdge, PHYS_MEM_SHAPE> edges;
+  PhysArray<HullEdgeArc, PHYS_MEM_SHAPE> edgeArcs;  // one per edge
   Vec3 centroid{};      // centre of volume
   float volume = 0;
   Mat3 unitInertia{};   // inertia about the centroid for a mass of 1

@@ -148,33 +148,29 @@ int Reduce(const CandidateSet& set, ContactManifold* out) {
 
 // ---- Gauss-map pruning for edge-edge axes --------------------------------
 
-// Whether the arcs (a, b) of A's edge and (c, d) of B's edge (B's normals
-// already negated) cross on the unit sphere: then the edge pair spans a face
-// of the Minkowski difference and its cross product is a candidate axis.
-bool IsMinkowskiFace(Vec3 a, Vec3 b, Vec3 c, Vec3 d) {
-  Vec3 bxa = Vec3_Cross(b, a), dxc = Vec3_Cross(d, c);
-  float cba = Vec3_Dot(c, bxa), dba = Vec3_Dot(d, bxa);
-  float adc = Vec3_Dot(a, dxc), bdc = Vec3_Dot(b, dxc);
-  return cba * dba < 0.0f && adc * bdc < 0.0f && cba * bdc > 0.0f;
-}
-
-// ---- Hull against a convex polytope (another hull or a triangle) ----------
+// An edge of the other polytope, in the working space, with the arc its two
+// faces span on the Gauss map (normals negated: the Minkowski difference
+// A - B). A triangle's edge spans a half circle and is entered as two
+// quarter arcs.
+struct EdgeArc {
+  Vec3 p, dir;  // edge start and p -> end
+  Vec3 c, d;    // arc ends (negated face normals)
+  Vec3 dxc;     // d x c
+  int32_t edge;      // edge index (hull edge or triangle side)
+  int32_t unpaired;  // 1: no second face known, test without pruning
+};
 
 // The other side of a hull test, expressed in the hull's local space.
 struct Polytope {
-  // Vertices (already in the working space).
-  const Vec3* verts;
+  const Vec3* verts;  // working space
   int vertCount;
-  // Faces: for a hull, all of them; for a triangle, its one front face.
+  const Vec3* faceN;  // face normals (working space); a triangle has one, its front
+  const float* faceD; // plane offsets
   int faceCount;
-  const HullFace* faces;     // hull faces in the polytope's own space (null for a triangle)
+  const HullFace* faces;  // hull faces for incident polygons (null for a triangle)
   const uint16_t* faceVerts;
-  Mat3 rot;                  // own space -> working space (hulls)
-  Vec3 triNormal;            // triangle: front normal in working space
-  // Edges.
-  int edgeCount;
-  const HullEdge* edges;     // hull edges (null for a triangle)
-  Vec3 centroid;             // working space
+  const EdgeArc* arcs;
+  int arcCount;
   bool triangle;
 };
 
@@ -182,27 +178,23 @@ struct SatResult {
   float separation;
   int kind;  // 0 face of A, 1 face of B, 2 edge pair
   int index;  // face index, or edge A index
-  int index2; // edge B index
-  Vec3 axis;  // working space, from A towards B (edge pairs)
+  int index2; // arc index of B
+  Vec3 axis;  // working space: face normal, or from A towards B (edge pairs)
 };
 
-float SupportMin(const Vec3* v, int n, Vec3 dir, int* which) {
+float SupportMin(const Vec3* v, int n, Vec3 dir) {
   float best = Vec3_Dot(v[0], dir);
-  int w = 0;
   for (int i = 1; i < n; ++i) {
     float d = Vec3_Dot(v[i], dir);
-    if (d < best) { best = d; w = i; }
+    if (d < best) best = d;
   }
-  if (which) *which = w;
   return best;
 }
 
-Vec3 FaceNormalB(const Polytope& B, int f) {
-  return B.triangle ? B.triNormal : Mat3_Mul(B.rot, B.faces[f].normal);
-}
-
 // Separating-axis test of hull A (local space = working space) against B.
-// Returns false as soon as an axis separates by more than margin.
+// Returns false as soon as an axis separates by more than margin. Edge pairs
+// are pruned on the Gauss map: only pairs whose arcs cross span a face of
+// the Minkowski difference and can give the axis of least penetration.
 bool Sat(const ConvexHull* A, const Polytope& B, float margin, SatResult* faceA, SatResult* faceB,
          SatResult* edge) {
   const Vec3* av = A->vertices.Data();
@@ -210,48 +202,37 @@ bool Sat(const ConvexHull* A, const Polytope& B, float margin, SatResult* faceA,
   faceA->separation = -3.4e38f;
   for (int f = 0; f < A->faces.Count(); ++f) {
     const HullFace& face = A->faces[f];
-    float s = SupportMin(B.verts, B.vertCount, face.normal, nullptr) - face.offset;
+    float s = SupportMin(B.verts, B.vertCount, face.normal) - face.offset;
     if (s > faceA->separation) *faceA = {s, 0, f, 0, face.normal};
     if (s > margin) return false;
   }
   faceB->separation = -3.4e38f;
   for (int f = 0; f < B.faceCount; ++f) {
-    Vec3 n = FaceNormalB(B, f);
-    float offset = B.triangle ? Vec3_Dot(n, B.verts[0]) : Vec3_Dot(n, B.verts[B.faceVerts[B.faces[f].first]]);
-    float s = SupportMin(av, an, n, nullptr) - offset;
-    if (s > faceB->separation) *faceB = {s, 1, f, 0, n};
+    float s = SupportMin(av, an, B.faceN[f]) - B.faceD[f];
+    if (s > faceB->separation) *faceB = {s, 1, f, 0, B.faceN[f]};
     if (s > margin) return false;
   }
   edge->separation = -3.4e38f;
-  int bEdges = B.triangle ? 3 : B.edgeCount;
+  const HullEdgeArc* aArcs = A->edgeArcs.Data();
   for (int i = 0; i < A->edges.Count(); ++i) {
     const HullEdge& ea = A->edges[i];
+    const HullEdgeArc& arc = aArcs[i];
     Vec3 pa = av[ea.v0], da = av[ea.v1] - av[ea.v0];
-    Vec3 na0 = A->faces[ea.f0].normal, na1 = A->faces[ea.f1].normal;
-    for (int j = 0; j < bEdges; ++j) {
-      Vec3 pb, db;
-      bool prune;
-      if (B.triangle) {
-        pb = B.verts[j];
-        db = B.verts[(j + 1) % 3] - pb;
-        // A flat face's edge spans the half circle from n through the outward
-        // edge normal m to -n; negated for the Minkowski difference.
-        Vec3 m = Vec3_Normalize(Vec3_Cross(db, B.triNormal));
-        prune = !IsMinkowskiFace(na0, na1, -B.triNormal, -m) && !IsMinkowskiFace(na0, na1, -m, B.triNormal);
-      } else {
-        const HullEdge& eb = B.edges[j];
-        pb = B.verts[eb.v0];
-        db = B.verts[eb.v1] - pb;
-        Vec3 nb0 = Mat3_Mul(B.rot, B.faces[eb.f0].normal), nb1 = Mat3_Mul(B.rot, B.faces[eb.f1].normal);
-        prune = (ea.f0 != ea.f1 && eb.f0 != eb.f1) && !IsMinkowskiFace(na0, na1, -nb0, -nb1);
+    bool unpairedA = ea.f0 == ea.f1;
+    for (int j = 0; j < B.arcCount; ++j) {
+      const EdgeArc& eb = B.arcs[j];
+      if (!unpairedA && !eb.unpaired) {
+        float cba = Vec3_Dot(eb.c, arc.bxa), dba = Vec3_Dot(eb.d, arc.bxa);
+        if (cba * dba >= 0.0f) continue;
+        float adc = Vec3_Dot(arc.a, eb.dxc), bdc = Vec3_Dot(arc.b, eb.dxc);
+        if (adc * bdc >= 0.0f || cba * bdc <= 0.0f) continue;
       }
-      if (prune) continue;
-      Vec3 axis = Vec3_Cross(da, db);
-      float len = Vec3_Length(axis);
-      if (len < 1e-5f * Vec3_Length(da) * Vec3_Length(db)) continue;  // parallel edges
-      axis = axis * (1.0f / len);
+      Vec3 axis = Vec3_Cross(da, eb.dir);
+      float len2 = Vec3_LengthSq(axis);
+      if (len2 < 1e-10f * Vec3_LengthSq(da) * Vec3_LengthSq(eb.dir)) continue;  // parallel edges
+      axis = axis * (1.0f / std::sqrt(len2));
       if (Vec3_Dot(axis, pa - A->centroid) < 0.0f) axis = -axis;
-      float s = Vec3_Dot(axis, pb - pa);
+      float s = Vec3_Dot(axis, eb.p - pa);
       if (s > edge->separation) *edge = {s, 2, i, j, axis};
       if (s > margin) return false;
     }
@@ -259,55 +240,25 @@ bool Sat(const ConvexHull* A, const Polytope& B, float margin, SatResult* faceA,
   return true;
 }
 
-// Builds the candidates of a hull (A, working space = A's local space, frame
-// `toWorld`) against polytope B. `swap` tells that the caller's primitive a
-// is B (the normal is then flipped so that it points from the caller's b to
-// its a). Returns false when separated by more than margin.
-bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld, float margin, bool swap,
-                  uint32_t featureSalt, CandidateSet* set) {
-  SatResult fa{}, fb{}, ed{};
-  if (!Sat(A, B, margin, &fa, &fb, &ed)) return false;
-  const Vec3* av = A->vertices.Data();
-  float bestFace = fa.separation;
-  bool useB = false;
-  if (B.triangle) {
-    // Meshes: resolve along the triangle's normal unless clearly wrong, so
-    // that bodies slide over internal edges without catching.
-    useB = fb.separation >= fa.separation - 0.02f;
-  } else {
-    useB = fb.separation > fa.separation + kFaceTolerance;
-  }
-  if (useB) bestFace = fb.separation;
-  if (ed.separation > bestFace + kEdgeTolerance && !(B.triangle && useB && fb.separation > -0.02f)) {
-    // Edge-edge: one point, the closest points of the two edges.
-    const HullEdge& ea = A->edges[ed.index];
-    Vec3 pb, qb;
-    if (B.triangle) {
-      pb = B.verts[ed.index2];
-      qb = B.verts[(ed.index2 + 1) % 3];
-    } else {
-      pb = B.verts[B.edges[ed.index2].v0];
-      qb = B.verts[B.edges[ed.index2].v1];
-    }
-    Vec3 ca, cb;
-    Geometry_ClosestSegmentSegment(av[ea.v0], av[ea.v1], pb, qb, &ca, &cb);
-    Vec3 n = Mat3_Mul(toWorld.rot, -ed.axis);  // from B towards A
-    Vec3 onA = Frame3_Apply(toWorld, ca), onB = Frame3_Apply(toWorld, cb);
-    Candidate c;
-    c.depth = -ed.separation;
-    c.feature = featureSalt ^ (0x80000000u | (uint32_t(ed.index) << 12) | uint32_t(ed.index2));
-    c.faceOfB = false;
-    if (swap) {
-      c.normal = -n;
-      c.position = onA;
-    } else {
-      c.normal = n;
-      c.position = onB;
-    }
-    set->Add(c);
-    return true;
-  }
+// Adds a contact found in a hull test, in the caller's terms: with `swap`
+// the caller's a is the test's B, so the normal turns and the point moves to
+// the other surface.
+void AddContact(CandidateSet* set, Vec3 onA, Vec3 onB, Vec3 normalBA, float depth, uint32_t feature,
+                bool faceOfB, bool swap) {
+  Candidate c;
+  c.depth = depth;
+  c.feature = feature;
+  c.faceOfB = faceOfB;
+  c.normal = swap ? -normalBA : normalBA;
+  c.position = swap ? onA : onB;
+  set->Add(c);
+}
 
+// Face contact: clips the incident face (of the other side) against the
+// reference face (of A, or of B when useB) and adds the points within margin.
+void FaceContact(const ConvexHull* A, const Polytope& B, bool useB, int refFace, const Frame3& toWorld,
+                 float margin, bool swap, uint32_t featureSalt, CandidateSet* set) {
+  const Vec3* av = A->vertices.Data();
   Vec3 refPoly[kMaxClip];
   int refCount = 0;
   ClipVertex incident[kMaxClip];
@@ -316,7 +267,7 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
   float refD;
   if (!useB) {
     // Reference face on A; incident face of B most against its normal.
-    const HullFace& rf = A->faces[fa.index];
+    const HullFace& rf = A->faces[refFace];
     refN = rf.normal;
     refD = rf.offset;
     for (int k = 0; k < rf.count && k < kMaxClip; ++k) refPoly[refCount++] = av[A->faceVertices[rf.first + k]];
@@ -326,7 +277,7 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
       int inc = 0;
       float most = 3.4e38f;
       for (int f = 0; f < B.faceCount; ++f) {
-        float d = Vec3_Dot(FaceNormalB(B, f), refN);
+        float d = Vec3_Dot(B.faceN[f], refN);
         if (d < most) { most = d; inc = f; }
       }
       const HullFace& iff = B.faces[inc];
@@ -335,14 +286,13 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
     }
   } else {
     // Reference face on B; incident face of A.
-    refN = fb.axis;
+    refN = B.faceN[refFace];
+    refD = B.faceD[refFace];
     if (B.triangle) {
       for (int k = 0; k < 3; ++k) refPoly[refCount++] = B.verts[k];
-      refD = Vec3_Dot(refN, B.verts[0]);
     } else {
-      const HullFace& rf = B.faces[fb.index];
+      const HullFace& rf = B.faces[refFace];
       for (int k = 0; k < rf.count && k < kMaxClip; ++k) refPoly[refCount++] = B.verts[B.faceVerts[rf.first + k]];
-      refD = Vec3_Dot(refN, refPoly[0]);
     }
     int inc = 0;
     float most = 3.4e38f;
@@ -357,29 +307,48 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
   ClipVertex clipped[kMaxClip];
   float sep[kMaxClip];
   int m = ClipAgainstReference(refPoly, refCount, refN, refD, incident, incCount, margin, clipped, sep);
-  uint32_t refTag = (useB ? 0x40000000u : 0u) | (uint32_t(useB ? fb.index : fa.index) << 20);
+  uint32_t refTag = (useB ? 0x40000000u : 0u) | (uint32_t(refFace) << 20);
+  Vec3 nRef = Mat3_Mul(toWorld.rot, refN);
+  Vec3 nBA = useB ? nRef : -nRef;  // from B towards A
   for (int k = 0; k < m; ++k) {
     Vec3 x = clipped[k].p;
-    Candidate c;
-    c.depth = -sep[k];
-    c.feature = featureSalt ^ (refTag | (clipped[k].id & 0xFFFFF));
     Vec3 onIncident = Frame3_Apply(toWorld, x);
     Vec3 onReference = Frame3_Apply(toWorld, x - refN * sep[k]);
-    Vec3 nRef = Mat3_Mul(toWorld.rot, refN);
-    // Normal from B towards A in the test's terms.
-    Vec3 nBA = useB ? nRef : -nRef;
-    Vec3 onB = useB ? onReference : onIncident;
-    Vec3 onA = useB ? onIncident : onReference;
-    c.faceOfB = useB;
-    if (swap) {
-      c.normal = -nBA;
-      c.position = onA;
-    } else {
-      c.normal = nBA;
-      c.position = onB;
-    }
-    set->Add(c);
+    AddContact(set, useB ? onIncident : onReference, useB ? onReference : onIncident, nBA, -sep[k],
+               featureSalt ^ (refTag | (clipped[k].id & 0xFFFFF)), useB, swap);
   }
+}
+
+// Builds the candidates of a hull (A, working space = A's local space, frame
+// `toWorld`) against polytope B by the separating-axis test. `swap` tells
+// that the caller's primitive a is B. Returns false when separated by more
+// than margin.
+bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld, float margin, bool swap,
+                  uint32_t featureSalt, CandidateSet* set) {
+  SatResult fa{}, fb{}, ed{};
+  if (!Sat(A, B, margin, &fa, &fb, &ed)) return false;
+  const Vec3* av = A->vertices.Data();
+  bool useB;
+  if (B.triangle) {
+    // Meshes: resolve along the triangle's normal unless clearly wrong, so
+    // that bodies slide over internal edges without catching.
+    useB = fb.separation >= fa.separation - 0.02f;
+  } else {
+    useB = fb.separation > fa.separation + kFaceTolerance;
+  }
+  float bestFace = useB ? fb.separation : fa.separation;
+  if (ed.separation > bestFace + kEdgeTolerance && !(B.triangle && useB && fb.separation > -0.02f)) {
+    // Edge-edge: one point, the closest points of the two edges.
+    const HullEdge& ea = A->edges[ed.index];
+    const EdgeArc& eb = B.arcs[ed.index2];
+    Vec3 ca, cb;
+    Geometry_ClosestSegmentSegment(av[ea.v0], av[ea.v1], eb.p, eb.p + eb.dir, &ca, &cb);
+    AddContact(set, Frame3_Apply(toWorld, ca), Frame3_Apply(toWorld, cb), Mat3_Mul(toWorld.rot, -ed.axis),
+               -ed.separation, featureSalt ^ (0x80000000u | (uint32_t(ed.index) << 12) | uint32_t(eb.edge)), false,
+               swap);
+    return true;
+  }
+  FaceContact(A, B, useB, useB ? fb.index : fa.index, toWorld, margin, swap, featureSalt, set);
   return true;
 }
 
@@ -516,33 +485,62 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
   GjkResult g;
   Gjk_Distance(ga, gb, &g);
   if (!g.overlap && g.distance > margin) return 0;
-  // Separating axes and clipping in A's local space.
+  // Separating axes and clipping in A's local space: B's vertices, face
+  // planes and edge arcs are moved there once.
   Frame3 rel = Frame3_InverseTimes(a->world, b->world);
-  Vec3 bverts[256];
+  int bn = hb->vertices.Count(), bf = hb->faces.Count(), be = hb->edges.Count();
+  size_t bytes = sizeof(Vec3) * size_t(bn + bf) + sizeof(float) * size_t(bf) + sizeof(EdgeArc) * size_t(be);
+  alignas(16) unsigned char local[16384];
+  void* block = bytes <= sizeof local ? local : Physics_Allocate(bytes, PHYS_MEM_CONTACT);
+  if (!block) return 0;
+  EdgeArc* arcs = static_cast<EdgeArc*>(block);
+  Vec3* verts = reinterpret_cast<Vec3*>(arcs + be);
+  Vec3* faceN = verts + bn;
+  float* faceD = reinterpret_cast<float*>(faceN + bf);
   const Vec3* bv = hb->vertices.Data();
-  int bn = hb->vertices.Count();
-  Vec3* heap = nullptr;
-  Vec3* work = bverts;
-  if (bn > 256) {
-    heap = static_cast<Vec3*>(Physics_Allocate(sizeof(Vec3) * size_t(bn), PHYS_MEM_CONTACT));
-    if (!heap) return 0;
-    work = heap;
+  for (int i = 0; i < bn; ++i) verts[i] = Frame3_Apply(rel, bv[i]);
+  for (int f = 0; f < bf; ++f) {
+    faceN[f] = Mat3_Mul(rel.rot, hb->faces[f].normal);
+    faceD[f] = hb->faces[f].offset + Vec3_Dot(faceN[f], rel.pos);
   }
-  for (int i = 0; i < bn; ++i) work[i] = Frame3_Apply(rel, bv[i]);
-  Polytope B{};
-  B.verts = work;
-  B.vertCount = bn;
-  B.faceCount = hb->faces.Count();
-  B.faces = hb->faces.Data();
-  B.faceVerts = hb->faceVertices.Data();
-  B.rot = rel.rot;
-  B.edgeCount = hb->edges.Count();
-  B.edges = hb->edges.Data();
-  B.centroid = Frame3_Apply(rel, hb->centroid);
-  B.triangle = false;
+  for (int e = 0; e < be; ++e) {
+    const HullEdge& he = hb->edges[e];
+    EdgeArc& arc = arcs[e];
+    arc.p = verts[he.v0];
+    arc.dir = verts[he.v1] - verts[he.v0];
+    arc.c = -faceN[he.f0];
+    arc.d = -faceN[he.f1];
+    arc.dxc = Vec3_Cross(arc.d, arc.c);
+    arc.edge = e;
+    arc.unpaired = he.f0 == he.f1;
+  }
+  Polytope B{verts, bn, faceN, faceD, bf, hb->faces.Data(), hb->faceVertices.Data(), arcs, be, false};
   CandidateSet set;
-  HullPolytope(ha, B, a->world, margin, false, 0, &set);
-  Physics_FreeSized(heap, sizeof(Vec3) * size_t(bn), PHYS_MEM_CONTACT);
+  if (!g.overlap && g.distance > 1e-4f) {
+    // Apart within the margin: GJK's closest points give the normal, so the
+    // separating-axis search is not needed. The reference face is the one
+    // most aligned with that normal; if clipping keeps nothing (a corner or
+    // an edge is nearest), the closest points themselves are the contact.
+    Vec3 nBA = (g.pointA - g.pointB) * (1.0f / g.distance);
+    Vec3 toB = Frame3_RotateInv(a->world, -nBA);
+    int fa = 0, fb = 0;
+    float da = -2.0f, db = -2.0f;
+    for (int f = 0; f < ha->faces.Count(); ++f) {
+      float d = Vec3_Dot(ha->faces[f].normal, toB);
+      if (d > da) { da = d; fa = f; }
+    }
+    for (int f = 0; f < bf; ++f) {
+      float d = -Vec3_Dot(faceN[f], toB);
+      if (d > db) { db = d; fb = f; }
+    }
+    bool useB = db > da + 1e-3f;
+    FaceContact(ha, B, useB, useB ? fb : fa, a->world, margin, false, 0, &set);
+    if (set.count == 0)
+      AddContact(&set, g.pointA, g.pointB, nBA, -g.distance, 0xC0000000u, false, false);
+  } else {
+    HullPolytope(ha, B, a->world, margin, false, 0, &set);
+  }
+  if (block != local) Physics_FreeSized(block, bytes, PHYS_MEM_CONTACT);
   return Reduce(set, out);
 }
 
@@ -561,14 +559,19 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
     Vec3 n = Mat3_Mul(meshInHull.rot, t.normal);
     // Two-sided: the front is the side of the hull's centre.
     if (Vec3_Dot(n, centroid - v[0]) < 0.0f) n = -n;
-    Polytope B{};
-    B.verts = v;
-    B.vertCount = 3;
-    B.faceCount = 1;
-    B.triNormal = n;
-    B.edgeCount = 3;
-    B.centroid = (v[0] + v[1] + v[2]) * (1.0f / 3.0f);
-    B.triangle = true;
+    float d = Vec3_Dot(n, v[0]);
+    // Each side spans the half circle from n through its outward normal m to
+    // -n; negated for the difference, and cut in two quarter arcs.
+    EdgeArc arcs[6];
+    for (int e = 0; e < 3; ++e) {
+      Vec3 dir = v[(e + 1) % 3] - v[e];
+      Vec3 m = Vec3_Cross(dir, n);
+      if (Vec3_Dot(m, v[(e + 2) % 3] - v[e]) > 0.0f) m = -m;
+      m = Vec3_Normalize(m);
+      arcs[2 * e] = {v[e], dir, -n, -m, Vec3_Cross(-m, -n), e, 0};
+      arcs[2 * e + 1] = {v[e], dir, -m, n, Vec3_Cross(n, -m), e, 0};
+    }
+    Polytope B{v, 3, &n, &d, 1, nullptr, nullptr, arcs, 6, true};
     HullPolytope(hull, B, h->world, margin, hullIsB, t.index * 2654435761u, &set);
   });
   // Drop edge contacts lying flat in the plane of a triangle-face contact.

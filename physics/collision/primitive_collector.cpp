@@ -2,6 +2,7 @@
 
 #include "physics/collision/collision_detection.h"
 #include "physics/collision/collision_primitive.h"
+#include "physics/dynamics/simulation.h"
 
 PrimitiveCollector::~PrimitiveCollector() {
   for (CollisionPrimitive* p : primitives) PhysObject_RemoveDependent(p, this);
@@ -52,6 +53,11 @@ void PrimitiveCollector_GatherDetection(PrimitiveCollector* c, CollisionDetectio
   if (!c || !cd) return;
   for (CollisionBody* body : cd->bodies)
     for (CollisionPrimitive* p : body->primitives) PrimitiveCollector_Add(c, p);
+}
+
+void PrimitiveCollector_GatherAll(PrimitiveCollector* c, Simulation* sim, int flags) {
+  (void)flags;
+  if (sim) PrimitiveCollector_GatherDetection(c, Simulation_GetCollisionDetection(sim));
 }
 
 bool PrimitiveCollector_SkipDefault(const PrimitiveCollector*, const CollisionPrimitive*) { return false; }

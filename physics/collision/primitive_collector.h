@@ -36,6 +36,9 @@ int PrimitiveCollector_Add(PrimitiveCollector* c, CollisionPrimitive* primitive)
 int PrimitiveCollector_Remove(PrimitiveCollector* c, CollisionPrimitive* primitive);
 // Adds every primitive of every body in the detection holder.
 void PrimitiveCollector_GatherDetection(PrimitiveCollector* c, CollisionDetection* cd);
+// Adds every primitive of the simulation (the bodies of its detection
+// holder); `flags` is reserved and must be 0.
+void PrimitiveCollector_GatherAll(PrimitiveCollector* c, Simulation* sim, int flags);
 // The skip test of collectors that do not override it: false.
 bool PrimitiveCollector_SkipDefault(const PrimitiveCollector* c, const CollisionPrimitive* primitive);
 // Walks the primitives (skipping what Skip asks to) with each one's ray test;

@@ -63,6 +63,12 @@ TEST(NarrowPhase, HullPairsReportGapsWithinTheMarginOnlyAndEdgeCrossings) {
   ASSERT_EQ(NarrowPhase_Collide(a, b, 0.1f, &m), 1);
   ExpectNear(m.points[0].normal, V3(0, 1, 0), 1e-3f);
   EXPECT_NEAR(m.points[0].depth, 1.41421f - 1.404f, 1e-3f);
+  // The same edges just apart: one point at the gap, from the closest points.
+  CollisionBody_Place(&upper, Pose(0, 1.45f, 0, edgeDown));
+  ASSERT_EQ(NarrowPhase_Collide(a, b, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(0, 1, 0), 1e-3f);
+  EXPECT_NEAR(m.points[0].depth, 1.41421f - 1.45f, 1e-3f);
+  ExpectNear(m.points[0].position, V3(0, 0.70711f, 0), 1e-3f);
 }
 
 TEST(NarrowPhase, SphereAgainstHullUsesNearestFeature) {
