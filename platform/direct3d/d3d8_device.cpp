@@ -3,12 +3,13 @@
 // calls, which validate everything they will read and hand the draw record
 // to the rasteriser.
 
+#include "platform/direct3d/d3d8_device.h"
+
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <new>
 
-#include "platform/direct3d/d3d8.h"
 #include "platform/direct3d/d3d8_internal.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_raster.h"

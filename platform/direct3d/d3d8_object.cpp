@@ -1,11 +1,12 @@
 // The Direct3D object of the stand-in: one adapter, its modes, format checks,
 // capabilities, and device creation.
 
+#include "platform/direct3d/d3d8_object.h"
+
 #include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "platform/direct3d/d3d8.h"
 #include "platform/direct3d/d3d8_internal.h"
 #include "platform/direct3d/d3d8_test.h"
 

@@ -1,11 +1,12 @@
 // Resources of the Direct3D 8 stand-in: reference counting, surfaces,
 // textures with their mip chains, vertex and index buffers, swap chains.
 
+#include "platform/direct3d/d3d8_resource.h"
+
 #include <cstdio>
 #include <cstring>
 #include <new>
 
-#include "platform/direct3d/d3d8.h"
 #include "platform/direct3d/d3d8_internal.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"

@@ -1,4 +1,4 @@
-#include "platform/direct3d/d3d8.h"
+#include "platform/direct3d/d3d8_device.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/direct3d/d3d8.h"
+#include "platform/direct3d/d3d8_resource.h"
 #include "platform/direct3d/d3d8_test.h"
 #include "tests/platform/direct3d/d3d8_fixture.h"
 

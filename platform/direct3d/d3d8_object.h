@@ -1,0 +1,52 @@
+// The Direct3D object of the stand-in: one adapter, its modes, format
+// checks, capability answers and device creation.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/direct3d/d3d8_device.h"
+#include "platform/direct3d/d3d8_types.h"
+
+// The capability answers an object gives. The defaults are the simplest
+// correct path for the driver; tests choose others through d3d8_test.h.
+struct D3D8Answers {
+  uint32_t displayFormat = D3DFMT_X8R8G8B8;  // or D3DFMT_R5G6B5 (the 16-bit test display)
+  uint32_t desktopWidth = 640, desktopHeight = 480;  // windowed desktop mode
+  bool pow2 = false;                // textures must have power-of-two sides
+  bool nonPow2Conditional = false;  // ... except single-level ones
+  bool squareOnly = false;
+  bool palettes = false;            // P8 textures, alpha palettes, a current palette
+  bool dxt = false;                 // DXT1-5 textures (stored as blocks)
+  uint32_t blendStages = 1;         // MaxTextureBlendStages = MaxSimultaneousTextures
+  bool multiplyAdd = false, modulate2x = false;  // texture op caps
+  bool hardwareTnL = false;         // DevCaps hardware transform and lighting (+ pure device)
+  uint32_t maxTextureSize = 4096;
+  uint32_t textureMemory = 64u << 20;  // GetAvailableTextureMem
+};
+
+// The Direct3D object: one adapter with its modes, format checks and caps.
+struct IDirect3D8 : D3D8Unknown {
+  uint32_t GetAdapterCount();
+  D3DRESULT GetAdapterIdentifier(uint32_t adapter, uint32_t flags, D3DADAPTER_IDENTIFIER8* id);
+  // Full-screen modes, 4:3 from 640 x 480 to 1280 x 960 in the display format.
+  uint32_t GetAdapterModeCount(uint32_t adapter);
+  D3DRESULT EnumAdapterModes(uint32_t adapter, uint32_t mode, D3DDISPLAYMODE* out);
+  // The desktop: the display format at the window's (configured) size.
+  D3DRESULT GetAdapterDisplayMode(uint32_t adapter, D3DDISPLAYMODE* mode);
+  D3DRESULT CheckDeviceFormat(uint32_t adapter, uint32_t deviceType, uint32_t adapterFormat,
+                              uint32_t usage, uint32_t resourceType, uint32_t format);
+  D3DRESULT CheckDepthStencilMatch(uint32_t adapter, uint32_t deviceType, uint32_t adapterFormat,
+                                   uint32_t renderTargetFormat, uint32_t depthFormat);
+  D3DRESULT GetDeviceCaps(uint32_t adapter, uint32_t deviceType, D3DCAPS8* caps);
+  // focusWindow and params->hDeviceWindow are the window owner's handles
+  // (d3d8_present.h resolves them); null draws offscreen. The device gets
+  // its own copy of what it needs; params is updated with the sizes chosen.
+  D3DRESULT CreateDevice(uint32_t adapter, uint32_t deviceType, void* focusWindow,
+                         uint32_t behaviorFlags, D3DPRESENT_PARAMETERS* params,
+                         IDirect3DDevice8** device);
+  D3D8Answers answers;  // fixed at creation from D3D8Test_SetAnswers
+  D3DCAPS8 caps{};      // derived from the answers
+};
+
+// Creates the object; null when sdkVersion is not D3D_SDK_VERSION (220).
+IDirect3D8* Direct3DCreate8(uint32_t sdkVersion);

@@ -1,0 +1,98 @@
+// Resources of the Direct3D 8 stand-in: the reference-counted base, surfaces,
+// textures with mip chains, vertex and index buffers, swap chains.
+// Reference rules are described in d3d8.h.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/direct3d/d3d8_draw.h"
+#include "platform/direct3d/d3d8_types.h"
+
+struct IDirect3DDevice8;
+
+// Common base: a reference count and an id that recordings print ("#id").
+struct D3D8Unknown {
+  uint32_t AddRef();
+  // Drops one reference; the object is destroyed when none is left and no
+  // container holds it. Returns the references left.
+  uint32_t Release();
+
+  uint32_t refs = 1;
+  uint32_t id = 0;      // unique per process, for recordings
+  bool held = false;    // a container (device, texture, swap chain) keeps it alive
+  virtual ~D3D8Unknown() = default;
+  // Called when the last reference goes and no container holds the object.
+  virtual void Destroy() { delete this; }
+  D3D8Unknown();
+  D3D8Unknown(const D3D8Unknown&) = delete;
+  D3D8Unknown& operator=(const D3D8Unknown&) = delete;
+};
+
+// A resource created by a device: counts towards the device's live resources
+// (default-pool ones block Reset).
+struct D3D8Resource : D3D8Unknown {
+  IDirect3DDevice8* device = nullptr;
+  uint32_t pool = D3DPOOL_MANAGED;
+  uint32_t usage = 0;
+  ~D3D8Resource() override;
+  void Attach(IDirect3DDevice8* owner, uint32_t resourcePool, uint32_t resourceUsage);
+};
+
+struct IDirect3DSurface8 : D3D8Resource {
+  D3DRESULT GetDesc(D3DSURFACE_DESC* desc);
+  // Maps the surface (or `rect` of it; null = whole) for reading and writing.
+  // A surface can be locked once at a time; DXT rectangles must sit on blocks.
+  D3DRESULT LockRect(D3DLOCKED_RECT* locked, const D3DRECT8* rect, uint32_t flags);
+  D3DRESULT UnlockRect();
+
+  D3D8DrawSurface surface{};      // format, size, pitch, pixels (into `storage`)
+  std::vector<uint8_t> storage;   // tightly packed pixels
+  bool locked = false;
+};
+
+struct IDirect3DBaseTexture8 : D3D8Resource {
+  uint32_t GetLevelCount();
+  D3D8DrawTexture chain{};  // what the rasteriser samples
+  std::vector<IDirect3DSurface8*> levels;  // held by the texture
+  ~IDirect3DBaseTexture8() override;
+};
+
+struct IDirect3DTexture8 : IDirect3DBaseTexture8 {
+  D3DRESULT GetLevelDesc(uint32_t level, D3DSURFACE_DESC* desc);
+  // The level's surface with one added reference (stays valid while the
+  // texture lives, whatever its own count).
+  D3DRESULT GetSurfaceLevel(uint32_t level, IDirect3DSurface8** surface);
+  D3DRESULT LockRect(uint32_t level, D3DLOCKED_RECT* locked, const D3DRECT8* rect, uint32_t flags);
+  D3DRESULT UnlockRect(uint32_t level);
+};
+
+// Vertex and index buffers: every lock is a plain map of the buffer's memory,
+// readable whatever the usage or flags say (WRITEONLY buffers are read back by
+// the driver). Offset + size must lie inside the buffer; size 0 maps from
+// offset to the end.
+struct D3D8Buffer : D3D8Resource {
+  D3DRESULT Lock(uint32_t offset, uint32_t size, uint8_t** data, uint32_t flags);
+  D3DRESULT Unlock();
+  std::vector<uint8_t> bytes;
+  int lockCount = 0;
+};
+
+struct IDirect3DVertexBuffer8 : D3D8Buffer {
+  uint32_t fvf = 0;
+};
+
+struct IDirect3DIndexBuffer8 : D3D8Buffer {
+  uint32_t format = D3DFMT_INDEX16;
+};
+
+struct IDirect3DSwapChain8 : D3D8Resource {
+  // Shows the swap chain's back buffer in its window (all arguments must be null).
+  D3DRESULT Present(const D3DRECT8* source, const D3DRECT8* dest, void* overrideWindow,
+                    const void* dirtyRegion);
+  D3DRESULT GetBackBuffer(uint32_t index, uint32_t type, IDirect3DSurface8** surface);
+  IDirect3DSurface8* backBuffer = nullptr;  // held
+  void* window = nullptr;
+  ~IDirect3DSwapChain8() override;
+};
+
