@@ -56,8 +56,11 @@ uint32_t File_Now() {
 // disk, so it must see them untranslated.
 void* File_DiskOpen(const char* path, const char* mode) {
   char real[4096];
-  if (!g_file.savedOpen || !Path_Resolve(path, real, sizeof real)) return nullptr;
-  return g_file.savedOpen(real, mode);
+  if (!g_file.savedOpen || !mode || !Path_Resolve(path, real, sizeof real)) return nullptr;
+  void* file = g_file.savedOpen(real, mode);
+  // A file made here (a cache being written) must be found by the next open.
+  if (file && (strchr(mode, 'w') || strchr(mode, 'a'))) Path_NoteCreated(real);
+  return file;
 }
 
 int File_DiskExists(const char* path) {
