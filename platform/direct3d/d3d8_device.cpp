@@ -1083,7 +1083,8 @@ D3DRESULT IDirect3DDevice8::ValidateDevice(uint32_t* passes) {
 D3DRESULT IDirect3DDevice8::SetPaletteEntries(uint32_t number, const PALETTEENTRY* entries) {
   D3D8DeviceImpl* s = Impl(this);
   D3DRESULT r = D3DERR_INVALIDCALL;
-  if (entries && number < kMaxPalettes && s->answers.palettes) {
+  // Palettes are stored whatever the texture formats: only P8 textures read them.
+  if (entries && number < kMaxPalettes) {
     std::memcpy(s->palettes[number].entries, entries, sizeof(Palette::entries));
     RefreshPalette(s);
     r = D3D_OK;

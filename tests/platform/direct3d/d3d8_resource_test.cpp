@@ -111,7 +111,7 @@ TEST_F(Resource, BlockTexturesStoreLevelsInWholeBlocks) {
 TEST_F(Resource, PalettesFeedTheDrawRecordThroughTheCurrentPalette) {
   PALETTEENTRY entries[256] = {};
   entries[1] = {10, 20, 30, 40};
-  EXPECT_EQ(dev->SetPaletteEntries(1, entries), D3DERR_INVALIDCALL);  // no palette support by default
+  EXPECT_EQ(dev->SetPaletteEntries(70000, entries), D3DERR_INVALIDCALL);  // palette numbers are 16-bit
   D3D8Answers a = SmallDesktop();
   a.palettes = true;
   Make(a);
@@ -128,6 +128,10 @@ TEST_F(Resource, PalettesFeedTheDrawRecordThroughTheCurrentPalette) {
   ASSERT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_P8, D3DPOOL_MANAGED, &tex), D3D_OK);
   tex->Release();
   EXPECT_EQ(dev->SetCurrentTexturePalette(0), D3D_OK);  // the driver's "none" on destroy
+  // A reset forgets every palette.
+  ASSERT_EQ(dev->Reset(&pp), D3D_OK);
+  EXPECT_EQ(dev->GetPaletteEntries(3, back), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->GetCurrentTexturePalette(&current), D3DERR_INVALIDCALL);
 }
 
 TEST_F(Resource, BufferLocksMapPlainReadableMemoryInsideTheBuffer) {
