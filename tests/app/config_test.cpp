@@ -4,7 +4,9 @@
 
 #include "app/core/memory.h"
 #include "data_fixture.h"
+#include "app/wad.h"
 #include "tools/lib/cfgc.h"
+#include "tools/lib/wadpack.h"
 
 namespace {
 
@@ -218,6 +220,24 @@ TEST_F(Config, MissingOrEmptyFilesOpenAsNothing) {
   ASSERT_NE(cfg, nullptr);
   Config_Close(cfg);
   EXPECT_EQ(Config_Open("FrontEnd/FrontEnd.cfg"), nullptr);  // the slash hashes otherwise
+}
+
+TEST_F(Config, OpensFromAMountedArchive) {
+  Install("Levels\\Track01.cfg", "Track {\n  Laps = 3\n}\n");
+  std::vector<WadPackFile> files;
+  std::string error;
+  ASSERT_EQ(WadPack_ListFolder("data", &files, &error), 1);
+  ASSERT_EQ(WadPack_Write(files, "DATA", "DataPC.wad", &error), 1) << error;
+  std::filesystem::remove_all("data");
+  ASSERT_EQ(Wad_Init(), 1);
+  ASSERT_EQ(Wad_Mount("DataPC.wad", 1), 1);
+  ConfigNode* cfg = Config_Open("Levels\\Track01.cfg");
+  ASSERT_NE(cfg, nullptr);
+  int32_t laps = 0;
+  EXPECT_EQ(Config_GetInt(cfg, "Track::Laps", &laps), 1);
+  EXPECT_EQ(laps, 3);
+  Config_Close(cfg);
+  Wad_Shutdown();
 }
 
 // A file of three records cut at every length keeps the whole records in
