@@ -226,6 +226,13 @@ void RasterTriangle(const Context& cx, const RasterVertex* a, const RasterVertex
   S.refY = float(Y[0]) / 16.0f;
   S.flat = cx.flat;
   S.flatColour = flatColour;
+  if (!S.flat && memcmp(v[0]->a, v[1]->a, 4 * sizeof(float)) == 0 &&
+      memcmp(v[0]->a, v[2]->a, 4 * sizeof(float)) == 0) {
+    // One colour on all three corners (unlit white meshes, 2D quads): skip
+    // interpolating it.
+    S.flat = true;
+    S.flatColour = PackColour(*v[0]);
+  }
   FillPlanes(cx, v, double(X[1] - X[0]) / 16.0, double(Y[1] - Y[0]) / 16.0, double(X[2] - X[0]) / 16.0,
              double(Y[2] - Y[0]) / 16.0, S);
   S.perspective = !(v[0]->oow == v[1]->oow && v[1]->oow == v[2]->oow);

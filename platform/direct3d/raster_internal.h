@@ -40,6 +40,7 @@ struct RasterStage {
   uint32_t alphaOp, alphaArg[3];
   bool sample;       // reads its texture
   bool needLod;      // minification or mip selection needs a level of detail
+  bool wrapPow2;     // wrap addressing on power-of-two levels: masks instead of addressing
   const D3D8DrawTexture* texture;
   int levelCount;    // levels the sampler may use (1 without mip filtering)
   int attr;          // index of u (v follows) in RasterVertex::a

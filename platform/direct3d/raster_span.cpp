@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <emmintrin.h>
 
 #include "platform/direct3d/raster_format.h"
 #include "platform/direct3d/raster_internal.h"
@@ -49,6 +50,23 @@ inline uint32_t Lerp(uint32_t a, uint32_t b, uint32_t w) {
 inline int FloorI(float f) {
   int i = int(f);
   return i - (f < float(i));
+}
+
+// Texel coordinates to 24.8 fixed point in one instruction (round to
+// nearest; the rasteriser never changes the rounding mode). Exact for the
+// integer and half-texel positions that 1:1 mappings produce.
+inline int Fixed8(float f) { return _mm_cvtss_si32(_mm_set_ss(f * 256.0f)); }
+
+// Bilinear blend of four texels with weights wx, wy in 0..255 (towards the
+// second column and row). The four weights sum to 256, so each 16-bit field
+// of the packed sums stays below 2^16.
+inline uint32_t Bilinear(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t c11, uint32_t wx, uint32_t wy) {
+  uint32_t w11 = (wx * wy + 128) >> 8, w10 = wx - w11, w01 = wy - w11, w00 = 256 - wx - wy + w11;
+  uint32_t rb = ((c00 & 0x00FF00FFu) * w00 + (c10 & 0x00FF00FFu) * w10 + (c01 & 0x00FF00FFu) * w01 +
+                 (c11 & 0x00FF00FFu) * w11) >> 8;
+  uint32_t ag = ((c00 >> 8) & 0x00FF00FFu) * w00 + ((c10 >> 8) & 0x00FF00FFu) * w10 +
+                ((c01 >> 8) & 0x00FF00FFu) * w01 + ((c11 >> 8) & 0x00FF00FFu) * w11;
+  return (rb & 0x00FF00FFu) | (ag & 0xFF00FF00u);
 }
 
 // Keeps texel coordinates where the fixed-point conversions cannot overflow
@@ -105,7 +123,7 @@ inline uint32_t SampleLevel(const RasterStage& st, const D3D8DrawSurface& l, con
     return fetch(l, pal, x, y);
   }
   // Bilinear, centred on s - 0.5, with 8 bits of sub-texel weight.
-  int fs = FloorI(s * 256.0f) - 128, ft = FloorI(t * 256.0f) - 128;
+  int fs = Fixed8(s) - 128, ft = Fixed8(t) - 128;
   int x0 = fs >> 8, y0 = ft >> 8;
   uint32_t wx = uint32_t(fs & 255), wy = uint32_t(ft & 255);
   int ax0 = Address(x0, l.width, st.addressU), ax1 = Address(x0 + 1, l.width, st.addressU);
@@ -114,7 +132,25 @@ inline uint32_t SampleLevel(const RasterStage& st, const D3D8DrawSurface& l, con
   uint32_t c10 = (ax1 | ay0) < 0 ? st.border : fetch(l, pal, ax1, ay0);
   uint32_t c01 = (ax0 | ay1) < 0 ? st.border : fetch(l, pal, ax0, ay1);
   uint32_t c11 = (ax1 | ay1) < 0 ? st.border : fetch(l, pal, ax1, ay1);
-  return Lerp(Lerp(c00, c10, wx), Lerp(c01, c11, wx), wy);
+  return Bilinear(c00, c10, c01, c11, wx, wy);
+}
+
+// Wrapped addressing on power-of-two levels reduces to masks; this is the
+// common case and gets its own loops with everything inlined.
+template <class F>
+__attribute__((always_inline)) inline uint32_t WrapBilinear(const D3D8DrawSurface& l, const PALETTEENTRY* pal,
+                                                            const F& fetch, float s, float t) {
+  const int mx = l.width - 1, my = l.height - 1;
+  int fs = Fixed8(s) - 128, ft = Fixed8(t) - 128;
+  int x0 = (fs >> 8) & mx, y0 = (ft >> 8) & my;
+  int x1 = (x0 + 1) & mx, y1 = (y0 + 1) & my;
+  return Bilinear(fetch(l, pal, x0, y0), fetch(l, pal, x1, y0), fetch(l, pal, x0, y1), fetch(l, pal, x1, y1),
+                  uint32_t(fs & 255), uint32_t(ft & 255));
+}
+template <class F>
+__attribute__((always_inline)) inline uint32_t WrapPoint(const D3D8DrawSurface& l, const PALETTEENTRY* pal,
+                                                         const F& fetch, float s, float t) {
+  return fetch(l, pal, FloorI(s) & (l.width - 1), FloorI(t) & (l.height - 1));
 }
 
 // Samples one stage for the listed pixels.
@@ -126,7 +162,13 @@ void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch,
   const int last = st.levelCount - 1;
   if (!st.needLod) {
     const D3D8DrawSurface& l = tex.levels[0];
-    for (int j = 0; j < m; ++j) out[j] = SampleLevel(st, l, pal, fetch, s[j], t[j], magLinear);
+    if (st.wrapPow2 && magLinear) {
+      for (int j = 0; j < m; ++j) out[j] = WrapBilinear(l, pal, fetch, s[j], t[j]);
+    } else if (st.wrapPow2) {
+      for (int j = 0; j < m; ++j) out[j] = WrapPoint(l, pal, fetch, s[j], t[j]);
+    } else {
+      for (int j = 0; j < m; ++j) out[j] = SampleLevel(st, l, pal, fetch, s[j], t[j], magLinear);
+    }
     return;
   }
   for (int j = 0; j < m; ++j) {
@@ -148,12 +190,22 @@ void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch,
       frac = 0;
     }
     const D3D8DrawSurface& l = tex.levels[level];
-    uint32_t c = SampleLevel(st, l, pal, fetch, s[j] * st.levelScaleU[level], t[j] * st.levelScaleV[level], minLinear);
-    if (frac) {
-      const D3D8DrawSurface& l2 = tex.levels[level + 1];
-      uint32_t c2 = SampleLevel(st, l2, pal, fetch, s[j] * st.levelScaleU[level + 1],
-                                t[j] * st.levelScaleV[level + 1], minLinear);
-      c = Lerp(c, c2, frac);
+    uint32_t c;
+    if (st.wrapPow2 && minLinear) {
+      c = WrapBilinear(l, pal, fetch, s[j] * st.levelScaleU[level], t[j] * st.levelScaleV[level]);
+      if (frac) {
+        uint32_t c2 = WrapBilinear(tex.levels[level + 1], pal, fetch, s[j] * st.levelScaleU[level + 1],
+                                   t[j] * st.levelScaleV[level + 1]);
+        c = Lerp(c, c2, frac);
+      }
+    } else {
+      c = SampleLevel(st, l, pal, fetch, s[j] * st.levelScaleU[level], t[j] * st.levelScaleV[level], minLinear);
+      if (frac) {
+        const D3D8DrawSurface& l2 = tex.levels[level + 1];
+        uint32_t c2 = SampleLevel(st, l2, pal, fetch, s[j] * st.levelScaleU[level + 1],
+                                  t[j] * st.levelScaleV[level + 1], minLinear);
+        c = Lerp(c, c2, frac);
+      }
     }
     out[j] = c;
   }
@@ -410,6 +462,12 @@ int RasterSpan_Plan(const D3D8DrawState* s, RasterPlan* P) {
         st.levelScaleU[l] = float(tex->levels[l].width) / float(tex->levels[0].width);
         st.levelScaleV[l] = float(tex->levels[l].height) / float(tex->levels[0].height);
       }
+      // Masks replace addressing when every usable level wraps on power-of-two sides.
+      st.wrapPow2 = st.addressU == D3DTADDRESS_WRAP && st.addressV == D3DTADDRESS_WRAP;
+      for (int l = 0; l < usable; ++l) {
+        int w = tex->levels[l].width, h = tex->levels[l].height;
+        if ((w & (w - 1)) || (h & (h - 1))) st.wrapPow2 = false;
+      }
     }
     P->stageCount = i + 1;
   }
@@ -462,13 +520,32 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
   if (P.depthTest || P.depthWrite) {
     drow = st.depth.pixels + size_t(y) * size_t(st.depth.pitch) + size_t(x) * P.depthBytes;
     const float z0 = base(S->p[0]), dz = S->p[0].dx;
-    for (int i = 0; i < n; ++i) depthNew[i] = RasterFormat_DepthEncode(P.depthFormat, z0 + dz * float(i));
+    if (P.depthMask == 0xFFFFFF00u) {
+      // The 24-bit formats, inlined: same arithmetic as RasterFormat_DepthEncode.
+      for (int i = 0; i < n; ++i) {
+        float z = z0 + dz * float(i);
+        z = z > 0.0f ? (z < 1.0f ? z : 1.0f) : 0.0f;
+        uint32_t v = uint32_t(z * 16777215.0f + 0.5f);
+        depthNew[i] = (v > 0xFFFFFFu ? 0xFFFFFFu : v) << 8;
+      }
+    } else {
+      for (int i = 0; i < n; ++i) depthNew[i] = RasterFormat_DepthEncode(P.depthFormat, z0 + dz * float(i));
+    }
   }
   if (P.depthTest) {
     const uint32_t mask = P.depthMask, func = P.depthFunc;
-    for (int i = 0; i < n; ++i) {
-      uint32_t old = LoadDepth(drow + i * P.depthBytes, P.depthBytes) & mask;
-      if (Compare(func, depthNew[i], old)) list[m++] = uint8_t(i);
+    if (P.depthBytes == 4 && func == D3DCMP_LESSEQUAL) {
+      for (int i = 0; i < n; ++i) {
+        uint32_t old;
+        memcpy(&old, drow + 4 * i, 4);
+        list[m] = uint8_t(i);
+        m += depthNew[i] <= (old & mask);
+      }
+    } else {
+      for (int i = 0; i < n; ++i) {
+        uint32_t old = LoadDepth(drow + i * P.depthBytes, P.depthBytes) & mask;
+        if (Compare(func, depthNew[i], old)) list[m++] = uint8_t(i);
+      }
     }
     if (!m) return;
   } else {
