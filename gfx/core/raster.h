@@ -18,10 +18,8 @@ enum : uint32_t {
     RASTERTYPECAMERATEXTURE = 5,  // a texture that a camera renders into
     RASTERTYPEMASK = 0x7,
     RASTERDONTALLOCATE = 0x80,    // record without device pixels
-};
 
-// Format word (bits 8-15 of the creation word; the record keeps them >> 8).
-enum : uint32_t {
+    // Format word (bits 8-15 of the creation word; the record keeps them >> 8).
     RASTERFORMATDEFAULT = 0x000,
     RASTERFORMAT1555 = 0x100,
     RASTERFORMAT565 = 0x200,
@@ -38,6 +36,11 @@ enum : uint32_t {
     RASTERFORMATPAL8 = 0x2000,
     RASTERFORMATPAL4 = 0x4000,
     RASTERFORMATMIPMAP = 0x8000,
+
+    // Lock modes (low byte of the lock word; the level is in bits 8-15).
+    RASTERLOCKWRITE = 0x1,
+    RASTERLOCKREAD = 0x2,
+    RASTERLOCKNOFETCH = 0x4,  // no meaning to the Direct3D 8 driver
 };
 
 // Private flags.
@@ -47,13 +50,6 @@ enum : uint8_t {
     RASTERPIXELLOCKEDWRITE = 0x04,
     RASTERPALETTELOCKEDREAD = 0x08,
     RASTERPALETTELOCKEDWRITE = 0x10,
-};
-
-// Lock modes (low byte of the lock word; the level is in bits 8-15).
-enum : uint32_t {
-    RASTERLOCKWRITE = 0x1,
-    RASTERLOCKREAD = 0x2,
-    RASTERLOCKNOFETCH = 0x4,  // no meaning to the Direct3D 8 driver
 };
 
 struct Raster {

@@ -32,6 +32,9 @@ inline void *Calloc(size_t count, size_t size) { return ShouldFail() ? nullptr :
 inline StandardFunction g_standard[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
 // Extensions attached at Engine_Init (the driver's raster extension).
 inline int32_t (*g_attach)(void) = nullptr;
+// Run when the device starts and stops (requests 2 and 3).
+inline int32_t (*g_onStart)(void) = nullptr;
+inline void (*g_onStop)(void) = nullptr;
 
 inline int32_t Request(int32_t code, void *out, void *, int32_t);
 inline const EngineDevice kDevice = {1.0f, Request, 0.0f, 1.0f, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
@@ -40,9 +43,11 @@ inline int32_t Request(int32_t code, void *out, void *, int32_t)
     switch (code) {
     case REQ_GET_DEVICE: *(EngineDevice *)out = kDevice; return 1;
     case REQ_OPEN:
-    case REQ_CLOSE:
-    case REQ_START:
-    case REQ_STOP: return 1;
+    case REQ_CLOSE: return 1;
+    case REQ_START: return g_onStart ? g_onStart() : 1;
+    case REQ_STOP:
+        if (g_onStop) g_onStop();
+        return 1;
     case REQ_STANDARD_FUNCTIONS:
         for (int i = 0; i < ENGINE_NUM_STANDARD_FUNCTIONS; i++) ((StandardFunction *)out)[i] = g_standard[i];
         return 1;
@@ -88,6 +93,8 @@ protected:
         Engine_SetDriver(nullptr);
         for (auto &f : imagetest::g_standard) f = nullptr;
         imagetest::g_attach = nullptr;
+        imagetest::g_onStart = nullptr;
+        imagetest::g_onStop = nullptr;
         Error_Get(nullptr);
     }
     static uint32_t TakeError() { return (uint32_t)Error_TakeCode(); }

@@ -1,0 +1,37 @@
+// The Direct3D 8 driver's seam for rasters.
+//
+// The device system (device, caps, display mode, depth format, back buffer)
+// and the render-state cache belong to the driver's device issue, which
+// replaces this file's placeholders: the device state record is filled by
+// whoever creates the device (today the tests), and stage unbinding talks
+// to the device directly instead of through the stage cache.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/direct3d/d3d8.h"
+
+struct Raster;
+
+struct D3D8DeviceState {
+    IDirect3D8 *d3d;
+    IDirect3DDevice8 *device;
+    uint32_t adapter;
+    uint32_t deviceType;            // D3DDEVTYPE_HAL
+    D3DCAPS8 caps;
+    uint32_t displayFormat;         // format of the current display mode
+    int32_t displayDepth;           // its bits per pixel
+    int32_t zBufferDepth;           // 16 or 32
+    uint32_t depthFormat;           // the device's depth-stencil format
+    IDirect3DSurface8 *backBuffer;  // the device's back buffer (not referenced)
+    IDirect3DSurface8 *depthSurface;  // the device's own depth surface (not referenced)
+    void *window;                   // the main window
+    int32_t windowWidth;            // its client size
+    int32_t windowHeight;
+};
+
+// The one device state record of the driver.
+D3D8DeviceState *D3D8_DeviceState(void);
+// Placeholder of the stage cache: takes raster's device texture off every
+// texture stage that holds it.
+void D3D8_UnbindRasterFromStages(IDirect3DBaseTexture8 *texture);

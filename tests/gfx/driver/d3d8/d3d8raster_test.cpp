@@ -1,0 +1,364 @@
+#include "gfx/driver/d3d8/d3d8raster.h"
+
+#include <cstring>
+
+#include "tests/gfx/driver/d3d8/d3d8_fixture.h"
+
+namespace {
+
+Image *AlphaImage(uint8_t alpha)
+{
+    Image *image = Image_Create(2, 1, 32);
+    Image_AllocatePixels(image);
+    memset(image->pixels, 255, 8);
+    image->pixels[7] = alpha;
+    return image;
+}
+
+TEST_F(D3D8RasterTest, ImageFormatAlphaBandsFollowTheDisplayDepth)
+{
+    const struct {
+        uint8_t alpha;
+        uint32_t deep, shallow;
+    } cases[] = {{255, RASTERFORMAT888, RASTERFORMAT565}, {254, RASTERFORMAT8888, RASTERFORMAT4444},
+                 {16, RASTERFORMAT8888, RASTERFORMAT4444}, {15, RASTERFORMAT8888, RASTERFORMAT1555},
+                 {0, RASTERFORMAT8888, RASTERFORMAT1555}};
+    for (bool shallow : {false, true}) {
+        answers.displayFormat = shallow ? D3DFMT_R5G6B5 : D3DFMT_X8R8G8B8;
+        OpenDevice();
+        for (const auto &c : cases) {
+            Image *image = AlphaImage(c.alpha);
+            EXPECT_EQ(D3D8_ImageChooseFormat(image), shallow ? c.shallow : c.deep) << (int)c.alpha << " " << shallow;
+            Image_Destroy(image);
+        }
+    }
+}
+
+TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
+{
+    Image *image = Image_Create(2, 1, 8);
+    Image_AllocatePixels(image);
+    memset(image->palette, 255, 1024);
+    image->palette[4 * 9 + 3] = 128;
+    image->pixels[0] = 1;
+    image->pixels[1] = 2;
+    EXPECT_EQ(D3D8_ImageChooseFormat(image), (uint32_t)(RASTERFORMATPAL8 | RASTERFORMAT888));
+    image->pixels[1] = 9;
+    EXPECT_EQ(D3D8_ImageChooseFormat(image), (uint32_t)(RASTERFORMATPAL8 | RASTERFORMAT8888));
+    image->depth = 4;
+    EXPECT_EQ(D3D8_ImageChooseFormat(image), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT8888));
+    image->depth = 8;
+    Image_Destroy(image);
+}
+
+TEST_F(D3D8RasterTest, FormatResolutionTable)
+{
+    const uint32_t T = RASTERTYPETEXTURE, P8 = RASTERFORMATPAL8, P4 = RASTERFORMATPAL4;
+    const struct {
+        bool shallow, palettes;
+        uint32_t type, word, expected;
+    } cases[] = {
+        {false, false, T, 0, RASTERFORMAT8888},
+        {true, false, T, 0, RASTERFORMAT8888},
+        {false, true, T, P8, P8 | RASTERFORMAT8888},  // the alpha-palette cap comes with palettes
+        {false, false, T, P8, RASTERFORMAT8888},
+        {false, true, T, P4 | RASTERFORMAT888, P8 | RASTERFORMAT888},
+        {false, false, T, P4 | RASTERFORMAT888, RASTERFORMAT888},
+        {true, false, T, P8 | RASTERFORMAT888, RASTERFORMAT565},
+        {true, false, T, P8 | RASTERFORMAT8888, RASTERFORMAT4444},
+        {false, false, T, RASTERFORMAT4444 | RASTERFORMATMIPMAP, RASTERFORMAT4444 | RASTERFORMATMIPMAP},
+        {false, false, T, RASTERFORMATLUM8, RASTERFORMATLUM8},
+        {false, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT32},
+        {true, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT16},
+        {false, false, RASTERTYPECAMERA, 0, RASTERFORMAT888},
+        {true, false, RASTERTYPECAMERA, 0, RASTERFORMAT565},
+        {false, false, RASTERTYPECAMERATEXTURE, 0, RASTERFORMAT888},
+        {true, false, RASTERTYPECAMERATEXTURE, 0, RASTERFORMAT565},
+        {false, false, RASTERTYPECAMERATEXTURE, RASTERFORMAT4444, RASTERFORMAT8888},
+        {true, false, RASTERTYPECAMERATEXTURE, RASTERFORMAT8888, RASTERFORMAT565},  // 4444, 1555 not render targets
+    };
+    for (const auto &c : cases) {
+        answers.displayFormat = c.shallow ? D3DFMT_R5G6B5 : D3DFMT_X8R8G8B8;
+        answers.palettes = c.palettes;
+        OpenDevice();
+        uint32_t resolved = 0;
+        ASSERT_EQ(D3D8_ResolveRasterFormat(c.type, c.word, &resolved), 1);
+        EXPECT_EQ(resolved, c.expected) << std::hex << c.type << " " << c.word << " " << c.shallow << c.palettes;
+    }
+    uint32_t resolved = 0;
+    EXPECT_EQ(D3D8_ResolveRasterFormat(RASTERTYPEZBUFFER, RASTERFORMAT565, &resolved), 0);
+    EXPECT_EQ(TakeError(), 0x8000000du);
+    EXPECT_EQ(D3D8_ResolveRasterFormat(3, 0, &resolved), 0);
+    EXPECT_EQ(TakeError(), 0x8000000du);
+}
+
+TEST_F(D3D8RasterTest, SizeClampFollowsPowerOfTwoAndSquareCaps)
+{
+    answers.pow2 = true;
+    OpenDevice();
+    int32_t w = 300, h = 200;
+    D3D8_ClampRasterSize(&w, &h, RASTERTYPETEXTURE);
+    EXPECT_EQ(w, 256);
+    EXPECT_EQ(h, 128);
+    answers.squareOnly = true;
+    OpenDevice();
+    w = 300, h = 200;
+    D3D8_ClampRasterSize(&w, &h, RASTERTYPETEXTURE);
+    EXPECT_EQ(w, 128);
+    EXPECT_EQ(h, 128);
+    answers.squareOnly = false;
+    answers.nonPow2Conditional = true;
+    OpenDevice();
+    w = 300, h = 200;
+    D3D8_ClampRasterSize(&w, &h, RASTERTYPETEXTURE);
+    EXPECT_EQ(w, 300);
+    w = 300, h = 200;
+    D3D8_ClampRasterSize(&w, &h, RASTERTYPENORMAL | RASTERFORMATMIPMAP);
+    EXPECT_EQ(w, 300);
+    w = 300, h = 200;
+    D3D8_ClampRasterSize(&w, &h, RASTERTYPETEXTURE | RASTERFORMATMIPMAP);
+    EXPECT_EQ(w, 256);
+    answers.maxTextureSize = 64;
+    answers.pow2 = false;
+    OpenDevice();
+    w = 300, h = 20;
+    D3D8_ClampRasterSize(&w, &h, RASTERTYPETEXTURE);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(h, 20);
+}
+
+TEST_F(D3D8RasterTest, LockReportsLevelSizeAndRefusesSecondLockAndDoubleUnlock)
+{
+    Raster *raster = Raster_Create(64, 16, 0, RASTERTYPETEXTURE | RASTERFORMAT565 | RASTERFORMATMIPMAP);
+    ASSERT_NE(raster, nullptr);
+    EXPECT_EQ(raster->depth, 16);
+    EXPECT_EQ(Raster_GetNumLevels(raster), 7);
+    ASSERT_NE(Raster_Lock(raster, 2, RASTERLOCKREAD), nullptr);
+    EXPECT_EQ(raster->width, 16);
+    EXPECT_EQ(raster->height, 4);
+    EXPECT_EQ(raster->stride, 32);
+    EXPECT_TRUE(raster->privateFlags & RASTERPIXELLOCKEDREAD);
+    EXPECT_EQ(Raster_Lock(raster, 0, RASTERLOCKREAD), nullptr);
+    EXPECT_EQ(TakeError(), 0x8000000eu);
+    EXPECT_NE(Raster_Unlock(raster), nullptr);
+    EXPECT_EQ(raster->width, 64);
+    EXPECT_EQ(raster->height, 16);
+    EXPECT_EQ(raster->stride, 0);
+    EXPECT_EQ(raster->privateFlags & (RASTERPIXELLOCKEDREAD | RASTERPIXELLOCKEDWRITE), 0);
+    EXPECT_EQ(Raster_Unlock(raster), nullptr);
+    EXPECT_EQ(TakeError(), 0x80000011u);
+    ASSERT_NE(Raster_Lock(raster, 5, RASTERLOCKWRITE), nullptr);
+    EXPECT_EQ(raster->width, 2);
+    EXPECT_EQ(raster->height, 1);
+    Raster_Unlock(raster);
+    Raster_Destroy(raster);
+    Raster *single = Raster_Create(8, 8, 0, RASTERTYPETEXTURE);
+    EXPECT_EQ(Raster_GetNumLevels(single), 1);
+    Raster_Destroy(single);
+}
+
+TEST_F(D3D8RasterTest, RasterWithoutDevicePixelsRefusesLocks)
+{
+    Raster *raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE);
+    ASSERT_NE(raster, nullptr);
+    EXPECT_EQ(Raster_Lock(raster, 0, RASTERLOCKREAD), nullptr);
+    EXPECT_EQ(TakeError(), 0x8000000eu);
+    EXPECT_EQ(Raster_LockPalette(raster, RASTERLOCKREAD), nullptr);
+    EXPECT_EQ(TakeError(), 0x8000000du);
+    EXPECT_EQ(Raster_GetNumLevels(raster), 1);
+    Raster_Destroy(raster);
+    Raster *zero = Raster_Create(0, 4, 0, RASTERTYPENORMAL);
+    ASSERT_NE(zero, nullptr);
+    EXPECT_EQ(zero->flags, RASTERDONTALLOCATE);
+    Raster_Destroy(zero);
+}
+
+TEST_F(D3D8RasterTest, AutomaticMipLevelsRegenerateOnlyAfterWritingLevelZero)
+{
+    Raster *raster =
+        Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888 | RASTERFORMATMIPMAP | RASTERFORMATAUTOMIPMAP);
+    ASSERT_NE(raster, nullptr);
+    uint8_t *pixels = Raster_Lock(raster, 0, RASTERLOCKWRITE);
+    ASSERT_NE(pixels, nullptr);
+    for (int32_t y = 0; y < 8; y++)
+        for (int32_t x = 0; x < 8; x++) {
+            const uint32_t v = 0xff204060u;
+            memcpy(pixels + y * raster->stride + 4 * x, &v, 4);
+        }
+    Raster_Unlock(raster);
+    EXPECT_TRUE(Format(raster) & RASTERFORMATAUTOMIPMAP);
+    pixels = Raster_Lock(raster, 3, RASTERLOCKREAD);
+    uint32_t v;
+    memcpy(&v, pixels, 4);
+    EXPECT_EQ(v, 0xff204060u);
+    Raster_Unlock(raster);
+    // Writing level 1 regenerates nothing below it.
+    pixels = Raster_Lock(raster, 1, RASTERLOCKWRITE);
+    memset(pixels, 0, (size_t)raster->stride * raster->height);
+    Raster_Unlock(raster);
+    pixels = Raster_Lock(raster, 2, RASTERLOCKREAD);
+    memcpy(&v, pixels, 4);
+    EXPECT_EQ(v, 0xff204060u);
+    Raster_Unlock(raster);
+    Raster_Destroy(raster);
+}
+
+TEST_F(D3D8RasterTest, PaletteNumbersStartAtZeroReuseFreedOnesAndReachTheDevice)
+{
+    answers.palettes = true;
+    OpenDevice();
+    Raster *a = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL8 | RASTERFORMAT888);
+    Raster *b = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL8 | RASTERFORMAT888);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(a->depth, 8);
+    EXPECT_EQ(D3D8_RasterExt(a)->palette->number, 0u);
+    EXPECT_EQ(D3D8_RasterExt(b)->palette->number, 1u);
+    Raster_Destroy(a);
+    Raster *c = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL8 | RASTERFORMAT888);
+    EXPECT_EQ(D3D8_RasterExt(c)->palette->number, 0u);
+    uint8_t *palette = Raster_LockPalette(c, RASTERLOCKWRITE);
+    ASSERT_NE(palette, nullptr);
+    palette[4 * 3] = 77;
+    Raster_UnlockPalette(c);
+    EXPECT_EQ(c->privateFlags & (RASTERPALETTELOCKEDREAD | RASTERPALETTELOCKEDWRITE), 0);
+    PALETTEENTRY entries[256];
+    ASSERT_GE(device->GetPaletteEntries(0, entries), 0);
+    EXPECT_EQ(entries[3].peRed, 77);
+    Raster_Destroy(b);
+    Raster_Destroy(c);
+}
+
+TEST_F(D3D8RasterTest, PalettisedCreateFailsSilentlyForCodesAPaletteCannotHold)
+{
+    answers.palettes = true;
+    OpenDevice();
+    EXPECT_EQ(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL8 | RASTERFORMAT4444), nullptr);
+    ErrorRecord record;
+    Error_Get(&record);
+    EXPECT_EQ((uint32_t)record.code, 0x80000000u);
+    EXPECT_EQ(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL4 | RASTERFORMAT888), nullptr);
+    EXPECT_EQ(TakeError(), 0x8000000du);
+}
+
+TEST_F(D3D8RasterTest, DestroyingARasterBoundOnAnyStageUnbindsIt)
+{
+    answers.blendStages = 2;
+    OpenDevice();
+    Raster *raster = Raster_Create(4, 4, 0, RASTERTYPETEXTURE);
+    ASSERT_GE(device->SetTexture(1, D3D8_RasterExt(raster)->texture), 0);
+    Raster_Destroy(raster);
+    IDirect3DBaseTexture8 *bound = nullptr;
+    device->GetTexture(1, &bound);
+    EXPECT_EQ(bound, nullptr);
+}
+
+TEST_F(D3D8RasterTest, SubRastersChainOffsetsToTheTopLevelRaster)
+{
+    Raster *top = Raster_Create(32, 32, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
+    Raster *middle = Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE);
+    Raster *inner = Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE);
+    const RasterRect outer = {10, 20, 16, 8}, small = {4, 4, 2, 2};
+    ASSERT_EQ(Raster_SubRaster(middle, top, &outer), middle);
+    ASSERT_EQ(Raster_SubRaster(inner, middle, &small), inner);
+    EXPECT_EQ(inner->offsetX, 14);
+    EXPECT_EQ(inner->offsetY, 24);
+    EXPECT_EQ(inner->parent, top);
+    EXPECT_EQ(inner->depth, 32);
+    EXPECT_EQ(Raster_SubRaster(top, middle, &small), nullptr);
+    uint8_t *pixels = Raster_Lock(inner, 0, RASTERLOCKWRITE);
+    ASSERT_NE(pixels, nullptr);
+    const uint32_t v = 0xff010203u;
+    memcpy(pixels, &v, 4);
+    Raster_Unlock(inner);
+    pixels = Raster_Lock(top, 0, RASTERLOCKREAD);
+    uint32_t got;
+    memcpy(&got, pixels + 24 * top->stride + 14 * 4, 4);
+    EXPECT_EQ(got, v);
+    Raster_Unlock(top);
+    Raster_Destroy(inner);
+    Raster_Destroy(middle);
+    Raster_Destroy(top);
+}
+
+TEST_F(D3D8RasterTest, CameraLocksReadTheBackBufferAndWriteBackAtSubRasterOffsets)
+{
+    ASSERT_GE(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xff336699u, 1.0f, 0), 0);
+    Raster *camera = Raster_Create(64, 48, 0, RASTERTYPECAMERA);
+    ASSERT_NE(camera, nullptr);
+    EXPECT_EQ(camera->depth, 32);
+    uint8_t *pixels = Raster_Lock(camera, 0, RASTERLOCKREAD);
+    ASSERT_NE(pixels, nullptr);
+    uint32_t v;
+    memcpy(&v, pixels + 10 * camera->stride + 40, 4);
+    EXPECT_EQ(v & 0xffffff, 0x336699u);
+    Raster_Unlock(camera);
+    Raster *part = Raster_Create(0, 0, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE);
+    const RasterRect rect = {8, 4, 4, 4};
+    ASSERT_NE(Raster_SubRaster(part, camera, &rect), nullptr);
+    pixels = Raster_Lock(part, 0, RASTERLOCKWRITE | RASTERLOCKREAD);
+    ASSERT_NE(pixels, nullptr);
+    const uint32_t white = 0xffffffffu;
+    memcpy(pixels, &white, 4);
+    Raster_Unlock(part);
+    pixels = Raster_Lock(camera, 0, RASTERLOCKREAD);
+    memcpy(&v, pixels + 4 * camera->stride + 8 * 4, 4);
+    EXPECT_EQ(v & 0xffffff, 0xffffffu);
+    memcpy(&v, pixels + 4 * camera->stride + 7 * 4, 4);
+    EXPECT_EQ(v & 0xffffff, 0x336699u);
+    Raster_Unlock(camera);
+    Raster_Destroy(part);
+    Raster_Destroy(camera);
+    EXPECT_EQ(Raster_Create(128, 48, 0, RASTERTYPECAMERA), nullptr);
+    ErrorRecord record;
+    Error_Get(&record);
+    EXPECT_EQ(record.code, 2);
+    EXPECT_EQ(record.pluginId, 0x40C);
+}
+
+TEST_F(D3D8RasterTest, ZBufferOfWindowSizeUsesTheDevicesOwnSurface)
+{
+    Raster *own = Raster_Create(64, 48, 0, RASTERTYPEZBUFFER);
+    ASSERT_NE(own, nullptr);
+    EXPECT_EQ(D3D8_RasterExt(own)->surface, D3D8_DeviceState()->depthSurface);
+    Raster *other = Raster_Create(32, 32, 0, RASTERTYPEZBUFFER);
+    ASSERT_NE(other, nullptr);
+    EXPECT_NE(D3D8_RasterExt(other)->surface, D3D8_DeviceState()->depthSurface);
+    EXPECT_EQ(Raster_Lock(other, 0, RASTERLOCKREAD), nullptr);
+    EXPECT_EQ(TakeError(), 0x8000000eu);
+    Raster_Destroy(other);
+    Raster_Destroy(own);
+}
+
+TEST_F(D3D8RasterTest, GammaFlagTravelsBetweenImagesAndRasters)
+{
+    Raster *raster = Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
+    Image *image = MakeImage(2, 2, 32, [](int32_t, int32_t, uint8_t *p) { memset(p, 200, 4); });
+    image->flags |= IMAGE_GAMMACORRECTED;
+    ASSERT_EQ(Raster_SetFromImage(raster, image), raster);
+    EXPECT_TRUE(raster->privateFlags & RASTERGAMMACORRECTED);
+    Image *back = MakeImage(2, 2, 32, [](int32_t, int32_t, uint8_t *) {});
+    ASSERT_EQ(Image_SetFromRaster(back, raster), back);
+    EXPECT_TRUE(back->flags & IMAGE_GAMMACORRECTED);
+    EXPECT_EQ(back->pixels[0], 200);
+    EXPECT_EQ(back->pixels[3], 255);
+    Image_Destroy(back);
+    Image_Destroy(image);
+    Raster_Destroy(raster);
+}
+
+TEST_F(D3D8RasterTest, FindRasterFormatGivesSizeDepthAndFormatForAnImage)
+{
+    Image *image = AlphaImage(128);
+    int32_t w = 0, h = 0, depth = 0, format = 0;
+    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
+    EXPECT_EQ(w, 2);
+    EXPECT_EQ(h, 1);
+    EXPECT_EQ(depth, 32);
+    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888 | RASTERFORMATMIPMAP | RASTERTYPETEXTURE);
+    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPENORMAL | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
+    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888);
+    Image_Destroy(image);
+}
+
+}  // namespace
