@@ -171,9 +171,14 @@ CollisionPrimitive* RigidBody_AddPrimitive(RigidBody* body, const PrimitiveDesc*
   if (!p) return nullptr;
   if (p->kind == PRIMITIVE_KIND_MESH) body->hasMesh = true;
   if (body->massFromShapes) {
+    // The total is still the primitives' sum: rebuild everything from them
+    // (through the fixed state, so SetMass takes the shapes' distribution).
     float total = 0.0f;
     for (CollisionPrimitive* q : body->primitives) total += q->mass > 0 ? q->mass : 0.0f;
+    bool wasAsleep = !(body->stateFlags & (RB_STATE_FIXED | RB_STATE_ACTIVE));
+    body->stateFlags |= RB_STATE_FIXED;
     RigidBody_SetMass(body, total);
+    if (wasAsleep && !(body->stateFlags & RB_STATE_FIXED)) body->SetActive(0, 0);
     body->massFromShapes = true;
   } else {
     RigidBody_UpdateMassProperties(body);
@@ -254,11 +259,14 @@ void RigidBody_GetPositionAndRotation(const RigidBody* body, Vec3* position, Qua
 void RigidBody_SetPositionAndRotation(RigidBody* body, Vec3 position, Quat rotation) {
   if (!body) return;
   Transform t{Quat_IsFinite(rotation) ? Quat_Normalize(rotation) : rotation, position};
+  Simulation* sim = RigidBody_GetSimulation(body);
+  // Wake what rested on the body where it was, and what it lands among.
+  if (sim) Simulation_WakeTouching(sim, body);
   body->pose = t;
   CollisionBody_Place(body, t);
   body->quarantined = (body->collisionFlags & COLLISION_BODY_QUARANTINED) != 0;
   RigidBody_UpdateWorldInertia(body);
-  if (Simulation* sim = RigidBody_GetSimulation(body)) Simulation_WakeTouching(sim, body);
+  if (sim) Simulation_WakeTouching(sim, body);
   WakeInWorld(body);
 }
 

@@ -756,10 +756,23 @@ void Simulation_BodyLeaves(Simulation* sim, RigidBody* body, bool destroyed) {
 }
 
 void Simulation_WakeTouching(Simulation* sim, RigidBody* body) {
-  if (!sim || !sim->contacts) return;
-  for (const SolverManifold& m : sim->contacts->previous) {
-    if (m.a == body && m.b->subspace) Wake(m.b);
-    if (m.b == body && m.a->subspace) Wake(m.a);
+  if (!sim || !body || body->primitives.Empty()) return;
+  // Sleeping pairs are not collided, so no manifold tells who rests on the
+  // body: wake every sleeping body whose bounds come within the margin.
+  Aabb box = Aabb_Empty();
+  for (const CollisionPrimitive* p : body->primitives) box = Aabb_Union(box, p->bounds);
+  if (!Aabb_IsFinite(box)) return;
+  box = Aabb_Inflate(box, sim->detection ? sim->detection->tolerance : 0.1f);
+  for (Subspace* sub : sim->subspaces) {
+    for (RigidBody* other : sub->entities) {
+      if (other == body || !CanMove(other) || (other->stateFlags & RB_STATE_ACTIVE)) continue;
+      for (const CollisionPrimitive* p : other->primitives) {
+        if (Aabb_Overlaps(p->bounds, box)) {
+          Wake(other);
+          break;
+        }
+      }
+    }
   }
 }
 

@@ -95,7 +95,8 @@ void Simulation_SubStep(Simulation* sim, float h);
 // and overlaps are dropped, phantom end events sent (not for a destroyed
 // body's primitives), and bodies it supported woken.
 void Simulation_BodyLeaves(Simulation* sim, RigidBody* body, bool destroyed);
-// Wakes the bodies touching body in the last step (support removed or moved).
+// Wakes the sleeping bodies within the contact margin of body (its support
+// was removed or moved).
 void Simulation_WakeTouching(Simulation* sim, RigidBody* body);
 // Every body attached to the simulation's subspaces, in id order (a snapshot).
 int Simulation_GetBodies(const Simulation* sim, PhysArray<RigidBody*, PHYS_MEM_SOLVER>* out);
