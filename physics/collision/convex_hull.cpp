@@ -174,6 +174,11 @@ ConvexHull* ConvexHull_Build(const float* points, int count, const float params[
       else
         ++i;
     }
+    if (hull->faceVertices.Count() + int(polygon.size()) > 65535) {
+      Refuse("hull too large");
+      PhysObject_Destroy(hull);
+      return nullptr;
+    }
     HullFace face{};
     face.normal = n;
     face.offset = 0;

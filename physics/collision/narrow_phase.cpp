@@ -554,6 +554,7 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
   Frame3 meshInHull = Frame3_InverseTimes(h->world, mp->world);
   CandidateSet set;
   Vec3 centroid = hull->centroid;
+  GjkShape gh{hull->vertices.Data(), hull->vertices.Count(), Frame3_Identity(), 0.0f};
   MeshContainer_Query(mesh, box, [&](const MeshTriangle& t) {
     Vec3 v[3] = {Frame3_Apply(meshInHull, t.a), Frame3_Apply(meshInHull, t.b), Frame3_Apply(meshInHull, t.c)};
     Vec3 n = Mat3_Mul(meshInHull.rot, t.normal);
@@ -572,7 +573,33 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
       arcs[2 * e + 1] = {v[e], dir, -m, n, Vec3_Cross(n, -m), e, 0};
     }
     Polytope B{v, 3, &n, &d, 1, nullptr, nullptr, arcs, 6, true};
-    HullPolytope(hull, B, h->world, margin, hullIsB, t.index * 2654435761u, &set);
+    uint32_t salt = t.index * 2654435761u;
+    // GJK first: most triangles of the query box are apart, and for those
+    // within the margin its closest points give the normal.
+    GjkShape gt{v, 3, Frame3_Identity(), 0.0f};
+    GjkResult g;
+    Gjk_Distance(gh, gt, &g);
+    if (!g.overlap && g.distance > margin) return;
+    if (g.overlap || g.distance <= 1e-4f) {
+      HullPolytope(hull, B, h->world, margin, hullIsB, salt, &set);
+      return;
+    }
+    Vec3 nBA = (g.pointA - g.pointB) * (1.0f / g.distance);  // hull space, triangle -> hull
+    if (Vec3_Dot(nBA, n) > 0.7f) {
+      FaceContact(hull, B, true, 0, h->world, margin, hullIsB, salt, &set);
+      return;
+    }
+    int before = set.count;
+    int fa = 0;
+    float da = -2.0f;
+    for (int f = 0; f < hull->faces.Count(); ++f) {
+      float dd = -Vec3_Dot(hull->faces[f].normal, nBA);
+      if (dd > da) { da = dd; fa = f; }
+    }
+    FaceContact(hull, B, false, fa, h->world, margin, hullIsB, salt, &set);
+    if (set.count == before)
+      AddContact(&set, Frame3_Apply(h->world, g.pointA), Frame3_Apply(h->world, g.pointB),
+                 Mat3_Mul(h->world.rot, nBA), -g.distance, salt ^ 0xC0000000u, false, hullIsB);
   });
   // Drop edge contacts lying flat in the plane of a triangle-face contact.
   int kept = 0;
