@@ -354,6 +354,14 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
 
 // ---- Pair tests ------------------------------------------------------------
 
+// Whether p lies in the plane of face contact f, within a tolerance that
+// grows with the coordinates (float spacing far from the origin).
+bool OnPlaneOf(const Candidate& f, Vec3 p, float tolerance) {
+  Vec3 a = Vec3_Abs(f.position);
+  float scale = 1.0f + std::fmax(a.x, std::fmax(a.y, a.z)) * 1e-3f;
+  return std::fabs(Vec3_Dot(f.normal, p - f.position)) < tolerance * scale;
+}
+
 int SphereSphere(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin, ContactManifold* out) {
   Vec3 d = a->world.pos - b->world.pos;
   float dist = Vec3_Length(d), rs = a->radius + b->radius;
@@ -379,31 +387,24 @@ int SphereHull(const CollisionPrimitive* s, const CollisionPrimitive* h, float m
     if (d > bestSep) { bestSep = d; bestFace = f; }
   }
   if (bestSep - r > margin) return 0;
-  Vec3 n, onHull;
-  float depth;
-  uint32_t feature;
-  if (bestSep <= 0.0f) {
-    n = hull->faces[bestFace].normal;
-    onHull = c - n * bestSep;
-    depth = r - bestSep;
-    feature = uint32_t(bestFace);
-  } else {
+  // Outside: the closest hull point (GJK) gives the normal. Inside, or
+  // touching within rounding: pushed out through the nearest face.
+  Vec3 n = hull->faces[bestFace].normal, onHull = c - n * bestSep;
+  float depth = r - bestSep;
+  uint32_t feature = uint32_t(bestFace);
+  if (bestSep > 0.0f) {
     Vec3 zero{0, 0, 0};
     GjkShape gs{&zero, 1, Frame3{Mat3_Identity(), c}, 0.0f};
     GjkShape gh{hull->vertices.Data(), hull->vertices.Count(), Frame3_Identity(), 0.0f};
     GjkResult g;
     Gjk_Distance(gs, gh, &g);
-    if (g.overlap || g.distance < 1e-6f) {
-      n = hull->faces[bestFace].normal;
-      onHull = c - n * bestSep;
-      depth = r - bestSep;
-    } else {
+    if (!g.overlap && g.distance >= 1e-6f) {
       if (g.distance - r > margin) return 0;
       n = (c - g.pointB) * (1.0f / g.distance);
       onHull = g.pointB;
       depth = r - g.distance;
     }
-    feature = 0x100u | uint32_t(bestFace);
+    feature |= 0x100u;
   }
   Vec3 nw = Mat3_Mul(h->world.rot, n);
   Vec3 pw = Frame3_Apply(h->world, onHull);
@@ -447,8 +448,7 @@ int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float 
     bool ghost = false;
     if (!x.faceOfB)
       for (int j = 0; j < set.count && !ghost; ++j)
-        if (set.c[j].faceOfB && std::fabs(Vec3_Dot(set.c[j].normal, x.position - set.c[j].position)) < 1e-4f)
-          ghost = true;
+        if (set.c[j].faceOfB && OnPlaneOf(set.c[j], x.position, 1e-4f)) ghost = true;
     // Nearly the same point as one kept already: keep the deeper.
     int same = -1;
     for (int j = 0; j < kept && !ghost; ++j)
@@ -608,7 +608,7 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
     bool ghost = false;
     if (!x.faceOfB)
       for (int j = 0; j < set.count && !ghost; ++j)
-        if (set.c[j].faceOfB && std::fabs(Vec3_Dot(set.c[j].normal, x.position - set.c[j].position)) < 1e-3f &&
+        if (set.c[j].faceOfB && OnPlaneOf(set.c[j], x.position, 1e-3f) &&
             Vec3_Dot(set.c[j].normal, x.normal) < 0.999f && Vec3_Dot(set.c[j].normal, x.normal) > -0.999f)
           ghost = true;
     if (!ghost) set.c[kept++] = x;
