@@ -232,6 +232,7 @@ void DefaultStates(D3D8DeviceImpl* s) {
   rs[D3DRS_SPECULARMATERIALSOURCE] = D3DMCS_COLOR2;
   rs[D3DRS_AMBIENTMATERIALSOURCE] = D3DMCS_MATERIAL;
   rs[D3DRS_EMISSIVEMATERIALSOURCE] = D3DMCS_MATERIAL;
+  rs[D3DRS_COLORWRITEENABLE] = 0xF;
   for (uint32_t stage = 0; stage < D3D8_MAX_STAGES; ++stage) {
     uint32_t* ts = d.stageStates[stage];
     std::memset(ts, 0, sizeof d.stageStates[stage]);

@@ -203,6 +203,7 @@ constexpr uint32_t D3DRS_DIFFUSEMATERIALSOURCE = 145;
 constexpr uint32_t D3DRS_SPECULARMATERIALSOURCE = 146;
 constexpr uint32_t D3DRS_AMBIENTMATERIALSOURCE = 147;
 constexpr uint32_t D3DRS_EMISSIVEMATERIALSOURCE = 148;
+constexpr uint32_t D3DRS_COLORWRITEENABLE = 168;  // bits 0-3: red, green, blue, alpha
 constexpr uint32_t D3D8_RENDERSTATE_COUNT = 256;  // storage size; any number below is kept
 
 // ---- texture-stage states ----------------------------------------------------------

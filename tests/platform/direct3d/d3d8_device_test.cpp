@@ -129,6 +129,8 @@ TEST_F(Device, ResetRestoresDirect3DDefaults) {
   EXPECT_EQ(v, D3DCULL_CCW);
   dev->GetRenderState(D3DRS_LIGHTING, &v);
   EXPECT_EQ(v, 1u);
+  dev->GetRenderState(D3DRS_COLORWRITEENABLE, &v);
+  EXPECT_EQ(v, 0xFu);
   for (uint32_t stage = 0; stage < 8; ++stage) {
     dev->GetTextureStageState(stage, D3DTSS_TEXCOORDINDEX, &v);
     EXPECT_EQ(v, stage);
@@ -204,6 +206,51 @@ TEST_F(Device, DrawsThatWouldReadOutsideTheirBuffersAreRefused) {
             D3DERR_INVALIDCALL);
   EXPECT_EQ(dev->SetStreamSource(0, vb, 0x80000000u), D3DERR_INVALIDCALL);
   dev->EndScene();
+  ib->Release();
+  vb->Release();
+}
+
+// The draw record carries the start vertex, base vertex and first index the
+// call names: a quad drawn from the middle of its buffers lands where it should.
+TEST_F(Device, DrawsHandTheAddressedVerticesToTheRasteriser) {
+  IDirect3DSurface8* back = Back();
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1, 0);
+  dev->SetRenderState(D3DRS_ZENABLE, 0);
+  dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+  dev->SetRenderState(D3DRS_LIGHTING, 0);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
+  dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
+  dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+  // Vertices 0-1 are decoys far away; the quad is vertices 2-5.
+  Vertex2D v[6] = {{40, 30, 0.5f, 1, 0xFFFF0000u, 0, 0}, {60, 30, 0.5f, 1, 0xFFFF0000u, 0, 0},
+                   {4, 4, 0.5f, 1, 0xFF00FF00u, 0, 0},   {12, 4, 0.5f, 1, 0xFF00FF00u, 0, 0},
+                   {4, 12, 0.5f, 1, 0xFF00FF00u, 0, 0},  {12, 12, 0.5f, 1, 0xFF00FF00u, 0, 0}};
+  IDirect3DVertexBuffer8* vb = nullptr;
+  ASSERT_EQ(dev->CreateVertexBuffer(sizeof v, D3DUSAGE_WRITEONLY, kFvf2D, D3DPOOL_MANAGED, &vb), D3D_OK);
+  uint8_t* p;
+  vb->Lock(0, 0, &p, 0);
+  std::memcpy(p, v, sizeof v);
+  vb->Unlock();
+  dev->SetStreamSource(0, vb, sizeof(Vertex2D));
+  dev->SetVertexShader(kFvf2D);
+  const uint16_t idx[7] = {1, 1, 1, 0, 1, 2, 3};  // the strip starts at index 3
+  IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 7);
+  dev->SetIndices(ib, 2);
+  dev->BeginScene();
+  ASSERT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLESTRIP, 0, 4, 3, 2), D3D_OK);
+  dev->EndScene();
+  EXPECT_EQ(Pixel32(back, 4, 4), 0xFF00FF00u);
+  EXPECT_EQ(Pixel32(back, 11, 11), 0xFF00FF00u);
+  EXPECT_EQ(Pixel32(back, 12, 12), 0xFF000000u);
+  EXPECT_EQ(Pixel32(back, 50, 30), 0xFF000000u);
+  // The same quad from the start vertex of a plain draw.
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1, 0);
+  dev->BeginScene();
+  ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, 2, 2), D3D_OK);
+  dev->EndScene();
+  EXPECT_EQ(Pixel32(back, 8, 8), 0xFF00FF00u);
+  EXPECT_EQ(Pixel32(back, 3, 3), 0xFF000000u);
   ib->Release();
   vb->Release();
 }
