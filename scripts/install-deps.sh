@@ -3,7 +3,8 @@
 # only those that are missing.
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-  libsdl2-dev libpng-dev zlib1g-dev libqhull-dev libosmesa6-dev libbullet-dev)
+  libsdl2-dev libpng-dev zlib1g-dev libqhull-dev libosmesa6-dev libbullet-dev
+  clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

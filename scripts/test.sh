@@ -17,5 +17,7 @@ export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
 export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== Tests (normal build)"
 ctest --test-dir "$root/build" -j "$jobs" --output-on-failure
+echo "== Fuzzing the data readers (bounded time)"
+bash "$root/tests/fuzz/run.sh" 20 "$root/build-fuzz"
 echo "== Tests (AddressSanitizer and UndefinedBehaviorSanitizer)"
 ctest --test-dir "$root/build-asan" -j "$jobs" --output-on-failure
