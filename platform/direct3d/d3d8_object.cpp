@@ -8,6 +8,7 @@
 #include <new>
 
 #include "platform/direct3d/d3d8_internal.h"
+#include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"
 
 namespace {
@@ -96,7 +97,7 @@ IDirect3D8* Direct3DCreate8(uint32_t sdkVersion) {
     if (a.blendStages < 1) a.blendStages = 1;
     if (a.blendStages > D3D8_MAX_STAGES) a.blendStages = D3D8_MAX_STAGES;
     if (a.maxTextureSize < 1 || a.maxTextureSize > 8192) a.maxTextureSize = 4096;
-    if (a.desktopWidth < 1 || a.desktopHeight < 1) a.desktopWidth = 640, a.desktopHeight = 480;
+    if (a.desktopWidth < 1 || a.desktopHeight < 1) D3D8Present_DesktopSize(&a.desktopWidth, &a.desktopHeight);
     BuildCaps(&a, &object->caps);
   }
   D3D8_LOG("Direct3DCreate8(%u) = %s", sdkVersion, D3D8Name(object));

@@ -11,7 +11,9 @@
 // correct path for the driver; tests choose others through d3d8_test.h.
 struct D3D8Answers {
   uint32_t displayFormat = D3DFMT_X8R8G8B8;  // or D3DFMT_R5G6B5 (the 16-bit test display)
-  uint32_t desktopWidth = 640, desktopHeight = 480;  // windowed desktop mode
+  // Windowed desktop mode; 0 = the size the window owner reported through
+  // D3D8Present_SetDesktopSize (640 x 480 when it reported none).
+  uint32_t desktopWidth = 0, desktopHeight = 0;
   bool pow2 = false;                // textures must have power-of-two sides
   bool nonPow2Conditional = false;  // ... except single-level ones
   bool squareOnly = false;

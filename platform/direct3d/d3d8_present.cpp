@@ -16,6 +16,7 @@ namespace {
 // Module record of presentation.
 struct Presenter {
   D3D8WindowResolver resolver = nullptr;
+  uint32_t desktopWidth = 0, desktopHeight = 0;  // 0: none reported
   int frame = 0;             // frames shown since capture was last set
   int captureFrame = -1;     // the one frame to capture, or -1
   std::string capturePath;   // its file name, or the every-frame pattern
@@ -144,6 +145,18 @@ SDL_PixelFormatEnum SdlFormat(uint32_t format) {
 }  // namespace
 
 void D3D8Present_SetWindowResolver(D3D8WindowResolver resolver) { P().resolver = resolver; }
+
+void D3D8Present_SetDesktopSize(uint32_t width, uint32_t height) {
+  bool valid = width > 0 && height > 0;
+  P().desktopWidth = valid ? width : 0;
+  P().desktopHeight = valid ? height : 0;
+}
+
+void D3D8Present_DesktopSize(uint32_t* width, uint32_t* height) {
+  bool reported = P().desktopWidth > 0;
+  *width = reported ? P().desktopWidth : 640;
+  *height = reported ? P().desktopHeight : 480;
+}
 
 int D3D8Present_ClientSize(void* windowHandle, uint32_t* width, uint32_t* height) {
   SDL_Window* window = WindowOf(windowHandle);

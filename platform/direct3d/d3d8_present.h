@@ -20,6 +20,12 @@ struct SDL_Window;
 typedef SDL_Window* (*D3D8WindowResolver)(void* windowHandle);
 void D3D8Present_SetWindowResolver(D3D8WindowResolver resolver);
 
+// The desktop the adapter reports in windowed mode (the window owner's
+// screen or main window size). Applies to objects created afterwards;
+// 0 x 0 goes back to 640 x 480.
+void D3D8Present_SetDesktopSize(uint32_t width, uint32_t height);
+void D3D8Present_DesktopSize(uint32_t* width, uint32_t* height);
+
 // Client size of the window behind `windowHandle`; 0 (sizes untouched) when
 // there is none.
 int D3D8Present_ClientSize(void* windowHandle, uint32_t* width, uint32_t* height);

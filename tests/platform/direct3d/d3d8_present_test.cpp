@@ -93,6 +93,22 @@ TEST_F(Present, CaptureWritesTheChosenFrameOrEveryFrame) {
   }
 }
 
+TEST_F(Present, TheWindowOwnersDesktopSizeIsTheAdaptersDesktopMode) {
+  D3D8Test_SetAnswers(nullptr);
+  D3D8Present_SetDesktopSize(320, 200);
+  IDirect3D8* object = Direct3DCreate8(D3D_SDK_VERSION);
+  D3DDISPLAYMODE mode;
+  object->GetAdapterDisplayMode(0, &mode);
+  EXPECT_EQ(mode.Width, 320u);
+  EXPECT_EQ(mode.Height, 200u);
+  object->Release();
+  D3D8Present_SetDesktopSize(0, 0);
+  object = Direct3DCreate8(D3D_SDK_VERSION);
+  object->GetAdapterDisplayMode(0, &mode);
+  EXPECT_EQ(mode.Width, 640u);
+  object->Release();
+}
+
 SDL_Window* g_window = nullptr;
 SDL_Window* ResolveTestWindow(void* handle) { return handle == &g_window ? g_window : nullptr; }
 
