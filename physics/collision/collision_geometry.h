@@ -75,15 +75,22 @@ float Geometry_RayTriangle(Vec3 o, Vec3 d, float maxT, Vec3 a, Vec3 b, Vec3 c);
 // Slab test of a ray with precomputed inverse direction against a box: 1 when
 // the ray's [0, maxT] part meets the box.
 inline bool Geometry_RayAabb(Vec3 o, Vec3 invD, float maxT, const Aabb& box) {
+  // NaN from 0 * inf (a ray in a slab's face) fails the comparisons below and
+  // leaves the bounds as they are.
   float t0 = 0.0f, t1 = maxT;
-  for (int i = 0; i < 3; ++i) {
-    float lo = (Vec3_Get(box.min, i) - Vec3_Get(o, i)) * Vec3_Get(invD, i);
-    float hi = (Vec3_Get(box.max, i) - Vec3_Get(o, i)) * Vec3_Get(invD, i);
-    if (lo > hi) { float s = lo; lo = hi; hi = s; }
-    // NaN (0 * inf on a slab face) leaves the bounds as they are.
-    if (lo > t0) t0 = lo;
-    if (hi < t1) t1 = hi;
-    if (t0 > t1) return false;
-  }
-  return true;
+  float lo = (box.min.x - o.x) * invD.x, hi = (box.max.x - o.x) * invD.x;
+  if (lo > hi) { float s = lo; lo = hi; hi = s; }
+  if (lo > t0) t0 = lo;
+  if (hi < t1) t1 = hi;
+  lo = (box.min.y - o.y) * invD.y;
+  hi = (box.max.y - o.y) * invD.y;
+  if (lo > hi) { float s = lo; lo = hi; hi = s; }
+  if (lo > t0) t0 = lo;
+  if (hi < t1) t1 = hi;
+  lo = (box.min.z - o.z) * invD.z;
+  hi = (box.max.z - o.z) * invD.z;
+  if (lo > hi) { float s = lo; lo = hi; hi = s; }
+  if (lo > t0) t0 = lo;
+  if (hi < t1) t1 = hi;
+  return t0 <= t1;
 }

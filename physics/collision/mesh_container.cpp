@@ -123,7 +123,7 @@ float RayCapsule(Vec3 o, Vec3 d, Vec3 p, Vec3 q, float r) {
 MeshContainer* MeshContainer_Construct() { return new MeshContainer(); }
 
 int MeshContainer_AddVertices(MeshContainer* mesh, const float* vertices, int count) {
-  if (!mesh || count < 0 || (count > 0 && !vertices)) return 0;
+  if (!mesh || count < 0 || count > (1 << 24) || (count > 0 && !vertices)) return 0;
   for (int i = 0; i < count * 4; ++i) {
     if ((i & 3) != 3 && !std::isfinite(vertices[i])) {
       PHYS_WARNING("MeshContainer_AddVertices", "non-finite vertex: batch refused");
@@ -137,7 +137,7 @@ int MeshContainer_AddVertices(MeshContainer* mesh, const float* vertices, int co
 }
 
 int MeshContainer_AddTriangles(MeshContainer* mesh, const uint16_t* indices, int count) {
-  if (!mesh || count <= 0 || !indices) return 0;
+  if (!mesh || count <= 0 || count > (1 << 24) || !indices) return 0;
   int accepted = 0, refused = 0;
   uint32_t nv = uint32_t(mesh->vertices.Count());
   for (int i = 0; i < count; ++i) {

@@ -46,7 +46,7 @@ public:
 MeshContainer* MeshContainer_Construct();
 // Appends count vertices of four floats (x, y, z, unused). Refuses the whole
 // batch (returns 0, mesh unchanged) when a coordinate is not finite or the
-// count is negative.
+// count is negative or above 2^24.
 int MeshContainer_AddVertices(MeshContainer* mesh, const float* vertices, int count);
 // Appends count triangles of three 16-bit vertex indices; triangles with an
 // index past the vertices or without area are dropped (warning). Returns the
