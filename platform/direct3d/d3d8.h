@@ -10,7 +10,8 @@
 //     alive while the container holds them, even at zero references: the
 //     driver releases what GetBackBuffer / GetDepthStencilSurface /
 //     GetSurfaceLevel return at once and keeps the pointer. The device's own
-//     surfaces live until the next Reset or the device's release.
+//     surfaces live until the next Reset or the device's release. A texture
+//     level shares its texture's count: holding a level holds the texture.
 //   - The device holds references on what is bound to it (render target,
 //     depth surface, textures, stream, indices) until unbound.
 //   - A released device unbinds everything, and its memory lives until the

@@ -536,17 +536,13 @@ D3DRESULT IDirect3DDevice8::Reset(D3DPRESENT_PARAMETERS* params) {
   } else if ((r = D3D8Test_Fault(D3D8_FAULT_RESET)) < 0) {
     s->notReset = true;
   } else {
-    // The device's own bindings go first: a resource the driver released but
-    // left bound would otherwise block the reset for no reason it can see.
-    UnbindAll(s);
-    r = D3DERR_INVALIDCALL;
+    // A default-pool resource the driver released but left bound (a stream,
+    // indices, a texture stage, a render target) is still alive and blocks
+    // the reset, as on real hardware: the driver's release procedure must
+    // unbind them too. A failed reset changes nothing but the device's state.
     D3DPRESENT_PARAMETERS p = *params;
     IDirect3DSurface8 *back = nullptr, *depth = nullptr;
-    if (s->liveDefaultPool > 0) {
-      r = D3DERR_INVALIDCALL;
-    } else {
-      r = MakeSwapSurfaces(s, &p, &back, &depth);
-    }
+    r = s->liveDefaultPool > 0 ? D3DERR_INVALIDCALL : MakeSwapSurfaces(s, &p, &back, &depth);
     if (r >= 0) {
       s->params = p;
       *params = p;
@@ -554,12 +550,7 @@ D3DRESULT IDirect3DDevice8::Reset(D3DPRESENT_PARAMETERS* params) {
       s->lostAnswers = 0;
       s->notReset = false;
     } else {
-      // Like a real device, a failed reset leaves it waiting for a good one.
-      Rebind(s->renderTarget, s->backBuffer);
-      Rebind(s->depth, s->autoDepth);
-      RefreshTarget(s);
-      WholeTargetViewport(s);
-      s->notReset = true;
+      s->notReset = true;  // like a real device, it waits for a good reset
     }
   }
   D3D8_LOG("Reset() = 0x%x", (uint32_t)r);
@@ -655,7 +646,7 @@ D3DRESULT IDirect3DDevice8::CreateTexture(uint32_t width, uint32_t height, uint3
         break;
       }
       level->refs = 0;
-      level->held = true;
+      level->container = t;
       t->levels.push_back(level);
       t->chain.levels[i] = level->surface;
     }

@@ -44,11 +44,13 @@ const char* D3D8Name(const D3D8Unknown* object) {
 D3D8Unknown::D3D8Unknown() : id(g_nextId++) {}
 
 uint32_t D3D8Unknown::AddRef() {
+  if (container) return container->AddRef();
   D3D8_LOG("AddRef(#%u) = %u", id, refs + 1);
   return ++refs;
 }
 
 uint32_t D3D8Unknown::Release() {
+  if (container) return container->Release();
   // An over-release is a caller bug; keep the object rather than free it twice.
   if (refs == 0) return 0;
   uint32_t left = --refs;
@@ -176,7 +178,7 @@ D3DRESULT IDirect3DSurface8::UnlockRect() {
 // ---- textures ---------------------------------------------------------------------
 
 IDirect3DBaseTexture8::~IDirect3DBaseTexture8() {
-  for (IDirect3DSurface8* level : levels) D3D8Surface_Drop(level);
+  for (IDirect3DSurface8* level : levels) delete level;
 }
 
 uint32_t IDirect3DBaseTexture8::GetLevelCount() {

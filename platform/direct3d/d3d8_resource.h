@@ -20,7 +20,10 @@ struct D3D8Unknown {
 
   uint32_t refs = 1;
   uint32_t id = 0;      // unique per process, for recordings
-  bool held = false;    // a container (device, texture, swap chain) keeps it alive
+  bool held = false;    // a container (device, swap chain) keeps it alive at zero references
+  // Texture levels share their texture's count, as in COM: a reference to a
+  // level keeps the whole texture alive. Null for everything else.
+  D3D8Unknown* container = nullptr;
   virtual ~D3D8Unknown() = default;
   // Called when the last reference goes and no container holds the object.
   virtual void Destroy() { delete this; }
@@ -54,14 +57,14 @@ struct IDirect3DSurface8 : D3D8Resource {
 struct IDirect3DBaseTexture8 : D3D8Resource {
   uint32_t GetLevelCount();
   D3D8DrawTexture chain{};  // what the rasteriser samples
-  std::vector<IDirect3DSurface8*> levels;  // held by the texture
+  std::vector<IDirect3DSurface8*> levels;  // owned; their references count on the texture
   ~IDirect3DBaseTexture8() override;
 };
 
 struct IDirect3DTexture8 : IDirect3DBaseTexture8 {
   D3DRESULT GetLevelDesc(uint32_t level, D3DSURFACE_DESC* desc);
-  // The level's surface with one added reference (stays valid while the
-  // texture lives, whatever its own count).
+  // The level's surface with one added reference, which is a reference to
+  // the texture: the level lives exactly as long as the texture.
   D3DRESULT GetSurfaceLevel(uint32_t level, IDirect3DSurface8** surface);
   D3DRESULT LockRect(uint32_t level, D3DLOCKED_RECT* locked, const D3DRECT8* rect, uint32_t flags);
   D3DRESULT UnlockRect(uint32_t level);

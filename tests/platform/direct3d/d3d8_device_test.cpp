@@ -101,6 +101,22 @@ TEST_F(Device, ResetFailsWhileADefaultPoolResourceIsAlive) {
   EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
   chain->Release();
   EXPECT_EQ(dev->Reset(&pp), D3D_OK);
+
+  // Released by the driver but still bound: alive, so the reset fails until unbound.
+  ASSERT_EQ(dev->CreateVertexBuffer(64, 0x208, 0, D3DPOOL_DEFAULT, &vb), D3D_OK);
+  ASSERT_EQ(dev->CreateTexture(16, 16, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &rt), D3D_OK);
+  IDirect3DSurface8* level = nullptr;
+  rt->GetSurfaceLevel(0, &level);
+  dev->SetStreamSource(0, vb, 16);
+  dev->SetRenderTarget(level, nullptr);
+  vb->Release();
+  level->Release();
+  rt->Release();
+  EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
+  dev->SetStreamSource(0, nullptr, 0);
+  EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
+  dev->SetRenderTarget(Back(), nullptr);
+  EXPECT_EQ(dev->Reset(&pp), D3D_OK);
 }
 
 TEST_F(Device, ResetRestoresDirect3DDefaults) {
