@@ -438,7 +438,10 @@ int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float 
     } else {
       n = t.normal;  // centre on the triangle: no side to tell, take the front
     }
-    set.Add({q, n, r - dist, t.index * 8u + uint32_t(region), region == 0});
+    // Straight above an edge or corner the normal is the face's own: that
+    // contact counts as a face contact for the ghost filter below.
+    bool face = region == 0 || std::fabs(Vec3_Dot(n, t.normal)) > 1.0f - 1e-5f;
+    set.Add({q, n, r - dist, t.index * 8u + uint32_t(region), face});
   });
   // A flat continuation of a face contact must not add a tilted edge
   // contact (the sphere would bump at internal edges).

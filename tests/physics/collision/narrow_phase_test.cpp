@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <vector>
+
 #include "physics/collision/collision_body.h"
 #include "tests/physics/collision/collision_test_shapes.h"
 
@@ -153,6 +156,49 @@ TEST(NarrowPhase, BoxOnMeshAcrossTrianglesKeepsAtMostFourUpwardPoints) {
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) spread = std::fmax(spread, Vec3_Length(m.points[i].position - m.points[j].position));
   EXPECT_GT(spread, 1.9f);
+}
+
+TEST(NarrowPhase, BodiesOnAFlatMeshNeverGetTiltedNormalsFromInternalEdges) {
+  CollisionBody box, ball, ground;
+  CollisionPrimitive* h = AddShape(&box, BoxHull(0.3f, 0.2f, 0.45f));
+  CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.25f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(10, 0.5f, 0.0f));
+  std::vector<float> cloud;
+  for (int i = 0; i < 20; ++i) {
+    Vec3 p = Vec3_Normalize(V3(std::sin(i * 2.1f), std::cos(i * 1.3f), std::sin(i * 0.7f + 1))) * 0.4f;
+    cloud.insert(cloud.end(), {p.x, p.y, p.z, 0});
+  }
+  const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
+  ConvexHull* rock = ConvexHull_Build(cloud.data(), 20, params, 0.01f);
+  ASSERT_NE(rock, nullptr);
+  CollisionBody stone;
+  CollisionPrimitive* r = CollisionBody_AddPrimitive(&stone, ShapeDesc(rock));
+  CollisionShape_Release(rock);
+  ContactManifold m;
+  for (int i = 0; i < 200; ++i) {
+    SCOPED_TRACE(i);
+    float x = -1.5f + 0.0153f * float(i), z = 1.2f - 0.0117f * float(i), turn = 0.07f * float(i);
+    CollisionBody_Place(&box, Pose(x, 0.195f, z, Quat_FromAxisAngle(V3(0, 1, 0), turn)));
+    int n = NarrowPhase_Collide(h, g, 0.1f, &m);
+    ASSERT_GE(n, 3) << i;
+    for (int k = 0; k < n; ++k) {
+      ExpectNear(m.points[k].normal, V3(0, 1, 0), 1e-4f);
+      EXPECT_NEAR(m.points[k].depth, 0.005f, 1e-4f);
+    }
+    // A rounder hull (a point cloud), lowest vertex 0.005 into the mesh.
+    Quat q = Quat_FromAxisAngle(Vec3_Normalize(V3(0.3f, 1, -0.2f)), turn);
+    float low = 1e9f;
+    for (Vec3 v : rock->vertices) low = std::fmin(low, Quat_Rotate(q, v).y);
+    CollisionBody_Place(&stone, Pose(x, -low - 0.005f, z, q));
+    n = NarrowPhase_Collide(r, g, 0.1f, &m);
+    ASSERT_GE(n, 1);
+    for (int k = 0; k < n; ++k) ExpectNear(m.points[k].normal, V3(0, 1, 0), 1e-4f);
+    SCOPED_TRACE("sphere");
+    CollisionBody_Place(&ball, Pose(z, 0.245f, x));
+    n = NarrowPhase_Collide(s, g, 0.1f, &m);
+    ASSERT_GE(n, 1) << i;
+    for (int k = 0; k < n; ++k) ExpectNear(m.points[k].normal, V3(0, 1, 0), 1e-4f);
+  }
 }
 
 TEST(NarrowPhase, SpheresTouchAlongTheLineOfCentres) {
