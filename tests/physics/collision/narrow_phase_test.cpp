@@ -201,6 +201,35 @@ TEST(NarrowPhase, BodiesOnAFlatMeshNeverGetTiltedNormalsFromInternalEdges) {
   }
 }
 
+TEST(NarrowPhase, RidgesAndGroovesKeepTheirRealNormals) {
+  // Two 30-degree slopes meeting at x = 0: a ridge (peak up) or a groove.
+  auto slopes = [](float peak) {
+    MeshContainer* m = MeshContainer_Construct();
+    float h = 0.57735f * peak;  // tan 30 per unit of x
+    float v[] = {-1, -h, -1, 0, 0, 0, -1, 0, -1, -h, 1, 0, 0, 0, 1, 0, 1, -h, -1, 0, 1, -h, 1, 0};
+    MeshContainer_AddVertices(m, v, 6);
+    uint16_t t[] = {0, 2, 1, 1, 2, 3, 1, 3, 4, 4, 3, 5};
+    MeshContainer_AddTriangles(m, t, 4);
+    return m;
+  };
+  CollisionBody ridge, groove, ball;
+  CollisionPrimitive* top = AddShape(&ridge, slopes(1.0f));
+  CollisionPrimitive* valley = AddShape(&groove, slopes(-1.0f));
+  CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.2f));
+  ContactManifold m;
+  // On the ridge line: pushed straight up by the edge.
+  CollisionBody_Place(&ball, Pose(0, 0.19f, 0.3f));
+  ASSERT_EQ(NarrowPhase_Collide(s, top, 0.0f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(0, 1, 0), 1e-4f);
+  // In the groove: one contact on each slope, along each slope's normal.
+  CollisionBody_Place(&ball, Pose(0, 0.2f / 0.866025f - 0.01f, 0.3f));
+  ASSERT_EQ(NarrowPhase_Collide(s, valley, 0.0f, &m), 2);
+  float nx0 = m.points[0].normal.x, nx1 = m.points[1].normal.x;
+  EXPECT_NEAR(std::fabs(nx0), 0.5f, 1e-3f);
+  EXPECT_NEAR(nx0 + nx1, 0.0f, 1e-3f);
+  EXPECT_NEAR(m.points[0].normal.y, 0.866025f, 1e-3f);
+}
+
 TEST(NarrowPhase, SpheresTouchAlongTheLineOfCentres) {
   CollisionBody one, two;
   CollisionPrimitive* a = CollisionBody_AddPrimitive(&one, SphereDesc(1.0f));
