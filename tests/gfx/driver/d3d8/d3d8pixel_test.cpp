@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "gfx/core/raster.h"
+#include "tests/gfx/driver/d3d8/d3d8_fixture.h"
 
 namespace {
 
@@ -78,6 +81,159 @@ TEST(D3D8PixelTest, SixteenBitFormatsRoundTripEveryValue)
             ASSERT_EQ(pack(rgba), v & c.mask) << std::hex << c.format << " " << v;
         }
     }
+}
+
+class D3D8TransferTest : public D3D8RasterTest {};
+
+TEST_F(D3D8TransferTest, ColourAndPixelFunctionsRefuseCodesWithoutARule)
+{
+    const uint8_t colour[4] = {255, 255, 255, 128};
+    uint32_t pixel = 0;
+    EXPECT_EQ(D3D8_ColourToPixel(&pixel, colour, RASTERFORMAT4444), 1);
+    EXPECT_EQ(pixel, 0x8fffu);
+    EXPECT_EQ(D3D8_ColourToPixel(&pixel, colour, RASTERFORMAT16), 0);
+    EXPECT_EQ(TakeError(), 0x8000000du);
+    uint8_t out[4];
+    EXPECT_EQ(D3D8_PixelToColour(out, 0x7fff, RASTERFORMAT1555), 1);
+    EXPECT_EQ(out[3], 0);
+    EXPECT_EQ(D3D8_PixelToColour(out, 0, RASTERFORMAT32), 0);
+    EXPECT_EQ(TakeError(), 0x8000000du);
+}
+
+TEST_F(D3D8TransferTest, RefusedImageTransfersRaiseTheirCodeAndWriteNothing)
+{
+    Raster *raster = Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT565);
+    Image *eight = MakeImage(2, 2, 8, [](int32_t, int32_t, uint8_t *p) { *p = 42; });
+    EXPECT_EQ(D3D8_ImageFromRaster(eight, raster), 0);
+    ErrorRecord record;
+    Error_Get(&record);
+    EXPECT_EQ(record.code, 2);
+    EXPECT_EQ(eight->pixels[0], 42);
+    Image *four = MakeImage(2, 2, 4, [](int32_t, int32_t, uint8_t *p) { *p = 3; });
+    EXPECT_EQ(D3D8_ImageFromRaster(four, raster), 0);
+    Error_Get(&record);
+    EXPECT_EQ(record.code, 2);
+    EXPECT_EQ(four->pixels[0], 3);
+    D3D8_RasterExt(raster)->compressed = D3DFMT_DXT1;
+    Image *wide = MakeImage(2, 2, 32, [](int32_t, int32_t, uint8_t *p) { memset(p, 9, 4); });
+    EXPECT_EQ(D3D8_ImageFromRaster(wide, raster), 0);
+    EXPECT_EQ(wide->pixels[0], 9);
+    D3D8_RasterExt(raster)->compressed = 0;
+    Error_Get(nullptr);
+    Raster *depth = Raster_Create(0, 0, 0, RASTERTYPEZBUFFER);
+    EXPECT_EQ(D3D8_RasterFromImage(depth, wide), 0);
+    Error_Get(nullptr);
+    Image_Destroy(wide);
+    Image_Destroy(four);
+    Image_Destroy(eight);
+    Raster_Destroy(depth);
+    Raster_Destroy(raster);
+}
+
+TEST_F(D3D8TransferTest, SmallerImageIsResampledIntoTheTextureAndLeftUntouched)
+{
+    Raster *raster = Raster_Create(64, 64, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
+    Image *image = MakeImage(32, 32, 32, [](int32_t x, int32_t, uint8_t *p) {
+        const uint8_t c[4] = {(uint8_t)(x * 8), 10, 20, 255};
+        memcpy(p, c, 4);
+    });
+    ASSERT_EQ(D3D8_RasterFromImage(raster, image), 1);
+    EXPECT_EQ(image->width, 32);
+    EXPECT_EQ(image->pixels[4 * 31], 248);
+    uint8_t *pixels = Raster_Lock(raster, 0, RASTERLOCKREAD);
+    ASSERT_NE(pixels, nullptr);
+    EXPECT_EQ(pixels[4 * 63 + 2], 248);  // red of the last column (B, G, R, X in memory)
+    EXPECT_EQ(pixels[4 * 62 + 2], 248);
+    EXPECT_EQ(pixels[0 + 1], 10);
+    Raster_Unlock(raster);
+    EXPECT_EQ(D3D8_RasterExt(raster)->alpha, 0);
+    Image_Destroy(image);
+    Raster_Destroy(raster);
+}
+
+TEST_F(D3D8TransferTest, PalettisedImagesGoThroughPackedPaletteAndSetTheAlphaByte)
+{
+    Image *image = MakeImage(2, 1, 8, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)(x + 1); });
+    const uint8_t one[4] = {255, 0, 0, 255}, two[4] = {0, 0, 255, 128};
+    memcpy(image->palette + 4, one, 4);
+    memcpy(image->palette + 8, two, 4);
+    Raster *sixteen = Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT4444);
+    ASSERT_EQ(D3D8_RasterFromImage(sixteen, image), 1);
+    uint8_t *pixels = Raster_Lock(sixteen, 0, RASTERLOCKREAD);
+    EXPECT_EQ(pixels[0] | pixels[1] << 8, 0xff00);
+    EXPECT_EQ(pixels[2] | pixels[3] << 8, 0x800f);
+    Raster_Unlock(sixteen);
+    Raster *x888 = Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
+    ASSERT_EQ(D3D8_RasterFromImage(x888, image), 1);
+    EXPECT_EQ(D3D8_RasterExt(x888)->alpha, 0);
+    pixels = Raster_Lock(x888, 0, RASTERLOCKREAD);
+    uint32_t v;
+    memcpy(&v, pixels + 4, 4);
+    EXPECT_EQ(v, 0xff0000ffu);
+    Raster_Unlock(x888);
+    Raster *top = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
+    D3D8_RasterExt(top)->alpha = 0;
+    Raster *sub = Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE);
+    const RasterRect rect = {1, 1, 2, 1};
+    Raster_SubRaster(sub, top, &rect);
+    ASSERT_EQ(D3D8_RasterFromImage(sub, image), 1);
+    EXPECT_EQ(D3D8_RasterExt(sub)->alpha, 1);
+    EXPECT_EQ(D3D8_RasterExt(top)->alpha, 1);
+    Image *back = MakeImage(4, 4, 32, [](int32_t, int32_t, uint8_t *) {});
+    ASSERT_EQ(D3D8_ImageFromRaster(back, top), 1);
+    EXPECT_EQ(memcmp(back->pixels + back->stride + 8, two, 4), 0);
+    Image_Destroy(back);
+    Raster_Destroy(sub);
+    Raster_Destroy(top);
+    Raster_Destroy(x888);
+    Raster_Destroy(sixteen);
+    Image_Destroy(image);
+}
+
+TEST_F(D3D8TransferTest, PalettisedRastersQuantiseWideImagesAndCopyPaletteImages)
+{
+    answers.palettes = true;
+    OpenDevice();
+    Raster *raster = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL8 | RASTERFORMAT8888);
+    ASSERT_NE(raster, nullptr);
+    Image *wide = MakeImage(4, 4, 32, [](int32_t x, int32_t, uint8_t *p) { memset(p, x < 2 ? 0 : 255, 4); });
+    ASSERT_EQ(D3D8_RasterFromImage(raster, wide), 1);
+    Image *back = MakeImage(4, 4, 32, [](int32_t, int32_t, uint8_t *) {});
+    ASSERT_EQ(D3D8_ImageFromRaster(back, raster), 1);
+    EXPECT_EQ(back->pixels[0], 0);
+    EXPECT_EQ(back->pixels[12], 255);
+    // Every alpha is 0 or 255 after quantising: still an alpha format.
+    EXPECT_EQ(Format(raster) & RASTERFORMATPIXELFORMATMASK, (uint32_t)RASTERFORMAT8888);
+    Image *indexed = MakeImage(4, 4, 8, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)x; });
+    for (int i = 0; i < 256; i++) memset(indexed->palette + 4 * i, i, 3), indexed->palette[4 * i + 3] = 255;
+    ASSERT_EQ(D3D8_RasterFromImage(raster, indexed), 1);
+    Image *eight = MakeImage(4, 4, 8, [](int32_t, int32_t, uint8_t *) {});
+    ASSERT_EQ(D3D8_ImageFromRaster(eight, raster), 1);
+    EXPECT_EQ(eight->pixels[3], 3);
+    EXPECT_EQ(eight->palette[4 * 3], 3);
+    Image_Destroy(eight);
+    Image_Destroy(indexed);
+    Image_Destroy(back);
+    Image_Destroy(wide);
+    Raster_Destroy(raster);
+}
+
+TEST_F(D3D8TransferTest, LuminanceRastersReadBackAsGrey)
+{
+    Raster *raster = Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMATLUM8);
+    Image *image = MakeImage(2, 1, 32, [](int32_t x, int32_t, uint8_t *p) {
+        const uint8_t c[4] = {100, (uint8_t)(x ? 200 : 0), 50, 255};
+        memcpy(p, c, 4);
+    });
+    ASSERT_EQ(D3D8_RasterFromImage(raster, image), 1);
+    Image *eight = MakeImage(2, 1, 8, [](int32_t, int32_t, uint8_t *) {});
+    ASSERT_EQ(D3D8_ImageFromRaster(eight, raster), 1);
+    EXPECT_EQ(eight->pixels[0], (0 * 59 + 50 * 11 + 100 * 30) / 100);
+    EXPECT_EQ(eight->pixels[1], (200 * 59 + 50 * 11 + 100 * 30) / 100);
+    EXPECT_EQ(eight->palette[4 * 77], 77);
+    Image_Destroy(eight);
+    Image_Destroy(image);
+    Raster_Destroy(raster);
 }
 
 }  // namespace

@@ -1,0 +1,200 @@
+#include "gfx/driver/d3d8/d3d8texstream.h"
+
+#include <cstring>
+#include <vector>
+
+#include "gfx/core/stream.h"
+#include "tests/gfx/driver/d3d8/d3d8_fixture.h"
+
+namespace {
+
+class D3D8NativeTextureTest : public D3D8RasterTest {
+protected:
+    StreamMemory memory = {nullptr, 0};
+    void TearDown() override
+    {
+        if (memory.start) Engine_Free(memory.start);
+        memory = {nullptr, 0};
+        D3D8RasterTest::TearDown();
+    }
+    // A texture on a new raster whose levels hold the bytes level * 16 + i.
+    Texture *MakeTexture(int32_t w, int32_t h, uint32_t word)
+    {
+        Raster *raster = Raster_Create(w, h, 0, word);
+        if (!raster) return nullptr;
+        for (int32_t level = 0; level < Raster_GetNumLevels(raster); level++) {
+            uint8_t *pixels = Raster_Lock(raster, (uint32_t)level, RASTERLOCKWRITE);
+            for (int32_t i = 0; i < raster->stride * raster->height; i++) pixels[i] = (uint8_t)(level * 16 + i);
+            Raster_Unlock(raster);
+        }
+        Texture *texture = Texture_Create(raster);
+        Texture_SetName(texture, "native");
+        Texture_SetMaskName(texture, "native_a");
+        texture->filterAddressing = 0x2304;
+        return texture;
+    }
+    bool Write(const Texture *texture)
+    {
+        Stream *stream = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
+        const bool ok = D3D8_NativeTextureWrite(stream, texture) != 0;
+        if (memory.start) Engine_Free(memory.start);
+        Stream_Close(stream, &memory);
+        return ok;
+    }
+    Texture *Read()
+    {
+        Stream *stream = Stream_Open(STREAM_MEMORY, STREAM_READ, &memory);
+        Texture *texture = nullptr;
+        if (!D3D8_NativeTextureRead(stream, &texture)) texture = nullptr;
+        Stream_Close(stream, nullptr);
+        return texture;
+    }
+    static void Put32(uint8_t *p, uint32_t v) { memcpy(p, &v, 4); }
+};
+
+TEST_F(D3D8NativeTextureTest, MipmappedTextureRoundTripsByteForByte)
+{
+    Texture *texture = MakeTexture(64, 64, RASTERTYPETEXTURE | RASTERFORMAT565 | RASTERFORMATMIPMAP);
+    ASSERT_NE(texture, nullptr);
+    int32_t size = 0;
+    D3D8_NativeTextureGetSize(&size, texture);
+    EXPECT_EQ(size, 100 + 7 * 4 + 8192 + 2048 + 512 + 128 + 32 + 8 + 2);
+    ASSERT_TRUE(Write(texture));
+    EXPECT_EQ(memory.length, (uint32_t)size);
+    Texture *read = Read();
+    ASSERT_NE(read, nullptr);
+    EXPECT_STREQ(read->name, "native");
+    EXPECT_STREQ(read->mask, "native_a");
+    EXPECT_EQ(read->filterAddressing, 0x2304u);
+    ASSERT_EQ(Raster_GetNumLevels(read->raster), 7);
+    for (uint32_t level = 0; level < 7; level++) {
+        const uint8_t *a = Raster_Lock(texture->raster, level, RASTERLOCKREAD);
+        const uint8_t *b = Raster_Lock(read->raster, level, RASTERLOCKREAD);
+        EXPECT_EQ(memcmp(a, b, (size_t)texture->raster->stride * texture->raster->height), 0) << level;
+        Raster_Unlock(read->raster);
+        Raster_Unlock(texture->raster);
+    }
+    Texture_Destroy(read);
+    Texture_Destroy(texture);
+    Texture *empty = Texture_Create(nullptr);
+    D3D8_NativeTextureGetSize(&size, empty);
+    EXPECT_EQ(size, 84);
+    Stream *stream = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
+    EXPECT_EQ(D3D8_NativeTextureWrite(stream, empty), 0);
+    EXPECT_EQ(TakeError(), 0x80000016u);
+    Stream_Close(stream, nullptr);
+    Texture_Destroy(empty);
+}
+
+TEST_F(D3D8NativeTextureTest, PalettisedTextureStoresItsPalette)
+{
+    answers.palettes = true;
+    OpenDevice();
+    Texture *texture = MakeTexture(4, 4, RASTERTYPETEXTURE | RASTERFORMATPAL8 | RASTERFORMAT888);
+    ASSERT_NE(texture, nullptr);
+    uint8_t *palette = Raster_LockPalette(texture->raster, RASTERLOCKWRITE);
+    palette[4 * 200] = 99;
+    Raster_UnlockPalette(texture->raster);
+    int32_t size = 0;
+    D3D8_NativeTextureGetSize(&size, texture);
+    EXPECT_EQ(size, 100 + 1024 + 4 + 16);
+    ASSERT_TRUE(Write(texture));
+    Texture *read = Read();
+    ASSERT_NE(read, nullptr);
+    palette = Raster_LockPalette(read->raster, RASTERLOCKREAD);
+    EXPECT_EQ(palette[4 * 200], 99);
+    Raster_UnlockPalette(read->raster);
+    Texture_Destroy(read);
+    // A device that holds no palettes resolves the stored format otherwise.
+    answers.palettes = false;
+    answers.displayFormat = D3DFMT_R5G6B5;
+    Texture_Destroy(texture);
+    OpenDevice();
+    EXPECT_EQ(Read(), nullptr);
+}
+
+TEST_F(D3D8NativeTextureTest, RefusesOtherPlatformsLyingSizesAndMissingCompression)
+{
+    Texture *texture = MakeTexture(8, 8, RASTERTYPETEXTURE | RASTERFORMAT888 | RASTERFORMATMIPMAP);
+    ASSERT_TRUE(Write(texture));
+    Texture_Destroy(texture);
+    std::vector<uint8_t> original(memory.start, memory.start + memory.length);
+    auto restore = [&] { memcpy(memory.start, original.data(), original.size()); };
+    Put32(memory.start + 12, 9);  // platform
+    D3D8Test_StartRecording();
+    EXPECT_EQ(Read(), nullptr);
+    EXPECT_EQ(std::string(D3D8Test_Recording()).find("CreateTexture"), std::string::npos);
+    D3D8Test_StopRecording();
+    restore();
+    Put32(memory.start + 12 + 88, 8 * 8 * 4 + 4);  // level 0 claims more than the locked level
+    EXPECT_EQ(Read(), nullptr);
+    restore();
+    Put32(memory.start + 12 + 88, 8 * 4 * 4);  // ... or a pitch of its own
+    EXPECT_EQ(Read(), nullptr);
+    restore();
+    memory.start[12 + 85] = 9;  // more levels than the raster has
+    EXPECT_EQ(Read(), nullptr);
+    restore();
+    memory.start[12 + 80] = 16;  // another width than the data
+    Texture *other = Read();
+    if (other) Texture_Destroy(other);
+    EXPECT_EQ(other, nullptr);
+    restore();
+    memory.start[12 + 87] = 1;  // DXT1 on a device without it
+    Put32(memory.start + 12 + 76, 1);
+    EXPECT_EQ(Read(), nullptr);
+    restore();
+    Texture *again = Read();
+    ASSERT_NE(again, nullptr);
+    Texture_Destroy(again);
+    for (uint32_t cut : {0u, 11u, 40u, 100u, memory.length - 1}) {
+        StreamMemory part = {memory.start, cut};
+        Stream *stream = Stream_Open(STREAM_MEMORY, STREAM_READ, &part);
+        Texture *none = nullptr;
+        EXPECT_EQ(D3D8_NativeTextureRead(stream, &none), 0) << cut;
+        Stream_Close(stream, nullptr);
+    }
+    Error_Get(nullptr);
+}
+
+TEST_F(D3D8NativeTextureTest, CompressedTexturesLoadOnDevicesThatHoldThem)
+{
+    answers.dxt = true;
+    OpenDevice();
+    // Built by hand: a 4 x 4 DXT1 texture of one block.
+    std::vector<uint8_t> bytes(12 + 88 + 4 + 8);
+    Put32(&bytes[0], CHUNK_STRUCT);
+    Put32(&bytes[4], (uint32_t)bytes.size() - 12);
+    Put32(&bytes[8], 0x1400ffffu);
+    uint8_t *p = &bytes[12];
+    Put32(p, 8);
+    Put32(p + 4, 0x1102);
+    memcpy(p + 8, "block", 5);
+    Put32(p + 72, RASTERFORMAT565);
+    Put32(p + 76, 1);
+    p[80] = 4;
+    p[82] = 4;
+    p[84] = 16;
+    p[85] = 1;
+    p[86] = RASTERTYPETEXTURE;
+    p[87] = 1;
+    Put32(p + 88, 8);
+    for (int i = 0; i < 8; i++) p[92 + i] = (uint8_t)(i + 1);
+    memory.start = (uint8_t *)Engine_Malloc(bytes.size());
+    memcpy(memory.start, bytes.data(), bytes.size());
+    memory.length = (uint32_t)bytes.size();
+    Texture *texture = Read();
+    ASSERT_NE(texture, nullptr);
+    EXPECT_TRUE(D3D8_RasterIsCompressed(texture->raster));
+    EXPECT_EQ(D3D8_TextureHasAlpha(texture), 1);
+    Image *image = MakeImage(4, 4, 32, [](int32_t, int32_t, uint8_t *) {});
+    EXPECT_EQ(Image_SetFromRaster(image, texture->raster), nullptr);
+    Image_Destroy(image);
+    Error_Get(nullptr);
+    int32_t size = 0;
+    D3D8_NativeTextureGetSize(&size, texture);
+    EXPECT_EQ(size, (int32_t)bytes.size());
+    Texture_Destroy(texture);
+}
+
+}  // namespace
