@@ -461,6 +461,11 @@ void D3D8Device_Lose(IDirect3DDevice8* device, int lostAnswers) {
   s->notReset = true;
 }
 
+int D3D8Device_IsLost(IDirect3DDevice8* device) {
+  D3D8DeviceImpl* s = Impl(device);
+  return s->lostAnswers > 0 || s->notReset;
+}
+
 D3DRESULT D3D8Device_Create(IDirect3D8* object, void* focusWindow, uint32_t flags, D3DPRESENT_PARAMETERS* params,
                             IDirect3DDevice8** out) {
   IDirect3DDevice8* device = new (std::nothrow) IDirect3DDevice8;

@@ -14,8 +14,10 @@
 void D3D8Device_ResourceBorn(IDirect3DDevice8* device, uint32_t pool);
 void D3D8Device_ResourceDied(IDirect3DDevice8* device, uint32_t pool);
 
-// Makes the device lost (see D3D8Test_LoseDevice).
+// Makes the device lost (see D3D8Test_LoseDevice); 1 while it is lost or
+// waiting for a reset.
 void D3D8Device_Lose(IDirect3DDevice8* device, int lostAnswers);
+int D3D8Device_IsLost(IDirect3DDevice8* device);
 
 // Creates a device for `object`; the object has already checked the adapter.
 D3DRESULT D3D8Device_Create(IDirect3D8* object, void* focusWindow, uint32_t flags,

@@ -249,7 +249,9 @@ IDirect3DSwapChain8::~IDirect3DSwapChain8() { D3D8Surface_Drop(backBuffer); }
 D3DRESULT IDirect3DSwapChain8::Present(const D3DRECT8* source, const D3DRECT8* dest, void* overrideWindow,
                                        const void* dirtyRegion) {
   D3DRESULT r = D3DERR_INVALIDCALL;
-  if (!source && !dest && !dirtyRegion) {
+  if (device && D3D8Device_IsLost(device)) {
+    r = D3DERR_DEVICELOST;
+  } else if (!source && !dest && !dirtyRegion) {
     r = D3D8Test_Fault(D3D8_FAULT_PRESENT);
     if (r >= 0) D3D8Present_Show(overrideWindow ? overrideWindow : window, &backBuffer->surface);
   }

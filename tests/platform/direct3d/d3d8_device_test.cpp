@@ -92,11 +92,19 @@ TEST_F(Device, ResetFailsWhileADefaultPoolResourceIsAlive) {
 
   IDirect3DSurface8* z = nullptr;
   IDirect3DSwapChain8* chain = nullptr;
-  ASSERT_EQ(dev->CreateDepthStencilSurface(32, 32, D3DFMT_D24X8, 0, &z), D3D_OK);
+  ASSERT_EQ(dev->CreateDepthStencilSurface(64, 48, D3DFMT_D24X8, 0, &z), D3D_OK);
   D3DPRESENT_PARAMETERS second = pp;
   second.BackBufferWidth = second.BackBufferHeight = 0;
   ASSERT_EQ(dev->CreateAdditionalSwapChain(&second, &chain), D3D_OK);
+  EXPECT_EQ(second.BackBufferWidth, 64u);  // size 0: the (desktop-sized) client area
+  EXPECT_EQ(chain->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  IDirect3DSurface8* chainBack = nullptr;
+  ASSERT_EQ(chain->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &chainBack), D3D_OK);
+  chainBack->Release();
+  ASSERT_EQ(dev->SetRenderTarget(chainBack, z), D3D_OK);  // the second window with its own Z raster
+  ASSERT_EQ(dev->SetRenderTarget(Back(), nullptr), D3D_OK);
   EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
+  EXPECT_EQ(chain->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);  // waiting for a reset
   z->Release();
   EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
   chain->Release();
