@@ -20,11 +20,64 @@ Aabb TriangleBox(const MeshTriangle& t) {
   return {Vec3_Min(Vec3_Min(t.a, t.b), t.c), Vec3_Max(Vec3_Max(t.a, t.b), t.c)};
 }
 
+float HalfArea(const Aabb& b) {
+  Vec3 e = b.max - b.min;
+  return e.x * e.y + e.y * e.z + e.z * e.x;
+}
+
+// Surface-area split over 12 bins of the centres along `axis`: the index
+// where items[begin, end) were partitioned, or -1 when no bin boundary
+// separates them.
+int SahSplit(std::vector<BuildItem>& items, int begin, int end, int axis, float lo, float hi) {
+  constexpr int kBins = 12;
+  Aabb binBox[kBins];
+  int binCount[kBins] = {};
+  for (Aabb& b : binBox) b = Aabb_Empty();
+  float scale = float(kBins) / (hi - lo);
+  auto binOf = [&](const BuildItem& it) {
+    int k = int((Vec3_Get(it.centre, axis) - lo) * scale);
+    return k < 0 ? 0 : (k >= kBins ? kBins - 1 : k);
+  };
+  for (int i = begin; i < end; ++i) {
+    int k = binOf(items[size_t(i)]);
+    ++binCount[k];
+    binBox[k] = Aabb_Union(binBox[k], items[size_t(i)].box);
+  }
+  // Sweep from the right to get the cost of every right part.
+  float rightCost[kBins];
+  Aabb acc = Aabb_Empty();
+  int count = 0;
+  for (int k = kBins - 1; k > 0; --k) {
+    acc = Aabb_Union(acc, binBox[k]);
+    count += binCount[k];
+    rightCost[k] = count ? HalfArea(acc) * float(count) : 0.0f;
+  }
+  acc = Aabb_Empty();
+  count = 0;
+  int best = -1;
+  float bestCost = 3.4e38f;
+  for (int k = 1; k < kBins; ++k) {
+    acc = Aabb_Union(acc, binBox[k - 1]);
+    count += binCount[k - 1];
+    if (count == 0 || count == end - begin) continue;
+    float cost = HalfArea(acc) * float(count) + rightCost[k];
+    if (cost < bestCost) {
+      bestCost = cost;
+      best = k;
+    }
+  }
+  if (best < 0) return -1;
+  auto middle = std::partition(items.begin() + begin, items.begin() + end,
+                               [&](const BuildItem& it) { return binOf(it) < best; });
+  return int(middle - items.begin());
+}
+
 // Builds the subtree over items[begin, end) and returns its node index.
-// Splits at the median of the centres along the box's longest axis: a
-// balanced tree bounds the traversal stack and builds in O(n log n).
+// Splits by surface area; from depth 32 on (or when binning cannot split)
+// at the median of the centres, which keeps the depth, and so the fixed
+// traversal stacks of the queries, bounded.
 int BuildNode(MeshContainer* mesh, std::vector<BuildItem>& items, int begin, int end,
-              std::vector<MeshTriangle>& source) {
+              std::vector<MeshTriangle>& source, int depth) {
   Aabb box = Aabb_Empty(), centres = Aabb_Empty();
   for (int i = begin; i < end; ++i) {
     box = Aabb_Union(box, items[size_t(i)].box);
@@ -41,14 +94,19 @@ int BuildNode(MeshContainer* mesh, std::vector<BuildItem>& items, int begin, int
   }
   Vec3 extent = centres.max - centres.min;
   int axis = extent.x >= extent.y && extent.x >= extent.z ? 0 : (extent.y >= extent.z ? 1 : 2);
-  int mid = (begin + end) / 2;
-  std::nth_element(items.begin() + begin, items.begin() + mid, items.begin() + end,
-                   [axis](const BuildItem& a, const BuildItem& b) {
-                     float ca = Vec3_Get(a.centre, axis), cb = Vec3_Get(b.centre, axis);
-                     return ca < cb || (ca == cb && a.tri < b.tri);
-                   });
-  BuildNode(mesh, items, begin, mid, source);
-  int right = BuildNode(mesh, items, mid, end, source);
+  int mid = -1;
+  float lo = Vec3_Get(centres.min, axis), hi = Vec3_Get(centres.max, axis);
+  if (depth < 32 && hi > lo) mid = SahSplit(items, begin, end, axis, lo, hi);
+  if (mid <= begin || mid >= end) {
+    mid = (begin + end) / 2;
+    std::nth_element(items.begin() + begin, items.begin() + mid, items.begin() + end,
+                     [axis](const BuildItem& a, const BuildItem& b) {
+                       float ca = Vec3_Get(a.centre, axis), cb = Vec3_Get(b.centre, axis);
+                       return ca < cb || (ca == cb && a.tri < b.tri);
+                     });
+  }
+  BuildNode(mesh, items, begin, mid, source, depth + 1);
+  int right = BuildNode(mesh, items, mid, end, source, depth + 1);
   mesh->nodes[self].first = right;
   return self;
 }
@@ -75,9 +133,9 @@ void Rebuild(MeshContainer* mesh) {
     items[size_t(i)] = {TriangleBox(t), (t.a + t.b + t.c) * (1.0f / 3.0f), uint32_t(i)};
     all = Aabb_Union(all, items[size_t(i)].box);
   }
-  mesh->nodes.Reserve(2 * (n / kLeafSize + 1) + 1);
+  mesh->nodes.Reserve(2 * n);
   mesh->triangles.Reserve(n);
-  BuildNode(mesh, items, 0, n, source);
+  BuildNode(mesh, items, 0, n, source, 0);
   mesh->localBounds = all;
 }
 
