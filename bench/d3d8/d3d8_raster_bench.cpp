@@ -23,6 +23,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/direct3d/d3d8_raster.h"
 #include "tests/platform/direct3d/raster_scene.h"
 
 using namespace raster_test;
@@ -57,8 +58,14 @@ struct Batch {
   D3DCOLORVALUE diffuse = {1, 1, 1, 1};
 };
 
+// A texture as plain pixels (0xAARRGGBB), level 0 first.
+struct TexData {
+  int size = 0;
+  std::vector<std::vector<uint32_t>> levels;
+};
+
 struct SceneData {
-  std::vector<Texture> textures;
+  std::vector<TexData> textures;
   std::vector<Batch> batches;
   D3DMATRIX view = Identity(), projection = Identity();
   bool mipmaps = false;
@@ -66,20 +73,22 @@ struct SceneData {
   uint32_t fogColour = 0xFF8090A0u, clearColour = 0xFF203040u;
 };
 
-Texture MakeTexture(int size, int seed, bool mips) {
-  int levels = 1;
-  if (mips)
-    while ((size >> (levels - 1)) > 1) ++levels;
-  Texture t(size, size, D3DFMT_A8R8G8B8, levels);
+TexData MakeTexture(int size, int seed, bool mips) {
+  TexData t;
+  t.size = size;
   uint32_t base = 0xFF000000u | uint32_t(60 + seed * 37 % 190) << 16 | uint32_t(60 + seed * 71 % 190) << 8 |
                   uint32_t(60 + seed * 113 % 190);
-  for (int l = 0; l < levels; ++l) {
-    int cell = std::max(1, (size >> l) / 8);
-    t.Fill(l, [&](int x, int y) {
-      bool on = ((x / cell + y / cell) & 1) != 0;
-      uint32_t n = uint32_t((x * 13 + y * 7 + seed) & 31);
-      return on ? base + n * 0x010101u : 0xFF202020u + n * 0x010101u;
-    });
+  for (int l = 0, n = size; n >= 1; ++l, n /= 2) {
+    int cell = std::max(1, n / 8);
+    std::vector<uint32_t> px(size_t(n) * size_t(n));
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        bool on = ((x / cell + y / cell) & 1) != 0;
+        uint32_t noise = uint32_t((x * 13 + y * 7 + seed) & 31);
+        px[size_t(y) * n + x] = on ? base + noise * 0x010101u : 0xFF202020u + noise * 0x010101u;
+      }
+    t.levels.push_back(std::move(px));
+    if (!mips) break;
   }
   return t;
 }
@@ -204,51 +213,56 @@ SceneData MixedScene() {
   return s;
 }
 
-// ---- our rasteriser ----------------------------------------------------------
+// ---- our rasteriser, through the device's own calls ----------------------------
 
 struct Ours {
   Scene target{kW, kH};
+  std::vector<Texture> textures;
   const SceneData* data;
   explicit Ours(const SceneData& d) : data(&d) {
-    D3D8DrawState& st = target.st;
-    st.view = d.view;
-    st.projection = d.projection;
-    st.renderStates[D3DRS_AMBIENT] = 0xFF404040u;
-    st.renderStates[D3DRS_COLORVERTEX] = 0;
-    st.renderStates[D3DRS_FOGVERTEXMODE] = D3DFOG_LINEAR;
-    st.renderStates[D3DRS_FOGSTART] = FloatBits(d.fogStart);
-    st.renderStates[D3DRS_FOGEND] = FloatBits(d.fogEnd);
-    st.renderStates[D3DRS_FOGCOLOR] = d.fogColour;
-    st.renderStates[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA;
-    st.renderStates[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
-    st.lightCount = 1;
-    st.lights[0] = {};
-    st.lights[0].Type = D3DLIGHT_DIRECTIONAL;
-    st.lights[0].Diffuse = {1, 1, 1, 1};
-    st.lights[0].Direction = {0.3f, -1.0f, 0.5f};
-    uint32_t* ts = st.stageStates[0];
-    ts[D3DTSS_COLORARG2] = D3DTA_DIFFUSE;
-    ts[D3DTSS_ALPHAOP] = D3DTOP_MODULATE;
-    ts[D3DTSS_ALPHAARG2] = D3DTA_DIFFUSE;
-    ts[D3DTSS_MAGFILTER] = ts[D3DTSS_MINFILTER] = D3DTEXF_LINEAR;
-    ts[D3DTSS_MIPFILTER] = d.mipmaps ? D3DTEXF_LINEAR : D3DTEXF_NONE;
+    for (const TexData& t : d.textures) {
+      textures.emplace_back(target, t.size, t.size, D3DFMT_A8R8G8B8, int(t.levels.size()));
+      for (size_t l = 0; l < t.levels.size(); ++l) {
+        int n = t.size >> l;
+        textures.back().Fill(int(l), [&](int x, int y) { return t.levels[l][size_t(y) * n + x]; });
+      }
+    }
+    target.View(d.view);
+    target.Projection(d.projection);
+    target.RS(D3DRS_AMBIENT, 0xFF404040u);
+    target.RS(D3DRS_COLORVERTEX, 0);
+    target.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+    target.RS(D3DRS_FOGSTART, FloatBits(d.fogStart));
+    target.RS(D3DRS_FOGEND, FloatBits(d.fogEnd));
+    target.RS(D3DRS_FOGCOLOR, d.fogColour);
+    target.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    target.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    D3DLIGHT8 light{};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = {1, 1, 1, 1};
+    light.Direction = {0.3f, -1.0f, 0.5f};
+    target.Light(0, light);
+    target.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    target.TSS(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+    target.TSS(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+    target.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    target.TSS(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+    target.TSS(0, D3DTSS_MIPFILTER, d.mipmaps ? D3DTEXF_LINEAR : D3DTEXF_NONE);
   }
   void Frame() {
-    std::fill(reinterpret_cast<uint32_t*>(target.colour.data()),
-              reinterpret_cast<uint32_t*>(target.colour.data()) + kW * kH, data->clearColour);
-    std::fill(reinterpret_cast<uint32_t*>(target.depth.data()),
-              reinterpret_cast<uint32_t*>(target.depth.data()) + kW * kH, 0xFFFFFF00u);
-    D3D8DrawState& st = target.st;
+    target.Clear(data->clearColour, 1.0f);
     for (const Batch& b : data->batches) {
-      st.world = b.world;
-      st.textures[0] = b.texture >= 0 ? &data->textures[size_t(b.texture)].chain : nullptr;
-      st.renderStates[D3DRS_LIGHTING] = b.lighting;
-      st.renderStates[D3DRS_FOGENABLE] = b.fog;
-      st.renderStates[D3DRS_ALPHABLENDENABLE] = b.blend;
-      st.renderStates[D3DRS_ZENABLE] = b.depthTest;
-      st.renderStates[D3DRS_ZWRITEENABLE] = b.depthWrite;
-      st.material.Diffuse = b.diffuse;
-      st.material.Ambient = {1, 1, 1, 1};
+      target.World(b.world);
+      target.dev->SetTexture(0, b.texture >= 0 ? textures[size_t(b.texture)].tex : nullptr);
+      target.RS(D3DRS_LIGHTING, b.lighting);
+      target.RS(D3DRS_FOGENABLE, b.fog);
+      target.RS(D3DRS_ALPHABLENDENABLE, b.blend);
+      target.RS(D3DRS_ZENABLE, b.depthTest);
+      target.RS(D3DRS_ZWRITEENABLE, b.depthWrite);
+      D3DMATERIAL8 mat{};
+      mat.Diffuse = b.diffuse;
+      mat.Ambient = {1, 1, 1, 1};
+      target.Material(mat);
       if (b.pretransformed)
         target.Draw(D3DPT_TRIANGLELIST, int(b.idx.size() / 3), b.flat.data(), int(b.flat.size()), kFvf2D, b.idx.data());
       else
@@ -271,13 +285,14 @@ struct Llvmpipe {
     glGenTextures(GLsizei(names.size()), names.data());
     for (size_t i = 0; i < names.size(); ++i) {
       glBindTexture(GL_TEXTURE_2D, names[i]);
-      const D3D8DrawTexture& c = d.textures[i].chain;
-      for (int l = 0; l < c.levelCount; ++l)
-        glTexImage2D(GL_TEXTURE_2D, l, GL_RGBA8, c.levels[l].width, c.levels[l].height, 0, GL_BGRA,
-                     GL_UNSIGNED_BYTE, c.levels[l].pixels);
+      const TexData& t = d.textures[i];
+      for (size_t l = 0; l < t.levels.size(); ++l) {
+        GLsizei n = t.size >> l;
+        glTexImage2D(GL_TEXTURE_2D, GLint(l), GL_RGBA8, n, n, 0, GL_BGRA, GL_UNSIGNED_BYTE, t.levels[l].data());
+      }
       glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
       glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, d.mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, c.levelCount - 1);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, GLint(t.levels.size()) - 1);
     }
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glViewport(0, 0, kW, kH);
@@ -409,7 +424,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 3; ++i)
       benchmark::RegisterBenchmark((std::string("llvmpipe_1thread/") + kScenes[i]).c_str(),
                                    [i](benchmark::State& s) { Run<Llvmpipe>(s, kMakers[i], kScenes[i]); })
-          ->Unit(benchmark::kMillisecond);
+          ->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RunSpecifiedBenchmarks();
     std::ofstream out(childOut);
     for (auto& [k, v] : g_fps) out << k << " " << v << "\n";
@@ -437,10 +452,10 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 3; ++i) {
     benchmark::RegisterBenchmark((std::string("ours/") + kScenes[i]).c_str(),
                                  [i](benchmark::State& s) { Run<Ours>(s, kMakers[i], (std::string("ours/") + kScenes[i]).c_str()); })
-        ->Unit(benchmark::kMillisecond);
+        ->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark((std::string("llvmpipe_default/") + kScenes[i]).c_str(),
                                  [i](benchmark::State& s) { Run<Llvmpipe>(s, kMakers[i], (std::string("lp/") + kScenes[i]).c_str()); })
-        ->Unit(benchmark::kMillisecond);
+        ->Unit(benchmark::kMillisecond)->UseRealTime();
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

@@ -80,16 +80,16 @@ void DrawMesh(Scene& s, const Mesh& m) {
             1);
 }
 
-Texture Checker(int size, int cell, uint32_t a, uint32_t b, int levels = 1) {
-  Texture t(size, size, D3DFMT_A8R8G8B8, levels);
+Texture Checker(Scene& s, int size, int cell, uint32_t a, uint32_t b, int levels = 1) {
+  Texture t(s, size, size, D3DFMT_A8R8G8B8, levels);
   t.Fill(0, [&](int x, int y) { return ((x / cell + y / cell) & 1) ? a : b; });
   return t;
 }
 
 void Camera(Scene& s, float ex, float ey, float ez, float ax, float ay, float az) {
   float eye[3] = {ex, ey, ez}, at[3] = {ax, ay, az};
-  s.st.view = LookAt(eye, at);
-  s.st.projection = Perspective(kPi / 3, float(s.width) / float(s.height), 0.5f, 50.0f);
+  s.View(LookAt(eye, at));
+  s.Projection(Perspective(kPi / 3, float(s.width) / float(s.height), 0.5f, 50.0f));
 }
 
 void Quad2D(Scene& s, float x0, float y0, float x1, float y1, float u0, float v0, float u1, float v1, uint32_t c,
@@ -102,11 +102,11 @@ void Quad2D(Scene& s, float x0, float y0, float x1, float y1, float u0, float v0
 }
 
 void Untextured(Scene& s, uint32_t stage = 0) {
-  s.st.stageStates[stage][D3DTSS_COLOROP] = D3DTOP_SELECTARG2;
-  s.st.stageStates[stage][D3DTSS_COLORARG2] = D3DTA_DIFFUSE;
-  s.st.stageStates[stage][D3DTSS_ALPHAOP] = D3DTOP_SELECTARG2;
-  s.st.stageStates[stage][D3DTSS_ALPHAARG2] = D3DTA_DIFFUSE;
-  s.st.textures[stage] = nullptr;
+  s.TSS(stage, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
+  s.TSS(stage, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  s.TSS(stage, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
+  s.TSS(stage, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+  s.dev->SetTexture(stage, nullptr);
 }
 
 void SetupLights(Scene& s, D3DLIGHT8* lights) {
@@ -121,9 +121,8 @@ void SetupLights(Scene& s, D3DLIGHT8* lights) {
   lights[1].Range = 6;
   lights[1].Attenuation0 = 0.3f;
   lights[1].Attenuation1 = 0.2f;
-  s.st.lights[0] = lights[0];
-  s.st.lights[1] = lights[1];
-  s.st.lightCount = 2;
+  s.Light(0, lights[0]);
+  s.Light(1, lights[1]);
 }
 
 // ---- golden scenes ---------------------------------------------------------
@@ -132,43 +131,45 @@ TEST(RasterGolden, LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit) {
   Scene s(192, 128);
   s.Clear(0xFF405060);
   Camera(s, 0, 2.2f, -5.5f, 0, 0.4f, 0);
-  Texture checker = Checker(16, 4, 0xFFFFFFFFu, 0xFF909090u);
-  s.st.textures[0] = &checker.chain;
-  s.st.stageStates[0][D3DTSS_COLORARG2] = D3DTA_DIFFUSE;
-  s.st.stageStates[0][D3DTSS_MAGFILTER] = D3DTEXF_LINEAR;
-  s.st.stageStates[0][D3DTSS_MINFILTER] = D3DTEXF_LINEAR;
-  uint32_t* rs = s.st.renderStates;
-  rs[D3DRS_FOGENABLE] = 1;
-  rs[D3DRS_FOGVERTEXMODE] = D3DFOG_LINEAR;
-  rs[D3DRS_FOGCOLOR] = 0xFF405060;
-  rs[D3DRS_FOGSTART] = FloatBits(4.0f);
-  rs[D3DRS_FOGEND] = FloatBits(14.0f);
-  rs[D3DRS_LIGHTING] = 1;
-  rs[D3DRS_AMBIENT] = 0xFFFFFFFFu;
+  Texture checker = Checker(s, 16, 4, 0xFFFFFFFFu, 0xFF909090u);
+  s.dev->SetTexture(0, checker.tex);
+  s.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  s.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+  s.TSS(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+  s.RS(D3DRS_FOGENABLE, 1);
+  s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+  s.RS(D3DRS_FOGCOLOR, 0xFF405060);
+  s.RS(D3DRS_FOGSTART, FloatBits(4.0f));
+  s.RS(D3DRS_FOGEND, FloatBits(14.0f));
+  s.RS(D3DRS_LIGHTING, 1);
+  s.RS(D3DRS_AMBIENT, 0xFFFFFFFFu);
   D3DLIGHT8 lights[2];
   SetupLights(s, lights);
 
   // Floor: lit from the material.
-  rs[D3DRS_COLORVERTEX] = 0;
-  s.st.material = {};
-  s.st.material.Diffuse = {0.6f, 0.8f, 0.5f, 1};
-  s.st.material.Ambient = {0.15f, 0.15f, 0.2f, 1};
-  s.st.world = Translation(0, -0.6f, 4);
+  s.RS(D3DRS_COLORVERTEX, 0);
+  D3DMATERIAL8 mat{};
+  mat.Diffuse = {0.6f, 0.8f, 0.5f, 1};
+  mat.Ambient = {0.15f, 0.15f, 0.2f, 1};
+  s.Material(mat);
+  s.World(Translation(0, -0.6f, 4));
   DrawMesh(s, Floor(8, 8, 8));
 
   // Unprelit sphere (material colours) sinking into the floor.
   Mesh ball = Sphere(1.0f, 12, 16, true);
-  s.st.material.Diffuse = {1.0f, 0.6f, 0.3f, 1};
-  s.st.world = Translation(-1.3f, 0, 1);
+  mat.Diffuse = {1.0f, 0.6f, 0.3f, 1};
+  s.Material(mat);
+  s.World(Translation(-1.3f, 0, 1));
   DrawMesh(s, ball);
 
   // Prelit sphere: vertex colours as emissive, lit on top.
-  rs[D3DRS_COLORVERTEX] = 1;
-  rs[D3DRS_EMISSIVEMATERIALSOURCE] = D3DMCS_COLOR1;
-  rs[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_MATERIAL;
-  s.st.material.Diffuse = {0.3f, 0.3f, 0.3f, 1};
-  s.st.material.Ambient = {0, 0, 0, 1};
-  s.st.world = Mul(RotationY(0.5f), Translation(1.3f, 0, 1));
+  s.RS(D3DRS_COLORVERTEX, 1);
+  s.RS(D3DRS_EMISSIVEMATERIALSOURCE, D3DMCS_COLOR1);
+  s.RS(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL);
+  mat.Diffuse = {0.3f, 0.3f, 0.3f, 1};
+  mat.Ambient = {0, 0, 0, 1};
+  s.Material(mat);
+  s.World(Mul(RotationY(0.5f), Translation(1.3f, 0, 1)));
   DrawMesh(s, ball);
 
   EXPECT_EQ(MatchGolden(s, "lit_mesh"), "");
@@ -176,40 +177,39 @@ TEST(RasterGolden, LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit) {
 
 TEST(RasterGolden, AlphaBlendingAndAlphaTest) {
   Scene s(128, 96);
-  Texture checker = Checker(8, 1, 0xFFE0E0E0u, 0xFF404040u);
-  s.st.textures[0] = &checker.chain;
-  s.st.renderStates[D3DRS_ZENABLE] = 0;
+  Texture checker = Checker(s, 8, 1, 0xFFE0E0E0u, 0xFF404040u);
+  s.dev->SetTexture(0, checker.tex);
+  s.RS(D3DRS_ZENABLE, 0);
   Quad2D(s, 0, 0, 128, 96, 0, 0, 8, 6, 0xFFFFFFFFu);
 
   Untextured(s);
-  uint32_t* rs = s.st.renderStates;
-  rs[D3DRS_ALPHABLENDENABLE] = 1;
-  rs[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA;
-  rs[D3DRS_DESTBLEND] = D3DBLEND_INVSRCALPHA;
+  s.RS(D3DRS_ALPHABLENDENABLE, 1);
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
   Quad2D(s, 8, 8, 72, 56, 0, 0, 1, 1, 0x80FF0000u);
   Quad2D(s, 40, 24, 104, 72, 0, 0, 1, 1, 0xC00000FFu);
-  rs[D3DRS_SRCBLEND] = D3DBLEND_ONE;
-  rs[D3DRS_DESTBLEND] = D3DBLEND_ONE;
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_ONE);
+  s.RS(D3DRS_DESTBLEND, D3DBLEND_ONE);
   Quad2D(s, 24, 48, 88, 88, 0, 0, 1, 1, 0xFF006000u);
-  rs[D3DRS_SRCBLEND] = D3DBLEND_DESTCOLOR;
-  rs[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_DESTCOLOR);
+  s.RS(D3DRS_DESTBLEND, D3DBLEND_ZERO);
   Quad2D(s, 96, 4, 124, 40, 0, 0, 1, 1, 0xFFFFFF00u);
 
   // Alpha test: a disc cut out of an opaque texture, blending off.
-  rs[D3DRS_ALPHABLENDENABLE] = 0;
-  rs[D3DRS_ALPHATESTENABLE] = 1;
-  rs[D3DRS_ALPHAFUNC] = D3DCMP_GREATER;
-  rs[D3DRS_ALPHAREF] = 0x80;
-  Texture disc(16, 16, D3DFMT_A8R8G8B8, 1);
+  s.RS(D3DRS_ALPHABLENDENABLE, 0);
+  s.RS(D3DRS_ALPHATESTENABLE, 1);
+  s.RS(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+  s.RS(D3DRS_ALPHAREF, 0x80);
+  Texture disc(s, 16, 16, D3DFMT_A8R8G8B8, 1);
   disc.Fill(0, [](int x, int y) {
     float dx = float(x) - 7.5f, dy = float(y) - 7.5f;
     return (dx * dx + dy * dy < 49.0f ? 0xFF000000u : 0x00000000u) | 0x00FFA020u;
   });
-  s.st.textures[0] = &disc.chain;
-  s.st.stageStates[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG1;
-  s.st.stageStates[0][D3DTSS_ALPHAOP] = D3DTOP_SELECTARG1;
-  s.st.stageStates[0][D3DTSS_COLORARG1] = D3DTA_TEXTURE;
-  s.st.stageStates[0][D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
+  s.dev->SetTexture(0, disc.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  s.TSS(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
+  s.TSS(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+  s.TSS(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
   Quad2D(s, 80, 50, 112, 82, 0, 0, 1, 1, 0xFFFFFFFFu);
 
   EXPECT_EQ(MatchGolden(s, "alpha"), "");
@@ -220,19 +220,20 @@ TEST(RasterGolden, AlphaBlendingAndAlphaTest) {
 TEST(RasterGolden, EveryAddressingModeWithPointAndBilinearFilters) {
   Scene s(256, 128);
   s.Clear(0xFF202020u);
-  Texture t(4, 4, D3DFMT_A8R8G8B8, 1);
+  Texture t(s, 4, 4, D3DFMT_A8R8G8B8, 1);
   const uint32_t colours[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu};
   t.Fill(0, [&](int x, int y) { return ((x + y) & 1) ? colours[(x / 2 + 2 * (y / 2)) & 3] : 0xFF000000u; });
-  s.st.textures[0] = &t.chain;
-  s.st.stageStates[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG1;
-  s.st.stageStates[0][D3DTSS_BORDERCOLOR] = 0xFFFF8000u;
-  s.st.renderStates[D3DRS_ZENABLE] = 0;
+  s.dev->SetTexture(0, t.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  s.TSS(0, D3DTSS_BORDERCOLOR, 0xFFFF8000u);
+  s.RS(D3DRS_ZENABLE, 0);
   const uint32_t modes[4] = {D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR, D3DTADDRESS_CLAMP, D3DTADDRESS_BORDER};
   for (int f = 0; f < 2; ++f)
     for (int m = 0; m < 4; ++m) {
-      s.st.stageStates[0][D3DTSS_ADDRESSU] = s.st.stageStates[0][D3DTSS_ADDRESSV] = modes[m];
-      s.st.stageStates[0][D3DTSS_MAGFILTER] = s.st.stageStates[0][D3DTSS_MINFILTER] =
-          f ? D3DTEXF_LINEAR : D3DTEXF_POINT;
+      s.TSS(0, D3DTSS_ADDRESSU, modes[m]);
+  s.TSS(0, D3DTSS_ADDRESSV, modes[m]);
+      s.TSS(0, D3DTSS_MAGFILTER, f ? D3DTEXF_LINEAR : D3DTEXF_POINT);
+  s.TSS(0, D3DTSS_MINFILTER, f ? D3DTEXF_LINEAR : D3DTEXF_POINT);
       float x = 4.0f + 64.0f * float(m), y = 4.0f + 64.0f * float(f);
       Quad2D(s, x, y, x + 56, y + 56, -1.0f, -1.0f, 2.0f, 2.0f, 0xFFFFFFFFu);
     }
@@ -246,17 +247,17 @@ TEST(RasterGolden, MipSelectionOnAMinifiedCheckerboard) {
   // Each level a checker of its own tint, so the level in use shows.
   const uint32_t tint[7] = {0xFFFFFFFFu, 0xFFFF6060u, 0xFF60FF60u, 0xFF6060FFu,
                             0xFFFFFF60u, 0xFF60FFFFu, 0xFFFF60FFu};
-  Texture t(64, 64, D3DFMT_X8R8G8B8, 7);
+  Texture t(s, 64, 64, D3DFMT_X8R8G8B8, 7);
   for (int l = 0; l < 7; ++l) {
     int cell = std::max(1, 8 >> l);
     t.Fill(l, [&](int x, int y) { return ((x / cell + y / cell) & 1) ? tint[l] : 0xFF202020u; });
   }
-  s.st.textures[0] = &t.chain;
-  s.st.stageStates[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG1;
-  s.st.stageStates[0][D3DTSS_MINFILTER] = D3DTEXF_LINEAR;
-  s.st.stageStates[0][D3DTSS_MAGFILTER] = D3DTEXF_LINEAR;
-  s.st.stageStates[0][D3DTSS_MIPFILTER] = D3DTEXF_LINEAR;
-  s.st.world = Translation(0, 0, 20);
+  s.dev->SetTexture(0, t.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  s.TSS(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+  s.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+  s.TSS(0, D3DTSS_MIPFILTER, D3DTEXF_LINEAR);
+  s.World(Translation(0, 0, 20));
   DrawMesh(s, Floor(20, 4, 16));
   EXPECT_EQ(MatchGolden(s, "mip"), "");
   // Far away the texture is minified into the smaller, tinted levels.
@@ -272,10 +273,10 @@ TEST(RasterGolden, TwoViewportsClearedAndDrawnSideBySide) {
     s.Viewport(half * 80, 0, 80, 80);
     s.Clear(half ? 0xFF401010u : 0xFF101040u);
     Camera(s, 0, 0, -3.0f, 0, 0, 0);
-    s.st.projection = Perspective(kPi / 3, 1.0f, 0.5f, 50.0f);
+    s.Projection(Perspective(kPi / 3, 1.0f, 0.5f, 50.0f));
     Untextured(s);
-    s.st.renderStates[D3DRS_SHADEMODE] = half ? D3DSHADE_GOURAUD : D3DSHADE_FLAT;
-    s.st.world = Mul(RotationX(0.4f), Translation(0.6f, 0, 0));  // reaches past the split
+    s.RS(D3DRS_SHADEMODE, half ? D3DSHADE_GOURAUD : D3DSHADE_FLAT);
+    s.World(Mul(RotationX(0.4f), Translation(0.6f, 0, 0)));  // reaches past the split
     DrawMesh(s, ball);
   }
   EXPECT_EQ(MatchGolden(s, "viewports"), "");
@@ -287,11 +288,11 @@ TEST(RasterGolden, ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport) {
   s.Viewport(16, 12, 96, 72);
   s.Clear(0xFF000000u);
   Camera(s, 0, 0.5f, 0, 0, 0.3f, 1);
-  Texture checker = Checker(8, 1, 0xFFFFFFFFu, 0xFF3060A0u);
-  s.st.textures[0] = &checker.chain;
-  s.st.stageStates[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG1;
-  s.st.renderStates[D3DRS_CULLMODE] = D3DCULL_NONE;
-  s.st.world = Translation(0, 0, 0);
+  Texture checker = Checker(s, 8, 1, 0xFFFFFFFFu, 0xFF3060A0u);
+  s.dev->SetTexture(0, checker.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
+  s.World(Translation(0, 0, 0));
   DrawMesh(s, Floor(30, 6, 12));  // reaches far behind the camera and past every edge
   EXPECT_EQ(MatchGolden(s, "clipping"), "");
   for (int y = 0; y < 96; ++y)
@@ -304,26 +305,26 @@ TEST(RasterGolden, ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport) {
 TEST(RasterGolden, CameraSpaceNormalAndReflectionTexgenWithTextureTransform) {
   Scene s(160, 80);
   s.Clear(0xFF000000u);
-  Texture t(32, 32, D3DFMT_X8R8G8B8, 1);
+  Texture t(s, 32, 32, D3DFMT_X8R8G8B8, 1);
   t.Fill(0, [](int x, int y) {
     uint32_t r = uint32_t(x * 8), g = uint32_t(y * 8);
     return 0xFF000000u | r << 16 | g << 8 | (((x / 4 + y / 4) & 1) ? 0xFFu : 0x40u);
   });
   Mesh ball = Sphere(1.0f, 16, 24, false);
-  s.st.textures[0] = &t.chain;
-  s.st.stageStates[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG1;
-  s.st.stageStates[0][D3DTSS_MAGFILTER] = D3DTEXF_LINEAR;
-  s.st.stageStates[0][D3DTSS_TEXTURETRANSFORMFLAGS] = D3DTTFF_COUNT2;
+  s.dev->SetTexture(0, t.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  s.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+  s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
   // (x, y, z, 1) -> (0.5 x + 0.5, -0.5 y + 0.5): the sphere map's usual matrix.
   D3DMATRIX m = Identity();
   m.m[0][0] = 0.5f, m.m[1][1] = -0.5f, m.m[3][0] = 0.5f, m.m[3][1] = 0.5f;
-  s.st.textureTransform[0] = m;
+  s.TextureMatrix(0, m);
   Camera(s, 0, 0, -4.0f, 0, 0, 0);
-  s.st.renderStates[D3DRS_NORMALIZENORMALS] = 1;
+  s.RS(D3DRS_NORMALIZENORMALS, 1);
+  s.RS(D3DRS_LOCALVIEWER, 0);  // as the driver sets it
   for (int half = 0; half < 2; ++half) {
-    s.st.stageStates[0][D3DTSS_TEXCOORDINDEX] =
-        half ? D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR : D3DTSS_TCI_CAMERASPACENORMAL;
-    s.st.world = Mul(RotationY(0.7f), Translation(half ? 1.3f : -1.3f, 0, 0));
+    s.TSS(0, D3DTSS_TEXCOORDINDEX, half ? D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR : D3DTSS_TCI_CAMERASPACENORMAL);
+    s.World(Mul(RotationY(0.7f), Translation(half ? 1.3f : -1.3f, 0, 0)));
     DrawMesh(s, ball);
   }
   EXPECT_EQ(MatchGolden(s, "texgen"), "");
@@ -335,30 +336,33 @@ TEST(RasterGolden, TwoPassEffectOnEqualDepth) {
   Camera(s, 0, 0, -3.0f, 0, 0, 0);
   Mesh ball = Sphere(1.0f, 12, 16, true);
   Untextured(s);
-  s.st.world = RotationY(0.3f);
+  s.World(RotationY(0.3f));
   DrawMesh(s, ball);
   // Second pass: same triangles, another vertex format and other states,
   // additive, z-write off, LESSEQUAL. Every pixel of the first pass passes.
-  uint32_t* rs = s.st.renderStates;
-  rs[D3DRS_ZWRITEENABLE] = 0;
-  rs[D3DRS_ALPHABLENDENABLE] = 1;
-  rs[D3DRS_SRCBLEND] = D3DBLEND_ONE;
-  rs[D3DRS_DESTBLEND] = D3DBLEND_ONE;
-  rs[D3DRS_LIGHTING] = 1;
-  rs[D3DRS_FOGENABLE] = 1;
-  rs[D3DRS_FOGVERTEXMODE] = D3DFOG_EXP;
-  rs[D3DRS_FOGDENSITY] = FloatBits(0.1f);
-  rs[D3DRS_COLORVERTEX] = 0;
-  s.st.material.Emissive = {0.0f, 0.25f, 0.0f, 1};
-  s.st.material.Diffuse = {0, 0, 0, 1};
-  Texture stripes(8, 8, D3DFMT_A8R8G8B8, 1);
+  s.RS(D3DRS_ZWRITEENABLE, 0);
+  s.RS(D3DRS_ALPHABLENDENABLE, 1);
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_ONE);
+  s.RS(D3DRS_DESTBLEND, D3DBLEND_ONE);
+  s.RS(D3DRS_LIGHTING, 1);
+  s.RS(D3DRS_FOGENABLE, 1);
+  s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_EXP);
+  s.RS(D3DRS_FOGDENSITY, FloatBits(0.1f));
+  s.RS(D3DRS_COLORVERTEX, 0);
+  D3DMATERIAL8 mat{};
+  mat.Emissive = {0.0f, 0.25f, 0.0f, 1};
+  mat.Diffuse = {0, 0, 0, 1};
+  s.Material(mat);
+  Texture stripes(s, 8, 8, D3DFMT_A8R8G8B8, 1);
   stripes.Fill(0, [](int x, int) { return (x & 2) ? 0xFFFFFFFFu : 0xFF000000u; });
-  s.st.textures[0] = &stripes.chain;
-  s.st.stageStates[0][D3DTSS_COLOROP] = D3DTOP_MODULATE;
-  s.st.stageStates[0][D3DTSS_COLORARG2] = D3DTA_DIFFUSE;
-  s.st.stageStates[0][D3DTSS_TEXCOORDINDEX] = D3DTSS_TCI_CAMERASPACENORMAL;
-  s.st.stageStates[0][D3DTSS_TEXTURETRANSFORMFLAGS] = D3DTTFF_COUNT2;
-  s.st.textureTransform[0].m[0][0] = 4.0f;
+  s.dev->SetTexture(0, stripes.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  s.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  s.TSS(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
+  s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+  D3DMATRIX stretch = Identity();
+  stretch.m[0][0] = 4.0f;
+  s.TextureMatrix(0, stretch);
   DrawMesh(s, ball);
   EXPECT_EQ(MatchGolden(s, "twopass"), "");
 }
@@ -367,19 +371,18 @@ TEST(RasterGolden, PretransformedOverlayOverAFoggedSceneIsNotFogged) {
   Scene s(128, 96);
   s.Clear(0xFFC0C0C0u);
   Camera(s, 0, 1.5f, -4, 0, 0, 2);
-  uint32_t* rs = s.st.renderStates;
-  rs[D3DRS_FOGENABLE] = 1;
-  rs[D3DRS_FOGVERTEXMODE] = D3DFOG_EXP2;
-  rs[D3DRS_FOGDENSITY] = FloatBits(0.15f);
-  rs[D3DRS_FOGCOLOR] = 0xFFC0C0C0u;
-  Texture checker = Checker(8, 1, 0xFF20A020u, 0xFF104010u);
-  s.st.textures[0] = &checker.chain;
-  s.st.stageStates[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG1;
-  s.st.world = Translation(0, 0, 8);
+  s.RS(D3DRS_FOGENABLE, 1);
+  s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_EXP2);
+  s.RS(D3DRS_FOGDENSITY, FloatBits(0.15f));
+  s.RS(D3DRS_FOGCOLOR, 0xFFC0C0C0u);
+  Texture checker = Checker(s, 8, 1, 0xFF20A020u, 0xFF104010u);
+  s.dev->SetTexture(0, checker.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  s.World(Translation(0, 0, 8));
   DrawMesh(s, Floor(10, 4, 10));
 
   // The 2D overlay: fog stays enabled, depth test off.
-  rs[D3DRS_ZENABLE] = 0;
+  s.RS(D3DRS_ZENABLE, 0);
   Untextured(s);
   Quad2D(s, 8, 8, 56, 40, 0, 0, 1, 1, 0xFFFF2020u, 0.9f);
   Quad2D(s, 72, 8, 120, 40, 0, 0, 1, 1, 0xFF2020FFu, 0.9f);
@@ -392,10 +395,10 @@ TEST(RasterGolden, PretransformedOverlayOverAFoggedSceneIsNotFogged) {
 TEST(RasterRules, PointSampledOneToOnePretransformedQuadCopiesTheTexture) {
   for (int w : {13, 16, 7}) {
     Scene s(32, 32);
-    Texture t(w, 9, D3DFMT_A8R8G8B8, 1);
+    Texture t(s, w, 9, D3DFMT_A8R8G8B8, 1);
     t.Fill(0, [](int x, int y) { return 0xFF000000u | uint32_t(x * 37 + y * 11) << 8 | uint32_t(x * 5 + y * 19); });
-    s.st.textures[0] = &t.chain;
-    s.st.stageStates[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG1;
+    s.dev->SetTexture(0, t.tex);
+    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     Quad2D(s, 3, 4, float(3 + w), 13, 0, 0, 1, 1, 0xFFFFFFFFu);
     for (int y = 0; y < 9; ++y)
       for (int x = 0; x < w; ++x)
@@ -412,7 +415,7 @@ TEST(RasterRules, CullModesRemoveWindingAsSeenOnTheTarget) {
   for (uint32_t mode : {D3DCULL_CW, D3DCULL_CCW, D3DCULL_NONE}) {
     Scene s(16, 16);
     Untextured(s);
-    s.st.renderStates[D3DRS_CULLMODE] = mode;
+    s.RS(D3DRS_CULLMODE, mode);
     ASSERT_EQ(s.Draw(D3DPT_TRIANGLELIST, 1, tri, 3, kFvf2D), 1);
     EXPECT_EQ(s.Pixel(2, 2), mode == D3DCULL_CW ? 0xFF000000u : 0xFFFFFFFFu) << mode;
   }
@@ -423,11 +426,11 @@ TEST(RasterRules, TopLeftFillRuleDrawsSharedEdgesExactlyOnce) {
   // drawn twice would show 2x, a gap would stay black.
   Scene s(64, 64);
   Untextured(s);
-  s.st.renderStates[D3DRS_ZENABLE] = 0;
-  s.st.renderStates[D3DRS_CULLMODE] = D3DCULL_NONE;
-  s.st.renderStates[D3DRS_ALPHABLENDENABLE] = 1;
-  s.st.renderStates[D3DRS_SRCBLEND] = D3DBLEND_ONE;
-  s.st.renderStates[D3DRS_DESTBLEND] = D3DBLEND_ONE;
+  s.RS(D3DRS_ZENABLE, 0);
+  s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
+  s.RS(D3DRS_ALPHABLENDENABLE, 1);
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_ONE);
+  s.RS(D3DRS_DESTBLEND, D3DBLEND_ONE);
   std::vector<V2D> fan;
   fan.push_back({31.3f, 30.7f, 0.5f, 1, 0xFF404040u, 0, 0});
   for (int i = 0; i <= 37; ++i) {
@@ -444,37 +447,38 @@ TEST(RasterRules, IdenticalPositionsGiveIdenticalDepthWhateverElseDiffers) {
   for (Scene* s : {&a, &b}) {
     s->Clear(0xFF000000u);
     Camera(*s, 0.3f, 0.2f, -3.0f, 0, 0, 0);
-    s->st.world = RotationY(0.4f);
+    s->World(RotationY(0.4f));
   }
   Mesh ball = Sphere(1.0f, 9, 13, true);
   Untextured(a);
   DrawMesh(a, ball);
   // b: lighting, fog, texgen and a plain position-only format.
-  b.st.renderStates[D3DRS_LIGHTING] = 1;
-  b.st.renderStates[D3DRS_FOGENABLE] = 1;
-  b.st.renderStates[D3DRS_FOGVERTEXMODE] = D3DFOG_LINEAR;
-  Texture t = Checker(8, 2, 0xFFFFFFFFu, 0xFF000000u);
-  b.st.textures[0] = &t.chain;
-  b.st.stageStates[0][D3DTSS_TEXCOORDINDEX] = D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR;
+  b.RS(D3DRS_LIGHTING, 1);
+  b.RS(D3DRS_FOGENABLE, 1);
+  b.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+  Texture t = Checker(b, 8, 2, 0xFFFFFFFFu, 0xFF000000u);
+  b.dev->SetTexture(0, t.tex);
+  b.TSS(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR);
   DrawMesh(b, ball);
   std::vector<float> posOnly;
   for (const VLit& v : ball.v) posOnly.insert(posOnly.end(), {v.x, v.y, v.z});
   Scene c(64, 64);
   c.Clear(0xFF000000u);
   Camera(c, 0.3f, 0.2f, -3.0f, 0, 0, 0);
-  c.st.world = RotationY(0.4f);
+  c.World(RotationY(0.4f));
   Untextured(c);
   ASSERT_EQ(c.Draw(D3DPT_TRIANGLELIST, int(ball.idx.size() / 3), posOnly.data(), int(ball.v.size()), D3DFVF_XYZ,
                    ball.idx.data()),
             1);
-  EXPECT_EQ(a.depth, b.depth);
-  EXPECT_EQ(a.depth, c.depth);
+  EXPECT_EQ(a.DepthBytes(), b.DepthBytes());
+  EXPECT_EQ(a.DepthBytes(), c.DepthBytes());
   // And the equal-depth second pass covers exactly the first pass's pixels.
-  a.st.renderStates[D3DRS_ZFUNC] = D3DCMP_EQUAL;
-  a.st.renderStates[D3DRS_LIGHTING] = 1;
-  a.st.material.Emissive = {0, 0, 1, 1};
-  a.st.material.Diffuse = {0, 0, 0, 1};
-  a.st.renderStates[D3DRS_COLORVERTEX] = 0;
+  a.RS(D3DRS_ZFUNC, D3DCMP_EQUAL);
+  a.RS(D3DRS_LIGHTING, 1);
+  D3DMATERIAL8 blue{};
+  blue.Emissive = {0, 0, 1, 1};
+  a.Material(blue);
+  a.RS(D3DRS_COLORVERTEX, 0);
   DrawMesh(a, ball);
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x)
@@ -489,8 +493,8 @@ uint32_t LitCentre(Scene& s, const VLit& v, uint32_t fvf = kFvfLit) {
   tri[0].x -= 0.2f, tri[0].y -= 0.2f;
   tri[1].y += 0.2f;
   tri[2].x += 0.2f, tri[2].y -= 0.2f;
-  s.st.renderStates[D3DRS_CULLMODE] = D3DCULL_NONE;
-  s.st.renderStates[D3DRS_SHADEMODE] = D3DSHADE_FLAT;
+  s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
+  s.RS(D3DRS_SHADEMODE, D3DSHADE_FLAT);
   std::vector<uint8_t> bytes;
   D3D8VertexLayout l = LayoutOf(fvf);
   for (const VLit& t : tri) {
@@ -508,18 +512,18 @@ uint32_t LitCentre(Scene& s, const VLit& v, uint32_t fvf = kFvfLit) {
 TEST(RasterRules, LightingFollowsTheDeviceFormula) {
   Scene s(16, 16);
   Untextured(s);
-  uint32_t* rs = s.st.renderStates;
-  rs[D3DRS_LIGHTING] = 1;
-  rs[D3DRS_COLORVERTEX] = 0;
-  s.st.material = {};
-  s.st.material.Diffuse = {1, 0.5f, 0.25f, 1};
-  s.st.material.Ambient = {0.2f, 0.2f, 0.2f, 1};
-  rs[D3DRS_AMBIENT] = 0xFF808080u;
-  s.st.lightCount = 1;
-  s.st.lights[0] = {};
-  s.st.lights[0].Type = D3DLIGHT_DIRECTIONAL;
-  s.st.lights[0].Diffuse = {1, 1, 1, 1};
-  s.st.lights[0].Direction = {0, 0, 1};  // shines along +z onto a normal facing -z
+  s.RS(D3DRS_LIGHTING, 1);
+  s.RS(D3DRS_COLORVERTEX, 0);
+  D3DMATERIAL8 mat{};
+  mat.Diffuse = {1, 0.5f, 0.25f, 1};
+  mat.Ambient = {0.2f, 0.2f, 0.2f, 1};
+  s.Material(mat);
+  s.RS(D3DRS_AMBIENT, 0xFF808080u);
+  D3DLIGHT8 light{};
+  light.Type = D3DLIGHT_DIRECTIONAL;
+  light.Diffuse = {1, 1, 1, 1};
+  light.Direction = {0, 0, 1};  // shines along +z onto a normal facing -z
+  s.Light(0, light);
   VLit v{0, 0, 0.5f, 0, 0, -1, 0xFF00FF00u, 0, 0};
   // ambient 0.2 x 0.502 = 0.1 (26), plus diffuse (255, 128, 64).
   uint32_t c = LitCentre(s, v);
@@ -531,13 +535,14 @@ TEST(RasterRules, LightingFollowsTheDeviceFormula) {
   c = LitCentre(s, v);
   EXPECT_NEAR(int((c >> 16) & 255), 26, 1);
   // No normal in the format: emissive plus ambient, no NaN.
-  s.st.material.Emissive = {0, 0, 0.5f, 1};
+  mat.Emissive = {0, 0, 0.5f, 1};
+  s.Material(mat);
   c = LitCentre(s, v, D3DFVF_XYZ | D3DFVF_DIFFUSE);
   EXPECT_NEAR(int((c >> 16) & 255), 26, 1);
   EXPECT_NEAR(int(c & 255), 128 + 26, 2);
   // Colour vertex: diffuse from the vertex colour, emissive from the material.
-  rs[D3DRS_COLORVERTEX] = 1;
-  rs[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_COLOR1;
+  s.RS(D3DRS_COLORVERTEX, 1);
+  s.RS(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1);
   v.nz = -1;
   c = LitCentre(s, v);
   EXPECT_NEAR(int((c >> 8) & 255), 255, 1);
@@ -547,14 +552,12 @@ TEST(RasterRules, LightingFollowsTheDeviceFormula) {
 TEST(RasterRules, SpotWithEqualConesHasAHardEdgeAndPointLightsStopAtRange) {
   Scene s(16, 16);
   Untextured(s);
-  uint32_t* rs = s.st.renderStates;
-  rs[D3DRS_LIGHTING] = 1;
-  rs[D3DRS_COLORVERTEX] = 0;
-  s.st.material = {};
-  s.st.material.Diffuse = {1, 1, 1, 1};
-  s.st.lightCount = 1;
-  D3DLIGHT8& l = s.st.lights[0];
-  l = {};
+  s.RS(D3DRS_LIGHTING, 1);
+  s.RS(D3DRS_COLORVERTEX, 0);
+  D3DMATERIAL8 mat{};
+  mat.Diffuse = {1, 1, 1, 1};
+  s.Material(mat);
+  D3DLIGHT8 l{};
   l.Type = D3DLIGHT_SPOT;
   l.Diffuse = {1, 1, 1, 1};
   l.Position = {0, 0, -1};
@@ -564,33 +567,38 @@ TEST(RasterRules, SpotWithEqualConesHasAHardEdgeAndPointLightsStopAtRange) {
   l.Theta = l.Phi = 0.5f;
   l.Falloff = 1;
   VLit v{0, 0, 0.5f, 0, 0, -1, 0xFFFFFFFFu, 0, 0};
+  s.Light(0, l);
   EXPECT_GE(LitCentre(s, v) & 255, 0xF0u);  // near the axis: inside the cone
   l.Direction = {1, 0, 1};                   // axis turned 45 degrees away
+  s.Light(0, l);
   EXPECT_EQ(LitCentre(s, v), 0xFF000000u);
   l.Type = D3DLIGHT_POINT;
   l.Range = 1.0f;  // the vertex is 1.5 away
+  s.Light(0, l);
   EXPECT_EQ(LitCentre(s, v), 0xFF000000u);
   l.Range = 2.0f;
+  s.Light(0, l);
   EXPECT_GE(LitCentre(s, v) & 255, 0xF0u);
 }
 
 TEST(RasterRules, TextureCoordinatesMissingSetsAndCount2Translation) {
   Scene s(8, 8);
-  Texture t(4, 4, D3DFMT_A8R8G8B8, 1);
+  Texture t(s, 4, 4, D3DFMT_A8R8G8B8, 1);
   t.Fill(0, [](int x, int y) { return 0xFF000000u | uint32_t(x * 60) << 16 | uint32_t(y * 60) << 8; });
-  s.st.textures[0] = &t.chain;
-  s.st.stageStates[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG1;
+  s.dev->SetTexture(0, t.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   // Set 3 does not exist in a one-set format: (0, 0) -> texel (0, 0).
-  s.st.stageStates[0][D3DTSS_TEXCOORDINDEX] = 3;
+  s.TSS(0, D3DTSS_TEXCOORDINDEX, 3);
   Quad2D(s, 0, 0, 8, 8, 0.6f, 0.6f, 0.9f, 0.9f, 0xFFFFFFFFu);
   EXPECT_EQ(s.Pixel(4, 4), 0xFF000000u);
   // COUNT2 on 2-float coordinates: the translation sits in the third row.
-  s.st.stageStates[0][D3DTSS_TEXCOORDINDEX] = 0;
-  s.st.stageStates[0][D3DTSS_TEXTURETRANSFORMFLAGS] = D3DTTFF_COUNT2;
-  s.st.textureTransform[0] = Identity();
-  s.st.textureTransform[0].m[2][0] = 0.5f;   // u + 0.5
-  s.st.textureTransform[0].m[2][1] = 0.25f;  // v + 0.25
-  s.st.textureTransform[0].m[3][0] = 9.0f;   // the fourth row is multiplied by 0
+  s.TSS(0, D3DTSS_TEXCOORDINDEX, 0);
+  s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+  D3DMATRIX shift = Identity();
+  shift.m[2][0] = 0.5f;   // u + 0.5
+  shift.m[2][1] = 0.25f;  // v + 0.25
+  shift.m[3][0] = 9.0f;   // the fourth row is multiplied by 0
+  s.TextureMatrix(0, shift);
   Quad2D(s, 0, 0, 8, 8, 0.0f, 0.0f, 0.0f, 0.0f, 0xFFFFFFFFu);
   EXPECT_EQ(s.Pixel(4, 4), 0xFF000000u | 120u << 16 | 60u << 8);
 }
@@ -598,11 +606,10 @@ TEST(RasterRules, TextureCoordinatesMissingSetsAndCount2Translation) {
 TEST(RasterRules, StageAlphaAndDestinationAlphaDefaults) {
   Scene s(8, 8);
   Untextured(s);
-  uint32_t* rs = s.st.renderStates;
-  rs[D3DRS_ALPHABLENDENABLE] = 1;
-  rs[D3DRS_SRCBLEND] = D3DBLEND_SRCALPHA;
-  rs[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
-  s.st.stageStates[0][D3DTSS_ALPHAOP] = D3DTOP_DISABLE;
+  s.RS(D3DRS_ALPHABLENDENABLE, 1);
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  s.RS(D3DRS_DESTBLEND, D3DBLEND_ZERO);
+  s.TSS(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
   // Stage 0 alpha disabled: the diffuse alpha (0x80) scales the colour.
   Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0x80FFFFFFu);
   EXPECT_EQ(s.Pixel(1, 1), 0xFF808080u);
@@ -612,7 +619,7 @@ TEST(RasterRules, StageAlphaAndDestinationAlphaDefaults) {
   EXPECT_EQ(s.Pixel(1, 1), 0xFFFFFFFFu);
   // DESTALPHA reads 1.0 on an X8R8G8B8 target.
   s.Clear(0x00000000u);
-  rs[D3DRS_SRCBLEND] = D3DBLEND_DESTALPHA;
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_DESTALPHA);
   Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0x10C0C0C0u);
   EXPECT_EQ(s.Pixel(1, 1), 0xFFC0C0C0u);
 }
@@ -620,7 +627,7 @@ TEST(RasterRules, StageAlphaAndDestinationAlphaDefaults) {
 TEST(RasterRules, NoDepthSurfaceMeansTheTestPassesAndNothingIsWritten) {
   Scene s(8, 8, D3DFMT_X8R8G8B8, 0);
   Untextured(s);
-  s.st.renderStates[D3DRS_ZENABLE] = 1;
+  s.RS(D3DRS_ZENABLE, 1);
   Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFF112233u, 0.9f);
   Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFF445566u, 0.1f);
   EXPECT_EQ(s.Pixel(3, 3), 0xFF445566u);
@@ -629,7 +636,7 @@ TEST(RasterRules, NoDepthSurfaceMeansTheTestPassesAndNothingIsWritten) {
 TEST(RasterRules, FlatShadingTakesTheFirstVertexOfEachTriangle) {
   Scene s(16, 16);
   Untextured(s);
-  s.st.renderStates[D3DRS_SHADEMODE] = D3DSHADE_FLAT;
+  s.RS(D3DRS_SHADEMODE, D3DSHADE_FLAT);
   V2D q[4] = {{0, 0, 0.5f, 1, 0xFFFF0000u, 0, 0},
               {16, 0, 0.5f, 1, 0xFF00FF00u, 0, 0},
               {0, 16, 0.5f, 1, 0xFF0000FFu, 0, 0},
@@ -643,7 +650,7 @@ TEST(RasterRules, BrokenVerticesAndViewportsDrawNothingOutsideAndNeverCrash) {
   Scene s(16, 16);
   s.Clear(0xFF000000u);
   Untextured(s);
-  s.st.renderStates[D3DRS_CULLMODE] = D3DCULL_NONE;
+  s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
   const float inf = INFINITY, nan = NAN;
   V2D bad[6] = {{nan, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0}, {8, 8, 0.5f, 1, 0xFFFFFFFFu, 0, 0},
                 {0, 8, 0.5f, 0, 0xFFFFFFFFu, 0, 0},   {-1e30f, -1e30f, 0.5f, 1, 0xFFFFFFFFu, 0, 0},
@@ -665,7 +672,7 @@ TEST(RasterRules, LinesAndPointsAreOnePixelAndNeverCulled) {
   Scene s(16, 16);
   s.Clear(0xFF000000u);
   Untextured(s);
-  s.st.renderStates[D3DRS_CULLMODE] = D3DCULL_CW;
+  s.RS(D3DRS_CULLMODE, D3DCULL_CW);
   V2D pts[3] = {{2, 3, 0.5f, 1, 0xFFFF0000u, 0, 0}, {12, 3, 0.5f, 1, 0xFFFF0000u, 0, 0},
                 {5, 10, 0.5f, 1, 0xFF00FF00u, 0, 0}};
   ASSERT_EQ(s.Draw(D3DPT_LINELIST, 1, pts, 2, kFvf2D), 1);
@@ -681,26 +688,25 @@ TEST(RasterRules, LinesAndPointsAreOnePixelAndNeverCulled) {
 }
 
 TEST(RasterRules, SixteenBitTargetsAndPaletteAndBlockTexturesDraw) {
-  Scene s(8, 8, D3DFMT_R5G6B5, D3DFMT_D16);
+  Scene s(8, 8, D3DFMT_R5G6B5, D3DFMT_D16, [](D3D8Answers* a) { a->palettes = a->dxt = true; });
   // P8 through the current palette.
-  Texture p(2, 2, D3DFMT_P8, 1);
-  p.storage[0] = {0, 1, 1, 0};
+  Texture p(s, 2, 2, D3DFMT_P8, 1);
+  p.Fill(0, [](int x, int y) { return uint32_t((x + y) & 1); });
   PALETTEENTRY pal[256] = {};
   pal[0] = {255, 0, 0, 255};
   pal[1] = {0, 0, 255, 255};
-  s.st.palette = pal;
-  s.st.textures[0] = &p.chain;
-  s.st.stageStates[0][D3DTSS_COLOROP] = D3DTOP_SELECTARG1;
+  ASSERT_EQ(s.dev->SetPaletteEntries(3, pal), D3D_OK);
+  ASSERT_EQ(s.dev->SetCurrentTexturePalette(3), D3D_OK);
+  s.dev->SetTexture(0, p.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFFFFFFFFu);
   EXPECT_EQ(s.Pixel(1, 1), 0xFFFF0000u);
   EXPECT_EQ(s.Pixel(6, 1), 0xFF0000FFu);
   // DXT1: one 4x4 block, colour 0 white, colour 1 black, indices 0 then 1 per row.
-  Texture d(4, 4, D3DFMT_A8R8G8B8, 1);
-  d.chain.format = d.chain.levels[0].format = D3DFMT_DXT1;
-  d.chain.levels[0].pitch = 8;
+  Texture d(s, 4, 4, D3DFMT_DXT1, 1);
   uint8_t block[8] = {0xFF, 0xFF, 0x00, 0x00, 0x50, 0x50, 0x50, 0x50};  // per row: 0, 0, 1, 1
-  memcpy(d.storage[0].data(), block, 8);
-  s.st.textures[0] = &d.chain;
+  d.Write(0, block, 8);
+  s.dev->SetTexture(0, d.tex);
   Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFFFFFFFFu);
   EXPECT_EQ(s.Pixel(1, 1), 0xFFFFFFFFu);
   EXPECT_EQ(s.Pixel(6, 1), 0xFF000000u);

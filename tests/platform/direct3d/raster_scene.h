@@ -1,6 +1,6 @@
-// Test helpers for the software rasteriser: a render target with depth, a
-// draw record with Direct3D 8's default states, vertex layouts from FVF
-// codes, textures with mip chains, matrices, and golden-image comparison.
+// Test helpers for the software rasteriser: scenes drawn through the device's
+// own calls, textures with mip chains, vertex layouts from FVF codes,
+// matrices, and golden-image comparison.
 //
 // Golden images live in tests/platform/direct3d/golden/. To regenerate them
 // after an intended change, run the tests with HELM_REGEN_GOLDEN=1 in the
@@ -16,7 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/direct3d/d3d8_raster.h"
+#include "platform/direct3d/d3d8.h"
+#include "platform/direct3d/d3d8_test.h"
 #include "platform/direct3d/raster_format.h"
 
 namespace raster_test {
@@ -114,138 +115,144 @@ inline D3D8VertexLayout LayoutOf(uint32_t fvf) {
   return l;
 }
 
-// A texture with its own storage; levels halve down to 1 x 1 when mipped.
-struct Texture {
-  std::vector<std::vector<uint8_t>> storage;
-  D3D8DrawTexture chain{};
-
-  Texture(int w, int h, uint32_t format, int levels) {
-    int bpp = RasterFormat_BytesPerPixel(format);
-    chain.format = format;
-    chain.levelCount = levels;
-    storage.resize(size_t(levels));
-    for (int l = 0; l < levels; ++l) {
-      D3D8DrawSurface& s = chain.levels[l];
-      s.format = format;
-      s.width = w > 0 ? w : 1;
-      s.height = h > 0 ? h : 1;
-      s.pitch = s.width * bpp;
-      storage[size_t(l)].assign(size_t(s.pitch) * size_t(s.height), 0);
-      s.pixels = storage[size_t(l)].data();
-      w /= 2, h /= 2;
-    }
-  }
-  void Set(int level, int x, int y, uint32_t argb) {
-    D3D8DrawSurface& s = chain.levels[level];
-    RasterFormat_Store(s.format, s.pixels + size_t(y) * s.pitch + size_t(x) * RasterFormat_BytesPerPixel(s.format),
-                       argb);
-  }
-  template <class F>
-  void Fill(int level, F f) {
-    for (int y = 0; y < chain.levels[level].height; ++y)
-      for (int x = 0; x < chain.levels[level].width; ++x) Set(level, x, y, f(x, y));
-  }
-};
-
-// A render target with a depth surface and a draw record holding Direct3D
-// 8's default states (lighting off here unless a test turns it on).
+// A scene drawn through the device's own calls: an object and a windowed
+// device whose back buffer (and automatic depth surface) is the target, in a
+// scene from construction to destruction. Lighting starts off; everything
+// else has the device's defaults.
 struct Scene {
-  std::vector<uint8_t> colour, depth;
-  D3D8DrawState st{};
+  IDirect3D8* d3d = nullptr;
+  IDirect3DDevice8* dev = nullptr;
+  IDirect3DSurface8* back = nullptr;   // held by the device
+  IDirect3DSurface8* zbuf = nullptr;   // held by the device; null without depth
   int width, height;
 
-  Scene(int w, int h, uint32_t format = D3DFMT_X8R8G8B8, uint32_t depthFormat = D3DFMT_D24X8)
+  // `tweak` may change the capability answers (palettes, DXT, stages).
+  Scene(int w, int h, uint32_t format = D3DFMT_X8R8G8B8, uint32_t depthFormat = D3DFMT_D24X8,
+        void (*tweak)(D3D8Answers*) = nullptr)
       : width(w), height(h) {
-    int bpp = RasterFormat_BytesPerPixel(format);
-    colour.assign(size_t(w) * h * bpp, 0);
-    st.target = {format, w, h, w * bpp, colour.data()};
-    if (depthFormat) {
-      int dbpp = RasterFormat_BytesPerPixel(depthFormat);
-      depth.assign(size_t(w) * h * dbpp, 0);
-      st.depth = {depthFormat, w, h, w * dbpp, depth.data()};
+    D3D8Answers answers;
+    answers.desktopWidth = uint32_t(w);
+    answers.desktopHeight = uint32_t(h);
+    answers.displayFormat = format;
+    if (tweak) tweak(&answers);
+    D3D8Test_SetAnswers(&answers);
+    d3d = Direct3DCreate8(D3D_SDK_VERSION);
+    D3D8Test_SetAnswers(nullptr);
+    D3DPRESENT_PARAMETERS pp{};
+    pp.Windowed = 1;
+    pp.BackBufferFormat = format;
+    pp.BackBufferCount = 1;
+    pp.SwapEffect = D3DSWAPEFFECT_COPY;
+    pp.EnableAutoDepthStencil = depthFormat ? 1 : 0;
+    pp.AutoDepthStencilFormat = depthFormat;
+    if (!d3d || d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev) < 0) {
+      fprintf(stderr, "raster_scene: no device\n");
+      abort();
     }
-    uint32_t* rs = st.renderStates;
-    rs[D3DRS_ZENABLE] = depthFormat ? 1 : 0;
-    rs[D3DRS_SHADEMODE] = D3DSHADE_GOURAUD;
-    rs[D3DRS_ZWRITEENABLE] = 1;
-    rs[D3DRS_SRCBLEND] = D3DBLEND_ONE;
-    rs[D3DRS_DESTBLEND] = D3DBLEND_ZERO;
-    rs[D3DRS_CULLMODE] = D3DCULL_CCW;
-    rs[D3DRS_ZFUNC] = D3DCMP_LESSEQUAL;
-    rs[D3DRS_ALPHAFUNC] = D3DCMP_ALWAYS;
-    rs[D3DRS_FOGEND] = FloatBits(1.0f);
-    rs[D3DRS_FOGDENSITY] = FloatBits(1.0f);
-    rs[D3DRS_TEXTUREFACTOR] = 0xFFFFFFFFu;
-    rs[D3DRS_LIGHTING] = 0;
-    rs[D3DRS_COLORVERTEX] = 1;
-    rs[D3DRS_DIFFUSEMATERIALSOURCE] = D3DMCS_COLOR1;
-    rs[D3DRS_SPECULARMATERIALSOURCE] = D3DMCS_COLOR2;
-    rs[168] = 0xF;  // COLORWRITEENABLE
-    for (uint32_t s = 0; s < D3D8_MAX_STAGES; ++s) {
-      uint32_t* ts = st.stageStates[s];
-      ts[D3DTSS_COLOROP] = s == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
-      ts[D3DTSS_COLORARG1] = D3DTA_TEXTURE;
-      ts[D3DTSS_COLORARG2] = D3DTA_CURRENT;
-      ts[D3DTSS_ALPHAOP] = s == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
-      ts[D3DTSS_ALPHAARG1] = D3DTA_TEXTURE;
-      ts[D3DTSS_ALPHAARG2] = D3DTA_CURRENT;
-      ts[D3DTSS_TEXCOORDINDEX] = s;
-      ts[D3DTSS_ADDRESSU] = ts[D3DTSS_ADDRESSV] = D3DTADDRESS_WRAP;
-      ts[D3DTSS_MAGFILTER] = ts[D3DTSS_MINFILTER] = D3DTEXF_POINT;
-      ts[D3DTSS_MIPFILTER] = D3DTEXF_NONE;
-      ts[D3DTSS_MAXANISOTROPY] = 1;
-      st.textureTransform[s] = Identity();
-    }
-    st.world = st.view = st.projection = Identity();
-    st.material.Diffuse = {1, 1, 1, 1};
-    Viewport(0, 0, w, h);
+    dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back);
+    back->Release();
+    if (depthFormat && dev->GetDepthStencilSurface(&zbuf) >= 0) zbuf->Release();
+    RS(D3DRS_LIGHTING, 0);
     Clear(0xFF000000u, 1.0f);
+    dev->BeginScene();
   }
+  ~Scene() {
+    if (dev) {
+      dev->EndScene();
+      dev->Release();
+    }
+    if (d3d) d3d->Release();
+  }
+  Scene(const Scene&) = delete;
+  Scene& operator=(const Scene&) = delete;
 
+  void RS(uint32_t state, uint32_t value) { dev->SetRenderState(state, value); }
+  void TSS(uint32_t stage, uint32_t type, uint32_t value) { dev->SetTextureStageState(stage, type, value); }
+  void World(const D3DMATRIX& m) { dev->SetTransform(D3DTS_WORLD, &m); }
+  void View(const D3DMATRIX& m) { dev->SetTransform(D3DTS_VIEW, &m); }
+  void Projection(const D3DMATRIX& m) { dev->SetTransform(D3DTS_PROJECTION, &m); }
+  void TextureMatrix(uint32_t stage, const D3DMATRIX& m) { dev->SetTransform(D3DTS_TEXTURE0 + stage, &m); }
+  void Material(const D3DMATERIAL8& m) { dev->SetMaterial(&m); }
+  void Light(uint32_t index, const D3DLIGHT8& l) {
+    dev->SetLight(index, &l);
+    dev->LightEnable(index, 1);
+  }
   void Viewport(int x, int y, int w, int h) {
-    st.viewport = {uint32_t(x), uint32_t(y), uint32_t(w), uint32_t(h), 0.0f, 1.0f};
-    st.scissor.x0 = std::max(x, 0);
-    st.scissor.y0 = std::max(y, 0);
-    st.scissor.x1 = std::min(x + w, width);
-    st.scissor.y1 = std::min(y + h, height);
+    D3DVIEWPORT8 vp = {uint32_t(x), uint32_t(y), uint32_t(w), uint32_t(h), 0.0f, 1.0f};
+    dev->SetViewport(&vp);
   }
-
   // Clears the current viewport's colour and depth.
   void Clear(uint32_t argb, float z = 1.0f) {
-    int bpp = RasterFormat_BytesPerPixel(st.target.format);
-    for (int y = st.scissor.y0; y < st.scissor.y1; ++y)
-      for (int x = st.scissor.x0; x < st.scissor.x1; ++x) {
-        RasterFormat_Store(st.target.format, colour.data() + (size_t(y) * width + x) * bpp, argb);
-        if (st.depth.pixels) {
-          uint32_t d = RasterFormat_DepthEncode(st.depth.format, z);
-          int db = RasterFormat_BytesPerPixel(st.depth.format);
-          memcpy(depth.data() + (size_t(y) * width + x) * db, &d, size_t(db));
-        }
-      }
+    dev->Clear(0, nullptr, D3DCLEAR_TARGET | (zbuf ? D3DCLEAR_ZBUFFER : 0), argb, z, 0);
   }
 
+  // Draws from user memory; 1 when the device accepted the draw.
   int Draw(uint32_t type, int prims, const void* vertices, int vertexCount, uint32_t fvf,
            const uint16_t* indices = nullptr) {
-    st.primitiveType = type;
-    st.primitiveCount = prims;
-    st.layout = LayoutOf(fvf);
-    st.vertices = static_cast<const uint8_t*>(vertices);
-    st.vertexCount = vertexCount;
-    st.stride = st.layout.size;
-    st.indices = indices;
-    st.indexSize = indices ? 2 : 0;
-    return D3D8Raster_Draw(&st);
+    uint32_t stride = uint32_t(LayoutOf(fvf).size);
+    dev->SetVertexShader(fvf);
+    D3DRESULT r = indices ? dev->DrawIndexedPrimitiveUP(type, 0, uint32_t(vertexCount), uint32_t(prims), indices,
+                                                        D3DFMT_INDEX16, vertices, stride)
+                          : dev->DrawPrimitiveUP(type, uint32_t(prims), vertices, stride);
+    return r >= 0 ? 1 : 0;
   }
 
   uint32_t Pixel(int x, int y) const {
-    int bpp = RasterFormat_BytesPerPixel(st.target.format);
-    return RasterFormat_Load(st.target.format, colour.data() + (size_t(y) * width + x) * bpp);
+    const D3D8DrawSurface& s = back->surface;
+    return RasterFormat_Load(s.format, s.pixels + size_t(y) * s.pitch + size_t(x) * RasterFormat_BytesPerPixel(s.format));
   }
   float Depth(int x, int y) const {
-    int db = RasterFormat_BytesPerPixel(st.depth.format);
+    const D3D8DrawSurface& s = zbuf->surface;
+    int db = RasterFormat_BytesPerPixel(s.format);
     uint32_t v = 0;
-    memcpy(&v, depth.data() + (size_t(y) * width + x) * db, size_t(db));
-    return RasterFormat_DepthDecode(st.depth.format, v);
+    memcpy(&v, s.pixels + size_t(y) * s.pitch + size_t(x) * db, size_t(db));
+    return RasterFormat_DepthDecode(s.format, v);
+  }
+  std::vector<uint8_t> DepthBytes() const {
+    const D3D8DrawSurface& s = zbuf->surface;
+    return std::vector<uint8_t>(s.pixels, s.pixels + size_t(s.pitch) * size_t(s.height));
+  }
+};
+
+// A managed texture of the scene's device; levels halve down to 1 x 1.
+struct Texture {
+  IDirect3DTexture8* tex = nullptr;
+  uint32_t format;
+
+  Texture(Scene& scene, int w, int h, uint32_t fmt, int levels) : format(fmt) {
+    if (scene.dev->CreateTexture(uint32_t(w), uint32_t(h), uint32_t(levels), 0, fmt, D3DPOOL_MANAGED, &tex) < 0)
+      fprintf(stderr, "raster_scene: CreateTexture failed\n"), abort();
+  }
+  ~Texture() {
+    if (tex) tex->Release();
+  }
+  Texture(const Texture&) = delete;
+  Texture& operator=(const Texture&) = delete;
+  Texture(Texture&& o) noexcept : tex(o.tex), format(o.format) { o.tex = nullptr; }
+
+  int Width(int level) const { return tex->chain.levels[level].width; }
+  int Height(int level) const { return tex->chain.levels[level].height; }
+  template <class F>
+  void Fill(int level, F f) {
+    D3DLOCKED_RECT lr{};
+    if (tex->LockRect(uint32_t(level), &lr, nullptr, 0) < 0) return;
+    int bpp = RasterFormat_BytesPerPixel(format);
+    for (int y = 0; y < Height(level); ++y)
+      for (int x = 0; x < Width(level); ++x) {
+        uint8_t* p = static_cast<uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch + size_t(x) * bpp;
+        if (format == D3DFMT_P8)
+          *p = uint8_t(f(x, y));
+        else
+          RasterFormat_Store(format, p, f(x, y));
+      }
+    tex->UnlockRect(uint32_t(level));
+  }
+  // Raw bytes into a level (block formats).
+  void Write(int level, const void* bytes, size_t n) {
+    D3DLOCKED_RECT lr{};
+    if (tex->LockRect(uint32_t(level), &lr, nullptr, 0) < 0) return;
+    memcpy(lr.pBits, bytes, n);
+    tex->UnlockRect(uint32_t(level));
   }
 };
 
