@@ -138,6 +138,19 @@ TEST_F(Present, PresentsIntoTheWindowBehindTheHandleAtItsClientSize) {
   EXPECT_EQ(r, 0x00);
   EXPECT_EQ(g, 0x80);
   EXPECT_EQ(b, 0xFF);
+  // A full-screen mode is shown as a window of the mode's size.
+  D3DPRESENT_PARAMETERS full = pp;
+  full.Windowed = 0;
+  full.BackBufferWidth = 640;
+  full.BackBufferHeight = 480;
+  full.SwapEffect = D3DSWAPEFFECT_FLIP;
+  full.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
+  ASSERT_EQ(dev->Reset(&full), D3D_OK);
+  int w = 0, h = 0;
+  SDL_GetWindowSize(g_window, &w, &h);
+  EXPECT_EQ(w, 640);
+  EXPECT_EQ(h, 480);
+  EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
   Drop();
   D3D8Present_SetWindowResolver(nullptr);
   SDL_DestroyWindow(g_window);
