@@ -4,11 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "gfx/core/arena.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/error.h"
 #include "gfx/core/frame.h"
 #include "gfx/core/freelist.h"
 #include "gfx/core/matrix.h"
+#include "gfx/core/pipeline.h"
 #include "gfx/core/plugin.h"
 #include "gfx/core/stream.h"
 #include "gfx/core/vector.h"
@@ -65,9 +67,9 @@ const CoreModule kCoreModules[13] = {
     {MODULE_IMAGE, 0, nullptr, nullptr},
     {MODULE_RASTER, 0, nullptr, nullptr},
     {MODULE_TEXTURE, 0, nullptr, nullptr},
-    {MODULE_PIPELINE, 0, nullptr, nullptr},
+    {MODULE_PIPELINE, 0, Pipeline_ModuleOpen, Pipeline_ModuleClose},
     {MODULE_IM3D, 0, nullptr, nullptr},
-    {MODULE_ARENA, 0, nullptr, nullptr},
+    {MODULE_ARENA, 0, ResourceArena_ModuleOpen, ResourceArena_ModuleClose},
 };
 
 EngineModule MakeEngineModule(void)
