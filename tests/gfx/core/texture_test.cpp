@@ -331,4 +331,70 @@ TEST_F(TextureTest, ForAllTexturesMayDestroyTheTextureItIsGiven)
     TextureDictionary_Destroy(dictionary);
 }
 
+TEST_F(TextureTest, EveryLevelIsGammaCorrectedOnce)
+{
+    Image_BuildGammaTables(2.0f);
+    WritePng("lit", 4, 4, 0x808080ff);
+    WritePng("litm1", 2, 2, 0x404040ff);
+    WritePng("litm2", 1, 1, 0x808080ff);
+    Texture *plain = Texture_Read("lit", nullptr);
+    ASSERT_NE(plain, nullptr);
+    EXPECT_EQ(LevelColour(plain->raster, 0), 0xb5b5b5ffu);  // 128 -> 181
+    EXPECT_TRUE(plain->raster->privateFlags & RASTERGAMMACORRECTED);
+    Texture_Destroy(plain);
+    TextureDictionary_SetCurrent(TextureDictionary_Create());
+    Texture_SetMipmapping(1);
+    Texture *mipped = Texture_Read("lit", nullptr);
+    ASSERT_NE(mipped, nullptr);
+    EXPECT_EQ(LevelColour(mipped->raster, 0), 0xb5b5b5ffu);
+    EXPECT_EQ(LevelColour(mipped->raster, 1), 0x808080ffu);  // 64 -> 128
+    EXPECT_EQ(LevelColour(mipped->raster, 2), 0xb5b5b5ffu);
+    Texture_SetMipmapping(0);
+    TextureDictionary_Destroy(TextureDictionary_GetCurrent());
+    Image_BuildGammaTables(1.0f);
+}
+
+TEST_F(TextureTest, GenerationRestoresTheAutomaticFlagOnEveryExit)
+{
+    Raster *raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888 | RASTERFORMATMIPMAP | RASTERFORMATAUTOMIPMAP);
+    ASSERT_NE(raster, nullptr);
+    Image *image = MakeImage(8, 8, 32, [](int32_t, int32_t, uint8_t *p) { memset(p, 90, 4); });
+    D3D8Test_InjectFault(D3D8_FAULT_LOCK, 0, 1, D3DERR_INVALIDCALL);
+    EXPECT_EQ(Texture_DefaultGenerateMipLevels(raster, image), nullptr);
+    EXPECT_TRUE(Raster_GetFormat(raster) & RASTERFORMATAUTOMIPMAP);
+    Error_Get(nullptr);
+    EXPECT_EQ(Texture_DefaultGenerateMipLevels(raster, image), raster);
+    EXPECT_TRUE(Raster_GetFormat(raster) & RASTERFORMATAUTOMIPMAP);
+    EXPECT_EQ(LevelColour(raster, 3) >> 8, 0x5a5a5au);
+    EXPECT_EQ(image->width, 8);  // the caller's image stays the caller's
+    Image_Destroy(image);
+    Raster_Destroy(raster);
+}
+
+TEST_F(TextureTest, PalettisedRastersGetOneSharedPaletteForAllLevels)
+{
+    answers.palettes = true;
+    OpenDevice();
+    Image *image = MakeImage(4, 4, 8, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)(x & 1); });
+    memset(image->palette, 0, 1024);
+    const uint8_t red[4] = {200, 0, 0, 255}, blue[4] = {0, 0, 200, 255};
+    memcpy(image->palette, red, 4);
+    memcpy(image->palette + 4, blue, 4);
+    ImagePng_Write(image, (folder + "pal.png").c_str());
+    Image_Destroy(image);
+    Texture_SetMipmapping(1);
+    Texture_SetAutoMipmapping(1);
+    Texture *texture = Texture_Read("pal", nullptr);
+    Texture_SetMipmapping(0);
+    Texture_SetAutoMipmapping(0);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_TRUE(Raster_GetFormat(texture->raster) & RASTERFORMATPAL8);
+    EXPECT_EQ(LevelColour(texture->raster, 0), 0xc80000ffu);
+    // One level down each pixel averages red and blue: a colour of the shared palette.
+    const uint32_t mixed = LevelColour(texture->raster, 1);
+    EXPECT_NE(mixed, 0xc80000ffu);
+    EXPECT_EQ(mixed & 0xff, 0xffu);
+    Texture_Destroy(texture);
+}
+
 }  // namespace
