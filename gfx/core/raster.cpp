@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "gfx/core/arena.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/freelist.h"
@@ -145,8 +146,7 @@ Raster *Raster_SubRaster(Raster *raster, Raster *parent, const RasterRect *rect)
 
 Raster *Raster_Show(Raster *raster, void *window, uint32_t flags)
 {
-    // The resource arena's frame is advanced here once the arena exists in
-    // the core; until then showing only presents.
+    ResourceArena_NewFrame();
     return Standard(STDFN_RASTERSHOW, raster, window, (int32_t)flags) ? raster : nullptr;
 }
 
