@@ -334,30 +334,21 @@ bool StorableColour(uint32_t format) {
   return RasterFormat_BytesPerPixel(format) > 0 && format != D3DFMT_P8 && !IsDepthFormat(format);
 }
 
-void FillRect(const D3D8DrawSurface& s, int x0, int y0, int x1, int y1, const uint8_t* pixel, int bpp) {
-  for (int y = y0; y < y1; ++y) {
-    uint8_t* row = s.pixels + (size_t)y * s.pitch + (size_t)x0 * bpp;
-    if (bpp == 1) {
-      std::memset(row, pixel[0], (size_t)(x1 - x0));
-      continue;
-    }
-    for (int x = x0; x < x1; ++x, row += bpp) std::memcpy(row, pixel, (size_t)bpp);
+// Fills a rectangle with one stored pixel value (`bpp` bytes of `value`):
+// the first row pixel by pixel, every other row as a copy of it.
+void FillRect(const D3D8DrawSurface& s, int x0, int y0, int x1, int y1, uint32_t value, int bpp) {
+  int n = x1 - x0;
+  size_t rowBytes = (size_t)n * bpp;
+  uint8_t* first = s.pixels + (size_t)y0 * s.pitch + (size_t)x0 * bpp;
+  if (bpp == 4) {
+    for (int i = 0; i < n; ++i) std::memcpy(first + 4 * i, &value, 4);
+  } else if (bpp == 2) {
+    uint16_t v = (uint16_t)value;
+    for (int i = 0; i < n; ++i) std::memcpy(first + 2 * i, &v, 2);
+  } else {
+    std::memset(first, (int)(value & 0xFF), rowBytes);
   }
-}
-
-void ClearDepthRect(const D3D8DrawSurface& s, int x0, int y0, int x1, int y1, float z) {
-  uint32_t bits = RasterFormat_DepthEncode(s.format, z);
-  uint32_t mask = RasterFormat_DepthMask(s.format);
-  int bpp = RasterFormat_BytesPerPixel(s.format);
-  for (int y = y0; y < y1; ++y) {
-    uint8_t* row = s.pixels + (size_t)y * s.pitch + (size_t)x0 * bpp;
-    for (int x = x0; x < x1; ++x, row += bpp) {
-      uint32_t v = 0;
-      std::memcpy(&v, row, (size_t)bpp);
-      v = (v & ~mask) | (bits & mask);  // stencil bits stay as they are
-      std::memcpy(row, &v, (size_t)bpp);
-    }
-  }
+  for (int y = y0 + 1; y < y1; ++y) std::memcpy(s.pixels + (size_t)y * s.pitch + (size_t)x0 * bpp, first, rowBytes);
 }
 
 // Shared tail of the four draw calls: scene, type, format and fault checks.
@@ -851,18 +842,22 @@ D3DRESULT IDirect3DDevice8::Clear(uint32_t count, const D3DRECT8* rects, uint32_
     uint32_t n = count ? count : 1;
     const D3DRECT8* list = count ? rects : &whole;
     uint8_t pixel[4] = {};
-    int bpp = RasterFormat_BytesPerPixel(s->draw.target.format);
-    bool colour = (flags & D3DCLEAR_TARGET) && s->draw.target.pixels && StorableColour(s->draw.target.format);
-    if (colour) RasterFormat_Store(s->draw.target.format, pixel, color);
-    bool depth = (flags & D3DCLEAR_ZBUFFER) && s->draw.depth.pixels;
+    const D3D8DrawSurface &target = s->draw.target, &zs = s->draw.depth;
+    bool colour = (flags & D3DCLEAR_TARGET) && target.pixels && StorableColour(target.format);
+    if (colour) RasterFormat_Store(target.format, pixel, color);
+    uint32_t colourValue;
+    std::memcpy(&colourValue, pixel, 4);
+    // The device creates no stencil formats, so a Z clear writes whole pixels.
+    bool depth = (flags & D3DCLEAR_ZBUFFER) && zs.pixels;
+    uint32_t depthValue = depth ? RasterFormat_DepthEncode(zs.format, z) : 0;
     for (uint32_t i = 0; i < n; ++i) {
       int x0 = list[i].left > v.x0 ? list[i].left : v.x0, y0 = list[i].top > v.y0 ? list[i].top : v.y0;
       int x1 = list[i].right < v.x1 ? list[i].right : v.x1, y1 = list[i].bottom < v.y1 ? list[i].bottom : v.y1;
       if (x0 >= x1 || y0 >= y1) continue;
-      if (colour) FillRect(s->draw.target, x0, y0, x1, y1, pixel, bpp);
+      if (colour) FillRect(target, x0, y0, x1, y1, colourValue, RasterFormat_BytesPerPixel(target.format));
       // The depth surface may be larger than the target; the rectangle is
       // already inside the target, so it is inside the depth surface too.
-      if (depth) ClearDepthRect(s->draw.depth, x0, y0, x1, y1, z);
+      if (depth) FillRect(zs, x0, y0, x1, y1, depthValue, RasterFormat_BytesPerPixel(zs.format));
     }
   }
   D3D8_LOG("Clear(%u, 0x%x, 0x%08x, %g, %u) = 0x%x", count, flags, color, (double)z, stencil, (uint32_t)r);
