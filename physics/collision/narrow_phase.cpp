@@ -13,6 +13,9 @@ constexpr int kMaxClip = 64;           // polygon vertices during clipping
 constexpr int kMaxCandidates = 64;     // contacts gathered before reduction
 constexpr float kFaceTolerance = 0.005f;  // prefer A's face over B's within this separation
 constexpr float kEdgeTolerance = 0.01f;   // prefer faces over edges within this separation
+// Below this gap GJK's closest points are too close for a trustworthy
+// normal; the separating-axis test takes over.
+constexpr float kGjkNormalGap = 1e-3f;
 
 struct ClipVertex {
   Vec3 p;
@@ -519,7 +522,7 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
   }
   Polytope B{verts, bn, faceN, faceD, bf, hb->faces.Data(), hb->faceVertices.Data(), arcs, be, false};
   CandidateSet set;
-  if (!g.overlap && g.distance > 1e-4f) {
+  if (!g.overlap && g.distance > kGjkNormalGap) {
     // Apart within the margin: GJK's closest points give the normal, so the
     // separating-axis search is not needed. The reference face is the one
     // most aligned with that normal; if clipping keeps nothing (a corner or
@@ -583,7 +586,7 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
     GjkResult g;
     Gjk_Distance(gh, gt, &g);
     if (!g.overlap && g.distance > margin) return;
-    if (g.overlap || g.distance <= 1e-4f) {
+    if (g.overlap || g.distance <= kGjkNormalGap) {
       HullPolytope(hull, B, h->world, margin, hullIsB, salt, &set);
       return;
     }

@@ -81,6 +81,22 @@ TEST(MeshContainer, TreeRayCastFindsTheSameNearestHitAsBruteForce) {
   CollisionShape_Release(m);
 }
 
+TEST(MeshContainer, ThousandsOfCoincidentTrianglesStillBuildABoundedTree) {
+  MeshContainer* m = MeshContainer_Construct();
+  float v[] = {0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0};
+  MeshContainer_AddVertices(m, v, 3);
+  std::vector<uint16_t> t;
+  for (int i = 0; i < 5000; ++i) t.insert(t.end(), {0, 1, 2});
+  ASSERT_EQ(MeshContainer_AddTriangles(m, t.data(), 5000), 5000);
+  int seen = 0;
+  MeshContainer_Query(m, {V3(-1, -1, -1), V3(2, 2, 1)}, [&](const MeshTriangle&) { ++seen; });
+  EXPECT_EQ(seen, 5000);  // every one found: the walk never ran out of stack
+  float th;
+  Vec3 n;
+  EXPECT_EQ(MeshContainer_RayCast(m, V3(0.2f, 0.2f, 1), V3(0, 0, -1), 5, &th, &n), 1);
+  CollisionShape_Release(m);
+}
+
 TEST(MeshContainer, SweptSphereStopsAtAThinWallFromEitherSide) {
   // A wall: the plane x = 0, 4 x 4, as two triangles.
   MeshContainer* m = MeshContainer_Construct();
