@@ -85,59 +85,6 @@ void SolverRow_Setup(SolverRow* row, RigidBody* a, RigidBody* b, Vec3 linA, Vec3
   row->pushImpulse = 0.0f;
 }
 
-void SolverRow_ApplyImpulse(const SolverRow* row, float impulse) {
-  if (row->invMassA != 0.0f) {
-    row->a->linearVelocity += row->linA * (row->invMassA * impulse);
-    row->a->angularVelocity += row->wA * impulse;
-  }
-  if (row->invMassB != 0.0f) {
-    row->b->linearVelocity += row->linB * (row->invMassB * impulse);
-    row->b->angularVelocity += row->wB * impulse;
-  }
-}
-
-void SolverRow_Solve(SolverRow* row, SolverRow* rows) {
-  if (row->effMass == 0.0f) return;
-  const RigidBody* a = row->a;
-  const RigidBody* b = row->b;
-  float cdot = Vec3_Dot(row->linA, a->linearVelocity) + Vec3_Dot(row->angA, a->angularVelocity) +
-               Vec3_Dot(row->linB, b->linearVelocity) + Vec3_Dot(row->angB, b->angularVelocity);
-  float delta = row->effMass * (row->bias - cdot) * row->relax;
-  float lo = row->lo, hi = row->hi;
-  if (row->frictionOf >= 0) {
-    float limit = row->friction * rows[row->frictionOf].impulse;
-    lo = -limit;
-    hi = limit;
-  }
-  float old = row->impulse;
-  float next = old + delta;
-  if (next < lo) next = lo;
-  if (next > hi) next = hi;
-  row->impulse = next;
-  SolverRow_ApplyImpulse(row, next - old);
-}
-
-void SolverRow_SolvePush(SolverRow* row) {
-  if (row->effMass == 0.0f || row->pushBias <= 0.0f) return;
-  RigidBody* a = row->a;
-  RigidBody* b = row->b;
-  float cdot = Vec3_Dot(row->linA, a->pushLinear) + Vec3_Dot(row->angA, a->pushAngular) +
-               Vec3_Dot(row->linB, b->pushLinear) + Vec3_Dot(row->angB, b->pushAngular);
-  float old = row->pushImpulse;
-  float next = old + row->effMass * (row->pushBias - cdot);
-  if (next < 0.0f) next = 0.0f;
-  row->pushImpulse = next;
-  float d = next - old;
-  if (row->invMassA != 0.0f) {
-    a->pushLinear += row->linA * (row->invMassA * d);
-    a->pushAngular += row->wA * d;
-  }
-  if (row->invMassB != 0.0f) {
-    b->pushLinear += row->linB * (row->invMassB * d);
-    b->pushAngular += row->wB * d;
-  }
-}
-
 // ---------------------------------------------------------------- Constraint
 
 Constraint::Constraint(RigidBody* a, RigidBody* b, int k)

@@ -47,4 +47,6 @@ struct ContactSolverState {
   PhysArray<Constraint*, PHYS_MEM_SOLVER> stepConstraints;    // constraints solved this sub-step
   PhysArray<int, PHYS_MEM_SOLVER> islandParent;               // union-find scratch
   PhysArray<float, PHYS_MEM_SOLVER> islandRest;               // scratch
+  PhysArray<const CollisionPrimitive*, PHYS_MEM_SOLVER> meshes;  // mesh primitives, gathered for sweeps
+  bool meshesGathered = false;                                // meshes is this sub-step's
 };

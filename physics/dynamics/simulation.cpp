@@ -6,6 +6,8 @@
 #include "physics/base/phys_warning.h"
 #include "physics/collision/collision_detection.h"
 #include "physics/collision/collision_primitive.h"
+#include "physics/collision/convex_hull.h"
+#include "physics/collision/mesh_container.h"
 #include "physics/dynamics/action.h"
 #include "physics/dynamics/constraint.h"
 #include "physics/dynamics/contact_state.h"
@@ -417,23 +419,75 @@ void Solve(Simulation* sim) {
   }
 }
 
-// Earliest impact of the body's sphere primitives along its motion this
-// sub-step, against meshes: the body is set back to the impact and its
-// velocity into the surface removed (backstepping), so thin walls hold.
+// Radius of the largest sphere about the hull's centroid that fits inside it.
+float InnerRadius(const ConvexHull* hull) {
+  float r = 1e30f;
+  for (const HullFace& f : hull->faces) r = std::fmin(r, f.offset - Vec3_Dot(f.normal, hull->centroid));
+  return r > 0.0f && r < 1e30f ? r : 0.0f;
+}
+
+// Earliest impact, against the meshes the primitive may collide with, of a
+// sphere of radius r whose centre moves from c0 to c1 (world). Fraction in
+// [0, 1] and the surface normal (pointing at the sphere), or 0 when clear.
+int SweepAgainstMeshes(Simulation* sim, const CollisionPrimitive* prim, Vec3 c0, Vec3 c1, float r,
+                       float* fraction, Vec3* normal) {
+  ContactSolverState* st = State(sim);
+  CollisionDetection* cd = sim->detection;
+  if (!st->meshesGathered) {
+    // Once per sub-step, and only when something moves fast.
+    st->meshes.Clear();
+    for (CollisionBody* other : cd->bodies) {
+      if (other->collisionFlags & COLLISION_BODY_QUARANTINED) continue;
+      for (const CollisionPrimitive* p : other->primitives)
+        if (p->kind == PRIMITIVE_KIND_MESH && !p->phantom) st->meshes.Push(p);
+    }
+    st->meshesGathered = true;
+  }
+  Aabb path = Aabb_Inflate({Vec3_Min(c0, c1), Vec3_Max(c0, c1)}, r);
+  int found = 0;
+  for (const CollisionPrimitive* p : st->meshes) {
+    if (p->body == prim->body || !Aabb_Overlaps(path, p->bounds)) continue;
+    if (!CollisionDetection_ShouldCollide(cd, prim, p)) continue;
+    float f;
+    Vec3 n;
+    const MeshContainer* mesh = static_cast<const MeshPrimitive*>(p)->Mesh();
+    if (MeshContainer_SweepSphere(mesh, Frame3_ApplyInv(p->world, c0), Frame3_ApplyInv(p->world, c1), r, &f, &n) &&
+        f < *fraction) {
+      *fraction = f;
+      *normal = Mat3_Mul(p->world.rot, n);
+      found = 1;
+    }
+  }
+  return found;
+}
+
+// Earliest impact of the body's primitives along its motion this sub-step,
+// against meshes: the body is set back to the impact and its velocity into
+// the surface removed (backstepping), so thin walls hold. A sphere sweeps
+// itself; a hull sweeps the largest sphere inside it, which is enough to keep
+// its centre on the near side, where the contacts push it out.
 void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* to) {
-  if (!sim->detection) return;
+  CollisionDetection* cd = sim->detection;
+  if (!cd) return;
   float best = 2.0f;
   Vec3 bestNormal{0, 0, 0};
   for (CollisionPrimitive* p : b->primitives) {
-    if (p->kind != PRIMITIVE_KIND_SPHERE || p->phantom) continue;
-    Vec3 c0 = Transform_Apply(from, p->local.position);
-    Vec3 c1 = Transform_Apply(*to, p->local.position);
-    if (Vec3_LengthSq(c1 - c0) <= (0.25f * p->radius) * (0.25f * p->radius)) continue;
-    SweepHit hit{};
-    if (CollisionDetection_SweepSphere(sim->detection, p, c0, c1, &hit) && hit.fraction < best) {
-      best = hit.fraction;
-      bestNormal = hit.normal;
+    if (p->phantom) continue;
+    float r;
+    Vec3 centre = p->local.position;
+    if (p->kind == PRIMITIVE_KIND_SPHERE) {
+      r = p->radius;
+    } else if (p->kind == PRIMITIVE_KIND_CONVEX) {
+      const ConvexHull* hull = static_cast<const ConvexPrimitive*>(p)->Hull();
+      r = InnerRadius(hull);
+      centre = Transform_Apply(p->local, hull->centroid);
+    } else {
+      continue;
     }
+    Vec3 c0 = Transform_Apply(from, centre);
+    Vec3 c1 = Transform_Apply(*to, centre);
+    if (!(r > 0.0f) || Vec3_LengthSq(c1 - c0) <= (0.25f * r) * (0.25f * r)) continue;
+    SweepAgainstMeshes(sim, p, c0, c1, r, &best, &bestNormal);
   }
   if (best > 1.0f) return;
   to->position = from.position + (to->position - from.position) * best;
@@ -442,6 +496,7 @@ void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* 
 }
 
 void IntegratePositions(Simulation* sim, float h) {
+  State(sim)->meshesGathered = false;
   for (RigidBody* b : State(sim)->stepBodies) {
     if (!b || !Moves(b)) continue;
     Transform from = b->pose;
