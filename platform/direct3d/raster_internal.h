@@ -6,6 +6,8 @@
 
 #include "platform/direct3d/d3d8_draw.h"
 
+enum { RASTER_SPAN_MAX = 64 };  // pixels shaded per span call
+
 // Attributes carried per vertex, in this order: diffuse r, g, b, a (0..255),
 // the fog factor (1 = no fog), then u, v per sampling stage in texel units of
 // the stage's level 0 (so a 1:1 mapped quad steps exactly one texel per pixel).
@@ -66,6 +68,7 @@ struct RasterPlan {
   uint32_t srcBlend, destBlend;
   uint32_t writeMask;  // COLORWRITEENABLE bits as an ARGB mask
   uint32_t textureFactor;
+  uint32_t factorSpan[RASTER_SPAN_MAX], zeroSpan[RASTER_SPAN_MAX];  // constant combiner arguments, one span long
   uint32_t targetFormat;
   int targetBytes;
   int clipX0, clipY0, clipX1, clipY1;  // scissor: the viewport, end exclusive
@@ -77,8 +80,6 @@ int RasterSpan_Plan(const D3D8DrawState* state, RasterPlan* plan);
 
 // Shades and writes pixels x .. x+n-1 of row y (already scissored, n <= 64).
 void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* setup, int x, int y, int n);
-
-enum { RASTER_SPAN_MAX = 64 };
 
 // Vertex processing: transforms, lights, generates texture coordinates and fog
 // for `count` vertices starting at `first` into out[0..count). Positions go

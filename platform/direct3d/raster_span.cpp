@@ -91,6 +91,32 @@ void BlendAlphaN(const uint32_t* src, const uint32_t* dst, uint32_t* out, int n)
   }
 }
 
+// Bilinear blends of gathered texels, four pixels at a time: the exact
+// results of the scalar Bilinear() below.
+void BilinearN(const uint32_t* c00, const uint32_t* c10, const uint32_t* c01, const uint32_t* c11,
+               const uint32_t* wxs, const uint32_t* wys, uint32_t* out, int n);
+
+// out = a + (b - a) x w / 256 per channel, w per pixel in 0..256.
+void LerpN(const uint32_t* a, const uint32_t* b, const uint32_t* w, uint32_t* out, int n) {
+  const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(256);
+  int j = 0;
+  for (; j + 4 <= n; j += 4) {
+    __m128i vw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + j));
+    __m128i wl = _mm_unpacklo_epi32(vw, vw), wh = _mm_unpackhi_epi32(vw, vw);
+    wl = _mm_shufflehi_epi16(_mm_shufflelo_epi16(wl, 0xA0), 0xA0);
+    wh = _mm_shufflehi_epi16(_mm_shufflelo_epi16(wh, 0xA0), 0xA0);
+    __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + j));
+    __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + j));
+    __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(va, zero), _mm_sub_epi16(full, wl)),
+                               _mm_mullo_epi16(_mm_unpacklo_epi8(vb, zero), wl));
+    __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(va, zero), _mm_sub_epi16(full, wh)),
+                               _mm_mullo_epi16(_mm_unpackhi_epi8(vb, zero), wh));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j),
+                     _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8)));
+  }
+  for (; j < n; ++j) out[j] = Lerp(a[j], b[j], w[j]);
+}
+
 inline int FloorI(float f) {
   int i = int(f);
   return i - (f < float(i));
@@ -111,6 +137,35 @@ inline uint32_t Bilinear(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t c11,
   uint32_t ag = ((c00 >> 8) & 0x00FF00FFu) * w00 + ((c10 >> 8) & 0x00FF00FFu) * w10 +
                 ((c01 >> 8) & 0x00FF00FFu) * w01 + ((c11 >> 8) & 0x00FF00FFu) * w11;
   return (rb & 0x00FF00FFu) | (ag & 0xFF00FF00u);
+}
+
+void BilinearN(const uint32_t* c00, const uint32_t* c10, const uint32_t* c01, const uint32_t* c11,
+               const uint32_t* wxs, const uint32_t* wys, uint32_t* out, int n) {
+  const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi32(256), half = _mm_set1_epi32(128);
+  auto spread = [](__m128i w, bool high) {
+    __m128i x = high ? _mm_unpackhi_epi32(w, w) : _mm_unpacklo_epi32(w, w);
+    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, 0xA0), 0xA0);
+  };
+  int j = 0;
+  for (; j + 4 <= n; j += 4) {
+    __m128i wx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wxs + j));
+    __m128i wy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wys + j));
+    // Weights below 256 fit 16 bits, so the 16-bit multiply gives the full product.
+    __m128i w11 = _mm_srli_epi32(_mm_add_epi32(_mm_mullo_epi16(wx, wy), half), 8);
+    __m128i w10 = _mm_sub_epi32(wx, w11), w01 = _mm_sub_epi32(wy, w11);
+    __m128i w00 = _mm_add_epi32(_mm_sub_epi32(_mm_sub_epi32(full, wx), wy), w11);
+    const uint32_t* src[4] = {c00 + j, c10 + j, c01 + j, c11 + j};
+    const __m128i weights[4] = {w00, w10, w01, w11};
+    __m128i lo = zero, hi = zero;
+    for (int k = 0; k < 4; ++k) {
+      __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src[k]));
+      lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(c, zero), spread(weights[k], false)));
+      hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(c, zero), spread(weights[k], true)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j),
+                     _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8)));
+  }
+  for (; j < n; ++j) out[j] = Bilinear(c00[j], c10[j], c01[j], c11[j], wxs[j], wys[j]);
 }
 
 // Keeps texel coordinates where the fixed-point conversions cannot overflow
@@ -197,6 +252,23 @@ __attribute__((always_inline)) inline uint32_t WrapPoint(const D3D8DrawSurface& 
   return fetch(l, pal, FloorI(s) & (l.width - 1), FloorI(t) & (l.height - 1));
 }
 
+// Gathers the four texels and weights of a wrapped bilinear sample.
+template <class F>
+__attribute__((always_inline)) inline void WrapGather(const D3D8DrawSurface& l, const PALETTEENTRY* pal,
+                                                      const F& fetch, float s, float t, uint32_t* c, int j,
+                                                      uint32_t* wx, uint32_t* wy) {
+  const int mx = l.width - 1, my = l.height - 1;
+  int fs = Fixed8(s) - 128, ft = Fixed8(t) - 128;
+  int x0 = (fs >> 8) & mx, y0 = (ft >> 8) & my;
+  int x1 = (x0 + 1) & mx, y1 = (y0 + 1) & my;
+  c[j] = fetch(l, pal, x0, y0);
+  c[RASTER_SPAN_MAX + j] = fetch(l, pal, x1, y0);
+  c[2 * RASTER_SPAN_MAX + j] = fetch(l, pal, x0, y1);
+  c[3 * RASTER_SPAN_MAX + j] = fetch(l, pal, x1, y1);
+  wx[j] = uint32_t(fs & 255);
+  wy[j] = uint32_t(ft & 255);
+}
+
 // Samples one stage for the listed pixels.
 template <class F>
 void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch, const float* s, const float* t,
@@ -207,11 +279,49 @@ void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch,
   if (!st.needLod) {
     const D3D8DrawSurface& l = tex.levels[0];
     if (st.wrapPow2 && magLinear) {
-      for (int j = 0; j < m; ++j) out[j] = WrapBilinear(l, pal, fetch, s[j], t[j]);
+      uint32_t c[4 * RASTER_SPAN_MAX], wx[RASTER_SPAN_MAX], wy[RASTER_SPAN_MAX];
+      for (int j = 0; j < m; ++j) WrapGather(l, pal, fetch, s[j], t[j], c, j, wx, wy);
+      BilinearN(c, c + RASTER_SPAN_MAX, c + 2 * RASTER_SPAN_MAX, c + 3 * RASTER_SPAN_MAX, wx, wy, out, m);
     } else if (st.wrapPow2) {
       for (int j = 0; j < m; ++j) out[j] = WrapPoint(l, pal, fetch, s[j], t[j]);
     } else {
       for (int j = 0; j < m; ++j) out[j] = SampleLevel(st, l, pal, fetch, s[j], t[j], magLinear);
+    }
+    return;
+  }
+  if (st.wrapPow2 && minLinear && magLinear) {
+    // Trilinear (or bilinear with mip selection): gather both levels, then
+    // blend four pixels at a time. Pixels without a second level gather
+    // nothing there and blend with weight 0.
+    uint32_t c[4 * RASTER_SPAN_MAX], c2[4 * RASTER_SPAN_MAX] = {};
+    uint32_t wx[RASTER_SPAN_MAX], wy[RASTER_SPAN_MAX], wx2[RASTER_SPAN_MAX] = {}, wy2[RASTER_SPAN_MAX] = {};
+    uint32_t frac[RASTER_SPAN_MAX], a[RASTER_SPAN_MAX], b[RASTER_SPAN_MAX];
+    bool any = false;
+    for (int j = 0; j < m; ++j) {
+      float d = lod[j];
+      int level = 0;
+      frac[j] = 0;
+      if (d > 0.0f) {
+        if (st.mipFilter == D3DTEXF_POINT) {
+          level = int(d + 0.5f);
+        } else if (st.mipFilter >= D3DTEXF_LINEAR) {
+          level = int(d);
+          frac[j] = uint32_t((d - float(level)) * 256.0f);
+        }
+        if (level >= last) level = last, frac[j] = 0;
+      }
+      WrapGather(tex.levels[level], pal, fetch, s[j] * st.levelScaleU[level], t[j] * st.levelScaleV[level], c, j,
+                 wx, wy);
+      if (frac[j]) {
+        WrapGather(tex.levels[level + 1], pal, fetch, s[j] * st.levelScaleU[level + 1],
+                   t[j] * st.levelScaleV[level + 1], c2, j, wx2, wy2);
+        any = true;
+      }
+    }
+    BilinearN(c, c + RASTER_SPAN_MAX, c + 2 * RASTER_SPAN_MAX, c + 3 * RASTER_SPAN_MAX, wx, wy, any ? a : out, m);
+    if (any) {
+      BilinearN(c2, c2 + RASTER_SPAN_MAX, c2 + 2 * RASTER_SPAN_MAX, c2 + 3 * RASTER_SPAN_MAX, wx2, wy2, b, m);
+      LerpN(a, b, frac, out, m);
     }
     return;
   }
@@ -533,6 +643,7 @@ int RasterSpan_Plan(const D3D8DrawState* s, RasterPlan* P) {
   }
   P->attrCount = attr;
   P->textureFactor = rs[D3DRS_TEXTUREFACTOR];
+  for (int j = 0; j < RASTER_SPAN_MAX; ++j) P->factorSpan[j] = P->textureFactor, P->zeroSpan[j] = 0;
 
   uint32_t fogMode = rs[D3DRS_FOGTABLEMODE] ? rs[D3DRS_FOGTABLEMODE] : rs[D3DRS_FOGVERTEXMODE];
   P->fog = rs[D3DRS_FOGENABLE] && !s->layout.pretransformed && fogMode != D3DFOG_NONE;
@@ -642,17 +753,14 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
 
   // Combiner. Stage 0's CURRENT is the diffuse colour; with no stage at all
   // the diffuse colour passes through.
-  uint32_t current[RASTER_SPAN_MAX], tex[RASTER_SPAN_MAX], factor[RASTER_SPAN_MAX], zero[RASTER_SPAN_MAX];
+  uint32_t current[RASTER_SPAN_MAX], tex[RASTER_SPAN_MAX];
+  const uint32_t* factor = P.factorSpan;
+  const uint32_t* zero = P.zeroSpan;
   uint32_t colourOut[RASTER_SPAN_MAX], alphaOut[RASTER_SPAN_MAX];
   uint32_t scratch[3][RASTER_SPAN_MAX];
   memcpy(current, diffuse, size_t(m) * 4);
-  bool constantsReady = false;
   for (int si = 0; si < P.stageCount; ++si) {
     const RasterStage& sg = P.stages[si];
-    if (!constantsReady) {
-      for (int j = 0; j < m; ++j) factor[j] = P.textureFactor, zero[j] = 0;
-      constantsReady = true;
-    }
     if (sg.sample) {
       float s[RASTER_SPAN_MAX], t[RASTER_SPAN_MAX], lod[RASTER_SPAN_MAX];
       const RasterPlane& pu = S->p[2 + sg.attr];
