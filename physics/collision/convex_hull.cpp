@@ -26,7 +26,9 @@ struct RawFacet {
 // lives across that call except what is built before it.
 int RunQhull(std::vector<double>& coords, int count, std::vector<Vec3>& outVertices,
              std::vector<RawFacet>& outFacets) {
+  // qhull insists on a stream for its messages; they are not wanted.
   FILE* devnull = std::fopen("/dev/null", "w");
+  if (!devnull) devnull = std::tmpfile();
   if (!devnull) return 0;
   qhT qhData;
   qhT* qh = &qhData;
@@ -239,6 +241,7 @@ ConvexHull* ConvexHull_Build(const float* points, int count, const float params[
   double m[3] = {first[0] / volume, first[1] / volume, first[2] / volume};
   hull->volume = float(volume);
   hull->centroid = ref + V3(float(m[0]), float(m[1]), float(m[2]));
+  for (Vec3 v : verts) hull->boundingRadius = std::fmax(hull->boundingRadius, Vec3_Length(v - hull->centroid));
   double cov[3][3];
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) cov[i][j] = (second[i][j] - volume * m[i] * m[j]) / volume;

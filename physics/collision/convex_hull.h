@@ -41,6 +41,7 @@ public:
   PhysArray<HullEdge, PHYS_MEM_SHAPE> edges;
   PhysArray<HullEdgeArc, PHYS_MEM_SHAPE> edgeArcs;  // one per edge
   Vec3 centroid{};      // centre of volume
+  float boundingRadius = 0;  // largest distance of a vertex from the centroid
   float volume = 0;
   Mat3 unitInertia{};   // inertia about the centroid for a mass of 1
   float margin = 0;     // the margin given at build time (kept, not added to the shape)

@@ -14,6 +14,21 @@ struct Simplex {
   int count;
 };
 
+// Farthest point of the core along d (the core's own space).
+Vec3 SupportLocal(const GjkShape& s, Vec3 d) {
+  const Vec3* p = s.points;
+  int best = 0;
+  float bestDot = Vec3_Dot(p[0], d);
+  for (int i = 1; i < s.count; ++i) {
+    float x = Vec3_Dot(p[i], d);
+    if (x > bestDot) {
+      bestDot = x;
+      best = i;
+    }
+  }
+  return p[best];
+}
+
 Vec3 SupportWorld(const GjkShape& s, Vec3 dirWorld) {
   Vec3 d = Frame3_RotateInv(s.frame, dirWorld);
   const Vec3* p = s.points;
@@ -122,11 +137,17 @@ int SolveTetrahedron(Simplex* s) {
 
 }  // namespace
 
-void Gjk_Distance(const GjkShape& A, const GjkShape& B, GjkResult* r) {
+void Gjk_Distance(const GjkShape& worldA, const GjkShape& worldB, GjkResult* r) {
+  // Work in A's space: A's supports need no transform, B's one.
+  GjkShape A = worldA, B = worldB;
+  A.frame = Frame3_Identity();
+  B.frame = Frame3_InverseTimes(worldA.frame, worldB.frame);
+  auto supportA = [&A](Vec3 d) { return SupportLocal(A, d); };
+  auto supportB = [&B](Vec3 d) { return SupportWorld(B, d); };
   Simplex s{};
-  Vec3 dir = A.frame.pos - B.frame.pos;
+  Vec3 dir = -B.frame.pos;
   if (Vec3_LengthSq(dir) < 1e-12f) dir = V3(1, 0, 0);
-  Vec3 sa = SupportWorld(A, -dir), sb = SupportWorld(B, dir);
+  Vec3 sa = supportA(-dir), sb = supportB(dir);
   s.v[0] = {sa - sb, sa, sb};
   s.bary[0] = 1;
   s.count = 1;
@@ -138,7 +159,7 @@ void Gjk_Distance(const GjkShape& A, const GjkShape& B, GjkResult* r) {
       r->overlap = 1;
       break;
     }
-    Vec3 a = SupportWorld(A, -v), b = SupportWorld(B, v);
+    Vec3 a = supportA(-v), b = supportB(v);
     Vec3 w = a - b;
     // No progress towards the origin: v is the closest point.
     if (vv - Vec3_Dot(v, w) <= 1e-6f * vv) break;
@@ -163,7 +184,7 @@ void Gjk_Distance(const GjkShape& A, const GjkShape& B, GjkResult* r) {
     pa += s.v[i].a * s.bary[i];
     pb += s.v[i].b * s.bary[i];
   }
-  r->pointA = pa;
-  r->pointB = pb;
   r->distance = r->overlap ? 0.0f : Vec3_Length(pa - pb);
+  r->pointA = Frame3_Apply(worldA.frame, pa);
+  r->pointB = Frame3_Apply(worldA.frame, pb);
 }

@@ -560,9 +560,14 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
   Frame3 meshInHull = Frame3_InverseTimes(h->world, mp->world);
   CandidateSet set;
   Vec3 centroid = hull->centroid;
+  float reach = hull->boundingRadius + margin;
   GjkShape gh{hull->vertices.Data(), hull->vertices.Count(), Frame3_Identity(), 0.0f};
   MeshContainer_Query(mesh, box, [&](const MeshTriangle& t) {
     Vec3 v[3] = {Frame3_Apply(meshInHull, t.a), Frame3_Apply(meshInHull, t.b), Frame3_Apply(meshInHull, t.c)};
+    // Bounding-sphere cull: cheaper than GJK for the corners of the query box.
+    int region;
+    Vec3 near = Geometry_ClosestOnTriangle(centroid, v[0], v[1], v[2], &region);
+    if (Vec3_LengthSq(near - centroid) > reach * reach) return;
     Vec3 n = Mat3_Mul(meshInHull.rot, t.normal);
     // Two-sided: the front is the side of the hull's centre.
     if (Vec3_Dot(n, centroid - v[0]) < 0.0f) n = -n;
