@@ -80,7 +80,7 @@ int ClipAgainstReference(const Vec3* ref, int refCount, Vec3 refN, float refD, c
   // Side planes face outwards for a polygon counter-clockwise about refN;
   // a triangle turned to face the body may wind the other way.
   Vec3 winding{0, 0, 0};
-  for (int e = 0; e < refCount; ++e) winding += Vec3_Cross(ref[e], ref[(e + 1) % refCount]);
+  for (int e = 1; e + 1 < refCount; ++e) winding += Vec3_Cross(ref[e] - ref[0], ref[e + 1] - ref[0]);
   float sign = Vec3_Dot(winding, refN) < 0.0f ? -1.0f : 1.0f;
   for (int e = 0; e < refCount && n > 0; ++e) {
     Vec3 p = ref[e], q = ref[(e + 1) % refCount];
@@ -622,7 +622,17 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
         if (set.c[j].faceOfB && OnPlaneOf(set.c[j], x.position, 1e-3f) &&
             Vec3_Dot(set.c[j].normal, x.normal) < 0.999f && Vec3_Dot(set.c[j].normal, x.normal) > -0.999f)
           ghost = true;
-    if (!ghost) set.c[kept++] = x;
+    if (ghost) continue;
+    // The same hull corner on two triangles sharing an edge: keep one.
+    int same = -1;
+    for (int k = 0; k < kept && same < 0; ++k)
+      if (Vec3_LengthSq(set.c[k].position - x.position) < 1e-8f && Vec3_Dot(set.c[k].normal, x.normal) > 0.999f)
+        same = k;
+    if (same >= 0) {
+      if (x.depth > set.c[same].depth) set.c[same] = x;
+      continue;
+    }
+    set.c[kept++] = x;
   }
   set.count = kept;
   return Reduce(set, out);
