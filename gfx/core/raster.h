@@ -81,6 +81,12 @@ struct RasterRect {
     int32_t h;
 };
 
+// A position in pixels (the point at which a raster is drawn).
+struct RasterPoint {
+    int32_t x;
+    int32_t y;
+};
+
 // Driver standard-function numbers that rasters and textures use.
 enum : int32_t {
     STDFN_COLOURTOPIXEL = 2,

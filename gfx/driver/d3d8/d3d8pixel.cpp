@@ -78,10 +78,11 @@ int D3D8_UnpackPixel(uint8_t rgba[4], uint32_t v, uint32_t formatWord)
     }
     switch (formatWord & RASTERFORMATPIXELFORMATMASK) {
     case RASTERFORMAT1555:
+    case RASTERFORMAT555:
         rgba[0] = (uint8_t)((v >> 7) & 0xf8);
         rgba[1] = (uint8_t)((v >> 2) & 0xf8);
         rgba[2] = (uint8_t)(v << 3);
-        rgba[3] = (v & 0x8000) ? 255 : 0;
+        rgba[3] = ((formatWord & RASTERFORMATPIXELFORMATMASK) == RASTERFORMAT555 || (v & 0x8000)) ? 255 : 0;
         return 1;
     case RASTERFORMAT565:
         rgba[0] = (uint8_t)((v >> 8) & 0xf8);
@@ -110,12 +111,6 @@ int D3D8_UnpackPixel(uint8_t rgba[4], uint32_t v, uint32_t formatWord)
         rgba[0] = (uint8_t)(v >> 16);
         rgba[1] = (uint8_t)(v >> 8);
         rgba[2] = (uint8_t)v;
-        rgba[3] = 255;
-        return 1;
-    case RASTERFORMAT555:
-        rgba[0] = (uint8_t)((v >> 7) & 0xf8);
-        rgba[1] = (uint8_t)((v >> 2) & 0xf8);
-        rgba[2] = (uint8_t)(v << 3);
         rgba[3] = 255;
         return 1;
     default: return 0;

@@ -770,11 +770,16 @@ int32_t D3D8_RasterUnlock(void *, void *in, int32_t)
     return 1;
 }
 
+// Types whose rasters are device textures (and so may have palettes and levels).
+static bool TextureType(uint32_t type)
+{
+    return type == RASTERTYPENORMAL || type == RASTERTYPETEXTURE || type == RASTERTYPECAMERATEXTURE;
+}
+
 int32_t D3D8_RasterLockPalette(void *out, void *in, int32_t mode)
 {
     Raster *raster = (Raster *)in;
-    const uint32_t type = raster->type;
-    if (type != RASTERTYPENORMAL && type != RASTERTYPETEXTURE && type != RASTERTYPECAMERATEXTURE) {
+    if (!TextureType(raster->type)) {
         Error_Raise(D3D8_ERR_LOCKED);
         return 0;
     }
@@ -793,8 +798,7 @@ int32_t D3D8_RasterLockPalette(void *out, void *in, int32_t mode)
 int32_t D3D8_RasterUnlockPalette(void *, void *in, int32_t)
 {
     Raster *raster = (Raster *)in;
-    const uint32_t type = raster->type;
-    if (type != RASTERTYPENORMAL && type != RASTERTYPETEXTURE && type != RASTERTYPECAMERATEXTURE) {
+    if (!TextureType(raster->type)) {
         Error_Raise(D3D8_ERR_NOT_LOCKED);
         return 0;
     }
@@ -810,7 +814,7 @@ int32_t D3D8_RasterGetNumLevels(void *out, void *in, int32_t)
 {
     const Raster *top = ((const Raster *)in)->parent;
     int32_t count = 1;
-    if (top->type == RASTERTYPENORMAL || top->type == RASTERTYPETEXTURE || top->type == RASTERTYPECAMERATEXTURE) {
+    if (TextureType(top->type)) {
         const D3D8RasterExt *ext = D3D8_RasterExt(top);
         if (ext->texture) {
             count = (int32_t)ext->texture->GetLevelCount();
@@ -872,8 +876,166 @@ int32_t D3D8_RestoreDeviceRasters(void)
     return ok;
 }
 
+// ---------------------------------------------------------------------------
+// Clearing, drawing one raster into another, and showing.
+
+namespace {
+
+void CombinationError() { D3D8_RaiseMessage("SRC, DST Raster render combination not supported"); }
+
+// The level-0 colour surface behind a raster (one reference, the caller's).
+IDirect3DSurface8 *ColourSurface(const Raster *raster)
+{
+    const Raster *top = raster->parent;
+    const D3D8RasterExt *ext = D3D8_RasterExt(top);
+    IDirect3DSurface8 *surface = nullptr;
+    if (top->type == RASTERTYPECAMERA) {
+        if (ext->swapChain) ext->swapChain->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &surface);
+        else if (Dev().device) Dev().device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &surface);
+    } else if (TextureType(top->type) && ext->texture) {
+        ext->texture->GetSurfaceLevel(0, &surface);
+    }
+    return surface;
+}
+
+int32_t Render(Raster *source, const RasterRect *area, bool scaled, bool blend)
+{
+    Raster *context = sDriver.context;
+    if (!context || !source) {
+        CombinationError();
+        return 0;
+    }
+    if (context->type == RASTERTYPECAMERA || context->type == RASTERTYPECAMERATEXTURE) {
+        if (source->type == RASTERTYPEZBUFFER || source->type == RASTERTYPECAMERA) {
+            CombinationError();
+            return 0;
+        }
+        return D3D8_RasterRenderQuad(source, area, scaled ? 1 : 0, blend ? 1 : 0);
+    }
+    const bool sourceOk = source->type == RASTERTYPENORMAL || source->type == RASTERTYPECAMERA ||
+                          source->type == RASTERTYPETEXTURE || source->type == RASTERTYPECAMERATEXTURE;
+    const bool unscaled = !scaled || (area->w == source->width && area->h == source->height);
+    if (!TextureType(context->type) || context->type == RASTERTYPECAMERATEXTURE || !sourceOk || !unscaled ||
+        source->format != context->format) {
+        CombinationError();
+        return 0;
+    }
+    IDirect3DSurface8 *from = ColourSurface(source), *to = ColourSurface(context);
+    const D3DRECT8 rect = {source->offsetX, source->offsetY, source->offsetX + source->width, source->offsetY + source->height};
+    const D3DPOINT8 point = {context->offsetX + area->x, context->offsetY + area->y};
+    const bool copied = from && to && Dev().device->CopyRects(from, &rect, 1, to, &point) >= 0;
+    if (from) from->Release();
+    if (to) to->Release();
+    if (!copied) CombinationError();
+    return copied ? 1 : 0;
+}
+
+int32_t ClearArea(const RasterRect *area, uint32_t value)
+{
+    Raster *context = sDriver.context;
+    if (!context) {
+        Error_Raise(D3D8_ERR_FORMAT);
+        return 0;
+    }
+    RasterRect r = area ? *area : RasterRect{0, 0, context->width, context->height};
+    // Clip to the context raster.
+    if (r.x < 0) r.w += r.x, r.x = 0;
+    if (r.y < 0) r.h += r.y, r.y = 0;
+    if (r.x + r.w > context->width) r.w = context->width - r.x;
+    if (r.y + r.h > context->height) r.h = context->height - r.y;
+    if (r.w <= 0 || r.h <= 0) return 1;
+    const D3DRECT8 rect = {context->offsetX + r.x, context->offsetY + r.y, context->offsetX + r.x + r.w,
+                           context->offsetY + r.y + r.h};
+    IDirect3DDevice8 *device = Dev().device;
+    switch (context->type) {
+    case RASTERTYPECAMERA:
+    case RASTERTYPECAMERATEXTURE: {
+        uint8_t rgba[4];
+        if (!D3D8_PixelToColour(rgba, value, Raster_GetFormat(context))) return 0;
+        uint32_t colour = 0;
+        D3D8_ColourToPixel(&colour, rgba, RASTERFORMAT8888);
+        IDirect3DSurface8 *oldTarget = nullptr, *oldDepth = nullptr, *target = nullptr;
+        if (context->type == RASTERTYPECAMERATEXTURE) {
+            target = ColourSurface(context);
+            device->GetRenderTarget(&oldTarget);
+            device->GetDepthStencilSurface(&oldDepth);
+            if (!target || device->SetRenderTarget(target, nullptr) < 0) {
+                for (IDirect3DSurface8 *s : {target, oldTarget, oldDepth})
+                    if (s) s->Release();
+                Error_Raise(D3D8_ERR_LOCKED);
+                return 0;
+            }
+        }
+        const bool cleared = device->Clear(1, &rect, D3DCLEAR_TARGET, colour, 1.0f, 0) >= 0;
+        if (target) {
+            device->SetRenderTarget(oldTarget, oldDepth);
+            for (IDirect3DSurface8 *s : {target, oldTarget, oldDepth})
+                if (s) s->Release();
+        }
+        return cleared ? 1 : 0;
+    }
+    case RASTERTYPEZBUFFER: return device->Clear(1, &rect, D3DCLEAR_ZBUFFER, 0, 1.0f, 0) >= 0 ? 1 : 0;
+    case RASTERTYPENORMAL:
+    case RASTERTYPETEXTURE: {
+        uint8_t *pixels = Raster_Lock(context, 0, RASTERLOCKWRITE);
+        if (!pixels) return 0;
+        const int32_t bytes = context->depth / 8;
+        for (int32_t y = r.y; y < r.y + r.h; y++)
+            for (int32_t x = r.x; x < r.x + r.w; x++)
+                for (int32_t b = 0; b < bytes; b++) pixels[(size_t)y * context->stride + (size_t)x * bytes + b] = (uint8_t)(value >> (8 * b));
+        Raster_Unlock(context);
+        return 1;
+    }
+    default: Error_Raise(D3D8_ERR_FORMAT); return 0;
+    }
+}
+
+}  // namespace
+
+int32_t D3D8_RasterClearRect(void *, void *rect, int32_t value) { return ClearArea((const RasterRect *)rect, (uint32_t)value); }
+int32_t D3D8_RasterClear(void *, void *, int32_t value) { return ClearArea(nullptr, (uint32_t)value); }
+
+int32_t D3D8_RasterRender(void *raster, void *point, int32_t)
+{
+    const RasterPoint *p = (const RasterPoint *)point;
+    const RasterRect area = {p->x, p->y, ((Raster *)raster)->width, ((Raster *)raster)->height};
+    return Render((Raster *)raster, &area, false, true);
+}
+
+int32_t D3D8_RasterRenderScaled(void *raster, void *rect, int32_t)
+{
+    return Render((Raster *)raster, (const RasterRect *)rect, true, true);
+}
+
+int32_t D3D8_RasterRenderFast(void *raster, void *point, int32_t)
+{
+    const RasterPoint *p = (const RasterPoint *)point;
+    const RasterRect area = {p->x, p->y, ((Raster *)raster)->width, ((Raster *)raster)->height};
+    return Render((Raster *)raster, &area, false, false);
+}
+
+int32_t D3D8_RasterShow(void *raster, void *, int32_t flags)
+{
+    IDirect3DDevice8 *device = Dev().device;
+    if (!device) return 0;
+    if (D3D8_SeamInScene()) D3D8_SeamEndScene();
+    const int32_t wait = flags & 1;
+    if (wait != D3D8_SeamGetVSync() && !D3D8_SeamSetVSync(wait)) return 0;
+    const D3D8RasterExt *ext = raster ? D3D8_RasterExt(((Raster *)raster)->parent) : nullptr;
+    const D3DRESULT result = ext && ext->swapChain ? ext->swapChain->Present(nullptr, nullptr, nullptr, nullptr)
+                                                   : device->Present(nullptr, nullptr, nullptr, nullptr);
+    if (result < 0 && device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) D3D8_SeamResetDevice();
+    return result >= 0 ? 1 : 0;
+}
+
 void D3D8_FillRasterStandardFunctions(StandardFunction *table)
 {
+    table[STDFN_RASTERCLEARRECT] = D3D8_RasterClearRect;
+    table[STDFN_RASTERCLEAR] = D3D8_RasterClear;
+    table[STDFN_RASTERRENDER] = D3D8_RasterRender;
+    table[STDFN_RASTERRENDERSCALED] = D3D8_RasterRenderScaled;
+    table[STDFN_RASTERRENDERFAST] = D3D8_RasterRenderFast;
+    table[STDFN_RASTERSHOW] = D3D8_RasterShow;
     table[STDFN_COLOURTOPIXEL] = D3D8_ColourToPixelStd;
     table[STDFN_PIXELTOCOLOUR] = D3D8_PixelToColourStd;
     table[STDFN_RASTERCREATE] = D3D8_RasterCreate;

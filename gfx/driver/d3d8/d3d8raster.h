@@ -53,7 +53,7 @@ D3D8RasterExt *D3D8_RasterExt(const Raster *raster);
 // the device system calls them when the device starts and stops.
 int32_t D3D8_RasterListOpen(void);
 void D3D8_RasterListClose(void);
-// Puts the raster standard functions (2-9, 11, 12, 15, 16, 23-28) into table.
+// Puts the raster standard functions (2-9, 11-20, 23-28) into table.
 void D3D8_FillRasterStandardFunctions(StandardFunction *table);
 
 // Device format of a pixel code (0 for none), its depth and alpha.
@@ -87,6 +87,17 @@ int32_t D3D8_RasterUnlock(void *, void *raster, int32_t);
 int32_t D3D8_RasterLockPalette(void *palette, void *raster, int32_t mode);
 int32_t D3D8_RasterUnlockPalette(void *, void *raster, int32_t);
 int32_t D3D8_RasterGetNumLevels(void *count, void *raster, int32_t);
+// Clear a rectangle of (RasterRect) or the whole current context raster to a
+// pixel value in the context's format.
+int32_t D3D8_RasterClearRect(void *, void *rect, int32_t value);
+int32_t D3D8_RasterClear(void *, void *, int32_t value);
+// Draw a raster into the current context at a RasterPoint (with blending,
+// or fast without), or scaled into a RasterRect.
+int32_t D3D8_RasterRender(void *raster, void *point, int32_t);
+int32_t D3D8_RasterRenderScaled(void *raster, void *rect, int32_t);
+int32_t D3D8_RasterRenderFast(void *raster, void *point, int32_t);
+// Present a camera raster (flags bit 0: wait for the vertical retrace).
+int32_t D3D8_RasterShow(void *raster, void *window, int32_t flags);
 
 // Device resets: release what does not survive one, and rebuild it after.
 void D3D8_ReleaseDeviceRasters(void);
