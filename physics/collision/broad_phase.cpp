@@ -20,7 +20,7 @@ int BroadPhase_Add(BroadPhase* bp, CollisionPrimitive* primitive, uint32_t id, c
     bp->freeList = slot;
     return -1;
   }
-  bp->proxies[slot] = BroadPhaseProxy{box, primitive, id, -1};
+  bp->proxies[slot] = BroadPhaseProxy{box, primitive, id, -1, 0};
   bp->orderDirty = true;
   return slot;
 }
@@ -110,7 +110,8 @@ int BroadPhase_FindPairs(BroadPhase* bp) {
   for (int i = 0; i < finite; ++i) {
     const BroadPhaseProxy& p = px[ord[i]];
     sw[i] = {Vec3_Get(p.box.min, axis), Vec3_Get(p.box.max, axis), Vec3_Get(p.box.min, ax1),
-             Vec3_Get(p.box.max, ax1), Vec3_Get(p.box.min, ax2), Vec3_Get(p.box.max, ax2), ord[i], p.id};
+             Vec3_Get(p.box.max, ax1), Vec3_Get(p.box.min, ax2), Vec3_Get(p.box.max, ax2), ord[i], p.id,
+             p.resting};
   }
   bp->found.Clear();
   bp->foundRank.Clear();
@@ -119,6 +120,7 @@ int BroadPhase_FindPairs(BroadPhase* bp) {
     for (int j = i + 1; j < finite; ++j) {
       const BroadPhaseSweepEntry& b = sw[j];
       if (b.minA > a.maxA) break;
+      if (a.resting & b.resting) continue;
       if (a.min1 > b.max1 || b.min1 > a.max1 || a.min2 > b.max2 || b.min2 > a.max2) continue;
       bool aLow = a.id < b.id;
       const BroadPhaseSweepEntry& lo = aLow ? a : b;

@@ -21,6 +21,7 @@ struct BroadPhaseProxy {
   CollisionPrimitive* primitive;  // null for a free slot
   uint32_t id;                    // the primitive's stable id
   int32_t nextFree;               // free-list link of a free slot
+  uint32_t resting;               // 1: cannot move (asleep or fixed); two resting proxies never pair
 };
 
 struct BroadPhasePair {
@@ -36,6 +37,7 @@ struct BroadPhaseSweepEntry {
   float min2, max2;  // along the last axis
   int32_t slot;
   uint32_t id;
+  uint32_t resting;
 };
 
 class BroadPhase {
@@ -59,8 +61,12 @@ public:
 int BroadPhase_Add(BroadPhase* bp, CollisionPrimitive* primitive, uint32_t id, const Aabb& box);
 // Frees a slot (ignored when not live).
 void BroadPhase_Remove(BroadPhase* bp, int slot);
-// Replaces a slot's box.
-inline void BroadPhase_Update(BroadPhase* bp, int slot, const Aabb& box) { bp->proxies[slot].box = box; }
-// Finds every pair of live, finite proxies whose boxes overlap, ordered by
-// key. The array stays valid until the next call or change.
+// Replaces a slot's box and its resting mark.
+inline void BroadPhase_Update(BroadPhase* bp, int slot, const Aabb& box, uint32_t resting = 0) {
+  bp->proxies[slot].box = box;
+  bp->proxies[slot].resting = resting;
+}
+// Finds every pair of live, finite proxies whose boxes overlap and of which
+// at least one is not resting, ordered by key. The array stays valid until
+// the next call or change.
 int BroadPhase_FindPairs(BroadPhase* bp);

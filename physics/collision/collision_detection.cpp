@@ -123,17 +123,16 @@ int CollisionDetection_FindPairs(CollisionDetection* cd, const CollisionPair** p
   const Aabb quarantine = {V3(NAN, NAN, NAN), V3(NAN, NAN, NAN)};
   for (CollisionBody* body : cd->bodies) {
     bool out = (body->collisionFlags & COLLISION_BODY_QUARANTINED) != 0;
+    uint32_t resting = (body->collisionFlags & kInactive) ? 1u : 0u;
     for (CollisionPrimitive* p : body->primitives)
       if (p->proxy >= 0)
-        BroadPhase_Update(&cd->broadPhase, p->proxy, out ? quarantine : Aabb_Inflate(p->bounds, cd->tolerance));
+        BroadPhase_Update(&cd->broadPhase, p->proxy, out ? quarantine : Aabb_Inflate(p->bounds, cd->tolerance),
+                          resting);
   }
   int n = BroadPhase_FindPairs(&cd->broadPhase);
   if (!cd->pairs.Reserve(n)) n = 0;
   for (int i = 0; i < n; ++i) {
     const BroadPhasePair& bp = cd->broadPhase.pairs[i];
-    const CollisionBody* ba = bp.a->body;
-    const CollisionBody* bb = bp.b->body;
-    if ((ba->collisionFlags & kInactive) && (bb->collisionFlags & kInactive)) continue;
     if (!CollisionDetection_ShouldCollide(cd, bp.a, bp.b)) continue;
     cd->pairs.Push(CollisionPair{bp.a, bp.b, uint8_t(bp.a->phantom || bp.b->phantom)});
   }

@@ -90,5 +90,10 @@ TEST(BroadPhase, NonFiniteBoxesAreQuarantinedAndRemovedSlotsReused) {
   EXPECT_EQ(BroadPhase_FindPairs(&bp), 1);
   EXPECT_EQ(BroadPhase_Add(&bp, Fake(4), 4, unit), a);
   EXPECT_EQ(BroadPhase_FindPairs(&bp), 3);
-  (void)c;
+  // Resting proxies (asleep or fixed) pair only with moving ones.
+  BroadPhase_Update(&bp, b, unit, 1);
+  BroadPhase_Update(&bp, c, unit, 1);
+  EXPECT_EQ(BroadPhase_FindPairs(&bp), 2);
+  BroadPhase_Update(&bp, a, unit, 1);
+  EXPECT_EQ(BroadPhase_FindPairs(&bp), 0);
 }
