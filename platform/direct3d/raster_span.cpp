@@ -465,6 +465,27 @@ void Combine(uint32_t op, const uint32_t* a1, const uint32_t* a2, const uint32_t
   }
 }
 
+// What a stage's arguments can name, for the listed pixels.
+struct CombineInputs {
+  const uint32_t* diffuse;
+  const uint32_t* current;
+  const uint32_t* tex;
+  const uint32_t* factor;
+  const uint32_t* zero;
+  uint32_t (*scratch)[RASTER_SPAN_MAX];  // three arrays for modified arguments
+  int m;
+};
+
+// One stage operation with its arguments (arg1, arg2, arg0) into out.
+void Evaluate(uint32_t op, const uint32_t* args, const CombineInputs& in, uint32_t* out) {
+  const uint32_t* a[3];
+  for (int k = 0; k < 3; ++k) {
+    bool used = k < 2 || op == D3DTOP_MULTIPLYADD || op == TOP_LERP;
+    a[k] = used ? Arg(args[k], in.diffuse, in.current, in.tex, in.factor, in.zero, in.scratch[k], in.m) : in.zero;
+  }
+  Combine(op, a[0], a[1], a[2], in.diffuse, in.tex, in.factor, in.current, out, in.m);
+}
+
 inline uint32_t BlendFactor(uint32_t f, uint32_t src, uint32_t dst) {
   switch (f) {
     case D3DBLEND_ZERO: return 0;
@@ -791,12 +812,8 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
     } else {
       for (int j = 0; j < m; ++j) tex[j] = 0xFFFFFFFFu;
     }
-    const uint32_t* c1 = Arg(sg.colourArg[0], diffuse, current, tex, factor, zero, scratch[0], m);
-    const uint32_t* c2 = Arg(sg.colourArg[1], diffuse, current, tex, factor, zero, scratch[1], m);
-    const uint32_t* c0 = (sg.colourOp == D3DTOP_MULTIPLYADD || sg.colourOp == TOP_LERP)
-                             ? Arg(sg.colourArg[2], diffuse, current, tex, factor, zero, scratch[2], m)
-                             : zero;
-    Combine(sg.colourOp, c1, c2, c0, diffuse, tex, factor, current, colourOut, m);
+    const CombineInputs in = {diffuse, current, tex, factor, zero, scratch, m};
+    Evaluate(sg.colourOp, sg.colourArg, in, colourOut);
     if (sg.alphaOp == D3DTOP_DISABLE || sg.alphaOp == 0) {
       // Alpha passes through (stage 0: the diffuse alpha).
       for (int j = 0; j < m; ++j) current[j] = (colourOut[j] & 0x00FFFFFFu) | (current[j] & 0xFF000000u);
@@ -807,12 +824,7 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
       memcpy(current, colourOut, size_t(m) * 4);
       continue;
     }
-    const uint32_t* a1 = Arg(sg.alphaArg[0], diffuse, current, tex, factor, zero, scratch[0], m);
-    const uint32_t* a2 = Arg(sg.alphaArg[1], diffuse, current, tex, factor, zero, scratch[1], m);
-    const uint32_t* a0 = (sg.alphaOp == D3DTOP_MULTIPLYADD || sg.alphaOp == TOP_LERP)
-                             ? Arg(sg.alphaArg[2], diffuse, current, tex, factor, zero, scratch[2], m)
-                             : zero;
-    Combine(sg.alphaOp, a1, a2, a0, diffuse, tex, factor, current, alphaOut, m);
+    Evaluate(sg.alphaOp, sg.alphaArg, in, alphaOut);
     for (int j = 0; j < m; ++j) current[j] = (colourOut[j] & 0x00FFFFFFu) | (alphaOut[j] & 0xFF000000u);
   }
 

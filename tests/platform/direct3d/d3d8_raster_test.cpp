@@ -713,4 +713,94 @@ TEST(RasterRules, SixteenBitTargetsAndPaletteAndBlockTexturesDraw) {
   EXPECT_EQ(s.Depth(1, 1), RasterFormat_DepthDecode(D3DFMT_D16, RasterFormat_DepthEncode(D3DFMT_D16, 0.5f)));
 }
 
+int Channel(uint32_t c, int ch) { return int((c >> (8 * ch)) & 255); }
+
+TEST(RasterRules, EveryBlendFactorPairMatchesItsDefinition) {
+  // X8R8G8B8 target: destination alpha reads 1.0.
+  Scene s(4, 4);
+  Untextured(s);
+  s.RS(D3DRS_ALPHABLENDENABLE, 1);
+  const uint32_t src = 0xC0408020u, dst = 0xFFA03080u;
+  auto factor = [&](uint32_t f, int ch) -> double {
+    double sc = Channel(src, ch) / 255.0, sa = Channel(src, 3) / 255.0, dc = Channel(dst, ch) / 255.0, da = 1.0;
+    switch (f) {
+      case D3DBLEND_ZERO: return 0;
+      case D3DBLEND_ONE: return 1;
+      case D3DBLEND_SRCCOLOR: return sc;
+      case D3DBLEND_INVSRCCOLOR: return 1 - sc;
+      case D3DBLEND_SRCALPHA: return sa;
+      case D3DBLEND_INVSRCALPHA: return 1 - sa;
+      case D3DBLEND_DESTALPHA: return da;
+      case D3DBLEND_INVDESTALPHA: return 1 - da;
+      case D3DBLEND_DESTCOLOR: return dc;
+      case D3DBLEND_INVDESTCOLOR: return 1 - dc;
+      default: return ch == 3 ? 1.0 : std::min(sa, 1 - da);  // SRCALPHASAT
+    }
+  };
+  for (uint32_t sf = 1; sf <= 11; ++sf)
+    for (uint32_t df = 1; df <= 11; ++df) {
+      s.Clear(dst);
+      s.RS(D3DRS_SRCBLEND, sf);
+      s.RS(D3DRS_DESTBLEND, df);
+      Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, src);
+      uint32_t got = s.Pixel(1, 1);
+      for (int ch = 0; ch < 3; ++ch) {
+        double want = Channel(src, ch) * factor(sf, ch) + Channel(dst, ch) * factor(df, ch);
+        EXPECT_NEAR(Channel(got, ch), std::min(255.0, want), 1.5) << "src " << sf << " dest " << df << " channel " << ch;
+      }
+    }
+}
+
+TEST(RasterRules, CombinerOperationsArgumentsAndSecondStage) {
+  Scene s(4, 4);
+  s.RS(D3DRS_ZENABLE, 0);
+  Texture t0(s, 1, 1, D3DFMT_A8R8G8B8, 1), t1(s, 1, 1, D3DFMT_A8R8G8B8, 1);
+  const uint32_t T0 = 0x80FF4020u, T1 = 0x40204080u, D = 0xFF808080u, F = 0x20406080u;
+  t0.Fill(0, [&](int, int) { return T0; });
+  t1.Fill(0, [&](int, int) { return T1; });
+  s.dev->SetTexture(0, t0.tex);
+  s.dev->SetTexture(1, t1.tex);
+  s.RS(D3DRS_TEXTUREFACTOR, F);
+  struct Case {
+    const char* name;
+    uint32_t op0, arg01, arg02, op1, arg10, arg11, arg12;
+    double (*want)(double t0, double t1, double d, double f, double t0a);
+  };
+  const Case cases[] = {
+      {"select texture", D3DTOP_SELECTARG1, D3DTA_TEXTURE, 0, 0, 0, 0, 0,
+       [](double t, double, double, double, double) { return t; }},
+      {"select diffuse", D3DTOP_SELECTARG2, 0, D3DTA_DIFFUSE, 0, 0, 0, 0,
+       [](double, double, double d, double, double) { return d; }},
+      {"modulate", D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0, 0, 0, 0,
+       [](double t, double, double d, double, double) { return t * d / 255; }},
+      {"modulate 2x", D3DTOP_MODULATE2X, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0, 0, 0, 0,
+       [](double t, double, double d, double, double) { return 2 * t * d / 255; }},
+      {"add", D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_TFACTOR, 0, 0, 0, 0,
+       [](double t, double, double, double f, double) { return t + f; }},
+      {"blend texture alpha", D3DTOP_BLENDTEXTUREALPHA, D3DTA_TEXTURE, D3DTA_TFACTOR, 0, 0, 0, 0,
+       [](double t, double, double, double f, double a) { return t * a + f * (1 - a); }},
+      {"alpha replicate", D3DTOP_SELECTARG1, D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE, 0, 0, 0, 0, 0,
+       [](double, double, double, double, double a) { return a * 255; }},
+      {"stage 1 add", D3DTOP_SELECTARG1, D3DTA_TEXTURE, 0, D3DTOP_ADD, 0, D3DTA_TEXTURE, D3DTA_CURRENT,
+       [](double t0, double t1, double, double, double) { return t0 + t1; }},
+      {"stage 1 multiply-add", D3DTOP_SELECTARG1, D3DTA_TEXTURE, 0, D3DTOP_MULTIPLYADD, D3DTA_CURRENT,
+       D3DTA_TEXTURE, D3DTA_TFACTOR, [](double t0, double t1, double, double f, double) { return t0 + t1 * f / 255; }},
+  };
+  for (const Case& c : cases) {
+    s.TSS(0, D3DTSS_COLOROP, c.op0);
+    s.TSS(0, D3DTSS_COLORARG1, c.arg01);
+    s.TSS(0, D3DTSS_COLORARG2, c.arg02);
+    s.TSS(1, D3DTSS_COLOROP, c.op1 ? c.op1 : D3DTOP_DISABLE);
+    s.TSS(1, D3DTSS_COLORARG0, c.arg10);
+    s.TSS(1, D3DTSS_COLORARG1, c.arg11);
+    s.TSS(1, D3DTSS_COLORARG2, c.arg12);
+    Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, D);
+    uint32_t got = s.Pixel(2, 2);
+    for (int ch = 0; ch < 3; ++ch) {
+      double want = c.want(Channel(T0, ch), Channel(T1, ch), Channel(D, ch), Channel(F, ch), Channel(T0, 3) / 255.0);
+      EXPECT_NEAR(Channel(got, ch), std::min(255.0, want), 1.5) << c.name << " channel " << ch;
+    }
+  }
+}
+
 }  // namespace
