@@ -253,6 +253,11 @@ struct OurWorld {
     bodies.push_back(b);
     return b;
   }
+  int Awake() const {
+    int n = 0;
+    for (RigidBody* b : bodies) n += (b->stateFlags & RB_STATE_ACTIVE) != 0;
+    return n;
+  }
   void Step() {
     time += kStep;
     DynWorld_Step(world, PhysTime_FromSeconds(time), 1);
@@ -361,6 +366,7 @@ struct SceneResult {
   float penetration = 0;
   float drift = 0;
   int lost = 0;  // bodies that went through the bowl
+  int awake = 0; // bodies still active at the end (sleeping is on in both)
 };
 SceneResult g_pour[2], g_stack[2];
 std::string g_pourTimers;  // where our engine's time went in the pour
@@ -393,6 +399,7 @@ SceneResult RunPour(World& w, const std::vector<Dropped>& drops) {
   }
   r.drift = Drift(atNine, w.Poses(1));
   r.lost = CountLost(w.Poses(1));
+  r.awake = w.Awake();
   r.usPerStep = seconds * 1e6 / kPourSteps;
   return r;
 }
@@ -401,6 +408,11 @@ struct BulletStepper {
   BulletWorld* w;
   void Step() { w->world.stepSimulation(kStep, 0, kStep); }
   std::vector<Pose> Poses(size_t from) const { return w->Poses(from); }
+  int Awake() const {
+    int n = 0;
+    for (const auto& b : w->bodies) n += b->getInvMass() > 0 && b->isActive();
+    return n;
+  }
 };
 
 void BM_PourOurs(benchmark::State& state) {
@@ -616,6 +628,7 @@ int main(int argc, char** argv) {
               g_stack[1].usPerStep, ratio(g_stack[0].usPerStep, g_stack[1].usPerStep), g_stack[0].penetration,
               g_stack[1].penetration, g_stack[0].drift, g_stack[1].drift);
   std::printf("%-26s %12d %12d\n", "pour: bodies lost", g_pour[0].lost, g_pour[1].lost);
+  std::printf("%-26s %12d %12d\n", "pour: awake at 10 s", g_pour[0].awake, g_pour[1].awake);
   std::printf("%-26s %12.3f %12.3f %8.2f\n", "rays (per ray)", g_rayUs[0], g_rayUs[1], ratio(g_rayUs[0], g_rayUs[1]));
   std::printf("\nour engine's timers over the pour:\n%s", g_pourTimers.c_str());
   return 0;

@@ -140,6 +140,23 @@ TEST(Events, PhantomOverlapEndsWhenTheBodyLeavesAndNotWhenItSleeps) {
   EXPECT_EQ(g_seen.phantoms.size(), 2u);
 }
 
+TEST(Events, PhantomOverlapEndsWhenThePhantomIsSwitchedOff) {
+  EventScene s;
+  Simulation_SetGravity(s.sim, V3(0, 0, 0));
+  RigidBody* zone = s.Sphere(1.0f, 0.0f, V3(0, 0, 0));
+  RigidBody_SetPhantom(zone, 1);
+  s.Add(zone);
+  RigidBody* ball = s.Sphere(0.2f, 1.0f, V3(0.5f, 0, 0));
+  s.Add(ball);
+  RigidBody_HoldActive(ball);
+  s.Run(0.1f);
+  ASSERT_EQ(g_seen.phantoms.size(), 1u);
+  RigidBody_SetPhantom(zone, 0);
+  s.Run(0.1f);
+  ASSERT_EQ(g_seen.phantoms.size(), 2u);
+  EXPECT_EQ(g_seen.phantoms[1].flag, 1);
+}
+
 TEST(Events, GroupWordsAndExcludedPairsStopCollisionsAndEvents) {
   EventScene s;
   RigidBody* ground = s.Ground();
