@@ -355,7 +355,7 @@ int32_t D3D8_CreateIndexBuffer(uint32_t count, IDirect3DIndexBuffer8 **outBuffer
 int32_t D3D8_CreateRotatingVertexBuffers(void)
 {
     s.currentRotating = 0;
-    uint32_t used = D3D8_HasHardwareTnL() ? D3D8_ROTATING_BUFFER_COUNT : 1;
+    uint32_t used = D3D8_HasHardwareTnL() ? (uint32_t)D3D8_ROTATING_BUFFER_COUNT : 1u;
     for (uint32_t i = 0; i < D3D8_ROTATING_BUFFER_COUNT; i++) {
         D3D8RotatingBuffer *r = &s.rotating[i];
         r->fill = 0;

@@ -64,8 +64,10 @@ void D3D8_GetTextureStageState(uint32_t stage, uint32_t type, uint32_t *value);
 void D3D8_FlushRenderStates(void);
 
 // ---- engine level ----
-// The device record's render-state set and get. value points at the
-// engine's 32-bit value (state 17: at a pointer to a float).
+// The device record's render-state set and get. A set carries the value in
+// the pointer itself ((void *)(uintptr_t)value; state 1 the raster, state
+// 17 a pointer to the float density). A get writes through value: a
+// Raster * for state 1, else a uint32_t (state 17: the density's bits).
 int32_t D3D8_EngineRenderStateSet(int32_t state, void *value);
 int32_t D3D8_EngineRenderStateGet(int32_t state, void *value);
 

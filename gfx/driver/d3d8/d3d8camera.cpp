@@ -1,0 +1,331 @@
+#include "gfx/driver/d3d8/d3d8camera.h"
+
+#include "gfx/core/camera.h"
+#include "gfx/core/cpu.h"
+#include "gfx/core/freelist.h"
+#include "gfx/core/frame.h"
+#include "gfx/core/matrix.h"
+#include "gfx/core/raster.h"
+#include "gfx/driver/d3d8/d3d8cache.h"
+#include "gfx/driver/d3d8/d3d8device.h"
+#include "gfx/driver/d3d8/d3d8im2d.h"
+#include "gfx/driver/d3d8/d3d8im3d.h"
+#include "gfx/driver/d3d8/d3d8raster.h"
+#include "gfx/driver/d3d8/d3d8renderstate.h"
+#include "platform/win32/window.h"
+
+namespace {
+
+// Set by the release procedure and cleared by a complete restore, so that a
+// restore that failed half-way is tried again on the next scene.
+uint32_t sResourcesReleased = 0;
+
+IDirect3DDevice8 *Device() { return D3D8_GetDevice(); }
+
+void SetViewTransform(Camera *camera)
+{
+    Matrix inverse;
+    Frame *frame = Camera_GetFrame(camera);
+    if (frame)
+        Matrix_Invert(&inverse, Frame_GetWorldMatrix(frame));
+    else
+        Matrix_SetIdentity(&inverse);
+    // The engine's camera space has x to the left of Direct3D's: negate the
+    // x column.
+    D3DMATRIX view = {{{-inverse.right.x, inverse.right.y, inverse.right.z, 0},
+                       {-inverse.up.x, inverse.up.y, inverse.up.z, 0},
+                       {-inverse.at.x, inverse.at.y, inverse.at.z, 0},
+                       {-inverse.pos.x, inverse.pos.y, inverse.pos.z, 1}}};
+    D3D8_SetTransform(D3DTS_VIEW, &view);
+}
+
+void SetProjectionTransform(const Camera *camera)
+{
+    float rw = camera->recipViewWindow.x, rh = camera->recipViewWindow.y;
+    float ox = camera->viewOffset.x, oy = camera->viewOffset.y;
+    float n = camera->nearPlane, f = camera->farPlane;
+    float q, s, t;
+    if (camera->projection == CAMERA_PARALLEL) {
+        q = 1.0f / (f - n);
+        s = 0.0f;
+        t = 1.0f;
+    } else {
+        q = f / (f - n);
+        s = 1.0f;
+        t = 0.0f;
+    }
+    D3DMATRIX projection = {{{rw, 0, 0, 0}, {0, rh, 0, 0}, {ox * rw, oy * rh, q, s}, {-ox * rw, -oy * rh, -q * n, t}}};
+    D3D8_SetTransform(D3DTS_PROJECTION, &projection);
+}
+
+// 1 when drawing into the device window may go on this frame.
+int32_t CheckDeviceWindow(void)
+{
+    Window *window = D3D8_GetWindow();
+    WindowRect client;
+    if (!window || !Window_GetClientRect(window, &client)) return 1;
+    int32_t width = client.right - client.left, height = client.bottom - client.top;
+    if (width <= 0 || height <= 0 || Window_IsIconic(window)) return 0;
+    D3D8DeviceSystem *sys = D3D8_System();
+    if ((uint32_t)width != sys->currentMode.width || (uint32_t)height != sys->currentMode.height)
+        return D3D8_WindowResize((uint32_t)width, (uint32_t)height);
+    return 1;
+}
+
+// The level-0 surface of a camera-texture raster's texture (one reference), or null.
+IDirect3DSurface8 *CameraTextureSurface(Raster *raster)
+{
+    D3D8RasterExt *ext = D3D8_RasterExt(raster->parent ? raster->parent : raster);
+    IDirect3DSurface8 *surface = nullptr;
+    if (!ext || !ext->texture || ext->texture->GetSurfaceLevel(0, &surface) < 0) return nullptr;
+    return surface;
+}
+
+IDirect3DSurface8 *ZSurfaceOf(const Camera *camera)
+{
+    Raster *z = camera->zBuffer;
+    if (!z) return nullptr;
+    D3D8RasterExt *ext = D3D8_RasterExt(z->parent ? z->parent : z);
+    return ext ? ext->surface : nullptr;
+}
+
+// Makes a camera texture's surface the render target; 1 when it became one.
+int32_t TargetCameraTexture(Camera *camera, IDirect3DSurface8 *surface)
+{
+    if (!surface) return 0;
+    D3DSURFACE_DESC desc = {};
+    if (surface->GetDesc(&desc) < 0 || !(desc.Usage & D3DUSAGE_RENDERTARGET)) return 0;
+    return Device()->SetRenderTarget(surface, ZSurfaceOf(camera)) >= 0;
+}
+
+void SetViewport(const Raster *raster)
+{
+    D3DVIEWPORT8 viewport = {(uint32_t)(int32_t)raster->offsetX, (uint32_t)(int32_t)raster->offsetY,
+                             (uint32_t)raster->width, (uint32_t)raster->height, 0.0f, 1.0f};
+    Device()->SetViewport(&viewport);
+}
+
+void CopyBackBufferInto(const Raster *raster, IDirect3DSurface8 *surface)
+{
+    D3DRECT8 rect = {raster->offsetX, raster->offsetY, raster->offsetX + raster->width,
+                     raster->offsetY + raster->height};
+    Device()->CopyRects(D3D8_DeviceState()->backBuffer, &rect, 1, surface, nullptr);
+}
+
+void RestoreDefaultTarget(void)
+{
+    D3D8DeviceState *st = D3D8_DeviceState();
+    Device()->SetRenderTarget(st->backBuffer, st->depthSurface);
+}
+
+int32_t ResetDevice(void)
+{
+    return Device()->Reset(&D3D8_System()->presentParams) >= 0;
+}
+
+}  // namespace
+
+void D3D8_FetchDeviceSurfaces(void)
+{
+    D3D8DeviceState *st = D3D8_DeviceState();
+    st->backBuffer = nullptr;
+    st->depthSurface = nullptr;
+    if (!st->device) return;
+    if (st->device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &st->backBuffer) >= 0) st->backBuffer->Release();
+    if (st->device->GetDepthStencilSurface(&st->depthSurface) >= 0) st->depthSurface->Release();
+}
+
+void D3D8_ReleaseDeviceResources(void)
+{
+    IDirect3DDevice8 *device = Device();
+    if (!device) return;
+    D3D8_ForgetDeviceCalls();
+    for (uint32_t stage = 0; stage < 8; stage++) device->SetTexture(stage, nullptr);
+    device->SetStreamSource(0, nullptr, 0);
+    device->SetIndices(nullptr, 0);
+    D3D8_Im2DClose();
+    D3D8_Im3DClose();
+    D3D8_ReleasePixelShaders();
+    D3D8_ReleaseRotatingVertexBuffers();
+    if (D3D8_HasHardwareTnL()) D3D8_ReleaseDynamicVertexBuffers();
+    D3D8_ReleaseDeviceRasters();
+    FreeList_PurgeAll();
+    sResourcesReleased = 1;
+}
+
+int32_t D3D8_RestoreDeviceResources(void)
+{
+    if (!Device()) return 0;
+    D3D8_FetchDeviceSurfaces();
+    if (!D3D8_RestoreDeviceRasters()) return 0;
+    if (D3D8_HasHardwareTnL() && !D3D8_RecreateDynamicVertexBuffers()) return 0;
+    if (!D3D8_RecreatePixelShaders()) return 0;
+    D3D8_RenderStateReset();
+    D3D8_ResendLights();
+    if (!D3D8_Im2DOpen()) return 0;
+    if (!D3D8_Im3DOpen()) return 0;
+    if (!D3D8_CreateRotatingVertexBuffers()) return 0;
+    sResourcesReleased = 0;
+    return 1;
+}
+
+int32_t D3D8_WindowResize(uint32_t width, uint32_t height)
+{
+    D3D8DeviceSystem *sys = D3D8_System();
+    D3DPRESENT_PARAMETERS &pp = sys->presentParams;
+    D3D8_ReleaseDeviceResources();
+    if (Device()->TestCooperativeLevel() >= 0 && pp.Windowed) {
+        pp.BackBufferWidth = width;
+        pp.BackBufferHeight = height;
+    }
+    if (ResetDevice()) {
+        if (D3D8_RestoreDeviceResources()) {
+            sys->currentMode.width = width;
+            sys->currentMode.height = height;
+            D3D8_DeviceState()->windowWidth = (int32_t)width;
+            D3D8_DeviceState()->windowHeight = (int32_t)height;
+            return 1;
+        }
+        D3D8_ReleaseDeviceResources();
+    }
+    if (!pp.Windowed) return 0;
+    // The device cannot take the new size: go back to the old one and put
+    // the window back around it.
+    pp.BackBufferWidth = sys->currentMode.width;
+    pp.BackBufferHeight = sys->currentMode.height;
+    if (!ResetDevice()) return 0;
+    Window *window = D3D8_GetWindow();
+    uint32_t style = Window_GetStyle(window);
+    if (style & WINDOW_STYLE_MAXIMIZE) {
+        style &= ~WINDOW_STYLE_MAXIMIZE;
+        Window_SetStyle(window, style);
+    }
+    WindowRect outer = {0, 0, (int32_t)sys->currentMode.width, (int32_t)sys->currentMode.height};
+    Window_AdjustRect(&outer, style, Window_HasMenu(window), Window_GetExStyle(window));
+    Window_SetOuterSize(window, outer.right - outer.left, outer.bottom - outer.top);
+    D3D8_RestoreDeviceResources();
+    return 1;
+}
+
+int32_t D3D8_BeginScene(void)
+{
+    D3D8DeviceSystem *sys = D3D8_System();
+    IDirect3DDevice8 *device = Device();
+    if (!device) return 0;
+    if (sys->inScene) return 1;
+    D3DRESULT state = device->TestCooperativeLevel();
+    if (state == D3DERR_DEVICENOTRESET) {
+        D3D8_ReleaseDeviceResources();
+        D3DRESULT reset = device->Reset(&sys->presentParams);
+        if (reset == D3DERR_INVALIDCALL && sys->presentParams.Windowed) {
+            // The desktop format may have changed under a windowed device.
+            D3D8DeviceState *st = D3D8_DeviceState();
+            D3DDISPLAYMODE desktop = {};
+            if (st->d3d->GetAdapterDisplayMode(st->adapter, &desktop) >= 0) {
+                int32_t depth = 0;
+                D3D8_FormatDepthAndCode(desktop.Format, &depth, nullptr);
+                sys->presentParams.BackBufferFormat = desktop.Format;
+                sys->currentMode.format = desktop.Format;
+                sys->currentModeDepth = (uint32_t)depth;
+                st->displayFormat = desktop.Format;
+                st->displayDepth = depth;
+            }
+            reset = device->Reset(&sys->presentParams);
+        }
+        // Restoring onto a device that is still lost would only create
+        // resources that fail or leak: stay released and try next frame.
+        if (reset < 0) return 0;
+        state = D3D_OK;
+    }
+    if (state < 0) return 0;
+    if (sResourcesReleased && !D3D8_RestoreDeviceResources()) {
+        D3D8_ReleaseDeviceResources();
+        return 0;
+    }
+    if (device->BeginScene() < 0) return 0;
+    sys->inScene = 1;
+    return 1;
+}
+
+int32_t D3D8_CameraBeginUpdate(void *, void *cameraPtr, int32_t)
+{
+    Camera *camera = (Camera *)cameraPtr;
+    D3D8DeviceSystem *sys = D3D8_System();
+    if (!camera || !Device()) return 0;
+    Math_FpuReapplySinglePrecision();
+    sys->currentCamera = camera;
+    SetViewTransform(camera);
+    SetProjectionTransform(camera);
+    Raster *raster = camera->frameBuffer;
+    if (!raster) return 0;
+    D3D8RasterExt *ext = D3D8_RasterExt(raster->parent ? raster->parent : raster);
+    // Drawing into a second window is not supported: nothing in the game
+    // draws there, and rebuilding its rasters behind their owners' backs
+    // would leave them with dangling pointers.
+    if (ext && ext->swapChain) return 0;
+    if (!CheckDeviceWindow()) return 0;
+    if (raster->type == RASTERTYPECAMERATEXTURE) {
+        IDirect3DSurface8 *surface = CameraTextureSurface(raster);
+        sys->copyToTexture = TargetCameraTexture(camera, surface) ? 0 : 1;
+        if (surface) surface->Release();
+    }
+    SetViewport(raster);
+    return D3D8_BeginScene();
+}
+
+int32_t D3D8_CameraEndUpdate(void *, void *cameraPtr, int32_t)
+{
+    D3D8DeviceSystem *sys = D3D8_System();
+    Camera *camera = cameraPtr ? (Camera *)cameraPtr : sys->currentCamera;
+    Raster *raster = camera ? camera->frameBuffer : nullptr;
+    if (!Device() || !raster || raster->type != RASTERTYPECAMERATEXTURE) {
+        sys->currentCamera = nullptr;
+        return 1;
+    }
+    if (sys->copyToTexture) {
+        IDirect3DSurface8 *surface = CameraTextureSurface(raster);
+        if (surface) {
+            CopyBackBufferInto(raster, surface);
+            surface->Release();
+        }
+        sys->copyToTexture = 0;
+    }
+    RestoreDefaultTarget();
+    sys->currentCamera = nullptr;
+    return 1;
+}
+
+int32_t D3D8_CameraClear(void *cameraPtr, void *colourPtr, int32_t flags)
+{
+    Camera *camera = (Camera *)cameraPtr;
+    D3D8DeviceSystem *sys = D3D8_System();
+    if (!camera || !camera->frameBuffer || !Device()) return 0;
+    Raster *raster = camera->frameBuffer;
+    D3D8RasterExt *ext = D3D8_RasterExt(raster->parent ? raster->parent : raster);
+    if (ext && ext->swapChain) return 0;
+    if (!CheckDeviceWindow()) return 0;
+    uint32_t colour = 0;
+    if ((flags & 1) && colourPtr) {
+        const uint8_t *rgba = (const uint8_t *)colourPtr;
+        colour = ((uint32_t)rgba[3] << 24) | ((uint32_t)rgba[0] << 16) | ((uint32_t)rgba[1] << 8) | rgba[2];
+    }
+    if (raster->type == RASTERTYPECAMERATEXTURE) {
+        IDirect3DSurface8 *surface = CameraTextureSurface(raster);
+        bool targeted = TargetCameraTexture(camera, surface);
+        SetViewport(raster);
+        uint32_t d3dFlags = (uint32_t)flags & 7;
+        if (!camera->zBuffer) d3dFlags &= D3DCLEAR_TARGET;
+        Device()->Clear(0, nullptr, d3dFlags, colour, 1.0f, sys->stencilClearValue);
+        if (!targeted && surface) CopyBackBufferInto(raster, surface);
+        RestoreDefaultTarget();
+        if (surface) surface->Release();
+        return 1;
+    }
+    SetViewport(raster);
+    uint32_t d3dFlags = 0;
+    if (flags & 1) d3dFlags |= D3DCLEAR_TARGET;
+    if (flags & 2) d3dFlags |= D3DCLEAR_ZBUFFER;
+    if ((flags & 6) && sys->hasStencil) d3dFlags |= D3DCLEAR_STENCIL;
+    Device()->Clear(0, nullptr, d3dFlags, colour, 1.0f, sys->stencilClearValue);
+    return 1;
+}

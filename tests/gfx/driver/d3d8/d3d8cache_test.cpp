@@ -1,0 +1,309 @@
+#include "gfx/driver/d3d8/d3d8cache.h"
+
+#include "gfx/core/matrix.h"
+#include "gfx/driver/d3d8/d3d8renderstate.h"
+#include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+
+namespace {
+
+class DeviceCacheTest : public D3D8DriverTest {
+protected:
+    void SetUp() override { StartEngine(0); }
+};
+
+TEST_F(DeviceCacheTest, RedundantShaderStreamAndIndexSetsSendNothing)
+{
+    IDirect3DVertexBuffer8 *vb = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 2400, &vb), 1);
+    std::string log = Record([&] {
+        D3D8_SetVertexShader(0x142);
+        D3D8_SetVertexShader(0x142);
+        D3D8_SetPixelShader(0);
+        D3D8_SetPixelShader(0);
+        D3D8_SetStreamSource(0, vb, 24);
+        D3D8_SetStreamSource(1, vb, 24);  // the stream number is not compared
+        D3D8_SetIndices(nullptr, 0);
+        D3D8_SetIndices(nullptr, 0);
+    });
+    EXPECT_EQ(Count(log, "SetVertexShader("), 1) << log;
+    EXPECT_EQ(Count(log, "SetPixelShader("), 1);
+    EXPECT_EQ(Count(log, "SetStreamSource("), 1);
+    EXPECT_EQ(Count(log, "SetIndices("), 1);
+    D3D8_DestroyDynamicVertexBuffer(vb);
+}
+
+TEST_F(DeviceCacheTest, AFailedSetIsSentAgainNextTime)
+{
+    // The stand-in refuses every pixel shader but 0.
+    EXPECT_EQ(D3D8_SetPixelShader(7), 0);
+    std::string log = Record([] { D3D8_SetPixelShader(7); });
+    EXPECT_EQ(Count(log, "SetPixelShader(7)"), 1);
+    // Once a set succeeds, the same set is dropped again.
+    D3D8_SetPixelShader(0);
+    EXPECT_EQ(Count(Record([] { D3D8_SetPixelShader(0); }), "SetPixelShader("), 0);
+}
+
+TEST_F(DeviceCacheTest, TransformsAreComparedBitForBitAndWorldIdentityIsSentOnce)
+{
+    D3DMATRIX m = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {5, 6, 7, 1}}};
+    std::string log = Record([&] {
+        D3D8_SetTransform(D3DTS_VIEW, &m);
+        D3D8_SetTransform(D3DTS_VIEW, &m);
+        D3D8_SetTransformWorld(nullptr);
+        D3D8_SetTransformWorld(nullptr);
+    });
+    EXPECT_EQ(Count(log, "SetTransform(2,"), 1) << log;
+    EXPECT_EQ(Count(log, "SetTransform(256,"), 1);
+    D3DMATRIX out = {};
+    D3D8_GetTransform(D3DTS_VIEW, &out);
+    EXPECT_EQ(out.m[3][1], 6.0f);
+    D3D8_GetTransform(D3DTS_TEXTURE0, &out);  // never set: identity
+    EXPECT_EQ(out.m[0][0], 1.0f);
+    EXPECT_EQ(out.m[3][1], 0.0f);
+
+    Matrix world;
+    Matrix_SetIdentity(&world);
+    Vec3 t = {1, 2, 3};
+    Matrix_Translate(&world, &t, COMBINE_REPLACE);
+    world.flags &= ~MATRIX_IDENTITY;
+    std::string worldLog = Record([&] {
+        D3D8_SetTransformWorld(&world);
+        D3D8_SetTransformWorld(&world);
+        D3D8_SetTransformWorld(nullptr);  // back to identity: sent
+    });
+    EXPECT_EQ(Count(worldLog, "SetTransform(256,"), 2) << worldLog;
+}
+
+TEST_F(DeviceCacheTest, MaterialFromColourScalesByAmbientLightAndSkipsRepeats)
+{
+    D3D8_SetAmbientLight(0.5f, 0.25f, 1.0f);
+    const uint8_t white[4] = {255, 255, 255, 255};
+    const float surface[3] = {0.5f, 0.0f, 0.75f};  // ambient, specular, diffuse
+    std::string log = Record([&] {
+        D3D8_SetMaterialFromColor(white, surface, 1);
+        D3D8_SetMaterialFromColor(white, surface, 0);  // the same material
+    });
+    EXPECT_EQ(Count(log, "SetMaterial("), 1);
+    D3DMATERIAL8 m = {};
+    device->GetMaterial(&m);
+    EXPECT_FLOAT_EQ(m.Diffuse.r, 0.75f);
+    EXPECT_FLOAT_EQ(m.Diffuse.a, 1.0f);
+    EXPECT_FLOAT_EQ(m.Ambient.r, 0.25f);
+    EXPECT_FLOAT_EQ(m.Ambient.g, 0.125f);
+    EXPECT_FLOAT_EQ(m.Ambient.b, 0.5f);
+    EXPECT_FLOAT_EQ(m.Specular.a, 1.0f);
+
+    const uint8_t red[4] = {255, 0, 51, 102};
+    D3D8_SetMaterialFromColor(red, surface, 1);
+    device->GetMaterial(&m);
+    EXPECT_FLOAT_EQ(m.Diffuse.r, 0.75f);
+    EXPECT_FLOAT_EQ(m.Diffuse.g, 0.0f);
+    EXPECT_FLOAT_EQ(m.Diffuse.b, 0.15f);
+    EXPECT_FLOAT_EQ(m.Diffuse.a, 0.4f);
+    EXPECT_FLOAT_EQ(m.Ambient.r, 0.25f);  // only the ambient term takes the ambient light
+    EXPECT_FLOAT_EQ(m.Ambient.b, 0.1f);
+}
+
+TEST_F(DeviceCacheTest, LightsAreSentWhenAnyFieldChangesAndEnablesOnlyOnChange)
+{
+    D3DLIGHT8 light = {};
+    light.Type = D3DLIGHT_POINT;
+    light.Diffuse = {1, 1, 1, 1};
+    light.Range = 10;
+    light.Attenuation0 = 1;
+    std::string log = Record([&] {
+        D3D8_SetLight(0, &light);
+        D3D8_SetLight(0, &light);
+        light.Attenuation1 = 0.5f;  // a change in attenuation reaches the device
+        D3D8_SetLight(0, &light);
+        D3D8_EnableLight(0, 1);
+        D3D8_EnableLight(0, 1);
+        D3D8_EnableLight(5, 1);  // never set: accepted, nothing sent
+    });
+    EXPECT_EQ(Count(log, "SetLight(0,"), 2) << log;
+    EXPECT_EQ(Count(log, "LightEnable("), 1);
+    EXPECT_EQ(D3D8_EnableLight(5, 1), 1);
+    EXPECT_EQ(D3D8_GetLightCount(), 1u);
+}
+
+TEST_F(DeviceCacheTest, IndexedDrawCountsPrimitivesFromIndices)
+{
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLELIST, 7, 1), 2u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_POINTLIST, 7, 1), 0u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_POINTLIST, 7, 0), 7u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_LINELIST, 7, 0), 3u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_LINESTRIP, 7, 0), 6u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLEFAN, 7, 0), 5u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLESTRIP, 1, 0), 0u);
+    EXPECT_EQ(D3D8_PrimitiveCount(9, 7, 0), 0u);
+}
+
+TEST_F(DeviceCacheTest, DrawsFlushQueuedStatesFirst)
+{
+    ASSERT_EQ(device->BeginScene(), 0);
+    IDirect3DVertexBuffer8 *vb = nullptr;
+    uint8_t *data = nullptr;
+    uint32_t first = 0;
+    ASSERT_EQ(D3D8_DynamicVertexBufferLock(16, 3, &vb, &data, &first), 1);
+    memset(data, 0, 48);
+    D3D8_VertexBufferUnlock(vb);
+    D3D8_SetVertexShader(0x42);
+    D3D8_SetStreamSource(0, vb, 16);
+    std::string log = Record([&] {
+        D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        EXPECT_EQ(D3D8_DrawPrimitive(D3DPT_TRIANGLELIST, first, 3), 1);
+    });
+    EXPECT_TRUE(Before(log, "SetRenderState(22, 0x1)", "DrawPrimitive(4, 0, 1)")) << log;
+    device->EndScene();
+}
+
+TEST_F(DeviceCacheTest, RotatingBufferAppendsWithNoOverwriteAndDiscardsAtTheStart)
+{
+    IDirect3DVertexBuffer8 *vb = nullptr;
+    uint8_t *data = nullptr;
+    uint32_t first = 99;
+    std::string log = Record([&] {
+        ASSERT_EQ(D3D8_DynamicVertexBufferLock(24, 100, &vb, &data, &first), 1);
+        D3D8_VertexBufferUnlock(vb);
+        EXPECT_EQ(first, 0u);
+        ASSERT_EQ(D3D8_DynamicVertexBufferLock(24, 100, &vb, &data, &first), 1);
+        D3D8_VertexBufferUnlock(vb);
+    });
+    // Without hardware T&L there is one buffer and every lock starts over.
+    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(Count(log, ", 0x2800)"), 2) << log;
+}
+
+class RotatingHardwareTest : public D3D8DriverTest {
+protected:
+    void SetUp() override
+    {
+        answers.hardwareTnL = true;
+        StartEngine(0);
+    }
+};
+
+TEST_F(RotatingHardwareTest, LocksAppendAndRoundToTheStride)
+{
+    IDirect3DVertexBuffer8 *vb = nullptr;
+    uint8_t *data = nullptr;
+    uint32_t first = 99;
+    std::string log = Record([&] {
+        ASSERT_EQ(D3D8_DynamicVertexBufferLock(24, 100, &vb, &data, &first), 1);
+        D3D8_VertexBufferUnlock(vb);
+        EXPECT_EQ(first, 0u);
+        ASSERT_EQ(D3D8_DynamicVertexBufferLock(24, 100, &vb, &data, &first), 1);
+        D3D8_VertexBufferUnlock(vb);
+        EXPECT_EQ(first, 100u);
+    });
+    EXPECT_NE(log.find(", 0, 2400, 0x2800)"), std::string::npos) << log;
+    EXPECT_NE(log.find(", 2400, 2400, 0x1800)"), std::string::npos) << log;
+
+    // 1000 bytes at stride 16, then stride 24: byte 1008, vertex 42.
+    D3D8_ReleaseRotatingVertexBuffers();
+    ASSERT_EQ(D3D8_CreateRotatingVertexBuffers(), 1);
+    ASSERT_EQ(D3D8_DynamicVertexBufferLock(8, 125, &vb, &data, &first), 1);
+    D3D8_VertexBufferUnlock(vb);
+    ASSERT_EQ(D3D8_DynamicVertexBufferLock(24, 10, &vb, &data, &first), 1);
+    D3D8_VertexBufferUnlock(vb);
+    EXPECT_EQ(first, 42u);
+    EXPECT_EQ(D3D8_GetRotatingBuffer(0)->fill, 1008u + 240u);
+}
+
+TEST_F(RotatingHardwareTest, ALargeRequestReplacesTheBufferAndAFailedOneLeavesItEmpty)
+{
+    IDirect3DVertexBuffer8 *vb = nullptr;
+    uint8_t *data = nullptr;
+    uint32_t first = 0;
+    ASSERT_EQ(D3D8_DynamicVertexBufferLock(30, 10000, &vb, &data, &first), 1);  // 300,000 bytes
+    D3D8_VertexBufferUnlock(vb);
+    uint32_t cur = D3D8_GetCurrentRotatingBuffer();
+    EXPECT_EQ(D3D8_GetRotatingBuffer(cur)->capacity, 300000u);
+    EXPECT_EQ(first, 0u);
+
+    D3D8Test_InjectFault(D3D8_FAULT_CREATEBUFFER, 0, 8, D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(D3D8_DynamicVertexBufferLock(40, 20000, &vb, &data, &first), 0);  // 800,000 bytes
+    cur = D3D8_GetCurrentRotatingBuffer();
+    EXPECT_EQ(D3D8_GetRotatingBuffer(cur)->capacity, 0u);
+    EXPECT_EQ(D3D8_GetRotatingBuffer(cur)->buffer, nullptr);
+    D3D8Test_InjectFault(D3D8_FAULT_CREATEBUFFER, 0, 0, D3D_OK);
+    EXPECT_EQ(D3D8_DynamicVertexBufferLock(40, 20000, &vb, &data, &first), 1);  // the next one tries again
+    D3D8_VertexBufferUnlock(vb);
+}
+
+TEST_F(RotatingHardwareTest, PooledBuffersAreReusedAndRewrittenAroundAReset)
+{
+    IDirect3DVertexBuffer8 *a = nullptr, *b = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &a), 1);
+    IDirect3DVertexBuffer8 *first = a;
+    D3D8_DestroyDynamicVertexBuffer(a);
+    std::string log = Record([&] { ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &b), 1); });
+    EXPECT_EQ(b, first);  // same format and size: the same record and buffer
+    EXPECT_EQ(Count(log, "CreateVertexBuffer("), 0);
+
+    D3D8_ReleaseDynamicVertexBuffers();
+    EXPECT_EQ(b, nullptr);  // the owner's handle follows its buffer
+    ASSERT_EQ(D3D8_RecreateDynamicVertexBuffers(), 1);
+    EXPECT_NE(b, nullptr);
+    D3D8_DestroyDynamicVertexBuffer(b);
+}
+
+TEST_F(DeviceCacheTest, ADifferentSizeReusesTheLargestFreeRecord)
+{
+    IDirect3DVertexBuffer8 *a = nullptr, *b = nullptr, *c = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0, 1000, &a), 1);
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0, 5000, &b), 1);
+    D3D8_DestroyDynamicVertexBuffer(a);
+    D3D8_DestroyDynamicVertexBuffer(b);
+    int records = 0;
+    for (const D3D8DynamicVertexBuffer *r = D3D8_GetVertexBufferPool(); r; r = r->next) records++;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0, 3000, &c), 1);
+    int after = 0;
+    const D3D8DynamicVertexBuffer *reused = nullptr;
+    for (const D3D8DynamicVertexBuffer *r = D3D8_GetVertexBufferPool(); r; r = r->next) {
+        after++;
+        if (r->buffer == c) reused = r;
+    }
+    EXPECT_EQ(after, records);
+    ASSERT_NE(reused, nullptr);
+    EXPECT_EQ(reused->size, 3000u);
+    D3D8_DestroyDynamicVertexBuffer(c);
+}
+
+TEST_F(DeviceCacheTest, PixelShadersThatCannotBeCreatedHandOutNothing)
+{
+    const uint32_t tokens[2] = {0xFFFF0101, 0x0000FFFF};
+    uint32_t handle = 77;
+    EXPECT_EQ(D3D8_CreatePixelShader(tokens, &handle), 0);  // the stand-in has no pixel shaders
+    EXPECT_EQ(handle, 77u);
+    D3D8_ReleasePixelShaders();
+    EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
+}
+
+TEST_F(DeviceCacheTest, FrustumTestsUseTheCamerasPlanes)
+{
+    Camera *camera = MakeCamera();
+    Vec2 window = {1, 1};
+    Camera_SetViewWindow(camera, &window);
+    Camera_SetNearClipPlane(camera, 1.0f);
+    Camera_SetFarClipPlane(camera, 100.0f);
+    Frame_SyncDirtyList();
+    const float inside[3] = {0, 0, 50}, touching[3] = {0, 0, 1.5f}, outside[3] = {0, 0, -10};
+    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, inside, 1.0f), 1);
+    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, touching, 1.0f), 0);  // crosses the near plane
+    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, outside, 1.0f), 0);
+    const float boxMax[3] = {1, 1, 51}, boxMin[3] = {-1, -1, 49};
+    EXPECT_EQ(D3D8_CameraIsBoxFullyInside(camera, boxMax, boxMin), 1);
+    const float wideMax[3] = {100, 1, 51};
+    EXPECT_EQ(D3D8_CameraIsBoxFullyInside(camera, wideMax, boxMin), 0);
+    DestroyCamera(camera);
+}
+
+TEST_F(DeviceCacheTest, FormatChecksAskTheCurrentMode)
+{
+    EXPECT_EQ(D3D8_CheckTextureFormat(D3DFMT_A8R8G8B8), 1);
+    EXPECT_EQ(D3D8_CheckZBufferFormat(D3DFMT_D24S8) || D3D8_CheckZBufferFormat(D3DFMT_D24X8), 1);
+    EXPECT_EQ(D3D8_CheckTextureFormat(0x7777), 0);
+}
+
+}  // namespace

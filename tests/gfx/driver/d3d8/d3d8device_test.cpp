@@ -1,0 +1,238 @@
+#include "gfx/driver/d3d8/d3d8device.h"
+
+#include <cstring>
+
+#include "gfx/core/cpu.h"
+#include "gfx/driver/d3d8/d3d8cache.h"
+#include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+
+namespace {
+
+using DeviceSystemTest = D3D8DriverTest;
+
+int32_t NoSSE(void) { return 0; }
+int32_t WithSSE(void) { return 1; }
+
+TEST_F(DeviceSystemTest, ModeTableHasWindowedEntryThenOneEntryPerSizeAndFormat)
+{
+    OpenEngine();
+    int32_t count = Engine_GetNumVideoModes();
+    ASSERT_GT(count, 1);
+    VideoModeInfo info = {};
+    ASSERT_NE(Engine_GetVideoModeInfo(&info, 0), nullptr);
+    EXPECT_EQ(info.flags, 0u);  // windowed entry
+    EXPECT_EQ(info.depth, 32);
+    EXPECT_EQ(info.format, 0x600);
+    for (int32_t i = 1; i < count; i++) {
+        ASSERT_NE(Engine_GetVideoModeInfo(&info, i), nullptr);
+        EXPECT_EQ(info.flags, 1u);
+        for (int32_t j = 1; j < i; j++) {
+            VideoModeInfo other = {};
+            Engine_GetVideoModeInfo(&other, j);
+            EXPECT_FALSE(other.width == info.width && other.height == info.height && other.format == info.format);
+        }
+    }
+    EXPECT_EQ(Engine_GetVideoModeInfo(&info, count), nullptr);
+    EXPECT_EQ(Engine_GetVideoModeInfo(&info, -1), nullptr);
+}
+
+TEST_F(DeviceSystemTest, ModeTableKeepsTheHighestRefreshAndDeduplicatesWithoutWindowedEntry)
+{
+    OpenEngine();
+    // Script the adapter: 640x480 at 60 and 85, 800x600 at 60, 640x480 at 75,
+    // on a device that cannot render into a window.
+    D3D8DeviceSystem *sys = D3D8_System();
+    D3D8DeviceState *st = D3D8_DeviceState();
+    st->caps.Caps2 &= ~D3DCAPS2_CANRENDERWINDOWED;
+    sys->adapterModeCount = (int32_t)st->d3d->GetAdapterModeCount(0);
+    ASSERT_EQ(D3D8_BuildVideoModeTable(), 1);
+    ASSERT_GT(sys->modeCount, 0);
+    EXPECT_EQ(sys->modeTable[0].flags, D3D8_MODE_FULLSCREEN);  // no windowed entry
+    for (int32_t i = 0; i < sys->modeCount; i++)
+        for (int32_t j = 0; j < i; j++)
+            EXPECT_FALSE(sys->modeTable[i].width == sys->modeTable[j].width &&
+                         sys->modeTable[i].height == sys->modeTable[j].height &&
+                         sys->modeTable[i].format == sys->modeTable[j].format)
+                << "duplicate of entry " << j << " at " << i;
+}
+
+TEST_F(DeviceSystemTest, VideoModeInfoMapsDisplayFormats)
+{
+    int32_t depth = -1, code = -1;
+    const struct {
+        uint32_t format;
+        int32_t depth, code;
+    } table[] = {{21, 32, 0x500}, {22, 32, 0x600}, {23, 16, 0x200}, {24, 16, 0xA00}, {25, 16, 0x100}, {26, 0, 0}};
+    for (const auto &row : table) {
+        D3D8_FormatDepthAndCode(row.format, &depth, &code);
+        EXPECT_EQ(depth, row.depth);
+        EXPECT_EQ(code, row.code);
+    }
+}
+
+TEST_F(DeviceSystemTest, SoftwareVertexProcessingKeepsOneRotatingBuffer)
+{
+    OpenEngine();
+    std::string log = Record([&] { StartEngine(0); });
+    EXPECT_NE(log.find("CreateDevice(0, 1, 0x20)"), std::string::npos) << log;
+    EXPECT_EQ(D3D8_GetRotatingBuffer(0)->capacity, 0x40000u);
+    EXPECT_EQ(D3D8_GetRotatingBuffer(1)->capacity, 0u);
+}
+
+TEST_F(DeviceSystemTest, WindowedStartUsesCopySwapAndTheDesktopFormat)
+{
+    OpenEngine();
+    D3DDISPLAYMODE desktop = {640, 480, 60, D3DFMT_X8R8G8B8};
+    D3D8VideoMode windowed = {640, 480, 60, D3DFMT_X8R8G8B8, 0};
+    D3D8_SetPresentParameters(&windowed, &desktop);
+    const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
+    EXPECT_EQ(pp.Windowed, 1);
+    EXPECT_EQ(pp.SwapEffect, D3DSWAPEFFECT_COPY);
+    EXPECT_EQ(pp.BackBufferWidth, 0u);
+    EXPECT_EQ(pp.BackBufferHeight, 0u);
+    EXPECT_EQ(pp.BackBufferFormat, D3DFMT_X8R8G8B8);
+    EXPECT_EQ(pp.EnableAutoDepthStencil, 1);
+    EXPECT_EQ(pp.hDeviceWindow, (void *)window);
+    Window_UserMinimise(window, 1);  // no outer area: a back buffer of 1 x 1
+    D3D8_SetPresentParameters(&windowed, &desktop);
+    EXPECT_EQ(pp.BackBufferWidth, 1u);
+    EXPECT_EQ(pp.BackBufferHeight, 1u);
+    Window_UserMinimise(window, 0);
+    StartEngine(0);
+    EXPECT_EQ(D3D8_System()->currentMode.width, answers.desktopWidth);
+    EXPECT_EQ(D3D8_System()->started, 1u);
+    EXPECT_NE(D3D8_DeviceState()->backBuffer, nullptr);
+}
+
+TEST_F(DeviceSystemTest, FullScreenStartFlipsImmediatelyAtTheModesSize)
+{
+    OpenEngine();
+    int32_t mode = 1;
+    VideoModeInfo info = {};
+    ASSERT_NE(Engine_GetVideoModeInfo(&info, mode), nullptr);
+    StartEngine(mode);
+    const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
+    EXPECT_EQ(pp.Windowed, 0);
+    EXPECT_EQ(pp.SwapEffect, D3DSWAPEFFECT_FLIP);
+    EXPECT_EQ(pp.FullScreen_PresentationInterval, D3DPRESENT_INTERVAL_IMMEDIATE);
+    EXPECT_EQ((int32_t)pp.BackBufferWidth, info.width);
+    EXPECT_EQ((int32_t)pp.FullScreen_RefreshRateInHz, info.refreshRate);
+}
+
+TEST_F(DeviceSystemTest, UseModeBuildsTheTableOnDemandAndIsRefusedWhileStarted)
+{
+    OpenEngine();
+    ASSERT_EQ(D3D8_System()->modeTable, nullptr);
+    EXPECT_EQ(Engine_SetVideoMode(1), 1);  // no mode query before it
+    EXPECT_EQ(Engine_GetCurrentVideoMode(), 1);
+    EXPECT_EQ(Engine_SetVideoMode(10000), 0);
+    StartEngine();
+    EXPECT_EQ(Engine_SetVideoMode(0), 0);
+    EXPECT_EQ(Engine_GetCurrentVideoMode(), 1);
+}
+
+TEST_F(DeviceSystemTest, DepthFormatPrefersStencilAndRecordsTheZDepth)
+{
+    StartEngine(0);
+    // The stand-in offers D24S8 for a 32-bit desktop.
+    EXPECT_EQ(D3D8_DeviceState()->zBufferDepth, 32);
+    EXPECT_NE(D3D8_DeviceState()->depthFormat, D3DFMT_UNKNOWN);
+    EXPECT_EQ(D3D8_System()->hasStencil,
+              D3D8_DeviceState()->depthFormat == D3DFMT_D24S8 || D3D8_DeviceState()->depthFormat == D3DFMT_D24X4S4);
+}
+
+TEST_F(DeviceSystemTest, SixteenBitDesktopGetsSixteenBitDepth)
+{
+    answers.displayFormat = D3DFMT_R5G6B5;
+    StartEngine(0);
+    EXPECT_EQ(D3D8_DeviceState()->zBufferDepth, 16);
+    uint32_t f = D3D8_DeviceState()->depthFormat;
+    EXPECT_TRUE(f == D3DFMT_D15S1 || f == D3DFMT_D16);
+}
+
+TEST_F(DeviceSystemTest, VertexProcessingFollowsTheCapabilities)
+{
+    answers.hardwareTnL = true;
+    std::string log;
+    OpenEngine();
+    log = Record([&] { StartEngine(0); });
+    // Hardware T&L with a pure device: flags 0x50 (80).
+    EXPECT_NE(log.find("CreateDevice(0, 1, 0x50)"), std::string::npos) << log;
+    EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);  // four rotating buffers
+}
+
+TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
+{
+    StartEngine(0);
+    EXPECT_EQ(Engine_GetMaxTextureSize(), (int32_t)answers.maxTextureSize);
+    EXPECT_EQ(Engine_GetNumSubSystems(), 1);
+    char name[D3D8_SUBSYSTEM_NAME_SIZE];
+    memset(name, 'x', sizeof(name));
+    ASSERT_NE(Engine_GetSubSystemInfo(name, 0), nullptr);
+    EXPECT_LT(strlen(name), sizeof(name));
+    EXPECT_EQ(Engine_GetSubSystemInfo(name, 1), nullptr);
+    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
+    StandardFunction table[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
+    ASSERT_EQ(D3D8_GetStandardFunctions(table, ENGINE_NUM_STANDARD_FUNCTIONS), 1);
+    EXPECT_EQ(table[0](nullptr, nullptr, 0), 0);
+    EXPECT_EQ(table[22](nullptr, nullptr, 0), 0);
+    EXPECT_NE(table[1], table[0]);
+}
+
+TEST_F(DeviceSystemTest, MaxTextureSizeIsTheLargerSide)
+{
+    StartEngine(0);
+    D3D8_DeviceState()->caps.MaxTextureWidth = 2048;
+    D3D8_DeviceState()->caps.MaxTextureHeight = 1024;
+    EXPECT_EQ(Engine_GetMaxTextureSize(), 2048);
+}
+
+TEST_F(DeviceSystemTest, FlushToZeroIsSetAfterStartAndClearedAtStopOnlyWithSSE)
+{
+    const int32_t saved = Cpu_GetFlushToZero();
+    Cpu_SetFlushToZero(0);
+    D3D8_SetCpuProbe(WithSSE);
+    StartEngine(0);
+    EXPECT_EQ(Cpu_GetFlushToZero(), 1);
+    StopEngine();
+    EXPECT_EQ(Cpu_GetFlushToZero(), 0);
+    Cpu_SetFlushToZero(saved);
+}
+
+TEST_F(DeviceSystemTest, WithoutSSETheControlRegisterIsLeftAlone)
+{
+    const int32_t saved = Cpu_GetFlushToZero();
+    Cpu_SetFlushToZero(0);
+    D3D8_SetCpuProbe(NoSSE);
+    StartEngine(0);
+    EXPECT_EQ(Cpu_GetFlushToZero(), 0);
+    Cpu_SetFlushToZero(1);
+    StopEngine();
+    EXPECT_EQ(Cpu_GetFlushToZero(), 1);
+    Cpu_SetFlushToZero(saved);
+}
+
+TEST_F(DeviceSystemTest, FailedDeviceCreationFailsTheStart)
+{
+    OpenEngine();
+    D3D8Test_InjectFault(D3D8_FAULT_CREATEDEVICE, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(Engine_Start(), 0);
+    EXPECT_EQ(D3D8_System()->started, 0u);
+    EXPECT_EQ(D3D8_GetDevice(), nullptr);
+    StartEngine(0);  // the next attempt works
+}
+
+TEST_F(DeviceSystemTest, FocusHidesAndRestoresOnlyFullScreen)
+{
+    StartEngine(0);
+    EXPECT_EQ(D3D8_DeviceSystem(REQ_FOCUS, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(Window_IsVisible(window), 1);
+    D3D8_System()->presentParams.Windowed = 0;
+    EXPECT_EQ(D3D8_DeviceSystem(REQ_FOCUS, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(Window_IsVisible(window), 0);
+    EXPECT_EQ(D3D8_DeviceSystem(REQ_FOCUS, nullptr, nullptr, 1), 1);
+    EXPECT_EQ(Window_IsVisible(window), 1);
+    D3D8_System()->presentParams.Windowed = 1;
+}
+
+}  // namespace

@@ -1,0 +1,234 @@
+#include "gfx/driver/d3d8/d3d8renderstate.h"
+
+#include <cstring>
+
+#include "gfx/driver/d3d8/d3d8camera.h"
+#include "gfx/driver/d3d8/d3d8raster.h"
+#include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+
+namespace {
+
+class RenderStateTest : public D3D8DriverTest {
+protected:
+    void SetUp() override { StartEngine(0); }
+    static std::string Flushed(void (*fn)())
+    {
+        return Record([&] {
+            fn();
+            D3D8_FlushRenderStates();
+        });
+    }
+    uint32_t DeviceState(uint32_t state)
+    {
+        uint32_t v = 0;
+        device->GetRenderState(state, &v);
+        return v;
+    }
+    uint32_t DeviceStage(uint32_t stage, uint32_t type)
+    {
+        uint32_t v = 0;
+        device->GetTextureStageState(stage, type, &v);
+        return v;
+    }
+    static int32_t Set(int32_t state, uint32_t value) { return D3D8_EngineRenderStateSet(state, (void *)(uintptr_t)value); }
+    static uint32_t Get(int32_t state)
+    {
+        uint32_t v = 0xDEAD;
+        D3D8_EngineRenderStateGet(state, &v);
+        return v;
+    }
+};
+
+TEST_F(RenderStateTest, AStateRestoredBeforeTheFlushSendsNothing)
+{
+    std::string log = Flushed([] {
+        D3D8_SetRenderState(D3DRS_SRCBLEND, 2);
+        D3D8_SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);  // the value the device holds
+    });
+    EXPECT_EQ(Count(log, "SetRenderState("), 0) << log;
+}
+
+TEST_F(RenderStateTest, TwoSetsBeforeAFlushSendTheLastValueInFirstChangeOrder)
+{
+    std::string log = Flushed([] {
+        D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        D3D8_SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+    });
+    EXPECT_EQ(Count(log, "SetRenderState(22,"), 1) << log;
+    EXPECT_TRUE(Before(log, "SetRenderState(22, 0x3)", "SetRenderState(20, 0x2)")) << log;
+}
+
+TEST_F(RenderStateTest, ZTestAndZWriteShareZEnable)
+{
+    EXPECT_EQ(Set(RS_ZTESTENABLE, 0), 1);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceState(D3DRS_ZENABLE), 1u);  // Z write keeps it on
+    EXPECT_EQ(DeviceState(D3DRS_ZFUNC), D3DCMP_ALWAYS);
+    Set(RS_ZWRITEENABLE, 0);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceState(D3DRS_ZENABLE), 0u);
+    EXPECT_EQ(DeviceState(D3DRS_ZWRITEENABLE), 0u);
+    Set(RS_ZTESTENABLE, 1);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceState(D3DRS_ZENABLE), 1u);
+    EXPECT_EQ(DeviceState(D3DRS_ZFUNC), D3DCMP_LESSEQUAL);
+    EXPECT_EQ(Get(RS_ZTESTENABLE), 1u);
+    EXPECT_EQ(Get(RS_ZWRITEENABLE), 0u);
+}
+
+TEST_F(RenderStateTest, FogFollowsTheCapabilitiesAndTheCamera)
+{
+    // The stand-in fogs per vertex or per pixel; without caps fog stays off.
+    D3D8_DeviceState()->caps.RasterCaps &= ~(D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE);
+    EXPECT_EQ(Set(RS_FOGENABLE, 1), 1);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceState(D3DRS_FOGENABLE), 0u);
+    EXPECT_EQ(Get(RS_FOGENABLE), 0u);
+
+    D3D8_DeviceState()->caps.RasterCaps |= D3DPRASTERCAPS_FOGTABLE | D3DPRASTERCAPS_WFOG;
+    Set(RS_FOGENABLE, 1);
+    Set(RS_FOGTYPE, 2);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceState(D3DRS_FOGENABLE), 1u);
+    EXPECT_EQ(DeviceState(D3DRS_FOGTABLEMODE), D3DFOG_EXP);
+    EXPECT_EQ(DeviceState(D3DRS_FOGVERTEXMODE), D3DFOG_NONE);
+
+    D3D8_DeviceState()->caps.RasterCaps &= ~D3DPRASTERCAPS_WFOG;
+    Camera *camera = MakeCamera();
+    Camera_SetFogDistance(camera, 3.0f);
+    Camera_SetFarClipPlane(camera, 40.0f);
+    Engine_Instance()->currentCamera = camera;
+    Set(RS_FOGTYPE, 1);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceState(D3DRS_FOGVERTEXMODE), D3DFOG_LINEAR);
+    EXPECT_EQ(DeviceState(D3DRS_FOGTABLEMODE), D3DFOG_NONE);
+    float start = 0, end = 0;
+    uint32_t bits = DeviceState(D3DRS_FOGSTART);
+    memcpy(&start, &bits, 4);
+    bits = DeviceState(D3DRS_FOGEND);
+    memcpy(&end, &bits, 4);
+    EXPECT_EQ(start, 3.0f);
+    EXPECT_EQ(end, 40.0f);
+    float density = 0.25f;
+    EXPECT_EQ(D3D8_EngineRenderStateSet(RS_FOGDENSITY, &density), 1);
+    EXPECT_EQ(Get(RS_FOGDENSITY), 0x3E800000u);
+    Engine_Instance()->currentCamera = nullptr;
+    DestroyCamera(camera);
+}
+
+TEST_F(RenderStateTest, EngineStatesRefuseUnknownNumbersAndStateFiveZero)
+{
+    EXPECT_EQ(Set(5, 1), 1);
+    EXPECT_EQ(Set(5, 0), 0);
+    EXPECT_EQ(Set(0, 1), 0);
+    EXPECT_EQ(Set(18, 1), 0);
+    EXPECT_EQ(Set(29, 1), 0);
+    uint32_t v = 0;
+    EXPECT_EQ(D3D8_EngineRenderStateGet(5, &v), 0);
+    EXPECT_EQ(D3D8_EngineRenderStateGet(19, &v), 0);
+    Set(RS_TEXTUREADDRESSU, 1);
+    Set(RS_TEXTUREADDRESSV, 3);
+    v = 9;
+    EXPECT_EQ(D3D8_EngineRenderStateGet(RS_TEXTUREADDRESS, &v), 0);
+    EXPECT_EQ(v, 0u);
+    Set(RS_TEXTUREADDRESS, 3);
+    EXPECT_EQ(D3D8_EngineRenderStateGet(RS_TEXTUREADDRESS, &v), 1);
+    EXPECT_EQ(v, 3u);
+}
+
+TEST_F(RenderStateTest, FilterModesMapOntoMinMagAndMip)
+{
+    Set(RS_TEXTUREFILTER, 5);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceStage(0, D3DTSS_MINFILTER), D3DTEXF_POINT);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_MAGFILTER), D3DTEXF_POINT);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_MIPFILTER), D3DTEXF_LINEAR);
+    EXPECT_EQ(Get(RS_TEXTUREFILTER), 5u);
+    EXPECT_EQ(Set(RS_TEXTUREFILTER, 7), 0);
+}
+
+TEST_F(RenderStateTest, StageRasterSetsOperationsByAlphaAndBlending)
+{
+    Raster *plain = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
+    Raster *alpha = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
+    ASSERT_NE(plain, nullptr);
+    ASSERT_NE(alpha, nullptr);
+
+    // No texture, blending off.
+    D3D8_SetStageRaster(nullptr, 0);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceStage(0, D3DTSS_COLOROP), D3DTOP_SELECTARG2);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAOP), D3DTOP_DISABLE);
+
+    // Texture without alpha, blending off then on.
+    D3D8_SetStageRaster(plain, 0);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceStage(0, D3DTSS_COLOROP), D3DTOP_MODULATE);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAOP), D3DTOP_DISABLE);
+    EXPECT_EQ(DeviceState(D3DRS_ALPHABLENDENABLE), 0u);
+    D3D8_SetAlphaBlend(1);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceState(D3DRS_ALPHABLENDENABLE), 1u);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAOP), D3DTOP_SELECTARG2);
+
+    // Texture with alpha: blending off keeps the texture's alpha in force.
+    D3D8_SetStageRaster(alpha, 0);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAOP), D3DTOP_MODULATE);
+    D3D8_SetAlphaBlend(0);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceState(D3DRS_ALPHABLENDENABLE), 1u);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAOP), D3DTOP_SELECTARG1);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAARG1), D3DTA_TEXTURE);
+
+    // Stage 1 over an alpha stage 0.
+    D3D8_SetStageRaster(alpha, 1);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceStage(1, D3DTSS_COLOROP), D3DTOP_MODULATE);
+    EXPECT_EQ(DeviceStage(1, D3DTSS_COLORARG2), D3DTA_CURRENT);
+    EXPECT_EQ(DeviceStage(1, D3DTSS_ALPHAOP), D3DTOP_MODULATE);
+    D3D8_SetStageRaster(nullptr, 1);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceStage(1, D3DTSS_COLOROP), D3DTOP_DISABLE);
+
+    // Back to no texture: alpha test and blending go off with blending off.
+    D3D8_SetStageRaster(nullptr, 0);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(DeviceState(D3DRS_ALPHABLENDENABLE), 0u);
+    EXPECT_EQ(DeviceState(D3DRS_ALPHATESTENABLE), 0u);
+    Raster_Destroy(plain);
+    Raster_Destroy(alpha);
+}
+
+TEST_F(RenderStateTest, AfterAResetTheEngineValuesAreInForceAgain)
+{
+    Set(RS_TEXTUREFILTER, 6);
+    Set(RS_TEXTUREADDRESSU, 3);
+    Set(RS_SRCBLEND, 2);
+    Set(RS_DESTBLEND, 1);
+    Set(RS_CULLMODE, 1);
+    Set(RS_BORDERCOLOR, 0xFFFFFFFFu);  // opaque white: a value an in-band marker would lose
+    Set(RS_STENCILENABLE, 1);
+    Set(RS_STENCILMASK, 0);
+    Set(RS_FOGCOLOR, 0x00112233);
+    D3D8_FlushRenderStates();
+
+    D3D8_ReleaseDeviceResources();
+    ASSERT_GE(device->Reset(&D3D8_System()->presentParams), 0);
+    ASSERT_EQ(D3D8_RestoreDeviceResources(), 1);
+
+    EXPECT_EQ(DeviceStage(0, D3DTSS_MINFILTER), D3DTEXF_LINEAR);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_MIPFILTER), D3DTEXF_LINEAR);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_ADDRESSU), D3DTADDRESS_CLAMP);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_BORDERCOLOR), 0xFFFFFFFFu);
+    EXPECT_EQ(DeviceState(D3DRS_SRCBLEND), 2u);
+    EXPECT_EQ(DeviceState(D3DRS_DESTBLEND), 1u);
+    EXPECT_EQ(DeviceState(D3DRS_CULLMODE), 1u);
+    EXPECT_EQ(DeviceState(D3DRS_STENCILENABLE), 1u);
+    EXPECT_EQ(DeviceState(D3DRS_STENCILMASK), 0u);
+    EXPECT_EQ(DeviceState(D3DRS_FOGCOLOR), 0x00112233u);
+    EXPECT_EQ(DeviceState(D3DRS_LIGHTING), 0u);
+}
+
+}  // namespace
