@@ -293,8 +293,8 @@ void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch,
     // Trilinear (or bilinear with mip selection): gather both levels, then
     // blend four pixels at a time. Pixels without a second level gather
     // nothing there and blend with weight 0.
-    uint32_t c[4 * RASTER_SPAN_MAX], c2[4 * RASTER_SPAN_MAX] = {};
-    uint32_t wx[RASTER_SPAN_MAX], wy[RASTER_SPAN_MAX], wx2[RASTER_SPAN_MAX] = {}, wy2[RASTER_SPAN_MAX] = {};
+    uint32_t c[4 * RASTER_SPAN_MAX], c2[4 * RASTER_SPAN_MAX];
+    uint32_t wx[RASTER_SPAN_MAX], wy[RASTER_SPAN_MAX], wx2[RASTER_SPAN_MAX], wy2[RASTER_SPAN_MAX];
     uint32_t frac[RASTER_SPAN_MAX], a[RASTER_SPAN_MAX], b[RASTER_SPAN_MAX];
     bool any = false;
     for (int j = 0; j < m; ++j) {
@@ -316,6 +316,9 @@ void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch,
         WrapGather(tex.levels[level + 1], pal, fetch, s[j] * st.levelScaleU[level + 1],
                    t[j] * st.levelScaleV[level + 1], c2, j, wx2, wy2);
         any = true;
+      } else {
+        c2[j] = c2[RASTER_SPAN_MAX + j] = c2[2 * RASTER_SPAN_MAX + j] = c2[3 * RASTER_SPAN_MAX + j] = 0;
+        wx2[j] = wy2[j] = 0;
       }
     }
     BilinearN(c, c + RASTER_SPAN_MAX, c + 2 * RASTER_SPAN_MAX, c + 3 * RASTER_SPAN_MAX, wx, wy, any ? a : out, m);
