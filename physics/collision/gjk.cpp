@@ -30,18 +30,7 @@ Vec3 SupportLocal(const GjkShape& s, Vec3 d) {
 }
 
 Vec3 SupportWorld(const GjkShape& s, Vec3 dirWorld) {
-  Vec3 d = Frame3_RotateInv(s.frame, dirWorld);
-  const Vec3* p = s.points;
-  int best = 0;
-  float bestDot = Vec3_Dot(p[0], d);
-  for (int i = 1; i < s.count; ++i) {
-    float x = Vec3_Dot(p[i], d);
-    if (x > bestDot) {
-      bestDot = x;
-      best = i;
-    }
-  }
-  return Frame3_Apply(s.frame, p[best]);
+  return Frame3_Apply(s.frame, SupportLocal(s, Frame3_RotateInv(s.frame, dirWorld)));
 }
 
 // Closest point of the segment v0-v1 to the origin; keeps the vertices that
