@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "physics/collision/collision_body.h"
+#include "physics/collision/convex_hull.h"
 #include "tests/physics/collision/collision_test_shapes.h"
 
 using namespace collision_test;
@@ -72,6 +73,42 @@ TEST(NarrowPhase, HullPairsReportGapsWithinTheMarginOnlyAndEdgeCrossings) {
   ExpectNear(m.points[0].normal, V3(0, 1, 0), 1e-3f);
   EXPECT_NEAR(m.points[0].depth, 1.41421f - 1.45f, 1e-3f);
   ExpectNear(m.points[0].position, V3(0, 0.70711f, 0), 1e-3f);
+}
+
+TEST(NarrowPhase, RandomHullPairsAgreeInBothOrdersAndPushApart) {
+  std::vector<float> cloud;
+  for (int i = 0; i < 16; ++i) {
+    Vec3 p = V3(std::sin(i * 2.7f) * 0.6f, std::cos(i * 1.9f) * 0.4f, std::sin(i * 1.1f + 0.5f) * 0.5f);
+    cloud.insert(cloud.end(), {p.x, p.y, p.z, 0});
+  }
+  const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
+  CollisionBody one, two;
+  CollisionPrimitive* a = AddShape(&one, ConvexHull_Build(cloud.data(), 16, params, 0.01f));
+  CollisionPrimitive* b = AddShape(&two, BoxHull(0.3f, 0.5f, 0.4f));
+  ContactManifold ab, ba;
+  int touching = 0;
+  for (int i = 0; i < 300; ++i) {
+    SCOPED_TRACE(i);
+    Vec3 offset = V3(std::sin(i * 0.37f), std::cos(i * 0.23f), std::sin(i * 0.71f)) * 0.9f;
+    CollisionBody_Place(&one, Pose(offset.x, offset.y, offset.z, AboutAxis(V3(1, 2, 3), i * 0.11f)));
+    CollisionBody_Place(&two, Pose(0, 0, 0, AboutAxis(V3(-2, 1, 0.5f), i * 0.05f)));
+    int n = NarrowPhase_Collide(a, b, 0.05f, &ab);
+    int m = NarrowPhase_Collide(b, a, 0.05f, &ba);
+    ASSERT_EQ(n > 0, m > 0);
+    if (!n) continue;
+    ++touching;
+    float deepAB = -1e9f, deepBA = -1e9f;
+    for (int k = 0; k < n; ++k) {
+      // The normal pushes a away from b's side.
+      EXPECT_GT(Vec3_Dot(ab.points[k].normal, a->world.pos - b->world.pos), -0.2f);
+      EXPECT_NEAR(Vec3_Length(ab.points[k].normal), 1.0f, 1e-4f);
+      deepAB = std::fmax(deepAB, ab.points[k].depth);
+    }
+    for (int k = 0; k < m; ++k) deepBA = std::fmax(deepBA, ba.points[k].depth);
+    EXPECT_NEAR(deepAB, deepBA, 0.02f);
+    EXPECT_LE(deepAB, 1.2f);
+  }
+  EXPECT_GT(touching, 100);
 }
 
 TEST(NarrowPhase, SphereAgainstHullUsesNearestFeature) {
