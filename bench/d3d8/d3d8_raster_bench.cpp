@@ -390,15 +390,20 @@ void Run(benchmark::State& state, SceneData (*make)(), const char* key) {
   r.Frame();  // warm caches and compile llvmpipe's shaders before timing
   for (auto _ : state) r.Frame();
   state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-  // Benchmark calls this function more than once; the last, longest run counts.
-  auto start = std::chrono::steady_clock::now();
-  int frames = 0;
-  while (frames < 3 || std::chrono::steady_clock::now() - start < std::chrono::milliseconds(300)) {
-    r.Frame();
-    ++frames;
+  // The table's figure: the best of five windows of at least 100 ms, which
+  // keeps other processes on a shared machine from dragging one side down.
+  double best = 0;
+  for (int window = 0; window < 5; ++window) {
+    auto start = std::chrono::steady_clock::now();
+    int frames = 0;
+    while (frames < 2 || std::chrono::steady_clock::now() - start < std::chrono::milliseconds(100)) {
+      r.Frame();
+      ++frames;
+    }
+    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    best = std::max(best, double(frames) / secs);
   }
-  double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  g_fps[key] = double(frames) / secs;
+  g_fps[key] = best;
 }
 
 const char* const kScenes[3] = {"fill", "geometry", "mixed"};
