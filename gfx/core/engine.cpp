@@ -154,6 +154,14 @@ int Scan(const char* text, const char* format, ...)
     return n;
 }
 
+// Refuses (0x80000001) a lifecycle step taken from the wrong status.
+bool InStatus(uint32_t status)
+{
+    if (g_engineInstance->status == status) return true;
+    Error_Raise(ERR_BAD_ENGINE_STATE);
+    return false;
+}
+
 inline int FoldUpper(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
 }  // namespace
@@ -224,10 +232,7 @@ int32_t Engine_Init(const MemoryFunctions* memoryFunctions, uint32_t flags, size
 
 int32_t Engine_Open(void* openParams)
 {
-    if (g_engineInstance->status != ENGINE_STATUS_INITIALISED) {
-        Error_Raise(ERR_BAD_ENGINE_STATE);
-        return 0;
-    }
+    if (!InStatus(ENGINE_STATUS_INITIALISED)) return 0;
     if (!openParams) {
         Error_Raise(ERR_NULL_ARGUMENT);
         return 0;
@@ -263,10 +268,7 @@ int32_t Engine_Open(void* openParams)
 int32_t Engine_Start(void)
 {
     EngineInstance* inst = g_engineInstance;
-    if (inst->status != ENGINE_STATUS_OPENED) {
-        Error_Raise(ERR_BAD_ENGINE_STATE);
-        return 0;
-    }
+    if (!InStatus(ENGINE_STATUS_OPENED)) return 0;
     if (!Request(REQ_START, nullptr, nullptr, 0)) return 0;
     if (!PluginRegistry_RunConstructors(&g_engine.registry, inst)) {
         Request(REQ_STOP, nullptr, nullptr, 0);
@@ -281,10 +283,7 @@ int32_t Engine_Start(void)
 int32_t Engine_Stop(void)
 {
     EngineInstance* inst = g_engineInstance;
-    if (inst->status != ENGINE_STATUS_STARTED) {
-        Error_Raise(ERR_BAD_ENGINE_STATE);
-        return 0;
-    }
+    if (!InStatus(ENGINE_STATUS_STARTED)) return 0;
     Request(REQ_STOP_BEGINS, nullptr, nullptr, 0);
     PluginRegistry_RunDestructors(&g_engine.registry, inst);
     int32_t result = Request(REQ_STOP, nullptr, nullptr, 0);
@@ -295,10 +294,7 @@ int32_t Engine_Stop(void)
 int32_t Engine_Close(void)
 {
     EngineInstance* inst = g_engineInstance;
-    if (inst->status != ENGINE_STATUS_OPENED) {
-        Error_Raise(ERR_BAD_ENGINE_STATE);
-        return 0;
-    }
+    if (!InStatus(ENGINE_STATUS_OPENED)) return 0;
     int32_t result = Request(REQ_CLOSE, nullptr, nullptr, 0);
     if (!result) return 0;
     CopyFixedSlots(&g_static, inst);

@@ -314,6 +314,20 @@ void Place(Pipeline* p, uint32_t index, uint32_t* order, uint32_t& count)
 
 void Fail(uint32_t code) { Error_Raise(code); }
 
+// A pipeline that may be edited: not null (0x80000016) and locked (52).
+bool Editable(const Pipeline* p)
+{
+    if (!p) {
+        Error_Raise(ERR_NULL_ARGUMENT);
+        return false;
+    }
+    if (!p->locked) {
+        Fail((uint32_t)ERR_PIPE_NOT_LOCKED);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 Pipeline* Pipeline_Create(void)
@@ -356,14 +370,7 @@ Pipeline* Pipeline_BeginEdit(Pipeline* p)
 
 Pipeline* Pipeline_AddNodeChainV(Pipeline* p, int32_t* outFirstIndex, va_list args)
 {
-    if (!p) {
-        Error_Raise(ERR_NULL_ARGUMENT);
-        return nullptr;
-    }
-    if (!p->locked) {
-        Fail((uint32_t)ERR_PIPE_NOT_LOCKED);
-        return nullptr;
-    }
+    if (!Editable(p)) return nullptr;
     PipelineNodeDefinition* defs[PIPELINE_MAX_NODES + 1];
     uint32_t count = 0;
     bool tooMany = false;
@@ -435,14 +442,7 @@ PipelineNode* Pipeline_FindNodeByName(Pipeline* p, const char* name, PipelineNod
 
 Pipeline* Pipeline_Compile(Pipeline* p)
 {
-    if (!p) {
-        Error_Raise(ERR_NULL_ARGUMENT);
-        return nullptr;
-    }
-    if (!p->locked) {
-        Fail((uint32_t)ERR_PIPE_NOT_LOCKED);
-        return nullptr;
-    }
+    if (!Editable(p)) return nullptr;
     const uint32_t n = p->numNodes;
     if (n == 0) {
         p->locked = 0;
