@@ -73,6 +73,10 @@ protected:
     void SetUp() override
     {
         imagetest::g_failAfter = -1;
+        // Only the modules these tests install run: other suites may have
+        // left theirs (the immediate-mode module, say) installed.
+        for (uint32_t id : {MODULE_IMAGE, MODULE_RASTER, MODULE_TEXTURE, MODULE_IM3D})
+            Engine_SetCoreModule(id, 0, nullptr, nullptr);
         InstallModules();
         static const EngineDriver driver = {&imagetest::kDevice, imagetest::Attach};
         Engine_SetDriver(&driver);
@@ -91,6 +95,8 @@ protected:
         Engine_Close();
         Engine_Term();
         Engine_SetDriver(nullptr);
+        for (uint32_t id : {MODULE_IMAGE, MODULE_RASTER, MODULE_TEXTURE}) Engine_SetCoreModule(id, 0, nullptr, nullptr);
+        Engine_SetGammaHook(nullptr);
         for (auto &f : imagetest::g_standard) f = nullptr;
         imagetest::g_attach = nullptr;
         imagetest::g_onStart = nullptr;
