@@ -1,5 +1,7 @@
 #include "gfx/driver/d3d8/d3d8raster.h"
 
+#include "gfx/driver/d3d8/d3d8pixel.h"
+
 #include <cstring>
 
 #include "tests/gfx/driver/d3d8/d3d8_fixture.h"
@@ -424,6 +426,70 @@ TEST_F(D3D8RasterTest, RenderCopiesBetweenTexturesOfOneFormatAndRefusesOtherComb
     EXPECT_EQ(D3D8_RasterShow(camera, nullptr, 0), 1);
     D3D8_RasterSetContext(nullptr, nullptr, 0);
     for (Raster *r : {camera, depth, other, context, source}) Raster_Destroy(r);
+}
+
+TEST_F(D3D8RasterTest, DeviceResetRebuildsPalettesCameraTexturesAndDepthBuffers)
+{
+    answers.palettes = true;
+    OpenDevice();
+    Raster *palettised = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL8 | RASTERFORMAT888);
+    uint8_t *palette = Raster_LockPalette(palettised, RASTERLOCKWRITE);
+    palette[4 * 7 + 1] = 123;
+    Raster_UnlockPalette(palettised);
+    Raster *target = Raster_Create(16, 16, 0, RASTERTYPECAMERATEXTURE);
+    Raster *depth = Raster_Create(16, 16, 0, RASTERTYPEZBUFFER);
+    ASSERT_NE(target, nullptr);
+    ASSERT_NE(depth, nullptr);
+    D3D8_ReleaseDeviceRasters();
+    EXPECT_EQ(D3D8_RasterExt(target)->texture, nullptr);
+    EXPECT_EQ(D3D8_RasterExt(depth)->surface, nullptr);
+    // Nothing of the default pool is left, so the device can be reset.
+    D3DPRESENT_PARAMETERS params = {};
+    params.BackBufferWidth = 64;
+    params.BackBufferHeight = 48;
+    params.BackBufferFormat = answers.displayFormat;
+    params.BackBufferCount = 1;
+    params.SwapEffect = D3DSWAPEFFECT_COPY;
+    params.Windowed = 1;
+    params.EnableAutoDepthStencil = 1;
+    params.AutoDepthStencilFormat = D3DFMT_D24X8;
+    ASSERT_GE(device->Reset(&params), 0);
+    D3D8DeviceState &s = *D3D8_DeviceState();
+    device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &s.backBuffer);
+    s.backBuffer->Release();
+    device->GetDepthStencilSurface(&s.depthSurface);
+    s.depthSurface->Release();
+    ASSERT_EQ(D3D8_RestoreDeviceRasters(), 1);
+    EXPECT_NE(D3D8_RasterExt(target)->texture, nullptr);
+    EXPECT_NE(D3D8_RasterExt(depth)->surface, nullptr);
+    PALETTEENTRY entries[256];
+    ASSERT_GE(device->GetPaletteEntries(D3D8_RasterExt(palettised)->palette->number, entries), 0);
+    EXPECT_EQ(entries[7].peGreen, 123);
+    for (Raster *r : {depth, target, palettised}) Raster_Destroy(r);
+}
+
+TEST_F(D3D8RasterTest, WideImagesRoundTripThroughEverySixteenBitFormat)
+{
+    Image *image = MakeImage(4, 1, 32, [](int32_t x, int32_t, uint8_t *p) {
+        const uint8_t c[4] = {(uint8_t)(60 * x + 7), (uint8_t)(255 - 50 * x), (uint8_t)(33 * x), (uint8_t)(x ? 255 : 100)};
+        memcpy(p, c, 4);
+    });
+    for (uint32_t code : {RASTERFORMAT1555, RASTERFORMAT565, RASTERFORMAT4444, RASTERFORMAT555}) {
+        Raster *raster = Raster_Create(4, 1, 0, RASTERTYPETEXTURE | code);
+        ASSERT_NE(raster, nullptr);
+        ASSERT_EQ(Raster_SetFromImage(raster, image), raster);
+        EXPECT_EQ(D3D8_RasterExt(raster)->alpha, D3D8_AlphaOfCode(code));
+        Image *back = MakeImage(4, 1, 32, [](int32_t, int32_t, uint8_t *) {});
+        ASSERT_EQ(Image_SetFromRaster(back, raster), back);
+        for (int32_t x = 0; x < 4; x++) {
+            uint8_t expected[4];
+            D3D8_UnpackPixel(expected, D3D8_PackFunctionFor(code)(image->pixels + 4 * x), code);
+            EXPECT_EQ(memcmp(back->pixels + 4 * x, expected, 4), 0) << std::hex << code << " " << x;
+        }
+        Image_Destroy(back);
+        Raster_Destroy(raster);
+    }
+    Image_Destroy(image);
 }
 
 }  // namespace
