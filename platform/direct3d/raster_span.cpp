@@ -117,6 +117,32 @@ void LerpN(const uint32_t* a, const uint32_t* b, const uint32_t* w, uint32_t* ou
   for (; j < n; ++j) out[j] = Lerp(a[j], b[j], w[j]);
 }
 
+// Fills the first n entries (rounded up to 4) of a span array with v.
+inline void Broadcast(uint32_t* out, uint32_t v, int n) {
+  const __m128i vv = _mm_set1_epi32(int(v));
+  for (int j = 0; j < n; j += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), vv);
+}
+inline void Broadcast(float* out, float v, int n) {
+  const __m128 vv = _mm_set1_ps(v);
+  for (int j = 0; j < n; j += 4) _mm_storeu_ps(out + j, vv);
+}
+
+// Depth of n pixels in the 24-bit formats' stored form, four at a time with
+// the scalar arithmetic of RasterFormat_DepthEncode (same results).
+inline void EncodeDepth24(float z0, float dz, uint32_t* out, int n) {
+  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), scale = _mm_set1_ps(16777215.0f),
+               half = _mm_set1_ps(0.5f), dz4 = _mm_set1_ps(dz), z04 = _mm_set1_ps(z0);
+  const __m128i carry = _mm_set1_epi32(0x1000000);
+  for (int i = 0; i < n; i += 4) {
+    __m128 idx = _mm_cvtepi32_ps(_mm_setr_epi32(i, i + 1, i + 2, i + 3));
+    __m128 z = _mm_add_ps(z04, _mm_mul_ps(dz4, idx));
+    z = _mm_min_ps(_mm_max_ps(z, zero), one);  // NaN becomes 0, as in the scalar code
+    __m128i v = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(z, scale), half));
+    v = _mm_add_epi32(v, _mm_cmpeq_epi32(v, carry));  // 2^24 back to 2^24 - 1
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_slli_epi32(v, 8));
+  }
+}
+
 inline int FloorI(float f) {
   int i = int(f);
   return i - (f < float(i));
@@ -538,9 +564,10 @@ inline void StoreDepth(uint8_t* p, int bytes, uint32_t v) {
 }
 
 // Writes the shaded colours of the listed pixels with blending and the
-// colour-write mask.
+// colour-write mask. `contiguous`: the list is 0 .. m-1.
 template <bool FAST32>
-void WritePixels(const RasterPlan& P, uint8_t* row, int x, const uint8_t* list, const uint32_t* colour, int m) {
+void WritePixels(const RasterPlan& P, uint8_t* row, int x, const uint8_t* list, bool contiguous,
+                 const uint32_t* colour, int m) {
   const uint32_t fmt = P.targetFormat;
   const int bpp = P.targetBytes;
   const bool keepDst = P.writeMask != 0xFFFFFFFFu;
@@ -549,18 +576,27 @@ void WritePixels(const RasterPlan& P, uint8_t* row, int x, const uint8_t* list, 
   if (FAST32 && !keepDst && (classic || !P.blend)) {
     // The common cases on 32-bit targets: plain stores, or the usual alpha
     // blend computed four pixels at a time.
+    uint8_t* base = row + size_t(x) * 4;
+    uint32_t out[RASTER_SPAN_MAX];
     if (classic) {
-      uint32_t dst[RASTER_SPAN_MAX], out[RASTER_SPAN_MAX];
+      uint32_t dst[RASTER_SPAN_MAX];
       const uint32_t orMask = fmt == D3DFMT_X8R8G8B8 ? 0xFF000000u : 0u;
-      for (int j = 0; j < m; ++j) {
-        memcpy(&dst[j], row + size_t(x + list[j]) * 4, 4);
-        dst[j] |= orMask;
+      if (contiguous) {
+        memcpy(dst, base, size_t(m) * 4);
+        for (int j = 0; j < m; ++j) dst[j] |= orMask;
+      } else {
+        for (int j = 0; j < m; ++j) {
+          memcpy(&dst[j], base + size_t(list[j]) * 4, 4);
+          dst[j] |= orMask;
+        }
       }
       BlendAlphaN(colour, dst, out, m);
       colour = out;
-      for (int j = 0; j < m; ++j) memcpy(row + size_t(x + list[j]) * 4, &out[j], 4);
+    }
+    if (contiguous) {
+      memcpy(base, colour, size_t(m) * 4);
     } else {
-      for (int j = 0; j < m; ++j) memcpy(row + size_t(x + list[j]) * 4, &colour[j], 4);
+      for (int j = 0; j < m; ++j) memcpy(base + size_t(list[j]) * 4, &colour[j], 4);
     }
     return;
   }
@@ -718,13 +754,7 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
     drow = st.depth.pixels + size_t(y) * size_t(st.depth.pitch) + size_t(x) * P.depthBytes;
     const float z0 = base(S->p[0]), dz = S->p[0].dx;
     if (P.depthMask == 0xFFFFFF00u) {
-      // The 24-bit formats, inlined: same arithmetic as RasterFormat_DepthEncode.
-      for (int i = 0; i < n; ++i) {
-        float z = z0 + dz * float(i);
-        z = z > 0.0f ? (z < 1.0f ? z : 1.0f) : 0.0f;
-        uint32_t v = uint32_t(z * 16777215.0f + 0.5f);
-        depthNew[i] = (v > 0xFFFFFFu ? 0xFFFFFFu : v) << 8;
-      }
+      EncodeDepth24(z0, dz, depthNew, n);
     } else {
       for (int i = 0; i < n; ++i) depthNew[i] = RasterFormat_DepthEncode(P.depthFormat, z0 + dz * float(i));
     }
@@ -756,12 +786,12 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
   if (S->perspective) {
     for (int j = 0; j < m; ++j) w[j] = 1.0f / (oow0 + doow * float(list[j]));
   } else {
-    for (int j = 0; j < m; ++j) w[j] = S->w;
+    Broadcast(w, S->w, m);
   }
 
   uint32_t diffuse[RASTER_SPAN_MAX];
   if (S->flat) {
-    for (int j = 0; j < m; ++j) diffuse[j] = S->flatColour;
+    Broadcast(diffuse, S->flatColour, m);
   } else {
     const RasterPlane* c = &S->p[2 + RASTER_ATTR_COLOUR];
     float b0 = base(c[0]), b1 = base(c[1]), b2 = base(c[2]), b3 = base(c[3]);
@@ -857,13 +887,23 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
   }
 
   uint8_t* row = st.target.pixels + size_t(y) * size_t(st.target.pitch);
+  const bool contiguous = m == n;  // nothing failed a test: the list is 0 .. n-1
   if (P.targetBytes == 4)
-    WritePixels<true>(P, row, x, list, current, m);
+    WritePixels<true>(P, row, x, list, contiguous, current, m);
   else
-    WritePixels<false>(P, row, x, list, current, m);
+    WritePixels<false>(P, row, x, list, contiguous, current, m);
 
   if (P.depthWrite) {
     const uint32_t mask = P.depthMask;
+    if (contiguous && P.depthBytes == 4 && mask == 0xFFFFFF00u) {
+      for (int j = 0; j < m; ++j) {
+        uint32_t old;
+        memcpy(&old, drow + 4 * j, 4);
+        old = (old & 0xFFu) | depthNew[j];
+        memcpy(drow + 4 * j, &old, 4);
+      }
+      return;
+    }
     for (int j = 0; j < m; ++j) {
       uint8_t* d = drow + list[j] * P.depthBytes;
       uint32_t old = LoadDepth(d, P.depthBytes);
