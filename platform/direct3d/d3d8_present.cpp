@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "platform/direct3d/raster_format.h"
+#include "platform/win32/window.h"
 
 namespace {
 
 // Module record of presentation.
 struct Presenter {
-  D3D8WindowResolver resolver = nullptr;
   uint32_t desktopWidth = 0, desktopHeight = 0;  // 0: none reported
   int frame = 0;             // frames shown since capture was last set
   int captureFrame = -1;     // the one frame to capture, or -1
@@ -28,10 +28,7 @@ Presenter& P() {
   return p;
 }
 
-SDL_Window* WindowOf(void* handle) {
-  if (!handle || !P().resolver) return nullptr;
-  return P().resolver(handle);
-}
+SDL_Window* WindowOf(void* handle) { return Window_SdlWindow(handle); }
 
 // One row of `image` as R, G, B, A bytes.
 void RowToRgba(const D3D8DrawSurface* image, const PALETTEENTRY* palette, int y, uint8_t* out) {
@@ -144,8 +141,6 @@ SDL_PixelFormatEnum SdlFormat(uint32_t format) {
 
 }  // namespace
 
-void D3D8Present_SetWindowResolver(D3D8WindowResolver resolver) { P().resolver = resolver; }
-
 void D3D8Present_SetDesktopSize(uint32_t width, uint32_t height) {
   bool valid = width > 0 && height > 0;
   P().desktopWidth = valid ? width : 0;
@@ -159,19 +154,20 @@ void D3D8Present_DesktopSize(uint32_t* width, uint32_t* height) {
 }
 
 int D3D8Present_ClientSize(void* windowHandle, uint32_t* width, uint32_t* height) {
-  SDL_Window* window = WindowOf(windowHandle);
-  if (!window) return 0;
-  int w = 0, h = 0;
-  SDL_GetWindowSize(window, &w, &h);
-  if (w <= 0 || h <= 0) return 0;
-  *width = (uint32_t)w;
-  *height = (uint32_t)h;
+  WindowRect client;
+  if (!windowHandle || !Window_GetClientRect((Window*)windowHandle, &client)) return 0;
+  if (client.right <= client.left || client.bottom <= client.top) return 0;
+  *width = (uint32_t)(client.right - client.left);
+  *height = (uint32_t)(client.bottom - client.top);
   return 1;
 }
 
 void D3D8Present_SizeWindow(void* windowHandle, uint32_t width, uint32_t height) {
-  SDL_Window* window = WindowOf(windowHandle);
-  if (window && width > 0 && height > 0) SDL_SetWindowSize(window, (int)width, (int)height);
+  if (!windowHandle || width == 0 || height == 0 || width > 16384 || height > 16384) return;
+  Window* window = (Window*)windowHandle;
+  WindowRect outer{0, 0, (int32_t)width, (int32_t)height};
+  Window_AdjustRect(&outer, Window_GetStyle(window), Window_HasMenu(window), Window_GetExStyle(window));
+  Window_SetOuterSize(window, outer.right - outer.left, outer.bottom - outer.top);
 }
 
 int D3D8Present_Show(void* windowHandle, const D3D8DrawSurface* image) {

@@ -2,23 +2,16 @@
 // window owner's SDL window, and writing presented frames (or any surface) as
 // PNG images.
 //
-// The window belongs to the window owner (the Win32 stand-in). The device
-// only sees the opaque handle the driver passes as focus or device window and
-// asks the registered resolver for the SDL window behind it. With no resolver,
-// or a null handle, or a handle the resolver does not know, presentation goes
-// nowhere (headless runs), and the client size is the desktop size.
+// The window belongs to the Win32 stand-in: the handles the driver passes as
+// focus or device window are its Window records (platform/win32/window.h).
+// A headless window, or a null handle, has no SDL window: presentation then
+// goes nowhere (headless runs), while the window's record still gives the
+// client size. With a null handle the client size is the desktop size.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/direct3d/d3d8_draw.h"
-
-struct SDL_Window;
-
-// Turns a window handle into its SDL window (null: none). Registered by the
-// window owner; null unregisters.
-typedef SDL_Window* (*D3D8WindowResolver)(void* windowHandle);
-void D3D8Present_SetWindowResolver(D3D8WindowResolver resolver);
 
 // The desktop the adapter reports in windowed mode (the window owner's
 // screen or main window size). Applies to objects created afterwards;
@@ -26,12 +19,12 @@ void D3D8Present_SetWindowResolver(D3D8WindowResolver resolver);
 void D3D8Present_SetDesktopSize(uint32_t width, uint32_t height);
 void D3D8Present_DesktopSize(uint32_t* width, uint32_t* height);
 
-// Client size of the window behind `windowHandle`; 0 (sizes untouched) when
-// there is none.
+// Client size of the window `windowHandle`; 0 (sizes untouched) for a null
+// handle or an empty (minimised) client area.
 int D3D8Present_ClientSize(void* windowHandle, uint32_t* width, uint32_t* height);
 
-// Makes the window `width` x `height` (full-screen modes are shown as windows
-// of the mode's size). Nothing happens without a window.
+// Gives the window a client area of `width` x `height` (full-screen modes are
+// shown as windows of the mode's size). Nothing happens for a null handle.
 void D3D8Present_SizeWindow(void* windowHandle, uint32_t width, uint32_t height);
 
 // Shows `image` in the window (scaled to its client area) and counts the

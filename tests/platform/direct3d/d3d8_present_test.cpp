@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/direct3d/d3d8.h"
+#include "platform/win32/window.h"
 #include "tests/platform/direct3d/d3d8_fixture.h"
 
 namespace {
@@ -109,24 +110,19 @@ TEST_F(Present, TheWindowOwnersDesktopSizeIsTheAdaptersDesktopMode) {
   object->Release();
 }
 
-SDL_Window* g_window = nullptr;
-SDL_Window* ResolveTestWindow(void* handle) { return handle == &g_window ? g_window : nullptr; }
-
-TEST_F(Present, PresentsIntoTheWindowBehindTheHandleAtItsClientSize) {
-  ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-  g_window = SDL_CreateWindow("d3d8", 0, 0, 40, 30, SDL_WINDOW_HIDDEN);
-  ASSERT_NE(g_window, nullptr) << SDL_GetError();
-  D3D8Present_SetWindowResolver(ResolveTestWindow);
+TEST_F(Present, PresentsIntoTheWindowAtItsClientSize) {
+  Window* window = Window_Create("d3d8", 40, 30, 0);
+  ASSERT_NE(window, nullptr);
   Drop();
   d3d = Direct3DCreate8(D3D_SDK_VERSION);
   pp = Windowed();
-  pp.hDeviceWindow = &g_window;
-  ASSERT_EQ(d3d->CreateDevice(0, 1, &g_window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev), D3D_OK);
+  pp.hDeviceWindow = window;
+  ASSERT_EQ(d3d->CreateDevice(0, 1, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev), D3D_OK);
   EXPECT_EQ(pp.BackBufferWidth, 40u);
   EXPECT_EQ(pp.BackBufferHeight, 30u);
   dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0080FFu, 1, 0);
   ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
-  SDL_Surface* screen = SDL_GetWindowSurface(g_window);
+  SDL_Surface* screen = SDL_GetWindowSurface(Window_SdlWindow(window));
   ASSERT_NE(screen, nullptr);
   uint8_t r, g, b;
   SDL_LockSurface(screen);
@@ -138,7 +134,7 @@ TEST_F(Present, PresentsIntoTheWindowBehindTheHandleAtItsClientSize) {
   EXPECT_EQ(r, 0x00);
   EXPECT_EQ(g, 0x80);
   EXPECT_EQ(b, 0xFF);
-  // A full-screen mode is shown as a window of the mode's size.
+  // A full-screen mode is shown as a window whose client area is the mode.
   D3DPRESENT_PARAMETERS full = pp;
   full.Windowed = 0;
   full.BackBufferWidth = 640;
@@ -146,16 +142,36 @@ TEST_F(Present, PresentsIntoTheWindowBehindTheHandleAtItsClientSize) {
   full.SwapEffect = D3DSWAPEFFECT_FLIP;
   full.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
   ASSERT_EQ(dev->Reset(&full), D3D_OK);
-  int w = 0, h = 0;
-  SDL_GetWindowSize(g_window, &w, &h);
-  EXPECT_EQ(w, 640);
-  EXPECT_EQ(h, 480);
+  WindowRect client;
+  ASSERT_EQ(Window_GetClientRect(window, &client), 1);
+  EXPECT_EQ(client.right, 640);
+  EXPECT_EQ(client.bottom, 480);
   EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
   Drop();
-  D3D8Present_SetWindowResolver(nullptr);
-  SDL_DestroyWindow(g_window);
-  g_window = nullptr;
+  Window_Destroy(window);
   SDL_QuitSubSystem(SDL_INIT_VIDEO);
+}
+
+TEST_F(Present, HeadlessWindowsGiveTheirClientSizeAndShowNothing) {
+  Window* window = Window_Create("d3d8", 50, 20, WINDOW_HEADLESS);
+  ASSERT_NE(window, nullptr);
+  Drop();
+  d3d = Direct3DCreate8(D3D_SDK_VERSION);
+  pp = Windowed();
+  ASSERT_EQ(d3d->CreateDevice(0, 1, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev), D3D_OK);
+  EXPECT_EQ(pp.BackBufferWidth, 50u);
+  EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  // The user resizes; a reset with size 0 follows the new client area.
+  Window_UserResize(window, 70, 35);
+  D3DPRESENT_PARAMETERS again = Windowed();
+  ASSERT_EQ(dev->Reset(&again), D3D_OK);
+  EXPECT_EQ(again.BackBufferWidth, 70u);
+  EXPECT_EQ(again.BackBufferHeight, 35u);
+  D3DSURFACE_DESC desc;
+  Back()->GetDesc(&desc);
+  EXPECT_EQ(desc.Width, 70u);
+  Drop();
+  Window_Destroy(window);
 }
 
 }  // namespace
