@@ -124,6 +124,7 @@ FreeList* FreeList_CreateEx(int32_t entrySize, int32_t entriesPerBlock, int32_t 
             return nullptr;
         }
     }
+    if (!g_memory.allLists.next) EngineLink_Init(&g_memory.allLists);  // a list made before Engine_Init
     EngineLink_InsertHead(&g_memory.allLists, &list->allLists);
     return list;
 }

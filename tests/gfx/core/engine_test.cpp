@@ -181,6 +181,39 @@ TEST(Engine, WithoutFreeListBlocksTheLifecycleStillRuns)
     EXPECT_EQ(Engine_GetInitFlags() & ENGINE_INIT_NO_FREELIST_BLOCKS, 1u);
 }
 
+namespace {
+int g_allocs, g_frees;
+void* CountAlloc(size_t n) { g_allocs++; return malloc(n); }
+void CountFree(void* p)
+{
+    if (p) g_frees++;
+    free(p);
+}
+void* CountRealloc(void* p, size_t n)
+{
+    if (!p) g_allocs++;
+    return realloc(p, n);
+}
+void* CountCalloc(size_t c, size_t n) { g_allocs++; return calloc(c, n); }
+}  // namespace
+
+TEST(Engine, EveryAllocationGoesThroughTheGivenMemoryFunctionsAndIsReturned)
+{
+    Install();
+    g_allocs = g_frees = 0;
+    MemoryFunctions counting = {CountAlloc, CountFree, CountRealloc, CountCalloc};
+    int window = 0;
+    ASSERT_EQ(Engine_Init(&counting, 0, 0), 1);
+    ASSERT_EQ(Engine_Open(&window), 1);
+    ASSERT_EQ(Engine_Start(), 1);
+    EXPECT_GT(g_allocs, 0);
+    ASSERT_EQ(Engine_Stop(), 1);
+    ASSERT_EQ(Engine_Close(), 1);
+    ASSERT_EQ(Engine_Term(), 1);
+    EXPECT_EQ(g_allocs, g_frees);
+    Error_Get(nullptr);
+}
+
 TEST(EngineStrings, CaseInsensitiveCompareFoldsAndComparesThroughTheEnd)
 {
     EXPECT_EQ(String_CompareNoCase("Texture", "tEXTURE"), 0);
