@@ -55,14 +55,17 @@ int32_t PluginRegistry_AddPlugin(PluginRegistry* registry, int32_t size, uint32_
         Error_Raise(ERR_PLUGIN_REFUSED);
         return existing->offset;
     }
+    // Offsets stay multiples of 8 so that pointers inside extensions are
+    // aligned even behind a base record of odd size.
+    int32_t offset = (registry->size + 7) & ~7;
     int32_t rounded = (size + 7) & ~7;
-    if (registry->maxSize != 0 && registry->size + rounded > registry->maxSize) return -1;
+    if (registry->maxSize != 0 && offset + rounded > registry->maxSize) return -1;
     if (!RememberRegistry(registry)) return -1;
     PluginEntry* entry = (PluginEntry*)FreeList_Alloc(g_plugins.entries);
     if (!entry) return -1;
     memset(entry, 0, sizeof(*entry));
-    entry->offset = registry->size;
-    registry->size += rounded;
+    entry->offset = offset;
+    registry->size = offset + rounded;
     entry->size = size;
     entry->pluginId = pluginId;
     entry->constructor = constructor ? constructor : DefaultConstructor;

@@ -67,6 +67,10 @@ TEST(PluginRegistry, OffsetsFollowAttachmentOrderRoundedToEight)
     EXPECT_EQ(reg.size, B + 16);
     reg.maxSize = B + 20;
     EXPECT_EQ(PluginRegistry_AddPlugin(&reg, 8, 12, nullptr, nullptr, nullptr), -1);
+    // Behind a base record of odd size the first extension still starts on 8.
+    PluginRegistry odd = PLUGIN_REGISTRY_INIT(13);
+    EXPECT_EQ(PluginRegistry_AddPlugin(&odd, 4, 1, nullptr, nullptr, nullptr), 16);
+    EXPECT_EQ(odd.size, 24);
 }
 
 TEST(PluginRegistry, RegistrationIsRefusedWhileAnInstanceIsOpen)
