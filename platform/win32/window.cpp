@@ -38,13 +38,15 @@ Window* Window_Create(const char* title, int32_t width, int32_t height, uint32_t
     window->style = WINDOW_STYLE_OVERLAPPED;
     window->visible = 1;
     if (!(flags & WINDOW_HEADLESS)) {
-        if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+        // Each SDL window holds one reference on the video subsystem.
+        if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
             free(window);
             return nullptr;
         }
         window->sdl = SDL_CreateWindow(title ? title : "", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
                                        width, height, SDL_WINDOW_RESIZABLE);
         if (!window->sdl) {
+            SDL_QuitSubSystem(SDL_INIT_VIDEO);
             free(window);
             return nullptr;
         }
@@ -55,7 +57,10 @@ Window* Window_Create(const char* title, int32_t width, int32_t height, uint32_t
 void Window_Destroy(Window* window)
 {
     if (!window) return;
-    if (window->sdl) SDL_DestroyWindow(window->sdl);
+    if (window->sdl) {
+        SDL_DestroyWindow(window->sdl);
+        SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    }
     free(window);
 }
 

@@ -1,0 +1,79 @@
+#include "gfx/core/im3d.h"
+
+#include <vector>
+
+#include "gfx/core/renderstate.h"
+#include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+
+namespace {
+
+class Im3DTest : public D3D8DriverTest {
+protected:
+    void SetUp() override { StartEngine(0); }
+    void TearDown() override
+    {
+        EndFrame();
+        D3D8DriverTest::TearDown();
+    }
+};
+
+TEST_F(Im3DTest, BatchesHoldUpTo65536Vertices)
+{
+    std::vector<Im3DVertex> v(65537);
+    EXPECT_EQ(Im3D_Transform(v.data(), 65536, nullptr, 0), v.data());
+    EXPECT_EQ(Im3D_End(), 1);
+    Error_Get(nullptr);
+    EXPECT_EQ(Im3D_Transform(v.data(), 65537, nullptr, 0), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_IM3D_VERTICES);
+}
+
+TEST_F(Im3DTest, RenderingNeedsABatchAndAKnownType)
+{
+    std::vector<Im3DVertex> v(3);
+    Error_Get(nullptr);
+    EXPECT_EQ(Im3D_RenderPrimitive(3), 0);
+    EXPECT_EQ(Error_TakeCode(), ERR_IM3D_NO_BATCH);
+    ASSERT_NE(Im3D_Transform(v.data(), 3, nullptr, 0), nullptr);
+    EXPECT_EQ(Im3D_RenderPrimitive(7), 0);
+    EXPECT_EQ(Error_TakeCode(), ERR_BAD_PRIMITIVE);
+    EXPECT_EQ(Im3D_RenderPrimitive(6), 0);  // point lists have no render path
+    EXPECT_EQ(Error_TakeCode(), ERR_BAD_PRIMITIVE);
+    EXPECT_EQ(Im3D_End(), 1);
+    EXPECT_EQ(Im3D_End(), 0);
+    EXPECT_EQ(Im3D_RenderPrimitive(3), 0);
+    EXPECT_EQ(Error_TakeCode(), ERR_IM3D_NO_BATCH);
+}
+
+TEST_F(Im3DTest, IndexedTriangleListsRoundDownToWholeTriangles)
+{
+    Camera *camera = MakeCamera(0, 0, -10);
+    ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
+    std::vector<Im3DVertex> v(8);
+    for (int i = 0; i < 8; i++) v[i] = Im3DVertex{(float)(i % 3), (float)(i / 3), 0, 0, 0, 1, 0xFFFFFFFF, 0, 0};
+    const uint16_t indices[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+    ASSERT_NE(Im3D_Transform(v.data(), 8, nullptr, 0), nullptr);
+    std::string log = Record([&] { EXPECT_EQ(Im3D_RenderIndexedPrimitive(3, indices, 8), 1); });
+    EXPECT_NE(log.find("DrawPrimitive(4, 0, 2)"), std::string::npos) << log;  // 6 indices, 2 triangles
+    log = Record([&] { EXPECT_EQ(Im3D_RenderPrimitive(5), 1); });
+    EXPECT_NE(log.find("DrawPrimitive(6, "), std::string::npos) << log;  // fan
+    Im3D_End();
+    Camera_EndUpdate(camera);
+    DestroyCamera(camera);
+}
+
+TEST_F(Im3DTest, RenderStatesNeedAnOpenCameraUpdate)
+{
+    Error_Get(nullptr);
+    EXPECT_EQ(RenderState_Set(20, (void *)(uintptr_t)1), 0);
+    EXPECT_EQ(Error_TakeCode(), ERR_NO_CAMERA_UPDATE);
+    Camera *camera = MakeCamera();
+    ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
+    EXPECT_EQ(RenderState_Set(20, (void *)(uintptr_t)1), 1);
+    uint32_t cull = 0;
+    EXPECT_EQ(RenderState_Get(20, &cull), 1);
+    EXPECT_EQ(cull, 1u);
+    Camera_EndUpdate(camera);
+    DestroyCamera(camera);
+}
+
+}  // namespace

@@ -1,0 +1,259 @@
+#include "gfx/driver/d3d8/d3d8camera.h"
+
+#include "gfx/driver/d3d8/d3d8cache.h"
+#include "gfx/driver/d3d8/d3d8im2d.h"
+#include "gfx/driver/d3d8/d3d8renderstate.h"
+#include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+
+namespace {
+
+class CameraUpdateTest : public D3D8DriverTest {
+protected:
+    Camera *camera = nullptr;
+    void SetUp() override
+    {
+        StartEngine(0);
+        camera = MakeCamera(1, 2, 3);
+    }
+    void TearDown() override
+    {
+        EndFrame();
+        if (camera) DestroyCamera(camera);
+        D3D8DriverTest::TearDown();
+    }
+    int32_t Begin(Camera *c = nullptr) { return Camera_BeginUpdate(c ? c : camera) != nullptr; }
+    void End(Camera *c = nullptr) { Camera_EndUpdate(c ? c : camera); }
+    static int32_t DrawTriangle()
+    {
+        float v[3][7] = {{10, 10, 0.5f, 1, 0, 0, 0}, {50, 10, 0.5f, 1, 0, 0, 0}, {10, 50, 0.5f, 1, 0, 0, 0}};
+        return D3D8_Im2DRenderPrimitive(3, v, 3);
+    }
+};
+
+TEST_F(CameraUpdateTest, BeginUpdateSetsTransformsThenViewportThenOneScenePerFrame)
+{
+    Camera *second = MakeCamera();
+    std::string log = Record([&] {
+        ASSERT_EQ(Begin(), 1);
+        End();
+        ASSERT_EQ(Begin(second), 1);
+        End(second);
+    });
+    EXPECT_TRUE(Before(log, "SetTransform(2,", "SetTransform(3,")) << log;
+    EXPECT_TRUE(Before(log, "SetTransform(3,", "SetViewport(")) << log;
+    EXPECT_TRUE(Before(log, "SetViewport(", "BeginScene()")) << log;
+    EXPECT_EQ(Count(log, "BeginScene()"), 1);
+    EXPECT_EQ(Count(log, "SetRenderTarget("), 0);  // ordinary cameras leave the target alone
+    DestroyCamera(second);
+}
+
+TEST_F(CameraUpdateTest, ViewMapsTheCameraToTheOriginWithRightAtMinusX)
+{
+    ASSERT_EQ(Begin(), 1);
+    D3DMATRIX view = {};
+    D3D8_GetTransform(D3DTS_VIEW, &view);
+    auto transform = [&](float x, float y, float z, float out[3]) {
+        for (int c = 0; c < 3; c++) out[c] = x * view.m[0][c] + y * view.m[1][c] + z * view.m[2][c] + view.m[3][c];
+    };
+    float p[3];
+    transform(1, 2, 3, p);
+    EXPECT_FLOAT_EQ(p[0], 0);
+    EXPECT_FLOAT_EQ(p[1], 0);
+    EXPECT_FLOAT_EQ(p[2], 0);
+    transform(2, 2, 3, p);  // one unit along the camera's right vector
+    EXPECT_FLOAT_EQ(p[0], -1);
+    EXPECT_EQ(view.m[3][3], 1.0f);
+    End();
+}
+
+TEST_F(CameraUpdateTest, ProjectionFollowsClipPlanesAndKind)
+{
+    Camera_SetNearClipPlane(camera, 1.0f);
+    Camera_SetFarClipPlane(camera, 11.0f);
+    ASSERT_EQ(Begin(), 1);
+    D3DMATRIX p = {};
+    D3D8_GetTransform(D3DTS_PROJECTION, &p);
+    EXPECT_FLOAT_EQ(p.m[2][2], 1.1f);
+    EXPECT_FLOAT_EQ(p.m[3][2], -1.1f);
+    EXPECT_EQ(p.m[2][3], 1.0f);
+    EXPECT_EQ(p.m[3][3], 0.0f);
+    EXPECT_FLOAT_EQ(p.m[0][0], camera->recipViewWindow.x);
+    End();
+    Camera_SetProjection(camera, CAMERA_PARALLEL);
+    ASSERT_EQ(Begin(), 1);
+    D3D8_GetTransform(D3DTS_PROJECTION, &p);
+    EXPECT_FLOAT_EQ(p.m[2][2], 0.1f);
+    EXPECT_EQ(p.m[2][3], 0.0f);
+    EXPECT_EQ(p.m[3][3], 1.0f);
+    End();
+}
+
+TEST_F(CameraUpdateTest, ViewportIsTheSubRastersRectangle)
+{
+    Raster *whole = camera->frameBuffer;
+    Raster *half = Raster_Create(0, 0, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE);
+    RasterRect rect = {0, 240, 640, 240};
+    ASSERT_EQ(Raster_SubRaster(half, whole, &rect), half);
+    Camera_SetRaster(camera, half);
+    ASSERT_EQ(Begin(), 1);
+    D3DVIEWPORT8 vp = {};
+    device->GetViewport(&vp);
+    EXPECT_EQ(vp.X, 0u);
+    EXPECT_EQ(vp.Y, 240u);
+    EXPECT_EQ(vp.Width, 640u);
+    EXPECT_EQ(vp.Height, 240u);
+    EXPECT_EQ(vp.MinZ, 0.0f);
+    EXPECT_EQ(vp.MaxZ, 1.0f);
+    // Im2D vertices are moved by the sub-raster's offset.
+    std::string log = Record([] { EXPECT_EQ(DrawTriangle(), 1); });
+    EXPECT_EQ(Count(log, "DrawPrimitive(4,"), 1) << log;
+    End();
+    Camera_SetRaster(camera, whole);
+    Raster_Destroy(half);
+}
+
+TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
+{
+    const uint8_t colour[4] = {1, 2, 3, 4};
+    D3D8_System()->hasStencil = 1;
+    std::string log = Record([&] { EXPECT_NE(Camera_Clear(camera, (void *)colour, 3), nullptr); });
+    EXPECT_NE(log.find("Clear(0, 0x7, 0x04010203"), std::string::npos) << log;
+    D3D8_System()->hasStencil = 0;
+    log = Record([&] { Camera_Clear(camera, (void *)colour, 6); });
+    EXPECT_NE(log.find("Clear(0, 0x2, 0x00000000"), std::string::npos) << log;
+}
+
+TEST_F(CameraUpdateTest, MinimisedWindowSkipsTheSceneButStillSetsTransforms)
+{
+    Window_UserMinimise(window, 1);
+    const uint8_t colour[4] = {0, 0, 0, 255};
+    std::string log = Record([&] {
+        EXPECT_EQ(Begin(), 0);
+        EXPECT_EQ(Camera_Clear(camera, (void *)colour, 1), nullptr);
+        EXPECT_EQ(DrawTriangle(), 0);  // no scene: the device refuses it
+    });
+    EXPECT_EQ(Count(log, "BeginScene("), 0) << log;
+    EXPECT_EQ(Count(log, "Clear("), 0);
+    EXPECT_EQ(Count(log, "SetTransform(2,"), 1);
+    EXPECT_EQ(Count(log, "Reset("), 0);
+    Engine_Instance()->currentCamera = nullptr;
+    Window_UserMinimise(window, 0);
+    EXPECT_EQ(Begin(), 1);
+    End();
+}
+
+TEST_F(CameraUpdateTest, AResizedWindowResetsTheDeviceInTheSameFrame)
+{
+    D3DLIGHT8 light = {};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = {1, 0.5f, 0.25f, 1};
+    light.Direction = {0, 0, 1};
+    D3D8_SetLight(0, &light);
+    D3D8_EnableLight(0, 1);
+    Window_UserResize(window, 800, 600);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    EXPECT_TRUE(Before(log, "Reset() = 0x0", "BeginScene() = 0x0")) << log;
+    EXPECT_EQ(D3D8_System()->currentMode.width, 800u);
+    EXPECT_EQ(D3D8_System()->currentMode.height, 600u);
+    D3DSURFACE_DESC desc = {};
+    D3D8_DeviceState()->backBuffer->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 800u);
+    D3DLIGHT8 back = {};
+    ASSERT_GE(device->GetLight(0, &back), 0);  // lights are in force again
+    EXPECT_EQ(back.Diffuse.g, 0.5f);
+    int32_t on = 0;
+    device->GetLightEnable(0, &on);
+    EXPECT_NE(on, 0);
+    End();
+}
+
+TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBack)
+{
+    Window_UserMaximise(window, 1);
+    Window_UserResize(window, 1000, 700);
+    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(Begin(), 1);
+    WindowRect client = {};
+    Window_GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 640);
+    EXPECT_EQ(client.bottom, 480);
+    EXPECT_EQ(Window_GetStyle(window) & WINDOW_STYLE_MAXIMIZE, 0u);
+    EXPECT_EQ(D3D8_System()->currentMode.width, 640u);
+    End();
+}
+
+TEST_F(CameraUpdateTest, ALostDeviceSkipsFramesThenRecoversEverything)
+{
+    D3D8_SetCullMode(1);
+    D3D8_FlushRenderStates();
+    D3D8Test_LoseDevice(device, 2);
+    EXPECT_EQ(Begin(), 0);
+    End();
+    EXPECT_EQ(Begin(), 0);
+    End();
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    EXPECT_TRUE(Before(log, "TestCooperativeLevel() = 0x88760869", "Reset() = 0x0")) << log;
+    EXPECT_TRUE(Before(log, "Reset() = 0x0", "BeginScene() = 0x0")) << log;
+    uint32_t cull = 0;
+    device->GetRenderState(D3DRS_CULLMODE, &cull);
+    EXPECT_EQ(cull, 1u);
+    EXPECT_EQ(DrawTriangle(), 1);
+    End();
+}
+
+TEST_F(CameraUpdateTest, AFailedResetRestoresNothingAndTheNextFrameTriesAgain)
+{
+    D3D8Test_LoseDevice(device, 0);
+    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_DEVICELOST);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
+    EXPECT_EQ(Count(log, "Reset("), 1);
+    EXPECT_EQ(Count(log, "CreateVertexBuffer("), 0) << log;
+    EXPECT_EQ(Count(log, "BeginScene("), 0);
+    End();
+    log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    EXPECT_TRUE(Before(log, "Reset() = 0x0", "BeginScene() = 0x0")) << log;
+    End();
+}
+
+TEST_F(CameraUpdateTest, AnInvalidCallResetRereadsTheDesktopAndResetsOnceMore)
+{
+    D3D8Test_LoseDevice(device, 0);
+    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_INVALIDCALL);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    EXPECT_EQ(Count(log, "Reset("), 2) << log;
+    EXPECT_TRUE(Before(log, "GetAdapterDisplayMode(", "Reset() = 0x0")) << log;
+    End();
+}
+
+TEST_F(CameraUpdateTest, ReleaseTwiceThenResetAndRestore)
+{
+    D3D8_ReleaseDeviceResources();
+    D3D8_ReleaseDeviceResources();
+    ASSERT_GE(device->Reset(&D3D8_System()->presentParams), 0);  // nothing default-pool is left
+    EXPECT_EQ(D3D8_RestoreDeviceResources(), 1);
+    EXPECT_EQ(Begin(), 1);
+    EXPECT_EQ(DrawTriangle(), 1);
+    End();
+}
+
+TEST_F(CameraUpdateTest, CameraTextureBecomesTheRenderTargetAndClearsColourOnlyWithoutZ)
+{
+    Camera *texCamera = MakeCamera(0, 0, 0, 64, 64, false);
+    Raster_Destroy(texCamera->frameBuffer);
+    Raster *target = Raster_Create(64, 64, 0, RASTERTYPECAMERATEXTURE);
+    ASSERT_NE(target, nullptr);
+    Camera_SetRaster(texCamera, target);
+    const uint8_t colour[4] = {9, 9, 9, 9};
+    std::string clear = Record([&] { Camera_Clear(texCamera, (void *)colour, 7); });
+    EXPECT_NE(clear.find("Clear(0, 0x1,"), std::string::npos) << clear;
+    std::string log = Record([&] {
+        ASSERT_EQ(Begin(texCamera), 1);
+        End(texCamera);
+    });
+    EXPECT_EQ(Count(log, "SetRenderTarget("), 2) << log;  // the texture, then the back buffer again
+    EXPECT_TRUE(Before(log, "SetRenderTarget(", "SetViewport(")) << log;
+    EXPECT_EQ(D3D8_System()->copyToTexture, 0u);
+    DestroyCamera(texCamera);
+}
+
+}  // namespace

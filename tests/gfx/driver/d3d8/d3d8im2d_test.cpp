@@ -1,0 +1,134 @@
+#include "gfx/driver/d3d8/d3d8im2d.h"
+
+#include <vector>
+
+#include "gfx/driver/d3d8/d3d8cache.h"
+#include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+
+namespace {
+
+struct V2 {
+    float x, y, z, rhw;
+    uint32_t colour;
+    float u, v;
+};
+
+std::vector<V2> Fan(uint32_t n)
+{
+    std::vector<V2> v(n);
+    for (uint32_t i = 0; i < n; i++) v[i] = V2{(float)(i % 600), (float)((i * 7) % 400), 0.5f, 1, 0xFFFFFFFF, 0, 0};
+    return v;
+}
+
+class Im2DTest : public D3D8DriverTest {
+protected:
+    void SetUp() override
+    {
+        StartEngine(0);
+        ASSERT_GE(device->BeginScene(), 0);
+        D3D8_System()->inScene = 1;
+    }
+    void TearDown() override
+    {
+        EndFrame();
+        D3D8DriverTest::TearDown();
+    }
+};
+
+TEST_F(Im2DTest, DrawsAppendToTheOwnBufferWithoutOverwrite)
+{
+    ASSERT_EQ(D3D8_Im2DHasOwnBuffers(), 1);
+    auto v = Fan(4);
+    std::string log = Record([&] {
+        EXPECT_EQ(D3D8_Im2DRenderPrimitive(5, v.data(), 4), 1);
+        EXPECT_EQ(D3D8_Im2DRenderPrimitive(1, v.data(), 4), 1);
+    });
+    EXPECT_NE(log.find(", 0, 112, 0x1800)"), std::string::npos) << log;
+    EXPECT_NE(log.find(", 112, 112, 0x1800)"), std::string::npos) << log;
+    EXPECT_NE(log.find("DrawPrimitive(6, 0, 2)"), std::string::npos) << log;  // fan
+    EXPECT_NE(log.find("DrawPrimitive(2, 4, 2)"), std::string::npos) << log;  // line list
+    EXPECT_NE(log.find("SetVertexShader(0x144)"), std::string::npos);
+    EXPECT_EQ(D3D8_Im2DVertexPosition(), 8u);
+}
+
+TEST_F(Im2DTest, ABatchThatDoesNotFitRestartsTheBufferWithDiscard)
+{
+    auto small = Fan(500), big = Fan(9000);
+    ASSERT_EQ(D3D8_Im2DRenderPrimitive(3, small.data(), 498), 1);
+    ASSERT_EQ(D3D8_Im2DRenderPrimitive(3, small.data(), 2), 0);  // no whole triangle: nothing drawn
+    ASSERT_EQ(D3D8_Im2DRenderPrimitive(2, small.data(), 2), 1);
+    EXPECT_EQ(D3D8_Im2DVertexPosition(), 500u);
+    std::string log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderPrimitive(3, big.data(), 9000), 1); });
+    EXPECT_NE(log.find(", 0, 252000, 0x2800)"), std::string::npos) << log;
+    EXPECT_EQ(D3D8_Im2DVertexPosition(), 9000u);
+}
+
+TEST_F(Im2DTest, BatchesLargerThanTheOwnBufferGoThroughTheRotatingBuffers)
+{
+    auto huge = Fan(10000);
+    std::string log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderPrimitive(3, huge.data(), 9999), 1); });
+    EXPECT_NE(log.find("CreateVertexBuffer(279972,"), std::string::npos) << log;  // the rotating buffer grew
+    EXPECT_EQ(D3D8_Im2DVertexPosition(), 0u);  // the own buffer was not touched
+}
+
+TEST_F(Im2DTest, IndexedDrawsUseTheIndexBufferOrExpand)
+{
+    auto v = Fan(4);
+    uint16_t quad[6] = {0, 1, 2, 2, 1, 3};
+    std::string log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, quad, 6), 1); });
+    EXPECT_NE(log.find("DrawIndexedPrimitive(4, 0, 4, 0, 2)"), std::string::npos) << log;
+    EXPECT_EQ(D3D8_Im2DIndexPosition(), 6u);
+
+    std::vector<uint16_t> many(10001);
+    for (size_t i = 0; i < many.size(); i++) many[i] = (uint16_t)(i % 4);
+    log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(1, v.data(), 4, many.data(), 10001), 1); });
+    EXPECT_EQ(Count(log, "DrawIndexedPrimitive("), 0) << log;
+    EXPECT_NE(log.find("DrawPrimitive(2, 0, 5000)"), std::string::npos) << log;  // expanded line list
+}
+
+TEST_F(Im2DTest, IndicesPastTheVerticesAreRefused)
+{
+    auto v = Fan(3);
+    uint16_t bad[3] = {0, 1, 3};
+    std::string log = Record([&] {
+        EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 3, bad, 3), 0);
+        EXPECT_EQ(D3D8_Im2DRenderTriangle(v.data(), 3, 0, 1, 3), 0);
+        EXPECT_EQ(D3D8_Im2DRenderLine(v.data(), 3, -1, 1), 0);
+    });
+    EXPECT_EQ(Count(log, "Draw"), 0);
+    EXPECT_EQ(D3D8_Im2DRenderLine(v.data(), 3, 0, 2), 1);
+    EXPECT_EQ(D3D8_Im2DRenderTriangle(v.data(), 3, 2, 1, 0), 1);
+}
+
+TEST_F(Im2DTest, AFailedDrawLeavesTheWritePositionAlone)
+{
+    auto v = Fan(3);
+    ASSERT_EQ(D3D8_Im2DRenderPrimitive(3, v.data(), 3), 1);
+    D3D8Test_InjectFault(D3D8_FAULT_DRAW, 0, 1, D3DERR_INVALIDCALL);
+    EXPECT_EQ(D3D8_Im2DRenderPrimitive(3, v.data(), 3), 0);
+    EXPECT_EQ(D3D8_Im2DVertexPosition(), 3u);
+}
+
+class Im2DHardwareTest : public Im2DTest {
+protected:
+    void SetUp() override
+    {
+        answers.hardwareTnL = true;
+        Im2DTest::SetUp();
+    }
+};
+
+TEST_F(Im2DHardwareTest, WithHardwareTnLTheRotatingBuffersServe)
+{
+    EXPECT_EQ(D3D8_Im2DHasOwnBuffers(), 0);
+    auto v = Fan(4);
+    uint16_t fan[4] = {0, 1, 2, 3};
+    std::string log = Record([&] {
+        EXPECT_EQ(D3D8_Im2DRenderPrimitive(1, v.data(), 4), 1);
+        EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(5, v.data(), 4, fan, 4), 1);
+    });
+    EXPECT_NE(log.find("DrawPrimitive(2, 0, 2)"), std::string::npos) << log;
+    EXPECT_NE(log.find("DrawPrimitive(6, 4, 2)"), std::string::npos) << log;  // expanded fan, appended
+}
+
+}  // namespace

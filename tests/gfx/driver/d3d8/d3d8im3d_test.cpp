@@ -1,0 +1,115 @@
+#include "gfx/driver/d3d8/d3d8im3d.h"
+
+#include <vector>
+
+#include "gfx/driver/d3d8/d3d8renderstate.h"
+#include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+
+namespace {
+
+std::vector<Im3DVertex> Vertices(uint32_t n)
+{
+    std::vector<Im3DVertex> v(n);
+    for (uint32_t i = 0; i < n; i++) v[i] = Im3DVertex{(float)i, (float)(i % 3), 5, 0, 0, 1, 0xFF00FF00, 0.5f, 0.25f};
+    return v;
+}
+
+class Im3DNodeTest : public D3D8DriverTest {
+protected:
+    void SetUp() override
+    {
+        StartEngine(0);
+        ASSERT_GE(device->BeginScene(), 0);
+        D3D8_System()->inScene = 1;
+    }
+    void TearDown() override
+    {
+        EndFrame();
+        D3D8DriverTest::TearDown();
+    }
+    static std::string Submit(std::vector<Im3DVertex> &v, int32_t type, const uint16_t *indices, uint32_t k,
+                              uint32_t flags = 0)
+    {
+        Im3DBatch batch = {(uint32_t)v.size(), v.data(), 36, flags, nullptr, type, indices, k};
+        return Record([&] { EXPECT_EQ(D3D8_SubmitNoLightNode(&batch), 1); });
+    }
+};
+
+TEST_F(Im3DNodeTest, SmallIndexedBatchesAreExpanded)
+{
+    auto v = Vertices(6);
+    const uint16_t indices[6] = {0, 1, 2, 3, 4, 5};
+    std::string log = Submit(v, 3, indices, 6);
+    EXPECT_EQ(Count(log, "DrawIndexedPrimitive"), 0) << log;
+    EXPECT_NE(log.find("DrawPrimitive(4, 0, 2)"), std::string::npos) << log;
+    EXPECT_NE(log.find("SetVertexShader(0x42)"), std::string::npos);
+    EXPECT_NE(log.find("SetStreamSource(0, #"), std::string::npos);
+    EXPECT_NE(log.find(", 16)"), std::string::npos);  // untextured: 16-byte vertices
+}
+
+TEST_F(Im3DNodeTest, LargerIndexedBatchesGoThroughTheIndexBufferAndWrap)
+{
+    auto v = Vertices(4);
+    const uint16_t indices[9] = {0, 1, 2, 1, 2, 3, 2, 3, 0};
+    std::string log = Submit(v, 3, indices, 9);
+    EXPECT_NE(log.find("DrawIndexedPrimitive(4, 0, 4, 0, 3)"), std::string::npos) << log;
+    EXPECT_EQ(D3D8_Im3DIndexCursor(), 9u);
+
+    // Push the cursor close to the end: the next batch restarts with discard.
+    std::vector<uint16_t> many(65520);
+    for (size_t i = 0; i < many.size(); i++) many[i] = (uint16_t)(i % 4);
+    Submit(v, 3, many.data(), (uint32_t)many.size());
+    EXPECT_EQ(D3D8_Im3DIndexCursor(), 65529u);
+    log = Submit(v, 3, indices, 9);
+    EXPECT_NE(log.find(", 0, 18, 0x2800)"), std::string::npos) << log;
+    EXPECT_EQ(D3D8_Im3DIndexCursor(), 9u);
+}
+
+TEST_F(Im3DNodeTest, WithoutTheIndexBufferIndexedBatchesDrawFromUserMemory)
+{
+    D3D8_Im3DClose();
+    auto v = Vertices(6);
+    const uint16_t indices[12] = {0, 1, 2, 2, 1, 3, 3, 4, 5, 5, 4, 0};
+    std::string log = Submit(v, 3, indices, 12);
+    EXPECT_NE(log.find("DrawIndexedPrimitiveUP(4, 0, 6, 4, 101, 36)"), std::string::npos) << log;
+    EXPECT_NE(log.find("SetVertexShader(0x152)"), std::string::npos) << log;
+    ASSERT_EQ(D3D8_Im3DOpen(), 1);
+}
+
+TEST_F(Im3DNodeTest, AFailedDrawFallsBackToUserMemory)
+{
+    auto v = Vertices(3);
+    D3D8Test_InjectFault(D3D8_FAULT_DRAW, 0, 1, D3DERR_INVALIDCALL);
+    std::string log = Submit(v, 5, nullptr, 0);
+    EXPECT_NE(log.find("DrawPrimitiveUP(6, 1, 36)"), std::string::npos) << log;
+}
+
+TEST_F(Im3DNodeTest, FlagsChooseTheLayoutClippingAndBlending)
+{
+    auto v = Vertices(4);
+    std::string log = Submit(v, 1, nullptr, 0, IM3D_TEXTURED | IM3D_NOCLIP);
+    EXPECT_NE(log.find("SetVertexShader(0x142)"), std::string::npos) << log;
+    EXPECT_NE(log.find(", 24)"), std::string::npos) << log;
+    EXPECT_NE(log.find("SetRenderState(136, 0x0)"), std::string::npos) << log;
+    EXPECT_NE(log.find("DrawPrimitive(2, 0, 2)"), std::string::npos) << log;  // line list
+    EXPECT_EQ(D3D8_GetAlphaBlend(), 1);  // bit 1 clear: blending on
+
+    D3D8_SetAlphaBlend(0);
+    log = Submit(v, 2, nullptr, 0, IM3D_NOALPHABLEND);
+    EXPECT_EQ(D3D8_GetAlphaBlend(), 0);  // bit 1 set: left as it was
+    EXPECT_NE(log.find("SetRenderState(136, 0x1)"), std::string::npos) << log;  // clipping back on
+    EXPECT_NE(log.find("DrawPrimitive(3, 0, 3)"), std::string::npos) << log;  // polyline
+}
+
+TEST_F(Im3DNodeTest, ABatchWithAnIndexPastItsVerticesIsSkipped)
+{
+    auto v = Vertices(3);
+    const uint16_t indices[3] = {0, 1, 3};
+    std::string log = Submit(v, 3, indices, 3);
+    EXPECT_EQ(Count(log, "Draw"), 0) << log;
+    const uint16_t many[12] = {0, 1, 2, 0, 1, 2, 0, 1, 2, 0, 1, 9};
+    log = Submit(v, 3, many, 12);
+    EXPECT_EQ(Count(log, "Draw"), 0) << log;
+}
+
+}  // namespace
