@@ -167,29 +167,34 @@ inline uint32_t Bilinear(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t c11,
 
 void BilinearN(const uint32_t* c00, const uint32_t* c10, const uint32_t* c01, const uint32_t* c11,
                const uint32_t* wxs, const uint32_t* wys, uint32_t* out, int n) {
-  const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi32(256), half = _mm_set1_epi32(128);
+  const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(256), half = _mm_set1_epi16(128);
+  // Two pixels per register: each pixel's weight in its four 16-bit lanes.
   auto spread = [](__m128i w, bool high) {
     __m128i x = high ? _mm_unpackhi_epi32(w, w) : _mm_unpacklo_epi32(w, w);
     return _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, 0xA0), 0xA0);
+  };
+  // Weights below 256: every product and sum below stays under 2^16.
+  auto blend = [&](__m128i a, __m128i b, __m128i c, __m128i d, __m128i wx, __m128i wy) {
+    __m128i w11 = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(wx, wy), half), 8);
+    __m128i w10 = _mm_sub_epi16(wx, w11), w01 = _mm_sub_epi16(wy, w11);
+    __m128i w00 = _mm_add_epi16(_mm_sub_epi16(_mm_sub_epi16(full, wx), wy), w11);
+    __m128i sum = _mm_add_epi16(_mm_add_epi16(_mm_mullo_epi16(a, w00), _mm_mullo_epi16(b, w10)),
+                                _mm_add_epi16(_mm_mullo_epi16(c, w01), _mm_mullo_epi16(d, w11)));
+    return _mm_srli_epi16(sum, 8);
   };
   int j = 0;
   for (; j + 4 <= n; j += 4) {
     __m128i wx = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wxs + j));
     __m128i wy = _mm_loadu_si128(reinterpret_cast<const __m128i*>(wys + j));
-    // Weights below 256 fit 16 bits, so the 16-bit multiply gives the full product.
-    __m128i w11 = _mm_srli_epi32(_mm_add_epi32(_mm_mullo_epi16(wx, wy), half), 8);
-    __m128i w10 = _mm_sub_epi32(wx, w11), w01 = _mm_sub_epi32(wy, w11);
-    __m128i w00 = _mm_add_epi32(_mm_sub_epi32(_mm_sub_epi32(full, wx), wy), w11);
-    const uint32_t* src[4] = {c00 + j, c10 + j, c01 + j, c11 + j};
-    const __m128i weights[4] = {w00, w10, w01, w11};
-    __m128i lo = zero, hi = zero;
-    for (int k = 0; k < 4; ++k) {
-      __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src[k]));
-      lo = _mm_add_epi16(lo, _mm_mullo_epi16(_mm_unpacklo_epi8(c, zero), spread(weights[k], false)));
-      hi = _mm_add_epi16(hi, _mm_mullo_epi16(_mm_unpackhi_epi8(c, zero), spread(weights[k], true)));
-    }
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j),
-                     _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8)));
+    __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c00 + j));
+    __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c10 + j));
+    __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c01 + j));
+    __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c11 + j));
+    __m128i lo = blend(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero),
+                       _mm_unpacklo_epi8(d, zero), spread(wx, false), spread(wy, false));
+    __m128i hi = blend(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero),
+                       _mm_unpackhi_epi8(d, zero), spread(wx, true), spread(wy, true));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packus_epi16(lo, hi));
   }
   for (; j < n; ++j) out[j] = Bilinear(c00[j], c10[j], c01[j], c11[j], wxs[j], wys[j]);
 }
@@ -223,13 +228,13 @@ inline int Address(int i, int size, uint32_t mode) {
   }
 }
 
-// Texel fetch, specialised for the 32-bit formats that dominate.
+// Texel fetch, specialised for the 32-bit formats that dominate. X8R8G8B8
+// texels read their stored alpha byte; the caller sets alpha after filtering.
 struct Fetch32 {
-  uint32_t orMask;
   inline uint32_t operator()(const D3D8DrawSurface& l, const PALETTEENTRY*, int x, int y) const {
     uint32_t v;
     memcpy(&v, l.pixels + size_t(y) * size_t(l.pitch) + size_t(x) * 4, 4);
-    return v | orMask;
+    return v;
   }
 };
 struct FetchAny {
@@ -838,9 +843,13 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
       }
       const PALETTEENTRY* pal = st.palette;
       uint32_t f = sg.texture->levels[0].format;
-      if (f == D3DFMT_A8R8G8B8 || f == D3DFMT_X8R8G8B8)
-        SampleStage(sg, pal, Fetch32{f == D3DFMT_X8R8G8B8 ? 0xFF000000u : 0u}, s, t, lod, tex, m);
-      else
+      if (f == D3DFMT_A8R8G8B8) {
+        SampleStage(sg, pal, Fetch32{}, s, t, lod, tex, m);
+      } else if (f == D3DFMT_X8R8G8B8) {
+        // Filtering mixes the undefined alpha bytes; the result's alpha is 1.0.
+        SampleStage(sg, pal, Fetch32{}, s, t, lod, tex, m);
+        for (int j = 0; j < m; ++j) tex[j] |= 0xFF000000u;
+      } else
         SampleStage(sg, pal, FetchAny{}, s, t, lod, tex, m);
     } else {
       for (int j = 0; j < m; ++j) tex[j] = 0xFFFFFFFFu;
