@@ -59,10 +59,56 @@ Mat3 Solver_InvInertia(const RigidBody* body) {
   return body->invInertiaWorld;
 }
 
+namespace {
+// The set rows are being built against (one sub-step at a time).
+SolverBodies* g_solverBodies = nullptr;
+}  // namespace
+
+void SolverBodies_Begin(SolverBodies* set) {
+  g_solverBodies = set;
+  if (!set) return;
+  set->bodies.Clear();
+  set->owners.Clear();
+}
+
+void SolverBodies_End(SolverBodies* set) {
+  if (set) {
+    for (RigidBody* b : set->owners) b->solverIndex = -1;
+    set->bodies.Clear();
+    set->owners.Clear();
+  }
+  g_solverBodies = nullptr;
+}
+
+int SolverBodies_IndexOf(RigidBody* body) {
+  SolverBodies* set = g_solverBodies;
+  if (!set || !body) return -1;
+  int i = body->solverIndex;
+  if (i >= 0 && i < set->owners.Count() && set->owners[i] == body) return i;
+  SolverBody sb{body->linearVelocity, body->angularVelocity, body->pushLinear, body->pushAngular};
+  if (!set->bodies.Reserve(set->bodies.Count() + 1) || !set->owners.Reserve(set->owners.Count() + 1)) return -1;
+  set->bodies.Push(sb);
+  set->owners.Push(body);
+  body->solverIndex = set->owners.Count() - 1;
+  return body->solverIndex;
+}
+
+void SolverBodies_WriteBack(SolverBodies* set) {
+  if (!set) return;
+  for (int i = 0; i < set->owners.Count(); ++i) {
+    RigidBody* b = set->owners[i];
+    if (Solver_InvMass(b) == 0.0f) continue;
+    b->linearVelocity = set->bodies[i].v;
+    b->angularVelocity = set->bodies[i].w;
+    b->pushLinear = set->bodies[i].pushV;
+    b->pushAngular = set->bodies[i].pushW;
+  }
+}
+
 void SolverRow_Setup(SolverRow* row, RigidBody* a, RigidBody* b, Vec3 linA, Vec3 angA, Vec3 linB,
                      Vec3 angB) {
-  row->a = a;
-  row->b = b;
+  row->a = SolverBodies_IndexOf(a);
+  row->b = SolverBodies_IndexOf(b);
   row->linA = linA;
   row->angA = angA;
   row->linB = linB;
@@ -73,7 +119,12 @@ void SolverRow_Setup(SolverRow* row, RigidBody* a, RigidBody* b, Vec3 linA, Vec3
   row->wB = Mat3_Mul(Solver_InvInertia(b), angB);
   float k = row->invMassA * Vec3_Dot(linA, linA) + Vec3_Dot(angA, row->wA) +
             row->invMassB * Vec3_Dot(linB, linB) + Vec3_Dot(angB, row->wB);
-  row->effMass = (k > 1e-12f && std::isfinite(k)) ? 1.0f / k : 0.0f;
+  row->effMass = (k > 1e-12f && std::isfinite(k) && row->a >= 0 && row->b >= 0) ? 1.0f / k : 0.0f;
+  if (row->a < 0 || row->b < 0) {
+    // No solver body: an inert row that touches nothing.
+    row->a = row->b = 0;
+    row->invMassA = row->invMassB = 0.0f;
+  }
   row->bias = 0.0f;
   row->lo = -kInfinity;
   row->hi = kInfinity;

@@ -17,11 +17,34 @@
 class RigidBody;
 class ConstraintManager;
 
+// The solver's copy of a body's velocities for one sub-step: rows work on
+// this dense array (indices, not body pointers), which stays in cache where
+// the bodies themselves would not; the results are written back after the solve.
+struct SolverBody {
+  Vec3 v, w;          // linear and angular velocity
+  Vec3 pushV, pushW;  // split-impulse push velocities
+};
+
+// The solver bodies of the sub-step being built, with the body each came from.
+struct SolverBodies {
+  PhysArray<SolverBody, PHYS_MEM_SOLVER> bodies;
+  PhysArray<RigidBody*, PHYS_MEM_SOLVER> owners;
+};
+
+// Makes set the one rows are built against and empties it.
+void SolverBodies_Begin(SolverBodies* set);
+// Index of body's solver body in the current set, added on first use with
+// the body's velocities (-1 on exhaustion: the row is then left inert).
+int SolverBodies_IndexOf(RigidBody* body);
+// Writes the solved velocities back to the bodies that can move.
+void SolverBodies_WriteBack(SolverBodies* set);
+// Forgets the set (while its bodies are all alive: right after the solve).
+void SolverBodies_End(SolverBodies* set);
+
 // One scalar velocity row: J . v stays within [lo, hi] impulses, driven to
 // the target velocity `bias`.
 struct SolverRow {
-  RigidBody* a;
-  RigidBody* b;
+  int32_t a, b;                 // solver bodies
   Vec3 linA, angA, linB, angB;  // Jacobian
   Vec3 wA, wB;                  // I^-1 * angular Jacobian of each body
   float invMassA, invMassB;
@@ -36,7 +59,8 @@ struct SolverRow {
   float pushImpulse;  // accumulated impulse of the position pass (>= 0)
 };
 
-// Sets up a row's effective mass from its Jacobian (bodies' solver masses).
+// Sets up a row's effective mass from its Jacobian (bodies' solver masses),
+// against the current solver bodies.
 void SolverRow_Setup(SolverRow* row, RigidBody* a, RigidBody* b, Vec3 linA, Vec3 angA, Vec3 linB,
                      Vec3 angB);
 // The inverse mass / world inverse inertia a body has in the solver (zero for
@@ -45,25 +69,27 @@ float Solver_InvMass(const RigidBody* body);
 Mat3 Solver_InvInertia(const RigidBody* body);
 
 // The per-iteration row operations, inline: they are the solver's inner loop.
-// Applies an impulse along a row to the bodies' velocities.
-inline void SolverRow_ApplyImpulse(const SolverRow* row, float impulse) {
+// Applies an impulse along a row to the solver bodies' velocities.
+inline void SolverRow_ApplyImpulse(const SolverRow* row, SolverBody* bodies, float impulse) {
   if (row->invMassA != 0.0f) {
-    row->a->linearVelocity += row->linA * (row->invMassA * impulse);
-    row->a->angularVelocity += row->wA * impulse;
+    SolverBody& a = bodies[row->a];
+    a.v += row->linA * (row->invMassA * impulse);
+    a.w += row->wA * impulse;
   }
   if (row->invMassB != 0.0f) {
-    row->b->linearVelocity += row->linB * (row->invMassB * impulse);
-    row->b->angularVelocity += row->wB * impulse;
+    SolverBody& b = bodies[row->b];
+    b.v += row->linB * (row->invMassB * impulse);
+    b.w += row->wB * impulse;
   }
 }
 
 // One Gauss-Seidel iteration of a row; rows is the array for friction bounds.
-inline void SolverRow_Solve(SolverRow* row, SolverRow* rows) {
+inline void SolverRow_Solve(SolverRow* row, const SolverRow* rows, SolverBody* bodies) {
   if (row->effMass == 0.0f) return;
-  const RigidBody* a = row->a;
-  const RigidBody* b = row->b;
-  float cdot = Vec3_Dot(row->linA, a->linearVelocity) + Vec3_Dot(row->angA, a->angularVelocity) +
-               Vec3_Dot(row->linB, b->linearVelocity) + Vec3_Dot(row->angB, b->angularVelocity);
+  const SolverBody& a = bodies[row->a];
+  const SolverBody& b = bodies[row->b];
+  float cdot = Vec3_Dot(row->linA, a.v) + Vec3_Dot(row->angA, a.w) + Vec3_Dot(row->linB, b.v) +
+               Vec3_Dot(row->angB, b.w);
   float delta = row->effMass * (row->bias - cdot) * row->relax;
   float lo = row->lo, hi = row->hi;
   if (row->frictionOf >= 0) {
@@ -76,30 +102,30 @@ inline void SolverRow_Solve(SolverRow* row, SolverRow* rows) {
   if (next < lo) next = lo;
   if (next > hi) next = hi;
   row->impulse = next;
-  SolverRow_ApplyImpulse(row, next - old);
+  SolverRow_ApplyImpulse(row, bodies, next - old);
 }
 
 // One iteration of the position pass of a contact row: pushes the bodies
 // apart through their push velocities only (split impulse), so penetration is
 // resolved without adding kinetic energy.
-inline void SolverRow_SolvePush(SolverRow* row) {
+inline void SolverRow_SolvePush(SolverRow* row, SolverBody* bodies) {
   if (row->effMass == 0.0f || row->pushBias <= 0.0f) return;
-  RigidBody* a = row->a;
-  RigidBody* b = row->b;
-  float cdot = Vec3_Dot(row->linA, a->pushLinear) + Vec3_Dot(row->angA, a->pushAngular) +
-               Vec3_Dot(row->linB, b->pushLinear) + Vec3_Dot(row->angB, b->pushAngular);
+  SolverBody& a = bodies[row->a];
+  SolverBody& b = bodies[row->b];
+  float cdot = Vec3_Dot(row->linA, a.pushV) + Vec3_Dot(row->angA, a.pushW) +
+               Vec3_Dot(row->linB, b.pushV) + Vec3_Dot(row->angB, b.pushW);
   float old = row->pushImpulse;
   float next = old + row->effMass * (row->pushBias - cdot);
   if (next < 0.0f) next = 0.0f;
   row->pushImpulse = next;
   float d = next - old;
   if (row->invMassA != 0.0f) {
-    a->pushLinear += row->linA * (row->invMassA * d);
-    a->pushAngular += row->wA * d;
+    a.pushV += row->linA * (row->invMassA * d);
+    a.pushW += row->wA * d;
   }
   if (row->invMassB != 0.0f) {
-    b->pushLinear += row->linB * (row->invMassB * d);
-    b->pushAngular += row->wB * d;
+    b.pushV += row->linB * (row->invMassB * d);
+    b.pushW += row->wB * d;
   }
 }
 

@@ -40,6 +40,7 @@ struct ContactSolverState {
   PhysArray<SolverManifold, PHYS_MEM_CONTACT> manifolds;      // this sub-step, ordered by key
   PhysArray<SolverManifold, PHYS_MEM_CONTACT> previous;       // last sub-step, ordered by key
   PhysArray<SolverRow, PHYS_MEM_SOLVER> rows;                 // contact rows of this sub-step
+  SolverBodies solverBodies;                                  // velocities the rows work on
   PhysArray<PhantomOverlap, PHYS_MEM_CONTACT> overlaps;       // in progress, ordered by key
   PhysArray<PhantomOverlap, PHYS_MEM_CONTACT> overlapsNext;   // scratch
   PhysArray<PhysPairEvent, PHYS_MEM_EVENT> pending;           // queued phantom end events

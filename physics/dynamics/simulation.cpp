@@ -388,25 +388,28 @@ void GatherConstraints(Simulation* sim, float h, float hRatio) {
 
 void Solve(Simulation* sim) {
   ContactSolverState* st = State(sim);
+  SolverBody* bodies = st->solverBodies.bodies.Data();
   for (Constraint* c : st->stepConstraints)
     for (int i = 0; i < c->rowCount; ++i)
-      if (c->rows[i].impulse != 0.0f) SolverRow_ApplyImpulse(&c->rows[i], c->rows[i].impulse);
+      if (c->rows[i].impulse != 0.0f) SolverRow_ApplyImpulse(&c->rows[i], bodies, c->rows[i].impulse);
   for (SolverRow& r : st->rows)
-    if (r.impulse != 0.0f) SolverRow_ApplyImpulse(&r, r.impulse);
+    if (r.impulse != 0.0f) SolverRow_ApplyImpulse(&r, bodies, r.impulse);
   SolverRow* rows = st->rows.Data();
   int rowCount = st->rows.Count();
   for (int it = 0; it < sim->solverIterations; ++it) {
     for (Constraint* c : st->stepConstraints)
-      for (int i = 0; i < c->rowCount; ++i) SolverRow_Solve(&c->rows[i], c->rows);
+      for (int i = 0; i < c->rowCount; ++i) SolverRow_Solve(&c->rows[i], c->rows, bodies);
     // Friction first, then the normal: the non-penetration row has the last word.
     for (int i = 0; i < rowCount; i += 3) {
-      SolverRow_Solve(&rows[i + 1], rows);
-      SolverRow_Solve(&rows[i + 2], rows);
-      SolverRow_Solve(&rows[i], rows);
+      SolverRow_Solve(&rows[i + 1], rows, bodies);
+      SolverRow_Solve(&rows[i + 2], rows, bodies);
+      SolverRow_Solve(&rows[i], rows, bodies);
     }
   }
   for (int it = 0; it < sim->solverIterations; ++it)
-    for (int i = 0; i < rowCount; i += 3) SolverRow_SolvePush(&rows[i]);
+    for (int i = 0; i < rowCount; i += 3) SolverRow_SolvePush(&rows[i], bodies);
+  SolverBodies_WriteBack(&st->solverBodies);
+  SolverBodies_End(&st->solverBodies);
   for (Constraint* c : st->stepConstraints) {
     for (int i = 0; i < c->rowCount; ++i) c->warm[i] = c->rows[i].impulse;
     c->warmValid = true;
@@ -744,6 +747,7 @@ void Simulation_SubStep(Simulation* sim, float h) {
     WakeTouchedSleepers(sim);
     for (RigidBody* b : st->stepBodies)
       if (b && Moves(b)) RigidBody_UpdateWorldInertia(b);
+    SolverBodies_Begin(&st->solverBodies);
     BuildContactRows(sim, h, hRatio);
     GatherConstraints(sim, h, hRatio);
     Solve(sim);

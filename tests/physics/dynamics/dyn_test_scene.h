@@ -63,16 +63,22 @@ struct DynTestScene {
     bodies.push_back(b);
     return b;
   }
-  RigidBody* Sphere(float r, float mass, Vec3 pos, uint32_t group = 1) {
+  // A body of one primitive (the body takes its own shape reference).
+  RigidBody* Body(int type, CollisionShape* shape, float radius, float mass) {
     RigidBody* b = RigidBody_Construct();
     PrimitiveDesc d{};
-    d.type = PRIMITIVE_TYPE_SPHERE;
-    d.radius = r;
+    d.type = type;
+    d.shape = shape;
+    d.convex = shape && shape->kind == COLLISION_SHAPE_CONVEX;
+    d.radius = radius;
     Transform_SetIdentity(&d.transform);
     d.mass = mass;
     RigidBody_AddPrimitive(b, &d);
     RigidBody_SetMass(b, mass);
-    return Keep(b, pos, group);
+    return b;
+  }
+  RigidBody* Sphere(float r, float mass, Vec3 pos, uint32_t group = 1) {
+    return Keep(Body(PRIMITIVE_TYPE_SPHERE, nullptr, r, mass), pos, group);
   }
   RigidBody* Box(Vec3 half, float mass, Vec3 pos, uint32_t group = 1) {
     float pts[8 * 4];
@@ -84,16 +90,8 @@ struct DynTestScene {
     }
     const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
     ConvexHull* hull = ConvexHull_Build(pts, 8, params, 0.01f);
-    RigidBody* b = RigidBody_Construct();
-    PrimitiveDesc d{};
-    d.type = PRIMITIVE_TYPE_SHAPE;
-    d.shape = hull;
-    d.convex = 1;
-    Transform_SetIdentity(&d.transform);
-    d.mass = mass;
-    RigidBody_AddPrimitive(b, &d);
+    RigidBody* b = Body(PRIMITIVE_TYPE_SHAPE, hull, 0, mass);
     CollisionShape_Release(hull);
-    RigidBody_SetMass(b, mass);
     return Keep(b, pos, group);
   }
   // A fixed mesh in the world: a square of side 2 * half in the plane through `pos` with
@@ -117,15 +115,8 @@ struct DynTestScene {
       }
     MeshContainer_AddVertices(mesh, v.data(), int(v.size() / 4));
     MeshContainer_AddTriangles(mesh, t.data(), int(t.size() / 3));
-    RigidBody* b = RigidBody_Construct();
-    PrimitiveDesc d{};
-    d.type = PRIMITIVE_TYPE_SHAPE;
-    d.shape = mesh;
-    d.convex = 0;
-    Transform_SetIdentity(&d.transform);
-    RigidBody_AddPrimitive(b, &d);
+    RigidBody* b = Body(PRIMITIVE_TYPE_SHAPE, mesh, 0, 0.0f);
     CollisionShape_Release(mesh);
-    RigidBody_SetMass(b, 0);
     Keep(b, pos, group);
     RigidBody_SetPositionAndRotation(b, pos, rot);
     Add(b);
