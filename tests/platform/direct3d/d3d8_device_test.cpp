@@ -416,7 +416,18 @@ TEST_F(Device, PixelShadersAreNotSupportedButTheNullShaderIs) {
 }
 
 TEST_F(Device, LostDeviceWalksLostThenNotResetUntilAResetSucceeds) {
+  IDirect3DSurface8* back = Back();
+  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1, 0);
   D3D8Test_LoseDevice(dev, 2);
+  // A lost device accepts clears and draws and does nothing with them.
+  EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFFu, 1, 0), D3D_OK);
+  Vertex2D tri[3];
+  Triangle(tri);
+  dev->SetVertexShader(kFvf2D);
+  dev->BeginScene();
+  EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(Vertex2D)), D3D_OK);
+  dev->EndScene();
+  EXPECT_EQ(Pixel32(back, 1, 1), 0xFF000000u);
   EXPECT_EQ(dev->TestCooperativeLevel(), D3DERR_DEVICELOST);
   EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3DERR_DEVICELOST);
   EXPECT_EQ(dev->TestCooperativeLevel(), D3DERR_DEVICELOST);
