@@ -33,8 +33,8 @@ struct D3D8DeviceState {
 
 // The one device state record of the driver.
 D3D8DeviceState *D3D8_DeviceState(void);
-// Placeholder of the stage cache: takes raster's device texture off every
-// texture stage that holds it.
+// Takes raster's device texture off every texture stage that holds it, in
+// the stage cache and on the device.
 void D3D8_UnbindRasterFromStages(IDirect3DBaseTexture8 *texture);
 
 // Placeholders of the device system's scene and presentation state.

@@ -1,6 +1,7 @@
 #include "gfx/driver/d3d8/d3d8raster.h"
 
 #include "gfx/driver/d3d8/d3d8pixel.h"
+#include "gfx/driver/d3d8/d3d8renderstate.h"
 
 #include <cstring>
 
@@ -248,10 +249,16 @@ TEST_F(D3D8RasterTest, DestroyingARasterBoundOnAnyStageUnbindsIt)
     answers.blendStages = 2;
     OpenDevice();
     Raster *raster = Raster_Create(4, 4, 0, RASTERTYPETEXTURE);
+    Raster *other = Raster_Create(4, 4, 0, RASTERTYPETEXTURE);
     ASSERT_GE(device->SetTexture(1, D3D8_RasterExt(raster)->texture), 0);
+    D3D8_SetStageRaster(other, 0);
     Raster_Destroy(raster);
+    Raster_Destroy(other);
     IDirect3DBaseTexture8 *bound = nullptr;
     device->GetTexture(1, &bound);
+    EXPECT_EQ(bound, nullptr);
+    EXPECT_EQ(D3D8_GetStageRaster(0), nullptr);
+    device->GetTexture(0, &bound);
     EXPECT_EQ(bound, nullptr);
 }
 
