@@ -1,5 +1,6 @@
 #include "physics/collision/narrow_phase.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "physics/collision/collision_primitive.h"
@@ -102,51 +103,103 @@ int ClipAgainstReference(const Vec3* ref, int refCount, Vec3 refN, float refD, c
   return m;
 }
 
-// Picks at most four of the candidates: the deepest, the one farthest from
-// it, then the ones that widen the patch most. Writes them to the manifold.
+// Picks at most four of the candidates. Points inside the contact patch
+// (or on a straight stretch of its outline) add no support, so the patch's
+// outline is taken first (a convex hull in the plane across the normal);
+// the deepest outline point is kept, then the ones that spread the four
+// widest. On ties in depth the point farthest out of the patch wins, so a
+// face resting on two mesh triangles keeps its corners, not the points where
+// the triangles' shared edge crosses it.
 int Reduce(const CandidateSet& set, ContactManifold* out) {
   int n = set.count;
-  if (n <= 4) {
-    for (int i = 0; i < n; ++i)
-      out->points[i] = {set.c[i].position, set.c[i].normal, set.c[i].depth, set.c[i].feature};
-    out->count = n;
-    return n;
-  }
-  int pick[4];
-  pick[0] = 0;
+  auto emit = [&](const int* idx, int k) {
+    for (int i = 0; i < k; ++i) {
+      const Candidate& c = set.c[idx[i]];
+      out->points[i] = {c.position, c.normal, c.depth, c.feature};
+    }
+    out->count = k;
+    return k;
+  };
+  int all[kMaxCandidates];
+  for (int i = 0; i < n; ++i) all[i] = i;
+  if (n <= 4) return emit(all, n);
+
+  // Outline: monotone-chain hull of the points projected across the normal.
+  int deepest = 0;
   for (int i = 1; i < n; ++i)
-    if (set.c[i].depth > set.c[pick[0]].depth) pick[0] = i;
-  Vec3 p0 = set.c[pick[0]].position;
-  pick[1] = pick[0] == 0 ? 1 : 0;
+    if (set.c[i].depth > set.c[deepest].depth) deepest = i;
+  Vec3 t1, t2;
+  Vec3_PlaneSpace(set.c[deepest].normal, &t1, &t2);
+  float u[kMaxCandidates], v[kMaxCandidates];
+  for (int i = 0; i < n; ++i) {
+    u[i] = Vec3_Dot(set.c[i].position, t1);
+    v[i] = Vec3_Dot(set.c[i].position, t2);
+  }
+  std::sort(all, all + n, [&](int a, int b) { return u[a] < u[b] || (u[a] == u[b] && v[a] < v[b]); });
+  auto turn = [&](int o, int a, int b) { return (u[a] - u[o]) * (v[b] - v[o]) - (v[a] - v[o]) * (u[b] - u[o]); };
+  int hull[2 * kMaxCandidates];
+  int h = 0;
+  const float eps = 1e-7f;
+  for (int i = 0; i < n; ++i) {
+    while (h >= 2 && turn(hull[h - 2], hull[h - 1], all[i]) <= eps) --h;
+    hull[h++] = all[i];
+  }
+  for (int i = n - 2, lower = h + 1; i >= 0; --i) {
+    while (h >= lower && turn(hull[h - 2], hull[h - 1], all[i]) <= eps) --h;
+    hull[h++] = all[i];
+  }
+  --h;  // the first point closes the loop
+  if (h < 3) {
+    // Degenerate (points on a line): its two ends and the deepest.
+    h = 0;
+    hull[h++] = all[0];
+    if (all[n - 1] != all[0]) hull[h++] = all[n - 1];
+    if (deepest != all[0] && deepest != all[n - 1]) hull[h++] = deepest;
+  }
+  if (h <= 4) {
+    // Deepest first, then round the outline.
+    int first = 0;
+    for (int i = 1; i < h; ++i)
+      if (set.c[hull[i]].depth > set.c[hull[first]].depth + 1e-6f) first = i;
+    int order[4];
+    for (int i = 0; i < h; ++i) order[i] = hull[(first + i) % h];
+    return emit(order, h);
+  }
+
+  float cu = 0, cv = 0;
+  for (int i = 0; i < h; ++i) {
+    cu += u[hull[i]];
+    cv += v[hull[i]];
+  }
+  cu /= float(h);
+  cv /= float(h);
+  auto spread = [&](int i) { return (u[i] - cu) * (u[i] - cu) + (v[i] - cv) * (v[i] - cv); };
+  int pick[4];
+  pick[0] = hull[0];
+  for (int k = 1; k < h; ++k) {
+    int i = hull[k];
+    float d = set.c[i].depth - set.c[pick[0]].depth;
+    if (d > 1e-4f || (d > -1e-4f && spread(i) > spread(pick[0]))) pick[0] = i;
+  }
+  auto dist2 = [&](int a, int b) { return (u[a] - u[b]) * (u[a] - u[b]) + (v[a] - v[b]) * (v[a] - v[b]); };
+  pick[1] = -1;
   float best = -1;
-  for (int i = 0; i < n; ++i) {
-    float d = Vec3_LengthSq(set.c[i].position - p0);
-    if (i != pick[0] && d > best) { best = d; pick[1] = i; }
-  }
-  Vec3 p1 = set.c[pick[1]].position;
-  best = -1;
-  pick[2] = -1;
-  for (int i = 0; i < n; ++i) {
+  for (int k = 0; k < h; ++k)
+    if (hull[k] != pick[0] && dist2(hull[k], pick[0]) > best) { best = dist2(hull[k], pick[0]); pick[1] = hull[k]; }
+  // Third and fourth: the largest triangle on each side of the first two.
+  float most = 0, least = 0;
+  pick[2] = pick[3] = -1;
+  for (int k = 0; k < h; ++k) {
+    int i = hull[k];
     if (i == pick[0] || i == pick[1]) continue;
-    float a = Vec3_LengthSq(Vec3_Cross(p1 - p0, set.c[i].position - p0));
-    if (a > best) { best = a; pick[2] = i; }
+    float a = turn(pick[0], pick[1], i);
+    if (a > most) { most = a; pick[2] = i; }
+    if (a < least) { least = a; pick[3] = i; }
   }
-  Vec3 p2 = set.c[pick[2]].position;
-  best = -1;
-  pick[3] = -1;
-  for (int i = 0; i < n; ++i) {
-    if (i == pick[0] || i == pick[1] || i == pick[2]) continue;
-    Vec3 q = set.c[i].position;
-    float a = Vec3_Length(Vec3_Cross(p1 - p0, q - p0)) + Vec3_Length(Vec3_Cross(p2 - p1, q - p1)) +
-              Vec3_Length(Vec3_Cross(p0 - p2, q - p2));
-    if (a > best) { best = a; pick[3] = i; }
-  }
-  for (int k = 0; k < 4; ++k) {
-    const Candidate& c = set.c[pick[k]];
-    out->points[k] = {c.position, c.normal, c.depth, c.feature};
-  }
-  out->count = 4;
-  return 4;
+  int k = 2;
+  if (pick[2] >= 0) pick[k++] = pick[2];
+  if (pick[3] >= 0) pick[k++] = pick[3];
+  return emit(pick, k);
 }
 
 // ---- Gauss-map pruning for edge-edge axes --------------------------------
