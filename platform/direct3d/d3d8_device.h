@@ -24,7 +24,9 @@ struct IDirect3DDevice8 : D3D8Unknown {
   // On success: new back buffer and depth surface (the old ones die), every
   // render and stage state at its default, no bindings, lights or palette.
   D3DRESULT Reset(D3DPRESENT_PARAMETERS* params);
-  // Shows the back buffer (all arguments must be null) and captures it when asked.
+  // Shows the whole back buffer in `overrideWindow` or the device window (the
+  // rectangles and dirty region are not used) and captures it when asked.
+  // D3DERR_DEVICELOST while the device is lost or waiting for a reset.
   D3DRESULT Present(const D3DRECT8* source, const D3DRECT8* dest, void* overrideWindow,
                     const void* dirtyRegion);
   D3DRESULT GetBackBuffer(uint32_t index, uint32_t type, IDirect3DSurface8** surface);

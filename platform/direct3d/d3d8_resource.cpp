@@ -248,12 +248,13 @@ IDirect3DSwapChain8::~IDirect3DSwapChain8() { D3D8Surface_Drop(backBuffer); }
 
 D3DRESULT IDirect3DSwapChain8::Present(const D3DRECT8* source, const D3DRECT8* dest, void* overrideWindow,
                                        const void* dirtyRegion) {
-  D3DRESULT r = D3DERR_INVALIDCALL;
+  (void)source, (void)dest, (void)dirtyRegion;
+  D3DRESULT r;
   if (device && D3D8Device_IsLost(device)) {
     r = D3DERR_DEVICELOST;
-  } else if (!source && !dest && !dirtyRegion) {
-    r = D3D8Test_Fault(D3D8_FAULT_PRESENT);
-    if (r >= 0) D3D8Present_Show(overrideWindow ? overrideWindow : window, &backBuffer->surface);
+  } else if ((r = D3D8Test_Fault(D3D8_FAULT_PRESENT)) >= 0) {
+    r = D3D8Present_Show(overrideWindow ? overrideWindow : window, &backBuffer->surface) ? D3D_OK
+                                                                                         : D3DERR_INVALIDCALL;
   }
   D3D8_LOG("SwapChain::Present(#%u) = 0x%x", id, (uint32_t)r);
   return r;

@@ -90,7 +90,8 @@ struct IDirect3DIndexBuffer8 : D3D8Buffer {
 };
 
 struct IDirect3DSwapChain8 : D3D8Resource {
-  // Shows the swap chain's back buffer in its window (all arguments must be null).
+  // Shows the whole back buffer in `overrideWindow` or the chain's window, as
+  // the device's Present does.
   D3DRESULT Present(const D3DRECT8* source, const D3DRECT8* dest, void* overrideWindow,
                     const void* dirtyRegion);
   D3DRESULT GetBackBuffer(uint32_t index, uint32_t type, IDirect3DSurface8** surface);
