@@ -25,6 +25,7 @@ struct SolverManifold {
   float friction;
   float restitution;
   int rowStart;  // first row in ContactSolverState::rows, -1 when not solved
+  int8_t pointRows[4];  // per point: its row triple after rowStart, -1 when left out
   bool dead;     // a body left during the sub-step: skip
 };
 

@@ -22,6 +22,8 @@ namespace {
 constexpr float kContactSlop = 0.005f;
 // Share of the remaining penetration pushed out per sub-step.
 constexpr float kContactCorrection = 0.2f;
+// Gap below which contact points are always solved (speculatively).
+constexpr float kSpeculativeSlack = 0.02f;
 // Approach speed below which contacts do not bounce.
 constexpr float kBounceThreshold = 0.5f;
 // A contact event fires when the gap is at most this, or will close within
@@ -299,6 +301,35 @@ void WakeTouchedSleepers(Simulation* sim) {
   }
 }
 
+// What the rows of one manifold share.
+struct ContactBodies {
+  int a, b;               // solver bodies
+  float invMassA, invMassB;
+  Mat3 invIA, invIB;      // world inverse inertia (zero when immovable)
+};
+
+// SolverRow_Setup for a contact direction d at arms rA, rB.
+void SetupContactRow(SolverRow* row, const ContactBodies& cb, Vec3 d, Vec3 rA, Vec3 rB) {
+  *row = SolverRow{};
+  row->a = cb.a < 0 ? 0 : cb.a;
+  row->b = cb.b < 0 ? 0 : cb.b;
+  row->linA = d;
+  row->angA = Vec3_Cross(rA, d);
+  row->linB = -d;
+  row->angB = -Vec3_Cross(rB, d);
+  row->invMassA = cb.invMassA;
+  row->invMassB = cb.invMassB;
+  row->wA = Mat3_Mul(cb.invIA, row->angA);
+  row->wB = Mat3_Mul(cb.invIB, row->angB);
+  float k = cb.invMassA + cb.invMassB + Vec3_Dot(row->angA, row->wA) + Vec3_Dot(row->angB, row->wB);
+  row->effMass = (k > 1e-12f && std::isfinite(k) && cb.a >= 0 && cb.b >= 0) ? 1.0f / k : 0.0f;
+  if (cb.a < 0 || cb.b < 0) row->invMassA = row->invMassB = 0.0f;
+  row->lo = -1e30f;
+  row->hi = 1e30f;
+  row->relax = 1.0f;
+  row->frictionOf = -1;
+}
+
 void BuildContactRows(Simulation* sim, float h, float hRatio) {
   ContactSolverState* st = State(sim);
   st->rows.Clear();
@@ -311,13 +342,22 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
     if (!st->rows.Reserve(st->rows.Count() + 3 * m.m.count)) continue;
     m.rowStart = st->rows.Count();
     Vec3 comA = RigidBody_GetCentreOfMassWorld(m.a), comB = RigidBody_GetCentreOfMassWorld(m.b);
+    // The bodies' solver data once per manifold, not once per row.
+    ContactBodies cb{SolverBodies_IndexOf(m.a), SolverBodies_IndexOf(m.b), Solver_InvMass(m.a),
+                     Solver_InvMass(m.b), Solver_InvInertia(m.a), Solver_InvInertia(m.b)};
+    int8_t used = 0;
     for (int k = 0; k < m.m.count; ++k) {
       const ContactPoint& c = m.m.points[k];
+      // A gap that cannot close within this sub-step, even at twice the
+      // current approach speed, needs no rows: it is collided again next time.
+      m.pointRows[k] = -1;
+      if (-c.depth > kSpeculativeSlack + 2.0f * std::fmax(ApproachSpeed(m, c), 0.0f) * h) continue;
+      m.pointRows[k] = used++;
       Vec3 n = c.normal;
       Vec3 pA = c.position - n * c.depth * 0.5f;
       Vec3 rA = pA - comA, rB = pA - comB;
       SolverRow normal;
-      SolverRow_Setup(&normal, m.a, m.b, n, Vec3_Cross(rA, n), -n, -Vec3_Cross(rB, n));
+      SetupContactRow(&normal, cb, n, rA, rB);
       normal.lo = 0.0f;
       float approach = ApproachSpeed(m, c);
       // Penetration is pushed out by the position pass (split impulse);
@@ -331,8 +371,8 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
       Vec3 t1, t2;
       Vec3_PlaneSpace(n, &t1, &t2);
       SolverRow f1, f2;
-      SolverRow_Setup(&f1, m.a, m.b, t1, Vec3_Cross(rA, t1), -t1, -Vec3_Cross(rB, t1));
-      SolverRow_Setup(&f2, m.a, m.b, t2, Vec3_Cross(rA, t2), -t2, -Vec3_Cross(rB, t2));
+      SetupContactRow(&f1, cb, t1, rA, rB);
+      SetupContactRow(&f2, cb, t2, rA, rB);
       int normalIndex = st->rows.Count();
       f1.frictionOf = f2.frictionOf = normalIndex;
       f1.friction = f2.friction = m.friction;
@@ -418,7 +458,8 @@ void Solve(Simulation* sim) {
     for (int k = 0; k < 4; ++k) m.impulses[k][0] = m.impulses[k][1] = m.impulses[k][2] = 0.0f;
     if (m.rowStart < 0) continue;
     for (int k = 0; k < m.m.count; ++k)
-      for (int q = 0; q < 3; ++q) m.impulses[k][q] = rows[m.rowStart + 3 * k + q].impulse;
+      if (m.pointRows[k] >= 0)
+        for (int q = 0; q < 3; ++q) m.impulses[k][q] = rows[m.rowStart + 3 * m.pointRows[k] + q].impulse;
   }
 }
 
