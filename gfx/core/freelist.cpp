@@ -112,7 +112,9 @@ FreeList* FreeList_CreateEx(int32_t entrySize, int32_t entriesPerBlock, int32_t 
     list->alignment = alignment;
     list->flags = flags;
     list->walking = 0;
+    if (Engine_GetInitFlags() & ENGINE_INIT_NO_FREELIST_BLOCKS) list->flags |= FREELIST_NO_BLOCKS;
     EngineLink_Init(&list->blocks);
+    EngineLink_Init(&list->released);
     for (int32_t i = 0; i < preallocBlocks; i++) {
         if (!NewBlock(list)) {
             while (!EngineLink_Empty(&list->blocks)) ReleaseBlock(BlockOf(list->blocks.next));
@@ -185,26 +187,64 @@ void FreeList_BlockFree(FreeList* list, void* entry)
     }
 }
 
-// One allocation per entry: the block pointer sits just before the entry so
-// that alignments above the memory functions' 16 bytes still hold.
+// One allocation per entry: a link in the list's block list, then the entry
+// at its alignment, with the allocation's start just before it so that
+// alignments above the memory functions' 16 bytes still hold.
 void* FreeList_DirectAlloc(FreeList* list)
 {
     size_t a = (size_t)list->alignment;
-    uint8_t* raw = (uint8_t*)Engine_Malloc((size_t)list->entrySize + a + sizeof(void*));
+    uint8_t* raw = (uint8_t*)Engine_Malloc(sizeof(EngineLink) + sizeof(void*) + a + (size_t)list->entrySize);
     if (!raw) return nullptr;
-    uintptr_t p = ((uintptr_t)raw + sizeof(void*) + a - 1) / a * a;
+    uintptr_t p = ((uintptr_t)raw + sizeof(EngineLink) + sizeof(void*) + a - 1) / a * a;
     ((void**)p)[-1] = raw;
+    EngineLink_InsertHead(&list->blocks, (EngineLink*)raw);
     return (void*)p;
 }
 
-void FreeList_DirectFree(FreeList*, void* entry)
+void FreeList_DirectFree(FreeList* list, void* entry)
 {
-    if (entry) Engine_Free(((void**)entry)[-1]);
+    if (!entry) return;
+    EngineLink* link = (EngineLink*)((void**)entry)[-1];
+    EngineLink_Remove(link);
+    // During a walk the memory stays until the walk ends.
+    if (list->walking) EngineLink_InsertHead(&list->released, link);
+    else Engine_Free(link);
 }
+
+namespace {
+
+inline void* DirectEntry(const FreeList* list, EngineLink* link)
+{
+    size_t a = (size_t)list->alignment;
+    return (void*)(((uintptr_t)link + sizeof(EngineLink) + sizeof(void*) + a - 1) / a * a);
+}
+
+FreeList* ForAllDirect(FreeList* list, FreeListCallback callback, void* data)
+{
+    int32_t n = FreeList_BlockCount(list);
+    void** entries = (void**)Engine_Malloc(sizeof(void*) * (size_t)(n ? n : 1));
+    if (!entries) {
+        Error_Raise(ERR_OUT_OF_MEMORY);
+        return nullptr;
+    }
+    int32_t i = 0;
+    for (EngineLink* link = list->blocks.next; link != &list->blocks; link = link->next)
+        entries[i++] = DirectEntry(list, link);
+    list->walking++;
+    for (i = 0; i < n; i++) callback(entries[i], data);
+    list->walking--;
+    Engine_Free(entries);
+    if (!list->walking)
+        while (!EngineLink_Empty(&list->released)) ReleaseBlock(BlockOf(list->released.next));
+    return list;
+}
+
+}  // namespace
 
 FreeList* FreeList_ForAllUsed(FreeList* list, FreeListCallback callback, void* data)
 {
     if (!list || !callback) return nullptr;
+    if (list->flags & FREELIST_NO_BLOCKS) return ForAllDirect(list, callback, data);
     uint8_t* copy = (uint8_t*)Engine_Malloc((size_t)list->bitmapBytes);
     if (!copy) {
         Error_Raise(ERR_OUT_OF_MEMORY);
@@ -229,7 +269,7 @@ FreeList* FreeList_ForAllUsed(FreeList* list, FreeListCallback callback, void* d
 
 int32_t FreeList_Purge(FreeList* list)
 {
-    if (!list || list->walking) return 0;
+    if (!list || list->walking || (list->flags & FREELIST_NO_BLOCKS)) return 0;
     return ReleaseEmptyBlocks(list) * list->entrySize;
 }
 

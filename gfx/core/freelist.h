@@ -5,6 +5,8 @@
 // of byte 0 is entry 0), then the entries from the first multiple of the
 // alignment after the bitmap. Entries are handed out lowest first; a block
 // that empties is released at once unless it is the list's only block.
+// With blocks turned off (Engine_Init flag) every entry is an allocation of
+// its own, still linked in the list so that destroy and for-each reach it.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -22,11 +24,13 @@ struct FreeList {
     uint32_t flags;           // FREELIST_*
     EngineLink allLists;      // link in the list of all free lists
     int32_t walking;          // FreeList_ForAllUsed in progress: empty blocks wait
+    EngineLink released;      // entries freed during a walk without blocks, freed after it
 };
 
 enum : uint32_t {
     FREELIST_CALLER_RECORD = 1,  // the record belongs to the caller
     FREELIST_RELEASE_EMPTY = 2,  // release a block as soon as it empties
+    FREELIST_NO_BLOCKS = 4,      // made while free-list blocks were off: one allocation per entry
 };
 
 // Creates a free list; record may be the caller's own (never freed). The

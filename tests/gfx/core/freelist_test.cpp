@@ -111,8 +111,12 @@ TEST(FreeList, WithoutBlocksEveryEntryIsItsOwnAllocation)
     void* b = FreeList_Alloc(list);
     EXPECT_EQ((uintptr_t)a % 32, 0u);
     EXPECT_NE(a, b);
-    FreeList_Free(list, a);
-    FreeList_Free(list, b);
+    // The walk reaches every entry, and the callback may free them.
+    Walk w{list, {a, b}};
+    ASSERT_EQ(FreeList_ForAllUsed(list, FreeSome, &w), list);
+    EXPECT_EQ(w.visited, 2);
+    EXPECT_EQ(FreeList_BlockCount(list), 0);
+    FreeList_Alloc(list);  // left in use: destroy releases it
     FreeList_Destroy(list);
     ASSERT_EQ(Engine_Term(), 1);
 }
