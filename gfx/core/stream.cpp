@@ -106,6 +106,10 @@ Stream* Stream_Open(uint32_t type, uint32_t access, const void* parameter)
     }
     case STREAM_MEMORY: {
         const StreamMemory* m = (const StreamMemory*)parameter;
+        if ((access == STREAM_READ || access == STREAM_APPEND) && m && !m->start && m->length) {
+            Error_Raise(ERR_NULL_ARGUMENT);  // a length without bytes behind it
+            break;
+        }
         if (access == STREAM_READ) {
             if (!m) {
                 Error_Raise(ERR_NULL_ARGUMENT);

@@ -247,6 +247,9 @@ TEST(Stream, OpenRefusesMissingFilesAndBadKinds)
     EXPECT_EQ(Error_TakeCode(), ERR_BAD_ACCESS);
     EXPECT_EQ(Stream_Open(7, STREAM_READ, nullptr), nullptr);
     EXPECT_EQ(Error_TakeCode(), ERR_BAD_STREAM_TYPE);
+    StreamMemory noBytes = {nullptr, 10};
+    EXPECT_EQ(Stream_Open(STREAM_MEMORY, STREAM_READ, &noBytes), nullptr);
+    EXPECT_EQ(Error_TakeCode(), (int32_t)ERR_NULL_ARGUMENT);
 }
 
 namespace {
