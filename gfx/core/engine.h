@@ -236,16 +236,22 @@ int32_t Engine_SetCoreModule(uint32_t pluginId, int32_t size, PluginConstructor 
 // (installed by the image module); null for none.
 void Engine_SetGammaHook(void (*rebuild)(float gamma));
 
-// memoryFunctions null installs malloc/free/realloc/calloc. Returns 1, or 0
-// when the engine is not in state 0 (nothing changes then).
+// Each step is refused (0, error 0x80000001, nothing changed) outside the
+// status it starts from: Init 0, Open 1, Start 2, Stop 3, Close 2, Term 1.
+//
+// memoryFunctions null installs malloc/free/realloc/calloc.
 int32_t Engine_Init(const MemoryFunctions* memoryFunctions, uint32_t flags, size_t arenaSize);
 // openParams: the caller's open parameters (a pointer to the window); null is
-// refused (0x80000016). Refused outside state 1 with 0x80000001.
+// refused (0x80000016). A refused device open leaves status 1.
 int32_t Engine_Open(void* openParams);
+// Opens every module in registration order; when one fails the others are
+// closed again, the device is stopped and the status stays 2.
 int32_t Engine_Start(void);
+// Closes the modules (last first) and stops the device; returns the device's
+// answer (status 2 only when it agreed).
 int32_t Engine_Stop(void);
 int32_t Engine_Close(void);
-// Refused (0) while an instance is open.
+// Refused (0, no error) while an instance is open.
 int32_t Engine_Term(void);
 uint32_t Engine_GetStatus(void);
 int32_t Engine_GetOpenCount(void);
