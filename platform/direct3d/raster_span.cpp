@@ -143,6 +143,43 @@ inline void EncodeDepth24(float z0, float dz, uint32_t* out, int n) {
   }
 }
 
+// The positions of the listed pixels in a span as floats, four at a time.
+inline __m128 ListPositions(const uint8_t* list, int j) {
+  int32_t packed;
+  memcpy(&packed, list + j, 4);
+  const __m128i zero = _mm_setzero_si128();
+  __m128i v = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(packed), zero), zero);
+  return _mm_cvtepi32_ps(v);
+}
+
+// Keeps texel coordinates where the fixed-point conversions cannot overflow
+// (NaN lands on the lower bound).
+inline float ClampCoord(float v) {
+  if (!(v > -4.0e6f)) return -4.0e6f;
+  return v < 4.0e6f ? v : 4.0e6f;
+}
+
+// out[j] = ClampCoord((v0 + dv x list[j]) x w[j]): a perspective-correct
+// texture coordinate, four pixels at a time with the scalar arithmetic.
+inline void Interpolate(float v0, float dv, const uint8_t* list, const float* w, float* out, int m) {
+  const __m128 lo = _mm_set1_ps(-4.0e6f), hi = _mm_set1_ps(4.0e6f), b = _mm_set1_ps(v0), d = _mm_set1_ps(dv);
+  int j = 0;
+  for (; j + 4 <= m; j += 4) {
+    __m128 v = _mm_mul_ps(_mm_add_ps(b, _mm_mul_ps(d, ListPositions(list, j))), _mm_loadu_ps(w + j));
+    _mm_storeu_ps(out + j, _mm_min_ps(_mm_max_ps(v, lo), hi));  // max gives lo for NaN
+  }
+  for (; j < m; ++j) out[j] = ClampCoord((v0 + dv * float(list[j])) * w[j]);
+}
+
+// w[j] = 1 / (oow0 + doow x list[j]), four pixels at a time.
+inline void Reciprocal(float oow0, float doow, const uint8_t* list, float* w, int m) {
+  const __m128 one = _mm_set1_ps(1.0f), b = _mm_set1_ps(oow0), d = _mm_set1_ps(doow);
+  int j = 0;
+  for (; j + 4 <= m; j += 4)
+    _mm_storeu_ps(w + j, _mm_div_ps(one, _mm_add_ps(b, _mm_mul_ps(d, ListPositions(list, j)))));
+  for (; j < m; ++j) w[j] = 1.0f / (oow0 + doow * float(list[j]));
+}
+
 inline int FloorI(float f) {
   int i = int(f);
   return i - (f < float(i));
@@ -199,12 +236,6 @@ void BilinearN(const uint32_t* c00, const uint32_t* c10, const uint32_t* c01, co
   for (; j < n; ++j) out[j] = Bilinear(c00[j], c10[j], c01[j], c11[j], wxs[j], wys[j]);
 }
 
-// Keeps texel coordinates where the fixed-point conversions cannot overflow
-// (NaN lands on the lower bound).
-inline float ClampCoord(float v) {
-  if (!(v > -4.0e6f)) return -4.0e6f;
-  return v < 4.0e6f ? v : 4.0e6f;
-}
 
 inline int Address(int i, int size, uint32_t mode) {
   switch (mode) {
@@ -819,7 +850,7 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
   float w[RASTER_SPAN_MAX];
   const float oow0 = base(S->p[1]), doow = S->p[1].dx;
   if (S->perspective) {
-    for (int j = 0; j < m; ++j) w[j] = 1.0f / (oow0 + doow * float(list[j]));
+    Reciprocal(oow0, doow, list, w, m);
   } else {
     Broadcast(w, S->w, m);
   }
@@ -855,11 +886,8 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
       const RasterPlane& pu = S->p[2 + sg.attr];
       const RasterPlane& pv = S->p[3 + sg.attr];
       const float u0 = base(pu), v0 = base(pv);
-      for (int j = 0; j < m; ++j) {
-        float i = float(list[j]);
-        s[j] = ClampCoord((u0 + pu.dx * i) * w[j]);
-        t[j] = ClampCoord((v0 + pv.dx * i) * w[j]);
-      }
+      Interpolate(u0, pu.dx, list, w, s, m);
+      Interpolate(v0, pv.dx, list, w, t, m);
       if (sg.needLod) {
         // Derivatives of s = (s/w) / (1/w): ds/dx = w (d(s/w)/dx - s d(1/w)/dx).
         const float dox = S->p[1].dx, doy = S->p[1].dy;
