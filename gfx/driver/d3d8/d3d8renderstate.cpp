@@ -21,6 +21,7 @@ struct Slot {
 
 struct StageRecord {
     Raster *raster;
+    const void *texture;  // the raster's device texture, compared when a raster goes away
     uint32_t filter;
     uint32_t addressU;
     uint32_t addressV;
@@ -114,6 +115,7 @@ void SetStageNoTexture(uint32_t stage)
 {
     if (IDirect3DDevice8 *device = D3D8_GetDevice()) device->SetTexture(stage, nullptr);
     c.stages[stage].raster = nullptr;
+    c.stages[stage].texture = nullptr;
 }
 
 // Stage states common to open and reset; stages 1-7 start disabled.
@@ -321,6 +323,7 @@ int32_t D3D8_SetStageRaster(Raster *raster, uint32_t stage)
         }
     }
     record.raster = raster;
+    record.texture = texture;
     return 1;
 }
 
@@ -329,11 +332,10 @@ Raster *D3D8_GetStageRaster(uint32_t stage) { return stage < D3D8_STAGE_COUNT ? 
 void D3D8_ForgetStageTexture(const void *d3dTexture)
 {
     if (!d3dTexture) return;
-    for (uint32_t stage = 0; stage < D3D8_STAGE_COUNT; stage++) {
-        Raster *raster = c.stages[stage].raster;
-        D3D8RasterExt *ext = raster ? D3D8_RasterExt(raster) : nullptr;
-        if (ext && (const void *)ext->texture == d3dTexture) SetStageNoTexture(stage);
-    }
+    // Only the remembered pointer is compared: other stage rasters may be
+    // gone already.
+    for (uint32_t stage = 0; stage < D3D8_STAGE_COUNT; stage++)
+        if (c.stages[stage].texture == d3dTexture) SetStageNoTexture(stage);
 }
 
 int32_t D3D8_SetTexture(Texture *texture, uint32_t stage)
@@ -633,7 +635,7 @@ void D3D8_RenderStateOpen(void)
 
     uint32_t filter = (D3D8_GetCaps()->TextureFilterCaps & D3DPTFILTERCAPS_MINFLINEAR) ? 2 : 1;
     for (uint32_t stage = 0; stage < D3D8_STAGE_COUNT; stage++) {
-        c.stages[stage] = StageRecord{nullptr, filter, D3DTADDRESS_WRAP, D3DTADDRESS_WRAP, 0xFF000000u};
+        c.stages[stage] = StageRecord{nullptr, nullptr, filter, D3DTADDRESS_WRAP, D3DTADDRESS_WRAP, 0xFF000000u};
         QueueStageDefaults(stage);
     }
     D3D8_SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);

@@ -232,3 +232,29 @@ TEST_F(RenderStateTest, AfterAResetTheEngineValuesAreInForceAgain)
 }
 
 }  // namespace
+
+namespace {
+
+class StageForgetTest : public D3D8DriverTest {
+protected:
+    void SetUp() override { StartEngine(0); }
+};
+
+TEST_F(StageForgetTest, AStageWhoseTextureWentAwayIsSentAgain)
+{
+    Raster *raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
+    ASSERT_NE(raster, nullptr);
+    D3D8_SetStageRaster(raster, 0);
+    D3D8_ForgetStageTexture(D3D8_RasterExt(raster)->texture);
+    EXPECT_EQ(D3D8_GetStageRaster(0), nullptr);
+    IDirect3DBaseTexture8 *bound = nullptr;
+    device->GetTexture(0, &bound);
+    EXPECT_EQ(bound, nullptr);
+    // A raster at the same address is a new binding, not a repeat.
+    std::string log = Record([&] { D3D8_SetStageRaster(raster, 0); });
+    EXPECT_EQ(Count(log, "SetTexture(0, #"), 1) << log;
+    D3D8_SetStageRaster(nullptr, 0);
+    Raster_Destroy(raster);
+}
+
+}  // namespace
