@@ -645,16 +645,13 @@ void WritePixels(const RasterPlan& P, uint8_t* row, int x, const uint8_t* list, 
     uint8_t* base = row + size_t(x) * 4;
     uint32_t out[RASTER_SPAN_MAX];
     if (classic) {
+      // This blend reads no destination alpha, so the undefined alpha byte
+      // of an X8R8G8B8 target only reaches the alpha byte written back.
       uint32_t dst[RASTER_SPAN_MAX];
-      const uint32_t orMask = fmt == D3DFMT_X8R8G8B8 ? 0xFF000000u : 0u;
       if (contiguous) {
         memcpy(dst, base, size_t(m) * 4);
-        for (int j = 0; j < m; ++j) dst[j] |= orMask;
       } else {
-        for (int j = 0; j < m; ++j) {
-          memcpy(&dst[j], base + size_t(list[j]) * 4, 4);
-          dst[j] |= orMask;
-        }
+        for (int j = 0; j < m; ++j) memcpy(&dst[j], base + size_t(list[j]) * 4, 4);
       }
       BlendAlphaN(colour, dst, out, m);
       colour = out;
@@ -891,7 +888,33 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
       if (sg.needLod) {
         // Derivatives of s = (s/w) / (1/w): ds/dx = w (d(s/w)/dx - s d(1/w)/dx).
         const float dox = S->p[1].dx, doy = S->p[1].dy;
-        for (int j = 0; j < m; ++j) {
+        int j = 0;
+        {
+          // Four at a time with the scalar arithmetic below.
+          const __m128 ox = _mm_set1_ps(dox), oy = _mm_set1_ps(doy), ux = _mm_set1_ps(pu.dx),
+                       uy = _mm_set1_ps(pu.dy), vx = _mm_set1_ps(pv.dx), vy = _mm_set1_ps(pv.dy),
+                       zero = _mm_setzero_ps(), halfF = _mm_set1_ps(0.5f), none = _mm_set1_ps(-100.0f),
+                       oneF = _mm_set1_ps(1.0f);
+          const __m128i expMask = _mm_set1_epi32(255), expBias = _mm_set1_epi32(127),
+                        mantMask = _mm_set1_epi32(0x007FFFFF), mantOne = _mm_set1_epi32(0x3F800000);
+          for (; j + 4 <= m; j += 4) {
+            __m128 wv = _mm_loadu_ps(w + j), sv = _mm_loadu_ps(s + j), tv = _mm_loadu_ps(t + j);
+            __m128 sx = _mm_mul_ps(wv, _mm_sub_ps(ux, _mm_mul_ps(sv, ox)));
+            __m128 tx = _mm_mul_ps(wv, _mm_sub_ps(vx, _mm_mul_ps(tv, ox)));
+            __m128 sy = _mm_mul_ps(wv, _mm_sub_ps(uy, _mm_mul_ps(sv, oy)));
+            __m128 ty = _mm_mul_ps(wv, _mm_sub_ps(vy, _mm_mul_ps(tv, oy)));
+            __m128 rx = _mm_add_ps(_mm_mul_ps(sx, sx), _mm_mul_ps(tx, tx));
+            __m128 ry = _mm_add_ps(_mm_mul_ps(sy, sy), _mm_mul_ps(ty, ty));
+            __m128 r = _mm_max_ps(rx, ry);
+            __m128i bits = _mm_castps_si128(r);
+            __m128 e = _mm_cvtepi32_ps(_mm_sub_epi32(_mm_and_si128(_mm_srli_epi32(bits, 23), expMask), expBias));
+            __m128 mant = _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(bits, mantMask), mantOne));
+            __m128 l = _mm_mul_ps(halfF, _mm_add_ps(e, _mm_sub_ps(mant, oneF)));
+            __m128 positive = _mm_cmpgt_ps(r, zero);
+            _mm_storeu_ps(lod + j, _mm_or_ps(_mm_and_ps(positive, l), _mm_andnot_ps(positive, none)));
+          }
+        }
+        for (; j < m; ++j) {
           float sx = w[j] * (pu.dx - s[j] * dox), tx = w[j] * (pv.dx - t[j] * dox);
           float sy = w[j] * (pu.dy - s[j] * doy), ty = w[j] * (pv.dy - t[j] * doy);
           float rx = sx * sx + tx * tx, ry = sy * sy + ty * ty;
