@@ -8,7 +8,11 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/driver/d3d8/d3d8pixel.h"
+#include "gfx/driver/d3d8/d3d8camera.h"
+#include "gfx/driver/d3d8/d3d8device.h"
+#include "gfx/driver/d3d8/d3d8im2d.h"
 #include "gfx/driver/d3d8/d3d8rasterseam.h"
+#include "gfx/driver/d3d8/d3d8renderstate.h"
 #include "gfx/driver/d3d8/d3d8texstream.h"
 
 namespace {
@@ -1014,18 +1018,153 @@ int32_t D3D8_RasterRenderFast(void *raster, void *point, int32_t)
     return Render((Raster *)raster, &area, false, false);
 }
 
+namespace {
+
+// The device's vertical-retrace wait as its presentation parameters hold it.
+bool WaitsForRetrace(const D3DPRESENT_PARAMETERS &params)
+{
+    return params.Windowed ? params.SwapEffect == D3DSWAPEFFECT_COPY_VSYNC
+                           : params.FullScreen_PresentationInterval == D3DPRESENT_INTERVAL_ONE;
+}
+
+// The device reset of the device system: release what does not survive it,
+// reset, and rebuild.
+bool ResetDevice()
+{
+    IDirect3DDevice8 *device = Dev().device;
+    D3D8_ReleaseDeviceResources();
+    if (device->Reset(&D3D8_System()->presentParams) < 0) return false;
+    D3D8_FetchDeviceSurfaces();
+    return D3D8_RestoreDeviceResources() != 0;
+}
+
+}  // namespace
+
 int32_t D3D8_RasterShow(void *raster, void *, int32_t flags)
 {
     IDirect3DDevice8 *device = Dev().device;
     if (!device) return 0;
-    if (D3D8_SeamInScene()) D3D8_SeamEndScene();
-    const int32_t wait = flags & 1;
-    if (wait != D3D8_SeamGetVSync() && !D3D8_SeamSetVSync(wait)) return 0;
+    D3D8DeviceSystem *sys = D3D8_System();
+    if (sys->inScene) {
+        device->EndScene();
+        sys->inScene = 0;
+    }
+    const bool wait = flags & 1;
+    D3DPRESENT_PARAMETERS &params = sys->presentParams;
+    if (wait != WaitsForRetrace(params)) {
+        if (params.Windowed) params.SwapEffect = wait ? D3DSWAPEFFECT_COPY_VSYNC : D3DSWAPEFFECT_COPY;
+        else params.FullScreen_PresentationInterval = wait ? D3DPRESENT_INTERVAL_ONE : D3DPRESENT_INTERVAL_IMMEDIATE;
+        if (!ResetDevice()) return 0;
+    }
     const D3D8RasterExt *ext = raster ? D3D8_RasterExt(((Raster *)raster)->parent) : nullptr;
     const D3DRESULT result = ext && ext->swapChain ? ext->swapChain->Present(nullptr, nullptr, nullptr, nullptr)
                                                    : device->Present(nullptr, nullptr, nullptr, nullptr);
-    if (result < 0 && device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) D3D8_SeamResetDevice();
+    if (result < 0 && device->TestCooperativeLevel() == D3DERR_DEVICENOTRESET) ResetDevice();
     return result >= 0 ? 1 : 0;
+}
+
+// The textured quad: one raster drawn into a camera or camera-texture
+// context through the 2D immediate mode.
+int32_t D3D8_RasterRenderQuad(Raster *source, const RasterRect *area, int32_t scaled, int32_t blend)
+{
+    Raster *context = sDriver.context;
+    IDirect3DDevice8 *device = Dev().device;
+    if (!context || !device) {
+        CombinationError();
+        return 0;
+    }
+    // 1. A camera texture is drawn into directly when its surface is a
+    // render target, else through the back buffer and copied back.
+    IDirect3DSurface8 *surface = nullptr, *oldTarget = nullptr, *oldDepth = nullptr;
+    bool viaBackBuffer = false;
+    if (context->type == RASTERTYPECAMERATEXTURE) {
+        surface = ColourSurface(context);
+        device->GetRenderTarget(&oldTarget);
+        device->GetDepthStencilSurface(&oldDepth);
+        D3DSURFACE_DESC desc;
+        if (surface && surface != oldTarget) {
+            if (surface->GetDesc(&desc) >= 0 && (desc.Usage & D3DUSAGE_RENDERTARGET))
+                device->SetRenderTarget(surface, nullptr);
+            else
+                viaBackBuffer = true;
+        }
+    }
+    // 2. The viewport is the context's rectangle; a scene is open.
+    const D3DVIEWPORT8 viewport = {(uint32_t)context->offsetX, (uint32_t)context->offsetY, (uint32_t)context->width,
+                                   (uint32_t)context->height, 0.0f, 1.0f};
+    device->SetViewport(&viewport);
+    D3D8_BeginScene();
+    // 3. Four screen vertices; texture coordinates cover the source's
+    // rectangle of its top-level raster.
+    const Raster *top = source->parent;
+    const float x = (float)area->x, y = (float)area->y;
+    const float w = (float)(scaled ? area->w : source->width), h = (float)(scaled ? area->h : source->height);
+    const float u0 = (float)source->offsetX / (float)top->width, v0 = (float)source->offsetY / (float)top->height;
+    const float u1 = (float)(source->offsetX + source->width) / (float)top->width;
+    const float v1 = (float)(source->offsetY + source->height) / (float)top->height;
+    struct Vertex {
+        float x, y, z, rhw;
+        uint32_t colour;
+        float u, v;
+    };
+    Vertex quad[4] = {{x, y, 0, 1, 0xffffffffu, u0, v0},
+                      {x, y + h, 0, 1, 0xffffffffu, u0, v1},
+                      {x + w, y, 0, 1, 0xffffffffu, u1, v0},
+                      {x + w, y + h, 0, 1, 0xffffffffu, u1, v1}};
+    // 4. Save what the draw changes. The stage-0 colour operation and its
+    // argument are kept too, so later draws are not left showing only the
+    // texture.
+    const int32_t saved[] = {RS_SRCBLEND, RS_DESTBLEND, RS_VERTEXALPHAENABLE, RS_FOGENABLE,
+                             RS_TEXTUREFILTER, RS_TEXTUREADDRESSU, RS_TEXTUREADDRESSV};
+    uint32_t values[7];
+    for (int i = 0; i < 7; i++) D3D8_EngineRenderStateGet(saved[i], &values[i]);
+    Raster *savedRaster = nullptr;
+    D3D8_EngineRenderStateGet(RS_TEXTURERASTER, &savedRaster);
+    uint32_t zEnable = 0, cull = 0, colourOp = 0, colourArg = 0;
+    D3D8_GetRenderState(D3DRS_ZENABLE, &zEnable);
+    D3D8_GetRenderState(D3DRS_CULLMODE, &cull);
+    D3D8_GetTextureStageState(0, D3DTSS_COLOROP, &colourOp);
+    D3D8_GetTextureStageState(0, D3DTSS_COLORARG1, &colourArg);
+    D3D8_SetStageRaster(source->parent, 0);
+    D3D8_SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    D3D8_SetTextureStageState(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
+    const bool blends = blend && D3D8_RasterExt(top)->alpha;
+    D3D8_SetAlphaBlend(blends ? 1 : 0);
+    if (blends) {
+        D3D8_SetSrcBlend(5);
+        D3D8_SetDestBlend(6);
+    }
+    D3D8_SetFogEnable(0);
+    D3D8_SetTextureFilter(scaled ? 2 : 1);
+    D3D8_SetTextureAddressU(3);
+    D3D8_SetTextureAddressV(3);
+    D3D8_SetRenderState(D3DRS_ZENABLE, 0);
+    D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+    // 5. Draw the strip and put everything back.
+    const int32_t drawn = D3D8_Im2DRenderPrimitive(4, quad, 4);
+    for (int i = 0; i < 7; i++) D3D8_EngineRenderStateSet(saved[i], (void *)(uintptr_t)values[i]);
+    D3D8_SetStageRaster(savedRaster, 0);
+    D3D8_SetRenderState(D3DRS_ZENABLE, zEnable);
+    D3D8_SetRenderState(D3DRS_CULLMODE, cull);
+    D3D8_SetTextureStageState(0, D3DTSS_COLOROP, colourOp);
+    D3D8_SetTextureStageState(0, D3DTSS_COLORARG1, colourArg);
+    // 6. Finish a camera texture.
+    if (surface) {
+        if (viaBackBuffer) {
+            IDirect3DSurface8 *back = nullptr;
+            const D3DRECT8 rect = {context->offsetX, context->offsetY, context->offsetX + context->width,
+                                   context->offsetY + context->height};
+            if (device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back) >= 0) {
+                device->CopyRects(back, &rect, 1, surface, nullptr);
+                back->Release();
+            }
+        } else {
+            device->SetRenderTarget(oldTarget, oldDepth);
+        }
+    }
+    for (IDirect3DSurface8 *s : {surface, oldTarget, oldDepth})
+        if (s) s->Release();
+    return drawn ? 1 : 0;
 }
 
 void D3D8_FillRasterStandardFunctions(StandardFunction *table)

@@ -11,6 +11,7 @@
 struct Image;
 struct Raster;
 struct Texture;
+struct RasterRect;
 
 enum : uint32_t {
     D3D8_RASTER_PLUGIN_ID = 0x40C,  // also the plugin id of the driver's error 2
@@ -96,8 +97,12 @@ int32_t D3D8_RasterClear(void *, void *, int32_t value);
 int32_t D3D8_RasterRender(void *raster, void *point, int32_t);
 int32_t D3D8_RasterRenderScaled(void *raster, void *rect, int32_t);
 int32_t D3D8_RasterRenderFast(void *raster, void *point, int32_t);
-// Present a camera raster (flags bit 0: wait for the vertical retrace).
+// Present a camera raster (flags bit 0: wait for the vertical retrace; a
+// change resets the device).
 int32_t D3D8_RasterShow(void *raster, void *window, int32_t flags);
+// Draws source as a textured quad into the camera or camera-texture context
+// at area (its size, or area's when scaled), blending by source alpha.
+int32_t D3D8_RasterRenderQuad(Raster *source, const RasterRect *area, int32_t scaled, int32_t blend);
 
 // Device resets: release what does not survive one, and rebuild it after.
 void D3D8_ReleaseDeviceRasters(void);

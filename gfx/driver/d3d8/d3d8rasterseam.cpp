@@ -1,11 +1,9 @@
 #include "gfx/driver/d3d8/d3d8rasterseam.h"
 
-#include "gfx/driver/d3d8/d3d8raster.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
 
 namespace {
 D3D8DeviceState sState = {};
-int32_t sVSync = 0;
 }
 
 D3D8DeviceState *D3D8_DeviceState(void) { return &sState; }
@@ -24,21 +22,3 @@ void D3D8_UnbindRasterFromStages(IDirect3DBaseTexture8 *texture)
     }
 }
 
-int32_t D3D8_SeamInScene(void) { return 0; }
-void D3D8_SeamEndScene(void) {}
-int32_t D3D8_SeamGetVSync(void) { return sVSync; }
-int32_t D3D8_SeamSetVSync(int32_t wait)
-{
-    sVSync = wait ? 1 : 0;
-    return 1;
-}
-
-// The device system's full release, Reset and restore procedure stands here
-// once it exists; until then a lost device stays lost.
-int32_t D3D8_SeamResetDevice(void) { return 0; }
-
-int32_t D3D8_RasterRenderQuad(Raster *, const RasterRect *, int32_t, int32_t)
-{
-    D3D8_RaiseMessage("SRC, DST Raster render combination not supported");
-    return 0;
-}

@@ -12,7 +12,6 @@
 #include "platform/direct3d/d3d8.h"
 
 struct Raster;
-struct RasterRect;
 
 struct D3D8DeviceState {
     IDirect3D8 *d3d;
@@ -37,17 +36,3 @@ D3D8DeviceState *D3D8_DeviceState(void);
 // the stage cache and on the device.
 void D3D8_UnbindRasterFromStages(IDirect3DBaseTexture8 *texture);
 
-// Placeholders of the device system's scene and presentation state.
-// 1 while a scene is open (between BeginScene and the show's EndScene).
-int32_t D3D8_SeamInScene(void);
-void D3D8_SeamEndScene(void);
-// The vertical-retrace wait the device presents with; changing it resets the
-// device. Returns 1 on success.
-int32_t D3D8_SeamGetVSync(void);
-int32_t D3D8_SeamSetVSync(int32_t wait);
-// Resets a lost device that is ready to be reset; 1 when it was.
-int32_t D3D8_SeamResetDevice(void);
-// Placeholder of the textured-quad draw of one raster into a camera or
-// camera-texture context (it needs the 2D immediate mode and the stage
-// cache): refuses with the combination error until the driver provides it.
-int32_t D3D8_RasterRenderQuad(Raster *source, const RasterRect *rect, int32_t scaled, int32_t blend);

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "tests/gfx/driver/d3d8/d3d8_fixture.h"
+#include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 
 namespace {
 
@@ -497,6 +498,42 @@ TEST_F(D3D8RasterTest, WideImagesRoundTripThroughEverySixteenBitFormat)
         Raster_Destroy(raster);
     }
     Image_Destroy(image);
+}
+
+// Drawing through the device system itself: the 2D immediate mode, the
+// render-state cache and the scene bracket.
+class D3D8RasterDrawTest : public D3D8DriverTest {};
+
+TEST_F(D3D8RasterDrawTest, QuadDrawsASourceIntoTheCameraAndRestoresTheStates)
+{
+    StartEngine();
+    Raster *camera = Raster_Create(64, 48, 0, RASTERTYPECAMERA);
+    Raster *source = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
+    ASSERT_NE(camera, nullptr);
+    ASSERT_NE(source, nullptr);
+    D3D8_RasterSetContext(nullptr, source, 0);
+    ASSERT_EQ(D3D8_RasterClear(nullptr, nullptr, (int32_t)0xff30a050u), 1);
+    D3D8_RasterSetContext(nullptr, camera, 0);
+    ASSERT_EQ(D3D8_RasterClear(nullptr, nullptr, 0), 1);
+    uint32_t filter = 0;
+    D3D8_EngineRenderStateGet(RS_TEXTUREFILTER, &filter);
+    const RasterPoint point = {10, 8};
+    ASSERT_EQ(D3D8_RasterRender(source, (void *)&point, 0), 1);
+    uint32_t after = 0;
+    D3D8_EngineRenderStateGet(RS_TEXTUREFILTER, &after);
+    EXPECT_EQ(after, filter);
+    EXPECT_EQ(D3D8_RasterShow(camera, nullptr, 0), 1);
+    const uint8_t *pixels = Raster_Lock(camera, 0, RASTERLOCKREAD);
+    ASSERT_NE(pixels, nullptr);
+    uint32_t inside, outside;
+    memcpy(&inside, pixels + 9 * camera->stride + 11 * 4, 4);
+    memcpy(&outside, pixels + 20 * camera->stride + 30 * 4, 4);
+    Raster_Unlock(camera);
+    EXPECT_EQ(inside & 0xffffff, 0x30a050u);
+    EXPECT_EQ(outside & 0xffffff, 0u);
+    D3D8_RasterSetContext(nullptr, nullptr, 0);
+    Raster_Destroy(source);
+    Raster_Destroy(camera);
 }
 
 }  // namespace
