@@ -4,7 +4,11 @@
 //
 // Golden images live in tests/platform/direct3d/golden/. To regenerate them
 // after an intended change, run the tests with HELM_REGEN_GOLDEN=1 in the
-// environment, then look at every rewritten PNG before committing it.
+// environment, e.g.
+//   HELM_REGEN_GOLDEN=1 build/tests/platform_d3d8_tests --gtest_filter='RasterGolden*'
+// then look at every rewritten PNG before committing it. The rasteriser sets
+// flush-to-zero itself for the length of each draw, as the driver runs during
+// play, so the images do not depend on the caller's floating-point mode.
 #pragma once
 
 #include <png.h>
