@@ -523,7 +523,7 @@ Pipeline* Pipeline_Compile(Pipeline* p)
         PipelineNode& node = p->nodes[i];
         PipelineNodeDefinition* def = node.definition;
         if (def->refCount++ == 0 && def->open && !def->open(def)) {
-            Unref(def);
+            def->refCount--;  // never opened: nothing to close
             ok = false;
             break;
         }
