@@ -165,12 +165,12 @@ struct Context {
 
 void FillPlanes(const Context& cx, const RasterVertex* const* v, double x1, double y1, double x2, double y2,
                 RasterSetup& S) {
-  const double det = x1 * y2 - x2 * y1;
+  const double inv = 1.0 / (x1 * y2 - x2 * y1);
   auto plane = [&](double q0, double q1, double q2, RasterPlane& p) {
     double d1 = q1 - q0, d2 = q2 - q0;
     p.v0 = float(q0);
-    p.dx = float((d1 * y2 - d2 * y1) / det);
-    p.dy = float((d2 * x1 - d1 * x2) / det);
+    p.dx = float((d1 * y2 - d2 * y1) * inv);
+    p.dy = float((d2 * x1 - d1 * x2) * inv);
   };
   plane(v[0]->sz, v[1]->sz, v[2]->sz, S.p[0]);
   plane(v[0]->oow, v[1]->oow, v[2]->oow, S.p[1]);
