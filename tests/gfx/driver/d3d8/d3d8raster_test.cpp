@@ -536,4 +536,17 @@ TEST_F(D3D8RasterDrawTest, QuadDrawsASourceIntoTheCameraAndRestoresTheStates)
     Raster_Destroy(camera);
 }
 
+TEST_F(D3D8RasterDrawTest, ShowingWithAnotherRetraceWaitResetsTheDeviceOnce)
+{
+    StartEngine();
+    Raster *camera = Raster_Create(64, 48, 0, RASTERTYPECAMERA);
+    const std::string first = Record([&] { EXPECT_EQ(D3D8_RasterShow(camera, nullptr, 1), 1); });
+    EXPECT_EQ(Count(first, "Reset("), 1);
+    EXPECT_TRUE(Before(first, "Reset(", "Present("));
+    const std::string second = Record([&] { EXPECT_EQ(D3D8_RasterShow(camera, nullptr, 1), 1); });
+    EXPECT_EQ(Count(second, "Reset("), 0);
+    EXPECT_EQ(Count(second, "Present("), 1);
+    Raster_Destroy(camera);
+}
+
 }  // namespace
