@@ -181,6 +181,9 @@ int32_t Frame_Destroy(Frame* frame)
 
 int32_t Frame_DestroyHierarchy(Frame* root)
 {
+    // Meant for roots; a frame with a parent leaves it first so that the
+    // parent keeps no pointer to freed frames.
+    if (Parent(root)) Detach(root);
     DestroyBelow(root);
     FreeFrame(root);
     return 1;

@@ -66,7 +66,7 @@ Frame* Frame_Create(void);
 // their own hierarchies that are synchronised (world = modelling) at the next
 // sync. Objects still attached are unlinked and left with no frame.
 int32_t Frame_Destroy(Frame* frame);
-// Destroys a whole hierarchy from a frame without parent.
+// Destroys a frame and everything below it (a frame with a parent leaves it first).
 int32_t Frame_DestroyHierarchy(Frame* root);
 // Attaches child (detaching it from its old parent) as parent's newest child.
 // Returns parent, or null when child is parent or one of its ancestors.

@@ -86,6 +86,10 @@ TEST(Frame, NewestChildComesFirstAndCyclesAreRefused)
     EXPECT_EQ(Frame_AddChild(a, p), nullptr);  // p is a's parent
     EXPECT_EQ(Frame_AddChild(a, a), nullptr);
     EXPECT_EQ(a->root, p);
+    // Destroying a subtree leaves the parent with its other children only.
+    Frame_DestroyHierarchy(b);
+    EXPECT_EQ(p->child, a);
+    EXPECT_EQ(a->next, nullptr);
     Frame_DestroyHierarchy(p);
 }
 
