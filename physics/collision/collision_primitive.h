@@ -39,6 +39,16 @@ struct PrimitiveDesc {
 class CollisionBody;
 struct RayQuery;
 
+// Which side of a mesh triangle a body was on when it last touched it.
+// Meshes are two-sided: a body pressed through a triangle's plane must still
+// be pushed back out on the side it came from, not out of the far side.
+struct MeshSideMemo {
+  uint32_t mesh;      // id of the mesh primitive
+  uint32_t triangle;  // triangle index in the mesh
+  int32_t side;       // +1 the triangle's front, -1 its back
+};
+constexpr int kMeshSideMemos = 32;
+
 class CollisionPrimitive : public PhysObject {
 public:
   PHYS_DECLARE_MEMCLASS(PHYS_MEM_PRIMITIVE)
@@ -68,6 +78,10 @@ public:
   Frame3 world;           // world frame as of the last CollisionPrimitive_Place
   Aabb bounds{};          // world bounds as of the last placement
   int32_t proxy = -1;     // broad-phase slot while in a detection holder
+  // Sides of the mesh triangles this primitive touched at its last contact
+  // test against each mesh (written by the narrow phase).
+  mutable MeshSideMemo sideMemo[kMeshSideMemos]{};
+  mutable int32_t sideMemoCount = 0;
 };
 
 class SpherePrimitive : public CollisionPrimitive {

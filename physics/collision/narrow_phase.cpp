@@ -410,6 +410,53 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
 
 // ---- Pair tests ------------------------------------------------------------
 
+// The side memory of one body primitive against one mesh during a test: the
+// sides remembered from the last test, and the sides of the triangles
+// touched now, which replace them when the test ends.
+class SideMemory {
+public:
+  SideMemory(const CollisionPrimitive* body, const CollisionPrimitive* mesh) : body_(body), mesh_(mesh->id) {}
+  // Side of the triangle to push the body out on: the remembered one, else
+  // the side the reference point is on.
+  int Side(uint32_t triangle, float signedDistance) const {
+    for (int i = 0; i < body_->sideMemoCount; ++i)
+      if (body_->sideMemo[i].mesh == mesh_ && body_->sideMemo[i].triangle == triangle) return body_->sideMemo[i].side;
+    return signedDistance >= 0.0f ? 1 : -1;
+  }
+  // Records a touched triangle at a distance; when full, the nearest ones are kept.
+  void Touched(uint32_t triangle, int side, float distance) {
+    if (count_ < kMeshSideMemos) {
+      distance_[count_] = distance;
+      now_[count_++] = {mesh_, triangle, side};
+      return;
+    }
+    int farthest = 0;
+    for (int i = 1; i < count_; ++i)
+      if (distance_[i] > distance_[farthest]) farthest = i;
+    if (distance < distance_[farthest]) {
+      distance_[farthest] = distance;
+      now_[farthest] = {mesh_, triangle, side};
+    }
+  }
+  // Keeps the memos of other meshes, then this mesh's new ones, within capacity.
+  void Commit() {
+    MeshSideMemo merged[kMeshSideMemos];
+    int m = 0;
+    for (int i = 0; i < count_; ++i) merged[m++] = now_[i];
+    for (int i = 0; i < body_->sideMemoCount && m < kMeshSideMemos; ++i)
+      if (body_->sideMemo[i].mesh != mesh_) merged[m++] = body_->sideMemo[i];
+    for (int i = 0; i < m; ++i) body_->sideMemo[i] = merged[i];
+    body_->sideMemoCount = m;
+  }
+
+private:
+  const CollisionPrimitive* body_;
+  uint32_t mesh_;
+  MeshSideMemo now_[kMeshSideMemos];
+  float distance_[kMeshSideMemos];
+  int count_ = 0;
+};
+
 // Whether p lies in the plane of face contact f, within a tolerance that
 // grows with the coordinates (float spacing far from the origin).
 bool OnPlaneOf(const Candidate& f, Vec3 p, float tolerance) {
@@ -481,6 +528,7 @@ int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float 
   float r = s->radius, reach = r + margin;
   Aabb box = {c - V3(reach, reach, reach), c + V3(reach, reach, reach)};
   CandidateSet set;
+  SideMemory memory(s, mp);
   MeshContainer_Query(mesh, box, [&](const MeshTriangle& t) {
     int region;
     Vec3 q = Geometry_ClosestOnTriangle(c, t.a, t.b, t.c, &region);
@@ -488,17 +536,31 @@ int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float 
     float dist2 = Vec3_LengthSq(d);
     if (dist2 > reach * reach) return;
     float dist = std::sqrt(dist2);
+    float planeDist = Vec3_Dot(c - t.a, t.normal);
+    int side = memory.Side(t.index, planeDist);
+    memory.Touched(t.index, side, dist);
+    Vec3 front = t.normal * float(side);
     Vec3 n;
-    if (dist > 1e-6f) {
+    float depth;
+    if (planeDist * float(side) < 0.0f) {
+      // The centre went through the plane: out the way it came in, through
+      // the triangle it went through (its neighbours are remembered too).
+      if (region != 0) return;
+      n = front;
+      depth = r - Vec3_Dot(d, front);
+    } else if (dist > 1e-6f) {
       n = d * (1.0f / dist);
+      depth = r - dist;
     } else {
-      n = t.normal;  // centre on the triangle: no side to tell, take the front
+      n = front;  // centre on the triangle
+      depth = r;
     }
     // Straight above an edge or corner the normal is the face's own: that
     // contact counts as a face contact for the ghost filter below.
     bool face = region == 0 || std::fabs(Vec3_Dot(n, t.normal)) > 1.0f - 1e-5f;
-    set.Add({q, n, r - dist, t.index * 8u + uint32_t(region), face});
+    set.Add({q, n, depth, t.index * 8u + uint32_t(region), face});
   });
+  memory.Commit();
   // A flat continuation of a face contact must not add a tilted edge
   // contact (the sphere would bump at internal edges).
   int kept = 0;
@@ -615,6 +677,7 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
   Vec3 centroid = hull->centroid;
   float reach = hull->boundingRadius + margin;
   GjkShape gh{hull->vertices.Data(), hull->vertices.Count(), Frame3_Identity(), 0.0f};
+  SideMemory memory(h, mp);
   MeshContainer_Query(mesh, box, [&](const MeshTriangle& t) {
     Vec3 v[3] = {Frame3_Apply(meshInHull, t.a), Frame3_Apply(meshInHull, t.b), Frame3_Apply(meshInHull, t.c)};
     // Bounding-sphere cull: cheaper than GJK for the corners of the query box.
@@ -622,8 +685,12 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
     Vec3 near = Geometry_ClosestOnTriangle(centroid, v[0], v[1], v[2], &region);
     if (Vec3_LengthSq(near - centroid) > reach * reach) return;
     Vec3 n = Mat3_Mul(meshInHull.rot, t.normal);
-    // Two-sided: the front is the side of the hull's centre.
-    if (Vec3_Dot(n, centroid - v[0]) < 0.0f) n = -n;
+    // Two-sided: the front is the side the hull was on when it last touched
+    // the triangle, else the side of its centre.
+    float centreSide = Vec3_Dot(n, centroid - v[0]);
+    int side = memory.Side(t.index, centreSide);
+    bool crossed = centreSide * float(side) < 0.0f;
+    n = n * float(side);
     float d = Vec3_Dot(n, v[0]);
     // Each side spans the half circle from n through its outward normal m to
     // -n; negated for the difference, and cut in two quarter arcs.
@@ -644,6 +711,12 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
     GjkResult g;
     Gjk_Distance(gh, gt, &g);
     if (!g.overlap && g.distance > margin) return;
+    memory.Touched(t.index, side, g.distance);
+    if (crossed) {
+      // Pressed through the plane: back out along the remembered front.
+      FaceContact(hull, B, true, 0, h->world, margin, hullIsB, salt, &set);
+      return;
+    }
     if (g.overlap || g.distance <= kGjkNormalGap) {
       HullPolytope(hull, B, h->world, margin, hullIsB, salt, &set);
       return;
@@ -665,6 +738,7 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
       AddContact(&set, Frame3_Apply(h->world, g.pointA), Frame3_Apply(h->world, g.pointB),
                  Mat3_Mul(h->world.rot, nBA), -g.distance, salt ^ 0xC0000000u, false, hullIsB);
   });
+  memory.Commit();
   // Drop edge contacts lying flat in the plane of a triangle-face contact.
   int kept = 0;
   for (int i = 0; i < set.count; ++i) {

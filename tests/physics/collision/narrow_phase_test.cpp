@@ -177,6 +177,44 @@ TEST(NarrowPhase, MeshIsTwoSidedAndPushesTowardsTheBodysSide) {
   }
 }
 
+TEST(NarrowPhase, BodiesPressedThroughAMeshAreStillPushedBackTheWayTheyCame) {
+  CollisionBody ball, box, ground;
+  CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
+  CollisionPrimitive* h = AddShape(&box, BoxHull(0.3f, 0.3f, 0.3f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(4, 1.0f, 0.0f));
+  ContactManifold m;
+  // Touching from above, then pressed until the centre is under the surface.
+  CollisionBody_Place(&ball, Pose(0.3f, 0.45f, 0.2f));
+  ASSERT_EQ(NarrowPhase_Collide(s, g, 0.1f, &m), 1);
+  CollisionBody_Place(&ball, Pose(0.3f, -0.1f, 0.2f));
+  ASSERT_EQ(NarrowPhase_Collide(s, g, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(0, 1, 0), 1e-5f);
+  EXPECT_NEAR(m.points[0].depth, 0.6f, 1e-5f);
+  CollisionBody_Place(&box, Pose(-0.4f, 0.28f, -0.3f));
+  ASSERT_EQ(NarrowPhase_Collide(h, g, 0.1f, &m), 4);
+  CollisionBody_Place(&box, Pose(-0.4f, -0.05f, -0.3f));
+  ASSERT_EQ(NarrowPhase_Collide(h, g, 0.1f, &m), 4);
+  for (int i = 0; i < 4; ++i) {
+    ExpectNear(m.points[i].normal, V3(0, 1, 0), 1e-5f);
+    EXPECT_NEAR(m.points[i].depth, 0.35f, 1e-4f);
+  }
+  // A body that arrives with its centre already below (no memory of the
+  // triangles) is resolved downwards, like one touching a ceiling from below.
+  CollisionBody other;
+  CollisionPrimitive* t = CollisionBody_AddPrimitive(&other, SphereDesc(0.5f));
+  CollisionBody_Place(&other, Pose(0.3f, -0.1f, 0.2f));
+  ASSERT_EQ(NarrowPhase_Collide(t, g, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(0, -1, 0), 1e-5f);
+  CollisionBody_Place(&other, Pose(0.3f, 0.3f, 0.2f));  // and stays below when pushed up through
+  ASSERT_EQ(NarrowPhase_Collide(t, g, 0.1f, &m), 1);
+  ExpectNear(m.points[0].normal, V3(0, -1, 0), 1e-5f);
+  EXPECT_NEAR(m.points[0].depth, 0.8f, 1e-5f);
+  // Leaving the mesh forgets the sides.
+  CollisionBody_Place(&other, Pose(0.3f, 3.0f, 0.2f));
+  EXPECT_EQ(NarrowPhase_Collide(t, g, 0.1f, &m), 0);
+  EXPECT_EQ(t->sideMemoCount, 0);
+}
+
 TEST(NarrowPhase, BoxOnMeshAcrossTrianglesKeepsAtMostFourUpwardPoints) {
   CollisionBody box, ground;
   CollisionPrimitive* h = AddShape(&box, BoxHull(0.7f, 0.3f, 0.7f));
