@@ -53,8 +53,9 @@ struct SolverRow {
   float lo, hi;     // impulse bounds (accumulated)
   float impulse;    // accumulated impulse, kept for warm starting
   float relax;      // impulse relaxation (damping parameter)
-  int frictionOf;   // index of the normal row bounding this friction row, or -1
-  float friction;   // friction coefficient for friction rows
+  int frictionOf;   // first of the normal rows bounding this friction row, or -1
+  int normalCount;  // how many normal rows from frictionOf bound it (their sum)
+  float friction;   // friction coefficient (times the twist radius for twist rows)
   float pushBias;   // contacts: separation speed wanted from the position pass
   float pushImpulse;  // accumulated impulse of the position pass (>= 0)
 };
@@ -93,7 +94,9 @@ inline void SolverRow_Solve(SolverRow* row, const SolverRow* rows, SolverBody* b
   float delta = row->effMass * (row->bias - cdot) * row->relax;
   float lo = row->lo, hi = row->hi;
   if (row->frictionOf >= 0) {
-    float limit = row->friction * rows[row->frictionOf].impulse;
+    float sum = 0.0f;
+    for (int i = 0; i < row->normalCount; ++i) sum += rows[row->frictionOf + i].impulse;
+    float limit = row->friction * sum;
     lo = -limit;
     hi = limit;
   }

@@ -21,7 +21,10 @@ struct SolverManifold {
   RigidBody* a;  // owning bodies (a of pa, b of pb)
   RigidBody* b;
   ContactManifold m;
-  float impulses[4][3];  // normal, two friction impulses per point (warm starts)
+  float impulses[4];     // normal impulse per point (warm starts)
+  float frictionImpulses[3];  // the manifold's two tangent and twist impulses
+  Vec3 frictionNormal;   // the normal the friction rows were built about
+  int normalCount;       // normal rows from rowStart; the three friction rows follow
   float friction;
   float restitution;
   int rowStart;  // first row in ContactSolverState::rows, -1 when not solved

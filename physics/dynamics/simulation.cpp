@@ -19,9 +19,9 @@
 namespace {
 
 // Penetration left uncorrected so that resting contacts keep touching.
-constexpr float kContactSlop = 0.005f;
+constexpr float kContactSlop = 0.001f;
 // Share of the remaining penetration pushed out per sub-step.
-constexpr float kContactCorrection = 0.2f;
+constexpr float kContactCorrection = 0.6f;
 // Gap below which contact points are always solved (speculatively).
 constexpr float kSpeculativeSlack = 0.02f;
 // Approach speed below which contacts do not bounce.
@@ -335,31 +335,32 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
   st->rows.Clear();
   for (SolverManifold& m : st->manifolds) {
     m.rowStart = -1;
+    m.normalCount = 0;
     if (m.dead || !InWorld(m.a) || !InWorld(m.b)) continue;
     if (m.pa->phantom || m.pb->phantom) continue;
     if (Solver_InvMass(m.a) == 0.0f && Solver_InvMass(m.b) == 0.0f) continue;
     const SolverManifold* prev = FindPrevious(st, m.key);
-    if (!st->rows.Reserve(st->rows.Count() + 3 * m.m.count)) continue;
+    if (!st->rows.Reserve(st->rows.Count() + m.m.count + 3)) continue;
     m.rowStart = st->rows.Count();
     Vec3 comA = RigidBody_GetCentreOfMassWorld(m.a), comB = RigidBody_GetCentreOfMassWorld(m.b);
     // The bodies' solver data once per manifold, not once per row.
     ContactBodies cb{SolverBodies_IndexOf(m.a), SolverBodies_IndexOf(m.b), Solver_InvMass(m.a),
                      Solver_InvMass(m.b), Solver_InvInertia(m.a), Solver_InvInertia(m.b)};
     int8_t used = 0;
+    Vec3 centre{0, 0, 0}, normalSum{0, 0, 0};
+    Vec3 points[4];
     for (int k = 0; k < m.m.count; ++k) {
       const ContactPoint& c = m.m.points[k];
       // A gap that cannot close within this sub-step, even at twice the
-      // current approach speed, needs no rows: it is collided again next time.
+      // current approach speed, needs no row: it is collided again next time.
       m.pointRows[k] = -1;
-      if (-c.depth > kSpeculativeSlack + 2.0f * std::fmax(ApproachSpeed(m, c), 0.0f) * h) continue;
-      m.pointRows[k] = used++;
+      float approach = ApproachSpeed(m, c);
+      if (-c.depth > kSpeculativeSlack + 2.0f * std::fmax(approach, 0.0f) * h) continue;
       Vec3 n = c.normal;
       Vec3 pA = c.position - n * c.depth * 0.5f;
-      Vec3 rA = pA - comA, rB = pA - comB;
       SolverRow normal;
-      SetupContactRow(&normal, cb, n, rA, rB);
+      SetupContactRow(&normal, cb, n, pA - comA, pA - comB);
       normal.lo = 0.0f;
-      float approach = ApproachSpeed(m, c);
       // Penetration is pushed out by the position pass (split impulse);
       // the velocity rows only keep the bodies from approaching, or let a
       // gap close within this sub-step (speculative contact).
@@ -368,41 +369,67 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
       if (approach > kBounceThreshold && m.restitution > 0.0f && -c.depth <= approach * h)
         bias = std::fmax(bias, m.restitution * approach);
       normal.bias = bias;
-      Vec3 t1, t2;
-      Vec3_PlaneSpace(n, &t1, &t2);
-      SolverRow f1, f2;
-      SetupContactRow(&f1, cb, t1, rA, rB);
-      SetupContactRow(&f2, cb, t2, rA, rB);
-      int normalIndex = st->rows.Count();
-      f1.frictionOf = f2.frictionOf = normalIndex;
-      f1.friction = f2.friction = m.friction;
-      // Warm start from the point of the same features last sub-step.
+      // Warm start from the point of the same features last sub-step, or
+      // the nearest old point close by (mesh and clipped features may be
+      // renumbered between sub-steps).
       if (prev) {
-        // Same features first; otherwise the nearest old point close by
-        // (mesh and clipped features may be renumbered between sub-steps).
         int match = -1;
         float bestD = 0.02f * 0.02f;
         for (int q = 0; q < prev->m.count; ++q)
           if (prev->m.points[q].feature == c.feature) { match = q; break; }
-        if (match < 0) {
+        if (match < 0)
           for (int q = 0; q < prev->m.count; ++q) {
             float d2 = Vec3_LengthSq(prev->m.points[q].position - c.position);
             if (d2 < bestD) { bestD = d2; match = q; }
           }
-        }
-        if (match >= 0) {
-          normal.impulse = prev->impulses[match][0] * hRatio;
-          // The friction basis follows the normal; reuse only when it barely turned.
-          if (Vec3_Dot(prev->m.points[match].normal, n) > 0.99f) {
-            f1.impulse = prev->impulses[match][1] * hRatio;
-            f2.impulse = prev->impulses[match][2] * hRatio;
-          }
-        }
+        if (match >= 0) normal.impulse = prev->impulses[match] * hRatio;
       }
       st->rows.Push(normal);
-      st->rows.Push(f1);
-      st->rows.Push(f2);
+      points[used] = pA;
+      m.pointRows[k] = used++;
+      centre += pA;
+      normalSum += n;
     }
+    if (used == 0) {
+      m.rowStart = -1;
+      continue;
+    }
+    // Friction acts on the manifold as a whole, at the centre of its points:
+    // two tangent rows and a twist row about the normal, bounded by the sum
+    // of the normal impulses. Per-point friction rows fight each other in
+    // the Gauss-Seidel order and tilt resting stacks.
+    centre = centre * (1.0f / float(used));
+    Vec3 n = Vec3_Normalize(normalSum);
+    if (Vec3_LengthSq(n) == 0.0f) n = m.m.points[0].normal;
+    float radius = 0.0f;
+    for (int k = 0; k < used; ++k) radius += Vec3_Length(points[k] - centre);
+    radius /= float(used);
+    Vec3 t1, t2;
+    Vec3_PlaneSpace(n, &t1, &t2);
+    SolverRow f[3];
+    SetupContactRow(&f[0], cb, t1, centre - comA, centre - comB);
+    SetupContactRow(&f[1], cb, t2, centre - comA, centre - comB);
+    SetupContactRow(&f[2], cb, n, V3(0, 0, 0), V3(0, 0, 0));
+    // The twist row is angular only.
+    f[2].linA = f[2].linB = V3(0, 0, 0);
+    f[2].angA = n;
+    f[2].angB = -n;
+    f[2].wA = Mat3_Mul(cb.invIA, n);
+    f[2].wB = Mat3_Mul(cb.invIB, -n);
+    float k2 = Vec3_Dot(n, f[2].wA) - Vec3_Dot(n, f[2].wB);
+    f[2].effMass = (k2 > 1e-12f && cb.a >= 0 && cb.b >= 0) ? 1.0f / k2 : 0.0f;
+    f[2].invMassA = cb.invMassA;
+    f[2].invMassB = cb.invMassB;
+    bool warm = prev && prev->normalCount > 0 && Vec3_Dot(prev->frictionNormal, n) > 0.99f;
+    for (int q = 0; q < 3; ++q) {
+      f[q].frictionOf = m.rowStart;
+      f[q].normalCount = used;
+      f[q].friction = q == 2 ? m.friction * radius : m.friction;
+      if (warm) f[q].impulse = prev->frictionImpulses[q] * hRatio;
+      st->rows.Push(f[q]);
+    }
+    m.normalCount = used;
+    m.frictionNormal = n;
   }
 }
 
@@ -435,19 +462,23 @@ void Solve(Simulation* sim) {
   for (SolverRow& r : st->rows)
     if (r.impulse != 0.0f) SolverRow_ApplyImpulse(&r, bodies, r.impulse);
   SolverRow* rows = st->rows.Data();
-  int rowCount = st->rows.Count();
   for (int it = 0; it < sim->solverIterations; ++it) {
     for (Constraint* c : st->stepConstraints)
       for (int i = 0; i < c->rowCount; ++i) SolverRow_Solve(&c->rows[i], c->rows, bodies);
-    // Friction first, then the normal: the non-penetration row has the last word.
-    for (int i = 0; i < rowCount; i += 3) {
-      SolverRow_Solve(&rows[i + 1], rows, bodies);
-      SolverRow_Solve(&rows[i + 2], rows, bodies);
-      SolverRow_Solve(&rows[i], rows, bodies);
+    // Friction first, then the normals: non-penetration has the last word.
+    for (const SolverManifold& m : st->manifolds) {
+      if (m.rowStart < 0) continue;
+      SolverRow* r = rows + m.rowStart;
+      int u = m.normalCount;
+      SolverRow_Solve(&r[u], rows, bodies);
+      SolverRow_Solve(&r[u + 1], rows, bodies);
+      SolverRow_Solve(&r[u + 2], rows, bodies);
+      for (int i = 0; i < u; ++i) SolverRow_Solve(&r[i], rows, bodies);
     }
   }
   for (int it = 0; it < sim->solverIterations; ++it)
-    for (int i = 0; i < rowCount; i += 3) SolverRow_SolvePush(&rows[i], bodies);
+    for (const SolverManifold& m : st->manifolds)
+      for (int i = 0; i < m.normalCount && m.rowStart >= 0; ++i) SolverRow_SolvePush(&rows[m.rowStart + i], bodies);
   SolverBodies_WriteBack(&st->solverBodies);
   SolverBodies_End(&st->solverBodies);
   for (Constraint* c : st->stepConstraints) {
@@ -455,11 +486,12 @@ void Solve(Simulation* sim) {
     c->warmValid = true;
   }
   for (SolverManifold& m : st->manifolds) {
-    for (int k = 0; k < 4; ++k) m.impulses[k][0] = m.impulses[k][1] = m.impulses[k][2] = 0.0f;
+    for (int k = 0; k < 4; ++k) m.impulses[k] = 0.0f;
+    m.frictionImpulses[0] = m.frictionImpulses[1] = m.frictionImpulses[2] = 0.0f;
     if (m.rowStart < 0) continue;
     for (int k = 0; k < m.m.count; ++k)
-      if (m.pointRows[k] >= 0)
-        for (int q = 0; q < 3; ++q) m.impulses[k][q] = rows[m.rowStart + 3 * m.pointRows[k] + q].impulse;
+      if (m.pointRows[k] >= 0) m.impulses[k] = rows[m.rowStart + m.pointRows[k]].impulse;
+    for (int q = 0; q < 3; ++q) m.frictionImpulses[q] = rows[m.rowStart + m.normalCount + q].impulse;
   }
 }
 
