@@ -118,6 +118,48 @@ void RestoreDefaultTarget(void)
     Device()->SetRenderTarget(st->backBuffer, st->depthSurface);
 }
 
+// The camera raster's extension when it draws into a window other than the
+// device window, else null.
+D3D8RasterExt *OtherWindowExt(Raster *raster)
+{
+    D3D8RasterExt *ext = D3D8_RasterExt(raster->parent ? raster->parent : raster);
+    if (!ext || !ext->window || ext->window == D3D8_DeviceState()->window) return nullptr;
+    return ext;
+}
+
+// Gives a Z raster a new depth surface of width x height in place.
+int32_t ResizeZRaster(Raster *z, int32_t width, int32_t height)
+{
+    D3D8RasterExt *ext = D3D8_RasterExt(z);
+    IDirect3DSurface8 *surface = nullptr;
+    if (Device()->CreateDepthStencilSurface((uint32_t)width, (uint32_t)height, D3D8_DeviceState()->depthFormat, 0,
+                                            &surface) < 0)
+        return 0;
+    if (ext->surface && ext->surface != D3D8_DeviceState()->depthSurface) ext->surface->Release();
+    ext->surface = surface;
+    z->width = z->savedWidth = width;
+    z->height = z->savedHeight = height;
+    return 1;
+}
+
+// Checks the second window and rebuilds what its size needs; then makes its
+// back buffer the render target. 1 when drawing may go on.
+int32_t TargetOtherWindow(Camera *camera, D3D8RasterExt *ext)
+{
+    Window *window = (Window *)ext->window;
+    WindowRect client;
+    if (!Window_GetClientRect(window, &client)) return 0;
+    int32_t width = client.right - client.left, height = client.bottom - client.top;
+    if (width <= 0 || height <= 0) return 0;
+    Raster *raster = camera->frameBuffer;
+    if (!ext->swapChain || width != raster->width || height != raster->height) {
+        if (!D3D8_CreateWindowSwapChain(camera, window)) return 0;
+    } else if (camera->zBuffer && (camera->zBuffer->width != width || camera->zBuffer->height != height)) {
+        ResizeZRaster(camera->zBuffer, width, height);
+    }
+    return Device()->SetRenderTarget(ext->surface, ZSurfaceOf(camera)) >= 0;
+}
+
 int32_t ResetDevice(void)
 {
     return Device()->Reset(&D3D8_System()->presentParams) >= 0;
@@ -258,11 +300,11 @@ int32_t D3D8_CameraBeginUpdate(void *, void *cameraPtr, int32_t)
     SetProjectionTransform(camera);
     Raster *raster = camera->frameBuffer;
     if (!raster) return 0;
-    D3D8RasterExt *ext = D3D8_RasterExt(raster->parent ? raster->parent : raster);
-    // Drawing into a second window is not supported: nothing in the game
-    // draws there, and rebuilding its rasters behind their owners' backs
-    // would leave them with dangling pointers.
-    if (ext && ext->swapChain) return 0;
+    if (D3D8RasterExt *other = OtherWindowExt(raster)) {
+        if (!TargetOtherWindow(camera, other)) return 0;
+        SetViewport(camera->frameBuffer);
+        return D3D8_BeginScene();
+    }
     if (!CheckDeviceWindow()) return 0;
     if (raster->type == RASTERTYPECAMERATEXTURE) {
         IDirect3DSurface8 *surface = CameraTextureSurface(raster);
@@ -278,6 +320,11 @@ int32_t D3D8_CameraEndUpdate(void *, void *cameraPtr, int32_t)
     D3D8DeviceSystem *sys = D3D8_System();
     Camera *camera = cameraPtr ? (Camera *)cameraPtr : sys->currentCamera;
     Raster *raster = camera ? camera->frameBuffer : nullptr;
+    if (Device() && raster && OtherWindowExt(raster)) {
+        RestoreDefaultTarget();
+        sys->currentCamera = nullptr;
+        return 1;
+    }
     if (!Device() || !raster || raster->type != RASTERTYPECAMERATEXTURE) {
         sys->currentCamera = nullptr;
         return 1;
@@ -300,15 +347,22 @@ int32_t D3D8_CameraClear(void *cameraPtr, void *colourPtr, int32_t flags)
     Camera *camera = (Camera *)cameraPtr;
     D3D8DeviceSystem *sys = D3D8_System();
     if (!camera || !camera->frameBuffer || !Device()) return 0;
-    Raster *raster = camera->frameBuffer;
-    D3D8RasterExt *ext = D3D8_RasterExt(raster->parent ? raster->parent : raster);
-    if (ext && ext->swapChain) return 0;
-    if (!CheckDeviceWindow()) return 0;
     uint32_t colour = 0;
     if ((flags & 1) && colourPtr) {
         const uint8_t *rgba = (const uint8_t *)colourPtr;
         colour = ((uint32_t)rgba[3] << 24) | ((uint32_t)rgba[0] << 16) | ((uint32_t)rgba[1] << 8) | rgba[2];
     }
+    if (D3D8RasterExt *other = OtherWindowExt(camera->frameBuffer)) {
+        if (!TargetOtherWindow(camera, other)) return 0;
+        Raster *r = camera->frameBuffer;
+        D3DVIEWPORT8 viewport = {0, 0, (uint32_t)r->width, (uint32_t)r->height, 0.0f, 1.0f};
+        Device()->SetViewport(&viewport);
+        Device()->Clear(0, nullptr, (uint32_t)flags & 7, colour, 1.0f, sys->stencilClearValue);
+        RestoreDefaultTarget();
+        return 1;
+    }
+    Raster *raster = camera->frameBuffer;
+    if (!CheckDeviceWindow()) return 0;
     if (raster->type == RASTERTYPECAMERATEXTURE) {
         IDirect3DSurface8 *surface = CameraTextureSurface(raster);
         bool targeted = TargetCameraTexture(camera, surface);
@@ -327,5 +381,55 @@ int32_t D3D8_CameraClear(void *cameraPtr, void *colourPtr, int32_t flags)
     if (flags & 2) d3dFlags |= D3DCLEAR_ZBUFFER;
     if ((flags & 6) && sys->hasStencil) d3dFlags |= D3DCLEAR_STENCIL;
     Device()->Clear(0, nullptr, d3dFlags, colour, 1.0f, sys->stencilClearValue);
+    return 1;
+}
+
+int32_t D3D8_CreateWindowSwapChain(Camera *camera, Window *window)
+{
+    D3D8DeviceSystem *sys = D3D8_System();
+    if (!camera || !window || !Device() || !sys->presentParams.Windowed || (void *)window == D3D8_GetWindow())
+        return 0;
+    D3DPRESENT_PARAMETERS pp = sys->presentParams;
+    pp.BackBufferWidth = 0;
+    pp.BackBufferHeight = 0;
+    pp.hDeviceWindow = window;
+    pp.EnableAutoDepthStencil = 0;
+    IDirect3DSwapChain8 *chain = nullptr;
+    if (Device()->CreateAdditionalSwapChain(&pp, &chain) < 0) return 0;
+    IDirect3DSurface8 *surface = nullptr;
+    D3DSURFACE_DESC desc = {};
+    if (chain->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &surface) < 0 || surface->GetDesc(&desc) < 0) {
+        if (surface) surface->Release();
+        chain->Release();
+        return 0;
+    }
+    const int32_t width = (int32_t)desc.Width, height = (int32_t)desc.Height;
+    Raster *raster = camera->frameBuffer;
+    D3D8RasterExt *ext = raster ? OtherWindowExt(raster) : nullptr;
+    if (ext && ext->window == (void *)window) {
+        // Rebuilt in place: the raster records stay where their owners hold them.
+        if (ext->swapChain) ext->swapChain->Release();
+        raster->width = raster->savedWidth = width;
+        raster->height = raster->savedHeight = height;
+    } else {
+        raster = Raster_Create(width, height, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE);
+        if (!raster) {
+            surface->Release();
+            chain->Release();
+            return 0;
+        }
+        ext = D3D8_RasterExt(raster);
+        ext->window = window;
+        Camera_SetRaster(camera, raster);
+    }
+    ext->swapChain = chain;
+    ext->surface = surface;
+    if (camera->zBuffer) {
+        if (camera->zBuffer->width != width || camera->zBuffer->height != height)
+            ResizeZRaster(camera->zBuffer, width, height);
+    } else {
+        Camera_SetZRaster(camera, Raster_Create(width, height, 0, RASTERTYPEZBUFFER));
+    }
+    surface->Release();  // the swap chain keeps its back buffer alive
     return 1;
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 struct Camera;
+struct Window;
 
 // Standard function 1 (out, camera, arg): view and projection transforms,
 // render target, viewport, scene. 1 when drawing may start, 0 when the
@@ -29,6 +30,12 @@ void D3D8_ReleaseDeviceResources(void);
 int32_t D3D8_RestoreDeviceResources(void);
 // Fetches the back buffer and depth surface pointers (no references kept).
 void D3D8_FetchDeviceSurfaces(void);
+// Makes the camera draw into a second window (windowed devices only, and
+// not the device window): an additional swap chain with a camera raster
+// over its back buffer and a Z raster of the same size. Existing rasters of
+// the camera are rebuilt in place, so whoever holds them keeps valid
+// pointers. 1, or 0 when the swap chain cannot be made.
+int32_t D3D8_CreateWindowSwapChain(Camera *camera, Window *window);
 // The device window's client area changed to width x height: reset the
 // device to it, or put the window back. 1 when drawing may go on.
 int32_t D3D8_WindowResize(uint32_t width, uint32_t height);

@@ -201,6 +201,7 @@ int32_t Stop(void)
     }
     D3D8_RasterListClose();
     D3D8_Im2DClose();
+    D3D8_Im3DClose();  // normally closed by its module already; a restore may have made it again
     D3D8_CacheClose();
     if (device) device->Release();
     st->device = nullptr;

@@ -1,5 +1,7 @@
 #include "gfx/driver/d3d8/d3d8camera.h"
 
+#include <cstring>
+
 #include "gfx/driver/d3d8/d3d8cache.h"
 #include "gfx/driver/d3d8/d3d8im2d.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
@@ -118,6 +120,7 @@ TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
     D3D8_System()->hasStencil = 1;
     std::string log = Record([&] { EXPECT_NE(Camera_Clear(camera, (void *)colour, 3), nullptr); });
     EXPECT_NE(log.find("Clear(0, 0x7, 0x04010203"), std::string::npos) << log;
+    EXPECT_TRUE(Before(log, "SetViewport(0, 0, 640, 480", "Clear(")) << log;  // its own viewport
     D3D8_System()->hasStencil = 0;
     log = Record([&] { Camera_Clear(camera, (void *)colour, 6); });
     EXPECT_NE(log.find("Clear(0, 0x2, 0x00000000"), std::string::npos) << log;
@@ -254,6 +257,113 @@ TEST_F(CameraUpdateTest, CameraTextureBecomesTheRenderTargetAndClearsColourOnlyW
     EXPECT_TRUE(Before(log, "SetRenderTarget(", "SetViewport(")) << log;
     EXPECT_EQ(D3D8_System()->copyToTexture, 0u);
     DestroyCamera(texCamera);
+}
+
+TEST_F(CameraUpdateTest, AFullScreenResizeTheDeviceRefusesSkipsTheFrame)
+{
+    D3D8_System()->presentParams.Windowed = 0;
+    Window_UserResize(window, 800, 600);
+    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
+    EXPECT_EQ(Count(log, "Reset("), 1) << log;  // no second reset full-screen
+    EXPECT_EQ(Count(log, "BeginScene("), 0);
+    Engine_Instance()->currentCamera = nullptr;
+    D3D8_System()->presentParams.Windowed = 1;
+    Window_UserResize(window, 640, 480);
+    D3D8_RestoreDeviceResources();
+}
+
+TEST_F(CameraUpdateTest, ASecondWindowGetsItsOwnSwapChainRebuiltInPlace)
+{
+    Window *second = Window_Create("second", 320, 240, WINDOW_HEADLESS);
+    ASSERT_NE(second, nullptr);
+    Camera *other = Camera_Create();
+    EXPECT_EQ(D3D8_CreateWindowSwapChain(other, window), 0);  // the device window itself
+    ASSERT_EQ(D3D8_CreateWindowSwapChain(other, second), 1);
+    Raster *fb = other->frameBuffer;
+    Raster *z = other->zBuffer;
+    ASSERT_NE(fb, nullptr);
+    ASSERT_NE(z, nullptr);
+    EXPECT_EQ(fb->width, 320);
+    std::string log = Record([&] {
+        ASSERT_EQ(Begin(other), 1);
+        End(other);
+    });
+    EXPECT_EQ(Count(log, "SetRenderTarget("), 2) << log;  // the window's back buffer, then the device's again
+    EXPECT_NE(log.find("SetViewport(0, 0, 320, 240"), std::string::npos) << log;
+
+    Window_UserResize(second, 400, 300);
+    ASSERT_EQ(Begin(other), 1);
+    End(other);
+    EXPECT_EQ(other->frameBuffer, fb);  // the same records, new sizes
+    EXPECT_EQ(other->zBuffer, z);
+    EXPECT_EQ(fb->width, 400);
+    EXPECT_EQ(z->height, 300);
+    const uint8_t colour[4] = {1, 1, 1, 1};
+    log = Record([&] { EXPECT_NE(Camera_Clear(other, (void *)colour, 3), nullptr); });
+    EXPECT_NE(log.find("Clear(0, 0x3,"), std::string::npos) << log;
+
+    // After a lost device the swap chain comes back at the next update.
+    EndFrame();
+    D3D8Test_LoseDevice(device, 0);
+    EXPECT_EQ(Begin(), 1);
+    End();
+    ASSERT_EQ(Begin(other), 1);
+    End(other);
+    EXPECT_EQ(other->frameBuffer, fb);
+
+    Window_UserMinimise(second, 1);
+    EXPECT_EQ(Begin(other), 0);
+    Engine_Instance()->currentCamera = nullptr;
+    DestroyCamera(other);
+    Window_Destroy(second);
+}
+
+class HardwareResetTest : public CameraUpdateTest {
+protected:
+    void SetUp() override
+    {
+        answers.hardwareTnL = true;
+        CameraUpdateTest::SetUp();
+    }
+};
+
+TEST_F(HardwareResetTest, PooledBuffersComeBackToTheirOwnersAfterALostDevice)
+{
+    IDirect3DVertexBuffer8 *mine = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 4800, &mine), 1);
+    D3D8Test_LoseDevice(device, 1);
+    EXPECT_EQ(Begin(), 0);
+    End();
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    ASSERT_NE(mine, nullptr);
+    EXPECT_NE(log.find("CreateVertexBuffer(4800, 0x208, 0x142, 0)"), std::string::npos) << log;  // default pool
+    EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);
+    uint8_t *data = nullptr;
+    ASSERT_GE(mine->Lock(0, 0, &data, 0), 0);  // the handle the owner holds works
+    mine->Unlock();
+    EXPECT_EQ(DrawTriangle(), 1);
+    End();
+    D3D8_DestroyDynamicVertexBuffer(mine);
+}
+
+TEST_F(HardwareResetTest, Im2DVerticesMoveBySubRasterOffsets)
+{
+    Raster *whole = camera->frameBuffer;
+    Raster *right = Raster_Create(0, 0, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE);
+    RasterRect rect = {320, 0, 320, 480};
+    ASSERT_EQ(Raster_SubRaster(right, whole, &rect), right);
+    Camera_SetRaster(camera, right);
+    ASSERT_EQ(Begin(), 1);
+    ASSERT_EQ(DrawTriangle(), 1);
+    const D3D8RotatingBuffer *r = D3D8_GetRotatingBuffer(D3D8_GetCurrentRotatingBuffer());
+    ASSERT_NE(r->buffer, nullptr);
+    float x = 0;
+    memcpy(&x, r->buffer->bytes.data() + (r->fill - 3 * 28), 4);
+    EXPECT_EQ(x, 330.0f);
+    End();
+    Camera_SetRaster(camera, whole);
+    Raster_Destroy(right);
 }
 
 }  // namespace
