@@ -96,15 +96,20 @@ void BlendAlphaN(const uint32_t* src, const uint32_t* dst, uint32_t* out, int n)
 void BilinearN(const uint32_t* c00, const uint32_t* c10, const uint32_t* c01, const uint32_t* c11,
                const uint32_t* wxs, const uint32_t* wys, uint32_t* out, int n);
 
+// Four per-pixel 32-bit weights as 16-bit lanes for two pixels: pixel 0
+// (or 2 when `high`) in the low four lanes, the next in the high four.
+inline __m128i SpreadWeights(__m128i w, bool high) {
+  __m128i x = high ? _mm_unpackhi_epi32(w, w) : _mm_unpacklo_epi32(w, w);
+  return _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, 0xA0), 0xA0);
+}
+
 // out = a + (b - a) x w / 256 per channel, w per pixel in 0..256.
 void LerpN(const uint32_t* a, const uint32_t* b, const uint32_t* w, uint32_t* out, int n) {
   const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(256);
   int j = 0;
   for (; j + 4 <= n; j += 4) {
     __m128i vw = _mm_loadu_si128(reinterpret_cast<const __m128i*>(w + j));
-    __m128i wl = _mm_unpacklo_epi32(vw, vw), wh = _mm_unpackhi_epi32(vw, vw);
-    wl = _mm_shufflehi_epi16(_mm_shufflelo_epi16(wl, 0xA0), 0xA0);
-    wh = _mm_shufflehi_epi16(_mm_shufflelo_epi16(wh, 0xA0), 0xA0);
+    __m128i wl = SpreadWeights(vw, false), wh = SpreadWeights(vw, true);
     __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + j));
     __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + j));
     __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(va, zero), _mm_sub_epi16(full, wl)),
@@ -180,6 +185,34 @@ inline void Reciprocal(float oow0, float doow, const uint8_t* list, float* w, in
   for (; j < m; ++j) w[j] = 1.0f / (oow0 + doow * float(list[j]));
 }
 
+// Fog: colour = fog colour + (colour - fog colour) x factor, the factor per
+// pixel in f (clamped to 0..1, NaN as 0), the colour's alpha kept.
+void FogN(uint32_t* c, const float* f, uint32_t fogColour, int m) {
+  const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(256), alpha = _mm_set1_epi32(int(0xFF000000u));
+  const __m128i fc = _mm_unpacklo_epi8(_mm_set1_epi32(int(fogColour)), zero);
+  const __m128 zeroF = _mm_setzero_ps(), oneF = _mm_set1_ps(1.0f), scale = _mm_set1_ps(256.0f),
+               half = _mm_set1_ps(0.5f);
+  int j = 0;
+  for (; j + 4 <= m; j += 4) {
+    __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(f + j), zeroF), oneF);
+    __m128i k = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half));
+    __m128i kl = SpreadWeights(k, false), kh = SpreadWeights(k, true);
+    __m128i cv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + j));
+    __m128i lo = _mm_add_epi16(_mm_mullo_epi16(fc, _mm_sub_epi16(full, kl)),
+                               _mm_mullo_epi16(_mm_unpacklo_epi8(cv, zero), kl));
+    __m128i hi = _mm_add_epi16(_mm_mullo_epi16(fc, _mm_sub_epi16(full, kh)),
+                               _mm_mullo_epi16(_mm_unpackhi_epi8(cv, zero), kh));
+    __m128i out = _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
+    out = _mm_or_si128(_mm_andnot_si128(alpha, out), _mm_and_si128(alpha, cv));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(c + j), out);
+  }
+  for (; j < m; ++j) {
+    float v = f[j] > 0.0f ? (f[j] < 1.0f ? f[j] : 1.0f) : 0.0f;
+    uint32_t k = uint32_t(v * 256.0f + 0.5f);
+    c[j] = (Lerp(fogColour, c[j], k) & 0x00FFFFFFu) | (c[j] & 0xFF000000u);
+  }
+}
+
 inline int FloorI(float f) {
   int i = int(f);
   return i - (f < float(i));
@@ -205,11 +238,6 @@ inline uint32_t Bilinear(uint32_t c00, uint32_t c10, uint32_t c01, uint32_t c11,
 void BilinearN(const uint32_t* c00, const uint32_t* c10, const uint32_t* c01, const uint32_t* c11,
                const uint32_t* wxs, const uint32_t* wys, uint32_t* out, int n) {
   const __m128i zero = _mm_setzero_si128(), full = _mm_set1_epi16(256), half = _mm_set1_epi16(128);
-  // Two pixels per register: each pixel's weight in its four 16-bit lanes.
-  auto spread = [](__m128i w, bool high) {
-    __m128i x = high ? _mm_unpackhi_epi32(w, w) : _mm_unpacklo_epi32(w, w);
-    return _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, 0xA0), 0xA0);
-  };
   // Weights below 256: every product and sum below stays under 2^16.
   auto blend = [&](__m128i a, __m128i b, __m128i c, __m128i d, __m128i wx, __m128i wy) {
     __m128i w11 = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(wx, wy), half), 8);
@@ -228,9 +256,9 @@ void BilinearN(const uint32_t* c00, const uint32_t* c10, const uint32_t* c01, co
     __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c01 + j));
     __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c11 + j));
     __m128i lo = blend(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero), _mm_unpacklo_epi8(c, zero),
-                       _mm_unpacklo_epi8(d, zero), spread(wx, false), spread(wy, false));
+                       _mm_unpacklo_epi8(d, zero), SpreadWeights(wx, false), SpreadWeights(wy, false));
     __m128i hi = blend(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero), _mm_unpackhi_epi8(c, zero),
-                       _mm_unpackhi_epi8(d, zero), spread(wx, true), spread(wy, true));
+                       _mm_unpackhi_epi8(d, zero), SpreadWeights(wx, true), SpreadWeights(wy, true));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), _mm_packus_epi16(lo, hi));
   }
   for (; j < n; ++j) out[j] = Bilinear(c00[j], c10[j], c01[j], c11[j], wxs[j], wys[j]);
@@ -397,8 +425,10 @@ void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch,
         if (st.mipFilter == D3DTEXF_POINT) {
           level = int(d + 0.5f);
         } else if (st.mipFilter >= D3DTEXF_LINEAR) {
-          level = int(d);
-          frac[j] = uint32_t((d - float(level)) * 256.0f);
+          // One conversion gives level and 8-bit fraction (d x 256 is exact).
+          int fixed = int(d * 256.0f);
+          level = fixed >> 8;
+          frac[j] = uint32_t(fixed & 255);
         }
         if (level >= last) level = last, frac[j] = 0;
       }
@@ -954,13 +984,9 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
   if (P.fog) {
     const RasterPlane& pf = S->p[2 + RASTER_ATTR_FOG];
     const float f0 = base(pf);
-    const uint32_t fc = P.fogColour | 0xFF000000u;
-    for (int j = 0; j < m; ++j) {
-      float f = (f0 + pf.dx * float(list[j])) * w[j];
-      uint32_t k = f <= 0.0f ? 0u : (f >= 1.0f ? 256u : uint32_t(f * 256.0f + 0.5f));
-      uint32_t c = current[j];
-      current[j] = (Lerp(fc, c, k) & 0x00FFFFFFu) | (c & 0xFF000000u);
-    }
+    float f[RASTER_SPAN_MAX];
+    Interpolate(f0, pf.dx, list, w, f, m);
+    FogN(current, f, P.fogColour, m);
   }
 
   if (P.alphaTest) {
