@@ -349,4 +349,35 @@ TEST_F(ImageBmpTest, WrittenTwentyFourBitFileReadsBackWithOpaqueAlpha)
     EXPECT_EQ(ImageBmp_RowSize(3, 24, 1), 0);
 }
 
+TEST_F(ImageBmpTest, MutatedFilesNeverReadOutOfBounds)
+{
+    BmpSpec rle;
+    rle.width = 5;
+    rle.height = 4;
+    rle.bits = 8;
+    rle.compression = 1;
+    rle.palette.assign(1024, 7);
+    rle.pixels = {3, 1, 0, 3, 4, 5, 6, 0, 0, 0, 5, 9, 0, 0, 2, 2, 0, 1};
+    BmpSpec four;
+    four.width = 7;
+    four.height = 3;
+    four.bits = 4;
+    four.palette.assign(64, 1);
+    four.pixels.assign(12, 0x5a);
+    uint32_t seed = 99;
+    for (const BmpSpec *spec : {&rle, &four}) {
+        const Bytes original = MakeBmp(*spec);
+        for (int round = 0; round < 300; round++) {
+            Bytes bytes = original;
+            for (int k = 0; k < 1 + round % 4; k++) {
+                seed = seed * 1664525u + 1013904223u;
+                bytes[(seed >> 8) % bytes.size()] = (uint8_t)(seed >> 24);
+            }
+            Image *image = ImageBmp_Read(Save(bytes).c_str());
+            if (image) Image_Destroy(image);
+        }
+    }
+    Error_Get(nullptr);
+}
+
 }  // namespace

@@ -268,4 +268,36 @@ TEST_F(ImagePngTest, MissingTruncatedAndForeignFilesFailCleanly)
     Error_Get(nullptr);
 }
 
+TEST_F(ImagePngTest, MutatedFilesFailOrReadWithoutOverruns)
+{
+    PngSpec s;
+    s.width = 5;
+    s.height = 4;
+    s.colourType = PNG_COLOR_TYPE_PALETTE;
+    s.bitDepth = 2;
+    s.palette = {{1, 2, 3}, {4, 5, 6}};
+    s.alphas = {9};
+    s.rows.assign(4, Bytes{0x1b, 0x40});
+    const std::string path = folder + "whole.png";
+    ASSERT_TRUE(WritePng(path, s));
+    FILE *f = fopen(path.c_str(), "rb");
+    Bytes whole(4096);
+    whole.resize(fread(whole.data(), 1, whole.size(), f));
+    fclose(f);
+    uint32_t seed = 7;
+    for (int round = 0; round < 200; round++) {
+        Bytes bytes = whole;
+        seed = seed * 1664525u + 1013904223u;
+        // Past the signature, so that libpng gets to the chunks.
+        bytes[8 + (seed >> 8) % (bytes.size() - 8)] ^= (uint8_t)(1 + (seed >> 24) % 255);
+        const std::string cut = folder + "mutated.png";
+        f = fopen(cut.c_str(), "wb");
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+        Image *image = ImagePng_Read(cut.c_str());
+        if (image) Image_Destroy(image);
+    }
+    Error_Get(nullptr);
+}
+
 }  // namespace
