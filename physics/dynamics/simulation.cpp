@@ -473,7 +473,12 @@ void Solve(Simulation* sim) {
       SolverRow_Solve(&r[u], rows, bodies);
       SolverRow_Solve(&r[u + 1], rows, bodies);
       SolverRow_Solve(&r[u + 2], rows, bodies);
-      for (int i = 0; i < u; ++i) SolverRow_Solve(&r[i], rows, bodies);
+      // Odd iterations take the points in reverse: the point solved last
+      // is served best, and always favouring the same corner tilts stacks.
+      if (it & 1)
+        for (int i = u - 1; i >= 0; --i) SolverRow_Solve(&r[i], rows, bodies);
+      else
+        for (int i = 0; i < u; ++i) SolverRow_Solve(&r[i], rows, bodies);
     }
   }
   for (int it = 0; it < sim->solverIterations; ++it)
