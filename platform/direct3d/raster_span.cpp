@@ -185,6 +185,31 @@ inline void Reciprocal(float oow0, float doow, const uint8_t* list, float* w, in
   for (; j < m; ++j) w[j] = 1.0f / (oow0 + doow * float(list[j]));
 }
 
+// Perspective-correct vertex colour (r, g, b, a planes in 0..255 x 1/w),
+// rounded and clamped, four pixels at a time.
+void InterpolateColour(const float* b, const float* d, const uint8_t* list, const float* w, uint32_t* out, int m) {
+  const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f);
+  auto channel = [&](int k, __m128 i, __m128 ww) {
+    __m128 v = _mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_set1_ps(b[k]), _mm_mul_ps(_mm_set1_ps(d[k]), i)), ww), half);
+    return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(v, zero), top));  // NaN reads 0
+  };
+  int j = 0;
+  for (; j + 4 <= m; j += 4) {
+    __m128 i = ListPositions(list, j), ww = _mm_loadu_ps(w + j);
+    __m128i argb = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(channel(3, i, ww), 24), _mm_slli_epi32(channel(0, i, ww), 16)),
+                                _mm_or_si128(_mm_slli_epi32(channel(1, i, ww), 8), channel(2, i, ww)));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), argb);
+  }
+  for (; j < m; ++j) {
+    float i = float(list[j]);
+    auto ch = [&](int k) {
+      float v = (b[k] + d[k] * i) * w[j] + 0.5f;
+      return v > 0.0f ? (v < 255.0f ? uint32_t(v) : 255u) : 0u;
+    };
+    out[j] = ch(3) << 24 | ch(0) << 16 | ch(1) << 8 | ch(2);
+  }
+}
+
 // Fog: colour = fog colour + (colour - fog colour) x factor, the factor per
 // pixel in f (clamped to 0..1, NaN as 0), the colour's alpha kept.
 void FogN(uint32_t* c, const float* f, uint32_t fogColour, int m) {
@@ -887,15 +912,9 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
     Broadcast(diffuse, S->flatColour, m);
   } else {
     const RasterPlane* c = &S->p[2 + RASTER_ATTR_COLOUR];
-    float b0 = base(c[0]), b1 = base(c[1]), b2 = base(c[2]), b3 = base(c[3]);
-    for (int j = 0; j < m; ++j) {
-      float i = float(list[j]), ww = w[j];
-      auto ch = [&](float b, float d) {
-        float v = (b + d * i) * ww + 0.5f;
-        return v <= 0.0f ? 0u : (v >= 255.0f ? 255u : uint32_t(v));
-      };
-      diffuse[j] = ch(b3, c[3].dx) << 24 | ch(b0, c[0].dx) << 16 | ch(b1, c[1].dx) << 8 | ch(b2, c[2].dx);
-    }
+    const float b[4] = {base(c[0]), base(c[1]), base(c[2]), base(c[3])};
+    const float d[4] = {c[0].dx, c[1].dx, c[2].dx, c[3].dx};
+    InterpolateColour(b, d, list, w, diffuse, m);
   }
 
   // Combiner. Stage 0's CURRENT is the diffuse colour; with no stage at all
