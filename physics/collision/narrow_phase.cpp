@@ -418,9 +418,18 @@ public:
   SideMemory(const CollisionPrimitive* body, const CollisionPrimitive* mesh) : body_(body), mesh_(mesh->id) {}
   // Side of the triangle to push the body out on: the remembered one, else
   // the side the reference point is on.
-  int Side(uint32_t triangle, float signedDistance) const {
-    for (int i = 0; i < body_->sideMemoCount; ++i)
-      if (body_->sideMemo[i].mesh == mesh_ && body_->sideMemo[i].triangle == triangle) return body_->sideMemo[i].side;
+  int Side(uint32_t triangle, float signedDistance) {
+    // Triangles come in the tree's order, as they were stored last time, so
+    // the search resumes after the last match.
+    int n = body_->sideMemoCount;
+    for (int k = 0; k < n; ++k) {
+      int i = cursor_ + k < n ? cursor_ + k : cursor_ + k - n;
+      const MeshSideMemo& m = body_->sideMemo[i];
+      if (m.triangle == triangle && m.mesh == mesh_) {
+        cursor_ = i + 1 < n ? i + 1 : 0;
+        return m.side;
+      }
+    }
     return signedDistance >= 0.0f ? 1 : -1;
   }
   // Records a touched triangle at a distance; when full, the nearest ones are kept.
@@ -455,6 +464,7 @@ private:
   MeshSideMemo now_[kMeshSideMemos];
   float distance_[kMeshSideMemos];
   int count_ = 0;
+  int cursor_ = 0;
 };
 
 // Whether p lies in the plane of face contact f, within a tolerance that
@@ -563,13 +573,18 @@ int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float 
   memory.Commit();
   // A flat continuation of a face contact must not add a tilted edge
   // contact (the sphere would bump at internal edges).
+  // (The face contacts are copied out first: the loop compacts in place.)
+  Candidate faces[kMaxCandidates];
+  int faceCount = 0;
+  for (int i = 0; i < set.count; ++i)
+    if (set.c[i].faceOfB) faces[faceCount++] = set.c[i];
   int kept = 0;
   for (int i = 0; i < set.count; ++i) {
-    const Candidate& x = set.c[i];
+    const Candidate x = set.c[i];
     bool ghost = false;
     if (!x.faceOfB)
-      for (int j = 0; j < set.count && !ghost; ++j)
-        if (set.c[j].faceOfB && OnPlaneOf(set.c[j], x.position, 1e-4f)) ghost = true;
+      for (int j = 0; j < faceCount && !ghost; ++j)
+        if (OnPlaneOf(faces[j], x.position, 1e-4f)) ghost = true;
     // Nearly the same point as one kept already: keep the deeper.
     int same = -1;
     for (int j = 0; j < kept && !ghost; ++j)
@@ -739,16 +754,21 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
                  Mat3_Mul(h->world.rot, nBA), -g.distance, salt ^ 0xC0000000u, false, hullIsB);
   });
   memory.Commit();
-  // Drop edge contacts lying flat in the plane of a triangle-face contact.
+  // Drop edge contacts lying flat in the plane of a triangle-face contact
+  // (face contacts copied out first: the loop compacts in place).
+  Candidate faces[kMaxCandidates];
+  int faceCount = 0;
+  for (int i = 0; i < set.count; ++i)
+    if (set.c[i].faceOfB) faces[faceCount++] = set.c[i];
   int kept = 0;
   for (int i = 0; i < set.count; ++i) {
-    const Candidate& x = set.c[i];
+    const Candidate x = set.c[i];
     bool ghost = false;
     if (!x.faceOfB)
-      for (int j = 0; j < set.count && !ghost; ++j)
-        if (set.c[j].faceOfB && OnPlaneOf(set.c[j], x.position, 1e-3f) &&
-            Vec3_Dot(set.c[j].normal, x.normal) < 0.999f && Vec3_Dot(set.c[j].normal, x.normal) > -0.999f)
-          ghost = true;
+      for (int j = 0; j < faceCount && !ghost; ++j) {
+        float along = Vec3_Dot(faces[j].normal, x.normal);
+        if (OnPlaneOf(faces[j], x.position, 1e-3f) && along < 0.999f && along > -0.999f) ghost = true;
+      }
     if (ghost) continue;
     // The same hull corner on two triangles sharing an edge: keep one.
     int same = -1;
