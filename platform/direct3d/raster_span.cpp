@@ -750,6 +750,47 @@ void WritePixels(const RasterPlan& P, uint8_t* row, int x, const uint8_t* list, 
   }
 }
 
+// Level of detail per pixel: log2 of the larger screen derivative of the
+// texel coordinates, from the planes of s/w, t/w and 1/w.
+void LevelOfDetail(const RasterPlane& pu, const RasterPlane& pv, const RasterPlane& po, const float* s, const float* t,
+                   const float* w, float* lod, int m) {
+  // Derivatives of s = (s/w) / (1/w): ds/dx = w (d(s/w)/dx - s d(1/w)/dx).
+  const float dox = po.dx, doy = po.dy;
+  int j = 0;
+  {
+    // Four at a time with the scalar arithmetic below.
+    const __m128 ox = _mm_set1_ps(dox), oy = _mm_set1_ps(doy), ux = _mm_set1_ps(pu.dx),
+                 uy = _mm_set1_ps(pu.dy), vx = _mm_set1_ps(pv.dx), vy = _mm_set1_ps(pv.dy),
+                 zero = _mm_setzero_ps(), halfF = _mm_set1_ps(0.5f), none = _mm_set1_ps(-100.0f),
+                 oneF = _mm_set1_ps(1.0f);
+    const __m128i expMask = _mm_set1_epi32(255), expBias = _mm_set1_epi32(127),
+                  mantMask = _mm_set1_epi32(0x007FFFFF), mantOne = _mm_set1_epi32(0x3F800000);
+    for (; j + 4 <= m; j += 4) {
+      __m128 wv = _mm_loadu_ps(w + j), sv = _mm_loadu_ps(s + j), tv = _mm_loadu_ps(t + j);
+      __m128 sx = _mm_mul_ps(wv, _mm_sub_ps(ux, _mm_mul_ps(sv, ox)));
+      __m128 tx = _mm_mul_ps(wv, _mm_sub_ps(vx, _mm_mul_ps(tv, ox)));
+      __m128 sy = _mm_mul_ps(wv, _mm_sub_ps(uy, _mm_mul_ps(sv, oy)));
+      __m128 ty = _mm_mul_ps(wv, _mm_sub_ps(vy, _mm_mul_ps(tv, oy)));
+      __m128 rx = _mm_add_ps(_mm_mul_ps(sx, sx), _mm_mul_ps(tx, tx));
+      __m128 ry = _mm_add_ps(_mm_mul_ps(sy, sy), _mm_mul_ps(ty, ty));
+      __m128 r = _mm_max_ps(rx, ry);
+      __m128i bits = _mm_castps_si128(r);
+      __m128 e = _mm_cvtepi32_ps(_mm_sub_epi32(_mm_and_si128(_mm_srli_epi32(bits, 23), expMask), expBias));
+      __m128 mant = _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(bits, mantMask), mantOne));
+      __m128 l = _mm_mul_ps(halfF, _mm_add_ps(e, _mm_sub_ps(mant, oneF)));
+      __m128 positive = _mm_cmpgt_ps(r, zero);
+      _mm_storeu_ps(lod + j, _mm_or_ps(_mm_and_ps(positive, l), _mm_andnot_ps(positive, none)));
+    }
+  }
+  for (; j < m; ++j) {
+    float sx = w[j] * (pu.dx - s[j] * dox), tx = w[j] * (pv.dx - t[j] * dox);
+    float sy = w[j] * (pu.dy - s[j] * doy), ty = w[j] * (pv.dy - t[j] * doy);
+    float rx = sx * sx + tx * tx, ry = sy * sy + ty * ty;
+    float r = rx > ry ? rx : ry;
+    lod[j] = r > 0.0f ? 0.5f * Log2Approx(r) : -100.0f;
+  }
+}
+
 }  // namespace
 
 int RasterSpan_Plan(const D3D8DrawState* s, RasterPlan* P) {
@@ -919,12 +960,12 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
 
   // Combiner. Stage 0's CURRENT is the diffuse colour; with no stage at all
   // the diffuse colour passes through.
-  uint32_t current[RASTER_SPAN_MAX], tex[RASTER_SPAN_MAX];
+  // Each stage writes a buffer other than the one holding CURRENT.
+  uint32_t tex[RASTER_SPAN_MAX], stageOut[2][RASTER_SPAN_MAX], alphaOut[RASTER_SPAN_MAX];
+  uint32_t scratch[3][RASTER_SPAN_MAX];
   const uint32_t* factor = P.factorSpan;
   const uint32_t* zero = P.zeroSpan;
-  uint32_t colourOut[RASTER_SPAN_MAX], alphaOut[RASTER_SPAN_MAX];
-  uint32_t scratch[3][RASTER_SPAN_MAX];
-  memcpy(current, diffuse, size_t(m) * 4);
+  uint32_t* current = diffuse;
   for (int si = 0; si < P.stageCount; ++si) {
     const RasterStage& sg = P.stages[si];
     if (sg.sample) {
@@ -934,43 +975,7 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
       const float u0 = base(pu), v0 = base(pv);
       Interpolate(u0, pu.dx, list, w, s, m);
       Interpolate(v0, pv.dx, list, w, t, m);
-      if (sg.needLod) {
-        // Derivatives of s = (s/w) / (1/w): ds/dx = w (d(s/w)/dx - s d(1/w)/dx).
-        const float dox = S->p[1].dx, doy = S->p[1].dy;
-        int j = 0;
-        {
-          // Four at a time with the scalar arithmetic below.
-          const __m128 ox = _mm_set1_ps(dox), oy = _mm_set1_ps(doy), ux = _mm_set1_ps(pu.dx),
-                       uy = _mm_set1_ps(pu.dy), vx = _mm_set1_ps(pv.dx), vy = _mm_set1_ps(pv.dy),
-                       zero = _mm_setzero_ps(), halfF = _mm_set1_ps(0.5f), none = _mm_set1_ps(-100.0f),
-                       oneF = _mm_set1_ps(1.0f);
-          const __m128i expMask = _mm_set1_epi32(255), expBias = _mm_set1_epi32(127),
-                        mantMask = _mm_set1_epi32(0x007FFFFF), mantOne = _mm_set1_epi32(0x3F800000);
-          for (; j + 4 <= m; j += 4) {
-            __m128 wv = _mm_loadu_ps(w + j), sv = _mm_loadu_ps(s + j), tv = _mm_loadu_ps(t + j);
-            __m128 sx = _mm_mul_ps(wv, _mm_sub_ps(ux, _mm_mul_ps(sv, ox)));
-            __m128 tx = _mm_mul_ps(wv, _mm_sub_ps(vx, _mm_mul_ps(tv, ox)));
-            __m128 sy = _mm_mul_ps(wv, _mm_sub_ps(uy, _mm_mul_ps(sv, oy)));
-            __m128 ty = _mm_mul_ps(wv, _mm_sub_ps(vy, _mm_mul_ps(tv, oy)));
-            __m128 rx = _mm_add_ps(_mm_mul_ps(sx, sx), _mm_mul_ps(tx, tx));
-            __m128 ry = _mm_add_ps(_mm_mul_ps(sy, sy), _mm_mul_ps(ty, ty));
-            __m128 r = _mm_max_ps(rx, ry);
-            __m128i bits = _mm_castps_si128(r);
-            __m128 e = _mm_cvtepi32_ps(_mm_sub_epi32(_mm_and_si128(_mm_srli_epi32(bits, 23), expMask), expBias));
-            __m128 mant = _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(bits, mantMask), mantOne));
-            __m128 l = _mm_mul_ps(halfF, _mm_add_ps(e, _mm_sub_ps(mant, oneF)));
-            __m128 positive = _mm_cmpgt_ps(r, zero);
-            _mm_storeu_ps(lod + j, _mm_or_ps(_mm_and_ps(positive, l), _mm_andnot_ps(positive, none)));
-          }
-        }
-        for (; j < m; ++j) {
-          float sx = w[j] * (pu.dx - s[j] * dox), tx = w[j] * (pv.dx - t[j] * dox);
-          float sy = w[j] * (pu.dy - s[j] * doy), ty = w[j] * (pv.dy - t[j] * doy);
-          float rx = sx * sx + tx * tx, ry = sy * sy + ty * ty;
-          float r = rx > ry ? rx : ry;
-          lod[j] = r > 0.0f ? 0.5f * Log2Approx(r) : -100.0f;
-        }
-      }
+      if (sg.needLod) LevelOfDetail(pu, pv, S->p[1], s, t, w, lod, m);
       const PALETTEENTRY* pal = st.palette;
       uint32_t f = sg.texture->levels[0].format;
       if (f == D3DFMT_A8R8G8B8) {
@@ -985,19 +990,19 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
       for (int j = 0; j < m; ++j) tex[j] = 0xFFFFFFFFu;
     }
     const CombineInputs in = {diffuse, current, tex, factor, zero, scratch, m};
+    uint32_t* colourOut = current == stageOut[0] ? stageOut[1] : stageOut[0];
     Evaluate(sg.colourOp, sg.colourArg, in, colourOut);
     if (sg.alphaOp == D3DTOP_DISABLE || sg.alphaOp == 0) {
       // Alpha passes through (stage 0: the diffuse alpha).
-      for (int j = 0; j < m; ++j) current[j] = (colourOut[j] & 0x00FFFFFFu) | (current[j] & 0xFF000000u);
-      continue;
+      for (int j = 0; j < m; ++j) colourOut[j] = (colourOut[j] & 0x00FFFFFFu) | (current[j] & 0xFF000000u);
+    } else if (!(sg.alphaOp == sg.colourOp && sg.alphaArg[0] == sg.colourArg[0] &&
+                 sg.alphaArg[1] == sg.colourArg[1] &&
+                 ((sg.colourOp != D3DTOP_MULTIPLYADD && sg.colourOp != TOP_LERP) ||
+                  sg.alphaArg[2] == sg.colourArg[2]))) {
+      Evaluate(sg.alphaOp, sg.alphaArg, in, alphaOut);
+      for (int j = 0; j < m; ++j) colourOut[j] = (colourOut[j] & 0x00FFFFFFu) | (alphaOut[j] & 0xFF000000u);
     }
-    if (sg.alphaOp == sg.colourOp && sg.alphaArg[0] == sg.colourArg[0] && sg.alphaArg[1] == sg.colourArg[1] &&
-        ((sg.colourOp != D3DTOP_MULTIPLYADD && sg.colourOp != TOP_LERP) || sg.alphaArg[2] == sg.colourArg[2])) {
-      memcpy(current, colourOut, size_t(m) * 4);
-      continue;
-    }
-    Evaluate(sg.alphaOp, sg.alphaArg, in, alphaOut);
-    for (int j = 0; j < m; ++j) current[j] = (colourOut[j] & 0x00FFFFFFu) | (alphaOut[j] & 0xFF000000u);
+    current = colourOut;
   }
 
   if (P.fog) {
