@@ -197,4 +197,28 @@ TEST_F(D3D8NativeTextureTest, CompressedTexturesLoadOnDevicesThatHoldThem)
     Texture_Destroy(texture);
 }
 
+TEST_F(D3D8NativeTextureTest, MutatedHeadersAndCountsNeverWritePastALevel)
+{
+    answers.palettes = true;
+    OpenDevice();
+    Texture *texture = MakeTexture(8, 4, RASTERTYPETEXTURE | RASTERFORMAT565 | RASTERFORMATMIPMAP);
+    ASSERT_TRUE(Write(texture));
+    Texture_Destroy(texture);
+    const std::vector<uint8_t> original(memory.start, memory.start + memory.length);
+    // Every field but the size (a lying size only costs a large texture).
+    std::vector<uint32_t> offsets = {4, 12, 16, 84, 85, 86, 87, 88, 89, 96, 97, 98, 99, 100, 101};
+    const uint32_t level0 = 12 + 88;
+    for (uint32_t i = 0; i < 8; i++) offsets.push_back(level0 + i);
+    offsets.push_back(level0 + 4 + 64);  // level 1's byte count
+    uint32_t seed = 5;
+    for (int round = 0; round < 300; round++) {
+        memcpy(memory.start, original.data(), original.size());
+        seed = seed * 1664525u + 1013904223u;
+        memory.start[offsets[(seed >> 8) % offsets.size()]] = (uint8_t)(seed >> 24);
+        Texture *read = Read();
+        if (read) Texture_Destroy(read);
+    }
+    Error_Get(nullptr);
+}
+
 }  // namespace
