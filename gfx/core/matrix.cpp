@@ -27,9 +27,14 @@ inline Vec3 RowTimes3x3(const Vec3& r, const Matrix* b)
             r.x * b->right.z + r.y * b->up.z + r.z * b->at.z};
 }
 
-// Multiply through the module function into a temporary so that out may alias.
+// Multiply through the module function; through a temporary only when out
+// aliases an input.
 void ModuleMultiply(Matrix* out, const Matrix* a, const Matrix* b)
 {
+    if (out != a && out != b) {
+        g_matrix.multiply(out, a, b);
+        return;
+    }
     Matrix r;
     r.flags = out->flags;
     r.pad1 = r.pad2 = r.pad3 = 0;
