@@ -85,33 +85,38 @@ int32_t PluginRegistry_GetPluginOffset(const PluginRegistry* registry, uint32_t 
     return e ? e->offset : -1;
 }
 
-int32_t PluginRegistry_AddPluginStream(PluginRegistry* registry, uint32_t pluginId, PluginStreamRead read,
-                                       PluginStreamWrite write, PluginStreamGetSize getSize)
+namespace {
+// Applies set to the entry of pluginId; its offset, or -1 when there is none.
+template <typename Set>
+int32_t UpdateEntry(PluginRegistry* registry, uint32_t pluginId, Set set)
 {
     PluginEntry* e = registry ? FindEntry(registry, pluginId) : nullptr;
     if (!e) return -1;
-    e->read = read;
-    e->write = write;
-    e->getSize = getSize;
+    set(e);
     return e->offset;
+}
+}  // namespace
+
+int32_t PluginRegistry_AddPluginStream(PluginRegistry* registry, uint32_t pluginId, PluginStreamRead read,
+                                       PluginStreamWrite write, PluginStreamGetSize getSize)
+{
+    return UpdateEntry(registry, pluginId, [&](PluginEntry* e) {
+        e->read = read;
+        e->write = write;
+        e->getSize = getSize;
+    });
 }
 
 int32_t PluginRegistry_SetStreamAlwaysCallback(PluginRegistry* registry, uint32_t pluginId,
                                                PluginStreamAlways callback)
 {
-    PluginEntry* e = registry ? FindEntry(registry, pluginId) : nullptr;
-    if (!e) return -1;
-    e->always = callback;
-    return e->offset;
+    return UpdateEntry(registry, pluginId, [&](PluginEntry* e) { e->always = callback; });
 }
 
 int32_t PluginRegistry_SetStreamRightsCallback(PluginRegistry* registry, uint32_t pluginId,
                                                PluginStreamRights callback)
 {
-    PluginEntry* e = registry ? FindEntry(registry, pluginId) : nullptr;
-    if (!e) return -1;
-    e->rights = callback;
-    return e->offset;
+    return UpdateEntry(registry, pluginId, [&](PluginEntry* e) { e->rights = callback; });
 }
 
 PluginRegistry* PluginRegistry_RunConstructors(PluginRegistry* registry, void* object)
