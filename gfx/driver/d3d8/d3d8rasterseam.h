@@ -1,10 +1,8 @@
-// The Direct3D 8 driver's seam for rasters.
-//
-// The device system (device, caps, display mode, depth format, back buffer)
-// and the render-state cache belong to the driver's device issue, which
-// replaces this file's placeholders: the device state record is filled by
-// whoever creates the device (today the tests), and stage unbinding talks
-// to the device directly instead of through the stage cache.
+// What the Direct3D 8 rasters share with the driver's device system: the
+// device state record (object, device, caps, display mode, depth format,
+// back buffer, window), filled by the device system when it starts the
+// device (or by tests that make a device of their own), and the unbinding
+// of a dying raster's texture from every stage.
 #pragma once
 
 #include <cstdint>

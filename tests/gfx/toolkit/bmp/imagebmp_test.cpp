@@ -22,7 +22,7 @@ void Put32(Bytes &b, uint32_t v)
     Put16(b, v >> 16);
 }
 
-struct BmpSpec {
+struct BmpLayout {
     uint32_t infoSize = 40;
     int32_t width = 1;
     int32_t height = 1;
@@ -36,7 +36,7 @@ struct BmpSpec {
 };
 
 // The bytes of a BMP file built field by field.
-Bytes MakeBmp(const BmpSpec &s)
+Bytes MakeBmp(const BmpLayout &s)
 {
     Bytes b = {0x42, 0x4D};
     const uint32_t headers = 14 + (s.infoSize == 12 ? 12 : 40) + (uint32_t)s.extraHeader.size();
@@ -85,7 +85,7 @@ protected:
         fclose(f);
         return path;
     }
-    Image *Read(const BmpSpec &spec) { return ImageBmp_Read(Save(MakeBmp(spec)).c_str()); }
+    Image *Read(const BmpLayout &layout) { return ImageBmp_Read(Save(MakeBmp(layout)).c_str()); }
     static const uint8_t *Pixel(const Image *image, int32_t x, int32_t y)
     {
         return image->pixels + (size_t)y * image->stride + (image->depth == 32 ? 4 * x : x);
@@ -94,7 +94,7 @@ protected:
 
 TEST_F(ImageBmpTest, OneAndFourBitFilesBecomeDepthFourIndicesBottomUp)
 {
-    BmpSpec one;
+    BmpLayout one;
     one.width = 10;
     one.height = 2;
     one.bits = 1;
@@ -114,7 +114,7 @@ TEST_F(ImageBmpTest, OneAndFourBitFilesBecomeDepthFourIndicesBottomUp)
     EXPECT_EQ(memcmp(image->palette + 4 * 15, filler, 4), 0);
     Image_Destroy(image);
 
-    BmpSpec four;
+    BmpLayout four;
     four.width = 3;
     four.height = 1;
     four.bits = 4;
@@ -134,7 +134,7 @@ TEST_F(ImageBmpTest, OneAndFourBitFilesBecomeDepthFourIndicesBottomUp)
 TEST_F(ImageBmpTest, EightBitPaletteLengthComesFromColoursUsedWhenInRange)
 {
     for (uint32_t used : {0u, 300u, 2u}) {
-        BmpSpec s;
+        BmpLayout s;
         s.width = 2;
         s.bits = 8;
         s.coloursUsed = used;
@@ -153,7 +153,7 @@ TEST_F(ImageBmpTest, EightBitPaletteLengthComesFromColoursUsedWhenInRange)
 
 TEST_F(ImageBmpTest, SixteenBitIs565AndBitFieldsWithGreenMask3e0Is555)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 1;
     s.bits = 16;
     s.pixels = {0xff, 0xff, 0, 0};
@@ -175,7 +175,7 @@ TEST_F(ImageBmpTest, SixteenBitIs565AndBitFieldsWithGreenMask3e0Is555)
 
 TEST_F(ImageBmpTest, TwentyFourAndThirtyTwoBitPixelsSwapToRgbWithOpaqueAlpha)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 1;
     s.height = 2;
     s.bits = 24;
@@ -201,7 +201,7 @@ TEST_F(ImageBmpTest, TwentyFourAndThirtyTwoBitPixelsSwapToRgbWithOpaqueAlpha)
 
 TEST_F(ImageBmpTest, CoreHeaderReadsThreeBytePaletteEntries)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.infoSize = 12;
     s.width = 2;
     s.bits = 8;
@@ -216,7 +216,7 @@ TEST_F(ImageBmpTest, CoreHeaderReadsThreeBytePaletteEntries)
 
 TEST_F(ImageBmpTest, Rle8DecodesRunsLiteralsRowEndsAndEndOfBitmapIntoOwnRows)
 {
-    BmpSpec s;
+    BmpLayout s;
     s.width = 6;
     s.height = 3;
     s.bits = 8;
@@ -239,19 +239,19 @@ TEST_F(ImageBmpTest, Rle8DecodesRunsLiteralsRowEndsAndEndOfBitmapIntoOwnRows)
 
 TEST_F(ImageBmpTest, RefusedKindsRaiseUnsupported)
 {
-    BmpSpec rle4;
+    BmpLayout rle4;
     rle4.bits = 4;
     rle4.compression = 2;
     rle4.palette.assign(64, 0);
     rle4.pixels = {0, 0, 0, 0};
     EXPECT_EQ(Read(rle4), nullptr);
     EXPECT_EQ(TakeError(), 0x80000009u);
-    BmpSpec topDown;
+    BmpLayout topDown;
     topDown.height = -1;
     topDown.pixels = {1, 2, 3, 0};
     EXPECT_EQ(Read(topDown), nullptr);
     EXPECT_EQ(TakeError(), 0x80000009u);
-    BmpSpec paletteAfterLargeHeader;
+    BmpLayout paletteAfterLargeHeader;
     paletteAfterLargeHeader.infoSize = 108;
     paletteAfterLargeHeader.extraHeader.assign(68, 0);
     paletteAfterLargeHeader.bits = 8;
@@ -259,14 +259,14 @@ TEST_F(ImageBmpTest, RefusedKindsRaiseUnsupported)
     paletteAfterLargeHeader.pixels = {0, 0, 0, 0};
     EXPECT_EQ(Read(paletteAfterLargeHeader), nullptr);
     EXPECT_EQ(TakeError(), 0x80000009u);
-    BmpSpec delta;
+    BmpLayout delta;
     delta.bits = 8;
     delta.compression = 1;
     delta.palette.assign(1024, 0);
     delta.pixels = {0, 2, 1, 1};
     EXPECT_EQ(Read(delta), nullptr);
     EXPECT_EQ(TakeError(), 0x80000009u);
-    BmpSpec twelveBits;
+    BmpLayout twelveBits;
     twelveBits.bits = 12;
     twelveBits.pixels = {0, 0, 0, 0};
     EXPECT_EQ(Read(twelveBits), nullptr);
@@ -276,7 +276,7 @@ TEST_F(ImageBmpTest, RefusedKindsRaiseUnsupported)
 TEST_F(ImageBmpTest, MalformedFilesFailCleanly)
 {
     Image_RegisterFileFormat("bmp", ImageBmp_Read, nullptr);
-    BmpSpec good;
+    BmpLayout good;
     good.width = 4;
     good.height = 4;
     good.pixels.assign(4 * 12, 9);
@@ -287,23 +287,23 @@ TEST_F(ImageBmpTest, MalformedFilesFailCleanly)
         EXPECT_EQ(ImageBmp_Read(Save(cut).c_str()), nullptr) << length;
     }
     Error_Get(nullptr);
-    BmpSpec huge = good;
+    BmpLayout huge = good;
     huge.width = 100000;
     huge.height = 100000;
     EXPECT_EQ(Read(huge), nullptr);
     EXPECT_EQ(TakeError(), 0x80000013u);
-    BmpSpec headerPastFile = good;
+    BmpLayout headerPastFile = good;
     headerPastFile.infoSize = 0x7fffffff;
     EXPECT_EQ(Read(headerPastFile), nullptr);
     Error_Get(nullptr);
-    BmpSpec overlapping;
+    BmpLayout overlapping;
     overlapping.bits = 8;
     overlapping.palette.assign(1024, 0);
     overlapping.pixelOffset = 100;
     overlapping.pixels = {0, 0, 0, 0};
     EXPECT_EQ(Read(overlapping), nullptr);
     EXPECT_EQ(TakeError(), 0x80000009u);
-    BmpSpec rleOverrun;
+    BmpLayout rleOverrun;
     rleOverrun.width = 2;
     rleOverrun.bits = 8;
     rleOverrun.compression = 1;
@@ -351,22 +351,22 @@ TEST_F(ImageBmpTest, WrittenTwentyFourBitFileReadsBackWithOpaqueAlpha)
 
 TEST_F(ImageBmpTest, MutatedFilesNeverReadOutOfBounds)
 {
-    BmpSpec rle;
+    BmpLayout rle;
     rle.width = 5;
     rle.height = 4;
     rle.bits = 8;
     rle.compression = 1;
     rle.palette.assign(1024, 7);
     rle.pixels = {3, 1, 0, 3, 4, 5, 6, 0, 0, 0, 5, 9, 0, 0, 2, 2, 0, 1};
-    BmpSpec four;
+    BmpLayout four;
     four.width = 7;
     four.height = 3;
     four.bits = 4;
     four.palette.assign(64, 1);
     four.pixels.assign(12, 0x5a);
     uint32_t seed = 99;
-    for (const BmpSpec *spec : {&rle, &four}) {
-        const Bytes original = MakeBmp(*spec);
+    for (const BmpLayout *layout : {&rle, &four}) {
+        const Bytes original = MakeBmp(*layout);
         for (int round = 0; round < 300; round++) {
             Bytes bytes = original;
             for (int k = 0; k < 1 + round % 4; k++) {

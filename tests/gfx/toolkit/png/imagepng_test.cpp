@@ -15,7 +15,7 @@ using Bytes = std::vector<uint8_t>;
 
 // What the test writer puts in a file; rows are given as libpng stores them
 // (packed below 8 bits, big-endian at 16).
-struct PngSpec {
+struct PngLayout {
     int32_t width = 1;
     int32_t height = 1;
     int colourType = PNG_COLOR_TYPE_RGB;
@@ -29,7 +29,7 @@ struct PngSpec {
 };
 
 // A test-only PNG writer over libpng's write API.
-bool WritePng(const std::string &path, const PngSpec &s)
+bool WritePng(const std::string &path, const PngLayout &s)
 {
     FILE *f = fopen(path.c_str(), "wb");
     if (!f) return false;
@@ -65,10 +65,10 @@ protected:
         ImageEngineTest::SetUp();
         folder = imagetest::TestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
-    Image *Read(const PngSpec &spec)
+    Image *Read(const PngLayout &layout)
     {
         const std::string path = folder + "t.png";
-        EXPECT_TRUE(WritePng(path, spec));
+        EXPECT_TRUE(WritePng(path, layout));
         return ImagePng_Read(path.c_str());
     }
     static const uint8_t *Pixel(const Image *image, int32_t x, int32_t y)
@@ -86,7 +86,7 @@ TEST_F(ImagePngTest, GreyOfEveryBitDepthBecomesEightBitIndicesOverAGreyRamp)
     } cases[] = {{1, {0x80}, 255, 0}, {2, {0x40}, 85, 0}, {4, {0x1f}, 17, 255}, {8, {200, 3}, 200, 3},
                  {16, {0xab, 0xcd, 0x12, 0x34}, 0xab, 0x12}};
     for (const auto &c : cases) {
-        PngSpec s;
+        PngLayout s;
         s.width = 2;
         s.colourType = PNG_COLOR_TYPE_GRAY;
         s.bitDepth = c.bits;
@@ -104,7 +104,7 @@ TEST_F(ImagePngTest, GreyOfEveryBitDepthBecomesEightBitIndicesOverAGreyRamp)
 
 TEST_F(ImagePngTest, SmallPaletteBecomesDepthFourWithGreyEntriesBeyondTheFilesPalette)
 {
-    PngSpec s;
+    PngLayout s;
     s.width = 4;
     s.colourType = PNG_COLOR_TYPE_PALETTE;
     s.bitDepth = 2;
@@ -133,7 +133,7 @@ TEST_F(ImagePngTest, SmallPaletteBecomesDepthFourWithGreyEntriesBeyondTheFilesPa
 
 TEST_F(ImagePngTest, GreyKeyMakesItsRampEntryTransparent)
 {
-    PngSpec s;
+    PngLayout s;
     s.width = 2;
     s.colourType = PNG_COLOR_TYPE_GRAY;
     s.bitDepth = 4;
@@ -150,7 +150,7 @@ TEST_F(ImagePngTest, GreyKeyMakesItsRampEntryTransparent)
 
 TEST_F(ImagePngTest, ColourTypesBecomeRgbaBytes)
 {
-    PngSpec rgb;
+    PngLayout rgb;
     rgb.width = 2;
     rgb.rows = {{1, 2, 3, 4, 5, 6}};
     Image *image = Read(rgb);
@@ -159,7 +159,7 @@ TEST_F(ImagePngTest, ColourTypesBecomeRgbaBytes)
     const uint8_t second[4] = {4, 5, 6, 255};
     EXPECT_EQ(memcmp(image->pixels + 4, second, 4), 0);
     Image_Destroy(image);
-    PngSpec rgb16;
+    PngLayout rgb16;
     rgb16.bitDepth = 16;
     rgb16.rows = {{0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc}};
     image = Read(rgb16);
@@ -167,7 +167,7 @@ TEST_F(ImagePngTest, ColourTypesBecomeRgbaBytes)
     const uint8_t stripped[4] = {0x12, 0x56, 0x9a, 255};
     EXPECT_EQ(memcmp(image->pixels, stripped, 4), 0);
     Image_Destroy(image);
-    PngSpec greyAlpha;
+    PngLayout greyAlpha;
     greyAlpha.colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
     greyAlpha.rows = {{90, 30}};
     image = Read(greyAlpha);
@@ -175,7 +175,7 @@ TEST_F(ImagePngTest, ColourTypesBecomeRgbaBytes)
     const uint8_t expanded[4] = {90, 90, 90, 30};
     EXPECT_EQ(memcmp(image->pixels, expanded, 4), 0);
     Image_Destroy(image);
-    PngSpec rgba;
+    PngLayout rgba;
     rgba.colourType = PNG_COLOR_TYPE_RGB_ALPHA;
     rgba.rows = {{9, 8, 7, 6}};
     image = Read(rgba);
@@ -186,7 +186,7 @@ TEST_F(ImagePngTest, ColourTypesBecomeRgbaBytes)
 
 TEST_F(ImagePngTest, InterlacedFileReadsLikeAPlainOne)
 {
-    PngSpec s;
+    PngLayout s;
     s.width = 9;
     s.height = 7;
     for (int y = 0; y < 7; y++) {
@@ -242,7 +242,7 @@ TEST_F(ImagePngTest, MissingTruncatedAndForeignFilesFailCleanly)
     EXPECT_EQ(ImagePng_Read(nullptr), nullptr);
     EXPECT_EQ(TakeError(), 0x80000016u);
     EXPECT_EQ(ImagePng_Read((folder + "missing.png").c_str()), nullptr);
-    PngSpec s;
+    PngLayout s;
     s.width = 16;
     s.height = 16;
     s.rows.assign(16, Bytes(48, 7));
@@ -270,7 +270,7 @@ TEST_F(ImagePngTest, MissingTruncatedAndForeignFilesFailCleanly)
 
 TEST_F(ImagePngTest, MutatedFilesFailOrReadWithoutOverruns)
 {
-    PngSpec s;
+    PngLayout s;
     s.width = 5;
     s.height = 4;
     s.colourType = PNG_COLOR_TYPE_PALETTE;
