@@ -84,28 +84,32 @@ inline void SolverRow_ApplyImpulse(const SolverRow* row, SolverBody* bodies, flo
   }
 }
 
-// One Gauss-Seidel iteration of a row; rows is the array for friction bounds.
-inline void SolverRow_Solve(SolverRow* row, const SolverRow* rows, SolverBody* bodies) {
+// One Gauss-Seidel iteration of a row with the given impulse bounds.
+inline void SolverRow_SolveBounded(SolverRow* row, SolverBody* bodies, float lo, float hi) {
   if (row->effMass == 0.0f) return;
   const SolverBody& a = bodies[row->a];
   const SolverBody& b = bodies[row->b];
   float cdot = Vec3_Dot(row->linA, a.v) + Vec3_Dot(row->angA, a.w) + Vec3_Dot(row->linB, b.v) +
                Vec3_Dot(row->angB, b.w);
   float delta = row->effMass * (row->bias - cdot) * row->relax;
-  float lo = row->lo, hi = row->hi;
-  if (row->frictionOf >= 0) {
-    float sum = 0.0f;
-    for (int i = 0; i < row->normalCount; ++i) sum += rows[row->frictionOf + i].impulse;
-    float limit = row->friction * sum;
-    lo = -limit;
-    hi = limit;
-  }
   float old = row->impulse;
   float next = old + delta;
   if (next < lo) next = lo;
   if (next > hi) next = hi;
   row->impulse = next;
   SolverRow_ApplyImpulse(row, bodies, next - old);
+}
+
+// One Gauss-Seidel iteration of a row; rows is the array for friction bounds.
+inline void SolverRow_Solve(SolverRow* row, const SolverRow* rows, SolverBody* bodies) {
+  if (row->frictionOf < 0) {
+    SolverRow_SolveBounded(row, bodies, row->lo, row->hi);
+    return;
+  }
+  float sum = 0.0f;
+  for (int i = 0; i < row->normalCount; ++i) sum += rows[row->frictionOf + i].impulse;
+  float limit = row->friction * sum;
+  SolverRow_SolveBounded(row, bodies, -limit, limit);
 }
 
 // One iteration of the position pass of a contact row: pushes the bodies

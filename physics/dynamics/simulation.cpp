@@ -184,6 +184,13 @@ float ApproachSpeed(const SolverManifold& m, const ContactPoint& c) {
   return -Vec3_Dot(va - vb, c.normal);  // > 0 when closing
 }
 
+// The same with the centres of mass already at hand.
+float ApproachSpeedAt(const SolverManifold& m, Vec3 comA, Vec3 comB, const ContactPoint& c) {
+  Vec3 va = m.a->linearVelocity + Vec3_Cross(m.a->angularVelocity, c.position - comA);
+  Vec3 vb = m.b->linearVelocity + Vec3_Cross(m.b->angularVelocity, c.position - comB);
+  return -Vec3_Dot(va - vb, c.normal);
+}
+
 void DispatchContactEvents(Simulation* sim, float h) {
   ContactSolverState* st = State(sim);
   CollisionListener* listener = sim->collisionListener;
@@ -354,7 +361,7 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
       // A gap that cannot close within this sub-step, even at twice the
       // current approach speed, needs no row: it is collided again next time.
       m.pointRows[k] = -1;
-      float approach = ApproachSpeed(m, c);
+      float approach = ApproachSpeedAt(m, comA, comB, c);
       if (-c.depth > kSpeculativeSlack + 2.0f * std::fmax(approach, 0.0f) * h) continue;
       Vec3 n = c.normal;
       Vec3 pA = c.position - n * c.depth * 0.5f;
@@ -470,15 +477,17 @@ void Solve(Simulation* sim) {
       if (m.rowStart < 0) continue;
       SolverRow* r = rows + m.rowStart;
       int u = m.normalCount;
-      SolverRow_Solve(&r[u], rows, bodies);
-      SolverRow_Solve(&r[u + 1], rows, bodies);
-      SolverRow_Solve(&r[u + 2], rows, bodies);
+      float sum = 0.0f;
+      for (int i = 0; i < u; ++i) sum += r[i].impulse;
+      // (A single point has no twist: its twist row has friction 0 and is skipped.)
+      for (int q = u; q < u + 3; ++q)
+        if (r[q].friction > 0.0f) SolverRow_SolveBounded(&r[q], bodies, -r[q].friction * sum, r[q].friction * sum);
       // Odd iterations take the points in reverse: the point solved last
       // is served best, and always favouring the same corner tilts stacks.
       if (it & 1)
-        for (int i = u - 1; i >= 0; --i) SolverRow_Solve(&r[i], rows, bodies);
+        for (int i = u - 1; i >= 0; --i) SolverRow_SolveBounded(&r[i], bodies, 0.0f, 1e30f);
       else
-        for (int i = 0; i < u; ++i) SolverRow_Solve(&r[i], rows, bodies);
+        for (int i = 0; i < u; ++i) SolverRow_SolveBounded(&r[i], bodies, 0.0f, 1e30f);
     }
   }
   for (int it = 0; it < sim->solverIterations; ++it)
