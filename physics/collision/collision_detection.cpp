@@ -158,7 +158,7 @@ int CollisionDetection_GetContacts(CollisionDetection* cd, CollisionBody* body, 
       for (CollisionPrimitive* pb : other->primitives) {
         if (pb->phantom || !Aabb_Overlaps(pa->bounds, pb->bounds)) continue;
         if (!CollisionDetection_ShouldCollide(cd, pa, pb)) continue;
-        int n = NarrowPhase_Collide(pa, pb, 0.0f, &cd->scratch);
+        int n = NarrowPhase_CollideStateless(pa, pb, 0.0f, &cd->scratch);
         for (int k = 0; k < n; ++k) {
           const ContactPoint& c = cd->scratch.points[k];
           if (!(c.depth > kCollisionOverlapEpsilon)) continue;

@@ -415,13 +415,15 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
 // touched now, which replace them when the test ends.
 class SideMemory {
 public:
-  SideMemory(const CollisionPrimitive* body, const CollisionPrimitive* mesh) : body_(body), mesh_(mesh->id) {}
+  // A memory that is not `used` reads and writes nothing (queries).
+  SideMemory(const CollisionPrimitive* body, const CollisionPrimitive* mesh, bool used)
+      : body_(body), mesh_(mesh->id), used_(used) {}
   // Side of the triangle to push the body out on: the remembered one, else
   // the side the reference point is on.
   int Side(uint32_t triangle, float signedDistance) {
     // Triangles come in the tree's order, as they were stored last time, so
     // the search resumes after the last match.
-    int n = body_->sideMemoCount;
+    int n = used_ ? body_->sideMemoCount : 0;
     for (int k = 0; k < n; ++k) {
       int i = cursor_ + k < n ? cursor_ + k : cursor_ + k - n;
       const MeshSideMemo& m = body_->sideMemo[i];
@@ -449,6 +451,7 @@ public:
   }
   // Keeps the memos of other meshes, then this mesh's new ones, within capacity.
   void Commit() {
+    if (!used_) return;
     MeshSideMemo merged[kMeshSideMemos];
     int m = 0;
     for (int i = 0; i < count_; ++i) merged[m++] = now_[i];
@@ -461,6 +464,7 @@ public:
 private:
   const CollisionPrimitive* body_;
   uint32_t mesh_;
+  bool used_;
   MeshSideMemo now_[kMeshSideMemos];
   float distance_[kMeshSideMemos];
   int count_ = 0;
@@ -532,13 +536,13 @@ int SphereHull(const CollisionPrimitive* s, const CollisionPrimitive* h, float m
 // Sphere s against mesh m (two-sided: each triangle pushes towards the side
 // of the sphere's centre).
 int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float margin, bool sphereIsB,
-               ContactManifold* out) {
+               bool remember, ContactManifold* out) {
   const MeshContainer* mesh = static_cast<const MeshPrimitive*>(mp)->Mesh();
   Vec3 c = Frame3_ApplyInv(mp->world, s->world.pos);
   float r = s->radius, reach = r + margin;
   Aabb box = {c - V3(reach, reach, reach), c + V3(reach, reach, reach)};
   CandidateSet set;
-  SideMemory memory(s, mp);
+  SideMemory memory(s, mp, remember);
   MeshContainer_Query(mesh, box, [&](const MeshTriangle& t) {
     int region;
     Vec3 q = Geometry_ClosestOnTriangle(c, t.a, t.b, t.c, &region);
@@ -555,7 +559,7 @@ int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float 
     if (planeDist * float(side) < 0.0f) {
       // The centre went through the plane: out the way it came in, through
       // the triangle it went through (its neighbours are remembered too).
-      if (region != 0) return;
+      if (region != 0 && Vec3_LengthSq(c - t.normal * planeDist - q) > 1e-8f * (1.0f + Vec3_LengthSq(q))) return;
       n = front;
       depth = r - Vec3_Dot(d, front);
     } else if (dist > 1e-6f) {
@@ -681,7 +685,7 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
 }
 
 int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float margin, bool hullIsB,
-             ContactManifold* out) {
+             bool remember, ContactManifold* out) {
   const ConvexHull* hull = static_cast<const ConvexPrimitive*>(h)->Hull();
   const MeshContainer* mesh = static_cast<const MeshPrimitive*>(mp)->Mesh();
   // Hull bounds in mesh space, then each triangle moved into hull space.
@@ -692,7 +696,7 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
   Vec3 centroid = hull->centroid;
   float reach = hull->boundingRadius + margin;
   GjkShape gh{hull->vertices.Data(), hull->vertices.Count(), Frame3_Identity(), 0.0f};
-  SideMemory memory(h, mp);
+  SideMemory memory(h, mp, remember);
   MeshContainer_Query(mesh, box, [&](const MeshTriangle& t) {
     Vec3 v[3] = {Frame3_Apply(meshInHull, t.a), Frame3_Apply(meshInHull, t.b), Frame3_Apply(meshInHull, t.c)};
     // Bounding-sphere cull: cheaper than GJK for the corners of the query box.
@@ -787,22 +791,36 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
 
 }  // namespace
 
-int NarrowPhase_Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin,
-                        ContactManifold* out) {
+namespace {
+
+int Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin, bool remember,
+            ContactManifold* out) {
   out->count = 0;
   if (!a || !b || !(margin >= 0.0f)) return 0;
   uint32_t ka = a->kind, kb = b->kind;
   if (ka == PRIMITIVE_KIND_SPHERE) {
     if (kb == PRIMITIVE_KIND_SPHERE) return SphereSphere(a, b, margin, out);
     if (kb == PRIMITIVE_KIND_CONVEX) return SphereHull(a, b, margin, false, out);
-    if (kb == PRIMITIVE_KIND_MESH) return SphereMesh(a, b, margin, false, out);
+    if (kb == PRIMITIVE_KIND_MESH) return SphereMesh(a, b, margin, false, remember, out);
   } else if (ka == PRIMITIVE_KIND_CONVEX) {
     if (kb == PRIMITIVE_KIND_SPHERE) return SphereHull(b, a, margin, true, out);
     if (kb == PRIMITIVE_KIND_CONVEX) return HullHull(a, b, margin, out);
-    if (kb == PRIMITIVE_KIND_MESH) return HullMesh(a, b, margin, false, out);
+    if (kb == PRIMITIVE_KIND_MESH) return HullMesh(a, b, margin, false, remember, out);
   } else if (ka == PRIMITIVE_KIND_MESH) {
-    if (kb == PRIMITIVE_KIND_SPHERE) return SphereMesh(b, a, margin, true, out);
-    if (kb == PRIMITIVE_KIND_CONVEX) return HullMesh(b, a, margin, true, out);
+    if (kb == PRIMITIVE_KIND_SPHERE) return SphereMesh(b, a, margin, true, remember, out);
+    if (kb == PRIMITIVE_KIND_CONVEX) return HullMesh(b, a, margin, true, remember, out);
   }
   return 0;
+}
+
+}  // namespace
+
+int NarrowPhase_Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin,
+                        ContactManifold* out) {
+  return Collide(a, b, margin, true, out);
+}
+
+int NarrowPhase_CollideStateless(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin,
+                                 ContactManifold* out) {
+  return Collide(a, b, margin, false, out);
 }

@@ -3,9 +3,10 @@
 //
 // Pairs handled: sphere-sphere, sphere-hull, sphere-mesh, hull-hull and
 // hull-mesh (in either order). Mesh-mesh gives nothing: meshes are static.
-// Meshes are two-sided; each triangle pushes a body back out on the side its
-// centre is on, which is the side it came from unless it tunnelled (the
-// dynamics sweeps fast small bodies to prevent that).
+// Meshes are two-sided; each triangle pushes a body back out on the side it
+// came from: the side it was on when it last touched that triangle, else the
+// side its centre is on (the dynamics sweeps fast small bodies so that they
+// do not tunnel).
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,12 @@ struct ContactManifold {
 };
 
 // Fills out with the contacts of a and b where the gap is at most margin.
-// Returns the point count (0 for no contact or an unsupported pair).
+// Returns the point count (0 for no contact or an unsupported pair). Against
+// a mesh, the body primitive remembers which side of each touched triangle
+// it was on (see MeshSideMemo): call this once per pair and step.
 int NarrowPhase_Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin,
                         ContactManifold* out);
+// The same test for queries: mesh sides come from the bodies' centres alone
+// and nothing is remembered.
+int NarrowPhase_CollideStateless(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin,
+                                 ContactManifold* out);

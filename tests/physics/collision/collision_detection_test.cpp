@@ -140,6 +140,22 @@ TEST(CollisionDetection, OverlapQuerySeesMovesAtOnceButNotRestingTouches) {
   ASSERT_EQ(CollisionDetection_GetContacts(s.cd, &ball, lists), 1);
   EXPECT_EQ(lists[COLLISION_RECORDS_ASLEEP].Count(), 1);
   EXPECT_EQ(lists[COLLISION_RECORDS_FIXED].Count(), 0);
+  // The query neither uses nor disturbs what the step remembers of mesh
+  // sides: a body pressed through the ground in a step and then lifted just
+  // clear of it does not overlap.
+  ContactManifold m;
+  CollisionBody_Place(&ball, Pose(0, 0.45f, 0));
+  ASSERT_EQ(NarrowPhase_Collide(ball.primitives[0], ground.primitives[0], 0.1f, &m), 1);
+  CollisionBody_Place(&ball, Pose(0, -0.2f, 0));
+  ASSERT_EQ(NarrowPhase_Collide(ball.primitives[0], ground.primitives[0], 0.1f, &m), 1);
+  EXPECT_NEAR(m.points[0].normal.y, 1.0f, 1e-6f);  // the step still pushes it up
+  int remembered = ball.primitives[0]->sideMemoCount;
+  ASSERT_GT(remembered, 0);
+  ball.pose = Pose(0, -0.6f, 0);  // wholly under the ground: not touching it
+  EXPECT_EQ(CollisionDetection_GetContacts(s.cd, &ball, lists), 0);
+  ball.pose = Pose(0, 0.51f, 0);  // just above it
+  EXPECT_EQ(CollisionDetection_GetContacts(s.cd, &ball, lists), 0);
+  EXPECT_EQ(ball.primitives[0]->sideMemoCount, remembered);
   // Excluded pairs do not count either.
   CollisionDetection_DisableBodyPair(s.cd, &ball, &stone);
   EXPECT_EQ(CollisionDetection_GetContacts(s.cd, &ball, lists), 0);
