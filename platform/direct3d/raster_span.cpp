@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr uint32_t RS_COLORWRITEENABLE = 168;
 constexpr uint32_t TOP_MODULATE4X = 6, TOP_ADDSIGNED = 8, TOP_ADDSIGNED2X = 9, TOP_SUBTRACT = 10,
                    TOP_ADDSMOOTH = 11, TOP_BLENDDIFFUSEALPHA = 12, TOP_BLENDFACTORALPHA = 14,
                    TOP_BLENDTEXTUREALPHAPM = 15, TOP_BLENDCURRENTALPHA = 16, TOP_LERP = 26;
@@ -884,9 +883,7 @@ int RasterSpan_Plan(const D3D8DrawState* s, RasterPlan* P) {
   if (P->srcBlend == 12) P->srcBlend = D3DBLEND_SRCALPHA, P->destBlend = D3DBLEND_INVSRCALPHA;
   if (P->srcBlend == 13) P->srcBlend = D3DBLEND_INVSRCALPHA, P->destBlend = D3DBLEND_SRCALPHA;
   if (P->blend && P->srcBlend == D3DBLEND_ONE && P->destBlend == D3DBLEND_ZERO) P->blend = false;
-  // COLORWRITEENABLE: the driver never sends it and the device keeps no
-  // default for it, so an unset 0 means all four channels.
-  uint32_t cw = rs[RS_COLORWRITEENABLE] ? rs[RS_COLORWRITEENABLE] : 0xFu;
+  uint32_t cw = rs[D3DRS_COLORWRITEENABLE];
   P->writeMask = (cw & 1 ? 0x00FF0000u : 0) | (cw & 2 ? 0x0000FF00u : 0) | (cw & 4 ? 0x000000FFu : 0) |
                  (cw & 8 ? 0xFF000000u : 0);
 

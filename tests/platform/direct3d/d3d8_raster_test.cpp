@@ -624,6 +624,18 @@ TEST(RasterRules, StageAlphaAndDestinationAlphaDefaults) {
   EXPECT_EQ(s.Pixel(1, 1), 0xFFC0C0C0u);
 }
 
+TEST(RasterRules, ColourWriteMaskKeepsTheOtherChannels) {
+  Scene s(8, 8);
+  Untextured(s);
+  s.Clear(0xFF204060u);
+  s.RS(D3DRS_COLORWRITEENABLE, 1 | 4);  // red and blue
+  Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFFFFFFFFu);
+  EXPECT_EQ(s.Pixel(3, 3), 0xFFFF40FFu);
+  s.RS(D3DRS_COLORWRITEENABLE, 0);
+  Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFF000000u);
+  EXPECT_EQ(s.Pixel(3, 3), 0xFFFF40FFu);
+}
+
 TEST(RasterRules, NoDepthSurfaceMeansTheTestPassesAndNothingIsWritten) {
   Scene s(8, 8, D3DFMT_X8R8G8B8, 0);
   Untextured(s);
