@@ -403,23 +403,18 @@ int32_t D3D8_SetTextureFilter(uint32_t mode)
     return 1;
 }
 
-int32_t D3D8_SetTextureAddressU(uint32_t mode)
+// Stage-0 addressing in one direction; the engine value is kept in *stored.
+static int32_t SetAddress(uint32_t type, uint32_t *stored, uint32_t mode)
 {
     if (!InRange(mode, 1, 4)) return 0;
-    if (mode == c.stages[0].addressU) return 1;
-    D3D8_SetTextureStageState(0, D3DTSS_ADDRESSU, mode);
-    c.stages[0].addressU = mode;
+    if (mode == *stored) return 1;
+    D3D8_SetTextureStageState(0, type, mode);
+    *stored = mode;
     return 1;
 }
 
-int32_t D3D8_SetTextureAddressV(uint32_t mode)
-{
-    if (!InRange(mode, 1, 4)) return 0;
-    if (mode == c.stages[0].addressV) return 1;
-    D3D8_SetTextureStageState(0, D3DTSS_ADDRESSV, mode);
-    c.stages[0].addressV = mode;
-    return 1;
-}
+int32_t D3D8_SetTextureAddressU(uint32_t mode) { return SetAddress(D3DTSS_ADDRESSU, &c.stages[0].addressU, mode); }
+int32_t D3D8_SetTextureAddressV(uint32_t mode) { return SetAddress(D3DTSS_ADDRESSV, &c.stages[0].addressV, mode); }
 
 int32_t D3D8_SetSrcBlend(uint32_t mode)
 {

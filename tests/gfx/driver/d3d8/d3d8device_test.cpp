@@ -179,6 +179,16 @@ TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
     EXPECT_NE(table[1], table[0]);
 }
 
+TEST_F(DeviceSystemTest, SelectingASubSystemRebuildsTheModeTableAndChecksTheIndex)
+{
+    OpenEngine();
+    EXPECT_EQ(Engine_SetSubSystem(1), 0);
+    EXPECT_EQ(Engine_SetSubSystem(-1), 0);
+    ASSERT_EQ(Engine_SetSubSystem(0), 1);
+    EXPECT_NE(D3D8_System()->modeTable, nullptr);
+    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
+}
+
 TEST_F(DeviceSystemTest, MaxTextureSizeIsTheLargerSide)
 {
     StartEngine(0);

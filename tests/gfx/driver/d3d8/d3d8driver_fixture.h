@@ -132,10 +132,31 @@ protected:
         if (fb) Raster_Destroy(fb);
         if (zb) Raster_Destroy(zb);
     }
+    // Opens a device scene the way camera begin update does.
+    void BeginFrame()
+    {
+        ASSERT_GE(device->BeginScene(), 0);
+        D3D8_System()->inScene = 1;
+    }
     // Ends the frame the way the raster show does.
     void EndFrame()
     {
         if (D3D8_System()->inScene) device->EndScene();
         D3D8_System()->inScene = 0;
+    }
+};
+
+// Started on mode 0 with a scene open for the whole test.
+class D3D8SceneTest : public D3D8DriverTest {
+protected:
+    void SetUp() override
+    {
+        StartEngine(0);
+        BeginFrame();
+    }
+    void TearDown() override
+    {
+        EndFrame();
+        D3D8DriverTest::TearDown();
     }
 };

@@ -20,20 +20,7 @@ std::vector<V2> Fan(uint32_t n)
     return v;
 }
 
-class Im2DTest : public D3D8DriverTest {
-protected:
-    void SetUp() override
-    {
-        StartEngine(0);
-        ASSERT_GE(device->BeginScene(), 0);
-        D3D8_System()->inScene = 1;
-    }
-    void TearDown() override
-    {
-        EndFrame();
-        D3D8DriverTest::TearDown();
-    }
-};
+using Im2DTest = D3D8SceneTest;
 
 TEST_F(Im2DTest, DrawsAppendToTheOwnBufferWithoutOverwrite)
 {
@@ -109,12 +96,12 @@ TEST_F(Im2DTest, AFailedDrawLeavesTheWritePositionAlone)
     EXPECT_EQ(D3D8_Im2DVertexPosition(), 3u);
 }
 
-class Im2DHardwareTest : public Im2DTest {
+class Im2DHardwareTest : public D3D8SceneTest {
 protected:
     void SetUp() override
     {
         answers.hardwareTnL = true;
-        Im2DTest::SetUp();
+        D3D8SceneTest::SetUp();
     }
 };
 

@@ -14,19 +14,8 @@ std::vector<Im3DVertex> Vertices(uint32_t n)
     return v;
 }
 
-class Im3DNodeTest : public D3D8DriverTest {
+class Im3DNodeTest : public D3D8SceneTest {
 protected:
-    void SetUp() override
-    {
-        StartEngine(0);
-        ASSERT_GE(device->BeginScene(), 0);
-        D3D8_System()->inScene = 1;
-    }
-    void TearDown() override
-    {
-        EndFrame();
-        D3D8DriverTest::TearDown();
-    }
     static std::string Submit(std::vector<Im3DVertex> &v, int32_t type, const uint16_t *indices, uint32_t k,
                               uint32_t flags = 0)
     {

@@ -201,6 +201,26 @@ TEST_F(RenderStateTest, StageRasterSetsOperationsByAlphaAndBlending)
     Raster_Destroy(alpha);
 }
 
+TEST_F(RenderStateTest, TexturesBringTheirFilterAndAddressingToTheirStage)
+{
+    Raster *raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
+    ASSERT_NE(raster, nullptr);
+    Texture texture = {};
+    texture.raster = raster;
+    texture.filterAddressing = 0x3204;  // filter 4, U mirror, V clamp
+    ASSERT_EQ(D3D8_SetTexture(&texture, 1), 1);
+    D3D8_FlushRenderStates();
+    EXPECT_EQ(D3D8_GetStageRaster(1), raster);
+    EXPECT_EQ(DeviceStage(1, D3DTSS_ADDRESSU), D3DTADDRESS_MIRROR);
+    EXPECT_EQ(DeviceStage(1, D3DTSS_ADDRESSV), D3DTADDRESS_CLAMP);
+    EXPECT_EQ(DeviceStage(1, D3DTSS_MINFILTER), D3DTEXF_LINEAR);
+    EXPECT_EQ(DeviceStage(1, D3DTSS_MIPFILTER), D3DTEXF_POINT);
+    EXPECT_EQ(Get(RS_TEXTUREADDRESSU), 1u);  // stage 0 is untouched
+    ASSERT_EQ(D3D8_SetTexture(nullptr, 1), 1);
+    EXPECT_EQ(D3D8_GetStageRaster(1), nullptr);
+    Raster_Destroy(raster);
+}
+
 TEST_F(RenderStateTest, AfterAResetTheEngineValuesAreInForceAgain)
 {
     Set(RS_TEXTUREFILTER, 6);
