@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -378,8 +379,12 @@ int D3D8Raster_Draw(const D3D8DrawState* s) {
   int64_t count = s->indices ? int64_t(s->vertexCount) : VerticesNeeded(type, prims);
   if (count > s->vertexCount) count = s->vertexCount;
   if (count <= 0) return 1;
-  g_raster.vertices.resize(size_t(count));
-  g_raster.outcodes.resize(size_t(count));
+  try {
+    g_raster.vertices.resize(size_t(count));
+    g_raster.outcodes.resize(size_t(count));
+  } catch (const std::bad_alloc&) {
+    return 0;  // out of memory: the draw fails, nothing is drawn
+  }
   RasterVertex* verts = g_raster.vertices.data();
   uint8_t* codes = g_raster.outcodes.data();
   RasterVertex_Process(&plan, 0, int(count), verts);
