@@ -231,6 +231,12 @@ TEST(NarrowPhase, BoxOnMeshAcrossTrianglesKeepsAtMostFourUpwardPoints) {
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 4; ++j) spread = std::fmax(spread, Vec3_Length(m.points[i].position - m.points[j].position));
   EXPECT_GT(spread, 1.9f);
+  // Mesh first: normals turn, points move onto the box.
+  ASSERT_EQ(NarrowPhase_Collide(g, h, 0.1f, &m), 4);
+  for (int i = 0; i < 4; ++i) {
+    ExpectNear(m.points[i].normal, V3(0, -1, 0), 1e-4f);
+    EXPECT_NEAR(m.points[i].position.y, -0.005f, 1e-4f);
+  }
 }
 
 TEST(NarrowPhase, BodiesOnAFlatMeshNeverGetTiltedNormalsFromInternalEdges) {
