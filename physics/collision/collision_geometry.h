@@ -37,6 +37,20 @@ struct Frame3 {
   Vec3 pos;
 };
 
+// a * b and a^T * b, inline: the pair tests build frames for every pair.
+inline Mat3 Frame3_MulMat(const Mat3& a, const Mat3& b) {
+  Mat3 o;
+  for (int i = 0; i < 3; ++i) o.r[i] = b.r[0] * a.r[i].x + b.r[1] * a.r[i].y + b.r[2] * a.r[i].z;
+  return o;
+}
+inline Mat3 Frame3_MulTransposedMat(const Mat3& a, const Mat3& b) {
+  Mat3 o;
+  o.r[0] = b.r[0] * a.r[0].x + b.r[1] * a.r[1].x + b.r[2] * a.r[2].x;
+  o.r[1] = b.r[0] * a.r[0].y + b.r[1] * a.r[1].y + b.r[2] * a.r[2].y;
+  o.r[2] = b.r[0] * a.r[0].z + b.r[1] * a.r[1].z + b.r[2] * a.r[2].z;
+  return o;
+}
+
 inline Frame3 Frame3_FromTransform(const Transform& t) { return {Mat3_FromQuat(t.rotation), t.position}; }
 inline Frame3 Frame3_Identity() { return {Mat3_Identity(), V3(0, 0, 0)}; }
 inline Vec3 Frame3_Apply(const Frame3& f, Vec3 p) { return Mat3_Mul(f.rot, p) + f.pos; }
@@ -47,11 +61,10 @@ inline Vec3 Frame3_RotateInv(const Frame3& f, Vec3 v) {
 inline Vec3 Frame3_ApplyInv(const Frame3& f, Vec3 p) { return Frame3_RotateInv(f, p - f.pos); }
 // a^-1 * b: frame b expressed in frame a.
 inline Frame3 Frame3_InverseTimes(const Frame3& a, const Frame3& b) {
-  Mat3 at = Mat3_Transpose(a.rot);
-  return {Mat3_MulMat(at, b.rot), Mat3_Mul(at, b.pos - a.pos)};
+  return {Frame3_MulTransposedMat(a.rot, b.rot), Frame3_RotateInv(a, b.pos - a.pos)};
 }
 inline Frame3 Frame3_Mul(const Frame3& a, const Frame3& b) {
-  return {Mat3_MulMat(a.rot, b.rot), Mat3_Mul(a.rot, b.pos) + a.pos};
+  return {Frame3_MulMat(a.rot, b.rot), Mat3_Mul(a.rot, b.pos) + a.pos};
 }
 // World box of a local box (exact bound of its eight corners).
 inline Aabb Frame3_TransformAabb(const Frame3& f, const Aabb& local) {
