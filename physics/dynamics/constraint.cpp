@@ -130,7 +130,6 @@ void SolverRow_Setup(SolverRow* row, RigidBody* a, RigidBody* b, Vec3 linA, Vec3
   row->hi = kInfinity;
   row->impulse = 0.0f;
   row->relax = 1.0f;
-  row->frictionOf = -1;
   row->friction = 0.0f;
   row->pushBias = 0.0f;
   row->pushImpulse = 0.0f;

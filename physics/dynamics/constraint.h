@@ -53,9 +53,8 @@ struct SolverRow {
   float lo, hi;     // impulse bounds (accumulated)
   float impulse;    // accumulated impulse, kept for warm starting
   float relax;      // impulse relaxation (damping parameter)
-  int frictionOf;   // first of the normal rows bounding this friction row, or -1
-  int normalCount;  // how many normal rows from frictionOf bound it (their sum)
-  float friction;   // friction coefficient (times the twist radius for twist rows)
+  float friction;   // contact friction rows: coefficient (times the twist radius for
+                    // the twist row); the bound is it times the manifold's normal impulses
   float pushBias;   // contacts: separation speed wanted from the position pass
   float pushImpulse;  // accumulated impulse of the position pass (>= 0)
 };
@@ -100,16 +99,9 @@ inline void SolverRow_SolveBounded(SolverRow* row, SolverBody* bodies, float lo,
   SolverRow_ApplyImpulse(row, bodies, next - old);
 }
 
-// One Gauss-Seidel iteration of a row; rows is the array for friction bounds.
-inline void SolverRow_Solve(SolverRow* row, const SolverRow* rows, SolverBody* bodies) {
-  if (row->frictionOf < 0) {
-    SolverRow_SolveBounded(row, bodies, row->lo, row->hi);
-    return;
-  }
-  float sum = 0.0f;
-  for (int i = 0; i < row->normalCount; ++i) sum += rows[row->frictionOf + i].impulse;
-  float limit = row->friction * sum;
-  SolverRow_SolveBounded(row, bodies, -limit, limit);
+// One Gauss-Seidel iteration of a row within its own bounds.
+inline void SolverRow_Solve(SolverRow* row, SolverBody* bodies) {
+  SolverRow_SolveBounded(row, bodies, row->lo, row->hi);
 }
 
 // One iteration of the position pass of a contact row: pushes the bodies

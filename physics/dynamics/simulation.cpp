@@ -334,7 +334,6 @@ void SetupContactRow(SolverRow* row, const ContactBodies& cb, Vec3 d, Vec3 rA, V
   row->lo = -1e30f;
   row->hi = 1e30f;
   row->relax = 1.0f;
-  row->frictionOf = -1;
 }
 
 void BuildContactRows(Simulation* sim, float h, float hRatio) {
@@ -429,8 +428,6 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
     f[2].invMassB = cb.invMassB;
     bool warm = prev && prev->normalCount > 0 && Vec3_Dot(prev->frictionNormal, n) > 0.99f;
     for (int q = 0; q < 3; ++q) {
-      f[q].frictionOf = m.rowStart;
-      f[q].normalCount = used;
       f[q].friction = q == 2 ? m.friction * radius : m.friction;
       if (warm) f[q].impulse = prev->frictionImpulses[q] * hRatio;
       st->rows.Push(f[q]);
@@ -471,7 +468,7 @@ void Solve(Simulation* sim) {
   SolverRow* rows = st->rows.Data();
   for (int it = 0; it < sim->solverIterations; ++it) {
     for (Constraint* c : st->stepConstraints)
-      for (int i = 0; i < c->rowCount; ++i) SolverRow_Solve(&c->rows[i], c->rows, bodies);
+      for (int i = 0; i < c->rowCount; ++i) SolverRow_Solve(&c->rows[i], bodies);
     // Friction first, then the normals: non-penetration has the last word.
     for (const SolverManifold& m : st->manifolds) {
       if (m.rowStart < 0) continue;

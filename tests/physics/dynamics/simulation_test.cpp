@@ -146,6 +146,18 @@ TEST(Simulation, BoxOnASlopeSlidesOrHoldsByTheGeometricMeanOfFrictions) {
   }
 }
 
+TEST(Simulation, FrictionStopsABoxSpinningFlatOnTheGround) {
+  DynTestScene s;
+  s.Plane(5.0f, V3(0, 0, 0));
+  RigidBody* box = s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f, 0));
+  s.Add(box);
+  s.Run(0.2f);
+  box->angularVelocity = V3(0, 6, 0);
+  s.Run(1.5f);
+  EXPECT_LT(std::fabs(box->angularVelocity.y), 0.05f);
+  EXPECT_LT(Vec3_Length(box->pose.position - V3(0, 0.5f, 0)), 0.05f);
+}
+
 TEST(Simulation, FastSmallSphereStopsAtAThinWall) {
   DynTestScene s;
   Simulation_SetGravity(s.sim, V3(0, 0, 0));
