@@ -2,13 +2,34 @@
 
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
+#include "gfx/core/pipeline.h"
 
 namespace {
 
+enum : int32_t { kPrimTypes = 6 };
+
 struct Im3DGlobals {
-    Im3DBatch batch;
-    uint32_t open;  // a batch is open
+    Pipeline *transform;                // current transform pipeline
+    Pipeline *render[kPrimTypes];       // current render pipeline per type 1-6
+    Pipeline *defaultTransform;
+    Pipeline *defaultRender;            // of types 1-5
+    Im3DBatch batch;                    // the open batch and its render record
+    uint32_t open;                      // a batch is open
 };
+
+// A compiled one-node pipeline for the immediate-mode plugin (word 1).
+Pipeline *MakePipeline(PipelineNodeDefinition *definition)
+{
+    Pipeline *pipeline = Pipeline_Create();
+    if (!pipeline) return nullptr;
+    pipeline->pluginId = 1;
+    if (!Pipeline_BeginEdit(pipeline) || !Pipeline_AddNodeChain(pipeline, nullptr, definition, (PipelineNodeDefinition *)nullptr) ||
+        !Pipeline_Compile(pipeline)) {
+        Pipeline_Destroy(pipeline);
+        return nullptr;
+    }
+    return pipeline;
+}
 
 int32_t sOffset = -1;
 
@@ -24,15 +45,15 @@ int32_t Render(int32_t primType, const uint16_t *indices, uint32_t count)
         Error_Raise(ERR_IM3D_NO_BATCH);
         return 0;
     }
-    // Point lists have no render path on this driver.
-    if (primType < 1 || primType > 5) {
+    Pipeline *pipeline = primType >= 1 && primType <= kPrimTypes ? g->render[primType - 1] : nullptr;
+    if (!pipeline) {
         Error_Raise(ERR_BAD_PRIMITIVE);
         return 0;
     }
     g->batch.primType = primType;
     g->batch.indices = indices;
     g->batch.indexCount = indices ? count : 0;
-    return D3D8_SubmitNoLightNode(&g->batch);
+    return Pipeline_Execute(pipeline, &g->batch, 0) != nullptr;
 }
 
 }  // namespace
@@ -48,8 +69,11 @@ void *Im3D_Transform(void *vertices, uint32_t count, const Matrix *matrix, uint3
     }
     g->batch = Im3DBatch{count, (Im3DVertex *)vertices, sizeof(Im3DVertex), flags | IM3D_ALLOPAQUE | IM3D_NOFOG,
                          matrix, 0, nullptr, 0};
+    if (!g->transform || !Pipeline_Execute(g->transform, &g->batch, 1)) {
+        g->batch = Im3DBatch{};
+        return nullptr;
+    }
     g->open = 1;
-    D3D8_ImmInstanceNode(&g->batch);
     return vertices;
 }
 
@@ -78,19 +102,52 @@ int32_t Im3D_InstallModule(void)
     return Engine_SetCoreModule(MODULE_IM3D, (int32_t)sizeof(Im3DGlobals), Im3D_ModuleOpen, Im3D_ModuleClose);
 }
 
+Pipeline *Im3D_SetTransformPipeline(Pipeline *pipeline)
+{
+    Im3DGlobals *g = Globals();
+    if (!g) return nullptr;
+    g->transform = pipeline ? pipeline : g->defaultTransform;
+    return g->transform;
+}
+
+Pipeline *Im3D_SetRenderPipeline(Pipeline *pipeline, int32_t primType)
+{
+    Im3DGlobals *g = Globals();
+    if (!g) return nullptr;
+    if (primType < 1 || primType > kPrimTypes) {
+        Error_Raise(ERR_BAD_PRIMITIVE);
+        return nullptr;
+    }
+    Pipeline *fallback = primType == kPrimTypes ? nullptr : g->defaultRender;
+    g->render[primType - 1] = pipeline ? pipeline : fallback;
+    return g->render[primType - 1];
+}
+
 void *Im3D_ModuleOpen(void *instance, int32_t offset, int32_t)
 {
     sOffset = offset;
     Im3DGlobals *g = Globals();
-    if (g) *g = Im3DGlobals{};
-    if (!D3D8_Im3DOpen()) return nullptr;
+    *g = Im3DGlobals{};
+    g->defaultTransform = MakePipeline(D3D8_GetImmInstanceNodeDefinition());
+    g->defaultRender = MakePipeline(D3D8_GetSubmitNoLightNodeDefinition());
+    if (!g->defaultTransform || !g->defaultRender || !D3D8_Im3DOpen()) {
+        Im3D_ModuleClose(instance, offset, 0);
+        return nullptr;
+    }
+    g->transform = g->defaultTransform;
+    for (int32_t type = 1; type < kPrimTypes; type++) g->render[type - 1] = g->defaultRender;
     return instance;
 }
 
 void *Im3D_ModuleClose(void *instance, int32_t, int32_t)
 {
+    Im3DGlobals *g = Globals();
+    if (g) {
+        if (g->defaultTransform) Pipeline_Destroy(g->defaultTransform);
+        if (g->defaultRender) Pipeline_Destroy(g->defaultRender);
+        *g = Im3DGlobals{};
+    }
     D3D8_Im3DClose();
-    D3D8_ImmInstanceNode(nullptr);
     sOffset = -1;
     return instance;
 }

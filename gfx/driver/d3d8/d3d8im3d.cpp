@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "gfx/core/pipeline.h"
 #include "gfx/driver/d3d8/d3d8cache.h"
 #include "gfx/driver/d3d8/d3d8device.h"
 #include "gfx/driver/d3d8/d3d8im2d.h"
@@ -84,17 +85,37 @@ void DrawFromUserMemory(const Im3DBatch *b, uint32_t d3dType)
                                 sizeof(Im3DVertex));
 }
 
+PipelineNodeDefinition sImmInstance = {"ImmInstance.csl", D3D8_ImmInstanceNode, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr, 0, nullptr, nullptr, 0, nullptr, 0, 0, 0};
+PipelineNodeDefinition sSubmitNoLight = {"nodeD3D8SubmitNoLight.csl", D3D8_SubmitNoLightNode, nullptr, nullptr,
+                                         nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0, nullptr, 0, 0, 0};
+
 }  // namespace
 
-int32_t D3D8_ImmInstanceNode(Im3DBatch *batch)
+PipelineNodeDefinition *D3D8_GetImmInstanceNodeDefinition(void) { return &sImmInstance; }
+PipelineNodeDefinition *D3D8_GetSubmitNoLightNodeDefinition(void) { return &sSubmitNoLight; }
+
+int32_t D3D8_ImmInstanceNode(PipelineNode *, const PipelineExecuteParams *params)
 {
-    s.currentBatch = batch;
+    s.currentBatch = params ? (Im3DBatch *)params->data : nullptr;
     return 1;
 }
 
-int32_t D3D8_SubmitNoLightNode(Im3DBatch *batch)
+int32_t D3D8_SubmitNoLightNode(PipelineNode *, const PipelineExecuteParams *params)
 {
-    const Im3DBatch *b = batch ? batch : s.currentBatch;
+    const Im3DBatch *record = params ? (const Im3DBatch *)params->data : nullptr;
+    if (!s.currentBatch || !record) return 1;
+    // The vertices come from the batch the transform recorded, the primitive
+    // and indices from the render record.
+    Im3DBatch b = *s.currentBatch;
+    b.primType = record->primType;
+    b.indices = record->indices;
+    b.indexCount = record->indexCount;
+    return D3D8_Im3DSubmit(&b);
+}
+
+int32_t D3D8_Im3DSubmit(const Im3DBatch *b)
+{
     if (!b) return 1;
     bool textured = (b->flags & IM3D_TEXTURED) != 0;
     uint32_t format = textured ? kTexturedFormat : kPlainFormat;

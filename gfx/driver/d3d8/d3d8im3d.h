@@ -38,12 +38,22 @@ struct Im3DBatch {
 
 enum : uint32_t { D3D8_IM3D_INDEX_CAPACITY = 0xFFFF };
 
-// Records the batch to draw (the transform node); returns 1.
-int32_t D3D8_ImmInstanceNode(Im3DBatch *batch);
-// Draws the recorded batch with its render record (the render node). The
-// node always returns 1: device failures fall back to user-pointer draws,
-// and a batch with an index past its vertices is skipped.
-int32_t D3D8_SubmitNoLightNode(Im3DBatch *batch);
+struct PipelineNode;
+struct PipelineNodeDefinition;
+struct PipelineExecuteParams;
+
+// The node definitions of the Im3D transform and render pipelines.
+PipelineNodeDefinition *D3D8_GetImmInstanceNodeDefinition(void);
+PipelineNodeDefinition *D3D8_GetSubmitNoLightNodeDefinition(void);
+// Node bodies. The transform node records the batch that params->data
+// carries; the render node draws that batch with the render record in
+// params->data (the same Im3DBatch). Both return 1.
+int32_t D3D8_ImmInstanceNode(PipelineNode *node, const PipelineExecuteParams *params);
+int32_t D3D8_SubmitNoLightNode(PipelineNode *node, const PipelineExecuteParams *params);
+// Draws a batch with its render record. Always 1: device failures fall back
+// to user-pointer draws, and a batch with an index past its vertices is
+// skipped.
+int32_t D3D8_Im3DSubmit(const Im3DBatch *batch);
 // Creates the index buffer (cursor 0); 0 when it cannot be made.
 int32_t D3D8_Im3DOpen(void);
 // Releases it; safe to call twice.

@@ -44,6 +44,25 @@ TEST_F(Im3DTest, RenderingNeedsABatchAndAKnownType)
     EXPECT_EQ(Error_TakeCode(), ERR_IM3D_NO_BATCH);
 }
 
+TEST_F(Im3DTest, PipelinesCanBeReplacedAndRestored)
+{
+    Pipeline *transform = Im3D_SetTransformPipeline(nullptr);
+    ASSERT_NE(transform, nullptr);
+    Pipeline *triangles = Im3D_SetRenderPipeline(nullptr, 3);
+    ASSERT_NE(triangles, nullptr);
+    EXPECT_EQ(Im3D_SetRenderPipeline(nullptr, 6), nullptr);  // point lists have no default
+    Error_Get(nullptr);
+    EXPECT_EQ(Im3D_SetRenderPipeline(triangles, 7), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_BAD_PRIMITIVE);
+    // A pipeline given to point lists makes them drawable.
+    EXPECT_EQ(Im3D_SetRenderPipeline(triangles, 6), triangles);
+    std::vector<Im3DVertex> v(3);
+    ASSERT_NE(Im3D_Transform(v.data(), 3, nullptr, 0), nullptr);
+    EXPECT_EQ(Im3D_RenderPrimitive(6), 1);
+    Im3D_End();
+    Im3D_SetRenderPipeline(nullptr, 6);
+}
+
 TEST_F(Im3DTest, IndexedTriangleListsRoundDownToWholeTriangles)
 {
     Camera *camera = MakeCamera(0, 0, -10);

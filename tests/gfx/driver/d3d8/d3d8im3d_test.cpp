@@ -20,7 +20,7 @@ protected:
                               uint32_t flags = 0)
     {
         Im3DBatch batch = {(uint32_t)v.size(), v.data(), 36, flags, nullptr, type, indices, k};
-        return Record([&] { EXPECT_EQ(D3D8_SubmitNoLightNode(&batch), 1); });
+        return Record([&] { EXPECT_EQ(D3D8_Im3DSubmit(&batch), 1); });
     }
 };
 
