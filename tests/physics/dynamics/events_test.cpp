@@ -17,6 +17,7 @@ struct Seen {
   RigidBody* removeOnContact = nullptr;
   RigidBody* destroyOnContact = nullptr;
   float impactSpeed = -1;
+  RigidBody* launchOnContact = nullptr;  // its velocity is set upwards in the callback
 };
 Seen g_seen;
 
@@ -24,6 +25,10 @@ RigidBody* Owner(const CollisionPrimitive* p) { return static_cast<RigidBody*>(p
 
 void OnContact(const PhysPairEvent* e) {
   g_seen.contacts.push_back(*e);
+  if (RigidBody* b = g_seen.launchOnContact) {
+    b->linearVelocity = V3(0, 4, 0);
+    g_seen.launchOnContact = nullptr;
+  }
   if (g_seen.impactSpeed < 0) {
     Vec3 va, vb;
     RigidBody_GetPointVelocity(Owner(e->primitiveA), &va, e->point);
@@ -84,6 +89,22 @@ TEST(Events, ImpactSpeedIsTheApproachSpeedAndTheNormalPointsFromBToA) {
   EXPECT_NEAR(e.point.y, 0.0f, 0.06f);
   EXPECT_TRUE((Owner(e.primitiveA) == ball) != (Owner(e.primitiveB) == ball));
   (void)ground;
+}
+
+TEST(Events, VelocityWrittenInAContactCallbackEntersThatSolve) {
+  EventScene s;
+  s.Ground();
+  RigidBody* ball = s.Sphere(0.25f, 1.0f, V3(0, 1, 0));
+  s.Add(ball);
+  s.Register(ball);
+  g_seen.launchOnContact = ball;
+  float highestAfter = -1e9f;
+  for (int i = 0; i < 60; ++i) {
+    s.Frame(0.02f);
+    if (!g_seen.launchOnContact) highestAfter = std::fmax(highestAfter, ball->pose.position.y);
+  }
+  EXPECT_EQ(g_seen.launchOnContact, nullptr);
+  EXPECT_GT(highestAfter, 0.25f + 0.6f);  // 4 m/s up reaches about 0.8 m
 }
 
 TEST(Events, UnregisteredPairsAndPhantomsGiveNoContactEvents) {
