@@ -120,8 +120,10 @@ int BroadPhase_FindPairs(BroadPhase* bp) {
     for (int j = i + 1; j < finite; ++j) {
       const BroadPhaseSweepEntry& b = sw[j];
       if (b.minA > a.maxA) break;
-      if (a.resting & b.resting) continue;
-      if (a.min1 > b.max1 || b.min1 > a.max1 || a.min2 > b.max2 || b.min2 > a.max2) continue;
+      // One combined test: the single branch is well predicted (mostly "no").
+      bool overlap = (a.min1 <= b.max1) & (b.min1 <= a.max1) & (a.min2 <= b.max2) & (b.min2 <= a.max2) &
+                     !(a.resting & b.resting);
+      if (!overlap) continue;
       bool aLow = a.id < b.id;
       const BroadPhaseSweepEntry& lo = aLow ? a : b;
       const BroadPhaseSweepEntry& hi = aLow ? b : a;
