@@ -397,4 +397,18 @@ TEST_F(TextureTest, PalettisedRastersGetOneSharedPaletteForAllLevels)
     Texture_Destroy(texture);
 }
 
+TEST_F(TextureTest, LongNamesAreCutAt255AndMipSuffixesStillFit)
+{
+    WritePng("short", 2, 2, 0xffffffff);
+    Texture_SetMipmapping(1);
+    for (size_t length : {(size_t)254, (size_t)255, (size_t)300}) {
+        const std::string name(length, 'w');
+        const std::string mask(length, 'k');
+        Error_Get(nullptr);
+        EXPECT_EQ(Texture_Read(name.c_str(), mask.c_str()), nullptr);
+        EXPECT_EQ(TakeError(), length > 255 ? 0x8000001eu : 22u);
+    }
+    Texture_SetMipmapping(0);
+}
+
 }  // namespace
