@@ -149,11 +149,7 @@ int32_t Start(void)
     if (st->d3d->GetAdapterDisplayMode(st->adapter, &desktop) < 0) return 0;
     D3D8_SetPresentParameters(&sys.currentMode, &desktop);
     st->d3d->GetDeviceCaps(st->adapter, D3DDEVTYPE_HAL, &st->caps);
-    uint32_t flags = D3DCREATE_SOFTWARE_VERTEXPROCESSING;
-    if (st->caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT) {
-        flags = D3DCREATE_HARDWARE_VERTEXPROCESSING;
-        if (st->caps.DevCaps & D3DDEVCAPS_PUREDEVICE) flags |= D3DCREATE_PUREDEVICE;
-    }
+    const uint32_t flags = D3D8_VertexProcessingFlags(&st->caps);
     IDirect3DDevice8 *device = nullptr;
     if (st->d3d->CreateDevice(st->adapter, D3DDEVTYPE_HAL, st->window, flags, &sys.presentParams, &device) < 0) {
         sys.started = 0;
@@ -275,6 +271,15 @@ int32_t SelectSubSystem(int32_t adapter)
 D3D8DeviceSystem *D3D8_System(void) { return &sys; }
 
 void D3D8_SetCpuProbe(int32_t (*probe)(void)) { sCpuProbe = probe; }
+
+uint32_t D3D8_VertexProcessingFlags(const D3DCAPS8 *caps)
+{
+    if (!(caps->DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT)) return D3DCREATE_SOFTWARE_VERTEXPROCESSING;
+    // A pure device only together with hardware T&L.
+    uint32_t flags = D3DCREATE_HARDWARE_VERTEXPROCESSING;
+    if (caps->DevCaps & D3DDEVCAPS_PUREDEVICE) flags |= D3DCREATE_PUREDEVICE;
+    return flags;
+}
 
 void D3D8_FormatDepthAndCode(uint32_t format, int32_t *depth, int32_t *rasterFormat)
 {

@@ -72,6 +72,9 @@ int32_t D3D8_GetStandardFunctions(StandardFunction *table, int32_t count);
 // immediate-mode 3D module); call before Engine_Init.
 void D3D8_InstallDriver(void);
 
+// Device creation flags for the capabilities: software vertex processing
+// (0x20), or hardware (0x40) with T&L, plus pure device (0x50) when offered.
+uint32_t D3D8_VertexProcessingFlags(const D3DCAPS8 *caps);
 // Depth and engine raster format of a display format (0 and 0 for others).
 void D3D8_FormatDepthAndCode(uint32_t format, int32_t *depth, int32_t *rasterFormat);
 // Builds (or rebuilds) the video-mode table; 0 when memory runs out (the

@@ -154,6 +154,13 @@ TEST_F(DeviceCacheTest, DrawsFlushQueuedStatesFirst)
         EXPECT_EQ(D3D8_DrawPrimitive(D3DPT_TRIANGLELIST, first, 3), 1);
     });
     EXPECT_TRUE(Before(log, "SetRenderState(22, 0x1)", "DrawPrimitive(4, 0, 1)")) << log;
+    // Direct3D primitive numbers and vertex counts: a line list and a fan.
+    log = Record([&] {
+        EXPECT_EQ(D3D8_DrawPrimitive(D3DPT_LINELIST, first, 3), 1);
+        EXPECT_EQ(D3D8_DrawPrimitive(D3DPT_TRIANGLEFAN, first, 3), 1);
+    });
+    EXPECT_NE(log.find("DrawPrimitive(2, 0, 1)"), std::string::npos) << log;
+    EXPECT_NE(log.find("DrawPrimitive(6, 0, 1)"), std::string::npos) << log;
     device->EndScene();
 }
 

@@ -347,6 +347,26 @@ TEST_F(HardwareResetTest, PooledBuffersComeBackToTheirOwnersAfterALostDevice)
     D3D8_DestroyDynamicVertexBuffer(mine);
 }
 
+TEST_F(HardwareResetTest, RestoreStopsAtTheFirstFailingStepAndIsRetried)
+{
+    IDirect3DVertexBuffer8 *mine = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &mine), 1);
+    D3D8Test_LoseDevice(device, 0);
+    D3D8Test_InjectFault(D3D8_FAULT_CREATEBUFFER, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
+    // The pooled buffers failed: render states and lights were not rebuilt.
+    size_t reset = log.find("Reset() = 0x0");
+    ASSERT_NE(reset, std::string::npos) << log;
+    EXPECT_EQ(log.find("SetRenderState(", reset), std::string::npos) << log;
+    EXPECT_EQ(mine, nullptr);
+    End();
+    log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    EXPECT_EQ(Count(log, "Reset("), 0) << log;  // the reset held; only the restore is run again
+    EXPECT_NE(mine, nullptr);
+    End();
+    D3D8_DestroyDynamicVertexBuffer(mine);
+}
+
 TEST_F(HardwareResetTest, Im2DVerticesMoveBySubRasterOffsets)
 {
     Raster *whole = camera->frameBuffer;

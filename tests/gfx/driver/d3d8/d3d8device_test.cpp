@@ -161,6 +161,18 @@ TEST_F(DeviceSystemTest, VertexProcessingFollowsTheCapabilities)
     EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);  // four rotating buffers
 }
 
+TEST(VertexProcessingTest, PureDeviceOnlyWithHardwareTnL)
+{
+    D3DCAPS8 caps = {};
+    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x20u);
+    caps.DevCaps = D3DDEVCAPS_PUREDEVICE;
+    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x20u);
+    caps.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT;
+    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x40u);
+    caps.DevCaps |= D3DDEVCAPS_PUREDEVICE;
+    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x50u);
+}
+
 TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
 {
     StartEngine(0);
