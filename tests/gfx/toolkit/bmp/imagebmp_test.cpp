@@ -151,7 +151,7 @@ TEST_F(ImageBmpTest, EightBitPaletteLengthComesFromColoursUsedWhenInRange)
     }
 }
 
-TEST_F(ImageBmpTest, SixteenBitIs565AndBitFieldsWithGreenMask3e0Is555)
+TEST_F(ImageBmpTest, SixteenBitIs565AndFifteenBitOrBitFieldsWithGreenMask3e0Is555)
 {
     BmpLayout s;
     s.width = 1;
@@ -170,6 +170,14 @@ TEST_F(ImageBmpTest, SixteenBitIs565AndBitFieldsWithGreenMask3e0Is555)
     ASSERT_NE(image, nullptr);
     const uint8_t white555[4] = {248, 248, 248, 255};
     EXPECT_EQ(memcmp(image->pixels, white555, 4), 0);
+    Image_Destroy(image);
+    BmpLayout fifteen;
+    fifteen.bits = 15;
+    fifteen.pixels = {0x1f, 0x7c, 0, 0};  // red 31, blue 31 in 5:5:5
+    image = Read(fifteen);
+    ASSERT_NE(image, nullptr);
+    const uint8_t magenta[4] = {248, 0, 248, 255};
+    EXPECT_EQ(memcmp(image->pixels, magenta, 4), 0);
     Image_Destroy(image);
 }
 
