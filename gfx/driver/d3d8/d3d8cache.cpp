@@ -77,7 +77,6 @@ uint32_t D3D8_PrimitiveCount(uint32_t d3dType, uint32_t n, int32_t indexed)
     }
 }
 
-IDirect3DDevice8 *D3D8_CacheDevice(void) { return Device(); }
 
 int32_t D3D8_SetVertexShader(uint32_t handleOrFormat)
 {

@@ -81,7 +81,6 @@ void D3D8_SetAmbientLight(float r, float g, float b);
 int32_t D3D8_SetLight(uint32_t index, const D3DLIGHT8 *light);
 int32_t D3D8_EnableLight(uint32_t index, int32_t enable);
 int32_t D3D8_ValidateDevice(uint32_t *passes);
-IDirect3DDevice8 *D3D8_CacheDevice(void);
 
 // ---- resources ----
 // A pooled dynamic buffer into *outHandle; 0 (handle null) when creation fails.
