@@ -52,6 +52,13 @@ public:
     count_ = n;
     return 1;
   }
+  // The slot after the last element, to be filled in place and kept with
+  // CommitSlot (null on exhaustion). Its contents are whatever it held.
+  T* NextSlot() {
+    if (count_ == capacity_ && !Reserve(count_ + 1)) return nullptr;
+    return data_ + count_;
+  }
+  void CommitSlot() { if (count_ < capacity_) ++count_; }
   void Pop() { if (count_) --count_; }
   T& Back() { return data_[count_ - 1]; }
   void Clear() { count_ = 0; }

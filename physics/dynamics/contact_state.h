@@ -45,6 +45,7 @@ struct ContactSolverState {
   PhysArray<SolverManifold, PHYS_MEM_CONTACT> previous;       // last sub-step, ordered by key
   PhysArray<SolverRow, PHYS_MEM_SOLVER> rows;                 // contact rows of this sub-step
   SolverBodies solverBodies;                                  // velocities the rows work on
+  PhysArray<int, PHYS_MEM_SOLVER> pushRows;                   // normal rows with penetration to push out
   PhysArray<PhantomOverlap, PHYS_MEM_CONTACT> overlaps;       // in progress, ordered by key
   PhysArray<PhantomOverlap, PHYS_MEM_CONTACT> overlapsNext;   // scratch
   PhysArray<PhysPairEvent, PHYS_MEM_EVENT> pending;           // queued phantom end events

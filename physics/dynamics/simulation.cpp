@@ -156,7 +156,11 @@ void Collide(Simulation* sim) {
     RigidBody* a = BodyOf(p.a);
     RigidBody* b = BodyOf(p.b);
     if (!InWorld(a) || !InWorld(b)) continue;
-    SolverManifold m{};
+    // The narrow phase writes straight into the next slot, kept only when
+    // it found contacts.
+    SolverManifold* slot = st->manifolds.NextSlot();
+    if (!slot) break;
+    SolverManifold& m = *slot;
     if (!NarrowPhase_Collide(p.a, p.b, cd->tolerance, &m.m)) continue;
     m.key = PairKey(p.a, p.b);
     if (p.phantom) {
@@ -166,6 +170,8 @@ void Collide(Simulation* sim) {
       if (overlap) st->overlapsNext.Push(PhantomOverlap{m.key, p.a, p.b, a, b});
       continue;
     }
+    m.dead = false;
+    m.normalCount = 0;
     m.pa = p.a;
     m.pb = p.b;
     m.a = a;
@@ -173,7 +179,7 @@ void Collide(Simulation* sim) {
     m.friction = std::sqrt(std::fmax(a->friction, 0.0f) * std::fmax(b->friction, 0.0f));
     m.restitution = std::fmax(a->restitution, b->restitution);
     m.rowStart = -1;
-    st->manifolds.Push(m);
+    st->manifolds.CommitSlot();
   }
 }
 
@@ -487,9 +493,13 @@ void Solve(Simulation* sim) {
         for (int i = 0; i < u; ++i) SolverRow_SolveBounded(&r[i], bodies, 0.0f, 1e30f);
     }
   }
+  // The position pass sees only the rows that have penetration to remove.
+  st->pushRows.Clear();
+  for (const SolverManifold& m : st->manifolds)
+    for (int i = 0; i < m.normalCount && m.rowStart >= 0; ++i)
+      if (rows[m.rowStart + i].pushBias > 0.0f) st->pushRows.Push(m.rowStart + i);
   for (int it = 0; it < sim->solverIterations; ++it)
-    for (const SolverManifold& m : st->manifolds)
-      for (int i = 0; i < m.normalCount && m.rowStart >= 0; ++i) SolverRow_SolvePush(&rows[m.rowStart + i], bodies);
+    for (int i : st->pushRows) SolverRow_SolvePush(&rows[i], bodies);
   SolverBodies_WriteBack(&st->solverBodies);
   SolverBodies_End(&st->solverBodies);
   for (Constraint* c : st->stepConstraints) {
