@@ -91,9 +91,11 @@ void Simulation_SetSolverIterations(Simulation* sim, int iterations);
 void Simulation_StepTo(Simulation* sim, double target, int n);
 // One sub-step of length h (h <= 0 does nothing).
 void Simulation_SubStep(Simulation* sim, float h);
-// A body leaves the world (removed or destroyed): its contacts, warm starts
-// and overlaps are dropped, phantom end events sent (not for a destroyed
-// body's primitives), and bodies it supported woken.
+// A body leaves the world (removed or destroyed): it leaves the detection
+// holder, its contacts, warm starts and overlaps are dropped and the bodies
+// it supported woken. A removed body's overlaps end with kind-5 events
+// queued for the next event phase (within the current sub-step when called
+// from a callback); a destroyed body's primitives are purged from the queue.
 void Simulation_BodyLeaves(Simulation* sim, RigidBody* body, bool destroyed);
 // Wakes the sleeping bodies within the contact margin of body (its support
 // was removed or moved).
