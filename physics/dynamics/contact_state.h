@@ -11,6 +11,7 @@
 #include "physics/dynamics/constraint.h"
 #include "physics/dynamics/events.h"
 
+class Action;
 class CollisionPrimitive;
 class RigidBody;
 
@@ -46,6 +47,7 @@ struct ContactSolverState {
   PhysArray<SolverRow, PHYS_MEM_SOLVER> rows;                 // contact rows of this sub-step
   SolverBodies solverBodies;                                  // velocities the rows work on
   PhysArray<int, PHYS_MEM_SOLVER> pushRows;                   // normal rows with penetration to push out
+  PhysArray<Action*, PHYS_MEM_SOLVER> actions;                // snapshot of a subspace's actions
   PhysArray<PhantomOverlap, PHYS_MEM_CONTACT> overlaps;       // in progress, ordered by key
   PhysArray<PhantomOverlap, PHYS_MEM_CONTACT> overlapsNext;   // scratch
   PhysArray<PhysPairEvent, PHYS_MEM_EVENT> pending;           // queued phantom end events

@@ -109,7 +109,8 @@ void RunActions(Simulation* sim, float h) {
   for (int s = 0; s < sim->subspaces.Count(); ++s) {
     Subspace* sub = sim->subspaces[s];
     // Actions may add or remove actions: walk a snapshot and skip what left.
-    PhysArray<Action*, PHYS_MEM_SOLVER> snapshot;
+    PhysArray<Action*, PHYS_MEM_SOLVER>& snapshot = State(sim)->actions;
+    snapshot.Clear();
     for (const Subspace::ActionEntry& e : sub->actions) snapshot.Push(e.action);
     for (Action* a : snapshot) {
       bool present = false;
