@@ -410,6 +410,48 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
 
 // ---- Pair tests ------------------------------------------------------------
 
+// Whether p lies in the plane of face contact f, within a tolerance that
+// grows with the coordinates (float spacing far from the origin).
+bool OnPlaneOf(const Candidate& f, Vec3 p, float tolerance) {
+  Vec3 a = Vec3_Abs(f.position);
+  float scale = 1.0f + std::fmax(a.x, std::fmax(a.y, a.z)) * 1e-3f;
+  return std::fabs(Vec3_Dot(f.normal, p - f.position)) < tolerance * scale;
+}
+
+// Cleans the contacts of a body against mesh triangles: drops edge or corner
+// contacts lying in the plane of a face contact with a tilted normal (ghosts
+// of internal edges, on which sliding bodies would catch), and merges points
+// closer than sqrt(mergeDistance2) with the same normal, keeping the deeper.
+void FilterMeshCandidates(CandidateSet* set, float planeTolerance, float mergeDistance2) {
+  // The face contacts are copied out first: the loop compacts in place.
+  Candidate faces[kMaxCandidates];
+  int faceCount = 0;
+  for (int i = 0; i < set->count; ++i)
+    if (set->c[i].faceOfB) faces[faceCount++] = set->c[i];
+  int kept = 0;
+  for (int i = 0; i < set->count; ++i) {
+    const Candidate x = set->c[i];
+    bool ghost = false;
+    if (!x.faceOfB)
+      for (int j = 0; j < faceCount && !ghost; ++j) {
+        float along = Vec3_Dot(faces[j].normal, x.normal);
+        if (std::fabs(along) < 1.0f - 1e-5f && OnPlaneOf(faces[j], x.position, planeTolerance)) ghost = true;
+      }
+    if (ghost) continue;
+    int same = -1;
+    for (int k = 0; k < kept && same < 0; ++k)
+      if (Vec3_LengthSq(set->c[k].position - x.position) < mergeDistance2 &&
+          Vec3_Dot(set->c[k].normal, x.normal) > 0.999f)
+        same = k;
+    if (same >= 0) {
+      if (x.depth > set->c[same].depth) set->c[same] = x;
+      continue;
+    }
+    set->c[kept++] = x;
+  }
+  set->count = kept;
+}
+
 // The side memory of one body primitive against one mesh during a test: the
 // sides remembered from the last test, and the sides of the triangles
 // touched now, which replace them when the test ends.
@@ -471,13 +513,6 @@ private:
   int cursor_ = 0;
 };
 
-// Whether p lies in the plane of face contact f, within a tolerance that
-// grows with the coordinates (float spacing far from the origin).
-bool OnPlaneOf(const Candidate& f, Vec3 p, float tolerance) {
-  Vec3 a = Vec3_Abs(f.position);
-  float scale = 1.0f + std::fmax(a.x, std::fmax(a.y, a.z)) * 1e-3f;
-  return std::fabs(Vec3_Dot(f.normal, p - f.position)) < tolerance * scale;
-}
 
 int SphereSphere(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin, ContactManifold* out) {
   Vec3 d = a->world.pos - b->world.pos;
@@ -577,30 +612,7 @@ int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float 
   memory.Commit();
   // A flat continuation of a face contact must not add a tilted edge
   // contact (the sphere would bump at internal edges).
-  // (The face contacts are copied out first: the loop compacts in place.)
-  Candidate faces[kMaxCandidates];
-  int faceCount = 0;
-  for (int i = 0; i < set.count; ++i)
-    if (set.c[i].faceOfB) faces[faceCount++] = set.c[i];
-  int kept = 0;
-  for (int i = 0; i < set.count; ++i) {
-    const Candidate x = set.c[i];
-    bool ghost = false;
-    if (!x.faceOfB)
-      for (int j = 0; j < faceCount && !ghost; ++j)
-        if (OnPlaneOf(faces[j], x.position, 1e-4f)) ghost = true;
-    // Nearly the same point as one kept already: keep the deeper.
-    int same = -1;
-    for (int j = 0; j < kept && !ghost; ++j)
-      if (Vec3_LengthSq(set.c[j].position - x.position) < 1e-6f) same = j;
-    if (ghost) continue;
-    if (same >= 0) {
-      if (x.depth > set.c[same].depth) set.c[same] = x;
-      continue;
-    }
-    set.c[kept++] = x;
-  }
-  set.count = kept;
+  FilterMeshCandidates(&set, 1e-4f, 1e-6f);
   for (int i = 0; i < set.count; ++i) {
     Candidate& x = set.c[i];
     Vec3 nw = Mat3_Mul(mp->world.rot, x.normal);
@@ -758,34 +770,9 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
                  Mat3_Mul(h->world.rot, nBA), -g.distance, salt ^ 0xC0000000u, false, hullIsB);
   });
   memory.Commit();
-  // Drop edge contacts lying flat in the plane of a triangle-face contact
-  // (face contacts copied out first: the loop compacts in place).
-  Candidate faces[kMaxCandidates];
-  int faceCount = 0;
-  for (int i = 0; i < set.count; ++i)
-    if (set.c[i].faceOfB) faces[faceCount++] = set.c[i];
-  int kept = 0;
-  for (int i = 0; i < set.count; ++i) {
-    const Candidate x = set.c[i];
-    bool ghost = false;
-    if (!x.faceOfB)
-      for (int j = 0; j < faceCount && !ghost; ++j) {
-        float along = Vec3_Dot(faces[j].normal, x.normal);
-        if (OnPlaneOf(faces[j], x.position, 1e-3f) && along < 0.999f && along > -0.999f) ghost = true;
-      }
-    if (ghost) continue;
-    // The same hull corner on two triangles sharing an edge: keep one.
-    int same = -1;
-    for (int k = 0; k < kept && same < 0; ++k)
-      if (Vec3_LengthSq(set.c[k].position - x.position) < 1e-8f && Vec3_Dot(set.c[k].normal, x.normal) > 0.999f)
-        same = k;
-    if (same >= 0) {
-      if (x.depth > set.c[same].depth) set.c[same] = x;
-      continue;
-    }
-    set.c[kept++] = x;
-  }
-  set.count = kept;
+  // Edge contacts flat in the plane of a triangle-face contact are ghosts;
+  // the same hull corner on two triangles sharing an edge counts once.
+  FilterMeshCandidates(&set, 1e-3f, 1e-8f);
   return Reduce(set, out);
 }
 
