@@ -259,6 +259,28 @@ TEST_F(CameraUpdateTest, CameraTextureBecomesTheRenderTargetAndClearsColourOnlyW
     DestroyCamera(texCamera);
 }
 
+TEST_F(CameraUpdateTest, ACameraTextureThatCannotBeTargetedIsCopiedFromTheBackBuffer)
+{
+    Camera *texCamera = MakeCamera(0, 0, 0, 64, 64, false);
+    Raster_Destroy(texCamera->frameBuffer);
+    Raster *target = Raster_Create(64, 64, 0, RASTERTYPECAMERATEXTURE);
+    ASSERT_NE(target, nullptr);
+    Camera_SetRaster(texCamera, target);
+    D3D8Test_InjectFault(D3D8_FAULT_SETRENDERTARGET, 0, 1, D3DERR_INVALIDCALL);
+    ASSERT_EQ(Begin(texCamera), 1);
+    EXPECT_EQ(D3D8_System()->copyToTexture, 1u);
+    std::string log = Record([&] { End(texCamera); });
+    EXPECT_NE(log.find("CopyRects("), std::string::npos) << log;
+    EXPECT_TRUE(Before(log, "CopyRects(", "SetRenderTarget(")) << log;
+    EXPECT_EQ(D3D8_System()->copyToTexture, 0u);
+
+    const uint8_t colour[4] = {9, 9, 9, 9};
+    D3D8Test_InjectFault(D3D8_FAULT_SETRENDERTARGET, 0, 1, D3DERR_INVALIDCALL);
+    log = Record([&] { Camera_Clear(texCamera, (void *)colour, 1); });
+    EXPECT_TRUE(Before(log, "Clear(", "CopyRects(")) << log;
+    DestroyCamera(texCamera);
+}
+
 TEST_F(CameraUpdateTest, AFullScreenResizeTheDeviceRefusesSkipsTheFrame)
 {
     D3D8_System()->presentParams.Windowed = 0;
