@@ -205,11 +205,12 @@ void D3D8_SetAmbientLight(float r, float g, float b)
 
 int32_t D3D8_SetMaterialFromColor(const uint8_t *colour, const float *surface, int32_t useColour)
 {
+    if (!surface || (useColour && !colour)) return 0;
     const float ambient = surface[0], diffuse = surface[2];
     const float *light = s.ambientLight;
     float m[17] = {};
-    bool white = colour[0] == 255 && colour[1] == 255 && colour[2] == 255 && colour[3] == 255;
-    if (!useColour || white) {
+    bool white = !useColour || (colour[0] == 255 && colour[1] == 255 && colour[2] == 255 && colour[3] == 255);
+    if (white) {
         m[0] = m[1] = m[2] = diffuse;
         m[3] = 1.0f;
         m[4] = light[0] * ambient;

@@ -74,12 +74,18 @@ int32_t D3D8_SetTransform(uint32_t state, const D3DMATRIX *matrix);
 void D3D8_GetTransform(uint32_t state, D3DMATRIX *out);
 // World transform from an engine matrix (null or identity-flagged = identity).
 int32_t D3D8_SetTransformWorld(const Matrix *matrix);
-// colour: r, g, b, a bytes; surface: ambient, specular, diffuse coefficients.
+// colour: r, g, b, a bytes (read only with useColour); surface: ambient,
+// specular, diffuse coefficients. 0 for a missing argument or a failed call.
 int32_t D3D8_SetMaterialFromColor(const uint8_t *colour, const float *surface, int32_t useColour);
 // The ambient light the material is multiplied by (lighting writes it).
 void D3D8_SetAmbientLight(float r, float g, float b);
+// Lights are sent when any field differs from the cached copy; the cache
+// grows to the highest index set (indices above 65535 are refused with 0).
 int32_t D3D8_SetLight(uint32_t index, const D3DLIGHT8 *light);
+// Sent only when the flag changes; an index never set is accepted (1) unsent.
 int32_t D3D8_EnableLight(uint32_t index, int32_t enable);
+// Flushes the queued states, then asks the device whether the stage set-up
+// draws in one pass (passes may be null).
 int32_t D3D8_ValidateDevice(uint32_t *passes);
 
 // ---- resources ----
