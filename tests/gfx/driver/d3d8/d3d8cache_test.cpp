@@ -301,6 +301,20 @@ TEST_F(DeviceCacheTest, FrustumTestsUseTheCamerasPlanes)
     DestroyCamera(camera);
 }
 
+TEST_F(DeviceCacheTest, ValidateDeviceFlushesFirstAndPassesTheAnswerOn)
+{
+    uint32_t passes = 0;
+    D3D8Test_ScriptValidate(D3D_OK, 1);
+    std::string log = Record([&] {
+        D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
+        EXPECT_EQ(D3D8_ValidateDevice(&passes), 1);
+    });
+    EXPECT_EQ(passes, 1u);
+    EXPECT_TRUE(Before(log, "SetRenderState(22, 0x1)", "ValidateDevice(")) << log;
+    D3D8Test_ScriptValidate(D3DERR_TOOMANYOPERATIONS, 2);
+    EXPECT_EQ(D3D8_ValidateDevice(nullptr), 0);
+}
+
 TEST_F(DeviceCacheTest, FormatChecksAskTheCurrentMode)
 {
     EXPECT_EQ(D3D8_CheckTextureFormat(D3DFMT_A8R8G8B8), 1);
