@@ -414,7 +414,8 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
 // grows with the coordinates (float spacing far from the origin).
 bool OnPlaneOf(const Candidate& f, Vec3 p, float tolerance) {
   Vec3 a = Vec3_Abs(f.position);
-  float scale = 1.0f + std::fmax(a.x, std::fmax(a.y, a.z)) * 1e-3f;
+  float largest = a.x > a.y ? a.x : a.y;
+  float scale = 1.0f + (largest > a.z ? largest : a.z) * 1e-3f;
   return std::fabs(Vec3_Dot(f.normal, p - f.position)) < tolerance * scale;
 }
 
@@ -575,10 +576,9 @@ int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float 
   const MeshContainer* mesh = static_cast<const MeshPrimitive*>(mp)->Mesh();
   Vec3 c = Frame3_ApplyInv(mp->world, s->world.pos);
   float r = s->radius, reach = r + margin;
-  Aabb box = {c - V3(reach, reach, reach), c + V3(reach, reach, reach)};
   CandidateSet set;
   SideMemory memory(s, mp, remember);
-  MeshContainer_Query(mesh, box, [&](const MeshTriangle& t) {
+  MeshContainer_QuerySphere(mesh, c, reach, [&](const MeshTriangle& t) {
     int region;
     Vec3 q = Geometry_ClosestOnTriangle(c, t.a, t.b, t.c, &region);
     Vec3 d = c - q;
