@@ -215,6 +215,13 @@ int32_t D3D8_WindowResize(uint32_t width, uint32_t height)
 {
     D3D8DeviceSystem *sys = D3D8_System();
     D3DPRESENT_PARAMETERS &pp = sys->presentParams;
+    // A second camera of the frame may find the window resized: a device
+    // cannot be reset inside a scene, so the scene ends here and the caller
+    // begins it again.
+    if (sys->inScene) {
+        Device()->EndScene();
+        sys->inScene = 0;
+    }
     D3D8_ReleaseDeviceResources();
     if (Device()->TestCooperativeLevel() >= 0 && pp.Windowed) {
         pp.BackBufferWidth = width;
@@ -266,11 +273,13 @@ int32_t D3D8_BeginScene(void)
             if (st->d3d->GetAdapterDisplayMode(st->adapter, &desktop) >= 0) {
                 int32_t depth = 0;
                 D3D8_FormatDepthAndCode(desktop.Format, &depth, nullptr);
-                sys->presentParams.BackBufferFormat = desktop.Format;
                 sys->currentMode.format = desktop.Format;
                 sys->currentModeDepth = (uint32_t)depth;
                 st->displayFormat = desktop.Format;
                 st->displayDepth = depth;
+                // Rebuilt for the new format, so that the depth-stencil
+                // format still matches the back buffer.
+                D3D8_SetPresentParameters(&sys->currentMode, &desktop);
             }
             reset = device->Reset(&sys->presentParams);
         }

@@ -170,6 +170,18 @@ TEST_F(CameraUpdateTest, AResizedWindowResetsTheDeviceInTheSameFrame)
     End();
 }
 
+TEST_F(CameraUpdateTest, AResizeFoundBySecondCameraOfAFrameStillResets)
+{
+    ASSERT_EQ(Begin(), 1);
+    End();
+    Window_UserResize(window, 720, 540);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    EXPECT_TRUE(Before(log, "EndScene()", "Reset() = 0x0")) << log;
+    EXPECT_TRUE(Before(log, "Reset() = 0x0", "BeginScene() = 0x0")) << log;
+    EXPECT_EQ(D3D8_System()->currentMode.width, 720u);
+    End();
+}
+
 TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBack)
 {
     Window_UserMaximise(window, 1);
