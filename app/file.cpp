@@ -1,12 +1,12 @@
 #include "app/file.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
 #include "app/core/memory.h"
 #include "gfx/core/engine.h"
+#include "platform/win32/clock.h"
 #include "platform/win32/path.h"
 
 namespace {
@@ -41,14 +41,11 @@ struct FileLayer {
 FileLayer g_file = {};
 char g_resolved[1024];
 
-// Milliseconds of a steady clock; wraps after 49 days like the system's.
-uint32_t File_SteadyMs() {
-  auto now = std::chrono::steady_clock::now().time_since_epoch();
-  return (uint32_t)std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
-}
-
+// The shell's clock counts from process start, so it does not wrap during a
+// run; a clock counted from boot would wrap on a machine up for 49 days and
+// then hold every report back until it came round again.
 uint32_t File_Now() {
-  return g_file.clock ? g_file.clock() : File_SteadyMs();
+  return g_file.clock ? g_file.clock() : Clock_GetMs();
 }
 
 // Data names ("DATA\Levels\x.cfg") become disk paths here, below anything

@@ -1,8 +1,10 @@
 #include "app/file.h"
 
 #include <cstring>
+#include <thread>
 
 #include "data_fixture.h"
+#include "platform/win32/clock.h"
 
 namespace {
 
@@ -137,6 +139,27 @@ TEST_F(FileLayer, ProgressReportsAtMostEvery100MsWithTheBytesSinceTheLastReport)
   File_Read(buffer.data(), 1, 10, f);
   EXPECT_EQ(log.calls, 2);
   File_Close(f);
+}
+
+// Without a scripted clock the reports run on the shell's clock, which
+// counts from process start: the first report's elapsed time is the process's
+// age, never the machine's uptime (which wraps after 49 days).
+TEST_F(FileLayer, ProgressRunsOnTheShellsClock) {
+  WriteDisk("data/small.bin", "0123456789");
+  while (Clock_GetMs() <= 101) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  void* f = File_Open("small.bin", "rb");
+  ASSERT_NE(f, nullptr);
+  char buffer[10];
+  ProgressLog log;
+  LoadProgress_Begin(1, RecordProgress, &log);
+  uint32_t before = Clock_GetMs();
+  File_Read(buffer, 1, sizeof buffer, f);
+  uint32_t after = Clock_GetMs();
+  LoadProgress_End(1);
+  File_Close(f);
+  ASSERT_EQ(log.calls, 1);
+  EXPECT_GE(log.elapsed, before);
+  EXPECT_LE(log.elapsed, after);
 }
 
 TEST_F(FileLayer, ShutdownPutsTheOriginalSlotsBack) {

@@ -18,7 +18,7 @@ common=("$root"/app/core/*.cpp
         "$root"/app/file.cpp "$root"/app/binfile.cpp "$root"/app/cache.cpp
         "$root"/app/config.cpp "$root"/app/wad.cpp
         "$root"/gfx/core/stream.cpp "$root"/gfx/core/error.cpp "$root"/gfx/core/freelist.cpp
-        "$root"/platform/win32/path.cpp "$root"/platform/win32/sysfile.cpp)
+        "$root"/platform/win32/clock.cpp "$root"/platform/win32/path.cpp "$root"/platform/win32/sysfile.cpp)
 
 mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/run"
 # The compiled "Kart { Speed = 1.5 }" and a small archive holding
