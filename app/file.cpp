@@ -170,7 +170,8 @@ size_t File_Read(void* buffer, size_t itemSize, size_t count, void* file) {
 
 int File_Seek(void* file, long offset, int origin) {
   FileInterface* live = File_GetLiveInterface();
-  if (!live || !live->seek || !file) return 0;
+  // Like fseek, 0 means moved: with no table or no file nothing moved.
+  if (!live || !live->seek || !file) return -1;
   return live->seek(file, offset, origin);
 }
 

@@ -47,6 +47,7 @@ int File_Exists(const char* name);
 void* File_Open(const char* name, const char* mode);
 int File_Close(void* file);
 size_t File_Read(void* buffer, size_t itemSize, size_t count, void* file);
+// 0 when moved, as fseek; -1 without a table or a file.
 int File_Seek(void* file, long offset, int origin);
 long File_Tell(void* file);
 int File_Eof(void* file);

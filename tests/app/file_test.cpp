@@ -37,6 +37,7 @@ TEST(FileWithoutEngine, OpensNothingAndReportsNoPosition) {
   EXPECT_EQ(File_Init(), 0);
   EXPECT_EQ(File_Open("x", "rb"), nullptr);
   EXPECT_EQ(File_Tell(nullptr), -1);
+  EXPECT_EQ(File_Seek(nullptr, 0, 0), -1);  // nothing moved: not a success
   char buffer[8];
   EXPECT_EQ(File_Gets(buffer, sizeof buffer, nullptr), nullptr);
   EXPECT_EQ(File_GetSize("x", 1), 0);
