@@ -381,6 +381,9 @@ int Wad_FileSeek(void* file, long offset, int origin) {
     case 2: base = f->entry->size; break;
     default: return -1;
   }
+  // An offset beyond 32 bits can never land inside an entry (and adding it
+  // unchecked could overflow).
+  if (offset > (long)UINT32_MAX || offset < -(long)UINT32_MAX) return -1;
   int64_t target = base + (int64_t)offset;
   // A seek past the end succeeds as with stdio; reads there simply find nothing.
   if (target < 0 || target > (int64_t)UINT32_MAX) return -1;

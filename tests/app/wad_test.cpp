@@ -1,5 +1,6 @@
 #include "app/wad.h"
 
+#include <climits>
 #include <cstring>
 
 #include "data_fixture.h"
@@ -184,6 +185,8 @@ TEST_F(Wad, ReadsStopAtTheEntryEndAndInterleavedFilesGetTheirOwnBytes) {
   EXPECT_EQ(File_Read(buffer, 1, 10, f), 3u);
   EXPECT_EQ(memcmp(buffer, "HIJ", 3), 0);
   EXPECT_EQ(File_Seek(f, -11, 2), -1);  // before the start: refused, position kept
+  EXPECT_EQ(File_Seek(f, LONG_MAX, 1), -1);
+  EXPECT_EQ(File_Seek(f, LONG_MIN, 2), -1);
   EXPECT_EQ(File_Tell(f), 10);
   File_Close(f);
 }
