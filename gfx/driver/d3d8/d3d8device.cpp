@@ -34,7 +34,7 @@ const EngineDevice kDeviceRecord = {
     {nullptr, nullptr, nullptr, nullptr},
 };
 
-int32_t ReturnZero(void *, void *, int32_t) { return 0; }
+int32_t Callback_ReturnZero(void *, void *, int32_t) { return 0; }
 
 int32_t FormatDepth(uint32_t format)
 {
@@ -368,14 +368,14 @@ void D3D8_SetPresentParameters(const D3D8VideoMode *mode, const D3DDISPLAYMODE *
 int32_t D3D8_GetStandardFunctions(StandardFunction *table, int32_t count)
 {
     if (!table) return 0;
-    for (int32_t i = 0; i < count; i++) table[i] = ReturnZero;
+    for (int32_t i = 0; i < count; i++) table[i] = Callback_ReturnZero;
     if (count < ENGINE_NUM_STANDARD_FUNCTIONS) return 1;
     D3D8_FillRasterStandardFunctions(table);
     table[1] = D3D8_CameraBeginUpdate;
     table[10] = D3D8_CameraEndUpdate;
     table[21] = D3D8_CameraClear;
-    table[0] = ReturnZero;
-    table[22] = ReturnZero;
+    table[0] = Callback_ReturnZero;
+    table[22] = Callback_ReturnZero;
     return 1;
 }
 
