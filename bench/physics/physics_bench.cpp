@@ -8,7 +8,7 @@
 
 #include <btBulletDynamicsCommon.h>
 
-#include <chrono>
+#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -31,6 +31,10 @@
 namespace {
 
 constexpr float kStep = 1.0f / 50.0f;
+
+// Processor time of this (single-threaded) process in seconds: steadier
+// than wall time on a shared machine.
+double CpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
 constexpr int kIterations = 10;
 
 // ------------------------------------------------------------ Shared scene data
@@ -391,9 +395,9 @@ SceneResult RunPour(World& w, const std::vector<Dropped>& drops) {
   std::vector<Pose> atNine;
   double seconds = 0;
   for (int s = 0; s < kPourSteps; ++s) {
-    auto t0 = std::chrono::steady_clock::now();
+    double t0 = CpuSeconds();
     w.Step();
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    seconds += CpuSeconds() - t0;
     if (s % 10 == 9) r.penetration = std::fmax(r.penetration, BowlPenetration(drops, w.Poses(1)));
     if (s == kPourSteps - 51) atNine = w.Poses(1);
   }
@@ -478,9 +482,9 @@ SceneResult RunStack(World& w) {
   std::vector<Pose> start = w.Poses(1);
   double seconds = 0;
   for (int s = 0; s < kStackSteps; ++s) {
-    auto t0 = std::chrono::steady_clock::now();
+    double t0 = CpuSeconds();
     w.Step();
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    seconds += CpuSeconds() - t0;
     // Overlap of neighbouring unit boxes while they still stand on each
     // other (a toppled stack no longer has a meaningful overlap).
     std::vector<Pose> p = w.Poses(1);
@@ -575,13 +579,13 @@ void BM_RaysOurs(benchmark::State& state) {
   int hits = 0;
   double seconds = 0;
   for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
+    double t0 = CpuSeconds();
     for (const auto& r : rays) {
       RayQuery q;
       RayQuery_Init(&q, r.first, r.second);
       hits += PrimitiveCollector_CastRay(pick, &q) != nullptr;
     }
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    seconds += CpuSeconds() - t0;
   }
   g_rayUs[0] = seconds * 1e6 / (double(state.iterations()) * kRays);
   state.counters["us_per_ray"] = g_rayUs[0];
@@ -596,14 +600,14 @@ void BM_RaysBullet(benchmark::State& state) {
   int hits = 0;
   double seconds = 0;
   for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
+    double t0 = CpuSeconds();
     for (const auto& r : rays) {
       btVector3 from(r.first.x, r.first.y, r.first.z), to(r.second.x, r.second.y, r.second.z);
       btCollisionWorld::ClosestRayResultCallback cb(from, to);
       w.world.rayTest(from, to, cb);
       hits += cb.hasHit();
     }
-    seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    seconds += CpuSeconds() - t0;
   }
   g_rayUs[1] = seconds * 1e6 / (double(state.iterations()) * kRays);
   state.counters["us_per_ray"] = g_rayUs[1];
