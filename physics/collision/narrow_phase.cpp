@@ -17,6 +17,9 @@ constexpr float kEdgeTolerance = 0.01f;   // prefer faces over edges within this
 // Below this gap GJK's closest points are too close for a trustworthy
 // normal; the separating-axis test takes over.
 constexpr float kGjkNormalGap = 1e-3f;
+// Penetration into a mesh triangle's plane beyond which a hull is pushed out
+// along the triangle's normal whatever the other axes say.
+constexpr float kDeepIntoTriangle = 0.02f;
 
 struct ClipVertex {
   Vec3 p;
@@ -384,6 +387,13 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
   SatResult fa{}, fb{}, ed{};
   if (!Sat(A, B, margin, &fa, &fb, &ed)) return false;
   const Vec3* av = A->vertices.Data();
+  if (B.triangle && fb.separation < -kDeepIntoTriangle) {
+    // Deep into a mesh triangle's plane: the least-penetration axis of one
+    // small triangle may point sideways or down, and a body pressed into a
+    // fine mesh would be pushed through it. Out along the triangle's front.
+    FaceContact(A, B, true, 0, toWorld, margin, swap, featureSalt, set);
+    return true;
+  }
   bool useB;
   if (B.triangle) {
     // Meshes: resolve along the triangle's normal unless clearly wrong, so
