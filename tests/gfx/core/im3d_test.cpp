@@ -2,7 +2,6 @@
 
 #include <vector>
 
-#include "gfx/core/renderstate.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 
 namespace {
@@ -76,21 +75,6 @@ TEST_F(Im3DTest, IndexedTriangleListsRoundDownToWholeTriangles)
     log = Record([&] { EXPECT_EQ(Im3D_RenderPrimitive(5), 1); });
     EXPECT_NE(log.find("DrawPrimitive(6, "), std::string::npos) << log;  // fan
     Im3D_End();
-    Camera_EndUpdate(camera);
-    DestroyCamera(camera);
-}
-
-TEST_F(Im3DTest, RenderStatesNeedAnOpenCameraUpdate)
-{
-    Error_Get(nullptr);
-    EXPECT_EQ(RenderState_Set(20, (void *)(uintptr_t)1), 0);
-    EXPECT_EQ(Error_TakeCode(), ERR_NO_CAMERA_UPDATE);
-    Camera *camera = MakeCamera();
-    ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
-    EXPECT_EQ(RenderState_Set(20, (void *)(uintptr_t)1), 1);
-    uint32_t cull = 0;
-    EXPECT_EQ(RenderState_Get(20, &cull), 1);
-    EXPECT_EQ(cull, 1u);
     Camera_EndUpdate(camera);
     DestroyCamera(camera);
 }
