@@ -99,7 +99,9 @@ int CollisionDetection_FindPairs(CollisionDetection* cd, const CollisionPair** p
 // kCollisionOverlapEpsilon, with every other body in the holder that it may
 // collide with (phantoms on either side, filtered and excluded pairs do not
 // count). The body's and the others' primitives are placed from their poses
-// first, so moves made since the last step are seen. The three lists are
+// first, so moves made since the last step are seen; against meshes the
+// side of each triangle is the side of the body's centre (what the step
+// remembers of mesh sides is neither used nor changed). The three lists are
 // cleared and filled (see CollisionRecordListIndex). Returns the total.
 int CollisionDetection_GetContacts(CollisionDetection* cd, CollisionBody* body, CollisionRecordList out[3]);
 
