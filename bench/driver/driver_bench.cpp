@@ -45,6 +45,8 @@ struct DriverScope {
             Engine_Close();
             Engine_Term();
         }
+        Engine_SetDriver(nullptr);
+        Engine_SetCoreModule(MODULE_IM3D, 0, nullptr, nullptr);
         Window_Destroy(window);
     }
 };

@@ -77,6 +77,8 @@ protected:
         }
         opened = false;
         Engine_SetDriver(nullptr);
+        // Tests of other modules run engines on drivers without Im3D support.
+        Engine_SetCoreModule(MODULE_IM3D, 0, nullptr, nullptr);
         Window_Destroy(window);
         window = nullptr;
         D3D8_SetCpuProbe(nullptr);
