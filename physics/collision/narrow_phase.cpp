@@ -710,16 +710,16 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
              bool remember, ContactManifold* out) {
   const ConvexHull* hull = static_cast<const ConvexPrimitive*>(h)->Hull();
   const MeshContainer* mesh = static_cast<const MeshPrimitive*>(mp)->Mesh();
-  // Hull bounds in mesh space, then each triangle moved into hull space.
+  // The hull's bounding sphere in mesh space selects the triangles, which
+  // are then moved into hull space.
   Frame3 hullInMesh = Frame3_InverseTimes(mp->world, h->world);
-  Aabb box = Aabb_Inflate(Frame3_TransformAabb(hullInMesh, hull->localBounds), margin);
   Frame3 meshInHull = Frame3_InverseTimes(h->world, mp->world);
   CandidateSet set;
   Vec3 centroid = hull->centroid;
   float reach = hull->boundingRadius + margin;
   GjkShape gh{hull->vertices.Data(), hull->vertices.Count(), Frame3_Identity(), 0.0f};
   SideMemory memory(h, mp, remember);
-  MeshContainer_Query(mesh, box, [&](const MeshTriangle& t) {
+  MeshContainer_QuerySphere(mesh, Frame3_Apply(hullInMesh, centroid), reach, [&](const MeshTriangle& t) {
     Vec3 v[3] = {Frame3_Apply(meshInHull, t.a), Frame3_Apply(meshInHull, t.b), Frame3_Apply(meshInHull, t.c)};
     // Bounding-sphere cull: cheaper than GJK for the corners of the query box.
     int region;
