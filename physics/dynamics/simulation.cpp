@@ -22,6 +22,9 @@ namespace {
 constexpr float kContactSlop = 0.001f;
 // Share of the remaining penetration pushed out per sub-step.
 constexpr float kContactCorrection = 0.6f;
+// Limits of one DynWorld_Step: sub-steps per call and the length of one.
+constexpr int kMaxSubSteps = 64;
+constexpr float kMaxSubStepLength = 0.1f;
 // Gap below which contact points are always solved (speculatively).
 constexpr float kSpeculativeSlack = 0.02f;
 // Approach speed below which contacts do not bounce.
@@ -807,7 +810,13 @@ void Simulation_StepTo(Simulation* sim, double target, int n) {
     sim->time = target;
     return;
   }
+  // A caller's stepping rule gives a few short sub-steps; a broken one (a
+  // clock jump, a runaway count) must not make the step take forever or
+  // integrate over seconds at once: the world then runs slower than the
+  // clock instead, and the clock still follows the target.
+  if (n > kMaxSubSteps) n = kMaxSubSteps;
   float h = float((target - sim->time) / n);
+  if (h > kMaxSubStepLength) h = kMaxSubStepLength;
   sim->stats = SimulationStats{};
   for (int i = 0; i < n; ++i) Simulation_SubStep(sim, h);
   sim->time = target;

@@ -87,7 +87,8 @@ int Simulation_AddSubspace(Simulation* sim, Subspace* subspace);
 void Simulation_SetSolverIterations(Simulation* sim, int iterations);
 // Advances to target in n equal sub-steps. n <= 0, or a target not after the
 // current time, does nothing except that a target moved backwards becomes the
-// clock (so the world does not freeze).
+// clock (so the world does not freeze). At most 64 sub-steps of at most 0.1 s
+// are taken; the clock moves to the target all the same.
 void Simulation_StepTo(Simulation* sim, double target, int n);
 // One sub-step of length h (h <= 0 does nothing).
 void Simulation_SubStep(Simulation* sim, float h);
