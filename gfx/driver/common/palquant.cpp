@@ -14,9 +14,12 @@ static constexpr int kMaxEntries = 256;
 union PaletteQuantiserNode {
     PaletteQuantiserNode *children[16];
     struct {
-        float weight;
-        float sums[4];     // weighted channel values, scaled to 0..1
-        float squares;     // weighted sum of squares
+        // Double precision: a float sum of a million equal values drifts by
+        // more than the entry's rounding margin, so a solid texture would
+        // come back a shade off.
+        double weight;
+        double sums[4];    // weighted channel values, scaled to 0..1
+        double squares;    // weighted sum of squares
         uint8_t index;     // palette entry, 255 until assigned
         uint8_t assigned;  // index is valid (entry 255 is a real entry too)
     } leaf;
@@ -106,10 +109,10 @@ int PaletteQuantiser_AddImage(PaletteQuantiser *q, const Image *image, float wei
             const uint8_t *c = PixelColour(image, row, x);
             PaletteQuantiserNode *leaf = FindLeaf(q, ColourKey(c), true);
             if (!leaf) return 0;
-            float squares = 0.0f;
+            double squares = 0.0;
             leaf->leaf.weight += weight;
             for (int i = 0; i < 4; i++) {
-                float v = (c[i] / 255.0f) * weight;
+                const double v = (c[i] / 255.0) * weight;
                 leaf->leaf.sums[i] += v;
                 squares += v * v;
             }
