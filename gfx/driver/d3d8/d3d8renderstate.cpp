@@ -172,6 +172,17 @@ void FlushSlot(Slot &slot, uint32_t stage, uint32_t type, bool stageState)
     slot.neverSent = 0;
 }
 
+// Records a wanted value; true when the slot must join its queue (it is not
+// queued yet and the value differs, or the device was never given one).
+bool Want(Slot &slot, uint32_t value)
+{
+    slot.wantedSet = 1;
+    bool join = !slot.queued && (value != slot.wanted || slot.neverSent);
+    slot.wanted = value;
+    if (join) slot.queued = 1;
+    return join;
+}
+
 // Generic "store and map" setter: skip an unchanged engine value.
 int32_t SetMapped(uint32_t *engineValue, uint32_t value, uint32_t d3dState)
 {
@@ -188,16 +199,7 @@ int32_t SetMapped(uint32_t *engineValue, uint32_t value, uint32_t d3dState)
 int32_t D3D8_SetRenderState(uint32_t state, uint32_t value)
 {
     if (state >= D3D8_RENDERSTATE_SLOTS) return 0;
-    Slot &slot = c.states[state];
-    slot.wantedSet = 1;
-    if (slot.queued) {
-        slot.wanted = value;
-        return 1;
-    }
-    if (value == slot.wanted && !slot.neverSent) return 1;
-    slot.wanted = value;
-    slot.queued = 1;
-    c.queue[c.queueCount++] = (uint16_t)state;
+    if (Want(c.states[state], value)) c.queue[c.queueCount++] = (uint16_t)state;
     return 1;
 }
 
@@ -209,16 +211,8 @@ void D3D8_GetRenderState(uint32_t state, uint32_t *value)
 int32_t D3D8_SetTextureStageState(uint32_t stage, uint32_t type, uint32_t value)
 {
     if (stage >= D3D8_STAGE_COUNT || type >= D3D8_STAGESTATE_SLOTS) return 0;
-    Slot &slot = c.stageStates[stage][type];
-    slot.wantedSet = 1;
-    if (slot.queued) {
-        slot.wanted = value;
-        return 1;
-    }
-    if (value == slot.wanted && !slot.neverSent) return 1;
-    slot.wanted = value;
-    slot.queued = 1;
-    c.stageQueue[c.stageQueueCount++] = (uint16_t)(stage * D3D8_STAGESTATE_SLOTS + type);
+    if (Want(c.stageStates[stage][type], value))
+        c.stageQueue[c.stageQueueCount++] = (uint16_t)(stage * D3D8_STAGESTATE_SLOTS + type);
     return 1;
 }
 
