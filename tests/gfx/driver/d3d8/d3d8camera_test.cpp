@@ -49,6 +49,24 @@ TEST_F(CameraUpdateTest, BeginUpdateSetsTransformsThenViewportThenOneScenePerFra
     DestroyCamera(second);
 }
 
+TEST_F(CameraUpdateTest, TheRasterShowEndsTheSceneSoTheNextFrameBeginsANewOne)
+{
+    const uint8_t colour[4] = {0, 0, 64, 255};
+    std::string log = Record([&] {
+        for (int frame = 0; frame < 2; frame++) {
+            ASSERT_NE(Camera_Clear(camera, (void *)colour, 3), nullptr);
+            ASSERT_EQ(Begin(), 1);
+            EXPECT_EQ(DrawTriangle(), 1);
+            End();
+            EXPECT_NE(Raster_Show(camera->frameBuffer, window, 0), nullptr);
+        }
+    });
+    EXPECT_EQ(Count(log, "BeginScene() = 0x0"), 2) << log;
+    EXPECT_EQ(Count(log, "EndScene() = 0x0"), 2) << log;
+    EXPECT_EQ(Count(log, "Present() = 0x0"), 2) << log;
+    EXPECT_EQ(D3D8_System()->inScene, 0u);
+}
+
 TEST_F(CameraUpdateTest, ViewMapsTheCameraToTheOriginWithRightAtMinusX)
 {
     ASSERT_EQ(Begin(), 1);
