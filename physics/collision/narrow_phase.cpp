@@ -20,6 +20,8 @@ constexpr float kGjkNormalGap = 1e-3f;
 // Penetration into a mesh triangle's plane beyond which a hull is pushed out
 // along the triangle's normal whatever the other axes say.
 constexpr float kDeepIntoTriangle = 0.02f;
+// Edge pairs the separating-axis test examines at most (about 200 edges a side).
+constexpr int kMaxEdgePairs = 40000;
 
 struct ClipVertex {
   Vec3 p;
@@ -272,6 +274,10 @@ bool Sat(const ConvexHull* A, const Polytope& B, float margin, SatResult* faceA,
     if (s > margin) return false;
   }
   edge->separation = -3.4e38f;
+  // Two large hulls would cost the product of their edge counts; past a
+  // bound the face axes alone decide (the normal may then be a little off
+  // where an edge crosses an edge, never the side).
+  if (A->edges.Count() * B.arcCount > kMaxEdgePairs) return true;
   const HullEdgeArc* aArcs = A->edgeArcs.Data();
   for (int i = 0; i < A->edges.Count(); ++i) {
     const HullEdge& ea = A->edges[i];

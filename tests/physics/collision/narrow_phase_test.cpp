@@ -111,6 +111,26 @@ TEST(NarrowPhase, RandomHullPairsAgreeInBothOrdersAndPushApart) {
   EXPECT_GT(touching, 100);
 }
 
+TEST(NarrowPhase, LargeHullsStillCollideAlongTheLineOfCentres) {
+  // Two round hulls of 400 points each (over a thousand edges apiece).
+  std::vector<float> ball;
+  for (int i = 0; i < 400; ++i) {
+    float y = 1.0f - 2.0f * (float(i) + 0.5f) / 400.0f, r = std::sqrt(1.0f - y * y), phi = 2.39996f * float(i);
+    ball.insert(ball.end(), {r * std::cos(phi), y, r * std::sin(phi), 0});
+  }
+  const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
+  CollisionBody one, two;
+  CollisionPrimitive* a = AddShape(&one, ConvexHull_Build(ball.data(), 400, params, 0.01f));
+  CollisionPrimitive* b = AddShape(&two, ConvexHull_Build(ball.data(), 400, params, 0.01f));
+  ASSERT_GT(static_cast<const ConvexPrimitive*>(a)->Hull()->edges.Count(), 1000);
+  CollisionBody_Place(&one, Pose(1.9f, 0.05f, 0, AboutAxis(V3(1, 1, 0), 0.3f)));
+  ContactManifold m;
+  int n = NarrowPhase_Collide(a, b, 0.1f, &m);
+  ASSERT_GE(n, 1);
+  EXPECT_GT(m.points[0].normal.x, 0.95f);
+  EXPECT_NEAR(m.points[0].depth, 0.1f, 0.05f);
+}
+
 TEST(NarrowPhase, SphereAgainstHullUsesNearestFeature) {
   CollisionBody ball, box;
   CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
