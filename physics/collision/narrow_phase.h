@@ -7,6 +7,12 @@
 // came from: the side it was on when it last touched that triangle, else the
 // side its centre is on (the dynamics sweeps fast small bodies so that they
 // do not tunnel).
+//
+// Hulls: GJK rejects pairs apart by more than the margin and gives the normal
+// of pairs apart within it; overlapping pairs take the separating-axis test
+// (face normals, and edge pairs pruned on the Gauss map). The manifold is the
+// incident face clipped against the reference face, reduced to the outline
+// of the contact patch and at most four points.
 #pragma once
 
 #include <cstdint>
