@@ -124,10 +124,22 @@ TEST_F(D3D8TransferTest, RefusedImageTransfersRaiseTheirCodeAndWriteNothing)
     EXPECT_EQ(D3D8_RasterFromImage(depth, wide), 0);
     Error_Get(nullptr);
     Image_Destroy(wide);
-    Image_Destroy(four);
     Image_Destroy(eight);
     Raster_Destroy(depth);
     Raster_Destroy(raster);
+    // 4-bit images are refused from palettised and 32-bit rasters too.
+    answers.palettes = true;
+    OpenDevice();
+    for (uint32_t word : {RASTERFORMATPAL8 | RASTERFORMAT888, (uint32_t)RASTERFORMAT8888}) {
+        Raster *other = Raster_Create(2, 2, 0, RASTERTYPETEXTURE | word);
+        ASSERT_NE(other, nullptr) << std::hex << word;
+        EXPECT_EQ(D3D8_ImageFromRaster(four, other), 0) << std::hex << word;
+        Error_Get(&record);
+        EXPECT_EQ(record.code, 2);
+        EXPECT_EQ(four->pixels[0], 3);
+        Raster_Destroy(other);
+    }
+    Image_Destroy(four);
 }
 
 TEST_F(D3D8TransferTest, SmallerImageIsResampledIntoTheTextureAndLeftUntouched)
