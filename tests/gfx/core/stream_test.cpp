@@ -166,6 +166,35 @@ TEST(Stream, FindChunkSkipsOthersAndChecksTheVersionRange)
     Error_Get(nullptr);
 }
 
+TEST(Stream, VersionRangeEndsAreInclusiveAndTheWarningEndsAt0x33000)
+{
+    InitScope scope;
+    struct Case {
+        uint32_t version;
+        int32_t found;
+        int32_t error;
+    } cases[] = {
+        {0x31000, 1, (int32_t)ERR_BAD_VERSION}, {0x33000, 1, (int32_t)ERR_BAD_VERSION},
+        {0x33001, 1, (int32_t)ERR_NO_ERROR}, {0x35000, 1, (int32_t)ERR_NO_ERROR},
+        {0x35001, 0, (int32_t)ERR_BAD_VERSION},
+    };
+    for (const Case& c : cases) {
+        Buffer buf;
+        Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
+        Stream_WriteChunkHeader(s, CHUNK_STRUCT, 0, c.version, 0xFFFF);
+        Stream_Close(s, &buf.mem);
+        s = Stream_Open(STREAM_MEMORY, STREAM_READ, &buf.mem);
+        Error_Get(nullptr);
+        uint32_t version = 0;
+        EXPECT_EQ(Stream_FindChunk(s, CHUNK_STRUCT, nullptr, &version), c.found) << std::hex << c.version;
+        EXPECT_EQ(Error_TakeCode(), c.error) << std::hex << c.version;
+        if (c.found) {
+            EXPECT_EQ(version, c.version);
+        }
+        Stream_Close(s, nullptr);
+    }
+}
+
 TEST(Stream, MemoryStreamsGrowByBlocksAndHandTheBufferBack)
 {
     InitScope scope;
