@@ -5,10 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "physics/base/base_system.h"
 #include "physics/base/phys_object.h"
-#include "physics/base/phys_timer.h"
-#include "physics/base/phys_warning.h"
 
 namespace {
 
@@ -53,40 +50,4 @@ TEST(PhysMemory, ObjectsAllocateThroughTheInstalledHooksInTheirClass) {
   EXPECT_EQ(Physics_AllocateAligned(100, 48, PHYS_MEM_GENERAL), nullptr);  // not a power of two
   Physics_SetMemHooks(nullptr);
   EXPECT_EQ(Physics_GetMemStats(99).liveBytes, 0);
-}
-
-namespace {
-const char* g_lastTitle = nullptr;
-int g_lastLine = 0;
-void Remember(const char* title, const char*, const char*, int line) {
-  g_lastTitle = title;
-  g_lastLine = line;
-}
-}  // namespace
-
-TEST(PhysMemory, WarningHookTimersAndBaseSystemRestartCleanly) {
-  PhysWarningHook old = Physics_SetWarningHook(Remember);
-  int count = Physics_GetWarningCount();
-  PHYS_WARNING("Title", "message");
-  EXPECT_STREQ(g_lastTitle, "Title");
-  EXPECT_GT(g_lastLine, 0);
-  EXPECT_EQ(Physics_GetWarningCount(), count + 1);
-  Physics_SetWarningHook(old);
-
-  EXPECT_EQ(BaseSystem_Init(), 1);
-  EXPECT_EQ(BaseSystem_Init(), 1);
-  PhysTimer* t = PhysTimer_Find("/Timer/Physics/Test");
-  ASSERT_NE(t, nullptr);
-  EXPECT_EQ(PhysTimer_Find("/Timer/Physics/Test"), t);
-  { PhysTimerScope scope(t); }
-  EXPECT_EQ(t->count, 1);
-  EXPECT_GE(PhysTimer_Seconds(t), 0.0);
-  EXPECT_EQ(PhysTimer_Find(""), nullptr);
-  BaseSystem_Quit();
-  BaseSystem_Quit();  // idempotent
-  EXPECT_EQ(BaseSystem_IsStarted(), 0);
-  EXPECT_EQ(PhysTimer_Count(), 0);
-  EXPECT_EQ(BaseSystem_Init(), 1);
-  EXPECT_EQ(BaseSystem_IsStarted(), 1);
-  BaseSystem_Quit();
 }
