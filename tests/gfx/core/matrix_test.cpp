@@ -117,6 +117,12 @@ TEST(Matrix, RotateScaleAndTranslateCombineInTheStatedOrder)
     EXPECT_NEAR(m.right.x, 0.0f, 1e-6f);
     EXPECT_NEAR(m.right.y, 1.0f, 1e-6f);
     EXPECT_EQ(m.flags, 3u);
+    // About +y it takes at (+z) to +x: the other way from the engine layer's
+    // Vec3_RotateAxis, which takes +z to -x.
+    Vec3 y = {0, 1, 0};
+    Matrix_Rotate(&m, &y, 90.0f, COMBINE_REPLACE);
+    EXPECT_NEAR(m.at.x, 1.0f, 1e-6f);
+    EXPECT_NEAR(m.at.z, 0.0f, 1e-6f);
 
     // Pre: the new transform applies first. Translate then rotate (post) moves
     // the translation; rotate then translate (pre) does not.
