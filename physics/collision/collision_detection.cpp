@@ -120,6 +120,7 @@ int CollisionDetection_ShouldCollide(const CollisionDetection* cd, const Collisi
 
 int CollisionDetection_FindPairs(CollisionDetection* cd, const CollisionPair** pairs) {
   cd->pairs.Clear();
+  ++cd->step;
   const Aabb quarantine = {V3(NAN, NAN, NAN), V3(NAN, NAN, NAN)};
   for (CollisionBody* body : cd->bodies) {
     bool out = (body->collisionFlags & COLLISION_BODY_QUARANTINED) != 0;

@@ -59,6 +59,7 @@ public:
   BroadPhase broadPhase;
   PhysArray<CollisionPair, PHYS_MEM_BROADPHASE> pairs;  // result of the last FindPairs
   ContactManifold scratch{};  // manifold used by the overlap query
+  uint32_t step = 0;          // FindPairs calls so far: dates what primitives remember of mesh sides
 };
 
 // A new holder with the contact margin (a non-finite or negative margin falls

@@ -46,6 +46,7 @@ struct MeshSideMemo {
   uint32_t mesh;      // id of the mesh primitive
   uint32_t triangle;  // triangle index in the mesh
   int32_t side;       // +1 the triangle's front, -1 its back
+  uint32_t step;      // detection step of the test that wrote it; older than the last step is stale
 };
 constexpr int kMeshSideMemos = 32;
 

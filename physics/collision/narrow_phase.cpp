@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "physics/collision/collision_body.h"
+#include "physics/collision/collision_detection.h"
 #include "physics/collision/collision_primitive.h"
 #include "physics/collision/convex_hull.h"
 #include "physics/collision/gjk.h"
@@ -476,7 +478,12 @@ class SideMemory {
 public:
   // A memory that is not `used` reads and writes nothing (queries).
   SideMemory(const CollisionPrimitive* body, const CollisionPrimitive* mesh, bool used)
-      : body_(body), mesh_(mesh->id), used_(used) {}
+      : body_(body), mesh_(mesh->id), used_(used) {
+    // Memos are dated by the holder's step: one not renewed at the last step
+    // (the pair went untested: the body was away or asleep) is stale.
+    const CollisionDetection* cd = body->body ? body->body->detection : nullptr;
+    step_ = cd ? cd->step : 0;
+  }
   // Side of the triangle to push the body out on: the remembered one, else
   // the side the reference point is on.
   int Side(uint32_t triangle, float signedDistance) {
@@ -486,7 +493,7 @@ public:
     for (int k = 0; k < n; ++k) {
       int i = cursor_ + k < n ? cursor_ + k : cursor_ + k - n;
       const MeshSideMemo& m = body_->sideMemo[i];
-      if (m.triangle == triangle && m.mesh == mesh_) {
+      if (m.triangle == triangle && m.mesh == mesh_ && m.step + 1 >= step_) {
         cursor_ = i + 1 < n ? i + 1 : 0;
         return m.side;
       }
@@ -497,7 +504,7 @@ public:
   void Touched(uint32_t triangle, int side, float distance) {
     if (count_ < kMeshSideMemos) {
       distance_[count_] = distance;
-      now_[count_++] = {mesh_, triangle, side};
+      now_[count_++] = {mesh_, triangle, side, step_};
       return;
     }
     int farthest = 0;
@@ -505,7 +512,7 @@ public:
       if (distance_[i] > distance_[farthest]) farthest = i;
     if (distance < distance_[farthest]) {
       distance_[farthest] = distance;
-      now_[farthest] = {mesh_, triangle, side};
+      now_[farthest] = {mesh_, triangle, side, step_};
     }
   }
   // Keeps the memos of other meshes, then this mesh's new ones, within capacity.
@@ -524,6 +531,7 @@ private:
   const CollisionPrimitive* body_;
   uint32_t mesh_;
   bool used_;
+  uint32_t step_;
   MeshSideMemo now_[kMeshSideMemos];
   float distance_[kMeshSideMemos];
   int count_ = 0;

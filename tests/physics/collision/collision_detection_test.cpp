@@ -184,3 +184,26 @@ TEST(CollisionDetection, FastSmallSphereSweepStopsAtThinWall) {
   EXPECT_NEAR(hit.normal.x, -1.0f, 1e-5f);
   EXPECT_EQ(hit.primitive, wall.primitives[0]);
 }
+
+TEST(CollisionDetection, MeshSidesRememberedOnlyFromTheLastStep) {
+  Scene s;
+  CollisionBody ground, ball;
+  AddShape(&ground, GroundMesh(4, 1, 0));
+  CollisionPrimitive* b = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
+  ground.collisionFlags = COLLISION_BODY_FIXED;
+  CollisionDetection_AddBody(s.cd, &ground);
+  CollisionDetection_AddBody(s.cd, &ball);
+  ContactManifold m;
+  Pairs(s.cd);
+  CollisionBody_Place(&ball, Pose(0.3f, 0.45f, 0.2f));
+  ASSERT_EQ(NarrowPhase_Collide(b, ground.primitives[0], 0.1f, &m), 1);
+  Pairs(s.cd);
+  CollisionBody_Place(&ball, Pose(0.3f, -0.1f, 0.2f));  // pressed through in one step
+  ASSERT_EQ(NarrowPhase_Collide(b, ground.primitives[0], 0.1f, &m), 1);
+  EXPECT_NEAR(m.points[0].normal.y, 1.0f, 1e-6f);
+  // Steps without a test of the pair (the ball was away): the memory is stale.
+  Pairs(s.cd);
+  Pairs(s.cd);
+  ASSERT_EQ(NarrowPhase_Collide(b, ground.primitives[0], 0.1f, &m), 1);
+  EXPECT_NEAR(m.points[0].normal.y, -1.0f, 1e-6f);
+}
