@@ -304,6 +304,13 @@ TEST_F(ImageBmpTest, MalformedFilesFailCleanly)
     headerPastFile.infoSize = 0x7fffffff;
     EXPECT_EQ(Read(headerPastFile), nullptr);
     Error_Get(nullptr);
+    // Sizes that pass the sanity limits but reach past the end of the file.
+    headerPastFile.infoSize = 40 + 4 * 12 + 100;
+    EXPECT_EQ(Read(headerPastFile), nullptr);
+    Bytes pixelsPastFile = whole;
+    pixelsPastFile[10] = (uint8_t)(whole.size() - 4);  // the rows would start in the last row's bytes
+    EXPECT_EQ(ImageBmp_Read(Save(pixelsPastFile).c_str()), nullptr);
+    Error_Get(nullptr);
     BmpLayout overlapping;
     overlapping.bits = 8;
     overlapping.palette.assign(1024, 0);
