@@ -322,11 +322,12 @@ Image *Image_ApplyMask(Image *image, const Image *mask)
     }
     const bool palettised = PaletteEntries(mask->depth) && mask->palette;
     if (!palettised && mask->depth != 32) return image;
+    const uint8_t indexMask = mask->depth == 4 ? 15 : 255;  // a 4-bit index is the byte's low four bits
     for (int32_t y = 0; y < image->height; y++) {
         uint8_t *p = image->pixels + (size_t)y * image->stride;
         const uint8_t *m = mask->pixels + (size_t)y * mask->stride;
         for (int32_t x = 0; x < image->width; x++)
-            p[4 * x + 3] = palettised ? mask->palette[4 * m[x] + 3] : m[4 * x + 3];
+            p[4 * x + 3] = palettised ? mask->palette[4 * (m[x] & indexMask) + 3] : m[4 * x + 3];
     }
     return image;
 }

@@ -91,11 +91,13 @@ static PaletteQuantiserNode *FindLeaf(PaletteQuantiser *q, uint32_t key, bool cr
     return node;
 }
 
-// The colour of pixel x of a row, or null for depths without colours.
+// The colour of pixel x of a row, or null for depths without colours. A
+// 4-bit pixel is the low four bits of its byte (its palette has 16 entries).
 static const uint8_t *PixelColour(const Image *image, const uint8_t *row, int32_t x)
 {
     if (image->depth == 32) return row + 4 * x;
-    if ((image->depth == 4 || image->depth == 8) && image->palette) return image->palette + 4 * row[x];
+    if (image->depth == 4 && image->palette) return image->palette + 4 * (row[x] & 15);
+    if (image->depth == 8 && image->palette) return image->palette + 4 * row[x];
     return nullptr;
 }
 

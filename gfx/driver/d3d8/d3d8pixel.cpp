@@ -321,6 +321,7 @@ int D3D8_RasterFromImage(Raster *raster, Image *image)
     }
     const Image *from = indexed ? indexed : source;
     const bool fromPalette = from->depth != 32;
+    const uint8_t indexMask = from->depth == 4 ? 15 : 255;  // a 4-bit index is the byte's low four bits
     const D3D8PackFunc pack = D3D8_PackFunctionFor(code);
     uint32_t table[256];
     if (ok && fromPalette && from->palette && depth > 8)
@@ -332,13 +333,13 @@ int D3D8_RasterFromImage(Raster *raster, Image *image)
         if (depth <= 8) {
             if (!palettised) {
                 for (int32_t x = 0; x < width; x++)
-                    out[x] = (uint8_t)PackLum8(fromPalette ? from->palette + 4 * in[x] : in + 4 * x);
+                    out[x] = (uint8_t)PackLum8(fromPalette ? from->palette + 4 * (in[x] & indexMask) : in + 4 * x);
             } else {
                 memcpy(out, in, (size_t)width);
             }
         } else {
             for (int32_t x = 0; x < width; x++) {
-                const uint32_t v = fromPalette ? table[in[x]] : pack(in + 4 * x);
+                const uint32_t v = fromPalette ? table[in[x] & indexMask] : pack(in + 4 * x);
                 if (depth == 16) Store16(out + 2 * x, v);
                 else Store32(out + 4 * x, v);
             }

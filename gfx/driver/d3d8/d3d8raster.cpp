@@ -341,13 +341,15 @@ uint32_t D3D8_ImageChooseFormat(const Image *image)
     }
     if (image->depth == 4 || image->depth == 8) {
         const uint32_t palettised = image->depth == 4 ? RASTERFORMATPAL4 : RASTERFORMATPAL8;
-        // Only entries that some pixel uses count.
+        // Only entries that some pixel uses count. A 4-bit image's pixel is
+        // the low four bits of its byte, as everywhere images are converted.
+        const uint8_t indexMask = image->depth == 4 ? 15 : 255;
         bool translucent = false;
         if (image->palette && image->pixels)
             for (int32_t y = 0; y < image->height && !translucent; y++) {
                 const uint8_t *p = image->pixels + (size_t)y * image->stride;
                 for (int32_t x = 0; x < image->width; x++)
-                    if (image->palette[4 * p[x] + 3] != 255) translucent = true;
+                    if (image->palette[4 * (p[x] & indexMask) + 3] != 255) translucent = true;
             }
         return palettised | (translucent ? RASTERFORMAT8888 : RASTERFORMAT888);
     }

@@ -293,6 +293,7 @@ Image *ImageBmp_Write(Image *image, const char *path)
         return nullptr;
     }
     const bool indexed = image->depth == 4 || image->depth == 8;
+    const uint8_t indexMask = image->depth == 4 ? 15 : 255;  // a 4-bit index is the byte's low four bits
     if ((!indexed && image->depth != 32) || (indexed && !image->palette)) {
         Error_Raise(kErrDepthBits);
         return nullptr;
@@ -315,7 +316,7 @@ Image *ImageBmp_Write(Image *image, const char *path)
     for (int32_t y = image->height - 1; ok && y >= 0; y--) {
         const uint8_t *in = image->pixels + (size_t)y * image->stride;
         for (int32_t x = 0; ok && x < image->width; x++) {
-            const uint8_t *c = indexed ? image->palette + 4 * in[x] : in + 4 * x;
+            const uint8_t *c = indexed ? image->palette + 4 * (in[x] & indexMask) : in + 4 * x;
             const uint8_t bgr[3] = {c[2], c[1], c[0]};
             if (row) memcpy(row + 3 * x, bgr, 3);
             else ok = Stream_Write(stream, bgr, 3) != nullptr;

@@ -91,6 +91,14 @@ TEST_F(ImageTest, ApplyMaskMakesPalettisedImageWideWithMaskAlpha)
     EXPECT_EQ(image->pixels[7], 10);
     EXPECT_EQ(image->pixels[image->stride + 7], 110);
     Image_Destroy(mask);
+    // A 4-bit mask's pixel is its byte's low four bits (16 palette entries).
+    mask = MakeImage(2, 2, 4, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)(0xe0 | x); });
+    mask->palette[3] = 5;
+    mask->palette[7] = 66;
+    ASSERT_EQ(Image_ApplyMask(image, mask), image);
+    EXPECT_EQ(image->pixels[3], 5);
+    EXPECT_EQ(image->pixels[7], 66);
+    Image_Destroy(mask);
     Image_Destroy(image);
 }
 

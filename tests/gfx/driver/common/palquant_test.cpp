@@ -111,6 +111,20 @@ TEST_F(PaletteQuantiserTest, SplittingMakesExactlyNEntriesAndOneBoxIsTheMean)
     Image_Destroy(image);
 }
 
+TEST_F(PaletteQuantiserTest, FourBitPixelsAreTheLowBitsOfTheirBytes)
+{
+    Image *image = MakeImage(2, 1, 4, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)(0x90 | x); });
+    memset(image->palette, 0, 64);
+    memset(image->palette + 4, 200, 4);
+    PaletteQuantiser_AddImage(&q, image, 1.0f);
+    ASSERT_EQ(PaletteQuantiser_MakePalette(palette, 16, &q), 2);
+    uint8_t indices[4] = {};
+    ASSERT_EQ(PaletteQuantiser_MapImage(indices, 4, 8, 0, &q, image), 1);
+    EXPECT_EQ(palette[4 * indices[0]], 0);
+    EXPECT_EQ(palette[4 * indices[1]], 200);
+    Image_Destroy(image);
+}
+
 TEST_F(PaletteQuantiserTest, ColourNeverAddedMapsToNearestEntry)
 {
     Image *image = MakeImage(2, 1, 32, [](int32_t x, int32_t, uint8_t *p) { memset(p, x ? 250 : 0, 4); });

@@ -243,6 +243,15 @@ TEST_F(D3D8TransferTest, LuminanceRastersReadBackAsGrey)
     EXPECT_EQ(eight->pixels[0], (0 * 59 + 50 * 11 + 100 * 30) / 100);
     EXPECT_EQ(eight->pixels[1], (200 * 59 + 50 * 11 + 100 * 30) / 100);
     EXPECT_EQ(eight->palette[4 * 77], 77);
+    // A 4-bit image goes through its 16-entry palette by each byte's low bits.
+    Image *four = MakeImage(2, 1, 4, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)(0xc0 | x); });
+    memset(four->palette, 0, 64);
+    memset(four->palette + 4, 100, 4);
+    ASSERT_EQ(D3D8_RasterFromImage(raster, four), 1);
+    ASSERT_EQ(D3D8_ImageFromRaster(eight, raster), 1);
+    EXPECT_EQ(eight->pixels[0], 0);
+    EXPECT_EQ(eight->pixels[1], 100 * 100 / 255);
+    Image_Destroy(four);
     Image_Destroy(eight);
     Image_Destroy(image);
     Raster_Destroy(raster);

@@ -358,6 +358,18 @@ TEST_F(ImageBmpTest, WrittenTwentyFourBitFileReadsBackWithOpaqueAlpha)
         }
     Image_Destroy(back);
     Image_Destroy(image);
+    // A 4-bit image is written through its 16 entries by each byte's low bits.
+    image = MakeImage(2, 1, 4, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)(0xb0 | x); });
+    memset(image->palette, 0, 64);
+    const uint8_t entry1[4] = {10, 20, 30, 0};
+    memcpy(image->palette + 4, entry1, 4);
+    ASSERT_EQ(ImageBmp_Write(image, path.c_str()), image);
+    back = ImageBmp_Read(path.c_str());
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(memcmp(Pixel(back, 1, 0), entry1, 3), 0);
+    EXPECT_EQ(Pixel(back, 0, 0)[0], 0);
+    Image_Destroy(back);
+    Image_Destroy(image);
     EXPECT_EQ(ImageBmp_RowSize(IMAGEBMP_WINDOWS, 24, 1), 4);
     EXPECT_EQ(ImageBmp_HeadersSize(IMAGEBMP_WINDOWS), 54);
     EXPECT_EQ(ImageBmp_HeadersSize(IMAGEBMP_OS2), 26);
