@@ -289,6 +289,15 @@ int D3D8_RasterFromImage(Raster *raster, Image *image)
         Error_Raise(D3D8_ERR_FORMAT);
         return 0;
     }
+    // The image side: pixels, and a palette for the indexed depths.
+    if (image->depth != 4 && image->depth != 8 && image->depth != 32) {
+        Error_Raise(D3D8_ERR_DEPTH);
+        return 0;
+    }
+    if (!image->pixels || (image->depth != 32 && !image->palette)) {
+        Error_Raise(ERR_NULL_ARGUMENT);
+        return 0;
+    }
     Image *source = image;
     if (image->width != raster->width || image->height != raster->height) {
         source = Image_CreateResampled(image, raster->width, raster->height);

@@ -123,6 +123,21 @@ TEST_F(D3D8TransferTest, RefusedImageTransfersRaiseTheirCodeAndWriteNothing)
     Raster *depth = Raster_Create(0, 0, 0, RASTERTYPEZBUFFER);
     EXPECT_EQ(D3D8_RasterFromImage(depth, wide), 0);
     Error_Get(nullptr);
+    // An indexed image without a palette, or of a depth images do not have,
+    // is refused before the raster is touched.
+    Raster *grey = Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMATLUM8);
+    uint8_t *kept = eight->palette;
+    eight->palette = nullptr;
+    for (Raster *target : {raster, grey}) {
+        EXPECT_EQ(D3D8_RasterFromImage(target, eight), 0);
+        EXPECT_EQ(TakeError(), 0x80000016u);
+    }
+    eight->palette = kept;
+    wide->depth = 16;
+    EXPECT_EQ(D3D8_RasterFromImage(grey, wide), 0);
+    Error_Get(nullptr);
+    wide->depth = 32;
+    Raster_Destroy(grey);
     Image_Destroy(wide);
     Image_Destroy(eight);
     Raster_Destroy(depth);
