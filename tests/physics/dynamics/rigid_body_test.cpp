@@ -149,6 +149,13 @@ TEST(RigidBody, WakingFollowsWritesImpulsesTeleportsAndHolds) {
   RigidBody_ApplyImpulse(ball, V3(0, 2, 0), RigidBody_GetCentreOfMassWorld(ball));
   s.Frame(0.02f);
   EXPECT_TRUE(ball->stateFlags & RB_STATE_ACTIVE);
+  // A teleport wakes a sleeper too: lifted into the air, it falls.
+  s.Run(3.0f);
+  ASSERT_FALSE(ball->stateFlags & RB_STATE_ACTIVE);
+  RigidBody_SetPositionAndRotation(ball, V3(0, 2.5f, 0), Quat_Identity());
+  s.Run(0.2f);
+  EXPECT_TRUE(ball->stateFlags & RB_STATE_ACTIVE);
+  EXPECT_LT(ball->pose.position.y, 2.4f);
   // While held the body never sleeps.
   RigidBody_HoldActive(ball);
   s.Run(3.0f);

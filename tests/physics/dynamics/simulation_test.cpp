@@ -8,6 +8,7 @@ TEST(Simulation, FreeFallFollowsGravityAndStepsOnlyForward) {
   DynTestScene s;
   RigidBody* b = s.Sphere(0.5f, 1.0f, V3(0, 10, 0), 0);
   s.Add(b);
+  s.Add(b);  // adding twice integrates it once
   s.Run(1.0f);
   EXPECT_NEAR(b->linearVelocity.y, -9.81f, 0.01f);
   EXPECT_NEAR(b->pose.position.y, 10.0f - 0.5f * 9.81f, 0.15f);
@@ -63,6 +64,7 @@ TEST(Simulation, SphereOnAMeshRestsWithoutJitterSleepsAndWakesWhenHit) {
   EXPECT_LT(hi - lo, 0.002f);   // no jitter
   EXPECT_TRUE(slept);
   EXPECT_FALSE(ball->stateFlags & RB_STATE_NOT_SETTLED);
+  EXPECT_FALSE(ball->stateFlags & RB_STATE_ACTIVE);  // still asleep when hit
   // Another ball rolls into it: it wakes and moves.
   RigidBody* hitter = s.Sphere(0.5f, 1.0f, V3(-3, 0.5f, 0));
   s.Add(hitter);
