@@ -18,9 +18,16 @@ protected:
 
 TEST_F(Im3DTest, BatchesHoldUpTo65536Vertices)
 {
+    Camera *camera = MakeCamera(0, 0, -10);
+    ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
     std::vector<Im3DVertex> v(65537);
     EXPECT_EQ(Im3D_Transform(v.data(), 65536, nullptr, 0), v.data());
+    // All of them are drawn: a count that wrapped would draw nothing.
+    std::string log = Record([] { EXPECT_EQ(Im3D_RenderPrimitive(3), 1); });
+    EXPECT_NE(log.find("DrawPrimitive(4, 0, 21845)"), std::string::npos) << log.substr(0, 2000);
     EXPECT_EQ(Im3D_End(), 1);
+    Camera_EndUpdate(camera);
+    DestroyCamera(camera);
     Error_Get(nullptr);
     EXPECT_EQ(Im3D_Transform(v.data(), 65537, nullptr, 0), nullptr);
     EXPECT_EQ(Error_TakeCode(), ERR_IM3D_VERTICES);

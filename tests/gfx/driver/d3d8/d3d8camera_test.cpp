@@ -139,6 +139,12 @@ TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
     std::string log = Record([&] { EXPECT_NE(Camera_Clear(camera, (void *)colour, 3), nullptr); });
     EXPECT_NE(log.find("Clear(0, 0x7, 0x04010203"), std::string::npos) << log;
     EXPECT_TRUE(Before(log, "SetViewport(0, 0, 640, 480", "Clear(")) << log;  // its own viewport
+    log = Record([&] {
+        Camera_Clear(camera, (void *)colour, 1);
+        Camera_Clear(camera, (void *)colour, 4);
+    });
+    EXPECT_NE(log.find("Clear(0, 0x1, 0x04010203"), std::string::npos) << log;  // no stencil without Z or bit 2
+    EXPECT_NE(log.find("Clear(0, 0x4, 0x00000000"), std::string::npos) << log;  // the colour only with bit 0
     D3D8_System()->hasStencil = 0;
     log = Record([&] { Camera_Clear(camera, (void *)colour, 6); });
     EXPECT_NE(log.find("Clear(0, 0x2, 0x00000000"), std::string::npos) << log;
@@ -395,6 +401,35 @@ TEST_F(HardwareResetTest, PooledBuffersComeBackToTheirOwnersAfterALostDevice)
     ASSERT_GE(mine->Lock(0, 0, &data, 0), 0);  // the handle the owner holds works
     mine->Unlock();
     EXPECT_EQ(DrawTriangle(), 1);
+    End();
+    D3D8_DestroyDynamicVertexBuffer(mine);
+}
+
+TEST_F(HardwareResetTest, ALostDeviceIsReleasedResetAndRestoredInAFixedOrder)
+{
+    IDirect3DVertexBuffer8 *mine = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 4800, &mine), 1);
+    D3DLIGHT8 light = {};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Direction = {0, 0, 1};
+    D3D8_SetLight(0, &light);
+    D3D8_SetLight(1, &light);
+    D3D8_EnableLight(0, 1);
+    D3D8Test_LoseDevice(device, 0);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    // Bindings dropped before the reset; then back buffer, pooled buffers,
+    // render states, every light (the disabled one too, past the cache),
+    // the Im3D index buffer, and the scene in the same frame.
+    const char *steps[] = {"SetTexture(7, null)", "SetStreamSource(0, null, 0)", "SetIndices(null, 0)",
+                           "Reset() = 0x0", "GetBackBuffer(", "CreateVertexBuffer(4800, 0x208, 0x142, 0)",
+                           "SetRenderState(", "SetLight(0,", "LightEnable(0, 1)", "SetLight(1,", "LightEnable(1, 0)",
+                           "CreateIndexBuffer(131070,", "BeginScene() = 0x0"};
+    size_t at = 0;
+    for (const char *step : steps) {
+        at = log.find(step, at);
+        ASSERT_NE(at, std::string::npos) << step << " missing or out of order in\n" << log;
+    }
+    EXPECT_EQ(Count(log, "Reset("), 1);
     End();
     D3D8_DestroyDynamicVertexBuffer(mine);
 }
