@@ -1,13 +1,9 @@
 // Fuzzes the compiled configuration reader: any bytes as a .cfb file.
 #include "app/config.h"
-#include "app/file.h"
 #include "fuzz_files.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::g_data = data;
-  fuzz::g_size = size;
-  FileInterface saved = fuzz::g_instance.fileFunctions;
-  File_Init();
+  fuzz::Input input(data, size);
   ConfigSys_Init();
   ConfigNode* cfg = Config_Load("fuzz.cfb");
   for (ConfigNode* n = cfg; n; n = n->next) {
@@ -24,7 +20,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   Config_Close(cfg);
   ConfigSys_Shutdown();
-  File_Shutdown();
-  fuzz::g_instance.fileFunctions = saved;
   return 0;
 }

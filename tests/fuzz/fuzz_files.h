@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/file.h"
 #include "gfx/core/engine.h"
 
 namespace fuzz {
@@ -73,6 +74,23 @@ inline EngineInstance g_instance = [] {
   e.memoryFunctions = MemoryFunctions{Alloc, Free, Realloc, Calloc};
   return e;
 }();
+
+// One input for the length of a fuzz call: its bytes are every file, the
+// file layer is installed over the table, and the table is put back after.
+struct Input {
+  FileInterface saved;
+  Input(const uint8_t* data, size_t size) : saved(g_instance.fileFunctions) {
+    g_data = data;
+    g_size = size;
+    File_Init();
+  }
+  ~Input() {
+    File_Shutdown();
+    g_instance.fileFunctions = saved;
+  }
+  Input(const Input&) = delete;
+  Input& operator=(const Input&) = delete;
+};
 
 }  // namespace fuzz
 

@@ -58,10 +58,7 @@ void Walk(const uint8_t* data, uint32_t index, const std::string& path, int dept
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  fuzz::g_data = data;
-  fuzz::g_size = size;
-  FileInterface saved = fuzz::g_instance.fileFunctions;
-  File_Init();
+  fuzz::Input input(data, size);
   Wad_Init();
   if (Wad_Mount("fuzz.wad", 1)) {
     for (const char* name : {"a", "x\\y", "DATA", "", "Levels\\Track01\\track.cfg"}) {
@@ -71,7 +68,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Walk(data, 0, "", 0);
   }
   Wad_Shutdown();
-  File_Shutdown();
-  fuzz::g_instance.fileFunctions = saved;
   return 0;
 }
