@@ -196,6 +196,16 @@ Texture *ReadChunk(Stream *stream)
     return Texture_StreamRead(stream);
 }
 
+// The first texture chunk of the bytes, through a read stream of its own.
+Texture *ReadChunkFrom(StreamMemory *memory)
+{
+    Stream *stream = Stream_Open(STREAM_MEMORY, STREAM_READ, memory);
+    if (!stream) return nullptr;
+    Texture *texture = ReadChunk(stream);
+    Stream_Close(stream, nullptr);
+    return texture;
+}
+
 TEST_F(TextureTest, TextureChunkRoundTripAppliesTheWordOnlyToFreshTextures)
 {
     WritePng("stone", 4, 4, 0x20406080);
@@ -207,9 +217,7 @@ TEST_F(TextureTest, TextureChunkRoundTripAppliesTheWordOnlyToFreshTextures)
     ASSERT_TRUE(WriteChunks(chunk, {texture}));
     EXPECT_EQ(chunk.memory.length, 12u + (uint32_t)Texture_StreamGetSize(texture));
     EXPECT_EQ(Texture_StreamGetSize(texture), 52 + 8 + 4);
-    Stream *stream = Stream_Open(STREAM_MEMORY, STREAM_READ, &chunk.memory);
-    Texture *found = ReadChunk(stream);
-    Stream_Close(stream, nullptr);
+    Texture *found = ReadChunkFrom(&chunk.memory);
     EXPECT_EQ(found, texture);
     EXPECT_EQ(found->refCount, 2);
     EXPECT_EQ(found->filterAddressing, 0x0302u);
@@ -217,9 +225,7 @@ TEST_F(TextureTest, TextureChunkRoundTripAppliesTheWordOnlyToFreshTextures)
     Texture_Destroy(texture);
     Texture_SetMipmapping(1);
     Texture_SetAutoMipmapping(0);
-    stream = Stream_Open(STREAM_MEMORY, STREAM_READ, &chunk.memory);
-    Texture *fresh = ReadChunk(stream);
-    Stream_Close(stream, nullptr);
+    Texture *fresh = ReadChunkFrom(&chunk.memory);
     ASSERT_NE(fresh, nullptr);
     EXPECT_EQ(fresh->refCount, 1);
     EXPECT_EQ(fresh->filterAddressing, 0x3302u);
@@ -241,9 +247,7 @@ TEST_F(TextureTest, MipmappingFilterInTheChunkTurnsMipLevelsOn)
     Chunk chunk;
     ASSERT_TRUE(WriteChunks(chunk, {texture}));
     Texture_Destroy(texture);
-    Stream *stream = Stream_Open(STREAM_MEMORY, STREAM_READ, &chunk.memory);
-    Texture *read = ReadChunk(stream);
-    Stream_Close(stream, nullptr);
+    Texture *read = ReadChunkFrom(&chunk.memory);
     ASSERT_NE(read, nullptr);
     // Without a raster the word's bit 16 was clear: automatic levels.
     EXPECT_EQ(Raster_GetFormat(read->raster) & (RASTERFORMATMIPMAP | RASTERFORMATAUTOMIPMAP),
@@ -296,18 +300,14 @@ TEST_F(TextureTest, SixteenBitNameChunksReadLikeEightBitOnesAndLongNamesAreCut)
     StreamMemory memory = {bytes.data(), (uint32_t)bytes.size()};
     // The mask named by 200 letters does not exist; the cut name is what
     // the reader asked for.
-    Stream *stream = Stream_Open(STREAM_MEMORY, STREAM_READ, &memory);
-    EXPECT_EQ(ReadChunk(stream), nullptr);
-    Stream_Close(stream, nullptr);
+    EXPECT_EQ(ReadChunkFrom(&memory), nullptr);
     Error_Get(nullptr);
     bytes.erase(bytes.end() - (12 + 12 + 200), bytes.end());  // drop the long mask and the extension
     header(CHUNK_STRING, 4);
     put32(bytes, 0);
     header(CHUNK_EXTENSION, 0);
     memory = {bytes.data(), (uint32_t)bytes.size()};
-    stream = Stream_Open(STREAM_MEMORY, STREAM_READ, &memory);
-    Texture *texture = ReadChunk(stream);
-    Stream_Close(stream, nullptr);
+    Texture *texture = ReadChunkFrom(&memory);
     ASSERT_NE(texture, nullptr);
     EXPECT_STREQ(texture->name, "wide");
     Texture_Destroy(texture);
