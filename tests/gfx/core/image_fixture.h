@@ -56,9 +56,10 @@ inline int32_t Request(int32_t code, void *out, void *, int32_t)
 }
 inline int32_t Attach(void) { return g_attach ? g_attach() : 1; }
 
-// A fresh folder under the test folder for one test.
-inline std::string TestFolder(const char *name)
+// A fresh folder under the test folder, named after the running test.
+inline std::string TestFolder()
 {
+    const char *name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::string folder = std::string(HELM_TEST_TMP) + "/image_" + name;
     std::filesystem::create_directories(folder);
     return folder + "/";
@@ -104,6 +105,11 @@ protected:
         Error_Get(nullptr);
     }
     static uint32_t TakeError() { return (uint32_t)Error_TakeCode(); }
+    // Where pixel (x, y) starts: four bytes a pixel at depth 32, one below.
+    static uint8_t *Pixel(const Image *image, int32_t x, int32_t y)
+    {
+        return image->pixels + (size_t)y * image->stride + (image->depth == 32 ? 4 * x : x);
+    }
     // A new image with owned pixels, filled by fill(x, y, pixel).
     template <typename Fill>
     static Image *MakeImage(int32_t w, int32_t h, int32_t depth, Fill fill)
@@ -111,7 +117,7 @@ protected:
         Image *image = Image_Create(w, h, depth);
         if (!image || !Image_AllocatePixels(image)) return nullptr;
         for (int32_t y = 0; y < h; y++)
-            for (int32_t x = 0; x < w; x++) fill(x, y, image->pixels + (size_t)y * image->stride + (depth == 32 ? 4 * x : x));
+            for (int32_t x = 0; x < w; x++) fill(x, y, Pixel(image, x, y));
         return image;
     }
 };

@@ -16,7 +16,7 @@ protected:
     void SetUp() override
     {
         D3D8RasterTest::SetUp();
-        folder = imagetest::TestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder = imagetest::TestFolder();
         Image_RegisterFileFormat("bmp", ImageBmp_Read, ImageBmp_Write);
         Image_RegisterFileFormat("png", ImagePng_Read, ImagePng_Write);
         Image_SetPath(folder.c_str());

@@ -75,7 +75,7 @@ protected:
     void SetUp() override
     {
         ImageEngineTest::SetUp();
-        folder = imagetest::TestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder = imagetest::TestFolder();
     }
     std::string Save(const Bytes &bytes, const char *name = "t.bmp")
     {
@@ -86,10 +86,6 @@ protected:
         return path;
     }
     Image *Read(const BmpLayout &layout) { return ImageBmp_Read(Save(MakeBmp(layout)).c_str()); }
-    static const uint8_t *Pixel(const Image *image, int32_t x, int32_t y)
-    {
-        return image->pixels + (size_t)y * image->stride + (image->depth == 32 ? 4 * x : x);
-    }
 };
 
 TEST_F(ImageBmpTest, OneAndFourBitFilesBecomeDepthFourIndicesBottomUp)

@@ -63,17 +63,13 @@ protected:
     void SetUp() override
     {
         ImageEngineTest::SetUp();
-        folder = imagetest::TestFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        folder = imagetest::TestFolder();
     }
     Image *Read(const PngLayout &layout)
     {
         const std::string path = folder + "t.png";
         EXPECT_TRUE(WritePng(path, layout));
         return ImagePng_Read(path.c_str());
-    }
-    static const uint8_t *Pixel(const Image *image, int32_t x, int32_t y)
-    {
-        return image->pixels + (size_t)y * image->stride + (image->depth == 32 ? 4 * x : x);
     }
 };
 
