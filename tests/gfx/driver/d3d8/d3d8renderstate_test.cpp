@@ -251,6 +251,40 @@ TEST_F(RenderStateTest, AfterAResetTheEngineValuesAreInForceAgain)
     EXPECT_EQ(DeviceState(D3DRS_LIGHTING), 0u);
 }
 
+TEST_F(RenderStateTest, AResetSendsItsListWhateverTheCacheHeldAndLeavesTheRestToTheirNextSet)
+{
+    auto reset = [&] {
+        return Record([&] {
+            D3D8_ReleaseDeviceResources();
+            ASSERT_GE(device->Reset(&D3D8_System()->presentParams), 0);
+            ASSERT_EQ(D3D8_RestoreDeviceResources(), 1);
+        });
+    };
+    D3D8_SetRenderState(D3DRS_CLIPPING, 0);
+    D3D8_FlushRenderStates();
+    std::string log = reset();
+    // The stencil values nobody set are the device's defaults, sent again.
+    EXPECT_NE(log.find("SetRenderState(56, 0x8)"), std::string::npos) << log;
+    EXPECT_NE(log.find("SetRenderState(59, 0xffffffff)"), std::string::npos) << log;
+    EXPECT_EQ(Count(log, "SetRenderState(136,"), 0) << log;  // not on the list
+    EXPECT_EQ(Count(log, "SetRenderState(36,"), 0) << log;   // fog range never set
+    EXPECT_EQ(Count(log, "SetRenderState(37,"), 0) << log;
+    // The same value as before the reset is still sent at its next set.
+    log = Flushed([] { D3D8_SetRenderState(D3DRS_CLIPPING, 0); });
+    EXPECT_EQ(Count(log, "SetRenderState(136, 0x0)"), 1) << log;
+
+    Camera *camera = MakeCamera();
+    Engine_Instance()->currentCamera = camera;
+    Set(RS_FOGTYPE, 1);
+    Set(RS_FOGENABLE, 1);
+    D3D8_FlushRenderStates();
+    Engine_Instance()->currentCamera = nullptr;
+    DestroyCamera(camera);
+    log = reset();
+    EXPECT_EQ(Count(log, "SetRenderState(36,"), 1) << log;  // a fog range once set comes back
+    EXPECT_EQ(Count(log, "SetRenderState(37,"), 1) << log;
+}
+
 }  // namespace
 
 namespace {
