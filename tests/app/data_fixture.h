@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/file.h"
+#include "app/wad.h"
 #include "gfx/core/engine.h"
 #include "platform/win32/path.h"
 
@@ -57,4 +58,18 @@ class DataTest : public ::testing::Test {
   }
 
   std::filesystem::path folder_;
+};
+
+// DataTest with the archive layer initialised for the whole test (mounted
+// archives are let go at the end).
+class WadDataTest : public DataTest {
+ protected:
+  void SetUp() override {
+    DataTest::SetUp();
+    ASSERT_EQ(Wad_Init(), 1);
+  }
+  void TearDown() override {
+    Wad_Shutdown();
+    DataTest::TearDown();
+  }
 };

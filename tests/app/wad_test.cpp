@@ -60,16 +60,8 @@ struct ArchiveBuilder {
   }
 };
 
-class Wad : public DataTest {
+class Wad : public WadDataTest {
  protected:
-  void SetUp() override {
-    DataTest::SetUp();
-    ASSERT_EQ(Wad_Init(), 1);
-  }
-  void TearDown() override {
-    Wad_Shutdown();
-    DataTest::TearDown();
-  }
   int Mount(const std::string& bytes, const char* name = "test.wad") {
     WriteDisk(name, bytes);
     return Wad_Mount(name, 1);

@@ -5,16 +5,8 @@
 
 namespace {
 
-class WadPack : public DataTest {
+class WadPack : public WadDataTest {
  protected:
-  void SetUp() override {
-    DataTest::SetUp();
-    ASSERT_EQ(Wad_Init(), 1);
-  }
-  void TearDown() override {
-    Wad_Shutdown();
-    DataTest::TearDown();
-  }
   // Every byte of a data name through the file layer, or "<none>".
   static std::string Read(const char* name, const char* mode) {
     void* f = File_Open(name, mode);
