@@ -41,6 +41,28 @@ TEST_F(DeviceCacheTest, AFailedSetIsSentAgainNextTime)
     // Once a set succeeds, the same set is dropped again.
     D3D8_SetPixelShader(0);
     EXPECT_EQ(Count(Record([] { D3D8_SetPixelShader(0); }), "SetPixelShader("), 0);
+
+    // The same holds for streams (only stream 0 exists), transform states
+    // the device does not have, and lights of no known type.
+    IDirect3DVertexBuffer8 *vb = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 2400, &vb), 1);
+    D3DMATRIX m = {{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {0, 0, 0, 1}}};
+    D3DLIGHT8 light = {};
+    light.Type = 7;
+    log = Record([&] {
+        for (int i = 0; i < 2; i++) {
+            EXPECT_EQ(D3D8_SetStreamSource(1, vb, 24), 0);
+            EXPECT_EQ(D3D8_SetTransform(100, &m), 0);
+            EXPECT_EQ(D3D8_SetLight(0, &light), 0);
+        }
+    });
+    EXPECT_EQ(Count(log, "SetStreamSource(1,"), 2) << log;
+    EXPECT_EQ(Count(log, "SetTransform(100,"), 2) << log;
+    EXPECT_EQ(Count(log, "SetLight(0,"), 2) << log;
+    D3DMATRIX out = {};
+    D3D8_GetTransform(100, &out);
+    EXPECT_EQ(out.m[0][0], 1.0f);  // an emptied slot reads as the identity
+    D3D8_DestroyDynamicVertexBuffer(vb);
 }
 
 TEST_F(DeviceCacheTest, TransformsAreComparedBitForBitAndWorldIdentityIsSentOnce)
