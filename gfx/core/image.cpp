@@ -39,23 +39,27 @@ int32_t PaletteEntries(int32_t depth) { return (depth == 4 || depth == 8) ? 1 <<
 
 void RebuildGamma(float gamma) { Image_BuildGammaTables(gamma); }
 
-// Makes sure the scratch buffer holds at least size bytes.
-bool GrowScratch(ImageModule *m, size_t size)
+// Makes sure a module buffer holds at least size bytes. On failure it raises
+// out of memory and leaves the buffer and its size as they were.
+bool GrowBuffer(char **buffer, int32_t *bufferSize, size_t size)
 {
-    if (size <= (size_t)m->scratchSize) return true;
+    if (size <= (size_t)*bufferSize) return true;
     if (size > 0x7fffffff) {
         Error_Raise(ERR_OUT_OF_MEMORY);
         return false;
     }
-    char *grown = (char *)Engine_Realloc(m->scratch, size);
+    char *grown = (char *)Engine_Realloc(*buffer, size);
     if (!grown) {
         Error_Raise(ERR_OUT_OF_MEMORY);
         return false;
     }
-    m->scratch = grown;
-    m->scratchSize = (int32_t)size;
+    *buffer = grown;
+    *bufferSize = (int32_t)size;
     return true;
 }
+
+// Makes sure the scratch buffer holds at least size bytes.
+bool GrowScratch(ImageModule *m, size_t size) { return GrowBuffer(&m->scratch, &m->scratchSize, size); }
 
 // Calls visit(candidate) for each candidate path of name along the search
 // path until it returns true. margin is room kept after the candidate for a
@@ -336,15 +340,7 @@ const char *Image_SetPath(const char *path)
 {
     ImageModule *m = Module();
     const size_t length = strlen(path) + 1;
-    if (length > (size_t)m->searchPathSize) {
-        char *grown = (char *)Engine_Realloc(m->searchPath, length);
-        if (!grown) {
-            Error_Raise(ERR_OUT_OF_MEMORY);
-            return nullptr;
-        }
-        m->searchPath = grown;
-        m->searchPathSize = (int32_t)length;
-    }
+    if (!GrowBuffer(&m->searchPath, &m->searchPathSize, length)) return nullptr;
     memcpy(m->searchPath, path, length);
     return m->searchPath;
 }
