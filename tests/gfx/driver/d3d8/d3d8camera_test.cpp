@@ -177,14 +177,19 @@ TEST_F(CameraUpdateTest, AResizedWindowResetsTheDeviceInTheSameFrame)
     light.Direction = {0, 0, 1};
     D3D8_SetLight(0, &light);
     D3D8_EnableLight(0, 1);
-    Window_UserResize(window, 800, 600);
+    Window_UserResize(window, 600, 400);
+    // The owner gives the camera a raster of the new size when it sees the
+    // window change; the viewport follows in the same frame.
+    Raster_Destroy(camera->frameBuffer);
+    Camera_SetRaster(camera, Raster_Create(600, 400, 0, RASTERTYPECAMERA));
     std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_TRUE(Before(log, "Reset() = 0x0", "BeginScene() = 0x0")) << log;
-    EXPECT_EQ(D3D8_System()->currentMode.width, 800u);
-    EXPECT_EQ(D3D8_System()->currentMode.height, 600u);
+    EXPECT_TRUE(Before(log, "Reset() = 0x0", "SetViewport(0, 0, 600, 400")) << log;
+    EXPECT_TRUE(Before(log, "SetViewport(0, 0, 600, 400", "BeginScene() = 0x0")) << log;
+    EXPECT_EQ(D3D8_System()->currentMode.width, 600u);
+    EXPECT_EQ(D3D8_System()->currentMode.height, 400u);
     D3DSURFACE_DESC desc = {};
     D3D8_DeviceState()->backBuffer->GetDesc(&desc);
-    EXPECT_EQ(desc.Width, 800u);
+    EXPECT_EQ(desc.Width, 600u);
     D3DLIGHT8 back = {};
     ASSERT_GE(device->GetLight(0, &back), 0);  // lights are in force again
     EXPECT_EQ(back.Diffuse.g, 0.5f);
