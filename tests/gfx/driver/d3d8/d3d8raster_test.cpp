@@ -106,37 +106,34 @@ TEST_F(D3D8RasterTest, FormatResolutionTable)
 
 TEST_F(D3D8RasterTest, SizeClampFollowsPowerOfTwoAndSquareCaps)
 {
-    answers.pow2 = true;
-    OpenDevice();
-    int32_t w = 300, h = 200;
-    D3D8_ClampRasterSize(&w, &h, RASTERTYPETEXTURE);
-    EXPECT_EQ(w, 256);
-    EXPECT_EQ(h, 128);
-    answers.squareOnly = true;
-    OpenDevice();
-    w = 300, h = 200;
-    D3D8_ClampRasterSize(&w, &h, RASTERTYPETEXTURE);
-    EXPECT_EQ(w, 128);
-    EXPECT_EQ(h, 128);
-    answers.squareOnly = false;
-    answers.nonPow2Conditional = true;
-    OpenDevice();
-    w = 300, h = 200;
-    D3D8_ClampRasterSize(&w, &h, RASTERTYPETEXTURE);
-    EXPECT_EQ(w, 300);
-    w = 300, h = 200;
-    D3D8_ClampRasterSize(&w, &h, RASTERTYPENORMAL | RASTERFORMATMIPMAP);
-    EXPECT_EQ(w, 300);
-    w = 300, h = 200;
-    D3D8_ClampRasterSize(&w, &h, RASTERTYPETEXTURE | RASTERFORMATMIPMAP);
-    EXPECT_EQ(w, 256);
-    answers.maxTextureSize = 64;
-    answers.pow2 = false;
-    OpenDevice();
-    w = 300, h = 20;
-    D3D8_ClampRasterSize(&w, &h, RASTERTYPETEXTURE);
-    EXPECT_EQ(w, 64);
-    EXPECT_EQ(h, 20);
+    const struct {
+        bool pow2, squareOnly, nonPow2Conditional;
+        uint32_t maxTextureSize;
+        int32_t w, h;
+        uint32_t creationWord;
+        int32_t clampedW, clampedH;
+    } cases[] = {
+        {true, false, false, 4096, 300, 200, RASTERTYPETEXTURE, 256, 128},
+        {true, true, false, 4096, 300, 200, RASTERTYPETEXTURE, 128, 128},
+        // Conditional non-power-of-two sides: only textures with mip levels
+        // are rounded down.
+        {true, false, true, 4096, 300, 200, RASTERTYPETEXTURE, 300, 200},
+        {true, false, true, 4096, 300, 200, RASTERTYPENORMAL | RASTERFORMATMIPMAP, 300, 200},
+        {true, false, true, 4096, 300, 200, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, 256, 128},
+        {false, false, true, 64, 300, 20, RASTERTYPETEXTURE, 64, 20},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        const auto &c = cases[i];
+        answers.pow2 = c.pow2;
+        answers.squareOnly = c.squareOnly;
+        answers.nonPow2Conditional = c.nonPow2Conditional;
+        answers.maxTextureSize = c.maxTextureSize;
+        OpenDevice();
+        int32_t w = c.w, h = c.h;
+        D3D8_ClampRasterSize(&w, &h, c.creationWord);
+        EXPECT_EQ(w, c.clampedW) << "case " << i;
+        EXPECT_EQ(h, c.clampedH) << "case " << i;
+    }
 }
 
 TEST_F(D3D8RasterTest, LockReportsLevelSizeAndRefusesSecondLockAndDoubleUnlock)
