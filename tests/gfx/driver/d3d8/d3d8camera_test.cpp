@@ -45,6 +45,14 @@ protected:
         Camera_SetRaster(camera, whole);
         Raster_Destroy(sub);
     }
+    // A camera drawing into a 64 x 64 camera texture, without a Z raster.
+    Camera *MakeTextureCamera()
+    {
+        Camera *c = MakeCamera(0, 0, 0, 64, 64, false);
+        Raster_Destroy(c->frameBuffer);
+        Camera_SetRaster(c, Raster_Create(64, 64, 0, RASTERTYPECAMERATEXTURE));
+        return c;
+    }
     static int32_t DrawTriangle()
     {
         float v[3][7] = {{10, 10, 0.5f, 1, 0, 0, 0}, {50, 10, 0.5f, 1, 0, 0, 0}, {10, 50, 0.5f, 1, 0, 0, 0}};
@@ -296,11 +304,8 @@ TEST_F(CameraUpdateTest, ReleaseTwiceThenResetAndRestore)
 
 TEST_F(CameraUpdateTest, CameraTextureBecomesTheRenderTargetAndClearsColourOnlyWithoutZ)
 {
-    Camera *texCamera = MakeCamera(0, 0, 0, 64, 64, false);
-    Raster_Destroy(texCamera->frameBuffer);
-    Raster *target = Raster_Create(64, 64, 0, RASTERTYPECAMERATEXTURE);
-    ASSERT_NE(target, nullptr);
-    Camera_SetRaster(texCamera, target);
+    Camera *texCamera = MakeTextureCamera();
+    ASSERT_NE(texCamera->frameBuffer, nullptr);
     const uint8_t colour[4] = {9, 9, 9, 9};
     std::string clear = Record([&] { Camera_Clear(texCamera, (void *)colour, 7); });
     EXPECT_NE(clear.find("Clear(0, 0x1,"), std::string::npos) << clear;
@@ -309,18 +314,17 @@ TEST_F(CameraUpdateTest, CameraTextureBecomesTheRenderTargetAndClearsColourOnlyW
         End(texCamera);
     });
     EXPECT_EQ(Count(log, "SetRenderTarget("), 2) << log;  // the texture, then the back buffer again
-    EXPECT_TRUE(Before(log, "SetRenderTarget(", "SetViewport(")) << log;
+    EXPECT_TRUE(Before(log, "SetTransform(3,", "SetRenderTarget(")) << log;
+    EXPECT_TRUE(Before(log, "SetRenderTarget(", "SetViewport(0, 0, 64, 64")) << log;
+    EXPECT_TRUE(Before(log, "SetViewport(0, 0, 64, 64", "BeginScene()")) << log;
     EXPECT_EQ(D3D8_System()->copyToTexture, 0u);
     DestroyCamera(texCamera);
 }
 
 TEST_F(CameraUpdateTest, ACameraTextureThatCannotBeTargetedIsCopiedFromTheBackBuffer)
 {
-    Camera *texCamera = MakeCamera(0, 0, 0, 64, 64, false);
-    Raster_Destroy(texCamera->frameBuffer);
-    Raster *target = Raster_Create(64, 64, 0, RASTERTYPECAMERATEXTURE);
-    ASSERT_NE(target, nullptr);
-    Camera_SetRaster(texCamera, target);
+    Camera *texCamera = MakeTextureCamera();
+    ASSERT_NE(texCamera->frameBuffer, nullptr);
     D3D8Test_InjectFault(D3D8_FAULT_SETRENDERTARGET, 0, 1, D3DERR_INVALIDCALL);
     ASSERT_EQ(Begin(texCamera), 1);
     EXPECT_EQ(D3D8_System()->copyToTexture, 1u);
