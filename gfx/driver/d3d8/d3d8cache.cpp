@@ -358,6 +358,9 @@ int32_t D3D8_CreateRotatingVertexBuffers(void)
     uint32_t used = D3D8_HasHardwareTnL() ? (uint32_t)D3D8_ROTATING_BUFFER_COUNT : 1u;
     for (uint32_t i = 0; i < D3D8_ROTATING_BUFFER_COUNT; i++) {
         D3D8RotatingBuffer *r = &s.rotating[i];
+        // A buffer still held goes back to the pool first, so that running
+        // this over live buffers reuses their records instead of leaking them.
+        FreePoolRecord(FindPoolRecord(r->buffer));
         r->fill = 0;
         r->capacity = 0;
         r->buffer = nullptr;

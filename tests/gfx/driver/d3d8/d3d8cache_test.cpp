@@ -255,6 +255,15 @@ TEST_F(RotatingHardwareTest, ALargeRequestReplacesTheBufferAndAFailedOneLeavesIt
     D3D8_VertexBufferUnlock(vb);
 }
 
+TEST_F(RotatingHardwareTest, CreatingTheRotatingBuffersOverLiveOnesReusesTheirRecords)
+{
+    // A restore may run while the buffers are still there (its flag
+    // outlived a failed attempt): nothing new is made and nothing leaks.
+    std::string log = Record([] { ASSERT_EQ(D3D8_CreateRotatingVertexBuffers(), 1); });
+    EXPECT_EQ(Count(log, "CreateVertexBuffer("), 0) << log;
+    for (uint32_t i = 0; i < 4; i++) EXPECT_NE(D3D8_GetRotatingBuffer(i)->buffer, nullptr);
+}
+
 TEST_F(RotatingHardwareTest, PooledBuffersAreReusedAndRewrittenAroundAReset)
 {
     IDirect3DVertexBuffer8 *a = nullptr, *b = nullptr;
