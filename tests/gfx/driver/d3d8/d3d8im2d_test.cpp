@@ -65,6 +65,14 @@ TEST_F(Im2DTest, IndexedDrawsUseTheIndexBufferOrExpand)
     std::string log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, quad, 6), 1); });
     EXPECT_NE(log.find("DrawIndexedPrimitive(4, 0, 4, 0, 2)"), std::string::npos) << log;
     EXPECT_EQ(D3D8_Im2DIndexPosition(), 6u);
+    // Indices that no longer fit behind the others restart the index buffer.
+    std::vector<uint16_t> filler(9990);
+    for (size_t i = 0; i < filler.size(); i++) filler[i] = (uint16_t)(i % 4);
+    ASSERT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, filler.data(), 9990), 1);
+    EXPECT_EQ(D3D8_Im2DIndexPosition(), 9996u);
+    log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, quad, 6), 1); });
+    EXPECT_NE(log.find(", 0, 12, 0x2800)"), std::string::npos) << log;
+    EXPECT_EQ(D3D8_Im2DIndexPosition(), 6u);
 
     std::vector<uint16_t> many(10001);
     for (size_t i = 0; i < many.size(); i++) many[i] = (uint16_t)(i % 4);
