@@ -68,6 +68,18 @@ public:
     std::memmove(static_cast<void*>(data_ + i), data_ + i + 1, sizeof(T) * size_t(count_ - i - 1));
     --count_;
   }
+  // Removes every element for which drop(element) holds, keeping the order of
+  // the rest, in one pass (RemoveAt in a loop moves the tail once per removal).
+  template <typename Drop>
+  void RemoveIf(Drop&& drop) {
+    int kept = 0;
+    for (int i = 0; i < count_; ++i) {
+      if (drop(data_[i])) continue;
+      if (kept != i) data_[kept] = data_[i];
+      ++kept;
+    }
+    count_ = kept;
+  }
   // Removes element i by moving the last one into its place.
   void RemoveSwap(int i) {
     if (i < 0 || i >= count_) return;

@@ -884,9 +884,12 @@ void Simulation_BodyLeaves(Simulation* sim, RigidBody* body, bool destroyed) {
   Simulation_WakeTouching(sim, body);
   if (sim->detection) CollisionDetection_RemoveBody(sim->detection, body);
   auto mark = [body](PhysArray<SolverManifold, PHYS_MEM_CONTACT>& list, bool inPlace) {
-    for (int i = list.Count() - 1; i >= 0; --i) {
-      if (list[i].a != body && list[i].b != body) continue;
-      if (inPlace) list[i].dead = true; else list.RemoveAt(i);
+    if (inPlace) {
+      for (SolverManifold& m : list)
+        if (m.a == body || m.b == body) m.dead = true;
+    } else {
+      // One compaction pass: a world torn down body by body stays linear per body.
+      list.RemoveIf([body](const SolverManifold& m) { return m.a == body || m.b == body; });
     }
   };
   // During a sub-step the walk over this sub-step's manifolds goes on: mark
@@ -907,12 +910,10 @@ void Simulation_BodyLeaves(Simulation* sim, RigidBody* body, bool destroyed) {
     st->overlaps.RemoveAt(i);
   }
   // Overlaps found this sub-step but not yet compared: the body is gone.
-  for (int i = st->overlapsNext.Count() - 1; i >= 0; --i)
-    if (st->overlapsNext[i].a == body || st->overlapsNext[i].b == body) st->overlapsNext.RemoveAt(i);
+  st->overlapsNext.RemoveIf([body](const PhantomOverlap& o) { return o.a == body || o.b == body; });
   if (destroyed) {
-    for (int i = st->pending.Count() - 1; i >= 0; --i)
-      if (BodyOf(st->pending[i].primitiveA) == body || BodyOf(st->pending[i].primitiveB) == body)
-        st->pending.RemoveAt(i);
+    st->pending.RemoveIf(
+        [body](const PhysPairEvent& e) { return BodyOf(e.primitiveA) == body || BodyOf(e.primitiveB) == body; });
     for (RigidBody*& b : st->stepBodies)
       if (b == body) b = nullptr;
   }
