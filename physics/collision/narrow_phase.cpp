@@ -746,6 +746,14 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
     int side = memory.Side(t.index, centreSide);
     bool crossed = centreSide * float(side) < 0.0f;
     n = n * float(side);
+    // GJK first: most triangles of the query box are apart, and for those
+    // within the margin its closest points give the normal.
+    GjkShape gt{v, 3, Frame3_Identity(), 0.0f};
+    GjkResult g;
+    Gjk_Distance(gh, gt, &g);
+    if (!g.overlap && g.distance > margin) return;
+    memory.Touched(t.index, side, g.distance);
+    // The triangle as a polytope, only for the triangles within the margin.
     float d = Vec3_Dot(n, v[0]);
     // Each side spans the half circle from n through its outward normal m to
     // -n; negated for the difference, and cut in two quarter arcs.
@@ -760,13 +768,6 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
     }
     Polytope B{v, 3, &n, &d, 1, nullptr, nullptr, arcs, 6, true};
     uint32_t salt = t.index * 2654435761u;
-    // GJK first: most triangles of the query box are apart, and for those
-    // within the margin its closest points give the normal.
-    GjkShape gt{v, 3, Frame3_Identity(), 0.0f};
-    GjkResult g;
-    Gjk_Distance(gh, gt, &g);
-    if (!g.overlap && g.distance > margin) return;
-    memory.Touched(t.index, side, g.distance);
     if (crossed) {
       // Pressed through the plane: back out along the remembered front.
       FaceContact(hull, B, true, 0, h->world, margin, hullIsB, salt, &set);
