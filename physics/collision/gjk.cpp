@@ -1,5 +1,7 @@
 #include "physics/collision/gjk.h"
 
+#include <cmath>
+
 namespace {
 
 struct SimplexVertex {
@@ -126,7 +128,10 @@ int SolveTetrahedron(Simplex* s) {
 
 }  // namespace
 
-void Gjk_Distance(const GjkShape& worldA, const GjkShape& worldB, GjkResult* r) {
+void Gjk_Distance(const GjkShape& worldA, const GjkShape& worldB, GjkResult* r, float farEnough) {
+  // A proven gap must clear farEnough by more than rounding, so that a full
+  // search could not have found the pair within it.
+  const float stopBeyond = farEnough >= 0.0f ? farEnough + 1e-5f : -1.0f;
   // Work in A's space: A's supports need no transform, B's one.
   GjkShape A = worldA, B = worldB;
   A.frame = Frame3_Identity();
@@ -150,6 +155,15 @@ void Gjk_Distance(const GjkShape& worldA, const GjkShape& worldB, GjkResult* r) 
     }
     Vec3 a = supportA(-v), b = supportB(v);
     Vec3 w = a - b;
+    // Every point of the difference lies beyond the plane through w normal
+    // to v: (v . w) / |v| bounds the distance from below.
+    float vw = Vec3_Dot(v, w);
+    if (stopBeyond >= 0.0f && vw > 0.0f && vw * vw > stopBeyond * stopBeyond * vv) {
+      r->distance = vw / std::sqrt(vv);
+      r->pointA = Frame3_Apply(worldA.frame, a);
+      r->pointB = Frame3_Apply(worldA.frame, b);
+      return;
+    }
     // No progress towards the origin: v is the closest point.
     if (vv - Vec3_Dot(v, w) <= 1e-6f * vv) break;
     bool duplicate = false;

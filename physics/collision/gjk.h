@@ -22,5 +22,8 @@ struct GjkResult {
   int overlap;     // 1 when the cores intersect
 };
 
-// Computes the core distance; always fills result.
-void Gjk_Distance(const GjkShape& a, const GjkShape& b, GjkResult* result);
+// Computes the core distance; always fills result. With farEnough >= 0 the
+// search may stop as soon as the cores are proven farther apart than that:
+// the result then holds a lower bound above farEnough as the distance and
+// closest points that are only approximate (for callers that drop such pairs).
+void Gjk_Distance(const GjkShape& a, const GjkShape& b, GjkResult* result, float farEnough = -1.0f);

@@ -659,7 +659,7 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
   GjkShape ga{ha->vertices.Data(), ha->vertices.Count(), a->world, 0.0f};
   GjkShape gb{hb->vertices.Data(), hb->vertices.Count(), b->world, 0.0f};
   GjkResult g;
-  Gjk_Distance(ga, gb, &g);
+  Gjk_Distance(ga, gb, &g, margin);
   if (!g.overlap && g.distance > margin) return 0;
   // Separating axes and clipping in A's local space: B's vertices, face
   // planes and edge arcs are moved there once.
@@ -750,7 +750,7 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
     // within the margin its closest points give the normal.
     GjkShape gt{v, 3, Frame3_Identity(), 0.0f};
     GjkResult g;
-    Gjk_Distance(gh, gt, &g);
+    Gjk_Distance(gh, gt, &g, margin);
     if (!g.overlap && g.distance > margin) return;
     memory.Touched(t.index, side, g.distance);
     // The triangle as a polytope, only for the triangles within the margin.

@@ -53,3 +53,25 @@ TEST(Gjk, OverlappingCoresAreReportedWithZeroDistance) {
   Gjk_Distance(a, a, &r);
   EXPECT_EQ(r.overlap, 1);
 }
+
+TEST(Gjk, SearchStopsEarlyOnlyForPairsProvenFartherThanAsked) {
+  std::vector<Vec3> box = BoxPoints(0.5f);
+  GjkShape a{box.data(), 8, At(V3(0, 0, 0)), 0};
+  GjkShape b{box.data(), 8, At(V3(2, 2, 2), Quat_FromAxisAngle(V3(0, 1, 0), 0.4f)), 0};
+  GjkResult full, early;
+  Gjk_Distance(a, b, &full);
+  // Far beyond the bound: the early answer is a lower bound above it.
+  Gjk_Distance(a, b, &early, 0.1f);
+  EXPECT_EQ(early.overlap, 0);
+  EXPECT_GT(early.distance, 0.1f);
+  EXPECT_LE(early.distance, full.distance + 1e-5f);
+  // A bound beyond the true distance never stops the search: the full answer.
+  Gjk_Distance(a, b, &early, full.distance + 0.01f);
+  EXPECT_EQ(early.distance, full.distance);
+  EXPECT_EQ(early.pointA.x, full.pointA.x);
+  EXPECT_EQ(early.pointB.z, full.pointB.z);
+  // Overlapping cores are still found whatever the bound.
+  GjkShape c{box.data(), 8, At(V3(0.6f, 0.1f, 0)), 0};
+  Gjk_Distance(a, c, &early, 0.1f);
+  EXPECT_EQ(early.overlap, 1);
+}
