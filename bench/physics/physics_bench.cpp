@@ -10,7 +10,9 @@
 
 #include <ctime>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -371,7 +373,19 @@ struct SceneResult {
   float drift = 0;
   int lost = 0;  // bodies that went through the bowl
   int awake = 0; // bodies still active at the end (sleeping is on in both)
+  uint32_t poseHash = 0;  // FNV-1a of the final poses' bits: an optimisation must not change it
 };
+
+uint32_t PoseHash(const std::vector<Pose>& poses) {
+  uint32_t h = 2166136261u;
+  for (const Pose& p : poses) {
+    const float f[7] = {p.p.x, p.p.y, p.p.z, p.q.w, p.q.x, p.q.y, p.q.z};
+    unsigned char bytes[sizeof f];
+    std::memcpy(bytes, f, sizeof f);
+    for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
+  }
+  return h;
+}
 SceneResult g_pour[2], g_stack[2];
 std::string g_pourTimers;  // where our engine's time went in the pour
 
@@ -403,6 +417,7 @@ SceneResult RunPour(World& w, const std::vector<Dropped>& drops) {
   }
   r.drift = Drift(atNine, w.Poses(1));
   r.lost = CountLost(w.Poses(1));
+  r.poseHash = PoseHash(w.Poses(1));
   r.awake = w.Awake();
   r.usPerStep = seconds * 1e6 / kPourSteps;
   return r;
@@ -638,6 +653,8 @@ int main(int argc, char** argv) {
               g_stack[1].penetration, g_stack[0].drift, g_stack[1].drift);
   std::printf("%-26s %12d %12d\n", "pour: bodies lost", g_pour[0].lost, g_pour[1].lost);
   std::printf("%-26s %12d %12d\n", "pour: awake at 10 s", g_pour[0].awake, g_pour[1].awake);
+  std::printf("%-26s     %08x     %08x\n", "pour: final poses hash", unsigned(g_pour[0].poseHash),
+              unsigned(g_pour[1].poseHash));
   std::printf("%-26s %12.3f %12.3f %8.2f\n", "rays (per ray)", g_rayUs[0], g_rayUs[1], ratio(g_rayUs[0], g_rayUs[1]));
   std::printf("\nour engine's timers over the pour:\n%s", g_pourTimers.c_str());
   return 0;
