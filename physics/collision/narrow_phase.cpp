@@ -442,6 +442,8 @@ bool OnPlaneOf(const Candidate& f, Vec3 p, float tolerance) {
 // of internal edges, on which sliding bodies would catch), and merges points
 // closer than sqrt(mergeDistance2) with the same normal, keeping the deeper.
 void FilterMeshCandidates(CandidateSet* set, float planeTolerance, float mergeDistance2) {
+  // A single contact is neither a ghost of another nor merged with one.
+  if (set->count <= 1) return;
   // The face contacts are copied out first: the loop compacts in place.
   Candidate faces[kMaxCandidates];
   int faceCount = 0;
