@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <new>
+#include <set>
 
 #include "platform/direct3d/d3d8_internal.h"
 #include "platform/direct3d/d3d8_present.h"
@@ -137,6 +138,10 @@ struct D3D8DeviceImpl {
   std::map<uint32_t, Palette> palettes;    // by palette number
   uint32_t currentPalette = kNoPalette;
 
+  std::set<uint32_t> pixelShaders;  // live handles (only under answers.pixelShaders)
+  uint32_t nextPixelShader = 1;
+  uint32_t pixelShader = 0;  // bound handle
+
   bool inScene = false;
   int lostAnswers = 0;    // TestCooperativeLevel answers DEVICELOST this many times
   bool notReset = false;  // then DEVICENOTRESET until a Reset succeeds
@@ -261,6 +266,7 @@ void DefaultStates(D3D8DeviceImpl* s) {
   RefreshPalette(s);
   s->fvf = 0;
   s->fvfValid = false;
+  s->pixelShader = 0;
 }
 
 // Chooses the back-buffer size and format from the parameters and creates
@@ -353,8 +359,9 @@ void FillRect(const D3D8DrawSurface& s, int x0, int y0, int x1, int y1, uint32_t
 
 // Shared tail of the four draw calls: scene, type, format and fault checks.
 D3DRESULT DrawPreamble(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount) {
+  // A bound pixel shader would have to run: the device has no shader unit.
   if (!s->inScene || VerticesFor(type, 1) == 0 || !s->fvfValid || !s->draw.target.pixels ||
-      primitiveCount > kMaxPrimitiveCount)
+      primitiveCount > kMaxPrimitiveCount || s->pixelShader != 0)
     return D3DERR_INVALIDCALL;
   return D3D8Test_Fault(D3D8_FAULT_DRAW);
 }
@@ -538,7 +545,8 @@ D3DRESULT IDirect3DDevice8::Reset(D3DPRESENT_PARAMETERS* params) {
     // unbind them too. A failed reset changes nothing but the device's state.
     D3DPRESENT_PARAMETERS p = *params;
     IDirect3DSurface8 *back = nullptr, *depth = nullptr;
-    r = s->liveDefaultPool > 0 ? D3DERR_INVALIDCALL : MakeSwapSurfaces(s, &p, &back, &depth);
+    bool blocked = s->liveDefaultPool > 0 || !s->pixelShaders.empty();
+    r = blocked ? D3DERR_INVALIDCALL : MakeSwapSurfaces(s, &p, &back, &depth);
     if (r >= 0) {
       s->params = p;
       *params = p;
@@ -1251,20 +1259,35 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIn
 // ---- pixel shaders ---------------------------------------------------------------------------
 
 D3DRESULT IDirect3DDevice8::CreatePixelShader(const uint32_t* function, uint32_t* handle) {
-  (void)function;
+  D3D8DeviceImpl* s = Impl(this);
+  D3DRESULT r = D3DERR_INVALIDCALL;
+  uint32_t version = s->answers.pixelShaders && function ? function[0] : 0;  // the version token
   if (handle) *handle = 0;
-  D3D8_LOG("CreatePixelShader() = 0x%x", (uint32_t)D3DERR_NOTAVAILABLE);
-  return D3DERR_NOTAVAILABLE;
+  if (!s->answers.pixelShaders) {
+    r = D3DERR_NOTAVAILABLE;
+  } else if (!handle || version < 0xFFFF0100u || version > D3D8_PIXEL_SHADER_VERSION || s->nextPixelShader == 0) {
+    // refused
+  } else if ((r = D3D8Test_Fault(D3D8_FAULT_CREATESHADER)) >= 0) {
+    *handle = s->nextPixelShader++;
+    s->pixelShaders.insert(*handle);
+    r = D3D_OK;
+  }
+  D3D8_LOG("CreatePixelShader(0x%x) = 0x%x %u", version, (uint32_t)r, handle ? *handle : 0u);
+  return r;
 }
 
 D3DRESULT IDirect3DDevice8::DeletePixelShader(uint32_t handle) {
-  D3D8_LOG("DeletePixelShader(%u)", handle);
-  (void)handle;
-  return D3DERR_INVALIDCALL;  // no shader was ever created
+  D3D8DeviceImpl* s = Impl(this);
+  D3DRESULT r = s->pixelShaders.erase(handle) ? D3D_OK : D3DERR_INVALIDCALL;
+  if (r >= 0 && s->pixelShader == handle) s->pixelShader = 0;
+  D3D8_LOG("DeletePixelShader(%u) = 0x%x", handle, (uint32_t)r);
+  return r;
 }
 
 D3DRESULT IDirect3DDevice8::SetPixelShader(uint32_t handle) {
-  D3DRESULT r = handle == 0 ? D3D_OK : D3DERR_INVALIDCALL;
+  D3D8DeviceImpl* s = Impl(this);
+  D3DRESULT r = handle == 0 || s->pixelShaders.count(handle) ? D3D_OK : D3DERR_INVALIDCALL;
+  if (r >= 0) s->pixelShader = handle;
   D3D8_LOG("SetPixelShader(%u) = 0x%x", handle, (uint32_t)r);
   return r;
 }

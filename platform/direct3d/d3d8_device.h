@@ -20,7 +20,8 @@ struct IDirect3DDevice8 : D3D8Unknown {
   D3DRESULT GetDeviceCaps(D3DCAPS8* caps);
   D3DRESULT GetDisplayMode(D3DDISPLAYMODE* mode);
   // Fails with D3DERR_INVALIDCALL while any default-pool resource (render
-  // target texture, default-pool buffer, depth surface, swap chain) is alive.
+  // target texture, default-pool buffer, depth surface, swap chain) or pixel
+  // shader is alive.
   // On success: new back buffer and depth surface (the old ones die), every
   // render and stage state at its default, no bindings, lights or palette.
   D3DRESULT Reset(D3DPRESENT_PARAMETERS* params);
@@ -104,10 +105,18 @@ struct IDirect3DDevice8 : D3D8Unknown {
                                    uint32_t primitiveCount, const void* indices,
                                    uint32_t indexFormat, const void* vertices, uint32_t stride);
 
-  // ---- pixel shaders: this device has none ----
-  D3DRESULT CreatePixelShader(const uint32_t* function, uint32_t* handle);  // D3DERR_NOTAVAILABLE
-  D3DRESULT DeletePixelShader(uint32_t handle);
-  D3DRESULT SetPixelShader(uint32_t handle);  // only 0 succeeds
+  // ---- pixel shaders ----
+  // By default this device has none: creation answers D3DERR_NOTAVAILABLE
+  // and only shader 0 can be set. Under D3D8Answers::pixelShaders a function
+  // whose version token is 1.0 or 1.1 gets a new non-zero handle (handles are
+  // never reused), which SetPixelShader and DeletePixelShader accept; the
+  // tokens after the version are not read. Shaders are never run: a draw
+  // with a shader bound is refused with D3DERR_INVALIDCALL rather than drawn
+  // with the wrong colours. Shaders do not survive a reset: Reset fails with
+  // D3DERR_INVALIDCALL while any exists, so a driver must delete them first.
+  D3DRESULT CreatePixelShader(const uint32_t* function, uint32_t* handle);
+  D3DRESULT DeletePixelShader(uint32_t handle);  // deleting the bound shader unbinds it
+  D3DRESULT SetPixelShader(uint32_t handle);
   D3DRESULT SetPixelShaderConstant(uint32_t reg, const void* data, uint32_t count);
 
   std::unique_ptr<D3D8DeviceImpl> impl;

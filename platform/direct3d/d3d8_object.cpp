@@ -35,7 +35,7 @@ void BuildCaps(const D3D8Answers* a, D3DCAPS8* c) {
   c->DeviceType = D3DDEVTYPE_HAL;
   c->Caps2 = D3DCAPS2_CANRENDERWINDOWED;
   c->PresentationIntervals = D3DPRESENT_INTERVAL_ONE | D3DPRESENT_INTERVAL_IMMEDIATE;
-  c->DevCaps = a->hardwareTnL ? (D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE) : 0;
+  c->DevCaps = a->hardwareTnL ? (D3DDEVCAPS_HWTRANSFORMANDLIGHT | (a->pureDevice ? D3DDEVCAPS_PUREDEVICE : 0)) : 0;
   c->PrimitiveMiscCaps = kCullCaps;
   c->RasterCaps = D3DPRASTERCAPS_FOGVERTEX;
   c->ZCmpCaps = c->AlphaCmpCaps = kAllCompareFuncs;
@@ -57,6 +57,7 @@ void BuildCaps(const D3D8Answers* a, D3DCAPS8* c) {
   c->MaxTextureBlendStages = c->MaxSimultaneousTextures = a->blendStages;
   c->MaxActiveLights = D3D8_MAX_DRAW_LIGHTS;
   c->FVFCaps = kTextureSetsFvfCap;
+  c->PixelShaderVersion = a->pixelShaders ? D3D8_PIXEL_SHADER_VERSION : 0;
 }
 
 bool AdapterOk(uint32_t adapter, uint32_t deviceType) {
@@ -207,6 +208,8 @@ D3DRESULT IDirect3D8::CreateDevice(uint32_t adapter, uint32_t deviceType, void* 
     r = D3DERR_NOTAVAILABLE;
   } else if (pure && !hardware) {
     r = D3DERR_INVALIDCALL;
+  } else if (pure && !answers.pureDevice) {
+    r = D3DERR_NOTAVAILABLE;
   } else if ((r = D3D8Test_Fault(D3D8_FAULT_CREATEDEVICE)) >= 0) {
     r = D3D8Device_Create(this, focusWindow, behaviorFlags, params, device);
   }

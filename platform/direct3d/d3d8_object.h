@@ -7,6 +7,10 @@
 #include "platform/direct3d/d3d8_device.h"
 #include "platform/direct3d/d3d8_types.h"
 
+// The pixel shader version reported (and the highest accepted) when pixel
+// shaders are switched on: 1.1, as the version token of a shader function.
+constexpr uint32_t D3D8_PIXEL_SHADER_VERSION = 0xFFFF0101u;
+
 // The capability answers an object gives. The defaults are the simplest
 // correct path for the driver; tests choose others through d3d8_test.h.
 struct D3D8Answers {
@@ -21,7 +25,11 @@ struct D3D8Answers {
   bool dxt = false;                 // DXT1-5 textures (stored as blocks)
   uint32_t blendStages = 1;         // MaxTextureBlendStages = MaxSimultaneousTextures
   bool multiplyAdd = false, modulate2x = false;  // texture op caps
-  bool hardwareTnL = false;         // DevCaps hardware transform and lighting (+ pure device)
+  bool hardwareTnL = false;         // DevCaps hardware transform and lighting
+  bool pureDevice = true;           // ... offered together with the pure-device bit
+  // Pixel shaders 1.0 and 1.1 are accepted for the driver's bookkeeping:
+  // created, bound and deleted, but never run (see d3d8_device.h).
+  bool pixelShaders = false;
   uint32_t maxTextureSize = 4096;
   uint32_t textureMemory = 64u << 20;  // GetAvailableTextureMem
 };

@@ -24,6 +24,7 @@ enum D3D8FaultCall {
   D3D8_FAULT_COPYRECTS,
   D3D8_FAULT_RESET,
   D3D8_FAULT_PRESENT,
+  D3D8_FAULT_CREATESHADER,   // pixel shaders (when they are switched on)
   D3D8_FAULT_COUNT
 };
 

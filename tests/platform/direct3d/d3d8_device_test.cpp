@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/direct3d/d3d8_test.h"
 #include "tests/platform/direct3d/d3d8_fixture.h"
@@ -413,6 +414,60 @@ TEST_F(Device, PixelShadersAreNotSupportedButTheNullShaderIs) {
   EXPECT_EQ(dev->SetVertexShader(0x152), D3D_OK);
   EXPECT_EQ(dev->SetVertexShader(0x252), D3D_OK);
   EXPECT_LT(dev->SetVertexShader(0), 0);  // no position
+}
+
+TEST_F(Device, SwitchedOnPixelShadersAreKeptButNeverRun) {
+  D3D8Answers a = SmallDesktop();
+  a.pixelShaders = true;
+  Make(a);
+  D3DCAPS8 caps;
+  dev->GetDeviceCaps(&caps);
+  EXPECT_EQ(caps.PixelShaderVersion, D3D8_PIXEL_SHADER_VERSION);
+  const uint32_t ps11[2] = {0xFFFF0101u, 0x0000FFFFu}, ps14[2] = {0xFFFF0104u, 0x0000FFFFu},
+                 vs11[2] = {0xFFFE0101u, 0x0000FFFFu};
+  uint32_t first = 0, second = 0, refused = 9;
+  D3D8Test_StartRecording();
+  ASSERT_EQ(dev->CreatePixelShader(ps11, &first), D3D_OK);
+  D3D8Test_StopRecording();
+  EXPECT_NE(std::string(D3D8Test_Recording()).find("CreatePixelShader(0xffff0101) = 0x0 " + std::to_string(first)),
+            std::string::npos)
+      << D3D8Test_Recording();
+  ASSERT_EQ(dev->CreatePixelShader(ps11, &second), D3D_OK);
+  EXPECT_NE(first, 0u);
+  EXPECT_NE(second, first);
+  // A version above 1.1 or a vertex shader's token is refused.
+  EXPECT_EQ(dev->CreatePixelShader(ps14, &refused), D3DERR_INVALIDCALL);
+  EXPECT_EQ(refused, 0u);
+  EXPECT_EQ(dev->CreatePixelShader(vs11, &refused), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->CreatePixelShader(nullptr, &refused), D3DERR_INVALIDCALL);
+  D3D8Test_InjectFault(D3D8_FAULT_CREATESHADER, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
+  EXPECT_EQ(dev->CreatePixelShader(ps11, &refused), D3DERR_OUTOFVIDEOMEMORY);
+  EXPECT_EQ(refused, 0u);
+
+  // A draw with a shader bound is refused; with shader 0 it draws.
+  IDirect3DVertexBuffer8* vb = BindVertices(dev, 3);
+  ASSERT_EQ(dev->BeginScene(), D3D_OK);
+  EXPECT_EQ(dev->SetPixelShader(second), D3D_OK);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->SetPixelShader(0), D3D_OK);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+  // Deleting the bound shader unbinds it; a deleted handle is unknown.
+  EXPECT_EQ(dev->SetPixelShader(second), D3D_OK);
+  EXPECT_EQ(dev->DeletePixelShader(second), D3D_OK);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+  EXPECT_EQ(dev->SetPixelShader(second), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DeletePixelShader(second), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DeletePixelShader(0), D3DERR_INVALIDCALL);
+  dev->EndScene();
+  vb->Release();
+
+  // Shaders do not survive a reset: a live one blocks it.
+  EXPECT_EQ(dev->Reset(&pp), D3DERR_INVALIDCALL);
+  ASSERT_EQ(dev->DeletePixelShader(first), D3D_OK);
+  EXPECT_EQ(dev->Reset(&pp), D3D_OK);
+  uint32_t again = 0;
+  ASSERT_EQ(dev->CreatePixelShader(ps11, &again), D3D_OK);
+  EXPECT_GT(again, second);  // handles are never reused
 }
 
 TEST_F(Device, LostDeviceWalksLostThenNotResetUntilAResetSucceeds) {

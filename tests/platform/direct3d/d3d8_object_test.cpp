@@ -149,6 +149,19 @@ TEST_F(Object, CreateDeviceHonoursVertexProcessingCaps) {
   ASSERT_EQ(d3d->CreateDevice(0, 1, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_PUREDEVICE, &p, &dev),
             D3D_OK);
   dev->Release();
+
+  // Hardware T&L without the pure-device bit: hardware vertex processing
+  // alone is taken, a pure device is not available.
+  a.pureDevice = false;
+  Remake(a);
+  D3DCAPS8 caps;
+  d3d->GetDeviceCaps(0, 1, &caps);
+  EXPECT_EQ(caps.DevCaps & (D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE), D3DDEVCAPS_HWTRANSFORMANDLIGHT);
+  EXPECT_EQ(d3d->CreateDevice(0, 1, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_PUREDEVICE, &p, &dev),
+            D3DERR_NOTAVAILABLE);
+  EXPECT_EQ(dev, nullptr);
+  ASSERT_EQ(d3d->CreateDevice(0, 1, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev), D3D_OK);
+  dev->Release();
 }
 
 }  // namespace
