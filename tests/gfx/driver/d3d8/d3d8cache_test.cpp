@@ -1,5 +1,7 @@
 #include "gfx/driver/d3d8/d3d8cache.h"
 
+#include <string>
+
 #include "gfx/core/matrix.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
@@ -311,6 +313,99 @@ TEST_F(DeviceCacheTest, PixelShadersThatCannotBeCreatedHandOutNothing)
     EXPECT_EQ(handle, 77u);
     D3D8_ReleasePixelShaders();
     EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
+}
+
+// A version 1.1 pixel shader: the version token and the end token.
+const uint32_t kShader[2] = {0xFFFF0101, 0x0000FFFF};
+
+// A device that accepts pixel shaders (it keeps them but never runs them).
+class PixelShaderTest : public D3D8DriverTest {
+protected:
+    void SetUp() override
+    {
+        answers.pixelShaders = true;
+        StartEngine(0);
+    }
+};
+
+TEST_F(PixelShaderTest, CreateSetAndDeleteReachTheDeviceAndRepeatedSetsSendNothing)
+{
+    uint32_t handle = 0;
+    std::string log = Record([&] { ASSERT_EQ(D3D8_CreatePixelShader(kShader, &handle), 1); });
+    ASSERT_NE(handle, 0u);
+    EXPECT_NE(log.find("CreatePixelShader(0xffff0101) = 0x0 " + std::to_string(handle)), std::string::npos) << log;
+    const float constant[4] = {0.5f, 0.5f, 0.5f, 0.5f};
+    log = Record([&] {
+        EXPECT_EQ(D3D8_SetPixelShader(handle), 1);
+        EXPECT_EQ(D3D8_SetPixelShader(handle), 1);
+        EXPECT_EQ(D3D8_SetPixelShaderConstant(0, constant, 1), 1);
+    });
+    EXPECT_EQ(Count(log, "SetPixelShader("), 1) << log;
+    EXPECT_EQ(Count(log, "SetPixelShaderConstant(0, 1)"), 1) << log;
+    // Deleting the bound shader unbinds it on the device; the cache forgets
+    // it too, so the next set of none is sent.
+    const std::string deleted = "DeletePixelShader(" + std::to_string(handle) + ") = 0x0";
+    log = Record([&] {
+        EXPECT_EQ(D3D8_DeletePixelShader(handle), 1);
+        EXPECT_EQ(D3D8_SetPixelShader(0), 1);
+    });
+    EXPECT_TRUE(Before(log, deleted, "SetPixelShader(0) = 0x0")) << log;
+    // Its record went with it: a release and a re-create find nothing to do.
+    log = Record([] {
+        D3D8_ReleasePixelShaders();
+        EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
+    });
+    EXPECT_EQ(Count(log, "PixelShader("), 0) << log;
+}
+
+TEST_F(PixelShaderTest, ReleaseAndRecreateRewriteEveryOwnersHandleAndAreSafeTwice)
+{
+    uint32_t a = 0, b = 0;
+    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &a), 1);
+    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &b), 1);
+    const uint32_t oldA = a, oldB = b;
+    ASSERT_EQ(D3D8_SetPixelShader(a), 1);
+    std::string log = Record([] {
+        D3D8_ReleasePixelShaders();
+        D3D8_ReleasePixelShaders();  // handles of 0 are skipped
+    });
+    EXPECT_EQ(a, 0u);
+    EXPECT_EQ(b, 0u);
+    EXPECT_EQ(Count(log, "DeletePixelShader("), 2) << log;
+    EXPECT_EQ(Count(log, ") = 0x0"), 2) << log;  // each shader deleted once, successfully
+    log = Record([] {
+        EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
+        EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);  // nothing left at 0
+    });
+    EXPECT_EQ(Count(log, "CreatePixelShader("), 2) << log;
+    EXPECT_NE(a, 0u);
+    EXPECT_NE(b, 0u);
+    EXPECT_NE(a, b);
+    EXPECT_NE(a, oldA);  // the stand-in never hands a handle out twice
+    EXPECT_NE(b, oldB);
+    // The cache forgot the bound shader at the release: the new handle is sent.
+    log = Record([&] { EXPECT_EQ(D3D8_SetPixelShader(a), 1); });
+    EXPECT_NE(log.find("SetPixelShader(" + std::to_string(a) + ") = 0x0"), std::string::npos) << log;
+    EXPECT_EQ(D3D8_DeletePixelShader(a), 1);
+    EXPECT_EQ(D3D8_DeletePixelShader(b), 1);
+}
+
+TEST_F(PixelShaderTest, RecreateStopsAtTheFirstFailureAndTheNextOneFinishesTheRest)
+{
+    uint32_t a = 0, b = 0;
+    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &a), 1);
+    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &b), 1);  // the newest record comes first
+    D3D8_ReleasePixelShaders();
+    D3D8Test_InjectFault(D3D8_FAULT_CREATESHADER, 1, 1, D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(D3D8_RecreatePixelShaders(), 0);
+    EXPECT_NE(b, 0u);
+    EXPECT_EQ(a, 0u);
+    std::string log = Record([] { EXPECT_EQ(D3D8_RecreatePixelShaders(), 1); });
+    EXPECT_EQ(Count(log, "CreatePixelShader("), 1) << log;
+    EXPECT_NE(a, 0u);
+    D3D8_DestroyPixelShaders();
+    EXPECT_EQ(a, 0u);
+    EXPECT_EQ(b, 0u);
 }
 
 TEST_F(DeviceCacheTest, FrustumTestsUseTheCamerasPlanes)

@@ -1,6 +1,7 @@
 #include "gfx/driver/d3d8/d3d8camera.h"
 
 #include <cstring>
+#include <string>
 
 #include "gfx/driver/d3d8/d3d8cache.h"
 #include "gfx/driver/d3d8/d3d8im2d.h"
@@ -477,6 +478,82 @@ TEST_F(HardwareResetTest, RestoreStopsAtTheFirstFailingStepAndIsRetried)
     EXPECT_NE(mine, nullptr);
     End();
     D3D8_DestroyDynamicVertexBuffer(mine);
+}
+
+// A device that keeps pixel shaders (never running them), so that the reset
+// path has shaders to delete and re-create for their owners.
+class PixelShaderResetTest : public CameraUpdateTest {
+protected:
+    const uint32_t shader[2] = {0xFFFF0101, 0x0000FFFF};
+    void SetUp() override
+    {
+        answers.pixelShaders = true;
+        CameraUpdateTest::SetUp();
+    }
+};
+
+TEST_F(PixelShaderResetTest, ALostDeviceGivesTheOwnerANewShaderAfterTheReset)
+{
+    uint32_t mine = 0;
+    ASSERT_EQ(D3D8_CreatePixelShader(shader, &mine), 1);
+    const uint32_t before = mine;
+    ASSERT_EQ(D3D8_SetPixelShader(mine), 1);
+    D3D8Test_LoseDevice(device, 0);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    // The stand-in refuses a reset while a shader lives: it was deleted
+    // first, then re-created after the back buffer and before the states.
+    ASSERT_NE(mine, 0u);
+    EXPECT_NE(mine, before);
+    const std::string steps[] = {"DeletePixelShader(" + std::to_string(before) + ") = 0x0", "Reset() = 0x0",
+                                 "GetBackBuffer(", "CreatePixelShader(0xffff0101) = 0x0 " + std::to_string(mine),
+                                 "SetRenderState(", "BeginScene() = 0x0"};
+    size_t at = 0;
+    for (const std::string &step : steps) {
+        at = log.find(step, at);
+        ASSERT_NE(at, std::string::npos) << step << " missing or out of order in\n" << log;
+    }
+    // The owner's handle works on the device and is sent, not taken for the old one.
+    log = Record([&] { EXPECT_EQ(D3D8_SetPixelShader(mine), 1); });
+    EXPECT_NE(log.find("SetPixelShader(" + std::to_string(mine) + ") = 0x0"), std::string::npos) << log;
+    EXPECT_EQ(DrawTriangle(), 1);  // Im2D draws without a pixel shader
+    End();
+    EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
+}
+
+TEST_F(PixelShaderResetTest, AShaderThatCannotBeRecreatedSkipsTheFrameAndIsRetried)
+{
+    uint32_t mine = 0;
+    ASSERT_EQ(D3D8_CreatePixelShader(shader, &mine), 1);
+    D3D8Test_LoseDevice(device, 0);
+    D3D8Test_InjectFault(D3D8_FAULT_CREATESHADER, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
+    size_t reset = log.find("Reset() = 0x0");
+    ASSERT_NE(reset, std::string::npos) << log;
+    EXPECT_EQ(log.find("SetRenderState(", reset), std::string::npos) << log;  // the restore stopped there
+    EXPECT_EQ(mine, 0u);
+    End();
+    log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    EXPECT_EQ(Count(log, "Reset("), 0) << log;
+    EXPECT_EQ(Count(log, "CreatePixelShader("), 1) << log;
+    EXPECT_NE(mine, 0u);
+    End();
+    EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
+}
+
+TEST_F(PixelShaderResetTest, AResizeDeletesAndRecreatesTheShadersAroundItsReset)
+{
+    uint32_t mine = 0;
+    ASSERT_EQ(D3D8_CreatePixelShader(shader, &mine), 1);
+    const uint32_t before = mine;
+    Window_UserResize(window, 600, 400);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    EXPECT_TRUE(Before(log, "DeletePixelShader(" + std::to_string(before) + ") = 0x0", "Reset() = 0x0")) << log;
+    EXPECT_TRUE(Before(log, "Reset() = 0x0", "CreatePixelShader(")) << log;
+    EXPECT_EQ(D3D8_System()->currentMode.width, 600u);
+    EXPECT_NE(mine, 0u);
+    EXPECT_NE(mine, before);
+    End();
+    EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
 }
 
 TEST_F(HardwareResetTest, Im2DVerticesMoveBySubRasterOffsets)

@@ -161,6 +161,18 @@ TEST_F(DeviceSystemTest, VertexProcessingFollowsTheCapabilities)
     EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);  // four rotating buffers
 }
 
+TEST_F(DeviceSystemTest, HardwareTnLWithoutAPureDeviceCreatesWithFlags0x40)
+{
+    answers.hardwareTnL = true;
+    answers.pureDevice = false;
+    OpenEngine();
+    std::string log = Record([&] { StartEngine(0); });
+    EXPECT_NE(log.find("CreateDevice(0, 1, 0x40) = 0x0"), std::string::npos) << log;
+    // Still a hardware device: four rotating buffers, pooled in the default pool.
+    EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);
+    EXPECT_NE(log.find("CreateVertexBuffer(262144, 0x208, 0x0, 0)"), std::string::npos) << log;
+}
+
 TEST(VertexProcessingTest, PureDeviceOnlyWithHardwareTnL)
 {
     D3DCAPS8 caps = {};
