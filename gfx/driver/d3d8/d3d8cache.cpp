@@ -501,8 +501,12 @@ int32_t D3D8_CreatePixelShader(const uint32_t *function, uint32_t *outHandle)
 
 int32_t D3D8_DeletePixelShader(uint32_t handle)
 {
-    if (!Device()) return 0;
-    int32_t result = handle != 0 && Device()->DeletePixelShader(handle) >= 0;
+    // 0 names no shader. While the shaders are released for a reset every
+    // owner's handle reads 0, so matching records by it would free some other
+    // owner's record (that shader would never come back) and keep the
+    // caller's, whose handle variable the restore would then write through.
+    if (!Device() || handle == 0) return 0;
+    int32_t result = Device()->DeletePixelShader(handle) >= 0;
     if (s.pixelShaderValid && s.pixelShader == handle) s.pixelShaderValid = 0;
     for (D3D8PixelShaderRecord **link = &s.pixelShaders; *link; link = &(*link)->next) {
         if (*(*link)->handle == handle) {

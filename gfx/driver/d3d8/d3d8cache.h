@@ -95,7 +95,12 @@ int32_t D3D8_CreateDynamicVertexBuffer(uint32_t format, uint32_t size, IDirect3D
 void D3D8_DestroyDynamicVertexBuffer(IDirect3DVertexBuffer8 *buffer);
 // A managed write-only 16-bit index buffer of count indices; 0 on failure.
 int32_t D3D8_CreateIndexBuffer(uint32_t count, IDirect3DIndexBuffer8 **outBuffer);
+// The shader is rebuilt from function (kept alive by the caller until the
+// delete) into *outHandle after every reset; *outHandle reads 0 meanwhile.
+// 0 (handle untouched) when the device refuses it.
 int32_t D3D8_CreatePixelShader(const uint32_t *function, uint32_t *outHandle);
+// Deletes the shader and forgets its record. Handle 0 deletes nothing (0):
+// a shader released for a reset stays recorded until the device stops.
 int32_t D3D8_DeletePixelShader(uint32_t handle);
 int32_t D3D8_SetPixelShaderConstant(uint32_t reg, const void *data, uint32_t count);
 // Space for count vertices of stride bytes in the rotating buffers: the

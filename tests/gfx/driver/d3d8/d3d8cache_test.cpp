@@ -408,6 +408,23 @@ TEST_F(PixelShaderTest, RecreateStopsAtTheFirstFailureAndTheNextOneFinishesTheRe
     EXPECT_EQ(b, 0u);
 }
 
+TEST_F(PixelShaderTest, DeletingWhileReleasedLeavesEveryOtherOwnersShader)
+{
+    // While the shaders are released every handle reads 0: a delete then
+    // names no shader and must not free whichever released record comes first.
+    uint32_t a = 0, b = 0;
+    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &a), 1);
+    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &b), 1);
+    D3D8_ReleasePixelShaders();
+    std::string log = Record([&] { EXPECT_EQ(D3D8_DeletePixelShader(a), 0); });
+    EXPECT_EQ(Count(log, "PixelShader("), 0) << log;
+    ASSERT_EQ(D3D8_RecreatePixelShaders(), 1);
+    EXPECT_NE(b, 0u);  // b's shader comes back to b
+    EXPECT_NE(a, 0u);
+    EXPECT_EQ(D3D8_DeletePixelShader(a), 1);
+    EXPECT_EQ(D3D8_DeletePixelShader(b), 1);
+}
+
 TEST_F(DeviceCacheTest, FrustumTestsUseTheCamerasPlanes)
 {
     Camera *camera = MakeCamera();
