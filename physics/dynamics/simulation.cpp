@@ -425,9 +425,13 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
     SolverRow f[3];
     SetupContactRow(&f[0], cb, t1, centre - comA, centre - comB);
     SetupContactRow(&f[1], cb, t2, centre - comA, centre - comB);
-    SetupContactRow(&f[2], cb, n, V3(0, 0, 0), V3(0, 0, 0));
-    // The twist row is angular only.
-    f[2].linA = f[2].linB = V3(0, 0, 0);
+    // The twist row is angular only: no contact arms to set up.
+    f[2] = SolverRow{};
+    f[2].a = cb.a < 0 ? 0 : cb.a;
+    f[2].b = cb.b < 0 ? 0 : cb.b;
+    f[2].lo = -1e30f;
+    f[2].hi = 1e30f;
+    f[2].relax = 1.0f;
     f[2].angA = n;
     f[2].angB = -n;
     f[2].wA = Mat3_Mul(cb.invIA, n);
