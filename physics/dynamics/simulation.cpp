@@ -374,7 +374,8 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
       if (-c.depth > kSpeculativeSlack + 2.0f * std::fmax(approach, 0.0f) * h) continue;
       Vec3 n = c.normal;
       Vec3 pA = c.position - n * c.depth * 0.5f;
-      SolverRow normal;
+      // Built in place (capacity was reserved above): rows are large.
+      SolverRow& normal = *st->rows.NextSlot();
       SetupContactRow(&normal, cb, n, pA - comA, pA - comB);
       normal.lo = 0.0f;
       // Penetration is pushed out by the position pass (split impulse);
@@ -400,7 +401,7 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
           }
         if (match >= 0) normal.impulse = prev->impulses[match] * hRatio;
       }
-      st->rows.Push(normal);
+      st->rows.CommitSlot();
       points[used] = pA;
       m.pointRows[k] = used++;
       centre += pA;
@@ -422,7 +423,8 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
     radius /= float(used);
     Vec3 t1, t2;
     Vec3_PlaneSpace(n, &t1, &t2);
-    SolverRow f[3];
+    // In place after the normal rows (within the reserved capacity).
+    SolverRow* f = st->rows.Data() + st->rows.Count();
     SetupContactRow(&f[0], cb, t1, centre - comA, centre - comB);
     SetupContactRow(&f[1], cb, t2, centre - comA, centre - comB);
     // The twist row is angular only: no contact arms to set up.
@@ -444,7 +446,7 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
     for (int q = 0; q < 3; ++q) {
       f[q].friction = q == 2 ? m.friction * radius : m.friction;
       if (warm) f[q].impulse = prev->frictionImpulses[q] * hRatio;
-      st->rows.Push(f[q]);
+      st->rows.CommitSlot();
     }
     m.normalCount = used;
     m.frictionNormal = n;
