@@ -84,9 +84,9 @@ uint32_t Flag(const PipelineNode* n, uint32_t output, const PipelineClusterDefin
 {
     const PipelineNodeDefinition* def = n->definition;
     if (!def->outputs || output >= def->numOutputs) return CLUSTER_PASS_THROUGH;
-    const PipelineOutputSpec& spec = def->outputs[output];
+    const PipelineOutputSpec& port = def->outputs[output];
     int32_t k = ListIndex(def, c);
-    uint32_t f = (k >= 0 && spec.clusterFlags) ? spec.clusterFlags[k] : spec.otherClusters;
+    uint32_t f = (k >= 0 && port.clusterFlags) ? port.clusterFlags[k] : port.otherClusters;
     return f <= CLUSTER_INVALID ? f : CLUSTER_PASS_THROUGH;
 }
 
