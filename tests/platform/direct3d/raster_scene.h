@@ -11,16 +11,16 @@
 // play, so the images do not depend on the caller's floating-point mode.
 #pragma once
 
-#include <png.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/direct3d/d3d8.h"
+#include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"
 #include "platform/direct3d/raster_format.h"
 
@@ -260,68 +260,9 @@ struct Texture {
   }
 };
 
-// ---- PNG ---------------------------------------------------------------------
-
+// Writes the scene's back buffer as a PNG; false when it cannot.
 inline bool WritePng(const std::string& path, const Scene& s) {
-  FILE* f = fopen(path.c_str(), "wb");
-  if (!f) return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    fclose(f);
-    return false;
-  }
-  png_init_io(png, f);
-  png_set_IHDR(png, info, uint32_t(s.width), uint32_t(s.height), 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  std::vector<uint8_t> row(size_t(s.width) * 3);
-  for (int y = 0; y < s.height; ++y) {
-    for (int x = 0; x < s.width; ++x) {
-      uint32_t c = s.Pixel(x, y);
-      row[size_t(x) * 3] = uint8_t(c >> 16), row[size_t(x) * 3 + 1] = uint8_t(c >> 8), row[size_t(x) * 3 + 2] = uint8_t(c);
-    }
-    png_write_row(png, row.data());
-  }
-  png_write_end(png, nullptr);
-  png_destroy_write_struct(&png, &info);
-  fclose(f);
-  return true;
-}
-
-// Reads an 8-bit RGB PNG into 0xFFRRGGBB pixels; false when missing or malformed.
-inline bool ReadPng(const std::string& path, int* w, int* h, std::vector<uint32_t>* out) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return false;
-  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png_create_info_struct(png);
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    fclose(f);
-    return false;
-  }
-  png_init_io(png, f);
-  png_read_info(png, info);
-  if (png_get_bit_depth(png, info) != 8 || png_get_color_type(png, info) != PNG_COLOR_TYPE_RGB) {
-    png_destroy_read_struct(&png, &info, nullptr);
-    fclose(f);
-    return false;
-  }
-  *w = int(png_get_image_width(png, info));
-  *h = int(png_get_image_height(png, info));
-  std::vector<uint8_t> row(size_t(*w) * 3);
-  out->assign(size_t(*w) * size_t(*h), 0);
-  for (int y = 0; y < *h; ++y) {
-    png_read_row(png, row.data(), nullptr);
-    for (int x = 0; x < *w; ++x)
-      (*out)[size_t(y) * *w + x] = 0xFF000000u | uint32_t(row[size_t(x) * 3]) << 16 |
-                                   uint32_t(row[size_t(x) * 3 + 1]) << 8 | row[size_t(x) * 3 + 2];
-  }
-  png_read_end(png, nullptr);
-  png_destroy_read_struct(&png, &info, nullptr);
-  fclose(f);
-  return true;
+  return D3D8Present_WritePng(&s.back->surface, nullptr, path.c_str()) == 1;
 }
 
 // Compares the scene with golden/<name>.png: every channel within `tolerance`
@@ -332,8 +273,8 @@ inline std::string MatchGolden(const Scene& s, const char* name, int tolerance =
   const char* regen = getenv("HELM_REGEN_GOLDEN");
   if (regen && regen[0] == '1') return WritePng(path, s) ? "" : "cannot write " + path;
   int w = 0, h = 0;
-  std::vector<uint32_t> ref;
-  if (!ReadPng(path, &w, &h, &ref)) return "missing or unreadable " + path;
+  std::unique_ptr<uint32_t[]> ref(D3D8Present_ReadPng(path.c_str(), &w, &h));
+  if (!ref) return "missing or unreadable " + path;
   if (w != s.width || h != s.height) return "size differs from " + path;
   int off = 0, worst = 0;
   for (int y = 0; y < h; ++y)
