@@ -387,20 +387,17 @@ D3DRESULT Submit(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount, cons
 
 // Checks indices [first, first + count) of `data` against [lo, hi).
 bool IndicesInRange(const void* data, int indexSize, uint64_t count, uint32_t lo, uint64_t hi) {
-  if (indexSize == 2) {
-    const uint8_t* p = (const uint8_t*)data;
-    for (uint64_t i = 0; i < count; ++i) {
-      uint16_t v;
-      std::memcpy(&v, p + 2 * i, 2);
-      if (v < lo || v >= hi) return false;
-    }
-  } else {
-    const uint8_t* p = (const uint8_t*)data;
-    for (uint64_t i = 0; i < count; ++i) {
-      uint32_t v;
+  const uint8_t* p = (const uint8_t*)data;
+  for (uint64_t i = 0; i < count; ++i) {
+    uint32_t v;
+    if (indexSize == 2) {
+      uint16_t half;
+      std::memcpy(&half, p + 2 * i, 2);
+      v = half;
+    } else {
       std::memcpy(&v, p + 4 * i, 4);
-      if (v < lo || v >= hi) return false;
     }
+    if (v < lo || v >= hi) return false;
   }
   return true;
 }
@@ -751,10 +748,9 @@ D3DRESULT IDirect3DDevice8::CopyRects(IDirect3DSurface8* source, const D3DRECT8*
       rects = &whole;
       count = 1;
     }
-    bool block = src.format == D3DFMT_DXT1 || src.format == D3DFMT_DXT2 || src.format == D3DFMT_DXT3 ||
-                 src.format == D3DFMT_DXT4 || src.format == D3DFMT_DXT5;
+    bool block = D3D8Format_IsBlock(src.format);
     int unit = block ? 4 : 1;  // copies move whole blocks
-    int unitBytes = block ? (src.format == D3DFMT_DXT1 ? 8 : 16) : RasterFormat_BytesPerPixel(src.format);
+    int unitBytes = block ? D3D8Format_BlockBytes(src.format) : RasterFormat_BytesPerPixel(src.format);
     // Check every rectangle before copying any, so a refused call changes nothing.
     for (uint32_t i = 0; i < count && r >= 0; ++i) {
       const D3DRECT8& rc = rects[i];

@@ -29,6 +29,13 @@ D3DRESULT D3D8Device_Create(IDirect3D8* object, void* focusWindow, uint32_t flag
 IDirect3DSurface8* D3D8Surface_New(IDirect3DDevice8* device, uint32_t width, uint32_t height,
                                    uint32_t format, uint32_t usage, uint32_t pool);
 
+// Compressed formats are stored and copied in 4x4 blocks of 8 (DXT1) or 16 bytes.
+inline bool D3D8Format_IsBlock(uint32_t format) {
+  return format == D3DFMT_DXT1 || format == D3DFMT_DXT2 || format == D3DFMT_DXT3 ||
+         format == D3DFMT_DXT4 || format == D3DFMT_DXT5;
+}
+inline int D3D8Format_BlockBytes(uint32_t format) { return format == D3DFMT_DXT1 ? 8 : 16; }
+
 // Bytes per row and per level of a format the stand-in stores (0 if it cannot).
 int D3D8Surface_Pitch(uint32_t format, uint32_t width);
 uint64_t D3D8Surface_Bytes(uint32_t format, uint32_t width, uint32_t height);

@@ -20,13 +20,6 @@ constexpr uint32_t kMaxSurfaceSide = 8192;
 
 uint32_t g_nextId = 1;
 
-bool IsBlockFormat(uint32_t format) {
-  return format == D3DFMT_DXT1 || format == D3DFMT_DXT2 || format == D3DFMT_DXT3 ||
-         format == D3DFMT_DXT4 || format == D3DFMT_DXT5;
-}
-
-int BlockBytes(uint32_t format) { return format == D3DFMT_DXT1 ? 8 : 16; }
-
 }  // namespace
 
 const char* D3D8Name(const D3D8Unknown* object) {
@@ -74,13 +67,13 @@ D3D8Resource::~D3D8Resource() {
 
 int D3D8Surface_Pitch(uint32_t format, uint32_t width) {
   if (width == 0 || width > kMaxSurfaceSide) return 0;
-  if (IsBlockFormat(format)) return (int)((width + 3) / 4) * BlockBytes(format);
+  if (D3D8Format_IsBlock(format)) return (int)((width + 3) / 4) * D3D8Format_BlockBytes(format);
   return (int)width * RasterFormat_BytesPerPixel(format);
 }
 
 uint64_t D3D8Surface_Bytes(uint32_t format, uint32_t width, uint32_t height) {
   if (height == 0 || height > kMaxSurfaceSide) return 0;
-  uint64_t rows = IsBlockFormat(format) ? (height + 3) / 4 : height;
+  uint64_t rows = D3D8Format_IsBlock(format) ? (height + 3) / 4 : height;
   return (uint64_t)D3D8Surface_Pitch(format, width) * rows;
 }
 
@@ -143,7 +136,7 @@ D3DRESULT IDirect3DSurface8::LockRect(D3DLOCKED_RECT* out, const D3DRECT8* rect,
       ok = rect->left >= 0 && rect->top >= 0 && rect->left < rect->right && rect->top < rect->bottom &&
            rect->right <= surface.width && rect->bottom <= surface.height;
       // Block formats lock whole blocks only.
-      if (ok && IsBlockFormat(surface.format))
+      if (ok && D3D8Format_IsBlock(surface.format))
         ok = rect->left % 4 == 0 && rect->top % 4 == 0 &&
              (rect->right % 4 == 0 || rect->right == surface.width) &&
              (rect->bottom % 4 == 0 || rect->bottom == surface.height);
@@ -154,8 +147,8 @@ D3DRESULT IDirect3DSurface8::LockRect(D3DLOCKED_RECT* out, const D3DRECT8* rect,
     }
     if (ok) {
       size_t offset;
-      if (IsBlockFormat(surface.format))
-        offset = (size_t)(top / 4) * surface.pitch + (size_t)(left / 4) * BlockBytes(surface.format);
+      if (D3D8Format_IsBlock(surface.format))
+        offset = (size_t)(top / 4) * surface.pitch + (size_t)(left / 4) * D3D8Format_BlockBytes(surface.format);
       else
         offset = (size_t)top * surface.pitch + (size_t)left * RasterFormat_BytesPerPixel(surface.format);
       out->pBits = surface.pixels + offset;

@@ -106,6 +106,20 @@ TEST_F(Resource, BlockTexturesStoreLevelsInWholeBlocks) {
   d5->GetLevelDesc(0, &desc);
   EXPECT_EQ(desc.Size, 4u * 16);
   d5->Release();
+  // Copies between block surfaces move whole blocks, to block-aligned places only.
+  IDirect3DSurface8 *from = nullptr, *to = nullptr;
+  ASSERT_EQ(dev->CreateImageSurface(8, 8, D3DFMT_DXT1, &from), D3D_OK);
+  ASSERT_EQ(dev->CreateImageSurface(8, 8, D3DFMT_DXT1, &to), D3D_OK);
+  std::memset(from->surface.pixels + 8, 0x5A, 8);  // block (1, 0)
+  D3DRECT8 block{4, 0, 8, 4};
+  D3DPOINT8 below{0, 4}, odd{2, 4};
+  ASSERT_EQ(dev->CopyRects(from, &block, 1, to, &below), D3D_OK);
+  EXPECT_EQ(to->surface.pixels[16], 0x5A);  // block (0, 1): a row of blocks is 16 bytes
+  EXPECT_EQ(to->surface.pixels[23], 0x5A);
+  EXPECT_EQ(to->surface.pixels[24], 0);
+  EXPECT_EQ(dev->CopyRects(from, &block, 1, to, &odd), D3DERR_INVALIDCALL);
+  from->Release();
+  to->Release();
 }
 
 TEST_F(Resource, PalettesFeedTheDrawRecordThroughTheCurrentPalette) {
