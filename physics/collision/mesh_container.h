@@ -55,49 +55,15 @@ int MeshContainer_AddTriangles(MeshContainer* mesh, const uint16_t* indices, int
 // Triangle count (accepted triangles).
 inline int MeshContainer_TriangleCount(const MeshContainer* mesh) { return mesh->triangles.Count(); }
 
-// Calls visit(const MeshTriangle&) for every triangle whose box meets box
-// (shape space). Allocation-free.
-template <typename Visit>
-void MeshContainer_Query(const MeshContainer* mesh, const Aabb& box, Visit&& visit) {
+// Depth-first walk of the tree: calls visit(const MeshTriangle&) for every
+// triangle in a leaf whose nodes all pass near(const Aabb&) and whose own box
+// passes it too. Allocation-free; the build keeps the depth well under the
+// fixed stack.
+template <typename Near, typename Visit>
+void MeshContainer_Walk(const MeshContainer* mesh, Near&& near, Visit&& visit) {
   if (mesh->nodes.Empty()) return;
   const MeshNode* nodes = mesh->nodes.Data();
   const MeshTriangle* tris = mesh->triangles.Data();
-  int stack[64];
-  int top = 0;
-  stack[top++] = 0;
-  while (top) {
-    const MeshNode& n = nodes[stack[--top]];
-    if (!Aabb_Overlaps(n.box, box)) continue;
-    if (n.count) {
-      for (int i = 0; i < n.count; ++i) {
-        const MeshTriangle& t = tris[n.first + i];
-        Aabb tb{Vec3_Min(Vec3_Min(t.a, t.b), t.c), Vec3_Max(Vec3_Max(t.a, t.b), t.c)};
-        if (Aabb_Overlaps(tb, box)) visit(t);
-      }
-    } else if (top + 2 <= 64) {
-      int self = int(&n - nodes);
-      stack[top++] = n.first;
-      stack[top++] = self + 1;
-    }
-  }
-}
-
-// Calls visit(const MeshTriangle&) for every triangle whose box comes within
-// radius of centre (shape space): the sphere prunes the corners that a
-// box query would visit. Allocation-free.
-template <typename Visit>
-void MeshContainer_QuerySphere(const MeshContainer* mesh, Vec3 centre, float radius, Visit&& visit) {
-  if (mesh->nodes.Empty()) return;
-  const MeshNode* nodes = mesh->nodes.Data();
-  const MeshTriangle* tris = mesh->triangles.Data();
-  const float r2 = radius * radius;
-  // Plain comparisons, not fmax: this is the innermost test of the walk.
-  auto gap = [](float lo, float hi, float v) { return v < lo ? lo - v : (v > hi ? v - hi : 0.0f); };
-  auto near = [&](const Aabb& b) {
-    float dx = gap(b.min.x, b.max.x, centre.x), dy = gap(b.min.y, b.max.y, centre.y);
-    float dz = gap(b.min.z, b.max.z, centre.z);
-    return dx * dx + dy * dy + dz * dz <= r2;
-  };
   int stack[64];
   int top = 0;
   stack[top++] = 0;
@@ -116,6 +82,29 @@ void MeshContainer_QuerySphere(const MeshContainer* mesh, Vec3 centre, float rad
       stack[top++] = self + 1;
     }
   }
+}
+
+// Calls visit(const MeshTriangle&) for every triangle whose box meets box
+// (shape space). Allocation-free.
+template <typename Visit>
+void MeshContainer_Query(const MeshContainer* mesh, const Aabb& box, Visit&& visit) {
+  MeshContainer_Walk(mesh, [&](const Aabb& b) { return Aabb_Overlaps(b, box); }, visit);
+}
+
+// Calls visit(const MeshTriangle&) for every triangle whose box comes within
+// radius of centre (shape space): the sphere prunes the corners that a
+// box query would visit. Allocation-free.
+template <typename Visit>
+void MeshContainer_QuerySphere(const MeshContainer* mesh, Vec3 centre, float radius, Visit&& visit) {
+  const float r2 = radius * radius;
+  // Plain comparisons, not fmax: this is the innermost test of the walk.
+  auto gap = [](float lo, float hi, float v) { return v < lo ? lo - v : (v > hi ? v - hi : 0.0f); };
+  auto near = [&](const Aabb& b) {
+    float dx = gap(b.min.x, b.max.x, centre.x), dy = gap(b.min.y, b.max.y, centre.y);
+    float dz = gap(b.min.z, b.max.z, centre.z);
+    return dx * dx + dy * dy + dz * dz <= r2;
+  };
+  MeshContainer_Walk(mesh, near, visit);
 }
 
 // Nearest triangle hit by the ray o + t d (d unit) for t in (0, maxT], from
