@@ -139,7 +139,6 @@ ConvexHull* ConvexHull_Build(const float* points, int count, const float params[
   }
 
   ConvexHull* hull = new ConvexHull();
-  if (!hull) return nullptr;
   hull->margin = margin;
   hull->vertices.Reserve(int(verts.size()));
   for (Vec3 v : verts) hull->vertices.Push(v);
