@@ -24,14 +24,13 @@ void Cache_Init(int hashBits) {
   if (hashBits > 16) hashBits = 16;
   g_cache.hashBits = hashBits;
   SysFile_CreateFolder("Data\\Cache");
-  // The folder names have ceil(bits / 4) hexadecimal digits.
-  char digits[16];
-  snprintf(digits, sizeof digits, "%%.%dx", (hashBits + 3) / 4);
+  // The folders are named exactly as Cache_MakeName spells them (at least two
+  // hexadecimal digits), whatever the bit count: one digit per four bits
+  // would make "0".."f" for four bits while the names ask for "00".."0f".
   static const char* const platforms[] = {"pc", "ps2", "xbox", "ngc"};
   for (int i = 0; i < (1 << hashBits); i++) {
-    char folder[64], name[16];
-    snprintf(name, sizeof name, digits, i);
-    snprintf(folder, sizeof folder, "Data\\Cache\\%s", name);
+    char folder[64];
+    snprintf(folder, sizeof folder, "Data\\Cache\\%.2x", i);
     SysFile_CreateFolder(folder);
     for (const char* platform : platforms) {
       char sub[96];

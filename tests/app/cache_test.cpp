@@ -40,6 +40,12 @@ TEST_F(Cache, InitCreatesEveryFolderAndItsPlatformFoldersTwiceWithoutHarm) {
   EXPECT_TRUE(std::filesystem::is_directory("data/Cache/3f/ngc"));
   EXPECT_TRUE(std::filesystem::is_directory("data/Cache/1a/xbox"));
   EXPECT_FALSE(std::filesystem::exists("data/Cache/40"));
+  // With fewer bits the folders are still spelt as the cache names spell them.
+  Cache_Init(4);
+  char name[CACHE_NAME_MAX];
+  EXPECT_STREQ(Cache_MakeName(name, 0xA0000000u, 0, nullptr), "Cache\\0a\\a0000000");
+  EXPECT_TRUE(std::filesystem::is_directory("data/Cache/0a/pc"));
+  Cache_Init(6);
 }
 
 TEST_F(Cache, StaleWhenMissingOrOlderFreshWhenTheSourceIsMissing) {
