@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
@@ -63,6 +65,15 @@ inline std::string TestFolder()
     std::string folder = std::string(HELM_TEST_TMP) + "/image_" + name;
     std::filesystem::create_directories(folder);
     return folder + "/";
+}
+
+// Writes bytes to a file and returns its path.
+inline std::string WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+    return path;
 }
 
 }  // namespace imagetest

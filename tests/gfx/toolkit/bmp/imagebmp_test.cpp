@@ -77,14 +77,7 @@ protected:
         ImageEngineTest::SetUp();
         folder = imagetest::TestFolder();
     }
-    std::string Save(const Bytes &bytes, const char *name = "t.bmp")
-    {
-        const std::string path = folder + name;
-        FILE *f = fopen(path.c_str(), "wb");
-        if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-        return path;
-    }
+    std::string Save(const Bytes &bytes, const char *name = "t.bmp") { return imagetest::WriteBytes(folder + name, bytes); }
     Image *Read(const BmpLayout &layout) { return ImageBmp_Read(Save(MakeBmp(layout)).c_str()); }
 };
 

@@ -65,6 +65,18 @@ protected:
         ImageEngineTest::SetUp();
         folder = imagetest::TestFolder();
     }
+    std::string Save(const Bytes &bytes, const char *name) { return imagetest::WriteBytes(folder + name, bytes); }
+    // The bytes of a file written from the layout.
+    Bytes Encode(const PngLayout &layout)
+    {
+        const std::string path = folder + "whole.png";
+        EXPECT_TRUE(WritePng(path, layout));
+        FILE *f = fopen(path.c_str(), "rb");
+        Bytes whole(4096);
+        whole.resize(fread(whole.data(), 1, whole.size(), f));
+        fclose(f);
+        return whole;
+    }
     Image *Read(const PngLayout &layout)
     {
         const std::string path = folder + "t.png";
@@ -146,38 +158,25 @@ TEST_F(ImagePngTest, GreyKeyMakesItsRampEntryTransparent)
 
 TEST_F(ImagePngTest, ColourTypesBecomeRgbaBytes)
 {
-    PngLayout rgb;
-    rgb.width = 2;
-    rgb.rows = {{1, 2, 3, 4, 5, 6}};
-    Image *image = Read(rgb);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->depth, 32);
-    const uint8_t second[4] = {4, 5, 6, 255};
-    EXPECT_EQ(memcmp(image->pixels + 4, second, 4), 0);
-    Image_Destroy(image);
-    PngLayout rgb16;
-    rgb16.bitDepth = 16;
-    rgb16.rows = {{0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc}};
-    image = Read(rgb16);
-    ASSERT_NE(image, nullptr);
-    const uint8_t stripped[4] = {0x12, 0x56, 0x9a, 255};
-    EXPECT_EQ(memcmp(image->pixels, stripped, 4), 0);
-    Image_Destroy(image);
-    PngLayout greyAlpha;
-    greyAlpha.colourType = PNG_COLOR_TYPE_GRAY_ALPHA;
-    greyAlpha.rows = {{90, 30}};
-    image = Read(greyAlpha);
-    ASSERT_NE(image, nullptr);
-    const uint8_t expanded[4] = {90, 90, 90, 30};
-    EXPECT_EQ(memcmp(image->pixels, expanded, 4), 0);
-    Image_Destroy(image);
-    PngLayout rgba;
-    rgba.colourType = PNG_COLOR_TYPE_RGB_ALPHA;
-    rgba.rows = {{9, 8, 7, 6}};
-    image = Read(rgba);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(memcmp(image->pixels, rgba.rows[0].data(), 4), 0);
-    Image_Destroy(image);
+    const struct {
+        int colourType, bitDepth;
+        Bytes row;
+        uint8_t first[4];
+    } cases[] = {{PNG_COLOR_TYPE_RGB, 8, {4, 5, 6}, {4, 5, 6, 255}},
+                 {PNG_COLOR_TYPE_RGB, 16, {0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc}, {0x12, 0x56, 0x9a, 255}},
+                 {PNG_COLOR_TYPE_GRAY_ALPHA, 8, {90, 30}, {90, 90, 90, 30}},
+                 {PNG_COLOR_TYPE_RGB_ALPHA, 8, {9, 8, 7, 6}, {9, 8, 7, 6}}};
+    for (const auto &c : cases) {
+        PngLayout s;
+        s.colourType = c.colourType;
+        s.bitDepth = c.bitDepth;
+        s.rows = {c.row};
+        Image *image = Read(s);
+        ASSERT_NE(image, nullptr) << c.colourType << "/" << c.bitDepth;
+        EXPECT_EQ(image->depth, 32);
+        EXPECT_EQ(memcmp(image->pixels, c.first, 4), 0) << c.colourType << "/" << c.bitDepth;
+        Image_Destroy(image);
+    }
 }
 
 TEST_F(ImagePngTest, InterlacedFileReadsLikeAPlainOne)
@@ -242,25 +241,14 @@ TEST_F(ImagePngTest, MissingTruncatedAndForeignFilesFailCleanly)
     s.width = 16;
     s.height = 16;
     s.rows.assign(16, Bytes(48, 7));
-    const std::string path = folder + "whole.png";
-    ASSERT_TRUE(WritePng(path, s));
-    FILE *f = fopen(path.c_str(), "rb");
-    Bytes whole(4096);
-    whole.resize(fread(whole.data(), 1, whole.size(), f));
-    fclose(f);
+    const Bytes whole = Encode(s);
     for (size_t length : {(size_t)0, (size_t)8, (size_t)20, (size_t)40, whole.size() - 13, whole.size() - 1}) {
-        const std::string cut = folder + "cut.png";
-        f = fopen(cut.c_str(), "wb");
-        if (length) fwrite(whole.data(), 1, length, f);
-        fclose(f);
-        EXPECT_EQ(ImagePng_Read(cut.c_str()), nullptr) << length;
+        const Bytes cut(whole.begin(), whole.begin() + (long)length);
+        EXPECT_EQ(ImagePng_Read(Save(cut, "cut.png").c_str()), nullptr) << length;
     }
     Bytes corrupt = whole;
     corrupt[16] = 0xff;  // width past libpng's limits, the header's CRC now wrong too
-    f = fopen((folder + "bad.png").c_str(), "wb");
-    fwrite(corrupt.data(), 1, corrupt.size(), f);
-    fclose(f);
-    EXPECT_EQ(ImagePng_Read((folder + "bad.png").c_str()), nullptr);
+    EXPECT_EQ(ImagePng_Read(Save(corrupt, "bad.png").c_str()), nullptr);
     Error_Get(nullptr);
 }
 
@@ -274,23 +262,14 @@ TEST_F(ImagePngTest, MutatedFilesFailOrReadWithoutOverruns)
     s.palette = {{1, 2, 3}, {4, 5, 6}};
     s.alphas = {9};
     s.rows.assign(4, Bytes{0x1b, 0x40});
-    const std::string path = folder + "whole.png";
-    ASSERT_TRUE(WritePng(path, s));
-    FILE *f = fopen(path.c_str(), "rb");
-    Bytes whole(4096);
-    whole.resize(fread(whole.data(), 1, whole.size(), f));
-    fclose(f);
+    const Bytes whole = Encode(s);
     uint32_t seed = 7;
     for (int round = 0; round < 200; round++) {
         Bytes bytes = whole;
         seed = seed * 1664525u + 1013904223u;
         // Past the signature, so that libpng gets to the chunks.
         bytes[8 + (seed >> 8) % (bytes.size() - 8)] ^= (uint8_t)(1 + (seed >> 24) % 255);
-        const std::string cut = folder + "mutated.png";
-        f = fopen(cut.c_str(), "wb");
-        fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-        Image *image = ImagePng_Read(cut.c_str());
+        Image *image = ImagePng_Read(Save(bytes, "mutated.png").c_str());
         if (image) Image_Destroy(image);
     }
     Error_Get(nullptr);
