@@ -55,16 +55,29 @@ void DrawOffset(float *dx, float *dy)
     *dy = raster ? (float)raster->offsetY : 0.0f;
 }
 
+// Copies one vertex, moved by the draw offset.
 void CopyVertex(uint8_t *dst, const uint8_t *src, float dx, float dy)
 {
     memcpy(dst, src, D3D8_IM2D_VERTEX_SIZE);
-    if (dx != 0.0f || dy != 0.0f) {
-        float xy[2];
-        memcpy(xy, src, sizeof(xy));
-        xy[0] += dx;
-        xy[1] += dy;
-        memcpy(dst, xy, sizeof(xy));
+    float xy[2];
+    memcpy(xy, src, sizeof(xy));
+    xy[0] += dx;
+    xy[1] += dy;
+    memcpy(dst, xy, sizeof(xy));
+}
+
+// Copies n consecutive vertices into the reservation, moved by the draw
+// offset; without an offset (the common case) it is one block copy.
+void CopyVertices(uint8_t *dst, const uint8_t *src, uint32_t n)
+{
+    float dx, dy;
+    DrawOffset(&dx, &dy);
+    if (dx == 0.0f && dy == 0.0f) {
+        memcpy(dst, src, (size_t)n * D3D8_IM2D_VERTEX_SIZE);
+        return;
     }
+    for (uint32_t i = 0; i < n; i++)
+        CopyVertex(dst + (size_t)i * D3D8_IM2D_VERTEX_SIZE, src + (size_t)i * D3D8_IM2D_VERTEX_SIZE, dx, dy);
 }
 
 void PrepareDraw(IDirect3DVertexBuffer8 *buffer)
@@ -86,15 +99,12 @@ int32_t Submit(const Reservation &r, uint32_t d3dType, uint32_t n)
     return 1;
 }
 
-// Copies the listed vertices (all checked against count) and draws them.
-int32_t DrawGathered(uint32_t d3dType, const uint8_t *vertices, uint32_t count, const uint16_t *indices,
-                     const int32_t *indices32, uint32_t n)
+// Copies the listed vertices and draws them; the callers have checked every
+// index against the vertex count.
+int32_t DrawGathered(uint32_t d3dType, const uint8_t *vertices, const uint16_t *indices, const int32_t *indices32,
+                     uint32_t n)
 {
     if (!D3D8_GetDevice() || !vertices || n == 0 || D3D8_PrimitiveCount(d3dType, n, 0) == 0) return 0;
-    for (uint32_t i = 0; i < n; i++) {
-        uint32_t index = indices ? indices[i] : (uint32_t)indices32[i];
-        if (index >= count) return 0;
-    }
     Reservation r;
     if (!Reserve(n, &r)) return 0;
     float dx, dy;
@@ -156,29 +166,22 @@ int32_t D3D8_Im2DRenderPrimitive(int32_t primType, void *vertices, int32_t count
     uint32_t n = (uint32_t)count;
     Reservation r;
     if (!Reserve(n, &r)) return 0;
-    float dx, dy;
-    DrawOffset(&dx, &dy);
-    const uint8_t *src = (const uint8_t *)vertices;
-    if (dx == 0.0f && dy == 0.0f)
-        memcpy(r.data, src, (size_t)n * D3D8_IM2D_VERTEX_SIZE);
-    else
-        for (uint32_t i = 0; i < n; i++)
-            CopyVertex(r.data + i * D3D8_IM2D_VERTEX_SIZE, src + (size_t)i * D3D8_IM2D_VERTEX_SIZE, dx, dy);
+    CopyVertices(r.data, (const uint8_t *)vertices, n);
     return Submit(r, d3dType, n);
 }
 
 int32_t D3D8_Im2DRenderLine(void *vertices, int32_t count, int32_t index1, int32_t index2)
 {
-    if (count <= 0 || index1 < 0 || index2 < 0) return 0;
+    if (index1 < 0 || index2 < 0 || index1 >= count || index2 >= count) return 0;
     const int32_t indices[2] = {index1, index2};
-    return DrawGathered(D3DPT_LINELIST, (const uint8_t *)vertices, (uint32_t)count, nullptr, indices, 2);
+    return DrawGathered(D3DPT_LINELIST, (const uint8_t *)vertices, nullptr, indices, 2);
 }
 
 int32_t D3D8_Im2DRenderTriangle(void *vertices, int32_t count, int32_t index1, int32_t index2, int32_t index3)
 {
-    if (count <= 0 || index1 < 0 || index2 < 0 || index3 < 0) return 0;
+    if (index1 < 0 || index2 < 0 || index3 < 0 || index1 >= count || index2 >= count || index3 >= count) return 0;
     const int32_t indices[3] = {index1, index2, index3};
-    return DrawGathered(D3DPT_TRIANGLELIST, (const uint8_t *)vertices, (uint32_t)count, nullptr, indices, 3);
+    return DrawGathered(D3DPT_TRIANGLELIST, (const uint8_t *)vertices, nullptr, indices, 3);
 }
 
 int32_t D3D8_Im2DRenderIndexedPrimitive(int32_t primType, void *vertices, int32_t vertexCount, uint16_t *indices,
@@ -191,15 +194,11 @@ int32_t D3D8_Im2DRenderIndexedPrimitive(int32_t primType, void *vertices, int32_
     for (uint32_t i = 0; i < k; i++)
         if (indices[i] >= n) return 0;
     if (!s.indexBuffer || k > D3D8_IM2D_INDEX_COUNT)
-        return DrawGathered(d3dType, (const uint8_t *)vertices, n, indices, nullptr, k);
+        return DrawGathered(d3dType, (const uint8_t *)vertices, indices, nullptr, k);
 
     Reservation r;
     if (!Reserve(n, &r)) return 0;
-    float dx, dy;
-    DrawOffset(&dx, &dy);
-    const uint8_t *src = (const uint8_t *)vertices;
-    for (uint32_t i = 0; i < n; i++)
-        CopyVertex(r.data + i * D3D8_IM2D_VERTEX_SIZE, src + (size_t)i * D3D8_IM2D_VERTEX_SIZE, dx, dy);
+    CopyVertices(r.data, (const uint8_t *)vertices, n);
     r.buffer->Unlock();
     uint32_t start = s.indexPosition, flags = D3DLOCK_NOOVERWRITE | D3DLOCK_NOSYSLOCK;
     if (start + k > D3D8_IM2D_INDEX_COUNT) {

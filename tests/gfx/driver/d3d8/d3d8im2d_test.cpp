@@ -89,6 +89,7 @@ TEST_F(Im2DTest, IndicesPastTheVerticesAreRefused)
         EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 3, bad, 3), 0);
         EXPECT_EQ(D3D8_Im2DRenderTriangle(v.data(), 3, 0, 1, 3), 0);
         EXPECT_EQ(D3D8_Im2DRenderLine(v.data(), 3, -1, 1), 0);
+        EXPECT_EQ(D3D8_Im2DRenderLine(v.data(), 3, 0, 3), 0);
     });
     EXPECT_EQ(Count(log, "Draw"), 0);
     EXPECT_EQ(D3D8_Im2DRenderLine(v.data(), 3, 0, 2), 1);
