@@ -30,7 +30,7 @@ struct CacheState {
     // than a page of free-list blocks and need no allocation per frame.
     TransformSlot transforms[D3D8_TRANSFORM_SLOTS];
     uint32_t worldIsIdentity;
-    float material[17];  // diffuse, ambient, specular, emissive (r g b a), power
+    float material[8];  // diffuse, ambient (r g b a); specular and emissive are always (0, 0, 0, 1)
     uint32_t materialValid;
     float ambientLight[4];
     D3D8LightRecord *lights;
@@ -208,7 +208,7 @@ int32_t D3D8_SetMaterialFromColor(const uint8_t *colour, const float *surface, i
     if (!surface || (useColour && !colour)) return 0;
     const float ambient = surface[0], diffuse = surface[2];
     const float *light = s.ambientLight;
-    float m[17] = {};
+    float m[8];
     bool white = !useColour || (colour[0] == 255 && colour[1] == 255 && colour[2] == 255 && colour[3] == 255);
     if (white) {
         m[0] = m[1] = m[2] = diffuse;
@@ -228,9 +228,7 @@ int32_t D3D8_SetMaterialFromColor(const uint8_t *colour, const float *surface, i
         m[6] = colour[2] * light[2] * ambient * k;
         m[7] = colour[3] * k;
     }
-    m[11] = 1.0f;  // specular (0, 0, 0, 1)
-    m[15] = 1.0f;  // emissive (0, 0, 0, 1)
-    if (s.materialValid && memcmp(m, s.material, 8 * sizeof(float)) == 0) return 1;
+    if (s.materialValid && memcmp(m, s.material, sizeof(m)) == 0) return 1;
     D3DMATERIAL8 material = {{m[0], m[1], m[2], m[3]}, {m[4], m[5], m[6], m[7]}, {0, 0, 0, 1}, {0, 0, 0, 1}, 0};
     if (!Device() || Device()->SetMaterial(&material) < 0) {
         s.materialValid = 0;
