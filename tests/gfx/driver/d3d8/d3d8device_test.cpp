@@ -150,17 +150,6 @@ TEST_F(DeviceSystemTest, SixteenBitDesktopGetsSixteenBitDepth)
     EXPECT_TRUE(f == D3DFMT_D15S1 || f == D3DFMT_D16);
 }
 
-TEST_F(DeviceSystemTest, VertexProcessingFollowsTheCapabilities)
-{
-    answers.hardwareTnL = true;
-    std::string log;
-    OpenEngine();
-    log = Record([&] { StartEngine(0); });
-    // Hardware T&L with a pure device: flags 0x50 (80).
-    EXPECT_NE(log.find("CreateDevice(0, 1, 0x50)"), std::string::npos) << log;
-    EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);  // four rotating buffers
-}
-
 TEST_F(DeviceSystemTest, HardwareTnLWithoutAPureDeviceCreatesWithFlags0x40)
 {
     answers.hardwareTnL = true;
