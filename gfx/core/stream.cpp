@@ -225,6 +225,12 @@ Stream* Stream_Write(Stream* stream, const void* buffer, uint32_t length)
         }
         break;
     case STREAM_MEMORY:
+        // A read stream's block belongs to the caller: writing would overwrite
+        // it or hand it to realloc.
+        if (stream->access == STREAM_READ) {
+            Error_Raise(ERR_BAD_ACCESS);
+            return nullptr;
+        }
         if (!GrowMemory(stream, length)) return nullptr;
         if (length) memcpy(stream->memory.buffer + stream->memory.position, buffer, length);
         stream->memory.position += length;

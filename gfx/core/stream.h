@@ -90,6 +90,7 @@ int32_t Stream_Close(Stream* stream, StreamMemory* memoryOut);
 // Returns the bytes read; fewer than asked raises 5 at the end of the data,
 // 0x8000001A otherwise. Never reads past the end of a memory block.
 uint32_t Stream_Read(Stream* stream, void* buffer, uint32_t length);
+// Null on failure; a memory stream opened for reading refuses writes.
 Stream* Stream_Write(Stream* stream, const void* buffer, uint32_t length);
 // Skips forward; past the end raises 5 and returns null.
 Stream* Stream_Skip(Stream* stream, uint32_t length);

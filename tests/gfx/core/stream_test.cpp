@@ -296,4 +296,16 @@ TEST(Stream, FailedWritesAreReportedAsFailures)
     EXPECT_EQ(Stream_WriteReal(s, &real, 4), nullptr);
     EXPECT_EQ(Stream_WriteChunkHeaderDefault(s, 1, 0), nullptr);
     Stream_Close(s, nullptr);
+
+    // A read stream over the caller's block neither writes into it nor grows it.
+    uint8_t bytes[4] = {1, 2, 3, 4};
+    StreamMemory mem = {bytes, 4};
+    s = Stream_Open(STREAM_MEMORY, STREAM_READ, &mem);
+    uint8_t more[600] = {};
+    Error_Get(nullptr);
+    EXPECT_EQ(Stream_Write(s, more, 2), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_BAD_ACCESS);
+    EXPECT_EQ(Stream_Write(s, more, sizeof(more)), nullptr);
+    EXPECT_EQ(bytes[0], 1);
+    Stream_Close(s, nullptr);
 }
