@@ -356,20 +356,11 @@ Stream* Stream_ReadInt32(Stream* stream, void* data, uint32_t bytes)
     return stream;
 }
 
+// Floats are IEEE-754 binary32 little-endian on disk as in memory (see the
+// endianness check at the top), so they are written as they are.
 Stream* Stream_WriteReal(Stream* stream, const float* data, uint32_t bytes)
 {
-    // Floats are IEEE-754 binary32 on both sides; write in bounded pieces so
-    // that a conversion step would need no allocation.
-    uint8_t piece[256];
-    const uint8_t* src = (const uint8_t*)data;
-    while (bytes > 0) {
-        uint32_t n = bytes < sizeof(piece) ? bytes : (uint32_t)sizeof(piece);
-        memcpy(piece, src, n);
-        if (!Stream_Write(stream, piece, n)) return nullptr;
-        src += n;
-        bytes -= n;
-    }
-    return stream;
+    return Stream_Write(stream, data, bytes);
 }
 
 Stream* Stream_ReadReal(Stream* stream, float* data, uint32_t bytes) { return Stream_ReadInt32(stream, data, bytes); }
