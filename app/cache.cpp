@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/core/hash.h"
+#include "common/hash.h"
 #include "app/file.h"
 #include "app/wad.h"
 #include "platform/win32/sysfile.h"

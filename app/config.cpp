@@ -8,10 +8,10 @@
 
 #include "app/binfile.h"
 #include "app/cache.h"
-#include "app/core/hash.h"
-#include "app/core/list.h"
-#include "app/core/memory.h"
-#include "app/core/strings.h"
+#include "common/hash.h"
+#include "common/list.h"
+#include "common/memory.h"
+#include "common/strings.h"
 #include "app/file.h"
 
 struct ConfigReader {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/core/memory.h"
+#include "common/memory.h"
 #include "gfx/core/engine.h"
 #include "platform/win32/clock.h"
 #include "platform/win32/path.h"

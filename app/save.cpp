@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/core/hash.h"
-#include "app/core/memory.h"
+#include "common/hash.h"
+#include "common/memory.h"
 #include "app/text.h"
 #include "platform/win32/sysfile.h"
 

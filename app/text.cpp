@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/core/hash.h"
-#include "app/core/list.h"
-#include "app/core/memory.h"
+#include "common/hash.h"
+#include "common/list.h"
+#include "common/memory.h"
 #include "app/file.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "app/core/list.h"
-#include "app/core/memory.h"
-#include "app/core/strings.h"
+#include "common/list.h"
+#include "common/memory.h"
+#include "common/strings.h"
 #include "app/file.h"
 #include "gfx/core/engine.h"
 

@@ -3,7 +3,7 @@
 # helm_library(NAME DIR <dir> [RECURSE] [EXCLUDE <subdir>...] [LIBS <lib>...])
 #   A static library of every .cpp/.c under DIR (relative to the calling
 #   CMakeLists.txt). LIBS are linked PUBLIC. The repository root is on the
-#   include path, so headers are included as "app/core/memory.h".
+#   include path, so headers are included as "common/memory.h".
 #
 # helm_tests(NAME DIR <dir> [RECURSE] [LIBS <lib>...])
 #   A GoogleTest executable of every .cpp under DIR, registered with CTest

@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/core/maths.h"
+#include "common/maths.h"
 
 struct Matrix {
     Vec3 right;

@@ -1,11 +1,11 @@
 // Vectors and bounding boxes of the graphics engine. Lengths use the table
-// square roots of app/core/maths.h (no divide or square-root instruction).
+// square roots of common/maths.h (no divide or square-root instruction).
 // Point and direction transforms go through replaceable functions so that a
 // driver can install its own.
 #pragma once
 #include <cstdint>
 
-#include "app/core/maths.h"
+#include "common/maths.h"
 
 struct Matrix;
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/core/memory.h"
+#include "common/memory.h"
 #include "data_fixture.h"
 #include "app/wad.h"
 #include "tools/lib/cfgc.h"

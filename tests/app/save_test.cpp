@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/core/hash.h"
+#include "common/hash.h"
 #include "app/text.h"
 #include "data_fixture.h"
 #include "platform/win32/sysfile.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/core/hash.h"
+#include "common/hash.h"
 #include "data_fixture.h"
 
 namespace {

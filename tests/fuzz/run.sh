@@ -14,7 +14,7 @@ flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
        -fno-omit-frame-pointer -I"$root")
 # The readers and what they stand on; the engine lifecycle is replaced by the
 # in-memory file table of fuzz_files.h.
-common=("$root"/app/core/*.cpp
+common=("$root"/common/*.cpp
         "$root"/app/file.cpp "$root"/app/binfile.cpp "$root"/app/cache.cpp
         "$root"/app/config.cpp "$root"/app/wad.cpp
         "$root"/gfx/core/stream.cpp "$root"/gfx/core/error.cpp "$root"/gfx/core/freelist.cpp

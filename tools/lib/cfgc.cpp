@@ -4,7 +4,7 @@
 
 #include "app/binfile.h"
 #include "app/cache.h"
-#include "app/core/hash.h"
+#include "common/hash.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "platform/win32/entry.h"
 
-#include "app/core/strings.h"
+#include "common/strings.h"
 
 #include <gtest/gtest.h>
 

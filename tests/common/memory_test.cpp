@@ -1,4 +1,4 @@
-#include "app/core/memory.h"
+#include "common/memory.h"
 
 #include <gtest/gtest.h>
 

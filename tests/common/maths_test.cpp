@@ -1,4 +1,4 @@
-#include "app/core/maths.h"
+#include "common/maths.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/core/hash.h"
+#include "common/hash.h"
 
 namespace {
 

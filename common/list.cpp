@@ -1,6 +1,6 @@
-#include "app/core/list.h"
+#include "common/list.h"
 
-#include "app/core/memory.h"
+#include "common/memory.h"
 
 #include <cstring>
 

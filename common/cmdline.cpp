@@ -1,4 +1,4 @@
-#include "app/core/cmdline.h"
+#include "common/cmdline.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,6 +1,6 @@
-#include "app/core/cmdline.h"
+#include "common/cmdline.h"
 
-#include "app/core/strings.h"
+#include "common/strings.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "app/core/strings.h"
+#include "common/strings.h"
 
 #include <gtest/gtest.h>
 
