@@ -23,7 +23,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/direct3d/d3d8_raster.h"
+#include "platform/direct3d/rasteriser.h"
 #include "tests/platform/direct3d/raster_scene.h"
 
 using namespace raster_test;
@@ -464,7 +464,7 @@ int main(int argc, char** argv) {
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  D3D8Raster_Shutdown();
+  Rasteriser_Shutdown();
 
   printf("\nFrames per second at %d x %d (our rasteriser is single-threaded)\n", kW, kH);
   printf("llvmpipe threads: 1 and %s%s\n", LlvmpipeThreads().c_str(), rc != 0 ? " (single-thread run failed)" : "");

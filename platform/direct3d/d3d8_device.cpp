@@ -13,9 +13,9 @@
 
 #include "platform/direct3d/d3d8_internal.h"
 #include "platform/direct3d/d3d8_present.h"
-#include "platform/direct3d/d3d8_raster.h"
+#include "platform/direct3d/rasteriser.h"
 #include "platform/direct3d/d3d8_test.h"
-#include "platform/direct3d/raster_format.h"
+#include "platform/direct3d/rasteriser_format.h"
 
 namespace {
 
@@ -337,7 +337,7 @@ bool IsDepthFormat(uint32_t format) {
 }
 
 bool StorableColour(uint32_t format) {
-  return RasterFormat_BytesPerPixel(format) > 0 && format != D3DFMT_P8 && !IsDepthFormat(format);
+  return RasteriserFormat_BytesPerPixel(format) > 0 && format != D3DFMT_P8 && !IsDepthFormat(format);
 }
 
 // Fills a rectangle with one stored pixel value (`bpp` bytes of `value`):
@@ -368,7 +368,7 @@ D3DRESULT DrawPreamble(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount
 
 D3DRESULT RunDraw(D3D8DeviceImpl* s) {
   if (s->lostAnswers > 0 || s->notReset) return D3D_OK;  // a lost device draws nothing
-  return D3D8Raster_Draw(&s->draw) ? D3D_OK : D3DERR_INVALIDCALL;
+  return Rasteriser_Draw(&s->draw) ? D3D_OK : D3DERR_INVALIDCALL;
 }
 
 // Fills the primitive part of the draw record and runs it.
@@ -424,7 +424,7 @@ bool ArgSupported(uint32_t arg) {
 IDirect3DDevice8::IDirect3DDevice8() : impl(new D3D8DeviceImpl) { ++g_liveDevices; }
 
 IDirect3DDevice8::~IDirect3DDevice8() {
-  if (--g_liveDevices == 0) D3D8Raster_Shutdown();
+  if (--g_liveDevices == 0) Rasteriser_Shutdown();
 }
 
 void IDirect3DDevice8::Destroy() {
@@ -750,7 +750,7 @@ D3DRESULT IDirect3DDevice8::CopyRects(IDirect3DSurface8* source, const D3DRECT8*
     }
     bool block = D3D8Format_IsBlock(src.format);
     int unit = block ? 4 : 1;  // copies move whole blocks
-    int unitBytes = block ? D3D8Format_BlockBytes(src.format) : RasterFormat_BytesPerPixel(src.format);
+    int unitBytes = block ? D3D8Format_BlockBytes(src.format) : RasteriserFormat_BytesPerPixel(src.format);
     // Check every rectangle before copying any, so a refused call changes nothing.
     for (uint32_t i = 0; i < count && r >= 0; ++i) {
       const D3DRECT8& rc = rects[i];
@@ -848,20 +848,20 @@ D3DRESULT IDirect3DDevice8::Clear(uint32_t count, const D3DRECT8* rects, uint32_
     uint8_t pixel[4] = {};
     const D3D8DrawSurface &target = s->draw.target, &zs = s->draw.depth;
     bool colour = (flags & D3DCLEAR_TARGET) && target.pixels && StorableColour(target.format);
-    if (colour) RasterFormat_Store(target.format, pixel, color);
+    if (colour) RasteriserFormat_Store(target.format, pixel, color);
     uint32_t colourValue;
     std::memcpy(&colourValue, pixel, 4);
     // The device creates no stencil formats, so a Z clear writes whole pixels.
     bool depth = (flags & D3DCLEAR_ZBUFFER) && zs.pixels;
-    uint32_t depthValue = depth ? RasterFormat_DepthEncode(zs.format, z) : 0;
+    uint32_t depthValue = depth ? RasteriserFormat_DepthEncode(zs.format, z) : 0;
     for (uint32_t i = 0; i < n; ++i) {
       int x0 = list[i].left > v.x0 ? list[i].left : v.x0, y0 = list[i].top > v.y0 ? list[i].top : v.y0;
       int x1 = list[i].right < v.x1 ? list[i].right : v.x1, y1 = list[i].bottom < v.y1 ? list[i].bottom : v.y1;
       if (x0 >= x1 || y0 >= y1) continue;
-      if (colour) FillRect(target, x0, y0, x1, y1, colourValue, RasterFormat_BytesPerPixel(target.format));
+      if (colour) FillRect(target, x0, y0, x1, y1, colourValue, RasteriserFormat_BytesPerPixel(target.format));
       // The depth surface may be larger than the target; the rectangle is
       // already inside the target, so it is inside the depth surface too.
-      if (depth) FillRect(zs, x0, y0, x1, y1, depthValue, RasterFormat_BytesPerPixel(zs.format));
+      if (depth) FillRect(zs, x0, y0, x1, y1, depthValue, RasteriserFormat_BytesPerPixel(zs.format));
     }
   }
   D3D8_LOG("Clear(%u, 0x%x, 0x%08x, %g, %u) = 0x%x", count, flags, color, (double)z, stencil, (uint32_t)r);

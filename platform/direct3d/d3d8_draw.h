@@ -4,7 +4,7 @@
 // The device keeps one D3D8DrawState per device and updates it in place as the
 // driver sets states, transforms, lights, textures and targets; a draw call
 // fills in the vertex/index/primitive fields after validating them and hands
-// the whole record to D3D8Raster_Draw. Everything the record points at is only
+// the whole record to Rasteriser_Draw. Everything the record points at is only
 // valid during that call: the driver rewrites buffers, textures and states
 // right after, so the rasteriser must finish the draw (or copy what it keeps)
 // before returning.
@@ -12,7 +12,7 @@
 // Ownership: the device owns every pointer in here; the rasteriser only reads,
 // except the colour and depth pixels of the targets, which it writes.
 //
-// The device guarantees before calling D3D8Raster_Draw:
+// The device guarantees before calling Rasteriser_Draw:
 //   - primitiveCount >= 1 and primitiveType in 1..6;
 //   - the vertex layout was decoded from a supported FVF (XYZ or XYZRHW) and
 //     stride >= layout.size;
@@ -58,7 +58,7 @@ struct D3D8VertexLayout {
 // 4x4 blocks, DXT2-5 16-byte blocks, `pitch` bytes per row of blocks.
 // Depth surfaces hold depth as an unsigned integer in the format's top bits
 // (D16 uint16, D15S1 bits 15-1, D24X8/D24S8/D24X4S4 uint32 bits 31-8, D32 all
-// 32 bits); the device clears them with RasterFormat_DepthEncode so that both
+// 32 bits); the device clears them with RasteriserFormat_DepthEncode so that both
 // sides agree on the encoding.
 struct D3D8DrawSurface {
   uint32_t format;  // D3DFMT_*
@@ -115,6 +115,6 @@ struct D3D8DrawState {
 // Returns 1 when drawn (including "nothing visible"), 0 when the rasteriser
 // cannot draw it (unsupported target format, internal failure); the device
 // turns 0 into a failed draw. Must not keep any pointer from `state`.
-// Implemented by the rasteriser in platform/direct3d/d3d8_raster.cpp (the one
+// Implemented by the rasteriser in platform/direct3d/rasteriser.cpp (the one
 // and only definition; the device layer never defines it, not even weakly).
-int D3D8Raster_Draw(const D3D8DrawState* state);
+int Rasteriser_Draw(const D3D8DrawState* state);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/direct3d/raster_format.h"
+#include "platform/direct3d/rasteriser_format.h"
 #include "platform/win32/window.h"
 
 namespace {
@@ -33,7 +33,7 @@ SDL_Window* WindowOf(void* handle) { return Window_SdlWindow(handle); }
 // One row of `image` as R, G, B, A bytes.
 void RowToRgba(const D3D8DrawSurface* image, const PALETTEENTRY* palette, int y, uint8_t* out) {
   for (int x = 0; x < image->width; ++x) {
-    uint32_t c = RasterFormat_Texel(image, palette, x, y);
+    uint32_t c = RasteriserFormat_Texel(image, palette, x, y);
     out[4 * x + 0] = (uint8_t)(c >> 16);
     out[4 * x + 1] = (uint8_t)(c >> 8);
     out[4 * x + 2] = (uint8_t)c;

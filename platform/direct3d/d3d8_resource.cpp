@@ -10,7 +10,7 @@
 #include "platform/direct3d/d3d8_internal.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"
-#include "platform/direct3d/raster_format.h"
+#include "platform/direct3d/rasteriser_format.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ D3D8Resource::~D3D8Resource() {
 int D3D8Surface_Pitch(uint32_t format, uint32_t width) {
   if (width == 0 || width > kMaxSurfaceSide) return 0;
   if (D3D8Format_IsBlock(format)) return (int)((width + 3) / 4) * D3D8Format_BlockBytes(format);
-  return (int)width * RasterFormat_BytesPerPixel(format);
+  return (int)width * RasteriserFormat_BytesPerPixel(format);
 }
 
 uint64_t D3D8Surface_Bytes(uint32_t format, uint32_t width, uint32_t height) {
@@ -150,7 +150,7 @@ D3DRESULT IDirect3DSurface8::LockRect(D3DLOCKED_RECT* out, const D3DRECT8* rect,
       if (D3D8Format_IsBlock(surface.format))
         offset = (size_t)(top / 4) * surface.pitch + (size_t)(left / 4) * D3D8Format_BlockBytes(surface.format);
       else
-        offset = (size_t)top * surface.pitch + (size_t)left * RasterFormat_BytesPerPixel(surface.format);
+        offset = (size_t)top * surface.pitch + (size_t)left * RasteriserFormat_BytesPerPixel(surface.format);
       out->pBits = surface.pixels + offset;
       out->Pitch = surface.pitch;
       locked = true;

@@ -22,7 +22,7 @@
 #include "platform/direct3d/d3d8.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"
-#include "platform/direct3d/raster_format.h"
+#include "platform/direct3d/rasteriser_format.h"
 
 namespace raster_test {
 
@@ -203,14 +203,14 @@ struct Scene {
 
   uint32_t Pixel(int x, int y) const {
     const D3D8DrawSurface& s = back->surface;
-    return RasterFormat_Load(s.format, s.pixels + size_t(y) * s.pitch + size_t(x) * RasterFormat_BytesPerPixel(s.format));
+    return RasteriserFormat_Load(s.format, s.pixels + size_t(y) * s.pitch + size_t(x) * RasteriserFormat_BytesPerPixel(s.format));
   }
   float Depth(int x, int y) const {
     const D3D8DrawSurface& s = zbuf->surface;
-    int db = RasterFormat_BytesPerPixel(s.format);
+    int db = RasteriserFormat_BytesPerPixel(s.format);
     uint32_t v = 0;
     memcpy(&v, s.pixels + size_t(y) * s.pitch + size_t(x) * db, size_t(db));
-    return RasterFormat_DepthDecode(s.format, v);
+    return RasteriserFormat_DepthDecode(s.format, v);
   }
   std::vector<uint8_t> DepthBytes() const {
     const D3D8DrawSurface& s = zbuf->surface;
@@ -240,14 +240,14 @@ struct Texture {
   void Fill(int level, F f) {
     D3DLOCKED_RECT lr{};
     if (tex->LockRect(uint32_t(level), &lr, nullptr, 0) < 0) return;
-    int bpp = RasterFormat_BytesPerPixel(format);
+    int bpp = RasteriserFormat_BytesPerPixel(format);
     for (int y = 0; y < Height(level); ++y)
       for (int x = 0; x < Width(level); ++x) {
         uint8_t* p = static_cast<uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch + size_t(x) * bpp;
         if (format == D3DFMT_P8)
           *p = uint8_t(f(x, y));
         else
-          RasterFormat_Store(format, p, f(x, y));
+          RasteriserFormat_Store(format, p, f(x, y));
       }
     tex->UnlockRect(uint32_t(level));
   }

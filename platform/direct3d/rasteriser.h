@@ -1,6 +1,6 @@
 // The software rasteriser behind the Direct3D 8 stand-in: the fixed-function
 // pipeline from vertices to pixels. The device validates a draw and calls
-// D3D8Raster_Draw (declared with the draw record in d3d8_draw.h).
+// Rasteriser_Draw (declared with the draw record in d3d8_draw.h).
 //
 // The pipeline is deterministic: one code path for every CPU, flush-to-zero
 // set for the duration of a draw (as the driver runs during play), and depth
@@ -12,4 +12,4 @@
 
 // Releases the scratch memory the rasteriser keeps between draws (it grows
 // to the largest draw seen). Drawing again afterwards is allowed.
-void D3D8Raster_Shutdown();
+void Rasteriser_Shutdown();

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/direct3d/raster_internal.h"
+#include "platform/direct3d/rasteriser_internal.h"
 
 namespace {
 
@@ -101,7 +101,7 @@ inline float Bits(uint32_t v) {
 
 }  // namespace
 
-void RasterVertex_Process(const RasterPlan* plan, int first, int count, RasterVertex* out) {
+void RasteriserVertex_Process(const RasteriserPlan* plan, int first, int count, RasteriserVertex* out) {
   const D3D8DrawState* s = plan->state;
   const D3D8VertexLayout& L = s->layout;
   const uint32_t* rs = s->renderStates;
@@ -115,7 +115,7 @@ void RasterVertex_Process(const RasterPlan* plan, int first, int count, RasterVe
   bool needNormal = lighting;
   bool needCamPos = lighting || (!pre && plan->fog);
   for (int i = 0; i < plan->stageCount; ++i) {
-    const RasterStage& st = plan->stages[i];
+    const RasteriserStage& st = plan->stages[i];
     if (!st.sample) continue;
     uint32_t gen = s->stageStates[i][D3DTSS_TEXCOORDINDEX] & 0xFFFF0000u;
     if (gen) {
@@ -185,7 +185,7 @@ void RasterVertex_Process(const RasterPlan* plan, int first, int count, RasterVe
 
   for (int k = 0; k < count; ++k) {
     const uint8_t* v = s->vertices + size_t(first + k) * size_t(s->stride);
-    RasterVertex& o = out[k];
+    RasteriserVertex& o = out[k];
     float pos[4];
     memcpy(pos, v + L.position, (pre ? 4 : 3) * sizeof(float));
 
@@ -308,10 +308,10 @@ void RasterVertex_Process(const RasterPlan* plan, int first, int count, RasterVe
       }
       f = Clamp01(f);
     }
-    o.a[RASTER_ATTR_FOG] = f;
+    o.a[RASTERISER_ATTR_FOG] = f;
 
     for (int si = 0; si < plan->stageCount; ++si) {
-      const RasterStage& st = plan->stages[si];
+      const RasteriserStage& st = plan->stages[si];
       if (!st.sample) continue;
       uint32_t tci = s->stageStates[si][D3DTSS_TEXCOORDINDEX];
       uint32_t gen = tci & 0xFFFF0000u;

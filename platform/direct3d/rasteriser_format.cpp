@@ -1,6 +1,6 @@
 // Pixel formats of the software rasteriser: one pixel read or written as
 // A8R8G8B8, texels of every texture format, and the depth encoding.
-#include "platform/direct3d/raster_format.h"
+#include "platform/direct3d/rasteriser_format.h"
 
 #include <cstring>
 
@@ -76,7 +76,7 @@ uint32_t DxtTexel(const D3D8DrawSurface* s, int x, int y) {
 
 }  // namespace
 
-int RasterFormat_BytesPerPixel(uint32_t format) {
+int RasteriserFormat_BytesPerPixel(uint32_t format) {
   switch (format) {
     case D3DFMT_A8R8G8B8:
     case D3DFMT_X8R8G8B8:
@@ -100,7 +100,7 @@ int RasterFormat_BytesPerPixel(uint32_t format) {
   }
 }
 
-uint32_t RasterFormat_Load(uint32_t format, const uint8_t* p) {
+uint32_t RasteriserFormat_Load(uint32_t format, const uint8_t* p) {
   switch (format) {
     case D3DFMT_A8R8G8B8: return Rd32(p);
     case D3DFMT_X8R8G8B8: return Rd32(p) | 0xFF000000u;
@@ -121,7 +121,7 @@ uint32_t RasterFormat_Load(uint32_t format, const uint8_t* p) {
   }
 }
 
-void RasterFormat_Store(uint32_t format, uint8_t* p, uint32_t c) {
+void RasteriserFormat_Store(uint32_t format, uint8_t* p, uint32_t c) {
   uint32_t a = c >> 24, r = (c >> 16) & 255, g = (c >> 8) & 255, b = c & 255;
   switch (format) {
     case D3DFMT_A8R8G8B8: Wr32(p, c); break;
@@ -137,7 +137,7 @@ void RasterFormat_Store(uint32_t format, uint8_t* p, uint32_t c) {
   }
 }
 
-uint32_t RasterFormat_Texel(const D3D8DrawSurface* s, const PALETTEENTRY* palette, int x, int y) {
+uint32_t RasteriserFormat_Texel(const D3D8DrawSurface* s, const PALETTEENTRY* palette, int x, int y) {
   switch (s->format) {
     case D3DFMT_P8: {
       uint32_t i = s->pixels[size_t(y) * size_t(s->pitch) + size_t(x)];
@@ -152,13 +152,13 @@ uint32_t RasterFormat_Texel(const D3D8DrawSurface* s, const PALETTEENTRY* palett
     case D3DFMT_DXT5:
       return DxtTexel(s, x, y);
     default: {
-      int bpp = RasterFormat_BytesPerPixel(s->format);
-      return RasterFormat_Load(s->format, s->pixels + size_t(y) * size_t(s->pitch) + size_t(x) * bpp);
+      int bpp = RasteriserFormat_BytesPerPixel(s->format);
+      return RasteriserFormat_Load(s->format, s->pixels + size_t(y) * size_t(s->pitch) + size_t(x) * bpp);
     }
   }
 }
 
-float RasterFormat_DepthDecode(uint32_t format, uint32_t v) {
+float RasteriserFormat_DepthDecode(uint32_t format, uint32_t v) {
   switch (format) {
     case D3DFMT_D16: return float(v & 0xFFFF) / 65535.0f;
     case D3DFMT_D15S1: return float((v & 0xFFFF) >> 1) / 32767.0f;
@@ -167,7 +167,7 @@ float RasterFormat_DepthDecode(uint32_t format, uint32_t v) {
   }
 }
 
-uint32_t RasterFormat_DepthMask(uint32_t format) {
+uint32_t RasteriserFormat_DepthMask(uint32_t format) {
   switch (format) {
     case D3DFMT_D16: return 0xFFFFu;
     case D3DFMT_D15S1: return 0xFFFEu;

@@ -1,6 +1,6 @@
 // Software rasteriser entry: vertex processing, primitive assembly, clipping,
-// triangle set-up and scan conversion. The pixel work is in raster_span.cpp,
-// vertex work in raster_vertex.cpp.
+// triangle set-up and scan conversion. The pixel work is in rasteriser_span.cpp,
+// vertex work in rasteriser_vertex.cpp.
 //
 // Conventions: pixel centres sit at integer coordinates; vertex positions
 // snap to 1/16 pixel; a pixel is covered when its centre is inside the
@@ -8,7 +8,7 @@
 // both draw a pixel and never leave a gap). Clipping runs against the near
 // and far planes and a guard band around the viewport; the viewport itself
 // is a scissor rectangle, so split-screen views never overwrite each other.
-#include "platform/direct3d/d3d8_raster.h"
+#include "platform/direct3d/rasteriser.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,13 +19,13 @@
 #include <xmmintrin.h>
 #endif
 
-#include "platform/direct3d/raster_internal.h"
+#include "platform/direct3d/rasteriser_internal.h"
 
 namespace {
 
 // Scratch kept between draws so a frame of many draws allocates nothing.
 struct RasterModule {
-  std::vector<RasterVertex> vertices;
+  std::vector<RasteriserVertex> vertices;
   std::vector<uint8_t> outcodes;
 };
 RasterModule g_raster;
@@ -49,7 +49,7 @@ struct Clipper {
   const D3D8DrawState* state;
 };
 
-inline float PlaneDistance(const RasterVertex& v, int plane, float g) {
+inline float PlaneDistance(const RasteriserVertex& v, int plane, float g) {
   switch (plane) {
     case CLIP_NEAR: return v.cz;
     case CLIP_FAR: return v.cw - v.cz;
@@ -61,7 +61,7 @@ inline float PlaneDistance(const RasterVertex& v, int plane, float g) {
   }
 }
 
-inline uint8_t Outcode(const RasterVertex& v, const Clipper& c) {
+inline uint8_t Outcode(const RasteriserVertex& v, const Clipper& c) {
   uint8_t code = 0;
   for (int plane = c.pretransformed ? CLIP_LEFT : CLIP_NEAR; plane <= CLIP_W; plane <<= 1)
     if (!(PlaneDistance(v, plane, c.guard) >= 0.0f)) code |= uint8_t(plane);
@@ -69,7 +69,7 @@ inline uint8_t Outcode(const RasterVertex& v, const Clipper& c) {
 }
 
 // Screen position of a clip-space vertex (vertices made by clipping).
-void Project(RasterVertex& v, const Clipper& c) {
+void Project(RasteriserVertex& v, const Clipper& c) {
   float oow = 1.0f / v.cw;
   v.oow = oow;
   if (c.pretransformed) {
@@ -87,8 +87,8 @@ void Project(RasterVertex& v, const Clipper& c) {
 // The point where the edge from `in` (inside) to `out` crosses the plane.
 // Always computed from the inside end, so two primitives sharing the edge
 // get bit-identical vertices and no crack opens along it.
-void Intersect(const RasterVertex& in, const RasterVertex& out, float din, float dout, const Clipper& c,
-               RasterVertex& r) {
+void Intersect(const RasteriserVertex& in, const RasteriserVertex& out, float din, float dout, const Clipper& c,
+               RasteriserVertex& r) {
   float t = din / (din - dout);
   r.cx = in.cx + t * (out.cx - in.cx);
   r.cy = in.cy + t * (out.cy - in.cy);
@@ -101,24 +101,24 @@ void Intersect(const RasterVertex& in, const RasterVertex& out, float din, float
 // Clips a convex polygon against the planes in `planes`; returns the new
 // vertex count (0 when nothing is left). Results live in `bufA`/`bufB`; *out
 // points to the final list.
-int ClipPolygon(const RasterVertex** poly, int n, uint8_t planes, const Clipper& c, RasterVertex* store,
-                const RasterVertex** out) {
-  const RasterVertex* listA[kMaxClipped];
-  const RasterVertex* listB[kMaxClipped];
-  const RasterVertex** src = listA;
-  const RasterVertex** dst = listB;
+int ClipPolygon(const RasteriserVertex** poly, int n, uint8_t planes, const Clipper& c, RasteriserVertex* store,
+                const RasteriserVertex** out) {
+  const RasteriserVertex* listA[kMaxClipped];
+  const RasteriserVertex* listB[kMaxClipped];
+  const RasteriserVertex** src = listA;
+  const RasteriserVertex** dst = listB;
   for (int i = 0; i < n; ++i) src[i] = poly[i];
   int used = 0;
   for (int plane = CLIP_NEAR; plane <= CLIP_W; plane <<= 1) {
     if (!(planes & plane)) continue;
     int m = 0;
     for (int i = 0; i < n; ++i) {
-      const RasterVertex* cur = src[i];
-      const RasterVertex* prev = src[(i + n - 1) % n];
+      const RasteriserVertex* cur = src[i];
+      const RasteriserVertex* prev = src[(i + n - 1) % n];
       float dc = PlaneDistance(*cur, plane, c.guard), dp = PlaneDistance(*prev, plane, c.guard);
       bool curIn = dc >= 0.0f, prevIn = dp >= 0.0f;
       if (curIn != prevIn && m < kMaxClipped - 1 && used < 3 * kMaxClipped) {
-        RasterVertex& r = store[used++];
+        RasteriserVertex& r = store[used++];
         if (prevIn)
           Intersect(*prev, *cur, dp, dc, c, r);
         else
@@ -129,7 +129,7 @@ int ClipPolygon(const RasterVertex** poly, int n, uint8_t planes, const Clipper&
     }
     n = m;
     if (n < 3) return 0;
-    const RasterVertex** t = src;
+    const RasteriserVertex** t = src;
     src = dst;
     dst = t;
   }
@@ -142,14 +142,14 @@ inline int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
 }
 inline int64_t CeilDiv(int64_t a, int64_t b) { return -FloorDiv(-a, b); }
 
-inline bool Finite(const RasterVertex& v) {
+inline bool Finite(const RasteriserVertex& v) {
   return std::isfinite(v.sx) && std::isfinite(v.sy) && std::isfinite(v.sz) && std::isfinite(v.oow) &&
          std::fabs(v.sx) < 1e6f && std::fabs(v.sy) < 1e6f;
 }
 
 inline int64_t Snap(float v) { return int64_t(std::floor(double(v) * 16.0 + 0.5)); }
 
-uint32_t PackColour(const RasterVertex& v) {
+uint32_t PackColour(const RasteriserVertex& v) {
   auto ch = [](float f) {
     f += 0.5f;
     return f <= 0.0f ? 0u : (f >= 255.0f ? 255u : uint32_t(f));
@@ -158,16 +158,16 @@ uint32_t PackColour(const RasterVertex& v) {
 }
 
 struct Context {
-  const RasterPlan* plan;
+  const RasteriserPlan* plan;
   Clipper clip;
   uint32_t cullMode;
   bool flat;
 };
 
-void FillPlanes(const Context& cx, const RasterVertex* const* v, double x1, double y1, double x2, double y2,
-                RasterSetup& S) {
+void FillPlanes(const Context& cx, const RasteriserVertex* const* v, double x1, double y1, double x2, double y2,
+                RasteriserSetup& S) {
   const double inv = 1.0 / (x1 * y2 - x2 * y1);
-  auto plane = [&](double q0, double q1, double q2, RasterPlane& p) {
+  auto plane = [&](double q0, double q1, double q2, RasteriserPlane& p) {
     double d1 = q1 - q0, d2 = q2 - q0;
     p.v0 = float(q0);
     p.dx = float((d1 * y2 - d2 * y1) * inv);
@@ -175,19 +175,19 @@ void FillPlanes(const Context& cx, const RasterVertex* const* v, double x1, doub
   };
   plane(v[0]->sz, v[1]->sz, v[2]->sz, S.p[0]);
   plane(v[0]->oow, v[1]->oow, v[2]->oow, S.p[1]);
-  const RasterPlan& P = *cx.plan;
-  int first = S.flat ? RASTER_ATTR_FOG : 0;
+  const RasteriserPlan& P = *cx.plan;
+  int first = S.flat ? RASTERISER_ATTR_FOG : 0;
   for (int i = first; i < P.attrCount; ++i) {
-    if (i == RASTER_ATTR_FOG && !P.fog) continue;
+    if (i == RASTERISER_ATTR_FOG && !P.fog) continue;
     plane(double(v[0]->a[i]) * v[0]->oow, double(v[1]->a[i]) * v[1]->oow, double(v[2]->a[i]) * v[2]->oow,
           S.p[2 + i]);
   }
 }
 
-void RasterTriangle(const Context& cx, const RasterVertex* a, const RasterVertex* b, const RasterVertex* c,
+void RasterTriangle(const Context& cx, const RasteriserVertex* a, const RasteriserVertex* b, const RasteriserVertex* c,
                     uint32_t flatColour) {
   if (!Finite(*a) || !Finite(*b) || !Finite(*c)) return;
-  const RasterPlan& P = *cx.plan;
+  const RasteriserPlan& P = *cx.plan;
   int64_t X[3] = {Snap(a->sx), Snap(b->sx), Snap(c->sx)};
   int64_t Y[3] = {Snap(a->sy), Snap(b->sy), Snap(c->sy)};
   int64_t area = (X[1] - X[0]) * (Y[2] - Y[0]) - (X[2] - X[0]) * (Y[1] - Y[0]);
@@ -195,7 +195,7 @@ void RasterTriangle(const Context& cx, const RasterVertex* a, const RasterVertex
   // With y pointing down, a positive area runs clockwise on the target.
   if (cx.cullMode == D3DCULL_CW && area > 0) return;
   if (cx.cullMode == D3DCULL_CCW && area < 0) return;
-  const RasterVertex* v[3] = {a, b, c};
+  const RasteriserVertex* v[3] = {a, b, c};
   if (area < 0) {
     std::swap(v[1], v[2]);
     std::swap(X[1], X[2]);
@@ -222,7 +222,7 @@ void RasterTriangle(const Context& cx, const RasterVertex* a, const RasterVertex
     C[i] = -A[i] * X[i] - B[i] * Y[i] - (topLeft ? 0 : 1);
   }
 
-  RasterSetup S;
+  RasteriserSetup S;
   S.refX = float(X[0]) / 16.0f;
   S.refY = float(Y[0]) / 16.0f;
   S.flat = cx.flat;
@@ -250,14 +250,14 @@ void RasterTriangle(const Context& cx, const RasterVertex* a, const RasterVertex
       else if (r < 0)
         hi = lo - 1;
     }
-    for (int64_t x = lo; x <= hi; x += RASTER_SPAN_MAX) {
-      int n = int(std::min<int64_t>(RASTER_SPAN_MAX, hi - x + 1));
-      RasterSpan_Shade(&P, &S, int(x), int(y), n);
+    for (int64_t x = lo; x <= hi; x += RASTERISER_SPAN_MAX) {
+      int n = int(std::min<int64_t>(RASTERISER_SPAN_MAX, hi - x + 1));
+      RasteriserSpan_Shade(&P, &S, int(x), int(y), n);
     }
   }
 }
 
-void DrawTriangle(const Context& cx, const RasterVertex* a, const RasterVertex* b, const RasterVertex* c,
+void DrawTriangle(const Context& cx, const RasteriserVertex* a, const RasteriserVertex* b, const RasteriserVertex* c,
                   uint8_t ca, uint8_t cb, uint8_t cc) {
   if (ca & cb & cc) return;  // wholly outside one plane
   uint32_t flatColour = cx.flat ? PackColour(*a) : 0;
@@ -265,18 +265,18 @@ void DrawTriangle(const Context& cx, const RasterVertex* a, const RasterVertex* 
     RasterTriangle(cx, a, b, c, flatColour);
     return;
   }
-  RasterVertex store[3 * kMaxClipped];
-  const RasterVertex* in[3] = {a, b, c};
-  const RasterVertex* poly[kMaxClipped];
+  RasteriserVertex store[3 * kMaxClipped];
+  const RasteriserVertex* in[3] = {a, b, c};
+  const RasteriserVertex* poly[kMaxClipped];
   int n = ClipPolygon(in, 3, uint8_t(ca | cb | cc), cx.clip, store, poly);
   for (int i = 1; i + 1 < n; ++i) RasterTriangle(cx, poly[0], poly[i], poly[i + 1], flatColour);
 }
 
 // One pixel with the attributes of `v` (points and line pixels).
-void ShadePixel(const Context& cx, int x, int y, const RasterVertex& v, uint32_t flatColour) {
-  const RasterPlan& P = *cx.plan;
+void ShadePixel(const Context& cx, int x, int y, const RasteriserVertex& v, uint32_t flatColour) {
+  const RasteriserPlan& P = *cx.plan;
   if (x < P.clipX0 || x >= P.clipX1 || y < P.clipY0 || y >= P.clipY1) return;
-  RasterSetup S;
+  RasteriserSetup S;
   memset(&S, 0, sizeof S);
   S.refX = float(x);
   S.refY = float(y);
@@ -287,20 +287,20 @@ void ShadePixel(const Context& cx, int x, int y, const RasterVertex& v, uint32_t
   S.p[0].v0 = v.sz;
   S.p[1].v0 = 1.0f;
   for (int i = 0; i < P.attrCount; ++i) S.p[2 + i].v0 = v.a[i];
-  RasterSpan_Shade(&P, &S, x, y, 1);
+  RasteriserSpan_Shade(&P, &S, x, y, 1);
 }
 
-void DrawPoint(const Context& cx, const RasterVertex& v, uint8_t code) {
+void DrawPoint(const Context& cx, const RasteriserVertex& v, uint8_t code) {
   if (code || !Finite(v)) return;
   ShadePixel(cx, int(std::floor(v.sx + 0.5f)), int(std::floor(v.sy + 0.5f)), v, PackColour(v));
 }
 
 // Lines are one pixel wide: one pixel per step along the major axis, the last
 // pixel left out so that strips do not draw their joints twice.
-void DrawLine(const Context& cx, const RasterVertex* a, const RasterVertex* b, uint8_t ca, uint8_t cb) {
+void DrawLine(const Context& cx, const RasteriserVertex* a, const RasteriserVertex* b, uint8_t ca, uint8_t cb) {
   if (ca & cb) return;
-  RasterVertex store[2];
-  RasterVertex p = *a, q = *b;
+  RasteriserVertex store[2];
+  RasteriserVertex p = *a, q = *b;
   if (ca | cb) {
     for (int plane = CLIP_NEAR; plane <= CLIP_W; plane <<= 1) {
       if (!((ca | cb) & plane)) continue;
@@ -324,7 +324,7 @@ void DrawLine(const Context& cx, const RasterVertex* a, const RasterVertex* b, u
   if (len == 0.0f) return;
   int i0 = int(std::floor(start + 0.5f)), i1 = int(std::floor(end + 0.5f));
   int step = i1 >= i0 ? 1 : -1;
-  RasterVertex pix;
+  RasteriserVertex pix;
   for (int i = i0; i != i1; i += step) {
     float t = (float(i) - start) / len;
     if (t < 0.0f) t = 0.0f;
@@ -365,13 +365,13 @@ struct FtzScope {
 
 }  // namespace
 
-int D3D8Raster_Draw(const D3D8DrawState* s) {
+int Rasteriser_Draw(const D3D8DrawState* s) {
   if (!s || !s->target.pixels || !s->vertices || s->primitiveCount <= 0 || s->stride <= 0) return 0;
   const D3D8VertexLayout& L = s->layout;
   if (L.size > s->stride) return 0;
   FtzScope ftz;
-  RasterPlan plan;
-  if (!RasterSpan_Plan(s, &plan)) return 0;
+  RasteriserPlan plan;
+  if (!RasteriserSpan_Plan(s, &plan)) return 0;
   if (plan.clipX0 >= plan.clipX1 || plan.clipY0 >= plan.clipY1) return 1;
 
   const uint32_t type = s->primitiveType;
@@ -385,9 +385,9 @@ int D3D8Raster_Draw(const D3D8DrawState* s) {
   } catch (const std::bad_alloc&) {
     return 0;  // out of memory: the draw fails, nothing is drawn
   }
-  RasterVertex* verts = g_raster.vertices.data();
+  RasteriserVertex* verts = g_raster.vertices.data();
   uint8_t* codes = g_raster.outcodes.data();
-  RasterVertex_Process(&plan, 0, int(count), verts);
+  RasteriserVertex_Process(&plan, 0, int(count), verts);
 
   Context cx;
   cx.plan = &plan;
@@ -454,7 +454,7 @@ int D3D8Raster_Draw(const D3D8DrawState* s) {
   return 1;
 }
 
-void D3D8Raster_Shutdown() {
-  g_raster.vertices = std::vector<RasterVertex>();
+void Rasteriser_Shutdown() {
+  g_raster.vertices = std::vector<RasteriserVertex>();
   g_raster.outcodes = std::vector<uint8_t>();
 }

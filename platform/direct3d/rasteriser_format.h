@@ -9,23 +9,23 @@
 
 // Bytes per pixel of a colour, depth or texture format; 0 for block (DXT)
 // formats and for formats the layer does not know.
-int RasterFormat_BytesPerPixel(uint32_t format);
+int RasteriserFormat_BytesPerPixel(uint32_t format);
 
 // One pixel read or written as 0xAARRGGBB. Formats without alpha read alpha
 // 255; unknown formats read opaque black and are not written.
-uint32_t RasterFormat_Load(uint32_t format, const uint8_t* pixel);
-void RasterFormat_Store(uint32_t format, uint8_t* pixel, uint32_t argb);
+uint32_t RasteriserFormat_Load(uint32_t format, const uint8_t* pixel);
+void RasteriserFormat_Store(uint32_t format, uint8_t* pixel, uint32_t argb);
 
 // One texel (x, y) of a texture level of any texture format, including P8
 // (through `palette`, opaque black when null) and DXT1-5. (x, y) must lie
 // inside the level.
-uint32_t RasterFormat_Texel(const D3D8DrawSurface* level, const PALETTEENTRY* palette, int x, int y);
+uint32_t RasteriserFormat_Texel(const D3D8DrawSurface* level, const PALETTEENTRY* palette, int x, int y);
 
 // Depth surfaces hold depth as an unsigned integer in the format's top bits
 // (D16 all 16, D15S1 bits 15-1, D24X8/D24S8/D24X4S4 bits 31-8, D32 all 32);
 // the rest is stencil and is left alone. Encode gives the stored bits for z
 // (clamped to [0, 1], NaN as 0); Decode the z that stored bits stand for.
-inline uint32_t RasterFormat_DepthEncode(uint32_t format, float z) {
+inline uint32_t RasteriserFormat_DepthEncode(uint32_t format, float z) {
   if (!(z > 0.0f)) z = 0.0f;
   if (z > 1.0f) z = 1.0f;
   switch (format) {
@@ -39,6 +39,6 @@ inline uint32_t RasterFormat_DepthEncode(uint32_t format, float z) {
     }
   }
 }
-float RasterFormat_DepthDecode(uint32_t format, uint32_t stored);
+float RasteriserFormat_DepthDecode(uint32_t format, uint32_t stored);
 // Mask of the depth bits inside a stored value.
-uint32_t RasterFormat_DepthMask(uint32_t format);
+uint32_t RasteriserFormat_DepthMask(uint32_t format);

@@ -722,7 +722,7 @@ TEST(RasterRules, SixteenBitTargetsAndPaletteAndBlockTexturesDraw) {
   Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFFFFFFFFu);
   EXPECT_EQ(s.Pixel(1, 1), 0xFFFFFFFFu);
   EXPECT_EQ(s.Pixel(6, 1), 0xFF000000u);
-  EXPECT_EQ(s.Depth(1, 1), RasterFormat_DepthDecode(D3DFMT_D16, RasterFormat_DepthEncode(D3DFMT_D16, 0.5f)));
+  EXPECT_EQ(s.Depth(1, 1), RasteriserFormat_DepthDecode(D3DFMT_D16, RasteriserFormat_DepthEncode(D3DFMT_D16, 0.5f)));
 }
 
 int Channel(uint32_t c, int ch) { return int((c >> (8 * ch)) & 255); }

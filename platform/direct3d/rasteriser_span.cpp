@@ -9,8 +9,8 @@
 #include <cstring>
 #include <emmintrin.h>
 
-#include "platform/direct3d/raster_format.h"
-#include "platform/direct3d/raster_internal.h"
+#include "platform/direct3d/rasteriser_format.h"
+#include "platform/direct3d/rasteriser_internal.h"
 
 namespace {
 
@@ -132,7 +132,7 @@ inline void Broadcast(float* out, float v, int n) {
 }
 
 // Depth of n pixels in the 24-bit formats' stored form, four at a time with
-// the scalar arithmetic of RasterFormat_DepthEncode (same results).
+// the scalar arithmetic of RasteriserFormat_DepthEncode (same results).
 inline void EncodeDepth24(float z0, float dz, uint32_t* out, int n) {
   const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), scale = _mm_set1_ps(16777215.0f),
                half = _mm_set1_ps(0.5f), dz4 = _mm_set1_ps(dz), z04 = _mm_set1_ps(z0);
@@ -322,12 +322,12 @@ struct Fetch32 {
 };
 struct FetchAny {
   inline uint32_t operator()(const D3D8DrawSurface& l, const PALETTEENTRY* pal, int x, int y) const {
-    return RasterFormat_Texel(&l, pal, x, y);
+    return RasteriserFormat_Texel(&l, pal, x, y);
   }
 };
 
 template <class F>
-inline uint32_t SampleLevel(const RasterStage& st, const D3D8DrawSurface& l, const PALETTEENTRY* pal, const F& fetch,
+inline uint32_t SampleLevel(const RasteriserStage& st, const D3D8DrawSurface& l, const PALETTEENTRY* pal, const F& fetch,
                             float s, float t, bool linear) {
   if (!linear) {
     int x = Address(FloorI(s), l.width, st.addressU);
@@ -376,9 +376,9 @@ __attribute__((always_inline)) inline void WrapGather(const D3D8DrawSurface& l, 
   int x0 = (fs >> 8) & mx, y0 = (ft >> 8) & my;
   int x1 = (x0 + 1) & mx, y1 = (y0 + 1) & my;
   c[j] = fetch(l, pal, x0, y0);
-  c[RASTER_SPAN_MAX + j] = fetch(l, pal, x1, y0);
-  c[2 * RASTER_SPAN_MAX + j] = fetch(l, pal, x0, y1);
-  c[3 * RASTER_SPAN_MAX + j] = fetch(l, pal, x1, y1);
+  c[RASTERISER_SPAN_MAX + j] = fetch(l, pal, x1, y0);
+  c[2 * RASTERISER_SPAN_MAX + j] = fetch(l, pal, x0, y1);
+  c[3 * RASTERISER_SPAN_MAX + j] = fetch(l, pal, x1, y1);
   wx[j] = uint32_t(fs & 255);
   wy[j] = uint32_t(ft & 255);
 }
@@ -405,9 +405,9 @@ void WrapGatherN(const D3D8DrawSurface& l, const PALETTEENTRY* pal, const F& fet
     _mm_storeu_si128(reinterpret_cast<__m128i*>(wy + j), _mm_and_si128(ft, low));
     for (int k = 0; k < 4; ++k) {
       c[j + k] = fetch(l, pal, x0[k], y0[k]);
-      c[RASTER_SPAN_MAX + j + k] = fetch(l, pal, x1[k], y0[k]);
-      c[2 * RASTER_SPAN_MAX + j + k] = fetch(l, pal, x0[k], y1[k]);
-      c[3 * RASTER_SPAN_MAX + j + k] = fetch(l, pal, x1[k], y1[k]);
+      c[RASTERISER_SPAN_MAX + j + k] = fetch(l, pal, x1[k], y0[k]);
+      c[2 * RASTERISER_SPAN_MAX + j + k] = fetch(l, pal, x0[k], y1[k]);
+      c[3 * RASTERISER_SPAN_MAX + j + k] = fetch(l, pal, x1[k], y1[k]);
     }
   }
   for (; j < m; ++j) WrapGather(l, pal, fetch, s[j], t[j], c, j, wx, wy);
@@ -415,7 +415,7 @@ void WrapGatherN(const D3D8DrawSurface& l, const PALETTEENTRY* pal, const F& fet
 
 // Samples one stage for the listed pixels.
 template <class F>
-void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch, const float* s, const float* t,
+void SampleStage(const RasteriserStage& st, const PALETTEENTRY* pal, const F& fetch, const float* s, const float* t,
                  const float* lod, uint32_t* out, int m) {
   const D3D8DrawTexture& tex = *st.texture;
   const bool magLinear = st.magFilter >= D3DTEXF_LINEAR, minLinear = st.minFilter >= D3DTEXF_LINEAR;
@@ -423,9 +423,9 @@ void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch,
   if (!st.needLod) {
     const D3D8DrawSurface& l = tex.levels[0];
     if (st.wrapPow2 && magLinear) {
-      uint32_t c[4 * RASTER_SPAN_MAX], wx[RASTER_SPAN_MAX], wy[RASTER_SPAN_MAX];
+      uint32_t c[4 * RASTERISER_SPAN_MAX], wx[RASTERISER_SPAN_MAX], wy[RASTERISER_SPAN_MAX];
       WrapGatherN(l, pal, fetch, s, t, c, wx, wy, m);
-      BilinearN(c, c + RASTER_SPAN_MAX, c + 2 * RASTER_SPAN_MAX, c + 3 * RASTER_SPAN_MAX, wx, wy, out, m);
+      BilinearN(c, c + RASTERISER_SPAN_MAX, c + 2 * RASTERISER_SPAN_MAX, c + 3 * RASTERISER_SPAN_MAX, wx, wy, out, m);
     } else if (st.wrapPow2) {
       for (int j = 0; j < m; ++j) out[j] = WrapPoint(l, pal, fetch, s[j], t[j]);
     } else {
@@ -437,9 +437,9 @@ void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch,
     // Trilinear (or bilinear with mip selection): gather both levels, then
     // blend four pixels at a time. Pixels without a second level gather
     // nothing there and blend with weight 0.
-    uint32_t c[4 * RASTER_SPAN_MAX], c2[4 * RASTER_SPAN_MAX];
-    uint32_t wx[RASTER_SPAN_MAX], wy[RASTER_SPAN_MAX], wx2[RASTER_SPAN_MAX], wy2[RASTER_SPAN_MAX];
-    uint32_t frac[RASTER_SPAN_MAX], a[RASTER_SPAN_MAX], b[RASTER_SPAN_MAX];
+    uint32_t c[4 * RASTERISER_SPAN_MAX], c2[4 * RASTERISER_SPAN_MAX];
+    uint32_t wx[RASTERISER_SPAN_MAX], wy[RASTERISER_SPAN_MAX], wx2[RASTERISER_SPAN_MAX], wy2[RASTERISER_SPAN_MAX];
+    uint32_t frac[RASTERISER_SPAN_MAX], a[RASTERISER_SPAN_MAX], b[RASTERISER_SPAN_MAX];
     bool any = false;
     for (int j = 0; j < m; ++j) {
       float d = lod[j];
@@ -463,13 +463,13 @@ void SampleStage(const RasterStage& st, const PALETTEENTRY* pal, const F& fetch,
                    t[j] * st.levelScaleV[level + 1], c2, j, wx2, wy2);
         any = true;
       } else {
-        c2[j] = c2[RASTER_SPAN_MAX + j] = c2[2 * RASTER_SPAN_MAX + j] = c2[3 * RASTER_SPAN_MAX + j] = 0;
+        c2[j] = c2[RASTERISER_SPAN_MAX + j] = c2[2 * RASTERISER_SPAN_MAX + j] = c2[3 * RASTERISER_SPAN_MAX + j] = 0;
         wx2[j] = wy2[j] = 0;
       }
     }
-    BilinearN(c, c + RASTER_SPAN_MAX, c + 2 * RASTER_SPAN_MAX, c + 3 * RASTER_SPAN_MAX, wx, wy, any ? a : out, m);
+    BilinearN(c, c + RASTERISER_SPAN_MAX, c + 2 * RASTERISER_SPAN_MAX, c + 3 * RASTERISER_SPAN_MAX, wx, wy, any ? a : out, m);
     if (any) {
-      BilinearN(c2, c2 + RASTER_SPAN_MAX, c2 + 2 * RASTER_SPAN_MAX, c2 + 3 * RASTER_SPAN_MAX, wx2, wy2, b, m);
+      BilinearN(c2, c2 + RASTERISER_SPAN_MAX, c2 + 2 * RASTERISER_SPAN_MAX, c2 + 3 * RASTERISER_SPAN_MAX, wx2, wy2, b, m);
       LerpN(a, b, frac, out, m);
     }
     return;
@@ -621,7 +621,7 @@ struct CombineInputs {
   const uint32_t* tex;
   const uint32_t* factor;
   const uint32_t* zero;
-  uint32_t (*scratch)[RASTER_SPAN_MAX];  // three arrays for modified arguments
+  uint32_t (*scratch)[RASTERISER_SPAN_MAX];  // three arrays for modified arguments
   int m;
 };
 
@@ -686,7 +686,7 @@ inline void StoreDepth(uint8_t* p, int bytes, uint32_t v) {
 // Writes the shaded colours of the listed pixels with blending and the
 // colour-write mask. `contiguous`: the list is 0 .. m-1.
 template <bool FAST32>
-void WritePixels(const RasterPlan& P, uint8_t* row, int x, const uint8_t* list, bool contiguous,
+void WritePixels(const RasteriserPlan& P, uint8_t* row, int x, const uint8_t* list, bool contiguous,
                  const uint32_t* colour, int m) {
   const uint32_t fmt = P.targetFormat;
   const int bpp = P.targetBytes;
@@ -697,11 +697,11 @@ void WritePixels(const RasterPlan& P, uint8_t* row, int x, const uint8_t* list, 
     // The common cases on 32-bit targets: plain stores, or the usual alpha
     // blend computed four pixels at a time.
     uint8_t* base = row + size_t(x) * 4;
-    uint32_t out[RASTER_SPAN_MAX];
+    uint32_t out[RASTERISER_SPAN_MAX];
     if (classic) {
       // This blend reads no destination alpha, so the undefined alpha byte
       // of an X8R8G8B8 target only reaches the alpha byte written back.
-      uint32_t dst[RASTER_SPAN_MAX];
+      uint32_t dst[RASTERISER_SPAN_MAX];
       if (contiguous) {
         memcpy(dst, base, size_t(m) * 4);
       } else {
@@ -726,7 +726,7 @@ void WritePixels(const RasterPlan& P, uint8_t* row, int x, const uint8_t* list, 
         memcpy(&dst, px, 4);
         if (fmt == D3DFMT_X8R8G8B8) dst |= 0xFF000000u;
       } else {
-        dst = RasterFormat_Load(fmt, px);
+        dst = RasteriserFormat_Load(fmt, px);
       }
     }
     if (classic) {
@@ -744,14 +744,14 @@ void WritePixels(const RasterPlan& P, uint8_t* row, int x, const uint8_t* list, 
     if (FAST32) {
       memcpy(px, &out, 4);
     } else {
-      RasterFormat_Store(fmt, px, out);
+      RasteriserFormat_Store(fmt, px, out);
     }
   }
 }
 
 // Level of detail per pixel: log2 of the larger screen derivative of the
 // texel coordinates, from the planes of s/w, t/w and 1/w.
-void LevelOfDetail(const RasterPlane& pu, const RasterPlane& pv, const RasterPlane& po, const float* s, const float* t,
+void LevelOfDetail(const RasteriserPlane& pu, const RasteriserPlane& pv, const RasteriserPlane& po, const float* s, const float* t,
                    const float* w, float* lod, int m) {
   // Derivatives of s = (s/w) / (1/w): ds/dx = w (d(s/w)/dx - s d(1/w)/dx).
   const float dox = po.dx, doy = po.dy;
@@ -792,7 +792,7 @@ void LevelOfDetail(const RasterPlane& pu, const RasterPlane& pv, const RasterPla
 
 }  // namespace
 
-int RasterSpan_Plan(const D3D8DrawState* s, RasterPlan* P) {
+int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
   memset(P, 0, sizeof *P);
   P->state = s;
   const uint32_t* rs = s->renderStates;
@@ -809,13 +809,13 @@ int RasterSpan_Plan(const D3D8DrawState* s, RasterPlan* P) {
       return 0;
   }
   P->targetFormat = s->target.format;
-  P->targetBytes = RasterFormat_BytesPerPixel(s->target.format);
+  P->targetBytes = RasteriserFormat_BytesPerPixel(s->target.format);
 
-  int attr = RASTER_ATTR_UV;
+  int attr = RASTERISER_ATTR_UV;
   for (int i = 0; i < int(D3D8_MAX_STAGES); ++i) {
     const uint32_t* ss = s->stageStates[i];
     if (ss[D3DTSS_COLOROP] == D3DTOP_DISABLE || ss[D3DTSS_COLOROP] == 0) break;
-    RasterStage& st = P->stages[i];
+    RasteriserStage& st = P->stages[i];
     st.colourOp = ss[D3DTSS_COLOROP];
     st.colourArg[0] = ss[D3DTSS_COLORARG1];
     st.colourArg[1] = ss[D3DTSS_COLORARG2];
@@ -861,7 +861,7 @@ int RasterSpan_Plan(const D3D8DrawState* s, RasterPlan* P) {
   }
   P->attrCount = attr;
   P->textureFactor = rs[D3DRS_TEXTUREFACTOR];
-  for (int j = 0; j < RASTER_SPAN_MAX; ++j) P->factorSpan[j] = P->textureFactor, P->zeroSpan[j] = 0;
+  for (int j = 0; j < RASTERISER_SPAN_MAX; ++j) P->factorSpan[j] = P->textureFactor, P->zeroSpan[j] = 0;
 
   uint32_t fogMode = rs[D3DRS_FOGTABLEMODE] ? rs[D3DRS_FOGTABLEMODE] : rs[D3DRS_FOGVERTEXMODE];
   P->fog = rs[D3DRS_FOGENABLE] && !s->layout.pretransformed && fogMode != D3DFOG_NONE;
@@ -869,14 +869,14 @@ int RasterSpan_Plan(const D3D8DrawState* s, RasterPlan* P) {
   P->alphaTest = rs[D3DRS_ALPHATESTENABLE] != 0;
   P->alphaFunc = rs[D3DRS_ALPHAFUNC];
   P->alphaRef = rs[D3DRS_ALPHAREF] & 255;
-  const bool haveDepth = s->depth.pixels && RasterFormat_BytesPerPixel(s->depth.format) >= 2 &&
+  const bool haveDepth = s->depth.pixels && RasteriserFormat_BytesPerPixel(s->depth.format) >= 2 &&
                          s->depth.width >= s->target.width && s->depth.height >= s->target.height;
   P->depthTest = haveDepth && rs[D3DRS_ZENABLE] != 0 && rs[D3DRS_ZFUNC] != D3DCMP_ALWAYS;
   P->depthWrite = haveDepth && rs[D3DRS_ZENABLE] != 0 && rs[D3DRS_ZWRITEENABLE] != 0;
   P->depthFunc = rs[D3DRS_ZFUNC];
   P->depthFormat = s->depth.format;
-  P->depthMask = RasterFormat_DepthMask(s->depth.format);
-  P->depthBytes = haveDepth ? RasterFormat_BytesPerPixel(s->depth.format) : 0;
+  P->depthMask = RasteriserFormat_DepthMask(s->depth.format);
+  P->depthBytes = haveDepth ? RasteriserFormat_BytesPerPixel(s->depth.format) : 0;
   P->blend = rs[D3DRS_ALPHABLENDENABLE] != 0;
   P->srcBlend = rs[D3DRS_SRCBLEND];
   P->destBlend = rs[D3DRS_DESTBLEND];
@@ -896,14 +896,14 @@ int RasterSpan_Plan(const D3D8DrawState* s, RasterPlan* P) {
   return 1;
 }
 
-void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y, int n) {
-  const RasterPlan& P = *plan;
+void RasteriserSpan_Shade(const RasteriserPlan* plan, const RasteriserSetup* S, int x, int y, int n) {
+  const RasteriserPlan& P = *plan;
   const D3D8DrawState& st = *P.state;
   const float fx = float(x) - S->refX, fy = float(y) - S->refY;
-  auto base = [&](const RasterPlane& p) { return p.v0 + p.dx * fx + p.dy * fy; };
+  auto base = [&](const RasteriserPlane& p) { return p.v0 + p.dx * fx + p.dy * fy; };
 
-  uint8_t list[RASTER_SPAN_MAX];
-  uint32_t depthNew[RASTER_SPAN_MAX];
+  uint8_t list[RASTERISER_SPAN_MAX];
+  uint32_t depthNew[RASTERISER_SPAN_MAX];
   int m = 0;
   uint8_t* drow = nullptr;
   if (P.depthTest || P.depthWrite) {
@@ -912,7 +912,7 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
     if (P.depthMask == 0xFFFFFF00u) {
       EncodeDepth24(z0, dz, depthNew, n);
     } else {
-      for (int i = 0; i < n; ++i) depthNew[i] = RasterFormat_DepthEncode(P.depthFormat, z0 + dz * float(i));
+      for (int i = 0; i < n; ++i) depthNew[i] = RasteriserFormat_DepthEncode(P.depthFormat, z0 + dz * float(i));
     }
   }
   if (P.depthTest) {
@@ -937,7 +937,7 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
   }
 
   // 1/w per pixel.
-  float w[RASTER_SPAN_MAX];
+  float w[RASTERISER_SPAN_MAX];
   const float oow0 = base(S->p[1]), doow = S->p[1].dx;
   if (S->perspective) {
     Reciprocal(oow0, doow, list, w, m);
@@ -945,11 +945,11 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
     Broadcast(w, S->w, m);
   }
 
-  uint32_t diffuse[RASTER_SPAN_MAX];
+  uint32_t diffuse[RASTERISER_SPAN_MAX];
   if (S->flat) {
     Broadcast(diffuse, S->flatColour, m);
   } else {
-    const RasterPlane* c = &S->p[2 + RASTER_ATTR_COLOUR];
+    const RasteriserPlane* c = &S->p[2 + RASTERISER_ATTR_COLOUR];
     const float b[4] = {base(c[0]), base(c[1]), base(c[2]), base(c[3])};
     const float d[4] = {c[0].dx, c[1].dx, c[2].dx, c[3].dx};
     InterpolateColour(b, d, list, w, diffuse, m);
@@ -958,17 +958,17 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
   // Combiner. Stage 0's CURRENT is the diffuse colour; with no stage at all
   // the diffuse colour passes through.
   // Each stage writes a buffer other than the one holding CURRENT.
-  uint32_t tex[RASTER_SPAN_MAX], stageOut[2][RASTER_SPAN_MAX], alphaOut[RASTER_SPAN_MAX];
-  uint32_t scratch[3][RASTER_SPAN_MAX];
+  uint32_t tex[RASTERISER_SPAN_MAX], stageOut[2][RASTERISER_SPAN_MAX], alphaOut[RASTERISER_SPAN_MAX];
+  uint32_t scratch[3][RASTERISER_SPAN_MAX];
   const uint32_t* factor = P.factorSpan;
   const uint32_t* zero = P.zeroSpan;
   uint32_t* current = diffuse;
   for (int si = 0; si < P.stageCount; ++si) {
-    const RasterStage& sg = P.stages[si];
+    const RasteriserStage& sg = P.stages[si];
     if (sg.sample) {
-      float s[RASTER_SPAN_MAX], t[RASTER_SPAN_MAX], lod[RASTER_SPAN_MAX];
-      const RasterPlane& pu = S->p[2 + sg.attr];
-      const RasterPlane& pv = S->p[3 + sg.attr];
+      float s[RASTERISER_SPAN_MAX], t[RASTERISER_SPAN_MAX], lod[RASTERISER_SPAN_MAX];
+      const RasteriserPlane& pu = S->p[2 + sg.attr];
+      const RasteriserPlane& pv = S->p[3 + sg.attr];
       const float u0 = base(pu), v0 = base(pv);
       Interpolate(u0, pu.dx, list, w, s, m);
       Interpolate(v0, pv.dx, list, w, t, m);
@@ -1003,9 +1003,9 @@ void RasterSpan_Shade(const RasterPlan* plan, const RasterSetup* S, int x, int y
   }
 
   if (P.fog) {
-    const RasterPlane& pf = S->p[2 + RASTER_ATTR_FOG];
+    const RasteriserPlane& pf = S->p[2 + RASTERISER_ATTR_FOG];
     const float f0 = base(pf);
-    float f[RASTER_SPAN_MAX];
+    float f[RASTERISER_SPAN_MAX];
     Interpolate(f0, pf.dx, list, w, f, m);
     FogN(current, f, P.fogColour, m);
   }
