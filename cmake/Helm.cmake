@@ -1,9 +1,15 @@
 # Shared build helpers.
 #
-# helm_library(NAME DIR <dir> [RECURSE] [EXCLUDE <subdir>...] [LIBS <lib>...])
+# helm_library(NAME DIR <dir> [RECURSE] [EXCLUDE <subdir>...] [LIBS <lib>...]
+#              [PRIVATE <lib>...])
 #   A static library of every .cpp/.c under DIR (relative to the calling
-#   CMakeLists.txt). LIBS are linked PUBLIC. The repository root is on the
-#   include path, so headers are included as "common/memory.h".
+#   CMakeLists.txt). LIBS are our own libraries it stands on, linked PUBLIC
+#   (their headers appear in its headers). PRIVATE are the outside packages
+#   (SDL2, libpng, qhull, decoders) its sources use: linked PRIVATE, so their
+#   include paths and definitions reach no library above it. The repository
+#   root is on the include path, so headers are included as
+#   "common/memory.h"; which library may include which is checked by the
+#   include_graph test against the README's graph.
 #
 # helm_tests(NAME DIR <dir> [RECURSE] [LIBS <lib>...])
 #   A GoogleTest executable of every .cpp under DIR, registered with CTest
@@ -23,7 +29,7 @@ function(_helm_glob out dir recurse)
 endfunction()
 
 function(helm_library name)
-  cmake_parse_arguments(A "RECURSE" "DIR" "LIBS;EXCLUDE" ${ARGN})
+  cmake_parse_arguments(A "RECURSE" "DIR" "LIBS;PRIVATE;EXCLUDE" ${ARGN})
   get_filename_component(dir ${A_DIR} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
   _helm_glob(srcs ${dir} ${A_RECURSE})
   foreach(ex ${A_EXCLUDE})
@@ -33,6 +39,9 @@ function(helm_library name)
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   if(A_LIBS)
     target_link_libraries(${name} PUBLIC ${A_LIBS})
+  endif()
+  if(A_PRIVATE)
+    target_link_libraries(${name} PRIVATE ${A_PRIVATE})
   endif()
 endfunction()
 
