@@ -11,7 +11,7 @@ mkdir -p "$out"
 
 cxx=clang++-14
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
-       -fno-omit-frame-pointer -I"$root")
+       -fno-omit-frame-pointer -DHELM_ASSERTS=1 -I"$root")
 # The readers and what they stand on; the engine lifecycle is replaced by the
 # in-memory file table of fuzz_files.h.
 common=("$root"/common/*.cpp
