@@ -1,5 +1,7 @@
 #include "gfx/core/im3d.h"
 
+#include "common/assert.h"
+
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/pipeline.h"
@@ -31,11 +33,17 @@ Pipeline *MakePipeline(PipelineNodeDefinition *definition)
     return pipeline;
 }
 
-int32_t sOffset = -1;
+// Process-wide: where the engine placed the globals, and the driver's nodes.
+struct Im3DModule {
+    int32_t offset;  // -1 while the module is not open
+    Im3DDriver driver;
+};
+
+Im3DModule sModule = {-1, {}};
 
 Im3DGlobals *Globals(void)
 {
-    return sOffset >= 0 && g_engineInstance ? (Im3DGlobals *)Engine_ModuleGlobals(sOffset) : nullptr;
+    return sModule.offset >= 0 && g_engineInstance ? (Im3DGlobals *)Engine_ModuleGlobals(sModule.offset) : nullptr;
 }
 
 int32_t Render(int32_t primType, const uint16_t *indices, uint32_t count)
@@ -97,8 +105,11 @@ int32_t Im3D_End(void)
     return 1;
 }
 
-int32_t Im3D_InstallModule(void)
+int32_t Im3D_InstallModule(const Im3DDriver *driver)
 {
+    HELM_ASSERT(driver && driver->transformNode && driver->renderNode);
+    if (!driver) return 0;
+    sModule.driver = *driver;
     return Engine_SetCoreModule(MODULE_IM3D, (int32_t)sizeof(Im3DGlobals), Im3D_ModuleOpen, Im3D_ModuleClose);
 }
 
@@ -125,12 +136,13 @@ Pipeline *Im3D_SetRenderPipeline(Pipeline *pipeline, int32_t primType)
 
 void *Im3D_ModuleOpen(void *instance, int32_t offset, int32_t)
 {
-    sOffset = offset;
+    sModule.offset = offset;
     Im3DGlobals *g = Globals();
     *g = Im3DGlobals{};
-    g->defaultTransform = MakePipeline(D3D8_GetImmInstanceNodeDefinition());
-    g->defaultRender = MakePipeline(D3D8_GetSubmitNoLightNodeDefinition());
-    if (!g->defaultTransform || !g->defaultRender || !D3D8_Im3DOpen()) {
+    const Im3DDriver &driver = sModule.driver;
+    g->defaultTransform = driver.transformNode ? MakePipeline(driver.transformNode) : nullptr;
+    g->defaultRender = driver.renderNode ? MakePipeline(driver.renderNode) : nullptr;
+    if (!g->defaultTransform || !g->defaultRender || (driver.open && !driver.open())) {
         Im3D_ModuleClose(instance, offset, 0);
         return nullptr;
     }
@@ -147,7 +159,7 @@ void *Im3D_ModuleClose(void *instance, int32_t, int32_t)
         if (g->defaultRender) Pipeline_Destroy(g->defaultRender);
         *g = Im3DGlobals{};
     }
-    D3D8_Im3DClose();
-    sOffset = -1;
+    if (sModule.driver.close) sModule.driver.close();
+    sModule.offset = -1;
     return instance;
 }

@@ -7,9 +7,9 @@
 #include "gfx/core/freelist.h"
 #include "gfx/core/image.h"
 #include "gfx/core/imageresample.h"
+#include "gfx/core/palquant.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/stream.h"
-#include "gfx/driver/common/palquant.h"
 
 namespace {
 

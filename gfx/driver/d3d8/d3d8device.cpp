@@ -4,13 +4,13 @@
 
 #include "gfx/core/cpu.h"
 #include "gfx/core/engine.h"
+#include "gfx/core/im3d.h"
 #include "gfx/driver/d3d8/d3d8cache.h"
 #include "gfx/driver/d3d8/d3d8camera.h"
 #include "gfx/driver/d3d8/d3d8im2d.h"
 #include "gfx/driver/d3d8/d3d8im3d.h"
 #include "gfx/driver/d3d8/d3d8raster.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
-#include "gfx/core/im3d.h"
 #include "platform/win32/window.h"
 
 uint32_t D3D8_CpuHasSSE = 0;
@@ -385,7 +385,7 @@ void D3D8_InstallDriver(void)
 {
     EngineDriver driver = {&kDeviceRecord, D3D8_RasterPluginAttach};
     Engine_SetDriver(&driver);
-    Im3D_InstallModule();
+    Im3D_InstallModule(D3D8_Im3DDriver());
 }
 
 int32_t D3D8_DeviceSystem(int32_t request, void *out, void *inOut, int32_t arg)

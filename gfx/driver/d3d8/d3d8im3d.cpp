@@ -90,7 +90,11 @@ PipelineNodeDefinition sImmInstance = {"ImmInstance.csl", D3D8_ImmInstanceNode, 
 PipelineNodeDefinition sSubmitNoLight = {"nodeD3D8SubmitNoLight.csl", D3D8_SubmitNoLightNode, nullptr, nullptr,
                                          nullptr, nullptr, nullptr, 0, nullptr, nullptr, 0, nullptr, 0, 0, 0};
 
+const Im3DDriver kIm3DDriver = {&sImmInstance, &sSubmitNoLight, D3D8_Im3DOpen, D3D8_Im3DClose};
+
 }  // namespace
+
+const Im3DDriver *D3D8_Im3DDriver(void) { return &kIm3DDriver; }
 
 PipelineNodeDefinition *D3D8_GetImmInstanceNodeDefinition(void) { return &sImmInstance; }
 PipelineNodeDefinition *D3D8_GetSubmitNoLightNodeDefinition(void) { return &sSubmitNoLight; }

@@ -5,36 +5,7 @@
 
 #include <cstdint>
 
-struct Matrix;
-
-// An Im3D vertex as callers fill it (36 bytes).
-struct Im3DVertex {
-    float x, y, z;
-    float nx, ny, nz;   // not used by the unlit draw
-    uint32_t colour;    // A8R8G8B8
-    float u, v;
-};
-
-// Batch flags the draw reads.
-enum : uint32_t {
-    IM3D_TEXTURED = 1,      // the vertices carry texture coordinates
-    IM3D_NOALPHABLEND = 2,  // leave alpha blending as it is
-    IM3D_NOCLIP = 4,        // every vertex is inside the view
-    IM3D_ALLOPAQUE = 8,     // set by Im3D_Transform
-    IM3D_NOFOG = 16,        // set by Im3D_Transform
-};
-
-// The open batch and its render record.
-struct Im3DBatch {
-    uint32_t vertexCount;  // up to 65536
-    Im3DVertex *vertices;
-    uint32_t stride;       // 36
-    uint32_t flags;
-    const Matrix *matrix;  // null for world = identity
-    int32_t primType;      // engine type 1-5
-    const uint16_t *indices;  // null for non-indexed
-    uint32_t indexCount;
-};
+#include "gfx/core/im3d.h"
 
 enum : uint32_t { D3D8_IM3D_INDEX_CAPACITY = 0xFFFF };
 
@@ -42,6 +13,9 @@ struct PipelineNode;
 struct PipelineNodeDefinition;
 struct PipelineExecuteParams;
 
+// The driver's record for Im3D_InstallModule: the two nodes below and the
+// index buffer's open and close.
+const Im3DDriver *D3D8_Im3DDriver(void);
 // The node definitions of the Im3D transform and render pipelines.
 PipelineNodeDefinition *D3D8_GetImmInstanceNodeDefinition(void);
 PipelineNodeDefinition *D3D8_GetSubmitNoLightNodeDefinition(void);

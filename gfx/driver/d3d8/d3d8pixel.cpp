@@ -5,8 +5,8 @@
 #include "gfx/core/error.h"
 #include "gfx/core/image.h"
 #include "gfx/core/imageresample.h"
+#include "gfx/core/palquant.h"
 #include "gfx/core/raster.h"
-#include "gfx/driver/common/palquant.h"
 #include "gfx/driver/d3d8/d3d8raster.h"
 
 // Packing and unpacking use plain masks and shifts: unpacked channels are not

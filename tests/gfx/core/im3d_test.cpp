@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "gfx/core/pipeline.h"
+#include "tests/gfx/core/test_driver.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 
 namespace {
@@ -84,6 +86,82 @@ TEST_F(Im3DTest, IndexedTriangleListsRoundDownToWholeTriangles)
     Im3D_End();
     Camera_EndUpdate(camera);
     DestroyCamera(camera);
+}
+
+// A driver of the test's own: the kernel knows the nodes only through the
+// record the driver installs.
+struct RecordingDriver {
+    static inline std::vector<Im3DBatch> transformed, drawn;
+    static inline int opens = 0, closes = 0, refuseOpen = 0;
+    static int32_t Transform(PipelineNode *, const PipelineExecuteParams *params)
+    {
+        transformed.push_back(*(const Im3DBatch *)params->data);
+        return 1;
+    }
+    static int32_t Draw(PipelineNode *, const PipelineExecuteParams *params)
+    {
+        drawn.push_back(*(const Im3DBatch *)params->data);
+        return 1;
+    }
+    static int32_t Open(void) { return ++opens, !refuseOpen; }
+    static void Close(void) { ++closes; }
+    static PipelineNodeDefinition Node(const char *name, PipelineNodeBodyFn body)
+    {
+        PipelineNodeDefinition node = {};
+        node.name = name;
+        node.body = body;
+        return node;
+    }
+    static inline PipelineNodeDefinition transformNode = Node("record", Transform);
+    static inline PipelineNodeDefinition drawNode = Node("draw", Draw);
+
+    RecordingDriver(int refuse)
+    {
+        transformed.clear(), drawn.clear();
+        opens = closes = 0, refuseOpen = refuse;
+        const Im3DDriver driver = {&transformNode, &drawNode, Open, Close};
+        EXPECT_EQ(Im3D_InstallModule(&driver), 1);
+    }
+    ~RecordingDriver() { Engine_SetCoreModule(MODULE_IM3D, 0, nullptr, nullptr); }
+};
+
+TEST(Im3DDriverTest, BatchesRunThroughTheNodesTheDriverInstalled)
+{
+    RecordingDriver driver(0);
+    {
+        testdriver::EngineScope engine;
+        EXPECT_EQ(RecordingDriver::opens, 1);
+        std::vector<Im3DVertex> v(5);
+        const uint16_t indices[5] = {0, 1, 2, 3, 4};
+        ASSERT_EQ(Im3D_Transform(v.data(), 5, nullptr, IM3D_TEXTURED), v.data());
+        ASSERT_EQ(RecordingDriver::transformed.size(), 1u);
+        EXPECT_EQ(RecordingDriver::transformed[0].vertexCount, 5u);
+        EXPECT_EQ(RecordingDriver::transformed[0].flags, IM3D_TEXTURED | IM3D_ALLOPAQUE | IM3D_NOFOG);
+        EXPECT_EQ(Im3D_RenderIndexedPrimitive(1, indices, 5), 1);  // a line list keeps whole lines
+        EXPECT_EQ(Im3D_RenderPrimitive(4), 1);
+        ASSERT_EQ(RecordingDriver::drawn.size(), 2u);
+        EXPECT_EQ(RecordingDriver::drawn[0].primType, 1);
+        EXPECT_EQ(RecordingDriver::drawn[0].indices, indices);
+        EXPECT_EQ(RecordingDriver::drawn[0].indexCount, 4u);
+        EXPECT_EQ(RecordingDriver::drawn[1].primType, 4);
+        EXPECT_EQ(RecordingDriver::drawn[1].indices, nullptr);
+        EXPECT_EQ(Im3D_End(), 1);
+    }
+    EXPECT_EQ(RecordingDriver::closes, 1);
+}
+
+TEST(Im3DDriverTest, ADriverThatCannotOpenItsResourcesStopsTheEngineStart)
+{
+    RecordingDriver driver(1);
+    testdriver::Install();
+    int window = 0;
+    ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
+    ASSERT_EQ(Engine_Open(&window), 1);
+    EXPECT_EQ(Engine_Start(), 0);
+    EXPECT_EQ(RecordingDriver::opens, 1);
+    EXPECT_EQ(Engine_Close(), 1);
+    EXPECT_EQ(Engine_Term(), 1);
+    Error_Get(nullptr);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "gfx/driver/common/palquant.h"
+#include "gfx/core/palquant.h"
 
 #include <cstring>
 
