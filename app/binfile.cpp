@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/file.h"
+#include "common/bytes.h"
 #include "gfx/core/stream.h"
 
 namespace {
@@ -36,13 +37,13 @@ int BinFile_ReadWords(Stream* stream, void* destination, uint64_t count, size_t 
   while (bytes > 0) {
     size_t n = bytes > BINFILE_CHUNK ? BINFILE_CHUNK : (size_t)bytes;
     if (!BinFile_ReadBytes(stream, chunk, n)) return 0;
+    ByteReader words = ByteReader_Init(chunk, n);
     for (size_t i = 0; i < n; i += wordSize) {
       if (wordSize == 4) {
-        uint32_t v = (uint32_t)chunk[i] | (uint32_t)chunk[i + 1] << 8 |
-                     (uint32_t)chunk[i + 2] << 16 | (uint32_t)chunk[i + 3] << 24;
+        uint32_t v = ByteReader_U32(&words);
         memcpy(out + i, &v, 4);
       } else {
-        uint16_t v = (uint16_t)(chunk[i] | chunk[i + 1] << 8);
+        uint16_t v = ByteReader_U16(&words);
         memcpy(out + i, &v, 2);
       }
     }
@@ -64,15 +65,11 @@ int BinFile_WriteWords(Stream* stream, const void* source, uint64_t count, size_
       if (wordSize == 4) {
         uint32_t v;
         memcpy(&v, in + i, 4);
-        chunk[i] = (uint8_t)v;
-        chunk[i + 1] = (uint8_t)(v >> 8);
-        chunk[i + 2] = (uint8_t)(v >> 16);
-        chunk[i + 3] = (uint8_t)(v >> 24);
+        Bytes_StoreU32(chunk + i, v);
       } else {
         uint16_t v;
         memcpy(&v, in + i, 2);
-        chunk[i] = (uint8_t)v;
-        chunk[i + 1] = (uint8_t)(v >> 8);
+        Bytes_StoreU16(chunk + i, v);
       }
     }
     if (!BinFile_WriteBytes(stream, chunk, n)) return 0;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
 #include "common/list.h"
 #include "common/memory.h"
 #include "common/strings.h"
@@ -34,17 +35,6 @@ struct WadSystem {
 };
 
 WadSystem g_wad = {};
-
-uint32_t Wad_Le32(const uint8_t* p) {
-  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
-void Wad_PutLe32(uint8_t* p, uint32_t v) {
-  p[0] = (uint8_t)v;
-  p[1] = (uint8_t)(v >> 8);
-  p[2] = (uint8_t)(v >> 16);
-  p[3] = (uint8_t)(v >> 24);
-}
 
 int Wad_FoldAscii(int c) {
   return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
@@ -117,10 +107,11 @@ int Wad_LoadDirectory(WadMount* m, const char* path) {
 
   uint8_t header[WAD_HEADER_SIZE];
   if (!Wad_ReadExact(m->archive, header, sizeof header)) return 0;
-  if (Wad_Le32(header) != WAD_MAGIC) return 0;
-  m->dataOffset = Wad_Le32(header + 4);
-  m->entryCount = Wad_Le32(header + 8);
-  m->namesSize = Wad_Le32(header + 12);
+  ByteReader r = ByteReader_Init(header, sizeof header);
+  if (ByteReader_U32(&r) != WAD_MAGIC) return 0;
+  m->dataOffset = ByteReader_U32(&r);
+  m->entryCount = ByteReader_U32(&r);
+  m->namesSize = ByteReader_U32(&r);
 
   if (g_wad.table.seek(m->archive, 0, 2) != 0) return 0;
   long end = g_wad.table.tell(m->archive);
@@ -178,21 +169,22 @@ uint32_t Wad_BytesLeft(const WadFile* f) {
 }  // namespace
 
 void Wad_DecodeEntry(const uint8_t* b, WadEntry* e) {
-  e->nameOffset = Wad_Le32(b);
-  e->dataOffset = Wad_Le32(b + 4);
-  e->size = Wad_Le32(b + 8);
-  e->flags = Wad_Le32(b + 12);
-  e->firstChild = Wad_Le32(b + 16);
-  e->nextSibling = Wad_Le32(b + 20);
+  ByteReader r = ByteReader_Init(b, WAD_ENTRY_SIZE);
+  e->nameOffset = ByteReader_U32(&r);
+  e->dataOffset = ByteReader_U32(&r);
+  e->size = ByteReader_U32(&r);
+  e->flags = ByteReader_U32(&r);
+  e->firstChild = ByteReader_U32(&r);
+  e->nextSibling = ByteReader_U32(&r);
 }
 
 void Wad_EncodeEntry(const WadEntry* e, uint8_t* b) {
-  Wad_PutLe32(b, e->nameOffset);
-  Wad_PutLe32(b + 4, e->dataOffset);
-  Wad_PutLe32(b + 8, e->size);
-  Wad_PutLe32(b + 12, e->flags);
-  Wad_PutLe32(b + 16, e->firstChild);
-  Wad_PutLe32(b + 20, e->nextSibling);
+  Bytes_StoreU32(b, e->nameOffset);
+  Bytes_StoreU32(b + 4, e->dataOffset);
+  Bytes_StoreU32(b + 8, e->size);
+  Bytes_StoreU32(b + 12, e->flags);
+  Bytes_StoreU32(b + 16, e->firstChild);
+  Bytes_StoreU32(b + 20, e->nextSibling);
 }
 
 int Wad_Init(void) {

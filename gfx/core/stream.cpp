@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/freelist.h"
@@ -40,16 +41,6 @@ void ReleaseRecord(Stream* s)
 {
     if (s->fromFreeList && g_streams.streams) FreeList_Free(g_streams.streams, s);
     else Engine_Free(s);
-}
-
-inline uint32_t Le32(const uint8_t* b) { return b[0] | (b[1] << 8) | (b[2] << 16) | ((uint32_t)b[3] << 24); }
-
-inline void PutLe32(uint8_t* b, uint32_t v)
-{
-    b[0] = (uint8_t)v;
-    b[1] = (uint8_t)(v >> 8);
-    b[2] = (uint8_t)(v >> 16);
-    b[3] = (uint8_t)(v >> 24);
 }
 
 bool GrowMemory(Stream* s, uint32_t length)
@@ -303,9 +294,11 @@ int32_t Stream_ReadChunkHeader(Stream* stream, uint32_t* type, uint32_t* length,
         Error_Raise(ERR_SHORT_READ);
         return 0;
     }
-    if (type) *type = Le32(bytes);
-    if (length) *length = Le32(bytes + 4);
-    Stream_DecodeStamp(Le32(bytes + 8), version, build);
+    ByteReader r = ByteReader_Init(bytes, sizeof bytes);
+    const uint32_t t = ByteReader_U32(&r), n = ByteReader_U32(&r), stamp = ByteReader_U32(&r);
+    if (type) *type = t;
+    if (length) *length = n;
+    Stream_DecodeStamp(stamp, version, build);
     return 1;
 }
 
@@ -318,9 +311,9 @@ Stream* Stream_WriteChunkHeader(Stream* stream, uint32_t type, uint32_t length, 
                                 uint32_t build)
 {
     uint8_t bytes[CHUNK_HEADER_SIZE];
-    PutLe32(bytes, type);
-    PutLe32(bytes + 4, length);
-    PutLe32(bytes + 8, Stream_EncodeStamp(version, build));
+    Bytes_StoreU32(bytes, type);
+    Bytes_StoreU32(bytes + 4, length);
+    Bytes_StoreU32(bytes + 8, Stream_EncodeStamp(version, build));
     return Stream_Write(stream, bytes, CHUNK_HEADER_SIZE);
 }
 

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "common/bytes.h"
 #include "data_fixture.h"
 
 namespace {
@@ -44,7 +45,9 @@ struct ArchiveBuilder {
   std::string Bytes(int64_t dataOffset = -1) const {
     std::string out;
     auto put = [&out](uint32_t v) {
-      for (int i = 0; i < 4; i++) out += (char)(v >> (8 * i));
+      char word[4];
+      Bytes_StoreU32(word, v);
+      out.append(word, 4);
     };
     uint32_t start = (uint32_t)(16 + entries.size() * 24 + names.size());
     put(WAD_MAGIC);
@@ -230,7 +233,7 @@ TEST_F(Wad, ShutdownOfTheFileLayerLeavesTheArchiveFunctionsInPlace) {
 }
 
 void Patch32(std::string* bytes, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; i++) (*bytes)[at + i] = (char)(v >> (8 * i));
+  Bytes_StoreU32(&(*bytes)[at], v);
 }
 
 size_t EntryField(uint32_t entry, uint32_t field) {

@@ -3,6 +3,7 @@
 
 #include "app/file.h"
 #include "app/wad.h"
+#include "common/bytes.h"
 #include "fuzz_files.h"
 
 namespace {
@@ -21,15 +22,13 @@ void ReadEverything(const char* name, const char* mode) {
   File_Close(f);
 }
 
-uint32_t Le32(const uint8_t* p) {
-  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
 // Opens every entry reachable from the root by its full path, both ways,
 // and reads it through the archive's functions. Only called after a mount
 // succeeded, so the directory is known to be a tree inside the input.
-void Walk(const uint8_t* data, uint32_t index, const std::string& path, int depth) {
-  uint32_t count = Le32(data + 8);
+void Walk(const uint8_t* data, size_t size, uint32_t index, const std::string& path, int depth) {
+  ByteReader header = ByteReader_Init(data, size);
+  ByteReader_Skip(&header, 8);
+  uint32_t count = ByteReader_U32(&header);
   const char* names = (const char*)data + WAD_HEADER_SIZE + (size_t)count * WAD_ENTRY_SIZE;
   WadEntry e;
   Wad_DecodeEntry(data + WAD_HEADER_SIZE + (size_t)index * WAD_ENTRY_SIZE, &e);
@@ -50,7 +49,7 @@ void Walk(const uint8_t* data, uint32_t index, const std::string& path, int dept
       }
       live->close(f);
     }
-    Walk(data, c, full, depth + 1);
+    Walk(data, size, c, full, depth + 1);
     c = child.nextSibling;
   }
 }
@@ -65,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       ReadEverything(name, "rb");
       ReadEverything(name, "r");
     }
-    Walk(data, 0, "", 0);
+    Walk(data, size, 0, "", 0);
   }
   Wad_Shutdown();
   return 0;

@@ -4,12 +4,15 @@
 
 #include "app/binfile.h"
 #include "app/cache.h"
+#include "common/bytes.h"
 #include "common/hash.h"
 
 namespace {
 
 void Cfgc_PutU32(std::vector<uint8_t>* out, uint32_t v) {
-  for (int i = 0; i < 4; i++) out->push_back((uint8_t)(v >> (8 * i)));
+  uint8_t word[4];
+  Bytes_StoreU32(word, v);
+  out->insert(out->end(), word, word + 4);
 }
 
 void Cfgc_PutString(std::vector<uint8_t>* out, const std::string& text) {

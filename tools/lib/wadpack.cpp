@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/wad.h"
+#include "common/bytes.h"
 
 namespace fs = std::filesystem;
 
@@ -61,7 +62,9 @@ uint32_t Pack_Children(PackState* s, const PackDir& dir) {
 }
 
 void Pack_PutU32(std::vector<uint8_t>* out, uint32_t v) {
-  for (int i = 0; i < 4; i++) out->push_back((uint8_t)(v >> (8 * i)));
+  uint8_t word[4];
+  Bytes_StoreU32(word, v);
+  out->insert(out->end(), word, word + 4);
 }
 
 int Pack_Fail(std::string* error, const std::string& message) {

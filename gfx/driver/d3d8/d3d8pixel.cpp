@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
 #include "gfx/core/error.h"
 #include "gfx/core/image.h"
 #include "gfx/core/imageresample.h"
@@ -184,19 +185,6 @@ struct TransferLocks {
     }
 };
 
-uint16_t Load16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
-uint32_t Load32(const uint8_t *p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
-void Store16(uint8_t *p, uint32_t v)
-{
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-}
-void Store32(uint8_t *p, uint32_t v)
-{
-    Store16(p, v);
-    Store16(p + 2, v >> 16);
-}
-
 // Sets the alpha byte of the raster (and of its top-level raster when the
 // format has alpha and the raster is a sub-raster).
 void SetAlpha(Raster *raster, uint8_t alpha)
@@ -254,9 +242,9 @@ int D3D8_ImageFromRaster(Image *image, Raster *raster)
                 if (palette) memcpy(o, palette + 4 * in[x], 4);
                 else o[0] = o[1] = o[2] = in[x], o[3] = 255;
             } else if (raster->depth == 16) {
-                if (Is16BitCode(code)) D3D8_UnpackPixel(o, Load16(in + 2 * x), code);
+                if (Is16BitCode(code)) D3D8_UnpackPixel(o, Bytes_LoadU16(in + 2 * x), code);
             } else if (code == RASTERFORMAT888 || code == RASTERFORMAT8888) {
-                D3D8_UnpackPixel(o, Load32(in + 4 * x), code);
+                D3D8_UnpackPixel(o, Bytes_LoadU32(in + 4 * x), code);
             }
         }
     }
@@ -349,8 +337,8 @@ int D3D8_RasterFromImage(Raster *raster, Image *image)
         } else {
             for (int32_t x = 0; x < width; x++) {
                 const uint32_t v = fromPalette ? table[in[x] & indexMask] : pack(in + 4 * x);
-                if (depth == 16) Store16(out + 2 * x, v);
-                else Store32(out + 4 * x, v);
+                if (depth == 16) Bytes_StoreU16(out + 2 * x, v);
+                else Bytes_StoreU32(out + 4 * x, v);
             }
         }
     }

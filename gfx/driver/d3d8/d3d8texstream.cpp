@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
 #include "gfx/core/error.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/stream.h"
@@ -18,12 +19,6 @@ const uint32_t kFourCC[6] = {0, D3DFMT_DXT1, D3DFMT_DXT2, D3DFMT_DXT3, D3DFMT_DX
 uint32_t PaletteBytes(uint32_t format)
 {
     return (format & RASTERFORMATPAL4) ? 128 : (format & RASTERFORMATPAL8) ? 1024 : 0;
-}
-
-uint32_t U32(const uint8_t *p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
-void Put32(uint8_t *p, uint32_t v)
-{
-    for (int i = 0; i < 4; i++) p[i] = (uint8_t)(v >> (8 * i));
 }
 
 // Rows of a locked level as its memory holds them: pixel rows, or rows of
@@ -79,12 +74,13 @@ bool LoadPixels(Stream *stream, Raster *raster, uint32_t format, uint32_t stored
             ok = false;
             break;
         }
-        uint8_t count[4];
+        uint8_t count[4] = {};
         // The stored memory must be exactly the locked level's: a file from
         // a device with other pitches is refused, never re-pitched.
-        ok = Stream_Read(stream, count, 4) == 4 &&
-             U32(count) == (uint32_t)raster->stride * LockedRows(raster, compressed) &&
-             Stream_Read(stream, pixels, U32(count)) == U32(count);
+        ok = Stream_Read(stream, count, 4) == 4;
+        const uint32_t bytes = Bytes_LoadU32(count);
+        ok = ok && bytes == (uint32_t)raster->stride * LockedRows(raster, compressed) &&
+             Stream_Read(stream, pixels, bytes) == bytes;
         Raster_Unlock(raster);
     }
     raster->format |= savedAuto;
@@ -144,16 +140,14 @@ int32_t D3D8_NativeTextureWrite(Stream *stream, const Texture *texture)
     const D3D8RasterExt *ext = D3D8_RasterExt(raster);
     const uint32_t format = Raster_GetFormat(raster);
     uint8_t block[kHeaderBlock + kRasterBlock] = {};
-    Put32(block, D3D8_NATIVE_PLATFORM);
-    Put32(block + 4, texture->filterAddressing & 0xffff);
+    Bytes_StoreU32(block, D3D8_NATIVE_PLATFORM);
+    Bytes_StoreU32(block + 4, texture->filterAddressing & 0xffff);
     memcpy(block + 8, texture->name, 32);
     memcpy(block + 40, texture->mask, 32);
-    Put32(block + 72, format & 0xff00);
-    Put32(block + 76, ext->alpha);
-    block[80] = (uint8_t)raster->width;
-    block[81] = (uint8_t)(raster->width >> 8);
-    block[82] = (uint8_t)raster->height;
-    block[83] = (uint8_t)(raster->height >> 8);
+    Bytes_StoreU32(block + 72, format & 0xff00);
+    Bytes_StoreU32(block + 76, ext->alpha);
+    Bytes_StoreU16(block + 80, (uint32_t)raster->width);
+    Bytes_StoreU16(block + 82, (uint32_t)raster->height);
     block[84] = (uint8_t)raster->depth;
     const uint32_t levels = LevelCount(raster);
     block[85] = (uint8_t)levels;
@@ -173,7 +167,7 @@ int32_t D3D8_NativeTextureWrite(Stream *stream, const Texture *texture)
     for (uint32_t level = 0; level < levels; level++) {
         const uint32_t bytes = LevelSize(raster, level);
         uint8_t count[4];
-        Put32(count, bytes);
+        Bytes_StoreU32(count, bytes);
         if (!Stream_Write(stream, count, 4)) return 0;
         uint8_t *pixels = Raster_Lock(raster, level, RASTERLOCKREAD);
         if (!pixels) return 0;
@@ -190,12 +184,19 @@ int32_t D3D8_NativeTextureRead(Stream *stream, Texture **out)
     uint32_t length = 0, version = 0;
     uint8_t block[kHeaderBlock + kRasterBlock];
     if (!Stream_FindChunk(stream, CHUNK_STRUCT, &length, &version) || length < sizeof(block) ||
-        Stream_Read(stream, block, kHeaderBlock) != kHeaderBlock || U32(block) != D3D8_NATIVE_PLATFORM ||
+        Stream_Read(stream, block, kHeaderBlock) != kHeaderBlock || Bytes_LoadU32(block) != D3D8_NATIVE_PLATFORM ||
         Stream_Read(stream, block + kHeaderBlock, kRasterBlock) != kRasterBlock)
         return 0;
-    const uint32_t filter = U32(block + 4), storedFormat = U32(block + 72) & 0xff00, alpha = U32(block + 76);
-    const uint32_t width = block[80] | (uint32_t)block[81] << 8, height = block[82] | (uint32_t)block[83] << 8;
-    const uint32_t depth = block[84], levels = block[85], type = block[86] & RASTERTYPEMASK, compression = block[87];
+    ByteReader r = ByteReader_Init(block, sizeof(block));
+    ByteReader_Skip(&r, 4);  // the platform, checked above
+    const uint32_t filter = ByteReader_U32(&r);
+    char name[33] = {}, mask[33] = {};
+    ByteReader_Bytes(&r, name, 32);
+    ByteReader_Bytes(&r, mask, 32);
+    const uint32_t storedFormat = ByteReader_U32(&r) & 0xff00, alpha = ByteReader_U32(&r);
+    const uint32_t width = ByteReader_U16(&r), height = ByteReader_U16(&r);
+    const uint32_t depth = ByteReader_U8(&r), levels = ByteReader_U8(&r);
+    const uint32_t type = ByteReader_U8(&r) & RASTERTYPEMASK, compression = ByteReader_U8(&r);
     if (compression > 5) return 0;
     Raster *raster = nullptr;
     if (compression == 0) {
@@ -221,9 +222,6 @@ int32_t D3D8_NativeTextureRead(Stream *stream, Texture **out)
         return 0;
     }
     texture->filterAddressing = filter & 0xffff;
-    char name[33] = {}, mask[33] = {};
-    memcpy(name, block + 8, 32);
-    memcpy(mask, block + 40, 32);
     Texture_SetName(texture, name);
     Texture_SetMaskName(texture, mask);
     *out = texture;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/image.h"
@@ -17,11 +18,6 @@ constexpr int64_t kMaxPixels = (int64_t)1 << 26;
 constexpr int32_t kMaxSide = 1 << 16;
 // Palette entries that the file does not supply.
 constexpr uint8_t kMissingEntry[4] = {0, 0, 0, 255};
-
-uint16_t U16(const uint8_t *p) { return (uint16_t)(p[0] | p[1] << 8); }
-uint32_t U32(const uint8_t *p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
-void PutU16(uint8_t *p, uint32_t v) { p[0] = (uint8_t)v; p[1] = (uint8_t)(v >> 8); }
-void PutU32(uint8_t *p, uint32_t v) { PutU16(p, v); PutU16(p + 2, v >> 16); }
 
 bool ReadAll(Stream *stream, void *buffer, uint32_t length)
 {
@@ -46,17 +42,22 @@ struct Header {
 bool ReadHeader(Stream *stream, Header *h)
 {
     uint8_t b[52];
-    if (!ReadAll(stream, b, 18) || b[0] != 0x42 || b[1] != 0x4D) return false;
-    h->pixelOffset = U32(b + 10);
-    const uint32_t infoSize = U32(b + 14);
+    if (!ReadAll(stream, b, 18)) return false;
+    ByteReader r = ByteReader_Init(b, 18);
+    if (ByteReader_U8(&r) != 0x42 || ByteReader_U8(&r) != 0x4D) return false;
+    ByteReader_Skip(&r, 8);  // file size, reserved
+    h->pixelOffset = ByteReader_U32(&r);
+    const uint32_t infoSize = ByteReader_U32(&r);
     h->consumed = 18;
     if (infoSize == 12) {
         if (!ReadAll(stream, b, 8)) return false;
         h->consumed += 8;
+        r = ByteReader_Init(b, 8);
         h->infoSize = 12;
-        h->width = (int16_t)U16(b);
-        h->height = (int16_t)U16(b + 2);
-        h->bits = U16(b + 6);
+        h->width = (int16_t)ByteReader_U16(&r);
+        h->height = (int16_t)ByteReader_U16(&r);
+        ByteReader_Skip(&r, 2);  // planes
+        h->bits = ByteReader_U16(&r);
         h->compression = 0;
         h->coloursUsed = 0;
         return true;
@@ -69,12 +70,15 @@ bool ReadHeader(Stream *stream, Header *h)
     }
     if (!ReadAll(stream, b, 36)) return false;
     h->consumed += 36;
+    r = ByteReader_Init(b, 36);
     h->infoSize = (int32_t)infoSize;
-    h->width = (int32_t)U32(b);
-    h->height = (int32_t)U32(b + 4);
-    h->bits = U16(b + 10);
-    h->compression = U32(b + 12);
-    h->coloursUsed = U32(b + 28);
+    h->width = (int32_t)ByteReader_U32(&r);
+    h->height = (int32_t)ByteReader_U32(&r);
+    ByteReader_Skip(&r, 2);  // planes
+    h->bits = ByteReader_U16(&r);
+    h->compression = ByteReader_U32(&r);
+    ByteReader_Skip(&r, 12);  // image size, resolution
+    h->coloursUsed = ByteReader_U32(&r);
     uint32_t rest = infoSize - 40;
     if (h->bits == 16 && h->compression == 3) {
         // Bit fields: the masks follow a 40-byte header or sit in a larger
@@ -82,7 +86,7 @@ bool ReadHeader(Stream *stream, Header *h)
         if (!ReadAll(stream, b, 12)) return false;
         h->consumed += 12;
         rest = rest >= 12 ? rest - 12 : 0;
-        if (U32(b + 4) == 0x3e0) h->bits = 15;
+        if (Bytes_LoadU32(b + 4) == 0x3e0) h->bits = 15;
     }
     if (!SkipAll(stream, rest)) return false;
     h->consumed += rest;
@@ -249,7 +253,7 @@ int ImageBmp_DecodeRow(Image *image, int32_t y, const uint8_t *source, int32_t b
         case 8: memcpy(out, image->palette + 4 * source[x], 4); break;
         case 15:
         case 16: {
-            const uint32_t v = U16(source + 2 * x);
+            const uint32_t v = Bytes_LoadU16(source + 2 * x);
             out[0] = (uint8_t)(bits == 15 ? (v >> 7) & 0xf8 : (v >> 8) & 0xf8);
             out[1] = (uint8_t)(bits == 15 ? (v >> 2) & 0xf8 : (v >> 3) & 0xfc);
             out[2] = (uint8_t)(v << 3);
@@ -300,13 +304,13 @@ Image *ImageBmp_Write(Image *image, const char *path)
     }
     const int32_t rowSize = ImageBmp_RowSize(IMAGEBMP_WINDOWS, 24, image->width);
     uint8_t header[54] = {0x42, 0x4D};
-    PutU32(header + 2, (uint32_t)(54 + (int64_t)rowSize * image->height));
-    PutU32(header + 10, 54);
-    PutU32(header + 14, 40);
-    PutU32(header + 18, (uint32_t)image->width);
-    PutU32(header + 22, (uint32_t)image->height);
-    PutU16(header + 26, 1);
-    PutU16(header + 28, 24);
+    Bytes_StoreU32(header + 2, (uint32_t)(54 + (int64_t)rowSize * image->height));
+    Bytes_StoreU32(header + 10, 54);
+    Bytes_StoreU32(header + 14, 40);
+    Bytes_StoreU32(header + 18, (uint32_t)image->width);
+    Bytes_StoreU32(header + 22, (uint32_t)image->height);
+    Bytes_StoreU16(header + 26, 1);
+    Bytes_StoreU16(header + 28, 24);
     Stream *stream = Stream_Open(STREAM_FILENAME, STREAM_WRITE, path);
     if (!stream) return nullptr;
     bool ok = Stream_Write(stream, header, sizeof(header)) != nullptr;

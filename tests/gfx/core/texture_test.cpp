@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/bytes.h"
 #include "gfx/core/stream.h"
 #include "gfx/toolkit/bmp/imagebmp.h"
 #include "gfx/toolkit/png/imagepng.h"
@@ -279,7 +280,8 @@ TEST_F(TextureTest, SixteenBitNameChunksReadLikeEightBitOnesAndLongNamesAreCut)
 {
     WritePng("wide", 2, 2, 0xffffffff);
     auto put32 = [](std::vector<uint8_t> &b, uint32_t v) {
-        for (int i = 0; i < 4; i++) b.push_back((uint8_t)(v >> (8 * i)));
+        b.resize(b.size() + 4);
+        Bytes_StoreU32(&b[b.size() - 4], v);
     };
     std::vector<uint8_t> bytes;
     auto header = [&](uint32_t type, uint32_t length) {

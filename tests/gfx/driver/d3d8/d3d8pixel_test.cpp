@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/bytes.h"
 #include "gfx/core/raster.h"
 #include "tests/gfx/driver/d3d8/d3d8_fixture.h"
 
@@ -187,8 +188,8 @@ TEST_F(D3D8TransferTest, PalettisedImagesGoThroughPackedPaletteAndSetTheAlphaByt
     Raster *sixteen = Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT4444);
     ASSERT_EQ(D3D8_RasterFromImage(sixteen, image), 1);
     uint8_t *pixels = Raster_Lock(sixteen, 0, RASTERLOCKREAD);
-    EXPECT_EQ(pixels[0] | pixels[1] << 8, 0xff00);
-    EXPECT_EQ(pixels[2] | pixels[3] << 8, 0x800f);
+    EXPECT_EQ(Bytes_LoadU16(pixels), 0xff00);
+    EXPECT_EQ(Bytes_LoadU16(pixels + 2), 0x800f);
     Raster_Unlock(sixteen);
     Raster *x888 = Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
     ASSERT_EQ(D3D8_RasterFromImage(x888, image), 1);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/bytes.h"
 #include "gfx/core/stream.h"
 #include "tests/gfx/driver/d3d8/d3d8_fixture.h"
 
@@ -49,7 +50,7 @@ protected:
         Stream_Close(stream, nullptr);
         return texture;
     }
-    static void Put32(uint8_t *p, uint32_t v) { memcpy(p, &v, 4); }
+    static void Put32(uint8_t *p, uint32_t v) { Bytes_StoreU32(p, v); }
 };
 
 TEST_F(D3D8NativeTextureTest, MipmappedTextureRoundTripsByteForByte)

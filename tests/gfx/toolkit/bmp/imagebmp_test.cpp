@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "common/bytes.h"
 #include "tests/gfx/core/image_fixture.h"
 
 namespace {
@@ -13,13 +14,13 @@ using Bytes = std::vector<uint8_t>;
 
 void Put16(Bytes &b, uint32_t v)
 {
-    b.push_back((uint8_t)v);
-    b.push_back((uint8_t)(v >> 8));
+    b.resize(b.size() + 2);
+    Bytes_StoreU16(&b[b.size() - 2], v);
 }
 void Put32(Bytes &b, uint32_t v)
 {
-    Put16(b, v);
-    Put16(b, v >> 16);
+    b.resize(b.size() + 4);
+    Bytes_StoreU32(&b[b.size() - 4], v);
 }
 
 struct BmpLayout {
