@@ -40,6 +40,24 @@ inline void EngineLink_Remove(EngineLink* link)
     link->next->prev = link->prev;
     link->next = link->prev = link;
 }
+// For validation walkers: 1 when the ring through head is whole, every
+// link's neighbours pointing back at it (the walk then always ends at head).
+inline int32_t EngineLink_Validate(const EngineLink* head)
+{
+    const EngineLink* link = head;
+    do {
+        if (!link->next || !link->prev || link->next->prev != link || link->prev->next != link) return 0;
+        link = link->next;
+    } while (link != head);
+    return 1;
+}
+// 1 when link is one of the ring's links (head excluded); the ring must be whole.
+inline int32_t EngineLink_Contains(const EngineLink* head, const EngineLink* link)
+{
+    for (const EngineLink* l = head->next; l != head; l = l->next)
+        if (l == link) return 1;
+    return 0;
+}
 
 // One video mode of the device, as the mode dialog lists them.
 struct VideoModeInfo {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "common/assert.h"
 #include "gfx/core/error.h"
 #include "gfx/core/freelist.h"
 
@@ -159,6 +160,7 @@ Frame* Frame_Create(void)
 
 int32_t Frame_Destroy(Frame* frame)
 {
+    HELM_ASSERT(frame);
     PluginRegistry_RunDestructors(&g_frames.registry, frame);
     if (Parent(frame)) Detach(frame);
     UnlinkFromDirtyList(frame);
@@ -181,6 +183,7 @@ int32_t Frame_Destroy(Frame* frame)
 
 int32_t Frame_DestroyHierarchy(Frame* root)
 {
+    HELM_ASSERT(root);
     // Meant for roots; a frame with a parent leaves it first so that the
     // parent keeps no pointer to freed frames.
     if (Parent(root)) Detach(root);
@@ -191,6 +194,7 @@ int32_t Frame_DestroyHierarchy(Frame* root)
 
 Frame* Frame_AddChild(Frame* parent, Frame* child)
 {
+    HELM_ASSERT(parent && child);
     // A child that is the parent or one of its ancestors would close a cycle.
     for (Frame* p = parent; p; p = Parent(p))
         if (p == child) return nullptr;
@@ -249,6 +253,70 @@ int32_t Frame_SyncDirtyList(void)
         root->header.privateFlags &= (uint8_t)~0x0F;
     }
     return 1;
+}
+
+namespace {
+
+bool ObjectsAreSound(const Frame* f)
+{
+    if (!EngineLink_Validate(&f->objects)) return false;
+    for (EngineLink* l = f->objects.next; l != &f->objects; l = l->next)
+        if (ObjectOfLink(l)->header.parent != f) return false;
+    return true;
+}
+
+// One frame of the walk below root.
+bool FrameIsSound(const Frame* f, const Frame* root)
+{
+    const uint8_t flags = f->header.privateFlags;
+    const uint8_t rootFlags = root->header.privateFlags;
+    if (f->header.type != FRAMEOBJECT_FRAME || f->root != root) return false;
+    if (f != root && (flags & (FRAME_ROOT_MATRICES | FRAME_ROOT_OBJECTS))) return false;
+    if ((flags & FRAME_MATRIX_CHANGED) && !(rootFlags & FRAME_ROOT_MATRICES)) return false;
+    if ((flags & FRAME_OBJECTS_DIRTY) && !(rootFlags & FRAME_ROOT_OBJECTS)) return false;
+    return ObjectsAreSound(f);
+}
+
+bool HierarchyIsSound(const Frame* root)
+{
+    if (!root || Parent(root) || root->root != root || root->next) return false;
+    // Depth first without a stack: down through children, across through
+    // siblings, and back up through parent links, each checked before it is
+    // followed. A loop runs into the visit limit.
+    const Frame* f = root;
+    for (uint32_t visited = 1;; visited++) {
+        if (visited > FRAME_VALIDATE_LIMIT || !FrameIsSound(f, root)) return false;
+        if (f->child) {
+            if (Parent(f->child) != f) return false;
+            f = f->child;
+            continue;
+        }
+        while (f != root && !f->next) f = Parent(f);
+        if (f == root) return true;
+        if (Parent(f->next) != Parent(f)) return false;
+        f = f->next;
+    }
+}
+
+}  // namespace
+
+int32_t Frame_Validate(const Frame* frame)
+{
+    EngineLink* dirty = DirtyList();
+    if (!EngineLink_Validate(dirty)) return 0;
+    for (EngineLink* l = dirty->next; l != dirty; l = l->next) {
+        const Frame* root = FrameOfDirtyLink(l);
+        if (!OnDirtyList(root)) return 0;
+        if (!frame && !HierarchyIsSound(root)) return 0;
+    }
+    if (!frame) return 1;
+    // Up to the root, whose hierarchy must hold this frame.
+    const Frame* root = frame->root;
+    uint32_t steps = 0;
+    for (const Frame* f = frame; f != root; f = Parent(f))
+        if (!f || f->root != root || ++steps > FRAME_VALIDATE_LIMIT) return 0;
+    if (!HierarchyIsSound(root)) return 0;
+    return OnDirtyList(root) == (EngineLink_Contains(dirty, &root->inDirtyList) != 0);
 }
 
 void FrameObject_SetFrame(FrameLinkedObject* object, Frame* frame)

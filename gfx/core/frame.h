@@ -69,7 +69,8 @@ int32_t Frame_Destroy(Frame* frame);
 // Destroys a frame and everything below it (a frame with a parent leaves it first).
 int32_t Frame_DestroyHierarchy(Frame* root);
 // Attaches child (detaching it from its old parent) as parent's newest child.
-// Returns parent, or null when child is parent or one of its ancestors.
+// Returns parent, or null when child is parent or one of its ancestors. The
+// frames given to these functions are never null.
 Frame* Frame_AddChild(Frame* parent, Frame* child);
 void Frame_MarkDirty(Frame* frame);
 // Bits 0-1 of the root's private flags.
@@ -79,6 +80,17 @@ Matrix* Frame_GetWorldMatrix(Frame* frame);
 // Matrices only; the objects stay pending until the next Frame_SyncDirtyList.
 void Frame_SyncHierarchy(Frame* root);
 int32_t Frame_SyncDirtyList(void);
+
+// Validation walker for tests, after structural changes. Checks the
+// hierarchy the frame belongs to (with null: every hierarchy on the dirty
+// list): every frame's root is the hierarchy's root, which has no parent;
+// every child names its parent; attached objects name their frame; only
+// roots carry the root flags, and a root is on the dirty list exactly when
+// it carries them; a frame's pending change is flagged on its root. 1 when
+// all hold, else 0. A hierarchy of more than FRAME_VALIDATE_LIMIT frames
+// counts as a loop. Changes nothing.
+enum : uint32_t { FRAME_VALIDATE_LIMIT = 1u << 22 };
+int32_t Frame_Validate(const Frame* frame);
 
 // Moves the object to another frame (or none); a new frame is marked dirty.
 void FrameObject_SetFrame(FrameLinkedObject* object, Frame* frame);

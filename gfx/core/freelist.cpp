@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/assert.h"
 #include "gfx/core/error.h"
 
 namespace {
@@ -179,12 +180,17 @@ void FreeList_BlockFree(FreeList* list, void* entry)
         uint8_t* first = BlockEntries(list, block);
         if (p < first || p >= first + (size_t)list->entriesPerBlock * (size_t)list->entrySize) continue;
         size_t index = (size_t)(p - first) / (size_t)list->entrySize;
-        BlockBitmap(block)[index / 8] &= (uint8_t)~(0x80u >> (index % 8));
+        const uint8_t mask = (uint8_t)(0x80u >> (index % 8));
+        // An entry is freed once, at the address its allocation returned.
+        HELM_ASSERT((BlockBitmap(block)[index / 8] & mask) && (size_t)(p - first) % (size_t)list->entrySize == 0);
+        BlockBitmap(block)[index / 8] &= (uint8_t)~mask;
         if ((list->flags & FREELIST_RELEASE_EMPTY) && !list->walking && !OnlyBlock(list) &&
             BlockIsEmpty(list, block))
             ReleaseBlock(block);
         return;
     }
+    // Not in any block of this list: another list's entry, or a stale one.
+    HELM_ASSERT(!entry);
 }
 
 // One allocation per entry: a link in the list's block list, then the entry
@@ -282,6 +288,29 @@ int32_t FreeList_PurgeAll(void)
         if (n > 0) total += n;
     }
     return total;
+}
+
+int32_t FreeList_Validate(const FreeList* list)
+{
+    if (!list) return 0;
+    const int32_t a = list->alignment;
+    if (a < 8 || (a & (a - 1)) != 0 || list->entrySize <= 0 || list->entrySize % a != 0 ||
+        list->entriesPerBlock <= 0 || list->bitmapBytes != (list->entriesPerBlock + 7) / 8 || list->walking < 0)
+        return 0;
+    if (!EngineLink_Validate(&list->blocks) || !EngineLink_Validate(&list->released)) return 0;
+    if (!list->walking && !EngineLink_Empty(&list->released)) return 0;
+    const bool direct = (list->flags & FREELIST_NO_BLOCKS) != 0;
+    for (EngineLink* link = list->blocks.next; link != &list->blocks; link = link->next) {
+        if (direct) {
+            void* entry = DirectEntry(list, link);
+            if (((void**)entry)[-1] != (void*)link) return 0;
+            continue;
+        }
+        // Bits past the last entry are never set: the allocator skips them.
+        const int32_t used = list->entriesPerBlock % 8;
+        if (used && (BlockBitmap(BlockOf(link))[list->bitmapBytes - 1] & (0xFFu >> used))) return 0;
+    }
+    return 1;
 }
 
 int32_t FreeList_BlockCount(const FreeList* list)

@@ -59,6 +59,12 @@ int32_t FreeList_Purge(FreeList* list);
 int32_t FreeList_PurgeAll(void);
 // Number of blocks the list holds (for tests and statistics).
 int32_t FreeList_BlockCount(const FreeList* list);
+// Validation walker for tests, after structural changes: 1 when the record's
+// sizes agree with each other, the block ring is whole, no bitmap marks an
+// entry past the block's count, entries of per-entry allocations point back
+// at their links, and released entries wait only while a walk runs; else 0.
+// Reads every block; changes nothing.
+int32_t FreeList_Validate(const FreeList* list);
 
 // Opens the memory module: installs the memory functions (null for the
 // standard library's) in the current instance and empties the list of lists.

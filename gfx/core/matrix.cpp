@@ -4,6 +4,7 @@
 #include <initializer_list>
 #include <cstring>
 
+#include "common/assert.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/freelist.h"
@@ -85,6 +86,7 @@ Matrix* Matrix_Copy(Matrix* dst, const Matrix* src)
 
 void Matrix_MultiplyPortable(Matrix* out, const Matrix* a, const Matrix* b)
 {
+    HELM_ASSERT(out != a && out != b);  // Matrix_Multiply goes through a temporary then
     out->right = RowTimes3x3(a->right, b);
     out->up = RowTimes3x3(a->up, b);
     out->at = RowTimes3x3(a->at, b);

@@ -51,7 +51,8 @@ typedef void (*MatrixMultiplyFn)(Matrix* out, const Matrix* a, const Matrix* b);
 // otherwise out.flags = a.flags & b.flags.
 Matrix* Matrix_Multiply(Matrix* out, const Matrix* a, const Matrix* b);
 // The product without flags: rows of a times the 3 x 3 of b, pos plus b.pos.
-// out must not alias a or b.
+// out must not alias a or b (Matrix_Multiply takes care of that for
+// installed multiply functions).
 void Matrix_MultiplyPortable(Matrix* out, const Matrix* a, const Matrix* b);
 void Matrix_SetMultiplyFunction(MatrixMultiplyFn multiply);  // null restores the portable one
 

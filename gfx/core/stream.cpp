@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstring>
 
+#include "common/assert.h"
 #include "common/bytes.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
@@ -178,6 +179,7 @@ int32_t Stream_Close(Stream* stream, StreamMemory* memoryOut)
 
 uint32_t Stream_Read(Stream* stream, void* buffer, uint32_t length)
 {
+    HELM_ASSERT(stream && (buffer || length == 0));
     uint32_t count = 0;
     switch (stream->type) {
     case STREAM_FILE:
@@ -207,6 +209,7 @@ uint32_t Stream_Read(Stream* stream, void* buffer, uint32_t length)
 
 Stream* Stream_Write(Stream* stream, const void* buffer, uint32_t length)
 {
+    HELM_ASSERT(stream && (buffer || length == 0));
     switch (stream->type) {
     case STREAM_FILE:
     case STREAM_FILENAME:
@@ -239,6 +242,7 @@ Stream* Stream_Write(Stream* stream, const void* buffer, uint32_t length)
 
 Stream* Stream_Skip(Stream* stream, uint32_t length)
 {
+    HELM_ASSERT(stream);
     if (length == 0) return stream;
     switch (stream->type) {
     case STREAM_FILE:

@@ -87,6 +87,8 @@ Stream* Stream_Open(uint32_t type, uint32_t access, const void* parameter);
 // written} and the caller owns the buffer (free it with Engine_Free);
 // without memoryOut the buffer is freed. 0 on failure.
 int32_t Stream_Close(Stream* stream, StreamMemory* memoryOut);
+// Read, write and skip need an open stream (never null) and a buffer unless
+// the length is 0.
 // Returns the bytes read; fewer than asked raises 5 at the end of the data,
 // 0x8000001A otherwise. Never reads past the end of a memory block.
 uint32_t Stream_Read(Stream* stream, void* buffer, uint32_t length);

@@ -52,8 +52,10 @@ TEST(Frame, ChangesListTheRootOnceAndSyncComputesWorldMatrices)
     Frame* b = Frame_Create();
     Frame_AddChild(root, a);
     Frame_AddChild(a, b);
+    EXPECT_TRUE(Frame_Validate(b));
     Frame_SyncDirtyList();
     EXPECT_EQ(DirtyCount(), 0);
+    EXPECT_TRUE(Frame_Validate(root));
 
     MoveTo(a, 1, 0, 0);
     MoveTo(b, 0, 2, 0);
@@ -86,10 +88,12 @@ TEST(Frame, NewestChildComesFirstAndCyclesAreRefused)
     EXPECT_EQ(Frame_AddChild(a, p), nullptr);  // p is a's parent
     EXPECT_EQ(Frame_AddChild(a, a), nullptr);
     EXPECT_EQ(a->root, p);
+    EXPECT_TRUE(Frame_Validate(a));
     // Destroying a subtree leaves the parent with its other children only.
     Frame_DestroyHierarchy(b);
     EXPECT_EQ(p->child, a);
     EXPECT_EQ(a->next, nullptr);
+    EXPECT_TRUE(Frame_Validate(p));
     Frame_DestroyHierarchy(p);
 }
 
@@ -108,6 +112,7 @@ TEST(Frame, ReparentingADirtyRootMovesTheListing)
     EXPECT_FALSE(Listed(c));
     EXPECT_TRUE(Listed(p));
     EXPECT_EQ(g->root, p);
+    EXPECT_TRUE(Frame_Validate(g));
     Frame_SyncDirtyList();
     EXPECT_EQ(g->world.pos.x, 1.0f);  // the pending change of g survived
     EXPECT_EQ(g->world.pos.y, 3.0f);
@@ -131,6 +136,7 @@ TEST(Frame, WorldMatrixOnDemandLeavesObjectsPendingForTheFullSync)
     MoveTo(child, 4, 0, 0);
     EXPECT_EQ(Frame_GetWorldMatrix(child)->pos.x, 4.0f);
     EXPECT_TRUE(Listed(root));
+    EXPECT_TRUE(Frame_Validate(child));  // objects pending, matrices done
     // A change made now is not in the world matrix: the next full sync
     // synchronises objects without recomputing matrices.
     child->modelling.pos.x = 9.0f;
@@ -169,12 +175,70 @@ TEST(Frame, DestroyingAFrameKeepsPendingChangesOfItsChildren)
     EXPECT_EQ(orphan->root, orphan);
     EXPECT_EQ(grandchild->root, orphan);
     EXPECT_TRUE(Listed(orphan));
+    EXPECT_TRUE(Frame_Validate(grandchild));
+    EXPECT_TRUE(Frame_Validate(root));
+    EXPECT_TRUE(Frame_Validate(nullptr));
     Frame_SyncDirtyList();
     EXPECT_EQ(orphan->world.pos.x, 0.0f);  // world = modelling now
     EXPECT_EQ(orphan->world.pos.y, 1.0f);
     EXPECT_EQ(grandchild->world.pos.z, 7.0f);
     Frame_DestroyHierarchy(orphan);
     Frame_DestroyHierarchy(root);
+}
+
+TEST(Frame, ValidationFindsBrokenLinksAndListings)
+{
+    EngineScope scope;
+    Frame* root = Frame_Create();
+    Frame* a = Frame_Create();
+    Frame* b = Frame_Create();
+    Frame* other = Frame_Create();
+    Frame_AddChild(root, a);
+    Frame_AddChild(root, b);
+    Counter attached = {};
+    FrameObject_SetFrame(&attached.object, b);
+    Frame_SyncDirtyList();
+    ASSERT_TRUE(Frame_Validate(a));
+    // Each case breaks one link or flag of root's hierarchy and mends it.
+    struct Case {
+        const char* what;
+        void (*edit)(Frame* root, Frame* other, Counter* attached, int undo);
+    } cases[] = {
+        {"a child naming another parent",
+         [](Frame* r, Frame* o, Counter*, int undo) { r->child->header.parent = undo ? r : o; }},
+        {"a frame naming another root",
+         [](Frame* r, Frame* o, Counter*, int undo) { r->child->next->root = undo ? r : o; }},
+        {"a sibling loop",
+         [](Frame* r, Frame*, Counter*, int undo) { r->child->next->next = undo ? nullptr : r->child; }},
+        {"root flags below the root",
+         [](Frame* r, Frame*, Counter*, int) { r->child->header.privateFlags ^= FRAME_ROOT_OBJECTS; }},
+        {"a flagged root missing from the dirty list",
+         [](Frame* r, Frame*, Counter*, int) { r->header.privateFlags ^= FRAME_ROOT_MATRICES; }},
+        {"a change its root does not know of",
+         [](Frame* r, Frame*, Counter*, int) { r->child->header.privateFlags ^= FRAME_MATRIX_CHANGED; }},
+        {"an object naming another frame",
+         [](Frame*, Frame* o, Counter* c, int undo) {
+             if (!undo) c->object.header.parent = o;  // the loop puts the frame back
+         }},
+    };
+    for (const Case& c : cases) {
+        void* frameOfObject = attached.object.header.parent;
+        c.edit(root, other, &attached, 0);
+        EXPECT_FALSE(Frame_Validate(a)) << c.what;
+        c.edit(root, other, &attached, 1);
+        attached.object.header.parent = frameOfObject;
+        EXPECT_TRUE(Frame_Validate(a)) << c.what;
+    }
+    // A root taken off the dirty list behind the module's back.
+    Frame_MarkDirty(a);
+    EngineLink_Remove(&root->inDirtyList);
+    EXPECT_FALSE(Frame_Validate(b));
+    EngineLink_InsertHead(&Engine_Instance()->dirtyFrames, &root->inDirtyList);
+    EXPECT_TRUE(Frame_Validate(b));
+    FrameObject_SetFrame(&attached.object, nullptr);
+    Frame_DestroyHierarchy(root);
+    Frame_Destroy(other);
+    EXPECT_TRUE(Frame_Validate(nullptr));
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "common/assert.h"
 #include "tests/gfx/core/test_driver.h"
 
 using namespace testdriver;
@@ -27,6 +28,7 @@ TEST(FreeList, HandsOutEntriesInOrderThenStartsANewBlockAtTheHead)
     EXPECT_EQ(FreeList_Alloc(list), entries[5]);
     entries.push_back((char*)FreeList_Alloc(list));
     EXPECT_EQ(FreeList_BlockCount(list), 2);
+    EXPECT_TRUE(FreeList_Validate(list));
     // The new block is at the head: its entries are served before older gaps.
     FreeList_Free(list, entries[2]);
     char* second = (char*)FreeList_Alloc(list);
@@ -35,6 +37,7 @@ TEST(FreeList, HandsOutEntriesInOrderThenStartsANewBlockAtTheHead)
     // The last entry of a block that is not the only one releases it.
     FreeList_Free(list, entries[16]);
     EXPECT_EQ(FreeList_BlockCount(list), 1);
+    EXPECT_TRUE(FreeList_Validate(list));
     // The only block stays even when it empties.
     for (int i = 0; i < 16; i++)
         if (i != 2) FreeList_Free(list, entries[i]);
@@ -80,6 +83,7 @@ TEST(FreeList, ForAllUsedSurvivesACallbackThatEmptiesABlock)
     ASSERT_EQ(FreeList_ForAllUsed(list, FreeSome, &w), list);
     EXPECT_EQ(w.visited, 9);
     EXPECT_EQ(FreeList_BlockCount(list), 1);
+    EXPECT_TRUE(FreeList_Validate(list));
     // What is left still allocates and frees normally.
     Walk count{list, {}};
     FreeList_ForAllUsed(list, FreeSome, &count);
@@ -98,6 +102,7 @@ TEST(FreeList, PurgeReleasesEmptyBlocksOfListsThatKeepThem)
     EXPECT_EQ(FreeList_BlockCount(list), 3);
     EXPECT_EQ(FreeList_PurgeAll(), 2 * 32);
     EXPECT_EQ(FreeList_BlockCount(list), 1);
+    EXPECT_TRUE(FreeList_Validate(list));
     FreeList_Destroy(list);
 }
 
@@ -117,6 +122,58 @@ TEST(FreeList, WithoutBlocksEveryEntryIsItsOwnAllocation)
     EXPECT_EQ(w.visited, 2);
     EXPECT_EQ(FreeList_BlockCount(list), 0);
     FreeList_Alloc(list);  // left in use: destroy releases it
+    EXPECT_TRUE(FreeList_Validate(list));
     FreeList_Destroy(list);
     ASSERT_EQ(Engine_Term(), 1);
+}
+
+TEST(FreeList, ValidationFindsABrokenRecordOrBlock)
+{
+    InitScope scope;
+    FreeList* list = FreeList_Create(24, 5, 8);
+    FreeList_Alloc(list);
+    FreeList_Alloc(list);
+    EngineLink released;
+    // Each case breaks one thing and mends it again.
+    struct Case {
+        const char* what;
+        void (*edit)(FreeList* list, EngineLink* spare, int undo);
+    } cases[] = {
+        {"entry size off the alignment", [](FreeList* l, EngineLink*, int undo) { l->entrySize += undo ? -4 : 4; }},
+        {"bitmap size off the count", [](FreeList* l, EngineLink*, int undo) { l->bitmapBytes += undo ? -1 : 1; }},
+        {"block ring broken",
+         [](FreeList* l, EngineLink*, int undo) { l->blocks.next->prev = undo ? &l->blocks : l->blocks.next; }},
+        {"bit past the last entry", [](FreeList* l, EngineLink*, int) {
+             uint8_t* bitmap = (uint8_t*)(l->blocks.next + 1);
+             bitmap[0] ^= 0x80u >> 5;  // entries 0-4 only
+         }},
+        {"released entry outside a walk", [](FreeList* l, EngineLink* spare, int undo) {
+             if (undo) EngineLink_Remove(spare);
+             else EngineLink_InsertHead(&l->released, spare);
+         }},
+    };
+    ASSERT_TRUE(FreeList_Validate(list));
+    for (const Case& c : cases) {
+        c.edit(list, &released, 0);
+        EXPECT_FALSE(FreeList_Validate(list)) << c.what;
+        c.edit(list, &released, 1);
+        EXPECT_TRUE(FreeList_Validate(list)) << c.what;
+    }
+    FreeList_Destroy(list);
+}
+
+TEST(FreeListDeathTest, FreeingAnEntryTwiceOrAnotherListsEntryAsserts)
+{
+    if (!Assert_Enabled()) GTEST_SKIP() << "assertions are compiled out of this build";
+    InitScope scope;
+    FreeList* list = FreeList_Create(16, 4, 8);
+    FreeList* other = FreeList_Create(16, 4, 8);
+    void* entry = FreeList_Alloc(list);
+    void* foreign = FreeList_Alloc(other);
+    FreeList_Alloc(list);  // keeps the block alive after entry goes
+    FreeList_Free(list, entry);
+    EXPECT_DEATH(FreeList_Free(list, entry), "freelist\\.cpp:[0-9]+: assertion failed");
+    EXPECT_DEATH(FreeList_Free(list, foreign), "freelist\\.cpp:[0-9]+: assertion failed: !entry");
+    FreeList_Destroy(other);
+    FreeList_Destroy(list);
 }
