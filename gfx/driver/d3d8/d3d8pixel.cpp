@@ -9,6 +9,7 @@
 #include "gfx/core/palquant.h"
 #include "gfx/core/raster.h"
 #include "gfx/driver/d3d8/d3d8raster.h"
+#include "gfx/driver/d3d8/d3d8rasterformat.h"
 
 // Packing and unpacking use plain masks and shifts: unpacked channels are not
 // widened by replicating their top bits (565 white unpacks to 248, 252, 248),

@@ -8,6 +8,7 @@
 #include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
 #include "gfx/driver/d3d8/d3d8raster.h"
+#include "gfx/driver/d3d8/d3d8rasterformat.h"
 #include "gfx/driver/d3d8/d3d8rasterseam.h"
 
 namespace {

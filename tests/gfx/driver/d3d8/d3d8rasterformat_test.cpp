@@ -1,0 +1,150 @@
+#include "gfx/driver/d3d8/d3d8rasterformat.h"
+
+#include <cstring>
+
+#include "gfx/driver/d3d8/d3d8raster.h"
+#include "tests/gfx/driver/d3d8/d3d8_fixture.h"
+
+namespace {
+
+Image *AlphaImage(uint8_t alpha)
+{
+    Image *image = Image_Create(2, 1, 32);
+    Image_AllocatePixels(image);
+    memset(image->pixels, 255, 8);
+    image->pixels[7] = alpha;
+    return image;
+}
+
+TEST_F(D3D8RasterTest, ImageFormatAlphaBandsFollowTheDisplayDepth)
+{
+    const struct {
+        uint8_t alpha;
+        uint32_t deep, shallow;
+    } cases[] = {{255, RASTERFORMAT888, RASTERFORMAT565}, {254, RASTERFORMAT8888, RASTERFORMAT4444},
+                 {16, RASTERFORMAT8888, RASTERFORMAT4444}, {15, RASTERFORMAT8888, RASTERFORMAT1555},
+                 {0, RASTERFORMAT8888, RASTERFORMAT1555}};
+    for (bool shallow : {false, true}) {
+        answers.displayFormat = shallow ? D3DFMT_R5G6B5 : D3DFMT_X8R8G8B8;
+        OpenDevice();
+        for (const auto &c : cases) {
+            Image *image = AlphaImage(c.alpha);
+            EXPECT_EQ(D3D8_ImageChooseFormat(image), shallow ? c.shallow : c.deep) << (int)c.alpha << " " << shallow;
+            Image_Destroy(image);
+        }
+    }
+}
+
+TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
+{
+    Image *image = Image_Create(2, 1, 8);
+    Image_AllocatePixels(image);
+    memset(image->palette, 255, 1024);
+    image->palette[4 * 9 + 3] = 128;
+    image->pixels[0] = 1;
+    image->pixels[1] = 2;
+    EXPECT_EQ(D3D8_ImageChooseFormat(image), (uint32_t)(RASTERFORMATPAL8 | RASTERFORMAT888));
+    image->pixels[1] = 9;
+    EXPECT_EQ(D3D8_ImageChooseFormat(image), (uint32_t)(RASTERFORMATPAL8 | RASTERFORMAT8888));
+    image->depth = 4;
+    EXPECT_EQ(D3D8_ImageChooseFormat(image), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT8888));
+    image->depth = 8;
+    Image_Destroy(image);
+    // A 4-bit pixel is its byte's low four bits, and its palette has 16 entries.
+    Image *four = MakeImage(2, 1, 4, [](int32_t, int32_t, uint8_t *p) { *p = 0xf1; });
+    memset(four->palette, 255, 64);
+    four->palette[4 * 2 + 3] = 0;
+    EXPECT_EQ(D3D8_ImageChooseFormat(four), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT888));
+    four->pixels[1] = 0x72;
+    EXPECT_EQ(D3D8_ImageChooseFormat(four), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT8888));
+    Image_Destroy(four);
+}
+
+TEST_F(D3D8RasterTest, FormatResolutionTable)
+{
+    const uint32_t T = RASTERTYPETEXTURE, P8 = RASTERFORMATPAL8, P4 = RASTERFORMATPAL4;
+    const struct {
+        bool shallow, palettes;
+        uint32_t type, word, expected;
+    } cases[] = {
+        {false, false, T, 0, RASTERFORMAT8888},
+        {true, false, T, 0, RASTERFORMAT8888},
+        {false, true, T, P8, P8 | RASTERFORMAT8888},  // the alpha-palette cap comes with palettes
+        {false, false, T, P8, RASTERFORMAT8888},
+        {false, true, T, P4 | RASTERFORMAT888, P8 | RASTERFORMAT888},
+        {false, false, T, P4 | RASTERFORMAT888, RASTERFORMAT888},
+        {true, false, T, P8 | RASTERFORMAT888, RASTERFORMAT565},
+        {true, false, T, P8 | RASTERFORMAT8888, RASTERFORMAT4444},
+        {false, false, T, RASTERFORMAT4444 | RASTERFORMATMIPMAP, RASTERFORMAT4444 | RASTERFORMATMIPMAP},
+        {false, false, T, RASTERFORMATLUM8, RASTERFORMATLUM8},
+        {false, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT32},
+        {true, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT16},
+        {false, false, RASTERTYPECAMERA, 0, RASTERFORMAT888},
+        {true, false, RASTERTYPECAMERA, 0, RASTERFORMAT565},
+        {false, false, RASTERTYPECAMERATEXTURE, 0, RASTERFORMAT888},
+        {true, false, RASTERTYPECAMERATEXTURE, 0, RASTERFORMAT565},
+        {false, false, RASTERTYPECAMERATEXTURE, RASTERFORMAT4444, RASTERFORMAT8888},
+        {true, false, RASTERTYPECAMERATEXTURE, RASTERFORMAT8888, RASTERFORMAT565},  // 4444, 1555 not render targets
+    };
+    for (const auto &c : cases) {
+        answers.displayFormat = c.shallow ? D3DFMT_R5G6B5 : D3DFMT_X8R8G8B8;
+        answers.palettes = c.palettes;
+        OpenDevice();
+        uint32_t resolved = 0;
+        ASSERT_EQ(D3D8_ResolveRasterFormat(c.type, c.word, &resolved), 1);
+        EXPECT_EQ(resolved, c.expected) << std::hex << c.type << " " << c.word << " " << c.shallow << c.palettes;
+    }
+    uint32_t resolved = 0;
+    EXPECT_EQ(D3D8_ResolveRasterFormat(RASTERTYPEZBUFFER, RASTERFORMAT565, &resolved), 0);
+    EXPECT_EQ(TakeError(), 0x8000000du);
+    EXPECT_EQ(D3D8_ResolveRasterFormat(3, 0, &resolved), 0);
+    EXPECT_EQ(TakeError(), 0x8000000du);
+}
+
+TEST_F(D3D8RasterTest, SizeClampFollowsPowerOfTwoAndSquareCaps)
+{
+    const struct {
+        bool pow2, squareOnly, nonPow2Conditional;
+        uint32_t maxTextureSize;
+        int32_t w, h;
+        uint32_t creationWord;
+        int32_t clampedW, clampedH;
+    } cases[] = {
+        {true, false, false, 4096, 300, 200, RASTERTYPETEXTURE, 256, 128},
+        {true, true, false, 4096, 300, 200, RASTERTYPETEXTURE, 128, 128},
+        // Conditional non-power-of-two sides: only textures with mip levels
+        // are rounded down.
+        {true, false, true, 4096, 300, 200, RASTERTYPETEXTURE, 300, 200},
+        {true, false, true, 4096, 300, 200, RASTERTYPENORMAL | RASTERFORMATMIPMAP, 300, 200},
+        {true, false, true, 4096, 300, 200, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, 256, 128},
+        {false, false, true, 64, 300, 20, RASTERTYPETEXTURE, 64, 20},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        const auto &c = cases[i];
+        answers.pow2 = c.pow2;
+        answers.squareOnly = c.squareOnly;
+        answers.nonPow2Conditional = c.nonPow2Conditional;
+        answers.maxTextureSize = c.maxTextureSize;
+        OpenDevice();
+        int32_t w = c.w, h = c.h;
+        D3D8_ClampRasterSize(&w, &h, c.creationWord);
+        EXPECT_EQ(w, c.clampedW) << "case " << i;
+        EXPECT_EQ(h, c.clampedH) << "case " << i;
+    }
+}
+
+TEST_F(D3D8RasterTest, FindRasterFormatGivesSizeDepthAndFormatForAnImage)
+{
+    Image *image = AlphaImage(128);
+    int32_t w = 0, h = 0, depth = 0, format = 0;
+    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
+    EXPECT_EQ(w, 2);
+    EXPECT_EQ(h, 1);
+    EXPECT_EQ(depth, 32);
+    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888 | RASTERFORMATMIPMAP | RASTERTYPETEXTURE);
+    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPENORMAL | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
+    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888);
+    Image_Destroy(image);
+}
+
+}  // namespace
