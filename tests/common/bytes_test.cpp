@@ -60,7 +60,8 @@ TEST(BytesTest, ReadsPastTheEndGiveZeroAndReadNothing)
         {"F32", [](ByteReader* r) { return (int)ByteReader_F32(r); }},
         {"Skip", [](ByteReader* r) { return ByteReader_Skip(r, 4); }},
         {"Skip huge", [](ByteReader* r) { return ByteReader_Skip(r, SIZE_MAX); }},
-        {"Bytes", [](ByteReader* r) {
+        {"Bytes",
+         [](ByteReader* r) {
              uint8_t out[4] = {9, 9, 9, 9};
              const int got = ByteReader_Bytes(r, out, 4);
              return got + (out[0] == 9 ? 0 : 100);  // the output stays untouched

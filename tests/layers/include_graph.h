@@ -9,10 +9,10 @@
 #include <vector>
 
 struct IncludeUnit {
-    std::string name;                  // "gfx/core", "app", ...
-    std::string folder;                // relative to the root, with a trailing '/'
-    std::vector<std::string> standsOn; // names as written: units, or a prefix naming a group ("gfx")
-    std::vector<int> reach;            // indices of every unit it may include, itself first
+    std::string name;                   // "gfx/core", "app", ...
+    std::string folder;                 // relative to the root, with a trailing '/'
+    std::vector<std::string> standsOn;  // names as written: units, or a prefix naming a group ("gfx")
+    std::vector<int> reach;             // indices of every unit it may include, itself first
 };
 
 struct IncludeGraph {
