@@ -27,14 +27,20 @@ void Mem_Free(void* block);
 // 0 for null.
 size_t Mem_GetSize(const void* block);
 
+// CAREFUL: the alignment comes before the size here, the other way round
+// from Mem_Alloc(size, alignment) and Mem_Calloc. The layers above (the
+// content layer, the game) call reallocate in this order, so it stays; both
+// are size_t, and a swapped call compiles silently (Mem_Realloc(p, 256, 16)
+// keeps 16 bytes at 256-byte alignment).
 // Resizes `block` to `size` bytes at `alignment`, keeping min(old usable size,
 // size) bytes. A null block allocates. On failure the old block is returned
 // unchanged and still valid, so `p = Mem_Realloc(p, ...)` never loses data;
 // callers that must know check Mem_GetSize(result) >= size.
 void* Mem_Realloc(void* block, size_t alignment, size_t size);
 
-// Mem_Realloc, and every byte between the kept data and the new usable size
-// is zero afterwards (the grown tail, and the slack behind a shrink).
+// Mem_Realloc (alignment before size, as there), and every byte between the
+// kept data and the new usable size is zero afterwards (the grown tail, and
+// the slack behind a shrink).
 void* Mem_Recalloc(void* block, size_t alignment, size_t size);
 
 // A new block (alignment 8) holding a copy of the old block's usable size;
