@@ -1,0 +1,518 @@
+#include "gfx/toolkit/2d/font2d.h"
+
+#include "gfx/core/arraylist.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/texture.h"
+#include "gfx/core/vector.h"
+#include "tests/gfx/toolkit/2d/toolkit2d_fixture.h"
+
+namespace toolkit2dtest {
+namespace {
+
+constexpr uint32_t kClear = 0x00000000, kInk = 0xFFFFFFFF, kDelimiter = 0xFFFF00FF;
+
+// METRICS1: three 16 x 32 glyphs side by side in a 64 x 32 image, and
+// lines the reader must skip: a comment, a negative code, rectangles
+// without height.
+const char* const kMetrics1 =
+    "METRICS1\n"
+    "abc.png\n"
+    "24\n"
+    "65 0 0 16 32\n"
+    "66 16 0 32 32\n"
+    "# a comment\n"
+    "-5 0 0 16 32\n"
+    "67 0 5 16 5\n"
+    "68 0 10 16 4\n"
+    "0x12C 32 0 48 32\n";
+
+// METRICS2: a 40 x 24 image of 12-pixel cell rows: "ABC" on the first row
+// (delimiters at x = 0, 10, 20, 30, 31), "D" on the second (0, 12, 13).
+const char* const kMetrics2 =
+    "METRICS2\n"
+    "cells.png\n"
+    "10\n"
+    "ABC\n"
+    "D\n";
+
+// METRICS3: a triangle 'A' whose last move gives the advance, and a space.
+const char* const kMetrics3 =
+    "METRICS3\n"
+    "TestOutline\n"
+    " A\n"
+    "begin\n"
+    "moveto 0 0\n"
+    "lineto 0.5 1\n"
+    "lineto 1 0\n"
+    "closepath\n"
+    "moveto 1.2 0\n"
+    "end\n"
+    "  \n"
+    "begin\n"
+    "moveto 0.4 0\n"
+    "end\n";
+
+bool IsCellDelimiter(const std::vector<int>& row0, const std::vector<int>& row1, int cell, int x, int y)
+{
+    if (y == 0) return std::find(row0.begin(), row0.end(), x) != row0.end();
+    if (y == cell) return std::find(row1.begin(), row1.end(), x) != row1.end();
+    return false;
+}
+
+class Font2DTest : public Toolkit2DTest {
+protected:
+    void WriteMetrics1Image(const std::string& name = "abc.png")
+    {
+        WritePng(folder + name, 64, 32, [](int32_t x, int32_t y) {
+            return x < 48 && GlyphPixel(x % 16, y, 16, 32, x / 16) ? kInk : kClear;
+        });
+    }
+    // A cell image of two rows of `cell` pixels with the given delimiters.
+    void WriteCells(const std::string& name, int32_t w, int32_t cell, const std::vector<int>& row0,
+                    const std::vector<int>& row1)
+    {
+        WritePng(folder + name, w, 2 * cell, [&](int32_t x, int32_t y) {
+            if (IsCellDelimiter(row0, row1, cell, x, y)) return kDelimiter;
+            const int32_t y0 = y < cell ? 0 : cell;
+            const std::vector<int>& row = y < cell ? row0 : row1;
+            for (size_t i = 0; i + 1 < row.size(); i++)
+                if (x > row[i] && x < row[i + 1])
+                    return GlyphPixel(x - row[i], y - y0, row[i + 1] - row[i], cell, (int)i) ? kInk : kClear;
+            return kClear;
+        });
+    }
+    void WriteMetrics2Image() { WriteCells("cells.png", 40, 12, {0, 10, 20, 30, 31}, {0, 12, 13}); }
+    Font2D* ReadText(const std::string& name, const std::string& text, Ends ends = Ends::LF)
+    {
+        Write(folder + name + ".met", WithEnds(text, ends));
+        return Font2D_Read(name.c_str());
+    }
+    static const Font2DGlyph* GlyphOf(const Font2D* font, int32_t code)
+    {
+        const int32_t i = Font2D_FindGlyph(font, code);
+        return i < 0 ? nullptr : (const Font2DGlyph*)ArrayList_GetEntry(font->glyphs, i);
+    }
+};
+
+class LineEndTest : public Font2DTest, public ::testing::WithParamInterface<Ends> {};
+
+TEST_P(LineEndTest, BitmapRectanglesGiveGlyphsTablesHeightAndBaseline)
+{
+    WriteMetrics1Image();
+    Font2D* font = ReadText("sample", kMetrics1, GetParam());
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->kind, FONT2D_BITMAP);
+    EXPECT_EQ(font->glyphs->count, 3);
+    EXPECT_EQ(Font2D_FindGlyph(font, 'A'), 0);
+    EXPECT_EQ(Font2D_FindGlyph(font, 'B'), 1);
+    EXPECT_EQ(Font2D_FindGlyph(font, 'C'), -1);
+    EXPECT_EQ(Font2D_FindGlyph(font, 'D'), -1);
+    const Font2DGlyph* a = GlyphOf(font, 'A');
+    EXPECT_EQ(a->width, 0.5f);
+    EXPECT_EQ(a->uMin, 0);
+    EXPECT_EQ(a->vMin, 0);
+    EXPECT_EQ(a->uMax, 0.25f);
+    EXPECT_EQ(a->vMax, 1);
+    EXPECT_EQ(a->page, 'a');
+    EXPECT_EQ(font->flags & FONT2D_WIDE, FONT2D_WIDE);
+    EXPECT_EQ(font->rangeBase, 300);
+    EXPECT_EQ(font->rangeCount, 1);
+    EXPECT_EQ(Font2D_FindGlyph(font, 300), 2);
+    EXPECT_EQ(font->height, 32);
+    EXPECT_EQ(font->baseline, 0.75f);
+    Texture* page = TextureDictionary_FindNamedTexture(font->dictionary, "a");
+    ASSERT_NE(page, nullptr);
+    EXPECT_EQ(page->raster, a->raster);
+    EXPECT_EQ(Raster_GetFormat(a->raster) & 0x9000u, 0x9000u);
+    EXPECT_GT(Raster_GetNumLevels(a->raster), 1);
+    Font2D_Destroy(font);
+}
+
+TEST_P(LineEndTest, DelimitedCellsGiveInsetGlyphsAcrossLinesAndRows)
+{
+    WriteMetrics2Image();
+    Font2D* font = ReadText("cells", kMetrics2, GetParam());
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->glyphs->count, 4);
+    const Font2DGlyph* a = GlyphOf(font, 'A');
+    ASSERT_NE(a, nullptr);
+    EXPECT_FLOAT_EQ(a->uMin, 2 / 40.0f);
+    EXPECT_FLOAT_EQ(a->uMax, 8 / 40.0f);
+    EXPECT_FLOAT_EQ(a->vMin, 2 / 24.0f);
+    EXPECT_FLOAT_EQ(a->vMax, 10 / 24.0f);
+    EXPECT_FLOAT_EQ(a->width, 0.6f);
+    const Font2DGlyph* c = GlyphOf(font, 'C');
+    ASSERT_NE(c, nullptr);
+    EXPECT_FLOAT_EQ(c->uMin, 22 / 40.0f);
+    const Font2DGlyph* d = GlyphOf(font, 'D');
+    ASSERT_NE(d, nullptr);
+    EXPECT_FLOAT_EQ(d->uMax, 10 / 40.0f);
+    EXPECT_FLOAT_EQ(d->vMin, 14 / 24.0f);
+    EXPECT_FLOAT_EQ(d->width, 0.8f);
+    EXPECT_EQ(font->height, 10);
+    EXPECT_EQ(font->baseline, 1);
+    EXPECT_EQ(font->flags & FONT2D_WIDE, 0u);
+    // The page's raster is the device's size for the image (a power of two
+    // here), filled by resampling.
+    EXPECT_EQ(a->raster->width, 32);
+    EXPECT_EQ(a->raster->height, 16);
+    Font2D_Destroy(font);
+}
+
+TEST_P(LineEndTest, OutlineGlyphsArePathsWithTheirAdvance)
+{
+    Font2D* font = ReadText("outline", kMetrics3, GetParam());
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->kind, FONT2D_OUTLINE);
+    EXPECT_EQ(font->height, 1);
+    EXPECT_EQ(font->draw, Font2D_DrawStringOutline);
+    const Font2DGlyph* a = GlyphOf(font, 'A');
+    ASSERT_NE(a, nullptr);
+    EXPECT_FLOAT_EQ(a->width, 1.2f);
+    EXPECT_EQ(a->raster, nullptr);
+    ASSERT_NE(a->path, nullptr);
+    EXPECT_EQ(a->path->next, nullptr);  // the advance move is gone
+    EXPECT_EQ(a->path->lockedCount, 4);
+    EXPECT_EQ(a->path->closed, 1u);
+    // The space keeps its advance and has nothing to draw.
+    const Font2DGlyph* space = GlyphOf(font, ' ');
+    ASSERT_NE(space, nullptr);
+    EXPECT_FLOAT_EQ(space->width, 0.4f);
+    EXPECT_EQ(space->path, nullptr);
+    Font2D_Destroy(font);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, LineEndTest, ::testing::Values(Ends::LF, Ends::CRLF, Ends::CRLFNoFinal));
+
+TEST_F(Font2DTest, ThePathIsTriedFolderByFolderAndRefusalsLeaveNothing)
+{
+    std::filesystem::create_directories(folder + "one");
+    std::filesystem::create_directories(folder + "two");
+    Write(folder + "two/late.met", "METRICS3\nLate\n");
+    Write(folder + "one/both.met", "METRICS3\nFirst\n");
+    Write(folder + "two/both.met", "METRICS1\n");
+    static std::vector<std::string> tried;
+    static void* (*open)(const char*, const char*);
+    tried.clear();
+    FileInterface* io = FileSystem_GetInterface();
+    open = io->open;
+    io->open = [](const char* path, const char* mode) {
+        tried.push_back(path);
+        return open(path, mode);
+    };
+    const std::string path = folder + "one/;" + folder + "two/";
+    ASSERT_NE(Font2D_SetPath(path.c_str()), nullptr);
+    Font2D* late = Font2D_Read("late");
+    ASSERT_NE(late, nullptr);
+    ASSERT_EQ(tried.size(), 2u);
+    EXPECT_EQ(tried[0], folder + "one/late.met");
+    EXPECT_EQ(tried[1], folder + "two/late.met");
+    Font2D* both = Font2D_Read("both");
+    ASSERT_NE(both, nullptr);
+    EXPECT_EQ(both->kind, FONT2D_OUTLINE);  // the first folder's
+    EXPECT_EQ(Font2D_Read("missing"), nullptr);
+    io->open = open;
+    Font2D_Destroy(late);
+    Font2D_Destroy(both);
+
+    EXPECT_EQ(Font2D_SetPath(nullptr), nullptr);
+    ASSERT_NE(Font2D_SetPath(folder.c_str()), nullptr);
+    const char* refused[] = {
+        "METRICS4\n",
+        "metrics1\n",
+        "\n",
+        "METRICS1\nnone.png\n24\n65 0 0 16 32\n",  // no image
+        "METRICS2\ncells.png\n10\nAB\n",           // one row only: no cell height
+        "METRICS2\ntiny.png\n10\nAB\n",            // cells under 3 pixels high
+    };
+    WritePng(folder + "cells.png", 20, 12, [](int32_t x, int32_t y) { return x == 0 && y == 0 ? kDelimiter : kClear; });
+    WritePng(folder + "tiny.png", 20, 8, [](int32_t x, int32_t y) { return x == 0 && y % 2 == 0 ? kDelimiter : kClear; });
+    for (const char* text : refused) EXPECT_EQ(ReadText("bad", text), nullptr) << text;
+    // A bitmap font without its image line is a font without glyphs.
+    Font2D* empty = ReadText("empty", "METRICS1\n");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty->glyphs->count, 0);
+    EXPECT_EQ(empty->height, 1);
+    Font2D_Destroy(empty);
+}
+
+TEST_F(Font2DTest, OutlineFilesWithOddLinesStillGiveUsableGlyphs)
+{
+    Font2D* font = ReadText("odd",
+                            "METRICS3\n"
+                            "Odd\n"
+                            "x\n"            // nothing after the first byte: code 0
+                            "end\n"          // no glyph begun: ignored
+                            "begin\n"
+                            "begin\n"        // the open path stays
+                            "lineto 0 0\n"   // a line first moves
+                            "lineto 1 nan\n"
+                            "lineto 1e9 0\n"
+                            "closepath\n"    // one node: nothing to close
+                            "lineto 1 1\n"
+                            "junk\n"
+                            "end\n"
+                            " B\n"
+                            "begin\n"
+                            "end\n"          // no commands: width 0
+                            " C\n"
+                            "begin\n"
+                            "curveto 0 1 1 1 1 0\n"
+                            "curveto 1 -1 2 -1 2 0\n"
+                            "end\n"
+                            " D\n"
+                            "begin\n"
+                            "moveto 0 0\n"
+                            "lineto 1 1\n");  // left open at the end: dropped
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->glyphs->count, 3);
+    const Font2DGlyph* zero = GlyphOf(font, 0);
+    ASSERT_NE(zero, nullptr);
+    EXPECT_FLOAT_EQ(zero->width, 1);
+    ASSERT_NE(zero->path, nullptr);
+    EXPECT_EQ(Path2D_GetNodeCount(zero->path), 2);
+    EXPECT_EQ(Path2D_GetNodes(zero->path)[0].type, PATH2D_MOVE);
+    EXPECT_EQ(GlyphOf(font, 'B')->width, 0);
+    // A curve after "begin" moves to its end; the second is flattened.
+    const Font2DGlyph* c = GlyphOf(font, 'C');
+    EXPECT_FLOAT_EQ(c->width, 1);
+    EXPECT_GT(Path2D_GetNodeCount(c->path), 2);
+    EXPECT_EQ(Path2D_GetNodes(c->path)[0].x, 1);
+    EXPECT_EQ(GlyphOf(font, 'D'), nullptr);
+    Font2D_Destroy(font);
+    // Without a camera the curves cannot be flattened: refused.
+    Toolkit2D_SetDeviceCamera(nullptr);
+    EXPECT_EQ(ReadText("outline", kMetrics3), nullptr);
+}
+
+TEST_F(Font2DTest, BitmapCodesOutsideTheTablesAndBadNumbersAreSkipped)
+{
+    WriteMetrics1Image();
+    Font2D* font = ReadText("skips",
+                            "METRICS1\n"
+                            "abc.png\n"
+                            "x\n"                          // no baseline number: 0
+                            "-5 0 0 16 32\n"               // before the map
+                            "70000 0 0 16 32\n"            // not a 16-bit unit
+                            "65 0 0 16 99999999999\n"      // out of range
+                            "66 16 0 32 32 trailing\n"
+                            "67 2147483647 0 -2147483648 8\n");
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->glyphs->count, 2);
+    EXPECT_EQ(Font2D_FindGlyph(font, 'A'), -1);
+    EXPECT_EQ(Font2D_FindGlyph(font, 'B'), 0);
+    EXPECT_EQ(font->flags & FONT2D_WIDE, 0u);
+    EXPECT_EQ(font->baseline, 0);
+    EXPECT_EQ(font->height, 8);
+    EXPECT_TRUE(std::isfinite(GlyphOf(font, 'C')->width));
+    for (int16_t entry : font->map) EXPECT_TRUE(entry == -1 || entry == 0 || entry == 1);
+    Font2D_Destroy(font);
+}
+
+TEST_F(Font2DTest, CutShortUtf8KeepsEveryCellWithItsCharacter)
+{
+    // Four cells on the first row, one on the second.
+    WriteCells("utf.png", 48, 12, {0, 10, 20, 30, 40, 41}, {0, 12, 13});
+    Font2D* font = ReadText("utf",
+                            "METRICS2\n"
+                            "utf.png\n"
+                            "10\n"
+                            "\xC3" "A\xE2\x82\n"    // cut by 'A'; cut by the line end; a lone continuation
+                            "\xC3\xA9" "extra\n");  // e-acute; the rest of the line is dropped
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(font->glyphs->count, 5);
+    EXPECT_EQ(Font2D_FindGlyph(font, 0xC3), 0);
+    EXPECT_EQ(Font2D_FindGlyph(font, 'A'), 1);
+    EXPECT_EQ(Font2D_FindGlyph(font, 0xE2), 2);
+    EXPECT_EQ(Font2D_FindGlyph(font, 0x82), 3);
+    EXPECT_EQ(Font2D_FindGlyph(font, 0xE9), 4);
+    EXPECT_EQ(Font2D_FindGlyph(font, 'e'), -1);
+    EXPECT_TRUE(font->flags & FONT2D_WIDE);
+    Font2D_Destroy(font);
+}
+
+TEST_F(Font2DTest, PaddingAddedForTheDeviceIsTransparentBlack)
+{
+    // 24 x 16 on a power-of-two device: padded to a 32 x 32 square. The
+    // engine's allocations start as 0xA5 here, so uncleared padding shows.
+    WritePng(folder + "odd.png", 24, 16, [](int32_t, int32_t) { return 0xFF808080u; });
+    Font2D* font = ReadText("odd", "METRICS1\nodd.png\n12\n65 8 0 24 16\n");
+    ASSERT_NE(font, nullptr);
+    const Font2DGlyph* a = GlyphOf(font, 'A');
+    Raster* raster = a->raster;
+    ASSERT_EQ(raster->width, 32);
+    ASSERT_EQ(raster->height, 32);
+    EXPECT_FLOAT_EQ(a->uMax, 24 / 32.0f);
+    const uint8_t* pixels = Raster_Lock(raster, 0, RASTERLOCKREAD);
+    ASSERT_NE(pixels, nullptr);
+    const int32_t bpp = raster->depth / 8;
+    int dirty = 0, inked = 0;
+    for (int32_t y = 0; y < 32; y++)
+        for (int32_t x = 0; x < 32; x++)
+            for (int32_t b = 0; b < bpp; b++) {
+                const uint8_t v = pixels[(size_t)y * raster->stride + (size_t)(x * bpp + b)];
+                if (x >= 24 || y >= 16)
+                    dirty += v != 0;
+                else
+                    inked += v != 0;
+            }
+    Raster_Unlock(raster);
+    EXPECT_EQ(dirty, 0);
+    EXPECT_GT(inked, 0);
+    Font2D_Destroy(font);
+
+    // A masked cell page is padded the same way, its coordinates rescaled.
+    WriteMetrics2Image();
+    WritePng(folder + "mask.png", 40, 24, [](int32_t, int32_t) { return 0xFFFFFFFFu; });
+    font = ReadText("masked", "METRICS2\ncells.png mask.png\n10\nABC\nD\n");
+    ASSERT_NE(font, nullptr);
+    a = GlyphOf(font, 'A');
+    EXPECT_EQ(a->raster->width, 64);
+    EXPECT_FLOAT_EQ(a->uMin, 2 / 64.0f);
+    EXPECT_FLOAT_EQ(a->vMax, 10 / 64.0f);
+    Font2D_Destroy(font);
+}
+
+TEST_F(Font2DTest, WidthsHeightsAndBatches)
+{
+    WriteMetrics1Image();
+    Font2D* font = ReadText("sample", kMetrics1);
+    ASSERT_NE(font, nullptr);
+    Font2D_SetIntergap(font, 0.25f);
+    // 'z' has no glyph: it neither draws nor advances.
+    const char16_t text[] = u"AzB\u012C";
+    EXPECT_FLOAT_EQ(Font2D_GetStringWidth(font, text, 10), (0.75f + 0.75f + 0.75f) * 10);
+    EXPECT_FLOAT_EQ(Font2D_GetHeight(font), 32);
+    std::u16string many(65, u'A');
+    many.insert(30, u"zz");
+    BrushScope brush;
+    Vec2 anchor = {5, 5};
+    int draws = 0;
+    DrawFrame([&] { draws = Draws([&] { Font2D_DrawString(font, many.c_str(), 8, &anchor, brush.brush); }); });
+    EXPECT_EQ(draws, 2);
+    EXPECT_FLOAT_EQ(anchor.x, 5 + 65 * 0.75f * 8);
+    EXPECT_EQ(anchor.y, 5);
+    Font2D_Destroy(font);
+
+    // Two pages: every change of page starts a batch.
+    WriteMetrics2Image();
+    WriteCells("second.png", 40, 12, {0, 10, 20, 30, 31}, {0, 12, 13});
+    Font2D* paged = ReadText("paged", "METRICS2\ncells.png\n10\nABC\nD\nsecond.png\n10\nabc\nd\n");
+    ASSERT_NE(paged, nullptr);
+    EXPECT_EQ(GlyphOf(paged, 'a')->page, 'b');
+    EXPECT_NE(GlyphOf(paged, 'a')->raster, GlyphOf(paged, 'A')->raster);
+    DrawFrame([&] { draws = Draws([&] { Font2D_DrawString(paged, "AaBbbB", 8, &anchor, brush.brush); }); });
+    EXPECT_EQ(draws, 5);
+    Font2D_Destroy(paged);
+
+    // Through a 640 x 480 user space on this 160-pixel raster a pixel is 4 units.
+    Toolkit2D_SetDeviceRect(0, 0, 640, 480);
+    font = ReadText("sample", kMetrics1);
+    EXPECT_FLOAT_EQ(Font2D_GetHeight(font), 128);
+    Font2D_Destroy(font);
+}
+
+TEST_F(Font2DTest, TextKeepsTheCallersStateAndNeverDividesByAZeroWidth)
+{
+    WritePng(folder + "thin.png", 16, 16, [](int32_t, int32_t) { return kInk; });
+    Font2D* font = ReadText("thin", "METRICS1\nthin.png\n0\n65 4 0 4 16\n");
+    ASSERT_NE(font, nullptr);
+    ASSERT_EQ(GlyphOf(font, 'A')->width, 0);
+    BrushScope brush;
+    const Brush2DColour c1 = {1, 2, 3, 255}, c2 = {200, 200, 200, 255}, c4 = {4, 5, 6, 255};
+    Brush2D_SetColours(brush.brush, &c1, &c2, &c2, &c4);
+    Texture* texture = Texture_Create(nullptr);
+    Brush2D_SetTexture(brush.brush, texture);
+    Texture_Destroy(texture);
+    const Vec2 t1 = {0, 0}, t2 = {1, 0};
+    Brush2D_SetUVs(brush.brush, &t1, &t2, &t2, &t1);
+    ASSERT_TRUE(brush.brush->flags & BRUSH2D_UVS_VARY);
+
+    // At full depth: the text is still drawn and the caller's top comes back.
+    for (int i = 1; i < TOOLKIT2D_CTM_DEPTH; i++) ASSERT_EQ(Ctm2D_Push(), 1);
+    Ctm2D_Translate(3, 4);
+    const Vec3 origin = {0, 0, 1};
+    Vec3 before, after;
+    Vector3_TransformPoints(&before, &origin, 1, Ctm2D_GetCombined());
+    Vec2 anchor = {20, 20};
+    int draws = 0;
+    DrawFrame([&] { draws = Draws([&] { EXPECT_EQ(Font2D_DrawString(font, "AA", 10, &anchor, brush.brush), font); }); });
+    EXPECT_EQ(draws, 1);
+    Vector3_TransformPoints(&after, &origin, 1, Ctm2D_GetCombined());
+    EXPECT_EQ(memcmp(&before, &after, sizeof before), 0);
+    EXPECT_EQ(Ctm2D_Push(), 0);
+    for (int i = 1; i < TOOLKIT2D_CTM_DEPTH; i++) EXPECT_EQ(Ctm2D_Pop(), 1);
+
+    // A string of no width: every vertex at t = 0, base line side 2, top side 1.
+    const Im3DVertex* v = LastBatch();
+    for (int i = 0; i < 8; i++) EXPECT_EQ(v[i].colour, i % 2 ? 0xFF040506u : 0xFF010203u) << i;
+    EXPECT_EQ(anchor.x, 20);
+    // Text reads the brush and leaves it as it was.
+    EXPECT_TRUE(brush.brush->flags & BRUSH2D_UVS_VARY);
+    Font2D_Destroy(font);
+}
+
+TEST_F(Font2DTest, OutlineTextStrokesEachGlyphAndAdvancesOverSpaces)
+{
+    Font2D* font = ReadText("outline", kMetrics3);
+    ASSERT_NE(font, nullptr);
+    BrushScope brush;
+    Vec2 anchor = {10, 10};
+    int spaces = -1, letters = -1;
+    DrawFrame([&] {
+        spaces = Draws([&] { Font2D_DrawString(font, "  ", 20, &anchor, brush.brush); });
+        letters = Draws([&] { Font2D_DrawString(font, "A A", 20, &anchor, brush.brush); });
+    });
+    EXPECT_EQ(spaces, 0);
+    EXPECT_EQ(letters, 2);
+    EXPECT_EQ(anchor.x, 10);  // outline text leaves the anchor where it was
+    // Drawn without a camera frame: nothing, and the anchor stays.
+    Frame* frame = Camera_GetFrame(camera);
+    Camera_SetFrame(camera, nullptr);
+    EXPECT_EQ(Font2D_DrawString(font, "A", 20, &anchor, brush.brush), nullptr);
+    Camera_SetFrame(camera, frame);
+    Font2D_Destroy(font);
+}
+
+TEST_F(Font2DTest, GoldenText)
+{
+    WriteMetrics1Image();
+    Font2D* rects = ReadText("sample", kMetrics1);
+    WriteCells("cells.png", 64, 16, {0, 14, 28, 42, 43}, {0, 14, 15});
+    Font2D* cells = ReadText("cells", kMetrics2);
+    // Curves are flattened for the CTM in force while the file is read: read
+    // at the size it is drawn, the O is round.
+    Ctm2D_Scale(24, 24);
+    Font2D* outline = ReadText("outline",
+                               "METRICS3\nShapes\n A\nbegin\nmoveto 0 0\nlineto 0.5 1\nlineto 1 0\nclosepath\n"
+                               "moveto 0.25 0.4\nlineto 0.75 0.4\nmoveto 1.2 0\nend\n"
+                               " O\nbegin\nmoveto 0.5 0\ncurveto 1.1 0 1.1 1 0.5 1\ncurveto -0.1 1 -0.1 0 0.5 0\n"
+                               "closepath\nmoveto 1.2 0\nend\n  \nbegin\nmoveto 0.5 0\nend\n");
+    Ctm2D_SetIdentity();
+    ASSERT_TRUE(rects && cells && outline);
+    BrushScope white, gradient, pen;
+    const Brush2DColour red = {255, 64, 64, 255}, yellow = {255, 255, 0, 255}, cyan = {0, 255, 255, 255},
+                        blue = {64, 64, 255, 255};
+    Brush2D_SetColours(gradient.brush, &red, &yellow, &cyan, &blue);
+    Brush2D_SetColours(pen.brush, &yellow, &red, &red, &yellow);
+    Brush2D_SetHalfWidth(pen.brush, 0.04f);
+    DrawFrame([&] {
+        Vec2 anchor = {6, 84};
+        Font2D_DrawString(rects, u"AB\u012CBA", 24, &anchor, white.brush);
+        anchor = {6, 52};
+        Font2D_DrawString(cells, "ABCDDCBA", 20, &anchor, gradient.brush);
+        Font2D_SetIntergap(outline, 0.1f);
+        Ctm2D_Push();
+        Ctm2D_Scale(3, 3);
+        anchor = {2, 2};
+        Font2D_DrawString(outline, "AO OA", 8, &anchor, pen.brush);
+        Ctm2D_Pop();
+    });
+    EXPECT_EQ(MatchGolden("text", 3, 12), "");
+    Font2D_Destroy(rects);
+    Font2D_Destroy(cells);
+    Font2D_Destroy(outline);
+}
+
+}  // namespace
+}  // namespace toolkit2dtest
