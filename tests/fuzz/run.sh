@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the data-layer fuzz targets with clang 14's libFuzzer (apart from the
-# CMake build) and runs each for a bounded time.
+# Builds the data-layer and font-metrics fuzz targets with clang 14's libFuzzer
+# (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
 set -euo pipefail
@@ -20,7 +20,13 @@ common=("$root"/common/*.cpp
         "$root"/gfx/core/stream.cpp "$root"/gfx/core/error.cpp "$root"/gfx/core/freelist.cpp
         "$root"/platform/win32/clock.cpp "$root"/platform/win32/path.cpp "$root"/platform/win32/sysfile.cpp)
 
-mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/run"
+# The font reader stands on the engine core; the target replaces immediate mode.
+font2d=("$root"/common/*.cpp "$root"/gfx/driver/common/*.cpp "$root"/gfx/toolkit/2d/*.cpp)
+for f in "$root"/gfx/core/*.cpp; do
+  [[ $(basename "$f") == im3d.cpp ]] || font2d+=("$f")
+done
+
+mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/seeds/font2d" "$out/run"
 # The compiled "Kart { Speed = 1.5 }" and a small archive holding
 # DATA\Levels\x.cfg for both kinds of open.
 printf '\x04\x00\x00\x00Kart\x00\x00\x00\x00\x89\x18\x7a\xe7\x01\x00\x00\x00{\x00\x00\x00\x00\x00\x00\x00\x05\x00\x00\x00Speed\x00\x00\x00\x5e\x18\xb6\x95\x03\x00\x00\x001.5\x00\x00\x00\x00\x00\x01\x00\x00\x00' \
@@ -28,15 +34,22 @@ printf '\x04\x00\x00\x00Kart\x00\x00\x00\x00\x89\x18\x7a\xe7\x01\x00\x00\x00{\x0
 printf '\x57\x41\x44\x48\x9a\x00\x00\x00\x05\x00\x00\x00\x12\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\xff\xff\xff\xff\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\xff\xff\xff\xff\x0c\x00\x00\x00\x00\x00\x00\x00\x13\x00\x00\x00\x01\x00\x00\x00\xff\xff\xff\xff\x04\x00\x00\x00\x0c\x00\x00\x00\x00\x00\x00\x00\x13\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\x44\x41\x54\x41\x00\x4c\x65\x76\x65\x6c\x73\x00\x78\x2e\x63\x66\x67\x00\x6c\x69\x6e\x65\x20\x6f\x6e\x65\x0d\x0a\x6c\x69\x6e\x65\x20\x74\x77\x6f\x0a' \
   > "$out/seeds/wad/small.wad"
 
+# One font of each kind; image names pick the target's generated images.
+printf 'METRICS1\nwide.img\n12\n65 0 0 8 16\n0x12C 8 0 24 16\n' > "$out/seeds/font2d/rects.met"
+printf 'METRICS2\ncells.img\n4\nAB\xc3\xa9\r\nCD\nquad.img mask.img\n3\nxyz' > "$out/seeds/font2d/cells.met"
+printf 'METRICS3\nSeed\n A\nbegin\nmoveto 0 0\ncurveto 0 1 1 1 1 0\nclosepath\nmoveto 1.2 0\nend\n' > "$out/seeds/font2d/outline.met"
+
 for target in config wad; do
   echo "== fuzz: building ${target}_fuzz"
   "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "${common[@]}" -o "$out/${target}_fuzz"
 done
-for target in config wad; do
+echo "== fuzz: building font2d_fuzz"
+"$cxx" "${flags[@]}" "$root/tests/fuzz/font2d_fuzz.cpp" "${font2d[@]}" -o "$out/font2d_fuzz"
+for target in config wad font2d; do
   echo "== fuzz: running ${target}_fuzz for ${seconds} s"
   mkdir -p "$out/corpus/$target"
   # Run in a folder of its own: the file layer looks at the working folder.
   (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
      -max_len=4096 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
 done
-echo "== fuzz: no crash in either target"
+echo "== fuzz: no crash in any target"
