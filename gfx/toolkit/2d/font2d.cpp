@@ -77,15 +77,12 @@ bool NextLine(MetFile* met)
     return true;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
 // Reads count integers as "%i" does (decimal, 0 octal, 0x hexadecimal), each
 // in the range of an int32: a value out of range refuses the line instead
 // of being stored undefined.
 bool ScanInts(const char* text, int base, int32_t* out, int count)
 {
     for (int i = 0; i < count; i++) {
-        while (IsSpace(*text)) text++;
         char* end;
         errno = 0;
         const long long v = strtoll(text, &end, base);

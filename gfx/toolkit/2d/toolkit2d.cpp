@@ -129,8 +129,9 @@ int32_t Toolkit2D_SetDeviceCamera(Camera* camera)
         Invalidate();
         return 0;
     }
+    // The raster's size divides the view window into pixels.
     const Raster* raster = camera->frameBuffer;
-    if (!raster) return 0;
+    if (!raster || raster->width <= 0 || raster->height <= 0) return 0;
     g_state.camera = camera;
     g_state.rasterWidth = (float)raster->width;
     g_state.rasterHeight = (float)raster->height;

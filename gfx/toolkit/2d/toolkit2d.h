@@ -39,7 +39,7 @@ void Toolkit2D_Close(void);
 int32_t Toolkit2D_StateOpen(void);
 
 // Null sets no camera and returns 0; a camera without a frame-buffer raster
-// is refused (0) and nothing changes. Otherwise 1: the camera's raster size
+// (or with an empty one) is refused (0) and nothing changes. Otherwise 1: the camera's raster size
 // and view window are taken now (set the camera again after changing them).
 int32_t Toolkit2D_SetDeviceCamera(Camera* camera);
 Camera* Toolkit2D_GetDeviceCamera(void);

@@ -72,18 +72,6 @@ inline void* Calloc(size_t count, size_t size)
 }
 inline const MemoryFunctions kPoisoned = {Alloc, Free, Realloc, Calloc};
 
-inline std::string Read(const std::string& path)
-{
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return "";
-    std::string s;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) s.append(buffer, n);
-    fclose(f);
-    return s;
-}
-
 inline void Write(const std::string& path, const std::string& text)
 {
     FILE* f = fopen(path.c_str(), "wb");
@@ -201,13 +189,11 @@ protected:
         D3D8DriverTest::TearDown();
     }
 
-    // One frame: cleared to `background` (r, g, b bytes), Z off, no culling,
-    // the stage-0 filter pinned to linear; draw() runs inside the update.
-    void DrawFrame(const std::function<void()>& draw, const uint8_t background[3] = nullptr)
+    // One frame: cleared to dark grey, Z off, no culling, the stage-0 filter
+    // pinned to linear; draw() runs inside the update.
+    void DrawFrame(const std::function<void()>& draw)
     {
-        static const uint8_t grey[3] = {32, 32, 48};
-        const uint8_t* bg = background ? background : grey;
-        uint8_t clear[4] = {bg[0], bg[1], bg[2], 255};
+        uint8_t clear[4] = {32, 32, 48, 255};
         ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
         Camera_Clear(camera, clear, 3);
         RenderState_Set(6, (void*)0);
@@ -228,6 +214,14 @@ protected:
         return v & 0xFFFFFF;
     }
 
+    // Largest per-channel difference between two 0xRRGGBB colours.
+    static int ColourDistance(uint32_t a, uint32_t b)
+    {
+        int d = 0;
+        for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(int((a >> sh) & 255) - int((b >> sh) & 255)));
+        return d;
+    }
+
     // Compares the back buffer with golden/<name>.png: every channel within
     // `tolerance` on all but `allowedOff` pixels. Empty on success.
     static std::string MatchGolden(const char* name, int tolerance = 2, int allowedOff = 0)
@@ -244,24 +238,14 @@ protected:
         int off = 0, worst = 0;
         for (int y = 0; y < h; y++)
             for (int x = 0; x < w; x++) {
-                const uint32_t a = Pixel(x, y), b = ref[(size_t)y * w + x];
-                int d = 0;
-                for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(int((a >> sh) & 255) - int((b >> sh) & 255)));
-                if (d > tolerance) off++;
+                const int d = ColourDistance(Pixel(x, y), ref[(size_t)y * w + x]);
+                off += d > tolerance;
                 worst = std::max(worst, d);
             }
         if (off <= allowedOff) return "";
         const std::string out = std::string(HELM_TEST_TMP) + "/" + name + "_actual.png";
         D3D8Present_WritePng(&s, nullptr, out.c_str());
         return std::to_string(off) + " pixels differ (worst " + std::to_string(worst) + "); actual image in " + out;
-    }
-
-    // Largest per-channel difference between two 0xRRGGBB colours.
-    static int ColourDistance(uint32_t a, uint32_t b)
-    {
-        int d = 0;
-        for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(int((a >> sh) & 255) - int((b >> sh) & 255)));
-        return d;
     }
 
     // A camera at the origin whose raster is a record of the given size
