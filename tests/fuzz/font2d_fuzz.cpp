@@ -140,8 +140,8 @@ Image* ReadImage(const char* path)
         if (image) memset(image->pixels, 0xC0, (size_t)image->stride * 16);
         return image;
     }
-    case 'l': return NewImage(5, 1, 32);       // too low for cells
-    default: return nullptr;                   // missing
+    case 'l': return NewImage(5, 1, 32);  // too low for cells
+    default: return nullptr;              // missing
     }
 }
 
@@ -163,7 +163,7 @@ void StartEngine()
     }
     Image_RegisterFileFormat("img", ReadImage, nullptr);
     FileInterface* io = FileSystem_GetInterface();
-    *io = FileInterface{fuzz::Exists, fuzz::Open, fuzz::Close, fuzz::Read, fuzz::Write, fuzz::Gets,
+    *io = FileInterface{fuzz::Exists, fuzz::Open, fuzz::Close, fuzz::Read,  fuzz::Write, fuzz::Gets,
                         fuzz::Puts,   fuzz::Eof,  fuzz::Seek,  fuzz::Flush, fuzz::Tell};
     g_camera = Camera_Create();
     Camera_SetFrame(g_camera, Frame_Create());

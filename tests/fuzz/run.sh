@@ -21,7 +21,7 @@ common=("$root"/common/*.cpp
         "$root"/platform/win32/clock.cpp "$root"/platform/win32/path.cpp "$root"/platform/win32/sysfile.cpp)
 
 # The font reader stands on the engine core; the target replaces immediate mode.
-font2d=("$root"/common/*.cpp "$root"/gfx/driver/common/*.cpp "$root"/gfx/toolkit/2d/*.cpp)
+font2d=("$root"/common/*.cpp "$root"/gfx/toolkit/2d/*.cpp)
 for f in "$root"/gfx/core/*.cpp; do
   [[ $(basename "$f") == im3d.cpp ]] || font2d+=("$f")
 done

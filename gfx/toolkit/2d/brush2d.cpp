@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/assert.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/freelist.h"
 #include "gfx/core/im3d.h"
@@ -97,48 +98,44 @@ Brush2D* Brush2D_Create(void)
 
 int32_t Brush2D_Destroy(Brush2D* brush)
 {
-    if (!brush) return 0;
+    HELM_ASSERT(brush);
     if (--brush->refCount > 0) return 0;
     ReleaseTexture(brush);
     FreeList_Free(g_brushes.brushes, brush);
     return 1;
 }
 
-Brush2D* Brush2D_SetColours(Brush2D* brush, const Brush2DColour* c1, const Brush2DColour* c2,
-                            const Brush2DColour* c3, const Brush2DColour* c4)
+Brush2D* Brush2D_SetColours(Brush2D* brush, const Brush2DColour* c1, const Brush2DColour* c2, const Brush2DColour* c3,
+                            const Brush2DColour* c4)
 {
-    if (!brush || !c1 || !c2 || !c3 || !c4) return nullptr;
+    HELM_ASSERT(brush && c1 && c2 && c3 && c4);
     SetSideColours(&brush->side1, c4, c3);
     SetSideColours(&brush->side2, c1, c2);
     brush->colour = *c4;
     const bool constant = ZeroDelta(brush->side1.colourDelta, 4) && ZeroDelta(brush->side2.colourDelta, 4) &&
                           memcmp(brush->side1.colour, brush->side2.colour, sizeof(brush->side1.colour)) == 0;
-    if (constant)
-        brush->flags &= ~BRUSH2D_COLOURS_VARY;
-    else
-        brush->flags |= BRUSH2D_COLOURS_VARY;
+    if (constant) brush->flags &= ~BRUSH2D_COLOURS_VARY;
+    else brush->flags |= BRUSH2D_COLOURS_VARY;
     return brush;
 }
 
 Brush2D* Brush2D_SetUVs(Brush2D* brush, const Vec2* t1, const Vec2* t2, const Vec2* t3, const Vec2* t4)
 {
-    if (!brush || !t1 || !t2 || !t3 || !t4) return nullptr;
+    HELM_ASSERT(brush && t1 && t2 && t3 && t4);
     brush->side1.uv = *t4;
     brush->side1.uvDelta = {t3->x - t4->x, t3->y - t4->y};
     brush->side2.uv = *t1;
     brush->side2.uvDelta = {t2->x - t1->x, t2->y - t1->y};
     const float deltas[4] = {brush->side1.uvDelta.x, brush->side1.uvDelta.y, brush->side2.uvDelta.x,
                              brush->side2.uvDelta.y};
-    if (ZeroDelta(deltas, 4))
-        brush->flags &= ~BRUSH2D_UVS_VARY;
-    else
-        brush->flags |= BRUSH2D_UVS_VARY;
+    if (ZeroDelta(deltas, 4)) brush->flags &= ~BRUSH2D_UVS_VARY;
+    else brush->flags |= BRUSH2D_UVS_VARY;
     return brush;
 }
 
 Brush2D* Brush2D_SetTexture(Brush2D* brush, Texture* texture)
 {
-    if (!brush) return nullptr;
+    HELM_ASSERT(brush);
     // Taken before the old one goes, so setting the same texture again keeps it.
     if (texture) texture->refCount++;
     ReleaseTexture(brush);
@@ -148,7 +145,7 @@ Brush2D* Brush2D_SetTexture(Brush2D* brush, Texture* texture)
 
 Brush2D* Brush2D_SetHalfWidth(Brush2D* brush, float halfWidth)
 {
-    if (!brush) return nullptr;
+    HELM_ASSERT(brush);
     brush->halfWidth = halfWidth;
     return brush;
 }

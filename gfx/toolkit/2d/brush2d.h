@@ -50,6 +50,9 @@ enum : int32_t { BRUSH2D_VERTEX_CAPACITY = 256 };
 int32_t Brush2D_ModuleOpen(void);
 int32_t Brush2D_ModuleClose(void);
 
+// Every brush and colour argument must be given (a null one is a broken
+// contract).
+//
 // White in all four corners, texture coordinates (0, 0), no texture,
 // half-width 0.5, one reference. Null when the module is closed or its free
 // list cannot grow.
@@ -60,8 +63,8 @@ int32_t Brush2D_Destroy(Brush2D* brush);
 // Corners c1..c4: side 1 runs from c4 to c3, side 2 from c1 to c2; c4 is the
 // constant colour. The colours vary unless both deltas are zero and the two
 // starts are equal.
-Brush2D* Brush2D_SetColours(Brush2D* brush, const Brush2DColour* c1, const Brush2DColour* c2,
-                            const Brush2DColour* c3, const Brush2DColour* c4);
+Brush2D* Brush2D_SetColours(Brush2D* brush, const Brush2DColour* c1, const Brush2DColour* c2, const Brush2DColour* c3,
+                            const Brush2DColour* c4);
 // Corners t1..t4, laid out like the colours; they vary unless both deltas
 // are zero (the starts are not compared).
 Brush2D* Brush2D_SetUVs(Brush2D* brush, const Vec2* t1, const Vec2* t2, const Vec2* t3, const Vec2* t4);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/assert.h"
 #include "gfx/core/arraylist.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/freelist.h"
@@ -203,10 +204,8 @@ bool Pad(Image* image, int32_t width, int32_t height)
     const size_t bpp = (size_t)BytesPerPixel(image);
     for (int32_t y = 0; y < height; y++) {
         uint8_t* row = image->pixels + (size_t)y * (size_t)image->stride;
-        if (y >= oldHeight)
-            memset(row, 0, bpp * (size_t)width);
-        else if (width > oldWidth)
-            memset(row + bpp * (size_t)oldWidth, 0, bpp * (size_t)(width - oldWidth));
+        if (y >= oldHeight) memset(row, 0, bpp * (size_t)width);
+        else if (width > oldWidth) memset(row + bpp * (size_t)oldWidth, 0, bpp * (size_t)(width - oldWidth));
     }
     return true;
 }
@@ -264,8 +263,7 @@ bool ReadMetrics1(Font2D* font, MetFile* met)
     ApplyMaskFile(picture, mask);
     int32_t width, height, depth, format;
     Raster* raster = nullptr;
-    if (FitToDevice(picture, &width, &height, &depth, &format))
-        raster = CreatePageRaster(width, height, depth, format);
+    if (FitToDevice(picture, &width, &height, &depth, &format)) raster = CreatePageRaster(width, height, depth, format);
     const bool paged = raster && AddPage(font, raster, picture, 'a');
     Image_Destroy(picture);
     if (!paged) return false;
@@ -488,10 +486,8 @@ bool ReadMetrics3(Font2D* font, MetFile* met)
         else if (sscanf(line, "curveto %f %f %f %f %f %f", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5]) == 6 &&
                  InRange(v, 6))
             done = Path2D_CurveTo(path, width = v[0], v[1], v[2], v[3], v[4], v[5]);
-        else if (strcmp(line, "closepath\n") == 0)
-            done = Path2D_ClosePath(path);
-        else
-            continue;
+        else if (strcmp(line, "closepath\n") == 0) done = Path2D_ClosePath(path);
+        else continue;
         ok = done && Path2D_FlattenInPlace(path);
     }
     // A glyph the file leaves open is dropped.
@@ -622,14 +618,12 @@ const char* Font2D_SetPath(const char* path)
     return copy;
 }
 
-Font2D* Font2D_Read(const char* name)
-{
-    return g_fonts.open && g_fonts.reader ? g_fonts.reader(name) : nullptr;
-}
+Font2D* Font2D_Read(const char* name) { return g_fonts.open && g_fonts.reader ? g_fonts.reader(name) : nullptr; }
 
 Font2D* Font2D_ReadMetricsFile(const char* name)
 {
-    if (!g_fonts.open || !name) return nullptr;
+    HELM_ASSERT(name);
+    if (!g_fonts.open) return nullptr;
     FileInterface* io = FileSystem_GetInterface();
     void* file = OpenAlongPath(io, name);
     if (!file) return nullptr;
@@ -641,14 +635,10 @@ Font2D* Font2D_ReadMetricsFile(const char* name)
     met.file = file;
     met.ended = false;
     if (ok && NextLine(&met)) {
-        if (strcmp(met.line, "METRICS1\n") == 0)
-            ok = ReadMetrics1(font, &met);
-        else if (strcmp(met.line, "METRICS2\n") == 0)
-            ok = ReadMetrics2(font, &met);
-        else if (strcmp(met.line, "METRICS3\n") == 0)
-            ok = ReadMetrics3(font, &met);
-        else
-            ok = false;
+        if (strcmp(met.line, "METRICS1\n") == 0) ok = ReadMetrics1(font, &met);
+        else if (strcmp(met.line, "METRICS2\n") == 0) ok = ReadMetrics2(font, &met);
+        else if (strcmp(met.line, "METRICS3\n") == 0) ok = ReadMetrics3(font, &met);
+        else ok = false;
     } else {
         ok = false;
     }
@@ -663,7 +653,7 @@ Font2D* Font2D_ReadMetricsFile(const char* name)
 
 int32_t Font2D_Destroy(Font2D* font)
 {
-    if (!font) return 0;
+    HELM_ASSERT(font);
     if (font->glyphs) {
         for (int32_t i = 0; i < font->glyphs->count; i++)
             if (Glyph(font, i)->path) Path2D_Destroy(Glyph(font, i)->path);
@@ -677,13 +667,14 @@ int32_t Font2D_Destroy(Font2D* font)
 
 Font2D* Font2D_SetIntergap(Font2D* font, float gap)
 {
-    if (!font) return nullptr;
+    HELM_ASSERT(font);
     font->intergap = gap;
     return font;
 }
 
 int32_t Font2D_FindGlyph(const Font2D* font, int32_t code)
 {
+    HELM_ASSERT(font);
     if (code < 0) return -1;
     if (code < 128) return font->map[code];
     const int32_t at = code - font->rangeBase;
@@ -734,7 +725,7 @@ int32_t Font2D_DecodeUtf8(const char** text)
 
 float Font2D_GetStringWidth(const Font2D* font, const void* string, float height)
 {
-    if (!font || !string) return 0.0f;
+    HELM_ASSERT(font && string);
     float width = 0.0f;
     ForEachGlyph(font, string, [&](const Font2DGlyph& glyph) { width += glyph.width + font->intergap; });
     return width * height;
@@ -742,21 +733,23 @@ float Font2D_GetStringWidth(const Font2D* font, const void* string, float height
 
 float Font2D_GetHeight(const Font2D* font)
 {
+    HELM_ASSERT(font);
     Vec2 b;
-    if (!font || !Toolkit2D_GetDeviceAxes(nullptr, &b, nullptr)) return 0.0f;
+    if (!Toolkit2D_GetDeviceAxes(nullptr, &b, nullptr)) return 0.0f;
     return font->height * std::sqrt(b.x * b.x + b.y * b.y);
 }
 
 Font2D* Font2D_DrawString(Font2D* font, const void* string, float height, Vec2* anchor, Brush2D* brush)
 {
-    if (!font || !font->draw) return nullptr;
+    HELM_ASSERT(font && font->draw);
     return font->draw(font, string, height, anchor, brush);
 }
 
 Font2D* Font2D_DrawStringBitmap(Font2D* font, const void* string, float height, Vec2* anchor, Brush2D* brush)
 {
+    HELM_ASSERT(font && string && anchor && brush);
     Im3DVertex* vertices = Brush2D_GetVertexBuffer();
-    if (!font || !string || !anchor || !brush || !vertices) return nullptr;
+    if (!vertices) return nullptr;
     Ctm2DMark mark;
     Ctm2D_BeginMark(&mark);
     EnterStringSpace(font, anchor, height);
@@ -814,7 +807,7 @@ Font2D* Font2D_DrawStringBitmap(Font2D* font, const void* string, float height, 
 
 Font2D* Font2D_DrawStringOutline(Font2D* font, const void* string, float height, Vec2* anchor, Brush2D* brush)
 {
-    if (!font || !string || !anchor || !brush) return nullptr;
+    HELM_ASSERT(font && string && anchor && brush);
     Ctm2DMark mark;
     Ctm2D_BeginMark(&mark);
     EnterStringSpace(font, anchor, height);
@@ -829,4 +822,40 @@ Font2D* Font2D_DrawStringOutline(Font2D* font, const void* string, float height,
     });
     Ctm2D_EndMark(&mark);
     return font;
+}
+
+int32_t Font2D_Validate(const Font2D* font)
+{
+    if (!font || !font->glyphs || !font->dictionary) return 0;
+    const int32_t count = font->glyphs->count;
+    if (count > FONT2D_MAX_GLYPHS) return 0;
+    for (int16_t entry : font->map)
+        if (entry < -1 || entry >= count) return 0;
+    if ((font->range != nullptr) != (font->rangeCount > 0)) return 0;
+    if (font->range) {
+        if (font->rangeBase < 128 || font->rangeBase + font->rangeCount - 1 > 0xFFFF || !(font->flags & FONT2D_WIDE))
+            return 0;
+        for (int32_t i = 0; i < font->rangeCount; i++)
+            if (font->range[i] < -1 || font->range[i] >= count) return 0;
+    }
+    for (int32_t i = 0; i < count; i++) {
+        const Font2DGlyph* glyph = Glyph(font, i);
+        if (glyph->path && (glyph->path->lockedCount < 0 || !Path2D_Validate(glyph->path))) return 0;
+        if (!glyph->raster) continue;
+        // A bitmap glyph's raster is one of the font's own pages.
+        struct Search {
+            const Raster* raster;
+            bool found;
+        } search = {glyph->raster, false};
+        TextureDictionary_ForAllTextures(
+            font->dictionary,
+            [](Texture* texture, void* data) -> Texture* {
+                Search* s = (Search*)data;
+                s->found = s->found || texture->raster == s->raster;
+                return texture;
+            },
+            &search);
+        if (!search.found) return 0;
+    }
+    return 1;
 }

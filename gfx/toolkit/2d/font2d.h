@@ -28,11 +28,11 @@ struct TextureDictionary;
 struct Font2D;
 
 struct Font2DGlyph {
-    float width;     // advance in height units
-    Raster* raster;  // the page the glyph is on; null for outline glyphs
+    float width;                   // advance in height units
+    Raster* raster;                // the page the glyph is on; null for outline glyphs
     float uMin, vMin, uMax, vMax;  // texture rectangle, top-left to lower-right
-    Path2D* path;    // outline (locked), or null
-    uint8_t page;    // 'a' + page number
+    Path2D* path;                  // outline (locked), or null
+    uint8_t page;                  // 'a' + page number
 };
 
 // Draws string at *anchor (moving the anchor on as the kind does); the font,
@@ -40,17 +40,17 @@ struct Font2DGlyph {
 typedef Font2D* (*Font2DDrawFn)(Font2D* font, const void* string, float height, Vec2* anchor, Brush2D* brush);
 
 struct Font2D {
-    uint32_t kind;       // FONT2D_BITMAP or FONT2D_OUTLINE
-    float height;        // glyph height in pixels (bitmap), 1 (outline)
-    float baseline;      // base line above the glyph bottom, in height units
-    float intergap;      // extra advance after every glyph, in height units
-    uint32_t flags;      // FONT2D_WIDE
+    uint32_t kind;                  // FONT2D_BITMAP or FONT2D_OUTLINE
+    float height;                   // glyph height in pixels (bitmap), 1 (outline)
+    float baseline;                 // base line above the glyph bottom, in height units
+    float intergap;                 // extra advance after every glyph, in height units
+    uint32_t flags;                 // FONT2D_WIDE
     TextureDictionary* dictionary;  // the page textures "a".."d" (owned)
-    int16_t map[128];    // glyph index of codes 0..127, -1 for none
-    int32_t rangeBase;   // lowest code >= 128 with a glyph
+    int16_t map[128];               // glyph index of codes 0..127, -1 for none
+    int32_t rangeBase;              // lowest code >= 128 with a glyph
     int32_t rangeCount;
-    int16_t* range;      // glyph index of codes rangeBase.., -1 for none (owned)
-    ArrayList* glyphs;   // Font2DGlyph
+    int16_t* range;     // glyph index of codes rangeBase.., -1 for none (owned)
+    ArrayList* glyphs;  // Font2DGlyph
     Font2DDrawFn draw;
 };
 
@@ -76,6 +76,9 @@ int32_t Font2D_ModuleClose(void);
 // open). Null for a null path or when memory runs out (the old path kept);
 // otherwise the stored copy.
 const char* Font2D_SetPath(const char* path);
+// A null font, string, anchor or brush is a broken contract; the path and
+// name refusals below are for outside data.
+//
 // Reads the font `name` (without ".met") through the module's reader.
 Font2D* Font2D_Read(const char* name);
 // Opens folder + name + ".met" for each folder of the font path in turn and
@@ -102,6 +105,10 @@ Font2D* Font2D_DrawStringOutline(Font2D* font, const void* string, float height,
 
 // The glyph index of a character code, or -1.
 int32_t Font2D_FindGlyph(const Font2D* font, int32_t code);
+// 1 when the tables point at glyphs that exist, the range table lies in
+// 128..0xFFFF of a wide font, bitmap glyphs sit on the font's own pages and
+// outline glyphs hold valid locked paths. For tests after reading.
+int32_t Font2D_Validate(const Font2D* font);
 // Decodes one UTF-8 character at *text, stopping at NUL and line feed: the
 // code, or -1 at the end (text not moved). A byte that cannot start a
 // character, or a sequence cut short, is one character of the byte's value.

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "common/assert.h"
 #include "gfx/core/arraylist.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/freelist.h"
@@ -33,10 +34,7 @@ Path2DModule g_paths;
 
 bool Locked(const Path2D* sub) { return sub->lockedCount >= 0; }
 
-Path2DNode* Nodes(const Path2D* sub)
-{
-    return Locked(sub) ? sub->nodeArray : (Path2DNode*)sub->nodeList->entries;
-}
+Path2DNode* Nodes(const Path2D* sub) { return Locked(sub) ? sub->nodeArray : (Path2DNode*)sub->nodeList->entries; }
 
 int32_t Count(const Path2D* sub) { return Locked(sub) ? sub->lockedCount : sub->nodeList->count; }
 
@@ -71,10 +69,7 @@ void FreeSubPath(Path2D* sub)
     FreeList_Free(g_paths.paths, sub);
 }
 
-void FreeLeftover(void* entry, void*)
-{
-    FreeSubPath((Path2D*)entry);
-}
+void FreeLeftover(void* entry, void*) { FreeSubPath((Path2D*)entry); }
 
 // Back to one empty, open, flat sub-path.
 void Empty(Path2D* path)
@@ -131,7 +126,11 @@ void FillSegment(Path2D* sub, int32_t index, uint32_t type, float x, float y, bo
     prev->ny = m.y;
 }
 
-bool Editable(const Path2D* path) { return path && !Locked(path->current); }
+bool Editable(const Path2D* path)
+{
+    HELM_ASSERT(path);
+    return !Locked(path->current);
+}
 
 Path2D* AppendNodes(Path2D* sub, const Path2DNode* nodes, int32_t count)
 {
@@ -174,8 +173,8 @@ Path2D* FlattenWith(Path2D* dst, const Path2D* src, float tolerance)
             done = Path2D_MoveTo(dst, node.x, node.y);
         } else if (node.type == PATH2D_CURVE && i + 2 < count) {
             const Vec2 p0 = {nodes[i - 1].x, nodes[i - 1].y};
-            done = Bezier(dst, p0, {node.x, node.y}, {nodes[i + 1].x, nodes[i + 1].y},
-                          {nodes[i + 2].x, nodes[i + 2].y}, TOOLKIT2D_MAX_SUBDIVISION, tolerance);
+            done = Bezier(dst, p0, {node.x, node.y}, {nodes[i + 1].x, nodes[i + 1].y}, {nodes[i + 2].x, nodes[i + 2].y},
+                          TOOLKIT2D_MAX_SUBDIVISION, tolerance);
             i += 2;
         } else {
             done = Path2D_LineTo(dst, node.x, node.y);
@@ -229,11 +228,23 @@ void StrokeSubPath(const Path2D* src, float offset, const Brush2D* brush, const 
         const float t = node.length * r;
         const Brush2DSide& s1 = brush->side1;
         const Brush2DSide& s2 = brush->side2;
-        vertices[n] = {node.x - node.nx * left, node.y - node.ny * left, z, 0, 0, 0,
-                       vary ? Brush2D_SideColour(&s1, t) : constant, s1.uv.x + s1.uvDelta.x * t,
+        vertices[n] = {node.x - node.nx * left,
+                       node.y - node.ny * left,
+                       z,
+                       0,
+                       0,
+                       0,
+                       vary ? Brush2D_SideColour(&s1, t) : constant,
+                       s1.uv.x + s1.uvDelta.x * t,
                        s1.uv.y + s1.uvDelta.y * t};
-        vertices[n + 1] = {node.x + node.nx * right, node.y + node.ny * right, z, 0, 0, 0,
-                           vary ? Brush2D_SideColour(&s2, t) : constant, s2.uv.x + s2.uvDelta.x * t,
+        vertices[n + 1] = {node.x + node.nx * right,
+                           node.y + node.ny * right,
+                           z,
+                           0,
+                           0,
+                           0,
+                           vary ? Brush2D_SideColour(&s2, t) : constant,
+                           s2.uv.x + s2.uvDelta.x * t,
                            s2.uv.y + s2.uvDelta.y * t};
         n += 2;
     }
@@ -339,7 +350,8 @@ Path2D* Path2D_ClosePath(Path2D* path)
 
 Path2D* Path2D_Flatten(Path2D* destination, const Path2D* source)
 {
-    if (!Editable(destination) || !source) return nullptr;
+    HELM_ASSERT(source);
+    if (!Editable(destination)) return nullptr;
     const float tolerance = Toolkit2D_GetFlatness();
     if (!(tolerance > 0.0f)) return nullptr;
     return FlattenWith(destination, source, tolerance);
@@ -348,7 +360,8 @@ Path2D* Path2D_Flatten(Path2D* destination, const Path2D* source)
 Path2D* Path2D_FlattenBezier(Path2D* destination, const Vec2* p0, const Vec2* p1, const Vec2* p2, const Vec2* p3,
                              int32_t depth)
 {
-    if (!Editable(destination) || !p0 || !p1 || !p2 || !p3) return nullptr;
+    HELM_ASSERT(p0 && p1 && p2 && p3);
+    if (!Editable(destination)) return nullptr;
     const float tolerance = Toolkit2D_GetFlatness();
     if (!(tolerance > 0.0f)) return nullptr;
     return Bezier(destination, *p0, *p1, *p2, *p3, depth, tolerance);
@@ -356,7 +369,8 @@ Path2D* Path2D_FlattenBezier(Path2D* destination, const Vec2* p0, const Vec2* p1
 
 Path2D* Path2D_FlattenInPlace(Path2D* path)
 {
-    if (!path || !g_paths.scratch) return nullptr;
+    HELM_ASSERT(path);
+    if (!g_paths.scratch) return nullptr;
     for (const Path2D* sub = path; sub; sub = sub->next)
         if (Locked(sub)) return nullptr;
     const float tolerance = Toolkit2D_GetFlatness();
@@ -375,7 +389,8 @@ Path2D* Path2D_FlattenInPlace(Path2D* path)
 
 Path2D* Path2D_CopyNodes(Path2D* destination, const Path2D* source)
 {
-    if (!destination || !source || Locked(destination)) return nullptr;
+    HELM_ASSERT(destination && source);
+    if (Locked(destination)) return nullptr;
     if (!AppendNodes(destination, Nodes(source), Count(source))) return nullptr;
     destination->closed = source->closed;
     return destination;
@@ -394,10 +409,8 @@ Path2D* Path2D_RemoveSinglePoints(Path2D* path)
             FreeSubPath(sub);
         } else {
             sub->next = nullptr;
-            if (last)
-                last->next = sub;
-            else
-                first = sub;
+            if (last) last->next = sub;
+            else first = sub;
             last = sub;
             if (sub == current) currentKept = true;
         }
@@ -409,7 +422,7 @@ Path2D* Path2D_RemoveSinglePoints(Path2D* path)
 
 Path2D* Path2D_Lock(Path2D* path)
 {
-    if (!path) return nullptr;
+    HELM_ASSERT(path);
     for (Path2D* sub = path; sub; sub = sub->next) {
         if (Locked(sub)) continue;
         const int32_t count = sub->nodeList->count;
@@ -422,7 +435,7 @@ Path2D* Path2D_Lock(Path2D* path)
 
 Path2D* Path2D_Unlock(Path2D* path)
 {
-    if (!path) return nullptr;
+    HELM_ASSERT(path);
     for (Path2D* sub = path; sub; sub = sub->next) {
         if (!Locked(sub)) continue;
         ArrayList* list = ArrayList_Create((int32_t)sizeof(Path2DNode));
@@ -445,7 +458,8 @@ Path2D* Path2D_Unlock(Path2D* path)
 
 Path2D* Path2D_Stroke(Path2D* path, Brush2D* brush)
 {
-    if (!path || !brush || !g_paths.scratch) return nullptr;
+    HELM_ASSERT(path && brush);
+    if (!g_paths.scratch) return nullptr;
     for (const Path2D* sub = path; sub; sub = sub->next) {
         const Matrix* world = Ctm2D_GetCombined();
         if (!world) return nullptr;
@@ -460,6 +474,52 @@ Path2D* Path2D_Stroke(Path2D* path, Brush2D* brush)
     return path;
 }
 
-int32_t Path2D_GetNodeCount(const Path2D* subPath) { return subPath ? Count(subPath) : 0; }
+int32_t Path2D_GetNodeCount(const Path2D* subPath)
+{
+    HELM_ASSERT(subPath);
+    return Count(subPath);
+}
 
-const Path2DNode* Path2D_GetNodes(const Path2D* subPath) { return subPath ? Nodes(subPath) : nullptr; }
+const Path2DNode* Path2D_GetNodes(const Path2D* subPath)
+{
+    HELM_ASSERT(subPath);
+    return Nodes(subPath);
+}
+
+int32_t Path2D_Validate(const Path2D* path)
+{
+    if (!path) return 0;
+    // A walker going twice as fast meets the other one inside a cycle.
+    for (const Path2D *slow = path, *fast = path; fast && fast->next;) {
+        slow = slow->next;
+        fast = fast->next->next;
+        if (slow == fast) return 0;
+    }
+    bool currentFound = false;
+    for (const Path2D* sub = path; sub; sub = sub->next) {
+        if (sub == path->current) currentFound = true;
+        const bool locked = sub->lockedCount >= 0;
+        if (sub->lockedCount < -1 || locked != (sub->nodeList == nullptr)) return 0;
+        if (locked ? (sub->nodeArray == nullptr) != (sub->lockedCount == 0) : sub->nodeArray != nullptr) return 0;
+        const Path2DNode* nodes = Nodes(sub);
+        const int32_t count = Count(sub);
+        int32_t run = 0;  // curve nodes in a row
+        bool curves = false;
+        for (int32_t i = 0; i < count; i++) {
+            const Path2DNode& n = nodes[i];
+            if ((i == 0) != (n.type == PATH2D_MOVE) || n.type > PATH2D_CURVE) return 0;
+            if (!std::isfinite(n.x) || !std::isfinite(n.y) || !std::isfinite(n.nx) || !std::isfinite(n.ny)) return 0;
+            if (i == 0 ? n.length != 0.0f : !(n.length >= nodes[i - 1].length)) return 0;
+            if (n.type == PATH2D_CURVE) {
+                run++;
+                curves = true;
+            } else if (run % 3) {
+                return 0;
+            } else {
+                run = 0;
+            }
+        }
+        if (run % 3 || curves == (sub->flat != 0)) return 0;
+    }
+    return currentFound ? 1 : 0;
+}

@@ -31,22 +31,22 @@ enum : uint32_t {
 struct Path2DNode {
     uint32_t type;  // PATH2D_*
     float x, y;
-    float nx, ny;   // segment normal, or the miter at a join
-    float length;   // running length from the sub-path's first node
+    float nx, ny;  // segment normal, or the miter at a join
+    float length;  // running length from the sub-path's first node
 };
 static_assert(sizeof(Path2DNode) == 24, "nodes are 24 bytes");
 
 // One sub-path; a path is its first sub-path, whose `current` receives new
 // nodes.
 struct Path2D {
-    ArrayList* nodeList;     // editable: the nodes; null while locked
-    Path2DNode* nodeArray;   // locked: the nodes (null when there are none)
-    int32_t lockedCount;     // node count while locked; -1 while editable
+    ArrayList* nodeList;    // editable: the nodes; null while locked
+    Path2DNode* nodeArray;  // locked: the nodes (null when there are none)
+    int32_t lockedCount;    // node count while locked; -1 while editable
     uint32_t closed;
-    uint32_t flat;           // 1 while the sub-path holds no curve nodes
-    float offset;            // shifts the stroke sideways
-    Path2D* next;            // next sub-path of the chain, or null
-    Path2D* current;         // first sub-path only: the sub-path being built
+    uint32_t flat;    // 1 while the sub-path holds no curve nodes
+    float offset;     // shifts the stroke sideways
+    Path2D* next;     // next sub-path of the chain, or null
+    Path2D* current;  // first sub-path only: the sub-path being built
 };
 
 // The path free list and the scratch path used for flattening. 1, or 0 when
@@ -60,6 +60,9 @@ Path2D* Path2D_Create(void);
 // Frees every sub-path of the chain with its nodes. Returns 1.
 int32_t Path2D_Destroy(Path2D* path);
 
+// A null path is a broken contract everywhere except in Path2D_Destroy and
+// Path2D_RemoveSinglePoints.
+//
 // The building steps return path, or null when the path is locked or memory
 // runs out (the path is then as it was before the step, apart from a new
 // empty sub-path a failed move may leave).
@@ -105,3 +108,9 @@ Path2D* Path2D_Stroke(Path2D* path, Brush2D* brush);
 // The nodes of one sub-path.
 int32_t Path2D_GetNodeCount(const Path2D* subPath);
 const Path2DNode* Path2D_GetNodes(const Path2D* subPath);
+
+// 1 when the chain is consistent: no cycle, the current sub-path in it, node
+// storage matching the lock state, a move first and only first, curves in
+// whole triples exactly where a sub-path is not flat, finite points and
+// normals, running lengths from 0 that never fall. For tests after edits.
+int32_t Path2D_Validate(const Path2D* path);

@@ -67,9 +67,8 @@ class Font2DTest : public Toolkit2DTest {
 protected:
     void WriteMetrics1Image(const std::string& name = "abc.png")
     {
-        WritePng(folder + name, 64, 32, [](int32_t x, int32_t y) {
-            return x < 48 && GlyphPixel(x % 16, y, 16, 32, x / 16) ? kInk : kClear;
-        });
+        WritePng(folder + name, 64, 32,
+                 [](int32_t x, int32_t y) { return x < 48 && GlyphPixel(x % 16, y, 16, 32, x / 16) ? kInk : kClear; });
     }
     // A cell image of two rows of `cell` pixels with the given delimiters.
     void WriteCells(const std::string& name, int32_t w, int32_t cell, const std::vector<int>& row0,
@@ -123,6 +122,7 @@ TEST_P(LineEndTest, BitmapRectanglesGiveGlyphsTablesHeightAndBaseline)
     EXPECT_EQ(Font2D_FindGlyph(font, 300), 3);
     EXPECT_EQ(font->height, 32);
     EXPECT_EQ(font->baseline, 0.75f);
+    EXPECT_EQ(Font2D_Validate(font), 1);
     Texture* page = TextureDictionary_FindNamedTexture(font->dictionary, "a");
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->raster, a->raster);
@@ -136,6 +136,7 @@ TEST_P(LineEndTest, DelimitedCellsGiveInsetGlyphsAcrossLinesAndRows)
     WriteMetrics2Image();
     Font2D* font = ReadText("cells", kMetrics2, GetParam());
     ASSERT_NE(font, nullptr);
+    EXPECT_EQ(Font2D_Validate(font), 1);
     EXPECT_EQ(font->glyphs->count, 4);
     const Font2DGlyph* a = GlyphOf(font, 'A');
     ASSERT_NE(a, nullptr);
@@ -162,6 +163,7 @@ TEST_P(LineEndTest, OutlineGlyphsArePathsWithTheirAdvance)
 {
     Font2D* font = ReadText("outline", kMetrics3, GetParam());
     ASSERT_NE(font, nullptr);
+    EXPECT_EQ(Font2D_Validate(font), 1);
     EXPECT_EQ(font->draw, Font2D_DrawStringOutline);
     const Font2DGlyph* a = GlyphOf(font, 'A');
     ASSERT_NE(a, nullptr);
@@ -222,7 +224,8 @@ TEST_F(Font2DTest, ThePathIsTriedFolderByFolderAndRefusalsLeaveNothing)
         "METRICS2\ntiny.png\n10\nAB\n",            // cells under 3 pixels high
     };
     WritePng(folder + "cells.png", 20, 12, [](int32_t x, int32_t y) { return x == 0 && y == 0 ? kDelimiter : kClear; });
-    WritePng(folder + "tiny.png", 20, 8, [](int32_t x, int32_t y) { return x == 0 && y % 2 == 0 ? kDelimiter : kClear; });
+    WritePng(folder + "tiny.png", 20, 8,
+             [](int32_t x, int32_t y) { return x == 0 && y % 2 == 0 ? kDelimiter : kClear; });
     for (const char* text : refused) EXPECT_EQ(ReadText("bad", text), nullptr) << text;
     // A bitmap font without its image line is a font without glyphs.
     Font2D* empty = ReadText("empty", "METRICS1\n");
@@ -232,25 +235,50 @@ TEST_F(Font2DTest, ThePathIsTriedFolderByFolderAndRefusalsLeaveNothing)
     Font2D_Destroy(empty);
 }
 
+TEST_F(Font2DTest, ValidationCatchesTablesPointingPastTheGlyphs)
+{
+    WriteMetrics1Image();
+    Font2D* font = ReadText("sample", kMetrics1);
+    ASSERT_EQ(Font2D_Validate(font), 1);
+    const std::function<void(Font2D*)> breaks[] = {
+        [](Font2D* f) { f->map['A'] = 9; },
+        [](Font2D* f) { f->range[0] = 4; },
+        [](Font2D* f) { f->rangeBase = 100; },  // codes below 128 belong to the map
+        [](Font2D* f) { f->flags = 0; },        // a range table in a byte-string font
+        [](Font2D* f) { ((Font2DGlyph*)f->glyphs->entries)[1].raster = Toolkit2D_GetDeviceCamera()->frameBuffer; },
+    };
+    for (size_t i = 0; i < std::size(breaks); i++) {
+        Font2D saved = *font;
+        const int16_t range = font->range[0];
+        const Font2DGlyph glyph = *(const Font2DGlyph*)ArrayList_GetEntry(font->glyphs, 1);
+        breaks[i](font);
+        EXPECT_EQ(Font2D_Validate(font), 0) << i;
+        *font = saved;
+        font->range[0] = range;
+        *(Font2DGlyph*)ArrayList_GetEntry(font->glyphs, 1) = glyph;
+    }
+    Font2D_Destroy(font);
+}
+
 TEST_F(Font2DTest, OutlineFilesWithOddLinesStillGiveUsableGlyphs)
 {
     Font2D* font = ReadText("odd",
                             "METRICS3\n"
                             "Odd\n"
-                            "x\n"            // nothing after the first byte: code 0
-                            "end\n"          // no glyph begun: ignored
+                            "x\n"    // nothing after the first byte: code 0
+                            "end\n"  // no glyph begun: ignored
                             "begin\n"
-                            "begin\n"        // the open path stays
-                            "lineto 0 0\n"   // a line first moves
+                            "begin\n"       // the open path stays
+                            "lineto 0 0\n"  // a line first moves
                             "lineto 1 nan\n"
                             "lineto 1e9 0\n"
-                            "closepath\n"    // one node: nothing to close
+                            "closepath\n"  // one node: nothing to close
                             "lineto 1 1\n"
                             "junk\n"
                             "end\n"
                             " B\n"
                             "begin\n"
-                            "end\n"          // no commands: width 0
+                            "end\n"  // no commands: width 0
                             " C\n"
                             "begin\n"
                             "curveto 0 1 1 1 1 0\n"
@@ -261,6 +289,7 @@ TEST_F(Font2DTest, OutlineFilesWithOddLinesStillGiveUsableGlyphs)
                             "moveto 0 0\n"
                             "lineto 1 1\n");  // left open at the end: dropped
     ASSERT_NE(font, nullptr);
+    EXPECT_EQ(Font2D_Validate(font), 1);
     EXPECT_EQ(font->glyphs->count, 3);
     const Font2DGlyph* zero = GlyphOf(font, 0);
     ASSERT_NE(zero, nullptr);
@@ -289,9 +318,12 @@ TEST_F(Font2DTest, CutShortUtf8KeepsEveryCellWithItsCharacter)
                             "METRICS2\n"
                             "utf.png\n"
                             "10\n"
-                            "\xC3" "A\xE2\x82\n"    // cut by 'A'; cut by the line end; a lone continuation
-                            "\xC3\xA9" "extra\n");  // e-acute; the rest of the line is dropped
+                            "\xC3"
+                            "A\xE2\x82\n"  // cut by 'A'; cut by the line end; a lone continuation
+                            "\xC3\xA9"
+                            "extra\n");  // e-acute; the rest of the line is dropped
     ASSERT_NE(font, nullptr);
+    EXPECT_EQ(Font2D_Validate(font), 1);
     EXPECT_EQ(font->glyphs->count, 5);
     EXPECT_EQ(Font2D_FindGlyph(font, 0xC3), 0);
     EXPECT_EQ(Font2D_FindGlyph(font, 'A'), 1);
@@ -323,10 +355,8 @@ TEST_F(Font2DTest, PaddingAddedForTheDeviceIsTransparentBlack)
         for (int32_t x = 0; x < 32; x++)
             for (int32_t b = 0; b < bpp; b++) {
                 const uint8_t v = pixels[(size_t)y * raster->stride + (size_t)(x * bpp + b)];
-                if (x >= 24 || y >= 16)
-                    dirty += v != 0;
-                else
-                    inked += v != 0;
+                if (x >= 24 || y >= 16) dirty += v != 0;
+                else inked += v != 0;
             }
     Raster_Unlock(raster);
     EXPECT_EQ(dirty, 0);
@@ -408,7 +438,8 @@ TEST_F(Font2DTest, TextKeepsTheCallersStateAndNeverDividesByAZeroWidth)
     Vector3_TransformPoints(&before, &origin, 1, Ctm2D_GetCombined());
     Vec2 anchor = {20, 20};
     int draws = 0;
-    DrawFrame([&] { draws = Draws([&] { EXPECT_EQ(Font2D_DrawString(font, "AA", 10, &anchor, brush.brush), font); }); });
+    DrawFrame(
+        [&] { draws = Draws([&] { EXPECT_EQ(Font2D_DrawString(font, "AA", 10, &anchor, brush.brush), font); }); });
     EXPECT_EQ(draws, 1);
     Vector3_TransformPoints(&after, &origin, 1, Ctm2D_GetCombined());
     EXPECT_EQ(memcmp(&before, &after, sizeof before), 0);

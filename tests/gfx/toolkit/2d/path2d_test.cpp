@@ -1,5 +1,6 @@
 #include "gfx/toolkit/2d/path2d.h"
 
+#include "gfx/core/arraylist.h"
 #include "gfx/core/texture.h"
 #include "tests/gfx/toolkit/2d/toolkit2d_fixture.h"
 
@@ -47,6 +48,7 @@ TEST_F(Path2DTest, ClosingASquareAddsTheFifthNodeAndOneSharedMiter)
     Path2D_LineTo(p.path, 10, 10);
     Path2D_LineTo(p.path, 0, 10);
     ASSERT_NE(Path2D_ClosePath(p.path), nullptr);
+    EXPECT_EQ(Path2D_Validate(p.path), 1);
     const auto n = NodesOf(p.path);
     ASSERT_EQ(n.size(), 5u);
     EXPECT_EQ(n[4].type, PATH2D_LINE);
@@ -96,8 +98,9 @@ TEST_P(CurveTest, CurvesFlattenWithinTheToleranceWithoutNaN)
     PathScope p;
     Path2D_MoveTo(p.path, c.p[0].x, c.p[0].y);
     Path2D_CurveTo(p.path, c.p[1].x, c.p[1].y, c.p[2].x, c.p[2].y, c.p[3].x, c.p[3].y);
-    EXPECT_EQ(p.path->flat, 0u);
+    EXPECT_EQ(Path2D_Validate(p.path), 1);
     ASSERT_NE(Path2D_FlattenInPlace(p.path), nullptr);
+    EXPECT_EQ(Path2D_Validate(p.path), 1);
     EXPECT_EQ(p.path->flat, 1u);
     const auto n = NodesOf(p.path);
     ASSERT_GE(n.size(), 2u);
@@ -118,14 +121,14 @@ TEST_P(CurveTest, CurvesFlattenWithinTheToleranceWithoutNaN)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Curves, CurveTest,
-    ::testing::Values(CurveCase{{{0, 0}, {10, 0}, {20, 0}, {30, 0}}, 1},        // on the chord
-                      CurveCase{{{5, 5}, {5, 5}, {5, 5}, {5, 5}}, 128},         // never flat: full depth
-                      CurveCase{{{0, 0}, {100, 0}, {100, 100}, {0, 0}}, 16},    // a loop back to its start
-                      CurveCase{{{0, 0}, {1, 0}, {1, 1}, {0, 0}}, 2},           //
-                      CurveCase{{{0, 0}, {40, 60}, {80, -60}, {120, 0}}, -1},   // an S
-                      CurveCase{{{0, 0}, {0, 50}, {50, 50}, {50, 0}}, -1}));    // an arch
+INSTANTIATE_TEST_SUITE_P(Curves, CurveTest,
+                         ::testing::Values(CurveCase{{{0, 0}, {10, 0}, {20, 0}, {30, 0}}, 1},  // on the chord
+                                           CurveCase{{{5, 5}, {5, 5}, {5, 5}, {5, 5}}, 128},   // never flat: full depth
+                                           CurveCase{{{0, 0}, {100, 0}, {100, 100}, {0, 0}},
+                                                     16},                                   // a loop back to its start
+                                           CurveCase{{{0, 0}, {1, 0}, {1, 1}, {0, 0}}, 2},  //
+                                           CurveCase{{{0, 0}, {40, 60}, {80, -60}, {120, 0}}, -1},  // an S
+                                           CurveCase{{{0, 0}, {0, 50}, {50, 50}, {50, 0}}, -1}));   // an arch
 
 TEST_F(Path2DTest, RunningLengthsRiseAlongAFlattenedCurveAndTheLinesAfterIt)
 {
@@ -156,8 +159,8 @@ TEST_F(Path2DTest, PathsThatDoubleBackOrStandStillGiveFiniteNormals)
     PathScope p;
     Path2D_MoveTo(p.path, 0, 0);
     Path2D_LineTo(p.path, 10, 0);
-    Path2D_LineTo(p.path, 0, 0);   // straight back
-    Path2D_LineTo(p.path, 0, 0);   // no length
+    Path2D_LineTo(p.path, 0, 0);  // straight back
+    Path2D_LineTo(p.path, 0, 0);  // no length
     Path2D_LineTo(p.path, 0, 10);
     auto n = NodesOf(p.path);
     ASSERT_EQ(n.size(), 5u);
@@ -192,15 +195,17 @@ TEST_F(Path2DTest, PathsThatDoubleBackOrStandStillGiveFiniteNormals)
 TEST_F(Path2DTest, LockingKeepsTheNodesAndSinglePointsAreRemoved)
 {
     Path2D* path = Path2D_Create();
-    Path2D_MoveTo(path, 1, 1);               // alone: removed
+    Path2D_MoveTo(path, 1, 1);  // alone: removed
     Path2D_MoveTo(path, 0, 0);
     Path2D_LineTo(path, 4, 0);
-    Path2D_MoveTo(path, 9, 9);               // alone: removed
+    Path2D_MoveTo(path, 9, 9);  // alone: removed
     path = Path2D_RemoveSinglePoints(path);
     ASSERT_NE(path, nullptr);
     EXPECT_EQ(path->next, nullptr);
+    EXPECT_EQ(Path2D_Validate(path), 1);
     Path2D_Lock(path);
     EXPECT_EQ(path->lockedCount, 2);
+    EXPECT_EQ(Path2D_Validate(path), 1);
     EXPECT_EQ(Path2D_LineTo(path, 5, 5), nullptr);
     Path2D_Unlock(path);
     // The current sub-path survived as the first one, so new nodes go there.
@@ -212,6 +217,37 @@ TEST_F(Path2DTest, LockingKeepsTheNodesAndSinglePointsAreRemoved)
     EXPECT_EQ(Path2D_RemoveSinglePoints(lone), nullptr);
 }
 
+TEST_F(Path2DTest, ValidationCatchesEveryKindOfBrokenChain)
+{
+    const std::function<void(Path2D*)> breaks[] = {
+        [](Path2D* p) { p->next->next = p; },                                    // a cycle
+        [](Path2D* p) { p->current = p->next->next, p->next->next = nullptr; },  // current outside
+        [](Path2D* p) { p->current = nullptr; },
+        [](Path2D* p) { ((Path2DNode*)p->nodeList->entries)[1].type = PATH2D_MOVE; },
+        [](Path2D* p) { ((Path2DNode*)p->nodeList->entries)[2].length = 1; },  // length falls
+        [](Path2D* p) { p->next->flat = 1; },                                  // curves in a flat sub-path
+        [](Path2D* p) { p->next->nodeList->count--; },                         // a curve cut short
+        [](Path2D* p) { p->lockedCount = 3; },                                 // a count without an array
+    };
+    for (size_t i = 0; i < std::size(breaks); i++) {
+        PathScope p, spare;
+        Path2D_MoveTo(p.path, 0, 0);
+        Path2D_LineTo(p.path, 10, 0);
+        Path2D_LineTo(p.path, 20, 5);
+        Path2D_MoveTo(p.path, 0, 10);
+        Path2D_CurveTo(p.path, 1, 11, 2, 11, 3, 10);
+        ASSERT_EQ(Path2D_Validate(p.path), 1);
+        Path2D* second = p.path->next;
+        second->next = spare.path;  // room for the breaks that need a third
+        breaks[i](p.path);
+        EXPECT_EQ(Path2D_Validate(p.path), 0) << i;
+        // Put the chain back together so that it can be destroyed.
+        second->next = nullptr;
+        p.path->next = second;
+        p.path->lockedCount = -1;
+    }
+}
+
 TEST_F(Path2DTest, BrushColoursVaryOnlyWhenTheCornersDiffer)
 {
     BrushScope b;
@@ -221,9 +257,9 @@ TEST_F(Path2DTest, BrushColoursVaryOnlyWhenTheCornersDiffer)
         bool vary;
     } cases[] = {
         {red, red, red, red, false},
-        {red, blue, red, blue, true},   // same on each side, different along the length
-        {red, red, blue, blue, true},   // the two sides differ
-        {red, red, red, clear, true},   // only alpha
+        {red, blue, red, blue, true},  // same on each side, different along the length
+        {red, red, blue, blue, true},  // the two sides differ
+        {red, red, red, clear, true},  // only alpha
     };
     for (const Case& c : cases) {
         ASSERT_EQ(Brush2D_SetColours(b.brush, &c.c1, &c.c2, &c.c3, &c.c4), b.brush);
@@ -280,8 +316,7 @@ TEST_F(Path2DTest, StrokeVerticesFollowTheBrushAlongTheLength)
     Path2D_LineTo(p.path, 40, 50);
     Path2D_LineTo(p.path, 110, 50);
     BrushScope b;
-    const Brush2DColour c1 = {0, 0, 0, 255}, c2 = {200, 100, 0, 255}, c3 = {250, 255, 255, 255},
-                        c4 = {0, 51, 101, 255};
+    const Brush2DColour c1 = {0, 0, 0, 255}, c2 = {200, 100, 0, 255}, c3 = {250, 255, 255, 255}, c4 = {0, 51, 101, 255};
     Brush2D_SetColours(b.brush, &c1, &c2, &c3, &c4);
     const Vec2 t1 = {0, 1}, t2 = {4, 1}, t3 = {4, 0}, t4 = {0, 0};
     Brush2D_SetUVs(b.brush, &t1, &t2, &t3, &t4);
@@ -289,7 +324,9 @@ TEST_F(Path2DTest, StrokeVerticesFollowTheBrushAlongTheLength)
     DrawFrame([&] { Path2D_Stroke(p.path, b.brush); });
     const Im3DVertex* v = LastBatch();
     // The middle node is at t = 30 / 100: left takes side 1 (c4 -> c3), right side 2 (c1 -> c2).
-    const auto channel = [](float start, float end) { return (uint32_t)std::floor(start + (end - start) * 0.3f + 0.5f); };
+    const auto channel = [](float start, float end) {
+        return (uint32_t)std::floor(start + (end - start) * 0.3f + 0.5f);
+    };
     const uint32_t left = 0xFF000000u | channel(0, 250) << 16 | channel(51, 255) << 8 | channel(101, 255);
     const uint32_t right = 0xFF000000u | channel(0, 200) << 16 | channel(0, 100) << 8 | channel(0, 0);
     EXPECT_EQ(v[2].colour, left);
@@ -339,8 +376,7 @@ TEST_F(Path2DTest, GoldenStrokes)
     PathScope zigzag;
     for (int i = 0; i < 7; i++) Path2D_LineTo(zigzag.path, 12 + 22 * (float)i, i % 2 ? 20 : 44);
     BrushScope rainbow;
-    const Brush2DColour c1 = {255, 0, 0, 255}, c2 = {0, 255, 0, 255}, c3 = {0, 0, 255, 255},
-                        c4 = {255, 255, 0, 255};
+    const Brush2DColour c1 = {255, 0, 0, 255}, c2 = {0, 255, 0, 255}, c3 = {0, 0, 255, 255}, c4 = {255, 255, 0, 255};
     Brush2D_SetColours(rainbow.brush, &c1, &c2, &c3, &c4);
     Brush2D_SetHalfWidth(rainbow.brush, 2);
     // A textured arch, 12 wide, the checks repeated along it.

@@ -112,8 +112,7 @@ inline Image* MakeImage(int32_t w, int32_t h, const std::function<uint32_t(int32
     return image;
 }
 
-inline void WritePng(const std::string& path, int32_t w, int32_t h,
-                     const std::function<uint32_t(int32_t, int32_t)>& fn)
+inline void WritePng(const std::string& path, int32_t w, int32_t h, const std::function<uint32_t(int32_t, int32_t)>& fn)
 {
     Image* image = MakeImage(w, h, fn);
     ASSERT_NE(ImagePng_Write(image, path.c_str()), nullptr) << path;
