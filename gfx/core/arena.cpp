@@ -102,6 +102,13 @@ ResourceArenaEntry* ResourceArena_AllocateEntry(void* owner, ResourceArenaEntry*
     }
 }
 
+void ResourceArena_MoveToFront(ResourceArenaEntry* e)
+{
+    if (!e || !e->link.next || !g_arena.open) return;
+    EngineLink_Remove(&e->link);
+    EngineLink_InsertHead(g_arena.current, &e->link);
+}
+
 void ResourceArena_FreeEntry(ResourceArenaEntry* e)
 {
     if (!e) return;

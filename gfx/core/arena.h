@@ -34,6 +34,10 @@ int32_t ResourceArena_SetSize(size_t bytes);
 // arena cannot hold it or no arena exists.
 ResourceArenaEntry* ResourceArena_AllocateEntry(void* owner, ResourceArenaEntry** ownerRef, uint32_t size,
                                                 ResourceArenaNotifyFn destroyNotify);
+// Marks the entry as the most recently used: it is unlinked and put at the
+// head of the current frame's list, so it is evicted after every older one.
+// An entry made outside the arena (null link.next) is left alone.
+void ResourceArena_MoveToFront(ResourceArenaEntry* entry);
 // Notifies, clears the owner's pointer and frees the entry.
 void ResourceArena_FreeEntry(ResourceArenaEntry* entry);
 void ResourceArena_NewFrame(void);

@@ -121,6 +121,7 @@ struct Pipeline {
     uint32_t nodeCapacity;    // node records the block holds
     uint32_t entryNode;
     uint32_t pluginId;        // 1 for the immediate-mode pipelines
+    uint32_t pluginData;      // the owning plugin's extra word (streamed with pluginId); 0 from Pipeline_Create
 };
 
 // An empty, unlocked pipeline, or null (0x80000013).

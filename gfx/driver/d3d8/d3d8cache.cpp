@@ -448,8 +448,16 @@ void D3D8_ReleaseDynamicVertexBuffers(void)
     }
 }
 
+namespace {
+// Counts recreations of the dynamic buffers: their contents are lost then.
+uint32_t sDynamicBufferRecreations = 0;
+}  // namespace
+
+uint32_t D3D8_GetDeviceResetCount(void) { return sDynamicBufferRecreations; }
+
 int32_t D3D8_RecreateDynamicVertexBuffers(void)
 {
+    sDynamicBufferRecreations++;
     for (D3D8DynamicVertexBuffer *r = s.vertexBufferPool; r; r = r->next) {
         if (r->buffer || r->size == 0) continue;
         if (!Device() || Device()->CreateVertexBuffer(r->size, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, r->format,

@@ -131,6 +131,9 @@ int32_t D3D8_CreateRotatingVertexBuffers(void);
 void D3D8_ReleaseRotatingVertexBuffers(void);
 void D3D8_ReleaseDynamicVertexBuffers(void);
 int32_t D3D8_RecreateDynamicVertexBuffers(void);
+// Advanced by every recreation of the dynamic buffers (device resets), whose
+// contents are then undefined: their owners refill them when it changed.
+uint32_t D3D8_GetDeviceResetCount(void);
 void D3D8_DestroyDynamicVertexBuffers(void);
 void D3D8_ReleasePixelShaders(void);
 int32_t D3D8_RecreatePixelShaders(void);
