@@ -26,6 +26,9 @@ enum : uint32_t {
     CHUNK_MATERIAL = 7,
     CHUNK_MATERIAL_LIST = 8,
     WORLD_PLUGIN_ID = 2,  // plugin id of errors raised by the world library
+    // Code (plugin 2) of stream data that contradicts itself or its owner:
+    // counts that do not fit their chunk, indices out of range.
+    WORLD_ERR_BAD_DATA = 7,
 };
 
 struct Material {

@@ -60,7 +60,8 @@ MeshHeader* MeshHeader_Alloc(uint32_t bytes);
 int32_t MeshHeader_Destroy(MeshHeader* header);
 typedef Mesh* (*MeshCallback)(Mesh* mesh, MeshHeader* header, void* data);
 MeshHeader* MeshHeader_ForAllMeshes(MeshHeader* header, MeshCallback callback, void* data);
-// Direct3D 8 primitive type of a header's kind (0 for an unknown kind), and back.
+// The engine primitive kind of header flags (1 line list, 2 polyline, 3
+// triangle list, 4 strip, 5 fan, 6 point list; 0 for unknown flags), and back.
 uint32_t MeshHeader_PrimitiveType(uint32_t headerFlags);
 uint32_t MeshHeader_FlagsFromPrimitiveType(uint32_t primitiveType);
 

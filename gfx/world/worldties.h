@@ -77,8 +77,10 @@ WorldSector** Camera_GetVisibleSectors(const Camera* camera, int32_t* count);
 int32_t WorldTies_AtomicTiesInUse(void);
 int32_t WorldTies_LightTiesInUse(void);
 
-// Unties every tie of an atomic or light (used by World_Destroy).
+// Unties every tie of an atomic or light, and every tie of a leaf (used by
+// World_Destroy).
 void WorldTies_UntieAtomic(Atomic* atomic);
 void WorldTies_UntieLight(Light* light);
+void WorldTies_UntieSector(WorldSector* sector);
 // Unlinks a light from its world's light list and clears its world.
 void WorldTies_DetachLight(Light* light);

@@ -1,0 +1,855 @@
+// Mesh headers, the triangle order, triangle lists and the strip builder.
+//
+// The strip builder works per material run on an adjacency graph: one record
+// per triangle with its three directed edges, edges shared by two triangles
+// of opposite winding, and buckets of triangles by the number of free
+// neighbours they still have. Strips start from the least connected
+// triangle (so that islands and edges of the mesh are used before they get
+// cut off), walk forward and backward from it, and all strips of a run are
+// finally joined into one with degenerate triangles that keep the winding.
+// Work memory comes from the engine's memory functions; running out fails
+// the build with 0x80000013 instead of crashing.
+#include "gfx/world/mesh.h"
+
+#include <algorithm>
+#include <functional>
+#include <cstring>
+
+#include "gfx/core/engine.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/texture.h"
+#include "gfx/world/material.h"
+#include "gfx/world/worldinternal.h"
+
+using namespace worldinternal;
+
+namespace {
+
+struct MeshGlobals {
+    uint16_t serial;  // the next header's serial number; 1 at each open
+};
+
+int32_t sOffset = -1;
+MeshHeader sEmptyHeader = {};
+MeshBuilder sBuilder = MeshOp_DefaultBuilder;
+void* sBuilderData = nullptr;
+
+MeshGlobals* Globals(void) { return (MeshGlobals*)Engine_ModuleGlobals(sOffset); }
+
+uint16_t NextSerial(void)
+{
+    if (sOffset < 0) return 1;
+    MeshGlobals* g = Globals();
+    return g->serial++;
+}
+
+// ---- triangle order ----
+
+bool Translucent(const Material* material)
+{
+    if (!material) return false;
+    if (material->colour[3] < 255) return true;
+    if (material->texture && material->texture->raster) {
+        const uint32_t format = Raster_GetFormat(material->texture->raster) & 0xF00;
+        return format == 0x100 || format == 0x300 || format == 0x500;
+    }
+    return false;
+}
+
+struct SortRecord {
+    BuildTriangle* triangle;
+    int32_t order;  // position in the input
+    int32_t translucent;
+    int32_t material;  // the lowest list index at which the triangle's material stands
+};
+
+bool Before(const SortRecord& a, const SortRecord& b)
+{
+    if (a.translucent != b.translucent) return a.translucent < b.translucent;
+    const BuildTriangle& x = *a.triangle;
+    const BuildTriangle& y = *b.triangle;
+    if (x.rasterKey != y.rasterKey) return x.rasterKey < y.rasterKey;
+    if (x.pipelineKey != y.pipelineKey) return x.pipelineKey < y.pipelineKey;
+    if (x.textureKey != y.textureKey) return x.textureKey < y.textureKey;
+    return a.material < b.material;
+}
+
+// Splits a sorted pointer array into runs of one material.
+int32_t CountRuns(BuildTriangle* const* sorted, int32_t count)
+{
+    int32_t runs = 0;
+    for (int32_t i = 0; i < count; i++)
+        if (i == 0 || sorted[i]->material != sorted[i - 1]->material) runs++;
+    return runs;
+}
+
+BuildTriangle** SortedPointers(BuildMesh* mesh)
+{
+    BuildTriangle** sorted = (BuildTriangle**)Engine_Malloc(sizeof(BuildTriangle*) * (size_t)mesh->numTriangles);
+    if (!sorted) {
+        RaiseError(ERR_OUT_OF_MEMORY);
+        return nullptr;
+    }
+    for (int32_t i = 0; i < mesh->numTriangles; i++) sorted[i] = &mesh->triangles[i];
+    MeshOp_SortTriangles(sorted, mesh->numTriangles);
+    return sorted;
+}
+
+MeshHeader* AllocHeader(uint32_t meshes, uint32_t indices, uint32_t flags)
+{
+    const size_t bytes = sizeof(MeshHeader) + meshes * sizeof(Mesh) + indices * sizeof(uint16_t);
+    MeshHeader* header = MeshHeader_Alloc((uint32_t)bytes);
+    if (!header) return nullptr;
+    memset(header, 0, bytes);
+    header->flags = flags;
+    header->numMeshes = (uint16_t)meshes;
+    header->serialNumber = NextSerial();
+    header->totalIndicesInMesh = indices;
+    return header;
+}
+
+// ---- strip builder ----
+
+struct StripEdge;
+
+struct StripTriangle {
+    uint16_t v[3];
+    StripEdge* edges[3];  // E0 = v0 -> v1, E1 = v1 -> v2, E2 = v2 -> v0
+    StripTriangle* bucketNext;
+    StripTriangle* bucketPrev;
+    uint8_t used;
+    uint8_t trial;
+    uint8_t degree;
+};
+
+struct StripEdge {
+    uint16_t a, b;
+    StripTriangle* first;
+    StripTriangle* second;
+    StripEdge* nextUnpaired;  // older unpaired edges with the same (a, b)
+};
+
+struct StripWork {
+    StripTriangle* triangles;
+    StripEdge* edges;
+    int32_t numEdges;
+    StripTriangle* buckets[4];
+    // Unpaired edges by (a, b): open addressing on the key a << 16 | b.
+    uint32_t* keys;
+    StripEdge** heads;
+    uint32_t tableMask;
+    MeshStrip* strips;  // found strips, the newest first
+    bool trialMode;
+    bool failed;
+};
+
+void BucketRemove(StripWork& w, StripTriangle* t)
+{
+    if (t->bucketPrev) t->bucketPrev->bucketNext = t->bucketNext;
+    else w.buckets[t->degree] = t->bucketNext;
+    if (t->bucketNext) t->bucketNext->bucketPrev = t->bucketPrev;
+    t->bucketNext = t->bucketPrev = nullptr;
+}
+
+void BucketPush(StripWork& w, StripTriangle* t)
+{
+    t->bucketPrev = nullptr;
+    t->bucketNext = w.buckets[t->degree];
+    if (t->bucketNext) t->bucketNext->bucketPrev = t;
+    w.buckets[t->degree] = t;
+}
+
+uint32_t Slot(const StripWork& w, uint32_t key)
+{
+    uint32_t h = (key * 2654435761u) & w.tableMask;
+    while (w.keys[h] != 0xFFFFFFFFu && w.keys[h] != key) h = (h + 1) & w.tableMask;
+    return h;
+}
+
+// Pairs (a, b) with the newest unpaired (b, a) edge, else records a new edge.
+StripEdge* AddEdge(StripWork& w, StripTriangle* t, uint16_t a, uint16_t b)
+{
+    const uint32_t reverse = Slot(w, (uint32_t)b << 16 | a);
+    if (w.keys[reverse] != 0xFFFFFFFFu && w.heads[reverse]) {
+        StripEdge* e = w.heads[reverse];
+        w.heads[reverse] = e->nextUnpaired;
+        e->second = t;
+        e->first->degree++;
+        t->degree++;
+        return e;
+    }
+    StripEdge* e = &w.edges[w.numEdges++];
+    *e = StripEdge{a, b, t, nullptr, nullptr};
+    const uint32_t slot = Slot(w, (uint32_t)a << 16 | b);
+    w.keys[slot] = (uint32_t)a << 16 | b;
+    e->nextUnpaired = w.heads[slot];
+    w.heads[slot] = e;
+    return e;
+}
+
+bool Flagged(const StripTriangle* t) { return t->trial != 0; }
+
+// The triangle across e from the caller's side that is not yet flagged.
+StripTriangle* FreeOn(const StripEdge* e)
+{
+    if (e->first && !Flagged(e->first)) return e->first;
+    if (e->second && !Flagged(e->second)) return e->second;
+    return nullptr;
+}
+
+void UseTriangle(StripWork& w, StripTriangle* t)
+{
+    t->trial = 1;
+    if (w.trialMode) return;
+    t->used = 1;
+    BucketRemove(w, t);
+    for (StripEdge* e : t->edges) {
+        StripTriangle* n = nullptr;
+        if (e->first && e->first != t && !e->first->used) n = e->first;
+        else if (e->second && e->second != t && !e->second->used) n = e->second;
+        if (!n || n->degree == 0) continue;
+        BucketRemove(w, n);
+        n->degree--;
+        BucketPush(w, n);
+    }
+}
+
+bool Append(StripWork& w, MeshStrip* s, uint16_t index)
+{
+    if (s->numIndices == s->capacity) {
+        const uint32_t capacity = s->capacity ? s->capacity * 2 : 16;
+        uint16_t* grown = (uint16_t*)Engine_Realloc(s->indices, capacity * sizeof(uint16_t));
+        if (!grown) {
+            w.failed = true;
+            return false;
+        }
+        s->indices = grown;
+        s->capacity = capacity;
+    }
+    s->indices[s->numIndices++] = index;
+    return true;
+}
+
+int32_t EdgePosition(const StripTriangle* t, const StripEdge* e)
+{
+    for (int32_t i = 0; i < 3; i++)
+        if (t->edges[i] == e) return i;
+    return -1;
+}
+
+bool Joins(const StripEdge* e, uint16_t p, uint16_t q) { return (e->a == p && e->b == q) || (e->a == q && e->b == p); }
+
+// Walks from edge across free triangles, appending to s; the number added.
+int32_t WalkStrip(StripWork& w, MeshStrip* s, StripEdge* edge)
+{
+    int32_t added = 0;
+    while (!w.failed) {
+        StripTriangle* t = FreeOn(edge);
+        if (!t) break;
+        UseTriangle(w, t);
+        added++;
+        const int32_t i = EdgePosition(t, edge);
+        const uint16_t vw = t->v[(i + 2) % 3];
+        const uint16_t p = s->indices[s->numIndices - 1];
+        StripEdge* next = nullptr;
+        for (StripEdge* e : t->edges)
+            if (Joins(e, p, vw)) {
+                next = e;
+                break;
+            }
+        if (next && FreeOn(next)) {
+            Append(w, s, vw);
+            edge = next;
+            continue;
+        }
+        StripEdge* turn = nullptr;
+        for (StripEdge* e : t->edges)
+            if (e != edge && e != next) {
+                turn = e;
+                break;
+            }
+        if (turn && FreeOn(turn) && s->numIndices % 2 == 0) {
+            Append(w, s, s->indices[s->numIndices - 2]);
+            Append(w, s, vw);
+            edge = turn;
+            continue;
+        }
+        Append(w, s, vw);
+        break;
+    }
+    return added;
+}
+
+// Builds the strip of start with rotation r into out; the triangles it used.
+int32_t BuildStrip(StripWork& w, StripTriangle* start, int32_t r, MeshStrip* out)
+{
+    *out = MeshStrip{};
+    UseTriangle(w, start);
+    int32_t used = 1;
+    for (int32_t k = 0; k < 3; k++) Append(w, out, start->v[(r + k) % 3]);
+    used += WalkStrip(w, out, start->edges[(r + 1) % 3]);
+    StripEdge* back = start->edges[r];
+    if (!w.failed && FreeOn(back)) {
+        MeshStrip b = {};
+        Append(w, &b, out->indices[1]);
+        Append(w, &b, out->indices[0]);
+        used += WalkStrip(w, &b, back);
+        if (!w.failed && b.numIndices % 2 == 1) Append(w, &b, b.indices[b.numIndices - 2]);
+        if (!w.failed && b.numIndices > 2) {
+            // B reversed without its first two, then A.
+            const uint32_t extra = b.numIndices - 2;
+            MeshStrip joined = {};
+            for (uint32_t k = 0; k < extra && !w.failed; k++) Append(w, &joined, b.indices[b.numIndices - 1 - k]);
+            for (uint32_t k = 0; k < out->numIndices && !w.failed; k++) Append(w, &joined, out->indices[k]);
+            Engine_Free(out->indices);
+            *out = joined;
+        }
+        Engine_Free(b.indices);
+    }
+    return used;
+}
+
+int32_t FreeCount(const StripEdge* e)
+{
+    return (e->first && !e->first->used ? 1 : 0) + (e->second && !e->second->used ? 1 : 0);
+}
+
+int32_t ChooseRotation(const StripTriangle* t)
+{
+    const int32_t x = FreeCount(t->edges[0]), y = FreeCount(t->edges[1]), z = FreeCount(t->edges[2]);
+    if (z == 2 && y == 2) return 1;
+    if (x == 2 && z == 2) return 2;
+    if (y == 2 && x == 2) return 0;
+    if (y < x) return z < x ? 2 : 1;
+    return y <= z ? 1 : 0;
+}
+
+void ResetTrials(StripWork& w, int32_t count)
+{
+    for (int32_t i = 0; i < count; i++) w.triangles[i].trial = w.triangles[i].used;
+}
+
+void FreeStrips(MeshStrip* list)
+{
+    while (list) {
+        MeshStrip* next = list->next;
+        Engine_Free(list->indices);
+        Engine_Free(list);
+        list = next;
+    }
+}
+
+// Finds the strips of one material run; they end up in w.strips, newest first.
+bool FindStrips(StripWork& w, BuildTriangle* const* run, int32_t count, bool tryAll)
+{
+    uint32_t tableSize = 16;
+    while (tableSize < (uint32_t)count * 6) tableSize <<= 1;
+    w.triangles = (StripTriangle*)Engine_Calloc((size_t)count, sizeof(StripTriangle));
+    w.edges = (StripEdge*)Engine_Malloc(sizeof(StripEdge) * 3 * (size_t)count);
+    w.keys = (uint32_t*)Engine_Malloc(sizeof(uint32_t) * tableSize);
+    w.heads = (StripEdge**)Engine_Calloc(tableSize, sizeof(StripEdge*));
+    if (!w.triangles || !w.edges || !w.keys || !w.heads) return false;
+    memset(w.keys, 0xFF, sizeof(uint32_t) * tableSize);
+    w.tableMask = tableSize - 1;
+    w.numEdges = 0;
+    for (int32_t i = 0; i < count; i++) {
+        StripTriangle* t = &w.triangles[i];
+        for (int k = 0; k < 3; k++) t->v[k] = run[i]->vertices[k];
+        for (int k = 0; k < 3; k++) t->edges[k] = AddEdge(w, t, t->v[k], t->v[(k + 1) % 3]);
+    }
+    for (StripTriangle*& b : w.buckets) b = nullptr;
+    for (int32_t i = 0; i < count; i++) BucketPush(w, &w.triangles[i]);
+    int32_t remaining = count;
+    while (remaining > 0 && !w.failed) {
+        MeshStrip* strip = (MeshStrip*)Engine_Malloc(sizeof(MeshStrip));
+        if (!strip) return false;
+        *strip = MeshStrip{};
+        strip->next = w.strips;
+        w.strips = strip;
+        if (StripTriangle* t = w.buckets[0]) {
+            UseTriangle(w, t);
+            for (int k = 0; k < 3; k++) Append(w, strip, t->v[k]);
+            remaining--;
+            continue;
+        }
+        StripTriangle* start = w.buckets[1] ? w.buckets[1] : w.buckets[2] ? w.buckets[2] : w.buckets[3];
+        int32_t r = ChooseRotation(start);
+        if (tryAll) {
+            int32_t best = -1, bestRotation = r;
+            w.trialMode = true;
+            for (int32_t k = 0; k < 3 && !w.failed; k++) {
+                ResetTrials(w, count);
+                MeshStrip trial;
+                const int32_t used = BuildStrip(w, start, (r + k) % 3, &trial);
+                Engine_Free(trial.indices);
+                if (used > best) best = used, bestRotation = (r + k) % 3;
+            }
+            w.trialMode = false;
+            ResetTrials(w, count);
+            r = bestRotation;
+        }
+        MeshStrip built;
+        remaining -= BuildStrip(w, start, r, &built);
+        MeshStrip* next = strip->next;
+        *strip = built;
+        strip->next = next;
+    }
+    return !w.failed;
+}
+
+void FreeWork(StripWork& w)
+{
+    Engine_Free(w.triangles);
+    Engine_Free(w.edges);
+    Engine_Free(w.keys);
+    Engine_Free(w.heads);
+    FreeStrips(w.strips);
+    w = StripWork{};
+}
+
+// Header from one joined strip per material run.
+MeshHeader* PackStrips(MeshStrip* joined, Material** materials, int32_t runs)
+{
+    uint32_t total = 0;
+    for (int32_t i = 0; i < runs; i++) total += joined[i].numIndices;
+    MeshHeader* header = AllocHeader((uint32_t)runs, total, MESH_TRIANGLE_STRIP);
+    if (!header) return nullptr;
+    Mesh* meshes = MeshHeader_Meshes(header);
+    uint16_t* indices = (uint16_t*)(meshes + runs);
+    for (int32_t i = 0; i < runs; i++) {
+        meshes[i].indices = indices;
+        meshes[i].numIndices = joined[i].numIndices;
+        meshes[i].material = materials[i];
+        memcpy(indices, joined[i].indices, joined[i].numIndices * sizeof(uint16_t));
+        indices += joined[i].numIndices;
+    }
+    return header;
+}
+
+}  // namespace
+
+// ---- headers ----
+
+MeshHeader* MeshHeader_Empty(void) { return &sEmptyHeader; }
+
+MeshHeader* MeshHeader_Alloc(uint32_t bytes)
+{
+    MeshHeader* header = (MeshHeader*)Engine_Malloc(bytes);
+    if (!header) RaiseError(ERR_OUT_OF_MEMORY);
+    return header;
+}
+
+int32_t MeshHeader_Destroy(MeshHeader* header)
+{
+    if (header && header != &sEmptyHeader) Engine_Free(header);
+    return 1;
+}
+
+MeshHeader* MeshHeader_ForAllMeshes(MeshHeader* header, MeshCallback callback, void* data)
+{
+    Mesh* meshes = MeshHeader_Meshes(header);
+    for (uint32_t i = 0; i < header->numMeshes; i++)
+        if (!callback(&meshes[i], header, data)) break;
+    return header;
+}
+
+uint32_t MeshHeader_PrimitiveType(uint32_t flags)
+{
+    switch (flags & MESH_PRIMITIVE_MASK) {
+    case MESH_TRIANGLE_LIST: return 3;
+    case MESH_TRIANGLE_STRIP: return 4;
+    case MESH_TRIANGLE_FAN: return 5;
+    case MESH_LINE_LIST: return 1;
+    case MESH_POLYLINE: return 2;
+    case MESH_POINT_LIST: return 6;
+    default: return 0;
+    }
+}
+
+uint32_t MeshHeader_FlagsFromPrimitiveType(uint32_t type)
+{
+    static const uint32_t kFlags[7] = {0, MESH_LINE_LIST, MESH_POLYLINE, MESH_TRIANGLE_LIST, MESH_TRIANGLE_STRIP,
+                                       MESH_TRIANGLE_FAN, MESH_POINT_LIST};
+    return type < 7 ? kFlags[type] : 0;
+}
+
+// ---- build meshes ----
+
+BuildMesh* BuildMesh_Create(int32_t count)
+{
+    HELM_ASSERT(count >= 0);
+    BuildMesh* mesh = (BuildMesh*)Engine_Malloc(sizeof(BuildMesh));
+    if (!mesh) {
+        RaiseError(ERR_OUT_OF_MEMORY);
+        return nullptr;
+    }
+    mesh->capacity = count;
+    mesh->numTriangles = 0;
+    mesh->triangles = nullptr;
+    if (count > 0) {
+        mesh->triangles = (BuildTriangle*)Engine_Malloc(sizeof(BuildTriangle) * (size_t)count);
+        if (!mesh->triangles) {
+            Engine_Free(mesh);
+            RaiseError(ERR_OUT_OF_MEMORY);
+            return nullptr;
+        }
+    }
+    return mesh;
+}
+
+BuildMesh* BuildMesh_AddTriangle(BuildMesh* mesh, Material* material, uint16_t v0, uint16_t v1, uint16_t v2,
+                                 uint16_t materialIndex, uint16_t textureKey, uint16_t rasterKey,
+                                 uint16_t pipelineKey)
+{
+    if (mesh->numTriangles >= mesh->capacity) {
+        const int32_t capacity = mesh->numTriangles + 1;
+        BuildTriangle* grown =
+            (BuildTriangle*)Engine_Realloc(mesh->triangles, sizeof(BuildTriangle) * (size_t)capacity);
+        if (!grown) {
+            RaiseError(ERR_OUT_OF_MEMORY);
+            return nullptr;
+        }
+        mesh->triangles = grown;
+        mesh->capacity = capacity;
+    }
+    BuildTriangle& t = mesh->triangles[mesh->numTriangles++];
+    t.vertices[0] = v0;
+    t.vertices[1] = v1;
+    t.vertices[2] = v2;
+    t.materialIndex = materialIndex;
+    t.material = material;
+    t.textureKey = textureKey;
+    t.rasterKey = rasterKey;
+    t.pipelineKey = pipelineKey;
+    return mesh;
+}
+
+void BuildMesh_Destroy(BuildMesh* mesh)
+{
+    if (!mesh) return;
+    Engine_Free(mesh->triangles);
+    Engine_Free(mesh);
+}
+
+void Mesh_SetBuilder(MeshBuilder builder, void* data)
+{
+    sBuilder = builder ? builder : MeshOp_DefaultBuilder;
+    sBuilderData = builder ? data : nullptr;
+}
+
+MeshHeader* Mesh_BuildFromTriangles(BuildMesh* mesh, int32_t strips)
+{
+    if (!mesh) return nullptr;
+    if (mesh->numTriangles == 0) {
+        BuildMesh_Destroy(mesh);
+        return &sEmptyHeader;
+    }
+    MeshHeader* header = strips ? sBuilder(mesh, sBuilderData) : MeshOp_BuildTriList(mesh, nullptr);
+    if (header) BuildMesh_Destroy(mesh);
+    return header;
+}
+
+void MeshOp_SortTriangles(BuildTriangle** triangles, int32_t count)
+{
+    if (count < 2) return;
+    SortRecord* records = (SortRecord*)Engine_Malloc(sizeof(SortRecord) * (size_t)count);
+    if (!records) {
+        // Without room for the keys the order stays as given: every mesh is
+        // still drawn, only the state grouping is lost.
+        return;
+    }
+    // Each material gets the lowest index it stands at, so that one material
+    // always compares as one (a strict weak order even when a material sits
+    // at several list entries).
+    for (int32_t i = 0; i < count; i++) {
+        const BuildTriangle* t = triangles[i];
+        records[i] = {triangles[i], i, Translucent(t->material) ? 1 : 0,
+                      t->material ? (int32_t)t->materialIndex : -1};
+    }
+    std::stable_sort(records, records + count, [](const SortRecord& a, const SortRecord& b) {
+        return a.triangle->material != b.triangle->material
+                   ? std::less<const Material*>()(a.triangle->material, b.triangle->material)
+                   : a.material < b.material;
+    });
+    for (int32_t i = 1; i < count; i++)
+        if (records[i].triangle->material == records[i - 1].triangle->material)
+            records[i].material = records[i - 1].material;
+    // Back to the input order before the real (stable) sort.
+    std::sort(records, records + count, [](const SortRecord& a, const SortRecord& b) { return a.order < b.order; });
+    std::stable_sort(records, records + count, Before);
+    for (int32_t i = 0; i < count; i++) triangles[i] = records[i].triangle;
+    Engine_Free(records);
+}
+
+int32_t MeshOp_SpreadTriangles(uint16_t* indices, uint32_t numTriangles)
+{
+    if (numTriangles < 2) return 1;
+    const uint32_t n = numTriangles * 3;
+    uint32_t maxIndex = 0;
+    for (uint32_t i = 0; i < n; i++) maxIndex = std::max<uint32_t>(maxIndex, indices[i]);
+    const size_t words = maxIndex / 32 + 1;
+    uint32_t* seen = (uint32_t*)Engine_Malloc(words * sizeof(uint32_t));
+    uint16_t* out = (uint16_t*)Engine_Malloc(n * sizeof(uint16_t));
+    uint8_t* done = (uint8_t*)Engine_Calloc(numTriangles, 1);
+    if (!seen || !out || !done) {
+        Engine_Free(seen);
+        Engine_Free(out);
+        Engine_Free(done);
+        return 0;
+    }
+    auto bit = [&](uint16_t v) { return (seen[v / 32] >> (v % 32)) & 1u; };
+    uint32_t placed = 0;
+    while (placed < numTriangles) {
+        memset(seen, 0, words * sizeof(uint32_t));
+        for (uint32_t t = 0; t < numTriangles; t++) {
+            if (done[t]) continue;
+            const uint16_t* v = indices + 3 * t;
+            if (bit(v[0]) || bit(v[1]) || bit(v[2])) continue;
+            for (int k = 0; k < 3; k++) seen[v[k] / 32] |= 1u << (v[k] % 32);
+            memcpy(out + 3 * placed, v, 3 * sizeof(uint16_t));
+            done[t] = 1;
+            placed++;
+        }
+    }
+    memcpy(indices, out, n * sizeof(uint16_t));
+    Engine_Free(seen);
+    Engine_Free(out);
+    Engine_Free(done);
+    return 1;
+}
+
+MeshHeader* MeshOp_BuildTriList(BuildMesh* mesh, void*)
+{
+    BuildTriangle** sorted = SortedPointers(mesh);
+    if (!sorted) return nullptr;
+    const int32_t runs = CountRuns(sorted, mesh->numTriangles);
+    MeshHeader* header = AllocHeader((uint32_t)runs, 3u * (uint32_t)mesh->numTriangles, MESH_TRIANGLE_LIST);
+    if (!header) {
+        Engine_Free(sorted);
+        return nullptr;
+    }
+    Mesh* meshes = MeshHeader_Meshes(header);
+    uint16_t* indices = (uint16_t*)(meshes + runs);
+    int32_t m = -1;
+    for (int32_t i = 0; i < mesh->numTriangles; i++) {
+        if (i == 0 || sorted[i]->material != sorted[i - 1]->material) {
+            m++;
+            meshes[m].indices = indices;
+            meshes[m].numIndices = 0;
+            meshes[m].material = sorted[i]->material;
+        }
+        for (int k = 0; k < 3; k++) *indices++ = sorted[i]->vertices[k];
+        meshes[m].numIndices += 3;
+    }
+    for (int32_t i = 0; i < runs; i++) MeshOp_SpreadTriangles(meshes[i].indices, meshes[i].numIndices / 3);
+    Engine_Free(sorted);
+    return header;
+}
+
+MeshHeader* MeshOp_BuildStrips(BuildMesh* mesh, int32_t tryAllStartEdges, int32_t keepParity)
+{
+    BuildTriangle** sorted = SortedPointers(mesh);
+    if (!sorted) return nullptr;
+    const int32_t runs = CountRuns(sorted, mesh->numTriangles);
+    MeshStrip* joined = (MeshStrip*)Engine_Calloc((size_t)runs, sizeof(MeshStrip));
+    Material** materials = (Material**)Engine_Calloc((size_t)runs, sizeof(Material*));
+    bool ok = joined && materials;
+    for (int32_t start = 0, run = 0; ok && start < mesh->numTriangles; run++) {
+        int32_t end = start + 1;
+        while (end < mesh->numTriangles && sorted[end]->material == sorted[start]->material) end++;
+        StripWork w = {};
+        ok = FindStrips(w, sorted + start, end - start, tryAllStartEdges != 0) &&
+             MeshOp_JoinStrips(w.strips, keepParity, &joined[run]);
+        materials[run] = sorted[start]->material;
+        FreeWork(w);
+        start = end;
+    }
+    MeshHeader* header = ok ? PackStrips(joined, materials, runs) : nullptr;
+    if (!ok) RaiseError(ERR_OUT_OF_MEMORY);
+    for (int32_t i = 0; joined && i < runs; i++) Engine_Free(joined[i].indices);
+    Engine_Free(joined);
+    Engine_Free(materials);
+    Engine_Free(sorted);
+    return header;
+}
+
+MeshHeader* MeshOp_DefaultBuilder(BuildMesh* mesh, void*) { return MeshOp_BuildStrips(mesh, 0, 1); }
+
+int32_t MeshOp_JoinStrips(const MeshStrip* list, int32_t keepParity, MeshStrip* out)
+{
+    *out = MeshStrip{};
+    if (!list) return 1;
+    int32_t count = 0;
+    uint32_t capacity = 0;
+    for (const MeshStrip* s = list; s; s = s->next) count++, capacity += s->numIndices + 6;
+    const MeshStrip** pending = (const MeshStrip**)Engine_Malloc(sizeof(MeshStrip*) * (size_t)count);
+    out->indices = (uint16_t*)Engine_Malloc(capacity * sizeof(uint16_t));
+    if (!pending || !out->indices) {
+        Engine_Free(pending);
+        Engine_Free(out->indices);
+        out->indices = nullptr;
+        RaiseError(ERR_OUT_OF_MEMORY);
+        return 0;
+    }
+    out->capacity = capacity;
+    int32_t left = 0;
+    for (const MeshStrip* s = list; s; s = s->next) pending[left++] = s;
+    auto put = [&](uint16_t v) { out->indices[out->numIndices++] = v; };
+    auto putAll = [&](const MeshStrip* s) {
+        for (uint32_t i = 0; i < s->numIndices; i++) put(s->indices[i]);
+    };
+    auto take = [&](int32_t i) {
+        const MeshStrip* s = pending[i];
+        for (int32_t k = i; k + 1 < left; k++) pending[k] = pending[k + 1];
+        left--;
+        return s;
+    };
+    putAll(take(0));
+    while (left > 0) {
+        const uint32_t n = out->numIndices;
+        const bool even = n % 2 == 0;
+        const uint16_t last = out->indices[n - 1];
+        int32_t found = -1;
+        for (int32_t i = 0; i < left && found < 0; i++)
+            if (pending[i]->indices[0] == last) found = i;
+        if (found >= 0) {
+            const MeshStrip* s = take(found);
+            if (!(even || !keepParity)) put(s->indices[0]);
+            putAll(s);
+            continue;
+        }
+        for (int32_t i = 0; i < left && found < 0 && n >= 2; i++)
+            if (pending[i]->indices[0] == out->indices[n - 2]) found = i;
+        if (found >= 0) {
+            const MeshStrip* s = take(found);
+            put(s->indices[0]);
+            if (even && keepParity) put(s->indices[0]);
+            putAll(s);
+            continue;
+        }
+        const MeshStrip* s = take(0);
+        put(last);
+        put(s->indices[0]);
+        if (!even && keepParity) put(s->indices[0]);
+        putAll(s);
+    }
+    Engine_Free(pending);
+    return 1;
+}
+
+// ---- binary-mesh stream ----
+
+int32_t MeshHeader_StreamGetSize(const MeshHeader* header, int32_t native)
+{
+    return 12 + 8 * (int32_t)header->numMeshes + (native ? 0 : 4 * (int32_t)header->totalIndicesInMesh);
+}
+
+const MeshHeader* MeshHeader_StreamWrite(const MeshHeader* header, int32_t native, Stream* stream,
+                                         const MaterialList* list)
+{
+    uint32_t words[3] = {header->flags, header->numMeshes, header->totalIndicesInMesh};
+    if (!Stream_WriteInt32(stream, words, 12)) return nullptr;
+    const Mesh* meshes = MeshHeader_Meshes(header);
+    for (uint32_t m = 0; m < header->numMeshes; m++) {
+        const int32_t found = meshes[m].material ? MaterialList_FindMaterialIndex(list, meshes[m].material) : -1;
+        int32_t record[2] = {(int32_t)meshes[m].numIndices, found < 0 ? 0 : found};
+        if (!Stream_WriteInt32(stream, record, 8)) return nullptr;
+        if (native) continue;
+        uint32_t buffer[256];
+        for (uint32_t done = 0; done < meshes[m].numIndices;) {
+            const uint32_t n = std::min<uint32_t>(256, meshes[m].numIndices - done);
+            for (uint32_t i = 0; i < n; i++) buffer[i] = meshes[m].indices[done + i];
+            if (!Stream_WriteInt32(stream, buffer, 4 * n)) return nullptr;
+            done += n;
+        }
+    }
+    return header;
+}
+
+MeshHeader* MeshHeader_StreamRead(Stream* stream, int32_t length, int32_t native, const MaterialList* list,
+                                  int32_t numVertices)
+{
+    uint32_t words[3];
+    if (length < 12) {
+        RaiseError(WORLD_ERR_BAD_DATA);
+        return nullptr;
+    }
+    if (!Stream_ReadInt32(stream, words, 12)) return nullptr;
+    const uint32_t flags = words[0], numMeshes = words[1], total = words[2];
+    const uint32_t kind = flags & MESH_PRIMITIVE_MASK;
+    const uint64_t expected = 12 + 8ull * numMeshes + (native ? 0 : 4ull * total);
+    if (numMeshes > 0xFFFF || (flags & ~(MESH_PRIMITIVE_MASK | MESH_UNINDEXED)) ||
+        (kind != MESH_TRIANGLE_LIST && MeshHeader_PrimitiveType(flags) == 0) || expected != (uint64_t)length) {
+        RaiseError(WORLD_ERR_BAD_DATA);
+        return nullptr;
+    }
+    MeshHeader* header = AllocHeader(numMeshes, native ? 0 : total, flags);
+    if (!header) return nullptr;
+    Mesh* meshes = MeshHeader_Meshes(header);
+    uint16_t* next = native ? nullptr : (uint16_t*)(meshes + numMeshes);
+    uint64_t sum = 0;
+    bool ok = true;
+    for (uint32_t m = 0; ok && m < numMeshes; m++) {
+        int32_t record[2];
+        if (!Stream_ReadInt32(stream, record, 8)) {
+            ok = false;
+            break;
+        }
+        const uint32_t count = (uint32_t)record[0];
+        sum += count;
+        if (sum > total || record[1] < 0 || record[1] >= list->count) {
+            RaiseError(WORLD_ERR_BAD_DATA);
+            ok = false;
+            break;
+        }
+        meshes[m].material = list->materials[record[1]];
+        meshes[m].numIndices = count;
+        meshes[m].indices = next;
+        if (native) continue;
+        uint32_t buffer[256];
+        for (uint32_t done = 0; ok && done < count;) {
+            const uint32_t n = std::min<uint32_t>(256, count - done);
+            if (!Stream_ReadInt32(stream, buffer, 4 * n)) {
+                ok = false;
+                break;
+            }
+            for (uint32_t i = 0; i < n; i++) {
+                if (buffer[i] >= (uint32_t)numVertices) {
+                    RaiseError(WORLD_ERR_BAD_DATA);
+                    ok = false;
+                    break;
+                }
+                next[i] = (uint16_t)buffer[i];
+            }
+            next += n;
+            done += n;
+        }
+    }
+    if (ok && sum != total) {
+        RaiseError(WORLD_ERR_BAD_DATA);
+        ok = false;
+    }
+    if (!ok) {
+        MeshHeader_Destroy(header);
+        return nullptr;
+    }
+    return header;
+}
+
+// ---- module ----
+
+void* Mesh_ModuleOpen(void* instance, int32_t offset, int32_t)
+{
+    sOffset = offset;
+    MeshGlobals* g = Globals();
+    g->serial = 1;
+    return instance;
+}
+
+void* Mesh_ModuleClose(void* instance, int32_t, int32_t)
+{
+    Mesh_SetBuilder(nullptr, nullptr);
+    return instance;
+}
+
+int32_t worldinternal::MeshModule_GlobalsSize(void) { return (int32_t)sizeof(MeshGlobals); }
