@@ -1,0 +1,174 @@
+// Test harness for the world library: the engine opened and started through
+// the Direct3D 8 driver with the world plugins attached, a resource arena, and
+// memory functions that count live blocks (leak checks compare counts around
+// an operation) and can refuse blocks above a bound. Helpers write objects to
+// memory streams and open them again for reading.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "gfx/core/error.h"
+#include "gfx/core/stream.h"
+#include "gfx/core/texture.h"
+#include "gfx/world/atomic.h"
+#include "gfx/world/geometry.h"
+#include "gfx/world/light.h"
+#include "gfx/world/material.h"
+#include "gfx/world/mesh.h"
+#include "gfx/world/world.h"
+#include "gfx/world/worldties.h"
+#include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+
+namespace worldtest {
+
+struct Counter {
+    long live = 0;
+    size_t limit = (size_t)-1;  // larger blocks are refused
+};
+inline Counter& Count()
+{
+    static Counter c;
+    return c;
+}
+
+constexpr size_t kHeader = 16;  // keeps the caller's block 16-byte aligned
+
+inline void* Alloc(size_t n)
+{
+    if (n > Count().limit) return nullptr;
+    char* p = (char*)malloc(n + kHeader);
+    if (!p) return nullptr;
+    Count().live++;
+    return p + kHeader;
+}
+inline void Free(void* p)
+{
+    if (!p) return;
+    Count().live--;
+    free((char*)p - kHeader);
+}
+inline void* Realloc(void* p, size_t n)
+{
+    if (!p) return Alloc(n);
+    if (n > Count().limit) return nullptr;
+    char* q = (char*)realloc((char*)p - kHeader, n + kHeader);
+    return q ? q + kHeader : nullptr;
+}
+inline void* Calloc(size_t count, size_t size)
+{
+    if (size && count > Count().limit / size) return nullptr;
+    void* p = Alloc(count * size);
+    if (p) memset(p, 0, count * size);
+    return p;
+}
+
+// A memory stream's bytes.
+using Bytes = std::vector<uint8_t>;
+
+inline Stream* OpenWrite() { return Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr); }
+inline Bytes CloseWrite(Stream* s)
+{
+    StreamMemory m = {};
+    Stream_Close(s, &m);
+    Bytes out(m.start, m.start + m.length);
+    Engine_Free(m.start);
+    return out;
+}
+// The stream reads from `bytes`, which must outlive it.
+inline Stream* OpenRead(Bytes& bytes)
+{
+    StreamMemory m = {bytes.data(), (uint32_t)bytes.size()};
+    return Stream_Open(STREAM_MEMORY, STREAM_READ, &m);
+}
+inline uint32_t U32(const Bytes& b, size_t at)
+{
+    return (uint32_t)b[at] | (uint32_t)b[at + 1] << 8 | (uint32_t)b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
+}
+inline void PutU32(Bytes& b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
+}
+
+}  // namespace worldtest
+
+class WorldTest : public D3D8DriverTest {
+protected:
+    size_t arenaSize = 4u << 20;
+
+    void SetUp() override { StartWorld(); }
+    void TearDown() override
+    {
+        EndFrame();
+        D3D8DriverTest::TearDown();
+        worldtest::Count().limit = (size_t)-1;
+    }
+    // Opens and starts the engine with the world attached (answers first).
+    void StartWorld()
+    {
+        if (answers.desktopWidth == 0) {
+            answers.desktopWidth = 640;
+            answers.desktopHeight = 480;
+        }
+        D3D8Test_SetAnswers(&answers);
+        window = Window_Create("world test", (int32_t)answers.desktopWidth, (int32_t)answers.desktopHeight,
+                               WINDOW_HEADLESS);
+        ASSERT_NE(window, nullptr);
+        Image_InstallModule();
+        Raster_InstallModule();
+        Texture_InstallModule();
+        D3D8_InstallDriver();
+        MemoryFunctions memory = {worldtest::Alloc, worldtest::Free, worldtest::Realloc, worldtest::Calloc};
+        ASSERT_EQ(Engine_Init(&memory, 0, arenaSize), 1);
+        ASSERT_EQ(World_PluginAttach(), 1);
+        RegisterPlugins();
+        ASSERT_EQ(Engine_Open(&window), 1);
+        opened = true;
+        StartEngine(0);
+        BeginFrame();
+    }
+    // Tests that need plugins of their own register them here.
+    virtual void RegisterPlugins() {}
+    static long Live() { return worldtest::Count().live; }
+    static int32_t TakeError() { return Error_TakeCode(); }
+
+    // A material with the given colour (caller releases).
+    static Material* MakeMaterial(uint8_t r = 255, uint8_t g = 255, uint8_t b = 255, uint8_t a = 255)
+    {
+        Material* m = Material_Create();
+        m->colour[0] = r, m->colour[1] = g, m->colour[2] = b, m->colour[3] = a;
+        return m;
+    }
+    // A geometry of a square grid of n x n quads in the x-y plane at z, side
+    // `size`, with flags; every triangle gets material (may be null).
+    static Geometry* MakeGrid(int n, float size, uint32_t flags, Material* material, float z = 0)
+    {
+        const int side = n + 1;
+        Geometry* g = Geometry_Create(side * side, 2 * n * n, flags);
+        MorphTarget* t = &g->morphTarget[0];
+        for (int y = 0; y < side; y++)
+            for (int x = 0; x < side; x++) {
+                const int v = y * side + x;
+                t->verts[v] = Vec3{size * x / n - size / 2, size * y / n - size / 2, z};
+                if (t->normals) t->normals[v] = Vec3{0, 0, -1};
+                if (g->preLitLum) g->preLitLum[v] = RGBA{255, 255, 255, 255};
+                for (int s = 0; s < g->numTexCoordSets; s++) g->texCoords[s][v] = TexCoords{(float)x / n, (float)y / n};
+            }
+        int tri = 0;
+        for (int y = 0; y < n; y++)
+            for (int x = 0; x < n; x++) {
+                const uint16_t a = (uint16_t)(y * side + x), b = (uint16_t)(a + 1), c = (uint16_t)(a + side),
+                               d = (uint16_t)(c + 1);
+                Geometry_SetTriangleVertexIndices(g, &g->triangles[tri], a, c, b);
+                Geometry_SetTriangleMaterial(g, &g->triangles[tri++], material);
+                Geometry_SetTriangleVertexIndices(g, &g->triangles[tri], b, c, d);
+                Geometry_SetTriangleMaterial(g, &g->triangles[tri++], material);
+            }
+        MorphTarget_CalcBoundingSphere(t, &t->boundingSphere);
+        Geometry_Unlock(g);
+        return g;
+    }
+};
