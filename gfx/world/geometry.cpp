@@ -450,11 +450,12 @@ const Geometry* Geometry_StreamWrite(const Geometry* g, Stream* stream)
     }
     for (int32_t m = 0; m < g->numMorphTargets; m++) {
         const MorphTarget& target = g->morphTarget[m];
-        int32_t has[2] = {target.verts ? 1 : 0, target.normals ? 1 : 0};
+        // A native geometry's vertices live in its device data only.
+        int32_t has[2] = {!Native(g) && target.verts ? 1 : 0, !Native(g) && target.normals ? 1 : 0};
         if (!Stream_WriteReal(stream, &target.boundingSphere.center.x, 16) || !Stream_WriteInt32(stream, has, 8))
             return nullptr;
-        if (target.verts && !Stream_WriteReal(stream, &target.verts[0].x, 12 * v)) return nullptr;
-        if (target.normals && !Stream_WriteReal(stream, &target.normals[0].x, 12 * v)) return nullptr;
+        if (has[0] && !Stream_WriteReal(stream, &target.verts[0].x, 12 * v)) return nullptr;
+        if (has[1] && !Stream_WriteReal(stream, &target.normals[0].x, 12 * v)) return nullptr;
     }
     if (!MaterialList_StreamWrite(&g->matList, stream) ||
         !PluginRegistry_StreamWriteExtensions(&sRegistry, stream, g))

@@ -110,3 +110,29 @@ TEST(ResourceArena, SizeZeroHasNoArena)
     EXPECT_EQ(ResourceArena_AllocateEntry(&a, &a.entry, 16, nullptr), nullptr);
     EXPECT_EQ(Error_TakeCode(), ERR_ARENA_FULL);
 }
+
+TEST(ResourceArena, EntriesMovedToTheFrontOutliveOlderOnesAndOutsideEntriesStayPut)
+{
+    ArenaScope scope(8 * 1024);
+    std::vector<Owner> owners(64);
+    for (int i = 0; i < 3; i++)
+        ASSERT_NE(ResourceArena_AllocateEntry(&owners[i], &owners[i].entry, 1000, Notify), nullptr);
+    ResourceArena_NewFrame();
+    ResourceArena_MoveToFront(owners[0].entry);  // used again this frame
+    int i = 3;
+    while (owners[1].entry && owners[2].entry) {
+        ASSERT_NE(ResourceArena_AllocateEntry(&owners[i], &owners[i].entry, 1000, Notify), nullptr);
+        i++;
+    }
+    EXPECT_NE(owners[0].entry, nullptr);
+    // An entry made outside the arena is left alone, and freed by FreeEntry.
+    Owner outside;
+    ResourceArenaEntry* e = (ResourceArenaEntry*)Engine_Malloc(sizeof(ResourceArenaEntry) + 16);
+    *e = ResourceArenaEntry{{nullptr, nullptr}, 16, &outside, &outside.entry, Notify};
+    outside.entry = e;
+    ResourceArena_MoveToFront(e);
+    EXPECT_EQ(e->link.next, nullptr);
+    ResourceArena_FreeEntry(e);
+    EXPECT_EQ(outside.entry, nullptr);
+    EXPECT_EQ(outside.notified, 1);
+}

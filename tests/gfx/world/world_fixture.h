@@ -21,6 +21,7 @@
 #include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
 #include "gfx/world/worldties.h"
+#include "platform/direct3d/rasteriser_format.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 
 namespace worldtest {
@@ -129,6 +130,27 @@ protected:
         opened = true;
         StartEngine(0);
         BeginFrame();
+    }
+    // The picture fn draws with camera: cleared to `clear` (r, g, b, a), the
+    // back buffer's pixels (0xAARRGGBB) returned row by row.
+    template <typename Fn>
+    std::vector<uint32_t> Snapshot(Camera* camera, Fn fn, const uint8_t* clear = nullptr)
+    {
+        static const uint8_t kGrey[4] = {64, 64, 64, 255};
+        EndFrame();
+        if (!Camera_BeginUpdate(camera)) return {};
+        Camera_Clear(camera, (void*)(clear ? clear : kGrey), 3);
+        fn();
+        Camera_EndUpdate(camera);
+        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
+        std::vector<uint32_t> out((size_t)s.width * s.height);
+        const int bpp = RasteriserFormat_BytesPerPixel(s.format);
+        for (int y = 0; y < s.height; y++)
+            for (int x = 0; x < s.width; x++)
+                out[(size_t)y * s.width + x] =
+                    RasteriserFormat_Load(s.format, s.pixels + (size_t)y * s.pitch + (size_t)x * bpp);
+        if (!D3D8_System()->inScene) BeginFrame();
+        return out;
     }
     // Tests that need plugins of their own register them here.
     virtual void RegisterPlugins() {}
