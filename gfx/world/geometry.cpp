@@ -549,7 +549,12 @@ Geometry* Geometry_StreamRead(Stream* stream)
             RaiseError(WORLD_ERR_BAD_DATA);
             ok = false;
         }
-    if (ok) ok = PluginRegistry_StreamReadExtensions(&sRegistry, stream, g) != nullptr;
+    if (ok) {
+        // A plugin may refuse its data silently (native data of another
+        // platform); the geometry's failure still says why.
+        ok = PluginRegistry_StreamReadExtensions(&sRegistry, stream, g) != nullptr;
+        if (!ok) RaiseError(ERR_SHORT_READ);
+    }
     if (ok && !g->mesh) ok = Geometry_Unlock(g) != nullptr;
     if (!ok) {
         Geometry_Destroy(g);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Builds the data-layer and font-metrics fuzz targets with clang 14's libFuzzer
-# (apart from the CMake build) and runs each for a bounded time.
+# Builds the data-layer, font-metrics and world-reader fuzz targets with clang
+# 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
 set -euo pipefail
@@ -52,4 +52,19 @@ for target in config wad font2d; do
   (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
      -max_len=4096 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
 done
+
+# The world reader: the atomic chunk with the world plugins attached over
+# the engine and the Direct3D 8 stand-in, all compiled with the fuzzer.
+world=("$root"/common/*.cpp "$root"/gfx/core/*.cpp "$root"/gfx/driver/*/*.cpp "$root"/gfx/world/*.cpp
+       "$root"/gfx/toolkit/*/*.cpp "$root"/platform/direct3d/*.cpp "$root"/platform/win32/*.cpp)
+mkdir -p "$out/obj/world" "$out/seeds/world" "$out/corpus/world"
+echo "== fuzz: building world_fuzz"
+printf '%s\n' "${world[@]}" "$root/tests/fuzz/world_fuzz.cpp" | xargs -P 6 -I{} sh -c \
+  '"$3" $4 -c "$2" -o "$1/$(echo "$2" | md5sum | cut -c1-12).o"' _ \
+  "$out/obj/world" {} "$cxx" "${flags[*]} $(pkg-config --cflags sdl2 libpng)"
+"$cxx" "${flags[@]}" "$out"/obj/world/*.o $(pkg-config --libs sdl2 libpng) -o "$out/world_fuzz"
+echo "== fuzz: running world_fuzz for ${seconds} s"
+(cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_WORLD_SEEDS="$out/seeds/world" \
+   "$out/world_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
+   "$out/corpus/world" "$out/seeds/world" 2>&1 | tail -n 3)
 echo "== fuzz: no crash in any target"

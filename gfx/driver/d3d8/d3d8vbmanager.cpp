@@ -219,6 +219,7 @@ uint32_t D3D8_GetFVFStride(uint32_t fvf)
     if (fvf & 0x80) stride += 4;
     static const uint32_t kSetSize[4] = {8, 12, 16, 4};
     const uint32_t sets = (fvf >> 8) & 15;
+    if (sets > 8) return 0;  // not a vertex format
     for (uint32_t s = 0; s < sets; s++) stride += kSetSize[(fvf >> (16 + 2 * s)) & 3];
     return stride;
 }

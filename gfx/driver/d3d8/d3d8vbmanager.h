@@ -40,7 +40,7 @@ int32_t VertexBufferManager_GetFreeRanges(uint32_t key, VertexBufferRange* out, 
 // Buffers created for a key.
 int32_t VertexBufferManager_GetBufferCount(uint32_t key);
 
-// Bytes per vertex of a flexible vertex format.
+// Bytes per vertex of a flexible vertex format; 0 for more than 8 texture sets.
 uint32_t D3D8_GetFVFStride(uint32_t fvf);
 // Over count 16-bit indices: max - min + 1 vertices from min (0, 0 for none).
 void D3D8_GetIndexRange(const uint16_t* indices, uint32_t count, uint32_t* outNumVertices, uint32_t* outMinIndex);

@@ -135,4 +135,5 @@ TEST(ResourceArena, EntriesMovedToTheFrontOutliveOlderOnesAndOutsideEntriesStayP
     ResourceArena_FreeEntry(e);
     EXPECT_EQ(outside.entry, nullptr);
     EXPECT_EQ(outside.notified, 1);
+    ResourceArena_Empty();  // before the owners go
 }

@@ -161,14 +161,24 @@ TEST_F(NativeDataTest, FailedReadsGiveEveryRangeBackAndLeaveNothing)
     for (size_t at = 0; at + 4 <= good.size(); at += 4)
         if (U32(good, at) == PLUGIN_NATIVE_DATA && U32(good, at + 12) == CHUNK_STRUCT) native = at;
     ASSERT_NE(native, 0u);
-    // A wrong platform code fails before anything is allocated, with no error.
+    // A wrong platform code fails before anything is allocated, with no
+    // error of the native reader's own (the geometry reader then reports it).
     {
-        Bytes bytes = good;
-        PutU32(bytes, native + 24, 9);
+        Bytes bytes(good.begin() + native + 12, good.begin() + native + 12 + U32(good, native + 4));
+        PutU32(bytes, 12, 9);
+        ResourceArenaEntry* kept = g->instanceData;
         const long before = Live();
         TakeError();
-        EXPECT_EQ(Read(bytes), nullptr);
+        Stream* s = OpenRead(bytes);
+        EXPECT_EQ(D3D8NativeData_GeometryRead(s, (int32_t)bytes.size(), g, 0, 0), nullptr);
+        Stream_Close(s, nullptr);
+        EXPECT_EQ(TakeError(), (int32_t)ERR_NO_ERROR);
         EXPECT_EQ(Live(), before);
+        EXPECT_EQ(g->instanceData, kept);
+        Bytes whole = good;
+        PutU32(whole, native + 24, 9);
+        EXPECT_EQ(Read(whole), nullptr);
+        EXPECT_EQ(TakeError(), (int32_t)ERR_SHORT_READ);
     }
     // A lock failure while the second mesh is read, and a stream cut off in
     // the second mesh's vertex bytes: the ranges taken go back.
