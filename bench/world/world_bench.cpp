@@ -74,7 +74,8 @@ Geometry* Grid(int cols, int rows, float size, uint32_t flags, Material* materia
     int tri = 0;
     for (int y = 0; y < rows; y++)
         for (int x = 0; x < cols; x++) {
-            const uint16_t a = (uint16_t)(y * w + x), b = (uint16_t)(a + 1), c = (uint16_t)(a + w), d = (uint16_t)(c + 1);
+            const uint16_t a = (uint16_t)(y * w + x), b = (uint16_t)(a + 1), c = (uint16_t)(a + w),
+                           d = (uint16_t)(c + 1);
             Geometry_SetTriangleVertexIndices(g, &g->triangles[tri], a, c, b);
             Geometry_SetTriangleMaterial(g, &g->triangles[tri++], material);
             Geometry_SetTriangleVertexIndices(g, &g->triangles[tri], b, c, d);
@@ -231,8 +232,8 @@ void BM_GeometryChunkReads(benchmark::State& state)
         return;
     }
     Material* material = Material_Create();
-    Geometry* g = Grid(25, 10, 1.0f, GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT | GEOMETRY_TEXTURED,
-                       material);
+    Geometry* g =
+        Grid(25, 10, 1.0f, GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT | GEOMETRY_TEXTURED, material);
     Stream* w = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
     Geometry_StreamWrite(g, w);
     StreamMemory bytes = {};

@@ -65,7 +65,10 @@ void* DestructClumpLink(void* object, int32_t offset, int32_t)
     return object;
 }
 
-void* CopyClumpLink(void* dst, const void*, int32_t offset, int32_t size) { return ConstructClumpLink(dst, offset, size); }
+void* CopyClumpLink(void* dst, const void*, int32_t offset, int32_t size)
+{
+    return ConstructClumpLink(dst, offset, size);
+}
 
 // An atomic's own destruction apart from giving the record back.
 void Teardown(Atomic* atomic)
@@ -276,7 +279,7 @@ Atomic* Atomic_StreamReadWithContext(Stream* stream, const FrameList* frames, co
         RaiseError(ERR_SHORT_READ);
         return nullptr;
     }
-    const int32_t frameIndex = (int32_t)LoadU32(record), geometryIndex = (int32_t)LoadU32(record + 4);
+    const int32_t frameIndex = (int32_t)Bytes_LoadU32(record), geometryIndex = (int32_t)Bytes_LoadU32(record + 4);
     const bool haveFrames = frames && frames->count > 0, haveGeometries = geometries && geometries->count > 0;
     if ((haveFrames && (frameIndex < 0 || frameIndex >= frames->count)) ||
         (haveGeometries && (geometryIndex < 0 || geometryIndex >= geometries->count))) {
@@ -469,11 +472,13 @@ void* Atomic_ModuleClose(void* instance, int32_t, int32_t)
 {
     AtomicGlobals* g = Globals();
     if (g->clumps) {
-        FreeList_ForAllUsed(g->clumps, [](void* clump, void*) { Clump_Destroy((Clump*)clump); }, nullptr);
+        FreeList_ForAllUsed(
+            g->clumps, [](void* clump, void*) { Clump_Destroy((Clump*)clump); }, nullptr);
         FreeList_Destroy(g->clumps);
     }
     if (g->atomics) {
-        FreeList_ForAllUsed(g->atomics, [](void* atomic, void*) { Atomic_Destroy((Atomic*)atomic); }, nullptr);
+        FreeList_ForAllUsed(
+            g->atomics, [](void* atomic, void*) { Atomic_Destroy((Atomic*)atomic); }, nullptr);
         FreeList_Destroy(g->atomics);
     }
     g->atomics = g->clumps = nullptr;

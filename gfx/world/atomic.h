@@ -48,15 +48,15 @@ struct Interpolator {
     uint32_t flags;  // INTERPOLATOR_*; 3 at creation
     int16_t startMorphTarget;
     int16_t endMorphTarget;
-    float time;        // duration, 1.0
-    float recipTime;   // 1 / duration
-    float position;    // 0 .. time
+    float time;       // duration, 1.0
+    float recipTime;  // 1 / duration
+    float position;   // 0 .. time
 };
 
 typedef Atomic* (*AtomicRenderCallback)(Atomic* atomic);
 
 struct Atomic {
-    FrameLinkedObject object;  // type 1, flags ATOMIC_*, sync Atomic_SyncCallback
+    FrameLinkedObject object;          // type 1, flags ATOMIC_*, sync Atomic_SyncCallback
     ResourceArenaEntry* instanceData;  // device data (morphing geometry) of the drawing code
     Geometry* geometry;                // owned reference
     Sphere boundingSphere;             // local
@@ -65,9 +65,9 @@ struct Atomic {
     EngineLink inClumpLink;
     AtomicRenderCallback renderCallback;
     Interpolator interpolator;
-    uint16_t renderFrame;    // stamp of the world ties
-    EngineLink sectorTies;   // SectorTie.inObject of the sectors it overlaps
-    Pipeline* pipeline;      // not owned; null = the default atomic pipeline
+    uint16_t renderFrame;   // stamp of the world ties
+    EngineLink sectorTies;  // SectorTie.inObject of the sectors it overlaps
+    Pipeline* pipeline;     // not owned; null = the default atomic pipeline
     // registered extensions follow at their offsets
 };
 

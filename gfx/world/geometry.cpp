@@ -313,10 +313,10 @@ Geometry* Geometry_SortVerticesByMaterial(Geometry* g, GeometrySortCallback call
             map[vertices++] = records[i].vertex;
         newIndex[i] = (uint32_t)(vertices - 1);
     }
-    Geometry* out = vertices <= (int32_t)GEOMETRY_MAX_VERTICES
-                        ? Geometry_Create(vertices, g->numTriangles,
-                                          (g->flags & ~0x00FF0000u) | (uint32_t)g->numTexCoordSets << 16)
-                        : nullptr;
+    Geometry* out =
+        vertices <= (int32_t)GEOMETRY_MAX_VERTICES
+            ? Geometry_Create(vertices, g->numTriangles, (g->flags & ~0x00FF0000u) | (uint32_t)g->numTexCoordSets << 16)
+            : nullptr;
     if (out) {
         Geometry_Lock(out, GEOMETRY_LOCK_ALL);
         for (int32_t i = 0; i < corners; i++) {
@@ -457,8 +457,7 @@ const Geometry* Geometry_StreamWrite(const Geometry* g, Stream* stream)
         if (has[0] && !Stream_WriteReal(stream, &target.verts[0].x, 12 * v)) return nullptr;
         if (has[1] && !Stream_WriteReal(stream, &target.normals[0].x, 12 * v)) return nullptr;
     }
-    if (!MaterialList_StreamWrite(&g->matList, stream) ||
-        !PluginRegistry_StreamWriteExtensions(&sRegistry, stream, g))
+    if (!MaterialList_StreamWrite(&g->matList, stream) || !PluginRegistry_StreamWriteExtensions(&sRegistry, stream, g))
         return nullptr;
     return g;
 }
@@ -479,10 +478,10 @@ Geometry* Geometry_StreamRead(Stream* stream)
     const uint32_t flags = (uint32_t)header[0];
     const int32_t numTriangles = header[1], numVertices = header[2], numTargets = header[3];
     const bool native = (flags & GEOMETRY_NATIVE) != 0;
-    const uint32_t sets = (flags >> 16) & 0xFF ? (flags >> 16) & 0xFF
-                          : (flags & GEOMETRY_TEXTURED2)   ? 2
-                          : (flags & GEOMETRY_TEXTURED)    ? 1
-                                                           : 0;
+    const uint32_t sets = (flags >> 16) & 0xFF           ? (flags >> 16) & 0xFF
+                          : (flags & GEOMETRY_TEXTURED2) ? 2
+                          : (flags & GEOMETRY_TEXTURED)  ? 1
+                                                         : 0;
     // Everything the counts promise must fit in the struct before anything
     // is allocated (the arrays of each target are checked as they come).
     uint64_t need = fixed + 24ull * (uint64_t)std::max(numTargets, 0);

@@ -38,7 +38,7 @@ enum : uint32_t {
 enum : uint32_t {
     GEOMETRY_TRISTRIP = 0x01,
     GEOMETRY_POSITIONS = 0x02,
-    GEOMETRY_TEXTURED = 0x04,   // exactly one texture-coordinate set
+    GEOMETRY_TEXTURED = 0x04,  // exactly one texture-coordinate set
     GEOMETRY_PRELIT = 0x08,
     GEOMETRY_NORMALS = 0x10,
     GEOMETRY_LIGHT = 0x20,
@@ -90,8 +90,8 @@ struct Geometry {
     uint8_t subType;
     uint8_t objectFlags;
     uint8_t privateFlags;
-    void* parent;  // always null
-    uint32_t flags;           // GEOMETRY_* format flags
+    void* parent;                  // always null
+    uint32_t flags;                // GEOMETRY_* format flags
     uint16_t lockedSinceLastInst;  // GEOMETRY_LOCK_* bits not yet seen by the drawing code
     int16_t refCount;
     int32_t numTriangles;
@@ -99,12 +99,12 @@ struct Geometry {
     int32_t numMorphTargets;
     int32_t numTexCoordSets;
     MaterialList matList;
-    Triangle* triangles;            // null without triangles or when native
-    RGBA* preLitLum;                // with GEOMETRY_PRELIT
+    Triangle* triangles;  // null without triangles or when native
+    RGBA* preLitLum;      // with GEOMETRY_PRELIT
     TexCoords* texCoords[GEOMETRY_MAX_TEXCOORD_SETS];
-    MeshHeader* mesh;               // owned; null while the triangles are locked
+    MeshHeader* mesh;                  // owned; null while the triangles are locked
     ResourceArenaEntry* instanceData;  // device data of the drawing code
-    MorphTarget* morphTarget;       // numMorphTargets records
+    MorphTarget* morphTarget;          // numMorphTargets records
     // Advanced by every Geometry_Lock; device data made per atomic (morphing
     // geometry) records it, so that a lock already seen (and cleared) by
     // another atomic's draw still refreshes this one.
@@ -127,10 +127,7 @@ int32_t Geometry_Destroy(Geometry* geometry);
 // Index of the first new target, or -1 (0x80000013, geometry unchanged).
 int32_t Geometry_AddMorphTargets(Geometry* geometry, int32_t count);
 inline int32_t Geometry_AddMorphTarget(Geometry* geometry) { return Geometry_AddMorphTargets(geometry, 1); }
-inline MorphTarget* Geometry_GetMorphTarget(Geometry* geometry, int32_t index)
-{
-    return &geometry->morphTarget[index];
-}
+inline MorphTarget* Geometry_GetMorphTarget(Geometry* geometry, int32_t index) { return &geometry->morphTarget[index]; }
 Geometry* Geometry_Lock(Geometry* geometry, uint32_t lockFlags);
 // Builds the mesh header when there is none; null when that fails.
 Geometry* Geometry_Unlock(Geometry* geometry);

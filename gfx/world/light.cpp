@@ -143,7 +143,8 @@ void* Light_ModuleClose(void* instance, int32_t, int32_t)
 {
     LightGlobals* g = Globals();
     if (g->lights) {
-        FreeList_ForAllUsed(g->lights, [](void* light, void*) { Light_Destroy((Light*)light); }, nullptr);
+        FreeList_ForAllUsed(
+            g->lights, [](void* light, void*) { Light_Destroy((Light*)light); }, nullptr);
         FreeList_Destroy(g->lights);
     }
     g->lights = nullptr;

@@ -116,10 +116,11 @@ const Material* Material_StreamWrite(const Material* material, Stream* stream)
 {
     uint8_t record[kStructSize] = {};
     memcpy(record + 4, material->colour, 4);
-    StoreU32(record + 12, material->texture ? 1u : 0u);
-    for (int i = 0; i < 3; i++) StoreF32(record + 16 + 4 * i, material->surfaceProperties[i]);
+    Bytes_StoreU32(record + 12, material->texture ? 1u : 0u);
+    for (int i = 0; i < 3; i++) Bytes_StoreF32(record + 16 + 4 * i, material->surfaceProperties[i]);
     if (!Stream_WriteChunkHeaderDefault(stream, CHUNK_MATERIAL, (uint32_t)Material_StreamGetSize(material)) ||
-        !Stream_WriteChunkHeaderDefault(stream, CHUNK_STRUCT, kStructSize) || !Stream_Write(stream, record, kStructSize))
+        !Stream_WriteChunkHeaderDefault(stream, CHUNK_STRUCT, kStructSize) ||
+        !Stream_Write(stream, record, kStructSize))
         return nullptr;
     if (material->texture && !Texture_StreamWrite(material->texture, stream)) return nullptr;
     if (!PluginRegistry_StreamWriteExtensions(&sRegistry, stream, material)) return nullptr;
@@ -134,8 +135,8 @@ Material* Material_StreamRead(Stream* stream)
     Material* material = Material_Create();
     if (!material) return nullptr;
     memcpy(material->colour, record + 4, 4);
-    for (int i = 0; i < 3; i++) material->surfaceProperties[i] = LoadF32(record + 16 + 4 * i);
-    if (LoadU32(record + 12)) {
+    for (int i = 0; i < 3; i++) material->surfaceProperties[i] = Bytes_LoadF32(record + 16 + 4 * i);
+    if (Bytes_LoadU32(record + 12)) {
         uint32_t textureLength = 0;
         if (!FindChunk(stream, CHUNK_TEXTURE, &textureLength)) {
             Material_Destroy(material);

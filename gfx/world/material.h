@@ -32,11 +32,11 @@ enum : uint32_t {
 };
 
 struct Material {
-    Texture* texture;              // owned reference; null = untextured
-    uint8_t colour[4];             // red, green, blue, alpha; 255 each at creation
-    Pipeline* pipeline;            // not owned; null = the default pipeline
-    float surfaceProperties[3];    // ambient, specular, diffuse
-    uint16_t refCount;             // 1 at creation
+    Texture* texture;            // owned reference; null = untextured
+    uint8_t colour[4];           // red, green, blue, alpha; 255 each at creation
+    Pipeline* pipeline;          // not owned; null = the default pipeline
+    float surfaceProperties[3];  // ambient, specular, diffuse
+    uint16_t refCount;           // 1 at creation
     // registered extensions follow at their offsets
 };
 

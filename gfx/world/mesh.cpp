@@ -12,8 +12,8 @@
 #include "gfx/world/mesh.h"
 
 #include <algorithm>
-#include <functional>
 #include <cstring>
+#include <functional>
 
 #include "gfx/core/engine.h"
 #include "gfx/core/raster.h"
@@ -468,8 +468,8 @@ uint32_t MeshHeader_PrimitiveType(uint32_t flags)
 
 uint32_t MeshHeader_FlagsFromPrimitiveType(uint32_t type)
 {
-    static const uint32_t kFlags[7] = {0, MESH_LINE_LIST, MESH_POLYLINE, MESH_TRIANGLE_LIST, MESH_TRIANGLE_STRIP,
-                                       MESH_TRIANGLE_FAN, MESH_POINT_LIST};
+    static const uint32_t kFlags[7] = {
+        0, MESH_LINE_LIST, MESH_POLYLINE, MESH_TRIANGLE_LIST, MESH_TRIANGLE_STRIP, MESH_TRIANGLE_FAN, MESH_POINT_LIST};
     return type < 7 ? kFlags[type] : 0;
 }
 
@@ -498,8 +498,7 @@ BuildMesh* BuildMesh_Create(int32_t count)
 }
 
 BuildMesh* BuildMesh_AddTriangle(BuildMesh* mesh, Material* material, uint16_t v0, uint16_t v1, uint16_t v2,
-                                 uint16_t materialIndex, uint16_t textureKey, uint16_t rasterKey,
-                                 uint16_t pipelineKey)
+                                 uint16_t materialIndex, uint16_t textureKey, uint16_t rasterKey, uint16_t pipelineKey)
 {
     if (mesh->numTriangles >= mesh->capacity) {
         const int32_t capacity = mesh->numTriangles + 1;
@@ -563,8 +562,7 @@ void MeshOp_SortTriangles(BuildTriangle** triangles, int32_t count)
     // at several list entries).
     for (int32_t i = 0; i < count; i++) {
         const BuildTriangle* t = triangles[i];
-        records[i] = {triangles[i], i, Translucent(t->material) ? 1 : 0,
-                      t->material ? (int32_t)t->materialIndex : -1};
+        records[i] = {triangles[i], i, Translucent(t->material) ? 1 : 0, t->material ? (int32_t)t->materialIndex : -1};
     }
     std::stable_sort(records, records + count, [](const SortRecord& a, const SortRecord& b) {
         return a.triangle->material != b.triangle->material

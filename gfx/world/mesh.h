@@ -42,7 +42,7 @@ struct Mesh {
 
 // One allocation: this header, numMeshes Mesh records, then every index.
 struct MeshHeader {
-    uint32_t flags;        // MESH_*
+    uint32_t flags;  // MESH_*
     uint16_t numMeshes;
     uint16_t serialNumber;
     uint32_t totalIndicesInMesh;
@@ -89,8 +89,7 @@ struct BuildMesh {
 BuildMesh* BuildMesh_Create(int32_t count);
 // Appends one triangle (growing when full); null (0x80000013) on no memory.
 BuildMesh* BuildMesh_AddTriangle(BuildMesh* mesh, Material* material, uint16_t v0, uint16_t v1, uint16_t v2,
-                                 uint16_t materialIndex, uint16_t textureKey, uint16_t rasterKey,
-                                 uint16_t pipelineKey);
+                                 uint16_t materialIndex, uint16_t textureKey, uint16_t rasterKey, uint16_t pipelineKey);
 void BuildMesh_Destroy(BuildMesh* mesh);
 
 typedef MeshHeader* (*MeshBuilder)(BuildMesh* mesh, void* data);

@@ -1,8 +1,8 @@
 #include "gfx/world/pipelines.h"
 
 #include "gfx/core/engine.h"
-#include "gfx/driver/d3d8/d3d8pipelines.h"
 #include "gfx/world/atomic.h"
+#include "gfx/world/d3d8pipelines.h"
 #include "gfx/world/world.h"
 
 namespace {
@@ -35,10 +35,7 @@ Pipeline* Pipeline_GetDefaultWorldSectorPipeline(void) { return sPipes.sector; }
 void Pipeline_SetBuiltInAtomicPipeline(Pipeline* pipeline) { sPipes.builtInAtomic = pipeline; }
 void Pipeline_SetBuiltInWorldSectorPipeline(Pipeline* pipeline) { sPipes.builtInSector = pipeline; }
 
-Pipeline* Atomic_GetRenderPipeline(const Atomic* atomic)
-{
-    return atomic->pipeline ? atomic->pipeline : sPipes.atomic;
-}
+Pipeline* Atomic_GetRenderPipeline(const Atomic* atomic) { return atomic->pipeline ? atomic->pipeline : sPipes.atomic; }
 
 Pipeline* WorldSector_GetRenderPipeline(const WorldSector* sector)
 {

@@ -6,8 +6,8 @@
 #include "gfx/core/arena.h"
 #include "gfx/core/freelist.h"
 #include "gfx/core/pipeline.h"
-#include "gfx/driver/d3d8/d3d8lighting.h"
 #include "gfx/world/atomic.h"
+#include "gfx/world/d3d8lighting.h"
 #include "gfx/world/light.h"
 #include "gfx/world/mesh.h"
 #include "gfx/world/pipelines.h"
@@ -253,8 +253,7 @@ int32_t World_Destroy(World* world)
     world->rootSector = nullptr;
     // Lights still in the world leave it, so that they hold no dangling links.
     for (EngineLink* head : {&world->localLights, &world->globalLights})
-        while (!EngineLink_Empty(head))
-            WorldTies_DetachLight((Light*)((char*)head->next - offsetof(Light, inWorld)));
+        while (!EngineLink_Empty(head)) WorldTies_DetachLight((Light*)((char*)head->next - offsetof(Light, inWorld)));
     PluginRegistry_RunDestructors(&sRegistry, world);
     Engine_Free(world);
     return 1;
@@ -450,8 +449,8 @@ Stream* WorldSector_MeshRead(Stream* stream, int32_t length, void* object, int32
     WorldSector* sector = (WorldSector*)object;
     const World* world = WorldSector_GetWorld(sector);
     if (!world) return nullptr;
-    MeshHeader* header = MeshHeader_StreamRead(stream, length, (world->flags & WORLD_NATIVE) ? 1 : 0,
-                                               &world->matList, sector->numVertices);
+    MeshHeader* header = MeshHeader_StreamRead(stream, length, (world->flags & WORLD_NATIVE) ? 1 : 0, &world->matList,
+                                               sector->numVertices);
     if (!header) return nullptr;
     if (sector->mesh) MeshHeader_Destroy(sector->mesh);
     sector->mesh = header;

@@ -92,8 +92,8 @@ struct WorldSector {
     EngineLink lights;       // ties of positional lights
     WorldBox box;
     WorldBox tightBox;
-    MeshHeader* mesh;        // owned (or the shared empty header)
-    Pipeline* pipeline;      // not owned; null = the world's, else the default
+    MeshHeader* mesh;    // owned (or the shared empty header)
+    Pipeline* pipeline;  // not owned; null = the world's, else the default
     uint16_t matListWindowBase;
     uint16_t numVertices;
     uint16_t numTriangles;
@@ -101,12 +101,12 @@ struct WorldSector {
 };
 
 struct PlaneSector {
-    int32_t type;  // SECTOR_PLANE_*
-    float value;   // the plane
+    int32_t type;        // SECTOR_PLANE_*
+    float value;         // the plane
     WorldSector* left;   // below the plane
     WorldSector* right;  // above
-    float leftValue;   // how far the left side reaches along the axis
-    float rightValue;  // where the right side begins
+    float leftValue;     // how far the left side reaches along the axis
+    float rightValue;    // where the right side begins
 };
 
 typedef WorldSector* (*WorldSectorRenderCallback)(WorldSector* sector);
@@ -117,8 +117,8 @@ struct World {
     uint8_t objectFlags;
     uint8_t privateFlags;  // WORLD_SINGLE_ALLOCATION
     void* parent;
-    uint32_t flags;      // WORLD_* format flags
-    int32_t renderOrder; // 2 at creation: far side first; 1: near side first
+    uint32_t flags;       // WORLD_* format flags
+    int32_t renderOrder;  // 2 at creation: far side first; 1: near side first
     MaterialList matList;
     WorldSector* rootSector;
     int32_t numClumps;
@@ -152,8 +152,8 @@ inline WorldSector* WorldSector_Render(World* world, WorldSector* sector) { retu
 // texture-coordinate sets); null on no memory. A plane node joining two
 // subtrees along axis (SECTOR_PLANE_*).
 WorldSector* WorldSector_CreateLeaf(const WorldBox* box, int32_t numVertices, int32_t numTriangles, uint32_t flags);
-PlaneSector* WorldSector_CreatePlane(int32_t axis, float value, float leftValue, float rightValue,
-                                     WorldSector* left, WorldSector* right);
+PlaneSector* WorldSector_CreatePlane(int32_t axis, float value, float leftValue, float rightValue, WorldSector* left,
+                                     WorldSector* right);
 typedef WorldSector* (*WorldSectorCallback)(WorldSector* sector, void* data);
 // Calls callback for every leaf, depth first, left before right.
 World* World_ForAllWorldSectors(World* world, WorldSectorCallback callback, void* data);

@@ -3,18 +3,13 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/assert.h"
+#include "common/bytes.h"
 #include "gfx/core/error.h"
 #include "gfx/core/pipeline.h"
 #include "gfx/core/stream.h"
 #include "gfx/world/material.h"
 #include "gfx/world/mesh.h"
-
-#if __has_include("common/assert.h")
-#include "common/assert.h"
-#else
-#include <cassert>
-#define HELM_ASSERT(condition) assert(condition)
-#endif
 
 namespace worldinternal {
 
@@ -46,29 +41,6 @@ inline Stream* RightsRead(Stream* stream, int32_t length, RightsSlots* slots)
     if (length >= 8 && !Stream_ReadInt32(stream, &slots->extraData, 4)) return nullptr;
     if (length > 8 && !Stream_Skip(stream, (uint32_t)length - 8)) return nullptr;
     return stream;
-}
-
-// Little-endian fields of a struct chunk read into a byte buffer.
-inline uint32_t LoadU32(const uint8_t* p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
-inline float LoadF32(const uint8_t* p)
-{
-    uint32_t bits = LoadU32(p);
-    float f;
-    memcpy(&f, &bits, 4);
-    return f;
-}
-inline void StoreU32(uint8_t* p, uint32_t v)
-{
-    p[0] = (uint8_t)v;
-    p[1] = (uint8_t)(v >> 8);
-    p[2] = (uint8_t)(v >> 16);
-    p[3] = (uint8_t)(v >> 24);
-}
-inline void StoreF32(uint8_t* p, float f)
-{
-    uint32_t bits;
-    memcpy(&bits, &f, 4);
-    StoreU32(p, bits);
 }
 
 // Reads a struct of `length` bytes into a zero-filled record of `size` bytes

@@ -7,8 +7,8 @@
 #include "gfx/core/camera.h"
 #include "gfx/core/freelist.h"
 #include "gfx/core/matrix.h"
-#include "gfx/driver/d3d8/d3d8instance.h"
 #include "gfx/world/atomic.h"
+#include "gfx/world/d3d8instance.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/light.h"
 #include "gfx/world/material.h"
@@ -213,7 +213,7 @@ FrameLinkedObject* CameraWorldSync(FrameLinkedObject* object)
     while (s) {
         if (s->type >= 0) {
             PlaneSector* p = (PlaneSector*)s;
-            const bool left = Axis(lo, p->type) < p->leftValue, right = Axis(hi, p->type) > p->rightValue;
+            const bool left = Axis(lo, p->type)<p->leftValue, right = Axis(hi, p->type)> p->rightValue;
             if (left && right) {
                 // Render order 2 visits the far side first.
                 const bool cameraRight = Axis(eye, p->type) > p->value;
@@ -379,17 +379,17 @@ int32_t WorldObject_RegisterExtensions(void)
     if (sEngineOffset < 0) return 0;
     sCameraOffset = Camera_RegisterPlugin((int32_t)sizeof(CameraExt), PLUGIN_WORLD_TIES, CameraConstruct,
                                           CameraDestruct, CameraCopy);
-    sAtomicOffset = Atomic_RegisterPlugin((int32_t)sizeof(AtomicExt), PLUGIN_WORLD_TIES, AtomicConstruct,
-                                          AtomicDestruct, nullptr);
-    sClumpOffset = Clump_RegisterPlugin((int32_t)sizeof(ClumpExt), PLUGIN_WORLD_TIES, ClumpConstruct, nullptr,
-                                        ClumpCopy);
-    sLightOffset = Light_RegisterPlugin((int32_t)sizeof(LightExt), PLUGIN_WORLD_TIES, LightConstruct,
-                                        LightDestruct, LightCopy);
+    sAtomicOffset =
+        Atomic_RegisterPlugin((int32_t)sizeof(AtomicExt), PLUGIN_WORLD_TIES, AtomicConstruct, AtomicDestruct, nullptr);
+    sClumpOffset =
+        Clump_RegisterPlugin((int32_t)sizeof(ClumpExt), PLUGIN_WORLD_TIES, ClumpConstruct, nullptr, ClumpCopy);
+    sLightOffset =
+        Light_RegisterPlugin((int32_t)sizeof(LightExt), PLUGIN_WORLD_TIES, LightConstruct, LightDestruct, LightCopy);
     if (sCameraOffset < 0 || sAtomicOffset < 0 || sClumpOffset < 0 || sLightOffset < 0) return 0;
     // Stream extensions: binary meshes before native data, so they are read first.
     if (Geometry_RegisterPlugin(0, PLUGIN_BINARY_MESH, nullptr, nullptr, nullptr) < 0 ||
-        Geometry_RegisterPluginStream(PLUGIN_BINARY_MESH, Geometry_MeshRead, Geometry_MeshWrite,
-                                      Geometry_MeshGetSize) < 0 ||
+        Geometry_RegisterPluginStream(PLUGIN_BINARY_MESH, Geometry_MeshRead, Geometry_MeshWrite, Geometry_MeshGetSize) <
+            0 ||
         Geometry_RegisterPlugin(0, PLUGIN_NATIVE_DATA, nullptr, nullptr, nullptr) < 0 ||
         Geometry_RegisterPluginStream(PLUGIN_NATIVE_DATA, D3D8NativeData_GeometryRead, D3D8NativeData_GeometryWrite,
                                       D3D8NativeData_GeometryGetSize) < 0 ||
@@ -404,8 +404,8 @@ int32_t WorldObject_RegisterExtensions(void)
         Atomic_RegisterPluginStream(PLUGIN_RIGHT_TO_RENDER, Atomic_RightsRead, Atomic_RightsWrite,
                                     Atomic_RightsGetSize) < 0 ||
         World_RegisterPlugin(0, PLUGIN_RIGHT_TO_RENDER, nullptr, nullptr, nullptr) < 0 ||
-        World_RegisterPluginStream(PLUGIN_RIGHT_TO_RENDER, World_RightsRead, World_RightsWrite,
-                                   World_RightsGetSize) < 0 ||
+        World_RegisterPluginStream(PLUGIN_RIGHT_TO_RENDER, World_RightsRead, World_RightsWrite, World_RightsGetSize) <
+            0 ||
         WorldSector_RegisterPlugin(0, PLUGIN_RIGHT_TO_RENDER, nullptr, nullptr, nullptr) < 0 ||
         WorldSector_RegisterPluginStream(PLUGIN_RIGHT_TO_RENDER, WorldSector_RightsRead, WorldSector_RightsWrite,
                                          WorldSector_RightsGetSize) < 0 ||
@@ -480,8 +480,8 @@ World* World_AddClump(World* world, Clump* clump)
     Ext(clump)->world = world;
     for (EngineLink* l = clump->atomics.next; l != &clump->atomics; l = l->next)
         World_AddAtomic(world, (Atomic*)((char*)l - offsetof(Atomic, inClumpLink)));
-    Clump_ForAllLights(clump, [](Light* light, void* w) { return World_AddLight((World*)w, light) ? light : nullptr; },
-                       world);
+    Clump_ForAllLights(
+        clump, [](Light* light, void* w) { return World_AddLight((World*)w, light) ? light : nullptr; }, world);
     Clump_ForAllCameras(
         clump, [](Camera* camera, void* w) { return World_AddCamera((World*)w, camera) ? camera : nullptr; }, world);
     if (Frame* frame = (Frame*)clump->header.parent) {
@@ -507,7 +507,8 @@ int32_t WorldTies_LightTiesInUse(void) { return sLightTiesInUse; }
 
 void WorldTies_UntieAtomic(Atomic* atomic)
 {
-    if (sEngineOffset >= 0 && Globals()->atomicTies) Untie(&atomic->sectorTies, Globals()->atomicTies, &sAtomicTiesInUse);
+    if (sEngineOffset >= 0 && Globals()->atomicTies)
+        Untie(&atomic->sectorTies, Globals()->atomicTies, &sAtomicTiesInUse);
 }
 
 void WorldTies_UntieLight(Light* light)

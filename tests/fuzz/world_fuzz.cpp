@@ -21,9 +21,9 @@
 #include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
 #include "gfx/driver/d3d8/d3d8device.h"
-#include "gfx/driver/d3d8/d3d8instance.h"
 #include "gfx/driver/d3d8/d3d8vbmanager.h"
 #include "gfx/world/atomic.h"
+#include "gfx/world/d3d8instance.h"
 #include "gfx/world/world.h"
 #include "platform/win32/window.h"
 

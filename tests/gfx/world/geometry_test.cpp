@@ -36,8 +36,8 @@ class GeometryTest : public WorldTest {
 protected:
     void RegisterPlugins() override
     {
-        sOwnedOffset = Geometry_RegisterPlugin((int32_t)sizeof(int*), kOwnedPlugin, OwnedConstruct, OwnedDestruct,
-                                               OwnedCopy);
+        sOwnedOffset =
+            Geometry_RegisterPlugin((int32_t)sizeof(int*), kOwnedPlugin, OwnedConstruct, OwnedDestruct, OwnedCopy);
     }
 
     static Bytes Write(const Geometry* g)
@@ -57,10 +57,8 @@ protected:
     // 2 x 2 grid with two materials.
     Geometry* MakeRich(Material* a, Material* b)
     {
-        Geometry* g = MakeGrid(2, 4.0f,
-                               GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT | GEOMETRY_LIGHT |
-                                   GEOMETRY_TEXTURED2,
-                               a);
+        Geometry* g = MakeGrid(
+            2, 4.0f, GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT | GEOMETRY_LIGHT | GEOMETRY_TEXTURED2, a);
         Geometry_SetTriangleMaterial(g, &g->triangles[3], b);
         Geometry_AddMorphTarget(g);
         for (int v = 0; v < g->numVertices; v++) {

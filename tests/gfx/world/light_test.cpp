@@ -1,7 +1,7 @@
 #include <cmath>
 #include <limits>
 
-#include "gfx/driver/d3d8/d3d8lighting.h"
+#include "gfx/world/d3d8lighting.h"
 #include "tests/gfx/world/world_fixture.h"
 
 namespace {

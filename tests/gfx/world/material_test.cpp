@@ -44,8 +44,8 @@ MaterialList* ReadList(Bytes& bytes, MaterialList* list)
 {
     Stream* s = OpenRead(bytes);
     uint32_t length = 0, version = 0;
-    MaterialList* out = Stream_FindChunk(s, CHUNK_MATERIAL_LIST, &length, &version) ? MaterialList_StreamRead(s, list)
-                                                                                    : nullptr;
+    MaterialList* out =
+        Stream_FindChunk(s, CHUNK_MATERIAL_LIST, &length, &version) ? MaterialList_StreamRead(s, list) : nullptr;
     Stream_Close(s, nullptr);
     return out;
 }

@@ -147,7 +147,9 @@ TEST_F(MeshTest, StripsDecodeToExactlyTheInputTrianglesOnRandomAndGridMeshes)
         const std::vector<Tri> grid = Grid(n);
         for (int32_t tryAll : {0, 1}) {
             const uint32_t length = CheckStrips(grid, materials, 1, tryAll);
-            if (n > 1) EXPECT_LT(length, 3 * grid.size());  // shorter than the list on a connected grid
+            if (n > 1) {
+                EXPECT_LT(length, 3 * grid.size());  // shorter than the list on a connected grid
+            }
         }
     }
     for (Material* m : materials) Material_Destroy(m);
@@ -172,10 +174,11 @@ TEST_F(MeshTest, BinaryMeshRoundTripsAndRefusesContradictoryCounts)
         EXPECT_NE(read->serialNumber, g->mesh->serialNumber);
         EXPECT_EQ(read->numMeshes, g->mesh->numMeshes);
         EXPECT_EQ(MeshHeader_Meshes(read)[0].material, m);
-        if (!native)
+        if (!native) {
             EXPECT_TRUE(std::equal(MeshHeader_Meshes(read)[0].indices,
                                    MeshHeader_Meshes(read)[0].indices + read->totalIndicesInMesh,
                                    MeshHeader_Meshes(g->mesh)[0].indices));
+        }
         MeshHeader_Destroy(read);
     }
     Stream* s = OpenWrite();
@@ -186,10 +189,8 @@ TEST_F(MeshTest, BinaryMeshRoundTripsAndRefusesContradictoryCounts)
         size_t at;
         uint32_t value;
     } cases[] = {
-        {"mesh counts above the total", 8, 1},
-        {"material outside the list", 16, 1},
-        {"index past the vertices", 20, 16},
-        {"unknown primitive kind", 0, 3},
+        {"mesh counts above the total", 8, 1}, {"material outside the list", 16, 1},
+        {"index past the vertices", 20, 16},   {"unknown primitive kind", 0, 3},
         {"mesh count beyond the chunk", 4, 2},
     };
     for (const Case& c : cases) {

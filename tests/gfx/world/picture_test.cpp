@@ -5,8 +5,8 @@
 // this code, so the analytic checks below pin what a right picture must show.
 #include <array>
 #include <cmath>
-#include <set>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "gfx/core/camera.h"
@@ -177,10 +177,8 @@ TEST_F(WorldPictureTest, LitTexturedPrelitAndMorphingAtomicsUnderEveryKindOfLigh
     Geometry* prelit = MakeGrid(4, 3.0f, GEOMETRY_POSITIONS | GEOMETRY_PRELIT | GEOMETRY_TEXTURED, textured);
     for (int v = 0; v < prelit->numVertices; v++) prelit->preLitLum[v] = RGBA{(uint8_t)(40 * (v % 5)), 255, 128, 255};
     Add(prelit, 3, 1.5f, 10);
-    Geometry* morph = MakeGrid(4, 3.0f,
-                               GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_LIGHT |
-                                   GEOMETRY_MODULATE_MATERIAL_COLOR,
-                               tinted);
+    Geometry* morph = MakeGrid(
+        4, 3.0f, GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_LIGHT | GEOMETRY_MODULATE_MATERIAL_COLOR, tinted);
     Geometry_AddMorphTarget(morph);
     for (int v = 0; v < morph->numVertices; v++) {
         const Vec3 p = morph->morphTarget[0].verts[v];

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/bytes.h"
 #include "gfx/core/error.h"
 #include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
@@ -85,14 +86,8 @@ inline Stream* OpenRead(Bytes& bytes)
     StreamMemory m = {bytes.data(), (uint32_t)bytes.size()};
     return Stream_Open(STREAM_MEMORY, STREAM_READ, &m);
 }
-inline uint32_t U32(const Bytes& b, size_t at)
-{
-    return (uint32_t)b[at] | (uint32_t)b[at + 1] << 8 | (uint32_t)b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
-}
-inline void PutU32(Bytes& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
-}
+inline uint32_t U32(const Bytes& b, size_t at) { return Bytes_LoadU32(b.data() + at); }
+inline void PutU32(Bytes& b, size_t at, uint32_t v) { Bytes_StoreU32(b.data() + at, v); }
 
 }  // namespace worldtest
 
@@ -115,8 +110,8 @@ protected:
             answers.desktopHeight = 480;
         }
         D3D8Test_SetAnswers(&answers);
-        window = Window_Create("world test", (int32_t)answers.desktopWidth, (int32_t)answers.desktopHeight,
-                               WINDOW_HEADLESS);
+        window =
+            Window_Create("world test", (int32_t)answers.desktopWidth, (int32_t)answers.desktopHeight, WINDOW_HEADLESS);
         ASSERT_NE(window, nullptr);
         Image_InstallModule();
         Raster_InstallModule();

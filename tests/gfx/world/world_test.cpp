@@ -16,7 +16,7 @@ int32_t CountingBody(PipelineNode*, const PipelineExecuteParams* params)
     return 1;
 }
 PipelineNodeDefinition sCounting = {"counting.csl", CountingBody, nullptr, nullptr, nullptr, nullptr, nullptr, 0,
-                                    nullptr, nullptr, 0, nullptr, 0, 0, 0};
+                                    nullptr,        nullptr,      0,       nullptr, 0,       0,       0};
 
 Pipeline* CountingPipeline()
 {
@@ -105,8 +105,8 @@ TEST_F(WorldObjectsTest, HandBuiltTreesBuildEveryLeafAndRefuseWhatTheWalksCannot
     // A chain of 70 planes is deeper than the walks' stack.
     WorldSector* root = WorldSector_CreateLeaf(&big, 0, 0, 0);
     for (int i = 0; i < 70; i++)
-        root = (WorldSector*)WorldSector_CreatePlane(SECTOR_PLANE_Y, 0, 0, 0, root,
-                                                     WorldSector_CreateLeaf(&big, 0, 0, 0));
+        root =
+            (WorldSector*)WorldSector_CreatePlane(SECTOR_PLANE_Y, 0, 0, 0, root, WorldSector_CreateLeaf(&big, 0, 0, 0));
     EXPECT_EQ(World_CreateWithTree(&big, root, &one, 0), nullptr);
     MaterialList_Deinitialize(&one);
     EXPECT_EQ(Live(), before);

@@ -93,8 +93,18 @@ TEST_F(VertexBufferManagerTest, StridesAndIndexRangesFollowTheFormatCodes)
 {
     struct Case {
         uint32_t fvf, stride;
-    } cases[] = {{0x002, 12}, {0x012, 24}, {0x052, 28}, {0x142, 24}, {0x252, 44}, {0x144, 28}, {0x152, 36},
-                 {0x102 | 3u << 16, 16}, {0x102 | 1u << 16, 24}, {0x00E, 32}, {0x0A2, 20}, {0xF02, 0}};
+    } cases[] = {{0x002, 12},
+                 {0x012, 24},
+                 {0x052, 28},
+                 {0x142, 24},
+                 {0x252, 44},
+                 {0x144, 28},
+                 {0x152, 36},
+                 {0x102 | 3u << 16, 16},
+                 {0x102 | 1u << 16, 24},
+                 {0x00E, 32},
+                 {0x0A2, 20},
+                 {0xF02, 0}};
     for (const Case& c : cases) EXPECT_EQ(D3D8_GetFVFStride(c.fvf), c.stride) << std::hex << c.fvf;
     const uint16_t indices[] = {7, 3, 9};
     uint32_t count = 0, first = 0;

@@ -21,8 +21,8 @@ struct Stream;
 struct WorldSector;
 
 enum : uint32_t {
-    D3D8_NATIVE_PLATFORM = 8,      // platform code of the native chunk
-    D3D8_NATIVE_RECORD_BYTES = 44, // stream size of one record
+    D3D8_NATIVE_PLATFORM = 8,       // platform code of the native chunk
+    D3D8_NATIVE_RECORD_BYTES = 44,  // stream size of one record
 };
 
 struct D3D8MeshInstance {
@@ -30,17 +30,17 @@ struct D3D8MeshInstance {
     uint32_t stride;          // bytes per vertex
     uint32_t numVertices;
     uint32_t numIndices;
-    Material* material;       // not owned; null = no material
-    uint32_t vertexShader;    // flexible vertex format, or a shader handle (bit 0 set)
-    uint32_t primitiveType;   // D3DPT_*
+    Material* material;                    // not owned; null = no material
+    uint32_t vertexShader;                 // flexible vertex format, or a shader handle (bit 0 set)
+    uint32_t primitiveType;                // D3DPT_*
     IDirect3DIndexBuffer8* indexBuffer;    // owned; null for an unindexed mesh
     IDirect3DVertexBuffer8* vertexBuffer;  // a shared range (managed) or a pooled dynamic buffer
-    uint32_t baseIndex;       // first vertex in the vertex buffer
-    uint8_t vertexAlpha;      // a prelit colour has alpha below 255
-    uint8_t managed;          // vertexBuffer is a range of the shared buffers
-    uint8_t remapped;         // vertices were compacted: remap gives their sources
+    uint32_t baseIndex;                    // first vertex in the vertex buffer
+    uint8_t vertexAlpha;                   // a prelit colour has alpha below 255
+    uint8_t managed;                       // vertexBuffer is a range of the shared buffers
+    uint8_t remapped;                      // vertices were compacted: remap gives their sources
     uint8_t reserved;
-    uint16_t* remap;          // compacted vertex -> source vertex (minVertexIndex-relative); owned, may be null
+    uint16_t* remap;  // compacted vertex -> source vertex (minVertexIndex-relative); owned, may be null
 };
 
 struct D3D8InstanceData {

@@ -1,7 +1,7 @@
 #include <cmath>
 
-#include "gfx/driver/d3d8/d3d8lighting.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
+#include "gfx/world/d3d8lighting.h"
 #include "tests/gfx/world/world_fixture.h"
 
 namespace {
@@ -138,11 +138,11 @@ protected:
         WorldBox all = {{-100, -100, -100}, {100, 100, 100}};
         MaterialList list;
         MaterialList_Initialize(&list);
-        world = World_CreateWithTree(&all,
-                                     (WorldSector*)WorldSector_CreatePlane(SECTOR_PLANE_X, 0, 0, 0,
-                                                                           WorldSector_CreateLeaf(&left, 0, 0, 0),
-                                                                           WorldSector_CreateLeaf(&right, 0, 0, 0)),
-                                     &list, WORLD_LIGHT);
+        world = World_CreateWithTree(
+            &all,
+            (WorldSector*)WorldSector_CreatePlane(SECTOR_PLANE_X, 0, 0, 0, WorldSector_CreateLeaf(&left, 0, 0, 0),
+                                                  WorldSector_CreateLeaf(&right, 0, 0, 0)),
+            &list, WORLD_LIGHT);
         Engine_Instance()->currentWorld = world;
     }
     void TearDown() override

@@ -8,10 +8,11 @@
 // (mesh count, strides, materials, index values, byte counts against the
 // chunk) before it trusts any of it, and every shared range it took goes
 // back when it fails.
-#include "gfx/driver/d3d8/d3d8instance.h"
+#include "gfx/world/d3d8instance.h"
 
 #include <cstring>
 
+#include "common/bytes.h"
 #include "gfx/core/arena.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
@@ -130,8 +131,8 @@ bool DecodeRecord(const uint32_t w[11], const Owner& o, uint32_t meshIndex, D3D8
     r->remapped = (uint8_t)((w[10] >> 16) & 1);
     const Mesh& mesh = MeshHeader_Meshes(o.mesh)[meshIndex];
     if ((r->vertexShader & 1) || r->stride == 0 || r->stride != D3D8_GetFVFStride(r->vertexShader) ||
-        r->primitiveType < D3DPT_POINTLIST || r->primitiveType > D3DPT_TRIANGLEFAN || r->numIndices != mesh.numIndices ||
-        (uint64_t)r->numVertices * r->stride > 0x7FFFFFFF)
+        r->primitiveType < D3DPT_POINTLIST || r->primitiveType > D3DPT_TRIANGLEFAN ||
+        r->numIndices != mesh.numIndices || (uint64_t)r->numVertices * r->stride > 0x7FFFFFFF)
         return false;
     if (w[4] != kNoMaterial) {
         if (w[4] >= (uint32_t)o.list->count) return false;
@@ -147,7 +148,7 @@ bool ReadIndices(Stream* stream, D3D8MeshInstance* r)
     if (r->indexBuffer->Lock(0, 0, &p, 0) < 0) return false;
     bool ok = Stream_Read(stream, p, 2 * r->numIndices) == 2 * r->numIndices;
     for (uint32_t i = 0; ok && i < r->numIndices; i++) {
-        const uint16_t index = (uint16_t)(p[2 * i] | p[2 * i + 1] << 8);
+        const uint16_t index = Bytes_LoadU16(p + 2 * i);
         if (index >= r->numVertices) {
             RaiseBadData();
             ok = false;
@@ -281,8 +282,13 @@ void D3D8InstanceData_Destroy(ResourceArenaEntry* entry)
 
 uint32_t D3D8_PrimitiveTypeFromKind(uint32_t kind)
 {
-    static const uint32_t kTypes[7] = {0, D3DPT_LINELIST, D3DPT_LINESTRIP, D3DPT_TRIANGLELIST, D3DPT_TRIANGLESTRIP,
-                                       D3DPT_TRIANGLEFAN, D3DPT_POINTLIST};
+    static const uint32_t kTypes[7] = {0,
+                                       D3DPT_LINELIST,
+                                       D3DPT_LINESTRIP,
+                                       D3DPT_TRIANGLELIST,
+                                       D3DPT_TRIANGLESTRIP,
+                                       D3DPT_TRIANGLEFAN,
+                                       D3DPT_POINTLIST};
     return kind < 7 ? kTypes[kind] : 0;
 }
 

@@ -10,7 +10,7 @@
 // Compaction renumbers a mesh's vertices in the order its (sorted) indices
 // first use them; the record keeps the table back to the source vertices,
 // so that a refill after a lock writes the same order.
-#include "gfx/driver/d3d8/d3d8pipelines.h"
+#include "gfx/world/d3d8pipelines.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,11 +25,11 @@
 #include "gfx/core/pipeline.h"
 #include "gfx/driver/d3d8/d3d8cache.h"
 #include "gfx/driver/d3d8/d3d8device.h"
-#include "gfx/driver/d3d8/d3d8instance.h"
-#include "gfx/driver/d3d8/d3d8lighting.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
 #include "gfx/driver/d3d8/d3d8vbmanager.h"
 #include "gfx/world/atomic.h"
+#include "gfx/world/d3d8instance.h"
+#include "gfx/world/d3d8lighting.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/mesh.h"
 #include "gfx/world/pipelines.h"
@@ -63,21 +63,44 @@ int32_t AtomicInit(PipelineNode* node)
 
 int32_t SectorInit(PipelineNode* node)
 {
-    *(D3D8AllInOneNodeData*)node->privateData = D3D8AllInOneNodeData{D3D8WorldSectorNode_Instance, nullptr,
-                                                                     D3D8WorldSectorNode_Lighting,
-                                                                     D3D8_DefaultRenderCallback};
+    *(D3D8AllInOneNodeData*)node->privateData = D3D8AllInOneNodeData{
+        D3D8WorldSectorNode_Instance, nullptr, D3D8WorldSectorNode_Lighting, D3D8_DefaultRenderCallback};
     return 1;
 }
 
 int32_t AtomicBody(PipelineNode* node, const PipelineExecuteParams* params);
 int32_t SectorBody(PipelineNode* node, const PipelineExecuteParams* params);
 
-PipelineNodeDefinition sAtomicNode = {"nodeD3D8AtomicAllInOne.csl", AtomicBody, nullptr, nullptr, AtomicInit,
-                                      nullptr, nullptr, 0, nullptr, nullptr, 0, nullptr,
-                                      (uint32_t)sizeof(D3D8AllInOneNodeData), 0, 0};
-PipelineNodeDefinition sSectorNode = {"nodeD3D8WorldSectorAllInOne.csl", SectorBody, nullptr, nullptr, SectorInit,
-                                      nullptr, nullptr, 0, nullptr, nullptr, 0, nullptr,
-                                      (uint32_t)sizeof(D3D8AllInOneNodeData), 0, 0};
+PipelineNodeDefinition sAtomicNode = {"nodeD3D8AtomicAllInOne.csl",
+                                      AtomicBody,
+                                      nullptr,
+                                      nullptr,
+                                      AtomicInit,
+                                      nullptr,
+                                      nullptr,
+                                      0,
+                                      nullptr,
+                                      nullptr,
+                                      0,
+                                      nullptr,
+                                      (uint32_t)sizeof(D3D8AllInOneNodeData),
+                                      0,
+                                      0};
+PipelineNodeDefinition sSectorNode = {"nodeD3D8WorldSectorAllInOne.csl",
+                                      SectorBody,
+                                      nullptr,
+                                      nullptr,
+                                      SectorInit,
+                                      nullptr,
+                                      nullptr,
+                                      0,
+                                      nullptr,
+                                      nullptr,
+                                      0,
+                                      nullptr,
+                                      (uint32_t)sizeof(D3D8AllInOneNodeData),
+                                      0,
+                                      0};
 
 Pipeline* MakePipeline(PipelineNodeDefinition* definition)
 {
@@ -229,7 +252,8 @@ bool FillAtomic(Atomic* atomic, D3D8MeshInstance* r, uint32_t mask, uint32_t loc
 void ReleaseVertexBuffer(D3D8MeshInstance* r)
 {
     if (!r->vertexBuffer) return;
-    if (r->managed) VertexBufferManager_Free(r->vertexShader, r->numVertices * r->stride, r->vertexBuffer, r->baseIndex);
+    if (r->managed)
+        VertexBufferManager_Free(r->vertexShader, r->numVertices * r->stride, r->vertexBuffer, r->baseIndex);
     else D3D8_DestroyDynamicVertexBuffer(r->vertexBuffer);
     r->vertexBuffer = nullptr;
 }
@@ -500,8 +524,8 @@ int32_t D3D8AtomicNode_Instance(void* object, D3D8MeshInstance* r, int32_t reins
         ReleaseVertexBuffer(r);
         r->vertexShader = format;
         r->stride = stride;
-        const bool shared = !morphing || !D3D8_HasHardwareTnL() ||
-                            (atomic->pipeline && atomic->pipeline->pluginId == kPluginWordSkin);
+        const bool shared =
+            !morphing || !D3D8_HasHardwareTnL() || (atomic->pipeline && atomic->pipeline->pluginId == kPluginWordSkin);
         const uint32_t bytes = r->numVertices * stride;
         if (bytes == 0) return 1;
         if (shared) {

@@ -1,10 +1,10 @@
+#include "gfx/world/d3d8instance.h"
 #include "gfx/core/arena.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/pipeline.h"
 #include "gfx/driver/d3d8/d3d8camera.h"
-#include "gfx/driver/d3d8/d3d8instance.h"
-#include "gfx/driver/d3d8/d3d8pipelines.h"
 #include "gfx/driver/d3d8/d3d8vbmanager.h"
+#include "gfx/world/d3d8pipelines.h"
 #include "tests/gfx/world/world_fixture.h"
 
 using namespace worldtest;
@@ -65,7 +65,10 @@ protected:
         Stream_Close(s, nullptr);
         return g;
     }
-    static D3D8MeshInstance* Records(const Geometry* g) { return D3D8InstanceData_Records(D3D8InstanceData_Get(g->instanceData)); }
+    static D3D8MeshInstance* Records(const Geometry* g)
+    {
+        return D3D8InstanceData_Records(D3D8InstanceData_Get(g->instanceData));
+    }
     static Bytes VertexBytes(const D3D8MeshInstance& r)
     {
         const uint8_t* p = r.vertexBuffer->bytes.data() + (size_t)r.baseIndex * r.stride;
@@ -200,8 +203,8 @@ TEST_F(NativeDataTest, FailedReadsGiveEveryRangeBackAndLeaveNothing)
         size_t at;  // from the native sub-chunk
         uint32_t value;
     } cases[] = {
-        {"block size", 28, 4 + 44}, {"mesh count", 32, 1u << 16}, {"stride", 40, 20},
-        {"shader handle", 52, 0x153}, {"material", 48, 7},       {"index count", 44, 5},
+        {"block size", 28, 4 + 44},   {"mesh count", 32, 1u << 16}, {"stride", 40, 20},
+        {"shader handle", 52, 0x153}, {"material", 48, 7},          {"index count", 44, 5},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -1,8 +1,8 @@
+#include "gfx/world/d3d8pipelines.h"
 #include "gfx/core/arena.h"
 #include "gfx/core/camera.h"
-#include "gfx/driver/d3d8/d3d8instance.h"
-#include "gfx/driver/d3d8/d3d8pipelines.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
+#include "gfx/world/d3d8instance.h"
 #include "tests/gfx/world/world_fixture.h"
 
 using namespace worldtest;
@@ -64,9 +64,9 @@ protected:
 TEST_F(D3D8PipelineTest, InstancingWritesPositionNormalModulatedColourAndCoordinates)
 {
     Material* m = MakeMaterial(128, 64, 255, 255);
-    Geometry* g = Geometry_Create(3, 1,
-                                  GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT |
-                                      GEOMETRY_MODULATE_MATERIAL_COLOR | GEOMETRY_TEXTURED);
+    Geometry* g = Geometry_Create(
+        3, 1,
+        GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT | GEOMETRY_MODULATE_MATERIAL_COLOR | GEOMETRY_TEXTURED);
     const RGBA colours[3] = {{100, 150, 200, 255}, {10, 20, 30, 128}, {255, 255, 255, 255}};
     for (int i = 0; i < 3; i++) {
         g->morphTarget[0].verts[i] = Vec3{(float)i, 2.0f * i, 3.0f};
@@ -157,7 +157,8 @@ TEST_F(D3D8PipelineTest, MorphBlendsBetweenTargetsAndFallsBackToTheStartOrTarget
         int16_t start, end;
         float position;
         float x;  // of vertex 0, which is at -1 in target 0
-    } cases[] = {{0, 1, 0.5f, 4.5f}, {0, 1, 0.0f, -1.0f}, {1, 1, 0.5f, 10.0f}, {1, 7, 0.5f, -1.0f}, {1, 0, 1.0f, -1.0f}};
+    } cases[] = {
+        {0, 1, 0.5f, 4.5f}, {0, 1, 0.0f, -1.0f}, {1, 1, 0.5f, 10.0f}, {1, 7, 0.5f, -1.0f}, {1, 0, 1.0f, -1.0f}};
     for (const Case& c : cases) {
         Atomic_SetMorphBlend(a, c.start, c.end, c.position, 1.0f);
         ASSERT_EQ(Atomic_Render(a), a);

@@ -18,8 +18,8 @@ enum : uint32_t { D3D8_PLUGIN_LIGHTS = 0x505 };
 
 // The light extension.
 struct D3D8LightData {
-    int32_t index;        // device light index; -1 until first used
-    float attenuation[3]; // constant, linear (/ radius), quadratic (/ radius^2); 1, 0, 5
+    int32_t index;         // device light index; -1 until first used
+    float attenuation[3];  // constant, linear (/ radius), quadratic (/ radius^2); 1, 0, 5
 };
 
 D3D8LightData* D3D8Lights_GetData(Light* light);

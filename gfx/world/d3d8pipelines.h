@@ -20,8 +20,8 @@ struct ResourceArenaEntry;
 struct WorldSector;
 
 enum : uint32_t {
-    D3D8_PIPELINE_PLUGIN = 2,          // plugin word of both pipelines
-    D3D8_OBJECT_ATOMIC = 1,            // render callback object types
+    D3D8_PIPELINE_PLUGIN = 2,  // plugin word of both pipelines
+    D3D8_OBJECT_ATOMIC = 1,    // render callback object types
     D3D8_OBJECT_WORLD_SECTOR = 255,
 };
 
@@ -55,8 +55,7 @@ void Pipeline_DestroyWorldSectorD3D8(void);
 // 0) per record. outsideArena: the entry is made with the engine's memory
 // functions and stored in *ownerSlot. Null (nothing left) on failure.
 ResourceArenaEntry* D3D8_InstanceMeshes(void* object, void* owner, ResourceArenaEntry** ownerSlot,
-                                        const MeshHeader* header, D3D8InstanceCallback instance,
-                                        int32_t outsideArena);
+                                        const MeshHeader* header, D3D8InstanceCallback instance, int32_t outsideArena);
 // instance(object, record, 1) for every record; 0 at the first failure.
 int32_t D3D8_ReinstanceMeshes(void* object, ResourceArenaEntry* entry, const MeshHeader* header,
                               D3D8InstanceCallback instance);

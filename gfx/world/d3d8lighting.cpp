@@ -1,4 +1,4 @@
-#include "gfx/driver/d3d8/d3d8lighting.h"
+#include "gfx/world/d3d8lighting.h"
 
 #include <cstring>
 
@@ -303,8 +303,7 @@ void D3D8AtomicNode_Lighting(void* object)
                 light->lightFrame = stamp;
                 Frame* frame = Light_GetFrame(light);
                 const Vec3 pos = frame ? Frame_GetWorldMatrix(frame)->pos : Vec3{0, 0, 0};
-                const float dx = pos.x - sphere->center.x, dy = pos.y - sphere->center.y,
-                            dz = pos.z - sphere->center.z;
+                const float dx = pos.x - sphere->center.x, dy = pos.y - sphere->center.y, dz = pos.z - sphere->center.z;
                 const float reach = light->radius + sphere->radius;
                 if (reach * reach > dx * dx + dy * dy + dz * dz && D3D8Lights_ConvertLight(light)) any = true;
             }
