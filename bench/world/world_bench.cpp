@@ -23,6 +23,7 @@
 #include "gfx/world/worldties.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/win32/window.h"
+#include "tests/gfx/world/world_shapes.h"
 
 namespace {
 
@@ -56,65 +57,8 @@ struct WorldScope {
     }
 };
 
-// A grid of cols x rows quads (2 triangles each) in the x-y plane, side
-// `size`, facing -z, with normals, prelit colours and one texture set.
-Geometry* Grid(int cols, int rows, float size, uint32_t flags, Material* material)
-{
-    const int w = cols + 1, h = rows + 1;
-    Geometry* g = Geometry_Create(w * h, 2 * cols * rows, flags);
-    MorphTarget* t = &g->morphTarget[0];
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            const int v = y * w + x;
-            t->verts[v] = Vec3{size * x / cols - size / 2, size * y / rows - size / 2, 0.05f * (float)((x + y) % 3)};
-            if (t->normals) t->normals[v] = Vec3{0, 0, -1};
-            if (g->preLitLum) g->preLitLum[v] = RGBA{200, 200, 200, 255};
-            if (g->numTexCoordSets) g->texCoords[0][v] = TexCoords{(float)x / cols, (float)y / rows};
-        }
-    int tri = 0;
-    for (int y = 0; y < rows; y++)
-        for (int x = 0; x < cols; x++) {
-            const uint16_t a = (uint16_t)(y * w + x), b = (uint16_t)(a + 1), c = (uint16_t)(a + w),
-                           d = (uint16_t)(c + 1);
-            Geometry_SetTriangleVertexIndices(g, &g->triangles[tri], a, c, b);
-            Geometry_SetTriangleMaterial(g, &g->triangles[tri++], material);
-            Geometry_SetTriangleVertexIndices(g, &g->triangles[tri], b, c, d);
-            Geometry_SetTriangleMaterial(g, &g->triangles[tri++], material);
-        }
-    MorphTarget_CalcBoundingSphere(t, &t->boundingSphere);
-    Geometry_Unlock(g);
-    return g;
-}
-
-Texture* Checker()
-{
-    Raster* r = Raster_Create(64, 64, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
-    uint8_t* p = Raster_Lock(r, 0, RASTERLOCKWRITE);
-    for (int y = 0; y < 64; y++)
-        for (int x = 0; x < 64; x++) {
-            const uint32_t c = ((x / 8 + y / 8) & 1) ? 0xFFE0C080u : 0xFF4070C0u;
-            memcpy(p + y * r->stride + 4 * x, &c, 4);
-        }
-    Raster_Unlock(r);
-    return Texture_Create(r);
-}
-
-Frame* FrameAt(float x, float y, float z, const Vec3* at = nullptr)
-{
-    Frame* f = Frame_Create();
-    if (at) {
-        Vec3 up0 = {0, 1, 0}, right, up, a = *at;
-        Vec3_Cross(&right, &up0, &a);
-        Vec3_Normalise(&right);
-        Vec3_Cross(&up, &a, &right);
-        f->modelling.right = right, f->modelling.up = up, f->modelling.at = a;
-    }
-    f->modelling.pos = Vec3{x, y, z};
-    Matrix_MarkChanged(&f->modelling);
-    Matrix_RecomputeFlags(&f->modelling, nullptr);
-    Frame_MarkDirty(f);
-    return f;
-}
+using worldshapes::FrameAt;
+using worldshapes::Grid;
 
 void BM_AtomicsDrawn(benchmark::State& state)
 {
@@ -125,7 +69,7 @@ void BM_AtomicsDrawn(benchmark::State& state)
     }
     WorldBox box = {{-500, -500, -500}, {500, 500, 500}};
     World* world = World_Create(&box);
-    Texture* texture = Checker();
+    Texture* texture = worldshapes::Checker(64, 8, 0xFFE0C080u, 0xFF4070C0u);
     Material* material = Material_Create();
     Material_SetTexture(material, texture);
     Texture_Destroy(texture);

@@ -71,36 +71,18 @@ int32_t SectorInit(PipelineNode* node)
 int32_t AtomicBody(PipelineNode* node, const PipelineExecuteParams* params);
 int32_t SectorBody(PipelineNode* node, const PipelineExecuteParams* params);
 
-PipelineNodeDefinition sAtomicNode = {"nodeD3D8AtomicAllInOne.csl",
-                                      AtomicBody,
-                                      nullptr,
-                                      nullptr,
-                                      AtomicInit,
-                                      nullptr,
-                                      nullptr,
-                                      0,
-                                      nullptr,
-                                      nullptr,
-                                      0,
-                                      nullptr,
-                                      (uint32_t)sizeof(D3D8AllInOneNodeData),
-                                      0,
-                                      0};
-PipelineNodeDefinition sSectorNode = {"nodeD3D8WorldSectorAllInOne.csl",
-                                      SectorBody,
-                                      nullptr,
-                                      nullptr,
-                                      SectorInit,
-                                      nullptr,
-                                      nullptr,
-                                      0,
-                                      nullptr,
-                                      nullptr,
-                                      0,
-                                      nullptr,
-                                      (uint32_t)sizeof(D3D8AllInOneNodeData),
-                                      0,
-                                      0};
+PipelineNodeDefinition AllInOneNode(const char* name, PipelineNodeBodyFn body, PipelineNodeInitFn init)
+{
+    PipelineNodeDefinition d = {};
+    d.name = name;
+    d.body = body;
+    d.init = init;
+    d.privateDataSize = (uint32_t)sizeof(D3D8AllInOneNodeData);
+    return d;
+}
+
+PipelineNodeDefinition sAtomicNode = AllInOneNode("nodeD3D8AtomicAllInOne.csl", AtomicBody, AtomicInit);
+PipelineNodeDefinition sSectorNode = AllInOneNode("nodeD3D8WorldSectorAllInOne.csl", SectorBody, SectorInit);
 
 Pipeline* MakePipeline(PipelineNodeDefinition* definition)
 {

@@ -386,33 +386,33 @@ int32_t WorldObject_RegisterExtensions(void)
     sLightOffset =
         Light_RegisterPlugin((int32_t)sizeof(LightExt), PLUGIN_WORLD_TIES, LightConstruct, LightDestruct, LightCopy);
     if (sCameraOffset < 0 || sAtomicOffset < 0 || sClumpOffset < 0 || sLightOffset < 0) return 0;
-    // Stream extensions: binary meshes before native data, so they are read first.
-    if (Geometry_RegisterPlugin(0, PLUGIN_BINARY_MESH, nullptr, nullptr, nullptr) < 0 ||
-        Geometry_RegisterPluginStream(PLUGIN_BINARY_MESH, Geometry_MeshRead, Geometry_MeshWrite, Geometry_MeshGetSize) <
-            0 ||
-        Geometry_RegisterPlugin(0, PLUGIN_NATIVE_DATA, nullptr, nullptr, nullptr) < 0 ||
-        Geometry_RegisterPluginStream(PLUGIN_NATIVE_DATA, D3D8NativeData_GeometryRead, D3D8NativeData_GeometryWrite,
-                                      D3D8NativeData_GeometryGetSize) < 0 ||
-        WorldSector_RegisterPlugin(0, PLUGIN_BINARY_MESH, nullptr, nullptr, nullptr) < 0 ||
-        WorldSector_RegisterPluginStream(PLUGIN_BINARY_MESH, WorldSector_MeshRead, WorldSector_MeshWrite,
-                                         WorldSector_MeshGetSize) < 0 ||
-        WorldSector_RegisterPlugin(0, PLUGIN_NATIVE_DATA, nullptr, nullptr, nullptr) < 0 ||
-        WorldSector_RegisterPluginStream(PLUGIN_NATIVE_DATA, D3D8NativeData_SectorRead, D3D8NativeData_SectorWrite,
-                                         D3D8NativeData_SectorGetSize) < 0)
-        return 0;
-    if (Atomic_RegisterPlugin(0, PLUGIN_RIGHT_TO_RENDER, nullptr, nullptr, nullptr) < 0 ||
-        Atomic_RegisterPluginStream(PLUGIN_RIGHT_TO_RENDER, Atomic_RightsRead, Atomic_RightsWrite,
-                                    Atomic_RightsGetSize) < 0 ||
-        World_RegisterPlugin(0, PLUGIN_RIGHT_TO_RENDER, nullptr, nullptr, nullptr) < 0 ||
-        World_RegisterPluginStream(PLUGIN_RIGHT_TO_RENDER, World_RightsRead, World_RightsWrite, World_RightsGetSize) <
-            0 ||
-        WorldSector_RegisterPlugin(0, PLUGIN_RIGHT_TO_RENDER, nullptr, nullptr, nullptr) < 0 ||
-        WorldSector_RegisterPluginStream(PLUGIN_RIGHT_TO_RENDER, WorldSector_RightsRead, WorldSector_RightsWrite,
-                                         WorldSector_RightsGetSize) < 0 ||
-        Material_RegisterPlugin(0, PLUGIN_RIGHT_TO_RENDER, nullptr, nullptr, nullptr) < 0 ||
-        Material_RegisterPluginStream(PLUGIN_RIGHT_TO_RENDER, Material_RightsRead, Material_RightsWrite,
-                                      Material_RightsGetSize) < 0)
-        return 0;
+    // Stream-only extensions. Binary meshes come before native data, so
+    // they are read first.
+    const struct {
+        PluginRegistry* registry;
+        uint32_t id;
+        PluginStreamRead read;
+        PluginStreamWrite write;
+        PluginStreamGetSize size;
+    } streams[] = {
+        {Geometry_GetRegistry(), PLUGIN_BINARY_MESH, Geometry_MeshRead, Geometry_MeshWrite, Geometry_MeshGetSize},
+        {Geometry_GetRegistry(), PLUGIN_NATIVE_DATA, D3D8NativeData_GeometryRead, D3D8NativeData_GeometryWrite,
+         D3D8NativeData_GeometryGetSize},
+        {WorldSector_GetRegistry(), PLUGIN_BINARY_MESH, WorldSector_MeshRead, WorldSector_MeshWrite,
+         WorldSector_MeshGetSize},
+        {WorldSector_GetRegistry(), PLUGIN_NATIVE_DATA, D3D8NativeData_SectorRead, D3D8NativeData_SectorWrite,
+         D3D8NativeData_SectorGetSize},
+        {Atomic_GetRegistry(), PLUGIN_RIGHT_TO_RENDER, Atomic_RightsRead, Atomic_RightsWrite, Atomic_RightsGetSize},
+        {World_GetRegistry(), PLUGIN_RIGHT_TO_RENDER, World_RightsRead, World_RightsWrite, World_RightsGetSize},
+        {WorldSector_GetRegistry(), PLUGIN_RIGHT_TO_RENDER, WorldSector_RightsRead, WorldSector_RightsWrite,
+         WorldSector_RightsGetSize},
+        {Material_GetRegistry(), PLUGIN_RIGHT_TO_RENDER, Material_RightsRead, Material_RightsWrite,
+         Material_RightsGetSize},
+    };
+    for (const auto& e : streams)
+        if (PluginRegistry_AddPlugin(e.registry, 0, e.id, nullptr, nullptr, nullptr) < 0 ||
+            PluginRegistry_AddPluginStream(e.registry, e.id, e.read, e.write, e.size) < 0)
+            return 0;
     return 1;
 }
 
@@ -520,21 +520,21 @@ void WorldTies_UntieSector(WorldSector* sector)
 {
     if (sEngineOffset < 0 || !Globals()->atomicTies) return;
     TieGlobals* g = Globals();
-    for (EngineLink* head : {&sector->collAtomics, &sector->atomics})
-        while (!EngineLink_Empty(head)) {
-            SectorTie* tie = SectorTie_FromSectorLink(head->next);
+    const struct {
+        EngineLink* head;
+        FreeList* list;
+        int32_t* inUse;
+    } lists[] = {{&sector->collAtomics, g->atomicTies, &sAtomicTiesInUse},
+                 {&sector->atomics, g->atomicTies, &sAtomicTiesInUse},
+                 {&sector->lights, g->lightTies, &sLightTiesInUse}};
+    for (const auto& l : lists)
+        while (!EngineLink_Empty(l.head)) {
+            SectorTie* tie = SectorTie_FromSectorLink(l.head->next);
             EngineLink_Remove(&tie->inSector);
             EngineLink_Remove(&tie->inObject);
-            FreeList_Free(g->atomicTies, tie);
-            sAtomicTiesInUse--;
+            FreeList_Free(l.list, tie);
+            (*l.inUse)--;
         }
-    while (!EngineLink_Empty(&sector->lights)) {
-        SectorTie* tie = SectorTie_FromSectorLink(sector->lights.next);
-        EngineLink_Remove(&tie->inSector);
-        EngineLink_Remove(&tie->inObject);
-        FreeList_Free(g->lightTies, tie);
-        sLightTiesInUse--;
-    }
 }
 
 void WorldTies_DetachLight(Light* light)

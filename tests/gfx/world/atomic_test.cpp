@@ -7,30 +7,8 @@ using namespace worldtest;
 
 namespace {
 
-Texture* ReadBrick(const char* name, const char*)
-{
-    if (strcmp(name, "brick")) return nullptr;
-    Texture* t = Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
-    Texture_SetName(t, name);
-    return t;
-}
-
-class AtomicTest : public WorldTest {
+class AtomicTest : public WorldTextureTest {
 protected:
-    TextureDictionary* dictionary = nullptr;
-    void SetUp() override
-    {
-        WorldTest::SetUp();
-        dictionary = TextureDictionary_Create();
-        TextureDictionary_SetCurrent(dictionary);
-        Texture_SetReadCallback(ReadBrick);
-    }
-    void TearDown() override
-    {
-        TextureDictionary_SetCurrent(nullptr);
-        TextureDictionary_Destroy(dictionary);
-        WorldTest::TearDown();
-    }
     static Bytes Write(const Atomic* a)
     {
         Stream* s = OpenWrite();

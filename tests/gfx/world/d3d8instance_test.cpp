@@ -50,21 +50,15 @@ protected:
         g->flags |= GEOMETRY_NATIVE;
         return g;
     }
+    // The geometry chunk followed by an empty marker chunk.
     static Bytes Write(const Geometry* g)
     {
-        Stream* s = OpenWrite();
-        EXPECT_NE(Geometry_StreamWrite(g, s), nullptr);
+        Bytes bytes = WriteGeometry(g);
         const uint32_t marker[3] = {0x99, 0, Stream_EncodeStamp(0x35000, 0xFFFF)};
-        Stream_WriteInt32(s, marker, 12);
-        return CloseWrite(s);
+        bytes.insert(bytes.end(), (const uint8_t*)marker, (const uint8_t*)(marker + 3));
+        return bytes;
     }
-    static Geometry* Read(Bytes& bytes)
-    {
-        Stream* s = OpenRead(bytes);
-        Geometry* g = Stream_FindChunk(s, CHUNK_GEOMETRY, nullptr, nullptr) ? Geometry_StreamRead(s) : nullptr;
-        Stream_Close(s, nullptr);
-        return g;
-    }
+    static Geometry* Read(Bytes& bytes) { return ReadGeometry(bytes); }
     static D3D8MeshInstance* Records(const Geometry* g)
     {
         return D3D8InstanceData_Records(D3D8InstanceData_Get(g->instanceData));

@@ -40,19 +40,8 @@ protected:
             Geometry_RegisterPlugin((int32_t)sizeof(int*), kOwnedPlugin, OwnedConstruct, OwnedDestruct, OwnedCopy);
     }
 
-    static Bytes Write(const Geometry* g)
-    {
-        Stream* s = OpenWrite();
-        EXPECT_NE(Geometry_StreamWrite(g, s), nullptr);
-        return CloseWrite(s);
-    }
-    static Geometry* Read(Bytes& bytes)
-    {
-        Stream* s = OpenRead(bytes);
-        Geometry* g = Stream_FindChunk(s, CHUNK_GEOMETRY, nullptr, nullptr) ? Geometry_StreamRead(s) : nullptr;
-        Stream_Close(s, nullptr);
-        return g;
-    }
+    static Bytes Write(const Geometry* g) { return WriteGeometry(g); }
+    static Geometry* Read(Bytes& bytes) { return ReadGeometry(bytes); }
     // Two morph targets, normals, prelit colours and two texture sets over a
     // 2 x 2 grid with two materials.
     Geometry* MakeRich(Material* a, Material* b)

@@ -5,32 +5,7 @@ using namespace worldtest;
 
 namespace {
 
-// Texture reader of the tests: "brick" and "stone" exist, anything else not.
-Texture* ReadTexture(const char* name, const char*)
-{
-    if (strcmp(name, "brick") && strcmp(name, "stone")) return nullptr;
-    Texture* t = Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
-    Texture_SetName(t, name);
-    return t;
-}
-
-class MaterialTest : public WorldTest {
-protected:
-    TextureDictionary* dictionary = nullptr;
-    void SetUp() override
-    {
-        WorldTest::SetUp();
-        dictionary = TextureDictionary_Create();
-        TextureDictionary_SetCurrent(dictionary);
-        Texture_SetReadCallback(ReadTexture);
-    }
-    void TearDown() override
-    {
-        TextureDictionary_SetCurrent(nullptr);
-        TextureDictionary_Destroy(dictionary);
-        WorldTest::TearDown();
-    }
-};
+using MaterialTest = WorldTextureTest;
 
 Bytes WriteList(const MaterialList* list)
 {

@@ -55,23 +55,8 @@ protected:
     }
     Frame* At(float x, float y, float z, const Vec3* at = nullptr)
     {
-        Frame* f = Frame_Create();
-        if (at) {
-            // right, up, at: an orthonormal basis around the given at vector.
-            Vec3 a = *at, up0 = {0, 1, 0}, right, up;
-            if (fabsf(a.y) > 0.9f) up0 = Vec3{0, 0, 1};
-            Vec3_Cross(&right, &up0, &a);
-            Vec3_Normalise(&right);
-            Vec3_Cross(&up, &a, &right);
-            f->modelling.right = right, f->modelling.up = up, f->modelling.at = a;
-            Matrix_RecomputeFlags(&f->modelling, nullptr);
-        }
-        f->modelling.pos = Vec3{x, y, z};
-        Matrix_MarkChanged(&f->modelling);
-        Matrix_RecomputeFlags(&f->modelling, nullptr);
-        Frame_MarkDirty(f);
-        frames.push_back(f);
-        return f;
+        frames.push_back(worldshapes::FrameAt(x, y, z, at));
+        return frames.back();
     }
     Atomic* Add(Geometry* g, float x, float y, float z)
     {
@@ -98,19 +83,6 @@ protected:
         return Snapshot(camera, [&] {
             for (Atomic* a : atomics) Atomic_Render(a);
         });
-    }
-    // A checker texture of two colours.
-    static Texture* Checker()
-    {
-        Raster* r = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
-        uint8_t* p = Raster_Lock(r, 0, RASTERLOCKWRITE);
-        for (int y = 0; y < 8; y++)
-            for (int x = 0; x < 8; x++) {
-                const uint32_t c = ((x / 2 + y / 2) & 1) ? 0xFFFFC040u : 0xFF4060FFu;
-                memcpy(p + y * r->stride + 4 * x, &c, 4);
-            }
-        Raster_Unlock(r);
-        return Texture_Create(r);
     }
     static std::string MatchGolden(const std::vector<uint32_t>& pixels, const char* name, int tolerance = 3)
     {
@@ -166,7 +138,7 @@ TEST_F(WorldPictureTest, UnlitUnprelitAtomicsDrawOpaqueBlack)
 
 TEST_F(WorldPictureTest, LitTexturedPrelitAndMorphingAtomicsUnderEveryKindOfLight)
 {
-    Texture* checker = Checker();
+    Texture* checker = worldshapes::Checker(8, 2, 0xFFFFC040u, 0xFF4060FFu);
     Material* textured = MakeMaterial();
     Material_SetTexture(textured, checker);
     Texture_Destroy(checker);

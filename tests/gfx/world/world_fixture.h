@@ -24,6 +24,7 @@
 #include "gfx/world/worldties.h"
 #include "platform/direct3d/rasteriser_format.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+#include "tests/gfx/world/world_shapes.h"
 
 namespace worldtest {
 
@@ -159,33 +160,50 @@ protected:
         m->colour[0] = r, m->colour[1] = g, m->colour[2] = b, m->colour[3] = a;
         return m;
     }
-    // A geometry of a square grid of n x n quads in the x-y plane at z, side
-    // `size`, with flags; every triangle gets material (may be null).
+    // The geometry chunk of g, and g read back from such bytes (null on failure).
+    static worldtest::Bytes WriteGeometry(const Geometry* g)
+    {
+        Stream* s = worldtest::OpenWrite();
+        EXPECT_NE(Geometry_StreamWrite(g, s), nullptr);
+        return worldtest::CloseWrite(s);
+    }
+    static Geometry* ReadGeometry(worldtest::Bytes& bytes)
+    {
+        Stream* s = worldtest::OpenRead(bytes);
+        Geometry* g = Stream_FindChunk(s, CHUNK_GEOMETRY, nullptr, nullptr) ? Geometry_StreamRead(s) : nullptr;
+        Stream_Close(s, nullptr);
+        return g;
+    }
+    // A grid of n x n quads (world_shapes.h) with every triangle on material.
     static Geometry* MakeGrid(int n, float size, uint32_t flags, Material* material, float z = 0)
     {
-        const int side = n + 1;
-        Geometry* g = Geometry_Create(side * side, 2 * n * n, flags);
-        MorphTarget* t = &g->morphTarget[0];
-        for (int y = 0; y < side; y++)
-            for (int x = 0; x < side; x++) {
-                const int v = y * side + x;
-                t->verts[v] = Vec3{size * x / n - size / 2, size * y / n - size / 2, z};
-                if (t->normals) t->normals[v] = Vec3{0, 0, -1};
-                if (g->preLitLum) g->preLitLum[v] = RGBA{255, 255, 255, 255};
-                for (int s = 0; s < g->numTexCoordSets; s++) g->texCoords[s][v] = TexCoords{(float)x / n, (float)y / n};
-            }
-        int tri = 0;
-        for (int y = 0; y < n; y++)
-            for (int x = 0; x < n; x++) {
-                const uint16_t a = (uint16_t)(y * side + x), b = (uint16_t)(a + 1), c = (uint16_t)(a + side),
-                               d = (uint16_t)(c + 1);
-                Geometry_SetTriangleVertexIndices(g, &g->triangles[tri], a, c, b);
-                Geometry_SetTriangleMaterial(g, &g->triangles[tri++], material);
-                Geometry_SetTriangleVertexIndices(g, &g->triangles[tri], b, c, d);
-                Geometry_SetTriangleMaterial(g, &g->triangles[tri++], material);
-            }
-        MorphTarget_CalcBoundingSphere(t, &t->boundingSphere);
-        Geometry_Unlock(g);
-        return g;
+        return worldshapes::Grid(n, n, size, flags, material, z);
+    }
+};
+
+// With a current texture dictionary and a texture reader that knows "brick"
+// and "stone" (4 x 4 rasters) and nothing else.
+class WorldTextureTest : public WorldTest {
+protected:
+    TextureDictionary* dictionary = nullptr;
+    static Texture* ReadTexture(const char* name, const char*)
+    {
+        if (strcmp(name, "brick") && strcmp(name, "stone")) return nullptr;
+        Texture* t = Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
+        Texture_SetName(t, name);
+        return t;
+    }
+    void SetUp() override
+    {
+        WorldTest::SetUp();
+        dictionary = TextureDictionary_Create();
+        TextureDictionary_SetCurrent(dictionary);
+        Texture_SetReadCallback(ReadTexture);
+    }
+    void TearDown() override
+    {
+        TextureDictionary_SetCurrent(nullptr);
+        TextureDictionary_Destroy(dictionary);
+        WorldTest::TearDown();
     }
 };
