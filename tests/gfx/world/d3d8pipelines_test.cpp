@@ -269,3 +269,67 @@ TEST_F(D3D8PipelineTest, EmptyGeometryAndZeroIndexMeshesDrawNothingAndSucceed)
 }
 
 }  // namespace
+
+namespace {
+
+class D3D8SectorTest : public D3D8PipelineTest {};
+
+TEST_F(D3D8SectorTest, SectorsInstanceTheirByteNormalsAndReadTheirNativeDataIntoSharedRanges)
+{
+    Material* m = MakeMaterial(255, 255, 255, 255);
+    const uint32_t flags = WORLD_POSITIONS | WORLD_NORMALS | WORLD_PRELIT | WORLD_TEXTURED;
+    WorldBox box = {{-10, -10, -10}, {10, 10, 10}};
+    WorldSector* leaf = WorldSector_CreateLeaf(&box, 4, 2, flags);
+    for (int v = 0; v < 4; v++) {
+        leaf->vertices[v] = Vec3{(float)(v % 2), (float)(v / 2), 5};
+        leaf->normals[v] = SectorNormal{0, 64, -128, 0};
+        leaf->preLitLum[v] = RGBA{(uint8_t)(60 * v), 10, 20, 255};
+        leaf->texCoords[0][v] = TexCoords{(float)(v % 2), (float)(v / 2)};
+    }
+    leaf->triangles[0] = SectorTriangle{0, {0, 2, 1}};
+    leaf->triangles[1] = SectorTriangle{0, {1, 2, 3}};
+    MaterialList list;
+    MaterialList_Initialize(&list);
+    MaterialList_AppendMaterial(&list, m);
+    World* world = World_CreateWithTree(&box, leaf, &list, flags);
+    MaterialList_Deinitialize(&list);
+    ASSERT_NE(world, nullptr);
+    Engine_Instance()->currentWorld = world;
+    std::string log = Record([&] { EXPECT_EQ(WorldSector_Render(world, leaf), leaf); });
+    EXPECT_EQ(Count(log, "DrawIndexedPrimitive("), 1) << log;
+    ASSERT_NE(leaf->instanceData, nullptr);
+    const D3D8MeshInstance& r = Mesh0(leaf->instanceData);
+    EXPECT_EQ(r.vertexShader, 0x152u);
+    EXPECT_EQ(r.managed, 1);
+    EXPECT_EQ(Vertex(r, 0)[4], 0.5f);  // 64 / 128
+    EXPECT_EQ(Vertex(r, 0)[5], -1.0f);
+    EXPECT_EQ(Colour(r, 3, 6), 0xFF000000u | 180u << 16 | 10u << 8 | 20u);
+    const Bytes indices = r.indexBuffer->bytes;
+    const Bytes vertices(r.vertexBuffer->bytes.begin() + (size_t)r.baseIndex * r.stride,
+                         r.vertexBuffer->bytes.begin() + (size_t)(r.baseIndex + r.numVertices) * r.stride);
+
+    world->flags |= WORLD_NATIVE;
+    const int32_t size = D3D8NativeData_SectorGetSize(leaf, 0, 0);
+    Stream* s = OpenWrite();
+    ASSERT_EQ(D3D8NativeData_SectorWrite(s, size, leaf, 0, 0), s);
+    Bytes bytes = CloseWrite(s);
+    ASSERT_EQ((size_t)size, bytes.size());
+    ResourceArena_FreeEntry(leaf->instanceData);
+    Stream* in = OpenRead(bytes);
+    ASSERT_EQ(D3D8NativeData_SectorRead(in, size, leaf, 0, 0), in);
+    Stream_Close(in, nullptr);
+    const D3D8MeshInstance& back = Mesh0(leaf->instanceData);
+    EXPECT_EQ(back.managed, 1);
+    EXPECT_EQ(back.material, m);
+    EXPECT_EQ(back.indexBuffer->bytes, indices);
+    EXPECT_EQ(Bytes(back.vertexBuffer->bytes.begin() + (size_t)back.baseIndex * back.stride,
+                    back.vertexBuffer->bytes.begin() + (size_t)(back.baseIndex + back.numVertices) * back.stride),
+              vertices);
+    log = Record([&] { EXPECT_EQ(WorldSector_Render(world, leaf), leaf); });
+    EXPECT_EQ(Count(log, "DrawIndexedPrimitive("), 1) << log;
+    Engine_Instance()->currentWorld = nullptr;
+    World_Destroy(world);
+    Material_Destroy(m);
+}
+
+}  // namespace
