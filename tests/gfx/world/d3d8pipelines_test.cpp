@@ -172,6 +172,30 @@ TEST_F(D3D8PipelineTest, MorphBlendsBetweenTargetsAndFallsBackToTheStartOrTarget
     Material_Destroy(m);
 }
 
+TEST_F(D3D8PipelineTest, ALockSeenByOneAtomicOfAMorphingGeometryStillRefreshesTheOthers)
+{
+    Material* m = MakeMaterial();
+    Geometry* g = MakeGrid(1, 2.0f, GEOMETRY_POSITIONS, m);
+    Geometry_AddMorphTarget(g);
+    for (int v = 0; v < 4; v++) g->morphTarget[1].verts[v] = g->morphTarget[0].verts[v];
+    Atomic* a = Place(g);
+    Atomic* b = Place(g);
+    Atomic_Render(a);
+    Atomic_Render(b);
+    Geometry_Lock(g, GEOMETRY_LOCK_VERTICES);
+    for (int t = 0; t < 2; t++)
+        for (int v = 0; v < 4; v++) g->morphTarget[t].verts[v].z = 7.0f;
+    Geometry_Unlock(g);
+    Atomic_Render(a);  // clears the geometry's lock flags
+    EXPECT_EQ(g->lockedSinceLastInst, 0);
+    Atomic_Render(b);
+    for (Atomic* x : {a, b}) EXPECT_EQ(Vertex(Mesh0(x->instanceData), 0)[2], 7.0f);
+    Drop(a);
+    Drop(b);
+    Geometry_Destroy(g);
+    Material_Destroy(m);
+}
+
 TEST_F(D3D8PipelineTest, UnlitUnprelitObjectsDrawBlackAndRestoreShadingButNotAlphaOp)
 {
     Material* m = MakeMaterial();
