@@ -4,6 +4,7 @@
 
 #include "app/file.h"
 #include "common/bytes.h"
+#include "common/strings.h"
 #include "gfx/core/stream.h"
 
 namespace {
@@ -81,11 +82,8 @@ int BinFile_WriteWords(Stream* stream, const void* source, uint64_t count, size_
 
 int BinFile_IsDiskPath(const char* name) {
   static const char prefix[] = "DATA\\";
-  for (int i = 0; i < 5; i++) {
-    char c = name[i];
-    if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
-    if (c != prefix[i]) return 0;
-  }
+  for (int i = 0; i < 5; i++)
+    if (String_UpperAscii(name[i]) != prefix[i]) return 0;
   return 1;
 }
 

@@ -5,6 +5,7 @@
 
 #include "common/hash.h"
 #include "common/memory.h"
+#include "common/strings.h"
 #include "app/text.h"
 #include "platform/win32/sysfile.h"
 
@@ -18,10 +19,6 @@ SaveStorage g_save = {};
 
 size_t Save_StandardWrite(const void* data, size_t size, void* file) {
   return fwrite(data, 1, size, (FILE*)file);
-}
-
-char Save_Upper(char c) {
-  return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
 }
 
 // A single path part that stays inside its folder.
@@ -40,7 +37,7 @@ int Save_FilePath(const char* folderPath, const char* fileName, char* out, size_
   const char* rest = folderPath + 3;
   static const char root[] = "SAVEGAME\\";
   for (int i = 0; i < 9; i++)
-    if (Save_Upper(rest[i]) != root[i]) return 0;
+    if (String_UpperAscii(rest[i]) != root[i]) return 0;
   char folder[SAVE_FOLDER_MAX];
   size_t n = strlen(rest + 9);
   if (n == 0 || n >= sizeof folder || rest[9 + n - 1] != '\\') return 0;
@@ -56,7 +53,7 @@ int Save_IsValidFolder(const SysFindData* data) {
   char rebuilt[SAVE_FOLDER_MAX];
   if (!Save_FolderName(data->name + 9, rebuilt)) return 0;
   for (size_t i = 0;; i++) {
-    if (Save_Upper(rebuilt[i]) != Save_Upper(data->name[i])) return 0;
+    if (String_UpperAscii(rebuilt[i]) != String_UpperAscii(data->name[i])) return 0;
     if (!rebuilt[i]) return 1;
   }
 }
@@ -93,7 +90,7 @@ int Save_FolderName(const char* saveName, char* buffer) {
   buffer[0] = 0;
   if (!Save_IsSafeName(saveName, SAVE_NAME_MAX)) return 0;
   snprintf(buffer, SAVE_FOLDER_MAX, "%.8x-%s", Name_Hash(saveName, 0, 1), saveName);
-  for (char* p = buffer; *p; p++) *p = Save_Upper(*p);
+  for (char* p = buffer; *p; p++) *p = String_UpperAscii(*p);
   return 1;
 }
 

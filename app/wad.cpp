@@ -36,19 +36,6 @@ struct WadSystem {
 
 WadSystem g_wad = {};
 
-int Wad_FoldAscii(int c) {
-  return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c;
-}
-
-int Wad_NamesEqualNoCase(const char* a, const char* b) {
-  while (*a && *b) {
-    if (Wad_FoldAscii((unsigned char)*a) != Wad_FoldAscii((unsigned char)*b)) return 0;
-    a++;
-    b++;
-  }
-  return *a == *b;
-}
-
 void Wad_ReleaseMount(WadMount* m) {
   if (m->archive && g_wad.table.close) g_wad.table.close(m->archive);
   Mem_Free(m->entries);
@@ -280,7 +267,7 @@ const WadEntry* Wad_FindEntry(WadMount* m, const char* path, int binary) {
       int isDirectory = child->firstChild != WAD_NONE;
       if (!isDirectory && (int)(child->flags & WAD_FLAG_BINARY) != (binary ? 1 : 0)) continue;
       if (child->nameOffset == WAD_NONE) continue;
-      if (Wad_NamesEqualNoCase(m->names + child->nameOffset, parts[p])) {
+      if (String_EqualNoCase(m->names + child->nameOffset, parts[p])) {
         match = child;
         break;
       }

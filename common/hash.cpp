@@ -1,5 +1,7 @@
 #include "common/hash.h"
 
+#include "common/strings.h"
+
 namespace {
 
 // White space of the "C" locale, fixed here so that a locale change can never
@@ -24,10 +26,7 @@ uint32_t Name_Hash(const char* name, int skipSpaces, int upperCase)
                 ++p;
         if (*p == 0)
             break;
-        unsigned char byte = (unsigned char)*p;
-        if (upperCase && byte >= 'a' && byte <= 'z')
-            byte = (unsigned char)(byte - 'a' + 'A');
-        int32_t ch = (signed char)byte;
+        int32_t ch = (signed char)(upperCase ? String_UpperAscii(*p) : *p);
         h += (uint32_t)ch * i * m;
         m *= NAME_HASH_K;
         ++i;

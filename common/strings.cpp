@@ -10,11 +10,6 @@ bool IsSpace(char c)
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-char Upper(char c)
-{
-    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
-}
-
 int HexDigit(char c)
 {
     if (c >= '0' && c <= '9')
@@ -39,6 +34,16 @@ int String_ToBool(const char* text)
     return 0;
 }
 
+int String_EqualNoCase(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        if (String_UpperAscii(*a) != String_UpperAscii(*b))
+            return 0;
+        if (*a == 0)
+            return 1;
+    }
+}
+
 const char* String_FindNoCase(const char* haystack, const char* needle)
 {
     if (!haystack || !needle || *haystack == 0)
@@ -46,7 +51,7 @@ const char* String_FindNoCase(const char* haystack, const char* needle)
     size_t length = strlen(needle);
     for (const char* at = haystack; *at; ++at) {
         size_t i = 0;
-        while (i < length && at[i] && Upper(at[i]) == Upper(needle[i]))
+        while (i < length && at[i] && String_UpperAscii(at[i]) == String_UpperAscii(needle[i]))
             ++i;
         if (i == length)
             return at;

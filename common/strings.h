@@ -6,6 +6,17 @@
 
 #include <cstdint>
 
+// The one case folding of names (archive paths, saves, data paths, texture
+// names): the ASCII letters 'a'-'z' become upper case, every other byte stays
+// as it is, whatever the locale.
+inline char String_UpperAscii(char c)
+{
+    return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+}
+
+// 1 when the two strings are equal after String_UpperAscii, else 0.
+int String_EqualNoCase(const char* a, const char* b);
+
 // 1 for "TRUE", "YES", "ON" or "1" in any case; 0 for anything else (null too).
 int String_ToBool(const char* text);
 

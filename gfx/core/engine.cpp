@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "common/strings.h"
 #include "gfx/core/arena.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/error.h"
@@ -161,8 +162,6 @@ bool InStatus(uint32_t status)
     Error_Raise(ERR_BAD_ENGINE_STATE);
     return false;
 }
-
-inline int FoldUpper(int c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
 }  // namespace
 
@@ -446,7 +445,7 @@ int String_CompareNoCase(const char* a, const char* b)
 {
     if (!a || !b) return 0;
     for (;; a++, b++) {
-        int ca = FoldUpper((unsigned char)*a), cb = FoldUpper((unsigned char)*b);
+        int ca = (unsigned char)String_UpperAscii(*a), cb = (unsigned char)String_UpperAscii(*b);
         if (ca != cb || ca == 0) return ca - cb;
     }
 }
@@ -473,8 +472,7 @@ char* String_FindLastChar(const char* text, int c)
 char* String_ToUpper(char* text)
 {
     if (!text) return text;
-    for (char* p = text; *p; p++)
-        if (*p >= 'a' && *p <= 'z') *p = (char)(*p - 'a' + 'A');
+    for (char* p = text; *p; p++) *p = String_UpperAscii(*p);
     return text;
 }
 

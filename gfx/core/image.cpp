@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "common/strings.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/freelist.h"
@@ -117,7 +118,7 @@ void MakeKey(char key[20], const char *extension, bool upper)
     int i = 0;
     for (; i < 18 && extension[i]; i++) {
         char c = extension[i];
-        if (upper && c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
+        if (upper) c = String_UpperAscii(c);
         if (!upper && c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
         key[1 + i] = c;
     }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "common/strings.h"
 #include "gfx/core/error.h"
 #include "gfx/core/freelist.h"
 #include "gfx/core/image.h"
@@ -72,16 +73,6 @@ void CopyField(char field[32], const char *name)
         memcpy(field, name, 31);
     } else if (length) {
         memcpy(field, name, length);
-    }
-}
-
-char Upper(char c) { return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c; }
-
-bool SameName(const char *a, const char *b)
-{
-    for (;; a++, b++) {
-        if (Upper(*a) != Upper(*b)) return false;
-        if (!*a) return true;
     }
 }
 
@@ -331,7 +322,7 @@ Texture *TextureDictionary_RemoveTexture(Texture *texture)
 Texture *TextureDictionary_FindNamedTexture(TextureDictionary *dictionary, const char *name)
 {
     for (EngineLink *l = dictionary->textures.next; l != &dictionary->textures; l = l->next)
-        if (SameName(TextureOf(l)->name, name)) return TextureOf(l);
+        if (String_EqualNoCase(TextureOf(l)->name, name)) return TextureOf(l);
     return nullptr;
 }
 

@@ -13,8 +13,13 @@ TEST(Strings, OnlyTheTrueWordsReadAsTrue)
     EXPECT_EQ(String_ToBool(nullptr), 0);
 }
 
-TEST(Strings, FindNoCaseReturnsTheFirstCaseInsensitiveMatch)
+TEST(Strings, NoCaseMatchesFoldOnlyTheAsciiLetters)
 {
+    EXPECT_EQ(String_EqualNoCase("Levels\\X.cfg", "LEVELS\\x.CFG"), 1);
+    EXPECT_EQ(String_EqualNoCase("tex", "texture"), 0);
+    EXPECT_EQ(String_EqualNoCase("[", "{"), 0);  // 0x5B and 0x7B sit 32 apart but are no letters
+    EXPECT_EQ(String_EqualNoCase("\xe9", "\xc9"), 0);
+
     const char* text = "Data\\FrontEnd\\frontend.CFG";
     EXPECT_EQ(String_FindNoCase(text, "FRONTEND"), text + 5);
     EXPECT_EQ(String_FindNoCase(text, ".cfg"), text + 22);
