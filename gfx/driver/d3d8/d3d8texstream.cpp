@@ -208,6 +208,10 @@ int32_t D3D8_NativeTextureRead(Stream *stream, Texture **out)
     } else {
         // A device without the compressed format would need a software
         // decompression, which this path does not do: such a read fails.
+        // Only textures (and normal rasters, held as device textures too)
+        // can be compressed: the other types' destroy paths would never
+        // release the device texture made here.
+        if (type != RASTERTYPETEXTURE && type != RASTERTYPENORMAL) return 0;
         raster = CreateCompressed(width, height, type, storedFormat, levels, kFourCC[compression], alpha);
     }
     if (!raster) return 0;

@@ -182,8 +182,19 @@ TEST_F(D3D8NativeTextureTest, CompressedTexturesLoadOnDevicesThatHoldThem)
     Put32(p + 88, 8);
     for (int i = 0; i < 8; i++) p[92 + i] = (uint8_t)(i + 1);
     memory.start = (uint8_t *)Engine_Malloc(bytes.size());
-    memcpy(memory.start, bytes.data(), bytes.size());
     memory.length = (uint32_t)bytes.size();
+    // Compressed data stored for a Z buffer, a camera or a camera texture
+    // is refused before any device texture is made for it.
+    for (uint8_t type : {RASTERTYPEZBUFFER, RASTERTYPECAMERA, RASTERTYPECAMERATEXTURE}) {
+        memcpy(memory.start, bytes.data(), bytes.size());
+        memory.start[12 + 86] = type;
+        Put32(memory.start + 12 + 72, 0);  // the default format, which every type takes
+        D3D8Test_StartRecording();
+        EXPECT_EQ(Read(), nullptr) << (int)type;
+        EXPECT_EQ(std::string(D3D8Test_Recording()).find("CreateTexture"), std::string::npos) << (int)type;
+        D3D8Test_StopRecording();
+    }
+    memcpy(memory.start, bytes.data(), bytes.size());
     Texture *texture = Read();
     ASSERT_NE(texture, nullptr);
     EXPECT_TRUE(D3D8_RasterIsCompressed(texture->raster));
