@@ -18,6 +18,15 @@
 namespace {
 
 constexpr int64_t kMaxPixels = (int64_t)1 << 26;
+// Bounds no real texture reaches, so that a small file cannot make libpng
+// allocate what its chunk lengths claim (a text chunk claiming gigabytes),
+// inflate a compressed chunk without end or keep thousands of ancillary
+// chunks. libpng sizes a text chunk's buffer from the length alone, so the
+// allocation hook holds the block bound itself: within the side limit no
+// row or chunk libpng needs comes near it (the pixels are the image's own).
+constexpr png_uint_32 kMaxSide = 1u << 16;
+constexpr png_alloc_size_t kMaxBlock = (png_alloc_size_t)8 << 20;
+constexpr png_uint_32 kMaxCachedChunks = 128;
 
 struct PngState {
     Stream *stream;
@@ -29,7 +38,7 @@ struct PngState {
 
 void SilentError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void SilentWarning(png_structp, png_const_charp) {}
-png_voidp EngineAlloc(png_structp, png_alloc_size_t size) { return Engine_Malloc(size); }
+png_voidp EngineAlloc(png_structp, png_alloc_size_t size) { return size <= kMaxBlock ? Engine_Malloc(size) : nullptr; }
 void EngineFree(png_structp, png_voidp block)
 {
     if (block) Engine_Free(block);
@@ -84,6 +93,9 @@ Image *Decode(PngState *s)
         return nullptr;
     }
     png_set_read_fn(s->png, s, ReadData);
+    png_set_user_limits(s->png, kMaxSide, kMaxSide);
+    png_set_chunk_malloc_max(s->png, kMaxBlock);
+    png_set_chunk_cache_max(s->png, kMaxCachedChunks);
     png_read_info(s->png, s->info);
     png_uint_32 width, height;
     int bitDepth, colourType;
@@ -93,6 +105,14 @@ Image *Decode(PngState *s)
     int32_t depth = 32;
     switch (colourType) {
     case PNG_COLOR_TYPE_GRAY:
+        if (bitDepth == 16 && png_get_valid(s->png, s->info, PNG_INFO_tRNS)) {
+            // An 8-bit ramp cannot hold a 16-bit key (0x12FF and 0x1234 share
+            // their high byte): libpng turns the key into alpha on the full
+            // 16 bits before the channels are cut to 8.
+            png_set_tRNS_to_alpha(s->png);
+            png_set_gray_to_rgb(s->png);
+            break;
+        }
         depth = 8;
         if (bitDepth < 8) png_set_expand_gray_1_2_4_to_8(s->png);
         break;
@@ -132,10 +152,10 @@ Image *Decode(PngState *s)
             if (colourType == PNG_COLOR_TYPE_PALETTE && alphas) {
                 for (int i = 0; i < transparent && i < entries; i++) s->image->palette[4 * i + 3] = alphas[i];
             } else if (colourType == PNG_COLOR_TYPE_GRAY && key) {
-                // The key grey, scaled as the pixels are to 8 bits.
+                // The key grey, scaled as the pixels are to 8 bits (16-bit
+                // grey with a key is read at depth 32 above).
                 uint32_t grey = key->gray;
-                if (bitDepth == 16) grey >>= 8;
-                else if (bitDepth < 8) grey = grey * 255 / ((1u << bitDepth) - 1);
+                if (bitDepth < 8) grey = grey * 255 / ((1u << bitDepth) - 1);
                 s->image->palette[4 * (grey & 255) + 3] = 0;
             }
         }

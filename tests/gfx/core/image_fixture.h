@@ -25,10 +25,17 @@ inline bool ShouldFail()
     g_failAfter--;
     return false;
 }
-inline void *Alloc(size_t size) { return ShouldFail() ? nullptr : malloc(size); }
+// The largest single request since the engine started (0 at SetUp).
+inline size_t g_largest = 0;
+inline bool Refuse(size_t size)
+{
+    if (size > g_largest) g_largest = size;
+    return ShouldFail();
+}
+inline void *Alloc(size_t size) { return Refuse(size) ? nullptr : malloc(size); }
 inline void Free(void *block) { free(block); }
-inline void *Realloc(void *block, size_t size) { return ShouldFail() ? nullptr : realloc(block, size); }
-inline void *Calloc(size_t count, size_t size) { return ShouldFail() ? nullptr : calloc(count, size); }
+inline void *Realloc(void *block, size_t size) { return Refuse(size) ? nullptr : realloc(block, size); }
+inline void *Calloc(size_t count, size_t size) { return Refuse(count * size) ? nullptr : calloc(count, size); }
 
 // Standard functions the test driver hands out (request 11).
 inline StandardFunction g_standard[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
@@ -85,6 +92,7 @@ protected:
     void SetUp() override
     {
         imagetest::g_failAfter = -1;
+        imagetest::g_largest = 0;
         // Only the modules these tests install run: other suites may have
         // left theirs (the immediate-mode module, say) installed.
         for (uint32_t id : {MODULE_IMAGE, MODULE_RASTER, MODULE_TEXTURE, MODULE_IM3D})

@@ -139,21 +139,45 @@ TEST_F(ImagePngTest, SmallPaletteBecomesDepthFourWithGreyEntriesBeyondTheFilesPa
     Image_Destroy(image);
 }
 
-TEST_F(ImagePngTest, GreyKeyMakesItsRampEntryTransparent)
+TEST_F(ImagePngTest, GreyKeyIsMatchedOnEveryBitOfTheGrey)
 {
-    PngLayout s;
-    s.width = 2;
-    s.colourType = PNG_COLOR_TYPE_GRAY;
-    s.bitDepth = 4;
-    s.hasKey = true;
-    s.key.gray = 3;
-    s.rows = {{0x35}};
-    Image *image = Read(s);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->pixels[0], 51);
-    EXPECT_EQ(image->palette[4 * 51 + 3], 0);
-    EXPECT_EQ(image->palette[4 * 85 + 3], 255);
-    Image_Destroy(image);
+    // Up to 8 bits the key's ramp entry becomes transparent; at 16 bits the
+    // image is read at depth 32 with the alpha of a full 16-bit match, so
+    // 0x12FF stays opaque under the key 0x1234.
+    const struct {
+        int bits;
+        uint16_t key;
+        Bytes row;
+        int32_t depth;
+        uint8_t first, second;  // index (depth 8) or grey (depth 32) of both pixels
+        uint8_t alphas[2];
+    } cases[] = {{4, 3, {0x35}, 8, 51, 85, {0, 255}},
+                 {8, 0x34, {0x34, 0x35}, 8, 0x34, 0x35, {0, 255}},
+                 {16, 0x1234, {0x12, 0x34, 0x12, 0xff}, 32, 0x12, 0x12, {0, 255}},
+                 {16, 0x1234, {0x12, 0xff, 0x12, 0x34}, 32, 0x12, 0x12, {255, 0}}};
+    for (const auto &c : cases) {
+        PngLayout s;
+        s.width = 2;
+        s.colourType = PNG_COLOR_TYPE_GRAY;
+        s.bitDepth = c.bits;
+        s.hasKey = true;
+        s.key.gray = c.key;
+        s.rows = {c.row};
+        Image *image = Read(s);
+        ASSERT_NE(image, nullptr) << c.bits;
+        ASSERT_EQ(image->depth, c.depth) << c.bits;
+        for (int x = 0; x < 2; x++) {
+            const uint8_t *p = Pixel(image, x, 0);
+            if (c.depth == 8) {
+                EXPECT_EQ(*p, x ? c.second : c.first) << c.bits;
+                EXPECT_EQ(image->palette[4 * *p + 3], c.alphas[x]) << c.bits << " pixel " << x;
+            } else {
+                const uint8_t grey = x ? c.second : c.first, expected[4] = {grey, grey, grey, c.alphas[x]};
+                EXPECT_EQ(memcmp(p, expected, 4), 0) << c.bits << " pixel " << x;
+            }
+        }
+        Image_Destroy(image);
+    }
 }
 
 TEST_F(ImagePngTest, ColourTypesBecomeRgbaBytes)
@@ -179,25 +203,45 @@ TEST_F(ImagePngTest, ColourTypesBecomeRgbaBytes)
     }
 }
 
-TEST_F(ImagePngTest, InterlacedFileReadsLikeAPlainOne)
+TEST_F(ImagePngTest, InterlacedFilesOfEveryColourTypeReadLikePlainOnes)
 {
-    PngLayout s;
-    s.width = 9;
-    s.height = 7;
-    for (int y = 0; y < 7; y++) {
-        Bytes row;
-        for (int x = 0; x < 9; x++) row.insert(row.end(), {(uint8_t)(x * 20), (uint8_t)(y * 30), (uint8_t)(x ^ y)});
-        s.rows.push_back(row);
-    }
-    s.interlaced = true;
-    Image *image = Read(s);
-    ASSERT_NE(image, nullptr);
-    for (int y = 0; y < 7; y++)
-        for (int x = 0; x < 9; x++) {
-            ASSERT_EQ(memcmp(Pixel(image, x, y), &s.rows[y][3 * x], 3), 0) << x << "," << y;
-            ASSERT_EQ(Pixel(image, x, y)[3], 255);
+    const struct {
+        int colourType, bitDepth, channels;
+        bool key;
+    } cases[] = {{PNG_COLOR_TYPE_GRAY, 2, 1, false},       {PNG_COLOR_TYPE_GRAY, 8, 1, true},
+                 {PNG_COLOR_TYPE_GRAY, 16, 1, true},       {PNG_COLOR_TYPE_PALETTE, 4, 1, false},
+                 {PNG_COLOR_TYPE_PALETTE, 8, 1, false},    {PNG_COLOR_TYPE_RGB, 8, 3, false},
+                 {PNG_COLOR_TYPE_RGB, 16, 3, false},       {PNG_COLOR_TYPE_GRAY_ALPHA, 8, 2, false},
+                 {PNG_COLOR_TYPE_GRAY_ALPHA, 16, 2, false}, {PNG_COLOR_TYPE_RGB_ALPHA, 8, 4, false}};
+    uint32_t seed = 3;
+    for (const auto &c : cases) {
+        PngLayout s;
+        s.width = 9;
+        s.height = 7;
+        s.colourType = c.colourType;
+        s.bitDepth = c.bitDepth;
+        const size_t rowBytes = ((size_t)s.width * c.channels * c.bitDepth + 7) / 8;
+        for (int y = 0; y < s.height; y++) {
+            Bytes row(rowBytes);
+            for (uint8_t &b : row) b = (uint8_t)((seed = seed * 1664525u + 1013904223u) >> 24);
+            s.rows.push_back(row);
         }
-    Image_Destroy(image);
+        if (c.colourType == PNG_COLOR_TYPE_PALETTE)
+            for (int i = 0; i < (1 << c.bitDepth); i++) s.palette.push_back({(uint8_t)i, (uint8_t)(i * 7), 9});
+        s.hasKey = c.key;
+        s.key.gray = c.bitDepth == 16 ? (uint16_t)(s.rows[0][0] << 8 | s.rows[0][1]) : s.rows[0][0];
+        Image *plain = Read(s);
+        s.interlaced = true;
+        Image *interlaced = Read(s);
+        ASSERT_NE(plain, nullptr) << c.colourType << "/" << c.bitDepth;
+        ASSERT_NE(interlaced, nullptr) << c.colourType << "/" << c.bitDepth;
+        ASSERT_EQ(plain->depth, interlaced->depth);
+        for (int y = 0; y < s.height; y++)
+            EXPECT_EQ(memcmp(Pixel(plain, 0, y), Pixel(interlaced, 0, y), (size_t)(plain->depth == 32 ? 36 : 9)), 0)
+                << c.colourType << "/" << c.bitDepth << " row " << y;
+        Image_Destroy(plain);
+        Image_Destroy(interlaced);
+    }
 }
 
 TEST_F(ImagePngTest, WrittenImagesReadBackEqual)
@@ -249,6 +293,21 @@ TEST_F(ImagePngTest, MissingTruncatedAndForeignFilesFailCleanly)
     Bytes corrupt = whole;
     corrupt[16] = 0xff;  // width past libpng's limits, the header's CRC now wrong too
     EXPECT_EQ(ImagePng_Read(Save(corrupt, "bad.png").c_str()), nullptr);
+    Error_Get(nullptr);
+}
+
+TEST_F(ImagePngTest, ChunkLengthsPastTheReadersBoundsAreRefusedBeforeAllocating)
+{
+    PngLayout s;
+    s.rows = {{1, 2, 3}};
+    const Bytes whole = Encode(s);
+    // A text chunk claiming 1.8 GB right behind the header, in a file of a
+    // few dozen bytes.
+    Bytes bytes(whole.begin(), whole.begin() + 33);
+    const uint8_t text[] = {0x6b, 0x49, 0xd2, 0x00, 't', 'E', 'X', 't', 'k', 'e', 'y', 0, 'x'};
+    bytes.insert(bytes.end(), text, text + sizeof text);
+    EXPECT_EQ(ImagePng_Read(Save(bytes, "text.png").c_str()), nullptr);
+    EXPECT_LT(imagetest::g_largest, (size_t)16 << 20);
     Error_Get(nullptr);
 }
 
