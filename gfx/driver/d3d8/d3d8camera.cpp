@@ -223,7 +223,11 @@ int32_t D3D8_WindowResize(uint32_t width, uint32_t height)
         sys->inScene = 0;
     }
     D3D8_ReleaseDeviceResources();
-    if (Device()->TestCooperativeLevel() >= 0 && pp.Windowed) {
+    // Windowed, the back buffer takes the client size whatever the device's
+    // state: a reset that succeeds while it is still lost must not leave the
+    // old back buffer behind a current mode of the new size, which no later
+    // frame would notice.
+    if (pp.Windowed) {
         pp.BackBufferWidth = width;
         pp.BackBufferHeight = height;
     }

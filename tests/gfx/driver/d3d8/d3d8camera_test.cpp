@@ -234,6 +234,24 @@ TEST_F(CameraUpdateTest, AResizeFoundBySecondCameraOfAFrameStillResets)
     End();
 }
 
+TEST_F(CameraUpdateTest, AResizeWhileTheDeviceIsLostEndsWithABackBufferOfTheClientSize)
+{
+    for (int lostAnswers : {0, 1, 3}) {
+        D3D8Test_LoseDevice(device, lostAnswers);
+        Window_UserResize(window, 600 - lostAnswers, 400);
+        for (int frame = 0; frame < 6; frame++) {
+            Begin();
+            End();
+            EndFrame();
+        }
+        D3DSURFACE_DESC desc = {};
+        D3D8_DeviceState()->backBuffer->GetDesc(&desc);
+        EXPECT_EQ(desc.Width, 600u - lostAnswers) << lostAnswers;
+        EXPECT_EQ(desc.Height, 400u) << lostAnswers;
+        EXPECT_EQ(D3D8_System()->currentMode.width, 600u - lostAnswers) << lostAnswers;
+    }
+}
+
 TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBack)
 {
     Window_UserMaximise(window, 1);
