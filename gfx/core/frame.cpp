@@ -71,6 +71,19 @@ void SyncObjects(Frame* frame)
     }
 }
 
+// Frame and objects of one frame during the full sync: the frame's change
+// bits are cleared before its objects' callbacks run, so that an edit a
+// callback makes stays pending for the next sync instead of being wiped.
+void SyncFrame(Frame* frame, const Frame* parent, uint8_t changed)
+{
+    if (changed & FRAME_MATRIX_CHANGED) {
+        if (parent) Matrix_Multiply(&frame->world, &frame->modelling, &parent->world);
+        else Matrix_Copy(&frame->world, &frame->modelling);
+    }
+    frame->header.privateFlags &= (uint8_t)~(FRAME_MATRIX_CHANGED | FRAME_OBJECTS_DIRTY);
+    SyncObjects(frame);
+}
+
 void MatricesBelow(Frame* parent, uint8_t f)
 {
     for (Frame* c = parent->child; c; c = c->next) {
@@ -83,23 +96,14 @@ void MatricesBelow(Frame* parent, uint8_t f)
     }
 }
 
-void FullSyncBelow(Frame* parent, uint8_t f)
+// `matrices` is false when only objects are pending: world matrices are
+// then up to date already (Frame_GetWorldMatrix) and nothing is recomputed.
+void FullSyncBelow(Frame* parent, uint8_t f, bool matrices)
 {
     for (Frame* c = parent->child; c; c = c->next) {
-        uint8_t cf = (uint8_t)(c->header.privateFlags | f);
-        if (cf & FRAME_MATRIX_CHANGED) Matrix_Multiply(&c->world, &c->modelling, &parent->world);
-        SyncObjects(c);
-        c->header.privateFlags &= (uint8_t)~(FRAME_MATRIX_CHANGED | FRAME_OBJECTS_DIRTY);
-        FullSyncBelow(c, cf);
-    }
-}
-
-void ObjectsBelow(Frame* parent)
-{
-    for (Frame* c = parent->child; c; c = c->next) {
-        SyncObjects(c);
-        c->header.privateFlags &= (uint8_t)~FRAME_OBJECTS_DIRTY;
-        ObjectsBelow(c);
+        const uint8_t cf = matrices ? (uint8_t)(c->header.privateFlags | f) : 0;
+        SyncFrame(c, parent, cf);
+        FullSyncBelow(c, cf, matrices);
     }
 }
 
@@ -237,20 +241,29 @@ Matrix* Frame_GetWorldMatrix(Frame* frame)
 
 int32_t Frame_SyncDirtyList(void)
 {
+    // The list is taken aside first: a callback that edits a frame lists its
+    // root again on the engine's list for the next sync, never on the one
+    // being walked (a callback that always edits would keep it going for
+    // ever). Roots still waiting here keep their list bits, so an edit in
+    // their hierarchy is picked up when their turn comes.
+    EngineLink pending;
+    EngineLink_Init(&pending);
     EngineLink* head = DirtyList();
-    while (!EngineLink_Empty(head)) {
-        Frame* root = FrameOfDirtyLink(head->next);
+    if (!EngineLink_Empty(head)) {
+        pending.next = head->next;
+        pending.prev = head->prev;
+        pending.next->prev = pending.prev->next = &pending;
+        EngineLink_Init(head);
+    }
+    while (!EngineLink_Empty(&pending)) {
+        Frame* root = FrameOfDirtyLink(pending.next);
         EngineLink_Remove(&root->inDirtyList);
-        uint8_t f = root->header.privateFlags;
-        if (f & FRAME_ROOT_MATRICES) {
-            if (f & FRAME_MATRIX_CHANGED) Matrix_Copy(&root->world, &root->modelling);
-            SyncObjects(root);
-            FullSyncBelow(root, (uint8_t)(f & FRAME_MATRIX_CHANGED));
-        } else {
-            SyncObjects(root);
-            ObjectsBelow(root);
-        }
-        root->header.privateFlags &= (uint8_t)~0x0F;
+        const uint8_t f = root->header.privateFlags;
+        root->header.privateFlags &= (uint8_t)~(FRAME_ROOT_MATRICES | FRAME_ROOT_OBJECTS);
+        const bool matrices = (f & FRAME_ROOT_MATRICES) != 0;
+        const uint8_t changed = matrices ? (uint8_t)(f & FRAME_MATRIX_CHANGED) : 0;
+        SyncFrame(root, nullptr, changed);
+        FullSyncBelow(root, changed, matrices);
     }
     return 1;
 }

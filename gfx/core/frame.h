@@ -79,6 +79,9 @@ uint32_t Frame_IsDirty(const Frame* frame);
 Matrix* Frame_GetWorldMatrix(Frame* frame);
 // Matrices only; the objects stay pending until the next Frame_SyncDirtyList.
 void Frame_SyncHierarchy(Frame* root);
+// Brings every listed hierarchy up to date: world matrices, then each
+// frame's objects. A frame an object's sync callback edits is listed again
+// and brought up to date by the next call, not by this one.
 int32_t Frame_SyncDirtyList(void);
 
 // Validation walker for tests, after structural changes. Checks the

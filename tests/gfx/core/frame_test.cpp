@@ -34,11 +34,18 @@ void MoveTo(Frame* f, float x, float y, float z)
 struct Counter {
     FrameLinkedObject object;
     int syncs;
+    int edits;  // syncs that move the object's frame one unit along x (-1: every one)
 };
 
 FrameLinkedObject* CountSync(FrameLinkedObject* o)
 {
-    ((Counter*)o)->syncs++;
+    Counter* c = (Counter*)o;
+    c->syncs++;
+    if (c->edits != 0) {
+        if (c->edits > 0) c->edits--;
+        Frame* f = FrameObject_GetFrame(o);
+        MoveTo(f, f->modelling.pos.x + 1, 0, 0);
+    }
     return o;
 }
 
@@ -67,10 +74,14 @@ TEST(Frame, ChangesListTheRootOnceAndSyncComputesWorldMatrices)
     EXPECT_EQ(b->world.pos.x, 1.0f);
     EXPECT_EQ(b->world.pos.y, 2.0f);
 
-    // Moving the root moves the grandchild, whose own matrix did not change.
+    // Moving the root alone moves the grandchild, whose own matrix did not
+    // change, through the full sync and on demand.
     MoveTo(root, 0, 0, 5);
-    EXPECT_EQ(Frame_GetWorldMatrix(b)->pos.z, 5.0f);
-    EXPECT_EQ(Frame_GetWorldMatrix(b)->pos.x, 1.0f);
+    Frame_SyncDirtyList();
+    EXPECT_EQ(b->world.pos.z, 5.0f);
+    EXPECT_EQ(b->world.pos.x, 1.0f);
+    MoveTo(root, 0, 0, 6);
+    EXPECT_EQ(Frame_GetWorldMatrix(b)->pos.z, 6.0f);
     Frame_DestroyHierarchy(root);
     EXPECT_EQ(DirtyCount(), 0);
 }
@@ -147,6 +158,37 @@ TEST(Frame, WorldMatrixOnDemandLeavesObjectsPendingForTheFullSync)
 
     FrameObject_ReleaseFrame(&onChild.object);
     FrameObject_SetFrame(&onRoot.object, nullptr);
+    Frame_DestroyHierarchy(root);
+}
+
+TEST(Frame, AnEditMadeByASyncCallbackIsAppliedByTheNextSync)
+{
+    EngineScope scope;
+    Frame* root = Frame_Create();
+    Frame* child = Frame_Create();
+    Frame_AddChild(root, child);
+    Counter mover = {};
+    mover.object.sync = CountSync;
+    mover.edits = 1;
+    FrameObject_SetFrame(&mover.object, child);
+    Frame_SyncDirtyList();
+    EXPECT_EQ(mover.syncs, 1);
+    EXPECT_NE(Frame_IsDirty(child), 0u);  // listed again, not lost
+    EXPECT_TRUE(Frame_Validate(nullptr));
+    Frame_SyncDirtyList();
+    EXPECT_EQ(child->world.pos.x, 1.0f);
+    EXPECT_EQ(Frame_IsDirty(child), 0u);
+    // A callback that edits at every sync lists its root for the next one
+    // and lets the running one end.
+    mover.edits = -1;
+    mover.syncs = 0;
+    Frame_MarkDirty(child);
+    Frame_SyncDirtyList();
+    Frame_SyncDirtyList();
+    EXPECT_EQ(mover.syncs, 2);
+    EXPECT_EQ(child->world.pos.x, 2.0f);
+    EXPECT_NE(Frame_IsDirty(child), 0u);
+    FrameObject_SetFrame(&mover.object, nullptr);
     Frame_DestroyHierarchy(root);
 }
 
