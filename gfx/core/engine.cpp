@@ -284,10 +284,25 @@ int32_t Engine_Stop(void)
     EngineInstance* inst = g_engineInstance;
     if (!InStatus(ENGINE_STATUS_STARTED)) return 0;
     Request(REQ_STOP_BEGINS, nullptr, nullptr, 0);
+    // The modules close first: they release their device objects while the
+    // device still exists.
     PluginRegistry_RunDestructors(&g_engine.registry, inst);
     int32_t result = Request(REQ_STOP, nullptr, nullptr, 0);
-    if (result) inst->status = ENGINE_STATUS_OPENED;
-    return result;
+    if (result) {
+        inst->status = ENGINE_STATUS_OPENED;
+        return result;
+    }
+    // A refused stop leaves everything as it was: the device runs on, so the
+    // modules open again as Engine_Start opens them. Should one fail to, the
+    // modules are closed and the engine counts as opened (a later start asks
+    // the device to start again).
+    if (!PluginRegistry_RunConstructors(&g_engine.registry, inst)) {
+        inst->status = ENGINE_STATUS_OPENED;
+        return 0;
+    }
+    if (g_engine.gammaHook) g_engine.gammaHook(inst->device.gamma);
+    Request(REQ_START_FINISHED, nullptr, nullptr, 0);
+    return 0;
 }
 
 int32_t Engine_Close(void)
@@ -346,7 +361,9 @@ int32_t Engine_DeviceSystemRequest(EngineDevice* device, int32_t code, void* out
         if (out) *(int32_t*)out = 0;
         return 1;
     case REQ_SELECT_SUBSYSTEM:
-        if (arg != 0) break;
+        // The sub-system is chosen between open and start: a driver that
+        // refuses while started is not overruled.
+        if (arg != 0 || g_engineInstance->status == ENGINE_STATUS_STARTED) break;
         return 1;
     case REQ_START_FINISHED:
     case REQ_STOP_BEGINS:

@@ -266,7 +266,8 @@ int32_t Engine_Open(void* openParams);
 // closed again, the device is stopped and the status stays 2.
 int32_t Engine_Start(void);
 // Closes the modules (last first) and stops the device; returns the device's
-// answer (status 2 only when it agreed).
+// answer (status 2 only when it agreed). When the device refuses, the
+// modules open again and the status stays 3.
 int32_t Engine_Stop(void);
 int32_t Engine_Close(void);
 // Refused (0, no error) while an instance is open.
@@ -291,6 +292,8 @@ int32_t Engine_Focus(void);
 int32_t Engine_GetNumSubSystems(void);  // -1 on failure
 char* Engine_GetSubSystemInfo(char* name, int32_t index);  // name: 80 bytes at least
 int32_t Engine_GetCurrentSubSystem(void);  // -1 on failure
+// 1 when the driver took the sub-system, or does not answer and index is 0;
+// refused while the engine is started.
 int32_t Engine_SetSubSystem(int32_t index);
 int32_t Engine_QueryDeviceInt(void);    // -1 on failure
 int32_t Engine_GetMaxTextureSize(void); // -1 on failure

@@ -136,6 +136,27 @@ TEST(Engine, ModuleThatFailsToOpenUndoesTheOthersAndStopsTheDevice)
     Error_Get(nullptr);
 }
 
+TEST(Engine, ARefusedStopLeavesTheModulesOpenAndTheEngineStarted)
+{
+    Install();
+    ModuleLog().clear();
+    int window = 0;
+    ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
+    ASSERT_GE(Engine_RegisterPlugin(8, 0x100, OpenA, CloseA), 0);
+    ASSERT_EQ(Engine_Open(&window), 1);
+    ASSERT_EQ(Engine_Start(), 1);
+    RefusedRequests().insert(REQ_STOP);
+    EXPECT_EQ(Engine_Stop(), 0);
+    EXPECT_EQ(Engine_GetStatus(), 3u);
+    EXPECT_EQ(ModuleLog(), (std::vector<int>{1, -1, 1}));  // closed before the device, opened again
+    RefusedRequests().clear();
+    ASSERT_EQ(Engine_Stop(), 1);
+    EXPECT_EQ(ModuleLog(), (std::vector<int>{1, -1, 1, -1}));
+    ASSERT_EQ(Engine_Close(), 1);
+    ASSERT_EQ(Engine_Term(), 1);
+    Error_Get(nullptr);
+}
+
 TEST(Engine, TermResetsTheRegistrySoPluginsAttachAgainAtTheSameOffsets)
 {
     int32_t first, second;
@@ -167,8 +188,11 @@ TEST(Engine, CoreAnswersSubSystemQueriesTheDriverLeavesOpen)
     Error_Get(&r);
     EXPECT_EQ(r.code, 24);
     EXPECT_EQ(r.pluginId, 1);
+    EXPECT_EQ(Engine_SetSubSystem(0), 0);  // started: too late to choose
+    EXPECT_EQ(Engine_Stop(), 1);
     EXPECT_EQ(Engine_SetSubSystem(0), 1);
     EXPECT_EQ(Engine_SetSubSystem(1), 0);
+    EXPECT_EQ(Engine_Start(), 1);
     EXPECT_EQ(Engine_QueryDeviceInt(), -1);
     EXPECT_EQ(Engine_GetNumVideoModes(), -1);
     EXPECT_EQ(Engine_GetMaxTextureSize(), -1);
