@@ -386,7 +386,7 @@ int Config_GetVector2or3(ConfigNode* node, const char* key, float* x, float* y, 
   if (!value) return 0;
   ConfigSplit split;
   if (!Config_SplitValue(&split, value, ",")) return 0;
-  int ok = split.count >= 2;
+  int ok = split.count == 2 || split.count == 3;
   if (ok) {
     if (x) *x = (float)atof(split.parts[0]);
     if (y) *y = (float)atof(split.parts[1]);

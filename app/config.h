@@ -81,7 +81,7 @@ int Config_GetBoolTri(ConfigNode* node, const char* key);
 int Config_GetVector3(ConfigNode* node, const char* key, float* out);
 int Config_GetVector2(ConfigNode* node, const char* key, float* out);
 // Two or three comma-separated numbers: x and y from the first two, z (when
-// asked for) only when there are exactly three. 0 for fewer than two parts.
+// asked for) only when there are exactly three. 0 for any other count.
 int Config_GetVector2or3(ConfigNode* node, const char* key, float* x, float* y, float* z);
 // Three (four) colon-separated numbers 0..255 scaled to 0..1.
 int Config_GetColour3(ConfigNode* node, const char* key, float* r, float* g, float* b);

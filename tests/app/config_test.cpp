@@ -48,6 +48,11 @@ const char* const kKart =
     "  Last = yes\n"
     "}\n"
     "Kart = second\n"
+    "Trailer {\n"
+    "  Wheels {\n"
+    "    Front = 9\n"
+    "  }\n"
+    "}\n"
     "Colours {\n"
     "  Orange = 255:128:0\n"
     "  Commas = 255,128,0\n"
@@ -71,7 +76,10 @@ TEST_F(Config, FindsKeysByHashIgnoringCaseAndBlanksFirstMatchWins) {
   EXPECT_EQ(Config_Find(cfg, "Speed"), nullptr);    // depth is absolute
   EXPECT_EQ(Config_Find(cfg, ""), nullptr);
   EXPECT_EQ(Config_Find(cfg, "Kart::   "), nullptr);  // a blank name hashes to 0
+  // The same path end under other ancestors: every ancestor must match.
   EXPECT_STREQ(Config_GetValue(cfg, "Kart::Wheels::Front"), "1,2,3");
+  EXPECT_STREQ(Config_GetValue(cfg, "Trailer::Wheels::Front"), "9");
+  EXPECT_EQ(Config_Find(cfg, "Trailer::Wheels::Rear"), nullptr);
 }
 
 TEST_F(Config, SectionAndSubsectionPrefixLaterLookupsThroughAnyNode) {
@@ -177,6 +185,8 @@ TEST_F(Config, VectorGettersWantExactPartCountsAndNeverCutTheStoredValue) {
   Config_SetSubSection(cfg, nullptr);
   x = -7;
   EXPECT_EQ(Config_GetVector2or3(cfg, "Speed", &x, &y, nullptr), 0);  // one part
+  Config_SetSection(cfg, "Colours");
+  EXPECT_EQ(Config_GetVector2or3(cfg, "Bytes4", &x, &y, &z), 0);  // four parts
   EXPECT_EQ(x, -7);
 }
 
