@@ -5,9 +5,11 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "app/wad.h"
 #include "common/bytes.h"
+#include "common/strings.h"
 
 namespace fs = std::filesystem;
 
@@ -72,6 +74,56 @@ int Pack_Fail(std::string* error, const std::string& message) {
   return 0;
 }
 
+std::string Pack_Fold(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) c = String_UpperAscii(c);
+  return folded;
+}
+
+// The archive matches names without regard to case and reads "\" as a
+// folder separator: two names of one folder that differ only in case would
+// serve one file's bytes for the other, and a name holding a backslash could
+// never be opened. Every such name is listed (both of a pair, by their disk
+// paths), so that one run shows everything to rename.
+int Pack_CheckNames(const std::vector<WadPackFile>& files, std::string* error) {
+  std::map<std::string, std::string> spelled;  // folded path -> the first spelling met
+  std::set<std::string> reported;
+  std::vector<std::string> problems;
+  for (const WadPackFile& file : files) {
+    const std::string& path = file.archivePath;
+    // Disk paths of the parts: the file's own with the archive path's tail cut off.
+    const bool rooted = file.diskPath.size() >= path.size() &&
+                        file.diskPath.compare(file.diskPath.size() - path.size(), path.size(), path) == 0;
+    const std::string root = rooted ? file.diskPath.substr(0, file.diskPath.size() - path.size()) : std::string();
+    std::string folded;
+    size_t start = 0;
+    while (start < path.size()) {
+      size_t slash = path.find('/', start);
+      const bool last = slash == std::string::npos;
+      if (last) slash = path.size();
+      const std::string part = path.substr(start, slash - start);
+      const std::string shown = root + path.substr(0, slash) + (last ? "" : "/");
+      if (!part.empty()) {
+        if (part.find('\\') != std::string::npos && reported.insert(shown).second)
+          problems.push_back(shown + " holds a backslash");
+        // A file and a folder of one name collide too: the folder would
+        // answer the file's opens.
+        folded += Pack_Fold(part);
+        auto [it, added] = spelled.emplace(folded, shown);
+        if (!added && it->second != shown && reported.insert(it->second + "|" + shown).second)
+          problems.push_back(it->second + " and " + shown + " differ only in case");
+        folded += '/';
+      }
+      start = slash + 1;
+    }
+  }
+  if (problems.empty()) return 1;
+  std::string message = std::to_string(problems.size()) + (problems.size() == 1 ? " name" : " names") +
+                        " the archive cannot serve (it ignores case and reads \"\\\" as a folder separator):";
+  for (const std::string& p : problems) message += "\n  " + p;
+  return Pack_Fail(error, message + "\nno archive written");
+}
+
 }  // namespace
 
 int WadPack_ListFolder(const std::string& folder, std::vector<WadPackFile>* files,
@@ -93,6 +145,7 @@ int WadPack_ListFolder(const std::string& folder, std::vector<WadPackFile>* file
 
 int WadPack_Write(const std::vector<WadPackFile>& files, const std::string& topName,
                   const std::string& outputPath, std::string* error) {
+  if (!Pack_CheckNames(files, error)) return 0;
   PackState s;
   PackDir root;
   PackDir* top = new PackDir{topName, {}, {}};

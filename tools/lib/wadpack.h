@@ -22,7 +22,9 @@ int WadPack_ListFolder(const std::string& folder, std::vector<WadPackFile>* file
                        std::string* error);
 
 // Writes the archive of the files under the top directory topName to
-// outputPath. 0 with error set on failure (unreadable file, archive past
-// 4 GiB, unwritable output); no partial archive is left behind then.
+// outputPath. 0 with error set on failure (names the archive cannot serve:
+// two of one folder differing only in case, or a name holding a backslash;
+// unreadable file, archive past 4 GiB, unwritable output); no partial
+// archive is left behind then.
 int WadPack_Write(const std::vector<WadPackFile>& files, const std::string& topName,
                   const std::string& outputPath, std::string* error);
