@@ -1,6 +1,9 @@
 #include "tools/lib/cfgc.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "app/binfile.h"
 #include "app/cache.h"
@@ -116,6 +119,49 @@ int Cfgc_Compile(const char* text, size_t length, std::vector<uint8_t>* out, Cfg
   }
   if (!openLines.empty())
     return Cfgc_Fail(error, openLines.back(), "group opened here is never closed", out);
+  return 1;
+}
+
+int Cfgc_CompileFile(const std::string& source, const std::string& output, std::string* message) {
+  auto fail = [message](const std::string& text) {
+    if (message) *message = text;
+    return 0;
+  };
+  std::error_code ec;
+  if (std::filesystem::is_directory(source, ec)) return fail(source + ": is a folder, not a configuration source");
+  FILE* in = fopen(source.c_str(), "rb");
+  if (!in) return fail(source + ": can't be opened: " + strerror(errno));
+  std::vector<char> text;
+  char buffer[65536];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, in)) > 0) text.insert(text.end(), buffer, buffer + got);
+  const bool readFailed = ferror(in) != 0;
+  const int readError = errno;
+  fclose(in);
+  if (readFailed) return fail(source + ": can't be read: " + strerror(readError));
+
+  std::vector<uint8_t> compiled;
+  CfgcError error;
+  if (!Cfgc_Compile(text.data(), text.size(), &compiled, &error))
+    return fail(source + ":" + std::to_string(error.line) + ": " + error.message);
+  if (compiled.empty())
+    return fail(source + ": holds no keys; the game would open its compiled form as missing");
+
+  std::filesystem::path parent = std::filesystem::path(output).parent_path();
+  if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+  const std::string temporary = output + ".tmp";
+  FILE* out = fopen(temporary.c_str(), "wb");
+  if (!out) return fail(output + ": can't be written: " + strerror(errno));
+  bool ok = fwrite(compiled.data(), 1, compiled.size(), out) == compiled.size();
+  if (fclose(out) != 0) ok = false;
+  if (ok) {
+    std::filesystem::rename(temporary, output, ec);
+    ok = !ec;
+  }
+  if (!ok) {
+    std::filesystem::remove(temporary, ec);
+    return fail(output + ": write failed");
+  }
   return 1;
 }
 

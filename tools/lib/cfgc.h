@@ -30,6 +30,14 @@ int Cfgc_Compile(const char* text, size_t length, std::vector<uint8_t>* out, Cfg
 void Cfgc_AppendRecord(std::vector<uint8_t>* out, const char* name, const char* value,
                        uint32_t depth);
 
+// The whole tool: reads the source file, compiles it and writes the result
+// to output (through a temporary file, so a failure leaves no partial or
+// empty output behind). 0 with message set, as the user reads it, when the
+// source is a folder or cannot be read, holds a fault ("SOURCE:LINE: ..."),
+// holds no key at all (the game opens an empty compiled file as missing),
+// or the output cannot be written.
+int Cfgc_CompileFile(const std::string& source, const std::string& output, std::string* message);
+
 // The data-relative path of the compiled file of a source name as the game
 // passes it ("FrontEnd\FrontEnd.cfg" -> "Cache/01/0562ecda.cfb").
 std::string Cfgc_OutputPath(const char* sourceName);

@@ -1,6 +1,8 @@
 #include "tools/lib/cfgc.h"
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include <gtest/gtest.h>
 
@@ -65,6 +67,39 @@ TEST(Cfgc, FaultsAreReportedWithTheirLine) {
     EXPECT_EQ(error.line, c.line) << c.text;
     EXPECT_FALSE(error.message.empty());
   }
+}
+
+TEST(Cfgc, SourcesThatCannotBeCompiledAreReportedWithTheirPathAndWriteNothing) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::path(HELM_TEST_TMP) / "cfgc_sources";
+  fs::remove_all(folder);
+  fs::create_directories(folder / "a folder");
+  auto write = [&](const char* name, const char* text) {
+    FILE* f = fopen((folder / name).c_str(), "wb");
+    fputs(text, f);
+    fclose(f);
+    return (folder / name).string();
+  };
+  const std::string output = (folder / "out.cfb").string();
+  const struct {
+    std::string source;
+    const char* says;
+  } cases[] = {{(folder / "a folder").string(), ": is a folder"},
+               {(folder / "missing.cfg").string(), ": can't be opened: No such file"},
+               {write("empty.cfg", ""), ": holds no keys"},
+               {write("comments.cfg", "# only a comment\n\n"), ": holds no keys"},
+               {write("fault.cfg", "a = 1\n}\n"), ":2: \"}\" without"}};
+  for (const auto& c : cases) {
+    std::string message;
+    EXPECT_EQ(Cfgc_CompileFile(c.source, output, &message), 0) << c.source;
+    EXPECT_EQ(message.rfind(c.source + c.says, 0), 0u) << message;
+    EXPECT_FALSE(fs::exists(output)) << c.source;
+    EXPECT_FALSE(fs::exists(output + ".tmp")) << c.source;
+  }
+  std::string message;
+  EXPECT_EQ(Cfgc_CompileFile(write("good.cfg", "a = 1\n"), output, &message), 1) << message;
+  EXPECT_EQ(fs::file_size(output), 24u);
+  fs::remove_all(folder);
 }
 
 TEST(Cfgc, OutputGoesToTheCacheNameOfTheSourceAsTheGamePassesIt) {
