@@ -13,12 +13,17 @@ namespace {
 
 struct SaveStorage {
   SaveWriteHook write;
+  SaveSyncHook sync;
 };
 
 SaveStorage g_save = {};
 
 size_t Save_StandardWrite(const void* data, size_t size, void* file) {
   return fwrite(data, 1, size, (FILE*)file);
+}
+
+int Save_StandardSync(void* file, const char* folder) {
+  return file ? SysFile_SyncFile((FILE*)file) : SysFile_SyncFolder(folder);
 }
 
 // A single path part that stays inside its folder.
@@ -113,13 +118,21 @@ int Save_WriteFile(const char* folderPath, const char* fileName, const void* buf
   FILE* f = SysFile_Open(temporary, "wb");
   if (!f) return 0;
   SaveWriteHook write = g_save.write ? g_save.write : Save_StandardWrite;
+  SaveSyncHook sync = g_save.sync ? g_save.sync : Save_StandardSync;
   int ok = size == 0 || write(buffer, size, f) == size;
   if (fflush(f) != 0) ok = 0;
+  // Only a complete file that is on the disk replaces the old one: a rename
+  // can reach the disk before the bytes it names.
+  if (ok && !sync(f, nullptr)) ok = 0;
   if (fclose(f) != 0) ok = 0;
-  // Only a complete file replaces the old one.
   if (ok && !SysFile_Rename(temporary, path)) ok = 0;
-  if (!ok) SysFile_Remove(temporary);
-  return ok;
+  if (!ok) {
+    SysFile_Remove(temporary);
+    return 0;
+  }
+  // The rename itself lives in the folder's entries.
+  *strrchr(path, '\\') = 0;
+  return sync(nullptr, path);
 }
 
 int Save_ReadFile(const char* folderPath, const char* fileName, void* buffer, size_t size) {
@@ -176,4 +189,8 @@ uint32_t Save_BytesToKB(uint32_t bytes) {
 
 void Save_SetWriteHook(SaveWriteHook hook) {
   g_save.write = hook;
+}
+
+void Save_SetSyncHook(SaveSyncHook hook) {
+  g_save.sync = hook;
 }

@@ -39,8 +39,12 @@ int Save_FolderName(const char* saveName, char* buffer);
 // folder exists); 0 otherwise. The title is not used.
 int Save_MakeFolder(char drive, const char* saveName, char* outPath, const char* title = nullptr);
 
-// Writes size bytes as the file's whole new content. 1 only when every byte
-// reached the disk; on failure the previous file is left as it was.
+// Writes size bytes as the file's whole new content: to a temporary file
+// forced to the disk, renamed over the old one, then the folder forced to
+// the disk, so the save survives a power loss. 1 only when all of that
+// succeeded. A failure before the rename leaves the previous file as it was;
+// a failure to force the folder after it reports 0 with the new bytes in
+// place (not known to be durable).
 int Save_WriteFile(const char* folderPath, const char* fileName, const void* buffer, size_t size);
 // 1 when size bytes were read from the start of the file.
 int Save_ReadFile(const char* folderPath, const char* fileName, void* buffer, size_t size);
@@ -68,3 +72,9 @@ uint32_t Save_BytesToKB(uint32_t bytes);
 // writes); it returns the bytes written. Null restores the standard one.
 typedef size_t (*SaveWriteHook)(const void* data, size_t size, void* file);
 void Save_SetWriteHook(SaveWriteHook hook);
+// Replaces the function that forces data to the disk (tests inject
+// failures): called with the open temporary file (folder null) before the
+// rename and with the folder's data name (file null) after it; 1 on
+// success. Null restores the standard one.
+typedef int (*SaveSyncHook)(void* file, const char* folder);
+void Save_SetSyncHook(SaveSyncHook hook);

@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -129,6 +130,24 @@ int SysFile_Rename(const char* from, const char* to)
         return 0;
     Path_NoteRenamed(realFrom, realTo);
     return 1;
+}
+
+int SysFile_SyncFile(FILE* file)
+{
+    return file && fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+int SysFile_SyncFolder(const char* name)
+{
+    char real[kPathMax];
+    if (!Resolve(name, real))
+        return 0;
+    int fd = open(real, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    int ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
 }
 
 int SysFile_Remove(const char* name)

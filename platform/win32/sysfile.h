@@ -29,6 +29,13 @@ int SysFile_GetWriteTime(const char* name, uint64_t* time);
 // needs. 1 on success, 0 on failure (nothing changed).
 int SysFile_Rename(const char* from, const char* to);
 
+// Durability, for files that must survive a power loss: SysFile_SyncFile
+// forces an open file's written bytes to the disk (flushing the stdio buffer
+// first), SysFile_SyncFolder a folder's entries (a rename into it). 1 on
+// success, 0 when the disk did not confirm.
+int SysFile_SyncFile(FILE* file);
+int SysFile_SyncFolder(const char* name);
+
 // Deletes a file (SysFile_Remove) or an empty folder (SysFile_RemoveFolder).
 // 1 on success, 0 on failure.
 int SysFile_Remove(const char* name);

@@ -13,6 +13,7 @@ class Save : public DataTest {
  protected:
   void TearDown() override {
     Save_SetWriteHook(nullptr);
+    Save_SetSyncHook(nullptr);
     SysFile_SetDiskFreeQuery(nullptr);
     DataTest::TearDown();
   }
@@ -90,6 +91,43 @@ TEST_F(Save, AFailedWriteLeavesTheOldSaveIntact) {
     files++;
   }
   EXPECT_EQ(files, 1);
+}
+
+// What the disk holds at each forced write, and which one fails.
+struct SyncWatch {
+  std::string file;                // the save's path on disk
+  std::vector<std::string> seen;   // "file:<content>" or "folder:<name>:<content>"
+  int failAt = -1;                 // index of the call that fails
+};
+SyncWatch g_watch;
+int WatchSync(void* file, const char* folder) {
+  std::ifstream in(g_watch.file, std::ios::binary);
+  std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  g_watch.seen.push_back(file ? "file:" + now : std::string("folder:") + folder + ":" + now);
+  return (int)g_watch.seen.size() - 1 != g_watch.failAt && (!file || SysFile_SyncFile((FILE*)file));
+}
+
+TEST_F(Save, BytesAreForcedToDiskBeforeTheRenameAndTheFolderAfterIt) {
+  char path[SAVE_PATH_MAX], folder[SAVE_FOLDER_MAX];
+  ASSERT_EQ(Save_MakeFolder('A', "ASlot", path), 1);
+  Save_FolderName("ASlot", folder);
+  ASSERT_EQ(Save_WriteFile(path, "game.sav", "old", 3), 1);  // the standard syncs
+  Save_SetSyncHook(WatchSync);
+  g_watch = SyncWatch{std::string("SaveGame/") + folder + "/game.sav"};
+  ASSERT_EQ(Save_WriteFile(path, "game.sav", "new", 3), 1);
+  const std::string folderName = std::string("SaveGame\\") + folder;
+  EXPECT_EQ(g_watch.seen, (std::vector<std::string>{"file:old", "folder:" + folderName + ":new"}));
+  // A file that cannot be forced to disk keeps the old save; a folder that
+  // cannot is reported as a failed save.
+  for (int failAt : {0, 1}) {
+    g_watch.seen.clear();
+    g_watch.failAt = failAt;
+    EXPECT_EQ(Save_WriteFile(path, "game.sav", failAt ? "two" : "one", 3), 0) << failAt;
+    char back[4] = {};
+    ASSERT_EQ(Save_ReadFile(path, "game.sav", back, 3), 1);
+    EXPECT_STREQ(back, failAt ? "two" : "new") << failAt;
+    EXPECT_FALSE(std::filesystem::exists(g_watch.file + ".tmp"));
+  }
 }
 
 TEST_F(Save, NamesWithPathCharactersCannotLeaveTheSaveFolder) {
