@@ -158,52 +158,66 @@ TEST(PluginRegistry, ObjectWithoutExtensionDataWritesAnEmptyChunk)
 }
 
 namespace {
-// Writes an extension chunk by hand: {id, declared payload, actual payload bytes}.
-void WriteRaw(Buffer& buf, uint32_t chunkLength, const std::vector<std::pair<uint32_t, uint32_t>>& subs,
-              uint32_t payloadBytes)
+int g_reads = 0;
+Stream* CountedReadInt(Stream* s, int32_t length, void* o, int32_t offset, int32_t size)
 {
-    Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-    Stream_WriteChunkHeaderDefault(s, CHUNK_EXTENSION, chunkLength);
-    for (auto [id, length] : subs) Stream_WriteChunkHeaderDefault(s, id, length);
-    std::vector<uint8_t> zeros(payloadBytes, 0);
-    if (payloadBytes) Stream_Write(s, zeros.data(), payloadBytes);
-    Stream_Close(s, &buf.mem);
+    g_reads++;
+    return ReadInt(s, length, o, offset, size);
 }
 }  // namespace
 
-TEST(PluginRegistry, SubChunkRunningPastItsParentIsRejected)
+TEST(PluginRegistry, ACorruptSubChunkStopsTheReadBeforeTheChunkBehindIt)
 {
     InitScope scope;
     PluginRegistry reg = PLUGIN_REGISTRY_INIT(sizeof(Thing));
-    PluginRegistry_AddPlugin(&reg, 4, 0x50, nullptr, nullptr, nullptr);
-    PluginRegistry_AddPluginStream(&reg, 0x50, ReadInt, WriteInt, SizeInt);
-    std::vector<char> object(reg.size, 0);
-
-    // Declared payload larger than what is left of the parent (wrap-safe: 0xFFFFFFF8).
-    for (uint32_t length : {100u, 0xFFFFFFF8u}) {
+    int32_t offset = PluginRegistry_AddPlugin(&reg, 4, 0x50, nullptr, nullptr, nullptr);
+    PluginRegistry_AddPluginStream(&reg, 0x50, CountedReadInt, WriteInt, SizeInt);
+    // Each extension chunk declares `chunk` bytes and holds the sub-chunk
+    // headers given, a few padding bytes, then a whole sub-chunk of the known
+    // plugin 0x50 holding 7: reading on past the corrupt part would reach it.
+    const struct {
+        const char* what;
+        uint32_t chunk;
+        std::vector<std::pair<uint32_t, uint32_t>> subs;
+        uint32_t pad;
+    } cases[] = {
+        {"fewer than 12 bytes left for a header", 8, {}, 0},
+        {"payload past the chunk", 12, {{0x99, 4}}, 4},
+        {"payload past the chunk, wrapping", 16, {{0x99, 0xFFFFFFF8u}}, 4},
+        {"payload past the chunk, known plugin", 12, {{0x50, 4}}, 4},
+    };
+    for (const auto& c : cases) {
         Buffer buf;
-        WriteRaw(buf, 16, {{0x99, length}}, 64);
-        Stream* s = Stream_Open(STREAM_MEMORY, STREAM_READ, &buf.mem);
-        EXPECT_EQ(PluginRegistry_StreamReadExtensions(&reg, s, object.data()), nullptr) << length;
+        Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
+        Stream_WriteChunkHeaderDefault(s, CHUNK_EXTENSION, c.chunk);
+        for (auto [id, length] : c.subs) Stream_WriteChunkHeaderDefault(s, id, length);
+        const uint8_t zeros[8] = {};
+        Stream_Write(s, zeros, c.pad);
+        const int32_t seven = 7;
+        Stream_WriteChunkHeaderDefault(s, 0x50, 4);
+        Stream_WriteInt32(s, &seven, 4);
+        Stream_Close(s, &buf.mem);
+        std::vector<char> object(reg.size, 0);
+        g_reads = 0;
+        s = Stream_Open(STREAM_MEMORY, STREAM_READ, &buf.mem);
+        EXPECT_EQ(PluginRegistry_StreamReadExtensions(&reg, s, object.data()), nullptr) << c.what;
         Stream_Close(s, nullptr);
-    }
-    // Fewer than 12 bytes left for a sub-chunk header.
-    {
-        Buffer buf;
-        WriteRaw(buf, 8, {}, 64);
-        Stream* s = Stream_Open(STREAM_MEMORY, STREAM_READ, &buf.mem);
-        EXPECT_EQ(PluginRegistry_StreamReadExtensions(&reg, s, object.data()), nullptr);
-        Stream_Close(s, nullptr);
+        EXPECT_EQ(g_reads, 0) << c.what;
+        EXPECT_EQ(*(int32_t*)&object[offset], 0) << c.what;
     }
     // A plugin that reads past its own payload fails the read.
-    {
-        PluginRegistry_AddPluginStream(&reg, 0x50, Greedy, WriteInt, SizeInt);
-        Buffer buf;
-        WriteRaw(buf, 16, {{0x50, 4}}, 16);
-        Stream* s = Stream_Open(STREAM_MEMORY, STREAM_READ, &buf.mem);
-        EXPECT_EQ(PluginRegistry_StreamReadExtensions(&reg, s, object.data()), nullptr);
-        Stream_Close(s, nullptr);
-    }
+    PluginRegistry_AddPluginStream(&reg, 0x50, Greedy, WriteInt, SizeInt);
+    Buffer buf;
+    Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
+    Stream_WriteChunkHeaderDefault(s, CHUNK_EXTENSION, 16);
+    Stream_WriteChunkHeaderDefault(s, 0x50, 4);
+    const uint8_t zeros[16] = {};
+    Stream_Write(s, zeros, 16);
+    Stream_Close(s, &buf.mem);
+    std::vector<char> object(reg.size, 0);
+    s = Stream_Open(STREAM_MEMORY, STREAM_READ, &buf.mem);
+    EXPECT_EQ(PluginRegistry_StreamReadExtensions(&reg, s, object.data()), nullptr);
+    Stream_Close(s, nullptr);
     Error_Get(nullptr);
 }
 
