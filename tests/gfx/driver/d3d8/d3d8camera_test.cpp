@@ -115,26 +115,45 @@ TEST_F(CameraUpdateTest, ViewMapsTheCameraToTheOriginWithRightAtMinusX)
     End();
 }
 
-TEST_F(CameraUpdateTest, ProjectionFollowsClipPlanesAndKind)
+TEST_F(CameraUpdateTest, ViewAndProjectionTakeTheFrustumCornersToTheClipVolumeCorners)
 {
+    const struct {
+        uint32_t projection;
+        float ox, oy;
+    } cases[] = {{CAMERA_PERSPECTIVE, 0, 0}, {CAMERA_PERSPECTIVE, 0.3f, -0.2f}, {CAMERA_PARALLEL, 0.3f, -0.2f}};
     Camera_SetNearClipPlane(camera, 1.0f);
     Camera_SetFarClipPlane(camera, 11.0f);
-    ASSERT_EQ(Begin(), 1);
-    D3DMATRIX p = {};
-    D3D8_GetTransform(D3DTS_PROJECTION, &p);
-    EXPECT_FLOAT_EQ(p.m[2][2], 1.1f);
-    EXPECT_FLOAT_EQ(p.m[3][2], -1.1f);
-    EXPECT_EQ(p.m[2][3], 1.0f);
-    EXPECT_EQ(p.m[3][3], 0.0f);
-    EXPECT_FLOAT_EQ(p.m[0][0], camera->recipViewWindow.x);
-    End();
-    Camera_SetProjection(camera, CAMERA_PARALLEL);
-    ASSERT_EQ(Begin(), 1);
-    D3D8_GetTransform(D3DTS_PROJECTION, &p);
-    EXPECT_FLOAT_EQ(p.m[2][2], 0.1f);
-    EXPECT_EQ(p.m[2][3], 0.0f);
-    EXPECT_EQ(p.m[3][3], 1.0f);
-    End();
+    const Vec2 window = {0.5f, 0.4f};
+    Camera_SetViewWindow(camera, &window);
+    for (const auto &k : cases) {
+        const Vec2 offset = {k.ox, k.oy};
+        Camera_SetViewOffset(camera, &offset);
+        Camera_SetProjection(camera, k.projection);
+        ASSERT_EQ(Begin(), 1);
+        D3DMATRIX view = {}, projection = {};
+        D3D8_GetTransform(D3DTS_VIEW, &view);
+        D3D8_GetTransform(D3DTS_PROJECTION, &projection);
+        if (k.projection == CAMERA_PERSPECTIVE) {
+            EXPECT_FLOAT_EQ(projection.m[2][2], 1.1f);  // far / (far - near)
+            EXPECT_FLOAT_EQ(projection.m[3][2], -1.1f);
+        }
+        // Corners 0-3 (near) and 4-7 (far) run +x+y, -x+y, -x-y, +x-y in the
+        // engine's camera space, whose x is Direct3D's -x.
+        const float cornerX[4] = {-1, 1, 1, -1}, cornerY[4] = {1, 1, -1, -1};
+        for (int i = 0; i < 8; i++) {
+            const Vec3 &p = camera->frustumCorners[i];
+            float v[4], clip[4];
+            for (int c = 0; c < 4; c++)
+                v[c] = p.x * view.m[0][c] + p.y * view.m[1][c] + p.z * view.m[2][c] + view.m[3][c];
+            for (int c = 0; c < 4; c++)
+                clip[c] = v[0] * projection.m[0][c] + v[1] * projection.m[1][c] + v[2] * projection.m[2][c] +
+                          v[3] * projection.m[3][c];
+            EXPECT_NEAR(clip[0] / clip[3], cornerX[i % 4], 1e-4f) << k.projection << "/" << k.ox << " corner " << i;
+            EXPECT_NEAR(clip[1] / clip[3], cornerY[i % 4], 1e-4f) << k.projection << "/" << k.ox << " corner " << i;
+            EXPECT_NEAR(clip[2] / clip[3], i < 4 ? 0.0f : 1.0f, 1e-4f) << k.projection << " corner " << i;
+        }
+        End();
+    }
 }
 
 TEST_F(CameraUpdateTest, ViewportIsTheSubRastersRectangle)
