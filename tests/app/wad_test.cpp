@@ -122,10 +122,21 @@ TEST_F(Wad, NamesIgnoreCaseAndSlashesAndEachOpenFindsItsKindOfEntry) {
   EXPECT_EQ(File_Exists("levels\\x.cfg"), 1);
   EXPECT_EQ(File_Exists("levels\\y.cfg"), 0);
 
-  // Deeper than twenty parts finds nothing rather than a shorter path.
-  std::string deep = "DATA";
-  for (int i = 0; i < 20; i++) deep += "\\Levels";
-  EXPECT_EQ(Wad_FindEntry(m, deep.c_str(), 1), nullptr);
+}
+
+TEST_F(Wad, PathsOfMoreThanTwentyPartsFindNothingEvenWhenTheirFirstTwentyExist) {
+  ArchiveBuilder a;
+  uint32_t dir = a.Dir(0, "DATA");
+  std::string twenty = "DATA";
+  for (int i = 1; i < 20; i++) {
+    dir = a.Dir(dir, "d");
+    twenty += "\\d";
+  }
+  a.Both(dir, "f", "deep");
+  ASSERT_EQ(Mount(a.Bytes()), 1);
+  WadMount* m = Wad_GetMount(0);
+  EXPECT_NE(Wad_FindEntry(m, twenty.c_str(), 1), nullptr);
+  EXPECT_EQ(Wad_FindEntry(m, (twenty + "\\f").c_str(), 1), nullptr);
 }
 
 TEST_F(Wad, LaterMountsShadowEarlierOnesAndClosedEntriesLetTheSearchGoOn) {
@@ -172,8 +183,9 @@ TEST_F(Wad, ReadsStopAtTheEntryEndAndInterleavedFilesGetTheirOwnBytes) {
   }
   File_Close(g);
 
-  // Seeks past the end are allowed; nothing is read there.
-  EXPECT_EQ(File_Seek(f, 100, 0), 0);
+  // Seeks past the end are allowed; nothing is read there, though the
+  // bytes of the next entry (the text twin) follow in the archive.
+  EXPECT_EQ(File_Seek(f, 12, 0), 0);
   EXPECT_EQ(File_Read(buffer, 1, 10, f), 0u);
   EXPECT_EQ(File_Gets(buffer, sizeof buffer, f), nullptr);
   EXPECT_EQ(File_Seek(f, -3, 2), 0);

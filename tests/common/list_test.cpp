@@ -124,6 +124,10 @@ TEST(List, ItemsThatAreNotLiveInThisPoolAreIgnoredOnFree)
     List_Free(pool, a);  // twice
     List_Free(pool, foreign);  // a live item of another pool
     List_Free(pool, (char*)b + 4);  // inside a slot, not on its boundary
+    // Inside an item whose bytes look like a live header: a self-linked
+    // list head 8 bytes before the pointer.
+    ((uintptr_t*)b)[1] = (uintptr_t)b + 8;
+    List_Free(pool, (char*)b + 16);
     List_Free(pool, nullptr);
     int onStack = 0;
     List_Free(pool, &onStack);
@@ -131,6 +135,7 @@ TEST(List, ItemsThatAreNotLiveInThisPoolAreIgnoredOnFree)
 
     EXPECT_EQ(List_Count(pool), 1u);
     EXPECT_EQ(List_Count(other), 1u);
+    EXPECT_EQ(((uintptr_t*)b)[1], (uintptr_t)b + 8);
     EXPECT_EQ(List_Alloc(pool), a);  // the free list still holds only a
     void* fresh = List_Alloc(pool);
     EXPECT_NE(fresh, a);

@@ -83,11 +83,13 @@ TEST_F(Im3DNodeTest, FlagsChooseTheLayoutClippingAndBlending)
     EXPECT_NE(log.find("DrawPrimitive(2, 0, 2)"), std::string::npos) << log;  // line list
     EXPECT_EQ(D3D8_GetAlphaBlend(), 1);  // bit 1 clear: blending on
 
-    D3D8_SetAlphaBlend(0);
-    log = Submit(v, 2, nullptr, 0, IM3D_NOALPHABLEND);
-    EXPECT_EQ(D3D8_GetAlphaBlend(), 0);  // bit 1 set: left as it was
-    EXPECT_NE(log.find("SetRenderState(136, 0x1)"), std::string::npos) << log;  // clipping back on
-    EXPECT_NE(log.find("DrawPrimitive(3, 0, 3)"), std::string::npos) << log;  // polyline
+    for (int32_t before : {0, 1}) {
+        D3D8_SetAlphaBlend(before);
+        log = Submit(v, 2, nullptr, 0, IM3D_NOALPHABLEND);
+        EXPECT_EQ(D3D8_GetAlphaBlend(), before);  // bit 1 set: left as it was
+        if (!before) EXPECT_NE(log.find("SetRenderState(136, 0x1)"), std::string::npos) << log;  // clipping back on
+        EXPECT_NE(log.find("DrawPrimitive(3, 0, 3)"), std::string::npos) << log;  // polyline
+    }
 }
 
 TEST_F(Im3DNodeTest, ABatchWithAnIndexPastItsVerticesIsSkipped)
