@@ -214,25 +214,34 @@ TEST_F(ImageBmpTest, CoreHeaderReadsThreeBytePaletteEntries)
 
 TEST_F(ImageBmpTest, Rle8DecodesRunsLiteralsRowEndsAndEndOfBitmapIntoOwnRows)
 {
-    BmpLayout s;
-    s.width = 6;
-    s.height = 3;
-    s.bits = 8;
-    s.compression = 1;
-    for (int i = 0; i < 256; i++) s.palette.insert(s.palette.end(), {0, 0, (uint8_t)i, 0});
-    s.pixels = {3, 7, 0, 3, 1, 2, 3, 0, 0, 0,  // bottom row: 7 7 7 1 2 3 (literal with pad), end of row
-                9, 4, 0, 0,                    // middle row: a run clipped at the row, end of row
-                2, 5, 0, 1};                   // top row: 5 5 then end of bitmap
-    Image *image = Read(s);
-    ASSERT_NE(image, nullptr);
-    const uint8_t bottom[6] = {7, 7, 7, 1, 2, 3}, middle[6] = {4, 4, 4, 4, 4, 4};
-    EXPECT_EQ(memcmp(Pixel(image, 0, 2), bottom, 6), 0);
-    EXPECT_EQ(memcmp(Pixel(image, 0, 1), middle, 6), 0);
-    // The top row was ended by the end of the bitmap: it lands in its own row,
-    // keeping what the row buffer held after its first two pixels.
-    const uint8_t top[6] = {5, 5, 4, 4, 4, 4};
-    EXPECT_EQ(memcmp(Pixel(image, 0, 0), top, 6), 0);
-    Image_Destroy(image);
+    // Rows are given bottom first, as stored. A row ended by the end of the
+    // bitmap lands in its own row (not the image's top one), keeping what
+    // the row buffer held behind the pixels it got.
+    const struct {
+        std::vector<uint8_t> stream;
+        std::vector<std::vector<uint8_t>> rows;  // bottom first; rows the stream never reaches are not listed
+    } cases[] = {
+        {{3, 7, 0, 3, 1, 2, 3, 0, 0, 0,  // 7 7 7 1 2 3 (literal with pad), end of row
+          9, 4, 0, 0,                    // a run clipped at the row, end of row
+          2, 5, 0, 1},                   // 5 5, end of bitmap on the top row
+         {{7, 7, 7, 1, 2, 3}, {4, 4, 4, 4, 4, 4}, {5, 5, 4, 4, 4, 4}}},
+        {{3, 7, 0, 3, 1, 2, 3, 0, 0, 0, 2, 5, 0, 1},  // end of bitmap on the middle row
+         {{7, 7, 7, 1, 2, 3}, {5, 5, 7, 1, 2, 3}}},
+    };
+    for (const auto &c : cases) {
+        BmpLayout s;
+        s.width = 6;
+        s.height = 3;
+        s.bits = 8;
+        s.compression = 1;
+        for (int i = 0; i < 256; i++) s.palette.insert(s.palette.end(), {0, 0, (uint8_t)i, 0});
+        s.pixels = c.stream;
+        Image *image = Read(s);
+        ASSERT_NE(image, nullptr);
+        for (size_t r = 0; r < c.rows.size(); r++)
+            EXPECT_EQ(memcmp(Pixel(image, 0, 2 - (int32_t)r), c.rows[r].data(), 6), 0) << c.rows.size() << " row " << r;
+        Image_Destroy(image);
+    }
 }
 
 TEST_F(ImageBmpTest, RefusedKindsRaiseUnsupported)
