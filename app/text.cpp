@@ -22,9 +22,21 @@ struct TextMacro {
   char* replacement;
 };
 
+// Entries per key hash, so that adding a line costs the same however many
+// are loaded (counting them in the entry pool would make loading grow with
+// the square of the table). Open addressing; hash 0 (never a key's) marks a
+// free slot; never more than half full.
+struct TextCount {
+  uint32_t keyHash;
+  uint32_t count;
+};
+
 struct TextTables {
   List* entries;
   List* macros;
+  TextCount* counts;
+  uint32_t countCapacity;  // a power of two, or 0 before the first line
+  uint32_t countUsed;
   char missing[TEXT_BUFFER_SIZE];
 };
 
@@ -48,7 +60,6 @@ int Text_IsBlank(char c) {
 struct TextFind {
   uint32_t hash;
   uint32_t index;
-  uint32_t count;
 };
 
 int Text_MatchEntry(void* item, void* arg) {
@@ -57,10 +68,27 @@ int Text_MatchEntry(void* item, void* arg) {
   return e->keyHash == find->hash && e->index == find->index;
 }
 
-int Text_CountEntry(void* item, void* arg) {
-  TextFind* find = (TextFind*)arg;
-  if (((const TextEntry*)item)->keyHash == find->hash) find->count++;
-  return 0;
+// The slot of hash in a counts table: its own, or the free one where it
+// would go. Null while the table is empty.
+TextCount* Text_CountSlot(TextCount* counts, uint32_t capacity, uint32_t hash) {
+  if (!capacity) return nullptr;
+  const uint32_t mask = capacity - 1;
+  for (uint32_t i = (hash * 2654435761u) & mask;; i = (i + 1) & mask)
+    if (counts[i].keyHash == hash || counts[i].keyHash == 0) return &counts[i];
+}
+
+// Doubles the counts table (or makes its first one); 0 when memory ran out,
+// with the table unchanged.
+int Text_GrowCounts(TextTables* t) {
+  const uint32_t capacity = t->countCapacity ? t->countCapacity * 2 : 256;
+  TextCount* grown = (TextCount*)Mem_Calloc(sizeof(TextCount) * (size_t)capacity, 8);
+  if (!grown) return 0;
+  for (uint32_t i = 0; i < t->countCapacity; i++)
+    if (t->counts[i].keyHash) *Text_CountSlot(grown, capacity, t->counts[i].keyHash) = t->counts[i];
+  Mem_Free(t->counts);
+  t->counts = grown;
+  t->countCapacity = capacity;
+  return 1;
 }
 
 int Text_MatchMacro(void* item, void* arg) {
@@ -140,18 +168,23 @@ void Text_AddLine(char* line) {
   List_ForEach(g_text->macros, Text_ExpandMacro, work);
   if (!work[0]) return;
 
-  TextFind find = {hash, 0, 0};
-  List_ForEach(g_text->entries, Text_CountEntry, &find);
+  TextTables* t = g_text;
+  if ((t->countUsed + 1) * 2 > t->countCapacity && !Text_GrowCounts(t)) return;
+  TextCount* slot = Text_CountSlot(t->counts, t->countCapacity, hash);
   char* copy = String_Dup(work);
   if (!copy) return;
-  TextEntry* entry = (TextEntry*)List_Alloc(g_text->entries);
+  TextEntry* entry = (TextEntry*)List_Alloc(t->entries);
   if (!entry) {
     Mem_Free(copy);
     return;
   }
+  if (!slot->keyHash) {
+    slot->keyHash = hash;
+    t->countUsed++;
+  }
   entry->keyHash = hash;
   entry->text = copy;
-  entry->index = find.count;
+  entry->index = slot->count++;
 }
 
 int Text_FreeEntry(void* item, void*) {
@@ -191,6 +224,7 @@ void Text_Shutdown(void) {
   List_ForEach(g_text->macros, Text_FreeMacro, nullptr);
   List_Destroy(g_text->entries);
   List_Destroy(g_text->macros);
+  Mem_Free(g_text->counts);
   Mem_Free(g_text);
   g_text = nullptr;
 }
@@ -254,7 +288,7 @@ char* Text_GetById(uint32_t id, uint32_t index, char* buffer, size_t size) {
   const char* text = "!!!TRANSLATION MISSING!!!";
   if (g_text) {
     text = g_text->missing;
-    TextFind find = {id, index, 0};
+    TextFind find = {id, index};
     const TextEntry* e = id ? (const TextEntry*)List_ForEach(g_text->entries, Text_MatchEntry, &find)
                             : nullptr;
     if (e) text = e->text;
@@ -264,8 +298,6 @@ char* Text_GetById(uint32_t id, uint32_t index, char* buffer, size_t size) {
 }
 
 uint32_t Text_CountById(uint32_t id) {
-  if (!g_text) return 0;
-  TextFind find = {id, 0, 0};
-  List_ForEach(g_text->entries, Text_CountEntry, &find);
-  return find.count;
+  const TextCount* slot = g_text && id ? Text_CountSlot(g_text->counts, g_text->countCapacity, id) : nullptr;
+  return slot && slot->keyHash ? slot->count : 0;
 }

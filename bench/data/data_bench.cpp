@@ -1,7 +1,8 @@
-// Data layer throughput: configuration key lookups, and small files opened
-// and read through a mounted archive against the same files on disk. The
-// files are read once before timing, so the disk figures are with a warm
-// page cache.
+// Data layer throughput: configuration key lookups, loading text tables of
+// growing size (the time per line stays flat), and small files opened and
+// read through a mounted archive against the same files on disk. The files
+// are read once before timing, so the disk figures are with a warm page
+// cache.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "app/config.h"
+#include "app/text.h"
 #include "app/file.h"
 #include "app/wad.h"
 #include "gfx/core/engine.h"
@@ -124,6 +126,24 @@ void BM_ConfigLookup(benchmark::State& state) {
   state.SetLabel("2,000 keys, random key each lookup");
 }
 BENCHMARK(BM_ConfigLookup);
+
+// Loads a text table of state.range(0) lines (a key in four appears twice).
+void BM_TextLoad(benchmark::State& state) {
+  SetUpOnce();
+  const int lines = (int)state.range(0);
+  const std::string name = "text" + std::to_string(lines) + ".txt";
+  std::string text;
+  for (int i = 0; i < lines; i++) text += "LS_Key" + std::to_string(i - (i % 4 == 3)) + "=Text of line " + std::to_string(i) + "\n";
+  WriteFile(Data().folder / "data" / name, text);
+  for (auto _ : state) {
+    Text_Init();
+    Text_ParseFile(name.c_str());
+    Text_Shutdown();
+  }
+  state.SetItemsProcessed(state.iterations() * lines);
+  state.SetLabel("lines per second should not fall as the table grows");
+}
+BENCHMARK(BM_TextLoad)->Arg(1000)->Arg(4000)->Arg(16000)->Unit(benchmark::kMillisecond);
 
 void BM_OpenReadDisk(benchmark::State& state) {
   SetUpOnce();

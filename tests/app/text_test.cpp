@@ -46,6 +46,21 @@ TEST_F(Text, DuplicateKeysTakeIndicesAndKeysIgnoreCaseAndBlanks) {
   EXPECT_EQ(Text_Id("ls_hello"), Name_Hash("LS_HELLO", 1, 1));
   char small[4];
   EXPECT_STREQ(Text_Get("LS_Hello", 0, small, sizeof small), "Hel");
+
+  // Many keys, each twice, the second time from another file.
+  std::string first, second;
+  for (int i = 0; i < 700; i++) {
+    first += "LS_K" + std::to_string(i) + "=a" + std::to_string(i) + "\n";
+    second += "LS_K" + std::to_string(i) + "=b" + std::to_string(i) + "\n";
+  }
+  Parse(first);
+  Parse(second);
+  for (int i = 0; i < 700; i += 99) {
+    const std::string key = "LS_K" + std::to_string(i);
+    EXPECT_EQ(Text_CountById(Text_Id(key.c_str())), 2u) << key;
+    EXPECT_EQ(Get(key.c_str(), 1), "b" + std::to_string(i)) << key;
+  }
+  EXPECT_EQ(Text_CountById(Text_Id("LS_HELLO")), 2u);
 }
 
 TEST_F(Text, MacrosApplyToLaterLinesOnlyAndMatchCase) {
