@@ -108,7 +108,7 @@ Stream* Stream_Open(uint32_t type, uint32_t access, const void* parameter)
                 break;
             }
             s->memory.position = 0;
-            s->memory.size = m->length;
+            s->memory.size = s->memory.length = m->length;
             s->memory.buffer = m->start;
             ok = true;
         } else if (access == STREAM_WRITE) {
@@ -118,7 +118,7 @@ Stream* Stream_Open(uint32_t type, uint32_t access, const void* parameter)
                 Error_Raise(ERR_NULL_ARGUMENT);
                 break;
             }
-            s->memory.position = s->memory.size = m->length;
+            s->memory.position = s->memory.size = s->memory.length = m->length;
             s->memory.buffer = m->start;
             ok = true;
         } else {
@@ -159,7 +159,7 @@ int32_t Stream_Close(Stream* stream, StreamMemory* memoryOut)
         if (stream->access == STREAM_WRITE || stream->access == STREAM_APPEND) {
             if (memoryOut) {
                 memoryOut->start = stream->memory.buffer;
-                memoryOut->length = stream->memory.position;
+                memoryOut->length = stream->memory.length;
             } else {
                 // Nobody takes the buffer: do not leak it.
                 Engine_Free(stream->memory.buffer);
@@ -188,7 +188,9 @@ uint32_t Stream_Read(Stream* stream, void* buffer, uint32_t length)
         if (count < length) Error_Raise(Files()->eof(stream->file) ? (uint32_t)ERR_END_OF_STREAM : ERR_SHORT_READ);
         break;
     case STREAM_MEMORY:
-        count = stream->memory.size - stream->memory.position;
+        // A stream being written is read no further than its last write:
+        // the rest of its block was never filled.
+        count = stream->memory.length - stream->memory.position;
         if (length < count) count = length;
         if (count < length) Error_Raise(ERR_END_OF_STREAM);
         if (count) memcpy(buffer, stream->memory.buffer + stream->memory.position, count);
@@ -228,6 +230,7 @@ Stream* Stream_Write(Stream* stream, const void* buffer, uint32_t length)
         if (!GrowMemory(stream, length)) return nullptr;
         if (length) memcpy(stream->memory.buffer + stream->memory.position, buffer, length);
         stream->memory.position += length;
+        if (stream->memory.position > stream->memory.length) stream->memory.length = stream->memory.position;
         break;
     case STREAM_CUSTOM:
         if (!stream->custom.write || stream->custom.write(stream->custom.data, buffer, length) <= 0) return nullptr;
@@ -253,8 +256,8 @@ Stream* Stream_Skip(Stream* stream, uint32_t length)
         }
         break;
     case STREAM_MEMORY:
-        if ((uint64_t)stream->memory.position + length > stream->memory.size) {
-            stream->memory.position = stream->memory.size;
+        if ((uint64_t)stream->memory.position + length > stream->memory.length) {
+            stream->memory.position = stream->memory.length;
             Error_Raise(ERR_END_OF_STREAM);
             return nullptr;
         }

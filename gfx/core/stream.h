@@ -45,7 +45,9 @@ struct Stream {
         void* file;  // STREAM_FILE, STREAM_FILENAME
         struct {
             uint32_t position;
-            uint32_t size;  // data size for reading, capacity for writing
+            uint32_t size;    // data size for reading, capacity for writing
+            uint32_t length;  // bytes of data: the block's for reading, those written so far
+                              // when writing; reads and skips stop here
             uint8_t* buffer;
         } memory;
         StreamCustom custom;

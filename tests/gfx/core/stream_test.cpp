@@ -207,6 +207,12 @@ TEST(Stream, MemoryStreamsGrowByBlocksAndHandTheBufferBack)
     s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
     for (int i = 0; i < 6; i++) Stream_Write(s, data.data(), 100);
     EXPECT_EQ(Stream_MemoryCapacity(s), 1024u);
+    // Reads and skips stop at the last write, not at the block's end.
+    Error_Get(nullptr);
+    EXPECT_EQ(Stream_Read(s, data.data(), 4), 0u);
+    EXPECT_EQ(Error_TakeCode(), ERR_END_OF_STREAM);
+    EXPECT_EQ(Stream_Skip(s, 1), nullptr);
+    Error_Get(nullptr);
     Buffer buf;
     Stream_Close(s, &buf.mem);
     EXPECT_EQ(buf.mem.length, 600u);
