@@ -82,43 +82,57 @@ protected:
     Image *Read(const BmpLayout &layout) { return ImageBmp_Read(Save(MakeBmp(layout)).c_str()); }
 };
 
-TEST_F(ImageBmpTest, OneAndFourBitFilesBecomeDepthFourIndicesBottomUp)
+TEST_F(ImageBmpTest, EveryBitCountAndHeaderKindDecodesBottomUp)
 {
-    BmpLayout one;
-    one.width = 10;
-    one.height = 2;
-    one.bits = 1;
-    one.palette = {0, 0, 0, 0, 255, 255, 255, 0};
-    one.pixels = {0xA0, 0x40, 0, 0, /* bottom row */ 0x80, 0x00, 0, 0};
-    Image *image = Read(one);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->depth, 4);
-    EXPECT_EQ(*Pixel(image, 0, 1), 1);
-    EXPECT_EQ(*Pixel(image, 1, 1), 0);
-    EXPECT_EQ(*Pixel(image, 2, 1), 1);
-    EXPECT_EQ(*Pixel(image, 9, 1), 1);
-    EXPECT_EQ(*Pixel(image, 0, 0), 1);
-    EXPECT_EQ(*Pixel(image, 9, 0), 0);
-    const uint8_t white[4] = {255, 255, 255, 255}, filler[4] = {0, 0, 0, 255};
-    EXPECT_EQ(memcmp(image->palette + 4, white, 4), 0);
-    EXPECT_EQ(memcmp(image->palette + 4 * 15, filler, 4), 0);
-    Image_Destroy(image);
-
-    BmpLayout four;
-    four.width = 3;
-    four.height = 1;
-    four.bits = 4;
-    four.coloursUsed = 16;
-    four.palette.assign(64, 0);
-    four.palette[4 * 12 + 2] = 200;  // B, G, R: entry 12 is red 200
-    four.pixels = {0xC1, 0xF0, 0, 0};
-    image = Read(four);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(*Pixel(image, 0, 0), 12);
-    EXPECT_EQ(*Pixel(image, 1, 0), 1);
-    EXPECT_EQ(*Pixel(image, 2, 0), 15);
-    EXPECT_EQ(image->palette[4 * 12], 200);
-    Image_Destroy(image);
+    Bytes sixteen(64, 0), core;
+    sixteen[4 * 12 + 2] = 200;  // B, G, R: entry 12 is red 200
+    for (int i = 0; i < 256; i++) core.insert(core.end(), {(uint8_t)i, (uint8_t)(i / 2), 7});
+    // What the image shows at a pixel: its RGBA, through the palette below depth 32.
+    struct Seen {
+        int32_t x, y;
+        uint8_t rgba[4];
+    };
+    const uint8_t W = 255;
+    const struct {
+        const char *what;
+        BmpLayout layout;
+        int32_t depth;
+        std::vector<Seen> seen;
+        int32_t index;  // index expected at (2, 0) for depth 4 and 8, else -1
+    } cases[] = {
+        {"1 bit, 4 entries filled black",
+         {.width = 10, .height = 2, .bits = 1, .palette = {0, 0, 0, 0, W, W, W, 0},
+          .pixels = {0xA0, 0x40, 0, 0, /* top */ 0x80, 0x00, 0, 0}},
+         4,
+         {{0, 1, {W, W, W, W}}, {1, 1, {0, 0, 0, W}}, {2, 1, {W, W, W, W}}, {9, 1, {W, W, W, W}}, {0, 0, {W, W, W, W}}},
+         0},
+        {"4 bit", {.width = 3, .bits = 4, .coloursUsed = 16, .palette = sixteen, .pixels = {0xC1, 0xF0, 0, 0}}, 4,
+         {{0, 0, {200, 0, 0, W}}}, 15},
+        {"16 bit is 5:6:5", {.bits = 16, .pixels = {0xff, 0xff, 0, 0}}, 32, {{0, 0, {248, 252, 248, W}}}, -1},
+        {"16 bit fields with green mask 0x3e0 are 5:5:5",
+         {.bits = 16, .compression = 3, .extraHeader = {0x00, 0x7c, 0, 0, 0xe0, 0x03, 0, 0, 0x1f, 0, 0, 0},
+          .pixels = {0xff, 0x7f, 0, 0}},
+         32, {{0, 0, {248, 248, 248, W}}}, -1},
+        {"15 bit", {.bits = 15, .pixels = {0x1f, 0x7c, 0, 0}}, 32, {{0, 0, {248, 0, 248, W}}}, -1},
+        {"24 bit, compression ignored", {.height = 2, .bits = 24, .compression = 7, .pixels = {1, 2, 3, 0, 4, 5, 6, 0}},
+         32, {{0, 0, {6, 5, 4, W}}, {0, 1, {3, 2, 1, W}}}, -1},
+        {"32 bit behind a larger header",
+         {.infoSize = 124, .bits = 32, .extraHeader = Bytes(84, 0xee), .pixels = {10, 20, 30, 40}}, 32,
+         {{0, 0, {30, 20, 10, W}}}, -1},
+        {"core header, 3-byte entries", {.infoSize = 12, .width = 3, .bits = 8, .palette = core, .pixels = {3, 250, 9, 0}},
+         8, {{1, 0, {7, 125, 250, W}}}, 9},
+    };
+    for (const auto &c : cases) {
+        Image *image = Read(c.layout);
+        ASSERT_NE(image, nullptr) << c.what;
+        EXPECT_EQ(image->depth, c.depth) << c.what;
+        for (const Seen &e : c.seen) {
+            const uint8_t *p = image->depth == 32 ? Pixel(image, e.x, e.y) : image->palette + 4 * *Pixel(image, e.x, e.y);
+            EXPECT_EQ(memcmp(p, e.rgba, 4), 0) << c.what << " at " << e.x << "," << e.y;
+        }
+        if (c.index >= 0) EXPECT_EQ(*Pixel(image, 2, 0), c.index) << c.what;
+        Image_Destroy(image);
+    }
 }
 
 TEST_F(ImageBmpTest, EightBitPaletteLengthComesFromColoursUsedWhenInRange)
@@ -139,77 +153,6 @@ TEST_F(ImageBmpTest, EightBitPaletteLengthComesFromColoursUsedWhenInRange)
         EXPECT_EQ(image->palette[4 * 255 + 3], 255);
         Image_Destroy(image);
     }
-}
-
-TEST_F(ImageBmpTest, SixteenBitIs565AndFifteenBitOrBitFieldsWithGreenMask3e0Is555)
-{
-    BmpLayout s;
-    s.width = 1;
-    s.bits = 16;
-    s.pixels = {0xff, 0xff, 0, 0};
-    Image *image = Read(s);
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->depth, 32);
-    const uint8_t white565[4] = {248, 252, 248, 255};
-    EXPECT_EQ(memcmp(image->pixels, white565, 4), 0);
-    Image_Destroy(image);
-    s.compression = 3;
-    s.extraHeader = {0x00, 0x7c, 0, 0, 0xe0, 0x03, 0, 0, 0x1f, 0, 0, 0};
-    s.pixels = {0xff, 0x7f, 0, 0};
-    image = Read(s);
-    ASSERT_NE(image, nullptr);
-    const uint8_t white555[4] = {248, 248, 248, 255};
-    EXPECT_EQ(memcmp(image->pixels, white555, 4), 0);
-    Image_Destroy(image);
-    BmpLayout fifteen;
-    fifteen.bits = 15;
-    fifteen.pixels = {0x1f, 0x7c, 0, 0};  // red 31, blue 31 in 5:5:5
-    image = Read(fifteen);
-    ASSERT_NE(image, nullptr);
-    const uint8_t magenta[4] = {248, 0, 248, 255};
-    EXPECT_EQ(memcmp(image->pixels, magenta, 4), 0);
-    Image_Destroy(image);
-}
-
-TEST_F(ImageBmpTest, TwentyFourAndThirtyTwoBitPixelsSwapToRgbWithOpaqueAlpha)
-{
-    BmpLayout s;
-    s.width = 1;
-    s.height = 2;
-    s.bits = 24;
-    s.compression = 7;  // ignored at 24 and 32 bits
-    s.pixels = {1, 2, 3, 0, /* top */ 4, 5, 6, 0};
-    Image *image = Read(s);
-    ASSERT_NE(image, nullptr);
-    const uint8_t top[4] = {6, 5, 4, 255}, bottom[4] = {3, 2, 1, 255};
-    EXPECT_EQ(memcmp(Pixel(image, 0, 0), top, 4), 0);
-    EXPECT_EQ(memcmp(Pixel(image, 0, 1), bottom, 4), 0);
-    Image_Destroy(image);
-    s.bits = 32;
-    s.height = 1;
-    s.infoSize = 124;  // a larger header without a palette reads as the Windows one
-    s.extraHeader.assign(84, 0xee);
-    s.pixels = {10, 20, 30, 40};
-    image = Read(s);
-    ASSERT_NE(image, nullptr);
-    const uint8_t pixel[4] = {30, 20, 10, 255};
-    EXPECT_EQ(memcmp(image->pixels, pixel, 4), 0);
-    Image_Destroy(image);
-}
-
-TEST_F(ImageBmpTest, CoreHeaderReadsThreeBytePaletteEntries)
-{
-    BmpLayout s;
-    s.infoSize = 12;
-    s.width = 2;
-    s.bits = 8;
-    for (int i = 0; i < 256; i++) s.palette.insert(s.palette.end(), {(uint8_t)i, (uint8_t)(i / 2), 7});
-    s.pixels = {3, 250, 0, 0};
-    Image *image = Read(s);
-    ASSERT_NE(image, nullptr);
-    const uint8_t entry[4] = {7, 125, 250, 255};
-    EXPECT_EQ(memcmp(image->palette + 4 * image->pixels[1], entry, 4), 0);
-    Image_Destroy(image);
 }
 
 TEST_F(ImageBmpTest, Rle8DecodesRunsLiteralsRowEndsAndEndOfBitmapIntoOwnRows)
@@ -244,40 +187,25 @@ TEST_F(ImageBmpTest, Rle8DecodesRunsLiteralsRowEndsAndEndOfBitmapIntoOwnRows)
     }
 }
 
-TEST_F(ImageBmpTest, RefusedKindsRaiseUnsupported)
+TEST_F(ImageBmpTest, RefusedKindsRaiseTheirCodes)
 {
-    BmpLayout rle4;
-    rle4.bits = 4;
-    rle4.compression = 2;
-    rle4.palette.assign(64, 0);
-    rle4.pixels = {0, 0, 0, 0};
-    EXPECT_EQ(Read(rle4), nullptr);
-    EXPECT_EQ(TakeError(), 0x80000009u);
-    BmpLayout topDown;
-    topDown.height = -1;
-    topDown.pixels = {1, 2, 3, 0};
-    EXPECT_EQ(Read(topDown), nullptr);
-    EXPECT_EQ(TakeError(), 0x80000009u);
-    BmpLayout paletteAfterLargeHeader;
-    paletteAfterLargeHeader.infoSize = 108;
-    paletteAfterLargeHeader.extraHeader.assign(68, 0);
-    paletteAfterLargeHeader.bits = 8;
-    paletteAfterLargeHeader.palette.assign(1024, 0);
-    paletteAfterLargeHeader.pixels = {0, 0, 0, 0};
-    EXPECT_EQ(Read(paletteAfterLargeHeader), nullptr);
-    EXPECT_EQ(TakeError(), 0x80000009u);
-    BmpLayout delta;
-    delta.bits = 8;
-    delta.compression = 1;
-    delta.palette.assign(1024, 0);
-    delta.pixels = {0, 2, 1, 1};
-    EXPECT_EQ(Read(delta), nullptr);
-    EXPECT_EQ(TakeError(), 0x80000009u);
-    BmpLayout twelveBits;
-    twelveBits.bits = 12;
-    twelveBits.pixels = {0, 0, 0, 0};
-    EXPECT_EQ(Read(twelveBits), nullptr);
-    EXPECT_EQ(TakeError(), 0x80000008u);
+    const struct {
+        const char *what;
+        BmpLayout layout;
+        uint32_t code;
+    } cases[] = {
+        {"RLE4", {.bits = 4, .compression = 2, .palette = Bytes(64, 0), .pixels = {0, 0, 0, 0}}, 0x80000009u},
+        {"top-down", {.height = -1, .pixels = {1, 2, 3, 0}}, 0x80000009u},
+        {"palette behind a larger header",
+         {.infoSize = 108, .bits = 8, .palette = Bytes(1024, 0), .extraHeader = Bytes(68, 0), .pixels = {0, 0, 0, 0}},
+         0x80000009u},
+        {"RLE8 delta", {.bits = 8, .compression = 1, .palette = Bytes(1024, 0), .pixels = {0, 2, 1, 1}}, 0x80000009u},
+        {"12 bits", {.bits = 12, .pixels = {0, 0, 0, 0}}, 0x80000008u},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(Read(c.layout), nullptr) << c.what;
+        EXPECT_EQ(TakeError(), c.code) << c.what;
+    }
 }
 
 TEST_F(ImageBmpTest, MalformedFilesFailCleanly)
