@@ -85,31 +85,6 @@ protected:
     }
 };
 
-TEST_F(ImagePngTest, GreyOfEveryBitDepthBecomesEightBitIndicesOverAGreyRamp)
-{
-    const struct {
-        int bits;
-        Bytes row;
-        uint8_t first, second;
-    } cases[] = {{1, {0x80}, 255, 0}, {2, {0x40}, 85, 0}, {4, {0x1f}, 17, 255}, {8, {200, 3}, 200, 3},
-                 {16, {0xab, 0xcd, 0x12, 0x34}, 0xab, 0x12}};
-    for (const auto &c : cases) {
-        PngLayout s;
-        s.width = 2;
-        s.colourType = PNG_COLOR_TYPE_GRAY;
-        s.bitDepth = c.bits;
-        s.rows = {c.row};
-        Image *image = Read(s);
-        ASSERT_NE(image, nullptr) << c.bits;
-        EXPECT_EQ(image->depth, 8);
-        EXPECT_EQ(image->pixels[0], c.first) << c.bits;
-        EXPECT_EQ(image->pixels[1], c.second) << c.bits;
-        const uint8_t entry[4] = {77, 77, 77, 255};
-        EXPECT_EQ(memcmp(image->palette + 4 * 77, entry, 4), 0);
-        Image_Destroy(image);
-    }
-}
-
 TEST_F(ImagePngTest, SmallPaletteBecomesDepthFourWithGreyEntriesBeyondTheFilesPalette)
 {
     PngLayout s;
@@ -139,66 +114,50 @@ TEST_F(ImagePngTest, SmallPaletteBecomesDepthFourWithGreyEntriesBeyondTheFilesPa
     Image_Destroy(image);
 }
 
-TEST_F(ImagePngTest, GreyKeyIsMatchedOnEveryBitOfTheGrey)
+TEST_F(ImagePngTest, ColourTypesAndDepthsDecodeToTheirRgba)
 {
-    // Up to 8 bits the key's ramp entry becomes transparent; at 16 bits the
-    // image is read at depth 32 with the alpha of a full 16-bit match, so
-    // 0x12FF stays opaque under the key 0x1234.
+    // Grey becomes indices over a grey ramp (a key's entry transparent up to
+    // 8 bits); 16-bit grey with a key becomes depth 32 with the alpha of a
+    // full 16-bit match, so 0x12FF stays opaque under the key 0x1234. Rows
+    // hold two pixels; RGBA is read through the palette below depth 32.
+    const int G = PNG_COLOR_TYPE_GRAY;
     const struct {
-        int bits;
-        uint16_t key;
+        int colourType, bits;
         Bytes row;
+        int key;  // grey tRNS key, -1 for none
         int32_t depth;
-        uint8_t first, second;  // index (depth 8) or grey (depth 32) of both pixels
-        uint8_t alphas[2];
-    } cases[] = {{4, 3, {0x35}, 8, 51, 85, {0, 255}},
-                 {8, 0x34, {0x34, 0x35}, 8, 0x34, 0x35, {0, 255}},
-                 {16, 0x1234, {0x12, 0x34, 0x12, 0xff}, 32, 0x12, 0x12, {0, 255}},
-                 {16, 0x1234, {0x12, 0xff, 0x12, 0x34}, 32, 0x12, 0x12, {255, 0}}};
+        uint8_t rgba[2][4];
+    } cases[] = {
+        {G, 1, {0x80}, -1, 8, {{255, 255, 255, 255}, {0, 0, 0, 255}}},
+        {G, 2, {0x40}, -1, 8, {{85, 85, 85, 255}, {0, 0, 0, 255}}},
+        {G, 4, {0x1f}, -1, 8, {{17, 17, 17, 255}, {255, 255, 255, 255}}},
+        {G, 8, {200, 3}, -1, 8, {{200, 200, 200, 255}, {3, 3, 3, 255}}},
+        {G, 16, {0xab, 0xcd, 0x12, 0x34}, -1, 8, {{0xab, 0xab, 0xab, 255}, {0x12, 0x12, 0x12, 255}}},
+        {G, 4, {0x35}, 3, 8, {{51, 51, 51, 0}, {85, 85, 85, 255}}},
+        {G, 8, {0x34, 0x35}, 0x34, 8, {{0x34, 0x34, 0x34, 0}, {0x35, 0x35, 0x35, 255}}},
+        {G, 16, {0x12, 0x34, 0x12, 0xff}, 0x1234, 32, {{0x12, 0x12, 0x12, 0}, {0x12, 0x12, 0x12, 255}}},
+        {G, 16, {0x12, 0xff, 0x12, 0x34}, 0x1234, 32, {{0x12, 0x12, 0x12, 255}, {0x12, 0x12, 0x12, 0}}},
+        {PNG_COLOR_TYPE_RGB, 8, {4, 5, 6, 7, 8, 9}, -1, 32, {{4, 5, 6, 255}, {7, 8, 9, 255}}},
+        {PNG_COLOR_TYPE_RGB, 16, {0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc, 1, 2, 3, 4, 5, 6}, -1, 32,
+         {{0x12, 0x56, 0x9a, 255}, {1, 3, 5, 255}}},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, 8, {90, 30, 7, 255}, -1, 32, {{90, 90, 90, 30}, {7, 7, 7, 255}}},
+        {PNG_COLOR_TYPE_RGB_ALPHA, 8, {9, 8, 7, 6, 1, 2, 3, 4}, -1, 32, {{9, 8, 7, 6}, {1, 2, 3, 4}}},
+    };
     for (const auto &c : cases) {
         PngLayout s;
         s.width = 2;
-        s.colourType = PNG_COLOR_TYPE_GRAY;
-        s.bitDepth = c.bits;
-        s.hasKey = true;
-        s.key.gray = c.key;
-        s.rows = {c.row};
-        Image *image = Read(s);
-        ASSERT_NE(image, nullptr) << c.bits;
-        ASSERT_EQ(image->depth, c.depth) << c.bits;
-        for (int x = 0; x < 2; x++) {
-            const uint8_t *p = Pixel(image, x, 0);
-            if (c.depth == 8) {
-                EXPECT_EQ(*p, x ? c.second : c.first) << c.bits;
-                EXPECT_EQ(image->palette[4 * *p + 3], c.alphas[x]) << c.bits << " pixel " << x;
-            } else {
-                const uint8_t grey = x ? c.second : c.first, expected[4] = {grey, grey, grey, c.alphas[x]};
-                EXPECT_EQ(memcmp(p, expected, 4), 0) << c.bits << " pixel " << x;
-            }
-        }
-        Image_Destroy(image);
-    }
-}
-
-TEST_F(ImagePngTest, ColourTypesBecomeRgbaBytes)
-{
-    const struct {
-        int colourType, bitDepth;
-        Bytes row;
-        uint8_t first[4];
-    } cases[] = {{PNG_COLOR_TYPE_RGB, 8, {4, 5, 6}, {4, 5, 6, 255}},
-                 {PNG_COLOR_TYPE_RGB, 16, {0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc}, {0x12, 0x56, 0x9a, 255}},
-                 {PNG_COLOR_TYPE_GRAY_ALPHA, 8, {90, 30}, {90, 90, 90, 30}},
-                 {PNG_COLOR_TYPE_RGB_ALPHA, 8, {9, 8, 7, 6}, {9, 8, 7, 6}}};
-    for (const auto &c : cases) {
-        PngLayout s;
         s.colourType = c.colourType;
-        s.bitDepth = c.bitDepth;
+        s.bitDepth = c.bits;
+        s.hasKey = c.key >= 0;
+        s.key.gray = (uint16_t)c.key;
         s.rows = {c.row};
         Image *image = Read(s);
-        ASSERT_NE(image, nullptr) << c.colourType << "/" << c.bitDepth;
-        EXPECT_EQ(image->depth, 32);
-        EXPECT_EQ(memcmp(image->pixels, c.first, 4), 0) << c.colourType << "/" << c.bitDepth;
+        ASSERT_NE(image, nullptr) << c.colourType << "/" << c.bits;
+        ASSERT_EQ(image->depth, c.depth) << c.colourType << "/" << c.bits;
+        for (int x = 0; x < 2; x++) {
+            const uint8_t *p = c.depth == 32 ? Pixel(image, x, 0) : image->palette + 4 * *Pixel(image, x, 0);
+            EXPECT_EQ(memcmp(p, c.rgba[x], 4), 0) << c.colourType << "/" << c.bits << " key " << c.key << " pixel " << x;
+        }
         Image_Destroy(image);
     }
 }
