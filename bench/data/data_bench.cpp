@@ -133,7 +133,8 @@ void BM_TextLoad(benchmark::State& state) {
   const int lines = (int)state.range(0);
   const std::string name = "text" + std::to_string(lines) + ".txt";
   std::string text;
-  for (int i = 0; i < lines; i++) text += "LS_Key" + std::to_string(i - (i % 4 == 3)) + "=Text of line " + std::to_string(i) + "\n";
+  for (int i = 0; i < lines; i++)
+    text += "LS_Key" + std::to_string(i - (i % 4 == 3)) + "=Text of line " + std::to_string(i) + "\n";
   WriteFile(Data().folder / "data" / name, text);
   for (auto _ : state) {
     Text_Init();

@@ -87,7 +87,9 @@ TEST_F(Im3DNodeTest, FlagsChooseTheLayoutClippingAndBlending)
         D3D8_SetAlphaBlend(before);
         log = Submit(v, 2, nullptr, 0, IM3D_NOALPHABLEND);
         EXPECT_EQ(D3D8_GetAlphaBlend(), before);  // bit 1 set: left as it was
-        if (!before) EXPECT_NE(log.find("SetRenderState(136, 0x1)"), std::string::npos) << log;  // clipping back on
+        if (!before) {
+            EXPECT_NE(log.find("SetRenderState(136, 0x1)"), std::string::npos) << log;  // clipping back on
+        }
         EXPECT_NE(log.find("DrawPrimitive(3, 0, 3)"), std::string::npos) << log;  // polyline
     }
 }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,13 @@ protected:
     }
     std::string Save(const Bytes &bytes, const char *name = "t.bmp") { return imagetest::WriteBytes(folder + name, bytes); }
     Image *Read(const BmpLayout &layout) { return ImageBmp_Read(Save(MakeBmp(layout)).c_str()); }
+    // A default layout changed by `set`.
+    Image *Read(const std::function<void(BmpLayout &)> &set)
+    {
+        BmpLayout layout;
+        set(layout);
+        return Read(layout);
+    }
 };
 
 TEST_F(ImageBmpTest, EveryBitCountAndHeaderKindDecodesBottomUp)
@@ -95,31 +103,53 @@ TEST_F(ImageBmpTest, EveryBitCountAndHeaderKindDecodesBottomUp)
     const uint8_t W = 255;
     const struct {
         const char *what;
-        BmpLayout layout;
+        std::function<void(BmpLayout &)> layout;
         int32_t depth;
         std::vector<Seen> seen;
         int32_t index;  // index expected at (2, 0) for depth 4 and 8, else -1
     } cases[] = {
         {"1 bit, 4 entries filled black",
-         {.width = 10, .height = 2, .bits = 1, .palette = {0, 0, 0, 0, W, W, W, 0},
-          .pixels = {0xA0, 0x40, 0, 0, /* top */ 0x80, 0x00, 0, 0}},
+         [&](BmpLayout &s) {
+             s.width = 10, s.height = 2, s.bits = 1;
+             s.palette = {0, 0, 0, 0, W, W, W, 0};
+             s.pixels = {0xA0, 0x40, 0, 0, /* top */ 0x80, 0x00, 0, 0};
+         },
          4,
          {{0, 1, {W, W, W, W}}, {1, 1, {0, 0, 0, W}}, {2, 1, {W, W, W, W}}, {9, 1, {W, W, W, W}}, {0, 0, {W, W, W, W}}},
          0},
-        {"4 bit", {.width = 3, .bits = 4, .coloursUsed = 16, .palette = sixteen, .pixels = {0xC1, 0xF0, 0, 0}}, 4,
-         {{0, 0, {200, 0, 0, W}}}, 15},
-        {"16 bit is 5:6:5", {.bits = 16, .pixels = {0xff, 0xff, 0, 0}}, 32, {{0, 0, {248, 252, 248, W}}}, -1},
+        {"4 bit",
+         [&](BmpLayout &s) {
+             s.width = 3, s.bits = 4, s.coloursUsed = 16;
+             s.palette = sixteen;
+             s.pixels = {0xC1, 0xF0, 0, 0};
+         },
+         4, {{0, 0, {200, 0, 0, W}}}, 15},
+        {"16 bit is 5:6:5", [](BmpLayout &s) { s.bits = 16, s.pixels = {0xff, 0xff, 0, 0}; }, 32,
+         {{0, 0, {248, 252, 248, W}}}, -1},
         {"16 bit fields with green mask 0x3e0 are 5:5:5",
-         {.bits = 16, .compression = 3, .extraHeader = {0x00, 0x7c, 0, 0, 0xe0, 0x03, 0, 0, 0x1f, 0, 0, 0},
-          .pixels = {0xff, 0x7f, 0, 0}},
+         [](BmpLayout &s) {
+             s.bits = 16, s.compression = 3;
+             s.extraHeader = {0x00, 0x7c, 0, 0, 0xe0, 0x03, 0, 0, 0x1f, 0, 0, 0};
+             s.pixels = {0xff, 0x7f, 0, 0};
+         },
          32, {{0, 0, {248, 248, 248, W}}}, -1},
-        {"15 bit", {.bits = 15, .pixels = {0x1f, 0x7c, 0, 0}}, 32, {{0, 0, {248, 0, 248, W}}}, -1},
-        {"24 bit, compression ignored", {.height = 2, .bits = 24, .compression = 7, .pixels = {1, 2, 3, 0, 4, 5, 6, 0}},
-         32, {{0, 0, {6, 5, 4, W}}, {0, 1, {3, 2, 1, W}}}, -1},
+        {"15 bit", [](BmpLayout &s) { s.bits = 15, s.pixels = {0x1f, 0x7c, 0, 0}; }, 32, {{0, 0, {248, 0, 248, W}}},
+         -1},
+        {"24 bit, compression ignored",
+         [](BmpLayout &s) { s.height = 2, s.bits = 24, s.compression = 7, s.pixels = {1, 2, 3, 0, 4, 5, 6, 0}; }, 32,
+         {{0, 0, {6, 5, 4, W}}, {0, 1, {3, 2, 1, W}}}, -1},
         {"32 bit behind a larger header",
-         {.infoSize = 124, .bits = 32, .extraHeader = Bytes(84, 0xee), .pixels = {10, 20, 30, 40}}, 32,
-         {{0, 0, {30, 20, 10, W}}}, -1},
-        {"core header, 3-byte entries", {.infoSize = 12, .width = 3, .bits = 8, .palette = core, .pixels = {3, 250, 9, 0}},
+         [](BmpLayout &s) {
+             s.infoSize = 124, s.bits = 32, s.extraHeader.assign(84, 0xee);
+             s.pixels = {10, 20, 30, 40};
+         },
+         32, {{0, 0, {30, 20, 10, W}}}, -1},
+        {"core header, 3-byte entries",
+         [&](BmpLayout &s) {
+             s.infoSize = 12, s.width = 3, s.bits = 8;
+             s.palette = core;
+             s.pixels = {3, 250, 9, 0};
+         },
          8, {{1, 0, {7, 125, 250, W}}}, 9},
     };
     for (const auto &c : cases) {
@@ -127,10 +157,13 @@ TEST_F(ImageBmpTest, EveryBitCountAndHeaderKindDecodesBottomUp)
         ASSERT_NE(image, nullptr) << c.what;
         EXPECT_EQ(image->depth, c.depth) << c.what;
         for (const Seen &e : c.seen) {
-            const uint8_t *p = image->depth == 32 ? Pixel(image, e.x, e.y) : image->palette + 4 * *Pixel(image, e.x, e.y);
+            const uint8_t *p =
+                image->depth == 32 ? Pixel(image, e.x, e.y) : image->palette + 4 * *Pixel(image, e.x, e.y);
             EXPECT_EQ(memcmp(p, e.rgba, 4), 0) << c.what << " at " << e.x << "," << e.y;
         }
-        if (c.index >= 0) EXPECT_EQ(*Pixel(image, 2, 0), c.index) << c.what;
+        if (c.index >= 0) {
+            EXPECT_EQ(*Pixel(image, 2, 0), c.index) << c.what;
+        }
         Image_Destroy(image);
     }
 }
@@ -191,16 +224,22 @@ TEST_F(ImageBmpTest, RefusedKindsRaiseTheirCodes)
 {
     const struct {
         const char *what;
-        BmpLayout layout;
+        std::function<void(BmpLayout &)> layout;
         uint32_t code;
     } cases[] = {
-        {"RLE4", {.bits = 4, .compression = 2, .palette = Bytes(64, 0), .pixels = {0, 0, 0, 0}}, 0x80000009u},
-        {"top-down", {.height = -1, .pixels = {1, 2, 3, 0}}, 0x80000009u},
-        {"palette behind a larger header",
-         {.infoSize = 108, .bits = 8, .palette = Bytes(1024, 0), .extraHeader = Bytes(68, 0), .pixels = {0, 0, 0, 0}},
+        {"RLE4", [](BmpLayout &s) { s.bits = 4, s.compression = 2, s.palette.assign(64, 0), s.pixels = {0, 0, 0, 0}; },
          0x80000009u},
-        {"RLE8 delta", {.bits = 8, .compression = 1, .palette = Bytes(1024, 0), .pixels = {0, 2, 1, 1}}, 0x80000009u},
-        {"12 bits", {.bits = 12, .pixels = {0, 0, 0, 0}}, 0x80000008u},
+        {"top-down", [](BmpLayout &s) { s.height = -1, s.pixels = {1, 2, 3, 0}; }, 0x80000009u},
+        {"palette behind a larger header",
+         [](BmpLayout &s) {
+             s.infoSize = 108, s.bits = 8, s.palette.assign(1024, 0), s.extraHeader.assign(68, 0);
+             s.pixels = {0, 0, 0, 0};
+         },
+         0x80000009u},
+        {"RLE8 delta",
+         [](BmpLayout &s) { s.bits = 8, s.compression = 1, s.palette.assign(1024, 0), s.pixels = {0, 2, 1, 1}; },
+         0x80000009u},
+        {"12 bits", [](BmpLayout &s) { s.bits = 12, s.pixels = {0, 0, 0, 0}; }, 0x80000008u},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(Read(c.layout), nullptr) << c.what;
