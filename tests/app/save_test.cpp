@@ -113,7 +113,8 @@ TEST_F(Save, BytesAreForcedToDiskBeforeTheRenameAndTheFolderAfterIt) {
   Save_FolderName("ASlot", folder);
   ASSERT_EQ(Save_WriteFile(path, "game.sav", "old", 3), 1);  // the standard syncs
   Save_SetSyncHook(WatchSync);
-  g_watch = SyncWatch{std::string("SaveGame/") + folder + "/game.sav"};
+  g_watch = SyncWatch();
+  g_watch.file = std::string("SaveGame/") + folder + "/game.sav";
   ASSERT_EQ(Save_WriteFile(path, "game.sav", "new", 3), 1);
   const std::string folderName = std::string("SaveGame\\") + folder;
   EXPECT_EQ(g_watch.seen, (std::vector<std::string>{"file:old", "folder:" + folderName + ":new"}));
