@@ -96,25 +96,6 @@ TEST_F(CameraUpdateTest, TheRasterShowEndsTheSceneSoTheNextFrameBeginsANewOne)
     EXPECT_EQ(D3D8_System()->inScene, 0u);
 }
 
-TEST_F(CameraUpdateTest, ViewMapsTheCameraToTheOriginWithRightAtMinusX)
-{
-    ASSERT_EQ(Begin(), 1);
-    D3DMATRIX view = {};
-    D3D8_GetTransform(D3DTS_VIEW, &view);
-    auto transform = [&](float x, float y, float z, float out[3]) {
-        for (int c = 0; c < 3; c++) out[c] = x * view.m[0][c] + y * view.m[1][c] + z * view.m[2][c] + view.m[3][c];
-    };
-    float p[3];
-    transform(1, 2, 3, p);
-    EXPECT_FLOAT_EQ(p[0], 0);
-    EXPECT_FLOAT_EQ(p[1], 0);
-    EXPECT_FLOAT_EQ(p[2], 0);
-    transform(2, 2, 3, p);  // one unit along the camera's right vector
-    EXPECT_FLOAT_EQ(p[0], -1);
-    EXPECT_EQ(view.m[3][3], 1.0f);
-    End();
-}
-
 TEST_F(CameraUpdateTest, ViewAndProjectionTakeTheFrustumCornersToTheClipVolumeCorners)
 {
     const struct {
