@@ -116,16 +116,23 @@ TEST(Engine, CoreModulesRegisterInTheFixedOrderAndPluginsFollow)
     EXPECT_EQ(Engine_GetPluginOffset(0x9999), -1);
 }
 
-TEST(Engine, ModuleThatFailsToOpenUndoesTheOthersAndStopsTheDevice)
+namespace {
+// Initialises the engine with the modules (open, close) added and opens it.
+void OpenWithModules(std::initializer_list<std::pair<PluginConstructor, PluginDestructor>> modules)
 {
     Install();
     ModuleLog().clear();
-    int window = 0;
+    static int window = 0;
     ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
-    ASSERT_GE(Engine_RegisterPlugin(8, 0x100, OpenA, CloseA), 0);
-    ASSERT_GE(Engine_RegisterPlugin(8, 0x101, OpenB, CloseB), 0);
-    ASSERT_GE(Engine_RegisterPlugin(8, 0x102, OpenFails, CloseFails), 0);
+    uint32_t id = 0x100;
+    for (auto [open, close] : modules) ASSERT_GE(Engine_RegisterPlugin(8, id++, open, close), 0);
     ASSERT_EQ(Engine_Open(&window), 1);
+}
+}  // namespace
+
+TEST(Engine, ModuleThatFailsToOpenUndoesTheOthersAndStopsTheDevice)
+{
+    OpenWithModules({{OpenA, CloseA}, {OpenB, CloseB}, {OpenFails, CloseFails}});
     Requests().clear();
     EXPECT_EQ(Engine_Start(), 0);
     EXPECT_EQ(Engine_GetStatus(), 2u);
@@ -138,12 +145,7 @@ TEST(Engine, ModuleThatFailsToOpenUndoesTheOthersAndStopsTheDevice)
 
 TEST(Engine, ARefusedStopLeavesTheModulesOpenAndTheEngineStarted)
 {
-    Install();
-    ModuleLog().clear();
-    int window = 0;
-    ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
-    ASSERT_GE(Engine_RegisterPlugin(8, 0x100, OpenA, CloseA), 0);
-    ASSERT_EQ(Engine_Open(&window), 1);
+    OpenWithModules({{OpenA, CloseA}});
     ASSERT_EQ(Engine_Start(), 1);
     RefusedRequests().insert(REQ_STOP);
     EXPECT_EQ(Engine_Stop(), 0);
