@@ -121,7 +121,6 @@ TEST_F(Wad, NamesIgnoreCaseAndSlashesAndEachOpenFindsItsKindOfEntry) {
   EXPECT_EQ(File_Open("levels\\x.cfg", "wb"), nullptr);  // read-only
   EXPECT_EQ(File_Exists("levels\\x.cfg"), 1);
   EXPECT_EQ(File_Exists("levels\\y.cfg"), 0);
-
 }
 
 TEST_F(Wad, PathsOfMoreThanTwentyPartsFindNothingEvenWhenTheirFirstTwentyExist) {

@@ -14,7 +14,10 @@ const char* const kUsage =
     "Packs every file under DATA-FOLDER into OUTPUT.wad below the top directory\n"
     "\"DATA\", where the game looks its data up (\"DATA\\Cache\\01\\0562ecda.cfb\").\n"
     "Each file is stored for binary and for text opens, byte for byte as on disk.\n"
-    "Empty folders are left out.\n";
+    "Empty folders are left out. The game finds names without regard to case and\n"
+    "reads \"\\\" as a folder separator, so names of one folder that differ only in\n"
+    "case, and names holding a backslash, are refused (all are listed) and no\n"
+    "archive is written.\n";
 
 }  // namespace
 
