@@ -183,7 +183,7 @@ TEST_F(NativeDataTest, FailedReadsGiveEveryRangeBackAndLeaveNothing)
         SCOPED_TRACE(variant);
         Bytes bytes = good;
         if (variant == 0) D3D8Test_InjectFault(D3D8_FAULT_LOCK, 3, 1, D3DERR_INVALIDCALL);
-        else bytes.resize(bytes.size() - 12 - 60);
+        else bytes.erase(bytes.end() - (12 + 60), bytes.end());
         const uint32_t free = FreeBytes(key);
         const long before = Live();
         EXPECT_EQ(Read(bytes), nullptr);
