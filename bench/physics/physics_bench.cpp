@@ -1,9 +1,11 @@
 // The three scenes of the physics engine's benchmark, run in this engine and
 // in Bullet on the same terms: the same shapes (Bullet's hulls get qhull's
 // vertices), 10 solver iterations, sleeping on, one sub-step of 1/50 s, the
-// same compiler flags. Penetration and drift are measured by one routine on
-// the true shapes for both engines. A table comparing the two is printed
-// after the benchmarks.
+// same compiler flags. The scenes are the physics tests' recipes
+// (tests/physics/dynamics/dyn_scene_recipes.h), built in this engine by the
+// tests' DynTestScene and in Bullet from the same description. Penetration
+// and drift are measured by one routine on the true shapes for both engines.
+// A table comparing the two is printed after the benchmarks.
 #include <benchmark/benchmark.h>
 
 #include <btBulletDynamicsCommon.h>
@@ -17,18 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "physics/base/base_system.h"
 #include "physics/base/phys_timer.h"
-#include "physics/collision/collision_detection.h"
-#include "physics/collision/collision_primitive.h"
-#include "physics/collision/convex_hull.h"
-#include "physics/collision/mesh_container.h"
 #include "physics/collision/primitive_collector.h"
-#include "physics/dynamics/constraint.h"
-#include "physics/dynamics/dyn_world.h"
-#include "physics/dynamics/rigid_body.h"
-#include "physics/dynamics/simulation.h"
-#include "physics/dynamics/subspace.h"
+#include "tests/physics/dynamics/dyn_test_scene.h"
 
 namespace {
 
@@ -38,90 +31,6 @@ constexpr float kStep = 1.0f / 50.0f;
 // than wall time on a shared machine.
 double CpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
 constexpr int kIterations = 10;
-
-// ------------------------------------------------------------ Shared scene data
-
-// The bowl: a paraboloid y = 0.05 (x^2 + z^2) over [-10, 10]^2 on a 100 x 100
-// grid: 20,000 triangles.
-constexpr int kBowlCells = 100;
-constexpr float kBowlHalf = 10.0f;
-float BowlHeight(float x, float z) { return 0.05f * (x * x + z * z); }
-
-struct BowlMesh {
-  std::vector<float> vertices;  // x, y, z, 0
-  std::vector<uint16_t> indices;
-};
-
-BowlMesh MakeBowl() {
-  BowlMesh m;
-  for (int j = 0; j <= kBowlCells; ++j)
-    for (int i = 0; i <= kBowlCells; ++i) {
-      float x = -kBowlHalf + 2 * kBowlHalf * float(i) / kBowlCells;
-      float z = -kBowlHalf + 2 * kBowlHalf * float(j) / kBowlCells;
-      m.vertices.insert(m.vertices.end(), {x, BowlHeight(x, z), z, 0.0f});
-    }
-  for (int j = 0; j < kBowlCells; ++j)
-    for (int i = 0; i < kBowlCells; ++i) {
-      uint16_t a = uint16_t(j * (kBowlCells + 1) + i), b = uint16_t(a + 1);
-      uint16_t c = uint16_t(a + kBowlCells + 1), d = uint16_t(c + 1);
-      m.indices.insert(m.indices.end(), {a, c, b, b, c, d});
-    }
-  return m;
-}
-
-// Deterministic pseudo-random numbers in [0, 1).
-struct Rng {
-  uint32_t s = 12345;
-  float Next() {
-    s = s * 1664525u + 1013904223u;
-    return float(s >> 8) / float(1 << 24);
-  }
-};
-
-// One dropped body: a sphere (radius) or a hull (qhull's vertices).
-struct Dropped {
-  bool sphere;
-  float radius;
-  std::vector<Vec3> hullPoints;  // hull vertices after qhull
-  Vec3 start;
-};
-
-// 1,000 spheres and 200 hulls in layers above the bowl.
-std::vector<Dropped> MakePour(int spheres, int hulls) {
-  std::vector<Dropped> out;
-  Rng rng;
-  int total = spheres + hulls;
-  for (int n = 0; n < total; ++n) {
-    Dropped d{};
-    d.sphere = (n % 6) != 5 || int(out.size()) - (n / 6) >= hulls;
-    if (n / 6 >= hulls) d.sphere = true;
-    int layer = n / 100, cell = n % 100;
-    d.start = V3(-4.5f + float(cell % 10) + 0.2f * rng.Next(), 6.0f + 1.0f * float(layer),
-                 -4.5f + float(cell / 10) + 0.2f * rng.Next());
-    if (d.sphere) {
-      d.radius = 0.2f + 0.1f * rng.Next();
-    } else {
-      float pts[12 * 4];
-      for (int k = 0; k < 12; ++k) {
-        pts[k * 4 + 0] = (rng.Next() - 0.5f) * 0.7f;
-        pts[k * 4 + 1] = (rng.Next() - 0.5f) * 0.5f;
-        pts[k * 4 + 2] = (rng.Next() - 0.5f) * 0.7f;
-        pts[k * 4 + 3] = 0;
-      }
-      const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
-      ConvexHull* hull = ConvexHull_Build(pts, 12, params, 0.01f);
-      if (!hull) {
-        d.sphere = true;
-        d.radius = 0.25f;
-      } else {
-        for (const Vec3& v : hull->vertices) d.hullPoints.push_back(v - hull->centroid);
-        CollisionShape_Release(hull);
-      }
-    }
-    out.push_back(d);
-  }
-  return out;
-}
 
 // Pose of a body as both engines report it.
 struct Pose {
@@ -137,16 +46,12 @@ float TrianglePointDepth(Vec3 p) {
   float fz = (p.z + kBowlHalf) / (2 * kBowlHalf) * kBowlCells;
   int i = int(std::floor(fx)), j = int(std::floor(fz));
   if (i < 0 || j < 0 || i >= kBowlCells || j >= kBowlCells) return 0.0f;
-  auto vtx = [](int a, int b) {
-    float x = -kBowlHalf + 2 * kBowlHalf * float(a) / kBowlCells;
-    float z = -kBowlHalf + 2 * kBowlHalf * float(b) / kBowlCells;
-    return V3(x, BowlHeight(x, z), z);
-  };
+  auto vtx = Bowl_Vertex;
   float u = fx - float(i), w = fz - float(j);
   Vec3 a = vtx(i, j), b = vtx(i + 1, j), c = vtx(i, j + 1), d = vtx(i + 1, j + 1);
   Vec3 t0, t1, t2;
   if (u + w <= 1.0f) { t0 = a; t1 = c; t2 = b; } else { t0 = b; t1 = c; t2 = d; }
-  Vec3 n = Vec3_Normalize(Vec3_Cross(t1 - t0, t2 - t0));
+  Vec3 n = Vec3_Unit(Vec3_Cross(t1 - t0, t2 - t0));
   if (n.y < 0) n = -n;
   float dist = Vec3_Dot(p - t0, n);
   return dist < 0 ? -dist : 0.0f;
@@ -157,11 +62,7 @@ float SphereDepth(Vec3 c, float r) {
   float fz = (c.z + kBowlHalf) / (2 * kBowlHalf) * kBowlCells;
   int ci = int(std::floor(fx)), cj = int(std::floor(fz));
   float best = 1e9f;
-  auto vtx = [](int a, int b) {
-    float x = -kBowlHalf + 2 * kBowlHalf * float(a) / kBowlCells;
-    float z = -kBowlHalf + 2 * kBowlHalf * float(b) / kBowlCells;
-    return V3(x, BowlHeight(x, z), z);
-  };
+  auto vtx = Bowl_Vertex;
   for (int j = cj - 3; j <= cj + 3; ++j)
     for (int i = ci - 3; i <= ci + 3; ++i) {
       if (i < 0 || j < 0 || i >= kBowlCells || j >= kBowlCells) continue;
@@ -170,7 +71,7 @@ float SphereDepth(Vec3 c, float r) {
       for (int t = 0; t < 2; ++t) {
         Vec3 q = t ? Geometry_ClosestOnTriangle(c, b, c2, d, &region)
                    : Geometry_ClosestOnTriangle(c, a, c2, b, &region);
-        best = std::fmin(best, Vec3_Length(q - c));
+        best = std::fmin(best, Vec3_Norm(q - c));
       }
     }
   // A centre below the surface counts its full depth.
@@ -192,15 +93,17 @@ int CountLost(const std::vector<Pose>& poses) {
   return n;
 }
 
-float BowlPenetration(const std::vector<Dropped>& drops, const std::vector<Pose>& poses) {
+// Poses are those of the recipe's bodies after the bowl (body 0).
+float BowlPenetration(const SceneRecipe& scene, const std::vector<Pose>& poses) {
   float worst = 0;
-  for (size_t k = 0; k < drops.size(); ++k) {
+  for (size_t k = 0; k < poses.size(); ++k) {
     const Pose& ps = poses[k];
+    const SceneBody& d = scene.bodies[k + 1];
     if (Lost(ps)) continue;
-    if (drops[k].sphere) {
-      worst = std::fmax(worst, SphereDepth(ps.p, drops[k].radius));
+    if (d.kind == SceneBody::kSphere) {
+      worst = std::fmax(worst, SphereDepth(ps.p, d.radius));
     } else {
-      for (const Vec3& v : drops[k].hullPoints)
+      for (const Vec3& v : d.points)
         worst = std::fmax(worst, TrianglePointDepth(ps.p + Quat_Rotate(ps.q, v)));
     }
   }
@@ -210,105 +113,31 @@ float BowlPenetration(const std::vector<Dropped>& drops, const std::vector<Pose>
 // Mean distance moved between two samples of resting bodies.
 float Drift(const std::vector<Pose>& a, const std::vector<Pose>& b) {
   double sum = 0;
-  for (size_t k = 0; k < a.size(); ++k) sum += Vec3_Length(a[k].p - b[k].p);
+  for (size_t k = 0; k < a.size(); ++k) sum += Vec3_Norm(a[k].p - b[k].p);
   return a.empty() ? 0.0f : float(sum / double(a.size()));
 }
 
 // --------------------------------------------------------------- Our engine
 
-struct OurWorld {
-  DynWorld* world;
-  Simulation* sim;
-  Subspace* sub;
-  ConstraintManager* cm;
-  CollisionDetection* cd;
-  std::vector<RigidBody*> bodies;  // [0] is the static body when there is one
-  double time = 0;
-
-  OurWorld() {
-    BaseSystem_Init();
-    world = DynWorld_Construct(4545);
-    sim = Simulation_Construct(world);
-    DynWorld_AddSimulation(world, sim);
+// The tests' scene, stepped and read the way the benchmark needs.
+struct OurWorld : DynTestScene {
+  std::vector<RigidBody*> built;  // the recipe's bodies, in its order
+  explicit OurWorld(const SceneRecipe& r) {
     Simulation_SetSolverIterations(sim, kIterations);
-    sub = RigidSubspace_Construct();
-    Simulation_AddSubspace(sim, sub);
-    cm = ConstraintManager_Construct();
-    Subspace_AddAction(sub, cm, 0);
-    cd = CollisionDetection_Construct(0.1f);
-    CollisionDetection_EnableGroupPair(cd, 1, 1);
-    Simulation_SetCollisionDetection(sim, cd);
-  }
-  ~OurWorld() {
-    for (RigidBody* b : bodies) PhysObject_Destroy(b);
-    PhysObject_Destroy(cm);
-    PhysObject_Destroy(sub);
-    PhysObject_Destroy(sim);
-    PhysObject_Destroy(cd);
-    PhysObject_Destroy(world);
-    BaseSystem_Quit();
-  }
-  RigidBody* Add(PrimitiveDesc d, float mass, Vec3 pos) {
-    RigidBody* b = RigidBody_Construct();
-    RigidBody_AddPrimitive(b, &d);
-    RigidBody_SetMass(b, mass);
-    RigidBody_SetCollisionGroup(b, 1);
-    RigidBody_SetPositionAndRotation(b, pos, Quat_Identity());
-    Subspace_AttachEntity(sub, b);
-    CollisionDetection_AddBody(cd, b);
-    bodies.push_back(b);
-    return b;
+    built = Build(r);
   }
   int Awake() const {
     int n = 0;
-    for (RigidBody* b : bodies) n += (b->stateFlags & RB_STATE_ACTIVE) != 0;
+    for (RigidBody* b : built) n += (b->stateFlags & RB_STATE_ACTIVE) != 0;
     return n;
   }
-  void Step() {
-    time += kStep;
-    DynWorld_Step(world, PhysTime_FromSeconds(time), 1);
-  }
+  void Step() { DynTestScene::Step(kStep); }
   std::vector<Pose> Poses(size_t from) const {
     std::vector<Pose> out;
-    for (size_t k = from; k < bodies.size(); ++k) out.push_back({bodies[k]->pose.position, bodies[k]->pose.rotation});
+    for (size_t k = from; k < built.size(); ++k) out.push_back({built[k]->pose.position, built[k]->pose.rotation});
     return out;
   }
 };
-
-PrimitiveDesc SphereDesc(float r, float mass) {
-  PrimitiveDesc d{};
-  d.type = PRIMITIVE_TYPE_SPHERE;
-  d.radius = r;
-  Transform_SetIdentity(&d.transform);
-  d.mass = mass;
-  return d;
-}
-
-PrimitiveDesc ShapeDesc(CollisionShape* shape, int convex, float mass) {
-  PrimitiveDesc d{};
-  d.type = PRIMITIVE_TYPE_SHAPE;
-  d.shape = shape;
-  d.convex = convex;
-  Transform_SetIdentity(&d.transform);
-  d.mass = mass;
-  return d;
-}
-
-ConvexHull* HullOf(const std::vector<Vec3>& pts) {
-  std::vector<float> f;
-  for (const Vec3& v : pts) f.insert(f.end(), {v.x, v.y, v.z, 0.0f});
-  const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
-  return ConvexHull_Build(f.data(), int(pts.size()), params, 0.01f);
-}
-
-void OurBowl(OurWorld& w) {
-  BowlMesh bowl = MakeBowl();
-  MeshContainer* mesh = MeshContainer_Construct();
-  MeshContainer_AddVertices(mesh, bowl.vertices.data(), int(bowl.vertices.size() / 4));
-  MeshContainer_AddTriangles(mesh, bowl.indices.data(), int(bowl.indices.size() / 3));
-  w.Add(ShapeDesc(mesh, 0, 0.0f), 0.0f, V3(0, 0, 0));
-  CollisionShape_Release(mesh);
-}
 
 // ------------------------------------------------------------------ Bullet
 
@@ -344,22 +173,55 @@ struct BulletWorld {
     bodies.push_back(std::move(body));
     return raw;
   }
-  void Bowl() {
-    BowlMesh bowl = MakeBowl();
-    for (size_t k = 0; k < bowl.vertices.size(); k += 4)
-      vertices3.insert(vertices3.end(), {bowl.vertices[k], bowl.vertices[k + 1], bowl.vertices[k + 2]});
-    for (uint16_t i : bowl.indices) indices32.push_back(i);
-    meshData = std::make_unique<btTriangleIndexVertexArray>(int(indices32.size() / 3), indices32.data(), 3 * int(sizeof(int)),
-                                                            int(vertices3.size() / 3), vertices3.data(), 3 * int(sizeof(float)));
-    shapes.push_back(std::make_unique<btBvhTriangleMeshShape>(meshData.get(), true));
-    Add(shapes.back().get(), 0.0f, V3(0, 0, 0));
+  // The recipe's bodies in its order; only one mesh, the recipe's first.
+  void Build(const SceneRecipe& r) {
+    for (const SceneBody& d : r.bodies) {
+      switch (d.kind) {
+        case SceneBody::kSphere: shapes.push_back(std::make_unique<btSphereShape>(d.radius)); break;
+        case SceneBody::kBox: {
+          // Bullet's hull adds its collision margin (0.04 by default) around
+          // the points: unit-box points would make 1.08 m boxes that start
+          // 8 cm deep in each other. The points are pulled in by the margin
+          // so that both engines stack the same 1 m boxes (Bullet's with
+          // rounded edges).
+          auto hull = std::make_unique<btConvexHullShape>();
+          float m = hull->getMargin();
+          for (int i = 0; i < 8; ++i)
+            hull->addPoint(btVector3((i & 1) ? d.half.x - m : m - d.half.x, (i & 2) ? d.half.y - m : m - d.half.y,
+                                     (i & 4) ? d.half.z - m : m - d.half.z),
+                           false);
+          hull->recalcLocalAabb();
+          shapes.push_back(std::move(hull));
+          break;
+        }
+        case SceneBody::kHull: {
+          auto hull = std::make_unique<btConvexHullShape>();
+          for (const Vec3& v : d.points) hull->addPoint(btVector3(v.x, v.y, v.z), false);
+          hull->recalcLocalAabb();
+          shapes.push_back(std::move(hull));
+          break;
+        }
+        case SceneBody::kMesh: {
+          const SceneMesh& mesh = r.meshes[size_t(d.mesh)];
+          for (size_t k = 0; k < mesh.vertices.size(); k += 4)
+            vertices3.insert(vertices3.end(), {mesh.vertices[k], mesh.vertices[k + 1], mesh.vertices[k + 2]});
+          for (uint16_t i : mesh.indices) indices32.push_back(i);
+          meshData = std::make_unique<btTriangleIndexVertexArray>(
+              int(indices32.size() / 3), indices32.data(), 3 * int(sizeof(int)), int(vertices3.size() / 3),
+              vertices3.data(), 3 * int(sizeof(float)));
+          shapes.push_back(std::make_unique<btBvhTriangleMeshShape>(meshData.get(), true));
+          break;
+        }
+      }
+      Add(shapes.back().get(), d.mass, d.position);
+    }
   }
   std::vector<Pose> Poses(size_t from) const {
     std::vector<Pose> out;
     for (size_t k = from; k < bodies.size(); ++k) {
       const btTransform& t = bodies[k]->getWorldTransform();
       btQuaternion q = t.getRotation();
-      out.push_back({V3(t.getOrigin().x(), t.getOrigin().y(), t.getOrigin().z()), Quat{q.w(), q.x(), q.y(), q.z()}});
+      out.push_back({V3(t.getOrigin().x(), t.getOrigin().y(), t.getOrigin().z()), Quat{q.x(), q.y(), q.z(), q.w()}});
     }
     return out;
   }
@@ -404,7 +266,7 @@ constexpr int kPourSteps = 500;
 
 // Pour: run 10 s, sampling penetration every 10 steps and drift over the last second.
 template <typename World>
-SceneResult RunPour(World& w, const std::vector<Dropped>& drops) {
+SceneResult RunPour(World& w, const SceneRecipe& scene) {
   SceneResult r;
   std::vector<Pose> atNine;
   double seconds = 0;
@@ -412,7 +274,7 @@ SceneResult RunPour(World& w, const std::vector<Dropped>& drops) {
     double t0 = CpuSeconds();
     w.Step();
     seconds += CpuSeconds() - t0;
-    if (s % 10 == 9) r.penetration = std::fmax(r.penetration, BowlPenetration(drops, w.Poses(1)));
+    if (s % 10 == 9) r.penetration = std::fmax(r.penetration, BowlPenetration(scene, w.Poses(1)));
     if (s == kPourSteps - 51) atNine = w.Poses(1);
   }
   r.drift = Drift(atNine, w.Poses(1));
@@ -435,23 +297,13 @@ struct BulletStepper {
 };
 
 void BM_PourOurs(benchmark::State& state) {
-  std::vector<Dropped> drops = MakePour(1000, 200);
+  SceneRecipe scene = Recipe_Pour(1000, 200);
   for (auto _ : state) {
     state.PauseTiming();
-    OurWorld w;
-    OurBowl(w);
-    for (const Dropped& d : drops) {
-      if (d.sphere) {
-        w.Add(SphereDesc(d.radius, 1.0f), 1.0f, d.start);
-      } else {
-        ConvexHull* hull = HullOf(d.hullPoints);
-        w.Add(ShapeDesc(hull, 1, 1.0f), 1.0f, d.start);
-        CollisionShape_Release(hull);
-      }
-    }
+    OurWorld w(scene);
     PhysTimer_ClearAll();
     state.ResumeTiming();
-    g_pour[0] = RunPour(w, drops);
+    g_pour[0] = RunPour(w, scene);
     CaptureTimers();
   }
   state.counters["us_per_step"] = g_pour[0].usPerStep;
@@ -461,25 +313,14 @@ void BM_PourOurs(benchmark::State& state) {
 }
 
 void BM_PourBullet(benchmark::State& state) {
-  std::vector<Dropped> drops = MakePour(1000, 200);
+  SceneRecipe scene = Recipe_Pour(1000, 200);
   for (auto _ : state) {
     state.PauseTiming();
     BulletWorld w;
-    w.Bowl();
-    for (const Dropped& d : drops) {
-      if (d.sphere) {
-        w.shapes.push_back(std::make_unique<btSphereShape>(d.radius));
-      } else {
-        auto hull = std::make_unique<btConvexHullShape>();
-        for (const Vec3& v : d.hullPoints) hull->addPoint(btVector3(v.x, v.y, v.z), false);
-        hull->recalcLocalAabb();
-        w.shapes.push_back(std::move(hull));
-      }
-      w.Add(w.shapes.back().get(), 1.0f, d.start);
-    }
+    w.Build(scene);
     BulletStepper stepper{&w};
     state.ResumeTiming();
-    g_pour[1] = RunPour(stepper, drops);
+    g_pour[1] = RunPour(stepper, scene);
   }
   state.counters["us_per_step"] = g_pour[1].usPerStep;
   state.counters["max_penetration"] = g_pour[1].penetration;
@@ -511,33 +352,16 @@ SceneResult RunStack(World& w) {
       r.penetration = std::fmax(r.penetration, 0.5f - p[0].p.y);
   }
   std::vector<Pose> end = w.Poses(1);
-  r.drift = Vec3_Length(end.back().p - start.back().p);
+  r.drift = Vec3_Norm(end.back().p - start.back().p);
   r.usPerStep = seconds * 1e6 / kStackSteps;
   return r;
 }
 
-std::vector<Vec3> BoxPoints() {
-  std::vector<Vec3> pts;
-  for (int i = 0; i < 8; ++i) pts.push_back(V3((i & 1) ? 0.5f : -0.5f, (i & 2) ? 0.5f : -0.5f, (i & 4) ? 0.5f : -0.5f));
-  return pts;
-}
-
 void BM_StackOurs(benchmark::State& state) {
+  SceneRecipe scene = Recipe_MeshStack(kStackBoxes);
   for (auto _ : state) {
     state.PauseTiming();
-    OurWorld w;
-    MeshContainer* mesh = MeshContainer_Construct();
-    float v[16] = {-10, 0, -10, 0, 10, 0, -10, 0, -10, 0, 10, 0, 10, 0, 10, 0};
-    uint16_t t[6] = {0, 2, 1, 1, 2, 3};
-    MeshContainer_AddVertices(mesh, v, 4);
-    MeshContainer_AddTriangles(mesh, t, 2);
-    w.Add(ShapeDesc(mesh, 0, 0), 0, V3(0, 0, 0));
-    CollisionShape_Release(mesh);
-    for (int k = 0; k < kStackBoxes; ++k) {
-      ConvexHull* hull = HullOf(BoxPoints());
-      w.Add(ShapeDesc(hull, 1, 1.0f), 1.0f, V3(0, 0.5f + float(k), 0));
-      CollisionShape_Release(hull);
-    }
+    OurWorld w(scene);
     state.ResumeTiming();
     g_stack[0] = RunStack(w);
   }
@@ -547,26 +371,11 @@ void BM_StackOurs(benchmark::State& state) {
 }
 
 void BM_StackBullet(benchmark::State& state) {
+  SceneRecipe scene = Recipe_MeshStack(kStackBoxes);
   for (auto _ : state) {
     state.PauseTiming();
     BulletWorld w;
-    std::vector<float> v = {-10, 0, -10, 10, 0, -10, -10, 0, 10, 10, 0, 10};
-    std::vector<int> idx = {0, 2, 1, 1, 2, 3};
-    btTriangleIndexVertexArray ground(2, idx.data(), 3 * int(sizeof(int)), 4, v.data(), 3 * int(sizeof(float)));
-    btBvhTriangleMeshShape groundShape(&ground, true);
-    w.Add(&groundShape, 0, V3(0, 0, 0));
-    for (int k = 0; k < kStackBoxes; ++k) {
-      // Bullet's hull adds its collision margin (0.04 by default) around the
-      // points: unit-box points would make 1.08 m boxes that start 8 cm deep
-      // in each other. The points are pulled in by the margin so that both
-      // engines stack the same 1 m boxes (Bullet's with rounded edges).
-      auto hull = std::make_unique<btConvexHullShape>();
-      float shrink = (0.5f - hull->getMargin()) / 0.5f;
-      for (const Vec3& p : BoxPoints()) hull->addPoint(btVector3(p.x * shrink, p.y * shrink, p.z * shrink), false);
-      hull->recalcLocalAabb();
-      w.shapes.push_back(std::move(hull));
-      w.Add(w.shapes.back().get(), 1.0f, V3(0, 0.5f + float(k), 0));
-    }
+    w.Build(scene);
     BulletStepper stepper{&w};
     state.ResumeTiming();
     g_stack[1] = RunStack(stepper);
@@ -581,7 +390,7 @@ constexpr int kRays = 10000;
 
 std::vector<std::pair<Vec3, Vec3>> MakeRays() {
   std::vector<std::pair<Vec3, Vec3>> rays;
-  Rng rng;
+  SceneRng rng;
   for (int k = 0; k < kRays; ++k) {
     Vec3 from = V3((rng.Next() - 0.5f) * 18, 12, (rng.Next() - 0.5f) * 18);
     Vec3 to = from + V3((rng.Next() - 0.5f) * 4, -20, (rng.Next() - 0.5f) * 4);
@@ -591,10 +400,11 @@ std::vector<std::pair<Vec3, Vec3>> MakeRays() {
 }
 
 void BM_RaysOurs(benchmark::State& state) {
-  OurWorld w;
-  OurBowl(w);
+  SceneRecipe scene;
+  Recipe_AddMesh(&scene, Bowl_Mesh());
+  OurWorld w(scene);
   PrimitiveCollector* pick = PrimitiveCollector_Construct();
-  for (CollisionPrimitive* p : w.bodies[0]->primitives) PrimitiveCollector_Add(pick, p);
+  for (CollisionPrimitive* p : w.built[0]->primitives) PrimitiveCollector_Add(pick, p);
   std::vector<std::pair<Vec3, Vec3>> rays = MakeRays();
   int hits = 0;
   double seconds = 0;
@@ -614,8 +424,10 @@ void BM_RaysOurs(benchmark::State& state) {
 }
 
 void BM_RaysBullet(benchmark::State& state) {
+  SceneRecipe scene;
+  Recipe_AddMesh(&scene, Bowl_Mesh());
   BulletWorld w;
-  w.Bowl();
+  w.Build(scene);
   std::vector<std::pair<Vec3, Vec3>> rays = MakeRays();
   int hits = 0;
   double seconds = 0;

@@ -16,20 +16,20 @@ Quat Quat_Normalize(Quat q) {
   float l2 = q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z;
   if (!(l2 > 1e-30f) || !std::isfinite(l2)) return Quat_Identity();
   float k = 1.0f / std::sqrt(l2);
-  return {q.w * k, q.x * k, q.y * k, q.z * k};
+  return {q.x * k, q.y * k, q.z * k, q.w * k};
 }
 
 Quat Quat_FromAxisAngle(Vec3 axis, float angle) {
-  Vec3 a = Vec3_Normalize(axis);
+  Vec3 a = Vec3_Unit(axis);
   float s = std::sin(angle * 0.5f);
-  return Quat_Normalize({std::cos(angle * 0.5f), a.x * s, a.y * s, a.z * s});
+  return Quat_Normalize({a.x * s, a.y * s, a.z * s, std::cos(angle * 0.5f)});
 }
 
 Quat Quat_Integrate(Quat q, Vec3 w, float dt) {
-  Quat dq{0, w.x, w.y, w.z};
+  Quat dq{w.x, w.y, w.z, 0};
   Quat d = dq * q;
   float h = 0.5f * dt;
-  return Quat_Normalize({q.w + d.w * h, q.x + d.x * h, q.y + d.y * h, q.z + d.z * h});
+  return Quat_Normalize({q.x + d.x * h, q.y + d.y * h, q.z + d.z * h, q.w + d.w * h});
 }
 
 Mat3 Mat3_Identity() { return Mat3{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}}; }
@@ -127,16 +127,16 @@ void Quaternion_FromMatrix3(Quat* out, const Mat3* rows) {
   Quat q;
   if (tr > 0) {
     float s = std::sqrt(tr + 1.0f) * 2;
-    q = {0.25f * s, (m.r[2].y - m.r[1].z) / s, (m.r[0].z - m.r[2].x) / s, (m.r[1].x - m.r[0].y) / s};
+    q = {(m.r[2].y - m.r[1].z) / s, (m.r[0].z - m.r[2].x) / s, (m.r[1].x - m.r[0].y) / s, 0.25f * s};
   } else if (m.r[0].x > m.r[1].y && m.r[0].x > m.r[2].z) {
     float s = std::sqrt(1.0f + m.r[0].x - m.r[1].y - m.r[2].z) * 2;
-    q = {(m.r[2].y - m.r[1].z) / s, 0.25f * s, (m.r[0].y + m.r[1].x) / s, (m.r[0].z + m.r[2].x) / s};
+    q = {0.25f * s, (m.r[0].y + m.r[1].x) / s, (m.r[0].z + m.r[2].x) / s, (m.r[2].y - m.r[1].z) / s};
   } else if (m.r[1].y > m.r[2].z) {
     float s = std::sqrt(1.0f + m.r[1].y - m.r[0].x - m.r[2].z) * 2;
-    q = {(m.r[0].z - m.r[2].x) / s, (m.r[0].y + m.r[1].x) / s, 0.25f * s, (m.r[1].z + m.r[2].y) / s};
+    q = {(m.r[0].y + m.r[1].x) / s, 0.25f * s, (m.r[1].z + m.r[2].y) / s, (m.r[0].z - m.r[2].x) / s};
   } else {
     float s = std::sqrt(1.0f + m.r[2].z - m.r[0].x - m.r[1].y) * 2;
-    q = {(m.r[1].x - m.r[0].y) / s, (m.r[0].z + m.r[2].x) / s, (m.r[1].z + m.r[2].y) / s, 0.25f * s};
+    q = {(m.r[0].z + m.r[2].x) / s, (m.r[1].z + m.r[2].y) / s, 0.25f * s, (m.r[1].x - m.r[0].y) / s};
   }
   *out = Quat_Normalize(q);
 }

@@ -1,5 +1,15 @@
-// Small maths of the physics engine, single precision: vectors, quaternions,
-// 3x3 matrices and rigid transforms.
+// Small maths of the physics engine, single precision, on the base library's
+// Vec3 and Quat (common/maths.h): value operators, quaternion algebra, 3x3
+// matrices and rigid transforms.
+//
+// The base library's pointer functions (Vec3_Length, Vec3_Normalise) use its
+// table square root; the physics engine needs the exact root, so its
+// by-value length and direction are named apart: Vec3_Norm and Vec3_Unit.
+// Same-named by-value overloads (Vec3_Dot, Vec3_Cross, Vec3_LengthSq) compute
+// exactly what the pointer versions compute.
+//
+// The quaternion is the base library's (x, y, z, w): bodies hand their
+// orientation to frames and back without conversion.
 //
 // Conventions. Internally a Mat3 acts on column vectors: Mat3_Mul(m, v) has
 // components dot(row i, v). A rigid transform maps a body-space point p to
@@ -11,12 +21,8 @@
 #include <cmath>
 #include <cstdint>
 
-struct Vec3 {
-  float x, y, z;
-};
-struct Quat {
-  float w, x, y, z;  // unit quaternion, (1, 0, 0, 0) is no rotation
-};
+#include "common/maths.h"
+
 struct Mat3 {
   Vec3 r[3];  // rows
 };
@@ -40,7 +46,8 @@ inline Vec3 Vec3_Cross(Vec3 a, Vec3 b) {
 }
 inline Vec3 Vec3_Mul(Vec3 a, Vec3 b) { return {a.x * b.x, a.y * b.y, a.z * b.z}; }
 inline float Vec3_LengthSq(Vec3 a) { return Vec3_Dot(a, a); }
-inline float Vec3_Length(Vec3 a) { return std::sqrt(Vec3_Dot(a, a)); }
+// Exact length (std::sqrt).
+inline float Vec3_Norm(Vec3 a) { return std::sqrt(Vec3_Dot(a, a)); }
 inline Vec3 Vec3_Min(Vec3 a, Vec3 b) {
   return {a.x < b.x ? a.x : b.x, a.y < b.y ? a.y : b.y, a.z < b.z ? a.z : b.z};
 }
@@ -52,8 +59,8 @@ inline void Vec3_Set(Vec3& a, int i, float v) { (i == 0 ? a.x : (i == 1 ? a.y : 
 inline bool Vec3_IsFinite(Vec3 a) {
   return std::isfinite(a.x) && std::isfinite(a.y) && std::isfinite(a.z);
 }
-// a / |a|, or (0, 0, 0) when |a| is below 1e-20.
-inline Vec3 Vec3_Normalize(Vec3 a) {
+// a / |a| (exact root), or (0, 0, 0) when |a|^2 is below 1e-20.
+inline Vec3 Vec3_Unit(Vec3 a) {
   float l2 = Vec3_Dot(a, a);
   if (!(l2 > 1e-20f)) return {0, 0, 0};
   return a * (1.0f / std::sqrt(l2));
@@ -61,14 +68,17 @@ inline Vec3 Vec3_Normalize(Vec3 a) {
 // Two unit vectors completing n (unit) to an orthonormal basis.
 void Vec3_PlaneSpace(Vec3 n, Vec3* t1, Vec3* t2);
 
-inline Quat Quat_Identity() { return {1, 0, 0, 0}; }
+inline Quat Quat_Identity() { return {0, 0, 0, 1}; }
+// Hamilton product: a * b rotates by b, then by a.
 inline Quat operator*(Quat a, Quat b) {
-  return {a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z,
-          a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y,
-          a.w * b.y - a.x * b.z + a.y * b.w + a.z * b.x,
-          a.w * b.z + a.x * b.y - a.y * b.x + a.z * b.w};
+  Quat q;
+  q.w = a.w * b.w - a.x * b.x - a.y * b.y - a.z * b.z;
+  q.x = a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y;
+  q.y = a.w * b.y - a.x * b.z + a.y * b.w + a.z * b.x;
+  q.z = a.w * b.z + a.x * b.y - a.y * b.x + a.z * b.w;
+  return q;
 }
-inline Quat Quat_Conjugate(Quat q) { return {q.w, -q.x, -q.y, -q.z}; }
+inline Quat Quat_Conjugate(Quat q) { return {-q.x, -q.y, -q.z, q.w}; }
 // q / |q|, or the identity for a zero or non-finite q.
 Quat Quat_Normalize(Quat q);
 // Rotation of angle radians about a unit axis.

@@ -52,7 +52,7 @@ int SpherePrimitive::RayTest(RayQuery* q) {
   if (!(q->length > 0.0f)) return 0;
   float t = Geometry_RaySphere(q->origin, q->direction, q->length, world.pos, radius);
   if (t < 0.0f) return 0;
-  Vec3 n = Vec3_Normalize(q->origin + q->direction * t - world.pos);
+  Vec3 n = Vec3_Unit(q->origin + q->direction * t - world.pos);
   return RayQuery_Offer(q, t, n, this);
 }
 

@@ -146,7 +146,7 @@ ConvexHull* ConvexHull_Build(const float* points, int count, const float params[
   std::vector<int> polygon;
   for (size_t g = 0; g < groupLeader.size(); ++g) {
     const RawFacet& lead = facets[size_t(groupLeader[g])];
-    Vec3 n = Vec3_Normalize(V3(float(lead.normal[0]), float(lead.normal[1]), float(lead.normal[2])));
+    Vec3 n = Vec3_Unit(V3(float(lead.normal[0]), float(lead.normal[1]), float(lead.normal[2])));
     polygon.clear();
     for (size_t i = 0; i < facets.size(); ++i) {
       if (group[i] != int(g)) continue;
@@ -170,7 +170,7 @@ ConvexHull* ConvexHull_Build(const float* points, int count, const float params[
       Vec3 c = verts[size_t(polygon[i])];
       Vec3 q = verts[size_t(polygon[(i + 1) % polygon.size()])];
       Vec3 e1 = c - p, e2 = q - c;
-      if (Vec3_Length(Vec3_Cross(e1, e2)) <= 1e-6f * Vec3_Length(e1) * Vec3_Length(e2) + 1e-12f)
+      if (Vec3_Norm(Vec3_Cross(e1, e2)) <= 1e-6f * Vec3_Norm(e1) * Vec3_Norm(e2) + 1e-12f)
         polygon.erase(polygon.begin() + long(i));
       else
         ++i;
@@ -240,7 +240,7 @@ ConvexHull* ConvexHull_Build(const float* points, int count, const float params[
   double m[3] = {first[0] / volume, first[1] / volume, first[2] / volume};
   hull->volume = float(volume);
   hull->centroid = ref + V3(float(m[0]), float(m[1]), float(m[2]));
-  for (Vec3 v : verts) hull->boundingRadius = std::fmax(hull->boundingRadius, Vec3_Length(v - hull->centroid));
+  for (Vec3 v : verts) hull->boundingRadius = std::fmax(hull->boundingRadius, Vec3_Norm(v - hull->centroid));
   double cov[3][3];
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) cov[i][j] = (second[i][j] - volume * m[i] * m[j]) / volume;

@@ -187,7 +187,7 @@ void Gjk_Distance(const GjkShape& worldA, const GjkShape& worldB, GjkResult* r, 
     pa += s.v[i].a * s.bary[i];
     pb += s.v[i].b * s.bary[i];
   }
-  r->distance = r->overlap ? 0.0f : Vec3_Length(pa - pb);
+  r->distance = r->overlap ? 0.0f : Vec3_Norm(pa - pb);
   r->pointA = Frame3_Apply(worldA.frame, pa);
   r->pointB = Frame3_Apply(worldA.frame, pb);
 }

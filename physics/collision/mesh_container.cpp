@@ -128,7 +128,7 @@ void Rebuild(MeshContainer* mesh) {
     t.a = mesh->vertices[int(it.v[0])];
     t.b = mesh->vertices[int(it.v[1])];
     t.c = mesh->vertices[int(it.v[2])];
-    t.normal = Vec3_Normalize(Vec3_Cross(t.b - t.a, t.c - t.a));
+    t.normal = Vec3_Unit(Vec3_Cross(t.b - t.a, t.c - t.a));
     t.index = uint32_t(i);
     items[size_t(i)] = {TriangleBox(t), (t.a + t.b + t.c) * (1.0f / 3.0f), uint32_t(i)};
     all = Aabb_Union(all, items[size_t(i)].box);
@@ -162,7 +162,7 @@ float RayCapsule(Vec3 o, Vec3 d, Vec3 p, Vec3 q, float r) {
     }
   }
   // End caps: the corner spheres.
-  float len = Vec3_Length(d);
+  float len = Vec3_Norm(d);
   if (len > 1e-20f) {
     Vec3 dir = d * (1.0f / len);
     for (Vec3 corner : {p, q}) {
@@ -204,7 +204,7 @@ int MeshContainer_AddTriangles(MeshContainer* mesh, const uint16_t* indices, int
     if (ok) {
       Vec3 a = mesh->vertices[int(t.v[0])], b = mesh->vertices[int(t.v[1])], c = mesh->vertices[int(t.v[2])];
       Vec3 e1 = b - a, e2 = c - a;
-      float area2 = Vec3_Length(Vec3_Cross(e1, e2));
+      float area2 = Vec3_Norm(Vec3_Cross(e1, e2));
       float scale = std::max(Vec3_LengthSq(e1), Vec3_LengthSq(e2));
       // Slivers whose normal cannot be trusted count as degenerate too.
       ok = area2 > 1e-6f * scale && area2 > 1e-12f;
@@ -299,7 +299,7 @@ int MeshContainer_SweepSphere(const MeshContainer* mesh, Vec3 from, Vec3 to, flo
         best = tt;
         Vec3 c = from + d * tt, p, q;
         Geometry_ClosestSegmentSegment(c, c, corners[e], corners[(e + 1) % 3], &p, &q);
-        bestNormal = Vec3_Normalize(c - q);
+        bestNormal = Vec3_Unit(c - q);
       }
     }
   });

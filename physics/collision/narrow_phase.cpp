@@ -92,7 +92,7 @@ int ClipAgainstReference(const Vec3* ref, int refCount, Vec3 refN, float refD, c
   float sign = Vec3_Dot(winding, refN) < 0.0f ? -1.0f : 1.0f;
   for (int e = 0; e < refCount && n > 0; ++e) {
     Vec3 p = ref[e], q = ref[(e + 1) % refCount];
-    Vec3 side = Vec3_Normalize(Vec3_Cross(q - p, refN)) * sign;
+    Vec3 side = Vec3_Unit(Vec3_Cross(q - p, refN)) * sign;
     n = ClipPolygon(src, n, side, Vec3_Dot(side, p), uint32_t(e + 1) << 16, dst);
     ClipVertex* t = src;
     src = dst;
@@ -543,7 +543,7 @@ private:
 
 int SphereSphere(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin, ContactManifold* out) {
   Vec3 d = a->world.pos - b->world.pos;
-  float dist = Vec3_Length(d), rs = a->radius + b->radius;
+  float dist = Vec3_Norm(d), rs = a->radius + b->radius;
   if (dist - rs > margin) return 0;
   Vec3 n = dist > 1e-9f ? d * (1.0f / dist) : V3(0, 1, 0);
   out->points[0] = {b->world.pos + n * b->radius, n, rs - dist, 0};
@@ -764,7 +764,7 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
       Vec3 dir = v[(e + 1) % 3] - v[e];
       Vec3 m = Vec3_Cross(dir, n);
       if (Vec3_Dot(m, v[(e + 2) % 3] - v[e]) > 0.0f) m = -m;
-      m = Vec3_Normalize(m);
+      m = Vec3_Unit(m);
       arcs[2 * e] = {v[e], dir, -n, -m, Vec3_Cross(-m, -n), e, 0};
       arcs[2 * e + 1] = {v[e], dir, -m, n, Vec3_Cross(n, -m), e, 0};
     }

@@ -4,7 +4,7 @@ void RayQuery_Init(RayQuery* q, Vec3 from, Vec3 to) {
   q->origin = from;
   q->end = to;
   Vec3 d = to - from;
-  float len = Vec3_Length(d);
+  float len = Vec3_Norm(d);
   bool ok = Vec3_IsFinite(from) && Vec3_IsFinite(to) && std::isfinite(len) && len > 0.0f;
   q->length = ok ? len : 0.0f;
   q->direction = ok ? d * (1.0f / len) : V3(0, 0, 0);

@@ -283,7 +283,7 @@ void HingeConstraint::BuildRows(float h, float hRatio) {
 
 void HingeConstraint_SetPivotAxisWorld(HingeConstraint* h, Vec3 pivot, Vec3 axis) {
   if (!h || !h->bodyA || !Vec3_IsFinite(pivot) || !Vec3_IsFinite(axis)) return;
-  Vec3 a = Vec3_Normalize(axis);
+  Vec3 a = Vec3_Unit(axis);
   if (Vec3_LengthSq(a) == 0.0f) return;
   const Transform& ta = h->bodyA->pose;
   const Transform& tb = h->bodyB->pose;
@@ -368,7 +368,7 @@ DistanceConstraint::DistanceConstraint(RigidBody* a, RigidBody* b)
 void DistanceConstraint::Rebuild() {
   warmValid = false;
   if (!bodyA || !bodyB) return;
-  length = Vec3_Length(Transform_Apply(bodyA->pose, anchorA) -
+  length = Vec3_Norm(Transform_Apply(bodyA->pose, anchorA) -
                        Transform_Apply(bodyB->pose, anchorB));
 }
 
@@ -376,7 +376,7 @@ void DistanceConstraint::BuildRows(float h, float hRatio) {
   float beta = kMaxCorrection * EffectiveStrength();
   Vec3 rA = ArmOf(bodyA, anchorA), rB = ArmOf(bodyB, anchorB);
   Vec3 d = (ComWorld(bodyA) + rA) - (ComWorld(bodyB) + rB);
-  float len = Vec3_Length(d);
+  float len = Vec3_Norm(d);
   Vec3 n = len > 1e-6f ? d * (1.0f / len) : V3(0, 1, 0);
   SolverRow_Setup(&rows[0], bodyA, bodyB, n, Vec3_Cross(rA, n), -n, -Vec3_Cross(rB, n));
   rows[0].bias = -beta * (len - length) / h;

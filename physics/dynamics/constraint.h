@@ -205,7 +205,7 @@ public:
   void BuildRows(float h, float hRatio) override;
   void Rebuild() override;  // takes the current relative pose as the held one
   Vec3 pivotA{0, 0, 0}, pivotB{0, 0, 0};
-  Quat relative{1, 0, 0, 0};  // qB^-1 * qA held
+  Quat relative{0, 0, 0, 1};  // qB^-1 * qA held
 };
 
 // A universal joint: a common pivot, and A's axis kept perpendicular to B's.

@@ -416,10 +416,10 @@ void BuildContactRows(Simulation* sim, float h, float hRatio) {
     // of the normal impulses. Per-point friction rows fight each other in
     // the Gauss-Seidel order and tilt resting stacks.
     centre = centre * (1.0f / float(used));
-    Vec3 n = Vec3_Normalize(normalSum);
+    Vec3 n = Vec3_Unit(normalSum);
     if (Vec3_LengthSq(n) == 0.0f) n = m.m.points[0].normal;
     float radius = 0.0f;
-    for (int k = 0; k < used; ++k) radius += Vec3_Length(points[k] - centre);
+    for (int k = 0; k < used; ++k) radius += Vec3_Norm(points[k] - centre);
     radius /= float(used);
     Vec3 t1, t2;
     Vec3_PlaneSpace(n, &t1, &t2);

@@ -42,7 +42,7 @@ Dashpot::Dashpot(RigidBody* a, Vec3 anchorA_, RigidBody* b, Vec3 anchorB_, float
     : bodyA(a), bodyB(b), anchorA(anchorA_), anchorB(anchorB_), strength(s), damping(d) {
   PhysObject_AddDependent(a, this, 0, 0);
   if (b != a) PhysObject_AddDependent(b, this, 1, 0);
-  restLength = Vec3_Length(AnchorWorld(a, anchorA) - AnchorWorld(b, anchorB));
+  restLength = Vec3_Norm(AnchorWorld(a, anchorA) - AnchorWorld(b, anchorB));
 }
 
 Dashpot::~Dashpot() {
@@ -61,7 +61,7 @@ void Dashpot::Apply(Subspace*, float) {
   if (!bodyA || !bodyB || !bodyA->subspace || !bodyB->subspace) return;
   Vec3 pa = AnchorWorld(bodyA, anchorA), pb = AnchorWorld(bodyB, anchorB);
   Vec3 d = pa - pb;
-  float len = Vec3_Length(d);
+  float len = Vec3_Norm(d);
   Vec3 n = len > 1e-6f ? d * (1.0f / len) : V3(0, 1, 0);
   Vec3 va, vb;
   RigidBody_GetPointVelocity(bodyA, &va, pa);
@@ -81,7 +81,7 @@ void SuspensionDashpot::Apply(Subspace* subspace, float h) {
     return;
   }
   if (!bodyA || !bodyB || !bodyA->subspace || !bodyB->subspace) return;
-  Vec3 n = Vec3_Normalize(Quat_Rotate(bodyA->pose.rotation, direction));
+  Vec3 n = Vec3_Unit(Quat_Rotate(bodyA->pose.rotation, direction));
   Vec3 pa = AnchorWorld(bodyA, anchorA), pb = AnchorWorld(bodyB, anchorB);
   Vec3 va, vb;
   RigidBody_GetPointVelocity(bodyA, &va, pa);
@@ -98,9 +98,9 @@ void SuspensionDashpot_Recompute(SuspensionDashpot* s) {
   if (!s->bodyA || !s->bodyB) return;
   Vec3 d = AnchorWorld(s->bodyA, s->anchorA) - AnchorWorld(s->bodyB, s->anchorB);
   if (Vec3_LengthSq(s->direction) == 0.0f) {
-    s->restLength = Vec3_Length(d);
+    s->restLength = Vec3_Norm(d);
   } else {
-    Vec3 n = Vec3_Normalize(Quat_Rotate(s->bodyA->pose.rotation, s->direction));
+    Vec3 n = Vec3_Unit(Quat_Rotate(s->bodyA->pose.rotation, s->direction));
     s->restLength = Vec3_Dot(d, n);
   }
 }
@@ -123,9 +123,9 @@ void AngularSpring::Apply(Subspace*, float) {
   if (!body || !Awake(body)) return;
   // Rotation that takes the body to the target, as axis * angle.
   Quat d = target * Quat_Conjugate(body->pose.rotation);
-  if (d.w < 0) d = {-d.w, -d.x, -d.y, -d.z};
+  if (d.w < 0) d = {-d.x, -d.y, -d.z, -d.w};
   Vec3 v{d.x, d.y, d.z};
-  float s = Vec3_Length(v);
+  float s = Vec3_Norm(v);
   Vec3 err = s > 1e-7f ? v * (2.0f * std::atan2(s, d.w) / s) : V3(0, 0, 0);
   Vec3 accel = err * strength - body->angularVelocity * damping;
   // Torque = I * accel, with I from the world inverse inertia (locked axes

@@ -9,7 +9,7 @@
 
 namespace collision_test {
 
-inline Transform Pose(float x, float y, float z, Quat q = Quat{1, 0, 0, 0}) {
+inline Transform Pose(float x, float y, float z, Quat q = Quat{0, 0, 0, 1}) {
   Transform t;
   t.rotation = q;
   t.position = V3(x, y, z);

@@ -36,7 +36,7 @@ TEST(ConvexHull, BoxRegroupsTrianglesIntoSixFacesWithExactMassProperties) {
   EXPECT_EQ(box->edges.Count(), 12);
   for (const HullFace& f : box->faces) {
     EXPECT_EQ(f.count, 4);
-    EXPECT_NEAR(Vec3_Length(f.normal), 1.0f, 1e-5f);
+    EXPECT_NEAR(Vec3_Norm(f.normal), 1.0f, 1e-5f);
     // Counter-clockwise about the outward normal.
     Vec3 a = box->vertices[box->faceVertices[f.first]], b = box->vertices[box->faceVertices[f.first + 1]],
          c = box->vertices[box->faceVertices[f.first + 2]];
@@ -44,7 +44,7 @@ TEST(ConvexHull, BoxRegroupsTrianglesIntoSixFacesWithExactMassProperties) {
   }
   for (const HullEdge& e : box->edges) EXPECT_NE(e.f0, e.f1);
   EXPECT_NEAR(box->volume, 6.0f, 1e-4f);
-  EXPECT_NEAR(Vec3_Length(box->centroid), 0.0f, 1e-5f);
+  EXPECT_NEAR(Vec3_Norm(box->centroid), 0.0f, 1e-5f);
   // Unit-mass box inertia: (b^2 + c^2) / 12 with full sides 1, 2, 3.
   EXPECT_NEAR(box->unitInertia.r[0].x, (4.0f + 9.0f) / 12.0f, 1e-4f);
   EXPECT_NEAR(box->unitInertia.r[1].y, (1.0f + 9.0f) / 12.0f, 1e-4f);

@@ -12,7 +12,7 @@ std::vector<Vec3> BoxPoints(float h) {
   return p;
 }
 
-Frame3 At(Vec3 pos, Quat q = Quat{1, 0, 0, 0}) { return {Mat3_FromQuat(q), pos}; }
+Frame3 At(Vec3 pos, Quat q = Quat{0, 0, 0, 1}) { return {Mat3_FromQuat(q), pos}; }
 
 }  // namespace
 

@@ -55,8 +55,8 @@ TEST(MeshContainer, TreeRayCastFindsTheSameNearestHitAsBruteForce) {
   int hits = 0;
   for (int k = 0; k < 300; ++k) {
     Vec3 o = V3(u(rng), 3.0f + u(rng) * 0.1f, u(rng));
-    Vec3 d = Vec3_Normalize(V3(u(rng) * 0.05f, -1.0f, u(rng) * 0.05f));
-    if (k % 3 == 0) d = Vec3_Normalize(V3(u(rng) - 10.0f, -3.0f, u(rng) - 10.0f));
+    Vec3 d = Vec3_Unit(V3(u(rng) * 0.05f, -1.0f, u(rng) * 0.05f));
+    if (k % 3 == 0) d = Vec3_Unit(V3(u(rng) - 10.0f, -3.0f, u(rng) - 10.0f));
     float best = 100.0f;
     Vec3 bestN{0, 0, 0};
     for (const MeshTriangle& tri : m->triangles) {

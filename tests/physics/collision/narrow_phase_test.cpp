@@ -14,7 +14,7 @@ using namespace collision_test;
 namespace {
 
 Quat AboutY(float angle) { return Quat_FromAxisAngle(V3(0, 1, 0), angle); }
-Quat AboutAxis(Vec3 axis, float angle) { return Quat_FromAxisAngle(Vec3_Normalize(axis), angle); }
+Quat AboutAxis(Vec3 axis, float angle) { return Quat_FromAxisAngle(Vec3_Unit(axis), angle); }
 
 void ExpectNear(Vec3 a, Vec3 b, float tol) {
   EXPECT_NEAR(a.x, b.x, tol);
@@ -101,7 +101,7 @@ TEST(NarrowPhase, RandomHullPairsAgreeInBothOrdersAndPushApart) {
     for (int k = 0; k < n; ++k) {
       // The normal pushes a away from b's side.
       EXPECT_GT(Vec3_Dot(ab.points[k].normal, a->world.pos - b->world.pos), -0.2f);
-      EXPECT_NEAR(Vec3_Length(ab.points[k].normal), 1.0f, 1e-4f);
+      EXPECT_NEAR(Vec3_Norm(ab.points[k].normal), 1.0f, 1e-4f);
       deepAB = std::fmax(deepAB, ab.points[k].depth);
     }
     for (int k = 0; k < m; ++k) deepBA = std::fmax(deepBA, ba.points[k].depth);
@@ -144,7 +144,7 @@ TEST(NarrowPhase, SphereAgainstHullUsesNearestFeature) {
   // Off a corner: the normal points from the corner to the centre.
   CollisionBody_Place(&ball, Pose(1.2f, 1.2f, 1.2f));
   ASSERT_EQ(NarrowPhase_Collide(s, h, 0.1f, &m), 1);
-  ExpectNear(m.points[0].normal, Vec3_Normalize(V3(1, 1, 1)), 1e-3f);
+  ExpectNear(m.points[0].normal, Vec3_Unit(V3(1, 1, 1)), 1e-3f);
   EXPECT_NEAR(m.points[0].depth, 0.5f - std::sqrt(3 * 0.04f), 1e-3f);
   // Centre inside, nearest to the +x face: pushed out along +x.
   CollisionBody_Place(&ball, Pose(0.8f, 0.1f, 0));
@@ -249,7 +249,7 @@ TEST(NarrowPhase, BoxOnMeshAcrossTrianglesKeepsAtMostFourUpwardPoints) {
   // Spread: the chosen points span the box's footprint.
   float spread = 0;
   for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) spread = std::fmax(spread, Vec3_Length(m.points[i].position - m.points[j].position));
+    for (int j = 0; j < 4; ++j) spread = std::fmax(spread, Vec3_Norm(m.points[i].position - m.points[j].position));
   EXPECT_GT(spread, 1.9f);
   // Mesh first: normals turn, points move onto the box.
   ASSERT_EQ(NarrowPhase_Collide(g, h, 0.1f, &m), 4);
@@ -266,7 +266,7 @@ TEST(NarrowPhase, BodiesOnAFlatMeshNeverGetTiltedNormalsFromInternalEdges) {
   CollisionPrimitive* g = AddShape(&ground, GroundMesh(10, 0.5f, 0.0f));
   std::vector<float> cloud;
   for (int i = 0; i < 20; ++i) {
-    Vec3 p = Vec3_Normalize(V3(std::sin(i * 2.1f), std::cos(i * 1.3f), std::sin(i * 0.7f + 1))) * 0.4f;
+    Vec3 p = Vec3_Unit(V3(std::sin(i * 2.1f), std::cos(i * 1.3f), std::sin(i * 0.7f + 1))) * 0.4f;
     cloud.insert(cloud.end(), {p.x, p.y, p.z, 0});
   }
   const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
@@ -287,7 +287,7 @@ TEST(NarrowPhase, BodiesOnAFlatMeshNeverGetTiltedNormalsFromInternalEdges) {
       EXPECT_NEAR(m.points[k].depth, 0.005f, 1e-4f);
     }
     // A rounder hull (a point cloud), lowest vertex 0.005 into the mesh.
-    Quat q = Quat_FromAxisAngle(Vec3_Normalize(V3(0.3f, 1, -0.2f)), turn);
+    Quat q = Quat_FromAxisAngle(Vec3_Unit(V3(0.3f, 1, -0.2f)), turn);
     float low = 1e9f;
     for (Vec3 v : rock->vertices) low = std::fmin(low, Quat_Rotate(q, v).y);
     CollisionBody_Place(&stone, Pose(x, -low - 0.005f, z, q));

@@ -14,7 +14,7 @@ constexpr float kPi = 3.14159265f;
 float JointGap(const Point2PointConstraint* c) {
   Vec3 pa = Transform_Apply(c->bodyA->pose, c->pivotA);
   Vec3 pb = Transform_Apply(c->bodyB->pose, c->pivotB);
-  return Vec3_Length(pa - pb);
+  return Vec3_Norm(pa - pb);
 }
 
 }  // namespace
@@ -108,7 +108,7 @@ TEST(HingeConstraint, DoorStaysInsideItsLimits) {
   EXPECT_GT(lo, -0.45f);
   // The pivot held while the door slammed against both stops.
   Vec3 pa = Transform_Apply(door->pose, hinge->pivotA);
-  EXPECT_LT(Vec3_Length(pa - V3(0, 1, 0)), 0.02f);
+  EXPECT_LT(Vec3_Norm(pa - V3(0, 1, 0)), 0.02f);
   PhysObject_Destroy(hinge);
 }
 
@@ -141,8 +141,8 @@ TEST(Constraint, FrameTwoAxisAndDistanceJointsHoldTheirRelation) {
   for (Constraint* c : std::initializer_list<Constraint*>{frame, dist, uni})
     ConstraintManager_AddConstraint(s.cm, c);
   s.Run(2.0f);
-  EXPECT_LT(Vec3_Length(anchor->pose.position - V3(0, 3, 0)), 0.02f);
-  EXPECT_NEAR(Vec3_Length(a->pose.position - anchor->pose.position), 1.0f, 0.03f);
-  EXPECT_NEAR(Vec3_Length(b->pose.position - a->pose.position), 1.0f, 0.03f);
+  EXPECT_LT(Vec3_Norm(anchor->pose.position - V3(0, 3, 0)), 0.02f);
+  EXPECT_NEAR(Vec3_Norm(a->pose.position - anchor->pose.position), 1.0f, 0.03f);
+  EXPECT_NEAR(Vec3_Norm(b->pose.position - a->pose.position), 1.0f, 0.03f);
   for (Constraint* c : std::initializer_list<Constraint*>{frame, dist, uni}) PhysObject_Destroy(c);
 }

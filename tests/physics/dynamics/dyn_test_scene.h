@@ -1,7 +1,7 @@
-// A small world for the dynamics tests, put together the way the engine
-// layer does it: one simulation, a rigid subspace with a constraint manager,
-// a detection holder with margin 0.1 and a collision listener. Bodies made
-// through the scene are destroyed with it.
+// A small world for the dynamics tests and the physics benchmark, put
+// together the way the engine layer does it: one simulation, a rigid subspace
+// with a constraint manager, a detection holder with margin 0.1 and a
+// collision listener. Bodies made through the scene are destroyed with it.
 #pragma once
 #include <cmath>
 #include <vector>
@@ -17,6 +17,7 @@
 #include "physics/dynamics/rigid_body.h"
 #include "physics/dynamics/simulation.h"
 #include "physics/dynamics/subspace.h"
+#include "tests/physics/dynamics/dyn_scene_recipes.h"
 
 struct DynTestScene {
   DynWorld* world;
@@ -81,46 +82,67 @@ struct DynTestScene {
     return Keep(Body(PRIMITIVE_TYPE_SPHERE, nullptr, r, mass), pos, group);
   }
   RigidBody* Box(Vec3 half, float mass, Vec3 pos, uint32_t group = 1) {
-    float pts[8 * 4];
-    for (int i = 0; i < 8; ++i) {
-      pts[i * 4 + 0] = (i & 1) ? half.x : -half.x;
-      pts[i * 4 + 1] = (i & 2) ? half.y : -half.y;
-      pts[i * 4 + 2] = (i & 4) ? half.z : -half.z;
-      pts[i * 4 + 3] = 0;
-    }
+    std::vector<Vec3> pts;
+    for (int i = 0; i < 8; ++i)
+      pts.push_back(V3((i & 1) ? half.x : -half.x, (i & 2) ? half.y : -half.y, (i & 4) ? half.z : -half.z));
+    return Hull(pts, mass, pos, group);
+  }
+  // A hull of the points (qhull keeps the outer ones).
+  RigidBody* Hull(const std::vector<Vec3>& points, float mass, Vec3 pos, uint32_t group = 1) {
+    std::vector<float> pts;
+    for (const Vec3& p : points) pts.insert(pts.end(), {p.x, p.y, p.z, 0.0f});
     const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
-    ConvexHull* hull = ConvexHull_Build(pts, 8, params, 0.01f);
+    ConvexHull* hull = ConvexHull_Build(pts.data(), int(points.size()), params, 0.01f);
     RigidBody* b = Body(PRIMITIVE_TYPE_SHAPE, hull, 0, mass);
     CollisionShape_Release(hull);
     return Keep(b, pos, group);
   }
-  // A fixed mesh in the world: a square of side 2 * half in the plane through `pos` with
-  // the given normal direction (two triangles per cell, cells x cells).
-  RigidBody* Plane(float half, Vec3 pos, Quat rot = Quat_Identity(), int cells = 4, uint32_t group = 1) {
+  // A fixed mesh body, added to the world.
+  RigidBody* Mesh(const SceneMesh& m, Vec3 pos, Quat rot = Quat_Identity(), uint32_t group = 1) {
     MeshContainer* mesh = MeshContainer_Construct();
-    std::vector<float> v;
-    for (int j = 0; j <= cells; ++j)
-      for (int i = 0; i <= cells; ++i) {
-        v.push_back(-half + 2 * half * float(i) / float(cells));
-        v.push_back(0);
-        v.push_back(-half + 2 * half * float(j) / float(cells));
-        v.push_back(0);
-      }
-    std::vector<uint16_t> t;
-    for (int j = 0; j < cells; ++j)
-      for (int i = 0; i < cells; ++i) {
-        uint16_t a = uint16_t(j * (cells + 1) + i), b = uint16_t(a + 1), c = uint16_t(a + cells + 1),
-                 d = uint16_t(c + 1);
-        t.insert(t.end(), {a, c, b, b, c, d});
-      }
-    MeshContainer_AddVertices(mesh, v.data(), int(v.size() / 4));
-    MeshContainer_AddTriangles(mesh, t.data(), int(t.size() / 3));
+    MeshContainer_AddVertices(mesh, m.vertices.data(), int(m.vertices.size() / 4));
+    MeshContainer_AddTriangles(mesh, m.indices.data(), int(m.indices.size() / 3));
     RigidBody* b = Body(PRIMITIVE_TYPE_SHAPE, mesh, 0, 0.0f);
     CollisionShape_Release(mesh);
     Keep(b, pos, group);
     RigidBody_SetPositionAndRotation(b, pos, rot);
     Add(b);
     return b;
+  }
+  // A fixed mesh in the world: a square of side 2 * half in the plane through `pos` with
+  // the given normal direction (two triangles per cell, cells x cells).
+  RigidBody* Plane(float half, Vec3 pos, Quat rot = Quat_Identity(), int cells = 4, uint32_t group = 1) {
+    SceneMesh m;
+    for (int j = 0; j <= cells; ++j)
+      for (int i = 0; i <= cells; ++i)
+        m.vertices.insert(m.vertices.end(), {-half + 2 * half * float(i) / float(cells), 0.0f,
+                                             -half + 2 * half * float(j) / float(cells), 0.0f});
+    for (int j = 0; j < cells; ++j)
+      for (int i = 0; i < cells; ++i) {
+        uint16_t a = uint16_t(j * (cells + 1) + i), b = uint16_t(a + 1), c = uint16_t(a + cells + 1),
+                 d = uint16_t(c + 1);
+        m.indices.insert(m.indices.end(), {a, c, b, b, c, d});
+      }
+    return Mesh(m, pos, rot, group);
+  }
+  // Builds a recipe's bodies in its order, each added to the world (group 1).
+  std::vector<RigidBody*> Build(const SceneRecipe& r) {
+    std::vector<RigidBody*> out;
+    for (const SceneBody& d : r.bodies) {
+      RigidBody* b = nullptr;
+      switch (d.kind) {
+        case SceneBody::kSphere: b = Sphere(d.radius, d.mass, d.position); break;
+        case SceneBody::kBox: b = Box(d.half, d.mass, d.position); break;
+        case SceneBody::kHull: b = Hull(d.points, d.mass, d.position); break;
+        case SceneBody::kMesh: b = Mesh(r.meshes[size_t(d.mesh)], d.position, d.rotation); break;
+      }
+      if (d.kind != SceneBody::kMesh) {
+        if (d.rotation.w != 1.0f) RigidBody_SetPositionAndRotation(b, d.position, d.rotation);
+        Add(b);
+      }
+      out.push_back(b);
+    }
+    return out;
   }
   // As the engine layer's AddBody / RemoveBody.
   void Add(RigidBody* b) {
@@ -135,6 +157,11 @@ struct DynTestScene {
     if (n > 3) n = 3;
     time += dt < 0.1f ? dt : 0.1f;
     DynWorld_Step(world, PhysTime_FromSeconds(time), n);
+  }
+  // One sub-step of h.
+  void Step(float h) {
+    time += h;
+    DynWorld_Step(world, PhysTime_FromSeconds(time), 1);
   }
   void Run(float seconds, float dt = 0.02f) {
     int frames = int(seconds / dt + 0.5f);

@@ -142,7 +142,7 @@ TEST(Simulation, BoxOnASlopeSlidesOrHoldsByTheGeometricMeanOfFrictions) {
     box->friction = c.box;
     s.Add(box);
     s.Run(2.0f);
-    float moved = Vec3_Length(box->pose.position - up * 0.5f);
+    float moved = Vec3_Norm(box->pose.position - up * 0.5f);
     if (c.slides)
       EXPECT_GT(moved, 1.0f) << c.slope << " " << c.box;
     else
@@ -159,7 +159,7 @@ TEST(Simulation, FrictionStopsABoxSpinningFlatOnTheGround) {
   box->angularVelocity = V3(0, 6, 0);
   s.Run(1.5f);
   EXPECT_LT(std::fabs(box->angularVelocity.y), 0.05f);
-  EXPECT_LT(Vec3_Length(box->pose.position - V3(0, 0.5f, 0)), 0.05f);
+  EXPECT_LT(Vec3_Norm(box->pose.position - V3(0, 0.5f, 0)), 0.05f);
 }
 
 TEST(Simulation, FastSmallSphereStopsAtAThinWall) {

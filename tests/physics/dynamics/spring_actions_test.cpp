@@ -18,8 +18,8 @@ TEST(SpringActions, DashpotPullsBackToItsRestLengthAndSettles) {
   Subspace_AddAction(s.sub, d, 0);
   b->linearVelocity = V3(3, 0, 0);
   s.Run(5.0f);
-  EXPECT_NEAR(Vec3_Length(b->pose.position - a->pose.position), 2.0f, 0.05f);
-  EXPECT_LT(Vec3_Length(b->linearVelocity - a->linearVelocity), 0.05f);
+  EXPECT_NEAR(Vec3_Norm(b->pose.position - a->pose.position), 2.0f, 0.05f);
+  EXPECT_LT(Vec3_Norm(b->linearVelocity - a->linearVelocity), 0.05f);
   PhysObject_Destroy(d);
   EXPECT_EQ(Dashpot_Construct(a, V3(0, 0, 0), nullptr, V3(0, 0, 0), 1, 0.1f), nullptr);
 }

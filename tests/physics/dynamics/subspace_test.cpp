@@ -63,7 +63,7 @@ TEST(Subspace, ConstraintsAreSolvedAfterForcesAddedLater) {
   Subspace_AddAction(s.sub, pull, 0);
   for (int i = 0; i < 10; ++i) {
     s.Frame(0.02f);
-    EXPECT_LT(Vec3_Length(bob->pose.position - V3(0, 1, 0)), 0.05f);
+    EXPECT_LT(Vec3_Norm(bob->pose.position - V3(0, 1, 0)), 0.05f);
   }
   PhysObject_Destroy(pull);
   PhysObject_Destroy(joint);

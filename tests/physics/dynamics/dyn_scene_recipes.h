@@ -1,0 +1,149 @@
+// Scenes of the physics tests and the physics benchmark, as plain
+// descriptions: the tests build them with DynTestScene::Build, the benchmark
+// builds the same description in this engine and in Bullet, so both engines
+// and the tests run one scene.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "physics/base/phys_math.h"
+#include "physics/collision/convex_hull.h"
+
+// A static triangle mesh: vertices of four floats (x, y, z, unused) and
+// triples of 16-bit indices.
+struct SceneMesh {
+  std::vector<float> vertices;
+  std::vector<uint16_t> indices;
+};
+
+// One body. Hull points are given about the body origin, which is the
+// hull's centroid (so that both engines put the centre of mass there).
+struct SceneBody {
+  enum Kind { kSphere, kBox, kHull, kMesh } kind = kSphere;
+  float radius = 0.0f;       // kSphere
+  Vec3 half{0, 0, 0};        // kBox: half extents
+  std::vector<Vec3> points;  // kHull
+  int mesh = -1;             // kMesh: index into SceneRecipe::meshes
+  float mass = 0.0f;         // 0: fixed
+  Vec3 position{0, 0, 0};
+  Quat rotation{0, 0, 0, 1};
+};
+
+struct SceneRecipe {
+  std::vector<SceneMesh> meshes;
+  std::vector<SceneBody> bodies;
+};
+
+// Deterministic pseudo-random numbers in [0, 1).
+struct SceneRng {
+  uint32_t s = 12345;
+  float Next() {
+    s = s * 1664525u + 1013904223u;
+    return float(s >> 8) / float(1 << 24);
+  }
+};
+
+// ------------------------------------------------------------------ The bowl
+
+// A paraboloid y = 0.05 (x^2 + z^2) over [-10, 10]^2 on a 100 x 100 grid:
+// 20,000 triangles.
+constexpr int kBowlCells = 100;
+constexpr float kBowlHalf = 10.0f;
+inline float Bowl_Height(float x, float z) { return 0.05f * (x * x + z * z); }
+
+// Corner (i, j) of the bowl's grid.
+inline Vec3 Bowl_Vertex(int i, int j) {
+  float x = -kBowlHalf + 2 * kBowlHalf * float(i) / kBowlCells;
+  float z = -kBowlHalf + 2 * kBowlHalf * float(j) / kBowlCells;
+  return V3(x, Bowl_Height(x, z), z);
+}
+
+inline SceneMesh Bowl_Mesh() {
+  SceneMesh m;
+  for (int j = 0; j <= kBowlCells; ++j)
+    for (int i = 0; i <= kBowlCells; ++i) {
+      Vec3 v = Bowl_Vertex(i, j);
+      m.vertices.insert(m.vertices.end(), {v.x, v.y, v.z, 0.0f});
+    }
+  for (int j = 0; j < kBowlCells; ++j)
+    for (int i = 0; i < kBowlCells; ++i) {
+      uint16_t a = uint16_t(j * (kBowlCells + 1) + i), b = uint16_t(a + 1);
+      uint16_t c = uint16_t(a + kBowlCells + 1), d = uint16_t(c + 1);
+      m.indices.insert(m.indices.end(), {a, c, b, b, c, d});
+    }
+  return m;
+}
+
+// A fixed mesh body at the origin as the recipe's first body.
+inline void Recipe_AddMesh(SceneRecipe* r, SceneMesh mesh) {
+  r->meshes.push_back(std::move(mesh));
+  SceneBody b;
+  b.kind = SceneBody::kMesh;
+  b.mesh = int(r->meshes.size()) - 1;
+  r->bodies.push_back(b);
+}
+
+// Centroid-centred vertices of qhull's hull of `count` random points in a
+// box of the given size, or none when the points are degenerate.
+inline std::vector<Vec3> Recipe_RandomHull(SceneRng* rng, int count, Vec3 size) {
+  std::vector<float> pts;
+  for (int k = 0; k < count; ++k)
+    pts.insert(pts.end(), {(rng->Next() - 0.5f) * size.x, (rng->Next() - 0.5f) * size.y,
+                           (rng->Next() - 0.5f) * size.z, 0.0f});
+  const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
+  ConvexHull* hull = ConvexHull_Build(pts.data(), count, params, 0.01f);
+  std::vector<Vec3> out;
+  if (!hull) return out;
+  for (const Vec3& v : hull->vertices) out.push_back(v - hull->centroid);
+  CollisionShape_Release(hull);
+  return out;
+}
+
+// Spheres and hulls of mass 1 in layers of 10 x 10 above the bowl, 1 m
+// apart, starting 6 m up. Sphere radii 0.2 to 0.3; hulls of 12 random points
+// in 0.7 x 0.5 x 0.7.
+inline SceneRecipe Recipe_Pour(int spheres, int hulls) {
+  SceneRecipe r;
+  Recipe_AddMesh(&r, Bowl_Mesh());
+  SceneRng rng;
+  int total = spheres + hulls;
+  for (int n = 0; n < total; ++n) {
+    SceneBody d;
+    bool sphere = (n % 6) != 5 || n - (n / 6) >= hulls;
+    if (n / 6 >= hulls) sphere = true;
+    int layer = n / 100, cell = n % 100;
+    d.position = V3(-4.5f + float(cell % 10) + 0.2f * rng.Next(), 6.0f + 1.0f * float(layer),
+                    -4.5f + float(cell / 10) + 0.2f * rng.Next());
+    d.mass = 1.0f;
+    if (sphere) {
+      d.radius = 0.2f + 0.1f * rng.Next();
+    } else {
+      d.kind = SceneBody::kHull;
+      d.points = Recipe_RandomHull(&rng, 12, V3(0.7f, 0.5f, 0.7f));
+      if (d.points.empty()) {
+        d.kind = SceneBody::kSphere;
+        d.radius = 0.25f;
+      }
+    }
+    r.bodies.push_back(d);
+  }
+  return r;
+}
+
+// A stack of unit boxes of mass 1 on a fixed two-triangle mesh 20 m across.
+inline SceneRecipe Recipe_MeshStack(int boxes) {
+  SceneRecipe r;
+  SceneMesh ground;
+  ground.vertices = {-10, 0, -10, 0, 10, 0, -10, 0, -10, 0, 10, 0, 10, 0, 10, 0};
+  ground.indices = {0, 2, 1, 1, 2, 3};
+  Recipe_AddMesh(&r, ground);
+  for (int k = 0; k < boxes; ++k) {
+    SceneBody b;
+    b.kind = SceneBody::kBox;
+    b.half = V3(0.5f, 0.5f, 0.5f);
+    b.mass = 1.0f;
+    b.position = V3(0, 0.5f + float(k), 0);
+    r.bodies.push_back(b);
+  }
+  return r;
+}
