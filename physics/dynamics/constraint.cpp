@@ -152,10 +152,12 @@ Constraint::~Constraint() {
 
 int Constraint::Notify(PhysObject* source, uint32_t, int mode) {
   if (mode != PHYS_NOTIFY_DESTROYED || !source->destroying) return 2;
-  // The body is going away: keep no pointer to it. A constraint without
-  // body A is inert; a lost body B turns into the fixed world.
+  // The body is going away: keep no pointer to it. Without either body the
+  // joint is inactive and the survivor moves freely (holding it to the
+  // world instead would pin it at the lost body's anchor, read as world
+  // coordinates). An inactive joint stays safe to detach and destroy.
   if (source == bodyA) bodyA = nullptr;
-  if (source == bodyB) bodyB = RigidBody_GetWorldBody();
+  if (source == bodyB) bodyB = nullptr;
   warmValid = false;
   return 1;
 }
@@ -201,7 +203,7 @@ void Point2PointConstraint::BuildRows(float h, float hRatio) {
 }
 
 void Point2PointConstraint_SetPivotWorld(Point2PointConstraint* c, Vec3 pivot) {
-  if (!c || !c->bodyA || !Vec3_IsFinite(pivot)) return;
+  if (!c || !c->bodyA || !c->bodyB || !Vec3_IsFinite(pivot)) return;
   c->pivotA = Transform_ApplyInv(c->bodyA->pose, pivot);
   c->pivotB = Transform_ApplyInv(c->bodyB->pose, pivot);
   c->warmValid = false;
@@ -282,7 +284,7 @@ void HingeConstraint::BuildRows(float h, float hRatio) {
 }
 
 void HingeConstraint_SetPivotAxisWorld(HingeConstraint* h, Vec3 pivot, Vec3 axis) {
-  if (!h || !h->bodyA || !Vec3_IsFinite(pivot) || !Vec3_IsFinite(axis)) return;
+  if (!h || !h->bodyA || !h->bodyB || !Vec3_IsFinite(pivot) || !Vec3_IsFinite(axis)) return;
   Vec3 a = Vec3_Unit(axis);
   if (Vec3_LengthSq(a) == 0.0f) return;
   const Transform& ta = h->bodyA->pose;

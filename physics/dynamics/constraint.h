@@ -141,8 +141,9 @@ public:
   PHYS_DECLARE_MEMCLASS(PHYS_MEM_CONSTRAINT)
   Constraint(RigidBody* a, RigidBody* b, int kind);
   ~Constraint() override;
-  // Forgets a destroyed body (the constraint becomes inert); a body that only
-  // leaves its world keeps the constraint, dormant until it is added back.
+  // Forgets a destroyed body, A or B: the constraint becomes inactive and
+  // the other body moves freely. A body that only leaves its world keeps the
+  // constraint, dormant until it is added back.
   int Notify(PhysObject* source, uint32_t id, int mode) override;
   int GetChildCount() const override { return 2; }
   PhysObject* GetChild(int i) const override;
@@ -155,7 +156,7 @@ public:
 
   int kind;
   RigidBody* bodyA;
-  RigidBody* bodyB;         // the world body for "none"
+  RigidBody* bodyB;         // the world body for "none"; null once B was destroyed
   float damping = 1.0f;     // first parameter
   float strength = 1.0f;    // second parameter
   ConstraintManager* manager = nullptr;
@@ -248,7 +249,7 @@ TwoAxisConstraint* TwoAxisConstraint_Construct(RigidBody* a, RigidBody* b);
 DistanceConstraint* DistanceConstraint_Construct(RigidBody* a, RigidBody* b);
 void Constraint_Rebuild(Constraint* c);
 // Pivot and axis in world space; the bodies' anchors and the angle reference
-// come from their current poses.
+// come from their current poses. Ignored for an inactive joint (a body destroyed).
 void HingeConstraint_SetPivotAxisWorld(HingeConstraint* h, Vec3 pivot, Vec3 axis);
 void Point2PointConstraint_SetPivotWorld(Point2PointConstraint* c, Vec3 pivot);
 

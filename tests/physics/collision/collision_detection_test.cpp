@@ -28,7 +28,12 @@ TEST(CollisionDetection, GroupWordsAndExcludedPairsFilterCandidates) {
   CollisionBody_Place(&b, Pose(1.5f, 0, 0));
   CollisionDetection_AddBody(s.cd, &a);
   CollisionDetection_AddBody(s.cd, &b);
-  EXPECT_EQ(Pairs(s.cd), 0);  // a new primitive's word 0 collides with nothing
+  // A new primitive's word is 0: it collides with nothing, even with a
+  // partner whose group is paired with every group.
+  CollisionBody_SetGroup(&b, 1u << 0);
+  for (int g = 1; g <= 32; ++g) CollisionDetection_EnableGroupPair(s.cd, g, 1);
+  EXPECT_EQ(Pairs(s.cd), 0);
+  for (int g = 1; g <= 32; ++g) CollisionDetection_DisableGroupPair(s.cd, g, 1);
   CollisionBody_SetGroup(&a, 1u << 1);  // group 2
   CollisionBody_SetGroup(&b, 1u << 0);  // group 1
   EXPECT_EQ(Pairs(s.cd), 0);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "tests/physics/dynamics/dyn_test_scene.h"
 
@@ -10,8 +12,10 @@ namespace {
 
 constexpr float kPi = 3.14159265f;
 
-// Pivot-to-anchor distance of a point-to-point joint, world space.
+// Pivot-to-anchor distance of a point-to-point joint, world space (huge for
+// a joint that lost a body).
 float JointGap(const Point2PointConstraint* c) {
+  if (!c->bodyA || !c->bodyB) return 1e9f;
   Vec3 pa = Transform_Apply(c->bodyA->pose, c->pivotA);
   Vec3 pb = Transform_Apply(c->bodyB->pose, c->pivotB);
   return Vec3_Norm(pa - pb);
@@ -46,41 +50,90 @@ TEST(Point2PointConstraint, PendulumKeepsThePeriodOfAPhysicalPendulum) {
   PhysObject_Destroy(joint);
 }
 
-TEST(Point2PointConstraint, ZeroStrengthAndDampingFallBackToAJointThatHolds) {
-  DynTestScene s;
-  RigidBody* bob = s.Sphere(0.2f, 2.0f, V3(1, 2, 0), 0);
-  s.Add(bob);
-  Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
-  Point2PointConstraint_SetPivotWorld(joint, V3(0, 2, 0));
-  joint->strength = 0.0f;
-  joint->damping = 0.0f;
-  Constraint_Rebuild(joint);
-  ConstraintManager_AddConstraint(s.cm, joint);
-  float worst = 0;
-  for (int i = 0; i < 150; ++i) {
-    s.Frame(0.02f);
-    worst = std::fmax(worst, JointGap(joint));
+TEST(Constraint, StrengthAndDampingOutsideZeroToOneActAsOne) {
+  // A swinging hinged door and a pendulum, run with the given parameters;
+  // returns both bodies' final poses.
+  auto run = [](float strength, float damping) {
+    DynTestScene s;
+    RigidBody* bob = s.Sphere(0.2f, 2.0f, V3(1, 2, 0), 0);
+    RigidBody* door = s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 3), 0);
+    s.Add(bob);
+    s.Add(door);
+    Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
+    Point2PointConstraint_SetPivotWorld(joint, V3(0, 2, 0));
+    HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
+    HingeConstraint_SetPivotAxisWorld(hinge, V3(0, 1, 3), V3(0, 0.8f, 0.6f));
+    for (Constraint* c : std::initializer_list<Constraint*>{joint, hinge}) {
+      c->strength = strength;
+      c->damping = damping;
+      Constraint_Rebuild(c);
+      ConstraintManager_AddConstraint(s.cm, c);
+    }
+    s.Run(1.5f);
+    std::vector<Transform> poses = {bob->pose, door->pose};
+    PhysObject_Destroy(joint);
+    PhysObject_Destroy(hinge);
+    return poses;
+  };
+  std::vector<Transform> one = run(1.0f, 1.0f);
+  EXPECT_LT(one[0].position.x, 0.0f);  // it swung across instead of hanging in the air
+  const float cases[][2] = {{0.0f, 0.0f}, {-2.0f, NAN}, {5.0f, 5.0f}, {1.5f, 1.0f}, {1.0f, 1.5f}};
+  for (const auto& c : cases) {
+    std::vector<Transform> other = run(c[0], c[1]);
+    EXPECT_EQ(std::memcmp(one.data(), other.data(), sizeof(Transform) * 2), 0)
+        << "strength " << c[0] << " damping " << c[1];
   }
-  EXPECT_LT(worst, 0.05f);
-  EXPECT_LT(bob->pose.position.y, 2.0f);  // it swung down instead of hanging in the air
-  PhysObject_Destroy(joint);
 }
 
-TEST(Constraint, DestroyingABodyLeavesTheJointInertAndTheStepSafe) {
+TEST(Constraint, DestroyingEitherBodyLeavesTheJointInactiveAndTheOtherFallingFreely) {
+  for (bool destroyA : {false, true}) {
+    DynTestScene s;
+    RigidBody* a = s.Sphere(0.2f, 1.0f, V3(0, 2, 0), 0);
+    RigidBody* b = s.Sphere(0.2f, 1.0f, V3(1, 2, 0), 0);
+    s.Add(a);
+    s.Add(b);
+    Point2PointConstraint* joint = Point2PointConstraint_Construct(a, b);
+    ConstraintManager_AddConstraint(s.cm, joint);
+    s.Run(0.1f);
+    RigidBody* gone = destroyA ? a : b;
+    RigidBody* survivor = destroyA ? b : a;
+    s.bodies.erase(std::find(s.bodies.begin(), s.bodies.end(), gone));
+    PhysObject_Destroy(gone);
+    EXPECT_EQ(destroyA ? joint->bodyA : joint->bodyB, nullptr);
+    Vec3 p0 = survivor->pose.position;
+    float v0 = survivor->linearVelocity.y;
+    s.Run(0.5f);
+    EXPECT_NEAR(survivor->pose.position.x, p0.x, 1e-4f) << "destroyed " << (destroyA ? "A" : "B");
+    EXPECT_NEAR(survivor->pose.position.y, p0.y + v0 * 0.5f - 0.5f * 9.81f * 0.25f, 0.05f);
+    // The inactive joint detaches and is destroyed cleanly.
+    PhysObject_Destroy(joint);
+    EXPECT_TRUE(s.cm->constraints.Empty());
+  }
+}
+
+TEST(Constraint, JointAndExcludedPairsOutlastRemovalAndComeBackWithTheBody) {
   DynTestScene s;
-  RigidBody* a = s.Sphere(0.2f, 1.0f, V3(0, 2, 0), 0);
-  RigidBody* b = s.Sphere(0.2f, 1.0f, V3(1, 2, 0), 0);
-  s.Add(a);
-  s.Add(b);
-  Point2PointConstraint* joint = Point2PointConstraint_Construct(a, b);
+  // A floor the swinging bob would hit, but the pair is excluded.
+  RigidBody* floor = s.Plane(5.0f, V3(0, 2.5f, 0));
+  RigidBody* bob = s.Sphere(0.2f, 1.0f, V3(1, 3, 0));
+  s.Add(bob);
+  CollisionDetection_DisableBodyPair(s.cd, bob, floor);
+  Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
+  Point2PointConstraint_SetPivotWorld(joint, V3(0, 3, 0));
   ConstraintManager_AddConstraint(s.cm, joint);
-  s.Run(0.1f);
-  s.bodies.erase(std::find(s.bodies.begin(), s.bodies.end(), b));
-  PhysObject_Destroy(b);
-  EXPECT_EQ(joint->bodyB, RigidBody_GetWorldBody());
-  s.Run(0.1f);
+  s.Remove(bob);
+  s.Run(0.5f);  // out of the world: the joint is dormant and the bob stays put
+  EXPECT_EQ(bob->pose.position.y, 3.0f);
+  s.Add(bob);
+  float lowest = 3.0f, worstGap = 0.0f;
+  for (int i = 0; i < 50; ++i) {
+    s.Frame(0.02f);
+    lowest = std::fmin(lowest, bob->pose.position.y);
+    worstGap = std::fmax(worstGap, JointGap(joint));
+  }
+  EXPECT_LT(worstGap, 0.02f);  // the joint holds again
+  EXPECT_LT(lowest, 2.1f);     // through the floor: still excluded
   PhysObject_Destroy(joint);
-  EXPECT_TRUE(s.cm->constraints.Empty());
 }
 
 TEST(HingeConstraint, DoorStaysInsideItsLimits) {

@@ -96,6 +96,29 @@ TEST(Simulation, TenBoxStackStandsUnderAlternatingFrameTimes) {
   ExpectStanding(top);
 }
 
+TEST(Simulation, WarmStartFollowsAChangeOfSubStepLength) {
+  // A resting stack holds its weight with impulses of m g h per sub-step:
+  // carried unscaled into a sub-step a quarter as long (or four times as
+  // long), they would throw the boxes up (or let them sink).
+  for (float h : {0.005f, 0.08f}) {
+    DynTestScene s;
+    s.Plane(5.0f, V3(0, 0, 0));
+    std::vector<RigidBody*> boxes;
+    for (int i = 0; i < 10; ++i) {
+      boxes.push_back(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f + float(i), 0)));
+      s.Add(boxes.back());
+      RigidBody_HoldActive(boxes.back());
+    }
+    for (int i = 0; i < 100; ++i) s.Step(0.02f);
+    float fastest = 0.0f;
+    for (int i = 0; i < 3; ++i) {
+      s.Step(h);
+      for (RigidBody* b : boxes) fastest = std::fmax(fastest, std::fabs(b->linearVelocity.y));
+    }
+    EXPECT_LT(fastest, 0.05f) << "sub-step " << h;
+  }
+}
+
 TEST(Simulation, BounceHeightFollowsRestitution) {
   // Restitution combines as the larger of the two bodies' values. The three
   // balls fall side by side in one scene: they never touch each other.
