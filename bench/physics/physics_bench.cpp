@@ -1,20 +1,35 @@
-// The three scenes of the physics engine's benchmark, run in this engine and
-// in Bullet on the same terms: the same shapes (Bullet's hulls get qhull's
-// vertices), 10 solver iterations, sleeping on, one sub-step of 1/50 s, the
-// same compiler flags. The scenes are the physics tests' recipes
-// (tests/physics/dynamics/dyn_scene_recipes.h), built in this engine by the
-// tests' DynTestScene and in Bullet from the same description. Penetration
-// and drift are measured by one routine on the true shapes for both engines.
-// A table comparing the two is printed after the benchmarks.
+// The physics engine side by side with Bullet, on the same terms:
+//
+// - Scenes: the physics tests' recipes (tests/physics/dynamics/
+//   dyn_scene_recipes.h), built in this engine by the tests' DynTestScene
+//   and in Bullet from the same description: a pour of 700 spheres and 300
+//   hulls into a triangle-mesh bowl, a column of 20 unit boxes and a
+//   pyramid of 10 rows on a ground box, a chain of 20 hinged bars, and rays
+//   against a terrain of 100,352 triangles.
+// - Shapes: Bullet gets its native sphere and box shapes, and its hull shape
+//   over the same points as ours (qhull's hull vertices) with its default
+//   collision margin, printed with the table (Bullet grows a hull by it).
+// - Settings: one step of 1/60 s per frame, 10 solver iterations, the same
+//   sleeping thresholds (our rest speeds and rest time), gravity 9.81.
+// - Figures: CPU time of the step only (this process is single-threaded;
+//   steadier than wall time on a shared machine), the median of at least
+//   five runs with the spread (lowest and highest) printed; the quality
+//   figures are measured by one routine on the poses both engines report,
+//   on the true shapes. Both engines are deterministic, so every run must
+//   end in the same poses: the pose hash of each engine's runs is compared.
+//
+// HELM_BENCH_RUNS sets the number of runs (at least 1; 5 by default).
 #include <benchmark/benchmark.h>
 
 #include <btBulletDynamicsCommon.h>
 
-#include <ctime>
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,116 +40,65 @@
 
 namespace {
 
-constexpr float kStep = 1.0f / 50.0f;
-
-// Processor time of this (single-threaded) process in seconds: steadier
-// than wall time on a shared machine.
-double CpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
+constexpr float kStep = 1.0f / 60.0f;
 constexpr int kIterations = 10;
+const FreezeManager kFreeze{};  // our default rest speeds and rest time, given to Bullet too
 
-// Pose of a body as both engines report it.
+// Processor time of this process in seconds.
+double CpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }
+
+int Runs() {
+  const char* env = std::getenv("HELM_BENCH_RUNS");
+  int n = env ? std::atoi(env) : 5;
+  return n < 1 ? 1 : n;
+}
+
 struct Pose {
   Vec3 p;
   Quat q;
 };
 
-// Deepest penetration of the bodies into the bowl, measured on the true
-// shapes: the sphere's distance to the nearest triangles, and each hull
-// vertex's depth below the triangle under it (along that triangle's normal).
-float TrianglePointDepth(Vec3 p) {
-  float fx = (p.x + kBowlHalf) / (2 * kBowlHalf) * kBowlCells;
-  float fz = (p.z + kBowlHalf) / (2 * kBowlHalf) * kBowlCells;
-  int i = int(std::floor(fx)), j = int(std::floor(fz));
-  if (i < 0 || j < 0 || i >= kBowlCells || j >= kBowlCells) return 0.0f;
-  auto vtx = Bowl_Vertex;
-  float u = fx - float(i), w = fz - float(j);
-  Vec3 a = vtx(i, j), b = vtx(i + 1, j), c = vtx(i, j + 1), d = vtx(i + 1, j + 1);
-  Vec3 t0, t1, t2;
-  if (u + w <= 1.0f) { t0 = a; t1 = c; t2 = b; } else { t0 = b; t1 = c; t2 = d; }
-  Vec3 n = Vec3_Unit(Vec3_Cross(t1 - t0, t2 - t0));
-  if (n.y < 0) n = -n;
-  float dist = Vec3_Dot(p - t0, n);
-  return dist < 0 ? -dist : 0.0f;
-}
-
-float SphereDepth(Vec3 c, float r) {
-  float fx = (c.x + kBowlHalf) / (2 * kBowlHalf) * kBowlCells;
-  float fz = (c.z + kBowlHalf) / (2 * kBowlHalf) * kBowlCells;
-  int ci = int(std::floor(fx)), cj = int(std::floor(fz));
-  float best = 1e9f;
-  auto vtx = Bowl_Vertex;
-  for (int j = cj - 3; j <= cj + 3; ++j)
-    for (int i = ci - 3; i <= ci + 3; ++i) {
-      if (i < 0 || j < 0 || i >= kBowlCells || j >= kBowlCells) continue;
-      Vec3 a = vtx(i, j), b = vtx(i + 1, j), c2 = vtx(i, j + 1), d = vtx(i + 1, j + 1);
-      int region;
-      for (int t = 0; t < 2; ++t) {
-        Vec3 q = t ? Geometry_ClosestOnTriangle(c, b, c2, d, &region)
-                   : Geometry_ClosestOnTriangle(c, a, c2, b, &region);
-        best = std::fmin(best, Vec3_Norm(q - c));
-      }
-    }
-  // A centre below the surface counts its full depth.
-  float below = TrianglePointDepth(c);
-  if (below > 0) return r + below;
-  return best < r ? r - best : 0.0f;
-}
-
-// A body whose centre is more than 1 m under the surface (or off the bowl)
-// went through it: counted as lost, not as a penetration.
-bool Lost(const Pose& ps) {
-  if (std::fabs(ps.p.x) >= kBowlHalf || std::fabs(ps.p.z) >= kBowlHalf) return ps.p.y < 20.0f;
-  return TrianglePointDepth(ps.p) > 1.0f;
-}
-
-int CountLost(const std::vector<Pose>& poses) {
-  int n = 0;
-  for (const Pose& p : poses) n += Lost(p);
-  return n;
-}
-
-// Poses are those of the recipe's bodies after the bowl (body 0).
-float BowlPenetration(const SceneRecipe& scene, const std::vector<Pose>& poses) {
-  float worst = 0;
-  for (size_t k = 0; k < poses.size(); ++k) {
-    const Pose& ps = poses[k];
-    const SceneBody& d = scene.bodies[k + 1];
-    if (Lost(ps)) continue;
-    if (d.kind == SceneBody::kSphere) {
-      worst = std::fmax(worst, SphereDepth(ps.p, d.radius));
-    } else {
-      for (const Vec3& v : d.points)
-        worst = std::fmax(worst, TrianglePointDepth(ps.p + Quat_Rotate(ps.q, v)));
-    }
+uint32_t PoseHash(const std::vector<Pose>& poses) {
+  uint32_t h = 2166136261u;
+  for (const Pose& p : poses) {
+    const float f[7] = {p.p.x, p.p.y, p.p.z, p.q.w, p.q.x, p.q.y, p.q.z};
+    unsigned char bytes[sizeof f];
+    std::memcpy(bytes, f, sizeof f);
+    for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
   }
-  return worst;
-}
-
-// Mean distance moved between two samples of resting bodies.
-float Drift(const std::vector<Pose>& a, const std::vector<Pose>& b) {
-  double sum = 0;
-  for (size_t k = 0; k < a.size(); ++k) sum += Vec3_Norm(a[k].p - b[k].p);
-  return a.empty() ? 0.0f : float(sum / double(a.size()));
+  return h;
 }
 
 // --------------------------------------------------------------- Our engine
 
-// The tests' scene, stepped and read the way the benchmark needs.
 struct OurWorld : DynTestScene {
   std::vector<RigidBody*> built;  // the recipe's bodies, in its order
   explicit OurWorld(const SceneRecipe& r) {
     Simulation_SetSolverIterations(sim, kIterations);
     built = Build(r);
   }
-  int Awake() const {
+  void Step() { DynTestScene::Step(kStep); }
+  int Movable() const {
     int n = 0;
-    for (RigidBody* b : built) n += (b->stateFlags & RB_STATE_ACTIVE) != 0;
+    for (RigidBody* b : built) n += b->invMass > 0.0f;
     return n;
   }
-  void Step() { DynTestScene::Step(kStep); }
-  std::vector<Pose> Poses(size_t from) const {
+  int Awake() const {
+    int n = 0;
+    for (RigidBody* b : built) n += b->invMass > 0.0f && (b->stateFlags & RB_STATE_ACTIVE) != 0;
+    return n;
+  }
+  // Highest linear and angular speed of the movable bodies.
+  void MaxSpeeds(float* v, float* w) const {
+    *v = *w = 0.0f;
+    for (RigidBody* b : built) {
+      *v = std::fmax(*v, Vec3_Norm(b->linearVelocity));
+      *w = std::fmax(*w, Vec3_Norm(b->angularVelocity));
+    }
+  }
+  std::vector<Pose> Poses() const {
     std::vector<Pose> out;
-    for (size_t k = from; k < built.size(); ++k) out.push_back({built[k]->pose.position, built[k]->pose.rotation});
+    for (RigidBody* b : built) out.push_back({b->pose.position, b->pose.rotation});
     return out;
   }
 };
@@ -150,50 +114,40 @@ struct BulletWorld {
   std::vector<std::unique_ptr<btCollisionShape>> shapes;
   std::vector<std::unique_ptr<btDefaultMotionState>> states;
   std::vector<std::unique_ptr<btRigidBody>> bodies;
-  std::unique_ptr<btTriangleIndexVertexArray> meshData;
-  std::vector<int> indices32;
-  std::vector<float> vertices3;
+  std::vector<std::unique_ptr<btTypedConstraint>> joints;
+  std::vector<std::unique_ptr<btTriangleIndexVertexArray>> meshData;
+  std::vector<std::vector<int>> indices32;
+  std::vector<std::vector<float>> vertices3;
 
-  BulletWorld() {
+  explicit BulletWorld(const SceneRecipe& r) {
     world.setGravity(btVector3(0, -9.81f, 0));
     world.getSolverInfo().m_numIterations = kIterations;
+    gDeactivationTime = kFreeze.checkPeriod[0];
+    Build(r);
   }
   ~BulletWorld() {
+    for (auto& c : joints) world.removeConstraint(c.get());
     for (auto& b : bodies) world.removeRigidBody(b.get());
   }
-  btRigidBody* Add(btCollisionShape* shape, float mass, Vec3 pos) {
+  void Add(btCollisionShape* shape, float mass, Vec3 pos, Quat rot) {
     btVector3 inertia(0, 0, 0);
     if (mass > 0) shape->calculateLocalInertia(mass, inertia);
-    auto state = std::make_unique<btDefaultMotionState>(btTransform(btQuaternion::getIdentity(), btVector3(pos.x, pos.y, pos.z)));
+    auto state = std::make_unique<btDefaultMotionState>(
+        btTransform(btQuaternion(rot.x, rot.y, rot.z, rot.w), btVector3(pos.x, pos.y, pos.z)));
     btRigidBody::btRigidBodyConstructionInfo info(mass, state.get(), shape, inertia);
     auto body = std::make_unique<btRigidBody>(info);
+    body->setSleepingThresholds(kFreeze.restLinear, kFreeze.restAngular);
     world.addRigidBody(body.get());
-    btRigidBody* raw = body.get();
     states.push_back(std::move(state));
     bodies.push_back(std::move(body));
-    return raw;
   }
-  // The recipe's bodies in its order; only one mesh, the recipe's first.
   void Build(const SceneRecipe& r) {
     for (const SceneBody& d : r.bodies) {
       switch (d.kind) {
         case SceneBody::kSphere: shapes.push_back(std::make_unique<btSphereShape>(d.radius)); break;
-        case SceneBody::kBox: {
-          // Bullet's hull adds its collision margin (0.04 by default) around
-          // the points: unit-box points would make 1.08 m boxes that start
-          // 8 cm deep in each other. The points are pulled in by the margin
-          // so that both engines stack the same 1 m boxes (Bullet's with
-          // rounded edges).
-          auto hull = std::make_unique<btConvexHullShape>();
-          float m = hull->getMargin();
-          for (int i = 0; i < 8; ++i)
-            hull->addPoint(btVector3((i & 1) ? d.half.x - m : m - d.half.x, (i & 2) ? d.half.y - m : m - d.half.y,
-                                     (i & 4) ? d.half.z - m : m - d.half.z),
-                           false);
-          hull->recalcLocalAabb();
-          shapes.push_back(std::move(hull));
+        case SceneBody::kBox:
+          shapes.push_back(std::make_unique<btBoxShape>(btVector3(d.half.x, d.half.y, d.half.z)));
           break;
-        }
         case SceneBody::kHull: {
           auto hull = std::make_unique<btConvexHullShape>();
           for (const Vec3& v : d.points) hull->addPoint(btVector3(v.x, v.y, v.z), false);
@@ -203,23 +157,59 @@ struct BulletWorld {
         }
         case SceneBody::kMesh: {
           const SceneMesh& mesh = r.meshes[size_t(d.mesh)];
+          vertices3.emplace_back();
+          indices32.emplace_back();
           for (size_t k = 0; k < mesh.vertices.size(); k += 4)
-            vertices3.insert(vertices3.end(), {mesh.vertices[k], mesh.vertices[k + 1], mesh.vertices[k + 2]});
-          for (uint16_t i : mesh.indices) indices32.push_back(i);
-          meshData = std::make_unique<btTriangleIndexVertexArray>(
-              int(indices32.size() / 3), indices32.data(), 3 * int(sizeof(int)), int(vertices3.size() / 3),
-              vertices3.data(), 3 * int(sizeof(float)));
-          shapes.push_back(std::make_unique<btBvhTriangleMeshShape>(meshData.get(), true));
+            vertices3.back().insert(vertices3.back().end(),
+                                    {mesh.vertices[k], mesh.vertices[k + 1], mesh.vertices[k + 2]});
+          for (uint16_t i : mesh.indices) indices32.back().push_back(i);
+          meshData.push_back(std::make_unique<btTriangleIndexVertexArray>(
+              int(indices32.back().size() / 3), indices32.back().data(), 3 * int(sizeof(int)),
+              int(vertices3.back().size() / 3), vertices3.back().data(), 3 * int(sizeof(float))));
+          shapes.push_back(std::make_unique<btBvhTriangleMeshShape>(meshData.back().get(), true));
           break;
         }
       }
-      Add(shapes.back().get(), d.mass, d.position);
+      Add(shapes.back().get(), d.mass, d.position, d.rotation);
+    }
+    // Recipe bodies stand unrotated: a world pivot is the body-space pivot
+    // plus the body's position.
+    for (const SceneHinge& h : r.hinges) {
+      btRigidBody* a = bodies[size_t(h.a)].get();
+      Vec3 pa = h.pivot - r.bodies[size_t(h.a)].position;
+      btVector3 axis(h.axis.x, h.axis.y, h.axis.z);
+      if (h.b < 0) {
+        joints.push_back(std::make_unique<btHingeConstraint>(*a, btVector3(pa.x, pa.y, pa.z), axis));
+      } else {
+        Vec3 pb = h.pivot - r.bodies[size_t(h.b)].position;
+        joints.push_back(std::make_unique<btHingeConstraint>(*a, *bodies[size_t(h.b)], btVector3(pa.x, pa.y, pa.z),
+                                                             btVector3(pb.x, pb.y, pb.z), axis, axis));
+      }
+      world.addConstraint(joints.back().get(), h.b >= 0);  // hinged bodies do not collide
     }
   }
-  std::vector<Pose> Poses(size_t from) const {
+  void Step() { world.stepSimulation(kStep, 0, kStep); }
+  int Movable() const {
+    int n = 0;
+    for (const auto& b : bodies) n += b->getInvMass() > 0;
+    return n;
+  }
+  int Awake() const {
+    int n = 0;
+    for (const auto& b : bodies) n += b->getInvMass() > 0 && b->isActive();
+    return n;
+  }
+  void MaxSpeeds(float* v, float* w) const {
+    *v = *w = 0.0f;
+    for (const auto& b : bodies) {
+      *v = std::fmax(*v, float(b->getLinearVelocity().length()));
+      *w = std::fmax(*w, float(b->getAngularVelocity().length()));
+    }
+  }
+  std::vector<Pose> Poses() const {
     std::vector<Pose> out;
-    for (size_t k = from; k < bodies.size(); ++k) {
-      const btTransform& t = bodies[k]->getWorldTransform();
+    for (const auto& b : bodies) {
+      const btTransform& t = b->getWorldTransform();
       btQuaternion q = t.getRotation();
       out.push_back({V3(t.getOrigin().x(), t.getOrigin().y(), t.getOrigin().z()), Quat{q.x(), q.y(), q.z(), q.w()}});
     }
@@ -227,252 +217,459 @@ struct BulletWorld {
   }
 };
 
-// ----------------------------------------------------------------- Results
+// ---------------------------------------------------------------- Measures
 
-struct SceneResult {
-  double usPerStep = 0;
-  float penetration = 0;
-  float drift = 0;
-  int lost = 0;  // bodies that went through the bowl
-  int awake = 0; // bodies still active at the end (sleeping is on in both)
-  uint32_t poseHash = 0;  // FNV-1a of the final poses' bits: an optimisation must not change it
+// Depth of a point below the bowl's surface (along the normal of the
+// triangle under it), 0 above it.
+float BowlPointDepth(Vec3 p) {
+  float fx = (p.x + kBowlHalf) / (2 * kBowlHalf) * kBowlCells;
+  float fz = (p.z + kBowlHalf) / (2 * kBowlHalf) * kBowlCells;
+  int i = int(std::floor(fx)), j = int(std::floor(fz));
+  if (i < 0 || j < 0 || i >= kBowlCells || j >= kBowlCells) return 0.0f;
+  float u = fx - float(i), w = fz - float(j);
+  Vec3 a = Bowl_Vertex(i, j), b = Bowl_Vertex(i + 1, j), c = Bowl_Vertex(i, j + 1), d = Bowl_Vertex(i + 1, j + 1);
+  Vec3 t0 = a, t1 = c, t2 = b;
+  if (u + w > 1.0f) {
+    t0 = b;
+    t2 = d;
+  }
+  Vec3 n = Vec3_Unit(Vec3_Cross(t1 - t0, t2 - t0));
+  if (n.y < 0) n = -n;
+  float dist = Vec3_Dot(p - t0, n);
+  return dist < 0 ? -dist : 0.0f;
+}
+
+float SphereBowlDepth(Vec3 c, float r) {
+  float below = BowlPointDepth(c);
+  if (below > 0) return r + below;  // a centre under the surface counts its full depth
+  float fx = (c.x + kBowlHalf) / (2 * kBowlHalf) * kBowlCells;
+  float fz = (c.z + kBowlHalf) / (2 * kBowlHalf) * kBowlCells;
+  int ci = int(std::floor(fx)), cj = int(std::floor(fz));
+  float best = 1e9f;
+  for (int j = cj - 3; j <= cj + 3; ++j)
+    for (int i = ci - 3; i <= ci + 3; ++i) {
+      if (i < 0 || j < 0 || i >= kBowlCells || j >= kBowlCells) continue;
+      Vec3 a = Bowl_Vertex(i, j), b = Bowl_Vertex(i + 1, j), c2 = Bowl_Vertex(i, j + 1), d = Bowl_Vertex(i + 1, j + 1);
+      int region;
+      best = std::fmin(best, Vec3_Norm(Geometry_ClosestOnTriangle(c, a, c2, b, &region) - c));
+      best = std::fmin(best, Vec3_Norm(Geometry_ClosestOnTriangle(c, b, c2, d, &region) - c));
+    }
+  return best < r ? r - best : 0.0f;
+}
+
+// A pour body whose centre is more than 1 m under the bowl, or below it off
+// its edge, went through or off it.
+bool LostFromBowl(const Pose& ps) {
+  if (std::fabs(ps.p.x) >= kBowlHalf || std::fabs(ps.p.z) >= kBowlHalf) return ps.p.y < 20.0f;
+  return BowlPointDepth(ps.p) > 1.0f;
+}
+
+// A box whose centre is under the ground box's top by more than half a box,
+// or off the ground box, went through or off it.
+bool LostFromGround(const Pose& ps) {
+  return ps.p.y < -0.5f || std::fabs(ps.p.x) > 20.0f || std::fabs(ps.p.z) > 20.0f;
+}
+
+float BowlPenetration(const SceneRecipe& scene, const std::vector<Pose>& poses) {
+  float worst = 0;
+  for (size_t k = 1; k < poses.size(); ++k) {
+    const Pose& ps = poses[k];
+    const SceneBody& d = scene.bodies[k];
+    if (LostFromBowl(ps)) continue;
+    if (d.kind == SceneBody::kSphere) {
+      worst = std::fmax(worst, SphereBowlDepth(ps.p, d.radius));
+    } else {
+      for (const Vec3& v : d.points) worst = std::fmax(worst, BowlPointDepth(ps.p + Quat_Rotate(ps.q, v)));
+    }
+  }
+  return worst;
+}
+
+// Exact boxes of a recipe placed at reported poses: the deepest overlap of
+// any two, by this engine's narrow phase with no margin (the same routine
+// for both engines' poses).
+class BoxOverlap {
+public:
+  explicit BoxOverlap(const SceneRecipe& r) {
+    for (const SceneBody& d : r.bodies) {
+      bodies_.push_back(std::make_unique<CollisionBody>());
+      std::vector<float> pts;
+      for (int i = 0; i < 8; ++i)
+        pts.insert(pts.end(), {(i & 1) ? d.half.x : -d.half.x, (i & 2) ? d.half.y : -d.half.y,
+                               (i & 4) ? d.half.z : -d.half.z, 0.0f});
+      const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
+      ConvexHull* hull = ConvexHull_Build(pts.data(), 8, params, 0.01f);
+      PrimitiveDesc desc{};
+      desc.type = PRIMITIVE_TYPE_SHAPE;
+      desc.shape = hull;
+      desc.convex = 1;
+      Transform_SetIdentity(&desc.transform);
+      CollisionBody_AddPrimitive(bodies_.back().get(), desc);
+      CollisionShape_Release(hull);
+    }
+  }
+  float Deepest(const std::vector<Pose>& poses) {
+    for (size_t k = 0; k < bodies_.size(); ++k) CollisionBody_Place(bodies_[k].get(), Transform{poses[k].q, poses[k].p});
+    float worst = 0.0f;
+    ContactManifold m;
+    for (size_t i = 0; i < bodies_.size(); ++i)
+      for (size_t j = i + 1; j < bodies_.size(); ++j) {
+        CollisionPrimitive* a = bodies_[i]->primitives[0];
+        CollisionPrimitive* b = bodies_[j]->primitives[0];
+        if (!Aabb_Overlaps(a->bounds, b->bounds)) continue;
+        int n = NarrowPhase_CollideStateless(a, b, 0.0f, &m);
+        for (int k = 0; k < n; ++k) worst = std::fmax(worst, m.points[k].depth);
+      }
+    return worst;
+  }
+
+private:
+  std::vector<std::unique_ptr<CollisionBody>> bodies_;
 };
 
-uint32_t PoseHash(const std::vector<Pose>& poses) {
-  uint32_t h = 2166136261u;
-  for (const Pose& p : poses) {
-    const float f[7] = {p.p.x, p.p.y, p.p.z, p.q.w, p.q.x, p.q.y, p.q.z};
-    unsigned char bytes[sizeof f];
-    std::memcpy(bytes, f, sizeof f);
-    for (unsigned char c : bytes) h = (h ^ c) * 16777619u;
+// The chain's joints read from the poses: how far each bar's hinge axis (its
+// z axis) has turned out of the world z direction, and the gap between the
+// ends that a hinge joins (the first bar's inner end and the world pivot).
+void ChainJoints(const SceneRecipe& r, const std::vector<Pose>& p, float* tilt, float* peakGap, double* gapSum) {
+  for (size_t k = 0; k < p.size(); ++k) {
+    Vec3 z = Quat_Rotate(p[k].q, V3(0, 0, 1));
+    *tilt = std::fmax(*tilt, std::acos(std::fmin(1.0f, std::fabs(z.z))) * 57.29578f);
+    Vec3 inner = p[k].p + Quat_Rotate(p[k].q, V3(-r.bodies[k].half.x, 0, 0));
+    Vec3 joint = k == 0 ? r.hinges[0].pivot : p[k - 1].p + Quat_Rotate(p[k - 1].q, V3(r.bodies[k - 1].half.x, 0, 0));
+    float gap = Vec3_Norm(inner - joint);
+    *peakGap = std::fmax(*peakGap, gap);
+    *gapSum += gap;
   }
-  return h;
 }
-SceneResult g_pour[2], g_stack[2];
-std::string g_pourTimers;  // where our engine's time went in the pour
+
+// ------------------------------------------------------------------ Scenes
+
+enum SceneKind { kPour, kColumn, kPyramid, kChain };
+
+// What one run of a scene gives.
+struct RunFigures {
+  double usPerStep = 0;
+  float penetration = 0;  // deepest, sampled every 10 steps
+  float drift = 0;        // pour: mean move over the last second; stacks: top box's move from its start
+  int lost = 0;
+  double collapseAt = -1;  // first time a box is more than half its size from its start
+  double settledAt = -1;   // from then on every body stays under the rest speeds
+  double asleepAt = -1;    // first time every movable body sleeps
+  int awakeAtEnd = 0;
+  float tilt = 0, peakGap = 0, meanGap = 0;  // the chain
+  uint32_t hash = 0;
+};
+
+template <typename World>
+RunFigures RunScene(SceneKind kind, const SceneRecipe& r, int steps, BoxOverlap* boxes) {
+  World w(r);
+  if (kind == kPour) PhysTimer_ClearAll();
+  RunFigures f;
+  std::vector<Pose> start = w.Poses(), lastSecond;
+  double seconds = 0, gapSum = 0;
+  double lastFast = 0;
+  for (int s = 0; s < steps; ++s) {
+    double t0 = CpuSeconds();
+    w.Step();
+    seconds += CpuSeconds() - t0;
+    double t = double(s + 1) * kStep;
+    std::vector<Pose> p = w.Poses();
+    if (kind == kChain) {
+      ChainJoints(r, p, &f.tilt, &f.peakGap, &gapSum);
+      continue;
+    }
+    float v, om;
+    w.MaxSpeeds(&v, &om);
+    if (v >= kFreeze.restLinear || om >= kFreeze.restAngular) lastFast = t;
+    if (f.asleepAt < 0 && w.Awake() == 0) {
+      f.asleepAt = t;
+      f.settledAt = lastFast;
+    }
+    if (kind != kPour && f.collapseAt < 0)
+      for (size_t k = 1; k < p.size(); ++k)
+        if (Vec3_Norm(p[k].p - start[k].p) > r.bodies[k].half.y) {
+          f.collapseAt = t;
+          break;
+        }
+    if (s % 10 == 9)
+      f.penetration = std::fmax(f.penetration, kind == kPour ? BowlPenetration(r, p) : boxes->Deepest(p));
+    if (s == steps - 61) lastSecond = p;
+  }
+  std::vector<Pose> end = w.Poses();
+  if (f.asleepAt < 0) f.settledAt = lastFast;
+  for (size_t k = 1; k < end.size(); ++k) f.lost += kind == kPour ? LostFromBowl(end[k]) : LostFromGround(end[k]);
+  if (kind == kPour) {
+    double sum = 0;
+    for (size_t k = 1; k < end.size(); ++k) sum += Vec3_Norm(end[k].p - lastSecond[k].p);
+    f.drift = float(sum / double(end.size() - 1));
+  } else if (kind != kChain) {
+    f.drift = Vec3_Norm(end.back().p - start.back().p);
+  }
+  if (kind == kChain) f.meanGap = float(gapSum / (double(steps) * double(end.size())));
+  f.awakeAtEnd = w.Awake();
+  f.hash = PoseHash(end);
+  f.usPerStep = seconds * 1e6 / steps;
+  return f;
+}
+
+// Median and spread of a figure over the runs.
+struct Spread {
+  double median, lo, hi;
+};
+Spread SpreadOf(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  double median = n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+  return {median, v.front(), v.back()};
+}
+
+// Every run of one engine on one scene: timing spread, the figures of the
+// first run, and whether all runs ended in the same poses.
+struct SceneResult {
+  Spread us{0, 0, 0};
+  RunFigures first;
+  bool repeatable = true;
+  bool ran = false;
+};
+
+struct Scene {
+  const char* name;
+  SceneKind kind;
+  SceneRecipe recipe;
+  int steps;
+  SceneResult result[2];  // ours, Bullet
+};
+
+std::vector<Scene>& Scenes() {
+  static std::vector<Scene> scenes = [] {
+    std::vector<Scene> s;
+    s.push_back({"pour 700 spheres + 300 hulls, 10 s", kPour, Recipe_Pour(700, 300), 600, {}});
+    s.push_back({"column of 20 boxes, 20 s", kColumn, Recipe_Column(20), 1200, {}});
+    s.push_back({"pyramid of 10 rows (55 boxes), 20 s", kPyramid, Recipe_Pyramid(10), 1200, {}});
+    s.push_back({"chain of 20 hinged bars, 10 s", kChain, Recipe_Chain(20), 600, {}});
+    return s;
+  }();
+  return scenes;
+}
+
+std::string g_timers;  // where our engine's time went in the pour (last run)
 
 void CaptureTimers() {
-  g_pourTimers.clear();
+  g_timers.clear();
   char line[160];
   for (int i = 0; i < PhysTimer_Count(); ++i) {
     const PhysTimer* t = PhysTimer_Get(i);
     std::snprintf(line, sizeof line, "  %-32s %9.1f ms\n", t->path, PhysTimer_Seconds(t) * 1e3);
-    g_pourTimers += line;
+    g_timers += line;
   }
 }
-double g_rayUs[2];
-
-constexpr int kPourSteps = 500;
-
-// Pour: run 10 s, sampling penetration every 10 steps and drift over the last second.
-template <typename World>
-SceneResult RunPour(World& w, const SceneRecipe& scene) {
-  SceneResult r;
-  std::vector<Pose> atNine;
-  double seconds = 0;
-  for (int s = 0; s < kPourSteps; ++s) {
-    double t0 = CpuSeconds();
-    w.Step();
-    seconds += CpuSeconds() - t0;
-    if (s % 10 == 9) r.penetration = std::fmax(r.penetration, BowlPenetration(scene, w.Poses(1)));
-    if (s == kPourSteps - 51) atNine = w.Poses(1);
-  }
-  r.drift = Drift(atNine, w.Poses(1));
-  r.lost = CountLost(w.Poses(1));
-  r.poseHash = PoseHash(w.Poses(1));
-  r.awake = w.Awake();
-  r.usPerStep = seconds * 1e6 / kPourSteps;
-  return r;
-}
-
-struct BulletStepper {
-  BulletWorld* w;
-  void Step() { w->world.stepSimulation(kStep, 0, kStep); }
-  std::vector<Pose> Poses(size_t from) const { return w->Poses(from); }
-  int Awake() const {
-    int n = 0;
-    for (const auto& b : w->bodies) n += b->getInvMass() > 0 && b->isActive();
-    return n;
-  }
-};
-
-void BM_PourOurs(benchmark::State& state) {
-  SceneRecipe scene = Recipe_Pour(1000, 200);
-  for (auto _ : state) {
-    state.PauseTiming();
-    OurWorld w(scene);
-    PhysTimer_ClearAll();
-    state.ResumeTiming();
-    g_pour[0] = RunPour(w, scene);
-    CaptureTimers();
-  }
-  state.counters["us_per_step"] = g_pour[0].usPerStep;
-  state.counters["max_penetration"] = g_pour[0].penetration;
-  state.counters["drift_last_1s"] = g_pour[0].drift;
-  state.counters["lost"] = g_pour[0].lost;
-}
-
-void BM_PourBullet(benchmark::State& state) {
-  SceneRecipe scene = Recipe_Pour(1000, 200);
-  for (auto _ : state) {
-    state.PauseTiming();
-    BulletWorld w;
-    w.Build(scene);
-    BulletStepper stepper{&w};
-    state.ResumeTiming();
-    g_pour[1] = RunPour(stepper, scene);
-  }
-  state.counters["us_per_step"] = g_pour[1].usPerStep;
-  state.counters["max_penetration"] = g_pour[1].penetration;
-  state.counters["drift_last_1s"] = g_pour[1].drift;
-  state.counters["lost"] = g_pour[1].lost;
-}
-
-// A 20-box stack on a flat mesh: drift of the top box and box overlap.
-constexpr int kStackBoxes = 20;
-constexpr int kStackSteps = 500;
 
 template <typename World>
-SceneResult RunStack(World& w) {
-  SceneResult r;
-  std::vector<Pose> start = w.Poses(1);
-  double seconds = 0;
-  for (int s = 0; s < kStackSteps; ++s) {
-    double t0 = CpuSeconds();
-    w.Step();
-    seconds += CpuSeconds() - t0;
-    // Overlap of neighbouring unit boxes while they still stand on each
-    // other (a toppled stack no longer has a meaningful overlap).
-    std::vector<Pose> p = w.Poses(1);
-    for (int k = 0; k + 1 < kStackBoxes; ++k) {
-      Vec3 d = p[k + 1].p - p[k].p;
-      if (d.x * d.x + d.z * d.z < 0.25f && d.y > 0.5f) r.penetration = std::fmax(r.penetration, 1.0f - d.y);
+void BM_Scene(benchmark::State& state, int index, int engine) {
+  Scene& sc = Scenes()[size_t(index)];
+  std::unique_ptr<BoxOverlap> boxes;
+  if (sc.kind == kColumn || sc.kind == kPyramid) boxes = std::make_unique<BoxOverlap>(sc.recipe);
+  SceneResult& out = sc.result[engine];
+  for (auto _ : state) {
+    std::vector<double> us;
+    for (int run = 0; run < Runs(); ++run) {
+      RunFigures f = RunScene<World>(sc.kind, sc.recipe, sc.steps, boxes.get());
+      if (run == 0) out.first = f;
+      out.repeatable &= f.hash == out.first.hash;
+      us.push_back(f.usPerStep);
+      if (engine == 0 && sc.kind == kPour) CaptureTimers();
     }
-    if (std::fabs(p[0].p.x) < 10.0f && std::fabs(p[0].p.z) < 10.0f)  // still over the ground
-      r.penetration = std::fmax(r.penetration, 0.5f - p[0].p.y);
+    out.us = SpreadOf(us);
+    out.ran = true;
   }
-  std::vector<Pose> end = w.Poses(1);
-  r.drift = Vec3_Norm(end.back().p - start.back().p);
-  r.usPerStep = seconds * 1e6 / kStackSteps;
-  return r;
+  state.counters["us_per_step"] = out.us.median;
 }
 
-void BM_StackOurs(benchmark::State& state) {
-  SceneRecipe scene = Recipe_MeshStack(kStackBoxes);
-  for (auto _ : state) {
-    state.PauseTiming();
-    OurWorld w(scene);
-    state.ResumeTiming();
-    g_stack[0] = RunStack(w);
-  }
-  state.counters["us_per_step"] = g_stack[0].usPerStep;
-  state.counters["max_penetration"] = g_stack[0].penetration;
-  state.counters["top_drift"] = g_stack[0].drift;
-}
+// --------------------------------------------------------------------- Rays
 
-void BM_StackBullet(benchmark::State& state) {
-  SceneRecipe scene = Recipe_MeshStack(kStackBoxes);
-  for (auto _ : state) {
-    state.PauseTiming();
-    BulletWorld w;
-    w.Build(scene);
-    BulletStepper stepper{&w};
-    state.ResumeTiming();
-    g_stack[1] = RunStack(stepper);
-  }
-  state.counters["us_per_step"] = g_stack[1].usPerStep;
-  state.counters["max_penetration"] = g_stack[1].penetration;
-  state.counters["top_drift"] = g_stack[1].drift;
-}
-
-// 10,000 rays straight down onto the bowl from random points above it.
 constexpr int kRays = 10000;
 
+// Half the rays fall steeply from 30 m up; the others run long and shallow
+// (60 m across, 10 m down) over the slopes.
 std::vector<std::pair<Vec3, Vec3>> MakeRays() {
   std::vector<std::pair<Vec3, Vec3>> rays;
   SceneRng rng;
   for (int k = 0; k < kRays; ++k) {
-    Vec3 from = V3((rng.Next() - 0.5f) * 18, 12, (rng.Next() - 0.5f) * 18);
-    Vec3 to = from + V3((rng.Next() - 0.5f) * 4, -20, (rng.Next() - 0.5f) * 4);
-    rays.push_back({from, to});
+    float x = (rng.Next() - 0.5f) * 90, z = (rng.Next() - 0.5f) * 90;
+    if (k % 2 == 0) {
+      Vec3 from = V3(x, 30, z);
+      rays.push_back({from, from + V3((rng.Next() - 0.5f) * 10, -50, (rng.Next() - 0.5f) * 10)});
+    } else {
+      float heading = rng.Next() * 6.2831853f;
+      Vec3 from = V3(x, Terrain_Height(x, z) + 5.0f, z);
+      rays.push_back({from, from + V3(60 * std::cos(heading), -10, 60 * std::sin(heading))});
+    }
   }
   return rays;
 }
 
+struct RayResult {
+  Spread us{0, 0, 0};
+  int hits = 0;
+  bool ran = false;
+};
+RayResult g_rays[2];
+
+const SceneRecipe& Terrain() {
+  static SceneRecipe r = [] {
+    SceneRecipe t;
+    Recipe_AddMesh(&t, Terrain_Mesh());
+    return t;
+  }();
+  return r;
+}
+
 void BM_RaysOurs(benchmark::State& state) {
-  SceneRecipe scene;
-  Recipe_AddMesh(&scene, Bowl_Mesh());
-  OurWorld w(scene);
+  OurWorld w(Terrain());
   PrimitiveCollector* pick = PrimitiveCollector_Construct();
   for (CollisionPrimitive* p : w.built[0]->primitives) PrimitiveCollector_Add(pick, p);
   std::vector<std::pair<Vec3, Vec3>> rays = MakeRays();
-  int hits = 0;
-  double seconds = 0;
   for (auto _ : state) {
-    double t0 = CpuSeconds();
-    for (const auto& r : rays) {
-      RayQuery q;
-      RayQuery_Init(&q, r.first, r.second);
-      hits += PrimitiveCollector_CastRay(pick, &q) != nullptr;
+    std::vector<double> us;
+    for (int run = 0; run < Runs(); ++run) {
+      int hits = 0;
+      double t0 = CpuSeconds();
+      for (const auto& r : rays) {
+        RayQuery q;
+        RayQuery_Init(&q, r.first, r.second);
+        hits += PrimitiveCollector_CastRay(pick, &q) != nullptr;
+      }
+      us.push_back((CpuSeconds() - t0) * 1e6 / kRays);
+      g_rays[0].hits = hits;
     }
-    seconds += CpuSeconds() - t0;
+    g_rays[0].us = SpreadOf(us);
+    g_rays[0].ran = true;
   }
-  g_rayUs[0] = seconds * 1e6 / (double(state.iterations()) * kRays);
-  state.counters["us_per_ray"] = g_rayUs[0];
-  state.counters["hits"] = double(hits) / double(state.iterations());
+  state.counters["us_per_ray"] = g_rays[0].us.median;
   PhysObject_Destroy(pick);
 }
 
 void BM_RaysBullet(benchmark::State& state) {
-  SceneRecipe scene;
-  Recipe_AddMesh(&scene, Bowl_Mesh());
-  BulletWorld w;
-  w.Build(scene);
+  BulletWorld w(Terrain());
   std::vector<std::pair<Vec3, Vec3>> rays = MakeRays();
-  int hits = 0;
-  double seconds = 0;
   for (auto _ : state) {
-    double t0 = CpuSeconds();
-    for (const auto& r : rays) {
-      btVector3 from(r.first.x, r.first.y, r.first.z), to(r.second.x, r.second.y, r.second.z);
-      btCollisionWorld::ClosestRayResultCallback cb(from, to);
-      w.world.rayTest(from, to, cb);
-      hits += cb.hasHit();
+    std::vector<double> us;
+    for (int run = 0; run < Runs(); ++run) {
+      int hits = 0;
+      double t0 = CpuSeconds();
+      for (const auto& r : rays) {
+        btVector3 from(r.first.x, r.first.y, r.first.z), to(r.second.x, r.second.y, r.second.z);
+        btCollisionWorld::ClosestRayResultCallback cb(from, to);
+        w.world.rayTest(from, to, cb);
+        hits += cb.hasHit();
+      }
+      us.push_back((CpuSeconds() - t0) * 1e6 / kRays);
+      g_rays[1].hits = hits;
     }
-    seconds += CpuSeconds() - t0;
+    g_rays[1].us = SpreadOf(us);
+    g_rays[1].ran = true;
   }
-  g_rayUs[1] = seconds * 1e6 / (double(state.iterations()) * kRays);
-  state.counters["us_per_ray"] = g_rayUs[1];
-  state.counters["hits"] = double(hits) / double(state.iterations());
+  state.counters["us_per_ray"] = g_rays[1].us.median;
 }
 
-BENCHMARK(BM_PourOurs)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_PourBullet)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StackOurs)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_StackBullet)->Iterations(1)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RaysOurs)->Iterations(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_RaysBullet)->Iterations(5)->Unit(benchmark::kMillisecond);
+// -------------------------------------------------------------------- Table
+
+std::string LoadAverage() {
+  char buf[128] = "?";
+  if (FILE* f = std::fopen("/proc/loadavg", "r")) {
+    if (!std::fgets(buf, sizeof buf, f)) std::snprintf(buf, sizeof buf, "?");
+    std::fclose(f);
+  }
+  std::string s = buf;
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  return s;
+}
+
+std::string Time(double t) {
+  char buf[32];
+  if (t < 0) return "never";
+  std::snprintf(buf, sizeof buf, "%.2f s", t);
+  return buf;
+}
+
+std::string Us(const Spread& s) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.1f (%.1f-%.1f)", s.median, s.lo, s.hi);
+  return buf;
+}
+
+void Row(const char* measure, const std::string& ours, const std::string& bullet, const std::string& note = "") {
+  std::printf("  %-28s %-26s %-26s %s\n", measure, ours.c_str(), bullet.c_str(), note.c_str());
+}
+
+std::string F(const char* fmt, double v) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, fmt, v);
+  return buf;
+}
+
+void PrintTable(const std::string& loadBefore) {
+  std::printf("\nPhysics benchmark: 1/60 s steps, %d iterations, %d runs; CPU time per step, median (lowest-highest)\n",
+              kIterations, Runs());
+  std::printf("Load average before: %s; after: %s (8 cores)\n", loadBefore.c_str(), LoadAverage().c_str());
+  std::printf("Bullet: native sphere and box shapes; hull shape over our hull's points with margin %.2f m;\n"
+              "sleeping thresholds %.2f m/s and %.2f rad/s for %.1f s in both engines\n",
+              btConvexHullShape().getMargin(), kFreeze.restLinear, kFreeze.restAngular, kFreeze.checkPeriod[0]);
+  for (Scene& sc : Scenes()) {
+    const SceneResult& o = sc.result[0];
+    const SceneResult& b = sc.result[1];
+    if (!o.ran || !b.ran) continue;
+    std::printf("\n%s\n", sc.name);
+    Row("", "ours", "Bullet", "ours / Bullet");
+    Row("time per step, us", Us(o.us), Us(b.us), F("%.2f", o.us.median / b.us.median));
+    Row("bodies lost", F("%.0f", o.first.lost), F("%.0f", b.first.lost));
+    if (sc.kind == kChain) {
+      Row("hinge axis tilt, degrees", F("%.3f", o.first.tilt), F("%.3f", b.first.tilt));
+      Row("peak pivot gap, m", F("%.4f", o.first.peakGap), F("%.4f", b.first.peakGap));
+      Row("mean pivot gap, m", F("%.4f", o.first.meanGap), F("%.4f", b.first.meanGap));
+    } else {
+      Row("deepest penetration, m", F("%.4f", o.first.penetration), F("%.4f", b.first.penetration));
+      Row(sc.kind == kPour ? "drift over the last 1 s, m" : "top box drift, m", F("%.4f", o.first.drift),
+          F("%.4f", b.first.drift));
+      if (sc.kind != kPour) Row("collapses at", o.first.collapseAt < 0 ? "stands" : Time(o.first.collapseAt),
+                                b.first.collapseAt < 0 ? "stands" : Time(b.first.collapseAt));
+      Row("settled at", Time(o.first.settledAt), Time(b.first.settledAt));
+      Row("all asleep at", Time(o.first.asleepAt), Time(b.first.asleepAt));
+      Row("awake at the end", F("%.0f", o.first.awakeAtEnd), F("%.0f", b.first.awakeAtEnd));
+    }
+    char ho[16], hb[16];
+    std::snprintf(ho, sizeof ho, "%08x", unsigned(o.first.hash));
+    std::snprintf(hb, sizeof hb, "%08x", unsigned(b.first.hash));
+    Row("final poses hash", std::string(ho) + (o.repeatable ? " (all runs)" : " (RUNS DIFFER)"),
+        std::string(hb) + (b.repeatable ? " (all runs)" : " (RUNS DIFFER)"));
+  }
+  if (g_rays[0].ran && g_rays[1].ran) {
+    std::printf("\n10,000 rays against a terrain of 100,352 triangles\n");
+    Row("", "ours", "Bullet", "ours / Bullet");
+    Row("time per ray, us", Us(g_rays[0].us), Us(g_rays[1].us), F("%.2f", g_rays[0].us.median / g_rays[1].us.median));
+    Row("hits", F("%.0f", g_rays[0].hits), F("%.0f", g_rays[1].hits));
+  }
+  if (!g_timers.empty()) std::printf("\nour engine's timers over the last pour run:\n%s", g_timers.c_str());
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string loadBefore = LoadAverage();
   benchmark::Initialize(&argc, argv);
+  for (int i = 0; i < int(Scenes().size()); ++i) {
+    std::string name = std::string("Scene/") + std::to_string(i) + "/";
+    benchmark::RegisterBenchmark((name + "ours").c_str(), BM_Scene<OurWorld>, i, 0)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark((name + "bullet").c_str(), BM_Scene<BulletWorld>, i, 1)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("Rays/ours", BM_RaysOurs)->Iterations(1)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("Rays/bullet", BM_RaysBullet)->Iterations(1)->Unit(benchmark::kMillisecond);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  auto ratio = [](double ours, double theirs) { return theirs > 0 ? ours / theirs : 0.0; };
-  std::printf("\n%-26s %12s %12s %8s %14s %14s %12s %12s\n", "scene", "ours us", "bullet us", "ratio",
-              "ours max pen", "bullet max pen", "ours drift", "bullet drift");
-  std::printf("%-26s %12.1f %12.1f %8.2f %14.4f %14.4f %12.4f %12.4f\n", "pour (per step)", g_pour[0].usPerStep,
-              g_pour[1].usPerStep, ratio(g_pour[0].usPerStep, g_pour[1].usPerStep), g_pour[0].penetration,
-              g_pour[1].penetration, g_pour[0].drift, g_pour[1].drift);
-  std::printf("%-26s %12.1f %12.1f %8.2f %14.4f %14.4f %12.4f %12.4f\n", "20-box stack (per step)", g_stack[0].usPerStep,
-              g_stack[1].usPerStep, ratio(g_stack[0].usPerStep, g_stack[1].usPerStep), g_stack[0].penetration,
-              g_stack[1].penetration, g_stack[0].drift, g_stack[1].drift);
-  std::printf("%-26s %12d %12d\n", "pour: bodies lost", g_pour[0].lost, g_pour[1].lost);
-  std::printf("%-26s %12d %12d\n", "pour: awake at 10 s", g_pour[0].awake, g_pour[1].awake);
-  std::printf("%-26s     %08x     %08x\n", "pour: final poses hash", unsigned(g_pour[0].poseHash),
-              unsigned(g_pour[1].poseHash));
-  std::printf("%-26s %12.3f %12.3f %8.2f\n", "rays (per ray)", g_rayUs[0], g_rayUs[1], ratio(g_rayUs[0], g_rayUs[1]));
-  std::printf("\nour engine's timers over the pour:\n%s", g_pourTimers.c_str());
+  PrintTable(loadBefore);
   return 0;
 }

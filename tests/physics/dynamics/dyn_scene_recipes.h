@@ -3,6 +3,7 @@
 // builds the same description in this engine and in Bullet, so both engines
 // and the tests run one scene.
 #pragma once
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -29,9 +30,18 @@ struct SceneBody {
   Quat rotation{0, 0, 0, 1};
 };
 
+// A hinge between bodies a and b (b -1: the world) through a world pivot
+// about a world axis, both as the bodies stand in the recipe.
+struct SceneHinge {
+  int a, b;
+  Vec3 pivot;
+  Vec3 axis;
+};
+
 struct SceneRecipe {
   std::vector<SceneMesh> meshes;
   std::vector<SceneBody> bodies;
+  std::vector<SceneHinge> hinges;  // the two bodies of a hinge do not collide
 };
 
 // Deterministic pseudo-random numbers in [0, 1).
@@ -100,8 +110,8 @@ inline std::vector<Vec3> Recipe_RandomHull(SceneRng* rng, int count, Vec3 size) 
 }
 
 // Spheres and hulls of mass 1 in layers of 10 x 10 above the bowl, 1 m
-// apart, starting 6 m up. Sphere radii 0.2 to 0.3; hulls of 12 random points
-// in 0.7 x 0.5 x 0.7.
+// apart, starting 6 m up; the hulls spread evenly through the layers.
+// Sphere radii 0.2 to 0.3; hulls of 12 random points in 0.7 x 0.5 x 0.7.
 inline SceneRecipe Recipe_Pour(int spheres, int hulls) {
   SceneRecipe r;
   Recipe_AddMesh(&r, Bowl_Mesh());
@@ -109,41 +119,109 @@ inline SceneRecipe Recipe_Pour(int spheres, int hulls) {
   int total = spheres + hulls;
   for (int n = 0; n < total; ++n) {
     SceneBody d;
-    bool sphere = (n % 6) != 5 || n - (n / 6) >= hulls;
-    if (n / 6 >= hulls) sphere = true;
+    bool hull = (n + 1) * hulls / total > n * hulls / total;
     int layer = n / 100, cell = n % 100;
     d.position = V3(-4.5f + float(cell % 10) + 0.2f * rng.Next(), 6.0f + 1.0f * float(layer),
                     -4.5f + float(cell / 10) + 0.2f * rng.Next());
     d.mass = 1.0f;
-    if (sphere) {
-      d.radius = 0.2f + 0.1f * rng.Next();
-    } else {
+    if (hull) {
       d.kind = SceneBody::kHull;
       d.points = Recipe_RandomHull(&rng, 12, V3(0.7f, 0.5f, 0.7f));
-      if (d.points.empty()) {
-        d.kind = SceneBody::kSphere;
-        d.radius = 0.25f;
-      }
+    }
+    if (d.points.empty()) {
+      d.kind = SceneBody::kSphere;
+      d.radius = 0.2f + 0.1f * rng.Next();
     }
     r.bodies.push_back(d);
   }
   return r;
 }
 
-// A stack of unit boxes of mass 1 on a fixed two-triangle mesh 20 m across.
-inline SceneRecipe Recipe_MeshStack(int boxes) {
+// A fixed box of half extents (20, 0.5, 20) whose top is the plane y = 0.
+inline void Recipe_AddGroundBox(SceneRecipe* r) {
+  SceneBody g;
+  g.kind = SceneBody::kBox;
+  g.half = V3(20.0f, 0.5f, 20.0f);
+  g.position = V3(0, -0.5f, 0);
+  r->bodies.push_back(g);
+}
+
+inline SceneBody Recipe_UnitBox(Vec3 position) {
+  SceneBody b;
+  b.kind = SceneBody::kBox;
+  b.half = V3(0.5f, 0.5f, 0.5f);
+  b.mass = 1.0f;
+  b.position = position;
+  return b;
+}
+
+// A column of unit boxes of mass 1 standing on the ground box, each resting
+// on the one below.
+inline SceneRecipe Recipe_Column(int boxes) {
   SceneRecipe r;
-  SceneMesh ground;
-  ground.vertices = {-10, 0, -10, 0, 10, 0, -10, 0, -10, 0, 10, 0, 10, 0, 10, 0};
-  ground.indices = {0, 2, 1, 1, 2, 3};
-  Recipe_AddMesh(&r, ground);
-  for (int k = 0; k < boxes; ++k) {
-    SceneBody b;
-    b.kind = SceneBody::kBox;
-    b.half = V3(0.5f, 0.5f, 0.5f);
-    b.mass = 1.0f;
-    b.position = V3(0, 0.5f + float(k), 0);
-    r.bodies.push_back(b);
+  Recipe_AddGroundBox(&r);
+  for (int k = 0; k < boxes; ++k) r.bodies.push_back(Recipe_UnitBox(V3(0, 0.5f + float(k), 0)));
+  return r;
+}
+
+// A pyramid of unit boxes on the ground box: `rows` boxes at the bottom, one
+// less in each row above, each row resting on the joints of the one below;
+// boxes of a row 2 cm apart.
+inline SceneRecipe Recipe_Pyramid(int rows) {
+  SceneRecipe r;
+  Recipe_AddGroundBox(&r);
+  const float pitch = 1.02f;
+  for (int row = 0; row < rows; ++row) {
+    int n = rows - row;
+    for (int i = 0; i < n; ++i)
+      r.bodies.push_back(Recipe_UnitBox(V3((float(i) - 0.5f * float(n - 1)) * pitch, 0.5f + float(row), 0)));
   }
   return r;
+}
+
+// A chain of `links` bars (0.5 x 0.125 x 0.125 m, mass 1) laid out
+// horizontally along +x from a world pivot 12 m up, hinged end to end about
+// z, so that it swings down in the x-y plane.
+inline SceneRecipe Recipe_Chain(int links) {
+  SceneRecipe r;
+  const Vec3 top{0, 12, 0};
+  for (int k = 0; k < links; ++k) {
+    SceneBody b;
+    b.kind = SceneBody::kBox;
+    b.half = V3(0.25f, 0.0625f, 0.0625f);
+    b.mass = 1.0f;
+    b.position = top + V3(0.25f + 0.5f * float(k), 0, 0);
+    r.bodies.push_back(b);
+    r.hinges.push_back({k, k - 1, top + V3(0.5f * float(k), 0, 0), V3(0, 0, 1)});
+  }
+  return r;
+}
+
+// Terrain over [-50, 50]^2 on a 224 x 224 grid (100,352 triangles): long
+// shallow slopes with waves, a cliff of 8 m over about 2 m and a steep ridge.
+constexpr int kTerrainCells = 224;
+constexpr float kTerrainHalf = 50.0f;
+inline float Terrain_Height(float x, float z) {
+  float h = 0.03f * x + 0.01f * z + 0.6f * std::sin(x * 0.13f) * std::cos(z * 0.11f);
+  h += 8.0f / (1.0f + std::exp(-2.0f * (x - 15.0f)));        // the cliff
+  float ridge = std::fabs(z + 20.0f);
+  if (ridge < 4.0f) h += 3.0f * (4.0f - ridge);              // the ridge
+  return h;
+}
+
+inline SceneMesh Terrain_Mesh() {
+  SceneMesh m;
+  for (int j = 0; j <= kTerrainCells; ++j)
+    for (int i = 0; i <= kTerrainCells; ++i) {
+      float x = -kTerrainHalf + 2 * kTerrainHalf * float(i) / kTerrainCells;
+      float z = -kTerrainHalf + 2 * kTerrainHalf * float(j) / kTerrainCells;
+      m.vertices.insert(m.vertices.end(), {x, Terrain_Height(x, z), z, 0.0f});
+    }
+  for (int j = 0; j < kTerrainCells; ++j)
+    for (int i = 0; i < kTerrainCells; ++i) {
+      uint16_t a = uint16_t(j * (kTerrainCells + 1) + i), b = uint16_t(a + 1);
+      uint16_t c = uint16_t(a + kTerrainCells + 1), d = uint16_t(c + 1);
+      m.indices.insert(m.indices.end(), {a, c, b, b, c, d});
+    }
+  return m;
 }

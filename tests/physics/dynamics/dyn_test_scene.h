@@ -28,6 +28,7 @@ struct DynTestScene {
   CollisionListener* listener;
   double time = 0.0;
   std::vector<RigidBody*> bodies;
+  std::vector<Constraint*> joints;  // made by Build; destroyed after the bodies, as the engine layer does
 
   DynTestScene() {
     BaseSystem_Init();
@@ -49,6 +50,7 @@ struct DynTestScene {
   }
   ~DynTestScene() {
     for (RigidBody* b : bodies) PhysObject_Destroy(b);
+    for (Constraint* c : joints) PhysObject_Destroy(c);
     PhysObject_Destroy(listener);
     PhysObject_Destroy(cm);
     PhysObject_Destroy(sub);
@@ -125,7 +127,8 @@ struct DynTestScene {
       }
     return Mesh(m, pos, rot, group);
   }
-  // Builds a recipe's bodies in its order, each added to the world (group 1).
+  // Builds a recipe's bodies in its order, each added to the world (group 1),
+  // then its hinges (kept in `joints`).
   std::vector<RigidBody*> Build(const SceneRecipe& r) {
     std::vector<RigidBody*> out;
     for (const SceneBody& d : r.bodies) {
@@ -141,6 +144,15 @@ struct DynTestScene {
         Add(b);
       }
       out.push_back(b);
+    }
+    for (const SceneHinge& h : r.hinges) {
+      RigidBody* a = out[size_t(h.a)];
+      RigidBody* b = h.b >= 0 ? out[size_t(h.b)] : nullptr;
+      HingeConstraint* c = HingeConstraint_Construct(a, b);
+      HingeConstraint_SetPivotAxisWorld(c, h.pivot, h.axis);
+      ConstraintManager_AddConstraint(cm, c);
+      joints.push_back(c);
+      if (b) CollisionDetection_DisableBodyPair(cd, a, b);
     }
     return out;
   }
