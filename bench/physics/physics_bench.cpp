@@ -350,7 +350,9 @@ enum SceneKind { kPour, kColumn, kPyramid, kChain };
 struct RunFigures {
   double usPerStep = 0;
   float penetration = 0;  // deepest, sampled every 10 steps
-  float drift = 0;        // pour: mean move over the last second; stacks: top box's move from its start
+  double usFirstHalf = 0;  // the same over the first half of the run
+  float drift = 0;        // pour: mean move over the last second; stacks: top box's sideways move from its start
+  float sink = 0;         // stacks: how far the top box went down from its start
   int lost = 0;
   double collapseAt = -1;  // first time a box is more than half its size from its start
   double settledAt = -1;   // from then on every body stays under the rest speeds
@@ -360,18 +362,31 @@ struct RunFigures {
   uint32_t hash = 0;
 };
 
+std::string g_timers;  // where our engine's time went in the pour (last run)
+
+void CaptureTimers() {
+  g_timers.clear();
+  char line[160];
+  for (int i = 0; i < PhysTimer_Count(); ++i) {
+    const PhysTimer* t = PhysTimer_Get(i);
+    std::snprintf(line, sizeof line, "  %-32s %9.1f ms\n", t->path, PhysTimer_Seconds(t) * 1e3);
+    g_timers += line;
+  }
+}
+
 template <typename World>
 RunFigures RunScene(SceneKind kind, const SceneRecipe& r, int steps, BoxOverlap* boxes) {
   World w(r);
   if (kind == kPour) PhysTimer_ClearAll();
   RunFigures f;
   std::vector<Pose> start = w.Poses(), lastSecond;
-  double seconds = 0, gapSum = 0;
+  double seconds = 0, firstHalf = 0, gapSum = 0;
   double lastFast = 0;
   for (int s = 0; s < steps; ++s) {
     double t0 = CpuSeconds();
     w.Step();
     seconds += CpuSeconds() - t0;
+    if (s + 1 == steps / 2) firstHalf = seconds;
     double t = double(s + 1) * kStep;
     std::vector<Pose> p = w.Poses();
     if (kind == kChain) {
@@ -403,12 +418,16 @@ RunFigures RunScene(SceneKind kind, const SceneRecipe& r, int steps, BoxOverlap*
     for (size_t k = 1; k < end.size(); ++k) sum += Vec3_Norm(end[k].p - lastSecond[k].p);
     f.drift = float(sum / double(end.size() - 1));
   } else if (kind != kChain) {
-    f.drift = Vec3_Norm(end.back().p - start.back().p);
+    Vec3 moved = end.back().p - start.back().p;
+    f.drift = std::sqrt(moved.x * moved.x + moved.z * moved.z);
+    f.sink = -moved.y;
   }
   if (kind == kChain) f.meanGap = float(gapSum / (double(steps) * double(end.size())));
   f.awakeAtEnd = w.Awake();
   f.hash = PoseHash(end);
   f.usPerStep = seconds * 1e6 / steps;
+  f.usFirstHalf = firstHalf * 1e6 / (steps / 2);
+  if (kind == kPour && PhysTimer_Count() > 0) CaptureTimers();  // ours only, before the world goes
   return f;
 }
 
@@ -427,6 +446,7 @@ Spread SpreadOf(std::vector<double> v) {
 // first run, and whether all runs ended in the same poses.
 struct SceneResult {
   Spread us{0, 0, 0};
+  Spread usFirstHalf{0, 0, 0};
   RunFigures first;
   bool repeatable = true;
   bool ran = false;
@@ -452,18 +472,6 @@ std::vector<Scene>& Scenes() {
   return scenes;
 }
 
-std::string g_timers;  // where our engine's time went in the pour (last run)
-
-void CaptureTimers() {
-  g_timers.clear();
-  char line[160];
-  for (int i = 0; i < PhysTimer_Count(); ++i) {
-    const PhysTimer* t = PhysTimer_Get(i);
-    std::snprintf(line, sizeof line, "  %-32s %9.1f ms\n", t->path, PhysTimer_Seconds(t) * 1e3);
-    g_timers += line;
-  }
-}
-
 template <typename World>
 void BM_Scene(benchmark::State& state, int index, int engine) {
   Scene& sc = Scenes()[size_t(index)];
@@ -471,15 +479,16 @@ void BM_Scene(benchmark::State& state, int index, int engine) {
   if (sc.kind == kColumn || sc.kind == kPyramid) boxes = std::make_unique<BoxOverlap>(sc.recipe);
   SceneResult& out = sc.result[engine];
   for (auto _ : state) {
-    std::vector<double> us;
+    std::vector<double> us, half;
     for (int run = 0; run < Runs(); ++run) {
       RunFigures f = RunScene<World>(sc.kind, sc.recipe, sc.steps, boxes.get());
       if (run == 0) out.first = f;
       out.repeatable &= f.hash == out.first.hash;
       us.push_back(f.usPerStep);
-      if (engine == 0 && sc.kind == kPour) CaptureTimers();
+      half.push_back(f.usFirstHalf);
     }
     out.us = SpreadOf(us);
+    out.usFirstHalf = SpreadOf(half);
     out.ran = true;
   }
   state.counters["us_per_step"] = out.us.median;
@@ -622,6 +631,9 @@ void PrintTable(const std::string& loadBefore) {
     std::printf("\n%s\n", sc.name);
     Row("", "ours", "Bullet", "ours / Bullet");
     Row("time per step, us", Us(o.us), Us(b.us), F("%.2f", o.us.median / b.us.median));
+    if (sc.kind == kPour)
+      Row("the same, first 5 s", Us(o.usFirstHalf), Us(b.usFirstHalf),
+          F("%.2f", o.usFirstHalf.median / b.usFirstHalf.median));
     Row("bodies lost", F("%.0f", o.first.lost), F("%.0f", b.first.lost));
     if (sc.kind == kChain) {
       Row("hinge axis tilt, degrees", F("%.3f", o.first.tilt), F("%.3f", b.first.tilt));
@@ -629,8 +641,9 @@ void PrintTable(const std::string& loadBefore) {
       Row("mean pivot gap, m", F("%.4f", o.first.meanGap), F("%.4f", b.first.meanGap));
     } else {
       Row("deepest penetration, m", F("%.4f", o.first.penetration), F("%.4f", b.first.penetration));
-      Row(sc.kind == kPour ? "drift over the last 1 s, m" : "top box drift, m", F("%.4f", o.first.drift),
+      Row(sc.kind == kPour ? "drift over the last 1 s, m" : "top box drift sideways, m", F("%.4f", o.first.drift),
           F("%.4f", b.first.drift));
+      if (sc.kind != kPour) Row("top box sink, m", F("%.4f", o.first.sink), F("%.4f", b.first.sink));
       if (sc.kind != kPour) Row("collapses at", o.first.collapseAt < 0 ? "stands" : Time(o.first.collapseAt),
                                 b.first.collapseAt < 0 ? "stands" : Time(b.first.collapseAt));
       Row("settled at", Time(o.first.settledAt), Time(b.first.settledAt));

@@ -91,6 +91,17 @@ public:
       if (std::memcmp(&data_[i], &v, sizeof(T)) == 0) return i;
     return -1;
   }
+  // Exchanges contents with another array of the same kind (no copying).
+  void Swap(PhysArray& other) {
+    T* d = data_;
+    int n = count_, c = capacity_;
+    data_ = other.data_;
+    count_ = other.count_;
+    capacity_ = other.capacity_;
+    other.data_ = d;
+    other.count_ = n;
+    other.capacity_ = c;
+  }
   void Release() {
     Physics_FreeSized(data_, sizeof(T) * size_t(capacity_), MemClass);
     data_ = nullptr;

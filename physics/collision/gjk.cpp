@@ -162,6 +162,7 @@ void Gjk_Distance(const GjkShape& worldA, const GjkShape& worldB, GjkResult* r, 
       r->distance = vw / std::sqrt(vv);
       r->pointA = Frame3_Apply(worldA.frame, a);
       r->pointB = Frame3_Apply(worldA.frame, b);
+      r->axis = Mat3_Mul(worldA.frame.rot, v * (1.0f / std::sqrt(vv)));
       return;
     }
     // No progress towards the origin: v is the closest point.
@@ -188,6 +189,8 @@ void Gjk_Distance(const GjkShape& worldA, const GjkShape& worldB, GjkResult* r, 
     pb += s.v[i].b * s.bary[i];
   }
   r->distance = r->overlap ? 0.0f : Vec3_Norm(pa - pb);
+  float len2 = Vec3_LengthSq(v);
+  r->axis = len2 > 0.0f ? Mat3_Mul(worldA.frame.rot, v * (1.0f / std::sqrt(len2))) : V3(0, 1, 0);
   r->pointA = Frame3_Apply(worldA.frame, pa);
   r->pointB = Frame3_Apply(worldA.frame, pb);
 }

@@ -20,6 +20,8 @@ struct GjkResult {
   Vec3 pointA;     // closest core point of A (world)
   Vec3 pointB;     // closest core point of B (world)
   int overlap;     // 1 when the cores intersect
+  Vec3 axis;       // not overlapping: unit direction from B towards A along which
+                   // the cores are at least `distance` apart (world)
 };
 
 // Computes the core distance; always fills result. With farEnough >= 0 the

@@ -24,6 +24,11 @@ constexpr float kGjkNormalGap = 1e-3f;
 constexpr float kDeepIntoTriangle = 0.02f;
 // Edge pairs the separating-axis test examines at most (about 200 edges a side).
 constexpr int kMaxEdgePairs = 40000;
+// A hull pair's cached feature is used again while b has moved relative to a
+// by less than this share of the smaller hull's bounding radius, and turned
+// by less than this in any rotation-matrix element (about one degree).
+constexpr float kCacheMove = 0.02f;
+constexpr float kCacheTurn = 0.02f;
 
 struct ClipVertex {
   Vec3 p;
@@ -163,7 +168,11 @@ int Reduce(const CandidateSet& set, ContactManifold* out) {
     if (all[n - 1] != all[0]) hull[h++] = all[n - 1];
     if (deepest != all[0] && deepest != all[n - 1]) hull[h++] = deepest;
   }
-  if (h <= 4) {
+  // The deepest point is kept whatever the outline: on a curved mesh it may
+  // lie inside it, and a manifold without it lets the body sink.
+  bool deepestOnOutline = false;
+  for (int i = 0; i < h; ++i) deepestOnOutline |= set.c[hull[i]].depth >= set.c[deepest].depth - 1e-4f;
+  if (h <= 4 && deepestOnOutline) {
     // Deepest first, then round the outline.
     int first = 0;
     for (int i = 1; i < h; ++i)
@@ -188,6 +197,7 @@ int Reduce(const CandidateSet& set, ContactManifold* out) {
     float d = set.c[i].depth - set.c[pick[0]].depth;
     if (d > 1e-4f || (d > -1e-4f && spread(i) > spread(pick[0]))) pick[0] = i;
   }
+  if (!deepestOnOutline) pick[0] = deepest;
   auto dist2 = [&](int a, int b) { return (u[a] - u[b]) * (u[a] - u[b]) + (v[a] - v[b]) * (v[a] - v[b]); };
   pick[1] = -1;
   float best = -1;
@@ -391,7 +401,7 @@ void FaceContact(const ConvexHull* A, const Polytope& B, bool useB, int refFace,
 // that the caller's primitive a is B. Returns false when separated by more
 // than margin.
 bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld, float margin, bool swap,
-                  uint32_t featureSalt, CandidateSet* set) {
+                  uint32_t featureSalt, CandidateSet* set, NarrowPhaseCache* choice = nullptr) {
   SatResult fa{}, fb{}, ed{};
   if (!Sat(A, B, margin, &fa, &fb, &ed)) return false;
   const Vec3* av = A->vertices.Data();
@@ -420,10 +430,58 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
     AddContact(set, Frame3_Apply(toWorld, ca), Frame3_Apply(toWorld, cb), Mat3_Mul(toWorld.rot, -ed.axis),
                -ed.separation, featureSalt ^ (0x80000000u | (uint32_t(ed.index) << 12) | uint32_t(eb.edge)), false,
                swap);
+    if (choice) *choice = {{}, V3(0, 0, 0), NARROW_CACHE_EDGES, ed.index, ed.index2};
     return true;
   }
   FaceContact(A, B, useB, useB ? fb.index : fa.index, toWorld, margin, swap, featureSalt, set);
+  if (choice)
+    *choice = {{}, V3(0, 0, 0), useB ? NARROW_CACHE_FACE_B : NARROW_CACHE_FACE_A, useB ? fb.index : fa.index, 0};
   return true;
+}
+
+// The edge-edge contact of A's edge ia and B's arc ib (working space), as the
+// separating-axis test makes it; false when the edges are parallel or apart
+// by more than margin along their common normal.
+bool EdgeContact(const ConvexHull* A, const Polytope& B, int ia, int ib, const Frame3& toWorld, float margin,
+                 uint32_t featureSalt, CandidateSet* set) {
+  const Vec3* av = A->vertices.Data();
+  const HullEdge& ea = A->edges[ia];
+  const EdgeArc& eb = B.arcs[ib];
+  Vec3 pa = av[ea.v0], da = av[ea.v1] - av[ea.v0];
+  Vec3 axis = Vec3_Cross(da, eb.dir);
+  float len2 = Vec3_LengthSq(axis);
+  if (len2 < 1e-10f * Vec3_LengthSq(da) * Vec3_LengthSq(eb.dir)) return false;
+  axis = axis * (1.0f / std::sqrt(len2));
+  if (Vec3_Dot(axis, pa - A->centroid) < 0.0f) axis = -axis;
+  float separation = Vec3_Dot(axis, eb.p - pa);
+  if (separation > margin) return false;
+  Vec3 ca, cb;
+  Geometry_ClosestSegmentSegment(pa, pa + da, eb.p, eb.p + eb.dir, &ca, &cb);
+  AddContact(set, Frame3_Apply(toWorld, ca), Frame3_Apply(toWorld, cb), Mat3_Mul(toWorld.rot, -axis), -separation,
+             featureSalt ^ (0x80000000u | (uint32_t(ia) << 12) | uint32_t(eb.edge)), false, false);
+  return true;
+}
+
+// Separation of A and B (both in the working space) along n, pointing from B
+// towards A: how far A's lowest point lies above B's highest.
+float SeparationAlong(const Vec3* av, int an, const Vec3* bv, int bn, Vec3 n) {
+  return SupportMin(av, an, n) + SupportMin(bv, bn, -n);
+}
+
+// The same with B's vertices in B's own frame, placed by rel in A's.
+float SeparationAlong(const Vec3* av, int an, const Vec3* bv, int bn, const Frame3& rel, Vec3 n) {
+  return SupportMin(av, an, n) + SupportMin(bv, bn, -Frame3_RotateInv(rel, n)) - Vec3_Dot(n, rel.pos);
+}
+
+// GJK may stop short on nearly touching or slightly overlapping shapes and
+// report a distance, and an axis, that the shapes do not have: its answers
+// are used only as far as the supports along its axis confirm them. A pair
+// is apart when `proven` (the separation along GJK's axis, by the supports)
+// exceeds the margin; its normal is used within the margin when the proven
+// separation matches GJK's distance; otherwise the separating-axis test
+// decides.
+bool GjkNormalHolds(const GjkResult& g, float proven) {
+  return !g.overlap && g.distance > kGjkNormalGap && proven >= 0.9f * g.distance - 1e-4f;
 }
 
 // ---- Pair tests ------------------------------------------------------------
@@ -551,8 +609,21 @@ int SphereSphere(const CollisionPrimitive* a, const CollisionPrimitive* b, float
   return 1;
 }
 
+// Whether p, in the plane of the hull's face f, lies inside that face.
+bool InsideFace(const ConvexHull* hull, int f, Vec3 p) {
+  const HullFace& face = hull->faces[f];
+  const Vec3* v = hull->vertices.Data();
+  const uint16_t* idx = hull->faceVertices.Data() + face.first;
+  for (int k = 0; k < face.count; ++k) {
+    Vec3 a = v[idx[k]], b = v[idx[k + 1 < face.count ? k + 1 : 0]];
+    if (Vec3_Dot(Vec3_Cross(b - a, p - a), face.normal) < 0.0f) return false;
+  }
+  return true;
+}
+
 // Sphere s against hull h; the normal points from h to s, flipped when the
-// sphere is the caller's b.
+// sphere is the caller's b. A centre over a face has the face's normal;
+// beside the faces, GJK finds the nearest edge or corner.
 int SphereHull(const CollisionPrimitive* s, const CollisionPrimitive* h, float margin, bool sphereIsB,
                ContactManifold* out) {
   const ConvexHull* hull = static_cast<const ConvexPrimitive*>(h)->Hull();
@@ -571,20 +642,22 @@ int SphereHull(const CollisionPrimitive* s, const CollisionPrimitive* h, float m
   Vec3 n = hull->faces[bestFace].normal, onHull = c - n * bestSep;
   float depth = r - bestSep;
   uint32_t feature = uint32_t(bestFace);
-  if (bestSep > 0.0f) {
+  if (bestSep > 0.0f && !InsideFace(hull, bestFace, onHull)) {
+    // Beside the face: an edge or a corner is nearest.
     Vec3 zero{0, 0, 0};
     GjkShape gs{&zero, 1, Frame3{Mat3_Identity(), c}, 0.0f};
     GjkShape gh{hull->vertices.Data(), hull->vertices.Count(), Frame3_Identity(), 0.0f};
     GjkResult g;
     Gjk_Distance(gs, gh, &g);
-    if (!g.overlap && g.distance >= 1e-6f) {
-      if (g.distance - r > margin) return 0;
+    float proven = g.overlap ? -1.0f : Vec3_Dot(g.axis, c) + SupportMin(hull->vertices.Data(), hull->vertices.Count(), -g.axis);
+    if (!g.overlap && proven - r > margin) return 0;
+    if (GjkNormalHolds(g, proven)) {
       n = (c - g.pointB) * (1.0f / g.distance);
       onHull = g.pointB;
       depth = r - g.distance;
     }
-    feature |= 0x100u;
   }
+  if (bestSep > 0.0f) feature |= 0x100u;
   Vec3 nw = Mat3_Mul(h->world.rot, n);
   Vec3 pw = Frame3_Apply(h->world, onHull);
   if (sphereIsB)
@@ -654,18 +727,56 @@ int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float 
   return Reduce(set, out);
 }
 
-int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin, ContactManifold* out) {
+// Whether b has moved relative to a so little since the cache was written
+// that the feature found then still holds: a few millimetres and about one
+// degree. Farther, the features may change and the full test runs again.
+bool CloseToCached(const Frame3& rel, const NarrowPhaseCache& c, float size) {
+  Vec3 d = rel.pos - c.relative.pos;
+  if (Vec3_LengthSq(d) > (kCacheMove * size) * (kCacheMove * size)) return false;
+  for (int i = 0; i < 3; ++i) {
+    Vec3 r = rel.rot.r[i] - c.relative.rot.r[i];
+    if (std::fabs(r.x) > kCacheTurn || std::fabs(r.y) > kCacheTurn || std::fabs(r.z) > kCacheTurn) return false;
+  }
+  return true;
+}
+
+int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin, ContactManifold* out,
+             NarrowPhaseCache* cache) {
   const ConvexHull* ha = static_cast<const ConvexPrimitive*>(a)->Hull();
   const ConvexHull* hb = static_cast<const ConvexPrimitive*>(b)->Hull();
-  // GJK first: most candidate pairs of the broad phase are apart.
-  GjkShape ga{ha->vertices.Data(), ha->vertices.Count(), a->world, 0.0f};
-  GjkShape gb{hb->vertices.Data(), hb->vertices.Count(), b->world, 0.0f};
-  GjkResult g;
-  Gjk_Distance(ga, gb, &g, margin);
-  if (!g.overlap && g.distance > margin) return 0;
+  Frame3 rel = Frame3_InverseTimes(a->world, b->world);
+  const Vec3* av = ha->vertices.Data();
+  int an = ha->vertices.Count();
+  if (cache && cache->kind == NARROW_CACHE_APART) {
+    // A separating axis stays one as long as it separates: one pass over
+    // the vertices instead of GJK (no motion limit needed).
+    Vec3 inB = Frame3_RotateInv(rel, cache->axis);
+    float gap = SupportMin(hb->vertices.Data(), hb->vertices.Count(), inB) + Vec3_Dot(cache->axis, rel.pos) +
+                SupportMin(av, an, -cache->axis);
+    if (gap > margin) return 0;
+  }
+  float size = std::fmin(ha->boundingRadius, hb->boundingRadius);
+  bool reuse = cache && (cache->kind == NARROW_CACHE_FACE_A || cache->kind == NARROW_CACHE_FACE_B ||
+                         cache->kind == NARROW_CACHE_EDGES) &&
+               CloseToCached(rel, *cache, size);
+  GjkResult g{};
+  float proven = -1.0f;  // separation along GJK's axis, checked on the supports
+  if (!reuse) {
+    // GJK first: most candidate pairs of the broad phase are apart.
+    GjkShape ga{av, an, a->world, 0.0f};
+    GjkShape gb{hb->vertices.Data(), hb->vertices.Count(), b->world, 0.0f};
+    Gjk_Distance(ga, gb, &g, margin);
+    if (!g.overlap) {
+      Vec3 toB = Frame3_RotateInv(a->world, -g.axis);
+      proven = SeparationAlong(av, an, hb->vertices.Data(), hb->vertices.Count(), rel, -toB);
+      if (proven > margin) {
+        if (cache) *cache = {rel, toB, NARROW_CACHE_APART, 0, 0};
+        return 0;
+      }
+    }
+  }
   // Separating axes and clipping in A's local space: B's vertices, face
   // planes and edge arcs are moved there once.
-  Frame3 rel = Frame3_InverseTimes(a->world, b->world);
   int bn = hb->vertices.Count(), bf = hb->faces.Count(), be = hb->edges.Count();
   size_t bytes = sizeof(Vec3) * size_t(bn + bf) + sizeof(float) * size_t(bf) + sizeof(EdgeArc) * size_t(be);
   alignas(16) unsigned char local[16384];
@@ -694,13 +805,38 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
   }
   Polytope B{verts, bn, faceN, faceD, bf, hb->faces.Data(), hb->faceVertices.Data(), arcs, be, false};
   CandidateSet set;
-  if (!g.overlap && g.distance > kGjkNormalGap) {
+  if (reuse) {
+    // Barely moved since the last full test: the same feature again.
+    if (cache->kind == NARROW_CACHE_EDGES)
+      EdgeContact(ha, B, cache->index, cache->index2, a->world, margin, 0, &set);
+    else
+      FaceContact(ha, B, cache->kind == NARROW_CACHE_FACE_B, cache->index, a->world, margin, false, 0, &set);
+    if (set.count == 0) {
+      // The feature no longer touches: search afresh.
+      GjkShape ga{av, an, a->world, 0.0f};
+      GjkShape gb{hb->vertices.Data(), hb->vertices.Count(), b->world, 0.0f};
+      Gjk_Distance(ga, gb, &g, margin);
+      reuse = false;
+      if (!g.overlap) {
+        Vec3 toB = Frame3_RotateInv(a->world, -g.axis);
+        proven = SeparationAlong(av, an, verts, bn, -toB);
+        if (proven > margin) {
+          if (block != local) Physics_FreeSized(block, bytes, PHYS_MEM_CONTACT);
+          *cache = {rel, toB, NARROW_CACHE_APART, 0, 0};
+          return 0;
+        }
+      }
+    }
+  }
+  NarrowPhaseCache found{rel, V3(0, 0, 0), NARROW_CACHE_NONE, 0, 0};
+  Vec3 nBA = g.axis;
+  Vec3 toB = Frame3_RotateInv(a->world, -nBA);
+  if (reuse) {
+  } else if (GjkNormalHolds(g, proven)) {
     // Apart within the margin: GJK's closest points give the normal, so the
     // separating-axis search is not needed. The reference face is the one
     // most aligned with that normal; if clipping keeps nothing (a corner or
     // an edge is nearest), the closest points themselves are the contact.
-    Vec3 nBA = (g.pointA - g.pointB) * (1.0f / g.distance);
-    Vec3 toB = Frame3_RotateInv(a->world, -nBA);
     int fa = 0, fb = 0;
     float da = -2.0f, db = -2.0f;
     for (int f = 0; f < ha->faces.Count(); ++f) {
@@ -715,9 +851,13 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
     FaceContact(ha, B, useB, useB ? fb : fa, a->world, margin, false, 0, &set);
     if (set.count == 0)
       AddContact(&set, g.pointA, g.pointB, nBA, -g.distance, 0xC0000000u, false, false);
+    else
+      found = {rel, V3(0, 0, 0), useB ? NARROW_CACHE_FACE_B : NARROW_CACHE_FACE_A, useB ? fb : fa, 0};
   } else {
-    HullPolytope(ha, B, a->world, margin, false, 0, &set);
+    HullPolytope(ha, B, a->world, margin, false, 0, &set, &found);
+    found.relative = rel;
   }
+  if (cache && !reuse) *cache = found;
   if (block != local) Physics_FreeSized(block, bytes, PHYS_MEM_CONTACT);
   return Reduce(set, out);
 }
@@ -726,6 +866,8 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
              bool remember, ContactManifold* out) {
   const ConvexHull* hull = static_cast<const ConvexPrimitive*>(h)->Hull();
   const MeshContainer* mesh = static_cast<const MeshPrimitive*>(mp)->Mesh();
+  const Vec3* hv = hull->vertices.Data();
+  int hn = hull->vertices.Count();
   // The hull's bounding sphere in mesh space selects the triangles, which
   // are then moved into hull space.
   Frame3 hullInMesh = Frame3_InverseTimes(mp->world, h->world);
@@ -733,7 +875,7 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
   CandidateSet set;
   Vec3 centroid = hull->centroid;
   float reach = hull->boundingRadius + margin;
-  GjkShape gh{hull->vertices.Data(), hull->vertices.Count(), Frame3_Identity(), 0.0f};
+  GjkShape gh{hv, hn, Frame3_Identity(), 0.0f};
   SideMemory memory(h, mp, remember);
   MeshContainer_QuerySphere(mesh, Frame3_Apply(hullInMesh, centroid), reach, [&](const MeshTriangle& t) {
     Vec3 v[3] = {Frame3_Apply(meshInHull, t.a), Frame3_Apply(meshInHull, t.b), Frame3_Apply(meshInHull, t.c)};
@@ -741,6 +883,15 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
     int region;
     Vec3 near = Geometry_ClosestOnTriangle(centroid, v[0], v[1], v[2], &region);
     if (Vec3_LengthSq(near - centroid) > reach * reach) return;
+    // The direction from the hull's centre to the triangle's nearest point
+    // separates most triangles beside the hull: past the triangle's nearest
+    // point nothing of it lies closer along it.
+    Vec3 toward = near - centroid;
+    float len2 = Vec3_LengthSq(toward);
+    if (len2 > 1e-12f) {
+      toward = toward * (1.0f / std::sqrt(len2));
+      if (Vec3_Dot(toward, near) + SupportMin(hv, hn, -toward) > margin) return;
+    }
     Vec3 n = Mat3_Mul(meshInHull.rot, t.normal);
     // Two-sided: the front is the side the hull was on when it last touched
     // the triangle, else the side of its centre.
@@ -748,15 +899,22 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
     int side = memory.Side(t.index, centreSide);
     bool crossed = centreSide * float(side) < 0.0f;
     n = n * float(side);
+    // One test against the triangle's plane before GJK: most triangles near
+    // a hull resting on a mesh lie under it, clear of it by more than the
+    // margin (the bounding sphere first, then the hull's lowest vertex).
+    float d = Vec3_Dot(n, v[0]);
+    float above = Vec3_Dot(n, centroid) - d;
+    if (above - hull->boundingRadius > margin) return;
+    if (above > margin && SupportMin(hv, hn, n) - d > margin) return;
     // GJK first: most triangles of the query box are apart, and for those
     // within the margin its closest points give the normal.
     GjkShape gt{v, 3, Frame3_Identity(), 0.0f};
     GjkResult g;
     Gjk_Distance(gh, gt, &g, margin);
-    if (!g.overlap && g.distance > margin) return;
+    float proven = g.overlap ? -1.0f : SeparationAlong(hv, hn, v, 3, g.axis);
+    if (proven > margin) return;
     memory.Touched(t.index, side, g.distance);
     // The triangle as a polytope, only for the triangles within the margin.
-    float d = Vec3_Dot(n, v[0]);
     // Each side spans the half circle from n through its outward normal m to
     // -n; negated for the difference, and cut in two quarter arcs.
     EdgeArc arcs[6];
@@ -775,11 +933,11 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
       FaceContact(hull, B, true, 0, h->world, margin, hullIsB, salt, &set);
       return;
     }
-    if (g.overlap || g.distance <= kGjkNormalGap) {
+    Vec3 nBA = g.axis;  // hull space, triangle -> hull
+    if (!GjkNormalHolds(g, proven)) {
       HullPolytope(hull, B, h->world, margin, hullIsB, salt, &set);
       return;
     }
-    Vec3 nBA = (g.pointA - g.pointB) * (1.0f / g.distance);  // hull space, triangle -> hull
     if (Vec3_Dot(nBA, n) > 0.7f) {
       FaceContact(hull, B, true, 0, h->world, margin, hullIsB, salt, &set);
       return;
@@ -808,7 +966,7 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
 namespace {
 
 int Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin, bool remember,
-            ContactManifold* out) {
+            ContactManifold* out, NarrowPhaseCache* cache) {
   out->count = 0;
   if (!a || !b || !(margin >= 0.0f)) return 0;
   uint32_t ka = a->kind, kb = b->kind;
@@ -818,7 +976,7 @@ int Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float marg
     if (kb == PRIMITIVE_KIND_MESH) return SphereMesh(a, b, margin, false, remember, out);
   } else if (ka == PRIMITIVE_KIND_CONVEX) {
     if (kb == PRIMITIVE_KIND_SPHERE) return SphereHull(b, a, margin, true, out);
-    if (kb == PRIMITIVE_KIND_CONVEX) return HullHull(a, b, margin, out);
+    if (kb == PRIMITIVE_KIND_CONVEX) return HullHull(a, b, margin, out, cache);
     if (kb == PRIMITIVE_KIND_MESH) return HullMesh(a, b, margin, false, remember, out);
   } else if (ka == PRIMITIVE_KIND_MESH) {
     if (kb == PRIMITIVE_KIND_SPHERE) return SphereMesh(b, a, margin, true, remember, out);
@@ -830,11 +988,11 @@ int Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float marg
 }  // namespace
 
 int NarrowPhase_Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin,
-                        ContactManifold* out) {
-  return Collide(a, b, margin, true, out);
+                        ContactManifold* out, NarrowPhaseCache* cache) {
+  return Collide(a, b, margin, true, out, cache);
 }
 
 int NarrowPhase_CollideStateless(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin,
                                  ContactManifold* out) {
-  return Collide(a, b, margin, false, out);
+  return Collide(a, b, margin, false, out, nullptr);
 }

@@ -12,7 +12,8 @@
 // of pairs apart within it; overlapping pairs take the separating-axis test
 // (face normals, and edge pairs pruned on the Gauss map). The manifold is the
 // incident face clipped against the reference face, reduced to the outline
-// of the contact patch and at most four points.
+// of the contact patch and at most four points. Against a mesh, a triangle
+// whose plane the hull clears by more than the margin is dropped before GJK.
 #pragma once
 
 #include <cstdint>
@@ -33,12 +34,38 @@ struct ContactManifold {
   ContactPoint points[4];
 };
 
+enum NarrowPhaseCacheKind {
+  NARROW_CACHE_NONE = 0,
+  NARROW_CACHE_APART = 1,   // `axis` separated the pair by more than the margin
+  NARROW_CACHE_FACE_A = 2,  // contact on a's face `index`
+  NARROW_CACHE_FACE_B = 3,  // contact on b's face `index`
+  NARROW_CACHE_EDGES = 4,   // contact of a's edge `index` with b's edge `index2`
+};
+
+// What the last full test of a hull pair found, kept by the caller from one
+// sub-step to the next. A separating axis is checked again first (one pass
+// over the vertices instead of GJK); a contact feature is clipped again
+// without the separating-axis search while b has moved relative to a by less
+// than about 2% of the smaller hull's size and one degree since that test.
+// Beyond that, or when the feature no longer touches, the full test runs and
+// rewrites the cache. Only hull pairs use it; other pairs leave it NONE.
+struct NarrowPhaseCache {
+  Frame3 relative;  // b in a's local frame at the full test
+  Vec3 axis;        // APART: unit direction in a's frame, from a towards b
+  int32_t kind;     // NarrowPhaseCacheKind
+  int32_t index;
+  int32_t index2;
+};
+
 // Fills out with the contacts of a and b where the gap is at most margin.
 // Returns the point count (0 for no contact or an unsupported pair). Against
 // a mesh, the body primitive remembers which side of each touched triangle
-// it was on (see MeshSideMemo): call this once per pair and step.
+// it was on (see MeshSideMemo): call this once per pair and step. With a
+// cache (zeroed for a new pair, then kept for the same a and b in the same
+// order), hull pairs that barely moved skip the search (see above); null
+// runs the full test.
 int NarrowPhase_Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin,
-                        ContactManifold* out);
+                        ContactManifold* out, NarrowPhaseCache* cache = nullptr);
 // The same test for queries: mesh sides come from the bodies' centres alone
 // and nothing is remembered.
 int NarrowPhase_CollideStateless(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin,

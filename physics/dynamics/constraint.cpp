@@ -7,133 +7,124 @@
 
 namespace {
 
-// Largest share of a position error removed per sub-step at strength 1:
-// correcting all of it at once overshoots when rows interact.
-constexpr float kMaxCorrection = 0.2f;
-constexpr float kInfinity = 1e30f;
-
 Vec3 ComWorld(const RigidBody* b) { return Transform_Apply(b->pose, b->comOffset); }
 
-// World offset of a body-space point from the body's centre of mass.
-Vec3 ArmOf(const RigidBody* b, Vec3 local) {
-  return Quat_Rotate(b->pose.rotation, local - b->comOffset);
+// A body the solver moves: in a world, awake, not fixed, pinned or quarantined.
+bool SolverMoves(const RigidBody* body) {
+  if (!body || !body->subspace || body->pinned || body->quarantined) return false;
+  return !(body->stateFlags & RB_STATE_FIXED) && (body->stateFlags & RB_STATE_ACTIVE);
 }
 
-void PushPointRows(Constraint* c, Vec3 pivotA, Vec3 pivotB, float beta, float h, int* n) {
-  RigidBody* a = c->bodyA;
-  RigidBody* b = c->bodyB;
-  Vec3 rA = ArmOf(a, pivotA), rB = ArmOf(b, pivotB);
-  Vec3 err = (ComWorld(a) + rA) - (ComWorld(b) + rB);
-  static const Vec3 axes[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  for (int i = 0; i < 3; ++i) {
-    SolverRow* r = &c->rows[(*n)++];
-    Vec3 e = axes[i];
-    SolverRow_Setup(r, a, b, e, Vec3_Cross(rA, e), -e, -Vec3_Cross(rB, e));
-    r->bias = -beta * Vec3_Dot(err, e) / h;
-  }
+void Bodies(JointBodies* jb, const JointStep& step, const RigidBody* a, const RigidBody* b) {
+  jb->a = SolverSet_IndexOf(step.set, a);
+  jb->b = SolverSet_IndexOf(step.set, b);
+  const SolverBodySim& sa = step.set->sims[jb->a];
+  const SolverBodySim& sb = step.set->sims[jb->b];
+  jb->mA = sa.invMass;
+  jb->mB = sb.invMass;
+  jb->iA = sa.invInertia;
+  jb->iB = sb.invInertia;
+  jb->comA = jb->a ? sa.com0 : ComWorld(a);
+  jb->comB = jb->b ? sb.com0 : ComWorld(b);
+  jb->qA = jb->a ? sa.q0 : a->pose.rotation;
+  jb->qB = jb->b ? sb.q0 : b->pose.rotation;
 }
 
-void FinishRows(Constraint* c, int n, float hRatio) {
-  float relax = c->EffectiveDamping();
-  for (int i = 0; i < n; ++i) {
-    SolverRow* r = &c->rows[i];
-    r->relax = relax;
-    r->impulse = c->warmValid ? c->warm[i] * hRatio : 0.0f;
-    if (r->impulse < r->lo) r->impulse = r->lo;
-    if (r->impulse > r->hi) r->impulse = r->hi;
+// The world offset of a body-space point from the body's centre of mass.
+Vec3 Arm(const RigidBody* body, Quat q, Vec3 local) { return Quat_Rotate(q, local - body->comOffset); }
+
+// -(r x (I (r x .))): the angular part of a point's effective mass matrix.
+Mat3 ArmInertia(Vec3 r, const Mat3& inv) {
+  static const Vec3 e[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  Mat3 cols;
+  for (int j = 0; j < 3; ++j) cols.r[j] = -Vec3_Cross(r, Mat3_Mul(inv, Vec3_Cross(r, e[j])));
+  return Mat3_Transpose(cols);
+}
+
+// Solves m x = v for a symmetric 3x3 m; zero when m is singular.
+Vec3 Solve33(const Mat3& m, Vec3 v) {
+  Mat3 inv;
+  return Mat3_Invert(m, &inv) ? Mat3_Mul(inv, v) : V3(0, 0, 0);
+}
+
+// Applies a linear impulse p at arms rA, rB (A gets +p, B gets -p).
+void ApplyLinear(const JointStep& step, const JointBodies& jb, Vec3 rA, Vec3 rB, Vec3 p) {
+  SolverBodyState& A = step.states[jb.a];
+  SolverBodyState& B = step.states[jb.b];
+  A.v += p * jb.mA;
+  A.w += Mat3_Mul(jb.iA, Vec3_Cross(rA, p));
+  B.v -= p * jb.mB;
+  B.w -= Mat3_Mul(jb.iB, Vec3_Cross(rB, p));
+}
+
+// Applies an angular impulse l (A gets +l, B gets -l).
+void ApplyAngular(const JointStep& step, const JointBodies& jb, Vec3 l) {
+  step.states[jb.a].w += Mat3_Mul(jb.iA, l);
+  step.states[jb.b].w -= Mat3_Mul(jb.iB, l);
+}
+
+// The soft-constraint terms of a pass: target velocity of the constraint for
+// the position error c (none when relaxing), and the impulse scales.
+struct Soft {
+  float massScale, impulseScale;
+};
+Soft SoftOf(const JointStep& step, bool useBias) {
+  return useBias ? Soft{step.soft.massScale, step.soft.impulseScale} : Soft{1.0f, 0.0f};
+}
+
+// The point part: set-up, warm start and one pass.
+void PointPrepare(JointPoint* jp, const JointBodies& jb, const RigidBody* a, const RigidBody* b, Vec3 pivotA,
+                  Vec3 pivotB, float scale) {
+  jp->rA = Arm(a, jb.qA, pivotA);
+  jp->rB = Arm(b, jb.qB, pivotB);
+  jp->impulse = jp->impulse * scale;
+}
+
+void PointWarmStart(const JointPoint& jp, const JointStep& step, const JointBodies& jb) {
+  const SolverBodyState& A = step.states[jb.a];
+  const SolverBodyState& B = step.states[jb.b];
+  ApplyLinear(step, jb, Quat_Rotate(A.dq, jp.rA), Quat_Rotate(B.dq, jp.rB), jp.impulse);
+}
+
+void PointSolve(JointPoint* jp, const JointStep& step, const JointBodies& jb, bool useBias, float strength,
+                float damping) {
+  SolverBodyState& A = step.states[jb.a];
+  SolverBodyState& B = step.states[jb.b];
+  // Anchors turn with the bodies within the step.
+  Vec3 rA = Quat_Rotate(A.dq, jp->rA), rB = Quat_Rotate(B.dq, jp->rB);
+  Vec3 cdot = A.v + Vec3_Cross(A.w, rA) - B.v - Vec3_Cross(B.w, rB);
+  Vec3 bias{0, 0, 0};
+  if (useBias) {
+    Vec3 c = (jb.comA + A.dp + rA) - (jb.comB + B.dp + rB);
+    bias = c * (step.soft.biasRate * strength);
   }
-  for (int i = n; i < 8; ++i) c->warm[i] = 0.0f;
-  c->rowCount = n;
+  Soft soft = SoftOf(step, useBias);
+  Mat3 k = Mat3_Add(Mat3_Diagonal(V3(jb.mA + jb.mB, jb.mA + jb.mB, jb.mA + jb.mB)),
+                    Mat3_Add(ArmInertia(rA, jb.iA), ArmInertia(rB, jb.iB)));
+  Vec3 p = (-Solve33(k, cdot + bias) * soft.massScale - jp->impulse * soft.impulseScale) * damping;
+  jp->impulse += p;
+  ApplyLinear(step, jb, rA, rB, p);
+}
+
+// One scalar angular row along unit axis u, A against B: the impulse that
+// drives u . (wA - wB) to target (with the given softness), bounded to
+// [lo, hi] accumulated.
+float AxialSolve(const JointStep& step, const JointBodies& jb, Vec3 u, float target, Soft soft, float* accumulated,
+                 float lo, float hi, float damping) {
+  SolverBodyState& A = step.states[jb.a];
+  SolverBodyState& B = step.states[jb.b];
+  float k = Vec3_Dot(u, Mat3_Mul(jb.iA, u)) + Vec3_Dot(u, Mat3_Mul(jb.iB, u));
+  if (!(k > 1e-12f)) return 0.0f;
+  float cdot = Vec3_Dot(u, A.w - B.w);
+  float impulse = (-(cdot - target) * soft.massScale / k - *accumulated * soft.impulseScale) * damping;
+  float next = std::fmax(lo, std::fmin(*accumulated + impulse, hi));
+  impulse = next - *accumulated;
+  *accumulated = next;
+  ApplyAngular(step, jb, u * impulse);
+  return impulse;
 }
 
 }  // namespace
-
-float Solver_InvMass(const RigidBody* body) {
-  if (!body || !body->subspace || body->pinned || body->quarantined) return 0.0f;
-  if ((body->stateFlags & RB_STATE_FIXED) || !(body->stateFlags & RB_STATE_ACTIVE)) return 0.0f;
-  return body->invMass;
-}
-
-Mat3 Solver_InvInertia(const RigidBody* body) {
-  if (Solver_InvMass(body) == 0.0f) return Mat3_Zero();
-  return body->invInertiaWorld;
-}
-
-namespace {
-// The set rows are being built against (one sub-step at a time).
-SolverBodies* g_solverBodies = nullptr;
-}  // namespace
-
-void SolverBodies_Begin(SolverBodies* set) {
-  g_solverBodies = set;
-  if (!set) return;
-  set->bodies.Clear();
-  set->owners.Clear();
-}
-
-void SolverBodies_End(SolverBodies* set) {
-  if (set) {
-    for (RigidBody* b : set->owners) b->solverIndex = -1;
-    set->bodies.Clear();
-    set->owners.Clear();
-  }
-  g_solverBodies = nullptr;
-}
-
-int SolverBodies_IndexOf(RigidBody* body) {
-  SolverBodies* set = g_solverBodies;
-  if (!set || !body) return -1;
-  int i = body->solverIndex;
-  if (i >= 0 && i < set->owners.Count() && set->owners[i] == body) return i;
-  SolverBody sb{body->linearVelocity, body->angularVelocity, body->pushLinear, body->pushAngular};
-  if (!set->bodies.Reserve(set->bodies.Count() + 1) || !set->owners.Reserve(set->owners.Count() + 1)) return -1;
-  set->bodies.Push(sb);
-  set->owners.Push(body);
-  body->solverIndex = set->owners.Count() - 1;
-  return body->solverIndex;
-}
-
-void SolverBodies_WriteBack(SolverBodies* set) {
-  if (!set) return;
-  for (int i = 0; i < set->owners.Count(); ++i) {
-    RigidBody* b = set->owners[i];
-    if (Solver_InvMass(b) == 0.0f) continue;
-    b->linearVelocity = set->bodies[i].v;
-    b->angularVelocity = set->bodies[i].w;
-    b->pushLinear = set->bodies[i].pushV;
-    b->pushAngular = set->bodies[i].pushW;
-  }
-}
-
-void SolverRow_Setup(SolverRow* row, RigidBody* a, RigidBody* b, Vec3 linA, Vec3 angA, Vec3 linB,
-                     Vec3 angB) {
-  row->a = SolverBodies_IndexOf(a);
-  row->b = SolverBodies_IndexOf(b);
-  row->linA = linA;
-  row->angA = angA;
-  row->linB = linB;
-  row->angB = angB;
-  row->invMassA = Solver_InvMass(a);
-  row->invMassB = Solver_InvMass(b);
-  row->wA = Mat3_Mul(Solver_InvInertia(a), angA);
-  row->wB = Mat3_Mul(Solver_InvInertia(b), angB);
-  float k = row->invMassA * Vec3_Dot(linA, linA) + Vec3_Dot(angA, row->wA) +
-            row->invMassB * Vec3_Dot(linB, linB) + Vec3_Dot(angB, row->wB);
-  row->effMass = (k > 1e-12f && std::isfinite(k) && row->a >= 0 && row->b >= 0) ? 1.0f / k : 0.0f;
-  if (row->a < 0 || row->b < 0) {
-    // No solver body: an inert row that touches nothing.
-    row->a = row->b = 0;
-    row->invMassA = row->invMassB = 0.0f;
-  }
-  row->bias = 0.0f;
-  row->lo = -kInfinity;
-  row->hi = kInfinity;
-  row->impulse = 0.0f;
-  row->relax = 1.0f;
-  row->friction = 0.0f;
-  row->pushBias = 0.0f;
-  row->pushImpulse = 0.0f;
-}
 
 // ---------------------------------------------------------------- Constraint
 
@@ -186,7 +177,7 @@ int Constraint::IsSolvable() const {
     return b == RigidBody_GetWorldBody() || (b->subspace && !b->quarantined);
   };
   if (!present(bodyA) || !present(bodyB)) return 0;
-  return (Solver_InvMass(bodyA) != 0.0f || Solver_InvMass(bodyB) != 0.0f) ? 1 : 0;
+  return (SolverMoves(bodyA) || SolverMoves(bodyB)) ? 1 : 0;
 }
 
 // ------------------------------------------------------------ Point to point
@@ -196,10 +187,16 @@ Point2PointConstraint::Point2PointConstraint(RigidBody* a, RigidBody* b)
   if (a) Point2PointConstraint_SetPivotWorld(this, a->pose.position);
 }
 
-void Point2PointConstraint::BuildRows(float h, float hRatio) {
-  int n = 0;
-  PushPointRows(this, pivotA, pivotB, kMaxCorrection * EffectiveStrength(), h, &n);
-  FinishRows(this, n, hRatio);
+void Point2PointConstraint::Prepare(const JointStep& step) {
+  Bodies(&bodies, step, bodyA, bodyB);
+  PointPrepare(&point, bodies, bodyA, bodyB, pivotA, pivotB, warmValid ? step.hRatio : 0.0f);
+  warmValid = true;
+}
+
+void Point2PointConstraint::WarmStart(const JointStep& step) { PointWarmStart(point, step, bodies); }
+
+void Point2PointConstraint::Solve(const JointStep& step, bool useBias) {
+  PointSolve(&point, step, bodies, useBias, EffectiveStrength(), EffectiveDamping());
 }
 
 void Point2PointConstraint_SetPivotWorld(Point2PointConstraint* c, Vec3 pivot) {
@@ -223,64 +220,109 @@ float HingeConstraint::Angle() const {
   return std::atan2(Vec3_Dot(Vec3_Cross(rb, ra), axis), Vec3_Dot(rb, ra));
 }
 
-void HingeConstraint::BuildRows(float h, float hRatio) {
-  float beta = kMaxCorrection * EffectiveStrength();
-  int n = 0;
-  PushPointRows(this, pivotA, pivotB, beta, h, &n);
-  Vec3 aA = Quat_Rotate(bodyA->pose.rotation, axisA);
-  Vec3 aB = Quat_Rotate(bodyB->pose.rotation, axisB);
-  Vec3 b1, b2;
-  Vec3_PlaneSpace(aA, &b1, &b2);
-  Vec3 err = Vec3_Cross(aA, aB);
-  SolverRow* r = &rows[n++];
-  SolverRow_Setup(r, bodyA, bodyB, V3(0, 0, 0), b1, V3(0, 0, 0), -b1);
-  r->bias = beta * Vec3_Dot(b1, err) / h;
-  r = &rows[n++];
-  SolverRow_Setup(r, bodyA, bodyB, V3(0, 0, 0), b2, V3(0, 0, 0), -b2);
-  r->bias = beta * Vec3_Dot(b2, err) / h;
+namespace {
 
-  // Slots 5 and 6 are the limit and the motor; an unused slot keeps no
-  // warm start, so a limit that engages again starts from zero.
-  if (limitOn) {
-    float lo = std::fmin(limit[0], limit[1]), hi = std::fmax(limit[0], limit[1]);
-    float angle = Angle();
-    // Engage a little before the stop and let the joint approach it exactly
-    // (speculatively), so that a fast swing does not pass through.
-    const float margin = 0.1f;
-    r = &rows[n];
-    if (angle < lo + margin) {
-      SolverRow_Setup(r, bodyA, bodyB, V3(0, 0, 0), aA, V3(0, 0, 0), -aA);
-      r->lo = 0.0f;
-      r->bias = angle >= lo ? (lo - angle) / h : beta * (lo - angle) / h;
-      ++n;
-    } else if (angle > hi - margin) {
-      SolverRow_Setup(r, bodyA, bodyB, V3(0, 0, 0), aA, V3(0, 0, 0), -aA);
-      r->hi = 0.0f;
-      r->bias = angle <= hi ? (hi - angle) / h : beta * (hi - angle) / h;
-      ++n;
-    } else {
-      SolverRow_Setup(r, bodyA, bodyB, V3(0, 0, 0), aA, V3(0, 0, 0), -aA);
-      r->effMass = 0.0f;  // inactive slot, keeps the motor in slot 6
-      ++n;
-    }
-  }
+// The hinge angle for orientations qA and qB (see HingeConstraint::Angle).
+float HingeAngle(const HingeConstraint* h, Quat qA, Quat qB) {
+  Vec3 axis = Quat_Rotate(qA, h->axisA);
+  Vec3 ra = Quat_Rotate(qA, h->refA);
+  Vec3 rb = Quat_Rotate(qB, h->refB);
+  return std::atan2(Vec3_Dot(Vec3_Cross(rb, ra), axis), Vec3_Dot(rb, ra));
+}
+
+}  // namespace
+
+void HingeConstraint::Prepare(const JointStep& step) {
+  Bodies(&bodies, step, bodyA, bodyB);
+  float scale = warmValid ? step.hRatio : 0.0f;
+  PointPrepare(&point, bodies, bodyA, bodyB, pivotA, pivotB, scale);
+  worldAxisA = Quat_Rotate(bodies.qA, axisA);
+  worldAxisB = Quat_Rotate(bodies.qB, axisB);
+  angularImpulse = angularImpulse * scale;
+  // An unused limit or motor keeps no impulse, so that it starts from zero
+  // when it engages again.
+  lowerImpulse = limitOn ? lowerImpulse * scale : 0.0f;
+  upperImpulse = limitOn ? upperImpulse * scale : 0.0f;
+  motorImpulse = motorOn ? motorImpulse * scale : 0.0f;
+  warmValid = true;
+}
+
+void HingeConstraint::WarmStart(const JointStep& step) {
+  PointWarmStart(point, step, bodies);
+  Vec3 axis = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
+  ApplyAngular(step, bodies, angularImpulse + axis * (lowerImpulse - upperImpulse + motorImpulse));
+}
+
+void HingeConstraint::Solve(const JointStep& step, bool useBias) {
+  SolverBodyState& A = step.states[bodies.a];
+  SolverBodyState& B = step.states[bodies.b];
+  float damping = EffectiveDamping(), strength = EffectiveStrength();
+  Soft soft = SoftOf(step, useBias);
+  Vec3 aA = Quat_Rotate(A.dq, worldAxisA), aB = Quat_Rotate(B.dq, worldAxisB);
   if (motorOn) {
-    if (!limitOn) {
-      SolverRow_Setup(&rows[n], bodyA, bodyB, V3(0, 0, 0), aA, V3(0, 0, 0), -aA);
-      rows[n].effMass = 0.0f;
-      ++n;
-    }
-    r = &rows[n++];
-    SolverRow_Setup(r, bodyA, bodyB, V3(0, 0, 0), aA, V3(0, 0, 0), -aA);
-    r->bias = motor[0];
-    if (motor[1] > 0.0f) {
-      r->lo = -motor[1] * h;
-      r->hi = motor[1] * h;
+    // A velocity motor: no position error, so never soft.
+    float bound = motor[1] > 0.0f ? motor[1] * step.dt : 1e30f;
+    AxialSolve(step, bodies, aA, motor[0], Soft{1.0f, 0.0f}, &motorImpulse, -bound, bound, damping);
+  }
+  if (limitOn) {
+    // Both stops at once, each only pushing. Short of a stop the row lets
+    // the joint reach it exactly within the sub-step (speculatively), so a
+    // fast swing does not pass through.
+    float angle = HingeAngle(this, Quat_Normalize(A.dq * bodies.qA), Quat_Normalize(B.dq * bodies.qB));
+    float lo = std::fmin(limit[0], limit[1]), hi = std::fmax(limit[0], limit[1]);
+    for (int side = 0; side < 2; ++side) {
+      float c = side == 0 ? angle - lo : hi - angle;  // > 0 inside the range
+      Vec3 u = side == 0 ? aA : -aA;
+      float target;
+      Soft s{1.0f, 0.0f};
+      if (c > 0.0f) {
+        target = -c * step.invDt;
+      } else {
+        target = useBias ? -c * step.soft.biasRate * strength : 0.0f;
+        s = soft;
+      }
+      float* acc = side == 0 ? &lowerImpulse : &upperImpulse;
+      // u . (wA - wB) may not fall below target: the row only pushes.
+      float k = Vec3_Dot(u, Mat3_Mul(bodies.iA, u)) + Vec3_Dot(u, Mat3_Mul(bodies.iB, u));
+      if (!(k > 1e-12f)) continue;
+      float cdot = Vec3_Dot(u, A.w - B.w);
+      float impulse = (-(cdot - target) * s.massScale / k - *acc * s.impulseScale) * damping;
+      float next = std::fmax(*acc + impulse, 0.0f);
+      impulse = next - *acc;
+      *acc = next;
+      ApplyAngular(step, bodies, u * impulse);
     }
   }
-  FinishRows(this, n, hRatio);
-  // The limit row must not start pulling from a stale impulse of the other stop.
-  if (limitOn && rows[5].effMass == 0.0f) rows[5].impulse = 0.0f;
+  {
+    // The axes held together: the two rows across the axis as one 2x2 block,
+    // so that correcting one direction does not undo the other.
+    Vec3 b1, b2;
+    Vec3_PlaneSpace(aA, &b1, &b2);
+    Mat3 inv = Mat3_Add(bodies.iA, bodies.iB);
+    Vec3 m1 = Mat3_Mul(inv, b1), m2 = Mat3_Mul(inv, b2);
+    float k11 = Vec3_Dot(b1, m1), k12 = Vec3_Dot(b1, m2), k22 = Vec3_Dot(b2, m2);
+    float det = k11 * k22 - k12 * k12;
+    if (det > 1e-20f * (k11 * k22) && det > 0.0f) {
+      Vec3 w = A.w - B.w;
+      float c1 = Vec3_Dot(b1, w), c2 = Vec3_Dot(b2, w);
+      if (useBias) {
+        // Turning (wA - wB) about b moves aB relative to aA by -b x ...: the
+        // error aA x aB shrinks when (wA - wB) . b follows it.
+        Vec3 err = Vec3_Cross(aA, aB);
+        float rate = step.soft.biasRate * strength;
+        c1 -= rate * Vec3_Dot(b1, err);
+        c2 -= rate * Vec3_Dot(b2, err);
+      }
+      float l1 = (k22 * c1 - k12 * c2) / det, l2 = (k11 * c2 - k12 * c1) / det;
+      Vec3 acc = angularImpulse;
+      Vec3 impulse = (-(b1 * l1 + b2 * l2) * soft.massScale -
+                      (b1 * Vec3_Dot(b1, acc) + b2 * Vec3_Dot(b2, acc)) * soft.impulseScale) *
+                     damping;
+      angularImpulse += impulse;
+      ApplyAngular(step, bodies, impulse);
+    }
+  }
+  PointSolve(&point, step, bodies, useBias, strength, damping);
 }
 
 void HingeConstraint_SetPivotAxisWorld(HingeConstraint* h, Vec3 pivot, Vec3 axis) {
@@ -315,21 +357,38 @@ void FrameConstraint::Rebuild() {
   relative = Quat_Normalize(Quat_Conjugate(bodyB->pose.rotation) * bodyA->pose.rotation);
 }
 
-void FrameConstraint::BuildRows(float h, float hRatio) {
-  float beta = kMaxCorrection * EffectiveStrength();
-  int n = 0;
-  PushPointRows(this, pivotA, pivotB, beta, h, &n);
-  Quat cur = Quat_Conjugate(bodyB->pose.rotation) * bodyA->pose.rotation;
-  Quat d = cur * Quat_Conjugate(relative);
-  float s = d.w < 0 ? -2.0f : 2.0f;
-  Vec3 err = Quat_Rotate(bodyB->pose.rotation, V3(d.x * s, d.y * s, d.z * s));
-  static const Vec3 axes[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  for (int i = 0; i < 3; ++i) {
-    SolverRow* r = &rows[n++];
-    SolverRow_Setup(r, bodyA, bodyB, V3(0, 0, 0), axes[i], V3(0, 0, 0), -axes[i]);
-    r->bias = -beta * Vec3_Dot(err, axes[i]) / h;
+void FrameConstraint::Prepare(const JointStep& step) {
+  Bodies(&bodies, step, bodyA, bodyB);
+  float scale = warmValid ? step.hRatio : 0.0f;
+  PointPrepare(&point, bodies, bodyA, bodyB, pivotA, pivotB, scale);
+  angularImpulse = angularImpulse * scale;
+  warmValid = true;
+}
+
+void FrameConstraint::WarmStart(const JointStep& step) {
+  PointWarmStart(point, step, bodies);
+  ApplyAngular(step, bodies, angularImpulse);
+}
+
+void FrameConstraint::Solve(const JointStep& step, bool useBias) {
+  SolverBodyState& A = step.states[bodies.a];
+  SolverBodyState& B = step.states[bodies.b];
+  float damping = EffectiveDamping(), strength = EffectiveStrength();
+  Soft soft = SoftOf(step, useBias);
+  Vec3 cdot = A.w - B.w;
+  if (useBias) {
+    // The rotation still to undo, as a world rotation vector.
+    Quat qA = A.dq * bodies.qA, qB = B.dq * bodies.qB;
+    Quat d = (Quat_Conjugate(qB) * qA) * Quat_Conjugate(relative);
+    float sgn = d.w < 0 ? -2.0f : 2.0f;
+    Vec3 err = Quat_Rotate(qB, V3(d.x * sgn, d.y * sgn, d.z * sgn));
+    cdot += err * (step.soft.biasRate * strength);
   }
-  FinishRows(this, n, hRatio);
+  Vec3 impulse = (-Solve33(Mat3_Add(bodies.iA, bodies.iB), cdot) * soft.massScale - angularImpulse * soft.impulseScale) *
+                 damping;
+  angularImpulse += impulse;
+  ApplyAngular(step, bodies, impulse);
+  PointSolve(&point, step, bodies, useBias, strength, damping);
 }
 
 // ------------------------------------------------------------------ Two-axis
@@ -344,17 +403,34 @@ TwoAxisConstraint::TwoAxisConstraint(RigidBody* a, RigidBody* b)
   axisB = Quat_RotateInv(bodyB->pose.rotation, V3(0, 0, 1));
 }
 
-void TwoAxisConstraint::BuildRows(float h, float hRatio) {
-  float beta = kMaxCorrection * EffectiveStrength();
-  int n = 0;
-  PushPointRows(this, pivotA, pivotB, beta, h, &n);
-  Vec3 aA = Quat_Rotate(bodyA->pose.rotation, axisA);
-  Vec3 aB = Quat_Rotate(bodyB->pose.rotation, axisB);
-  Vec3 c = Vec3_Cross(aA, aB);
-  SolverRow* r = &rows[n++];
-  SolverRow_Setup(r, bodyA, bodyB, V3(0, 0, 0), c, V3(0, 0, 0), -c);
-  r->bias = -beta * Vec3_Dot(aA, aB) / h;
-  FinishRows(this, n, hRatio);
+void TwoAxisConstraint::Prepare(const JointStep& step) {
+  Bodies(&bodies, step, bodyA, bodyB);
+  float scale = warmValid ? step.hRatio : 0.0f;
+  PointPrepare(&point, bodies, bodyA, bodyB, pivotA, pivotB, scale);
+  worldAxisA = Quat_Rotate(bodies.qA, axisA);
+  worldAxisB = Quat_Rotate(bodies.qB, axisB);
+  axisImpulse *= scale;
+  warmValid = true;
+}
+
+void TwoAxisConstraint::WarmStart(const JointStep& step) {
+  PointWarmStart(point, step, bodies);
+  Vec3 aA = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
+  Vec3 aB = Quat_Rotate(step.states[bodies.b].dq, worldAxisB);
+  ApplyAngular(step, bodies, Vec3_Unit(Vec3_Cross(aA, aB)) * axisImpulse);
+}
+
+void TwoAxisConstraint::Solve(const JointStep& step, bool useBias) {
+  float damping = EffectiveDamping(), strength = EffectiveStrength();
+  Vec3 aA = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
+  Vec3 aB = Quat_Rotate(step.states[bodies.b].dq, worldAxisB);
+  // d/dt (aA . aB) = (aA x aB) . (wA - wB): the row keeps the axes square.
+  Vec3 u = Vec3_Unit(Vec3_Cross(aA, aB));
+  if (Vec3_LengthSq(u) > 0.0f) {
+    float target = useBias ? -Vec3_Dot(aA, aB) * step.soft.biasRate * strength : 0.0f;
+    AxialSolve(step, bodies, u, target, SoftOf(step, useBias), &axisImpulse, -1e30f, 1e30f, damping);
+  }
+  PointSolve(&point, step, bodies, useBias, strength, damping);
 }
 
 // ------------------------------------------------------------------ Distance
@@ -374,15 +450,52 @@ void DistanceConstraint::Rebuild() {
                        Transform_Apply(bodyB->pose, anchorB));
 }
 
-void DistanceConstraint::BuildRows(float h, float hRatio) {
-  float beta = kMaxCorrection * EffectiveStrength();
-  Vec3 rA = ArmOf(bodyA, anchorA), rB = ArmOf(bodyB, anchorB);
-  Vec3 d = (ComWorld(bodyA) + rA) - (ComWorld(bodyB) + rB);
-  float len = Vec3_Norm(d);
-  Vec3 n = len > 1e-6f ? d * (1.0f / len) : V3(0, 1, 0);
-  SolverRow_Setup(&rows[0], bodyA, bodyB, n, Vec3_Cross(rA, n), -n, -Vec3_Cross(rB, n));
-  rows[0].bias = -beta * (len - length) / h;
-  FinishRows(this, 1, hRatio);
+void DistanceConstraint::Prepare(const JointStep& step) {
+  Bodies(&bodies, step, bodyA, bodyB);
+  rA = Arm(bodyA, bodies.qA, anchorA);
+  rB = Arm(bodyB, bodies.qB, anchorB);
+  impulse = warmValid ? impulse * step.hRatio : 0.0f;
+  warmValid = true;
+}
+
+namespace {
+
+// The distance joint's current direction (B's anchor towards A's), length
+// and anchors.
+Vec3 DistanceDirection(const DistanceConstraint* c, const JointStep& step, Vec3* rA, Vec3* rB, float* len) {
+  const SolverBodyState& A = step.states[c->bodies.a];
+  const SolverBodyState& B = step.states[c->bodies.b];
+  *rA = Quat_Rotate(A.dq, c->rA);
+  *rB = Quat_Rotate(B.dq, c->rB);
+  Vec3 d = (c->bodies.comA + A.dp + *rA) - (c->bodies.comB + B.dp + *rB);
+  *len = Vec3_Norm(d);
+  return *len > 1e-6f ? d * (1.0f / *len) : V3(0, 1, 0);
+}
+
+}  // namespace
+
+void DistanceConstraint::WarmStart(const JointStep& step) {
+  Vec3 a, b;
+  float len;
+  Vec3 n = DistanceDirection(this, step, &a, &b, &len);
+  ApplyLinear(step, bodies, a, b, n * impulse);
+}
+
+void DistanceConstraint::Solve(const JointStep& step, bool useBias) {
+  Vec3 a, b;
+  float len;
+  Vec3 n = DistanceDirection(this, step, &a, &b, &len);
+  const SolverBodyState& A = step.states[bodies.a];
+  const SolverBodyState& B = step.states[bodies.b];
+  Vec3 angA = Vec3_Cross(a, n), angB = Vec3_Cross(b, n);
+  float k = bodies.mA + bodies.mB + Vec3_Dot(angA, Mat3_Mul(bodies.iA, angA)) + Vec3_Dot(angB, Mat3_Mul(bodies.iB, angB));
+  if (!(k > 1e-12f)) return;
+  float cdot = Vec3_Dot(n, A.v - B.v) + Vec3_Dot(angA, A.w) - Vec3_Dot(angB, B.w);
+  if (useBias) cdot += (len - length) * step.soft.biasRate * EffectiveStrength();
+  Soft soft = SoftOf(step, useBias);
+  float p = (-cdot * soft.massScale / k - impulse * soft.impulseScale) * EffectiveDamping();
+  impulse += p;
+  ApplyLinear(step, bodies, a, b, n * p);
 }
 
 // -------------------------------------------------------------- Constructors

@@ -1,7 +1,8 @@
 // The simulation's contact state between and within sub-steps: this
-// sub-step's manifolds with their solver rows, the previous sub-step's
-// impulses for warm starting, the phantom overlaps in progress, the events
-// queued for dispatch and the body snapshot the sub-step walks. Internal to
+// sub-step's manifolds, the previous sub-step's impulses for warm starting,
+// the hull pairs' narrow-phase caches, the phantom overlaps in progress, the
+// events queued for dispatch, the body snapshot the sub-step walks and the
+// solver's working sets. Internal to
 // the dynamics (simulation.cpp); tests read it for diagnostics.
 #pragma once
 #include <cstdint>
@@ -9,7 +10,10 @@
 #include "physics/base/phys_array.h"
 #include "physics/collision/narrow_phase.h"
 #include "physics/dynamics/constraint.h"
+#include "physics/dynamics/contact_solver.h"
 #include "physics/dynamics/events.h"
+#include "physics/dynamics/island.h"
+#include "physics/dynamics/solver_body.h"
 
 class Action;
 class CollisionPrimitive;
@@ -22,15 +26,23 @@ struct SolverManifold {
   RigidBody* a;  // owning bodies (a of pa, b of pb)
   RigidBody* b;
   ContactManifold m;
-  float impulses[4];     // normal impulse per point (warm starts)
-  float frictionImpulses[3];  // the manifold's two tangent and twist impulses
-  Vec3 frictionNormal;   // the normal the friction rows were built about
-  int normalCount;       // normal rows from rowStart; the three friction rows follow
-  float friction;
+  Vec3 onA[4];                // each point in a's body space: the place a warm start belongs to
+  float impulses[4];          // normal impulse per point, for the next step's warm start
+  Vec3 frictionImpulse;       // the manifold's friction impulse across its normal (world)
+  float twistImpulse;         // and about its normal
+  Vec3 frictionNormal;        // the normal they were taken about
+  float friction;             // combined coefficients
   float restitution;
-  int rowStart;  // first row in ContactSolverState::rows, -1 when not solved
-  int8_t pointRows[4];  // per point: its row triple after rowStart, -1 when left out
-  bool dead;     // a body left during the sub-step: skip
+  int32_t constraint;         // its contact constraint this step, -1 when not solved
+  bool hasFriction;           // the friction impulses hold a solve's result
+  bool dead;                  // a body left during the sub-step: skip
+};
+
+// What the narrow phase found for a hull pair, kept from one sub-step to the
+// next (see NarrowPhaseCache).
+struct PairCacheEntry {
+  uint64_t key;
+  NarrowPhaseCache cache;
 };
 
 struct PhantomOverlap {
@@ -44,17 +56,17 @@ struct PhantomOverlap {
 struct ContactSolverState {
   PhysArray<SolverManifold, PHYS_MEM_CONTACT> manifolds;      // this sub-step, ordered by key
   PhysArray<SolverManifold, PHYS_MEM_CONTACT> previous;       // last sub-step, ordered by key
-  PhysArray<SolverRow, PHYS_MEM_SOLVER> rows;                 // contact rows of this sub-step
-  SolverBodies solverBodies;                                  // velocities the rows work on
-  PhysArray<int, PHYS_MEM_SOLVER> pushRows;                   // normal rows with penetration to push out
+  PhysArray<PairCacheEntry, PHYS_MEM_CONTACT> pairCache;      // hull pairs' narrow-phase caches, ordered by key
+  PhysArray<PairCacheEntry, PHYS_MEM_CONTACT> pairCacheNext;  // scratch
+  SolverSet solverSet;                                        // the moving bodies as the solver sees them
+  ContactSolver contactSolver;                                // this sub-step's contact constraints
   PhysArray<Action*, PHYS_MEM_SOLVER> actions;                // snapshot of a subspace's actions
   PhysArray<PhantomOverlap, PHYS_MEM_CONTACT> overlaps;       // in progress, ordered by key
   PhysArray<PhantomOverlap, PHYS_MEM_CONTACT> overlapsNext;   // scratch
   PhysArray<PhysPairEvent, PHYS_MEM_EVENT> pending;           // queued phantom end events
   PhysArray<RigidBody*, PHYS_MEM_SOLVER> stepBodies;          // the sub-step's bodies (null: left)
   PhysArray<Constraint*, PHYS_MEM_SOLVER> stepConstraints;    // constraints solved this sub-step
-  PhysArray<int, PHYS_MEM_SOLVER> islandParent;               // union-find scratch
-  PhysArray<float, PHYS_MEM_SOLVER> islandRest;               // scratch
+  IslandScratch islands;
   PhysArray<const CollisionPrimitive*, PHYS_MEM_SOLVER> meshes;  // mesh primitives, gathered for sweeps
   bool meshesGathered = false;                                // meshes is this sub-step's
 };

@@ -71,10 +71,9 @@ public:
   float slowTime = 0.0f;         // time spent below the looser speeds
   bool wakeRequested = false;    // teleport or impulse while asleep: wake at next sub-step
   bool quarantined = false;      // non-finite state seen: kept out of the step
-  Vec3 pushLinear{0, 0, 0};      // split-impulse push velocities of the sub-step
-  Vec3 pushAngular{0, 0, 0};
   int islandIndex = -1;          // scratch of the step
   int solverIndex = -1;          // scratch of the step
+  float speedBound = 0.0f;       // scratch of the step: fastest any of its points moves (0 at rest)
 };
 
 // -> a body with no primitives, fixed (mass 0), not in any world; null on exhaustion.

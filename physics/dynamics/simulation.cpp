@@ -13,15 +13,28 @@
 #include "physics/dynamics/contact_state.h"
 #include "physics/dynamics/dyn_world.h"
 #include "physics/dynamics/events.h"
+#include "physics/dynamics/island.h"
 #include "physics/dynamics/rigid_body.h"
 #include "physics/dynamics/subspace.h"
 
 namespace {
 
-// Penetration left uncorrected so that resting contacts keep touching.
-constexpr float kContactSlop = 0.001f;
-// Share of the remaining penetration pushed out per sub-step.
-constexpr float kContactCorrection = 0.6f;
+// Penetration left uncorrected: resting bodies keep touching and a pile
+// settles instead of rocking on pushes too small to matter.
+constexpr float kContactSlop = 0.0005f;
+// Contact springs: frequency (Hz) and damping ratio (well over critical: a
+// contact should not bounce back from its own push), and the fastest
+// separation that pushing out a penetration may cause. A stack of n boxes
+// settles by about n^2 g / (2 w^2) under its own weight, so contacts are as
+// stiff as the solver's sub-steps can follow at the usual step lengths
+// (the frequency is held to a quarter of the sub-step rate), and stay the
+// same when the step length changes within them.
+constexpr float kContactHertz = 60.0f;
+constexpr float kContactDampingRatio = 10.0f;
+constexpr float kMaxPushSpeed = 3.0f;
+// Joint springs: stiffer than contacts and closer to critical damping.
+constexpr float kJointHertz = 60.0f;
+constexpr float kJointDampingRatio = 2.0f;
 // Limits of one DynWorld_Step: sub-steps per call and the length of one.
 constexpr int kMaxSubSteps = 64;
 constexpr float kMaxSubStepLength = 0.1f;
@@ -124,49 +137,77 @@ void RunActions(Simulation* sim, float h) {
   }
 }
 
-void IntegrateVelocities(Simulation* sim, float h) {
+// Records in each body of the step the fastest any of its points may move
+// (0 for a body that does not move this step).
+void BoundSpeeds(Simulation* sim) {
   for (RigidBody* b : State(sim)->stepBodies) {
     if (!b) continue;
-    if (Moves(b)) {
-      b->linearVelocity += (sim->gravity + b->force * b->invMass) * h;
-      b->angularVelocity += Mat3_Mul(b->invInertiaWorld, b->torque) * h;
+    b->speedBound = 0.0f;
+    if (!Moves(b) || b->primitives.Empty()) continue;
+    Vec3 com = RigidBody_GetCentreOfMassWorld(b);
+    float reach = 0.0f;
+    for (const CollisionPrimitive* p : b->primitives) {
+      Vec3 centre = (p->bounds.min + p->bounds.max) * 0.5f;
+      reach = std::fmax(reach, Vec3_Norm(p->bounds.max - centre) + Vec3_Norm(centre - com));
     }
-    b->force = b->torque = V3(0, 0, 0);
+    b->speedBound = Vec3_Norm(b->linearVelocity) + Vec3_Norm(b->angularVelocity) * reach;
   }
 }
 
-const SolverManifold* FindPrevious(const ContactSolverState* st, uint64_t key) {
-  int lo = 0, hi = st->previous.Count() - 1;
-  while (lo <= hi) {
-    int mid = (lo + hi) / 2;
-    uint64_t k = st->previous[mid].key;
-    if (k == key) return &st->previous[mid];
-    if (k < key) lo = mid + 1; else hi = mid - 1;
-  }
-  return nullptr;
+// The margin a pair is collided with this step. Points farther apart than
+// the speculative slack plus twice what the pair can close in the step are
+// dropped by the solver and can give no contact event, so the narrow phase
+// need not find them: resting pairs are tested with a few centimetres of
+// margin instead of the holder's full tolerance, which prunes most mesh
+// triangles and clipped points early.
+float PairMargin(float tolerance, const RigidBody* a, const RigidBody* b, float h, float gravity) {
+  float closing = a->speedBound + b->speedBound;
+  if (Moves(a) || Moves(b)) closing += gravity * h;
+  return std::fmin(tolerance, kSpeculativeSlack + 2.0f * closing * h);
 }
 
-void Collide(Simulation* sim) {
+void Collide(Simulation* sim, float h) {
   ContactSolverState* st = State(sim);
   st->manifolds.Clear();
   st->overlapsNext.Clear();
   CollisionDetection* cd = sim->detection;
   if (!cd) return;
+  BoundSpeeds(sim);
+  float gravity = Vec3_Norm(sim->gravity);
   const CollisionPair* pairs = nullptr;
   int n = CollisionDetection_FindPairs(cd, &pairs);
   sim->stats.pairs += n;
+  // Pairs and caches are both ordered by key: one merging walk finds each
+  // pair's cache of the last sub-step.
+  st->pairCacheNext.Clear();
+  int cached = 0;
   for (int i = 0; i < n; ++i) {
     const CollisionPair& p = pairs[i];
     RigidBody* a = BodyOf(p.a);
     RigidBody* b = BodyOf(p.b);
     if (!InWorld(a) || !InWorld(b)) continue;
+    uint64_t key = PairKey(p.a, p.b);
+    NarrowPhaseCache* cache = nullptr;
+    if (sim->cacheContacts && p.a->kind == PRIMITIVE_KIND_CONVEX && p.b->kind == PRIMITIVE_KIND_CONVEX) {
+      while (cached < st->pairCache.Count() && st->pairCache[cached].key < key) ++cached;
+      PairCacheEntry* e = st->pairCacheNext.NextSlot();
+      if (e) {
+        e->key = key;
+        if (cached < st->pairCache.Count() && st->pairCache[cached].key == key)
+          e->cache = st->pairCache[cached].cache;
+        else
+          e->cache = NarrowPhaseCache{};
+        st->pairCacheNext.CommitSlot();
+        cache = &e->cache;
+      }
+    }
     // The narrow phase writes straight into the next slot, kept only when
     // it found contacts.
     SolverManifold* slot = st->manifolds.NextSlot();
     if (!slot) break;
     SolverManifold& m = *slot;
-    if (!NarrowPhase_Collide(p.a, p.b, cd->tolerance, &m.m)) continue;
-    m.key = PairKey(p.a, p.b);
+    if (!NarrowPhase_Collide(p.a, p.b, PairMargin(cd->tolerance, a, b, h, gravity), &m.m, cache)) continue;
+    m.key = key;
     if (p.phantom) {
       // Overlap events need real penetration, not the contact margin.
       bool overlap = false;
@@ -174,17 +215,19 @@ void Collide(Simulation* sim) {
       if (overlap) st->overlapsNext.Push(PhantomOverlap{m.key, p.a, p.b, a, b});
       continue;
     }
+    for (int k = 0; k < m.m.count; ++k) m.onA[k] = Transform_ApplyInv(a->pose, m.m.points[k].position);
     m.dead = false;
-    m.normalCount = 0;
+    m.hasFriction = false;
     m.pa = p.a;
     m.pb = p.b;
     m.a = a;
     m.b = b;
     m.friction = std::sqrt(std::fmax(a->friction, 0.0f) * std::fmax(b->friction, 0.0f));
     m.restitution = std::fmax(a->restitution, b->restitution);
-    m.rowStart = -1;
+    m.constraint = -1;
     st->manifolds.CommitSlot();
   }
+  st->pairCache.Swap(st->pairCacheNext);
 }
 
 float ApproachSpeed(const SolverManifold& m, const ContactPoint& c) {
@@ -192,13 +235,6 @@ float ApproachSpeed(const SolverManifold& m, const ContactPoint& c) {
   RigidBody_GetPointVelocity(m.a, &va, c.position);
   RigidBody_GetPointVelocity(m.b, &vb, c.position);
   return -Vec3_Dot(va - vb, c.normal);  // > 0 when closing
-}
-
-// The same with the centres of mass already at hand.
-float ApproachSpeedAt(const SolverManifold& m, Vec3 comA, Vec3 comB, const ContactPoint& c) {
-  Vec3 va = m.a->linearVelocity + Vec3_Cross(m.a->angularVelocity, c.position - comA);
-  Vec3 vb = m.b->linearVelocity + Vec3_Cross(m.b->angularVelocity, c.position - comB);
-  return -Vec3_Dot(va - vb, c.normal);
 }
 
 void DispatchContactEvents(Simulation* sim, float h) {
@@ -318,142 +354,10 @@ void WakeTouchedSleepers(Simulation* sim) {
   }
 }
 
-// What the rows of one manifold share.
-struct ContactBodies {
-  int a, b;               // solver bodies
-  float invMassA, invMassB;
-  Mat3 invIA, invIB;      // world inverse inertia (zero when immovable)
-};
-
-// SolverRow_Setup for a contact direction d at arms rA, rB.
-void SetupContactRow(SolverRow* row, const ContactBodies& cb, Vec3 d, Vec3 rA, Vec3 rB) {
-  *row = SolverRow{};
-  row->a = cb.a < 0 ? 0 : cb.a;
-  row->b = cb.b < 0 ? 0 : cb.b;
-  row->linA = d;
-  row->angA = Vec3_Cross(rA, d);
-  row->linB = -d;
-  row->angB = -Vec3_Cross(rB, d);
-  row->invMassA = cb.invMassA;
-  row->invMassB = cb.invMassB;
-  row->wA = Mat3_Mul(cb.invIA, row->angA);
-  row->wB = Mat3_Mul(cb.invIB, row->angB);
-  float k = cb.invMassA + cb.invMassB + Vec3_Dot(row->angA, row->wA) + Vec3_Dot(row->angB, row->wB);
-  row->effMass = (k > 1e-12f && std::isfinite(k) && cb.a >= 0 && cb.b >= 0) ? 1.0f / k : 0.0f;
-  if (cb.a < 0 || cb.b < 0) row->invMassA = row->invMassB = 0.0f;
-  row->lo = -1e30f;
-  row->hi = 1e30f;
-  row->relax = 1.0f;
-}
-
-void BuildContactRows(Simulation* sim, float h, float hRatio) {
-  ContactSolverState* st = State(sim);
-  st->rows.Clear();
-  for (SolverManifold& m : st->manifolds) {
-    m.rowStart = -1;
-    m.normalCount = 0;
-    if (m.dead || !InWorld(m.a) || !InWorld(m.b)) continue;
-    if (m.pa->phantom || m.pb->phantom) continue;
-    if (Solver_InvMass(m.a) == 0.0f && Solver_InvMass(m.b) == 0.0f) continue;
-    const SolverManifold* prev = FindPrevious(st, m.key);
-    if (!st->rows.Reserve(st->rows.Count() + m.m.count + 3)) continue;
-    m.rowStart = st->rows.Count();
-    Vec3 comA = RigidBody_GetCentreOfMassWorld(m.a), comB = RigidBody_GetCentreOfMassWorld(m.b);
-    // The bodies' solver data once per manifold, not once per row.
-    ContactBodies cb{SolverBodies_IndexOf(m.a), SolverBodies_IndexOf(m.b), Solver_InvMass(m.a),
-                     Solver_InvMass(m.b), Solver_InvInertia(m.a), Solver_InvInertia(m.b)};
-    int8_t used = 0;
-    Vec3 centre{0, 0, 0}, normalSum{0, 0, 0};
-    Vec3 points[4];
-    for (int k = 0; k < m.m.count; ++k) {
-      const ContactPoint& c = m.m.points[k];
-      // A gap that cannot close within this sub-step, even at twice the
-      // current approach speed, needs no row: it is collided again next time.
-      m.pointRows[k] = -1;
-      float approach = ApproachSpeedAt(m, comA, comB, c);
-      if (-c.depth > kSpeculativeSlack + 2.0f * std::fmax(approach, 0.0f) * h) continue;
-      Vec3 n = c.normal;
-      Vec3 pA = c.position - n * c.depth * 0.5f;
-      // Built in place (capacity was reserved above): rows are large.
-      SolverRow& normal = *st->rows.NextSlot();
-      SetupContactRow(&normal, cb, n, pA - comA, pA - comB);
-      normal.lo = 0.0f;
-      // Penetration is pushed out by the position pass (split impulse);
-      // the velocity rows only keep the bodies from approaching, or let a
-      // gap close within this sub-step (speculative contact).
-      float bias = c.depth > 0.0f ? 0.0f : c.depth / h;
-      normal.pushBias = kContactCorrection * std::fmax(c.depth - kContactSlop, 0.0f) / h;
-      if (approach > kBounceThreshold && m.restitution > 0.0f && -c.depth <= approach * h)
-        bias = std::fmax(bias, m.restitution * approach);
-      normal.bias = bias;
-      // Warm start from the point of the same features last sub-step, or
-      // the nearest old point close by (mesh and clipped features may be
-      // renumbered between sub-steps).
-      if (prev) {
-        int match = -1;
-        float bestD = 0.02f * 0.02f;
-        for (int q = 0; q < prev->m.count; ++q)
-          if (prev->m.points[q].feature == c.feature) { match = q; break; }
-        if (match < 0)
-          for (int q = 0; q < prev->m.count; ++q) {
-            float d2 = Vec3_LengthSq(prev->m.points[q].position - c.position);
-            if (d2 < bestD) { bestD = d2; match = q; }
-          }
-        if (match >= 0) normal.impulse = prev->impulses[match] * hRatio;
-      }
-      st->rows.CommitSlot();
-      points[used] = pA;
-      m.pointRows[k] = used++;
-      centre += pA;
-      normalSum += n;
-    }
-    if (used == 0) {
-      m.rowStart = -1;
-      continue;
-    }
-    // Friction acts on the manifold as a whole, at the centre of its points:
-    // two tangent rows and a twist row about the normal, bounded by the sum
-    // of the normal impulses. Per-point friction rows fight each other in
-    // the Gauss-Seidel order and tilt resting stacks.
-    centre = centre * (1.0f / float(used));
-    Vec3 n = Vec3_Unit(normalSum);
-    if (Vec3_LengthSq(n) == 0.0f) n = m.m.points[0].normal;
-    float radius = 0.0f;
-    for (int k = 0; k < used; ++k) radius += Vec3_Norm(points[k] - centre);
-    radius /= float(used);
-    Vec3 t1, t2;
-    Vec3_PlaneSpace(n, &t1, &t2);
-    // In place after the normal rows (within the reserved capacity).
-    SolverRow* f = st->rows.Data() + st->rows.Count();
-    SetupContactRow(&f[0], cb, t1, centre - comA, centre - comB);
-    SetupContactRow(&f[1], cb, t2, centre - comA, centre - comB);
-    // The twist row is angular only: no contact arms to set up.
-    f[2] = SolverRow{};
-    f[2].a = cb.a < 0 ? 0 : cb.a;
-    f[2].b = cb.b < 0 ? 0 : cb.b;
-    f[2].lo = -1e30f;
-    f[2].hi = 1e30f;
-    f[2].relax = 1.0f;
-    f[2].angA = n;
-    f[2].angB = -n;
-    f[2].wA = Mat3_Mul(cb.invIA, n);
-    f[2].wB = Mat3_Mul(cb.invIB, -n);
-    float k2 = Vec3_Dot(n, f[2].wA) - Vec3_Dot(n, f[2].wB);
-    f[2].effMass = (k2 > 1e-12f && cb.a >= 0 && cb.b >= 0) ? 1.0f / k2 : 0.0f;
-    f[2].invMassA = cb.invMassA;
-    f[2].invMassB = cb.invMassB;
-    bool warm = prev && prev->normalCount > 0 && Vec3_Dot(prev->frictionNormal, n) > 0.99f;
-    for (int q = 0; q < 3; ++q) {
-      f[q].friction = q == 2 ? m.friction * radius : m.friction;
-      if (warm) f[q].impulse = prev->frictionImpulses[q] * hRatio;
-      st->rows.CommitSlot();
-    }
-    m.normalCount = used;
-    m.frictionNormal = n;
-  }
-}
-
-void GatherConstraints(Simulation* sim, float h, float hRatio) {
+// The step's joints: every constraint of the subspaces' managers whose
+// bodies are both in the step, one of them moving. A joint to a sleeping body
+// wakes it when the other side moves.
+void GatherConstraints(Simulation* sim) {
   ContactSolverState* st = State(sim);
   st->stepConstraints.Clear();
   for (Subspace* sub : sim->subspaces) {
@@ -462,68 +366,60 @@ void GatherConstraints(Simulation* sim, float h, float hRatio) {
       ConstraintManager* mgr = static_cast<ConstraintManager*>(e.action);
       for (Constraint* c : mgr->constraints) {
         if (!c->bodyA || !c->bodyB) continue;
-        // A joint to a sleeping body wakes it when the other side moves.
         if (Moves(c->bodyA) && MovingFast(c->bodyA, sim->freeze)) Wake(c->bodyB);
         if (Moves(c->bodyB) && MovingFast(c->bodyB, sim->freeze)) Wake(c->bodyA);
-        if (!c->IsSolvable()) continue;
-        c->BuildRows(h, hRatio);
-        st->stepConstraints.Push(c);
+        if (c->IsSolvable()) st->stepConstraints.Push(c);
       }
     }
   }
 }
 
-void Solve(Simulation* sim) {
+// Solver sub-steps per step: each sub-step solves once with bias and relaxes
+// once, so the iteration count is the number of velocity passes.
+int SolverSubSteps(const Simulation* sim) { return sim->solverIterations > 1 ? (sim->solverIterations + 1) / 2 : 1; }
+
+// The soft step (see contact_solver.cpp): contacts and joints solved over
+// sub-steps of the step, positions integrated in each.
+void Solve(Simulation* sim, float h, float hRatio) {
   ContactSolverState* st = State(sim);
-  SolverBody* bodies = st->solverBodies.bodies.Data();
-  for (Constraint* c : st->stepConstraints)
-    for (int i = 0; i < c->rowCount; ++i)
-      if (c->rows[i].impulse != 0.0f) SolverRow_ApplyImpulse(&c->rows[i], bodies, c->rows[i].impulse);
-  for (SolverRow& r : st->rows)
-    if (r.impulse != 0.0f) SolverRow_ApplyImpulse(&r, bodies, r.impulse);
-  SolverRow* rows = st->rows.Data();
-  for (int it = 0; it < sim->solverIterations; ++it) {
-    for (Constraint* c : st->stepConstraints)
-      for (int i = 0; i < c->rowCount; ++i) SolverRow_Solve(&c->rows[i], bodies);
-    // Friction first, then the normals: non-penetration has the last word.
-    for (const SolverManifold& m : st->manifolds) {
-      if (m.rowStart < 0) continue;
-      SolverRow* r = rows + m.rowStart;
-      int u = m.normalCount;
-      float sum = 0.0f;
-      for (int i = 0; i < u; ++i) sum += r[i].impulse;
-      // (A single point has no twist: its twist row has friction 0 and is skipped.)
-      for (int q = u; q < u + 3; ++q)
-        if (r[q].friction > 0.0f) SolverRow_SolveBounded(&r[q], bodies, -r[q].friction * sum, r[q].friction * sum);
-      // Odd iterations take the points in reverse: the point solved last
-      // is served best, and always favouring the same corner tilts stacks.
-      if (it & 1)
-        for (int i = u - 1; i >= 0; --i) SolverRow_SolveBounded(&r[i], bodies, 0.0f, 1e30f);
-      else
-        for (int i = 0; i < u; ++i) SolverRow_SolveBounded(&r[i], bodies, 0.0f, 1e30f);
-    }
+  SolverSet* set = &st->solverSet;
+  if (!SolverSet_Begin(set)) return;
+  for (RigidBody* b : st->stepBodies)
+    if (b && Moves(b)) SolverSet_Add(set, b, sim->gravity);
+  for (RigidBody* b : st->stepBodies)
+    if (b) b->force = b->torque = V3(0, 0, 0);
+  int subSteps = SolverSubSteps(sim);
+  float dt = h / float(subSteps), invDt = 1.0f / dt;
+  ContactSolverParams params;
+  params.h = h;
+  params.hRatio = hRatio;
+  // Contacts: stiff but soft springs, twice as stiff against what does not
+  // move; at most a quarter of the sub-step rate, which they could not follow.
+  float hertz = std::fmin(kContactHertz, 0.25f * invDt);
+  params.soft = SolverSoftness_Make(hertz, kContactDampingRatio, dt);
+  params.staticSoft = SolverSoftness_Make(2.0f * hertz, kContactDampingRatio, dt);
+  params.maxPushSpeed = kMaxPushSpeed;
+  params.slop = kContactSlop;
+  params.speculative = kSpeculativeSlack;
+  ContactSolver_Prepare(&st->contactSolver, st->manifolds.Data(), st->manifolds.Count(), st->previous.Data(),
+                        st->previous.Count(), set, params);
+  JointStep joints{set, set->states.Data(), dt, invDt, hRatio,
+                   SolverSoftness_Make(std::fmin(kJointHertz, 0.5f * invDt), kJointDampingRatio, dt)};
+  for (Constraint* c : st->stepConstraints) c->Prepare(joints);
+  SolverBodyState* states = set->states.Data();
+  for (int i = 0; i < subSteps; ++i) {
+    SolverSet_IntegrateVelocities(set, dt);
+    for (Constraint* c : st->stepConstraints) c->WarmStart(joints);
+    ContactSolver_WarmStart(&st->contactSolver, states);
+    for (Constraint* c : st->stepConstraints) c->Solve(joints, true);
+    ContactSolver_Solve(&st->contactSolver, states, params, invDt, true);
+    SolverSet_IntegratePositions(set, dt);
+    for (Constraint* c : st->stepConstraints) c->Solve(joints, false);
+    ContactSolver_Solve(&st->contactSolver, states, params, invDt, false);
   }
-  // The position pass sees only the rows that have penetration to remove.
-  st->pushRows.Clear();
-  for (const SolverManifold& m : st->manifolds)
-    for (int i = 0; i < m.normalCount && m.rowStart >= 0; ++i)
-      if (rows[m.rowStart + i].pushBias > 0.0f) st->pushRows.Push(m.rowStart + i);
-  for (int it = 0; it < sim->solverIterations; ++it)
-    for (int i : st->pushRows) SolverRow_SolvePush(&rows[i], bodies);
-  SolverBodies_WriteBack(&st->solverBodies);
-  SolverBodies_End(&st->solverBodies);
-  for (Constraint* c : st->stepConstraints) {
-    for (int i = 0; i < c->rowCount; ++i) c->warm[i] = c->rows[i].impulse;
-    c->warmValid = true;
-  }
-  for (SolverManifold& m : st->manifolds) {
-    for (int k = 0; k < 4; ++k) m.impulses[k] = 0.0f;
-    m.frictionImpulses[0] = m.frictionImpulses[1] = m.frictionImpulses[2] = 0.0f;
-    if (m.rowStart < 0) continue;
-    for (int k = 0; k < m.m.count; ++k)
-      if (m.pointRows[k] >= 0) m.impulses[k] = rows[m.rowStart + m.pointRows[k]].impulse;
-    for (int q = 0; q < 3; ++q) m.frictionImpulses[q] = rows[m.rowStart + m.normalCount + q].impulse;
-  }
+  ContactSolver_ApplyRestitution(&st->contactSolver, states, kBounceThreshold);
+  ContactSolver_Store(&st->contactSolver, st->manifolds.Data());
+  SolverSet_WriteVelocities(set);
 }
 
 // Radius of the largest sphere about the hull's centroid that fits inside it.
@@ -569,8 +465,8 @@ int SweepAgainstMeshes(Simulation* sim, const CollisionPrimitive* prim, Vec3 c0,
 }
 
 // Earliest impact of the body's primitives along its motion this sub-step,
-// against meshes: the body is set back to the impact and its velocity into
-// the surface removed (backstepping), so thin walls hold. A sphere sweeps
+// against meshes: the body is set back to the impact (backstepping), so thin
+// walls hold. A sphere sweeps
 // itself; a hull sweeps the largest sphere inside it, which is enough to keep
 // its centre on the near side, where the contacts push it out.
 void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* to) {
@@ -597,101 +493,26 @@ void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* 
     SweepAgainstMeshes(sim, p, c0, c1, r, &best, &bestNormal);
   }
   if (best > 1.0f) return;
+  // Set back to the impact with its velocity kept: the next step's contact
+  // stops it there (or bounces it).
   to->position = from.position + (to->position - from.position) * best;
-  float vn = Vec3_Dot(b->linearVelocity, bestNormal);
-  if (vn < 0.0f) b->linearVelocity -= bestNormal * vn;
 }
 
-void IntegratePositions(Simulation* sim, float h) {
-  State(sim)->meshesGathered = false;
-  for (RigidBody* b : State(sim)->stepBodies) {
-    if (!b || !Moves(b)) continue;
+// Moves every solved body to where the solver took it, setting back the
+// fast ones at their first hit of a mesh, then forgets the solver set.
+void PlaceBodies(Simulation* sim) {
+  ContactSolverState* st = State(sim);
+  SolverSet* set = &st->solverSet;
+  st->meshesGathered = false;
+  for (int i = 1; i < set->sims.Count(); ++i) {
+    RigidBody* b = set->sims[i].body;
     Transform from = b->pose;
-    Vec3 com = Transform_Apply(from, b->comOffset) + (b->linearVelocity + b->pushLinear) * h;
-    Quat q = Quat_Integrate(from.rotation, b->angularVelocity + b->pushAngular, h);
-    b->pushLinear = b->pushAngular = V3(0, 0, 0);
-    Transform to{q, com - Quat_Rotate(q, b->comOffset)};
+    Transform to = SolverSet_EndPose(set, i);
     SweepFast(sim, b, from, &to);
     b->pose = to;
     CollisionBody_Place(b, to);
   }
-}
-
-int Find(PhysArray<int, PHYS_MEM_SOLVER>& parent, int i) {
-  while (parent[i] != i) {
-    parent[i] = parent[parent[i]];
-    i = parent[i];
-  }
-  return i;
-}
-
-void Unite(PhysArray<int, PHYS_MEM_SOLVER>& parent, int a, int b) {
-  a = Find(parent, a);
-  b = Find(parent, b);
-  if (a == b) return;
-  // The lower index becomes the root: islands do not depend on pair order.
-  if (a < b) parent[b] = a; else parent[a] = b;
-}
-
-void Deactivate(Simulation* sim, float h) {
-  ContactSolverState* st = State(sim);
-  const FreezeManager& f = sim->freeze;
-  int n = st->stepBodies.Count();
-  st->islandParent.Resize(n);
-  st->islandRest.Resize(n);
-  for (int i = 0; i < n; ++i) {
-    st->islandParent[i] = i;
-    RigidBody* b = st->stepBodies[i];
-    if (b) b->islandIndex = i;
-  }
-  for (int i = 0; i < n; ++i) {
-    RigidBody* b = st->stepBodies[i];
-    if (!b || !Moves(b)) continue;
-    float v2 = Vec3_LengthSq(b->linearVelocity), w2 = Vec3_LengthSq(b->angularVelocity);
-    if (v2 < f.restLinear * f.restLinear && w2 < f.restAngular * f.restAngular)
-      b->sleepTime += h;
-    else
-      b->sleepTime = 0.0f;
-    if (v2 < f.slowLinear * f.slowLinear && w2 < f.slowAngular * f.slowAngular)
-      b->slowTime += h;
-    else
-      b->slowTime = 0.0f;
-    if (b->keepActiveCount > 0) b->sleepTime = b->slowTime = 0.0f;
-    if (b->sleepTime < f.checkPeriod[0]) b->stateFlags |= RB_STATE_NOT_SETTLED;
-    else b->stateFlags &= ~uint32_t(RB_STATE_NOT_SETTLED);
-  }
-  auto joinable = [](const RigidBody* b) { return b && b->subspace && CanMove(b) && !b->quarantined; };
-  for (const SolverManifold& m : st->manifolds) {
-    if (m.dead || m.pa->phantom || m.pb->phantom) continue;
-    if (joinable(m.a) && joinable(m.b) && m.a->islandIndex >= 0 && m.b->islandIndex >= 0 &&
-        st->stepBodies[m.a->islandIndex] == m.a && st->stepBodies[m.b->islandIndex] == m.b)
-      Unite(st->islandParent, m.a->islandIndex, m.b->islandIndex);
-  }
-  for (const Constraint* c : st->stepConstraints) {
-    if (joinable(c->bodyA) && joinable(c->bodyB) && c->bodyA->islandIndex >= 0 &&
-        c->bodyB->islandIndex >= 0 && st->stepBodies[c->bodyA->islandIndex] == c->bodyA &&
-        st->stepBodies[c->bodyB->islandIndex] == c->bodyB)
-      Unite(st->islandParent, c->bodyA->islandIndex, c->bodyB->islandIndex);
-  }
-  // An island may sleep when each of its moving bodies is ready.
-  for (int i = 0; i < n; ++i) st->islandRest[i] = 1.0f;
-  for (int i = 0; i < n; ++i) {
-    RigidBody* b = st->stepBodies[i];
-    if (!b || !Moves(b)) continue;
-    bool ready = b->sleepTime >= f.checkPeriod[0] || b->slowTime >= f.checkPeriod[1];
-    if (!ready) st->islandRest[Find(st->islandParent, i)] = 0.0f;
-  }
-  int islands = 0;
-  for (int i = 0; i < n; ++i) {
-    RigidBody* b = st->stepBodies[i];
-    if (!b || !Moves(b)) continue;
-    int root = Find(st->islandParent, i);
-    if (root == i) ++islands;
-    if (st->islandRest[root] > 0.0f) b->SetActive(0, 0);
-  }
-  sim->stats.islands += islands;
-  for (RigidBody* b : st->stepBodies)
-    if (b) b->islandIndex = -1;
+  SolverSet_End(set);
 }
 
 void SnapshotBodies(Simulation* sim) {
@@ -841,11 +662,10 @@ void Simulation_SubStep(Simulation* sim, float h) {
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Actions"));
     RunActions(sim, h);
-    IntegrateVelocities(sim, h);
   }
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Collide"));
-    Collide(sim);
+    Collide(sim, h);
   }
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Events"));
@@ -855,17 +675,17 @@ void Simulation_SubStep(Simulation* sim, float h) {
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Solve"));
     WakeTouchedSleepers(sim);
+    GatherConstraints(sim);
     for (RigidBody* b : st->stepBodies)
       if (b && Moves(b)) RigidBody_UpdateWorldInertia(b);
-    SolverBodies_Begin(&st->solverBodies);
-    BuildContactRows(sim, h, hRatio);
-    GatherConstraints(sim, h, hRatio);
-    Solve(sim);
+    Solve(sim, h, hRatio);
   }
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Integrate"));
-    IntegratePositions(sim, h);
-    Deactivate(sim, h);
+    PlaceBodies(sim);
+    sim->stats.islands += Island_Sleep(&st->islands, st->stepBodies.Data(), st->stepBodies.Count(),
+                                       st->manifolds.Data(), st->manifolds.Count(), st->stepConstraints.Data(),
+                                       st->stepConstraints.Count(), sim->freeze, h);
   }
   for (const SolverManifold& m : st->manifolds) {
     if (m.dead) continue;

@@ -1,13 +1,16 @@
 // Simulation: steps its subspaces' bodies from its current time to a target
 // time in sub-steps. One sub-step of length h:
 //   1. wake requests and quarantine of non-finite bodies;
-//   2. actions (forces), then velocities integrated with gravity and forces;
-//   3. collision detection at the current placement;
+//   2. actions (forces);
+//   3. collision detection at the current placement (contacts persist: hull
+//      pairs re-validate what they found last time, see NarrowPhaseCache);
 //   4. contact events (kind 2, pre-solve velocities) and phantom overlap
 //      events (kind 5), then the structural changes callbacks deferred;
-//   5. the sequential-impulse solve of contacts and constraints (warm started);
-//   6. positions integrated, fast bodies backstepped at their first hit;
-//   7. deactivation of resting islands.
+//   5. the soft step (contact_solver.cpp): contacts and joints solved over a
+//      few solver sub-steps that integrate gravity, forces and positions,
+//      warm started from the last sub-step's impulses;
+//   6. bodies placed, fast ones backstepped at their first hit of a mesh;
+//   7. deactivation of resting islands (island.h).
 #pragma once
 #include <cstdint>
 
@@ -60,7 +63,11 @@ public:
   Vec3 gravity{0, -9.81f, 0};
   int resolver = 2;
   FreezeManager freeze;
-  int solverIterations = 10;
+  int solverIterations = 10;   // velocity passes per sub-step: half solve, half relax
+  // Hull pairs that barely moved since their last full narrow-phase test
+  // re-validate its feature instead of searching again (see
+  // NarrowPhaseCache); off, every pair runs the full test every sub-step.
+  bool cacheContacts = true;
   double time = 0.0;           // seconds reached
   float lastSubStep = 0.0f;    // length of the previous sub-step (warm-start scaling)
   bool stepping = false;       // inside a sub-step (callbacks run)
@@ -84,6 +91,9 @@ void Simulation_SetPhantomListener(Simulation* sim, EventDispatcher* dispatcher)
 void Simulation_SetCollisionDetection(Simulation* sim, CollisionDetection* detection);
 CollisionDetection* Simulation_GetCollisionDetection(const Simulation* sim);
 int Simulation_AddSubspace(Simulation* sim, Subspace* subspace);
+// Velocity passes per sub-step (1..1000, default 10; others ignored): the
+// solver runs (iterations + 1) / 2 sub-steps, each solving once with bias and
+// relaxing once.
 void Simulation_SetSolverIterations(Simulation* sim, int iterations);
 // Advances to target in n equal sub-steps. n <= 0, or a target not after the
 // current time, does nothing except that a target moved backwards becomes the

@@ -48,6 +48,24 @@ TEST(NarrowPhase, BoxRestingOnBoxGivesFourCornersWithNormalFromBToA) {
   }
 }
 
+TEST(NarrowPhase, SmallBoxSunkAHairIntoAHugeOneIsPushedUpNotOutTheSide) {
+  // Sizes 1 and 40: GJK on such a pair may stop short and call it apart with
+  // a normal along which the boxes overlap by 20 m. The pose is the one a
+  // column's bottom box reached.
+  CollisionBody box, ground;
+  Quat q{4.06891268e-05f, 2.43602756e-08f, 0.000138092873f, 1.0f};
+  CollisionBody_Place(&box, Pose(8.44108581e-06f, 0.498134673f, -0.000152898821f, Quat_Normalize(q)));
+  CollisionBody_Place(&ground, Pose(0, -0.5f, 0));
+  CollisionPrimitive* a = AddShape(&box, BoxHull(0.5f, 0.5f, 0.5f));
+  CollisionPrimitive* b = AddShape(&ground, BoxHull(20, 0.5f, 20));
+  ContactManifold m;
+  ASSERT_EQ(NarrowPhase_Collide(a, b, 0.1f, &m), 4);
+  for (int i = 0; i < 4; ++i) {
+    ExpectNear(m.points[i].normal, V3(0, 1, 0), 1e-3f);
+    EXPECT_NEAR(m.points[i].depth, 0.0019f, 1e-3f);
+  }
+}
+
 TEST(NarrowPhase, HullPairsReportGapsWithinTheMarginOnlyAndEdgeCrossings) {
   CollisionBody upper, lower;
   CollisionPrimitive* a = AddShape(&upper, BoxHull(0.5f, 0.5f, 0.5f));
@@ -233,6 +251,59 @@ TEST(NarrowPhase, BodiesPressedThroughAMeshAreStillPushedBackTheWayTheyCame) {
   CollisionBody_Place(&other, Pose(0.3f, 3.0f, 0.2f));
   EXPECT_EQ(NarrowPhase_Collide(t, g, 0.1f, &m), 0);
   EXPECT_EQ(t->sideMemoCount, 0);
+}
+
+TEST(NarrowPhase, DeepestPointIsKeptWhereItLiesInsideTheContactPatch) {
+  // A flat box pressed onto a low ridge: the ridge is the deepest contact,
+  // in the middle of the patch whose outline the box's far corners make.
+  MeshContainer* tent = MeshContainer_Construct();
+  const float v[] = {-1, 0, -1, 0, 0, 0.1f, -1, 0, 1, 0, -1, 0, -1, 0, 1, 0, 0, 0.1f, 1, 0, 1, 0, 1, 0};
+  const uint16_t t[] = {0, 1, 2, 1, 4, 2, 1, 3, 4, 3, 5, 4};
+  MeshContainer_AddVertices(tent, v, 6);
+  MeshContainer_AddTriangles(tent, t, 4);
+  CollisionBody box, ground;
+  CollisionPrimitive* h = AddShape(&box, BoxHull(0.8f, 0.2f, 0.3f));
+  CollisionPrimitive* g = AddShape(&ground, tent);
+  CollisionBody_Place(&box, Pose(0, 0.25f, 0));
+  ContactManifold m;
+  int n = NarrowPhase_Collide(h, g, 0.1f, &m);
+  ASSERT_GE(n, 1);
+  float deepest = -1.0f;
+  for (int i = 0; i < n; ++i) deepest = std::fmax(deepest, m.points[i].depth);
+  EXPECT_NEAR(deepest, 0.05f, 2e-3f);
+}
+
+TEST(NarrowPhase, CachedHullPairsAgreeWithTheFullTestAndAreRecomputedWhenTheyMove) {
+  CollisionBody top, floor;
+  CollisionPrimitive* a = AddShape(&top, BoxHull(0.5f, 0.5f, 0.5f));
+  CollisionPrimitive* b = AddShape(&floor, BoxHull(2, 0.5f, 2));
+  NarrowPhaseCache cache{};
+  ContactManifold cached, full;
+  auto same = [&](const char* what) {
+    int n = NarrowPhase_Collide(a, b, 0.1f, &cached, &cache);
+    ASSERT_EQ(n, NarrowPhase_CollideStateless(a, b, 0.1f, &full)) << what;
+    for (int i = 0; i < n; ++i) {
+      ExpectNear(cached.points[i].normal, full.points[i].normal, 1e-4f);
+      EXPECT_NEAR(cached.points[i].depth, full.points[i].depth, 1e-4f) << what;
+      ExpectNear(cached.points[i].position, full.points[i].position, 1e-4f);
+    }
+  };
+  // Resting on its face, then a millimetre further: the cached face is clipped again.
+  CollisionBody_Place(&top, Pose(0.2f, 0.99f, 0.1f, AboutY(0.3f)));
+  same("first full test");
+  EXPECT_NE(cache.kind, NARROW_CACHE_NONE);
+  CollisionBody_Place(&top, Pose(0.201f, 0.989f, 0.1f, AboutY(0.3f)));
+  same("small move");
+  // Tipped onto an edge: a feature of a pose so far away must not be reused.
+  CollisionBody_Place(&top, Pose(0.2f, 1.19f, 0.1f, AboutAxis(V3(1, 0, 0), 0.785f)));
+  same("tipped onto an edge");
+  // Lifted clear: the axis found apart is kept, and is checked again when it
+  // no longer separates.
+  CollisionBody_Place(&top, Pose(0.2f, 2.0f, 0.1f));
+  EXPECT_EQ(NarrowPhase_Collide(a, b, 0.1f, &cached, &cache), 0);
+  EXPECT_EQ(cache.kind, NARROW_CACHE_APART);
+  CollisionBody_Place(&top, Pose(0.2f, 0.995f, 0.1f));
+  same("set down again");
 }
 
 TEST(NarrowPhase, BoxOnMeshAcrossTrianglesKeepsAtMostFourUpwardPoints) {

@@ -1,0 +1,421 @@
+// Contacts as soft constraints over sub-steps ("soft step").
+//
+// The simulation collides once per step and then runs the solver in a few
+// sub-steps: each integrates velocities, warm starts, solves with bias,
+// integrates positions and relaxes (solves again without bias). Contact
+// normals and anchors stay fixed for the step; what changes between
+// sub-steps is the separation, recomputed from how far the two bodies have
+// moved and turned since the step began (the turn to first order: a step
+// turns a body by a few degrees at most), so that a sub-step sees the
+// penetration it has already removed.
+//
+// Why soft: a rigid correction of the whole penetration at once overshoots
+// in a stack, where every box pushes on its neighbours; Baumgarte-style
+// correction adds energy; split impulses need a second set of passes. A soft
+// contact is a stiff damped spring solved implicitly: the bias pushes out at
+// a rate set by its frequency (bounded by maxPushSpeed), the relaxation pass
+// then removes the velocity that push left behind, and warm starting from
+// the last step's impulses lets tall stacks carry their weight from the
+// first pass. Gaps within the margin are closed speculatively: a point only
+// acts when the bodies would otherwise pass through within the sub-step.
+//
+// Friction acts on the manifold as a whole, at the centre of its points: two
+// tangent directions and a twist about the normal, bounded by the sum of the
+// normal impulses. Per-point friction rows fight each other in the
+// Gauss-Seidel order and tilt resting stacks.
+#include "physics/dynamics/contact_solver.h"
+
+#include <cmath>
+
+#include "physics/collision/collision_primitive.h"
+#include "physics/dynamics/contact_state.h"
+#include "physics/dynamics/rigid_body.h"
+
+namespace {
+
+// A body takes part when it is in the step's world and not quarantined.
+bool InStep(const RigidBody* b) { return b && b->subspace && !b->quarantined; }
+
+const SolverManifold* FindPrevious(const SolverManifold* previous, int count, uint64_t key) {
+  int lo = 0, hi = count - 1;
+  while (lo <= hi) {
+    int mid = (lo + hi) / 2;
+    uint64_t k = previous[mid].key;
+    if (k == key) return &previous[mid];
+    if (k < key) lo = mid + 1; else hi = mid - 1;
+  }
+  return nullptr;
+}
+
+// The warm-start impulse of point k of m: the old point of the same
+// features at about the same place on body a, else the nearest old point
+// there (mesh and clipped features may be renumbered between steps). A point
+// whose features match but that lies elsewhere on the body belongs to
+// another contact: its impulse would start the new one lopsided.
+float PreviousImpulse(const SolverManifold* prev, const SolverManifold& m, int k) {
+  const float near2 = 0.02f * 0.02f, same2 = 0.05f * 0.05f;
+  int match = -1;
+  float best = near2;
+  for (int q = 0; q < prev->m.count; ++q) {
+    float d2 = Vec3_LengthSq(prev->onA[q] - m.onA[k]);
+    if (prev->m.points[q].feature == m.m.points[k].feature && d2 < same2) return prev->impulses[q];
+    if (d2 < best) {
+      best = d2;
+      match = q;
+    }
+  }
+  return match >= 0 ? prev->impulses[match] : 0.0f;
+}
+
+ContactFrictionRow FrictionRow(Vec3 d, Vec3 rA, Vec3 rB, float mA, float mB, const Mat3& iA, const Mat3& iB) {
+  ContactFrictionRow r;
+  r.angA = Vec3_Cross(rA, d);
+  r.angB = Vec3_Cross(rB, d);
+  r.wA = Mat3_Mul(iA, r.angA);
+  r.wB = Mat3_Mul(iB, r.angB);
+  float k = mA + mB + Vec3_Dot(r.angA, r.wA) + Vec3_Dot(r.angB, r.wB);
+  r.mass = k > 1e-12f && std::isfinite(k) ? 1.0f / k : 0.0f;
+  r.impulse = 0.0f;
+  return r;
+}
+
+// The rotation vector (axis times angle, to first order) of a body's turn
+// since the step began.
+inline Vec3 TurnOf(Quat dq) {
+  float s = dq.w < 0.0f ? -2.0f : 2.0f;
+  return V3(dq.x * s, dq.y * s, dq.z * s);
+}
+
+// Applies impulse p along the normal or a tangent of constraint c (linear
+// part lin, angular parts wA, wB already multiplied by the inverse inertia).
+inline void Apply(SolverBodyState& A, SolverBodyState& B, const ContactConstraint& c, Vec3 lin, Vec3 wA, Vec3 wB,
+                  float p) {
+  A.v += lin * (c.invMassA * p);
+  A.w += wA * p;
+  B.v -= lin * (c.invMassB * p);
+  B.w -= wB * p;
+}
+
+// Index of element (i, j), j <= i, of a lower triangle stored by rows.
+inline int Tri(int i, int j) { return i * (i + 1) / 2 + j; }
+
+// Cholesky factor of the rows and columns `idx` of the coupling k, lightly
+// regularised: four corners of a face leave it one short of full rank, and
+// the least-norm answer shares the load evenly. False when not positive.
+bool Factor(const float* k, const int* idx, int n, float* l) {
+  float trace = 0.0f;
+  for (int i = 0; i < n; ++i) trace += k[Tri(idx[i], idx[i])];
+  float eps = 1e-4f * trace / float(n);
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j <= i; ++j) {
+      int a = idx[i], b = idx[j];
+      float sum = a >= b ? k[Tri(a, b)] : k[Tri(b, a)];
+      if (i == j) sum += eps;
+      for (int m = 0; m < j; ++m) sum -= l[Tri(i, m)] * l[Tri(j, m)];
+      if (i == j) {
+        if (!(sum > 0.0f)) return false;
+        l[Tri(i, i)] = std::sqrt(sum);
+      } else {
+        l[Tri(i, j)] = sum / l[Tri(j, j)];
+      }
+    }
+  }
+  return true;
+}
+
+// The soft-constraint terms of one point in one pass.
+struct PointTerms {
+  float bias, massScale, impulseScale;
+  bool speculative;  // a gap: it only acts if the bodies would close it
+};
+
+// Solves the normal rows of a constraint together: the impulses that meet
+// every pushing point's target at once, found on the points' coupling
+// matrix. Points solved one after the other are not served alike (the first
+// takes the most), which gives a symmetric contact, such as an edge lying on
+// a face, a spurious turn. Returns false, having changed nothing, when the
+// points are not all of one kind (soft or rigid) or some point would have to
+// pull; the caller then solves them one by one.
+bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, const PointTerms* t) {
+  int n = c->pointCount;
+  float vn[4];
+  int act[4], na = 0;
+  for (int k = 0; k < n; ++k) {
+    const ContactSolverPoint& q = c->points[k];
+    vn[k] = Vec3_Dot(q.normal, A.v - B.v) + Vec3_Dot(q.angA, A.w) - Vec3_Dot(q.angB, B.w);
+    // A gap that will not close and holds no impulse stays out.
+    if (t[k].speculative && q.normalImpulse == 0.0f && vn[k] + t[k].bias >= 0.0f) continue;
+    act[na++] = k;
+  }
+  if (na == 0) return true;
+  for (int i = 1; i < na; ++i)
+    if (t[act[i]].massScale != t[act[0]].massScale || t[act[i]].impulseScale != t[act[0]].impulseScale) return false;
+  float local[10];
+  const float* l = c->chol;
+  if (na < n || !c->cholValid) {
+    if (!Factor(c->k, act, na, local)) return false;
+    l = local;
+  }
+  // Forward and back substitution.
+  float x[4];
+  for (int i = 0; i < na; ++i) {
+    float sum = -(vn[act[i]] + t[act[i]].bias);
+    for (int k = 0; k < i; ++k) sum -= l[Tri(i, k)] * x[k];
+    x[i] = sum / l[Tri(i, i)];
+  }
+  for (int i = na - 1; i >= 0; --i) {
+    float sum = x[i];
+    for (int k = i + 1; k < na; ++k) sum -= l[Tri(k, i)] * x[k];
+    x[i] = sum / l[Tri(i, i)];
+  }
+  float ms = t[act[0]].massScale, is = t[act[0]].impulseScale;
+  float next[4];
+  for (int i = 0; i < na; ++i) {
+    const ContactSolverPoint& q = c->points[act[i]];
+    next[i] = q.normalImpulse + ms * x[i] - is * q.normalImpulse;
+    if (next[i] < 0.0f) return false;
+  }
+  for (int i = 0; i < na; ++i) {
+    ContactSolverPoint& q = c->points[act[i]];
+    float impulse = next[i] - q.normalImpulse;
+    q.normalImpulse = next[i];
+    q.maxNormalImpulse = std::fmax(q.maxNormalImpulse, impulse);
+    Apply(A, B, *c, q.normal, q.wA, q.wB, impulse);
+  }
+  return true;
+}
+
+}  // namespace
+
+void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int count, const SolverManifold* previous,
+                           int previousCount, const SolverSet* set, const ContactSolverParams& params) {
+  cs->constraints.Clear();
+  const SolverBodyState* states = set->states.Data();
+  for (int mi = 0; mi < count; ++mi) {
+    SolverManifold& m = manifolds[mi];
+    m.constraint = -1;
+    m.hasFriction = false;
+    for (float& i : m.impulses) i = 0.0f;
+    if (m.dead || m.pa->phantom || m.pb->phantom || !InStep(m.a) || !InStep(m.b)) continue;
+    int ia = SolverSet_IndexOf(set, m.a), ib = SolverSet_IndexOf(set, m.b);
+    if (ia == 0 && ib == 0) continue;
+    ContactConstraint* slot = cs->constraints.NextSlot();
+    if (!slot) return;
+    ContactConstraint& c = *slot;
+    const SolverBodySim& sa = set->sims[ia];
+    const SolverBodySim& sb = set->sims[ib];
+    Vec3 comA = ia ? sa.com0 : RigidBody_GetCentreOfMassWorld(m.a);
+    Vec3 comB = ib ? sb.com0 : RigidBody_GetCentreOfMassWorld(m.b);
+    const SolverBodyState& A = states[ia];
+    const SolverBodyState& B = states[ib];
+    const SolverManifold* prev = FindPrevious(previous, previousCount, m.key);
+    c.a = ia;
+    c.b = ib;
+    c.manifold = mi;
+    c.invMassA = sa.invMass;
+    c.invMassB = sb.invMass;
+    c.friction = m.friction;
+    c.restitution = m.restitution;
+    c.soft = (ia == 0 || ib == 0) ? params.staticSoft : params.soft;
+    int used = 0;
+    Vec3 centre{0, 0, 0}, normalSum{0, 0, 0};
+    for (int k = 0; k < m.m.count; ++k) {
+      const ContactPoint& cp = m.m.points[k];
+      c.pointOf[k] = -1;
+      Vec3 n = cp.normal;
+      // Both anchors at the middle of the overlap.
+      Vec3 p = cp.position - n * (cp.depth * 0.5f);
+      Vec3 rA = p - comA, rB = p - comB;
+      float vn = Vec3_Dot(A.v + Vec3_Cross(A.w, rA) - B.v - Vec3_Cross(B.w, rB), n);
+      // A gap that cannot close within this step, even at twice the current
+      // approach speed, needs no point: it is collided again next step.
+      if (-cp.depth > params.speculative + 2.0f * std::fmax(-vn, 0.0f) * params.h) continue;
+      ContactSolverPoint& q = c.points[used];
+      q.normal = n;
+      q.angA = Vec3_Cross(rA, n);
+      q.angB = Vec3_Cross(rB, n);
+      q.wA = Mat3_Mul(sa.invInertia, q.angA);
+      q.wB = Mat3_Mul(sb.invInertia, q.angB);
+      float k2 = sa.invMass + sb.invMass + Vec3_Dot(q.angA, q.wA) + Vec3_Dot(q.angB, q.wB);
+      q.normalMass = k2 > 1e-12f && std::isfinite(k2) ? 1.0f / k2 : 0.0f;
+      q.separation = -cp.depth;
+      q.normalImpulse = prev ? PreviousImpulse(prev, m, k) * params.hRatio : 0.0f;
+      q.maxNormalImpulse = 0.0f;
+      q.relativeVelocity = vn;
+      c.pointOf[k] = int8_t(used++);
+      centre += p;
+      normalSum += n;
+    }
+    if (used == 0) continue;
+    for (int k = m.m.count; k < 4; ++k) c.pointOf[k] = -1;
+    c.pointCount = used;
+    for (int i = 0; i < used; ++i)
+      for (int j = 0; j <= i; ++j) {
+        const ContactSolverPoint& p = c.points[i];
+        const ContactSolverPoint& q = c.points[j];
+        c.k[Tri(i, j)] = Vec3_Dot(p.normal, q.normal) * (sa.invMass + sb.invMass) + Vec3_Dot(p.angA, q.wA) +
+                         Vec3_Dot(p.angB, q.wB);
+      }
+    int all[4] = {0, 1, 2, 3};
+    c.cholValid = used >= 2 && Factor(c.k, all, used, c.chol);
+    centre = centre * (1.0f / float(used));
+    Vec3 n = Vec3_Unit(normalSum);
+    if (Vec3_LengthSq(n) == 0.0f) n = m.m.points[0].normal;
+    c.normal = n;
+    float radius = 0.0f;
+    for (int k = 0; k < m.m.count; ++k)
+      if (c.pointOf[k] >= 0) radius += Vec3_Norm(m.m.points[k].position - centre);
+    c.twistRadius = radius / float(used);
+    Vec3 rA = centre - comA, rB = centre - comB;
+    // The first friction direction follows the sliding at the centre, so
+    // that a body sliding in a plane gets no friction across it; at rest any
+    // pair of directions does.
+    Vec3 slide = A.v + Vec3_Cross(A.w, rA) - B.v - Vec3_Cross(B.w, rB);
+    slide -= n * Vec3_Dot(slide, n);
+    if (Vec3_LengthSq(slide) > 1e-6f) {
+      c.tangent[0] = Vec3_Unit(slide);
+      c.tangent[1] = Vec3_Cross(n, c.tangent[0]);
+    } else {
+      Vec3_PlaneSpace(n, &c.tangent[0], &c.tangent[1]);
+    }
+    c.tangentRows[0] = FrictionRow(c.tangent[0], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
+    c.tangentRows[1] = FrictionRow(c.tangent[1], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
+    c.twistA = Mat3_Mul(sa.invInertia, n);
+    c.twistB = Mat3_Mul(sb.invInertia, n);
+    float kt = Vec3_Dot(n, c.twistA) + Vec3_Dot(n, c.twistB);
+    c.twistMass = kt > 1e-12f && std::isfinite(kt) ? 1.0f / kt : 0.0f;
+    c.twistImpulse = 0.0f;
+    // Friction keeps its impulses while the normal stays about the same.
+    if (prev && prev->hasFriction && Vec3_Dot(prev->frictionNormal, n) > 0.99f) {
+      c.tangentRows[0].impulse = Vec3_Dot(prev->frictionImpulse, c.tangent[0]) * params.hRatio;
+      c.tangentRows[1].impulse = Vec3_Dot(prev->frictionImpulse, c.tangent[1]) * params.hRatio;
+      c.twistImpulse = prev->twistImpulse * params.hRatio;
+    }
+    m.constraint = cs->constraints.Count();
+    cs->constraints.CommitSlot();
+  }
+}
+
+void ContactSolver_WarmStart(ContactSolver* cs, SolverBodyState* states) {
+  for (ContactConstraint& c : cs->constraints) {
+    SolverBodyState& A = states[c.a];
+    SolverBodyState& B = states[c.b];
+    for (int k = 0; k < c.pointCount; ++k) {
+      const ContactSolverPoint& q = c.points[k];
+      Apply(A, B, c, q.normal, q.wA, q.wB, q.normalImpulse);
+    }
+    for (int t = 0; t < 2; ++t) {
+      const ContactFrictionRow& r = c.tangentRows[t];
+      Apply(A, B, c, c.tangent[t], r.wA, r.wB, r.impulse);
+    }
+    A.w += c.twistA * c.twistImpulse;
+    B.w -= c.twistB * c.twistImpulse;
+  }
+}
+
+void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const ContactSolverParams& params,
+                         float invDt, bool useBias) {
+  for (ContactConstraint& c : cs->constraints) {
+    SolverBodyState& A = states[c.a];
+    SolverBodyState& B = states[c.b];
+    // The bodies' turns since the step began as rotation vectors: an anchor r
+    // turned by a small rotation t moves by t x r, which changes the
+    // separation along n by t . (r x n).
+    Vec3 turnA = TurnOf(A.dq), turnB = TurnOf(B.dq);
+    Vec3 moved = A.dp - B.dp;
+    PointTerms t[4];
+    for (int k = 0; k < c.pointCount; ++k) {
+      const ContactSolverPoint& q = c.points[k];
+      float s = q.separation + Vec3_Dot(q.normal, moved) + Vec3_Dot(turnA, q.angA) - Vec3_Dot(turnB, q.angB);
+      t[k] = {0.0f, 1.0f, 0.0f, s > 0.0f};
+      if (s > 0.0f) {
+        t[k].bias = s * invDt;  // speculative: close the gap exactly, no more
+      } else if (useBias) {
+        float depth = std::fmin(s + params.slop, 0.0f);
+        t[k] = {std::fmax(c.soft.biasRate * depth, -params.maxPushSpeed), c.soft.massScale, c.soft.impulseScale,
+                false};
+      }
+    }
+    if (c.pointCount < 2 || !SolveBlock(&c, A, B, t)) {
+      for (int j = 0; j < c.pointCount; ++j) {
+        // Relaxation takes the points in reverse: the point solved last is
+        // served best, and always favouring the same corner tilts stacks.
+        int k = useBias ? j : c.pointCount - 1 - j;
+        ContactSolverPoint& q = c.points[k];
+        float vn = Vec3_Dot(q.normal, A.v - B.v) + Vec3_Dot(q.angA, A.w) - Vec3_Dot(q.angB, B.w);
+        float impulse = -q.normalMass * t[k].massScale * (vn + t[k].bias) - t[k].impulseScale * q.normalImpulse;
+        float next = std::fmax(q.normalImpulse + impulse, 0.0f);
+        impulse = next - q.normalImpulse;
+        q.normalImpulse = next;
+        q.maxNormalImpulse = std::fmax(q.maxNormalImpulse, impulse);
+        Apply(A, B, c, q.normal, q.wA, q.wB, impulse);
+      }
+    }
+    float total = 0.0f;
+    for (int k = 0; k < c.pointCount; ++k) total += c.points[k].normalImpulse;
+    const Vec3 n = c.normal;
+    float bound = c.friction * total;
+    {
+      // Both directions together, bounded as a disc: clamping each
+      // direction on its own would turn the friction force off the sliding
+      // direction.
+      ContactFrictionRow& r0 = c.tangentRows[0];
+      ContactFrictionRow& r1 = c.tangentRows[1];
+      Vec3 dv = A.v - B.v;
+      float vt0 = Vec3_Dot(c.tangent[0], dv) + Vec3_Dot(r0.angA, A.w) - Vec3_Dot(r0.angB, B.w);
+      float vt1 = Vec3_Dot(c.tangent[1], dv) + Vec3_Dot(r1.angA, A.w) - Vec3_Dot(r1.angB, B.w);
+      float next0 = r0.impulse - r0.mass * vt0, next1 = r1.impulse - r1.mass * vt1;
+      float len2 = next0 * next0 + next1 * next1;
+      if (len2 > bound * bound) {
+        float k = len2 > 0.0f ? bound / std::sqrt(len2) : 0.0f;
+        next0 *= k;
+        next1 *= k;
+      }
+      float i0 = next0 - r0.impulse, i1 = next1 - r1.impulse;
+      r0.impulse = next0;
+      r1.impulse = next1;
+      Apply(A, B, c, c.tangent[0], r0.wA, r0.wB, i0);
+      Apply(A, B, c, c.tangent[1], r1.wA, r1.wB, i1);
+    }
+    // A single point has no twist arm: nothing to hold about the normal.
+    float twistBound = bound * c.twistRadius;
+    if (twistBound > 0.0f) {
+      float vw = Vec3_Dot(n, A.w - B.w);
+      float next = c.twistImpulse - c.twistMass * vw;
+      next = std::fmax(-twistBound, std::fmin(next, twistBound));
+      float impulse = next - c.twistImpulse;
+      c.twistImpulse = next;
+      A.w += c.twistA * impulse;
+      B.w -= c.twistB * impulse;
+    }
+  }
+}
+
+void ContactSolver_ApplyRestitution(ContactSolver* cs, SolverBodyState* states, float threshold) {
+  for (ContactConstraint& c : cs->constraints) {
+    if (c.restitution <= 0.0f) continue;
+    SolverBodyState& A = states[c.a];
+    SolverBodyState& B = states[c.b];
+    for (int k = 0; k < c.pointCount; ++k) {
+      ContactSolverPoint& q = c.points[k];
+      if (q.relativeVelocity > -threshold || q.maxNormalImpulse <= 0.0f) continue;
+      float vn = Vec3_Dot(q.normal, A.v - B.v) + Vec3_Dot(q.angA, A.w) - Vec3_Dot(q.angB, B.w);
+      float impulse = -q.normalMass * (vn + c.restitution * q.relativeVelocity);
+      float next = std::fmax(q.normalImpulse + impulse, 0.0f);
+      impulse = next - q.normalImpulse;
+      q.normalImpulse = next;
+      Apply(A, B, c, q.normal, q.wA, q.wB, impulse);
+    }
+  }
+}
+
+void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds) {
+  for (const ContactConstraint& c : cs->constraints) {
+    SolverManifold& m = manifolds[c.manifold];
+    for (int k = 0; k < m.m.count; ++k) m.impulses[k] = c.pointOf[k] >= 0 ? c.points[c.pointOf[k]].normalImpulse : 0.0f;
+    m.frictionImpulse = c.tangent[0] * c.tangentRows[0].impulse + c.tangent[1] * c.tangentRows[1].impulse;
+    m.twistImpulse = c.twistImpulse;
+    m.frictionNormal = c.normal;
+    m.hasFriction = true;
+  }
+}

@@ -1,0 +1,90 @@
+// The contact constraints of one step: built from the step's manifolds,
+// warm started from the impulses the same contact features carried in the
+// last step, solved as soft constraints over the solver's sub-steps (see
+// contact_solver.cpp for the model), and written back to the manifolds.
+//
+// The constraints live in one compact array walked in order; each holds its
+// two solver body indices (0: immovable), its normal and, per point, the
+// anchors and Jacobian terms fixed for the step, so a pass touches nothing
+// but this array and the solver body states.
+#pragma once
+#include <cstdint>
+
+#include "physics/base/phys_array.h"
+#include "physics/dynamics/solver_body.h"
+
+struct SolverManifold;
+
+struct ContactSolverPoint {
+  Vec3 normal;            // from b towards a (points against a mesh may differ)
+  Vec3 angA, angB;        // rA x n, rB x n for the anchors rA, rB from the centres of mass
+  Vec3 wA, wB;            // inverse inertia times angA, angB
+  float separation;       // at the step's start (< 0: penetration)
+  float normalMass;       // 1 / (J M^-1 J^T), 0 when neither body moves along n
+  float normalImpulse;    // accumulated over the step (warm started)
+  float maxNormalImpulse; // largest impulse applied in one pass: restitution acts only where > 0
+  float relativeVelocity; // normal velocity at the step's start (< 0: approaching)
+};
+
+// One friction direction at the manifold's centre.
+struct ContactFrictionRow {
+  Vec3 angA, angB;  // J angular parts
+  Vec3 wA, wB;      // inverse inertia times them
+  float mass;
+  float impulse;
+};
+
+struct ContactConstraint {
+  int32_t a, b;          // solver bodies
+  int32_t manifold;      // index into the step's manifolds
+  int32_t pointCount;    // 1..4
+  float invMassA, invMassB;
+  Vec3 normal;           // mean of the points' normals (friction acts across it)
+  Vec3 tangent[2];
+  float friction;        // combined coefficient
+  float restitution;     // combined coefficient
+  float twistRadius;     // mean distance of the points from their centre (twist friction arm)
+  SolverSoftness soft;   // stiffer against immovable bodies
+  ContactSolverPoint points[4];
+  float k[10];           // the points' normal rows' coupling J M^-1 J^T, lower triangle by rows
+  float chol[10];        // its regularised Cholesky factor for all points, same layout
+  bool cholValid;        // chol holds a factor
+  ContactFrictionRow tangentRows[2];
+  Vec3 twistA, twistB;   // inverse inertia times n, for friction about the normal
+  float twistMass;
+  float twistImpulse;
+  int8_t pointOf[4];     // per manifold point: its constraint point, -1 when left out
+};
+
+struct ContactSolverParams {
+  float h;                    // step length
+  float hRatio;               // this step's length over the last one's: warm starts scale by it
+  SolverSoftness soft;        // contacts between two moving bodies
+  SolverSoftness staticSoft;  // contacts with an immovable body
+  float maxPushSpeed;         // fastest separation that recovering a penetration may cause
+  float slop;                 // penetration left to rest on
+  float speculative;          // gap within which points are always kept
+};
+
+struct ContactSolver {
+  PhysArray<ContactConstraint, PHYS_MEM_SOLVER> constraints;
+};
+
+// Builds the constraints of the manifolds that have a moving body (dead and
+// phantom ones, and those of bodies out of the step, are left out), warm
+// started from `previous` (ordered by key): a point takes the impulse of the
+// old point with the same features, or of the nearest old point within 2 cm.
+// Each manifold's `constraint` is set (-1 when left out).
+void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int count, const SolverManifold* previous,
+                           int previousCount, const SolverSet* set, const ContactSolverParams& params);
+// Applies the accumulated impulses (once per sub-step, before the solve).
+void ContactSolver_WarmStart(ContactSolver* cs, SolverBodyState* states);
+// One pass over the constraints: with bias, penetration is pushed out softly
+// and gaps closed speculatively; without (relaxation), only the velocity
+// error is removed, so the push leaves no energy behind.
+void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const ContactSolverParams& params,
+                         float invDt, bool useBias);
+// Bounces points that approached faster than the threshold and pushed.
+void ContactSolver_ApplyRestitution(ContactSolver* cs, SolverBodyState* states, float threshold);
+// Writes the impulses back to the manifolds for the next step's warm start.
+void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds);

@@ -1,0 +1,96 @@
+#include "physics/dynamics/island.h"
+
+#include "physics/collision/collision_primitive.h"
+#include "physics/dynamics/constraint.h"
+#include "physics/dynamics/contact_state.h"
+#include "physics/dynamics/rigid_body.h"
+#include "physics/dynamics/simulation.h"
+
+namespace {
+
+bool CanMove(const RigidBody* b) { return b && !(b->stateFlags & RB_STATE_FIXED) && !b->pinned; }
+
+bool Moves(const RigidBody* b) {
+  return CanMove(b) && b->subspace && !b->quarantined && (b->stateFlags & RB_STATE_ACTIVE);
+}
+
+// A body that may share an island: in the world and able to move.
+bool Joinable(const RigidBody* b) { return b && b->subspace && CanMove(b) && !b->quarantined; }
+
+int Find(int* parent, int i) {
+  while (parent[i] != i) {
+    parent[i] = parent[parent[i]];
+    i = parent[i];
+  }
+  return i;
+}
+
+void Unite(int* parent, int a, int b) {
+  a = Find(parent, a);
+  b = Find(parent, b);
+  if (a == b) return;
+  if (a < b) parent[b] = a; else parent[a] = b;
+}
+
+// Joins the islands of a and b when both are joinable bodies of this step.
+void Join(int* parent, RigidBody* const* bodies, const RigidBody* a, const RigidBody* b) {
+  if (!Joinable(a) || !Joinable(b) || a->islandIndex < 0 || b->islandIndex < 0) return;
+  if (bodies[a->islandIndex] != a || bodies[b->islandIndex] != b) return;
+  Unite(parent, a->islandIndex, b->islandIndex);
+}
+
+}  // namespace
+
+int Island_Sleep(IslandScratch* scratch, RigidBody* const* bodies, int n, const SolverManifold* manifolds,
+                 int manifoldCount, Constraint* const* constraints, int constraintCount, const FreezeManager& f,
+                 float h) {
+  if (!scratch->parent.Resize(n) || !scratch->rest.Resize(n)) return 0;
+  int* parent = scratch->parent.Data();
+  float* rest = scratch->rest.Data();
+  for (int i = 0; i < n; ++i) {
+    parent[i] = i;
+    rest[i] = 1.0f;
+    if (bodies[i]) bodies[i]->islandIndex = i;
+  }
+  for (int i = 0; i < n; ++i) {
+    RigidBody* b = bodies[i];
+    if (!Moves(b)) continue;
+    float v2 = Vec3_LengthSq(b->linearVelocity), w2 = Vec3_LengthSq(b->angularVelocity);
+    if (v2 < f.restLinear * f.restLinear && w2 < f.restAngular * f.restAngular)
+      b->sleepTime += h;
+    else
+      b->sleepTime = 0.0f;
+    if (v2 < f.slowLinear * f.slowLinear && w2 < f.slowAngular * f.slowAngular)
+      b->slowTime += h;
+    else
+      b->slowTime = 0.0f;
+    if (b->keepActiveCount > 0) b->sleepTime = b->slowTime = 0.0f;
+    if (b->sleepTime < f.checkPeriod[0])
+      b->stateFlags |= RB_STATE_NOT_SETTLED;
+    else
+      b->stateFlags &= ~uint32_t(RB_STATE_NOT_SETTLED);
+  }
+  for (int i = 0; i < manifoldCount; ++i) {
+    const SolverManifold& m = manifolds[i];
+    if (!m.dead && !m.pa->phantom && !m.pb->phantom) Join(parent, bodies, m.a, m.b);
+  }
+  for (int i = 0; i < constraintCount; ++i) Join(parent, bodies, constraints[i]->bodyA, constraints[i]->bodyB);
+  // An island may sleep when each of its moving bodies is ready.
+  for (int i = 0; i < n; ++i) {
+    RigidBody* b = bodies[i];
+    if (!Moves(b)) continue;
+    bool ready = b->sleepTime >= f.checkPeriod[0] || b->slowTime >= f.checkPeriod[1];
+    if (!ready) rest[Find(parent, i)] = 0.0f;
+  }
+  int islands = 0;
+  for (int i = 0; i < n; ++i) {
+    RigidBody* b = bodies[i];
+    if (!Moves(b)) continue;
+    int root = Find(parent, i);
+    if (root == i) ++islands;
+    if (rest[root] > 0.0f) b->SetActive(0, 0);
+  }
+  for (int i = 0; i < n; ++i)
+    if (bodies[i]) bodies[i]->islandIndex = -1;
+  return islands;
+}
