@@ -601,9 +601,9 @@ std::string Time(double t) {
   return buf;
 }
 
-std::string Us(const Spread& s) {
+std::string Us(const Spread& s, int decimals = 1) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.1f (%.1f-%.1f)", s.median, s.lo, s.hi);
+  std::snprintf(buf, sizeof buf, "%.*f (%.*f-%.*f)", decimals, s.median, decimals, s.lo, decimals, s.hi);
   return buf;
 }
 
@@ -659,7 +659,8 @@ void PrintTable(const std::string& loadBefore) {
   if (g_rays[0].ran && g_rays[1].ran) {
     std::printf("\n10,000 rays against a terrain of 100,352 triangles\n");
     Row("", "ours", "Bullet", "ours / Bullet");
-    Row("time per ray, us", Us(g_rays[0].us), Us(g_rays[1].us), F("%.2f", g_rays[0].us.median / g_rays[1].us.median));
+    Row("time per ray, us", Us(g_rays[0].us, 3), Us(g_rays[1].us, 3),
+        F("%.2f", g_rays[0].us.median / g_rays[1].us.median));
     Row("hits", F("%.0f", g_rays[0].hits), F("%.0f", g_rays[1].hits));
   }
   if (!g_timers.empty()) std::printf("\nour engine's timers over the last pour run:\n%s", g_timers.c_str());

@@ -22,6 +22,9 @@ constexpr float kGjkNormalGap = 1e-3f;
 // Penetration into a mesh triangle's plane beyond which a hull is pushed out
 // along the triangle's normal whatever the other axes say.
 constexpr float kDeepIntoTriangle = 0.02f;
+// Against a mesh triangle, its normal is preferred over a hull face that
+// separates by up to this much more.
+constexpr float kMeshFaceBias = 0.02f;
 // Edge pairs the separating-axis test examines at most (about 200 edges a side).
 constexpr int kMaxEdgePairs = 40000;
 // A hull pair's cached feature is used again while b has moved relative to a
@@ -290,6 +293,11 @@ bool Sat(const ConvexHull* A, const Polytope& B, float margin, SatResult* faceA,
   // bound the face axes alone decide (the normal may then be a little off
   // where an edge crosses an edge, never the side).
   if (A->edges.Count() * B.arcCount > kMaxEdgePairs) return true;
+  // Against a mesh triangle the edges only count when one of the hull's
+  // faces beats the triangle's own normal (see HullPolytope): a hull resting
+  // on a mesh, slightly sunk into it, skips them.
+  if (B.triangle && (faceB->separation < -kDeepIntoTriangle || faceB->separation >= faceA->separation - kMeshFaceBias))
+    return true;
   const HullEdgeArc* aArcs = A->edgeArcs.Data();
   for (int i = 0; i < A->edges.Count(); ++i) {
     const HullEdge& ea = A->edges[i];
@@ -416,12 +424,12 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
   if (B.triangle) {
     // Meshes: resolve along the triangle's normal unless clearly wrong, so
     // that bodies slide over internal edges without catching.
-    useB = fb.separation >= fa.separation - 0.02f;
+    useB = fb.separation >= fa.separation - kMeshFaceBias;
   } else {
     useB = fb.separation > fa.separation + kFaceTolerance;
   }
   float bestFace = useB ? fb.separation : fa.separation;
-  if (ed.separation > bestFace + kEdgeTolerance && !(B.triangle && useB && fb.separation > -0.02f)) {
+  if (ed.separation > bestFace + kEdgeTolerance && !(B.triangle && useB && fb.separation > -kDeepIntoTriangle)) {
     // Edge-edge: one point, the closest points of the two edges.
     const HullEdge& ea = A->edges[ed.index];
     const EdgeArc& eb = B.arcs[ed.index2];
@@ -831,8 +839,7 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
   NarrowPhaseCache found{rel, V3(0, 0, 0), NARROW_CACHE_NONE, 0, 0};
   Vec3 nBA = g.axis;
   Vec3 toB = Frame3_RotateInv(a->world, -nBA);
-  if (reuse) {
-  } else if (GjkNormalHolds(g, proven)) {
+  if (!reuse && GjkNormalHolds(g, proven)) {
     // Apart within the margin: GJK's closest points give the normal, so the
     // separating-axis search is not needed. The reference face is the one
     // most aligned with that normal; if clipping keeps nothing (a corner or
@@ -853,7 +860,7 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
       AddContact(&set, g.pointA, g.pointB, nBA, -g.distance, 0xC0000000u, false, false);
     else
       found = {rel, V3(0, 0, 0), useB ? NARROW_CACHE_FACE_B : NARROW_CACHE_FACE_A, useB ? fb : fa, 0};
-  } else {
+  } else if (!reuse) {
     HullPolytope(ha, B, a->world, margin, false, 0, &set, &found);
     found.relative = rel;
   }

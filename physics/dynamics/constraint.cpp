@@ -33,12 +33,16 @@ void Bodies(JointBodies* jb, const JointStep& step, const RigidBody* a, const Ri
 // The world offset of a body-space point from the body's centre of mass.
 Vec3 Arm(const RigidBody* body, Quat q, Vec3 local) { return Quat_Rotate(q, local - body->comOffset); }
 
-// -(r x (I (r x .))): the angular part of a point's effective mass matrix.
-Mat3 ArmInertia(Vec3 r, const Mat3& inv) {
+// The effective-mass matrix of a point held on a point: (mA + mB) I plus,
+// for each body, -(r x (I^-1 (r x .))), which is symmetric (so its columns,
+// computed here, are its rows).
+Mat3 PointMass(const JointBodies& jb, Vec3 rA, Vec3 rB) {
   static const Vec3 e[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  Mat3 cols;
-  for (int j = 0; j < 3; ++j) cols.r[j] = -Vec3_Cross(r, Mat3_Mul(inv, Vec3_Cross(r, e[j])));
-  return Mat3_Transpose(cols);
+  Mat3 k;
+  for (int j = 0; j < 3; ++j)
+    k.r[j] = e[j] * (jb.mA + jb.mB) - Vec3_Cross(rA, Mat3_Mul(jb.iA, Vec3_Cross(rA, e[j]))) -
+             Vec3_Cross(rB, Mat3_Mul(jb.iB, Vec3_Cross(rB, e[j])));
+  return k;
 }
 
 // Solves m x = v for a symmetric 3x3 m; zero when m is singular.
@@ -72,13 +76,20 @@ Soft SoftOf(const JointStep& step, bool useBias) {
   return useBias ? Soft{step.soft.massScale, step.soft.impulseScale} : Soft{1.0f, 0.0f};
 }
 
-// The point part: set-up, warm start and one pass.
-void PointPrepare(JointPoint* jp, const JointBodies& jb, const RigidBody* a, const RigidBody* b, Vec3 pivotA,
-                  Vec3 pivotB, float scale) {
-  jp->rA = Arm(a, jb.qA, pivotA);
-  jp->rB = Arm(b, jb.qB, pivotB);
+// The start of a joint's step: its bodies as the solver sees them and its
+// point part set up. Returns the factor its kept impulses are scaled by (0
+// when they do not belong to the current set-up).
+float BeginStep(Constraint* c, JointPoint* jp, Vec3 pivotA, Vec3 pivotB, const JointStep& step) {
+  Bodies(&c->bodies, step, c->bodyA, c->bodyB);
+  float scale = c->warmValid ? step.hRatio : 0.0f;
+  c->warmValid = true;
+  jp->rA = Arm(c->bodyA, c->bodies.qA, pivotA);
+  jp->rB = Arm(c->bodyB, c->bodies.qB, pivotB);
   jp->impulse = jp->impulse * scale;
+  return scale;
 }
+
+// The point part's warm start and one pass.
 
 void PointWarmStart(const JointPoint& jp, const JointStep& step, const JointBodies& jb) {
   const SolverBodyState& A = step.states[jb.a];
@@ -99,9 +110,8 @@ void PointSolve(JointPoint* jp, const JointStep& step, const JointBodies& jb, bo
     bias = c * (step.soft.biasRate * strength);
   }
   Soft soft = SoftOf(step, useBias);
-  Mat3 k = Mat3_Add(Mat3_Diagonal(V3(jb.mA + jb.mB, jb.mA + jb.mB, jb.mA + jb.mB)),
-                    Mat3_Add(ArmInertia(rA, jb.iA), ArmInertia(rB, jb.iB)));
-  Vec3 p = (-Solve33(k, cdot + bias) * soft.massScale - jp->impulse * soft.impulseScale) * damping;
+  Vec3 p = (-Solve33(PointMass(jb, rA, rB), cdot + bias) * soft.massScale - jp->impulse * soft.impulseScale) *
+           damping;
   jp->impulse += p;
   ApplyLinear(step, jb, rA, rB, p);
 }
@@ -187,11 +197,7 @@ Point2PointConstraint::Point2PointConstraint(RigidBody* a, RigidBody* b)
   if (a) Point2PointConstraint_SetPivotWorld(this, a->pose.position);
 }
 
-void Point2PointConstraint::Prepare(const JointStep& step) {
-  Bodies(&bodies, step, bodyA, bodyB);
-  PointPrepare(&point, bodies, bodyA, bodyB, pivotA, pivotB, warmValid ? step.hRatio : 0.0f);
-  warmValid = true;
-}
+void Point2PointConstraint::Prepare(const JointStep& step) { BeginStep(this, &point, pivotA, pivotB, step); }
 
 void Point2PointConstraint::WarmStart(const JointStep& step) { PointWarmStart(point, step, bodies); }
 
@@ -233,9 +239,7 @@ float HingeAngle(const HingeConstraint* h, Quat qA, Quat qB) {
 }  // namespace
 
 void HingeConstraint::Prepare(const JointStep& step) {
-  Bodies(&bodies, step, bodyA, bodyB);
-  float scale = warmValid ? step.hRatio : 0.0f;
-  PointPrepare(&point, bodies, bodyA, bodyB, pivotA, pivotB, scale);
+  float scale = BeginStep(this, &point, pivotA, pivotB, step);
   worldAxisA = Quat_Rotate(bodies.qA, axisA);
   worldAxisB = Quat_Rotate(bodies.qB, axisB);
   angularImpulse = angularImpulse * scale;
@@ -244,7 +248,6 @@ void HingeConstraint::Prepare(const JointStep& step) {
   lowerImpulse = limitOn ? lowerImpulse * scale : 0.0f;
   upperImpulse = limitOn ? upperImpulse * scale : 0.0f;
   motorImpulse = motorOn ? motorImpulse * scale : 0.0f;
-  warmValid = true;
 }
 
 void HingeConstraint::WarmStart(const JointStep& step) {
@@ -358,11 +361,7 @@ void FrameConstraint::Rebuild() {
 }
 
 void FrameConstraint::Prepare(const JointStep& step) {
-  Bodies(&bodies, step, bodyA, bodyB);
-  float scale = warmValid ? step.hRatio : 0.0f;
-  PointPrepare(&point, bodies, bodyA, bodyB, pivotA, pivotB, scale);
-  angularImpulse = angularImpulse * scale;
-  warmValid = true;
+  angularImpulse = angularImpulse * BeginStep(this, &point, pivotA, pivotB, step);
 }
 
 void FrameConstraint::WarmStart(const JointStep& step) {
@@ -404,13 +403,9 @@ TwoAxisConstraint::TwoAxisConstraint(RigidBody* a, RigidBody* b)
 }
 
 void TwoAxisConstraint::Prepare(const JointStep& step) {
-  Bodies(&bodies, step, bodyA, bodyB);
-  float scale = warmValid ? step.hRatio : 0.0f;
-  PointPrepare(&point, bodies, bodyA, bodyB, pivotA, pivotB, scale);
+  axisImpulse *= BeginStep(this, &point, pivotA, pivotB, step);
   worldAxisA = Quat_Rotate(bodies.qA, axisA);
   worldAxisB = Quat_Rotate(bodies.qB, axisB);
-  axisImpulse *= scale;
-  warmValid = true;
 }
 
 void TwoAxisConstraint::WarmStart(const JointStep& step) {

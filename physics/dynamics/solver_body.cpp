@@ -1,5 +1,7 @@
 #include "physics/dynamics/solver_body.h"
 
+#include "common/assert.h"
+
 #include "physics/dynamics/rigid_body.h"
 
 SolverSoftness SolverSoftness_Make(float hertz, float dampingRatio, float dt) {
@@ -20,6 +22,7 @@ int SolverSet_Begin(SolverSet* set) {
 }
 
 int SolverSet_Add(SolverSet* set, RigidBody* body, Vec3 gravity) {
+  HELM_ASSERT(set->sims.Count() > 0 && body && SolverSet_IndexOf(set, body) == 0);
   if (!set->states.Reserve(set->states.Count() + 1) || !set->sims.Reserve(set->sims.Count() + 1)) return 0;
   SolverBodySim sim;
   sim.body = body;
@@ -59,6 +62,7 @@ void SolverSet_IntegratePositions(SolverSet* set, float dt) {
 }
 
 Transform SolverSet_EndPose(const SolverSet* set, int index) {
+  HELM_ASSERT(index > 0 && index < set->sims.Count());
   const SolverBodyState& s = set->states[index];
   const SolverBodySim& m = set->sims[index];
   Quat q = Quat_Normalize(s.dq * m.q0);

@@ -57,10 +57,10 @@ SolverSoftness SolverSoftness_Make(float hertz, float dampingRatio, float dt);
 
 // Empties the set and makes the immovable body 0. 0 on exhaustion.
 int SolverSet_Begin(SolverSet* set);
-// Adds a moving body with its velocities, pose and this step's accelerations
-// (gravity plus its accumulated force and torque), and records its index in
-// the body. Returns the index, or 0 on exhaustion (the body then does not
-// move this step).
+// Adds a moving body (once, after Begin) with its velocities, pose and this
+// step's accelerations (gravity plus its accumulated force and torque), and
+// records its index in the body. Returns the index, or 0 on exhaustion (the
+// body then does not move this step).
 int SolverSet_Add(SolverSet* set, RigidBody* body, Vec3 gravity);
 // The body's index in the set, 0 when it was not added (immovable).
 int SolverSet_IndexOf(const SolverSet* set, const RigidBody* body);

@@ -68,21 +68,26 @@ inline Vec3 Bowl_Vertex(int i, int j) {
   return V3(x, Bowl_Height(x, z), z);
 }
 
-inline SceneMesh Bowl_Mesh() {
+// A square grid of cells x cells over [-half, half]^2 in x and z, its
+// corners at the given heights, two triangles per cell.
+inline SceneMesh Grid_Mesh(int cells, float half, float (*height)(float x, float z)) {
   SceneMesh m;
-  for (int j = 0; j <= kBowlCells; ++j)
-    for (int i = 0; i <= kBowlCells; ++i) {
-      Vec3 v = Bowl_Vertex(i, j);
-      m.vertices.insert(m.vertices.end(), {v.x, v.y, v.z, 0.0f});
+  for (int j = 0; j <= cells; ++j)
+    for (int i = 0; i <= cells; ++i) {
+      float x = -half + 2 * half * float(i) / float(cells);
+      float z = -half + 2 * half * float(j) / float(cells);
+      m.vertices.insert(m.vertices.end(), {x, height(x, z), z, 0.0f});
     }
-  for (int j = 0; j < kBowlCells; ++j)
-    for (int i = 0; i < kBowlCells; ++i) {
-      uint16_t a = uint16_t(j * (kBowlCells + 1) + i), b = uint16_t(a + 1);
-      uint16_t c = uint16_t(a + kBowlCells + 1), d = uint16_t(c + 1);
+  for (int j = 0; j < cells; ++j)
+    for (int i = 0; i < cells; ++i) {
+      uint16_t a = uint16_t(j * (cells + 1) + i), b = uint16_t(a + 1);
+      uint16_t c = uint16_t(a + cells + 1), d = uint16_t(c + 1);
       m.indices.insert(m.indices.end(), {a, c, b, b, c, d});
     }
   return m;
 }
+
+inline SceneMesh Bowl_Mesh() { return Grid_Mesh(kBowlCells, kBowlHalf, Bowl_Height); }
 
 // A fixed mesh body at the origin as the recipe's first body.
 inline void Recipe_AddMesh(SceneRecipe* r, SceneMesh mesh) {
@@ -209,19 +214,4 @@ inline float Terrain_Height(float x, float z) {
   return h;
 }
 
-inline SceneMesh Terrain_Mesh() {
-  SceneMesh m;
-  for (int j = 0; j <= kTerrainCells; ++j)
-    for (int i = 0; i <= kTerrainCells; ++i) {
-      float x = -kTerrainHalf + 2 * kTerrainHalf * float(i) / kTerrainCells;
-      float z = -kTerrainHalf + 2 * kTerrainHalf * float(j) / kTerrainCells;
-      m.vertices.insert(m.vertices.end(), {x, Terrain_Height(x, z), z, 0.0f});
-    }
-  for (int j = 0; j < kTerrainCells; ++j)
-    for (int i = 0; i < kTerrainCells; ++i) {
-      uint16_t a = uint16_t(j * (kTerrainCells + 1) + i), b = uint16_t(a + 1);
-      uint16_t c = uint16_t(a + kTerrainCells + 1), d = uint16_t(c + 1);
-      m.indices.insert(m.indices.end(), {a, c, b, b, c, d});
-    }
-  return m;
-}
+inline SceneMesh Terrain_Mesh() { return Grid_Mesh(kTerrainCells, kTerrainHalf, Terrain_Height); }

@@ -114,18 +114,7 @@ struct DynTestScene {
   // A fixed mesh in the world: a square of side 2 * half in the plane through `pos` with
   // the given normal direction (two triangles per cell, cells x cells).
   RigidBody* Plane(float half, Vec3 pos, Quat rot = Quat_Identity(), int cells = 4, uint32_t group = 1) {
-    SceneMesh m;
-    for (int j = 0; j <= cells; ++j)
-      for (int i = 0; i <= cells; ++i)
-        m.vertices.insert(m.vertices.end(), {-half + 2 * half * float(i) / float(cells), 0.0f,
-                                             -half + 2 * half * float(j) / float(cells), 0.0f});
-    for (int j = 0; j < cells; ++j)
-      for (int i = 0; i < cells; ++i) {
-        uint16_t a = uint16_t(j * (cells + 1) + i), b = uint16_t(a + 1), c = uint16_t(a + cells + 1),
-                 d = uint16_t(c + 1);
-        m.indices.insert(m.indices.end(), {a, c, b, b, c, d});
-      }
-    return Mesh(m, pos, rot, group);
+    return Mesh(Grid_Mesh(cells, half, [](float, float) { return 0.0f; }), pos, rot, group);
   }
   // Builds a recipe's bodies in its order, each added to the world (group 1),
   // then its hinges (kept in `joints`).
