@@ -78,11 +78,6 @@ struct OurWorld : DynTestScene {
     built = Build(r);
   }
   void Step() { DynTestScene::Step(kStep); }
-  int Movable() const {
-    int n = 0;
-    for (RigidBody* b : built) n += b->invMass > 0.0f;
-    return n;
-  }
   int Awake() const {
     int n = 0;
     for (RigidBody* b : built) n += b->invMass > 0.0f && (b->stateFlags & RB_STATE_ACTIVE) != 0;
@@ -189,11 +184,6 @@ struct BulletWorld {
     }
   }
   void Step() { world.stepSimulation(kStep, 0, kStep); }
-  int Movable() const {
-    int n = 0;
-    for (const auto& b : bodies) n += b->getInvMass() > 0;
-    return n;
-  }
   int Awake() const {
     int n = 0;
     for (const auto& b : bodies) n += b->getInvMass() > 0 && b->isActive();

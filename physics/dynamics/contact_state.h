@@ -2,8 +2,8 @@
 // sub-step's manifolds, the previous sub-step's impulses for warm starting,
 // the hull pairs' narrow-phase caches, the phantom overlaps in progress, the
 // events queued for dispatch, the body snapshot the sub-step walks and the
-// solver's working sets. Internal to
-// the dynamics (simulation.cpp); tests read it for diagnostics.
+// solver's working sets. Internal to the dynamics (the simulation, the
+// contact solver and the islands); tests read it for diagnostics.
 #pragma once
 #include <cstdint>
 
