@@ -46,18 +46,23 @@ int Push(SDL_Event* e)
 
 }  // namespace
 
+int Win32Test_PushScancode(int32_t scancode, int down, int alt)
+{
+    if (scancode <= 0 || scancode >= SDL_NUM_SCANCODES) return 0;
+    SDL_Event e = {};
+    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
+    e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
+    e.key.keysym.scancode = (SDL_Scancode)scancode;
+    e.key.keysym.sym = DefaultKey(scancode);
+    e.key.keysym.mod = alt ? KMOD_LALT : KMOD_NONE;
+    return Push(&e);
+}
+
 int Win32Test_PushKey(uint32_t virtualKey, int down, int alt)
 {
     for (int sc = 0; sc < SDL_NUM_SCANCODES; sc++) {
         SDL_Keycode key = DefaultKey(sc);
-        if (key == SDLK_UNKNOWN || Message_VirtualKey(key) != virtualKey) continue;
-        SDL_Event e = {};
-        e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-        e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-        e.key.keysym.scancode = (SDL_Scancode)sc;
-        e.key.keysym.sym = key;
-        e.key.keysym.mod = alt ? KMOD_LALT : KMOD_NONE;
-        return Push(&e);
+        if (key != SDLK_UNKNOWN && Message_VirtualKey(key) == virtualKey) return Win32Test_PushScancode(sc, down, alt);
     }
     return 0;
 }

@@ -19,6 +19,8 @@ struct Window;
 // their virtual-key code; alt sets the Alt modifier. Mouse buttons: 1 left,
 // 2 middle, 3 right. Each returns 0 when SDL's events can't start.
 int Win32Test_PushKey(uint32_t virtualKey, int down, int alt);
+// The same by SDL scancode (what the key has on a US layout).
+int Win32Test_PushScancode(int32_t scancode, int down, int alt);
 int Win32Test_PushFocus(Window* window, int gained);
 int Win32Test_PushClose(Window* window);
 int Win32Test_PushMouseMotion(Window* window, int32_t x, int32_t y);
