@@ -22,6 +22,7 @@ struct SystemModule {
     std::vector<SystemHook*> hooks;
     bool keyDown[256] = {};
     bool watching = false;
+    uint32_t screenSaverRunning = 0;
 };
 
 SystemModule& M()
@@ -119,6 +120,14 @@ int32_t System_UnhookWindowsHook(SystemHook* hook)
 intptr_t System_CallNextHook(SystemHook*, int32_t, uintptr_t, intptr_t) { return 0; }
 
 int32_t System_GetHookCount() { return (int32_t)M().hooks.size(); }
+
+int32_t System_ParametersInfo(uint32_t action, uint32_t param, void*, uint32_t)
+{
+    if (action == 97) M().screenSaverRunning = param;
+    return 1;
+}
+
+uint32_t System_GetScreenSaverRunning() { return M().screenSaverRunning; }
 
 int16_t System_GetAsyncKeyState(int32_t virtualKey)
 {
@@ -233,5 +242,6 @@ void System_ResetAll()
     for (SystemHook* hook : m.hooks) delete hook;
     m.hooks.clear();
     memset(m.keyDown, 0, sizeof m.keyDown);
+    m.screenSaverRunning = 0;
     System_ResetMetrics();
 }

@@ -69,6 +69,13 @@ intptr_t System_CallNextHook(SystemHook* hook, int32_t code, uintptr_t wParam, i
 // Number of hooks installed and not removed (for tests).
 int32_t System_GetHookCount();
 
+// SystemParametersInfo: the 9x family's switch that makes the system ignore
+// its task-switching keys (action 97, "a screen saver runs"). The stand-in
+// reports the NT family, so nothing sets it; accepted and kept. 1.
+int32_t System_ParametersInfo(uint32_t action, uint32_t param, void* value, uint32_t flags);
+// The last value action 97 was given (for tests).
+uint32_t System_GetScreenSaverRunning();
+
 // 0x8000 while the key with that virtual-key code is held (as seen in SDL's
 // key events, pushed ones included), else 0. VK 0x10-0x12 (Shift, Control,
 // Alt) count either side.
