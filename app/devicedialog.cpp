@@ -110,7 +110,7 @@ int App_SelectDevice(void)
 
     bool fullStart = fullScreen != 0;
     if (!fullScreen && !quiet) {
-        Dialog_RegisterTemplate(DEVICE_DIALOG_RESOURCE, &kDeviceDialog);
+        App_RegisterDeviceDialog();
         if (Dialog_Box(App_GetInstance(), DEVICE_DIALOG_RESOURCE, App_GetWindow(), App_DeviceDialogProc, 0) <= 0)
             return 0;
         fullStart = IsFullScreenMode(d.selectedMode);
@@ -143,6 +143,8 @@ int App_SelectDevice(void)
     }
     return 1;
 }
+
+void App_RegisterDeviceDialog(void) { Dialog_RegisterTemplate(DEVICE_DIALOG_RESOURCE, &kDeviceDialog); }
 
 void App_FillModeList(Window* list)
 {

@@ -28,6 +28,8 @@ enum : int32_t {
 // also when the user chose "E&xit". A full-screen mode sets the screen size
 // and the state's fullScreen.
 int App_SelectDevice(void);
+// Registers the dialog's template (resource 104) with the Win32 stand-in.
+void App_RegisterDeviceDialog(void);
 // Fills a resolution list: the full-screen modes first (4:3 from 640 x 480
 // to 1280 x 1024 unless "all modes" is ticked), each carrying its mode
 // index, then every windowed mode. 800 x 600 x 32 becomes the default item

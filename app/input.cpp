@@ -178,6 +178,9 @@ void UpdateAction(uint8_t user, InputAction* a, float dt)
             a->timer = 0.0f;
         else if (!hold)
             a->timer = a->timer >= dt ? a->timer - dt : 0.0f;
+        // Float residue of the subtractions (0.5 - 50 x 0.01 is not exactly
+        // 0 in single precision) would cost the repeat a whole frame.
+        if (a->timer < 1e-6f) a->timer = 0.0f;
     }
     if (a->state == ACTION_TRIGGERED) {
         a->state = a->afterTrigger ? ACTION_HELD : ACTION_IDLE;

@@ -143,21 +143,9 @@ int32_t App_Main(void* instance, void*, const char* commandLine, int32_t showCom
     if (Mutex_CreateNamed(kMutexName) == MUTEX_EXISTS) return 0;
     App_InitDefaults();
     App_ResetState();
-    Shell& s = g_shell;
-    // The command line is cut to the buffer, never overflowing it.
-    CopyCut(s.commandLine, sizeof s.commandLine, commandLine);
-    int n = String_TokeniseWhitespace(s.commandLine, s.tokens, APP_MAX_TOKENS, 1);
-    s.tokenCount = n < APP_MAX_TOKENS ? n : APP_MAX_TOKENS;
-    uint32_t pal = 0;
-    CmdLine_GetBools(s.tokenCount, s.tokens, 1, "PAL", &pal, nullptr);
-    s.pal = (int32_t)pal;
-    char* language = nullptr;
-    CmdLine_GetStrings(s.tokenCount, s.tokens, 1, "Language", &language, nullptr);
-    s.language = LanguageFromName(language);
-    char* launch = nullptr;
-    CmdLine_GetStrings(s.tokenCount, s.tokens, 1, "Launch", &launch, nullptr);
-    if (launch) CopyCut(s.state.launch, sizeof s.state.launch, launch);
+    App_ParseCommandLine(commandLine);
     InstallForwarders();
+    Shell& s = g_shell;
 
     App_RegisterClass(instance);
     Window* window = App_CreateWindow(instance);
@@ -184,6 +172,24 @@ int32_t App_Main(void* instance, void*, const char* commandLine, int32_t showCom
     App_EngineClose();
     App_DestroyWindow();
     return result;
+}
+
+void App_ParseCommandLine(const char* commandLine)
+{
+    Shell& s = g_shell;
+    // The command line is cut to the buffer, never overflowing it.
+    CopyCut(s.commandLine, sizeof s.commandLine, commandLine);
+    int n = String_TokeniseWhitespace(s.commandLine, s.tokens, APP_MAX_TOKENS, 1);
+    s.tokenCount = n < APP_MAX_TOKENS ? n : APP_MAX_TOKENS;
+    uint32_t pal = 0;
+    CmdLine_GetBools(s.tokenCount, s.tokens, 1, "PAL", &pal, nullptr);
+    s.pal = (int32_t)pal;
+    char* language = nullptr;
+    CmdLine_GetStrings(s.tokenCount, s.tokens, 1, "Language", &language, nullptr);
+    s.language = LanguageFromName(language);
+    char* launch = nullptr;
+    CmdLine_GetStrings(s.tokenCount, s.tokens, 1, "Launch", &launch, nullptr);
+    if (launch) CopyCut(s.state.launch, sizeof s.state.launch, launch);
 }
 
 int App_InitDefaults(void)
@@ -611,6 +617,7 @@ const char* App_GetVersionText(void) { return g_shell.versionText; }
 Font* App_GetVersionFont(void) { return g_shell.versionFont; }
 
 void App_SetClock(AppClock clock) { g_shell.clock = clock; }
+void App_SetFrameTime(float dt) { g_shell.dt = dt; }
 
 void App_TestReset(void)
 {

@@ -41,6 +41,10 @@ struct AppState {
 // emptied, else the wParam of the quit message (the last message taken).
 int32_t App_Main(void* instance, void* previous, const char* commandLine, int32_t showCommand);
 
+// Copies the command line (cut to 1023 characters), splits it at white
+// space (double quotes group) into at most 10 tokens, and reads "PAL",
+// "Language" and "Launch", removing them from the tokens.
+void App_ParseCommandLine(const char* commandLine);
 int App_InitDefaults(void);
 int App_ResetState(void);
 int32_t App_RegisterClass(void* instance);
@@ -120,6 +124,8 @@ Font* App_GetVersionFont(void);
 // Replaces the millisecond clock (null restores the system's).
 typedef uint32_t (*AppClock)(void);
 void App_SetClock(AppClock clock);
+// Sets the smoothed frame time.
+void App_SetFrameTime(float dt);
 // Puts everything a run leaves behind back to the state at process start,
 // so the entry can run again in the same process: the single-instance lock
 // is released, the Win32 stand-in's windows, classes, queue and cursor

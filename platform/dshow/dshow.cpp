@@ -37,14 +37,16 @@ class FilterGraph;
 // most recent one for the test hooks.
 std::vector<FilterGraph*> g_graphs;
 int32_t g_lastFramesShown = 0;
+int32_t g_closeAfterFrames = 0;  // test script: the next graph closes its window
 int g_lastWindowMade = 0;
 
 intptr_t VideoWindowProc(Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam);
 
 class FilterGraph final : public IGraphBuilder, public IMediaControl, public IVideoWindow, public IMediaEventEx {
 public:
-    FilterGraph()
+    FilterGraph() : closeAfter_(g_closeAfterFrames)
     {
+        g_closeAfterFrames = 0;
         g_graphs.push_back(this);
         g_lastFramesShown = 0;
         g_lastWindowMade = 0;
@@ -227,6 +229,7 @@ public:
             if (decoder_->PopDue(now, &frame)) {
                 Present(frame);
                 g_lastFramesShown = ++framesShown_;
+                if (framesShown_ == closeAfter_ && window_) Message_Post(window_, WM_CLOSE, 0, 0);
             }
             if (decoder_->Error() && !ended_) {
                 ended_ = true;
@@ -305,6 +308,7 @@ private:
     bool clockRunBefore_ = false;
     uint64_t clockStart_ = 0, pausedAt_ = 0;
     int32_t framesShown_ = 0;
+    int32_t closeAfter_ = 0;
     std::mutex eventLock_;  // the decoder's error may be posted from its thread in future versions
     std::vector<GraphEvent> events_;
 };
@@ -360,8 +364,4 @@ int32_t DShowTest_DecodeFrames(const char* path)
 int32_t DShowTest_FramesShown() { return g_lastFramesShown; }
 int DShowTest_WindowMade() { return g_lastWindowMade; }
 
-int DShowTest_CloseVideoWindow()
-{
-    if (g_graphs.empty() || !g_graphs.back()->window()) return 0;
-    return Message_Post(g_graphs.back()->window(), WM_CLOSE, 0, 0);
-}
+void DShowTest_CloseAfterFrames(int32_t frames) { g_closeAfterFrames = frames; }

@@ -24,6 +24,6 @@ int32_t DShowTest_DecodeFrames(const char* path);
 // Frames the most recent graph showed, and whether its window was made.
 int32_t DShowTest_FramesShown();
 int DShowTest_WindowMade();
-// Closes the most recent graph's video window as the user would (the
-// window manager's close button). 0 when there is none.
-int DShowTest_CloseVideoWindow();
+// The next graph closes its video window as the user would once it has
+// shown that many frames (0: never).
+void DShowTest_CloseAfterFrames(int32_t frames);
