@@ -117,10 +117,11 @@ int DestroyEach(void* item, void*)
 
 int32_t Level(float x, bool pan)
 {
+    if (std::isnan(x)) return pan ? 0 : -g_sound.table[255];  // centred and silent
     float d = pan ? std::fabs(x) : std::fabs(x - 1.0f);
     bool negative = pan ? x < 0.0f : x - 1.0f < 0.0f;
-    // NaN and infinities become the ends of the table before the index is
-    // taken: a float converted to an integer out of range is undefined.
+    // Infinities become the ends of the table before the index is taken: a
+    // float converted to an integer out of range is undefined.
     if (!(d <= 1.0f)) d = 1.0f;
     int index = (int)(d * 255.0f);
     if (index >= 255) index = 255;
