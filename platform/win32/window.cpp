@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "platform/win32/message.h"
+#include "platform/win32/system.h"
 #include "platform/win32/window_internal.h"
 
 // The decorations the outer rectangle adds to a client area. They are fixed
@@ -108,6 +109,7 @@ int32_t Window_InitEvents()
     if (!M().eventsStarted) {
         if (SDL_InitSubSystem(SDL_INIT_EVENTS) != 0) return 0;
         M().eventsStarted = true;
+        System_WatchKeys();  // the asynchronous key state sees every key from now on
     }
     return 1;
 }
