@@ -35,5 +35,7 @@ int main(int argc, char** argv)
     AppHooks hooks = MakeHooks();
     AppHooks_Install(&hooks);
     static int instance;  // the module instance is only compared, never read
-    return App_Main(&instance, nullptr, commandLine.data(), 1);
+    int result = App_Main(&instance, nullptr, commandLine.data(), 1);
+    Entry_Shutdown();
+    return result;
 }

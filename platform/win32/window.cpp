@@ -60,6 +60,10 @@ uint32_t SdlFlagsFor(uint32_t style, uint32_t exStyle)
 // Gives the record an SDL window of its client size; false when SDL fails.
 bool MakeSdlWindow(Window* window, int32_t x, int32_t y, uint32_t sdlFlags)
 {
+    // Pictures are made in memory everywhere (the rasteriser, the video
+    // frames, the cover's fill): window surfaces are plain framebuffers, never
+    // a GL renderer behind them, which would load a GL stack for nothing.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     // Each SDL window holds one reference on the video subsystem.
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     int sx = x == WINDOW_USEDEFAULT ? (int)SDL_WINDOWPOS_UNDEFINED : x;
