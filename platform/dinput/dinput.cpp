@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/dinput/dinput_test.h"
+#include "platform/win32/win32_test.h"
 #include "platform/win32/window.h"
 
 const Guid IID_IDirectInput7 = {0x9A4CB684, 0x236D, 0x11D3, {0x8E, 0x9D, 0x00, 0xC0, 0x4F, 0x68, 0x44, 0xAE}};
@@ -177,15 +178,6 @@ struct DInputDevice {
         return Window_IsActive(window) != 0;
     }
 };
-
-uint32_t DInputUnknown::AddRef() { return ++refs; }
-
-uint32_t DInputUnknown::Release()
-{
-    uint32_t left = --refs;
-    if (left == 0) delete this;
-    return left;
-}
 
 IDirectInputDevice7::~IDirectInputDevice7()
 {
@@ -530,17 +522,7 @@ int32_t DInputTest_PushKey(uint8_t key, int32_t down)
 {
     int32_t scancode = DInput_ScancodeFromKey(key);
     if (!scancode || !StartEvents()) return 0;
-    SDL_Event e = {};
-    e.type = down ? SDL_KEYDOWN : SDL_KEYUP;
-    e.key.state = down ? SDL_PRESSED : SDL_RELEASED;
-    e.key.keysym.scancode = (SDL_Scancode)scancode;
-    e.key.keysym.sym = SDL_SCANCODE_TO_KEYCODE(scancode);
-    if (scancode >= SDL_SCANCODE_A && scancode <= SDL_SCANCODE_Z) e.key.keysym.sym = 'a' + (scancode - SDL_SCANCODE_A);
-    if (scancode == SDL_SCANCODE_RETURN) e.key.keysym.sym = SDLK_RETURN;
-    if (scancode == SDL_SCANCODE_ESCAPE) e.key.keysym.sym = SDLK_ESCAPE;
-    if (scancode == SDL_SCANCODE_SPACE) e.key.keysym.sym = SDLK_SPACE;
-    if (scancode == SDL_SCANCODE_TAB) e.key.keysym.sym = SDLK_TAB;
-    return SDL_PushEvent(&e) == 1;
+    return Win32Test_PushScancode(scancode, down, 0);
 }
 
 void DInputTest_LoseDevices()

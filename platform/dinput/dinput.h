@@ -29,8 +29,7 @@
 // stand-in tracks it (a window is active from creation until it loses its
 // focus; headless windows never do). A null window counts as active.
 //
-// Objects are counted like COM objects: Release frees at zero. Main thread
-// only.
+// Objects are counted COM objects (com.h). Main thread only.
 #pragma once
 
 #include <cstdint>
@@ -141,17 +140,9 @@ struct DIDEVICEINSTANCE {
 };
 typedef int32_t (*DIEnumDevicesCallback)(const DIDEVICEINSTANCE* instance, void* context);
 
-struct DInputUnknown {
-    uint32_t AddRef();
-    // Drops one reference and frees the object at zero; returns those left.
-    uint32_t Release();
-    virtual ~DInputUnknown() = default;
-    uint32_t refs = 1;
-};
-
 struct DInputDevice;
 
-struct IDirectInputDevice7 : DInputUnknown {
+struct IDirectInputDevice7 : ComObject {
     // Chooses the state record; only while not acquired.
     HResult SetDataFormat(const DIDATAFORMAT* format);
     HResult SetCooperativeLevel(Window* window, uint32_t flags);
@@ -177,7 +168,7 @@ struct IDirectInputDevice7 : DInputUnknown {
     DInputDevice* device = nullptr;
 };
 
-struct IDirectInput7 : DInputUnknown {
+struct IDirectInput7 : ComObject {
     // GUID_SysKeyboard, GUID_SysMouse or a controller's instance guid.
     // DIERR_DEVICENOTREG for a guid that names no device (a controller that
     // went away, or can't be opened).

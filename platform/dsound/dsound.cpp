@@ -98,15 +98,6 @@ IDirectSoundBuffer* NewBuffer(DSoundDevice* device, DSoundVoice* voice, uint32_t
 
 }  // namespace
 
-uint32_t DSoundUnknown::AddRef() { return ++refs; }
-
-uint32_t DSoundUnknown::Release()
-{
-    uint32_t left = --refs;
-    if (left == 0) delete this;
-    return left;
-}
-
 // ---- the 3D listener ----
 
 IDirectSound3DListener::~IDirectSound3DListener()

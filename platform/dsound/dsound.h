@@ -120,25 +120,17 @@ struct DS3DLISTENER {
 };
 static_assert(sizeof(DS3DLISTENER) == 64, "DS3DLISTENER is 64 bytes");
 
-struct DSoundUnknown {
-    uint32_t AddRef();
-    // Drops one reference and frees the object at zero; returns those left.
-    uint32_t Release();
-    virtual ~DSoundUnknown() = default;
-    uint32_t refs = 1;
-};
-
 struct DSoundDevice;
 struct DSoundVoice;
 
-struct IDirectSound3DListener : DSoundUnknown {
+struct IDirectSound3DListener : ComObject {
     // Fills a record of size 64: at the origin, looking along +z.
     HResult GetAllParameters(DS3DLISTENER* parameters);
     ~IDirectSound3DListener() override;
     DSoundDevice* device = nullptr;
 };
 
-struct IDirectSoundBuffer : DSoundUnknown {
+struct IDirectSoundBuffer : ComObject {
     HResult GetCaps(DSBCAPS* caps);  // caps->size must be 20
     // Byte offsets of the play and write cursors (both may be null).
     HResult GetCurrentPosition(uint32_t* play, uint32_t* write);
@@ -174,7 +166,7 @@ struct IDirectSoundBuffer : DSoundUnknown {
     uint32_t flags = 0;
 };
 
-struct IDirectSound : DSoundUnknown {
+struct IDirectSound : ComObject {
     HResult GetCaps(DSCAPS* caps);  // caps->size must be 96
     HResult SetCooperativeLevel(Window* window, uint32_t level);
     // The primary buffer (DSBCAPS_PRIMARYBUFFER, no size, no format) or a

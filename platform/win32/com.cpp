@@ -12,3 +12,12 @@ void Com_Uninitialize()
 }
 
 int32_t Com_GetInitCount() { return g_initCount; }
+
+uint32_t ComObject::AddRef() { return ++refs; }
+
+uint32_t ComObject::Release()
+{
+    uint32_t left = --refs;
+    if (left == 0) delete this;
+    return left;
+}

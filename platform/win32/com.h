@@ -29,6 +29,16 @@ constexpr HResult E_ACCESSDENIED = (HResult)0x80070005u;
 constexpr HResult E_OUTOFMEMORY = (HResult)0x8007000Eu;
 constexpr HResult E_INVALIDARG = (HResult)0x80070057u;
 
+// The base of the stand-ins' objects: a reference count that frees the
+// object when the last reference goes.
+struct ComObject {
+    uint32_t AddRef();
+    // Drops one reference and frees the object at zero; returns those left.
+    uint32_t Release();
+    virtual ~ComObject() = default;
+    uint32_t refs = 1;
+};
+
 // CoInitialize: counts nested calls (S_FALSE when already initialised).
 HResult Com_Initialize(void* reserved);
 // CoUninitialize: undoes one Com_Initialize.

@@ -77,6 +77,21 @@ bool MakeSdlWindow(Window* window, int32_t x, int32_t y, uint32_t sdlFlags)
     return true;
 }
 
+// A record that is active and enabled, numbered in creation order.
+Window* NewRecord(const char* className, const char* title, uint32_t style, WindowProc procedure, Window* parent)
+{
+    Window* window = new Window{};
+    window->className = className ? className : "";
+    window->title = title ? title : "";
+    window->style = style;
+    window->procedure = procedure;
+    window->parent = parent;
+    window->active = 1;
+    window->enabled = 1;
+    window->serial = M().nextSerial++;
+    return window;
+}
+
 void FreeWindow(Window* window)
 {
     if (window->sdl) {
@@ -150,24 +165,16 @@ Window* Window_CreateEx(uint32_t exStyle, const char* className, const char* tit
     WindowClass* wc = FindClass(className);
     if (!wc || width < 0 || height < 0) return nullptr;
     if (parent && !Window_IsLive(parent)) return nullptr;
-    Window* window = new Window{};
-    window->className = wc->name;
-    window->procedure = wc->info.procedure;
+    Window* window = NewRecord(wc->name.c_str(), title, style, wc->info.procedure, parent);
     window->instance = instance;
-    window->title = title ? title : "";
-    window->style = style;
     window->exStyle = exStyle;
     window->visible = (style & WINDOW_STYLE_VISIBLE) != 0;
-    window->active = 1;
-    window->enabled = 1;
-    window->parent = parent;
     window->x = x == WINDOW_USEDEFAULT ? 32 : x;
     window->y = y == WINDOW_USEDEFAULT ? 32 : y;
     WindowRect frame = {0, 0, 0, 0};
     Window_AdjustRect(&frame, style, 0, exStyle);
     window->clientWidth = std::max(0, width - (frame.right - frame.left));
     window->clientHeight = std::max(0, height - (frame.bottom - frame.top));
-    window->serial = M().nextSerial++;
     bool wantsSdl = !M().headless && !(style & WINDOW_STYLE_CHILD) && !parent && window->clientWidth > 0 &&
                     window->clientHeight > 0;
     if (wantsSdl && !MakeSdlWindow(window, x, y, SdlFlagsFor(style, exStyle))) {
@@ -186,15 +193,7 @@ Window* Window_CreateEx(uint32_t exStyle, const char* className, const char* tit
 Window* Window_CreateRecord(const char* className, const char* title, uint32_t style, WindowProc procedure,
                             Window* parent)
 {
-    Window* window = new Window{};
-    window->className = className ? className : "";
-    window->title = title ? title : "";
-    window->style = style;
-    window->procedure = procedure;
-    window->parent = parent;
-    window->active = 1;
-    window->enabled = 1;
-    window->serial = M().nextSerial++;
+    Window* window = NewRecord(className, title, style, procedure, parent);
     M().live.push_back(window);
     return window;
 }
@@ -202,17 +201,12 @@ Window* Window_CreateRecord(const char* className, const char* title, uint32_t s
 Window* Window_Create(const char* title, int32_t width, int32_t height, uint32_t flags)
 {
     if (width <= 0 || height <= 0) return nullptr;
-    Window* window = new Window{};
+    Window* window = NewRecord(nullptr, title, WINDOW_STYLE_OVERLAPPED, nullptr, nullptr);
     window->x = 32;
     window->y = 32;
     window->clientWidth = width;
     window->clientHeight = height;
-    window->style = WINDOW_STYLE_OVERLAPPED;
     window->visible = 1;
-    window->active = 1;
-    window->enabled = 1;
-    window->title = title ? title : "";
-    window->serial = M().nextSerial++;
     if (!(flags & WINDOW_HEADLESS) && !MakeSdlWindow(window, WINDOW_USEDEFAULT, WINDOW_USEDEFAULT, SDL_WINDOW_RESIZABLE)) {
         delete window;
         return nullptr;

@@ -369,6 +369,15 @@ protected:
         return left;
     }
     static int16_t Expected(uint32_t i) { return (int16_t)((Pattern(i) - 128) << 8); }
+    // The stream's frames exactly, then silence: the stop comes at the first
+    // check after the end, within a period.
+    static void ExpectWholeThenSilent(const std::vector<int16_t>& left, uint32_t frames)
+    {
+        uint32_t wrong = 0;
+        for (uint32_t i = 0; i < frames; i++) wrong += left[i] != Expected(i);
+        EXPECT_EQ(wrong, 0u);
+        for (uint32_t i = frames + 2048; i < left.size(); i++) ASSERT_EQ(left[i], 0) << i;
+    }
 };
 
 TEST_F(StreamTest, AStreamLongerThanTheRingPlaysWithoutGapsOrStaleHalvesAndStopsAtItsEnd)
@@ -378,12 +387,7 @@ TEST_F(StreamTest, AStreamLongerThanTheRingPlaysWithoutGapsOrStaleHalvesAndStops
     Sound* music = Sound_LoadStream("music", 0);
     ASSERT_NE(music, nullptr);
     Sound_StartNow(music);
-    std::vector<int16_t> left = Play(frames + 8192);
-    uint32_t wrong = 0;
-    for (uint32_t i = 0; i < frames; i++) wrong += left[i] != Expected(i);
-    EXPECT_EQ(wrong, 0u);
-    // The stop comes at the first check after the end: within a period.
-    for (uint32_t i = frames + 2048; i < left.size(); i++) ASSERT_EQ(left[i], 0) << i;
+    ExpectWholeThenSilent(Play(frames + 8192), frames);
     uint32_t status = 1;
     music->buffer->GetStatus(&status);
     EXPECT_EQ(status & DSBSTATUS_PLAYING, 0u);
@@ -398,9 +402,7 @@ TEST_F(StreamTest, AStreamEndingNearTheRingsEndStopsWhenTheCursorWrapsPastIt)
     Sound* music = Sound_LoadStream("near", 0);
     ASSERT_NE(music, nullptr);
     Sound_StartNow(music);
-    std::vector<int16_t> left = Play(frames + 8192);
-    for (uint32_t i = 0; i < frames; i++) ASSERT_EQ(left[i], Expected(i)) << i;
-    for (uint32_t i = frames + 2048; i < left.size(); i++) ASSERT_EQ(left[i], 0) << i;
+    ExpectWholeThenSilent(Play(frames + 8192), frames);
 }
 
 TEST_F(StreamTest, ALoopingStreamWrapsInsideAHalf)
@@ -420,9 +422,7 @@ TEST_F(StreamTest, ACutStreamEndsWhereItsDataEnds)
     Sound* music = Sound_LoadStream("cut", 0);
     ASSERT_NE(music, nullptr);
     Sound_StartNow(music);
-    std::vector<int16_t> left = Play(30000);
-    for (uint32_t i = 0; i < 20000; i++) ASSERT_EQ(left[i], Expected(i)) << i;
-    for (uint32_t i = 22048; i < left.size(); i++) ASSERT_EQ(left[i], 0) << i;
+    ExpectWholeThenSilent(Play(30000), 20000);
 }
 
 TEST_F(StreamTest, AHalfIsFilledOnlyWhenBothCursorsAreInTheOtherHalf)
