@@ -36,7 +36,10 @@
 #include "gfx/core/texture.h"
 #include "gfx/driver/d3d8/d3d8device.h"
 #include "gfx/toolkit/bmp/imagebmp.h"
+#include "gfx/toolkit/2d/font2d.h"
+#include "gfx/toolkit/2d/toolkit2d.h"
 #include "gfx/toolkit/png/imagepng.h"
+#include "gfx/world/world.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/win32/clock.h"
 #include "platform/win32/cursor.h"
@@ -100,7 +103,7 @@ struct PluginLink {
     int32_t (*attach)(void);
 };
 const PluginLink kPluginChain[] = {
-    {"World_PluginAttach", nullptr},        // World_PluginAttach: the graphics world
+    {"World_PluginAttach", World_PluginAttach},
     {"Random_PluginAttach", nullptr},       // Random_PluginAttach: random numbers
     {"Skin_PluginAttach", nullptr},         // Skin_PluginAttach: skinning
     {"HAnim_PluginAttach", nullptr},        // HAnim_PluginAttach: hierarchical animation
@@ -335,9 +338,10 @@ void App_InitSystems(void)
     CallInit(h->particleInit);
     Step("SoundBank_Init");
     SoundBank_Init();
-    // Toolkit2D_SetDeviceRect(0, 0, screenWidth, screenHeight) comes here
-    // once the 2D toolkit is built.
+    // The 2D toolkit maps the screen's pixels onto its device camera (it
+    // refuses while the engine layer's fonts have not opened it yet).
     Step("Toolkit2D_SetDeviceRect");
+    Toolkit2D_SetDeviceRect(0.0f, 0.0f, (float)s.screenWidth, (float)s.screenHeight);
     CallInit(h->fontInit);
     Step("Sound_Init");
     Sound_Init();
@@ -380,8 +384,8 @@ void App_ShutdownSystems(void)
     CallShutdown(h->sprite3dShutdown);
     Step("SoundBank_Shutdown");
     SoundBank_Shutdown();
-    // Toolkit2D_Close() comes here once the 2D toolkit is built.
     Step("Toolkit2D_Close");
+    Toolkit2D_Close();
     Step("Frame_DestroyHierarchy");
     if (s.rootFrame) Frame_DestroyHierarchy(s.rootFrame);
     s.rootFrame = nullptr;
@@ -568,9 +572,9 @@ void App_ReadVersionFile(void)
 
 void App_PreEngineInit(void)
 {
-    // Font2D_SetFreeListParams(8, 8) comes here once the 2D toolkit is
-    // built: the 2D fonts' free lists must be sized before the engine opens.
+    // The 2D fonts' free lists are sized before the engine opens.
     Step("Font2D_SetFreeListParams");
+    Font2D_SetFreeListParams(8, 8);
 }
 
 intptr_t App_WndProc(Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam)

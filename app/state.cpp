@@ -3,6 +3,7 @@
 #include "app/hooks.h"
 #include "app/mainview.h"
 #include "app/shell.h"
+#include "common/assert.h"
 #include "common/list.h"
 
 namespace {
@@ -52,12 +53,41 @@ GameState* State_Create(void)
     return state;
 }
 
-void State_SetUpdate(GameState* state, StateUpdateFn update) { state->update = update; }
-void State_SetRender(GameState* state, StateCallback render) { state->render = render; }
-void State_SetPreUpdate(GameState* state, StateUpdateFn preUpdate) { state->preUpdate = preUpdate; }
-void State_SetAuxCallback(GameState* state, StateAuxFn aux) { state->aux = aux; }
-void State_SetDestroy(GameState* state, StateCallback destroy) { state->destroy = destroy; }
-void State_SetUserData(GameState* state, uintptr_t userData) { state->userData = userData; }
+void State_SetUpdate(GameState* state, StateUpdateFn update)
+{
+    HELM_ASSERT(state);
+    state->update = update;
+}
+
+void State_SetRender(GameState* state, StateCallback render)
+{
+    HELM_ASSERT(state);
+    state->render = render;
+}
+
+void State_SetPreUpdate(GameState* state, StateUpdateFn preUpdate)
+{
+    HELM_ASSERT(state);
+    state->preUpdate = preUpdate;
+}
+
+void State_SetAuxCallback(GameState* state, StateAuxFn aux)
+{
+    HELM_ASSERT(state);
+    state->aux = aux;
+}
+
+void State_SetDestroy(GameState* state, StateCallback destroy)
+{
+    HELM_ASSERT(state);
+    state->destroy = destroy;
+}
+
+void State_SetUserData(GameState* state, uintptr_t userData)
+{
+    HELM_ASSERT(state);
+    state->userData = userData;
+}
 
 int State_Update(float dt)
 {

@@ -48,6 +48,7 @@ int State_Init(void);
 // A zeroed record from the pool; when no state is current it becomes the
 // current one (pushed, keepNodes 0). Null when memory runs out.
 GameState* State_Create(void);
+// The setters take a record of State_Create (never null).
 void State_SetUpdate(GameState* state, StateUpdateFn update);
 void State_SetRender(GameState* state, StateCallback render);
 void State_SetPreUpdate(GameState* state, StateUpdateFn preUpdate);

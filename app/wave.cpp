@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/file.h"
+#include "common/bytes.h"
 #include "common/memory.h"
 #include "platform/dsound/dsound.h"
 #include "platform/win32/sysfile.h"
@@ -16,8 +17,6 @@ constexpr uint32_t kFmt = WaveFourCC('f', 'm', 't', ' ');
 constexpr uint32_t kData = WaveFourCC('d', 'a', 't', 'a');
 constexpr uint32_t kBufferSize = 8192;
 
-uint32_t Le32(const uint8_t* p) { return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24; }
-uint16_t Le16(const uint8_t* p) { return (uint16_t)(p[0] | p[1] << 8); }
 
 }  // namespace
 
@@ -78,11 +77,13 @@ bool ReadHeader(WaveFile* w, WaveChunk* chunk)
 {
     uint8_t header[8];
     if (Read(w, header, 8) != 8) return false;
-    *chunk = WaveChunk{Le32(header), Le32(header + 4), 0, Position(w), 0};
+    ByteReader fields = ByteReader_Init(header, sizeof header);
+    uint32_t id = ByteReader_U32(&fields), size = ByteReader_U32(&fields);
+    *chunk = WaveChunk{id, size, 0, Position(w), 0};
     if (chunk->ckid == kRiff) {
         uint8_t type[4];
         if (chunk->cksize < 4 || Read(w, type, 4) != 4) return false;
-        chunk->fccType = Le32(type);
+        chunk->fccType = Bytes_LoadU32(type);
     }
     return true;
 }
@@ -145,23 +146,25 @@ int Wave_ReadFormat(WaveFile* w, WAVEFORMATEX** format, WaveChunk* riff)
     if (!Descend(w, kFmt, EndOf(*riff), &fmt) || fmt.cksize < 16) return 0;
     uint8_t base[16];
     if (Read(w, base, 16) != 16) return 0;
-    uint16_t tag = Le16(base);
+    ByteReader fields = ByteReader_Init(base, sizeof base);
+    WAVEFORMATEX pcm = {};
+    pcm.formatTag = ByteReader_U16(&fields);
+    pcm.channels = ByteReader_U16(&fields);
+    pcm.samplesPerSec = ByteReader_U32(&fields);
+    pcm.avgBytesPerSec = ByteReader_U32(&fields);
+    pcm.blockAlign = ByteReader_U16(&fields);
+    pcm.bitsPerSample = ByteReader_U16(&fields);
     uint16_t extra = 0;
-    if (tag != WAVE_FORMAT_PCM) {
+    if (pcm.formatTag != WAVE_FORMAT_PCM) {
         uint8_t size[2];
         // The extra size and the bytes it counts must lie inside the chunk.
         if (fmt.cksize < 18 || Read(w, size, 2) != 2) return 0;
-        extra = Le16(size);
+        extra = Bytes_LoadU16(size);
         if (18u + extra > fmt.cksize) return 0;
     }
     WAVEFORMATEX* record = (WAVEFORMATEX*)Mem_Calloc(sizeof(WAVEFORMATEX) + extra, 8);
     if (!record) return 0;
-    record->formatTag = tag;
-    record->channels = Le16(base + 2);
-    record->samplesPerSec = Le32(base + 4);
-    record->avgBytesPerSec = Le32(base + 8);
-    record->blockAlign = Le16(base + 12);
-    record->bitsPerSample = Le16(base + 14);
+    *record = pcm;
     record->cbSize = extra;
     if (extra && Read(w, (uint8_t*)(record + 1), extra) != extra) {
         Mem_Free(record);
