@@ -29,7 +29,7 @@ done
 # The sound system's fuzz target also needs the WAVE reader, the sound
 # system with its name cache and hooks, and the DirectSound stand-in (SDL2).
 sound=("$root"/app/wave.cpp "$root"/app/sound.cpp "$root"/app/namecache.cpp "$root"/app/hooks.cpp
-       "$root"/platform/dsound/*.cpp)
+       "$root"/platform/dsound/*.cpp "$root"/platform/win32/com.cpp)
 sdl=($(pkg-config --cflags --libs sdl2))
 
 mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/seeds/font2d" "$out/seeds/wave" "$out/run"
