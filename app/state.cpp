@@ -53,41 +53,20 @@ GameState* State_Create(void)
     return state;
 }
 
-void State_SetUpdate(GameState* state, StateUpdateFn update)
+// The setters: one field of a record of State_Create.
+template <typename T>
+void SetField(GameState* state, T GameState::*field, T value)
 {
     HELM_ASSERT(state);
-    state->update = update;
+    state->*field = value;
 }
 
-void State_SetRender(GameState* state, StateCallback render)
-{
-    HELM_ASSERT(state);
-    state->render = render;
-}
-
-void State_SetPreUpdate(GameState* state, StateUpdateFn preUpdate)
-{
-    HELM_ASSERT(state);
-    state->preUpdate = preUpdate;
-}
-
-void State_SetAuxCallback(GameState* state, StateAuxFn aux)
-{
-    HELM_ASSERT(state);
-    state->aux = aux;
-}
-
-void State_SetDestroy(GameState* state, StateCallback destroy)
-{
-    HELM_ASSERT(state);
-    state->destroy = destroy;
-}
-
-void State_SetUserData(GameState* state, uintptr_t userData)
-{
-    HELM_ASSERT(state);
-    state->userData = userData;
-}
+void State_SetUpdate(GameState* state, StateUpdateFn update) { SetField(state, &GameState::update, update); }
+void State_SetRender(GameState* state, StateCallback render) { SetField(state, &GameState::render, render); }
+void State_SetPreUpdate(GameState* state, StateUpdateFn preUpdate) { SetField(state, &GameState::preUpdate, preUpdate); }
+void State_SetAuxCallback(GameState* state, StateAuxFn aux) { SetField(state, &GameState::aux, aux); }
+void State_SetDestroy(GameState* state, StateCallback destroy) { SetField(state, &GameState::destroy, destroy); }
+void State_SetUserData(GameState* state, uintptr_t userData) { SetField(state, &GameState::userData, userData); }
 
 int State_Update(float dt)
 {
