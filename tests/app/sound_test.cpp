@@ -17,7 +17,7 @@ namespace {
 
 using wavefile::Make;
 using wavefile::Samples16;
-using wavefile::Spec;
+using wavefile::Layout;
 
 // A scene node as the sound system sees it: a world matrix.
 struct FakeNode {
@@ -64,7 +64,7 @@ protected:
     }
     static Sound* LoadConstant(const char* name, int16_t value, uint32_t frames = 2000)
     {
-        WriteDisk(std::string("data/") + name, Make(Spec{}, Samples16(std::vector<int16_t>(frames, value))));
+        WriteDisk(std::string("data/") + name, Make(Layout{}, Samples16(std::vector<int16_t>(frames, value))));
         return Sound_Load(name, 0);
     }
     static int32_t Volume(Sound* s)
@@ -102,9 +102,9 @@ TEST(SoundLevelTest, TheAttenuationTableAndTheLevelMapping)
 TEST_F(SoundTest, ALoopingStereoInstanceRepeatsItsFrames)
 {
     std::vector<int16_t> frames = {1000, -1, 2000, -2, 3000, -3, 4000, -4};
-    Spec spec;
-    spec.channels = 2;
-    WriteDisk("data/loop.wav", Make(spec, Samples16(frames)));
+    Layout layout;
+    layout.channels = 2;
+    WriteDisk("data/loop.wav", Make(layout, Samples16(frames)));
     Sound* sound = Sound_Load("loop.wav", 2);
     ASSERT_NE(sound, nullptr);
     Sound* instance = Sound_PlayLoopInstance(sound, nullptr);
@@ -121,9 +121,9 @@ TEST_F(SoundTest, ALoopingStereoInstanceRepeatsItsFrames)
 
 TEST_F(SoundTest, AnEightBitMonoOneShotPlaysOnceAndIsReleasedByTheUpdate)
 {
-    Spec spec;
-    spec.bits = 8;
-    WriteDisk("data/blip.wav", Make(spec, std::string("\x80\xC0\x40\xFF", 4)));
+    Layout layout;
+    layout.bits = 8;
+    WriteDisk("data/blip.wav", Make(layout, std::string("\x80\xC0\x40\xFF", 4)));
     Sound* sound = Sound_Load("blip.wav", 0);
     ASSERT_NE(sound, nullptr);
     Sound_PlayOneShot(sound, nullptr);
@@ -204,7 +204,7 @@ TEST_F(SoundTest, VolumeFrequencyAndMasterVolumeScaleTheOutput)
 {
     std::vector<int16_t> ramp;
     for (int i = 0; i < 64; i++) ramp.push_back((int16_t)(i * 100));
-    WriteDisk("data/ramp.wav", Make(Spec{}, Samples16(ramp)));
+    WriteDisk("data/ramp.wav", Make(Layout{}, Samples16(ramp)));
     Sound* sound = Sound_Load("ramp.wav", 0);
     Sound* instance = Sound_PlayLoopInstance(sound, nullptr);
     ASSERT_NE(instance, nullptr);
@@ -237,8 +237,8 @@ TEST_F(SoundTest, TheCacheSharesLoadsByNameAndFlagsAndPrefersDwf)
     Sound_Release(a);
     EXPECT_EQ(Sound_GetCount(), 1u);  // the last release freed it
 
-    WriteDisk("data/b.wav", Make(Spec{}, Samples16(std::vector<int16_t>(100, 1000))));
-    WriteDisk("data/b.dwf", Make(Spec{}, Samples16(std::vector<int16_t>(100, 2000))));
+    WriteDisk("data/b.wav", Make(Layout{}, Samples16(std::vector<int16_t>(100, 1000))));
+    WriteDisk("data/b.dwf", Make(Layout{}, Samples16(std::vector<int16_t>(100, 2000))));
     Sound* b = Sound_Load("b.wav", 0);
     ASSERT_NE(Sound_PlayLoopInstance(b, nullptr), nullptr);
     EXPECT_EQ(Render(1)[0], 2000);  // the "dwf" beside it took its place
@@ -252,7 +252,7 @@ TEST_F(SoundTest, MalformedFilesLoadNothingAndLeaveNothing)
         const char* what;
         std::string bytes;
     };
-    Spec riff, form, shortFmt, noFmt, noData, cut, huge, floats, extraOutside, stereo24;
+    Layout riff, form, shortFmt, noFmt, noData, cut, huge, floats, extraOutside, stereo24;
     riff.riff = "RIFX";
     form.form = "AVI ";
     shortFmt.fmtSize = 14;
@@ -321,7 +321,7 @@ TEST_F(SoundTest, WithoutADeviceEveryCallAnswersNothing)
     DSoundTest_SetDeviceAvailable(0);
     Sound_Init();
     ASSERT_EQ(Sound_IsOn(), 0);
-    WriteDisk("data/ok.wav", Make(Spec{}, Samples16({1, 2, 3})));
+    WriteDisk("data/ok.wav", Make(Layout{}, Samples16({1, 2, 3})));
     EXPECT_EQ(Sound_Load("ok.wav", 0), nullptr);
     EXPECT_EQ(Sound_LoadStream("ok", 0), nullptr);
     EXPECT_EQ(Sound_PlayLoopInstance(nullptr, nullptr), nullptr);
@@ -352,10 +352,10 @@ protected:
     // 44100 Hz mono 8-bit: one byte a frame, a ring of 352800 bytes.
     static void WriteStream(const char* name, uint32_t frames, int64_t claimed = -1)
     {
-        Spec spec;
-        spec.bits = 8;
-        spec.claimedData = claimed;
-        WriteDisk(std::string("Streams/") + name + ".wav", Make(spec, PatternBytes(frames)));
+        Layout layout;
+        layout.bits = 8;
+        layout.claimedData = claimed;
+        WriteDisk(std::string("Streams/") + name + ".wav", Make(layout, PatternBytes(frames)));
     }
     // Frames as the shell makes them: an update, then a device period.
     static std::vector<int16_t> Play(uint32_t frames, uint32_t period = 1024)
@@ -474,7 +474,7 @@ protected:
 
 TEST_F(SoundOutputTest, TheMixReachesTheDeviceThroughSdl)
 {
-    WriteDisk("data/hum.wav", Make(Spec{}, Samples16(std::vector<int16_t>(8820, 3210))));
+    WriteDisk("data/hum.wav", Make(Layout{}, Samples16(std::vector<int16_t>(8820, 3210))));
     Sound_Init();
     ASSERT_EQ(Sound_IsOn(), 1);
     Sound* hum = Sound_Load("hum.wav", 0);

@@ -56,7 +56,7 @@ protected:
         CfgcError error;
         ASSERT_EQ(Cfgc_Compile(kBank, strlen(kBank), &bytes, &error), 1) << error.line << ": " << error.message;
         WriteDisk("data/" + Cfgc_OutputPath("Bank.cfg"), bytes);
-        std::string tone = wavefile::Make(wavefile::Spec{}, wavefile::Samples16(std::vector<int16_t>(100, 1)));
+        std::string tone = wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(100, 1)));
         for (const char* name : {"data/hit.wav", "data/hit2.wav", "data/engine.wav"}) WriteDisk(name, tone);
     }
     void TearDown() override

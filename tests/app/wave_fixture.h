@@ -18,7 +18,7 @@ inline void Put16(std::string& s, uint16_t v)
     s += (char)(v >> 8);
 }
 
-struct Spec {
+struct Layout {
     uint16_t tag = 1;  // PCM
     uint16_t channels = 1;
     uint32_t rate = 44100;
@@ -32,31 +32,31 @@ struct Spec {
     std::string riff = "RIFF";
 };
 
-// A file of the spec around the sample bytes.
-inline std::string Make(const Spec& spec, const std::string& samples)
+// A file of the layout around the sample bytes.
+inline std::string Make(const Layout& layout, const std::string& samples)
 {
-    std::string body = spec.form;
-    if (spec.withFmt) {
+    std::string body = layout.form;
+    if (layout.withFmt) {
         body += "fmt ";
-        Put32(body, spec.fmtSize);
+        Put32(body, layout.fmtSize);
         std::string fmt;
-        uint16_t align = (uint16_t)(spec.channels * spec.bits / 8);
-        Put16(fmt, spec.tag);
-        Put16(fmt, spec.channels);
-        Put32(fmt, spec.rate);
-        Put32(fmt, spec.rate * align);
+        uint16_t align = (uint16_t)(layout.channels * layout.bits / 8);
+        Put16(fmt, layout.tag);
+        Put16(fmt, layout.channels);
+        Put32(fmt, layout.rate);
+        Put32(fmt, layout.rate * align);
         Put16(fmt, align);
-        Put16(fmt, spec.bits);
-        if (spec.fmtSize >= 18) Put16(fmt, spec.extra);
-        while (fmt.size() < spec.fmtSize) fmt += '\0';
-        body += fmt.substr(0, spec.fmtSize);
+        Put16(fmt, layout.bits);
+        if (layout.fmtSize >= 18) Put16(fmt, layout.extra);
+        while (fmt.size() < layout.fmtSize) fmt += '\0';
+        body += fmt.substr(0, layout.fmtSize);
     }
-    if (spec.withData) {
+    if (layout.withData) {
         body += "data";
-        Put32(body, spec.claimedData >= 0 ? (uint32_t)spec.claimedData : (uint32_t)samples.size());
+        Put32(body, layout.claimedData >= 0 ? (uint32_t)layout.claimedData : (uint32_t)samples.size());
         body += samples;
     }
-    std::string file = spec.riff;
+    std::string file = layout.riff;
     Put32(file, (uint32_t)body.size());
     return file + body;
 }
