@@ -197,6 +197,11 @@ const char* Config_GetSection(ConfigNode* node) {
   return node->reader->section;
 }
 
+const char* Config_GetSubSection(ConfigNode* node) {
+  if (!node || !node->reader || !node->reader->subSection[0]) return nullptr;
+  return node->reader->subSection;
+}
+
 const char* Config_Key(const char* first, ...) {
   char* out = g_config.key;
   Config_CopyText(out, first);

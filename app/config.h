@@ -45,8 +45,9 @@ void Config_Close(ConfigNode* first);
 // subsection used by every later lookup through any node of the file.
 void Config_SetSection(ConfigNode* node, const char* section);
 void Config_SetSubSection(ConfigNode* node, const char* subSection);
-// The section, or null when none is set.
+// The section (subsection), or null when none is set.
 const char* Config_GetSection(ConfigNode* node);
+const char* Config_GetSubSection(ConfigNode* node);
 
 // Joins the parts (ended by a null) with "::" in a static buffer that the
 // next call overwrites; cut to 1023 characters.

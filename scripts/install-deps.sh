@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libsdl2-dev libpng-dev zlib1g-dev libqhull-dev libosmesa6-dev libbullet-dev
-  clang-14 libclang-rt-14-dev)
+  clang-14 libclang-rt-14-dev libavformat-dev libavcodec-dev libswscale-dev libswresample-dev xvfb)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

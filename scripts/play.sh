@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs the game on the demo data from a staging folder
-# in the build tree, so the clone stays clean.
+# Builds everything and runs the program from a staging folder in the build
+# tree, so the clone stays clean. Until the game is built the program shows
+# the shell's own test screen: windowed with a display; without one it ends
+# after 5 s and says where it wrote its last frame.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
@@ -11,8 +13,4 @@ mkdir -p "$stage"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   export SDL_VIDEODRIVER=${SDL_VIDEODRIVER:-offscreen} SDL_AUDIODRIVER=${SDL_AUDIODRIVER:-dummy}
 fi
-if [ -x "$root/build/app/helm" ]; then
-  cd "$stage" && exec "$root/build/app/helm" -quiet "$@"
-fi
-echo "The game itself is not built yet: what exists so far are the libraries"
-echo "and their tests (run: bash scripts/test.sh). See README.md, 'Status'."
+cd "$stage" && exec "$root/build/app/helm" -quiet "$@"

@@ -1,5 +1,7 @@
 #include "platform/win32/entry.h"
 
+#include <SDL2/SDL.h>
+
 #include <cstring>
 
 namespace {
@@ -41,3 +43,5 @@ size_t Entry_BuildCommandLine(int argc, const char* const* argv, char* out, size
         out[length < size ? length : size - 1] = 0;
     return length;
 }
+
+void Entry_Shutdown() { SDL_Quit(); }

@@ -11,3 +11,8 @@
 // as one token (-Launch "Level One"). Returns the length of the whole text
 // without the terminator, so a caller can size its buffer.
 size_t Entry_BuildCommandLine(int argc, const char* const* argv, char* out, size_t size);
+
+// Ends every service SDL runs for the stand-ins (video, audio, controllers,
+// events), as the process's last act: the display connection is closed and
+// what the system libraries behind it hold is given back.
+void Entry_Shutdown();

@@ -242,3 +242,13 @@ void SysFile_SetDiskFreeQuery(SysDiskFreeQuery query)
 {
     g_sysFile.diskFree = query ? query : FileSystemFree;
 }
+
+int SysFile_GetCurrentFolder(char* out, size_t size)
+{
+    if (!out || size == 0) return 0;
+    if (!getcwd(out, size)) {
+        out[0] = '\0';
+        return 0;
+    }
+    return 1;
+}

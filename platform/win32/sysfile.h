@@ -6,6 +6,7 @@
 // beyond the standard library's.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -73,3 +74,7 @@ int SysFile_GetDiskFree(const char* name, uint64_t* freeBytes);
 
 // Installs a query; null restores the file-system query.
 void SysFile_SetDiskFreeQuery(SysDiskFreeQuery query);
+
+// The working folder as a real path into out (size bytes with the
+// terminator); 0 (out "") when it does not fit or can't be read.
+int SysFile_GetCurrentFolder(char* out, size_t size);

@@ -26,7 +26,13 @@ for f in "$root"/gfx/core/*.cpp; do
   [[ $(basename "$f") == im3d.cpp ]] || font2d+=("$f")
 done
 
-mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/seeds/font2d" "$out/run"
+# The sound system's fuzz target also needs the WAVE reader, the sound
+# system with its name cache and hooks, and the DirectSound stand-in (SDL2).
+sound=("$root"/app/wave.cpp "$root"/app/sound.cpp "$root"/app/namecache.cpp "$root"/app/hooks.cpp
+       "$root"/platform/dsound/*.cpp "$root"/platform/win32/com.cpp)
+sdl=($(pkg-config --cflags --libs sdl2))
+
+mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/seeds/font2d" "$out/seeds/wave" "$out/run"
 # The compiled "Kart { Speed = 1.5 }" and a small archive holding
 # DATA\Levels\x.cfg for both kinds of open.
 printf '\x04\x00\x00\x00Kart\x00\x00\x00\x00\x89\x18\x7a\xe7\x01\x00\x00\x00{\x00\x00\x00\x00\x00\x00\x00\x05\x00\x00\x00Speed\x00\x00\x00\x5e\x18\xb6\x95\x03\x00\x00\x001.5\x00\x00\x00\x00\x00\x01\x00\x00\x00' \
@@ -38,6 +44,9 @@ printf '\x57\x41\x44\x48\x9a\x00\x00\x00\x05\x00\x00\x00\x12\x00\x00\x00\xff\xff
 printf 'METRICS1\nwide.img\n12\n65 0 0 8 16\n0x12C 8 0 24 16\n' > "$out/seeds/font2d/rects.met"
 printf 'METRICS2\ncells.img\n4\nAB\xc3\xa9\r\nCD\nquad.img mask.img\n3\nxyz' > "$out/seeds/font2d/cells.met"
 printf 'METRICS3\nSeed\n A\nbegin\nmoveto 0 0\ncurveto 0 1 1 1 1 0\nclosepath\nmoveto 1.2 0\nend\n' > "$out/seeds/font2d/outline.met"
+# A RIFF WAVE file of four 8-bit mono samples at 8000 Hz.
+printf 'RIFF\x28\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00\x00\x40\x1f\x00\x00\x01\x00\x08\x00data\x04\x00\x00\x00\x80\xc0\x40\xff' \
+  > "$out/seeds/wave/blip.wav"
 
 for target in config wad; do
   echo "== fuzz: building ${target}_fuzz"
@@ -45,7 +54,9 @@ for target in config wad; do
 done
 echo "== fuzz: building font2d_fuzz"
 "$cxx" "${flags[@]}" "$root/tests/fuzz/font2d_fuzz.cpp" "${font2d[@]}" -o "$out/font2d_fuzz"
-for target in config wad font2d; do
+echo "== fuzz: building wave_fuzz"
+"$cxx" "${flags[@]}" "$root/tests/fuzz/wave_fuzz.cpp" "${common[@]}" "${sound[@]}" "${sdl[@]}" -o "$out/wave_fuzz"
+for target in config wad font2d wave; do
   echo "== fuzz: running ${target}_fuzz for ${seconds} s"
   mkdir -p "$out/corpus/$target"
   # Run in a folder of its own: the file layer looks at the working folder.

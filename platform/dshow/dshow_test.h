@@ -1,0 +1,29 @@
+// Test and benchmark hooks of the DirectShow stand-in: writing MPEG-1 clips
+// with libavcodec's own encoders, decoding a clip flat out, and what the
+// last graph showed.
+#pragma once
+
+#include <cstdint>
+
+struct DShowClip {
+    int32_t width = 160;
+    int32_t height = 120;
+    int32_t framesPerSecond = 25;
+    float seconds = 1.0f;
+    bool video = true;  // an MPEG-1 video stream
+    bool audio = true;  // an MPEG audio layer 2 stream, 44100 Hz stereo
+};
+
+// Writes a clip ("mpeg" program stream) of moving colour bars and a tone.
+// 1, or 0 when an encoder or the file fails (nothing is left behind then).
+int DShowTest_WriteClip(const char* path, const DShowClip& clip);
+// Decodes every video frame of the file and converts it to the display
+// format, as playback does, without a window or a clock. The frames
+// decoded, or -1 when the file can't be played.
+int32_t DShowTest_DecodeFrames(const char* path);
+// Frames the most recent graph showed, and whether its window was made.
+int32_t DShowTest_FramesShown();
+int DShowTest_WindowMade();
+// The next graph closes its video window as the user would once it has
+// shown that many frames (0: never).
+void DShowTest_CloseAfterFrames(int32_t frames);

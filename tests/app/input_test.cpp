@@ -1,0 +1,196 @@
+#include "app/input.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/dinput/dinput.h"
+#include "platform/dinput/dinput_test.h"
+#include "platform/win32/win32_test.h"
+
+namespace {
+
+class InputTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Win32Test_ResetAll();
+        DInputTest_ResetState();
+    }
+    void TearDown() override
+    {
+        Input_Destroy();
+        DInputTest_DetachAll();
+        Win32Test_ResetAll();
+    }
+    // Runs `frames` updates of dt, pressing the key during [downFrom,
+    // downTo), and returns the frames on which the action triggered.
+    static std::vector<int> Triggers(ActionMap* map, uint32_t action, int frames, float dt, int downFrom, int downTo)
+    {
+        std::vector<int> fired;
+        for (int f = 0; f < frames; f++) {
+            if (f == downFrom) DInputTest_PushKey(DIK_UP, 1);
+            if (f == downTo) DInputTest_PushKey(DIK_UP, 0);
+            ActionMap_Update(map, dt);
+            if (ActionMap_GetState(map, action) == ACTION_TRIGGERED) fired.push_back(f);
+        }
+        return fired;
+    }
+    static ActionMap* MapWith(uint32_t repeatKind, uint32_t afterTrigger, uint32_t trigger = TRIGGER_KEY_DOWN)
+    {
+        ActionMap* map = ActionMap_Create(1, INPUT_TYPE_KEYBOARD);
+        InputAction* a = ActionMap_GetAction(map, 0);
+        a->key = DIK_UP;
+        a->trigger = trigger;
+        a->repeatKind = repeatKind;
+        a->afterTrigger = afterTrigger;
+        a->repeatDelay = 0.5f;
+        return map;
+    }
+};
+
+// True when the frames lie within one frame of the expected ones.
+::testing::AssertionResult Near(const std::vector<int>& got, const std::vector<int>& want)
+{
+    bool ok = got.size() == want.size();
+    for (size_t i = 0; ok && i < got.size(); i++) ok = std::abs(got[i] - want[i]) <= 1;
+    if (ok) return ::testing::AssertionSuccess();
+    auto text = [](const std::vector<int>& v) {
+        std::string s;
+        for (int f : v) s += std::to_string(f) + " ";
+        return s;
+    };
+    return ::testing::AssertionFailure() << "got " << text(got) << "want " << text(want);
+}
+
+TEST_F(InputTest, AKeyHeldOverThreePollsReadsDownThenReleasedThenUp)
+{
+    ASSERT_EQ(Input_Create(4), 1);
+    uint8_t user = Input_AllocUser(INPUT_TYPE_KEYBOARD);
+    ASSERT_NE(user, INPUT_NO_USER);
+    DInputTest_PushKey(DIK_SPACE, 1);
+    std::vector<int32_t> states;
+    for (int poll = 0; poll < 5; poll++) {
+        if (poll == 3) DInputTest_PushKey(DIK_SPACE, 0);
+        ASSERT_EQ(Input_PollDevice(user), 1);
+        states.push_back(Input_GetKeyValue(user, DIK_SPACE));
+    }
+    EXPECT_EQ(states, (std::vector<int32_t>{1, 1, 1, -1, 0}));
+    // A press and a release between two polls is never seen.
+    DInputTest_PushKey(DIK_SPACE, 1);
+    DInputTest_PushKey(DIK_SPACE, 0);
+    Input_PollDevice(user);
+    EXPECT_EQ(Input_GetKeyValue(user, DIK_SPACE), 0);
+    // Keys beyond the array read 0 everywhere.
+    EXPECT_EQ(Input_IsKeyDown(user, 256), 0);
+    EXPECT_EQ(Input_IsKeyUp(user, 300), 0);
+    EXPECT_EQ(Input_GetKeyValue(user, 256), 0);
+    EXPECT_EQ(Input_WasReleased(user, 1000), 0);
+}
+
+TEST_F(InputTest, RepeatKindsAndAfterTriggerTimeTheirTriggers)
+{
+    ASSERT_EQ(Input_Create(6), 1);
+    // Held for 1.2 s at 10 ms frames with a 0.5 s repeat: at 0, 0.5 and 1.0 s.
+    ActionMap* always = MapWith(REPEAT_ALWAYS, 0);
+    EXPECT_TRUE(Near(Triggers(always, 0, 130, 0.01f, 0, 120), {0, 51, 102}));
+    // Held until released: once per press.
+    ActionMap* held = MapWith(REPEAT_ALWAYS, 1);
+    EXPECT_TRUE(Near(Triggers(held, 0, 130, 0.01f, 0, 120), {0}));
+    // Counting after the release: nothing while held, and a press 0.2 s
+    // after the release is still too early, one 0.6 s after is not.
+    ActionMap* afterRelease = MapWith(REPEAT_AFTER_RELEASE, 0);
+    EXPECT_TRUE(Near(Triggers(afterRelease, 0, 100, 0.01f, 0, 80), {0}));
+    EXPECT_TRUE(Triggers(afterRelease, 0, 30, 0.01f, 20, 29).empty());
+    EXPECT_TRUE(Near(Triggers(afterRelease, 0, 80, 0.01f, 60, 70), {60}));
+    // Counting while down: the timer is cleared at the release, so a new
+    // press triggers at once.
+    ActionMap* whileDown = MapWith(REPEAT_WHILE_DOWN, 0);
+    EXPECT_TRUE(Near(Triggers(whileDown, 0, 40, 0.01f, 0, 20), {0}));
+    EXPECT_TRUE(Near(Triggers(whileDown, 0, 10, 0.01f, 2, 9), {2}));
+    // The release trigger fires once, on the poll after the release.
+    ActionMap* release = MapWith(REPEAT_NONE, 0, TRIGGER_RELEASED);
+    EXPECT_TRUE(Near(Triggers(release, 0, 20, 0.01f, 2, 10), {10}));
+    for (ActionMap* map : {always, held, afterRelease, whileDown, release}) ActionMap_Destroy(&map);
+}
+
+TEST_F(InputTest, VirtualIdsAddressTheBuiltInActionsBehindTheCallersOnes)
+{
+    ASSERT_EQ(Input_Create(2), 1);
+    ActionMap* map = ActionMap_Create(5, INPUT_TYPE_KEYBOARD);
+    ASSERT_NE(map, nullptr);
+    EXPECT_EQ(map->actionCount, 17u);
+    EXPECT_EQ(ActionMap_GetAction(map, INPUT_VIRTUAL_ID), &map->actions[5]);
+    EXPECT_EQ(ActionMap_GetKey(map, INPUT_VIRTUAL_ID), DIK_ESCAPE);
+    EXPECT_EQ(ActionMap_GetKey(map, INPUT_VIRTUAL_ID + 11), DIK_RIGHT);
+    EXPECT_EQ(ActionMap_GetAction(map, INPUT_VIRTUAL_ID + 12), nullptr);
+    EXPECT_EQ(ActionMap_GetAction(map, 17), nullptr);
+    ActionMap_SetKey(map, INPUT_VIRTUAL_ID + 12, 5);  // ignored
+    float delay = -1;
+    EXPECT_EQ(ActionMap_GetRepeat(map, INPUT_VIRTUAL_ID + 12, &delay), 0u);
+    EXPECT_EQ(delay, 0.0f);
+    // The built-in Escape key-down action fires on every update while held.
+    DInputTest_PushKey(DIK_ESCAPE, 1);
+    for (int i = 0; i < 3; i++) {
+        ActionMap_Update(map, 0.01f);
+        EXPECT_EQ(ActionMap_GetState(map, INPUT_VIRTUAL_ID), ACTION_TRIGGERED) << i;
+    }
+    ActionMap_Destroy(&map);
+    EXPECT_EQ(map, nullptr);
+}
+
+TEST_F(InputTest, UsersShareTheKeyboardBySixTheMouseByOneAndControllersByOne)
+{
+    int32_t first = DInputTest_AttachController(1);
+    int32_t second = DInputTest_AttachController(1);
+    if (first < 0 || second < 0) GTEST_SKIP() << "no virtual joysticks";
+    ASSERT_EQ(Input_Create(12), 1);
+    EXPECT_EQ(Input_GetDeviceCount(), 4u);
+    for (int i = 0; i < 6; i++) EXPECT_NE(Input_AllocUser(INPUT_TYPE_KEYBOARD), INPUT_NO_USER) << i;
+    EXPECT_EQ(Input_AllocUser(INPUT_TYPE_KEYBOARD), INPUT_NO_USER);
+    uint8_t mouse = Input_AllocUser(INPUT_TYPE_MOUSE);
+    EXPECT_NE(mouse, INPUT_NO_USER);
+    EXPECT_EQ(Input_AllocUser(INPUT_TYPE_MOUSE), INPUT_NO_USER);
+    uint8_t pad1 = Input_AllocUser(INPUT_TYPE_CONTROLLER), pad2 = Input_AllocUser(INPUT_TYPE_CONTROLLER);
+    EXPECT_EQ(Input_GetUser(pad1)->slot, 2);
+    EXPECT_EQ(Input_GetUser(pad2)->slot, 3);
+    EXPECT_EQ(Input_AllocUser(INPUT_TYPE_CONTROLLER), INPUT_NO_USER);
+    Input_FreeUser(pad1);
+    uint8_t again = Input_AllocUser(INPUT_TYPE_CONTROLLER);
+    EXPECT_EQ(Input_GetUser(again)->slot, 2);  // the first free controller slot
+    EXPECT_EQ(Input_BindUser(mouse, INPUT_TYPE_MOUSE), 0);  // bound to that type already
+    EXPECT_EQ(Input_BindUser(mouse, 5), 0);
+    EXPECT_EQ(Input_BindUser(mouse, INPUT_TYPE_NONE), 1);
+    EXPECT_NE(Input_AllocUser(INPUT_TYPE_MOUSE), INPUT_NO_USER);
+}
+
+TEST_F(InputTest, ALostDeviceIsAcquiredAgainAndItsMapSkipsThatFrame)
+{
+    ASSERT_EQ(Input_Create(2), 1);
+    ActionMap* map = MapWith(REPEAT_NONE, 1);
+    EXPECT_EQ(ActionMap_Update(map, 0.01f), 1);
+    DInputTest_LoseDevices();
+    EXPECT_EQ(ActionMap_Update(map, 0.01f), 0);
+    EXPECT_EQ(Input_GetUser(map->user)->flags & INPUT_USER_ACQUIRED, 0u);
+    EXPECT_EQ(ActionMap_Update(map, 0.01f), 1);
+    // Deactivation gives every device up until the activation.
+    Input_SetActive(0);
+    EXPECT_EQ(ActionMap_Update(map, 0.01f), 0);
+    Input_SetActive(1);
+    EXPECT_EQ(ActionMap_Update(map, 0.01f), 1);
+    ActionMap_Destroy(&map);
+}
+
+TEST(FuncSlotTest, TwentyCellsAndThenNone)
+{
+    FuncSlot_Reset();
+    FuncSlotFn fn = [] {};
+    FuncSlotFn* first = FuncSlot_Add(fn);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(*first, fn);
+    for (int i = 1; i < 20; i++) EXPECT_NE(FuncSlot_Add(fn), nullptr);
+    EXPECT_EQ(FuncSlot_Add(fn), nullptr);
+    FuncSlot_Reset();
+}
+
+}  // namespace

@@ -1,0 +1,142 @@
+#include "app/soundbank.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/config.h"
+#include "app/sound.h"
+#include "common/list.h"
+#include "platform/dsound/dsound_test.h"
+#include "tests/app/data_fixture.h"
+#include "tests/app/wave_fixture.h"
+#include "tools/lib/cfgc.h"
+
+namespace {
+
+const char* const kBank =
+    "SOUND {\n"
+    "  SoundList {\n"
+    "    Hit = hit.wav\n"
+    "    Hit = hit2.wav\n"
+    "    Engine = engine.wav\n"
+    "    Missing = missing.wav\n"
+    "  }\n"
+    "  SoundSettings {\n"
+    "    Engine {\n"
+    "      Looping = TRUE\n"
+    "    }\n"
+    "  }\n"
+    "}\n"
+    "SOUNDS {\n"
+    "  SoundList {\n"
+    "    Click = hit.wav\n"
+    "  }\n"
+    "}\n"
+    "NOTHING {\n"
+    "  SoundList {\n"
+    "    Gone = missing.wav\n"
+    "  }\n"
+    "}\n"
+    "MenuData {\n"
+    "  Title = Start\n"
+    "}\n";
+
+class SoundBankTest : public DataTest {
+protected:
+    void SetUp() override
+    {
+        DataTest::SetUp();
+        ASSERT_EQ(ConfigSys_Init(), 1);
+        DSoundTest_SetDirectRender(1);
+        Sound_Init();
+        ASSERT_EQ(Sound_IsOn(), 1);
+        ASSERT_EQ(SoundBank_Init(), 1);
+        std::vector<uint8_t> bytes;
+        CfgcError error;
+        ASSERT_EQ(Cfgc_Compile(kBank, strlen(kBank), &bytes, &error), 1) << error.line << ": " << error.message;
+        WriteDisk("data/" + Cfgc_OutputPath("Bank.cfg"), bytes);
+        std::string tone = wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(100, 1)));
+        for (const char* name : {"data/hit.wav", "data/hit2.wav", "data/engine.wav"}) WriteDisk(name, tone);
+    }
+    void TearDown() override
+    {
+        // The shell's order: the sound system goes before the bank.
+        Sound_Shutdown();
+        SoundBank_Shutdown();
+        DSoundTest_SetDirectRender(0);
+        ConfigSys_Shutdown();
+        DataTest::TearDown();
+    }
+};
+
+TEST_F(SoundBankTest, EntriesByNameGroupAndIndexWithLoopingFromTheSettings)
+{
+    uint32_t group = 99;
+    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUND", &group), 1);
+    EXPECT_EQ(group, 2u);
+    EXPECT_EQ(SoundBank_CountName("Hit", 2), 2u);
+    EXPECT_EQ(SoundBank_CountName("hit", 0), 0u);
+    EXPECT_EQ(SoundBank_FindId("Hit", 2, 0), 10000);
+    EXPECT_EQ(SoundBank_FindId("HIT", 2, 1), 10001);
+    EXPECT_EQ(SoundBank_FindId("Engine", 2, 0), 10002);
+    EXPECT_EQ(SoundBank_FindId("Missing", 2, 0), -1);  // its file failed: no entry
+    // A looping entry gives its instance; others play a one-shot and give none.
+    Sound* engine = SoundBank_PlayId(10002, 1.0f, 0, nullptr);
+    ASSERT_NE(engine, nullptr);
+    EXPECT_EQ(SoundBank_Play("Hit", 2, 1, 1.0f, 0, nullptr), nullptr);
+    EXPECT_EQ(Sound_Update(0.016f), 2);  // both play
+    EXPECT_EQ(SoundBank_PlayId(12345, 1.0f, 0, nullptr), nullptr);
+    Sound_Release(engine);
+    SoundBank_ReleaseGroup(0);  // nothing
+    EXPECT_EQ(SoundBank_CountName("Hit", 2), 2u);
+    SoundBank_ReleaseGroup(2);
+    EXPECT_EQ(SoundBank_CountName("Hit", 2), 0u);
+}
+
+TEST_F(SoundBankTest, GroupsAreUsedUpByEmptyLoadsAndUngroupedLoadsShareGroupOne)
+{
+    uint32_t group = 99;
+    ASSERT_EQ(SoundBank_Load("Bank.cfg", "NOTHING", &group), 1);
+    EXPECT_EQ(group, 0u);  // nothing loaded, yet group 2 is gone
+    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUNDS", &group), 1);
+    EXPECT_EQ(group, 3u);
+    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUNDS", nullptr), 1);
+    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUNDS", nullptr), 1);
+    EXPECT_EQ(SoundBank_CountName("Click", 1), 2u);
+    EXPECT_EQ(SoundBank_FindId("Click", 1, 1), 10002);  // indices run across the ungrouped loads
+    EXPECT_EQ(SoundBank_Load("NoSuch.cfg", "SOUND", &group), 0);
+    SoundBank_Reset();
+    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUNDS", &group), 1);
+    EXPECT_EQ(group, 2u);
+    EXPECT_EQ(SoundBank_FindId("Click", 2, 0), 10000);
+}
+
+TEST_F(SoundBankTest, TwoSectionsFromOneReaderLeaveItsLookupsAsTheyWere)
+{
+    ConfigNode* config = Config_Open("Bank.cfg");
+    ASSERT_NE(config, nullptr);
+    uint32_t first = 0, second = 0;
+    SoundBank_LoadSection(config, "SOUND", &first);
+    SoundBank_LoadSection(config, "SOUNDS", &second);
+    EXPECT_EQ(first, 2u);
+    EXPECT_EQ(second, 3u);
+    EXPECT_EQ(SoundBank_FindId("Click", 3, 0), 10003);
+    EXPECT_STREQ(Config_GetValue(config, "MenuData::Title"), "Start");
+    Config_SetSection(config, "MenuData");
+    SoundBank_LoadSection(config, "SOUNDS", nullptr);
+    EXPECT_STREQ(Config_GetValue(config, "Title"), "Start");  // the caller's section is back
+    Config_Close(config);
+}
+
+TEST_F(SoundBankTest, AFullFixedPoolStopsTheSectionWithoutLosingItsSound)
+{
+    ASSERT_EQ(List_SetBlockSize(SoundBank_GetPool(), 2), 1);
+    uint32_t group = 0;
+    SoundBank_Load("Bank.cfg", "SOUND", &group);
+    EXPECT_EQ(SoundBank_CountName("Hit", 2), 2u);
+    EXPECT_EQ(SoundBank_FindId("Engine", 2, 0), -1);
+    EXPECT_EQ(Sound_GetCount(), 2u);  // engine.wav was loaded and given back
+}
+
+}  // namespace

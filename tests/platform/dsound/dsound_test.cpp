@@ -1,0 +1,163 @@
+#include "platform/dsound/dsound.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "platform/dsound/dsound_test.h"
+
+namespace {
+
+class DSoundTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DSoundTest_SetDirectRender(1);
+        ASSERT_EQ(DirectSoundCreate(nullptr, &sound, nullptr), DS_OK);
+    }
+    void TearDown() override
+    {
+        for (IDirectSoundBuffer* b : buffers) b->Release();
+        sound->Release();
+        DSoundTest_SetDirectRender(0);
+        DSoundTest_SetDeviceAvailable(1);
+    }
+    IDirectSoundBuffer* Make(uint32_t bytes, uint16_t channels = 1, uint16_t bits = 16, uint32_t rate = 44100,
+                             uint32_t flags = DSBCAPS_STATIC | DSBCAPS_CTRLVOLUME | DSBCAPS_CTRLPAN | DSBCAPS_CTRLFREQUENCY)
+    {
+        WAVEFORMATEX format = {WAVE_FORMAT_PCM, channels, rate, rate * channels * bits / 8,
+                               (uint16_t)(channels * bits / 8), bits, 0};
+        DSBUFFERDESC desc = {sizeof desc, flags, bytes, 0, &format};
+        IDirectSoundBuffer* b = nullptr;
+        if (sound->CreateSoundBuffer(&desc, &b, nullptr) != DS_OK) return nullptr;
+        buffers.push_back(b);
+        return b;
+    }
+    IDirectSound* sound = nullptr;
+    std::vector<IDirectSoundBuffer*> buffers;
+};
+
+TEST_F(DSoundTest, LevelsOutsideTheirRangesAndMissingControlsAreRefused)
+{
+    IDirectSoundBuffer* b = Make(64);
+    ASSERT_NE(b, nullptr);
+    struct Case {
+        HResult (IDirectSoundBuffer::*set)(int32_t);
+        int32_t value;
+        HResult result;
+    } cases[] = {{&IDirectSoundBuffer::SetVolume, -10000, DS_OK}, {&IDirectSoundBuffer::SetVolume, 1, DSERR_INVALIDPARAM},
+                 {&IDirectSoundBuffer::SetVolume, -10001, DSERR_INVALIDPARAM}, {&IDirectSoundBuffer::SetPan, 10000, DS_OK},
+                 {&IDirectSoundBuffer::SetPan, -10001, DSERR_INVALIDPARAM}};
+    for (const Case& c : cases) EXPECT_EQ((b->*c.set)(c.value), c.result) << c.value;
+    int32_t volume = 0, pan = 0;
+    b->GetVolume(&volume);
+    b->GetPan(&pan);
+    EXPECT_EQ(volume, -10000);  // the refused values changed nothing
+    EXPECT_EQ(pan, 10000);
+    EXPECT_EQ(b->SetFrequency(99), DSERR_INVALIDPARAM);
+    EXPECT_EQ(b->SetFrequency(100001), DSERR_INVALIDPARAM);
+    EXPECT_EQ(b->SetFrequency(0), DS_OK);
+    uint32_t hertz = 0;
+    b->GetFrequency(&hertz);
+    EXPECT_EQ(hertz, 44100u);  // 0: the format's own
+    IDirectSoundBuffer* plain = Make(64, 1, 16, 44100, DSBCAPS_STATIC);
+    EXPECT_EQ(plain->SetVolume(0), DSERR_CONTROLUNAVAIL);
+    EXPECT_EQ(plain->SetPan(0), DSERR_CONTROLUNAVAIL);
+}
+
+TEST_F(DSoundTest, OnlyPcmEightOrSixteenBitMonoOrStereoMakesABuffer)
+{
+    EXPECT_NE(Make(64, 2, 8), nullptr);
+    EXPECT_EQ(Make(64, 1, 24), nullptr);
+    EXPECT_EQ(Make(64, 3, 16), nullptr);
+    EXPECT_EQ(Make(64, 1, 16, 50), nullptr);
+    EXPECT_EQ(Make(1), nullptr);  // less than one frame
+    WAVEFORMATEX floats = {3, 1, 44100, 176400, 4, 32, 0};
+    DSBUFFERDESC desc = {sizeof desc, DSBCAPS_STATIC, 64, 0, &floats};
+    IDirectSoundBuffer* b = nullptr;
+    EXPECT_EQ(sound->CreateSoundBuffer(&desc, &b, nullptr), DSERR_BADFORMAT);
+    EXPECT_EQ(b, nullptr);
+}
+
+TEST_F(DSoundTest, LocksWrapAndCursorsFollowTheRender)
+{
+    IDirectSoundBuffer* b = Make(4000);  // 2000 frames
+    void *p1 = nullptr, *p2 = nullptr;
+    uint32_t n1 = 0, n2 = 0;
+    ASSERT_EQ(b->Lock(3996, 8, &p1, &n1, &p2, &n2, 0), DS_OK);
+    EXPECT_EQ(n1, 4u);
+    EXPECT_EQ(n2, 4u);
+    EXPECT_EQ((uint8_t*)p1 - (uint8_t*)p2, 3996);  // the second part is the buffer's start
+    EXPECT_EQ(b->Unlock(p1, n1, p2, n2), DS_OK);
+    EXPECT_EQ(b->Lock(4000, 8, &p1, &n1, &p2, &n2, 0), DSERR_INVALIDPARAM);
+    ASSERT_EQ(b->Lock(0, 0, &p1, &n1, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+    EXPECT_EQ(n1, 4000u);
+    b->Unlock(p1, n1, nullptr, 0);
+
+    ASSERT_EQ(b->Play(0, 0, 0), DS_OK);
+    std::vector<int16_t> out(2 * 256);
+    DSoundTest_Render(sound, out.data(), 256);
+    uint32_t play = 0, write = 0, status = 0;
+    b->GetCurrentPosition(&play, &write);
+    EXPECT_EQ(play, 512u);
+    EXPECT_EQ(write, 512u + 512u);  // one device period (256 frames) ahead
+    for (int i = 0; i < 8; i++) DSoundTest_Render(sound, out.data(), 256);
+    b->GetStatus(&status);
+    EXPECT_EQ(status, 0u);  // played to its end: stopped
+    b->GetCurrentPosition(&play, nullptr);
+    EXPECT_EQ(play, 0u);    // and back at the start
+}
+
+TEST_F(DSoundTest, ThePrimaryBufferHasAListenerAndDuplicatesShareSamples)
+{
+    DSBUFFERDESC primary = {sizeof primary, DSBCAPS_PRIMARYBUFFER | DSBCAPS_CTRL3D | DSBCAPS_CTRLVOLUME, 0, 0, nullptr};
+    IDirectSoundBuffer* p = nullptr;
+    ASSERT_EQ(sound->CreateSoundBuffer(&primary, &p, nullptr), DS_OK);
+    buffers.push_back(p);
+    IDirectSound3DListener* listener = nullptr;
+    ASSERT_EQ(p->QueryInterface(IID_IDirectSound3DListener, (void**)&listener), DS_OK);
+    DS3DLISTENER parameters = {};
+    EXPECT_EQ(listener->GetAllParameters(&parameters), DSERR_INVALIDPARAM);  // the size word must say 64
+    parameters.size = sizeof parameters;
+    EXPECT_EQ(listener->GetAllParameters(&parameters), DS_OK);
+    listener->Release();
+
+    IDirectSoundBuffer* source = Make(64);
+    void* data = nullptr;
+    uint32_t bytes = 0;
+    source->Lock(0, 64, &data, &bytes, nullptr, nullptr, 0);
+    memset(data, 0x11, bytes);
+    source->SetVolume(-500);
+    IDirectSoundBuffer* copy = nullptr;
+    ASSERT_EQ(sound->DuplicateSoundBuffer(source, &copy), DS_OK);
+    int32_t volume = 0;
+    copy->GetVolume(&volume);
+    EXPECT_EQ(volume, -500);
+    source->Release();
+    buffers.erase(std::find(buffers.begin(), buffers.end(), source));
+    void* shared = nullptr;
+    copy->Lock(0, 64, &shared, &bytes, nullptr, nullptr, 0);
+    EXPECT_EQ(((uint8_t*)shared)[63], 0x11);  // the samples outlive their first owner
+    copy->Release();
+    EXPECT_EQ(DSoundTest_VoiceCount(sound), 0u);
+}
+
+TEST(DSoundDeviceTest, WithoutAnOutputDeviceNothingIsReportedOrCreated)
+{
+    DSoundTest_SetDeviceAvailable(0);
+    int found = 0;
+    DirectSoundEnumerate([](const Guid*, const char*, const char*, void* n) -> int32_t { return ++*(int*)n; }, &found);
+    EXPECT_EQ(found, 0);
+    IDirectSound* sound = nullptr;
+    EXPECT_EQ(DirectSoundCreate(nullptr, &sound, nullptr), DSERR_NODRIVER);
+    EXPECT_EQ(sound, nullptr);
+    DSoundTest_SetDeviceAvailable(1);
+    DirectSoundEnumerate([](const Guid* g, const char*, const char*, void* n) -> int32_t {
+        EXPECT_EQ(g, nullptr);  // the default device
+        return ++*(int*)n;
+    }, &found);
+    EXPECT_EQ(found, 1);  // the test environment's dummy driver opens
+}
+
+}  // namespace
