@@ -11,6 +11,7 @@
 #include <new>
 #include <set>
 
+#include "platform/direct3d/d3d8_fvf.h"
 #include "platform/direct3d/d3d8_internal.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/rasteriser.h"
@@ -51,54 +52,6 @@ D3DMATRIX Identity() {
   D3DMATRIX m{};
   m.m[0][0] = m.m[1][1] = m.m[2][2] = m.m[3][3] = 1.0f;
   return m;
-}
-
-// Decodes an FVF code; 0 when the device cannot draw it (no position or
-// a position with blend weights, point sizes, more than eight sets).
-int DecodeFvf(uint32_t fvf, D3D8VertexLayout* layout) {
-  D3D8VertexLayout l{};
-  l.fvf = fvf;
-  l.normal = l.diffuse = l.specular = -1;
-  int offset;
-  switch (fvf & D3DFVF_POSITION_MASK) {
-    case D3DFVF_XYZ: offset = 12; break;
-    case D3DFVF_XYZRHW: offset = 16; l.pretransformed = true; break;
-    default: return 0;
-  }
-  const uint32_t kPointSize = 0x20;
-  if (fvf & kPointSize) return 0;
-  if (fvf & D3DFVF_NORMAL) {
-    if (l.pretransformed) return 0;
-    l.normal = offset;
-    offset += 12;
-  }
-  if (fvf & D3DFVF_DIFFUSE) { l.diffuse = offset; offset += 4; }
-  if (fvf & D3DFVF_SPECULAR) { l.specular = offset; offset += 4; }
-  uint32_t sets = (fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT;
-  if (sets > (uint32_t)D3D8_MAX_TEXTURE_SETS) return 0;
-  l.texCount = (int)sets;
-  static const int kFloats[4] = {2, 3, 4, 1};
-  for (uint32_t i = 0; i < sets; ++i) {
-    l.texOffset[i] = offset;
-    l.texSize[i] = kFloats[(fvf >> (D3DFVF_TEXCOORDSIZE_SHIFT + 2 * i)) & 3];
-    offset += 4 * l.texSize[i];
-  }
-  l.size = offset;
-  *layout = l;
-  return 1;
-}
-
-// Vertices (or indices) a primitive batch reads; 0 for an unknown type.
-uint64_t VerticesFor(uint32_t type, uint32_t count) {
-  switch (type) {
-    case D3DPT_POINTLIST: return count;
-    case D3DPT_LINELIST: return 2ull * count;
-    case D3DPT_LINESTRIP: return count + 1ull;
-    case D3DPT_TRIANGLELIST: return 3ull * count;
-    case D3DPT_TRIANGLESTRIP:
-    case D3DPT_TRIANGLEFAN: return count + 2ull;
-    default: return 0;
-  }
 }
 
 template <typename T>
@@ -360,7 +313,7 @@ void FillRect(const D3D8DrawSurface& s, int x0, int y0, int x1, int y1, uint32_t
 // Shared tail of the four draw calls: scene, type, format and fault checks.
 D3DRESULT DrawPreamble(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount) {
   // A bound pixel shader would have to run: the device has no shader unit.
-  if (!s->inScene || VerticesFor(type, 1) == 0 || !s->fvfValid || !s->draw.target.pixels ||
+  if (!s->inScene || D3D8Fvf_BatchVertices(type, 1) == 0 || !s->fvfValid || !s->draw.target.pixels ||
       primitiveCount > kMaxPrimitiveCount || s->pixelShader != 0)
     return D3DERR_INVALIDCALL;
   return D3D8Test_Fault(D3D8_FAULT_DRAW);
@@ -372,9 +325,11 @@ D3DRESULT RunDraw(D3D8DeviceImpl* s) {
 }
 
 // Fills the primitive part of the draw record and runs it.
+// Indexed draws pass the vertex that index `indexBase` names.
 D3DRESULT Submit(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount, const uint8_t* vertices,
-                 uint64_t vertexCount, uint32_t stride, const void* indices, int indexSize) {
+                 uint64_t vertexCount, uint32_t stride, const void* indices, int indexSize, uint32_t indexBase) {
   D3D8DrawState& d = s->draw;
+  d.indexBase = indexBase;
   d.primitiveType = type;
   d.primitiveCount = (int)primitiveCount;
   d.vertices = vertices;
@@ -1125,7 +1080,7 @@ D3DRESULT IDirect3DDevice8::GetCurrentTexturePalette(uint32_t* number) {
 D3DRESULT IDirect3DDevice8::SetVertexShader(uint32_t fvf) {
   D3D8DeviceImpl* s = Impl(this);
   D3D8VertexLayout layout;
-  D3DRESULT r = DecodeFvf(fvf, &layout) ? D3D_OK : D3DERR_INVALIDCALL;
+  D3DRESULT r = D3D8Fvf_Decode(fvf, &layout) ? D3D_OK : D3DERR_INVALIDCALL;
   if (r >= 0) {
     s->fvf = fvf;
     s->fvfValid = true;
@@ -1170,7 +1125,7 @@ D3DRESULT IDirect3DDevice8::DrawPrimitive(uint32_t type, uint32_t startVertex, u
   D3D8DeviceImpl* s = Impl(this);
   D3DRESULT r = DrawPreamble(s, type, primitiveCount);
   if (r >= 0 && primitiveCount > 0) {
-    uint64_t needed = VerticesFor(type, primitiveCount);
+    uint64_t needed = D3D8Fvf_BatchVertices(type, primitiveCount);
     uint64_t stride = s->streamStride;
     // The last vertex only needs its FVF size, not a whole stride.
     if (!s->stream || stride < (uint64_t)s->draw.layout.size ||
@@ -1178,7 +1133,7 @@ D3DRESULT IDirect3DDevice8::DrawPrimitive(uint32_t type, uint32_t startVertex, u
       r = D3DERR_INVALIDCALL;
     } else {
       r = Submit(s, type, primitiveCount, s->stream->bytes.data() + startVertex * stride, needed, (uint32_t)stride,
-                 nullptr, 0);
+                 nullptr, 0, 0);
     }
   }
   D3D8_LOG("DrawPrimitive(%u, %u, %u) = 0x%x", type, startVertex, primitiveCount, (uint32_t)r);
@@ -1190,7 +1145,7 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitive(uint32_t type, uint32_t minInde
   D3D8DeviceImpl* s = Impl(this);
   D3DRESULT r = DrawPreamble(s, type, primitiveCount);
   if (r >= 0 && primitiveCount > 0) {
-    uint64_t count = VerticesFor(type, primitiveCount);
+    uint64_t count = D3D8Fvf_BatchVertices(type, primitiveCount);
     uint64_t stride = s->streamStride;
     int indexSize = s->indices && s->indices->format == D3DFMT_INDEX32 ? 4 : 2;
     uint64_t vertexEnd = (uint64_t)s->baseVertex + minIndex + numVertices;  // vertices the range needs
@@ -1203,8 +1158,8 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitive(uint32_t type, uint32_t minInde
       if (!IndicesInRange(first, indexSize, count, minIndex, (uint64_t)minIndex + numVertices)) {
         r = D3DERR_INVALIDCALL;
       } else {
-        r = Submit(s, type, primitiveCount, s->stream->bytes.data() + (size_t)s->baseVertex * stride,
-                   (uint64_t)minIndex + numVertices, (uint32_t)stride, first, indexSize);
+        r = Submit(s, type, primitiveCount, s->stream->bytes.data() + ((size_t)s->baseVertex + minIndex) * stride,
+                   numVertices, (uint32_t)stride, first, indexSize, minIndex);
       }
     }
   }
@@ -1219,7 +1174,8 @@ D3DRESULT IDirect3DDevice8::DrawPrimitiveUP(uint32_t type, uint32_t primitiveCou
   D3DRESULT r = DrawPreamble(s, type, primitiveCount);
   if (r >= 0 && (!vertices || stride < (uint32_t)s->draw.layout.size || stride > kMaxStride)) r = D3DERR_INVALIDCALL;
   if (r >= 0 && primitiveCount > 0) {
-    r = Submit(s, type, primitiveCount, (const uint8_t*)vertices, VerticesFor(type, primitiveCount), stride, nullptr, 0);
+    r = Submit(s, type, primitiveCount, (const uint8_t*)vertices, D3D8Fvf_BatchVertices(type, primitiveCount), stride,
+               nullptr, 0, 0);
   }
   if (r >= 0) UnbindStreams(s);
   D3D8_LOG("DrawPrimitiveUP(%u, %u, %u) = 0x%x", type, primitiveCount, stride, (uint32_t)r);
@@ -1238,12 +1194,12 @@ D3DRESULT IDirect3DDevice8::DrawIndexedPrimitiveUP(uint32_t type, uint32_t minIn
     r = D3DERR_INVALIDCALL;
   if (r >= 0 && primitiveCount > 0) {
     int indexSize = indexFormat == D3DFMT_INDEX32 ? 4 : 2;
-    uint64_t count = VerticesFor(type, primitiveCount);
+    uint64_t count = D3D8Fvf_BatchVertices(type, primitiveCount);
     if (!IndicesInRange(indices, indexSize, count, minIndex, (uint64_t)minIndex + numVertices)) {
       r = D3DERR_INVALIDCALL;
     } else {
-      r = Submit(s, type, primitiveCount, (const uint8_t*)vertices, (uint64_t)minIndex + numVertices, stride, indices,
-                 indexSize);
+      r = Submit(s, type, primitiveCount, (const uint8_t*)vertices + (size_t)minIndex * stride, numVertices, stride,
+                 indices, indexSize, minIndex);
     }
   }
   if (r >= 0) UnbindStreams(s);

@@ -17,8 +17,9 @@
 //   - the vertex layout was decoded from a supported FVF (XYZ or XYZRHW) and
 //     stride >= layout.size;
 //   - every vertex the draw reads lies inside `vertices`: for indexed draws
-//     every index is < vertexCount, for plain draws the primitive needs at
-//     most vertexCount vertices;
+//     indexBase <= every index < indexBase + vertexCount, for plain draws the
+//     primitives need at most vertexCount vertices; nothing outside that
+//     range is read (an indexed draw far into a buffer costs only its range);
 //   - target.pixels is non-null; depth.pixels may be null (no depth surface:
 //     depth test passes, nothing written);
 //   - `viewport` is the viewport as the driver set it (X and Y are signed
@@ -78,12 +79,13 @@ struct D3D8DrawState {
   // ---- the primitive (filled per draw) ----
   uint32_t primitiveType;  // D3DPT_*
   int primitiveCount;
-  const uint8_t* vertices; // first vertex the draw may address (start or base vertex applied)
-  int vertexCount;         // vertices readable from `vertices`
+  const uint8_t* vertices; // first vertex the draw reads (start vertex, or base vertex + indexBase)
+  int vertexCount;         // vertices the draw reads from `vertices` on
   int stride;              // bytes between vertices (>= layout.size)
   D3D8VertexLayout layout;
   const void* indices;     // null for non-indexed draws; else the first index of the draw
   int indexSize;           // 2 or 4 (0 when not indexed)
+  uint32_t indexBase;      // indexed draws: the smallest index; index i names vertices[i - indexBase]
 
   // ---- states (kept up to date by the device) ----
   uint32_t renderStates[D3D8_RENDERSTATE_COUNT];  // indexed by D3DRS_*

@@ -30,6 +30,8 @@ constexpr uint32_t kTextureSetsFvfCap = 8;         // texture coordinate sets pe
 
 bool Is16Bit(const D3D8Answers* a) { return a->displayFormat == D3DFMT_R5G6B5; }
 
+uint32_t ModeCount(const D3D8Answers* a) { return a->modeCount ? a->modeCount : kModeCount; }
+
 void BuildCaps(const D3D8Answers* a, D3DCAPS8* c) {
   std::memset(c, 0, sizeof *c);
   c->DeviceType = D3DDEVTYPE_HAL;
@@ -99,6 +101,7 @@ IDirect3D8* Direct3DCreate8(uint32_t sdkVersion) {
     if (a.blendStages > D3D8_MAX_STAGES) a.blendStages = D3D8_MAX_STAGES;
     if (a.maxTextureSize < 1 || a.maxTextureSize > 8192) a.maxTextureSize = 4096;
     if (a.desktopWidth < 1 || a.desktopHeight < 1) D3D8Present_DesktopSize(&a.desktopWidth, &a.desktopHeight);
+    if (a.modeCount > sizeof a.modes / sizeof a.modes[0]) a.modeCount = sizeof a.modes / sizeof a.modes[0];
     BuildCaps(&a, &object->caps);
   }
   D3D8_LOG("Direct3DCreate8(%u) = %s", sdkVersion, D3D8Name(object));
@@ -115,7 +118,8 @@ D3DRESULT IDirect3D8::GetAdapterIdentifier(uint32_t adapter, uint32_t flags, D3D
   if (out && adapter == D3DADAPTER_DEFAULT) {
     std::memset(out, 0, sizeof *out);
     snprintf(out->Driver, sizeof out->Driver, "helm_d3d8");
-    snprintf(out->Description, sizeof out->Description, "Helm software rasteriser");
+    snprintf(out->Description, sizeof out->Description, "%s",
+             answers.description ? answers.description : "Helm software rasteriser");
     r = D3D_OK;
   }
   D3D8_LOG("GetAdapterIdentifier(%u, %u) = 0x%x", adapter, flags, (uint32_t)r);
@@ -123,14 +127,18 @@ D3DRESULT IDirect3D8::GetAdapterIdentifier(uint32_t adapter, uint32_t flags, D3D
 }
 
 uint32_t IDirect3D8::GetAdapterModeCount(uint32_t adapter) {
-  uint32_t count = adapter == D3DADAPTER_DEFAULT ? kModeCount : 0;
+  uint32_t count = adapter == D3DADAPTER_DEFAULT ? ModeCount(&answers) : 0;
   D3D8_LOG("GetAdapterModeCount(%u) = %u", adapter, count);
   return count;
 }
 
 D3DRESULT IDirect3D8::EnumAdapterModes(uint32_t adapter, uint32_t mode, D3DDISPLAYMODE* out) {
   D3D8_LOG("EnumAdapterModes(%u, %u)", adapter, mode);
-  if (!out || adapter != D3DADAPTER_DEFAULT || mode >= kModeCount) return D3DERR_INVALIDCALL;
+  if (!out || adapter != D3DADAPTER_DEFAULT || mode >= ModeCount(&answers)) return D3DERR_INVALIDCALL;
+  if (answers.modeCount) {
+    *out = answers.modes[mode];
+    return D3D_OK;
+  }
   out->Width = kModes[mode].width;
   out->Height = kModes[mode].height;
   out->RefreshRate = kRefreshRate;

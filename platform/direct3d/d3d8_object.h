@@ -32,13 +32,22 @@ struct D3D8Answers {
   bool pixelShaders = false;
   uint32_t maxTextureSize = 4096;
   uint32_t textureMemory = 64u << 20;  // GetAvailableTextureMem
+  // The full-screen modes the adapter lists, in this order and as given;
+  // modeCount 0 = the 4:3 list at 60 Hz. Lets a test offer one size at
+  // several refresh rates.
+  uint32_t modeCount = 0;
+  D3DDISPLAYMODE modes[8] = {};
+  // The adapter's description; null = "Helm software rasteriser". Must
+  // outlive the objects created with these answers (a literal, say).
+  const char* description = nullptr;
 };
 
 // The Direct3D object: one adapter with its modes, format checks and caps.
 struct IDirect3D8 : D3D8Unknown {
   uint32_t GetAdapterCount();
   D3DRESULT GetAdapterIdentifier(uint32_t adapter, uint32_t flags, D3DADAPTER_IDENTIFIER8* id);
-  // Full-screen modes, 4:3 from 640 x 480 to 1280 x 960 in the display format.
+  // Full-screen modes, 4:3 from 640 x 480 to 1280 x 960 in the display
+  // format at 60 Hz (or the answers' own list).
   uint32_t GetAdapterModeCount(uint32_t adapter);
   D3DRESULT EnumAdapterModes(uint32_t adapter, uint32_t mode, D3DDISPLAYMODE* out);
   // The desktop: the display format at the window's (configured) size.

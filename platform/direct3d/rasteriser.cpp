@@ -15,10 +15,9 @@
 #include <cstring>
 #include <new>
 #include <vector>
-#if defined(__SSE__)
 #include <xmmintrin.h>
-#endif
 
+#include "platform/direct3d/d3d8_fvf.h"
 #include "platform/direct3d/rasteriser_internal.h"
 
 namespace {
@@ -344,23 +343,14 @@ void DrawLine(const Context& cx, const RasteriserVertex* a, const RasteriserVert
   }
 }
 
-// Vertices a plain (non-indexed) draw of `count` primitives reads.
-int64_t VerticesNeeded(uint32_t type, int64_t count) {
-  switch (type) {
-    case D3DPT_POINTLIST: return count;
-    case D3DPT_LINELIST: return 2 * count;
-    case D3DPT_LINESTRIP: return count + 1;
-    case D3DPT_TRIANGLELIST: return 3 * count;
-    default: return count + 2;
-  }
-}
-
-struct FtzScope {
-#if defined(__SSE__)
+// The floating-point mode of a draw: flush-to-zero and round-to-nearest,
+// whatever the caller set, so that every float result and every fixed-point
+// conversion (they round by the current mode) is the same on every call.
+struct FpModeScope {
+  static constexpr unsigned kRoundingBits = 0x6000u, kFlushToZero = 0x8000u;
   unsigned saved;
-  FtzScope() : saved(_mm_getcsr()) { _mm_setcsr(saved | 0x8000u); }
-  ~FtzScope() { _mm_setcsr(saved); }
-#endif
+  FpModeScope() : saved(_mm_getcsr()) { _mm_setcsr((saved & ~kRoundingBits) | kFlushToZero); }
+  ~FpModeScope() { _mm_setcsr(saved); }
 };
 
 }  // namespace
@@ -369,14 +359,14 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
   if (!s || !s->target.pixels || !s->vertices || s->primitiveCount <= 0 || s->stride <= 0) return 0;
   const D3D8VertexLayout& L = s->layout;
   if (L.size > s->stride) return 0;
-  FtzScope ftz;
+  FpModeScope fpMode;
   RasteriserPlan plan;
   if (!RasteriserSpan_Plan(s, &plan)) return 0;
   if (plan.clipX0 >= plan.clipX1 || plan.clipY0 >= plan.clipY1) return 1;
 
   const uint32_t type = s->primitiveType;
   const int64_t prims = s->primitiveCount;
-  int64_t count = s->indices ? int64_t(s->vertexCount) : VerticesNeeded(type, prims);
+  int64_t count = s->indices ? int64_t(s->vertexCount) : int64_t(D3D8Fvf_BatchVertices(type, uint64_t(prims)));
   if (count > s->vertexCount) count = s->vertexCount;
   if (count <= 0) return 1;
   try {
@@ -405,14 +395,15 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
   for (int64_t i = 0; i < count; ++i) codes[i] = Outcode(verts[i], cx.clip);
 
   const uint8_t* idx8 = static_cast<const uint8_t*>(s->indices);
+  const int64_t base = s->indexBase;
   auto index = [&](int64_t k) -> int64_t {
     if (!idx8) return k;
     if (s->indexSize == 4) {
       uint32_t v;
       memcpy(&v, idx8 + 4 * k, 4);
-      return v;
+      return int64_t(v) - base;
     }
-    return int64_t(idx8[2 * k]) | int64_t(idx8[2 * k + 1]) << 8;
+    return (int64_t(idx8[2 * k]) | int64_t(idx8[2 * k + 1]) << 8) - base;
   };
   auto valid = [&](int64_t i) { return i >= 0 && i < count; };
 

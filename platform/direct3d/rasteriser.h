@@ -3,7 +3,8 @@
 // Rasteriser_Draw (declared with the draw record in d3d8_draw.h).
 //
 // The pipeline is deterministic: one code path for every CPU, flush-to-zero
-// set for the duration of a draw (as the driver runs during play), and depth
+// (as the driver runs during play) and round-to-nearest set for the duration
+// of a draw whatever the caller's floating-point mode, and depth
 // computed from positions alone, so identical triangles give bit-identical
 // depth whatever their colours, fog or texture coordinates.
 #pragma once

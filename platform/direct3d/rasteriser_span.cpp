@@ -237,15 +237,17 @@ void FogN(uint32_t* c, const float* f, uint32_t fogColour, int m) {
   }
 }
 
-inline int FloorI(float f) {
-  int i = int(f);
-  return i - (f < float(i));
-}
-
 // Texel coordinates to 24.8 fixed point in one instruction (round to
-// nearest; the rasteriser never changes the rounding mode). Exact for the
-// integer and half-texel positions that 1:1 mappings produce.
+// nearest: every draw sets that mode). Exact for the integer and half-texel
+// positions that 1:1 mappings produce.
 inline int Fixed8(float f) { return _mm_cvtss_si32(_mm_set_ss(f * 256.0f)); }
+
+// The texel a point sample reads: the floor of the same fixed-point
+// coordinate the bilinear path uses. A coordinate a rounding error below a
+// texel edge (2.9999998 where the exact value is 3) lands on the edge, so
+// the two triangles of a magnified quad, whose planes round differently,
+// pick the same texel along their shared diagonal.
+inline int PointTexel(float f) { return Fixed8(f) >> 8; }
 
 // Bilinear blend of four texels with weights wx, wy in 0..255 (towards the
 // second column and row). The four weights sum to 256, so each 16-bit field
@@ -330,8 +332,8 @@ template <class F>
 inline uint32_t SampleLevel(const RasteriserStage& st, const D3D8DrawSurface& l, const PALETTEENTRY* pal, const F& fetch,
                             float s, float t, bool linear) {
   if (!linear) {
-    int x = Address(FloorI(s), l.width, st.addressU);
-    int y = Address(FloorI(t), l.height, st.addressV);
+    int x = Address(PointTexel(s), l.width, st.addressU);
+    int y = Address(PointTexel(t), l.height, st.addressV);
     if ((x | y) < 0) return st.border;
     return fetch(l, pal, x, y);
   }
@@ -363,7 +365,7 @@ __attribute__((always_inline)) inline uint32_t WrapBilinear(const D3D8DrawSurfac
 template <class F>
 __attribute__((always_inline)) inline uint32_t WrapPoint(const D3D8DrawSurface& l, const PALETTEENTRY* pal,
                                                          const F& fetch, float s, float t) {
-  return fetch(l, pal, FloorI(s) & (l.width - 1), FloorI(t) & (l.height - 1));
+  return fetch(l, pal, PointTexel(s) & (l.width - 1), PointTexel(t) & (l.height - 1));
 }
 
 // Gathers the four texels and weights of a wrapped bilinear sample.

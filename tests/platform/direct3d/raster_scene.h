@@ -7,8 +7,8 @@
 // environment, e.g.
 //   HELM_REGEN_GOLDEN=1 build/tests/platform_d3d8_tests --gtest_filter='RasterGolden*'
 // then look at every rewritten PNG before committing it. The rasteriser sets
-// flush-to-zero itself for the length of each draw, as the driver runs during
-// play, so the images do not depend on the caller's floating-point mode.
+// its own floating-point mode (flush-to-zero, round-to-nearest) for the
+// length of each draw, so the images do not depend on the caller's.
 #pragma once
 
 #include <cmath>
@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/direct3d/d3d8.h"
+#include "platform/direct3d/d3d8_fvf.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"
 #include "platform/direct3d/rasteriser_format.h"
@@ -94,28 +95,10 @@ inline D3DMATRIX LookAt(const float* eye, const float* at) {
   return m;
 }
 
+// The layout the device decodes for `fvf` (a format the device draws).
 inline D3D8VertexLayout LayoutOf(uint32_t fvf) {
   D3D8VertexLayout l{};
-  l.fvf = fvf;
-  int o = 0;
-  l.pretransformed = (fvf & D3DFVF_POSITION_MASK) == D3DFVF_XYZRHW;
-  l.position = 0;
-  o += l.pretransformed ? 16 : 12;
-  l.normal = (fvf & D3DFVF_NORMAL) ? o : -1;
-  if (fvf & D3DFVF_NORMAL) o += 12;
-  l.diffuse = (fvf & D3DFVF_DIFFUSE) ? o : -1;
-  if (fvf & D3DFVF_DIFFUSE) o += 4;
-  l.specular = (fvf & D3DFVF_SPECULAR) ? o : -1;
-  if (fvf & D3DFVF_SPECULAR) o += 4;
-  l.texCount = int((fvf & D3DFVF_TEXCOUNT_MASK) >> D3DFVF_TEXCOUNT_SHIFT);
-  for (int i = 0; i < l.texCount; ++i) {
-    uint32_t code = (fvf >> (D3DFVF_TEXCOORDSIZE_SHIFT + 2 * i)) & 3;
-    int n = code == 0 ? 2 : code == 1 ? 3 : code == 2 ? 4 : 1;
-    l.texOffset[i] = o;
-    l.texSize[i] = n;
-    o += 4 * n;
-  }
-  l.size = o;
+  if (!D3D8Fvf_Decode(fvf, &l)) fprintf(stderr, "raster_scene: FVF 0x%x is not drawable\n", fvf), abort();
   return l;
 }
 
@@ -211,6 +194,10 @@ struct Scene {
     uint32_t v = 0;
     memcpy(&v, s.pixels + size_t(y) * s.pitch + size_t(x) * db, size_t(db));
     return RasteriserFormat_DepthDecode(s.format, v);
+  }
+  std::vector<uint8_t> ColourBytes() const {
+    const D3D8DrawSurface& s = back->surface;
+    return std::vector<uint8_t>(s.pixels, s.pixels + size_t(s.pitch) * size_t(s.height));
   }
   std::vector<uint8_t> DepthBytes() const {
     const D3D8DrawSurface& s = zbuf->surface;

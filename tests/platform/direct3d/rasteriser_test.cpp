@@ -2,6 +2,10 @@
 // relies on. Golden images: tests/platform/direct3d/golden/*.png; regenerate
 // with HELM_REGEN_GOLDEN=1 (see raster_scene.h) and look at each new image.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cfenv>
 
 #include "tests/platform/direct3d/raster_scene.h"
 
@@ -127,8 +131,7 @@ void SetupLights(Scene& s, D3DLIGHT8* lights) {
 
 // ---- golden scenes ---------------------------------------------------------
 
-TEST(RasterGolden, LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit) {
-  Scene s(192, 128);
+void LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit(Scene& s) {
   s.Clear(0xFF405060);
   Camera(s, 0, 2.2f, -5.5f, 0, 0.4f, 0);
   Texture checker = Checker(s, 16, 4, 0xFFFFFFFFu, 0xFF909090u);
@@ -172,11 +175,9 @@ TEST(RasterGolden, LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit) {
   s.World(Mul(RotationY(0.5f), Translation(1.3f, 0, 1)));
   DrawMesh(s, ball);
 
-  EXPECT_EQ(MatchGolden(s, "lit_mesh"), "");
 }
 
-TEST(RasterGolden, AlphaBlendingAndAlphaTest) {
-  Scene s(128, 96);
+void AlphaBlendingAndAlphaTest(Scene& s) {
   Texture checker = Checker(s, 8, 1, 0xFFE0E0E0u, 0xFF404040u);
   s.dev->SetTexture(0, checker.tex);
   s.RS(D3DRS_ZENABLE, 0);
@@ -212,13 +213,11 @@ TEST(RasterGolden, AlphaBlendingAndAlphaTest) {
   s.TSS(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
   Quad2D(s, 80, 50, 112, 82, 0, 0, 1, 1, 0xFFFFFFFFu);
 
-  EXPECT_EQ(MatchGolden(s, "alpha"), "");
   // The cut-out corner keeps the background; the disc centre is opaque.
   EXPECT_EQ(s.Pixel(96, 66), 0xFFFFA020u);
 }
 
-TEST(RasterGolden, EveryAddressingModeWithPointAndBilinearFilters) {
-  Scene s(256, 128);
+void EveryAddressingModeWithPointAndBilinearFilters(Scene& s) {
   s.Clear(0xFF202020u);
   Texture t(s, 4, 4, D3DFMT_A8R8G8B8, 1);
   const uint32_t colours[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu};
@@ -237,11 +236,9 @@ TEST(RasterGolden, EveryAddressingModeWithPointAndBilinearFilters) {
       float x = 4.0f + 64.0f * float(m), y = 4.0f + 64.0f * float(f);
       Quad2D(s, x, y, x + 56, y + 56, -1.0f, -1.0f, 2.0f, 2.0f, 0xFFFFFFFFu);
     }
-  EXPECT_EQ(MatchGolden(s, "addressing"), "");
 }
 
-TEST(RasterGolden, MipSelectionOnAMinifiedCheckerboard) {
-  Scene s(128, 96);
+void MipSelectionOnAMinifiedCheckerboard(Scene& s) {
   s.Clear(0xFF000000u);
   Camera(s, 0, 1.0f, -2.0f, 0, 0.2f, 6);
   // Each level a checker of its own tint, so the level in use shows.
@@ -259,14 +256,12 @@ TEST(RasterGolden, MipSelectionOnAMinifiedCheckerboard) {
   s.TSS(0, D3DTSS_MIPFILTER, D3DTEXF_LINEAR);
   s.World(Translation(0, 0, 20));
   DrawMesh(s, Floor(20, 4, 16));
-  EXPECT_EQ(MatchGolden(s, "mip"), "");
   // Far away the texture is minified into the smaller, tinted levels.
   uint32_t far = s.Pixel(64, 50), near = s.Pixel(64, 76);
   EXPECT_NE(far, near);
 }
 
-TEST(RasterGolden, TwoViewportsClearedAndDrawnSideBySide) {
-  Scene s(160, 80);
+void TwoViewportsClearedAndDrawnSideBySide(Scene& s) {
   s.Clear(0xFFFF00FFu);
   Mesh ball = Sphere(1.0f, 10, 14, true);
   for (int half = 0; half < 2; ++half) {
@@ -279,11 +274,9 @@ TEST(RasterGolden, TwoViewportsClearedAndDrawnSideBySide) {
     s.World(Mul(RotationX(0.4f), Translation(0.6f, 0, 0)));  // reaches past the split
     DrawMesh(s, ball);
   }
-  EXPECT_EQ(MatchGolden(s, "viewports"), "");
 }
 
-TEST(RasterGolden, ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport) {
-  Scene s(128, 96);
+void ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport(Scene& s) {
   s.Clear(0xFFFF00FFu);
   s.Viewport(16, 12, 96, 72);
   s.Clear(0xFF000000u);
@@ -294,7 +287,6 @@ TEST(RasterGolden, ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport) {
   s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
   s.World(Translation(0, 0, 0));
   DrawMesh(s, Floor(30, 6, 12));  // reaches far behind the camera and past every edge
-  EXPECT_EQ(MatchGolden(s, "clipping"), "");
   for (int y = 0; y < 96; ++y)
     for (int x = 0; x < 128; ++x)
       if (x < 16 || x >= 112 || y < 12 || y >= 84) {
@@ -302,8 +294,7 @@ TEST(RasterGolden, ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport) {
       }
 }
 
-TEST(RasterGolden, CameraSpaceNormalAndReflectionTexgenWithTextureTransform) {
-  Scene s(160, 80);
+void CameraSpaceNormalAndReflectionTexgenWithTextureTransform(Scene& s) {
   s.Clear(0xFF000000u);
   Texture t(s, 32, 32, D3DFMT_X8R8G8B8, 1);
   t.Fill(0, [](int x, int y) {
@@ -327,11 +318,9 @@ TEST(RasterGolden, CameraSpaceNormalAndReflectionTexgenWithTextureTransform) {
     s.World(Mul(RotationY(0.7f), Translation(half ? 1.3f : -1.3f, 0, 0)));
     DrawMesh(s, ball);
   }
-  EXPECT_EQ(MatchGolden(s, "texgen"), "");
 }
 
-TEST(RasterGolden, TwoPassEffectOnEqualDepth) {
-  Scene s(96, 96);
+void TwoPassEffectOnEqualDepth(Scene& s) {
   s.Clear(0xFF000000u);
   Camera(s, 0, 0, -3.0f, 0, 0, 0);
   Mesh ball = Sphere(1.0f, 12, 16, true);
@@ -364,11 +353,9 @@ TEST(RasterGolden, TwoPassEffectOnEqualDepth) {
   stretch.m[0][0] = 4.0f;
   s.TextureMatrix(0, stretch);
   DrawMesh(s, ball);
-  EXPECT_EQ(MatchGolden(s, "twopass"), "");
 }
 
-TEST(RasterGolden, PretransformedOverlayOverAFoggedSceneIsNotFogged) {
-  Scene s(128, 96);
+void PretransformedOverlayOverAFoggedSceneIsNotFogged(Scene& s) {
   s.Clear(0xFFC0C0C0u);
   Camera(s, 0, 1.5f, -4, 0, 0, 2);
   s.RS(D3DRS_FOGENABLE, 1);
@@ -386,9 +373,39 @@ TEST(RasterGolden, PretransformedOverlayOverAFoggedSceneIsNotFogged) {
   Untextured(s);
   Quad2D(s, 8, 8, 56, 40, 0, 0, 1, 1, 0xFFFF2020u, 0.9f);
   Quad2D(s, 72, 8, 120, 40, 0, 0, 1, 1, 0xFF2020FFu, 0.9f);
-  EXPECT_EQ(MatchGolden(s, "overlay"), "");
   EXPECT_EQ(s.Pixel(30, 20), 0xFFFF2020u);
 }
+
+
+struct GoldenScene {
+  const char* image;  // golden/<image>.png
+  int width, height;
+  void (*draw)(Scene&);
+};
+
+const GoldenScene kGoldenScenes[] = {
+    {"lit_mesh", 192, 128, LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit},
+    {"alpha", 128, 96, AlphaBlendingAndAlphaTest},
+    {"addressing", 256, 128, EveryAddressingModeWithPointAndBilinearFilters},
+    {"mip", 128, 96, MipSelectionOnAMinifiedCheckerboard},
+    {"viewports", 160, 80, TwoViewportsClearedAndDrawnSideBySide},
+    {"clipping", 128, 96, ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport},
+    {"texgen", 160, 80, CameraSpaceNormalAndReflectionTexgenWithTextureTransform},
+    {"twopass", 96, 96, TwoPassEffectOnEqualDepth},
+    {"overlay", 128, 96, PretransformedOverlayOverAFoggedSceneIsNotFogged},
+};
+
+class RasterGolden : public ::testing::TestWithParam<GoldenScene> {};
+
+TEST_P(RasterGolden, SceneMatchesItsGoldenImage) {
+  const GoldenScene& g = GetParam();
+  Scene s(g.width, g.height);
+  g.draw(s);
+  EXPECT_EQ(MatchGolden(s, g.image), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenes, RasterGolden, ::testing::ValuesIn(kGoldenScenes),
+                         [](const ::testing::TestParamInfo<GoldenScene>& info) { return std::string(info.param.image); });
 
 // ---- rules the driver relies on ---------------------------------------------
 
@@ -406,6 +423,93 @@ TEST(RasterRules, PointSampledOneToOnePretransformedQuadCopiesTheTexture) {
             << "width " << w << " at " << x << "," << y;
     EXPECT_EQ(s.Pixel(3 + w, 4), 0xFF000000u);  // right edge not drawn
     EXPECT_EQ(s.Pixel(2, 4), 0xFF000000u);
+  }
+}
+
+TEST(RasterRules, PointSamplingAtExactTexelEdgesAgreesAcrossTheTrianglesOfAMagnifiedQuad) {
+  // Pixel centres sit on integers, so at k-times magnification every k-th
+  // column and row centre lies exactly on a texel edge, where the two
+  // triangles' planes round differently.
+  for (int k : {3, 5, 6}) {
+    Scene s(64, 64);
+    Texture t(s, 8, 8, D3DFMT_A8R8G8B8, 1);
+    t.Fill(0, [](int x, int y) { return 0xFF000000u | uint32_t(x * 32) << 16 | uint32_t(y * 32) << 8; });
+    s.dev->SetTexture(0, t.tex);
+    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    Quad2D(s, 3, 2, float(3 + 8 * k), float(2 + 8 * k), 0, 0, 1, 1, 0xFFFFFFFFu);
+    int wrong = 0;
+    for (int y = 0; y < 8 * k; ++y)
+      for (int x = 0; x < 8 * k; ++x)
+        wrong += s.Pixel(3 + x, 2 + y) != (0xFF000000u | uint32_t(x / k * 32) << 16 | uint32_t(y / k * 32) << 8);
+    EXPECT_EQ(wrong, 0) << "magnification " << k;
+  }
+}
+
+TEST(RasterRules, IndexedDrawsReadOnlyTheVerticesTheirRangeNames) {
+  // The vertices below the range lie in a page that cannot be read, so a
+  // draw that touched them (or transformed every vertex from 0) would crash.
+  const size_t page = size_t(sysconf(_SC_PAGESIZE));
+  const uint32_t minIndex = uint32_t(page / sizeof(V2D)) - 2;
+  uint8_t* map = static_cast<uint8_t*>(mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  ASSERT_NE(map, MAP_FAILED);
+  ASSERT_EQ(mprotect(map, page, PROT_NONE), 0);
+  V2D* used = reinterpret_cast<V2D*>(map + page);
+  used[0] = {1, 1, 0.5f, 1, 0xFF00FF00u, 0, 0};
+  used[1] = {7, 1, 0.5f, 1, 0xFF00FF00u, 0, 0};
+  used[2] = {1, 7, 0.5f, 1, 0xFF00FF00u, 0, 0};
+  used[3] = {7, 7, 0.5f, 1, 0xFF00FF00u, 0, 0};
+  const uint8_t* vertex0 = map + page - size_t(minIndex) * sizeof(V2D);
+  const uint16_t idx[6] = {uint16_t(minIndex), uint16_t(minIndex + 1), uint16_t(minIndex + 2),
+                           uint16_t(minIndex + 1), uint16_t(minIndex + 3), uint16_t(minIndex + 2)};
+  {
+    Scene s(8, 8);
+    Untextured(s);
+    s.dev->SetVertexShader(kFvf2D);
+    EXPECT_EQ(s.dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, minIndex, 4, 2, idx, D3DFMT_INDEX16, vertex0,
+                                            sizeof(V2D)),
+              D3D_OK);
+    EXPECT_EQ(s.Pixel(4, 4), 0xFF00FF00u);
+    EXPECT_EQ(s.Pixel(0, 0), 0xFF000000u);
+  }
+  munmap(map, 2 * page);
+}
+
+TEST(RasterRules, TheCallersRoundingModeDoesNotChangeThePicture) {
+  // Everything the test computes is computed under round-to-nearest; only
+  // the device's calls run under the other modes.
+  const Mesh ball = Sphere(1.0f, 12, 16, true), floor = Floor(8, 8, 8);
+  const float eye[3] = {0, 2.2f, -5.5f}, at[3] = {0, 0.4f, 0};
+  const D3DMATRIX view = LookAt(eye, at), projection = Perspective(kPi / 3, 1.5f, 0.5f, 50.0f);
+  const D3DMATRIX floorWorld = Translation(0, -0.6f, 4), ballWorld = Mul(RotationY(0.5f), Translation(1.3f, 0, 1));
+  std::vector<uint8_t> nearest;
+  for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
+    Scene s(96, 64);
+    Texture checker = Checker(s, 16, 4, 0xFFFFFFFFu, 0xFF909090u, 5);
+    for (int l = 1; l < 5; ++l) checker.Fill(l, [l](int x, int y) { return ((x + y + l) & 1) ? 0xFF8040C0u : 0xFF20E060u; });
+    s.dev->SetTexture(0, checker.tex);
+    s.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    s.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    s.TSS(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+    s.TSS(0, D3DTSS_MIPFILTER, D3DTEXF_LINEAR);
+    s.RS(D3DRS_FOGENABLE, 1);
+    s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+    s.RS(D3DRS_FOGSTART, FloatBits(4.0f));
+    s.RS(D3DRS_FOGEND, FloatBits(14.0f));
+    s.RS(D3DRS_LIGHTING, 1);
+    D3DLIGHT8 lights[2];
+    SetupLights(s, lights);
+    std::fesetround(mode);
+    s.View(view);
+    s.Projection(projection);
+    s.World(floorWorld);
+    DrawMesh(s, floor);
+    s.World(ballWorld);
+    DrawMesh(s, ball);
+    std::fesetround(FE_TONEAREST);
+    if (mode == FE_TONEAREST)
+      nearest = s.ColourBytes();
+    else
+      EXPECT_TRUE(s.ColourBytes() == nearest) << "rounding mode " << mode;
   }
 }
 
@@ -564,14 +668,27 @@ TEST(RasterRules, SpotWithEqualConesHasAHardEdgeAndPointLightsStopAtRange) {
   l.Direction = {0, 0, 1};
   l.Range = 10;
   l.Attenuation0 = 1;
-  l.Theta = l.Phi = 0.5f;
+  l.Theta = l.Phi = 1.0f;  // full cone angles: the edge is 0.5 rad off the axis
   l.Falloff = 1;
   VLit v{0, 0, 0.5f, 0, 0, -1, 0xFFFFFFFFu, 0, 0};
-  s.Light(0, l);
-  EXPECT_GE(LitCentre(s, v) & 255, 0xF0u);  // near the axis: inside the cone
-  l.Direction = {1, 0, 1};                   // axis turned 45 degrees away
-  s.Light(0, l);
-  EXPECT_EQ(LitCentre(s, v), 0xFF000000u);
+  // The spot's axis turned these angles away from the lit (flat-shaded,
+  // first) vertex of LitCentre's triangle at (-0.2, -0.2, 0.5).
+  const float len = std::sqrt(0.2f * 0.2f * 2 + 1.5f * 1.5f), flat = std::sqrt(0.2f * 0.2f + 1.5f * 1.5f);
+  const float d0[3] = {-0.2f / len, -0.2f / len, 1.5f / len};  // light to vertex
+  const float side[3] = {1.5f / flat, 0, 0.2f / flat};         // unit, perpendicular to d0
+  const struct {
+    float offAxis;
+    bool lit;
+  } cone[] = {{0.0f, true}, {0.4f, true}, {0.6f, false}, {0.9f, false}};
+  for (const auto& c : cone) {
+    const float cs = std::cos(c.offAxis), sn = std::sin(c.offAxis);
+    l.Direction = {d0[0] * cs + side[0] * sn, d0[1] * cs + side[1] * sn, d0[2] * cs + side[2] * sn};
+    s.Light(0, l);
+    if (c.lit)
+      EXPECT_GE(LitCentre(s, v) & 255, 0xF0u) << c.offAxis;
+    else
+      EXPECT_EQ(LitCentre(s, v), 0xFF000000u) << c.offAxis;
+  }
   l.Type = D3DLIGHT_POINT;
   l.Range = 1.0f;  // the vertex is 1.5 away
   s.Light(0, l);
@@ -617,11 +734,54 @@ TEST(RasterRules, StageAlphaAndDestinationAlphaDefaults) {
   float noDiffuse[4][6] = {{0, 0, 0.5f, 1, 0, 0}, {8, 0, 0.5f, 1, 0, 0}, {0, 8, 0.5f, 1, 0, 0}, {8, 8, 0.5f, 1, 0, 0}};
   ASSERT_EQ(s.Draw(D3DPT_TRIANGLESTRIP, 2, noDiffuse, 4, D3DFVF_XYZRHW | D3DFVF_TEX1), 1);
   EXPECT_EQ(s.Pixel(1, 1), 0xFFFFFFFFu);
-  // DESTALPHA reads 1.0 on an X8R8G8B8 target.
-  s.Clear(0x00000000u);
-  s.RS(D3DRS_SRCBLEND, D3DBLEND_DESTALPHA);
-  Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0x10C0C0C0u);
-  EXPECT_EQ(s.Pixel(1, 1), 0xFFC0C0C0u);
+}
+
+TEST(RasterRules, DestinationAlphaOfAnX8R8G8B8TargetReadsOneWhateverItsUnusedByteHolds) {
+  Scene s(8, 8);
+  Untextured(s);
+  const struct {
+    uint32_t src, dest;
+  } factors[] = {{D3DBLEND_DESTALPHA, D3DBLEND_ZERO}, {D3DBLEND_ONE, D3DBLEND_INVDESTALPHA}};
+  for (const auto& f : factors) {
+    // An unblended draw stores its alpha (0) in the target's unused byte.
+    s.RS(D3DRS_ALPHABLENDENABLE, 0);
+    Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0x00304050u);
+    s.RS(D3DRS_ALPHABLENDENABLE, 1);
+    s.RS(D3DRS_SRCBLEND, f.src);
+    s.RS(D3DRS_DESTBLEND, f.dest);
+    Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0x10C0C0C0u);
+    EXPECT_EQ(s.Pixel(1, 1), 0xFFC0C0C0u) << f.src << " " << f.dest;
+  }
+}
+
+TEST(RasterRules, AlphaTestComparesWithTheReferenceAndRejectedPixelsWriteNothing) {
+  Scene s(4, 4);
+  Untextured(s);
+  s.RS(D3DRS_ALPHATESTENABLE, 1);
+  s.RS(D3DRS_ALPHAREF, 0x80);
+  const struct {
+    uint32_t func, alpha;
+    bool passes;
+  } cases[] = {{D3DCMP_GREATER, 0x80, false},      {D3DCMP_GREATER, 0x81, true},
+               {D3DCMP_GREATEREQUAL, 0x80, true},  {D3DCMP_GREATEREQUAL, 0x7F, false},
+               {D3DCMP_LESS, 0x80, false},         {D3DCMP_LESSEQUAL, 0x80, true},
+               {D3DCMP_EQUAL, 0x80, true},         {D3DCMP_NOTEQUAL, 0x80, false}};
+  for (const auto& c : cases) {
+    s.RS(D3DRS_ALPHATESTENABLE, 0);
+    s.Clear(0xFF000000u, 1.0f);
+    s.RS(D3DRS_ALPHATESTENABLE, 1);
+    s.RS(D3DRS_ALPHAFUNC, c.func);
+    Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, c.alpha << 24 | 0x00FFFFFFu, 0.25f);
+    EXPECT_EQ(s.Pixel(2, 2), c.passes ? 0xFFFFFFFFu : 0xFF000000u) << c.func << " alpha " << c.alpha;
+    EXPECT_EQ(s.Depth(2, 2) < 1.0f, c.passes) << c.func << " alpha " << c.alpha;
+  }
+  // The driver's cut-out: GREATER than 0 keeps alpha-0 pixels out of colour and depth.
+  s.Clear(0xFF000000u, 1.0f);
+  s.RS(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+  s.RS(D3DRS_ALPHAREF, 0);
+  Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, 0x00FFFFFFu, 0.25f);
+  EXPECT_EQ(s.Pixel(2, 2), 0xFF000000u);
+  EXPECT_EQ(s.Depth(2, 2), 1.0f);
 }
 
 TEST(RasterRules, ColourWriteMaskKeepsTheOtherChannels) {

@@ -1,6 +1,7 @@
 #include "gfx/driver/d3d8/d3d8device.h"
 
 #include <cstring>
+#include <string>
 
 #include "gfx/core/cpu.h"
 #include "gfx/driver/d3d8/d3d8cache.h"
@@ -38,22 +39,29 @@ TEST_F(DeviceSystemTest, ModeTableHasWindowedEntryThenOneEntryPerSizeAndFormat)
 
 TEST_F(DeviceSystemTest, ModeTableKeepsTheHighestRefreshAndDeduplicatesWithoutWindowedEntry)
 {
-    OpenEngine();
-    // Script the adapter: 640x480 at 60 and 85, 800x600 at 60, 640x480 at 75,
+    // The adapter offers 640x480 at 60 and 85, 800x600 at 60, 640x480 at 75,
     // on a device that cannot render into a window.
+    const D3DDISPLAYMODE offered[] = {{640, 480, 60, D3DFMT_X8R8G8B8},
+                                      {640, 480, 85, D3DFMT_X8R8G8B8},
+                                      {800, 600, 60, D3DFMT_X8R8G8B8},
+                                      {640, 480, 75, D3DFMT_X8R8G8B8}};
+    answers.modeCount = 4;
+    memcpy(answers.modes, offered, sizeof(offered));
+    OpenEngine();
     D3D8DeviceSystem *sys = D3D8_System();
     D3D8DeviceState *st = D3D8_DeviceState();
     st->caps.Caps2 &= ~D3DCAPS2_CANRENDERWINDOWED;
     sys->adapterModeCount = (int32_t)st->d3d->GetAdapterModeCount(0);
     ASSERT_EQ(D3D8_BuildVideoModeTable(), 1);
-    ASSERT_GT(sys->modeCount, 0);
-    EXPECT_EQ(sys->modeTable[0].flags, D3D8_MODE_FULLSCREEN);  // no windowed entry
-    for (int32_t i = 0; i < sys->modeCount; i++)
-        for (int32_t j = 0; j < i; j++)
-            EXPECT_FALSE(sys->modeTable[i].width == sys->modeTable[j].width &&
-                         sys->modeTable[i].height == sys->modeTable[j].height &&
-                         sys->modeTable[i].format == sys->modeTable[j].format)
-                << "duplicate of entry " << j << " at " << i;
+    ASSERT_EQ(sys->modeCount, 2);
+    const D3D8VideoMode expected[2] = {{640, 480, 85, D3DFMT_X8R8G8B8, D3D8_MODE_FULLSCREEN},
+                                       {800, 600, 60, D3DFMT_X8R8G8B8, D3D8_MODE_FULLSCREEN}};
+    for (int32_t i = 0; i < 2; i++) {
+        EXPECT_EQ(sys->modeTable[i].width, expected[i].width) << i;
+        EXPECT_EQ(sys->modeTable[i].height, expected[i].height) << i;
+        EXPECT_EQ(sys->modeTable[i].refreshRate, expected[i].refreshRate) << i;
+        EXPECT_EQ(sys->modeTable[i].flags, expected[i].flags) << i;
+    }
 }
 
 TEST_F(DeviceSystemTest, VideoModeInfoMapsDisplayFormats)
@@ -180,9 +188,6 @@ TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
     EXPECT_EQ(Engine_GetMaxTextureSize(), (int32_t)answers.maxTextureSize);
     EXPECT_EQ(Engine_GetNumSubSystems(), 1);
     char name[D3D8_SUBSYSTEM_NAME_SIZE];
-    memset(name, 'x', sizeof(name));
-    ASSERT_NE(Engine_GetSubSystemInfo(name, 0), nullptr);
-    EXPECT_LT(strlen(name), sizeof(name));
     EXPECT_EQ(Engine_GetSubSystemInfo(name, 1), nullptr);
     EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
     StandardFunction table[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
@@ -190,6 +195,18 @@ TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
     EXPECT_EQ(table[0](nullptr, nullptr, 0), 0);
     EXPECT_EQ(table[22](nullptr, nullptr, 0), 0);
     EXPECT_NE(table[1], table[0]);
+}
+
+TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSize)
+{
+    const std::string longName = "Adapter " + std::string(100, 'n') + " end";
+    answers.description = longName.c_str();
+    OpenEngine();
+    char name[D3D8_SUBSYSTEM_NAME_SIZE + 64];
+    memset(name, 'x', sizeof(name));
+    ASSERT_NE(Engine_GetSubSystemInfo(name, 0), nullptr);
+    EXPECT_EQ(std::string(name), longName.substr(0, D3D8_SUBSYSTEM_NAME_SIZE - 1));
+    EXPECT_EQ(name[D3D8_SUBSYSTEM_NAME_SIZE], 'x');  // nothing written past the engine's 80 bytes
 }
 
 TEST_F(DeviceSystemTest, SelectingASubSystemRebuildsTheModeTableAndChecksTheIndex)
