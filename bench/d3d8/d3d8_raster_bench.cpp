@@ -1,25 +1,45 @@
 // The software rasteriser side by side with Mesa's llvmpipe (fixed-function
-// OpenGL through OSMesa): the same vertices, textures, states and 640 x 480
-// target, three scenes:
+// OpenGL through OSMesa): the same vertices, textures, states and target, four
+// scenes at 640 x 480 and at 1280 x 720:
 //   fill      10 full-screen layers of bilinear, depth-tested, alpha-blended
 //             textured quads;
 //   geometry  50,000 small lit, textured triangles;
-//   mixed     a game-like frame: 20,000 lit triangles, 30 mipmapped textures,
-//             linear fog, then a 2D overlay of blended quads.
-// Speed only: OpenGL's pixel centres and origin differ, images are not compared.
+//   mixed     20,000 lit triangles, 30 mipmapped textures, linear fog, then a
+//             2D overlay of blended quads;
+//   level     a frame like a level: a 20,000-triangle terrain in 16 chunks
+//             with bilinear mipmapped textures, two directional lights and
+//             linear fog; 200 alpha-blended particles drawn back to front; 50
+//             overlay quads, one draw each; depth on.
 //
-// llvmpipe reads LP_NUM_THREADS once per process, so the run starts a second
-// copy of itself with LP_NUM_THREADS=1 (through std::system) and prints one
-// table with both llvmpipe figures and the ratios.
+// Method. Each side draws each scene in five windows of at least 0.4 s (so at
+// least 2 s per scene); the table gives the median window's frame rate by wall
+// time and its CPU time per frame (all threads of the process), with the
+// machine's load average beside every figure, since a shared machine moves
+// the results. llvmpipe reads LP_NUM_THREADS once per process, so a second
+// copy of this program (std::system, LP_NUM_THREADS=1) measures llvmpipe on
+// one thread; our rasteriser is measured at its default thread count
+// (HELM_RASTER_THREADS or one per CPU) and limited to one thread.
+//
+// Pictures. Each side's picture of each scene is saved once as PNG (in
+// HELM_BENCH_PICTURES, default the working folder) and the mean per-channel
+// difference between the two is printed, so a faster but wrong picture shows.
+// OpenGL puts pixel centres half a pixel away from the device's and maps depth
+// from [-1, 1]; the OpenGL side's projection is shifted to match, so what is
+// left is rounding, filtering and per-fragment against per-vertex fog (about
+// 2 per channel on the level frame); a wrong picture differs by far more.
 #include <GL/gl.h>
 #include <GL/osmesa.h>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -30,7 +50,6 @@ using namespace raster_test;
 
 namespace {
 
-constexpr int kW = 640, kH = 480;
 constexpr float kPi = 3.14159265f;
 constexpr uint32_t kFvfLit = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1;  // 36 bytes
 constexpr uint32_t kFvf2D = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;               // 28 bytes
@@ -54,7 +73,7 @@ struct Batch {
   std::vector<uint16_t> idx;
   int texture = -1;
   D3DMATRIX world = Identity();
-  bool lighting = false, fog = false, blend = false, depthTest = true, depthWrite = true;
+  bool lighting = false, fog = false, blend = false, depthTest = true, depthWrite = true, cull = true;
   D3DCOLORVALUE diffuse = {1, 1, 1, 1};
 };
 
@@ -64,14 +83,41 @@ struct TexData {
   std::vector<std::vector<uint32_t>> levels;
 };
 
+struct Light {
+  D3DVECTOR direction;  // world space, the way the light travels
+  D3DCOLORVALUE colour;
+};
+
 struct SceneData {
+  int width = 640, height = 480;
   std::vector<TexData> textures;
   std::vector<Batch> batches;
+  std::vector<Light> lights = {{{0.3f, -1.0f, 0.5f}, {1, 1, 1, 1}}};
   D3DMATRIX view = Identity(), projection = Identity();
   bool mipmaps = false;
   float fogStart = 0, fogEnd = 1;
   uint32_t fogColour = 0xFF8090A0u, clearColour = 0xFF203040u;
 };
+
+// Box-filtered mip chain below level 0.
+void AddMips(TexData& t) {
+  for (int n = t.size / 2; n >= 1; n /= 2) {
+    const std::vector<uint32_t>& up = t.levels.back();
+    std::vector<uint32_t> px(size_t(n) * size_t(n));
+    for (int y = 0; y < n; ++y)
+      for (int x = 0; x < n; ++x) {
+        uint32_t sum[4] = {};
+        for (int k = 0; k < 4; ++k) {
+          uint32_t c = up[size_t(2 * y + k / 2) * size_t(2 * n) + size_t(2 * x + k % 2)];
+          for (int ch = 0; ch < 4; ++ch) sum[ch] += (c >> (8 * ch)) & 255;
+        }
+        uint32_t c = 0;
+        for (int ch = 0; ch < 4; ++ch) c |= ((sum[ch] + 2) / 4) << (8 * ch);
+        px[size_t(y) * n + x] = c;
+      }
+    t.levels.push_back(std::move(px));
+  }
+}
 
 TexData MakeTexture(int size, int seed, bool mips) {
   TexData t;
@@ -90,6 +136,59 @@ TexData MakeTexture(int size, int seed, bool mips) {
     t.levels.push_back(std::move(px));
     if (!mips) break;
   }
+  return t;
+}
+
+// Ground: earthy noise with a few stones, tinted by `seed`.
+TexData GroundTexture(int size, int seed) {
+  TexData t;
+  t.size = size;
+  std::vector<uint32_t> px(size_t(size) * size_t(size));
+  uint32_t r = 90 + uint32_t(seed * 23 % 60), g = 80 + uint32_t(seed * 41 % 70), b = 50 + uint32_t(seed * 17 % 40);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      uint32_t h = uint32_t(x) * 374761393u + uint32_t(y) * 668265263u + uint32_t(seed) * 2246822519u;
+      h = (h ^ (h >> 13)) * 1274126177u;
+      int n = int((h >> 24) & 63) - 32;
+      int wave = int(24 * std::sin(float(x) * 0.19f + float(seed)) * std::cos(float(y) * 0.23f));
+      auto ch = [&](uint32_t c) { return uint32_t(std::clamp(int(c) + n + wave, 0, 255)); };
+      px[size_t(y) * size + x] = 0xFF000000u | ch(r) << 16 | ch(g) << 8 | ch(b);
+    }
+  t.levels.push_back(std::move(px));
+  AddMips(t);
+  return t;
+}
+
+// A soft round blob (alpha falls to 0 at the rim), white.
+TexData BlobTexture(int size) {
+  TexData t;
+  t.size = size;
+  std::vector<uint32_t> px(size_t(size) * size_t(size));
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      float dx = (float(x) + 0.5f) / float(size) * 2 - 1, dy = (float(y) + 0.5f) / float(size) * 2 - 1;
+      float a = std::max(0.0f, 1.0f - std::sqrt(dx * dx + dy * dy));
+      px[size_t(y) * size + x] = uint32_t(a * a * 255.0f) << 24 | 0x00FFFFFFu;
+    }
+  t.levels.push_back(std::move(px));
+  AddMips(t);
+  return t;
+}
+
+// An icon: a framed square with a transparent margin.
+TexData IconTexture(int size, int seed) {
+  TexData t;
+  t.size = size;
+  std::vector<uint32_t> px(size_t(size) * size_t(size));
+  uint32_t fill = 0xFF000000u | uint32_t(100 + seed * 53 % 156) << 16 | uint32_t(100 + seed * 97 % 156) << 8 |
+                  uint32_t(100 + seed * 31 % 156);
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      int edge = std::min(std::min(x, y), std::min(size - 1 - x, size - 1 - y));
+      px[size_t(y) * size + x] = edge < size / 8 ? 0u : edge < size / 5 ? 0xFFF0F0F0u : fill - uint32_t((x ^ y) & 15);
+    }
+  t.levels.push_back(std::move(px));
+  AddMips(t);
   return t;
 }
 
@@ -138,8 +237,19 @@ void AddQuad2D(Batch& b, float x0, float y0, float x1, float y1, uint32_t c) {
   b.idx.insert(b.idx.end(), {f, uint16_t(f + 1), uint16_t(f + 2), uint16_t(f + 1), uint16_t(f + 3), uint16_t(f + 2)});
 }
 
-SceneData FillScene() {
+Batch Overlay(int texture) {
+  Batch b;
+  b.pretransformed = true;
+  b.blend = true;
+  b.depthTest = b.depthWrite = false;
+  b.fog = true;  // left enabled, as the driver does: pre-transformed vertices are never fogged
+  b.texture = texture;
+  return b;
+}
+
+SceneData FillScene(int w, int h) {
   SceneData s;
+  s.width = w, s.height = h;
   s.textures.push_back(MakeTexture(256, 1, false));
   for (int i = 0; i < 10; ++i) {
     Batch b;
@@ -158,12 +268,13 @@ SceneData FillScene() {
   return s;
 }
 
-SceneData GeometryScene() {
+SceneData GeometryScene(int w, int h) {
   SceneData s;
+  s.width = w, s.height = h;
   s.textures.push_back(MakeTexture(64, 2, false));
   float eye[3] = {0, 9, -9}, at[3] = {0, 0, 0};
   s.view = LookAt(eye, at);
-  s.projection = Perspective(kPi / 3, float(kW) / float(kH), 1.0f, 100.0f);
+  s.projection = Perspective(kPi / 3, float(w) / float(h), 1.0f, 100.0f);
   Batch b;
   AddGrid(b, 200, 125, -9, 9, -6.5f, 7.5f, 8, [](float x, float z) { return 0.4f * std::sin(x * 1.7f) * std::cos(z * 1.3f); });
   b.texture = 0;
@@ -173,13 +284,14 @@ SceneData GeometryScene() {
   return s;
 }
 
-SceneData MixedScene() {
+SceneData MixedScene(int w, int h) {
   SceneData s;
+  s.width = w, s.height = h;
   s.mipmaps = true;
   for (int i = 0; i < 30; ++i) s.textures.push_back(MakeTexture(128, i + 3, true));
   float eye[3] = {0, 5, -14}, at[3] = {0, 0, 8};
   s.view = LookAt(eye, at);
-  s.projection = Perspective(kPi / 3, float(kW) / float(kH), 1.0f, 100.0f);
+  s.projection = Perspective(kPi / 3, float(w) / float(h), 1.0f, 100.0f);
   s.fogStart = 10;
   s.fogEnd = 40;
   Batch floor;
@@ -195,31 +307,135 @@ SceneData MixedScene() {
     b.lighting = b.fog = true;
     s.batches.push_back(std::move(b));
   }
-  // The 2D overlay: a translucent bar and twelve icons, fog left enabled.
-  Batch bar;
-  bar.pretransformed = true;
-  AddQuad2D(bar, 0, 400, 640, 480, 0xA0000000u);
-  bar.blend = true;
-  bar.depthTest = bar.depthWrite = false;
-  bar.fog = true;
-  bar.texture = 1;
+  // The 2D overlay (laid out for 640 x 480, scaled): a translucent bar and twelve icons.
+  const float sx = float(w) / 640.0f, sy = float(h) / 480.0f;
+  Batch bar = Overlay(1);
+  AddQuad2D(bar, 0, 400 * sy, float(w), float(h), 0xA0000000u);
   s.batches.push_back(bar);
-  Batch icons = bar;
-  icons.flat.clear();
-  icons.idx.clear();
-  for (int i = 0; i < 12; ++i) AddQuad2D(icons, 16.0f + 52.0f * float(i), 412, 64.0f + 52.0f * float(i), 460, 0xE0FFFFFFu);
-  icons.texture = 5;
+  Batch icons = Overlay(5);
+  for (int i = 0; i < 12; ++i)
+    AddQuad2D(icons, (16.0f + 52.0f * float(i)) * sx, 412 * sy, (64.0f + 52.0f * float(i)) * sx, 460 * sy, 0xE0FFFFFFu);
   s.batches.push_back(icons);
   return s;
 }
 
+float TerrainHeight(float x, float z) {
+  return 3.0f * std::sin(x * 0.08f) * std::cos(z * 0.07f) + 1.5f * std::sin(x * 0.21f + z * 0.13f) +
+         0.4f * std::cos(x * 0.7f - z * 0.5f);
+}
+
+SceneData LevelScene(int w, int h) {
+  SceneData s;
+  s.width = w, s.height = h;
+  s.mipmaps = true;
+  s.clearColour = 0xFF8CA8C8u;  // sky
+  s.fogColour = 0xFF8CA8C8u;
+  s.fogStart = 40;
+  s.fogEnd = 150;
+  s.lights = {{{0.4f, -1.0f, 0.3f}, {0.9f, 0.85f, 0.75f, 1}}, {{-0.5f, -0.6f, -0.4f}, {0.25f, 0.3f, 0.4f, 1}}};
+  for (int i = 0; i < 8; ++i) s.textures.push_back(GroundTexture(256, i));
+  const int blob = int(s.textures.size());
+  s.textures.push_back(BlobTexture(64));
+  const int icon = int(s.textures.size());
+  for (int i = 0; i < 4; ++i) s.textures.push_back(IconTexture(64, i));
+  const float eyeV[3] = {0, 9, -72}, atV[3] = {0, 0, 10};
+  s.view = LookAt(eyeV, atV);
+  s.projection = Perspective(kPi / 3, float(w) / float(h), 1.0f, 300.0f);
+
+  // Terrain: 100 x 100 quads over 160 x 160 units, in 4 x 4 chunks of 1,250 triangles.
+  for (int cz = 0; cz < 4; ++cz)
+    for (int cx = 0; cx < 4; ++cx) {
+      Batch b;
+      float x0 = -80.0f + 40.0f * float(cx), z0 = -80.0f + 40.0f * float(cz);
+      AddGrid(b, 25, 25, x0, x0 + 40, z0, z0 + 40, 5, TerrainHeight);
+      b.texture = (cx + 3 * cz) % 8;
+      b.lighting = b.fog = true;
+      b.diffuse = {0.85f, 0.85f, 0.85f, 1};
+      s.batches.push_back(std::move(b));
+    }
+
+  // Particles: camera-facing quads, sorted back to front, drawn 20 to a batch.
+  float right[3] = {s.view.m[0][0], s.view.m[1][0], s.view.m[2][0]};
+  float up[3] = {s.view.m[0][1], s.view.m[1][1], s.view.m[2][1]};
+  struct Particle {
+    float x, y, z, size, depth;
+    uint32_t colour;
+  };
+  std::vector<Particle> ps;
+  uint32_t seed = 12345;
+  auto rnd = [&seed]() {
+    seed = seed * 1664525u + 1013904223u;
+    return float(seed >> 8) / float(1 << 24);
+  };
+  for (int i = 0; i < 200; ++i) {
+    Particle p;
+    p.x = -30 + 60 * rnd();
+    p.z = -45 + 80 * rnd();
+    p.y = TerrainHeight(p.x, p.z) + 1 + 6 * rnd();
+    p.size = 1.0f + 2.0f * rnd();
+    p.colour = uint32_t(0x50 + 0x70 * rnd()) << 24 | 0x00FFC890u;
+    p.depth = (p.x - eyeV[0]) * s.view.m[0][2] + (p.y - eyeV[1]) * s.view.m[1][2] + (p.z - eyeV[2]) * s.view.m[2][2];
+    ps.push_back(p);
+  }
+  std::sort(ps.begin(), ps.end(), [](const Particle& a, const Particle& b) { return a.depth > b.depth; });
+  for (size_t first = 0; first < ps.size(); first += 20) {
+    Batch b;
+    b.texture = blob;
+    b.blend = b.fog = true;
+    b.depthWrite = false;
+    b.cull = false;
+    for (size_t i = first; i < first + 20 && i < ps.size(); ++i) {
+      const Particle& p = ps[i];
+      uint16_t f = uint16_t(b.lit.size());
+      for (int k = 0; k < 4; ++k) {
+        float a = (k & 1) ? p.size : -p.size, c = (k & 2) ? -p.size : p.size;
+        b.lit.push_back({p.x + a * right[0] + c * up[0], p.y + a * right[1] + c * up[1], p.z + a * right[2] + c * up[2],
+                         0, 0, -1, p.colour, float(k & 1), float(k >> 1)});
+      }
+      b.idx.insert(b.idx.end(), {f, uint16_t(f + 1), uint16_t(f + 2), uint16_t(f + 1), uint16_t(f + 3), uint16_t(f + 2)});
+    }
+    s.batches.push_back(std::move(b));
+  }
+
+  // The 2D overlay, one draw per quad (laid out for 640 x 480, scaled):
+  // ten icons, thirty glyph-sized quads, ten bar segments.
+  const float sx = float(w) / 640.0f, sy = float(h) / 480.0f;
+  for (int i = 0; i < 10; ++i) {
+    Batch b = Overlay(icon + i % 4);
+    AddQuad2D(b, (12.0f + 56.0f * float(i)) * sx, 12 * sy, (60.0f + 56.0f * float(i)) * sx, 60 * sy, 0xFFFFFFFFu);
+    s.batches.push_back(std::move(b));
+  }
+  for (int i = 0; i < 30; ++i) {
+    Batch b = Overlay(icon + (i * 7) % 4);
+    AddQuad2D(b, (20.0f + 18.0f * float(i)) * sx, 440 * sy, (36.0f + 18.0f * float(i)) * sx, 464 * sy, 0xD0FFFFFFu);
+    s.batches.push_back(std::move(b));
+  }
+  for (int i = 0; i < 10; ++i) {
+    Batch b = Overlay(blob);
+    AddQuad2D(b, (400.0f + 22.0f * float(i)) * sx, 400 * sy, (420.0f + 22.0f * float(i)) * sx, 428 * sy,
+              0xC000FF40u + uint32_t(i * 0x100000));
+    s.batches.push_back(std::move(b));
+  }
+  return s;
+}
+
+struct SceneKind {
+  const char* name;
+  SceneData (*make)(int w, int h);
+};
+const SceneKind kScenes[] = {{"fill", FillScene}, {"geometry", GeometryScene}, {"mixed", MixedScene}, {"level", LevelScene}};
+struct SizeKind {
+  int w, h;
+};
+const SizeKind kSizes[] = {{640, 480}, {1280, 720}};
+
 // ---- our rasteriser, through the device's own calls ----------------------------
 
 struct Ours {
-  Scene target{kW, kH};
+  Scene target;
   std::vector<Texture> textures;
   const SceneData* data;
-  explicit Ours(const SceneData& d) : data(&d) {
+  explicit Ours(const SceneData& d) : target(d.width, d.height), data(&d) {
     for (const TexData& t : d.textures) {
       textures.emplace_back(target, t.size, t.size, D3DFMT_A8R8G8B8, int(t.levels.size()));
       for (size_t l = 0; l < t.levels.size(); ++l) {
@@ -237,11 +453,13 @@ struct Ours {
     target.RS(D3DRS_FOGCOLOR, d.fogColour);
     target.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
     target.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
-    D3DLIGHT8 light{};
-    light.Type = D3DLIGHT_DIRECTIONAL;
-    light.Diffuse = {1, 1, 1, 1};
-    light.Direction = {0.3f, -1.0f, 0.5f};
-    target.Light(0, light);
+    for (size_t i = 0; i < d.lights.size(); ++i) {
+      D3DLIGHT8 light{};
+      light.Type = D3DLIGHT_DIRECTIONAL;
+      light.Diffuse = d.lights[i].colour;
+      light.Direction = d.lights[i].direction;
+      target.Light(uint32_t(i), light);
+    }
     target.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
     target.TSS(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
     target.TSS(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
@@ -259,6 +477,7 @@ struct Ours {
       target.RS(D3DRS_ALPHABLENDENABLE, b.blend);
       target.RS(D3DRS_ZENABLE, b.depthTest);
       target.RS(D3DRS_ZWRITEENABLE, b.depthWrite);
+      target.RS(D3DRS_CULLMODE, b.cull ? D3DCULL_CCW : D3DCULL_NONE);
       D3DMATERIAL8 mat{};
       mat.Diffuse = b.diffuse;
       mat.Ambient = {1, 1, 1, 1};
@@ -268,19 +487,42 @@ struct Ours {
       else
         target.Draw(D3DPT_TRIANGLELIST, int(b.idx.size() / 3), b.lit.data(), int(b.lit.size()), kFvfLit, b.idx.data());
     }
+    // Present's work without a window: everything drawn is in the back buffer.
+    target.dev->Present(nullptr, nullptr, nullptr, nullptr);
+  }
+  // The picture as 0xAARRGGBB rows, top first.
+  std::vector<uint32_t> Picture() {
+    std::vector<uint32_t> px(size_t(data->width) * size_t(data->height));
+    for (int y = 0; y < data->height; ++y)
+      for (int x = 0; x < data->width; ++x) px[size_t(y) * data->width + x] = target.Pixel(x, y);
+    return px;
   }
 };
 
 // ---- llvmpipe through OSMesa -----------------------------------------------------
 
+// The device's projection as OpenGL needs it: depth from [0, 1] to [-1, 1],
+// and shifted half a pixel so that OpenGL's pixel centres (at +0.5) sample
+// where the device's (at integers) do.
+D3DMATRIX GlProjection(const D3DMATRIX& p, int w, int h) {
+  D3DMATRIX s = Identity();
+  s.m[2][2] = 2.0f;
+  s.m[3][0] = 1.0f / float(w);
+  s.m[3][1] = -1.0f / float(h);
+  s.m[3][2] = -1.0f;
+  return Mul(p, s);
+}
+
 struct Llvmpipe {
   OSMesaContext ctx = nullptr;
-  std::vector<uint8_t> buffer = std::vector<uint8_t>(size_t(kW) * kH * 4);
+  std::vector<uint8_t> buffer;
   std::vector<GLuint> names;
   const SceneData* data;
-  explicit Llvmpipe(const SceneData& d) : data(&d) {
+  D3DMATRIX projection;
+  explicit Llvmpipe(const SceneData& d)
+      : buffer(size_t(d.width) * d.height * 4), data(&d), projection(GlProjection(d.projection, d.width, d.height)) {
     ctx = OSMesaCreateContextExt(OSMESA_BGRA, 24, 0, 0, nullptr);
-    if (!ctx || !OSMesaMakeCurrent(ctx, buffer.data(), GL_UNSIGNED_BYTE, kW, kH)) return;
+    if (!ctx || !OSMesaMakeCurrent(ctx, buffer.data(), GL_UNSIGNED_BYTE, d.width, d.height)) return;
     names.resize(d.textures.size());
     glGenTextures(GLsizei(names.size()), names.data());
     for (size_t i = 0; i < names.size(); ++i) {
@@ -291,24 +533,33 @@ struct Llvmpipe {
         glTexImage2D(GL_TEXTURE_2D, GLint(l), GL_RGBA8, n, n, 0, GL_BGRA, GL_UNSIGNED_BYTE, t.levels[l].data());
       }
       glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, d.mipmaps ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
-      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, GLint(t.levels.size()) - 1);
+      bool mips = d.mipmaps && t.levels.size() > 1;
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mips ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
+      glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, mips ? GLint(t.levels.size()) - 1 : 0);
     }
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-    glViewport(0, 0, kW, kH);
+    glViewport(0, 0, d.width, d.height);
     glDepthFunc(GL_LEQUAL);
     glBlendFunc(GL_SRC_ALPHA, GL_ONE_MINUS_SRC_ALPHA);
-    glEnable(GL_CULL_FACE);
     glFrontFace(GL_CW);  // the same triangles survive as under CULLMODE CCW
     glShadeModel(GL_SMOOTH);
-    GLfloat ambient[4] = {0.25f, 0.25f, 0.25f, 1}, white[4] = {1, 1, 1, 1};
+    // The device: ambient 0x40 times a material ambient of 1, no light ambient.
+    GLfloat ambient[4] = {64 / 255.0f, 64 / 255.0f, 64 / 255.0f, 1}, one[4] = {1, 1, 1, 1}, none[4] = {0, 0, 0, 1};
     glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
-    glLightfv(GL_LIGHT0, GL_DIFFUSE, white);
-    glEnable(GL_LIGHT0);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, one);
+    for (size_t i = 0; i < d.lights.size(); ++i) {
+      const D3DCOLORVALUE& c = d.lights[i].colour;
+      GLfloat colour[4] = {c.r, c.g, c.b, 1};
+      glLightfv(GLenum(GL_LIGHT0 + i), GL_DIFFUSE, colour);
+      glLightfv(GLenum(GL_LIGHT0 + i), GL_AMBIENT, none);
+      glLightfv(GLenum(GL_LIGHT0 + i), GL_SPECULAR, none);
+      glEnable(GLenum(GL_LIGHT0 + i));
+    }
     glFogi(GL_FOG_MODE, GL_LINEAR);
     glFogf(GL_FOG_START, d.fogStart);
     glFogf(GL_FOG_END, d.fogEnd);
-    GLfloat fog[4] = {0.5f, 0.56f, 0.63f, 1};
+    GLfloat fog[4] = {float((d.fogColour >> 16) & 255) / 255.0f, float((d.fogColour >> 8) & 255) / 255.0f,
+                      float(d.fogColour & 255) / 255.0f, 1};
     glFogfv(GL_FOG_COLOR, fog);
     glEnableClientState(GL_VERTEX_ARRAY);
     glEnableClientState(GL_COLOR_ARRAY);
@@ -322,7 +573,8 @@ struct Llvmpipe {
   }
   bool Ok() const { return ctx != nullptr; }
   void Frame() {
-    glClearColor(0.125f, 0.19f, 0.25f, 1);
+    const uint32_t cc = data->clearColour;
+    glClearColor(float((cc >> 16) & 255) / 255.0f, float((cc >> 8) & 255) / 255.0f, float(cc & 255) / 255.0f, 1);
     glClearDepth(1.0);
     glDepthMask(GL_TRUE);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -330,16 +582,19 @@ struct Llvmpipe {
       glMatrixMode(GL_PROJECTION);
       if (b.pretransformed) {
         glLoadIdentity();
-        glOrtho(0, kW, kH, 0, 0, -1);
+        glOrtho(-0.5, data->width - 0.5, data->height - 0.5, -0.5, -1, 1);
         glMatrixMode(GL_MODELVIEW);
         glLoadIdentity();
       } else {
-        glLoadMatrixf(&data->projection.m[0][0]);
+        glLoadMatrixf(&projection.m[0][0]);
         glMatrixMode(GL_MODELVIEW);
         glLoadMatrixf(&data->view.m[0][0]);
-        // The light is given in world space, under the view matrix.
-        GLfloat dir[4] = {-0.3f, 1.0f, -0.5f, 0};
-        glLightfv(GL_LIGHT0, GL_POSITION, dir);
+        // The lights are given in world space, under the view matrix.
+        for (size_t i = 0; i < data->lights.size(); ++i) {
+          const D3DVECTOR& v = data->lights[i].direction;
+          GLfloat dir[4] = {-v.x, -v.y, -v.z, 0};
+          glLightfv(GLenum(GL_LIGHT0 + i), GL_POSITION, dir);
+        }
         glMultMatrixf(&b.world.m[0][0]);
       }
       if (b.texture >= 0) {
@@ -354,11 +609,12 @@ struct Llvmpipe {
       (b.fog && !b.pretransformed) ? glEnable(GL_FOG) : glDisable(GL_FOG);
       b.blend ? glEnable(GL_BLEND) : glDisable(GL_BLEND);
       b.depthTest ? glEnable(GL_DEPTH_TEST) : glDisable(GL_DEPTH_TEST);
+      b.cull ? glEnable(GL_CULL_FACE) : glDisable(GL_CULL_FACE);
       glDepthMask(b.depthWrite ? GL_TRUE : GL_FALSE);
       if (b.pretransformed) {
         const uint8_t* p = reinterpret_cast<const uint8_t*>(b.flat.data());
         glDisableClientState(GL_NORMAL_ARRAY);
-        glVertexPointer(4, GL_FLOAT, 28, p);
+        glVertexPointer(3, GL_FLOAT, 28, p);  // rhw is 1: x, y, z
         glColorPointer(GL_BGRA, GL_UNSIGNED_BYTE, 28, p + 16);
         glTexCoordPointer(2, GL_FLOAT, 28, p + 20);
       } else {
@@ -373,47 +629,141 @@ struct Llvmpipe {
     }
     glFinish();
   }
+  // The picture as 0xAARRGGBB rows, top first (OpenGL's rows run bottom up).
+  std::vector<uint32_t> Picture() {
+    std::vector<uint32_t> px(size_t(data->width) * size_t(data->height));
+    for (int y = 0; y < data->height; ++y)
+      memcpy(&px[size_t(y) * data->width], &buffer[size_t(data->height - 1 - y) * data->width * 4],
+             size_t(data->width) * 4);
+    for (uint32_t& p : px) p |= 0xFF000000u;
+    return px;
+  }
 };
 
-std::map<std::string, double> g_fps;
+// ---- measuring -------------------------------------------------------------------
 
-template <class R>
-void Run(benchmark::State& state, SceneData (*make)(), const char* key) {
-  SceneData data = make();
-  R r(data);
-  if constexpr (std::is_same_v<R, Llvmpipe>) {
-    if (!r.Ok()) {
-      state.SkipWithError("OSMesa context creation failed");
-      return;
-    }
-  }
-  r.Frame();  // warm caches and compile llvmpipe's shaders before timing
-  for (auto _ : state) r.Frame();
-  state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
-  // The table's figure: the best of five windows of at least 100 ms, which
-  // keeps other processes on a shared machine from dragging one side down.
-  double best = 0;
-  for (int window = 0; window < 5; ++window) {
-    auto start = std::chrono::steady_clock::now();
-    int frames = 0;
-    while (frames < 2 || std::chrono::steady_clock::now() - start < std::chrono::milliseconds(100)) {
-      r.Frame();
-      ++frames;
-    }
-    double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    best = std::max(best, double(frames) / secs);
-  }
-  g_fps[key] = best;
+std::string LoadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string a, b, c;
+  in >> a >> b >> c;
+  return in ? a + " " + b + " " + c : "unknown";
 }
 
-const char* const kScenes[3] = {"fill", "geometry", "mixed"};
-SceneData (*const kMakers[3])() = {FillScene, GeometryScene, MixedScene};
+struct Figure {
+  double fps = 0;          // median window, wall time
+  double cpuMsPerFrame = 0;  // that window's CPU time per frame, all threads
+  std::string load;        // load average when the figure was taken
+};
+
+template <class R>
+Figure Measure(R& r) {
+  r.Frame();  // warm caches (and llvmpipe's shader compiler) before timing
+  struct Window {
+    double fps, cpuMs;
+  };
+  std::vector<Window> windows;
+  for (int i = 0; i < 5; ++i) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t cpuStart = std::clock();
+    int frames = 0;
+    double secs = 0;
+    do {
+      r.Frame();
+      ++frames;
+      secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    } while (frames < 3 || secs < 0.4);
+    double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    windows.push_back({double(frames) / secs, 1000.0 * cpu / frames});
+  }
+  std::sort(windows.begin(), windows.end(), [](const Window& a, const Window& b) { return a.fps < b.fps; });
+  return {windows[2].fps, windows[2].cpuMs, LoadAverage()};
+}
+
+std::string Key(const char* side, const char* scene, const SizeKind& size) {
+  return std::string(side) + "/" + scene + "/" + std::to_string(size.w) + "x" + std::to_string(size.h);
+}
+
+std::map<std::string, Figure> g_figures;
+std::map<std::string, double> g_difference;  // scene/size -> mean per-channel difference
+
+void Report(const std::string& key, const Figure& f, benchmark::State& state) {
+  g_figures[key] = f;
+  state.counters["fps"] = f.fps;
+  state.counters["cpu_ms_per_frame"] = f.cpuMsPerFrame;
+  printf("  %-28s %8.1f fps  %7.2f ms CPU/frame  load %s\n", key.c_str(), f.fps, f.cpuMsPerFrame, f.load.c_str());
+  fflush(stdout);
+}
+
+std::string PictureFolder() {
+  const char* env = getenv("HELM_BENCH_PICTURES");
+  return env && env[0] ? env : ".";
+}
+
+void SavePicture(const std::vector<uint32_t>& px, int w, int h, const std::string& name) {
+  std::vector<uint32_t> copy = px;
+  D3D8DrawSurface s{D3DFMT_A8R8G8B8, w, h, w * 4, reinterpret_cast<uint8_t*>(copy.data())};
+  std::string path = PictureFolder() + "/" + name + ".png";
+  if (!D3D8Present_WritePng(&s, nullptr, path.c_str())) fprintf(stderr, "cannot write %s\n", path.c_str());
+}
+
+double MeanChannelDifference(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i)
+    for (int sh = 0; sh < 24; sh += 8) sum += std::abs(int((a[i] >> sh) & 255) - int((b[i] >> sh) & 255));
+  return sum / (3.0 * double(a.size()));
+}
+
+// Our side: the picture once, then the figures at the default thread count
+// and on one thread.
+void RunOurs(benchmark::State& state, const SceneKind& scene, const SizeKind& size) {
+  SceneData data = scene.make(size.w, size.h);
+  Ours ours(data);
+  for (auto _ : state) {
+    Report(Key("ours", scene.name, size), Measure(ours), state);
+  }
+}
+
+void RunLlvmpipe(benchmark::State& state, const SceneKind& scene, const SizeKind& size, const char* side) {
+  SceneData data = scene.make(size.w, size.h);
+  Llvmpipe lp(data);
+  if (!lp.Ok()) {
+    state.SkipWithError("OSMesa context creation failed");
+    return;
+  }
+  for (auto _ : state) Report(Key(side, scene.name, size), Measure(lp), state);
+}
+
+// Both pictures of one scene: saved, and their difference.
+void ComparePictures(const SceneKind& scene, const SizeKind& size) {
+  SceneData data = scene.make(size.w, size.h);
+  std::vector<uint32_t> ourPicture, glPicture;
+  {
+    Ours ours(data);
+    ours.Frame();
+    ourPicture = ours.Picture();
+  }
+  {
+    Llvmpipe lp(data);
+    if (!lp.Ok()) return;
+    lp.Frame();
+    glPicture = lp.Picture();
+  }
+  std::string name = std::string(scene.name) + "_" + std::to_string(size.w) + "x" + std::to_string(size.h);
+  SavePicture(ourPicture, size.w, size.h, "d3d8_bench_" + name + "_ours");
+  SavePicture(glPicture, size.w, size.h, "d3d8_bench_" + name + "_llvmpipe");
+  g_difference[std::string(scene.name) + "/" + std::to_string(size.w) + "x" + std::to_string(size.h)] =
+      MeanChannelDifference(ourPicture, glPicture);
+}
 
 std::string LlvmpipeThreads() {
   const char* env = getenv("LP_NUM_THREADS");
   if (env) return env;
   // llvmpipe starts one rasteriser thread per logical CPU by default.
-  return std::to_string(std::thread::hardware_concurrency()) + " (default: one per CPU)";
+  return std::to_string(std::thread::hardware_concurrency());
+}
+
+void Register(const std::string& name, std::function<void(benchmark::State&)> fn) {
+  benchmark::RegisterBenchmark(name.c_str(), fn)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 }
 
 }  // namespace
@@ -425,14 +775,14 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
 
   if (childOut) {
-    // The single-thread llvmpipe run: numbers go back through a file.
-    for (int i = 0; i < 3; ++i)
-      benchmark::RegisterBenchmark((std::string("llvmpipe_1thread/") + kScenes[i]).c_str(),
-                                   [i](benchmark::State& s) { Run<Llvmpipe>(s, kMakers[i], kScenes[i]); })
-          ->Unit(benchmark::kMillisecond)->UseRealTime();
+    // The single-thread llvmpipe run: figures go back through a file.
+    for (const SizeKind& size : kSizes)
+      for (const SceneKind& scene : kScenes)
+        Register(Key("llvmpipe_1thread", scene.name, size),
+                 [&scene, &size](benchmark::State& s) { RunLlvmpipe(s, scene, size, "lp1"); });
     benchmark::RunSpecifiedBenchmarks();
     std::ofstream out(childOut);
-    for (auto& [k, v] : g_fps) out << k << " " << v << "\n";
+    for (auto& [k, f] : g_figures) out << k << " " << f.fps << " " << f.cpuMsPerFrame << " " << f.load << "\n";
     benchmark::Shutdown();
     return 0;
   }
@@ -443,35 +793,54 @@ int main(int argc, char** argv) {
   printf("== llvmpipe, LP_NUM_THREADS=1 (child process) ==\n");
   fflush(stdout);
   int rc = std::system(cmd.c_str());
-  std::map<std::string, double> single;
   {
     std::ifstream in(file);
-    std::string k;
-    double v;
-    while (in >> k >> v) single[k] = v;
+    std::string line;
+    while (std::getline(in, line)) {
+      std::istringstream ls(line);
+      std::string k, l1, l2, l3;
+      Figure f;
+      if (ls >> k >> f.fps >> f.cpuMsPerFrame >> l1 >> l2 >> l3) {
+        f.load = l1 + " " + l2 + " " + l3;
+        g_figures[k] = f;
+      }
+    }
   }
   std::remove(file.c_str());
 
   printf("== ours and llvmpipe with %s threads ==\n", LlvmpipeThreads().c_str());
   fflush(stdout);
-  for (int i = 0; i < 3; ++i) {
-    benchmark::RegisterBenchmark((std::string("ours/") + kScenes[i]).c_str(),
-                                 [i](benchmark::State& s) { Run<Ours>(s, kMakers[i], (std::string("ours/") + kScenes[i]).c_str()); })
-        ->Unit(benchmark::kMillisecond)->UseRealTime();
-    benchmark::RegisterBenchmark((std::string("llvmpipe_default/") + kScenes[i]).c_str(),
-                                 [i](benchmark::State& s) { Run<Llvmpipe>(s, kMakers[i], (std::string("lp/") + kScenes[i]).c_str()); })
-        ->Unit(benchmark::kMillisecond)->UseRealTime();
-  }
+  for (const SizeKind& size : kSizes)
+    for (const SceneKind& scene : kScenes) {
+      Register(Key("ours", scene.name, size), [&scene, &size](benchmark::State& s) { RunOurs(s, scene, size); });
+      Register(Key("llvmpipe_default", scene.name, size),
+               [&scene, &size](benchmark::State& s) { RunLlvmpipe(s, scene, size, "lpN"); });
+    }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
+  for (const SizeKind& size : kSizes)
+    for (const SceneKind& scene : kScenes) ComparePictures(scene, size);
   Rasteriser_Shutdown();
 
-  printf("\nFrames per second at %d x %d (our rasteriser is single-threaded)\n", kW, kH);
-  printf("llvmpipe threads: 1 and %s%s\n", LlvmpipeThreads().c_str(), rc != 0 ? " (single-thread run failed)" : "");
-  printf("%-10s %10s %14s %10s %16s %10s\n", "scene", "ours", "llvmpipe-1t", "ratio", "llvmpipe-default", "ratio");
-  for (const char* sc : kScenes) {
-    double o = g_fps["ours/" + std::string(sc)], l1 = single[sc], ld = g_fps["lp/" + std::string(sc)];
-    printf("%-10s %10.1f %14.1f %10.2f %16.1f %10.2f\n", sc, o, l1, l1 > 0 ? o / l1 : 0.0, ld, ld > 0 ? o / ld : 0.0);
-  }
+  printf("\nFrames per second (wall time, median of 5 windows of >= 0.4 s); CPU ms per frame in brackets.\n");
+  printf("llvmpipe threads: 1 and %s%s; pictures in %s\n", LlvmpipeThreads().c_str(),
+         rc != 0 ? " (single-thread run failed)" : "", PictureFolder().c_str());
+  printf("%-9s %-10s %18s %18s %18s %9s %9s %7s\n", "scene", "size", "ours", "llvmpipe-1t", "llvmpipe-default",
+         "vs lp-1t", "vs lp-def", "diff");
+  auto cell = [](const Figure& f) {
+    char b[32];
+    snprintf(b, sizeof b, "%7.1f (%6.2f)", f.fps, f.cpuMsPerFrame);
+    return std::string(b);
+  };
+  for (const SizeKind& size : kSizes)
+    for (const SceneKind& scene : kScenes) {
+      std::string sz = std::to_string(size.w) + "x" + std::to_string(size.h);
+      const Figure &o = g_figures[Key("ours", scene.name, size)], &l1 = g_figures[Key("lp1", scene.name, size)],
+                   &ld = g_figures[Key("lpN", scene.name, size)];
+      printf("%-9s %-10s %18s %18s %18s %9.2f %9.2f %7.2f\n", scene.name, sz.c_str(), cell(o).c_str(),
+             cell(l1).c_str(), cell(ld).c_str(), l1.fps > 0 ? o.fps / l1.fps : 0.0, ld.fps > 0 ? o.fps / ld.fps : 0.0,
+             g_difference[std::string(scene.name) + "/" + sz]);
+    }
+  printf("load average now: %s\n", LoadAverage().c_str());
   return 0;
 }
