@@ -17,6 +17,10 @@ export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
 export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 echo "== Tests (normal build)"
 ctest --test-dir "$root/build" -j "$jobs" --output-on-failure
+echo "== The rasteriser's tests at 1 and at 8 shading threads"
+for threads in 1 8; do
+  HELM_RASTER_THREADS=$threads "$root/build/tests/platform_d3d8_tests" --gtest_brief=1
+done
 echo "== Fuzzing the data readers (bounded time)"
 bash "$root/tests/fuzz/run.sh" 20 "$root/build-fuzz"
 echo "== Tests (AddressSanitizer and UndefinedBehaviorSanitizer)"

@@ -769,6 +769,22 @@ void Register(const std::string& name, std::function<void(benchmark::State&)> fn
 }  // namespace
 
 int main(int argc, char** argv) {
+  // For profilers: --frames=SCENE,WIDTHxHEIGHT,N draws N frames of our side
+  // and nothing else.
+  for (int i = 1; i < argc; ++i) {
+    char name[32];
+    int w = 0, h = 0, n = 0;
+    if (sscanf(argv[i], "--frames=%31[a-z],%dx%d,%d", name, &w, &h, &n) != 4) continue;
+    for (const SceneKind& scene : kScenes)
+      if (std::string(scene.name) == name) {
+        SceneData data = scene.make(w, h);
+        Ours ours(data);
+        for (int f = 0; f < n; ++f) ours.Frame();
+        return 0;
+      }
+    fprintf(stderr, "unknown scene %s\n", name);
+    return 1;
+  }
   const char* childOut = getenv("HELM_D3D8_BENCH_CHILD");
   std::string selfArgs;
   for (int i = 1; i < argc; ++i) selfArgs += std::string(" '") + argv[i] + "'";

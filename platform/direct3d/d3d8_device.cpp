@@ -293,23 +293,6 @@ bool StorableColour(uint32_t format) {
   return RasteriserFormat_BytesPerPixel(format) > 0 && format != D3DFMT_P8 && !IsDepthFormat(format);
 }
 
-// Fills a rectangle with one stored pixel value (`bpp` bytes of `value`):
-// the first row pixel by pixel, every other row as a copy of it.
-void FillRect(const D3D8DrawSurface& s, int x0, int y0, int x1, int y1, uint32_t value, int bpp) {
-  int n = x1 - x0;
-  size_t rowBytes = (size_t)n * bpp;
-  uint8_t* first = s.pixels + (size_t)y0 * s.pitch + (size_t)x0 * bpp;
-  if (bpp == 4) {
-    for (int i = 0; i < n; ++i) std::memcpy(first + 4 * i, &value, 4);
-  } else if (bpp == 2) {
-    uint16_t v = (uint16_t)value;
-    for (int i = 0; i < n; ++i) std::memcpy(first + 2 * i, &v, 2);
-  } else {
-    std::memset(first, (int)(value & 0xFF), rowBytes);
-  }
-  for (int y = y0 + 1; y < y1; ++y) std::memcpy(s.pixels + (size_t)y * s.pitch + (size_t)x0 * bpp, first, rowBytes);
-}
-
 // Shared tail of the four draw calls: scene, type, format and fault checks.
 D3DRESULT DrawPreamble(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount) {
   // A bound pixel shader would have to run: the device has no shader unit.
@@ -321,7 +304,23 @@ D3DRESULT DrawPreamble(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount
 
 D3DRESULT RunDraw(D3D8DeviceImpl* s) {
   if (s->lostAnswers > 0 || s->notReset) return D3D_OK;  // a lost device draws nothing
-  return Rasteriser_Draw(&s->draw) ? D3D_OK : D3DERR_INVALIDCALL;
+  // A texture that draws not yet shaded render into (a camera texture) is
+  // finished before it is read; then the draw's resources are stamped, so
+  // that locking, copying or releasing them later waits for the draw.
+  bool feedback = false;  // the draw samples the texture it draws into
+  for (IDirect3DBaseTexture8* t : s->textures) {
+    if (t && Rasteriser_Pending(t->drawnBatch)) Rasteriser_Flush();
+    feedback |= t && s->renderTarget && (t == s->renderTarget->container || (s->depth && t == s->depth->container));
+  }
+  D3DRESULT r = Rasteriser_Draw(&s->draw) ? D3D_OK : D3DERR_INVALIDCALL;
+  for (IDirect3DBaseTexture8* t : s->textures) D3D8_MarkUse(t, false);
+  D3D8_MarkUse(s->renderTarget, true);
+  D3D8_MarkUse(s->depth, true);
+  // Its texels are read while its tiles are written: an undefined picture,
+  // but shading it on one thread keeps it the same on every run (and free of
+  // races between the threads).
+  if (feedback) Rasteriser_FlushOnOneThread();
+  return r;
 }
 
 // Fills the primitive part of the draw record and runs it.
@@ -524,6 +523,7 @@ D3DRESULT IDirect3DDevice8::Present(const D3DRECT8* source, const D3DRECT8* dest
     r = D3DERR_DEVICELOST;
   } else if ((r = D3D8Test_Fault(D3D8_FAULT_PRESENT)) >= 0) {
     void* window = overrideWindow ? overrideWindow : (s->params.hDeviceWindow ? s->params.hDeviceWindow : s->focusWindow);
+    Rasteriser_Flush();  // everything drawn so far is in the picture
     r = D3D8Present_Show(window, &s->backBuffer->surface) ? D3D_OK : D3DERR_INVALIDCALL;
   }
   D3D8_LOG("Present() = 0x%x", (uint32_t)r);
@@ -605,6 +605,21 @@ D3DRESULT IDirect3DDevice8::CreateTexture(uint32_t width, uint32_t height, uint3
       level->container = t;
       t->levels.push_back(level);
       t->chain.levels[i] = level->surface;
+    }
+    // The sampler's tiled copies (render targets are written as rows by the
+    // rasteriser, so they are sampled as rows).
+    if (r >= 0 && RasteriserFormat_Tileable(format) && !rt) {
+      try {
+        t->tiled.resize(count);
+        for (uint32_t i = 0; i < count; ++i) {
+          const D3D8DrawSurface& level = t->levels[i]->surface;
+          t->tiled[i].assign(RasteriserFormat_TiledTexels(level.width, level.height), 0);
+          RasteriserFormat_Tile(&level, t->tiled[i].data());
+          t->chain.tiled[i] = t->tiled[i].data();
+        }
+      } catch (const std::bad_alloc&) {
+        r = D3DERR_OUTOFVIDEOMEMORY;
+      }
     }
     if (r >= 0) {
       t->chain.format = format;
@@ -703,6 +718,9 @@ D3DRESULT IDirect3DDevice8::CopyRects(IDirect3DSurface8* source, const D3DRECT8*
       rects = &whole;
       count = 1;
     }
+    // The copy reads and writes what every draw so far left.
+    D3D8_FinishUse(source);
+    D3D8_FinishUse(dest);
     bool block = D3D8Format_IsBlock(src.format);
     int unit = block ? 4 : 1;  // copies move whole blocks
     int unitBytes = block ? D3D8Format_BlockBytes(src.format) : RasteriserFormat_BytesPerPixel(src.format);
@@ -728,6 +746,7 @@ D3DRESULT IDirect3DDevice8::CopyRects(IDirect3DSurface8* source, const D3DRECT8*
         std::memcpy(to, from, (size_t)cols * unitBytes);
       }
     }
+    if (r >= 0) D3D8Surface_Changed(dest);
   }
   D3D8_LOG("CopyRects(%s, %u, %s) = 0x%x", D3D8Name(source), count, D3D8Name(dest), (uint32_t)r);
   return r;
@@ -809,15 +828,18 @@ D3DRESULT IDirect3DDevice8::Clear(uint32_t count, const D3DRECT8* rects, uint32_
     // The device creates no stencil formats, so a Z clear writes whole pixels.
     bool depth = (flags & D3DCLEAR_ZBUFFER) && zs.pixels;
     uint32_t depthValue = depth ? RasteriserFormat_DepthEncode(zs.format, z) : 0;
-    for (uint32_t i = 0; i < n; ++i) {
+    // Cleared with the draws, in the tiles (rasteriser.h).
+    for (uint32_t i = 0; i < n && r >= 0; ++i) {
       int x0 = list[i].left > v.x0 ? list[i].left : v.x0, y0 = list[i].top > v.y0 ? list[i].top : v.y0;
       int x1 = list[i].right < v.x1 ? list[i].right : v.x1, y1 = list[i].bottom < v.y1 ? list[i].bottom : v.y1;
       if (x0 >= x1 || y0 >= y1) continue;
-      if (colour) FillRect(target, x0, y0, x1, y1, colourValue, RasteriserFormat_BytesPerPixel(target.format));
       // The depth surface may be larger than the target; the rectangle is
       // already inside the target, so it is inside the depth surface too.
-      if (depth) FillRect(zs, x0, y0, x1, y1, depthValue, RasteriserFormat_BytesPerPixel(zs.format));
+      if (!Rasteriser_Clear(colour ? &target : nullptr, colourValue, depth ? &zs : nullptr, depthValue, x0, y0, x1, y1))
+        r = D3DERR_OUTOFVIDEOMEMORY;
     }
+    if (colour) D3D8_MarkUse(s->renderTarget, true);
+    if (depth) D3D8_MarkUse(s->depth, true);
   }
   D3D8_LOG("Clear(%u, 0x%x, 0x%08x, %g, %u) = 0x%x", count, flags, color, (double)z, stencil, (uint32_t)r);
   return r;

@@ -44,6 +44,17 @@ uint64_t D3D8Surface_Bytes(uint32_t format, uint32_t width, uint32_t height);
 // a reference, in which case it becomes free-standing.
 void D3D8Surface_Drop(IDirect3DSurface8* surface);
 
+// Flushes the rasteriser when draws or clears not yet shaded use `resource`
+// (for a texture level: or its texture), so that it can be read, changed or
+// freed. Null is allowed.
+void D3D8_FinishUse(const D3D8Resource* resource);
+// Stamps the resource as used (and, `drawn`, drawn into) by the batch being binned.
+void D3D8_MarkUse(D3D8Resource* resource, bool drawn);
+
+// A texture level changed through its rows (unlock, copy): its tiled copy
+// for the sampler is rebuilt. Nothing happens for other surfaces.
+void D3D8Surface_Changed(IDirect3DSurface8* surface);
+
 // "#id" or "null" for recordings (a small rotating set of buffers).
 const char* D3D8Name(const D3D8Unknown* object);
 

@@ -10,6 +10,7 @@
 #include "platform/direct3d/d3d8_internal.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"
+#include "platform/direct3d/rasteriser.h"
 #include "platform/direct3d/rasteriser_format.h"
 
 namespace {
@@ -63,6 +64,38 @@ D3D8Resource::~D3D8Resource() {
   if (device) D3D8Device_ResourceDied(device, pool);
 }
 
+// ---- deferred drawing -------------------------------------------------------------
+
+namespace {
+
+bool Pending(const D3D8Resource* r) {
+  return r && (Rasteriser_Pending(r->usedBatch) || Rasteriser_Pending(r->drawnBatch));
+}
+
+}  // namespace
+
+void D3D8_FinishUse(const D3D8Resource* resource) {
+  if (!resource) return;
+  if (Pending(resource) || Pending(static_cast<const D3D8Resource*>(resource->container))) Rasteriser_Flush();
+}
+
+void D3D8_MarkUse(D3D8Resource* resource, bool drawn) {
+  if (!resource) return;
+  const uint64_t batch = Rasteriser_Batch();
+  resource->usedBatch = batch;
+  if (!drawn) return;
+  resource->drawnBatch = batch;
+  // A level drawn into marks its texture, which a later draw may sample.
+  if (resource->container) static_cast<D3D8Resource*>(resource->container)->drawnBatch = batch;
+}
+
+void D3D8Surface_Changed(IDirect3DSurface8* surface) {
+  auto* texture = static_cast<IDirect3DBaseTexture8*>(surface ? surface->container : nullptr);
+  if (!texture || texture->tiled.empty()) return;
+  for (size_t i = 0; i < texture->levels.size(); ++i)
+    if (texture->levels[i] == surface) RasteriserFormat_Tile(&surface->surface, texture->tiled[i].data());
+}
+
 // ---- surfaces ---------------------------------------------------------------------
 
 int D3D8Surface_Pitch(uint32_t format, uint32_t width) {
@@ -98,6 +131,10 @@ IDirect3DSurface8* D3D8Surface_New(IDirect3DDevice8* device, uint32_t width, uin
   return s;
 }
 
+// Draws not yet shaded may still write or read the surface (or, for a
+// texture level, the texture).
+IDirect3DSurface8::~IDirect3DSurface8() { D3D8_FinishUse(this); }
+
 void D3D8Surface_Drop(IDirect3DSurface8* surface) {
   if (!surface) return;
   surface->held = false;
@@ -130,6 +167,8 @@ D3DRESULT IDirect3DSurface8::LockRect(D3DLOCKED_RECT* out, const D3DRECT8* rect,
   } else if ((r = D3D8Test_Fault(D3D8_FAULT_LOCK)) < 0) {
     // scripted failure
   } else {
+    // The lock sees (and may change) every draw made so far.
+    D3D8_FinishUse(this);
     r = D3DERR_INVALIDCALL;
     bool ok = true;
     if (rect) {
@@ -154,6 +193,7 @@ D3DRESULT IDirect3DSurface8::LockRect(D3DLOCKED_RECT* out, const D3DRECT8* rect,
       out->pBits = surface.pixels + offset;
       out->Pitch = surface.pitch;
       locked = true;
+      lockFlags = flags;
       r = D3D_OK;
     }
   }
@@ -163,6 +203,7 @@ D3DRESULT IDirect3DSurface8::LockRect(D3DLOCKED_RECT* out, const D3DRECT8* rect,
 
 D3DRESULT IDirect3DSurface8::UnlockRect() {
   D3DRESULT r = locked ? D3D_OK : D3DERR_INVALIDCALL;
+  if (locked && !(lockFlags & D3DLOCK_READONLY)) D3D8Surface_Changed(this);
   locked = false;
   D3D8_LOG("Surface::UnlockRect(#%u) = 0x%x", id, (uint32_t)r);
   return r;
@@ -171,6 +212,8 @@ D3DRESULT IDirect3DSurface8::UnlockRect() {
 // ---- textures ---------------------------------------------------------------------
 
 IDirect3DBaseTexture8::~IDirect3DBaseTexture8() {
+  // The first level's destructor flushes when draws not yet shaded sample
+  // the texture (or draw into a level), before anything of it is freed.
   for (IDirect3DSurface8* level : levels) delete level;
 }
 
@@ -246,6 +289,7 @@ D3DRESULT IDirect3DSwapChain8::Present(const D3DRECT8* source, const D3DRECT8* d
   if (device && D3D8Device_IsLost(device)) {
     r = D3DERR_DEVICELOST;
   } else if ((r = D3D8Test_Fault(D3D8_FAULT_PRESENT)) >= 0) {
+    D3D8_FinishUse(backBuffer);
     r = D3D8Present_Show(overrideWindow ? overrideWindow : window, &backBuffer->surface) ? D3D_OK
                                                                                          : D3DERR_INVALIDCALL;
   }

@@ -38,11 +38,18 @@ struct D3D8Resource : D3D8Unknown {
   IDirect3DDevice8* device = nullptr;
   uint32_t pool = D3DPOOL_MANAGED;
   uint32_t usage = 0;
+  // Rasteriser batches (Rasteriser_Batch) of the last draw or clear that
+  // read or wrote the resource, and for a texture the last that drew into
+  // one of its levels; while those are pending, reading or changing the
+  // resource flushes first (D3D8_FinishUse).
+  uint64_t usedBatch = 0;
+  uint64_t drawnBatch = 0;
   ~D3D8Resource() override;
   void Attach(IDirect3DDevice8* owner, uint32_t resourcePool, uint32_t resourceUsage);
 };
 
 struct IDirect3DSurface8 : D3D8Resource {
+  ~IDirect3DSurface8() override;
   D3DRESULT GetDesc(D3DSURFACE_DESC* desc);
   // Maps the surface (or `rect` of it; null = whole) for reading and writing.
   // A surface can be locked once at a time; DXT rectangles must sit on blocks.
@@ -52,12 +59,16 @@ struct IDirect3DSurface8 : D3D8Resource {
   D3D8DrawSurface surface{};      // format, size, pitch, pixels (into `storage`)
   std::vector<uint8_t> storage;   // tightly packed pixels
   bool locked = false;
+  uint32_t lockFlags = 0;         // of the current lock
 };
 
 struct IDirect3DBaseTexture8 : D3D8Resource {
   uint32_t GetLevelCount();
   D3D8DrawTexture chain{};  // what the rasteriser samples
   std::vector<IDirect3DSurface8*> levels;  // owned; their references count on the texture
+  // The sampler's tiled copy of each level (chain.tiled points here); empty
+  // for formats and usages kept only as rows.
+  std::vector<std::vector<uint32_t>> tiled;
   ~IDirect3DBaseTexture8() override;
 };
 

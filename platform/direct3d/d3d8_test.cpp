@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/direct3d/d3d8_internal.h"
+#include "platform/direct3d/rasteriser.h"
 
 namespace {
 
@@ -59,6 +60,8 @@ D3DRESULT D3D8Test_Fault(D3D8FaultCall call) {
 void D3D8Test_LoseDevice(IDirect3DDevice8* device, int lostAnswers) {
   if (device) D3D8Device_Lose(device, lostAnswers);
 }
+
+void D3D8Test_Finish() { Rasteriser_Flush(); }
 
 void D3D8Test_ScriptValidate(D3DRESULT result, uint32_t passes) { Hooks().validates.push_back({result, passes}); }
 

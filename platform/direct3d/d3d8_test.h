@@ -48,6 +48,12 @@ void D3D8Test_StartRecording();
 void D3D8Test_StopRecording();
 const char* D3D8Test_Recording();
 
+// Finishes every draw and clear made so far (drawing is deferred, see
+// rasteriser.h): afterwards the surfaces' memory holds them. Locks, copies
+// and Present do this themselves; tests that read a surface's memory
+// directly call it first.
+void D3D8Test_Finish();
+
 // Back to defaults: default answers, no faults or scripts, no recording.
 void D3D8Test_ResetAll();
 

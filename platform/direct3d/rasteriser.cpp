@@ -1,6 +1,7 @@
-// Software rasteriser entry: vertex processing, primitive assembly, clipping,
-// triangle set-up and scan conversion. The pixel work is in rasteriser_span.cpp,
-// vertex work in rasteriser_vertex.cpp.
+// Software rasteriser entry: the front end (vertex processing, primitive
+// assembly, clipping, triangle set-up) and the bins that defer the pixel work
+// to screen tiles. The tiles' edge walking is in rasteriser_tile.cpp, the
+// pixel work in rasteriser_span.cpp, vertex work in rasteriser_vertex.cpp.
 //
 // Conventions: pixel centres sit at integer coordinates; vertex positions
 // snap to 1/16 pixel; a pixel is covered when its centre is inside the
@@ -8,26 +9,185 @@
 // both draw a pixel and never leave a gap). Clipping runs against the near
 // and far planes and a guard band around the viewport; the viewport itself
 // is a scissor rectangle, so split-screen views never overwrite each other.
+//
+// Deferred, tile-binned drawing. A draw call does its front-end work at the
+// call, on the calling thread: it reads the vertices and indices, transforms,
+// lights, fogs and clips them, sets every triangle up (edge functions and
+// attribute planes) and appends a reference to it to the bin of every 64 x 64
+// screen tile it may cover, together with a copy of the draw's pixel plan
+// (states, target, textures). A clear is binned the same way. Nothing is
+// written to a surface until a flush, which shades every bin that has
+// commands on a pool of threads (rasteriser_pool.h), one tile per thread at a
+// time, each tile's commands in submission order, then empties the bins.
+//
+// Why results do not depend on the threads: every pixel belongs to exactly
+// one tile, a tile is shaded by one thread from its start to its end, and in
+// it the commands run in the order the draws were made; every value a pixel
+// gets is a function of the command's set-up (made once, on the calling
+// thread) and the pixel's position alone, never of which thread, tile order
+// or neighbouring work produced it. So the pictures are bit-identical at
+// every thread count, and equal to drawing each call at once.
+//
+// What may change between a draw and its shading, and how it is handled
+// (the device makes the calls, d3d8_device.cpp and d3d8_resource.cpp):
+//   - vertex and index data, states, transforms, lights, material, viewport:
+//     consumed at the call (snapshotted into set-ups and the plan);
+//   - the palette of P8 textures: copied into the bins with the plan;
+//   - texture contents: a lock of a level, or a copy into it, that pending
+//     draws read flushes first;
+//   - a texture released while pending draws read it: flushed before it dies
+//     (so it lives until those bins are shaded);
+//   - a texture whose level pending draws render into (a camera texture),
+//     bound as a source: flushed before the new draw is binned;
+//   - render targets and depth surfaces: each command carries its own
+//     surfaces, so SetRenderTarget needs no flush (the bins hold draws to
+//     several targets); a lock, a CopyRects from or into them, Present and
+//     a surface's release flush first;
+//   - Reset and the device's release: flush first.
 #include "platform/direct3d/rasteriser.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 #include <xmmintrin.h>
 
 #include "platform/direct3d/d3d8_fvf.h"
 #include "platform/direct3d/rasteriser_internal.h"
+#include "platform/direct3d/rasteriser_pool.h"
 
 namespace {
 
-// Scratch kept between draws so a frame of many draws allocates nothing.
+// The tile grid covers the largest surface the stand-in makes (8192 pixels).
+constexpr int kGridSide = 8192 >> RASTERISER_TILE_SHIFT;
+// Bins grow in blocks of this much memory; a flush is forced beyond kMaxBinBytes.
+constexpr size_t kArenaBlock = 1u << 20;
+constexpr size_t kMaxBinBytes = 256u << 20;
+
+// The bins' memory: blocks handed out in order and all given back at a flush.
+struct Arena {
+  std::vector<std::unique_ptr<uint8_t[]>> blocks;
+  std::vector<size_t> sizes;
+  size_t block = 0;   // index of the block being filled
+  size_t offset = 0;  // bytes used in it
+  size_t used = 0;    // bytes handed out since the last reset
+
+  // 16-byte aligned, or null when memory runs out.
+  void* Alloc(size_t bytes) {
+    bytes = (bytes + 15) & ~size_t(15);
+    while (block < blocks.size() && offset + bytes > sizes[block]) ++block, offset = 0;
+    if (block == blocks.size()) {
+      size_t size = std::max(kArenaBlock, bytes);
+      uint8_t* mem = new (std::nothrow) uint8_t[size + 15];
+      if (!mem) return nullptr;
+      blocks.emplace_back(mem);
+      sizes.push_back(size);
+      offset = 0;
+    }
+    uint8_t* base = blocks[block].get();
+    uint8_t* aligned = base + ((16 - reinterpret_cast<uintptr_t>(base) % 16) % 16);
+    void* p = aligned + offset;
+    offset += bytes;
+    used += bytes;
+    return p;
+  }
+  void Reset() { block = offset = used = 0; }
+  void Free() {
+    blocks.clear();
+    sizes.clear();
+    Reset();
+  }
+};
+
+struct Tile {
+  RasteriserBinBlock* head;
+  RasteriserBinBlock* tail;
+  uint32_t commands;
+};
+
+// Module record: the scratch of the front end and the bins since the last flush.
 struct RasterModule {
-  std::vector<RasteriserVertex> vertices;
+  std::vector<RasteriserVertex> vertices;  // the draw's transformed vertices
   std::vector<uint8_t> outcodes;
+  Arena arena;
+  std::unique_ptr<Tile[]> tiles;   // kGridSide x kGridSide, row-major
+  std::vector<int> touched;        // tiles with commands
+  uint64_t batch = 1;              // bumped by every flush
+  bool failed = false;             // the bins ran out of memory during a draw
+  const RasteriserPlan* plan = nullptr;  // the running draw's plan in the bins
+  const RasteriserPlan* planSource = nullptr;
 };
 RasterModule g_raster;
+
+// ---- bins ------------------------------------------------------------------------------
+
+void* BinAlloc(size_t bytes) {
+  void* p = g_raster.arena.Alloc(bytes);
+  if (!p) g_raster.failed = true;
+  return p;
+}
+
+// The running draw's plan, copied into the bins on first use (and again
+// after a flush in the middle of the draw). Only the stages in use are copied.
+const RasteriserPlan* BinPlan() {
+  RasterModule& g = g_raster;
+  if (!g.plan) {
+    const RasteriserPlan& src = *g.planSource;
+    const size_t bytes = offsetof(RasteriserPlan, stages) + size_t(src.stageCount) * sizeof(RasteriserStage);
+    RasteriserPlan* copy = static_cast<RasteriserPlan*>(BinAlloc(bytes));
+    if (!copy) return nullptr;
+    memcpy(static_cast<void*>(copy), &src, bytes);
+    if (src.palette) {
+      PALETTEENTRY* palette = static_cast<PALETTEENTRY*>(BinAlloc(256 * sizeof(PALETTEENTRY)));
+      if (!palette) return nullptr;
+      memcpy(palette, src.palette, 256 * sizeof(PALETTEENTRY));
+      copy->palette = palette;
+    }
+    g.plan = copy;
+  }
+  return g.plan;
+}
+
+void Bin(int tile, const void* command) {
+  RasterModule& g = g_raster;
+  Tile& t = g.tiles[size_t(tile)];
+  if (!t.tail || t.tail->count == RASTERISER_BIN_BLOCK) {
+    auto* block = static_cast<RasteriserBinBlock*>(BinAlloc(sizeof(RasteriserBinBlock)));
+    if (!block) return;
+    block->next = nullptr;
+    block->count = 0;
+    if (t.tail)
+      t.tail->next = block;
+    else
+      t.head = block, g.touched.push_back(tile);
+    t.tail = block;
+  }
+  t.tail->commands[t.tail->count++] = static_cast<const uint8_t*>(command);
+  ++t.commands;
+}
+
+bool EnsureTiles() {
+  if (!g_raster.tiles) {
+    g_raster.tiles.reset(new (std::nothrow) Tile[size_t(kGridSide) * kGridSide]);
+    if (!g_raster.tiles) return false;
+    memset(g_raster.tiles.get(), 0, sizeof(Tile) * size_t(kGridSide) * kGridSide);
+  }
+  return true;
+}
+
+struct FlushJob {
+  const int* tiles;
+};
+
+void ShadeTileJob(void* context, int item, int) {
+  const int tile = static_cast<FlushJob*>(context)->tiles[item];
+  RasteriserTile_Shade(g_raster.tiles[size_t(tile)].head, (tile % kGridSide) << RASTERISER_TILE_SHIFT,
+                       (tile / kGridSide) << RASTERISER_TILE_SHIFT);
+}
+
+// ---- clipping ------------------------------------------------------------------------------
 
 enum : uint8_t {
   CLIP_NEAR = 1,
@@ -98,7 +258,7 @@ void Intersect(const RasteriserVertex& in, const RasteriserVertex& out, float di
 }
 
 // Clips a convex polygon against the planes in `planes`; returns the new
-// vertex count (0 when nothing is left). Results live in `bufA`/`bufB`; *out
+// vertex count (0 when nothing is left). Results live in `store`; *out
 // points to the final list.
 int ClipPolygon(const RasteriserVertex** poly, int n, uint8_t planes, const Clipper& c, RasteriserVertex* store,
                 const RasteriserVertex** out) {
@@ -136,6 +296,8 @@ int ClipPolygon(const RasteriserVertex** poly, int n, uint8_t planes, const Clip
   return n;
 }
 
+// ---- set-up and binning ----------------------------------------------------------------------
+
 inline int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
   return a >= 0 ? a / b : -((-a + b - 1) / b);
 }
@@ -157,14 +319,14 @@ uint32_t PackColour(const RasteriserVertex& v) {
 }
 
 struct Context {
-  const RasteriserPlan* plan;
+  const RasteriserPlan* plan;  // the draw's plan (on the stack; BinPlan() copies it)
   Clipper clip;
   uint32_t cullMode;
   bool flat;
 };
 
 void FillPlanes(const Context& cx, const RasteriserVertex* const* v, double x1, double y1, double x2, double y2,
-                RasteriserSetup& S) {
+                bool flat, RasteriserPlane* planes) {
   const double inv = 1.0 / (x1 * y2 - x2 * y1);
   auto plane = [&](double q0, double q1, double q2, RasteriserPlane& p) {
     double d1 = q1 - q0, d2 = q2 - q0;
@@ -172,19 +334,23 @@ void FillPlanes(const Context& cx, const RasteriserVertex* const* v, double x1, 
     p.dx = float((d1 * y2 - d2 * y1) * inv);
     p.dy = float((d2 * x1 - d1 * x2) * inv);
   };
-  plane(v[0]->sz, v[1]->sz, v[2]->sz, S.p[0]);
-  plane(v[0]->oow, v[1]->oow, v[2]->oow, S.p[1]);
+  plane(v[0]->sz, v[1]->sz, v[2]->sz, planes[0]);
+  plane(v[0]->oow, v[1]->oow, v[2]->oow, planes[1]);
   const RasteriserPlan& P = *cx.plan;
-  int first = S.flat ? RASTERISER_ATTR_FOG : 0;
+  int first = flat ? RASTERISER_ATTR_FOG : 0;
   for (int i = first; i < P.attrCount; ++i) {
     if (i == RASTERISER_ATTR_FOG && !P.fog) continue;
     plane(double(v[0]->a[i]) * v[0]->oow, double(v[1]->a[i]) * v[1]->oow, double(v[2]->a[i]) * v[2]->oow,
-          S.p[2 + i]);
+          planes[2 + i]);
   }
 }
 
-void RasterTriangle(const Context& cx, const RasteriserVertex* a, const RasteriserVertex* b, const RasteriserVertex* c,
-                    uint32_t flatColour) {
+// Edge steps above this make 32-bit stepping across a tile overflow.
+constexpr int64_t kNarrowStep = int64_t(1) << 23;
+
+// Sets a triangle up and bins it into the tiles it may cover.
+void SetupTriangle(const Context& cx, const RasteriserVertex* a, const RasteriserVertex* b, const RasteriserVertex* c,
+                   uint32_t flatColour) {
   if (!Finite(*a) || !Finite(*b) || !Finite(*c)) return;
   const RasteriserPlan& P = *cx.plan;
   int64_t X[3] = {Snap(a->sx), Snap(b->sx), Snap(c->sx)};
@@ -209,19 +375,30 @@ void RasterTriangle(const Context& cx, const RasteriserVertex* a, const Rasteris
   int64_t py1 = std::min<int64_t>(FloorDiv(maxY, 16), P.clipY1 - 1);
   if (px0 > px1 || py0 > py1) return;
 
+  const RasteriserPlan* plan = BinPlan();
+  if (!plan) return;
+  const int planeCount = 2 + P.attrCount;
+  auto* t = static_cast<RasteriserTriangle*>(
+      BinAlloc(sizeof(RasteriserTriangle) + size_t(planeCount) * sizeof(RasteriserPlane)));
+  if (!t) return;
+  RasteriserPlane* planes = reinterpret_cast<RasteriserPlane*>(t + 1);
+  t->kind = RASTERISER_CMD_TRIANGLE;
+  t->plan = plan;
+  t->x0 = int32_t(px0), t->y0 = int32_t(py0), t->x1 = int32_t(px1), t->y1 = int32_t(py1);
   // Edge i runs from v[i] to v[i+1]; inside is E >= 0 on top and left edges
-  // and E > 0 on the others.
-  int64_t A[3], B[3], C[3];
+  // and E > 0 on the others (E - 1 >= 0).
+  t->wide = false;
   for (int i = 0; i < 3; ++i) {
     int j = (i + 1) % 3;
     int64_t dx = X[j] - X[i], dy = Y[j] - Y[i];
-    A[i] = -dy;
-    B[i] = dx;
+    int64_t A = -dy, B = dx;
     bool topLeft = (dy == 0 && dx > 0) || dy < 0;
-    C[i] = -A[i] * X[i] - B[i] * Y[i] - (topLeft ? 0 : 1);
+    t->c[i] = -A * X[i] - B * Y[i] - (topLeft ? 0 : 1);
+    t->a16[i] = A * 16;
+    t->b16[i] = B * 16;
+    if (std::abs(A * 16) >= kNarrowStep || std::abs(B * 16) >= kNarrowStep) t->wide = true;
   }
-
-  RasteriserSetup S;
+  RasteriserSetup& S = t->setup;
   S.refX = float(X[0]) / 16.0f;
   S.refY = float(Y[0]) / 16.0f;
   S.flat = cx.flat;
@@ -234,26 +411,32 @@ void RasterTriangle(const Context& cx, const RasteriserVertex* a, const Rasteris
     S.flatColour = PackColour(*v[0]);
   }
   FillPlanes(cx, v, double(X[1] - X[0]) / 16.0, double(Y[1] - Y[0]) / 16.0, double(X[2] - X[0]) / 16.0,
-             double(Y[2] - Y[0]) / 16.0, S);
+             double(Y[2] - Y[0]) / 16.0, S.flat, planes);
   S.perspective = !(v[0]->oow == v[1]->oow && v[1]->oow == v[2]->oow);
   S.w = 1.0f / v[0]->oow;
+  S.p = planes;
 
-  for (int64_t y = py0; y <= py1; ++y) {
-    int64_t lo = px0, hi = px1;
-    for (int i = 0; i < 3; ++i) {
-      int64_t a16 = A[i] * 16, r = B[i] * (y * 16) + C[i];
-      if (a16 > 0)
-        lo = std::max(lo, CeilDiv(-r, a16));
-      else if (a16 < 0)
-        hi = std::min(hi, FloorDiv(r, -a16));
-      else if (r < 0)
-        hi = lo - 1;
+  // Tiles of the bounding box; where it spans several tiles each way, only
+  // those some part of the triangle may reach.
+  const int tx0 = int(px0 >> RASTERISER_TILE_SHIFT), tx1 = int(px1 >> RASTERISER_TILE_SHIFT);
+  const int ty0 = int(py0 >> RASTERISER_TILE_SHIFT), ty1 = int(py1 >> RASTERISER_TILE_SHIFT);
+  const bool test = tx1 > tx0 && ty1 > ty0;
+  for (int ty = ty0; ty <= ty1; ++ty)
+    for (int tx = tx0; tx <= tx1; ++tx) {
+      if (test) {
+        // Reject the tile when one edge is negative over all of it: its
+        // largest value sits at the corner its gradient points to.
+        const int64_t x0 = int64_t(tx) << RASTERISER_TILE_SHIFT, y0 = int64_t(ty) << RASTERISER_TILE_SHIFT;
+        const int64_t x1 = x0 + RASTERISER_TILE_SIZE - 1, y1 = y0 + RASTERISER_TILE_SIZE - 1;
+        bool outside = false;
+        for (int i = 0; i < 3 && !outside; ++i) {
+          const int64_t A = t->a16[i], B = t->b16[i];
+          outside = A * (A > 0 ? x1 : x0) + B * (B > 0 ? y1 : y0) + t->c[i] < 0;
+        }
+        if (outside) continue;
+      }
+      Bin(ty * kGridSide + tx, t);
     }
-    for (int64_t x = lo; x <= hi; x += RASTERISER_SPAN_MAX) {
-      int n = int(std::min<int64_t>(RASTERISER_SPAN_MAX, hi - x + 1));
-      RasteriserSpan_Shade(&P, &S, int(x), int(y), n);
-    }
-  }
 }
 
 void DrawTriangle(const Context& cx, const RasteriserVertex* a, const RasteriserVertex* b, const RasteriserVertex* c,
@@ -261,37 +444,49 @@ void DrawTriangle(const Context& cx, const RasteriserVertex* a, const Rasteriser
   if (ca & cb & cc) return;  // wholly outside one plane
   uint32_t flatColour = cx.flat ? PackColour(*a) : 0;
   if (!(ca | cb | cc)) {
-    RasterTriangle(cx, a, b, c, flatColour);
+    SetupTriangle(cx, a, b, c, flatColour);
     return;
   }
   RasteriserVertex store[3 * kMaxClipped];
   const RasteriserVertex* in[3] = {a, b, c};
   const RasteriserVertex* poly[kMaxClipped];
   int n = ClipPolygon(in, 3, uint8_t(ca | cb | cc), cx.clip, store, poly);
-  for (int i = 1; i + 1 < n; ++i) RasterTriangle(cx, poly[0], poly[i], poly[i + 1], flatColour);
+  for (int i = 1; i + 1 < n; ++i) SetupTriangle(cx, poly[0], poly[i], poly[i + 1], flatColour);
 }
 
-// One pixel with the attributes of `v` (points and line pixels).
-void ShadePixel(const Context& cx, int x, int y, const RasteriserVertex& v, uint32_t flatColour) {
+// One pixel with the attributes of `v` (points and line pixels), binned to
+// its tile with constant planes.
+void BinPixel(const Context& cx, int x, int y, const RasteriserVertex& v, uint32_t flatColour) {
   const RasteriserPlan& P = *cx.plan;
   if (x < P.clipX0 || x >= P.clipX1 || y < P.clipY0 || y >= P.clipY1) return;
-  RasteriserSetup S;
-  memset(&S, 0, sizeof S);
+  const RasteriserPlan* plan = BinPlan();
+  if (!plan) return;
+  const int planeCount = 2 + P.attrCount;
+  auto* px = static_cast<RasteriserPixel*>(BinAlloc(sizeof(RasteriserPixel) + size_t(planeCount) * sizeof(RasteriserPlane)));
+  if (!px) return;
+  RasteriserPlane* planes = reinterpret_cast<RasteriserPlane*>(px + 1);
+  memset(planes, 0, size_t(planeCount) * sizeof(RasteriserPlane));
+  px->kind = RASTERISER_CMD_PIXEL;
+  px->plan = plan;
+  px->x = x;
+  px->y = y;
+  RasteriserSetup& S = px->setup;
   S.refX = float(x);
   S.refY = float(y);
   S.flat = cx.flat;
   S.flatColour = flatColour;
   S.perspective = false;
   S.w = 1.0f;
-  S.p[0].v0 = v.sz;
-  S.p[1].v0 = 1.0f;
-  for (int i = 0; i < P.attrCount; ++i) S.p[2 + i].v0 = v.a[i];
-  RasteriserSpan_Shade(&P, &S, x, y, 1);
+  planes[0].v0 = v.sz;
+  planes[1].v0 = 1.0f;
+  for (int i = 0; i < P.attrCount; ++i) planes[2 + i].v0 = v.a[i];
+  S.p = planes;
+  Bin((y >> RASTERISER_TILE_SHIFT) * kGridSide + (x >> RASTERISER_TILE_SHIFT), px);
 }
 
 void DrawPoint(const Context& cx, const RasteriserVertex& v, uint8_t code) {
   if (code || !Finite(v)) return;
-  ShadePixel(cx, int(std::floor(v.sx + 0.5f)), int(std::floor(v.sy + 0.5f)), v, PackColour(v));
+  BinPixel(cx, int(std::floor(v.sx + 0.5f)), int(std::floor(v.sy + 0.5f)), v, PackColour(v));
 }
 
 // Lines are one pixel wide: one pixel per step along the major axis, the last
@@ -337,21 +532,26 @@ void DrawLine(const Context& cx, const RasteriserVertex* a, const RasteriserVert
     for (int k = 0; k < cx.plan->attrCount; ++k)
       pix.a[k] = (p.a[k] * p.oow + t * (q.a[k] * q.oow - p.a[k] * p.oow)) * w;
     if (xMajor)
-      ShadePixel(cx, i, mi, pix, flatColour);
+      BinPixel(cx, i, mi, pix, flatColour);
     else
-      ShadePixel(cx, mi, i, pix, flatColour);
+      BinPixel(cx, mi, i, pix, flatColour);
   }
 }
 
-// The floating-point mode of a draw: flush-to-zero and round-to-nearest,
-// whatever the caller set, so that every float result and every fixed-point
-// conversion (they round by the current mode) is the same on every call.
+// The floating-point mode of the draw path: flush-to-zero and
+// round-to-nearest, whatever the caller set, so that every float result and
+// every fixed-point conversion (they round by the current mode) is the same
+// on every call. The workers run in the same mode (rasteriser_pool.cpp).
 struct FpModeScope {
   static constexpr unsigned kRoundingBits = 0x6000u, kFlushToZero = 0x8000u;
   unsigned saved;
   FpModeScope() : saved(_mm_getcsr()) { _mm_setcsr((saved & ~kRoundingBits) | kFlushToZero); }
   ~FpModeScope() { _mm_setcsr(saved); }
 };
+
+// Bins past this size are flushed at the next primitive, so a frame of
+// unbounded size never holds unbounded memory.
+bool BinsFull() { return g_raster.arena.used > kMaxBinBytes; }
 
 }  // namespace
 
@@ -363,21 +563,27 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
   RasteriserPlan plan;
   if (!RasteriserSpan_Plan(s, &plan)) return 0;
   if (plan.clipX0 >= plan.clipX1 || plan.clipY0 >= plan.clipY1) return 1;
+  // The palette is copied into the bins only when a stage reads it.
+  bool readsPalette = false;
+  for (int i = 0; i < plan.stageCount; ++i) readsPalette |= plan.stages[i].sample && plan.stages[i].format == D3DFMT_P8;
+  if (!readsPalette) plan.palette = nullptr;
 
+  RasterModule& g = g_raster;
   const uint32_t type = s->primitiveType;
   const int64_t prims = s->primitiveCount;
   int64_t count = s->indices ? int64_t(s->vertexCount) : int64_t(D3D8Fvf_BatchVertices(type, uint64_t(prims)));
   if (count > s->vertexCount) count = s->vertexCount;
   if (count <= 0) return 1;
+  if (!EnsureTiles()) return 0;
   try {
-    g_raster.vertices.resize(size_t(count));
-    g_raster.outcodes.resize(size_t(count));
+    g.vertices.resize(size_t(count));
+    g.outcodes.resize(size_t(count));
   } catch (const std::bad_alloc&) {
     return 0;  // out of memory: the draw fails, nothing is drawn
   }
-  RasteriserVertex* verts = g_raster.vertices.data();
-  uint8_t* codes = g_raster.outcodes.data();
-  RasteriserVertex_Process(&plan, 0, int(count), verts);
+  RasteriserVertex* verts = g.vertices.data();
+  uint8_t* codes = g.outcodes.data();
+  RasteriserVertex_Process(s, &plan, 0, int(count), verts);
 
   Context cx;
   cx.plan = &plan;
@@ -407,7 +613,11 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
   };
   auto valid = [&](int64_t i) { return i >= 0 && i < count; };
 
-  for (int64_t p = 0; p < prims; ++p) {
+  g.planSource = &plan;
+  g.plan = nullptr;
+  g.failed = false;
+  for (int64_t p = 0; p < prims && !g.failed; ++p) {
+    if (BinsFull()) Rasteriser_Flush();
     switch (type) {
       case D3DPT_POINTLIST: {
         int64_t i = index(p);
@@ -434,7 +644,7 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
         } else if (type == D3DPT_TRIANGLEFAN) {
           i0 = index(p + 1), i1 = index(p + 2), i2 = index(0);
         } else {
-          return 0;
+          i0 = i1 = i2 = -1;
         }
         if (valid(i0) && valid(i1) && valid(i2))
           DrawTriangle(cx, &verts[i0], &verts[i1], &verts[i2], codes[i0], codes[i1], codes[i2]);
@@ -442,10 +652,82 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
       }
     }
   }
-  return 1;
+  g.planSource = nullptr;
+  g.plan = nullptr;
+  // Out of memory in the bins: what was binned is drawn, the draw fails.
+  return g.failed ? 0 : 1;
 }
 
+int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const D3D8DrawSurface* depth,
+                     uint32_t depthValue, int x0, int y0, int x1, int y1) {
+  RasterModule& g = g_raster;
+  if (x0 >= x1 || y0 >= y1 || (!colour && !depth)) return 1;
+  if (!EnsureTiles()) return 0;
+  if (BinsFull()) Rasteriser_Flush();
+  g.failed = false;
+  auto* c = static_cast<RasteriserClear*>(BinAlloc(sizeof(RasteriserClear)));
+  if (!c) return 0;
+  c->kind = RASTERISER_CMD_CLEAR;
+  c->x0 = x0, c->y0 = y0, c->x1 = x1, c->y1 = y1;
+  c->colour = colour ? *colour : D3D8DrawSurface{};
+  c->depth = depth ? *depth : D3D8DrawSurface{};
+  c->colourValue = colourValue;
+  c->depthValue = depthValue;
+  for (int ty = y0 >> RASTERISER_TILE_SHIFT; ty <= (y1 - 1) >> RASTERISER_TILE_SHIFT; ++ty)
+    for (int tx = x0 >> RASTERISER_TILE_SHIFT; tx <= (x1 - 1) >> RASTERISER_TILE_SHIFT; ++tx)
+      Bin(ty * kGridSide + tx, c);
+  return g.failed ? 0 : 1;
+}
+
+uint64_t Rasteriser_Batch() { return g_raster.batch; }
+
+int Rasteriser_Pending(uint64_t batch) { return batch == g_raster.batch && !g_raster.touched.empty(); }
+
+namespace {
+
+void Flush(bool oneThread) {
+  RasterModule& g = g_raster;
+  if (!g.touched.empty()) {
+    FpModeScope fpMode;
+    FlushJob job{g.touched.data()};
+    if (oneThread) {
+      for (int i = 0; i < int(g.touched.size()); ++i) ShadeTileJob(&job, i, 0);
+    } else {
+      // The busiest tiles first, so that no thread is left with a long one
+      // at the end. (Any order gives the same pixels.)
+      std::vector<int> order = g.touched;
+      std::stable_sort(order.begin(), order.end(),
+                       [&](int a, int b) { return g.tiles[size_t(a)].commands > g.tiles[size_t(b)].commands; });
+      job.tiles = order.data();
+      RasteriserPool_Run(int(order.size()), ShadeTileJob, &job);
+    }
+    for (int tile : g.touched) g.tiles[size_t(tile)] = Tile{};
+    g.touched.clear();
+  }
+  g.arena.Reset();
+  g.plan = nullptr;
+  ++g.batch;
+}
+
+}  // namespace
+
+void Rasteriser_Flush() { Flush(false); }
+
+void Rasteriser_FlushOnOneThread() { Flush(true); }
+
+void Rasteriser_SetThreads(int threads) {
+  Rasteriser_Flush();
+  RasteriserPool_SetThreads(threads);
+}
+
+int Rasteriser_Threads() { return RasteriserPool_Threads(); }
+
 void Rasteriser_Shutdown() {
+  Rasteriser_Flush();
+  RasteriserPool_Stop();
   g_raster.vertices = std::vector<RasteriserVertex>();
   g_raster.outcodes = std::vector<uint8_t>();
+  g_raster.arena.Free();
+  g_raster.tiles.reset();
+  g_raster.touched = std::vector<int>();
 }

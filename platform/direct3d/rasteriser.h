@@ -2,15 +2,51 @@
 // pipeline from vertices to pixels. The device validates a draw and calls
 // Rasteriser_Draw (declared with the draw record in d3d8_draw.h).
 //
+// Drawing is deferred: a draw or clear is set up and binned into screen tiles
+// at the call, and its pixels are written at the next flush, which shades
+// the tiles on a pool of threads (rasteriser.cpp explains the model and the
+// device's flush points). The pictures are the same at every thread count.
+//
 // The pipeline is deterministic: one code path for every CPU, flush-to-zero
 // (as the driver runs during play) and round-to-nearest set for the duration
-// of a draw whatever the caller's floating-point mode, and depth
-// computed from positions alone, so identical triangles give bit-identical
-// depth whatever their colours, fog or texture coordinates.
+// of a draw and on every shading thread, whatever the caller's floating-point
+// mode, and depth computed from positions alone, so identical triangles give
+// bit-identical depth whatever their colours, fog or texture coordinates.
 #pragma once
+
+#include <cstdint>
 
 #include "platform/direct3d/d3d8_draw.h"
 
-// Releases the scratch memory the rasteriser keeps between draws (it grows
-// to the largest draw seen). Drawing again afterwards is allowed.
+// Bins a clear of pixels x0 <= x < x1, y0 <= y < y1 (inside the surfaces)
+// of `colour` to the stored value `colourValue` and of `depth` to
+// `depthValue`; either surface may be null. Returns 0 when the bins' memory
+// ran out (nothing is cleared then).
+int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const D3D8DrawSurface* depth,
+                     uint32_t depthValue, int x0, int y0, int x1, int y1);
+
+// Writes every binned draw and clear into its surfaces and empties the bins.
+// Cheap when nothing is binned.
+void Rasteriser_Flush();
+
+// Flushes with the calling thread alone, the tiles in a fixed order: for
+// draws whose picture depends on the order tiles are shaded in (a draw that
+// samples its own target).
+void Rasteriser_FlushOnOneThread();
+
+// The batch being binned: a number that changes at every flush. The device
+// stamps a surface or texture with it when a draw or clear uses it;
+// Rasteriser_Pending(stamp) then says whether that use is not yet shaded
+// (so a lock, copy or release must flush first).
+uint64_t Rasteriser_Batch();
+int Rasteriser_Pending(uint64_t batch);
+
+// Threads that shade (the caller included): HELM_RASTER_THREADS when set,
+// else one per CPU. Set flushes first; 0 goes back to that default.
+void Rasteriser_SetThreads(int threads);
+int Rasteriser_Threads();
+
+// Flushes, stops the worker threads and releases the memory the rasteriser
+// keeps between draws (it grows to the largest draw and frame seen).
+// Drawing again afterwards is allowed.
 void Rasteriser_Shutdown();

@@ -2,6 +2,7 @@
 // A8R8G8B8, texels of every texture format, and the depth encoding.
 #include "platform/direct3d/rasteriser_format.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -154,6 +155,41 @@ uint32_t RasteriserFormat_Texel(const D3D8DrawSurface* s, const PALETTEENTRY* pa
     default: {
       int bpp = RasteriserFormat_BytesPerPixel(s->format);
       return RasteriserFormat_Load(s->format, s->pixels + size_t(y) * size_t(s->pitch) + size_t(x) * bpp);
+    }
+  }
+}
+
+int RasteriserFormat_Tileable(uint32_t format) {
+  switch (format) {
+    case D3DFMT_A8R8G8B8:
+    case D3DFMT_X8R8G8B8:
+    case D3DFMT_R5G6B5:
+    case D3DFMT_X1R5G5B5:
+    case D3DFMT_A1R5G5B5:
+    case D3DFMT_A4R4G4B4:
+    case D3DFMT_L8:
+      return 1;
+    default:
+      return 0;
+  }
+}
+
+size_t RasteriserFormat_TiledTexels(int width, int height) {
+  return size_t((width + 3) / 4) * size_t((height + 3) / 4) * 16;
+}
+
+void RasteriserFormat_Tile(const D3D8DrawSurface* s, uint32_t* tiled) {
+  const int blocksPerRow = (s->width + 3) / 4;
+  for (int y = 0; y < s->height; ++y) {
+    uint32_t* blockRow = tiled + size_t(y >> 2) * size_t(blocksPerRow) * 16 + size_t(y & 3) * 4;
+    const uint8_t* row = s->pixels + size_t(y) * size_t(s->pitch);
+    if (s->format == D3DFMT_A8R8G8B8) {
+      // Four texels of a row are contiguous in both layouts.
+      for (int x = 0; x < s->width; x += 4)
+        memcpy(blockRow + size_t(x >> 2) * 16, row + size_t(x) * 4, size_t(std::min(4, s->width - x)) * 4);
+    } else {
+      for (int x = 0; x < s->width; ++x)
+        blockRow[size_t(x >> 2) * 16 + size_t(x & 3)] = RasteriserFormat_Texel(s, nullptr, x, y);
     }
   }
 }

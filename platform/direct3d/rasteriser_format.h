@@ -3,6 +3,7 @@
 // integer encoding of depth.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/direct3d/d3d8_draw.h"
@@ -20,6 +21,15 @@ void RasteriserFormat_Store(uint32_t format, uint8_t* pixel, uint32_t argb);
 // (through `palette`, opaque black when null) and DXT1-5. (x, y) must lie
 // inside the level.
 uint32_t RasteriserFormat_Texel(const D3D8DrawSurface* level, const PALETTEENTRY* palette, int x, int y);
+
+// Textures of these formats keep a tiled A8R8G8B8 copy of their texels for
+// the sampler (the layout is in d3d8_draw.h): every stored colour format but
+// P8 (its colours depend on the palette at the draw) and the block formats
+// (kept small). TiledTexels is the copy's size in texels.
+int RasteriserFormat_Tileable(uint32_t format);
+size_t RasteriserFormat_TiledTexels(int width, int height);
+// Decodes every texel of `level` (a tileable format) into the tiled copy.
+void RasteriserFormat_Tile(const D3D8DrawSurface* level, uint32_t* tiled);
 
 // Depth surfaces hold depth as an unsigned integer in the format's top bits
 // (D16 all 16, D15S1 bits 15-1, D24X8/D24S8/D24X4S4 bits 31-8, D32 all 32);

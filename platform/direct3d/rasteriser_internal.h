@@ -1,12 +1,18 @@
-// Records shared by the rasteriser's stages (vertex processing, clipping and
-// triangle setup, span shading). Internal to platform/direct3d.
+// Records shared by the rasteriser's stages: vertex processing, clipping and
+// triangle set-up (the front end, at the draw call), the tile bins, and the
+// shading of 2x2 pixel quads inside a tile (the back end, at a flush).
+// Internal to platform/direct3d.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/direct3d/d3d8_draw.h"
 
-enum { RASTERISER_SPAN_MAX = 64 };  // pixels shaded per span call
+// Screen tiles are 64 x 64 pixels; a tile is shaded by one thread. Quads
+// are 2x2 pixels at even coordinates, so they never straddle a tile.
+enum { RASTERISER_TILE_SHIFT = 6, RASTERISER_TILE_SIZE = 1 << RASTERISER_TILE_SHIFT };
+enum { RASTERISER_QUADS_MAX = 64 };                        // quads shaded per call
+enum { RASTERISER_LANES_MAX = 4 * RASTERISER_QUADS_MAX };  // pixels (lanes) per call
 
 // Attributes carried per vertex, in this order: diffuse r, g, b, a (0..255),
 // the fog factor (1 = no fog), then u, v per sampling stage in texel units of
@@ -25,15 +31,27 @@ struct RasteriserPlane {
   float v0, dx, dy;
 };
 
-// Per-primitive interpolation set-up handed to the span shader. Plane 0 is
-// depth, plane 1 is 1/w, planes 2.. are attribute x 1/w.
+// Per-primitive interpolation set-up. Plane 0 is depth, plane 1 is 1/w,
+// planes 2.. are attribute x 1/w (2 + the plan's attrCount planes). The value
+// at pixel (x, y) is (v0 + dy (y - refY)) + dx (x - refX), whatever tile or
+// quad the pixel is shaded in.
 struct RasteriserSetup {
   float refX, refY;
   bool perspective;  // false: 1/w is constant, skip the per-pixel divide
-  float w;           // the constant w when !perspective
   bool flat;         // colour is flatColour, not interpolated
+  float w;           // the constant w when !perspective
   uint32_t flatColour;
-  RasteriserPlane p[2 + RASTERISER_MAX_ATTRS];
+  const RasteriserPlane* p;
+};
+
+// One mip level as the sampler reads it.
+struct RasteriserLevel {
+  const D3D8DrawSurface* surface;  // rows at the surface's pitch, in its format
+  const uint32_t* tiled;           // the same texels as A8R8G8B8 in 4x4 blocks, or null (see d3d8_draw.h)
+  int width, height;
+  int blocksPerRow;                // of `tiled`
+  int blockRowShift;               // log2(blocksPerRow x 16) when blocksPerRow is a power of two, else -1
+  float scaleU, scaleV;            // this level's size over level 0's
 };
 
 // How one combiner stage samples and combines, decided once per draw.
@@ -43,19 +61,20 @@ struct RasteriserStage {
   bool sample;       // reads its texture
   bool needLod;      // minification or mip selection needs a level of detail
   bool wrapPow2;     // wrap addressing on power-of-two levels: masks instead of addressing
-  const D3D8DrawTexture* texture;
+  uint32_t format;   // the texture's format
   int levelCount;    // levels the sampler may use (1 without mip filtering)
   int attr;          // index of u (v follows) in RasteriserVertex::a
   uint32_t addressU, addressV, border;
   uint32_t magFilter, minFilter, mipFilter;
-  float levelScaleU[D3D8_MAX_MIP_LEVELS], levelScaleV[D3D8_MAX_MIP_LEVELS];
+  RasteriserLevel levels[D3D8_MAX_MIP_LEVELS];
 };
 
-// Everything the pixel stage needs, decided once per draw.
+// Everything the pixel stage needs, decided once per draw. Self-contained:
+// it points at no part of the device's draw record, so it can be shaded
+// after the draw call returned (the textures it names are kept alive and
+// unchanged until then, see rasteriser.cpp).
 struct RasteriserPlan {
-  const D3D8DrawState* state;
-  int stageCount;    // stages run by the combiner (0: diffuse passes through)
-  RasteriserStage stages[D3D8_MAX_STAGES];
+  const PALETTEENTRY* palette;  // a copy in the bins when a stage samples P8, else null
   int attrCount;     // attributes in use
   bool fog;
   uint32_t fogColour;
@@ -68,20 +87,83 @@ struct RasteriserPlan {
   uint32_t srcBlend, destBlend;
   uint32_t writeMask;  // COLORWRITEENABLE bits as an ARGB mask
   uint32_t textureFactor;
-  uint32_t factorSpan[RASTERISER_SPAN_MAX], zeroSpan[RASTERISER_SPAN_MAX];  // constant combiner arguments, one span long
   uint32_t targetFormat;
   int targetBytes;
   int clipX0, clipY0, clipX1, clipY1;  // scissor: the viewport, end exclusive
+  D3D8DrawSurface target, depth;      // depth.pixels null when none is bound
+  int stageCount;    // stages run by the combiner (0: diffuse passes through)
+  // Last, so that the bins copy only the stages in use (stages[stageCount..]
+  // may lie outside a copy's memory).
+  RasteriserStage stages[D3D8_MAX_STAGES];
+};
+
+// 2x2 quads to shade, of one primitive inside one tile: quad i covers pixels
+// (x[i], y[i]), (x[i] + 1, y[i]), (x[i], y[i] + 1), (x[i] + 1, y[i] + 1),
+// lanes 0..3 in that order; mask bit k set when lane k is covered (and
+// inside the scissor).
+struct RasteriserQuads {
+  int count;  // 1..RASTERISER_QUADS_MAX
+  int right, bottom;  // no quad reaches past pixel column `right` or row `bottom`
+  int16_t x[RASTERISER_QUADS_MAX], y[RASTERISER_QUADS_MAX];  // even
+  uint8_t mask[RASTERISER_QUADS_MAX];
 };
 
 // Decides the per-draw pixel plan. Returns 0 when the target format cannot be
-// drawn to.
+// drawn to. The plan's palette is the device's (the front end copies it).
 int RasteriserSpan_Plan(const D3D8DrawState* state, RasteriserPlan* plan);
 
-// Shades and writes pixels x .. x+n-1 of row y (already scissored, n <= 64).
-void RasteriserSpan_Shade(const RasteriserPlan* plan, const RasteriserSetup* setup, int x, int y, int n);
+// Shades and writes the covered pixels of the quads, all inside the plan's
+// scissor and the target. Changes the quads' masks.
+void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup* setup, RasteriserQuads* quads);
 
 // Vertex processing: transforms, lights, generates texture coordinates and fog
 // for `count` vertices starting at `first` into out[0..count). Positions go
 // through one path whatever else is enabled.
-void RasteriserVertex_Process(const RasteriserPlan* plan, int first, int count, RasteriserVertex* out);
+void RasteriserVertex_Process(const D3D8DrawState* state, const RasteriserPlan* plan, int first, int count,
+                              RasteriserVertex* out);
+
+// ---- bins: what the front end leaves for the tiles ----------------------------------
+
+enum : uint8_t { RASTERISER_CMD_TRIANGLE = 1, RASTERISER_CMD_CLEAR = 2, RASTERISER_CMD_PIXEL = 3 };
+
+// A triangle after clipping and set-up. Pixel (x, y) is covered when every
+// edge value a16[i] x + b16[i] y + c[i] is >= 0 (the top-left rule is folded
+// into c), which the tiles evaluate incrementally; x0..x1, y0..y1 (inclusive)
+// bound the covered pixels inside the scissor.
+struct RasteriserTriangle {
+  uint8_t kind;  // RASTERISER_CMD_TRIANGLE
+  bool wide;     // steps too large for 32-bit stepping (huge viewports): walk in 64 bits
+  const RasteriserPlan* plan;
+  int32_t x0, y0, x1, y1;
+  int64_t a16[3], b16[3];  // edge steps per pixel, in 1/16-pixel units
+  int64_t c[3];            // edge values at pixel (0, 0)
+  RasteriserSetup setup;   // its planes follow the record in the bins
+};
+
+// A cleared rectangle of a colour and/or depth surface (pixels null: not cleared).
+struct RasteriserClear {
+  uint8_t kind;  // RASTERISER_CMD_CLEAR
+  int32_t x0, y0, x1, y1;  // end exclusive, inside both surfaces
+  D3D8DrawSurface colour, depth;
+  uint32_t colourValue, depthValue;  // stored forms
+};
+
+// One pixel of a point or a line, its attributes constant planes.
+struct RasteriserPixel {
+  uint8_t kind;  // RASTERISER_CMD_PIXEL
+  const RasteriserPlan* plan;
+  int32_t x, y;
+  RasteriserSetup setup;
+};
+
+// A tile's commands, in submission order, in blocks of the bins' memory.
+enum { RASTERISER_BIN_BLOCK = 254 };
+struct RasteriserBinBlock {
+  RasteriserBinBlock* next;
+  int count;
+  const uint8_t* commands[RASTERISER_BIN_BLOCK];  // each starts with its kind
+};
+
+// Runs a tile's commands in order on pixels x0 <= x < x0 + RASTERISER_TILE_SIZE,
+// y0 <= y < y0 + RASTERISER_TILE_SIZE.
+void RasteriserTile_Shade(const RasteriserBinBlock* commands, int x0, int y0);

@@ -1,13 +1,22 @@
-// Pixel stage of the software rasteriser. A span of up to 64 pixels goes
-// through the pipeline one step at a time (depth test, interpolation, texture
-// sampling, combiner, fog, alpha test, blending and writes), each step a tight
-// loop over the pixels still alive. State decisions are made per draw (the
-// plan) or per span and step, never per pixel; pixels that fail the depth
-// test early are dropped before any texture is read.
+// Pixel stage of the software rasteriser: shades rows of 2x2 pixel quads
+// inside one tile (rasteriser.cpp walks the triangles' edges into them).
+// Every step (depth test, interpolation, texture sampling, combiner, fog,
+// alpha test, blending and writes) is a tight loop over the lanes (pixels)
+// of the row, four at a time in SSE2, which every x86-64 CPU has: one code
+// path and the same bits everywhere. Decisions are made per draw (the plan),
+// per call or per quad, never per pixel; quads whose pixels all fail the
+// depth test are dropped before any texture is read.
+//
+// A quad's four pixels share one texture level: the level of detail comes
+// from the differences of the texture coordinates across the quad, as on
+// graphics hardware. Pixels of a quad outside the primitive or the scissor
+// (helper lanes) are computed for that but never read from or written to the
+// target.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <emmintrin.h>
+#include <type_traits>
 
 #include "platform/direct3d/rasteriser_format.h"
 #include "platform/direct3d/rasteriser_internal.h"
@@ -131,31 +140,6 @@ inline void Broadcast(float* out, float v, int n) {
   for (int j = 0; j < n; j += 4) _mm_storeu_ps(out + j, vv);
 }
 
-// Depth of n pixels in the 24-bit formats' stored form, four at a time with
-// the scalar arithmetic of RasteriserFormat_DepthEncode (same results).
-inline void EncodeDepth24(float z0, float dz, uint32_t* out, int n) {
-  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), scale = _mm_set1_ps(16777215.0f),
-               half = _mm_set1_ps(0.5f), dz4 = _mm_set1_ps(dz), z04 = _mm_set1_ps(z0);
-  const __m128i carry = _mm_set1_epi32(0x1000000);
-  for (int i = 0; i < n; i += 4) {
-    __m128 idx = _mm_cvtepi32_ps(_mm_setr_epi32(i, i + 1, i + 2, i + 3));
-    __m128 z = _mm_add_ps(z04, _mm_mul_ps(dz4, idx));
-    z = _mm_min_ps(_mm_max_ps(z, zero), one);  // NaN becomes 0, as in the scalar code
-    __m128i v = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(z, scale), half));
-    v = _mm_add_epi32(v, _mm_cmpeq_epi32(v, carry));  // 2^24 back to 2^24 - 1
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_slli_epi32(v, 8));
-  }
-}
-
-// The positions of the listed pixels in a span as floats, four at a time.
-inline __m128 ListPositions(const uint8_t* list, int j) {
-  int32_t packed;
-  memcpy(&packed, list + j, 4);
-  const __m128i zero = _mm_setzero_si128();
-  __m128i v = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(packed), zero), zero);
-  return _mm_cvtepi32_ps(v);
-}
-
 // Keeps texel coordinates where the fixed-point conversions cannot overflow
 // (NaN lands on the lower bound).
 inline float ClampCoord(float v) {
@@ -163,49 +147,93 @@ inline float ClampCoord(float v) {
   return v < 4.0e6f ? v : 4.0e6f;
 }
 
-// out[j] = ClampCoord((v0 + dv x list[j]) x w[j]): a perspective-correct
-// texture coordinate, four pixels at a time with the scalar arithmetic.
-inline void Interpolate(float v0, float dv, const uint8_t* list, const float* w, float* out, int m) {
-  const __m128 lo = _mm_set1_ps(-4.0e6f), hi = _mm_set1_ps(4.0e6f), b = _mm_set1_ps(v0), d = _mm_set1_ps(dv);
-  int j = 0;
-  for (; j + 4 <= m; j += 4) {
-    __m128 v = _mm_mul_ps(_mm_add_ps(b, _mm_mul_ps(d, ListPositions(list, j))), _mm_loadu_ps(w + j));
-    _mm_storeu_ps(out + j, _mm_min_ps(_mm_max_ps(v, lo), hi));  // max gives lo for NaN
+// Where the lanes of a call sit relative to a primitive's reference point.
+// Both coordinates are exact in float (positions snap to 1/16 pixel), so a
+// pixel's values never depend on the call or the quads it is shaded with.
+struct Lanes {
+  int quads, lanes;
+  alignas(16) float fx[RASTERISER_LANES_MAX];
+  alignas(16) float fy[RASTERISER_LANES_MAX];
+};
+
+void PlaceLanes(const RasteriserSetup& S, const RasteriserQuads& Q, Lanes* L) {
+  L->quads = Q.count;
+  L->lanes = 4 * Q.count;
+  for (int q = 0; q < Q.count; ++q) {
+    const float x0 = float(Q.x[q]) - S.refX, x1 = float(Q.x[q] + 1) - S.refX;
+    const float y0 = float(Q.y[q]) - S.refY, y1 = float(Q.y[q] + 1) - S.refY;
+    _mm_store_ps(L->fx + 4 * q, _mm_setr_ps(x0, x1, x0, x1));
+    _mm_store_ps(L->fy + 4 * q, _mm_setr_ps(y0, y0, y1, y1));
   }
-  for (; j < m; ++j) out[j] = ClampCoord((v0 + dv * float(list[j])) * w[j]);
 }
 
-// w[j] = 1 / (oow0 + doow x list[j]), four pixels at a time.
-inline void Reciprocal(float oow0, float doow, const uint8_t* list, float* w, int m) {
-  const __m128 one = _mm_set1_ps(1.0f), b = _mm_set1_ps(oow0), d = _mm_set1_ps(doow);
-  int j = 0;
-  for (; j + 4 <= m; j += 4)
-    _mm_storeu_ps(w + j, _mm_div_ps(one, _mm_add_ps(b, _mm_mul_ps(d, ListPositions(list, j)))));
-  for (; j < m; ++j) w[j] = 1.0f / (oow0 + doow * float(list[j]));
+// out[lane] = (v0 + dy fy) + dx fx: a plane's value at every lane.
+inline void PlaneLanes(const RasteriserPlane& p, const Lanes& L, float* out) {
+  const __m128 v0 = _mm_set1_ps(p.v0), dx = _mm_set1_ps(p.dx), dy = _mm_set1_ps(p.dy);
+  for (int j = 0; j < L.lanes; j += 4) {
+    const __m128 row = _mm_add_ps(v0, _mm_mul_ps(dy, _mm_load_ps(L.fy + j)));
+    _mm_store_ps(out + j, _mm_add_ps(row, _mm_mul_ps(dx, _mm_load_ps(L.fx + j))));
+  }
+}
+
+// w[lane] = 1 / (1/w plane).
+inline void ReciprocalLanes(const RasteriserPlane& p, const Lanes& L, float* w) {
+  PlaneLanes(p, L, w);
+  const __m128 one = _mm_set1_ps(1.0f);
+  for (int j = 0; j < L.lanes; j += 4) _mm_store_ps(w + j, _mm_div_ps(one, _mm_load_ps(w + j)));
+}
+
+// out[lane] = ClampCoord(plane x w): a perspective-correct attribute.
+inline void AttributeLanes(const RasteriserPlane& p, const Lanes& L, const float* w, float* out) {
+  PlaneLanes(p, L, out);
+  const __m128 lo = _mm_set1_ps(-4.0e6f), hi = _mm_set1_ps(4.0e6f);
+  for (int j = 0; j < L.lanes; j += 4) {
+    __m128 v = _mm_mul_ps(_mm_load_ps(out + j), _mm_load_ps(w + j));
+    _mm_store_ps(out + j, _mm_min_ps(_mm_max_ps(v, lo), hi));  // max gives lo for NaN
+  }
 }
 
 // Perspective-correct vertex colour (r, g, b, a planes in 0..255 x 1/w),
-// rounded and clamped, four pixels at a time.
-void InterpolateColour(const float* b, const float* d, const uint8_t* list, const float* w, uint32_t* out, int m) {
+// rounded and clamped.
+void ColourLanes(const RasteriserPlane* c, const Lanes& L, const float* w, uint32_t* out) {
   const __m128 zero = _mm_setzero_ps(), top = _mm_set1_ps(255.0f), half = _mm_set1_ps(0.5f);
-  auto channel = [&](int k, __m128 i, __m128 ww) {
-    __m128 v = _mm_add_ps(_mm_mul_ps(_mm_add_ps(_mm_set1_ps(b[k]), _mm_mul_ps(_mm_set1_ps(d[k]), i)), ww), half);
-    return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(v, zero), top));  // NaN reads 0
-  };
-  int j = 0;
-  for (; j + 4 <= m; j += 4) {
-    __m128 i = ListPositions(list, j), ww = _mm_loadu_ps(w + j);
-    __m128i argb = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(channel(3, i, ww), 24), _mm_slli_epi32(channel(0, i, ww), 16)),
-                                _mm_or_si128(_mm_slli_epi32(channel(1, i, ww), 8), channel(2, i, ww)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + j), argb);
+  __m128 v0[4], dx[4], dy[4];
+  for (int k = 0; k < 4; ++k) {
+    v0[k] = _mm_set1_ps(c[k].v0);
+    dx[k] = _mm_set1_ps(c[k].dx);
+    dy[k] = _mm_set1_ps(c[k].dy);
   }
-  for (; j < m; ++j) {
-    float i = float(list[j]);
-    auto ch = [&](int k) {
-      float v = (b[k] + d[k] * i) * w[j] + 0.5f;
-      return v > 0.0f ? (v < 255.0f ? uint32_t(v) : 255u) : 0u;
+  for (int j = 0; j < L.lanes; j += 4) {
+    const __m128 fx = _mm_load_ps(L.fx + j), fy = _mm_load_ps(L.fy + j), ww = _mm_load_ps(w + j);
+    auto channel = [&](int k) {
+      const __m128 row = _mm_add_ps(v0[k], _mm_mul_ps(dy[k], fy));
+      __m128 v = _mm_add_ps(_mm_mul_ps(_mm_add_ps(row, _mm_mul_ps(dx[k], fx)), ww), half);
+      return _mm_cvttps_epi32(_mm_min_ps(_mm_max_ps(v, zero), top));  // NaN reads 0
     };
-    out[j] = ch(3) << 24 | ch(0) << 16 | ch(1) << 8 | ch(2);
+    __m128i argb = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(channel(3), 24), _mm_slli_epi32(channel(0), 16)),
+                                _mm_or_si128(_mm_slli_epi32(channel(1), 8), channel(2)));
+    _mm_store_si128(reinterpret_cast<__m128i*>(out + j), argb);
+  }
+}
+
+// Depth of every lane in the depth surface's stored form, with the
+// arithmetic of RasteriserFormat_DepthEncode (the 24-bit formats four lanes
+// at a time).
+void DepthLanes(const RasteriserPlan& P, const RasteriserPlane& p, const Lanes& L, uint32_t* out) {
+  alignas(16) float z[RASTERISER_LANES_MAX];
+  PlaneLanes(p, L, z);
+  if (P.depthMask != 0xFFFFFF00u) {
+    for (int j = 0; j < L.lanes; ++j) out[j] = RasteriserFormat_DepthEncode(P.depthFormat, z[j]);
+    return;
+  }
+  const __m128 zero = _mm_setzero_ps(), one = _mm_set1_ps(1.0f), scale = _mm_set1_ps(16777215.0f),
+               half = _mm_set1_ps(0.5f);
+  const __m128i carry = _mm_set1_epi32(0x1000000);
+  for (int j = 0; j < L.lanes; j += 4) {
+    __m128 v = _mm_min_ps(_mm_max_ps(_mm_load_ps(z + j), zero), one);  // NaN becomes 0, as in the scalar code
+    __m128i e = _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half));
+    e = _mm_add_epi32(e, _mm_cmpeq_epi32(e, carry));  // 2^24 back to 2^24 - 1
+    _mm_store_si128(reinterpret_cast<__m128i*>(out + j), _mm_slli_epi32(e, 8));
   }
 }
 
@@ -313,24 +341,31 @@ inline int Address(int i, int size, uint32_t mode) {
   }
 }
 
-// Texel fetch, specialised for the 32-bit formats that dominate. X8R8G8B8
-// texels read their stored alpha byte; the caller sets alpha after filtering.
+
+// Texel fetchers: the tiled A8R8G8B8 copy, 32-bit rows (render-target
+// textures; X8R8G8B8 texels read their stored alpha byte and the caller sets
+// alpha after filtering), or any format through RasteriserFormat_Texel.
+struct FetchTiled {
+  inline uint32_t operator()(const RasteriserLevel& l, const PALETTEENTRY*, int x, int y) const {
+    return l.tiled[size_t((y >> 2) * l.blocksPerRow + (x >> 2)) * 16 + size_t((y & 3) << 2 | (x & 3))];
+  }
+};
 struct Fetch32 {
-  inline uint32_t operator()(const D3D8DrawSurface& l, const PALETTEENTRY*, int x, int y) const {
+  inline uint32_t operator()(const RasteriserLevel& l, const PALETTEENTRY*, int x, int y) const {
     uint32_t v;
-    memcpy(&v, l.pixels + size_t(y) * size_t(l.pitch) + size_t(x) * 4, 4);
+    memcpy(&v, l.surface->pixels + size_t(y) * size_t(l.surface->pitch) + size_t(x) * 4, 4);
     return v;
   }
 };
 struct FetchAny {
-  inline uint32_t operator()(const D3D8DrawSurface& l, const PALETTEENTRY* pal, int x, int y) const {
-    return RasteriserFormat_Texel(&l, pal, x, y);
+  inline uint32_t operator()(const RasteriserLevel& l, const PALETTEENTRY* pal, int x, int y) const {
+    return RasteriserFormat_Texel(l.surface, pal, x, y);
   }
 };
 
 template <class F>
-inline uint32_t SampleLevel(const RasteriserStage& st, const D3D8DrawSurface& l, const PALETTEENTRY* pal, const F& fetch,
-                            float s, float t, bool linear) {
+inline uint32_t SampleLevel(const RasteriserStage& st, const RasteriserLevel& l, const PALETTEENTRY* pal,
+                            const F& fetch, float s, float t, bool linear) {
   if (!linear) {
     int x = Address(PointTexel(s), l.width, st.addressU);
     int y = Address(PointTexel(t), l.height, st.addressV);
@@ -353,166 +388,64 @@ inline uint32_t SampleLevel(const RasteriserStage& st, const D3D8DrawSurface& l,
 // Wrapped addressing on power-of-two levels reduces to masks; this is the
 // common case and gets its own loops with everything inlined.
 template <class F>
-__attribute__((always_inline)) inline uint32_t WrapBilinear(const D3D8DrawSurface& l, const PALETTEENTRY* pal,
-                                                            const F& fetch, float s, float t) {
-  const int mx = l.width - 1, my = l.height - 1;
-  int fs = Fixed8(s) - 128, ft = Fixed8(t) - 128;
-  int x0 = (fs >> 8) & mx, y0 = (ft >> 8) & my;
-  int x1 = (x0 + 1) & mx, y1 = (y0 + 1) & my;
-  return Bilinear(fetch(l, pal, x0, y0), fetch(l, pal, x1, y0), fetch(l, pal, x0, y1), fetch(l, pal, x1, y1),
-                  uint32_t(fs & 255), uint32_t(ft & 255));
-}
-template <class F>
-__attribute__((always_inline)) inline uint32_t WrapPoint(const D3D8DrawSurface& l, const PALETTEENTRY* pal,
+__attribute__((always_inline)) inline uint32_t WrapPoint(const RasteriserLevel& l, const PALETTEENTRY* pal,
                                                          const F& fetch, float s, float t) {
   return fetch(l, pal, PointTexel(s) & (l.width - 1), PointTexel(t) & (l.height - 1));
 }
 
-// Gathers the four texels and weights of a wrapped bilinear sample.
+// The four texels and weights of wrapped bilinear samples for one quad's
+// lanes j .. j+3 (coordinates already scaled to the level): coordinates, wrap
+// masks and weights four at a time (the conversions of Fixed8), the texel
+// loads one by one. c holds four arrays of RASTERISER_LANES_MAX.
 template <class F>
-__attribute__((always_inline)) inline void WrapGather(const D3D8DrawSurface& l, const PALETTEENTRY* pal,
-                                                      const F& fetch, float s, float t, uint32_t* c, int j,
-                                                      uint32_t* wx, uint32_t* wy) {
-  const int mx = l.width - 1, my = l.height - 1;
-  int fs = Fixed8(s) - 128, ft = Fixed8(t) - 128;
-  int x0 = (fs >> 8) & mx, y0 = (ft >> 8) & my;
-  int x1 = (x0 + 1) & mx, y1 = (y0 + 1) & my;
-  c[j] = fetch(l, pal, x0, y0);
-  c[RASTERISER_SPAN_MAX + j] = fetch(l, pal, x1, y0);
-  c[2 * RASTERISER_SPAN_MAX + j] = fetch(l, pal, x0, y1);
-  c[3 * RASTERISER_SPAN_MAX + j] = fetch(l, pal, x1, y1);
-  wx[j] = uint32_t(fs & 255);
-  wy[j] = uint32_t(ft & 255);
-}
-
-// WrapGather for a whole span: coordinates, wrap masks and weights four at a
-// time (the same conversions as Fixed8), the texel loads one by one.
-template <class F>
-void WrapGatherN(const D3D8DrawSurface& l, const PALETTEENTRY* pal, const F& fetch, const float* s, const float* t,
-                 uint32_t* c, uint32_t* wx, uint32_t* wy, int m) {
+__attribute__((always_inline)) inline void WrapGather4(const RasteriserLevel& l, const PALETTEENTRY* pal,
+                                                       const F& fetch, __m128 s, __m128 t, uint32_t* c, uint32_t* wx,
+                                                       uint32_t* wy, int j) {
   const __m128i mx = _mm_set1_epi32(l.width - 1), my = _mm_set1_epi32(l.height - 1), one = _mm_set1_epi32(1),
                 bias = _mm_set1_epi32(128), low = _mm_set1_epi32(255);
   const __m128 scale = _mm_set1_ps(256.0f);
-  int j = 0;
-  for (; j + 4 <= m; j += 4) {
-    __m128i fs = _mm_sub_epi32(_mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(s + j), scale)), bias);
-    __m128i ft = _mm_sub_epi32(_mm_cvtps_epi32(_mm_mul_ps(_mm_loadu_ps(t + j), scale)), bias);
-    alignas(16) int32_t x0[4], x1[4], y0[4], y1[4];
-    __m128i vx0 = _mm_and_si128(_mm_srai_epi32(fs, 8), mx), vy0 = _mm_and_si128(_mm_srai_epi32(ft, 8), my);
-    _mm_store_si128(reinterpret_cast<__m128i*>(x0), vx0);
-    _mm_store_si128(reinterpret_cast<__m128i*>(y0), vy0);
-    _mm_store_si128(reinterpret_cast<__m128i*>(x1), _mm_and_si128(_mm_add_epi32(vx0, one), mx));
-    _mm_store_si128(reinterpret_cast<__m128i*>(y1), _mm_and_si128(_mm_add_epi32(vy0, one), my));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(wx + j), _mm_and_si128(fs, low));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(wy + j), _mm_and_si128(ft, low));
-    for (int k = 0; k < 4; ++k) {
-      c[j + k] = fetch(l, pal, x0[k], y0[k]);
-      c[RASTERISER_SPAN_MAX + j + k] = fetch(l, pal, x1[k], y0[k]);
-      c[2 * RASTERISER_SPAN_MAX + j + k] = fetch(l, pal, x0[k], y1[k]);
-      c[3 * RASTERISER_SPAN_MAX + j + k] = fetch(l, pal, x1[k], y1[k]);
+  __m128i fs = _mm_sub_epi32(_mm_cvtps_epi32(_mm_mul_ps(s, scale)), bias);
+  __m128i ft = _mm_sub_epi32(_mm_cvtps_epi32(_mm_mul_ps(t, scale)), bias);
+  alignas(16) int32_t x0[4], x1[4], y0[4], y1[4];
+  __m128i vx0 = _mm_and_si128(_mm_srai_epi32(fs, 8), mx), vy0 = _mm_and_si128(_mm_srai_epi32(ft, 8), my);
+  __m128i vx1 = _mm_and_si128(_mm_add_epi32(vx0, one), mx), vy1 = _mm_and_si128(_mm_add_epi32(vy0, one), my);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(wx + j), _mm_and_si128(fs, low));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(wy + j), _mm_and_si128(ft, low));
+  if constexpr (std::is_same_v<F, FetchTiled>) {
+    if (l.blockRowShift >= 0) {
+      // Texel offsets in the tiled copy, four lanes at a time: a column's
+      // part ((x / 4) x 16 + x % 4) plus a row's part ((y / 4) x blocks per
+      // row x 16 + (y % 4) x 4).
+      const __m128i three = _mm_set1_epi32(3), rowShift = _mm_cvtsi32_si128(l.blockRowShift);
+      auto column = [&](__m128i x) { return _mm_or_si128(_mm_slli_epi32(_mm_srli_epi32(x, 2), 4), _mm_and_si128(x, three)); };
+      auto row = [&](__m128i y) {
+        return _mm_or_si128(_mm_sll_epi32(_mm_srli_epi32(y, 2), rowShift), _mm_slli_epi32(_mm_and_si128(y, three), 2));
+      };
+      const __m128i c0 = column(vx0), c1 = column(vx1), r0 = row(vy0), r1 = row(vy1);
+      alignas(16) int32_t o00[4], o10[4], o01[4], o11[4];
+      _mm_store_si128(reinterpret_cast<__m128i*>(o00), _mm_add_epi32(c0, r0));
+      _mm_store_si128(reinterpret_cast<__m128i*>(o10), _mm_add_epi32(c1, r0));
+      _mm_store_si128(reinterpret_cast<__m128i*>(o01), _mm_add_epi32(c0, r1));
+      _mm_store_si128(reinterpret_cast<__m128i*>(o11), _mm_add_epi32(c1, r1));
+      const uint32_t* texels = l.tiled;
+      for (int k = 0; k < 4; ++k) {
+        c[j + k] = texels[o00[k]];
+        c[RASTERISER_LANES_MAX + j + k] = texels[o10[k]];
+        c[2 * RASTERISER_LANES_MAX + j + k] = texels[o01[k]];
+        c[3 * RASTERISER_LANES_MAX + j + k] = texels[o11[k]];
+      }
+      return;
     }
   }
-  for (; j < m; ++j) WrapGather(l, pal, fetch, s[j], t[j], c, j, wx, wy);
-}
-
-// Samples one stage for the listed pixels.
-template <class F>
-void SampleStage(const RasteriserStage& st, const PALETTEENTRY* pal, const F& fetch, const float* s, const float* t,
-                 const float* lod, uint32_t* out, int m) {
-  const D3D8DrawTexture& tex = *st.texture;
-  const bool magLinear = st.magFilter >= D3DTEXF_LINEAR, minLinear = st.minFilter >= D3DTEXF_LINEAR;
-  const int last = st.levelCount - 1;
-  if (!st.needLod) {
-    const D3D8DrawSurface& l = tex.levels[0];
-    if (st.wrapPow2 && magLinear) {
-      uint32_t c[4 * RASTERISER_SPAN_MAX], wx[RASTERISER_SPAN_MAX], wy[RASTERISER_SPAN_MAX];
-      WrapGatherN(l, pal, fetch, s, t, c, wx, wy, m);
-      BilinearN(c, c + RASTERISER_SPAN_MAX, c + 2 * RASTERISER_SPAN_MAX, c + 3 * RASTERISER_SPAN_MAX, wx, wy, out, m);
-    } else if (st.wrapPow2) {
-      for (int j = 0; j < m; ++j) out[j] = WrapPoint(l, pal, fetch, s[j], t[j]);
-    } else {
-      for (int j = 0; j < m; ++j) out[j] = SampleLevel(st, l, pal, fetch, s[j], t[j], magLinear);
-    }
-    return;
-  }
-  if (st.wrapPow2 && minLinear && magLinear) {
-    // Trilinear (or bilinear with mip selection): gather both levels, then
-    // blend four pixels at a time. Pixels without a second level gather
-    // nothing there and blend with weight 0.
-    uint32_t c[4 * RASTERISER_SPAN_MAX], c2[4 * RASTERISER_SPAN_MAX];
-    uint32_t wx[RASTERISER_SPAN_MAX], wy[RASTERISER_SPAN_MAX], wx2[RASTERISER_SPAN_MAX], wy2[RASTERISER_SPAN_MAX];
-    uint32_t frac[RASTERISER_SPAN_MAX], a[RASTERISER_SPAN_MAX], b[RASTERISER_SPAN_MAX];
-    bool any = false;
-    for (int j = 0; j < m; ++j) {
-      float d = lod[j];
-      int level = 0;
-      frac[j] = 0;
-      if (d > 0.0f) {
-        if (st.mipFilter == D3DTEXF_POINT) {
-          level = int(d + 0.5f);
-        } else if (st.mipFilter >= D3DTEXF_LINEAR) {
-          // One conversion gives level and 8-bit fraction (d x 256 is exact).
-          int fixed = int(d * 256.0f);
-          level = fixed >> 8;
-          frac[j] = uint32_t(fixed & 255);
-        }
-        if (level >= last) level = last, frac[j] = 0;
-      }
-      WrapGather(tex.levels[level], pal, fetch, s[j] * st.levelScaleU[level], t[j] * st.levelScaleV[level], c, j,
-                 wx, wy);
-      if (frac[j]) {
-        WrapGather(tex.levels[level + 1], pal, fetch, s[j] * st.levelScaleU[level + 1],
-                   t[j] * st.levelScaleV[level + 1], c2, j, wx2, wy2);
-        any = true;
-      } else {
-        c2[j] = c2[RASTERISER_SPAN_MAX + j] = c2[2 * RASTERISER_SPAN_MAX + j] = c2[3 * RASTERISER_SPAN_MAX + j] = 0;
-        wx2[j] = wy2[j] = 0;
-      }
-    }
-    BilinearN(c, c + RASTERISER_SPAN_MAX, c + 2 * RASTERISER_SPAN_MAX, c + 3 * RASTERISER_SPAN_MAX, wx, wy, any ? a : out, m);
-    if (any) {
-      BilinearN(c2, c2 + RASTERISER_SPAN_MAX, c2 + 2 * RASTERISER_SPAN_MAX, c2 + 3 * RASTERISER_SPAN_MAX, wx2, wy2, b, m);
-      LerpN(a, b, frac, out, m);
-    }
-    return;
-  }
-  for (int j = 0; j < m; ++j) {
-    float d = lod[j];
-    if (!(d > 0.0f)) {
-      out[j] = SampleLevel(st, tex.levels[0], pal, fetch, s[j], t[j], magLinear);
-      continue;
-    }
-    int level = 0;
-    uint32_t frac = 0;
-    if (st.mipFilter == D3DTEXF_POINT) {
-      level = int(d + 0.5f);
-    } else if (st.mipFilter >= D3DTEXF_LINEAR) {
-      level = int(d);
-      frac = uint32_t((d - float(level)) * 256.0f);
-    }
-    if (level >= last) {
-      level = last;
-      frac = 0;
-    }
-    const D3D8DrawSurface& l = tex.levels[level];
-    uint32_t c;
-    if (st.wrapPow2 && minLinear) {
-      c = WrapBilinear(l, pal, fetch, s[j] * st.levelScaleU[level], t[j] * st.levelScaleV[level]);
-      if (frac) {
-        uint32_t c2 = WrapBilinear(tex.levels[level + 1], pal, fetch, s[j] * st.levelScaleU[level + 1],
-                                   t[j] * st.levelScaleV[level + 1]);
-        c = Lerp(c, c2, frac);
-      }
-    } else {
-      c = SampleLevel(st, l, pal, fetch, s[j] * st.levelScaleU[level], t[j] * st.levelScaleV[level], minLinear);
-      if (frac) {
-        const D3D8DrawSurface& l2 = tex.levels[level + 1];
-        uint32_t c2 = SampleLevel(st, l2, pal, fetch, s[j] * st.levelScaleU[level + 1],
-                                  t[j] * st.levelScaleV[level + 1], minLinear);
-        c = Lerp(c, c2, frac);
-      }
-    }
-    out[j] = c;
+  _mm_store_si128(reinterpret_cast<__m128i*>(x0), vx0);
+  _mm_store_si128(reinterpret_cast<__m128i*>(y0), vy0);
+  _mm_store_si128(reinterpret_cast<__m128i*>(x1), vx1);
+  _mm_store_si128(reinterpret_cast<__m128i*>(y1), vy1);
+  for (int k = 0; k < 4; ++k) {
+    c[j + k] = fetch(l, pal, x0[k], y0[k]);
+    c[RASTERISER_LANES_MAX + j + k] = fetch(l, pal, x1[k], y0[k]);
+    c[2 * RASTERISER_LANES_MAX + j + k] = fetch(l, pal, x0[k], y1[k]);
+    c[3 * RASTERISER_LANES_MAX + j + k] = fetch(l, pal, x1[k], y1[k]);
   }
 }
 
@@ -525,6 +458,110 @@ inline float Log2Approx(float v) {
   float mant;
   memcpy(&mant, &mb, 4);
   return e + (mant - 1.0f);
+}
+
+// Level of detail of one quad: log2 of the larger screen step of its texel
+// coordinates, across (lanes 0 to 1) or down (lanes 0 to 2). -100 when the
+// coordinates do not move (a point, a constant mapping).
+inline float QuadLod(const float* s, const float* t) {
+  const float sx = s[1] - s[0], tx = t[1] - t[0], sy = s[2] - s[0], ty = t[2] - t[0];
+  const float rx = sx * sx + tx * tx, ry = sy * sy + ty * ty;
+  const float r = rx > ry ? rx : ry;
+  return r > 0.0f ? 0.5f * Log2Approx(r) : -100.0f;
+}
+
+// Samples one stage for every lane of `quads` quads, one level (or pair of
+// levels) per quad.
+template <class F>
+void SampleStage(const RasteriserStage& st, const PALETTEENTRY* pal, const F& fetch, const float* s, const float* t,
+                 int quads, uint32_t* out) {
+  const bool magLinear = st.magFilter >= D3DTEXF_LINEAR, minLinear = st.minFilter >= D3DTEXF_LINEAR;
+  const int lanes = 4 * quads;
+  alignas(16) uint32_t c[4 * RASTERISER_LANES_MAX];
+  alignas(16) uint32_t wx[RASTERISER_LANES_MAX], wy[RASTERISER_LANES_MAX];
+  if (!st.needLod) {
+    const RasteriserLevel& l = st.levels[0];
+    if (st.wrapPow2 && magLinear) {
+      for (int j = 0; j < lanes; j += 4) WrapGather4(l, pal, fetch, _mm_load_ps(s + j), _mm_load_ps(t + j), c, wx, wy, j);
+      BilinearN(c, c + RASTERISER_LANES_MAX, c + 2 * RASTERISER_LANES_MAX, c + 3 * RASTERISER_LANES_MAX, wx, wy, out,
+                lanes);
+    } else if (st.wrapPow2) {
+      for (int j = 0; j < lanes; ++j) out[j] = WrapPoint(l, pal, fetch, s[j], t[j]);
+    } else {
+      for (int j = 0; j < lanes; ++j) out[j] = SampleLevel(st, l, pal, fetch, s[j], t[j], magLinear);
+    }
+    return;
+  }
+  // One level (and a fraction towards the next) per quad.
+  const int last = st.levelCount - 1;
+  int level[RASTERISER_QUADS_MAX];
+  uint32_t frac[RASTERISER_QUADS_MAX];
+  bool minified[RASTERISER_QUADS_MAX];
+  bool anyFrac = false;
+  for (int q = 0; q < quads; ++q) {
+    const float d = QuadLod(s + 4 * q, t + 4 * q);
+    level[q] = 0;
+    frac[q] = 0;
+    minified[q] = d > 0.0f;
+    if (!minified[q]) continue;
+    if (st.mipFilter == D3DTEXF_POINT) {
+      level[q] = int(d + 0.5f);
+    } else if (st.mipFilter >= D3DTEXF_LINEAR) {
+      // One conversion gives level and 8-bit fraction (d x 256 is exact).
+      const int fixed = int(d * 256.0f);
+      level[q] = fixed >> 8;
+      frac[q] = uint32_t(fixed & 255);
+    }
+    if (level[q] >= last) level[q] = last, frac[q] = 0;
+    anyFrac |= frac[q] != 0;
+  }
+  if (st.wrapPow2 && minLinear && magLinear) {
+    // Trilinear (or bilinear with mip selection): gather both levels, then
+    // blend four lanes at a time. Quads without a second level gather
+    // nothing there and blend with weight 0.
+    alignas(16) uint32_t c2[4 * RASTERISER_LANES_MAX];
+    alignas(16) uint32_t wx2[RASTERISER_LANES_MAX], wy2[RASTERISER_LANES_MAX], fracLanes[RASTERISER_LANES_MAX];
+    alignas(16) uint32_t a[RASTERISER_LANES_MAX], b[RASTERISER_LANES_MAX];
+    for (int q = 0, j = 0; q < quads; ++q, j += 4) {
+      const RasteriserLevel& l = st.levels[level[q]];
+      const __m128 sv = _mm_load_ps(s + j), tv = _mm_load_ps(t + j);
+      WrapGather4(l, pal, fetch, _mm_mul_ps(sv, _mm_set1_ps(l.scaleU)), _mm_mul_ps(tv, _mm_set1_ps(l.scaleV)), c, wx,
+                  wy, j);
+      _mm_store_si128(reinterpret_cast<__m128i*>(fracLanes + j), _mm_set1_epi32(int(frac[q])));
+      if (frac[q]) {
+        const RasteriserLevel& l2 = st.levels[level[q] + 1];
+        WrapGather4(l2, pal, fetch, _mm_mul_ps(sv, _mm_set1_ps(l2.scaleU)), _mm_mul_ps(tv, _mm_set1_ps(l2.scaleV)),
+                    c2, wx2, wy2, j);
+      } else if (anyFrac) {
+        for (int k = 0; k < 4; ++k) {
+          c2[j + k] = c2[RASTERISER_LANES_MAX + j + k] = c2[2 * RASTERISER_LANES_MAX + j + k] =
+              c2[3 * RASTERISER_LANES_MAX + j + k] = 0;
+          wx2[j + k] = wy2[j + k] = 0;
+        }
+      }
+    }
+    BilinearN(c, c + RASTERISER_LANES_MAX, c + 2 * RASTERISER_LANES_MAX, c + 3 * RASTERISER_LANES_MAX, wx, wy,
+              anyFrac ? a : out, lanes);
+    if (anyFrac) {
+      BilinearN(c2, c2 + RASTERISER_LANES_MAX, c2 + 2 * RASTERISER_LANES_MAX, c2 + 3 * RASTERISER_LANES_MAX, wx2, wy2,
+                b, lanes);
+      LerpN(a, b, fracLanes, out, lanes);
+    }
+    return;
+  }
+  for (int q = 0; q < quads; ++q) {
+    const bool linear = minified[q] ? minLinear : magLinear;
+    const RasteriserLevel& l = st.levels[level[q]];
+    for (int j = 4 * q; j < 4 * q + 4; ++j) {
+      const float sj = s[j] * l.scaleU, tj = t[j] * l.scaleV;
+      uint32_t v = SampleLevel(st, l, pal, fetch, sj, tj, linear);
+      if (frac[q]) {
+        const RasteriserLevel& l2 = st.levels[level[q] + 1];
+        v = Lerp(v, SampleLevel(st, l2, pal, fetch, s[j] * l2.scaleU, t[j] * l2.scaleV, linear), frac[q]);
+      }
+      out[j] = v;
+    }
+  }
 }
 
 const uint32_t* Arg(uint32_t arg, const uint32_t* diffuse, const uint32_t* current, const uint32_t* tex,
@@ -623,7 +660,7 @@ struct CombineInputs {
   const uint32_t* tex;
   const uint32_t* factor;
   const uint32_t* zero;
-  uint32_t (*scratch)[RASTERISER_SPAN_MAX];  // three arrays for modified arguments
+  uint32_t (*scratch)[RASTERISER_LANES_MAX];  // three arrays for modified arguments
   int m;
 };
 
@@ -685,118 +722,186 @@ inline void StoreDepth(uint8_t* p, int bytes, uint32_t v) {
   }
 }
 
-// Writes the shaded colours of the listed pixels with blending and the
-// colour-write mask. `contiguous`: the list is 0 .. m-1.
-template <bool FAST32>
-void WritePixels(const RasteriserPlan& P, uint8_t* row, int x, const uint8_t* list, bool contiguous,
-                 const uint32_t* colour, int m) {
+
+// A target or depth surface as the quads address it. `inside`: every pixel
+// of every quad of the call lies in the surface, so quads move in two 8-byte
+// loads or stores (4-byte pixels); else only live pixels are touched.
+struct Pixels {
+  uint8_t* base;
+  size_t pitch;
+  bool inside;
+};
+inline Pixels PixelsOf(const D3D8DrawSurface& s, const RasteriserQuads& Q) {
+  return {s.pixels, size_t(s.pitch), Q.right < s.width && Q.bottom < s.height};
+}
+inline uint8_t* QuadPixel(const Pixels& p, const RasteriserQuads& Q, int q, int bytes) {
+  return p.base + size_t(Q.y[q]) * p.pitch + size_t(Q.x[q]) * size_t(bytes);
+}
+inline uint8_t* LanePixel(const Pixels& p, const RasteriserQuads& Q, int q, int k, int bytes) {
+  return QuadPixel(p, Q, q, bytes) + (k >> 1) * p.pitch + size_t(k & 1) * size_t(bytes);
+}
+
+// Lane k of a quad as an all-ones 32-bit field, by mask.
+alignas(16) const uint32_t kLaneMasks[16][4] = {
+    {0, 0, 0, 0}, {~0u, 0, 0, 0}, {0, ~0u, 0, 0}, {~0u, ~0u, 0, 0}, {0, 0, ~0u, 0}, {~0u, 0, ~0u, 0},
+    {0, ~0u, ~0u, 0}, {~0u, ~0u, ~0u, 0}, {0, 0, 0, ~0u}, {~0u, 0, 0, ~0u}, {0, ~0u, 0, ~0u}, {~0u, ~0u, 0, ~0u},
+    {0, 0, ~0u, ~0u}, {~0u, 0, ~0u, ~0u}, {0, ~0u, ~0u, ~0u}, {~0u, ~0u, ~0u, ~0u}};
+
+// The stored 32-bit pixels of the quads' lanes (dead lanes outside the
+// surface read 0).
+void Load32(const Pixels& p, const RasteriserQuads& Q, uint32_t* out) {
+  if (p.inside) {
+    for (int q = 0; q < Q.count; ++q) {
+      const uint8_t* at = QuadPixel(p, Q, q, 4);
+      memcpy(out + 4 * q, at, 8);
+      memcpy(out + 4 * q + 2, at + p.pitch, 8);
+    }
+    return;
+  }
+  for (int q = 0; q < Q.count; ++q)
+    for (int k = 0; k < 4; ++k) {
+      out[4 * q + k] = 0;
+      if (Q.mask[q] >> k & 1) memcpy(&out[4 * q + k], LanePixel(p, Q, q, k, 4), 4);
+    }
+}
+
+// Stores the live lanes. A partly live quad is merged with what the surface
+// holds and stored whole: the pixels it rewrites are its own tile's, so no
+// other thread can be writing them.
+void Store32(const Pixels& p, const RasteriserQuads& Q, const uint32_t* in) {
+  if (!p.inside) {
+    for (int q = 0; q < Q.count; ++q)
+      for (int k = 0; k < 4; ++k)
+        if (Q.mask[q] >> k & 1) memcpy(LanePixel(p, Q, q, k, 4), &in[4 * q + k], 4);
+    return;
+  }
+  for (int q = 0; q < Q.count; ++q) {
+    uint8_t* at = QuadPixel(p, Q, q, 4);
+    const uint32_t* v = in + 4 * q;
+    if (Q.mask[q] != 15) {
+      alignas(16) uint32_t merged[4];
+      memcpy(merged, at, 8);
+      memcpy(merged + 2, at + p.pitch, 8);
+      const __m128i m = _mm_load_si128(reinterpret_cast<const __m128i*>(kLaneMasks[Q.mask[q]]));
+      _mm_store_si128(reinterpret_cast<__m128i*>(merged),
+                      _mm_or_si128(_mm_and_si128(m, _mm_loadu_si128(reinterpret_cast<const __m128i*>(v))),
+                                   _mm_andnot_si128(m, _mm_load_si128(reinterpret_cast<const __m128i*>(merged)))));
+      v = merged;
+      memcpy(at, v, 8);
+      memcpy(at + p.pitch, v + 2, 8);
+      continue;
+    }
+    memcpy(at, v, 8);
+    memcpy(at + p.pitch, v + 2, 8);
+  }
+}
+
+// Writes the shaded colours of the live lanes with blending and the
+// colour-write mask.
+void WriteColour(const RasteriserPlan& P, const RasteriserQuads& Q, const uint32_t* colour) {
   const uint32_t fmt = P.targetFormat;
   const int bpp = P.targetBytes;
   const bool keepDst = P.writeMask != 0xFFFFFFFFu;
   const uint32_t srcF = P.srcBlend, dstF = P.destBlend;
   const bool classic = P.blend && srcF == D3DBLEND_SRCALPHA && dstF == D3DBLEND_INVSRCALPHA;
-  if (FAST32 && !keepDst && (classic || !P.blend)) {
+  const Pixels rows = PixelsOf(P.target, Q);
+  const int lanes = 4 * Q.count;
+  if (bpp == 4 && !keepDst && (classic || !P.blend)) {
     // The common cases on 32-bit targets: plain stores, or the usual alpha
-    // blend computed four pixels at a time.
-    uint8_t* base = row + size_t(x) * 4;
-    uint32_t out[RASTERISER_SPAN_MAX];
+    // blend computed four lanes at a time. This blend reads no destination
+    // alpha, so the undefined alpha byte of an X8R8G8B8 target only reaches
+    // the alpha byte written back.
     if (classic) {
-      // This blend reads no destination alpha, so the undefined alpha byte
-      // of an X8R8G8B8 target only reaches the alpha byte written back.
-      uint32_t dst[RASTERISER_SPAN_MAX];
-      if (contiguous) {
-        memcpy(dst, base, size_t(m) * 4);
-      } else {
-        for (int j = 0; j < m; ++j) memcpy(&dst[j], base + size_t(list[j]) * 4, 4);
-      }
-      BlendAlphaN(colour, dst, out, m);
-      colour = out;
-    }
-    if (contiguous) {
-      memcpy(base, colour, size_t(m) * 4);
+      alignas(16) uint32_t dst[RASTERISER_LANES_MAX], out[RASTERISER_LANES_MAX];
+      Load32(rows, Q, dst);
+      BlendAlphaN(colour, dst, out, lanes);
+      Store32(rows, Q, out);
     } else {
-      for (int j = 0; j < m; ++j) memcpy(base + size_t(list[j]) * 4, &colour[j], 4);
+      Store32(rows, Q, colour);
     }
     return;
   }
   const bool additive = P.blend && srcF == D3DBLEND_ONE && dstF == D3DBLEND_ONE;
-  for (int j = 0; j < m; ++j) {
-    uint8_t* px = row + size_t(x + list[j]) * bpp;
-    uint32_t src = colour[j], out = src, dst = 0;
-    if (P.blend || keepDst) {
-      if (FAST32) {
-        memcpy(&dst, px, 4);
-        if (fmt == D3DFMT_X8R8G8B8) dst |= 0xFF000000u;
-      } else {
-        dst = RasteriserFormat_Load(fmt, px);
+  for (int q = 0; q < Q.count; ++q)
+    for (int k = 0; k < 4; ++k) {
+      if (!(Q.mask[q] >> k & 1)) continue;
+      uint8_t* px = LanePixel(rows, Q, q, k, bpp);
+      uint32_t src = colour[4 * q + k], out = src, dst = 0;
+      if (P.blend || keepDst) {
+        if (bpp == 4) {
+          memcpy(&dst, px, 4);
+          if (fmt == D3DFMT_X8R8G8B8) dst |= 0xFF000000u;
+        } else {
+          dst = RasteriserFormat_Load(fmt, px);
+        }
       }
+      if (classic) {
+        uint32_t a = src >> 24;
+        out = Lerp(dst, src, a + (a >> 7));
+      } else if (additive) {
+        out = Map2(src, dst, [](uint32_t a, uint32_t b) { return Sat(int(a + b)); });
+      } else if (P.blend) {
+        uint32_t sf = BlendFactor(srcF, src, dst), df = BlendFactor(dstF, src, dst);
+        out = Map2(src, sf, Mul255);
+        uint32_t d2 = Map2(dst, df, Mul255);
+        out = Map2(out, d2, [](uint32_t a, uint32_t b) { return Sat(int(a + b)); });
+      }
+      if (keepDst) out = (out & P.writeMask) | (dst & ~P.writeMask);
+      if (bpp == 4)
+        memcpy(px, &out, 4);
+      else
+        RasteriserFormat_Store(fmt, px, out);
     }
-    if (classic) {
-      uint32_t a = src >> 24;
-      out = Lerp(dst, src, a + (a >> 7));
-    } else if (additive) {
-      out = Map2(src, dst, [](uint32_t a, uint32_t b) { return Sat(int(a + b)); });
-    } else if (P.blend) {
-      uint32_t sf = BlendFactor(srcF, src, dst), df = BlendFactor(dstF, src, dst);
-      out = Map2(src, sf, Mul255);
-      uint32_t d2 = Map2(dst, df, Mul255);
-      out = Map2(out, d2, [](uint32_t a, uint32_t b) { return Sat(int(a + b)); });
+}
+
+// The depth test on a 4-byte depth surface, four lanes at a time: unsigned
+// compares of the new values with the stored ones' depth bits.
+void DepthTest32(const RasteriserPlan& P, const Pixels& rows, RasteriserQuads* Q, const uint32_t* depthNew,
+                 uint32_t* old) {
+  Load32(rows, *Q, old);
+  const __m128i bias = _mm_set1_epi32(int(0x80000000u)), mask = _mm_set1_epi32(int(P.depthMask));
+  const uint32_t func = P.depthFunc;
+  for (int q = 0; q < Q->count; ++q) {
+    // Flipping the sign bits makes signed compares order unsigned values.
+    const __m128i n = _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(depthNew + 4 * q)), bias);
+    const __m128i o = _mm_xor_si128(_mm_and_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(old + 4 * q)), mask), bias);
+    __m128i pass;
+    switch (func) {
+      case D3DCMP_NEVER: pass = _mm_setzero_si128(); break;
+      case D3DCMP_LESS: pass = _mm_cmplt_epi32(n, o); break;
+      case D3DCMP_EQUAL: pass = _mm_cmpeq_epi32(n, o); break;
+      case D3DCMP_LESSEQUAL: pass = _mm_andnot_si128(_mm_cmpgt_epi32(n, o), _mm_set1_epi32(-1)); break;
+      case D3DCMP_GREATER: pass = _mm_cmpgt_epi32(n, o); break;
+      case D3DCMP_NOTEQUAL: pass = _mm_andnot_si128(_mm_cmpeq_epi32(n, o), _mm_set1_epi32(-1)); break;
+      case D3DCMP_GREATEREQUAL: pass = _mm_andnot_si128(_mm_cmplt_epi32(n, o), _mm_set1_epi32(-1)); break;
+      default: pass = _mm_set1_epi32(-1); break;
     }
-    if (keepDst) out = (out & P.writeMask) | (dst & ~P.writeMask);
-    if (FAST32) {
-      memcpy(px, &out, 4);
-    } else {
-      RasteriserFormat_Store(fmt, px, out);
-    }
+    Q->mask[q] &= uint8_t(_mm_movemask_ps(_mm_castsi128_ps(pass)));
   }
 }
 
-// Level of detail per pixel: log2 of the larger screen derivative of the
-// texel coordinates, from the planes of s/w, t/w and 1/w.
-void LevelOfDetail(const RasteriserPlane& pu, const RasteriserPlane& pv, const RasteriserPlane& po, const float* s, const float* t,
-                   const float* w, float* lod, int m) {
-  // Derivatives of s = (s/w) / (1/w): ds/dx = w (d(s/w)/dx - s d(1/w)/dx).
-  const float dox = po.dx, doy = po.dy;
-  int j = 0;
-  {
-    // Four at a time with the scalar arithmetic below.
-    const __m128 ox = _mm_set1_ps(dox), oy = _mm_set1_ps(doy), ux = _mm_set1_ps(pu.dx),
-                 uy = _mm_set1_ps(pu.dy), vx = _mm_set1_ps(pv.dx), vy = _mm_set1_ps(pv.dy),
-                 zero = _mm_setzero_ps(), halfF = _mm_set1_ps(0.5f), none = _mm_set1_ps(-100.0f),
-                 oneF = _mm_set1_ps(1.0f);
-    const __m128i expMask = _mm_set1_epi32(255), expBias = _mm_set1_epi32(127),
-                  mantMask = _mm_set1_epi32(0x007FFFFF), mantOne = _mm_set1_epi32(0x3F800000);
-    for (; j + 4 <= m; j += 4) {
-      __m128 wv = _mm_loadu_ps(w + j), sv = _mm_loadu_ps(s + j), tv = _mm_loadu_ps(t + j);
-      __m128 sx = _mm_mul_ps(wv, _mm_sub_ps(ux, _mm_mul_ps(sv, ox)));
-      __m128 tx = _mm_mul_ps(wv, _mm_sub_ps(vx, _mm_mul_ps(tv, ox)));
-      __m128 sy = _mm_mul_ps(wv, _mm_sub_ps(uy, _mm_mul_ps(sv, oy)));
-      __m128 ty = _mm_mul_ps(wv, _mm_sub_ps(vy, _mm_mul_ps(tv, oy)));
-      __m128 rx = _mm_add_ps(_mm_mul_ps(sx, sx), _mm_mul_ps(tx, tx));
-      __m128 ry = _mm_add_ps(_mm_mul_ps(sy, sy), _mm_mul_ps(ty, ty));
-      __m128 r = _mm_max_ps(rx, ry);
-      __m128i bits = _mm_castps_si128(r);
-      __m128 e = _mm_cvtepi32_ps(_mm_sub_epi32(_mm_and_si128(_mm_srli_epi32(bits, 23), expMask), expBias));
-      __m128 mant = _mm_castsi128_ps(_mm_or_si128(_mm_and_si128(bits, mantMask), mantOne));
-      __m128 l = _mm_mul_ps(halfF, _mm_add_ps(e, _mm_sub_ps(mant, oneF)));
-      __m128 positive = _mm_cmpgt_ps(r, zero);
-      _mm_storeu_ps(lod + j, _mm_or_ps(_mm_and_ps(positive, l), _mm_andnot_ps(positive, none)));
+// Drops the quads with no live lane left, keeping `perLane` arrays of four
+// lanes per quad in step.
+template <int N>
+void Compact(RasteriserQuads* Q, uint32_t* const (&perLane)[N]) {
+  int k = 0;
+  for (int q = 0; q < Q->count; ++q) {
+    if (!Q->mask[q]) continue;
+    if (k != q) {
+      Q->x[k] = Q->x[q];
+      Q->y[k] = Q->y[q];
+      Q->mask[k] = Q->mask[q];
+      for (uint32_t* a : perLane) memcpy(a + 4 * k, a + 4 * q, 16);
     }
+    ++k;
   }
-  for (; j < m; ++j) {
-    float sx = w[j] * (pu.dx - s[j] * dox), tx = w[j] * (pv.dx - t[j] * dox);
-    float sy = w[j] * (pu.dy - s[j] * doy), ty = w[j] * (pv.dy - t[j] * doy);
-    float rx = sx * sx + tx * tx, ry = sy * sy + ty * ty;
-    float r = rx > ry ? rx : ry;
-    lod[j] = r > 0.0f ? 0.5f * Log2Approx(r) : -100.0f;
-  }
+  Q->count = k;
 }
 
 }  // namespace
 
 int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
   memset(P, 0, sizeof *P);
-  P->state = s;
   const uint32_t* rs = s->renderStates;
   switch (s->target.format) {
     case D3DFMT_A8R8G8B8:
@@ -827,7 +932,6 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
     st.alphaArg[1] = ss[D3DTSS_ALPHAARG2];
     st.alphaArg[2] = ss[D3DTSS_ALPHAARG0];
     const D3D8DrawTexture* tex = s->textures[i];
-    st.texture = tex;
     st.sample = tex && tex->levelCount > 0 && tex->levels[0].pixels && tex->levels[0].width > 0 &&
                 tex->levels[0].height > 0;
     if (st.sample) {
@@ -848,9 +952,22 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
       st.levelCount = usable;
       bool minLinear = st.minFilter >= D3DTEXF_LINEAR, magLinear = st.magFilter >= D3DTEXF_LINEAR;
       st.needLod = usable > 1 || minLinear != magLinear;
+      st.format = tex->format;
+      // A texture is tiled whole or not at all; the sampler reads either form.
+      const bool tiled = tex->tiled[0] != nullptr;
       for (int l = 0; l < usable; ++l) {
-        st.levelScaleU[l] = float(tex->levels[l].width) / float(tex->levels[0].width);
-        st.levelScaleV[l] = float(tex->levels[l].height) / float(tex->levels[0].height);
+        RasteriserLevel& lv = st.levels[l];
+        lv.surface = &tex->levels[l];
+        lv.tiled = tiled ? tex->tiled[l] : nullptr;
+        lv.width = tex->levels[l].width;
+        lv.height = tex->levels[l].height;
+        lv.blocksPerRow = (lv.width + 3) / 4;
+        lv.blockRowShift = -1;
+        if (!(lv.blocksPerRow & (lv.blocksPerRow - 1)))
+          for (int shift = 0; shift < 31; ++shift)
+            if (lv.blocksPerRow == 1 << shift) lv.blockRowShift = shift + 4;
+        lv.scaleU = float(lv.width) / float(tex->levels[0].width);
+        lv.scaleV = float(lv.height) / float(tex->levels[0].height);
       }
       // Masks replace addressing when every usable level wraps on power-of-two sides.
       st.wrapPow2 = st.addressU == D3DTADDRESS_WRAP && st.addressV == D3DTADDRESS_WRAP;
@@ -863,7 +980,7 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
   }
   P->attrCount = attr;
   P->textureFactor = rs[D3DRS_TEXTUREFACTOR];
-  for (int j = 0; j < RASTERISER_SPAN_MAX; ++j) P->factorSpan[j] = P->textureFactor, P->zeroSpan[j] = 0;
+  P->palette = s->palette;
 
   uint32_t fogMode = rs[D3DRS_FOGTABLEMODE] ? rs[D3DRS_FOGTABLEMODE] : rs[D3DRS_FOGVERTEXMODE];
   P->fog = rs[D3DRS_FOGENABLE] && !s->layout.pretransformed && fogMode != D3DFOG_NONE;
@@ -879,6 +996,9 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
   P->depthFormat = s->depth.format;
   P->depthMask = RasteriserFormat_DepthMask(s->depth.format);
   P->depthBytes = haveDepth ? RasteriserFormat_BytesPerPixel(s->depth.format) : 0;
+  P->target = s->target;
+  P->depth = s->depth;
+  if (!haveDepth) P->depth.pixels = nullptr;
   P->blend = rs[D3DRS_ALPHABLENDENABLE] != 0;
   P->srcBlend = rs[D3DRS_SRCBLEND];
   P->destBlend = rs[D3DRS_DESTBLEND];
@@ -898,155 +1018,132 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
   return 1;
 }
 
-void RasteriserSpan_Shade(const RasteriserPlan* plan, const RasteriserSetup* S, int x, int y, int n) {
+void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup* S, RasteriserQuads* Q) {
   const RasteriserPlan& P = *plan;
-  const D3D8DrawState& st = *P.state;
-  const float fx = float(x) - S->refX, fy = float(y) - S->refY;
-  auto base = [&](const RasteriserPlane& p) { return p.v0 + p.dx * fx + p.dy * fy; };
-
-  uint8_t list[RASTERISER_SPAN_MAX];
-  uint32_t depthNew[RASTERISER_SPAN_MAX];
-  int m = 0;
-  uint8_t* drow = nullptr;
-  if (P.depthTest || P.depthWrite) {
-    drow = st.depth.pixels + size_t(y) * size_t(st.depth.pitch) + size_t(x) * P.depthBytes;
-    const float z0 = base(S->p[0]), dz = S->p[0].dx;
-    if (P.depthMask == 0xFFFFFF00u) {
-      EncodeDepth24(z0, dz, depthNew, n);
-    } else {
-      for (int i = 0; i < n; ++i) depthNew[i] = RasteriserFormat_DepthEncode(P.depthFormat, z0 + dz * float(i));
-    }
-  }
+  alignas(16) uint32_t depthNew[RASTERISER_LANES_MAX];
+  Lanes L;
+  PlaceLanes(*S, *Q, &L);
+  if (P.depthTest || P.depthWrite) DepthLanes(P, S->p[0], L, depthNew);
+  alignas(16) uint32_t depthOld[RASTERISER_LANES_MAX];  // 4-byte depth surfaces: the stored values, once tested
+  bool haveOld = false;
   if (P.depthTest) {
-    const uint32_t mask = P.depthMask, func = P.depthFunc;
-    if (P.depthBytes == 4 && func == D3DCMP_LESSEQUAL) {
-      for (int i = 0; i < n; ++i) {
-        uint32_t old;
-        memcpy(&old, drow + 4 * i, 4);
-        list[m] = uint8_t(i);
-        m += depthNew[i] <= (old & mask);
-      }
+    const Pixels rows = PixelsOf(P.depth, *Q);
+    if (P.depthBytes == 4) {
+      DepthTest32(P, rows, Q, depthNew, depthOld);
+      haveOld = true;
     } else {
-      for (int i = 0; i < n; ++i) {
-        uint32_t old = LoadDepth(drow + i * P.depthBytes, P.depthBytes) & mask;
-        if (Compare(func, depthNew[i], old)) list[m++] = uint8_t(i);
+      const uint32_t mask = P.depthMask, func = P.depthFunc;
+      for (int q = 0; q < Q->count; ++q) {
+        uint32_t pass = 0;
+        for (int k = 0; k < 4; ++k) {
+          if (!(Q->mask[q] >> k & 1)) continue;
+          const uint8_t* d = LanePixel(rows, *Q, q, k, P.depthBytes);
+          pass |= uint32_t(Compare(func, depthNew[4 * q + k], LoadDepth(d, P.depthBytes) & mask)) << k;
+        }
+        Q->mask[q] = uint8_t(pass);
       }
     }
-    if (!m) return;
-  } else {
-    for (int i = 0; i < n; ++i) list[i] = uint8_t(i);
-    m = n;
+    uint32_t* const perLane[4] = {depthNew, depthOld, reinterpret_cast<uint32_t*>(L.fx),
+                                  reinterpret_cast<uint32_t*>(L.fy)};
+    Compact(Q, perLane);
+    if (!Q->count) return;
+    L.quads = Q->count;
+    L.lanes = 4 * Q->count;
   }
+  const int lanes = L.lanes;
 
-  // 1/w per pixel.
-  float w[RASTERISER_SPAN_MAX];
-  const float oow0 = base(S->p[1]), doow = S->p[1].dx;
+  // w per lane.
+  alignas(16) float w[RASTERISER_LANES_MAX];
   if (S->perspective) {
-    Reciprocal(oow0, doow, list, w, m);
+    ReciprocalLanes(S->p[1], L, w);
   } else {
-    Broadcast(w, S->w, m);
+    Broadcast(w, S->w, lanes);
   }
 
-  uint32_t diffuse[RASTERISER_SPAN_MAX];
+  alignas(16) uint32_t diffuse[RASTERISER_LANES_MAX];
   if (S->flat) {
-    Broadcast(diffuse, S->flatColour, m);
+    Broadcast(diffuse, S->flatColour, lanes);
   } else {
-    const RasteriserPlane* c = &S->p[2 + RASTERISER_ATTR_COLOUR];
-    const float b[4] = {base(c[0]), base(c[1]), base(c[2]), base(c[3])};
-    const float d[4] = {c[0].dx, c[1].dx, c[2].dx, c[3].dx};
-    InterpolateColour(b, d, list, w, diffuse, m);
+    ColourLanes(&S->p[2 + RASTERISER_ATTR_COLOUR], L, w, diffuse);
   }
 
   // Combiner. Stage 0's CURRENT is the diffuse colour; with no stage at all
-  // the diffuse colour passes through.
-  // Each stage writes a buffer other than the one holding CURRENT.
-  uint32_t tex[RASTERISER_SPAN_MAX], stageOut[2][RASTERISER_SPAN_MAX], alphaOut[RASTERISER_SPAN_MAX];
-  uint32_t scratch[3][RASTERISER_SPAN_MAX];
-  const uint32_t* factor = P.factorSpan;
-  const uint32_t* zero = P.zeroSpan;
+  // the diffuse colour passes through. Each stage writes a buffer other than
+  // the one holding CURRENT.
+  alignas(16) uint32_t tex[RASTERISER_LANES_MAX], stageOut[2][RASTERISER_LANES_MAX], alphaOut[RASTERISER_LANES_MAX];
+  alignas(16) uint32_t scratch[3][RASTERISER_LANES_MAX], factor[RASTERISER_LANES_MAX];
+  static const uint32_t kZero[RASTERISER_LANES_MAX] = {};
+  if (P.stageCount) Broadcast(factor, P.textureFactor, lanes);
   uint32_t* current = diffuse;
   for (int si = 0; si < P.stageCount; ++si) {
     const RasteriserStage& sg = P.stages[si];
     if (sg.sample) {
-      float s[RASTERISER_SPAN_MAX], t[RASTERISER_SPAN_MAX], lod[RASTERISER_SPAN_MAX];
-      const RasteriserPlane& pu = S->p[2 + sg.attr];
-      const RasteriserPlane& pv = S->p[3 + sg.attr];
-      const float u0 = base(pu), v0 = base(pv);
-      Interpolate(u0, pu.dx, list, w, s, m);
-      Interpolate(v0, pv.dx, list, w, t, m);
-      if (sg.needLod) LevelOfDetail(pu, pv, S->p[1], s, t, w, lod, m);
-      const PALETTEENTRY* pal = st.palette;
-      uint32_t f = sg.texture->levels[0].format;
-      if (f == D3DFMT_A8R8G8B8) {
-        SampleStage(sg, pal, Fetch32{}, s, t, lod, tex, m);
-      } else if (f == D3DFMT_X8R8G8B8) {
-        // Filtering mixes the undefined alpha bytes; the result's alpha is 1.0.
-        SampleStage(sg, pal, Fetch32{}, s, t, lod, tex, m);
-        for (int j = 0; j < m; ++j) tex[j] |= 0xFF000000u;
-      } else
-        SampleStage(sg, pal, FetchAny{}, s, t, lod, tex, m);
+      alignas(16) float s[RASTERISER_LANES_MAX], t[RASTERISER_LANES_MAX];
+      AttributeLanes(S->p[2 + sg.attr], L, w, s);
+      AttributeLanes(S->p[3 + sg.attr], L, w, t);
+      if (sg.levels[0].tiled) {
+        SampleStage(sg, P.palette, FetchTiled{}, s, t, L.quads, tex);
+      } else if (sg.format == D3DFMT_A8R8G8B8 || sg.format == D3DFMT_X8R8G8B8) {
+        SampleStage(sg, P.palette, Fetch32{}, s, t, L.quads, tex);
+      } else {
+        SampleStage(sg, P.palette, FetchAny{}, s, t, L.quads, tex);
+      }
+      // Filtering mixes X8R8G8B8's undefined alpha bytes; the result's alpha is 1.0.
+      if (sg.format == D3DFMT_X8R8G8B8)
+        for (int j = 0; j < lanes; ++j) tex[j] |= 0xFF000000u;
     } else {
-      for (int j = 0; j < m; ++j) tex[j] = 0xFFFFFFFFu;
+      Broadcast(tex, 0xFFFFFFFFu, lanes);
     }
-    const CombineInputs in = {diffuse, current, tex, factor, zero, scratch, m};
+    const CombineInputs in = {diffuse, current, tex, factor, kZero, scratch, lanes};
     uint32_t* colourOut = current == stageOut[0] ? stageOut[1] : stageOut[0];
     Evaluate(sg.colourOp, sg.colourArg, in, colourOut);
     if (sg.alphaOp == D3DTOP_DISABLE || sg.alphaOp == 0) {
       // Alpha passes through (stage 0: the diffuse alpha).
-      for (int j = 0; j < m; ++j) colourOut[j] = (colourOut[j] & 0x00FFFFFFu) | (current[j] & 0xFF000000u);
+      for (int j = 0; j < lanes; ++j) colourOut[j] = (colourOut[j] & 0x00FFFFFFu) | (current[j] & 0xFF000000u);
     } else if (!(sg.alphaOp == sg.colourOp && sg.alphaArg[0] == sg.colourArg[0] &&
                  sg.alphaArg[1] == sg.colourArg[1] &&
                  ((sg.colourOp != D3DTOP_MULTIPLYADD && sg.colourOp != TOP_LERP) ||
                   sg.alphaArg[2] == sg.colourArg[2]))) {
       Evaluate(sg.alphaOp, sg.alphaArg, in, alphaOut);
-      for (int j = 0; j < m; ++j) colourOut[j] = (colourOut[j] & 0x00FFFFFFu) | (alphaOut[j] & 0xFF000000u);
+      for (int j = 0; j < lanes; ++j) colourOut[j] = (colourOut[j] & 0x00FFFFFFu) | (alphaOut[j] & 0xFF000000u);
     }
     current = colourOut;
   }
 
   if (P.fog) {
-    const RasteriserPlane& pf = S->p[2 + RASTERISER_ATTR_FOG];
-    const float f0 = base(pf);
-    float f[RASTERISER_SPAN_MAX];
-    Interpolate(f0, pf.dx, list, w, f, m);
-    FogN(current, f, P.fogColour, m);
+    alignas(16) float f[RASTERISER_LANES_MAX];
+    AttributeLanes(S->p[2 + RASTERISER_ATTR_FOG], L, w, f);
+    FogN(current, f, P.fogColour, lanes);
   }
 
   if (P.alphaTest) {
-    int k = 0;
-    for (int j = 0; j < m; ++j) {
-      if (Compare(P.alphaFunc, current[j] >> 24, P.alphaRef)) {
-        list[k] = list[j];
-        current[k] = current[j];
-        ++k;
-      }
-    }
-    m = k;
-    if (!m) return;
+    for (int q = 0; q < Q->count; ++q)
+      for (int k = 0; k < 4; ++k)
+        if (!Compare(P.alphaFunc, current[4 * q + k] >> 24, P.alphaRef)) Q->mask[q] &= uint8_t(~(1u << k));
   }
 
-  uint8_t* row = st.target.pixels + size_t(y) * size_t(st.target.pitch);
-  const bool contiguous = m == n;  // nothing failed a test: the list is 0 .. n-1
-  if (P.targetBytes == 4)
-    WritePixels<true>(P, row, x, list, contiguous, current, m);
-  else
-    WritePixels<false>(P, row, x, list, contiguous, current, m);
+  WriteColour(P, *Q, current);
 
   if (P.depthWrite) {
+    const Pixels rows = PixelsOf(P.depth, *Q);
     const uint32_t mask = P.depthMask;
-    if (contiguous && P.depthBytes == 4 && mask == 0xFFFFFF00u) {
-      for (int j = 0; j < m; ++j) {
-        uint32_t old;
-        memcpy(&old, drow + 4 * j, 4);
-        old = (old & 0xFFu) | depthNew[j];
-        memcpy(drow + 4 * j, &old, 4);
+    if (P.depthBytes == 4) {
+      // The bits outside the depth (stencil, unused) are kept.
+      if (!haveOld) Load32(rows, *Q, depthOld);
+      const __m128i keep = _mm_set1_epi32(int(~mask));
+      for (int j = 0; j < 4 * Q->count; j += 4) {
+        __m128i v = _mm_or_si128(_mm_and_si128(_mm_load_si128(reinterpret_cast<const __m128i*>(depthOld + j)), keep),
+                                 _mm_load_si128(reinterpret_cast<const __m128i*>(depthNew + j)));
+        _mm_store_si128(reinterpret_cast<__m128i*>(depthOld + j), v);
       }
+      Store32(rows, *Q, depthOld);
       return;
     }
-    for (int j = 0; j < m; ++j) {
-      uint8_t* d = drow + list[j] * P.depthBytes;
-      uint32_t old = LoadDepth(d, P.depthBytes);
-      StoreDepth(d, P.depthBytes, (old & ~mask) | depthNew[list[j]]);
-    }
+    for (int q = 0; q < Q->count; ++q)
+      for (int k = 0; k < 4; ++k) {
+        if (!(Q->mask[q] >> k & 1)) continue;
+        uint8_t* d = LanePixel(rows, *Q, q, k, P.depthBytes);
+        StoreDepth(d, P.depthBytes, (LoadDepth(d, P.depthBytes) & ~mask) | depthNew[4 * q + k]);
+      }
   }
 }

@@ -101,8 +101,8 @@ inline float Bits(uint32_t v) {
 
 }  // namespace
 
-void RasteriserVertex_Process(const RasteriserPlan* plan, int first, int count, RasteriserVertex* out) {
-  const D3D8DrawState* s = plan->state;
+void RasteriserVertex_Process(const D3D8DrawState* s, const RasteriserPlan* plan, int first, int count,
+                              RasteriserVertex* out) {
   const D3D8VertexLayout& L = s->layout;
   const uint32_t* rs = s->renderStates;
   const bool pre = L.pretransformed;
@@ -352,8 +352,8 @@ void RasteriserVertex_Process(const RasteriserPlan* plan, int first, int count, 
         u = in[0] * m.m[0][0] + in[1] * m.m[1][0] + in[2] * m.m[2][0] + in[3] * m.m[3][0];
         w = in[0] * m.m[0][1] + in[1] * m.m[1][1] + in[2] * m.m[2][1] + in[3] * m.m[3][1];
       }
-      o.a[st.attr] = u * float(st.texture->levels[0].width);
-      o.a[st.attr + 1] = w * float(st.texture->levels[0].height);
+      o.a[st.attr] = u * float(st.levels[0].width);
+      o.a[st.attr + 1] = w * float(st.levels[0].height);
     }
   }
 }

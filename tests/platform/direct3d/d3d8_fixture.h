@@ -68,6 +68,7 @@ struct D3D8Fixture : ::testing::Test {
   }
 
   static uint32_t Pixel32(IDirect3DSurface8* s, int x, int y) {
+    D3D8Test_Finish();
     uint32_t v;
     std::memcpy(&v, s->surface.pixels + (size_t)y * s->surface.pitch + (size_t)x * 4, 4);
     return v;

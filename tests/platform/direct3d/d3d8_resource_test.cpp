@@ -217,6 +217,7 @@ TEST_F(Resource, SixteenBitTargetsStoreTheirRealFormat) {
   IDirect3DSurface8* back = Back();
   EXPECT_EQ(back->surface.pitch, 64 * 2);
   dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFF0000u, 1.0f, 0);
+  D3D8Test_Finish();
   uint16_t v;
   std::memcpy(&v, back->surface.pixels, 2);
   EXPECT_EQ(v, 0xF800);

@@ -185,10 +185,12 @@ struct Scene {
   }
 
   uint32_t Pixel(int x, int y) const {
+    D3D8Test_Finish();
     const D3D8DrawSurface& s = back->surface;
     return RasteriserFormat_Load(s.format, s.pixels + size_t(y) * s.pitch + size_t(x) * RasteriserFormat_BytesPerPixel(s.format));
   }
   float Depth(int x, int y) const {
+    D3D8Test_Finish();
     const D3D8DrawSurface& s = zbuf->surface;
     int db = RasteriserFormat_BytesPerPixel(s.format);
     uint32_t v = 0;
@@ -196,10 +198,12 @@ struct Scene {
     return RasteriserFormat_DepthDecode(s.format, v);
   }
   std::vector<uint8_t> ColourBytes() const {
+    D3D8Test_Finish();
     const D3D8DrawSurface& s = back->surface;
     return std::vector<uint8_t>(s.pixels, s.pixels + size_t(s.pitch) * size_t(s.height));
   }
   std::vector<uint8_t> DepthBytes() const {
+    D3D8Test_Finish();
     const D3D8DrawSurface& s = zbuf->surface;
     return std::vector<uint8_t>(s.pixels, s.pixels + size_t(s.pitch) * size_t(s.height));
   }
@@ -249,6 +253,7 @@ struct Texture {
 
 // Writes the scene's back buffer as a PNG; false when it cannot.
 inline bool WritePng(const std::string& path, const Scene& s) {
+  D3D8Test_Finish();
   return D3D8Present_WritePng(&s.back->surface, nullptr, path.c_str()) == 1;
 }
 

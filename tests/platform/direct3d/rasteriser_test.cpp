@@ -7,6 +7,7 @@
 
 #include <cfenv>
 
+#include "platform/direct3d/rasteriser.h"
 #include "tests/platform/direct3d/raster_scene.h"
 
 using namespace raster_test;
@@ -394,6 +395,8 @@ const GoldenScene kGoldenScenes[] = {
     {"twopass", 96, 96, TwoPassEffectOnEqualDepth},
     {"overlay", 128, 96, PretransformedOverlayOverAFoggedSceneIsNotFogged},
 };
+
+void PrintTo(const GoldenScene& g, std::ostream* out) { *out << g.image; }
 
 class RasterGolden : public ::testing::TestWithParam<GoldenScene> {};
 
@@ -972,6 +975,264 @@ TEST(RasterRules, CombinerOperationsArgumentsAndSecondStage) {
       double want = c.want(Channel(T0, ch), Channel(T1, ch), Channel(D, ch), Channel(F, ch), Channel(T0, 3) / 255.0);
       EXPECT_NEAR(Channel(got, ch), std::min(255.0, want), 1.5) << c.name << " channel " << ch;
     }
+  }
+}
+
+
+// ---- deferred drawing: threads and flush points -------------------------------
+
+namespace deferred {
+
+// The rasteriser shades with `threads` threads for one scope.
+struct Threads {
+  explicit Threads(int n) { Rasteriser_SetThreads(n); }
+  ~Threads() { Rasteriser_SetThreads(0); }
+};
+
+// A render-target texture of the scene's device and its level 0.
+struct TargetTexture {
+  IDirect3DTexture8* tex = nullptr;
+  IDirect3DSurface8* level = nullptr;
+  TargetTexture(Scene& s, int size) {
+    EXPECT_EQ(s.dev->CreateTexture(uint32_t(size), uint32_t(size), 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8,
+                                   D3DPOOL_DEFAULT, &tex),
+              D3D_OK);
+    tex->GetSurfaceLevel(0, &level);
+    level->Release();  // the texture keeps it
+  }
+  ~TargetTexture() { tex->Release(); }
+  // Pixel (x, y) read through a lock, as the driver reads.
+  uint32_t Pixel(int x, int y) {
+    D3DLOCKED_RECT lr{};
+    EXPECT_EQ(level->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+    uint32_t v = 0;
+    memcpy(&v, static_cast<uint8_t*>(lr.pBits) + size_t(y) * size_t(lr.Pitch) + size_t(x) * 4, 4);
+    level->UnlockRect();
+    return v | 0xFF000000u;
+  }
+};
+
+struct Picture {
+  std::vector<uint8_t> colour, depth;
+};
+
+Picture DrawAt(int threads, const GoldenScene& g) {
+  Threads t(threads);
+  Scene s(g.width, g.height);
+  g.draw(s);
+  return {s.ColourBytes(), s.DepthBytes()};
+}
+
+}  // namespace deferred
+
+TEST_P(RasterGolden, SceneIsBitIdenticalAtOneTwoAndEightThreads) {
+  const deferred::Picture one = deferred::DrawAt(1, GetParam());
+  for (int threads : {2, 8}) {
+    const deferred::Picture p = deferred::DrawAt(threads, GetParam());
+    EXPECT_TRUE(p.colour == one.colour) << threads << " threads";
+    EXPECT_TRUE(p.depth == one.depth) << threads << " threads";
+  }
+}
+
+TEST(RasterDeferred, ATileWithMoreCommandsThanABinBlockShadesThemInSubmissionOrder) {
+  // 300 blended quads over one tile (600 triangles, several blocks of the
+  // tile's bin): the blend makes the order show in every pixel.
+  constexpr int kQuads = 300;
+  uint32_t expected = 0xFF000000u;
+  for (int i = 0; i < kQuads; ++i) {
+    const uint32_t src = uint32_t(i * 37 % 256) << 16 | uint32_t(i * 11 % 256) << 8 | uint32_t(i * 5 % 256);
+    uint32_t out = 0xFF000000u;  // the rasteriser's blend: dst + (src - dst) x 129 / 256 for alpha 0x80
+    for (int sh = 0; sh < 24; sh += 8) {
+      const uint32_t d = (expected >> sh) & 255, c = (src >> sh) & 255;
+      out |= ((d * (256 - 129) + c * 129) >> 8) << sh;
+    }
+    expected = out;
+  }
+  std::vector<uint8_t> first;
+  for (int threads : {1, 2, 8}) {
+    deferred::Threads t(threads);
+    Scene s(96, 64);
+    Untextured(s);
+    s.RS(D3DRS_ZENABLE, 0);
+    s.RS(D3DRS_ALPHABLENDENABLE, 1);
+    s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+    s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    for (int i = 0; i < kQuads; ++i)
+      Quad2D(s, 4, 4, 60, 60, 0, 0, 1, 1,
+             0x80000000u | uint32_t(i * 37 % 256) << 16 | uint32_t(i * 11 % 256) << 8 | uint32_t(i * 5 % 256));
+    EXPECT_EQ(s.Pixel(30, 30), expected) << threads << " threads";
+    if (first.empty())
+      first = s.ColourBytes();
+    else
+      EXPECT_TRUE(s.ColourBytes() == first) << threads << " threads";
+  }
+}
+
+TEST(RasterDeferred, PresentShowsEveryDrawMadeBeforeIt) {
+  Scene s(16, 16);
+  Untextured(s);
+  const std::string path = std::string(HELM_TEST_TMP) + "/deferred_present.png";
+  D3D8Present_CaptureFrame(0, path.c_str());
+  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
+  ASSERT_EQ(s.dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  D3D8Present_CaptureFrame(0, nullptr);
+  int w = 0, h = 0;
+  std::unique_ptr<uint32_t[]> shown(D3D8Present_ReadPng(path.c_str(), &w, &h));
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown[8 * 16 + 8], 0xFF00FF00u);
+  std::remove(path.c_str());
+}
+
+TEST(RasterDeferred, LockingATargetOrItsDepthSurfaceSeesEveryDrawMadeBeforeIt) {
+  Scene s(16, 16);
+  Untextured(s);
+  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u, 0.25f);
+  D3DLOCKED_RECT lr{};
+  ASSERT_EQ(s.back->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+  uint32_t colour;
+  memcpy(&colour, static_cast<uint8_t*>(lr.pBits) + 8 * size_t(lr.Pitch) + 8 * 4, 4);
+  s.back->UnlockRect();
+  EXPECT_EQ(colour | 0xFF000000u, 0xFF00FF00u);
+  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF0000FFu, 0.5f);  // behind: fails the depth test
+  ASSERT_EQ(s.zbuf->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+  uint32_t depth;
+  memcpy(&depth, static_cast<uint8_t*>(lr.pBits) + 8 * size_t(lr.Pitch) + 8 * 4, 4);
+  s.zbuf->UnlockRect();
+  EXPECT_EQ(depth & 0xFFFFFF00u, RasteriserFormat_DepthEncode(D3DFMT_D24X8, 0.25f));
+}
+
+TEST(RasterDeferred, CopyRectsReadsAndOverwritesWhatTheDrawsBeforeItLeft) {
+  Scene s(16, 16);
+  Untextured(s);
+  IDirect3DSurface8* image = nullptr;
+  ASSERT_EQ(s.dev->CreateImageSurface(16, 16, D3DFMT_X8R8G8B8, &image), D3D_OK);
+  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
+  ASSERT_EQ(s.dev->CopyRects(s.back, nullptr, 0, image, nullptr), D3D_OK);
+  uint32_t copied;
+  memcpy(&copied, image->surface.pixels + 8 * size_t(image->surface.pitch) + 8 * 4, 4);
+  EXPECT_EQ(copied | 0xFF000000u, 0xFF00FF00u);
+  // Into the target: the copy lands on top of the draw made before it.
+  D3DLOCKED_RECT lr{};
+  ASSERT_EQ(image->LockRect(&lr, nullptr, 0), D3D_OK);
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 16; ++x) memcpy(static_cast<uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch + size_t(x) * 4, "\xFF\0\0\xFF", 4);
+  image->UnlockRect();
+  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFFFF0000u);
+  const D3DRECT8 left = {0, 0, 8, 16};
+  ASSERT_EQ(s.dev->CopyRects(image, &left, 1, s.back, nullptr), D3D_OK);
+  EXPECT_EQ(s.Pixel(4, 8), 0xFF0000FFu);
+  EXPECT_EQ(s.Pixel(12, 8), 0xFFFF0000u);
+  image->Release();
+}
+
+TEST(RasterDeferred, DrawsToTwoTargetsInterleavedEachLandOnTheirOwnTarget) {
+  Scene s(64, 64);
+  Untextured(s);
+  deferred::TargetTexture rt(s, 64);
+  Quad2D(s, 0, 0, 64, 64, 0, 0, 1, 1, 0xFFFF0000u);
+  ASSERT_EQ(s.dev->SetRenderTarget(rt.level, nullptr), D3D_OK);
+  Quad2D(s, 0, 0, 64, 64, 0, 0, 1, 1, 0xFF00FF00u);
+  ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
+  Quad2D(s, 0, 0, 32, 64, 0, 0, 1, 1, 0xFF0000FFu);
+  EXPECT_EQ(s.Pixel(16, 16), 0xFF0000FFu);
+  EXPECT_EQ(s.Pixel(48, 16), 0xFFFF0000u);
+  EXPECT_EQ(rt.Pixel(16, 16), 0xFF00FF00u);
+  EXPECT_EQ(rt.Pixel(48, 16), 0xFF00FF00u);
+}
+
+TEST(RasterDeferred, ACameraTextureIsFinishedBeforeADrawSamplesIt) {
+  const uint32_t quadrant[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u};
+  for (int threads : {1, 8}) {
+    deferred::Threads t(threads);
+    Scene s(128, 128);
+    Untextured(s);
+    deferred::TargetTexture camera(s, 128);
+    ASSERT_EQ(s.dev->SetRenderTarget(camera.level, nullptr), D3D_OK);
+    for (int q = 0; q < 4; ++q)
+      Quad2D(s, float(64 * (q & 1)), float(64 * (q >> 1)), float(64 * (q & 1) + 64), float(64 * (q >> 1) + 64), 0, 0,
+             1, 1, quadrant[q]);
+    ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
+    // The top-left of the back buffer shows the camera's bottom-right
+    // quadrant, drawn in another tile.
+    s.dev->SetTexture(0, camera.tex);
+    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    Quad2D(s, 0, 0, 64, 64, 0.5f, 0.5f, 1, 1, 0xFFFFFFFFu);
+    s.dev->SetTexture(0, nullptr);
+    EXPECT_EQ(s.Pixel(32, 32), quadrant[3]) << threads << " threads";
+  }
+}
+
+TEST(RasterDeferred, ATextureRewrittenAfterADrawIsSampledAsItWasAtTheDraw) {
+  Scene s(16, 16);
+  Texture t(s, 4, 4, D3DFMT_A8R8G8B8, 1);
+  t.Fill(0, [](int, int) { return 0xFFFF0000u; });
+  s.dev->SetTexture(0, t.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  Quad2D(s, 0, 0, 8, 16, 0, 0, 1, 1, 0xFFFFFFFFu);
+  t.Fill(0, [](int, int) { return 0xFF0000FFu; });
+  Quad2D(s, 8, 0, 16, 16, 0, 0, 1, 1, 0xFFFFFFFFu);
+  EXPECT_EQ(s.Pixel(4, 8), 0xFFFF0000u);
+  EXPECT_EQ(s.Pixel(12, 8), 0xFF0000FFu);
+}
+
+TEST(RasterDeferred, ATextureReleasedAfterADrawIsSampledBeforeItGoes) {
+  Scene s(16, 16);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  {
+    Texture t(s, 64, 64, D3DFMT_A8R8G8B8, 1);
+    t.Fill(0, [](int, int) { return 0xFFFF0000u; });
+    s.dev->SetTexture(0, t.tex);
+    Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFFFFFFFFu);
+    s.dev->SetTexture(0, nullptr);
+  }
+  Texture reuse(s, 64, 64, D3DFMT_A8R8G8B8, 1);  // likely in the released texture's memory
+  reuse.Fill(0, [](int, int) { return 0xFF0000FFu; });
+  EXPECT_EQ(s.Pixel(8, 8), 0xFFFF0000u);
+}
+
+TEST(RasterDeferred, ResetFinishesTheDrawsIntoTheSurfacesItReplaces) {
+  Scene s(16, 16);
+  Untextured(s);
+  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
+  D3DPRESENT_PARAMETERS pp{};
+  pp.Windowed = 1;
+  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
+  pp.BackBufferCount = 1;
+  pp.SwapEffect = D3DSWAPEFFECT_COPY;
+  pp.EnableAutoDepthStencil = 1;
+  pp.AutoDepthStencilFormat = D3DFMT_D24X8;
+  ASSERT_EQ(s.dev->Reset(&pp), D3D_OK);
+  // New surfaces (likely in the old ones' memory) hold nothing of the old draw.
+  s.dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &s.back);
+  s.back->Release();
+  s.dev->GetDepthStencilSurface(&s.zbuf);
+  s.zbuf->Release();
+  EXPECT_EQ(s.Pixel(8, 8), 0xFF000000u);
+}
+
+TEST(RasterDeferred, ADrawSamplingItsOwnTargetGivesOnePictureAtEveryThreadCount) {
+  std::vector<uint32_t> first;
+  for (int threads : {1, 8}) {
+    deferred::Threads t(threads);
+    Scene s(16, 16);
+    Untextured(s);
+    deferred::TargetTexture rt(s, 128);
+    ASSERT_EQ(s.dev->SetRenderTarget(rt.level, nullptr), D3D_OK);
+    for (int q = 0; q < 16; ++q)
+      Quad2D(s, float(32 * (q & 3)), float(32 * (q >> 2)), float(32 * (q & 3) + 32), float(32 * (q >> 2) + 32), 0, 0,
+             1, 1, 0xFF000000u | uint32_t(q * 0x0F1E2D));
+    s.dev->SetTexture(0, rt.tex);
+    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    Quad2D(s, 0, 0, 128, 128, 0.25f, 0.25f, 1.25f, 1.25f, 0xFFFFFFFFu);  // reads its own texels, shifted
+    s.dev->SetTexture(0, nullptr);
+    std::vector<uint32_t> picture;
+    for (int y = 0; y < 128; y += 7)
+      for (int x = 0; x < 128; x += 7) picture.push_back(rt.Pixel(x, y));
+    ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
+    if (first.empty())
+      first = picture;
+    else
+      EXPECT_TRUE(picture == first) << threads << " threads";
   }
 }
 
