@@ -22,6 +22,7 @@
 #include "gfx/world/mesh.h"
 #include "gfx/world/world.h"
 #include "gfx/world/worldties.h"
+#include "platform/direct3d/d3d8_test.h"
 #include "platform/direct3d/rasteriser_format.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 #include "tests/gfx/world/world_shapes.h"
@@ -138,6 +139,7 @@ protected:
         Camera_Clear(camera, (void*)(clear ? clear : kGrey), 3);
         fn();
         Camera_EndUpdate(camera);
+        D3D8Test_Finish();  // the device draws deferred
         const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
         std::vector<uint32_t> out((size_t)s.width * s.height);
         const int bpp = RasteriserFormat_BytesPerPixel(s.format);

@@ -30,6 +30,7 @@
 #include "gfx/toolkit/2d/path2d.h"
 #include "gfx/toolkit/2d/toolkit2d.h"
 #include "gfx/toolkit/png/imagepng.h"
+#include "platform/direct3d/d3d8_test.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 
@@ -203,7 +204,12 @@ protected:
         ASSERT_NE(Camera_EndUpdate(camera), nullptr);
     }
 
-    static const D3D8DrawSurface& BackBuffer() { return D3D8_DeviceState()->backBuffer->surface; }
+    // The back buffer with every draw made so far in it (the device draws deferred).
+    static const D3D8DrawSurface& BackBuffer()
+    {
+        D3D8Test_Finish();
+        return D3D8_DeviceState()->backBuffer->surface;
+    }
     // The back buffer pixel as 0xRRGGBB.
     static uint32_t Pixel(int32_t x, int32_t y)
     {
