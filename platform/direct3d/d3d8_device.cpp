@@ -613,7 +613,7 @@ D3DRESULT IDirect3DDevice8::CreateTexture(uint32_t width, uint32_t height, uint3
         t->tiled.resize(count);
         for (uint32_t i = 0; i < count; ++i) {
           const D3D8DrawSurface& level = t->levels[i]->surface;
-          t->tiled[i].assign(RasteriserFormat_TiledTexels(level.width, level.height), 0);
+          t->tiled[i].assign(RasteriserFormat_TiledWords(level.width, level.height), 0);
           RasteriserFormat_Tile(&level, t->tiled[i].data());
           t->chain.tiled[i] = t->tiled[i].data();
         }

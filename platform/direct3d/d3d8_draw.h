@@ -73,12 +73,15 @@ struct D3D8DrawTexture {
   uint32_t format;
   int levelCount;  // 1..D3D8_MAX_MIP_LEVELS
   D3D8DrawSurface levels[D3D8_MAX_MIP_LEVELS];
-  // The texels of each level again, decoded to A8R8G8B8 and stored in 4x4
-  // blocks so that a bilinear footprint mostly stays in one cache line:
-  // texel (x, y) at ((y / 4) * ceil(width / 4) + x / 4) * 16 + (y % 4) * 4 + x % 4.
-  // Kept by the texture and rebuilt from the rows whenever they change (an
-  // unlock, a copy into the level); null for levels kept only as rows (P8,
-  // whose colours depend on the palette at the draw, DXT, render targets).
+  // The texels of each level again, decoded to A8R8G8B8, for the sampler:
+  // each texel beside its right neighbour (wrapping at the right edge), so a
+  // bilinear sample reads two 8-byte pairs, and the pairs in 4x4 blocks, so
+  // that a footprint stays in one or two cache lines. The pair of texel
+  // (x, y) is the two uint32 at 2 x (((y / 4) x ceil(width / 4) + x / 4) x 16
+  // + (y % 4) x 4 + x % 4). Kept by the texture and rebuilt from the rows
+  // whenever they change (an unlock, a copy into the level); null for levels
+  // kept only as rows (P8, whose colours depend on the palette at the draw,
+  // DXT, render targets).
   const uint32_t* tiled[D3D8_MAX_MIP_LEVELS];
 };
 

@@ -47,6 +47,7 @@
 #include "platform/direct3d/rasteriser.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -107,6 +108,31 @@ struct Tile {
   uint32_t commands;
 };
 
+// Where set-up commands go: the bins themselves, or (a part of a large draw
+// set up on a worker) a thread's scratch bins, merged into the bins in
+// primitive order afterwards.
+struct Binner {
+  Arena* arena;
+  Tile* tiles;                // kGridSide x kGridSide, row-major
+  std::vector<int>* touched;  // tiles with commands, in first-use order
+  bool failed;                // memory ran out
+};
+
+// A part's commands for one tile, to be appended to the tile's bin.
+struct PartTile {
+  int tile;
+  RasteriserBinBlock* head;
+  RasteriserBinBlock* tail;
+  uint32_t commands;
+};
+
+// A thread's scratch for setting up parts of large draws.
+struct PartScratch {
+  Arena arena;  // lives until the flush, like the bins' own
+  std::unique_ptr<Tile[]> tiles;
+  std::vector<int> touched;
+};
+
 // Module record: the scratch of the front end and the bins since the last flush.
 struct RasterModule {
   std::vector<RasteriserVertex> vertices;  // the draw's transformed vertices
@@ -115,32 +141,33 @@ struct RasterModule {
   std::unique_ptr<Tile[]> tiles;   // kGridSide x kGridSide, row-major
   std::vector<int> touched;        // tiles with commands
   uint64_t batch = 1;              // bumped by every flush
-  bool failed = false;             // the bins ran out of memory during a draw
   const RasteriserPlan* plan = nullptr;  // the running draw's plan in the bins
   const RasteriserPlan* planSource = nullptr;
+  std::vector<std::unique_ptr<PartScratch>> scratch;  // per thread
+  std::vector<std::vector<PartTile>> parts;           // per part of the running draw
 };
 RasterModule g_raster;
 
 // ---- bins ------------------------------------------------------------------------------
 
-void* BinAlloc(size_t bytes) {
-  void* p = g_raster.arena.Alloc(bytes);
-  if (!p) g_raster.failed = true;
+void* BinAlloc(Binner& b, size_t bytes) {
+  void* p = b.arena->Alloc(bytes);
+  if (!p) b.failed = true;
   return p;
 }
 
 // The running draw's plan, copied into the bins on first use (and again
 // after a flush in the middle of the draw). Only the stages in use are copied.
-const RasteriserPlan* BinPlan() {
+const RasteriserPlan* BinPlan(Binner& b) {
   RasterModule& g = g_raster;
   if (!g.plan) {
     const RasteriserPlan& src = *g.planSource;
     const size_t bytes = offsetof(RasteriserPlan, stages) + size_t(src.stageCount) * sizeof(RasteriserStage);
-    RasteriserPlan* copy = static_cast<RasteriserPlan*>(BinAlloc(bytes));
+    RasteriserPlan* copy = static_cast<RasteriserPlan*>(BinAlloc(b, bytes));
     if (!copy) return nullptr;
     memcpy(static_cast<void*>(copy), &src, bytes);
     if (src.palette) {
-      PALETTEENTRY* palette = static_cast<PALETTEENTRY*>(BinAlloc(256 * sizeof(PALETTEENTRY)));
+      PALETTEENTRY* palette = static_cast<PALETTEENTRY*>(BinAlloc(b, 256 * sizeof(PALETTEENTRY)));
       if (!palette) return nullptr;
       memcpy(palette, src.palette, 256 * sizeof(PALETTEENTRY));
       copy->palette = palette;
@@ -150,32 +177,35 @@ const RasteriserPlan* BinPlan() {
   return g.plan;
 }
 
-void Bin(int tile, const void* command) {
-  RasterModule& g = g_raster;
-  Tile& t = g.tiles[size_t(tile)];
+void Bin(Binner& b, int tile, const void* command) {
+  Tile& t = b.tiles[size_t(tile)];
   if (!t.tail || t.tail->count == RASTERISER_BIN_BLOCK) {
-    auto* block = static_cast<RasteriserBinBlock*>(BinAlloc(sizeof(RasteriserBinBlock)));
+    auto* block = static_cast<RasteriserBinBlock*>(BinAlloc(b, sizeof(RasteriserBinBlock)));
     if (!block) return;
     block->next = nullptr;
     block->count = 0;
     if (t.tail)
       t.tail->next = block;
     else
-      t.head = block, g.touched.push_back(tile);
+      t.head = block, b.touched->push_back(tile);
     t.tail = block;
   }
   t.tail->commands[t.tail->count++] = static_cast<const uint8_t*>(command);
   ++t.commands;
 }
 
-bool EnsureTiles() {
-  if (!g_raster.tiles) {
-    g_raster.tiles.reset(new (std::nothrow) Tile[size_t(kGridSide) * kGridSide]);
-    if (!g_raster.tiles) return false;
-    memset(g_raster.tiles.get(), 0, sizeof(Tile) * size_t(kGridSide) * kGridSide);
-  }
-  return true;
+Tile* NewTileGrid() {
+  Tile* tiles = new (std::nothrow) Tile[size_t(kGridSide) * kGridSide];
+  if (tiles) memset(static_cast<void*>(tiles), 0, sizeof(Tile) * size_t(kGridSide) * kGridSide);
+  return tiles;
 }
+
+bool EnsureTiles() {
+  if (!g_raster.tiles) g_raster.tiles.reset(NewTileGrid());
+  return g_raster.tiles != nullptr;
+}
+
+Binner MainBinner() { return Binner{&g_raster.arena, g_raster.tiles.get(), &g_raster.touched, false}; }
 
 struct FlushJob {
   const int* tiles;
@@ -319,7 +349,9 @@ uint32_t PackColour(const RasteriserVertex& v) {
 }
 
 struct Context {
-  const RasteriserPlan* plan;  // the draw's plan (on the stack; BinPlan() copies it)
+  const RasteriserPlan* plan;  // the draw's plan (on the stack)
+  const RasteriserPlan* binned;  // its copy in the bins, which commands point at
+  Binner* bin;
   Clipper clip;
   uint32_t cullMode;
   bool flat;
@@ -375,11 +407,10 @@ void SetupTriangle(const Context& cx, const RasteriserVertex* a, const Rasterise
   int64_t py1 = std::min<int64_t>(FloorDiv(maxY, 16), P.clipY1 - 1);
   if (px0 > px1 || py0 > py1) return;
 
-  const RasteriserPlan* plan = BinPlan();
-  if (!plan) return;
+  const RasteriserPlan* plan = cx.binned;
   const int planeCount = 2 + P.attrCount;
   auto* t = static_cast<RasteriserTriangle*>(
-      BinAlloc(sizeof(RasteriserTriangle) + size_t(planeCount) * sizeof(RasteriserPlane)));
+      BinAlloc(*cx.bin, sizeof(RasteriserTriangle) + size_t(planeCount) * sizeof(RasteriserPlane)));
   if (!t) return;
   RasteriserPlane* planes = reinterpret_cast<RasteriserPlane*>(t + 1);
   t->kind = RASTERISER_CMD_TRIANGLE;
@@ -435,7 +466,7 @@ void SetupTriangle(const Context& cx, const RasteriserVertex* a, const Rasterise
         }
         if (outside) continue;
       }
-      Bin(ty * kGridSide + tx, t);
+      Bin(*cx.bin, ty * kGridSide + tx, t);
     }
 }
 
@@ -459,10 +490,10 @@ void DrawTriangle(const Context& cx, const RasteriserVertex* a, const Rasteriser
 void BinPixel(const Context& cx, int x, int y, const RasteriserVertex& v, uint32_t flatColour) {
   const RasteriserPlan& P = *cx.plan;
   if (x < P.clipX0 || x >= P.clipX1 || y < P.clipY0 || y >= P.clipY1) return;
-  const RasteriserPlan* plan = BinPlan();
-  if (!plan) return;
+  const RasteriserPlan* plan = cx.binned;
   const int planeCount = 2 + P.attrCount;
-  auto* px = static_cast<RasteriserPixel*>(BinAlloc(sizeof(RasteriserPixel) + size_t(planeCount) * sizeof(RasteriserPlane)));
+  auto* px = static_cast<RasteriserPixel*>(
+      BinAlloc(*cx.bin, sizeof(RasteriserPixel) + size_t(planeCount) * sizeof(RasteriserPlane)));
   if (!px) return;
   RasteriserPlane* planes = reinterpret_cast<RasteriserPlane*>(px + 1);
   memset(planes, 0, size_t(planeCount) * sizeof(RasteriserPlane));
@@ -481,7 +512,7 @@ void BinPixel(const Context& cx, int x, int y, const RasteriserVertex& v, uint32
   planes[1].v0 = 1.0f;
   for (int i = 0; i < P.attrCount; ++i) planes[2 + i].v0 = v.a[i];
   S.p = planes;
-  Bin((y >> RASTERISER_TILE_SHIFT) * kGridSide + (x >> RASTERISER_TILE_SHIFT), px);
+  Bin(*cx.bin, (y >> RASTERISER_TILE_SHIFT) * kGridSide + (x >> RASTERISER_TILE_SHIFT), px);
 }
 
 void DrawPoint(const Context& cx, const RasteriserVertex& v, uint8_t code) {
@@ -551,7 +582,157 @@ struct FpModeScope {
 
 // Bins past this size are flushed at the next primitive, so a frame of
 // unbounded size never holds unbounded memory.
-bool BinsFull() { return g_raster.arena.used > kMaxBinBytes; }
+bool BinsFull() {
+  size_t used = g_raster.arena.used;
+  for (const auto& scratch : g_raster.scratch) used += scratch->arena.used;
+  return used > kMaxBinBytes;
+}
+
+// A draw's primitives as set-up reads them.
+struct Assembly {
+  uint32_t type;
+  int64_t vertexCount;
+  const uint8_t* idx8;  // null: not indexed
+  int indexSize;
+  int64_t base;         // the index that names vertices[0]
+  const RasteriserVertex* verts;
+  const uint8_t* codes;
+
+  int64_t Index(int64_t k) const {
+    if (!idx8) return k;
+    if (indexSize == 4) {
+      uint32_t v;
+      memcpy(&v, idx8 + 4 * k, 4);
+      return int64_t(v) - base;
+    }
+    return (int64_t(idx8[2 * k]) | int64_t(idx8[2 * k + 1]) << 8) - base;
+  }
+  bool Valid(int64_t i) const { return i >= 0 && i < vertexCount; }
+};
+
+// Sets up primitives first .. last-1. `mayFlush`: the bins may be flushed
+// between primitives when they grow too large (on the calling thread only).
+void Assemble(Context& cx, const Assembly& a, int64_t first, int64_t last, bool mayFlush) {
+  for (int64_t p = first; p < last && !cx.bin->failed; ++p) {
+    if (mayFlush && BinsFull()) {
+      Rasteriser_Flush();
+      cx.binned = BinPlan(*cx.bin);
+      if (!cx.binned) return;
+    }
+    switch (a.type) {
+      case D3DPT_POINTLIST: {
+        int64_t i = a.Index(p);
+        if (a.Valid(i)) DrawPoint(cx, a.verts[i], a.codes[i]);
+        break;
+      }
+      case D3DPT_LINELIST:
+      case D3DPT_LINESTRIP: {
+        int64_t k = a.type == D3DPT_LINELIST ? 2 * p : p;
+        int64_t i = a.Index(k), j = a.Index(k + 1);
+        if (a.Valid(i) && a.Valid(j)) DrawLine(cx, &a.verts[i], &a.verts[j], a.codes[i], a.codes[j]);
+        break;
+      }
+      default: {
+        int64_t i0, i1, i2;
+        if (a.type == D3DPT_TRIANGLELIST) {
+          i0 = a.Index(3 * p), i1 = a.Index(3 * p + 1), i2 = a.Index(3 * p + 2);
+        } else if (a.type == D3DPT_TRIANGLESTRIP) {
+          // Odd triangles swap their last two vertices to keep the winding;
+          // the first vertex stays first, as flat shading takes its colour.
+          i0 = a.Index(p);
+          i1 = a.Index(p + 1 + (p & 1));
+          i2 = a.Index(p + 2 - (p & 1));
+        } else if (a.type == D3DPT_TRIANGLEFAN) {
+          i0 = a.Index(p + 1), i1 = a.Index(p + 2), i2 = a.Index(0);
+        } else {
+          i0 = i1 = i2 = -1;
+        }
+        if (a.Valid(i0) && a.Valid(i1) && a.Valid(i2))
+          DrawTriangle(cx, &a.verts[i0], &a.verts[i1], &a.verts[i2], a.codes[i0], a.codes[i1], a.codes[i2]);
+        break;
+      }
+    }
+  }
+}
+
+// Large draws are spread over the threads in parts of this many vertices
+// and primitives. Each part of the primitives is set up into its thread's
+// scratch bins, and the parts are appended to the bins in order afterwards,
+// so every tile receives the same commands in the same order as if one
+// thread had set the whole draw up.
+constexpr int kVertexPart = 2048, kPrimitivePart = 256;
+
+struct DrawJob {
+  const D3D8DrawState* state;
+  const RasteriserPlan* plan;
+  Context cx;  // with the bins' plan; each part brings its own binner
+  Assembly assembly;
+  RasteriserVertex* verts;
+  uint8_t* codes;
+  int64_t vertexCount, primitiveCount;
+  std::atomic<bool> failed{false};
+};
+
+void VertexPartJob(void* context, int item, int) {
+  DrawJob& j = *static_cast<DrawJob*>(context);
+  const int64_t first = int64_t(item) * kVertexPart, n = std::min<int64_t>(kVertexPart, j.vertexCount - first);
+  RasteriserVertex_Process(j.state, j.plan, int(first), int(n), j.verts + first);
+  for (int64_t i = first; i < first + n; ++i) j.codes[i] = Outcode(j.verts[i], j.cx.clip);
+}
+
+void PrimitivePartJob(void* context, int item, int thread) {
+  DrawJob& j = *static_cast<DrawJob*>(context);
+  PartScratch& scratch = *g_raster.scratch[size_t(thread)];
+  Binner bin{&scratch.arena, scratch.tiles.get(), &scratch.touched, false};
+  Context cx = j.cx;
+  cx.bin = &bin;
+  const int64_t first = int64_t(item) * kPrimitivePart;
+  Assemble(cx, j.assembly, first, std::min<int64_t>(first + kPrimitivePart, j.primitiveCount), false);
+  std::vector<PartTile>& out = g_raster.parts[size_t(item)];
+  try {
+    out.clear();
+    for (int tile : scratch.touched) {
+      Tile& t = scratch.tiles[size_t(tile)];
+      out.push_back({tile, t.head, t.tail, t.commands});
+      t = Tile{};
+    }
+  } catch (const std::bad_alloc&) {
+    bin.failed = true;
+  }
+  scratch.touched.clear();
+  if (bin.failed) j.failed.store(true, std::memory_order_relaxed);
+}
+
+// Thread scratch for every thread that may run a part.
+bool EnsureScratch(int threads) {
+  RasterModule& g = g_raster;
+  try {
+    while (int(g.scratch.size()) < threads) {
+      auto scratch = std::make_unique<PartScratch>();
+      scratch->tiles.reset(NewTileGrid());
+      if (!scratch->tiles) return false;
+      g.scratch.push_back(std::move(scratch));
+    }
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+// Appends the parts' commands to the bins, part by part.
+void MergeParts(int parts) {
+  RasterModule& g = g_raster;
+  for (int i = 0; i < parts; ++i)
+    for (const PartTile& pt : g.parts[size_t(i)]) {
+      Tile& t = g.tiles[size_t(pt.tile)];
+      if (t.tail)
+        t.tail->next = pt.head;
+      else
+        t.head = pt.head, g.touched.push_back(pt.tile);
+      t.tail = pt.tail;
+      t.commands += pt.commands;
+    }
+}
 
 }  // namespace
 
@@ -581,12 +762,19 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
   } catch (const std::bad_alloc&) {
     return 0;  // out of memory: the draw fails, nothing is drawn
   }
-  RasteriserVertex* verts = g.vertices.data();
-  uint8_t* codes = g.outcodes.data();
-  RasteriserVertex_Process(s, &plan, 0, int(count), verts);
+  if (BinsFull()) Rasteriser_Flush();
 
-  Context cx;
+  Binner main = MainBinner();
+  DrawJob job;
+  job.state = s;
+  job.plan = &plan;
+  job.verts = g.vertices.data();
+  job.codes = g.outcodes.data();
+  job.vertexCount = count;
+  job.primitiveCount = prims;
+  Context& cx = job.cx;
   cx.plan = &plan;
+  cx.bin = &main;
   cx.clip.pretransformed = L.pretransformed;
   cx.clip.attrCount = plan.attrCount;
   cx.clip.state = s;
@@ -598,74 +786,51 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
   }
   cx.cullMode = s->renderStates[D3DRS_CULLMODE];
   cx.flat = s->renderStates[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
-  for (int64_t i = 0; i < count; ++i) codes[i] = Outcode(verts[i], cx.clip);
+  job.assembly = Assembly{type, count, static_cast<const uint8_t*>(s->indices), s->indexSize, int64_t(s->indexBase),
+                          job.verts, job.codes};
 
-  const uint8_t* idx8 = static_cast<const uint8_t*>(s->indices);
-  const int64_t base = s->indexBase;
-  auto index = [&](int64_t k) -> int64_t {
-    if (!idx8) return k;
-    if (s->indexSize == 4) {
-      uint32_t v;
-      memcpy(&v, idx8 + 4 * k, 4);
-      return int64_t(v) - base;
-    }
-    return (int64_t(idx8[2 * k]) | int64_t(idx8[2 * k + 1]) << 8) - base;
-  };
-  auto valid = [&](int64_t i) { return i >= 0 && i < count; };
+  const int threads = Rasteriser_Threads();
+  const int vertexParts = int((count + kVertexPart - 1) / kVertexPart);
+  if (threads > 1 && vertexParts > 1) {
+    RasteriserPool_Run(vertexParts, VertexPartJob, &job);
+  } else {
+    RasteriserVertex_Process(s, &plan, 0, int(count), job.verts);
+    for (int64_t i = 0; i < count; ++i) job.codes[i] = Outcode(job.verts[i], cx.clip);
+  }
 
   g.planSource = &plan;
   g.plan = nullptr;
-  g.failed = false;
-  for (int64_t p = 0; p < prims && !g.failed; ++p) {
-    if (BinsFull()) Rasteriser_Flush();
-    switch (type) {
-      case D3DPT_POINTLIST: {
-        int64_t i = index(p);
-        if (valid(i)) DrawPoint(cx, verts[i], codes[i]);
-        break;
-      }
-      case D3DPT_LINELIST:
-      case D3DPT_LINESTRIP: {
-        int64_t k = type == D3DPT_LINELIST ? 2 * p : p;
-        int64_t i = index(k), j = index(k + 1);
-        if (valid(i) && valid(j)) DrawLine(cx, &verts[i], &verts[j], codes[i], codes[j]);
-        break;
-      }
-      default: {
-        int64_t i0, i1, i2;
-        if (type == D3DPT_TRIANGLELIST) {
-          i0 = index(3 * p), i1 = index(3 * p + 1), i2 = index(3 * p + 2);
-        } else if (type == D3DPT_TRIANGLESTRIP) {
-          // Odd triangles swap their last two vertices to keep the winding;
-          // the first vertex stays first, as flat shading takes its colour.
-          i0 = index(p);
-          i1 = index(p + 1 + (p & 1));
-          i2 = index(p + 2 - (p & 1));
-        } else if (type == D3DPT_TRIANGLEFAN) {
-          i0 = index(p + 1), i1 = index(p + 2), i2 = index(0);
-        } else {
-          i0 = i1 = i2 = -1;
-        }
-        if (valid(i0) && valid(i1) && valid(i2))
-          DrawTriangle(cx, &verts[i0], &verts[i1], &verts[i2], codes[i0], codes[i1], codes[i2]);
-        break;
-      }
+  cx.binned = BinPlan(main);
+  const int primitiveParts = int(std::min<int64_t>((prims + kPrimitivePart - 1) / kPrimitivePart, 1 << 16));
+  bool failed = !cx.binned;
+  if (!failed && threads > 1 && primitiveParts > 1 && EnsureScratch(threads)) {
+    try {
+      if (g.parts.size() < size_t(primitiveParts)) g.parts.resize(size_t(primitiveParts));
+    } catch (const std::bad_alloc&) {
+      failed = true;
     }
+    if (!failed) {
+      RasteriserPool_Run(primitiveParts, PrimitivePartJob, &job);
+      MergeParts(primitiveParts);
+      failed = job.failed.load();
+    }
+  } else if (!failed) {
+    Assemble(cx, job.assembly, 0, prims, true);
+    failed = main.failed;
   }
   g.planSource = nullptr;
   g.plan = nullptr;
   // Out of memory in the bins: what was binned is drawn, the draw fails.
-  return g.failed ? 0 : 1;
+  return failed ? 0 : 1;
 }
 
 int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const D3D8DrawSurface* depth,
                      uint32_t depthValue, int x0, int y0, int x1, int y1) {
-  RasterModule& g = g_raster;
   if (x0 >= x1 || y0 >= y1 || (!colour && !depth)) return 1;
   if (!EnsureTiles()) return 0;
   if (BinsFull()) Rasteriser_Flush();
-  g.failed = false;
-  auto* c = static_cast<RasteriserClear*>(BinAlloc(sizeof(RasteriserClear)));
+  Binner main = MainBinner();
+  auto* c = static_cast<RasteriserClear*>(BinAlloc(main, sizeof(RasteriserClear)));
   if (!c) return 0;
   c->kind = RASTERISER_CMD_CLEAR;
   c->x0 = x0, c->y0 = y0, c->x1 = x1, c->y1 = y1;
@@ -675,8 +840,8 @@ int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const 
   c->depthValue = depthValue;
   for (int ty = y0 >> RASTERISER_TILE_SHIFT; ty <= (y1 - 1) >> RASTERISER_TILE_SHIFT; ++ty)
     for (int tx = x0 >> RASTERISER_TILE_SHIFT; tx <= (x1 - 1) >> RASTERISER_TILE_SHIFT; ++tx)
-      Bin(ty * kGridSide + tx, c);
-  return g.failed ? 0 : 1;
+      Bin(main, ty * kGridSide + tx, c);
+  return main.failed ? 0 : 1;
 }
 
 uint64_t Rasteriser_Batch() { return g_raster.batch; }
@@ -705,6 +870,7 @@ void Flush(bool oneThread) {
     g.touched.clear();
   }
   g.arena.Reset();
+  for (auto& scratch : g.scratch) scratch->arena.Reset();
   g.plan = nullptr;
   ++g.batch;
 }
@@ -730,4 +896,6 @@ void Rasteriser_Shutdown() {
   g_raster.arena.Free();
   g_raster.tiles.reset();
   g_raster.touched = std::vector<int>();
+  g_raster.scratch.clear();
+  g_raster.parts = std::vector<std::vector<PartTile>>();
 }

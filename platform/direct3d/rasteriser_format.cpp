@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -174,22 +175,24 @@ int RasteriserFormat_Tileable(uint32_t format) {
   }
 }
 
-size_t RasteriserFormat_TiledTexels(int width, int height) {
-  return size_t((width + 3) / 4) * size_t((height + 3) / 4) * 16;
+size_t RasteriserFormat_TiledWords(int width, int height) {
+  return 2 * size_t((width + 3) / 4) * size_t((height + 3) / 4) * 16;
 }
 
 void RasteriserFormat_Tile(const D3D8DrawSurface* s, uint32_t* tiled) {
   const int blocksPerRow = (s->width + 3) / 4;
+  std::vector<uint32_t> row(size_t(s->width));
   for (int y = 0; y < s->height; ++y) {
-    uint32_t* blockRow = tiled + size_t(y >> 2) * size_t(blocksPerRow) * 16 + size_t(y & 3) * 4;
-    const uint8_t* row = s->pixels + size_t(y) * size_t(s->pitch);
     if (s->format == D3DFMT_A8R8G8B8) {
-      // Four texels of a row are contiguous in both layouts.
-      for (int x = 0; x < s->width; x += 4)
-        memcpy(blockRow + size_t(x >> 2) * 16, row + size_t(x) * 4, size_t(std::min(4, s->width - x)) * 4);
+      memcpy(row.data(), s->pixels + size_t(y) * size_t(s->pitch), size_t(s->width) * 4);
     } else {
-      for (int x = 0; x < s->width; ++x)
-        blockRow[size_t(x >> 2) * 16 + size_t(x & 3)] = RasteriserFormat_Texel(s, nullptr, x, y);
+      for (int x = 0; x < s->width; ++x) row[size_t(x)] = RasteriserFormat_Texel(s, nullptr, x, y);
+    }
+    uint32_t* blockRow = tiled + 2 * (size_t(y >> 2) * size_t(blocksPerRow) * 16 + size_t(y & 3) * 4);
+    for (int x = 0; x < s->width; ++x) {
+      uint32_t* pair = blockRow + 2 * (size_t(x >> 2) * 16 + size_t(x & 3));
+      pair[0] = row[size_t(x)];
+      pair[1] = row[size_t(x + 1 < s->width ? x + 1 : 0)];
     }
   }
 }

@@ -159,11 +159,30 @@ struct Lanes {
 void PlaceLanes(const RasteriserSetup& S, const RasteriserQuads& Q, Lanes* L) {
   L->quads = Q.count;
   L->lanes = 4 * Q.count;
-  for (int q = 0; q < Q.count; ++q) {
-    const float x0 = float(Q.x[q]) - S.refX, x1 = float(Q.x[q] + 1) - S.refX;
-    const float y0 = float(Q.y[q]) - S.refY, y1 = float(Q.y[q] + 1) - S.refY;
-    _mm_store_ps(L->fx + 4 * q, _mm_setr_ps(x0, x1, x0, x1));
-    _mm_store_ps(L->fy + 4 * q, _mm_setr_ps(y0, y0, y1, y1));
+  // Four quads at a time: x - refX and y - refY, exact, then +1 for the
+  // second column and row (also exact).
+  const __m128 rx = _mm_set1_ps(S.refX), ry = _mm_set1_ps(S.refY), one = _mm_set1_ps(1.0f);
+  for (int q = 0; q < Q.count; q += 4) {
+    int64_t xs, ys;
+    memcpy(&xs, Q.x + q, 8);  // the arrays have room for the last group of four
+    memcpy(&ys, Q.y + q, 8);
+    const __m128i xi = _mm_srai_epi32(_mm_unpacklo_epi16(_mm_cvtsi64_si128(xs), _mm_cvtsi64_si128(xs)), 16);
+    const __m128i yi = _mm_srai_epi32(_mm_unpacklo_epi16(_mm_cvtsi64_si128(ys), _mm_cvtsi64_si128(ys)), 16);
+    const __m128 x0 = _mm_sub_ps(_mm_cvtepi32_ps(xi), rx), y0 = _mm_sub_ps(_mm_cvtepi32_ps(yi), ry);
+    const __m128 x1 = _mm_add_ps(x0, one), y1 = _mm_add_ps(y0, one);
+    const __m128 xa = _mm_unpacklo_ps(x0, x1), xb = _mm_unpackhi_ps(x0, x1);  // x0 x1 of quads 0, 1 | 2, 3
+    const __m128 ya = _mm_unpacklo_ps(y0, y0), yb = _mm_unpackhi_ps(y0, y0);
+    const __m128 yc = _mm_unpacklo_ps(y1, y1), yd = _mm_unpackhi_ps(y1, y1);
+    float* fx = L->fx + 4 * q;
+    float* fy = L->fy + 4 * q;
+    _mm_store_ps(fx + 0, _mm_movelh_ps(xa, xa));
+    _mm_store_ps(fx + 4, _mm_movehl_ps(xa, xa));
+    _mm_store_ps(fx + 8, _mm_movelh_ps(xb, xb));
+    _mm_store_ps(fx + 12, _mm_movehl_ps(xb, xb));
+    _mm_store_ps(fy + 0, _mm_movelh_ps(ya, yc));
+    _mm_store_ps(fy + 4, _mm_movehl_ps(yc, ya));
+    _mm_store_ps(fy + 8, _mm_movelh_ps(yb, yd));
+    _mm_store_ps(fy + 12, _mm_movehl_ps(yd, yb));
   }
 }
 
@@ -347,7 +366,7 @@ inline int Address(int i, int size, uint32_t mode) {
 // alpha after filtering), or any format through RasteriserFormat_Texel.
 struct FetchTiled {
   inline uint32_t operator()(const RasteriserLevel& l, const PALETTEENTRY*, int x, int y) const {
-    return l.tiled[size_t((y >> 2) * l.blocksPerRow + (x >> 2)) * 16 + size_t((y & 3) << 2 | (x & 3))];
+    return l.tiled[2 * (size_t((y >> 2) * l.blocksPerRow + (x >> 2)) * 16 + size_t((y & 3) << 2 | (x & 3)))];
   }
 };
 struct Fetch32 {
@@ -411,32 +430,6 @@ __attribute__((always_inline)) inline void WrapGather4(const RasteriserLevel& l,
   __m128i vx1 = _mm_and_si128(_mm_add_epi32(vx0, one), mx), vy1 = _mm_and_si128(_mm_add_epi32(vy0, one), my);
   _mm_storeu_si128(reinterpret_cast<__m128i*>(wx + j), _mm_and_si128(fs, low));
   _mm_storeu_si128(reinterpret_cast<__m128i*>(wy + j), _mm_and_si128(ft, low));
-  if constexpr (std::is_same_v<F, FetchTiled>) {
-    if (l.blockRowShift >= 0) {
-      // Texel offsets in the tiled copy, four lanes at a time: a column's
-      // part ((x / 4) x 16 + x % 4) plus a row's part ((y / 4) x blocks per
-      // row x 16 + (y % 4) x 4).
-      const __m128i three = _mm_set1_epi32(3), rowShift = _mm_cvtsi32_si128(l.blockRowShift);
-      auto column = [&](__m128i x) { return _mm_or_si128(_mm_slli_epi32(_mm_srli_epi32(x, 2), 4), _mm_and_si128(x, three)); };
-      auto row = [&](__m128i y) {
-        return _mm_or_si128(_mm_sll_epi32(_mm_srli_epi32(y, 2), rowShift), _mm_slli_epi32(_mm_and_si128(y, three), 2));
-      };
-      const __m128i c0 = column(vx0), c1 = column(vx1), r0 = row(vy0), r1 = row(vy1);
-      alignas(16) int32_t o00[4], o10[4], o01[4], o11[4];
-      _mm_store_si128(reinterpret_cast<__m128i*>(o00), _mm_add_epi32(c0, r0));
-      _mm_store_si128(reinterpret_cast<__m128i*>(o10), _mm_add_epi32(c1, r0));
-      _mm_store_si128(reinterpret_cast<__m128i*>(o01), _mm_add_epi32(c0, r1));
-      _mm_store_si128(reinterpret_cast<__m128i*>(o11), _mm_add_epi32(c1, r1));
-      const uint32_t* texels = l.tiled;
-      for (int k = 0; k < 4; ++k) {
-        c[j + k] = texels[o00[k]];
-        c[RASTERISER_LANES_MAX + j + k] = texels[o10[k]];
-        c[2 * RASTERISER_LANES_MAX + j + k] = texels[o01[k]];
-        c[3 * RASTERISER_LANES_MAX + j + k] = texels[o11[k]];
-      }
-      return;
-    }
-  }
   _mm_store_si128(reinterpret_cast<__m128i*>(x0), vx0);
   _mm_store_si128(reinterpret_cast<__m128i*>(y0), vy0);
   _mm_store_si128(reinterpret_cast<__m128i*>(x1), vx1);
@@ -447,6 +440,62 @@ __attribute__((always_inline)) inline void WrapGather4(const RasteriserLevel& l,
     c[2 * RASTERISER_LANES_MAX + j + k] = fetch(l, pal, x0[k], y1[k]);
     c[3 * RASTERISER_LANES_MAX + j + k] = fetch(l, pal, x1[k], y1[k]);
   }
+}
+
+// Wrapped bilinear samples of one quad's four lanes from a level's tiled
+// pairs (coordinates already scaled to the level; wrapped power-of-two
+// sides): each lane's four texels arrive in two 8-byte loads, and the blend
+// gives exactly the results of Bilinear() (the same weights, the same sums:
+// no partial sum exceeds 255 x 256).
+__attribute__((always_inline)) inline __m128i BilinearPairs(const RasteriserLevel& l, __m128 s, __m128 t) {
+  const __m128i mx = _mm_set1_epi32(l.width - 1), my = _mm_set1_epi32(l.height - 1), one = _mm_set1_epi32(1),
+                bias = _mm_set1_epi32(128), low = _mm_set1_epi32(255), three = _mm_set1_epi32(3),
+                full = _mm_set1_epi32(256), zero = _mm_setzero_si128();
+  const __m128 scale = _mm_set1_ps(256.0f);
+  const __m128i fs = _mm_sub_epi32(_mm_cvtps_epi32(_mm_mul_ps(s, scale)), bias);
+  const __m128i ft = _mm_sub_epi32(_mm_cvtps_epi32(_mm_mul_ps(t, scale)), bias);
+  const __m128i x0 = _mm_and_si128(_mm_srai_epi32(fs, 8), mx), y0 = _mm_and_si128(_mm_srai_epi32(ft, 8), my);
+  const __m128i y1 = _mm_and_si128(_mm_add_epi32(y0, one), my);
+  // Pair indices: a column's part ((x / 4) x 16 + x % 4) plus a row's part
+  // ((y / 4) x blocks per row x 16 + (y % 4) x 4), doubled (two words a pair).
+  const __m128i rowShift = _mm_cvtsi32_si128(l.blockRowShift);
+  auto row = [&](__m128i y) {
+    return _mm_or_si128(_mm_sll_epi32(_mm_srli_epi32(y, 2), rowShift), _mm_slli_epi32(_mm_and_si128(y, three), 2));
+  };
+  const __m128i column = _mm_or_si128(_mm_slli_epi32(_mm_srli_epi32(x0, 2), 4), _mm_and_si128(x0, three));
+  alignas(16) int32_t top[4], bottom[4];
+  _mm_store_si128(reinterpret_cast<__m128i*>(top), _mm_slli_epi32(_mm_add_epi32(column, row(y0)), 1));
+  _mm_store_si128(reinterpret_cast<__m128i*>(bottom), _mm_slli_epi32(_mm_add_epi32(column, row(y1)), 1));
+  // The weights of the four texels (each at most 256; wx x wy fits 16 bits).
+  const __m128i wx = _mm_and_si128(fs, low), wy = _mm_and_si128(ft, low);
+  const __m128i w11 = _mm_srli_epi32(_mm_add_epi32(_mm_mullo_epi16(wx, wy), bias), 8);
+  const __m128i w10 = _mm_sub_epi32(wx, w11), w01 = _mm_sub_epi32(wy, w11);
+  const __m128i w00 = _mm_add_epi32(_mm_sub_epi32(_mm_sub_epi32(full, wx), wy), w11);
+  // Per lane: (w00, w10) against the top pair, (w01, w11) against the bottom,
+  // each weight in the four 16-bit channels of its texel.
+  const __m128i top01 = _mm_unpacklo_epi32(w00, w10), top23 = _mm_unpackhi_epi32(w00, w10);
+  const __m128i bottom01 = _mm_unpacklo_epi32(w01, w11), bottom23 = _mm_unpackhi_epi32(w01, w11);
+  const uint32_t* texels = l.tiled;
+  auto blend = [&](int k, __m128i topW, __m128i bottomW) {
+    const __m128i pair = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + top[k])),
+                                            _mm_loadl_epi64(reinterpret_cast<const __m128i*>(texels + bottom[k])));
+    const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(pair, zero), topW),
+                                      _mm_mullo_epi16(_mm_unpackhi_epi8(pair, zero), bottomW));
+    return _mm_srli_epi16(_mm_add_epi16(sum, _mm_unpackhi_epi64(sum, sum)), 8);
+  };
+  const __m128i r0 = blend(0, SpreadWeights(top01, false), SpreadWeights(bottom01, false));
+  const __m128i r1 = blend(1, SpreadWeights(top01, true), SpreadWeights(bottom01, true));
+  const __m128i r2 = blend(2, SpreadWeights(top23, false), SpreadWeights(bottom23, false));
+  const __m128i r3 = blend(3, SpreadWeights(top23, true), SpreadWeights(bottom23, true));
+  return _mm_packus_epi16(_mm_unpacklo_epi64(r0, r1), _mm_unpacklo_epi64(r2, r3));
+}
+
+// a + (b - a) x w / 256 per channel, one weight for the four lanes (LerpN's arithmetic).
+inline __m128i LerpQuad(__m128i a, __m128i b, uint32_t w) {
+  const __m128i zero = _mm_setzero_si128(), wb = _mm_set1_epi16(int16_t(w)), wa = _mm_set1_epi16(int16_t(256 - w));
+  const __m128i lo = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(a, zero), wa), _mm_mullo_epi16(_mm_unpacklo_epi8(b, zero), wb));
+  const __m128i hi = _mm_add_epi16(_mm_mullo_epi16(_mm_unpackhi_epi8(a, zero), wa), _mm_mullo_epi16(_mm_unpackhi_epi8(b, zero), wb));
+  return _mm_packus_epi16(_mm_srli_epi16(lo, 8), _mm_srli_epi16(hi, 8));
 }
 
 // Fast log2 for level-of-detail selection: exponent plus a linear mantissa.
@@ -479,9 +528,13 @@ void SampleStage(const RasteriserStage& st, const PALETTEENTRY* pal, const F& fe
   const int lanes = 4 * quads;
   alignas(16) uint32_t c[4 * RASTERISER_LANES_MAX];
   alignas(16) uint32_t wx[RASTERISER_LANES_MAX], wy[RASTERISER_LANES_MAX];
+  const bool pairs = std::is_same_v<F, FetchTiled> && st.wrapPow2;
   if (!st.needLod) {
     const RasteriserLevel& l = st.levels[0];
-    if (st.wrapPow2 && magLinear) {
+    if (pairs && magLinear) {
+      for (int j = 0; j < lanes; j += 4)
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + j), BilinearPairs(l, _mm_load_ps(s + j), _mm_load_ps(t + j)));
+    } else if (st.wrapPow2 && magLinear) {
       for (int j = 0; j < lanes; j += 4) WrapGather4(l, pal, fetch, _mm_load_ps(s + j), _mm_load_ps(t + j), c, wx, wy, j);
       BilinearN(c, c + RASTERISER_LANES_MAX, c + 2 * RASTERISER_LANES_MAX, c + 3 * RASTERISER_LANES_MAX, wx, wy, out,
                 lanes);
@@ -514,6 +567,21 @@ void SampleStage(const RasteriserStage& st, const PALETTEENTRY* pal, const F& fe
     }
     if (level[q] >= last) level[q] = last, frac[q] = 0;
     anyFrac |= frac[q] != 0;
+  }
+  if (pairs && minLinear && magLinear) {
+    // Trilinear (or bilinear with mip selection), a quad at a time.
+    for (int q = 0, j = 0; q < quads; ++q, j += 4) {
+      const RasteriserLevel& l = st.levels[level[q]];
+      const __m128 sv = _mm_load_ps(s + j), tv = _mm_load_ps(t + j);
+      __m128i c = BilinearPairs(l, _mm_mul_ps(sv, _mm_set1_ps(l.scaleU)), _mm_mul_ps(tv, _mm_set1_ps(l.scaleV)));
+      if (frac[q]) {
+        const RasteriserLevel& l2 = st.levels[level[q] + 1];
+        c = LerpQuad(c, BilinearPairs(l2, _mm_mul_ps(sv, _mm_set1_ps(l2.scaleU)), _mm_mul_ps(tv, _mm_set1_ps(l2.scaleV))),
+                     frac[q]);
+      }
+      _mm_store_si128(reinterpret_cast<__m128i*>(out + j), c);
+    }
+    return;
   }
   if (st.wrapPow2 && minLinear && magLinear) {
     // Trilinear (or bilinear with mip selection): gather both levels, then
@@ -726,17 +794,20 @@ inline void StoreDepth(uint8_t* p, int bytes, uint32_t v) {
 // A target or depth surface as the quads address it. `inside`: every pixel
 // of every quad of the call lies in the surface, so quads move in two 8-byte
 // loads or stores (4-byte pixels); else only live pixels are touched.
+// The quads' top-left pixels are found once per call and surface.
 struct Pixels {
   uint8_t* base;
   size_t pitch;
   bool inside;
+  uint32_t at[RASTERISER_QUADS_MAX];  // byte offset of each quad's top-left pixel
 };
-inline Pixels PixelsOf(const D3D8DrawSurface& s, const RasteriserQuads& Q) {
-  return {s.pixels, size_t(s.pitch), Q.right < s.width && Q.bottom < s.height};
+inline void PixelsOf(const D3D8DrawSurface& s, int bytes, const RasteriserQuads& Q, Pixels* p) {
+  p->base = s.pixels;
+  p->pitch = size_t(s.pitch);
+  p->inside = Q.right < s.width && Q.bottom < s.height;
+  for (int q = 0; q < Q.count; ++q) p->at[q] = uint32_t(Q.y[q] * s.pitch + Q.x[q] * bytes);
 }
-inline uint8_t* QuadPixel(const Pixels& p, const RasteriserQuads& Q, int q, int bytes) {
-  return p.base + size_t(Q.y[q]) * p.pitch + size_t(Q.x[q]) * size_t(bytes);
-}
+inline uint8_t* QuadPixel(const Pixels& p, const RasteriserQuads&, int q, int) { return p.base + p.at[q]; }
 inline uint8_t* LanePixel(const Pixels& p, const RasteriserQuads& Q, int q, int k, int bytes) {
   return QuadPixel(p, Q, q, bytes) + (k >> 1) * p.pitch + size_t(k & 1) * size_t(bytes);
 }
@@ -804,7 +875,8 @@ void WriteColour(const RasteriserPlan& P, const RasteriserQuads& Q, const uint32
   const bool keepDst = P.writeMask != 0xFFFFFFFFu;
   const uint32_t srcF = P.srcBlend, dstF = P.destBlend;
   const bool classic = P.blend && srcF == D3DBLEND_SRCALPHA && dstF == D3DBLEND_INVSRCALPHA;
-  const Pixels rows = PixelsOf(P.target, Q);
+  Pixels rows;
+  PixelsOf(P.target, bpp, Q, &rows);
   const int lanes = 4 * Q.count;
   if (bpp == 4 && !keepDst && (classic || !P.blend)) {
     // The common cases on 32-bit targets: plain stores, or the usual alpha
@@ -1027,7 +1099,8 @@ void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup
   alignas(16) uint32_t depthOld[RASTERISER_LANES_MAX];  // 4-byte depth surfaces: the stored values, once tested
   bool haveOld = false;
   if (P.depthTest) {
-    const Pixels rows = PixelsOf(P.depth, *Q);
+    Pixels rows;
+    PixelsOf(P.depth, P.depthBytes, *Q, &rows);
     if (P.depthBytes == 4) {
       DepthTest32(P, rows, Q, depthNew, depthOld);
       haveOld = true;
@@ -1125,7 +1198,8 @@ void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup
   WriteColour(P, *Q, current);
 
   if (P.depthWrite) {
-    const Pixels rows = PixelsOf(P.depth, *Q);
+    Pixels rows;
+    PixelsOf(P.depth, P.depthBytes, *Q, &rows);
     const uint32_t mask = P.depthMask;
     if (P.depthBytes == 4) {
       // The bits outside the depth (stencil, unused) are kept.

@@ -52,7 +52,8 @@ void Walk(const RasteriserTriangle& t, RasteriserQuads& Q, int rx0, int ry0, int
         e[k] = _mm_add_epi32(e[k], step[k]);
       }
       // A negative edge value (sign bit set) puts the lane outside.
-      uint8_t mask = uint8_t(~_mm_movemask_ps(_mm_castsi128_ps(outside)) & 15) & rows;
+      const uint8_t inside = uint8_t(~_mm_movemask_ps(_mm_castsi128_ps(outside)) & 15);
+      uint8_t mask = inside & rows;
       if (x < rx0) mask &= kRightLanes;
       if (x + 1 > rx1) mask &= kLeftLanes;
       if (mask) Add(Q, t, x, y, mask);
@@ -66,7 +67,7 @@ void ShadeTriangle(const RasteriserTriangle& t, int tileX, int tileY) {
   const int ry0 = std::max(t.y0, tileY), ry1 = std::min(t.y1, tileY + RASTERISER_TILE_SIZE - 1);
   if (rx0 > rx1 || ry0 > ry1) return;
   const int qx0 = rx0 & ~1, qy0 = ry0 & ~1, qx1 = rx1 | 1, qy1 = ry1 | 1;
-  RasteriserQuads Q;
+  RasteriserQuads Q{};
   Q.count = 0;
   Q.right = qx1;
   Q.bottom = qy1;
@@ -129,7 +130,7 @@ void ShadeClear(const RasteriserClear& c, int tileX, int tileY) {
 }
 
 void ShadePixel(const RasteriserPixel& p) {
-  RasteriserQuads Q;
+  RasteriserQuads Q{};
   Q.count = 1;
   Q.right = p.x | 1;
   Q.bottom = p.y | 1;

@@ -1237,3 +1237,55 @@ TEST(RasterDeferred, ADrawSamplingItsOwnTargetGivesOnePictureAtEveryThreadCount)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RasterDeferred, TheSamplersTiledCopyGivesTheSameBitsAsTheRows) {
+  // A managed texture is sampled from its tiled copy, a render-target texture
+  // from its rows: the same texels under every filter and addressing mode
+  // must give the same picture.
+  const uint32_t modes[3] = {D3DTADDRESS_WRAP, D3DTADDRESS_CLAMP, D3DTADDRESS_MIRROR};
+  const uint32_t filters[3][3] = {{D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_NONE},
+                                  {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_NONE},
+                                  {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_LINEAR}};
+  std::vector<uint8_t> pictures[2];
+  for (int rows = 0; rows < 2; ++rows) {
+    Scene s(96, 64);
+    Camera(s, 0, 1.0f, -2.0f, 0, 0.2f, 6);
+    s.World(Translation(0, 0, 20));
+    IDirect3DTexture8* tex = nullptr;
+    ASSERT_EQ(s.dev->CreateTexture(32, 32, 0, rows ? D3DUSAGE_RENDERTARGET : 0, D3DFMT_A8R8G8B8,
+                                   rows ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED, &tex),
+              D3D_OK);
+    for (uint32_t l = 0; l < tex->GetLevelCount(); ++l) {
+      D3DLOCKED_RECT lr{};
+      ASSERT_EQ(tex->LockRect(l, &lr, nullptr, 0), D3D_OK);
+      for (int y = 0; y < (32 >> l); ++y)
+        for (int x = 0; x < (32 >> l); ++x) {
+          const uint32_t c = uint32_t(x * 97 + y * 31 + int(l) * 50) * 0x9E3779B1u | 0x40000000u;
+          memcpy(static_cast<uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch + size_t(x) * 4, &c, 4);
+        }
+      tex->UnlockRect(l);
+    }
+    s.dev->SetTexture(0, tex);
+    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    Mesh floor = Floor(20, 4, 9);
+    for (int m = 0; m < 3; ++m)
+      for (int f = 0; f < 3; ++f) {
+        s.Clear(0xFF000000u);
+        s.TSS(0, D3DTSS_ADDRESSU, modes[m]);
+        s.TSS(0, D3DTSS_ADDRESSV, modes[m]);
+        s.TSS(0, D3DTSS_MAGFILTER, filters[f][0]);
+        s.TSS(0, D3DTSS_MINFILTER, filters[f][1]);
+        s.TSS(0, D3DTSS_MIPFILTER, filters[f][2]);
+        DrawMesh(s, floor);
+        const std::vector<uint8_t> picture = s.ColourBytes();
+        pictures[rows].insert(pictures[rows].end(), picture.begin(), picture.end());
+      }
+    s.dev->SetTexture(0, nullptr);
+    tex->Release();
+  }
+  EXPECT_TRUE(pictures[0] == pictures[1]);
+}
+
+}  // namespace
