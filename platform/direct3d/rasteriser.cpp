@@ -63,9 +63,15 @@ namespace {
 
 // The tile grid covers the largest surface the stand-in makes (8192 pixels).
 constexpr int kGridSide = 8192 >> RASTERISER_TILE_SHIFT;
-// Bins grow in blocks of this much memory; a flush is forced beyond kMaxBinBytes.
+// The batch grows in blocks of this much memory; a flush is forced beyond kMaxBinBytes.
 constexpr size_t kArenaBlock = 1u << 20;
 constexpr size_t kMaxBinBytes = 256u << 20;
+// Draws are set up in parts of this many vertices and primitives, spread
+// over the threads. Each part of the primitives is set up into its thread's
+// scratch bins, and the parts are appended to the bins in submission order
+// afterwards, so every tile receives the same commands in the same order as
+// if one thread had set the whole batch up.
+constexpr int kVertexPart = 1024, kPrimitivePart = 256;
 
 // The bins' memory: blocks handed out in order and all given back at a flush.
 struct Arena {
@@ -108,9 +114,8 @@ struct Tile {
   uint32_t commands;
 };
 
-// Where set-up commands go: the bins themselves, or (a part of a large draw
-// set up on a worker) a thread's scratch bins, merged into the bins in
-// primitive order afterwards.
+// Where set-up commands go: the bins themselves (clears), or a thread's
+// scratch bins (a part of a draw), appended to the bins in order afterwards.
 struct Binner {
   Arena* arena;
   Tile* tiles;                // kGridSide x kGridSide, row-major
@@ -126,96 +131,12 @@ struct PartTile {
   uint32_t commands;
 };
 
-// A thread's scratch for setting up parts of large draws.
+// A thread's scratch for setting up parts of draws.
 struct PartScratch {
-  Arena arena;  // lives until the flush, like the bins' own
+  Arena arena;  // lives until the end of the flush, like the batch's own
   std::unique_ptr<Tile[]> tiles;
   std::vector<int> touched;
 };
-
-// Module record: the scratch of the front end and the bins since the last flush.
-struct RasterModule {
-  std::vector<RasteriserVertex> vertices;  // the draw's transformed vertices
-  std::vector<uint8_t> outcodes;
-  Arena arena;
-  std::unique_ptr<Tile[]> tiles;   // kGridSide x kGridSide, row-major
-  std::vector<int> touched;        // tiles with commands
-  uint64_t batch = 1;              // bumped by every flush
-  const RasteriserPlan* plan = nullptr;  // the running draw's plan in the bins
-  const RasteriserPlan* planSource = nullptr;
-  std::vector<std::unique_ptr<PartScratch>> scratch;  // per thread
-  std::vector<std::vector<PartTile>> parts;           // per part of the running draw
-};
-RasterModule g_raster;
-
-// ---- bins ------------------------------------------------------------------------------
-
-void* BinAlloc(Binner& b, size_t bytes) {
-  void* p = b.arena->Alloc(bytes);
-  if (!p) b.failed = true;
-  return p;
-}
-
-// The running draw's plan, copied into the bins on first use (and again
-// after a flush in the middle of the draw). Only the stages in use are copied.
-const RasteriserPlan* BinPlan(Binner& b) {
-  RasterModule& g = g_raster;
-  if (!g.plan) {
-    const RasteriserPlan& src = *g.planSource;
-    const size_t bytes = offsetof(RasteriserPlan, stages) + size_t(src.stageCount) * sizeof(RasteriserStage);
-    RasteriserPlan* copy = static_cast<RasteriserPlan*>(BinAlloc(b, bytes));
-    if (!copy) return nullptr;
-    memcpy(static_cast<void*>(copy), &src, bytes);
-    if (src.palette) {
-      PALETTEENTRY* palette = static_cast<PALETTEENTRY*>(BinAlloc(b, 256 * sizeof(PALETTEENTRY)));
-      if (!palette) return nullptr;
-      memcpy(palette, src.palette, 256 * sizeof(PALETTEENTRY));
-      copy->palette = palette;
-    }
-    g.plan = copy;
-  }
-  return g.plan;
-}
-
-void Bin(Binner& b, int tile, const void* command) {
-  Tile& t = b.tiles[size_t(tile)];
-  if (!t.tail || t.tail->count == RASTERISER_BIN_BLOCK) {
-    auto* block = static_cast<RasteriserBinBlock*>(BinAlloc(b, sizeof(RasteriserBinBlock)));
-    if (!block) return;
-    block->next = nullptr;
-    block->count = 0;
-    if (t.tail)
-      t.tail->next = block;
-    else
-      t.head = block, b.touched->push_back(tile);
-    t.tail = block;
-  }
-  t.tail->commands[t.tail->count++] = static_cast<const uint8_t*>(command);
-  ++t.commands;
-}
-
-Tile* NewTileGrid() {
-  Tile* tiles = new (std::nothrow) Tile[size_t(kGridSide) * kGridSide];
-  if (tiles) memset(static_cast<void*>(tiles), 0, sizeof(Tile) * size_t(kGridSide) * kGridSide);
-  return tiles;
-}
-
-bool EnsureTiles() {
-  if (!g_raster.tiles) g_raster.tiles.reset(NewTileGrid());
-  return g_raster.tiles != nullptr;
-}
-
-Binner MainBinner() { return Binner{&g_raster.arena, g_raster.tiles.get(), &g_raster.touched, false}; }
-
-struct FlushJob {
-  const int* tiles;
-};
-
-void ShadeTileJob(void* context, int item, int) {
-  const int tile = static_cast<FlushJob*>(context)->tiles[item];
-  RasteriserTile_Shade(g_raster.tiles[size_t(tile)].head, (tile % kGridSide) << RASTERISER_TILE_SHIFT,
-                       (tile / kGridSide) << RASTERISER_TILE_SHIFT);
-}
 
 // ---- clipping ------------------------------------------------------------------------------
 
@@ -235,7 +156,7 @@ struct Clipper {
   float guard;  // clip-space guard band (pixels for pre-transformed vertices)
   bool pretransformed;
   int attrCount;
-  const D3D8DrawState* state;
+  D3DVIEWPORT8 viewport;  // maps clipped vertices to the screen
 };
 
 inline float PlaneDistance(const RasteriserVertex& v, int plane, float g) {
@@ -267,7 +188,7 @@ void Project(RasteriserVertex& v, const Clipper& c) {
     v.sz = v.cz * oow;
     return;
   }
-  const D3DVIEWPORT8& vp = c.state->viewport;
+  const D3DVIEWPORT8& vp = c.viewport;
   v.sx = float(int32_t(vp.X)) + (v.cx * oow + 1.0f) * (float(vp.Width) * 0.5f);
   v.sy = float(int32_t(vp.Y)) + (1.0f - v.cy * oow) * (float(vp.Height) * 0.5f);
   v.sz = vp.MinZ + v.cz * oow * (vp.MaxZ - vp.MinZ);
@@ -326,6 +247,86 @@ int ClipPolygon(const RasteriserVertex** poly, int n, uint8_t planes, const Clip
   return n;
 }
 
+// A draw or a clear of the batch, in submission order. A draw keeps copies
+// of everything it reads (its plans, the vertices and indices it names), so
+// it can be set up after the call returned.
+struct Record {
+  const RasteriserClear* clear;  // a clear, or null for a draw
+  const RasteriserPlan* plan;
+  const RasteriserVertexPlan* vertexPlan;
+  const uint8_t* vertices;  // vertexCount vertices at vertexPlan->stride
+  const uint8_t* indices;   // null for plain draws
+  int indexSize;
+  int64_t indexBase;        // the index that names vertices[0]
+  uint32_t type;
+  int64_t primitiveCount, vertexCount;
+  Clipper clip;
+  uint32_t cullMode;
+  bool flat;
+  // Filled at the flush.
+  RasteriserVertex* processed;
+  uint8_t* codes;
+};
+
+// A part of the batch's set-up: the record and the first vertex or primitive.
+struct Part {
+  int record;
+  int64_t first;
+};
+
+// Module record: the batch since the last flush and the bins it is set up into.
+struct RasterModule {
+  Arena arena;                     // the batch's copies and commands
+  std::vector<Record> records;
+  std::unique_ptr<Tile[]> tiles;   // kGridSide x kGridSide, row-major
+  std::vector<int> touched;        // tiles with commands
+  uint64_t batch = 1;              // bumped by every flush
+  std::vector<std::unique_ptr<PartScratch>> scratch;  // per thread
+  std::vector<Part> vertexParts, primitiveParts;
+  std::vector<std::vector<PartTile>> partTiles;       // per primitive part
+  std::vector<int> order;          // tiles in shading order
+};
+RasterModule g_raster;
+
+// ---- bins ------------------------------------------------------------------------------
+
+void* BinAlloc(Binner& b, size_t bytes) {
+  void* p = b.arena->Alloc(bytes);
+  if (!p) b.failed = true;
+  return p;
+}
+
+void Bin(Binner& b, int tile, const void* command) {
+  Tile& t = b.tiles[size_t(tile)];
+  if (!t.tail || t.tail->count == RASTERISER_BIN_BLOCK) {
+    auto* block = static_cast<RasteriserBinBlock*>(BinAlloc(b, sizeof(RasteriserBinBlock)));
+    if (!block) return;
+    block->next = nullptr;
+    block->count = 0;
+    if (t.tail)
+      t.tail->next = block;
+    else
+      t.head = block, b.touched->push_back(tile);
+    t.tail = block;
+  }
+  t.tail->commands[t.tail->count++] = static_cast<const uint8_t*>(command);
+  ++t.commands;
+}
+
+Tile* NewTileGrid() {
+  Tile* tiles = new (std::nothrow) Tile[size_t(kGridSide) * kGridSide];
+  if (tiles) memset(static_cast<void*>(tiles), 0, sizeof(Tile) * size_t(kGridSide) * kGridSide);
+  return tiles;
+}
+
+// A copy of `bytes` bytes of `data` in the batch's memory, or null.
+template <class T>
+T* Keep(const void* data, size_t bytes) {
+  void* p = g_raster.arena.Alloc(bytes ? bytes : 1);
+  if (p && bytes) memcpy(p, data, bytes);
+  return static_cast<T*>(p);
+}
+
 // ---- set-up and binning ----------------------------------------------------------------------
 
 inline int64_t FloorDiv(int64_t a, int64_t b) {  // b > 0
@@ -349,8 +350,7 @@ uint32_t PackColour(const RasteriserVertex& v) {
 }
 
 struct Context {
-  const RasteriserPlan* plan;  // the draw's plan (on the stack)
-  const RasteriserPlan* binned;  // its copy in the bins, which commands point at
+  const RasteriserPlan* plan;  // the draw's plan, in the bins
   Binner* bin;
   Clipper clip;
   uint32_t cullMode;
@@ -407,7 +407,7 @@ void SetupTriangle(const Context& cx, const RasteriserVertex* a, const Rasterise
   int64_t py1 = std::min<int64_t>(FloorDiv(maxY, 16), P.clipY1 - 1);
   if (px0 > px1 || py0 > py1) return;
 
-  const RasteriserPlan* plan = cx.binned;
+  const RasteriserPlan* plan = cx.plan;
   const int planeCount = 2 + P.attrCount;
   auto* t = static_cast<RasteriserTriangle*>(
       BinAlloc(*cx.bin, sizeof(RasteriserTriangle) + size_t(planeCount) * sizeof(RasteriserPlane)));
@@ -490,7 +490,7 @@ void DrawTriangle(const Context& cx, const RasteriserVertex* a, const Rasteriser
 void BinPixel(const Context& cx, int x, int y, const RasteriserVertex& v, uint32_t flatColour) {
   const RasteriserPlan& P = *cx.plan;
   if (x < P.clipX0 || x >= P.clipX1 || y < P.clipY0 || y >= P.clipY1) return;
-  const RasteriserPlan* plan = cx.binned;
+  const RasteriserPlan* plan = cx.plan;
   const int planeCount = 2 + P.attrCount;
   auto* px = static_cast<RasteriserPixel*>(
       BinAlloc(*cx.bin, sizeof(RasteriserPixel) + size_t(planeCount) * sizeof(RasteriserPlane)));
@@ -580,7 +580,7 @@ struct FpModeScope {
   ~FpModeScope() { _mm_setcsr(saved); }
 };
 
-// Bins past this size are flushed at the next primitive, so a frame of
+// Batches past this size are flushed before the next call, so a frame of
 // unbounded size never holds unbounded memory.
 bool BinsFull() {
   size_t used = g_raster.arena.used;
@@ -610,15 +610,9 @@ struct Assembly {
   bool Valid(int64_t i) const { return i >= 0 && i < vertexCount; }
 };
 
-// Sets up primitives first .. last-1. `mayFlush`: the bins may be flushed
-// between primitives when they grow too large (on the calling thread only).
-void Assemble(Context& cx, const Assembly& a, int64_t first, int64_t last, bool mayFlush) {
+// Sets up primitives first .. last-1.
+void Assemble(Context& cx, const Assembly& a, int64_t first, int64_t last) {
   for (int64_t p = first; p < last && !cx.bin->failed; ++p) {
-    if (mayFlush && BinsFull()) {
-      Rasteriser_Flush();
-      cx.binned = BinPlan(*cx.bin);
-      if (!cx.binned) return;
-    }
     switch (a.type) {
       case D3DPT_POINTLIST: {
         int64_t i = a.Index(p);
@@ -655,40 +649,35 @@ void Assemble(Context& cx, const Assembly& a, int64_t first, int64_t last, bool 
   }
 }
 
-// Large draws are spread over the threads in parts of this many vertices
-// and primitives. Each part of the primitives is set up into its thread's
-// scratch bins, and the parts are appended to the bins in order afterwards,
-// so every tile receives the same commands in the same order as if one
-// thread had set the whole draw up.
-constexpr int kVertexPart = 2048, kPrimitivePart = 256;
+// ---- the flush: set-up on every thread, then the tiles ------------------------------------
 
-struct DrawJob {
-  const D3D8DrawState* state;
-  const RasteriserPlan* plan;
-  Context cx;  // with the bins' plan; each part brings its own binner
-  Assembly assembly;
-  RasteriserVertex* verts;
-  uint8_t* codes;
-  int64_t vertexCount, primitiveCount;
-  std::atomic<bool> failed{false};
-};
+Assembly AssemblyOf(const Record& r) {
+  return Assembly{r.type, r.vertexCount, r.indices, r.indexSize, r.indexBase, r.processed, r.codes};
+}
 
-void VertexPartJob(void* context, int item, int) {
-  DrawJob& j = *static_cast<DrawJob*>(context);
-  const int64_t first = int64_t(item) * kVertexPart, n = std::min<int64_t>(kVertexPart, j.vertexCount - first);
-  RasteriserVertex_Process(j.state, j.plan, int(first), int(n), j.verts + first);
-  for (int64_t i = first; i < first + n; ++i) j.codes[i] = Outcode(j.verts[i], j.cx.clip);
+void VertexPartJob(void*, int item, int) {
+  RasterModule& g = g_raster;
+  const Part& part = g.vertexParts[size_t(item)];
+  Record& r = g.records[size_t(part.record)];
+  const int64_t n = std::min<int64_t>(kVertexPart, r.vertexCount - part.first);
+  RasteriserVertex_Process(r.vertexPlan, r.vertices, int(part.first), int(n), r.processed + part.first);
+  for (int64_t i = part.first; i < part.first + n; ++i) r.codes[i] = Outcode(r.processed[i], r.clip);
 }
 
 void PrimitivePartJob(void* context, int item, int thread) {
-  DrawJob& j = *static_cast<DrawJob*>(context);
-  PartScratch& scratch = *g_raster.scratch[size_t(thread)];
+  RasterModule& g = g_raster;
+  const Part& part = g.primitiveParts[size_t(item)];
+  const Record& r = g.records[size_t(part.record)];
+  PartScratch& scratch = *g.scratch[size_t(thread)];
   Binner bin{&scratch.arena, scratch.tiles.get(), &scratch.touched, false};
-  Context cx = j.cx;
+  Context cx;
+  cx.plan = r.plan;
   cx.bin = &bin;
-  const int64_t first = int64_t(item) * kPrimitivePart;
-  Assemble(cx, j.assembly, first, std::min<int64_t>(first + kPrimitivePart, j.primitiveCount), false);
-  std::vector<PartTile>& out = g_raster.parts[size_t(item)];
+  cx.clip = r.clip;
+  cx.cullMode = r.cullMode;
+  cx.flat = r.flat;
+  Assemble(cx, AssemblyOf(r), part.first, std::min<int64_t>(part.first + kPrimitivePart, r.primitiveCount));
+  std::vector<PartTile>& out = g.partTiles[size_t(item)];
   try {
     out.clear();
     for (int tile : scratch.touched) {
@@ -700,7 +689,19 @@ void PrimitivePartJob(void* context, int item, int thread) {
     bin.failed = true;
   }
   scratch.touched.clear();
-  if (bin.failed) j.failed.store(true, std::memory_order_relaxed);
+  // Out of memory: the part is dropped whole (a draw already accepted
+  // cannot fail any more), never half binned.
+  if (bin.failed) {
+    for (const PartTile& pt : out) scratch.tiles[size_t(pt.tile)] = Tile{};
+    out.clear();
+    *static_cast<std::atomic<bool>*>(context) = true;
+  }
+}
+
+void ShadeTileJob(void*, int item, int) {
+  const int tile = g_raster.order[size_t(item)];
+  RasteriserTile_Shade(g_raster.tiles[size_t(tile)].head, (tile % kGridSide) << RASTERISER_TILE_SHIFT,
+                       (tile / kGridSide) << RASTERISER_TILE_SHIFT);
 }
 
 // Thread scratch for every thread that may run a part.
@@ -719,19 +720,107 @@ bool EnsureScratch(int threads) {
   return true;
 }
 
-// Appends the parts' commands to the bins, part by part.
-void MergeParts(int parts) {
+// Runs `count` items on the pool, or on the calling thread alone.
+void Run(bool oneThread, int count, void (*job)(void*, int, int), void* context) {
+  if (oneThread) {
+    for (int i = 0; i < count; ++i) job(context, i, 0);
+  } else {
+    RasteriserPool_Run(count, job, context);
+  }
+}
+
+// Sets the batch up and bins it: the vertices of every draw, then its
+// primitives, each in parts over the threads; then the parts and the
+// clears are appended to the bins in submission order.
+void SetUpBatch(bool oneThread) {
   RasterModule& g = g_raster;
-  for (int i = 0; i < parts; ++i)
-    for (const PartTile& pt : g.parts[size_t(i)]) {
-      Tile& t = g.tiles[size_t(pt.tile)];
-      if (t.tail)
-        t.tail->next = pt.head;
-      else
-        t.head = pt.head, g.touched.push_back(pt.tile);
-      t.tail = pt.tail;
-      t.commands += pt.commands;
+  const int threads = oneThread ? 1 : RasteriserPool_Threads();
+  g.vertexParts.clear();
+  g.primitiveParts.clear();
+  bool ok = EnsureScratch(threads);
+  try {
+    for (int i = 0; ok && i < int(g.records.size()); ++i) {
+      Record& r = g.records[size_t(i)];
+      if (r.clear) continue;
+      r.processed = static_cast<RasteriserVertex*>(g.arena.Alloc(size_t(r.vertexCount) * sizeof(RasteriserVertex)));
+      r.codes = static_cast<uint8_t*>(g.arena.Alloc(size_t(r.vertexCount)));
+      if (!r.processed || !r.codes) {
+        r.primitiveCount = 0;  // out of memory: the draw is lost
+        continue;
+      }
+      for (int64_t v = 0; v < r.vertexCount; v += kVertexPart) g.vertexParts.push_back({i, v});
+      for (int64_t p = 0; p < r.primitiveCount; p += kPrimitivePart) g.primitiveParts.push_back({i, p});
     }
+    if (g.partTiles.size() < g.primitiveParts.size()) g.partTiles.resize(g.primitiveParts.size());
+  } catch (const std::bad_alloc&) {
+    ok = false;
+  }
+  if (!ok) {
+    // Not even the scratch for setting up: the batch's draws are lost.
+    g.vertexParts.clear();
+    g.primitiveParts.clear();
+  }
+  std::atomic<bool> failed{false};
+  Run(oneThread, int(g.vertexParts.size()), VertexPartJob, nullptr);
+  Run(oneThread, int(g.primitiveParts.size()), PrimitivePartJob, &failed);
+
+  // Into the bins, in submission order.
+  Binner main{&g.arena, g.tiles.get(), &g.touched, false};
+  size_t part = 0;
+  for (const Record& r : g.records) {
+    if (r.clear) {
+      const RasteriserClear& c = *r.clear;
+      for (int ty = c.y0 >> RASTERISER_TILE_SHIFT; ty <= (c.y1 - 1) >> RASTERISER_TILE_SHIFT; ++ty)
+        for (int tx = c.x0 >> RASTERISER_TILE_SHIFT; tx <= (c.x1 - 1) >> RASTERISER_TILE_SHIFT; ++tx)
+          Bin(main, ty * kGridSide + tx, r.clear);
+      continue;
+    }
+    for (; part < g.primitiveParts.size() && &g.records[size_t(g.primitiveParts[part].record)] == &r; ++part)
+      for (const PartTile& pt : g.partTiles[part]) {
+        Tile& t = g.tiles[size_t(pt.tile)];
+        if (t.tail)
+          t.tail->next = pt.head;
+        else
+          t.head = pt.head, g.touched.push_back(pt.tile);
+        t.tail = pt.tail;
+        t.commands += pt.commands;
+      }
+  }
+}
+
+void Flush(bool oneThread) {
+  RasterModule& g = g_raster;
+  if (!g.records.empty()) {
+    FpModeScope fpMode;
+    SetUpBatch(oneThread);
+    // The busiest tiles first, so that no thread is left with a long one at
+    // the end. (Any order gives the same pixels.)
+    g.order = g.touched;
+    if (!oneThread)
+      std::stable_sort(g.order.begin(), g.order.end(),
+                       [&](int a, int b) { return g.tiles[size_t(a)].commands > g.tiles[size_t(b)].commands; });
+    Run(oneThread, int(g.order.size()), ShadeTileJob, nullptr);
+    for (int tile : g.touched) g.tiles[size_t(tile)] = Tile{};
+    g.touched.clear();
+    g.records.clear();
+  }
+  g.arena.Reset();
+  for (auto& scratch : g.scratch) scratch->arena.Reset();
+  ++g.batch;
+}
+
+// Room for one more record; false when memory ran out.
+bool Prepare() {
+  RasterModule& g = g_raster;
+  if (!g.tiles) g.tiles.reset(NewTileGrid());
+  if (!g.tiles) return false;
+  if (BinsFull()) Flush(false);
+  try {
+    g.records.reserve(g.records.size() + 1);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -744,93 +833,62 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
   RasteriserPlan plan;
   if (!RasteriserSpan_Plan(s, &plan)) return 0;
   if (plan.clipX0 >= plan.clipX1 || plan.clipY0 >= plan.clipY1) return 1;
-  // The palette is copied into the bins only when a stage reads it.
-  bool readsPalette = false;
-  for (int i = 0; i < plan.stageCount; ++i) readsPalette |= plan.stages[i].sample && plan.stages[i].format == D3DFMT_P8;
-  if (!readsPalette) plan.palette = nullptr;
-
-  RasterModule& g = g_raster;
   const uint32_t type = s->primitiveType;
   const int64_t prims = s->primitiveCount;
   int64_t count = s->indices ? int64_t(s->vertexCount) : int64_t(D3D8Fvf_BatchVertices(type, uint64_t(prims)));
   if (count > s->vertexCount) count = s->vertexCount;
   if (count <= 0) return 1;
-  if (!EnsureTiles()) return 0;
-  try {
-    g.vertices.resize(size_t(count));
-    g.outcodes.resize(size_t(count));
-  } catch (const std::bad_alloc&) {
-    return 0;  // out of memory: the draw fails, nothing is drawn
-  }
-  if (BinsFull()) Rasteriser_Flush();
+  if (!Prepare()) return 0;
 
-  Binner main = MainBinner();
-  DrawJob job;
-  job.state = s;
-  job.plan = &plan;
-  job.verts = g.vertices.data();
-  job.codes = g.outcodes.data();
-  job.vertexCount = count;
-  job.primitiveCount = prims;
-  Context& cx = job.cx;
-  cx.plan = &plan;
-  cx.bin = &main;
-  cx.clip.pretransformed = L.pretransformed;
-  cx.clip.attrCount = plan.attrCount;
-  cx.clip.state = s;
+  // The draw's copies: its plans (only the stages in use, and the palette
+  // when a stage reads P8), the vertices it may read (the last one only as
+  // far as its format reaches) and its indices.
+  RasterModule& g = g_raster;
+  Record r{};
+  bool readsPalette = false;
+  for (int i = 0; i < plan.stageCount; ++i) readsPalette |= plan.stages[i].sample && plan.stages[i].format == D3DFMT_P8;
+  if (readsPalette && plan.palette) {
+    plan.palette = Keep<PALETTEENTRY>(plan.palette, 256 * sizeof(PALETTEENTRY));
+    if (!plan.palette) return 0;
+  } else {
+    plan.palette = nullptr;
+  }
+  r.plan = Keep<RasteriserPlan>(&plan, offsetof(RasteriserPlan, stages) + size_t(plan.stageCount) * sizeof(RasteriserStage));
+  RasteriserVertexPlan* vertexPlan = static_cast<RasteriserVertexPlan*>(g.arena.Alloc(sizeof(RasteriserVertexPlan)));
+  if (!r.plan || !vertexPlan) return 0;
+  RasteriserVertex_Plan(s, &plan, vertexPlan);
+  r.vertexPlan = vertexPlan;
+  r.vertices = Keep<uint8_t>(s->vertices, size_t(count - 1) * size_t(s->stride) + size_t(L.size));
+  if (!r.vertices) return 0;
+  if (s->indices) {
+    r.indices = Keep<uint8_t>(s->indices, size_t(D3D8Fvf_BatchVertices(type, uint64_t(prims))) * size_t(s->indexSize));
+    if (!r.indices) return 0;
+  }
+  r.indexSize = s->indexSize;
+  r.indexBase = s->indexBase;
+  r.type = type;
+  r.primitiveCount = prims;
+  r.vertexCount = count;
+  r.clip.pretransformed = L.pretransformed;
+  r.clip.attrCount = plan.attrCount;
+  r.clip.viewport = s->viewport;
   if (L.pretransformed) {
-    cx.clip.guard = 16384.0f;
+    r.clip.guard = 16384.0f;
   } else {
     float half = float(std::max(s->viewport.Width, s->viewport.Height)) * 0.5f;
-    cx.clip.guard = half > 0.0f ? std::max(1.0f, 8192.0f / half) : 1.0f;
+    r.clip.guard = half > 0.0f ? std::max(1.0f, 8192.0f / half) : 1.0f;
   }
-  cx.cullMode = s->renderStates[D3DRS_CULLMODE];
-  cx.flat = s->renderStates[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
-  job.assembly = Assembly{type, count, static_cast<const uint8_t*>(s->indices), s->indexSize, int64_t(s->indexBase),
-                          job.verts, job.codes};
-
-  const int threads = Rasteriser_Threads();
-  const int vertexParts = int((count + kVertexPart - 1) / kVertexPart);
-  if (threads > 1 && vertexParts > 1) {
-    RasteriserPool_Run(vertexParts, VertexPartJob, &job);
-  } else {
-    RasteriserVertex_Process(s, &plan, 0, int(count), job.verts);
-    for (int64_t i = 0; i < count; ++i) job.codes[i] = Outcode(job.verts[i], cx.clip);
-  }
-
-  g.planSource = &plan;
-  g.plan = nullptr;
-  cx.binned = BinPlan(main);
-  const int primitiveParts = int(std::min<int64_t>((prims + kPrimitivePart - 1) / kPrimitivePart, 1 << 16));
-  bool failed = !cx.binned;
-  if (!failed && threads > 1 && primitiveParts > 1 && EnsureScratch(threads)) {
-    try {
-      if (g.parts.size() < size_t(primitiveParts)) g.parts.resize(size_t(primitiveParts));
-    } catch (const std::bad_alloc&) {
-      failed = true;
-    }
-    if (!failed) {
-      RasteriserPool_Run(primitiveParts, PrimitivePartJob, &job);
-      MergeParts(primitiveParts);
-      failed = job.failed.load();
-    }
-  } else if (!failed) {
-    Assemble(cx, job.assembly, 0, prims, true);
-    failed = main.failed;
-  }
-  g.planSource = nullptr;
-  g.plan = nullptr;
-  // Out of memory in the bins: what was binned is drawn, the draw fails.
-  return failed ? 0 : 1;
+  r.cullMode = s->renderStates[D3DRS_CULLMODE];
+  r.flat = s->renderStates[D3DRS_SHADEMODE] == D3DSHADE_FLAT;
+  g.records.push_back(r);
+  return 1;
 }
 
 int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const D3D8DrawSurface* depth,
                      uint32_t depthValue, int x0, int y0, int x1, int y1) {
   if (x0 >= x1 || y0 >= y1 || (!colour && !depth)) return 1;
-  if (!EnsureTiles()) return 0;
-  if (BinsFull()) Rasteriser_Flush();
-  Binner main = MainBinner();
-  auto* c = static_cast<RasteriserClear*>(BinAlloc(main, sizeof(RasteriserClear)));
+  if (!Prepare()) return 0;
+  auto* c = static_cast<RasteriserClear*>(g_raster.arena.Alloc(sizeof(RasteriserClear)));
   if (!c) return 0;
   c->kind = RASTERISER_CMD_CLEAR;
   c->x0 = x0, c->y0 = y0, c->x1 = x1, c->y1 = y1;
@@ -838,44 +896,15 @@ int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const 
   c->depth = depth ? *depth : D3D8DrawSurface{};
   c->colourValue = colourValue;
   c->depthValue = depthValue;
-  for (int ty = y0 >> RASTERISER_TILE_SHIFT; ty <= (y1 - 1) >> RASTERISER_TILE_SHIFT; ++ty)
-    for (int tx = x0 >> RASTERISER_TILE_SHIFT; tx <= (x1 - 1) >> RASTERISER_TILE_SHIFT; ++tx)
-      Bin(main, ty * kGridSide + tx, c);
-  return main.failed ? 0 : 1;
+  Record r{};
+  r.clear = c;
+  g_raster.records.push_back(r);
+  return 1;
 }
 
 uint64_t Rasteriser_Batch() { return g_raster.batch; }
 
-int Rasteriser_Pending(uint64_t batch) { return batch == g_raster.batch && !g_raster.touched.empty(); }
-
-namespace {
-
-void Flush(bool oneThread) {
-  RasterModule& g = g_raster;
-  if (!g.touched.empty()) {
-    FpModeScope fpMode;
-    FlushJob job{g.touched.data()};
-    if (oneThread) {
-      for (int i = 0; i < int(g.touched.size()); ++i) ShadeTileJob(&job, i, 0);
-    } else {
-      // The busiest tiles first, so that no thread is left with a long one
-      // at the end. (Any order gives the same pixels.)
-      std::vector<int> order = g.touched;
-      std::stable_sort(order.begin(), order.end(),
-                       [&](int a, int b) { return g.tiles[size_t(a)].commands > g.tiles[size_t(b)].commands; });
-      job.tiles = order.data();
-      RasteriserPool_Run(int(order.size()), ShadeTileJob, &job);
-    }
-    for (int tile : g.touched) g.tiles[size_t(tile)] = Tile{};
-    g.touched.clear();
-  }
-  g.arena.Reset();
-  for (auto& scratch : g.scratch) scratch->arena.Reset();
-  g.plan = nullptr;
-  ++g.batch;
-}
-
-}  // namespace
+int Rasteriser_Pending(uint64_t batch) { return batch == g_raster.batch && !g_raster.records.empty(); }
 
 void Rasteriser_Flush() { Flush(false); }
 
@@ -891,11 +920,14 @@ int Rasteriser_Threads() { return RasteriserPool_Threads(); }
 void Rasteriser_Shutdown() {
   Rasteriser_Flush();
   RasteriserPool_Stop();
-  g_raster.vertices = std::vector<RasteriserVertex>();
-  g_raster.outcodes = std::vector<uint8_t>();
-  g_raster.arena.Free();
-  g_raster.tiles.reset();
-  g_raster.touched = std::vector<int>();
-  g_raster.scratch.clear();
-  g_raster.parts = std::vector<std::vector<PartTile>>();
+  RasterModule& g = g_raster;
+  g.arena.Free();
+  g.tiles.reset();
+  g.records = std::vector<Record>();
+  g.touched = std::vector<int>();
+  g.scratch.clear();
+  g.vertexParts = std::vector<Part>();
+  g.primitiveParts = std::vector<Part>();
+  g.partTiles = std::vector<std::vector<PartTile>>();
+  g.order = std::vector<int>();
 }

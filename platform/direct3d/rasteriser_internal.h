@@ -116,10 +116,57 @@ int RasteriserSpan_Plan(const D3D8DrawState* state, RasteriserPlan* plan);
 // scissor and the target. Changes the quads' masks.
 void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup* setup, RasteriserQuads* quads);
 
+// A light in camera space, as vertex processing uses it.
+struct RasteriserLight {
+  uint32_t type;
+  float diffuse[3];
+  float position[3];   // camera space
+  float toLight[3];    // directional: -direction, normalised, camera space
+  float spotDir[3];    // spot: direction, normalised, camera space
+  float range;
+  float a0, a1, a2;
+  float cosHalfTheta, cosHalfPhi, falloff;
+};
+
+// What vertex processing reads of a sampling stage.
+struct RasteriserVertexStage {
+  bool sample;
+  uint32_t texCoordIndex;   // D3DTSS_TEXCOORDINDEX
+  uint32_t transformFlags;  // D3DTSS_TEXTURETRANSFORMFLAGS, low byte
+  D3DMATRIX transform;
+  int attr;                 // where u and v go in RasteriserVertex::a
+  float width, height;      // level 0's size: coordinates are stored in its texels
+};
+
+// Everything vertex processing needs of a draw, decided at the call: the
+// draw's states reduced to matrices, camera-space lights and constants, so
+// that its vertices can be processed after the call returned (and the
+// device's states changed).
+struct RasteriserVertexPlan {
+  D3D8VertexLayout layout;
+  int stride;
+  bool pre, lighting, needNormal, needCamPos, normalise;
+  bool diffuseFromVertex, emissiveFromVertex, ambientFromVertex, fog, localViewer;
+  float wv[4][4], wvp[4][4];  // world x view, world x view x projection
+  float nmat[3][3];           // normals to camera space (when needNormal)
+  int lightCount;
+  RasteriserLight lights[D3D8_MAX_DRAW_LIGHTS];
+  float ambientLight[4], matDiffuse[4], matAmbient[4], matEmissive[4];
+  uint32_t fogMode;
+  float fogStart, fogEnd, fogDensity;
+  float vpX, vpY, halfW, halfH, zScale, zBias;  // viewport mapping
+  int stageCount;
+  RasteriserVertexStage stages[D3D8_MAX_STAGES];
+};
+
+// Reduces the draw's states to its vertex plan.
+void RasteriserVertex_Plan(const D3D8DrawState* state, const RasteriserPlan* plan, RasteriserVertexPlan* vertexPlan);
+
 // Vertex processing: transforms, lights, generates texture coordinates and fog
-// for `count` vertices starting at `first` into out[0..count). Positions go
-// through one path whatever else is enabled.
-void RasteriserVertex_Process(const D3D8DrawState* state, const RasteriserPlan* plan, int first, int count,
+// for `count` vertices starting at `first` of `vertices` (the plan's layout
+// and stride) into out[0..count). Positions go through one path whatever
+// else is enabled.
+void RasteriserVertex_Process(const RasteriserVertexPlan* vertexPlan, const uint8_t* vertices, int first, int count,
                               RasteriserVertex* out);
 
 // ---- bins: what the front end leaves for the tiles ----------------------------------

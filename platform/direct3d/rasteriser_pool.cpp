@@ -6,7 +6,7 @@
 // so a thread claims an item with one compare-and-swap that also proves the
 // run is still the one whose job it read: a late worker can never run an
 // item of a finished run, nor an item twice. Workers spin briefly before
-// sleeping, since the front end starts short runs in quick succession; the
+// sleeping, since a flush starts its three runs in quick succession; the
 // caller does the same while it waits for the last items.
 #include "platform/direct3d/rasteriser_pool.h"
 
@@ -22,7 +22,7 @@
 namespace {
 
 constexpr int kMaxThreads = 64;
-constexpr int kSpins = 2000;  // pauses before a thread sleeps (tens of microseconds)
+constexpr int kSpins = 300;  // pauses before a thread sleeps (about ten microseconds)
 
 // state: generation (24 bits) | item count (20 bits) | next item (20 bits).
 constexpr int kCountShift = 20, kGenerationShift = 40;

@@ -973,7 +973,9 @@ void Compact(RasteriserQuads* Q, uint32_t* const (&perLane)[N]) {
 }  // namespace
 
 int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
-  memset(P, 0, sizeof *P);
+  // Stages past stageCount, and levels past a stage's levelCount, are never
+  // read: only what is used is initialised (the plan is made per draw).
+  memset(static_cast<void*>(P), 0, offsetof(RasteriserPlan, stages));
   const uint32_t* rs = s->renderStates;
   switch (s->target.format) {
     case D3DFMT_A8R8G8B8:
@@ -995,6 +997,7 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
     const uint32_t* ss = s->stageStates[i];
     if (ss[D3DTSS_COLOROP] == D3DTOP_DISABLE || ss[D3DTSS_COLOROP] == 0) break;
     RasteriserStage& st = P->stages[i];
+    memset(static_cast<void*>(&st), 0, offsetof(RasteriserStage, levels));
     st.colourOp = ss[D3DTSS_COLOROP];
     st.colourArg[0] = ss[D3DTSS_COLORARG1];
     st.colourArg[1] = ss[D3DTSS_COLORARG2];

@@ -41,10 +41,20 @@ void Walk(const RasteriserTriangle& t, RasteriserQuads& Q, int rx0, int ry0, int
     step[k] = _mm_set1_epi32(2 * ax[k]);
     down[k] = _mm_set1_epi32(2 * by[k]);
   }
+  // The first and last quad columns may hold a column outside the region.
+  const uint8_t firstColumn = rx0 > qx0 ? kRightLanes : 15, lastColumn = (rx1 & 1) ? 15 : kLeftLanes;
+  const int lastX = rx1 & ~1;
   for (int y = qy0; y <= ry1; y += 2) {
+    // A row never holds more than half a batch: make room first, then
+    // append every quad without branching and keep the covered ones.
+    if (Q.count > RASTERISER_QUADS_MAX - RASTERISER_TILE_SIZE / 2) {
+      RasteriserSpan_ShadeQuads(t.plan, &t.setup, &Q);
+      Q.count = 0;
+    }
     const uint8_t rows = uint8_t((y >= ry0 ? kTopLanes : 0) | (y + 1 <= ry1 ? kBottomLanes : 0));
     __m128i e[Active > 0 ? Active : 1];
     for (int k = 0; k < Active; ++k) e[k] = rowStart[k];
+    int n = Q.count;
     for (int x = qx0; x <= rx1; x += 2) {
       __m128i outside = _mm_setzero_si128();
       for (int k = 0; k < Active; ++k) {
@@ -52,12 +62,15 @@ void Walk(const RasteriserTriangle& t, RasteriserQuads& Q, int rx0, int ry0, int
         e[k] = _mm_add_epi32(e[k], step[k]);
       }
       // A negative edge value (sign bit set) puts the lane outside.
-      const uint8_t inside = uint8_t(~_mm_movemask_ps(_mm_castsi128_ps(outside)) & 15);
-      uint8_t mask = inside & rows;
-      if (x < rx0) mask &= kRightLanes;
-      if (x + 1 > rx1) mask &= kLeftLanes;
-      if (mask) Add(Q, t, x, y, mask);
+      uint8_t mask = uint8_t(~_mm_movemask_ps(_mm_castsi128_ps(outside)) & rows);
+      mask &= x == qx0 ? firstColumn : 15;
+      mask &= x == lastX ? lastColumn : 15;
+      Q.x[n] = int16_t(x);
+      Q.y[n] = int16_t(y);
+      Q.mask[n] = mask;
+      n += mask != 0;
     }
+    Q.count = n;
     for (int k = 0; k < Active; ++k) rowStart[k] = _mm_add_epi32(rowStart[k], down[k]);
   }
 }

@@ -73,17 +73,6 @@ void NormalMatrix(const Mat4& wv, float (*out)[3]) {
   out[2][2] = (a[0][0] * a[1][1] - a[0][1] * a[1][0]) * k;
 }
 
-struct CamLight {
-  uint32_t type;
-  float diffuse[3];
-  float position[3];   // camera space
-  float toLight[3];    // directional: -direction, normalised, camera space
-  float spotDir[3];    // spot: direction, normalised, camera space
-  float range;
-  float a0, a1, a2;
-  float cosHalfTheta, cosHalfPhi, falloff;
-};
-
 inline void ColourOf(uint32_t argb, float* c) {
   c[0] = float((argb >> 16) & 255) * (1.0f / 255.0f);
   c[1] = float((argb >> 8) & 255) * (1.0f / 255.0f);
@@ -101,35 +90,48 @@ inline float Bits(uint32_t v) {
 
 }  // namespace
 
-void RasteriserVertex_Process(const D3D8DrawState* s, const RasteriserPlan* plan, int first, int count,
-                              RasteriserVertex* out) {
+void RasteriserVertex_Plan(const D3D8DrawState* s, const RasteriserPlan* plan, RasteriserVertexPlan* vp) {
   const D3D8VertexLayout& L = s->layout;
   const uint32_t* rs = s->renderStates;
   const bool pre = L.pretransformed;
+  vp->layout = L;
+  vp->stride = s->stride;
+  vp->pre = pre;
 
   Mat4 world = FromD3D(s->world), view = FromD3D(s->view), proj = FromD3D(s->projection);
   Mat4 wv = Mul(world, view);
   Mat4 wvp = Mul(wv, proj);
+  memcpy(vp->wv, wv.m, sizeof vp->wv);
+  memcpy(vp->wvp, wvp.m, sizeof vp->wvp);
 
   const bool lighting = !pre && rs[D3DRS_LIGHTING] != 0;
   bool needNormal = lighting;
   bool needCamPos = lighting || (!pre && plan->fog);
+  vp->stageCount = plan->stageCount;
   for (int i = 0; i < plan->stageCount; ++i) {
     const RasteriserStage& st = plan->stages[i];
+    RasteriserVertexStage& vs = vp->stages[i];
+    vs.sample = st.sample;
     if (!st.sample) continue;
-    uint32_t gen = s->stageStates[i][D3DTSS_TEXCOORDINDEX] & 0xFFFF0000u;
-    if (gen) {
+    vs.texCoordIndex = s->stageStates[i][D3DTSS_TEXCOORDINDEX];
+    vs.transformFlags = s->stageStates[i][D3DTSS_TEXTURETRANSFORMFLAGS] & 0xFFu;
+    vs.transform = s->textureTransform[i];
+    vs.attr = st.attr;
+    vs.width = float(st.levels[0].width);
+    vs.height = float(st.levels[0].height);
+    if (vs.texCoordIndex & 0xFFFF0000u) {
       needNormal = true;
       needCamPos = true;
     }
   }
-  float nmat[3][3];
-  if (needNormal) NormalMatrix(wv, nmat);
-  const bool normalise = rs[D3DRS_NORMALIZENORMALS] != 0;
+  vp->lighting = lighting;
+  vp->needNormal = needNormal;
+  vp->needCamPos = needCamPos;
+  if (needNormal) NormalMatrix(wv, vp->nmat);
+  vp->normalise = rs[D3DRS_NORMALIZENORMALS] != 0;
 
   // Lights into camera space once per draw.
-  CamLight lights[D3D8_MAX_DRAW_LIGHTS];
-  int lightCount = 0;
+  vp->lightCount = 0;
   float viewRot[3][3];
   for (int i = 0; i < 3; ++i)
     for (int j = 0; j < 3; ++j) viewRot[i][j] = view.m[i][j];
@@ -137,7 +139,7 @@ void RasteriserVertex_Process(const D3D8DrawState* s, const RasteriserPlan* plan
     int n = s->lightCount < D3D8_MAX_DRAW_LIGHTS ? s->lightCount : D3D8_MAX_DRAW_LIGHTS;
     for (int i = 0; i < n; ++i) {
       const D3DLIGHT8& l = s->lights[i];
-      CamLight& c = lights[lightCount++];
+      RasteriserLight& c = vp->lights[vp->lightCount++];
       c.type = l.Type;
       c.diffuse[0] = l.Diffuse.r;
       c.diffuse[1] = l.Diffuse.g;
@@ -160,31 +162,63 @@ void RasteriserVertex_Process(const D3D8DrawState* s, const RasteriserPlan* plan
     }
   }
   const bool colourVertex = rs[D3DRS_COLORVERTEX] != 0 && L.diffuse >= 0;
-  const bool diffuseFromVertex = colourVertex && rs[D3DRS_DIFFUSEMATERIALSOURCE] == D3DMCS_COLOR1;
-  const bool emissiveFromVertex = colourVertex && rs[D3DRS_EMISSIVEMATERIALSOURCE] == D3DMCS_COLOR1;
-  const bool ambientFromVertex = colourVertex && rs[D3DRS_AMBIENTMATERIALSOURCE] == D3DMCS_COLOR1;
-  float ambientLight[4];
-  ColourOf(rs[D3DRS_AMBIENT], ambientLight);
+  vp->diffuseFromVertex = colourVertex && rs[D3DRS_DIFFUSEMATERIALSOURCE] == D3DMCS_COLOR1;
+  vp->emissiveFromVertex = colourVertex && rs[D3DRS_EMISSIVEMATERIALSOURCE] == D3DMCS_COLOR1;
+  vp->ambientFromVertex = colourVertex && rs[D3DRS_AMBIENTMATERIALSOURCE] == D3DMCS_COLOR1;
+  ColourOf(rs[D3DRS_AMBIENT], vp->ambientLight);
   const D3DMATERIAL8& mat = s->material;
   const float matDiffuse[4] = {mat.Diffuse.r, mat.Diffuse.g, mat.Diffuse.b, mat.Diffuse.a};
   const float matAmbient[4] = {mat.Ambient.r, mat.Ambient.g, mat.Ambient.b, mat.Ambient.a};
   const float matEmissive[4] = {mat.Emissive.r, mat.Emissive.g, mat.Emissive.b, mat.Emissive.a};
+  memcpy(vp->matDiffuse, matDiffuse, sizeof matDiffuse);
+  memcpy(vp->matAmbient, matAmbient, sizeof matAmbient);
+  memcpy(vp->matEmissive, matEmissive, sizeof matEmissive);
 
   // Fog: table mode wins when both are set; pre-transformed vertices never fog.
-  uint32_t fogMode = rs[D3DRS_FOGTABLEMODE] ? rs[D3DRS_FOGTABLEMODE] : rs[D3DRS_FOGVERTEXMODE];
-  const bool fog = plan->fog && !pre;
-  const float fogStart = Bits(rs[D3DRS_FOGSTART]), fogEnd = Bits(rs[D3DRS_FOGEND]);
-  const float fogDensity = Bits(rs[D3DRS_FOGDENSITY]);
-  const bool localViewer = rs[D3DRS_LOCALVIEWER] != 0;
+  vp->fogMode = rs[D3DRS_FOGTABLEMODE] ? rs[D3DRS_FOGTABLEMODE] : rs[D3DRS_FOGVERTEXMODE];
+  vp->fog = plan->fog && !pre;
+  vp->fogStart = Bits(rs[D3DRS_FOGSTART]);
+  vp->fogEnd = Bits(rs[D3DRS_FOGEND]);
+  vp->fogDensity = Bits(rs[D3DRS_FOGDENSITY]);
+  vp->localViewer = rs[D3DRS_LOCALVIEWER] != 0;
 
   // Viewport mapping for projected vertices.
-  const D3DVIEWPORT8& vp = s->viewport;
-  const float vpX = float(int32_t(vp.X)), vpY = float(int32_t(vp.Y));
-  const float halfW = float(vp.Width) * 0.5f, halfH = float(vp.Height) * 0.5f;
-  const float zScale = vp.MaxZ - vp.MinZ, zBias = vp.MinZ;
+  const D3DVIEWPORT8& v = s->viewport;
+  vp->vpX = float(int32_t(v.X));
+  vp->vpY = float(int32_t(v.Y));
+  vp->halfW = float(v.Width) * 0.5f;
+  vp->halfH = float(v.Height) * 0.5f;
+  vp->zScale = v.MaxZ - v.MinZ;
+  vp->zBias = v.MinZ;
+}
+
+void RasteriserVertex_Process(const RasteriserVertexPlan* vp, const uint8_t* vertices, int first, int count,
+                              RasteriserVertex* out) {
+  const D3D8VertexLayout& L = vp->layout;
+  const bool pre = vp->pre;
+  Mat4 wv, wvp;
+  memcpy(wv.m, vp->wv, sizeof wv.m);
+  memcpy(wvp.m, vp->wvp, sizeof wvp.m);
+  const bool lighting = vp->lighting, needNormal = vp->needNormal, needCamPos = vp->needCamPos;
+  const float(*nmat)[3] = vp->nmat;
+  const bool normalise = vp->normalise;
+  const RasteriserLight* lights = vp->lights;
+  const int lightCount = vp->lightCount;
+  const bool diffuseFromVertex = vp->diffuseFromVertex, emissiveFromVertex = vp->emissiveFromVertex,
+             ambientFromVertex = vp->ambientFromVertex;
+  const float* ambientLight = vp->ambientLight;
+  const float* matDiffuse = vp->matDiffuse;
+  const float* matAmbient = vp->matAmbient;
+  const float* matEmissive = vp->matEmissive;
+  const uint32_t fogMode = vp->fogMode;
+  const bool fog = vp->fog;
+  const float fogStart = vp->fogStart, fogEnd = vp->fogEnd, fogDensity = vp->fogDensity;
+  const bool localViewer = vp->localViewer;
+  const float vpX = vp->vpX, vpY = vp->vpY, halfW = vp->halfW, halfH = vp->halfH, zScale = vp->zScale,
+              zBias = vp->zBias;
 
   for (int k = 0; k < count; ++k) {
-    const uint8_t* v = s->vertices + size_t(first + k) * size_t(s->stride);
+    const uint8_t* v = vertices + size_t(first + k) * size_t(vp->stride);
     RasteriserVertex& o = out[k];
     float pos[4];
     memcpy(pos, v + L.position, (pre ? 4 : 3) * sizeof(float));
@@ -242,7 +276,7 @@ void RasteriserVertex_Process(const D3D8DrawState* s, const RasteriserPlan* plan
       float acc[3];
       for (int j = 0; j < 3; ++j) acc[j] = esrc[j] + asrc[j] * ambientLight[j];
       for (int li = 0; li < lightCount; ++li) {
-        const CamLight& l = lights[li];
+        const RasteriserLight& l = lights[li];
         float toL[3], att = 1.0f, spot = 1.0f;
         if (l.type == D3DLIGHT_DIRECTIONAL) {
           toL[0] = l.toLight[0];
@@ -310,10 +344,10 @@ void RasteriserVertex_Process(const D3D8DrawState* s, const RasteriserPlan* plan
     }
     o.a[RASTERISER_ATTR_FOG] = f;
 
-    for (int si = 0; si < plan->stageCount; ++si) {
-      const RasteriserStage& st = plan->stages[si];
+    for (int si = 0; si < vp->stageCount; ++si) {
+      const RasteriserVertexStage& st = vp->stages[si];
       if (!st.sample) continue;
-      uint32_t tci = s->stageStates[si][D3DTSS_TEXCOORDINDEX];
+      uint32_t tci = st.texCoordIndex;
       uint32_t gen = tci & 0xFFFF0000u;
       float in[4] = {0, 0, 0, 0};
       if (gen == D3DTSS_TCI_CAMERASPACENORMAL) {
@@ -346,14 +380,13 @@ void RasteriserVertex_Process(const D3D8DrawState* s, const RasteriserPlan* plan
         }
       }
       float u = in[0], w = in[1];
-      uint32_t ttf = s->stageStates[si][D3DTSS_TEXTURETRANSFORMFLAGS] & 0xFFu;
-      if (ttf != D3DTTFF_DISABLE) {
-        const D3DMATRIX& m = s->textureTransform[si];
+      if (st.transformFlags != D3DTTFF_DISABLE) {
+        const D3DMATRIX& m = st.transform;
         u = in[0] * m.m[0][0] + in[1] * m.m[1][0] + in[2] * m.m[2][0] + in[3] * m.m[3][0];
         w = in[0] * m.m[0][1] + in[1] * m.m[1][1] + in[2] * m.m[2][1] + in[3] * m.m[3][1];
       }
-      o.a[st.attr] = u * float(st.levels[0].width);
-      o.a[st.attr + 1] = w * float(st.levels[0].height);
+      o.a[st.attr] = u * st.width;
+      o.a[st.attr + 1] = w * st.height;
     }
   }
 }
