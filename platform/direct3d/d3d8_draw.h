@@ -123,10 +123,14 @@ struct D3D8DrawState {
   D3D8DrawSurface depth;   // depth surface (pixels null when none is bound)
 };
 
-// Draws one validated primitive batch into state->target (and depth).
-// Returns 1 when drawn (including "nothing visible"), 0 when the rasteriser
-// cannot draw it (unsupported target format, internal failure); the device
-// turns 0 into a failed draw. Must not keep any pointer from `state`.
+// Draws one validated primitive batch into state->target (and depth): the
+// rasteriser copies what it reads now and writes the pixels at its next
+// flush (rasteriser.h), into the surfaces and from the textures the record
+// names, which the device keeps alive and unchanged until then.
+// Returns 1 when accepted (including "nothing visible"), 0 when the
+// rasteriser cannot draw it (unsupported target format, out of memory);
+// the device turns 0 into a failed draw. Keeps no pointer into `state`
+// itself.
 // Implemented by the rasteriser in platform/direct3d/rasteriser.cpp (the one
 // and only definition; the device layer never defines it, not even weakly).
 int Rasteriser_Draw(const D3D8DrawState* state);

@@ -1,7 +1,8 @@
-// Software rasteriser entry: the front end (vertex processing, primitive
-// assembly, clipping, triangle set-up) and the bins that defer the pixel work
-// to screen tiles. The tiles' edge walking is in rasteriser_tile.cpp, the
-// pixel work in rasteriser_span.cpp, vertex work in rasteriser_vertex.cpp.
+// Software rasteriser entry: the batch of deferred draws and clears, the
+// front end (primitive assembly, clipping, triangle set-up) and the bins
+// that hand the pixel work to screen tiles. The tiles' edge walking is in
+// rasteriser_tile.cpp, the pixel work in rasteriser_span.cpp, vertex work in
+// rasteriser_vertex.cpp.
 //
 // Conventions: pixel centres sit at integer coordinates; vertex positions
 // snap to 1/16 pixel; a pixel is covered when its centre is inside the
@@ -10,40 +11,50 @@
 // and far planes and a guard band around the viewport; the viewport itself
 // is a scissor rectangle, so split-screen views never overwrite each other.
 //
-// Deferred, tile-binned drawing. A draw call does its front-end work at the
-// call, on the calling thread: it reads the vertices and indices, transforms,
-// lights, fogs and clips them, sets every triangle up (edge functions and
-// attribute planes) and appends a reference to it to the bin of every 64 x 64
-// screen tile it may cover, together with a copy of the draw's pixel plan
-// (states, target, textures). A clear is binned the same way. Nothing is
-// written to a surface until a flush, which shades every bin that has
-// commands on a pool of threads (rasteriser_pool.h), one tile per thread at a
-// time, each tile's commands in submission order, then empties the bins.
+// Deferred, tile-binned drawing. A draw call consumes its inputs at the
+// call: it decides its pixel plan (states, target, textures) and its vertex
+// plan (matrices, camera-space lights, fog and texture-coordinate set-up)
+// and copies them, the vertices of its range and its indices into the
+// batch; a clear is recorded the same way. Nothing is drawn until a flush,
+// which works on a pool of threads (rasteriser_pool.h) in three runs:
+//   1. the vertices of every draw are transformed, lit and fogged, in parts;
+//   2. the primitives are clipped and set up (edge functions and attribute
+//      planes) in parts, each part binned into its thread's scratch bins:
+//      the 64 x 64 screen tiles each triangle may cover;
+//   3. the parts and the clears are appended to the bins in submission
+//      order, then every tile with commands is shaded by one thread, its
+//      commands in that order; then the batch is emptied.
+// Doing the front end at the flush rather than at each call costs a copy of
+// the draw's vertices, and spares the threads a meeting per draw: a frame of
+// many draws costs three runs of the pool.
 //
 // Why results do not depend on the threads: every pixel belongs to exactly
 // one tile, a tile is shaded by one thread from its start to its end, and in
-// it the commands run in the order the draws were made; every value a pixel
-// gets is a function of the command's set-up (made once, on the calling
-// thread) and the pixel's position alone, never of which thread, tile order
-// or neighbouring work produced it. So the pictures are bit-identical at
-// every thread count, and equal to drawing each call at once.
+// it the commands run in the order the calls were made; every value a pixel
+// gets is a function of the command's set-up (a pure function of the draw's
+// copies, whichever thread made it) and the pixel's position alone, never of
+// which thread, tile order or neighbouring work produced it. So the
+// pictures are bit-identical at every thread count, and equal to drawing
+// each call at once.
 //
 // What may change between a draw and its shading, and how it is handled
 // (the device makes the calls, d3d8_device.cpp and d3d8_resource.cpp):
 //   - vertex and index data, states, transforms, lights, material, viewport:
-//     consumed at the call (snapshotted into set-ups and the plan);
-//   - the palette of P8 textures: copied into the bins with the plan;
+//     consumed at the call (copied into the batch: the vertices and indices
+//     of the draw's range, the pixel and vertex plans);
+//   - the palette of P8 textures: copied into the batch with the plan;
 //   - texture contents: a lock of a level, or a copy into it, that pending
 //     draws read flushes first;
-//   - a texture released while pending draws read it: flushed before it dies
-//     (so it lives until those bins are shaded);
+//   - a texture released while pending draws read it: flushed before it
+//     dies (so it lives until those draws are shaded);
 //   - a texture whose level pending draws render into (a camera texture),
-//     bound as a source: flushed before the new draw is binned;
+//     bound as a source: flushed before the new draw is recorded; a draw
+//     that samples its own target is flushed at once on one thread;
 //   - render targets and depth surfaces: each command carries its own
-//     surfaces, so SetRenderTarget needs no flush (the bins hold draws to
+//     surfaces, so SetRenderTarget needs no flush (a batch holds draws to
 //     several targets); a lock, a CopyRects from or into them, Present and
-//     a surface's release flush first;
-//   - Reset and the device's release: flush first.
+//     a surface's release flush first, which covers Reset and the device's
+//     release (they release the device's surfaces).
 #include "platform/direct3d/rasteriser.h"
 
 #include <algorithm>
@@ -816,7 +827,7 @@ bool Prepare() {
   if (!g.tiles) return false;
   if (BinsFull()) Flush(false);
   try {
-    g.records.reserve(g.records.size() + 1);
+    if (g.records.size() == g.records.capacity()) g.records.reserve(2 * g.records.size() + 64);
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -2,10 +2,11 @@
 // pipeline from vertices to pixels. The device validates a draw and calls
 // Rasteriser_Draw (declared with the draw record in d3d8_draw.h).
 //
-// Drawing is deferred: a draw or clear is set up and binned into screen tiles
-// at the call, and its pixels are written at the next flush, which shades
-// the tiles on a pool of threads (rasteriser.cpp explains the model and the
-// device's flush points). The pictures are the same at every thread count.
+// Drawing is deferred: a draw or clear keeps copies of what it reads at the
+// call, and the next flush sets the batch up, bins it into screen tiles and
+// shades the tiles on a pool of threads (rasteriser.cpp explains the model
+// and the device's flush points). The pictures are the same at every thread
+// count.
 //
 // The pipeline is deterministic: one code path for every CPU, flush-to-zero
 // (as the driver runs during play) and round-to-nearest set for the duration
@@ -18,10 +19,10 @@
 
 #include "platform/direct3d/d3d8_draw.h"
 
-// Bins a clear of pixels x0 <= x < x1, y0 <= y < y1 (inside the surfaces)
-// of `colour` to the stored value `colourValue` and of `depth` to
-// `depthValue`; either surface may be null. Returns 0 when the bins' memory
-// ran out (nothing is cleared then).
+// Records a clear of pixels x0 <= x < x1, y0 <= y < y1 (inside the
+// surfaces) of `colour` to the stored value `colourValue` and of `depth` to
+// `depthValue`; either surface may be null. Returns 0 when the batch's
+// memory ran out (nothing is cleared then).
 int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const D3D8DrawSurface* depth,
                      uint32_t depthValue, int x0, int y0, int x1, int y1);
 

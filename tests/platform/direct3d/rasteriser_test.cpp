@@ -1147,16 +1147,17 @@ TEST(RasterDeferred, ACameraTextureIsFinishedBeforeADrawSamplesIt) {
     Scene s(128, 128);
     Untextured(s);
     deferred::TargetTexture camera(s, 128);
+    // The camera draws each quadrant inside its own tile.
     ASSERT_EQ(s.dev->SetRenderTarget(camera.level, nullptr), D3D_OK);
     for (int q = 0; q < 4; ++q)
-      Quad2D(s, float(64 * (q & 1)), float(64 * (q >> 1)), float(64 * (q & 1) + 64), float(64 * (q >> 1) + 64), 0, 0,
-             1, 1, quadrant[q]);
+      Quad2D(s, float(64 * (q & 1) + 4), float(64 * (q >> 1) + 4), float(64 * (q & 1) + 60),
+             float(64 * (q >> 1) + 60), 0, 0, 1, 1, quadrant[q]);
     ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
-    // The top-left of the back buffer shows the camera's bottom-right
-    // quadrant, drawn in another tile.
+    // The top-left tile of the back buffer, the busiest and so shaded first,
+    // shows the camera's bottom-right quadrant, drawn in another tile.
     s.dev->SetTexture(0, camera.tex);
     s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    Quad2D(s, 0, 0, 64, 64, 0.5f, 0.5f, 1, 1, 0xFFFFFFFFu);
+    for (int twice = 0; twice < 2; ++twice) Quad2D(s, 8, 8, 56, 56, 0.6f, 0.6f, 0.9f, 0.9f, 0xFFFFFFFFu);
     s.dev->SetTexture(0, nullptr);
     EXPECT_EQ(s.Pixel(32, 32), quadrant[3]) << threads << " threads";
   }
