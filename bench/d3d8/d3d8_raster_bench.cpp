@@ -18,7 +18,9 @@
 // the results. llvmpipe reads LP_NUM_THREADS once per process, so a second
 // copy of this program (std::system, LP_NUM_THREADS=1) measures llvmpipe on
 // one thread; our rasteriser is measured at its default thread count
-// (HELM_RASTER_THREADS or one per CPU) and limited to one thread.
+// (HELM_RASTER_THREADS or one per CPU) and limited to one thread. The ratio
+// columns set one thread against one thread and the defaults against each
+// other.
 //
 // Pictures. Each side's picture of each scene is saved once as PNG (in
 // HELM_BENCH_PICTURES, default the working folder) and the mean per-channel
@@ -713,14 +715,15 @@ double MeanChannelDifference(const std::vector<uint32_t>& a, const std::vector<u
   return sum / (3.0 * double(a.size()));
 }
 
-// Our side: the picture once, then the figures at the default thread count
-// and on one thread.
-void RunOurs(benchmark::State& state, const SceneKind& scene, const SizeKind& size) {
-  SceneData data = scene.make(size.w, size.h);
-  Ours ours(data);
-  for (auto _ : state) {
-    Report(Key("ours", scene.name, size), Measure(ours), state);
+// Our side at `threads` shading threads (0: the default count).
+void RunOurs(benchmark::State& state, const SceneKind& scene, const SizeKind& size, int threads, const char* side) {
+  Rasteriser_SetThreads(threads);
+  {
+    SceneData data = scene.make(size.w, size.h);
+    Ours ours(data);
+    for (auto _ : state) Report(Key(side, scene.name, size), Measure(ours), state);
   }
+  Rasteriser_SetThreads(0);
 }
 
 void RunLlvmpipe(benchmark::State& state, const SceneKind& scene, const SizeKind& size, const char* side) {
@@ -828,7 +831,9 @@ int main(int argc, char** argv) {
   fflush(stdout);
   for (const SizeKind& size : kSizes)
     for (const SceneKind& scene : kScenes) {
-      Register(Key("ours", scene.name, size), [&scene, &size](benchmark::State& s) { RunOurs(s, scene, size); });
+      Register(Key("ours", scene.name, size), [&scene, &size](benchmark::State& s) { RunOurs(s, scene, size, 0, "ours"); });
+      Register(Key("ours_1thread", scene.name, size),
+               [&scene, &size](benchmark::State& s) { RunOurs(s, scene, size, 1, "ours1"); });
       Register(Key("llvmpipe_default", scene.name, size),
                [&scene, &size](benchmark::State& s) { RunLlvmpipe(s, scene, size, "lpN"); });
     }
@@ -839,23 +844,23 @@ int main(int argc, char** argv) {
   Rasteriser_Shutdown();
 
   printf("\nFrames per second (wall time, median of 5 windows of >= 0.4 s); CPU ms per frame in brackets.\n");
-  printf("llvmpipe threads: 1 and %s%s; pictures in %s\n", LlvmpipeThreads().c_str(),
-         rc != 0 ? " (single-thread run failed)" : "", PictureFolder().c_str());
-  printf("%-9s %-10s %18s %18s %18s %9s %9s %7s\n", "scene", "size", "ours", "llvmpipe-1t", "llvmpipe-default",
-         "vs lp-1t", "vs lp-def", "diff");
+  printf("Ours at %d threads and at 1; llvmpipe at 1 and %s%s; pictures in %s\n", Rasteriser_Threads(),
+         LlvmpipeThreads().c_str(), rc != 0 ? " (single-thread run failed)" : "", PictureFolder().c_str());
+  printf("%-9s %-9s %17s %17s %17s %17s %8s %8s %6s\n", "scene", "size", "ours", "ours-1t", "llvmpipe-1t",
+         "llvmpipe-default", "1t/1t", "def/def", "diff");
   auto cell = [](const Figure& f) {
     char b[32];
-    snprintf(b, sizeof b, "%7.1f (%6.2f)", f.fps, f.cpuMsPerFrame);
+    snprintf(b, sizeof b, "%6.1f (%6.2f)", f.fps, f.cpuMsPerFrame);
     return std::string(b);
   };
   for (const SizeKind& size : kSizes)
     for (const SceneKind& scene : kScenes) {
       std::string sz = std::to_string(size.w) + "x" + std::to_string(size.h);
-      const Figure &o = g_figures[Key("ours", scene.name, size)], &l1 = g_figures[Key("lp1", scene.name, size)],
-                   &ld = g_figures[Key("lpN", scene.name, size)];
-      printf("%-9s %-10s %18s %18s %18s %9.2f %9.2f %7.2f\n", scene.name, sz.c_str(), cell(o).c_str(),
-             cell(l1).c_str(), cell(ld).c_str(), l1.fps > 0 ? o.fps / l1.fps : 0.0, ld.fps > 0 ? o.fps / ld.fps : 0.0,
-             g_difference[std::string(scene.name) + "/" + sz]);
+      const Figure &o = g_figures[Key("ours", scene.name, size)], &o1 = g_figures[Key("ours1", scene.name, size)],
+                   &l1 = g_figures[Key("lp1", scene.name, size)], &ld = g_figures[Key("lpN", scene.name, size)];
+      printf("%-9s %-9s %17s %17s %17s %17s %8.2f %8.2f %6.2f\n", scene.name, sz.c_str(), cell(o).c_str(),
+             cell(o1).c_str(), cell(l1).c_str(), cell(ld).c_str(), l1.fps > 0 ? o1.fps / l1.fps : 0.0,
+             ld.fps > 0 ? o.fps / ld.fps : 0.0, g_difference[std::string(scene.name) + "/" + sz]);
     }
   printf("load average now: %s\n", LoadAverage().c_str());
   return 0;
