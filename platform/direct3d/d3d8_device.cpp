@@ -608,7 +608,7 @@ D3DRESULT IDirect3DDevice8::CreateTexture(uint32_t width, uint32_t height, uint3
     }
     // The sampler's tiled copies (render targets are written as rows by the
     // rasteriser, so they are sampled as rows).
-    if (r >= 0 && RasteriserFormat_Tileable(format) && !rt) {
+    if (r >= 0 && RasteriserFormat_PlainColour(format) && !rt) {
       try {
         t->tiled.resize(count);
         for (uint32_t i = 0; i < count; ++i) {

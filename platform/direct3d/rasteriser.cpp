@@ -388,6 +388,19 @@ void FillPlanes(const Context& cx, const RasteriserVertex* const* v, double x1, 
   }
 }
 
+// A command of type T followed by the draw's planes (2 + attrCount), in the
+// binner's memory; null when memory ran out.
+template <class T>
+T* NewCommand(const Context& cx, uint8_t kind, RasteriserPlane** planes) {
+  const int planeCount = 2 + cx.plan->attrCount;
+  auto* command = static_cast<T*>(BinAlloc(*cx.bin, sizeof(T) + size_t(planeCount) * sizeof(RasteriserPlane)));
+  if (!command) return nullptr;
+  command->kind = kind;
+  command->plan = cx.plan;
+  *planes = reinterpret_cast<RasteriserPlane*>(command + 1);
+  return command;
+}
+
 // Edge steps above this make 32-bit stepping across a tile overflow.
 constexpr int64_t kNarrowStep = int64_t(1) << 23;
 
@@ -418,14 +431,9 @@ void SetupTriangle(const Context& cx, const RasteriserVertex* a, const Rasterise
   int64_t py1 = std::min<int64_t>(FloorDiv(maxY, 16), P.clipY1 - 1);
   if (px0 > px1 || py0 > py1) return;
 
-  const RasteriserPlan* plan = cx.plan;
-  const int planeCount = 2 + P.attrCount;
-  auto* t = static_cast<RasteriserTriangle*>(
-      BinAlloc(*cx.bin, sizeof(RasteriserTriangle) + size_t(planeCount) * sizeof(RasteriserPlane)));
+  RasteriserPlane* planes;
+  auto* t = NewCommand<RasteriserTriangle>(cx, RASTERISER_CMD_TRIANGLE, &planes);
   if (!t) return;
-  RasteriserPlane* planes = reinterpret_cast<RasteriserPlane*>(t + 1);
-  t->kind = RASTERISER_CMD_TRIANGLE;
-  t->plan = plan;
   t->x0 = int32_t(px0), t->y0 = int32_t(py0), t->x1 = int32_t(px1), t->y1 = int32_t(py1);
   // Edge i runs from v[i] to v[i+1]; inside is E >= 0 on top and left edges
   // and E > 0 on the others (E - 1 >= 0).
@@ -501,15 +509,10 @@ void DrawTriangle(const Context& cx, const RasteriserVertex* a, const Rasteriser
 void BinPixel(const Context& cx, int x, int y, const RasteriserVertex& v, uint32_t flatColour) {
   const RasteriserPlan& P = *cx.plan;
   if (x < P.clipX0 || x >= P.clipX1 || y < P.clipY0 || y >= P.clipY1) return;
-  const RasteriserPlan* plan = cx.plan;
-  const int planeCount = 2 + P.attrCount;
-  auto* px = static_cast<RasteriserPixel*>(
-      BinAlloc(*cx.bin, sizeof(RasteriserPixel) + size_t(planeCount) * sizeof(RasteriserPlane)));
+  RasteriserPlane* planes;
+  auto* px = NewCommand<RasteriserPixel>(cx, RASTERISER_CMD_PIXEL, &planes);
   if (!px) return;
-  RasteriserPlane* planes = reinterpret_cast<RasteriserPlane*>(px + 1);
-  memset(planes, 0, size_t(planeCount) * sizeof(RasteriserPlane));
-  px->kind = RASTERISER_CMD_PIXEL;
-  px->plan = plan;
+  memset(planes, 0, size_t(2 + P.attrCount) * sizeof(RasteriserPlane));
   px->x = x;
   px->y = y;
   RasteriserSetup& S = px->setup;

@@ -160,7 +160,7 @@ uint32_t RasteriserFormat_Texel(const D3D8DrawSurface* s, const PALETTEENTRY* pa
   }
 }
 
-int RasteriserFormat_Tileable(uint32_t format) {
+int RasteriserFormat_PlainColour(uint32_t format) {
   switch (format) {
     case D3DFMT_A8R8G8B8:
     case D3DFMT_X8R8G8B8:

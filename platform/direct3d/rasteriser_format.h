@@ -22,11 +22,12 @@ void RasteriserFormat_Store(uint32_t format, uint8_t* pixel, uint32_t argb);
 // inside the level.
 uint32_t RasteriserFormat_Texel(const D3D8DrawSurface* level, const PALETTEENTRY* palette, int x, int y);
 
-// Textures of these formats keep a tiled copy of their texels for the
-// sampler (the layout is in d3d8_draw.h): every stored colour format but P8
-// (its colours depend on the palette at the draw) and the block formats
-// (kept small). TiledWords is the copy's size in uint32 words.
-int RasteriserFormat_Tileable(uint32_t format);
+// The colour formats whose pixels decode alone: every stored colour format
+// but P8 (its colours depend on the palette at the draw) and the block
+// formats. The rasteriser draws into these, and textures of these formats
+// keep a tiled copy of their texels for the sampler (the layout is in
+// d3d8_draw.h; TiledWords is the copy's size in uint32 words).
+int RasteriserFormat_PlainColour(uint32_t format);
 size_t RasteriserFormat_TiledWords(int width, int height);
 // Decodes every texel of `level` (a tileable format) into the tiled copy.
 void RasteriserFormat_Tile(const D3D8DrawSurface* level, uint32_t* tiled);

@@ -977,18 +977,7 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
   // read: only what is used is initialised (the plan is made per draw).
   memset(static_cast<void*>(P), 0, offsetof(RasteriserPlan, stages));
   const uint32_t* rs = s->renderStates;
-  switch (s->target.format) {
-    case D3DFMT_A8R8G8B8:
-    case D3DFMT_X8R8G8B8:
-    case D3DFMT_R5G6B5:
-    case D3DFMT_X1R5G5B5:
-    case D3DFMT_A1R5G5B5:
-    case D3DFMT_A4R4G4B4:
-    case D3DFMT_L8:
-      break;
-    default:
-      return 0;
-  }
+  if (!RasteriserFormat_PlainColour(s->target.format)) return 0;
   P->targetFormat = s->target.format;
   P->targetBytes = RasteriserFormat_BytesPerPixel(s->target.format);
 

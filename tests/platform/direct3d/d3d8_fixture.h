@@ -8,6 +8,7 @@
 
 #include "platform/direct3d/d3d8.h"
 #include "platform/direct3d/d3d8_test.h"
+#include "tests/platform/direct3d/raster_scene.h"
 
 struct D3D8Fixture : ::testing::Test {
   IDirect3D8* d3d = nullptr;
@@ -22,14 +23,7 @@ struct D3D8Fixture : ::testing::Test {
   }
 
   static D3DPRESENT_PARAMETERS Windowed(uint32_t format = D3DFMT_X8R8G8B8, uint32_t depth = D3DFMT_D24X8) {
-    D3DPRESENT_PARAMETERS p{};
-    p.Windowed = 1;
-    p.BackBufferFormat = format;
-    p.BackBufferCount = 1;
-    p.SwapEffect = D3DSWAPEFFECT_COPY;
-    p.EnableAutoDepthStencil = 1;
-    p.AutoDepthStencilFormat = depth;
-    return p;
+    return raster_test::Scene::Params(format, depth);
   }
 
   // Recreates object and device with `answers` (flags: software vertex processing).

@@ -125,13 +125,7 @@ struct Scene {
     D3D8Test_SetAnswers(&answers);
     d3d = Direct3DCreate8(D3D_SDK_VERSION);
     D3D8Test_SetAnswers(nullptr);
-    D3DPRESENT_PARAMETERS pp{};
-    pp.Windowed = 1;
-    pp.BackBufferFormat = format;
-    pp.BackBufferCount = 1;
-    pp.SwapEffect = D3DSWAPEFFECT_COPY;
-    pp.EnableAutoDepthStencil = depthFormat ? 1 : 0;
-    pp.AutoDepthStencilFormat = depthFormat;
+    D3DPRESENT_PARAMETERS pp = Params(format, depthFormat);
     if (!d3d || d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev) < 0) {
       fprintf(stderr, "raster_scene: no device\n");
       abort();
@@ -149,6 +143,17 @@ struct Scene {
       dev->Release();
     }
     if (d3d) d3d->Release();
+  }
+  // Windowed presentation parameters (no depth surface for depthFormat 0).
+  static D3DPRESENT_PARAMETERS Params(uint32_t format = D3DFMT_X8R8G8B8, uint32_t depthFormat = D3DFMT_D24X8) {
+    D3DPRESENT_PARAMETERS pp{};
+    pp.Windowed = 1;
+    pp.BackBufferFormat = format;
+    pp.BackBufferCount = 1;
+    pp.SwapEffect = D3DSWAPEFFECT_COPY;
+    pp.EnableAutoDepthStencil = depthFormat ? 1 : 0;
+    pp.AutoDepthStencilFormat = depthFormat;
+    return pp;
   }
   Scene(const Scene&) = delete;
   Scene& operator=(const Scene&) = delete;

@@ -1012,6 +1012,17 @@ struct TargetTexture {
   }
 };
 
+// A scene at `threads` shading threads drawing into a render-target texture.
+struct TargetScene {
+  Threads threads;
+  Scene s;
+  TargetTexture rt;
+  TargetScene(int n, int sceneSize, int textureSize) : threads(n), s(sceneSize, sceneSize), rt(s, textureSize) {
+    Untextured(s);
+    EXPECT_EQ(s.dev->SetRenderTarget(rt.level, nullptr), D3D_OK);
+  }
+};
+
 struct Picture {
   std::vector<uint8_t> colour, depth;
 };
@@ -1143,12 +1154,10 @@ TEST(RasterDeferred, DrawsToTwoTargetsInterleavedEachLandOnTheirOwnTarget) {
 TEST(RasterDeferred, ACameraTextureIsFinishedBeforeADrawSamplesIt) {
   const uint32_t quadrant[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u};
   for (int threads : {1, 8}) {
-    deferred::Threads t(threads);
-    Scene s(128, 128);
-    Untextured(s);
-    deferred::TargetTexture camera(s, 128);
     // The camera draws each quadrant inside its own tile.
-    ASSERT_EQ(s.dev->SetRenderTarget(camera.level, nullptr), D3D_OK);
+    deferred::TargetScene ts(threads, 128, 128);
+    Scene& s = ts.s;
+    deferred::TargetTexture& camera = ts.rt;
     for (int q = 0; q < 4; ++q)
       Quad2D(s, float(64 * (q & 1) + 4), float(64 * (q >> 1) + 4), float(64 * (q & 1) + 60),
              float(64 * (q >> 1) + 60), 0, 0, 1, 1, quadrant[q]);
@@ -1195,13 +1204,7 @@ TEST(RasterDeferred, ResetFinishesTheDrawsIntoTheSurfacesItReplaces) {
   Scene s(16, 16);
   Untextured(s);
   Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
-  D3DPRESENT_PARAMETERS pp{};
-  pp.Windowed = 1;
-  pp.BackBufferFormat = D3DFMT_X8R8G8B8;
-  pp.BackBufferCount = 1;
-  pp.SwapEffect = D3DSWAPEFFECT_COPY;
-  pp.EnableAutoDepthStencil = 1;
-  pp.AutoDepthStencilFormat = D3DFMT_D24X8;
+  D3DPRESENT_PARAMETERS pp = Scene::Params();
   ASSERT_EQ(s.dev->Reset(&pp), D3D_OK);
   // New surfaces (likely in the old ones' memory) hold nothing of the old draw.
   s.dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &s.back);
@@ -1214,11 +1217,9 @@ TEST(RasterDeferred, ResetFinishesTheDrawsIntoTheSurfacesItReplaces) {
 TEST(RasterDeferred, ADrawSamplingItsOwnTargetGivesOnePictureAtEveryThreadCount) {
   std::vector<uint32_t> first;
   for (int threads : {1, 8}) {
-    deferred::Threads t(threads);
-    Scene s(16, 16);
-    Untextured(s);
-    deferred::TargetTexture rt(s, 128);
-    ASSERT_EQ(s.dev->SetRenderTarget(rt.level, nullptr), D3D_OK);
+    deferred::TargetScene ts(threads, 16, 128);
+    Scene& s = ts.s;
+    deferred::TargetTexture& rt = ts.rt;
     for (int q = 0; q < 16; ++q)
       Quad2D(s, float(32 * (q & 3)), float(32 * (q >> 2)), float(32 * (q & 3) + 32), float(32 * (q >> 2) + 32), 0, 0,
              1, 1, 0xFF000000u | uint32_t(q * 0x0F1E2D));
