@@ -106,7 +106,15 @@ struct RasteriserQuads {
   int right, bottom;  // no quad reaches past pixel column `right` or row `bottom`
   int16_t x[RASTERISER_QUADS_MAX], y[RASTERISER_QUADS_MAX];  // even
   uint8_t mask[RASTERISER_QUADS_MAX];
+  // Byte offsets of each quad's top-left pixel in the plan's target and
+  // depth surface (0 without one), found by whoever made the quads.
+  uint32_t targetAt[RASTERISER_QUADS_MAX], depthAt[RASTERISER_QUADS_MAX];
 };
+
+// The byte offset of pixel (x, y) in `surface` (`bytes` per pixel).
+inline uint32_t RasteriserQuads_Offset(const D3D8DrawSurface& surface, int bytes, int x, int y) {
+  return uint32_t(y * surface.pitch + x * bytes);
+}
 
 // Decides the per-draw pixel plan. Returns 0 when the target format cannot be
 // drawn to. The plan's palette is the device's (the front end copies it).

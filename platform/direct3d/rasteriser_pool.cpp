@@ -114,7 +114,10 @@ void StartWorkers(int threads) {
 
 }  // namespace
 
-int RasteriserPool_Threads() { return g_pool.requested ? g_pool.requested : DefaultThreads(); }
+int RasteriserPool_Threads() {
+  static const int defaultThreads = DefaultThreads();  // the environment is read once
+  return g_pool.requested ? g_pool.requested : defaultThreads;
+}
 
 void RasteriserPool_SetThreads(int threads) {
   if (threads < 0) threads = 0;

@@ -799,13 +799,13 @@ struct Pixels {
   uint8_t* base;
   size_t pitch;
   bool inside;
-  uint32_t at[RASTERISER_QUADS_MAX];  // byte offset of each quad's top-left pixel
+  const uint32_t* at;  // byte offset of each quad's top-left pixel
 };
-inline void PixelsOf(const D3D8DrawSurface& s, int bytes, const RasteriserQuads& Q, Pixels* p) {
+inline void PixelsOf(const D3D8DrawSurface& s, const uint32_t* at, const RasteriserQuads& Q, Pixels* p) {
   p->base = s.pixels;
   p->pitch = size_t(s.pitch);
   p->inside = Q.right < s.width && Q.bottom < s.height;
-  for (int q = 0; q < Q.count; ++q) p->at[q] = uint32_t(Q.y[q] * s.pitch + Q.x[q] * bytes);
+  p->at = at;
 }
 inline uint8_t* QuadPixel(const Pixels& p, const RasteriserQuads&, int q, int) { return p.base + p.at[q]; }
 inline uint8_t* LanePixel(const Pixels& p, const RasteriserQuads& Q, int q, int k, int bytes) {
@@ -876,7 +876,7 @@ void WriteColour(const RasteriserPlan& P, const RasteriserQuads& Q, const uint32
   const uint32_t srcF = P.srcBlend, dstF = P.destBlend;
   const bool classic = P.blend && srcF == D3DBLEND_SRCALPHA && dstF == D3DBLEND_INVSRCALPHA;
   Pixels rows;
-  PixelsOf(P.target, bpp, Q, &rows);
+  PixelsOf(P.target, Q.targetAt, Q, &rows);
   const int lanes = 4 * Q.count;
   if (bpp == 4 && !keepDst && (classic || !P.blend)) {
     // The common cases on 32-bit targets: plain stores, or the usual alpha
@@ -963,6 +963,8 @@ void Compact(RasteriserQuads* Q, uint32_t* const (&perLane)[N]) {
       Q->x[k] = Q->x[q];
       Q->y[k] = Q->y[q];
       Q->mask[k] = Q->mask[q];
+      Q->targetAt[k] = Q->targetAt[q];
+      Q->depthAt[k] = Q->depthAt[q];
       for (uint32_t* a : perLane) memcpy(a + 4 * k, a + 4 * q, 16);
     }
     ++k;
@@ -1092,7 +1094,7 @@ void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup
   bool haveOld = false;
   if (P.depthTest) {
     Pixels rows;
-    PixelsOf(P.depth, P.depthBytes, *Q, &rows);
+    PixelsOf(P.depth, Q->depthAt, *Q, &rows);
     if (P.depthBytes == 4) {
       DepthTest32(P, rows, Q, depthNew, depthOld);
       haveOld = true;
@@ -1191,7 +1193,7 @@ void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup
 
   if (P.depthWrite) {
     Pixels rows;
-    PixelsOf(P.depth, P.depthBytes, *Q, &rows);
+    PixelsOf(P.depth, Q->depthAt, *Q, &rows);
     const uint32_t mask = P.depthMask;
     if (P.depthBytes == 4) {
       // The bits outside the depth (stencil, unused) are kept.

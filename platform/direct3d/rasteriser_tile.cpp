@@ -19,9 +19,12 @@ constexpr uint8_t kLeftLanes = 1 | 4, kRightLanes = 2 | 8, kTopLanes = 1 | 2, kB
 
 // Appends a quad, shading the batch when it is full.
 inline void Add(RasteriserQuads& Q, const RasteriserTriangle& t, int x, int y, uint8_t mask) {
+  const RasteriserPlan& P = *t.plan;
   Q.x[Q.count] = int16_t(x);
   Q.y[Q.count] = int16_t(y);
   Q.mask[Q.count] = mask;
+  Q.targetAt[Q.count] = RasteriserQuads_Offset(P.target, P.targetBytes, x, y);
+  Q.depthAt[Q.count] = RasteriserQuads_Offset(P.depth, P.depthBytes, x, y);
   if (++Q.count == RASTERISER_QUADS_MAX) {
     RasteriserSpan_ShadeQuads(t.plan, &t.setup, &Q);
     Q.count = 0;
@@ -55,6 +58,10 @@ void Walk(const RasteriserTriangle& t, RasteriserQuads& Q, int rx0, int ry0, int
     __m128i e[Active > 0 ? Active : 1];
     for (int k = 0; k < Active; ++k) e[k] = rowStart[k];
     int n = Q.count;
+    const RasteriserPlan& P = *t.plan;
+    uint32_t targetAt = RasteriserQuads_Offset(P.target, P.targetBytes, qx0, y);
+    uint32_t depthAt = RasteriserQuads_Offset(P.depth, P.depthBytes, qx0, y);
+    const uint32_t targetStep = uint32_t(2 * P.targetBytes), depthStep = uint32_t(2 * P.depthBytes);
     for (int x = qx0; x <= rx1; x += 2) {
       __m128i outside = _mm_setzero_si128();
       for (int k = 0; k < Active; ++k) {
@@ -68,6 +75,10 @@ void Walk(const RasteriserTriangle& t, RasteriserQuads& Q, int rx0, int ry0, int
       Q.x[n] = int16_t(x);
       Q.y[n] = int16_t(y);
       Q.mask[n] = mask;
+      Q.targetAt[n] = targetAt;
+      Q.depthAt[n] = depthAt;
+      targetAt += targetStep;
+      depthAt += depthStep;
       n += mask != 0;
     }
     Q.count = n;
@@ -149,6 +160,8 @@ void ShadePixel(const RasteriserPixel& p) {
   Q.bottom = p.y | 1;
   Q.x[0] = int16_t(p.x & ~1);
   Q.y[0] = int16_t(p.y & ~1);
+  Q.targetAt[0] = RasteriserQuads_Offset(p.plan->target, p.plan->targetBytes, Q.x[0], Q.y[0]);
+  Q.depthAt[0] = RasteriserQuads_Offset(p.plan->depth, p.plan->depthBytes, Q.x[0], Q.y[0]);
   Q.mask[0] = uint8_t(1u << ((p.x & 1) | (p.y & 1) << 1));
   RasteriserSpan_ShadeQuads(p.plan, &p.setup, &Q);
 }
