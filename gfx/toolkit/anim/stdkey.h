@@ -46,8 +46,8 @@ void StdKeyFrame_MulRecip(void* frame, const void* start);
 // array (numFrames keys) and returns it, or null at a short read or with
 // {0x1B7, 2} for a previous-key offset outside 0 .. numFrames x 36 - 1 (an
 // offset inside a key rounds down to it). Write returns the animation, or
-// null when a write fails or a key's previous pointer is not an element of
-// the array (nothing more is written then).
+// null when a write fails or, with {0x1B7, 2} and nothing written, when a
+// key's previous pointer is not an element of the array.
 Animation* StdKeyFrame_StreamRead(Stream* stream, Animation* animation);
 const Animation* StdKeyFrame_StreamWrite(const Animation* animation, Stream* stream);
 int32_t StdKeyFrame_StreamGetSize(const Animation* animation);

@@ -1,0 +1,87 @@
+// Test harness for the graphics plugins: the world harness with the plugin
+// chain attached in the program's order (random numbers, skinning,
+// hierarchical animation, collision data, material effects), a current
+// texture dictionary and helpers shared by the plugin tests.
+#pragma once
+
+#include <cstring>
+#include <vector>
+
+#include "gfx/core/frame.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/texture.h"
+#include "gfx/plugin/collision/collision.h"
+#include "gfx/plugin/hanim/hanim.h"
+#include "gfx/plugin/matfx/matfx.h"
+#include "gfx/plugin/random/random.h"
+#include "gfx/plugin/skin/skin.h"
+#include "tests/gfx/world/world_fixture.h"
+
+class PluginTest : public WorldTextureTest {
+protected:
+    void RegisterPlugins() override
+    {
+        ASSERT_EQ(Random_PluginAttach(), 1);
+        ASSERT_EQ(Skin_PluginAttach(), 1);
+        ASSERT_EQ(HAnim_PluginAttach(), 1);
+        ASSERT_EQ(GeomCollision_PluginAttach(), 1);
+        ASSERT_EQ(MatFX_PluginAttach(), 1);
+    }
+
+    // A size x size texture of one colour (0xAARRGGBB), named; caller releases.
+    static Texture* SolidTexture(const char* name, uint32_t colour, int size = 4)
+    {
+        Raster* r = Raster_Create(size, size, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
+        uint8_t* p = Raster_Lock(r, 0, RASTERLOCKWRITE);
+        for (int y = 0; y < size; y++)
+            for (int x = 0; x < size; x++) memcpy(p + y * r->stride + 4 * x, &colour, 4);
+        Raster_Unlock(r);
+        Texture* t = Texture_Create(r);
+        Texture_SetName(t, name);
+        return t;
+    }
+
+    // The extension chunk of an object's registry and the object read back
+    // from such bytes (through the registry's extension reader).
+    static worldtest::Bytes WriteExtensions(PluginRegistry* registry, const void* object)
+    {
+        Stream* s = worldtest::OpenWrite();
+        EXPECT_NE(PluginRegistry_StreamWriteExtensions(registry, s, object), nullptr);
+        return worldtest::CloseWrite(s);
+    }
+    static bool ReadExtensions(PluginRegistry* registry, worldtest::Bytes& bytes, void* object)
+    {
+        Stream* s = worldtest::OpenRead(bytes);
+        const bool ok = PluginRegistry_StreamReadExtensions(registry, s, object) != nullptr;
+        Stream_Close(s, nullptr);
+        return ok;
+    }
+    // An extension chunk holding one sub-chunk of plugin id with payload.
+    static worldtest::Bytes ExtensionChunk(uint32_t id, const worldtest::Bytes& payload)
+    {
+        worldtest::Bytes out(24 + payload.size());
+        worldtest::PutU32(out, 0, CHUNK_EXTENSION);
+        worldtest::PutU32(out, 4, (uint32_t)(12 + payload.size()));
+        worldtest::PutU32(out, 8, Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD));
+        worldtest::PutU32(out, 12, id);
+        worldtest::PutU32(out, 16, (uint32_t)payload.size());
+        worldtest::PutU32(out, 20, Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD));
+        memcpy(out.data() + 24, payload.data(), payload.size());
+        return out;
+    }
+    // Little-endian words appended to a byte vector.
+    static void Words(worldtest::Bytes& out, std::initializer_list<uint32_t> words)
+    {
+        for (uint32_t w : words) {
+            const size_t at = out.size();
+            out.resize(at + 4);
+            worldtest::PutU32(out, at, w);
+        }
+    }
+    static uint32_t FloatBits(float f)
+    {
+        uint32_t u;
+        memcpy(&u, &f, 4);
+        return u;
+    }
+};
