@@ -27,6 +27,7 @@ enum : uint32_t {
     PLUGIN_HANIM = 0x11E,
     HANIM_STREAM_VERSION = 256,
     HANIM_MAX_KEYFRAME_SIZE = 4096,  // the largest key-frame size a stream may carry
+    HANIM_ERR_BAD_DATA = 1,          // a frame sub-chunk whose sizes or fields contradict each other
 };
 
 // Hierarchy flags; no other bit is interpreted (all are stored and streamed).
@@ -73,7 +74,9 @@ int32_t HAnim_PluginAttach(void);
 // A hierarchy of numNodes (>= 0) nodes: node i gets index i, id nodeIDs[i]
 // and flags nodeFlags[i] (each array may be null: that field is left 0 for
 // the caller to fill), frame none. The matrix array (unless flags has
-// HANIM_NO_MATRICES) is not initialised. Null with 0x80000013 when memory
+// HANIM_NO_MATRICES) is not initialised. Under HANIM_SHARED_ARRAYS no arrays
+// are made: the caller points them at another hierarchy's, which keeps
+// owning them. Null with 0x80000013 when memory
 // runs out (nothing is left allocated). The caller destroys it with
 // HAnim_HierarchyDestroy.
 BoneHierarchy* HAnim_HierarchyCreate(int32_t numNodes, const uint32_t* nodeFlags, const int32_t* nodeIDs,

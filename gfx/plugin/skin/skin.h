@@ -39,6 +39,7 @@ enum : uint32_t {
     SKIN_MAX_USED_BONES = 256,
     SKIN_MAX_STREAM_BONES = 255,  // bone and used-bone counts a stream can carry
     SKIN_NATIVE_PLATFORM = 8,
+    SKIN_ERR_BAD_DATA = 1,  // a skin chunk whose counts or bone indices contradict it or its geometry
 };
 
 struct Skin {
@@ -49,6 +50,7 @@ struct Skin {
     uint32_t maxWeights;      // weights per vertex in use, 1..4 (0 for a native skin)
     uint32_t* vertexBoneIndices;  // per vertex four bone bytes, slot 0 in the low byte
     float* vertexWeights;     // per vertex four weights, slot 0 first
+    uint32_t numVertices;     // entries of the two per-vertex arrays (0 for a native skin)
     // Bone-split data: carried, streamed and freed; nothing builds or uses it.
     int32_t boneLimit;
     int32_t numMeshes;
@@ -69,8 +71,8 @@ enum : uint32_t {
 // Registers the engine extension (open: skinned pipeline, skin free list and
 // bone palette), the atomic hierarchy extension with its legacy stream
 // reader, always and rights callbacks, and the geometry skin extension with
-// its stream. Returns 1. Between Engine_Init and Engine_Open, after
-// Random_PluginAttach.
+// its stream. 1, or 0 when a registration is refused. Between Engine_Init
+// and Engine_Open, after Random_PluginAttach.
 int32_t Skin_PluginAttach(void);
 
 // A skin for numVertices vertices and numBones bones (both >= 0; pointers
@@ -88,7 +90,8 @@ void Skin_Destroy(Skin* skin);
 Skin* Skin_GeometryGetSkin(const Geometry* geometry);
 // Stores skin (null clears) and sorts its weights; the skin already set does
 // nothing. The previous skin is neither destroyed nor released: whoever
-// holds it keeps it. Returns geometry.
+// holds it keeps it. A skin with weights must have been made for the
+// geometry's vertex count. Returns geometry.
 Geometry* Skin_GeometrySetSkin(Geometry* geometry, Skin* skin);
 // Sorts every vertex's weights heaviest first (indices moved along), unless
 // its slot-0 weight is 1.0 or more, then the used-bone list ascending.

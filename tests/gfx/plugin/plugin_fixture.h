@@ -69,6 +69,39 @@ protected:
         memcpy(out.data() + 24, payload.data(), payload.size());
         return out;
     }
+    // Adds a sub-chunk of plugin id to the extension chunk that ends an
+    // object chunk (a geometry or an atomic written by its writer), fixing
+    // the lengths on the way.
+    static worldtest::Bytes AppendSubChunk(worldtest::Bytes chunk, uint32_t id, const worldtest::Bytes& payload)
+    {
+        const uint32_t add = 12 + (uint32_t)payload.size();
+        size_t at = 12;
+        while (at < chunk.size() && worldtest::U32(chunk, at) != CHUNK_EXTENSION) at += 12 + worldtest::U32(chunk, at + 4);
+        EXPECT_LT(at, chunk.size());
+        worldtest::PutU32(chunk, 4, worldtest::U32(chunk, 4) + add);
+        worldtest::PutU32(chunk, at + 4, worldtest::U32(chunk, at + 4) + add);
+        worldtest::Bytes sub(12);
+        worldtest::PutU32(sub, 0, id);
+        worldtest::PutU32(sub, 4, (uint32_t)payload.size());
+        worldtest::PutU32(sub, 8, Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD));
+        sub.insert(sub.end(), payload.begin(), payload.end());
+        const size_t end = at + 12 + worldtest::U32(chunk, at + 4) - add;
+        chunk.insert(chunk.begin() + (ptrdiff_t)end, sub.begin(), sub.end());
+        return chunk;
+    }
+    // The payload of the first sub-chunk of plugin id in an object chunk's
+    // extension chunk (empty when there is none).
+    static worldtest::Bytes SubChunk(const worldtest::Bytes& chunk, uint32_t id)
+    {
+        size_t at = 12;
+        while (at < chunk.size() && worldtest::U32(chunk, at) != CHUNK_EXTENSION) at += 12 + worldtest::U32(chunk, at + 4);
+        const size_t end = at + 12 + worldtest::U32(chunk, at + 4);
+        for (at += 12; at + 12 <= end; at += 12 + worldtest::U32(chunk, at + 4))
+            if (worldtest::U32(chunk, at) == id)
+                return worldtest::Bytes(chunk.begin() + (ptrdiff_t)at + 12,
+                                        chunk.begin() + (ptrdiff_t)(at + 12 + worldtest::U32(chunk, at + 4)));
+        return {};
+    }
     // Little-endian words appended to a byte vector.
     static void Words(worldtest::Bytes& out, std::initializer_list<uint32_t> words)
     {
