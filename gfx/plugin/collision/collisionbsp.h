@@ -83,7 +83,8 @@ typedef int32_t (*CollisionBspLeafCallback)(int32_t numTriangles, int32_t firstT
 // Builds the tree of numTriangles (1 .. 65535) triangles whose corners index
 // positions (numVertices of them) and writes map[i] = the triangle at
 // position i of the leaves' runs (map has numTriangles entries). Null with
-// 0x80000013 when memory runs out. Free with CollisionBsp_Destroy.
+// 0x80000013 when memory runs out, or {0x11D, 1} for a position that is not
+// finite. Free with CollisionBsp_Destroy.
 CollisionBsp* CollisionBsp_Build(int32_t numVertices, const Vec3* positions, int32_t numTriangles,
                                  const Triangle* triangles, uint16_t* map);
 // A tree of numLeaves (>= 1) leaves with its header set, nodes and leaves
