@@ -66,7 +66,7 @@ protected:
         worldtest::PutU32(out, 12, id);
         worldtest::PutU32(out, 16, (uint32_t)payload.size());
         worldtest::PutU32(out, 20, Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD));
-        memcpy(out.data() + 24, payload.data(), payload.size());
+        if (!payload.empty()) memcpy(out.data() + 24, payload.data(), payload.size());
         return out;
     }
     // Adds a sub-chunk of plugin id to the extension chunk that ends an

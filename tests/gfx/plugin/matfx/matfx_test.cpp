@@ -301,15 +301,17 @@ TEST_F(MatFXTest, EffectsFlagsReadFromStreamsSwitchAtomicsAndSectorsToTheEffects
 
     const WorldBox box = {{-1, -1, -1}, {1, 1, 1}};
     WorldSector* leaf = WorldSector_CreateLeaf(&box, 0, 0, 0);
+    MaterialList none;
+    MaterialList_Initialize(&none);
+    World* world = World_CreateWithTree(&box, leaf, &none, 0);  // constructs the leaf's extensions
+    ASSERT_NE(world, nullptr);
     Bytes flag;
     Words(flag, {1});
     Bytes chunk = ExtensionChunk(PLUGIN_MATFX, flag);
     ASSERT_TRUE(ReadExtensions(WorldSector_GetRegistry(), chunk, leaf));
     EXPECT_TRUE(MatFX_WorldSectorEffectsEnabled(leaf));
     EXPECT_EQ(leaf->pipeline, MatFX_GetWorldSectorPipeline());
-    MaterialList none;
-    MaterialList_Initialize(&none);
-    World_Destroy(World_CreateWithTree(&box, leaf, &none, 0));
+    World_Destroy(world);
 }
 
 }  // namespace
