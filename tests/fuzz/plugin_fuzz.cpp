@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/frame.h"

@@ -28,7 +28,6 @@
 
 namespace {
 
-constexpr uint32_t kPluginToon = 0x12E;  // only ever tested for presence
 constexpr int32_t kSkinsPerBlock = 20;
 constexpr uint32_t kOneBits = 0x3F800000u;  // 1.0f
 constexpr int64_t kMatrixBytes = 64;
@@ -37,11 +36,10 @@ struct SkinModule {
     int32_t atomicOffset;
     int32_t geometryOffset;
     int32_t openCount;
-    uint32_t pipelineMask;  // bit 0 generic, 1 material effects, 2 toon
     FreeList* skins;
 };
 
-SkinModule sModule = {-1, -1, 0, 0, nullptr};
+SkinModule sModule = {-1, -1, 0, nullptr};
 
 Skin*& GeometrySlot(void* g) { return *(Skin**)((char*)g + sModule.geometryOffset); }
 BoneHierarchy*& AtomicSlot(void* a) { return *(BoneHierarchy**)((char*)a + sModule.atomicOffset); }
@@ -387,8 +385,6 @@ int32_t AtomicRights(void* object, int32_t, int32_t, uint32_t extraData)
 void* EngineOpen(void* engine, int32_t, int32_t)
 {
     if (sModule.openCount == 0) {
-        sModule.pipelineMask = 1u | (Engine_GetPluginOffset(PLUGIN_MATFX) >= 0 ? 2u : 0u) |
-                               (Engine_GetPluginOffset(kPluginToon) >= 0 ? 4u : 0u);
         sModule.skins = FreeList_CreateEx((int32_t)sizeof(Skin), kSkinsPerBlock, 4, 1, nullptr);
         if (!sModule.skins || !Skin_CreateD3D8Pipeline()) {
             if (sModule.skins) FreeList_Destroy(sModule.skins);
@@ -522,14 +518,12 @@ BoneHierarchy* Skin_AtomicGetHierarchy(const Atomic* atomic)
     return *(BoneHierarchy* const*)((const char*)atomic + sModule.atomicOffset);
 }
 
-Atomic* Skin_AtomicSetType(Atomic* atomic, uint32_t type)
+// The types name variants for the effects and toon plugins, which fall back
+// to the generic one without them; only the generic pipeline exists, so
+// every type draws with it.
+Atomic* Skin_AtomicSetType(Atomic* atomic, uint32_t)
 {
     HELM_ASSERT(atomic);
-    // Every type draws with the one skinned pipeline; the types of plugins
-    // that are not attached fall back to the generic one.
-    if ((type == SKIN_TYPE_MATFX && !(sModule.pipelineMask & 2)) || (type == SKIN_TYPE_TOON && !(sModule.pipelineMask & 4)))
-        type = SKIN_TYPE_GENERIC;
-    (void)type;
     atomic->pipeline = Skin_GetD3D8Pipeline();
     return atomic;
 }
