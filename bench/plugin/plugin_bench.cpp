@@ -154,7 +154,8 @@ void RunQueries(benchmark::State& state, bool lines)
             Vec3 d = {dir(rng), dir(rng), dir(rng)};
             Vec3_Normalise(&d);
             q.type = GEOMCOLLISION_LINE;
-            q.line = CollisionLine{{c.x - 20 * d.x, c.y - 20 * d.y, c.z - 20 * d.z}, {c.x + 20 * d.x, c.y + 20 * d.y, c.z + 20 * d.z}};
+            q.line = CollisionLine{{c.x - 20 * d.x, c.y - 20 * d.y, c.z - 20 * d.z},
+                                   {c.x + 20 * d.x, c.y + 20 * d.y, c.z + 20 * d.z}};
         } else {
             q.type = GEOMCOLLISION_SPHERE;
             q.sphere = Sphere{c, radius(rng)};

@@ -39,49 +39,12 @@
 #include "gfx/world/atomic.h"
 #include "gfx/world/world.h"
 #include "platform/win32/window.h"
+#include "tests/fuzz/engine_memory.h"
 
 namespace {
 
-constexpr size_t kLimit = 32u << 20;  // larger blocks are refused
-constexpr size_t kHeader = 16;
-long g_live = 0;
-
-void* Alloc(size_t n)
-{
-    if (n > kLimit) return nullptr;
-    char* p = (char*)malloc(n + kHeader);
-    if (!p) return nullptr;
-    g_live++;
-    return p + kHeader;
-}
-void Free(void* p)
-{
-    if (!p) return;
-    g_live--;
-    free((char*)p - kHeader);
-}
-void* Realloc(void* p, size_t n)
-{
-    if (!p) return Alloc(n);
-    if (n > kLimit) return nullptr;
-    char* q = (char*)realloc((char*)p - kHeader, n + kHeader);
-    return q ? q + kHeader : nullptr;
-}
-void* Calloc(size_t count, size_t size)
-{
-    if (size && count > kLimit / size) return nullptr;
-    void* p = Alloc(count * size);
-    if (p) memset(p, 0, count * size);
-    return p;
-}
-
-// Any texture name reads as a small texture.
-Texture* ReadTexture(const char* name, const char*)
-{
-    Texture* t = Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
-    if (t) Texture_SetName(t, name);
-    return t;
-}
+using enginefuzz::g_live;
+using enginefuzz::ReadTexture;
 
 Window* g_window = nullptr;
 Camera* g_camera = nullptr;
@@ -93,8 +56,7 @@ bool Start()
     Raster_InstallModule();
     Texture_InstallModule();
     D3D8_InstallDriver();
-    MemoryFunctions memory = {Alloc, Free, Realloc, Calloc};
-    if (!Engine_Init(&memory, 0, 8u << 20) || !World_PluginAttach() || !Random_PluginAttach() ||
+    if (!Engine_Init(&enginefuzz::kMemory, 0, 8u << 20) || !World_PluginAttach() || !Random_PluginAttach() ||
         !Skin_PluginAttach() || !HAnim_PluginAttach() || !GeomCollision_PluginAttach() || !MatFX_PluginAttach() ||
         !Engine_Open(&g_window) || !Engine_Start())
         return false;
@@ -178,8 +140,19 @@ void WriteSeeds(const char* folder)
                [&](Stream* s) { PluginRegistry_StreamWriteExtensions(Frame_GetRegistry(), s, frame); });
     Frame_Destroy(frame);
 
-    const uint32_t words[] = {CHUNK_EXTENSION, 40, Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD), PLUGIN_COLLISION,
-                              28, Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD), 1, 4, 4u << 16, 0, 1, 2, 3};
+    const uint32_t words[] = {CHUNK_EXTENSION,
+                              40,
+                              Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD),
+                              PLUGIN_COLLISION,
+                              28,
+                              Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD),
+                              1,
+                              4,
+                              4u << 16,
+                              0,
+                              1,
+                              2,
+                              3};
     Save(folder, "collision.sector", 2, (const uint8_t*)words, sizeof(words));
 
     StdKeyFrame keys[3] = {};

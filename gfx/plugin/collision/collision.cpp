@@ -179,7 +179,8 @@ Positions QueryPositions(const Atomic* atomic, const Geometry* g)
     if (n <= 1 || s < 0 || s >= n) return Positions{targets[0].verts, nullptr, 0};
     if (e < 0 || e >= n) return Positions{targets[0].verts, nullptr, 0};
     if (s == e || !targets[e].verts) return Positions{targets[s].verts, nullptr, 0};
-    return Positions{targets[s].verts, targets[e].verts, atomic->interpolator.position * atomic->interpolator.recipTime};
+    return Positions{targets[s].verts, targets[e].verts,
+                     atomic->interpolator.position * atomic->interpolator.recipTime};
 }
 
 struct Query {
@@ -308,11 +309,12 @@ void SphereQuery(Query& q, const Matrix& inverse, const Sphere& worldSphere)
 int32_t GeomCollision_PluginAttach(void)
 {
     sModule.engineOffset = Engine_RegisterPlugin((int32_t)sizeof(int32_t), PLUGIN_COLLISION, EngineOpen, EngineClose);
-    sModule.sectorOffset =
-        WorldSector_RegisterPlugin((int32_t)sizeof(GeomCollisionData*), PLUGIN_COLLISION, ClearSlot, DestroySlot, nullptr);
-    const int32_t sectorStream = WorldSector_RegisterPluginStream(PLUGIN_COLLISION, SectorRead, StreamWrite, StreamGetSize);
-    sModule.atomicOffset = Atomic_RegisterPlugin((int32_t)sizeof(GeomCollisionData*), PLUGIN_COLLISION, ClearSlot,
-                                                 nullptr, nullptr);
+    sModule.sectorOffset = WorldSector_RegisterPlugin((int32_t)sizeof(GeomCollisionData*), PLUGIN_COLLISION, ClearSlot,
+                                                      DestroySlot, nullptr);
+    const int32_t sectorStream =
+        WorldSector_RegisterPluginStream(PLUGIN_COLLISION, SectorRead, StreamWrite, StreamGetSize);
+    sModule.atomicOffset =
+        Atomic_RegisterPlugin((int32_t)sizeof(GeomCollisionData*), PLUGIN_COLLISION, ClearSlot, nullptr, nullptr);
     sModule.geometryOffset =
         Geometry_RegisterPlugin((int32_t)sizeof(GeomCollisionData*), PLUGIN_COLLISION, ClearSlot, DestroySlot, nullptr);
     const int32_t geometryStream =

@@ -28,10 +28,10 @@ struct Geometry;
 struct WorldSector;
 
 struct GeomCollisionData {
-    uint32_t flags;          // GEOMCOLLISION_ONE_BLOCK: the tree lies in this record's allocation
+    uint32_t flags;  // GEOMCOLLISION_ONE_BLOCK: the tree lies in this record's allocation
     CollisionBsp* tree;
-    uint32_t numTriangles;   // entries of the map: the owner's triangle count
-    uint16_t* triangleMap;   // leaf runs -> the owner's triangle indices
+    uint32_t numTriangles;  // entries of the map: the owner's triangle count
+    uint16_t* triangleMap;  // leaf runs -> the owner's triangle indices
 };
 
 enum : uint32_t { GEOMCOLLISION_ONE_BLOCK = 1 };
@@ -53,9 +53,9 @@ struct GeomCollisionQuery {
 
 // A triangle hit, in the queried atomic's own space.
 struct GeomCollisionTriangle {
-    Vec3 normal;  // (p1 - p0) x (p2 - p0), unit length
-    Vec3 point;   // p0
-    int32_t index;  // into the geometry's triangle array
+    Vec3 normal;              // (p1 - p0) x (p2 - p0), unit length
+    Vec3 point;               // p0
+    int32_t index;            // into the geometry's triangle array
     const Vec3* vertices[3];  // the corners' positions (valid during the callback only)
 };
 

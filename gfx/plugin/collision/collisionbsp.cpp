@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr int32_t kLeafBelow = 4;      // runs of fewer triangles become leaves
+constexpr int32_t kLeafBelow = 4;  // runs of fewer triangles become leaves
 constexpr int32_t kMaxCandidates = 50;
 constexpr float kCandidateScale = 50.0f;
 constexpr float kMinSpread = 0.0001f;  // of the largest extent
@@ -50,12 +50,12 @@ struct Classified {
 struct BuildWork {
     const Vec3* positions;
     const Triangle* triangles;
-    uint16_t* run;       // the permutation of triangle indices
-    uint8_t* goesLeft;   // per triangle, for the winning split
-    uint32_t* stamp;     // per vertex: the step that last listed it
+    uint16_t* run;      // the permutation of triangle indices
+    uint8_t* goesLeft;  // per triangle, for the winning split
+    uint32_t* stamp;    // per vertex: the step that last listed it
     uint32_t stampValue;
-    int32_t* used;       // the vertices of the current run
-    int32_t* order;      // scratch: used vertices sorted, then candidates
+    int32_t* used;   // the vertices of the current run
+    int32_t* order;  // scratch: used vertices sorted, then candidates
     CollisionBspNode* nodes;
     CollisionBspLeaf* leaves;
     int32_t numNodes, numLeaves;
@@ -159,8 +159,9 @@ bool FindSplit(BuildWork& w, int32_t first, int32_t count, const BoundingBox& bo
             taken++;
             const Classified c = Classify(w, first, count, axis, v, false);
             if (c.numLeft == 0 || c.numRight == 0) continue;
-            const float cost = (DepthFactor(c.numLeft) * (c.leftValue - lo) +
-                                DepthFactor(c.numRight) * (hi - c.rightValue)) / (hi - lo) / weight;
+            const float cost =
+                (DepthFactor(c.numLeft) * (c.leftValue - lo) + DepthFactor(c.numRight) * (hi - c.rightValue)) /
+                (hi - lo) / weight;
             if (!found || cost < best->cost) {
                 *best = Split{axis, v, cost};
                 found = true;
@@ -212,6 +213,38 @@ struct LinePending {
     uint16_t index;
     Vec3 start, end;
 };
+
+struct Pending {
+    uint8_t kind;
+    uint16_t index;
+};
+
+uint8_t RootKind(const CollisionBsp* tree) { return tree->nodes ? COLLISION_BSP_NODE : COLLISION_BSP_LEAF; }
+
+// Depth first from now: leaves go to the callback (0 ends the walk: null),
+// nodes to step, which returns the child to visit now and hands any other
+// to push. Each node pushes at most one child, so the stack holds one entry
+// per level at most.
+template <typename P, typename Step>
+const CollisionBsp* Walk(const CollisionBsp* tree, P now, CollisionBspLeafCallback callback, void* data, Step step)
+{
+    P stack[COLLISION_BSP_MAX_DEPTH];
+    int32_t top = 0;
+    auto push = [&](const P& pending) {
+        HELM_ASSERT(top < (int32_t)COLLISION_BSP_MAX_DEPTH);
+        stack[top++] = pending;
+    };
+    for (;;) {
+        if (now.kind != COLLISION_BSP_LEAF) {
+            now = step(tree->nodes[now.index], now, push);
+            continue;
+        }
+        const CollisionBspLeaf& leaf = tree->leaves[now.index];
+        if (!callback(leaf.numTriangles, leaf.firstTriangle, data)) return nullptr;
+        if (top == 0) return tree;
+        now = stack[--top];
+    }
+}
 
 // The point of the segment from s at coordinate value on axis, the other
 // coordinates from the line's gradients.
@@ -309,8 +342,8 @@ CollisionBsp* CollisionBsp_Build(int32_t numVertices, const Vec3* positions, int
     } else {
         Error_Raise(ERR_OUT_OF_MEMORY);
     }
-    for (void* p : {(void*)w.run, (void*)w.goesLeft, (void*)w.stamp, (void*)w.used, (void*)w.order,
-                    (void*)w.nodes, (void*)w.leaves})
+    for (void* p : {(void*)w.run, (void*)w.goesLeft, (void*)w.stamp, (void*)w.used, (void*)w.order, (void*)w.nodes,
+                    (void*)w.leaves})
         if (p) Engine_Free(p);
     return tree;
 }
@@ -320,83 +353,50 @@ const CollisionBsp* CollisionBsp_ForAllLineLeaves(const CollisionBsp* tree, cons
                                                   CollisionBspLeafCallback callback, void* data)
 {
     HELM_ASSERT(tree && line && gradients && callback);
-    LinePending stack[COLLISION_BSP_MAX_DEPTH];
-    int32_t top = 0;
-    LinePending now = {(uint8_t)(tree->nodes ? COLLISION_BSP_NODE : COLLISION_BSP_LEAF), 0, line->start, line->end};
-    auto push = [&](uint8_t kind, uint16_t index, const Vec3& s, const Vec3& e) {
-        HELM_ASSERT(top < (int32_t)COLLISION_BSP_MAX_DEPTH);
-        stack[top++] = LinePending{kind, index, s, e};
-    };
-    for (;;) {
-        if (now.kind == COLLISION_BSP_LEAF) {
-            const CollisionBspLeaf& leaf = tree->leaves[now.index];
-            if (!callback(leaf.numTriangles, leaf.firstTriangle, data)) return nullptr;
-            if (top == 0) return tree;
-            now = stack[--top];
-            continue;
-        }
-        const CollisionBspNode& n = tree->nodes[now.index];
+    const LinePending root = {RootKind(tree), 0, line->start, line->end};
+    return Walk(tree, root, callback, data, [&](const CollisionBspNode& n, const LinePending& now, auto push) {
         const int32_t axis = n.axis / 4;
         const Vec3 s = now.start, e = now.end;
         const float sk = Coord(s, axis), ek = Coord(e, axis);
         const float ls = sk - n.leftValue, le = ek - n.leftValue, rs = sk - n.rightValue, re = ek - n.rightValue;
         const bool nls = std::signbit(ls), nle = std::signbit(le), nrs = std::signbit(rs), nre = std::signbit(re);
-        const LinePending left = {n.leftKind, n.leftIndex, s, e}, right = {n.rightKind, n.rightIndex, s, e};
-        if (nrs && nre) {
-            now = left;
-        } else if (!nls && !nle) {
-            now = right;
-        } else if (nls == nle && nrs == nre) {
+        auto left = [&](const Vec3& a, const Vec3& b) { return LinePending{n.leftKind, n.leftIndex, a, b}; };
+        auto right = [&](const Vec3& a, const Vec3& b) { return LinePending{n.rightKind, n.rightIndex, a, b}; };
+        if (nrs && nre) return left(s, e);
+        if (!nls && !nle) return right(s, e);
+        if (nls == nle && nrs == nre) {
             // Wholly inside the overlap: both sides, the nearer first.
-            if (rs < re) push(right.kind, right.index, s, e), now = left;
-            else push(left.kind, left.index, s, e), now = right;
-        } else if (nls != nle && !nrs && !nre) {
-            const Vec3 p = CrossAt(s, axis, n.leftValue, *gradients);
-            if (nls) push(right.kind, right.index, s, e), now = LinePending{left.kind, left.index, s, p};
-            else push(left.kind, left.index, p, e), now = right;
-        } else if (nrs != nre && nls && nle) {
-            const Vec3 q = CrossAt(s, axis, n.rightValue, *gradients);
-            if (nrs) push(right.kind, right.index, q, e), now = left;
-            else push(left.kind, left.index, s, e), now = LinePending{right.kind, right.index, s, q};
-        } else {
-            const Vec3 p = CrossAt(s, axis, n.leftValue, *gradients);
-            const Vec3 q = CrossAt(s, axis, n.rightValue, *gradients);
-            if (nls) push(right.kind, right.index, q, e), now = LinePending{left.kind, left.index, s, p};
-            else push(left.kind, left.index, p, e), now = LinePending{right.kind, right.index, s, q};
+            if (rs < re) return push(right(s, e)), left(s, e);
+            return push(left(s, e)), right(s, e);
         }
-    }
+        if (nls != nle && !nrs && !nre) {
+            const Vec3 p = CrossAt(s, axis, n.leftValue, *gradients);
+            if (nls) return push(right(s, e)), left(s, p);
+            return push(left(p, e)), right(s, e);
+        }
+        if (nrs != nre && nls && nle) {
+            const Vec3 q = CrossAt(s, axis, n.rightValue, *gradients);
+            if (nrs) return push(right(q, e)), left(s, e);
+            return push(left(s, e)), right(s, q);
+        }
+        const Vec3 p = CrossAt(s, axis, n.leftValue, *gradients);
+        const Vec3 q = CrossAt(s, axis, n.rightValue, *gradients);
+        if (nls) return push(right(q, e)), left(s, p);
+        return push(left(p, e)), right(s, q);
+    });
 }
 
 const CollisionBsp* CollisionBsp_ForAllSphereLeaves(const CollisionBsp* tree, const BoundingBox* box,
                                                     CollisionBspLeafCallback callback, void* data)
 {
     HELM_ASSERT(tree && box && callback);
-    struct Pending {
-        uint8_t kind;
-        uint16_t index;
-    } stack[COLLISION_BSP_MAX_DEPTH];
-    int32_t top = 0;
-    Pending now = {(uint8_t)(tree->nodes ? COLLISION_BSP_NODE : COLLISION_BSP_LEAF), 0};
-    for (;;) {
-        if (now.kind == COLLISION_BSP_LEAF) {
-            const CollisionBspLeaf& leaf = tree->leaves[now.index];
-            if (!callback(leaf.numTriangles, leaf.firstTriangle, data)) return nullptr;
-            if (top == 0) return tree;
-            now = stack[--top];
-            continue;
-        }
-        const CollisionBspNode& n = tree->nodes[now.index];
-        const int32_t axis = n.axis / 4;
-        if (Coord(box->inf, axis) < n.leftValue) {
-            if (Coord(box->sup, axis) >= n.rightValue) {
-                HELM_ASSERT(top < (int32_t)COLLISION_BSP_MAX_DEPTH);
-                stack[top++] = Pending{n.rightKind, n.rightIndex};
-            }
-            now = Pending{n.leftKind, n.leftIndex};
-        } else {
-            now = Pending{n.rightKind, n.rightIndex};
-        }
-    }
+    return Walk(tree, Pending{RootKind(tree), 0}, callback, data,
+                [&](const CollisionBspNode& n, const Pending&, auto push) {
+                    const int32_t axis = n.axis / 4;
+                    if (!(Coord(box->inf, axis) < n.leftValue)) return Pending{n.rightKind, n.rightIndex};
+                    if (Coord(box->sup, axis) >= n.rightValue) push(Pending{n.rightKind, n.rightIndex});
+                    return Pending{n.leftKind, n.leftIndex};
+                });
 }
 
 int32_t CollisionBsp_StreamGetSize(const CollisionBsp* tree) { return 20 * (int32_t)tree->numLeaves - 16; }

@@ -31,23 +31,23 @@ struct Stream;
 struct Triangle;
 
 enum : uint32_t {
-    PLUGIN_COLLISION = 0x11D,       // plugin id of the collision data and of its errors
-    COLLISION_ERR_BAD_QUERY = 0,    // a query of an unknown type
-    COLLISION_ERR_BAD_DATA = 1,     // streamed collision data that contradicts itself or its owner
+    PLUGIN_COLLISION = 0x11D,      // plugin id of the collision data and of its errors
+    COLLISION_ERR_BAD_QUERY = 0,   // a query of an unknown type
+    COLLISION_ERR_BAD_DATA = 1,    // streamed collision data that contradicts itself or its owner
     COLLISION_BSP_MAX_DEPTH = 32,  // node levels the walkers' stacks hold
     COLLISION_BSP_MAX_TRIANGLES = 65535,
-    COLLISION_BSP_LEAF = 1,        // child kinds
+    COLLISION_BSP_LEAF = 1,  // child kinds
     COLLISION_BSP_NODE = 2,
 };
 
 struct CollisionBspNode {
-    uint16_t axis;      // 0, 4, 8: byte offset of the coordinate in a Vec3
-    uint8_t leftKind;   // COLLISION_BSP_LEAF or _NODE
+    uint16_t axis;     // 0, 4, 8: byte offset of the coordinate in a Vec3
+    uint8_t leftKind;  // COLLISION_BSP_LEAF or _NODE
     uint8_t rightKind;
     uint16_t leftIndex;
     uint16_t rightIndex;
-    float leftValue;    // the left child reaches up to here
-    float rightValue;   // the right child starts here
+    float leftValue;   // the left child reaches up to here
+    float rightValue;  // the right child starts here
 };
 
 struct CollisionBspLeaf {
@@ -58,7 +58,7 @@ struct CollisionBspLeaf {
 // One allocation: this header, numLeaves - 1 nodes, numLeaves leaves.
 struct CollisionBsp {
     uint32_t numLeaves;
-    CollisionBspNode* nodes;   // null for a single leaf
+    CollisionBspNode* nodes;  // null for a single leaf
     CollisionBspLeaf* leaves;
 };
 

@@ -35,8 +35,7 @@ int32_t Intersect_TriangleTest(const Sphere* sphere, const Vec3* p0, const Vec3*
     const Vec3& c = sphere->center;
     const float r = sphere->radius;
     const Vec3 a = Sub(*p0, c), b = Sub(*p1, c), d = Sub(*p2, c);
-    if (OutsideOnAxis(a.x, b.x, d.x, r) || OutsideOnAxis(a.y, b.y, d.y, r) || OutsideOnAxis(a.z, b.z, d.z, r))
-        return 0;
+    if (OutsideOnAxis(a.x, b.x, d.x, r) || OutsideOnAxis(a.y, b.y, d.y, r) || OutsideOnAxis(a.z, b.z, d.z, r)) return 0;
 
     Vec3 n = Cross(Sub(*p1, *p0), Sub(*p2, *p0));
     const float lengthSq = Dot(n, n);

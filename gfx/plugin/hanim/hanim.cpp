@@ -176,8 +176,8 @@ Stream* StreamRead(Stream* stream, int32_t length, void* frame, int32_t offset, 
 int32_t HAnim_PluginAttach(void)
 {
     if (Engine_RegisterPlugin(0, PLUGIN_HANIM, EngineOpen, EngineClose) < 0) return 0;
-    sModule.frameOffset = Frame_RegisterPlugin((int32_t)sizeof(HAnimFrameExtension), PLUGIN_HANIM,
-                                               HAnim_FrameConstruct, HAnim_FrameDestruct, HAnim_FrameCopy);
+    sModule.frameOffset = Frame_RegisterPlugin((int32_t)sizeof(HAnimFrameExtension), PLUGIN_HANIM, HAnim_FrameConstruct,
+                                               HAnim_FrameDestruct, HAnim_FrameCopy);
     if (Frame_RegisterPluginStream(PLUGIN_HANIM, StreamRead, StreamWrite, StreamGetSize) < 0) return 0;
     return sModule.frameOffset >= 0 ? 1 : 0;
 }
@@ -252,7 +252,8 @@ void* HAnim_FrameCopy(void* dst, const void* src, int32_t offset, int32_t)
     BoneHierarchy* copy = Allocate(h->numNodes, h->flags, h->interpolator ? h->interpolator->maxKeyFrameSize : 0);
     if (!copy) return nullptr;
     for (int32_t i = 0; i < h->numNodes; i++)
-        copy->nodeInfo[i] = HAnimNodeInfo{h->nodeInfo[i].nodeID, h->nodeInfo[i].nodeIndex, h->nodeInfo[i].flags, nullptr};
+        copy->nodeInfo[i] =
+            HAnimNodeInfo{h->nodeInfo[i].nodeID, h->nodeInfo[i].nodeIndex, h->nodeInfo[i].flags, nullptr};
     copy->parentFrame = (Frame*)dst;
     d->hierarchy = copy;
     return dst;

@@ -45,12 +45,12 @@ struct HAnimNodeInfo {
 };
 
 struct BoneHierarchy {
-    uint32_t flags;            // HANIM_*
+    uint32_t flags;  // HANIM_*
     int32_t numNodes;
-    Matrix* matrixArray;       // numNodes matrices, 16-byte aligned; null under HANIM_NO_MATRICES
-    void* matrixBlock;         // the allocation matrixArray lies in (owned unless shared)
-    HAnimNodeInfo* nodeInfo;   // numNodes records (owned unless shared)
-    Frame* parentFrame;        // the frame whose extension holds it; null when made by HAnim_HierarchyCreate
+    Matrix* matrixArray;             // numNodes matrices, 16-byte aligned; null under HANIM_NO_MATRICES
+    void* matrixBlock;               // the allocation matrixArray lies in (owned unless shared)
+    HAnimNodeInfo* nodeInfo;         // numNodes records (owned unless shared)
+    Frame* parentFrame;              // the frame whose extension holds it; null when made by HAnim_HierarchyCreate
     BoneHierarchy* parentHierarchy;  // itself
     AnimInterpolator* interpolator;  // owned; one key frame of the given size per node
     // Given at creation from a counter that never repeats while the program

@@ -82,10 +82,10 @@ struct MatFXDraw {
     uint32_t blendStages;
     bool dualTexture, multiplyAdd, modulate2x;
     uint32_t shaders[MATFX_PIXEL_SHADER_COUNT];  // 0 = none
-    Validation envAdd;     // the single-pass additive environment set-up
+    Validation envAdd;                           // the single-pass additive environment set-up
     Validation modulate2xDual;
-    bool stage0Dirty;      // stage 0's operations were edited behind its binding
-    uint8_t* done;         // bump vertices: one byte per vertex, grown as needed
+    bool stage0Dirty;  // stage 0's operations were edited behind its binding
+    uint8_t* done;     // bump vertices: one byte per vertex, grown as needed
     uint32_t doneCapacity;
 };
 
@@ -98,6 +98,15 @@ void Stage0(uint32_t type, uint32_t value)
 {
     D3D8_SetTextureStageState(0, type, value);
     sDraw.stage0Dirty = true;
+}
+// A stage's colour (D3DTSS_COLOROP) or alpha (D3DTSS_ALPHAOP) operation
+// with its two arguments.
+void Combine(uint32_t stage, uint32_t opState, uint32_t op, uint32_t arg1, uint32_t arg2)
+{
+    D3D8_SetTextureStageState(stage, opState, op);
+    D3D8_SetTextureStageState(stage, opState + 1, arg1);
+    D3D8_SetTextureStageState(stage, opState + 2, arg2);
+    if (stage == 0) sDraw.stage0Dirty = true;
 }
 
 // The environment coefficient as drawn: clamped to 0..1 either way, so
@@ -278,12 +287,8 @@ void EnvPass(const D3D8MeshInstance& r, const MatFXEnv& env, uint32_t k)
         Stage0(D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
     } else {
         D3D8_SetRenderState(D3DRS_TEXTUREFACTOR, factor);
-        Stage0(D3DTSS_COLOROP, D3DTOP_MODULATE);
-        Stage0(D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        Stage0(D3DTSS_COLORARG2, D3DTA_TFACTOR);
-        Stage0(D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
-        Stage0(D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-        Stage0(D3DTSS_ALPHAARG2, D3DTA_TFACTOR);
+        Combine(0, D3DTSS_COLOROP, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_TFACTOR);
+        Combine(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1, D3DTA_TEXTURE, D3DTA_TFACTOR);
     }
     const SavedState lighting = Override(D3DRS_LIGHTING, 0);
     const SavedState zWrite = Override(D3DRS_ZWRITEENABLE, 0);
@@ -334,9 +339,7 @@ bool EnvOnStage1(const D3D8MeshInstance& r, const MatFXEnv& env, uint32_t k)
 {
     MatFX_SetupEnvMapStage(env.texture, 1, env.frame);
     if (k == 255) {
-        StageState(1, D3DTSS_COLOROP, D3DTOP_ADD);
-        StageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        StageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+        Combine(1, D3DTSS_COLOROP, D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_CURRENT);
         if (sDraw.envAdd == NOT_TRIED) {
             uint32_t passes = 0;
             sDraw.envAdd = D3D8_ValidateDevice(&passes) && passes == 1 ? PASSED : FAILED;
@@ -381,8 +384,7 @@ void RenderEnvMap(const D3D8MeshInstance& r, uint32_t flags, int32_t pass, Textu
         path = TWO_PASS;
     } else if (!HasAlpha(env.texture)) {
         if (!stage0 && k == 255) path = STAGE0_ADD;
-        else if (sDraw.blendStages >= 2 && (sDraw.multiplyAdd || (k == 255 && sDraw.envAdd != FAILED)))
-            path = STAGE1;
+        else if (sDraw.blendStages >= 2 && (sDraw.multiplyAdd || (k == 255 && sDraw.envAdd != FAILED))) path = STAGE1;
     } else if (sDraw.shaders[stage0 ? SHADER_ENV : SHADER_ENV_NO_BASE]) {
         path = SHADER;
     }
@@ -501,8 +503,7 @@ void RenderBumpMap(const D3D8MeshInstance& r, uint32_t flags, Texture* base, con
     IDirect3DVertexBuffer8* buffer = nullptr;
     uint8_t* data = nullptr;
     uint32_t first = 0;
-    if (!D3D8_DynamicVertexBufferLock((uint32_t)sizeof(MatFXBumpVertex), r.numVertices, &buffer, &data, &first))
-        return;
+    if (!D3D8_DynamicVertexBufferLock((uint32_t)sizeof(MatFXBumpVertex), r.numVertices, &buffer, &data, &first)) return;
     const bool built = MatFX_BuildBumpVertices(&r, r.material, objectToWorld, (MatFXBumpVertex*)data) != 0;
     D3D8_VertexBufferUnlock(buffer);
     if (!built) return;
@@ -547,9 +548,9 @@ void RenderBumpMap(const D3D8MeshInstance& r, uint32_t flags, Texture* base, con
         if (env && CoefficientByte(env->coefficient) != 0 && sDraw.shaders[SHADER_BUMP_ENV]) {
             MatFX_SetupEnvMapStage(env->texture, 2, env->frame);
             SetCoefficientConstant(env->coefficient);
-            shader = !env->useFrameBufferAlpha       ? sDraw.shaders[SHADER_BUMP_ENV]
-                     : HasAlpha(env->texture) ? sDraw.shaders[SHADER_BUMP_ENV_FB_ALPHA_ENV]
-                                              : sDraw.shaders[SHADER_BUMP_ENV_FB_OPAQUE_ENV];
+            shader = !env->useFrameBufferAlpha ? sDraw.shaders[SHADER_BUMP_ENV]
+                     : HasAlpha(env->texture)  ? sDraw.shaders[SHADER_BUMP_ENV_FB_ALPHA_ENV]
+                                               : sDraw.shaders[SHADER_BUMP_ENV_FB_OPAQUE_ENV];
             envDrawn = true;
         }
         D3D8_SetPixelShader(shader);
@@ -587,17 +588,13 @@ bool MultiplyingPair(uint32_t src, uint32_t dst)
 void DualStages(Texture* base, const MatFXDual& dual, uint32_t op, uint32_t arg1, uint32_t arg0 = D3DTA_CURRENT)
 {
     D3D8_SetTexture(dual.texture, 1);
-    StageState(1, D3DTSS_COLOROP, op);
-    StageState(1, D3DTSS_COLORARG1, arg1);
-    StageState(1, D3DTSS_COLORARG2, op == D3DTOP_MULTIPLYADD ? D3DTA_DIFFUSE : D3DTA_CURRENT);
+    Combine(1, D3DTSS_COLOROP, op, arg1, op == D3DTOP_MULTIPLYADD ? D3DTA_DIFFUSE : D3DTA_CURRENT);
     if (op == D3DTOP_MULTIPLYADD) StageState(1, D3DTSS_COLORARG0, arg0);
     const bool threeStages = sDraw.blendStages >= 3 && op != D3DTOP_MULTIPLYADD;
     if (threeStages) {
         Stage0(D3DTSS_COLOROP, D3DTOP_SELECTARG1);
         Stage0(D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        StageState(2, D3DTSS_COLOROP, D3DTOP_MODULATE);
-        StageState(2, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
-        StageState(2, D3DTSS_COLORARG2, D3DTA_CURRENT);
+        Combine(2, D3DTSS_COLOROP, D3DTOP_MODULATE, D3DTA_DIFFUSE, D3DTA_CURRENT);
         if (HasAlpha(base) && HasAlpha(dual.texture)) {
             for (uint32_t s = 1; s <= 2; s++) {
                 StageState(s, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
@@ -628,28 +625,20 @@ bool SetUpDualSinglePass(Texture* base, const MatFXDual& dual)
         if (src == kSrcAlpha && dst == kInvSrcAlpha) {
             BindStage0(dual.texture);
             D3D8_SetRenderState(D3DRS_TEXTUREFACTOR, 0xFFFFFFFFu);
-            Stage0(D3DTSS_COLOROP, D3DTOP_BLENDTEXTUREALPHA);
-            Stage0(D3DTSS_COLORARG1, D3DTA_TEXTURE);
-            Stage0(D3DTSS_COLORARG2, D3DTA_TFACTOR);
+            Combine(0, D3DTSS_COLOROP, D3DTOP_BLENDTEXTUREALPHA, D3DTA_TEXTURE, D3DTA_TFACTOR);
             Stage0(D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-            StageState(1, D3DTSS_COLOROP, D3DTOP_MODULATE);
-            StageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
-            StageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+            Combine(1, D3DTSS_COLOROP, D3DTOP_MODULATE, D3DTA_DIFFUSE, D3DTA_CURRENT);
             return true;
         }
         if (src == kOne && dst == kOne) {
             BindStage0(dual.texture);
-            StageState(1, D3DTSS_COLOROP, D3DTOP_ADD);
-            StageState(1, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
-            StageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
+            Combine(1, D3DTSS_COLOROP, D3DTOP_ADD, D3DTA_DIFFUSE, D3DTA_CURRENT);
             Stage0(D3DTSS_ALPHAOP, D3DTOP_DISABLE);
             return true;
         }
         if (src == kZero && dst == kSrcAlpha) {
             BindStage0(dual.texture);
-            Stage0(D3DTSS_COLOROP, D3DTOP_MODULATE);
-            Stage0(D3DTSS_COLORARG1, D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE);
-            Stage0(D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+            Combine(0, D3DTSS_COLOROP, D3DTOP_MODULATE, D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE, D3DTA_DIFFUSE);
             Stage0(D3DTSS_ALPHAOP, D3DTOP_DISABLE);
             return true;
         }
@@ -664,21 +653,13 @@ bool SetUpDualSinglePass(Texture* base, const MatFXDual& dual)
         D3D8_SetTexture(dual.texture, 1);
         Stage0(D3DTSS_COLOROP, D3DTOP_SELECTARG1);
         Stage0(D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        StageState(1, D3DTSS_COLOROP, D3DTOP_BLENDTEXTUREALPHA);
-        StageState(1, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-        StageState(1, D3DTSS_COLORARG2, D3DTA_CURRENT);
-        StageState(2, D3DTSS_COLOROP, D3DTOP_MODULATE);
-        StageState(2, D3DTSS_COLORARG1, D3DTA_DIFFUSE);
-        StageState(2, D3DTSS_COLORARG2, D3DTA_CURRENT);
+        Combine(1, D3DTSS_COLOROP, D3DTOP_BLENDTEXTUREALPHA, D3DTA_TEXTURE, D3DTA_CURRENT);
+        Combine(2, D3DTSS_COLOROP, D3DTOP_MODULATE, D3DTA_DIFFUSE, D3DTA_CURRENT);
         if (HasAlpha(dual.texture)) {
             Stage0(D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
             Stage0(D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-            StageState(1, D3DTSS_ALPHAOP, D3DTOP_BLENDTEXTUREALPHA);
-            StageState(1, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-            StageState(1, D3DTSS_ALPHAARG2, D3DTA_CURRENT);
-            StageState(2, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
-            StageState(2, D3DTSS_ALPHAARG1, D3DTA_DIFFUSE);
-            StageState(2, D3DTSS_ALPHAARG2, D3DTA_CURRENT);
+            Combine(1, D3DTSS_ALPHAOP, D3DTOP_BLENDTEXTUREALPHA, D3DTA_TEXTURE, D3DTA_CURRENT);
+            Combine(2, D3DTSS_ALPHAOP, D3DTOP_MODULATE, D3DTA_DIFFUSE, D3DTA_CURRENT);
         }
         return true;
     }
@@ -707,9 +688,7 @@ bool SetUpDualSinglePass(Texture* base, const MatFXDual& dual)
 
 void CleanDualStages(void)
 {
-    Stage0(D3DTSS_COLOROP, D3DTOP_MODULATE);
-    Stage0(D3DTSS_COLORARG1, D3DTA_TEXTURE);
-    Stage0(D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+    Combine(0, D3DTSS_COLOROP, D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE);
     ClearStage(1);
     StageState(2, D3DTSS_COLOROP, D3DTOP_DISABLE);
     StageState(2, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
@@ -729,8 +708,8 @@ void RenderDual(const D3D8MeshInstance& r, uint32_t flags, Texture* base, const 
     bool transformed = false;
     SetBlend(r);
     D3D8_SetPixelShader(0);
-    const bool singlePossible = sDraw.dualTexture && !(stage0 && stage0 != dual.texture && Palettised(stage0) &&
-                                                      Palettised(dual.texture));
+    const bool singlePossible =
+        sDraw.dualTexture && !(stage0 && stage0 != dual.texture && Palettised(stage0) && Palettised(dual.texture));
     BindStage0(stage0);
     if (uv) transformed |= SetCoordinateTransform(0, uv->uv.baseTransform);
     if (singlePossible && SetUpDualSinglePass(stage0, dual)) {
@@ -829,7 +808,8 @@ int32_t MatFX_OpenPipelines(void)
     sDraw.modulate2xDual = NOT_TRIED;
     sDraw.stage0Dirty = false;
     if ((caps->PixelShaderVersion & 0xFFFF) >= 0x100)
-        for (uint32_t i = 0; i < MATFX_PIXEL_SHADER_COUNT; i++) D3D8_CreatePixelShader(kShaderTokens[i], &sDraw.shaders[i]);
+        for (uint32_t i = 0; i < MATFX_PIXEL_SHADER_COUNT; i++)
+            D3D8_CreatePixelShader(kShaderTokens[i], &sDraw.shaders[i]);
     return 1;
 }
 
@@ -1011,7 +991,8 @@ void MatFX_AtomicRenderCallback(ResourceArenaEntry* entry, void* object, uint8_t
         const D3D8MeshInstance& r = records[i];
         Material* material = r.material;
         if (lighting)
-            D3D8_SetMaterialFromColor(material ? material->colour : kWhite, material ? material->surfaceProperties : kUnit,
+            D3D8_SetMaterialFromColor(material ? material->colour : kWhite,
+                                      material ? material->surfaceProperties : kUnit,
                                       (flags & GEOMETRY_MODULATE_MATERIAL_COLOR) ? 1 : 0);
         Texture* base = material ? material->texture : nullptr;
         const MatFXMaterialData* fx = material ? MatFX_GetMaterialData(material) : nullptr;

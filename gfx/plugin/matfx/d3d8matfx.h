@@ -78,5 +78,5 @@ struct MatFXBumpVertex {
 // the frame's position; objectToWorld is the object's world matrix (null:
 // identity). A degenerate tangent or light vector gives no shift. 1, or 0
 // when the record's buffers cannot be read.
-int32_t MatFX_BuildBumpVertices(const D3D8MeshInstance* record, const Material* material,
-                                const Matrix* objectToWorld, MatFXBumpVertex* out);
+int32_t MatFX_BuildBumpVertices(const D3D8MeshInstance* record, const Material* material, const Matrix* objectToWorld,
+                                MatFXBumpVertex* out);

@@ -113,6 +113,17 @@ MatFXSlot* FindSlot(const Material* material, uint32_t kind)
     return nullptr;
 }
 
+// A setter's frame: edit the slot of kind, or change nothing (null) when
+// the material has none.
+template <typename Edit>
+Material* EditSlot(Material* material, uint32_t kind, Edit edit)
+{
+    MatFXSlot* slot = FindSlot(material, kind);
+    if (!slot) return nullptr;
+    edit(*slot);
+    return material;
+}
+
 // ---- bumped textures ----
 
 void BumpedName(char out[32], const Texture* base, const Texture* bump)
@@ -388,7 +399,10 @@ Stream* FlagWrite(Stream* stream, int32_t, const void* object, int32_t offset, i
     return Stream_WriteInt32(stream, &flag, 4);
 }
 
-Stream* AtomicFlagRead(Stream* stream, int32_t length, void* object, int32_t offset, int32_t)
+// Reads an effects flag: a set flag on an object whose own is clear turns
+// the effects on (switchOn sets the pipeline and the flag).
+template <void (*SwitchOn)(void* object, int32_t offset)>
+Stream* FlagRead(Stream* stream, int32_t length, void* object, int32_t offset, int32_t)
 {
     uint32_t flag = 0;
     if (length < 4) {
@@ -396,23 +410,15 @@ Stream* AtomicFlagRead(Stream* stream, int32_t length, void* object, int32_t off
         return nullptr;
     }
     if (!Stream_ReadInt32(stream, &flag, 4)) return nullptr;
-    if (flag && !Flag(object, offset)) MatFX_EnableAtomicEffects((Atomic*)object);
+    if (flag && !Flag(object, offset)) SwitchOn(object, offset);
     return stream;
 }
 
-Stream* SectorFlagRead(Stream* stream, int32_t length, void* object, int32_t offset, int32_t)
+void AtomicOn(void* atomic, int32_t) { MatFX_EnableAtomicEffects((Atomic*)atomic); }
+void SectorOn(void* sector, int32_t offset)
 {
-    uint32_t flag = 0;
-    if (length < 4) {
-        Raise(ERR_SHORT_READ);
-        return nullptr;
-    }
-    if (!Stream_ReadInt32(stream, &flag, 4)) return nullptr;
-    if (flag && !Flag(object, offset)) {
-        MatFX_SectorSetPipeline((WorldSector*)object);
-        Flag(object, offset) = 1;
-    }
-    return stream;
+    MatFX_SectorSetPipeline((WorldSector*)sector);
+    Flag(sector, offset) = 1;
 }
 
 void* EngineOpen(void* engine, int32_t, int32_t)
@@ -447,13 +453,15 @@ int32_t MatFX_PluginAttach(void)
     const int32_t engine = Engine_RegisterPlugin(0, PLUGIN_MATFX, EngineOpen, EngineClose);
     sModule.materialOffset = Material_RegisterPlugin((int32_t)sizeof(MatFXMaterialData*), PLUGIN_MATFX,
                                                      MaterialConstruct, MaterialDestruct, MatFX_MaterialCopy);
-    const int32_t materialStream = Material_RegisterPluginStream(PLUGIN_MATFX, MaterialRead, MaterialWrite, MaterialGetSize);
+    const int32_t materialStream =
+        Material_RegisterPluginStream(PLUGIN_MATFX, MaterialRead, MaterialWrite, MaterialGetSize);
     sModule.atomicOffset =
         Atomic_RegisterPlugin((int32_t)sizeof(uint32_t), PLUGIN_MATFX, FlagConstruct, FlagConstruct, FlagCopy);
-    const int32_t atomicStream = Atomic_RegisterPluginStream(PLUGIN_MATFX, AtomicFlagRead, FlagWrite, FlagGetSize);
+    const int32_t atomicStream = Atomic_RegisterPluginStream(PLUGIN_MATFX, FlagRead<AtomicOn>, FlagWrite, FlagGetSize);
     sModule.sectorOffset =
         WorldSector_RegisterPlugin((int32_t)sizeof(uint32_t), PLUGIN_MATFX, FlagConstruct, FlagConstruct, FlagCopy);
-    const int32_t sectorStream = WorldSector_RegisterPluginStream(PLUGIN_MATFX, SectorFlagRead, FlagWrite, FlagGetSize);
+    const int32_t sectorStream =
+        WorldSector_RegisterPluginStream(PLUGIN_MATFX, FlagRead<SectorOn>, FlagWrite, FlagGetSize);
     return engine >= 0 && sModule.materialOffset >= 0 && materialStream >= 0 && sModule.atomicOffset >= 0 &&
                    atomicStream >= 0 && sModule.sectorOffset >= 0 && sectorStream >= 0
                ? 1
@@ -476,9 +484,9 @@ Material* MatFX_SetMaterialEffects(Material* material, uint32_t type)
     if (type == MATFX_NONE || (data->effectType != MATFX_NONE && type != data->effectType)) DestroyData(data);
     data->effectType = type;
     static const uint32_t kSlots[7][2] = {
-        {MATFX_SLOT_EMPTY, MATFX_SLOT_EMPTY},       {MATFX_SLOT_BUMP, MATFX_SLOT_EMPTY},
-        {MATFX_SLOT_ENV, MATFX_SLOT_EMPTY},         {MATFX_SLOT_BUMP, MATFX_SLOT_ENV},
-        {MATFX_SLOT_DUAL, MATFX_SLOT_EMPTY},        {MATFX_SLOT_UVTRANSFORM, MATFX_SLOT_EMPTY},
+        {MATFX_SLOT_EMPTY, MATFX_SLOT_EMPTY},      {MATFX_SLOT_BUMP, MATFX_SLOT_EMPTY},
+        {MATFX_SLOT_ENV, MATFX_SLOT_EMPTY},        {MATFX_SLOT_BUMP, MATFX_SLOT_ENV},
+        {MATFX_SLOT_DUAL, MATFX_SLOT_EMPTY},       {MATFX_SLOT_UVTRANSFORM, MATFX_SLOT_EMPTY},
         {MATFX_SLOT_UVTRANSFORM, MATFX_SLOT_DUAL},
     };
     if (type <= MATFX_DUALUVTRANSFORM)
@@ -523,37 +531,27 @@ int32_t MatFX_WorldSectorEffectsEnabled(const WorldSector* sector)
 Material* MatFX_SetEnvMap(Material* material, Texture* texture, Frame* frame, uint32_t useFrameBufferAlpha,
                           float coefficient)
 {
-    MatFXSlot* slot = FindSlot(material, MATFX_SLOT_ENV);
-    if (!slot) return nullptr;
-    Replace(slot->env.texture, texture);
-    slot->env.frame = frame;
-    slot->env.useFrameBufferAlpha = useFrameBufferAlpha;
-    slot->env.coefficient = coefficient;
-    return material;
+    return EditSlot(material, MATFX_SLOT_ENV, [&](MatFXSlot& slot) {
+        Replace(slot.env.texture, texture);
+        slot.env.frame = frame;
+        slot.env.useFrameBufferAlpha = useFrameBufferAlpha;
+        slot.env.coefficient = coefficient;
+    });
 }
 
 Material* MatFX_SetEnvMapTexture(Material* material, Texture* texture)
 {
-    MatFXSlot* slot = FindSlot(material, MATFX_SLOT_ENV);
-    if (!slot) return nullptr;
-    Replace(slot->env.texture, texture);
-    return material;
+    return EditSlot(material, MATFX_SLOT_ENV, [&](MatFXSlot& slot) { Replace(slot.env.texture, texture); });
 }
 
 Material* MatFX_SetEnvMapFrame(Material* material, Frame* frame)
 {
-    MatFXSlot* slot = FindSlot(material, MATFX_SLOT_ENV);
-    if (!slot) return nullptr;
-    slot->env.frame = frame;
-    return material;
+    return EditSlot(material, MATFX_SLOT_ENV, [&](MatFXSlot& slot) { slot.env.frame = frame; });
 }
 
 Material* MatFX_SetEnvMapCoefficient(Material* material, float coefficient)
 {
-    MatFXSlot* slot = FindSlot(material, MATFX_SLOT_ENV);
-    if (!slot) return nullptr;
-    slot->env.coefficient = coefficient;
-    return material;
+    return EditSlot(material, MATFX_SLOT_ENV, [&](MatFXSlot& slot) { slot.env.coefficient = coefficient; });
 }
 
 Texture* MatFX_GetEnvMapTexture(const Material* material)
@@ -598,18 +596,12 @@ Material* MatFX_SetBumpMapTexture(Material* material, Texture* texture)
 
 Material* MatFX_SetBumpMapFrame(Material* material, Frame* frame)
 {
-    MatFXSlot* slot = FindSlot(material, MATFX_SLOT_BUMP);
-    if (!slot) return nullptr;
-    slot->bump.frame = frame;
-    return material;
+    return EditSlot(material, MATFX_SLOT_BUMP, [&](MatFXSlot& slot) { slot.bump.frame = frame; });
 }
 
 Material* MatFX_SetBumpMapCoefficient(Material* material, float coefficient)
 {
-    MatFXSlot* slot = FindSlot(material, MATFX_SLOT_BUMP);
-    if (!slot) return nullptr;
-    slot->bump.coefficient = coefficient;
-    return material;
+    return EditSlot(material, MATFX_SLOT_BUMP, [&](MatFXSlot& slot) { slot.bump.coefficient = coefficient; });
 }
 
 Texture* MatFX_CreateBumpedTexture(Texture* base, Texture* bump)
@@ -658,28 +650,23 @@ Texture* MatFX_CreateBumpedTexture(Texture* base, Texture* bump)
 
 Material* MatFX_SetDualTexture(Material* material, Texture* texture)
 {
-    MatFXSlot* slot = FindSlot(material, MATFX_SLOT_DUAL);
-    if (!slot) return nullptr;
-    Replace(slot->dual.texture, texture);
-    return material;
+    return EditSlot(material, MATFX_SLOT_DUAL, [&](MatFXSlot& slot) { Replace(slot.dual.texture, texture); });
 }
 
 Material* MatFX_SetDualBlendModes(Material* material, uint32_t srcBlend, uint32_t dstBlend)
 {
-    MatFXSlot* slot = FindSlot(material, MATFX_SLOT_DUAL);
-    if (!slot) return nullptr;
-    slot->dual.srcBlend = srcBlend;
-    slot->dual.dstBlend = dstBlend;
-    return material;
+    return EditSlot(material, MATFX_SLOT_DUAL, [&](MatFXSlot& slot) {
+        slot.dual.srcBlend = srcBlend;
+        slot.dual.dstBlend = dstBlend;
+    });
 }
 
 Material* MatFX_SetUVTransformMatrices(Material* material, const Matrix* base, const Matrix* dual)
 {
-    MatFXSlot* slot = FindSlot(material, MATFX_SLOT_UVTRANSFORM);
-    if (!slot) return nullptr;
-    slot->uv.baseTransform = base;
-    slot->uv.dualTransform = dual;
-    return material;
+    return EditSlot(material, MATFX_SLOT_UVTRANSFORM, [&](MatFXSlot& slot) {
+        slot.uv.baseTransform = base;
+        slot.uv.dualTransform = dual;
+    });
 }
 
 void* MatFX_MaterialCopy(void* dst, const void* src, int32_t, int32_t)

@@ -55,24 +55,24 @@ enum : uint32_t {
 };
 
 struct MatFXBump {
-    Frame* frame;             // the light frame; null = the current camera's
-    Texture* bumpedTexture;   // owned: the base with the bump as alpha (null: the base texture's own alpha)
-    Texture* bumpTexture;     // owned: the height map
+    Frame* frame;            // the light frame; null = the current camera's
+    Texture* bumpedTexture;  // owned: the base with the bump as alpha (null: the base texture's own alpha)
+    Texture* bumpTexture;    // owned: the height map
     float coefficient;
-    float invBumpedWidth;     // 1 / width of the bumped texture's raster (of the base's without one)
+    float invBumpedWidth;  // 1 / width of the bumped texture's raster (of the base's without one)
 };
 
 struct MatFXEnv {
-    Frame* frame;             // null = camera-space mapping
-    Texture* texture;         // owned
-    float coefficient;        // stored as given; drawing clamps it to 0..1
+    Frame* frame;       // null = camera-space mapping
+    Texture* texture;   // owned
+    float coefficient;  // stored as given; drawing clamps it to 0..1
     uint32_t useFrameBufferAlpha;
 };
 
 struct MatFXDual {
-    Texture* texture;         // owned
-    uint32_t srcBlend;        // engine blend modes: 1 zero, 2 one, 3 source colour, 5 source alpha,
-    uint32_t dstBlend;        // 6 inverse source alpha, 9 destination colour
+    Texture* texture;   // owned
+    uint32_t srcBlend;  // engine blend modes: 1 zero, 2 one, 3 source colour, 5 source alpha,
+    uint32_t dstBlend;  // 6 inverse source alpha, 9 destination colour
 };
 
 struct MatFXUVTransform {

@@ -25,8 +25,7 @@ RandomState* State(void) { return (RandomState*)Engine_ModuleGlobals(sOffset); }
 
 int32_t Random_PluginAttach(void)
 {
-    sOffset = Engine_RegisterPlugin((int32_t)sizeof(RandomState), PLUGIN_RANDOM, Random_EngineOpen,
-                                    Random_EngineClose);
+    sOffset = Engine_RegisterPlugin((int32_t)sizeof(RandomState), PLUGIN_RANDOM, Random_EngineOpen, Random_EngineClose);
     return sOffset >= 0 ? 1 : 0;
 }
 

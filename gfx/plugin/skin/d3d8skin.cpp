@@ -46,7 +46,7 @@ struct SkinDrawModule {
     Pipeline* pipelines[kPipelineSlots];  // only the first is made
     uint32_t hardwareTnL;                 // read when the pipeline is made
     void* paletteBlock;
-    Matrix* palette;                      // kPaletteSize entries, 16-byte aligned
+    Matrix* palette;  // kPaletteSize entries, 16-byte aligned
     // The palette's key: the hierarchy (and its serial, which a new
     // hierarchy at a freed one's address does not share), the drawn atomic
     // and the render frame it was built in.
@@ -151,8 +151,7 @@ void WriteColoursAndCoordinates(const Geometry* g, D3D8InstanceData* data, uint8
             if (prelit) {
                 const RGBA c = g->preLitLum[v];
                 alpha |= c.alpha < 255;
-                const uint32_t packed =
-                    DeviceColour(c, r.material, (g->flags & GEOMETRY_MODULATE_MATERIAL_COLOR) != 0);
+                const uint32_t packed = DeviceColour(c, r.material, (g->flags & GEOMETRY_MODULATE_MATERIAL_COLOR) != 0);
                 memcpy(out, &packed, 4);
                 out += 4;
             }

@@ -153,8 +153,8 @@ void EncodeMatrix(const Matrix* m, uint32_t w[16])
 bool ReadArrays(Stream* stream, Skin* s, uint32_t skip)
 {
     const uint32_t v = s->numVertices;
-    if (v && (!Stream_ReadInt32(stream, s->vertexBoneIndices, 4 * v) ||
-              !Stream_ReadReal(stream, s->vertexWeights, 16 * v)))
+    if (v &&
+        (!Stream_ReadInt32(stream, s->vertexBoneIndices, 4 * v) || !Stream_ReadReal(stream, s->vertexWeights, 16 * v)))
         return false;
     for (uint32_t b = 0; b < s->numBones; b++) {
         uint32_t w[16];
@@ -411,15 +411,16 @@ void* EngineClose(void* engine, int32_t, int32_t)
 int32_t Skin_PluginAttach(void)
 {
     const int32_t engine = Engine_RegisterPlugin(0, PLUGIN_SKIN, EngineOpen, EngineClose);
-    sModule.atomicOffset =
-        Atomic_RegisterPlugin((int32_t)sizeof(BoneHierarchy*), PLUGIN_SKIN, AtomicConstruct, AtomicConstruct, AtomicCopy);
+    sModule.atomicOffset = Atomic_RegisterPlugin((int32_t)sizeof(BoneHierarchy*), PLUGIN_SKIN, AtomicConstruct,
+                                                 AtomicConstruct, AtomicCopy);
     const int32_t atomicStream =
         Atomic_RegisterPluginStream(PLUGIN_SKIN, AtomicLegacyRead, AtomicWriteNothing, AtomicSizeNothing);
     const int32_t always = Atomic_SetStreamAlwaysCallback(PLUGIN_SKIN, AtomicAlways);
     const int32_t rights = Atomic_SetStreamRightsCallback(PLUGIN_SKIN, AtomicRights);
-    sModule.geometryOffset = Geometry_RegisterPlugin((int32_t)sizeof(Skin*), PLUGIN_SKIN, GeometryConstruct,
-                                                     GeometryDestruct, GeometryCopy);
-    const int32_t geometryStream = Geometry_RegisterPluginStream(PLUGIN_SKIN, GeometryRead, GeometryWrite, GeometryGetSize);
+    sModule.geometryOffset =
+        Geometry_RegisterPlugin((int32_t)sizeof(Skin*), PLUGIN_SKIN, GeometryConstruct, GeometryDestruct, GeometryCopy);
+    const int32_t geometryStream =
+        Geometry_RegisterPluginStream(PLUGIN_SKIN, GeometryRead, GeometryWrite, GeometryGetSize);
     return engine >= 0 && sModule.atomicOffset >= 0 && atomicStream >= 0 && always >= 0 && rights >= 0 &&
                    sModule.geometryOffset >= 0 && geometryStream >= 0
                ? 1
@@ -500,7 +501,8 @@ void Skin_SortWeights(Geometry* geometry)
                     swapped = true;
                 }
         }
-        s->vertexBoneIndices[v] = index[0] | (uint32_t)index[1] << 8 | (uint32_t)index[2] << 16 | (uint32_t)index[3] << 24;
+        s->vertexBoneIndices[v] =
+            index[0] | (uint32_t)index[1] << 8 | (uint32_t)index[2] << 16 | (uint32_t)index[3] << 24;
     }
     if (s->numUsedBones) std::sort(s->usedBones, s->usedBones + s->numUsedBones);
 }

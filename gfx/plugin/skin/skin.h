@@ -43,22 +43,22 @@ enum : uint32_t {
 };
 
 struct Skin {
-    uint32_t numBones;        // inverse matrices
+    uint32_t numBones;  // inverse matrices
     uint32_t numUsedBones;
-    uint8_t* usedBones;       // the bones that carry weight (ascending once set on a geometry)
-    Matrix* inverseMatrices;  // numBones, 16-byte aligned
-    uint32_t maxWeights;      // weights per vertex in use, 1..4 (0 for a native skin)
+    uint8_t* usedBones;           // the bones that carry weight (ascending once set on a geometry)
+    Matrix* inverseMatrices;      // numBones, 16-byte aligned
+    uint32_t maxWeights;          // weights per vertex in use, 1..4 (0 for a native skin)
     uint32_t* vertexBoneIndices;  // per vertex four bone bytes, slot 0 in the low byte
-    float* vertexWeights;     // per vertex four weights, slot 0 first
-    uint32_t numVertices;     // entries of the two per-vertex arrays (0 for a native skin)
+    float* vertexWeights;         // per vertex four weights, slot 0 first
+    uint32_t numVertices;         // entries of the two per-vertex arrays (0 for a native skin)
     // Bone-split data: carried, streamed and freed; nothing builds or uses it.
     int32_t boneLimit;
     int32_t numMeshes;
     int32_t numRLE;
-    uint8_t* splitBlock;      // numBones + 2 (numMeshes + numRLE) bytes, or null
-    uint8_t* meshBoneRemap;   // splitBlock + numBones
-    uint8_t* meshRLE;         // after the mesh entries
-    void* arrayBlock;         // the one allocation holding usedBones, inverseMatrices, indices and weights
+    uint8_t* splitBlock;     // numBones + 2 (numMeshes + numRLE) bytes, or null
+    uint8_t* meshBoneRemap;  // splitBlock + numBones
+    uint8_t* meshRLE;        // after the mesh entries
+    void* arrayBlock;        // the one allocation holding usedBones, inverseMatrices, indices and weights
 };
 
 // Skinned-atomic types of Skin_AtomicSetType; all draw with the one skinned pipeline.

@@ -47,9 +47,9 @@ typedef int32_t (*AnimStreamGetSizeFn)(const Animation* animation);
 
 // One interpolation scheme, copied whole into the registry.
 struct AnimScheme {
-    int32_t typeId;          // the registry's key
-    int32_t keyFrameSize;    // bytes of one key frame in memory
-    int32_t keyFrameSize2;   // stored, never read back
+    int32_t typeId;         // the registry's key
+    int32_t keyFrameSize;   // bytes of one key frame in memory
+    int32_t keyFrameSize2;  // stored, never read back
     AnimApplyFn apply;
     AnimBlendFn blend;
     AnimInterpolateFn interpolate;
@@ -58,7 +58,7 @@ struct AnimScheme {
     AnimStreamReadFn streamRead;
     AnimStreamWriteFn streamWrite;
     AnimStreamGetSizeFn streamGetSize;
-    int32_t extraDataSize;   // stored, never read back
+    int32_t extraDataSize;  // stored, never read back
 };
 
 // Copies the scheme into the next free slot; 1. Refused (0, table unchanged)
@@ -74,17 +74,17 @@ int32_t AnimScheme_Count(void);
 // belong to animation playback, which the system does not have; they keep
 // their creation values.
 struct AnimInterpolator {
-    void* reserved1[4];          // 0
-    int32_t reserved5;           // 0
-    float reserved6;             // -1.0
-    int32_t reserved7[2];        // 0
-    int32_t maxKeyFrameSize;     // the size hierarchies stream and copy
+    void* reserved1[4];       // 0
+    int32_t reserved5;        // 0
+    float reserved6;          // -1.0
+    int32_t reserved7[2];     // 0
+    int32_t maxKeyFrameSize;  // the size hierarchies stream and copy
     int32_t currentKeyFrameSize;
-    int32_t reserved11;          // -1
+    int32_t reserved11;  // -1
     int32_t numNodes;
-    void* reserved13[2];         // null
-    AnimInterpolator* parent;    // the interpolator itself
-    void* reserved16[4];         // null
+    void* reserved13[2];       // null
+    AnimInterpolator* parent;  // the interpolator itself
+    void* reserved16[4];       // null
 };
 
 // One allocation of the header and numNodes x keyFrameSize bytes (both >= 0)

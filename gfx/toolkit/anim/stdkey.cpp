@@ -63,8 +63,8 @@ void StdKeyFrame_Blend(void* out, const void* a, void* b, float weight)
     const StdKeyFrame* ka = (const StdKeyFrame*)a;
     StdKeyFrame* kb = (StdKeyFrame*)b;
     const float t = weight;
-    o->t = Vec3{ka->t.x + (kb->t.x - ka->t.x) * t, ka->t.y + (kb->t.y - ka->t.y) * t,
-                ka->t.z + (kb->t.z - ka->t.z) * t};
+    o->t =
+        Vec3{ka->t.x + (kb->t.x - ka->t.x) * t, ka->t.y + (kb->t.y - ka->t.y) * t, ka->t.z + (kb->t.z - ka->t.z) * t};
     float d = ka->q.x * kb->q.x + ka->q.y * kb->q.y + ka->q.z * kb->q.z + ka->q.w * kb->q.w;
     if (d < 0) {
         d = -d;

@@ -19,8 +19,8 @@ enum : uint32_t {
 struct StdKeyFrame {
     StdKeyFrame* prevFrame;  // the key before this one in its animation (an element of the same array)
     float time;
-    Quat q;   // rotation, vector part first; taken as unit length, never normalised
-    Vec3 t;   // translation
+    Quat q;  // rotation, vector part first; taken as unit length, never normalised
+    Vec3 t;  // translation
 };
 
 // The scheme record {1, sizeof(StdKeyFrame) twice, the callbacks below, 0}.

@@ -76,7 +76,8 @@ protected:
     {
         const uint32_t add = 12 + (uint32_t)payload.size();
         size_t at = 12;
-        while (at < chunk.size() && worldtest::U32(chunk, at) != CHUNK_EXTENSION) at += 12 + worldtest::U32(chunk, at + 4);
+        while (at < chunk.size() && worldtest::U32(chunk, at) != CHUNK_EXTENSION)
+            at += 12 + worldtest::U32(chunk, at + 4);
         EXPECT_LT(at, chunk.size());
         worldtest::PutU32(chunk, 4, worldtest::U32(chunk, 4) + add);
         worldtest::PutU32(chunk, at + 4, worldtest::U32(chunk, at + 4) + add);
@@ -94,13 +95,48 @@ protected:
     static worldtest::Bytes SubChunk(const worldtest::Bytes& chunk, uint32_t id)
     {
         size_t at = 12;
-        while (at < chunk.size() && worldtest::U32(chunk, at) != CHUNK_EXTENSION) at += 12 + worldtest::U32(chunk, at + 4);
+        while (at < chunk.size() && worldtest::U32(chunk, at) != CHUNK_EXTENSION)
+            at += 12 + worldtest::U32(chunk, at + 4);
         const size_t end = at + 12 + worldtest::U32(chunk, at + 4);
         for (at += 12; at + 12 <= end; at += 12 + worldtest::U32(chunk, at + 4))
             if (worldtest::U32(chunk, at) == id)
                 return worldtest::Bytes(chunk.begin() + (ptrdiff_t)at + 12,
                                         chunk.begin() + (ptrdiff_t)(at + 12 + worldtest::U32(chunk, at + 4)));
         return {};
+    }
+    // bytes with the word at `at` replaced.
+    static worldtest::Bytes Edited(worldtest::Bytes bytes, size_t at, uint32_t value)
+    {
+        worldtest::PutU32(bytes, at, value);
+        return bytes;
+    }
+    // The atomic chunk of an atomic, and an atomic read back from one.
+    static worldtest::Bytes WriteAtomic(const Atomic* atomic)
+    {
+        Stream* s = worldtest::OpenWrite();
+        EXPECT_NE(Atomic_StreamWrite(atomic, s), nullptr);
+        return worldtest::CloseWrite(s);
+    }
+    static Atomic* ReadAtomic(worldtest::Bytes& bytes)
+    {
+        Stream* s = worldtest::OpenRead(bytes);
+        Atomic* a = Stream_FindChunk(s, CHUNK_ATOMIC, nullptr, nullptr) ? Atomic_StreamRead(s) : nullptr;
+        Stream_Close(s, nullptr);
+        return a;
+    }
+    static Matrix Identity()
+    {
+        Matrix m;
+        Matrix_SetIdentity(&m);
+        return m;
+    }
+    // A translation, its flags honest: orthonormal, not the identity.
+    static Matrix Translation(float x, float y, float z)
+    {
+        Matrix m = Identity();
+        m.pos = Vec3{x, y, z};
+        m.flags = MATRIX_ORTHONORMAL;
+        return m;
     }
     // Little-endian words appended to a byte vector.
     static void Words(worldtest::Bytes& out, std::initializer_list<uint32_t> words)

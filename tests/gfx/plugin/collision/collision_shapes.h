@@ -24,9 +24,11 @@ inline Soup RandomSoup(int32_t n, uint32_t seed, float extent = 20, float size =
     Soup s;
     for (int32_t i = 0; i < n; i++) {
         const Vec3 c = {place(rng), place(rng), place(rng)};
-        for (int k = 0; k < 3; k++) s.positions.push_back(Vec3{c.x + spread(rng), c.y + spread(rng), c.z + spread(rng)});
+        for (int k = 0; k < 3; k++)
+            s.positions.push_back(Vec3{c.x + spread(rng), c.y + spread(rng), c.z + spread(rng)});
         Triangle t = {};
-        t.vertIndex[0] = (uint16_t)(3 * i), t.vertIndex[1] = (uint16_t)(3 * i + 1), t.vertIndex[2] = (uint16_t)(3 * i + 2);
+        t.vertIndex[0] = (uint16_t)(3 * i), t.vertIndex[1] = (uint16_t)(3 * i + 1),
+        t.vertIndex[2] = (uint16_t)(3 * i + 2);
         s.triangles.push_back(t);
     }
     return s;

@@ -83,7 +83,8 @@ protected:
     {
         Geometry* g = MakeGrid(1, 2.0f, GEOMETRY_POSITIONS, material);
         // The grid faces -z: turn every triangle round.
-        for (int32_t i = 0; i < g->numTriangles; i++) std::swap(g->triangles[i].vertIndex[1], g->triangles[i].vertIndex[2]);
+        for (int32_t i = 0; i < g->numTriangles; i++)
+            std::swap(g->triangles[i].vertIndex[1], g->triangles[i].vertIndex[2]);
         return g;
     }
     static Bytes CollisionPayload(const Geometry* g) { return SubChunk(WriteGeometry(g), PLUGIN_COLLISION); }
@@ -99,7 +100,7 @@ TEST_F(CollisionTest, ALineHitsFrontFacesOnlyAtTheFractionOfItsWay)
     EXPECT_NEAR(h.list[0].distance, 0.5f, 1e-6f);
     EXPECT_NEAR(h.list[0].normal.z, 1, 1e-3f);
     EXPECT_TRUE(Query(a, LineQuery({0.5f, -0.2f, -1}, {0.5f, -0.2f, 1})).list.empty());  // from behind
-    h = Query(a, LineQuery({0.5f, -0.2f, 1}, {0.5f, -0.2f, 0}));  // ends on the quad
+    h = Query(a, LineQuery({0.5f, -0.2f, 1}, {0.5f, -0.2f, 0}));                         // ends on the quad
     ASSERT_EQ(h.list.size(), 1u);
     EXPECT_NEAR(h.list[0].distance, 1, 1e-6f);
     EXPECT_TRUE(Query(a, LineQuery({0.5f, -0.2f, 1}, {0.5f, -0.2f, 0.01f})).list.empty());
@@ -121,8 +122,8 @@ TEST_F(CollisionTest, TheTreeFindsExactlyWhatTestingEveryTriangleFinds)
         const Vec3 c = {3 + inside(rng), -2 + inside(rng), 7 + inside(rng)};
         Vec3 d = {dir(rng), dir(rng), dir(rng)};
         Vec3_Normalise(&d);
-        const GeomCollisionQuery line =
-            LineQuery({c.x - 40 * d.x, c.y - 40 * d.y, c.z - 40 * d.z}, {c.x + 40 * d.x, c.y + 40 * d.y, c.z + 40 * d.z});
+        const GeomCollisionQuery line = LineQuery({c.x - 40 * d.x, c.y - 40 * d.y, c.z - 40 * d.z},
+                                                  {c.x + 40 * d.x, c.y + 40 * d.y, c.z + 40 * d.z});
         const std::set<int32_t> a = Query(withTree, line).Indices(), b = Query(everyTriangle, line).Indices();
         EXPECT_EQ(a, b) << "line " << i;
         lines += !b.empty();
@@ -225,11 +226,7 @@ TEST_F(CollisionTest, CollisionDataRoundTripsAndMalformedDataFailsTheGeometry)
     const Bytes plain = WriteGeometry(stripped);
     Geometry_Destroy(stripped);
     const size_t leaves = 8 + 16 * (n - 1), map = 8 + 20 * n - 16;
-    auto edit = [&](size_t at, uint32_t value) {
-        Bytes b = payload;
-        PutU32(b, at, value);
-        return b;
-    };
+    auto edit = [&](size_t at, uint32_t value) { return Edited(payload, at, value); };
     struct Case {
         const char* what;
         Bytes payload;

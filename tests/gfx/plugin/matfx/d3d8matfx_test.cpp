@@ -25,19 +25,6 @@ protected:
         if (p == TWO_STAGES) answers.blendStages = 2, answers.modulate2x = true;
         if (p == FULL) FullCaps();
     }
-    Material* Env(Texture* base, Texture* env, float coefficient, uint32_t fbAlpha = 0)
-    {
-        Material* m = NewMaterial(base, MATFX_ENVMAP);
-        MatFX_SetEnvMap(m, env, nullptr, fbAlpha, coefficient);
-        return m;
-    }
-    Material* Dual(Texture* base, Texture* dual, uint32_t src, uint32_t dst)
-    {
-        Material* m = NewMaterial(base, MATFX_DUAL);
-        MatFX_SetDualTexture(m, dual);
-        MatFX_SetDualBlendModes(m, src, dst);
-        return m;
-    }
     // Between the draws of the recording: the text from the first draw on.
     static std::string AfterFirstDraw(const std::string& text)
     {
@@ -61,7 +48,7 @@ using MatFXFullTest = MatFXProfileTest<FULL>;
 
 TEST_F(MatFXMinimalTest, ACoefficientThatRoundsToZeroOrIsNegativeDrawsThePlainMeshOnce)
 {
-    Texture* base = Solid(0xFF808080u), *env = Solid(0xFF204060u);
+    Texture *base = Solid(0xFF808080u), *env = Solid(0xFF204060u);
     for (float c : {0.0f, 0.001f, -0.5f}) {
         Atomic* a = Add(Env(base, env, c), 0, 0, 5, kUnlitTextured);
         const std::string calls = Calls({a});
@@ -126,7 +113,7 @@ TEST_F(MatFXFullTest, APartialEnvironmentOverABaseIsMultipliedAndAddedOnStage1)
 // refuses it, that mesh and every later one take two passes.
 TEST_F(MatFXTwoStageTest, ARefusedAdditiveStage1SetUpFallsBackToTwoPassesFromTheFirstMeshOn)
 {
-    Texture* base = Solid(0xFF808080u), *env = Solid(0xFF204060u);
+    Texture *base = Solid(0xFF808080u), *env = Solid(0xFF204060u);
     Atomic* a = Add(Env(base, env, 1.0f), -1.5f, 0, 5, kUnlitTextured);
     Atomic* b = Add(Env(base, env, 1.0f), 1.5f, 0, 5, kUnlitTextured);
     D3D8Test_ScriptValidate(D3DERR_TOOMANYOPERATIONS, 0);
@@ -141,7 +128,7 @@ TEST_F(MatFXTwoStageTest, ARefusedAdditiveStage1SetUpFallsBackToTwoPassesFromThe
 
 TEST_F(MatFXTwoStageTest, AnAcceptedAdditiveStage1SetUpDrawsOnceAndIsValidatedOnce)
 {
-    Texture* base = Solid(0xFF808080u), *env = Solid(0xFF204060u);
+    Texture *base = Solid(0xFF808080u), *env = Solid(0xFF204060u);
     Atomic* a = Add(Env(base, env, 1.0f), -1.5f, 0, 5, kUnlitTextured);
     Atomic* b = Add(Env(base, env, 1.0f), 1.5f, 0, 5, kUnlitTextured);
     const std::string calls = Calls({a, b});
@@ -176,7 +163,7 @@ TEST_F(MatFXMinimalTest, EveryDualPairTakesTwoPassesWithItsOwnBlendOnAOneStageDe
 
 TEST_F(MatFXTwoStageTest, ARefusedModulate2xDualLosesTheCapabilityAndDrawsTwoPasses)
 {
-    Texture* base = Solid(0xFF808080u), *dual = Solid(0xFFC0C0C0u);
+    Texture *base = Solid(0xFF808080u), *dual = Solid(0xFFC0C0C0u);
     Atomic* a = Add(Dual(base, dual, 9, 3), -1.5f, 0, 5, kUnlitTextured);
     Atomic* b = Add(Dual(base, dual, 9, 3), 1.5f, 0, 5, kUnlitTextured);
     D3D8Test_ScriptValidate(D3DERR_UNSUPPORTEDCOLOROPERATION, 0);
@@ -259,7 +246,7 @@ TEST_F(MatFXNoShaderTest, WithoutPixelShaderSupportNoShaderIsEverMade)
 {
     EXPECT_NE(Count(startCalls, "CreateDevice"), 0);
     EXPECT_EQ(Count(startCalls, "CreatePixelShader("), 0);
-    Atomic* a = Add(Env(Solid(0xFF808080u), Solid(0xFF204060u, true), 0.5f, 1), 0, 0, 5, kUnlitTextured);
+    Atomic* a = Add(Env(Solid(0xFF808080u), Solid(0xFF204060u, true), 0.5f, nullptr, 1), 0, 0, 5, kUnlitTextured);
     EXPECT_EQ(Count(Calls({a}), "PixelShader("), 1);  // only the mesh's SetPixelShader(0)
 }
 
@@ -268,7 +255,7 @@ TEST_F(MatFXNoShaderTest, WithoutPixelShaderSupportNoShaderIsEverMade)
 TEST_F(MatFXShaderTest, SixShadersAreMadeAndAnEnvironmentWithAlphaGoesThroughOne)
 {
     EXPECT_EQ(Count(startCalls, "CreatePixelShader(0xffff0100) = 0x0"), 6);
-    Atomic* a = Add(Env(Solid(0xFF808080u), Solid(0xFF204060u, true), 0.5f, 1), 0, 0, 5, kUnlitTextured);
+    Atomic* a = Add(Env(Solid(0xFF808080u), Solid(0xFF204060u, true), 0.5f, nullptr, 1), 0, 0, 5, kUnlitTextured);
     const std::string calls = Calls({a});
     EXPECT_EQ(Draws(calls), 1);
     EXPECT_TRUE(Before(calls, "SetPixelShaderConstant(0, 1)", "DrawIndexedPrimitive("));

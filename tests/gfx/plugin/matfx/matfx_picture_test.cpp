@@ -29,19 +29,6 @@ protected:
     {
         return MatFXGolden(pixels, name, !full, full ? 4 : 3);
     }
-    Material* Env(Texture* base, Texture* env, float coefficient, Frame* frame = nullptr, uint32_t fbAlpha = 0)
-    {
-        Material* m = NewMaterial(base, MATFX_ENVMAP);
-        MatFX_SetEnvMap(m, env, frame, fbAlpha, coefficient);
-        return m;
-    }
-    Material* Dual(Texture* base, Texture* dual, uint32_t src, uint32_t dst)
-    {
-        Material* m = NewMaterial(base, MATFX_DUAL);
-        MatFX_SetDualTexture(m, dual);
-        MatFX_SetDualBlendModes(m, src, dst);
-        return m;
-    }
     static void ExpectColour(uint32_t pixel, int r, int g, int b, const char* what)
     {
         EXPECT_NEAR(Channel(pixel, 16), std::min(r, 255), 3) << what << std::hex << " 0x" << pixel;
@@ -54,7 +41,7 @@ protected:
 // 0.5 (rounded in the texture factor, 128 / 255).
 TEST_P(MatFXPictureTest, FlatEnvironmentMapsAddTheirColourByTheCoefficient)
 {
-    Texture* base = Solid(0xFFC08040u), *env = Solid(0xFF285078u);
+    Texture *base = Solid(0xFFC08040u), *env = Solid(0xFF285078u);
     Add(Env(base, env, 1.0f), 2, 0, 8, kTextured);
     Add(Env(base, env, 0.5f), -2, 0, 8, kTextured);
     Add(Env(nullptr, env, 1.0f), 0, 2, 8, kUntextured);
@@ -62,7 +49,8 @@ TEST_P(MatFXPictureTest, FlatEnvironmentMapsAddTheirColourByTheCoefficient)
     const std::vector<uint32_t> p = Draw(atomics);
     ExpectColour(PixelAt(p, 2, 0, 8), 192 + 40, 128 + 80, 64 + 120, "full over a base");
     const float h = 128.0f / 255;
-    ExpectColour(PixelAt(p, -2, 0, 8), 192 + (int)(40 * h), 128 + (int)(80 * h), 64 + (int)(120 * h), "half over a base");
+    ExpectColour(PixelAt(p, -2, 0, 8), 192 + (int)(40 * h), 128 + (int)(80 * h), 64 + (int)(120 * h),
+                 "half over a base");
     ExpectColour(PixelAt(p, 0, 2, 8), 255, 255, 255, "full over white");
     ExpectColour(PixelAt(p, 0, -2, 8), 255, 255, 255, "half over white");
 }
@@ -70,7 +58,7 @@ TEST_P(MatFXPictureTest, FlatEnvironmentMapsAddTheirColourByTheCoefficient)
 // Base B = (192, 128, 64), dual D = (128, 255, 64) with alpha 128 (a = 0.5).
 TEST_P(MatFXPictureTest, FlatDualTexturesCombineByTheirBlendPair)
 {
-    Texture* base = Solid(0xFFC08040u), *dual = Solid(0x8080FF40u, true);
+    Texture *base = Solid(0xFFC08040u), *dual = Solid(0x8080FF40u, true);
     struct Pair {
         uint32_t src, dst;
         int r, g, b;
@@ -86,7 +74,8 @@ TEST_P(MatFXPictureTest, FlatDualTexturesCombineByTheirBlendPair)
     };
     const float xs[] = {-3, 0, 3};
     int i = 0;
-    for (const Pair& pair : pairs) Add(Dual(base, dual, pair.src, pair.dst), xs[i % 3], i < 3 ? 1.5f : -1.5f, 8, kTextured), i++;
+    for (const Pair& pair : pairs)
+        Add(Dual(base, dual, pair.src, pair.dst), xs[i % 3], i < 3 ? 1.5f : -1.5f, 8, kTextured), i++;
     const std::vector<uint32_t> p = Draw(atomics);
     i = 0;
     for (const Pair& pair : pairs) {

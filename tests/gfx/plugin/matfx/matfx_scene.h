@@ -89,6 +89,19 @@ protected:
         materials.push_back(m);
         return m;
     }
+    Material* Env(Texture* base, Texture* env, float coefficient, Frame* frame = nullptr, uint32_t fbAlpha = 0)
+    {
+        Material* m = NewMaterial(base, MATFX_ENVMAP);
+        MatFX_SetEnvMap(m, env, frame, fbAlpha, coefficient);
+        return m;
+    }
+    Material* Dual(Texture* base, Texture* dual, uint32_t src, uint32_t dst)
+    {
+        Material* m = NewMaterial(base, MATFX_DUAL);
+        MatFX_SetDualTexture(m, dual);
+        MatFX_SetDualBlendModes(m, src, dst);
+        return m;
+    }
     Frame* At(float x, float y, float z)
     {
         frames.push_back(worldshapes::FrameAt(x, y, z));
@@ -124,17 +137,22 @@ protected:
     }
     std::vector<uint32_t> Draw(const std::vector<Atomic*>& list, const uint8_t* clear = nullptr)
     {
-        return Snapshot(camera, [&] {
-            for (Atomic* a : list) Atomic_Render(a);
-        }, clear);
+        return Snapshot(
+            camera,
+            [&] {
+                for (Atomic* a : list) Atomic_Render(a);
+            },
+            clear);
     }
     // The device calls drawing the atomics makes.
     std::string Calls(const std::vector<Atomic*>& list)
     {
         std::string text;
-        Snapshot(camera, [&] { text = Record([&] {
-                                   for (Atomic* a : list) Atomic_Render(a);
-                               }); });
+        Snapshot(camera, [&] {
+            text = Record([&] {
+                for (Atomic* a : list) Atomic_Render(a);
+            });
+        });
         return text;
     }
     static int Draws(const std::string& text) { return Count(text, "DrawIndexedPrimitive("); }

@@ -100,7 +100,7 @@ TEST_F(MatFXTest, BumpedTexturesCarryTheBumpsBrightnessAsAlphaAndAreReusedByName
         uint32_t c;
         memcpy(&c, q + 4 * x, 4);
         EXPECT_EQ(c >> 24, (uint32_t)(x * 60)) << x;  // alpha = the bump's brightness
-        EXPECT_EQ(c & 0xFFFFFFu, 0x204060u) << x;    // colour = the base's
+        EXPECT_EQ(c & 0xFFFFFFu, 0x204060u) << x;     // colour = the base's
     }
     Raster_Unlock(bumped->raster);
     // A second material finds the same bumped texture in the dictionary.
@@ -209,11 +209,7 @@ TEST_F(MatFXTest, MalformedMaterialDataFailsTheReadWithNoTextureKept)
     const Bytes good = SubChunk(WriteMaterial(m), PLUGIN_MATFX);
     Material_Destroy(m);
     const int32_t refs = env->refCount;
-    auto edit = [&](size_t at, uint32_t value) {
-        Bytes b = good;
-        PutU32(b, at, value);
-        return b;
-    };
+    auto edit = [&](size_t at, uint32_t value) { return Edited(good, at, value); };
     struct Case {
         const char* what;
         Bytes payload;
@@ -285,14 +281,9 @@ TEST_F(MatFXTest, EffectsFlagsReadFromStreamsSwitchAtomicsAndSectorsToTheEffects
     MatFX_EnableAtomicEffects(atomic);
     EXPECT_EQ(atomic->pipeline, MatFX_GetAtomicPipeline());
     EXPECT_EQ(MatFX_GetAtomicPipeline()->pluginId, (uint32_t)PLUGIN_MATFX);
-    Stream* out = OpenWrite();
-    Atomic_StreamWrite(atomic, out);
-    Bytes bytes = CloseWrite(out);
+    Bytes bytes = WriteAtomic(atomic);
     EXPECT_EQ(SubChunk(bytes, PLUGIN_MATFX).size(), 4u);
-    Stream* in = OpenRead(bytes);
-    ASSERT_TRUE(Stream_FindChunk(in, CHUNK_ATOMIC, nullptr, nullptr));
-    Atomic* read = Atomic_StreamRead(in);
-    Stream_Close(in, nullptr);
+    Atomic* read = ReadAtomic(bytes);
     ASSERT_NE(read, nullptr);
     EXPECT_TRUE(MatFX_AtomicEffectsEnabled(read));
     EXPECT_EQ(read->pipeline, MatFX_GetAtomicPipeline());

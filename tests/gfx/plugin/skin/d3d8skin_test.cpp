@@ -38,19 +38,6 @@ protected:
         Material_Destroy(material);
         PluginTest::TearDown();
     }
-    static Matrix Identity()
-    {
-        Matrix m;
-        Matrix_SetIdentity(&m);
-        return m;
-    }
-    static Matrix Translation(float x, float y, float z)
-    {
-        Matrix m = Identity();
-        m.pos = Vec3{x, y, z};
-        m.flags = MATRIX_ORTHONORMAL;
-        return m;
-    }
     // A 2 x 2 grid (9 vertices) whose every vertex has the same weights and
     // bones, skinned over `bones` bones with identity inverse matrices.
     Atomic* Skinned(uint32_t flags, std::vector<float> weights, uint32_t packedBones, int32_t bones,

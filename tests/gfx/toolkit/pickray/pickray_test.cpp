@@ -87,8 +87,8 @@ TEST_F(PickRayTest, TheCentreRayFollowsTheAtAxisShearedByTheViewOffset)
         const Vec3 o = {offset.y * m->up.x - offset.x * m->right.x, offset.y * m->up.y - offset.x * m->right.y,
                         offset.y * m->up.z - offset.x * m->right.z};
         const Vec3 dir = {m->at.x - o.x, m->at.y - o.y, m->at.z - o.z};
-        ExpectNear(l.start, Vec3{m->pos.x + o.x + 0.5f * dir.x, m->pos.y + o.y + 0.5f * dir.y,
-                                 m->pos.z + o.z + 0.5f * dir.z});
+        ExpectNear(l.start,
+                   Vec3{m->pos.x + o.x + 0.5f * dir.x, m->pos.y + o.y + 0.5f * dir.y, m->pos.z + o.z + 0.5f * dir.z});
         ExpectNear(l.end, Vec3{m->pos.x + o.x + 40 * dir.x, m->pos.y + o.y + 40 * dir.y, m->pos.z + o.z + 40 * dir.z},
                    2e-3f);
     }
