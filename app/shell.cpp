@@ -35,6 +35,11 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/driver/d3d8/d3d8device.h"
+#include "gfx/plugin/collision/collision.h"
+#include "gfx/plugin/hanim/hanim.h"
+#include "gfx/plugin/matfx/matfx.h"
+#include "gfx/plugin/random/random.h"
+#include "gfx/plugin/skin/skin.h"
 #include "gfx/toolkit/bmp/imagebmp.h"
 #include "gfx/toolkit/2d/font2d.h"
 #include "gfx/toolkit/2d/toolkit2d.h"
@@ -96,19 +101,18 @@ void CallShutdown(void (*hook)(void))
 
 // The graphics plug-ins in their attachment order. Each one's globals lie
 // at the offset this order gives it, so the order is part of the engine's
-// layout. A null entry is a plug-in whose library is not built yet: the
-// library that brings it puts its attach function here.
+// layout.
 struct PluginLink {
     const char* name;
     int32_t (*attach)(void);
 };
 const PluginLink kPluginChain[] = {
     {"World_PluginAttach", World_PluginAttach},
-    {"Random_PluginAttach", nullptr},       // Random_PluginAttach: random numbers
-    {"Skin_PluginAttach", nullptr},         // Skin_PluginAttach: skinning
-    {"HAnim_PluginAttach", nullptr},        // HAnim_PluginAttach: hierarchical animation
-    {"GeomCollision_PluginAttach", nullptr},  // GeomCollision_PluginAttach: collision data
-    {"MatFX_PluginAttach", nullptr},        // MatFX_PluginAttach: material effects
+    {"Random_PluginAttach", Random_PluginAttach},
+    {"Skin_PluginAttach", Skin_PluginAttach},
+    {"HAnim_PluginAttach", HAnim_PluginAttach},
+    {"GeomCollision_PluginAttach", GeomCollision_PluginAttach},
+    {"MatFX_PluginAttach", MatFX_PluginAttach},
 };
 
 uint32_t SystemClock(void) { return Clock_GetMs(); }

@@ -776,8 +776,12 @@ MeshHeader* MeshHeader_StreamRead(Stream* stream, int32_t length, int32_t native
     const uint32_t flags = words[0], numMeshes = words[1], total = words[2];
     const uint32_t kind = flags & MESH_PRIMITIVE_MASK;
     const uint64_t expected = 12 + 8ull * numMeshes + (native ? 0 : 4ull * total);
+    // An unindexed header draws its meshes as consecutive runs of the
+    // owner's vertices: together they must not run past them.
+    const bool runsPastVertices = (flags & MESH_UNINDEXED) && total > (uint32_t)std::max(numVertices, 0);
     if (numMeshes > 0xFFFF || (flags & ~(MESH_PRIMITIVE_MASK | MESH_UNINDEXED)) ||
-        (kind != MESH_TRIANGLE_LIST && MeshHeader_PrimitiveType(flags) == 0) || expected != (uint64_t)length) {
+        (kind != MESH_TRIANGLE_LIST && MeshHeader_PrimitiveType(flags) == 0) || expected != (uint64_t)length ||
+        runsPastVertices) {
         RaiseError(WORLD_ERR_BAD_DATA);
         return nullptr;
     }

@@ -37,7 +37,11 @@ inline Stream* RightsWrite(Stream* stream, const Pipeline* pipeline)
 
 inline Stream* RightsRead(Stream* stream, int32_t length, RightsSlots* slots)
 {
-    if (length < 4 || !Stream_ReadInt32(stream, &slots->pluginId, 4)) return nullptr;
+    if (length < 4) {
+        RaiseError(ERR_SHORT_READ);  // a refusal says why, like every reader's
+        return nullptr;
+    }
+    if (!Stream_ReadInt32(stream, &slots->pluginId, 4)) return nullptr;
     if (length >= 8 && !Stream_ReadInt32(stream, &slots->extraData, 4)) return nullptr;
     if (length > 8 && !Stream_Skip(stream, (uint32_t)length - 8)) return nullptr;
     return stream;

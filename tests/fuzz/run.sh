@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the data-layer, font-metrics and world-reader fuzz targets with clang
+# Builds the data-layer, font-metrics, world-reader and plugin-reader fuzz targets with clang
 # 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
@@ -78,4 +78,20 @@ echo "== fuzz: running world_fuzz for ${seconds} s"
 (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_WORLD_SEEDS="$out/seeds/world" \
    "$out/world_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
    "$out/corpus/world" "$out/seeds/world" 2>&1 | tail -n 3)
+# The plugin readers (atomic chunk, frame and sector extensions, key
+# frames): the world's objects without its target, and the plugins.
+plugin=("$root"/gfx/plugin/*/*.cpp "$root/tests/fuzz/plugin_fuzz.cpp")
+mkdir -p "$out/obj/plugin" "$out/seeds/plugin" "$out/corpus/plugin"
+echo "== fuzz: building plugin_fuzz"
+printf '%s\n' "${plugin[@]}" | xargs -P 6 -I{} sh -c \
+  '"$3" $4 -c "$2" -o "$1/$(echo "$2" | md5sum | cut -c1-12).o"' _ \
+  "$out/obj/plugin" {} "$cxx" "${flags[*]} $(pkg-config --cflags sdl2 libpng)"
+worldTarget="$out/obj/world/$(echo "$root/tests/fuzz/world_fuzz.cpp" | md5sum | cut -c1-12).o"
+engine=()
+for o in "$out"/obj/world/*.o; do [[ $o == "$worldTarget" ]] || engine+=("$o"); done
+"$cxx" "${flags[@]}" "${engine[@]}" "$out"/obj/plugin/*.o $(pkg-config --libs sdl2 libpng) -o "$out/plugin_fuzz"
+echo "== fuzz: running plugin_fuzz for ${seconds} s"
+(cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_PLUGIN_SEEDS="$out/seeds/plugin" \
+   "$out/plugin_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
+   "$out/corpus/plugin" "$out/seeds/plugin" 2>&1 | tail -n 3)
 echo "== fuzz: no crash in any target"

@@ -26,49 +26,12 @@
 #include "gfx/world/d3d8instance.h"
 #include "gfx/world/world.h"
 #include "platform/win32/window.h"
+#include "tests/fuzz/engine_memory.h"
 
 namespace {
 
-constexpr size_t kLimit = 32u << 20;  // larger blocks are refused
-constexpr size_t kHeader = 16;
-long g_live = 0;
-
-void* Alloc(size_t n)
-{
-    if (n > kLimit) return nullptr;
-    char* p = (char*)malloc(n + kHeader);
-    if (!p) return nullptr;
-    g_live++;
-    return p + kHeader;
-}
-void Free(void* p)
-{
-    if (!p) return;
-    g_live--;
-    free((char*)p - kHeader);
-}
-void* Realloc(void* p, size_t n)
-{
-    if (!p) return Alloc(n);
-    if (n > kLimit) return nullptr;
-    char* q = (char*)realloc((char*)p - kHeader, n + kHeader);
-    return q ? q + kHeader : nullptr;
-}
-void* Calloc(size_t count, size_t size)
-{
-    if (size && count > kLimit / size) return nullptr;
-    void* p = Alloc(count * size);
-    if (p) memset(p, 0, count * size);
-    return p;
-}
-
-// Any texture name reads as a small texture.
-Texture* ReadTexture(const char* name, const char*)
-{
-    Texture* t = Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
-    if (t) Texture_SetName(t, name);
-    return t;
-}
+using enginefuzz::g_live;
+using enginefuzz::ReadTexture;
 
 Window* g_window = nullptr;
 
@@ -79,8 +42,8 @@ bool Start()
     Raster_InstallModule();
     Texture_InstallModule();
     D3D8_InstallDriver();
-    MemoryFunctions memory = {Alloc, Free, Realloc, Calloc};
-    if (!Engine_Init(&memory, 0, 8u << 20) || !World_PluginAttach() || !Engine_Open(&g_window) || !Engine_Start())
+    if (!Engine_Init(&enginefuzz::kMemory, 0, 8u << 20) || !World_PluginAttach() || !Engine_Open(&g_window) ||
+        !Engine_Start())
         return false;
     Texture_SetReadCallback(ReadTexture);
     return true;

@@ -128,6 +128,28 @@ TEST_F(MaterialTest, ShortStructReadsZeroSurfaceAndLongStructSkipsItsTail)
     Material_Destroy(a);
 }
 
+TEST_F(MaterialTest, AnEmptyRightToRenderSubChunkIsRefusedWithAReason)
+{
+    Material* a = MakeMaterial();
+    Stream* s = OpenWrite();
+    Material_StreamWrite(a, s);
+    Bytes bytes = CloseWrite(s);
+    Material_Destroy(a);
+    // The material ends with its (empty) extension chunk: give it a
+    // right-to-render sub-chunk of no payload.
+    const size_t extension = bytes.size() - 12;
+    ASSERT_EQ(U32(bytes, extension), (uint32_t)CHUNK_EXTENSION);
+    const uint32_t sub[3] = {PLUGIN_RIGHT_TO_RENDER, 0, U32(bytes, extension + 8)};
+    for (uint32_t w : sub) bytes.insert(bytes.end(), {(uint8_t)w, (uint8_t)(w >> 8), (uint8_t)(w >> 16), (uint8_t)(w >> 24)});
+    PutU32(bytes, extension + 4, 12);
+    PutU32(bytes, 4, U32(bytes, 4) + 12);
+    Stream* r = OpenRead(bytes);
+    ASSERT_TRUE(Stream_FindChunk(r, CHUNK_MATERIAL, nullptr, nullptr));
+    EXPECT_EQ(Material_StreamRead(r), nullptr);
+    Stream_Close(r, nullptr);
+    EXPECT_EQ(TakeError(), (int32_t)ERR_SHORT_READ);
+}
+
 TEST_F(MaterialTest, TextureThatCannotBeFoundReadsUntexturedAndKeepsTheStreamAligned)
 {
     Material* stone = MakeMaterial(1, 1, 1, 255);

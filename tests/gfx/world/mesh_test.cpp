@@ -192,6 +192,7 @@ TEST_F(MeshTest, BinaryMeshRoundTripsAndRefusesContradictoryCounts)
         {"mesh counts above the total", 8, 1}, {"material outside the list", 16, 1},
         {"index past the vertices", 20, 16},   {"unknown primitive kind", 0, 3},
         {"mesh count beyond the chunk", 4, 2},
+        {"unindexed runs past the vertices", 0, MESH_TRIANGLE_STRIP | MESH_UNINDEXED},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
