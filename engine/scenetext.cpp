@@ -886,7 +886,7 @@ int SceneText_Parse(Scene* scene, void* file, int version)
     }
     Mem_Free(line);
     if (ok && (p.mode == MOTION || p.mode == ENVELOPE))
-        ok = Fail("scene text ends inside a %s", p.mode == MOTION ? "motion" : "envelope");
+        ok = Fail("scene text ends inside %s", p.mode == MOTION ? "a motion" : "an envelope");
     if (!ok) {
         SceneData_Free(scene);
         return 0;
