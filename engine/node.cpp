@@ -6,6 +6,8 @@
 #include "common/hash.h"
 #include "common/list.h"
 #include "common/memory.h"
+#include "engine/nodeextra.h"
+#include "engine/renderobj.h"
 #include "gfx/core/matrix.h"
 
 namespace {
@@ -422,6 +424,54 @@ Node* Node_FindIf(Node* root, NodeFn fn, void* arg)
     for (Node* n = root; n; n = NextPreOrder(root, n, 0))
         if (fn(n, arg)) return n;
     return nullptr;
+}
+
+namespace {
+
+int BindEach(void* item, void*)
+{
+    Node* node = (Node*)item;
+    if (node->extra) NodeExtra_BindSkin(node->extra, node->visual);
+    return 0;
+}
+
+}  // namespace
+
+void Node_RefreshAttachments(Node* root)
+{
+    if (!root) {
+        List_ForEach(g_node.pool, BindEach, nullptr);
+        return;
+    }
+    for (Node* n = root; n; n = NextPreOrder(root, n, 0)) BindEach(n, nullptr);
+}
+
+void Node_Render(View* view, Node* cameraNode, Node* root)
+{
+    Mat4 identity;
+    Mat4_Identity(&identity);
+    Node* n = root;
+    while (n) {
+        if (n->flags & NODE_HIDDEN) {
+            n = NextPreOrder(root, n, 1);
+            continue;
+        }
+        if (n->extra) NodeExtra_UpdateBones(n->extra);
+        if (n->flags & NODE_DIRTY) {
+            const Mat4* parentWorld = n == root || !n->parent ? &identity : &n->parent->world;
+            Mat4_Multiply(&n->world, &n->local, parentWorld);
+            n->flags &= ~NODE_DIRTY;
+        }
+        n->flags &= ~NODE_CULLED;
+        int skip = 0;
+        if (!(n->flags & (NODE_NO_VISUAL | NODE_ZERO_SCALE)) && n->visual) {
+            if (!RenderObj_Render(view, cameraNode, n->visual, n)) {
+                n->flags |= NODE_CULLED;
+                skip = 1;
+            }
+        }
+        n = NextPreOrder(root, n, skip);
+    }
 }
 
 int Node_Validate(Node* root)

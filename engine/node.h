@@ -154,6 +154,17 @@ void Node_ForAll(Node* root, NodeFn fn, void* arg);
 // The first node for which fn returns non-zero, or null.
 Node* Node_FindIf(Node* root, NodeFn fn, void* arg);
 
+// For every node of the subtree (of the whole pool when root is null) with
+// a skin binding: NodeExtra_BindSkin with its visual. Run when a state is
+// entered.
+void Node_RefreshAttachments(Node* root);
+// The draw walk from root, whose parent's world counts as the identity:
+// hidden subtrees are skipped; bones are updated; out-of-date world matrices
+// are recomputed; each visible visual is drawn through RenderObj_Render, and
+// a visual culled by the view's frustum marks its node NODE_CULLED and
+// skips its children.
+void Node_Render(View* view, Node* cameraNode, Node* root);
+
 // Checks the links of the subtree (parents, sibling back-links, no loops) and
 // the dirty invariant; 1 when they hold. For tests after structural edits.
 int Node_Validate(Node* root);
