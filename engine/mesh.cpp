@@ -16,6 +16,7 @@
 #include "engine/renderobj.h"
 #include "engine/view.h"
 #include "gfx/core/frame.h"
+#include "gfx/core/image.h"
 #include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
 #include "gfx/world/atomic.h"
@@ -660,6 +661,9 @@ RenderObj* Mesh_LoadObject(const char* path, void*, int32_t, uint32_t objectFlag
     const TextureReadFunc previousReader = Texture_GetReadCallback();
     const int previousMip = Texture_GetMipmapping(), previousAutoMip = Texture_GetAutoMipmapping();
     g_mesh.loadFlags = Mesh_ParseMaterialFlags(path);
+    // Texture candidates are data names: the image reader finds them under
+    // the data folder.
+    Image_SetPath(File_ResolvePath(""));
     const int mip = (g_mesh.loadFlags & (MESH_LOAD_MIPMAP | MESH_LOAD_FILTER)) != 0;
     Texture_SetMipmapping(mip);
     Texture_SetAutoMipmapping(mip);
@@ -667,13 +671,18 @@ RenderObj* Mesh_LoadObject(const char* path, void*, int32_t, uint32_t objectFlag
     TextureDictionary* own = g_mesh.perObjectDictionaries ? TextureDictionary_Create() : nullptr;
     if (own) TextureDictionary_SetCurrent(own);
 
+    // Two-sided geometry is cached apart from the one-sided build of the
+    // same object: a cache holds one or the other, and loading an object
+    // both ways must not give either the other's triangles.
+    char cacheSource[PATH_MAX_CHARS + 4];
+    snprintf(cacheSource, sizeof cacheSource, "%s%s", base, (objectFlags & MESH_TWO_SIDED) ? "|2" : "");
     char dffName[CACHE_NAME_MAX];
-    Cache_NameFromSource(dffName, base, 0, "dff");
+    Cache_NameFromSource(dffName, cacheSource, 0, "dff");
     RenderObj* o = nullptr;
     int fresh = 0;
     if (!Cache_IsStale(lwoName, dffName)) {
         Texture_SetReadCallback(ReadCached);
-        o = Mesh_LoadDFF(base);
+        o = Mesh_LoadDFF(cacheSource);
     }
     if (!o) {
         Texture_SetReadCallback(ReadFresh);
@@ -690,7 +699,7 @@ RenderObj* Mesh_LoadObject(const char* path, void*, int32_t, uint32_t objectFlag
         SetUp setUp = {o, fresh};
         Geometry* g = Atomic_GetGeometry(o->atomic);
         if (g) Geometry_ForAllMaterials(g, SetUpMaterial, &setUp);
-        if (fresh) Mesh_SaveDFF(o, base);
+        if (fresh) Mesh_SaveDFF(o, cacheSource);
         o->objectFlags |= objectFlags & (RENDEROBJ_UNSHARED | RENDEROBJ_TWO_SIDED | RENDEROBJ_SKINNED);
         o->dictionary = own;
         own = nullptr;

@@ -63,7 +63,9 @@ RenderObj* Mesh_LoadObject(const char* path, void* reserved, int32_t weightsPerV
                            int32_t* created, void* builder);
 RenderObj* Mesh_Load(const char* path, uint32_t objectFlags, int32_t* created);
 // The mesh cache of path: read (null when missing or refused) and write (1
-// when the atomic and every material-name file were written).
+// when the atomic and every material-name file were written). The loader
+// passes the object path without ".lwo", with "|2" added for two-sided
+// geometry, which is cached apart.
 RenderObj* Mesh_LoadDFF(const char* path);
 int Mesh_SaveDFF(RenderObj* object, const char* path);
 // Load flags of the "&" tag of the path's file name; 0 without one.
