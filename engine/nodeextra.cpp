@@ -58,6 +58,15 @@ void DestroyHierarchy(NodeExtra* e)
     e->skin = nullptr;
 }
 
+int FreeLive(void* item, void*)
+{
+    NodeExtra* e = (NodeExtra*)item;
+    FreeBindingBuffers(e);
+    Mem_Free(e->boneFlags);
+    Mem_Free(e->boneNodes);
+    return 0;
+}
+
 }  // namespace
 
 int NodeExtra_Init(void)
@@ -75,6 +84,8 @@ int NodeExtra_Init(void)
 
 void NodeExtra_Shutdown(void)
 {
+    // Bindings still alive lose their buffers with the pool.
+    if (g_extra.pool) List_ForEach(g_extra.pool, FreeLive, nullptr);
     List_Destroy(g_extra.pool);
     g_extra.pool = nullptr;
 }

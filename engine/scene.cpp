@@ -318,10 +318,7 @@ void Free(Scene* s)
         for (uint32_t n = 0; n < (uint32_t)s->itemCount + s->boneCount; n++) Node_Destroy(s->nodes[n]);
         Mem_Free(s->nodes);
     }
-    if (!instance) {
-        for (uint32_t i = 0; i < s->itemCount; i++) Mem_Free(s->records[i].weightFactors);
-        SceneData_Free(s);
-    }
+    if (!instance) SceneData_Free(s);
     Mem_Free(s->folder);
     List_Free(g_scene.pool, s);
 }
