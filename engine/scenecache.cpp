@@ -168,9 +168,10 @@ int BonesHoldTogether(const Scene* s)
         for (const SceneBone* bone = s->items[i].firstBone; bone; bone = bone->next)
             if (++steps > b) return 0;
     }
+    for (uint32_t i = 0; i < b; i++)
+        if (s->boneParents[i] > b || s->boneParents[i] == i + 1) return 0;
     for (uint32_t i = 0; i < b; i++) {
         uint32_t at = s->boneParents[i], steps = 0;
-        if (at > b || at == i + 1) return 0;
         while (at != 0) {
             if (++steps > b) return 0;
             at = s->boneParents[at - 1];

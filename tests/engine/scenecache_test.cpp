@@ -253,6 +253,10 @@ TEST_F(SceneCacheTest, BoneLinksThatLoopAreRefused)
     bytes[last] = 2;
     EXPECT_EQ(ReadBack(bytes), 0);
     EXPECT_NE(std::string(LoadError_Get()).find("bone links"), std::string::npos) << LoadError_Get();
+    // A chain that leads to a parent past the bones (bone 0 under bone 1,
+    // bone 1 under "bone 5") is refused before it is followed.
+    bytes[last + 4] = 6;
+    EXPECT_EQ(ReadBack(bytes), 0);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Builds the data-layer, font-metrics, world-reader and plugin-reader fuzz targets with clang
+# Builds the data-layer, font-metrics, world-reader, plugin-reader and
+# content-layer fuzz targets (objects, scene texts, scene caches, skin-weight
+# caches) with clang
 # 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
@@ -94,4 +96,39 @@ echo "== fuzz: running plugin_fuzz for ${seconds} s"
 (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_PLUGIN_SEEDS="$out/seeds/plugin" \
    "$out/plugin_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
    "$out/corpus/plugin" "$out/seeds/plugin" 2>&1 | tail -n 3)
+
+# The content layer's readers: objects, scene texts, scene caches and
+# skin-weight caches, over the data layer's in-memory files.
+content=("$root"/engine/loaderror.cpp "$root"/engine/lwo.cpp "$root"/engine/lwonormals.cpp "$root"/app/colour.cpp)
+scenes=("$root"/engine/scenetext.cpp "$root"/engine/scenecache.cpp "$root"/engine/scenedata.cpp)
+skins=("$root"/engine/skincache.cpp "$root"/engine/nodeextra.cpp)
+mkdir -p "$out/seeds/lwo" "$out/seeds/scenetext" "$out/seeds/scenecache" "$out/seeds/skincache"
+# One triangle with a surface; a scene with a null, a keyed object and a light.
+printf '\x46\x4f\x52\x4d\x00\x00\x00\x7e\x4c\x57\x4f\x32\x54\x41\x47\x53\x00\x00\x00\x02\x53\x00\x50\x4e\x54\x53\x00\x00\x00\x24\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x3f\x80\x00\x00\x00\x00\x00\x00\x3f\x80\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x50\x4f\x4c\x53\x00\x00\x00\x0c\x46\x41\x43\x45\x00\x03\x00\x00\x00\x01\x00\x02\x50\x54\x41\x47\x00\x00\x00\x08\x53\x55\x52\x46\x00\x00\x00\x00\x53\x55\x52\x46\x00\x00\x00\x18\x53\x00\x00\x00\x43\x4f\x4c\x52\x00\x0e\x3f\x80\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
+  > "$out/seeds/lwo/triangle.lwo"
+printf 'LWSC\n3\n\nPreviewFirstFrame 0\nPreviewLastFrame 30\nFramesPerSecond 30\n\nAddNullObject Top\n\nLoadObjectLayer 1 Box.lwo\nObjectMotion\nNumChannels 9\nChannel 0\n{ Envelope\n  2\n  Key 1 0 0\n  Key 2 1 0\n  Behaviors 1 1\n}\nParentItem 10000000\nAddBone\nBoneName B\nBoneMotion\nNumChannels 1\nChannel 0\n{ Envelope\n  1\n  Key 0 0\n  Behaviors 1 1\n}\n\nAddLight\nLightIntensity (envelope)\n{ Envelope\n  1\n  Key 1 0\n  Behaviors\n}\n\n' \
+  > "$out/seeds/scenetext/scene.lws"
+printf 'LWSC\n1\n\nLoadObject C:\\Box.lwo\nObjectMotion (unnamed)\n  9\n  1\n  0 0 0 0 0 0 1 1 1\n  0 0 0 0 0\nEndBehavior 1\nObjDissolve (envelope)\n  1\n  1\n  0.5\n  0 0 0 0 0\nEndBehavior 1\nParentObject 1\n\n' \
+  > "$out/seeds/scenetext/scene1.lws"
+# A boneless cache of one null ("A"), and a weight cache of one vertex and three bones.
+printf '\x00\x00\xf0\x41\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x41\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
+  > "$out/seeds/scenecache/null.lsf"
+printf '\x01\x00\x00\x00\x03\x00\x00\x00\x01\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00' \
+  > "$out/seeds/skincache/one.bwl"
+for target in lwo scenetext scenecache skincache; do
+  echo "== fuzz: building ${target}_fuzz"
+  sources=("${content[@]}")
+  case $target in
+    scenetext|scenecache) sources+=("${scenes[@]}") ;;
+    skincache) sources+=("${skins[@]}") ;;
+  esac
+  "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "${common[@]}" "${sources[@]}" -o "$out/${target}_fuzz"
+done
+for target in lwo scenetext scenecache skincache; do
+  echo "== fuzz: running ${target}_fuzz for ${seconds} s"
+  mkdir -p "$out/corpus/$target"
+  (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
+     -max_len=8192 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
+done
 echo "== fuzz: no crash in any target"
+
