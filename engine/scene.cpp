@@ -8,6 +8,7 @@
 // its parent's list, so siblings are found in reverse creation order.
 #include "engine/scene.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cfloat>
 #include <cmath>
@@ -113,15 +114,63 @@ void PoseAtFirstKey(Node* node, const SceneItem& item)
 
 Node* ItemNode(const Scene* s, const SceneItem& item) { return s->nodes[item.nodeIndex]; }
 
+// The object's points at the mesh's vertices, found once per item: for each
+// vertex the first point within 0.00001 of it on each axis (as
+// Lwo_FindPoint answers, by a search over the points sorted by x), and for
+// each point the first polygon using it (as Lwo_FindPolygonWithPoint).
+struct PointLookup {
+    int32_t* pointOfVertex;
+    uint32_t* polygonOfPoint;  // UINT32_MAX: no polygon uses the point
+};
+
+int BuildLookup(const LwoObject* lwo, const Vec3* positions, uint32_t vertices, PointLookup* out)
+{
+    const uint32_t points = lwo->pointCount;
+    out->pointOfVertex = (int32_t*)Mem_Alloc((vertices ? vertices : 1) * sizeof(int32_t), 8);
+    out->polygonOfPoint = (uint32_t*)Mem_Alloc((points ? points : 1) * sizeof(uint32_t), 8);
+    uint32_t* byX = (uint32_t*)Mem_Alloc((points ? points : 1) * sizeof(uint32_t), 8);
+    if (!out->pointOfVertex || !out->polygonOfPoint || !byX) {
+        Mem_Free(byX);
+        return 0;
+    }
+    for (uint32_t p = 0; p < points; p++) out->polygonOfPoint[p] = UINT32_MAX, byX[p] = p;
+    for (uint32_t i = lwo->polygonCount; i-- > 0;)
+        for (uint32_t k = 0; k < lwo->polygons[i].count; k++)
+            out->polygonOfPoint[lwo->indices[lwo->polygons[i].firstIndex + k]] = i;
+    const Vec3* q = lwo->points;
+    std::sort(byX, byX + points, [q](uint32_t a, uint32_t b) { return q[a].x < q[b].x || (q[a].x == q[b].x && a < b); });
+    for (uint32_t v = 0; v < vertices; v++) {
+        const Vec3& p = positions[v];
+        uint32_t lo = 0, hi = points;
+        while (lo < hi) {
+            const uint32_t mid = (lo + hi) / 2;
+            if (q[byX[mid]].x <= p.x - FIND_POINT)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        int32_t found = -1;
+        for (uint32_t k = lo; k < points && q[byX[k]].x < p.x + FIND_POINT; k++) {
+            const Vec3& c = q[byX[k]];
+            if (std::fabs(c.x - p.x) < FIND_POINT && std::fabs(c.y - p.y) < FIND_POINT &&
+                std::fabs(c.z - p.z) < FIND_POINT && (found < 0 || byX[k] < (uint32_t)found))
+                found = (int32_t)byX[k];
+        }
+        out->pointOfVertex[v] = found;
+    }
+    Mem_Free(byX);
+    return 1;
+}
+
 // The factor of a bone's weight map at a vertex: the map's value at the
-// object's point at the vertex position (1 without a map).
-float MapFactor(const LwoObject* lwo, int32_t map, const Vec3& position)
+// object's point there, for the first polygon using it; 0 where the map has
+// none, 1 without a map.
+float MapFactor(const LwoObject* lwo, int32_t map, const PointLookup& lookup, uint32_t vertex)
 {
     if (!lwo || map < 0) return 1.0f;
-    const int32_t point = Lwo_FindPoint(lwo, &position);
+    const int32_t point = lookup.pointOfVertex[vertex];
     if (point < 0) return 0.0f;
-    uint32_t polygon = 0, corner = 0;
-    Lwo_FindPolygonWithPoint(lwo, (uint32_t)point, &polygon, &corner);
+    const uint32_t polygon = lookup.polygonOfPoint[point] == UINT32_MAX ? 0 : lookup.polygonOfPoint[point];
     float weight = 0.0f;
     return Lwo_GetPointWeight(lwo, (uint32_t)map, polygon, (uint32_t)point, &weight) ? weight : 0.0f;
 }
@@ -156,18 +205,26 @@ int ComputeWeights(Scene* s, SceneItem& item, SceneRecord& record, NodeExtra* ex
     record.weightFactors = (float*)Mem_Alloc((size_t)vertices * bones * sizeof(float), 8);
     if (!record.weightFactors) return 0;
     record.vertexCount = vertices;
+    PointLookup lookup = {nullptr, nullptr};
+    if (record.lwo && !BuildLookup(record.lwo, positions, vertices, &lookup)) {
+        Mem_Free(lookup.pointOfVertex);
+        Mem_Free(lookup.polygonOfPoint);
+        return 0;
+    }
     j = 0;
     for (SceneBone* b = item.firstBone; b && j < bones; b = b->next, j++) {
         const char* mapName = SceneData_Name(s->weightMapNames, s->weightMapSize, b->weightMapOffset);
         const int32_t map = record.lwo && mapName[0] ? Lwo_FindVertexMap(record.lwo, LWO_MAP_WEIGHT, mapName) : -1;
         for (uint32_t v = 0; v < vertices; v++) {
-            const float factor = MapFactor(record.lwo, map, positions[v]);
+            const float factor = MapFactor(record.lwo, map, lookup, v);
             record.weightFactors[(size_t)v * bones + j] = factor;
             const float d = NodeExtra_GetWeight(extra, v, j);
             const float w = d > 0.0f ? scale / std::pow(d, exponent) : ON_SEGMENT_WEIGHT;
             NodeExtra_SetWeight(extra, v, j, w * factor);
         }
     }
+    Mem_Free(lookup.pointOfVertex);
+    Mem_Free(lookup.polygonOfPoint);
     NodeExtra_SortWeights(extra);
     return 1;
 }

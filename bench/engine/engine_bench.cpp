@@ -36,6 +36,7 @@
 #include "gfx/world/world.h"
 #include "platform/win32/window.h"
 #include "tools/lib/lwowrite.h"
+#include "tests/engine/content_modules.h"
 #include "tools/lib/lwswrite.h"
 
 namespace {
@@ -134,36 +135,15 @@ struct ContentScope {
         Texture_InstallModule();
         D3D8_InstallDriver();
         if (!window || !Engine_Init(nullptr, 0, 8u << 20) || !World_PluginAttach() || !RenderObj_RegisterPlugin() ||
-            !Engine_Open(&window) || !Engine_Start() || !File_Init())
+            !Engine_Open(&window) || !Engine_Start() || !File_Init() || !ContentModules_Start(&world))
             return;
-        Cache_Init(6);
-        ConfigSys_Init();
-        Node_Init();
-        NodeExtra_Init();
-        RenderObj_Init();
-        MaterialAnim_Init();
-        Mesh_Init();
-        SceneLight_Init();
-        Scene_Init();
-        const WorldBox box = {{-500, -500, -500}, {500, 500, 500}};
-        world = World_Create(&box);
-        View_SetWorld(world);
         Write("Objects\\Ground.lwo", BigObject());
         Write("Scenes\\Markers.lws", BigScene());
-        ok = world != nullptr;
+        ok = true;
     }
     ~ContentScope()
     {
-        Scene_Shutdown();
-        SceneLight_Shutdown();
-        Mesh_Shutdown();
-        RenderObj_Shutdown();
-        MaterialAnim_Shutdown();
-        NodeExtra_Shutdown();
-        Node_Shutdown();
-        View_SetWorld(nullptr);
-        if (world) World_Destroy(world);
-        ConfigSys_Shutdown();
+        ContentModules_Stop(world);
         File_Shutdown();
         Engine_Stop();
         Engine_Close();

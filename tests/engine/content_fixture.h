@@ -8,36 +8,23 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
-#include "app/cache.h"
-#include "app/config.h"
 #include "app/file.h"
-#include "engine/materialanim.h"
-#include "engine/mesh.h"
-#include "engine/node.h"
-#include "engine/nodeextra.h"
-#include "engine/renderobj.h"
-#include "engine/scene.h"
-#include "engine/scenelight.h"
-#include "engine/view.h"
+#include "common/list.h"
+#include "content_modules.h"
+#include "engine_fixture.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/image.h"
+#include "gfx/core/renderstate.h"
 #include "gfx/toolkit/bmp/imagebmp.h"
 #include "gfx/toolkit/png/imagepng.h"
-#include "gfx/core/renderstate.h"
-#include "gfx/world/world.h"
 #include "gfx/world/worldties.h"
-#include "common/list.h"
-#include "platform/win32/path.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 #include "tools/lib/cfgc.h"
 
-class ContentTest : public D3D8DriverTest {
+class ContentTest : public D3D8DriverTest, protected enginetest::TestFolder {
 protected:
     World* world = nullptr;
     Camera* camera = nullptr;
@@ -46,15 +33,7 @@ protected:
 
     void SetUp() override
     {
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::filesystem::path(HELM_TEST_TMP) /
-                  (std::string("content_") + info->test_suite_name() + "_" + info->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_ / "data");
-        std::filesystem::current_path(folder_);
-        base_ = std::filesystem::file_time_type::clock::now();
-        Path_Shutdown();
-
+        EnterFolder("content_");
         answers.desktopWidth = 640;
         answers.desktopHeight = 480;
         D3D8Test_SetAnswers(&answers);
@@ -73,19 +52,7 @@ protected:
         ASSERT_EQ(File_Init(), 1);
         Image_RegisterFileFormat("bmp", ImageBmp_Read, ImageBmp_Write);
         Image_RegisterFileFormat("png", ImagePng_Read, ImagePng_Write);
-        Cache_Init(6);
-        ASSERT_EQ(ConfigSys_Init(), 1);
-        ASSERT_EQ(Node_Init(), 1);
-        ASSERT_EQ(NodeExtra_Init(), 1);
-        ASSERT_EQ(RenderObj_Init(), 1);
-        ASSERT_EQ(MaterialAnim_Init(), 1);
-        ASSERT_EQ(Mesh_Init(), 1);
-        ASSERT_EQ(SceneLight_Init(), 1);
-        ASSERT_EQ(Scene_Init(), 1);
-        const WorldBox box = {{-200, -200, -200}, {200, 200, 200}};
-        world = World_Create(&box);
-        ASSERT_NE(world, nullptr);
-        View_SetWorld(world);
+        ASSERT_EQ(ContentModules_Start(&world), 1);
 
         camera = MakeCamera(0, 0, 0);
         World_AddCamera(world, camera);
@@ -101,25 +68,14 @@ protected:
 
     void TearDown() override
     {
-        Scene_Shutdown();
-        SceneLight_Shutdown();
-        Mesh_Shutdown();
-        RenderObj_Shutdown();
-        MaterialAnim_Shutdown();
-        NodeExtra_Shutdown();
-        Node_Shutdown();
         if (camera) {
             World_RemoveCamera(world, camera);
             DestroyCamera(camera);
         }
-        if (world) World_Destroy(world);
-        View_SetWorld(nullptr);
-        ConfigSys_Shutdown();
+        ContentModules_Stop(world);
         File_Shutdown();
         D3D8DriverTest::TearDown();
-        Path_Shutdown();
-        std::filesystem::current_path(HELM_TEST_TMP);
-        std::filesystem::remove_all(folder_);
+        LeaveFolder();
     }
 
     // A normal (not mirrored) view window: x negative, as views make it.
@@ -168,30 +124,6 @@ protected:
         return (int32_t)value;
     }
 
-    // Disk path of a data name: "Objects\Box.lwo" -> "data/Objects/Box.lwo".
-    static std::filesystem::path DataPath(const std::string& name)
-    {
-        std::string p = "data/" + name;
-        for (char& c : p)
-            if (c == '\\') c = '/';
-        return p;
-    }
-    static void WriteData(const std::string& name, const std::vector<uint8_t>& bytes)
-    {
-        const std::filesystem::path p = DataPath(name);
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        out.write((const char*)bytes.data(), (std::streamsize)bytes.size());
-    }
-    static void WriteData(const std::string& name, const std::string& text)
-    {
-        WriteData(name, std::vector<uint8_t>(text.begin(), text.end()));
-    }
-    static bool DataExists(const std::string& name) { return std::filesystem::exists(DataPath(name)); }
-    void Touch(const std::string& name, int offsetSeconds)
-    {
-        std::filesystem::last_write_time(DataPath(name), base_ + std::chrono::seconds(offsetSeconds));
-    }
     // A solid 4 x 4 image file (".png" or ".bmp" by the name) of colour r, g, b.
     static void WriteImage(const std::string& name, uint8_t r, uint8_t g, uint8_t b)
     {
@@ -219,7 +151,4 @@ protected:
         ASSERT_EQ(Cfgc_Compile(text.data(), text.size(), &compiled, &error), 1) << error.message;
         WriteData(Cfgc_OutputPath(sourceName.c_str()), compiled);
     }
-
-    std::filesystem::path folder_;
-    std::filesystem::file_time_type base_;
 };

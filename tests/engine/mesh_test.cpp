@@ -34,6 +34,16 @@ LwoWriterSurface Surface(const std::string& name, float r = 1, float g = 1, floa
     return s;
 }
 
+// An object of one plain white surface "S" over the layer.
+LwoWriterObject Plain(const LwoWriterLayer& layer)
+{
+    LwoWriterObject object;
+    object.tags = {"S"};
+    object.surfaces = {Surface("S")};
+    object.layers = {layer};
+    return object;
+}
+
 class MeshTest : public ContentTest {
 protected:
     void WriteObject(const std::string& name, const LwoWriterObject& object)
@@ -82,11 +92,7 @@ TEST_F(MeshTest, FreshBuildMakesThreeVerticesPerTriangleAndIsSharedByPath)
 
 TEST_F(MeshTest, OneSidedAndTwoSidedLoadsAreTwoEntries)
 {
-    LwoWriterObject object;
-    object.tags = {"S"};
-    object.surfaces = {Surface("S")};
-    object.layers = {Strip(2)};
-    WriteObject("Objects\\Wall.lwo", object);
+    WriteObject("Objects\\Wall.lwo", Plain(Strip(2)));
     RenderObj* one = Mesh_Load("Objects\\Wall", 0, nullptr);
     RenderObj* two = Mesh_Load("Objects\\Wall", MESH_TWO_SIDED, nullptr);
     ASSERT_TRUE(one && two);
@@ -233,10 +239,7 @@ TEST_F(MeshTest, LightingAskedForWithAColouredSurfaceGivesLitFormats)
 
 TEST_F(MeshTest, StaleCacheIsRebuiltAndEqualTimesCountAsFresh)
 {
-    LwoWriterObject object;
-    object.tags = {"S"};
-    object.surfaces = {Surface("S")};
-    object.layers = {Strip(1)};
+    LwoWriterObject object = Plain(Strip(1));
     WriteObject("Objects\\Box.lwo", object);
     RenderObj* o = Mesh_Load("Objects\\Box", MESH_UNSHARED, nullptr);
     ASSERT_NE(o, nullptr);
@@ -343,12 +346,9 @@ TEST_F(MeshTest, SequenceFramesFollowTheirConfiguration)
 
 TEST_F(MeshTest, ObjectsWithoutTrianglesOrWithTooManyMakeNoVisual)
 {
-    LwoWriterObject object;
-    object.tags = {"S"};
-    object.surfaces = {Surface("S")};
     LwoWriterLayer pointsOnly;
     pointsOnly.points = {0, 0, 0, 1, 0, 0};
-    object.layers = {pointsOnly};
+    LwoWriterObject object = Plain(pointsOnly);
     WriteObject("Objects\\Cloud.lwo", object);
     EXPECT_EQ(Mesh_Load("Objects\\Cloud", 0, nullptr), nullptr);
     EXPECT_NE(std::string(LoadError_Get()).find("no triangles"), std::string::npos) << LoadError_Get();

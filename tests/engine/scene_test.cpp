@@ -31,14 +31,6 @@ std::vector<uint8_t> Triangle()
     return LwoWriter_Write(o);
 }
 
-LwsWriterItem Item(LwsWriterItem::Kind kind, const std::string& name)
-{
-    LwsWriterItem item;
-    item.kind = kind;
-    item.name = name;
-    return item;
-}
-
 class SceneTest : public ContentTest {
 protected:
     void WriteScene(const std::string& name, const LwsWriterScene& scene) { WriteData(name, LwsWriter_Write(scene)); }

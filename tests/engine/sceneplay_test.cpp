@@ -76,15 +76,6 @@ protected:
         EXPECT_NE(scene, nullptr) << LoadError_Get();
         return scene;
     }
-    static LwsWriterKey Key(float time, float x, float heading = 0, float scale = 1)
-    {
-        LwsWriterKey k;
-        k.time = time;
-        k.position[0] = x;
-        k.rotation[0] = heading;
-        for (float& s : k.scale) s = scale;
-        return k;
-    }
 };
 
 TEST_F(ScenePlayTest, PlaybackClampsOrLoopsAndStillItemsStay)

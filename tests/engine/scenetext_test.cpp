@@ -42,24 +42,6 @@ protected:
     Scene scene{};
 };
 
-LwsWriterItem Item(LwsWriterItem::Kind kind, const std::string& name)
-{
-    LwsWriterItem item;
-    item.kind = kind;
-    item.name = name;
-    return item;
-}
-
-LwsWriterKey Key(float time, float x, float heading = 0, float scale = 1)
-{
-    LwsWriterKey k;
-    k.time = time;
-    k.position[0] = x;
-    k.rotation[0] = heading;
-    for (float& s : k.scale) s = scale;
-    return k;
-}
-
 TEST_F(SceneTextTest, DuplicateNumbersCountSameNamesOfTheSameNullBit)
 {
     for (int version : {1, 3}) {

@@ -1,0 +1,44 @@
+// The content layer's modules in their start-up order, over an engine that
+// has started with the world attached and the render objects' material
+// extension registered, and the world the views and render objects use.
+// Shared by the tests and the benchmark.
+#pragma once
+
+#include "app/cache.h"
+#include "app/config.h"
+#include "engine/materialanim.h"
+#include "engine/mesh.h"
+#include "engine/node.h"
+#include "engine/nodeextra.h"
+#include "engine/renderobj.h"
+#include "engine/scene.h"
+#include "engine/scenelight.h"
+#include "engine/view.h"
+#include "gfx/world/world.h"
+
+// 1 when every module started and the world was made.
+inline int ContentModules_Start(World** world)
+{
+    Cache_Init(6);
+    const WorldBox box = {{-500, -500, -500}, {500, 500, 500}};
+    *world = nullptr;
+    if (!ConfigSys_Init() || !Node_Init() || !NodeExtra_Init() || !RenderObj_Init() || !MaterialAnim_Init() ||
+        !Mesh_Init() || !SceneLight_Init() || !Scene_Init() || !(*world = World_Create(&box)))
+        return 0;
+    View_SetWorld(*world);
+    return 1;
+}
+
+inline void ContentModules_Stop(World* world)
+{
+    Scene_Shutdown();
+    SceneLight_Shutdown();
+    Mesh_Shutdown();
+    RenderObj_Shutdown();
+    MaterialAnim_Shutdown();
+    NodeExtra_Shutdown();
+    Node_Shutdown();
+    View_SetWorld(nullptr);
+    if (world) World_Destroy(world);
+    ConfigSys_Shutdown();
+}
