@@ -416,6 +416,8 @@ int ReadData(Scene* s, const char* path, const char* cacheName)
 
 int FirstScene(void*, void*) { return 1; }
 
+int FirstInstance(void* item, void*) { return ((Scene*)item)->source != nullptr; }
+
 }  // namespace
 
 int Scene_Init(void)
@@ -436,7 +438,14 @@ void Scene_Shutdown(void)
 
 void Scene_ReleaseAll(void)
 {
-    while (Scene* s = (Scene*)List_ForEach(g_scene.pool, FirstScene, nullptr)) Scene_Release(s);
+    // Instances first: each holds a reference to its source, whose data it
+    // shares until it goes.
+    for (;;) {
+        Scene* s = (Scene*)List_ForEach(g_scene.pool, FirstInstance, nullptr);
+        if (!s) s = (Scene*)List_ForEach(g_scene.pool, FirstScene, nullptr);
+        if (!s) break;
+        Scene_Release(s);
+    }
 }
 
 List* Scene_GetPool(void) { return g_scene.pool; }
@@ -465,7 +474,11 @@ Scene* Scene_Load(const char* path, Node* parent, uint32_t flags, void* loaderAr
     if (sharing) {
         if (Scene* found = (Scene*)NameCache_Acquire(g_scene.cache, full, nullptr)) {
             NameCache_Release(g_scene.cache, found);
-            if (found->boneCount == 0) return Scene_Instance(found, parent);
+            if (found->boneCount == 0) {
+                Scene* instance = Scene_Instance(found, parent);
+                if (instance) instance->flags = flags & SCENE_LOOP;
+                return instance;
+            }
         }
     }
     char cacheName[CACHE_NAME_MAX];

@@ -235,6 +235,16 @@ TEST_F(SceneTest, SharedLoadsGiveInstancesAndEverythingIsFreedOnce)
         EXPECT_EQ(SceneLight_GetCount(), 0u);
         EXPECT_EQ(List_Count(Node_GetPool()), 1u);
     }
+    // Shutting down with an instance alive frees the instance before its
+    // source, whatever their order in the pool.
+    Scene* source = Scene_Load("Scenes\\Shared", nullptr, 0, nullptr);
+    Scene* instance = Scene_Load("Scenes\\Shared", nullptr, SCENE_LOOP, nullptr);
+    ASSERT_EQ(instance->source, source);
+    EXPECT_EQ(instance->flags, (uint32_t)SCENE_LOOP);
+    EXPECT_EQ(source->flags, 0u);
+    Scene_ReleaseAll();
+    EXPECT_EQ(List_Count(Scene_GetPool()), 0u);
+    EXPECT_EQ(List_Count(RenderObj_GetPool()), 0u);
     // Sharing switched off: two loads, two scenes.
     Scene_DisableSharing();
     Scene* one = Scene_Load("Scenes\\Shared", nullptr, 0, nullptr);
