@@ -29,7 +29,8 @@ struct TexSeq {
     TexSeq* next;        // the owner's chain
 };
 
-// The pool of sequences (capacity set by the caller before the first).
+// The pool of sequences (capacity set by the caller before the first);
+// started and stopped by RenderObj_Init and RenderObj_Shutdown.
 int MaterialAnim_Init(void);
 void MaterialAnim_Shutdown(void);
 List* MaterialAnim_GetSequencePool(void);

@@ -48,8 +48,8 @@ enum : uint32_t {
     MESH_FORMAT_ENV_LIT = 184,    // plus lighting
 };
 
-// Module state: the environment frame and the per-object dictionary switch.
-// After RenderObj_Init and MaterialAnim_Init.
+// Module state: the environment frame. Started and stopped by RenderObj_Init
+// and RenderObj_Shutdown.
 int Mesh_Init(void);
 void Mesh_Shutdown(void);
 

@@ -10,6 +10,7 @@
 #include "common/list.h"
 #include "common/memory.h"
 #include "engine/materialanim.h"
+#include "engine/mesh.h"
 #include "engine/node.h"
 #include "engine/view.h"
 #include "gfx/core/camera.h"
@@ -198,7 +199,7 @@ int RenderObj_Init(void)
     g_ro.referenceFrame = Frame_Create();
     g_ro.queued = 0;
     g_ro.distanceScale = 0.0f;
-    if (g_ro.pool && g_ro.cache && g_ro.drawFrame && g_ro.referenceFrame) return 1;
+    if (g_ro.pool && g_ro.cache && g_ro.drawFrame && g_ro.referenceFrame && MaterialAnim_Init() && Mesh_Init()) return 1;
     RenderObj_Shutdown();
     return 0;
 }
@@ -206,6 +207,8 @@ int RenderObj_Init(void)
 void RenderObj_Shutdown(void)
 {
     if (g_ro.pool) RenderObj_DestroyAll();
+    Mesh_Shutdown();
+    MaterialAnim_Shutdown();
     List_Destroy(g_ro.pool);
     NameCache_Destroy(g_ro.cache);
     if (g_ro.drawFrame) Frame_Destroy(g_ro.drawFrame);

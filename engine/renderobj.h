@@ -88,7 +88,8 @@ struct RenderObj {
 
 // Module lifecycle (after the engine has started): the pool (capacity set by
 // the caller on RenderObj_GetPool before the first object), the name cache,
-// the shared draw frame and the reference frame.
+// the shared draw frame and the reference frame; with them the meshes' and
+// the texture sequences' modules start and stop.
 int RenderObj_Init(void);
 void RenderObj_Shutdown(void);
 // Releases every object, whatever its references.

@@ -22,8 +22,8 @@ inline int ContentModules_Start(World** world)
     Cache_Init(6);
     const WorldBox box = {{-500, -500, -500}, {500, 500, 500}};
     *world = nullptr;
-    if (!ConfigSys_Init() || !Node_Init() || !NodeExtra_Init() || !RenderObj_Init() || !MaterialAnim_Init() ||
-        !Mesh_Init() || !SceneLight_Init() || !Scene_Init() || !(*world = World_Create(&box)))
+    if (!ConfigSys_Init() || !Node_Init() || !NodeExtra_Init() || !RenderObj_Init() || !SceneLight_Init() ||
+        !Scene_Init() || !(*world = World_Create(&box)))
         return 0;
     View_SetWorld(*world);
     return 1;
@@ -33,9 +33,7 @@ inline void ContentModules_Stop(World* world)
 {
     Scene_Shutdown();
     SceneLight_Shutdown();
-    Mesh_Shutdown();
     RenderObj_Shutdown();
-    MaterialAnim_Shutdown();
     NodeExtra_Shutdown();
     Node_Shutdown();
     View_SetWorld(nullptr);
