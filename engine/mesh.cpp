@@ -19,6 +19,8 @@
 #include "gfx/core/image.h"
 #include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
+#include "gfx/plugin/collision/collision.h"
+#include "gfx/plugin/matfx/matfx.h"
 #include "gfx/world/atomic.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
@@ -244,14 +246,27 @@ Texture* ReadTexture(const char* name)
 
 // ---- material set-up ----
 
-void SetUpEnvironment(RenderObj* o, Material* material, const char* name)
+// "ENV:<coefficient>|<texture>": a fresh build gives the material the
+// environment-map effect on the shared environment frame with frame-buffer
+// alpha; a cached mesh has the effect from its cache and gets the texture
+// and frame again (the coefficient only when an override is set).
+void SetUpEnvironment(RenderObj* o, Material* material, const char* name, int fresh)
 {
     const char* bar = strchr(name, '|');
     if (!bar || o->envCount >= RENDEROBJ_MAX_ENV_TEXTURES) return;
+    const float coefficient = (float)strtod(name + 4, nullptr);
     Texture* texture = ReadTexture(bar + 1);
     if (!texture) return;
     o->envTextures[o->envCount++] = texture;
-    (void)material;
+    if (fresh) {
+        MatFX_SetMaterialEffects(material, MATFX_ENVMAP);
+        MatFX_SetEnvMap(material, texture, g_mesh.envFrame, 1, coefficient);
+        MatFX_EnableAtomicEffects(o->atomic);
+    } else {
+        MatFX_SetEnvMapTexture(material, texture);
+        MatFX_SetEnvMapFrame(material, g_mesh.envFrame);
+        if (g_mesh.envOverride >= 0.0f) MatFX_SetEnvMapCoefficient(material, g_mesh.envOverride);
+    }
 }
 
 void SetUpSequence(RenderObj* o, Material* material, const char* listPath)
@@ -291,7 +306,7 @@ Material* SetUpMaterial(Material* m, void* data)
     const SetUp* s = (const SetUp*)data;
     const char* name = RenderObj_GetMaterialName(m);
     if (!name) return m;
-    if (strncmp(name, "ENV:", 4) == 0) SetUpEnvironment(s->object, m, name);
+    if (strncmp(name, "ENV:", 4) == 0) SetUpEnvironment(s->object, m, name, s->fresh);
     if (strncmp(name, "SEQ:", 4) == 0) SetUpSequence(s->object, m, name + 4);
     return m;
 }
@@ -459,6 +474,9 @@ RenderObj* BuildFromObject(LwoObject* lwo, const char* base, uint32_t objectFlag
         }
         MorphTarget_CalcBoundingSphere(target, &target->boundingSphere);
         Geometry* unlocked = Geometry_Unlock(g);
+        // The collision tree for ray and sphere queries (none above 65535
+        // triangles: they are tested one by one).
+        if (unlocked) GeomCollision_BuildGeometryData(g);
         Atomic* atomic = unlocked ? Atomic_Create() : nullptr;
         if (atomic) {
             Atomic_SetGeometry(atomic, g, 0);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "app/input.h"
 #include "app/namecache.h"
 #include "common/assert.h"
 #include "common/list.h"
@@ -17,6 +18,7 @@
 #include "gfx/core/frame.h"
 #include "gfx/core/renderstate.h"
 #include "gfx/core/texture.h"
+#include "gfx/plugin/collision/collision.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
 #include "gfx/world/atomic.h"
 #include "gfx/world/material.h"
@@ -51,9 +53,10 @@ struct RenderObjModule {
     float distanceScale;
     QueueEntry queue[RENDEROBJ_QUEUE_SIZE];
     uint32_t queued;
+    FuncSlotFn* raySlot;
 };
 
-RenderObjModule g_ro = {nullptr, nullptr, nullptr, nullptr, nullptr, -1, {}, {}, {}, 0.0f, {}, 0};
+RenderObjModule g_ro = {nullptr, nullptr, nullptr, nullptr, nullptr, -1, {}, {}, {}, 0.0f, {}, 0, nullptr};
 
 char** NameSlot(const Material* material)
 {
@@ -199,6 +202,7 @@ int RenderObj_Init(void)
     g_ro.referenceFrame = Frame_Create();
     g_ro.queued = 0;
     g_ro.distanceScale = 0.0f;
+    if (!g_ro.raySlot) g_ro.raySlot = FuncSlot_Add((FuncSlotFn)RenderObj_RayTest);
     if (g_ro.pool && g_ro.cache && g_ro.drawFrame && g_ro.referenceFrame && MaterialAnim_Init() && Mesh_Init()) return 1;
     RenderObj_Shutdown();
     return 0;
@@ -348,6 +352,58 @@ void RenderObj_FlushTransparent(void)
     }
     g_ro.queued = 0;
 }
+
+namespace {
+
+struct RayTest {
+    RenderObj* object;
+    const Matrix* world;
+    Vec3 start, end;
+    RenderObjRayHit hit;
+    void* data;
+    uint32_t count;
+};
+
+int32_t RayHit(const GeomCollisionQuery*, const GeomCollisionTriangle* triangle, float fraction, void* arg)
+{
+    RayTest* t = (RayTest*)arg;
+    t->count++;
+    if (!t->hit) return 1;
+    const Vec3 point = {t->start.x + (t->end.x - t->start.x) * fraction, t->start.y + (t->end.y - t->start.y) * fraction,
+                        t->start.z + (t->end.z - t->start.z) * fraction};
+    // The normal turned into the world (rotation rows only).
+    const Vec3& n = triangle->normal;
+    const Matrix* m = t->world;
+    Vec3 normal = {n.x * m->right.x + n.y * m->up.x + n.z * m->at.x, n.x * m->right.y + n.y * m->up.y + n.z * m->at.y,
+                   n.x * m->right.z + n.y * m->up.z + n.z * m->at.z};
+    Vec3_NormaliseTo(&normal, &normal);
+    return t->hit(t->object, fraction, &point, &normal, t->data) ? 1 : 0;
+}
+
+}  // namespace
+
+uint32_t RenderObj_RayTest(RenderObj* object, Node* node, const Vec3* start, const Vec3* end, RenderObjRayHit hit,
+                           void* data)
+{
+    if (!object || !object->atomic || !node) return 0;
+    Frame* frame = Frame_Create();
+    if (!frame) return 0;
+    Frame* previous = Atomic_GetFrame(object->atomic);
+    Node_GetWorldFrameMatrix(node, &frame->modelling);
+    Frame_MarkDirty(frame);
+    Atomic_SetFrame(object->atomic, frame);
+    RayTest test = {object, Frame_GetWorldMatrix(frame), *start, *end, hit, data, 0};
+    GeomCollisionQuery query = {};
+    query.type = GEOMCOLLISION_LINE;
+    query.line.start = *start;
+    query.line.end = *end;
+    GeomCollision_ForAllGeometryIntersections(object->atomic, &query, RayHit, &test);
+    Atomic_SetFrame(object->atomic, previous);
+    Frame_Destroy(frame);
+    return test.count;
+}
+
+void* RenderObj_GetRaySlot(void) { return (void*)g_ro.raySlot; }
 
 void RenderObj_SetFlags(RenderObj* object, uint32_t bits, int on)
 {

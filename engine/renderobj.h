@@ -140,6 +140,20 @@ void RenderObj_SetAlpha(RenderObj* object, float alpha);
 void RenderObj_SetFade(RenderObj* object, float fade);
 void RenderObj_SetDistanceCull(RenderObj* object, int on);
 
+// A triangle the ray test hit: the fraction of the way along the line, the
+// world point there and the triangle's world normal. Return 0 to stop.
+typedef int (*RenderObjRayHit)(RenderObj* object, float fraction, const Vec3* point, const Vec3* normal, void* data);
+// Tests the world line from start to end against the object's triangles as
+// placed at node (front faces only, through the geometry's collision tree
+// when it has one), calling hit (may be null) for each triangle crossed.
+// The atomic sits on a frame of its own for the test and goes back to its
+// frame after. Returns the number of triangles reported.
+uint32_t RenderObj_RayTest(RenderObj* object, Node* node, const Vec3* start, const Vec3* end, RenderObjRayHit hit,
+                           void* data);
+// The function slot RenderObj_Init registered the ray test in (for callers
+// that find callbacks by slot); null when no slot was free.
+void* RenderObj_GetRaySlot(void);
+
 // Takes the view camera's eight frustum corners (synchronised with its frame)
 // and derives the centre and six planes, each oriented towards the centre;
 // a distance scale of 0 or less becomes |centre - reference point| / 3.

@@ -33,6 +33,7 @@
 #include "engine/sceneplay.h"
 #include "engine/scenetext.h"
 #include "engine/skincache.h"
+#include "gfx/plugin/skin/skin.h"
 #include "gfx/world/atomic.h"
 #include "gfx/world/geometry.h"
 
@@ -365,7 +366,11 @@ void Free(Scene* s)
             if (NodeExtra* extra = Node_GetExtra(node)) {
                 // A clone that shares this binding's skin takes it over.
                 NodeExtra* heir = NodeExtra_Destroy(node);
-                if (visual && visual->skin == extra) visual->skin = heir;
+                if (visual && visual->skin == extra) {
+                    visual->skin = heir;
+                    // Nobody poses the mesh any more: its hierarchy is gone.
+                    if (!heir) Skin_AtomicSetHierarchy(visual->atomic, nullptr);
+                }
             }
             if (!(item.kind & SCENE_ITEM_NULL)) {
                 Node_SetVisual(node, nullptr);

@@ -134,7 +134,7 @@ struct ContentScope {
         Raster_InstallModule();
         Texture_InstallModule();
         D3D8_InstallDriver();
-        if (!window || !Engine_Init(nullptr, 0, 8u << 20) || !World_PluginAttach() || !RenderObj_RegisterPlugin() ||
+        if (!window || !Engine_Init(nullptr, 0, 8u << 20) || !ContentModules_Attach() ||
             !Engine_Open(&window) || !Engine_Start() || !File_Init() || !ContentModules_Start(&world))
             return;
         Write("Objects\\Ground.lwo", BigObject());

@@ -44,8 +44,7 @@ protected:
         Texture_InstallModule();
         D3D8_InstallDriver();
         ASSERT_EQ(Engine_Init(nullptr, 0, 4u << 20), 1);
-        ASSERT_EQ(World_PluginAttach(), 1);
-        ASSERT_EQ(RenderObj_RegisterPlugin(), 1);
+        ASSERT_EQ(ContentModules_Attach(), 1);
         ASSERT_EQ(Engine_Open(&window), 1);
         opened = true;
         StartEngine(0);

@@ -14,7 +14,21 @@
 #include "engine/scene.h"
 #include "engine/scenelight.h"
 #include "engine/view.h"
+#include "gfx/plugin/collision/collision.h"
+#include "gfx/plugin/hanim/hanim.h"
+#include "gfx/plugin/matfx/matfx.h"
+#include "gfx/plugin/random/random.h"
+#include "gfx/plugin/skin/skin.h"
 #include "gfx/world/world.h"
+
+// The graphics plug-ins the content layer draws with, in the shell's order,
+// then the render objects' material extension: between Engine_Init and
+// Engine_Open. 1 when every one attached.
+inline int ContentModules_Attach(void)
+{
+    return World_PluginAttach() && Random_PluginAttach() && Skin_PluginAttach() && HAnim_PluginAttach() &&
+           GeomCollision_PluginAttach() && MatFX_PluginAttach() && RenderObj_RegisterPlugin();
+}
 
 // 1 when every module started and the world was made.
 inline int ContentModules_Start(World** world)

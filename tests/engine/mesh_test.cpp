@@ -6,6 +6,8 @@
 #include "content_fixture.h"
 #include "engine/loaderror.h"
 #include "engine/materialanim.h"
+#include "gfx/plugin/collision/collision.h"
+#include "gfx/plugin/matfx/matfx.h"
 #include "gfx/world/atomic.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
@@ -77,6 +79,7 @@ TEST_F(MeshTest, FreshBuildMakesThreeVerticesPerTriangleAndIsSharedByPath)
     EXPECT_EQ(g->preLitLum[0].red, 255);
     EXPECT_EQ(o->blendFlags, (uint32_t)RENDEROBJ_FOG);
     EXPECT_EQ(Atomic_GetWorld(o->atomic), world);
+    EXPECT_NE(GeomCollision_GetGeometryData(g), nullptr);
 
     // The path with or without ".lwo" names one shared object.
     RenderObj* again = Mesh_Load("Objects\\Crate", 0, &created);
@@ -116,6 +119,7 @@ TEST_F(MeshTest, OneSidedAndTwoSidedLoadsAreTwoEntries)
     two = Mesh_Load("Objects\\Wall", MESH_TWO_SIDED, nullptr);
     ASSERT_TRUE(one && two);
     EXPECT_NE(one->objectFlags & RENDEROBJ_FROM_CACHE, 0u) << LoadError_Get();
+    EXPECT_NE(GeomCollision_GetGeometryData(GeometryOf(one)), nullptr);  // the cache keeps the tree
     EXPECT_NE(two->objectFlags & RENDEROBJ_FROM_CACHE, 0u) << LoadError_Get();
     EXPECT_EQ(GeometryOf(one)->numTriangles, 2);
     EXPECT_EQ(GeometryOf(two)->numTriangles, 4);
@@ -198,6 +202,14 @@ TEST_F(MeshTest, ReflectionWithAnImageMakesAnEnvironmentMaterialAndTheCacheKeeps
     EXPECT_STREQ(RenderObj_GetMaterialName(MaterialOf(o, 0)), "ENV:0.50|Objects\\chrome.bmp");
     EXPECT_EQ(RenderObj_GetMaterialName(MaterialOf(o, 1)), nullptr);
     EXPECT_EQ(o->envCount, 1u);
+    // The environment map itself: the effect, its texture, frame and strength.
+    EXPECT_EQ(MatFX_GetMaterialEffects(MaterialOf(o, 0)), (uint32_t)MATFX_ENVMAP);
+    EXPECT_EQ(MatFX_GetMaterialEffects(MaterialOf(o, 1)), (uint32_t)MATFX_NONE);
+    EXPECT_EQ(MatFX_GetEnvMapTexture(MaterialOf(o, 0)), o->envTextures[0]);
+    const MatFXEnv* env = &MatFX_GetMaterialData(MaterialOf(o, 0))->slots[0].env;
+    EXPECT_FLOAT_EQ(env->coefficient, 0.5f);
+    EXPECT_NE(env->frame, nullptr);
+    EXPECT_EQ(MatFX_AtomicEffectsEnabled(o->atomic), 1);
     RenderObj_Release(&o);
 
     // The second load reads the cache and restores the name from M00.
@@ -207,6 +219,16 @@ TEST_F(MeshTest, ReflectionWithAnImageMakesAnEnvironmentMaterialAndTheCacheKeeps
     EXPECT_STREQ(RenderObj_GetMaterialName(MaterialOf(o, 0)), "ENV:0.50|Objects\\chrome.bmp");
     EXPECT_EQ(GeometryOf(o)->flags & 0xFF, (uint32_t)MESH_FORMAT_ENV);
     EXPECT_EQ(o->envCount, 1u);
+    EXPECT_EQ(MatFX_GetMaterialEffects(MaterialOf(o, 0)), (uint32_t)MATFX_ENVMAP);
+    EXPECT_EQ(MatFX_GetEnvMapTexture(MaterialOf(o, 0)), o->envTextures[0]);
+    EXPECT_FLOAT_EQ(MatFX_GetMaterialData(MaterialOf(o, 0))->slots[0].env.coefficient, 0.5f);
+    RenderObj_Release(&o);
+    // An override of the coefficient reaches cached meshes.
+    Mesh_SetEnvCoefficientOverride(0.25f);
+    o = Mesh_Load("Objects\\Bumper", 0, nullptr);
+    ASSERT_NE(o, nullptr);
+    EXPECT_FLOAT_EQ(MatFX_GetMaterialData(MaterialOf(o, 0))->slots[0].env.coefficient, 0.25f);
+    Mesh_SetEnvCoefficientOverride(-1.0f);
     RenderObj_Release(&o);
 
     // Without any reflection image the same object is plain.

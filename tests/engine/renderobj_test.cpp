@@ -5,6 +5,7 @@
 
 #include "content_fixture.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
+#include "gfx/plugin/collision/collision.h"
 #include "gfx/world/atomic.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
@@ -273,6 +274,35 @@ TEST_F(RenderObjTest, DrawWalkSkipsHiddenSubtreesAndChildrenOfCulledVisuals)
     text = Draw([&] { Node_Render(&view, cameraNode, root); });
     EXPECT_EQ(Count(text, "DrawIndexedPrimitive"), 1);
     EXPECT_EQ(shown->flags & NODE_CULLED, 0u);
+    RenderObj_Release(&o);
+}
+
+TEST_F(RenderObjTest, RayTestHitsFrontFacesWhereTheNodePlacesTheObject)
+{
+    RenderObj* o = MakeObject();
+    Geometry* g = Atomic_GetGeometry(o->atomic);
+    ASSERT_NE(GeomCollision_BuildGeometryData(g), nullptr);
+    Node* node = At(5, 0, 10);
+    struct Hits {
+        std::vector<Vec3> points, normals;
+    } hits;
+    auto record = [](RenderObj*, float, const Vec3* point, const Vec3* normal, void* data) {
+        ((Hits*)data)->points.push_back(*point);
+        ((Hits*)data)->normals.push_back(*normal);
+        return 1;
+    };
+    // The grid faces -z: a line running along +z meets its front.
+    const Vec3 from = {5.2f, 0.1f, 0}, to = {5.2f, 0.1f, 20};
+    EXPECT_EQ(RenderObj_RayTest(o, node, &from, &to, record, &hits), 1u);
+    ASSERT_EQ(hits.points.size(), 1u);
+    EXPECT_NEAR(hits.points[0].z, 10.0f, 1e-4f);
+    EXPECT_NEAR(hits.normals[0].z, -1.0f, 1e-4f);
+    // From behind, or beside it: nothing.
+    EXPECT_EQ(RenderObj_RayTest(o, node, &to, &from, nullptr, nullptr), 0u);
+    const Vec3 beside = {0, 0, 0}, past = {0, 0, 20};
+    EXPECT_EQ(RenderObj_RayTest(o, node, &beside, &past, nullptr, nullptr), 0u);
+    EXPECT_EQ(Atomic_GetFrame(o->atomic), nullptr);  // back on no frame
+    EXPECT_NE(RenderObj_GetRaySlot(), nullptr);
     RenderObj_Release(&o);
 }
 

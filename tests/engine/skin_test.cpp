@@ -8,6 +8,8 @@
 #include "engine/nodeextra.h"
 #include "engine/sceneplay.h"
 #include "engine/skincache.h"
+#include "gfx/plugin/hanim/hanim.h"
+#include "gfx/plugin/skin/skin.h"
 #include "gfx/world/atomic.h"
 #include "gfx/world/geometry.h"
 #include "tools/lib/lwowrite.h"
@@ -257,6 +259,56 @@ TEST_F(SkinTest, ASecondSkinnedSceneClonesTheBindingOfTheSharedMesh)
     Scene_Release(first);
     EXPECT_EQ(b->source, nullptr);
     EXPECT_EQ(mesh->skin, b);
+    Scene_Release(second);
+    EXPECT_EQ(List_Count(RenderObj_GetPool()), 0u);
+}
+
+TEST_F(SkinTest, RefreshingAttachmentsBindsTheSkinAndDrawsPoseTheBones)
+{
+    WriteData("Chars\\Arm.lwo", Arm(4));
+    WriteData("Chars\\Arm.lws", LwsWriter_Write(ArmScene()));
+    Node* root = Node_Create(nullptr);
+    Scene* first = Scene_Load("Chars\\Arm", root, 0, nullptr);
+    Scene* second = Scene_Load("Chars\\Arm", root, 0, nullptr);
+    ASSERT_TRUE(first && second);
+    Node* item = Scene_GetItemNode(first, 0);
+    RenderObj* mesh = Node_GetVisual(item);
+    NodeExtra* a = Node_GetExtra(item);
+    NodeExtra* b = Node_GetExtra(Scene_GetItemNode(second, 0));
+    Node_RefreshAttachments(nullptr);
+    Geometry* g = Atomic_GetGeometry(mesh->atomic);
+    Skin* skin = Skin_GeometryGetSkin(g);
+    ASSERT_NE(skin, nullptr);
+    EXPECT_EQ(a->skin, skin);
+    EXPECT_EQ(skin->numBones, 2u);
+    EXPECT_EQ(skin->numVertices, 12u);
+    // Each vertex's weights were kept, scaled to one.
+    for (uint32_t v = 0; v < 12; v++)
+        EXPECT_NEAR(skin->vertexWeights[v * 4] + skin->vertexWeights[v * 4 + 1], 1.0f, 1e-5f) << v;
+    EXPECT_FLOAT_EQ(skin->inverseMatrices[1].pos.z, -2.0f);
+    BoneHierarchy* h = (BoneHierarchy*)a->hierarchy;
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(Skin_AtomicGetHierarchy(mesh->atomic), h);
+    EXPECT_EQ(h->numNodes, 2);
+    EXPECT_EQ(a->weights, nullptr);  // the table is freed once bound
+    EXPECT_EQ(b->skin, skin);        // the clone shares it
+    EXPECT_EQ(b->hierarchy, h);
+    Node_RefreshAttachments(nullptr);  // a second refresh binds nothing new
+    EXPECT_EQ(Skin_GeometryGetSkin(g), skin);
+
+    // A draw writes the bone nodes' world matrices into the hierarchy.
+    PlaceCamera({0, 0, -10});
+    Scene_SetTime(first, 2.0f);
+    const std::string text = Draw([&] {
+        Node_Render(&view, cameraNode, Scene_GetItemNode(first, 0));
+        RenderObj_FlushTransparent();
+    });
+    EXPECT_EQ(Count(text, "DrawIndexedPrimitive") + Count(text, "DrawPrimitive"), 1) << text;
+    Mat4 lower;
+    Node_GetWorldMatrix(Scene_GetBoneNode(first, 1), &lower);
+    EXPECT_FLOAT_EQ(h->matrixArray[1].pos.z, lower.m[3][2]);
+    EXPECT_FLOAT_EQ(h->matrixArray[1].at.y, lower.m[2][1]);
+    Scene_Release(first);
     Scene_Release(second);
     EXPECT_EQ(List_Count(RenderObj_GetPool()), 0u);
 }
