@@ -88,6 +88,12 @@ int NodeExtra_PackWeights(NodeExtra* extra);
 // weight table, packed arrays and inverse matrices and hands skin and
 // hierarchy to the clones sharing this binding. 1 when bound.
 int NodeExtra_BindSkin(NodeExtra* extra, RenderObj* visual);
+// Frees the weight table, the packed arrays and the inverse rest matrices.
+void NodeExtra_FreeBindingBuffers(NodeExtra* extra);
+// Destroys the binding's bone hierarchy (NodeExtra_Destroy calls it for a
+// binding that shares no source's and leaves no heir); skin and hierarchy
+// become null.
+void NodeExtra_ReleaseHierarchy(NodeExtra* extra);
 // Copies every bone node's world matrix into the hierarchy (each draw).
 void NodeExtra_UpdateBones(NodeExtra* extra);
 // The binding this one shares (itself when it shares none).
