@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "app/colour.h"
+#include "app/shell.h"
 #include "common/list.h"
 #include "common/memory.h"
 #include "engine/node.h"
@@ -95,6 +96,8 @@ SceneLight* SceneLight_Create(Node* parent, uint32_t kind)
         List_Free(g_lights.pool, l);
         return nullptr;
     }
+    // Under the application's root frame, when the shell has made one.
+    if (Frame* root = App_GetRootFrame()) Frame_AddChild(root, l->frame);
     Light_SetFrame(l->light, l->frame);
     Light_SetFlags(l->light, 0);
     Light_SetRadius(l->light, 10.0f);
