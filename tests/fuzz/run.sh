@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the data-layer, font-metrics, world-reader, plugin-reader and
 # content-layer fuzz targets (objects, scene texts, scene caches, skin-weight
-# caches) with clang
+# caches, animation sets) with clang
 # 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
@@ -34,13 +34,17 @@ sound=("$root"/app/wave.cpp "$root"/app/sound.cpp "$root"/app/namecache.cpp "$ro
        "$root"/platform/dsound/*.cpp "$root"/platform/win32/com.cpp)
 sdl=($(pkg-config --cflags --libs sdl2))
 
-mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/seeds/font2d" "$out/seeds/wave" "$out/run"
+mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/seeds/font2d" "$out/seeds/wave" "$out/seeds/atf" "$out/run"
 # The compiled "Kart { Speed = 1.5 }" and a small archive holding
 # DATA\Levels\x.cfg for both kinds of open.
 printf '\x04\x00\x00\x00Kart\x00\x00\x00\x00\x89\x18\x7a\xe7\x01\x00\x00\x00{\x00\x00\x00\x00\x00\x00\x00\x05\x00\x00\x00Speed\x00\x00\x00\x5e\x18\xb6\x95\x03\x00\x00\x001.5\x00\x00\x00\x00\x00\x01\x00\x00\x00' \
   > "$out/seeds/config/kart.cfb"
 printf '\x57\x41\x44\x48\x9a\x00\x00\x00\x05\x00\x00\x00\x12\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\xff\xff\xff\xff\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\xff\xff\xff\xff\x0c\x00\x00\x00\x00\x00\x00\x00\x13\x00\x00\x00\x01\x00\x00\x00\xff\xff\xff\xff\x04\x00\x00\x00\x0c\x00\x00\x00\x00\x00\x00\x00\x13\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\x44\x41\x54\x41\x00\x4c\x65\x76\x65\x6c\x73\x00\x78\x2e\x63\x66\x67\x00\x6c\x69\x6e\x65\x20\x6f\x6e\x65\x0d\x0a\x6c\x69\x6e\x65\x20\x74\x77\x6f\x0a' \
   > "$out/seeds/wad/small.wad"
+
+# Two animations ("Idle", "Run"), the events "&AnimCommonTriggerType_Sound_a" and "Msg", two key events.
+printf '\x02\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00\x00\x05\x00\x00\x00a.lws\x00\x00\x00\x04\x00\x00\x00Idle\x00\x00\x00\x00\x07\x00\x00\x00\x00\x00\x80\x3e\x00\x00\x00\x00\x01\x00\x00\x00\x03\x00\x00\x00b.l\x00\x00\x00\x00\x00\x03\x00\x00\x00Run\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x1e\x00\x00\x00&AnimCommonTriggerType_Sound_a\x00\x00\x03\x00\x00\x00Msg\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x3f\x00\x00\x80\x3f\x01\x00\x00\x00\x01\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x07' \
+  > "$out/seeds/atf/two.atf"
 
 # One font of each kind; image names pick the target's generated images.
 printf 'METRICS1\nwide.img\n12\n65 0 0 8 16\n0x12C 8 0 24 16\n' > "$out/seeds/font2d/rects.met"
@@ -54,11 +58,15 @@ for target in config wad; do
   echo "== fuzz: building ${target}_fuzz"
   "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "${common[@]}" -o "$out/${target}_fuzz"
 done
+# The animation-set file reader stands on the binary files of the data layer.
+echo "== fuzz: building atf_fuzz"
+"$cxx" "${flags[@]}" "$root/tests/fuzz/atf_fuzz.cpp" "${common[@]}" "$root"/engine/animfile.cpp \
+  "$root"/engine/loaderror.cpp -o "$out/atf_fuzz"
 echo "== fuzz: building font2d_fuzz"
 "$cxx" "${flags[@]}" "$root/tests/fuzz/font2d_fuzz.cpp" "${font2d[@]}" -o "$out/font2d_fuzz"
 echo "== fuzz: building wave_fuzz"
 "$cxx" "${flags[@]}" "$root/tests/fuzz/wave_fuzz.cpp" "${common[@]}" "${sound[@]}" "${sdl[@]}" -o "$out/wave_fuzz"
-for target in config wad font2d wave; do
+for target in config wad font2d wave atf; do
   echo "== fuzz: running ${target}_fuzz for ${seconds} s"
   mkdir -p "$out/corpus/$target"
   # Run in a folder of its own: the file layer looks at the working folder.
