@@ -1,0 +1,171 @@
+// Test harness for the content layer's drawing: the graphics engine started
+// on the Direct3D 8 driver over a small headless window (X8R8G8B8, power-of-
+// two textures), the BMP and PNG formats registered, the image path set to a
+// folder of the test's own, and optionally a camera over the whole window.
+// Helpers write images, draw a frame and compare the back buffer with a
+// golden image.
+//
+// Golden images live in tests/engine/golden/. After an intended change in
+// rendering, regenerate them with
+//   HELM_REGEN_GOLDEN=1 build/tests/engine_tests --gtest_filter='*Golden*'
+// and look at every rewritten PNG before committing it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "gfx/core/camera.h"
+#include "gfx/core/renderstate.h"
+#include "gfx/toolkit/bmp/imagebmp.h"
+#include "gfx/toolkit/png/imagepng.h"
+#include "platform/direct3d/d3d8_present.h"
+#include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+
+namespace drawingtest {
+
+// A 32-bit image filled by fn(x, y) -> 0xAARRGGBB, written as PNG or BMP
+// by the extension of path.
+inline void WriteImage(const std::string& path, int32_t w, int32_t h, const std::function<uint32_t(int32_t, int32_t)>& fn)
+{
+    Image* image = Image_Create(w, h, 32);
+    ASSERT_NE(image, nullptr);
+    Image_AllocatePixels(image);
+    for (int32_t y = 0; y < h; y++)
+        for (int32_t x = 0; x < w; x++) {
+            const uint32_t c = fn(x, y);
+            uint8_t* p = image->pixels + (size_t)y * image->stride + 4 * (size_t)x;
+            p[0] = (uint8_t)(c >> 16);
+            p[1] = (uint8_t)(c >> 8);
+            p[2] = (uint8_t)c;
+            p[3] = (uint8_t)(c >> 24);
+        }
+    const bool bmp = path.size() > 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
+    ASSERT_NE(bmp ? ImageBmp_Write(image, path.c_str()) : ImagePng_Write(image, path.c_str()), nullptr) << path;
+    Image_Destroy(image);
+}
+
+
+class DrawingTest : public D3D8DriverTest {
+protected:
+    int32_t width = 320, height = 240;
+    Camera* camera = nullptr;
+    std::string folder;  // the test's own, with a trailing slash; the image path
+
+    // Tests that make no camera of their own (the views make theirs) answer false.
+    virtual bool WantsCamera() { return true; }
+
+    void SetUp() override
+    {
+        answers.desktopWidth = (uint32_t)width;
+        answers.desktopHeight = (uint32_t)height;
+        answers.displayFormat = D3DFMT_X8R8G8B8;
+        answers.pow2 = true;
+        D3D8Test_SetAnswers(&answers);
+        window = Window_Create("engine drawing test", width, height, WINDOW_HEADLESS);
+        ASSERT_NE(window, nullptr);
+        Image_InstallModule();
+        Raster_InstallModule();
+        Texture_InstallModule();
+        D3D8_InstallDriver();
+        ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
+        ASSERT_EQ(Engine_Open(&window), 1);
+        opened = true;
+        StartEngine(0);
+        ASSERT_EQ(Image_RegisterFileFormat("png", ImagePng_Read, ImagePng_Write), 1);
+        ASSERT_EQ(Image_RegisterFileFormat("bmp", ImageBmp_Read, ImageBmp_Write), 1);
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder = std::string(HELM_TEST_TMP) + "/drawing_" + info->test_suite_name() + "_" + info->name() + "/";
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        Image_SetPath(folder.c_str());
+        if (WantsCamera()) {
+            camera = MakeCamera(0, 0, 0);
+            const Vec2 view = {-1.0f, 0.75f};
+            Camera_SetViewWindow(camera, &view);
+            Camera_SetNearClipPlane(camera, 0.1f);
+            Camera_SetFarClipPlane(camera, 1000.0f);
+        }
+    }
+
+    void TearDown() override
+    {
+        if (camera) DestroyCamera(camera);
+        camera = nullptr;
+        EndFrame();
+        D3D8DriverTest::TearDown();
+        std::filesystem::remove_all(folder);
+    }
+
+    // One frame into the test's camera, cleared to `clear` (0xRRGGBB) with
+    // depth; draw() runs inside the update.
+    void DrawFrame(const std::function<void()>& draw, uint32_t clear = 0x202030)
+    {
+        uint8_t rgba[4] = {(uint8_t)(clear >> 16), (uint8_t)(clear >> 8), (uint8_t)clear, 255};
+        ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
+        Camera_Clear(camera, rgba, 3);
+        draw();
+        ASSERT_NE(Camera_EndUpdate(camera), nullptr);
+    }
+
+    static const D3D8DrawSurface& BackBuffer() { return D3D8_DeviceState()->backBuffer->surface; }
+    // The back buffer pixel as 0xRRGGBB.
+    static uint32_t Pixel(int32_t x, int32_t y)
+    {
+        const D3D8DrawSurface& s = BackBuffer();
+        uint32_t v;
+        memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
+        return v & 0xFFFFFF;
+    }
+    static int Channel(uint32_t colour, int shift) { return (int)(colour >> shift & 255); }
+    // Largest per-channel difference between two 0xRRGGBB colours.
+    static int ColourDistance(uint32_t a, uint32_t b)
+    {
+        int d = 0;
+        for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(Channel(a, sh) - Channel(b, sh)));
+        return d;
+    }
+    // Pixels of the back buffer's rectangle whose colour is within 8 of c.
+    static int CountColour(uint32_t c, int32_t x0 = 0, int32_t y0 = 0, int32_t x1 = 1 << 20, int32_t y1 = 1 << 20)
+    {
+        const D3D8DrawSurface& s = BackBuffer();
+        int n = 0;
+        for (int32_t y = std::max(0, y0); y < std::min<int32_t>(s.height, y1); y++)
+            for (int32_t x = std::max(0, x0); x < std::min<int32_t>(s.width, x1); x++) n += ColourDistance(Pixel(x, y), c) <= 8;
+        return n;
+    }
+
+    // Compares the back buffer with golden/<name>.png: every channel within
+    // `tolerance` on all but `allowedOff` pixels. Empty on success.
+    static std::string MatchGolden(const char* name, int tolerance = 2, int allowedOff = 0)
+    {
+        const std::string path = std::string(HELM_SOURCE_DIR) + "/tests/engine/golden/" + name + ".png";
+        const D3D8DrawSurface& s = BackBuffer();
+        const char* regen = getenv("HELM_REGEN_GOLDEN");
+        if (regen && regen[0] == '1')
+            return D3D8Present_WritePng(&s, nullptr, path.c_str()) == 1 ? "" : "cannot write " + path;
+        int w = 0, h = 0;
+        std::unique_ptr<uint32_t[]> ref(D3D8Present_ReadPng(path.c_str(), &w, &h));
+        if (!ref) return "missing or unreadable " + path;
+        if (w != s.width || h != s.height) return "size differs from " + path;
+        int off = 0, worst = 0;
+        for (int y = 0; y < h; y++)
+            for (int x = 0; x < w; x++) {
+                const int d = ColourDistance(Pixel(x, y), ref[(size_t)y * w + x]);
+                off += d > tolerance;
+                worst = std::max(worst, d);
+            }
+        if (off <= allowedOff) return "";
+        const std::string out = std::string(HELM_TEST_TMP) + "/" + name + "_actual.png";
+        D3D8Present_WritePng(&s, nullptr, out.c_str());
+        return std::to_string(off) + " pixels differ (worst " + std::to_string(worst) + "); actual image in " + out;
+    }
+};
+
+}  // namespace drawingtest
