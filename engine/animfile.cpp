@@ -9,13 +9,13 @@
 namespace {
 
 // Smallest on-disk sizes, for bounding counts before anything is allocated.
-constexpr size_t kMinString = 4 + 4;                    // length word and one padded word
+constexpr size_t kMinString = 4 + 4;  // length word and one padded word
 constexpr size_t kMinAnimation = 4 + 4 + 2 * kMinString + 4 + 4;
 constexpr size_t kKeyEventSize = 20;
 
 struct Parser {
     ByteReader in;
-    char* text;     // next free byte of the text block
+    char* text;  // next free byte of the text block
     char* textEnd;
 
     // A string copied into the text block; null when its length word or its

@@ -22,9 +22,9 @@
 #include <cstdint>
 
 enum : uint32_t {
-    ANIMFILE_NO_BLEND = 1,  // the animation is never blended into
-    ANIMFILE_LIGHTS = 2,    // its scene's lights are created
-    ANIMFILE_SKIP = 0xFFFFFFFFu,  // item index of a record that is no event
+    ANIMFILE_NO_BLEND = 1,          // the animation is never blended into
+    ANIMFILE_LIGHTS = 2,            // its scene's lights are created
+    ANIMFILE_SKIP = 0xFFFFFFFFu,    // item index of a record that is no event
     ANIMFILE_MAX_SIZE = 64u << 20,  // larger files are refused
 };
 

@@ -33,8 +33,8 @@ struct BillboardModule {
     BillboardBatch batch;
     bool made;
     // Scratch of the draw, sized with the batch: nothing is allocated per frame.
-    uint16_t* order;      // visible quads, sorted
-    float* distances;     // per quad, from the draw's camera
+    uint16_t* order;   // visible quads, sorted
+    float* distances;  // per quad, from the draw's camera
     Im3DVertex* drawVertices;
     uint16_t* drawIndices;
 };
@@ -78,10 +78,8 @@ void FinishQuad(uint32_t slot, bool isNew, uint32_t colour)
     q.vertices = &b.vertices[slot * 4];
     for (int k = 0; k < 4; k++) {
         BillboardVertex& v = q.vertices[k];
-        if (q.oriented)
-            v.position = q.corners[k];
-        else
-            Vec3_Add(&v.position, &q.centre, &q.corners[k]);
+        if (q.oriented) v.position = q.corners[k];
+        else Vec3_Add(&v.position, &q.centre, &q.corners[k]);
         v.colour = colour;
         v.u = kU[k];
         v.v = (kVBase[k] + (float)q.frame) * q.sprite->frameFraction;
@@ -198,9 +196,9 @@ void Billboard_SetActive(int on) { g_billboard.batch.active = on != 0; }
 uint32_t Billboard_SortKey(const Sprite3d* sprite, uint32_t frame)
 {
     char text[96];
-    snprintf(text, sizeof text, "%.8x-%d-%d-%d-%d-%.8x-%d", (uint32_t)(uintptr_t)sprite->texture,
-             (int)sprite->srcBlend, (int)sprite->destBlend, (int)sprite->zWrite, (int)sprite->zTest,
-             (uint32_t)(uintptr_t)sprite->raster, (int)frame);
+    snprintf(text, sizeof text, "%.8x-%d-%d-%d-%d-%.8x-%d", (uint32_t)(uintptr_t)sprite->texture, (int)sprite->srcBlend,
+             (int)sprite->destBlend, (int)sprite->zWrite, (int)sprite->zTest, (uint32_t)(uintptr_t)sprite->raster,
+             (int)frame);
     return Name_Hash(text, 1, 1);
 }
 
@@ -314,7 +312,14 @@ uint32_t Billboard_Draw(const Mat4* camera)
                 Im3DVertex& v = m.drawVertices[j * 4 + k];
                 Vec3 p = q.vertices[k].position;
                 if (!q.oriented) Vec3_Add(&p, &q.centre, &facing[k]);
-                v = Im3DVertex{p.x, p.y, p.z, 0, 0, 0, DrawColour(q.sprite, q.vertices[k].colour), q.vertices[k].u,
+                v = Im3DVertex{p.x,
+                               p.y,
+                               p.z,
+                               0,
+                               0,
+                               0,
+                               DrawColour(q.sprite, q.vertices[k].colour),
+                               q.vertices[k].u,
                                q.vertices[k].v};
             }
             const uint16_t base = (uint16_t)(j * 4);

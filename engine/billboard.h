@@ -47,9 +47,9 @@ struct BillboardVertex {
 };
 
 struct BillboardQuad {
-    uint32_t sortKey;  // hash of the material text: equal material, equal key
-    Sprite3d* sprite;  // not owned
-    uint32_t frame;    // animation frame of the sprite
+    uint32_t sortKey;     // hash of the material text: equal material, equal key
+    Sprite3d* sprite;     // not owned
+    uint32_t frame;       // animation frame of the sprite
     uint16_t indices[6];  // 4i, 4i+1, 4i+2, 4i+1, 4i+2, 4i+3
     Vec3 centre;
     // Facing quads: offsets from the centre, in the order top-left,
@@ -62,16 +62,16 @@ struct BillboardQuad {
 };
 
 struct BillboardBatch {
-    BillboardQuad* quads;        // capacity
-    uint16_t* sortList;          // indices of the quads added, in order
-    BillboardVertex* vertices;   // 4 per quad
+    BillboardQuad* quads;       // capacity
+    uint16_t* sortList;         // indices of the quads added, in order
+    BillboardVertex* vertices;  // 4 per quad
     uint32_t capacity;
     uint32_t quadCount;
     uint32_t vertexCount;
-    uint32_t wrap;               // full: overwrite the ring slot instead of dropping
-    uint32_t ringPosition;       // next slot to overwrite
-    uint32_t active;             // 0: the draw draws nothing (1 at creation)
-    float distance;              // quads farther from the camera are not drawn (300)
+    uint32_t wrap;          // full: overwrite the ring slot instead of dropping
+    uint32_t ringPosition;  // next slot to overwrite
+    uint32_t active;        // 0: the draw draws nothing (1 at creation)
+    float distance;         // quads farther from the camera are not drawn (300)
 };
 
 // Makes the batch (capacity clamped to 1 .. BILLBOARD_MAX_CAPACITY), after

@@ -62,8 +62,8 @@ void Particle_SetUnlimited(int on) { g_particles.unlimited = on; }
 
 uint32_t Particle_GetLiveCount(void) { return g_particles.liveCount; }
 
-Particle* Particle_Spawn(uint32_t owner, uint32_t kind, const Vec3* position, const Vec3* velocity,
-                         const float* size, float red, float green, float blue, float alpha, float life)
+Particle* Particle_Spawn(uint32_t owner, uint32_t kind, const Vec3* position, const Vec3* velocity, const float* size,
+                         float red, float green, float blue, float alpha, float life)
 {
     const bool unlimited = g_particles.unlimited && g_particles.limit > 0;
     if (g_particles.liveCount >= g_particles.limit && !unlimited) return nullptr;

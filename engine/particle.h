@@ -21,28 +21,28 @@
 struct List;
 
 enum : uint32_t {
-    PARTICLE_SPAWNED = 1,     // set by every spawn (also Particle_SetFlag1)
-    PARTICLE_GROWS = 16,      // growth is not 0
-    PARTICLE_FLAG64 = 64,     // set by the sparkle effect; no reader
-    PARTICLE_FLAG2048 = 2048, // set by both effects; no reader
+    PARTICLE_SPAWNED = 1,      // set by every spawn (also Particle_SetFlag1)
+    PARTICLE_GROWS = 16,       // growth is not 0
+    PARTICLE_FLAG64 = 64,      // set by the sparkle effect; no reader
+    PARTICLE_FLAG2048 = 2048,  // set by both effects; no reader
 };
 
 struct Particle {
-    uint32_t owner;      // the spawner's word
-    uint32_t kind;       // name hash of the effect that spawned it
+    uint32_t owner;  // the spawner's word
+    uint32_t kind;   // name hash of the effect that spawned it
     Vec3 position;
-    Vec3 origin;         // where it was spawned
+    Vec3 origin;  // where it was spawned
     Vec3 velocity;
     uint32_t reserved0[4];
-    float size[2];       // width, height
-    float growth[2];     // both set by Particle_SetGrowth
-    float rotation;      // degrees, as given
+    float size[2];    // width, height
+    float growth[2];  // both set by Particle_SetGrowth
+    float rotation;   // degrees, as given
     float reserved1[4];
     uint32_t reserved2[3];
-    float life;          // seconds
-    float remainingLife; // seconds; starts at life
-    uint8_t colour[4];   // red, green, blue, alpha: value x 255 truncated
-    uint32_t flags;      // PARTICLE_*
+    float life;           // seconds
+    float remainingLife;  // seconds; starts at life
+    uint8_t colour[4];    // red, green, blue, alpha: value x 255 truncated
+    uint32_t flags;       // PARTICLE_*
 };
 
 // Detail settings and the limit each gives.
@@ -69,8 +69,8 @@ uint32_t Particle_GetLiveCount(void);
 // flag PARTICLE_SPAWNED. Null when the live count has reached the limit
 // (unless unlimited with a limit above 0), without a pool, or when the pool
 // is full. size may be null (0, 0).
-Particle* Particle_Spawn(uint32_t owner, uint32_t kind, const Vec3* position, const Vec3* velocity,
-                         const float* size, float red, float green, float blue, float alpha, float life);
+Particle* Particle_Spawn(uint32_t owner, uint32_t kind, const Vec3* position, const Vec3* velocity, const float* size,
+                         float red, float green, float blue, float alpha, float life);
 
 // Setters; each ignores a null particle.
 // Both growth fields; PARTICLE_GROWS set when value is not 0, else cleared.

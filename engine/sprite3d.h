@@ -25,16 +25,16 @@ enum : uint32_t {
 };
 
 struct Sprite3d {
-    Texture* texture;        // one reference, owned
-    Raster* raster;          // the texture's
-    float width, height;     // pixels of the whole image
-    uint32_t frameCount;     // image height / frame height
-    float frameFraction;     // 1 / frameCount: one frame's share of v
-    uint32_t srcBlend;       // SPRITE3D_BLEND_*
+    Texture* texture;     // one reference, owned
+    Raster* raster;       // the texture's
+    float width, height;  // pixels of the whole image
+    uint32_t frameCount;  // image height / frame height
+    float frameFraction;  // 1 / frameCount: one frame's share of v
+    uint32_t srcBlend;    // SPRITE3D_BLEND_*
     uint32_t destBlend;
-    uint32_t zWrite;         // switch 1: the quads write depth
-    uint32_t zTest;          // switch 2: the quads are depth-tested
-    uint32_t renderValue;    // always 3; nothing reads it
+    uint32_t zWrite;       // switch 1: the quads write depth
+    uint32_t zTest;        // switch 2: the quads are depth-tested
+    uint32_t renderValue;  // always 3; nothing reads it
 };
 
 // Blend modes of Sprite3d_LoadSprite (source, destination, Z write, Z test):

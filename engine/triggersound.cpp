@@ -10,8 +10,8 @@ Sound* NoPlayLoopInstance(Sound*, Node*) { return nullptr; }
 void NoSetGain(Sound*, float) {}
 void NoSetFrequency(Sound*, uint32_t) {}
 
-constexpr TriggerSoundTable kDefaults = {NoLoad,    NoAddRef,      NoRelease,     NoPlayOneShot,
-                                         NoPlayLoopInstance, NoSetGain, NoSetFrequency};
+constexpr TriggerSoundTable kDefaults = {NoLoad,    NoAddRef,      NoRelease, NoPlayOneShot, NoPlayLoopInstance,
+                                         NoSetGain, NoSetFrequency};
 
 TriggerSoundTable g_triggerSound = kDefaults;
 

@@ -43,7 +43,8 @@ protected:
         DrawingTest::SetUp();
         ASSERT_EQ(Sprite3d_Init(), 1);
         WriteImage(folder + "white.png", 16, 16, [](int32_t, int32_t) { return 0xFFFFFFFFu; });
-        WriteImage(folder + "strip.png", 64, 256, [](int32_t, int32_t y) { return y < 64 ? 0xFFFF0000u : 0xFF00FF00u; });
+        WriteImage(folder + "strip.png", 64, 256,
+                   [](int32_t, int32_t y) { return y < 64 ? 0xFFFF0000u : 0xFF00FF00u; });
     }
     void TearDown() override
     {
@@ -90,8 +91,9 @@ TEST_F(BillboardTest, SpriteFramesMustDivideTheImageHeight)
         bool loads;
         uint32_t frames;
     };
-    for (const Case c : {Case{"strip.png", 64, true, 4}, Case{"strip.png", 256, true, 1}, Case{"strip.png", 60, false, 0},
-                         Case{"strip.png", 0, false, 0}, Case{"missing.png", 64, false, 0}}) {
+    for (const Case c :
+         {Case{"strip.png", 64, true, 4}, Case{"strip.png", 256, true, 1}, Case{"strip.png", 60, false, 0},
+          Case{"strip.png", 0, false, 0}, Case{"missing.png", 64, false, 0}}) {
         SCOPED_TRACE(std::string(c.path) + " " + std::to_string(c.frameHeight));
         Sprite3d* s = Sprite3d_LoadSprite(c.path, nullptr, c.frameHeight, 0);
         ASSERT_EQ(s != nullptr, c.loads);
@@ -113,8 +115,9 @@ TEST_F(BillboardTest, BlendModesFollowTheTable)
     };
     Sprite3d* s = Sprite3d_LoadSprite("white.png", nullptr, 16, 0);
     ASSERT_NE(s, nullptr);
-    for (const Row r : {Row{0, 2, 2, 0, 1}, Row{1, 1, 4, 0, 1}, Row{2, 5, 6, 0, 1}, Row{3, 2, 2, 0, 0}, Row{4, 2, 1, 1, 1},
-                        Row{5, 5, 6, 1, 1}, Row{6, 5, 6, 1, 0}, Row{7, 2, 1, 1, 1}, Row{99, 2, 1, 1, 1}}) {
+    for (const Row r :
+         {Row{0, 2, 2, 0, 1}, Row{1, 1, 4, 0, 1}, Row{2, 5, 6, 0, 1}, Row{3, 2, 2, 0, 0}, Row{4, 2, 1, 1, 1},
+          Row{5, 5, 6, 1, 1}, Row{6, 5, 6, 1, 0}, Row{7, 2, 1, 1, 1}, Row{99, 2, 1, 1, 1}}) {
         Sprite3d_SetBlendMode(s, r.mode);
         EXPECT_EQ(s->srcBlend, r.src) << r.mode;
         EXPECT_EQ(s->destBlend, r.dest) << r.mode;
@@ -189,10 +192,10 @@ TEST_F(BillboardTest, QuadCornersColoursAndFrames)
     const float colour[4] = {1.0f, 0.5f, 0.25f, 0.65f};
     ASSERT_EQ(Billboard_AddOriented(s, &centre, &normal, &forward, colour, size, 4), 1);
     const BillboardQuad& o = b->quads[1];
-    ExpectVec(o.corners[0], 4, 6, 9);  // centre - R + A
-    ExpectVec(o.corners[1], 6, 6, 9);  // centre + R + A
-    ExpectVec(o.corners[2], 4, 6, 5);  // centre - R - A
-    ExpectVec(o.corners[3], 6, 6, 5);  // centre + R - A
+    ExpectVec(o.corners[0], 4, 6, 9);              // centre - R + A
+    ExpectVec(o.corners[1], 6, 6, 9);              // centre + R + A
+    ExpectVec(o.corners[2], 4, 6, 5);              // centre - R - A
+    ExpectVec(o.corners[3], 6, 6, 5);              // centre + R - A
     EXPECT_EQ(o.vertices[2].colour, 0xA5FF7F3Fu);  // each x 255 truncated
     // Frame 4 of a 4-frame sprite is out of range and taken as 0.
     EXPECT_EQ(o.frame, 0u);
@@ -231,8 +234,8 @@ TEST_F(BillboardTest, TheDrawFacesEachViewAndSkipsFarOrInactiveQuads)
 TEST_F(BillboardTest, QuadsOfOneMaterialDrawFarthestFirst)
 {
     Sprite3d* s = Sprite3d_LoadSprite("white.png", nullptr, 16, 2);  // alpha, Z test, no Z write
-    Facing(s, {0, 0, 4}, 0xFFFF0000);  // near red first
-    Facing(s, {0, 0, 6}, 0xFF0000FF);  // far blue second
+    Facing(s, {0, 0, 4}, 0xFFFF0000);                                // near red first
+    Facing(s, {0, 0, 6}, 0xFF0000FF);                                // far blue second
     EXPECT_EQ(DrawWith(Identity()), 2u);
     EXPECT_EQ(Pixel(width / 2, height / 2), 0xFF0000u);
     Sprite3d_Release(s);
@@ -278,7 +281,7 @@ TEST_F(BillboardTest, AQuadBatchFlushesTheSecondPassFirstAndEmpties)
         QuadBatch_Flush(q);
         RenderState_Get(6, &zTest);
     });
-    EXPECT_EQ(Pixel(75, 75), 0x0000FFu);   // the first pass lies over the second
+    EXPECT_EQ(Pixel(75, 75), 0x0000FFu);  // the first pass lies over the second
     EXPECT_EQ(Pixel(120, 120), 0xFF0000u);
     EXPECT_EQ(Pixel(20, 20), 0x0000FFu);
     EXPECT_EQ(zTest, 1u);

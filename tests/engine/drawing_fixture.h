@@ -32,7 +32,8 @@ namespace drawingtest {
 
 // A 32-bit image filled by fn(x, y) -> 0xAARRGGBB, written as PNG or BMP
 // by the extension of path.
-inline void WriteImage(const std::string& path, int32_t w, int32_t h, const std::function<uint32_t(int32_t, int32_t)>& fn)
+inline void WriteImage(const std::string& path, int32_t w, int32_t h,
+                       const std::function<uint32_t(int32_t, int32_t)>& fn)
 {
     Image* image = Image_Create(w, h, 32);
     ASSERT_NE(image, nullptr);
@@ -50,7 +51,6 @@ inline void WriteImage(const std::string& path, int32_t w, int32_t h, const std:
     ASSERT_NE(bmp ? ImageBmp_Write(image, path.c_str()) : ImagePng_Write(image, path.c_str()), nullptr) << path;
     Image_Destroy(image);
 }
-
 
 class DrawingTest : public D3D8DriverTest {
 protected:
@@ -137,7 +137,8 @@ protected:
         const D3D8DrawSurface& s = BackBuffer();
         int n = 0;
         for (int32_t y = std::max(0, y0); y < std::min<int32_t>(s.height, y1); y++)
-            for (int32_t x = std::max(0, x0); x < std::min<int32_t>(s.width, x1); x++) n += ColourDistance(Pixel(x, y), c) <= 8;
+            for (int32_t x = std::max(0, x0); x < std::min<int32_t>(s.width, x1); x++)
+                n += ColourDistance(Pixel(x, y), c) <= 8;
         return n;
     }
 

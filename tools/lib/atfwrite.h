@@ -17,7 +17,7 @@ struct AtfWriterAnimation {
     std::string scenePath;    // ".lws" optional
     std::string name;
     uint32_t valueA = 0;
-    float blendTime = 0.0f;   // seconds
+    float blendTime = 0.0f;  // seconds
 };
 
 struct AtfWriterKeyEvent {
