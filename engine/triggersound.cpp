@@ -1,19 +1,14 @@
 #include "engine/triggersound.h"
 
+#include "app/sound.h"
+
 namespace {
 
-Sound* NoLoad(const char*, uint32_t) { return nullptr; }
-Sound* NoAddRef(Sound* sound) { return sound; }
-void NoRelease(Sound*) {}
-void NoPlayOneShot(Sound*, Node*) {}
-Sound* NoPlayLoopInstance(Sound*, Node*) { return nullptr; }
-void NoSetGain(Sound*, float) {}
-void NoSetFrequency(Sound*, uint32_t) {}
+constexpr TriggerSoundTable kSoundSystem = {Sound_Load,        Sound_AddRef,           Sound_Release,
+                                            Sound_PlayOneShot, Sound_PlayLoopInstance, Sound_SetGain,
+                                            Sound_SetFrequency};
 
-constexpr TriggerSoundTable kDefaults = {NoLoad,    NoAddRef,      NoRelease, NoPlayOneShot, NoPlayLoopInstance,
-                                         NoSetGain, NoSetFrequency};
-
-TriggerSoundTable g_triggerSound = kDefaults;
+TriggerSoundTable g_triggerSound = kSoundSystem;
 
 template <typename Fn>
 void Pick(Fn* slot, Fn given, Fn fallback)
@@ -26,13 +21,13 @@ void Pick(Fn* slot, Fn given, Fn fallback)
 void TriggerSound_Install(const TriggerSoundTable* table)
 {
     const TriggerSoundTable given = table ? *table : TriggerSoundTable{};
-    Pick(&g_triggerSound.load, given.load, kDefaults.load);
-    Pick(&g_triggerSound.addRef, given.addRef, kDefaults.addRef);
-    Pick(&g_triggerSound.release, given.release, kDefaults.release);
-    Pick(&g_triggerSound.playOneShot, given.playOneShot, kDefaults.playOneShot);
-    Pick(&g_triggerSound.playLoopInstance, given.playLoopInstance, kDefaults.playLoopInstance);
-    Pick(&g_triggerSound.setGain, given.setGain, kDefaults.setGain);
-    Pick(&g_triggerSound.setFrequency, given.setFrequency, kDefaults.setFrequency);
+    Pick(&g_triggerSound.load, given.load, kSoundSystem.load);
+    Pick(&g_triggerSound.addRef, given.addRef, kSoundSystem.addRef);
+    Pick(&g_triggerSound.release, given.release, kSoundSystem.release);
+    Pick(&g_triggerSound.playOneShot, given.playOneShot, kSoundSystem.playOneShot);
+    Pick(&g_triggerSound.playLoopInstance, given.playLoopInstance, kSoundSystem.playLoopInstance);
+    Pick(&g_triggerSound.setGain, given.setGain, kSoundSystem.setGain);
+    Pick(&g_triggerSound.setFrequency, given.setFrequency, kSoundSystem.setFrequency);
 }
 
 const TriggerSoundTable* TriggerSound_Get(void) { return &g_triggerSound; }

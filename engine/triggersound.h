@@ -1,11 +1,9 @@
 // The sound functions the animation triggers call, as one table.
 //
-// The triggers play their sounds through the shell's sound system
-// (Sound_Load, Sound_PlayOneShot, ...). The table lets the content layer
-// build and be tested whether or not that system is linked: every slot
-// starts as a function that does nothing (loads give no sound), the
-// program installs the real ones, and tests install recorders. Sounds are
-// opaque here; the sound system owns them.
+// The triggers play their sounds through the shell's sound system; the
+// table starts filled with its functions (Sound_Load, Sound_PlayOneShot,
+// ...), which do nothing while sound is off. Tests install recorders in
+// their place. Sounds are opaque here; the sound system owns them.
 #pragma once
 
 #include <cstdint>
@@ -32,8 +30,8 @@ struct TriggerSoundTable {
     void (*setFrequency)(Sound* sound, uint32_t hertz);
 };
 
-// Copies the table; empty slots (and a null table) get the do-nothing
-// defaults.
+// Copies the table; empty slots (and a null table) get the sound system's
+// functions back.
 void TriggerSound_Install(const TriggerSoundTable* table);
 // The installed table; never null, every slot filled.
 const TriggerSoundTable* TriggerSound_Get(void);

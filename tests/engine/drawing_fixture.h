@@ -1,7 +1,9 @@
 // Test harness for the content layer's drawing: the graphics engine started
 // on the Direct3D 8 driver over a small headless window (X8R8G8B8, power-of-
-// two textures), the BMP and PNG formats registered, the image path set to a
-// folder of the test's own, and optionally a camera over the whole window.
+// two textures), the BMP and PNG formats registered, a folder of the test's
+// own as the working folder (data files under "data/", through the file
+// layer) and as the image path, the shell's screen size set to the window's,
+// and optionally a camera over the whole window.
 // Helpers write images, draw a frame and compare the back buffer with a
 // golden image.
 //
@@ -21,6 +23,8 @@
 #include <memory>
 #include <string>
 
+#include "app/file.h"
+#include "app/shell.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/renderstate.h"
 #include "gfx/toolkit/bmp/imagebmp.h"
@@ -57,6 +61,7 @@ protected:
     int32_t width = 320, height = 240;
     Camera* camera = nullptr;
     std::string folder;  // the test's own, with a trailing slash; the image path
+    std::filesystem::path previous;
 
     // Tests that make no camera of their own (the views make theirs) answer false.
     virtual bool WantsCamera() { return true; }
@@ -85,6 +90,11 @@ protected:
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
         Image_SetPath(folder.c_str());
+        previous = std::filesystem::current_path();
+        std::filesystem::current_path(folder);
+        std::filesystem::create_directories("data");
+        ASSERT_EQ(File_Init(), 1);
+        App_SetScreenSize(width, height);
         if (WantsCamera()) {
             camera = MakeCamera(0, 0, 0);
             const Vec2 view = {-1.0f, 0.75f};
@@ -99,7 +109,9 @@ protected:
         if (camera) DestroyCamera(camera);
         camera = nullptr;
         EndFrame();
+        File_Shutdown();
         D3D8DriverTest::TearDown();
+        std::filesystem::current_path(previous);
         std::filesystem::remove_all(folder);
     }
 

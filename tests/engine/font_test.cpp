@@ -26,11 +26,7 @@ protected:
         width = 640;
         height = 480;
         DrawingTest::SetUp();
-        previous = std::filesystem::current_path();
-        std::filesystem::current_path(folder);
         std::filesystem::create_directories("data/Fonts/Sub");
-        App_SetScreenSize(width, height);
-        ASSERT_EQ(File_Init(), 1);
         ASSERT_EQ(Toolkit2D_Open(camera), 1);
         ASSERT_EQ(Toolkit2D_SetDeviceRect(0, 0, (float)width, (float)height), 1);
         ASSERT_EQ(Font_Init(), 1);
@@ -42,9 +38,6 @@ protected:
     {
         Font_Shutdown();
         Toolkit2D_Close();
-        File_Shutdown();
-        std::filesystem::current_path(previous);
-        App_SetScreenSize(640, 480);
         DrawingTest::TearDown();
     }
     static void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
@@ -76,8 +69,6 @@ protected:
                 }
         return {lo, hi};
     }
-
-    std::filesystem::path previous;
 };
 
 TEST_F(FontTest, NamedFontsComeFromTheirFolderAndMissingOnesFallBackToTheLineFont)
