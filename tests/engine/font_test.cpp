@@ -26,6 +26,9 @@ protected:
         width = 640;
         height = 480;
         DrawingTest::SetUp();
+        // The 2D toolkit's view window has a positive x.
+        const Vec2 window = {1.0f, 0.75f};
+        Camera_SetViewWindow(camera, &window);
         std::filesystem::create_directories("data/Fonts/Sub");
         ASSERT_EQ(Toolkit2D_Open(camera), 1);
         ASSERT_EQ(Toolkit2D_SetDeviceRect(0, 0, (float)width, (float)height), 1);
@@ -87,6 +90,19 @@ TEST_F(FontTest, NamedFontsComeFromTheirFolderAndMissingOnesFallBackToTheLineFon
     EXPECT_EQ(List_Count(Font_GetPool()), 3u);
     Font_Release(missing);
     EXPECT_EQ(List_Count(Font_GetPool()), 2u);
+}
+
+TEST_F(FontTest, ToolkitTextStandsOnItsBaseLine)
+{
+    Font* block = Font_Load("Block", "Sub");
+    DrawFrame([&] { Font_Printf(block, 100, 200, "AB"); });
+    // Glyphs of 16 x 32 pixels whose base line lies 24 pixels above their
+    // lower edge.
+    const auto cols = LitColumns(), rows = LitRows();
+    EXPECT_EQ(cols.first, 100);
+    EXPECT_EQ(cols.second, 131);
+    EXPECT_EQ(rows.first, 200 - 8);
+    EXPECT_EQ(rows.second, 200 + 23);
 }
 
 TEST_F(FontTest, SizesCarryTheScreenFactorAndMeasuresFollowThem)
