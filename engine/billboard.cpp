@@ -35,6 +35,8 @@ struct BillboardModule {
     // Scratch of the draw, sized with the batch: nothing is allocated per frame.
     uint16_t* order;   // visible quads, sorted
     float* distances;  // per quad, from the draw's camera
+    uint16_t* added;   // per quad, its place in the sort list
+    uint16_t* group;   // per quad, the place of its key's first quad
     Im3DVertex* drawVertices;
     uint16_t* drawIndices;
 };
@@ -145,11 +147,13 @@ int Billboard_Init(uint32_t capacity)
     m.batch.vertices = (BillboardVertex*)Mem_Calloc(sizeof(BillboardVertex) * 4 * capacity);
     m.order = (uint16_t*)Mem_Calloc(sizeof(uint16_t) * capacity);
     m.distances = (float*)Mem_Calloc(sizeof(float) * capacity);
+    m.added = (uint16_t*)Mem_Calloc(sizeof(uint16_t) * capacity);
+    m.group = (uint16_t*)Mem_Calloc(sizeof(uint16_t) * capacity);
     m.drawVertices = (Im3DVertex*)Mem_Calloc(sizeof(Im3DVertex) * 4 * capacity);
     m.drawIndices = (uint16_t*)Mem_Calloc(sizeof(uint16_t) * 6 * capacity);
     m.made = true;
-    if (!m.batch.quads || !m.batch.sortList || !m.batch.vertices || !m.order || !m.distances || !m.drawVertices ||
-        !m.drawIndices) {
+    if (!m.batch.quads || !m.batch.sortList || !m.batch.vertices || !m.order || !m.distances || !m.added || !m.group ||
+        !m.drawVertices || !m.drawIndices) {
         Billboard_Shutdown();
         return 0;
     }
@@ -167,6 +171,8 @@ void Billboard_Shutdown(void)
     Mem_Free(m.batch.vertices);
     Mem_Free(m.order);
     Mem_Free(m.distances);
+    Mem_Free(m.added);
+    Mem_Free(m.group);
     Mem_Free(m.drawVertices);
     Mem_Free(m.drawIndices);
     m = BillboardModule{};
@@ -271,16 +277,26 @@ uint32_t Billboard_Draw(const Mat4* camera)
         const float d = Vec3_DistanceSq(&b.quads[n].centre, &eye);
         if (!(d <= limit)) continue;
         m.distances[n] = d;
+        m.added[n] = (uint16_t)i;
         m.order[visible++] = n;
     }
     if (visible == 0) return 0;
-    // Key first, then farthest first; the slot number makes the order total,
-    // so equal quads keep the order in which they were added.
+    // Quads of one key form a group, drawn farthest first. Groups are drawn
+    // in the order their first quad was added: the keys hash addresses, so
+    // ordering groups by key value would change the picture from run to run.
     std::sort(m.order, m.order + visible, [&](uint16_t x, uint16_t y) {
-        const BillboardQuad &qx = b.quads[x], &qy = b.quads[y];
-        if (qx.sortKey != qy.sortKey) return qx.sortKey < qy.sortKey;
+        const uint32_t kx = b.quads[x].sortKey, ky = b.quads[y].sortKey;
+        return kx != ky ? kx < ky : m.added[x] < m.added[y];
+    });
+    for (uint32_t first = 0, end; first < visible; first = end) {
+        const uint32_t key = b.quads[m.order[first]].sortKey;
+        for (end = first; end < visible && b.quads[m.order[end]].sortKey == key; end++)
+            m.group[m.order[end]] = m.added[m.order[first]];
+    }
+    std::sort(m.order, m.order + visible, [&](uint16_t x, uint16_t y) {
+        if (m.group[x] != m.group[y]) return m.group[x] < m.group[y];
         if (m.distances[x] != m.distances[y]) return m.distances[x] > m.distances[y];
-        return x < y;
+        return m.added[x] < m.added[y];
     });
 
     SavedStates saved;

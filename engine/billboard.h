@@ -17,8 +17,10 @@
 // The draw (Billboard_Draw, called by the view after its transparent pass):
 // nothing while the active switch is off; quads whose centre is farther than
 // the batch's distance (300) from the camera are left out; the others are
-// sorted by sort key (equal material, equal key), farthest first within a
-// key, and each key's quads are drawn as one immediate-mode 3D batch of two
+// grouped by sort key (equal material, equal key), farthest first within a
+// key, the groups in the order their first quads were added (the same
+// picture on every run), and each key's quads are drawn as one
+// immediate-mode 3D batch of two
 // triangles per quad, with culling off (the two triangles of a quad have
 // opposite windings), the sprite's texture, blend factors, Z write (switch
 // 1) and Z test (switch 2). For the subtractive factors (zero, inverse

@@ -231,14 +231,26 @@ TEST_F(BillboardTest, TheDrawFacesEachViewAndSkipsFarOrInactiveQuads)
     Sprite3d_Release(s);
 }
 
-TEST_F(BillboardTest, QuadsOfOneMaterialDrawFarthestFirst)
+TEST_F(BillboardTest, MaterialsDrawInTheOrderAddedAndFarthestFirstWithinOne)
 {
-    Sprite3d* s = Sprite3d_LoadSprite("white.png", nullptr, 16, 2);  // alpha, Z test, no Z write
-    Facing(s, {0, 0, 4}, 0xFFFF0000);                                // near red first
-    Facing(s, {0, 0, 6}, 0xFF0000FF);                                // far blue second
+    // Alpha blending with Z test and no Z write: what is drawn last shows.
+    Sprite3d* one = Sprite3d_LoadSprite("white.png", nullptr, 16, 2);
+    Sprite3d* other = Sprite3d_LoadSprite("strip.png", nullptr, 64, 2);
+    Facing(one, {0, 0, 4}, 0xFFFF0000);  // near red first
+    Facing(one, {0, 0, 6}, 0xFF0000FF);  // far blue second
     EXPECT_EQ(DrawWith(Identity()), 2u);
     EXPECT_EQ(Pixel(width / 2, height / 2), 0xFF0000u);
-    Sprite3d_Release(s);
+    // Whatever the keys' values, the material added first is drawn first.
+    for (bool otherFirst : {false, true}) {
+        Billboard_ResetCounts();
+        Facing(otherFirst ? other : one, {0, 0, 5}, 0xFFFFFFFF);
+        Facing(otherFirst ? one : other, {0, 0, 5}, 0xFFFFFFFF);
+        EXPECT_EQ(DrawWith(Identity()), 2u);
+        // The strip's top frame is red, the white sprite white.
+        EXPECT_EQ(Pixel(width / 2, height / 2), otherFirst ? 0xFFFFFFu : 0xFF0000u) << otherFirst;
+    }
+    Sprite3d_Release(one);
+    Sprite3d_Release(other);
 }
 
 TEST_F(BillboardTest, AShadowDarkensByItsAlphaAndTheDrawPutsStatesBack)
