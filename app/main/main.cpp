@@ -9,18 +9,50 @@
 
 #include "app/hooks.h"
 #include "app/shell.h"
+#include "engine/animset.h"
+#include "engine/billboard.h"
+#include "engine/font.h"
+#include "engine/particle.h"
+#include "engine/sprite.h"
+#include "engine/sprite3d.h"
+#include "engine/trigger.h"
+#include "engine/view.h"
 #include "platform/win32/entry.h"
 #include "platform/win32/mutex.h"
 
 namespace {
 
-// The engine layer's and the game's operations the shell calls. Neither
-// layer exists yet: every slot stays empty, so the shell runs its own main
-// view and, instead of the game, its test screen. Their libraries fill the
-// slots here (Scene_Init ... Game_Setup, Game_LoadMovieList).
+Font* LoadFont(const char* name, void* folder) { return Font_Load(name, (const char*)folder); }
+
+// The engine layer's and the game's operations the shell calls. The game
+// does not exist yet: its slots stay empty, so the shell runs its test
+// screen as the root state.
 AppHooks MakeHooks()
 {
     AppHooks hooks = {};
+    // Drawing and animation: the main view, sprites, billboards, fonts,
+    // particles, animation sets and their triggers.
+    hooks.spriteInit = Sprite_Init;
+    hooks.viewInit = View_Init;
+    hooks.animSetInit = AnimSet_Init;
+    hooks.triggerInit = Trigger_Init;
+    hooks.sprite3dInit = Sprite3d_Init;
+    hooks.particleInit = Particle_Init;
+    hooks.fontInit = Font_Init;
+    hooks.viewShutdown = View_Shutdown;
+    hooks.spriteShutdown = Sprite_Shutdown;
+    hooks.fontShutdown = Font_Shutdown;
+    hooks.sprite3dShutdown = Sprite3d_Shutdown;
+    hooks.viewSetMainUpdating = View_SetMainUpdating;
+    hooks.viewShowRaster = View_ShowRaster;
+    hooks.sprite3dClearQueue = Sprite3d_ClearQueue;
+    hooks.billboardResetCounts = Billboard_ResetCounts;
+    hooks.spriteCreateBlank = Sprite_CreateBlank;
+    hooks.spriteLoad = Sprite_Load;
+    hooks.spriteSetAlpha = Sprite_SetAlpha;
+    hooks.spriteDrawSimple = Sprite_DrawSimple;
+    hooks.spriteRelease = Sprite_Release;
+    hooks.fontLoad = LoadFont;
     return hooks;
 }
 
