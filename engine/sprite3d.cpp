@@ -1,7 +1,9 @@
 #include "engine/sprite3d.h"
 
+#include "app/file.h"
 #include "common/list.h"
 #include "engine/billboard.h"
+#include "gfx/core/image.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 
@@ -72,6 +74,9 @@ List* Sprite3d_GetPool(void) { return g_sprite3d.pool; }
 Sprite3d* Sprite3d_LoadSprite(const char* path, const char* mask, uint32_t frameHeight, uint32_t blendMode)
 {
     if (!g_sprite3d.pool || !path || frameHeight == 0) return nullptr;
+    // Paths are data names, found under the data folder whatever image path
+    // the last reader left.
+    Image_SetPath(File_ResolvePath(""));
     Texture* texture = Texture_Read(path, mask);
     if (!texture) return nullptr;
     Raster* raster = texture->raster;

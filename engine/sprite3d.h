@@ -57,8 +57,8 @@ void Sprite3d_Shutdown(void);
 // load), or null outside Init .. Shutdown.
 List* Sprite3d_GetPool(void);
 
-// Reads the texture path (with its mask image; mask may be null) through the
-// texture reader. Null when it can't be read, when its height is not a whole
+// Reads the texture of the data name path (with its mask image; mask may be
+// null) through the texture reader, from the data folder. Null when it can't be read, when its height is not a whole
 // multiple of frameHeight (or frameHeight is 0), or when the pool is full;
 // nothing is kept then.
 Sprite3d* Sprite3d_LoadSprite(const char* path, const char* mask, uint32_t frameHeight, uint32_t blendMode);

@@ -78,8 +78,8 @@ struct EngineScope {
         ConfigSys_Init();
         App_SetScreenSize(kWidth, kHeight);
         ok = Node_Init() && NodeExtra_Init() && RenderObj_Init() && MaterialAnim_Init() && Mesh_Init() &&
-             SceneLight_Init() && Scene_Init() && View_Init() && Sprite3d_Init() && Trigger_Init() &&
-             AnimSet_Init() && Toolkit2D_SetDeviceRect(0, 0, kWidth, kHeight) && Font_Init();
+             SceneLight_Init() && Scene_Init() && View_Init() && Sprite3d_Init() && Trigger_Init() && AnimSet_Init() &&
+             Toolkit2D_SetDeviceRect(0, 0, kWidth, kHeight) && Font_Init();
     }
     ~EngineScope()
     {
@@ -159,7 +159,7 @@ void BM_BillboardsDrawn(benchmark::State& state)
         return;
     }
     WriteSpot("data/spot.png", 32);
-    Image_SetPath("data/");
+
     Sprite3d* sprites[2] = {Sprite3d_LoadSprite("spot.png", nullptr, 32, 0),
                             Sprite3d_LoadSprite("spot.png", nullptr, 32, 2)};
     View* views[4];
@@ -202,8 +202,9 @@ void BM_GlyphsDrawn(benchmark::State& state)
     // A bitmap font of the codes 32..95 in 8 x 12 cells.
     std::string metrics = "METRICS1\nglyphs.png\n10\n";
     for (int c = 32; c < 96; c++)
-        metrics += std::to_string(c) + " " + std::to_string((c - 32) % 16 * 8) + " " + std::to_string((c - 32) / 16 * 12) +
-                   " " + std::to_string((c - 32) % 16 * 8 + 8) + " " + std::to_string((c - 32) / 16 * 12 + 12) + "\n";
+        metrics += std::to_string(c) + " " + std::to_string((c - 32) % 16 * 8) + " " +
+                   std::to_string((c - 32) / 16 * 12) + " " + std::to_string((c - 32) % 16 * 8 + 8) + " " +
+                   std::to_string((c - 32) / 16 * 12 + 12) + "\n";
     WriteFile("Fonts\\Bench.met", metrics);
     WriteSpot("data/Fonts/glyphs.png", 128);
     Font* font = state.range(0) ? Font_Load("Bench", nullptr) : Font_Load(nullptr, nullptr);
@@ -302,7 +303,8 @@ void BM_AnimSetsEvaluated(benchmark::State& state)
             return;
         }
         sets.push_back(set);
-        for (uint32_t a = 0; a < 2; a++) skins.push_back(Node_GetExtra(Scene_GetItemNode(AnimSet_GetAnimScene(set, a), 0)));
+        for (uint32_t a = 0; a < 2; a++)
+            skins.push_back(Node_GetExtra(Scene_GetItemNode(AnimSet_GetAnimScene(set, a), 0)));
     }
     int frame = 0;
     for (auto _ : state) {
@@ -312,7 +314,8 @@ void BM_AnimSetsEvaluated(benchmark::State& state)
             AnimSet* set = sets[(size_t)i];
             if ((frame + i) % 30 == 0) AnimSet_PlayIndex(set, 1 - AnimSet_GetCurrentIndex(set));
             AnimSet_Advance(set, 1.0f / 30.0f, ANIMSET_ADVANCE_SCENE);
-            if (NodeExtra* skin = skins[(size_t)i * 2 + (size_t)AnimSet_GetCurrentIndex(set)]) NodeExtra_UpdateBones(skin);
+            if (NodeExtra* skin = skins[(size_t)i * 2 + (size_t)AnimSet_GetCurrentIndex(set)])
+                NodeExtra_UpdateBones(skin);
         }
         frame++;
     }

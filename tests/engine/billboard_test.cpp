@@ -42,9 +42,8 @@ protected:
     {
         DrawingTest::SetUp();
         ASSERT_EQ(Sprite3d_Init(), 1);
-        WriteImage(folder + "white.png", 16, 16, [](int32_t, int32_t) { return 0xFFFFFFFFu; });
-        WriteImage(folder + "strip.png", 64, 256,
-                   [](int32_t, int32_t y) { return y < 64 ? 0xFFFF0000u : 0xFF00FF00u; });
+        WriteImage("data/white.png", 16, 16, [](int32_t, int32_t) { return 0xFFFFFFFFu; });
+        WriteImage("data/strip.png", 64, 256, [](int32_t, int32_t y) { return y < 64 ? 0xFFFF0000u : 0xFF00FF00u; });
     }
     void TearDown() override
     {

@@ -2,7 +2,7 @@
 // on the Direct3D 8 driver over a small headless window (X8R8G8B8, power-of-
 // two textures), the BMP and PNG formats registered, a folder of the test's
 // own as the working folder (data files under "data/", through the file
-// layer) and as the image path, the shell's screen size set to the window's,
+// layer), the shell's screen size set to the window's,
 // and optionally a camera over the whole window.
 // Helpers write images, draw a frame and compare the back buffer with a
 // golden image.
@@ -60,7 +60,7 @@ class DrawingTest : public D3D8DriverTest {
 protected:
     int32_t width = 320, height = 240;
     Camera* camera = nullptr;
-    std::string folder;  // the test's own, with a trailing slash; the image path
+    std::string folder;  // the test's own, with a trailing slash
     std::filesystem::path previous;
 
     // Tests that make no camera of their own (the views make theirs) answer false.
@@ -89,7 +89,6 @@ protected:
         folder = std::string(HELM_TEST_TMP) + "/drawing_" + info->test_suite_name() + "_" + info->name() + "/";
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
-        Image_SetPath(folder.c_str());
         previous = std::filesystem::current_path();
         std::filesystem::current_path(folder);
         std::filesystem::create_directories("data");

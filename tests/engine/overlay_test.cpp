@@ -67,19 +67,19 @@ protected:
 TEST_F(OverlayTest, GoldenHudOverBillboardsAndAShadow)
 {
     // Textures of the 3D part, along the image path.
-    WriteImage(folder + "ground.png", 16, 16,
+    WriteImage("data/ground.png", 16, 16,
                [](int32_t x, int32_t y) { return ((x / 4 + y / 4) % 2) ? 0xFF3C7830u : 0xFF48903Au; });
-    WriteImage(folder + "blob.png", 32, 32, [](int32_t x, int32_t y) {
+    WriteImage("data/blob.png", 32, 32, [](int32_t x, int32_t y) {
         const int32_t dx = x - 16, dy = y - 16, d = dx * dx + dy * dy;
         return d < 196 ? 0xFFFFFFFFu : 0xFF000000u;
     });
-    WriteImage(folder + "flare.png", 32, 64, [](int32_t x, int32_t y) {
+    WriteImage("data/flare.png", 32, 64, [](int32_t x, int32_t y) {
         // Two frames: a yellow glow and a cyan one.
         const int32_t dx = x - 16, dy = y % 32 - 16, d = dx * dx + dy * dy;
         const uint32_t level = d < 256 ? (uint32_t)(255 - d) : 0;
         return y < 32 ? 0xFF000000u | level << 16 | level << 8 : 0xFF000000u | level << 8 | level;
     });
-    WriteImage(folder + "smoke.png", 16, 16, [](int32_t x, int32_t y) {
+    WriteImage("data/smoke.png", 16, 16, [](int32_t x, int32_t y) {
         const int32_t dx = x - 8, dy = y - 8, d = dx * dx + dy * dy;
         return (d < 64 ? (uint32_t)(200 - d * 3) : 0u) << 24 | 0xC0C0C0u;
     });

@@ -35,7 +35,6 @@ protected:
         g_nextRandom = 0;
         Trigger_SetRandom(ScriptedRandom);
         WriteImage("puff.png", 255, 255, 255);
-        Image_SetPath("data/");
         holder = Node_Create(nullptr);
         item = Node_Create(holder);
     }

@@ -241,7 +241,6 @@ TEST_F(ViewTest, RenderingRunsPreRenderNodesTransparentPostRenderThenBillboards)
     RenderObj* glass = Square(0, 0, 7, 1, 0, 0, 255, RENDEROBJ_BLEND_ALPHA);
     RenderObj_SetAlpha(glass, 0.5f);
     WriteImage("white.png", 255, 255, 255);
-    Image_SetPath("data/");
     Sprite3d* sprite = Sprite3d_LoadSprite("white.png", nullptr, 4, 0);
     ASSERT_NE(sprite, nullptr);
     const Vec3 at = {0, 0, 3};
@@ -316,7 +315,6 @@ protected:
         for (int i = 0; i < 5; i++)
             Square((i % 2 ? 1.5f : -1.5f), 0, 4.0f + 4.0f * i, 2, colours[i][0], colours[i][1], colours[i][2]);
         WriteImage("glow.png", 255, 240, 160);
-        Image_SetPath("data/");
         glow = Sprite3d_LoadSprite("glow.png", nullptr, 4, 0);
         ASSERT_NE(glow, nullptr);
         domeEye = Node_Create(nullptr);
