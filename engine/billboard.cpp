@@ -68,6 +68,27 @@ int32_t TakeSlot(bool* isNew)
     return (int32_t)slot;
 }
 
+// Takes a slot for a new quad (null when it is dropped) and fills what
+// every kind of quad has: key, sprite, frame (0 when out of range), centre
+// and half sizes.
+BillboardQuad* StartQuad(Sprite3d* sprite, const Vec3* centre, const float* size, uint32_t frame, uint32_t oriented,
+                         bool* isNew)
+{
+    if (!g_billboard.made || !sprite || !centre || !size) return nullptr;
+    const int32_t slot = TakeSlot(isNew);
+    if (slot < 0) return nullptr;
+    if (frame >= sprite->frameCount) frame = 0;
+    BillboardQuad& q = g_billboard.batch.quads[slot];
+    q.sortKey = Billboard_SortKey(sprite, frame);
+    q.sprite = sprite;
+    q.frame = frame;
+    q.centre = *centre;
+    q.halfWidth = size[0] * 0.5f;
+    q.halfHeight = size[1] * 0.5f;
+    q.oriented = oriented;
+    return &q;
+}
+
 // Fills the slot's indices, vertices (positions from the stored corners,
 // the colour, texture coordinates of the frame) and records a new quad.
 void FinishQuad(uint32_t slot, bool isNew, uint32_t colour)
@@ -211,42 +232,26 @@ uint32_t Billboard_SortKey(const Sprite3d* sprite, uint32_t frame)
 int Billboard_AddFacing(Sprite3d* sprite, const Vec3* centre, const uint8_t* rgba, const Mat4* camera,
                         const float* size, uint32_t frame)
 {
-    if (!g_billboard.made || !sprite || !centre || !rgba || !size) return 0;
+    if (!rgba) return 0;
     bool isNew = false;
-    const int32_t slot = TakeSlot(&isNew);
-    if (slot < 0) return 0;
-    if (frame >= sprite->frameCount) frame = 0;
-    BillboardQuad& q = g_billboard.batch.quads[slot];
-    q.sortKey = Billboard_SortKey(sprite, frame);
-    q.sprite = sprite;
-    q.frame = frame;
-    q.centre = *centre;
-    q.halfWidth = size[0] * 0.5f;
-    q.halfHeight = size[1] * 0.5f;
-    q.oriented = 0;
+    BillboardQuad* quad = StartQuad(sprite, centre, size, frame, 0, &isNew);
+    if (!quad) return 0;
+    BillboardQuad& q = *quad;
     const Vec3 right = camera ? Row(camera, 0) : Vec3{1, 0, 0};
     const Vec3 up = camera ? Row(camera, 1) : Vec3{0, 1, 0};
     FacingCorners(q.corners, &right, &up, q.halfWidth, q.halfHeight);
-    FinishQuad((uint32_t)slot, isNew, Pack(rgba[3], rgba[0], rgba[1], rgba[2]));
+    FinishQuad((uint32_t)(quad - g_billboard.batch.quads), isNew, Pack(rgba[3], rgba[0], rgba[1], rgba[2]));
     return 1;
 }
 
 int Billboard_AddOriented(Sprite3d* sprite, const Vec3* centre, const Vec3* normal, const Vec3* forward,
                           const float* rgba, const float* size, uint32_t frame)
 {
-    if (!g_billboard.made || !sprite || !centre || !normal || !forward || !rgba || !size) return 0;
+    if (!normal || !forward || !rgba) return 0;
     bool isNew = false;
-    const int32_t slot = TakeSlot(&isNew);
-    if (slot < 0) return 0;
-    if (frame >= sprite->frameCount) frame = 0;
-    BillboardQuad& q = g_billboard.batch.quads[slot];
-    q.sortKey = Billboard_SortKey(sprite, frame);
-    q.sprite = sprite;
-    q.frame = frame;
-    q.centre = *centre;
-    q.halfWidth = size[0] * 0.5f;
-    q.halfHeight = size[1] * 0.5f;
-    q.oriented = 1;
+    BillboardQuad* quad = StartQuad(sprite, centre, size, frame, 1, &isNew);
+    if (!quad) return 0;
+    BillboardQuad& q = *quad;
     Mat4 m;
     Mat4_FromAtUp(&m, centre, forward, normal);
     Vec3 r = Row(&m, 0), a = Row(&m, 2);
@@ -259,7 +264,8 @@ int Billboard_AddOriented(Sprite3d* sprite, const Vec3* centre, const Vec3* norm
     Vec3_Add(&q.corners[1], &across[1], &a);
     Vec3_Sub(&q.corners[2], &across[0], &a);
     Vec3_Sub(&q.corners[3], &across[1], &a);
-    FinishQuad((uint32_t)slot, isNew, Pack(UnitByte(rgba[3]), UnitByte(rgba[0]), UnitByte(rgba[1]), UnitByte(rgba[2])));
+    FinishQuad((uint32_t)(quad - g_billboard.batch.quads), isNew,
+               Pack(UnitByte(rgba[3]), UnitByte(rgba[0]), UnitByte(rgba[1]), UnitByte(rgba[2])));
     return 1;
 }
 

@@ -56,6 +56,60 @@ inline void WriteImage(const std::string& path, int32_t w, int32_t h,
     Image_Destroy(image);
 }
 
+inline const D3D8DrawSurface& BackBuffer() { return D3D8_DeviceState()->backBuffer->surface; }
+// The back buffer pixel as 0xRRGGBB.
+inline uint32_t Pixel(int32_t x, int32_t y)
+{
+    const D3D8DrawSurface& s = BackBuffer();
+    uint32_t v;
+    memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
+    return v & 0xFFFFFF;
+}
+inline int Channel(uint32_t colour, int shift) { return (int)(colour >> shift & 255); }
+// Largest per-channel difference between two 0xRRGGBB colours.
+inline int ColourDistance(uint32_t a, uint32_t b)
+{
+    int d = 0;
+    for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(Channel(a, sh) - Channel(b, sh)));
+    return d;
+}
+// Pixels of the back buffer's rectangle whose colour is within 8 of c.
+inline int CountColour(uint32_t c, int32_t x0 = 0, int32_t y0 = 0, int32_t x1 = 1 << 20, int32_t y1 = 1 << 20)
+{
+    const D3D8DrawSurface& s = BackBuffer();
+    int n = 0;
+    for (int32_t y = std::max(0, y0); y < std::min<int32_t>(s.height, y1); y++)
+        for (int32_t x = std::max(0, x0); x < std::min<int32_t>(s.width, x1); x++)
+            n += ColourDistance(Pixel(x, y), c) <= 8;
+    return n;
+}
+
+// Compares the back buffer with golden/<name>.png: every channel within
+// `tolerance` on all but `allowedOff` pixels. Empty on success.
+inline std::string MatchGolden(const char* name, int tolerance = 2, int allowedOff = 0)
+{
+    const std::string path = std::string(HELM_SOURCE_DIR) + "/tests/engine/golden/" + name + ".png";
+    const D3D8DrawSurface& s = BackBuffer();
+    const char* regen = getenv("HELM_REGEN_GOLDEN");
+    if (regen && regen[0] == '1')
+        return D3D8Present_WritePng(&s, nullptr, path.c_str()) == 1 ? "" : "cannot write " + path;
+    int w = 0, h = 0;
+    std::unique_ptr<uint32_t[]> ref(D3D8Present_ReadPng(path.c_str(), &w, &h));
+    if (!ref) return "missing or unreadable " + path;
+    if (w != s.width || h != s.height) return "size differs from " + path;
+    int off = 0, worst = 0;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const int d = ColourDistance(Pixel(x, y), ref[(size_t)y * w + x]);
+            off += d > tolerance;
+            worst = std::max(worst, d);
+        }
+    if (off <= allowedOff) return "";
+    const std::string out = std::string(HELM_TEST_TMP) + "/" + name + "_actual.png";
+    D3D8Present_WritePng(&s, nullptr, out.c_str());
+    return std::to_string(off) + " pixels differ (worst " + std::to_string(worst) + "); actual image in " + out;
+}
+
 class DrawingTest : public D3D8DriverTest {
 protected:
     int32_t width = 320, height = 240;
@@ -72,16 +126,6 @@ protected:
         answers.desktopHeight = (uint32_t)height;
         answers.displayFormat = D3DFMT_X8R8G8B8;
         answers.pow2 = true;
-        D3D8Test_SetAnswers(&answers);
-        window = Window_Create("engine drawing test", width, height, WINDOW_HEADLESS);
-        ASSERT_NE(window, nullptr);
-        Image_InstallModule();
-        Raster_InstallModule();
-        Texture_InstallModule();
-        D3D8_InstallDriver();
-        ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
-        ASSERT_EQ(Engine_Open(&window), 1);
-        opened = true;
         StartEngine(0);
         ASSERT_EQ(Image_RegisterFileFormat("png", ImagePng_Read, ImagePng_Write), 1);
         ASSERT_EQ(Image_RegisterFileFormat("bmp", ImageBmp_Read, ImageBmp_Write), 1);
@@ -125,58 +169,16 @@ protected:
         ASSERT_NE(Camera_EndUpdate(camera), nullptr);
     }
 
-    static const D3D8DrawSurface& BackBuffer() { return D3D8_DeviceState()->backBuffer->surface; }
-    // The back buffer pixel as 0xRRGGBB.
-    static uint32_t Pixel(int32_t x, int32_t y)
-    {
-        const D3D8DrawSurface& s = BackBuffer();
-        uint32_t v;
-        memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
-        return v & 0xFFFFFF;
-    }
-    static int Channel(uint32_t colour, int shift) { return (int)(colour >> shift & 255); }
-    // Largest per-channel difference between two 0xRRGGBB colours.
-    static int ColourDistance(uint32_t a, uint32_t b)
-    {
-        int d = 0;
-        for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(Channel(a, sh) - Channel(b, sh)));
-        return d;
-    }
-    // Pixels of the back buffer's rectangle whose colour is within 8 of c.
+    static const D3D8DrawSurface& BackBuffer() { return drawingtest::BackBuffer(); }
+    static uint32_t Pixel(int32_t x, int32_t y) { return drawingtest::Pixel(x, y); }
+    static int Channel(uint32_t colour, int shift) { return drawingtest::Channel(colour, shift); }
     static int CountColour(uint32_t c, int32_t x0 = 0, int32_t y0 = 0, int32_t x1 = 1 << 20, int32_t y1 = 1 << 20)
     {
-        const D3D8DrawSurface& s = BackBuffer();
-        int n = 0;
-        for (int32_t y = std::max(0, y0); y < std::min<int32_t>(s.height, y1); y++)
-            for (int32_t x = std::max(0, x0); x < std::min<int32_t>(s.width, x1); x++)
-                n += ColourDistance(Pixel(x, y), c) <= 8;
-        return n;
+        return drawingtest::CountColour(c, x0, y0, x1, y1);
     }
-
-    // Compares the back buffer with golden/<name>.png: every channel within
-    // `tolerance` on all but `allowedOff` pixels. Empty on success.
     static std::string MatchGolden(const char* name, int tolerance = 2, int allowedOff = 0)
     {
-        const std::string path = std::string(HELM_SOURCE_DIR) + "/tests/engine/golden/" + name + ".png";
-        const D3D8DrawSurface& s = BackBuffer();
-        const char* regen = getenv("HELM_REGEN_GOLDEN");
-        if (regen && regen[0] == '1')
-            return D3D8Present_WritePng(&s, nullptr, path.c_str()) == 1 ? "" : "cannot write " + path;
-        int w = 0, h = 0;
-        std::unique_ptr<uint32_t[]> ref(D3D8Present_ReadPng(path.c_str(), &w, &h));
-        if (!ref) return "missing or unreadable " + path;
-        if (w != s.width || h != s.height) return "size differs from " + path;
-        int off = 0, worst = 0;
-        for (int y = 0; y < h; y++)
-            for (int x = 0; x < w; x++) {
-                const int d = ColourDistance(Pixel(x, y), ref[(size_t)y * w + x]);
-                off += d > tolerance;
-                worst = std::max(worst, d);
-            }
-        if (off <= allowedOff) return "";
-        const std::string out = std::string(HELM_TEST_TMP) + "/" + name + "_actual.png";
-        D3D8Present_WritePng(&s, nullptr, out.c_str());
-        return std::to_string(off) + " pixels differ (worst " + std::to_string(worst) + "); actual image in " + out;
+        return drawingtest::MatchGolden(name, tolerance, allowedOff);
     }
 };
 

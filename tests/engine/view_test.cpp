@@ -6,6 +6,7 @@
 
 #include "app/shell.h"
 #include "content_fixture.h"
+#include "drawing_fixture.h"
 #include "engine/billboard.h"
 #include "engine/font.h"
 #include "engine/sprite.h"
@@ -14,10 +15,12 @@
 #include "gfx/world/atomic.h"
 #include "gfx/world/geometry.h"
 #include "gfx/world/material.h"
-#include "platform/direct3d/d3d8_present.h"
 #include "tests/gfx/world/world_shapes.h"
 
 namespace {
+
+using drawingtest::MatchGolden;
+using drawingtest::Pixel;
 
 // The content layer's set-up with the views' module over a 640 x 480
 // window: the main camera, the world and the 2D toolkit come from View_Init.
@@ -79,40 +82,6 @@ protected:
         fn();
         View_SetMainUpdating(0);
     }
-    static uint32_t Pixel(int32_t x, int32_t y)
-    {
-        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
-        uint32_t v;
-        memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
-        return v & 0xFFFFFF;
-    }
-    static std::string MatchGolden(const char* name)
-    {
-        const std::string path = std::string(HELM_SOURCE_DIR) + "/tests/engine/golden/" + name + ".png";
-        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
-        const char* regen = getenv("HELM_REGEN_GOLDEN");
-        if (regen && regen[0] == '1')
-            return D3D8Present_WritePng(&s, nullptr, path.c_str()) == 1 ? "" : "cannot write " + path;
-        int w = 0, h = 0;
-        std::unique_ptr<uint32_t[]> ref(D3D8Present_ReadPng(path.c_str(), &w, &h));
-        if (!ref || w != s.width || h != s.height) return "missing or different " + path;
-        int off = 0;
-        for (int y = 0; y < h; y++)
-            for (int x = 0; x < w; x++) {
-                const uint32_t a = Pixel(x, y), b = ref[(size_t)y * w + x];
-                for (int sh = 0; sh < 24; sh += 8) {
-                    if (std::abs((int)(a >> sh & 255) - (int)(b >> sh & 255)) > 2) {
-                        off++;
-                        break;
-                    }
-                }
-            }
-        if (off == 0) return "";
-        const std::string out = std::string(HELM_TEST_TMP) + "/" + name + "_actual.png";
-        D3D8Present_WritePng(&s, nullptr, out.c_str());
-        return std::to_string(off) + " pixels differ; actual image in " + out;
-    }
-
     Node* root = nullptr;
     Node* eye = nullptr;
     std::vector<RenderObj*> objects;

@@ -1,5 +1,7 @@
 #include "tools/lib/atfwrite.h"
 
+#include <cstring>
+
 #include "app/binfile.h"
 #include "app/cache.h"
 #include "common/bytes.h"
@@ -18,9 +20,9 @@ struct Out {
     }
     void F32(float v)
     {
-        const size_t at = bytes.size();
-        bytes.resize(at + 4);
-        Bytes_StoreF32(&bytes[at], v);
+        uint32_t bits;
+        memcpy(&bits, &v, 4);
+        U32(bits);
     }
     void Text(const std::string& text)
     {
