@@ -45,32 +45,24 @@ protected:
     }
     static void Write(const std::string& path, const std::string& text) { std::ofstream(path) << text; }
 
-    // Left- and right-most lit columns of the back buffer (-1 when none).
-    static std::pair<int32_t, int32_t> LitColumns()
+    // The box of the white pixels of the back buffer: first and last column,
+    // first and last row (-1 when none is white).
+    struct Box {
+        int32_t left = -1, right = -1, top = -1, bottom = -1;
+    };
+    static Box Lit()
     {
-        int32_t lo = -1, hi = -1;
-        const D3D8DrawSurface& s = BackBuffer();
-        for (int32_t x = 0; x < s.width; x++)
-            for (int32_t y = 0; y < s.height; y++)
-                if (Pixel(x, y) == 0xFFFFFF) {
-                    if (lo < 0) lo = x;
-                    hi = x;
-                    break;
-                }
-        return {lo, hi};
-    }
-    static std::pair<int32_t, int32_t> LitRows()
-    {
-        int32_t lo = -1, hi = -1;
+        Box b;
         const D3D8DrawSurface& s = BackBuffer();
         for (int32_t y = 0; y < s.height; y++)
-            for (int32_t x = 0; x < s.width; x++)
-                if (Pixel(x, y) == 0xFFFFFF) {
-                    if (lo < 0) lo = y;
-                    hi = y;
-                    break;
-                }
-        return {lo, hi};
+            for (int32_t x = 0; x < s.width; x++) {
+                if (Pixel(x, y) != 0xFFFFFF) continue;
+                if (b.top < 0) b.top = y;
+                b.bottom = y;
+                if (b.left < 0 || x < b.left) b.left = x;
+                if (x > b.right) b.right = x;
+            }
+        return b;
     }
 };
 
@@ -98,11 +90,11 @@ TEST_F(FontTest, ToolkitTextStandsOnItsBaseLine)
     DrawFrame([&] { Font_Printf(block, 100, 200, "AB"); });
     // Glyphs of 16 x 32 pixels whose base line lies 24 pixels above their
     // lower edge.
-    const auto cols = LitColumns(), rows = LitRows();
-    EXPECT_EQ(cols.first, 100);
-    EXPECT_EQ(cols.second, 131);
-    EXPECT_EQ(rows.first, 200 - 8);
-    EXPECT_EQ(rows.second, 200 + 23);
+    const Box lit = Lit();
+    EXPECT_EQ(lit.left, 100);
+    EXPECT_EQ(lit.right, 131);
+    EXPECT_EQ(lit.top, 200 - 8);
+    EXPECT_EQ(lit.bottom, 200 + 23);
 }
 
 TEST_F(FontTest, SizesCarryTheScreenFactorAndMeasuresFollowThem)
@@ -131,11 +123,11 @@ TEST_F(FontTest, LineFontGlyphsStandUprightOnTheBaseLineAndEdgeModeCountsFromThe
     Font_SetSize(font, 3.0f);  // a glyph is 128 x 30 / 192 = 20 pixels
     DrawFrame([&] { Font_Printf(font, -100, 200, "T"); });
     // Lines leave out their last pixel.
-    const auto cols = LitColumns(), rows = LitRows();
-    EXPECT_EQ(cols.first, 540);
-    EXPECT_EQ(cols.second, 559);
-    EXPECT_EQ(rows.first, 180);
-    EXPECT_EQ(rows.second, 199);
+    const Box lit = Lit();
+    EXPECT_EQ(lit.left, 540);
+    EXPECT_EQ(lit.right, 559);
+    EXPECT_EQ(lit.top, 180);
+    EXPECT_EQ(lit.bottom, 199);
     // The bar of the "T" is at the top.
     EXPECT_EQ(Pixel(541, 180), 0xFFFFFFu);
     EXPECT_EQ(Pixel(541, 190), 0x202030u);
