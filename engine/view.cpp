@@ -16,6 +16,7 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/renderstate.h"
 #include "gfx/toolkit/2d/toolkit2d.h"
+#include "gfx/toolkit/pickray/pickray.h"
 #include "gfx/world/world.h"
 #include "gfx/world/worldties.h"
 
@@ -122,6 +123,19 @@ void DestroyMain(void)
     if (m.mainColour) Raster_Destroy(m.mainColour);
     if (m.mainDepth) Raster_Destroy(m.mainDepth);
     m.mainColour = m.mainDepth = nullptr;
+}
+
+// The view's frame takes the camera node's world matrix. A camera node
+// without a parent has no walk that brings its world matrix up to date: as
+// for the root of a draw walk, it is its local one.
+void PlaceFrame(View* view, Node* cameraNode)
+{
+    if (!cameraNode->parent && (cameraNode->flags & NODE_DIRTY)) {
+        cameraNode->world = cameraNode->local;
+        cameraNode->flags &= ~NODE_DIRTY;
+    }
+    Node_GetWorldFrameMatrix(cameraNode, &view->frame->modelling);
+    Frame_MarkDirty(view->frame);
 }
 
 int DestroyOne(void* item, void*)
@@ -294,14 +308,7 @@ void View_Render(View* view, Node* root, Node* cameraNode)
     View_SetMainUpdating(0);
     SceneLight_UpdateAll();
 
-    // A camera node without a parent has no walk that brings its world
-    // matrix up to date: as for the root of a draw walk, it is its local one.
-    if (!cameraNode->parent && (cameraNode->flags & NODE_DIRTY)) {
-        cameraNode->world = cameraNode->local;
-        cameraNode->flags &= ~NODE_DIRTY;
-    }
-    Node_GetWorldFrameMatrix(cameraNode, &view->frame->modelling);
-    Frame_MarkDirty(view->frame);
+    PlaceFrame(view, cameraNode);
     if (!Camera_BeginUpdate(view->camera)) {
         View_SetMainUpdating(resume);
         return;
@@ -334,6 +341,20 @@ void View_Render(View* view, Node* root, Node* cameraNode)
     SetState(20, cull);
     Camera_EndUpdate(view->camera);
     View_SetMainUpdating(resume);
+}
+
+int View_GetPixelRay(View* view, Node* cameraNode, Vec3* start, Vec3* end, const Vec2* pixel)
+{
+    if (cameraNode) {
+        PlaceFrame(view, cameraNode);
+        Frame_GetWorldMatrix(view->frame);
+        Camera_SyncFrustum(&view->camera->object);
+    }
+    Line line;
+    if (!Camera_CalcPixelRay(view->camera, &line, pixel)) return 0;
+    *start = line.start;
+    *end = line.end;
+    return 1;
 }
 
 void View_SetMainUpdating(int on)

@@ -22,14 +22,14 @@ struct World;
 typedef void (*ViewCallback)(View* view, Node* cameraNode, void* arg);
 
 struct View {
-    Frame* frame;          // carries the camera node's world matrix
+    Frame* frame;  // carries the camera node's world matrix
     Camera* camera;
-    Raster* colour;        // sub-raster of the main colour raster
-    Raster* depth;         // sub-raster of the main depth raster
-    uint16_t width;        // viewport in pixels
+    Raster* colour;  // sub-raster of the main colour raster
+    Raster* depth;   // sub-raster of the main depth raster
+    uint16_t width;  // viewport in pixels
     uint16_t height;
-    float aspect;          // height over width; 0.75 by default; negative mirrors the view
-    float fov;             // radians; 0.5 by default
+    float aspect;  // height over width; 0.75 by default; negative mirrors the view
+    float fov;     // radians; 0.5 by default
     ViewCallback preRender;
     void* preRenderArg;
     ViewCallback postRender;
@@ -37,7 +37,7 @@ struct View {
     uint8_t clearColour[4];  // r, g, b, a: 0, 96, 144, 255 by default
     int32_t fogChanged;
     uint32_t fogType;
-    uint32_t fogColour;    // stored with red and blue swapped
+    uint32_t fogColour;  // stored with red and blue swapped
     float fogDensity;
     float nearClip;
     float farClip;
@@ -133,6 +133,12 @@ void View_Clear(View* view, int image, int depth);
 // Renders the view from cameraNode (see above). Inside the main camera's
 // update or outside it; the main camera's state is the same afterwards.
 void View_Render(View* view, Node* root, Node* cameraNode);
+
+// The world-space line through pixel (x, y) of the view's rectangle (raster
+// pixels, from its top-left corner), from the near to the far clip plane,
+// as seen from cameraNode (null: from where the view was last placed). 1, or
+// 0 when no line was made (outputs untouched).
+int View_GetPixelRay(View* view, Node* cameraNode, Vec3* start, Vec3* end, const Vec2* pixel);
 
 // Begins (1) or ends (0) the main camera's update; repeated calls change
 // nothing.

@@ -30,6 +30,7 @@
 #include "gfx/toolkit/bmp/imagebmp.h"
 #include "gfx/toolkit/png/imagepng.h"
 #include "platform/direct3d/d3d8_present.h"
+#include "platform/direct3d/d3d8_test.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 
 namespace drawingtest {
@@ -56,7 +57,12 @@ inline void WriteImage(const std::string& path, int32_t w, int32_t h,
     Image_Destroy(image);
 }
 
-inline const D3D8DrawSurface& BackBuffer() { return D3D8_DeviceState()->backBuffer->surface; }
+// The back buffer with every draw made so far in it (the device draws deferred).
+inline const D3D8DrawSurface& BackBuffer()
+{
+    D3D8Test_Finish();
+    return D3D8_DeviceState()->backBuffer->surface;
+}
 // The back buffer pixel as 0xRRGGBB.
 inline uint32_t Pixel(int32_t x, int32_t y)
 {

@@ -236,6 +236,25 @@ TEST_F(ViewTest, RenderingRunsPreRenderNodesTransparentPostRenderThenBillboards)
     Sprite3d_Release(sprite);
 }
 
+TEST_F(ViewTest, PixelRaysRunFromTheNearToTheFarPlaneThroughThePixel)
+{
+    View* view = View_CreateFractional(0, 0.5f, 1, 0.5f, 0.5f, 50);
+    Look(eye, {1, 2, 3}, {0, 0, 1});
+    Vec3 start, end;
+    const Vec2 centre = {320, 120}, corner = {0, 0};
+    ASSERT_EQ(View_GetPixelRay(view, eye, &start, &end, &centre), 1);
+    EXPECT_NEAR(start.x, 1.0f, 1e-4f);
+    EXPECT_NEAR(start.y, 2.0f, 1e-4f);
+    EXPECT_NEAR(start.z, 3.5f, 1e-4f);
+    EXPECT_NEAR(end.z, 53.0f, 1e-3f);
+    // The top-left pixel: to the left of and above the axis, at the window's
+    // extent.
+    ASSERT_EQ(View_GetPixelRay(view, nullptr, &start, &end, &corner), 1);
+    const Vec2 window = view->camera->viewWindow;
+    EXPECT_NEAR(end.x, 1.0f - 50.0f * std::fabs(window.x), 1e-2f);
+    EXPECT_NEAR(end.y, 2.0f + 50.0f * window.y, 1e-2f);
+}
+
 TEST_F(ViewTest, TheMainCameraResumesAfterAViewAndPresents)
 {
     View* view = View_CreateFractional(0, 0, 1, 1, 0.1f, 100);
