@@ -22,14 +22,14 @@ struct World;
 typedef void (*ViewCallback)(View* view, Node* cameraNode, void* arg);
 
 struct View {
-    Frame* frame;  // carries the camera node's world matrix
+    Frame* frame;          // carries the camera node's world matrix
     Camera* camera;
-    Raster* colour;  // sub-raster of the main colour raster
-    Raster* depth;   // sub-raster of the main depth raster
-    uint16_t width;  // viewport in pixels
+    Raster* colour;        // sub-raster of the main colour raster
+    Raster* depth;         // sub-raster of the main depth raster
+    uint16_t width;        // viewport in pixels
     uint16_t height;
-    float aspect;  // height over width; 0.75 by default; negative mirrors the view
-    float fov;     // radians; 0.5 by default
+    float aspect;          // height over width; 0.75 by default; negative mirrors the view
+    float fov;             // radians; 0.5 by default
     ViewCallback preRender;
     void* preRenderArg;
     ViewCallback postRender;
@@ -37,7 +37,7 @@ struct View {
     uint8_t clearColour[4];  // r, g, b, a: 0, 96, 144, 255 by default
     int32_t fogChanged;
     uint32_t fogType;
-    uint32_t fogColour;  // stored with red and blue swapped
+    uint32_t fogColour;    // stored with red and blue swapped
     float fogDensity;
     float nearClip;
     float farClip;
