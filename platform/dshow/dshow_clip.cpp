@@ -11,6 +11,7 @@ extern "C" {
 
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -81,6 +82,27 @@ void PaintVideo(AVFrame* f, int64_t n)
         }
 }
 
+// The painter's RGB picture in the encoder's YUV 4:2:0 (BT.601, video
+// range); chroma from the mean of each 2 x 2 block.
+void ConvertVideo(AVFrame* f, const uint8_t* rgb)
+{
+    auto luma = [](const uint8_t* p) { return (66 * p[0] + 129 * p[1] + 25 * p[2] + 128) / 256 + 16; };
+    for (int y = 0; y < f->height; y++)
+        for (int x = 0; x < f->width; x++)
+            f->data[0][y * f->linesize[0] + x] = (uint8_t)luma(rgb + ((size_t)y * f->width + x) * 3);
+    for (int y = 0; y < f->height / 2; y++)
+        for (int x = 0; x < f->width / 2; x++) {
+            int r = 0, g = 0, b = 0;
+            for (int k = 0; k < 4; k++) {
+                const uint8_t* p = rgb + ((size_t)(2 * y + k / 2) * f->width + 2 * x + k % 2) * 3;
+                r += p[0], g += p[1], b += p[2];
+            }
+            r /= 4, g /= 4, b /= 4;
+            f->data[1][y * f->linesize[1] + x] = (uint8_t)((-38 * r - 74 * g + 112 * b + 128) / 256 + 128);
+            f->data[2][y * f->linesize[2] + x] = (uint8_t)((112 * r - 94 * g - 18 * b + 128) / 256 + 128);
+        }
+}
+
 // A 440 Hz tone.
 void PaintAudio(AVFrame* f, int64_t first)
 {
@@ -125,6 +147,7 @@ int DShowTest_WriteClip(const char* path, const DShowClip& clip)
     AVFormatContext* out = nullptr;
     if (avformat_alloc_output_context2(&out, nullptr, "mpeg", path) < 0 || !out) return 0;
     Encoder video, audio;
+    std::vector<uint8_t> rgb(clip.paintVideo ? (size_t)clip.width * (size_t)clip.height * 3 : 0);
     bool ok = (!clip.video || Open(out, video, AV_CODEC_ID_MPEG1VIDEO, SetupVideo, clip)) &&
               (!clip.audio || Open(out, audio, AV_CODEC_ID_MP2, SetupAudio, clip));
     ok = ok && avio_open(&out->pb, path, AVIO_FLAG_WRITE) >= 0;
@@ -141,10 +164,18 @@ int DShowTest_WriteClip(const char* path, const DShowClip& clip)
         ok = av_frame_make_writable(e.frame) >= 0;
         if (!ok) break;
         if (videoTurn) {
-            PaintVideo(e.frame, e.next);
+            if (clip.paintVideo) {
+                clip.paintVideo(e.next, clip.width, clip.height, rgb.data(), clip.user);
+                ConvertVideo(e.frame, rgb.data());
+            } else {
+                PaintVideo(e.frame, e.next);
+            }
             e.frame->pts = e.next++;
         } else {
-            PaintAudio(e.frame, e.next);
+            if (clip.paintAudio)
+                clip.paintAudio(e.next, e.frame->nb_samples, (int16_t*)e.frame->data[0], clip.user);
+            else
+                PaintAudio(e.frame, e.next);
             e.frame->pts = e.next;
             e.next += e.frame->nb_samples;
         }

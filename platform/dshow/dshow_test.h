@@ -12,9 +12,17 @@ struct DShowClip {
     float seconds = 1.0f;
     bool video = true;  // an MPEG-1 video stream
     bool audio = true;  // an MPEG audio layer 2 stream, 44100 Hz stereo
+    // Optional painters of the content; null paints moving colour bars and a
+    // tone. paintVideo fills width x height RGB pixels (3 bytes each, top row
+    // first) of frame `frame`; paintAudio fills `count` stereo frames (left,
+    // right) starting at sample `first`.
+    void (*paintVideo)(int64_t frame, int32_t width, int32_t height, uint8_t* rgb, void* user) = nullptr;
+    void (*paintAudio)(int64_t first, int32_t count, int16_t* stereo, void* user) = nullptr;
+    void* user = nullptr;  // handed to both painters
 };
 
-// Writes a clip ("mpeg" program stream) of moving colour bars and a tone.
+// Writes a clip ("mpeg" program stream) of moving colour bars and a tone, or
+// of what the clip's painters give.
 // 1, or 0 when an encoder or the file fails (nothing is left behind then).
 int DShowTest_WriteClip(const char* path, const DShowClip& clip);
 // Decodes every video frame of the file and converts it to the display

@@ -1,0 +1,170 @@
+#include "tools/lib/fontwrite.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include "gfx/core/arraylist.h"
+#include "gfx/driver/d3d8/d3d8renderstate.h"
+#include "gfx/toolkit/bmp/imagebmp.h"
+#include "tests/gfx/toolkit/2d/toolkit2d_fixture.h"
+#include "tools/lib/strokefont.h"
+
+namespace toolkit2dtest {
+namespace {
+
+// Fonts written by the tool and read back through the 2D toolkit's reader.
+class FontWriterTest : public Toolkit2DTest {
+protected:
+    void SetUp() override
+    {
+        Toolkit2DTest::SetUp();
+        ASSERT_EQ(Image_RegisterFileFormat("bmp", ImageBmp_Read, nullptr), 1);
+    }
+};
+
+// Every character the demo's texts use, from the table lines of a screen.
+const char* const kScreenTexts =
+    "LS_MEMCARD_FILENAME1=Slot 1 (empty)\n"
+    "LS_INFOTEXT_INFO01=Save? <SIZE> KB free: 100% [A]/{B} #7 @home ~ok; \"quoted\" 'single' a+b=c-d*e/f\\g|h^i_j`k&l$m!?\n";
+
+TEST_F(FontWriterTest, TheReaderGetsEveryCharacterAtTheWrittenHeightAndBaseLine)
+{
+    struct Case {
+        int32_t cellHeight;
+        float stroke;
+        int32_t outline;
+        int32_t imageWidth;
+    } cases[] = {{32, 3.0f, 0, 256}, {24, 2.0f, 1, 128}, {48, 4.5f, 2, 512}};
+    for (const Case& c : cases) {
+        FontWriterStyle style;
+        style.cellHeight = c.cellHeight;
+        style.stroke = c.stroke;
+        style.outline = c.outline;
+        style.imageWidth = c.imageWidth;
+        const std::string name = "Font" + std::to_string(c.cellHeight);
+        std::string error;
+        ASSERT_EQ(FontWriter_Write(folder.substr(0, folder.size() - 1), name, style, &error), 1) << error;
+        FontWriterFiles files;
+        ASSERT_EQ(FontWriter_Build(style, name, &files, &error), 1);
+
+        Font2D* font = Font2D_Read(name.c_str());
+        ASSERT_NE(font, nullptr) << name;
+        EXPECT_EQ(Font2D_Validate(font), 1);
+        EXPECT_EQ(font->kind, FONT2D_BITMAP);
+        EXPECT_EQ(font->height, (float)c.cellHeight);
+        EXPECT_FLOAT_EQ(font->baseline, (float)files.baseline / c.cellHeight);
+        EXPECT_GT(font->baseline, 0.1f);  // room for descenders below the base line
+        EXPECT_EQ(font->flags & FONT2D_WIDE, 0u);
+        for (const char* p = kScreenTexts; *p; p++) {
+            if (*p == '\n') continue;
+            const int32_t index = Font2D_FindGlyph(font, (uint8_t)*p);
+            ASSERT_GE(index, 0) << "no glyph for '" << *p << "'";
+            const Font2DGlyph* g = (const Font2DGlyph*)font->glyphs->entries + index;
+            // A glyph advances at least by the line font's advance.
+            const float scale = (c.cellHeight - 2.0f * (1 + c.stroke / 2 + c.outline)) /
+                                (STROKEFONT_ASCENT_UNITS + STROKEFONT_DESCENT_UNITS);
+            EXPECT_GE(g->width * c.cellHeight, StrokeFont_Glyph((uint8_t)*p)->advance * scale - 0.5f) << *p;
+            EXPECT_GT(g->uMax, g->uMin);
+            EXPECT_LE(g->uMax, 1.0f);
+            EXPECT_LE(g->vMax, 1.0f);
+        }
+        EXPECT_LT(Font2D_FindGlyph(font, 0xE9), 0);
+        Font2D_Destroy(font);
+    }
+}
+
+TEST_F(FontWriterTest, CellsHoldTheirInkAndNothingElse)
+{
+    FontWriterStyle style;
+    style.outline = 1;
+    FontWriterFiles files;
+    std::string error;
+    ASSERT_EQ(FontWriter_Build(style, "Cells", &files, &error), 1) << error;
+    std::vector<bool> inCell((size_t)files.mask.width * (size_t)files.mask.height, false);
+    std::istringstream lines(files.metrics);
+    std::string line;
+    for (int i = 0; i < 3; i++) std::getline(lines, line);
+    int cells = 0;
+    while (std::getline(lines, line)) {
+        int code, x0, y0, x1, y1;
+        ASSERT_EQ(sscanf(line.c_str(), "%d %d %d %d %d", &code, &x0, &y0, &x1, &y1), 5) << line;
+        cells++;
+        bool inked = false;
+        for (int y = y0; y < y1; y++)
+            for (int x = x0; x < x1; x++) {
+                ASSERT_FALSE(inCell[(size_t)y * files.mask.width + x]) << "cells overlap at " << x << "," << y;
+                inCell[(size_t)y * files.mask.width + x] = true;
+                inked = inked || files.mask.At(x, y)[0] > 128;
+            }
+        EXPECT_EQ(inked, code != ' ') << (char)code;
+    }
+    EXPECT_EQ(cells, 95);
+    for (int32_t y = 0; y < files.mask.height; y++)
+        for (int32_t x = 0; x < files.mask.width; x++)
+            if (!inCell[(size_t)y * files.mask.width + x]) {
+                ASSERT_EQ(files.mask.At(x, y)[0], 0) << x << "," << y;
+            }
+}
+
+TEST_F(FontWriterTest, DrawnTextShowsTheStrokesAndOnlyThem)
+{
+    FontWriterStyle style;
+    style.characters = "I-";
+    std::string error;
+    ASSERT_EQ(FontWriter_Write(folder.substr(0, folder.size() - 1), "Bars", style, &error), 1) << error;
+    Font2D* font = Font2D_Read("Bars");
+    ASSERT_NE(font, nullptr);
+    BrushScope brush;
+    Vec2 anchor = {20, 20};
+    DrawFrame([&] {
+        RenderState_Set(RS_VERTEXALPHAENABLE, (void*)1);  // blending on: the mask is the alpha
+        Font2D_DrawString(font, "I", 64.0f, &anchor, brush.brush);
+    });
+    const uint32_t background = 0x202030;
+    // The stem of the I runs up the middle of its cell; beside it the
+    // background shows through.
+    const float left = 20, right = anchor.x;
+    const int32_t middle = (int32_t)((left + right) / 2);
+    const int32_t baseline = kHeight - 20;
+    EXPECT_GT(ColourDistance(Pixel(middle, baseline - 15), background), 150);
+    EXPECT_LT(ColourDistance(Pixel((int32_t)left + 1, baseline - 15), background), 8);
+    EXPECT_LT(ColourDistance(Pixel(middle, baseline - 60), background), 8);  // above the capital
+    Font2D_Destroy(font);
+}
+
+TEST_F(FontWriterTest, BadStylesAndNamesAreRefused)
+{
+    auto refused = [](FontWriterStyle style, const std::string& name) {
+        FontWriterFiles files;
+        std::string error;
+        const int ok = FontWriter_Build(style, name, &files, &error);
+        return ok == 0 && !error.empty();
+    };
+    FontWriterStyle style;
+    EXPECT_FALSE(refused(style, "Fine"));
+    EXPECT_TRUE(refused(style, ""));
+    EXPECT_TRUE(refused(style, "Two words"));
+    EXPECT_TRUE(refused(style, "Fonts\\PC"));
+    FontWriterStyle s = style;
+    s.cellHeight = 4;
+    EXPECT_TRUE(refused(s, "Small"));
+    s = style;
+    s.stroke = 0.5f;
+    EXPECT_TRUE(refused(s, "Thin"));
+    s = style;
+    s.imageWidth = 300;
+    EXPECT_TRUE(refused(s, "Odd"));
+    s = style;
+    s.characters = "AB\xE9";
+    EXPECT_TRUE(refused(s, "Accent"));
+    s.characters = "ABA";
+    EXPECT_TRUE(refused(s, "Twice"));
+    s = style;
+    s.cellHeight = 256;
+    s.stroke = 8;
+    s.imageWidth = 64;  // 95 cells of 256 pixels in a 64-wide picture: too tall
+    EXPECT_TRUE(refused(s, "Huge"));
+}
+
+}  // namespace
+}  // namespace toolkit2dtest

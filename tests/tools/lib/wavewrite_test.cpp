@@ -1,0 +1,155 @@
+#include "tools/lib/wavewrite.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "app/wave.h"
+#include "common/memory.h"
+#include "platform/dsound/dsound.h"
+
+namespace {
+
+std::string Folder()
+{
+    const std::string folder = std::string(HELM_TEST_TMP) + "/wavewrite_" +
+                               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
+// The file through the shell's own WAVE reader: its format and every sample.
+void ReadBack(const std::string& path, WAVEFORMATEX* formatOut, std::vector<int16_t>* samples)
+{
+    WaveFile* wave = nullptr;
+    WAVEFORMATEX* format = nullptr;
+    WaveChunk riff, data;
+    ASSERT_EQ(Wave_Open(path.c_str(), &wave, &format, &riff, 1), 1) << path;
+    *formatOut = *format;
+    Mem_Free(format);
+    ASSERT_EQ(Wave_FindData(wave, &data, &riff), 1);
+    std::vector<uint8_t> bytes(data.cksize);
+    uint32_t got = 0;
+    EXPECT_EQ(Wave_Read(wave, (uint32_t)bytes.size(), bytes.data(), &data, &got), 1);
+    EXPECT_EQ(got, bytes.size());
+    Wave_Close(wave);
+    samples->resize(bytes.size() / 2);
+    for (size_t i = 0; i < samples->size(); i++) (*samples)[i] = (int16_t)(bytes[2 * i] | bytes[2 * i + 1] << 8);
+}
+
+int Peak(const std::vector<int16_t>& samples, size_t from = 0, size_t to = SIZE_MAX)
+{
+    int peak = 0;
+    for (size_t i = from; i < std::min(to, samples.size()); i++) peak = std::max(peak, std::abs((int)samples[i]));
+    return peak;
+}
+
+TEST(WaveWriter, TheShellsReaderGetsTheFormatAndEverySample)
+{
+    const std::string folder = Folder();
+    struct Case {
+        int32_t channels, rate;
+        size_t frames;
+    } cases[] = {{1, 22050, 1}, {1, 8000, 301}, {2, 44100, 1000}, {2, 96000, 3}};
+    for (const Case& c : cases) {
+        std::vector<int16_t> samples(c.frames * (size_t)c.channels);
+        for (size_t i = 0; i < samples.size(); i++) samples[i] = (int16_t)((int)(i * 7919) % 65536 - 32768);
+        const std::string path = folder + std::to_string(c.rate) + ".wav";
+        std::string error;
+        ASSERT_EQ(WaveWriter_Write(path, samples, c.channels, c.rate, &error), 1) << error;
+        WAVEFORMATEX format;
+        std::vector<int16_t> read;
+        ReadBack(path, &format, &read);
+        EXPECT_EQ(format.formatTag, 1);
+        EXPECT_EQ(format.channels, c.channels);
+        EXPECT_EQ(format.samplesPerSec, (uint32_t)c.rate);
+        EXPECT_EQ(format.bitsPerSample, 16);
+        EXPECT_EQ(format.blockAlign, 2 * c.channels);
+        EXPECT_EQ(format.avgBytesPerSec, (uint32_t)(2 * c.channels * c.rate));
+        EXPECT_EQ(read, samples);
+    }
+}
+
+TEST(WaveWriter, BadFormatsAreRefusedAndWriteNothing)
+{
+    const std::string folder = Folder();
+    const std::vector<int16_t> stereoCut = {1, 2, 3};
+    struct Case {
+        const std::vector<int16_t>* samples;
+        int32_t channels, rate;
+    };
+    const std::vector<int16_t> some = {1, 2};
+    const Case cases[] = {{&some, 0, 22050}, {&some, 3, 22050}, {&some, 1, 100}, {&some, 1, 200000},
+                          {&stereoCut, 2, 22050}};
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_EQ(WaveWriter_Write(folder + "bad.wav", *c.samples, c.channels, c.rate, &error), 0);
+        EXPECT_NE(error.find("bad.wav"), std::string::npos) << error;
+        EXPECT_FALSE(std::filesystem::exists(folder + "bad.wav"));
+    }
+}
+
+TEST(WaveSynth, EveryEffectSoundsForItsLengthAndEndsSilent)
+{
+    for (const char* kind : {"blip", "click", "jump", "land", "pickup", "hit", "whoosh", "boom"}) {
+        std::string error;
+        const std::vector<int16_t> designed = WaveSynth_Effect(kind, 0, 1, 1, 22050, &error);
+        ASSERT_FALSE(designed.empty()) << kind << ": " << error;
+        EXPECT_GT(Peak(designed), 3000) << kind;
+        EXPECT_LT(Peak(designed, designed.size() - designed.size() / 50), 2500) << kind << " ends loud";
+        const std::vector<int16_t> longer = WaveSynth_Effect(kind, 0.6f, 1.5f, 2, 22050, &error);
+        EXPECT_EQ(longer.size(), (size_t)(0.6 * 22050 + 0.5)) << kind;
+        // The same parameters, the same sound.
+        EXPECT_EQ(WaveSynth_Effect(kind, 0.6f, 1.5f, 2, 22050, &error), longer) << kind;
+    }
+    std::string error;
+    EXPECT_TRUE(WaveSynth_Effect("moo", 0, 1, 1, 22050, &error).empty());
+    EXPECT_NE(error.find("moo"), std::string::npos);
+    EXPECT_TRUE(WaveSynth_Effect("blip", 11, 1, 1, 22050, &error).empty());
+    EXPECT_TRUE(WaveSynth_Effect("blip", 0, 0, 1, 22050, &error).empty());
+    EXPECT_TRUE(WaveSynth_Effect("blip", 0, 1, 1, 10, &error).empty());
+}
+
+TEST(WaveSynth, MusicLastsItsStepsAndLoopsWithoutAClick)
+{
+    WaveSynthMusic music;
+    music.tempo = 120;
+    music.stepsPerBeat = 2;  // 0.25 s a step
+    music.voices = {{"square", 0.25f, "C4 E4 G4 - C5 . G4 E4"},
+                    {"triangle", 0.3f, "C3 - - - G2 - - -"},
+                    {"drums", 0.4f, "k h s h"}};
+    std::string error;
+    const std::vector<int16_t> piece = WaveSynth_Music(music, 22050, &error);
+    ASSERT_EQ(piece.size(), (size_t)(8 * 0.25 * 22050)) << error;
+    EXPECT_GT(Peak(piece), 5000);
+    // The ends meet quietly: the loop point falls where every note has faded.
+    EXPECT_LT(std::abs((int)piece.front()), 500);
+    EXPECT_LT(std::abs((int)piece.back()), 500);
+    // The rest in step 6 of the melody leaves only the bass sounding then.
+    WaveSynthMusic melody = music;
+    melody.voices.resize(1);
+    const std::vector<int16_t> alone = WaveSynth_Music(melody, 22050, &error);
+    const size_t step = (size_t)(0.25 * 22050);
+    EXPECT_LT(Peak(alone, 5 * step + 10, 6 * step), 10);
+    EXPECT_GT(Peak(alone, 4 * step + 10, 5 * step), 3000);
+
+    struct Bad {
+        WaveSynthVoice voice;
+        const char* says;
+    } bad[] = {{{"square", 0.3f, "C4 H4"}, "voice 1, step 2"},
+               {{"square", 0.3f, "C9"}, "step 1"},
+               {{"drums", 0.3f, "k x"}, "step 2"},
+               {{"organ", 0.3f, "C4"}, "wave"},
+               {{"sine", 2.0f, "C4"}, "volume"},
+               {{"sine", 0.5f, "  "}, "no notes"}};
+    for (const Bad& b : bad) {
+        WaveSynthMusic m;
+        m.voices = {b.voice};
+        EXPECT_TRUE(WaveSynth_Music(m, 22050, &error).empty()) << b.says;
+        EXPECT_NE(error.find(b.says), std::string::npos) << error;
+    }
+}
+
+}  // namespace
