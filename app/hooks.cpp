@@ -12,3 +12,8 @@ void AppHooks_Trace(const char* step)
 {
     if (g_hooks.trace) g_hooks.trace(step);
 }
+
+void AppHooks_FrameTick(void)
+{
+    if (g_hooks.frameTick) g_hooks.frameTick();
+}

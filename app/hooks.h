@@ -94,6 +94,10 @@ struct AppHooks {
     // steps ("Pad_Init", "File_Shutdown", ...), so that a test can record
     // them in one list with the hooked ones.
     void (*trace)(const char* step);
+    // Called once at the start of every frame of the main loop, before the
+    // pads are read, and once every pass of the logo and video loops:
+    // scripted runs step their clock and play their input here.
+    void (*frameTick)(void);
 };
 
 // Copies the table (null clears every slot).
@@ -102,3 +106,5 @@ void AppHooks_Install(const AppHooks* hooks);
 const AppHooks* AppHooks_Get(void);
 // Calls the trace hook with a step name when one is installed.
 void AppHooks_Trace(const char* step);
+// Calls the frame tick hook when one is installed.
+void AppHooks_FrameTick(void);

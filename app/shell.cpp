@@ -117,6 +117,14 @@ const PluginLink kPluginChain[] = {
 
 uint32_t SystemClock(void) { return Clock_GetMs(); }
 
+// The random seed a test run fixes; kept apart from the shell record, which
+// the start-up clears.
+struct FixedSeed {
+    bool set;
+    unsigned value;
+};
+FixedSeed g_seed = {false, 0};
+
 // The five services the graphics engine reaches through its forwarders.
 char** CommandLineForEngine(int32_t* count) { return App_GetCommandLine(count); }
 
@@ -313,7 +321,7 @@ void App_InitSystems(void)
     const AppHooks* h = AppHooks_Get();
     Step("Frame_Create");
     s.rootFrame = Frame_Create();
-    srand((unsigned)time(nullptr));
+    srand(g_seed.set ? g_seed.value : (unsigned)time(nullptr));
     Step("Pad_Init");
     Pad_Init();
     Step("File_Init");
@@ -426,6 +434,7 @@ void App_FrameStep(void)
 {
     Shell& s = g_shell;
     if (s.terminateCountdown && --s.terminateCountdown == 0) App_Terminate();
+    AppHooks_FrameTick();
     AppHooks_Trace("Pad_Update");
     Pad_Update(s.dt);
     const AppHooks* h = AppHooks_Get();
@@ -445,6 +454,8 @@ void App_FrameStep(void)
 }
 
 void App_ResetFrameClock(void) { g_shell.lastTime = 0; }
+
+void App_SetRandomSeed(int set, uint32_t seed) { g_seed = {set != 0, seed}; }
 
 void App_ScheduleTerminate(uint32_t frames) { g_shell.terminateCountdown = frames; }
 
@@ -506,6 +517,7 @@ void App_ShowLogo(const char* image, float seconds, int fade, int skippable)
         bool skipped = false;
         uint32_t last = App_GetTimeMs();
         do {
+            AppHooks_FrameTick();
             uint32_t now = App_GetTimeMs();
             float elapsed = (float)(uint32_t)(now - last) * 0.001f;
             last = now;

@@ -126,6 +126,9 @@ typedef uint32_t (*AppClock)(void);
 void App_SetClock(AppClock clock);
 // Sets the smoothed frame time.
 void App_SetFrameTime(float dt);
+// With set, start-up seeds the C library's random numbers with seed instead
+// of the time of day (scripted runs repeat exactly); 0 goes back to the time.
+void App_SetRandomSeed(int set, uint32_t seed);
 // Puts everything a run leaves behind back to the state at process start,
 // so the entry can run again in the same process: the single-instance lock
 // is released, the Win32 stand-in's windows, classes, queue and cursor

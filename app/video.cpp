@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/devicedialog.h"
+#include "app/hooks.h"
 #include "app/shell.h"
 #include "app/sound.h"
 #include "platform/dshow/dshow.h"
@@ -153,6 +154,7 @@ HResult Play(const char* path)
     p.playing = 1;
     HResult result = S_OK;
     do {
+        AppHooks_FrameTick();
         int32_t code = 0;
         intptr_t param1 = 0, param2 = 0;
         if (p.events->GetEvent(&code, &param1, &param2, 0) < 0) {

@@ -2,9 +2,26 @@
 // the shell's entry takes, fills the hook table with what the engine layer
 // and the game offer, and runs the shell.
 //
-// HELM_MUTEX_NAME (tests only) gives the single-instance lock another name,
-// so parallel test runs and a running game don't stop each other.
+// Environment, for tests only:
+//   HELM_MUTEX_NAME      another name for the single-instance lock, so
+//                        parallel test runs and a running game don't stop
+//                        each other
+//   HELM_SCRIPT          a script of input, checks and captures to play
+//                        (platform/dinput/inputscript.h); the run's exit
+//                        code is then the script's: 0 after "end", 3 when a
+//                        check failed, 2 when the script can't be read
+//   HELM_CAPTURE_DIR     the folder captures go to (default: the working
+//                        folder), made when missing
+//   HELM_FIXED_STEP_MS   the milliseconds the clock moves a frame; with a
+//                        script 20 unless given, without one the clock
+//                        only steps when this is set
+//   HELM_RANDOM_SEED     replaces the time of day as the random seed
+// None of them takes a token of the command line.
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #include "app/hooks.h"
@@ -23,8 +40,20 @@
 #include "engine/sprite3d.h"
 #include "engine/trigger.h"
 #include "engine/view.h"
+#include "platform/dinput/inputscript.h"
+#include "platform/direct3d/d3d8_present.h"
+#include "platform/win32/clock.h"
 #include "platform/win32/entry.h"
+#include "platform/win32/message.h"
 #include "platform/win32/mutex.h"
+
+// The game's probes answer the script's named values once the game is part
+// of the program: int GameProbe_Get(const char* name, char* value, size_t
+// size), 1 and the value as text for a known name, 0 otherwise.
+#if __has_include("game/probe.h")
+#include "game/probe.h"
+#define HELM_GAME_PROBES 1
+#endif
 
 namespace {
 
@@ -97,6 +126,111 @@ AppHooks MakeHooks()
     return hooks;
 }
 
+typedef int (*ProbeFunction)(const char* name, char* value, size_t size);
+
+#ifdef HELM_GAME_PROBES
+ProbeFunction g_probe = GameProbe_Get;
+#else
+ProbeFunction g_probe = nullptr;
+#endif
+
+// The scripted run, when HELM_SCRIPT or HELM_FIXED_STEP_MS asks for one.
+struct ScriptedRun {
+    InputScript* script = nullptr;
+    uint32_t stepMs = 0;       // 0: the system's clock
+    std::string captureDir;
+    bool quitPosted = false;
+};
+
+ScriptedRun g_run;
+
+int Probe(const char* name, char* value, size_t size, void*) { return g_probe ? g_probe(name, value, size) : 0; }
+
+void Capture(const char* name, void*)
+{
+    const std::string path = g_run.captureDir + "/" + name + ".png";
+    D3D8Present_CaptureFrame(0, path.c_str());
+}
+
+[[noreturn]] void FailRun(const char* message)
+{
+    fprintf(stderr, "%s\n", message);
+    fflush(stdout);
+    fflush(stderr);
+    std::_Exit(INPUTSCRIPT_EXIT_FAILED);
+}
+
+void FrameTick()
+{
+    if (!g_run.script) {
+        Clock_Advance(g_run.stepMs);
+        return;
+    }
+    const int32_t status = InputScript_Tick(g_run.script);
+    // A failed check ends the run at once: what follows would only hide it.
+    if (status == INPUTSCRIPT_FAILED) FailRun(InputScript_GetMessage(g_run.script));
+    if (status == INPUTSCRIPT_ENDED && !g_run.quitPosted) {
+        Message_PostQuit(0);
+        g_run.quitPosted = true;
+    }
+}
+
+// An unsigned number that is the whole text, at most `most`.
+bool ReadNumber(const char* text, unsigned long most, unsigned long* out)
+{
+    if (!text || !*text) return false;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long v = strtoul(text, &end, 10);
+    if (*end || errno || v > most || text[0] == '-') return false;
+    *out = v;
+    return true;
+}
+
+// Sets up the scripted run from the environment; the exit code to leave
+// with when that fails, 0 otherwise.
+int SetUpRun(AppHooks* hooks)
+{
+    unsigned long value = 0;
+    if (const char* seed = getenv("HELM_RANDOM_SEED")) {
+        if (!ReadNumber(seed, 0xFFFFFFFFul, &value)) {
+            fprintf(stderr, "HELM_RANDOM_SEED: \"%s\" is not a number 0..4294967295\n", seed);
+            return INPUTSCRIPT_EXIT_BAD_SCRIPT;
+        }
+        App_SetRandomSeed(1, (uint32_t)value);
+    }
+    const char* path = getenv("HELM_SCRIPT");
+    const char* step = getenv("HELM_FIXED_STEP_MS");
+    if (step) {
+        if (!ReadNumber(step, 1000, &value) || value == 0) {
+            fprintf(stderr, "HELM_FIXED_STEP_MS: \"%s\" is not a number 1..1000\n", step);
+            return INPUTSCRIPT_EXIT_BAD_SCRIPT;
+        }
+        g_run.stepMs = (uint32_t)value;
+    } else if (path) {
+        g_run.stepMs = INPUTSCRIPT_DEFAULT_STEP_MS;
+    }
+    if (!g_run.stepMs) return 0;
+    hooks->frameTick = FrameTick;
+    if (!path) {
+        Clock_SetManual(1);
+        return 0;
+    }
+    char error[1024];
+    g_run.script = InputScript_Load(path, error, sizeof error);
+    if (!g_run.script || !InputScript_Start(g_run.script, g_run.stepMs, error, sizeof error)) {
+        fprintf(stderr, "%s\n", error);
+        return INPUTSCRIPT_EXIT_BAD_SCRIPT;
+    }
+    const char* captures = getenv("HELM_CAPTURE_DIR");
+    g_run.captureDir = captures && *captures ? captures : ".";
+    std::error_code ec;
+    std::filesystem::create_directories(g_run.captureDir, ec);
+    InputScript_SetProbe(g_run.script, Probe, nullptr);
+    InputScript_SetCapture(g_run.script, Capture, nullptr);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -106,9 +240,22 @@ int main(int argc, char** argv)
     Entry_BuildCommandLine(argc, argv, commandLine.data(), commandLine.size());
     if (const char* name = getenv("HELM_MUTEX_NAME")) Mutex_SetTestName(name);
     AppHooks hooks = MakeHooks();
+    if (int failed = SetUpRun(&hooks)) {
+        InputScript_Destroy(g_run.script);
+        return failed;
+    }
     AppHooks_Install(&hooks);
     static int instance;  // the module instance is only compared, never read
     int result = App_Main(&instance, nullptr, commandLine.data(), 1);
     Entry_Shutdown();
+    if (g_run.script) {
+        // The game may end by itself where the script expects it (an Escape
+        // on the main menu before "end"); anywhere else the run fails.
+        if (InputScript_GameEnded(g_run.script) == INPUTSCRIPT_FAILED) {
+            fprintf(stderr, "%s\n", InputScript_GetMessage(g_run.script));
+            result = INPUTSCRIPT_EXIT_FAILED;
+        }
+        InputScript_Destroy(g_run.script);
+    }
     return result;
 }

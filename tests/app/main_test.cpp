@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
@@ -43,6 +44,91 @@ TEST(ExecutableTest, HeadlessItShowsTheTestScreenEndsByItselfAndWritesItsLastFra
     EXPECT_NE(output.find("The game is not built yet: this is the shell's test screen (Escape quits)"), std::string::npos)
         << output;
     EXPECT_NE(output.find(TEST_SCREEN_PNG), std::string::npos) << output;
+}
+
+// A scripted run of the executable in a folder of its own: the script's
+// text, the environment's extra settings; the exit status and what it said.
+struct RunResult {
+    int status = -1;
+    std::string output;
+    std::filesystem::path folder;
+};
+
+RunResult RunScripted(const std::string& name, const std::string& script, const std::string& environment = "")
+{
+    RunResult r;
+    r.folder = std::filesystem::path(HELM_TEST_TMP) / ("scripted_" + name);
+    std::filesystem::remove_all(r.folder);
+    std::filesystem::create_directories(r.folder);
+    std::ofstream(r.folder / "script.txt") << script;
+    const std::string command = "cd '" + r.folder.string() + "' && HELM_MUTEX_NAME=scripted-" + name + "-" +
+                                std::to_string(getpid()) +
+                                " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_RASTER_THREADS=1 "
+                                "HELM_SCRIPT=script.txt HELM_CAPTURE_DIR=frames/run " +
+                                environment + " '" + HELM_BINARY_DIR + "/app/helm' -quiet > output.txt 2>&1";
+    const int status = std::system(command.c_str());
+    if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
+    std::ifstream in(r.folder / "output.txt");
+    r.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return r;
+}
+
+std::string FileBytes(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TEST(ExecutableTest, AScriptDrivesTheKeysOnAFixedClockCapturesFramesAndEndsTheRun)
+{
+    // Right held for half a second of game time moves the keyboard's
+    // square; the captures come from the frames the script names.
+    const std::string script =
+        "at 0.5\nhold Right 0.5\nat 1.2\ncapture moved.png\nafter 0.02\ncapture next\nend\n";
+    RunResult first = RunScripted("keys", script, "HELM_RANDOM_SEED=7");
+    ASSERT_EQ(first.status, 0) << first.output;
+    int width = 0, height = 0;
+    uint32_t* pixels = D3D8Present_ReadPng((first.folder / "frames/run/moved.png").string().c_str(), &width, &height);
+    ASSERT_NE(pixels, nullptr) << first.output;
+    ASSERT_EQ(width, 640);
+    EXPECT_EQ(pixels[240 * width + 320] & 0xFFFFFF, TEST_SCREEN_BACKGROUND & 0xFFFFFF);  // gone from the middle
+    int right = 0;
+    for (int x = 321; x < width; x++)
+        if ((pixels[240 * width + x] & 0xFFFFFF) == (TEST_SCREEN_KEYBOARD & 0xFFFFFF)) right = x;
+    EXPECT_GT(right, 320 + 100);  // 240 pixels a second for 0.5 s
+    EXPECT_LT(right, 320 + 140 + TEST_SCREEN_SQUARE);
+    delete[] pixels;
+    EXPECT_TRUE(std::filesystem::exists(first.folder / "frames/run/next.png"));
+    EXPECT_FALSE(std::filesystem::exists(first.folder / TEST_SCREEN_PNG));  // it ended before its 5 s
+    // Game time, not wall time: a second run gives the same frames.
+    RunResult second = RunScripted("keys-again", script, "HELM_RANDOM_SEED=7");
+    ASSERT_EQ(second.status, 0) << second.output;
+    EXPECT_EQ(FileBytes(first.folder / "frames/run/moved.png"), FileBytes(second.folder / "frames/run/moved.png"));
+}
+
+TEST(ExecutableTest, ScriptedRunsFailWithTheirLineAndExitCode)
+{
+    struct Case {
+        const char* name;
+        const char* script;
+        const char* environment;
+        int status;
+        const char* says;
+    } cases[] = {
+        // The test screen ends itself after 5 s of game time.
+        {"early-end", "at 10\nend\n", "", 3, "script.txt:1: at 10: the game ended before this line"},
+        {"no-probe", "at 0.1\nexpect state == level\nend\n", "", 3,
+         "script.txt:2: expect state == level: the game knows no probe \"state\""},
+        {"bad-key", "# keys\ntap Enterr\nend\n", "", 2, "script.txt:2: unknown key \"Enterr\""},
+        {"bad-step", "end\n", "HELM_FIXED_STEP_MS=0", 2, "HELM_FIXED_STEP_MS: \"0\" is not a number 1..1000"},
+        {"bad-seed", "end\n", "HELM_RANDOM_SEED=-4", 2, "HELM_RANDOM_SEED"},
+        {"no-script", "end\n", "HELM_SCRIPT=missing.txt", 2, "missing.txt: can't be opened"},
+    };
+    for (const Case& c : cases) {
+        RunResult r = RunScripted(c.name, c.script, c.environment);
+        EXPECT_EQ(r.status, c.status) << c.name << ": " << r.output;
+        EXPECT_NE(r.output.find(c.says), std::string::npos) << c.name << ": " << r.output;
+    }
 }
 
 }  // namespace

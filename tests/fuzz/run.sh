@@ -1,7 +1,13 @@
 #!/usr/bin/env bash
+<<<<<<< HEAD
 # Builds the data-layer, font-metrics, world-reader, plugin-reader and
 # content-layer fuzz targets (objects, scene texts, scene caches, skin-weight
 # caches, animation sets) with clang
+=======
+# Builds the data-layer, font-metrics, world-reader, plugin-reader,
+# content-layer (objects, scene texts, scene caches, skin-weight caches) and
+# input-script fuzz targets with clang
+>>>>>>> 45f71c4 (Scripted runs: a script player in the DirectInput stand-in reads timed key, button and stick commands, waits and checks on named values, captures and an end, plays them through SDL's events and virtual controllers and steps a manual millisecond clock once a frame; the program reads HELM_SCRIPT, HELM_CAPTURE_DIR, HELM_FIXED_STEP_MS and HELM_RANDOM_SEED, ticks the script from a new frame hook that the main, logo and video loops call, saves captures through the presenter and ends with the script's exit code. The game's probes are taken when game/probe.h exists (the program's row in the library graph stands on the top layer). A fuzz target for the script reader)
 # 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
@@ -138,5 +144,17 @@ for target in lwo scenetext scenecache skincache; do
   (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
      -max_len=8192 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
 done
+# The script reader of scripted runs, with the DirectInput and Win32
+# stand-ins it pushes its events through.
+mkdir -p "$out/seeds/inputscript" "$out/corpus/inputscript"
+printf 'controller 1\nat 0.5\ntap Return\nhold "Left Shift" 0.2\nbutton 0 start on\naxis 0 leftx -0.5\nwait state == level timeout 2\nexpect player.pos.y >= 1\ncapture tour-01\nend\n' \
+  > "$out/seeds/inputscript/tour.txt"
+printf '1, 2, 3\n==\n1,2,3.5\n' > "$out/seeds/inputscript/compare.txt"
+echo "== fuzz: building inputscript_fuzz"
+"$cxx" "${flags[@]}" "$root/tests/fuzz/inputscript_fuzz.cpp" "$root"/platform/dinput/*.cpp "$root"/platform/win32/*.cpp \
+  "${sdl[@]}" -o "$out/inputscript_fuzz"
+echo "== fuzz: running inputscript_fuzz for ${seconds} s"
+(cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/inputscript_fuzz" -max_total_time="$seconds" \
+   -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 "$out/corpus/inputscript" "$out/seeds/inputscript" 2>&1 | tail -n 3)
 echo "== fuzz: no crash in any target"
 
