@@ -39,7 +39,7 @@ void PaintVideo(int64_t index, int32_t width, int32_t height, uint8_t* rgb, void
     if (!s.title.empty()) {
         // The title slides in from the left over the first half and rests.
         const float capHeight = height * 0.2f;
-        const float textWidth = StrokeFont_TextWidth(s.title, capHeight);
+        const float textWidth = StrokeFont_InkWidth(s.title, capHeight);
         const double arrive = std::min(1.0, t / (total * 0.5));
         const double ease = 1 - (1 - arrive) * (1 - arrive);
         const float x = (float)(-textWidth + ease * ((width + textWidth) * 0.5));

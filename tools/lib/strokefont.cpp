@@ -190,6 +190,17 @@ float StrokeFont_TextWidth(const std::string& text, float capHeight)
     return width;
 }
 
+float StrokeFont_InkWidth(const std::string& text, float capHeight)
+{
+    float width = StrokeFont_TextWidth(text, capHeight);
+    for (size_t i = text.size(); i-- > 0;)
+        if (const StrokeGlyph* g = StrokeFont_Glyph((uint8_t)text[i])) {
+            width -= (g->advance - g->width) * capHeight / STROKEFONT_CAP_UNITS;
+            break;
+        }
+    return width;
+}
+
 void StrokeFont_Cover(std::vector<float>* coverage, int32_t width, int32_t height, float x, float baseline,
                       float capHeight, uint32_t code, float stroke)
 {

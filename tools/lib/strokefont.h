@@ -35,8 +35,11 @@ const StrokeGlyph* StrokeFont_Glyph(uint32_t code);
 // characters without one (each once, in order of appearance).
 int StrokeFont_Covers(const std::string& text, std::string* missing = nullptr);
 // Width of text in pixels for capitals capHeight pixels tall (characters
-// without a glyph add nothing).
+// without a glyph add nothing): the pen's travel, gap after the last
+// glyph included.
 float StrokeFont_TextWidth(const std::string& text, float capHeight);
+// The travel without the gap after the last glyph: what centring needs.
+float StrokeFont_InkWidth(const std::string& text, float capHeight);
 
 // Adds the glyph's ink to a coverage map (width x height values 0..1, rows
 // top to bottom, kept as the larger of old and new). The glyph's origin (left

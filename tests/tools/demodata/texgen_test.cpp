@@ -1,0 +1,120 @@
+#include "tools/demodata/texgen.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+uint32_t At(const ToolImage& image, int x, int y)
+{
+    const uint8_t* p = image.At(x, y);
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+int Distance(uint32_t a, uint32_t b)
+{
+    int d = 0;
+    for (int shift = 0; shift < 32; shift += 8) d = std::max(d, std::abs((int)(a >> shift & 0xFF) - (int)(b >> shift & 0xFF)));
+    return d;
+}
+
+TEST(TexGen, PatternsPutTheirColoursWhereTheyBelong)
+{
+    TexGenSpec spec;
+    spec.width = 64;
+    spec.height = 32;
+    spec.a = 0xFF0000FFu;
+    spec.b = 0x0000FFFFu;
+    ToolImage image;
+    std::string error;
+
+    spec.pattern = "checks";
+    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1) << error;
+    EXPECT_EQ(At(image, 0, 0), spec.a);
+    EXPECT_EQ(At(image, 8, 0), spec.b);
+    EXPECT_EQ(At(image, 8, 8), spec.a);
+
+    spec.pattern = "gradient";  // angle 0: top to bottom
+    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
+    EXPECT_LE(Distance(At(image, 10, 0), spec.a), 8);
+    EXPECT_LE(Distance(At(image, 10, 31), spec.b), 8);
+    EXPECT_EQ(At(image, 0, 16), At(image, 63, 16));
+    spec.angle = 90;  // left to right
+    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
+    EXPECT_LE(Distance(At(image, 0, 10), spec.a), 4);
+    EXPECT_LE(Distance(At(image, 63, 10), spec.b), 4);
+    spec.angle = 270;  // right to left
+    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
+    EXPECT_LE(Distance(At(image, 63, 10), spec.a), 4);
+
+    spec.pattern = "stripes";
+    spec.angle = 0;  // vertical bands 8 wide
+    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
+    EXPECT_EQ(At(image, 3, 0), At(image, 3, 31));
+    EXPECT_NE(At(image, 3, 0), At(image, 11, 0));
+
+    spec.pattern = "radial";
+    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
+    EXPECT_LE(Distance(At(image, 32, 16), spec.a), 8);
+    EXPECT_LE(Distance(At(image, 0, 0), spec.b), 8);
+}
+
+TEST(TexGen, NoiseTilesAcrossItsEdgesAndFollowsItsSeed)
+{
+    TexGenSpec spec;
+    spec.pattern = "noise";
+    spec.width = spec.height = 64;
+    spec.a = 0x000000FFu;
+    spec.b = 0xFFFFFFFFu;
+    spec.size = 16;
+    ToolImage one, two, other;
+    std::string error;
+    ASSERT_EQ(TexGen_Make(spec, &one, &error), 1);
+    ASSERT_EQ(TexGen_Make(spec, &two, &error), 1);
+    EXPECT_EQ(one.rgba, two.rgba);
+    spec.seed = 2;
+    ASSERT_EQ(TexGen_Make(spec, &other, &error), 1);
+    EXPECT_NE(one.rgba, other.rgba);
+    // Neighbours across the wrap differ no more than neighbours inside.
+    int inside = 0, across = 0;
+    for (int y = 0; y < 64; y++) {
+        inside = std::max(inside, Distance(At(one, 31, y), At(one, 32, y)));
+        across = std::max(across, Distance(At(one, 63, y), At(one, 0, y)));
+        across = std::max(across, Distance(At(one, y, 63), At(one, y, 0)));
+    }
+    EXPECT_LE(across, inside + 8);
+    int lo = 255, hi = 0;
+    for (size_t i = 0; i < one.rgba.size(); i += 4) lo = std::min<int>(lo, one.rgba[i]), hi = std::max<int>(hi, one.rgba[i]);
+    EXPECT_GT(hi - lo, 100);  // it is not flat
+}
+
+TEST(TexGen, LetteringInksTheMiddleAndBordersFrameThePicture)
+{
+    TexGenSpec spec;
+    spec.width = 128;
+    spec.height = 64;
+    spec.a = 0x000000FFu;
+    spec.text = "I";
+    spec.border = 2;
+    ToolImage image;
+    std::string error;
+    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
+    EXPECT_EQ(At(image, 64, 32), spec.ink);  // the stem of the I, centred
+    EXPECT_EQ(At(image, 40, 32), spec.a);
+    EXPECT_EQ(At(image, 0, 40), spec.ink);
+    EXPECT_EQ(At(image, 127, 63), spec.ink);
+
+    TexGenSpec marble = spec, empty = spec, fine = spec, accented = spec;
+    marble.pattern = "marble";
+    empty.width = 0;
+    fine.size = 0.5f;
+    accented.text = "\xE9t\xE9";
+    for (const TexGenSpec& bad : {marble, empty, fine, accented}) {
+        error.clear();
+        EXPECT_EQ(TexGen_Make(bad, &image, &error), 0);
+        EXPECT_FALSE(error.empty());
+    }
+}
+
+}  // namespace
