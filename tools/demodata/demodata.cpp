@@ -14,6 +14,7 @@
 #include "tools/demodata/recipe.h"
 #include "tools/demodata/shapes.h"
 #include "tools/demodata/texgen.h"
+#include "tools/lib/atfwrite.h"
 #include "tools/lib/cfgc.h"
 #include "tools/lib/clipwrite.h"
 #include "tools/lib/fontwrite.h"
@@ -275,7 +276,7 @@ private:
         for (size_t i = 0; i < lines.size(); i++) {
             const RecipeLine& line = lines[i];
             const std::string& verb = line.words[0];
-            if (verb == "scene" || verb == "music") {
+            if (verb == "scene" || verb == "music" || verb == "animset") {
                 // A block: its lines up to "end".
                 size_t close = i + 1;
                 while (close < lines.size() && lines[close].words[0] != "end") close++;
@@ -283,8 +284,10 @@ private:
                 const std::vector<RecipeLine> body(lines.begin() + (long)i + 1, lines.begin() + (long)close);
                 if (verb == "scene")
                     Scene(line, body);
-                else
+                else if (verb == "music")
                     Music(line, body);
+                else
+                    AnimSet(line, body);
                 i = close;
                 continue;
             }
@@ -368,7 +371,7 @@ private:
         } else if (verb == "mesh") {
             Mesh(args);
         } else if (verb == "end") {
-            Fail(line, "\"end\" without a scene or music before it");
+            Fail(line, "\"end\" without a scene, music or animation set before it");
         } else {
             Fail(line, "unknown command \"" + verb + "\"");
         }
@@ -870,6 +873,58 @@ private:
             index->emplace(model + "_" + part.name, (int)scene->items.size());
             scene->items.push_back(it);
         }
+    }
+
+    // ---- animation sets ----
+
+    void AnimSet(const RecipeLine& line, const std::vector<RecipeLine>& body)
+    {
+        Args args(line);
+        args.Positional(1, 1);
+        const std::string suffix = args.Text("suffix", "ANIM");
+        args.Finish();
+        AtfWriterSet set;
+        std::map<std::string, uint32_t> animations;  // by name, in file order
+        for (const RecipeLine& entry : body) {
+            Args a(entry);
+            const std::string& kind = entry.words[0];
+            if (kind == "animation") {
+                a.Positional(2, 2);
+                AtfWriterAnimation animation;
+                animation.scenePath = a.Word(1);
+                animation.name = a.Word(2);
+                animation.sceneFlags = (uint32_t)a.Int("sceneflags", 16, 0, 255);
+                if (a.Bool("loop", false)) animation.sceneFlags |= 1;
+                animation.flags = (uint32_t)a.Int("flags", 0, 0, 3);
+                animation.blendTime = (float)a.Number("blend", 0, 0, 60);
+                a.Finish();
+                if (!EndsWith(animation.scenePath, ".lws")) Fail(entry, "an animation names a .lws scene");
+                if (!animations.emplace(animation.name, (uint32_t)set.animations.size()).second)
+                    Fail(entry, "animation \"" + animation.name + "\" is named twice");
+                Require(entry, "DATA/" + Slashes(animation.scenePath), "scene");
+                set.animations.push_back(animation);
+            } else if (kind == "event") {
+                a.Positional(2, 2);
+                auto found = animations.find(a.Word(1));
+                if (found == animations.end()) Fail(entry, "no animation \"" + a.Word(1) + "\" before this event");
+                AtfWriterKeyEvent event;
+                event.animation = found->second;
+                const auto name = std::find(set.events.begin(), set.events.end(), a.Word(2));
+                event.event = (uint32_t)(name - set.events.begin());
+                if (name == set.events.end()) set.events.push_back(a.Word(2));
+                event.item = (uint32_t)a.Int("item", 0, 0, 65535);
+                event.start = (float)a.Number("start", 0, 0, 3600);
+                event.end = (float)a.Number("end", event.start, event.start, 3600);
+                a.Finish();
+                set.keyEvents.push_back(event);
+            } else {
+                Fail(entry, "an animation set holds animation and event lines only");
+            }
+        }
+        if (set.animations.empty()) Fail(line, "an animation set needs an animation");
+        const std::string file = AtfWriter_CacheName(args.Word(1).c_str(), suffix.c_str());
+        std::string error;
+        Check(line, ToolFile_Write(Claim(line, "DATA/" + Slashes(file)), AtfWriter_Encode(set), &error), error);
     }
 
     // ---- the checks at the end ----

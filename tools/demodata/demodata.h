@@ -40,6 +40,10 @@
 //   end
 //   clip NAME [seconds=] [width=] [height=] [fps=] [title=]
 //                                     STAGE/Streams/VIDEO/NAME.mpg
+//   animset NAME [suffix=ANIM]        an animation set at the cache place of
+//     animation SCENE NAME [loop=] [sceneflags=] [flags=] [blend=]
+//     event ANIMATION EVENT [item=] [start=] [end=]
+//   end                               NAME + suffix, from these lines
 //   mesh NAME SHAPE [...]             a LightWave object (shapes.h)
 //   scene NAME [fps=] [frames=] [configs=FOLDER]   a LightWave scene from
 //     object FILE | null NAME | light NAME | camera NAME | character MODEL
@@ -48,8 +52,9 @@
 //
 // Checks made once every command ran: each file is written once (names
 // compared as the file layer compares them, without regard to case); every
-// picture a mesh's surface names, every object a scene loads, every logo
-// picture and every movie exists in the stage; with configs=FOLDER every
+// picture a mesh's surface names, every object a scene loads, every scene
+// an animation set plays, every logo picture and every movie exists in the
+// stage; with configs=FOLDER every
 // object and null of the scene (but the player starts) has its compiled
 // configuration "FOLDER\<item>.cfg" ("entity_<X>" items: "<X>.cfg").
 #pragma once

@@ -5,6 +5,8 @@
 
 #include "app/config.h"
 #include "app/text.h"
+#include "engine/animfile.h"
+#include "tools/lib/atfwrite.h"
 #include "engine/lwo.h"
 #include "engine/scene.h"
 #include "engine/scenedata.h"
@@ -185,6 +187,9 @@ TEST_F(DemoDataTest, FaultsNameTheirSourceAndLineAndLeaveTheStageAsItWas)
         {{{"stage.txt", "sound Sounds\\A.wav effect=moo\n"}}, "stage.txt:1: unknown effect kind \"moo\""},
         {{{"stage.txt", "copy A.txt ../outside.txt\n"}}, "stage.txt:1: \"../outside.txt\" is not a path inside the sources"},
         {{{"stage.txt", "texture /abs.bmp solid 1 1\n"}}, "stage.txt:1: \"/abs.bmp\" is not a data name"},
+        {{{"stage.txt", "animset A\n  animation Missing.lws idle\nend\n"}},
+         "stage.txt:2: the scene DATA/Missing.lws is made by no command"},
+        {{{"stage.txt", "animset A\n  event idle Fire\nend\n"}}, "stage.txt:2: no animation \"idle\" before this event"},
     };
     // A good stage first: every fault must leave it exactly so.
     const fs::path good = folder_ / "good";
@@ -212,7 +217,7 @@ TEST_F(DemoDataTest, FaultsNameTheirSourceAndLineAndLeaveTheStageAsItWas)
     EXPECT_FALSE(fs::exists(folder_ / "fresh.demodata-build"));
 }
 
-TEST_F(DemoDataTest, ScenesPlaceItemsPartsAndParentsAsWritten)
+TEST_F(DemoDataTest, ScenesPlaceItemsPartsAndParentsAndAnimationSetsNameThem)
 {
     const fs::path sources = folder_ / "src";
     Put(sources / "stage.txt",
@@ -223,6 +228,11 @@ TEST_F(DemoDataTest, ScenesPlaceItemsPartsAndParentsAsWritten)
         "  object Crate.lwo keys=\"0:0,0,0 1:0,2,0:0,45,0\" parent=Man_Body\n"
         "  null Marker at=3,4,5\n"
         "  camera View at=0,2,-6 zoom=2\n"
+        "end\n"
+        "animset Models\\Man suffix=Anim0\n"
+        "  animation Models\\Show.lws show loop=TRUE blend=0.25\n"
+        "  event show ProjType item=6 start=0.5 end=0.6\n"
+        "  event show \"Message Boom\" start=1\n"
         "end\n");
     ASSERT_EQ(Build(sources.string(), "stage"), "");
     EnterStage("stage");
@@ -252,6 +262,23 @@ TEST_F(DemoDataTest, ScenesPlaceItemsPartsAndParentsAsWritten)
     for (int i = 0; i < 9; i++)
         EXPECT_EQ(scene.records[i].parent ? (int)(scene.records[i].parent - scene.records) : -1, parentOf[i]) << i;
     SceneData_Free(&scene);
+
+    // The animation set at its cache place, read by the content layer's reader.
+    AnimFile* set = AnimFile_Read(AtfWriter_CacheName("Models\\Man", "Anim0").c_str());
+    ASSERT_NE(set, nullptr);
+    ASSERT_EQ(set->animationCount, 1u);
+    EXPECT_STREQ(set->animations[0].name, "show");
+    EXPECT_STREQ(set->animations[0].scenePath, "Models\\Show.lws");
+    EXPECT_EQ(set->animations[0].sceneFlags, 16u | 1u);  // nodes only, looping
+    EXPECT_FLOAT_EQ(set->animations[0].blendTime, 0.25f);
+    ASSERT_EQ(set->eventCount, 2u);
+    EXPECT_STREQ(set->eventNames[1], "Message Boom");
+    ASSERT_EQ(set->keyEventCount, 2u);
+    EXPECT_EQ(set->keyEvents[0].item, 6u);
+    EXPECT_FLOAT_EQ(set->keyEvents[0].end, 0.6f);
+    EXPECT_EQ(set->keyEvents[1].event, 1u);
+    EXPECT_FLOAT_EQ(set->keyEvents[1].end, 1.0f);
+    AnimFile_Free(set);
 }
 
 }  // namespace
