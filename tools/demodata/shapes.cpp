@@ -94,6 +94,25 @@ void SwapAxes(MeshBuilder* m, int a, int b)
     for (MeshBuilder::Face& t : m->triangles) std::swap(t.b, t.c);
 }
 
+// A square grid of cells x cells over sizeX by sizeZ (centred), each point
+// at the height the function gives, facing up.
+template <typename HeightFn>
+void Grid(MeshBuilder* m, float sizeX, float sizeZ, int cells, uint32_t surface, float tile, HeightFn height)
+{
+    std::vector<uint32_t> index;
+    for (int j = 0; j <= cells; j++)
+        for (int i = 0; i <= cells; i++) {
+            const float x = -sizeX / 2 + sizeX * (float)i / (float)cells;
+            const float z = -sizeZ / 2 + sizeZ * (float)j / (float)cells;
+            index.push_back(m->Point(x, height(x, z), z, (x + sizeX / 2) * tile, (z + sizeZ / 2) * tile));
+        }
+    const uint32_t row = (uint32_t)cells + 1;
+    for (uint32_t j = 0; j < (uint32_t)cells; j++)
+        for (uint32_t i = 0; i < (uint32_t)cells; i++)
+            m->Quad(index[j * row + i], index[(j + 1) * row + i], index[(j + 1) * row + i + 1], index[j * row + i + 1],
+                    surface);
+}
+
 void Offset(ShapePart* part, float x, float y, float z)
 {
     part->joint[0] = x;
@@ -183,18 +202,7 @@ void Shape_Ramp(MeshBuilder* m, float width, float height, float length, uint32_
 
 void Shape_Plane(MeshBuilder* m, float sizeX, float sizeZ, int cells, uint32_t surface, float tile)
 {
-    std::vector<uint32_t> index;
-    for (int j = 0; j <= cells; j++)
-        for (int i = 0; i <= cells; i++) {
-            const float x = -sizeX / 2 + sizeX * (float)i / (float)cells;
-            const float z = -sizeZ / 2 + sizeZ * (float)j / (float)cells;
-            index.push_back(m->Point(x, 0, z, (x + sizeX / 2) * tile, (z + sizeZ / 2) * tile));
-        }
-    const uint32_t row = (uint32_t)cells + 1;
-    for (uint32_t j = 0; j < (uint32_t)cells; j++)
-        for (uint32_t i = 0; i < (uint32_t)cells; i++)
-            m->Quad(index[j * row + i], index[(j + 1) * row + i], index[(j + 1) * row + i + 1], index[j * row + i + 1],
-                    surface);
+    Grid(m, sizeX, sizeZ, cells, surface, tile, [](float, float) { return 0.0f; });
 }
 
 void Shape_Bowl(MeshBuilder* m, float radius, float depth, int segments, int rings, uint32_t surface)
@@ -245,21 +253,11 @@ void Shape_Ring(MeshBuilder* m, float radius, float thickness, int segments, int
 
 void Shape_Terrain(MeshBuilder* m, float size, int cells, float height, uint32_t seed, uint32_t surface, float tile)
 {
-    std::vector<uint32_t> index;
-    for (int j = 0; j <= cells; j++)
-        for (int i = 0; i <= cells; i++) {
-            const float x = -size / 2 + size * (float)i / (float)cells;
-            const float z = -size / 2 + size * (float)j / (float)cells;
-            // Two octaves over lumps about a quarter of the patch wide.
-            const float f = 4.0f / size;
-            const float n = 0.7f * ValueNoise(x * f, z * f, seed) + 0.3f * ValueNoise(x * f * 2.5f, z * f * 2.5f, seed + 1);
-            index.push_back(m->Point(x, n * height, z, (x + size / 2) * tile, (z + size / 2) * tile));
-        }
-    const uint32_t row = (uint32_t)cells + 1;
-    for (uint32_t j = 0; j < (uint32_t)cells; j++)
-        for (uint32_t i = 0; i < (uint32_t)cells; i++)
-            m->Quad(index[j * row + i], index[(j + 1) * row + i], index[(j + 1) * row + i + 1], index[j * row + i + 1],
-                    surface);
+    // Two octaves over lumps about a quarter of the patch wide.
+    const float f = 4.0f / size;
+    Grid(m, size, size, cells, surface, tile, [&](float x, float z) {
+        return height * (0.7f * ValueNoise(x * f, z * f, seed) + 0.3f * ValueNoise(x * f * 2.5f, z * f * 2.5f, seed + 1));
+    });
 }
 
 void Shape_Cylinder(MeshBuilder* m, float radius, float y0, float y1, int segments, uint32_t surface)

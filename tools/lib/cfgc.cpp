@@ -9,18 +9,13 @@
 #include "app/cache.h"
 #include "common/bytes.h"
 #include "common/hash.h"
+#include "tools/lib/toolfile.h"
 
 namespace {
 
-void Cfgc_PutU32(std::vector<uint8_t>* out, uint32_t v) {
-  uint8_t word[4];
-  Bytes_StoreU32(word, v);
-  out->insert(out->end(), word, word + 4);
-}
-
 void Cfgc_PutString(std::vector<uint8_t>* out, const std::string& text) {
   uint32_t length = (uint32_t)text.size();
-  Cfgc_PutU32(out, length);
+  ToolFile_PutU32(out, length);
   size_t at = out->size();
   out->resize(at + (size_t)BinFile_PaddedSize(length));
   BinFile_PadString(out->data() + at, text.data(), length);
@@ -56,9 +51,9 @@ int Cfgc_Fail(CfgcError* error, int line, const std::string& message,
 void Cfgc_AppendRecord(std::vector<uint8_t>* out, const char* name, const char* value,
                        uint32_t depth) {
   Cfgc_PutString(out, name);
-  Cfgc_PutU32(out, Name_Hash(name, 1, 1));
+  ToolFile_PutU32(out, Name_Hash(name, 1, 1));
   Cfgc_PutString(out, value);
-  Cfgc_PutU32(out, depth);
+  ToolFile_PutU32(out, depth);
 }
 
 int Cfgc_Compile(const char* text, size_t length, std::vector<uint8_t>* out, CfgcError* error) {
@@ -147,22 +142,7 @@ int Cfgc_CompileFile(const std::string& source, const std::string& output, std::
   if (compiled.empty())
     return fail(source + ": holds no keys; the game would open its compiled form as missing");
 
-  std::filesystem::path parent = std::filesystem::path(output).parent_path();
-  if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-  const std::string temporary = output + ".tmp";
-  FILE* out = fopen(temporary.c_str(), "wb");
-  if (!out) return fail(output + ": can't be written: " + strerror(errno));
-  bool ok = fwrite(compiled.data(), 1, compiled.size(), out) == compiled.size();
-  if (fclose(out) != 0) ok = false;
-  if (ok) {
-    std::filesystem::rename(temporary, output, ec);
-    ok = !ec;
-  }
-  if (!ok) {
-    std::filesystem::remove(temporary, ec);
-    return fail(output + ": write failed");
-  }
-  return 1;
+  return ToolFile_Write(output, compiled, message);
 }
 
 std::string Cfgc_OutputPath(const char* sourceName) {

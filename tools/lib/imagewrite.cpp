@@ -43,17 +43,6 @@ bool Usable(const ToolImage& image, std::string* error)
     return !why;
 }
 
-void PutU16(std::vector<uint8_t>& out, uint32_t v)
-{
-    out.push_back((uint8_t)v);
-    out.push_back((uint8_t)(v >> 8));
-}
-
-void PutU32(std::vector<uint8_t>& out, uint32_t v)
-{
-    PutU16(out, v & 0xFFFF);
-    PutU16(out, v >> 16);
-}
 
 void AppendPng(png_structp png, png_bytep data, png_size_t length)
 {
@@ -103,20 +92,20 @@ std::vector<uint8_t> ImageWriter_EncodeBmp(const ToolImage& image, std::string* 
     out.reserve(54 + pixelBytes);
     out.push_back('B');
     out.push_back('M');
-    PutU32(out, 54 + pixelBytes);  // file size
-    PutU32(out, 0);                // reserved
-    PutU32(out, 54);               // offset of the pixels
-    PutU32(out, 40);               // info header size
-    PutU32(out, (uint32_t)image.width);
-    PutU32(out, (uint32_t)image.height);  // positive: bottom-up
-    PutU16(out, 1);                        // planes
-    PutU16(out, 24);                       // bits per pixel
-    PutU32(out, 0);                        // no compression
-    PutU32(out, pixelBytes);
-    PutU32(out, 2835);  // 72 dpi, both ways
-    PutU32(out, 2835);
-    PutU32(out, 0);  // palette entries
-    PutU32(out, 0);  // important colours
+    ToolFile_PutU32(&out, 54 + pixelBytes);  // file size
+    ToolFile_PutU32(&out, 0);                // reserved
+    ToolFile_PutU32(&out, 54);               // offset of the pixels
+    ToolFile_PutU32(&out, 40);               // info header size
+    ToolFile_PutU32(&out, (uint32_t)image.width);
+    ToolFile_PutU32(&out, (uint32_t)image.height);  // positive: bottom-up
+    ToolFile_PutU16(&out, 1);                        // planes
+    ToolFile_PutU16(&out, 24);                       // bits per pixel
+    ToolFile_PutU32(&out, 0);                        // no compression
+    ToolFile_PutU32(&out, pixelBytes);
+    ToolFile_PutU32(&out, 2835);  // 72 dpi, both ways
+    ToolFile_PutU32(&out, 2835);
+    ToolFile_PutU32(&out, 0);  // palette entries
+    ToolFile_PutU32(&out, 0);  // important colours
     for (int32_t y = image.height - 1; y >= 0; y--) {
         for (int32_t x = 0; x < image.width; x++) {
             const uint8_t* p = image.At(x, y);

@@ -43,6 +43,18 @@ int ToolFile_Write(const std::string& path, const std::string& text, std::string
     return ToolFile_Write(path, text.data(), text.size(), error);
 }
 
+void ToolFile_PutU16(std::vector<uint8_t>* out, uint32_t v)
+{
+    out->push_back((uint8_t)v);
+    out->push_back((uint8_t)(v >> 8));
+}
+
+void ToolFile_PutU32(std::vector<uint8_t>* out, uint32_t v)
+{
+    ToolFile_PutU16(out, v & 0xFFFF);
+    ToolFile_PutU16(out, v >> 16);
+}
+
 int ToolFile_Read(const std::string& path, std::string* out, std::string* error)
 {
     std::error_code ec;

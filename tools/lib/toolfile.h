@@ -13,6 +13,10 @@ int ToolFile_Write(const std::string& path, const void* bytes, size_t size, std:
 int ToolFile_Write(const std::string& path, const std::vector<uint8_t>& bytes, std::string* error);
 int ToolFile_Write(const std::string& path, const std::string& text, std::string* error);
 
+// Appends a little-endian 16- or 32-bit number (file headers).
+void ToolFile_PutU16(std::vector<uint8_t>* out, uint32_t v);
+void ToolFile_PutU32(std::vector<uint8_t>* out, uint32_t v);
+
 // Reads a whole file. 0 with error set when it can't be opened or read.
 int ToolFile_Read(const std::string& path, std::string* out, std::string* error);
 

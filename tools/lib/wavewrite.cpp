@@ -10,19 +10,11 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-void PutU16(std::vector<uint8_t>& out, uint32_t v)
-{
-    out.push_back((uint8_t)v);
-    out.push_back((uint8_t)(v >> 8));
-}
 
-void PutU32(std::vector<uint8_t>& out, uint32_t v)
+void PutId(std::vector<uint8_t>& out, const char* id)
 {
-    PutU16(out, v & 0xFFFF);
-    PutU16(out, v >> 16);
+    for (int i = 0; i < 4; i++) out.push_back((uint8_t)id[i]);
 }
-
-void PutId(std::vector<uint8_t>& out, const char* id) { out.insert(out.end(), id, id + 4); }
 
 // A small deterministic noise source (xorshift32), -1..1.
 struct Noise {
@@ -147,19 +139,19 @@ std::vector<uint8_t> WaveWriter_Encode(const std::vector<int16_t>& samples, int3
     std::vector<uint8_t> out;
     out.reserve(44 + dataBytes);
     PutId(out, "RIFF");
-    PutU32(out, 4 + 8 + 16 + 8 + dataBytes);
+    ToolFile_PutU32(&out, 4 + 8 + 16 + 8 + dataBytes);
     PutId(out, "WAVE");
     PutId(out, "fmt ");
-    PutU32(out, 16);
-    PutU16(out, 1);  // PCM
-    PutU16(out, (uint32_t)channels);
-    PutU32(out, (uint32_t)rate);
-    PutU32(out, (uint32_t)rate * (uint32_t)channels * 2);
-    PutU16(out, (uint32_t)channels * 2);
-    PutU16(out, 16);
+    ToolFile_PutU32(&out, 16);
+    ToolFile_PutU16(&out, 1);  // PCM
+    ToolFile_PutU16(&out, (uint32_t)channels);
+    ToolFile_PutU32(&out, (uint32_t)rate);
+    ToolFile_PutU32(&out, (uint32_t)rate * (uint32_t)channels * 2);
+    ToolFile_PutU16(&out, (uint32_t)channels * 2);
+    ToolFile_PutU16(&out, 16);
     PutId(out, "data");
-    PutU32(out, dataBytes);
-    for (int16_t s : samples) PutU16(out, (uint16_t)s);
+    ToolFile_PutU32(&out, dataBytes);
+    for (int16_t s : samples) ToolFile_PutU16(&out, (uint16_t)s);
     return out;
 }
 
