@@ -200,6 +200,7 @@ int SetUpRun(AppHooks* hooks)
         App_SetRandomSeed(1, (uint32_t)value);
     }
     const char* path = getenv("HELM_SCRIPT");
+    if (path && !*path) path = nullptr;
     const char* step = getenv("HELM_FIXED_STEP_MS");
     if (step) {
         if (!ReadNumber(step, 1000, &value) || value == 0) {

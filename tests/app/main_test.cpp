@@ -106,6 +106,21 @@ TEST(ExecutableTest, AScriptDrivesTheKeysOnAFixedClockCapturesFramesAndEndsTheRu
     EXPECT_EQ(FileBytes(first.folder / "frames/run/moved.png"), FileBytes(second.folder / "frames/run/moved.png"));
 }
 
+TEST(ExecutableTest, AFixedStepAloneRunsTheClockAtThatStepEveryFrame)
+{
+    // No script: the test screen still ends after its 5 s, of game time,
+    // and its bar shows the frame time the step gives (50 ms: 300 pixels).
+    RunResult r = RunScripted("step", "", "HELM_SCRIPT= HELM_FIXED_STEP_MS=50");
+    ASSERT_EQ(r.status, 0) << r.output;
+    int width = 0, height = 0;
+    uint32_t* pixels = D3D8Present_ReadPng((r.folder / TEST_SCREEN_PNG).string().c_str(), &width, &height);
+    ASSERT_NE(pixels, nullptr) << r.output;
+    const int y = height - 20;
+    EXPECT_EQ(pixels[y * width + 16 + 295] & 0xFFFFFF, 0xE0C040u);
+    EXPECT_EQ(pixels[y * width + 16 + 305] & 0xFFFFFF, TEST_SCREEN_BACKGROUND & 0xFFFFFF);
+    delete[] pixels;
+}
+
 TEST(ExecutableTest, ScriptedRunsFailWithTheirLineAndExitCode)
 {
     struct Case {

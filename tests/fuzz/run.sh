@@ -1,13 +1,7 @@
 #!/usr/bin/env bash
-<<<<<<< HEAD
-# Builds the data-layer, font-metrics, world-reader, plugin-reader and
-# content-layer fuzz targets (objects, scene texts, scene caches, skin-weight
-# caches, animation sets) with clang
-=======
 # Builds the data-layer, font-metrics, world-reader, plugin-reader,
-# content-layer (objects, scene texts, scene caches, skin-weight caches) and
-# input-script fuzz targets with clang
->>>>>>> 45f71c4 (Scripted runs: a script player in the DirectInput stand-in reads timed key, button and stick commands, waits and checks on named values, captures and an end, plays them through SDL's events and virtual controllers and steps a manual millisecond clock once a frame; the program reads HELM_SCRIPT, HELM_CAPTURE_DIR, HELM_FIXED_STEP_MS and HELM_RANDOM_SEED, ticks the script from a new frame hook that the main, logo and video loops call, saves captures through the presenter and ends with the script's exit code. The game's probes are taken when game/probe.h exists (the program's row in the library graph stands on the top layer). A fuzz target for the script reader)
+# content-layer (objects, scene texts, scene caches, skin-weight caches,
+# animation sets) and input-script fuzz targets with clang
 # 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
