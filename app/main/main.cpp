@@ -28,10 +28,10 @@
 #include "app/shell.h"
 #include "engine/animset.h"
 #include "engine/billboard.h"
+#include "engine/font.h"
 #include "engine/materialanim.h"
 #include "engine/node.h"
 #include "engine/nodeextra.h"
-#include "engine/font.h"
 #include "engine/particle.h"
 #include "engine/renderobj.h"
 #include "engine/scene.h"
@@ -137,7 +137,7 @@ ProbeFunction g_probe = nullptr;
 // The scripted run, when HELM_SCRIPT or HELM_FIXED_STEP_MS asks for one.
 struct ScriptedRun {
     InputScript* script = nullptr;
-    uint32_t stepMs = 0;       // 0: the system's clock
+    uint32_t stepMs = 0;  // 0: the system's clock
     std::string captureDir;
     bool quitPosted = false;
 };

@@ -5,8 +5,8 @@
 #include <strings.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,7 +45,7 @@ constexpr size_t kLongestScript = 1 << 20;
 constexpr size_t kLongestCapture = 100;
 constexpr int kMaxNumbers = 4;
 
-const char* const kButtons[11] = {"a",     "b",          "x",           "y",    "leftshoulder", "rightshoulder",
+const char* const kButtons[11] = {"a",    "b",     "x",         "y",          "leftshoulder", "rightshoulder",
                                   "back", "start", "leftstick", "rightstick", "guide"};
 const char* const kAxes[6] = {"leftx", "lefty", "rightx", "righty", "lefttrigger", "righttrigger"};
 
@@ -102,7 +102,8 @@ bool IsCompare(const std::string& op)
 int IndexOf(const char* const* names, int count, const std::string& word)
 {
     double number;
-    if (ParseNumber(word, &number)) return number == std::floor(number) && number >= 0 && number < count ? (int)number : -1;
+    if (ParseNumber(word, &number))
+        return number == std::floor(number) && number >= 0 && number < count ? (int)number : -1;
     for (int i = 0; i < count; i++)
         if (strcasecmp(names[i], word.c_str()) == 0) return i;
     return -1;
@@ -189,7 +190,8 @@ std::string ParseCommand(InputScript* s, const std::vector<std::string>& w, Comm
     auto controller = [&](const std::string& word) -> std::string {
         double v;
         if (!ParseNumber(word, &v) || v != std::floor(v) || v < 0 || v >= s->controllers)
-            return "controller \"" + word + "\" is not one the script attached (" + std::to_string(s->controllers) + ")";
+            return "controller \"" + word + "\" is not one the script attached (" + std::to_string(s->controllers) +
+                   ")";
         c->controller = (int32_t)v;
         return "";
     };
@@ -261,7 +263,8 @@ std::string ParseCommand(InputScript* s, const std::vector<std::string>& w, Comm
         }
         if (c->op == EXPECT && args == 4) {
             if (!ParseNumber(w[4], &c->tolerance) || c->tolerance < 0) return "\"" + w[4] + "\" is not a tolerance";
-            if (n == 0 || (c->compare != "==" && c->compare != "!=")) return "a tolerance applies to == and != of numbers";
+            if (n == 0 || (c->compare != "==" && c->compare != "!="))
+                return "a tolerance applies to == and != of numbers";
         }
         return "";
     }
@@ -269,8 +272,9 @@ std::string ParseCommand(InputScript* s, const std::vector<std::string>& w, Comm
         c->op = CAPTURE;
         if (!(why = count(1, 1)).empty()) return why;
         c->name = w[1];
-        const bool plain = c->name.find_first_not_of(
-                               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-.") == std::string::npos;
+        const bool plain =
+            c->name.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_-.") ==
+            std::string::npos;
         if (c->name.empty() || !plain || c->name[0] == '.' || c->name.size() > kLongestCapture)
             return "capture name \"" + c->name + "\" is not a plain file name";
         if (c->name.size() > 4 && strcasecmp(c->name.c_str() + c->name.size() - 4, ".png") == 0)
@@ -326,8 +330,8 @@ int Check(InputScript* s, const Command& c)
         return -1;
     }
     char why[256] = {};
-    const int result = InputScript_Compare(actual.c_str(), c.compare.c_str(), c.expected.c_str(), c.tolerance, why,
-                                           sizeof why);
+    const int result =
+        InputScript_Compare(actual.c_str(), c.compare.c_str(), c.expected.c_str(), c.tolerance, why, sizeof why);
     if (result < 0) {
         Fail(s, c, std::string(why) + " (" + c.probe + " is " + actual + ")");
         return -1;
@@ -344,39 +348,39 @@ void PushKey(int32_t key, bool down) { DInputTest_PushKey((uint8_t)key, down ? 1
 bool Run(InputScript* s, const Command& c)
 {
     switch (c.op) {
-        case AT: return s->nowMs >= c.ms;
-        case AFTER: return s->nowMs >= s->markMs + c.ms;
-        case PRESS: PushKey(c.key, true); return true;
-        case RELEASE: PushKey(c.key, false); return true;
-        case TAP:
-            PushKey(c.key, true);
-            s->releases.push_back({s->ticks + 2, c.key});
-            return true;
-        case HOLD:
-            PushKey(c.key, true);
-            s->releases.push_back({s->ticks + (c.ms + s->stepMs - 1) / s->stepMs, c.key});
-            return true;
-        case BUTTON:
-            if (!DInputTest_SetButton(s->handles[(size_t)c.controller], c.index, c.value))
-                Fail(s, c, "the controller refused the button");
-            return true;
-        case AXIS:
-            if (!DInputTest_SetAxis(s->handles[(size_t)c.controller], c.index, c.value))
-                Fail(s, c, "the controller refused the axis");
-            return true;
-        case WAIT:
-            if (!s->waiting) {
-                s->waiting = true;
-                s->waitStartMs = s->nowMs;
-            }
-            if (Check(s, c) != 1) return false;
-            s->waiting = false;
-            return true;
-        case EXPECT: Check(s, c); return true;
-        case CAPTURE:
-            if (s->capture) s->capture(c.name.c_str(), s->captureUser);
-            return true;
-        case END: s->status = INPUTSCRIPT_ENDED; return false;
+    case AT: return s->nowMs >= c.ms;
+    case AFTER: return s->nowMs >= s->markMs + c.ms;
+    case PRESS: PushKey(c.key, true); return true;
+    case RELEASE: PushKey(c.key, false); return true;
+    case TAP:
+        PushKey(c.key, true);
+        s->releases.push_back({s->ticks + 2, c.key});
+        return true;
+    case HOLD:
+        PushKey(c.key, true);
+        s->releases.push_back({s->ticks + (c.ms + s->stepMs - 1) / s->stepMs, c.key});
+        return true;
+    case BUTTON:
+        if (!DInputTest_SetButton(s->handles[(size_t)c.controller], c.index, c.value))
+            Fail(s, c, "the controller refused the button");
+        return true;
+    case AXIS:
+        if (!DInputTest_SetAxis(s->handles[(size_t)c.controller], c.index, c.value))
+            Fail(s, c, "the controller refused the axis");
+        return true;
+    case WAIT:
+        if (!s->waiting) {
+            s->waiting = true;
+            s->waitStartMs = s->nowMs;
+        }
+        if (Check(s, c) != 1) return false;
+        s->waiting = false;
+        return true;
+    case EXPECT: Check(s, c); return true;
+    case CAPTURE:
+        if (s->capture) s->capture(c.name.c_str(), s->captureUser);
+        return true;
+    case END: s->status = INPUTSCRIPT_ENDED; return false;
     }
     return false;
 }

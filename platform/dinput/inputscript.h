@@ -74,8 +74,7 @@ typedef void (*InputScriptCapture)(const char* name, void* user);
 // extra argument, a value out of range, a controller line after other
 // commands or naming more controllers than attached, a command after "end",
 // or no "end" at all. The caller destroys the script.
-InputScript* InputScript_Parse(const char* text, size_t length, const char* fileName, char* error,
-                               size_t errorSize);
+InputScript* InputScript_Parse(const char* text, size_t length, const char* fileName, char* error, size_t errorSize);
 // Reads the file and parses it; null with "FILE: ..." when it can't be read.
 InputScript* InputScript_Load(const char* path, char* error, size_t errorSize);
 // Detaches the controllers Start attached and, when Start made it manual,
@@ -111,5 +110,5 @@ uint64_t InputScript_GetTimeMs(const InputScript* script);
 // The comparison the script makes: 1 true, 0 false, -1 when the two can't
 // be compared with op (why in message when given). op is one of
 // "==", "!=", "<", "<=", ">", ">=".
-int InputScript_Compare(const char* actual, const char* op, const char* expected, double tolerance,
-                        char* message, size_t messageSize);
+int InputScript_Compare(const char* actual, const char* op, const char* expected, double tolerance, char* message,
+                        size_t messageSize);

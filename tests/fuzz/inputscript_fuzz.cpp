@@ -27,8 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         // Controllers need SDL's joysticks; the reader is what is fuzzed, so
         // a script that asks for them is only parsed.
         if (InputScript_Start(script, 50, error, sizeof error)) {
-            for (int tick = 0; tick < 200 && InputScript_Tick(script) == INPUTSCRIPT_RUNNING; tick++) {
-            }
+            for (int tick = 0; tick < 200 && InputScript_Tick(script) == INPUTSCRIPT_RUNNING; tick++) {}
             InputScript_GameEnded(script);
         }
         InputScript_Destroy(script);
@@ -36,7 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // The comparison over three parts of the input split at line feeds.
     const size_t a = input.find('\n'), b = a == std::string::npos ? a : input.find('\n', a + 1);
     if (b != std::string::npos) {
-        const std::string actual = input.substr(0, a), op = input.substr(a + 1, b - a - 1), expected = input.substr(b + 1);
+        const std::string actual = input.substr(0, a), op = input.substr(a + 1, b - a - 1),
+                          expected = input.substr(b + 1);
         char why[64];
         const int r = InputScript_Compare(actual.c_str(), op.c_str(), expected.c_str(), 0.5, why, sizeof why);
         if (r < -1 || r > 1) abort();

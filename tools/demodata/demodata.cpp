@@ -282,12 +282,9 @@ private:
                 while (close < lines.size() && lines[close].words[0] != "end") close++;
                 if (close == lines.size()) Fail(line, verb + " is never closed by \"end\"");
                 const std::vector<RecipeLine> body(lines.begin() + (long)i + 1, lines.begin() + (long)close);
-                if (verb == "scene")
-                    Scene(line, body);
-                else if (verb == "music")
-                    Music(line, body);
-                else
-                    AnimSet(line, body);
+                if (verb == "scene") Scene(line, body);
+                else if (verb == "music") Music(line, body);
+                else AnimSet(line, body);
                 i = close;
                 continue;
             }
@@ -461,7 +458,9 @@ private:
     {
         const uint32_t hash = Name_Hash(name.c_str(), 0, 1);
         auto [it, fresh] = compiled_.emplace(hash, std::make_pair(name, at));
-        if (!fresh) Fail(at, name + " compiles to the cache place of " + it->second.first + " (" + it->second.second.Where() + ")");
+        if (!fresh)
+            Fail(at,
+                 name + " compiles to the cache place of " + it->second.first + " (" + it->second.second.Where() + ")");
         const std::string output = Claim(at, "DATA/" + Cfgc_OutputPath(name.c_str()));
         std::string message;
         // The compiler names the source file and line of a fault itself.
@@ -582,7 +581,8 @@ private:
         std::string error;
         const std::vector<int16_t> samples = WaveSynth_Music(music, rate, &error);
         if (samples.empty()) Fail(line, error);
-        Check(line, WaveWriter_Write(Claim(line, "Streams/" + Slashes(args.Word(1)) + ".wav"), samples, 1, rate, &error),
+        Check(line,
+              WaveWriter_Write(Claim(line, "Streams/" + Slashes(args.Word(1)) + ".wav"), samples, 1, rate, &error),
               error);
     }
 
@@ -601,7 +601,8 @@ private:
         spec.ink = args.Colour("ink", spec.ink);
         args.Finish();
         std::string error;
-        Check(line, ClipWriter_Write(Claim(line, "Streams/VIDEO/" + Slashes(args.Word(1)) + ".mpg"), spec, &error), error);
+        Check(line, ClipWriter_Write(Claim(line, "Streams/VIDEO/" + Slashes(args.Word(1)) + ".mpg"), spec, &error),
+              error);
     }
 
     // ---- meshes ----
@@ -627,7 +628,9 @@ private:
         const float tile = (float)args.Number("tile", 1, 0, 64);
         std::vector<ShapePart> parts;
         MeshBuilder mesh;
-        auto single = [&](const char* defaultSurface) { return mesh.Surface(SurfaceOption(args, "", defaultSurface, 0xC0C0C0FF)); };
+        auto single = [&](const char* defaultSurface) {
+            return mesh.Surface(SurfaceOption(args, "", defaultSurface, 0xC0C0C0FF));
+        };
         if (shape == "box") {
             const uint32_t s = single("Box");
             const std::vector<float> size = args.Floats("size", {1, 1, 1}, 0.001, 1e4);
@@ -653,8 +656,9 @@ private:
                             args.Int("segments", 48, 3, 1024), (float)args.Number("bank", 0, -100, 100), s, tile);
         } else if (shape == "ring") {
             const uint32_t s = single("Ring");
-            Shape_Ring(&mesh, (float)args.Number("radius", 2, 0.01, 1e3), (float)args.Number("thickness", 0.2, 0.001, 1e3),
-                       args.Int("segments", 24, 3, 256), args.Int("sides", 8, 3, 64), s);
+            Shape_Ring(&mesh, (float)args.Number("radius", 2, 0.01, 1e3),
+                       (float)args.Number("thickness", 0.2, 0.001, 1e3), args.Int("segments", 24, 3, 256),
+                       args.Int("sides", 8, 3, 64), s);
         } else if (shape == "terrain") {
             const uint32_t s = single("Terrain");
             Shape_Terrain(&mesh, (float)args.Number("size", 40, 0.1, 1e4), args.Int("cells", 16, 1, 256),
@@ -677,7 +681,8 @@ private:
         } else if (shape == "character") {
             const ShapeSurface skin = SurfaceOption(args, "skin", "Skin", 0xE0B090FF);
             const ShapeSurface clothes = SurfaceOption(args, "", "Clothes", 0x3060C0FF);
-            parts = Shape_Character((float)args.Number("height", 1.8, 0.1, 100), skin, clothes, args.Bool("boxy", false));
+            parts =
+                Shape_Character((float)args.Number("height", 1.8, 0.1, 100), skin, clothes, args.Bool("boxy", false));
         } else if (shape == "kart") {
             parts = Shape_Kart(SurfaceOption(args, "", "Paint", 0xD03020FF),
                                SurfaceOption(args, "wheel", "Tyre", 0x202020FF));
@@ -741,10 +746,11 @@ private:
             if (a == std::string::npos) Fail(args.Line(), "a key is TIME:x,y,z[:h,p,b]");
             const float time = (float)args.NumberOf(word.substr(0, a), "key time", 0, 3600);
             if (!keys.empty() && time <= keys.back().time) Fail(args.Line(), "key times must rise");
-            const std::vector<float> position = args.FloatsOf(word.substr(a + 1, b - a - 1), "key position", 3, -1e5, 1e5);
-            const std::vector<float> turn =
-                b == std::string::npos ? std::vector<float>{0, 0, 0}
-                                       : args.FloatsOf(word.substr(b + 1), "key turn", 3, -36000, 36000);
+            const std::vector<float> position =
+                args.FloatsOf(word.substr(a + 1, b - a - 1), "key position", 3, -1e5, 1e5);
+            const std::vector<float> turn = b == std::string::npos
+                                                ? std::vector<float>{0, 0, 0}
+                                                : args.FloatsOf(word.substr(b + 1), "key turn", 3, -36000, 36000);
             keys.push_back(KeyAt(position, turn, scale, time));
         }
         if (keys.empty()) Fail(args.Line(), "keys= names no key");
@@ -813,13 +819,14 @@ private:
             if (item.Text("keys", &keys)) {
                 it.keys = Keys(item, keys, scale);
             } else {
-                it.keys.push_back(KeyAt(item.Floats("at", {0, 0, 0}, -1e5, 1e5), item.Floats("turn", {0, 0, 0}, -36000, 36000),
-                                        scale, 0));
+                it.keys.push_back(KeyAt(item.Floats("at", {0, 0, 0}, -1e5, 1e5),
+                                        item.Floats("turn", {0, 0, 0}, -36000, 36000), scale, 0));
             }
             std::string parent;
             if (item.Text("parent", &parent)) {
                 auto p = itemIndex.find(parent);
-                if (p == itemIndex.end()) Fail(itemLine, "parent \"" + parent + "\" is no object or null before this item");
+                if (p == itemIndex.end())
+                    Fail(itemLine, "parent \"" + parent + "\" is no object or null before this item");
                 it.parentKind = LWS_PARENT_ITEM;
                 it.parentIndex = p->second;
             }
@@ -827,7 +834,8 @@ private:
             const bool named = item.Text("config", &config);
             item.Finish();
             if (placed) {
-                const std::string itemKey = it.kind == LwsWriterItem::OBJECT ? itemName.substr(0, itemName.size() - 4) : itemName;
+                const std::string itemKey =
+                    it.kind == LwsWriterItem::OBJECT ? itemName.substr(0, itemName.size() - 4) : itemName;
                 itemIndex.emplace(itemKey, (int)scene.items.size());
                 if (needConfigs && config != "none" && itemKey.rfind("PlayerStart", 0) != 0) {
                     // "entity_<X>" items read "<X>.cfg"; the rest their own name's.
@@ -942,7 +950,7 @@ private:
 
     std::string sources_, work_;
     std::vector<std::string> includes_;
-    std::map<std::string, RecipeLine> outputs_;  // stage paths, lower case
+    std::map<std::string, RecipeLine> outputs_;                        // stage paths, lower case
     std::map<uint32_t, std::pair<std::string, RecipeLine>> compiled_;  // cache hash -> name and line
     std::vector<Reference> references_;
     std::vector<SceneConfigs> sceneConfigs_;

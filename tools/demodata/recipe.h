@@ -13,9 +13,9 @@
 #include <vector>
 
 struct RecipeLine {
-    std::string file;  // the recipe as named in messages
-    int line = 0;      // 1-based
-    std::vector<std::string> words;  // the command first
+    std::string file;                                          // the recipe as named in messages
+    int line = 0;                                              // 1-based
+    std::vector<std::string> words;                            // the command first
     std::vector<std::pair<std::string, std::string>> options;  // in order
 
     // "FILE:LINE" for messages.

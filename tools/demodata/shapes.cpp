@@ -78,10 +78,8 @@ void Disc(MeshBuilder* m, float radius, float y, int segments, uint32_t surface,
                                0.5f + 0.5f * std::cos(angle)));
     }
     for (int s = 0; s < segments; s++) {
-        if (up)
-            m->Triangle(centre, rim[(size_t)s], rim[(size_t)s + 1], surface);
-        else
-            m->Triangle(centre, rim[(size_t)s + 1], rim[(size_t)s], surface);
+        if (up) m->Triangle(centre, rim[(size_t)s], rim[(size_t)s + 1], surface);
+        else m->Triangle(centre, rim[(size_t)s + 1], rim[(size_t)s], surface);
     }
 }
 
@@ -218,8 +216,7 @@ void Shape_Bowl(MeshBuilder* m, float radius, float depth, int segments, int rin
     Lathe(m, profile, segments, surface, true);
 }
 
-void Shape_TrackLoop(MeshBuilder* m, float radius, float width, int segments, float bank, uint32_t surface,
-                     float tile)
+void Shape_TrackLoop(MeshBuilder* m, float radius, float width, int segments, float bank, uint32_t surface, float tile)
 {
     const float inner = radius - width / 2, outer = radius + width / 2;
     std::vector<uint32_t> in, out;
@@ -229,7 +226,8 @@ void Shape_TrackLoop(MeshBuilder* m, float radius, float width, int segments, fl
         in.push_back(m->Point(inner * std::sin(angle), 0, inner * std::cos(angle), 0, along));
         out.push_back(m->Point(outer * std::sin(angle), bank, outer * std::cos(angle), width * tile, along));
     }
-    for (int s = 0; s < segments; s++) m->Quad(in[(size_t)s], out[(size_t)s], out[(size_t)s + 1], in[(size_t)s + 1], surface);
+    for (int s = 0; s < segments; s++)
+        m->Quad(in[(size_t)s], out[(size_t)s], out[(size_t)s + 1], in[(size_t)s + 1], surface);
 }
 
 void Shape_Ring(MeshBuilder* m, float radius, float thickness, int segments, int sides, uint32_t surface)
@@ -256,7 +254,8 @@ void Shape_Terrain(MeshBuilder* m, float size, int cells, float height, uint32_t
     // Two octaves over lumps about a quarter of the patch wide.
     const float f = 4.0f / size;
     Grid(m, size, size, cells, surface, tile, [&](float x, float z) {
-        return height * (0.7f * ValueNoise(x * f, z * f, seed) + 0.3f * ValueNoise(x * f * 2.5f, z * f * 2.5f, seed + 1));
+        return height *
+               (0.7f * ValueNoise(x * f, z * f, seed) + 0.3f * ValueNoise(x * f * 2.5f, z * f * 2.5f, seed + 1));
     });
 }
 

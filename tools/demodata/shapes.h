@@ -57,8 +57,7 @@ void Shape_Plane(MeshBuilder* m, float sizeX, float sizeZ, int cells, uint32_t s
 void Shape_Bowl(MeshBuilder* m, float radius, float depth, int segments, int rings, uint32_t surface);
 // Loop of road in the xz plane: a ring strip of `width` around `radius`,
 // facing up, banked outwards by `bank` metres at the outer edge.
-void Shape_TrackLoop(MeshBuilder* m, float radius, float width, int segments, float bank, uint32_t surface,
-                     float tile);
+void Shape_TrackLoop(MeshBuilder* m, float radius, float width, int segments, float bank, uint32_t surface, float tile);
 // Torus standing upright in the xy plane (its hole along z), centre at the origin.
 void Shape_Ring(MeshBuilder* m, float radius, float thickness, int segments, int sides, uint32_t surface);
 // Height field of cells x cells over a square of `size` (centred), heights
@@ -85,8 +84,7 @@ struct ShapePart {
 // A character of `height` metres standing on y = 0, facing +z: "Body" (the
 // root, its joint at the hips), "Head", "ArmL", "ArmR", "LegL", "LegR";
 // limbs are capsules (or boxes with boxy), body and head boxes.
-std::vector<ShapePart> Shape_Character(float height, const ShapeSurface& skin, const ShapeSurface& clothes,
-                                       bool boxy);
+std::vector<ShapePart> Shape_Character(float height, const ShapeSurface& skin, const ShapeSurface& clothes, bool boxy);
 // A kart about 1.6 m long facing +z: "Body" with "Wheel0".."Wheel3"
 // (front left, front right, back left, back right).
 std::vector<ShapePart> Shape_Kart(const ShapeSurface& body, const ShapeSurface& wheels);

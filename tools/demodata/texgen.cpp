@@ -34,7 +34,9 @@ float Noise(float x, float y, int period, uint32_t seed)
     float fx = x - x0, fy = y - y0;
     fx = fx * fx * (3 - 2 * fx);
     fy = fy * fy * (3 - 2 * fy);
-    auto at = [&](int i, int j) { return Lattice(((i % period) + period) % period, ((j % period) + period) % period, seed); };
+    auto at = [&](int i, int j) {
+        return Lattice(((i % period) + period) % period, ((j % period) + period) % period, seed);
+    };
     const float top = at(x0, y0) + (at(x0 + 1, y0) - at(x0, y0)) * fx;
     const float bottom = at(x0, y0 + 1) + (at(x0 + 1, y0 + 1) - at(x0, y0 + 1)) * fx;
     return top + (bottom - top) * fy;

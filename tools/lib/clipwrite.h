@@ -8,14 +8,14 @@
 #include <string>
 
 struct ClipWriterSpec {
-    int32_t width = 320;  // even, 32..720
-    int32_t height = 240; // even, 32..576
+    int32_t width = 320;   // even, 32..720
+    int32_t height = 240;  // even, 32..576
     int32_t framesPerSecond = 25;
-    float seconds = 2.0f;  // 0.2..30
+    float seconds = 2.0f;        // 0.2..30
     std::string title = "HELM";  // drawn with the line font; may be empty
-    uint32_t top = 0x102040FFu;     // gradient colours 0xRRGGBBAA (alpha unused)
+    uint32_t top = 0x102040FFu;  // gradient colours 0xRRGGBBAA (alpha unused)
     uint32_t bottom = 0x4080C0FFu;
-    uint32_t ink = 0xFFFFFFFFu;     // the title's colour
+    uint32_t ink = 0xFFFFFFFFu;  // the title's colour
 };
 
 // Writes the clip to path (through a temporary file renamed at the end).

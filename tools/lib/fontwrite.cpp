@@ -28,7 +28,8 @@ int CheckStyle(const FontWriterStyle& s, const std::string& name, std::string* e
     if (name.empty() || name.find_first_of(" \t\r\n/\\") != std::string::npos)
         return Fail(error, "font name \"" + name + "\" is empty or holds blanks or path separators");
     for (char c : s.characters) {
-        if (!StrokeFont_Glyph((uint8_t)c)) return Fail(error, std::string("the line font has no character '") + c + "'");
+        if (!StrokeFont_Glyph((uint8_t)c))
+            return Fail(error, std::string("the line font has no character '") + c + "'");
         if (std::count(s.characters.begin(), s.characters.end(), c) > 1)
             return Fail(error, std::string("character '") + c + "' is listed twice");
     }

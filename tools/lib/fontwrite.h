@@ -19,10 +19,10 @@
 #include "tools/lib/imagewrite.h"
 
 struct FontWriterStyle {
-    int32_t cellHeight = 32;  // pixels of every cell (8..256)
-    float stroke = 3.0f;      // line width in pixels (at least 1)
-    int32_t outline = 0;      // pixels of dark rim around the strokes (0..8)
-    int32_t imageWidth = 256; // picture width, a power of two (64..4096)
+    int32_t cellHeight = 32;   // pixels of every cell (8..256)
+    float stroke = 3.0f;       // line width in pixels (at least 1)
+    int32_t outline = 0;       // pixels of dark rim around the strokes (0..8)
+    int32_t imageWidth = 256;  // picture width, a power of two (64..4096)
     // The character codes to include, in this order (each once); empty
     // means every printable ASCII character, 32..126.
     std::string characters;

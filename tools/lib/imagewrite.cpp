@@ -33,8 +33,7 @@ namespace {
 bool Usable(const ToolImage& image, std::string* error)
 {
     const char* why = nullptr;
-    if (image.width <= 0 || image.height <= 0)
-        why = "the picture has no pixels";
+    if (image.width <= 0 || image.height <= 0) why = "the picture has no pixels";
     else if (image.width > IMAGEWRITER_MAX_SIDE || image.height > IMAGEWRITER_MAX_SIDE)
         why = "the picture is larger than the game reads";
     else if (image.rgba.size() != (size_t)image.width * (size_t)image.height * 4)
@@ -42,7 +41,6 @@ bool Usable(const ToolImage& image, std::string* error)
     if (why && error) *error = why;
     return !why;
 }
-
 
 void AppendPng(png_structp png, png_bytep data, png_size_t length)
 {
@@ -98,9 +96,9 @@ std::vector<uint8_t> ImageWriter_EncodeBmp(const ToolImage& image, std::string* 
     ToolFile_PutU32(&out, 40);               // info header size
     ToolFile_PutU32(&out, (uint32_t)image.width);
     ToolFile_PutU32(&out, (uint32_t)image.height);  // positive: bottom-up
-    ToolFile_PutU16(&out, 1);                        // planes
-    ToolFile_PutU16(&out, 24);                       // bits per pixel
-    ToolFile_PutU32(&out, 0);                        // no compression
+    ToolFile_PutU16(&out, 1);                       // planes
+    ToolFile_PutU16(&out, 24);                      // bits per pixel
+    ToolFile_PutU32(&out, 0);                       // no compression
     ToolFile_PutU32(&out, pixelBytes);
     ToolFile_PutU32(&out, 2835);  // 72 dpi, both ways
     ToolFile_PutU32(&out, 2835);
@@ -147,12 +145,9 @@ int ImageWriter_Write(const ToolImage& image, const std::string& path, std::stri
 {
     std::string why;
     std::vector<uint8_t> bytes;
-    if (EndsWithNoCase(path, ".bmp"))
-        bytes = ImageWriter_EncodeBmp(image, &why);
-    else if (EndsWithNoCase(path, ".png"))
-        bytes = ImageWriter_EncodePng(image, &why);
-    else
-        why = "pictures are written as .bmp or .png";
+    if (EndsWithNoCase(path, ".bmp")) bytes = ImageWriter_EncodeBmp(image, &why);
+    else if (EndsWithNoCase(path, ".png")) bytes = ImageWriter_EncodePng(image, &why);
+    else why = "pictures are written as .bmp or .png";
     if (bytes.empty()) {
         if (error) *error = path + ": " + why;
         return 0;

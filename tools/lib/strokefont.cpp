@@ -87,7 +87,7 @@ const GlyphSource kGlyphs[] = {
     {'~', "0,3 1,4 3,3 4,4"},
 };
 
-constexpr float kGap = 1.5f;         // grid units between two glyphs' ink
+constexpr float kGap = 1.5f;  // grid units between two glyphs' ink
 constexpr float kSpaceAdvance = 3.0f;
 constexpr float kLowerScale = 0.7f;  // small capitals
 

@@ -14,7 +14,7 @@
 
 struct ToolImage;
 
-constexpr float STROKEFONT_CAP_UNITS = 6.0f;   // grid units of a capital's height
+constexpr float STROKEFONT_CAP_UNITS = 6.0f;      // grid units of a capital's height
 constexpr float STROKEFONT_DESCENT_UNITS = 2.0f;  // below the base line
 constexpr float STROKEFONT_ASCENT_UNITS = 7.0f;   // brackets reach above the capitals
 

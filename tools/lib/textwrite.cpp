@@ -64,7 +64,8 @@ int TextWriter_Table(const std::vector<TextWriterEntry>& entries, std::string* o
                 return Fail(error, "text keys \"" + it->second + "\" and \"" + e.key + "\" are one key to the game");
         }
         const std::string line = e.key + "=" + e.text;
-        if (line.size() > TEXTWRITER_TABLE_LINE) return Fail(error, "the line of " + e.key + " is longer than the game reads");
+        if (line.size() > TEXTWRITER_TABLE_LINE)
+            return Fail(error, "the line of " + e.key + " is longer than the game reads");
         text += line + "\n";
     }
     *out = text;
@@ -86,7 +87,8 @@ int TextWriter_Unlocked(const std::vector<int>& entries, std::string* out, std::
     std::vector<bool> seen(TEXTWRITER_MAX_UNLOCK + 1, false);
     for (size_t i = 0; i < entries.size(); i++) {
         const int n = entries[i];
-        if (n < 1 || n > TEXTWRITER_MAX_UNLOCK) return Fail(error, "unlock entry " + std::to_string(n) + " is not 1..149");
+        if (n < 1 || n > TEXTWRITER_MAX_UNLOCK)
+            return Fail(error, "unlock entry " + std::to_string(n) + " is not 1..149");
         if (seen[(size_t)n]) return Fail(error, "unlock entry " + std::to_string(n) + " is listed twice");
         seen[(size_t)n] = true;
         if (i % 16 == 0) lines.emplace_back();

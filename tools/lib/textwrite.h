@@ -28,7 +28,7 @@ constexpr int TEXTWRITER_MAX_CHARACTERS = 8;
 constexpr int TEXTWRITER_MAX_UNLOCK = 149;
 
 struct TextWriterEntry {
-    std::string key;   // "<NAME>" for a macro
+    std::string key;  // "<NAME>" for a macro
     std::string text;
 };
 

@@ -10,7 +10,6 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-
 void PutId(std::vector<uint8_t>& out, const char* id)
 {
     for (int i = 0; i < 4; i++) out.push_back((uint8_t)id[i]);
@@ -56,8 +55,8 @@ struct EffectKind {
     Effect effect;
     float seconds;  // the designed length
 };
-const EffectKind kEffects[] = {{"blip", BLIP, 0.08f},     {"click", CLICK, 0.03f}, {"jump", JUMP, 0.25f},
-                               {"land", LAND, 0.15f},     {"pickup", PICKUP, 0.35f}, {"hit", HIT, 0.25f},
+const EffectKind kEffects[] = {{"blip", BLIP, 0.08f},    {"click", CLICK, 0.03f},   {"jump", JUMP, 0.25f},
+                               {"land", LAND, 0.15f},    {"pickup", PICKUP, 0.35f}, {"hit", HIT, 0.25f},
                                {"whoosh", WHOOSH, 0.5f}, {"boom", BOOM, 1.2f}};
 
 std::vector<int16_t> Fail(std::string* error, const std::string& text)
@@ -167,8 +166,8 @@ int WaveWriter_Write(const std::string& path, const std::vector<int16_t>& sample
     return ToolFile_Write(path, bytes, error);
 }
 
-std::vector<int16_t> WaveSynth_Effect(const std::string& kind, float seconds, float pitch, uint32_t seed,
-                                      int32_t rate, std::string* error)
+std::vector<int16_t> WaveSynth_Effect(const std::string& kind, float seconds, float pitch, uint32_t seed, int32_t rate,
+                                      std::string* error)
 {
     const EffectKind* effect = nullptr;
     for (const EffectKind& e : kEffects)
@@ -186,42 +185,40 @@ std::vector<int16_t> WaveSynth_Effect(const std::string& kind, float seconds, fl
         const double t = (double)i / rate, u = t / length;  // u: 0..1 through the effect
         double v = 0, frequency;
         switch (effect->effect) {
-            case BLIP:
-                phase += 880.0 * pitch / rate;
-                v = Oscillator("square", phase) * 0.5 * Envelope(t, 0.003, length);
-                break;
-            case CLICK:
-                v = noise.Next() * Envelope(t, 0.001, length);
-                break;
-            case JUMP:
-                frequency = (220.0 + 660.0 * u) * pitch;
-                phase += frequency / rate;
-                v = Oscillator("triangle", phase) * 0.6 * Envelope(t, 0.01, length);
-                break;
-            case LAND:
-                phase += (90.0 - 40.0 * u) * pitch / rate;
-                low += (noise.Next() - low) * 0.05;
-                v = (0.8 * std::sin(2 * kPi * phase) + 2.0 * low) * Envelope(t, 0.002, length);
-                break;
-            case PICKUP:
-                frequency = (u < 0.35 ? 988.0 : 1319.0) * pitch;
-                phase += frequency / rate;
-                v = std::sin(2 * kPi * phase) * 0.6 * Envelope(u < 0.35 ? t : t - 0.35 * length, 0.005,
-                                                                u < 0.35 ? 0.35 * length : 0.65 * length);
-                break;
-            case HIT:
-                phase += (300.0 - 220.0 * u) * pitch / rate;
-                v = (0.6 * noise.Next() + 0.4 * Oscillator("square", phase)) * Envelope(t, 0.002, length);
-                break;
-            case WHOOSH:
-                low += (noise.Next() - low) * (0.02 + 0.2 * u * pitch);
-                v = low * 3.0 * std::sin(kPi * u);
-                break;
-            case BOOM:
-                low += (noise.Next() - low) * 0.01 * pitch;
-                phase += 45.0 * pitch / rate;
-                v = (4.0 * low + 0.5 * std::sin(2 * kPi * phase)) * Envelope(t, 0.01, length);
-                break;
+        case BLIP:
+            phase += 880.0 * pitch / rate;
+            v = Oscillator("square", phase) * 0.5 * Envelope(t, 0.003, length);
+            break;
+        case CLICK: v = noise.Next() * Envelope(t, 0.001, length); break;
+        case JUMP:
+            frequency = (220.0 + 660.0 * u) * pitch;
+            phase += frequency / rate;
+            v = Oscillator("triangle", phase) * 0.6 * Envelope(t, 0.01, length);
+            break;
+        case LAND:
+            phase += (90.0 - 40.0 * u) * pitch / rate;
+            low += (noise.Next() - low) * 0.05;
+            v = (0.8 * std::sin(2 * kPi * phase) + 2.0 * low) * Envelope(t, 0.002, length);
+            break;
+        case PICKUP:
+            frequency = (u < 0.35 ? 988.0 : 1319.0) * pitch;
+            phase += frequency / rate;
+            v = std::sin(2 * kPi * phase) * 0.6 *
+                Envelope(u < 0.35 ? t : t - 0.35 * length, 0.005, u < 0.35 ? 0.35 * length : 0.65 * length);
+            break;
+        case HIT:
+            phase += (300.0 - 220.0 * u) * pitch / rate;
+            v = (0.6 * noise.Next() + 0.4 * Oscillator("square", phase)) * Envelope(t, 0.002, length);
+            break;
+        case WHOOSH:
+            low += (noise.Next() - low) * (0.02 + 0.2 * u * pitch);
+            v = low * 3.0 * std::sin(kPi * u);
+            break;
+        case BOOM:
+            low += (noise.Next() - low) * 0.01 * pitch;
+            phase += 45.0 * pitch / rate;
+            v = (4.0 * low + 0.5 * std::sin(2 * kPi * phase)) * Envelope(t, 0.01, length);
+            break;
         }
         out[i] = ToSample(v * 0.8);
     }
@@ -266,8 +263,8 @@ std::vector<int16_t> WaveSynth_Music(const WaveSynthMusic& music, int32_t rate, 
         for (size_t step = 0; step < steps; step++) {
             const std::string& t = list[step % list.size()];
             if (voice.wave == "drums") {
-                if (t != ".") AddDrum(mix, stepStart(step), stepStart(steps) - stepStart(step), t[0], voice.volume,
-                                      rate, noise);
+                if (t != ".")
+                    AddDrum(mix, stepStart(step), stepStart(steps) - stepStart(step), t[0], voice.volume, rate, noise);
                 continue;
             }
             if (t == "-" || t == ".") continue;
@@ -280,8 +277,8 @@ std::vector<int16_t> WaveSynth_Music(const WaveSynthMusic& music, int32_t rate, 
             for (size_t i = begin; i < end; i++) {
                 const double time = (double)(i - begin) / rate;
                 const double release = std::min(1.0, (length - time) / 0.01);  // 10 ms to silence
-                mix[i] += Oscillator(voice.wave, frequency * time) * voice.volume * Envelope(time, 0.005, length * 2.0) *
-                          release;
+                mix[i] += Oscillator(voice.wave, frequency * time) * voice.volume *
+                          Envelope(time, 0.005, length * 2.0) * release;
             }
         }
     }

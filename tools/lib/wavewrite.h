@@ -38,8 +38,8 @@ int WaveWriter_Write(const std::string& path, const std::vector<int16_t>& sample
 // `seconds` > 0 replaces the kind's length, `pitch` scales its frequencies
 // (1: as designed), `seed` varies the noise. Empty (error set) for an
 // unknown kind or values out of range (seconds up to 10, pitch 0.1..10).
-std::vector<int16_t> WaveSynth_Effect(const std::string& kind, float seconds, float pitch, uint32_t seed,
-                                      int32_t rate, std::string* error);
+std::vector<int16_t> WaveSynth_Effect(const std::string& kind, float seconds, float pitch, uint32_t seed, int32_t rate,
+                                      std::string* error);
 
 // Looping music: voices play their note lists side by side, one token per
 // step (steps of 60 / tempo / stepsPerBeat seconds):
@@ -54,8 +54,8 @@ struct WaveSynthVoice {
 };
 
 struct WaveSynthMusic {
-    float tempo = 120.0f;     // beats a minute, 30..300
-    int32_t stepsPerBeat = 2; // 1..8
+    float tempo = 120.0f;      // beats a minute, 30..300
+    int32_t stepsPerBeat = 2;  // 1..8
     std::vector<WaveSynthVoice> voices;
 };
 

@@ -90,25 +90,14 @@ TEST(InputScriptCompare, NumbersVectorsAndTexts)
         double tolerance;
         int result;
     } cases[] = {
-        {"300", "==", "300", 0.001, 1},
-        {"299.9995", "==", "300", 0.001, 1},
-        {"299.99", "==", "300", 0.001, 0},
-        {"299.99", "!=", "300", 0.001, 1},
-        {"2", "<", "3", 0.001, 1},
-        {"3", "<", "3", 0.001, 0},
-        {"3", "<=", "3", 0.001, 1},
-        {"3.5", ">", "3", 0.001, 1},
-        {"-1e-3", ">=", "0", 0.001, 0},
-        {"0, 2.5, 3", "==", "0,2,3", 0.6, 1},  // distance 0.5
-        {"0,2.5,3", "==", "0,2,3", 0.4, 0},
-        {"1,0,0", "!=", "0,1,0", 1.0, 1},    // distance 1.414
-        {"Title", "==", "Title", 0.001, 1},
-        {"Title", "==", "title", 0.001, 0},  // texts compare exactly
-        {"Title", "!=", "Main", 0.001, 1},
-        {"level", "==", "1", 0.001, 0},      // a text is never a number
-        {"1,2", "==", "1,2,3", 0.001, -1},
-        {"1,2", "<", "3,4", 0.001, -1},
-        {"Title", ">", "3", 0.001, -1},
+        {"300", "==", "300", 0.001, 1},       {"299.9995", "==", "300", 0.001, 1}, {"299.99", "==", "300", 0.001, 0},
+        {"299.99", "!=", "300", 0.001, 1},    {"2", "<", "3", 0.001, 1},           {"3", "<", "3", 0.001, 0},
+        {"3", "<=", "3", 0.001, 1},           {"3.5", ">", "3", 0.001, 1},         {"-1e-3", ">=", "0", 0.001, 0},
+        {"0, 2.5, 3", "==", "0,2,3", 0.6, 1},                                      // distance 0.5
+        {"0,2.5,3", "==", "0,2,3", 0.4, 0},   {"1,0,0", "!=", "0,1,0", 1.0, 1},    // distance 1.414
+        {"Title", "==", "Title", 0.001, 1},   {"Title", "==", "title", 0.001, 0},  // texts compare exactly
+        {"Title", "!=", "Main", 0.001, 1},    {"level", "==", "1", 0.001, 0},      // a text is never a number
+        {"1,2", "==", "1,2,3", 0.001, -1},    {"1,2", "<", "3,4", 0.001, -1},      {"Title", ">", "3", 0.001, -1},
         {"3", "~", "3", 0.001, -1},
     };
     for (const Case& c : cases) {
@@ -200,8 +189,8 @@ TEST_F(InputScriptPlay, KeysGoDownAndUpAtTheirTimesOnTheSteppedClock)
     });
     // The clock reads 20 ms a tick; Return at 100 ms (tick 5) for 40 ms;
     // Escape tapped at 140 ms is seen by two polls; Up held for 100 ms.
-    const std::vector<std::string> expected = {"", "", "", "", "R", "R", "EU", "EU", "U", "U", "U",
-                                               "", "", "", "", "", "", "", "", "", "", "", "", ""};
+    const std::vector<std::string> expected = {"", "", "", "", "R", "R", "EU", "EU", "U", "U", "U", "",
+                                               "", "", "", "", "",  "",  "",   "",   "",  "",  "",  ""};
     EXPECT_EQ(timeline, expected);
     EXPECT_EQ(ticks, 24);  // "end" runs at 500 ms, the 25th tick
     EXPECT_EQ(InputScript_GetStatus(script), INPUTSCRIPT_ENDED);
@@ -217,8 +206,9 @@ TEST_F(InputScriptPlay, WaitsHoldTheScriptUntilTheGameAgreesOrTimeRunsOut)
 {
     probes["state"] = "frontend";
     probes["player.pos"] = "1, 2.5, -3";
-    Play("wait state == level timeout 1\ncapture after-wait.png\nexpect player.pos.y > 2\n"
-         "expect player.pos == 1,2.5,-3\nwait score >= 300 timeout 0.5\nend\n");
+    Play(
+        "wait state == level timeout 1\ncapture after-wait.png\nexpect player.pos.y > 2\n"
+        "expect player.pos == 1,2.5,-3\nwait score >= 300 timeout 0.5\nend\n");
     EXPECT_EQ(Run(10), 10);
     EXPECT_TRUE(captures.empty());
     probes["state"] = "level";
@@ -288,12 +278,13 @@ TEST_F(InputScriptPlay, ControllersAreAttachedAtStartAndDrivenByTheScript)
     ASSERT_NE(script, nullptr) << error;
     if (!InputScript_Start(script, 20, error, sizeof error)) GTEST_SKIP() << "no virtual joysticks: " << error;
     std::vector<Guid> pads;
-    di->EnumDevices(DIDEVTYPE_JOYSTICK,
-                    [](const DIDEVICEINSTANCE* i, void* ctx) -> int32_t {
-                        ((std::vector<Guid>*)ctx)->push_back(i->guidInstance);
-                        return DIENUM_CONTINUE;
-                    },
-                    &pads, DIEDFL_ATTACHEDONLY);
+    di->EnumDevices(
+        DIDEVTYPE_JOYSTICK,
+        [](const DIDEVICEINSTANCE* i, void* ctx) -> int32_t {
+            ((std::vector<Guid>*)ctx)->push_back(i->guidInstance);
+            return DIENUM_CONTINUE;
+        },
+        &pads, DIEDFL_ATTACHEDONLY);
     ASSERT_EQ(pads.size(), 2u);
     std::vector<IDirectInputDevice7*> devices;
     for (const Guid& g : pads) {
@@ -311,26 +302,25 @@ TEST_F(InputScriptPlay, ControllersAreAttachedAtStartAndDrivenByTheScript)
     ASSERT_EQ(devices[1]->GetDeviceState(sizeof second, &second), S_OK);
     EXPECT_EQ(second.rgbButtons[7], 0x80);  // start
     EXPECT_EQ(first.rgbButtons[7], 0);
-    EXPECT_EQ(second.lX, 0);                // the left end of 0..65535
-    EXPECT_EQ(first.lRx, 65535);            // the left trigger pressed fully
+    EXPECT_EQ(second.lX, 0);      // the left end of 0..65535
+    EXPECT_EQ(first.lRx, 65535);  // the left trigger pressed fully
     EXPECT_EQ(first.lX, 32768);
     for (IDirectInputDevice7* d : devices) d->Release();
     InputScript_Destroy(script);
     script = nullptr;
-    EXPECT_TRUE(
-        [&] {
-            std::vector<Guid> left;
-            di->EnumDevices(DIDEVTYPE_JOYSTICK,
-                            [](const DIDEVICEINSTANCE* i, void* ctx) -> int32_t {
-                                ((std::vector<Guid>*)ctx)->push_back(i->guidInstance);
-                                return DIENUM_CONTINUE;
-                            },
-                            &left, DIEDFL_ATTACHEDONLY);
-            return left.empty();
-        }());
-    EXPECT_EQ(InputScript_Start(script = InputScript_Parse("end\n", 4, "x", error, sizeof error), 0, error,
-                                sizeof error),
-              0);
+    EXPECT_TRUE([&] {
+        std::vector<Guid> left;
+        di->EnumDevices(
+            DIDEVTYPE_JOYSTICK,
+            [](const DIDEVICEINSTANCE* i, void* ctx) -> int32_t {
+                ((std::vector<Guid>*)ctx)->push_back(i->guidInstance);
+                return DIENUM_CONTINUE;
+            },
+            &left, DIEDFL_ATTACHEDONLY);
+        return left.empty();
+    }());
+    EXPECT_EQ(
+        InputScript_Start(script = InputScript_Parse("end\n", 4, "x", error, sizeof error), 0, error, sizeof error), 0);
 }
 
 }  // namespace

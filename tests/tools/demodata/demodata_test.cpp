@@ -6,12 +6,12 @@
 #include "app/config.h"
 #include "app/text.h"
 #include "engine/animfile.h"
-#include "tools/lib/atfwrite.h"
 #include "engine/lwo.h"
 #include "engine/scene.h"
 #include "engine/scenedata.h"
 #include "engine/scenetext.h"
 #include "tests/engine/engine_fixture.h"
+#include "tools/lib/atfwrite.h"
 
 namespace {
 
@@ -104,7 +104,7 @@ TEST_F(DemoDataTest, TheRepositorysSourcesBuildTwiceIntoTheSameBytesThatTheGameR
 
 TEST_F(DemoDataTest, TheSourcesHoldNoPictureSoundMeshOrVideo)
 {
-    const char* binary[] = {".bmp", ".png", ".jpg", ".tga", ".dds", ".wav", ".dwf", ".mp3", ".ogg",
+    const char* binary[] = {".bmp", ".png",  ".jpg", ".tga", ".dds", ".wav", ".dwf", ".mp3", ".ogg",
                             ".mpg", ".mpeg", ".avi", ".lwo", ".cfb", ".wad", ".dff", ".atf", ".rbs"};
     int files = 0;
     for (const fs::directory_entry& e : fs::recursive_directory_iterator(kRepositoryData)) {
@@ -147,14 +147,16 @@ TEST_F(DemoDataTest, FaultsNameTheirSourceAndLineAndLeaveTheStageAsItWas)
         const char* says;
     } cases[] = {
         {{{"stage.txt", "# fine\nfrobnicate now\n"}}, "stage.txt:2: unknown command \"frobnicate\""},
-        {{{"stage.txt", "texture a.bmp solid 4 4 colour=1,2,3\n"}}, "stage.txt:1: unknown option \"colour\" for texture"},
+        {{{"stage.txt", "texture a.bmp solid 4 4 colour=1,2,3\n"}},
+         "stage.txt:1: unknown option \"colour\" for texture"},
         {{{"stage.txt", "texture a.bmp marble 4 4\n"}}, "stage.txt:1: unknown pattern \"marble\""},
         {{{"stage.txt", "texture a.bmp solid 4 4 a=1,2\n"}}, "stage.txt:1: a \"1,2\" is not r,g,b"},
         {{{"stage.txt", "texture a.tga solid 4 4\n"}}, "stage.txt:1: a.tga: pictures are .bmp or .png"},
         {{{"stage.txt", "texture a.bmp solid 4 4\ntexture A.BMP solid 4 4\n"}},
          "stage.txt:2: DATA/A.BMP is written twice (first at stage.txt:1)"},
         {{{"stage.txt", "include sub.txt\n"}}, "stage.txt:1: "},  // the missing file, named by the reader
-        {{{"stage.txt", "include sub.txt\n"}, {"sub.txt", "\ninclude sub.txt\n"}}, "sub.txt:2: sub.txt includes itself"},
+        {{{"stage.txt", "include sub.txt\n"}, {"sub.txt", "\ninclude sub.txt\n"}},
+         "sub.txt:2: sub.txt includes itself"},
         {{{"stage.txt", "compile Bad.cfg configs/bad.cfg\n"}, {"configs/bad.cfg", "a = 1\n}\n"}},
          "stage.txt:1: "},  // then the source's own place, below
         {{{"stage.txt", "compile A.cfg a.cfg\ncompile a.CFG a.cfg\n"}, {"a.cfg", "a = 1\n"}},
@@ -162,9 +164,10 @@ TEST_F(DemoDataTest, FaultsNameTheirSourceAndLineAndLeaveTheStageAsItWas)
         {{{"stage.txt", "compile-folder nothing\n"}}, "stage.txt:1: nothing is not a folder of the sources"},
         {{{"stage.txt", "scene Levels\\A.lws\n  object Box.lwo\nend\n"}},
          "stage.txt:2: the object DATA/Levels/Box.lwo is made by no command"},
-        {{{"stage.txt", "mesh Levels\\Box.lwo box\nscene Levels\\A.lws configs=Levels\\Cfg\n  object Box.lwo\n"
-                        "  null PlayerStart_Null at=0,0,1\n  null entity_Frog at=1,0,0\nend\n"
-                        "compile Levels\\Cfg\\Box.cfg box.cfg\n"},
+        {{{"stage.txt",
+           "mesh Levels\\Box.lwo box\nscene Levels\\A.lws configs=Levels\\Cfg\n  object Box.lwo\n"
+           "  null PlayerStart_Null at=0,0,1\n  null entity_Frog at=1,0,0\nend\n"
+           "compile Levels\\Cfg\\Box.cfg box.cfg\n"},
           {"box.cfg", "a = 1\n"}},
          "stage.txt:5: the item has no configuration: Levels\\Cfg\\Frog.cfg is compiled by no command"},
         {{{"stage.txt", "scene Levels\\A.lws\n  light Sun\n  null After\nend\n"}},
@@ -179,17 +182,21 @@ TEST_F(DemoDataTest, FaultsNameTheirSourceAndLineAndLeaveTheStageAsItWas)
          "en.txt:2: no font has the characters"},
         {{{"stage.txt", "texts language\\english.txt en.txt\n"}, {"en.txt", "LS_A=a\nls_a =b\n"}},
          "stage.txt:1: text keys \"LS_A\" and \"ls_a\" are one key to the game"},
-        {{{"stage.txt", "music Title\n  voice square 0.3 \"C4 H4\"\nend\n"}}, "stage.txt:1: voice 1, step 2: bad token"},
-        {{{"stage.txt", "logo Logos\\None.bmp 2\n"}}, "stage.txt:1: the logo picture DATA/Logos/None.bmp is made by no command"},
+        {{{"stage.txt", "music Title\n  voice square 0.3 \"C4 H4\"\nend\n"}},
+         "stage.txt:1: voice 1, step 2: bad token"},
+        {{{"stage.txt", "logo Logos\\None.bmp 2\n"}},
+         "stage.txt:1: the logo picture DATA/Logos/None.bmp is made by no command"},
         {{{"stage.txt", "movie Intro\n"}}, "stage.txt:1: the clip Streams/VIDEO/Intro.mpg is made by no command"},
         {{{"stage.txt", "charlist A B C D E F G H I\n"}}, "stage.txt:1: charlist takes at most 8 arguments"},
         {{{"stage.txt", "unlocked 1-3 150\n"}}, "stage.txt:1: unlock entry \"150\" is not a number"},
         {{{"stage.txt", "sound Sounds\\A.wav effect=moo\n"}}, "stage.txt:1: unknown effect kind \"moo\""},
-        {{{"stage.txt", "copy A.txt ../outside.txt\n"}}, "stage.txt:1: \"../outside.txt\" is not a path inside the sources"},
+        {{{"stage.txt", "copy A.txt ../outside.txt\n"}},
+         "stage.txt:1: \"../outside.txt\" is not a path inside the sources"},
         {{{"stage.txt", "texture /abs.bmp solid 1 1\n"}}, "stage.txt:1: \"/abs.bmp\" is not a data name"},
         {{{"stage.txt", "animset A\n  animation Missing.lws idle\nend\n"}},
          "stage.txt:2: the scene DATA/Missing.lws is made by no command"},
-        {{{"stage.txt", "animset A\n  event idle Fire\nend\n"}}, "stage.txt:2: no animation \"idle\" before this event"},
+        {{{"stage.txt", "animset A\n  event idle Fire\nend\n"}},
+         "stage.txt:2: no animation \"idle\" before this event"},
     };
     // A good stage first: every fault must leave it exactly so.
     const fs::path good = folder_ / "good";
@@ -243,7 +250,9 @@ TEST_F(DemoDataTest, ScenesPlaceItemsPartsAndParentsAndAnimationSetsNameThem)
     ASSERT_EQ(SceneText_ReadVersion(file, &version) && SceneText_Parse(&scene, file, version), 1);
     File_Close(file);
     ASSERT_EQ(scene.itemCount, 6 + 3);
-    auto name = [&](int i) { return std::string(SceneData_Name(scene.itemNames, scene.itemNameSize, scene.records[i].nameOffset)); };
+    auto name = [&](int i) {
+        return std::string(SceneData_Name(scene.itemNames, scene.itemNameSize, scene.records[i].nameOffset));
+    };
     EXPECT_EQ(name(0), "Man_Body");
     EXPECT_EQ(name(5), "Man_LegR");
     EXPECT_EQ(name(6), "Crate");

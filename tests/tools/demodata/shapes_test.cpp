@@ -77,10 +77,12 @@ TEST_F(ShapesTest, ClosedSolidsAreWatertightAndFaceOutwards)
         std::function<void(MeshBuilder*, uint32_t)> build;
         Vec3 centre;
     } cases[] = {
-        {"box", [](MeshBuilder* m, uint32_t s) {
+        {"box",
+         [](MeshBuilder* m, uint32_t s) {
              const float lo[3] = {-1, 0, -2}, hi[3] = {1, 3, 2};
              Shape_Box(m, lo, hi, s, 1);
-         }, {0, 1.5f, 0}},
+         },
+         {0, 1.5f, 0}},
         {"ramp", [](MeshBuilder* m, uint32_t s) { Shape_Ramp(m, 2, 1, 4, s, 1); }, {0, 0.3f, 2.7f}},
         {"cylinder", [](MeshBuilder* m, uint32_t s) { Shape_Cylinder(m, 0.5f, 0, 2, 12, s); }, {0, 1, 0}},
         {"capsule", [](MeshBuilder* m, uint32_t s) { Shape_Capsule(m, 0.3f, 0.3f, 1.5f, 12, s); }, {0, 0.9f, 0}},
@@ -181,9 +183,10 @@ TEST_F(ShapesTest, JointedModelsHangTogetherAndMergeIntoTheirRestPose)
                 EXPECT_TRUE(Closed(p)) << part.name;  // the body is three boxes
             }
             // Wheels, handle and bristles were turned onto their axes: still facing out.
-            EXPECT_TRUE(Outward(p, {(p->boundingBox[0] + p->boundingBox[3]) / 2, (p->boundingBox[1] + p->boundingBox[4]) / 2,
-                                    (p->boundingBox[2] + p->boundingBox[5]) / 2}) ||
-                        part.name == "Body")
+            EXPECT_TRUE(
+                Outward(p, {(p->boundingBox[0] + p->boundingBox[3]) / 2, (p->boundingBox[1] + p->boundingBox[4]) / 2,
+                            (p->boundingBox[2] + p->boundingBox[5]) / 2}) ||
+                part.name == "Body")
                 << part.name;
             Lwo_Free(p);
         }

@@ -15,7 +15,8 @@ uint32_t At(const ToolImage& image, int x, int y)
 int Distance(uint32_t a, uint32_t b)
 {
     int d = 0;
-    for (int shift = 0; shift < 32; shift += 8) d = std::max(d, std::abs((int)(a >> shift & 0xFF) - (int)(b >> shift & 0xFF)));
+    for (int shift = 0; shift < 32; shift += 8)
+        d = std::max(d, std::abs((int)(a >> shift & 0xFF) - (int)(b >> shift & 0xFF)));
     return d;
 }
 
@@ -85,7 +86,8 @@ TEST(TexGen, NoiseTilesAcrossItsEdgesAndFollowsItsSeed)
     }
     EXPECT_LE(across, inside + 8);
     int lo = 255, hi = 0;
-    for (size_t i = 0; i < one.rgba.size(); i += 4) lo = std::min<int>(lo, one.rgba[i]), hi = std::max<int>(hi, one.rgba[i]);
+    for (size_t i = 0; i < one.rgba.size(); i += 4)
+        lo = std::min<int>(lo, one.rgba[i]), hi = std::max<int>(hi, one.rgba[i]);
     EXPECT_GT(hi - lo, 100);  // it is not flat
 }
 

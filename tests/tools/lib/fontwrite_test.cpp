@@ -25,7 +25,8 @@ protected:
 // Every character the demo's texts use, from the table lines of a screen.
 const char* const kScreenTexts =
     "LS_MEMCARD_FILENAME1=Slot 1 (empty)\n"
-    "LS_INFOTEXT_INFO01=Save? <SIZE> KB free: 100% [A]/{B} #7 @home ~ok; \"quoted\" 'single' a+b=c-d*e/f\\g|h^i_j`k&l$m!?\n";
+    "LS_INFOTEXT_INFO01=Save? <SIZE> KB free: 100% [A]/{B} #7 @home ~ok; \"quoted\" 'single' "
+    "a+b=c-d*e/f\\g|h^i_j`k&l$m!?\n";
 
 TEST_F(FontWriterTest, TheReaderGetsEveryCharacterAtTheWrittenHeightAndBaseLine)
 {

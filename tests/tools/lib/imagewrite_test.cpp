@@ -18,7 +18,8 @@ ToolImage Pattern(int32_t w, int32_t h, bool translucent)
     for (int32_t y = 0; y < h; y++)
         for (int32_t x = 0; x < w; x++) {
             const uint32_t alpha = translucent ? (uint32_t)(x * 40 + y * 7) & 0xFF : 0xFF;
-            image.Set(x, y, (uint32_t)(x * 50) << 24 | (uint32_t)(y * 60) << 16 | (uint32_t)(x * y * 9 & 0xFF) << 8 | alpha);
+            image.Set(x, y,
+                      (uint32_t)(x * 50) << 24 | (uint32_t)(y * 60) << 16 | (uint32_t)(x * y * 9 & 0xFF) << 8 | alpha);
         }
     return image;
 }

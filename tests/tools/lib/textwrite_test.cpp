@@ -110,9 +110,9 @@ TEST_F(TextWriterTest, ListsComeBackLineByLineAndFieldByField)
         for (const std::string& field : Fields(line)) read.push_back(atoi(field.c_str()));
     EXPECT_EQ(read, unlocked);
 
-    ASSERT_EQ(TextWriter_Logos({{"Logos\\Helm.bmp", 2.5f, true, true}, {"Logos\\Maker.png", 1, false, false}},
-                               &text, &error),
-              1)
+    ASSERT_EQ(
+        TextWriter_Logos({{"Logos\\Helm.bmp", 2.5f, true, true}, {"Logos\\Maker.png", 1, false, false}}, &text, &error),
+        1)
         << error;
     Place("configs\\logos.cfg", text);
     std::vector<std::string> logos = Lines("configs\\logos.cfg");

@@ -81,8 +81,8 @@ TEST(WaveWriter, BadFormatsAreRefusedAndWriteNothing)
         int32_t channels, rate;
     };
     const std::vector<int16_t> some = {1, 2};
-    const Case cases[] = {{&some, 0, 22050}, {&some, 3, 22050}, {&some, 1, 100}, {&some, 1, 200000},
-                          {&stereoCut, 2, 22050}};
+    const Case cases[] = {
+        {&some, 0, 22050}, {&some, 3, 22050}, {&some, 1, 100}, {&some, 1, 200000}, {&stereoCut, 2, 22050}};
     for (const Case& c : cases) {
         std::string error;
         EXPECT_EQ(WaveWriter_Write(folder + "bad.wav", *c.samples, c.channels, c.rate, &error), 0);
