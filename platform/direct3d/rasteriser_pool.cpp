@@ -40,6 +40,11 @@ struct Pool {
   std::atomic<void (*)(void*, int, int)> job{nullptr};
   std::atomic<void*> context{nullptr};
   std::atomic<int> remaining{0};  // items of the current run not finished yet
+  // A program that never stops the pool (or a test binary that ends after a
+  // draw) still has live workers when statics are destroyed: they are
+  // stopped and joined here, since a joinable thread's destructor ends the
+  // program.
+  ~Pool();
 };
 Pool g_pool;
 
@@ -168,3 +173,5 @@ void RasteriserPool_Stop() {
   std::lock_guard<std::mutex> lock(p.mutex);
   p.stopping = false;
 }
+
+Pool::~Pool() { RasteriserPool_Stop(); }
