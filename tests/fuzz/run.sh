@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the data-layer, font-metrics, world-reader, plugin-reader and
 # content-layer fuzz targets (objects, scene texts, scene caches, skin-weight
-# caches, animation sets) with clang
+# caches, animation sets, shape files) with clang
 # 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
@@ -138,5 +138,23 @@ for target in lwo scenetext scenecache skincache; do
   (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
      -max_len=8192 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
 done
+
+# The physics shape-file reader: the engine layer's physics interface over the
+# physics engine (qhull for the hulls), reading through the file layer.
+physics=("$root"/physics/*/*.cpp "$root"/engine/physworld.cpp "$root"/engine/physbody.cpp
+         "$root"/engine/physshape.cpp "$root"/engine/physray.cpp "$root"/engine/physconstraint.cpp)
+mkdir -p "$out/seeds/rbs" "$out/corpus/rbs"
+# One box hull of mass 1 (eight corners at +-0.5).
+printf '\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x04\x00\x00\x00\x00\x80\x3f\x08\x00\x00\x00' > "$out/seeds/rbs/box.rbs"
+for i in 0 1 2 3 4 5 6 7; do
+  for axis in 1 2 4; do
+    if (( i & axis )); then printf '\x00\x00\x00\x3f'; else printf '\x00\x00\x00\xbf'; fi
+  done
+done >> "$out/seeds/rbs/box.rbs"
+echo "== fuzz: building rbs_fuzz"
+"$cxx" "${flags[@]}" "$root/tests/fuzz/rbs_fuzz.cpp" "${common[@]}" "${physics[@]}" -lqhull_r -o "$out/rbs_fuzz"
+echo "== fuzz: running rbs_fuzz for ${seconds} s"
+(cd "$out/run" && "$out/rbs_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=4096 \
+   -print_final_stats=0 "$out/corpus/rbs" "$out/seeds/rbs" 2>&1 | tail -n 3)
 echo "== fuzz: no crash in any target"
 
