@@ -17,12 +17,12 @@ RigidBody* Rb(const PhysBody* h) { return h ? h->body : nullptr; }
 
 int MatchPointer(void* item, void* arg) { return *static_cast<void**>(item) == arg; }
 
-// A handle for a rigid body that is already made: the body joins the owned
-// set. On failure the body is deleted and null returned.
-PhysBody* Wrap(PhysWorld* world, RigidBody* rb)
+}  // namespace
+
+PhysBody* PhysBody_Wrap(PhysWorld* world, RigidBody* rb)
 {
     if (!rb) return nullptr;
-    PhysBody* h = static_cast<PhysBody*>(List_Alloc(world->bodyPool));
+    PhysBody* h = world && world->bodyPool ? static_cast<PhysBody*>(List_Alloc(world->bodyPool)) : nullptr;
     if (!h || !PhysWorld_Own(world, rb)) {
         if (h) List_Free(world->bodyPool, h);
         PhysObject_Destroy(rb);
@@ -31,8 +31,6 @@ PhysBody* Wrap(PhysWorld* world, RigidBody* rb)
     h->body = rb;
     return h;
 }
-
-}  // namespace
 
 uint32_t PhysBody_HandleSize(void) { return sizeof(PhysBody); }
 
@@ -54,13 +52,13 @@ PhysBody* PhysBody_Create(PhysWorld* world, float radius, float mass)
     p->sphereValue = 0.0f;
     rb->restitution = kSphereRestitution;
     rb->friction = kSphereFriction;
-    return Wrap(world, rb);
+    return PhysBody_Wrap(world, rb);
 }
 
 PhysBody* PhysBody_Clone(PhysWorld* world, PhysBody* handle)
 {
     if (!world || !world->bodyPool || !Rb(handle)) return nullptr;
-    PhysBody* h = Wrap(world, handle->body->Clone());
+    PhysBody* h = PhysBody_Wrap(world, handle->body->Clone());
     if (h) {
         h->shape = handle->shape;
         h->syncFlags = handle->syncFlags;

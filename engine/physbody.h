@@ -30,6 +30,10 @@ struct PhysBody {
     uint32_t syncFlags;  // PHYS_SYNC_*
 };
 
+// A handle for a rigid body made by the caller: the body joins the world
+// object's owned set. On failure (pool full, no memory) the body is deleted
+// and null returned.
+PhysBody* PhysBody_Wrap(PhysWorld* world, RigidBody* body);
 // sizeof(PhysBody) (32 bytes on x86-64).
 uint32_t PhysBody_HandleSize(void);
 

@@ -179,30 +179,33 @@ PhysBody* PhysShape_LoadRbs(const char* modelPath, PhysWorld* world)
     return body;
 }
 
-PhysBody* PhysBody_CreateFromShape(PhysWorld* world, PhysShape* shape, float mass)
+namespace {
+// One primitive holding the shape with its mass share, identity placement.
+CollisionPrimitive* AddShapePrimitive(RigidBody* rb, const PhysShape* shape, float mass)
 {
-    if (!world || !shape || !shape->shape) return nullptr;
-    RigidBody* rb = RigidBody_Construct();
-    if (!rb) return nullptr;
     PrimitiveDesc d{};
     d.type = PRIMITIVE_TYPE_SHAPE;
     d.shape = shape->shape;
     d.convex = shape->convex;
     Transform_SetIdentity(&d.transform);
     d.mass = mass > 0.0f ? mass : 0.0f;
-    if (!RigidBody_AddPrimitive(rb, &d)) {
+    return RigidBody_AddPrimitive(rb, &d);
+}
+}  // namespace
+
+PhysBody* PhysBody_CreateFromShape(PhysWorld* world, PhysShape* shape, float mass)
+{
+    if (!world || !shape || !shape->shape) return nullptr;
+    RigidBody* rb = RigidBody_Construct();
+    if (!rb) return nullptr;
+    if (!AddShapePrimitive(rb, shape, mass)) {
         PhysObject_Destroy(rb);
         return nullptr;
     }
     rb->restitution = kShapeRestitution;
     rb->friction = kShapeFriction;
-    PhysBody* h = static_cast<PhysBody*>(List_Alloc(world->bodyPool));
-    if (!h || !PhysWorld_Own(world, rb)) {
-        if (h) List_Free(world->bodyPool, h);
-        PhysObject_Destroy(rb);
-        return nullptr;
-    }
-    h->body = rb;
+    PhysBody* h = PhysBody_Wrap(world, rb);
+    if (!h) return nullptr;
     h->shape = shape;
     return h;
 }
@@ -211,11 +214,5 @@ int PhysBody_AddShape(PhysBody* body, PhysShape* shape, float mass)
 {
     RigidBody* rb = PhysBody_Unwrap(body);
     if (!rb || !shape || !shape->shape) return 0;
-    PrimitiveDesc d{};
-    d.type = PRIMITIVE_TYPE_SHAPE;
-    d.shape = shape->shape;
-    d.convex = shape->convex;
-    Transform_SetIdentity(&d.transform);
-    d.mass = mass > 0.0f ? mass : 0.0f;
-    return RigidBody_AddPrimitive(rb, &d) != nullptr;
+    return AddShapePrimitive(rb, shape, mass) != nullptr;
 }
