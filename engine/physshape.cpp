@@ -1,6 +1,7 @@
 #include "engine/physshape.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "app/cache.h"
 #include "app/file.h"
@@ -8,6 +9,7 @@
 #include "common/list.h"
 #include "common/memory.h"
 #include "engine/physbody.h"
+#include "engine/lwo.h"
 #include "engine/physworld.h"
 #include "physics/collision/collision_primitive.h"
 #include "physics/collision/convex_hull.h"
@@ -215,4 +217,91 @@ int PhysBody_AddShape(PhysBody* body, PhysShape* shape, float mass)
     RigidBody* rb = PhysBody_Unwrap(body);
     if (!rb || !shape || !shape->shape) return 0;
     return AddShapePrimitive(rb, shape, mass) != nullptr;
+}
+
+PhysShape* PhysShape_FromLwo(PhysWorld* world, const LwoObject* model, int convex, const char* path, float sx,
+                             float sy, float sz)
+{
+    if (!world || !model || !model->points || model->pointCount == 0) return nullptr;
+    const uint32_t n = model->pointCount;
+    if (!convex && n > kPhysMeshMaxPoints) {
+        // 16-bit indices cannot reach past the first 65,536 points.
+        fprintf(stderr, "%s: %u points are too many for a mesh shape\n", path ? path : "", n);
+        return nullptr;
+    }
+    float* points = static_cast<float*>(Mem_Alloc(size_t(n) * 4 * sizeof(float), 16));
+    if (!points) return nullptr;
+    for (uint32_t i = 0; i < n; ++i) {
+        points[i * 4 + 0] = model->points[i].x * sx;
+        points[i * 4 + 1] = model->points[i].y * sy;
+        points[i * 4 + 2] = model->points[i].z * sz;
+        points[i * 4 + 3] = 0.0f;
+    }
+    CollisionShape* shape = nullptr;
+    if (convex) {
+        shape = ConvexHull_Build(points, int(n), kPhysHullParams, kPhysHullMargin);
+    } else {
+        MeshContainer* mesh = MeshContainer_Construct();
+        uint16_t* triangles = static_cast<uint16_t*>(Mem_Alloc(size_t(model->polygonCount) * 3 * sizeof(uint16_t) + 16, 16));
+        uint32_t count = 0;
+        int ok = mesh && triangles && MeshContainer_AddVertices(mesh, points, int(n));
+        for (uint32_t p = 0; ok && p < model->polygonCount; ++p) {
+            const LwoPolygon& polygon = model->polygons[p];
+            // The first three corners of every polygon.
+            if (polygon.count < 3 || polygon.firstIndex + 3 > model->indexCount) continue;
+            for (int c = 0; c < 3; ++c) triangles[count * 3 + c] = uint16_t(model->indices[polygon.firstIndex + c]);
+            ++count;
+        }
+        if (ok && count) MeshContainer_AddTriangles(mesh, triangles, int(count));
+        Mem_Free(triangles);
+        if (ok && count) {
+            shape = mesh;
+        } else {
+            CollisionShape_Release(mesh);
+        }
+    }
+    Mem_Free(points);
+    return PhysShape_Wrap(world, shape);
+}
+
+PhysBody* PhysBody_FromLwo(PhysWorld* world, const LwoObject* model, float mass, int convex, float sx, float sy,
+                           float sz, const char* path)
+{
+    PhysShape* shape = PhysShape_FromLwo(world, model, convex, path, sx, sy, sz);
+    if (!shape) return nullptr;
+    PhysBody* body = PhysBody_CreateFromShape(world, shape, mass);
+    if (!body) PhysShape_Free(world, shape);
+    return body;
+}
+
+PhysBody* PhysBody_CreateFromModel(const char* path, PhysWorld* world, float mass, int mode, float sx, float sy,
+                                   float sz)
+{
+    if (!path || !world) return nullptr;
+    PhysBody* body = PhysShape_LoadRbs(path, world);
+    if (body) return body;
+    if (mode == PHYS_MODEL_COMPOSITE) {
+        // One hull per layer; the first layer makes the body.
+        for (int32_t layer = 0;; ++layer) {
+            LwoObject* model = Lwo_Open(path, layer);
+            if (!model) break;
+            if (!body) {
+                body = PhysBody_FromLwo(world, model, mass, 1, sx, sy, sz, path);
+            } else if (PhysShape* shape = PhysShape_FromLwo(world, model, 1, path, sx, sy, sz)) {
+                if (!PhysBody_AddShape(body, shape, mass)) PhysShape_Free(world, shape);
+            }
+            Lwo_Free(model);
+        }
+        return body;
+    }
+    LwoObject* model = Lwo_Open(path, -1);
+    if (!model) return nullptr;
+    body = PhysBody_FromLwo(world, model, mass, mode == PHYS_MODEL_HULL ? 1 : 0, sx, sy, sz, path);
+    Lwo_Free(model);
+    return body;
+}
+
+PhysBody* PhysBody_CreateFromModelUnscaled(const char* path, PhysWorld* world, float mass, int mode)
+{
+    return PhysBody_CreateFromModel(path, world, mass, mode, 1.0f, 1.0f, 1.0f);
 }

@@ -13,6 +13,7 @@
 
 #include "common/list.h"
 #include "common/memory.h"
+#include "engine/node.h"
 #include "engine/physbody.h"
 #include "engine/physconstraint.h"
 #include "engine/physshape.h"
@@ -213,6 +214,17 @@ int SyncNode(void* item, void*)
 {
     PhysBody* handle = *static_cast<PhysBody**>(item);
     if (!handle || !handle->node || !handle->body) return 0;
+    Vec3 position;
+    Quat rotation;
+    RigidBody_GetPositionAndRotation(handle->body, &position, &rotation);
+    if (!(handle->syncFlags & PHYS_SYNC_NO_ROTATION)) {
+        Vec3 axis;
+        float angle = PhysWorld_QuatToAxisAngle(rotation, &axis);
+        // A node's rotation turns the other way round from the quaternion's
+        // for the same angle (a positive angle about +y turns +z towards -x).
+        Node_SetRotation(handle->node, &axis, -angle);
+    }
+    if (!(handle->syncFlags & PHYS_SYNC_NO_POSITION)) Node_SetPosition(handle->node, &position);
     return 0;
 }
 

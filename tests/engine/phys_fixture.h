@@ -13,8 +13,9 @@
 #include <vector>
 
 #include "app/file.h"
+#include "engine_fixture.h"
 #include "gfx/core/engine.h"
-#include "platform/win32/path.h"
+#include "tools/lib/lwowrite.h"
 
 #include "engine/physbody.h"
 #include "engine/physray.h"
@@ -52,6 +53,29 @@ inline void ScriptedRay(PrimitiveCollector* c, const Vec3* from, const Vec3* to,
 }
 
 inline Vec3 V(float x, float y, float z) { return Vec3{x, y, z}; }
+
+// A model of triangulated boxes of half extent h, one layer per centre.
+inline LwoWriterObject BoxModel(float h, const std::vector<Vec3>& centres = {{0, 0, 0}})
+{
+    LwoWriterObject o;
+    o.tags = {"Default"};
+    o.surfaces.push_back(LwoWriterSurface{});
+    o.surfaces[0].name = "Default";
+    uint16_t number = 0;
+    for (const Vec3& c : centres) {
+        LwoWriterLayer layer;
+        layer.number = number++;
+        for (int i = 0; i < 8; ++i)
+            layer.points.insert(layer.points.end(), {c.x + (i & 1 ? h : -h), c.y + (i & 2 ? h : -h), c.z + (i & 4 ? h : -h)});
+        const uint32_t faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
+        for (const auto& f : faces) {
+            layer.polygons.push_back(LwoWriterPolygon{{f[0], f[1], f[2]}, 0});
+            layer.polygons.push_back(LwoWriterPolygon{{f[0], f[2], f[3]}, 0});
+        }
+        o.layers.push_back(layer);
+    }
+    return o;
+}
 
 inline float Dist(Vec3 a, Vec3 b)
 {
@@ -105,18 +129,12 @@ protected:
 
 // PhysTest in a folder of its own with the graphics engine's file table and
 // the file layer installed: data files are written under "data/" by the
-// names the game uses.
-class PhysDataTest : public PhysTest {
+// names the game uses (enginetest::WriteData).
+class PhysDataTest : public PhysTest, protected enginetest::TestFolder {
 protected:
     void SetUp() override
     {
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::filesystem::path(HELM_TEST_TMP) /
-                  (std::string("objects_") + info->test_suite_name() + "_" + info->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_ / "data");
-        std::filesystem::current_path(folder_);
-        Path_Shutdown();
+        EnterFolder("objects_");
         ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
         ASSERT_EQ(File_Init(), 1);
         PhysTest::SetUp();
@@ -126,17 +144,6 @@ protected:
         PhysTest::TearDown();
         File_Shutdown();
         Engine_Term();
-        Path_Shutdown();
-        std::filesystem::current_path(HELM_TEST_TMP);
-        std::filesystem::remove_all(folder_);
+        LeaveFolder();
     }
-    // Writes bytes at a data-relative path ("Cache/01/x.rbs").
-    static void WriteData(const std::string& path, const std::vector<uint8_t>& bytes)
-    {
-        std::filesystem::path p = std::filesystem::path("data") / path;
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    }
-    std::filesystem::path folder_;
 };

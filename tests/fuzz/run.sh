@@ -139,10 +139,12 @@ for target in lwo scenetext scenecache skincache; do
      -max_len=8192 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
 done
 
-# The physics shape-file reader: the engine layer's physics interface over the
-# physics engine (qhull for the hulls), reading through the file layer.
+# The physics shape-file reader and its fallback to the model: the engine
+# layer's physics interface over the physics engine (qhull for the hulls) and
+# the object parser, reading through the file layer.
 physics=("$root"/physics/*/*.cpp "$root"/engine/physworld.cpp "$root"/engine/physbody.cpp
-         "$root"/engine/physshape.cpp "$root"/engine/physray.cpp "$root"/engine/physconstraint.cpp)
+         "$root"/engine/physshape.cpp "$root"/engine/physray.cpp "$root"/engine/physconstraint.cpp
+         "${content[@]}")
 mkdir -p "$out/seeds/rbs" "$out/corpus/rbs"
 # One box hull of mass 1 (eight corners at +-0.5).
 printf '\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x04\x00\x00\x00\x00\x80\x3f\x08\x00\x00\x00' > "$out/seeds/rbs/box.rbs"
@@ -151,6 +153,8 @@ for i in 0 1 2 3 4 5 6 7; do
     if (( i & axis )); then printf '\x00\x00\x00\x3f'; else printf '\x00\x00\x00\xbf'; fi
   done
 done >> "$out/seeds/rbs/box.rbs"
+# The object parser's seed: a refused shape file falls back to the model.
+cp "$out/seeds/lwo/triangle.lwo" "$out/seeds/rbs/"
 echo "== fuzz: building rbs_fuzz"
 "$cxx" "${flags[@]}" "$root/tests/fuzz/rbs_fuzz.cpp" "${common[@]}" "${physics[@]}" -lqhull_r -o "$out/rbs_fuzz"
 echo "== fuzz: running rbs_fuzz for ${seconds} s"
