@@ -121,12 +121,13 @@ void LoadVisual(Object* o, const ObjectDescription* d)
     const char* model = d->visualModel;
     if (!model[0] || Contains(model, "NOVISUAL")) return;
     if (Contains(model, ".lwo")) {
-        Mesh_SetPerObjectDictionaries(d->noTextureSharing ? 1 : 0);
+        const int sharing = Mesh_GetPerObjectDictionaries();
+        if (d->noTextureSharing) Mesh_SetPerObjectDictionaries(1);
         o->visual = Mesh_Load(model, d->visualFlags, nullptr);
         NoteLoad(o);
         if (o->visual) Node_SetVisual(o->node, o->visual);
         LoadLods(o, d, 0);
-        Mesh_SetPerObjectDictionaries(0);
+        Mesh_SetPerObjectDictionaries(sharing);
     } else if (Contains(model, ".lws")) {
         o->sceneNode = Node_Create(o->node);
         if (o->sceneNode) o->scene = Scene_Load(model, o->sceneNode, d->visualFlags, nullptr);

@@ -1,6 +1,7 @@
 #include "engine/objectworld.h"
 
 #include "engine/joints.h"
+#include "engine/mesh.h"
 #include "engine/node.h"
 #include "engine/renderobj.h"
 #include "engine/scene.h"
@@ -110,6 +111,22 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
         EXPECT_EQ(Node_GetParent(o->node), ObjectWorld_GetRootNode());
         Object_Destroy(o);
     }
+}
+
+TEST_F(ObjectWorldTest, NoTextureSharingHoldsOnlyForItsOwnLoad)
+{
+    InstallModel("Objects\\Box.lwo", BoxModel(0.5f));
+    for (int before : {0, 1}) {
+        Mesh_SetPerObjectDictionaries(before);
+        ObjectDescription d = Describe("Objects\\Box.lwo");
+        d.noTextureSharing = 1;
+        d.visualFlags = 1;  // a copy of its own: not taken from the registry
+        Object* o = Make(d);
+        EXPECT_NE(o->visual, nullptr);
+        EXPECT_EQ(Mesh_GetPerObjectDictionaries(), before);
+        Object_Destroy(o);
+    }
+    Mesh_SetPerObjectDictionaries(0);
 }
 
 TEST_F(ObjectWorldTest, LevelsOfDetailStopAtTheFirstMissingOne)
