@@ -22,6 +22,7 @@
 #include "common/list.h"
 #include "common/memory.h"
 #include "common/strings.h"
+#include "engine/animset.h"
 #include "engine/callbacks.h"
 #include "engine/node.h"
 #include "engine/objectcollision.h"
@@ -73,7 +74,8 @@ struct PathData {
     uint32_t groupHash;
     int32_t groupIndex;          // -1 none
     Node* routeNode;             // under the root node
-    Scene* routeScene;
+    Scene* routeScene;           // a scene route, or null
+    AnimSet* routeSet;           // an animation-set route, or null
     float startTime;
     float followRadius;
     float tuning[4];             // FPVal1-4, kept
@@ -127,12 +129,38 @@ void RemoveLink(PathData* d)
     d->link = nullptr;
 }
 
+// The "Route" item of the route's current scene.
+Node* FindRouteItem(const PathData* d)
+{
+    Scene* scene = d->routeScene ? d->routeScene : (d->routeSet ? AnimSet_GetCurrentScene(d->routeSet) : nullptr);
+    return scene ? Scene_FindItem(scene, "Route", 0) : nullptr;
+}
+
 // The route is moved along to a random time of its animation.
 void RandomRouteTime(PathData* d)
 {
-    if (!d->routeScene) return;
-    float t = float(Random() % 1000) * 0.001f * Scene_GetDuration(d->routeScene);
-    Scene_SetTime(d->routeScene, t);
+    if (d->routeScene) Scene_SetTime(d->routeScene, float(Random() % 1000) * 0.001f * Scene_GetDuration(d->routeScene));
+    if (d->routeSet) AnimSet_SetTime(d->routeSet, float(Random() % 1000) * 0.001f * AnimSet_GetLength(d->routeSet));
+}
+
+// Moves the route on by dt. A route set at its end plays the next
+// animation (flag 2) or a random one (flag 1) from its start, and the
+// "Route" item of that animation is found again.
+void AdvanceRoute(PathData* d, float dt)
+{
+    if (d->routeScene) Scene_Advance(d->routeScene, dt);
+    if (!d->routeSet || AnimSet_Advance(d->routeSet, dt, ANIMSET_ADVANCE_SCENE)) return;
+    const int32_t count = int32_t(AnimSet_GetCount(d->routeSet));
+    if (count <= 0) return;
+    int32_t next = -1;
+    if (d->flags & ANIMPATH_NEXT)
+        next = (AnimSet_GetCurrentIndex(d->routeSet) + 1) % count;
+    else if (d->flags & ANIMPATH_RANDOM_NEXT)
+        next = Random() % count;
+    if (next < 0) return;
+    AnimSet_PlayIndex(d->routeSet, next);
+    AnimSet_SetTime(d->routeSet, 0.0f);
+    if (Node* item = FindRouteItem(d)) d->routeItem = item;
 }
 
 void Park(Object* o, PathData* d)
@@ -384,9 +412,12 @@ uint32_t AnimPath_Constructor(Object* object, uint32_t, void* templateRecord)
     d->groupIndex = -1;
     d->routeNode = Node_Create(ObjectWorld_GetRootNode());
     const char* route = t->stringVal[0];
-    if (d->routeNode && String_FindNoCase(route, ".lws")) {
-        d->routeScene = Scene_Load(route, d->routeNode, SCENE_LOOP, nullptr);
-        if (d->routeScene) d->routeItem = Scene_FindItem(d->routeScene, "Route", 0);
+    if (d->routeNode && route[0]) {
+        if (String_FindNoCase(route, ".lws"))
+            d->routeScene = Scene_Load(route, d->routeNode, SCENE_LOOP, nullptr);
+        else
+            d->routeSet = AnimSet_Load(route, "ANIM", d->routeNode, nullptr);
+        d->routeItem = FindRouteItem(d);
     }
     d->groupHash = Name_Hash(t->stringVal[1][0] ? t->stringVal[1] : route, 1, 1);
     d->followRadius = Abs(t->fpVal[0]);
@@ -428,7 +459,10 @@ uint32_t AnimPath_Constructor(Object* object, uint32_t, void* templateRecord)
         }
     }
     Object_Sync(object, (d->flags & ANIMPATH_NODE_FREE) ? 14u : 15u);
-    if (d->startTime != 0.0f && d->routeScene) Scene_SetTime(d->routeScene, d->startTime);
+    if (d->startTime != 0.0f) {
+        if (d->routeSet) AnimSet_SetTime(d->routeSet, d->startTime);
+        if (d->routeScene) Scene_SetTime(d->routeScene, d->startTime);
+    }
     if (object->body) {
         if (d->routeItem) {
             Vec3 p, at, up;
@@ -463,6 +497,7 @@ uint32_t AnimPath_Destructor(Object* object, uint32_t, void*)
     if (!d) return 0;
     RemoveLink(d);
     Scene_Release(d->routeScene);
+    AnimSet_Release(d->routeSet);
     Node_Destroy(d->routeNode);
     Mem_Free(d);
     Object_SetUserData(object, nullptr);
@@ -514,8 +549,8 @@ uint32_t AnimPath_Update(Object* object, uint32_t, void* arg)
         if (d->flags & ANIMPATH_HORIZONTAL) delta.y = 0.0f;
         const float distance = Length(delta);
         if (distance < d->followRadius) {
-            if (!(d->flags & ANIMPATH_GROUP_STOPPED) && d->routeScene) {
-                Scene_Advance(d->routeScene, dt);
+            if (!(d->flags & ANIMPATH_GROUP_STOPPED)) {
+                AdvanceRoute(d, dt);
                 Node_GetWorldPosition(d->routeItem, &routePoint);
                 Node_GetWorldOrientation(d->routeItem, &routeAt, &routeUp);
             }

@@ -5,7 +5,8 @@
 // Visual and body are chosen from the description's texts, case ignored:
 //   VisualModel: empty or "NOVISUAL" none; ".lwo" a mesh (with levels of
 //   detail "<stem>_LOD<i>.lwo"); ".lws" a scene under a node of its own
-//   (levels of detail "<stem>_LOD<i>.lws"); anything else an animation set.
+//   (levels of detail "<stem>_LOD<i>.lws"); anything else names an
+//   animation set ("<text>ANIM" in the cache).
 //   PhysicalModel: "SPHERE<r>" a sphere of radius r; ".lwo" a body from the
 //   model (its shape file first); anything else ("NOCOLLISION") none.
 //
@@ -24,6 +25,8 @@
 #include "common/list.h"
 #include "common/memory.h"
 #include "common/strings.h"
+#include "engine/animset.h"
+#include "engine/billboard.h"
 #include "engine/joints.h"
 #include "engine/mesh.h"
 #include "engine/node.h"
@@ -36,12 +39,14 @@
 #include "engine/renderobj.h"
 #include "engine/scene.h"
 #include "engine/sceneplay.h"
+#include "engine/sprite3d.h"
 
 namespace {
 
 constexpr float kShadowRayLength = 2000.0f;
 constexpr float kShadowLiftOnHit = 0.05f;
 constexpr float kShadowLiftOnMiss = 0.2f;
+constexpr uint32_t kShadowBlendMode = 1;  // subtractive
 constexpr uint32_t kShadowCast = 1;       // shadowState: a ray was cast
 constexpr uint32_t kShadowPlaced = 2;     // shadowState: a placement exists
 
@@ -50,7 +55,7 @@ struct ObjectWorld {
     uint32_t destroyedFlag;  // cleared before each Update callback, set by Object_Destroy
     PhysWorld* physWorld;
     Node* root;
-    void* eventLookup;       // handed to every animation-set load
+    AnimEventLookup eventLookup;  // handed to every animation-set load
 };
 ObjectWorld* g_world;
 uint32_t g_loadingFlag;      // module-level, as the loaders see it
@@ -133,6 +138,9 @@ void LoadVisual(Object* o, const ObjectDescription* d)
         if (o->sceneNode) o->scene = Scene_Load(model, o->sceneNode, d->visualFlags, nullptr);
         NoteLoad(o);
         LoadLods(o, d, 1);
+    } else {
+        o->animSet = AnimSet_Load(model, "ANIM", o->node, ObjectWorld_GetEventLookup());
+        NoteLoad(o);
     }
 }
 
@@ -279,6 +287,9 @@ void Shadow(Object* o)
             o->shadowState |= kShadowPlaced;
         }
     }
+    if (!(o->shadowState & kShadowPlaced)) return;
+    const float colour[4] = {1.0f, 1.0f, 1.0f, 0.25f};
+    Billboard_AddOriented(o->shadow, &o->shadowPosition, &o->shadowNormal, &o->shadowAxis, colour, o->shadowSize, 0);
 }
 
 }  // namespace
@@ -356,12 +367,12 @@ void ObjectWorld_SetPhysicsWorld(PhysWorld* world)
     if (ObjectWorld_Init()) g_world->physWorld = world;
 }
 
-void ObjectWorld_SetEventLookup(void* lookup)
+void ObjectWorld_SetEventLookup(AnimEventLookup lookup)
 {
     if (ObjectWorld_Init()) g_world->eventLookup = lookup;
 }
 
-void* ObjectWorld_GetEventLookup(void) { return g_world ? g_world->eventLookup : nullptr; }
+AnimEventLookup ObjectWorld_GetEventLookup(void) { return g_world ? g_world->eventLookup : nullptr; }
 
 void ObjectWorld_SetLoadingFlag(void) { g_loadingFlag = 1; }
 void ObjectWorld_ClearLoadingFlag(void) { g_loadingFlag = 0; }
@@ -390,6 +401,13 @@ Object* Object_Create(List* pool, const ObjectDescription* d)
     }
     LoadVisual(o, d);
     o->body = LoadBody(d);
+    if (d->shadowName[0] && d->shadowPixelHeight) {
+        const char* mask = d->shadowMask[0] ? d->shadowMask : nullptr;
+        o->shadow = Sprite3d_LoadSprite(d->shadowName, mask, uint32_t(d->shadowPixelHeight), kShadowBlendMode);
+        o->shadowSize[0] = d->shadowSize[0];
+        o->shadowSize[1] = d->shadowSize[1];
+        if (o->shadow) o->flags |= OBJECT_SHADOW;
+    }
     if (o->body) SetUpBody(o, d);
     Object_LinkNodeAndBody(o);
     CopyCommon(o, d);
@@ -441,6 +459,12 @@ Object* Object_CreateFromTemplate(Node* node, Object* t, ObjectTemplate* record,
     if (t->scene) {
         o->sceneNode = Node_Create(o->node);
         if (o->sceneNode) o->scene = Scene_Instance(t->scene, o->sceneNode);
+    }
+    if (t->animSet) o->animSet = AnimSet_Instance(t->animSet, o->node);
+    if (t->shadow) {
+        o->shadow = Sprite3d_Clone(t->shadow);
+        o->shadowSize[0] = t->shadowSize[0];
+        o->shadowSize[1] = t->shadowSize[1];
     }
     Object_LinkNodeAndBody(o);
     o->userInt = t->userInt;
@@ -513,6 +537,7 @@ void Object_Destroy(Object* o)
         Node_DestroyRef(&o->sceneNode);
         if (o->node && Node_GetVisual(o->node) == o->visual) Node_SetVisual(o->node, nullptr);
         RenderObj_Release(&o->visual);
+        AnimSet_Release(o->animSet);
         o->animSet = nullptr;
     }
     if (o->body) {
@@ -529,6 +554,8 @@ void Object_Destroy(Object* o)
     }
     if (o->node && Node_GetObject(o->node) == o) Node_SetObject(o->node, nullptr);
     if (o->ownership & OBJECT_OWNS_NODE) Node_DestroyRef(&o->node);
+    Sprite3d_Release(o->shadow);
+    o->shadow = nullptr;
     if (o->templateOf) ObjectTemplate_ForgetObject(o->templateOf);
     o->serial = 0;
     o->destroying = 0;
@@ -569,6 +596,8 @@ int Object_AdvanceAnimation(Object* o, float dt)
 {
     if (!o) return 0;
     if (o->scene) return Scene_Advance(o->scene, dt) ? 1 : 0;
+    // The set reports its end with 0.
+    if (o->animSet) return AnimSet_Advance(o->animSet, dt, ANIMSET_ADVANCE_SCENE) ? 0 : 1;
     return 0;
 }
 

@@ -25,8 +25,8 @@
 #include <cstdint>
 
 #include "common/maths.h"
+#include "engine/animset.h"
 
-struct AnimSet;
 struct List;
 struct Node;
 struct Object;
@@ -180,8 +180,9 @@ Node* ObjectWorld_GetRootNode(void);
 void ObjectWorld_SetRootNode(Node* node);
 PhysWorld* ObjectWorld_GetPhysicsWorld(void);
 void ObjectWorld_SetPhysicsWorld(PhysWorld* world);
-void ObjectWorld_SetEventLookup(void* lookup);
-void* ObjectWorld_GetEventLookup(void);
+// The event lookup handed to every animation-set load of an object visual.
+void ObjectWorld_SetEventLookup(AnimEventLookup lookup);
+AnimEventLookup ObjectWorld_GetEventLookup(void);
 // The loading flag: set by whoever loads content for objects; an object whose
 // visual load sees it set gets OBJECT_MADE_WHILE_LOADING, and it is cleared.
 void ObjectWorld_SetLoadingFlag(void);

@@ -214,6 +214,39 @@ TEST_F(AnimPathTest, WithoutDistanceClippingAFollowerRidesItsRouteParked)
     EXPECT_GT(p.x, 0.5f);
 }
 
+TEST_F(AnimPathTest, ARouteSetPlaysItsNextAnimationAtTheEndAndTheRouteItemIsFoundAgain)
+{
+    Start();
+    // Animation 0 runs the Route item along x for one second, animation 1
+    // along z; neither scene loops.
+    const char* axes[2] = {"Routes\\AlongX.lws", "Routes\\AlongZ.lws"};
+    for (int a = 0; a < 2; ++a) {
+        LwsWriterScene scene;
+        scene.lastFrame = 30;
+        LwsWriterItem item;
+        item.name = "Route";
+        LwsWriterKey k0, k1;
+        k1.time = 1.0f;
+        k1.position[a == 0 ? 0 : 2] = 5.0f;
+        item.keys = {k0, k1};
+        scene.items.push_back(item);
+        InstallScene(axes[a], scene);
+    }
+    InstallAnimSet("Runner", {{"X", axes[0]}, {"Z", axes[1]}});
+    Object* o = Follower("StringVal0 = Runner\n FPVal0 = 100\n BoolVal1 = yes\n");
+    ASSERT_NE(AnimPath_GetRouteItem(o), nullptr);
+    Node* first = AnimPath_GetRouteItem(o);
+    for (int i = 0; i < 50; ++i) Step();
+    Vec3 p;
+    PhysBody_GetPosition(o->body, &p);
+    EXPECT_GT(p.x, 3.0f);
+    EXPECT_EQ(p.z, 0.0f);
+    for (int i = 0; i < 40; ++i) Step();
+    EXPECT_NE(AnimPath_GetRouteItem(o), first);  // the next animation's item
+    PhysBody_GetPosition(o->body, &p);
+    EXPECT_GT(p.z, 1.0f);
+}
+
 TEST_F(AnimPathTest, AFollowerWithoutARouteIsLeftAlone)
 {
     Start();

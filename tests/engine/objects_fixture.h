@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "content_fixture.h"
+#include "engine/animset.h"
+#include "engine/billboard.h"
 #include "engine/callbacks.h"
 #include "engine/objectcollision.h"
 #include "engine/objectscene.h"
@@ -19,7 +21,9 @@
 #include "engine/physbody.h"
 #include "engine/physray.h"
 #include "engine/physworld.h"
+#include "engine/sprite3d.h"
 #include "phys_fixture.h"
+#include "tools/lib/atfwrite.h"
 #include "tools/lib/cfgc.h"
 #include "tools/lib/lwowrite.h"
 #include "tools/lib/lwswrite.h"
@@ -40,6 +44,8 @@ protected:
         ObjectWorld_SetPhysicsWorld(phys);
         ASSERT_EQ(CallbackRegistry_Init(), 1);
         ASSERT_EQ(ObjectTemplate_Init(), 1);
+        ASSERT_EQ(Sprite3d_Init(), 1);
+        ASSERT_EQ(AnimSet_Init(), 1);
         pool = ObjectPool_Create();
         ASSERT_NE(pool, nullptr);
     }
@@ -61,6 +67,8 @@ protected:
         PhysContacts_Shutdown();
         PhysWorlds_DestroyAll();
         Physics_SetWarningHook(oldWarning_);
+        AnimSet_Shutdown();
+        Sprite3d_Shutdown();
         ContentTest::TearDown();
     }
 
@@ -82,6 +90,18 @@ protected:
         WriteData(Rbs_OutputPath(model.c_str()), Rbs_Write(blocks));
     }
     void InstallScene(const std::string& name, const LwsWriterScene& scene) { WriteData(name, LwsWriter_Write(scene)); }
+    // An animation set "<name>ANIM" of the given scenes, one animation each.
+    void InstallAnimSet(const std::string& name, const std::vector<std::pair<std::string, std::string>>& animations)
+    {
+        AtfWriterSet set;
+        for (const auto& [animation, scene] : animations) {
+            AtfWriterAnimation a;
+            a.name = animation;
+            a.scenePath = scene;
+            set.animations.push_back(a);
+        }
+        WriteData(AtfWriter_CacheName(name.c_str()), AtfWriter_Encode(set));
+    }
 
     // A scene item with one key at p, under raw item `parent` when >= 0.
     static LwsWriterItem ScenePlace(const char* name, Vec3 p = {0, 0, 0}, int parent = -1)

@@ -66,10 +66,13 @@ TEST_F(ObjectTemplateTest, MissingKeysKeepTheirDefaults)
 
 TEST_F(ObjectTemplateTest, EveryKeyIsRead)
 {
+    WriteImage("shadow.png", 0, 0, 0);
     InstallObject("Objects\\Full.cfg",
                   "Name = Full\n"
                   "VisualModel = NOVISUAL\n"
                   "PhysicalModel = SPHERE0.75\n"
+                  "ShadowName = shadow.png\n"
+                  "ShadowPixelHeight = 4\n"
                   "ShadowSize = 1.5,2.5\n"
                   "Mass = 3\n"
                   "Friction = 0.25\n"
@@ -119,10 +122,11 @@ TEST_F(ObjectTemplateTest, EveryKeyIsRead)
     EXPECT_EQ(rb->friction, 0.25f);
     EXPECT_EQ(rb->restitution, 0.0f);
     EXPECT_EQ(PhysBody_GetCollisionGroup(o->body), 0x80000001u);
-    EXPECT_EQ(o->flags, uint32_t(OBJECT_PHANTOM | OBJECT_ACTIVE | OBJECT_PINNED |
+    EXPECT_EQ(o->flags, uint32_t(OBJECT_SHADOW | OBJECT_PHANTOM | OBJECT_ACTIVE | OBJECT_PINNED |
                                  OBJECT_LIMIT_SPIN_X | OBJECT_LIMIT_SPIN_Z | OBJECT_NO_PICK));
     EXPECT_EQ(rb->lockedAxes, 5);
     EXPECT_EQ(rb->comOffset.y, -0.25f);
+    EXPECT_EQ(o->shadowSize[1], 2.5f);
     EXPECT_EQ(o->motionFactor, 0.5f);
     EXPECT_EQ(o->rotationFactor, 0.0f);
     EXPECT_EQ(o->removeFromPickList, 1u);

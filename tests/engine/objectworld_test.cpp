@@ -57,6 +57,7 @@ protected:
         snprintf(d.name, sizeof d.name, "%s", name);
         return Object_Create(pool, &d);
     }
+    void WriteShadowImage() { WriteImage("shadow.png", 0, 0, 0); }
 };
 
 TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectIsAlwaysMade)
@@ -79,6 +80,7 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
         {"novisual", "", false, false, 0.0f},
         {"", "SPHERE", false, false, 0.0f},  // no radius: no body
         {"Objects\\Missing.lwo", "Objects\\Missing.lwo", false, false, 0.0f},
+        {"Hero", "NOCOLLISION", false, false, 0.0f},
     };
     int templateRecord = 0;
     for (const Case& c : cases) {
@@ -127,6 +129,31 @@ TEST_F(ObjectWorldTest, NoTextureSharingHoldsOnlyForItsOwnLoad)
         Object_Destroy(o);
     }
     Mesh_SetPerObjectDictionaries(0);
+}
+
+TEST_F(ObjectWorldTest, AnyOtherVisualTextNamesAnAnimationSet)
+{
+    LwsWriterScene walk;
+    walk.lastFrame = 30;
+    LwsWriterItem item = ScenePlace("Hip");
+    LwsWriterKey end;
+    end.time = 1.0f;
+    item.keys.push_back(end);
+    walk.items.push_back(item);
+    InstallScene("Anims\\Walk.lws", walk);
+    InstallAnimSet("Hero", {{"Walk", "Anims\\Walk.lws"}});
+    Object* o = Make(Describe("Hero"));
+    ASSERT_NE(o->animSet, nullptr);
+    EXPECT_EQ(AnimSet_GetCount(o->animSet), 1u);
+    Object* copy = Object_CreateFromTemplate(nullptr, o, nullptr, ObjectWorld_GetRootNode(), nullptr);
+    ASSERT_NE(copy->animSet, nullptr);
+    EXPECT_NE(copy->animSet, o->animSet);
+    EXPECT_EQ(Object_AdvanceAnimation(o, 0.5f), 0);
+    EXPECT_EQ(Object_AdvanceAnimation(o, 0.6f), 1);  // the set reports its end
+    Object_Destroy(o);
+    EXPECT_EQ(Object_AdvanceAnimation(copy, 0.25f), 0);  // the source lives on in its instance
+    Object_Destroy(copy);
+    EXPECT_EQ(Make(Describe("Nobody"))->animSet, nullptr);  // a missing set: no visual, the object is made
 }
 
 TEST_F(ObjectWorldTest, LevelsOfDetailStopAtTheFirstMissingOne)
@@ -401,6 +428,98 @@ TEST_F(ObjectWorldTest, SpinLocksSurviveTheCentreOfMassShiftInObjectsAndTheirIns
         EXPECT_EQ(w.y, 0.0f);
         EXPECT_NE(w.z, 0.0f);
     }
+}
+
+// The shadow ray goes through the recording seam: the hits are scripted.
+class ObjectShadowTest : public ObjectWorldTest {
+protected:
+    void SetUp() override
+    {
+        ObjectWorldTest::SetUp();
+        WriteShadowImage();
+        PhysRay_SetCastFunction(ScriptedRay);
+    }
+    Object* Shadowed(uint32_t extraFlags = 0)
+    {
+        ObjectDescription d = Describe();
+        snprintf(d.shadowName, sizeof d.shadowName, "shadow.png");
+        d.shadowPixelHeight = 4;
+        d.shadowSize[0] = 2.0f;
+        d.shadowSize[1] = 3.0f;
+        Object* o = Make(d);
+        o->flags |= extraFlags;
+        return o;
+    }
+    uint32_t Quads() { return Billboard_GetBatch()->quadCount; }
+    const BillboardQuad& LastQuad() { return Billboard_GetBatch()->quads[Quads() - 1]; }
+    float dt_ = 0.02f;
+};
+
+TEST_F(ObjectShadowTest, AHitLaysTheShadowOnTheGroundAlongItsNormal)
+{
+    Object* o = Shadowed();
+    ASSERT_NE(o->shadow, nullptr);
+    EXPECT_TRUE(o->flags & OBJECT_SHADOW);
+    const Vec3 p{3, 10, 4};
+    Node_SetPosition(o->node, &p);
+    PhysRayResult hit{};
+    hit.hit = 1;
+    hit.point = V(3, 1, 4);
+    hit.normal = V(0, 0.6f, 0.8f);
+    g_rayScript.push_back(hit);
+    Object_Update(o, &dt_);
+    ASSERT_EQ(g_rays.size(), 1u);
+    EXPECT_EQ(Dist(g_rays[0].from, p), 0.0f);
+    EXPECT_EQ(Dist(g_rays[0].to, V(3, -1990, 4)), 0.0f);
+    EXPECT_LT(Dist(o->shadowPosition, V(3, 1.05f, 4)), 1e-6f);
+    // (n x z) x n for n = (0, 0.6, 0.8).
+    EXPECT_LT(Dist(o->shadowAxis, V(0, -0.48f, 0.36f)), 1e-5f);
+    ASSERT_EQ(Quads(), 1u);
+    EXPECT_TRUE(LastQuad().oriented);
+    // An unmoved node casts no second ray and draws where it was.
+    Object_Update(o, &dt_);
+    EXPECT_EQ(g_rays.size(), 1u);
+    EXPECT_EQ(Quads(), 2u);
+    EXPECT_EQ(Dist(LastQuad().centre, Billboard_GetBatch()->quads[0].centre), 0.0f);
+}
+
+TEST_F(ObjectShadowTest, AMissPlacesTheShadowOnlyWithTheAlwaysFlag)
+{
+    Object* plain = Shadowed();
+    Object_Update(plain, &dt_);  // at the origin: the first update casts all the same
+    EXPECT_EQ(g_rays.size(), 1u);
+    EXPECT_EQ(Quads(), 0u);      // nothing to draw before a placement exists
+    Object_Update(plain, &dt_);
+    EXPECT_EQ(g_rays.size(), 1u);
+    EXPECT_EQ(Quads(), 0u);
+
+    Object* always = Shadowed(OBJECT_SHADOW_ALWAYS);
+    const Vec3 p{1, 2, 3};
+    Node_SetPosition(always->node, &p);
+    Object_Update(always, &dt_);
+    EXPECT_LT(Dist(always->shadowPosition, V(1, 2 - 2000 + 0.2f, 3)), 1e-3f);
+    EXPECT_EQ(Dist(always->shadowNormal, V(0, 1, 0)), 0.0f);
+    EXPECT_EQ(Dist(always->shadowAxis, V(0, 0, 1)), 0.0f);
+    EXPECT_EQ(Quads(), 1u);
+}
+
+TEST_F(ObjectShadowTest, AnOwnerlessGroundIsAHit)
+{
+    PhysRay_SetCastFunction(nullptr);
+    PhysBody* ground = PhysBody_Create(phys, 5.0f, 0.0f);
+    const Vec3 g{0, -5, 0};
+    PhysWorld_AddBody(phys, ground, &g, nullptr, nullptr);
+    PhysContacts_AddBody(ground);
+    Object* o = Shadowed();
+    const Vec3 p{0, 3, 0};
+    Node_SetPosition(o->node, &p);
+    Object_Update(o, &dt_);
+    EXPECT_NEAR(o->shadowPosition.y, 0.05f, 1e-4);
+    EXPECT_EQ(Quads(), 1u);
+    // The copy of an instance has a shadow of its own.
+    Object* copy = Object_CreateFromTemplate(nullptr, o, nullptr, ObjectWorld_GetRootNode(), nullptr);
+    EXPECT_NE(copy->shadow, nullptr);
+    EXPECT_NE(copy->shadow, o->shadow);
 }
 
 TEST_F(ObjectWorldTest, SceneVisualsAdvanceAndReportTheirEnd)
