@@ -74,10 +74,7 @@ protected:
         d.mass = 1.0f;
         d.active = 1;
         d.collisionGroup = 1;
-        Object* o = Object_Create(pool, &d);
-        Node_SetPosition(o->node, &p);
-        Object_Sync(o, OBJECT_SYNC_ALL);
-        return o;
+        return PlaceObject(d, p, OBJECT_SYNC_ALL);
     }
     Vec3 RoutePoint(Object* o)
     {

@@ -72,15 +72,7 @@ protected:
         InstallScene("Level\\Map.lws", scene);
         ObjectScene_Load("Level\\Map.lws", "Level", pool);
         held_ = joint_ = nullptr;
-        List_ForEach(
-            pool,
-            [](void* item, void* arg) {
-                Object* o = static_cast<Object*>(item);
-                JointTest* t = static_cast<JointTest*>(arg);
-                (strcmp(o->name, "Joint") == 0 ? t->joint_ : t->held_) = o;
-                return 0;
-            },
-            this);
+        for (Object* o : PoolObjects()) (strcmp(o->name, "Joint") == 0 ? joint_ : held_) = o;
     }
     Object* held_ = nullptr;
     Object* joint_ = nullptr;

@@ -89,14 +89,7 @@ protected:
         map.items[7].keys[0].rotation[0] = kPi / 2;  // the hinge's at axis along x
         InstallScene("Level\\Map.lws", map);
         ObjectScene_Load("Level\\Map.lws", "Level", pool);
-        List_ForEach(
-            pool,
-            [](void* item, void* arg) {
-                Object* o = static_cast<Object*>(item);
-                (*static_cast<std::multimap<std::string, Object*>*>(arg)).insert({o->name, o});
-                return 0;
-            },
-            &objects_);
+        for (Object* o : PoolObjects()) objects_.insert({o->name, o});
     }
     Object* One(const char* name) { return objects_.find(name)->second; }
     std::multimap<std::string, Object*> objects_;

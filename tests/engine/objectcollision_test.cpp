@@ -249,30 +249,21 @@ TEST_F(ObjectCollisionTest, TheStepDispatchesContactsAndOverlaps)
     ground.collisionGroup = 1;
     ground.collision = RecordCollision;
     snprintf(ground.name, sizeof ground.name, "ground");
-    Object* floor = Object_Create(pool, &ground);
-    const Vec3 below{0, -10, 0};
-    Node_SetPosition(floor->node, &below);
-    Object_Sync(floor, OBJECT_SYNC_ADD);
+    Object* floor = PlaceObject(ground, Vec3{0, -10, 0}, OBJECT_SYNC_ADD);
 
     ObjectDescription ball = Describe("NOVISUAL", "SPHERE0.5");
     ball.mass = 1.0f;
     ball.active = 1;
     ball.collisionGroup = 1;
     ball.collision = RecordCollision;
-    Object* o = Object_Create(pool, &ball);
-    const Vec3 above{0, 3, 0};
-    Node_SetPosition(o->node, &above);
-    Object_Sync(o, OBJECT_SYNC_ADD | OBJECT_SYNC_FOLLOW);
+    Object* o = PlaceObject(ball, Vec3{0, 3, 0}, OBJECT_SYNC_ADD | OBJECT_SYNC_FOLLOW);
     PhysWorld_RegisterBodyEvents(phys, o->body);
 
     ObjectDescription zone = Describe("NOVISUAL", "SPHERE0.5");
     zone.phantom = 1;
     zone.collisionGroup = 1;
     zone.collision = RecordCollision;
-    Object* trigger = Object_Create(pool, &zone);
-    const Vec3 mid{0, 1.8f, 0};
-    Node_SetPosition(trigger->node, &mid);
-    Object_Sync(trigger, OBJECT_SYNC_ADD);
+    Object* trigger = PlaceObject(zone, Vec3{0, 1.8f, 0}, OBJECT_SYNC_ADD);
 
     Step(90);
     bool contact = false, begin = false, end = false;

@@ -134,6 +134,29 @@ protected:
         return d;
     }
 
+    // An object of the description at p, synced with the flags.
+    Object* PlaceObject(const ObjectDescription& d, Vec3 p, uint32_t sync)
+    {
+        Object* o = Object_Create(pool, &d);
+        if (!o) return nullptr;
+        Node_SetPosition(o->node, &p);
+        Object_Sync(o, sync);
+        return o;
+    }
+    // The pool's objects in pool order.
+    std::vector<Object*> PoolObjects()
+    {
+        std::vector<Object*> out;
+        List_ForEach(
+            pool,
+            [](void* item, void* arg) {
+                static_cast<std::vector<Object*>*>(arg)->push_back(static_cast<Object*>(item));
+                return 0;
+            },
+            &out);
+        return out;
+    }
+
     void Step(int frames = 1, float dt = 1.0f / 60.0f)
     {
         for (int i = 0; i < frames; ++i) {

@@ -43,21 +43,9 @@ protected:
         g_currentSeen = nullptr;
         CallbackRegistry_AddFn("Place", Place);
     }
-    std::vector<Object*> Objects()
-    {
-        std::vector<Object*> out;
-        List_ForEach(
-            pool,
-            [](void* item, void* arg) {
-                static_cast<std::vector<Object*>*>(arg)->push_back(static_cast<Object*>(item));
-                return 0;
-            },
-            &out);
-        return out;
-    }
     Object* Named(const char* name)
     {
-        for (Object* o : Objects())
+        for (Object* o : PoolObjects())
             if (strcmp(o->name, name) == 0) return o;
         return nullptr;
     }
@@ -90,7 +78,7 @@ TEST_F(ObjectSceneTest, ItemsOfOneNameShareOneFileAndEachBecomesAnObject)
     InstallScene("Level\\Map.lws", scene);
     char folder[] = "Level";
     EXPECT_EQ(ObjectScene_Load("Level\\Map.lws", folder, pool), 0);
-    std::vector<Object*> objects = Objects();
+    std::vector<Object*> objects = PoolObjects();
     ASSERT_EQ(objects.size(), 2u);
     EXPECT_EQ(ObjectTemplate_Count(), 1u);
     // One was read from the file, the other made from it.

@@ -257,14 +257,7 @@ TEST_F(ObjectWorldTest, AnUpdateThatDestroysAnotherObjectSkipsTheRestOfItsOwnUpd
     d.update = RecordUpdate;
     for (const char* name : {"a", "b", "c", "d"}) Make(d, name);
     // Roles by pool order: the second destroys the third.
-    std::vector<Object*> order;
-    List_ForEach(
-        pool,
-        [](void* item, void* arg) {
-            static_cast<std::vector<Object*>*>(arg)->push_back(static_cast<Object*>(item));
-            return 0;
-        },
-        &order);
+    std::vector<Object*> order = PoolObjects();
     ASSERT_EQ(order.size(), 4u);
     Object* killer = order[1];
     killer->update = KillerUpdate;
