@@ -577,6 +577,8 @@ void Mesh_Shutdown(void)
 
 void Mesh_SetPerObjectDictionaries(int on) { g_mesh.perObjectDictionaries = on; }
 
+int Mesh_GetPerObjectDictionaries(void) { return g_mesh.perObjectDictionaries; }
+
 void Mesh_SetEnvCoefficientOverride(float coefficient) { g_mesh.envOverride = coefficient; }
 
 uint32_t Mesh_ParseMaterialFlags(const char* path)

@@ -74,6 +74,8 @@ uint32_t Mesh_ParseMaterialFlags(const char* path);
 uint32_t Mesh_RenderFlagsFromName(const char* path);
 // New objects get a texture dictionary of their own (off by default).
 void Mesh_SetPerObjectDictionaries(int on);
+// The switch's current value.
+int Mesh_GetPerObjectDictionaries(void);
 // The environment-map coefficient that replaces the stored one of cached
 // meshes; negative (the default) keeps theirs.
 void Mesh_SetEnvCoefficientOverride(float coefficient);

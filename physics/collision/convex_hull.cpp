@@ -104,6 +104,12 @@ ConvexHull* ConvexHull_Build(const float* points, int count, const float params[
         Refuse("non-finite point");
         return nullptr;
       }
+      // qhull's arithmetic loses its way on coordinates far beyond any
+      // world (one point 1e27 away from a unit box kept it busy for minutes).
+      if (std::fabs(v) > kHullMaxCoordinate) {
+        Refuse("point beyond the hull's coordinate range");
+        return nullptr;
+      }
       coords[size_t(i) * 3 + size_t(k)] = double(v);
     }
   }

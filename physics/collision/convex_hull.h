@@ -47,12 +47,16 @@ public:
   float margin = 0;     // the margin given at build time (kept, not added to the shape)
 };
 
+// Largest coordinate magnitude ConvexHull_Build accepts.
+constexpr float kHullMaxCoordinate = 1.0e6f;
+
 // Builds a hull of count points given as four floats each (x, y, z, unused).
 // params are the merge tolerances of the shape format; qhull's own options
 // ("Qt Pp W1e-7 E1e-7") decide the merging, so they are accepted for the
 // callers' sake. Returns a new hull holding one reference, or null (with a
-// warning) for fewer than 4 points, non-finite points, coplanar, collinear or
-// coincident input, or more than 65535 hull vertices.
+// warning) for fewer than 4 points, non-finite points or coordinates beyond
+// +-kHullMaxCoordinate, coplanar, collinear or coincident input, or more than
+// 65535 hull vertices.
 ConvexHull* ConvexHull_Build(const float* points, int count, const float params[4], float margin);
 
 // Farthest hull vertex along dir (local space), and its index.

@@ -262,17 +262,26 @@ void HingeConstraint::Solve(const JointStep& step, bool useBias) {
   float damping = EffectiveDamping(), strength = EffectiveStrength();
   Soft soft = SoftOf(step, useBias);
   Vec3 aA = Quat_Rotate(A.dq, worldAxisA), aB = Quat_Rotate(B.dq, worldAxisB);
+  float angle = limitOn ? HingeAngle(this, Quat_Normalize(A.dq * bodies.qA), Quat_Normalize(B.dq * bodies.qB)) : 0.0f;
+  float lo = std::fmin(limit[0], limit[1]), hi = std::fmax(limit[0], limit[1]);
   if (motorOn) {
-    // A velocity motor: no position error, so never soft.
+    // A velocity motor: no position error, so never soft. At the stop it
+    // drives towards it does not drive: an unbounded motor would otherwise
+    // push the joint through its limit, which is only as stiff as a spring.
+    bool blocked = limitOn && ((motor[0] > 0.0f && angle >= hi) || (motor[0] < 0.0f && angle <= lo));
     float bound = motor[1] > 0.0f ? motor[1] * step.dt : 1e30f;
-    AxialSolve(step, bodies, aA, motor[0], Soft{1.0f, 0.0f}, &motorImpulse, -bound, bound, damping);
+    if (!blocked) {
+      AxialSolve(step, bodies, aA, motor[0], Soft{1.0f, 0.0f}, &motorImpulse, -bound, bound, damping);
+    } else if (motorImpulse != 0.0f) {
+      // Take back what the warm start applied for it.
+      ApplyAngular(step, bodies, aA * -motorImpulse);
+      motorImpulse = 0.0f;
+    }
   }
   if (limitOn) {
     // Both stops at once, each only pushing. Short of a stop the row lets
     // the joint reach it exactly within the sub-step (speculatively), so a
     // fast swing does not pass through.
-    float angle = HingeAngle(this, Quat_Normalize(A.dq * bodies.qA), Quat_Normalize(B.dq * bodies.qB));
-    float lo = std::fmin(limit[0], limit[1]), hi = std::fmax(limit[0], limit[1]);
     for (int side = 0; side < 2; ++side) {
       float c = side == 0 ? angle - lo : hi - angle;  // > 0 inside the range
       Vec3 u = side == 0 ? aA : -aA;

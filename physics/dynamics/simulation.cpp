@@ -45,6 +45,8 @@ constexpr float kBounceThreshold = 0.5f;
 // A contact event fires when the gap is at most this, or will close within
 // the sub-step at the current approach speed.
 constexpr float kTouchSlop = 0.01f;
+// Rounding room of the reach of a contact event (m).
+constexpr float kEventEpsilon = 1e-4f;
 // Speeds beyond these are clamped (and reported once): they only come from
 // broken input and would overflow positions.
 constexpr float kMaxLinearSpeed = 1.0e4f;
@@ -237,6 +239,15 @@ float ApproachSpeed(const SolverManifold& m, const ContactPoint& c) {
   return -Vec3_Dot(va - vb, c.normal);  // > 0 when closing
 }
 
+int SolverSubSteps(const Simulation* sim);
+
+// The velocity change the solver will integrate into a moving body over a
+// sub-step of h before it solves: gravity and the accumulated force.
+Vec3 PendingVelocity(const Simulation* sim, const RigidBody* b, float h) {
+  if (!Moves(b)) return V3(0, 0, 0);
+  return (sim->gravity + b->force * b->invMass) * h;
+}
+
 void DispatchContactEvents(Simulation* sim, float h) {
   ContactSolverState* st = State(sim);
   CollisionListener* listener = sim->collisionListener;
@@ -256,7 +267,16 @@ void DispatchContactEvents(Simulation* sim, float h) {
     const ContactPoint& c = m.m.points[deepest];
     float approach = ApproachSpeed(m, c);
     float gap = -c.depth;
-    if (gap > kTouchSlop && gap > approach * h) continue;
+    // An impact is a gap the solver may close or brake on in this sub-step:
+    // it integrates gravity and the sub-step's forces before it solves, and
+    // the relaxation at the end of its last solver sub-step holds the
+    // velocity to what closes the remaining gap in one solver sub-step. A
+    // test on the free approach alone lets the solver stop a falling body
+    // short of the ground without its event, and report it later at a crawl.
+    float closing = std::fmax(approach, approach - Vec3_Dot(PendingVelocity(sim, m.a, h) -
+                                                             PendingVelocity(sim, m.b, h), c.normal));
+    float reach = closing * h * (1.0f + 1.0f / float(SolverSubSteps(sim))) + kEventEpsilon;
+    if (gap > kTouchSlop && gap > reach) continue;
     float threshold = ra ? ra->threshold : rb->threshold;
     if (ra && rb) threshold = std::fmin(ra->threshold, rb->threshold);
     if (threshold > 0.0f && approach < threshold) continue;

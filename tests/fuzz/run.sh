@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the data-layer, font-metrics, world-reader, plugin-reader,
 # content-layer (objects, scene texts, scene caches, skin-weight caches,
-# animation sets) and input-script fuzz targets with clang
+# animation sets, shape files) and input-script fuzz targets with clang
 # 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
@@ -150,5 +150,27 @@ echo "== fuzz: building inputscript_fuzz"
 echo "== fuzz: running inputscript_fuzz for ${seconds} s"
 (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/inputscript_fuzz" -max_total_time="$seconds" \
    -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 "$out/corpus/inputscript" "$out/seeds/inputscript" 2>&1 | tail -n 3)
+
+# The physics shape-file reader and its fallback to the model: the engine
+# layer's physics interface over the physics engine (qhull for the hulls) and
+# the object parser, reading through the file layer.
+physics=("$root"/physics/*/*.cpp "$root"/engine/physworld.cpp "$root"/engine/physbody.cpp
+         "$root"/engine/physshape.cpp "$root"/engine/physray.cpp "$root"/engine/physconstraint.cpp
+         "${content[@]}")
+mkdir -p "$out/seeds/rbs" "$out/corpus/rbs"
+# One box hull of mass 1 (eight corners at +-0.5).
+printf '\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x04\x00\x00\x00\x00\x80\x3f\x08\x00\x00\x00' > "$out/seeds/rbs/box.rbs"
+for i in 0 1 2 3 4 5 6 7; do
+  for axis in 1 2 4; do
+    if (( i & axis )); then printf '\x00\x00\x00\x3f'; else printf '\x00\x00\x00\xbf'; fi
+  done
+done >> "$out/seeds/rbs/box.rbs"
+# The object parser's seed: a refused shape file falls back to the model.
+cp "$out/seeds/lwo/triangle.lwo" "$out/seeds/rbs/"
+echo "== fuzz: building rbs_fuzz"
+"$cxx" "${flags[@]}" "$root/tests/fuzz/rbs_fuzz.cpp" "${common[@]}" "${physics[@]}" -lqhull_r -o "$out/rbs_fuzz"
+echo "== fuzz: running rbs_fuzz for ${seconds} s"
+(cd "$out/run" && "$out/rbs_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=4096 \
+   -print_final_stats=0 "$out/corpus/rbs" "$out/seeds/rbs" 2>&1 | tail -n 3)
 echo "== fuzz: no crash in any target"
 

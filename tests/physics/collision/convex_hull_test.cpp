@@ -73,6 +73,7 @@ TEST(ConvexHull, DegenerateInputGivesNoHullAndAWarning) {
   ExpectRefused({1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3, 1, 2, 3});          // one point repeated
   ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, NAN, 1, 1, 1});        // not finite
   ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, INFINITY});
+  ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0.5f, 0.5f, 4.6e27f});  // beyond any world: qhull would spin
   EXPECT_EQ(ConvexHull_Build(nullptr, 10, kParams, 0.01f), nullptr);
   Physics_SetWarningHook(old);
 }

@@ -220,6 +220,38 @@ TEST(HingeConstraint, VelocityMotorReachesItsSpeed) {
   PhysObject_Destroy(hinge);
 }
 
+// An unbounded motor drives a hinge to the stop ahead of it and no further,
+// either way round, and also when gravity helps it.
+TEST(HingeConstraint, AnUnboundedMotorStopsAtTheLimitItDrivesInto) {
+  for (float speed : {2.0f, -2.0f}) {
+    for (int flap = 0; flap < 2; ++flap) {
+      DynTestScene s;
+      // Upright door about y, or a flap hanging from an axis along x.
+      RigidBody* door = flap ? s.Box(V3(0.5f, 1.0f, 0.05f), 5.0f, V3(0, 1, 0), 0)
+                             : s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0);
+      s.Add(door);
+      HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
+      HingeConstraint_SetPivotAxisWorld(hinge, flap ? V3(0, 2, 0) : V3(0, 1, 0), flap ? V3(1, 0, 0) : V3(0, 1, 0));
+      hinge->limitOn = 1;
+      hinge->limit[0] = -0.6f;
+      hinge->limit[1] = 0.6f;
+      hinge->motorOn = 1;
+      hinge->motor[0] = speed;
+      hinge->motor[1] = 0.0f;
+      Constraint_Rebuild(hinge);
+      ConstraintManager_AddConstraint(s.cm, hinge);
+      float extreme = 0.0f;
+      for (int i = 0; i < 150; ++i) {
+        s.Frame(1.0f / 60.0f);
+        extreme = speed > 0 ? std::fmax(extreme, hinge->Angle()) : std::fmin(extreme, hinge->Angle());
+      }
+      EXPECT_NEAR(std::fabs(extreme), 0.6f, 0.05f) << speed << " flap " << flap;
+      EXPECT_NEAR(std::fabs(hinge->Angle()), 0.6f, 0.05f) << speed << " flap " << flap;  // held there
+      PhysObject_Destroy(hinge);
+    }
+  }
+}
+
 TEST(Constraint, FrameTwoAxisAndDistanceJointsHoldTheirRelation) {
   DynTestScene s;
   RigidBody* anchor = s.Sphere(0.2f, 1.0f, V3(0, 3, 0), 0);
