@@ -93,6 +93,9 @@ void ConfigSys_Shutdown(void) {
   g_config = ConfigSystem{};
 }
 
+List* ConfigSys_GetNodePool(void) { return g_config.nodes; }
+List* ConfigSys_GetReaderPool(void) { return g_config.readers; }
+
 ConfigNode* Config_Open(const char* sourceName) {
   char path[CACHE_NAME_MAX];
   Cache_NameFromSource(path, sourceName, 0, "cfb");

@@ -30,6 +30,11 @@ constexpr int CONFIG_MAX_PATH_PARTS = 100;
 // Creates / destroys the node and reader pools. Init returns 0 on failure.
 int ConfigSys_Init(void);
 void ConfigSys_Shutdown(void);
+// The node and reader pools (the game fixes their capacities before the
+// first configuration opens); null before ConfigSys_Init.
+struct List;
+List* ConfigSys_GetNodePool(void);
+List* ConfigSys_GetReaderPool(void);
 
 // Opens the compiled form of a source name ("FrontEnd\FrontEnd.cfg"), found
 // at Cache\<top bits>\<hash>.cfb. Null when it is missing or empty.

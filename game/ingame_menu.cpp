@@ -1,0 +1,3 @@
+#include "game/ingame_menu.h"
+
+void InGameMenu_Register(void) {}

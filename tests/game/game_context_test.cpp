@@ -1,0 +1,131 @@
+#include "game/game_context.h"
+
+#include <gtest/gtest.h>
+
+#include "app/sound.h"
+#include "game_fixture.h"
+#include "platform/win32/cursor.h"
+
+namespace {
+
+class GameContextTest : public GameTest {};
+
+TEST_F(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
+{
+    for (int bad : {-1, 150, 100000}) {
+        EXPECT_EQ(Progress_IsLocked(bad), 1) << bad;
+        EXPECT_EQ(Progress_SetLocked(bad, 0), 0) << bad;
+        EXPECT_EQ(Progress_TestFlags(bad, 0xFFFFFFFFu), 0) << bad;
+        EXPECT_EQ(Progress_GetFloat(bad), 0.0f) << bad;
+        EXPECT_EQ(Progress_GetValue(bad), 0) << bad;
+        EXPECT_EQ(Progress_GetPlayerValue(0, bad), 0) << bad;
+        Progress_SetFlags(bad, PROGRESS_COMPLETED, 1);
+        Progress_SetFloat(bad, 1.0f);
+        Progress_SetPlayerValue(0, bad, 9);
+    }
+    for (int bad : {-1, 8, 255}) EXPECT_EQ(Character_IsLocked(bad), 1) << bad;
+    for (int badPlayer : {-1, 4, 7}) {
+        Progress_SetPlayerValue(badPlayer, 0, 5);
+        EXPECT_EQ(Progress_GetPlayerValue(badPlayer, 0), 0);
+        EXPECT_EQ(Progress_SumPlayerValues(badPlayer), 0);
+    }
+    EXPECT_EQ(Progress_CountCompleted(), 0u);
+    EXPECT_EQ(Progress_SetLocked(149, 1), 1);
+    EXPECT_EQ(Progress_IsLocked(149), 1);
+}
+
+TEST_F(GameContextTest, PlayerValuesSumExactlyTheHundredAndFiftyEntriesOfThatPlayer)
+{
+    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) {
+        Progress_SetPlayerValue(1, e, e);
+        Progress_SetPlayerValue(2, e, 1000);
+    }
+    EXPECT_EQ(Progress_SumPlayerValues(1), 149 * 150 / 2);
+    EXPECT_EQ(Progress_SumPlayerValues(2), 150000);
+    EXPECT_EQ(Progress_SumPlayerValues(0), 0);
+}
+
+TEST_F(GameContextTest, HiddenEffectsUnlockEntriesAndCharactersCountOnlyClearLocks)
+{
+    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) Progress_SetFlags(e, PROGRESS_LOCKED | 16u, 1);
+    Progress_UnlockAll();
+    for (int e : {0, 75, 149}) {
+        EXPECT_EQ(Progress_IsLocked(e), 0);
+        EXPECT_EQ(Progress_TestFlags(e, PROGRESS_COMPLETED), 0);
+        EXPECT_EQ(Progress_TestFlags(e, 16u), 1);  // other bits stay
+    }
+    Progress_SetLocked(10, 1);
+    Progress_UnlockAllComplete();
+    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) {
+        EXPECT_EQ(Game_GetContext()->progress.flags[e] & 15u, 14u) << e;
+    }
+    EXPECT_EQ(Progress_CountCompleted(), 150u);
+
+    Character_SetLocked(2, 1);
+    Character_SetLocked(5, 1);
+    Game_GetContext()->progress.characterLocks[6] = 2;  // another bit, not the lock
+    EXPECT_EQ(Character_CountUnlocked(), 6);
+    EXPECT_EQ(Character_IsLocked(6), 0);
+
+    Game_SetHiddenFlag();
+    EXPECT_EQ(Game_GetHiddenFlag(), 1u);
+    Game_SetBuildNumber(42);
+    char text[8];
+    Game_ShowVersionNumber(text, sizeof text);
+    EXPECT_STREQ(text, "42");
+}
+
+TEST_F(GameContextTest, MaxPlayersIsClampedToTheEightSlots)
+{
+    struct Case {
+        int32_t given;
+        uint32_t kept;
+    } cases[] = {{4, 4}, {0, 1}, {-3, 1}, {8, 8}, {9, 8}, {1000, 8}};
+    for (const Case& c : cases) {
+        Game_SetMaxPlayers(c.given);
+        EXPECT_EQ(Game_GetMaxPlayers(), c.kept) << c.given;
+    }
+}
+
+TEST_F(GameContextTest, TheTrackNameAndRandomChoicesComeFromTheReplaceableGenerator)
+{
+    static int next;
+    Game_SetRandomSource([]() { return next; });
+    for (int value : {0, 1, 2, 3, 302}) {
+        next = value;
+        Game_ChooseTrackName();
+        EXPECT_EQ(std::string(Game_GetTrackName()), "Track" + std::to_string(1 + value % 3));
+    }
+    next = -5;  // a source outside rand()'s range still gives a valid choice
+    Game_ChooseTrackName();
+    EXPECT_EQ(Game_GetTrackName()[5] >= '1' && Game_GetTrackName()[5] <= '3', true);
+    next = 0;
+    EXPECT_EQ(Game_RandomUnit(), -1.0f);
+    next = 19999;
+    EXPECT_NEAR(Game_RandomUnit(), 0.9999f, 1e-6f);
+}
+
+TEST_F(GameContextTest, ASecondResetKeepsStoredValuesAndHidesTheCursorOnce)
+{
+    int32_t cursor = Cursor_GetShowCount();
+    Game_ResetContext();
+    GameContext* ctx = Game_GetContext();
+    EXPECT_STREQ(ctx->frontEndPath, "FrontEnd\\FrontEnd.cfg");
+    EXPECT_EQ(ctx->gameStateType, (uint32_t)GAMESTATE_START);
+    EXPECT_EQ(ctx->effectsVolume, 0.65f);
+    EXPECT_EQ(ctx->musicVolume, 0.35f);
+    EXPECT_EQ(ctx->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
+    EXPECT_EQ(Cursor_GetShowCount(), cursor - 1);
+
+    ctx->effectsVolume = 0.25f;
+    ctx->gameStateType = GAMESTATE_GLIM;
+    Progress_SetFlags(3, PROGRESS_COMPLETED, 1);
+    Game_ResetContext();
+    EXPECT_EQ(ctx->effectsVolume, 0.25f);
+    EXPECT_EQ(ctx->gameStateType, (uint32_t)GAMESTATE_GLIM);
+    EXPECT_EQ(Progress_TestFlags(3, PROGRESS_COMPLETED), 1);
+    EXPECT_EQ(Cursor_GetShowCount(), cursor - 1);
+    Cursor_Show(1);
+}
+
+}  // namespace

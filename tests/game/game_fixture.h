@@ -1,0 +1,112 @@
+// Shared set-up of the game's tests: each test runs in a folder of its own
+// (tests run in parallel processes) with the engine's file table, the file
+// layer, configurations, text tables and the sound bank in place, and the
+// game's records put back to their start-up state. Data files are written
+// into "data/" (the data layer's "DATA\"), configurations compiled there
+// with the configuration compiler.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "app/config.h"
+#include "app/file.h"
+#include "app/shell.h"
+#include "app/soundbank.h"
+#include "app/text.h"
+#include "app/wad.h"
+#include "game/game_context.h"
+#include "game/level_session.h"
+#include "game/memcard_ui.h"
+#include "game/menu_system.h"
+#include "game/race_setup.h"
+#include "game/state_hooks.h"
+#include "gfx/core/engine.h"
+#include "platform/win32/path.h"
+#include "tools/lib/cfgc.h"
+
+class GameTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::filesystem::path(HELM_TEST_TMP) /
+                  (std::string("game_") + info->test_suite_name() + "_" + info->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_ / "data");
+        std::filesystem::current_path(folder_);
+        Path_Shutdown();
+        ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
+        ASSERT_EQ(File_Init(), 1);
+        ASSERT_EQ(ConfigSys_Init(), 1);
+        ASSERT_EQ(Text_Init(), 1);
+        ASSERT_EQ(Wad_Init(), 1);
+        ASSERT_EQ(SoundBank_Init(), 1);
+        ResetGame();
+    }
+
+    void TearDown() override
+    {
+        ResetGame();
+        SoundBank_Shutdown();
+        Wad_Shutdown();
+        Text_Shutdown();
+        ConfigSys_Shutdown();
+        File_Shutdown();
+        File_SetClock(nullptr);
+        Engine_Term();
+        App_ParseCommandLine("");
+        Path_Shutdown();
+        std::filesystem::current_path(HELM_TEST_TMP);
+        std::filesystem::remove_all(folder_);
+    }
+
+    // The game's records as a fresh process has them.
+    static void ResetGame()
+    {
+        memset(Game_GetContext(), 0, sizeof(GameContext));
+        memset(Level_GetSession(), 0, sizeof(LevelSession));
+        memset((void*)GameSetup_Get(), 0, sizeof(GameSetupRecord));
+        Game_SetRequestedState(GAME_REQUEST_NONE);
+        Game_SetMaxPlayers(4);
+        Game_SetRandomSource(nullptr);
+        GameStateHooks_Install(nullptr);
+        MenuTest_SetOpen(0);
+        MemCardUITest_Reset();
+    }
+
+    // Writes bytes to a path relative to the test's folder, making folders.
+    static void Write(const std::string& path, const std::string& bytes)
+    {
+        std::filesystem::path p(path);
+        if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
+        std::ofstream out(p, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), (std::streamsize)bytes.size());
+    }
+
+    // A data file ("Unlocked.cfg" is "data/Unlocked.cfg").
+    static void WriteData(const std::string& name, const std::string& bytes)
+    {
+        std::string path = "data/" + name;
+        for (char& c : path)
+            if (c == '\\') c = '/';
+        Write(path, bytes);
+    }
+
+    // Compiles a configuration written in the compiler's text form and puts
+    // it where Config_Open finds the source name.
+    static void WriteConfig(const char* sourceName, const std::string& text)
+    {
+        std::vector<uint8_t> bytes;
+        CfgcError error;
+        ASSERT_EQ(Cfgc_Compile(text.data(), text.size(), &bytes, &error), 1) << error.line << ": " << error.message;
+        Write("data/" + Cfgc_OutputPath(sourceName), std::string(bytes.begin(), bytes.end()));
+    }
+
+    std::filesystem::path folder_;
+};
