@@ -3,12 +3,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "app/sound.h"
 #include "common/hash.h"
+#include "game/level_file.h"
 #include "game/level_input.h"
 
 namespace {
 
 LevelSession g_session;
+
+constexpr float kDefaultFov = 0.55f;
 
 constexpr const char* kRuleNames[LEVEL_RULES] = {"normal",        "scorePickups",          "countDown", "beatTime",
                                                   "hiddenPickups", "countDownMustComplete", "race"};
@@ -27,6 +31,20 @@ void CopyName(char* to, const char* from) { snprintf(to, LEVEL_NAME_MAX, "%s", f
 LevelSession* Level_GetSession(void) { return &g_session; }
 
 const char* Level_GetRuleText(uint32_t rule) { return rule < LEVEL_RULES ? kRuleNames[rule] : nullptr; }
+
+void Rules_Init(void)
+{
+    memset(&g_session, 0, sizeof g_session);
+    for (uint32_t r = 0; r < LEVEL_RULES; r++) Level_SetRuleName(r, kRuleNames[r]);
+    // Until a camera sets them, players see through the views' own field of view.
+    for (LevelPlayer& p : g_session.players) p.worldFov = p.backDomeFov = p.hudFov = kDefaultFov;
+    const GameContext* ctx = Game_GetContext();
+    Sound_SetMasterVolume(ctx->effectsVolume);
+    Level_SetMusicVolume(ctx->musicVolume);
+    Level_ResetSettings(nullptr);
+}
+
+void Rules_Shutdown(void) { memset(&g_session, 0, sizeof g_session); }
 
 void Rules_Update(float dt)
 {

@@ -1,0 +1,234 @@
+#include "game/level_session.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/pad.h"
+#include "app/shell.h"
+#include "common/hash.h"
+#include "game/level_input.h"
+#include "game/players.h"
+#include "game_fixture.h"
+#include "platform/dinput/dinput_test.h"
+#include "platform/win32/win32_test.h"
+
+namespace {
+
+class LevelSessionTest : public GameTest {
+protected:
+    void SetUp() override
+    {
+        GameTest::SetUp();
+        Win32Test_ResetAll();
+        DInputTest_ResetState();
+        App_ResetState();
+        Rules_Init();
+    }
+    void TearDown() override
+    {
+        Rules_Shutdown();
+        Pad_Shutdown();
+        DInputTest_DetachAll();
+        Win32Test_ResetAll();
+        GameTest::TearDown();
+    }
+
+    // Player 0 on the keyboard with the default keys.
+    static void KeyboardPlayer()
+    {
+        ASSERT_EQ(Pad_Init(), 1);
+        Game_SetMaxPlayers(1);
+        Player_AssignDevices();
+        Game_GetContext()->playerKinds[0] = PLAYER_KIND_HUMAN;
+        ASSERT_EQ(Player_GetInputDevice(0), Pad_Get(PAD_KEYBOARD, 0));
+    }
+
+    // One frame with these keys of player 0 held (and every other up).
+    static const PlayerInputRecord* Frame(std::initializer_list<uint16_t> keys)
+    {
+        DInputTest_ResetState();
+        for (uint16_t key : keys) DInputTest_PushKey((uint8_t)key, 1);
+        Pad_Update(0.016f);
+        Rules_Update(0.016f);
+        return Player_GetInputRecord(0);
+    }
+};
+
+TEST_F(LevelSessionTest, RulesAreChosenByNameAndARuleOfSevenIsRefused)
+{
+    const char* names[] = {"normal", "scorePickups", "countDown", "beatTime", "hiddenPickups", "countDownMustComplete",
+                           "race"};
+    for (int r = 0; r < LEVEL_RULES; r++) {
+        EXPECT_EQ(Level_FindRuleByHash(Name_Hash(names[r], 1, 1)), r);
+        EXPECT_EQ(Level_GetRuleHash((uint32_t)r), Name_Hash(names[r], 1, 1));
+    }
+    EXPECT_EQ(Level_FindRuleByHash(Name_Hash("COUNT DOWN", 1, 1)), 2);  // case and blanks do not count
+    EXPECT_EQ(Level_FindRuleByHash(Name_Hash("sprint", 1, 1)), -1);
+    EXPECT_EQ(Level_FindRuleByHash(0), -1);
+    ASSERT_EQ(Level_SetGameRule(RULE_RACE), 1);
+    EXPECT_EQ(Level_SetGameRule(7), 0);
+    EXPECT_EQ(Level_GetGameRule(), (uint32_t)RULE_RACE);
+    EXPECT_EQ(Level_GetRuleHash(7), 0u);
+    Level_SetRuleName(4, "secrets");
+    EXPECT_EQ(Level_FindRuleByHash(Name_Hash("secrets", 1, 1)), 4);
+}
+
+TEST_F(LevelSessionTest, TheLevelClockAlwaysRunsAndTheRuleClockOnlyWhileItsFlagIsSet)
+{
+    Rules_Update(0.25f);  // the flag is set by the update, after the clocks
+    EXPECT_FLOAT_EQ(Level_GetClock(), 0.25f);
+    EXPECT_FLOAT_EQ(Level_GetClock2(), 0.0f);
+    EXPECT_TRUE(Level_TestFlags(LEVEL_RULE_CLOCK));
+    Rules_Update(0.25f);
+    EXPECT_FLOAT_EQ(Level_GetClock2(), 0.25f);
+    Level_SetFlags(LEVEL_RULE_CLOCK, 0);  // as the open pause menu does each frame
+    Rules_Update(0.5f);
+    EXPECT_FLOAT_EQ(Level_GetClock(), 1.0f);
+    EXPECT_FLOAT_EQ(Level_GetClock2(), 0.25f);
+}
+
+TEST_F(LevelSessionTest, ARaisedRespawnIsLatchedNextFrameAndFollowedByItsAfterEvent)
+{
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+    EXPECT_EQ(Level_GetEvents(), 0u);
+    uint32_t seen[4];
+    for (uint32_t& s : seen) {
+        Rules_Update(0.01f);
+        s = Level_GetEvents();
+    }
+    EXPECT_EQ(seen[0], (uint32_t)LEVEL_EVENT_RESPAWN);
+    EXPECT_EQ(seen[1], (uint32_t)LEVEL_EVENT_AFTER_RESPAWN);
+    EXPECT_EQ(seen[2], 0u);
+    EXPECT_EQ(seen[3], 0u);
+}
+
+TEST_F(LevelSessionTest, PlayerIndicesBeyondTheSessionOrMaxPlayersReadZeroAndWriteNothing)
+{
+    Game_SetMaxPlayers(8);
+    LevelSession before;
+    memcpy(&before, Level_GetSession(), sizeof before);
+    Vec3 v{1, 2, 3};
+    int dummy;
+    for (int p : {-1, 4, 5, 7}) {
+        Player_SetStart(p, &v, &v, &v);
+        Player_SetHudState(p, 3);
+        Player_SetUserWord(p, &v);
+        Player_SetWorldFov(p, 2.0f);
+        Player_SetViewportIndex(p, 1);
+        Level_SetPlayerEntity(p, (Object*)&v);
+        EXPECT_EQ(Player_GetInputRecord(p), nullptr);
+        EXPECT_EQ(Player_GetHudState(p), 0u);
+        EXPECT_EQ(Player_GetUserWord(p), nullptr);
+        EXPECT_EQ(Player_GetHudFov(p), 0.0f);
+        EXPECT_EQ(Level_GetPlayerEntity(p), nullptr);
+        EXPECT_EQ(Player_GetViewportIndex(p, &dummy), 0);
+    }
+    EXPECT_EQ(memcmp(&before, Level_GetSession(), sizeof before), 0);
+    Game_SetMaxPlayers(2);  // GameMaxPlayers bounds them too
+    Player_SetHudState(2, 5);
+    EXPECT_EQ(Player_GetHudState(2), 0u);
+
+    // The second per-player word holds a pointer whole.
+    Player_SetUserWord(1, &v);
+    EXPECT_EQ(Player_GetUserWord(1), &v);
+    Player_SetViewportIndex(1, 3);
+    ASSERT_EQ(Player_GetViewportIndex(1, &dummy), 1);
+    EXPECT_EQ(dummy, 3);
+    Player_SetViewportIndex(1, -1);
+    EXPECT_EQ(Player_GetViewportIndex(1, &dummy), 0);
+}
+
+TEST_F(LevelSessionTest, NamesAndConfigurationPaths)
+{
+    Level_SetConfigDir("Levels\\Demo\\");
+    char path[64];
+    EXPECT_STREQ(Level_MakeConfigPath("Frog", path, sizeof path), "Levels\\Demo\\Frog.cfg");
+    std::string longName(600, 'n');
+    Level_SetSceneName(longName.c_str());
+    EXPECT_EQ(strlen(Level_GetSceneName()), (size_t)LEVEL_NAME_MAX - 1);
+    static uint32_t restarted;
+    restarted = 0;
+    Level_Restart(7);  // without a callback: nothing
+    Level_SetRestartCallback([](uint32_t argument) { restarted = argument + 1; });
+    Level_Restart(7);
+    EXPECT_EQ(restarted, 8u);
+}
+
+TEST_F(LevelSessionTest, KeysMapToTheStickAndTheButtonBits)
+{
+    KeyboardPlayer();
+    const PlayerInputRecord* in = Frame({0xC8, 0xCD});  // up and right: a diagonal
+    EXPECT_NEAR(in->stickX, 0.70710677f, 1e-6f);
+    EXPECT_NEAR(in->stickY, 0.70710677f, 1e-6f);
+    EXPECT_EQ(in->buttons, (uint32_t)(INPUT_UP | INPUT_RIGHT));
+    in = Frame({0xD0, 0xCB});
+    EXPECT_NEAR(in->stickX, -0.70710677f, 1e-6f);
+    EXPECT_NEAR(in->stickY, -0.70710677f, 1e-6f);
+    EXPECT_EQ(in->oldButtons, (uint32_t)(INPUT_UP | INPUT_RIGHT));
+    in = Frame({0xCB, 0xCD});  // left and right cancel, both bits stay
+    EXPECT_EQ(in->stickX, 0.0f);
+    EXPECT_EQ(in->buttons, (uint32_t)(INPUT_LEFT | INPUT_RIGHT));
+
+    const uint32_t bits[] = {16, 32, 64, 128, 256, 512, 4096, 8192, 1024, 2048};
+    for (int a = 4; a < PLAYER_ACTIONS; a++) {
+        in = Frame({Player_GetBinding(0, a)});
+        EXPECT_EQ(in->buttons, bits[a - 4]) << "action " << a;
+        EXPECT_EQ(in->stickX, 0.0f);
+    }
+    EXPECT_EQ(Frame({59})->buttons, 8192u);  // F1
+    EXPECT_EQ(Frame({})->oldButtons, 8192u);
+}
+
+TEST_F(LevelSessionTest, TheStampClearsButtonsButKeepsTheStick)
+{
+    KeyboardPlayer();
+    Frame({});
+    Level_StampTime(0.2f);
+    float start = Level_GetClock();
+    const PlayerInputRecord* in = nullptr;
+    while (Level_GetClock() - start < 0.19f) {
+        in = Frame({0xC8, 0x1C});
+        EXPECT_EQ(in->buttons, 0u);
+        EXPECT_FLOAT_EQ(in->stickY, 1.0f);
+    }
+    for (int f = 0; f < 3; f++) in = Frame({0xC8, 0x1C});
+    EXPECT_EQ(in->buttons, (uint32_t)(INPUT_UP | Input_ActionBit(4)));
+}
+
+TEST_F(LevelSessionTest, TheSecondStickReadsZeroUntilItHasBeenCentred)
+{
+    int32_t handle = DInputTest_AttachController(1);
+    if (handle < 0) GTEST_SKIP() << "no virtual joysticks";
+    ASSERT_EQ(Pad_Init(), 1);
+    Game_SetMaxPlayers(1);
+    Player_AssignDevices();
+    Game_GetContext()->playerKinds[0] = PLAYER_KIND_HUMAN;
+    auto frame = [&](int32_t x) {
+        DInputTest_SetAxis(handle, DINPUT_TEST_RIGHTX, x);
+        Pad_Update(0.016f);
+        Rules_Update(0.016f);
+        return Player_GetInputRecord(0)->stick2X;
+    };
+    EXPECT_EQ(frame(20000), 0.0f);  // resting off-centre from the start
+    EXPECT_EQ(frame(32767), 0.0f);
+    EXPECT_EQ(frame(0), 0.0f);      // centred once
+    EXPECT_NEAR(frame(32767), 1.0f, 1e-3f);
+    EXPECT_NEAR(frame(-16384), -0.5f, 1e-3f);
+}
+
+TEST_F(LevelSessionTest, PlayersWithoutAPadOrAKindReadNothing)
+{
+    Game_SetMaxPlayers(4);
+    Game_GetContext()->playerKinds[1] = PLAYER_KIND_COMPUTER;  // no device assigned
+    Player_GetInputRecord(2)->buttons = 77;                     // kind 0: not a player, left alone
+    Rules_Update(0.1f);
+    const PlayerInputRecord* computer = Player_GetInputRecord(1);
+    EXPECT_EQ(computer->pad, nullptr);
+    EXPECT_EQ(computer->buttons, 0u);
+    EXPECT_EQ(Player_GetInputRecord(2)->buttons, 77u);
+    EXPECT_EQ(Player_ReadAction(nullptr, 0, 4), 0.0f);
+    EXPECT_EQ(Player_ReadAction(Pad_Get(PAD_KEYBOARD, 0), 0, -1), 0.0f);
+}
+
+}  // namespace
