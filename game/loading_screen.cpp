@@ -1,0 +1,112 @@
+#include "game/loading_screen.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "app/config.h"
+#include "game/game_context.h"
+#include "game/race_setup.h"
+
+namespace {
+
+LoadingScreen g_loading = {{}, {}, {}, {}, nullptr, nullptr, nullptr, {}, {}, {}, {}, {}, {}, nullptr, -1, 0, 0, 0};
+
+constexpr const char* kDataSizeKeys[LOADING_TYPES] = {
+    "DataSize::FrontEndLoadingType_Initial", "DataSize::FrontEndLoadingType_FrontEnd",
+    "DataSize::FrontEndLoadingType_1", "DataSize::FrontEndLoadingType_2", "DataSize::FrontEndLoadingType_3"};
+
+// The indicator moves this far per byte, in bar widths.
+constexpr float kIndicatorRate = 0.00066666666f;
+
+void ReadName(ConfigNode* cfg, const char* key, char* out)
+{
+    char value[CONFIG_TEXT_MAX];
+    if (!Config_GetString(cfg, key, value, sizeof value)) return;
+    size_t n = strnlen(value, LOADING_NAME - 1);
+    memcpy(out, value, n);
+    out[n] = 0;
+}
+
+}  // namespace
+
+LoadingScreen* LoadingScreen_Get(void) { return &g_loading; }
+
+void LoadingScreen_LoadData(const char* loadDat)
+{
+    FrontEnd_LoadTextFile(LOADING_TEXT_FILE, &g_loading.text);
+    ConfigNode* cfg = Config_Open(loadDat);
+    int32_t maxPlayers = 4;
+    if (cfg) {
+        ReadName(cfg, "Images::LoadingScreenMain", g_loading.images[0]);
+        for (int i = 1; i <= 16; i++) {
+            char key[48];
+            snprintf(key, sizeof key, "Images::LoadingScreen%.2d", i);
+            ReadName(cfg, key, g_loading.images[i]);
+        }
+        ReadName(cfg, "Images::LoadingScreenBoss1", g_loading.images[17]);
+        ReadName(cfg, "Images::LoadingScreenBoss2", g_loading.images[18]);
+        ReadName(cfg, "Images::LoadingFrame", g_loading.frameName);
+        ReadName(cfg, "Images::LoadingBar", g_loading.barName);
+        ReadName(cfg, "Images::LoadingIndicator", g_loading.indicatorName);
+        Config_GetVector2(cfg, "Images::LoadingFramePos", g_loading.framePos);
+        Config_GetVector2(cfg, "Images::LoadingFrameSize", g_loading.frameSize);
+        Config_GetVector2(cfg, "Images::LoadingBarPos", g_loading.barPos);
+        Config_GetVector2(cfg, "Images::LoadingBarSize", g_loading.barSize);
+        for (int t = 0; t < LOADING_TYPES; t++) {
+            int32_t bytes;
+            if (Config_GetInt(cfg, kDataSizeKeys[t], &bytes)) g_loading.dataSize[t] = bytes > 0 ? (uint32_t)bytes : 0;
+        }
+        Config_GetInt(cfg, "UserData::GameMaxPlayers", &maxPlayers);
+        Config_Close(cfg);
+    }
+    Game_SetMaxPlayers(maxPlayers);
+}
+
+LoadingLayout LoadingScreen_Advance(float bytes)
+{
+    LoadingLayout layout = {};
+    const float x = g_loading.barPos[0], y = g_loading.barPos[1];
+    const float w = g_loading.barSize[0], h = g_loading.barSize[1];
+    if (!(bytes > 0.0f)) bytes = 0.0f;
+    if (g_loading.bar) {
+        float size = g_loading.type < LOADING_TYPES ? (float)g_loading.dataSize[g_loading.type] : 0.0f;
+        g_loading.counter = std::fmin(g_loading.counter + bytes, size);
+        if (size > 0.0f) {
+            layout.bar[0] = x;
+            layout.bar[1] = y;
+            layout.bar[2] = g_loading.counter / size * w;
+            layout.bar[3] = h;
+        }
+    } else if (g_loading.indicator) {
+        g_loading.counter += bytes;
+        const float range = w - 8.0f;
+        if (range >= 1.0f) {
+            // Wrapped in double: the counter grows without bound while a load runs.
+            double travel = (double)g_loading.counter * kIndicatorRate * range;
+            for (int i = 0; i < LOADING_PIECES; i++) {
+                double offset = std::fmod(12.0 * i + travel, (double)range);
+                layout.pieces[i][0] = x + (float)offset;
+                layout.pieces[i][1] = y - 1.0f;
+                layout.pieces[i][2] = 8.0f;
+                layout.pieces[i][3] = h + 1.0f;
+            }
+            layout.pieceCount = LOADING_PIECES;
+        }
+    }
+    return layout;
+}
+
+int32_t Level_GetLoadingScreenIndex(int entry)
+{
+    if (GameSetup_IsListEnd(entry)) return 0;
+    char path[GAMESETUP_TEXT + 8];
+    snprintf(path, sizeof path, "levels\\%s", GameSetup_GetLevel(entry));
+    ConfigNode* cfg = Config_Open(path);
+    int32_t index = 0;
+    if (cfg) {
+        Config_GetInt(cfg, "game::Level::loadingScreenIndex", &index);
+        Config_Close(cfg);
+    }
+    return index;
+}

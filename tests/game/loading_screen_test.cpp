@@ -1,0 +1,144 @@
+#include "game/loading_screen.h"
+
+#include <gtest/gtest.h>
+
+#include "game_fixture.h"
+
+namespace {
+
+const char* const kLoadDat =
+    "Images {\n"
+    "  LoadingScreenMain = Load\\Main.bmp\n"
+    "  LoadingScreen03 = Load\\Three.bmp\n"
+    "  LoadingScreenBoss2 = Load\\Boss2.bmp\n"
+    "  LoadingFrame = Load\\Frame.bmp\n"
+    "  LoadingBar = Load\\Bar.bmp\n"
+    "  LoadingFramePos = 100, 400\n"
+    "  LoadingFrameSize = 440, 20\n"
+    "  LoadingBarPos = 104, 404\n"
+    "  LoadingBarSize = 432, 12\n"
+    "}\n"
+    "DataSize {\n"
+    "  FrontEndLoadingType_Initial = 1000\n"
+    "  FrontEndLoadingType_2 = 5000\n"
+    "  FrontEndLoadingType_3 = -7\n"
+    "}\n"
+    "UserData {\n"
+    "  GameMaxPlayers = 2\n"
+    "}\n";
+
+class LoadingScreenTest : public GameTest {
+protected:
+    void SetUp() override
+    {
+        GameTest::SetUp();
+        saved_ = *LoadingScreen_Get();
+        memset(LoadingScreen_Get(), 0, sizeof(LoadingScreen));
+    }
+    void TearDown() override
+    {
+        TextFile_Free(&LoadingScreen_Get()->text);
+        *LoadingScreen_Get() = saved_;
+        GameTest::TearDown();
+    }
+    LoadingScreen saved_;
+};
+
+TEST_F(LoadingScreenTest, LoadDatGivesImagesSpritesPlacesDataSizesAndMaxPlayers)
+{
+    WriteConfig("Load.dat", kLoadDat);
+    WriteConfig(LOADING_TEXT_FILE, "Section0 {\nDisplayTime = 2\n}\n");
+    LoadingScreen_LoadData("Load.dat");
+    const LoadingScreen* l = LoadingScreen_Get();
+    EXPECT_STREQ(l->images[0], "Load\\Main.bmp");
+    EXPECT_STREQ(l->images[3], "Load\\Three.bmp");
+    EXPECT_STREQ(l->images[18], "Load\\Boss2.bmp");
+    EXPECT_STREQ(l->images[1], "");
+    EXPECT_STREQ(l->barName, "Load\\Bar.bmp");
+    EXPECT_STREQ(l->indicatorName, "");
+    EXPECT_EQ(l->framePos[1], 400.0f);
+    EXPECT_EQ(l->barSize[0], 432.0f);
+    const uint32_t sizes[] = {1000, 0, 0, 5000, 0};
+    for (int t = 0; t < LOADING_TYPES; t++) EXPECT_EQ(l->dataSize[t], sizes[t]) << t;
+    EXPECT_EQ(Game_GetMaxPlayers(), 2u);
+    EXPECT_EQ(l->text.sectionCount, 1);
+
+    // Without the file every default stays and GameMaxPlayers is 4.
+    memset(LoadingScreen_Get(), 0, sizeof(LoadingScreen));
+    LoadingScreen_LoadData("Missing.dat");
+    EXPECT_EQ(Game_GetMaxPlayers(), 4u);
+    EXPECT_EQ(LoadingScreen_Get()->dataSize[0], 0u);
+}
+
+TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAndAZeroDataSizeDrawsNone)
+{
+    LoadingScreen* l = LoadingScreen_Get();
+    static int sprite;  // any non-null sprite stands for a loaded bar
+    l->bar = (Sprite*)&sprite;
+    l->barPos[0] = 100;
+    l->barPos[1] = 400;
+    l->barSize[0] = 400;
+    l->barSize[1] = 10;
+    l->dataSize[2] = 1000;
+    l->type = 2;
+    float widths[4];
+    for (float& w : widths) w = LoadingScreen_Advance(300.0f).bar[2];
+    EXPECT_FLOAT_EQ(widths[0], 120.0f);
+    EXPECT_FLOAT_EQ(widths[2], 360.0f);
+    EXPECT_FLOAT_EQ(widths[3], 400.0f);
+    EXPECT_FLOAT_EQ(LoadingScreen_Advance(1e9f).bar[2], 400.0f);
+    EXPECT_FLOAT_EQ(LoadingScreen_Advance(-50.0f).bar[2], 400.0f);
+
+    l->counter = 0;
+    l->type = 1;  // DataSize 0
+    LoadingLayout layout = LoadingScreen_Advance(300.0f);
+    EXPECT_EQ(layout.bar[2], 0.0f);
+    EXPECT_EQ(layout.pieceCount, 0);
+    l->type = 9;  // no such type: no size
+    EXPECT_EQ(LoadingScreen_Advance(300.0f).bar[2], 0.0f);
+    l->bar = nullptr;
+}
+
+TEST_F(LoadingScreenTest, TheIndicatorWrapsInsideTheBarAndANarrowBarHasNone)
+{
+    LoadingScreen* l = LoadingScreen_Get();
+    static int sprite;
+    l->indicator = (Sprite*)&sprite;
+    l->barPos[0] = 50;
+    l->barPos[1] = 20;
+    l->barSize[0] = 108;
+    l->barSize[1] = 6;
+    for (float bytes : {0.0f, 700.0f, 1.0e6f, 3.0e9f}) {
+        LoadingLayout layout = LoadingScreen_Advance(bytes);
+        ASSERT_EQ(layout.pieceCount, LOADING_PIECES);
+        for (const float* p : layout.pieces) {
+            EXPECT_GE(p[0], 50.0f);
+            EXPECT_LT(p[0], 150.0f);
+            EXPECT_EQ(p[1], 19.0f);
+            EXPECT_EQ(p[2], 8.0f);
+            EXPECT_EQ(p[3], 7.0f);
+        }
+    }
+    for (float narrow : {8.0f, 8.5f, 0.0f, -20.0f}) {
+        l->barSize[0] = narrow;
+        EXPECT_EQ(LoadingScreen_Advance(100.0f).pieceCount, 0) << narrow;
+    }
+    l->indicator = nullptr;
+}
+
+TEST_F(LoadingScreenTest, TheIndexOfALevelComesFromItsFileAndIsZeroWithoutIt)
+{
+    GameSetup_Reset();
+    GameSetup_SetLevel("level1.cfg", 0);
+    GameSetup_SetLevel("level2.cfg", 1);
+    GameSetup_SetLevel("level3.cfg", 2);
+    WriteConfig("levels\\level1.cfg", "game {\n Level {\n loadingScreenIndex = 7\n }\n}\n");
+    WriteConfig("levels\\level2.cfg", "game {\n Level {\n levelscene = x.lws\n }\n}\n");
+    EXPECT_EQ(Level_GetLoadingScreenIndex(0), 7);
+    EXPECT_EQ(Level_GetLoadingScreenIndex(1), 0);
+    EXPECT_EQ(Level_GetLoadingScreenIndex(2), 0);  // no such file
+    EXPECT_EQ(Level_GetLoadingScreenIndex(3), 0);  // "NONE"
+    EXPECT_EQ(Level_GetLoadingScreenIndex(40), 0);
+}
+
+}  // namespace
