@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the data-layer, font-metrics, world-reader, plugin-reader,
 # content-layer (objects, scene texts, scene caches, skin-weight caches,
-# animation sets, shape files) and input-script fuzz targets with clang
+# animation sets, shape files), input-script and game fuzz targets with clang
 # 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
@@ -172,5 +172,7 @@ echo "== fuzz: building rbs_fuzz"
 echo "== fuzz: running rbs_fuzz for ${seconds} s"
 (cd "$out/run" && "$out/rbs_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=4096 \
    -print_final_stats=0 "$out/corpus/rbs" "$out/seeds/rbs" 2>&1 | tail -n 3)
+
+source "$root/tests/fuzz/game_targets.sh"
 echo "== fuzz: no crash in any target"
 

@@ -1,0 +1,31 @@
+# Sourced by run.sh (its variables: root, out, cxx, flags, seconds).
+# The game's targets (the save record, the text lists, the level file,
+# "Load.dat" and sectioned text) stand on everything below the game: every
+# library's sources go into one archive, from which each target links what
+# it uses, over the real engine instance with the in-memory file table.
+mkdir -p "$out/obj/game" "$out/seeds/save_record" "$out/seeds/game_lists" "$out/seeds/game_config"
+echo "== fuzz: building the game's archive"
+{ ls "$root"/common/*.cpp
+  find "$root"/platform "$root"/gfx "$root"/physics -name '*.cpp'
+  ls "$root"/app/*.cpp
+  [[ -d "$root/engine" ]] && find "$root"/engine -name '*.cpp'
+  find "$root"/game -name '*.cpp'; } | xargs -P 6 -I{} sh -c \
+  '"$3" $4 -c "$2" -o "$1/$(echo "$2" | md5sum | cut -c1-12).o"' _ \
+  "$out/obj/game" {} "$cxx" "${flags[*]} $(pkg-config --cflags sdl2 libpng libavformat)"
+rm -f "$out/libgame_fuzz.a"
+ar rcs "$out/libgame_fuzz.a" "$out"/obj/game/*.o
+gamelibs=($(pkg-config --libs sdl2 libpng libavformat libavcodec libavutil libswscale libswresample) -lqhull_r -lz -lpthread)
+# A record of the fresh game, a short list and a small level file.
+head -c 1936 /dev/zero > "$out/seeds/save_record/zero.sav"
+printf '0,3,x,7\r\nFrog\nLogo.bmp,2,TRUE,FALSE\nintro,TRUE,PAL2x\n12\n' > "$out/seeds/game_lists/list.txt"
+cp "$out/seeds/config/kart.cfb" "$out/seeds/game_config/"
+for target in save_record game_lists game_config; do
+  echo "== fuzz: building ${target}_fuzz"
+  "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "$out/libgame_fuzz.a" "${gamelibs[@]}" \
+    -o "$out/${target}_fuzz"
+  echo "== fuzz: running ${target}_fuzz for ${seconds} s"
+  mkdir -p "$out/corpus/$target"
+  (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/${target}_fuzz" \
+     -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
+     "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
+done
