@@ -42,6 +42,8 @@ NameCache* NameCache_Create(void)
     return cache;
 }
 
+List* NameCache_GetPool(NameCache* cache) { return cache ? cache->entries : nullptr; }
+
 void NameCache_Destroy(NameCache* cache)
 {
     if (!cache) return;

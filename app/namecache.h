@@ -29,6 +29,9 @@ struct NameCache {
 // it (the values themselves belong to the caller).
 NameCache* NameCache_Create(void);
 void NameCache_Destroy(NameCache* cache);
+// The cache's entry pool (a caller may fix its capacity before the first
+// entry); null for a null cache.
+List* NameCache_GetPool(NameCache* cache);
 // Adds an entry {value, 1, hash of name, key}, with no check for one that
 // exists already. 0 when memory ran out or an argument is null.
 int NameCache_Add(NameCache* cache, const char* name, void* value, uint32_t key);

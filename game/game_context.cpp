@@ -4,7 +4,21 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/config.h"
+#include "app/namecache.h"
 #include "app/sound.h"
+#include "app/soundbank.h"
+#include "common/list.h"
+#include "engine/font.h"
+#include "engine/materialanim.h"
+#include "engine/node.h"
+#include "engine/particle.h"
+#include "engine/renderobj.h"
+#include "engine/scene.h"
+#include "engine/sprite.h"
+#include "engine/sprite3d.h"
+#include "engine/view.h"
+#include "gfx/toolkit/2d/toolkit2d.h"
 #include "platform/win32/cursor.h"
 
 namespace {
@@ -31,6 +45,38 @@ struct GameWords {
 GameContext g_context;
 GameWords g_words = {GAME_REQUEST_NONE, 0.0f, 4, 0, 0, 0, "Track1", nullptr, nullptr, {0, 0, -1, 0}};
 
+// The engine pools' capacities, in the order they are fixed. A pool that
+// has a block already keeps growing: the views pool is one (the screen view
+// is made first), so four players' thirteen views fit.
+struct PoolCapacity {
+    List* (*pool)(void);
+    uint32_t items;
+};
+
+List* SpriteNames(void) { return NameCache_GetPool(Sprite_GetCache()); }
+List* SceneNames(void) { return NameCache_GetPool(Scene_GetCache()); }
+List* RenderObjNames(void) { return NameCache_GetPool(RenderObj_GetCache()); }
+
+constexpr PoolCapacity kPoolCapacities[] = {
+    {View_GetPool, 10},
+    {Sprite_GetPool, 256},
+    {SpriteNames, 257},
+    {Node_GetPool, 29696},
+    {ConfigSys_GetNodePool, 2816},
+    {ConfigSys_GetReaderPool, 128},
+    {Scene_GetPool, 3072},
+    {SceneNames, 1024},
+    {RenderObj_GetPool, 1025},
+    {RenderObjNames, 513},
+    {MaterialAnim_GetSequencePool, 258},
+    // (materials driven by texture sequences, 64: the sequences hold their
+    // materials themselves, there is no pool of them)
+    {Font_GetPool, 16},
+    {Sprite3d_GetPool, 65},
+    {Particle_GetPool, 200},
+    {SoundBank_GetPool, 201},
+};
+
 bool ValidEntry(int entry) { return entry >= 0 && entry < GAME_PROGRESS_ENTRIES; }
 bool ValidLevelPlayer(int player) { return player >= 0 && player < GAME_LEVEL_PLAYERS; }
 
@@ -46,7 +92,77 @@ void Game_ResetContext(void)
         zeroed = true;
     }
     snprintf(g_context.frontEndPath, sizeof g_context.frontEndPath, "%s", "FrontEnd\\FrontEnd.cfg");
+    Game_CreateScreenView(1);
+    for (const PoolCapacity& p : kPoolCapacities)
+        if (List* pool = p.pool()) List_SetBlockSize(pool, p.items);
+    Font_SetVirtualScreen(0);
+    Toolkit2D_SetDeviceRect(0.0f, 0.0f, 640.0f, 480.0f);
     Game_SetDefaultSettings();
+    static const uint8_t kWhite[4] = {255, 255, 255, 255};
+    static const uint8_t kRed[4] = {255, 0, 0, 255};
+    for (int i = 0; i < 2; i++) {
+        if (g_context.defaultFonts[i]) continue;
+        g_context.defaultFonts[i] = Font_Load(nullptr, nullptr);
+        if (g_context.defaultFonts[i]) Font_SetColour(g_context.defaultFonts[i], i == 0 ? kWhite : kRed);
+    }
+    const uint32_t white = 0xFFFFFFFFu;
+    for (Sprite*& sprite : g_context.blankSprites)
+        if (!sprite) sprite = Sprite_CreateBlank(&white, 2, 2);
+}
+
+View* Game_CreateScreenView(int clear)
+{
+    if (!g_context.screenView) {
+        g_context.screenView = View_CreateFractional(0.0f, 0.0f, 1.0f, 1.0f, 0.5f, 250.0f);
+        if (g_context.screenView && clear) View_Clear(g_context.screenView, 1, 1);
+    }
+    return g_context.screenView;
+}
+
+void Game_ApplyAspectRatio(View* view)
+{
+    if (!view) return;
+    if (g_context.wideScreen)
+        View_SetAspect(view, 16.0f, 9.0f);
+    else
+        View_SetAspect(view, 4.0f, 3.0f);
+    View_UpdateFov(view);
+}
+
+Font* Game_GetFont(int index) { return index >= 0 && index < GAME_FONTS ? g_context.fonts[index] : nullptr; }
+Font* Game_GetKartFont(void) { return g_context.fonts[0]; }
+
+void Game_LoadFonts(void)
+{
+    static const struct {
+        const char* name;
+        const char* folder;
+    } kFonts[GAME_FONTS] = {{"JS_KartFont", "Karts"}, {"PC_Font01", "PC"}, {"PC_Font02", "PC"}, {"PC_Font03", "PC"}};
+    for (int i = 0; i < GAME_FONTS; i++)
+        if (!g_context.fonts[i]) g_context.fonts[i] = Font_Load(kFonts[i].name, kFonts[i].folder);
+    g_context.secondaryFont = g_context.fonts[2];
+}
+
+void Game_ReleaseContext(void)
+{
+    for (Font*& font : g_context.defaultFonts) {
+        Font_Release(font);
+        font = nullptr;
+    }
+    for (Font*& font : g_context.fonts) {
+        Font_Release(font);
+        font = nullptr;
+    }
+    g_context.secondaryFont = nullptr;
+    for (Sprite*& sprite : g_context.blankSprites) {
+        Sprite_Release(sprite);
+        sprite = nullptr;
+    }
+    Sprite_Release(g_context.spriteSlot);
+    g_context.spriteSlot = nullptr;
+    View_DestroyRef(&g_context.screenView);
+    for (Node*& child : g_context.cameraChildren) Node_DestroyRef(&child);
+    Node_DestroyRef(&g_context.cameraNode);
 }
 
 void Game_SetDefaultSettings(void)
@@ -58,7 +174,16 @@ void Game_SetDefaultSettings(void)
         g_context.effectsVolume = 0.65f;
         g_context.playerKinds[0] = PLAYER_KIND_HUMAN;
     }
+    if (!g_context.cameraNode) {
+        g_context.cameraNode = Node_Create(nullptr);
+        for (Node*& child : g_context.cameraChildren) child = Node_Create(g_context.cameraNode);
+    }
     Sound_SetMasterVolume(g_context.effectsVolume);
+    Game_ApplyAspectRatio(g_context.screenView);
+    if (g_context.screenView) {
+        View_SetFov(g_context.screenView, 0.65f);
+        View_UpdateFov(g_context.screenView);
+    }
     if (!g_context.cursorHidden) {
         Cursor_Show(0);
         g_context.cursorHidden = 1;

@@ -133,6 +133,22 @@ void Game_ResetContext(void);
 // to the screen view; the mouse cursor is hidden once (the platform's show
 // counter would fall further on every call).
 void Game_SetDefaultSettings(void);
+// Creates the context's screen view (the whole screen, near 0.5, far 250)
+// when it has none; with clear set, clears its image and depth once.
+// The view, or null when it can't be made.
+View* Game_CreateScreenView(int clear);
+// Aspect 16:9 with the wide-screen word set, else 4:3 (null is ignored).
+void Game_ApplyAspectRatio(View* view);
+// Fonts 0..3 ("JS_KartFont", "PC_Font01", "PC_Font02", "PC_Font03"); null
+// beyond them or before they are loaded.
+Font* Game_GetFont(int index);
+Font* Game_GetKartFont(void);
+// Loads the four fonts into their slots (a slot already loaded is kept);
+// a font file that can't be read gives the default line font.
+void Game_LoadFonts(void);
+// Releases what Game_ResetContext and Game_LoadFonts made: the six fonts,
+// the three sprites, the screen view and the three nodes.
+void Game_ReleaseContext(void);
 
 // ---- progress ----
 // Bit 1 of the entry; 1 for an entry outside 0..149.

@@ -15,7 +15,9 @@
 #include "app/wad.h"
 #include "common/cmdline.h"
 #include "common/strings.h"
+#include "app/config.h"
 #include "game/game_context.h"
+#include "game/loading_screen.h"
 #include "game/memcard_ui.h"
 #include "game/players.h"
 #include "game/race_setup.h"
@@ -163,11 +165,21 @@ GameState* Game_Setup(void)
     Game_ReadSwitches();
     Game_MountDataWad();
     Game_LoadLogos();
+    Game_LoadLoadingScreens();
     char size[16];
     snprintf(size, sizeof size, "%d", (int)Save_GetSizeKB());
     Text_SetMacro("<SIZE>", size);
     Text_Load("language", 0);
+    Game_LoadFonts();
     return Game_CreateRootState();
+}
+
+void Game_LoadLoadingScreens(void)
+{
+    LoadingScreen_Begin(0);
+    LoadingScreen_LoadData("Load.dat");
+    LoadingScreen_LoadSprites();
+    LoadingScreen_SetImage(0, 1);
 }
 
 void Game_ReadSwitches(void)
@@ -295,7 +307,14 @@ GameState* Game_Update(GameState*, float)
     return create ? create() : nullptr;
 }
 
-void Game_Exit(GameState* state) { State_SetUserData(state, 0); }
+void Game_Exit(GameState* state)
+{
+    LoadingScreen_End();
+    LoadingScreen_Free();
+    Game_ReleaseContext();
+    State_SetUserData(state, 0);
+    ConfigSys_Shutdown();
+}
 
 GameStateCreator Game_StateForType(uint32_t type)
 {

@@ -71,6 +71,9 @@ struct GameLogo {
 int Game_ParseLogoLine(char* line, GameLogo* out);
 // Shows every logo of the list through the shell's logo screen.
 void Game_LoadLogos(void);
+// Loading screen type 0, "Load.dat" (images, data sizes, GameMaxPlayers),
+// the loading text, the frame, bar and indicator sprites and image 0.
+void Game_LoadLoadingScreens(void);
 
 // One line of "streams\movies_PC.txt": name,flag[,standard], the standard
 // cut at its first character that is not a letter ("PAL2x" is "PAL").

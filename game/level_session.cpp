@@ -5,8 +5,11 @@
 
 #include "app/sound.h"
 #include "common/hash.h"
+#include "engine/sceneplay.h"
+#include "engine/sprite.h"
 #include "game/level_file.h"
 #include "game/level_input.h"
+#include "game/viewports.h"
 
 namespace {
 
@@ -41,14 +44,25 @@ void Rules_Init(void)
     const GameContext* ctx = Game_GetContext();
     Sound_SetMasterVolume(ctx->effectsVolume);
     Level_SetMusicVolume(ctx->musicVolume);
+    const uint32_t white = 0xFFFFFFFFu;
+    g_session.blankSprite = Sprite_CreateBlank(&white, 2, 2);
+    g_session.fillerSprite = Sprite_Load("Screen_Filler24.bmp", 0);
     Level_ResetSettings(nullptr);
 }
 
-void Rules_Shutdown(void) { memset(&g_session, 0, sizeof g_session); }
+void Rules_Shutdown(void)
+{
+    Level_FreeViewports();
+    Sprite_Release(g_session.blankSprite);
+    Sprite_Release(g_session.fillerSprite);
+    Level_FreeBackDome();
+    memset(&g_session, 0, sizeof g_session);
+}
 
 void Rules_Update(float dt)
 {
     LevelSession& s = g_session;
+    if (s.backDome.scene) Scene_Advance(s.backDome.scene, dt);
     s.clock += dt;
     if (s.flags & LEVEL_RULE_CLOCK) s.clock2 += dt;
     Level_UpdatePlayerInput();

@@ -3,14 +3,24 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "app/config.h"
+#include "app/file.h"
+#include "engine/sprite.h"
+#include "engine/view.h"
+#include "gfx/core/camera.h"
+#include "gfx/core/engine.h"
 #include "game/game_context.h"
 #include "game/race_setup.h"
 
 namespace {
 
-LoadingScreen g_loading = {{}, {}, {}, {}, nullptr, nullptr, nullptr, {}, {}, {}, {}, {}, {}, nullptr, -1, 0, 0, 0};
+LoadingScreen g_loading = [] {
+    LoadingScreen l = {};
+    l.currentIndex = -1;
+    return l;
+}();
 
 constexpr const char* kDataSizeKeys[LOADING_TYPES] = {
     "DataSize::FrontEndLoadingType_Initial", "DataSize::FrontEndLoadingType_FrontEnd",
@@ -28,9 +38,114 @@ void ReadName(ConfigNode* cfg, const char* key, char* out)
     out[n] = 0;
 }
 
+Sprite* LoadOwned(const char* name) { return name[0] ? Sprite_Load(name, 0) : nullptr; }
+
+void DrawRect(Sprite* sprite, const float* rect)
+{
+    if (sprite && rect[2] > 0.0f && rect[3] > 0.0f) Sprite_Draw(sprite, 0, nullptr, rect);
+}
+
+void DrawText(float alpha)
+{
+    TextFile& text = g_loading.text;
+    if (text.sectionCount <= 0) return;
+    text.masterFade = alpha;
+    TextFile_SetSection(&text, g_loading.currentIndex);
+    TextFile_Draw(&text);
+}
+
 }  // namespace
 
 LoadingScreen* LoadingScreen_Get(void) { return &g_loading; }
+
+void LoadingScreen_Begin(uint32_t type)
+{
+    g_loading.type = type;
+    g_loading.counter = 0.0f;
+    LoadProgress_Begin(0, LoadingScreen_Draw, nullptr);
+}
+
+void LoadingScreen_End(void) { LoadProgress_End(0); }
+
+void LoadingScreen_Draw(uint32_t elapsedMs, float bytes, void*)
+{
+    // A load inside a state's load callback runs inside the main camera's
+    // update, and a scene cannot be begun inside another.
+    if (g_engineInstance && g_engineInstance->currentCamera) return;
+    Camera* camera = View_GetMainCamera();
+    if (!camera || !Camera_BeginUpdate(camera)) return;
+    if (g_loading.current) {
+        Sprite_SetAlpha(g_loading.current, 1.0f);
+        Sprite_DrawSimple(g_loading.current, nullptr);
+    }
+    const float frame[4] = {g_loading.framePos[0], g_loading.framePos[1], g_loading.frameSize[0],
+                            g_loading.frameSize[1]};
+    DrawRect(g_loading.frame, frame);
+    LoadingLayout layout = LoadingScreen_Advance(bytes);
+    DrawRect(g_loading.bar, layout.bar);
+    for (int i = 0; i < layout.pieceCount; i++) DrawRect(g_loading.indicator, layout.pieces[i]);
+    if (g_loading.text.sectionCount > 0) {
+        TextFile_SetSection(&g_loading.text, g_loading.currentIndex);
+        TextFile_Update(&g_loading.text, (float)elapsedMs * 0.001f);
+    }
+    DrawText(1.0f);
+    Camera_EndUpdate(camera);
+    View_ShowRaster();
+    g_loading.drawn++;
+}
+
+void LoadingScreen_SetImage(int32_t index, int force)
+{
+    if (index == g_loading.currentIndex && !force) return;
+    Sprite_Release(g_loading.current);
+    g_loading.current = nullptr;
+    g_loading.currentIndex = index;
+    if (index < 0 || index >= LOADING_IMAGES || !g_loading.images[index][0]) return;
+    g_loading.current = Sprite_Load(g_loading.images[index], 0);
+    if (g_loading.current) return;
+    g_loading.currentIndex = 0;
+    g_loading.current = LoadOwned(g_loading.images[0]);
+    if (!g_loading.current) {
+        const uint32_t black = 0xFF000000u;
+        g_loading.current = Sprite_CreateBlank(&black, 2, 2);
+    }
+}
+
+int LoadingScreen_DrawFade(int background, float time, int fadeIn)
+{
+    float alpha = 4.0f * (time > 0.0f ? time : 0.0f);
+    if (alpha > 1.0f) alpha = 1.0f;
+    if (background) {
+        const uint32_t white = 0xFFFFFFFFu;
+        if (Sprite* overlay = Sprite_CreateBlank(&white, 2, 2)) {
+            Sprite_DrawSimple(overlay, nullptr);
+            Sprite_Release(overlay);
+        }
+    }
+    if (g_loading.current) {
+        Sprite_SetAlpha(g_loading.current, alpha);
+        Sprite_DrawSimple(g_loading.current, nullptr);
+    }
+    DrawText(alpha);
+    return fadeIn ? 4.0f * time >= 1.0f : 4.0f * time <= 0.0f;
+}
+
+void LoadingScreen_LoadSprites(void)
+{
+    if (!g_loading.frame) g_loading.frame = LoadOwned(g_loading.frameName);
+    if (!g_loading.bar) g_loading.bar = LoadOwned(g_loading.barName);
+    if (!g_loading.indicator) g_loading.indicator = LoadOwned(g_loading.indicatorName);
+}
+
+void LoadingScreen_Free(void)
+{
+    for (Sprite** sprite : {&g_loading.frame, &g_loading.bar, &g_loading.indicator, &g_loading.current}) {
+        Sprite_Release(*sprite);
+        *sprite = nullptr;
+    }
+    g_loading.currentIndex = -1;
+    TextFile_Free(&g_loading.text);
+}
 
 void LoadingScreen_LoadData(const char* loadDat)
 {

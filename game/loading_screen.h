@@ -60,6 +60,31 @@ struct LoadingScreen {
 // The module record (never null).
 LoadingScreen* LoadingScreen_Get(void);
 
+// Installs LoadingScreen_Draw as the file layer's progress callback, stores
+// the loading type and zeroes the counter. LoadingScreen_End stops the
+// progress reports.
+void LoadingScreen_Begin(uint32_t type);
+void LoadingScreen_End(void);
+// The progress callback: one frame of the loading image, frame, bar or
+// indicator and loading text, presented at once. Nothing while a camera
+// update is open (a load inside a state's load callback).
+void LoadingScreen_Draw(uint32_t elapsedMs, float bytes, void* arg);
+// Makes image n current, unless it is current already and force is 0: the
+// current sprite is released and image n loaded; when it can't be loaded,
+// image 0 (and 0 becomes current); when that fails too, a 2 x 2 black
+// sprite. An index without an image name (outside 0..18 among them)
+// releases the current sprite and loads nothing.
+void LoadingScreen_SetImage(int32_t index, int force);
+// Draws the white overlay (with background), the loading image at alpha
+// min(1, 4 max(0, time)) and the loading text faded alike, in the section of
+// the image's index. 1 when the fade has reached its end: 4 x time at 1 or
+// more fading in, at 0 or less fading out.
+int LoadingScreen_DrawFade(int background, float time, int fadeIn);
+// Loads the frame, bar and indicator sprites that Load.dat names.
+void LoadingScreen_LoadSprites(void);
+// Releases every sprite and the loading text.
+void LoadingScreen_Free(void);
+
 // Reads "Load.dat" into the record and GameMaxPlayers into the game, and
 // loads the loading text. A missing file or key keeps its default.
 void LoadingScreen_LoadData(const char* loadDat);

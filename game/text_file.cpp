@@ -5,7 +5,8 @@
 
 #include "app/config.h"
 #include "common/memory.h"
-#include "common/strings.h"
+#include "engine/font.h"
+#include "game/game_context.h"
 
 namespace {
 
@@ -134,6 +135,31 @@ void TextFile_Update(TextFile* text, float dt)
         section->time = 0.0f;
     }
     section->alpha = SectionAlpha(*section);
+}
+
+void TextFile_Draw(TextFile* text)
+{
+    if (text->sectionCount <= 0) return;
+    const TextFileSection& section = text->sections[text->current];
+    for (int i = 0; i < section.lineCount; i++) {
+        const TextFileLine& line = section.lines[i];
+        Font* font = line.font == 2 ? Game_GetContext()->secondaryFont : Game_GetKartFont();
+        if (!font || !line.text) continue;
+        float alpha = (float)line.colour[3] / 255.0f * section.alpha * text->masterFade;
+        alpha = alpha < 0.0f ? 0.0f : alpha > 1.0f ? 1.0f : alpha;
+        const uint8_t rgba[4] = {line.colour[0], line.colour[1], line.colour[2], (uint8_t)(alpha * 255.0f)};
+        Font_SetColour(font, rgba);
+        Font_SetSize(font, line.size);
+        if (line.w == 0.0f && line.h == 0.0f) {
+            Font_Printf(font, line.x, line.y, "%s", line.text);
+        } else {
+            Font_SetSpacing(font, line.spacing);
+            Font_PrintfBox(font, line.x, line.y, line.w, line.h, line.centred != 0, "%s", line.text);
+            Font_SetSpacing(font, 1.0f);
+        }
+        static const uint8_t kWhite[4] = {255, 255, 255, 255};
+        Font_SetColour(font, kWhite);
+    }
 }
 
 void TextFile_SetSection(TextFile* text, int32_t n)

@@ -30,6 +30,52 @@
 #include "platform/win32/path.h"
 #include "tools/lib/cfgc.h"
 
+namespace gametest {
+
+// The game's records as a fresh process has them.
+inline void ResetGame()
+{
+    memset(Game_GetContext(), 0, sizeof(GameContext));
+    memset(Level_GetSession(), 0, sizeof(LevelSession));
+    memset((void*)GameSetup_Get(), 0, sizeof(GameSetupRecord));
+    Game_SetRequestedState(GAME_REQUEST_NONE);
+    Game_SetMaxPlayers(4);
+    Game_SetRandomSource(nullptr);
+    GameStateHooks_Install(nullptr);
+    MenuTest_SetOpen(0);
+    MemCardUITest_Reset();
+}
+
+// Writes bytes to a path relative to the working folder, making folders.
+inline void Write(const std::string& path, const std::string& bytes)
+{
+    std::filesystem::path p(path);
+    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), (std::streamsize)bytes.size());
+}
+
+// A data file ("Unlocked.cfg" is "data/Unlocked.cfg").
+inline void WriteData(const std::string& name, const std::string& bytes)
+{
+    std::string path = "data/" + name;
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    Write(path, bytes);
+}
+
+// Compiles a configuration written in the compiler's text form and puts it
+// where Config_Open finds the source name.
+inline void WriteConfig(const char* sourceName, const std::string& text)
+{
+    std::vector<uint8_t> bytes;
+    CfgcError error;
+    ASSERT_EQ(Cfgc_Compile(text.data(), text.size(), &bytes, &error), 1) << error.line << ": " << error.message;
+    Write("data/" + Cfgc_OutputPath(sourceName), std::string(bytes.begin(), bytes.end()));
+}
+
+}  // namespace gametest
+
 class GameTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -66,46 +112,12 @@ protected:
         std::filesystem::remove_all(folder_);
     }
 
-    // The game's records as a fresh process has them.
-    static void ResetGame()
-    {
-        memset(Game_GetContext(), 0, sizeof(GameContext));
-        memset(Level_GetSession(), 0, sizeof(LevelSession));
-        memset((void*)GameSetup_Get(), 0, sizeof(GameSetupRecord));
-        Game_SetRequestedState(GAME_REQUEST_NONE);
-        Game_SetMaxPlayers(4);
-        Game_SetRandomSource(nullptr);
-        GameStateHooks_Install(nullptr);
-        MenuTest_SetOpen(0);
-        MemCardUITest_Reset();
-    }
-
-    // Writes bytes to a path relative to the test's folder, making folders.
-    static void Write(const std::string& path, const std::string& bytes)
-    {
-        std::filesystem::path p(path);
-        if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
-        std::ofstream out(p, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), (std::streamsize)bytes.size());
-    }
-
-    // A data file ("Unlocked.cfg" is "data/Unlocked.cfg").
-    static void WriteData(const std::string& name, const std::string& bytes)
-    {
-        std::string path = "data/" + name;
-        for (char& c : path)
-            if (c == '\\') c = '/';
-        Write(path, bytes);
-    }
-
-    // Compiles a configuration written in the compiler's text form and puts
-    // it where Config_Open finds the source name.
+    static void ResetGame() { gametest::ResetGame(); }
+    static void Write(const std::string& path, const std::string& bytes) { gametest::Write(path, bytes); }
+    static void WriteData(const std::string& name, const std::string& bytes) { gametest::WriteData(name, bytes); }
     static void WriteConfig(const char* sourceName, const std::string& text)
     {
-        std::vector<uint8_t> bytes;
-        CfgcError error;
-        ASSERT_EQ(Cfgc_Compile(text.data(), text.size(), &bytes, &error), 1) << error.line << ": " << error.message;
-        Write("data/" + Cfgc_OutputPath(sourceName), std::string(bytes.begin(), bytes.end()));
+        gametest::WriteConfig(sourceName, text);
     }
 
     std::filesystem::path folder_;

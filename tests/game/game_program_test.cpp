@@ -1,0 +1,126 @@
+// The game's set-up and context over the whole engine, inside the program.
+#include <gtest/gtest.h>
+
+#include "app/namecache.h"
+#include "app/soundbank.h"
+#include "app/text.h"
+#include "app/wad.h"
+#include "common/list.h"
+#include "engine/font.h"
+#include "engine/materialanim.h"
+#include "engine/node.h"
+#include "engine/particle.h"
+#include "engine/renderobj.h"
+#include "engine/scene.h"
+#include "engine/sprite.h"
+#include "engine/sprite3d.h"
+#include "engine/view.h"
+#include "game/game_setup.h"
+#include "game/loading_screen.h"
+#include "program_fixture.h"
+#include "tools/lib/wadpack.h"
+
+namespace {
+
+class GameProgramTest : public ProgramTest {};
+
+TEST_F(GameProgramTest, TheFirstResetFixesEveryPoolButTheViewsAndASecondMakesNothingNew)
+{
+    RunProgram([] {
+        Game_ResetContext();
+        const GameContext* ctx = Game_GetContext();
+        ASSERT_NE(ctx->screenView, nullptr);
+        struct Pool {
+            const char* name;
+            List* pool;
+            uint32_t capacity;
+        } pools[] = {
+            {"sprites", Sprite_GetPool(), 256},
+            {"sprite names", NameCache_GetPool(Sprite_GetCache()), 257},
+            {"nodes", Node_GetPool(), 29696},
+            {"configuration nodes", ConfigSys_GetNodePool(), 2816},
+            {"configuration readers", ConfigSys_GetReaderPool(), 128},
+            {"scenes", Scene_GetPool(), 3072},
+            {"scene names", NameCache_GetPool(Scene_GetCache()), 1024},
+            {"render objects", RenderObj_GetPool(), 1025},
+            {"render-object names", NameCache_GetPool(RenderObj_GetCache()), 513},
+            {"texture sequences", MaterialAnim_GetSequencePool(), 258},
+            {"fonts", Font_GetPool(), 16},
+            {"3D sprites", Sprite3d_GetPool(), 65},
+            {"particles", Particle_GetPool(), 200},
+            {"sound-bank entries", SoundBank_GetPool(), 201},
+        };
+        for (const Pool& p : pools) {
+            ASSERT_NE(p.pool, nullptr) << p.name;
+            EXPECT_EQ(p.pool->fixedBlockItems, p.capacity) << p.name;
+        }
+        // The views pool had its block before the table was applied: it grows,
+        // and four players' twelve views fit beside the screen view.
+        EXPECT_EQ(View_GetPool()->fixedBlockItems, 0u);
+        View* views[12];
+        for (View*& v : views) {
+            v = View_CreateFractional(0, 0, 0.5f, 0.5f, 0.1f, 100.0f);
+            EXPECT_NE(v, nullptr);
+        }
+        for (View*& v : views) View_DestroyRef(&v);
+
+        ASSERT_NE(ctx->defaultFonts[0], nullptr);
+        ASSERT_NE(ctx->blankSprites[1], nullptr);
+        ASSERT_NE(ctx->cameraNode, nullptr);
+        const uint32_t counts[] = {List_Count(View_GetPool()), List_Count(Font_GetPool()), List_Count(Sprite_GetPool()),
+                                   List_Count(Node_GetPool())};
+        View* view = ctx->screenView;
+        Game_GetContext()->wideScreen = 1;
+        Game_ResetContext();
+        const uint32_t after[] = {List_Count(View_GetPool()), List_Count(Font_GetPool()), List_Count(Sprite_GetPool()),
+                                  List_Count(Node_GetPool())};
+        for (int i = 0; i < 4; i++) EXPECT_EQ(after[i], counts[i]) << i;
+        EXPECT_EQ(ctx->screenView, view);
+        EXPECT_FLOAT_EQ(view->aspect, 9.0f / 16.0f);  // the defaults are applied again
+        EXPECT_FLOAT_EQ(View_GetFov(view), 0.65f);
+        Game_ReleaseContext();
+        EXPECT_EQ(List_Count(Font_GetPool()), counts[1] - 2);
+    });
+}
+
+TEST_F(GameProgramTest, SetUpMountsTheArchiveAndReadsItsListsTablesAndFonts)
+{
+    // Everything in the archive, nothing loose: only a mounted archive serves it.
+    gametest::WriteConfig("Load.dat",
+                          "Images {\n LoadingScreenMain = Main.bmp\n LoadingBarSize = 200, 8\n}\n"
+                          "DataSize {\n FrontEndLoadingType_Initial = 4096\n}\nUserData {\n GameMaxPlayers = 3\n}\n");
+    gametest::WriteConfig(LOADING_TEXT_FILE, "Section0 {\n DisplayTime = 1\n}\n");
+    gametest::WriteData("language/english.txt", "LS_SIZE=Needs <SIZE> KB\n");
+    gametest::WriteData("Build.ver", "7\n");
+    std::vector<WadPackFile> files;
+    std::string error;
+    ASSERT_EQ(WadPack_ListFolder("data", &files, &error), 1) << error;
+    ASSERT_EQ(WadPack_Write(files, "DATA", "DataPC.wad", &error), 1) << error;
+    std::filesystem::remove_all("data");
+    std::filesystem::create_directories("data");
+
+    RunProgram([] {
+        GameState* root = Game_Setup();
+        EXPECT_EQ(State_GetCurrent(), root);
+        EXPECT_EQ(Wad_IsMounted(), 1);
+        EXPECT_EQ(Game_GetMaxPlayers(), 3u);
+        const LoadingScreen* l = LoadingScreen_Get();
+        EXPECT_STREQ(l->images[0], "Main.bmp");
+        EXPECT_EQ(l->dataSize[0], 4096u);
+        EXPECT_EQ(l->text.sectionCount, 1);
+        char text[64];
+        EXPECT_STREQ(Text_Get("LS_SIZE", 0, text, sizeof text), "Needs 2 KB");
+        for (int i = 0; i < GAME_FONTS; i++) EXPECT_NE(Game_GetFont(i), nullptr) << i;
+        EXPECT_EQ(Game_GetFont(4), nullptr);
+        EXPECT_EQ(Game_GetKartFont(), Game_GetFont(0));
+        EXPECT_EQ(Game_GetContext()->secondaryFont, Game_GetFont(2));
+        Game_ReadBuildNumber();
+        EXPECT_EQ(Game_GetBuildNumber(), 7u);
+        State_Reset();
+        Game_Exit(root);
+        EXPECT_EQ(Game_GetFont(0), nullptr);
+        EXPECT_EQ(LoadingScreen_Get()->text.sectionCount, 0);
+    });
+}
+
+}  // namespace
