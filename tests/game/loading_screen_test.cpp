@@ -142,3 +142,141 @@ TEST_F(LoadingScreenTest, TheIndexOfALevelComesFromItsFileAndIsZeroWithoutIt)
 }
 
 }  // namespace
+
+// ---- drawing, inside the program ----
+
+#include "engine/sprite.h"
+#include "engine/view.h"
+#include "frame_capture.h"
+#include "program_fixture.h"
+#include "tests/engine/drawing_fixture.h"
+
+namespace {
+
+class LoadingScreenDrawTest : public ProgramTest {
+protected:
+    static uint32_t& Now()
+    {
+        static uint32_t now;
+        return now;
+    }
+    // Every read of the clock is 150 ms later, so each report is due.
+    static uint32_t Clock() { return Now() += 150; }
+
+    static void WriteImages()
+    {
+        drawingtest::WriteImage("data/Main.bmp", 8, 8, [](int32_t, int32_t) { return 0xFF00FF00u; });
+        drawingtest::WriteImage("data/Three.bmp", 8, 8, [](int32_t, int32_t) { return 0xFF0000FFu; });
+        drawingtest::WriteImage("data/Bar.bmp", 8, 8, [](int32_t, int32_t) { return 0xFFFF0000u; });
+    }
+    static void Reset()
+    {
+        LoadingScreen_Free();
+        memset(LoadingScreen_Get(), 0, sizeof(LoadingScreen));
+        LoadingScreen_Get()->currentIndex = -1;
+    }
+};
+
+TEST_F(LoadingScreenDrawTest, ALoadDrawsFramesWithTheBarButNeverInsideAnOpenCameraUpdate)
+{
+    gametest::WriteConfig("Load.dat",
+                          "Images {\n LoadingScreenMain = Main.bmp\n LoadingBar = Bar.bmp\n LoadingBarPos = 100, 400\n"
+                          " LoadingBarSize = 400, 20\n}\nDataSize {\n FrontEndLoadingType_1 = 1000\n}\n");
+    RunProgram([] {
+        WriteImages();
+        Reset();
+        LoadingScreen_LoadData("Load.dat");
+        LoadingScreen_LoadSprites();
+        LoadingScreen_SetImage(0, 1);
+        File_SetClock(Clock);
+        LoadingScreen_Begin(2);
+        LoadingScreen* l = LoadingScreen_Get();
+        LoadProgress_AddBytes(0);  // the first report carries the bytes read before
+        l->counter = 0.0f;
+        l->drawn = 0;
+        LoadProgress_AddBytes(250);
+        EXPECT_EQ(l->drawn, 1u);
+        EXPECT_FLOAT_EQ(l->counter, 250.0f);
+        // A quarter of the bar in the bar's colour, the rest the loading image.
+        EXPECT_LE(capture::Distance(capture::Pixel(150, 410), 0xFF0000), 8);
+        EXPECT_LE(capture::Distance(capture::Pixel(300, 410), 0x00FF00), 8);
+        for (int i = 0; i < 10; i++) LoadProgress_AddBytes(400);
+        EXPECT_FLOAT_EQ(l->counter, 1000.0f);  // never past the type's size
+        EXPECT_LE(capture::Distance(capture::Pixel(490, 410), 0xFF0000), 8);
+        EXPECT_LE(capture::Distance(capture::Pixel(510, 410), 0x00FF00), 8);
+
+        const uint32_t drawn = l->drawn;
+        View_SetMainUpdating(1);  // a load inside a state's load callback
+        LoadProgress_AddBytes(100);
+        View_SetMainUpdating(0);
+        EXPECT_EQ(l->drawn, drawn);
+
+        l->type = 4;  // no data size: no bar, no division
+        LoadProgress_AddBytes(100);
+        EXPECT_EQ(l->drawn, drawn + 1);
+        LoadingScreen_End();
+        LoadProgress_AddBytes(100);
+        EXPECT_EQ(l->drawn, drawn + 1);
+        File_SetClock(nullptr);
+        Reset();
+        State_Reset();
+    });
+}
+
+TEST_F(LoadingScreenDrawTest, ImagesFallBackToTheMainOneAndAnIndexWithoutANameLoadsNothing)
+{
+    gametest::WriteConfig("Load.dat", "Images {\n LoadingScreenMain = Main.bmp\n LoadingScreen03 = Three.bmp\n"
+                                      " LoadingScreen04 = Missing.bmp\n}\n");
+    gametest::WriteConfig("levels\\plain.cfg", "game {\n Level {\n levelscene = x.lws\n }\n}\n");
+    RunProgram([] {
+        WriteImages();
+        Reset();
+        LoadingScreen_LoadData("Load.dat");
+        LoadingScreen* l = LoadingScreen_Get();
+        GameSetup_Reset();
+        GameSetup_SetLevel("plain.cfg", 0);
+        LoadingScreen_SetImage(Level_GetLoadingScreenIndex(0), 0);  // no loadingScreenIndex: image 0
+        EXPECT_EQ(l->currentIndex, 0);
+        ASSERT_NE(l->current, nullptr);
+        Sprite* main = l->current;
+        LoadingScreen_SetImage(0, 0);  // current already: kept
+        EXPECT_EQ(l->current, main);
+        LoadingScreen_SetImage(3, 0);
+        EXPECT_EQ(l->currentIndex, 3);
+        EXPECT_EQ(Sprite_GetWidth(l->current), 8.0f);
+        LoadingScreen_SetImage(4, 0);  // named, but missing: image 0, recorded as 0
+        EXPECT_EQ(l->currentIndex, 0);
+        ASSERT_NE(l->current, nullptr);
+        for (int none : {1, 40, -2}) {
+            LoadingScreen_SetImage(none, 0);
+            EXPECT_EQ(l->current, nullptr) << none;
+            EXPECT_EQ(l->currentIndex, none);
+        }
+        // Without even image 0 a black blank stands in.
+        strcpy(l->images[0], "Gone.bmp");
+        LoadingScreen_SetImage(4, 1);
+        ASSERT_NE(l->current, nullptr);
+        EXPECT_EQ(l->current->flags & SPRITE_BLANK, (uint32_t)SPRITE_BLANK);
+        Reset();
+        State_Reset();
+    });
+}
+
+TEST_F(LoadingScreenDrawTest, TheFadeAnswersAtBothEnds)
+{
+    RunProgram([] {
+        Reset();
+        View_SetMainUpdating(1);
+        struct Case {
+            float time;
+            int fadeIn;
+            int done;
+        } cases[] = {{0.1f, 1, 0}, {0.25f, 1, 1}, {0.6f, 1, 1}, {0.1f, 0, 0}, {0.0f, 0, 1}, {-0.2f, 0, 1}};
+        for (const Case& c : cases)
+            EXPECT_EQ(LoadingScreen_DrawFade(1, c.time, c.fadeIn), c.done) << c.time << " " << c.fadeIn;
+        View_SetMainUpdating(0);
+        State_Reset();
+    });
+}
+
+}  // namespace

@@ -1,0 +1,254 @@
+#include "game/viewports.h"
+
+#include <gtest/gtest.h>
+
+#include "common/list.h"
+#include "engine/font.h"
+#include "engine/view.h"
+#include "frame_capture.h"
+#include "game/level_file.h"
+#include "game/level_state.h"
+#include "program_fixture.h"
+#include "tests/engine/drawing_fixture.h"
+
+namespace {
+
+class ViewportTest : public ProgramTest {
+protected:
+    // Views for n players: slots 0..n-1, each on its viewport, with the
+    // rectangles of the level's table.
+    static void MakeViewports(int n, uint32_t fogColour = 0xFF000000u)
+    {
+        Game_ResetContext();
+        Rules_Init();
+        LevelSession* s = Level_GetSession();
+        s->numViewports = (uint32_t)n;
+        for (int v = 0; v < n; v++) {
+            Game_GetContext()->playerKinds[v] = PLAYER_KIND_HUMAN;
+            Player_SetViewportIndex(v, v);
+            float rect[4];
+            ASSERT_EQ(Level_GetViewportRect(n, v, rect), 1);
+            Viewport_SetRect(v, rect);
+        }
+        ASSERT_EQ(Level_SetupViewports(1, fogColour, 40.0f, 0.0f), 1);
+    }
+
+    // One frame of the viewports inside the main camera's update.
+    static void DrawFrame()
+    {
+        View_SetMainUpdating(1);
+        Level_UpdateViewports();
+        View_SetMainUpdating(0);
+    }
+
+    static void Finish()
+    {
+        Rules_Shutdown();
+        Game_ReleaseContext();
+    }
+};
+
+TEST_F(ViewportTest, RectanglesSplitTheScreenForOneToFourPlayersWithThreeViewsEach)
+{
+    const float want[4][4][4] = {
+        {{0, 0, 1, 1}},
+        {{0, 0, 1, 0.5f}, {0, 0.5f, 1, 0.5f}},
+        {{0, 0, 0.5f, 0.5f}, {0.5f, 0, 0.5f, 0.5f}, {0, 0.5f, 0.5f, 0.5f}},
+        {{0, 0, 0.5f, 0.5f}, {0.5f, 0, 0.5f, 0.5f}, {0, 0.5f, 0.5f, 0.5f}, {0.5f, 0.5f, 0.5f, 0.5f}},
+    };
+    float rect[4];
+    EXPECT_EQ(Level_GetViewportRect(0, 0, rect), 0);
+    EXPECT_EQ(Level_GetViewportRect(5, 0, rect), 0);
+    EXPECT_EQ(Level_GetViewportRect(2, 2, rect), 0);
+    RunProgram([&] {
+        for (int n = 1; n <= 4; n++) {
+            SCOPED_TRACE(n);
+            Game_ResetContext();
+            const uint32_t before = List_Count(View_GetPool());
+            MakeViewports(n);
+            EXPECT_EQ(List_Count(View_GetPool()) - before, 3u * n);
+            for (int v = 0; v < n; v++) {
+                ASSERT_EQ(Level_GetViewportRect(n, v, rect), 1);
+                for (int i = 0; i < 4; i++) EXPECT_EQ(rect[i], want[n - 1][v][i]) << v << "," << i;
+                // A player's views cover its rectangle: 640 x 480 times the fractions.
+                for (View* view : {Viewport_GetWorldView(v), Viewport_GetBackDomeView(v), Viewport_GetHudView(v)}) {
+                    ASSERT_NE(view, nullptr);
+                    EXPECT_EQ(view->width, (uint16_t)(640 * rect[2]));
+                    EXPECT_EQ(view->height, (uint16_t)(480 * rect[3]));
+                    EXPECT_FLOAT_EQ(View_GetFov(view), 0.55f);
+                    EXPECT_FLOAT_EQ(view->aspect, 0.75f);
+                }
+                EXPECT_EQ(Viewport_GetBackDomeView(v)->farClip, 250.0f);
+                EXPECT_NE(Viewport_GetCameraFrame(v), nullptr);
+                EXPECT_NE(Viewport_GetHudFrame(v), nullptr);
+            }
+            Finish();
+            EXPECT_EQ(List_Count(View_GetPool()), before - 1);  // the screen view went too
+        }
+        State_Reset();
+    });
+}
+
+TEST_F(ViewportTest, PlayersWithoutAPrefixKeepTheirOwnViews)
+{
+    RunProgram([] {
+        MakeViewports(2);
+        // Kinds 1, 0, 2: the second player sits in slot 2, on viewport 1.
+        Player_SetViewportIndex(1, -1);
+        Player_SetViewportIndex(2, 1);
+        EXPECT_EQ(Viewport_GetWorldView(2), Level_GetSession()->viewports[1].worldView);
+        EXPECT_EQ(Viewport_GetWorldView(1), nullptr);
+        EXPECT_EQ(Viewport_GetWorldView(4), nullptr);
+        Finish();
+        State_Reset();
+    });
+}
+
+TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageAndTheWorldDepthFollowsTheLevel)
+{
+    RunProgram([] {
+        MakeViewports(1);
+        for (uint32_t zClear : {1u, 0u}) {
+            Level_GetSession()->worldZBufferClear = zClear;
+            D3D8Test_StartRecording();
+            DrawFrame();
+            D3D8Test_StopRecording();
+            const char* rec = D3D8Test_Recording();
+            // D3DCLEAR_TARGET 1, D3DCLEAR_ZBUFFER 2.
+            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x3,"), 1) << rec;
+            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x2,"), zClear ? 2 : 1) << rec;
+            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x1,"), 0) << rec;
+        }
+        Finish();
+        State_Reset();
+    });
+}
+
+TEST_F(ViewportTest, TheLevelsFogColourReachesTheFogColourRenderState)
+{
+    gametest::WriteConfig("levels\\fog.cfg", "game {\n Level {\n FogColourRGB = 255, 0, 0\n }\n}\n");
+    RunProgram([] {
+        Game_ResetContext();
+        Rules_Init();
+        GameSetup_Reset();
+        GameSetup_SetLevel("fog.cfg", 0);
+        LevelState level = {};
+        Level_ResetSettings(&level);
+        Level_Load(&level);
+        ASSERT_EQ(level.fogColour, 0xFF0000FFu);  // alpha, blue, green, red
+        LevelSession* s = Level_GetSession();
+        s->numViewports = 1;
+        Game_GetContext()->playerKinds[0] = PLAYER_KIND_HUMAN;
+        Player_SetViewportIndex(0, 0);
+        float rect[4];
+        Level_GetViewportRect(1, 0, rect);
+        Viewport_SetRect(0, rect);
+        ASSERT_EQ(Level_SetupViewports(level.fogType, level.fogColour, 10.0f, 0.0f), 1);
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        // D3DRS_FOGCOLOR (34) takes the A8R8G8B8 word of opaque red.
+        EXPECT_GE(capture::CountCalls(D3D8Test_Recording(), "SetRenderState(34, 0xffff0000)"), 1)
+            << D3D8Test_Recording();
+        Finish();
+        State_Reset();
+    });
+}
+
+TEST_F(ViewportTest, TheLineBatchesDrawOnceWithTheSecondOutsideTheDepthTest)
+{
+    RunProgram([] {
+        MakeViewports(1);
+        const Vec3 a{0, 0, 5}, b{1, 1, 5};
+        ASSERT_EQ(EntityEffects_AddLine(&a, &b, 0xFFFF0000u, 1), 1);
+        ASSERT_EQ(EntityEffects_AddLine(&a, &b, 0xFF00FF00u, 0), 1);
+        ASSERT_EQ(EntityEffects_AddLine(&b, &a, 0xFF00FF00u, 0), 1);
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        std::string rec = D3D8Test_Recording();
+        // The untested batch switches the depth test off (ZFUNC always, 8) and
+        // back on afterwards.
+        size_t off = rec.find("SetRenderState(23, 0x8)");
+        ASSERT_NE(off, std::string::npos) << rec;
+        EXPECT_NE(rec.find("SetRenderState(23, 0x4)", off), std::string::npos) << rec;
+        EXPECT_EQ(capture::CountCalls(rec.c_str(), "DrawPrimitive(2, 0, 1)"), 1) << rec;  // a line list of 1
+        EXPECT_EQ(capture::CountCalls(rec.c_str(), "DrawPrimitive(2, 0, 2)"), 1) << rec;  // and of 2
+        // Drawn batches are empty: the next frame draws no line.
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        EXPECT_EQ(capture::CountCalls(D3D8Test_Recording(), "DrawPrimitive(2,"), 0);
+        Finish();
+        State_Reset();
+    });
+}
+
+TEST_F(ViewportTest, ScreenTextsArePlacedInTheirViewportAndLastOneFrame)
+{
+    RunProgram([] {
+        MakeViewports(4);
+        Font* font = Font_Load(nullptr, nullptr);
+        const Vec2 at{0.5f, 0.25f};
+        ASSERT_EQ(Level_AddScreenText(font, 3, 0, "HELLO", &at, 1.0f, nullptr, 0), 1);
+        const ScreenText& t = Level_GetSession()->viewports[3].texts[0];
+        EXPECT_FLOAT_EQ(t.x, (0.5f + 0.5f * 0.5f) * 640.0f);
+        EXPECT_FLOAT_EQ(t.y, (0.5f + 0.5f * 0.25f) * 480.0f);
+        EXPECT_EQ(t.colour, 0xFFFFFFFFu);
+        const uint32_t red = 0xFFFF0000u;
+        ASSERT_EQ(Level_AddScreenText(font, 3, 1, "HELLO", &at, 2.0f, &red, 1), 1);
+        Font_SetSize(font, 2.0f);
+        const float width = Font_MeasureF(font, "HELLO");
+        EXPECT_FLOAT_EQ(Level_GetSession()->viewports[3].texts[1].x, t.x - width * 0.5f);
+        EXPECT_EQ(Level_GetSession()->viewports[3].texts[1].colour, red);
+
+        EXPECT_EQ(Level_AddScreenText(font, 3, LEVEL_SCREEN_TEXTS, "X", &at, 1, nullptr, 0), 0);
+        EXPECT_EQ(Level_AddScreenText(font, 4, 0, "X", &at, 1, nullptr, 0), 0);
+        EXPECT_EQ(Level_AddScreenText(nullptr, 0, 0, "X", &at, 1, nullptr, 0), 0);
+        EXPECT_EQ(Level_AddScreenText(font, 0, 0, nullptr, &at, 1, nullptr, 0), 0);
+        EXPECT_EQ(Level_AddScreenText(font, 0, 0, "X", nullptr, 1, nullptr, 0), 0);
+
+        // Texts show in the frame after they were added, and then no more.
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        const int drawnFirst = capture::CountCalls(D3D8Test_Recording(), "Draw");
+        EXPECT_EQ(Level_GetSession()->viewports[3].hasTexts, 0u);
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        const int drawnSecond = capture::CountCalls(D3D8Test_Recording(), "Draw");
+        EXPECT_LT(drawnSecond, drawnFirst);
+        Font_Release(font);
+        Finish();
+        State_Reset();
+    });
+}
+
+TEST_F(ViewportTest, GoldenTwoAndThreePlayerFrames)
+{
+    RunProgram([] {
+        drawingtest::WriteImage("data/Screen_Filler24.bmp", 32, 32, [](int32_t x, int32_t y) {
+            return ((x / 8 + y / 8) % 2) ? 0xFFE0C020u : 0xFF203060u;
+        });
+        for (int n : {2, 3}) {
+            MakeViewports(n);
+            Font* font = Game_GetContext()->defaultFonts[0];
+            for (int v = 0; v < n; v++) {
+                const Vec2 at{0.5f, 0.5f};
+                char text[16];
+                snprintf(text, sizeof text, "P%d", v + 1);
+                Level_AddScreenText(font, v, 0, text, &at, 2.0f, nullptr, 1);
+            }
+            DrawFrame();
+            EXPECT_EQ(capture::MatchGolden(n == 2 ? "viewports_two" : "viewports_three"), "");
+            if (n == 3) {
+                EXPECT_LE(capture::Distance(capture::Pixel(440, 270), 0xE0C020), 8);  // the filler's quarter
+            }
+            Finish();
+        }
+        State_Reset();
+    });
+}
+
+}  // namespace
