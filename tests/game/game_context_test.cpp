@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/sound.h"
 #include "game_fixture.h"
-#include "platform/win32/cursor.h"
 
 namespace {
 
@@ -103,29 +101,6 @@ TEST_F(GameContextTest, TheTrackNameAndRandomChoicesComeFromTheReplaceableGenera
     EXPECT_EQ(Game_RandomUnit(), -1.0f);
     next = 19999;
     EXPECT_NEAR(Game_RandomUnit(), 0.9999f, 1e-6f);
-}
-
-TEST_F(GameContextTest, ASecondResetKeepsStoredValuesAndHidesTheCursorOnce)
-{
-    int32_t cursor = Cursor_GetShowCount();
-    Game_ResetContext();
-    GameContext* ctx = Game_GetContext();
-    EXPECT_STREQ(ctx->frontEndPath, "FrontEnd\\FrontEnd.cfg");
-    EXPECT_EQ(ctx->gameStateType, (uint32_t)GAMESTATE_START);
-    EXPECT_EQ(ctx->effectsVolume, 0.65f);
-    EXPECT_EQ(ctx->musicVolume, 0.35f);
-    EXPECT_EQ(ctx->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
-    EXPECT_EQ(Cursor_GetShowCount(), cursor - 1);
-
-    ctx->effectsVolume = 0.25f;
-    ctx->gameStateType = GAMESTATE_GLIM;
-    Progress_SetFlags(3, PROGRESS_COMPLETED, 1);
-    Game_ResetContext();
-    EXPECT_EQ(ctx->effectsVolume, 0.25f);
-    EXPECT_EQ(ctx->gameStateType, (uint32_t)GAMESTATE_GLIM);
-    EXPECT_EQ(Progress_TestFlags(3, PROGRESS_COMPLETED), 1);
-    EXPECT_EQ(Cursor_GetShowCount(), cursor - 1);
-    Cursor_Show(1);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/namecache.h"
+#include "app/sound.h"
 #include "app/soundbank.h"
 #include "app/text.h"
 #include "app/wad.h"
@@ -17,6 +18,7 @@
 #include "engine/view.h"
 #include "game/game_setup.h"
 #include "game/loading_screen.h"
+#include "platform/win32/cursor.h"
 #include "program_fixture.h"
 #include "tools/lib/wadpack.h"
 
@@ -27,9 +29,16 @@ class GameProgramTest : public ProgramTest {};
 TEST_F(GameProgramTest, TheFirstResetFixesEveryPoolButTheViewsAndASecondMakesNothingNew)
 {
     RunProgram([] {
+        const int32_t cursor = Cursor_GetShowCount();
         Game_ResetContext();
-        const GameContext* ctx = Game_GetContext();
+        GameContext* ctx = Game_GetContext();
         ASSERT_NE(ctx->screenView, nullptr);
+        EXPECT_STREQ(ctx->frontEndPath, "FrontEnd\\FrontEnd.cfg");
+        EXPECT_EQ(ctx->gameStateType, (uint32_t)GAMESTATE_START);
+        EXPECT_EQ(ctx->effectsVolume, 0.65f);
+        EXPECT_EQ(ctx->musicVolume, 0.35f);
+        EXPECT_EQ(ctx->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
+        EXPECT_EQ(Cursor_GetShowCount(), cursor - 1);
         struct Pool {
             const char* name;
             List* pool;
@@ -70,8 +79,16 @@ TEST_F(GameProgramTest, TheFirstResetFixesEveryPoolButTheViewsAndASecondMakesNot
         const uint32_t counts[] = {List_Count(View_GetPool()), List_Count(Font_GetPool()), List_Count(Sprite_GetPool()),
                                    List_Count(Node_GetPool())};
         View* view = ctx->screenView;
-        Game_GetContext()->wideScreen = 1;
+        ctx->wideScreen = 1;
+        ctx->effectsVolume = 0.25f;
+        ctx->gameStateType = GAMESTATE_GLIM;
+        Progress_SetFlags(3, PROGRESS_COMPLETED, 1);
         Game_ResetContext();
+        EXPECT_EQ(ctx->effectsVolume, 0.25f);  // stored values stay
+        EXPECT_EQ(ctx->gameStateType, (uint32_t)GAMESTATE_GLIM);
+        EXPECT_EQ(Progress_TestFlags(3, PROGRESS_COMPLETED), 1);
+        EXPECT_EQ(Cursor_GetShowCount(), cursor - 1);  // hidden once
+        EXPECT_EQ(Sound_GetMasterVolume(), 0.25f);
         const uint32_t after[] = {List_Count(View_GetPool()), List_Count(Font_GetPool()), List_Count(Sprite_GetPool()),
                                   List_Count(Node_GetPool())};
         for (int i = 0; i < 4; i++) EXPECT_EQ(after[i], counts[i]) << i;
@@ -116,8 +133,8 @@ TEST_F(GameProgramTest, SetUpMountsTheArchiveAndReadsItsListsTablesAndFonts)
         EXPECT_EQ(Game_GetContext()->secondaryFont, Game_GetFont(2));
         Game_ReadBuildNumber();
         EXPECT_EQ(Game_GetBuildNumber(), 7u);
-        State_Reset();
         Game_Exit(root);
+        State_Reset();
         EXPECT_EQ(Game_GetFont(0), nullptr);
         EXPECT_EQ(LoadingScreen_Get()->text.sectionCount, 0);
     });

@@ -64,6 +64,7 @@ TEST_F(LoadingScreenTest, LoadDatGivesImagesSpritesPlacesDataSizesAndMaxPlayers)
     EXPECT_EQ(l->text.sectionCount, 1);
 
     // Without the file every default stays and GameMaxPlayers is 4.
+    TextFile_Free(&LoadingScreen_Get()->text);
     memset(LoadingScreen_Get(), 0, sizeof(LoadingScreen));
     LoadingScreen_LoadData("Missing.dat");
     EXPECT_EQ(Game_GetMaxPlayers(), 4u);
