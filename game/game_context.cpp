@@ -13,6 +13,8 @@
 #include "engine/materialanim.h"
 #include "engine/node.h"
 #include "engine/particle.h"
+#include "engine/physray.h"
+#include "engine/physworld.h"
 #include "engine/renderobj.h"
 #include "engine/scene.h"
 #include "engine/sprite.h"
@@ -336,6 +338,15 @@ void Game_ChooseTrackName(void)
 
 PhysWorld* Game_GetPhysicsWorld(void) { return g_words.physicsWorld; }
 void Game_SetPhysicsWorld(PhysWorld* world) { g_words.physicsWorld = world; }
+
+void Game_RecreatePhysicsWorld(void)
+{
+    Phys_Init();
+    PhysContacts_Shutdown();
+    PhysWorld_Destroy(g_words.physicsWorld);
+    g_words.physicsWorld = PhysWorld_CreateDefault();
+    PhysContacts_Init();
+}
 
 void Game_SetStartLevel(int32_t number, int32_t variant)
 {

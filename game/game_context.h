@@ -213,6 +213,10 @@ void Game_ChooseTrackName(void);
 // The context's physics world, or null before the root state made it.
 PhysWorld* Game_GetPhysicsWorld(void);
 void Game_SetPhysicsWorld(PhysWorld* world);
+// Shuts the contact-listener registry (the pick list), destroys the
+// context's physics world and makes a fresh default one with a new
+// registry. When a level unloads, and for the front end.
+void Game_RecreatePhysicsWorld(void);
 
 // Start level (the start-up arguments and the start menu).
 void Game_SetStartLevel(int32_t number, int32_t variant);

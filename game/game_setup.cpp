@@ -16,7 +16,10 @@
 #include "common/cmdline.h"
 #include "common/strings.h"
 #include "app/config.h"
+#include "engine/physray.h"
+#include "engine/physworld.h"
 #include "game/game_context.h"
+#include "game/level_state.h"
 #include "game/loading_screen.h"
 #include "game/memcard_ui.h"
 #include "game/players.h"
@@ -280,6 +283,9 @@ void Game_Init(GameState*)
     Cache_Init(6);
     Game_ReadBuildNumber();
     MemCardUI_Setup();
+    Phys_Init();
+    if (!Game_GetPhysicsWorld()) Game_SetPhysicsWorld(PhysWorld_CreateDefault());
+    PhysContacts_Init();
     Game_LoadCharacterList();
     GameContext* ctx = Game_GetContext();
     for (int p = 0; p < GAME_PLAYER_SLOTS; p++) ctx->characters[p] = (uint8_t)p;
@@ -312,6 +318,9 @@ void Game_Exit(GameState* state)
     LoadingScreen_End();
     LoadingScreen_Free();
     Game_ReleaseContext();
+    PhysContacts_Shutdown();
+    PhysWorlds_DestroyAll();
+    Game_SetPhysicsWorld(nullptr);
     State_SetUserData(state, 0);
     ConfigSys_Shutdown();
 }
@@ -323,6 +332,7 @@ GameStateCreator Game_StateForType(uint32_t type)
     case GAMESTATE_START: return hooks->startMenu;
     case GAMESTATE_OPTIONS: return hooks->options;
     case GAMESTATE_FRONTEND: return hooks->frontEnd;
+    case GAMESTATE_GLIM: return Level_CreateState;
     default: return nullptr;
     }
 }

@@ -7,6 +7,8 @@
 #include "app/sound.h"
 #include "app/soundbank.h"
 #include "common/hash.h"
+#include "engine/objectworld.h"
+#include "engine/physworld.h"
 #include "game/game_context.h"
 #include "game/race_setup.h"
 
@@ -116,9 +118,8 @@ void Level_Load(LevelState* level)
         Config_GetInt(cfg, "Level::levelToUnlock", &s->levelToUnlock);
 
         Vec3 gravity;
-        if (ReadVector(cfg, "Level::gravity", &gravity)) {
-            // The physics world takes it once the object world is in place.
-        }
+        if (ReadVector(cfg, "Level::gravity", &gravity) && ObjectWorld_GetPhysicsWorld())
+            PhysWorld_SetGravity(ObjectWorld_GetPhysicsWorld(), &gravity);
 
         float length = 0.0f;
         Config_GetFloat(cfg, "Level::gametimelength", &length);

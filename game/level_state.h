@@ -27,6 +27,8 @@
 #include "game/level_session.h"
 
 struct GameState;
+struct MenuSystem;
+struct Node;
 
 constexpr int LEVEL_TIMER_LOGS = 3;
 
@@ -53,3 +55,78 @@ struct LevelState {
     uint32_t completedBefore;         // the entry was completed when the level ended
     uint8_t controllingPlayer;        // GAME_ANY_PLAYER = any
 };
+
+// ---- the state ----
+
+// A state record running the level: enter Level_Init, update Level_Update,
+// render Level_Render, pre-update Game_PauseUpdate, destroy Level_Exit.
+// Null when the state pool is exhausted.
+GameState* Level_CreateState(void);
+// The state's enter: the loading screen of type 3, the level record, the
+// callback registry and the object world, the session and every level
+// module, the players, and the first level's content.
+void Level_Init(GameState* state);
+// Loads the content of the level record's current list entry (physics,
+// settings, the level file, the scene, the menu, the music) and waits on the
+// "loadingScreenContinue" page unless this is the data-packing run.
+void Level_LoadContent(GameState* state);
+// One frame (see the file top); the next state: this one, the save
+// screens, or none to leave.
+GameState* Level_Update(GameState* state, float dt);
+// Acts on a selection of the pause menu (its entry's selection hash); 0 is
+// no selection and does nothing.
+void Level_OnMenuResult(GameState* state, uint32_t hash);
+void Level_Render(GameState* state);
+// Releases the level's content; final also drops what survives a reload
+// (the back dome).
+void Level_Unload(GameState* state, int final);
+void Level_Exit(GameState* state);
+
+// The level record of the running level state, or null.
+LevelState* Level_GetState(void);
+
+// ---- the steps ----
+void Level_InitPhysics(void);
+void Level_LoadScene(LevelState* level);
+// The level's players are the slots 0..3 with a non-zero kind, in slot
+// order: each gets the next viewport; their number is the number of player
+// entities and of viewports.
+void Level_SetupPlayers(void);
+// The object scene's item hook: an item named "PlayerStart_Null_NN" gives
+// player NN (0-based) its start (the item's world position, at and up) and
+// is consumed (1); one with a number of 4 or more, or none, is consumed
+// without a start. Other items: 0.
+int Level_FindPlayerStarts(Node* item, const char* baseName);
+// The pairs of collision groups that collide, entered into the physics
+// world: (2,2), (2,1), (2,3), (2,4), (2,5), (1,1), (4,4), (5,1), (6,2),
+// (6,1), (6,4), (6,5), (7,1), (7,4), (7,5).
+void Level_SetupCollisionGroups(void);
+// Activates the pickups of the rule (event 8 on the objects named
+// "SCORE_PICKUP" for rules 1, 2 and 5, with every race set-up player's
+// difficulty set to the game's; "LEVEL_COMP" for 0, 1 and 3;
+// "HIDDEN_PICKUP" for 4), then raises the respawn event.
+void Level_SetupPickups(void);
+// The restart callback: rule clock 0, then Level_SetupPickups.
+void Level_OnRestart(uint32_t argument);
+void Level_SetupTimerLogs(LevelState* level);
+// The viewport callback: the entities' view masks of viewport v.
+void Level_PrepareViewportHuds(int viewport);
+// The in-game menu of the file, made once per level; Level_FreeInGameMenu
+// frees it.
+MenuSystem* Level_CreateInGameMenu(const char* fileName);
+void Level_FreeInGameMenu(void);
+// Registers the generic objects' four callbacks: "GenericObject_Constructor"
+// (placed at its scene item, its animation set at time 0),
+// "GenericObject_Update" (its scene or animation set advanced by dt) and the
+// empty "GenericObject_Destructor" and "GenericObject_Collision".
+void GenericObject_Register(void);
+
+// The pickup activations Level_SetupPickups asked for, until the level
+// objects' event queue takes them (for tests): object name and event.
+struct LevelPickupActivation {
+    const char* name;
+    uint32_t event;
+};
+constexpr int LEVEL_PICKUP_ACTIVATIONS = 16;
+uint32_t LevelTest_GetActivations(const LevelPickupActivation** out);
+void LevelTest_ClearActivations(void);

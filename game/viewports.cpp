@@ -9,6 +9,7 @@
 #include "engine/billboard.h"
 #include "engine/font.h"
 #include "engine/node.h"
+#include "engine/objectworld.h"
 #include "engine/scene.h"
 #include "engine/sprite.h"
 #include "engine/view.h"
@@ -107,7 +108,7 @@ int Level_SetupViewports(uint32_t fogType, uint32_t fogColour, float fogDistance
                                    fogDensity);
         vp.worldView = MakeView(vp.rect, s.worldNearClip, s.worldFarClip, fogType, fogColour, fogDistance, fogDensity);
         vp.hudView = MakeView(vp.rect, s.worldNearClip, s.worldFarClip, fogType, fogColour, fogDistance, fogDensity);
-        vp.cameraFrame = Node_Create(nullptr);
+        vp.cameraFrame = Node_Create(ObjectWorld_GetRootNode());
         vp.hudFrame = Node_Create(nullptr);
         if (!vp.backDomeView || !vp.worldView || !vp.hudView || !vp.cameraFrame || !vp.hudFrame) {
             Level_FreeViewports();
@@ -210,7 +211,7 @@ void Level_UpdateViewports(void)
         } else {
             // No camera of an entity draws this viewport: the level's
             // tree, seen from the viewport's camera frame.
-            View_Render(vp.worldView, vp.cameraFrame, vp.cameraFrame);
+            if (Node* root = ObjectWorld_GetRootNode()) View_Render(vp.worldView, root, vp.cameraFrame);
         }
         Billboard_SetActive(0);
 

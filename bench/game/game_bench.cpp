@@ -15,6 +15,7 @@
 #include "app/main/program_hooks.h"
 #include "app/shell.h"
 #include "app/state.h"
+#include "engine/objectworld.h"
 #include "engine/view.h"
 #include "game/game_context.h"
 #include "game/level_session.h"
@@ -26,6 +27,7 @@ namespace {
 void SessionFrame(benchmark::State& state)
 {
     const int players = (int)state.range(0);
+    ObjectWorld_Init();
     Game_ResetContext();
     Rules_Init();
     LevelSession* s = Level_GetSession();
@@ -49,6 +51,7 @@ void SessionFrame(benchmark::State& state)
     state.counters["views"] = 3.0 * players;
     Rules_Shutdown();
     Game_ReleaseContext();
+    ObjectWorld_Shutdown();
 }
 BENCHMARK(SessionFrame)->Arg(1)->Arg(4)->Unit(benchmark::kMicrosecond);
 

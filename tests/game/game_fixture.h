@@ -21,9 +21,11 @@
 #include "app/text.h"
 #include "app/wad.h"
 #include "game/game_context.h"
+#include "game/game_setup.h"
 #include "game/level_session.h"
 #include "game/memcard_ui.h"
 #include "game/menu_system.h"
+#include "game/players.h"
 #include "game/race_setup.h"
 #include "game/state_hooks.h"
 #include "gfx/core/engine.h"
@@ -44,6 +46,9 @@ inline void ResetGame()
     GameStateHooks_Install(nullptr);
     MenuTest_SetOpen(0);
     MemCardUITest_Reset();
+    Player_AssignDevices();  // no pads open: every slot without a device
+    App_ParseCommandLine("");
+    Game_ReadSwitches();     // no packing run left over from another test
 }
 
 // Writes bytes to a path relative to the working folder, making folders.

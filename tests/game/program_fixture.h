@@ -10,6 +10,7 @@
 
 #include "app/main/program_hooks.h"
 #include "app/state.h"
+#include "game/loading_screen.h"
 #include "game_fixture.h"
 #include "tests/app/shell_fixture.h"
 
@@ -34,6 +35,10 @@ protected:
         AppHooks hooks = ProgramHooks_Make();
         hooks.gameSetup = []() {
             Body()();
+            // What the game's modules hold goes before the engine does.
+            LoadingScreen_End();
+            LoadingScreen_Free();
+            Game_ReleaseContext();
             return 1;
         };
         AppHooks_Install(&hooks);

@@ -4,6 +4,7 @@
 
 #include "common/list.h"
 #include "engine/font.h"
+#include "engine/objectworld.h"
 #include "engine/view.h"
 #include "frame_capture.h"
 #include "game/level_file.h"
@@ -19,6 +20,7 @@ protected:
     // rectangles of the level's table.
     static void MakeViewports(int n, uint32_t fogColour = 0xFF000000u)
     {
+        ObjectWorld_Init();  // the level's tree the world views draw
         Game_ResetContext();
         Rules_Init();
         LevelSession* s = Level_GetSession();
@@ -45,6 +47,7 @@ protected:
     {
         Rules_Shutdown();
         Game_ReleaseContext();
+        ObjectWorld_Shutdown();
     }
 };
 

@@ -1,0 +1,493 @@
+#include "game/level_state.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/pad.h"
+#include "common/hash.h"
+#include "common/list.h"
+#include "engine/node.h"
+#include "engine/objectworld.h"
+#include "engine/physbody.h"
+#include "engine/physworld.h"
+#include "engine/view.h"
+#include "game/game_setup.h"
+#include "game/level_file.h"
+#include "game/loading_screen.h"
+#include "physics/collision/collision_detection.h"
+#include "physics/dynamics/phys_time.h"
+#include "program_fixture.h"
+#include "tools/lib/lwswrite.h"
+
+namespace {
+
+// The physics steps the level asked for, through the world's stepping seam:
+// the time each step added.
+std::vector<double>& Steps()
+{
+    static std::vector<double> steps;
+    return steps;
+}
+double g_lastTime = 0.0;
+void RecordStep(DynWorld*, PhysTime time, int)
+{
+    const double now = PhysTime_ToSeconds(time);
+    Steps().push_back(now - g_lastTime);
+    g_lastTime = now;
+}
+
+// Seconds the objects of the level's list were updated with.
+std::vector<float>& Updates()
+{
+    static std::vector<float> updates;
+    return updates;
+}
+uint32_t CountUpdate(Object*, uint32_t, void* dt)
+{
+    Updates().push_back(*(const float*)dt);
+    return 0;
+}
+
+uint32_t g_restarts = 0;
+
+// A scene of nulls: "PlayerStart_Null" items (numbered 00, 01, ... by the
+// loader) at x = 10 n, z = 5, turned a quarter about y.
+std::string StartScene(int starts)
+{
+    LwsWriterScene scene;
+    for (int n = 0; n < starts; n++) {
+        LwsWriterItem item;
+        item.name = "PlayerStart_Null";
+        LwsWriterKey key;
+        key.position[0] = 10.0f * (float)n;
+        key.position[2] = 5.0f;
+        key.rotation[0] = 1.5707964f;
+        item.keys.push_back(key);
+        scene.items.push_back(item);
+    }
+    return LwsWriter_Write(scene);
+}
+
+class LevelStateTest : public ProgramTest {
+protected:
+    // Levels 1..n: "levelK.cfg" with progress entry 10 + K, loading image K
+    // and the start scene; level 9 has no progress entry.
+    static void WriteLevels(int n, int starts = 5)
+    {
+        gametest::WriteData("Levels/Starts.lws", StartScene(starts));
+        for (int k = 1; k <= n; k++) {
+            std::string file = "levels\\level" + std::to_string(k) + ".cfg";
+            gametest::WriteConfig(file.c_str(), "game {\n Level {\n levelscene = Levels\\Starts.lws\n"
+                                                " levelToUnlock = " + std::to_string(10 + k) +
+                                                    "\n loadingScreenIndex = " + std::to_string(k) + "\n }\n}\n");
+        }
+        gametest::WriteConfig("levels\\level9.cfg", "game {\n Level {\n levelscene = Levels\\Starts.lws\n }\n}\n");
+    }
+
+    // The race set-up's list, the context, and the level state entered: it
+    // is the stack's only record.
+    static LevelState* StartLevel(std::initializer_list<const char*> entries)
+    {
+        GameSetup_Reset();
+        int i = 0;
+        for (const char* e : entries) GameSetup_SetLevel(e, i++);
+        Game_ResetContext();
+        Game_RecreatePhysicsWorld();
+        LevelTest_ClearActivations();
+        Level_CreateState();
+        State_Update(0.0f);  // enter, then the first update (frame time 0)
+        return Level_GetState();
+    }
+
+    static int Tick(float dt = 0.02f) { return State_Update(dt); }
+
+    // Ticks until the flag is set (or the state went); the ticks taken.
+    static int TicksUntil(uint32_t flag, float dt, int most = 200)
+    {
+        int n = 0;
+        while (n < most && Level_GetState() && !Level_TestFlags(flag)) {
+            Tick(dt);
+            n++;
+        }
+        return n;
+    }
+
+    // Pops the level state when it is still there (its exit runs), then
+    // everything the test made goes.
+    static void Finish()
+    {
+        if (GameState* current = State_GetCurrent()) State_Destroy(current);
+        State_Reset();
+        Game_ReleaseContext();
+        PhysWorlds_DestroyAll();
+        Game_SetPhysicsWorld(nullptr);
+        PhysWorld_SetStepFunction(nullptr);
+    }
+};
+
+TEST_F(LevelStateTest, TheEndChainWaitsFadesAndLoadsTheNextLevelBehindItsImage)
+{
+    WriteLevels(2);
+    RunProgram([] {
+        LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
+        ASSERT_NE(level, nullptr);
+        EXPECT_STREQ(Level_GetSceneName(), "Levels\\Starts.lws");
+        EXPECT_EQ(Level_GetLevelToUnlock(), 11);
+        // Without a menu the wait on "loadingScreenContinue" ended at once.
+        EXPECT_FALSE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
+        Progress_SetLocked(12, 1);
+
+        Level_SetFlags(LEVEL_ENDED, 1);  // where a mode's rules end the level
+        Tick();
+        EXPECT_TRUE(Level_TestFlags(LEVEL_END_WAIT));
+        EXPECT_EQ(Progress_TestFlags(11, PROGRESS_COMPLETED), 1);
+        EXPECT_EQ(Progress_IsLocked(12), 0);  // read from the next level's file
+        EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 1u);
+        EXPECT_EQ(Game_GetContext()->music, nullptr);
+        const int waited = TicksUntil(LEVEL_FADING, 0.05f);  // above 1.0 s
+        EXPECT_GE(waited, 20);
+        EXPECT_LE(waited, 21);
+        EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED | LEVEL_END_WAIT));
+        EXPECT_EQ(LoadingScreen_Get()->currentIndex, 2);  // the next level's image
+        EXPECT_EQ(TicksUntil(LEVEL_LOAD_NEXT, 0.05f), 8);  // 1.1 at 3 a second
+        Tick(0.05f);                                       // level 2 loads in place
+        EXPECT_EQ(level->levelIndex, 1);
+        EXPECT_EQ(Level_GetLevelToUnlock(), 12);
+        EXPECT_FALSE(Level_TestFlags(LEVEL_FADING | LEVEL_LOAD_NEXT | LEVEL_QUIT));
+        EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 1u);
+
+        // The last level of the list: its end leaves, and the state pops.
+        Level_SetFlags(LEVEL_ENDED, 1);
+        int alive = 1;
+        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
+        EXPECT_EQ(alive, 0);
+        EXPECT_EQ(Level_GetState(), nullptr);
+        EXPECT_EQ(LoadingScreen_Get()->currentIndex, 0);
+        EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 2u);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, QuittingRecordsNothingAndAlwaysLeaves)
+{
+    WriteLevels(2);
+    RunProgram([] {
+        StartLevel({"level1.cfg", "level2.cfg"});
+        Progress_SetLocked(12, 1);
+        Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
+        EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
+        int alive = 1;
+        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
+        EXPECT_EQ(alive, 0);
+        EXPECT_EQ(Progress_TestFlags(11, PROGRESS_COMPLETED), 0);
+        EXPECT_EQ(Progress_IsLocked(12), 1);
+        EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 0u);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, ReplayingACompletedLevelLeavesAndALevelWithoutAnEntryMarksNothing)
+{
+    WriteLevels(2);
+    RunProgram([] {
+        StartLevel({"level1.cfg", "level2.cfg"});
+        Progress_SetFlags(11, PROGRESS_COMPLETED, 1);
+        Level_SetFlags(LEVEL_ENDED, 1);
+        int alive = 1;
+        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
+        EXPECT_EQ(alive, 0);  // not the next level: back to the front end
+        Finish();
+
+        StartLevel({"level9.cfg", "level1.cfg"});
+        EXPECT_EQ(Level_GetLevelToUnlock(), 0);
+        const GameProgress before = Game_GetContext()->progress;
+        Level_SetFlags(LEVEL_ENDED, 1);
+        Tick();
+        Progress_SetLocked(11, 1);  // compare only what the end may touch
+        GameProgress after = Game_GetContext()->progress;
+        after.flags[11] = before.flags[11];
+        EXPECT_EQ(memcmp(&before.flags[0], &after.flags[0], sizeof before.flags), 0);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, AFrameAdvancesAtMostAFiftiethOfASecondAndPhysicsCanBeSkippedOnce)
+{
+    WriteLevels(1);
+    RunProgram([] {
+        StartLevel({"level1.cfg"});
+        ObjectDescription d = {};
+        strcpy(d.name, "Counter");
+        d.update = CountUpdate;
+        ASSERT_NE(Object_Create(Level_GetObjectList(), &d), nullptr);
+        g_lastTime = ObjectWorld_GetPhysicsWorld()->time;
+        Steps().clear();
+        Updates().clear();
+        PhysWorld_SetStepFunction(RecordStep);
+        Tick(0.2f);
+        ASSERT_EQ(Steps().size(), 1u);
+        EXPECT_NEAR(Steps()[0], 0.05, 1e-6);
+        ASSERT_EQ(Updates().size(), 1u);
+        EXPECT_FLOAT_EQ(Updates()[0], 0.05f);
+        EXPECT_FLOAT_EQ(Game_GetFrameTime(), 0.05f);
+        Level_SetFlags(LEVEL_SKIP_PHYSICS, 1);
+        Tick(0.01f);
+        EXPECT_EQ(Steps().size(), 1u);  // skipped, but the objects ran
+        EXPECT_EQ(Updates().size(), 2u);
+        EXPECT_FALSE(Level_TestFlags(LEVEL_SKIP_PHYSICS));
+        Tick(0.01f);
+        EXPECT_EQ(Steps().size(), 2u);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, WhileTheMenuIsOpenOnlyTheRulesRunAndTheWaitHolds)
+{
+    WriteLevels(1);
+    RunProgram([] {
+        MenuTest_SetOpen(1);  // the menu opened on "loadingScreenContinue"
+        StartLevel({"level1.cfg"});
+        ObjectDescription d = {};
+        d.update = CountUpdate;
+        Object_Create(Level_GetObjectList(), &d);
+        Updates().clear();
+        for (int f = 0; f < 5; f++) Tick(0.02f);
+        EXPECT_TRUE(Level_TestFlags(LEVEL_WAIT_CONTINUE));  // held while the page is up
+        EXPECT_TRUE(Updates().empty());
+        MenuTest_SetOpen(0);
+        Tick(0.02f);
+        EXPECT_FALSE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
+
+        Tick(0.02f);
+        EXPECT_EQ(Updates().size(), 1u);
+        MenuTest_SetOpen(1);  // paused
+        const float clock2 = Level_GetClock2(), clock = Level_GetClock();
+        for (int f = 0; f < 5; f++) Tick(0.02f);
+        EXPECT_EQ(Updates().size(), 1u);
+        EXPECT_FALSE(Level_TestFlags(LEVEL_RULE_CLOCK));
+        EXPECT_NEAR(Level_GetClock(), clock + 0.1f, 1e-5f);  // the rules still run
+        // The rule clock ran on in the frame the menu opened, then stood.
+        EXPECT_NEAR(Level_GetClock2(), clock2 + 0.02f, 1e-5f);
+        const LevelSession* s = Level_GetSession();
+        EXPECT_FLOAT_EQ(s->stamp, Level_GetClock());
+        EXPECT_FLOAT_EQ(s->stampDuration, 0.2f);
+        MenuTest_SetOpen(0);
+        Tick(0.02f);
+        EXPECT_EQ(Updates().size(), 2u);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, MenuResultsChangeTheRuleEndOrRestartAndZeroDoesNothing)
+{
+    WriteLevels(1);
+    RunProgram([] {
+        StartLevel({"level1.cfg"});
+        Level_SetRestartCallback([](uint32_t) { g_restarts++; });
+        g_restarts = 0;
+        Level_OnMenuResult(nullptr, 0);
+        EXPECT_EQ(g_restarts, 0u);
+        Level_OnMenuResult(nullptr, Name_Hash("noSuchEntry", 1, 1));
+        EXPECT_EQ(g_restarts, 1u);
+
+        struct Case {
+            const char* name;
+            uint32_t rule;
+            int difficulty;  // -1: unchanged
+        } rules[] = {{"countDown", RULE_COUNTDOWN, -1}, {"hardPickupAmount", RULE_SCORE_PICKUPS, 2},
+                     {"beatTime", RULE_BEATTIME, -1},   {"easyPickupAmount", RULE_SCORE_PICKUPS, 0},
+                     {"normal", RULE_NORMAL, -1},       {"hiddenPickups", RULE_HIDDEN_PICKUPS, -1}};
+        for (const Case& c : rules) {
+            Game_SetDifficulty(1);
+            LevelTest_ClearActivations();
+            Level_OnMenuResult(nullptr, Name_Hash(c.name, 1, 1));
+            EXPECT_EQ(Level_GetGameRule(), c.rule) << c.name;
+            EXPECT_EQ(Game_GetDifficulty(), c.difficulty < 0 ? 1u : (uint32_t)c.difficulty) << c.name;
+            EXPECT_GT(LevelTest_GetActivations(nullptr), 0u) << c.name;  // the pickups set up again
+        }
+        EXPECT_EQ(g_restarts, 1u);
+        // A rule that is not listed among the results restarts.
+        Level_OnMenuResult(nullptr, Name_Hash("race", 1, 1));
+        EXPECT_EQ(g_restarts, 2u);
+
+        // "startLevel": a level not completed gets its pickups; a completed
+        // one only loses its lock.
+        Progress_SetLocked(11, 1);
+        LevelTest_ClearActivations();
+        Level_OnMenuResult(nullptr, Name_Hash("startLevel", 1, 1));
+        EXPECT_GT(LevelTest_GetActivations(nullptr), 0u);
+        EXPECT_EQ(Progress_IsLocked(11), 0);
+        Progress_SetFlags(11, PROGRESS_COMPLETED | PROGRESS_LOCKED, 1);
+        LevelTest_ClearActivations();
+        Level_OnMenuResult(nullptr, Name_Hash("startLevel", 1, 1));
+        EXPECT_EQ(LevelTest_GetActivations(nullptr), 0u);
+        EXPECT_EQ(Progress_IsLocked(11), 0);
+
+        Level_OnMenuResult(nullptr, Name_Hash("nextLevel", 1, 1));
+        EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
+        EXPECT_FALSE(Level_TestFlags(LEVEL_QUIT));
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, PickupsByRuleAndTheRestartCallback)
+{
+    WriteLevels(1);
+    RunProgram([] {
+        StartLevel({"level1.cfg"});
+        struct Case {
+            uint32_t rule;
+            std::vector<std::string> names;
+            bool difficulty;
+        } cases[] = {
+            {RULE_NORMAL, {"LEVEL_COMP"}, false},
+            {RULE_SCORE_PICKUPS, {"SCORE_PICKUP", "LEVEL_COMP"}, true},
+            {RULE_COUNTDOWN, {"SCORE_PICKUP"}, true},
+            {RULE_BEATTIME, {"LEVEL_COMP"}, false},
+            {RULE_HIDDEN_PICKUPS, {"HIDDEN_PICKUP"}, false},
+            {RULE_COUNTDOWN_MUST_COMPLETE, {"SCORE_PICKUP"}, true},
+            {RULE_RACE, {}, false},
+        };
+        for (const Case& c : cases) {
+            GameSetup_Reset();
+            Game_SetDifficulty(2);
+            Level_SetGameRule(c.rule);
+            LevelTest_ClearActivations();
+            Level_SetClock2(9.0f);
+            Level_Restart(0);  // the restart callback: rule clock 0, then the pickups
+            EXPECT_EQ(Level_GetClock2(), 0.0f);
+            const LevelPickupActivation* a;
+            const uint32_t n = LevelTest_GetActivations(&a);
+            ASSERT_EQ(n, c.names.size()) << c.rule;
+            for (uint32_t i = 0; i < n; i++) {
+                EXPECT_EQ(a[i].name, c.names[i]) << c.rule;
+                EXPECT_EQ(a[i].event, 8u);
+            }
+            for (int p = 0; p < GAMESETUP_PLAYERS; p++)
+                EXPECT_EQ(GameSetup_GetPlayerDifficulty(p), c.difficulty ? 2u : 0u) << c.rule << " player " << p;
+            Tick();
+            EXPECT_EQ(Level_GetEvents() & LEVEL_EVENT_RESPAWN, (uint32_t)LEVEL_EVENT_RESPAWN);
+        }
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, PlayerStartsComeFromTheScenesNumberedItems)
+{
+    WriteLevels(1, 5);
+    RunProgram([] {
+        Game_GetContext()->playerKinds[1] = PLAYER_KIND_COMPUTER;
+        StartLevel({"level1.cfg"});
+        for (int p = 0; p < 4; p++) {
+            Vec3 position = {}, at = {}, up = {};
+            Player_GetStart(p, &position, &at, &up);
+            EXPECT_NEAR(position.x, 10.0f * p, 1e-4f) << p;
+            EXPECT_NEAR(position.z, 5.0f, 1e-4f) << p;
+            EXPECT_NEAR(std::fabs(at.x), 1.0f, 1e-3f) << p;  // a quarter turn
+            EXPECT_NEAR(up.y, 1.0f, 1e-3f) << p;
+        }
+        // Item 04 names no player of a level: consumed, and no start.
+        Node* item = Node_Create(nullptr);
+        Node_SetName(item, "PlayerStart_Null_04");
+        EXPECT_EQ(Level_FindPlayerStarts(item, "PlayerStart_Null"), 1);
+        Node_SetName(item, "PlayerStart_Null");
+        EXPECT_EQ(Level_FindPlayerStarts(item, "PlayerStart_Null"), 1);
+        Node_SetName(item, "Crate_01");
+        EXPECT_EQ(Level_FindPlayerStarts(item, "Crate"), 0);
+        Node_Destroy(item);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, PlayersAreTheSlotsWithAKind)
+{
+    RunProgram([] {
+        GameContext* ctx = Game_GetContext();
+        ctx->playerKinds[0] = PLAYER_KIND_HUMAN;
+        ctx->playerKinds[2] = PLAYER_KIND_COMPUTER;
+        Level_SetupPlayers();
+        int v = -1;
+        EXPECT_EQ(Level_GetNumViewports(), 2u);
+        EXPECT_EQ(Level_GetNumPlayerEntities(), 2u);
+        ASSERT_EQ(Player_GetViewportIndex(2, &v), 1);
+        EXPECT_EQ(v, 1);
+        EXPECT_EQ(Player_GetViewportIndex(1, &v), 0);
+        State_Reset();
+    });
+}
+
+TEST_F(LevelStateTest, TheGroupPairTableSeparatesTheGroups)
+{
+    RunProgram([] {
+        Game_RecreatePhysicsWorld();
+        ObjectWorld_Init();
+        ObjectWorld_SetPhysicsWorld(Game_GetPhysicsWorld());
+        Level_SetupCollisionGroups();
+        const uint32_t* masks = PhysWorld_GetWorldObject(Game_GetPhysicsWorld())->detection->groupMasks;
+        auto collide = [&](int a, int b) { return (masks[a - 1] >> (b - 1) & 1u) != 0; };
+        for (int g = 1; g <= 7; g++) EXPECT_EQ(collide(3, g), g == 2) << "group 3 with " << g;
+        for (int a : {6, 7})
+            for (int b : {6, 7}) EXPECT_FALSE(collide(a, b)) << a << " with " << b;
+        EXPECT_TRUE(collide(1, 1));
+        EXPECT_TRUE(collide(1, 7));  // pairs are symmetric
+        EXPECT_TRUE(collide(4, 6));
+        int pairs = 0;
+        for (int a = 1; a <= 32; a++)
+            for (int b = a; b <= 32; b++) pairs += collide(a, b);
+        EXPECT_EQ(pairs, 15);
+        ObjectWorld_Shutdown();
+        PhysWorlds_DestroyAll();
+        Game_SetPhysicsWorld(nullptr);
+        State_Reset();
+    });
+}
+
+TEST_F(LevelStateTest, UnloadAndExitLeaveNoObjectOrBodyBehind)
+{
+    WriteLevels(1);
+    RunProgram([] {
+        Game_ResetContext();
+        const uint32_t views = List_Count(View_GetPool()), nodes = List_Count(Node_GetPool());
+        StartLevel({"level1.cfg"});
+        ObjectDescription d = {};
+        strcpy(d.physicalModel, "SPHERE1");
+        d.mass = 1.0f;
+        ASSERT_NE(Object_Create(Level_GetObjectList(), &d), nullptr);
+        EXPECT_GT(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
+        Level_Unload(nullptr, 0);
+        EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);  // a fresh world
+        EXPECT_EQ(Level_GetObjectList(), nullptr);
+        Level_LoadContent(nullptr);
+        int alive = 1;
+        Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 1);
+        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
+        EXPECT_EQ(alive, 0);
+        EXPECT_EQ(List_Count(View_GetPool()), views);
+        EXPECT_EQ(List_Count(Node_GetPool()), nodes);
+        EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, ThePackingRunAdvancesAsSoonAsALevelHasRendered)
+{
+    WriteLevels(2);
+    RunProgram(
+        [] {
+            Game_ReadSwitches();
+            ASSERT_EQ(Game_GetWadProcess(), 1);
+            LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
+            EXPECT_FALSE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
+            Tick();
+            EXPECT_EQ(level->levelIndex, 1);  // the frame before rendered it
+            int alive = 1;
+            for (int f = 0; f < 5 && alive; f++) alive = Tick();
+            EXPECT_EQ(alive, 0);
+            Finish();
+        },
+        "-quiet -WadProcess");
+}
+
+}  // namespace
