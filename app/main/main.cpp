@@ -16,6 +16,8 @@
 //                        script 20 unless given, without one the clock
 //                        only steps when this is set
 //   HELM_RANDOM_SEED     replaces the time of day as the random seed
+//   HELM_TEST_SCREEN     when set and not empty, the game stays out: the
+//                        shell runs its own test screen (its tests use it)
 // None of them takes a token of the command line.
 #include <cerrno>
 #include <cstdio>
@@ -158,6 +160,10 @@ int main(int argc, char** argv)
     Entry_BuildCommandLine(argc, argv, commandLine.data(), commandLine.size());
     if (const char* name = getenv("HELM_MUTEX_NAME")) Mutex_SetTestName(name);
     AppHooks hooks = ProgramHooks_Make();
+    if (const char* testScreen = getenv("HELM_TEST_SCREEN"); testScreen && *testScreen) {
+        hooks.gameSetup = nullptr;
+        hooks.gameLoadMovieList = nullptr;
+    }
     if (int failed = SetUpRun(&hooks)) {
         InputScript_Destroy(g_run.script);
         return failed;

@@ -20,6 +20,8 @@
 #include "engine/sprite3d.h"
 #include "engine/trigger.h"
 #include "engine/view.h"
+#include "game/game_setup.h"
+#include "game/state_hooks.h"
 
 namespace programhooks {
 
@@ -43,11 +45,14 @@ inline void NodeWorldMatrix(Node* node, float* out16)
     for (int i = 0; i < 16; i++) out16[i] = world.m[i / 4][i % 4];
 }
 
+// The game's set-up; the shell ignores the result.
+inline int GameSetup(void) { return Game_Setup() != nullptr; }
+
 }  // namespace programhooks
 
-// The engine layer's and the game's operations the shell calls. The game
-// does not exist yet: its slots stay empty, so the shell runs its test
-// screen as the root state.
+// The engine layer's and the game's operations the shell calls. The front
+// end's states are not built yet: the game's state hooks stay empty, and the
+// root state then ends the program where it would show the front end.
 inline AppHooks ProgramHooks_Make()
 {
     AppHooks hooks = {};
@@ -91,5 +96,10 @@ inline AppHooks ProgramHooks_Make()
     hooks.spriteDrawSimple = Sprite_DrawSimple;
     hooks.spriteRelease = Sprite_Release;
     hooks.fontLoad = programhooks::LoadFont;
+    // The game: its set-up creates the root state; the movie list plays the
+    // opening videos.
+    hooks.gameSetup = programhooks::GameSetup;
+    hooks.gameLoadMovieList = Game_LoadMovieList;
+    GameStateHooks_Install(nullptr);
     return hooks;
 }

@@ -1,5 +1,6 @@
-// The executable itself, run as a user runs it: build/app/helm without a
-// display ends by itself and leaves the test screen's last frame.
+// The executable itself, run as a user runs it: without data the game says
+// that its front end is missing and ends; with HELM_TEST_SCREEN the shell's
+// test screen ends by itself without a display and leaves its last frame.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,14 +14,47 @@
 
 namespace {
 
+// Runs build/app/helm headless in the folder with the extra environment and
+// arguments; the exit status (-1 when it did not exit) and what it said.
+int RunHeadless(const std::filesystem::path& folder, const std::string& environment, const std::string& arguments,
+                std::string* output)
+{
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::string command = "cd '" + folder.string() + "' && HELM_MUTEX_NAME=executable-test-" +
+                          std::to_string(getpid()) + " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy " +
+                          environment + " '" + HELM_BINARY_DIR + "/app/helm' -quiet " + arguments +
+                          " > output.txt 2>&1";
+    int status = std::system(command.c_str());
+    std::ifstream in(folder / "output.txt");
+    output->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(ExecutableTest, WithoutDataTheGameSaysItHasNoFrontEndAndEnds)
+{
+    std::string output;
+    EXPECT_EQ(RunHeadless(std::filesystem::path(HELM_TEST_TMP) / "executable-game", "", "", &output), 0) << output;
+    EXPECT_NE(output.find("The front end is not built yet: start a level with -leveltype Glim -levelnumber N"),
+              std::string::npos)
+        << output;
+    // A direct start plays its level (here without a level file) until the
+    // kill switch ends the process.
+    EXPECT_EQ(RunHeadless(std::filesystem::path(HELM_TEST_TMP) / "executable-level", "",
+                          "-leveltype Glim -levelnumber 1 -kill", &output),
+              0)
+        << output;
+    EXPECT_NE(output.find("levels\\level1.cfg"), std::string::npos) << output;
+}
+
 TEST(ExecutableTest, HeadlessItShowsTheTestScreenEndsByItselfAndWritesItsLastFrame)
 {
     std::filesystem::path folder = std::filesystem::path(HELM_TEST_TMP) / "executable";
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     std::string command = "cd '" + folder.string() + "' && HELM_MUTEX_NAME=executable-test-" +
-                          std::to_string(getpid()) + " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy '" +
-                          HELM_BINARY_DIR + "/app/helm' -quiet > output.txt 2>&1";
+                          std::to_string(getpid()) + " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy " +
+                          "HELM_TEST_SCREEN=1 '" + HELM_BINARY_DIR + "/app/helm' -quiet > output.txt 2>&1";
     int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -63,7 +97,7 @@ RunResult RunScripted(const std::string& name, const std::string& script, const 
     std::ofstream(r.folder / "script.txt") << script;
     const std::string command = "cd '" + r.folder.string() + "' && HELM_MUTEX_NAME=scripted-" + name + "-" +
                                 std::to_string(getpid()) +
-                                " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_RASTER_THREADS=1 "
+                                " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_RASTER_THREADS=1 HELM_TEST_SCREEN=1 "
                                 "HELM_SCRIPT=script.txt HELM_CAPTURE_DIR=frames/run " +
                                 environment + " '" + HELM_BINARY_DIR + "/app/helm' -quiet > output.txt 2>&1";
     const int status = std::system(command.c_str());
