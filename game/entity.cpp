@@ -325,12 +325,11 @@ void Entity_SceneConfigPath(const char* itemName, char* out, size_t size)
 int Entity_CreateFromLevel(const char* sceneName)
 {
     if (!g_system) return 0;
-    Scene* scene = Scene_Load(sceneName, nullptr, SCENE_NODES_ONLY, nullptr);
     if (!g_system->pool) g_system->pool = ObjectPool_Create();
-    if (!g_system->pool) {
-        Scene_Release(scene);
-        return 0;
-    }
+    if (!g_system->pool) return 0;
+    // Under a root of its own: the items' world placements are their own.
+    Node* sceneRoot = Node_Create(nullptr);
+    Scene* scene = sceneRoot ? Scene_Load(sceneName, sceneRoot, SCENE_NODES_ONLY, nullptr) : nullptr;
     int made = 0;
     GameContext* context = Game_GetContext();
     for (int s = 0; s < ENTITY_PLAYERS; ++s) {
@@ -369,6 +368,7 @@ int Entity_CreateFromLevel(const char* sceneName)
         }
         Scene_Release(scene);
     }
+    Node_Destroy(sceneRoot);
     return made;
 }
 

@@ -616,7 +616,7 @@ uint32_t VavadUtils_HitModeObject_Constructor(Object* object, uint32_t, void* ar
     }
     Object_SetUserData(object, r);
     Object_SetUserInt(object, HITMODE_USER_INT);
-    AnimSet_SetObject(object->animSet, object);
+    if (object->animSet) AnimSet_SetObject(object->animSet, object);
     r->position = {0, 0, 0};
     r->at = {0, 0, 1};
     r->up = {0, 1, 0};

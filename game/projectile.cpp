@@ -649,7 +649,7 @@ uint32_t Projectile_Type_Constructor(Object* object, uint32_t, void* arg)
         PhysWorld_RegisterBodyEvents(World(), object->body);
         PhysBody_SetCollisionGroup(object->body, kNoCollisions);
     }
-    AnimSet_SetObject(object->animSet, object);
+    if (object->animSet) AnimSet_SetObject(object->animSet, object);
     Object_SetUserInt(object, PROJECTILE_USER_INT);
     return 0;
 }

@@ -1,0 +1,390 @@
+// Set-up of the entity and level-object tests: the game's records (GameTest),
+// the content layer's nodes, scenes (nodes only: no device), triggers and
+// animation sets, the physics world with its pick list, the object world
+// with its callback registry, templates and collision dispatch, the level
+// session, and the entity system, projectile registry and shared hit-mode
+// record as a level state sets them up. Configurations are compiled with the
+// configuration compiler; scenes and animation sets come from tools_lib's
+// writers. A recording fake control mode stands in for the real ones.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "app/cache.h"
+#include "common/list.h"
+#include "common/memory.h"
+#include "engine/animset.h"
+#include "engine/callbacks.h"
+#include "engine/node.h"
+#include "engine/objectcollision.h"
+#include "engine/objectscene.h"
+#include "engine/objecttemplate.h"
+#include "engine/objectworld.h"
+#include "engine/physbody.h"
+#include "engine/physray.h"
+#include "engine/physworld.h"
+#include "physics/dynamics/events.h"
+#include "physics/dynamics/rigid_body.h"
+#include "engine/scene.h"
+#include "engine/trigger.h"
+#include "game/control_mode.h"
+#include "game/entity.h"
+#include "game/entity_anim.h"
+#include "game/game_log.h"
+#include "game/hit_mode_object.h"
+#include "game/level_session.h"
+#include "game/projectile.h"
+#include "game_fixture.h"
+#include "tools/lib/atfwrite.h"
+#include "tools/lib/lwswrite.h"
+
+namespace entitytest {
+
+inline Vec3 V(float x, float y, float z) { return Vec3{x, y, z}; }
+
+// Every log line since the last look.
+inline std::vector<std::string> g_log;
+inline void CaptureLog(const char* line) { g_log.push_back(line); }
+
+// The recording fake control mode: every slot call is appended to g_calls
+// ("load 0", "rules", "route", "update", "restart 1", "collision", ...), with
+// the input record the slot saw.
+inline std::vector<std::string> g_calls;
+inline std::vector<PlayerInputRecord> g_inputs;
+inline std::vector<std::string> g_messages;
+// "<slot>@<player number>" of the rules, route and update slots.
+inline std::vector<std::string> g_trace;
+inline void Trace(const char* slot, const EntityRecord* r) { g_trace.push_back(std::string(slot) + "@" + std::to_string(r->player)); }
+// What the route slot writes into the input record.
+inline float g_routeStickX = 0.0f;
+// Called by the update slot when set.
+inline void (*g_onUpdate)(Object*, EntityRecord*, PlayerInputRecord*) = nullptr;
+inline void (*g_onCollision)(Object*, EntityRecord*, Object*, uint32_t) = nullptr;
+inline void (*g_onDetach)(EntityRecord*) = nullptr;
+
+struct FakeModeData {
+    uint32_t loads;
+    Object* held[4];  // level objects a real mode would keep (projectiles, targets)
+};
+
+inline void FakeLoad(ConfigNode*, void* data, EntityRecord*, Object*, int32_t pass)
+{
+    ((FakeModeData*)data)->loads++;
+    g_calls.push_back("load " + std::to_string(pass));
+}
+inline void FakeUpdate(Object* o, EntityRecord* r, PlayerInputRecord* input)
+{
+    g_calls.push_back("update");
+    Trace("update", r);
+    g_inputs.push_back(*input);
+    if (g_onUpdate) g_onUpdate(o, r, input);
+}
+inline void FakeRestart(Object*, EntityRecord*, int32_t use) { g_calls.push_back("restart " + std::to_string(use)); }
+inline void FakeRules(Object*, EntityRecord* r, PlayerInputRecord* input)
+{
+    g_calls.push_back("rules");
+    Trace("rules", r);
+    g_inputs.push_back(*input);
+}
+inline void FakeCollision(Object* o, EntityRecord* r, Object* other, uint32_t side)
+{
+    g_calls.push_back("collision");
+    if (g_onCollision) g_onCollision(o, r, other, side);
+}
+inline void FakeRoute(Object*, EntityRecord* r, PlayerInputRecord* input)
+{
+    g_calls.push_back("route");
+    Trace("route", r);
+    input->stickX = g_routeStickX;
+}
+inline void FakeFree(EntityRecord*) { g_calls.push_back("free"); }
+inline void FakeMessage(AnimSet*, const char* event, Node*, int32_t phase, float time, float span)
+{
+    char text[256];
+    snprintf(text, sizeof text, "%s %d %.3f %.3f", event, phase, time, span);
+    g_messages.push_back(text);
+}
+inline void FakeDetach(EntityRecord* r)
+{
+    g_calls.push_back("detach");
+    if (g_onDetach) g_onDetach(r);
+    memset(((FakeModeData*)r->modeData)->held, 0, sizeof(FakeModeData::held));
+}
+
+// Mode rows of the fake: MODE_MAN with every slot, MODE_FLITTER without a
+// route slot (a player or scene entity that reads pads), MODE_THRUSTING with
+// nothing registered.
+inline void RegisterFakeModes()
+{
+    ControlModeSlots all = {FakeLoad,  FakeUpdate, FakeRestart, FakeRules,   FakeCollision,
+                            FakeRoute, FakeFree,   nullptr,     FakeMessage, FakeDetach};
+    ControlMode_Register(MODE_MAN, &all, sizeof(FakeModeData));
+    ControlModeSlots noRoute = all;
+    noRoute.route = nullptr;
+    ControlMode_Register(MODE_FLITTER, &noRoute, sizeof(FakeModeData));
+    for (uint32_t m = 0; m < CONTROL_MODES; ++m)
+        if (m != MODE_MAN && m != MODE_FLITTER) ControlMode_Register(m, nullptr, 0);
+}
+
+inline LwsWriterItem Item(const char* name, Vec3 p, float heading = 0.0f)
+{
+    LwsWriterItem item;
+    item.name = name;
+    LwsWriterKey k;
+    k.position[0] = p.x;
+    k.position[1] = p.y;
+    k.position[2] = p.z;
+    k.rotation[0] = heading;
+    item.keys.push_back(k);
+    return item;
+}
+
+}  // namespace entitytest
+
+class EntityTest : public GameTest {
+protected:
+    void SetUp() override
+    {
+        GameTest::SetUp();
+        using namespace entitytest;
+        g_calls.clear();
+        g_inputs.clear();
+        g_messages.clear();
+        g_trace.clear();
+        g_log.clear();
+        g_routeStickX = 0.0f;
+        g_onUpdate = nullptr;
+        g_onCollision = nullptr;
+        g_onDetach = nullptr;
+        GameLog_SetSink(CaptureLog);
+        ASSERT_EQ(Node_Init(), 1);
+        ASSERT_EQ(Scene_Init(), 1);
+        ASSERT_EQ(Trigger_Init(), 1);
+        ASSERT_EQ(AnimSet_Init(), 1);
+        ASSERT_EQ(Phys_Init(), 1);
+        ASSERT_EQ(PhysContacts_Init(), 1);
+        phys = PhysWorld_CreateDefault();
+        ASSERT_NE(phys, nullptr);
+        for (int a = 1; a <= 4; ++a)
+            for (int b = 1; b <= 4; ++b) PhysWorld_PairCollisionGroups(phys, a, b);
+        ASSERT_EQ(ObjectWorld_Init(), 1);
+        ObjectWorld_SetPhysicsWorld(phys);
+        Game_SetPhysicsWorld(phys);
+        ASSERT_EQ(CallbackRegistry_Init(), 1);
+        ASSERT_EQ(ObjectTemplate_Init(), 1);
+        ObjectCollision_Init();
+        Rules_Init();
+        Level_SetConfigDir("Levels\\Test");
+        RegisterFakeModes();
+        ASSERT_EQ(EntitySystem_Init(), 1);
+        ASSERT_EQ(Projectile_Register(), 1);
+        ASSERT_EQ(VavadUtils_Register(), 1);
+        ASSERT_EQ(Projectile_CreatePool(), 1);
+        HitModeObject_LoadConfig();
+        objects = ObjectPool_Create();
+        ASSERT_NE(objects, nullptr);
+        Level_SetObjectList(objects);
+        Game_SetFrameTime(dt);
+    }
+
+    void TearDown() override
+    {
+        Projectile_DestroyPool();
+        EntitySystem_Unload(1);
+        ObjectWorld_DestroyAllPools();
+        HitModeObject_FreeConfig();
+        EntitySystem_Free();
+        VavadUtils_Shutdown();
+        Projectile_Shutdown();
+        Rules_Shutdown();
+        ObjectWorld_Shutdown();
+        ObjectTemplate_Shutdown();
+        CallbackRegistry_Shutdown();
+        ObjectCollision_ClearEvent();
+        PhysRay_SetCastFunction(nullptr);
+        PhysWorld_Destroy(phys);
+        Game_SetPhysicsWorld(nullptr);
+        PhysContacts_Shutdown();
+        PhysWorlds_DestroyAll();
+        AnimSet_Shutdown();
+        Trigger_Shutdown();
+        Scene_Shutdown();
+        Node_Shutdown();
+        GameLog_SetSink(nullptr);
+        for (uint32_t m = 0; m < CONTROL_MODES; ++m) ControlMode_Register(m, nullptr, 0);
+        GameTest::TearDown();
+    }
+
+    // An entity configuration: the object keys (a sphere of radius 0.5 and
+    // mass 1 by default) and the text of section "vehicle".
+    void WriteEntity(const char* path, const std::string& vehicle, const std::string& object = "")
+    {
+        std::string text = "Object {\n Description {\n"
+                           "  Name = Entity\n  VisualModel = NOVISUAL\n  PhysicalModel = SPHERE0.5\n"
+                           "  Mass = 1\n  Active = TRUE\n  CollisionGroup = 2\n  RemoveFromPickList = 1\n"
+                           "  Constructor = Entity_Constructor\n  Destructor = Entity_Destructor\n"
+                           "  Update = Entity_Update\n  Collision = Entity_Collision\n" +
+                           object + " }\n}\nvehicle {\n" + vehicle + "\n}\n";
+        WriteConfig(path, text);
+    }
+
+    // A level object file of the given Description keys.
+    void WriteObject(const char* path, const std::string& keys)
+    {
+        WriteConfig(path, "Object {\n Description {\n" + keys + "\n }\n}\n");
+    }
+
+    // A nodes-only scene of one item "Root" (or the items given) lasting
+    // `seconds`.
+    void WriteScene(const std::string& path, float seconds, std::vector<LwsWriterItem> items = {},
+                    bool camera = false)
+    {
+        LwsWriterScene s;
+        s.lastFrame = (int)std::lround(seconds * 30.0f);
+        if (items.empty()) items.push_back(entitytest::Item("Root", entitytest::V(0, 0, 0)));
+        s.items = items;
+        if (camera) {
+            LwsWriterItem c = entitytest::Item("Camera", entitytest::V(0, 5, -5));
+            c.kind = LwsWriterItem::CAMERA;
+            s.items.push_back(c);
+        }
+        WriteData(path, LwsWriter_Write(s));
+    }
+
+    struct Anim {
+        std::string name;
+        float seconds;
+        bool loop;
+    };
+    // An animation set "<set><extension>" whose animations are nodes-only
+    // scenes "<set>_<name>.lws"; events {name, animation, start, end}.
+    struct Event {
+        std::string name;
+        uint32_t animation;
+        float start, end;
+    };
+    void WriteAnimSet(const std::string& set, const char* extension, const std::vector<Anim>& anims,
+                      const std::vector<Event>& events = {}, bool camera = false)
+    {
+        AtfWriterSet atf;
+        for (const Anim& a : anims) {
+            std::string scene = set + "_" + a.name + ".lws";
+            WriteScene(scene, a.seconds, {}, camera);
+            AtfWriterAnimation w;
+            w.name = a.name;
+            w.scenePath = scene;
+            w.sceneFlags = SCENE_NODES_ONLY | (a.loop ? (uint32_t)SCENE_LOOP : 0u);
+            atf.animations.push_back(w);
+        }
+        for (const Event& e : events) {
+            atf.keyEvents.push_back({e.animation, (uint32_t)atf.events.size(), 0, e.start, e.end});
+            atf.events.push_back(e.name);
+        }
+        std::vector<uint8_t> bytes = AtfWriter_Encode(atf);
+        WriteData(AtfWriter_CacheName(set.c_str(), extension), std::string(bytes.begin(), bytes.end()));
+    }
+
+    // One level frame of the parts the entities take part in. Scripted input
+    // replaces the pads' records after the rules update.
+    void Frame(int frames = 1)
+    {
+        for (int i = 0; i < frames; ++i) {
+            Rules_Update(dt);
+            for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p)
+                if (scripted[p]) *Player_GetInputRecord(p) = script[p];
+            PhysWorld_Step(phys, dt);
+            Level_UpdateObjects(dt);
+            ObjectPool_Update(objects, &dt);
+            Projectile_UpdatePool(dt);
+        }
+    }
+
+    // Player slots with these kinds (0 none, 1 human, 2 computer), each
+    // playing character `character`; viewports in slot order.
+    void SetPlayers(std::vector<uint32_t> kinds, const char* character = "Hero")
+    {
+        GameContext* c = Game_GetContext();
+        c->characterCount = 1;
+        snprintf(c->characterNames[0], sizeof c->characterNames[0], "%s", character);
+        uint32_t count = 0;
+        for (size_t s = 0; s < kinds.size() && s < GAME_LEVEL_PLAYERS; ++s) {
+            c->playerKinds[s] = kinds[s];
+            c->characters[s] = 0;
+            if (kinds[s]) Player_SetViewportIndex((int)s, (int)count++);
+        }
+        c->playerCount = count;
+        Level_SetNumPlayerEntities(count);
+        Level_SetNumViewports(count);
+    }
+
+    // The level's unload and the next level's content load, in the level
+    // state's order, as far as entities and level objects take part:
+    // projectiles first, then the entities (player records kept), the level's
+    // objects, the shared lists, a new physics world, then everything again.
+    void ReloadLevel(const char* scene)
+    {
+        Projectile_DestroyPool();
+        EntitySystem_Unload(0);
+        ObjectWorld_DestroyAllPools();
+        HitModeObject_FreeConfig();
+        ObjectTemplate_Shutdown();
+        PhysWorld_Destroy(phys);
+        phys = PhysWorld_CreateDefault();
+        ASSERT_NE(phys, nullptr);
+        for (int a = 1; a <= 4; ++a)
+            for (int b = 1; b <= 4; ++b) PhysWorld_PairCollisionGroups(phys, a, b);
+        ObjectWorld_SetPhysicsWorld(phys);
+        Game_SetPhysicsWorld(phys);
+        ObjectCollision_Init();
+        ASSERT_EQ(ObjectTemplate_Init(), 1);
+        ASSERT_EQ(Projectile_CreatePool(), 1);
+        HitModeObject_LoadConfig();
+        objects = ObjectPool_Create();
+        ASSERT_NE(objects, nullptr);
+        Level_SetObjectList(objects);
+        Entity_CreateFromLevel(scene);
+    }
+
+    // The entity pool's objects, in pool order.
+    static std::vector<Object*> Entities()
+    {
+        std::vector<Object*> out;
+        if (EntitySystem_Get() && EntitySystem_Get()->pool)
+            List_ForEach(
+                EntitySystem_Get()->pool,
+                [](void* item, void* arg) {
+                    ((std::vector<Object*>*)arg)->push_back((Object*)item);
+                    return 0;
+                },
+                &out);
+        return out;
+    }
+
+    static Vec3 BodyPosition(Object* o)
+    {
+        Vec3 p{};
+        PhysBody_GetPosition(o->body, &p);
+        return p;
+    }
+
+    // A fixed sphere of radius 100 whose top is at height `top` (group 1).
+    PhysBody* Ground(float top = 0.0f, float x = 0.0f)
+    {
+        PhysBody* ground = PhysBody_Create(phys, 100.0f, 0.0f);
+        PhysBody_SetCollisionGroup(ground, 1);
+        Vec3 centre = {x, top - 100.0f, 0.0f};
+        PhysWorld_AddBody(phys, ground, &centre, nullptr, nullptr);
+        PhysContacts_AddBody(ground);
+        return ground;
+    }
+
+    PhysWorld* phys = nullptr;
+    List* objects = nullptr;
+    PlayerInputRecord script[GAME_LEVEL_PLAYERS] = {};
+    bool scripted[GAME_LEVEL_PLAYERS] = {};
+    float dt = 1.0f / 50.0f;
+};

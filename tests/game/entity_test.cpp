@@ -1,0 +1,599 @@
+#include "game/entity.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/config.h"
+#include "engine/objectcollision.h"
+#include "entity_fixture.h"
+#include "game/entity_anim.h"
+#include "game/entity_hud.h"
+
+using namespace entitytest;
+
+namespace {
+
+class EntitySystemTest : public EntityTest {
+protected:
+    // A record loaded by EntityType_Load from the "vehicle" text.
+    EntityRecord LoadType(const std::string& vehicle, int* result = nullptr)
+    {
+        WriteConfig("Types.cfg", "vehicle {\n" + vehicle + "\n}\n");
+        ConfigNode* reader = Config_Open("Types.cfg");
+        EntityRecord r{};
+        r.mode = MODE_THRUSTING;
+        int ok = EntityType_Load(reader, &r);
+        if (result) *result = ok;
+        Config_Close(reader);
+        Mem_Free(r.modeData);
+        Mem_Free(r.water);
+        r.modeData = nullptr;
+        r.water = nullptr;
+        return r;
+    }
+
+    // A level scene with player starts 0..3 at x = 0, 10, 20, 30 and the extra items.
+    void WriteLevel(std::vector<LwsWriterItem> extra = {})
+    {
+        std::vector<LwsWriterItem> items;
+        for (int p = 0; p < 4; ++p) items.push_back(Item("PlayerStart_Null", V(10.0f * p, 1, 0)));
+        for (auto& i : extra) items.push_back(i);
+        WriteScene("Levels\\Test\\Level.lws", 1.0f, items);
+    }
+
+    void WriteHero(const std::string& vehicleData = "maxVelocity = 30", const std::string& more = "")
+    {
+        WriteAnimSet("Chars\\Hero", "Anim0", {{"stand", 1.0f, true}, {"jump", 0.5f, false}},
+                     {{"ProjType,shot", 1, 0.1f, 0.3f}});
+        WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n " + vehicleData +
+                                                             "\n EntityType0 = 1\n}\nAnim0Path = Chars\\Hero\n" + more);
+    }
+};
+
+TEST_F(EntitySystemTest, TypeKeysTakeTheirDefaultsAndRefuseBadTypeNumbers)
+{
+    // Without ControlMode, or with an unknown name, the record keeps its mode.
+    EntityRecord r = LoadType("vehicleData {\n maxVelocity = 5\n}");
+    EXPECT_EQ(r.mode, (uint32_t)MODE_THRUSTING);
+    r = LoadType("vehicleData {\n ControlMode = Walker\n}");
+    EXPECT_EQ(r.mode, (uint32_t)MODE_THRUSTING);
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_NE(g_log.back().find("Walker"), std::string::npos);
+    r = LoadType("vehicleData {\n ControlMode = man_camrel\n}");
+    EXPECT_EQ(r.mode, (uint32_t)MODE_MAN_CAMREL);
+    r = LoadType("vehicleData {\n ControlMode = Broom Stick\n}");
+    EXPECT_EQ(r.mode, (uint32_t)MODE_BROOMSTICK) << "names compare with blanks skipped";
+
+    // Defaults.
+    r = LoadType("vehicleData {\n}");
+    EXPECT_FLOAT_EQ(r.maxAngularVelocity, 10000.0f);
+    EXPECT_FLOAT_EQ(r.maxVelocity, 0.0f);
+    EXPECT_NEAR(r.cosHitGroundAngle, std::cos(0.7853982f), 1e-6);
+    EXPECT_FLOAT_EQ(r.worldFov, 0.55f);
+    EXPECT_FLOAT_EQ(r.hudFov, 0.55f);
+
+    // The ground angle is clamped to 0..180 degrees.
+    r = LoadType("vehicleData {\n hitGroundAngle = 200\n}");
+    EXPECT_NEAR(r.cosHitGroundAngle, -1.0f, 1e-6);
+    r = LoadType("vehicleData {\n hitGroundAngle = -20\n}");
+    EXPECT_NEAR(r.cosHitGroundAngle, 1.0f, 1e-6);
+
+    // Type lists stop at the first missing number; values outside 1..32 set nothing.
+    r = LoadType("vehicleData {\n EntityType1 = 3\n EntityTypeControl0 = 2\n}");
+    EXPECT_EQ(r.typeMask, 0u);
+    EXPECT_EQ(r.typeControlMask, 2u);
+    g_log.clear();
+    r = LoadType("vehicleData {\n EntityType0 = 32\n EntityType1 = 33\n EntityType2 = -1\n EntityType3 = 1\n}");
+    EXPECT_EQ(r.typeMask, 0x80000001u);
+    EXPECT_EQ(g_log.size(), 2u);
+}
+
+TEST_F(EntitySystemTest, AMovingModeWithoutMaxVelocityIsLoggedAndStandsStill)
+{
+    g_log.clear();
+    LoadType("vehicleData {\n ControlMode = Man\n}");
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_NE(g_log[0].find("maxVelocity"), std::string::npos);
+    g_log.clear();
+    LoadType("vehicleData {\n ControlMode = Thrusting\n}");
+    EXPECT_TRUE(g_log.empty()) << "a mode without an update slot needs no speed";
+
+    SetPlayers({1});
+    WriteLevel();
+    WriteHero("");
+    Ground();
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    Object* hero = Level_GetPlayerEntity(0);
+    Vec3 push = V(5, 0, 0);
+    PhysBody_SetLinearVelocity(hero->body, &push);
+    Frame();
+    Vec3 v;
+    PhysBody_GetLinearVelocity(hero->body, &v);
+    EXPECT_FLOAT_EQ(v.x, 0.0f);
+}
+
+TEST_F(EntitySystemTest, PlayersComeFromTheirSlotsAndSceneEntitiesFromTheirItems)
+{
+    SetPlayers({1, 0, 2});
+    WriteLevel({Item("entity_Frog", V(5, 1, 5)), Item("entity_Frog", V(-5, 1, 5)), Item("entity_Bird", V(0, 2, 9))});
+    WriteHero("maxVelocity = 30\n HudPath = Huds\\Hero.cfg");
+    WriteConfig("Huds\\Hero.cfg", "HUD1 {\n HudText0Position = 0.1, 0.2\n}\nHUD2 {\n HudText0Position = 0.5, 0.6\n}\n");
+    WriteAnimSet("Levels\\Test\\Frog.cfg", "Anim0", {{"idle", 1.0f, true}});
+    WriteEntity("Levels\\Test\\Frog.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 1\n}\n");
+    WriteEntity("Levels\\Test\\Bird.cfg", "vehicleData {\n ControlMode = Flitter\n maxVelocity = 1\n}\n");
+    Ground();
+
+    EXPECT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 5);
+    Object* p0 = Level_GetPlayerEntity(0);
+    Object* p2 = Level_GetPlayerEntity(2);
+    ASSERT_NE(p0, nullptr);
+    EXPECT_EQ(Level_GetPlayerEntity(1), nullptr);
+    ASSERT_NE(p2, nullptr);
+    EntityRecord* r0 = Entity_GetRecord(p0);
+    EntityRecord* r2 = Entity_GetRecord(p2);
+    EXPECT_EQ(r0->flags & 0xFFF, 0x101u);
+    EXPECT_EQ(r2->flags & 0xFFF, 0x301u);
+    EXPECT_EQ(r0->player, 1u);
+    EXPECT_EQ(r2->player, 3u);
+    EXPECT_EQ(Player_GetHudState(0), 1u);
+    // Each at its own start, raised by the sphere's radius.
+    EXPECT_NEAR(BodyPosition(p0).x, 0.0f, 1e-4);
+    EXPECT_NEAR(BodyPosition(p0).y, 1.5f, 1e-4);
+    EXPECT_NEAR(BodyPosition(p2).x, 20.0f, 1e-4);
+    // HUD layouts of viewports 0 and 1 of two: sections 1 and 2.
+    ASSERT_EQ(r0->hudTextCount, 1u);
+    ASSERT_EQ(r2->hudTextCount, 1u);
+    EXPECT_FLOAT_EQ(r0->hudTexts[0].position[0], 0.1f);
+    EXPECT_FLOAT_EQ(r2->hudTexts[0].position[0], 0.5f);
+
+    // Scene entities: the Frog items both read "Frog.cfg"; a mode with a route
+    // slot makes them route-driven, and their slots are visible.
+    int frogs = 0, birds = 0;
+    for (Object* o : Entities()) {
+        EntityRecord* r = Entity_GetRecord(o);
+        if (r->player) continue;
+        EXPECT_EQ(r->kind, 1u);
+        if (r->mode == MODE_MAN) {
+            frogs++;
+            EXPECT_TRUE(r->flags & ENTITY_ROUTE_DRIVEN);
+            ASSERT_EQ(r->animSlotCount, 1u);
+            EXPECT_FALSE(r->animSlots[0].root->flags & NODE_HIDDEN);
+        } else {
+            birds++;
+            EXPECT_FALSE(r->flags & ENTITY_ROUTE_DRIVEN);
+        }
+    }
+    EXPECT_EQ(frogs, 2);
+    EXPECT_EQ(birds, 1);
+}
+
+TEST_F(EntitySystemTest, EachFrameRunsRulesThenRouteOrPadThenMovementThenClamps)
+{
+    SetPlayers({1, 2});
+    WriteLevel({Item("entity_Bird", V(0, 1, 20))});
+    WriteHero();
+    WriteEntity("Levels\\Test\\Bird.cfg", "vehicleData {\n ControlMode = Flitter\n maxVelocity = 50\n}\n");
+    Ground();
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 3);
+    Object* human = Level_GetPlayerEntity(0);
+    Object* bird = nullptr;
+    for (Object* o : Entities())
+        if (!Entity_GetRecord(o)->player) bird = o;
+    ASSERT_NE(bird, nullptr);
+
+    // A human's movement sees its pad; a computer's its route; rules see zeros.
+    scripted[0] = true;
+    script[0].stickX = 0.7f;
+    script[0].buttons = 16;
+    script[1].stickX = 0.9f;  // a computer player's pad is never read
+    scripted[1] = true;
+    g_routeStickX = -0.25f;
+    g_trace.clear();
+    g_inputs.clear();
+    // Movement pushes beyond maxVelocity: the clamp comes after it.
+    g_onUpdate = [](Object* o, EntityRecord*, PlayerInputRecord*) {
+        Vec3 fast = V(100, 0, 0);
+        PhysBody_SetLinearVelocity(o->body, &fast);
+    };
+    Vec3 drift = V(10, 0, 0);
+    PhysBody_SetLinearVelocity(bird->body, &drift);
+    Frame();
+    // Per entity, in order (the pool decides the order between entities).
+    auto Of = [](int player) {
+        std::vector<std::string> out;
+        for (const std::string& t : g_trace)
+            if (t.back() == char('0' + player)) out.push_back(t.substr(0, t.find('@')));
+        return out;
+    };
+    EXPECT_EQ(Of(1), (std::vector<std::string>{"rules", "update"}));
+    EXPECT_EQ(Of(2), (std::vector<std::string>{"rules", "route", "update"}));
+    EXPECT_EQ(Of(0), (std::vector<std::string>{"rules"}));
+    // Rules see zeros; the movement sees the pad or the route.
+    size_t input = 0;
+    for (const std::string& t : g_trace) {
+        if (t.rfind("route", 0) == 0) continue;
+        ASSERT_LT(input, g_inputs.size());
+        const PlayerInputRecord& seen = g_inputs[input++];
+        if (t == "update@1") {
+            EXPECT_FLOAT_EQ(seen.stickX, 0.7f);
+            EXPECT_EQ(seen.buttons, 16u);
+        } else if (t == "update@2") {
+            EXPECT_FLOAT_EQ(seen.stickX, -0.25f);
+        } else {
+            EXPECT_EQ(seen.stickX, 0.0f) << t;
+            EXPECT_EQ(seen.buttons, 0u) << t;
+        }
+    }
+    Vec3 v;
+    PhysBody_GetLinearVelocity(human->body, &v);
+    EXPECT_NEAR(v.x, 30.0f, 1e-3) << "the speed clamp runs after the movement slot";
+    EXPECT_TRUE(Entity_TestFlags(Entity_GetRecord(human), ENTITY_MOVING));
+    EXPECT_FALSE(Entity_TestFlags(Entity_GetRecord(human), ENTITY_IDLE));
+    // A scene entity without a route idles and is damped by (8, 0, 8) per second.
+    EntityRecord* birdRecord = Entity_GetRecord(bird);
+    EXPECT_TRUE(Entity_TestFlags(birdRecord, ENTITY_IDLE));
+    EXPECT_FALSE(Entity_TestFlags(birdRecord, ENTITY_MOVING));
+    PhysBody_GetLinearVelocity(bird->body, &v);
+    EXPECT_LT(v.x, 10.0f * (1.0f - 8.0f * dt) + 1e-3f);
+    EXPECT_GT(v.x, 0.0f);
+
+    // Frozen: a player's clock stops, a scene entity's runs; neither moves.
+    g_onUpdate = nullptr;
+    Entity_SetPhysicsActive(human, 1);
+    Entity_SetPhysicsActive(bird, 1);
+    EXPECT_TRUE(PhysBody_Unwrap(human->body)->pinned) << "a frozen body is pinned";
+    float humanClock = Entity_GetTime(Entity_GetRecord(human));
+    float birdClock = Entity_GetTime(birdRecord);
+    g_calls.clear();
+    g_trace.clear();
+    Frame(3);
+    EXPECT_FLOAT_EQ(Entity_GetTime(Entity_GetRecord(human)), humanClock);
+    EXPECT_NEAR(Entity_GetTime(birdRecord), birdClock + 3 * dt, 1e-5);
+    EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "update"), 3) << "only the computer player moves";
+    EXPECT_EQ(std::count(g_trace.begin(), g_trace.end(), "update@1"), 0);
+    // Unfrozen, the player moves again.
+    Entity_SetPhysicsActive(human, 0);
+    EXPECT_FALSE(PhysBody_Unwrap(human->body)->pinned);
+    g_trace.clear();
+    Frame();
+    EXPECT_EQ(std::count(g_trace.begin(), g_trace.end(), "update@1"), 1);
+}
+
+TEST_F(EntitySystemTest, GroundContactsSetTheGroundFlagButNotWhileLeavingOrByProximity)
+{
+    SetPlayers({1});
+    WriteLevel();
+    WriteHero("maxVelocity = 30\n hitGroundAngle = 45");
+    PhysBody* ground = Ground();
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    Object* hero = Level_GetPlayerEntity(0);
+    EntityRecord* r = Entity_GetRecord(hero);
+    Frame(80);
+    EXPECT_TRUE(Entity_TestFlags(r, ENTITY_ON_GROUND)) << BodyPosition(hero).y;
+    EXPECT_NEAR(BodyPosition(hero).y, 0.5f, 0.05f);
+    EXPECT_NEAR(r->landingTime, r->clock, 1e-5);
+
+    // A jump: the take-off contact points away faster than 0.5 and sets nothing.
+    g_onUpdate = [](Object* o, EntityRecord* rec, PlayerInputRecord*) {
+        if (rec->clock < 1.7f) {
+            Vec3 up = V(0, 6, 0);
+            PhysBody_SetLinearVelocity(o->body, &up);
+        }
+    };
+    r->flags &= ~ENTITY_ON_GROUND;
+    Frame(1);
+    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_ON_GROUND));
+    g_onUpdate = nullptr;
+
+    // Proximity calls (no event under way) set neither ground nor touch.
+    ObjectCollision_ClearEvent();
+    r->flags &= ~(ENTITY_ON_GROUND | ENTITY_TOUCHED);
+    g_calls.clear();
+    Entity_Collision(hero, nullptr, 0);
+    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_ON_GROUND | ENTITY_TOUCHED));
+    EXPECT_EQ(g_calls, std::vector<std::string>{"collision"}) << "the mode's collision slot still runs";
+    (void)ground;
+}
+
+TEST_F(EntitySystemTest, ContactNormalsWithinTheGroundAngleSetTheGroundFlagOnEitherSide)
+{
+    SetPlayers({1});
+    WriteLevel();
+    WriteHero("maxVelocity = 30\n hitGroundAngle = 45");
+    PhysBody* ground = Ground(-50.0f);
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    Object* hero = Level_GetPlayerEntity(0);
+    EntityRecord* r = Entity_GetRecord(hero);
+    CollisionPrimitive* heroPrimitive = PhysBody_Unwrap(hero->body)->primitives[0];
+    CollisionPrimitive* groundPrimitive = PhysBody_Unwrap(ground)->primitives[0];
+    // The normal points from B to A; the entity is A on side 0 and B on side 1.
+    struct Case {
+        bool heroIsA;
+        Vec3 normal;
+        bool ground;
+    } cases[] = {
+        {true, V(0, 1, 0), true},     {false, V(0, -1, 0), true},       {false, V(0, 1, 0), false},
+        {true, V(1, 0, 0), false},    {true, V(0.6f, 0.8f, 0), true},   {true, V(0.8f, 0.6f, 0), false},
+    };
+    for (const Case& c : cases) {
+        r->flags &= ~(ENTITY_ON_GROUND | ENTITY_TOUCHED);
+        PhysPairEvent e{};
+        e.kind = 2;
+        e.primitiveA = c.heroIsA ? heroPrimitive : groundPrimitive;
+        e.primitiveB = c.heroIsA ? groundPrimitive : heroPrimitive;
+        e.normal = c.normal;
+        ObjectCollision_OnContact(&e);
+        EXPECT_EQ(Entity_TestFlags(r, ENTITY_ON_GROUND), c.ground ? 1 : 0) << c.heroIsA << " " << c.normal.x;
+        EXPECT_TRUE(Entity_TestFlags(r, ENTITY_TOUCHED));
+    }
+
+    // An idle entity landing slowly keeps only its vertical speed.
+    Vec3 slow = V(1, -0.5f, 0.5f);
+    PhysBody_SetLinearVelocity(hero->body, &slow);
+    r->flags |= ENTITY_IDLE;
+    PhysPairEvent e{};
+    e.kind = 2;
+    e.primitiveA = heroPrimitive;
+    e.primitiveB = groundPrimitive;
+    e.normal = V(0, 1, 0);
+    ObjectCollision_OnContact(&e);
+    Vec3 v;
+    PhysBody_GetLinearVelocity(hero->body, &v);
+    EXPECT_EQ(v.x, 0.0f);
+    EXPECT_EQ(v.z, 0.0f);
+    EXPECT_FLOAT_EQ(v.y, -0.5f);
+}
+
+TEST_F(EntitySystemTest, RespawnRisesOutOfSolidBodiesInHalfStepsAtMostTwentyTimes)
+{
+    SetPlayers({1});
+    WriteLevel();
+    WriteHero();
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    Object* hero = Level_GetPlayerEntity(0);
+    EntityRecord* r = Entity_GetRecord(hero);
+    Entity_SetHealth(r, 10.0f, 100.0f);
+    Player_SetStart(0, nullptr, nullptr, nullptr);
+    const Vec3 start = V(50, 0, 0);
+    Player_SetStart(0, &start, nullptr, nullptr);
+
+    // A solid ball of radius 2 around the start: the sphere (radius 0.5)
+    // rises to the first free half step.
+    PhysBody* ball = PhysBody_Create(phys, 2.0f, 0.0f);
+    PhysBody_SetCollisionGroup(ball, 1);
+    Vec3 at = V(50, 0, 0);
+    PhysWorld_AddBody(phys, ball, &at, nullptr, nullptr);
+    g_calls.clear();
+    Entity_Respawn(hero, 1);
+    EXPECT_FLOAT_EQ(Entity_GetHealth(r), 100.0f);
+    EXPECT_EQ(g_calls, std::vector<std::string>{"restart 1"});
+    EXPECT_FLOAT_EQ(BodyPosition(hero).x, 50.0f);
+    EXPECT_FLOAT_EQ(BodyPosition(hero).y, 0.5f + 2.0f) << "0.5 + four half steps clears the ball's top at 2.0 (deeper than 0.02)";
+
+    // A phantom does not count.
+    PhysBody_SetPhantom(ball, 1);
+    Entity_Respawn(hero, 1);
+    EXPECT_FLOAT_EQ(BodyPosition(hero).y, 0.5f);
+
+    // A tall solid column: twenty steps and it stays there.
+    PhysBody_SetPhantom(ball, 0);
+    PhysBody* column = PhysBody_Create(phys, 30.0f, 0.0f);
+    PhysBody_SetCollisionGroup(column, 1);
+    PhysWorld_AddBody(phys, column, &at, nullptr, nullptr);
+    Entity_Respawn(hero, 1);
+    EXPECT_FLOAT_EQ(BodyPosition(hero).y, 0.5f + 10.0f);
+    EXPECT_TRUE(Entity_TestFlags(r, ENTITY_ALIVE));
+    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_FROZEN | ENTITY_RESPAWNED));
+}
+
+TEST_F(EntitySystemTest, WaterLiftsAndDampsByDepthAndTwoVolumesAreTrackedApart)
+{
+    SetPlayers({1});
+    WriteLevel();
+    WriteHero("maxVelocity = 100\n VehicleHeight = 2",
+              "Water {\n BuoyancyVelStep = 10\n BuoyancyVelMax = 3\n BuoyancySettleY = 1\n"
+              " BuoyancySettleVelRange = 2\n WaterDamping = 0, 0, 0\n}\n");
+    WriteObject("Levels\\Test\\Pool.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE4\n Mass = 0\n"
+                                              " CollisionGroup = 1\n Constructor = Entity_Water_Constructor\n"
+                                              " Destructor = Entity_Water_Destructor");
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    Object* hero = Level_GetPlayerEntity(0);
+    EntityRecord* r = Entity_GetRecord(hero);
+    ASSERT_NE(r->water, nullptr);
+    EXPECT_FLOAT_EQ(r->water->velStep, 10.0f);
+    Object* pool1 = ObjectTemplate_Load("Levels\\Test\\Pool.cfg", nullptr, objects, 0);
+    Object* pool2 = ObjectTemplate_Load("Levels\\Test\\Pool.cfg", nullptr, objects, 0);
+    ASSERT_NE(pool1, nullptr);
+    ASSERT_NE(pool2, nullptr);
+    EXPECT_EQ(Object_GetUserInt(pool1), WATER_USER_INT);
+    EXPECT_TRUE(PhysBody_IsPhantom(pool1->body));
+    Vec3 surface = V(0, 10, 0);
+    PhysBody_SetPosition(pool1->body, &surface);
+    PhysBody_SetPosition(pool2->body, &surface);
+
+    auto Overlap = [&](Object* pool, int flag) {
+        PhysPairEvent e{};
+        e.kind = 5;
+        e.primitiveA = PhysBody_Unwrap(pool->body)->primitives[0];
+        e.primitiveB = PhysBody_Unwrap(hero->body)->primitives[0];
+        e.flag = flag;
+        ObjectCollision_OnEvent(&e);
+    };
+    Overlap(pool1, 0);
+    Overlap(pool2, 0);
+    EXPECT_EQ(r->water->water, pool2);
+    Overlap(pool1, 1);
+    EXPECT_EQ(r->water->water, pool2) << "leaving another volume keeps this one";
+    Overlap(pool2, 1);
+    EXPECT_EQ(r->water->water, nullptr);
+    Overlap(pool1, 0);
+
+    // The lift per frame: dt x 10, limited by 3 in deep water and near the
+    // surface by 0.1 - (1 - depth / 1) x 2.
+    struct Case {
+        float depth, vy, expected;
+    } cases[] = {
+        {5.0f, 0.0f, 10.0f * dt},    // deep: the full step
+        {5.0f, 2.9f, 3.0f},          // deep: the maximum
+        {5.0f, 4.0f, 4.0f},          // already faster: never slowed
+        {0.75f, -1.0f, -0.8f},       // shallow, sinking fast: the full step
+        {0.75f, -0.5f, -0.4f},       // shallow: up to 0.1 - 0.25 x 2 = -0.4
+        {0.75f, -0.39f, -0.39f},     // shallow: no lift above the limit
+    };
+    for (const Case& c : cases) {
+        Vec3 p = V(0, 10.0f - c.depth, 0), v = V(0, c.vy, 0);
+        PhysBody_SetPosition(hero->body, &p);
+        PhysBody_SetLinearVelocity(hero->body, &v);
+        float step = dt;
+        Entity_Update(hero, 0, &step);
+        PhysBody_GetLinearVelocity(hero->body, &v);
+        EXPECT_NEAR(v.y, c.expected, 1e-4) << c.depth << " " << c.vy;
+        EXPECT_NEAR(r->waterDepth, c.depth, 1e-4);
+    }
+
+    // Damping scales with depth below VehicleHeight (2).
+    r->water->damping = V(10, 0, 10);
+    r->water->velStep = 0.0f;
+    for (float depth : {0.5f, 4.0f}) {
+        Vec3 p = V(0, 10.0f - depth, 0), v = V(1, 0, 0);
+        PhysBody_SetPosition(hero->body, &p);
+        PhysBody_SetLinearVelocity(hero->body, &v);
+        float step = dt;
+        Entity_Update(hero, 0, &step);
+        PhysBody_GetLinearVelocity(hero->body, &v);
+        float k = 10.0f * std::fmin(depth / 2.0f, 1.0f);
+        EXPECT_NEAR(v.x, 1.0f - dt * k, 1e-4) << depth;
+    }
+}
+
+TEST_F(EntitySystemTest, AirStreamsAreRecordedWhileOverlapped)
+{
+    SetPlayers({1});
+    WriteLevel();
+    WriteHero();
+    WriteObject("Levels\\Test\\Wind.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE3\n Mass = 1\n"
+                                              " CollisionGroup = 1\n Constructor = Entity_AirStream_Constructor\n"
+                                              " Destructor = Entity_AirStream_Destructor");
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    Object* hero = Level_GetPlayerEntity(0);
+    Object* wind = ObjectTemplate_Load("Levels\\Test\\Wind.cfg", nullptr, objects, 0);
+    ASSERT_NE(wind, nullptr);
+    EXPECT_EQ(Object_GetUserInt(wind), AIRSTREAM_USER_INT);
+    PhysPairEvent e{};
+    e.kind = 5;
+    e.primitiveA = PhysBody_Unwrap(hero->body)->primitives[0];
+    e.primitiveB = PhysBody_Unwrap(wind->body)->primitives[0];
+    ObjectCollision_OnEvent(&e);
+    EXPECT_EQ(Entity_GetRecord(hero)->airStream, wind);
+    e.flag = 1;
+    ObjectCollision_OnEvent(&e);
+    EXPECT_EQ(Entity_GetRecord(hero)->airStream, nullptr);
+    // The shared destructor takes the volume without a record of its own.
+    Object_Destroy(wind);
+}
+
+TEST_F(EntitySystemTest, AnimationKeyEventsReachTheMessageSlotWithAllArguments)
+{
+    SetPlayers({1});
+    WriteLevel();
+    WriteHero();
+    Ground();
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    EntityRecord* r = Entity_GetRecord(Level_GetPlayerEntity(0));
+    ASSERT_EQ(r->animSlotCount, 1u);
+    EXPECT_EQ(Entity_PlayAnim(r, 1, 0, 0.0f), 1);
+    g_messages.clear();
+    Frame(20);
+    ASSERT_GE(g_messages.size(), 2u);
+    char name[64];
+    int phase;
+    float time, span;
+    ASSERT_EQ(sscanf(g_messages[0].c_str(), "%63s %d %f %f", name, &phase, &time, &span), 4);
+    EXPECT_STREQ(name, "ProjType,shot");
+    EXPECT_EQ(phase, 0);
+    EXPECT_GE(time, 0.0f);
+    EXPECT_LT(time, dt + 1e-4f) << "the time past the event's start";
+    EXPECT_NEAR(span, 0.2f, 1e-4);
+    ASSERT_EQ(sscanf(g_messages[1].c_str(), "%63s %d %f %f", name, &phase, &time, &span), 4);
+    EXPECT_EQ(phase, 1);
+    EXPECT_EQ(span, 0.0f);
+}
+TEST_F(EntitySystemTest, AReloadKeepsPlayerRecordsAndDropsEveryPointerIntoTheOldLevel)
+{
+    SetPlayers({1, 2});
+    WriteLevel({Item("entity_Frog", V(0, 1, 2))});
+    WriteHero("maxVelocity = 30\n EntityTypeControl0 = 4",
+              "Water {\n BuoyancyVelStep = 1\n}\ncontrolData {\n projectiles {\n"
+              "  ProjType0Config = Shots\\Bolt.cfg\n }\n}\n");
+    WriteEntity("Levels\\Test\\Frog.cfg", "vehicleData {\n ControlMode = Flitter\n maxVelocity = 1\n EntityType0 = 4\n}\n");
+    WriteObject("Shots\\Bolt.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.1\n Mass = 1\n CollisionGroup = 1\n"
+                                    " StringVal0 = STRAIGHT\n U32Val0 = 2\n Constructor = Projectile_Type_Constructor\n"
+                                    " Destructor = Projectile_Type_Destructor\n Update = Projectile_Type_Update\n"
+                                    " Collision = Projectile_Type_Collision");
+    WriteObject("Levels\\Test\\Pool.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE4\n Mass = 0\n"
+                                              " Constructor = Entity_Water_Constructor\n Destructor = Entity_Water_Destructor");
+    Level_SetLevelToUnlock(3);
+    Ground();
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 3);
+    Object* hero = Level_GetPlayerEntity(0);
+    EntityRecord* record = Entity_GetRecord(hero);
+    EntityRecord* computer = Entity_GetRecord(Level_GetPlayerEntity(1));
+    ASSERT_NE(record, nullptr);
+    const uint32_t slots = record->animSlotCount;
+    AnimSet* set = record->animSlots[0].set;
+    ASSERT_EQ(slots, 1u);
+
+    // Possession, water, a cut-scene hold, a freeze and a projectile held in the mode's data.
+    Object* frog = Entity_FindTakeOverTarget(hero);
+    ASSERT_NE(frog, nullptr);
+    ASSERT_EQ(Entity_TakeOver(hero, frog), 1);
+    Object* pool = ObjectTemplate_Load("Levels\\Test\\Pool.cfg", nullptr, objects, 0);
+    record->water->water = pool;
+    record->airStream = pool;
+    record->flags |= ENTITY_HELD | ENTITY_FROZEN;
+    WeaponList weapons{};
+    ConfigNode* reader = Config_Open("carddata\\entityconfigs\\Hero.cfg");
+    Config_SetSection(reader, "vehicle");
+    ASSERT_EQ(ProjType_Load(&weapons, reader, "controlData::projectiles"), 1);
+    Config_Close(reader);
+    Object* shot = Projectile_Spawn(&weapons.weapons[0], hero, &weapons);
+    ASSERT_NE(shot, nullptr);
+    ((FakeModeData*)record->modeData)->held[0] = shot;
+    ((FakeModeData*)computer->modeData)->held[1] = frog;
+    Frame(3);
+
+    const uint32_t heroSerial = Object_GetSerial(hero);
+    g_calls.clear();
+    ReloadLevel("Levels\\Test\\Level.lws");
+    ProjType_Free(&weapons);
+
+    // Both player records survive, detached and re-attached with both passes.
+    EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "detach"), 2);
+    EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "load 0"), 3);
+    EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "load 3"), 3);
+    Object* hero2 = Level_GetPlayerEntity(0);
+    ASSERT_NE(hero2, nullptr);
+    EXPECT_NE(Object_GetSerial(hero2), heroSerial) << "a new object";
+    EXPECT_EQ(Entity_GetRecord(hero2), record);
+    EXPECT_EQ(Entity_GetRecord(Level_GetPlayerEntity(1)), computer);
+    EXPECT_EQ(record->animSlotCount, slots);
+    EXPECT_EQ(record->animSlots[0].set, set);
+    EXPECT_EQ(AnimSet_GetObject(set), hero2);
+    // The player got its own entity back, and nothing of the old level is held.
+    EXPECT_EQ(record->player, 1u);
+    EXPECT_EQ(record->kind, 0u);
+    EXPECT_EQ(record->heldFrom, nullptr);
+    EXPECT_EQ(record->takeOverTarget, nullptr);
+    EXPECT_EQ(record->water->water, nullptr);
+    EXPECT_EQ(record->airStream, nullptr);
+    EXPECT_FALSE(Entity_TestFlags(record, ENTITY_HELD | ENTITY_FROZEN));
+    EXPECT_EQ(((FakeModeData*)record->modeData)->held[0], nullptr);
+    EXPECT_EQ(((FakeModeData*)computer->modeData)->held[1], nullptr);
+    EXPECT_EQ(((FakeModeData*)record->modeData)->loads, 4u) << "the data block survives with its record";
+    // The new level plays.
+    Frame(5);
+    EXPECT_TRUE(Entity_TestFlags(record, ENTITY_MOVING));
+}
+}  // namespace
