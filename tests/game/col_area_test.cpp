@@ -1,0 +1,137 @@
+#include "game/col_area.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "app/config.h"
+#include "common/hash.h"
+#include "game_fixture.h"
+
+namespace {
+
+constexpr float kDegree = 0.0027777778f * 6.2831855f;
+
+class ColAreaTest : public GameTest {
+protected:
+    void TearDown() override
+    {
+        ColArea_Free(&list);
+        GameTest::TearDown();
+    }
+    // Loads "vehicle::controlData::colAreas" from the text of group colAreas.
+    int Load(const std::string& areas, const char* group = "controlData")
+    {
+        WriteConfig("Areas.cfg", std::string("vehicle {\n ") + group + " {\n  colAreas {\n" + areas + "\n  }\n }\n}\n");
+        ConfigNode* reader = Config_Open("Areas.cfg");
+        EXPECT_NE(reader, nullptr);
+        Config_SetSection(reader, "vehicle");
+        int n = ColArea_Load(reader, (std::string(group) + "::colAreas").c_str(), &list);
+        Config_Close(reader);
+        return n;
+    }
+    // A hit from the origin facing +z with up +y, towards `other`.
+    int Hit(Vec3 other, uint32_t kinds = COLAREA_DAMAGE | COLAREA_WEAK, float* v1 = nullptr, float* v2 = nullptr,
+            Vec3 up = {0, 1, 0})
+    {
+        const Vec3 own = {0, 0, 0}, facing = {0, 0, 1};
+        return ColArea_HitTest(&list, &own, &other, &facing, &up, kinds, nullptr, v1, v2);
+    }
+    ColAreaList list{};
+};
+
+TEST_F(ColAreaTest, TheListEndsAtTheFirstAreaWithoutValuesAndLaterPassesAppend)
+{
+    EXPECT_EQ(Load("Area0Val1 = 0\nArea1Val1 = 5\nArea1DamageArea = TRUE"), 0);
+    EXPECT_EQ(list.count, 0u);
+    EXPECT_EQ(Hit({0, 0, 1}), 0);
+
+    EXPECT_EQ(Load("Area0Val2 = 1\nArea1Val1 = 2\nArea3Val1 = 4"), 2);
+    EXPECT_EQ(list.count, 2u);
+    EXPECT_EQ(Load("Area0Val1 = 7\nArea0WeakArea = TRUE", "controlData_2"), 1);
+    ASSERT_EQ(list.count, 3u);
+    EXPECT_FLOAT_EQ(list.areas[2].val1, 7.0f);
+    EXPECT_EQ(list.areas[2].kinds, (uint32_t)COLAREA_WEAK);
+    // Missing ranges cover every direction.
+    EXPECT_FLOAT_EQ(list.areas[0].rangeX, 360.0f * kDegree);
+}
+
+TEST_F(ColAreaTest, ActivityRangesSetAnimationBits)
+{
+    struct Case {
+        const char* keys;
+        uint32_t low, high;
+    } cases[] = {
+        {"Area0ActiveOn0 = 70", 0, 0x80000000u},                        // above 62: 63
+        {"Area0ActiveOn0 = 3\nArea0ActiveOn0RangeEnd = 1", 0, 0},        // end below the first: nothing
+        {"Area0ActiveOn0 = -1", 0, 0x80000000u},                        // negative compares unsigned
+        {"Area0ActiveOn0 = 30\nArea0ActiveOn0RangeEnd = 40", 0xC0000000u, 0x1FFu},
+        {"Area0ActiveOn0 = 2\nArea0ActiveOn1 = 5\nArea0ActiveOn1RangeEnd = 6\nArea0ActiveOn3 = 9", 0x64u, 0},
+    };
+    for (const Case& c : cases) {
+        ColArea_Free(&list);
+        ASSERT_EQ(Load(std::string("Area0Val1 = 1\n") + c.keys), 1) << c.keys;
+        EXPECT_EQ(list.areas[0].activeLow, c.low) << c.keys;
+        EXPECT_EQ(list.areas[0].activeHigh, c.high) << c.keys;
+    }
+}
+
+TEST_F(ColAreaTest, WindowsAreStrictAndTheLowerNumberedAreaDecides)
+{
+    // Area 0: a 30-degree heading window ahead, level; area 1: anywhere, other values.
+    Load("Area0Val1 = 1\nArea0Val2 = 2\nArea0AngleX = 90\nArea0RangeX = 45\nArea0RangeY = -30\n"
+         "Area0DamageArea = TRUE\n"
+         "Area1Val1 = 8\nArea1Val2 = 9\nArea1WeakArea = TRUE");
+    ASSERT_EQ(list.count, 2u);
+    EXPECT_FLOAT_EQ(list.areas[0].rangeY, 30.0f * kDegree) << "ranges are absolute";
+    float v1 = 0, v2 = 0;
+    EXPECT_EQ(Hit({0, 0, 2}, COLAREA_DAMAGE | COLAREA_WEAK, &v1, &v2), 1);
+    EXPECT_EQ(v1, 1.0f);
+    EXPECT_EQ(v2, 2.0f);
+    // 29 degrees to the right is inside, 31 outside; area 1 (weak) then decides.
+    auto At = [](float degrees) { return Vec3{std::sin(degrees * kDegree), 0, std::cos(degrees * kDegree)}; };
+    EXPECT_EQ(Hit(At(29), COLAREA_DAMAGE), 1);
+    EXPECT_EQ(Hit(At(31), COLAREA_DAMAGE), 0);
+    EXPECT_EQ(Hit(At(-31), COLAREA_DAMAGE | COLAREA_WEAK, &v1, &v2), 1);
+    EXPECT_EQ(v1, 8.0f);
+    // Exactly at the edge: the compare is strict.
+    ColAreaList edge = {1, &list.areas[0]};
+    ColArea saved = list.areas[0];
+    list.areas[0].rangeY = 0.0f;
+    const Vec3 own = {0, 0, 0}, facing = {0, 0, 1}, up = {0, 1, 0}, ahead = {0, 0, 1};
+    EXPECT_EQ(ColArea_HitTest(&edge, &own, &ahead, &facing, &up, COLAREA_DAMAGE, nullptr, nullptr, nullptr), 0);
+    list.areas[0] = saved;
+    // Elevation: above by 60 degrees is outside the 45-degree window around level.
+    EXPECT_EQ(Hit({0, std::tan(60 * kDegree), 1}, COLAREA_DAMAGE), 0);
+    EXPECT_EQ(Hit({0, std::tan(40 * kDegree), 1}, COLAREA_DAMAGE), 1);
+}
+
+TEST_F(ColAreaTest, KindsAnimationsAndDegeneratePositionsFilterHits)
+{
+    Load("Area0Val1 = 1\nArea0DamageArea = TRUE\nArea0ActiveOn0 = 2\n"
+         "Area1Val1 = 2\n"
+         "Area2Val1 = 3\nArea2WeakArea = TRUE");
+    float v1 = 0;
+    // Area 1 has neither kind and is never tested; without a set only areas
+    // active in every animation are: area 2.
+    EXPECT_EQ(Hit({1, 0, 0}, COLAREA_DAMAGE, &v1), 0);
+    EXPECT_EQ(Hit({1, 0, 0}, COLAREA_WEAK, &v1), 1);
+    EXPECT_EQ(v1, 3.0f);
+    // Equal positions and a zero up vector give no hit.
+    EXPECT_EQ(Hit({0, 0, 0}), 0);
+    EXPECT_EQ(Hit({0, 0, 1}, COLAREA_WEAK, nullptr, nullptr, {0, 0, 0}), 0);
+    // Straight above: the cosine is clamped before acos.
+    EXPECT_EQ(Hit({0, 5, 0}, COLAREA_WEAK, nullptr, nullptr, {0, 1e-3f, 0}), 1);
+    EXPECT_EQ(Hit({0, 1e20f, 0}, COLAREA_WEAK), 1);
+}
+
+TEST_F(ColAreaTest, TypeNamesHashWithBlanksSkipped)
+{
+    EXPECT_STREQ(ObjectType_GetName(OBJTYPE_SPECIAL_DAMAGE), "SPECIAL_DAMAGE");
+    EXPECT_EQ(ObjectType_GetName(OBJTYPE_COUNT), nullptr);
+    EXPECT_EQ(ObjectType_GetHash(OBJTYPE_PICKUP), Name_Hash("pick up", 1, 1));
+    EXPECT_EQ(ObjectType_GetHash(OBJTYPE_COUNT), 0u);
+}
+
+}  // namespace
