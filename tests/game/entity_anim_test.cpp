@@ -1,0 +1,160 @@
+#include "game/entity_anim.h"
+
+#include <gtest/gtest.h>
+
+#include "entity_fixture.h"
+
+using namespace entitytest;
+
+namespace {
+
+class EntityAnimTest : public EntityTest {
+protected:
+    void SetUp() override
+    {
+        EntityTest::SetUp();
+        SetPlayers({1});
+        WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 1, 0))});
+        WriteAnimSet("Chars\\Hero", "Anim0", {{"stand", 1.0f, true}, {"walk", 1.0f, true}, {"jump", 0.4f, false}});
+        WriteAnimSet("Chars\\Hat", "Anim1", {{"on", 1.0f, true}});
+        WriteEntity("carddata\\entityconfigs\\Hero.cfg",
+                    "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n"
+                    "Anim0Path = Chars\\Hero\nAnim0ViewInMode = 2\nAnim0RBRelMode = 1\n"
+                    "Anim1Path = Chars\\Hat\nAnim1RBRelMode = 2\nAnim1RBRelCopyNum = 0\nAnim1Offset = 0, 2, 0\n");
+        ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+        hero = Level_GetPlayerEntity(0);
+        record = Entity_GetRecord(hero);
+        ASSERT_EQ(record->animSlotCount, 2u);
+    }
+    bool Hidden(uint32_t slot) { return (Entity_GetAnimObject(record, slot)->flags & NODE_HIDDEN) != 0; }
+
+    Object* hero = nullptr;
+    EntityRecord* record = nullptr;
+};
+
+TEST_F(EntityAnimTest, SlotsReadTheirKeysAndFollowTheBody)
+{
+    EXPECT_EQ(record->animSlots[0].viewInMode, 2u);
+    EXPECT_EQ(record->animSlots[1].viewInMode, 0xFFFFFFFFu) << "missing: every view";
+    EXPECT_EQ(record->animSlots[1].rbRelMode, ANIMSLOT_COPY_ORIENTATION);
+    Vec3 offset;
+    Node_GetPosition(record->animSlots[1].offset, &offset);
+    EXPECT_EQ(offset.y, 2.0f);
+    // Slot 1 copies slot 0's world orientation; slot 0 follows the body's position only.
+    Vec3 at = V(1, 0, 0), up = V(0, 1, 0);
+    ASSERT_EQ(Entity_SetAnimRootOrientation(record, 0, &at, &up), 1);
+    Frame();
+    Vec3 at1, up1, p0, body = BodyPosition(hero);
+    ASSERT_EQ(Entity_GetAnimRootOrientation(record, 1, &at1, &up1), 1);
+    EXPECT_NEAR(at1.x, 1.0f, 1e-5);
+    Node_GetWorldPosition(Entity_GetAnimObject(record, 0), &p0);
+    EXPECT_NEAR(p0.y, body.y, 1e-5);
+    // Bad slots read 0.
+    EXPECT_EQ(Entity_GetAnimRootOrientation(record, 2, &at1, &up1), 0);
+    EXPECT_EQ(Entity_GetAnimRootOrientation(record, 0, nullptr, &up1), 0);
+    EXPECT_EQ(Entity_GetAnimSlotValue(record, 5), nullptr);
+    EXPECT_EQ(Entity_GetAnimSlotFloat(record, 5), 0.0f);
+    EXPECT_EQ(Entity_TestAnimFlags(record, 9, ANIMSLOT_SHOWN), 0);
+    Entity_SetAnimFlags(record, 9, ANIMSLOT_SHOWN, 1);
+}
+
+TEST_F(EntityAnimTest, PlayRequestsKeepTheirOrderOfTests)
+{
+    static const char* const kNames[] = {"stand", "walk", "jump", "fly"};
+    ASSERT_EQ(ControlDataCache_Acquire(kNames, 4, record, 0), 1);
+    Frame(5);  // clock 0.1
+    EXPECT_EQ(Entity_PlayAnim(record, 2, 0, 0.0f), 1);
+    EXPECT_STREQ(AnimSet_GetCurrentName(Entity_GetAnimSlotValue(record, 0)), "jump");
+    EXPECT_NEAR(Entity_GetAnimSlotFloat(record, 0), 0.1f, 1e-5);
+    EXPECT_EQ(Entity_PlayAnim(record, 2, 0, 0.0f), 0) << "the current id again";
+    // Within the minimum interval: refused, the current animation runs on.
+    Frame(2);
+    EXPECT_EQ(Entity_PlayAnim(record, 1, 0, 0.5f), 0);
+    EXPECT_EQ(record->animSlots[0].current, 2);
+    EXPECT_STREQ(AnimSet_GetCurrentName(Entity_GetAnimSlotValue(record, 0)), "jump");
+    // A name the set lacks, or an id past the table: refused, yet the id is current.
+    Frame(30);
+    EXPECT_EQ(Entity_PlayAnim(record, 3, 0, 0.5f), 0);
+    EXPECT_EQ(record->animSlots[0].current, 3);
+    EXPECT_EQ(Entity_PlayAnim(record, 9, 0, 0.0f), 0);
+    EXPECT_EQ(record->animSlots[0].current, 9);
+    // The jump ends: the playing flag clears; a play restarts from the start.
+    EXPECT_EQ(Entity_PlayAnim(record, 2, 0, 0.0f), 1);
+    EXPECT_TRUE(Entity_TestAnimFlags(record, 0, ANIMSLOT_PLAYING));
+    Frame(30);
+    EXPECT_FALSE(Entity_TestAnimFlags(record, 0, ANIMSLOT_PLAYING));
+    // A slot without a table plays by index.
+    EXPECT_EQ(Entity_PlayAnim(record, 0, 1, 0.0f), 1);
+    EXPECT_EQ(Entity_PlayAnim(record, 1, 1, 0.0f), 0) << "the hat's set has one animation";
+    EXPECT_EQ(Entity_PlayAnim(record, 0, 7, 0.0f), 0);
+}
+
+TEST_F(EntityAnimTest, TheViewMaskShowsOnlyShownSlotsOfItsViews)
+{
+    // Created with mask 1: slot 0 (mask 2) hidden, slot 1 (all) shown.
+    EXPECT_TRUE(Hidden(0));
+    EXPECT_FALSE(Hidden(1));
+    Entity_SetViewMask(record, 2);
+    EXPECT_FALSE(Hidden(0));
+    // A slot that shares a bit but is not shown stays as it is, hidden or not.
+    Entity_SetAnimFlags(record, 1, ANIMSLOT_SHOWN, 0);
+    Entity_SetViewMask(record, 3);
+    EXPECT_FALSE(Hidden(1));
+    Node_SetFlags(Entity_GetAnimObject(record, 1), NODE_HIDDEN, 1);
+    Entity_SetViewMask(record, 2);
+    EXPECT_TRUE(Hidden(1));
+    // An unchanged mask does nothing.
+    Node_SetFlags(Entity_GetAnimObject(record, 0), NODE_HIDDEN, 1);
+    Entity_SetViewMask(record, 2);
+    EXPECT_TRUE(Hidden(0));
+    Entity_ShowAnimSlots(record, 1);
+    EXPECT_FALSE(Hidden(0));
+    EXPECT_FALSE(Hidden(1));
+}
+
+TEST_F(EntityAnimTest, TheNameCacheSharesEqualTablesOnly)
+{
+    static const char* const kA[] = {"stand", "walk"};
+    static const char* const kB[] = {"stand", "walk"};      // other pointers, same names
+    static const char* const kC[] = {"walk", "stand"};      // same hash sum, other names in order
+    static const char* const kD[] = {"stand", "walk", "x"};
+    EXPECT_EQ(ControlDataCache_Count(), 0u);
+    ASSERT_EQ(ControlDataCache_Acquire(kA, 2, record, 0), 1);
+    EXPECT_EQ(ControlDataCache_Acquire(kD, 3, record, 0), 0) << "the slot has a table";
+    ASSERT_EQ(ControlDataCache_Acquire(kB, 2, record, 1), 1);
+    EXPECT_EQ(record->animSlots[0].names, record->animSlots[1].names);
+    EXPECT_EQ(ControlDataCache_Count(), 1u);
+    EXPECT_NE(record->animSlots[0].names, (const char* const*)kA) << "a copy";
+
+    // A second entity with other tables of equal hash sums gets entries of its own.
+    EntityRecord other{};
+    EntityAnimSlot slots[2] = {};
+    other.animSlots = slots;
+    other.animSlotCount = 2;
+    ASSERT_EQ(ControlDataCache_Acquire(kC, 2, &other, 0), 1);
+    ASSERT_EQ(ControlDataCache_Acquire(kD, 3, &other, 1), 1);
+    EXPECT_EQ(ControlDataCache_Count(), 3u);
+    EXPECT_NE(slots[0].names, record->animSlots[0].names);
+    EXPECT_STREQ(slots[0].names[0], "walk");
+    // Freed at the last release; the last entry moves into its place.
+    ControlDataCache_Release(record->animSlots[0].names);
+    EXPECT_EQ(ControlDataCache_Count(), 3u);
+    ControlDataCache_Release(record->animSlots[1].names);
+    record->animSlots[0].names = record->animSlots[1].names = nullptr;
+    EXPECT_EQ(ControlDataCache_Count(), 2u);
+    EXPECT_STREQ(slots[1].names[2], "x");
+    ControlDataCache_Clear();
+    EXPECT_EQ(ControlDataCache_Count(), 0u);
+}
+
+TEST_F(EntityAnimTest, TheEntityDestructorReleasesItsTables)
+{
+    static const char* const kA[] = {"stand", "walk"};
+    ASSERT_EQ(ControlDataCache_Acquire(kA, 2, record, 0), 1);
+    EXPECT_EQ(ControlDataCache_Count(), 1u);
+    Object_Destroy(hero);
+    EXPECT_EQ(ControlDataCache_Count(), 0u);
+    EXPECT_EQ(EntitySystem_Get()->saved[0], nullptr) << "the saved record goes with it";
+}
+
+}  // namespace

@@ -1,0 +1,313 @@
+#include "game/entity_hud.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "engine/font.h"
+#include "engine/objectcollision.h"
+#include "entity_fixture.h"
+#include "game/entity_anim.h"
+
+using namespace entitytest;
+
+namespace {
+
+class EntityHudTest : public EntityTest {
+protected:
+    void SetUp() override
+    {
+        EntityTest::SetUp();
+        Game_GetContext()->fonts[0] = &kart;
+        Game_GetContext()->fonts[1] = &secondary;
+        WriteEntity("carddata\\entityconfigs\\Hero.cfg",
+                    "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n EntityTypeControl0 = 3\n"
+                    " EntityTypeControl1 = 4\n}\n");
+        WriteEntity("Levels\\Test\\Frog.cfg",
+                    "vehicleData {\n ControlMode = Flitter\n maxVelocity = 5\n EntityType0 = 3\n}\n");
+        WriteEntity("Levels\\Test\\Toad.cfg",
+                    "vehicleData {\n ControlMode = Flitter\n maxVelocity = 5\n EntityType0 = 9\n}\n");
+    }
+    void TearDown() override
+    {
+        Game_GetContext()->fonts[0] = Game_GetContext()->fonts[1] = nullptr;
+        EntityTest::TearDown();
+    }
+    // The hero at (0, 0.5, 0) facing +z, and scene entities at the given items.
+    void Build(std::vector<LwsWriterItem> items, std::vector<uint32_t> players = {1})
+    {
+        SetPlayers(players);
+        items.insert(items.begin(), Item("PlayerStart_Null", V(0, 0, 0)));
+        WriteScene("Levels\\Test\\Level.lws", 1.0f, items);
+        Entity_CreateFromLevel("Levels\\Test\\Level.lws");
+        hero = Level_GetPlayerEntity(0);
+        ASSERT_NE(hero, nullptr);
+    }
+    Object* At(Vec3 p)
+    {
+        for (Object* o : Entities())
+            if (Vec3_DistanceSq(&p, &(const Vec3&)BodyPosition(o)) < 1e-6f) return o;
+        return nullptr;
+    }
+
+    Font kart{}, secondary{};
+    Object* hero = nullptr;
+};
+
+TEST_F(EntityHudTest, LayoutNumbersFollowTheViewportSplit)
+{
+    struct Case {
+        uint32_t player, viewports, layout;
+    } cases[] = {{0, 1, 0}, {1, 2, 2}, {3, 4, 6}, {5, 2, 2}, {0, 0, 0}, {2, 3, 5}, {1, 1, 0}, {1, 7, 1}};
+    for (const Case& c : cases) EXPECT_EQ(Hud_LayoutNumber(c.player, c.viewports), c.layout) << c.player << "/" << c.viewports;
+}
+
+TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
+{
+    WriteAnimSet("Huds\\Hero.cfg", "HudAnim0", {{"meter", 1.0f, true}});
+    std::string hud = "HUD0 {\n HudAnim0ViewInMode = 4\n HudAnim0Offset = 1, 2, 3\n"
+                      " HudText0Position = 0.25, 0.5\n HudText0FontName = SECONDARY\n HudText0LocalName = LS_SCORE\n"
+                      " HudText0Colour = 255:0:0:128\n HudText0Scale = 2\n HudText0Centered = TRUE\n"
+                      " HudText1Position = 0.5, 0.1\n HudText1FontName = PRIMARY\n HudText1Colour = 0:255:0\n"
+                      " HudText2Position = 0, 0\n HudText2ViewInMode = 2\n";
+    for (int i = 3; i < 22; ++i) hud += " HudText" + std::to_string(i) + "Position = 0, 0\n";
+    WriteConfig("Huds\\Hero.cfg", hud + "}\n");
+    WriteEntity("carddata\\entityconfigs\\Hero.cfg",
+                "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n HudPath = Huds\\Hero.cfg\n}\n");
+    Build({});
+    EntityRecord* r = Entity_GetRecord(hero);
+    ASSERT_EQ(r->hudAnimCount, 1u);
+    EXPECT_EQ(r->hudAnims[0].viewMask, 4u);
+    Vec3 offset;
+    Node_GetPosition(r->hudAnims[0].node, &offset);
+    EXPECT_FLOAT_EQ(offset.z, 3.22f);
+    ASSERT_EQ(r->hudTextCount, HUD_TEXT_SLOTS) << "the twenty-first is cut";
+    EXPECT_FALSE(g_log.empty());
+    EXPECT_EQ(r->hudTexts[0].font, &secondary);
+    EXPECT_EQ(r->hudTexts[1].font, &kart);
+    EXPECT_EQ(r->hudTexts[2].font, &kart) << "a missing name is the kart font";
+    EXPECT_EQ(r->hudTexts[0].colour, 0x80FF0000u);
+    EXPECT_EQ(r->hudTexts[1].colour, 0xFF00FF00u);
+    EXPECT_EQ(r->hudTexts[2].colour, 0xFFFFFFFFu) << "missing: opaque white";
+    EXPECT_EQ(r->hudTexts[0].scale, 2.0f);
+    EXPECT_EQ(r->hudTexts[1].scale, 1.0f);
+    EXPECT_EQ(r->hudTexts[0].centred, 1u);
+    EXPECT_EQ(r->hudTexts[2].viewMask, 2u);
+    EXPECT_EQ(r->hudTexts[1].viewMask, 0xFFFFFFFFu);
+
+    // The slot with a text id draws it every frame; literal texts go to their line.
+    LevelViewport* v = &Level_GetSession()->viewports[0];
+    v->rect[2] = v->rect[3] = 1.0f;
+    Frame();
+    ASSERT_NE(v->texts[0].text, nullptr);
+    EXPECT_STREQ(v->texts[0].text, "!!!TRANSLATION MISSING!!!");
+    EXPECT_EQ(v->texts[0].font, &secondary);
+    EXPECT_EQ(v->texts[0].size, 2.0f);
+    Entity_ShowTextString(r, 5, "X3");
+    EXPECT_STREQ(v->texts[5].text, "X3");
+    Entity_ShowTextString(r, 5, "");
+    EXPECT_STREQ(v->texts[5].text, "");
+    // The HUD animation goes to the viewport's HUD frame only while the view mask allows.
+    Node* frame = Node_Create(nullptr);
+    v->hudFrame = frame;
+    Entity_SetViewMask(r, 4);
+    Frame();
+    EXPECT_EQ(Node_GetParent(r->hudAnims[0].node), frame);
+    Entity_SetViewMask(r, 1);
+    Frame();
+    EXPECT_EQ(Node_GetParent(r->hudAnims[0].node), nullptr);
+    v->hudFrame = nullptr;
+    Node_Destroy(frame);
+    // Non-players show no texts; bad slots are ignored.
+    r->player = 0;
+    Entity_ShowTextString(r, 5, "gone");
+    EXPECT_STREQ(v->texts[5].text, "");
+    r->player = 1;
+    Entity_ShowTextString(r, 25, "x");
+    EXPECT_EQ(Entity_GetHudSlot(r, 20), nullptr);
+    EXPECT_EQ(Entity_GetHudAnimSlot(r, 1), nullptr);
+}
+
+TEST_F(EntityHudTest, TakeOverTargetsMustBeNearInFrontFreeAndOfLargerKind)
+{
+    Build({Item("entity_Frog", V(0, 0, 3)),          // squared distance exactly 9
+           Item("entity_Frog", V(1.2f, 0, 1.6f)),     // cosine exactly 0.8
+           Item("entity_Toad", V(0, 0, 1)),           // no shared type bit
+           Item("entity_Frog", V(0, 0, -1))});        // behind
+    EXPECT_EQ(Entity_FindTakeOverTarget(hero), nullptr);
+    // A frog in front wins over a farther one; one with a player does not count.
+    WriteScene("Levels\\Test\\Level2.lws", 1.0f, {});
+    Object* near = Entity_LoadData(nullptr, "Levels\\Test\\Frog.cfg", nullptr, 0, 1, ENTITY_ALIVE);
+    Object* far = Entity_LoadData(nullptr, "Levels\\Test\\Frog.cfg", nullptr, 0, 1, ENTITY_ALIVE);
+    Vec3 pn = V(0.1f, 0.5f, 1.0f), pf = V(0, 0.5f, 2.0f);
+    PhysBody_SetPosition(near->body, &pn);
+    PhysBody_SetPosition(far->body, &pf);
+    EXPECT_EQ(Entity_FindTakeOverTarget(hero), near);
+    EXPECT_EQ(Entity_GetRecord(hero)->takeOverTarget, near);
+    Entity_GetRecord(near)->player = 2;
+    EXPECT_EQ(Entity_FindTakeOverTarget(hero), far);
+    Entity_GetRecord(far)->kind = 0;
+    EXPECT_EQ(Entity_FindTakeOverTarget(hero), nullptr) << "the kind word must be larger";
+    EXPECT_EQ(Entity_TakeOver(hero, far), 0);
+    Entity_GetRecord(far)->kind = 1;
+    EXPECT_EQ(Entity_TakeOver(hero, near), 0) << "it has a player";
+}
+
+TEST_F(EntityHudTest, PossessionParksTheHolderAndPlacesItBackWhenFree)
+{
+    Build({Item("entity_Frog", V(0, 0, 2))});
+    Ground();
+    Object* frog = At(V(0, 0.5f, 2));
+    ASSERT_NE(frog, nullptr);
+    EntityRecord* h = Entity_GetRecord(hero);
+    EntityRecord* f = Entity_GetRecord(frog);
+    ASSERT_EQ(Entity_FindTakeOverTarget(hero), frog);
+    Frame(10);
+    ASSERT_EQ(Entity_TakeOver(hero, frog), 1);
+    EXPECT_EQ(f->player, 1u);
+    EXPECT_EQ(h->player, 0u);
+    EXPECT_EQ(f->heldFrom, hero);
+    EXPECT_FLOAT_EQ(h->takeOverTime, f->clock) << "the possessed entity's clock";
+    EXPECT_EQ(Level_GetPlayerEntity(0), frog);
+    // Parked far away as a hidden phantom.
+    EXPECT_TRUE(PhysBody_IsPhantom(hero->body));
+    EXPECT_TRUE(hero->node->flags & NODE_HIDDEN);
+    EXPECT_FLOAT_EQ(BodyPosition(hero).x, -9999.0f);
+    EXPECT_FLOAT_EQ(BodyPosition(hero).y, 9999.0f);
+
+    // Refused before half a second of the frog's clock (the holder's own clock runs on).
+    Frame(24);
+    EXPECT_EQ(Entity_PlaceHeld(hero, frog), 0);
+    EXPECT_EQ(f->player, 1u);
+    Frame(2);
+    // Every quarter turn blocked but the last (ahead, then turned 90, 180, 270 degrees).
+    Vec3 base = BodyPosition(frog);
+    std::vector<PhysBody*> blocks;
+    const Vec3 places[3] = {V(0, 1.5f, 1.5f), V(-1.5f, 1.5f, 0), V(0, 1.5f, -1.5f)};
+    for (const Vec3& d : places) {
+        PhysBody* b = PhysBody_Create(phys, 0.6f, 0.0f);
+        PhysBody_SetCollisionGroup(b, 1);
+        Vec3 p;
+        Vec3_Add(&p, &base, &d);
+        PhysWorld_AddBody(phys, b, &p, nullptr, nullptr);
+        blocks.push_back(b);
+    }
+    ASSERT_EQ(Entity_PlaceHeld(hero, frog), 1);
+    EXPECT_NEAR(BodyPosition(hero).x, base.x + 1.5f, 1e-3);
+    EXPECT_NEAR(BodyPosition(hero).y, base.y + 1.5f, 1e-3);
+    EXPECT_EQ(h->player, 1u);
+    EXPECT_EQ(f->player, 0u);
+    EXPECT_EQ(f->heldFrom, nullptr);
+    EXPECT_EQ(Level_GetPlayerEntity(0), hero);
+    EXPECT_FALSE(PhysBody_IsPhantom(hero->body));
+    EXPECT_FALSE(hero->node->flags & NODE_HIDDEN);
+    EXPECT_EQ(hero->update, Entity_Update);
+
+    // Taken over again with all four places blocked: parked again, 0.
+    ASSERT_EQ(Entity_TakeOver(hero, frog), 1);
+    Frame(30);
+    base = BodyPosition(frog);
+    PhysBody* b = PhysBody_Create(phys, 0.6f, 0.0f);
+    PhysBody_SetCollisionGroup(b, 1);
+    Vec3 p = V(base.x + 1.5f, base.y + 1.5f, base.z);
+    PhysWorld_AddBody(phys, b, &p, nullptr, nullptr);
+    for (size_t i = 0; i < blocks.size(); ++i) {
+        Vec3 q;
+        Vec3_Add(&q, &base, &places[i]);
+        PhysBody_SetPosition(blocks[i], &q);
+    }
+    EXPECT_EQ(Entity_PlaceHeld(hero, frog), 0);
+    EXPECT_FLOAT_EQ(BodyPosition(hero).x, -9999.0f);
+    EXPECT_EQ(f->player, 1u);
+}
+
+TEST_F(EntityHudTest, QueriesFilterByModePlayersTypesDistanceAndArcs)
+{
+    Build({Item("entity_Frog", V(0, 0, 2)),      // Flitter, EntityType 3
+           Item("entity_Toad", V(0, 0, 5)),      // Flitter, EntityType 9
+           Item("entity_Frog", V(4, 0, 0))},     // to the side
+          {1, 1});
+    Object* second = Level_GetPlayerEntity(1);   // a Man at x = 0 ... its start is the origin too
+    Vec3 p = V(-3, 0.5f, 0);
+    PhysBody_SetPosition(second->body, &p);
+    EntityQuery q{};
+    q.self = hero;
+    q.mode = ENTITY_QUERY_ANY_MODE;
+    q.maxDistance = 10.0f;
+    EntityQueryHit hits[20];
+    ASSERT_EQ(Entity_Query(&q, hits, 20), 4);
+    for (int i = 1; i < 4; ++i) EXPECT_LE(hits[i - 1].distanceSq, hits[i].distanceSq) << "nearest first";
+    EXPECT_EQ(Entity_Query(&q, hits, 2), 2);
+    EXPECT_FLOAT_EQ(hits[1].distanceSq, 9.0f) << "the capacity keeps the nearest";
+
+    struct Case {
+        uint32_t mode, bits, typeMask;
+        float maxDistance;
+        int count;
+    } cases[] = {
+        {MODE_MAN, 0, 0, 10, 1},                              // only Man entities
+        {MODE_FLITTER, 0, 0, 10, 3},
+        {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_PLAYERS, 0, 10, 1},
+        {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_NON_PLAYERS, 0, 10, 3},
+        {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_SHARED_TYPE, 4, 10, 2},  // EntityType 3 is bit 2
+        {ENTITY_QUERY_ANY_MODE, 0, 0, 4, 3},                  // 4 exactly counts
+        {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_HEADING_ARC, 0, 10, 2},
+        {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_PITCH_ARC | ENTITY_QUERY_HEADING_ARC, 0, 10, 2},
+    };
+    for (const Case& c : cases) {
+        q.mode = c.mode;
+        q.bits = c.bits;
+        q.typeMask = c.typeMask;
+        q.maxDistance = c.maxDistance;
+        q.pitch = 1.5707964f;
+        q.pitchArc = 0.1f;
+        q.heading = 0.0f;
+        q.headingArc = 0.3f;
+        EXPECT_EQ(Entity_Query(&q, hits, 20), c.count) << c.mode << " " << c.bits << " " << c.maxDistance;
+    }
+    // Entities that are no query target are skipped.
+    q = EntityQuery{hero, ENTITY_QUERY_ANY_MODE, 0, 0, 10.0f, 0, 0, 0, 0};
+    float distance = 0;
+    Object* nearest = Entity_QueryNearest(&q, &distance);
+    ASSERT_NE(nearest, nullptr);
+    EXPECT_FLOAT_EQ(distance, 2.0f);
+    Entity_SetFlags(Entity_GetRecord(nearest), ENTITY_NO_QUERY, 1);
+    EXPECT_EQ(Entity_Query(&q, hits, 20), 3);
+    EXPECT_NE(Entity_QueryNearest(&q, nullptr), nearest);
+}
+
+TEST_F(EntityHudTest, HideTakesTheEntityOutOfPlay)
+{
+    Build({});
+    EntityRecord* r = Entity_GetRecord(hero);
+    Vec3 away = V(100, 100, 100);
+    Entity_Hide(hero, 1, &away);
+    EXPECT_TRUE(PhysBody_IsPhantom(hero->body));
+    EXPECT_EQ(BodyPosition(hero).x, 100.0f);
+    EXPECT_TRUE(hero->node->flags & NODE_HIDDEN);
+    EXPECT_TRUE(Entity_TestFlags(r, ENTITY_FROZEN));
+    for (uint32_t i = 0; i < r->animSlotCount; ++i) EXPECT_FALSE(Entity_TestAnimFlags(r, i, ANIMSLOT_SHOWN));
+}
+
+TEST_F(EntityHudTest, OrientationHelpersKeepUpPerpendicular)
+{
+    Vec3 at = V(0, 0, 1), up = V(0, 1, 0), target = V(1, 0, 0);
+    Orient_TurnAt(&at, &up, &target, 0.5f);
+    EXPECT_NEAR(at.x, std::sin(0.5f), 1e-3);
+    EXPECT_NEAR(at.z, std::cos(0.5f), 1e-3);
+    EXPECT_NEAR(Vec3_Dot(&at, &up), 0.0f, 1e-4);
+    Orient_TurnAt(&at, &up, &target, 2.0f);
+    EXPECT_NEAR(at.x, 1.0f, 1e-3) << "never past the target";
+    Vec3 same = at, sameUp = up;
+    Orient_TurnAt(&at, &up, &same, 0.1f);
+    EXPECT_EQ(up.y, sameUp.y);
+    at = V(0, 0, 1);
+    up = V(0, 1, 0);
+    target = V(0, 1, 1);
+    Orient_LerpAt(&at, &up, &target, 0.5f);
+    EXPECT_GT(at.y, 0.0f);
+    EXPECT_NEAR(Vec3_Dot(&at, &up), 0.0f, 1e-4);
+    EXPECT_NEAR(Vec3_LengthSq(&up), 1.0f, 1e-3);
+}
+
+}  // namespace
