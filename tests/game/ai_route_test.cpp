@@ -1,0 +1,233 @@
+#include "game/ai_route.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/config.h"
+#include "entity_fixture.h"
+
+using namespace entitytest;
+
+namespace {
+
+int g_random = 0;
+int Random() { return g_random; }
+
+class AiRouteTest : public EntityTest {
+protected:
+    void SetUp() override
+    {
+        EntityTest::SetUp();
+        g_random = 0;
+        Game_SetRandomSource(Random);
+        entity = Node_Create(ObjectWorld_GetRootNode());
+        holder.node = entity;
+        // Route 0 runs from z = 0 to z = 10 in 2 s; route 1 from x = 0 to x = 10 in 1 s.
+        WriteRouteScene("Routes\\Path_a.lws", 2.0f, V(0, 0, 10));
+        WriteRouteScene("Routes\\Path_b.lws", 1.0f, V(10, 0, 0));
+        WriteRouteSet("Routes\\Path", {"a", "b"});
+        WriteRouteSet("Routes\\Single", {"a"});
+    }
+    void TearDown() override
+    {
+        Route_Free(&route);
+        EntityTest::TearDown();
+    }
+    void WriteRouteScene(const char* path, float seconds, Vec3 end)
+    {
+        LwsWriterScene s;
+        s.lastFrame = (int)std::lround(seconds * 30.0f);
+        LwsWriterItem item = entitytest::Item("Route", V(0, 0, 0));
+        LwsWriterKey k;
+        k.time = seconds;
+        k.position[0] = end.x;
+        k.position[1] = end.y;
+        k.position[2] = end.z;
+        item.keys.push_back(k);
+        s.items = {item};
+        WriteData(path, LwsWriter_Write(s));
+    }
+    void WriteRouteSet(const char* set, std::vector<std::string> names)
+    {
+        AtfWriterSet atf;
+        for (const std::string& n : names) {
+            AtfWriterAnimation a;
+            a.name = n;
+            a.scenePath = std::string("Routes\\Path_") + n + ".lws";
+            a.sceneFlags = SCENE_NODES_ONLY;
+            atf.animations.push_back(a);
+        }
+        std::vector<uint8_t> bytes = AtfWriter_Encode(atf);
+        WriteData(AtfWriter_CacheName(set, "ANIM"), std::string(bytes.begin(), bytes.end()));
+    }
+    void Load(const std::string& keys, int defaults = 1, const char* section = "controlData")
+    {
+        WriteConfig("Route.cfg", std::string("vehicle {\n ") + section + " {\n" + keys + "\n }\n}\n");
+        ConfigNode* reader = Config_Open("Route.cfg");
+        Config_SetSection(reader, "vehicle");
+        Route_LoadConfig(reader, section, &holder, &route, defaults);
+        Config_Close(reader);
+    }
+    Vec3 RoutePoint()
+    {
+        Vec3 p;
+        Node_GetWorldPosition(route.item, &p);
+        return p;
+    }
+    int Update(Vec3 position, Vec3* steering)
+    {
+        return Route_Update(steering, &route, &position, nullptr, nullptr, nullptr);
+    }
+
+    AiRoute route{};
+    Node* entity = nullptr;
+    Object holder{};
+};
+
+TEST_F(AiRouteTest, KeysDefaultsAndTheSetReloadOnlyForANewName)
+{
+    Load("aiDistanceRelSpeedVal = 2\nai3DWaitToCatchup = TRUE\naiReturnYMovement = FALSE\naiRoutesAnim = Routes\\Path");
+    EXPECT_EQ(route.catchUpDist, 1.0f);
+    EXPECT_EQ(route.distanceRelSpeed, 2.0f);
+    EXPECT_EQ(route.flags, (uint32_t)ROUTE_WAIT_3D);
+    ASSERT_NE(route.set, nullptr);
+    ASSERT_NE(route.item, nullptr);
+    AnimSet* set = route.set;
+    // A level variant changes only its keys; the same set name keeps the set but
+    // re-places the route at the entity.
+    Vec3 start = V(5, 0, 5);
+    Node_SetPosition(entity, &start);
+    Load("aiCushionDist = 3\naiRoutesAnim = Routes\\Path", 0, "controlData_2");
+    EXPECT_EQ(route.set, set);
+    EXPECT_EQ(route.distanceRelSpeed, 2.0f);
+    EXPECT_EQ(route.cushionDist, 3.0f);
+    EXPECT_NEAR(RoutePoint().x, 5.0f, 1e-5);
+    // Without the key nothing moves; another name loads another set.
+    Vec3 elsewhere = V(-5, 0, 0);
+    Node_SetPosition(entity, &elsewhere);
+    Load("aiCushionDist = 4", 0);
+    EXPECT_NEAR(RoutePoint().x, 5.0f, 1e-5);
+    Load("aiRoutesAnim = Routes\\Single", 0);
+    EXPECT_NE(route.set, nullptr);
+    EXPECT_EQ(AnimSet_GetCount(route.set), 1u);
+    EXPECT_NEAR(RoutePoint().x, -5.0f, 1e-5);
+    // A set that does not load: the route reports nothing to steer by.
+    Load("aiRoutesAnim = Routes\\Missing", 0);
+    Vec3 steering;
+    EXPECT_EQ(Update(V(0, 0, 0), &steering), 0);
+}
+
+TEST_F(AiRouteTest, TheRouteWaitsAtTheCatchUpDistanceMeasuredFlat)
+{
+    Load("aiRoutesAnim = Routes\\Path");
+    Vec3 steering;
+    // The flat distance counts a height of 0.01, whatever the entity's height:
+    // at exactly the catch-up distance the route waits, just inside it advances.
+    for (bool inside : {false, true}) {
+        Vec3 p = RoutePoint();
+        Vec3 entityAt = V(p.x, p.y + 5.0f, p.z - 2.0f);
+        float flat = std::sqrt(0.0f + 0.01f * 0.01f + 2.0f * 2.0f);
+        route.catchUpDist = inside ? std::nextafter(flat, 10.0f) : flat;
+        float before = AnimSet_GetTime(route.set);
+        ASSERT_EQ(Update(entityAt, &steering), 1);
+        EXPECT_EQ(Route_IsWaiting(&route), inside ? 0 : 1);
+        EXPECT_EQ(AnimSet_GetTime(route.set) > before, inside);
+        EXPECT_NEAR(steering.y, -5.0f, 1e-5) << "the height difference";
+    }
+    // With the 3D test the height counts.
+    route.flags |= ROUTE_WAIT_3D;
+    route.catchUpDist = 3.0f;
+    Vec3 p = RoutePoint();
+    Update(V(p.x, p.y + 5.0f, p.z - 2.0f), &steering);
+    EXPECT_TRUE(Route_IsWaiting(&route));
+}
+
+TEST_F(AiRouteTest, SteeringScalesAheadAndMatchesSpeedInTheCushion)
+{
+    Load("aiAllowCatchUpDist = 100\naiDistanceRelSpeedVal = 0.25\naiRoutesAnim = Routes\\Path");
+    Game_SetFrameTime(0.0f);
+    // A standing entity (no movement since the last update) on the route's line.
+    auto Steer = [&](float z) {
+        Vec3 steering, position = V(0, 0, z);
+        route.lastPosition = position;
+        route.lastAlong = -z;
+        Update(position, &steering);
+        EXPECT_NEAR(steering.x, 0.0f, 1e-4);
+        return steering.z;
+    };
+    // The route point 2 ahead: strength min(2 x 0.25, 1) = 0.5.
+    EXPECT_NEAR(Steer(-2.0f), 0.5f, 1e-3);
+    EXPECT_NEAR(Steer(-8.0f), 1.0f, 1e-3) << "capped at 1";
+    // Behind the entity: full strength.
+    EXPECT_NEAR(Steer(3.0f), -1.0f, 1e-3);
+    // In the cushion, with frame time 0 (along-speed 0): behind adds nothing, ahead adds -0.5.
+    route.cushionDist = 5.0f;
+    EXPECT_NEAR(Steer(3.0f), -1.0f, 1e-3);
+    EXPECT_NEAR(Steer(-2.0f), 0.0f, 1e-3);
+}
+
+TEST_F(AiRouteTest, RoutesSwitchAtTheirEndsOnlyWhenAnotherIsChosen)
+{
+    Load("aiAllowCatchUpDist = 100\naiRandomRoutes = TRUE\naiRoutesAnim = Routes\\Single");
+    Vec3 steering;
+    for (int i = 0; i < 150; ++i) Update(RoutePoint(), &steering);
+    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 0) << "one animation never switches";
+    EXPECT_NEAR(RoutePoint().z, 10.0f, 1e-3) << "and stays at its end";
+
+    Load("aiRandomRoutes = FALSE\naiRoutesAnim = Routes\\Path", 0);
+    Route_Reset(&route, nullptr, 0);
+    Route_SetNextIndex(&route, 1);
+    EXPECT_TRUE(route.flags & ROUTE_NEXT_REQUESTED);
+    for (int i = 0; i < 200 && AnimSet_GetCurrentIndex(route.set) == 0; ++i) Update(RoutePoint(), &steering);
+    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 1);
+    EXPECT_FALSE(route.flags & ROUTE_NEXT_REQUESTED);
+    EXPECT_LT(AnimSet_GetTime(route.set), 0.1f) << "the new route starts from its beginning";
+    // Random routes draw; the same index leaves the ended route alone.
+    route.flags |= ROUTE_RANDOM;
+    g_random = 1;
+    for (int i = 0; i < 60; ++i) Update(RoutePoint(), &steering);
+    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 1);
+    g_random = 2;  // 2 mod 2 = 0
+    for (int i = 0; i < 3; ++i) Update(RoutePoint(), &steering);
+    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 0);
+}
+
+TEST_F(AiRouteTest, ResetPutsTheBodyOnTheRouteStart)
+{
+    Load("aiTimeOffset = 1\naiRoutesAnim = Routes\\Path");
+    PhysBody* body = PhysBody_Create(phys, 0.5f, 1.0f);
+    Vec3 far = V(40, 40, 40);
+    PhysWorld_AddBody(phys, body, &far, nullptr, nullptr);
+    Route_Reset(&route, body, 0);
+    EXPECT_NEAR(AnimSet_GetTime(route.set), 1.0f, 1e-5);
+    Vec3 p;
+    PhysBody_GetPosition(body, &p);
+    EXPECT_NEAR(p.z, 5.0f, 1e-3) << "one second into the route";
+    Vec3 at, up;
+    PhysBody_GetAxes(body, &at, &up);
+    EXPECT_NEAR(at.z, 1.0f, 1e-5);
+    // With orientation: the item's turned placement.
+    Vec3 turnedAt = V(1, 0, 0), turnedUp = V(0, 1, 0);
+    Node_SetOrientation(route.node, &turnedAt, &turnedUp);
+    Route_Reset(&route, body, 1);
+    PhysBody_GetAxes(body, &at, &up);
+    EXPECT_NEAR(at.x, 1.0f, 1e-4);
+    PhysBody_GetPosition(body, &p);
+    EXPECT_NEAR(p.x, 5.0f, 1e-3);
+}
+
+TEST_F(AiRouteTest, AnEntitySteeredByTheRouteReachesItsEnd)
+{
+    Load("aiAllowCatchUpDist = 3\naiRoutesAnim = Routes\\Path");
+    Vec3 position = V(0, 0, 0), steering;
+    for (int i = 0; i < 400; ++i) {
+        Update(position, &steering);
+        position.x += steering.x * 8.0f * dt;
+        position.z += steering.z * 8.0f * dt;
+    }
+    EXPECT_NEAR(position.z, 10.0f, 0.3f);
+    EXPECT_NEAR(position.x, 0.0f, 0.3f);
+}
+
+}  // namespace
