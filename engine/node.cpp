@@ -161,6 +161,9 @@ int Node_SetName(Node* node, const char* name)
     if (length >= NODE_NO_NAME - g_node.used - 1) return 0;
     const uint32_t need = g_node.used + (uint32_t)length + 1;
     if (need > g_node.capacity) {
+        // A name taken from the pool itself (another node's) moves with it.
+        const bool inPool = g_node.names && name >= g_node.names && name < g_node.names + g_node.used;
+        const size_t offset = inPool ? (size_t)(name - g_node.names) : 0;
         // Grow in whole steps until the name fits, however long it is.
         uint32_t capacity = g_node.capacity;
         while (capacity < need) capacity += NAME_POOL_STEP;
@@ -168,6 +171,7 @@ int Node_SetName(Node* node, const char* name)
         if (Mem_GetSize(grown) < capacity) return 0;
         g_node.names = grown;
         g_node.capacity = capacity;
+        if (inPool) name = g_node.names + offset;
     }
     memcpy(g_node.names + g_node.used, name, length + 1);
     node->nameOffset = g_node.used;

@@ -301,4 +301,22 @@ TEST_F(NodeTest, ExhaustedPoolRefusesNewNodes)
     EXPECT_EQ(Node_Create(nullptr), nullptr);
 }
 
+TEST_F(NodeTest, ANameCopiedFromAnotherNodeSurvivesThePoolGrowing)
+{
+    // Instances name their nodes after their source's: the source name lies
+    // in the pool that the copy may have to grow.
+    std::vector<Node*> nodes;
+    Node* source = Node_Create(nullptr);
+    ASSERT_EQ(Node_SetName(source, "Source_Item_00"), 1);
+    for (int i = 0; i < 400; ++i) {
+        Node* copy = Node_Create(nullptr);
+        ASSERT_NE(copy, nullptr);
+        ASSERT_EQ(Node_SetName(copy, Node_GetNameText(source)), 1);
+        EXPECT_STREQ(Node_GetNameText(copy), "Source_Item_00");
+        nodes.push_back(copy);
+    }
+    for (Node* n : nodes) Node_Destroy(n);
+    Node_Destroy(source);
+}
+
 }  // namespace

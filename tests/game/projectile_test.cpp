@@ -1,0 +1,421 @@
+#include "game/projectile.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/config.h"
+#include "common/hash.h"
+#include "game/col_area.h"
+#include "entity_fixture.h"
+
+using namespace entitytest;
+
+namespace {
+
+constexpr float kDegree = 0.0027777778f * 6.2831855f;
+
+int g_random = 500;  // (500 mod 1000) x 0.001 - 0.5 = 0: no spread
+int Random() { return g_random; }
+
+class ProjectileTest : public EntityTest {
+protected:
+    void SetUp() override
+    {
+        EntityTest::SetUp();
+        g_random = 500;
+        Game_SetRandomSource(Random);
+        WriteAnimSet("Shots\\Bolt", "ANIM",
+                     {{"fired", 0.1f, false}, {"inAir", 1.0f, true}, {"hittarget", 0.2f, false}, {"expire", 0.2f, false}});
+        WriteAnimSet("Shots\\Plain", "ANIM", {{"inAir", 1.0f, true}});
+        // The shooter: a fixed ball at the origin.
+        WriteObject("Shooter.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.5\n Mass = 0\n CollisionGroup = 1");
+        shooter = ObjectTemplate_Load("Shooter.cfg", nullptr, objects, 0);
+        ASSERT_NE(shooter, nullptr);
+        Object_Sync(shooter, OBJECT_SYNC_ALL);
+        PhysWorld_RegisterBodyEvents(phys, shooter->body);
+    }
+    void TearDown() override
+    {
+        ProjType_Free(&weapons);
+        EntityTest::TearDown();
+    }
+    // A projectile configuration: fire mode, extra Description keys, and the
+    // text after the Object section (mode data).
+    void WriteShot(const char* path, const char* mode, const std::string& keys = "", const std::string& data = "",
+                   const char* visual = "Shots\\Bolt")
+    {
+        WriteConfig(path, std::string("Object {\n Description {\n VisualModel = ") + visual +
+                              "\n PhysicalModel = SPHERE0.1\n Mass = 1\n CollisionGroup = 1\n StringVal0 = " + mode +
+                              "\n Constructor = Projectile_Type_Constructor\n Destructor = Projectile_Type_Destructor\n"
+                              " Update = Projectile_Type_Update\n Collision = Projectile_Type_Collision\n" +
+                              keys + "\n }\n}\n" + data);
+    }
+    int LoadWeapons(const std::string& keys)
+    {
+        WriteConfig("Weapons.cfg", "vehicle {\n controlData {\n  projectiles {\n" + keys + "\n  }\n }\n}\n");
+        ConfigNode* reader = Config_Open("Weapons.cfg");
+        Config_SetSection(reader, "vehicle");
+        int n = ProjType_Load(&weapons, reader, "controlData::projectiles");
+        Config_Close(reader);
+        return n;
+    }
+    Object* Fire(int weapon, Vec3 at = {0, 0, 1}, Vec3 from = {0, 0, 0}, Node* target = nullptr, bool useBody = true)
+    {
+        Object* shot = Projectile_Spawn(&weapons.weapons[weapon], shooter, &weapons);
+        if (!shot) return nullptr;
+        Projectile_SetLaunchNode(target);
+        Vec3 up = {0, 1, 0};
+        if (std::fabs(at.y) > 0.9f) up = {0, 0, -1};
+        EXPECT_EQ(Projectile_Launch(shot, &from, &at, &up, shooter, useBody ? shooter->body : nullptr), 1);
+        return shot;
+    }
+    void Frames(int n)
+    {
+        for (int i = 0; i < n; ++i) {
+            PhysWorld_Step(phys, dt);
+            ObjectPool_Update(objects, &dt);
+            Projectile_UpdatePool(dt);
+        }
+    }
+    static bool InUse(Object* shot) { return Projectile_GetRecord(shot)->flags & PROJ_IN_USE; }
+    static int Count(uint32_t pathHash)
+    {
+        int n = 0;
+        struct Arg {
+            uint32_t hash;
+            int* n;
+        } arg = {pathHash, &n};
+        List_ForEach(
+            Projectile_GetPool(),
+            [](void* item, void* a) {
+                auto* x = (Arg*)a;
+                ProjectileRecord* r = Projectile_GetRecord((Object*)item);
+                if (r && r->pathHash == x->hash) (*x->n)++;
+                return 0;
+            },
+            &arg);
+        return n;
+    }
+    static Vec3 NodePosition(Object* o)
+    {
+        Vec3 p;
+        Node_GetWorldPosition(o->node, &p);
+        return p;
+    }
+
+    WeaponList weapons{};
+    Object* shooter = nullptr;
+};
+
+TEST_F(ProjectileTest, WeaponKeysInstancesAndModeBlocksAreRead)
+{
+    WriteShot("Shots\\One.cfg", "STRAIGHT", "", "ProjectileModeData0 {\n velocity = 5\n}\n"
+                                               "ProjectileModeData1 {\n velocity = 9\n maxAutoAngleChange = 10, -20\n}\n"
+                                               "ProjectileModeData3 {\n velocity = 7\n}\n");
+    WriteShot("Shots\\Many.cfg", "throw", "U32Val0 = 300");
+    g_log.clear();
+    ASSERT_EQ(LoadWeapons("ProjType0Config = Shots\\One.cfg\nProjType0Ammo = 3\nProjType0FireMode = 1\n"
+                          "ProjType0Purpose = damage\nProjType0FPVal2 = 4\nProjType0TriggerRef = left\n"
+                          "ProjType1Config = Shots\\One.cfg\nProjType1Selectable = FALSE\nProjType1FireMode = 2\n"
+                          "ProjType2Config = Shots\\Many.cfg\nProjType4Config = Shots\\One.cfg"),
+              3);
+    EXPECT_EQ(weapons.current, -1);
+    const Weapon& w = weapons.weapons[0];
+    EXPECT_EQ(w.flags, (uint32_t)(WEAPON_LIMITED | WEAPON_SELECTABLE));
+    EXPECT_EQ(w.ammo, 3);
+    EXPECT_EQ(w.startAmmo, 3);
+    EXPECT_EQ(w.mode, (uint32_t)PROJMODE_STRAIGHT);
+    EXPECT_EQ(w.firingDelay, 1.0f);
+    EXPECT_EQ(w.purpose, ObjectType_GetHash(OBJTYPE_DAMAGE)) << "hashed as type names are";
+    EXPECT_EQ(w.values[2], 4.0f);
+    EXPECT_EQ(weapons.weapons[1].flags, (uint32_t)0);
+    EXPECT_EQ(weapons.weapons[2].mode, (uint32_t)PROJMODE_THROW) << "mode names ignore case";
+    // A missing U32Val0 makes one projectile; 300 are cut to 256 with a log line.
+    EXPECT_EQ(Count(Name_Hash("Shots\\One.cfg", 0, 1)), 1);
+    EXPECT_EQ(Count(Name_Hash("Shots\\Many.cfg", 0, 1)), (int)PROJECTILE_MAX_INSTANCES);
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_NE(g_log[0].find("256"), std::string::npos);
+
+    // Mode blocks: the loader stops at the first section it reads nothing from
+    // (block 2 is missing, so 3 is never read); a fire mode past them uses block 0.
+    Object* a = Projectile_Spawn(&weapons.weapons[0], shooter, &weapons);
+    ASSERT_NE(a, nullptr);
+    auto* d = (ProjStraightData*)Projectile_GetRecord(a)->modeData;
+    EXPECT_EQ(d->speed, 9.0f);
+    EXPECT_FLOAT_EQ(d->aimLimit[1], 20.0f * kDegree) << "absolute, in radians";
+    Projectile_Release(a, shooter);
+    Object* b = Projectile_Spawn(&weapons.weapons[1], shooter, &weapons);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(((ProjStraightData*)Projectile_GetRecord(b)->modeData)->speed, 5.0f);
+}
+
+TEST_F(ProjectileTest, TheFirstShotFiresAtOnceAndLaterOnesWaitTheirDelayAndAmmunition)
+{
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "U32Val0 = 4", "ProjectileModeData0 {\n velocity = 10\n}\n");
+    LoadWeapons("ProjType0Config = Shots\\Bolt.cfg\nProjType0Ammo = 2\n"
+                "ProjType1Config = Shots\\Bolt.cfg\nProjType1FiringDelay = 0.5");
+    EXPECT_NE(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "at clock 0";
+    EXPECT_EQ(weapons.weapons[0].ammo, 1);
+    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
+    // The default delay of 1.0: refused up to it, allowed once the clock is past it.
+    while (Projectile_GetClock() + dt <= 1.0) Frames(1);
+    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
+    Frames(1);
+    EXPECT_NE(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
+    EXPECT_EQ(weapons.weapons[0].ammo, 0);
+    Frames(60);
+    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "out of ammunition";
+    // Without "ProjType%dAmmo" a weapon never runs out; the pool does.
+    int shots = 0;
+    for (int i = 0; i < 10; ++i, Frames(30))
+        if (Projectile_Spawn(&weapons.weapons[1], shooter, &weapons)) shots++;
+    EXPECT_EQ(shots, 2) << "four projectiles, two still in use by weapon 0";
+}
+
+TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
+{
+    WriteShot("Shots\\Bolt.cfg", "THROW");
+    LoadWeapons("ProjType0Config = Shots\\Bolt.cfg\nProjType0Ammo = 0\nProjType0PickupTypeReq = 7\n"
+                "ProjType1Config = Shots\\Bolt.cfg\nProjType1Selectable = FALSE\n"
+                "ProjType2Config = Shots\\Bolt.cfg\nProjType2PickupTypeReq = 7\nProjType2Ammo = 1\n"
+                "ProjType3Config = Shots\\Bolt.cfg\nProjType3PickupTypeReq = 2");
+    ProjType_ResetWeapons(&weapons);
+    EXPECT_EQ(weapons.current, 2) << "the lowest selectable weapon with ammunition";
+    EXPECT_EQ(ProjType_GetIconIndex(&weapons), 1);
+    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 0), 1);
+    EXPECT_EQ(weapons.current, 3);
+    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 0), 0) << "no wrap without force";
+    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 1), 1);
+    EXPECT_EQ(weapons.current, 2);
+    EXPECT_EQ(ProjType_SelectNext(&weapons, 0, 1), 1);
+    EXPECT_EQ(weapons.current, 3);
+    EXPECT_EQ(ProjType_SelectNext(&weapons, 0, 1), 1);
+    EXPECT_EQ(weapons.current, 0) << "without the ammunition test the empty weapon counts";
+    EXPECT_EQ(ProjType_SelectPrevious(&weapons, 1, 0), 0);
+    EXPECT_EQ(ProjType_SelectPrevious(&weapons, 1, 1), 1);
+    EXPECT_EQ(weapons.current, 3);
+    EXPECT_EQ(ProjType_SelectPrevious(&weapons, 1, 0), 1);
+    EXPECT_EQ(weapons.current, 2);
+    // Ammunition for pickup type 7 reaches weapons 0 and 2 only.
+    ProjType_AddAmmo(&weapons, 7, 5);
+    EXPECT_EQ(ProjType_GetAmmo(&weapons, 0), 5);
+    EXPECT_EQ(ProjType_GetAmmo(&weapons, 2), 6);
+    EXPECT_EQ(ProjType_GetAmmo(&weapons, 3), 0);
+    EXPECT_EQ(ProjType_GetAmmo(&weapons, 9), 0);
+
+    // One weapon: a reset keeps it current, and stepping leaves it.
+    ProjType_Free(&weapons);
+    EXPECT_EQ(weapons.current, -1);
+    LoadWeapons("ProjType0Config = Shots\\Bolt.cfg");
+    ProjType_ResetWeapons(&weapons);
+    EXPECT_EQ(weapons.current, 0);
+    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 1), 0);
+    EXPECT_EQ(ProjType_SelectPrevious(&weapons, 1, 1), 0);
+    EXPECT_EQ(weapons.current, 0);
+    weapons.current = -1;
+    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 0), 1) << "from none every weapon is a candidate";
+    EXPECT_EQ(weapons.current, 0);
+}
+
+TEST_F(ProjectileTest, ShotsLiveThroughTheirAnimationsAndReturnToThePool)
+{
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "FPVal0 = 0.5\nFPVal1 = 1", "ProjectileModeData0 {\n velocity = 4\n}\n");
+    WriteShot("Shots\\Plain.cfg", "STRAIGHT", "FPVal1 = 1", "ProjectileModeData0 {\n velocity = 4\n}\n",
+              "Shots\\Plain");
+    LoadWeapons("ProjType0Config = Shots\\Bolt.cfg\nProjType0Purpose = DAMAGE\nProjType0FPVal0 = 25\n"
+                "ProjType0FiringDelay = 0\nProjType1Config = Shots\\Plain.cfg\nProjType1FiringDelay = 0");
+    Object* shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
+    ASSERT_NE(shot, nullptr);
+    // "fired": no collisions and no hit type yet.
+    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
+    EXPECT_EQ(PhysBody_GetCollisionGroup(shot->body), 0x80000000u);
+    EXPECT_EQ(Projectile_GetOwner(shot), shooter);
+    EXPECT_EQ(Projectile_GetModeIndex(shot), (uint32_t)PROJMODE_STRAIGHT);
+    EXPECT_EQ(Projectile_GetModeIndex(shooter), (uint32_t)PROJMODE_NONE);
+    Frames(6);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "inAir");
+    EXPECT_EQ(Projectile_GetHitType(shot), ObjectType_GetHash(OBJTYPE_DAMAGE));
+    EXPECT_EQ(Projectile_GetHitValue(shot, 0), 25.0f);
+    EXPECT_EQ(Projectile_GetHitValue(shot, 4), 0.0f);
+    EXPECT_NEAR(NodePosition(shot).y, BodyPosition(shot).y, 1e-5) << "the node follows the body";
+    // Its lifetime of 0.5 s runs out: "expire" plays, then it is back in the pool.
+    Frames(20);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "expire");
+    Frames(15);
+    EXPECT_FALSE(InUse(shot));
+    EXPECT_EQ(Projectile_GetOwner(shot), nullptr);
+    EXPECT_EQ(Node_GetParent(shot->node), nullptr);
+    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
+
+    // A hit: "hittarget", then the pool; a release by another owner is ignored.
+    shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
+    Frames(6);
+    Projectile_OnHit(shot, nullptr);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "inAir") << "another owner's hit is ignored";
+    Projectile_Release(shot, nullptr);
+    EXPECT_TRUE(InUse(shot));
+    Projectile_OnHit(shot, shooter);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "hittarget");
+    EXPECT_NE(Projectile_GetHitType(shot), 0u) << "the hit is pending this frame";
+    Frames(1);
+    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
+    Frames(12);
+    EXPECT_FALSE(InUse(shot));
+
+    // A set without "hittarget" returns to the pool on its first hit.
+    Object* plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
+    ASSERT_NE(plain, nullptr);
+    Projectile_OnHit(plain, shooter);
+    EXPECT_FALSE(InUse(plain));
+    // Clear all returns every shot.
+    shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
+    Projectile_ClearAll();
+    EXPECT_FALSE(InUse(shot));
+}
+
+TEST_F(ProjectileTest, TheOwnerIsIgnoredForTheGraceTimeAndAReusedShotHitsWallsAgain)
+{
+    // Projectiles without animations: a hit returns them at once.
+    WriteShot("Shots\\Grace.cfg", "STRAIGHT", "FPVal1 = 0.5", "ProjectileModeData0 {\n velocity = 2\n}\n", "NOVISUAL");
+    WriteShot("Shots\\Rude.cfg", "STRAIGHT", "", "ProjectileModeData0 {\n velocity = 2\n}\n", "NOVISUAL");
+    LoadWeapons("ProjType0Config = Shots\\Grace.cfg\nProjType0FiringDelay = 0\n"
+                "ProjType1Config = Shots\\Rude.cfg\nProjType1FiringDelay = 0");
+    // Launched inside the shooter: without a grace time it hits at once.
+    Object* rude = Fire(1);
+    ASSERT_NE(rude, nullptr);
+    EXPECT_FALSE(InUse(rude));
+    Object* polite = Fire(0);
+    ASSERT_NE(polite, nullptr);
+    EXPECT_TRUE(InUse(polite));
+    EXPECT_TRUE(Projectile_GetRecord(polite)->flags & PROJ_OWNER_FILTERED);
+    Frames(10);
+    EXPECT_TRUE(InUse(polite)) << "it flies out of its owner";
+    Frames(20);
+    EXPECT_FALSE(Projectile_GetRecord(polite)->flags & PROJ_OWNER_FILTERED);
+
+    // The same instance fired twice at a wall hits it both times.
+    PhysBody* wall = PhysBody_Create(phys, 1.0f, 0.0f);
+    PhysBody_SetCollisionGroup(wall, 1);
+    Vec3 at = V(10, 0, 0);
+    PhysWorld_AddBody(phys, wall, &at, nullptr, nullptr);
+    Projectile_ClearAll();
+    for (int round = 0; round < 2; ++round) {
+        Object* shot = Fire(1, V(1, 0, 0), V(6, 0, 0), nullptr, false);
+        ASSERT_NE(shot, nullptr) << round;
+        EXPECT_EQ(shot, rude) << "one instance";
+        Frames(100);
+        EXPECT_FALSE(InUse(shot)) << "round " << round << " hit the wall";
+    }
+}
+
+TEST_F(ProjectileTest, EachFireModeFliesItsWay)
+{
+    WriteShot("Shots\\Throw.cfg", "THROW", "", "ProjectileModeData0 {\n velocity = 10\n launchAngleChange = 30, 0\n}\n");
+    WriteShot("Shots\\Straight.cfg", "STRAIGHT", "U32Val0 = 2",
+              "ProjectileModeData0 {\n velocity = 10\n maxAutoAngleChange = 20, 20\n}\n");
+    WriteShot("Shots\\Homing.cfg", "HOMING", "U32Val0 = 2",
+              "ProjectileModeData0 {\n velocity = 5\n changeDirSpeed = 90, 90\n changeDirSpeedChangePerSecond = -1000, 0\n"
+              "}\nProjectileModeData1 {\n velocity = 5\n}\n");
+    WriteShot("Shots\\Follow.cfg", "FRAME_FOLLOW");
+    LoadWeapons("ProjType0Config = Shots\\Throw.cfg\nProjType1Config = Shots\\Straight.cfg\n"
+                "ProjType2Config = Shots\\Homing.cfg\nProjType3Config = Shots\\Homing.cfg\nProjType3FireMode = 1\n"
+                "ProjType4Config = Shots\\Follow.cfg\nProjType5Config = Shots\\Straight.cfg");
+    Node* target = Node_Create(ObjectWorld_GetRootNode());
+    const Vec3 from = V(0, 20, 0);
+
+    // THROW: raised 30 degrees, then ballistic.
+    Object* thrown = Fire(0, V(0, 0, 1), from);
+    ASSERT_NE(thrown, nullptr);
+    Vec3 v;
+    PhysBody_GetLinearVelocity(thrown->body, &v);
+    EXPECT_NEAR(v.y, 10.0f * std::sin(30 * kDegree), 1e-3);
+    EXPECT_NEAR(v.z, 10.0f * std::cos(30 * kDegree), 1e-3);
+    Frames(25);
+    PhysBody_GetLinearVelocity(thrown->body, &v);
+    EXPECT_NEAR(v.y, 5.0f - 9.81f * 0.5f, 0.1f) << "gravity alone moves it";
+
+    // STRAIGHT: a target 10 degrees off is aimed at; one 30 degrees off is not.
+    Vec3 t = V(std::sin(10 * kDegree) * 10, 20, std::cos(10 * kDegree) * 10);
+    Node_SetPosition(target, &t);
+    Object* aimed = Fire(1, V(0, 0, 1), from, target);
+    ASSERT_NE(aimed, nullptr);
+    auto* sd = (ProjStraightData*)Projectile_GetRecord(aimed)->modeData;
+    EXPECT_NEAR(sd->velocity.x, 10.0f * std::sin(10 * kDegree), 0.02f);
+    t = V(std::sin(30 * kDegree) * 10, 20, std::cos(30 * kDegree) * 10);
+    Node_SetPosition(target, &t);
+    Object* unaimed = Fire(5, V(0, 0, 1), from, target);
+    ASSERT_NE(unaimed, nullptr);
+    sd = (ProjStraightData*)Projectile_GetRecord(unaimed)->modeData;
+    EXPECT_NEAR(sd->velocity.x, 0.0f, 1e-5);
+    EXPECT_NEAR(sd->velocity.z, 10.0f, 1e-4);
+    Frames(3);
+    PhysBody_GetLinearVelocity(unaimed->body, &v);
+    EXPECT_NEAR(v.z, 10.0f, 1e-3) << "constant velocity";
+    EXPECT_NEAR(v.y, 0.0f, 1e-3);
+
+    // HOMING: turns towards a target to the side; its pitch rate is driven
+    // below 0 and stays there; with both rates 0 (block 1) it never steers.
+    t = V(10, 20, 0);
+    Node_SetPosition(target, &t);
+    Object* homing = Fire(2, V(0, 0, 1), from, target);
+    Object* blind = Fire(3, V(0, 0, 1), V(0, 25, 0), target);
+    ASSERT_NE(homing, nullptr);
+    ASSERT_NE(blind, nullptr);
+    Frames(20);
+    Vec3 at, up;
+    Node_GetWorldOrientation(homing->node, &at, &up);
+    EXPECT_GT(at.x, 0.5f);
+    auto* hd = (ProjHomingData*)Projectile_GetRecord(homing)->modeData;
+    EXPECT_EQ(hd->turnRate[0], 0.0f);
+    Node_GetWorldOrientation(blind->node, &at, &up);
+    EXPECT_NEAR(at.x, 0.0f, 1e-5);
+    PhysBody_GetLinearVelocity(blind->body, &v);
+    EXPECT_NEAR(v.z, 5.0f, 1e-3);
+
+    // FRAME_FOLLOW: no data section, glued to its node.
+    Node* hand = Node_Create(ObjectWorld_GetRootNode());
+    Vec3 h = V(3, 4, 5);
+    Node_SetPosition(hand, &h);
+    Object* follow = Projectile_Spawn(&weapons.weapons[4], shooter, &weapons);
+    ASSERT_NE(follow, nullptr);
+    Projectile_SetLaunchNode(hand);
+    Vec3 a = V(0, 0, 1), u = V(0, 1, 0);
+    ASSERT_EQ(Projectile_Launch(follow, &h, &a, &u, shooter, nullptr), 1);
+    h = V(-3, 6, 1);
+    Node_SetPosition(hand, &h);
+    Frames(2);
+    EXPECT_NEAR(BodyPosition(follow).x, -3.0f, 1e-4);
+    EXPECT_NEAR(BodyPosition(follow).y, 6.0f, 1e-4);
+}
+
+TEST_F(ProjectileTest, KeyEventsOfAShotFireChildShotsAndUnknownModesAreRefused)
+{
+    WriteAnimSet("Shots\\Splitter", "ANIM", {{"inAir", 1.0f, true}}, {{"ProjType,child", 0, 0.1f, 0.15f}});
+    WriteShot("Shots\\Parent.cfg", "STRAIGHT", "", "ProjectileModeData0 {\n velocity = 3\n}\n", "Shots\\Splitter");
+    WriteShot("Shots\\Child.cfg", "STRAIGHT", "U32Val0 = 2\nFPVal1 = 1", "ProjectileModeData0 {\n velocity = 1\n}\n", "NOVISUAL");
+    WriteShot("Shots\\Odd.cfg", "SIDEWAYS");
+    LoadWeapons("ProjType0Config = Shots\\Parent.cfg\nProjType1Config = Shots\\Child.cfg\nProjType1TriggerRef = CHILD\n"
+                "ProjType1Selectable = FALSE\nProjType2Config = Shots\\Odd.cfg");
+    g_log.clear();
+    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[2], shooter, &weapons), nullptr);
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_NE(g_log[0].find("fire mode"), std::string::npos);
+    EXPECT_EQ(weapons.weapons[2].mode, (uint32_t)PROJMODE_NONE);
+
+    Object* parent = Fire(0, V(0, 1, 0), V(0, 3, 0));
+    ASSERT_NE(parent, nullptr);
+    Frames(10);
+    int children = 0;
+    List_ForEach(
+        Projectile_GetPool(),
+        [](void* item, void* n) {
+            ProjectileRecord* r = Projectile_GetRecord((Object*)item);
+            if (r && r->pathHash == Name_Hash("Shots\\Child.cfg", 0, 1) && (r->flags & PROJ_IN_USE)) ++*(int*)n;
+            return 0;
+        },
+        &children);
+    EXPECT_EQ(children, 1);
+}
+
+}  // namespace
