@@ -1,0 +1,412 @@
+#include "game/hit_mode_object.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/objectcollision.h"
+#include "engine/objectscene.h"
+#include "entity_fixture.h"
+#include "game/col_area.h"
+
+using namespace entitytest;
+
+namespace {
+
+class HitModeTest : public EntityTest {
+protected:
+    void SetUp() override
+    {
+        EntityTest::SetUp();
+        WriteAnimSet("Props\\Door", "ANIM", {{"closed", 0.2f, false}, {"opening", 0.2f, false}, {"open", 0.2f, false}});
+        WriteAnimSet("Props\\Show", "ANIM", {{"idle", 1.0f, true}, {"scene", 0.5f, false}}, {}, true);
+    }
+    // A hit-mode object file: keys of Description beyond the callbacks.
+    void WriteProp(const char* name, const std::string& keys, const char* visual = "Props\\Door",
+                   const char* physical = "NOCOLLISION")
+    {
+        WriteObject((std::string("Levels\\Test\\") + name + ".cfg").c_str(),
+                    std::string("VisualModel = ") + visual + "\n PhysicalModel = " + physical +
+                        "\n Mass = 0\n Constructor = VavadUtils_HitModeObject_Constructor\n"
+                        " Destructor = VavadUtils_HitModeObject_Destructor\n"
+                        " Update = VavadUtils_HitModeObject_Update\n" +
+                        keys);
+    }
+    // Loads the props of a scene of the given items into the level's objects.
+    void Place(std::vector<LwsWriterItem> items)
+    {
+        WriteScene("Levels\\Test\\Props.lws", 1.0f, items);
+        ObjectScene_Load("Levels\\Test\\Props.lws", "Levels\\Test", objects);
+    }
+    std::vector<Object*> Props()
+    {
+        std::vector<Object*> out;
+        List_ForEach(
+            objects,
+            [](void* item, void* arg) {
+                if (HitModeObject_GetRecord((Object*)item)) ((std::vector<Object*>*)arg)->push_back((Object*)item);
+                return 0;
+            },
+            &out);
+        return out;
+    }
+    Object* PropAt(Vec3 p)
+    {
+        for (Object* o : Props()) {
+            Vec3 q;
+            Object_GetTransform(o, &q, nullptr, nullptr);
+            if (Vec3_DistanceSq(&p, &q) < 1e-4f) return o;
+        }
+        return nullptr;
+    }
+    void Update(int frames = 1)
+    {
+        for (int i = 0; i < frames; ++i) {
+            Rules_Update(dt);
+            for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p)
+                if (scripted[p]) *Player_GetInputRecord(p) = script[p];
+            Level_UpdateObjects(dt);
+            ObjectPool_Update(objects, &dt);
+        }
+    }
+    static uint32_t State(Object* o) { return HitModeObject_GetRecord(o)->state; }
+    // The camera of viewport 0 at the origin, so every prop is near.
+    Node* Camera(Vec3 at = {0, 0, 0})
+    {
+        Node* c = Level_GetSession()->viewports[0].cameraFrame;
+        if (!c) c = Level_GetSession()->viewports[0].cameraFrame = Node_Create(ObjectWorld_GetRootNode());
+        Node_SetPosition(c, &at);
+        return c;
+    }
+};
+
+TEST_F(HitModeTest, TemplateValuesBecomeTheRecordAndEachPropStandsAtItsItem)
+{
+    WriteProp("Pickup", "StringVal0 = pickup\n StringVal1 = SCORE_PICKUP\n StringVal2 = DOOR\n StringVal4 = GATE\n"
+                        " FPVal0 = -1\n FPVal1 = 5\n FPVal5 = 9\n U32Val0 = 1\n U32Val3 = 40\n S32Val0 = 2\n"
+                        " S32Val1 = -4\n BoolVal0 = TRUE\n BoolVal10 = TRUE\n BoolVal12 = TRUE\n BoolVal13 = TRUE\n"
+                        " BoolVal23 = TRUE");
+    g_log.clear();
+    Place({Item("Pickup", V(1, 0, 0)), Item("Pickup", V(-1, 0, 4)), Item("_Red", V(0, 3, 0))});
+    WriteProp("_Red", "StringVal1 = SWITCH");
+    Place({Item("_Red", V(0, 3, 0)), Item("_Red", V(0, 4, 0))});
+    ASSERT_EQ(Props().size(), 4u);
+    EXPECT_EQ(HitModeObject_GetLiveCount(), 4u);
+    Object* a = PropAt(V(1, 0, 0));
+    Object* b = PropAt(V(-1, 0, 4));
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr) << "two props of one file stand at their own items";
+    HitModeRecord* r = HitModeObject_GetRecord(a);
+    EXPECT_EQ(r->typeHash, ObjectType_GetHash(OBJTYPE_PICKUP));
+    EXPECT_EQ(r->groupHash, ObjectEvent_GroupHash("SCORE_PICKUP"));
+    EXPECT_EQ(r->targets[0], ObjectEvent_GroupHash("DOOR"));
+    EXPECT_EQ(r->targets[1], 0u);
+    EXPECT_EQ(r->targets[2], ObjectEvent_GroupHash("GATE"));
+    EXPECT_EQ(HitModeObject_GetValue(a, 0), 5.0f);
+    EXPECT_EQ(HitModeObject_GetValue(a, 4), 9.0f);
+    EXPECT_EQ(HitModeObject_GetValue(a, 5), 0.0f);
+    EXPECT_EQ(r->watchMask, 1u) << "40 is no animation number 1..32";
+    EXPECT_EQ(r->hitMask, 2u);
+    EXPECT_EQ(g_log.size(), 2u) << "once per prop of the file";
+    EXPECT_EQ(r->options, (uint32_t)(HITMODE_HIT_DEACTIVATES | HITMODE_CLIPPING | (HITMODE_TARGET_ACTIVATES << 1)));
+    EXPECT_EQ(r->holdByFlag, 1u);
+    EXPECT_FALSE(r->state & HITSTATE_ACTIVE) << "BoolVal0: inactive at creation";
+    EXPECT_TRUE(a->node->flags & NODE_HIDDEN);
+    // Group names of items "_" + name: StringVal1 + the item name less "_NN".
+    Object* red = PropAt(V(0, 3, 0));
+    ASSERT_NE(red, nullptr);
+    EXPECT_EQ(HitModeObject_GetRecord(red)->groupHash, ObjectEvent_GroupHash("SWITCH_Red"));
+    WriteProp("_ab", "StringVal1 = X");
+    WriteProp("_a", "StringVal1 = Y");
+    Place({Item("_ab", V(0, 9, 0)), Item("_a", V(0, 10, 0))});
+    EXPECT_EQ(HitModeObject_GetRecord(PropAt(V(0, 9, 0)))->groupHash, ObjectEvent_GroupHash("X_ab"));
+    EXPECT_EQ(HitModeObject_GetRecord(PropAt(V(0, 10, 0)))->groupHash, ObjectEvent_GroupHash("Y_a"));
+}
+
+TEST_F(HitModeTest, HitsNeedSpeedTypeAndAnIdleActiveProp)
+{
+    WriteProp("Plate", "StringVal0 = SPRINGBOARD\n FPVal0 = 2\n S32Val0 = 3\n BoolVal11 = TRUE");
+    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n BoolVal10 = TRUE", "NOVISUAL");
+    Place({Item("Plate", V(0, 0, 5)), Item("Coin", V(3, 0, 5))});
+    Object* plate = PropAt(V(0, 0, 5));
+    Object* coin = PropAt(V(3, 0, 5));
+    ASSERT_NE(plate, nullptr);
+    ASSERT_NE(coin, nullptr);
+    EXPECT_EQ(HitModeObject_TestHit(plate, 2.0f, 1, 4), 0) << "exactly the threshold";
+    EXPECT_EQ(HitModeObject_TestHit(plate, 3.0f, 1, 3), 0) << "a disjoint hit mask";
+    EXPECT_EQ(HitModeObject_TestHit(nullptr, 3.0f, 1, 4), 0);
+    // Option 1024 steps the animation forward once only.
+    EXPECT_EQ(HitModeObject_TestHit(plate, 3.0f, 1, 4), 1);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(plate), 1);
+    EXPECT_EQ(HitModeObject_TestHit(plate, 3.0f, 1, 4), 1);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(plate), 1);
+    // Option 512: the hit deactivates; a pending request blocks a second hit.
+    EXPECT_EQ(HitModeObject_TestHit(coin, 0.0f, 1, 1), 1);
+    EXPECT_FALSE(State(coin) & HITSTATE_ACTIVE);
+    EXPECT_FALSE(State(coin) & HITSTATE_IN_WORLD);
+    EXPECT_EQ(HitModeObject_TestHit(coin, 0.0f, 1, 1), 0);
+    HitModeObject_SetStateBits(coin, HITSTATE_ACTIVE | HITSTATE_ACTIVATE_REQUEST, 1);
+    EXPECT_EQ(HitModeObject_TestHit(coin, 0.0f, 1, 1), 0) << "a pending request";
+}
+
+TEST_F(HitModeTest, TargetsAreTriggeredThroughTheQueue)
+{
+    WriteProp("Switch", "StringVal2 = DOORS\n StringVal3 = LAMPS\n BoolVal1 = TRUE\n FPVal0 = -1\n BoolVal22 = TRUE",
+              "NOVISUAL");
+    WriteProp("Lever", "StringVal2 = LAMPS\n BoolVal1 = TRUE\n BoolVal7 = TRUE\n FPVal0 = -1", "NOVISUAL");
+    WriteProp("Late", "StringVal2 = DOORS\n BoolVal1 = TRUE\n BoolVal2 = TRUE\n FPVal0 = -1");
+    WriteProp("Door", "StringVal1 = DOORS\n BoolVal0 = TRUE");
+    WriteProp("Lamp", "StringVal1 = LAMPS");
+    Place({Item("Switch", V(0, 0, 1)), Item("Lever", V(0, 0, 2)), Item("Late", V(0, 0, 3)),
+           Item("Door", V(0, 0, 4)), Item("Lamp", V(0, 0, 5))});
+    Object* sw = PropAt(V(0, 0, 1));
+    Object* lever = PropAt(V(0, 0, 2));
+    Object* late = PropAt(V(0, 0, 3));
+    Object* door = PropAt(V(0, 0, 4));
+    Object* lamp = PropAt(V(0, 0, 5));
+    ASSERT_TRUE(sw && lever && late && door && lamp);
+    EXPECT_FALSE(State(door) & HITSTATE_ACTIVE);
+    // The switch activates the doors (BoolVal22) and deactivates the lamps.
+    ASSERT_EQ(HitModeObject_TestHit(sw, 1.0f, 2, 1), 1);
+    EXPECT_EQ(ObjectEvent_GetCount(), 2u);
+    Update();
+    EXPECT_EQ(ObjectEvent_GetCount(), 0u) << "every live prop saw each once";
+    EXPECT_TRUE(State(door) & HITSTATE_ACTIVE);
+    EXPECT_TRUE(State(door) & HITSTATE_IN_WORLD);
+    EXPECT_TRUE(State(door) & HITSTATE_EVENT_ACTIVATED);
+    EXPECT_FALSE(door->node->flags & NODE_HIDDEN);
+    Update(20);
+    EXPECT_FALSE(State(lamp) & HITSTATE_ACTIVE) << "deactivated when its animation ended";
+    // The lever hides (BoolVal7) instead; a shown target comes back.
+    HitModeObject_SetStateBits(lamp, HITSTATE_ACTIVE, 1);
+    HitModeObject_SetState(lamp, 0);
+    ASSERT_EQ(HitModeObject_TestHit(lever, 1.0f, 1, 1), 1);
+    Update();
+    EXPECT_TRUE(State(lamp) & HITSTATE_HIDDEN);
+    EXPECT_TRUE(lamp->node->flags & NODE_HIDDEN);
+    ObjectEvent_Queue(ObjectEvent_GroupHash("LAMPS"), OBJECT_EVENT_HIDE, 0, 1);
+    Update();
+    EXPECT_FALSE(State(lamp) & HITSTATE_HIDDEN);
+    EXPECT_FALSE(lamp->node->flags & NODE_HIDDEN);
+    // The late switch triggers only when its animation ends: the doors close then.
+    ASSERT_EQ(HitModeObject_TestHit(late, 1.0f, 3, 1), 1);
+    EXPECT_TRUE(State(late) & HITSTATE_TRIGGER_PENDING);
+    EXPECT_EQ(ObjectEvent_GetCount(), 0u);
+    for (int i = 0; i < 30 && (State(door) & HITSTATE_ACTIVE); ++i) Update();
+    EXPECT_FALSE(State(late) & HITSTATE_TRIGGER_PENDING);
+    EXPECT_FALSE(State(door) & HITSTATE_ACTIVE);
+}
+
+TEST_F(HitModeTest, TheQueueReachesEveryLivePropOnceAndOnlyThisLevel)
+{
+    EXPECT_EQ(ObjectEvent_Queue(7, OBJECT_EVENT_ACTIVATE, 1, 0), 0) << "no live prop";
+    SetPlayers({1});  // the player on viewport 0 clips by its camera
+    WriteProp("Box", "StringVal1 = BOXES\n BoolVal12 = TRUE\n BoolVal0 = TRUE");
+    Place({Item("Box", V(0, 0, 1)), Item("Box", V(0, 0, 2)), Item("Box", V(0, 0, 100))});
+    Camera();
+    EXPECT_EQ(ObjectEvent_Queue(ObjectEvent_GroupHash("BOXES"), OBJECT_EVENT_ACTIVATE, 1, 0), 1);
+    EXPECT_EQ(ObjectEvent_Queue(ObjectEvent_GroupHash("BOXES"), OBJECT_EVENT_ACTIVATE, 1, 0), 0) << "identical";
+    EXPECT_EQ(ObjectEvent_Queue(ObjectEvent_GroupHash("BOXES"), OBJECT_EVENT_ACTIVATE, 1, 2), 1) << "another player";
+    ASSERT_EQ(ObjectEvent_GetCount(), 2u);
+    EXPECT_EQ(ObjectEvent_Get(0)->framesLeft, 3u);
+    // The far box is clipped (it was never active, so first activate it by hand to clip it).
+    Object* far = PropAt(V(0, 0, 100));
+    HitModeObject_SetStateBits(far, HITSTATE_ACTIVE, 1);
+    HitModeObject_SetState(far, 0);
+    Update();
+    EXPECT_TRUE(State(far) & HITSTATE_CLIPPED);
+    EXPECT_EQ(ObjectEvent_GetCount(), 0u) << "the clipped box counted its visit";
+    EXPECT_TRUE(State(PropAt(V(0, 0, 1))) & HITSTATE_ACTIVE);
+    EXPECT_TRUE(State(PropAt(V(0, 0, 2))) & HITSTATE_ACTIVE);
+
+    // An event left in the queue at the end of a level does not act in the next.
+    ObjectEvent_Queue(ObjectEvent_GroupHash("BOXES"), OBJECT_EVENT_DEACTIVATE, 1, 0);
+    ReloadLevel("Levels\\Test\\Nothing.lws");
+    EXPECT_EQ(ObjectEvent_GetCount(), 0u);
+    EXPECT_EQ(HitModeObject_GetLiveCount(), 0u);
+}
+
+TEST_F(HitModeTest, AnEntryQueuedDuringTheWalkIsSeenByEveryPropOnce)
+{
+    // Three lamps; the middle one's deferred trigger queues during the walk.
+    WriteProp("Lamp", "StringVal1 = LAMPS\n StringVal2 = FLAGS\n BoolVal1 = TRUE\n BoolVal2 = TRUE\n BoolVal22 = TRUE\n"
+                      " FPVal0 = -1",
+              "NOVISUAL");
+    WriteProp("Flag", "StringVal1 = FLAGS\n BoolVal0 = TRUE", "NOVISUAL");
+    Place({Item("Lamp", V(0, 0, 1)), Item("Flag", V(0, 0, 2)), Item("Flag", V(0, 0, 3)), Item("Flag", V(0, 0, 4))});
+    Object* lamp = PropAt(V(0, 0, 1));
+    ASSERT_EQ(HitModeObject_TestHit(lamp, 1.0f, 1, 1), 1);
+    // Without an animation the lamp's "animation" has ended at its next update.
+    Update();
+    Update();
+    EXPECT_EQ(ObjectEvent_GetCount(), 0u);
+    int active = 0;
+    for (Object* o : Props())
+        if (o != lamp && (State(o) & HITSTATE_ACTIVE)) active++;
+    EXPECT_EQ(active, 3);
+}
+
+TEST_F(HitModeTest, DeactivationKeepsOnlyItsFourBitsAndReleasesWatchers)
+{
+    SetPlayers({1});
+    WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
+    WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    WriteProp("Gate", "U32Val0 = 1");
+    Place({Item("Gate", V(0, 0, 1))});
+    Object* gate = PropAt(V(0, 0, 1));
+    HitModeObject_PlayIndex(gate, 0, 1, 1);
+    EXPECT_TRUE(State(gate) & HITSTATE_WATCHED);
+    Camera();
+    Update();
+    EntityRecord* hero = Entity_GetRecord(Level_GetPlayerEntity(0));
+    EXPECT_TRUE(Entity_TestFlags(hero, ENTITY_FROZEN)) << "held by a freeze";
+    HitModeRecord* r = HitModeObject_GetRecord(gate);
+    r->state |= 0xFFFF;
+    HitModeObject_Deactivate(gate, r);
+    EXPECT_EQ(r->state & 0xFFFF, (uint32_t)(HITSTATE_FINISHED | HITSTATE_HIDDEN | HITSTATE_CLIPPED));
+    EXPECT_FALSE(Entity_TestFlags(hero, ENTITY_FROZEN));
+}
+
+TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
+{
+    WriteConfig("HitModeObject.cfg", "HitModeObject {\n objectUnclippedDist = 5\n objectClippedDist = 10\n"
+                                     " objectVerticalClippedDist = 2\n visualClipDist = 20\n}\n");
+    HitModeObject_LoadConfig();
+    float unclipped, clipped, vertical, visual;
+    HitModeObject_GetClipDistances(&unclipped, &clipped, &vertical, &visual);
+    EXPECT_EQ(unclipped, 25.0f);
+    EXPECT_EQ(clipped, 100.0f);
+    EXPECT_EQ(vertical, 2.0f);
+    EXPECT_EQ(visual, 400.0f);
+    SetPlayers({1});
+    WriteProp("Post", "BoolVal12 = TRUE");
+    WriteProp("Pole", "");
+    Place({Item("Post", V(0, 0, 0)), Item("Pole", V(0, 0, 1))});
+    Object* post = PropAt(V(0, 0, 0));
+    Object* pole = PropAt(V(0, 0, 1));
+    Node* camera = Camera();
+    // A clipped prop leaves the world; within the visual distance its
+    // visibility is still refreshed (from its hidden bit), so it stays drawn.
+    struct Case {
+        Vec3 camera;
+        bool clipped;
+        bool hidden;
+    } cases[] = {
+        {V(0, 0, 4), false, false},    // within the unclipped distance
+        {V(0, 1.5f, 8), false, false}, // between, low enough
+        {V(0, 3, 8), true, true},      // between, too high: clipped, visibility not refreshed
+        {V(0, 0, 30), true, true},     // beyond the visual distance: left as it was
+        {V(0, 0, 15), true, false},    // beyond the clipped distance: refreshed
+        {V(0, 0, 8), false, false},
+        {V(0, 0, 2), false, false},
+    };
+    for (const Case& c : cases) {
+        Node_SetPosition(camera, &c.camera);
+        Update();
+        EXPECT_EQ((State(post) & HITSTATE_CLIPPED) != 0, c.clipped) << c.camera.y << " " << c.camera.z;
+        EXPECT_EQ((post->node->flags & NODE_HIDDEN) != 0, c.hidden) << c.camera.y << " " << c.camera.z;
+        EXPECT_EQ((State(post) & HITSTATE_ACTIVE) != 0, !c.clipped);
+        EXPECT_FALSE(State(pole) & HITSTATE_CLIPPED) << "without BoolVal12 never clipped";
+    }
+    EXPECT_EQ(HitModeObject_TestHit(post, 1.0f, 1, 1), 1);
+}
+
+TEST_F(HitModeTest, TheRestartEventResetsAProp)
+{
+    WriteProp("Crate", "BoolVal10 = TRUE\n FPVal0 = -1\n FPVal1 = 3");
+    Place({Item("Crate", V(2, 0, 2))});
+    Object* crate = PropAt(V(2, 0, 2));
+    HitModeObject_GetRecord(crate)->values[0] = 7.0f;
+    ASSERT_EQ(HitModeObject_TestHit(crate, 0.0f, 1, 1), 1);
+    EXPECT_FALSE(State(crate) & HITSTATE_ACTIVE);
+    HitModeObject_PlayIndex(crate, 2, 1, 0);
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+    Update();
+    EXPECT_TRUE(State(crate) & HITSTATE_ACTIVE);
+    EXPECT_TRUE(State(crate) & HITSTATE_IN_WORLD);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(crate), 0);
+    EXPECT_EQ(HitModeObject_GetValue(crate, 0), 3.0f) << "values back to their start";
+}
+
+TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
+{
+    SetPlayers({1});
+    WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
+    WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    EntityRecord* hero = Entity_GetRecord(Level_GetPlayerEntity(0));
+    Node* camera = Camera(V(50, 50, 50));
+    for (bool byFlag : {false, true}) {
+        std::string name = byFlag ? "ShowB" : "ShowA";
+        WriteProp(name.c_str(), std::string("U32Val0 = 2\n BoolVal8 = TRUE\n BoolVal5 = TRUE\n BoolVal6 = TRUE\n") +
+                                    (byFlag ? "BoolVal13 = TRUE" : ""),
+                  "Props\\Show");
+        Place({Item(name.c_str(), V(0, 0, byFlag ? 7.0f : 6.0f))});
+        Object* show = PropAt(V(0, 0, byFlag ? 7.0f : 6.0f));
+        ASSERT_NE(show, nullptr);
+        Level_SetFlags(LEVEL_SKIP_PHYSICS, 0);
+        ASSERT_EQ(HitModeObject_PlayIndex(show, 1, 1, 1), 1);
+        Update();
+        Vec3 p;
+        Node_GetWorldPosition(camera, &p);
+        EXPECT_NEAR(p.y, 5.0f, 1e-3) << "the animation's camera";
+        EXPECT_NEAR(p.z, byFlag ? 2.0f : 1.0f, 1e-3);
+        EXPECT_TRUE(Level_TestFlags(LEVEL_SKIP_PHYSICS));
+        EXPECT_EQ(Entity_TestFlags(hero, byFlag ? ENTITY_HELD : ENTITY_FROZEN), 1);
+        EXPECT_EQ(Entity_TestFlags(hero, byFlag ? ENTITY_FROZEN : ENTITY_HELD), 0);
+        // Button 16 pressed by the watcher skips to the end; the player is released.
+        scripted[0] = true;
+        script[0].buttons = 16;
+        Update();
+        scripted[0] = false;
+        EXPECT_FALSE(Entity_TestFlags(hero, ENTITY_HELD | ENTITY_FROZEN));
+        EXPECT_FALSE(State(show) & HITSTATE_WATCHED);
+        Update();
+    }
+}
+
+TEST_F(HitModeTest, BodilessPropsAreCollectedByProximity)
+{
+    SetPlayers({1});
+    WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
+    WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
+    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    Object* hero = Level_GetPlayerEntity(0);
+    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n BoolVal10 = TRUE", "NOVISUAL");
+    Place({Item("Coin", V(0, 0.5f, 0.9f)), Item("Coin", V(0, 0.5f, 3))});
+    static Object* collected[4];
+    static int count;
+    count = 0;
+    g_onCollision = [](Object*, EntityRecord*, Object* other, uint32_t) {
+        // No event is under way during proximity collection.
+        EXPECT_EQ(ObjectCollision_GetEventType(), 0u);
+        EXPECT_EQ(ObjectCollision_InContact(), 0u);
+        if (HitModeObject_TestHit(other, 1.0f, 1, 1) && count < 4) collected[count++] = other;
+    };
+    Vec3 at = V(0, 0.5f, 0);
+    PhysBody_SetPosition(hero->body, &at);
+    Update();
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(collected[0], PropAt(V(0, 0.5f, 0.9f)));
+    EXPECT_FALSE(State(collected[0]) & HITSTATE_ACTIVE);
+    Update();
+    EXPECT_EQ(count, 1);
+}
+
+TEST_F(HitModeTest, MessagesQueueGroupEvents)
+{
+    WriteProp("Box", "StringVal1 = A");
+    Place({Item("Box", V(0, 0, 1))});
+    const char* words[] = {"Message", "0", "activate", "A", "B"};
+    EXPECT_EQ(ObjectEvent_ParseMessage(words, 5, 3), 2);
+    EXPECT_EQ(ObjectEvent_Get(0)->player, 3u) << "0 takes the default player";
+    EXPECT_EQ(ObjectEvent_Get(1)->group, ObjectEvent_GroupHash("B"));
+    const char* off[] = {"Message", "2", "deactivate", "A"};
+    EXPECT_EQ(ObjectEvent_ParseMessage(off, 4, 3), 1);
+    EXPECT_EQ(ObjectEvent_Get(2)->bits, (uint32_t)OBJECT_EVENT_DEACTIVATE);
+    EXPECT_EQ(ObjectEvent_Get(2)->player, 2u);
+    const char* bad[] = {"Message", "1", "open", "A"};
+    EXPECT_EQ(ObjectEvent_ParseMessage(bad, 4, 3), 0);
+    EXPECT_EQ(ObjectEvent_ParseMessage(off, 3, 3), 0) << "four words at least";
+}
+
+}  // namespace
