@@ -1,0 +1,232 @@
+#include "game/phys_utils.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "common/hash.h"
+#include "engine/objectscene.h"
+#include "entity_fixture.h"
+
+using namespace entitytest;
+
+namespace {
+
+constexpr float kDegree = 0.0027777778f * 6.2831855f;
+
+class PhysUtilsTest : public EntityTest {
+protected:
+    void SetUp() override
+    {
+        EntityTest::SetUp();
+        const Vec3 none = V(0, 0, 0);
+        PhysWorld_SetGravity(phys, &none);
+    }
+    void WriteUtility(const char* name, const char* kind, const std::string& keys, const std::string& sections,
+                      const char* physical = "SPHERE0.5", const char* mass = "1", const char* visual = "NOVISUAL")
+    {
+        WriteConfig((std::string("Levels\\Test\\") + name + ".cfg").c_str(),
+                    std::string("Object {\n Description {\n VisualModel = ") + visual + "\n PhysicalModel = " +
+                        physical + "\n Mass = " + mass + "\n Active = TRUE\n CollisionGroup = 1\n" +
+                        " Constructor = VavadUtils_" + kind + "_Constructor\n Destructor = VavadUtils_" + kind +
+                        "_Destructor\n Update = VavadUtils_" + kind + "_Update\n" + keys + "\n }\n}\n" + sections);
+    }
+    Object* Place(const char* name, Vec3 at)
+    {
+        WriteScene("Levels\\Test\\Place.lws", 1.0f, {Item(name, at)});
+        ObjectScene_Load("Levels\\Test\\Place.lws", "Levels\\Test", objects);
+        Object* found = nullptr;
+        List_ForEach(
+            objects,
+            [](void* item, void* arg) {
+                *(Object**)arg = (Object*)item;
+                return 0;
+            },
+            &found);
+        return found;
+    }
+    PhysBody* Ball(Vec3 at)
+    {
+        PhysBody* b = PhysBody_Create(phys, 0.3f, 1.0f);
+        PhysBody_SetCollisionGroup(b, 0);
+        PhysWorld_AddBody(phys, b, &at, nullptr, nullptr);
+        PhysBody_SetActive(b, 1);
+        return b;
+    }
+    void Step(int frames)
+    {
+        for (int i = 0; i < frames; ++i) {
+            Rules_Update(dt);
+            PhysWorld_Step(phys, dt);
+            ObjectPool_Update(objects, &dt);
+        }
+    }
+    float SpinZ(Object* o)
+    {
+        Vec3 w;
+        PhysBody_GetAngularVelocity(o->body, &w);
+        return w.z;
+    }
+};
+
+TEST_F(PhysUtilsTest, AMagnetPullsOnlyTheBodiesPutIntoItsField)
+{
+    WriteUtility("Magnet", "Magnet", "StringVal0 = red\n Collision = VavadUtils_Magnet_Collision",
+                 "MagnetData {\n strength = 20\n falloff = 1\n distance = 10\n angle = 360\n}\n", "SPHERE0.5", "0");
+    Object* magnet = Place("Magnet", V(0, 0, 0));
+    ASSERT_NE(magnet, nullptr);
+    EXPECT_EQ(Object_GetUserInt(magnet), MAGNET_USER_INT);
+    auto* m = (MagnetRecord*)Object_GetUserData(magnet);
+    ASSERT_NE(m->field, nullptr);
+    EXPECT_EQ(m->field->strength, 20.0f);
+    EXPECT_EQ(VavadUtils_GetMagnetCount(), 1u);
+    PhysBody* pulled = Ball(V(5, 0, 0));
+    PhysBody* free = Ball(V(-5, 0, 0));
+    VavadUtils_MagnetSetBody(Name_Hash("RED", 1, 1), pulled, 1);
+    VavadUtils_MagnetSetBody(Name_Hash("blue", 1, 1), free, 1);
+    Step(30);
+    Vec3 p, q;
+    PhysBody_GetPosition(pulled, &p);
+    PhysBody_GetPosition(free, &q);
+    EXPECT_LT(p.x, 4.5f);
+    EXPECT_FLOAT_EQ(q.x, -5.0f);
+    // Out of the field again: it drifts on at its speed, no longer pulled harder.
+    VavadUtils_MagnetSetBody(Name_Hash("RED", 1, 1), pulled, 0);
+    Vec3 v0, v1;
+    PhysBody_GetLinearVelocity(pulled, &v0);
+    Step(5);
+    PhysBody_GetLinearVelocity(pulled, &v1);
+    EXPECT_NEAR(v1.x, v0.x, 1e-4);
+    Object_Destroy(magnet);
+    EXPECT_EQ(VavadUtils_GetMagnetCount(), 0u);
+}
+
+TEST_F(PhysUtilsTest, AMagnetWithoutItsSectionTakesTheDefaults)
+{
+    WriteUtility("Plain", "Magnet", "", "", "SPHERE0.5", "0");
+    Object* magnet = Place("Plain", V(0, 0, 0));
+    auto* m = (MagnetRecord*)Object_GetUserData(magnet);
+    ASSERT_NE(m->field, nullptr);
+    EXPECT_EQ(m->field->strength, 40.0f);
+    EXPECT_EQ(m->field->exponent, 2.0f);
+    EXPECT_EQ(m->field->radius, 20.0f);
+    EXPECT_EQ(m->hinge.stateCount, 0u);
+}
+
+TEST_F(PhysUtilsTest, HingeStatesCycleAndAFullCycleStopsEvenWithZeroTimes)
+{
+    WriteUtility("Spinner", "HingeVelChange", "",
+                 "HingeVelChangeData {\n HingeVel_TargetVel0 = 2\n HingeVel_VelPerSec0 = 1000\n"
+                 " HingeVel_TimeInState0 = 0.1\n HingeVel_TargetVel1 = -3\n HingeVel_VelPerSec1 = 1000\n"
+                 " HingeVel_TimeInState1 = 0.2\n}\n");
+    Object* spinner = Place("Spinner", V(0, 0, 0));
+    ASSERT_NE(spinner, nullptr);
+    auto* h = (HingeVelBlock*)Object_GetUserData(spinner);
+    ASSERT_EQ(h->stateCount, 2u);
+    EXPECT_NEAR(h->axis.z, 1.0f, 1e-5) << "the item's at";
+    Step(2);
+    EXPECT_EQ(h->current, 0u);
+    EXPECT_NEAR(SpinZ(spinner), 2.0f, 1e-3);
+    Step(4);
+    EXPECT_EQ(h->current, 1u);
+    EXPECT_NEAR(SpinZ(spinner), -3.0f, 1e-3);
+    Step(10);
+    EXPECT_EQ(h->current, 0u);
+    // All times 0: one pass round the cycle, then it stops.
+    h->states[0].time = h->states[1].time = 0.0f;
+    Step(3);
+    EXPECT_EQ(h->current, 0u);
+    // A block without states leaves the spin alone.
+    WriteUtility("Idle", "HingeVelChange", "", "");
+    Object* idle = Place("Idle", V(5, 0, 0));
+    EXPECT_EQ(((HingeVelBlock*)Object_GetUserData(idle))->stateCount, 0u);
+    Vec3 w = V(0, 0, 1.5f);
+    PhysBody_SetAngularVelocity(idle->body, &w);
+    Step(3);
+    EXPECT_NEAR(SpinZ(idle), 1.5f, 1e-3);
+    // The restart event puts the spinner back.
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+    Step(2);
+    EXPECT_EQ(h->current, 0u);
+}
+
+TEST_F(PhysUtilsTest, HingeLimitsSlowTheBodyNearItsTargetAngle)
+{
+    WriteUtility("Door", "HingeVelChange", "",
+                 "HingeVelChangeData {\n HingeVel_HingeLimits = TRUE\n HingeVel_TargetVel0 = -2\n"
+                 " HingeVel_TargetAngle0 = 45\n HingeVel_VelPerSec0 = 1000\n HingeVel_TimeInState0 = 100\n}\n");
+    Object* door = Place("Door", V(0, 0, 0));
+    auto* h = (HingeVelBlock*)Object_GetUserData(door);
+    EXPECT_FLOAT_EQ(h->states[0].targetVelocity.z, 2.0f) << "the size of the velocity with limits";
+    Step(5);
+    EXPECT_NEAR(SpinZ(door), 2.0f, 1e-3);
+    Step(100);
+    Quat q = PhysBody_GetRotation(door->body);
+    float angle = 2.0f * std::atan2(q.z, q.w);
+    EXPECT_NEAR(angle, 45.0f * kDegree, 0.01f) << "it stops at its target angle";
+    EXPECT_NEAR(SpinZ(door), 0.0f, 0.05f);
+    // Turned past the target (60 degrees about z), it turns back.
+    Vec3 up = V(-std::sin(60 * kDegree), std::cos(60 * kDegree), 0), zAxis = V(0, 0, 1);
+    PhysBody_SetOrientation(door->body, &up, &zAxis);
+    Step(1);
+    EXPECT_LT(SpinZ(door), 0.0f);
+}
+
+TEST_F(PhysUtilsTest, TheMovementSwitchNeedsATenthOfASecondBeyondEitherSpeed)
+{
+    WriteAnimSet("Levels\\Test\\Wheel", "ANIM", {{"still", 1.0f, true}, {"turning", 1.0f, true}});
+    WriteUtility("Wheel", "HingeVelChange", "",
+                 "HingeVelChangeData {\n HingeVel_SoundTriggerVel = 2\n HingeVel_SoundUnTriggerVel = 1\n}\n",
+                 "SPHERE0.5", "1", "Levels\\Test\\Wheel");
+    Object* wheel = Place("Wheel", V(0, 0, 0));
+    ASSERT_NE(wheel->animSet, nullptr);
+    auto* h = (HingeVelBlock*)Object_GetUserData(wheel);
+    auto Spin = [&](float z, int frames) {
+        for (int i = 0; i < frames; ++i) {
+            Vec3 w = V(0, 0, z);
+            PhysBody_SetAngularVelocity(wheel->body, &w);
+            Step(1);
+        }
+    };
+    Spin(3.0f, 5);  // 0.1 s above: not yet more than 0.1
+    EXPECT_FALSE(h->moving);
+    Spin(3.0f, 2);
+    EXPECT_TRUE(h->moving);
+    EXPECT_EQ(AnimSet_GetCurrentIndex(wheel->animSet), 1);
+    Spin(1.5f, 20);  // between the two speeds: nothing changes
+    EXPECT_TRUE(h->moving);
+    Spin(0.5f, 5);
+    EXPECT_TRUE(h->moving);
+    Spin(0.5f, 2);
+    EXPECT_FALSE(h->moving);
+    EXPECT_EQ(AnimSet_GetCurrentIndex(wheel->animSet), 0);
+    Spin(1.5f, 20);
+    EXPECT_FALSE(h->moving);
+}
+
+TEST_F(PhysUtilsTest, AGenericPropReturnsToItsStartOnTheRestartEvent)
+{
+    WriteUtility("Crate", "GenericObject", "", "");
+    Object* crate = Place("Crate", V(3, 1, 2));
+    ASSERT_NE(crate, nullptr);
+    EXPECT_EQ(Object_GetUserInt(crate), GENERIC_USER_INT);
+    Vec3 push = V(5, 0, 0), spin = V(1, 2, 3);
+    PhysBody_SetLinearVelocity(crate->body, &push);
+    PhysBody_SetAngularVelocity(crate->body, &spin);
+    Step(10);
+    EXPECT_GT(BodyPosition(crate).x, 3.5f);
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+    Rules_Update(dt);
+    ObjectPool_Update(objects, &dt);
+    EXPECT_FLOAT_EQ(BodyPosition(crate).x, 3.0f);
+    EXPECT_FLOAT_EQ(BodyPosition(crate).z, 2.0f);
+    Vec3 v, w;
+    PhysBody_GetLinearVelocity(crate->body, &v);
+    PhysBody_GetAngularVelocity(crate->body, &w);
+    EXPECT_EQ(v.x, 0.0f);
+    EXPECT_EQ(w.y, 0.0f);
+    Quat q = PhysBody_GetRotation(crate->body);
+    EXPECT_NEAR(std::fabs(q.w), 1.0f, 1e-5);
+}
+
+}  // namespace
