@@ -181,7 +181,7 @@ Vec3 ViewUp(const Vec3& D)
 
 float SlideMultiplier(const float* slide, float h, float target)
 {
-    if (h >= target) return slide[3];
+    if (h >= target || !(target > 0.0f)) return slide[3];
     return Math_Lerp(slide[2], slide[3], Math_Pow(h / target, slide[4]));
 }
 

@@ -42,6 +42,14 @@ T* Append(T** array, uint32_t* count)
     return item;
 }
 
+// A colour component of 0..1 as a byte; values outside (and NaN) are clamped.
+uint8_t ColourByte(float v)
+{
+    if (!(v > 0.0f)) return 0;
+    if (v >= 1.0f) return 255;
+    return (uint8_t)(v * 255.0f + 0.5f);
+}
+
 Font* HudFont(const char* name)
 {
     GameContext* context = Game_GetContext();
@@ -224,8 +232,7 @@ int Hud_LoadConfig(const char* hudFile, EntityRecord* record, uint32_t layout, c
         float r = 1.0f, g = 1.0f, b = 1.0f, a = 1.0f;
         snprintf(key, sizeof key, "HudText%uColour", i);
         if (!Config_GetColour4(reader, key, &r, &g, &b, &a)) Config_GetColour3(reader, key, &r, &g, &b);
-        slot->colour = Colour_Pack((uint8_t)(a * 255.0f + 0.5f), (uint8_t)(r * 255.0f + 0.5f),
-                                   (uint8_t)(g * 255.0f + 0.5f), (uint8_t)(b * 255.0f + 0.5f));
+        slot->colour = Colour_Pack(ColourByte(a), ColourByte(r), ColourByte(g), ColourByte(b));
         uint32_t centred = 0;
         snprintf(key, sizeof key, "HudText%uCentered", i);
         if (Config_GetBool(reader, key, &centred)) slot->centred = centred;

@@ -241,6 +241,22 @@ void HingeVel_Free(HingeVelBlock* block)
 
 // ---------------------------------------------------------------- Magnets
 
+void Magnet_ReadParams(ConfigNode* reader, MagnetParams* p)
+{
+    if (!p) return;
+    *p = MagnetParams{40.0f, 2.0f, 360.0f, 20.0f, {0.0f, 0.0f, 1.0f}, {0.0f, 0.0f, 0.0f}};
+    if (reader) {
+        float v[3];
+        Config_GetFloat(reader, "MagnetData::strength", &p->strength);
+        Config_GetFloat(reader, "MagnetData::falloff", &p->falloff);
+        Config_GetFloat(reader, "MagnetData::angle", &p->angle);
+        Config_GetFloat(reader, "MagnetData::distance", &p->distance);
+        if (Config_GetVector3(reader, "MagnetData::direction", v)) p->direction = {v[0], v[1], v[2]};
+        if (Config_GetVector3(reader, "MagnetData::position", v)) p->position = {v[0], v[1], v[2]};
+    }
+    p->angle = DegToRad(p->angle);
+}
+
 void VavadUtils_MagnetSetBody(uint32_t typeHash, PhysBody* body, int inside)
 {
     for (uint32_t i = 0; i < VavadUtils_GetMagnetCount(); ++i) {
@@ -259,22 +275,13 @@ uint32_t VavadUtils_Magnet_Constructor(Object* object, uint32_t, void* arg)
     auto* m = (MagnetRecord*)Mem_Calloc(sizeof(MagnetRecord), 16);
     if (!m) return 0;
     m->typeHash = t ? Name_Hash(t->stringVal[0], 1, 1) : 0;
-    float strength = 40.0f, falloff = 2.0f, angle = 360.0f, distance = 20.0f;
-    Vec3 direction = {0.0f, 0.0f, 1.0f}, position = {0.0f, 0.0f, 0.0f};
     ConfigNode* reader = Config_Open(path);
-    if (reader) {
-        float v[3];
-        Config_GetFloat(reader, "MagnetData::strength", &strength);
-        Config_GetFloat(reader, "MagnetData::falloff", &falloff);
-        Config_GetFloat(reader, "MagnetData::angle", &angle);
-        Config_GetFloat(reader, "MagnetData::distance", &distance);
-        if (Config_GetVector3(reader, "MagnetData::direction", v)) direction = {v[0], v[1], v[2]};
-        if (Config_GetVector3(reader, "MagnetData::position", v)) position = {v[0], v[1], v[2]};
-    }
+    MagnetParams params;
+    Magnet_ReadParams(reader, &params);
     HingeVel_Load(reader, "MagnetData", object, &m->hinge);
     if (reader) Config_Close(reader);
-    m->field = PhysField_Create(ObjectWorld_GetPhysicsWorld(), strength, falloff, DegToRad(angle), distance, &position,
-                                &direction, object->body);
+    m->field = PhysField_Create(ObjectWorld_GetPhysicsWorld(), params.strength, params.falloff, params.angle,
+                                params.distance, &params.position, &params.direction, object->body);
     PhysBody_SetActive(object->body, 1);
     Object_SetUserData(object, m);
     Object_SetUserInt(object, MAGNET_USER_INT);

@@ -56,6 +56,16 @@ struct HingeVelBlock {
     Sound* sound;           // the movement sound's instance, or null
 };
 
+// The field of a magnet: section "MagnetData" of its file.
+struct MagnetParams {
+    float strength;   // "strength", 40
+    float falloff;    // "falloff" (exponent), 2
+    float angle;      // "angle" in degrees, stored in radians; 360 degrees
+    float distance;   // "distance" (reach), 20
+    Vec3 direction;   // "direction", (0, 0, 1)
+    Vec3 position;    // "position", (0, 0, 0)
+};
+
 struct MagnetRecord {
     PhysField* field;
     uint32_t typeHash;      // Name_Hash (StringVal0, 1, 1)
@@ -65,6 +75,9 @@ struct MagnetRecord {
 struct GenericObjectRecord {
     Vec3 position, at, up;
 };
+
+// The defaults, then the keys of "MagnetData" when the reader is given.
+void Magnet_ReadParams(ConfigNode* reader, MagnetParams* params);
 
 // Registers the magnet, hinge velocity changer and generic object callbacks.
 void VavadUtils_RegisterPhysicsObjects(void);

@@ -218,48 +218,57 @@ void Projectile_SetLaunchNode(Node* node)
 
 // ---------------------------------------------------------------- Weapon lists
 
+int ProjType_ReadWeapon(ConfigNode* reader, const char* section, int n, char* path, size_t pathSize, Weapon* w)
+{
+    if (!reader || !w || !path || !pathSize) return 0;
+    const char* s = section ? section : "";
+    char key[1024], text[256];
+    snprintf(key, sizeof key, "%s::ProjType%dConfig", s, n);
+    if (!Config_GetString(reader, key, path, pathSize)) return 0;
+    *w = Weapon{};
+    w->configHash = Name_Hash(path, 0, 1);
+    w->mode = PROJMODE_NONE;
+    w->flags = WEAPON_SELECTABLE;
+    uint32_t selectable = 1;
+    snprintf(key, sizeof key, "%s::ProjType%dSelectable", s, n);
+    if (Config_GetBool(reader, key, &selectable) && !selectable) w->flags &= ~WEAPON_SELECTABLE;
+    snprintf(key, sizeof key, "%s::ProjType%dAmmo", s, n);
+    if (Config_GetInt(reader, key, &w->ammo)) w->flags |= WEAPON_LIMITED;
+    w->startAmmo = w->ammo;
+    snprintf(key, sizeof key, "%s::ProjType%dPickupTypeReq", s, n);
+    Config_GetInt(reader, key, &w->pickupType);
+    snprintf(key, sizeof key, "%s::ProjType%dFireMode", s, n);
+    Config_GetInt(reader, key, &w->fireMode);
+    w->firingDelay = 1.0f;
+    snprintf(key, sizeof key, "%s::ProjType%dFiringDelay", s, n);
+    Config_GetFloat(reader, key, &w->firingDelay);
+    snprintf(key, sizeof key, "%s::ProjType%dTriggerRef", s, n);
+    if (Config_GetString(reader, key, text, sizeof text)) w->triggerHash = Name_Hash(text, 1, 1);
+    snprintf(key, sizeof key, "%s::ProjType%dPurpose", s, n);
+    if (Config_GetString(reader, key, text, sizeof text)) w->purpose = Name_Hash(text, 1, 1);
+    for (int i = 0; i < 4; ++i) {
+        snprintf(key, sizeof key, "%s::ProjType%dFPVal%d", s, n, i);
+        Config_GetFloat(reader, key, &w->values[i]);
+    }
+    return 1;
+}
+
 int ProjType_Load(WeaponList* list, ConfigNode* reader, const char* section)
 {
     if (!list || !reader || !g_registry || !g_registry->pool) return 0;
     if (list->count == 0) list->current = -1;
-    const char* s = section ? section : "";
-    char key[1024], path[1024], text[256];
+    char path[1024];
     int added = 0;
     for (int n = 0;; ++n) {
-        snprintf(key, sizeof key, "%s::ProjType%dConfig", s, n);
-        if (!Config_GetString(reader, key, path, sizeof path)) break;
+        Weapon w;
+        if (!ProjType_ReadWeapon(reader, section, n, path, sizeof path, &w)) break;
         size_t size = sizeof(Weapon) * (list->count + 1);
         auto* grown = (Weapon*)Mem_Recalloc(list->weapons, 8, size);
         if (!grown || Mem_GetSize(grown) < size) break;
         list->weapons = grown;
         ProjType* type = LoadType(path);
-        Weapon* w = &list->weapons[list->count];
-        *w = Weapon{};
-        w->configHash = Name_Hash(path, 0, 1);
-        w->mode = type ? type->mode : PROJMODE_NONE;
-        w->flags = WEAPON_SELECTABLE;
-        uint32_t selectable = 1;
-        snprintf(key, sizeof key, "%s::ProjType%dSelectable", s, n);
-        if (Config_GetBool(reader, key, &selectable) && !selectable) w->flags &= ~WEAPON_SELECTABLE;
-        snprintf(key, sizeof key, "%s::ProjType%dAmmo", s, n);
-        if (Config_GetInt(reader, key, &w->ammo)) w->flags |= WEAPON_LIMITED;
-        w->startAmmo = w->ammo;
-        snprintf(key, sizeof key, "%s::ProjType%dPickupTypeReq", s, n);
-        Config_GetInt(reader, key, &w->pickupType);
-        snprintf(key, sizeof key, "%s::ProjType%dFireMode", s, n);
-        Config_GetInt(reader, key, &w->fireMode);
-        w->firingDelay = 1.0f;
-        snprintf(key, sizeof key, "%s::ProjType%dFiringDelay", s, n);
-        Config_GetFloat(reader, key, &w->firingDelay);
-        snprintf(key, sizeof key, "%s::ProjType%dTriggerRef", s, n);
-        if (Config_GetString(reader, key, text, sizeof text)) w->triggerHash = Name_Hash(text, 1, 1);
-        snprintf(key, sizeof key, "%s::ProjType%dPurpose", s, n);
-        if (Config_GetString(reader, key, text, sizeof text)) w->purpose = Name_Hash(text, 1, 1);
-        for (int i = 0; i < 4; ++i) {
-            snprintf(key, sizeof key, "%s::ProjType%dFPVal%d", s, n, i);
-            Config_GetFloat(reader, key, &w->values[i]);
-        }
-        list->count++;
+        w.mode = type ? type->mode : PROJMODE_NONE;
+        list->weapons[list->count++] = w;
         added++;
     }
     return added;
@@ -269,31 +278,17 @@ int ProjModeData_Load(uint32_t typeIndex, const char* path)
 {
     if (!g_registry || typeIndex >= g_registry->typeCount || !path) return 0;
     ProjType* type = &g_registry->types[typeIndex];
-    ProjModeLoader loader = ProjMode_GetLoader(type->mode);
-    size_t size = ProjMode_GetDataSize(type->mode);
-    if (!loader || !size) return 0;
+    if (!ProjMode_GetLoader(type->mode)) return 0;
     ConfigNode* reader = Config_Open(path);
     if (!reader) return 0;
-    uint8_t* block = (uint8_t*)Mem_Alloc(size, 16);
-    int read = 0;
-    char section[64];
-    while (block) {
-        memset(block, 0, size);
-        snprintf(section, sizeof section, "ProjectileModeData%u", type->blockCount);
-        Config_SetSection(reader, section);
-        if (!loader(reader, block)) break;
-        size_t total = size * (type->blockCount + 1);
-        auto* grown = (uint8_t*)Mem_Realloc(type->blocks, 16, total);
-        if (!grown || Mem_GetSize(grown) < total) break;
-        type->blocks = grown;
-        memcpy(type->blocks + size * type->blockCount, block, size);
-        type->blockCount++;
-        type->blockSize = size;
-        read++;
-    }
-    Mem_Free(block);
+    uint8_t* blocks = nullptr;
+    uint32_t count = 0;
+    ProjMode_ReadBlocks(reader, type->mode, (void**)&blocks, &count);
     Config_Close(reader);
-    return read;
+    type->blocks = blocks;
+    type->blockCount = count;
+    type->blockSize = ProjMode_GetDataSize(type->mode);
+    return (int)count;
 }
 
 void ProjType_Free(WeaponList* list)

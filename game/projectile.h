@@ -131,6 +131,10 @@ void Projectile_SetLaunchNode(Node* node);
 // projectiles (max(1, U32Val0) instances, at most 256) and reads its mode
 // data. Returns the number of weapons appended.
 int ProjType_Load(WeaponList* list, ConfigNode* reader, const char* section);
+// Reads weapon n of "<section>::ProjType<n>...": 1 and the record (its mode
+// not yet known: PROJMODE_NONE) with the configuration path in path, or 0
+// when "ProjType<n>Config" is missing.
+int ProjType_ReadWeapon(ConfigNode* reader, const char* section, int n, char* path, size_t pathSize, Weapon* weapon);
 // Reads the type's "ProjectileModeData<N>" blocks from the configuration.
 // Returns the number of blocks read.
 int ProjModeData_Load(uint32_t type, const char* path);

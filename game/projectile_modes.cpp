@@ -2,6 +2,7 @@
 #include "game/projectile_modes.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "app/config.h"
@@ -259,6 +260,36 @@ ProjModeLoader ProjMode_GetLoader(uint32_t mode)
     case PROJMODE_HOMING: return ProjHoming_Load;
     default: return nullptr;
     }
+}
+
+int ProjMode_ReadBlocks(ConfigNode* reader, uint32_t mode, void** blocks, uint32_t* count)
+{
+    if (!blocks || !count) return 0;
+    *blocks = nullptr;
+    *count = 0;
+    ProjModeLoader loader = ProjMode_GetLoader(mode);
+    size_t size = ProjMode_GetDataSize(mode);
+    if (!reader || !loader || !size) return 0;
+    uint8_t* block = (uint8_t*)Mem_Alloc(size, 16);
+    uint8_t* all = nullptr;
+    uint32_t n = 0;
+    char section[64];
+    while (block) {
+        memset(block, 0, size);
+        snprintf(section, sizeof section, "ProjectileModeData%u", n);
+        Config_SetSection(reader, section);
+        if (!loader(reader, block)) break;
+        size_t total = size * (n + 1);
+        auto* grown = (uint8_t*)Mem_Realloc(all, 16, total);
+        if (!grown || Mem_GetSize(grown) < total) break;
+        all = grown;
+        memcpy(all + size * n, block, size);
+        n++;
+    }
+    Mem_Free(block);
+    *blocks = all;
+    *count = n;
+    return (int)n;
 }
 
 int ProjThrow_Load(ConfigNode* reader, void* block)

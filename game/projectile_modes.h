@@ -88,6 +88,12 @@ const ProjModeCallbacks* ProjMode_GetCallbacks(uint32_t mode);
 size_t ProjMode_GetDataSize(uint32_t mode);
 ProjModeLoader ProjMode_GetLoader(uint32_t mode);
 
+// The mode's blocks of sections "ProjectileModeData<N>", N = 0, 1, ... until
+// a section gives no key: one array of count blocks of the mode's size in
+// *blocks (Mem_Free; null when none). The reader's section is left changed.
+// Returns count (0 for a mode without a loader, or when memory fails).
+int ProjMode_ReadBlocks(ConfigNode* reader, uint32_t mode, void** blocks, uint32_t* count);
+
 int ProjThrow_Load(ConfigNode* reader, void* block);
 int ProjStraight_Load(ConfigNode* reader, void* block);
 int ProjHoming_Load(ConfigNode* reader, void* block);

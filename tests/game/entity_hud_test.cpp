@@ -68,7 +68,7 @@ TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
     std::string hud = "HUD0 {\n HudAnim0ViewInMode = 4\n HudAnim0Offset = 1, 2, 3\n"
                       " HudText0Position = 0.25, 0.5\n HudText0FontName = SECONDARY\n HudText0LocalName = LS_SCORE\n"
                       " HudText0Colour = 255:0:0:128\n HudText0Scale = 2\n HudText0Centered = TRUE\n"
-                      " HudText1Position = 0.5, 0.1\n HudText1FontName = PRIMARY\n HudText1Colour = 0:255:0\n"
+                      " HudText1Position = 0.5, 0.1\n HudText1FontName = PRIMARY\n HudText1Colour = 900:255:-4\n"
                       " HudText2Position = 0, 0\n HudText2ViewInMode = 2\n";
     for (int i = 3; i < 22; ++i) hud += " HudText" + std::to_string(i) + "Position = 0, 0\n";
     WriteConfig("Huds\\Hero.cfg", hud + "}\n");
@@ -87,7 +87,7 @@ TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
     EXPECT_EQ(r->hudTexts[1].font, &kart);
     EXPECT_EQ(r->hudTexts[2].font, &kart) << "a missing name is the kart font";
     EXPECT_EQ(r->hudTexts[0].colour, 0x80FF0000u);
-    EXPECT_EQ(r->hudTexts[1].colour, 0xFF00FF00u);
+    EXPECT_EQ(r->hudTexts[1].colour, 0xFFFFFF00u) << "components beyond 0..255 are clamped";
     EXPECT_EQ(r->hudTexts[2].colour, 0xFFFFFFFFu) << "missing: opaque white";
     EXPECT_EQ(r->hudTexts[0].scale, 2.0f);
     EXPECT_EQ(r->hudTexts[1].scale, 1.0f);
