@@ -30,6 +30,7 @@
 #include "game/hit_mode_object.h"
 #include "game/level_session.h"
 #include "game/phys_utils.h"
+#include "game/viewports.h"
 #include "physics/dynamics/rigid_body.h"
 
 namespace {
@@ -216,14 +217,6 @@ int DetachItem(void* item, void*)
     EntityRecord* record = Entity_GetRecord(object);
     if (record && (record->flags & ENTITY_PLAYER_RECORD)) DetachRecord(object, record);
     return 0;
-}
-
-// The HUD frame of the player's viewport, or null.
-Node* HudFrameOf(int player)
-{
-    int viewport = 0;
-    if (!Player_GetViewportIndex(player, &viewport) || viewport < 0 || viewport >= LEVEL_VIEWPORTS) return nullptr;
-    return Level_GetSession()->viewports[viewport].hudFrame;
 }
 
 void Buoyancy(EntityRecord* record, PhysBody* body, const Vec3& position, float dt)
@@ -579,7 +572,7 @@ uint32_t Entity_Update(Object* object, uint32_t, void* arg)
 
     for (uint32_t i = 0; i < record->hudAnimCount; ++i) {
         EntityHudAnimSlot* slot = &record->hudAnims[i];
-        Node* frame = player && (record->viewMask & slot->viewMask) ? HudFrameOf(p) : nullptr;
+        Node* frame = player && (record->viewMask & slot->viewMask) ? Viewport_GetHudFrame(p) : nullptr;
         Node_SetParent(slot->node, frame);
     }
     for (uint32_t i = 0; i < record->hudTextCount; ++i) Entity_ShowText(record, i, 0);

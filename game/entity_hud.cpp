@@ -50,11 +50,11 @@ uint8_t ColourByte(float v)
     return (uint8_t)(v * 255.0f + 0.5f);
 }
 
+// "SECONDARY" is the first PC font; anything else the kart font.
 Font* HudFont(const char* name)
 {
-    GameContext* context = Game_GetContext();
-    if (name && strcmp(name, "SECONDARY") == 0) return context->fonts[1];
-    return context->fonts[0];
+    if (name && strcmp(name, "SECONDARY") == 0) return Game_GetFont(1);
+    return Game_GetKartFont();
 }
 
 // Draws a line of text in a HUD text slot's place for a player entity.
@@ -64,7 +64,8 @@ void ShowLine(EntityRecord* record, uint32_t slot, const char* text)
     int viewport = 0;
     if (!Player_GetViewportIndex((int)record->player - 1, &viewport)) return;
     EntityHudTextSlot* s = &record->hudTexts[slot];
-    Level_AddScreenText(s->font, viewport, (int)slot, text, s->position, s->scale, &s->colour, (int)s->centred);
+    const Vec2 position = {s->position[0], s->position[1]};
+    Level_AddScreenText(s->font, viewport, (int)slot, text, &position, s->scale, &s->colour, (int)s->centred);
 }
 
 float FirstPrimitiveValue(PhysBody* body)

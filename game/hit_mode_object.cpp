@@ -23,6 +23,7 @@
 #include "game/game_log.h"
 #include "game/level_session.h"
 #include "game/phys_utils.h"
+#include "game/viewports.h"
 
 namespace {
 
@@ -81,19 +82,12 @@ void AddMaskBit(uint32_t* mask, int64_t v, const char* what)
         GameLog_Printf("hit-mode object: %s value %lld is not 1..32; no bit set", what, (long long)v);
 }
 
-Node* CameraFrameOf(int player)
-{
-    int viewport = 0;
-    if (!Player_GetViewportIndex(player, &viewport) || viewport < 0 || viewport >= LEVEL_VIEWPORTS) return nullptr;
-    return Level_GetSession()->viewports[viewport].cameraFrame;
-}
-
 // The camera of the player on viewport 0.
 Node* FirstCamera()
 {
     for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p) {
         int viewport = -1;
-        if (Player_GetViewportIndex(p, &viewport) && viewport == 0) return CameraFrameOf(p);
+        if (Player_GetViewportIndex(p, &viewport) && viewport == 0) return Viewport_GetCameraFrame(p);
     }
     return nullptr;
 }
@@ -216,7 +210,7 @@ bool CutScene(Object* object, HitModeRecord* record)
         if (!(watchers & (1u << p))) continue;
         count++;
         if (camera) {
-            if (Node* frame = CameraFrameOf(p)) {
+            if (Node* frame = Viewport_GetCameraFrame(p)) {
                 Vec3 position, at, up;
                 Node_GetWorldPosition(camera, &position);
                 Node_GetWorldOrientation(camera, &at, &up);
