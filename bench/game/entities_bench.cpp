@@ -43,6 +43,7 @@
 #include "game/level_session.h"
 #include "game/projectile.h"
 #include "gfx/core/engine.h"
+#include "tests/game/entity_modules.h"
 #include "tools/lib/cfgc.h"
 #include "tools/lib/lwswrite.h"
 #include "tools/lib/rbswrite.h"
@@ -114,59 +115,20 @@ public:
         ConfigSys_Init();
         Text_Init();
         SoundBank_Init();
-        Node_Init();
-        Scene_Init();
-        Trigger_Init();
-        AnimSet_Init();
-        Phys_Init();
-        PhysContacts_Init();
-        phys = PhysWorld_CreateDefault();
-        for (int a = 1; a <= 4; ++a)
-            for (int b = 1; b <= 4; ++b) PhysWorld_PairCollisionGroups(phys, a, b);
-        ObjectWorld_Init();
-        ObjectWorld_SetPhysicsWorld(phys);
-        Game_SetPhysicsWorld(phys);
-        CallbackRegistry_Init();
-        ObjectTemplate_Init();
-        ObjectCollision_Init();
-        Rules_Init();
+        EntityModules_Start(&modules_);
+        phys = modules_.phys;
+        objects = modules_.objects;
         Level_SetConfigDir("Levels\\Bench");
         ControlModeSlots slots = {};
         slots.update = PushUpdate;
         slots.rules = StandInRules;
         slots.route = StandInRoute;
         ControlMode_Register(MODE_MAN, &slots, 64);
-        EntitySystem_Init();
-        Projectile_Register();
-        VavadUtils_Register();
-        Projectile_CreatePool();
-        HitModeObject_LoadConfig();
-        objects = ObjectPool_Create();
-        Level_SetObjectList(objects);
         Game_SetFrameTime(kDt);
     }
     ~Level()
     {
-        Projectile_DestroyPool();
-        EntitySystem_Unload(1);
-        ObjectWorld_DestroyAllPools();
-        HitModeObject_FreeConfig();
-        EntitySystem_Free();
-        VavadUtils_Shutdown();
-        Projectile_Shutdown();
-        Rules_Shutdown();
-        ObjectWorld_Shutdown();
-        ObjectTemplate_Shutdown();
-        CallbackRegistry_Shutdown();
-        PhysRay_SetCastFunction(nullptr);
-        PhysWorld_Destroy(phys);
-        Game_SetPhysicsWorld(nullptr);
-        PhysContacts_Shutdown();
-        PhysWorlds_DestroyAll();
-        AnimSet_Shutdown();
-        Trigger_Shutdown();
-        Scene_Shutdown();
-        Node_Shutdown();
+        EntityModules_Stop(&modules_);
         ControlMode_Register(MODE_MAN, nullptr, 0);
         SoundBank_Shutdown();
         Text_Shutdown();
@@ -181,6 +143,7 @@ public:
     List* objects = nullptr;
 
 private:
+    EntityModules modules_;
     std::filesystem::path folder_, previous_;
 };
 

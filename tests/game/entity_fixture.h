@@ -38,6 +38,7 @@
 #include "game/hit_mode_object.h"
 #include "game/level_session.h"
 #include "game/projectile.h"
+#include "entity_modules.h"
 #include "game_fixture.h"
 #include "tools/lib/atfwrite.h"
 #include "tools/lib/lwswrite.h"
@@ -161,59 +162,18 @@ protected:
         g_onCollision = nullptr;
         g_onDetach = nullptr;
         GameLog_SetSink(CaptureLog);
-        ASSERT_EQ(Node_Init(), 1);
-        ASSERT_EQ(Scene_Init(), 1);
-        ASSERT_EQ(Trigger_Init(), 1);
-        ASSERT_EQ(AnimSet_Init(), 1);
-        ASSERT_EQ(Phys_Init(), 1);
-        ASSERT_EQ(PhysContacts_Init(), 1);
-        phys = PhysWorld_CreateDefault();
-        ASSERT_NE(phys, nullptr);
-        for (int a = 1; a <= 4; ++a)
-            for (int b = 1; b <= 4; ++b) PhysWorld_PairCollisionGroups(phys, a, b);
-        ASSERT_EQ(ObjectWorld_Init(), 1);
-        ObjectWorld_SetPhysicsWorld(phys);
-        Game_SetPhysicsWorld(phys);
-        ASSERT_EQ(CallbackRegistry_Init(), 1);
-        ASSERT_EQ(ObjectTemplate_Init(), 1);
-        ObjectCollision_Init();
-        Rules_Init();
-        Level_SetConfigDir("Levels\\Test");
         RegisterFakeModes();
-        ASSERT_EQ(EntitySystem_Init(), 1);
-        ASSERT_EQ(Projectile_Register(), 1);
-        ASSERT_EQ(VavadUtils_Register(), 1);
-        ASSERT_EQ(Projectile_CreatePool(), 1);
-        HitModeObject_LoadConfig();
-        objects = ObjectPool_Create();
-        ASSERT_NE(objects, nullptr);
-        Level_SetObjectList(objects);
+        ASSERT_EQ(EntityModules_Start(&modules), 1);
+        phys = modules.phys;
+        objects = modules.objects;
+        Level_SetConfigDir("Levels\\Test");
         Game_SetFrameTime(dt);
     }
 
     void TearDown() override
     {
-        Projectile_DestroyPool();
-        EntitySystem_Unload(1);
-        ObjectWorld_DestroyAllPools();
-        HitModeObject_FreeConfig();
-        EntitySystem_Free();
-        VavadUtils_Shutdown();
-        Projectile_Shutdown();
-        Rules_Shutdown();
-        ObjectWorld_Shutdown();
-        ObjectTemplate_Shutdown();
-        CallbackRegistry_Shutdown();
-        ObjectCollision_ClearEvent();
-        PhysRay_SetCastFunction(nullptr);
-        PhysWorld_Destroy(phys);
-        Game_SetPhysicsWorld(nullptr);
-        PhysContacts_Shutdown();
-        PhysWorlds_DestroyAll();
-        AnimSet_Shutdown();
-        Trigger_Shutdown();
-        Scene_Shutdown();
-        Node_Shutdown();
+        modules.phys = phys;
+        EntityModules_Stop(&modules);
         GameLog_SetSink(nullptr);
         for (uint32_t m = 0; m < CONTROL_MODES; ++m) ControlMode_Register(m, nullptr, 0);
         GameTest::TearDown();
@@ -333,13 +293,8 @@ protected:
         HitModeObject_FreeConfig();
         ObjectTemplate_Shutdown();
         PhysWorld_Destroy(phys);
-        phys = PhysWorld_CreateDefault();
+        phys = EntityModules_MakeWorld();
         ASSERT_NE(phys, nullptr);
-        for (int a = 1; a <= 4; ++a)
-            for (int b = 1; b <= 4; ++b) PhysWorld_PairCollisionGroups(phys, a, b);
-        ObjectWorld_SetPhysicsWorld(phys);
-        Game_SetPhysicsWorld(phys);
-        ObjectCollision_Init();
         ASSERT_EQ(ObjectTemplate_Init(), 1);
         ASSERT_EQ(Projectile_CreatePool(), 1);
         HitModeObject_LoadConfig();
@@ -382,6 +337,7 @@ protected:
         return ground;
     }
 
+    EntityModules modules;
     PhysWorld* phys = nullptr;
     List* objects = nullptr;
     PlayerInputRecord script[GAME_LEVEL_PLAYERS] = {};
