@@ -37,10 +37,13 @@ void ObjectConfigPath(Object* object, char* out, size_t size)
     Level_MakeConfigPath(base, out, size);
 }
 
+// The object's animation: its set when it has one, else its scene visual.
 void AdvanceAnimation(Object* object, float dt)
 {
-    Object_AdvanceAnimation(object, dt);
-    if (object->animSet) AnimSet_Advance(object->animSet, dt, ANIMSET_ADVANCE_SCENE);
+    if (object->animSet)
+        AnimSet_Advance(object->animSet, dt, ANIMSET_ADVANCE_SCENE);
+    else
+        Object_AdvanceAnimation(object, dt);
 }
 
 Quat Multiply(const Quat& a, const Quat& b)
