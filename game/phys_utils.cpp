@@ -37,15 +37,6 @@ void ObjectConfigPath(Object* object, char* out, size_t size)
     Level_MakeConfigPath(base, out, size);
 }
 
-// The object's animation: its set when it has one, else its scene visual.
-void AdvanceAnimation(Object* object, float dt)
-{
-    if (object->animSet)
-        AnimSet_Advance(object->animSet, dt, ANIMSET_ADVANCE_SCENE);
-    else
-        Object_AdvanceAnimation(object, dt);
-}
-
 Quat Multiply(const Quat& a, const Quat& b)
 {
     return {a.w * b.x + a.x * b.w + a.y * b.z - a.z * b.y, a.w * b.y - a.x * b.z + a.y * b.w + a.z * b.x,
@@ -309,7 +300,7 @@ uint32_t VavadUtils_Magnet_Update(Object* object, uint32_t, void* arg)
     MagnetRecord* m = MagnetOf(object);
     if (!m || !arg) return 0;
     float dt = *(const float*)arg;
-    AdvanceAnimation(object, dt);
+    Object_AdvanceAnimation(object, dt);
     HingeVel_Step(&m->hinge, dt);
     if (Level_GetEvents() & LEVEL_EVENT_RESPAWN) HingeVel_Reset(&m->hinge);
     return 0;
@@ -349,7 +340,7 @@ uint32_t VavadUtils_HingeVelChange_Update(Object* object, uint32_t, void* arg)
     HingeVelBlock* block = HingeOf(object);
     if (!block || !arg) return 0;
     float dt = *(const float*)arg;
-    AdvanceAnimation(object, dt);
+    Object_AdvanceAnimation(object, dt);
     HingeVel_Step(block, dt);
     if (Level_GetEvents() & LEVEL_EVENT_RESPAWN) HingeVel_Reset(block);
     return 0;
@@ -388,7 +379,7 @@ uint32_t VavadUtils_GenericObject_Update(Object* object, uint32_t, void* arg)
     auto* g = (GenericObjectRecord*)Object_GetUserData(object);
     float dt = *(const float*)arg;
     uint32_t events = Level_GetEvents();
-    if (!(events & LEVEL_EVENT_FREEZE)) AdvanceAnimation(object, dt);
+    if (!(events & LEVEL_EVENT_FREEZE)) Object_AdvanceAnimation(object, dt);
     if (!g || !object->body || !(events & LEVEL_EVENT_RESPAWN)) return 0;
     if (object->node) Node_SetFlags(object->node, NODE_HIDDEN, 0);
     PhysBody_SetPhantom(object->body, (object->flags & OBJECT_PHANTOM) ? 1 : 0);

@@ -127,8 +127,8 @@ ProjType* LoadType(const char* path)
         g_registry->types = grown;
         g_registry->typeCapacity = capacity;
     }
-    void* lookup = ObjectWorld_GetEventLookup();
-    ObjectWorld_SetEventLookup((void*)ProjectileEventLookup);
+    AnimEventLookup lookup = ObjectWorld_GetEventLookup();
+    ObjectWorld_SetEventLookup(ProjectileEventLookup);
     Object* first = ObjectTemplate_Load(path, nullptr, g_registry->pool, 0);
     ProjectileRecord* record = Projectile_GetRecord(first);
     ProjType* type = &g_registry->types[g_registry->typeCount++];
