@@ -376,8 +376,12 @@ void TargetList(ManCamRelData* d, EntityRecord* record, Object* object, const Ve
         if (t && t->mode == MODE_SKITTER) d->target = nullptr;
     }
     if (!d->target && homing) {
+        // A Skitter is not locked on again while the double jump plays.
+        const bool doubleJump = Mode_Anim(record) == MCR_DOUBLEJUMP;
         for (int k = 0; k < MCR_CANDIDATES; ++k) {
             if (!d->active[k].object || !d->activeVisible[k]) continue;
+            EntityRecord* candidate = Entity_GetRecord(d->active[k].object);
+            if (doubleJump && candidate && candidate->mode == MODE_SKITTER) continue;
             d->target = d->active[k].object;
             d->targetValue = d->active[k].value;
             break;

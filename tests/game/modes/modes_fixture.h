@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "../entity_fixture.h"
+#include "engine/objectscene.h"
+#include "game/hit_mode_object.h"
 #include "game/entity_anim.h"
 #include "game/entity_hud.h"
 #include "game/modes/man_camrel.h"
@@ -149,6 +151,65 @@ protected:
         script[0].buttons |= buttons;
         Step();
         script[0].buttons &= ~buttons;
+    }
+
+    // A hit-mode object file "Levels\Test\<name>.cfg": its keys beyond the
+    // callbacks, an animation set of `anims` animations (none: no visual)
+    // and a body (NOCOLLISION: none).
+    void WriteProp(const char* name, const std::string& keys, int anims = 0, const char* physical = "NOCOLLISION")
+    {
+        std::string visual = "NOVISUAL";
+        if (anims > 0) {
+            visual = std::string("Props\\") + name;
+            Anims list;
+            for (int i = 0; i < anims; ++i) list.push_back({"a" + std::to_string(i), 0.2f, false});
+            WriteAnimSet(visual, "ANIM", list);
+        }
+        WriteObject((std::string("Levels\\Test\\") + name + ".cfg").c_str(),
+                    "VisualModel = " + visual + "\n PhysicalModel = " + physical +
+                        "\n Mass = 0\n CollisionGroup = 1\n Constructor = VavadUtils_HitModeObject_Constructor\n"
+                        " Destructor = VavadUtils_HitModeObject_Destructor\n"
+                        " Update = VavadUtils_HitModeObject_Update\n" +
+                        keys);
+    }
+    // Loads the props of a scene of these items into the level's objects.
+    void PlaceProps(std::vector<LwsWriterItem> items)
+    {
+        static int scenes = 0;
+        std::string path = "Levels\\Test\\Props" + std::to_string(scenes++) + ".lws";
+        WriteScene(path, 1.0f, items);
+        ObjectScene_Load(path.c_str(), "Levels\\Test", objects);
+    }
+    Object* PropAt(Vec3 p)
+    {
+        struct Find {
+            Vec3 p;
+            Object* found;
+        } f = {p, nullptr};
+        List_ForEach(
+            objects,
+            [](void* item, void* arg) {
+                Find* f = (Find*)arg;
+                Vec3 q;
+                if (!HitModeObject_GetRecord((Object*)item)) return 0;
+                Object_GetTransform((Object*)item, &q, nullptr, nullptr);
+                if (Vec3_DistanceSq(&f->p, &q) < 1e-4f) f->found = (Object*)item;
+                return 0;
+            },
+            &f);
+        return f.found;
+    }
+    // A projectile configuration of a fire mode with its mode data.
+    void WriteShot(const char* path, const char* mode, const std::string& keys = "",
+                   const std::string& data = "ProjectileModeData0 {\n velocity = 10\n}\n")
+    {
+        WriteAnimSet("Shots\\Bolt", "ANIM", {{"inAir", 1.0f, true}, {"hittarget", 0.1f, false}});
+        WriteConfig(path, std::string("Object {\n Description {\n VisualModel = Shots\\Bolt\n"
+                                      " PhysicalModel = SPHERE0.1\n Mass = 1\n CollisionGroup = 1\n StringVal0 = ") +
+                              mode +
+                              "\n Constructor = Projectile_Type_Constructor\n Destructor = Projectile_Type_Destructor\n"
+                              " Update = Projectile_Type_Update\n Collision = Projectile_Type_Collision\n" +
+                              keys + "\n }\n}\n" + data);
     }
 
     static EntityRecord* Record(Object* o) { return Entity_GetRecord(o); }
