@@ -91,7 +91,7 @@ void Flicks(ManData* d, float x, float now)
 void MovementAnimation(ManData* d, EntityRecord* record, Object* object, float now, bool onGround)
 {
     const int32_t anim = Mode_Anim(record);
-    if (record->animSlotCount &&
+    if (anim >= 0 &&
         !In(anim, {MAN_RUN, MAN_WALK, MAN_WALK_BACK, MAN_STAND, MAN_SKID, MAN_TURN_ON_SPOT, MAN_WADING,
                    MAN_SWIM_FORWARD, MAN_JUMP}))
         return;
@@ -155,7 +155,9 @@ void ManMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* inp
     const float dt = Mode_FrameTime();
     const float now = Entity_GetTime(record);
     const bool onGround = (record->flags & ENTITY_ON_GROUND) != 0;
-    const bool animated = record->animSlotCount > 0;
+    // A slot that plays nothing yet (the mode has no restart to start one)
+    // counts as having no animations.
+    const bool animated = Mode_Anim(record) >= 0;
 
     Vec3 at = {0, 0, 1}, up = {0, 1, 0};
     if (object->node) Node_GetWorldOrientation(object->node, &at, &up);
