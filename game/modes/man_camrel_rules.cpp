@@ -593,7 +593,10 @@ void GroundAnimations(ManCamRelData* d, EntityRecord* record, Object* object, fl
                 Mode_Play(record, MCR_SKID);
                 d->flags &= ~MCR_MOVING;
             }
-        } else if (!BlocksSkid(anim) && anim != MCR_STAND && !(d->flags & MCR_MOVING)) {
+        } else if (!BlocksSkid(anim) && anim != MCR_STAND && !(d->flags & MCR_MOVING) &&
+                   !In(anim, {MCR_POSSESS_IN, MCR_POSSESS_OUT, MCR_BUMP})) {
+            // Possession and bumps end by their own transitions: standing
+            // still must not cut them short (possession could never start).
             Mode_Play(record, MCR_STAND);
         }
     } else {

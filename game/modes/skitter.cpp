@@ -213,12 +213,10 @@ void Clipping(Object* object, EntityRecord* record, SkitterData* d)
     Node* root = record->animSlots[0].root;
     if ((d->flags & SKITTER_CLIP_ALLOWED) && !record->player) {
         if (Node* camera = Mode_CameraFrame(1)) {
-            Vec3 c, p;
+            // The entity's place: its body's (the node follows it).
+            Vec3 c, p = Mode_BodyPosition(object);
             Node_GetWorldPosition(camera, &c);
-            if (object->node)
-                Node_GetWorldPosition(object->node, &p);
-            else
-                p = Mode_BodyPosition(object);
+            if (!object->body && object->node) Node_GetWorldPosition(object->node, &p);
             float d2 = Vec3_DistanceSq(&c, &p);
             off = d2 >= kNearSq && (d2 > kFarSq || Node_IsCulled(root));
         }
@@ -324,6 +322,11 @@ const char* const* SkitterMode_GetAnimNames(uint32_t* count)
     return kAnimNames;
 }
 
+int Skitter_PadDriven(const EntityRecord* record)
+{
+    return record && record->player && (!(record->flags & ENTITY_ROUTE_DRIVEN) || record->heldFrom);
+}
+
 SkitterData* Skitter_Data(EntityRecord* record)
 {
     return record && record->mode == MODE_SKITTER ? (SkitterData*)record->modeData : nullptr;
@@ -386,7 +389,7 @@ void SkitterMode_Update(Object* object, EntityRecord* record, PlayerInputRecord*
     const bool landed = (record->flags & ENTITY_ON_GROUND) != 0;
 
     float h = 0.0f;
-    if (record->player && !(record->flags & ENTITY_ROUTE_DRIVEN)) {
+    if (Skitter_PadDriven(record)) {
         if (Node* frame = Mode_CameraFrame(record->player)) {
             Vec3 at, up;
             Node_GetWorldOrientation(frame, &at, &up);
@@ -446,7 +449,7 @@ void SkitterMode_Update(Object* object, EntityRecord* record, PlayerInputRecord*
         v.y = d->flyVel;
         PhysBody_SetLinearVelocity(object->body, &v);
         bool climbing = true;
-        if (record->flags & ENTITY_ROUTE_DRIVEN)
+        if (!Skitter_PadDriven(record))
             d->flyVel = d->flyTarget;
         else if (Mode_Held(input, SKITTER_BUTTON_JUMP))
             d->flyVel += t * d->flyVelPerSecWithInput;

@@ -150,6 +150,9 @@ const ModeKeyTable* SkitterMode_GetKeyTable(void);
 const char* const* SkitterMode_GetAnimNames(uint32_t* count);
 // The mode data of an entity in this mode, or null.
 SkitterData* Skitter_Data(EntityRecord* record);
+// 1 when a player's pad steers the creature: a player's own Skitter, or a
+// route-driven one a player took over (its route slot hands the pad on).
+int Skitter_PadDriven(const EntityRecord* record);
 
 // Slots.
 void SkitterMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Object* object, int32_t pass);

@@ -127,6 +127,11 @@ void SkitterMode_Route(Object* object, EntityRecord* record, PlayerInputRecord* 
 {
     SkitterData* d = Skitter_Data(record);
     if (!d || !object || !input) return;
+    if (Skitter_PadDriven(record)) {
+        // Taken over by a player: the pad steers, not the AI.
+        if (const PlayerInputRecord* pad = Player_GetInputRecord((int)record->player - 1)) *input = *pad;
+        return;
+    }
     const float now = Entity_GetTime(record);
     const float t = Mode_FrameTime();
     if (d->switchedOff || Entity_TestAnimFlags(record, 0, SKITTER_SLOT_OFF)) {

@@ -26,7 +26,7 @@ protected:
                        " dieInAirTime = 1.5\n dieInAirVel = -3\n doubleJumpAllow = TRUE\n doubleJumpVel = 7\n"
                        " doubleJumpAllowMinYVel = -1\n doubleJumpAllowMaxYVel = 1\n stunColVelHor = -100\n" +
                            controlData,
-                       "", ManAnims());
+                       "maxAngularVelocity = 0", ManAnims());
         Ground();
         Object* man = StartPlayer();
         Step(10);
