@@ -22,7 +22,7 @@ class ManCamRelLoadTest : public ModesTest {
 protected:
     Object* Hero(const std::string& controlData, const std::string& more = "")
     {
-        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", std::string(kPlayable) + controlData, "",
+        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", controlData + kPlayable, "",
                        ManCamRelAnims(), {}, more);
         Ground();
         return StartPlayer();

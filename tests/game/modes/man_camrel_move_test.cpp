@@ -13,12 +13,12 @@ protected:
     Object* Hero(const std::string& controlData = "")
     {
         WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
-                       " forwardVelStep = 64\n maxRunSpeed = 100\n maxInAirSpeed = 3\n forwardVelStepInAir = 500\n"
+                       controlData +
+                           " forwardVelStep = 64\n maxRunSpeed = 100\n maxInAirSpeed = 3\n forwardVelStepInAir = 500\n"
                        " jumpTimeSinceGroundAllow = 0.1\n jumpVel = 6\n doubleJumpVel = 9\n doubleJumpAllow = TRUE\n"
                        " doubleJumpAllowMinYVel = -2\n doubleJumpAllowMaxYVel = 2\n dieInAirTime = 50\n"
                        " camMode0RailDist = 4\n camMode1RailDist = 5\n camMode2RailDist = 6\n camMode3RailDist = 7\n"
-                       " camMode0XRotation = 80\n genCamData {\n  defaultDistance = 5\n }\n" +
-                           controlData);
+                       " camMode0XRotation = 80\n genCamData {\n  defaultDistance = 5\n }\n");
         Ground();
         Object* hero = StartPlayer();
         Step(20);  // past the guard of the level start, settled on the ground

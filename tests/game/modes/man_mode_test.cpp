@@ -21,11 +21,11 @@ protected:
     Object* Man(const std::string& controlData = "")
     {
         WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man",
-                       " jumpVel = 5\n forwardVelStep = 40\n reverseVelStep = 20\n turnVelMax = 3.14159\n"
+                       controlData +
+                           " jumpVel = 5\n forwardVelStep = 40\n reverseVelStep = 20\n turnVelMax = 3.14159\n"
                        " maxRunSpeed = 4\n joyDirIncFromCenter = 100, 0, 100\n joyDirIncToCenter = 100, 0, 100\n"
                        " dieInAirTime = 1.5\n dieInAirVel = -3\n doubleJumpAllow = TRUE\n doubleJumpVel = 7\n"
-                       " doubleJumpAllowMinYVel = -1\n doubleJumpAllowMaxYVel = 1\n stunColVelHor = -100\n" +
-                           controlData,
+                       " doubleJumpAllowMinYVel = -1\n doubleJumpAllowMaxYVel = 1\n stunColVelHor = -100\n",
                        "maxAngularVelocity = 0", ManAnims());
         Ground();
         Object* man = StartPlayer();

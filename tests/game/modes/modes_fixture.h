@@ -212,6 +212,18 @@ protected:
                               keys + "\n }\n}\n" + data);
     }
 
+    // A fixed ball of radius 1000 whose top is at height 0: nearly flat
+    // within a few tens of units (group 1, in the pick list).
+    PhysBody* FlatGround()
+    {
+        PhysBody* ground = PhysBody_Create(phys, 1000.0f, 0.0f);
+        PhysBody_SetCollisionGroup(ground, 1);
+        const Vec3 centre = {0.0f, -1000.0f, 0.0f};
+        PhysWorld_AddBody(phys, ground, &centre, nullptr, nullptr);
+        PhysContacts_AddBody(ground);
+        return ground;
+    }
+
     static EntityRecord* Record(Object* o) { return Entity_GetRecord(o); }
     static ManCamRelData* CamRel(Object* o) { return ManCamRel_Data(Entity_GetRecord(o)); }
     static int32_t Anim(Object* o) { return Mode_Anim(Entity_GetRecord(o)); }

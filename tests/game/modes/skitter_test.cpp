@@ -32,9 +32,9 @@ protected:
                   const std::string& bugVehicle = "EntityType0 = 2")
     {
         WriteCharacter("Levels\\Test\\Bug.cfg", "Skitter",
-                       " totalHealth = 30\n forwardVelStep = 30\n maxRunSpeed = 4\n maxInAirSpeed = 4\n" + bugKeys,
+                       bugKeys + " totalHealth = 30\n forwardVelStep = 30\n maxRunSpeed = 4\n maxInAirSpeed = 4\n",
                        bugVehicle, SkitterAnims());
-        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", kHeroKeys + heroKeys);
+        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", heroKeys + kHeroKeys);
         Ground(0.0f);
         Object* hero = StartPlayer(bugs);
         Step(2);
