@@ -179,8 +179,11 @@ void Pickup(Object* object, EntityRecord* record, ManCamRelData* d, Object* othe
         break;
     case 6:
         if (record->player && d->levelEnd) {
+            // The last animation is the end: a switch the completion chose
+            // while its transition still plays must not follow it.
             int32_t n = (int32_t)HitModeObject_GetAnimCount(d->levelEnd);
             HitModeObject_PlayIndex(d->levelEnd, n - 1, 1, record->player);
+            HitModeObject_SetStateBits(d->levelEnd, HITSTATE_SWITCH_AT_END, 0);
         }
         break;
     case 7:
