@@ -138,5 +138,21 @@ for target in lwo scenetext scenecache skincache; do
   (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
      -max_len=8192 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
 done
+# The walking and creature modes: one entity of a generated configuration
+# in a minimal level, over the game's archive and the configuration compiler.
+if [[ -f "$out/libgame_fuzz.a" ]]; then
+  mkdir -p "$out/seeds/walking_modes" "$out/corpus/walking_modes"
+  printf '\x00\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x80\x80\xff\x00\x10\x20' \
+    > "$out/seeds/walking_modes/camrel.bin"
+  printf '\x02\x03\x03\x03\x03\x03\x03\x03\x03\x03\x03\x01\x00\x01\x05\x09\xff\x00\xff\x00\xf0' \
+    > "$out/seeds/walking_modes/skitter.bin"
+  echo "== fuzz: building walking_modes_fuzz"
+  "$cxx" "${flags[@]}" "$root/tests/fuzz/walking_modes_fuzz.cpp" "$root/tools/lib/cfgc.cpp" "$out/libgame_fuzz.a" \
+    "${gamelibs[@]}" -o "$out/walking_modes_fuzz"
+  echo "== fuzz: running walking_modes_fuzz for ${seconds} s"
+  (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/walking_modes_fuzz" \
+     -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=2048 -print_final_stats=0 \
+     "$out/corpus/walking_modes" "$out/seeds/walking_modes" 2>&1 | tail -n 3)
+fi
 echo "== fuzz: no crash in any target"
 
