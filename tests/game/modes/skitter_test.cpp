@@ -121,47 +121,44 @@ TEST_F(SkitterTest, APlayersSkitterIsNeverSwitchedOff)
     EXPECT_FALSE(Bug(bug)->switchedOff);
 }
 
-TEST_F(SkitterTest, AFallWithoutFlightKillsAndThenItHidesOrRespawnsAsConfigured)
+struct FallCase {
+    const char* keys;
+    bool hidden;
+    bool respawnedAtOnce;
+};
+
+class SkitterFallTest : public SkitterTest, public ::testing::WithParamInterface<FallCase> {};
+
+TEST_P(SkitterFallTest, AFallWithoutFlightKillsAndThenItHidesOrRespawnsAsConfigured)
 {
-    struct Case {
-        const char* keys;
-        bool hidden;
-        bool respawnedAtOnce;
-    } cases[] = {
-        {"", true, false},
-        {" aiRespawn = TRUE\n", false, true},
-        {" aiRespawn = TRUE\n aiRespawnTime = 1\n", true, false},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.keys);
-        Object* hero = Level(std::string(" dieInAirTime = 1\n ClipAllowed = FALSE\n") + c.keys,
-                             {Item("entity_Bug", V(3, 0, 3))});
-        (void)hero;
-        Object* bug = Bugs().at(0);
-        EntityRecord* r = Record(bug);
-        Place(bug, V(3, 500, 3));
-        Step(40);
-        EXPECT_GT(Entity_GetHealth(r), 0.0f);
-        r->flags |= ENTITY_TOUCHED;  // a wall: the timer starts again
-        Step();
-        Step(45);
-        EXPECT_GT(Entity_GetHealth(r), 0.0f);
-        Step(10);
-        EXPECT_EQ((r->flags & ENTITY_FROZEN) != 0, c.hidden);
-        if (c.respawnedAtOnce) {
-            EXPECT_NEAR(BodyPosition(bug).y, 0.5f, 0.2f);
-        }
-        if (c.hidden && (Bug(bug)->flags & SKITTER_RESPAWN)) {
-            Step(60);
-            EXPECT_FALSE(r->flags & ENTITY_FROZEN) << "respawned after aiRespawnTime";
-            EXPECT_NEAR(BodyPosition(bug).y, 0.5f, 0.2f);
-        }
-        EntitySystem_Unload(0);
-        ObjectWorld_DestroyAllPools();
-        objects = ObjectPool_Create();
-        Level_SetObjectList(objects);
+    const FallCase& c = GetParam();
+    Object* hero = Level(std::string(" dieInAirTime = 1\n ClipAllowed = FALSE\n") + c.keys,
+                         {Item("entity_Bug", V(3, 0, 3))});
+    (void)hero;
+    Object* bug = Bugs().at(0);
+    EntityRecord* r = Record(bug);
+    Place(bug, V(3, 500, 3));
+    Step(40);
+    EXPECT_GT(Entity_GetHealth(r), 0.0f);
+    r->flags |= ENTITY_TOUCHED;  // a wall: the timer starts again
+    Step();
+    Step(45);
+    EXPECT_GT(Entity_GetHealth(r), 0.0f);
+    Step(10);
+    EXPECT_EQ((r->flags & ENTITY_FROZEN) != 0, c.hidden);
+    if (c.respawnedAtOnce) {
+        EXPECT_NEAR(BodyPosition(bug).y, 0.5f, 0.2f);
+    }
+    if (c.hidden && (Bug(bug)->flags & SKITTER_RESPAWN)) {
+        Step(60);
+        EXPECT_FALSE(r->flags & ENTITY_FROZEN) << "respawned after aiRespawnTime";
+        EXPECT_NEAR(BodyPosition(bug).y, 0.5f, 0.2f);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Respawns, SkitterFallTest,
+                         ::testing::Values(FallCase{"", true, false}, FallCase{" aiRespawn = TRUE\n", false, true},
+                                           FallCase{" aiRespawn = TRUE\n aiRespawnTime = 1\n", true, false}));
 
 TEST_F(SkitterTest, ProjectilesHurtByTheWeakAreasFactorAndOnlySpecialDamageHurtsABoss)
 {

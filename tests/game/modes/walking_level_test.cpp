@@ -170,6 +170,11 @@ TEST_F(WalkingLevelTest, ItWadesInShallowWaterSwimsWhenDeeperAndIsHurtBelowTheDa
     EXPECT_EQ(Anim(hero), MCR_SWIM_FORWARD) << "lifted off the ground in deep water";
     EXPECT_LT(Entity_GetHealth(r), 98.0f);
     EXPECT_GT(Entity_GetHealth(r), 85.0f) << "about 10 per second";
+    // The overlap ends before the world goes: the physics world's teardown
+    // would read the pair event of a phantom body it has already freed.
+    const Vec3 away = V(500, -500, 500);
+    PhysBody_SetPosition(pool->body, &away);
+    Step(2);
 }
 
 TEST_F(WalkingLevelTest, TheProjTypeEventOfItsFireAnimationLaunchesAShot)
