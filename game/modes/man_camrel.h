@@ -27,6 +27,7 @@
 #include "common/maths.h"
 #include "game/chase_camera.h"
 #include "game/col_area.h"
+#include "game/modes/mode_common.h"
 #include "game/modes/mode_keys.h"
 #include "game/projectile.h"
 
@@ -120,12 +121,7 @@ struct ManCamRelCandidate {
     float value;  // squared distance at the scan
 };
 
-// A FRAME_FOLLOW shot held until the animation that fired it ends.
-struct ManCamRelPendingShot {
-    Object* projectile;
-    AnimSet* set;
-    Node* node;
-};
+using ManCamRelPendingShot = ModeHeldShot;
 
 struct ManCamRelFloatText {
     int32_t value;

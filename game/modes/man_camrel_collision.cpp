@@ -412,24 +412,6 @@ void ManCamRelMode_Message(AnimSet* set, const char* event, Node* item, int32_t 
             ProjType_GetWeapon(&d->weapons, d->swipeSlot))
             slot = d->swipeSlot;
     }
-    Weapon* weapon = ProjType_GetWeapon(&d->weapons, slot);
-    if (!weapon) return;
-    Object* shot = Projectile_Spawn(weapon, object, &d->weapons);
-    if (!shot) return;
-    if (d->target && d->target->node) Projectile_SetLaunchNode(d->target->node);
-    Node* from = item ? item : (record->animSlotCount ? record->animSlots[0].root : object->node);
-    if (Projectile_GetModeIndex(shot) == PROJMODE_FRAME_FOLLOW) {
-        for (ManCamRelPendingShot& pending : d->pending) {
-            if (pending.projectile) continue;
-            pending = {shot, set, from};
-            break;
-        }
-        Projectile_SetLaunchNode(from);
-    }
-    Vec3 position = {0, 0, 0}, at = {0, 0, 1}, up = {0, 1, 0};
-    if (from) {
-        Node_GetWorldPosition(from, &position);
-        Node_GetWorldOrientation(from, &at, &up);
-    }
-    Projectile_Launch(shot, &position, &at, &up, object, object->body);
+    Mode_FireWeapon(object, record, &d->weapons, ProjType_GetWeapon(&d->weapons, slot), set, item,
+                    d->target ? d->target->node : nullptr, 1, d->pending, MCR_PENDING_SHOTS);
 }

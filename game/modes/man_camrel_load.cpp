@@ -220,7 +220,7 @@ void ManCamRelMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Ob
 {
     ManCamRelData* d = (ManCamRelData*)data;
     if (!d || !record) return;
-    char section[64], group[96];
+    char section[64];
     ModeKeys_SectionName(MODEKEY_LEVEL_SECTION, pass, section, sizeof section);
 
     if (pass == 0) {
@@ -244,12 +244,7 @@ void ManCamRelMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Ob
         ModeKeys_Read(&kTable, reader, pass, d);
         if (ModeKeys_ReadTypeMask(reader, section, "entityTypeToAttack%d", &d->attackMask, kTable.mode) > 0)
             d->flags |= MCR_HAS_ATTACK_TYPES;
-        snprintf(group, sizeof group, "%s::genCamData", section);
-        ChaseCamera_LoadConfig(reader, &d->camera, group);
-        snprintf(group, sizeof group, "%s::projectiles", section);
-        ProjType_Load(&d->weapons, reader, group);
-        snprintf(group, sizeof group, "%s::colAreas", section);
-        ColArea_Load(reader, group, &d->areas);
+        ModeKeys_ReadGroups(reader, section, &d->camera, &d->weapons, &d->areas);
     }
 
     if (ModeLoadPass_IsLast(&d->loadPass, pass)) {
@@ -347,10 +342,7 @@ void ManCamRelMode_Restart(Object* object, EntityRecord* record, int32_t usePlay
     if ((rule == RULE_SCORE_PICKUPS && d->scorePickupTotal == 0) || (rule == RULE_HIDDEN_PICKUPS && d->hiddenTotal == 0))
         d->flags |= MCR_PICKUPS_MET;
 
-    for (ManCamRelPendingShot& shot : d->pending) {
-        if (shot.projectile) Projectile_Release(shot.projectile, object);
-        shot = ManCamRelPendingShot{};
-    }
+    Mode_ReleaseShots(d->pending, MCR_PENDING_SHOTS, object);
     if (Level_GetNumPlayerEntities() == 1) Projectile_ClearAll();
 
     Mode_Play(record, MCR_STAND);

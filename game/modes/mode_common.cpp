@@ -12,6 +12,7 @@
 #include "game/entity_anim.h"
 #include "game/game_context.h"
 #include "game/level_session.h"
+#include "game/projectile.h"
 #include "game/viewports.h"
 
 int32_t Mode_Anim(const EntityRecord* record)
@@ -112,3 +113,37 @@ int Mode_SplitEvent(const char* text, char* copy, size_t size, char* words[MODE_
 }
 
 int32_t Mode_WordNumber(const char* word) { return word ? (int32_t)strtol(word, nullptr, 10) : 0; }
+
+Object* Mode_FireWeapon(Object* object, EntityRecord* record, WeaponList* weapons, Weapon* weapon, AnimSet* set,
+                        Node* item, Node* target, int anyMode, ModeHeldShot* held, int heldCount)
+{
+    if (!object || !weapon) return nullptr;
+    Object* shot = Projectile_Spawn(weapon, object, weapons);
+    if (!shot) return nullptr;
+    const uint32_t mode = Projectile_GetModeIndex(shot);
+    if (target && (anyMode || mode == PROJMODE_STRAIGHT || mode == PROJMODE_HOMING)) Projectile_SetLaunchNode(target);
+    Node* from = item ? item : (record && record->animSlotCount ? record->animSlots[0].root : object->node);
+    if (mode == PROJMODE_FRAME_FOLLOW) {
+        for (int i = 0; i < heldCount; ++i) {
+            if (held[i].projectile) continue;
+            held[i] = {shot, set, from};
+            break;
+        }
+        Projectile_SetLaunchNode(from);
+    }
+    Vec3 position = {0, 0, 0}, at = {0, 0, 1}, up = {0, 1, 0};
+    if (from) {
+        Node_GetWorldPosition(from, &position);
+        Node_GetWorldOrientation(from, &at, &up);
+    }
+    Projectile_Launch(shot, &position, &at, &up, object, object->body);
+    return shot;
+}
+
+void Mode_ReleaseShots(ModeHeldShot* held, int count, Object* owner)
+{
+    for (int i = 0; i < count; ++i) {
+        if (held[i].projectile) Projectile_Release(held[i].projectile, owner);
+        held[i] = ModeHeldShot{};
+    }
+}

@@ -9,10 +9,13 @@
 
 #include "common/maths.h"
 
+struct AnimSet;
 struct EntityRecord;
 struct Node;
 struct Object;
 struct PlayerInputRecord;
+struct Weapon;
+struct WeaponList;
 
 // Current animation id of slot 0; -1 without animation slots or before the
 // first play.
@@ -59,3 +62,20 @@ constexpr int MODE_EVENT_WORDS = 6;
 int Mode_SplitEvent(const char* text, char* copy, size_t size, char* words[MODE_EVENT_WORDS]);
 // A word read as an integer; a word that is not a number reads 0.
 int32_t Mode_WordNumber(const char* word);
+
+// A FRAME_FOLLOW shot held until the animation that fired it ends.
+struct ModeHeldShot {
+    Object* projectile;
+    AnimSet* set;
+    Node* node;
+};
+// Fires the weapon for the object from an animation event's node (null:
+// slot 0's root, else the object's node): a free projectile is spawned; the
+// target's node (may be null) becomes its homing target, for any fire mode
+// with anyMode, else for STRAIGHT and HOMING shots; a FRAME_FOLLOW shot is
+// kept in the first free of the held entries (none free: not kept) and
+// follows the event's node. Returns the launched shot, or null.
+Object* Mode_FireWeapon(Object* object, EntityRecord* record, WeaponList* weapons, Weapon* weapon, AnimSet* set,
+                        Node* item, Node* target, int anyMode, ModeHeldShot* held, int heldCount);
+// Returns every held shot to the pool (Projectile_Release) and clears it.
+void Mode_ReleaseShots(ModeHeldShot* held, int count, Object* owner);

@@ -7,8 +7,11 @@
 
 #include "app/config.h"
 #include "common/maths.h"
+#include "game/chase_camera.h"
+#include "game/col_area.h"
 #include "game/entity.h"
 #include "game/game_log.h"
+#include "game/projectile.h"
 
 namespace {
 
@@ -234,4 +237,17 @@ int ModeKeys_ReadTypeMask(ConfigNode* reader, const char* section, const char* f
                            mode ? mode : "control mode", name, (int)v);
     }
     return read;
+}
+
+void ModeKeys_ReadGroups(ConfigNode* reader, const char* section, ChaseCamera** camera, WeaponList* weapons,
+                         ColAreaList* areas)
+{
+    if (!reader || !section) return;
+    char group[128];
+    snprintf(group, sizeof group, "%s::genCamData", section);
+    ChaseCamera_LoadConfig(reader, camera, group);
+    snprintf(group, sizeof group, "%s::projectiles", section);
+    ProjType_Load(weapons, reader, group);
+    snprintf(group, sizeof group, "%s::colAreas", section);
+    ColArea_Load(reader, group, areas);
 }

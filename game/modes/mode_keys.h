@@ -17,7 +17,10 @@
 #include <cstddef>
 #include <cstdint>
 
+struct ChaseCamera;
+struct ColAreaList;
 struct ConfigNode;
+struct WeaponList;
 
 constexpr float MODEKEY_LIMIT = 1.0e6f;
 constexpr uint32_t MODEKEY_NO_FLAGS = 0xFFFFFFFFu;  // a table whose keys set no flag bits
@@ -113,3 +116,9 @@ int ModeLoadPass_IsLast(ModeLoadPass* tracker, int32_t pass);
 // (a mode that names types at all restricts its targets to them).
 int ModeKeys_ReadTypeMask(ConfigNode* reader, const char* section, const char* format, uint32_t* mask,
                           const char* mode);
+
+// The groups of a section: "<section>::genCamData" laid over the camera
+// record (made when a key is found), "<section>::projectiles" and
+// "<section>::colAreas" appended to the weapons and the areas.
+void ModeKeys_ReadGroups(ConfigNode* reader, const char* section, ChaseCamera** camera, WeaponList* weapons,
+                         ColAreaList* areas);

@@ -181,14 +181,6 @@ void ReadSpeedTable(ConfigNode* reader, const char* section, SkitterData* d)
     }
 }
 
-void ReleaseHeld(SkitterData* d, Object* object)
-{
-    for (SkitterHeldShot& shot : d->held) {
-        if (shot.projectile) Projectile_Release(shot.projectile, object);
-        shot = SkitterHeldShot{};
-    }
-}
-
 // Looping trigger instances stopped while the creature was switched off
 // start again for the key events still open in the current animation.
 void RestartTriggers(AnimSet* set)
@@ -336,7 +328,7 @@ void SkitterMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Obje
 {
     SkitterData* d = (SkitterData*)data;
     if (!d || !record) return;
-    char section[64], group[96];
+    char section[64];
     ModeKeys_SectionName(MODEKEY_LEVEL_SECTION, pass, section, sizeof section);
     if (pass == 0) {
         if (reader) Route_LoadConfig(reader, section, object, &d->route, 1);
@@ -367,12 +359,7 @@ void SkitterMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Obje
             d->flags |= SKITTER_HAS_ATTACK_TYPES;
         if (ModeKeys_ReadTypeMask(reader, section, "aiEntityTypeToDamage%d", &d->damageMask, kTable.mode) > 0)
             d->flags |= SKITTER_HAS_DAMAGE_TYPES;
-        snprintf(group, sizeof group, "%s::genCamData", section);
-        ChaseCamera_LoadConfig(reader, &d->camera, group);
-        snprintf(group, sizeof group, "%s::projectiles", section);
-        ProjType_Load(&d->weapons, reader, group);
-        snprintf(group, sizeof group, "%s::colAreas", section);
-        ColArea_Load(reader, group, &d->areas);
+        ModeKeys_ReadGroups(reader, section, &d->camera, &d->weapons, &d->areas);
     }
     d->speedCap = std::fmax(d->maxRunSpeed, d->maxInAirSpeed);
     if (ModeLoadPass_IsLast(&d->loadPass, pass))
@@ -703,7 +690,7 @@ void SkitterMode_Restart(Object* object, EntityRecord* record, int32_t)
     Object_SetFlags(object, 2, 1);
     if (Mode_Anim(record) == SKITTER_DIE) Mode_Play(record, SKITTER_SPAWN);
     d->alertTime = -d->aiVisionAlertDuration;
-    ReleaseHeld(d, object);
+    Mode_ReleaseShots(d->held, SKITTER_HELD_SHOTS, object);
     ProjType_ResetWeapons(&d->weapons);
     PhysBody_SetPhantom(object->body, (object->flags & OBJECT_PHANTOM) ? 1 : 0);
     PhysBody_ResetMotion(object->body, (object->flags & OBJECT_PINNED) ? 1 : 0);
@@ -755,26 +742,6 @@ void SkitterMode_Message(AnimSet* set, const char* event, Node* item, int32_t ph
     int32_t slot = -1;
     ProjType_GetCurrentWeapon(&d->weapons, &slot);
     if (count >= 2 && ProjType_GetWeapon(&d->weapons, Mode_WordNumber(words[1]))) slot = Mode_WordNumber(words[1]);
-    Weapon* weapon = ProjType_GetWeapon(&d->weapons, slot);
-    if (!weapon) return;
-    Object* shot = Projectile_Spawn(weapon, object, &d->weapons);
-    if (!shot) return;
-    Node* from = item ? item : (record->animSlotCount ? record->animSlots[0].root : object->node);
-    const uint32_t mode = Projectile_GetModeIndex(shot);
-    if ((mode == PROJMODE_STRAIGHT || mode == PROJMODE_HOMING) && d->target && d->target->node)
-        Projectile_SetLaunchNode(d->target->node);
-    if (mode == PROJMODE_FRAME_FOLLOW) {
-        for (SkitterHeldShot& held : d->held) {
-            if (held.projectile) continue;
-            held = {shot, set, from};
-            break;
-        }
-        Projectile_SetLaunchNode(from);
-    }
-    Vec3 position = {0, 0, 0}, at = {0, 0, 1}, up = {0, 1, 0};
-    if (from) {
-        Node_GetWorldPosition(from, &position);
-        Node_GetWorldOrientation(from, &at, &up);
-    }
-    Projectile_Launch(shot, &position, &at, &up, object, object->body);
+    Mode_FireWeapon(object, record, &d->weapons, ProjType_GetWeapon(&d->weapons, slot), set, item,
+                    d->target ? d->target->node : nullptr, 0, d->held, SKITTER_HELD_SHOTS);
 }

@@ -20,6 +20,7 @@
 #include "game/ai_route.h"
 #include "game/chase_camera.h"
 #include "game/col_area.h"
+#include "game/modes/mode_common.h"
 #include "game/modes/mode_keys.h"
 #include "game/projectile.h"
 
@@ -88,11 +89,7 @@ struct SkitterSpeed {
     uint32_t flags;  // SKITTER_SPEED_*
 };
 
-struct SkitterHeldShot {
-    Object* projectile;
-    AnimSet* set;
-    Node* node;
-};
+using SkitterHeldShot = ModeHeldShot;
 
 struct SkitterData {
     float totalHealth;

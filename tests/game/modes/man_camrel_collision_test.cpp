@@ -18,15 +18,7 @@ class ManCamRelCollisionTest : public ModesTest {
 protected:
     Object* Hero(const std::string& controlData = "", std::vector<LwsWriterItem> extra = {})
     {
-        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
-                       controlData +
-                           " forwardVelStep = 64\n maxRunSpeed = 10\n maxInAirSpeed = 3\n jumpTimeSinceGroundAllow = 0.1\n"
-                       " dieInAirTime = 50\n camMode0RailDist = 4\n camMode1RailDist = 4\n camMode2RailDist = 4\n"
-                       " camMode3RailDist = 4\n genCamData {\n  defaultDistance = 4\n }\n");
-        Ground();
-        Object* hero = StartPlayer(extra);
-        Step(20);
-        return hero;
+        return CamRelHero(controlData + "", extra);
     }
     // A shot of a weapon with this purpose and these values, owned by owner.
     Object* Shot(Object* owner, const char* purpose, float v0, float v3 = 0.0f)

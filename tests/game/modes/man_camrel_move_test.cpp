@@ -10,20 +10,10 @@ namespace {
 
 class ManCamRelMoveTest : public ModesTest {
 protected:
-    Object* Hero(const std::string& controlData = "")
-    {
-        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
-                       controlData +
-                           " forwardVelStep = 64\n maxRunSpeed = 100\n maxInAirSpeed = 3\n forwardVelStepInAir = 500\n"
-                       " jumpTimeSinceGroundAllow = 0.1\n jumpVel = 6\n doubleJumpVel = 9\n doubleJumpAllow = TRUE\n"
-                       " doubleJumpAllowMinYVel = -2\n doubleJumpAllowMaxYVel = 2\n dieInAirTime = 50\n"
-                       " camMode0RailDist = 4\n camMode1RailDist = 5\n camMode2RailDist = 6\n camMode3RailDist = 7\n"
-                       " camMode0XRotation = 80\n genCamData {\n  defaultDistance = 5\n }\n");
-        Ground();
-        Object* hero = StartPlayer();
-        Step(20);  // past the guard of the level start, settled on the ground
-        return hero;
-    }
+    Object* Hero(const std::string& controlData = "") { return CamRelHero(controlData + " maxRunSpeed = 100\n forwardVelStepInAir = 500\n doubleJumpVel = 9\n doubleJumpAllow = TRUE\n"
+                                         " doubleJumpAllowMinYVel = -2\n doubleJumpAllowMaxYVel = 2\n camMode0RailDist = 4\n"
+                                         " camMode1RailDist = 5\n camMode2RailDist = 6\n camMode3RailDist = 7\n camMode0XRotation = 80\n"
+                                         " genCamData {\n  defaultDistance = 5\n }\n"); }
     static float Horizontal(Vec3 v) { return std::sqrt(v.x * v.x + v.z * v.z); }
 };
 

@@ -18,15 +18,7 @@ class ManCamRelRulesTest : public ModesTest {
 protected:
     Object* Hero(const std::string& controlData = "", std::vector<LwsWriterItem> extra = {})
     {
-        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
-                       controlData +
-                           " forwardVelStep = 64\n maxRunSpeed = 100\n maxInAirSpeed = 3\n jumpTimeSinceGroundAllow = 0.1\n"
-                       " jumpVel = 6\n camMode0RailDist = 4\n camMode1RailDist = 4\n camMode2RailDist = 4\n"
-                       " camMode3RailDist = 4\n genCamData {\n  defaultDistance = 4\n }\n");
-        Ground();
-        Object* hero = StartPlayer(extra);
-        Step(20);
-        return hero;
+        return CamRelHero(controlData + " maxRunSpeed = 100\n", extra);
     }
     std::string LastPage() const { return g_pages.empty() ? "" : g_pages.back(); }
 };

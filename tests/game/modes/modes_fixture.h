@@ -224,6 +224,22 @@ protected:
         return ground;
     }
 
+    // A Man_CamRel player able to walk and jump on a level with a ground,
+    // settled after 0.4 s (past the guard of the level start). Its own keys
+    // come first and so win over the shared ones.
+    Object* CamRelHero(const std::string& keys = "", std::vector<LwsWriterItem> extra = {})
+    {
+        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
+                       keys + " forwardVelStep = 64\n maxRunSpeed = 10\n maxInAirSpeed = 3\n"
+                              " jumpTimeSinceGroundAllow = 0.1\n jumpVel = 6\n dieInAirTime = 50\n"
+                              " camMode0RailDist = 4\n camMode1RailDist = 4\n camMode2RailDist = 4\n"
+                              " camMode3RailDist = 4\n genCamData {\n  defaultDistance = 4\n }\n");
+        Ground();
+        Object* hero = StartPlayer(extra);
+        Step(20);
+        return hero;
+    }
+
     static EntityRecord* Record(Object* o) { return Entity_GetRecord(o); }
     static ManCamRelData* CamRel(Object* o) { return ManCamRel_Data(Entity_GetRecord(o)); }
     static int32_t Anim(Object* o) { return Mode_Anim(Entity_GetRecord(o)); }
