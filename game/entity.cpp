@@ -522,6 +522,8 @@ void Entity_CallModeLoad(ConfigNode* reader, EntityRecord* record, Object* objec
     if (record && record->slots.load) record->slots.load(reader, record->modeData, record, object, pass);
 }
 
+const char* Entity_GetLoadingPath(void) { return g_loadingFile; }
+
 // ---------------------------------------------------------------- Callbacks
 
 uint32_t Entity_Constructor(Object* object, uint32_t zero, void*)

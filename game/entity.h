@@ -213,6 +213,9 @@ Object* Entity_LoadData(EntityRecord* existing, const char* path, Node* startNod
 int EntityType_Load(ConfigNode* reader, EntityRecord* record);
 // Calls the record's load slot with the pass when there is one.
 void Entity_CallModeLoad(ConfigNode* reader, EntityRecord* record, Object* object, int32_t pass);
+// The path of the entity configuration Entity_LoadData is reading, for the
+// log lines of the mode loaders ("entity configuration" outside a load).
+const char* Entity_GetLoadingPath(void);
 // "carddata\entityconfigs\<name>.cfg" / "<level folder>\<name>.cfg" of an
 // "entity_<name>_NN" item name (the duplicate number cut as object scenes cut
 // base names). out holds size bytes.

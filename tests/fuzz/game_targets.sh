@@ -29,3 +29,27 @@ for target in save_record game_lists game_config; do
      -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
      "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
 done
+
+# Entities, level objects and the control modes: configuration text (entity
+# configurations, with a dictionary of their keys) or generated mode data run
+# through the configuration compiler into one entity of a minimal level.
+mkdir -p "$out/seeds/entity_config" "$out/seeds/walking_modes" "$out/seeds/vehicle_modes"
+printf 'Entity\n{\n  type = "player"\n  hudFont = "a"\n  colArea0 = "0 0 0 1 1 1"\n}\n' > "$out/seeds/entity_config/entity.txt"
+printf '\x00\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x80\x80\xff\x00\x10\x20' \
+  > "$out/seeds/walking_modes/camrel.bin"
+printf '\x02\x03\x03\x03\x03\x03\x03\x03\x03\x03\x03\x01\x00\x01\x05\x09\xff\x00\xff\x00\xf0' \
+  > "$out/seeds/walking_modes/skitter.bin"
+cp "$out/seeds/config/kart.cfb" "$out/seeds/vehicle_modes/"
+for target in entity_config walking_modes vehicle_modes; do
+  [[ -f "$root/tests/fuzz/${target}_fuzz.cpp" ]] || continue
+  echo "== fuzz: building ${target}_fuzz"
+  "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "$root/tools/lib/cfgc.cpp" "$out/libgame_fuzz.a" \
+    "${gamelibs[@]}" -o "$out/${target}_fuzz"
+  dict=()
+  [[ -f "$root/tests/fuzz/${target}.dict" ]] && dict=(-dict="$root/tests/fuzz/${target}.dict")
+  echo "== fuzz: running ${target}_fuzz for ${seconds} s"
+  mkdir -p "$out/corpus/$target"
+  (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/${target}_fuzz" "${dict[@]}" \
+     -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 \
+     "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
+done

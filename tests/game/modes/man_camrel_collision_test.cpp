@@ -1,0 +1,236 @@
+// Man_CamRel's collision slot and the shared helpers: health and score
+// shots, pickups by proximity and by phantom overlap, checkpoints, hits
+// and stun protection, points, and riding a turning platform.
+#include <cmath>
+
+#include "app/config.h"
+#include "engine/objecttemplate.h"
+#include "game/race_setup.h"
+#include "modes_fixture.h"
+
+using namespace modestest;
+using entitytest::Item;
+using entitytest::V;
+
+namespace {
+
+class ManCamRelCollisionTest : public ModesTest {
+protected:
+    Object* Hero(const std::string& controlData = "", std::vector<LwsWriterItem> extra = {})
+    {
+        return CamRelHero(controlData + "", extra);
+    }
+    // A shot of a weapon with this purpose and these values, owned by owner.
+    Object* Shot(Object* owner, const char* purpose, float v0, float v3 = 0.0f)
+    {
+        WriteShot("Shots\\Gift.cfg", "STRAIGHT");
+        char keys[256];
+        snprintf(keys, sizeof keys,
+                 "vehicle {\n projectiles {\n  ProjType0Config = Shots\\Gift.cfg\n  ProjType0Purpose = %s\n"
+                 "  ProjType0FPVal0 = %g\n  ProjType0FPVal3 = %g\n  ProjType0FiringDelay = 0\n }\n}\n",
+                 purpose, v0, v3);
+        WriteConfig("Gifts.cfg", keys);
+        ConfigNode* reader = Config_Open("Gifts.cfg");
+        Config_SetSection(reader, "vehicle");
+        ProjType_Free(&gifts);
+        ProjType_Load(&gifts, reader, "projectiles");
+        Config_Close(reader);
+        return Projectile_Spawn(&gifts.weapons[0], owner, &gifts);
+    }
+    void TearDown() override
+    {
+        ProjType_Free(&gifts);
+        ModesTest::TearDown();
+    }
+    WeaponList gifts{};
+};
+
+TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
+{
+    Object* hero = Hero();
+    EntityRecord* r = Record(hero);
+    ManCamRelData* d = CamRel(hero);
+    struct Case {
+        float health;
+        int32_t lives;
+        float amount;
+        float healthAfter;
+        int32_t livesAfter;
+    } cases[] = {
+        {100.0f, 99, 20.0f, 100.0f, 99},  // 99 lives: added, clamped
+        {90.0f, 3, 20.0f, 100.0f, 4},     // beyond the total: initHealth and a life
+        {70.0f, 3, 20.0f, 90.0f, 3},
+    };
+    for (const Case& c : cases) {
+        r->health = c.health;
+        d->lives = c.lives;
+        Object* shot = Shot(hero, "HEALTH", c.amount);
+        ASSERT_NE(shot, nullptr);
+        ManCamRelMode_Collision(hero, r, shot, 0);
+        EXPECT_EQ(Entity_GetHealth(r), c.healthAfter) << c.health;
+        EXPECT_EQ(d->lives, c.livesAfter) << c.health;
+        Projectile_Release(shot, hero);
+    }
+    Object* shot = Shot(hero, "SCORE", 12.9f);
+    d->score = 0;
+    ManCamRelMode_Collision(hero, r, shot, 0);
+    EXPECT_EQ(d->score, 12);
+}
+
+TEST_F(ManCamRelCollisionTest, ScorePickupsCountOncePerPickupAndMeetTheRequiredFraction)
+{
+    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal1 = 5\n FPVal2 = 10\n BoolVal10 = TRUE");
+    WriteProp("Rock", "StringVal0 = PICKUP\n FPVal1 = 5\n FPVal2 = 1");
+    std::vector<LwsWriterItem> coins;
+    for (int i = 0; i < 10; ++i) coins.push_back(Item("Coin", V(5.0f * (i + 1), 0.5f, 20)));
+    coins.push_back(Item("Rock", V(-20, 0.5f, -20)));
+    PlaceProps(coins);
+    Level_SetGameRule(RULE_SCORE_PICKUPS);
+    GameSetup_SetPlayerDifficulty(0, 0);
+    Object* hero = Hero(" easyScorePickupPercentReq = 75\n");
+    ManCamRelData* d = CamRel(hero);
+    ASSERT_EQ(d->scorePickupTotal, 11);
+    d->scorePickupTotal = 10;  // 10 x 0.75: 7 are needed
+    for (int i = 0; i < 10; ++i) {
+        Place(hero, V(5.0f * (i + 1), 0.5f, 20));
+        SetVelocity(hero, V(0, 0, 0));
+        Step(i == 0 ? 20 : 2);
+        EXPECT_EQ(d->scorePickupsCollected, i + 1) << "once, however many frames the player stays";
+        EXPECT_EQ((d->flags & MCR_PICKUPS_MET) != 0, i + 1 >= 7) << i;
+    }
+    EXPECT_EQ(d->texts[0].value, 10);
+    // Without option 512 the object stays active and counts again.
+    Place(hero, V(-20, 0.5f, -20));
+    Step(3);
+    EXPECT_GT(d->scorePickupsCollected, 11);
+}
+
+TEST_F(ManCamRelCollisionTest, PhantomPickupsNeedANegativeThresholdAndASteppingPickupCounts)
+{
+    WriteProp("Lure", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 7\n BoolVal10 = TRUE", 0, "SPHERE0.5\n Phantom = TRUE");
+    WriteProp("Dud", "StringVal0 = PICKUP\n FPVal1 = 7\n BoolVal10 = TRUE", 0, "SPHERE0.5\n Phantom = TRUE");
+    WriteProp("Bell", "StringVal0 = PICKUP\n FPVal1 = 7\n BoolVal11 = TRUE", 2);
+    PlaceProps({Item("Lure", V(0, 0.5f, 5)), Item("Dud", V(8, 0.5f, 5)), Item("Bell", V(-8, 0.5f, 5))});
+    Level_SetGameRule(RULE_HIDDEN_PICKUPS);
+    Object* hero = Hero();
+    ManCamRelData* d = CamRel(hero);
+    ASSERT_EQ(d->hiddenTotal, 3);
+    Place(hero, V(0, 0.5f, 4.6f));
+    Step(5);
+    EXPECT_EQ(d->hiddenCollected, 1) << "a phantom has impact 0, above -1";
+    Place(hero, V(8, 0.5f, 4.6f));
+    Step(5);
+    EXPECT_EQ(d->hiddenCollected, 1) << "0 is not above a threshold of 0";
+    Place(hero, V(-8, 0.5f, 5));
+    Step(2);
+    EXPECT_EQ(d->hiddenCollected, 2) << "the index read before the hit steps it";
+    EXPECT_EQ(HitModeObject_GetAnimIndex(PropAt(V(-8, 0.5f, 5))), 1);
+}
+
+TEST_F(ManCamRelCollisionTest, ANewCheckpointBecomesTheStartAndSendsThePreviousOneBack)
+{
+    WriteProp("Flag", "StringVal0 = CHECKPOINT", 3);
+    PlaceProps({Item("Flag", V(10, 0.5f, 10)), Item("Flag", V(-10, 0.5f, 10))});
+    Object* hero = Hero();
+    Object* first = PropAt(V(10, 0.5f, 10));
+    Object* second = PropAt(V(-10, 0.5f, 10));
+    Place(hero, V(10, 0.5f, 10));
+    Step();
+    EXPECT_EQ(HitModeObject_GetAnimIndex(first), 1);
+    EXPECT_EQ(Player_GetUserWord(0), first);
+    EXPECT_NEAR(Record(hero)->startPosition.x, 10.0f, 1e-4f);
+    Step(20);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(first), 2) << "1, then 2, and touching it again changes nothing";
+    Place(hero, V(-10, 0.5f, 10));
+    Step();
+    EXPECT_EQ(Player_GetUserWord(0), second);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(first), 0);
+    Entity_Respawn(hero, 0);
+    EXPECT_NEAR(BodyPosition(hero).x, -10.0f, 1e-3f);
+    Entity_Respawn(hero, 1);
+    EXPECT_EQ(Player_GetUserWord(0), nullptr) << "a restart from the player start forgets it";
+    EXPECT_EQ(HitModeObject_GetAnimIndex(second), 0);
+}
+
+TEST_F(ManCamRelCollisionTest, HitsDuringStunProtectionPushButDoNotHurt)
+{
+    Object* hero = Hero(" stunDuration = 1\n");
+    EntityRecord* r = Record(hero);
+    ManCamRelData* d = CamRel(hero);
+    const Vec3 side = Mode_Unit(V(1, 3, 0));
+    ManCamRelMode_TakeHit(hero, r, -10.0f, &side, 20.0f, 100.0f);
+    EXPECT_EQ(Entity_GetHealth(r), 90.0f);
+    EXPECT_EQ(Anim(hero), MCR_STUNNED_UPWARDS) << "a vertical push above 10";
+    Step();
+    const Vec3 flat = V(1, 0, 0);
+    ManCamRelMode_TakeHit(hero, r, -10.0f, &flat, 4.0f, 0.0f);
+    EXPECT_EQ(Entity_GetHealth(r), 90.0f) << "protected for stunDuration";
+    EXPECT_NEAR(d->forcedVel.x, 4.0f, 1e-5f) << "the push applies";
+    Step(60);
+    Mode_Play(r, MCR_STAND);
+    ManCamRelMode_TakeHit(hero, r, -10.0f, &flat, 4.0f, 0.0f);
+    EXPECT_EQ(Entity_GetHealth(r), 80.0f);
+    EXPECT_EQ(Anim(hero), MCR_STUNNED);
+    const Vec3 down = V(0, -1, 0);
+    ManCamRelMode_TakeHit(hero, r, 0.0f, &down, 50.0f, 3.0f);
+    EXPECT_NEAR(d->forcedVel.y, -3.0f, 1e-5f) << "the vertical part is limited, its sign kept";
+}
+
+TEST_F(ManCamRelCollisionTest, PointsGoToAManCamRelPlayerOnlyAndAllAtOnceWhenEveryTextFlies)
+{
+    WriteCharacter("Levels\\Test\\Frog.cfg", "Man", " forwardVelStep = 1\n");
+    Object* hero = Hero("", {Item("entity_Frog", V(0, 0, 8))});
+    ManCamRelData* d = CamRel(hero);
+    Object* frog = nullptr;
+    for (Object* o : Entities())
+        if (o != hero) frog = o;
+    d->score = 0;
+    ControlMode_AreaHelper(5, frog, hero, 1, 0);
+    EXPECT_EQ(d->texts[0].flags, 0u) << "a Man earns nothing";
+    for (int i = 0; i < MCR_FLOAT_TEXTS; ++i) ControlMode_AreaHelper(1, hero, frog, 0, 0);
+    EXPECT_EQ(d->score, 0);
+    ControlMode_AreaHelper(40, hero, frog, 1, 0);
+    EXPECT_EQ(d->score, 40) << "no text free: at once";
+    EXPECT_EQ(d->killCount, 1);
+    EXPECT_NEAR(d->texts[0].world.z, 8.0f, 0.6f) << "texts start at the position object";
+}
+
+// A heavy ball of radius 20 spinning about +y under the rider, kept in place
+// every frame: its surface under the rider moves along w x r.
+class TurningPlatformTest : public ManCamRelCollisionTest,
+                            public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TurningPlatformTest, ARiderIsCarriedAlongThePlatformSurface)
+{
+    WriteObject("Levels\\Test\\Wheel.cfg",
+                "VisualModel = NOVISUAL\n PhysicalModel = SPHERE20\n Mass = 100000\n CollisionGroup = 1");
+    const bool platformFirst = GetParam();
+    Object* wheel = nullptr;
+    auto makeWheel = [&] {
+        wheel = ObjectTemplate_Load("Levels\\Test\\Wheel.cfg", nullptr, objects, 0);
+        ASSERT_NE(wheel, nullptr);
+        Object_Sync(wheel, OBJECT_SYNC_ALL);
+        PhysWorld_RegisterBodyEvents(phys, wheel->body);
+    };
+    if (platformFirst) makeWheel();
+    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
+                   " forwardVelStep = 64\n maxRunSpeed = 10\n jumpTimeSinceGroundAllow = 0.1\n dieInAirTime = 50\n"
+                   " noInputDamping = 10, 0, 10\n camMode0RailDist = 4\n");
+    Object* hero = StartPlayer({}, 40.0f);
+    if (!platformFirst) makeWheel();
+    const Vec3 centre = V(0, -19.6f, 0), spin = V(0, 1, 0), still = V(0, 0, 0);
+    Place(hero, V(3, 0.5f, 0));
+    for (int i = 0; i < 50; ++i) {
+        PhysBody_SetPosition(wheel->body, &centre);
+        PhysBody_SetLinearVelocity(wheel->body, &still);
+        PhysBody_SetAngularVelocity(wheel->body, &spin);
+        Step();
+    }
+    const Vec3 p = BodyPosition(hero);
+    EXPECT_LT(p.z, -0.5f) << "w x r at (3, 0, 0) points to -z";
+    EXPECT_LT(std::fabs(CamRel(hero)->platformVel.z + 3.0f), 1.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSides, TurningPlatformTest, ::testing::Bool());
+
+}  // namespace

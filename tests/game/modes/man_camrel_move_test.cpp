@@ -1,0 +1,142 @@
+// Man_CamRel's movement slot: the ground step, the camera button, the
+// freeze guard, speed limits over a platform, attacks and jumps.
+#include <cmath>
+
+#include "modes_fixture.h"
+
+using namespace modestest;
+
+namespace {
+
+class ManCamRelMoveTest : public ModesTest {
+protected:
+    Object* Hero(const std::string& controlData = "") { return CamRelHero(controlData + " maxRunSpeed = 100\n forwardVelStepInAir = 500\n doubleJumpVel = 9\n doubleJumpAllow = TRUE\n"
+                                         " doubleJumpAllowMinYVel = -2\n doubleJumpAllowMaxYVel = 2\n camMode0RailDist = 4\n"
+                                         " camMode1RailDist = 5\n camMode2RailDist = 6\n camMode3RailDist = 7\n camMode0XRotation = 80\n"
+                                         " genCamData {\n  defaultDistance = 5\n }\n"); }
+    static float Horizontal(Vec3 v) { return std::sqrt(v.x * v.x + v.z * v.z); }
+};
+
+TEST_F(ManCamRelMoveTest, HalfAStickOnTheGroundStepsByOneSixtyFourthOfTheStep)
+{
+    Object* hero = Hero();
+    ASSERT_TRUE(Record(hero)->flags & ENTITY_ON_GROUND);
+    script[0].stickY = 0.5f;
+    Step();
+    const Vec3 v = Velocity(hero);
+    EXPECT_NEAR(Horizontal(v), dt * 64.0f / 64.0f, 2e-3f);
+    EXPECT_GT(v.z, 0.0f) << "forward is the camera's heading";
+    EXPECT_FALSE(CamRel(hero)->flags & MCR_NO_INPUT);
+}
+
+TEST_F(ManCamRelMoveTest, ATapOfTheCameraButtonCyclesTheModeAndAHoldOnlySteers)
+{
+    Object* hero = Hero();
+    ManCamRelData* d = CamRel(hero);
+    d->camMode = 3;
+    script[0].buttons = MCR_BUTTON_CAMERA;
+    Step(5);
+    script[0].buttons = 0;
+    Step();
+    EXPECT_EQ(d->camMode, 0) << "3 wraps to 0";
+    EXPECT_EQ(d->camera->targetDistance, 4.0f);
+
+    script[0].buttons = MCR_BUTTON_CAMERA;
+    script[0].stickX = 1.0f;
+    Step(20);
+    EXPECT_TRUE(Horizontal(Velocity(hero)) < 0.05f) << "while held the stick steers the camera, not the character";
+    script[0].buttons = 0;
+    script[0].stickX = 0.0f;
+    Step();
+    EXPECT_EQ(d->camMode, 0) << "a hold of 0.4 s is no tap";
+}
+
+TEST_F(ManCamRelMoveTest, NothingButTheNoInputFlagHappensForThreeTenthsAfterAFreeze)
+{
+    Object* hero = Hero();
+    ManCamRelData* d = CamRel(hero);
+    Record(hero)->flags |= ENTITY_FROZEN;
+    Step();
+    Record(hero)->flags &= ~ENTITY_FROZEN;
+    const float frozenAt = d->freezeTime;
+    script[0].stickY = 1.0f;
+    script[0].buttons = MCR_BUTTON_JUMP;
+    int frames = 0;
+    while (Entity_GetTime(Record(hero)) - frozenAt < 0.28f) {
+        Step();
+        script[0].buttons = 0;
+        frames++;
+        EXPECT_LT(Horizontal(Velocity(hero)), 0.05f);
+        EXPECT_TRUE(d->flags & MCR_NO_INPUT);
+        EXPECT_NE(Anim(hero), MCR_JUMPIN);
+    }
+    EXPECT_GE(frames, 13);
+    Step(3);
+    EXPECT_GT(Horizontal(Velocity(hero)), 0.5f);
+}
+
+TEST_F(ManCamRelMoveTest, TheSpeedLimitAppliesToTheVelocityRelativeToThePlatform)
+{
+    Object* hero = Hero();
+    ManCamRelData* d = CamRel(hero);
+    Place(hero, V(0, 50, 0));
+    SetVelocity(hero, V(4, 0, 0));
+    d->platformVel = V(4, 0, 0);
+    script[0].stickY = 1.0f;
+    Step(3);
+    const Vec3 v = Velocity(hero);
+    EXPECT_NEAR(v.x, 4.0f, 0.05f) << "the platform's motion is kept";
+    EXPECT_NEAR(v.z, 3.0f, 0.05f) << "maxInAirSpeed over the platform";
+}
+
+TEST_F(ManCamRelMoveTest, ASecondAttackPressDuringTheFirstQueuesTheSecondAttack)
+{
+    Object* hero = Hero();
+    Press(MCR_BUTTON_ATTACK);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1);
+    EXPECT_FALSE(CamRel(hero)->flags & MCR_ATTACK_QUEUED);
+    Step();
+    Press(MCR_BUTTON_ATTACK);
+    EXPECT_TRUE(CamRel(hero)->flags & MCR_ATTACK_QUEUED);
+    Press(MCR_BUTTON_FIRE);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1) << "no firing during an attack";
+    Step(20);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK2);
+    Step(20);
+    EXPECT_NE(Anim(hero), MCR_CLOSE_ATTACK1) << "without a queued attack the second one finishes";
+}
+
+TEST_F(ManCamRelMoveTest, AJumpWorksWithinTheAllowanceAfterTheLastLandingAndTheDoubleJumpInItsWindow)
+{
+    Object* hero = Hero();
+    EntityRecord* r = Record(hero);
+    Place(hero, V(0, 40, 0));
+    SetVelocity(hero, V(0, -2, 0));
+    Step();
+    ASSERT_FALSE(r->flags & ENTITY_ON_GROUND);
+    r->landingTime = r->clock - 0.15f;
+    Press(MCR_BUTTON_JUMP);
+    EXPECT_LT(Velocity(hero).y, 0.0f) << "0.15 s after leaving the ground is too late";
+    Step();
+    Mode_Play(r, MCR_STAND);
+    r->landingTime = r->clock - 0.04f;
+    Press(MCR_BUTTON_JUMP);
+    EXPECT_NEAR(Velocity(hero).y, 6.0f, 0.01f);
+    EXPECT_EQ(Anim(hero), MCR_JUMPIN);
+
+    // The double jump needs a new press inside the vertical-speed window.
+    script[0].buttons = MCR_BUTTON_JUMP;
+    Step(5);
+    EXPECT_NE(Anim(hero), MCR_DOUBLEJUMP) << "held, not pressed; and 6 is outside the window";
+    script[0].buttons = 0;
+    while (Velocity(hero).y > 1.5f) Step();
+    Press(MCR_BUTTON_JUMP);
+    EXPECT_EQ(Anim(hero), MCR_DOUBLEJUMP);
+    EXPECT_NEAR(Velocity(hero).y, 9.0f, 0.01f);
+    Step(40);
+    Press(MCR_BUTTON_JUMP);
+    ASSERT_FALSE(Record(hero)->flags & ENTITY_ON_GROUND);
+    EXPECT_LT(Velocity(hero).y, 9.0f - 0.2f) << "one double jump per jump";
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// Man: the stick's dead zones and smoothing, turns that last, jumps, falls,
+// death and respawn, and the movement animations on dry ground.
+#include <cmath>
+
+#include "modes_fixture.h"
+
+using namespace modestest;
+using entitytest::V;
+
+namespace {
+
+class ManModeTest : public ModesTest {
+protected:
+    static Anims ManAnims()
+    {
+        return {{"stand", 1.0f, true},  {"walk", 1.0f, true},   {"walkBack", 1.0f, true}, {"run", 1.0f, true},
+                {"jumpin", 0.1f, false}, {"land", 0.1f, false}, {"jump", 1.0f, true},     {"doublejump", 0.1f, false},
+                {"dead", 0.3f, false},  {"dieInAir", 0.3f, false}, {"turnOnSpot", 1.0f, true},
+                {"skid", 0.3f, false}};
+    }
+    Object* Man(const std::string& controlData = "")
+    {
+        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man",
+                       controlData +
+                           " jumpVel = 5\n forwardVelStep = 40\n reverseVelStep = 20\n turnVelMax = 3.14159\n"
+                       " maxRunSpeed = 4\n joyDirIncFromCenter = 100, 0, 100\n joyDirIncToCenter = 100, 0, 100\n"
+                       " dieInAirTime = 1.5\n dieInAirVel = -3\n doubleJumpAllow = TRUE\n doubleJumpVel = 7\n"
+                       " doubleJumpAllowMinYVel = -1\n doubleJumpAllowMaxYVel = 1\n stunColVelHor = -100\n",
+                       "maxAngularVelocity = 0", ManAnims());
+        Ground();
+        Object* man = StartPlayer();
+        Step(10);
+        return man;
+    }
+    static ManData* Data(Object* o) { return (ManData*)Record(o)->modeData; }
+    static float Heading(Object* o)
+    {
+        Vec3 at, up;
+        Node_GetWorldOrientation(o->node, &at, &up);
+        return Vec3_Heading(&at);
+    }
+};
+
+TEST_F(ManModeTest, TheSmoothedStickMovesAtItsTwoRatesAndNeverPastTheStick)
+{
+    struct Case {
+        float value, stick, expected;
+    } cases[] = {
+        {0.0f, 1.0f, 0.2f},    // away from the centre at 10 / s
+        {0.95f, 1.0f, 1.0f},   // never past the stick
+        {0.5f, 0.0f, 0.46f},   // towards the centre at 2 / s
+        {0.01f, 0.0f, 0.0f},
+        {0.0f, -1.0f, -0.2f},  // away on the other side
+        {-0.5f, 0.0f, -0.46f},
+        {0.3f, -1.0f, 0.26f},  // crossing: towards the centre first
+    };
+    for (const Case& c : cases) EXPECT_NEAR(ManMode_Smooth(c.value, c.stick, 10.0f, 2.0f, 0.02f), c.expected, 1e-5f);
+}
+
+TEST_F(ManModeTest, DeadZonesHoldAtExactlyTheEdgeAndATurnLasts)
+{
+    Object* man = Man();
+    const float start = Heading(man);
+    script[0].stickX = 0.5f;
+    Step(5);
+    EXPECT_EQ(Data(man)->turn, 0.0f) << "0.5 is inside the dead zone";
+    EXPECT_NEAR(Heading(man), start, 1e-4f);
+    script[0].stickX = 0.51f;
+    Step();
+    EXPECT_GT(Data(man)->turn, 0.0f);
+    // Half a second at full right: a quarter turn, which stays.
+    script[0].stickX = 1.0f;
+    Step(25);
+    script[0].stickX = 0.0f;
+    Step(2);
+    const float turned = Heading(man);
+    EXPECT_GT(Angle_Diff(start, turned, 1, 1), 1.2f) << "right turns the heading up";
+    Step(10);
+    EXPECT_NEAR(Heading(man), turned, 1e-3f) << "the body keeps the node's facing";
+}
+
+TEST_F(ManModeTest, HoldingJumpJumpsAgainOnLandingAndTheDoubleJumpNeedsANewPressInItsWindow)
+{
+    Object* man = Man();
+    script[0].buttons = MAN_BUTTON_JUMP;
+    Step();
+    EXPECT_NEAR(Velocity(man).y, 5.0f, 0.05f);
+    int jumps = 0;
+    float last = 5.0f;
+    for (int i = 0; i < 250; ++i) {
+        Step();
+        const float vy = Velocity(man).y;
+        if (vy > 4.5f && last < 4.5f) jumps++;
+        last = vy;
+    }
+    EXPECT_GE(jumps, 2) << "held on the ground, it jumps as soon as land or stand plays";
+    EXPECT_NE(Anim(man), MAN_DOUBLEJUMP) << "held, never pressed";
+
+    script[0].buttons = 0;
+    Step(60);
+    Press(MAN_BUTTON_JUMP);
+    while (Velocity(man).y > 0.9f) Step();
+    Press(MAN_BUTTON_JUMP);
+    EXPECT_EQ(Anim(man), MAN_DOUBLEJUMP);
+    EXPECT_NEAR(Velocity(man).y, 7.0f, 0.05f);
+}
+
+TEST_F(ManModeTest, OffALedgeItPlaysJumpAndALongFallKillsThenItRespawnsAtItsStart)
+{
+    Object* man = Man();
+    EntityRecord* r = Record(man);
+    Place(man, V(5, 60, 5));
+    SetVelocity(man, V(0, -1, 0));
+    Step(10);
+    EXPECT_NE(Anim(man), MAN_JUMP) << "0.2 s in the air";
+    Step(5);
+    EXPECT_EQ(Anim(man), MAN_JUMP);
+    Step(50);
+    EXPECT_GT(Entity_GetHealth(r), 0.0f);
+    Step(30);
+    EXPECT_EQ(Entity_GetHealth(r), 0.0f) << "more than dieInAirTime below dieInAirVel";
+    EXPECT_EQ(Anim(man), MAN_DIE_IN_AIR);
+    Step(30);
+    EXPECT_NEAR(BodyPosition(man).x, 0.0f, 0.1f) << "respawned at its start when dieInAir ended";
+    EXPECT_EQ(Entity_GetHealth(r), 100.0f);
+}
+
+TEST_F(ManModeTest, OnDryGroundWithoutAWadeHeightItRuns)
+{
+    Object* man = Man();
+    script[0].stickY = 1.0f;
+    Step(10);
+    EXPECT_EQ(Anim(man), MAN_RUN);
+    script[0].stickY = 0.5f;
+    Step(10);
+    EXPECT_EQ(Anim(man), MAN_WALK);
+    script[0].stickY = -0.8f;
+    Step(30);
+    EXPECT_EQ(Anim(man), MAN_WALK_BACK);
+    EXPECT_LT(Velocity(man).z, 0.0f);
+}
+
+}  // namespace

@@ -1,0 +1,330 @@
+// A walking player in a level with the real physics engine, driven by
+// scripted input: running relative to the camera, jumps to computed
+// heights, landing, platforms, water, firing, death areas, completing a
+// level, a level reload with a shot pending, and every mode on bad data.
+#include <cmath>
+
+#include "engine/animset.h"
+#include "engine/objecttemplate.h"
+#include "game/game_context.h"
+#include "game/race_setup.h"
+#include "modes_fixture.h"
+
+using namespace modestest;
+using entitytest::Item;
+using entitytest::V;
+
+namespace {
+
+constexpr float kGravity = 9.81f;
+
+const char kHero[] =
+    " forwardVelStep = 64\n maxRunSpeed = 6\n maxInAirSpeed = 3\n jumpTimeSinceGroundAllow = 0.1\n"
+    " dieInAirTime = 50\n camMode0RailDist = 4\n camMode1RailDist = 4\n camMode2RailDist = 4\n camMode3RailDist = 4\n";
+
+class WalkingLevelTest : public ModesTest {
+protected:
+    Object* Hero(const std::string& keys = "", std::vector<LwsWriterItem> extra = {}, const std::string& more = "",
+                 const std::vector<Event>& events = {}, const std::string& vehicle = "")
+    {
+        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", keys + kHero, vehicle, ManCamRelAnims(),
+                       events, more);
+        FlatGround();
+        Object* hero = StartPlayer(extra);
+        Step(20);
+        return hero;
+    }
+    // A heavy ball under the rider kept at its height, moving or spinning.
+    Object* Wheel(float radius)
+    {
+        char keys[160];
+        snprintf(keys, sizeof keys,
+                 "VisualModel = NOVISUAL\n PhysicalModel = SPHERE%g\n Mass = 100000\n CollisionGroup = 1", radius);
+        WriteObject("Levels\\Test\\Wheel.cfg", keys);
+        Object* wheel = ObjectTemplate_Load("Levels\\Test\\Wheel.cfg", nullptr, objects, 0);
+        Object_Sync(wheel, OBJECT_SYNC_ALL);
+        PhysWorld_RegisterBodyEvents(phys, wheel->body);
+        return wheel;
+    }
+    static int ShotsInUse()
+    {
+        int n = 0;
+        List_ForEach(
+            Projectile_GetPool(),
+            [](void* item, void* arg) {
+                ProjectileRecord* r = Projectile_GetRecord((Object*)item);
+                if (r && (r->flags & PROJ_IN_USE)) ++*(int*)arg;
+                return 0;
+            },
+            &n);
+        return n;
+    }
+};
+
+TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTurns)
+{
+    Object* hero = Hero(" changeDirTurnSpeed = 720\n");
+    script[0].stickY = 1.0f;
+    Step(25);
+    Vec3 v = Velocity(hero);
+    EXPECT_GT(v.z, 5.0f);
+    EXPECT_LT(std::fabs(v.x), 0.3f);
+    const Vec3 at = V(1, 0, 0), up = V(0, 1, 0);
+    Node_SetWorldOrientation(cameraFrame, &at, &up);
+    Step(25);
+    v = Velocity(hero);
+    EXPECT_GT(v.x, 5.0f) << "the same stick now runs along +x";
+    EXPECT_LT(std::fabs(v.z), 0.5f);
+    Vec3 facing, facingUp;
+    Entity_GetAnimRootOrientation(Record(hero), 0, &facing, &facingUp);
+    EXPECT_GT(facing.x, 0.9f) << "the character turned to its way";
+}
+
+class JumpHeightTest : public WalkingLevelTest, public ::testing::WithParamInterface<float> {};
+
+TEST_P(JumpHeightTest, TheApexIsJumpVelSquaredOverTwiceTheGravityAndItTakesOffCleanly)
+{
+    const float extra = GetParam();
+    char keys[160];
+    snprintf(keys, sizeof keys, " jumpVel = 6\n yVelChangePerSec = %g\n doubleJumpAllow = TRUE\n", extra);
+    Object* hero = Hero(keys);
+    ManCamRelData* d = CamRel(hero);
+    const float start = BodyPosition(hero).y;
+    Press(MCR_BUTTON_JUMP);
+    std::vector<int32_t> anims;
+    float top = start;
+    bool rising = true;
+    for (int i = 0; i < 120; ++i) {
+        top = std::fmax(top, BodyPosition(hero).y);
+        if (anims.empty() || anims.back() != Anim(hero)) anims.push_back(Anim(hero));
+        rising = rising && Velocity(hero).y > 0.0f;
+        if (rising) {
+            EXPECT_TRUE(d->flags & MCR_JUMPED) << "the double jump stays available while rising";
+            EXPECT_FALSE(d->flags & MCR_DOUBLE_JUMPED);
+        }
+        Step();
+    }
+    const float g = kGravity - extra;
+    EXPECT_NEAR(top - start, 36.0f / (2.0f * g), 6.0f * dt + 0.02f);
+    ASSERT_GE(anims.size(), 4u);
+    EXPECT_EQ(anims[0], MCR_JUMPIN);
+    EXPECT_EQ(anims[1], MCR_JUMP) << "no land right after take-off";
+    EXPECT_EQ(anims[2], MCR_LAND);
+    EXPECT_EQ(anims.back(), MCR_STAND);
+}
+
+INSTANTIATE_TEST_SUITE_P(ExtraGravity, JumpHeightTest, ::testing::Values(0.0f, -10.0f));
+
+TEST_F(WalkingLevelTest, ItRidesAPlatformMovingAtConstantVelocity)
+{
+    Object* wheel = Wheel(20.0f);
+    Object* hero = Hero(" noInputDamping = 10, 0, 10\n");
+    Vec3 centre = V(0, 25, 0);  // clear of the ground
+    const Vec3 drive = V(2, 0, 0), still = V(0, 0, 0);
+    PhysBody_SetPosition(wheel->body, &centre);
+    Place(hero, V(0, 45.5f, 0));
+    for (int i = 0; i < 150; ++i) {
+        Vec3 p;
+        PhysBody_GetPosition(wheel->body, &p);
+        p.y = centre.y;
+        PhysBody_SetPosition(wheel->body, &p);
+        PhysBody_SetLinearVelocity(wheel->body, &drive);
+        PhysBody_SetAngularVelocity(wheel->body, &still);
+        Step();
+    }
+    Vec3 p;
+    PhysBody_GetPosition(wheel->body, &p);
+    const Vec3 rider = BodyPosition(hero);
+    EXPECT_GT(p.x, 5.5f);
+    EXPECT_NEAR(rider.x, p.x, 1.0f) << "still on top after 3 s";
+    EXPECT_GT(rider.y, 45.2f);
+}
+
+TEST_F(WalkingLevelTest, ItWadesInShallowWaterSwimsWhenDeeperAndIsHurtBelowTheDamageDepth)
+{
+    WriteObject("Levels\\Test\\Pool.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE40\n Mass = 0\n"
+                                          " CollisionGroup = 1\n Constructor = Entity_Water_Constructor\n"
+                                          " Destructor = Entity_Water_Destructor");
+    Object* hero = Hero(" waterWadeHeight = 0.2\n waterDamageHeight = 0.5\n waterDamagePerSec = 10\n", {},
+                        "Water {\n BuoyancyVelStep = 20\n BuoyancyVelMax = 2\n BuoyancySettleY = 0.5\n}\n", {},
+                        "VehicleHeight = 1");
+    EntityRecord* r = Record(hero);
+    // Dry ground: it runs.
+    script[0].stickY = 1.0f;
+    Step(15);
+    EXPECT_EQ(Anim(hero), MCR_RUN);
+    Object* pool = ObjectTemplate_Load("Levels\\Test\\Pool.cfg", nullptr, objects, 0);
+    ASSERT_NE(pool, nullptr);
+    Vec3 surface = BodyPosition(hero);
+    surface.y = 0.8f;  // 0.3 deep at the body's centre
+    PhysBody_SetPosition(pool->body, &surface);
+    Step(10);
+    EXPECT_NEAR(r->waterDepth, 0.3f, 0.15f);
+    EXPECT_EQ(Anim(hero), MCR_WADING);
+    EXPECT_EQ(Entity_GetHealth(r), 100.0f) << "not deeper than 0.5 x VehicleHeight";
+
+    surface = BodyPosition(hero);
+    surface.y = 2.5f;
+    PhysBody_SetPosition(pool->body, &surface);
+    Step(25);
+    EXPECT_EQ(Anim(hero), MCR_SWIM_FORWARD) << "lifted off the ground in deep water";
+    EXPECT_LT(Entity_GetHealth(r), 98.0f);
+    EXPECT_GT(Entity_GetHealth(r), 85.0f) << "about 10 per second";
+    // The overlap ends before the world goes: the physics world's teardown
+    // would read the pair event of a phantom body it has already freed.
+    const Vec3 away = V(500, -500, 500);
+    PhysBody_SetPosition(pool->body, &away);
+    Step(2);
+}
+
+TEST_F(WalkingLevelTest, TheProjTypeEventOfItsFireAnimationLaunchesAShot)
+{
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
+    Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n }\n", {}, "",
+                        {{"ProjType", (uint32_t)MCR_FIRE, 0.1f, 0.15f}});
+    EXPECT_EQ(ShotsInUse(), 0);
+    Press(MCR_BUTTON_FIRE);
+    EXPECT_EQ(Anim(hero), MCR_FIRE);
+    EXPECT_EQ(ShotsInUse(), 0);
+    Step(10);
+    EXPECT_EQ(ShotsInUse(), 1);
+    Step(20);
+    EXPECT_EQ(Anim(hero), MCR_STAND) << "fire ends in stand";
+}
+
+TEST_F(WalkingLevelTest, DeathAreasCostALifeAndRespawnAtTheLastCheckpointKillAreasAtOnce)
+{
+    WriteProp("Flag", "StringVal0 = CHECKPOINT", 3);
+    WriteProp("Pit", "StringVal0 = DEATHAREA\n FPVal1 = 500\n FPVal2 = 1");
+    WriteProp("Void", "StringVal0 = KILLAREA");
+    PlaceProps({Item("Flag", V(10, 0.5f, 10)), Item("Pit", V(-10, 0.5f, 10)), Item("Void", V(20, 0.5f, -10))});
+    Object* hero = Hero(" initNumLifes = 5\n");
+    ManCamRelData* d = CamRel(hero);
+    Place(hero, V(10, 0.5f, 10));
+    Step(3);
+    Place(hero, V(-10, 0.5f, 10));
+    Step();
+    EXPECT_EQ(Entity_GetHealth(Record(hero)), 0.0f);
+    Step(30);
+    EXPECT_EQ(d->lives, 4);
+    EXPECT_NEAR(BodyPosition(hero).x, 10.0f, 0.2f) << "back at the checkpoint";
+    EXPECT_EQ(Entity_GetHealth(Record(hero)), 100.0f);
+
+    Place(hero, V(20, 0.5f, -10));
+    Step();
+    EXPECT_EQ(Anim(hero), MCR_DIE_IN_AIR);
+    EXPECT_TRUE(d->flags & MCR_KILLED_BY_AREA);
+    Step();
+    EXPECT_EQ(d->lives, 3) << "the next rules update respawns without waiting for the animation";
+    EXPECT_NEAR(BodyPosition(hero).x, 10.0f, 0.2f);
+    EXPECT_FALSE(d->flags & MCR_KILLED_BY_AREA);
+}
+
+TEST_F(WalkingLevelTest, TwoPickupsTheEndTriggerAndTheLastAnimationCompleteTheLevel)
+{
+    WriteProp("End", "StringVal0 = ENDAREA\n S32Val0 = 32", 8);
+    WriteProp("Gem", "StringVal0 = PICKUP\n FPVal1 = 4\n BoolVal10 = TRUE");
+    WriteProp("Gate", "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n FPVal1 = 6\n BoolVal0 = TRUE\n"
+                      " BoolVal10 = TRUE");
+    PlaceProps({Item("End", V(0, 0.5f, 40)), Item("Gem", V(5.2f, 0.5f, 5)), Item("Gem", V(4.8f, 0.5f, 5)),
+                Item("Gate", V(-5, 0.5f, 5))});
+    Level_SetGameRule(RULE_SCORE_PICKUPS);
+    Level_SetLevelToUnlock(7);
+    Object* hero = Hero(" levelCompPickupTotal = 2\n");
+    ManCamRelData* d = CamRel(hero);
+    Object* gate = PropAt(V(-5, 0.5f, 5));
+    ASSERT_NE(d->levelEnd, nullptr);
+    d->score = 120;
+    Place(hero, V(5, 0.5f, 5));  // both gems in one frame: the second during the first transition
+    Step();
+    EXPECT_EQ(d->levelCompCollected, 2);
+    for (int i = 0; i < 100 && !HitModeObject_TestState(gate, HITSTATE_ACTIVE); ++i) Step();
+    ASSERT_TRUE(HitModeObject_TestState(gate, HITSTATE_ACTIVE)) << "completion activates the end trigger";
+    EXPECT_EQ(HitModeObject_GetAnimIndex(d->levelEnd), 5) << "completing; 6 would follow";
+    EXPECT_TRUE(g_pages.empty());
+    Place(hero, V(-5, 0.5f, 5));
+    Step();
+    EXPECT_EQ(HitModeObject_GetAnimIndex(d->levelEnd), 7) << "the trigger plays the last animation";
+    for (int i = 0; i < 30 && g_pages.empty(); ++i) Step();
+    ASSERT_EQ(g_pages.size(), 1u);
+    EXPECT_EQ(g_pages[0], "unlockedTimeAttack");
+    EXPECT_TRUE(Progress_TestFlags(7, PROGRESS_BEATTIME_RULE));
+    EXPECT_EQ(Progress_GetPlayerValue(0, 7), 120);
+    Step();
+    EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
+    EXPECT_FALSE(Level_TestFlags(LEVEL_QUIT));
+}
+
+TEST_F(WalkingLevelTest, AReloadWithAShotPendingAndATargetPlaysOnInTheNewLevel)
+{
+    WriteShot("Shots\\Blade.cfg", "FRAME_FOLLOW", "", "");
+    WriteCharacter("Levels\\Test\\Frog.cfg", "Man", " forwardVelStep = 1\n");
+    Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Blade.cfg\n  ProjType0FiringDelay = 0\n }\n",
+                        {Item("entity_Frog", V(0, 0, 5))});
+    EntityRecord* r = Record(hero);
+    ManCamRelData* d = CamRel(hero);
+    Object* frog = nullptr;
+    for (Object* o : Entities())
+        if (o != hero) frog = o;
+    d->target = frog;
+    ManCamRelMode_Message(Entity_GetAnimSlotValue(r, 0), "ProjType", r->animSlots[0].root, 0, 0.0f, 0.0f);
+    ASSERT_NE(d->pending[0].projectile, nullptr);
+    EXPECT_EQ(ShotsInUse(), 1);
+
+    ReloadLevel("Levels\\Test\\Level.lws");
+    Object* again = Level_GetPlayerEntity(0);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(Record(again), r) << "the player's record survives";
+    EXPECT_EQ(d->pending[0].projectile, nullptr);
+    EXPECT_EQ(d->target, nullptr);
+    FlatGround();
+    Step(20);
+    script[0].stickY = 1.0f;
+    Step(30);
+    EXPECT_GT(Velocity(again).z, 3.0f) << "it plays on";
+}
+
+// Every mode loads without any key and plays 10 s of scripted input.
+struct BadData {
+    const char* mode;
+    int warnings;
+};
+
+class BadDataTest : public WalkingLevelTest, public ::testing::WithParamInterface<BadData> {};
+
+TEST_P(BadDataTest, EveryModeRunsWithAllItsKeysMissing)
+{
+    const BadData& c = GetParam();
+    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", c.mode, "", "maxAngularVelocity = 0");
+    FlatGround();
+    entitytest::g_log.clear();
+    Object* o = StartPlayer();
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ((int)entitytest::g_log.size(), c.warnings);
+    for (const std::string& line : entitytest::g_log) EXPECT_NE(line.find("Hero.cfg"), std::string::npos) << line;
+    for (int i = 0; i < 500; ++i) {
+        script[0].stickX = std::sin(i * 0.05f);
+        script[0].stickY = std::cos(i * 0.03f);
+        script[0].stick2X = std::sin(i * 0.11f);
+        script[0].buttons = (uint32_t)(i * 2654435761u) >> 20 & 0xFFF;
+        Step();
+        const Vec3 p = BodyPosition(o), v = Velocity(o);
+        ASSERT_TRUE(Mode_IsFinite(p) && Mode_IsFinite(v)) << i;
+        Vec3 at, up;
+        Node_GetWorldOrientation(o->node, &at, &up);
+        ASSERT_TRUE(Mode_IsFinite(at) && Mode_IsFinite(up)) << i;
+        if (Level_GetPlayerEntity(0) != o) break;  // taken over or given back
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, BadDataTest,
+                         ::testing::Values(BadData{"Man_CamRel", 10}, BadData{"Man", 6}, BadData{"Skitter", 4},
+                                           BadData{"Flitter", 4}, BadData{"Butterfly", 1}),
+                         [](const ::testing::TestParamInfo<BadData>& info) {
+                             std::string name = info.param.mode;
+                             for (char& ch : name)
+                                 if (ch == '_') ch = 'X';
+                             return name;
+                         });
+
+}  // namespace
