@@ -1,0 +1,219 @@
+// The level of the skating, rolling, flying and battling mode tests: the
+// entity fixture's level with these modes registered, a camera frame per
+// viewport, a restart callback that does what the level state's does (the
+// rule clock back to 0, every entity respawned at its start next frame) and
+// counts its calls, static level geometry from shape files, characters and
+// scene entities written from a mode name and its keys, and hit-mode props.
+#pragma once
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "../entity_fixture.h"
+#include "engine/physshape.h"
+#include "game/entity_hud.h"
+#include "game/modes/vehicle_common.h"
+#include "game/modes/vehicle_modes.h"
+#include "tools/lib/rbswrite.h"
+
+namespace vehicletest {
+
+inline int g_restarts = 0;
+inline void CountRestart(uint32_t)
+{
+    g_restarts++;
+    Level_SetClock2(0.0f);
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+}
+
+inline float AngleBetween(const Vec3& a, const Vec3& b)
+{
+    float d = Vec3_Dot(&a, &b) / std::sqrt(Vec3_LengthSq(&a) * Vec3_LengthSq(&b));
+    return std::acos(d > 1.0f ? 1.0f : (d < -1.0f ? -1.0f : d));
+}
+
+// Random numbers the tests choose: each draw returns the next value (the last one repeats).
+inline std::vector<int> g_draws;
+inline size_t g_drawIndex = 0;
+inline int ScriptedRand()
+{
+    if (g_draws.empty()) return 0;
+    int v = g_draws[g_drawIndex < g_draws.size() ? g_drawIndex : g_draws.size() - 1];
+    g_drawIndex++;
+    return v;
+}
+
+}  // namespace vehicletest
+
+class VehicleTest : public EntityTest {
+protected:
+    void SetUp() override
+    {
+        EntityTest::SetUp();
+        ASSERT_EQ(VehicleModes_Register(), 1);
+        vehicletest::g_restarts = 0;
+        vehicletest::g_draws.clear();
+        vehicletest::g_drawIndex = 0;
+        Level_SetRestartCallback(vehicletest::CountRestart);
+        for (int v = 0; v < LEVEL_VIEWPORTS; ++v) {
+            LevelViewport& vp = Level_GetSession()->viewports[v];
+            vp.cameraFrame = Node_Create(ObjectWorld_GetRootNode());
+            vp.rect[0] = vp.rect[1] = 0.0f;
+            vp.rect[2] = vp.rect[3] = 1.0f;
+        }
+    }
+
+    // A static box (convex shape file) of half sizes h centred at c, turned
+    // by the frame (at, up), in collision group 1 and the pick list.
+    PhysBody* Box(Vec3 h, Vec3 c, Vec3 at = {0, 0, 1}, Vec3 up = {0, 1, 0})
+    {
+        std::vector<uint8_t> bytes = Rbs_Write({Rbs_Box(0.0f, h.x, h.y, h.z)});
+        PhysBody* body = PhysShape_ParseRbs(bytes.data(), bytes.size(), phys);
+        if (!body) return nullptr;
+        PhysBody_SetCollisionGroup(body, 1);
+        PhysWorld_AddBody(phys, body, &c, &at, &up);
+        PhysContacts_AddBody(body);
+        return body;
+    }
+    // A flat floor whose top is at height y.
+    PhysBody* Floor(float y = 0.0f, float half = 50.0f, Vec3 centre = {0, 0, 0})
+    {
+        return Box({half, 1.0f, half}, {centre.x, y - 1.0f, centre.z});
+    }
+
+    // A level scene with player starts 0..3 at x = 0, 20, 40, 60 (height y)
+    // and the extra items.
+    void WriteLevel(std::vector<LwsWriterItem> extra = {}, float y = 1.0f)
+    {
+        std::vector<LwsWriterItem> items;
+        const Vec3 at = {0, 0, 1}, up = {0, 1, 0};
+        for (int p = 0; p < 4; ++p) {
+            const Vec3 start = entitytest::V(20.0f * p, y, 0);
+            items.push_back(entitytest::Item("PlayerStart_Null", start));
+            Player_SetStart(p, &start, &at, &up);  // as the level state reads the starts
+        }
+        for (auto& i : extra) items.push_back(i);
+        WriteScene("Levels\\Test\\Level.lws", 1.0f, items);
+    }
+
+    // An entity file of control mode `mode`: vehicleData keys (maxVelocity
+    // 30 unless given), animation slot 0 from the set `anims` following the
+    // body's position only (the modes turn it), extra "vehicle" text, and
+    // the group controlData with the given keys (more groups may follow in
+    // `more`). `path` is the configuration path.
+    void WriteMode(const std::string& path, const char* mode, const std::vector<Anim>& anims,
+                   const std::string& control, const std::string& vehicleData = "", const std::string& more = "",
+                   const std::string& object = "")
+    {
+        const std::string set = path + "_set";
+        WriteAnimSet(set, "Anim0", anims);
+        std::string data = "vehicleData {\n ControlMode = " + std::string(mode) + "\n" +
+                           (vehicleData.find("maxVelocity") == std::string::npos ? " maxVelocity = 30\n" : "") +
+                           vehicleData + "\n EntityType0 = 1\n}\n";
+        WriteEntity(path.c_str(),
+                    data + "Anim0Path = " + set + "\nAnim0RBRelMode = 1\n" + "controlData {\n" + control + "\n}\n" +
+                        more,
+                    object);
+    }
+    // The player character "Hero" in mode `mode` (see WriteMode).
+    void WriteHero(const char* mode, const std::vector<Anim>& anims, const std::string& control,
+                   const std::string& vehicleData = "", const std::string& more = "")
+    {
+        WriteMode("carddata\\entityconfigs\\Hero.cfg", mode, anims, control, vehicleData, more);
+    }
+
+    // Builds the level's entities (one human player unless SetPlayers said
+    // otherwise); returns player 0's entity.
+    Object* Build()
+    {
+        if (Level_GetNumPlayerEntities() == 0) SetPlayers({1});
+        Entity_CreateFromLevel("Levels\\Test\\Level.lws");
+        return Level_GetPlayerEntity(0);
+    }
+
+    // A hit-mode prop file "Levels\Test\<name>.cfg" with these Description
+    // keys; its body a box of half size `half` (none for 0: no collision).
+    void WriteProp(const char* name, const std::string& keys, const char* visual = "NOVISUAL", float half = 0.0f,
+                   bool phantom = false)
+    {
+        std::string physical = "NOCOLLISION";
+        if (half > 0.0f) {
+            std::string model = std::string("Props\\") + name + ".lwo";
+            std::string message;
+            Rbs_WriteFile({Rbs_Box(0.0f, half, half, half)}, "data/" + Rbs_OutputPath(model.c_str()), &message);
+            physical = model;
+        }
+        WriteObject((std::string("Levels\\Test\\") + name + ".cfg").c_str(),
+                    std::string("VisualModel = ") + visual + "\n PhysicalModel = " + physical +
+                        "\n Mass = 0\n CollisionGroup = 1\n" + (phantom ? " Phantom = TRUE\n" : "") +
+                        " Constructor = VavadUtils_HitModeObject_Constructor\n"
+                        " Destructor = VavadUtils_HitModeObject_Destructor\n"
+                        " Update = VavadUtils_HitModeObject_Update\n" +
+                        keys);
+    }
+    // Loads the props of a scene of the given items into the level's objects.
+    void Place(std::vector<LwsWriterItem> items, const char* scene = "Levels\\Test\\Props.lws")
+    {
+        WriteScene(scene, 1.0f, items);
+        ObjectScene_Load(scene, "Levels\\Test", objects);
+    }
+    Object* PropAt(Vec3 p)
+    {
+        struct Find {
+            Vec3 p;
+            Object* found;
+        } f = {p, nullptr};
+        List_ForEach(
+            objects,
+            [](void* item, void* arg) {
+                Find* f = (Find*)arg;
+                Object* o = (Object*)item;
+                if (!HitModeObject_GetRecord(o)) return 0;
+                Vec3 q;
+                Object_GetTransform(o, &q, nullptr, nullptr);
+                if (Vec3_DistanceSq(&f->p, &q) < 1e-4f) f->found = o;
+                return f->found ? 1 : 0;
+            },
+            &f);
+        return f.found;
+    }
+
+    // Puts viewport v's camera at a position looking along the heading.
+    void AimCamera(int v, Vec3 position, float heading)
+    {
+        Node* c = Level_GetSession()->viewports[v].cameraFrame;
+        Vec3 at = {std::sin(heading), 0.0f, std::cos(heading)}, up = {0, 1, 0};
+        Node_SetWorldPosition(c, &position);
+        Node_SetWorldOrientation(c, &at, &up);
+    }
+
+    // Player 0's scripted pad for the following frames.
+    void Pad(float x, float y, uint32_t buttons = 0, uint32_t oldButtons = 0)
+    {
+        scripted[0] = true;
+        script[0].stickX = x;
+        script[0].stickY = y;
+        script[0].buttons = buttons;
+        script[0].oldButtons = oldButtons;
+    }
+
+    // Frames until the entity rests on the ground (bounces over); false after 5 s.
+    bool Settle(Object* o)
+    {
+        for (int i = 0; i < 250; ++i) {
+            Frame();
+            Vec3 v = Velocity(o);
+            if ((Entity_GetRecord(o)->flags & ENTITY_ON_GROUND) && Vec3_LengthSq(&v) < 0.01f) return true;
+        }
+        return false;
+    }
+
+    static Vec3 Velocity(Object* o)
+    {
+        Vec3 v{};
+        PhysBody_GetLinearVelocity(o->body, &v);
+        return v;
+    }
+    template <typename T> static T* Data(Object* o) { return (T*)Entity_GetRecord(o)->modeData; }
+};
