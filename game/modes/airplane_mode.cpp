@@ -142,7 +142,10 @@ void AirPlaneMode_RulesUpdate(Object* object, EntityRecord* record, PlayerInputR
         Vec3_Cross(&axis, &up, &at);
         Vec3_Add(&w, &w, Vec3_Scale(&term, &axis, -dPitch));
     }
-    if (std::fabs(dHeading) > kTurnThreshold) Vec3_Add(&w, &w, Vec3_Scale(&term, &up, -dHeading));
+    // A positive angular velocity about up turns the nose from +z toward +x,
+    // which raises the heading: the heading term is the difference itself
+    // (its negation would turn the plane away from its target for ever).
+    if (std::fabs(dHeading) > kTurnThreshold) Vec3_Add(&w, &w, Vec3_Scale(&term, &up, dHeading));
     if (std::fabs(dRoll) > kTurnThreshold) Vec3_Add(&w, &w, Vec3_Scale(&term, &at, -dRoll));
     PhysBody_SetAngularVelocity(object->body, &w);
 

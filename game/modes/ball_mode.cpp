@@ -141,6 +141,6 @@ void BallMode_SetBoard(Object* ball, Object* board)
 {
     BallData* data = DataOf(Entity_GetRecord(ball));
     if (!data) return;
-    data->board = board && board->body ? board : nullptr;
+    data->board = board && board->body && Object_GetSerial(board) ? board : nullptr;
     data->boardSerial = data->board ? Object_GetSerial(board) : 0;
 }

@@ -146,8 +146,8 @@ void PopupText(EntityRecord* record, uint32_t i, const char* text, float x, floa
     if (slot >= LEVEL_SCREEN_TEXTS || !Player_GetViewportIndex(PlayerIndex(record), &viewport)) return;
     const EntityHudTextSlot* hud = Entity_GetHudSlot(record, HUD_TEXT_SCORE);
     if (!hud) return;
-    const float position[2] = {x, y};
-    Level_AddScreenText(hud->font, viewport, slot, text, position, hud->scale * scale, &hud->colour, 0);
+    const Vec2 position = {x, y};
+    Level_AddScreenText(hud->font, viewport, slot, text, &position, hud->scale * scale, &hud->colour, 0);
 }
 
 // The score counter on the 640 x 480 screen.

@@ -37,7 +37,14 @@ void CameraModeMode_RulesUpdate(Object* object, EntityRecord* record, PlayerInpu
 {
     CameraModeData* data = DataOf(record);
     if (!data) return;
-    if (object->body && !PhysBody_TestStateFlag4(object->body)) PhysBody_ResetMotion(object->body, 1);
+    // Settled: the physics engine's flag 4 clear, or (an entity's body is
+    // held active, which keeps that flag set for good) resting on the ground.
+    if (object->body) {
+        Vec3 v;
+        PhysBody_GetLinearVelocity(object->body, &v);
+        const bool resting = (record->flags & ENTITY_ON_GROUND) && Vec3_LengthSq(&v) < 0.01f;
+        if (!PhysBody_TestStateFlag4(object->body) || resting) PhysBody_ResetMotion(object->body, 1);
+    }
     if (!record->player) return;
     if (Node* cameraFrame = Vehicle_CameraFrame(record)) {
         ChaseCamera_FollowObject(data->camera, Entity_GetAnimObject(record, 0));
