@@ -551,8 +551,11 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
             case 2: data->spin += v1; break;
             case 3: Entity_AddHealth(record, v1); break;
             case 6:
-                if (record->player && data->endArea)
-                    HitModeObject_PlayIndex(data->endArea, (int32_t)HitModeObject_GetAnimCount(data->endArea) - 1, 1, 0);
+                if (record->player && data->endArea) {
+                    const int32_t last = (int32_t)HitModeObject_GetAnimCount(data->endArea) - 1;
+                    HitModeObject_PlayIndex(data->endArea, last, 1, 0);
+                    HitModeObject_ChooseNext(data->endArea, last);  // no pending switch takes it back
+                }
                 break;
             default: break;
             }

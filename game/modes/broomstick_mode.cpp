@@ -23,6 +23,8 @@
 #include "game/game_log.h"
 #include "game/hit_mode_object.h"
 #include "game/level_session.h"
+#include "game/modes/mode_helpers.h"
+#include "game/modes/skitter.h"
 #include "game/modes/vehicle_common.h"
 #include "game/race_setup.h"
 
@@ -192,9 +194,13 @@ void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Obje
         break;
     }
     case 6:
-        if (data->endArea)
-            HitModeObject_PlayIndex(data->endArea, (int32_t)HitModeObject_GetAnimCount(data->endArea) - 1, 1,
-                                    record->player);
+        if (data->endArea) {
+            // The last animation stays: a switch still pending from the
+            // trigger animation would otherwise take the area back to N - 2.
+            const int32_t last = (int32_t)HitModeObject_GetAnimCount(data->endArea) - 1;
+            HitModeObject_PlayIndex(data->endArea, last, 1, record->player);
+            HitModeObject_ChooseNext(data->endArea, last);
+        }
         break;
     case 7: {
         Vec3 at = Vehicle_BodyPosition(pickup);
@@ -210,6 +216,33 @@ void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Obje
     default: break;
     }
     (void)object;
+}
+
+// A Skitter met at a weak spot is hurt when one of our damage areas meets
+// it there too, and pushes us back by its own value either way.
+void FightSkitter(Object* object, EntityRecord* record, BroomStickData* data, Object* other)
+{
+    EntityRecord* theirs = Entity_GetRecord(other);
+    SkitterData* skitter = theirs && theirs->mode == MODE_SKITTER ? Skitter_Data(theirs) : nullptr;
+    if (!skitter) return;
+    Vec3 contact, theirAt = {0.0f, 0.0f, 1.0f}, theirUp = {0.0f, 1.0f, 0.0f};
+    ObjectCollision_GetContactPoint(&contact);
+    if (!Entity_GetAnimRootOrientation(theirs, 0, &theirAt, &theirUp)) PhysBody_GetAxes(other->body, &theirAt, &theirUp);
+    const Vec3 theirPosition = Vehicle_BodyPosition(other), position = Vehicle_BodyPosition(object);
+    float weak1 = 0.0f, weak2 = 0.0f;
+    if (!ColArea_HitTest(&skitter->areas, &theirPosition, &contact, &theirAt, &theirUp, COLAREA_WEAK,
+                         Entity_GetAnimSlotValue(theirs, 0), &weak1, &weak2))
+        return;
+    Vec3 at, up, toThem, toUs;
+    BroomStick_Frame(data, &at, &up);
+    Vec3_Sub(&toThem, &theirPosition, &position);
+    Vec3_Normalise(&toThem);
+    Vec3_Scale(&toUs, &toThem, -1.0f);
+    float damage1 = 0.0f, damage2 = 0.0f;
+    if (ColArea_HitTest(&data->areas, &position, &contact, &at, &up, COLAREA_DAMAGE, Entity_GetAnimSlotValue(record, 0),
+                        &damage1, &damage2))
+        ControlMode_CollisionHelper(other, theirs, weak1 * damage1, &toThem, damage2, 0.0f, object, 0);
+    BroomStickMode_TakeHit(object, record, 0.0f, &toUs, weak2, 0.0f);
 }
 
 void ReleaseHeld(BroomStickData* data, Object* owner)
@@ -554,6 +587,7 @@ void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* othe
             BroomStick_Frame(data, &at, &up);
             // Flying into a surface stops the broom.
             if (Vec3_Dot(&at, &n) > kCos45) data->speed = 0.0f;
+            FightSkitter(object, record, data, other);
         }
     } else {
         const uint32_t type = Projectile_GetHitType(other);

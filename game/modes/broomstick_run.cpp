@@ -336,8 +336,9 @@ void LockOn(Object* object, EntityRecord* record, BroomStickData* data)
         BroomTarget& candidate = data->pending[data->scanIndex];
         if (candidate.object) {
             Vec3 to = Vehicle_BodyPosition(candidate.object);
-            void* hit = PhysWorld_CastRay(ObjectWorld_GetPhysicsWorld(), &position, &to, nullptr, nullptr);
-            candidate.visible = (!hit || hit == candidate.object) ? 1u : 0u;
+            PhysRayResult hit{};
+            PhysWorld_CastRayHit(ObjectWorld_GetPhysicsWorld(), &position, &to, &hit);
+            candidate.visible = (!hit.hit || hit.object == candidate.object) ? 1u : 0u;
             data->scanIndex++;
         }
         if (data->scanIndex >= BROOM_TARGETS || !data->pending[data->scanIndex].object) data->scanIndex = BROOM_TARGETS;

@@ -7,6 +7,7 @@
 #include "game/modes/broomstick_mode.h"
 #include "game/modes/camera_mode.h"
 #include "game/modes/faketilt_mode.h"
+#include "game/modes/mode_helpers.h"
 #include "game/modes/skater_mode.h"
 
 int VehicleModes_Register(void)
@@ -39,7 +40,7 @@ int VehicleModes_Register(void)
                                      nullptr};
     const ControlModeSlots broom = {BroomStickMode_Load,        BroomStickMode_Update,    BroomStickMode_Restart,
                                     BroomStickMode_RulesUpdate, BroomStickMode_Collision, nullptr,
-                                    BroomStickMode_Free,        nullptr,                  BroomStickMode_Message,
+                                    BroomStickMode_Free,        ControlMode_Hook,         BroomStickMode_Message,
                                     BroomStickMode_Detach};
     int ok = 1;
     ok &= ControlMode_Register(MODE_SKATER, &skater, sizeof(SkaterData));

@@ -56,6 +56,9 @@ protected:
         vehicletest::g_draws.clear();
         vehicletest::g_drawIndex = 0;
         Level_SetRestartCallback(vehicletest::CountRestart);
+        // Every player's input is the script's (all zero until a test sets
+        // it): no real pad, whatever state an earlier test left it in.
+        for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p) scripted[p] = true;
         for (int v = 0; v < LEVEL_VIEWPORTS; ++v) {
             LevelViewport& vp = Level_GetSession()->viewports[v];
             vp.cameraFrame = Node_Create(ObjectWorld_GetRootNode());
@@ -177,6 +180,29 @@ protected:
             },
             &f);
         return f.found;
+    }
+
+    // ReloadLevel("Levels\Test\Level.lws") with the next level's props
+    // placed before its entities are made, as a level's content load does
+    // (the modes' loads scan the level's objects).
+    template <typename Props> void ReloadLevelWith(Props props)
+    {
+        Projectile_DestroyPool();
+        EntitySystem_Unload(0);
+        ObjectWorld_DestroyAllPools();
+        HitModeObject_FreeConfig();
+        ObjectTemplate_Shutdown();
+        PhysWorld_Destroy(phys);
+        phys = EntityModules_MakeWorld();
+        ASSERT_NE(phys, nullptr);
+        ASSERT_EQ(ObjectTemplate_Init(), 1);
+        ASSERT_EQ(Projectile_CreatePool(), 1);
+        HitModeObject_LoadConfig();
+        objects = ObjectPool_Create();
+        ASSERT_NE(objects, nullptr);
+        Level_SetObjectList(objects);
+        props();
+        Entity_CreateFromLevel("Levels\\Test\\Level.lws");
     }
 
     // Puts viewport v's camera at a position looking along the heading.
