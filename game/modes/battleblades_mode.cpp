@@ -18,6 +18,7 @@
 #include "game/entity_anim.h"
 #include "game/entity_hud.h"
 #include "game/game_context.h"
+#include "game/game_log.h"
 #include "game/hit_mode_object.h"
 #include "game/level_session.h"
 #include "game/modes/vehicle_common.h"
@@ -544,7 +545,10 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
             switch (Vehicle_Trunc(HitModeObject_GetValue(other, 0))) {
             case 1: {
                 int32_t e = Vehicle_Trunc(v1);
-                if (e >= 0 && e < BLADE_ELEMENTS) data->blades[e] += Vehicle_Trunc(HitModeObject_GetValue(other, 2));
+                if (e >= 0 && e < BLADE_ELEMENTS)
+                    data->blades[e] += Vehicle_Trunc(HitModeObject_GetValue(other, 2));
+                else
+                    GameLog_Printf("BattleBlades: a blade pickup for element %d (0..2) gives no blades", e);
                 data->spin += v1;
                 break;
             }
@@ -559,7 +563,7 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
                 break;
             default: break;
             }
-            if (data->spin > 1.0f) data->spin = 1.0f;
+            data->spin = data->spin < 0.0f ? 0.0f : (data->spin > 1.0f ? 1.0f : data->spin);
             HitModeObject_PlayIndex(other, 1, 1, record->player);
             HitModeObject_SetStateBits(other, HITSTATE_DEACTIVATE_AT_END, 1);
         }
