@@ -87,32 +87,30 @@ INSTANTIATE_TEST_SUITE_P(Matchups, BladesClashTest,
                                            Clash{BLADE_FIRE, BLADE_ICE, 100, 90}, Clash{BLADE_WATER, BLADE_ICE, 80, 100},
                                            Clash{BLADE_FIRE, BLADE_FIRE, 80, 90}));
 
-TEST_F(BladesTest, TheWinnerReboundsByTheLosersFactor)
+class BladesReboundTest : public BladesTest, public ::testing::WithParamInterface<float> {};
+
+TEST_P(BladesReboundTest, TheWinnerReboundsByTheLosersFactor)
 {
-    for (float loseRebound : {0.0f, 3.0f}) {
-        SCOPED_TRACE(loseRebound);
-        Floor();
-        WriteTop("Levels\\Test\\TopA.cfg", "winReboundVelMultiply = 0");
-        WriteTop("Levels\\Test\\TopB.cfg", "loseReboundVelMultiply = " + std::to_string(loseRebound));
-        std::vector<Object*> tops = Tops({{"TopA", V(-1.5f, 0.5f, 0)}, {"TopB", V(1.5f, 0.5f, 0)}});
-        ASSERT_EQ(tops.size(), 2u);
-        D(tops[0])->element = BLADE_ICE;
-        D(tops[1])->element = BLADE_WATER;
-        const Vec3 right = V(6, 0, 0), left = V(-6, 0, 0);
-        PhysBody_SetLinearVelocity(tops[0]->body, &right);
-        PhysBody_SetLinearVelocity(tops[1]->body, &left);
-        Frame(12);
-        if (loseRebound == 0.0f)
-            EXPECT_GT(Velocity(tops[0]).x, -8.0f);
-        else
-            EXPECT_LT(Velocity(tops[0]).x, -15.0f) << "thrown back by 3 x the closing speed";
-        EXPECT_FLOAT_EQ(Entity_GetHealth(Entity_GetRecord(tops[0])), 100.0f);
-        EntitySystem_Unload(1);
-        ObjectWorld_DestroyAllPools();
-        objects = ObjectPool_Create();
-        Level_SetObjectList(objects);
-    }
+    const float loseRebound = GetParam();
+    Floor();
+    WriteTop("Levels\\Test\\TopA.cfg", "winReboundVelMultiply = 0");
+    WriteTop("Levels\\Test\\TopB.cfg", "loseReboundVelMultiply = " + std::to_string(loseRebound));
+    std::vector<Object*> tops = Tops({{"TopA", V(-1.5f, 0.5f, 0)}, {"TopB", V(1.5f, 0.5f, 0)}});
+    ASSERT_EQ(tops.size(), 2u);
+    D(tops[0])->element = BLADE_ICE;
+    D(tops[1])->element = BLADE_WATER;
+    const Vec3 right = V(6, 0, 0), left = V(-6, 0, 0);
+    PhysBody_SetLinearVelocity(tops[0]->body, &right);
+    PhysBody_SetLinearVelocity(tops[1]->body, &left);
+    Frame(12);
+    if (loseRebound == 0.0f)
+        EXPECT_GT(Velocity(tops[0]).x, -8.0f);
+    else
+        EXPECT_LT(Velocity(tops[0]).x, -15.0f) << "thrown back by 3 x the closing speed";
+    EXPECT_FLOAT_EQ(Entity_GetHealth(Entity_GetRecord(tops[0])), 100.0f);
 }
+
+INSTANTIATE_TEST_SUITE_P(LoserFactors, BladesReboundTest, ::testing::Values(0.0f, 3.0f));
 
 TEST_F(BladesTest, AnElementChangeSpendsOneBladeAndTheRegionsFollowTheElement)
 {
