@@ -152,21 +152,6 @@ int CollectObject(void* item, void* arg)
     return 0;
 }
 
-void TakeCheckpoint(EntityRecord* record, Object* checkpoint)
-{
-    const int player = (int)record->player - 1;
-    Object* previous = (Object*)Player_GetUserWord(player);
-    if (previous == checkpoint) return;
-    HitModeObject_PlayIndex(checkpoint, 1, 1, record->player);
-    HitModeObject_ChooseNext(checkpoint, 2);
-    if (checkpoint->node) {
-        Node_GetWorldPosition(checkpoint->node, &record->startPosition);
-        Node_GetWorldOrientation(checkpoint->node, &record->startAt, &record->startUp);
-    }
-    Player_SetUserWord(player, checkpoint);
-    if (previous) HitModeObject_PlayIndex(previous, 0, 1, 0);
-}
-
 void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Object* pickup)
 {
     const float v1 = Vehicle_Finite(HitModeObject_GetValue(pickup, 1), 0.0f);
@@ -558,10 +543,7 @@ void BroomStickMode_Restart(Object* object, EntityRecord* record, int32_t fullRe
     ReleaseHeld(data, object);
     if (Level_GetNumPlayerEntities() == 1) Projectile_ClearAll();
     Vehicle_PlayAnim(record, BROOM_ANIM_FLY, 0);
-    if (fullRestart && record->player) {
-        if (Object* checkpoint = (Object*)Player_GetUserWord(player)) HitModeObject_PlayIndex(checkpoint, 0, 1, 0);
-        Player_SetUserWord(player, nullptr);
-    }
+    if (fullRestart) Vehicle_ClearCheckpoint(record);
     for (BroomPopup& p : data->popups) p.flags = 0;
     data->smoothVelocity = data->targetVelocity = Vec3{0.0f, 0.0f, 0.0f};
     data->lean = data->pitchInput = 0.0f;
@@ -634,7 +616,7 @@ void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* othe
         data->pushTime = record->clock;
         data->runState |= BROOM_PUSHING;
     } else if (type == h[OBJTYPE_CHECKPOINT]) {
-        if (record->player) TakeCheckpoint(record, other);
+        Vehicle_TakeCheckpoint(record, other);
     } else if (type == h[OBJTYPE_DEATHAREA]) {
         Vec3 up = Vehicle_ObjectUp(other);
         BroomStickMode_TakeHit(object, record, -HitModeObject_GetValue(other, 0), &up, HitModeObject_GetValue(other, 1),

@@ -135,13 +135,8 @@ void FakeTiltMode_Update(Object* object, EntityRecord* record, PlayerInputRecord
     SkateCommon_BeginFrame(object, record, c, input, &f);
     PhysBody* body = object->body;
     if (f.stickLength > kDeadZone && (record->flags & ENTITY_ON_GROUND) && !f.looking) {
-        Vec3 direction = SkateCommon_PushDirection(record, input, &f), v;
-        PhysBody_GetLinearVelocity(body, &v);
-        Vec3_Scale(&direction, &direction, f.dt * c->forwardVelStep * f.stickLength);
-        Vec3_Add(&v, &v, &direction);
-        PhysBody_SetLinearVelocity(body, &v);
-        PhysBody_DampLinearVelocity(body, &c->runDamping, f.dt);
-        SkateCommon_PushCamera(record, input, &f);
+        const Vec3 direction = SkateCommon_PushDirection(record, input, &f);
+        SkateCommon_Push(object, record, c, input, &direction, c->forwardVelStep, &f);
     } else {
         PhysBody_DampLinearVelocity(body, &c->noInputDamping, f.dt);
     }

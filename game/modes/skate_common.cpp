@@ -228,8 +228,15 @@ Vec3 SkateCommon_PushDirection(const EntityRecord* record, const PlayerInputReco
     return d;
 }
 
-void SkateCommon_PushCamera(const EntityRecord* record, const PlayerInputRecord* input, SkateFrame* frame)
+void SkateCommon_Push(Object* object, const EntityRecord* record, const SkateCommon* data,
+                      const PlayerInputRecord* input, const Vec3* direction, float step, SkateFrame* frame)
 {
+    Vec3 v, push;
+    PhysBody_GetLinearVelocity(object->body, &v);
+    Vec3_Scale(&push, direction, frame->dt * step * frame->stickLength);
+    Vec3_Add(&v, &v, &push);
+    PhysBody_SetLinearVelocity(object->body, &v);
+    PhysBody_DampLinearVelocity(object->body, &data->runDamping, frame->dt);
     if (!record->player || (record->flags & ENTITY_ROUTE_DRIVEN)) return;
     frame->roll -= input->stickX * kPushRoll;
     frame->pitch += input->stickY * kPushPitch;

@@ -108,9 +108,12 @@ void SkateCommon_BeginFrame(Object* object, EntityRecord* record, SkateCommon* d
 // The push direction: the stick turned by minus the camera heading (a
 // route-driven entity's stick is a world direction already), normalised.
 Vec3 SkateCommon_PushDirection(const EntityRecord* record, const PlayerInputRecord* input, const SkateFrame* frame);
-// A player's push rolls the camera by stick x x -25 degrees and raises its
-// pitch by stick y x 10 degrees.
-void SkateCommon_PushCamera(const EntityRecord* record, const PlayerInputRecord* input, SkateFrame* frame);
+// A push along `direction` (SkateCommon_PushDirection): velocity +=
+// direction x dt x step x |stick|, then the per-axis run damping; a player's
+// push also rolls the camera by stick x x -25 degrees and raises its pitch by
+// stick y x 10 degrees.
+void SkateCommon_Push(Object* object, const EntityRecord* record, const SkateCommon* data,
+                      const PlayerInputRecord* input, const Vec3* direction, float step, SkateFrame* frame);
 // Slows the horizontal velocity by 1.5 x dt along its own direction.
 void SkateCommon_SlowDown(Object* object, float dt);
 // The camera's roll and pitch targets.

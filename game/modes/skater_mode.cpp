@@ -75,25 +75,6 @@ void TakePickup(EntityRecord* record, SkaterData* data, Object* pickup)
     }
 }
 
-void TakeCheckpoint(EntityRecord* record, Object* checkpoint)
-{
-    const int player = (int)record->player - 1;
-    Object* previous = (Object*)Player_GetUserWord(player);
-    if (previous == checkpoint) return;
-    HitModeObject_PlayIndex(checkpoint, 1, 1, record->player);
-    HitModeObject_ChooseNext(checkpoint, 2);
-    if (checkpoint->node) {
-        Node_GetWorldPosition(checkpoint->node, &record->startPosition);
-        Node_GetWorldOrientation(checkpoint->node, &record->startAt, &record->startUp);
-    } else if (const HitModeRecord* r = HitModeObject_GetRecord(checkpoint)) {
-        record->startPosition = r->position;
-        record->startAt = r->at;
-        record->startUp = r->up;
-    }
-    Player_SetUserWord(player, checkpoint);
-    if (previous) HitModeObject_PlayIndex(previous, 0, 1, 0);
-}
-
 }  // namespace
 
 float SkaterMode_Sideness(const Vec3* direction, const Vec3* modelForward)
@@ -138,15 +119,8 @@ void SkaterMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* 
         Vec3 direction = SkateCommon_PushDirection(record, input, &f);
         float sideness = SkaterMode_Sideness(&direction, &c->modelAt);
         float step = Math_Lerp(c->forwardVelStep, data->sideVelStep, Math_Pow(sideness, data->forwardToSidePower));
+        SkateCommon_Push(object, record, c, input, &direction, step, &f);
         Vec3 v;
-        PhysBody_GetLinearVelocity(body, &v);
-        Vec3 push;
-        Vec3_Scale(&push, &direction, dt * step * f.stickLength);
-        Vec3_Add(&v, &v, &push);
-        PhysBody_SetLinearVelocity(body, &v);
-        PhysBody_DampLinearVelocity(body, &c->runDamping, dt);
-        SkateCommon_PushCamera(record, input, &f);
-
         PhysBody_GetLinearVelocity(body, &v);
         float horizontal = std::sqrt(v.x * v.x + v.z * v.z);
         leanTarget = horizontal * data->leanRangePerVel * sideness;
@@ -183,11 +157,7 @@ void SkaterMode_Restart(Object* object, EntityRecord* record, int32_t usePlayerS
     Entity_SetHealth(record, data->initHealth, data->totalHealth);
     data->lean = 0.0f;
     // Back at the level's start: the checkpoint last taken can be taken again.
-    if (usePlayerStart && record->player) {
-        const int player = (int)record->player - 1;
-        if (Object* checkpoint = (Object*)Player_GetUserWord(player)) HitModeObject_PlayIndex(checkpoint, 0, 1, 0);
-        Player_SetUserWord(player, nullptr);
-    }
+    if (usePlayerStart) Vehicle_ClearCheckpoint(record);
 }
 
 void SkaterMode_RulesUpdate(Object* object, EntityRecord* record, PlayerInputRecord*)
@@ -212,7 +182,7 @@ void SkaterMode_Collision(Object* object, EntityRecord* record, Object* other, u
         Vec3_Scale(&data->springboardPush, &up, HitModeObject_GetValue(other, 0));
         data->springboardTime = record->clock;
     } else if (type == h[OBJTYPE_CHECKPOINT]) {
-        if (record->player) TakeCheckpoint(record, other);
+        Vehicle_TakeCheckpoint(record, other);
     } else if (type == h[OBJTYPE_KILLAREA]) {
         data->flags |= SKATER_KILL_AREA;
     } else if (type == h[OBJTYPE_DEATHAREA]) {

@@ -197,6 +197,34 @@ void Vehicle_PlaySound(EntityRecord* record, const char* name, uint32_t index)
     SoundBank_Play(name, record->soundGroup, index, 1.0f, 0, Entity_GetAnimObject(record, 0));
 }
 
+void Vehicle_TakeCheckpoint(EntityRecord* record, Object* checkpoint)
+{
+    if (!record || !record->player || !checkpoint) return;
+    const int player = (int)record->player - 1;
+    Object* previous = (Object*)Player_GetUserWord(player);
+    if (previous == checkpoint) return;
+    HitModeObject_PlayIndex(checkpoint, 1, 1, record->player);
+    HitModeObject_ChooseNext(checkpoint, 2);
+    if (checkpoint->node) {
+        Node_GetWorldPosition(checkpoint->node, &record->startPosition);
+        Node_GetWorldOrientation(checkpoint->node, &record->startAt, &record->startUp);
+    } else if (const HitModeRecord* r = HitModeObject_GetRecord(checkpoint)) {
+        record->startPosition = r->position;
+        record->startAt = r->at;
+        record->startUp = r->up;
+    }
+    Player_SetUserWord(player, checkpoint);
+    if (previous) HitModeObject_PlayIndex(previous, 0, 1, 0);
+}
+
+void Vehicle_ClearCheckpoint(EntityRecord* record)
+{
+    if (!record || !record->player) return;
+    const int player = (int)record->player - 1;
+    if (Object* checkpoint = (Object*)Player_GetUserWord(player)) HitModeObject_PlayIndex(checkpoint, 0, 1, 0);
+    Player_SetUserWord(player, nullptr);
+}
+
 Vec3 Vehicle_BodyPosition(const Object* object)
 {
     Vec3 p = {0.0f, 0.0f, 0.0f};

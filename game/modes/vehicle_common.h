@@ -97,6 +97,15 @@ int Vehicle_AnimPlaying(const EntityRecord* record, uint32_t slot);
 void Vehicle_PlayRandomSound(EntityRecord* record, const char* name, uint32_t count);
 void Vehicle_PlaySound(EntityRecord* record, const char* name, uint32_t index);
 
+// A player touches a checkpoint (a hit-mode object): unless it is the
+// player's current one, it plays animation 1 and then 2, its place becomes
+// the entity's start, it becomes the player's checkpoint (the session's
+// per-player word) and the previous one goes back to animation 0.
+void Vehicle_TakeCheckpoint(EntityRecord* record, Object* checkpoint);
+// A full restart: the player's checkpoint goes back to animation 0 and is
+// forgotten, so that it can be taken again.
+void Vehicle_ClearCheckpoint(EntityRecord* record);
+
 // The object's body position (0 without a body).
 Vec3 Vehicle_BodyPosition(const Object* object);
 Vec3 Vehicle_BodyVelocity(const Object* object);

@@ -12,7 +12,7 @@
 
 int VehicleModes_Register(void)
 {
-    // The Part's rows, plus a free slot for the two modes that own a chase
+    // The table's rows, plus a free slot for the two modes that own a chase
     // camera without one, and detach slots for the modes that keep level
     // objects in a player's record.
     const ControlModeSlots skater = {SkaterMode_Load,      SkaterMode_Update,    SkaterMode_Restart,

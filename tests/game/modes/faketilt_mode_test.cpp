@@ -172,7 +172,9 @@ TEST_F(FakeTiltTest, ADeathAreaKeepsItsFirstDieTimeAndThenTheWalkerLoses)
     for (int i = 0; i < 100 && !lost; ++i) {
         Frame();
         if (Anim(hero) == FAKETILT_ANIM_LOSE) lost = true;
-        if (!lost) EXPECT_EQ(d->common.dieTime, first) << "later contacts keep the first die time";
+        if (!lost) {
+            EXPECT_EQ(d->common.dieTime, first) << "later contacts keep the first die time";
+        }
     }
     EXPECT_TRUE(lost);
     EXPECT_GE(Entity_GetRecord(hero)->clock, first);

@@ -96,12 +96,16 @@ TEST_P(VehicleModeTest, BadValuesAreLoggedAndTheEntityPlaysOn)
     Object* hero = Build();
     ASSERT_NE(hero, nullptr);
     Entity_GetRecord(hero)->maxVelocity = 0.0f;
-    if (m.mode != MODE_CAMERAMODE) EXPECT_FALSE(g_log.empty()) << "CameraMode reads only camera keys";
+    if (m.mode != MODE_CAMERAMODE) {
+        EXPECT_FALSE(g_log.empty()) << "CameraMode reads only camera keys";
+    }
     Pad(1.0f, -1.0f, 0x30);
     Frame(30);
     const Vec3 p = BodyPosition(hero);
     EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
-    if (m.mode == MODE_BATTLEBLADES) EXPECT_EQ(BattleBlades_GetData(hero)->initType, BLADE_ICE);
+    if (m.mode == MODE_BATTLEBLADES) {
+        EXPECT_EQ(BattleBlades_GetData(hero)->initType, BLADE_ICE);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, VehicleModeTest, ::testing::ValuesIn(kModes),
