@@ -485,6 +485,34 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
     (void)r;
 }
 
+// The arrow points at the nearest completion pickup still waiting, then at
+// the next one, and hides when there is no goal left (no end area here).
+TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
+{
+    WriteConfig("Huds\\Broom.cfg", "HUD1 {\n HudText0Position = 0.1, 0.1\n}\n");
+    for (int i = 0; i < 3; ++i)
+        WriteAnimSet("Huds\\Broom.cfg", ("HudAnim" + std::to_string(i)).c_str(), {{"idle", 1.0f, true}});
+    WriteAnimSet("Props\\Spin", "ANIM", {{"spin", 1.0f, true}, {"taken", 0.2f, false}});
+    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", "Props\\Spin");
+    SetPlayers({1});
+    Place({Item("Comp", V(-5, 10, 10)), Item("Comp", V(8, 10, 20))});
+    Object* broom = Broom("levelCompArrowSpeed = 3600, 3600", "HudPath = Huds\\Broom.cfg");
+    ASSERT_NE(broom, nullptr);
+    EntityRecord* r = Entity_GetRecord(broom);
+    ASSERT_GE(r->hudAnimCount, 3u);
+    Node* arrow = r->hudAnims[2].node;
+    BroomStickData* d = D(broom);
+    Frame(3);
+    EXPECT_FALSE(arrow->flags & NODE_HIDDEN);
+    EXPECT_LT(d->arrowYaw, -0.2f) << "the nearer pickup, on the left";
+    HitModeObject_PlayIndex(PropAt(V(-5, 10, 10)), 1, 1, 0);
+    Frame(3);
+    EXPECT_GT(d->arrowYaw, 0.2f) << "the one still waiting, on the right";
+    HitModeObject_PlayIndex(PropAt(V(8, 10, 20)), 1, 1, 0);
+    Frame();
+    EXPECT_TRUE(arrow->flags & NODE_HIDDEN);
+}
+
 // A kept player record re-attached to a reloaded level counts that level's
 // pickups once and keeps nothing of the old one.
 TEST_F(BroomTest, AReloadCountsTheNewLevelsPickupsOnceAndForgetsTheOldLevel)
