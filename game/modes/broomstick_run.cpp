@@ -33,8 +33,8 @@
 #include "game/game_context.h"
 #include "game/hit_mode_object.h"
 #include "game/level_session.h"
-#include "game/menu_system.h"
 #include "game/modes/broomstick_mode.h"
+#include "game/modes/man_camrel.h"
 #include "game/modes/vehicle_common.h"
 #include "game/viewports.h"
 
@@ -76,15 +76,6 @@ void ShowNumber(EntityRecord* record, uint32_t slot, const char* format, int32_t
 
 int PlayerIndex(const EntityRecord* record) { return (int)record->player - 1; }
 
-// Goes to a page of the in-game menu and opens it; 0 when there is no such page.
-int OpenPage(const char* page)
-{
-    MenuSystem* menu = Level_GetInGameMenu();
-    if (!Menu_GoToByName(menu, page, 1)) return 0;
-    Menu_SetOpen(menu, 1, 1);
-    return 1;
-}
-
 void HudTexts(EntityRecord* record, BroomStickData* data, uint32_t rule)
 {
     ShowNumber(record, HUD_TEXT_SCORE, "%d", data->score);
@@ -113,27 +104,23 @@ void TimeLimit(EntityRecord* record, BroomStickData* data, uint32_t rule)
     if (left != 0.0f || (data->runState & BROOM_TIME_UP)) return;
     data->runState |= BROOM_TIME_UP;
     const int32_t entry = Level_GetLevelToUnlock();
+    // The in-game menu's pages go through the walking modes' page opener,
+    // which sets the level flags given when the page (or the menu) is missing.
     if (rule == RULE_COUNTDOWN) {
-        MenuSystem* menu = Level_GetInGameMenu();
+        // The run ended normally: without the page the level ends as won.
         const int32_t best = Progress_GetPlayerValue(PlayerIndex(record), entry);
-        char score[16], bestText[16];
-        snprintf(score, sizeof score, "%d", data->score);
-        snprintf(bestText, sizeof bestText, "%d", best);
-        int opened;
         if (data->score > best || best == 0) {
             Progress_SetPlayerValue(PlayerIndex(record), entry, data->score);
-            Menu_SetEntryText(menu, "newBestScore", "bestscore", score);
-            opened = OpenPage("newBestScore");
+            ManCamRel_SetEntryText("newBestScore", "bestscore", data->score);
+            ManCamRel_OpenPage("newBestScore", LEVEL_ENDED);
         } else {
-            Menu_SetEntryText(menu, "notBeatenTopScore", "bestscore", bestText);
-            Menu_SetEntryText(menu, "notBeatenTopScore", "attemptscore", score);
-            opened = OpenPage("notBeatenTopScore");
+            ManCamRel_SetEntryText("notBeatenTopScore", "bestscore", best);
+            ManCamRel_SetEntryText("notBeatenTopScore", "attemptscore", data->score);
+            ManCamRel_OpenPage("notBeatenTopScore", LEVEL_ENDED);
         }
-        // The run ended normally: without the page the level ends as won.
-        if (!opened) Level_SetFlags(LEVEL_ENDED, 1);
-    } else if (!OpenPage("timeOver")) {
+    } else {
         // A lost run: the level ends without progress.
-        Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 1);
+        ManCamRel_OpenPage("timeOver", LEVEL_ENDED | LEVEL_QUIT);
     }
 }
 
@@ -281,10 +268,10 @@ void EndArea(EntityRecord* record, BroomStickData* data, uint32_t rule)
     int opened = 0;
     if (rule == RULE_SCORE_PICKUPS && !Progress_TestFlags(entry, 4)) {
         Progress_SetFlags(entry, 4, 1);
-        opened = OpenPage("unlockedTimeAttack");
+        opened = ManCamRel_OpenPage("unlockedTimeAttack", 0);
     } else if (rule == RULE_BEATTIME && !Progress_TestFlags(entry, 8)) {
         Progress_SetFlags(entry, 8, 1);
-        opened = OpenPage("unlockedHiddenPickups");
+        opened = ManCamRel_OpenPage("unlockedHiddenPickups", 0);
     }
     if (record->player && data->score > Progress_GetPlayerValue(PlayerIndex(record), entry))
         Progress_SetPlayerValue(PlayerIndex(record), entry, data->score);

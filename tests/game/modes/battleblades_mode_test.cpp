@@ -20,7 +20,7 @@ const char* const kTopKeys =
 
 class BladesTest : public VehicleTest {
 protected:
-    std::vector<Anim> Anims()
+    Anims ModeAnims()
     {
         return {{"iceBlade", 1.0f, true},       {"waterBlade", 1.0f, true},       {"fireBlade", 1.0f, true},
                 {"changeBlade", 0.2f, false},   {"iceBladeDying", 0.2f, false}, {"waterBladeDying", 0.2f, false},
@@ -30,7 +30,7 @@ protected:
     void WriteTop(const std::string& path, const std::string& keys)
     {
         WriteAnimSet(path + "_hit", "Anim1", {{"default", 1.0f, true}, {"damage", 0.2f, false}});
-        WriteMode(path, "BattleBlades", Anims(), keys + "\n" + kTopKeys, "",
+        WriteMode(path, "BattleBlades", ModeAnims(), keys + "\n" + kTopKeys, "",
                   "Anim1Path = " + path + "_hit\nAnim1RBRelMode = 1\n");
     }
     // Scene tops "entity_<name>" at the positions; player 0 a top too when heroKeys is given.
@@ -123,8 +123,7 @@ TEST_F(BladesTest, AnElementChangeSpendsOneBladeAndTheRegionsFollowTheElement)
                             "MagnetData {\n strength = 1\n distance = 1\n}\n");
     Floor();
     WriteTop("Levels\\Test\\Top.cfg", "initNumWater = 0\n initNumFire = 2");
-    Place({Item("IceRegion", V(0, -5, 0)), Item("WaterRegion", V(5, -5, 0)), Item("FireRegion", V(10, -5, 0))},
-          "Levels\\Test\\Regions.lws");
+    PlaceProps({Item("IceRegion", V(0, -5, 0)), Item("WaterRegion", V(5, -5, 0)), Item("FireRegion", V(10, -5, 0))});
     std::vector<Object*> tops = Tops({{"Top", V(0, 0.5f, 5)}});
     ASSERT_EQ(tops.size(), 1u);
     Object* top = tops[0];

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "game/chase_camera.h"
@@ -247,7 +248,7 @@ TEST_F(BroomTest, TypedObjectsHurtPushOrDoNothing)
     WriteProp("Fire", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 20\n FPVal2 = 4");
     Object* broom = Broom();
     ASSERT_NE(broom, nullptr);
-    Place({Item("Kill", V(0, 0, 5)), Item("Marker", V(0, 0, 6)), Item("Spring", V(0, 0, 7)), Item("Fire", V(0, 0, 8))});
+    PlaceProps({Item("Kill", V(0, 0, 5)), Item("Marker", V(0, 0, 6)), Item("Spring", V(0, 0, 7)), Item("Fire", V(0, 0, 8))});
     BroomStickData* d = D(broom);
     EntityRecord* r = Entity_GetRecord(broom);
     Frame(60);  // past the stun protection
@@ -275,9 +276,11 @@ TEST_F(BroomTest, TypedObjectsHurtPushOrDoNothing)
 
 class BroomTimeTest : public BroomTest, public ::testing::WithParamInterface<uint32_t> {};
 
-// Time up: under "countDown" the run ends as played (the best score kept
-// when beaten, or first); a timed rule that must be completed ends lost.
-TEST_P(BroomTimeTest, TimeUpEndsTheRunWithoutMenuPages)
+// Time up: under "countDown" the run ends as played, on "newBestScore" (a
+// first run, or a beaten best, stored) or "notBeatenTopScore"; the rules that
+// must be completed end lost, on "timeOver". Without its page the level ends,
+// and a lost run records nothing.
+TEST_P(BroomTimeTest, TimeUpOpensTheRulesPageOrEndsTheLevel)
 {
     const uint32_t rule = GetParam();
     Level_SetGameRule(rule);
@@ -288,21 +291,39 @@ TEST_P(BroomTimeTest, TimeUpEndsTheRunWithoutMenuPages)
     BroomStickData* d = D(broom);
     struct Run {
         int32_t best, score, stored;
+        const char* page;
     };
-    for (Run run : {Run{0, 0, 0}, Run{0, 7, 7}, Run{7, 7, 7}, Run{9, 7, 9}, Run{5, 7, 7}}) {
-        Progress_SetPlayerValue(0, 5, run.best);
-        Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 0);
-        Level_SetClock2(0.0f);
-        Entity_Respawn(broom, 1);
-        d->score = run.score;
-        for (int i = 0; i < 40 && !Level_TestFlags(LEVEL_ENDED); ++i) Frame();
-        ASSERT_TRUE(Level_TestFlags(LEVEL_ENDED));
-        if (rule == RULE_COUNTDOWN) {
-            EXPECT_FALSE(Level_TestFlags(LEVEL_QUIT));
-            EXPECT_EQ(Progress_GetPlayerValue(0, 5), run.stored) << run.best << " " << run.score;
-        } else {
-            EXPECT_TRUE(Level_TestFlags(LEVEL_QUIT)) << "a lost run records nothing";
-            EXPECT_EQ(Progress_GetPlayerValue(0, 5), run.best);
+    const Run countDown[] = {{0, 0, 0, "newBestScore"}, {0, 7, 7, "newBestScore"}, {7, 7, 7, "notBeatenTopScore"},
+                             {9, 7, 9, "notBeatenTopScore"}, {5, 7, 7, "newBestScore"}};
+    const Run lost[] = {{3, 7, 3, "timeOver"}};
+    for (bool menu : {true, false}) {
+        for (const Run& run : rule == RULE_COUNTDOWN ? std::vector<Run>(std::begin(countDown), std::end(countDown))
+                                                     : std::vector<Run>(std::begin(lost), std::end(lost))) {
+            SCOPED_TRACE(std::string(run.page) + (menu ? "" : " missing"));
+            modestest::g_hasMenu = menu;
+            modestest::g_pages.clear();
+            modestest::g_entries.clear();
+            Progress_SetPlayerValue(0, 5, run.best);
+            Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 0);
+            Level_SetClock2(0.0f);
+            Entity_Respawn(broom, 1);
+            d->score = run.score;
+            for (int i = 0; i < 40 && modestest::g_pages.empty() && !Level_TestFlags(LEVEL_ENDED); ++i) Frame();
+            EXPECT_EQ(Progress_GetPlayerValue(0, 5), run.stored);
+            if (menu) {
+                ASSERT_EQ(modestest::g_pages.size(), 1u);
+                EXPECT_EQ(modestest::g_pages[0], run.page);
+                EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED));
+                if (rule == RULE_COUNTDOWN) {
+                    const std::string shown = std::string(run.page) + ".bestscore=" +
+                                              std::to_string(run.score > run.best || run.best == 0 ? run.score : run.best);
+                    EXPECT_NE(std::find(modestest::g_entries.begin(), modestest::g_entries.end(), shown),
+                              modestest::g_entries.end());
+                }
+            } else {
+                EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
+                EXPECT_EQ(Level_TestFlags(LEVEL_QUIT) != 0, rule != RULE_COUNTDOWN) << "a lost run records nothing";
+            }
         }
     }
 }
@@ -316,20 +337,16 @@ INSTANTIATE_TEST_SUITE_P(Rules, BroomTimeTest,
 // last animation, and the run ends when that has finished.
 TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
 {
-    std::vector<Anim> anims;
-    for (int i = 0; i < 8; ++i) anims.push_back({"a" + std::to_string(i), 0.1f, false});
-    WriteAnimSet("Props\\End", "ANIM", anims);
-    WriteProp("End", "StringVal0 = ENDAREA\n FPVal0 = -1", "Props\\End");
-    WriteAnimSet("Props\\Spin", "ANIM", {{"spin", 1.0f, true}, {"taken", 0.2f, false}});
-    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", "Props\\Spin");
-    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 30", "Props\\Spin");
+    WriteProp("End", "StringVal0 = ENDAREA\n FPVal0 = -1", 8);
+    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
+    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 30", 2);
     WriteProp("Trigger",
               "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n FPVal0 = -1\n FPVal1 = 6\n BoolVal0 = TRUE",
-              "Props\\Spin");
+              2);
     Level_SetGameRule(RULE_SCORE_PICKUPS);
     Level_SetLevelToUnlock(5);
     SetPlayers({1});
-    Place({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5)), Item("Coin", V(3, 0, 5)),
+    PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5)), Item("Coin", V(3, 0, 5)),
            Item("Coin", V(4, 0, 5)), Item("Trigger", V(5, 0, 5))});
     Object* broom = Broom();
     ASSERT_NE(broom, nullptr);
@@ -343,7 +360,7 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 1);
     Hit(broom, PropAt(V(2, 0, 5)));  // while the area still plays animation 1
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 3);
-    Frame(8);
+    Frame(12);
     ASSERT_EQ(HitModeObject_GetAnimIndex(end), 4) << "waiting";
     Frame(3);
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 4) << "the quota is not met yet";
@@ -357,22 +374,29 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
     BroomStickMode_CountHit(25, broom, broom, 0, 0);  // a pop-up still flying at the end
     Hit(broom, trigger);
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 7);
-    Frame(12);
-    EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
+    Frame(15);
     EXPECT_TRUE(Progress_TestFlags(5, 4)) << "time attack unlocked";
+    ASSERT_EQ(modestest::g_pages.size(), 1u);
+    EXPECT_EQ(modestest::g_pages[0], "unlockedTimeAttack");
+    EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED)) << "the page shows instead";
     EXPECT_EQ(d->score, 30 + 25) << "the coin and the pop-up, each once";
     EXPECT_EQ(Progress_GetPlayerValue(0, 5), 55);
+    // Completed again: time attack is unlocked already, no page, the level ends.
+    modestest::g_pages.clear();
+    Entity_Respawn(broom, 1);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(end), 0);
+    HitModeObject_PlayIndex(end, 7, 1, 0);
+    Frame(15);
+    EXPECT_TRUE(modestest::g_pages.empty());
+    EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
 }
 
 TEST_F(BroomTest, AnEndAreaOfFewerThanFourAnimationsIsIgnored)
 {
     for (int n : {1, 2, 3}) {
-        std::vector<Anim> anims;
-        for (int i = 0; i < n; ++i) anims.push_back({"a" + std::to_string(i), 0.1f, false});
-        const std::string set = "Props\\Short" + std::to_string(n), name = "Short" + std::to_string(n);
-        WriteAnimSet(set, "ANIM", anims);
-        WriteProp(name.c_str(), "StringVal0 = ENDAREA", set.c_str());
-        Place({Item(name.c_str(), V((float)n, 0, 30))}, ("Levels\\Test\\" + name + ".lws").c_str());
+        const std::string name = "Short" + std::to_string(n);
+        WriteProp(name.c_str(), "StringVal0 = ENDAREA", n);
+        PlaceProps({Item(name.c_str(), V((float)n, 0, 30))});
     }
     Level_SetGameRule(RULE_NORMAL);
     g_log.clear();
@@ -405,7 +429,7 @@ TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
     EXPECT_EQ(d->held[0].projectile, nullptr) << "the current weapon is not held";
     // More than six words: the rest is ignored.
     WriteProp("Gate", "StringVal1 = A");
-    Place({Item("Gate", V(0, 0, 9))});
+    PlaceProps({Item("Gate", V(0, 0, 9))});
     BroomStickMode_Message(set, "Message,0,activate,A,B,C,D,E,F,G", node, 0, 0.0f, 0.1f);
     EXPECT_EQ(ObjectEvent_GetCount(), 3u);
 }
@@ -492,10 +516,9 @@ TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
     WriteConfig("Huds\\Broom.cfg", "HUD1 {\n HudText0Position = 0.1, 0.1\n}\n");
     for (int i = 0; i < 3; ++i)
         WriteAnimSet("Huds\\Broom.cfg", ("HudAnim" + std::to_string(i)).c_str(), {{"idle", 1.0f, true}});
-    WriteAnimSet("Props\\Spin", "ANIM", {{"spin", 1.0f, true}, {"taken", 0.2f, false}});
-    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", "Props\\Spin");
+    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
     SetPlayers({1});
-    Place({Item("Comp", V(-5, 10, 10)), Item("Comp", V(8, 10, 20))});
+    PlaceProps({Item("Comp", V(-5, 10, 10)), Item("Comp", V(8, 10, 20))});
     Object* broom = Broom("levelCompArrowSpeed = 3600, 3600", "HudPath = Huds\\Broom.cfg");
     ASSERT_NE(broom, nullptr);
     EntityRecord* r = Entity_GetRecord(broom);
@@ -525,7 +548,7 @@ TEST_F(BroomTest, AReloadCountsTheNewLevelsPickupsOnceAndForgetsTheOldLevel)
               "Anim1Path = Chars\\Lock\nAnim1RBRelMode = 3\n");
     WriteLevel({}, 10.0f);
     SetPlayers({1});
-    Place({Item("Comp", V(1, 0, 5)), Item("Coin", V(2, 0, 5))});
+    PlaceProps({Item("Comp", V(1, 0, 5)), Item("Coin", V(2, 0, 5))});
     Object* broom = Build();
     ASSERT_NE(broom, nullptr);
     EntityRecord* kept = Entity_GetRecord(broom);
@@ -537,7 +560,7 @@ TEST_F(BroomTest, AReloadCountsTheNewLevelsPickupsOnceAndForgetsTheOldLevel)
     Frame(6);
 
     ReloadLevelWith([&] {
-        Place({Item("Comp", V(1, 0, 5)), Item("Comp", V(3, 0, 5)), Item("Coin", V(2, 0, 5))});
+        PlaceProps({Item("Comp", V(1, 0, 5)), Item("Comp", V(3, 0, 5)), Item("Coin", V(2, 0, 5))});
     });
     broom = Level_GetPlayerEntity(0);
     ASSERT_NE(broom, nullptr);

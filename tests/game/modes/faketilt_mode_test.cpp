@@ -13,7 +13,7 @@ namespace {
 
 class FakeTiltTest : public VehicleTest {
 protected:
-    std::vector<Anim> Anims()
+    Anims ModeAnims()
     {
         return {{"stand", 1.0f, true},  {"walk", 1.0f, true},      {"run", 1.0f, true},
                 {"tumble", 1.0f, true}, {"fall", 0.2f, false},     {"longfall", 1.0f, true},
@@ -26,14 +26,13 @@ protected:
         const Vec3 start = V(0, y, z), at = V(0, 0, 1), up = V(0, 1, 0);
         WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", start), Item("PlayerStart_Null", V(20, y, 0))});
         Player_SetStart(0, &start, &at, &up);
-        WriteHero("FakeTilt", Anims(),
+        WriteHero("FakeTilt", ModeAnims(),
                   keys + "\n forwardVelStep = 10\n runDamping = 0, 0, 0\n noInputDamping = 0, 0, 0\n"
                          " orientToFloorSpeed = 5\n dieInAirVel = -1\n dieInAirTime = 0.6\n stunColVelHor = -1000\n"
                          " genCamData {\n defaultDistance = 4\n}\n",
                   vehicleData + "\n VehicleHeight = 1\n maxVelocity = 50");
         return Build();
     }
-    int32_t Anim(Object* o) { return Entity_GetRecord(o)->animSlots[0].current; }
 };
 
 TEST_F(FakeTiltTest, LocomotionTakesTheHigherAnimationAtEachThreshold)
@@ -161,9 +160,9 @@ TEST_F(FakeTiltTest, WithTwoPlayersTheWalkerRespawnsFrozenWhileStartPlays)
 TEST_F(FakeTiltTest, ADeathAreaKeepsItsFirstDieTimeAndThenTheWalkerLoses)
 {
     Floor();
-    WriteProp("Pit", "StringVal0 = DEATH_AREA\n FPVal0 = -1\n FPVal1 = 0.5", "NOVISUAL", 0.5f);
+    WriteProp("Pit", "StringVal0 = DEATH_AREA\n FPVal0 = -1\n FPVal1 = 0.5", 0, "SPHERE0.5");
     Object* hero = Walker("", 1.5f);
-    Place({Item("Pit", V(0, 0.5f, 0))});
+    PlaceProps({Item("Pit", V(0, 0.5f, 0))});
     FakeTiltData* d = Data<FakeTiltData>(hero);
     for (int i = 0; i < 100 && d->common.dieTime == 0.0f; ++i) Frame();
     const float first = d->common.dieTime;

@@ -15,7 +15,7 @@ const char* const kCamera =
 
 class SkaterTest : public VehicleTest {
 protected:
-    std::vector<Anim> Anims()
+    Anims ModeAnims()
     {
         return {{"rolling", 1.0f, true}, {"pushground", 1.0f, true}, {"lose", 0.2f, false},
                 {"startlevel", 0.1f, false}};
@@ -25,7 +25,7 @@ protected:
     {
         WriteLevel(items, y);
         // Keys given first: the first of two equal keys counts.
-        WriteHero("Skater", Anims(),
+        WriteHero("Skater", ModeAnims(),
                   keys + "\n" + std::string("forwardVelStep = 20\n sideVelStep = 20\n runDamping = 0.5, 0, 0.5\n"
                               " noInputDamping = 0.5, 0, 0.5\n orientToFloorSpeed = 5\n leanRangeMax = 30\n"
                               " leanRangePerVel = 10\n leanSpeed = 90\n leanToMiddleSpeed = 90\n initHealth = 100\n"
@@ -151,9 +151,9 @@ TEST_F(SkaterTest, ALongFallLosesAndRestartsTheLevelOnceBackAtTheStart)
 TEST_F(SkaterTest, ADeathAreaStartsTheLosePathAfterItsValueInSeconds)
 {
     Floor();
-    WriteProp("Pit", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 0.4", "NOVISUAL", 0.5f);
+    WriteProp("Pit", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 0.4", 0, "SPHERE0.5");
     Object* hero = Skater("dieInAirTime = 100", 2.0f);
-    Place({Item("Pit", V(0, 0.5f, 0))});
+    PlaceProps({Item("Pit", V(0, 0.5f, 0))});
     ASSERT_NE(hero, nullptr);
     EntityRecord* r = Entity_GetRecord(hero);
     float setAt = 0.0f;
@@ -174,10 +174,9 @@ TEST_F(SkaterTest, ADeathAreaStartsTheLosePathAfterItsValueInSeconds)
 
 TEST_F(SkaterTest, ACheckpointMovesTheStartOnceAndAFullRestartFreesIt)
 {
-    WriteAnimSet("Props\\Flag", "ANIM", {{"down", 0.2f, false}, {"rising", 0.2f, false}, {"up", 0.2f, true}});
-    WriteProp("Checkpoint", "StringVal0 = CHECKPOINT\n FPVal0 = -1", "Props\\Flag");
+    WriteProp("Checkpoint", "StringVal0 = CHECKPOINT\n FPVal0 = -1", 3);
     Object* hero = Skater("");
-    Place({Item("Checkpoint", V(5, 0, 5)), Item("Checkpoint", V(9, 0, 9))});
+    PlaceProps({Item("Checkpoint", V(5, 0, 5)), Item("Checkpoint", V(9, 0, 9))});
     Object* first = PropAt(V(5, 0, 5));
     Object* second = PropAt(V(9, 0, 9));
     ASSERT_NE(first, nullptr);

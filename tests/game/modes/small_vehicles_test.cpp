@@ -172,7 +172,7 @@ TEST_F(AirPlaneTest, APossessedPlaneTurnsTheShortWayAcrossHeadingZeroAndBackFrom
     Object* plane = Plane(0.3f);
     Object* hero = Level_GetPlayerEntity(0);
     ASSERT_NE(plane, nullptr);
-    ASSERT_TRUE(Settle(hero));
+    Frame(30);
     ASSERT_EQ(Entity_TakeOver(hero, plane), 1);
     AirPlaneData* d = D(plane);
     Frame();
@@ -239,7 +239,7 @@ TEST_F(AirPlaneTest, EnginePowerStaysWithinItsLimitsAndThePlaneDoesNotTravel)
     Object* plane = Plane();
     Object* hero = Level_GetPlayerEntity(0);
     ASSERT_NE(plane, nullptr);
-    ASSERT_TRUE(Settle(hero));
+    Frame(30);
     ASSERT_EQ(Entity_TakeOver(hero, plane), 1);
     const Vec3 start = BodyPosition(plane);
     Pad(0, 0, AIRPLANE_BUTTON_POWER_UP);
@@ -264,7 +264,7 @@ TEST_F(AirPlaneTest, ActionSevenHandsControlBackBesideThePlaneOnlyToAHolder)
     leave.buttons = AIRPLANE_BUTTON_LEAVE;
     AirPlaneMode_Update(plane, r, &leave);  // nobody to hand back to
     EXPECT_EQ(r->player, 0u);
-    ASSERT_TRUE(Settle(hero));
+    Frame(30);
     ASSERT_EQ(Entity_TakeOver(hero, plane), 1);
     Frame(30);  // the possessed clock must pass half a second
     Pad(0, 0, AIRPLANE_BUTTON_LEAVE);

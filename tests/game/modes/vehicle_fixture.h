@@ -1,20 +1,22 @@
 // The level of the skating, rolling, flying and battling mode tests: the
-// entity fixture's level with these modes registered, a camera frame per
-// viewport, a restart callback that does what the level state's does (the
-// rule clock back to 0, every entity respawned at its start next frame) and
-// counts its calls, static level geometry from shape files, characters and
-// scene entities written from a mode name and its keys, and hit-mode props.
+// walking modes' test level (modes_fixture.h: the entity tests' level with
+// the walking modes, a recording in-game menu, a counting generator, and
+// writers of characters, props and shots) with these modes registered too, a
+// camera frame per viewport, scripted pads for every player, player starts
+// as the level state reads them, a restart callback that does what the
+// level state's does (the rule clock back to 0, every entity respawned at
+// its start next frame) and counts its calls, and static level geometry from
+// shape files.
 #pragma once
 
 #include <cmath>
 #include <string>
 #include <vector>
 
-#include "../entity_fixture.h"
 #include "engine/physshape.h"
-#include "game/entity_hud.h"
 #include "game/modes/vehicle_common.h"
 #include "game/modes/vehicle_modes.h"
+#include "modes_fixture.h"
 #include "tools/lib/rbswrite.h"
 
 namespace vehicletest {
@@ -46,11 +48,11 @@ inline int ScriptedRand()
 
 }  // namespace vehicletest
 
-class VehicleTest : public EntityTest {
+class VehicleTest : public ModesTest {
 protected:
     void SetUp() override
     {
-        EntityTest::SetUp();
+        ModesTest::SetUp();
         ASSERT_EQ(VehicleModes_Register(), 1);
         vehicletest::g_restarts = 0;
         vehicletest::g_draws.clear();
@@ -80,47 +82,28 @@ protected:
         return body;
     }
     // A flat floor whose top is at height y.
-    PhysBody* Floor(float y = 0.0f, float half = 50.0f, Vec3 centre = {0, 0, 0})
-    {
-        return Box({half, 1.0f, half}, {centre.x, y - 1.0f, centre.z});
-    }
+    PhysBody* Floor(float y = 0.0f, float half = 50.0f) { return Box({half, 1.0f, half}, {0, y - 1.0f, 0}); }
 
-    // A level scene with player starts 0..3 at x = 0, 20, 40, 60 (height y)
-    // and the extra items.
+    // The level scene of ModesTest::WriteLevel (player p starts at (10 p, y,
+    // 0)), with the starts also in the session as the level state reads them.
     void WriteLevel(std::vector<LwsWriterItem> extra = {}, float y = 1.0f)
     {
-        std::vector<LwsWriterItem> items;
+        ModesTest::WriteLevel(extra, y);
         const Vec3 at = {0, 0, 1}, up = {0, 1, 0};
         for (int p = 0; p < 4; ++p) {
-            const Vec3 start = entitytest::V(20.0f * p, y, 0);
-            items.push_back(entitytest::Item("PlayerStart_Null", start));
-            Player_SetStart(p, &start, &at, &up);  // as the level state reads the starts
+            const Vec3 start = entitytest::V(10.0f * p, y, 0);
+            Player_SetStart(p, &start, &at, &up);
         }
-        for (auto& i : extra) items.push_back(i);
-        WriteScene("Levels\\Test\\Level.lws", 1.0f, items);
     }
 
-    // An entity file of control mode `mode`: vehicleData keys (maxVelocity
-    // 30 unless given), animation slot 0 from the set `anims` following the
-    // body's position only (the modes turn it), extra "vehicle" text, and
-    // the group controlData with the given keys (more groups may follow in
-    // `more`). `path` is the configuration path.
-    void WriteMode(const std::string& path, const char* mode, const std::vector<Anim>& anims,
-                   const std::string& control, const std::string& vehicleData = "", const std::string& more = "",
-                   const std::string& object = "")
+    // WriteCharacter with the animations given first.
+    void WriteMode(const std::string& path, const char* mode, const Anims& anims, const std::string& control,
+                   const std::string& vehicleData = "", const std::string& more = "", const std::string& object = "")
     {
-        const std::string set = path + "_set";
-        WriteAnimSet(set, "Anim0", anims);
-        std::string data = "vehicleData {\n ControlMode = " + std::string(mode) + "\n" +
-                           (vehicleData.find("maxVelocity") == std::string::npos ? " maxVelocity = 30\n" : "") +
-                           vehicleData + "\n EntityType0 = 1\n}\n";
-        WriteEntity(path.c_str(),
-                    data + "Anim0Path = " + set + "\nAnim0RBRelMode = 1\n" + "controlData {\n" + control + "\n}\n" +
-                        more,
-                    object);
+        WriteCharacter(path, mode, control, vehicleData, anims, {}, more, object);
     }
-    // The player character "Hero" in mode `mode` (see WriteMode).
-    void WriteHero(const char* mode, const std::vector<Anim>& anims, const std::string& control,
+    // The player character "Hero".
+    void WriteHero(const char* mode, const Anims& anims, const std::string& control,
                    const std::string& vehicleData = "", const std::string& more = "")
     {
         WriteMode("carddata\\entityconfigs\\Hero.cfg", mode, anims, control, vehicleData, more);
@@ -133,53 +116,6 @@ protected:
         if (Level_GetNumPlayerEntities() == 0) SetPlayers({1});
         Entity_CreateFromLevel("Levels\\Test\\Level.lws");
         return Level_GetPlayerEntity(0);
-    }
-
-    // A hit-mode prop file "Levels\Test\<name>.cfg" with these Description
-    // keys; its body a box of half size `half` (none for 0: no collision).
-    void WriteProp(const char* name, const std::string& keys, const char* visual = "NOVISUAL", float half = 0.0f,
-                   bool phantom = false)
-    {
-        std::string physical = "NOCOLLISION";
-        if (half > 0.0f) {
-            std::string model = std::string("Props\\") + name + ".lwo";
-            std::string message;
-            Rbs_WriteFile({Rbs_Box(0.0f, half, half, half)}, "data/" + Rbs_OutputPath(model.c_str()), &message);
-            physical = model;
-        }
-        WriteObject((std::string("Levels\\Test\\") + name + ".cfg").c_str(),
-                    std::string("VisualModel = ") + visual + "\n PhysicalModel = " + physical +
-                        "\n Mass = 0\n CollisionGroup = 1\n" + (phantom ? " Phantom = TRUE\n" : "") +
-                        " Constructor = VavadUtils_HitModeObject_Constructor\n"
-                        " Destructor = VavadUtils_HitModeObject_Destructor\n"
-                        " Update = VavadUtils_HitModeObject_Update\n" +
-                        keys);
-    }
-    // Loads the props of a scene of the given items into the level's objects.
-    void Place(std::vector<LwsWriterItem> items, const char* scene = "Levels\\Test\\Props.lws")
-    {
-        WriteScene(scene, 1.0f, items);
-        ObjectScene_Load(scene, "Levels\\Test", objects);
-    }
-    Object* PropAt(Vec3 p)
-    {
-        struct Find {
-            Vec3 p;
-            Object* found;
-        } f = {p, nullptr};
-        List_ForEach(
-            objects,
-            [](void* item, void* arg) {
-                Find* f = (Find*)arg;
-                Object* o = (Object*)item;
-                if (!HitModeObject_GetRecord(o)) return 0;
-                Vec3 q;
-                Object_GetTransform(o, &q, nullptr, nullptr);
-                if (Vec3_DistanceSq(&f->p, &q) < 1e-4f) f->found = o;
-                return f->found ? 1 : 0;
-            },
-            &f);
-        return f.found;
     }
 
     // ReloadLevel("Levels\Test\Level.lws") with the next level's props
@@ -235,11 +171,5 @@ protected:
         return false;
     }
 
-    static Vec3 Velocity(Object* o)
-    {
-        Vec3 v{};
-        PhysBody_GetLinearVelocity(o->body, &v);
-        return v;
-    }
     template <typename T> static T* Data(Object* o) { return (T*)Entity_GetRecord(o)->modeData; }
 };

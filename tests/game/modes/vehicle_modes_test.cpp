@@ -31,9 +31,9 @@ const ModeCase kModes[] = {
 class VehicleModeTest : public VehicleTest, public ::testing::WithParamInterface<ModeCase> {
 protected:
     // Animations of every mode's slot 0 names (sets may hold more than a mode plays).
-    std::vector<Anim> AllAnims()
+    Anims AllAnims()
     {
-        std::vector<Anim> out;
+        Anims out;
         for (const char* n : {"rolling", "lose", "startlevel", "stand", "walk", "fall", "longfall", "land", "nearedge",
                               "iceBlade", "changeBlade", "iceBladeDying", "fly", "fire", "stunned"})
             out.push_back({n, 0.2f, false});
@@ -113,12 +113,11 @@ INSTANTIATE_TEST_SUITE_P(Modes, VehicleModeTest, ::testing::ValuesIn(kModes),
 
 TEST_F(VehicleTest, ABladePickupForNoElementGivesOnlySpin)
 {
-    WriteAnimSet("Props\\Spin", "ANIM", {{"spin", 1.0f, true}, {"taken", 0.2f, false}});
-    WriteProp("Blade", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 1\n FPVal2 = -1\n FPVal3 = 5", "Props\\Spin");
+    WriteProp("Blade", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 1\n FPVal2 = -1\n FPVal3 = 5", 2);
     WriteMode("carddata\\entityconfigs\\Hero.cfg", "BattleBlades", {{"iceBlade", 1.0f, true}},
               "pickupCollectOn = TRUE\n initNumIce = 1\n initNumWater = 1\n initNumFire = 1\n dieInAirVel = -100");
     WriteLevel();
-    Place({Item("Blade", V(5, 0, 5))});
+    PlaceProps({Item("Blade", V(5, 0, 5))});
     Object* top = Build();
     ASSERT_NE(top, nullptr);
     BattleBladesData* d = BattleBlades_GetData(top);
