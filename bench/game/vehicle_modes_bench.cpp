@@ -9,13 +9,13 @@
 //                         candidates in view and ten score pop-ups flying.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 #include "app/config.h"
@@ -58,8 +58,7 @@ void WriteConfig(const char* name, const std::string& text)
     CfgcError error;
     if (!Cfgc_Compile(text.data(), text.size(), &bytes, &error))
         fprintf(stderr, "%s:%d: %s\n", name, error.line, error.message.c_str());
-    else
-        WriteFile(Cfgc_OutputPath(name), std::string(bytes.begin(), bytes.end()));
+    else WriteFile(Cfgc_OutputPath(name), std::string(bytes.begin(), bytes.end()));
 }
 
 LwsWriterItem Item(const char* name, float x, float y, float z)
@@ -213,8 +212,9 @@ const char kTopKeys[] =
 void BM_BattleBladesArena(benchmark::State& state)
 {
     Level level;
-    WriteSet("Tops\\Top", "Anim0", {"iceBlade", "waterBlade", "fireBlade", "changeBlade", "iceBladeDying",
-                                    "waterBladeDying", "fireBladeDying"});
+    WriteSet(
+        "Tops\\Top", "Anim0",
+        {"iceBlade", "waterBlade", "fireBlade", "changeBlade", "iceBladeDying", "waterBladeDying", "fireBladeDying"});
     WriteSet("Tops\\Hit", "Anim1", {"default", "damage"});
     WriteConfig("carddata\\entityconfigs\\Hero.cfg", Entity("BattleBlades", kTopKeys));
     WriteConfig("Levels\\Bench\\Top.cfg", Entity("BattleBlades", kTopKeys));
@@ -257,12 +257,14 @@ void BM_BroomStickFrame(benchmark::State& state)
     WriteSet("Brooms\\Rider", "Anim0", {"fly", "fire", "stunned"});
     WriteSet("Brooms\\Lock", "Anim1", {"on"});
     WriteSet("Bench\\Idle", "Anim0", {"idle"});
-    WriteConfig("Shots\\Bolt.cfg", "Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.1\n"
-                                   " Mass = 1\n StringVal0 = STRAIGHT\n Constructor = Projectile_Type_Constructor\n"
-                                   " Destructor = Projectile_Type_Destructor\n Update = Projectile_Type_Update\n"
-                                   " Collision = Projectile_Type_Collision\n }\n}\n");
-    WriteConfig("Huds\\Broom.cfg", "HUD1 {\n HudText0Position = 0.1, 0.1\n HudText1Position = 0.1, 0.15\n"
-                                   " HudText2Position = 0.9, 0.1\n}\n");
+    WriteConfig("Shots\\Bolt.cfg",
+                "Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.1\n"
+                " Mass = 1\n StringVal0 = STRAIGHT\n Constructor = Projectile_Type_Constructor\n"
+                " Destructor = Projectile_Type_Destructor\n Update = Projectile_Type_Update\n"
+                " Collision = Projectile_Type_Collision\n }\n}\n");
+    WriteConfig("Huds\\Broom.cfg",
+                "HUD1 {\n HudText0Position = 0.1, 0.1\n HudText1Position = 0.1, 0.15\n"
+                " HudText2Position = 0.9, 0.1\n}\n");
     WriteConfig("carddata\\entityconfigs\\Hero.cfg",
                 Entity("BroomStick",
                        " vehicleData {\n HudPath = Huds\\Broom.cfg\n }\n controlData {\n forwardSpeedMax = 10\n"
@@ -274,7 +276,8 @@ void BM_BroomStickFrame(benchmark::State& state)
     WriteConfig("Levels\\Bench\\Bat.cfg",
                 Entity("CameraMode", " controlData {\n genCamData {\n defaultDistance = 5\n }\n }\n"));
     std::vector<LwsWriterItem> items = {Item("PlayerStart_Null", 0, 20, 0)};
-    for (int i = 0; i < 20; ++i) items.push_back(Item("entity_Bat", (float)(i % 5) * 3 - 6, 20, 10.0f + (float)(i / 5) * 4));
+    for (int i = 0; i < 20; ++i)
+        items.push_back(Item("entity_Bat", (float)(i % 5) * 3 - 6, 20, 10.0f + (float)(i / 5) * 4));
     WriteScene("Levels\\Bench\\Level.lws", items);
     if (Entity_CreateFromLevel("Levels\\Bench\\Level.lws") != 21) state.SkipWithError("entities not made");
     Object* broom = Level_GetPlayerEntity(0);

@@ -13,8 +13,8 @@
 #include "game/entity_hud.h"
 #include "game/game_context.h"
 #include "game/level_session.h"
-#include "game/modes/vehicle_common.h"
 #include "game/modes/skate_common.h"
+#include "game/modes/vehicle_common.h"
 
 namespace {
 
@@ -26,7 +26,10 @@ constexpr float kCameraPitch = 10.0f * VEHICLE_DEG_TO_RAD;
 
 const char* const kAnimNames[AIRPLANE_ANIM_COUNT] = {"stand", "thrust", "jumpin", "fly", "land", "jump"};
 
-#define PLANE_KEY(name, kind) {#name, kind, offsetof(AirPlaneData, name), 0}
+#define PLANE_KEY(name, kind)                        \
+    {                                                \
+#name, kind, offsetof(AirPlaneData, name), 0 \
+    }
 const VehicleKey kKeys[] = {
     PLANE_KEY(engineRelYAngVelMult, VKEY_FLOAT), PLANE_KEY(engineRelYAngVelMax, VKEY_FLOAT),
     PLANE_KEY(groundDamping, VKEY_VEC3),         PLANE_KEY(groundAngDamping, VKEY_VEC3),

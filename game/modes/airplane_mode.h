@@ -42,16 +42,16 @@ enum : uint32_t {
 
 struct AirPlaneData {
     Vec3 groundDamping, flightDamping, groundAngDamping, flightAngDamping;  // read and kept
-    float engineRelYAngVelMult;  // 1.0 by default; kept
-    float engineRelYAngVelMax;   // 100.0 by default; kept
+    float engineRelYAngVelMult;                                             // 1.0 by default; kept
+    float engineRelYAngVelMax;                                              // 100.0 by default; kept
     float enginePowerMin, enginePowerMax, engineSpeedUpRate, engineSlowDownRate;
-    float liftOffset, liftMax, liftMin, glide;  // no keys: 0
+    float liftOffset, liftMax, liftMin, glide;     // no keys: 0
     float targetPitch, targetHeading, targetRoll;  // radians
-    float pitch, heading, roll;  // the body's, stored by the rules step
+    float pitch, heading, roll;                    // the body's, stored by the rules step
     float enginePower;
-    float speed;                 // along the nose
+    float speed;  // along the nose
     uint32_t pickupHash;
-    ChaseCamera* camera;         // owned
+    ChaseCamera* camera;  // owned
 };
 
 void AirPlaneMode_Load(ConfigNode* reader, void* modeData, EntityRecord* record, Object* object, int32_t pass);

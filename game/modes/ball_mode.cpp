@@ -9,8 +9,8 @@
 #include "game/entity.h"
 #include "game/game_context.h"
 #include "game/level_session.h"
-#include "game/modes/vehicle_common.h"
 #include "game/modes/skate_common.h"
+#include "game/modes/vehicle_common.h"
 
 namespace {
 
@@ -20,11 +20,13 @@ constexpr float kFadeDistance = 3.5f;
 constexpr float kTurnGain = 10.0f;
 constexpr float kBoardRate = 2.0f;  // angular velocity change per second
 
-#define BALL_KEY(name, kind) {#name, kind, offsetof(BallData, name), 0}
+#define BALL_KEY(name, kind)                     \
+    {                                            \
+#name, kind, offsetof(BallData, name), 0 \
+    }
 const VehicleKey kKeys[] = {
-    BALL_KEY(forwardVelStep, VKEY_FLOAT), BALL_KEY(noInputDamping, VKEY_VEC3),
-    BALL_KEY(runDamping, VKEY_VEC3),      BALL_KEY(dieInAirVel, VKEY_FLOAT),
-    BALL_KEY(dieInAirTime, VKEY_FLOAT),
+    BALL_KEY(forwardVelStep, VKEY_FLOAT), BALL_KEY(noInputDamping, VKEY_VEC3), BALL_KEY(runDamping, VKEY_VEC3),
+    BALL_KEY(dieInAirVel, VKEY_FLOAT),    BALL_KEY(dieInAirTime, VKEY_FLOAT),
 };
 #undef BALL_KEY
 
@@ -45,7 +47,8 @@ float WrapPi(float a)
 void BallMode_Load(ConfigNode* reader, void* modeData, EntityRecord*, Object*, int32_t)
 {
     // Both passes read "controlData": this mode has no per-level section.
-    if (reader && modeData) VehicleKeys_Read(reader, "controlData", kKeys, sizeof kKeys / sizeof kKeys[0], modeData, "Ball");
+    if (reader && modeData)
+        VehicleKeys_Read(reader, "controlData", kKeys, sizeof kKeys / sizeof kKeys[0], modeData, "Ball");
 }
 
 void BallMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* input)
@@ -97,10 +100,8 @@ void BallMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* in
         record->player && !data->deathHandled) {
         data->deathHandled = 1;
         data->fallStamp = record->clock;
-        if (Level_GetNumPlayerEntities() < 2)
-            Level_Restart(0);
-        else
-            Entity_Respawn(object, 0);
+        if (Level_GetNumPlayerEntities() < 2) Level_Restart(0);
+        else Entity_Respawn(object, 0);
     }
     if (object->node) Node_SetWorldOrientation(object->node, &at, &up);
 }

@@ -35,12 +35,9 @@ void ChooseElement(EntityRecord* record, BattleBladesData* data, int32_t theirs)
     const float r = (float)(Game_Rand() % 1000) * 0.001f;
     const int32_t winning = BattleBlades_Beats(theirs);
     int32_t wanted = -1;
-    if (r >= data->aiDifficultyLevel)
-        wanted = Game_Rand() % BLADE_ELEMENTS;
-    else if (data->blades[winning] != 0)
-        wanted = winning;
-    else if (theirs >= 0 && theirs < BLADE_ELEMENTS && data->blades[theirs] != 0)
-        wanted = theirs;
+    if (r >= data->aiDifficultyLevel) wanted = Game_Rand() % BLADE_ELEMENTS;
+    else if (data->blades[winning] != 0) wanted = winning;
+    else if (theirs >= 0 && theirs < BLADE_ELEMENTS && data->blades[theirs] != 0) wanted = theirs;
     data->aiChangeTime = record->clock;
     if (wanted >= 0) BattleBlades_RequestElement(record, wanted);
 }

@@ -41,11 +41,17 @@ const Vec3 kHidden = {-9999.0f, 9999.0f, -9999.0f};
 const Vec3 kWorldUp = {0.0f, 1.0f, 0.0f};
 
 const char* const kBladeAnims[BLADES_ANIM_COUNT] = {"iceBlade",      "waterBlade",      "fireBlade",     "changeBlade",
-                                                     "iceBladeDying", "waterBladeDying", "fireBladeDying"};
+                                                    "iceBladeDying", "waterBladeDying", "fireBladeDying"};
 const char* const kHitAnims[BLADES_HIT_COUNT] = {"default", "damage"};
 
-#define BB_KEY(name, kind) {#name, kind, offsetof(BattleBladesData, name), 0}
-#define BB_FLAG(name, bit) {#name, VKEY_FLAG, offsetof(BattleBladesData, aiFlags), bit}
+#define BB_KEY(name, kind)                               \
+    {                                                    \
+#name, kind, offsetof(BattleBladesData, name), 0 \
+    }
+#define BB_FLAG(name, bit)                                         \
+    {                                                              \
+#name, VKEY_FLAG, offsetof(BattleBladesData, aiFlags), bit \
+    }
 const VehicleKey kKeys[] = {
     BB_KEY(forwardVelStep, VKEY_FLOAT),
     BB_KEY(damping, VKEY_VEC3),
@@ -122,10 +128,8 @@ void ActOnDeath(Object* object, EntityRecord* record, BattleBladesData* data)
     if (data->deathHandled) return;
     data->deathHandled = 1;
     if (record->player) {
-        if (Level_GetNumPlayerEntities() < 2)
-            Level_Restart(0);
-        else
-            Entity_Respawn(object, 0);
+        if (Level_GetNumPlayerEntities() < 2) Level_Restart(0);
+        else Entity_Respawn(object, 0);
     } else if (!(data->aiFlags & BLADES_AI_RESPAWN)) {
         Entity_Hide(object, 1, &kHidden);
     } else if (data->aiRespawnTime == 0.0f) {
@@ -259,10 +263,7 @@ int32_t BattleBlades_Matchup(int32_t a, int32_t b)
 
 int32_t BattleBlades_Beats(int32_t e) { return (e + 2) % BLADE_ELEMENTS; }
 
-BattleBladesData* BattleBlades_GetData(const Object* object)
-{
-    return DataOf(Entity_GetRecord(object));
-}
+BattleBladesData* BattleBlades_GetData(const Object* object) { return DataOf(Entity_GetRecord(object)); }
 
 int BattleBlades_RequestElement(EntityRecord* record, int32_t element)
 {
@@ -327,7 +328,8 @@ void BattleBladesMode_Load(ConfigNode* reader, void* modeData, EntityRecord* rec
         data->aiFlags |= BLADES_ATTACK_MASK;
     if (Vehicle_ReadTypeList(reader, section, "aiEntityTypeToDamage", &data->damageMask, "BattleBlades"))
         data->aiFlags |= BLADES_DAMAGE_MASK;
-    data->aiDifficultyLevel = data->aiDifficultyLevel < 0.0f ? 0.0f : (data->aiDifficultyLevel > 1.0f ? 1.0f : data->aiDifficultyLevel);
+    data->aiDifficultyLevel =
+        data->aiDifficultyLevel < 0.0f ? 0.0f : (data->aiDifficultyLevel > 1.0f ? 1.0f : data->aiDifficultyLevel);
     if (data->initType < 0 || data->initType >= BLADE_ELEMENTS) data->initType = BLADE_ICE;
     data->materialHashes[BLADE_ICE] = Name_Hash("MATERIAL_ICE", 1, 1);
     data->materialHashes[BLADE_WATER] = Name_Hash("MATERIAL_WATER", 1, 1);
@@ -545,10 +547,8 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
             switch (Vehicle_Trunc(HitModeObject_GetValue(other, 0))) {
             case 1: {
                 int32_t e = Vehicle_Trunc(v1);
-                if (e >= 0 && e < BLADE_ELEMENTS)
-                    data->blades[e] += Vehicle_Trunc(HitModeObject_GetValue(other, 2));
-                else
-                    GameLog_Printf("BattleBlades: a blade pickup for element %d (0..2) gives no blades", e);
+                if (e >= 0 && e < BLADE_ELEMENTS) data->blades[e] += Vehicle_Trunc(HitModeObject_GetValue(other, 2));
+                else GameLog_Printf("BattleBlades: a blade pickup for element %d (0..2) gives no blades", e);
                 data->spin += v1;
                 break;
             }

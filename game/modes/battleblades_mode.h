@@ -54,22 +54,22 @@ enum : int32_t { BLADES_HIT_DEFAULT = 0, BLADES_HIT_DAMAGE, BLADES_HIT_COUNT };
 enum : uint32_t {
     BLADES_DEFEND_ORIGIN = 0x1,
     BLADES_AI_RESPAWN = 0x2,
-    BLADES_WAITING = 0x4,         // out of play until the respawn time
+    BLADES_WAITING = 0x4,  // out of play until the respawn time
     BLADES_ATTACK_ONLY_PLAYER = 0x8,
     BLADES_DAMAGE_ONLY_PLAYER = 0x10,
     BLADES_PICKUP_COLLECT = 0x20,
     BLADES_CAM_TURN_PENDING = 0x40,  // the automatic camera swings to the stored heading once slow
     BLADES_CAM_TURNED = 0x80,
-    BLADES_ATTACK_MASK = 0x100,   // aiEntityTypeToAttack keys gave a type
-    BLADES_DAMAGE_MASK = 0x200,   // aiEntityTypeToDamage keys gave a type
+    BLADES_ATTACK_MASK = 0x100,  // aiEntityTypeToAttack keys gave a type
+    BLADES_DAMAGE_MASK = 0x200,  // aiEntityTypeToDamage keys gave a type
 };
 
 enum : uint32_t {
-    BLADES_BUTTON_WATER = 0x10,   // action 4
-    BLADES_BUTTON_FIRE = 0x20,    // action 5
-    BLADES_BUTTON_ICE = 0x80,     // action 7
+    BLADES_BUTTON_WATER = 0x10,     // action 4
+    BLADES_BUTTON_FIRE = 0x20,      // action 5
+    BLADES_BUTTON_ICE = 0x80,       // action 7
     BLADES_BUTTON_AUTOCAM = 0x100,  // action 8 held: no automatic camera
-    BLADES_BUTTON_CAMERA = 0x200, // action 9: held looks around, a tap changes the preset
+    BLADES_BUTTON_CAMERA = 0x200,   // action 9: held looks around, a tap changes the preset
 };
 
 struct BladesDamage {
@@ -80,55 +80,55 @@ struct BladesDamage {
 struct BattleBladesData {
     // Keys.
     float dieInAirTime, dieInAirVel, forwardVelStep;
-    Vec3 damping, slowdown;           // per-axis damping / horizontal slow-down per second
-    float velRelTiltMaxAngle, velRelTilt;  // radians
-    float fallingLagDistMultiply;     // read and kept
+    Vec3 damping, slowdown;                 // per-axis damping / horizontal slow-down per second
+    float velRelTiltMaxAngle, velRelTilt;   // radians
+    float fallingLagDistMultiply;           // read and kept
     float drawDamageGiven, winDamageGiven;  // damage per unit of blow, given to the other top
-    float minDamageGiven;             // the configured value x 0.25
-    float maxDamageGiven;             // 100 by default
+    float minDamageGiven;                   // the configured value x 0.25
+    float maxDamageGiven;                   // 100 by default
     float drawReboundVelMultiply, winReboundVelMultiply, loseReboundVelMultiply;
-    float damageMultiply;             // 1 by default: applied to damage taken
-    float spinSlowdownPerSec;         // 0.01 by default
+    float damageMultiply;      // 1 by default: applied to damage taken
+    float spinSlowdownPerSec;  // 0.01 by default
     float aiVisionRadius, aiFollowRadius;
-    float aiDifficultyLevel;          // 0..1: the chance of choosing the winning element, and the lead
-    float aiReactionTime;             // seconds between element changes (10 by default)
+    float aiDifficultyLevel;  // 0..1: the chance of choosing the winning element, and the lead
+    float aiReactionTime;     // seconds between element changes (10 by default)
     float aiRespawnTime;
-    float aiAttackSpeed;              // 1 by default: faster than this the AI brakes
+    float aiAttackSpeed;  // 1 by default: faster than this the AI brakes
     float aiMovementThinkTime;
-    float aiVirtualViewingAngle;      // half the configured full angle, radians
+    float aiVirtualViewingAngle;             // half the configured full angle, radians
     float aiVirtualViewingAngleChangeSpeed;  // radians per second
-    uint32_t attackMask, damageMask;  // entity-type bits
+    uint32_t attackMask, damageMask;         // entity-type bits
     int32_t initNumIce, initNumWater, initNumFire;
-    int32_t initType;                 // element; outside 0..2 becomes 0
-    uint32_t aiFlags;                 // BLADES_*
+    int32_t initType;  // element; outside 0..2 becomes 0
+    uint32_t aiFlags;  // BLADES_*
     AiRoute route;
     SkateCamMode camModes[4];
-    ChaseCamera* camera;              // owned
+    ChaseCamera* camera;  // owned
     // Level.
-    Object* endArea;                  // the level's "ENDAREA" hit-mode object, or null
+    Object* endArea;  // the level's "ENDAREA" hit-mode object, or null
     uint32_t endAreaHash;
     float fallStamp;
     // Run state.
-    int32_t pending;                  // element being changed to, -1 none
+    int32_t pending;  // element being changed to, -1 none
     int32_t element;
-    float spin;                       // 0..1
-    float spinAngle;                  // radians, 0..2 pi
+    float spin;       // 0..1
+    float spinAngle;  // radians, 0..2 pi
     int32_t blades[BLADE_ELEMENTS];
     uint32_t materialHashes[BLADE_ELEMENTS];  // "MATERIAL_ICE", "MATERIAL_WATER", "MATERIAL_FIRE"
-    uint32_t autoCamera;              // 1 while action 8 is not held
-    float lookPitchOffset;            // radians
+    uint32_t autoCamera;                      // 1 while action 8 is not held
+    float lookPitchOffset;                    // radians
     uint32_t bashHash, pickupHash;
-    float aiChangeTime;               // entity clock of the last sighting or element request
+    float aiChangeTime;  // entity clock of the last sighting or element request
     float respawnTime;
-    Vec3 lastVelocity;                // the body's at the end of every rules step
+    Vec3 lastVelocity;  // the body's at the end of every rules step
     uint32_t camMode;
-    float cameraButtonTime;           // entity clock when the camera button went down
+    float cameraButtonTime;  // entity clock when the camera button went down
     float autoCamHeading, autoCamTime;
     float aiViewHeading, aiThinkStamp;
     BladesDamage damage[4];
     float nextDamageTick;
-    uint32_t deathHandled;            // the dying animation's end was acted on; cleared by the restart
-    uint32_t aiSawTarget;             // a target was in sight at the last route step
+    uint32_t deathHandled;  // the dying animation's end was acted on; cleared by the restart
+    uint32_t aiSawTarget;   // a target was in sight at the last route step
 };
 
 void BattleBladesMode_Load(ConfigNode* reader, void* modeData, EntityRecord* record, Object* object, int32_t pass);

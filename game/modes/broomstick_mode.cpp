@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr float kInputDelay = 0.3f;   // after a stop, and the longest camera-button tap
+constexpr float kInputDelay = 0.3f;  // after a stop, and the longest camera-button tap
 constexpr float kDeadZone = 0.1f;
 constexpr float kPushTime = 0.25f;
 constexpr float kSmoothRate = 10.0f;  // the smoothed velocity's change per second
@@ -39,7 +39,10 @@ const Vec3 kWorldUp = {0.0f, 1.0f, 0.0f};
 
 const char* const kAnimNames[BROOM_ANIM_COUNT] = {"fly", "fire", "stunned"};
 
-#define BROOM_KEY(key, field, kind) {key, kind, offsetof(BroomStickData, field), 0}
+#define BROOM_KEY(key, field, kind)                   \
+    {                                                 \
+        key, kind, offsetof(BroomStickData, field), 0 \
+    }
 const VehicleKey kKeys[] = {
     BROOM_KEY("easyScorePickupPercentReq", scoreFraction[0], VKEY_PERCENT),
     BROOM_KEY("mediumScorePickupPercentReq", scoreFraction[1], VKEY_PERCENT),
@@ -212,7 +215,8 @@ void FightSkitter(Object* object, EntityRecord* record, BroomStickData* data, Ob
     if (!skitter) return;
     Vec3 contact, theirAt = {0.0f, 0.0f, 1.0f}, theirUp = {0.0f, 1.0f, 0.0f};
     ObjectCollision_GetContactPoint(&contact);
-    if (!Entity_GetAnimRootOrientation(theirs, 0, &theirAt, &theirUp)) PhysBody_GetAxes(other->body, &theirAt, &theirUp);
+    if (!Entity_GetAnimRootOrientation(theirs, 0, &theirAt, &theirUp))
+        PhysBody_GetAxes(other->body, &theirAt, &theirUp);
     const Vec3 theirPosition = Vehicle_BodyPosition(other), position = Vehicle_BodyPosition(object);
     float weak1 = 0.0f, weak2 = 0.0f;
     if (!ColArea_HitTest(&skitter->areas, &theirPosition, &contact, &theirAt, &theirUp, COLAREA_WEAK,
@@ -307,9 +311,10 @@ void BroomStickMode_Load(ConfigNode* reader, void* modeData, EntityRecord* recor
         Collect collect = {data};
         if (List* objects = Level_GetObjectList()) List_ForEach(objects, CollectObject, &collect);
         if (data->endArea && HitModeObject_GetAnimCount(data->endArea) < 4) {
-            GameLog_Printf("BroomStick: the end area has %u animations, fewer than the four its sequence needs; "
-                           "it is ignored",
-                           HitModeObject_GetAnimCount(data->endArea));
+            GameLog_Printf(
+                "BroomStick: the end area has %u animations, fewer than the four its sequence needs; "
+                "it is ignored",
+                HitModeObject_GetAnimCount(data->endArea));
             data->endArea = nullptr;
         }
     }
@@ -427,10 +432,8 @@ void BroomStick_Fly(Object* object, EntityRecord* record, BroomStickData* data, 
         Vec3 d;
         Vec3_Sub(&d, &data->targetVelocity, &data->smoothVelocity);
         float length = std::sqrt(Vec3_LengthSq(&d)), step = dt * kSmoothRate;
-        if (length <= step)
-            data->smoothVelocity = data->targetVelocity;
-        else
-            Vec3_Add(&data->smoothVelocity, &data->smoothVelocity, Vec3_Scale(&d, &d, step / length));
+        if (length <= step) data->smoothVelocity = data->targetVelocity;
+        else Vec3_Add(&data->smoothVelocity, &data->smoothVelocity, Vec3_Scale(&d, &d, step / length));
     }
     PhysBody_SetLinearVelocity(body, &data->smoothVelocity);
     // 4. Speed runs down without input.
@@ -460,8 +463,8 @@ void BroomStick_Fly(Object* object, EntityRecord* record, BroomStickData* data, 
     data->flags &= ~(BROOM_SPEED_INPUT | BROOM_STICK_INPUT);
 }
 
-void BroomStickMode_TakeHit(Object* object, EntityRecord* record, float healthChange, const Vec3* direction,
-                            float push, float verticalLimit)
+void BroomStickMode_TakeHit(Object* object, EntityRecord* record, float healthChange, const Vec3* direction, float push,
+                            float verticalLimit)
 {
     BroomStickData* data = DataOf(record);
     if (!data || !std::isfinite(healthChange)) return;
@@ -532,7 +535,7 @@ void BroomStickMode_Restart(Object* object, EntityRecord* record, int32_t fullRe
         if (data->endArea) HitModeObject_PlayIndex(data->endArea, 0, 1, 0);
     }
     uint32_t difficulty = record->player ? GameSetup_GetPlayerDifficulty(player) : 0;
-    data->scoreFractionRequired = difficulty == 1 ? data->scoreFraction[1]
+    data->scoreFractionRequired = difficulty == 1   ? data->scoreFraction[1]
                                   : difficulty == 2 ? data->scoreFraction[2]
                                                     : data->scoreFraction[0];
     const uint32_t rule = Level_GetGameRule();
@@ -692,7 +695,8 @@ void BroomStickMode_Message(AnimSet* set, const char* message, Node* node, int32
     if (count > 1) {
         char* end = nullptr;
         long slot = strtol(words[1], &end, 10);
-        if (end != words[1] && slot >= 0 && slot < INT32_MAX) weapon = ProjType_GetWeapon(&data->weapons, (int32_t)slot);
+        if (end != words[1] && slot >= 0 && slot < INT32_MAX)
+            weapon = ProjType_GetWeapon(&data->weapons, (int32_t)slot);
     }
     if (!weapon) weapon = ProjType_GetCurrentWeapon(&data->weapons, nullptr);
     if (!weapon) return;

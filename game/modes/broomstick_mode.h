@@ -38,13 +38,13 @@ enum : int32_t { BROOM_ANIM_FLY = 0, BROOM_ANIM_FIRE, BROOM_ANIM_STUNNED, BROOM_
 
 // Mode flags.
 enum : uint32_t {
-    BROOM_ATTACK_TYPES = 2,     // entityTypeToAttack gave a type: the lock-on needs a shared type bit
-    BROOM_LOCK_TIMER = 4,       // the lock on the current target expires at lockExpiry
-    BROOM_RESTORE_CAMERA = 8,   // frozen: the camera frame is put back when play goes on
-    BROOM_REQUIREMENT = 16,     // the score fraction or all hidden pickups were collected
-    BROOM_NO_SPECIAL_AMMO = 64, // noSpecialAmmo: the special move starts without ammunition
-    BROOM_SPEED_INPUT = 256,    // a speed button this frame
-    BROOM_STICK_INPUT = 512,    // the stick moved this frame
+    BROOM_ATTACK_TYPES = 2,      // entityTypeToAttack gave a type: the lock-on needs a shared type bit
+    BROOM_LOCK_TIMER = 4,        // the lock on the current target expires at lockExpiry
+    BROOM_RESTORE_CAMERA = 8,    // frozen: the camera frame is put back when play goes on
+    BROOM_REQUIREMENT = 16,      // the score fraction or all hidden pickups were collected
+    BROOM_NO_SPECIAL_AMMO = 64,  // noSpecialAmmo: the special move starts without ammunition
+    BROOM_SPEED_INPUT = 256,     // a speed button this frame
+    BROOM_STICK_INPUT = 512,     // the stick moved this frame
 };
 
 // Run-state bits (BroomStickData::runState): each event acts once per run.
@@ -69,9 +69,9 @@ enum : uint32_t { BROOM_POPUP_ACTIVE = 1, BROOM_POPUP_PROJECT = 2 };
 struct BroomCamPreset {
     float railDist;
     float slideMaxDist;
-    float xRotation;         // radians above the broom's own elevation
-    Vec3 viewObjLagSpeed;    // absolute values
-    Vec3 camLagSpeed;        // absolute values
+    float xRotation;       // radians above the broom's own elevation
+    Vec3 viewObjLagSpeed;  // absolute values
+    Vec3 camLagSpeed;      // absolute values
 };
 
 struct BroomHeld {
@@ -87,55 +87,55 @@ struct BroomTarget {
 };
 
 struct BroomPopup {
-    uint32_t flags;       // BROOM_POPUP_*
+    uint32_t flags;  // BROOM_POPUP_*
     int32_t value;
     char text[16];
-    float x, y, depth;    // 640 x 480 screen and depth
-    float vx, vy;         // per frame
+    float x, y, depth;  // 640 x 480 screen and depth
+    float vx, vy;       // per frame
     Vec3 world;
 };
 
 struct BroomStickData {
     // Keys.
-    float scoreFraction[3];          // easy, medium, hard: "...ScorePickupPercentReq" x 0.01
-    float initHealth;                // 100
-    int32_t initNumLifes;            // 10
-    float totalHealth;               // 100
+    float scoreFraction[3];  // easy, medium, hard: "...ScorePickupPercentReq" x 0.01
+    float initHealth;        // 100
+    int32_t initNumLifes;    // 10
+    float totalHealth;       // 100
     int32_t levelCompPickupTotal;
-    float targetViewAngle[2];        // pitch and heading half-widths, radians
+    float targetViewAngle[2];  // pitch and heading half-widths, radians
     float targetViewRadius;
-    float levelCompArrowSpeed[2];    // arrow pitch and yaw rates, radians per second
+    float levelCompArrowSpeed[2];                              // arrow pitch and yaw rates, radians per second
     float stunColVelVer, stunColVelHor, stunPlayerAtRelAngle;  // read and kept
-    float stunDuration;              // seconds of stun protection
+    float stunDuration;                                        // seconds of stun protection
     int32_t specialMoveProjectileNum;
     BroomCamPreset presets[4];
     uint32_t attackMask;
     float accelStart, accelEnd, accelPower;  // acceleration at speed 0 and at full speed, curve exponent (1)
     float brakeDec, speedMax, noInputDec;
-    float maxXRotation, minXRotation, maxZRotation;  // radians
-    float leanOuter, leanInner, pitchOuter, pitchInner;  // input rates per second
+    float maxXRotation, minXRotation, maxZRotation;           // radians
+    float leanOuter, leanInner, pitchOuter, pitchInner;       // input rates per second
     float descentMaxVel, descentVelPower, descentSpeedRange;  // sink at rest, exponent (1), speed below which it sinks
-    float yRotateSpeed, xRotateNegSpeed, xRotatePosSpeed;   // radians per second
-    float levelOffRotateSpeedMax;    // radians per second
-    float levelOffPower;             // 1, or the key x 2 pi / 360
+    float yRotateSpeed, xRotateNegSpeed, xRotatePosSpeed;     // radians per second
+    float levelOffRotateSpeedMax;                             // radians per second
+    float levelOffPower;                                      // 1, or the key x 2 pi / 360
     float levelOffTimeAfterNoInput, levelOffSpeedMaxVel;
     float rotateDistRelYCamSpeed;
     // Owned.
     ChaseCamera* camera;
     WeaponList weapons;
     ColAreaList areas;
-    Object** compPickups;            // the level's kind-4 pickups (the array is owned, the objects are not)
+    Object** compPickups;  // the level's kind-4 pickups (the array is owned, the objects are not)
     uint32_t compPickupCount, compPickupCapacity;
     uint32_t typeHashes[OBJTYPE_COUNT];
-    uint32_t endTriggerHash;         // Name_Hash ("ENDAREATRIGGER", 1, 1)
+    uint32_t endTriggerHash;  // Name_Hash ("ENDAREATRIGGER", 1, 1)
     // Level (dropped by the detach slot).
-    Object* endArea;                 // the "ENDAREA" object (four animations or more), or null
+    Object* endArea;  // the "ENDAREA" object (four animations or more), or null
     BroomHeld held[BROOM_HELD];
     Object* target;
     BroomTarget pending[BROOM_TARGETS], live[BROOM_TARGETS];
     // Run state.
-    uint32_t flags;                  // BROOM_* mode flags
-    uint32_t runState;               // BROOM_TIME_UP ..
+    uint32_t flags;     // BROOM_* mode flags
+    uint32_t runState;  // BROOM_TIME_UP ..
     uint32_t camPreset;
     float cameraButtonTime;
     float lastStunTime;
@@ -153,7 +153,7 @@ struct BroomStickData {
     Vec3 savedCameraPosition, savedCameraAt, savedCameraUp;
     Vec3 smoothVelocity, targetVelocity;
     float speed, pitch, yaw, roll;
-    float lean, pitchInput;          // -1..1
+    float lean, pitchInput;  // -1..1
     float lastInputTime;
     Vec3 pushVelocity;
     float pushTime;
@@ -172,8 +172,8 @@ void BroomStickMode_Detach(EntityRecord* record);
 // applies; while it lives a non-zero push sets the push velocity (direction
 // x push, vertical part limited to verticalLimit); a real hit (protection
 // over, change not 0, still alive) stuns it and steps the weapon back.
-void BroomStickMode_TakeHit(Object* object, EntityRecord* record, float healthChange, const Vec3* direction,
-                            float push, float verticalLimit);
+void BroomStickMode_TakeHit(Object* object, EntityRecord* record, float healthChange, const Vec3* direction, float push,
+                            float verticalLimit);
 // A player broom scores a hit on another object: counts it, with
 // weaponEvent steps the weapon on, and a non-zero score flies from the
 // other object into the score as a pop-up (at once when all ten fly).

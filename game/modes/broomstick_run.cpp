@@ -81,7 +81,8 @@ void HudTexts(EntityRecord* record, BroomStickData* data, uint32_t rule)
     ShowNumber(record, HUD_TEXT_SCORE, "%d", data->score);
     if (rule == RULE_SCORE_PICKUPS) {
         ShowNumber(record, HUD_TEXT_COUNT, "%d", data->scoreCollected);
-        ShowNumber(record, HUD_TEXT_TOTAL, "%d", Vehicle_Trunc((float)data->scorePresent * data->scoreFractionRequired));
+        ShowNumber(record, HUD_TEXT_TOTAL, "%d",
+                   Vehicle_Trunc((float)data->scorePresent * data->scoreFractionRequired));
     } else if (rule == RULE_HIDDEN_PICKUPS) {
         ShowNumber(record, HUD_TEXT_COUNT, "%d", data->hiddenCollected);
         ShowNumber(record, HUD_TEXT_TOTAL, "%d", data->hiddenPresent);
@@ -142,9 +143,8 @@ int PopupTarget(EntityRecord* record, float* x, float* y)
 {
     const EntityHudTextSlot* hud = Entity_GetHudSlot(record, HUD_TEXT_SCORE);
     int viewport = 0;
-    if (!hud || !Player_GetViewportIndex(PlayerIndex(record), &viewport) || viewport < 0 || viewport >= LEVEL_VIEWPORTS)
-        return 0;
-    const float* rect = Level_GetSession()->viewports[viewport].rect;
+    float rect[4];
+    if (!hud || !Player_GetViewportIndex(PlayerIndex(record), &viewport) || !Viewport_GetRect(viewport, rect)) return 0;
     *x = (rect[0] + rect[2] * hud->position[0]) * 640.0f;
     *y = (rect[1] + rect[3] * hud->position[1]) * 480.0f;
     return 1;
@@ -152,10 +152,8 @@ int PopupTarget(EntityRecord* record, float* x, float* y)
 
 float ApproachAxis(float position, float target, float velocity, float dt)
 {
-    if (target > position)
-        velocity += dt * (velocity < 0.0f ? 150.0f : 75.0f);
-    else
-        velocity -= dt * 75.0f;
+    if (target > position) velocity += dt * (velocity < 0.0f ? 150.0f : 75.0f);
+    else velocity -= dt * 75.0f;
     return velocity < -20.0f ? -20.0f : (velocity > 20.0f ? 20.0f : velocity);
 }
 
@@ -189,10 +187,8 @@ void UpdatePopups(EntityRecord* record, BroomStickData* data, float dt)
         p.x += p.vx;
         p.y += p.vy;
         float scale = 0.0f;
-        if (p.depth < kPopupDepth)
-            scale = (1.0f - p.depth / kPopupDepth) * 6.0f + 1.0f;
-        else if (p.depth < 2.0f * kPopupDepth)
-            scale = 1.0f - (p.depth - kPopupDepth) / kPopupDepth;
+        if (p.depth < kPopupDepth) scale = (1.0f - p.depth / kPopupDepth) * 6.0f + 1.0f;
+        else if (p.depth < 2.0f * kPopupDepth) scale = 1.0f - (p.depth - kPopupDepth) / kPopupDepth;
         PopupText(record, i, p.text, p.x / 640.0f, p.y / 480.0f, scale);
         const float dx = p.x - tx, dy = p.y - ty;
         if (!haveTarget || dx * dx + dy * dy < 400.0f) {
@@ -455,10 +451,8 @@ void HudAnimations(Object* object, EntityRecord* record, BroomStickData* data, u
     const int32_t special = ProjType_GetAmmo(&data->weapons, data->specialMoveProjectileNum);
     if (EntityHudAnimSlot* icon = Entity_GetHudAnimSlot(record, HUD_ANIM_SPECIAL); icon && icon->set)
         AnimSet_PlayIndex(icon->set, special > 0 ? 1 : 0);
-    if (special > 0)
-        ShowNumber(record, HUD_TEXT_SPECIAL, "%d", special);
-    else
-        Entity_ShowTextString(record, HUD_TEXT_SPECIAL, "");
+    if (special > 0) ShowNumber(record, HUD_TEXT_SPECIAL, "%d", special);
+    else Entity_ShowTextString(record, HUD_TEXT_SPECIAL, "");
     if (EntityHudAnimSlot* gauge = Entity_GetHudAnimSlot(record, HUD_ANIM_COMPLETION); gauge && gauge->node) {
         const bool hidden = rule == RULE_COUNTDOWN || rule == RULE_COUNTDOWN_MUST_COMPLETE;
         Node_SetFlags(gauge->node, NODE_HIDDEN, hidden);
@@ -528,10 +522,8 @@ void StunBlinkAndPose(EntityRecord* record, BroomStickData* data)
     }
     const int32_t current = Vehicle_CurrentAnim(record, 0);
     AnimSet* set = Entity_GetAnimSlotValue(record, 0);
-    if (current == BROOM_ANIM_FLY && set)
-        AnimSet_SetTime(set, AnimSet_GetLength(set) * 0.5f);
-    else if (current == BROOM_ANIM_FIRE && !Vehicle_AnimPlaying(record, 0))
-        Vehicle_PlayAnim(record, BROOM_ANIM_FLY, 0);
+    if (current == BROOM_ANIM_FLY && set) AnimSet_SetTime(set, AnimSet_GetLength(set) * 0.5f);
+    else if (current == BROOM_ANIM_FIRE && !Vehicle_AnimPlaying(record, 0)) Vehicle_PlayAnim(record, BROOM_ANIM_FLY, 0);
 }
 
 }  // namespace

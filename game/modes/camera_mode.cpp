@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr float kTurn = -0.43633232f;       // -25 degrees per unit stick
-constexpr float kTurnSpeed = -1.0471976f;   // -60 degrees per second per unit stick
+constexpr float kTurn = -0.43633232f;      // -25 degrees per unit stick
+constexpr float kTurnSpeed = -1.0471976f;  // -60 degrees per second per unit stick
 
 CameraModeData* DataOf(EntityRecord* record) { return record ? (CameraModeData*)record->modeData : nullptr; }
 

@@ -16,15 +16,14 @@ namespace {
 
 constexpr float kDeadZone = 0.15f;
 constexpr float kWalkSpeed = 0.8f, kRunSpeed = 5.0f, kTumbleSpeed = 20.0f;
-constexpr float kStandDelay = 0.5f;   // below walking speed this long before "stand"
+constexpr float kStandDelay = 0.5f;  // below walking speed this long before "stand"
 constexpr float kNearEdgeHold = 0.5f;
-constexpr float kFallDelay = 0.2f;    // in the air this long before "fall"
+constexpr float kFallDelay = 0.2f;  // in the air this long before "fall"
 constexpr float kEdgeProbe = 10.0f;
 constexpr float kSlopeLimit = -0.007f;
 
 const char* const kAnimNames[FAKETILT_ANIM_COUNT] = {
-    "stand", "walk", "run",        "tumble", "fall",     "longfall",
-    "land",  "celebrate", "startlevel", "bump", "nearedge", "lose",
+    "stand", "walk", "run", "tumble", "fall", "longfall", "land", "celebrate", "startlevel", "bump", "nearedge", "lose",
 };
 
 FakeTiltData* DataOf(EntityRecord* record) { return record ? (FakeTiltData*)record->modeData : nullptr; }
@@ -72,8 +71,7 @@ void Animate(Object* object, EntityRecord* record, FakeTiltData* data, const Ska
     if (current() == FAKETILT_ANIM_STARTLEVEL || current() == FAKETILT_ANIM_LOSE)
         Vehicle_PlayAnim(record, FAKETILT_ANIM_STAND, 0);
     if (onGround && record->hSpeedChange < f->dt * c->stunColVelHor) {
-        if (Vehicle_PlayAnim(record, FAKETILT_ANIM_BUMP, 0))
-            Vehicle_PlayRandomSound(record, "impact", c->impactCount);
+        if (Vehicle_PlayAnim(record, FAKETILT_ANIM_BUMP, 0)) Vehicle_PlayRandomSound(record, "impact", c->impactCount);
     }
     if (current() == FAKETILT_ANIM_BUMP && ended()) Vehicle_PlayAnim(record, FAKETILT_ANIM_STAND, 0);
 
@@ -150,10 +148,8 @@ void FakeTiltMode_Update(Object* object, EntityRecord* record, PlayerInputRecord
     // scene, only this entity starts again.
     if (Entity_GetHealth(record) <= 0.0f && !(c->state & SKATE_DEATH_HANDLED)) {
         c->state |= SKATE_DEATH_HANDLED;
-        if (record->player && Level_GetNumPlayerEntities() < 2)
-            Level_Restart(0);
-        else
-            Entity_Respawn(object, 0);
+        if (record->player && Level_GetNumPlayerEntities() < 2) Level_Restart(0);
+        else Entity_Respawn(object, 0);
         Vehicle_PlayAnim(record, FAKETILT_ANIM_STAND, 0);
     }
     Entity_SetAnimRootOrientation(record, 0, &c->modelAt, &c->modelUp);

@@ -24,10 +24,10 @@
 namespace {
 
 constexpr float kPi = 3.14159265f;
-constexpr float kFloorProbe = 10.0f;      // length of the floor ray
-constexpr float kAirAlignTime = 0.25f;    // in the air this long: the model turns to world up
-constexpr float kCameraFrameRate = 10.0f; // the camera's copy of the frame turns to the floor this fast
-constexpr float kSpinDamping = 6.0f;      // angular y damping per second
+constexpr float kFloorProbe = 10.0f;       // length of the floor ray
+constexpr float kAirAlignTime = 0.25f;     // in the air this long: the model turns to world up
+constexpr float kCameraFrameRate = 10.0f;  // the camera's copy of the frame turns to the floor this fast
+constexpr float kSpinDamping = 6.0f;       // angular y damping per second
 constexpr float kSpeedFloor = 0.01f;
 constexpr float kTurnGain = 120.0f;
 constexpr float kDeadZone = 0.15f;
@@ -41,12 +41,19 @@ constexpr int32_t kHudStartSlot = 7;
 
 const Vec3 kWorldUp = {0.0f, 1.0f, 0.0f};
 
-#define SKATE_KEY(name, kind) {#name, kind, offsetof(SkateCommon, name), 0}
+#define SKATE_KEY(name, kind)                       \
+    {                                               \
+#name, kind, offsetof(SkateCommon, name), 0 \
+    }
 const VehicleKey kSharedKeys[] = {
-    SKATE_KEY(forwardVelStep, VKEY_FLOAT),     SKATE_KEY(noInputDamping, VKEY_VEC3),
-    SKATE_KEY(runDamping, VKEY_VEC3),          SKATE_KEY(dieInAirVel, VKEY_FLOAT),
-    SKATE_KEY(dieInAirTime, VKEY_FLOAT),       SKATE_KEY(stunColVelHor, VKEY_FLOAT),
-    SKATE_KEY(distForEdgePanic, VKEY_FLOAT),   SKATE_KEY(orientToFloorSpeed, VKEY_FLOAT),
+    SKATE_KEY(forwardVelStep, VKEY_FLOAT),
+    SKATE_KEY(noInputDamping, VKEY_VEC3),
+    SKATE_KEY(runDamping, VKEY_VEC3),
+    SKATE_KEY(dieInAirVel, VKEY_FLOAT),
+    SKATE_KEY(dieInAirTime, VKEY_FLOAT),
+    SKATE_KEY(stunColVelHor, VKEY_FLOAT),
+    SKATE_KEY(distForEdgePanic, VKEY_FLOAT),
+    SKATE_KEY(orientToFloorSpeed, VKEY_FLOAT),
     SKATE_KEY(fallingLagDistMultiply, VKEY_FLOAT),
 };
 const VehicleKey kNoiseKeys[] = {
@@ -286,8 +293,7 @@ void RunStartAnimation(Object* object, EntityRecord* record, SkateCommon* data, 
 
 }  // namespace
 
-void SkateCommon_Rules(Object* object, EntityRecord* record, SkateCommon* data, int32_t loseAnim,
-                       uint32_t placedSlots)
+void SkateCommon_Rules(Object* object, EntityRecord* record, SkateCommon* data, int32_t loseAnim, uint32_t placedSlots)
 {
     const float dt = Game_GetFrameTime();
     RunStartAnimation(object, record, data, dt);
@@ -315,10 +321,8 @@ void SkateCommon_Rules(Object* object, EntityRecord* record, SkateCommon* data, 
     float blow = record->hSpeedChange < record->vSpeedChange ? record->hSpeedChange : record->vSpeedChange;
     if ((record->flags & ENTITY_TOUCHED) && blow < dt * data->faintNoiseColChange) {
         if (!data->noiseLatch) {
-            if (blow < dt * data->loudNoiseColChange)
-                SoundBank_Play("orbHit", 1, 2, 1.0f, 0, model);
-            else if (blow < dt * data->mediumNoiseColChange)
-                SoundBank_Play("orbHit", 1, 1, 1.0f, 0, model);
+            if (blow < dt * data->loudNoiseColChange) SoundBank_Play("orbHit", 1, 2, 1.0f, 0, model);
+            else if (blow < dt * data->mediumNoiseColChange) SoundBank_Play("orbHit", 1, 1, 1.0f, 0, model);
         }
         data->noiseLatch = 1;
     } else {

@@ -28,8 +28,8 @@ struct PlayerInputRecord;
 
 // Action bits of the input record's buttons that these modes read.
 enum : uint32_t {
-    SKATE_BUTTON_LOOK = 0x10,    // action 4: the stick looks around
-    SKATE_BUTTON_CAMERA = 0x100, // action 8: next camera preset
+    SKATE_BUTTON_LOOK = 0x10,     // action 4: the stick looks around
+    SKATE_BUTTON_CAMERA = 0x100,  // action 8: next camera preset
 };
 
 struct SkateCamMode {
@@ -45,33 +45,33 @@ enum : uint32_t {
 
 struct SkateCommon {
     // Keys.
-    float dieInAirTime;          // seconds falling faster than dieInAirVel before the fall kills
-    float dieInAirVel;           // vertical velocity (negative)
-    float forwardVelStep;        // acceleration per unit stick
-    Vec3 noInputDamping;         // per-axis damping per second without a push
-    Vec3 runDamping;             // per-axis damping per second while pushing
-    float stunColVelHor;         // FakeTilt: horizontal speed change per second that is a bump
-    float distForEdgePanic;      // read and kept
-    float orientToFloorSpeed;    // per second
-    float faintNoiseColChange;   // speed changes per second (negative: blows); -1000 before each read
+    float dieInAirTime;         // seconds falling faster than dieInAirVel before the fall kills
+    float dieInAirVel;          // vertical velocity (negative)
+    float forwardVelStep;       // acceleration per unit stick
+    Vec3 noInputDamping;        // per-axis damping per second without a push
+    Vec3 runDamping;            // per-axis damping per second while pushing
+    float stunColVelHor;        // FakeTilt: horizontal speed change per second that is a bump
+    float distForEdgePanic;     // read and kept
+    float orientToFloorSpeed;   // per second
+    float faintNoiseColChange;  // speed changes per second (negative: blows); -1000 before each read
     float mediumNoiseColChange;
     float loudNoiseColChange;
     float landColChangeReq;
     float fallingLagDistMultiply;  // read and kept
     AiRoute route;
     SkateCamMode camModes[4];
-    ChaseCamera* camera;         // owned
+    ChaseCamera* camera;  // owned
     // Run state.
-    float fallStamp;             // entity clock of the last frame not falling fast
+    float fallStamp;                                       // entity clock of the last frame not falling fast
     uint32_t loseCount, winCount, impactCount, fallCount;  // sound-bank entries of those names
-    uint32_t respawnCount;       // restarts after a death since the last full restart
-    uint32_t scratch[2];         // cleared on restart
-    uint32_t noiseLatch;         // a blow played (or would have): none again until a frame without one
-    uint32_t camMode;            // 0..3
-    uint32_t deathAreaHash;      // Name_Hash ("DEATH_AREA", 1, 1)
-    float dieTime;               // entity clock at which the lose path starts; 0 = none
-    Vec3 modelAt, modelUp;       // the model's frame, written to animation slot 0
-    uint32_t state;              // SKATE_*
+    uint32_t respawnCount;                                 // restarts after a death since the last full restart
+    uint32_t scratch[2];                                   // cleared on restart
+    uint32_t noiseLatch;     // a blow played (or would have): none again until a frame without one
+    uint32_t camMode;        // 0..3
+    uint32_t deathAreaHash;  // Name_Hash ("DEATH_AREA", 1, 1)
+    float dieTime;           // entity clock at which the lose path starts; 0 = none
+    Vec3 modelAt, modelUp;   // the model's frame, written to animation slot 0
+    uint32_t state;          // SKATE_*
 };
 
 // Per-frame scratch of the movement step.
@@ -80,13 +80,13 @@ struct SkateFrame {
     Node* cameraFrame;    // the player's viewport camera, or null
     float cameraHeading;  // of the viewport camera's forward (the chase camera's heading without one)
     int floorHit;
-    Vec3 floorPoint;      // the floor ray's hit (the body position when it missed)
-    Vec3 floorNormal;     // (0, 1, 0) when it missed
-    Vec3 velocity;        // the body's, at the start of the frame
-    float speed;          // horizontal speed, 0 below 0.01
+    Vec3 floorPoint;   // the floor ray's hit (the body position when it missed)
+    Vec3 floorNormal;  // (0, 1, 0) when it missed
+    Vec3 velocity;     // the body's, at the start of the frame
+    float speed;       // horizontal speed, 0 below 0.01
     float stickLength;
-    int looking;          // action 4 held: the stick looks around instead of pushing
-    float pitch, roll;    // camera targets before the preset's X rotation
+    int looking;        // action 4 held: the stick looks around instead of pushing
+    float pitch, roll;  // camera targets before the preset's X rotation
 };
 
 // Load steps common to both modes, in order, for pass 0 ("controlData",
@@ -129,8 +129,7 @@ int SkateCommon_FallingDeath(Object* object, EntityRecord* record, float* fallSt
 // (`placedSlots` animation slots take the start orientation: 2 for Skater,
 // 1 for FakeTilt) and the lose animation's camera and level restart. The
 // "start" animation of a restart after a death runs here for every entity.
-void SkateCommon_Rules(Object* object, EntityRecord* record, SkateCommon* data, int32_t loseAnim,
-                       uint32_t placedSlots);
+void SkateCommon_Rules(Object* object, EntityRecord* record, SkateCommon* data, int32_t loseAnim, uint32_t placedSlots);
 
 // The restart shared by both: after a death (usePlayerStart 0) the respawn
 // count rises and HUD slot 7 plays "start" with the entity frozen; with 1

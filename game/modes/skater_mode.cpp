@@ -18,17 +18,20 @@ namespace {
 constexpr float kDeadZone = 0.15f;
 
 const char* const kAnimNames[SKATER_ANIM_COUNT] = {
-    "rolling", "pushground", "startjump", "jump",      "land",       "stunned",
-    "falloff", "throw",      "celebrate", "lose",      "startlevel",
+    "rolling", "pushground", "startjump", "jump", "land",       "stunned",
+    "falloff", "throw",      "celebrate", "lose", "startlevel",
 };
 
-#define SKATER_KEY(name, kind) {#name, kind, offsetof(SkaterData, name), 0}
+#define SKATER_KEY(name, kind)                     \
+    {                                              \
+#name, kind, offsetof(SkaterData, name), 0 \
+    }
 const VehicleKey kKeys[] = {
-    SKATER_KEY(initHealth, VKEY_FLOAT),           SKATER_KEY(initNumLifes, VKEY_INT),
-    SKATER_KEY(totalHealth, VKEY_FLOAT),          SKATER_KEY(levelCompPickupTotal, VKEY_INT),
-    SKATER_KEY(sideVelStep, VKEY_FLOAT),          SKATER_KEY(forwardToSidePower, VKEY_FLOAT),
-    SKATER_KEY(leanRangeMax, VKEY_DEGREES_ABS),   SKATER_KEY(leanRangePerVel, VKEY_DEGREES_ABS),
-    SKATER_KEY(leanSpeed, VKEY_DEGREES_ABS),      SKATER_KEY(leanToMiddleSpeed, VKEY_DEGREES_ABS),
+    SKATER_KEY(initHealth, VKEY_FLOAT),         SKATER_KEY(initNumLifes, VKEY_INT),
+    SKATER_KEY(totalHealth, VKEY_FLOAT),        SKATER_KEY(levelCompPickupTotal, VKEY_INT),
+    SKATER_KEY(sideVelStep, VKEY_FLOAT),        SKATER_KEY(forwardToSidePower, VKEY_FLOAT),
+    SKATER_KEY(leanRangeMax, VKEY_DEGREES_ABS), SKATER_KEY(leanRangePerVel, VKEY_DEGREES_ABS),
+    SKATER_KEY(leanSpeed, VKEY_DEGREES_ABS),    SKATER_KEY(leanToMiddleSpeed, VKEY_DEGREES_ABS),
 };
 #undef SKATER_KEY
 

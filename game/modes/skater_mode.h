@@ -40,33 +40,33 @@ enum : int32_t {
 
 // SkaterData::flags.
 enum : uint32_t {
-    SKATER_TIMED_PICKUP = 0x1000,   // a kind-10 pickup with a value 2 was taken
-    SKATER_QUOTA_REACHED = 0x10000, // a pickup count reached its total
-    SKATER_KILL_AREA = 0x20000,     // a kill area was entered
+    SKATER_TIMED_PICKUP = 0x1000,    // a kind-10 pickup with a value 2 was taken
+    SKATER_QUOTA_REACHED = 0x10000,  // a pickup count reached its total
+    SKATER_KILL_AREA = 0x20000,      // a kill area was entered
 };
 
 struct SkaterData {
-    SkateCommon common;      // first: the shared helpers work on it
-    uint32_t flags;          // SKATER_*
-    float initHealth;        // health after a restart (clamped to 0..totalHealth)
+    SkateCommon common;  // first: the shared helpers work on it
+    uint32_t flags;      // SKATER_*
+    float initHealth;    // health after a restart (clamped to 0..totalHealth)
     int32_t initNumLifes;
     float totalHealth;
     int32_t levelCompPickupTotal;
-    float sideVelStep;       // acceleration of a push across the model's forward
+    float sideVelStep;         // acceleration of a push across the model's forward
     float forwardToSidePower;  // exponent of the blend from forward to side (1 by default)
     float leanRangeMax, leanRangePerVel, leanSpeed, leanToMiddleSpeed;  // radians (per second)
-    float stunColVelHor;     // read and kept, as the shared block's
+    float stunColVelHor;                                                // read and kept, as the shared block's
     // Records of the collision step that nothing in this mode reads.
     int32_t timedPickup[3];  // a kind-10 pickup's values 1..3
     int32_t pickups4;        // completion pickups counted
     int32_t pickups5, total5;
     float fraction5;
     int32_t pickups7, total7;
-    Object* gauge;           // a hit-mode object showing a count; none in this mode's data
+    Object* gauge;  // a hit-mode object showing a count; none in this mode's data
     float gaugeLength;
     Vec3 springboardPush;
     float springboardTime;
-    float lean;              // radians; positive tilts the model's up to its left
+    float lean;                          // radians; positive tilts the model's up to its left
     uint32_t typeHashes[OBJTYPE_COUNT];  // ObjectType_GetHash of each type name
 };
 

@@ -15,6 +15,7 @@
 #include "game/game_log.h"
 #include "game/hit_mode_object.h"
 #include "game/level_session.h"
+#include "game/viewports.h"
 
 namespace {
 
@@ -25,19 +26,10 @@ bool AllFinite(const float* v, int n)
     return true;
 }
 
-const LevelViewport* ViewportOf(const EntityRecord* record)
-{
-    if (!record || !record->player) return nullptr;
-    int viewport = 0;
-    if (!Player_GetViewportIndex((int)record->player - 1, &viewport) || viewport < 0 || viewport >= LEVEL_VIEWPORTS)
-        return nullptr;
-    return &Level_GetSession()->viewports[viewport];
-}
-
 }  // namespace
 
 int VehicleKeys_Read(ConfigNode* reader, const char* section, const VehicleKey* keys, size_t count, void* data,
-                  const char* modeName)
+                     const char* modeName)
 {
     if (!reader || !keys || !data) return 0;
     char path[256];
@@ -78,9 +70,7 @@ int VehicleKeys_Read(ConfigNode* reader, const char* section, const VehicleKey* 
             n = 2;
             found = Config_GetVector2(reader, path, v) != 0;
             break;
-        default:
-            found = Config_GetFloat(reader, path, v) != 0;
-            break;
+        default: found = Config_GetFloat(reader, path, v) != 0; break;
         }
         if (!found) continue;
         if (!AllFinite(v, n)) {
@@ -114,10 +104,8 @@ int VehicleKeys_Read(ConfigNode* reader, const char* section, const VehicleKey* 
 
 void Vehicle_SectionName(int32_t pass, char* out, size_t size)
 {
-    if (pass == 0)
-        snprintf(out, size, "controlData");
-    else
-        snprintf(out, size, "controlData_%d", pass);
+    if (pass == 0) snprintf(out, size, "controlData");
+    else snprintf(out, size, "controlData_%d", pass);
 }
 
 int32_t Vehicle_Trunc(float value)
@@ -142,7 +130,7 @@ int Vehicle_AddTypeBit(uint32_t* mask, int32_t n, const char* modeName, const ch
 }
 
 int Vehicle_ReadTypeList(ConfigNode* reader, const char* section, const char* prefix, uint32_t* mask,
-                            const char* modeName)
+                         const char* modeName)
 {
     char path[256];
     int set = 0;
@@ -157,14 +145,12 @@ int Vehicle_ReadTypeList(ConfigNode* reader, const char* section, const char* pr
 
 Node* Vehicle_CameraFrame(const EntityRecord* record)
 {
-    const LevelViewport* v = ViewportOf(record);
-    return v ? v->cameraFrame : nullptr;
+    return record && record->player ? Viewport_GetCameraFrame((int)record->player - 1) : nullptr;
 }
 
 View* Vehicle_WorldView(const EntityRecord* record)
 {
-    const LevelViewport* v = ViewportOf(record);
-    return v ? v->worldView : nullptr;
+    return record && record->player ? Viewport_GetWorldView((int)record->player - 1) : nullptr;
 }
 
 int Vehicle_PlayAnim(EntityRecord* record, int32_t id, uint32_t slot)

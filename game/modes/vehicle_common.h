@@ -27,27 +27,27 @@ constexpr float VEHICLE_DEG_TO_RAD = 0.0027777778f * 6.2831855f;  // x 1/360, th
 
 // How a key's value is stored into its field.
 enum VehicleKeyKind : uint32_t {
-    VKEY_FLOAT,        // float as read
-    VKEY_FLOAT_ABS,    // |float|
-    VKEY_DEGREES,      // float degrees -> radians
-    VKEY_DEGREES_ABS,  // |float| degrees -> radians
-    VKEY_PERCENT,      // float x 0.01
-    VKEY_QUARTER,      // float x 0.25
-    VKEY_HALF_DEGREES, // float degrees, halved -> radians (a full angle stored as its half)
-    VKEY_COS_DEGREES,  // cosine of the angle clamped to 0..180 degrees
-    VKEY_INT,          // int32
-    VKEY_VEC3,         // three floats
-    VKEY_VEC3_ABS,     // three floats, each |value|
+    VKEY_FLOAT,             // float as read
+    VKEY_FLOAT_ABS,         // |float|
+    VKEY_DEGREES,           // float degrees -> radians
+    VKEY_DEGREES_ABS,       // |float| degrees -> radians
+    VKEY_PERCENT,           // float x 0.01
+    VKEY_QUARTER,           // float x 0.25
+    VKEY_HALF_DEGREES,      // float degrees, halved -> radians (a full angle stored as its half)
+    VKEY_COS_DEGREES,       // cosine of the angle clamped to 0..180 degrees
+    VKEY_INT,               // int32
+    VKEY_VEC3,              // three floats
+    VKEY_VEC3_ABS,          // three floats, each |value|
     VKEY_VEC2_DEGREES_ABS,  // two floats, each |value| degrees -> radians
     VKEY_VEC2_DEGREES,      // two floats, degrees -> radians
-    VKEY_FLAG,         // boolean: sets or clears `bit` of the uint32 field
+    VKEY_FLAG,              // boolean: sets or clears `bit` of the uint32 field
 };
 
 struct VehicleKey {
-    const char* name;   // key under the section ("forwardVelStep")
+    const char* name;  // key under the section ("forwardVelStep")
     VehicleKeyKind kind;
-    size_t offset;      // of the field in the mode's data block
-    uint32_t bit;       // VKEY_FLAG only
+    size_t offset;  // of the field in the mode's data block
+    uint32_t bit;   // VKEY_FLAG only
 };
 
 // Reads every key of the table from "<section>::<name>" into the block. A
@@ -56,7 +56,7 @@ struct VehicleKey {
 // a log line naming the mode and key, and also leaves the field. Returns the
 // number of keys stored.
 int VehicleKeys_Read(ConfigNode* reader, const char* section, const VehicleKey* keys, size_t count, void* data,
-                  const char* modeName);
+                     const char* modeName);
 
 // "controlData" for pass 0, "controlData_<pass>" otherwise (out holds size bytes).
 void Vehicle_SectionName(int32_t pass, char* out, size_t size);
@@ -74,7 +74,7 @@ int Vehicle_AddTypeBit(uint32_t* mask, int32_t n, const char* modeName, const ch
 // Reads "<section>::<prefix><i>" for i = 0..31 until the first missing key,
 // adding each value's type bit. Returns the number of bits set (valid values).
 int Vehicle_ReadTypeList(ConfigNode* reader, const char* section, const char* prefix, uint32_t* mask,
-                            const char* modeName);
+                         const char* modeName);
 
 // The player's (record->player - 1) viewport camera frame and world view,
 // or null for a record without a player or a player without a viewport.

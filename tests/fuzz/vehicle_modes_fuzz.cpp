@@ -30,8 +30,8 @@ namespace {
 
 void Quiet(const char*) {}
 
-const uint32_t kModes[] = {MODE_SKATER,     MODE_FAKETILT,   MODE_BATTLEBLADES, MODE_BALL,
-                           MODE_AIRPLANE,   MODE_CAMERAMODE, MODE_BROOMSTICK};
+const uint32_t kModes[] = {MODE_SKATER,   MODE_FAKETILT,   MODE_BATTLEBLADES, MODE_BALL,
+                           MODE_AIRPLANE, MODE_CAMERAMODE, MODE_BROOMSTICK};
 
 struct Level {
     EntityModules modules;

@@ -22,7 +22,7 @@ class BladesTest : public VehicleTest {
 protected:
     Anims ModeAnims()
     {
-        return {{"iceBlade", 1.0f, true},       {"waterBlade", 1.0f, true},       {"fireBlade", 1.0f, true},
+        return {{"iceBlade", 1.0f, true},       {"waterBlade", 1.0f, true},     {"fireBlade", 1.0f, true},
                 {"changeBlade", 0.2f, false},   {"iceBladeDying", 0.2f, false}, {"waterBladeDying", 0.2f, false},
                 {"fireBladeDying", 0.2f, false}};
     }
@@ -83,8 +83,10 @@ TEST_P(BladesClashTest, TheLoserAndBothOfADrawTakeTheOtherTopsDamage)
 }
 
 INSTANTIATE_TEST_SUITE_P(Matchups, BladesClashTest,
-                         ::testing::Values(Clash{BLADE_ICE, BLADE_WATER, 100, 90}, Clash{BLADE_WATER, BLADE_FIRE, 100, 90},
-                                           Clash{BLADE_FIRE, BLADE_ICE, 100, 90}, Clash{BLADE_WATER, BLADE_ICE, 80, 100},
+                         ::testing::Values(Clash{BLADE_ICE, BLADE_WATER, 100, 90},
+                                           Clash{BLADE_WATER, BLADE_FIRE, 100, 90},
+                                           Clash{BLADE_FIRE, BLADE_ICE, 100, 90},
+                                           Clash{BLADE_WATER, BLADE_ICE, 80, 100},
                                            Clash{BLADE_FIRE, BLADE_FIRE, 80, 90}));
 
 class BladesReboundTest : public BladesTest, public ::testing::WithParamInterface<float> {};
@@ -103,10 +105,8 @@ TEST_P(BladesReboundTest, TheWinnerReboundsByTheLosersFactor)
     PhysBody_SetLinearVelocity(tops[0]->body, &right);
     PhysBody_SetLinearVelocity(tops[1]->body, &left);
     Frame(12);
-    if (loseRebound == 0.0f)
-        EXPECT_GT(Velocity(tops[0]).x, -8.0f);
-    else
-        EXPECT_LT(Velocity(tops[0]).x, -15.0f) << "thrown back by 3 x the closing speed";
+    if (loseRebound == 0.0f) EXPECT_GT(Velocity(tops[0]).x, -8.0f);
+    else EXPECT_LT(Velocity(tops[0]).x, -15.0f) << "thrown back by 3 x the closing speed";
     EXPECT_FLOAT_EQ(Entity_GetHealth(Entity_GetRecord(tops[0])), 100.0f);
 }
 
@@ -118,9 +118,10 @@ TEST_F(BladesTest, AnElementChangeSpendsOneBladeAndTheRegionsFollowTheElement)
         WriteConfig((std::string("Levels\\Test\\") + m + "Region.cfg").c_str(),
                     std::string("Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.5\n"
                                 " Mass = 0\n CollisionGroup = 1\n StringVal0 = MATERIAL_") +
-                        m + "\n Constructor = VavadUtils_Magnet_Constructor\n"
-                            " Destructor = VavadUtils_Magnet_Destructor\n Update = VavadUtils_Magnet_Update\n }\n}\n"
-                            "MagnetData {\n strength = 1\n distance = 1\n}\n");
+                        m +
+                        "\n Constructor = VavadUtils_Magnet_Constructor\n"
+                        " Destructor = VavadUtils_Magnet_Destructor\n Update = VavadUtils_Magnet_Update\n }\n}\n"
+                        "MagnetData {\n strength = 1\n distance = 1\n}\n");
     Floor();
     WriteTop("Levels\\Test\\Top.cfg", "initNumWater = 0\n initNumFire = 2");
     PlaceProps({Item("IceRegion", V(0, -5, 0)), Item("WaterRegion", V(5, -5, 0)), Item("FireRegion", V(10, -5, 0))});
@@ -287,7 +288,8 @@ protected:
         const Vec3 at = V(0, 0, 1), up = V(0, 1, 0);
         WriteTop("Levels\\Test\\Ai.cfg", keys + "\n aiVisionRadius = 10");
         WriteTop("carddata\\entityconfigs\\Hero.cfg", "initType = 2");
-        WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", target), Item("entity_Ai", V(0, 0.5f, 0))});
+        WriteScene("Levels\\Test\\Level.lws", 1.0f,
+                   {Item("PlayerStart_Null", target), Item("entity_Ai", V(0, 0.5f, 0))});
         Player_SetStart(0, &target, &at, &up);
         Floor();
         Build();

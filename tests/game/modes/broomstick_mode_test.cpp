@@ -46,15 +46,17 @@ protected:
     }
     void WriteShot(const char* path, const char* mode)
     {
-        WriteConfig(path, std::string("Object {\n Description {\n VisualModel = Shots\\Plain\n PhysicalModel = SPHERE0.1\n"
-                                      " Mass = 1\n CollisionGroup = 1\n StringVal0 = ") +
-                              mode +
-                              "\n Constructor = Projectile_Type_Constructor\n Destructor = Projectile_Type_Destructor\n"
-                              " Update = Projectile_Type_Update\n Collision = Projectile_Type_Collision\n }\n}\n"
-                              "ProjectileModeData0 {\n velocity = 1\n}\n");
+        WriteConfig(path,
+                    std::string("Object {\n Description {\n VisualModel = Shots\\Plain\n PhysicalModel = SPHERE0.1\n"
+                                " Mass = 1\n CollisionGroup = 1\n StringVal0 = ") +
+                        mode +
+                        "\n Constructor = Projectile_Type_Constructor\n Destructor = Projectile_Type_Destructor\n"
+                        " Update = Projectile_Type_Update\n Collision = Projectile_Type_Collision\n }\n}\n"
+                        "ProjectileModeData0 {\n velocity = 1\n}\n");
     }
     // Player 0 on a broom at (0, 10, 0), no ground below; keys given first count.
-    Object* Broom(const std::string& keys = "", const std::string& vehicleData = "", std::vector<LwsWriterItem> items = {})
+    Object* Broom(const std::string& keys = "", const std::string& vehicleData = "",
+                  std::vector<LwsWriterItem> items = {})
     {
         WriteAnimSet("Chars\\Lock", "Anim1", {{"on", 1.0f, true}});
         WriteMode("carddata\\entityconfigs\\Hero.cfg", "BroomStick",
@@ -248,7 +250,8 @@ TEST_F(BroomTest, TypedObjectsHurtPushOrDoNothing)
     WriteProp("Fire", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 20\n FPVal2 = 4");
     Object* broom = Broom();
     ASSERT_NE(broom, nullptr);
-    PlaceProps({Item("Kill", V(0, 0, 5)), Item("Marker", V(0, 0, 6)), Item("Spring", V(0, 0, 7)), Item("Fire", V(0, 0, 8))});
+    PlaceProps(
+        {Item("Kill", V(0, 0, 5)), Item("Marker", V(0, 0, 6)), Item("Spring", V(0, 0, 7)), Item("Fire", V(0, 0, 8))});
     BroomStickData* d = D(broom);
     EntityRecord* r = Entity_GetRecord(broom);
     Frame(60);  // past the stun protection
@@ -293,8 +296,11 @@ TEST_P(BroomTimeTest, TimeUpOpensTheRulesPageOrEndsTheLevel)
         int32_t best, score, stored;
         const char* page;
     };
-    const Run countDown[] = {{0, 0, 0, "newBestScore"}, {0, 7, 7, "newBestScore"}, {7, 7, 7, "notBeatenTopScore"},
-                             {9, 7, 9, "notBeatenTopScore"}, {5, 7, 7, "newBestScore"}};
+    const Run countDown[] = {{0, 0, 0, "newBestScore"},
+                             {0, 7, 7, "newBestScore"},
+                             {7, 7, 7, "notBeatenTopScore"},
+                             {9, 7, 9, "notBeatenTopScore"},
+                             {5, 7, 7, "newBestScore"}};
     const Run lost[] = {{3, 7, 3, "timeOver"}};
     for (bool menu : {true, false}) {
         for (const Run& run : rule == RULE_COUNTDOWN ? std::vector<Run>(std::begin(countDown), std::end(countDown))
@@ -315,8 +321,9 @@ TEST_P(BroomTimeTest, TimeUpOpensTheRulesPageOrEndsTheLevel)
                 EXPECT_EQ(modestest::g_pages[0], run.page);
                 EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED));
                 if (rule == RULE_COUNTDOWN) {
-                    const std::string shown = std::string(run.page) + ".bestscore=" +
-                                              std::to_string(run.score > run.best || run.best == 0 ? run.score : run.best);
+                    const std::string shown =
+                        std::string(run.page) +
+                        ".bestscore=" + std::to_string(run.score > run.best || run.best == 0 ? run.score : run.best);
                     EXPECT_NE(std::find(modestest::g_entries.begin(), modestest::g_entries.end(), shown),
                               modestest::g_entries.end());
                 }
@@ -341,13 +348,12 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
     WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
     WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 30", 2);
     WriteProp("Trigger",
-              "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n FPVal0 = -1\n FPVal1 = 6\n BoolVal0 = TRUE",
-              2);
+              "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n FPVal0 = -1\n FPVal1 = 6\n BoolVal0 = TRUE", 2);
     Level_SetGameRule(RULE_SCORE_PICKUPS);
     Level_SetLevelToUnlock(5);
     SetPlayers({1});
     PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5)), Item("Coin", V(3, 0, 5)),
-           Item("Coin", V(4, 0, 5)), Item("Trigger", V(5, 0, 5))});
+                Item("Coin", V(4, 0, 5)), Item("Trigger", V(5, 0, 5))});
     Object* broom = Broom();
     ASSERT_NE(broom, nullptr);
     BroomStickData* d = D(broom);
@@ -440,8 +446,8 @@ TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
 TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
 {
     WriteMode("Levels\\Test\\Bat.cfg", "Man", {{"idle", 1.0f, true}}, "", "EntityType0 = 2\n");
-    Object* broom =
-        Broom("", "", {Item("entity_Bat", V(0, 10, 5)), Item("entity_Bat", V(0, 10, 10)), Item("entity_Bat", V(0, 10, 15))});
+    Object* broom = Broom(
+        "", "", {Item("entity_Bat", V(0, 10, 5)), Item("entity_Bat", V(0, 10, 10)), Item("entity_Bat", V(0, 10, 15))});
     ASSERT_NE(broom, nullptr);
     BroomStickData* d = D(broom);
     EntityRecord* r = Entity_GetRecord(broom);

@@ -15,21 +15,22 @@ class FakeTiltTest : public VehicleTest {
 protected:
     Anims ModeAnims()
     {
-        return {{"stand", 1.0f, true},  {"walk", 1.0f, true},      {"run", 1.0f, true},
-                {"tumble", 1.0f, true}, {"fall", 0.2f, false},     {"longfall", 1.0f, true},
-                {"land", 0.2f, false},  {"startlevel", 0.1f, false}, {"bump", 0.2f, false},
-                {"nearedge", 1.0f, true}, {"lose", 0.2f, false}};
+        return {{"stand", 1.0f, true}, {"walk", 1.0f, true},     {"run", 1.0f, true},   {"tumble", 1.0f, true},
+                {"fall", 0.2f, false}, {"longfall", 1.0f, true}, {"land", 0.2f, false}, {"startlevel", 0.1f, false},
+                {"bump", 0.2f, false}, {"nearedge", 1.0f, true}, {"lose", 0.2f, false}};
     }
     // A player walker at (0, y, z) with vehicle height 1; keys given first count.
     Object* Walker(const std::string& keys, float y = 0.0f, float z = 0.0f, const std::string& vehicleData = "")
     {
         const Vec3 start = V(0, y, z), at = V(0, 0, 1), up = V(0, 1, 0);
-        WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", start), Item("PlayerStart_Null", V(20, y, 0))});
+        WriteScene("Levels\\Test\\Level.lws", 1.0f,
+                   {Item("PlayerStart_Null", start), Item("PlayerStart_Null", V(20, y, 0))});
         Player_SetStart(0, &start, &at, &up);
         WriteHero("FakeTilt", ModeAnims(),
-                  keys + "\n forwardVelStep = 10\n runDamping = 0, 0, 0\n noInputDamping = 0, 0, 0\n"
-                         " orientToFloorSpeed = 5\n dieInAirVel = -1\n dieInAirTime = 0.6\n stunColVelHor = -1000\n"
-                         " genCamData {\n defaultDistance = 4\n}\n",
+                  keys +
+                      "\n forwardVelStep = 10\n runDamping = 0, 0, 0\n noInputDamping = 0, 0, 0\n"
+                      " orientToFloorSpeed = 5\n dieInAirVel = -1\n dieInAirTime = 0.6\n stunColVelHor = -1000\n"
+                      " genCamData {\n defaultDistance = 4\n}\n",
                   vehicleData + "\n VehicleHeight = 1\n maxVelocity = 50");
         return Build();
     }
@@ -41,7 +42,7 @@ TEST_F(FakeTiltTest, LocomotionTakesTheHigherAnimationAtEachThreshold)
         float speed;
         int32_t anim;
     };
-    const Case cases[] = {{0.79f, FAKETILT_ANIM_STAND}, {0.8f, FAKETILT_ANIM_WALK},   {4.99f, FAKETILT_ANIM_WALK},
+    const Case cases[] = {{0.79f, FAKETILT_ANIM_STAND}, {0.8f, FAKETILT_ANIM_WALK},  {4.99f, FAKETILT_ANIM_WALK},
                           {5.0f, FAKETILT_ANIM_RUN},    {19.99f, FAKETILT_ANIM_RUN}, {20.0f, FAKETILT_ANIM_TUMBLE}};
     for (const Case& c : cases) EXPECT_EQ(FakeTiltMode_LocomotionAnim(c.speed), c.anim) << c.speed;
 }
@@ -76,7 +77,7 @@ class FakeTiltEdgeTest : public FakeTiltTest, public ::testing::WithParamInterfa
 
 TEST_P(FakeTiltEdgeTest, TheEdgeProbeWarnsAndHoldsTheWarningHalfASecond)
 {
-    Box({5, 1, 5}, V(0, -1, -5));  // the walker's ground ends at z = 0
+    Box({5, 1, 5}, V(0, -1, -5));                          // the walker's ground ends at z = 0
     if (GetParam() == LEDGE) Box({5, 1, 5}, V(0, -3, 5));  // top at -2 = 2 x VehicleHeight below
     if (GetParam() == STEEP) {
         // A 45-degree slope down from the edge: its top face starts at (0, 0, 0).

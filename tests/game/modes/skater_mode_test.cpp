@@ -17,8 +17,8 @@ class SkaterTest : public VehicleTest {
 protected:
     Anims ModeAnims()
     {
-        return {{"rolling", 1.0f, true}, {"pushground", 1.0f, true}, {"lose", 0.2f, false},
-                {"startlevel", 0.1f, false}};
+        return {
+            {"rolling", 1.0f, true}, {"pushground", 1.0f, true}, {"lose", 0.2f, false}, {"startlevel", 0.1f, false}};
     }
     // A player skater at (0, y, 0) with the keys given after the defaults.
     Object* Skater(const std::string& keys, float y = 1.0f, std::vector<LwsWriterItem> items = {})
@@ -26,10 +26,12 @@ protected:
         WriteLevel(items, y);
         // Keys given first: the first of two equal keys counts.
         WriteHero("Skater", ModeAnims(),
-                  keys + "\n" + std::string("forwardVelStep = 20\n sideVelStep = 20\n runDamping = 0.5, 0, 0.5\n"
-                              " noInputDamping = 0.5, 0, 0.5\n orientToFloorSpeed = 5\n leanRangeMax = 30\n"
-                              " leanRangePerVel = 10\n leanSpeed = 90\n leanToMiddleSpeed = 90\n initHealth = 100\n"
-                              " totalHealth = 100\n dieInAirVel = -1\n dieInAirTime = 2\n camMode0RailDist = 4\n") + kCamera);
+                  keys + "\n" +
+                      std::string("forwardVelStep = 20\n sideVelStep = 20\n runDamping = 0.5, 0, 0.5\n"
+                                  " noInputDamping = 0.5, 0, 0.5\n orientToFloorSpeed = 5\n leanRangeMax = 30\n"
+                                  " leanRangePerVel = 10\n leanSpeed = 90\n leanToMiddleSpeed = 90\n initHealth = 100\n"
+                                  " totalHealth = 100\n dieInAirVel = -1\n dieInAirTime = 2\n camMode0RailDist = 4\n") +
+                      kCamera);
         Object* hero = Build();
         AimCamera(0, V(0, 3, -5), 0.0f);
         return hero;
@@ -93,8 +95,9 @@ TEST_F(SkaterTest, SidenessCountsAPushAlongAnyForwardAsStraight)
 TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHoldsUntilAQuietFrame)
 {
     Level_SetLevelToUnlock(3);
-    Object* hero = Skater("faintNoiseColChange = -1\n mediumNoiseColChange = -5\n loudNoiseColChange = -10\n"
-                          "}\ncontrolData_3 {\n forwardVelStep = 7");
+    Object* hero = Skater(
+        "faintNoiseColChange = -1\n mediumNoiseColChange = -5\n loudNoiseColChange = -10\n"
+        "}\ncontrolData_3 {\n forwardVelStep = 7");
     ASSERT_NE(hero, nullptr);
     SkaterData* d = D(hero);
     EXPECT_FLOAT_EQ(d->common.faintNoiseColChange, -1000.0f);
@@ -113,8 +116,11 @@ TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHol
         float change;
         uint32_t latch;
     };
-    const Step steps[] = {{ENTITY_TOUCHED, -0.05f, 1}, {ENTITY_TOUCHED, -0.5f, 1}, {0, -0.5f, 0},
-                          {ENTITY_TOUCHED, -0.01f, 0}, {ENTITY_TOUCHED, -0.5f, 1}};
+    const Step steps[] = {{ENTITY_TOUCHED, -0.05f, 1},
+                          {ENTITY_TOUCHED, -0.5f, 1},
+                          {0, -0.5f, 0},
+                          {ENTITY_TOUCHED, -0.01f, 0},
+                          {ENTITY_TOUCHED, -0.5f, 1}};
     for (const Step& s : steps) {
         r->flags = (r->flags & ~ENTITY_TOUCHED) | s.touched;
         r->hSpeedChange = s.change;

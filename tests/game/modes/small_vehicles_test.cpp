@@ -21,8 +21,9 @@ protected:
     // A player ball (or a scene ball "entity_Ball" at (5, y, 0)) whose slot 0 fades.
     Object* Ball(float y = 0.0f, bool scene = false)
     {
-        const std::string keys = "forwardVelStep = 10\n noInputDamping = 2, 0, 2\n runDamping = 0, 0, 0\n"
-                                 " dieInAirVel = -1\n dieInAirTime = 0.3";
+        const std::string keys =
+            "forwardVelStep = 10\n noInputDamping = 2, 0, 2\n runDamping = 0, 0, 0\n"
+            " dieInAirVel = -1\n dieInAirTime = 0.3";
         WriteMode(scene ? "Levels\\Test\\Ball.cfg" : "carddata\\entityconfigs\\Hero.cfg", "Ball",
                   {{"roll", 1.0f, true}}, keys, "", "Anim0GlobalTransSet = TRUE\n");
         WriteLevel(scene ? std::vector<LwsWriterItem>{Item("entity_Ball", V(5, y, 0))} : std::vector<LwsWriterItem>{},

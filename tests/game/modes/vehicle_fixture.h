@@ -121,7 +121,8 @@ protected:
     // ReloadLevel("Levels\Test\Level.lws") with the next level's props
     // placed before its entities are made, as a level's content load does
     // (the modes' loads scan the level's objects).
-    template <typename Props> void ReloadLevelWith(Props props)
+    template <typename Props>
+    void ReloadLevelWith(Props props)
     {
         Projectile_DestroyPool();
         EntitySystem_Unload(0);
@@ -171,5 +172,9 @@ protected:
         return false;
     }
 
-    template <typename T> static T* Data(Object* o) { return (T*)Entity_GetRecord(o)->modeData; }
+    template <typename T>
+    static T* Data(Object* o)
+    {
+        return (T*)Entity_GetRecord(o)->modeData;
+    }
 };

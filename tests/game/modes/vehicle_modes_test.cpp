@@ -22,9 +22,12 @@ struct ModeCase {
 };
 
 const ModeCase kModes[] = {
-    {"Skater", MODE_SKATER, "RrcRf..."},         {"FakeTilt", MODE_FAKETILT, "RrcRf..."},
-    {"BattleBlades", MODE_BATTLEBLADES, "RrcRf..."}, {"Ball", MODE_BALL, ".r.....d"},
-    {"AirPlane", MODE_AIRPLANE, "Rr..f..."},     {"CameraMode", MODE_CAMERAMODE, ".r..f..."},
+    {"Skater", MODE_SKATER, "RrcRf..."},
+    {"FakeTilt", MODE_FAKETILT, "RrcRf..."},
+    {"BattleBlades", MODE_BATTLEBLADES, "RrcRf..."},
+    {"Ball", MODE_BALL, ".r.....d"},
+    {"AirPlane", MODE_AIRPLANE, "Rr..f..."},
+    {"CameraMode", MODE_CAMERAMODE, ".r..f..."},
     {"BroomStick", MODE_BROOMSTICK, "Rrc.fhmd"},
 };
 
@@ -42,12 +45,14 @@ protected:
     void WriteCharacter(const ModeCase& m, const std::string& keys)
     {
         WriteMode("carddata\\entityconfigs\\Hero.cfg", m.name, AllAnims(),
-                  keys + "\n dieInAirVel = -100\n dieInAirTime = 100\n genCamData {\n defaultDistance = 4\n}\n"
-                         " projectiles {\n ProjType0Config = Shots\\Bolt.cfg\n}\n colAreas {\n Area0Val1 = 1\n}\n");
-        WriteConfig("Shots\\Bolt.cfg", "Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.1\n"
-                                       " Mass = 1\n StringVal0 = STRAIGHT\n Constructor = Projectile_Type_Constructor\n"
-                                       " Destructor = Projectile_Type_Destructor\n Update = Projectile_Type_Update\n"
-                                       " Collision = Projectile_Type_Collision\n }\n}\n");
+                  keys +
+                      "\n dieInAirVel = -100\n dieInAirTime = 100\n genCamData {\n defaultDistance = 4\n}\n"
+                      " projectiles {\n ProjType0Config = Shots\\Bolt.cfg\n}\n colAreas {\n Area0Val1 = 1\n}\n");
+        WriteConfig("Shots\\Bolt.cfg",
+                    "Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.1\n"
+                    " Mass = 1\n StringVal0 = STRAIGHT\n Constructor = Projectile_Type_Constructor\n"
+                    " Destructor = Projectile_Type_Destructor\n Update = Projectile_Type_Update\n"
+                    " Collision = Projectile_Type_Collision\n }\n}\n");
     }
 };
 
@@ -87,11 +92,12 @@ TEST_P(VehicleModeTest, BadValuesAreLoggedAndTheEntityPlaysOn)
     const ModeCase m = GetParam();
     Floor();
     g_log.clear();
-    WriteCharacter(m, "forwardVelStep = nan\n runDamping = inf, 1, 1\n orientToFloorSpeed = 1e39\n"
-                      " totalHealth = 0\n initType = -1\n entityTypeToAttack0 = 33\n entityTypeToAttack1 = 0\n"
-                      " aiEntityTypeToAttack0 = -1\n forwardSpeedMax = -5\n forwardSpeedAccelRangePower = -2\n"
-                      " levelOffPower = nan\n engineSpeedUpRate = 1e39\n forwardToSidePower = -3\n sideVelStep = 1e30\n"
-                      " leanRangePerVel = 1e30\n");
+    WriteCharacter(m,
+                   "forwardVelStep = nan\n runDamping = inf, 1, 1\n orientToFloorSpeed = 1e39\n"
+                   " totalHealth = 0\n initType = -1\n entityTypeToAttack0 = 33\n entityTypeToAttack1 = 0\n"
+                   " aiEntityTypeToAttack0 = -1\n forwardSpeedMax = -5\n forwardSpeedAccelRangePower = -2\n"
+                   " levelOffPower = nan\n engineSpeedUpRate = 1e39\n forwardToSidePower = -3\n sideVelStep = 1e30\n"
+                   " leanRangePerVel = 1e30\n");
     WriteLevel();
     Object* hero = Build();
     ASSERT_NE(hero, nullptr);
