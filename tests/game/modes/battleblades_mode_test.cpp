@@ -1,0 +1,403 @@
+#include "game/modes/battleblades_mode.h"
+
+#include <gtest/gtest.h>
+
+#include "common/hash.h"
+#include "engine/objectscene.h"
+#include "game/chase_camera.h"
+#include "game/phys_utils.h"
+#include "vehicle_fixture.h"
+
+using namespace entitytest;
+using namespace vehicletest;
+
+namespace {
+
+const char* const kTopKeys =
+    " forwardVelStep = 10\n damping = 0, 0, 0\n slowdown = 0, 0, 0\n dieInAirVel = -100\n dieInAirTime = 100\n"
+    " initType = 0\n initNumIce = 1\n initNumWater = 1\n initNumFire = 1\n camMode1RailDist = 7\n"
+    " genCamData {\n defaultDistance = 4\n rotationSpeeds = 180, 180, 180\n}\n";
+
+class BladesTest : public VehicleTest {
+protected:
+    Anims ModeAnims()
+    {
+        return {{"iceBlade", 1.0f, true},       {"waterBlade", 1.0f, true},     {"fireBlade", 1.0f, true},
+                {"changeBlade", 0.2f, false},   {"iceBladeDying", 0.2f, false}, {"waterBladeDying", 0.2f, false},
+                {"fireBladeDying", 0.2f, false}};
+    }
+    // A top's file at `path`; keys given first count.
+    void WriteTop(const std::string& path, const std::string& keys)
+    {
+        WriteAnimSet(path + "_hit", "Anim1", {{"default", 1.0f, true}, {"damage", 0.2f, false}});
+        WriteMode(path, "BattleBlades", ModeAnims(), keys + "\n" + kTopKeys, "",
+                  "Anim1Path = " + path + "_hit\nAnim1RBRelMode = 1\n");
+    }
+    // Scene tops "entity_<name>" at the positions; player 0 a top too when heroKeys is given.
+    std::vector<Object*> Tops(std::vector<std::pair<std::string, Vec3>> tops, const char* heroKeys = nullptr)
+    {
+        std::vector<LwsWriterItem> items;
+        for (auto& t : tops) items.push_back(Item(("entity_" + t.first).c_str(), t.second));
+        WriteLevel(items, 0.5f);
+        if (heroKeys) WriteTop("carddata\\entityconfigs\\Hero.cfg", heroKeys);
+        Build();
+        std::vector<Object*> out;
+        for (auto& t : tops)
+            for (Object* o : Entities())
+                if (!Entity_GetRecord(o)->player && std::fabs(BodyPosition(o).x - t.second.x) < 0.01f &&
+                    std::fabs(BodyPosition(o).z - t.second.z) < 0.01f)
+                    out.push_back(o);
+        return out;
+    }
+    BattleBladesData* D(Object* o) { return BattleBlades_GetData(o); }
+};
+
+// Clashes by matchup: the loser of a clash and both tops of a draw take the
+// other top's damage (its minimum here: 10 from A, 20 from B); the winner
+// takes none.
+struct Clash {
+    int32_t a, b;
+    float healthA, healthB;
+};
+class BladesClashTest : public BladesTest, public ::testing::WithParamInterface<Clash> {};
+
+TEST_P(BladesClashTest, TheLoserAndBothOfADrawTakeTheOtherTopsDamage)
+{
+    const Clash c = GetParam();
+    Floor();
+    WriteTop("Levels\\Test\\TopA.cfg", "drawDamageGiven = 0.01\n winDamageGiven = 0.01\n minDamageGiven = 40");
+    WriteTop("Levels\\Test\\TopB.cfg", "drawDamageGiven = 0.01\n winDamageGiven = 0.01\n minDamageGiven = 80");
+    std::vector<Object*> tops = Tops({{"TopA", V(-1.5f, 0.5f, 0)}, {"TopB", V(1.5f, 0.5f, 0)}});
+    ASSERT_EQ(tops.size(), 2u);
+    D(tops[0])->element = c.a;
+    D(tops[1])->element = c.b;
+    const Vec3 right = V(6, 0, 0), left = V(-6, 0, 0);
+    PhysBody_SetLinearVelocity(tops[0]->body, &right);
+    PhysBody_SetLinearVelocity(tops[1]->body, &left);
+    // Up to the first damage tick after the clash.
+    EntityRecord* ra = Entity_GetRecord(tops[0]);
+    EntityRecord* rb = Entity_GetRecord(tops[1]);
+    for (int i = 0; i < 30 && ra->health == 100.0f && rb->health == 100.0f; ++i) Frame();
+    EXPECT_FLOAT_EQ(Entity_GetHealth(Entity_GetRecord(tops[0])), c.healthA);
+    EXPECT_FLOAT_EQ(Entity_GetHealth(Entity_GetRecord(tops[1])), c.healthB);
+}
+
+INSTANTIATE_TEST_SUITE_P(Matchups, BladesClashTest,
+                         ::testing::Values(Clash{BLADE_ICE, BLADE_WATER, 100, 90},
+                                           Clash{BLADE_WATER, BLADE_FIRE, 100, 90},
+                                           Clash{BLADE_FIRE, BLADE_ICE, 100, 90},
+                                           Clash{BLADE_WATER, BLADE_ICE, 80, 100},
+                                           Clash{BLADE_FIRE, BLADE_FIRE, 80, 90}));
+
+class BladesReboundTest : public BladesTest, public ::testing::WithParamInterface<float> {};
+
+TEST_P(BladesReboundTest, TheWinnerReboundsByTheLosersFactor)
+{
+    const float loseRebound = GetParam();
+    Floor();
+    WriteTop("Levels\\Test\\TopA.cfg", "winReboundVelMultiply = 0");
+    WriteTop("Levels\\Test\\TopB.cfg", "loseReboundVelMultiply = " + std::to_string(loseRebound));
+    std::vector<Object*> tops = Tops({{"TopA", V(-1.5f, 0.5f, 0)}, {"TopB", V(1.5f, 0.5f, 0)}});
+    ASSERT_EQ(tops.size(), 2u);
+    D(tops[0])->element = BLADE_ICE;
+    D(tops[1])->element = BLADE_WATER;
+    const Vec3 right = V(6, 0, 0), left = V(-6, 0, 0);
+    PhysBody_SetLinearVelocity(tops[0]->body, &right);
+    PhysBody_SetLinearVelocity(tops[1]->body, &left);
+    Frame(12);
+    if (loseRebound == 0.0f) EXPECT_GT(Velocity(tops[0]).x, -8.0f);
+    else EXPECT_LT(Velocity(tops[0]).x, -15.0f) << "thrown back by 3 x the closing speed";
+    EXPECT_FLOAT_EQ(Entity_GetHealth(Entity_GetRecord(tops[0])), 100.0f);
+}
+
+INSTANTIATE_TEST_SUITE_P(LoserFactors, BladesReboundTest, ::testing::Values(0.0f, 3.0f));
+
+TEST_F(BladesTest, AnElementChangeSpendsOneBladeAndTheRegionsFollowTheElement)
+{
+    for (const char* m : {"Ice", "Water", "Fire"})
+        WriteConfig((std::string("Levels\\Test\\") + m + "Region.cfg").c_str(),
+                    std::string("Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.5\n"
+                                " Mass = 0\n CollisionGroup = 1\n StringVal0 = MATERIAL_") +
+                        m +
+                        "\n Constructor = VavadUtils_Magnet_Constructor\n"
+                        " Destructor = VavadUtils_Magnet_Destructor\n Update = VavadUtils_Magnet_Update\n }\n}\n"
+                        "MagnetData {\n strength = 1\n distance = 1\n}\n");
+    Floor();
+    WriteTop("Levels\\Test\\Top.cfg", "initNumWater = 0\n initNumFire = 2");
+    PlaceProps({Item("IceRegion", V(0, -5, 0)), Item("WaterRegion", V(5, -5, 0)), Item("FireRegion", V(10, -5, 0))});
+    std::vector<Object*> tops = Tops({{"Top", V(0, 0.5f, 5)}});
+    ASSERT_EQ(tops.size(), 1u);
+    Object* top = tops[0];
+    EntityRecord* r = Entity_GetRecord(top);
+    BattleBladesData* d = D(top);
+    // 1 when the top's body is in the region magnet at x, 0 when not.
+    auto inRegion = [&](float x) {
+        struct Find {
+            float x;
+            Object* found;
+        } f = {x, nullptr};
+        List_ForEach(
+            objects,
+            [](void* item, void* arg) {
+                Find* f = (Find*)arg;
+                Vec3 q;
+                Object_GetTransform((Object*)item, &q, nullptr, nullptr);
+                if (Object_GetUserInt((Object*)item) == MAGNET_USER_INT && std::fabs(q.x - f->x) < 1e-3f)
+                    f->found = (Object*)item;
+                return 0;
+            },
+            &f);
+        MagnetRecord* m = f.found ? (MagnetRecord*)Object_GetUserData(f.found) : nullptr;
+        if (!m || !m->field) return -1;
+        for (int i = 0; i < m->field->bodies.Count(); ++i)
+            if (m->field->bodies[i] == top->body) return 1;
+        return 0;
+    };
+    // Ice draws with ice, beats water, loses to fire.
+    EXPECT_EQ(inRegion(0), 1);
+    EXPECT_EQ(inRegion(5), 0);
+    EXPECT_EQ(inRegion(10), 1);
+
+    EXPECT_EQ(BattleBlades_RequestElement(r, BLADE_ICE), 0) << "the current element";
+    EXPECT_EQ(BattleBlades_RequestElement(r, BLADE_WATER), 0) << "no blade of it";
+    EXPECT_EQ(BattleBlades_RequestElement(r, 3), 0);
+    EXPECT_EQ(BattleBlades_RequestElement(r, -1), 0);
+    EXPECT_EQ(BattleBlades_RequestElement(r, BLADE_FIRE), 1);
+    EXPECT_EQ(d->pending, BLADE_FIRE);
+    EXPECT_EQ(d->blades[BLADE_FIRE], 1);
+    d->blades[BLADE_WATER] = 1;
+    EXPECT_EQ(BattleBlades_RequestElement(r, BLADE_WATER), 0) << "while a change is pending";
+    EXPECT_EQ(BattleBlades_RequestElement(r, BLADE_FIRE), 0);
+    EXPECT_EQ(d->blades[BLADE_WATER], 1);
+    EXPECT_EQ(d->blades[BLADE_FIRE], 1) << "the blade is taken once";
+    Frame(15);
+    EXPECT_EQ(d->element, BLADE_FIRE);
+    EXPECT_EQ(d->pending, -1);
+    EXPECT_EQ(r->animSlots[0].current, BLADES_ANIM_FIRE);
+    // Fire beats ice, draws with fire, loses to water.
+    EXPECT_EQ(inRegion(0), 0);
+    EXPECT_EQ(inRegion(5), 1);
+    EXPECT_EQ(inRegion(10), 1);
+}
+
+TEST_F(BladesTest, DamageRecordsKeepFourSourcesTheLargerAmountAndApplyAtTheTick)
+{
+    Floor();
+    WriteTop("Levels\\Test\\Top.cfg", "damageMultiply = 2");
+    std::vector<Object*> tops = Tops({{"Top", V(0, 0.5f, 0)}});
+    ASSERT_EQ(tops.size(), 1u);
+    BattleBladesData* d = D(tops[0]);
+    Object* sources[5];
+    for (int i = 0; i < 5; ++i) sources[i] = (Object*)(uintptr_t)(0x1000 * (i + 1));  // compared, never read
+    EXPECT_EQ(BattleBlades_RecordDamage(d, 3.0f, sources[0]), 1);
+    EXPECT_EQ(BattleBlades_RecordDamage(d, 2.0f, sources[0]), 0) << "a smaller amount from a known source";
+    EXPECT_EQ(BattleBlades_RecordDamage(d, 4.0f, sources[0]), 1);
+    for (int i = 1; i < 4; ++i) EXPECT_EQ(BattleBlades_RecordDamage(d, 1.0f, sources[i]), 1);
+    EXPECT_EQ(BattleBlades_RecordDamage(d, 9.0f, sources[4]), 0) << "a fifth source";
+    EntityRecord* r = Entity_GetRecord(tops[0]);
+    const float tick = d->nextDamageTick;
+    while (r->clock + dt <= tick) {
+        Frame();
+        EXPECT_FLOAT_EQ(Entity_GetHealth(r), 100.0f) << "nothing before the tick";
+    }
+    Frame(2);
+    EXPECT_FLOAT_EQ(Entity_GetHealth(r), 100.0f - 2.0f * (4.0f + 3.0f));
+}
+
+TEST_F(BladesTest, NoSpinLeftKillsAFullHealthTopAndTheLevelRestartsOnce)
+{
+    Floor();
+    std::vector<Object*> tops = Tops({}, "spinSlowdownPerSec = 5");
+    Object* hero = Level_GetPlayerEntity(0);
+    ASSERT_NE(hero, nullptr);
+    EntityRecord* r = Entity_GetRecord(hero);
+    bool dying = false;
+    for (int i = 0; i < 60 && g_restarts == 0; ++i) {
+        Frame();
+        dying = dying || r->animSlots[0].current == BLADES_ANIM_ICE_DYING;
+    }
+    EXPECT_TRUE(dying);
+    EXPECT_EQ(g_restarts, 1);
+    Frame();
+    EXPECT_EQ(g_restarts, 1);
+    EXPECT_FLOAT_EQ(D(hero)->spin, 1.0f) << "restarted";
+}
+
+TEST_F(BladesTest, OnlyATapOfTheCameraButtonChangesThePreset)
+{
+    Floor();
+    Tops({}, "");
+    Object* hero = Level_GetPlayerEntity(0);
+    ASSERT_TRUE(Settle(hero));
+    struct Case {
+        int frames;  // held
+        uint32_t mode;
+    };
+    // 24 frames = 0.48 s: a tap; 26 = 0.52 s: a hold.
+    for (Case c : {Case{24, 1}, Case{26, 1}, Case{3, 2}}) {
+        Pad(0, 0, BLADES_BUTTON_CAMERA, 0);
+        Frame();
+        Pad(0, 0, BLADES_BUTTON_CAMERA, BLADES_BUTTON_CAMERA);
+        Frame(c.frames - 1);
+        Pad(0, 0, 0, BLADES_BUTTON_CAMERA);
+        Frame();
+        EXPECT_EQ(D(hero)->camMode, c.mode) << c.frames;
+        Pad(0, 0, 0, 0);
+        Frame();
+    }
+}
+
+TEST_F(BladesTest, AComputerTopsPushIsAWorldDirectionAndAPlayersFollowsItsCamera)
+{
+    Floor();
+    SetPlayers({1, 2});
+    WriteTop("carddata\\entityconfigs\\Hero.cfg", "");
+    WriteLevel({}, 0.5f);
+    Build();
+    for (int p = 0; p < 2; ++p) {
+        Object* top = Level_GetPlayerEntity(p);
+        ASSERT_NE(top, nullptr);
+        ASSERT_TRUE(Settle(top));
+        EntityRecord* r = Entity_GetRecord(top);
+        ChaseCamera_Reset(D(top)->camera, nullptr, nullptr, nullptr);
+        const Vec3 angles = V(1.5707964f, 1.5707964f, 0);  // heading +x
+        ChaseCamera_Reset(D(top)->camera, nullptr, &angles, nullptr);
+        PlayerInputRecord input{};
+        input.stickY = 1.0f;
+        const Vec3 before = Velocity(top);
+        BattleBladesMode_Update(top, r, &input);
+        Vec3 push = Velocity(top);
+        Vec3_Sub(&push, &push, &before);
+        if (r->flags & ENTITY_ROUTE_DRIVEN) {
+            EXPECT_GT(push.z, 0.1f);
+            EXPECT_NEAR(push.x, 0.0f, 1e-3f);
+        } else {
+            EXPECT_GT(push.x, 0.1f);
+            EXPECT_NEAR(push.z, 0.0f, 1e-3f);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- AI
+
+class BladesAiTest : public BladesTest {
+protected:
+    // An AI top at the origin and player 0's top (fire) at `target`.
+    Object* Hunter(const std::string& keys, Vec3 target)
+    {
+        const Vec3 at = V(0, 0, 1), up = V(0, 1, 0);
+        WriteTop("Levels\\Test\\Ai.cfg", keys + "\n aiVisionRadius = 10");
+        WriteTop("carddata\\entityconfigs\\Hero.cfg", "initType = 2");
+        WriteScene("Levels\\Test\\Level.lws", 1.0f,
+                   {Item("PlayerStart_Null", target), Item("entity_Ai", V(0, 0.5f, 0))});
+        Player_SetStart(0, &target, &at, &up);
+        Floor();
+        Build();
+        for (Object* o : Entities())
+            if (!Entity_GetRecord(o)->player) return o;
+        return nullptr;
+    }
+    PlayerInputRecord Think(Object* ai)
+    {
+        PlayerInputRecord input{};
+        BattleBladesMode_RouteUpdate(ai, Entity_GetRecord(ai), &input);
+        return input;
+    }
+};
+
+TEST_F(BladesAiTest, ATargetBeyondTheVisionRadiusIsIgnoredAndOneInSightIsHeadedFor)
+{
+    struct Case {
+        float distance;
+        bool hunts;
+    };
+    for (Case c : {Case{10.5f, false}, Case{9.5f, true}}) {
+        SCOPED_TRACE(c.distance);
+        Object* ai = Hunter("", V(0.6f * c.distance, 0.5f, 0.8f * c.distance));
+        ASSERT_NE(ai, nullptr);
+        Entity_GetRecord(ai)->lastPosition = BodyPosition(ai);  // has not moved
+        PlayerInputRecord in = Think(ai);
+        if (c.hunts) {
+            EXPECT_NEAR(in.stickX, 0.6f, 0.01f) << "straight for the target";
+            EXPECT_NEAR(in.stickY, 0.8f, 0.01f);
+        } else {
+            EXPECT_EQ(in.stickX, 0.0f) << "the route (none here) instead";
+            EXPECT_EQ(in.stickY, 0.0f);
+        }
+        EntitySystem_Unload(1);
+    }
+}
+
+TEST_F(BladesAiTest, AFastTopBrakesWithinTheStickRangeAndDefendsItsOrigin)
+{
+    Object* ai = Hunter("aiAttackSpeed = 1", V(5, 0.5f, 0));
+    ASSERT_NE(ai, nullptr);
+    EntityRecord* r = Entity_GetRecord(ai);
+    // Moving fast away from the target: brake and turn, clamped to the stick's range.
+    const Vec3 away = V(-4, 0, 0);
+    PhysBody_SetLinearVelocity(ai->body, &away);
+    r->lastPosition = BodyPosition(ai);
+    r->lastPosition.x += 0.1f;
+    PlayerInputRecord in = Think(ai);
+    EXPECT_FLOAT_EQ(in.stickX, 1.0f);
+    EXPECT_LE(std::fabs(in.stickY), 1.0f);
+
+    // Defending: beyond the follow radius, with the target no nearer to the origin, back home.
+    BattleBladesData* d = D(ai);
+    d->aiFlags |= BLADES_DEFEND_ORIGIN;
+    d->aiFollowRadius = 2.0f;
+    const Vec3 out = V(3, 0.5f, 0);
+    PhysBody_SetPosition(ai->body, &out);
+    r->lastPosition = out;
+    in = Think(ai);
+    EXPECT_LT(in.stickX, 0.0f) << "toward the origin, away from the target";
+}
+
+TEST_F(BladesAiTest, TheWinningElementComesAfterTheReactionTimeFromFirstSight)
+{
+    Object* ai = Hunter("aiDifficultyLevel = 1\n aiReactionTime = 0.5\n initNumWater = 1", V(4, 0.5f, 0));
+    ASSERT_NE(ai, nullptr);
+    BattleBladesData* d = D(ai);
+    EntityRecord* r = Entity_GetRecord(ai);
+    float changedAt = -1.0f;
+    const float seen = r->clock;
+    for (int i = 0; i < 60 && changedAt < 0.0f; ++i) {
+        Frame();
+        if (d->pending != -1 || d->element != BLADE_ICE) changedAt = r->clock;
+    }
+    EXPECT_EQ(d->pending != -1 ? d->pending : d->element, BLADE_WATER) << "water beats fire";
+    EXPECT_GT(changedAt - seen, 0.5f);
+    EXPECT_LT(changedAt - seen, 0.5f + 3.0f * dt);
+}
+
+TEST_F(BladesAiTest, WithDifficultyZeroTheElementIsDrawnAtRandom)
+{
+    Game_SetRandomSource(ScriptedRand);
+    g_draws = {0, 2};  // r = 0.0 (not below difficulty 0), then element 2
+    Object* ai = Hunter("aiDifficultyLevel = 0\n aiReactionTime = 0", V(4, 0.5f, 0));
+    ASSERT_NE(ai, nullptr);
+    Entity_GetRecord(ai)->clock = 10.0f;
+    Think(ai);
+    EXPECT_EQ(D(ai)->pending, BLADE_FIRE);
+}
+
+TEST_F(BladesAiTest, ADeadComputerTopWithRespawnComesBackAfterItsTime)
+{
+    Object* ai = Hunter("aiRespawn = TRUE\n aiRespawnTime = 0.5", V(40, 0.5f, 0));
+    ASSERT_NE(ai, nullptr);
+    EntityRecord* r = Entity_GetRecord(ai);
+    ASSERT_TRUE(Settle(ai));
+    Entity_SetHealth(r, 0.0f, 100.0f);
+    for (int i = 0; i < 30 && !(D(ai)->aiFlags & BLADES_WAITING); ++i) Frame();
+    ASSERT_TRUE(D(ai)->aiFlags & BLADES_WAITING);
+    EXPECT_LT(BodyPosition(ai).y, -1000.0f + 20000.0f);
+    EXPECT_NEAR(BodyPosition(ai).x, -9999.0f, 1.0f) << "out of play";
+    const float hidden = r->clock;
+    for (int i = 0; i < 60 && (D(ai)->aiFlags & BLADES_WAITING); ++i) Frame();
+    EXPECT_FALSE(D(ai)->aiFlags & BLADES_WAITING);
+    EXPECT_NEAR(r->clock - hidden, 0.5f, 2.0f * dt);
+    EXPECT_NEAR(BodyPosition(ai).x, 0.0f, 0.1f) << "back at its start";
+    EXPECT_FLOAT_EQ(Entity_GetHealth(r), 100.0f);
+}
+
+}  // namespace

@@ -1,0 +1,213 @@
+#include "game/modes/skater_mode.h"
+
+#include <gtest/gtest.h>
+
+#include "game/chase_camera.h"
+#include "vehicle_fixture.h"
+
+using namespace entitytest;
+using namespace vehicletest;
+
+namespace {
+
+const char* const kCamera =
+    "genCamData {\n defaultAngles = 80, 0, 0\n defaultDistance = 4\n rotationSpeeds = 180, 180, 180\n}\n";
+
+class SkaterTest : public VehicleTest {
+protected:
+    Anims ModeAnims()
+    {
+        return {
+            {"rolling", 1.0f, true}, {"pushground", 1.0f, true}, {"lose", 0.2f, false}, {"startlevel", 0.1f, false}};
+    }
+    // A player skater at (0, y, 0) with the keys given after the defaults.
+    Object* Skater(const std::string& keys, float y = 1.0f, std::vector<LwsWriterItem> items = {})
+    {
+        WriteLevel(items, y);
+        // Keys given first: the first of two equal keys counts.
+        WriteHero("Skater", ModeAnims(),
+                  keys + "\n" +
+                      std::string("forwardVelStep = 20\n sideVelStep = 20\n runDamping = 0.5, 0, 0.5\n"
+                                  " noInputDamping = 0.5, 0, 0.5\n orientToFloorSpeed = 5\n leanRangeMax = 30\n"
+                                  " leanRangePerVel = 10\n leanSpeed = 90\n leanToMiddleSpeed = 90\n initHealth = 100\n"
+                                  " totalHealth = 100\n dieInAirVel = -1\n dieInAirTime = 2\n camMode0RailDist = 4\n") +
+                      kCamera);
+        Object* hero = Build();
+        AimCamera(0, V(0, 3, -5), 0.0f);
+        return hero;
+    }
+    SkaterData* D(Object* o) { return Data<SkaterData>(o); }
+};
+
+class SkaterTurnTest : public SkaterTest, public ::testing::WithParamInterface<float> {};
+
+TEST_P(SkaterTurnTest, APushToOneSideTurnsTheModelAndLeansItIntoTheTurn)
+{
+    const float sign = GetParam();
+    Floor();
+    Object* hero = Skater("");
+    ASSERT_NE(hero, nullptr);
+    ASSERT_TRUE(Settle(hero));
+    // The first push travels exactly along a world axis: the lean starts at once.
+    Pad(sign, 0.0f);
+    Frame(2);
+    EXPECT_NE(D(hero)->lean, 0.0f);
+    Frame(23);
+    const Vec3 at = D(hero)->common.modelAt;
+    EXPECT_GT(sign * Angle_Diff(0.0f, Vec3_Heading(&at), 1, 1), 0.2f) << "turns toward its travel";
+    // Leaning into the turn: the model's local up tips to the side pushed to.
+    Vec3 leanAt, leanUp;
+    Node_GetOrientation(Entity_GetRecord(hero)->animSlots[0].offset, &leanAt, &leanUp);
+    EXPECT_GT(sign * leanUp.x, 0.02f);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSides, SkaterTurnTest, ::testing::Values(1.0f, -1.0f));
+
+TEST_F(SkaterTest, OnASlopeTheModelsUpMeetsTheFloorNormal)
+{
+    const float a = 20.0f * VEHICLE_DEG_TO_RAD;
+    const Vec3 normal = {0.0f, std::cos(a), -std::sin(a)}, at = {0.0f, std::sin(a), std::cos(a)};
+    Box({20.0f, 1.0f, 20.0f}, V(0, -1.0f, 0), at, normal);
+    Object* hero = Skater("noInputDamping = 20, 0, 20", 1.5f);
+    ASSERT_NE(hero, nullptr);
+    for (int i = 0; i < 100 && !(Entity_GetRecord(hero)->flags & ENTITY_ON_GROUND); ++i) Frame();
+    Entity_GetRecord(hero)->maxVelocity = 0.5f;  // stays on the slope, touching it
+    Frame(50);
+    EXPECT_LT(AngleBetween(D(hero)->common.modelUp, normal), 2.0f * VEHICLE_DEG_TO_RAD);
+}
+
+TEST_F(SkaterTest, SidenessCountsAPushAlongAnyForwardAsStraight)
+{
+    struct Case {
+        Vec3 direction, forward;
+        float sideness;
+    };
+    const Case cases[] = {
+        {V(0, 0, 1), V(0, 0.6f, 0.8f), 0.0f},  // a pitched forward
+        {V(1, 0, 0), V(0.6f, 0, 0), 0.0f},     // only x non-zero
+        {V(0, 0, -1), V(0, 0, 0.3f), 0.0f},    // only z non-zero, backwards
+        {V(1, 0, 0), V(0, 0.6f, 0.8f), 1.0f},  // at right angles
+        {V(0.70710677f, 0, 0.70710677f), V(0, 0, 2), 1.0f - 0.70710677f},
+    };
+    for (const Case& c : cases) EXPECT_NEAR(SkaterMode_Sideness(&c.direction, &c.forward), c.sideness, 1e-5f);
+}
+
+TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHoldsUntilAQuietFrame)
+{
+    Level_SetLevelToUnlock(3);
+    Object* hero = Skater(
+        "faintNoiseColChange = -1\n mediumNoiseColChange = -5\n loudNoiseColChange = -10\n"
+        "}\ncontrolData_3 {\n forwardVelStep = 7");
+    ASSERT_NE(hero, nullptr);
+    SkaterData* d = D(hero);
+    EXPECT_FLOAT_EQ(d->common.faintNoiseColChange, -1000.0f);
+    EXPECT_FLOAT_EQ(d->common.loudNoiseColChange, -1000.0f);
+    EXPECT_FLOAT_EQ(d->common.forwardVelStep, 7.0f) << "the level's section overrides";
+    EXPECT_FLOAT_EQ(d->sideVelStep, 20.0f) << "keys of pass 0 survive";
+    EXPECT_FLOAT_EQ(d->common.camModes[0].railDist, 4.0f);
+
+    // The latch: one blow, however hard the next frames hit, until a frame without.
+    d->common.faintNoiseColChange = -1.0f;
+    d->common.mediumNoiseColChange = -5.0f;
+    d->common.loudNoiseColChange = -10.0f;
+    EntityRecord* r = Entity_GetRecord(hero);
+    struct Step {
+        uint32_t touched;
+        float change;
+        uint32_t latch;
+    };
+    const Step steps[] = {{ENTITY_TOUCHED, -0.05f, 1},
+                          {ENTITY_TOUCHED, -0.5f, 1},
+                          {0, -0.5f, 0},
+                          {ENTITY_TOUCHED, -0.01f, 0},
+                          {ENTITY_TOUCHED, -0.5f, 1}};
+    for (const Step& s : steps) {
+        r->flags = (r->flags & ~ENTITY_TOUCHED) | s.touched;
+        r->hSpeedChange = s.change;
+        r->vSpeedChange = 0.0f;
+        SkaterMode_RulesUpdate(hero, r, nullptr);
+        EXPECT_EQ(d->common.noiseLatch, s.latch) << s.change;
+    }
+}
+
+TEST_F(SkaterTest, ALongFallLosesAndRestartsTheLevelOnceBackAtTheStart)
+{
+    Object* hero = Skater("dieInAirTime = 0.3", 50.0f);
+    ASSERT_NE(hero, nullptr);
+    EntityRecord* r = Entity_GetRecord(hero);
+    bool lost = false;
+    for (int i = 0; i < 200 && g_restarts == 0; ++i) {
+        Frame();
+        if (r->animSlots[0].current == SKATER_ANIM_LOSE) {
+            lost = true;
+            EXPECT_TRUE(r->flags & ENTITY_FROZEN);
+        }
+    }
+    EXPECT_TRUE(lost);
+    ASSERT_EQ(g_restarts, 1);
+    Frame();  // the respawn event
+    EXPECT_EQ(g_restarts, 1) << "one restart for one death";
+    EXPECT_NEAR(BodyPosition(hero).y, 50.5f, 0.1f);
+    EXPECT_EQ(D(hero)->common.dieTime, 0.0f);
+    EXPECT_NE(r->animSlots[0].current, SKATER_ANIM_LOSE);
+    EXPECT_FALSE(r->flags & ENTITY_FROZEN);
+    EXPECT_FLOAT_EQ(r->health, 100.0f);
+}
+
+TEST_F(SkaterTest, ADeathAreaStartsTheLosePathAfterItsValueInSeconds)
+{
+    Floor();
+    WriteProp("Pit", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 0.4", 0, "SPHERE0.5");
+    Object* hero = Skater("dieInAirTime = 100", 2.0f);
+    PlaceProps({Item("Pit", V(0, 0.5f, 0))});
+    ASSERT_NE(hero, nullptr);
+    EntityRecord* r = Entity_GetRecord(hero);
+    float setAt = 0.0f;
+    for (int i = 0; i < 100 && D(hero)->common.dieTime == 0.0f; ++i) {
+        Frame();
+        setAt = r->clock;
+    }
+    ASSERT_NE(D(hero)->common.dieTime, 0.0f);
+    EXPECT_NEAR(D(hero)->common.dieTime, setAt + 0.4f, dt + 1e-4f);
+    float loseAt = -1.0f;
+    for (int i = 0; i < 100 && g_restarts == 0; ++i) {
+        Frame();
+        if (loseAt < 0.0f && r->animSlots[0].current == SKATER_ANIM_LOSE) loseAt = r->clock;
+    }
+    EXPECT_GE(loseAt, setAt + 0.4f - 1e-4f);
+    EXPECT_EQ(g_restarts, 1);
+}
+
+TEST_F(SkaterTest, ACheckpointMovesTheStartOnceAndAFullRestartFreesIt)
+{
+    WriteProp("Checkpoint", "StringVal0 = CHECKPOINT\n FPVal0 = -1", 3);
+    Object* hero = Skater("");
+    PlaceProps({Item("Checkpoint", V(5, 0, 5)), Item("Checkpoint", V(9, 0, 9))});
+    Object* first = PropAt(V(5, 0, 5));
+    Object* second = PropAt(V(9, 0, 9));
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EntityRecord* r = Entity_GetRecord(hero);
+
+    SkaterMode_Collision(hero, r, first, 0);
+    EXPECT_EQ(Player_GetUserWord(0), first);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(first), 1);
+    EXPECT_NEAR(r->startPosition.x, 5.0f, 1e-4f);
+    // The current checkpoint again: nothing changes.
+    HitModeObject_PlayIndex(first, 2, 1, 0);
+    r->startPosition = V(1, 1, 1);
+    SkaterMode_Collision(hero, r, first, 0);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(first), 2);
+    EXPECT_NEAR(r->startPosition.x, 1.0f, 1e-4f);
+    // A new one: it becomes the start and the previous one goes down.
+    SkaterMode_Collision(hero, r, second, 0);
+    EXPECT_EQ(Player_GetUserWord(0), second);
+    EXPECT_NEAR(r->startPosition.x, 9.0f, 1e-4f);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(first), 0);
+    // Back at the level's start, the last checkpoint can be taken again.
+    Entity_Respawn(hero, 1);
+    EXPECT_EQ(Player_GetUserWord(0), nullptr);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(second), 0);
+}
+
+}  // namespace

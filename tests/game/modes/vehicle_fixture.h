@@ -1,0 +1,180 @@
+// The level of the skating, rolling, flying and battling mode tests: the
+// walking modes' test level (modes_fixture.h: the entity tests' level with
+// the walking modes, a recording in-game menu, a counting generator, and
+// writers of characters, props and shots) with these modes registered too, a
+// camera frame per viewport, scripted pads for every player, player starts
+// as the level state reads them, a restart callback that does what the
+// level state's does (the rule clock back to 0, every entity respawned at
+// its start next frame) and counts its calls, and static level geometry from
+// shape files.
+#pragma once
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "engine/physshape.h"
+#include "game/modes/vehicle_common.h"
+#include "game/modes/vehicle_modes.h"
+#include "modes_fixture.h"
+#include "tools/lib/rbswrite.h"
+
+namespace vehicletest {
+
+inline int g_restarts = 0;
+inline void CountRestart(uint32_t)
+{
+    g_restarts++;
+    Level_SetClock2(0.0f);
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+}
+
+inline float AngleBetween(const Vec3& a, const Vec3& b)
+{
+    float d = Vec3_Dot(&a, &b) / std::sqrt(Vec3_LengthSq(&a) * Vec3_LengthSq(&b));
+    return std::acos(d > 1.0f ? 1.0f : (d < -1.0f ? -1.0f : d));
+}
+
+// Random numbers the tests choose: each draw returns the next value (the last one repeats).
+inline std::vector<int> g_draws;
+inline size_t g_drawIndex = 0;
+inline int ScriptedRand()
+{
+    if (g_draws.empty()) return 0;
+    int v = g_draws[g_drawIndex < g_draws.size() ? g_drawIndex : g_draws.size() - 1];
+    g_drawIndex++;
+    return v;
+}
+
+}  // namespace vehicletest
+
+class VehicleTest : public ModesTest {
+protected:
+    void SetUp() override
+    {
+        ModesTest::SetUp();
+        ASSERT_EQ(VehicleModes_Register(), 1);
+        vehicletest::g_restarts = 0;
+        vehicletest::g_draws.clear();
+        vehicletest::g_drawIndex = 0;
+        Level_SetRestartCallback(vehicletest::CountRestart);
+        // Every player's input is the script's (all zero until a test sets
+        // it): no real pad, whatever state an earlier test left it in.
+        for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p) scripted[p] = true;
+        for (int v = 0; v < LEVEL_VIEWPORTS; ++v) {
+            LevelViewport& vp = Level_GetSession()->viewports[v];
+            vp.cameraFrame = Node_Create(ObjectWorld_GetRootNode());
+            vp.rect[0] = vp.rect[1] = 0.0f;
+            vp.rect[2] = vp.rect[3] = 1.0f;
+        }
+    }
+
+    // A static box (convex shape file) of half sizes h centred at c, turned
+    // by the frame (at, up), in collision group 1 and the pick list.
+    PhysBody* Box(Vec3 h, Vec3 c, Vec3 at = {0, 0, 1}, Vec3 up = {0, 1, 0})
+    {
+        std::vector<uint8_t> bytes = Rbs_Write({Rbs_Box(0.0f, h.x, h.y, h.z)});
+        PhysBody* body = PhysShape_ParseRbs(bytes.data(), bytes.size(), phys);
+        if (!body) return nullptr;
+        PhysBody_SetCollisionGroup(body, 1);
+        PhysWorld_AddBody(phys, body, &c, &at, &up);
+        PhysContacts_AddBody(body);
+        return body;
+    }
+    // A flat floor whose top is at height y.
+    PhysBody* Floor(float y = 0.0f, float half = 50.0f) { return Box({half, 1.0f, half}, {0, y - 1.0f, 0}); }
+
+    // The level scene of ModesTest::WriteLevel (player p starts at (10 p, y,
+    // 0)), with the starts also in the session as the level state reads them.
+    void WriteLevel(std::vector<LwsWriterItem> extra = {}, float y = 1.0f)
+    {
+        ModesTest::WriteLevel(extra, y);
+        const Vec3 at = {0, 0, 1}, up = {0, 1, 0};
+        for (int p = 0; p < 4; ++p) {
+            const Vec3 start = entitytest::V(10.0f * p, y, 0);
+            Player_SetStart(p, &start, &at, &up);
+        }
+    }
+
+    // WriteCharacter with the animations given first.
+    void WriteMode(const std::string& path, const char* mode, const Anims& anims, const std::string& control,
+                   const std::string& vehicleData = "", const std::string& more = "", const std::string& object = "")
+    {
+        WriteCharacter(path, mode, control, vehicleData, anims, {}, more, object);
+    }
+    // The player character "Hero".
+    void WriteHero(const char* mode, const Anims& anims, const std::string& control,
+                   const std::string& vehicleData = "", const std::string& more = "")
+    {
+        WriteMode("carddata\\entityconfigs\\Hero.cfg", mode, anims, control, vehicleData, more);
+    }
+
+    // Builds the level's entities (one human player unless SetPlayers said
+    // otherwise); returns player 0's entity.
+    Object* Build()
+    {
+        if (Level_GetNumPlayerEntities() == 0) SetPlayers({1});
+        Entity_CreateFromLevel("Levels\\Test\\Level.lws");
+        return Level_GetPlayerEntity(0);
+    }
+
+    // ReloadLevel("Levels\Test\Level.lws") with the next level's props
+    // placed before its entities are made, as a level's content load does
+    // (the modes' loads scan the level's objects).
+    template <typename Props>
+    void ReloadLevelWith(Props props)
+    {
+        Projectile_DestroyPool();
+        EntitySystem_Unload(0);
+        ObjectWorld_DestroyAllPools();
+        HitModeObject_FreeConfig();
+        ObjectTemplate_Shutdown();
+        PhysWorld_Destroy(phys);
+        phys = EntityModules_MakeWorld();
+        ASSERT_NE(phys, nullptr);
+        ASSERT_EQ(ObjectTemplate_Init(), 1);
+        ASSERT_EQ(Projectile_CreatePool(), 1);
+        HitModeObject_LoadConfig();
+        objects = ObjectPool_Create();
+        ASSERT_NE(objects, nullptr);
+        Level_SetObjectList(objects);
+        props();
+        Entity_CreateFromLevel("Levels\\Test\\Level.lws");
+    }
+
+    // Puts viewport v's camera at a position looking along the heading.
+    void AimCamera(int v, Vec3 position, float heading)
+    {
+        Node* c = Level_GetSession()->viewports[v].cameraFrame;
+        Vec3 at = {std::sin(heading), 0.0f, std::cos(heading)}, up = {0, 1, 0};
+        Node_SetWorldPosition(c, &position);
+        Node_SetWorldOrientation(c, &at, &up);
+    }
+
+    // Player 0's scripted pad for the following frames.
+    void Pad(float x, float y, uint32_t buttons = 0, uint32_t oldButtons = 0)
+    {
+        scripted[0] = true;
+        script[0].stickX = x;
+        script[0].stickY = y;
+        script[0].buttons = buttons;
+        script[0].oldButtons = oldButtons;
+    }
+
+    // Frames until the entity rests on the ground (bounces over); false after 5 s.
+    bool Settle(Object* o)
+    {
+        for (int i = 0; i < 250; ++i) {
+            Frame();
+            Vec3 v = Velocity(o);
+            if ((Entity_GetRecord(o)->flags & ENTITY_ON_GROUND) && Vec3_LengthSq(&v) < 0.01f) return true;
+        }
+        return false;
+    }
+
+    template <typename T>
+    static T* Data(Object* o)
+    {
+        return (T*)Entity_GetRecord(o)->modeData;
+    }
+};

@@ -1,0 +1,138 @@
+// Every mode's row and life: registered with its slots, a player entity made,
+// played, re-attached to a reloaded level and destroyed (the sanitizer build
+// checks that nothing leaks or is used after it is freed), and configurations
+// with bad values loaded and played with a line in the log.
+#include <gtest/gtest.h>
+
+#include "game/modes/battleblades_mode.h"
+#include "game/modes/broomstick_mode.h"
+#include "game/modes/skater_mode.h"
+#include "vehicle_fixture.h"
+
+using namespace entitytest;
+using namespace vehicletest;
+
+namespace {
+
+struct ModeCase {
+    const char* name;
+    uint32_t mode;
+    // Slots the row has beyond load and update: restart, rules, collision, route, free, hook, message, detach.
+    const char* slots;
+};
+
+const ModeCase kModes[] = {
+    {"Skater", MODE_SKATER, "RrcRf..."},
+    {"FakeTilt", MODE_FAKETILT, "RrcRf..."},
+    {"BattleBlades", MODE_BATTLEBLADES, "RrcRf..."},
+    {"Ball", MODE_BALL, ".r.....d"},
+    {"AirPlane", MODE_AIRPLANE, "Rr..f..."},
+    {"CameraMode", MODE_CAMERAMODE, ".r..f..."},
+    {"BroomStick", MODE_BROOMSTICK, "Rrc.fhmd"},
+};
+
+class VehicleModeTest : public VehicleTest, public ::testing::WithParamInterface<ModeCase> {
+protected:
+    // Animations of every mode's slot 0 names (sets may hold more than a mode plays).
+    Anims AllAnims()
+    {
+        Anims out;
+        for (const char* n : {"rolling", "lose", "startlevel", "stand", "walk", "fall", "longfall", "land", "nearedge",
+                              "iceBlade", "changeBlade", "iceBladeDying", "fly", "fire", "stunned"})
+            out.push_back({n, 0.2f, false});
+        return out;
+    }
+    void WriteCharacter(const ModeCase& m, const std::string& keys)
+    {
+        WriteMode("carddata\\entityconfigs\\Hero.cfg", m.name, AllAnims(),
+                  keys +
+                      "\n dieInAirVel = -100\n dieInAirTime = 100\n genCamData {\n defaultDistance = 4\n}\n"
+                      " projectiles {\n ProjType0Config = Shots\\Bolt.cfg\n}\n colAreas {\n Area0Val1 = 1\n}\n");
+        WriteConfig("Shots\\Bolt.cfg",
+                    "Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.1\n"
+                    " Mass = 1\n StringVal0 = STRAIGHT\n Constructor = Projectile_Type_Constructor\n"
+                    " Destructor = Projectile_Type_Destructor\n Update = Projectile_Type_Update\n"
+                    " Collision = Projectile_Type_Collision\n }\n}\n");
+    }
+};
+
+TEST_P(VehicleModeTest, EachRowHasItsSlotsAndAPlayerLivesThroughAReload)
+{
+    const ModeCase m = GetParam();
+    const ControlModeSlots* s = ControlMode_GetSlots(m.mode);
+    ASSERT_NE(s, nullptr);
+    EXPECT_TRUE(s->load && s->update);
+    const void* slots[] = {(void*)s->restart, (void*)s->rules, (void*)s->collision, (void*)s->route,
+                           (void*)s->free,    (void*)s->hook,  (void*)s->message,   (void*)s->detach};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(slots[i] != nullptr, m.slots[i] != '.') << "slot " << i;
+    EXPECT_GT(ControlMode_GetDataSize(m.mode), 0u);
+
+    Floor();
+    WriteCharacter(m, "");
+    Level_SetLevelToUnlock(2);
+    WriteLevel();
+    Object* hero = Build();
+    ASSERT_NE(hero, nullptr);
+    EntityRecord* kept = Entity_GetRecord(hero);
+    Pad(0.5f, 0.5f, 0x10);
+    Frame(20);
+    ReloadLevel("Levels\\Test\\Level.lws");
+    Floor();
+    hero = Level_GetPlayerEntity(0);
+    ASSERT_NE(hero, nullptr);
+    EXPECT_EQ(Entity_GetRecord(hero), kept);
+    Frame(20);
+}
+
+// Bad values: not numbers, beyond any range, a speed limit of 0, a health
+// maximum of 0, elements outside 0..2 and entity types outside 1..32. Each
+// bad number is logged; the entity loads and plays.
+TEST_P(VehicleModeTest, BadValuesAreLoggedAndTheEntityPlaysOn)
+{
+    const ModeCase m = GetParam();
+    Floor();
+    g_log.clear();
+    WriteCharacter(m,
+                   "forwardVelStep = nan\n runDamping = inf, 1, 1\n orientToFloorSpeed = 1e39\n"
+                   " totalHealth = 0\n initType = -1\n entityTypeToAttack0 = 33\n entityTypeToAttack1 = 0\n"
+                   " aiEntityTypeToAttack0 = -1\n forwardSpeedMax = -5\n forwardSpeedAccelRangePower = -2\n"
+                   " levelOffPower = nan\n engineSpeedUpRate = 1e39\n forwardToSidePower = -3\n sideVelStep = 1e30\n"
+                   " leanRangePerVel = 1e30\n");
+    WriteLevel();
+    Object* hero = Build();
+    ASSERT_NE(hero, nullptr);
+    Entity_GetRecord(hero)->maxVelocity = 0.0f;
+    if (m.mode != MODE_CAMERAMODE) {
+        EXPECT_FALSE(g_log.empty()) << "CameraMode reads only camera keys";
+    }
+    Pad(1.0f, -1.0f, 0x30);
+    Frame(30);
+    const Vec3 p = BodyPosition(hero);
+    EXPECT_TRUE(std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z));
+    if (m.mode == MODE_BATTLEBLADES) {
+        EXPECT_EQ(BattleBlades_GetData(hero)->initType, BLADE_ICE);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, VehicleModeTest, ::testing::ValuesIn(kModes),
+                         [](const ::testing::TestParamInfo<ModeCase>& i) { return std::string(i.param.name); });
+
+TEST_F(VehicleTest, ABladePickupForNoElementGivesOnlySpin)
+{
+    WriteProp("Blade", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 1\n FPVal2 = -1\n FPVal3 = 5", 2);
+    WriteMode("carddata\\entityconfigs\\Hero.cfg", "BattleBlades", {{"iceBlade", 1.0f, true}},
+              "pickupCollectOn = TRUE\n initNumIce = 1\n initNumWater = 1\n initNumFire = 1\n dieInAirVel = -100");
+    WriteLevel();
+    PlaceProps({Item("Blade", V(5, 0, 5))});
+    Object* top = Build();
+    ASSERT_NE(top, nullptr);
+    BattleBladesData* d = BattleBlades_GetData(top);
+    d->spin = 0.5f;
+    g_log.clear();
+    BattleBladesMode_Collision(top, Entity_GetRecord(top), PropAt(V(5, 0, 5)), 0);
+    EXPECT_EQ(d->blades[0] + d->blades[1] + d->blades[2], 3) << "no element -1";
+    EXPECT_EQ(g_log.size(), 1u);
+    EXPECT_FLOAT_EQ(d->spin, 0.0f) << "value 1 goes to the spin, which stays within 0..1";
+}
+
+}  // namespace
