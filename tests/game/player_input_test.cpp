@@ -2,50 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "app/pad.h"
-#include "app/shell.h"
-#include "game/game_context.h"
-#include "game/players.h"
-#include "game_fixture.h"
-#include "platform/dinput/dinput_test.h"
-#include "platform/win32/win32_test.h"
+#include "menu_input_fixture.h"
 
 namespace {
 
-// Keys of column 0 of the keyboard tables (players.h).
-constexpr uint8_t kP0Select = 0x1C, kP0Back = 0x35, kP0Start = 0x39, kP0Up = 0xC8;
-constexpr uint8_t kP1Select = 0x1D;
-
-class PlayerInputTest : public GameTest {
+class PlayerInputTest : public MenuInputTest {
 protected:
-    void SetUp() override
-    {
-        GameTest::SetUp();
-        Win32Test_ResetAll();
-        DInputTest_ResetState();
-        App_ResetState();
-        ASSERT_EQ(Pad_Init(), 1);
-        Game_SetMaxPlayers(4);
-        Player_AssignDevices();  // no joysticks: every slot on the keyboard
-        GameContext* ctx = Game_GetContext();
-        for (int p = 0; p < GAME_PLAYER_SLOTS; p++) ctx->inputDevices[p] = Player_GetInputDevice(p);
-        ctx->controllingPlayer = GAME_ANY_PLAYER;
-    }
-    void TearDown() override
-    {
-        Pad_Shutdown();
-        DInputTest_DetachAll();
-        Win32Test_ResetAll();
-        GameTest::TearDown();
-    }
-
-    // One frame with these keys down (every other key up).
-    static void Frame(std::initializer_list<uint8_t> keys)
-    {
-        DInputTest_ResetState();
-        for (uint8_t key : keys) DInputTest_PushKey(key, 1);
-        Pad_Update(0.016f);
-    }
+    static void Frame(std::initializer_list<uint8_t> keys) { Keys(keys); }
 };
 
 TEST_F(PlayerInputTest, EligibilityGatesEveryTest)
@@ -72,7 +35,7 @@ TEST_F(PlayerInputTest, EligibilityGatesEveryTest)
         ctx->controllingPlayer = c.holder;
         ctx->inputDevices[0] = c.device ? keyboard : nullptr;
         Frame({});
-        Frame({kP0Select});
+        Frame({kKeySelect});
         EXPECT_EQ(PlayerInput_SelectPressed(0), c.answers ? 1 : 0)
             << c.listOn << " " << (int)c.slotByte << " " << (int)c.holder << " " << c.device;
         EXPECT_EQ(PlayerInput_IsEligible(0), c.answers ? 1 : 0);
@@ -81,7 +44,7 @@ TEST_F(PlayerInputTest, EligibilityGatesEveryTest)
     ctx->controllingPlayer = GAME_ANY_PLAYER;
     ctx->eligibilityOn = 0;
     ctx->inputLocked = 1;
-    Frame({kP0Select, kP0Up, 1});
+    Frame({kKeySelect, kKeyUp, 1});
     EXPECT_EQ(PlayerInput_SelectPressed(PLAYER_INPUT_ANY), 0);
     EXPECT_EQ(PlayerInput_UpHeld(0), 0);
     EXPECT_EQ(PlayerInput_EscapePressed(0), 0);
@@ -92,7 +55,7 @@ TEST_F(PlayerInputTest, AnyPlayerScansTheSlotsBelowTheMaximumAndRecordsWhoAnswer
 {
     GameContext* ctx = Game_GetContext();
     ctx->lastInputPlayer = 0;
-    Frame({kP1Select});
+    Frame({kKeySelect1});
     EXPECT_EQ(PlayerInput_SelectPressed(0), 0);  // player 0's key is Return
     EXPECT_EQ(PlayerInput_SelectPressed(PLAYER_INPUT_ANY), 1);
     EXPECT_EQ(ctx->lastInputPlayer, 1);
@@ -100,35 +63,35 @@ TEST_F(PlayerInputTest, AnyPlayerScansTheSlotsBelowTheMaximumAndRecordsWhoAnswer
     Game_SetMaxPlayers(1);
     ctx->lastInputPlayer = 0;
     Frame({});
-    Frame({kP1Select});
+    Frame({kKeySelect1});
     EXPECT_EQ(PlayerInput_SelectPressed(PLAYER_INPUT_ANY), 0);
     EXPECT_EQ(ctx->lastInputPlayer, 0);
 }
 
 TEST_F(PlayerInputTest, PressesNeedANewPressAndHeldControlsNeedMoreThanThreeQuarters)
 {
-    Frame({kP0Select, kP0Up});
+    Frame({kKeySelect, kKeyUp});
     EXPECT_EQ(PlayerInput_SelectPressed(0), 1);
     EXPECT_EQ(PlayerInput_UpPressed(0), 1);
     EXPECT_EQ(PlayerInput_UpHeld(0), 1);
     EXPECT_EQ(PlayerInput_AnyPressed(0), 1);
-    Frame({kP0Select, kP0Up});  // still down: no new press, still held
+    Frame({kKeySelect, kKeyUp});  // still down: no new press, still held
     EXPECT_EQ(PlayerInput_SelectPressed(0), 0);
     EXPECT_EQ(PlayerInput_UpPressed(0), 0);
     EXPECT_EQ(PlayerInput_UpHeld(0), 1);
     EXPECT_EQ(PlayerInput_AnyPressed(0), 0);
 
     Pad* keyboard = Game_GetContext()->inputDevices[0];
-    keyboard->values[kP0Up] = 0.75f;
+    keyboard->values[kKeyUp] = 0.75f;
     EXPECT_EQ(PlayerInput_UpHeld(0), 0);
-    keyboard->values[kP0Up] = 0.76f;
+    keyboard->values[kKeyUp] = 0.76f;
     EXPECT_EQ(PlayerInput_UpHeld(0), 1);
     EXPECT_EQ(PlayerInput_NeverPressed(PLAYER_INPUT_ANY), 0);
 }
 
 TEST_F(PlayerInputTest, BackAnswersForEitherOfItsTwoActions)
 {
-    for (uint8_t key : {kP0Back, kP0Start}) {
+    for (uint8_t key : {kKeyBack, kKeyStart}) {
         Frame({});
         Frame({key});
         EXPECT_EQ(PlayerInput_BackPressed(0), 1) << (int)key;
