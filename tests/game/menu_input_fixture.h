@@ -9,6 +9,7 @@
 #include "app/pad.h"
 #include "app/shell.h"
 #include "game/game_context.h"
+#include "game/game_setup.h"
 #include "game/players.h"
 #include "game_fixture.h"
 #include "platform/dinput/dinput_test.h"
@@ -28,6 +29,8 @@ protected:
         Win32Test_ResetAll();
         DInputTest_ResetState();
         App_ResetState();
+        App_ParseCommandLine("");
+        Game_ReadSwitches();  // no switch of an earlier test (the data-packing run) stays
         ASSERT_EQ(Pad_Init(), 1);
         Game_SetMaxPlayers(4);
         Player_AssignDevices();
