@@ -1,15 +1,21 @@
 #include "game/memcard_ui.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
+#include "app/colour.h"
 #include "app/config.h"
 #include "app/save.h"
 #include "app/state.h"
+#include "app/text.h"
+#include "engine/font.h"
+#include "engine/sprite.h"
 #include "game/game_context.h"
 #include "game/game_setup.h"
 #include "game/player_input.h"
+#include "game/screen_text.h"
 
 namespace {
 
@@ -745,9 +751,215 @@ void MemCardUITest_Reset(void)
 
 namespace {
 
-void ReleaseSprites(MemCardUI*) {}
-void LoadSprites(MemCardUI*, ConfigNode*) {}
+constexpr uint8_t kAmber[3] = {255, 220, 0};
+
+Font* CardFont(int index) { return Game_GetContext()->fonts[index]; }  // 0 JS_KartFont, 1..3 PC_Font01..03
+
+void DrawSprite(Sprite* sprite, float x, float y, float w, float h, float r, float g, float b, float a)
+{
+    if (!sprite) return;
+    const float rect[4] = {x, y, w, h};
+    Sprite_SetColour(sprite, r, g, b, a);
+    Sprite_DrawSimple(sprite, rect);
+}
+
+// A colour sprite stretched over the rectangle, its alpha times `fade`.
+void DrawColour(const MemCardUI* ui, int colour, float x, float y, float w, float h, float fade)
+{
+    const uint8_t* c = ui->colours[colour];
+    DrawSprite(ui->colourSprites[colour], x, y, w, h, c[0] / 255.0f, c[1] / 255.0f, c[2] / 255.0f,
+               c[3] / 255.0f * fade);
+}
+
+float TextAlpha(const MemCardUI* ui) { return ui->messageFade + 0.2f; }
+
+void DrawQuestion(const MemCardUI* ui)
+{
+    Font* font = CardFont(0);
+    const char* keys[2] = {"LS_YES", "LS_NO"};
+    const float centres[2] = {260.0f, 380.0f};
+    float pulse = 1.0f + 0.23076925f * std::sin(6.0f * State_GetClock());
+    for (int i = 0; i < 2; i++) {
+        char text[TEXT_BUFFER_SIZE];
+        Text_Get(keys[i], 0, text, sizeof text);
+        ScreenText_Set(font, ui->selection == i ? pulse : 0.6f, kAmber[0], kAmber[1], kAmber[2], TextAlpha(ui));
+        ScreenText_DrawCentred(font, centres[i], 345.0f + ScreenText_Height(font) * 0.5f, text);
+    }
+}
+
+// The icon of slot position n: icon n + 1, or the nearest lower one loaded.
+Sprite* SlotIcon(const MemCardUI* ui, int n)
+{
+    for (int i = std::min(n, MEMCARD_SLOT_ICONS - 1); i >= 0; i--)
+        if (ui->slotIcons[i]) return ui->slotIcons[i];
+    return nullptr;
+}
+
+void DrawSlots(const MemCardUI* ui)
+{
+    for (int r = 0; r < 2; r++) {
+        DrawColour(ui, MEMCARD_OVERLAY2, 84.0f, 161.0f + 80.0f * r, 472.0f, 83.0f, 1.0f);
+        for (int k = 0; k < 4; k++) {
+            int n = 4 * r + k;
+            float x = 140.0f + 100.0f * k, y = 170.0f + 80.0f * r;
+            if (n == ui->selection) DrawSprite(SlotIcon(ui, n), x - 8, y - 8, 81, 81, 1, 1, 1, 1);
+            else DrawSprite(SlotIcon(ui, n), x, y, 65, 65, 1, 1, 1, 0.5f);
+        }
+    }
+    if (ui->selection < 0 || ui->selection >= ui->letterCount) return;
+    char name[TEXT_BUFFER_SIZE], line[TEXT_BUFFER_SIZE + 16];
+    Save_GetCardName(ui->letters[ui->selection], name, sizeof name);
+    Font* font = CardFont(1);
+    ScreenText_Set(font, 0.6f, kAmber[0], kAmber[1], kAmber[2], TextAlpha(ui));
+    snprintf(line, sizeof line, "%s 0", name);
+    float x = 320.0f - ScreenText_Width(font, line) * 0.5f;
+    snprintf(line, sizeof line, "%s %d", name, ui->selection + 1);
+    ScreenText_Draw(font, x, 350.0f + ScreenText_Height(font), line);
+}
+
+void DrawFiles(const MemCardUI* ui)
+{
+    DrawColour(ui, MEMCARD_OVERLAY2, 145, 145, 350, 155, 1.0f);
+    DrawColour(ui, MEMCARD_OVERLAY3, 90, 310, 450, 60, 1.0f);
+    Sprite* icon = ui->images[MEMCARD_FILE_ICON];
+    for (int p = 0; p < SAVE_FILE_POSITIONS; p++) {
+        float x = 180.0f + 75.0f * (p % 4), y = 160.0f + 70.0f * (p / 4);
+        bool save = ui->hasSave[p] != 0;
+        if (p == ui->selection)
+            DrawSprite(icon, x - 8, y - 8, 71, 71, save ? 1.0f : 0.8f, save ? 1.0f : 0.8f, save ? 1.0f : 0.8f,
+                       save ? 1.0f : 0.6f);
+        else
+            DrawSprite(icon, x, y, 55, 55, save ? 0.9f : 0.75f, save ? 0.9f : 0.75f, save ? 0.9f : 0.75f,
+                       save ? 0.9f : 0.5f);
+    }
+    if (ui->selection < 0 || ui->selection >= SAVE_FILE_POSITIONS || !ui->hasSave[ui->selection]) return;
+    const uint8_t* header = ui->headers[ui->selection];
+    Font* font = CardFont(1);
+    ScreenText_Set(font, 0.5f, kAmber[0], kAmber[1], kAmber[2], 1.0f);
+    float y = 331.0f + ScreenText_Height(font);
+    char label[TEXT_BUFFER_SIZE], line[TEXT_BUFFER_SIZE + 16], date[SAVE_DATE_SIZE];
+    Text_Get("LS_MEMCARD_FILEINFO4", 0, label, sizeof label);
+    snprintf(line, sizeof line, "%s - %u", label, Save_GetHeaderCompleted(header));
+    ScreenText_Draw(font, 100.0f, y, line);
+    Save_GetHeaderDate(header, date);
+    for (char* c = date; *c; c++)
+        if (*c == '\n') *c = 0;
+    ScreenText_Draw(font, 540.0f - ScreenText_Width(font, date), y, date);
+}
+
+void DrawCheck(const MemCardUI* ui)
+{
+    DrawSprite(ui->images[MEMCARD_PROGRESS_BACK], 100, 270, 440, 35, 1, 1, 1, 1);
+    float count = (float)std::clamp(ui->selection, 0, SAVE_FILE_POSITIONS);
+    DrawSprite(ui->images[MEMCARD_PROGRESS_BAR], 112, 287, 416.0f * count / SAVE_FILE_POSITIONS, 7, 1, 1, 1, 1);
+}
+
+void DrawPanel(const MemCardUI* ui)
+{
+    switch (ui->message.kind) {
+    case MEMCARD_KIND_QUESTION: DrawQuestion(ui); break;
+    case MEMCARD_KIND_SLOTS: DrawSlots(ui); break;
+    case MEMCARD_KIND_FILES: DrawFiles(ui); break;
+    case MEMCARD_KIND_CHECK: DrawCheck(ui); break;
+    default: break;
+    }
+}
+
+void DrawMessage(const MemCardUI* ui)
+{
+    char text[TEXT_BUFFER_SIZE];
+    if (ui->message.title) {
+        Font* title = CardFont(0);
+        ScreenText_Set(title, ui->titleSize, 255, 255, 255, TextAlpha(ui));
+        ScreenText_DrawCentred(title, 320.0f, 90.0f, Text_Get(ui->message.title, 0, text, sizeof text));
+    }
+    if (ui->message.text) {
+        Font* font = CardFont(1);
+        if (!font) return;
+        ScreenText_Set(font, ui->messageSize, 255, 255, 255, TextAlpha(ui));
+        Text_Get(ui->message.text, 0, text, sizeof text);
+        Font_PrintfBox(font, 87.5f, 115.0f + ScreenText_Height(font), 465.0f, 200.0f, 0, "%s", text);
+    }
+}
+
+void DrawInfoLine(const MemCardUI* ui)
+{
+    if (!ui->message.buttons) return;
+    static const int kCycle[4] = {1, 2, 3, 2};  // PC_Font01, 02, 03, 02
+    Font* font = CardFont(kCycle[(int)(State_GetClock() * 10.0f) % 4]);
+    char key[32], text[TEXT_BUFFER_SIZE];
+    snprintf(key, sizeof key, "LS_INFOTEXT_INFO%.2u", ui->message.buttons);
+    ScreenText_Set(font, 0.55f, 255, 255, 255, TextAlpha(ui));
+    ScreenText_Draw(font, 84.0f, 399.0f + ScreenText_Height(font) * 0.5f, Text_Get(key, 0, text, sizeof text));
+}
+
+void ReleaseSprites(MemCardUI* ui)
+{
+    for (Sprite*& s : ui->colourSprites) {
+        Sprite_Release(s);
+        s = nullptr;
+    }
+    for (Sprite*& s : ui->images) {
+        Sprite_Release(s);
+        s = nullptr;
+    }
+    // Missing icons share the one loaded before them: each sprite once.
+    for (int i = 0; i < MEMCARD_SLOT_ICONS; i++)
+        if (i == 0 || ui->slotIcons[i] != ui->slotIcons[i - 1]) Sprite_Release(ui->slotIcons[i]);
+    memset(ui->slotIcons, 0, sizeof ui->slotIcons);
+}
+
+Sprite* LoadImage(ConfigNode* cfg, const char* key)
+{
+    char name[CONFIG_TEXT_MAX];
+    if (!Config_GetString(cfg, Config_Key("Images", key, nullptr), name, sizeof name) || !name[0]) return nullptr;
+    return Sprite_Load(name, 0);
+}
+
+void LoadSprites(MemCardUI* ui, ConfigNode* cfg)
+{
+    static const char* const kColours[MEMCARD_COLOURS] = {"Overlay1", "Overlay2", "Overlay3", "SpaceFull", "SpaceFree"};
+    for (int c = 0; c < MEMCARD_COLOURS; c++) {
+        float rgba[4];
+        if (!Config_GetColour4(cfg, Config_Key("Colours", kColours[c], nullptr), &rgba[0], &rgba[1], &rgba[2],
+                               &rgba[3]))
+            continue;
+        for (int i = 0; i < 4; i++) ui->colours[c][i] = (uint8_t)(std::clamp(rgba[i], 0.0f, 1.0f) * 255.0f + 0.5f);
+        uint32_t packed = Colour_Pack(ui->colours[c][3], ui->colours[c][0], ui->colours[c][1], ui->colours[c][2]);
+        ui->colourSprites[c] = Sprite_CreateBlank(&packed, 1, 1);
+    }
+    static const char* const kImages[MEMCARD_IMAGES] = {"Panel", "FileIcon", "ProgressBack", "ProgressBar"};
+    for (int i = 0; i < MEMCARD_IMAGES; i++) ui->images[i] = LoadImage(cfg, kImages[i]);
+    // The data-packing run touches the other platforms' icons first; the last
+    // that loads wins.
+    static const char* const kPlatforms[3] = {"PS2", "XBOX", "PC"};
+    Sprite* last = nullptr;
+    for (int n = 0; n < MEMCARD_SLOT_ICONS; n++) {
+        Sprite* icon = nullptr;
+        for (int p = Game_GetWadProcess() ? 0 : 2; p < 3; p++) {
+            char key[32];
+            snprintf(key, sizeof key, "FileIcon%s%d", kPlatforms[p], n + 1);
+            if (Sprite* loaded = LoadImage(cfg, key)) {
+                Sprite_Release(icon);
+                icon = loaded;
+            }
+        }
+        if (icon) last = icon;
+        ui->slotIcons[n] = icon ? icon : last;
+    }
+}
 
 }  // namespace
 
-void MemCardUI_StateRender(GameState*) {}
+void MemCardUI_StateRender(GameState* state)
+{
+    MemCardUI* ui = &g_ui;
+    State_RenderPrevious(state);
+    if (ui->mode != MEMCARD_MODE_AUTOSAVE) DrawColour(ui, MEMCARD_OVERLAY1, 0, 0, 640, 480, ui->panelFade);
+    DrawSprite(ui->images[MEMCARD_PANEL], 64, 48, 512, 384, 1, 1, 1, ui->messageFade);
+    DrawColour(ui, MEMCARD_OVERLAY2, 84, 100, 472, 2, 1.0f);
+    DrawSprite(Game_GetContext()->spriteSlot, 64, 375, 512, 48, 1, 1, 1, 1);
+    DrawInfoLine(ui);
+    DrawPanel(ui);
+    DrawMessage(ui);
+}
