@@ -753,7 +753,7 @@ namespace {
 
 constexpr uint8_t kAmber[3] = {255, 220, 0};
 
-Font* CardFont(int index) { return Game_GetContext()->fonts[index]; }  // 0 JS_KartFont, 1..3 PC_Font01..03
+Font* CardFont(int index) { return Game_GetFont(index); }  // 0 JS_KartFont, 1..3 PC_Font01..03
 
 void DrawSprite(Sprite* sprite, float x, float y, float w, float h, float r, float g, float b, float a)
 {
