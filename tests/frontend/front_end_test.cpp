@@ -98,7 +98,7 @@ TEST_F(FrontEndTest, WithoutItsFileTheScreensAreEmptyAndNoDemoRuns)
         Wait(40.0f);
         EXPECT_EQ(Current(), FRONTEND_TITLE);
         Press(kSelect);
-        Frame({});
+        Step({});
         EXPECT_EQ(Current(), FRONTEND_MAIN);
     });
 }

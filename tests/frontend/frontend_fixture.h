@@ -2,7 +2,7 @@
 // module up, a 640 x 480 headless window), with the game context reset, the
 // pads assigned (every player on the keyboard, default keys) and the state
 // hooks the executable installs. The test's body drives the program frame
-// by frame: Frame() holds the listed keys for one frame of a fixed dt and
+// by frame: Step() holds the listed keys for one frame of a fixed dt and
 // runs the shell's frame step (pads, state stack, sound, present).
 //
 // The front end is pushed by a root state of the test, which stays below it
@@ -21,6 +21,7 @@
 #include "app/text.h"
 #include "frontend/front_end.h"
 #include "frontend/screen_machine.h"
+#include "frontend_data.h"
 #include "game/game_context.h"
 #include "game/players.h"
 #include "platform/dinput/dinput_test.h"
@@ -47,20 +48,89 @@ inline void RecordSound(const char* name, int32_t index)
                               : "id" + std::to_string(index));
 }
 
-// The root below the front end: pushes it on its first tick and stays once
-// it has left.
+// The root below the front end: pushes it on its first tick, and again
+// each time a test allows one more entry; otherwise it stays.
 inline int& RootPushes()
 {
     static int pushes = 0;
     return pushes;
 }
+inline int& RootEntries()
+{
+    static int entries = 1;
+    return entries;
+}
 
 inline GameState* RootUpdate(GameState* self, float)
 {
-    if (RootPushes() > 0) return self;
+    if (RootPushes() >= RootEntries()) return self;
     RootPushes()++;
     GameState* fe = FrontEnd_CreateState();
     return fe ? fe : self;
+}
+
+inline FrontEndMemory FreshMemory()
+{
+    FrontEndMemory m = {};
+    for (int32_t& slot : m.history) slot = -1;
+    for (int32_t& slot : m.savedHistory) slot = -1;
+    return m;
+}
+
+// One frame of fixed length with these keys held (every other key up).
+inline void Step(std::initializer_list<uint8_t> keys, float dt = kDt)
+{
+    DInputTest_ResetState();
+    for (uint8_t key : keys) DInputTest_PushKey(key, 1);
+    App_SetFrameTime(dt);
+    App_FrameStep();
+}
+// A press: one frame down, one up.
+inline void Press(uint8_t key)
+{
+    Step({key});
+    Step({});
+}
+inline void Wait(float seconds)
+{
+    for (float t = 0; t < seconds; t += kDt) Step({});
+}
+
+// Makes the test's root state current and runs the frames in which it
+// pushes the front end and the front end enters.
+inline GameState* StartFrontEnd()
+{
+    GameState* root = State_Create();
+    State_SetUpdate(root, RootUpdate);
+    Step({});
+    Step({});
+    return root;
+}
+// Lets the root push the front end once more (after it left) and runs the
+// frames of the push and the entry.
+inline void EnterAgain()
+{
+    RootEntries()++;
+    Step({});
+    Step({});
+}
+
+inline FrontEnd* Fe() { return FrontEnd_Get(); }
+inline int32_t Current() { return Fe() ? Fe()->current : -1; }
+inline int32_t Focus() { return Fe() ? FrontEnd_GetFocus(Fe()->current) : -1; }
+inline bool Heard(const std::string& sound)
+{
+    for (const std::string& s : SoundLog())
+        if (s == sound) return true;
+    return false;
+}
+inline void ClearSounds() { SoundLog().clear(); }
+
+// Lines "KEY=text" added to the text tables (inside the program).
+inline void WriteTexts(const std::string& lines)
+{
+    gametest::WriteData("texts.txt", lines);
+    Text_ParseFile("texts.txt");
 }
 
 }  // namespace fetest
@@ -72,21 +142,14 @@ protected:
         ProgramTest::SetUp();
         fetest::SoundLog().clear();
         fetest::RootPushes() = 0;
-        *FrontEnd_GetMemory() = FreshMemory();
+        fetest::RootEntries() = 1;
+        *FrontEnd_GetMemory() = fetest::FreshMemory();
     }
     void TearDown() override
     {
         FrontEnd_SetSoundHook(nullptr);
-        *FrontEnd_GetMemory() = FreshMemory();
+        *FrontEnd_GetMemory() = fetest::FreshMemory();
         ProgramTest::TearDown();
-    }
-
-    static FrontEndMemory FreshMemory()
-    {
-        FrontEndMemory m = {};
-        for (int32_t& slot : m.history) slot = -1;
-        for (int32_t& slot : m.savedHistory) slot = -1;
-        return m;
     }
 
     // Runs body inside the program with the game's context and pads ready and
@@ -110,56 +173,16 @@ protected:
         });
     }
 
-    // Makes the test's root state current (the front end follows on the
-    // first frame) and runs that frame.
-    static GameState* StartFrontEnd()
+    // The standard data set (frontend_data.h) with its sound.
+    static void WriteFrontEnd(const std::string& extra = "", float demoWaitTime = 0.0f)
     {
-        GameState* root = State_Create();
-        State_SetUpdate(root, fetest::RootUpdate);
-        Frame({});  // the root pushes the front end
-        Frame({});  // the front end enters
-        return root;
+        WriteConfig(FRONTEND_CONFIG, fedata::FrontEndConfig(extra, demoWaitTime));
+        WriteSound("s.wav");
     }
-
-    static void Frame(std::initializer_list<uint8_t> keys, float dt = fetest::kDt)
-    {
-        DInputTest_ResetState();
-        for (uint8_t key : keys) DInputTest_PushKey(key, 1);
-        App_SetFrameTime(dt);
-        App_FrameStep();
-    }
-    // A press: one frame down, one up.
-    static void Press(uint8_t key)
-    {
-        Frame({key});
-        Frame({});
-    }
-    static void Wait(float seconds)
-    {
-        for (float t = 0; t < seconds; t += fetest::kDt) Frame({});
-    }
-
-    static FrontEnd* Fe() { return FrontEnd_Get(); }
-    static int32_t Current() { return Fe() ? Fe()->current : -1; }
-    static int32_t Focus() { return Fe() ? FrontEnd_GetFocus(Fe()->current) : -1; }
-    static bool Heard(const std::string& sound)
-    {
-        for (const std::string& s : fetest::SoundLog())
-            if (s == sound) return true;
-        return false;
-    }
-    static void ClearSounds() { fetest::SoundLog().clear(); }
 
     // A short silent sound as a data file.
     static void WriteSound(const std::string& name)
     {
         WriteData(name, wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(64, 0))));
-    }
-
-    // The text tables' lines, as "KEY=text\n" lines.
-    static void WriteTexts(const std::string& lines)
-    {
-        WriteData("texts.txt", lines);
-        Text_ParseFile("texts.txt");
     }
 };
