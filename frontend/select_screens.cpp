@@ -75,6 +75,19 @@ void TowardsLaunch()
     FrontEnd_StopMusic();
 }
 
+// The screens that switch the eligibility list on take input only from the
+// players on it: the character screens put their players there, and when a
+// road reached the screen without them (no player is on the list), the last
+// input player is put there, so the screen is never dead.
+void EligibilityOn()
+{
+    GameContext* ctx = Ctx();
+    ctx->eligibilityOn = 1;
+    for (int p = 0; p < GAME_PLAYER_SLOTS; p++)
+        if (ctx->eligible[p] == 1) return;
+    if (ctx->lastInputPlayer < GAME_PLAYER_SLOTS) ctx->eligible[ctx->lastInputPlayer] = 1;
+}
+
 void SetSection(FrontEndScreen* s, int32_t n)
 {
     s->text.hold = 0;
@@ -148,6 +161,14 @@ void GridSelect()
     FrontEnd_SaveHistory();
 }
 
+// The grid screens move their focus themselves: the generic focus moves
+// are off while they are shown.
+void GridEnter()
+{
+    EligibilityOn();
+    Current()->isStatic = 1;
+}
+
 void GridUpdate(const Grid& g)
 {
     Current()->overrideSelect = 1;
@@ -214,6 +235,7 @@ void Join(FrontEndCharacterSelect& c, uint8_t player)
     c.confirmed[q] = 0;
     c.joinedThisFrame[q] = 1;
     c.character[q] = 0;
+    if (player < GAME_PLAYER_SLOTS) Ctx()->eligible[player] = 1;
     for (int k = 0; k < GAME_CHARACTERS; k++) {
         if (!HeldByOther(c, q, k)) {
             c.character[q] = (uint8_t)k;
@@ -246,6 +268,7 @@ void CharacterEnter(const char* pictures)
         ctx->deviceIndex[p] = kNoDevice;
         ctx->playerKinds[p] = PLAYER_KIND_COMPUTER;
         ctx->inputDevices[p] = Player_GetInputDevice(p);
+        ctx->eligible[p] = 255;  // the players who join are put on the list
     }
     if (fe->backgroundNode) {
         for (int q = 0; q < kPositions; q++) {
@@ -361,7 +384,7 @@ void FrontEnd_EngineUpdate(float*)
 void FrontEnd_CupSelectEnter(int)
 {
     OpenEveryItem(Current());
-    Ctx()->eligibilityOn = 1;
+    EligibilityOn();
 }
 
 void FrontEnd_CupSelectExit(int)
@@ -404,7 +427,7 @@ void FrontEnd_CupSelectRenderFront(float*)
 
 void FrontEnd_LevelSelectEnter(int)
 {
-    Ctx()->eligibilityOn = 1;
+    EligibilityOn();
     Fe()->levelSelect = FrontEndLevelSelect{1, 1, 0, 0};
 }
 
@@ -477,7 +500,7 @@ void FrontEnd_LevelSelectRenderFront(float*)
 
 // ---- LevelSelect2, LevelSelect3 ----
 
-void FrontEnd_LevelSubSelectEnter(int) { Ctx()->eligibilityOn = 1; }
+void FrontEnd_LevelSubSelectEnter(int) { GridEnter(); }
 
 void FrontEnd_LevelSelect2Exit(int)
 {
@@ -536,7 +559,7 @@ void FrontEnd_LevelSelectZEnter(int)
     ctx->inputDevices[p] = Player_GetInputDevice(p);
     WriteDifficulty();
     ctx->playerCount = 1;
-    ctx->eligibilityOn = 1;
+    GridEnter();
     if (!s->userVar1) s->userVar1 = 3;
     if (!s->userVar2) s->userVar2 = 4;
 }
