@@ -15,7 +15,6 @@
 // Main thread only.
 #pragma once
 
-struct ConfigNode;
 struct MenuPage;
 struct MenuSystem;
 
@@ -32,9 +31,9 @@ float Volume_StepSixteenth(float v, int steps);
 void InGameMenu_Register(void);
 
 // Builds the page's slider record (its user data) from the adjusters'
-// image positions and the page keys; missing images and keys leave their
-// parts out.
-void InGameMenu_Callbacks_PauseMenuMainInit(MenuPage* page, MenuSystem* menu, ConfigNode* cfg);
+// image positions and the page keys (cfg: the ConfigNode* of the file, its
+// section the page's); missing images and keys leave their parts out.
+void InGameMenu_Callbacks_PauseMenuMainInit(MenuPage* page, MenuSystem* menu, void* cfg);
 // One frame while the page is current and the menu is open.
 void InGameMenu_Callbacks_PauseMenuMainUpdate(MenuPage* page, MenuSystem* menu, void* unused);
 // Frees the record and clears the page's user data; a second call does
