@@ -8,6 +8,7 @@
 #include "app/sound.h"
 #include "app/text.h"
 #include "engine/animset.h"
+#include "engine/materialanim.h"
 #include "engine/node.h"
 #include "engine/quadbatch.h"
 #include "engine/view.h"
@@ -83,6 +84,13 @@ void ReleaseModel(FrontEndScreen* s, FrontEndModelScreen& m)
     Node_Destroy(m.model);
     Node_Destroy(m.root);
     m = FrontEndModelScreen{};
+}
+
+// The sound options' two texture sequences show the frame (the focused item).
+void ShowSoundPictures(int32_t frame)
+{
+    for (const char* name : {"FrontEnd\\Quillomere\\Scenes\\01.png_00", "FrontEnd\\Quillomere\\Scenes\\01.png_01"})
+        TexSeq_ShowFrame(TexSeq_Find(name), (uint32_t)frame);
 }
 
 void SetPosition(Node* node, float x, float y, float z)
@@ -306,6 +314,7 @@ void FrontEnd_SoundOptionsEnter(int)
     m.timer = 0.0f;
     m.savedEffects = ctx->effectsVolume;
     m.savedMusic = ctx->musicVolume;
+    ShowSoundPictures(0);
 }
 
 void FrontEnd_SoundOptionsExit(int)
@@ -364,6 +373,7 @@ void FrontEnd_SoundOptionsUpdate(float* dt)
     }
     if (AnimSet* set = FrontEnd_ScreenAnimValue2(s->index, 0))
         AnimSet_SetTime(set, AnimSet_GetLength(set) * ctx->effectsVolume);
+    ShowSoundPictures(FrontEnd_GetFocus(s->index));
 }
 
 void FrontEnd_SoundOptionsRenderBack(float*) { DrawModel(Model().root, 0.0f); }

@@ -8,6 +8,7 @@
 #include "app/colour.h"
 #include "app/state.h"
 #include "app/text.h"
+#include "engine/materialanim.h"
 #include "engine/node.h"
 #include "engine/sprite.h"
 #include "frontend/front_end.h"
@@ -195,12 +196,14 @@ void WriteLevels(int32_t last)
 
 // ---- character screens ----
 
-void ShowPicture(int position, int frame)
+// A position's picture is a texture sequence of the background scene's
+// model, found by name; without one nothing is shown.
+void ShowPicture(const FrontEndCharacterSelect& c, int position, int frame)
 {
-    // The pictures are texture sequences of the background scene's model;
-    // without them nothing is shown.
-    (void)position;
-    (void)frame;
+    if (!c.pictureFormat) return;
+    char name[96];
+    snprintf(name, sizeof name, c.pictureFormat, position);
+    TexSeq_ShowFrame(TexSeq_Find(name), (uint32_t)frame);
 }
 
 bool HeldByOther(const FrontEndCharacterSelect& c, int position, int character)
@@ -284,7 +287,7 @@ void CharacterEnter(const char* pictures)
         }
     }
     const int blank = ctx->playMode == 1 ? 9 : 8;
-    for (int q = 0; q < kPositions; q++) ShowPicture(q, blank);
+    for (int q = 0; q < kPositions; q++) ShowPicture(c, q, blank);
     Join(c, ctx->lastInputPlayer < GAME_PLAYER_SLOTS ? ctx->lastInputPlayer : 0);
     EligibilityOff();
     ctx->playMode = (uint32_t)std::max(0, fe->screens[FRONTEND_PLAYGAME].lastSelected);
@@ -653,7 +656,7 @@ void FrontEnd_PlayerSelectUpdate(float*)
                 FrontEnd_PlaySound("Announcer_Char", c.character[q]);
             }
         }
-        ShowPicture(q, c.confirmed[q] ? 9 : c.character[q]);
+        ShowPicture(c, q, c.confirmed[q] ? 9 : c.character[q]);
     }
     PlaceCharacterNodes(c);
     FrontEnd_SetFocus(fe->current, (int32_t)ctx->playMode);
