@@ -31,6 +31,7 @@
 #include "game/players.h"
 #include "game/save_game.h"
 #include "platform/win32/mutex.h"
+#include "tests/frontend/image_file.h"
 #include "tools/lib/cfgc.h"
 
 namespace {
@@ -50,44 +51,8 @@ void WriteConfig(const char* name, const std::string& text)
     Write("data/" + Cfgc_OutputPath(name), std::string(bytes.begin(), bytes.end()));
 }
 
-// A 32 x 32 24-bit BMP of one colour, bottom-up.
-std::string Bitmap(uint8_t r, uint8_t g, uint8_t b)
-{
-    const int w = 32, h = 32, row = w * 3;
-    std::string s = "BM";
-    auto put32 = [&](uint32_t v) {
-        for (int i = 0; i < 4; i++) s += (char)(v >> (8 * i));
-    };
-    auto put16 = [&](uint16_t v) {
-        s += (char)v;
-        s += (char)(v >> 8);
-    };
-    put32(54 + row * h);
-    put32(0);
-    put32(54);
-    put32(40);
-    put32(w);
-    put32(h);
-    put16(1);
-    put16(24);
-    put32(0);
-    put32(row * h);
-    put32(2835);
-    put32(2835);
-    put32(0);
-    put32(0);
-    for (int i = 0; i < w * h; i++) {
-        s += (char)b;
-        s += (char)g;
-        s += (char)r;
-    }
-    return s;
-}
-
 void WriteData()
 {
-    Write("data/item.bmp", Bitmap(200, 80, 40));
-    Write("data/second.bmp", Bitmap(40, 80, 200));
     std::string items;
     for (int i = 0; i < 24; i++) {
         const std::string n = std::to_string(i);
@@ -183,6 +148,8 @@ char** g_argv;
 
 int RunBenchmarks()
 {
+    fetest::WriteBitmap("data/item.bmp", 32, 32, 0xC85028);
+    fetest::WriteBitmap("data/second.bmp", 32, 32, 0x2850C8);
     Game_ResetContext();
     Game_LoadFonts();
     Player_AssignDevices();
