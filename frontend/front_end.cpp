@@ -22,7 +22,9 @@
 #include "engine/sceneplay.h"
 #include "engine/sprite.h"
 #include "engine/view.h"
+#include "frontend/option_screens.h"
 #include "frontend/screen_machine.h"
+#include "frontend/select_screens.h"
 #include "game/game_context.h"
 #include "game/game_setup.h"
 #include "game/memcard_ui.h"
@@ -643,9 +645,9 @@ void FrontEnd_Load(FrontEnd* fe)
 void FrontEnd_Unload(FrontEnd* fe)
 {
     for (FrontEndScreen& s : fe->screens) FreeScreen(&s);
-    Sprite* sprites[] = {fe->infoBar, fe->star, fe->lock, fe->unknown, fe->reverse, fe->blank, fe->characters.tint};
+    Sprite* sprites[] = {fe->infoBar, fe->star, fe->lock, fe->unknown, fe->reverse, fe->blank};
     for (Sprite* s : sprites) Sprite_Release(s);
-    fe->infoBar = fe->star = fe->lock = fe->unknown = fe->reverse = fe->blank = fe->characters.tint = nullptr;
+    fe->infoBar = fe->star = fe->lock = fe->unknown = fe->reverse = fe->blank = nullptr;
     Scene_Release(fe->backgroundScene);
     Node_Destroy(fe->backgroundNode);
     fe->backgroundScene = nullptr;
@@ -777,6 +779,9 @@ void FrontEnd_Exit(GameState*)
 {
     FrontEnd* fe = g_fe;
     if (!fe) return;
+    // What the screen shown at the exit made goes with the front end.
+    FrontEnd_ReleaseModelScreen();
+    FrontEnd_ReleaseCharacterScreen();
     FrontEnd_Unload(fe);
     Mem_Free(fe);
     g_fe = nullptr;

@@ -134,6 +134,14 @@ void DrawModel(Node* root, float fov)
 
 }  // namespace
 
+void FrontEnd_ReleaseModelScreen(void)
+{
+    FrontEnd* fe = Fe();
+    if (!fe) return;
+    FrontEndScreen* s = FrontEnd_CurrentScreen();
+    ReleaseModel(s, fe->model);
+}
+
 // ---- Options ----
 
 void FrontEnd_OptionsEnter(int)

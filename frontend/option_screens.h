@@ -11,6 +11,11 @@
 // Main thread only.
 #pragma once
 
+// Frees what a model screen made (root and model nodes, the 2D batch) and
+// gives the screen's animations back their nodes' parents: the exit of the
+// front end while such a screen is shown.
+void FrontEnd_ReleaseModelScreen(void);
+
 void FrontEnd_OptionsEnter(int);
 void FrontEnd_ControllerOptionsEnter(int);
 void FrontEnd_ControllerOptionsExit(int);

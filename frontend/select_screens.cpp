@@ -304,6 +304,15 @@ void RestoreCharacterNodes(FrontEndCharacterSelect& c)
 
 }  // namespace
 
+void FrontEnd_ReleaseCharacterScreen(void)
+{
+    FrontEnd* fe = Fe();
+    if (!fe) return;
+    RestoreCharacterNodes(fe->characters);
+    Sprite_Release(fe->characters.tint);
+    fe->characters = FrontEndCharacterSelect{};
+}
+
 // ---- tracks ----
 
 int FrontEnd_CupTrackPath(int cup, int track, char* out, unsigned size)

@@ -33,6 +33,11 @@ int FrontEnd_CupTrackBackwards(int cup, int track);
 // The level path of track n (1..5) with the two toggles.
 void FrontEnd_TrackPath(int track, int day, int forwards, char* out, unsigned size);
 
+// Puts the background scene's position nodes back under their parents and
+// frees the character screens' sprite: the exit of the front end while a
+// character screen is shown.
+void FrontEnd_ReleaseCharacterScreen(void);
+
 void FrontEnd_MenuEnter(int);
 void FrontEnd_MenuExit(int);
 void FrontEnd_MenuUpdate(float* dt);
