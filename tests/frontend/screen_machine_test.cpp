@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "frontend_fixture.h"
+#include "game/memcard_ui.h"
 #include "game/race_setup.h"
 
 namespace {
@@ -276,6 +277,29 @@ TEST_F(FrontEndTest, CreditsSequencesWorkOnlyWithinASecondBetweenPresses)
         EXPECT_EQ(Progress_IsLocked(7), 0);
         EXPECT_EQ(Game_GetHiddenFlag(), 1u);
         EXPECT_EQ(Progress_TestFlags(100, PROGRESS_HIDDEN_RULE), 1);
+    });
+}
+
+TEST_F(FrontEndTest, ASaveScreenItemPushesTheSaveScreensOverTheFrontEnd)
+{
+    WriteFrontEnd();
+    RunFrontEnd([] {
+        StartFrontEnd();
+        ToMain();
+        Choose(2);
+        ASSERT_EQ(Current(), FRONTEND_LOADSAVE);
+        Game_GetContext()->lastInputPlayer = 0;
+        Press(kSelect);  // "MemCardUIMode_Save": a mode, no screen
+        EXPECT_EQ(Current(), FRONTEND_LOADSAVE);
+        ASSERT_EQ(State_GetCurrent()->update, MemCardUI_StateUpdate);
+        EXPECT_EQ(Fe()->musicWaiting, 1u);
+        EXPECT_EQ(Game_GetContext()->controllingPlayer, 0);
+        MemCardUI_SetMode(MEMCARD_MODE_NONE);
+        Step({});
+        Step({});
+        EXPECT_EQ(State_GetCurrent()->update, FrontEnd_Update);
+        EXPECT_EQ(Fe()->musicWaiting, 0u);  // the music goes on
+        EXPECT_EQ(Game_GetContext()->controllingPlayer, GAME_ANY_PLAYER);
     });
 }
 
