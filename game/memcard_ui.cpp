@@ -292,19 +292,51 @@ void SavingStep(MemCardUI* ui, int autosaveMessages)
     else StartSlotSelection(ui);
 }
 
+// The steps every road shares: the slot selection (back: `back`), the
+// check, and the result (a success is remembered for the autosave and
+// leaves; a failure: `failed`). 1 when the step was one of them.
+int SharedStep(MemCardUI* ui, void (*back)(MemCardUI*), void (*failed)(MemCardUI*))
+{
+    switch (ui->message.step) {
+    case STEP_SELECT_SLOT:
+        if (SlotStep(ui) == EVENT_BACK) back(ui);
+        return 1;
+    case STEP_CHECK:
+        if (CheckStep(ui) == EVENT_DONE) StartFileSelection(ui);
+        return 1;
+    case STEP_RESULT:
+        if (ResultStep(ui) != EVENT_DONE) return 1;
+        if (ui->succeeded) {
+            RememberForAutosave(ui);
+            Leave(ui);
+        } else {
+            failed(ui);
+        }
+        return 1;
+    default: return 0;
+    }
+}
+
+void PopBack(MemCardUI*) { MemCardUI_PopMessage(); }
+
+// A question: yes does `yes`, no (or back) `no`.
+void AskStep(MemCardUI* ui, void (*yes)(MemCardUI*), void (*no)(MemCardUI*) = PopBack)
+{
+    switch (QuestionStep(ui)) {
+    case EVENT_YES: yes(ui); break;
+    case EVENT_NO: no(ui); break;
+    default: break;
+    }
+}
+
 // ---- Load ----
 
 void LoadEnter(MemCardUI* ui) { StartSlotSelection(ui); }
 
 void LoadUpdate(MemCardUI* ui)
 {
+    if (SharedStep(ui, Leave, StartSlotSelection)) return;
     switch (ui->message.step) {
-    case STEP_SELECT_SLOT:
-        if (SlotStep(ui) == EVENT_BACK) Leave(ui);
-        break;
-    case STEP_CHECK:
-        if (CheckStep(ui) == EVENT_DONE) StartFileSelection(ui);
-        break;
     case STEP_SELECT_FILE:
         switch (FileStep(ui)) {
         case EVENT_SELECT:
@@ -316,23 +348,8 @@ void LoadUpdate(MemCardUI* ui)
         default: break;
         }
         break;
-    case STEP_LOAD_ASK:
-        switch (QuestionStep(ui)) {
-        case EVENT_YES: StartLoading(ui); break;
-        case EVENT_NO: MemCardUI_PopMessage(); break;
-        default: break;
-        }
-        break;
+    case STEP_LOAD_ASK: AskStep(ui, StartLoading); break;
     case STEP_LOADING: LoadingStep(ui); break;
-    case STEP_RESULT:
-        if (ResultStep(ui) != EVENT_DONE) break;
-        if (ui->succeeded) {
-            RememberForAutosave(ui);
-            Leave(ui);
-        } else {
-            StartSlotSelection(ui);
-        }
-        break;
     default: break;
     }
 }
@@ -341,16 +358,13 @@ void LoadUpdate(MemCardUI* ui)
 
 void SaveEnter(MemCardUI* ui) { StartSlotSelection(ui); }
 
+void StartOverwrite(MemCardUI* ui) { StartSaving(ui, 1); }
+
 // The Save road's steps; `back` is what a back on the slot selection does.
-void SaveRoad(MemCardUI* ui, void (*back)(MemCardUI*), void (*failed)(MemCardUI*))
+void SaveRoad(MemCardUI* ui, void (*back)(MemCardUI*))
 {
+    if (SharedStep(ui, back, StartSlotSelection)) return;
     switch (ui->message.step) {
-    case STEP_SELECT_SLOT:
-        if (SlotStep(ui) == EVENT_BACK) back(ui);
-        break;
-    case STEP_CHECK:
-        if (CheckStep(ui) == EVENT_DONE) StartFileSelection(ui);
-        break;
     case STEP_SELECT_FILE:
         switch (FileStep(ui)) {
         case EVENT_SELECT:
@@ -371,28 +385,13 @@ void SaveRoad(MemCardUI* ui, void (*back)(MemCardUI*), void (*failed)(MemCardUI*
         default: break;
         }
         break;
-    case STEP_OVERWRITE_ASK:
-        switch (QuestionStep(ui)) {
-        case EVENT_YES: StartSaving(ui, 1); break;
-        case EVENT_NO: MemCardUI_PopMessage(); break;
-        default: break;
-        }
-        break;
+    case STEP_OVERWRITE_ASK: AskStep(ui, StartOverwrite); break;
     case STEP_SAVING: SavingStep(ui, 0); break;
-    case STEP_RESULT:
-        if (ResultStep(ui) != EVENT_DONE) break;
-        if (ui->succeeded) {
-            RememberForAutosave(ui);
-            Leave(ui);
-        } else {
-            failed(ui);
-        }
-        break;
     default: break;
     }
 }
 
-void SaveUpdate(MemCardUI* ui) { SaveRoad(ui, Leave, StartSlotSelection); }
+void SaveUpdate(MemCardUI* ui) { SaveRoad(ui, Leave); }
 
 // ---- Autosave ----
 
@@ -411,6 +410,12 @@ void AutosaveEnter(MemCardUI* ui)
 
 void AskCancelFromRoad(MemCardUI* ui) { AskCancelAutosave(ui, 1); }
 
+void ChooseAnotherPlace(MemCardUI* ui)
+{
+    ui->firstAttempt = 0;
+    StartSlotSelection(ui);
+}
+
 void AutosaveUpdate(MemCardUI* ui)
 {
     // The first attempt goes to the remembered place with the autosave's
@@ -418,34 +423,19 @@ void AutosaveUpdate(MemCardUI* ui)
     // place on the Save road, where a back asks again.
     if (ui->firstAttempt) {
         switch (ui->message.step) {
-        case STEP_SAVING: SavingStep(ui, 1); return;
+        case STEP_SAVING: SavingStep(ui, 1); break;
         case STEP_RESULT:
-            if (ResultStep(ui) != EVENT_DONE) return;
+            if (ResultStep(ui) != EVENT_DONE) break;
             if (ui->succeeded) Leave(ui);
             else AskCancelAutosave(ui, 0);
-            return;
-        case STEP_CANCEL_ASK:
-            switch (QuestionStep(ui)) {
-            case EVENT_YES: Leave(ui); break;
-            case EVENT_NO:
-                ui->firstAttempt = 0;
-                StartSlotSelection(ui);
-                break;
-            default: break;
-            }
-            return;
-        default: return;
-        }
-    }
-    if (ui->message.step == STEP_CANCEL_ASK) {
-        switch (QuestionStep(ui)) {
-        case EVENT_YES: Leave(ui); break;
-        case EVENT_NO: MemCardUI_PopMessage(); break;
+            break;
+        case STEP_CANCEL_ASK: AskStep(ui, Leave, ChooseAnotherPlace); break;
         default: break;
         }
         return;
     }
-    SaveRoad(ui, AskCancelFromRoad, StartSlotSelection);
+    if (ui->message.step == STEP_CANCEL_ASK) AskStep(ui, Leave);
+    else SaveRoad(ui, AskCancelFromRoad);
 }
 
 // ---- Boot ----
@@ -490,8 +480,22 @@ void BootEnter(MemCardUI* ui) { BootCheck(ui, 0); }
 
 void BootBack(MemCardUI* ui) { AskCancelAutosave(ui, 1); }
 
+void GiveUpAutosave(MemCardUI* ui)
+{
+    ui->autosaveEnabled = 0;
+    Leave(ui);
+}
+
+// No to giving up: back to the finding, looked at again.
+void KeepAutosave(MemCardUI* ui)
+{
+    MemCardUI_PopMessage();
+    if (ui->message.step == STEP_BOOT_WAIT || ui->message.step == STEP_BOOT_NO_FILE) BootCheck(ui, 0);
+}
+
 void BootUpdate(MemCardUI* ui)
 {
+    if (SharedStep(ui, BootBack, StartSlotSelection)) return;
     switch (ui->message.step) {
     case STEP_BOOT_WAIT:
         if (ReadButtons() == EVENT_BACK) BootBack(ui);
@@ -503,12 +507,6 @@ void BootUpdate(MemCardUI* ui)
         case EVENT_BACK: BootBack(ui); break;
         default: break;
         }
-        break;
-    case STEP_SELECT_SLOT:
-        if (SlotStep(ui) == EVENT_BACK) BootBack(ui);
-        break;
-    case STEP_CHECK:
-        if (CheckStep(ui) == EVENT_DONE) StartFileSelection(ui);
         break;
     case STEP_SELECT_FILE:
         switch (FileStep(ui)) {
@@ -522,28 +520,7 @@ void BootUpdate(MemCardUI* ui)
         break;
     case STEP_LOADING: LoadingStep(ui); break;
     case STEP_SAVING: SavingStep(ui, 1); break;
-    case STEP_RESULT:
-        if (ResultStep(ui) != EVENT_DONE) break;
-        if (ui->succeeded) {
-            RememberForAutosave(ui);
-            Leave(ui);
-        } else {
-            StartSlotSelection(ui);
-        }
-        break;
-    case STEP_CANCEL_ASK:
-        switch (QuestionStep(ui)) {
-        case EVENT_YES:
-            ui->autosaveEnabled = 0;
-            Leave(ui);
-            break;
-        case EVENT_NO:
-            MemCardUI_PopMessage();
-            if (ui->message.step == STEP_BOOT_WAIT || ui->message.step == STEP_BOOT_NO_FILE) BootCheck(ui, 0);
-            break;
-        default: break;
-        }
-        break;
+    case STEP_CANCEL_ASK: AskStep(ui, GiveUpAutosave, KeepAutosave); break;
     default: break;
     }
 }
