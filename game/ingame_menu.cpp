@@ -8,15 +8,11 @@
 #include "app/soundbank.h"
 #include "common/hash.h"
 #include "common/memory.h"
+#include "engine/callbacks.h"
 #include "game/game_context.h"
 #include "game/level_file.h"
 #include "game/menu_system.h"
 #include "game/player_input.h"
-
-#if __has_include("engine/callbacks.h")
-#include "engine/callbacks.h"
-#define INGAME_HAVE_REGISTRY 1
-#endif
 
 namespace {
 
@@ -66,11 +62,9 @@ float Volume_StepSixteenth(float v, int steps)
 
 void InGameMenu_Register(void)
 {
-#ifdef INGAME_HAVE_REGISTRY
     CallbackRegistry_AddFn("InGameMenu_Callbacks_PauseMenuMainUpdate", InGameMenu_Callbacks_PauseMenuMainUpdate);
     CallbackRegistry_AddFn("InGameMenu_Callbacks_PauseMenuMainInit", InGameMenu_Callbacks_PauseMenuMainInit);
     CallbackRegistry_AddFn("InGameMenu_Callbacks_PauseMenuMainShutdown", InGameMenu_Callbacks_PauseMenuMainShutdown);
-#endif
 }
 
 void InGameMenu_Callbacks_PauseMenuMainInit(MenuPage* page, MenuSystem* menu, void* argument)

@@ -12,16 +12,12 @@
 #include "app/text.h"
 #include "common/hash.h"
 #include "common/memory.h"
+#include "engine/callbacks.h"
 #include "engine/font.h"
 #include "engine/sprite.h"
 #include "game/game_context.h"
 #include "game/player_input.h"
 #include "game/screen_text.h"
-
-#if __has_include("engine/callbacks.h")
-#include "engine/callbacks.h"
-#define MENU_HAVE_REGISTRY 1
-#endif
 
 namespace {
 
@@ -41,11 +37,7 @@ MenuPageCallback FindCallback(ConfigNode* cfg, const char* section, const char* 
 {
     char name[CONFIG_TEXT_MAX];
     if (!Config_GetString(cfg, Key(section, nullptr, key), name, sizeof name) || !name[0]) return nullptr;
-#ifdef MENU_HAVE_REGISTRY
     return reinterpret_cast<MenuPageCallback>(CallbackRegistry_Find(name));
-#else
-    return nullptr;
-#endif
 }
 
 void ColourBytes(const float* rgba, uint8_t* out)
