@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/config.h"
+#include "common/hash.h"
 #include "common/list.h"
 #include "common/memory.h"
 #include "gfx/core/texture.h"
@@ -82,6 +83,8 @@ int TexSeq_AddFrame(TexSeq* seq, Texture* texture)
 
 int TexSeq_Load(TexSeq* seq, const char* name)
 {
+    if (!seq || !name) return 0;
+    seq->nameHash = Name_Hash(name, 0, 1);
     ConfigNode* cfg = Config_Open(name);
     if (!cfg) return 0;
     float time = 0.0f;
@@ -103,6 +106,20 @@ int TexSeq_Load(TexSeq* seq, const char* name)
     seq->step = 0;
     seq->configured = 1;
     return 1;
+}
+
+TexSeq* TexSeq_Find(const char* name)
+{
+    uint32_t hash = name ? Name_Hash(name, 0, 1) : 0;
+    if (!hash || !g_anim.sequences) return nullptr;
+    return (TexSeq*)List_ForEach(
+        g_anim.sequences, [](void* item, void* arg) { return (int)(((TexSeq*)item)->nameHash == *(uint32_t*)arg); },
+        &hash);
+}
+
+void TexSeq_ShowFrame(TexSeq* seq, uint32_t frame)
+{
+    if (seq) Show(seq, frame);
 }
 
 void TexSeq_Destroy(TexSeq* seq)

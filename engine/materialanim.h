@@ -26,7 +26,8 @@ struct TexSeq {
     char* steps;         // the FRAMES or FRAMESWIDE digits
     int32_t wide;        // two digits per step
     uint32_t step;
-    TexSeq* next;        // the owner's chain
+    TexSeq* next;       // the owner's chain
+    uint32_t nameHash;  // Name_Hash(name, 0, 1) of the name given to TexSeq_Load; 0 before
 };
 
 // The pool of sequences (capacity set by the caller before the first);
@@ -42,9 +43,15 @@ TexSeq* TexSeq_Create(Material* material);
 // first frame becomes the material's texture. 0 when memory runs out (the
 // texture is released then).
 int TexSeq_AddFrame(TexSeq* seq, Texture* texture);
-// Reads the configuration of source name `name`; 1 when TIME and a step
-// text were found.
+// Reads the configuration of source name `name` (the first frame's path
+// without its extension), which also becomes the sequence's name; 1 when
+// TIME and a step text were found.
 int TexSeq_Load(TexSeq* seq, const char* name);
+// The first sequence made of that name (case ignored), or null.
+TexSeq* TexSeq_Find(const char* name);
+// Shows the frame (its texture becomes the material's); a frame that does
+// not exist is ignored. A configured sequence steps on from its own step.
+void TexSeq_ShowFrame(TexSeq* seq, uint32_t frame);
 // Releases the frames and the material and frees the sequence.
 void TexSeq_Destroy(TexSeq* seq);
 

@@ -115,6 +115,18 @@ struct GameContext {
     uint32_t cursorHidden;                   // the game has hidden the mouse cursor
     GameProgress progress;
     int32_t playerValues[GAME_LEVEL_PLAYERS][GAME_PROGRESS_ENTRIES];  // per-player values (best scores)
+
+    // Menu input (the input tests of game/player_input.h). controllingPlayer
+    // above is the menu holder: while it is not GAME_ANY_PLAYER only that
+    // player's input counts, in the front end, the pause menu and the save
+    // screens alike.
+    uint8_t lastInputPlayer;                  // the player whose input test answered last
+    uint32_t eligibilityOn;                   // non-zero: only players whose slot byte is 1 count
+    uint8_t eligible[GAME_PLAYER_SLOTS];      // slot bytes: 1 eligible, 255 not
+    uint32_t inputLocked;                     // non-zero: no input test answers
+    uint8_t deviceIndex[GAME_PLAYER_SLOTS];   // device chosen on the character screens (255 none)
+    uint32_t playMode;                        // the PlayGame screen's choice: 0, 1 or 2
+    uint32_t twoStateOption;                  // the sound options' third item (0 or 1; not saved)
 };
 
 // The context (never null).

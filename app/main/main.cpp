@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "app/main/front_end_hooks.h"
 #include "app/main/program_hooks.h"
 #include "app/shell.h"
 #include "platform/dinput/inputscript.h"
@@ -169,6 +170,7 @@ int main(int argc, char** argv)
         return failed;
     }
     AppHooks_Install(&hooks);
+    ProgramHooks_InstallStateHooks();
     static int instance;  // the module instance is only compared, never read
     int result = App_Main(&instance, nullptr, commandLine.data(), 1);
     Entry_Shutdown();

@@ -50,9 +50,9 @@ inline int GameSetup(void) { return Game_Setup() != nullptr; }
 
 }  // namespace programhooks
 
-// The engine layer's and the game's operations the shell calls. The front
-// end's states are not built yet: the game's state hooks stay empty, and the
-// root state then ends the program where it would show the front end.
+// The engine layer's and the game's operations the shell calls. The game's
+// hooks to the front end's states are installed beside these
+// (front_end_hooks.h).
 inline AppHooks ProgramHooks_Make()
 {
     AppHooks hooks = {};
@@ -100,6 +100,5 @@ inline AppHooks ProgramHooks_Make()
     // opening videos.
     hooks.gameSetup = programhooks::GameSetup;
     hooks.gameLoadMovieList = Game_LoadMovieList;
-    GameStateHooks_Install(nullptr);
     return hooks;
 }

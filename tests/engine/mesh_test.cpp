@@ -362,8 +362,16 @@ TEST_F(MeshTest, SequenceFramesFollowTheirConfiguration)
     // Half a step changes nothing.
     MaterialAnim_Tick(0.05f);
     EXPECT_EQ(seq->current, 1u);
+    // The sequence is found by its configuration's name and shows a frame on request.
+    EXPECT_EQ(TexSeq_Find("fx\\FLAME000"), seq);
+    EXPECT_EQ(TexSeq_Find("Fx\\flame001"), nullptr);
+    TexSeq_ShowFrame(seq, 2);
+    EXPECT_EQ(m->texture, seq->frames[2]);
+    TexSeq_ShowFrame(seq, 3);
+    EXPECT_EQ(seq->current, 2u);
     RenderObj_Release(&o);
     EXPECT_EQ(List_Count(MaterialAnim_GetSequencePool()), 0u);
+    EXPECT_EQ(TexSeq_Find("Fx\\flame000"), nullptr);
 }
 
 TEST_F(MeshTest, ObjectsWithoutTrianglesOrWithTooManyMakeNoVisual)

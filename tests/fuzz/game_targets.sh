@@ -1,6 +1,8 @@
 # Sourced by run.sh (its variables: root, out, cxx, flags, seconds).
 # The game's targets (the save record, the text lists, the level file,
-# "Load.dat" and sectioned text) stand on everything below the game: every
+# "Load.dat" and sectioned text) and the front end's (its configurations,
+# the menus, "Menu.cfg", "MemCard.cfg" and save files) stand on everything
+# below them: every
 # library's sources go into one archive, from which each target links what
 # it uses, over the real engine instance with the in-memory file table.
 mkdir -p "$out/obj/game" "$out/seeds/save_record" "$out/seeds/game_lists" "$out/seeds/game_config"
@@ -9,7 +11,8 @@ echo "== fuzz: building the game's archive"
   find "$root"/platform "$root"/gfx "$root"/physics -name '*.cpp'
   ls "$root"/app/*.cpp
   [[ -d "$root/engine" ]] && find "$root"/engine -name '*.cpp'
-  find "$root"/game -name '*.cpp'; } | xargs -P 6 -I{} sh -c \
+  find "$root"/game -name '*.cpp'
+  [[ -d "$root/frontend" ]] && find "$root"/frontend -name '*.cpp'; } | xargs -P 6 -I{} sh -c \
   '"$3" $4 -c "$2" -o "$1/$(echo "$2" | md5sum | cut -c1-12).o"' _ \
   "$out/obj/game" {} "$cxx" "${flags[*]} $(pkg-config --cflags sdl2 libpng libavformat)"
 rm -f "$out/libgame_fuzz.a"
@@ -19,7 +22,14 @@ gamelibs=($(pkg-config --libs sdl2 libpng libavformat libavcodec libavutil libsw
 head -c 1936 /dev/zero > "$out/seeds/save_record/zero.sav"
 printf '0,3,x,7\r\nFrog\nLogo.bmp,2,TRUE,FALSE\nintro,TRUE,PAL2x\n12\n' > "$out/seeds/game_lists/list.txt"
 cp "$out/seeds/config/kart.cfb" "$out/seeds/game_config/"
-for target in save_record game_lists game_config; do
+for target in frontend_config menu_config start_menu memcard_config; do
+  mkdir -p "$out/seeds/$target"
+  cp "$out/seeds/config/kart.cfb" "$out/seeds/$target/"
+done
+mkdir -p "$out/seeds/save_game"
+head -c 1936 /dev/zero > "$out/seeds/save_game/zero.sav"
+printf 'short' > "$out/seeds/save_game/short.sav"
+for target in save_record game_lists game_config frontend_config menu_config start_menu memcard_config save_game; do
   echo "== fuzz: building ${target}_fuzz"
   "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "$out/libgame_fuzz.a" "${gamelibs[@]}" \
     -o "$out/${target}_fuzz"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the data-layer, font-metrics, world-reader, plugin-reader,
 # content-layer (objects, scene texts, scene caches, skin-weight caches,
-# animation sets, shape files), input-script and game fuzz targets with clang
+# animation sets, shape files), input-script, game and front-end fuzz targets with clang
 # 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.

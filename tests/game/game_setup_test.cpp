@@ -94,12 +94,9 @@ TEST_F(GameSetupTest, MoviesPlayByTheirVideoStandard)
         const char* standard;
         bool palOn, palOff;
     } cases[] = {
-        {"intro,TRUE,PAL", "PAL", true, false},
-        {"intro,TRUE,PAL2x", "PAL", true, false},
-        {"intro,FALSE,NTSC", "NTSC", false, true},
-        {"intro,TRUE", "", true, true},
-        {"intro,TRUE,SECAM", "SECAM", true, true},
-        {"intro,TRUE,2PAL", "", true, true},
+        {"intro,TRUE,PAL", "PAL", true, false},    {"intro,TRUE,PAL2x", "PAL", true, false},
+        {"intro,FALSE,NTSC", "NTSC", false, true}, {"intro,TRUE", "", true, true},
+        {"intro,TRUE,SECAM", "SECAM", true, true}, {"intro,TRUE,2PAL", "", true, true},
     };
     for (const Case& c : cases) {
         std::string text = c.line;

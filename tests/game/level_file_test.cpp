@@ -211,7 +211,8 @@ TEST_F(LevelFileTest, AMissingLevelFileKeepsTheDefaultsAndSaysWhichFile)
 
 TEST_F(LevelFileTest, MusicFollowsTheVolumeAndIsReleased)
 {
-    Write("Streams/Track2.wav", wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(50000, 9))));
+    Write("Streams/Track2.wav",
+          wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(50000, 9))));
     Level_LoadMusic("Track2", 0.5f, 1);
     Sound* music = Game_GetContext()->music;
     ASSERT_NE(music, nullptr);

@@ -57,8 +57,8 @@ protected:
 
 TEST_F(LevelSessionTest, RulesAreChosenByNameAndARuleOfSevenIsRefused)
 {
-    const char* names[] = {"normal", "scorePickups", "countDown", "beatTime", "hiddenPickups", "countDownMustComplete",
-                           "race"};
+    const char* names[] = {"normal",        "scorePickups",          "countDown", "beatTime",
+                           "hiddenPickups", "countDownMustComplete", "race"};
     for (int r = 0; r < LEVEL_RULES; r++) {
         EXPECT_EQ(Level_FindRuleByHash(Name_Hash(names[r], 1, 1)), r);
         EXPECT_EQ(Level_GetRuleHash((uint32_t)r), Name_Hash(names[r], 1, 1));
@@ -212,7 +212,7 @@ TEST_F(LevelSessionTest, TheSecondStickReadsZeroUntilItHasBeenCentred)
     };
     EXPECT_EQ(frame(20000), 0.0f);  // resting off-centre from the start
     EXPECT_EQ(frame(32767), 0.0f);
-    EXPECT_EQ(frame(0), 0.0f);      // centred once
+    EXPECT_EQ(frame(0), 0.0f);  // centred once
     EXPECT_NEAR(frame(32767), 1.0f, 1e-3f);
     EXPECT_NEAR(frame(-16384), -0.5f, 1e-3f);
 }
@@ -221,7 +221,7 @@ TEST_F(LevelSessionTest, PlayersWithoutAPadOrAKindReadNothing)
 {
     Game_SetMaxPlayers(4);
     Game_GetContext()->playerKinds[1] = PLAYER_KIND_COMPUTER;  // no device assigned
-    Player_GetInputRecord(2)->buttons = 77;                     // kind 0: not a player, left alone
+    Player_GetInputRecord(2)->buttons = 77;                    // kind 0: not a player, left alone
     Rules_Update(0.1f);
     const PlayerInputRecord* computer = Player_GetInputRecord(1);
     EXPECT_EQ(computer->pad, nullptr);

@@ -226,8 +226,9 @@ TEST_F(LoadingScreenDrawTest, ALoadDrawsFramesWithTheBarButNeverInsideAnOpenCame
 
 TEST_F(LoadingScreenDrawTest, ImagesFallBackToTheMainOneAndAnIndexWithoutANameLoadsNothing)
 {
-    gametest::WriteConfig("Load.dat", "Images {\n LoadingScreenMain = Main.bmp\n LoadingScreen03 = Three.bmp\n"
-                                      " LoadingScreen04 = Missing.bmp\n}\n");
+    gametest::WriteConfig("Load.dat",
+                          "Images {\n LoadingScreenMain = Main.bmp\n LoadingScreen03 = Three.bmp\n"
+                          " LoadingScreen04 = Missing.bmp\n}\n");
     gametest::WriteConfig("levels\\plain.cfg", "game {\n Level {\n levelscene = x.lws\n }\n}\n");
     RunProgram([] {
         WriteImages();

@@ -126,7 +126,8 @@ TEST_F(PlayersTest, DirectionsUseTheStickClampsInEveryPresetAndPresetsMoveTheFac
         EXPECT_EQ(Binding_GetController(1, preset), 3);
         EXPECT_EQ(Binding_GetController(2, preset), 0);
         EXPECT_EQ(Binding_GetController(3, preset), 1);
-        for (int a = 8; a < PLAYER_ACTIONS; a++) EXPECT_EQ(Binding_GetController(a, preset), Binding_GetController(a, 0));
+        for (int a = 8; a < PLAYER_ACTIONS; a++)
+            EXPECT_EQ(Binding_GetController(a, preset), Binding_GetController(a, 0));
     }
     // The control of action 4 in the default layout does action 5 in preset
     // 1 and action 6 in preset 2.

@@ -231,9 +231,8 @@ TEST_F(ViewportTest, ScreenTextsArePlacedInTheirViewportAndLastOneFrame)
 TEST_F(ViewportTest, GoldenTwoAndThreePlayerFrames)
 {
     RunProgram([] {
-        drawingtest::WriteImage("data/Screen_Filler24.bmp", 32, 32, [](int32_t x, int32_t y) {
-            return ((x / 8 + y / 8) % 2) ? 0xFFE0C020u : 0xFF203060u;
-        });
+        drawingtest::WriteImage("data/Screen_Filler24.bmp", 32, 32,
+                                [](int32_t x, int32_t y) { return ((x / 8 + y / 8) % 2) ? 0xFFE0C020u : 0xFF203060u; });
         for (int n : {2, 3}) {
             MakeViewports(n);
             Font* font = Game_GetContext()->defaultFonts[0];

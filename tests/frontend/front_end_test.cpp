@@ -1,0 +1,106 @@
+// The front end's loader, state and screen machine.
+#include "frontend/front_end.h"
+
+#include <gtest/gtest.h>
+
+#include "common/memory.h"
+#include "frontend_fixture.h"
+#include "game/memcard_ui.h"
+
+namespace {
+
+using namespace fetest;
+
+TEST_F(FrontEndTest, EveryKeyOfAScreenAndItsItemsLoads)
+{
+    WriteConfig(
+        FRONTEND_CONFIG,
+        "Settings {\n DemoWaitTime = 12.5\n StarPos = 30, 40\n StarCountPos = 50, 60\n StarCountJustify = 2\n"
+        " StarCountScale = 0.5\n SOUNDS {\n  SoundList {\n   ScreenChange = sc.wav\n   Generic = g.wav\n  }\n }\n}\n"
+        "FrontEnd_Main {\n InfoText = LS_INFO\n TitlePos = 10, 20\n TitleText = LS_TITLE\n"
+        " TextFile = plain.tdf\n TextFile_PC = pc.tdf\n StaticText = 3\n IndexedText = 4\n"
+        " TextColour = 255:0:51\n FadeEntry = TRUE\n NoScene = YES\n Horizontal = ON\n Static = 1\n"
+        " Override = TRUE\n userU32Var1 = 7\n userU32Var2 = 9\n"
+        " Item0 {\n  Style = Scale|fade | dull|TextSmall|Bogus\n  Pos = 1, 2\n  Text = LS_ITEM\n"
+        "  ImagePos = 3, 4\n  BobLo = 5, 6\n  BobHi = 7, 8\n  FadeLo = 0.1\n  FadeHi = 0.2\n  ScaleLo = 0.3\n"
+        "  ScaleHi = 0.4\n  DullLo = 0.5\n  DullHi = 0.6\n  Link = FrontEnd_Options\n  Sound = Generic\n"
+        "  ReturnValue = 42\n  UserData = level9.cfg\n  SecondaryPos3 = 11, 12\n  SecondarySize3 = 13, 14\n }\n"
+        " Item1 {\n  Link = MemCardUIMode_Save\n }\n"
+        " Item2 {\n  Link = frontend_options\n  Style = Ignore\n }\n"
+        "}\n"
+        "Tutorial_Levels {\n TextFile_PC = pc.tdf\n TextFile = plain.tdf\n}\n");
+    WriteSound("g.wav");
+    WriteConfig("plain.tdf", "Section0 {\n DisplayTime = 1\n}\n");
+    WriteConfig("pc.tdf", "Section0 {\n DisplayTime = 1\n}\nSection1 {\n DisplayTime = 1\n}\nSection2 {\n}\n");
+    RunFrontEnd([] {
+        FrontEnd* fe = (FrontEnd*)Mem_Calloc(sizeof(FrontEnd), 16);
+        FrontEnd_Load(fe);
+        EXPECT_FLOAT_EQ(fe->demoWaitTime, 12.5f);
+        EXPECT_FLOAT_EQ(fe->starPos[1], 40.0f);
+        EXPECT_EQ(fe->starCountPosGiven, 1u);
+        EXPECT_FLOAT_EQ(fe->starCountPos[0], 50.0f);
+        EXPECT_EQ(fe->starCountJustify, 2);
+        EXPECT_FLOAT_EQ(fe->starCountScale, 0.5f);
+        const FrontEndScreen& main = fe->screens[FRONTEND_MAIN];
+        EXPECT_EQ(main.infoText, Text_Id("LS_INFO"));
+        EXPECT_EQ(main.titleText, Text_Id("LS_TITLE"));
+        EXPECT_FLOAT_EQ(main.titlePos[0], 10.0f);
+        EXPECT_EQ(main.text.sectionCount, 3);                                   // TextFile_PC replaced the plain one
+        EXPECT_EQ(fe->screens[FRONTEND_TUTORIAL_LEVELS].text.sectionCount, 3);  // and a later plain one is ignored
+        EXPECT_EQ(main.staticText, 3);
+        EXPECT_EQ(main.indexedText, 4);
+        EXPECT_EQ(main.indexedMode, 1u);
+        EXPECT_FLOAT_EQ(main.textColour[0], 1.0f);
+        EXPECT_FLOAT_EQ(main.textColour[1], 0.0f);
+        EXPECT_FLOAT_EQ(main.textColour[2], 0.2f);
+        EXPECT_EQ(main.fadeEntry + main.noScene + main.horizontal + main.isStatic + main.overrideSelect, 5u);
+        EXPECT_EQ(main.userVar1, 7u);
+        EXPECT_EQ(main.userVar2, 9u);
+        ASSERT_EQ(main.itemCount, 3);
+        const FrontEndItem& item = main.items[0];
+        EXPECT_EQ(item.style, FRONTEND_STYLE_SCALE | FRONTEND_STYLE_TEXTSMALL);  // "fade ", " dull", "Bogus": nothing
+        EXPECT_FLOAT_EQ(item.pos[1], 2.0f);
+        EXPECT_EQ(item.textId, Text_Id("LS_ITEM"));
+        EXPECT_FLOAT_EQ(item.imagePos[0], 3.0f);
+        EXPECT_FLOAT_EQ(item.bobLo[1], 6.0f);
+        EXPECT_FLOAT_EQ(item.bobHi[0], 7.0f);
+        const float targets[] = {item.fadeLo, item.fadeHi, item.scaleLo, item.scaleHi, item.dullLo, item.dullHi};
+        for (int i = 0; i < 6; i++) EXPECT_FLOAT_EQ(targets[i], 0.1f * (float)(i + 1)) << i;
+        EXPECT_FLOAT_EQ(item.scale, 0.3f);  // styled values start at their Lo targets
+        EXPECT_FLOAT_EQ(item.fade, 1.0f);   // unstyled ones at 1
+        EXPECT_EQ(item.link, FRONTEND_OPTIONS);
+        EXPECT_GE(item.sound, 0);
+        EXPECT_EQ(item.soundHi, -1);
+        EXPECT_EQ(item.returnValue, 42);
+        EXPECT_STREQ(item.userData, "level9.cfg");
+        EXPECT_FLOAT_EQ(item.secondary[3].pos[0], 11.0f);
+        EXPECT_FLOAT_EQ(item.secondary[3].size[1], 14.0f);
+        // A link naming no screen is a save-screen mode; names are exact.
+        EXPECT_EQ(main.items[1].link, -1);
+        EXPECT_EQ(main.items[1].cardMode, (uint32_t)MEMCARD_MODE_SAVE);
+        EXPECT_EQ(main.items[1].returnValue, -1);
+        EXPECT_EQ(main.items[2].link, -1);
+        EXPECT_EQ(main.items[2].cardMode, 0u);
+        EXPECT_EQ(main.items[2].style, FRONTEND_STYLE_IGNORE);
+        FrontEnd_Unload(fe);
+        Mem_Free(fe);
+    });
+}
+
+TEST_F(FrontEndTest, WithoutItsFileTheScreensAreEmptyAndNoDemoRuns)
+{
+    RunFrontEnd([] {
+        StartFrontEnd();
+        ASSERT_NE(Fe(), nullptr);
+        EXPECT_EQ(Current(), FRONTEND_TITLE);
+        EXPECT_EQ(Fe()->demoWaitTime, 0.0f);
+        for (const FrontEndScreen& s : Fe()->screens) EXPECT_EQ(s.itemCount, 0);
+        Wait(40.0f);
+        EXPECT_EQ(Current(), FRONTEND_TITLE);
+        Press(kSelect);
+        Step({});
+        EXPECT_EQ(Current(), FRONTEND_MAIN);
+    });
+}
+
+}  // namespace

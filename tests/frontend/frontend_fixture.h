@@ -1,0 +1,188 @@
+// Front-end tests run inside the program's own start-up (every engine
+// module up, a 640 x 480 headless window), with the game context reset, the
+// pads assigned (every player on the keyboard, default keys) and the state
+// hooks the executable installs. The test's body drives the program frame
+// by frame: Step() holds the listed keys for one frame of a fixed dt and
+// runs the shell's frame step (pads, state stack, sound, present).
+//
+// The front end is pushed by a root state of the test, which stays below it
+// (and gets control back when the front end leaves); Sounds() lists what the
+// front end played.
+#pragma once
+
+#include <functional>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "app/main/front_end_hooks.h"
+#include "app/pad.h"
+#include "app/state.h"
+#include "app/text.h"
+#include "frontend/front_end.h"
+#include "frontend/screen_machine.h"
+#include "frontend_data.h"
+#include "game/game_context.h"
+#include "game/players.h"
+#include "platform/dinput/dinput_test.h"
+#include "tests/app/wave_fixture.h"
+#include "tests/game/program_fixture.h"
+
+namespace fetest {
+
+// Player 0's keys (game/players.h) and player 1's select.
+constexpr uint8_t kUp = 0xC8, kDown = 0xD0, kLeft = 0xCB, kRight = 0xCD;
+constexpr uint8_t kSelect = 0x1C, kBack = 0x35, kEscape = 0x01, kAction5 = 0x36;
+constexpr uint8_t kSelect1 = 0x1D, kLeft1 = 0x1E, kRight1 = 0x20;
+constexpr float kDt = 0.05f;
+
+inline std::vector<std::string>& SoundLog()
+{
+    static std::vector<std::string> log;
+    return log;
+}
+
+inline void RecordSound(const char* name, int32_t index)
+{
+    SoundLog().push_back(name ? (index ? std::string(name) + "#" + std::to_string(index) : std::string(name))
+                              : "id" + std::to_string(index));
+}
+
+// The root below the front end: pushes it on its first tick, and again
+// each time a test allows one more entry; otherwise it stays.
+inline int& RootPushes()
+{
+    static int pushes = 0;
+    return pushes;
+}
+inline int& RootEntries()
+{
+    static int entries = 1;
+    return entries;
+}
+
+inline GameState* RootUpdate(GameState* self, float)
+{
+    if (RootPushes() >= RootEntries()) return self;
+    RootPushes()++;
+    GameState* fe = FrontEnd_CreateState();
+    return fe ? fe : self;
+}
+
+inline FrontEndMemory FreshMemory()
+{
+    FrontEndMemory m = {};
+    for (int32_t& slot : m.history) slot = -1;
+    for (int32_t& slot : m.savedHistory) slot = -1;
+    return m;
+}
+
+// One frame of fixed length with these keys held (every other key up).
+inline void Step(std::initializer_list<uint8_t> keys, float dt = kDt)
+{
+    DInputTest_ResetState();
+    for (uint8_t key : keys) DInputTest_PushKey(key, 1);
+    App_SetFrameTime(dt);
+    App_FrameStep();
+}
+// A press: one frame down, one up.
+inline void Press(uint8_t key)
+{
+    Step({key});
+    Step({});
+}
+inline void Wait(float seconds)
+{
+    for (float t = 0; t < seconds; t += kDt) Step({});
+}
+
+// Makes the test's root state current and runs the frames in which it
+// pushes the front end and the front end enters.
+inline GameState* StartFrontEnd()
+{
+    GameState* root = State_Create();
+    State_SetUpdate(root, RootUpdate);
+    Step({});
+    Step({});
+    return root;
+}
+// Lets the root push the front end once more (after it left) and runs the
+// frames of the push and the entry.
+inline void EnterAgain()
+{
+    RootEntries()++;
+    Step({});
+    Step({});
+}
+
+inline FrontEnd* Fe() { return FrontEnd_Get(); }
+inline int32_t Current() { return Fe() ? Fe()->current : -1; }
+inline int32_t Focus() { return Fe() ? FrontEnd_GetFocus(Fe()->current) : -1; }
+inline bool Heard(const std::string& sound)
+{
+    for (const std::string& s : SoundLog())
+        if (s == sound) return true;
+    return false;
+}
+inline void ClearSounds() { SoundLog().clear(); }
+
+// Lines "KEY=text" added to the text tables (inside the program).
+inline void WriteTexts(const std::string& lines)
+{
+    gametest::WriteData("texts.txt", lines);
+    Text_ParseFile("texts.txt");
+}
+
+}  // namespace fetest
+
+class FrontEndTest : public ProgramTest {
+protected:
+    void SetUp() override
+    {
+        ProgramTest::SetUp();
+        fetest::SoundLog().clear();
+        fetest::RootPushes() = 0;
+        fetest::RootEntries() = 1;
+        *FrontEnd_GetMemory() = fetest::FreshMemory();
+    }
+    void TearDown() override
+    {
+        FrontEnd_SetSoundHook(nullptr);
+        *FrontEnd_GetMemory() = fetest::FreshMemory();
+        ProgramTest::TearDown();
+    }
+
+    // Runs body inside the program with the game's context and pads ready and
+    // the front end's state hooks installed; everything left on the stack is
+    // dropped afterwards.
+    void RunFrontEnd(const std::function<void()>& body)
+    {
+        RunProgram([&] {
+            Game_ResetContext();
+            Game_LoadFonts();
+            Player_AssignDevices();
+            GameContext* ctx = Game_GetContext();
+            for (int p = 0; p < GAME_PLAYER_SLOTS; p++) ctx->inputDevices[p] = Player_GetInputDevice(p);
+            ctx->controllingPlayer = GAME_ANY_PLAYER;
+            ProgramHooks_InstallStateHooks();
+            FrontEnd_SetSoundHook(fetest::RecordSound);
+            body();
+            if (FrontEnd* fe = FrontEnd_Get()) FrontEnd_Exit(fe->state);
+            State_Reset();
+            Game_ReleaseContext();
+        });
+    }
+
+    // The standard data set (frontend_data.h) with its sound.
+    static void WriteFrontEnd(const std::string& extra = "", float demoWaitTime = 0.0f)
+    {
+        WriteConfig(FRONTEND_CONFIG, fedata::FrontEndConfig(extra, demoWaitTime));
+        WriteSound("s.wav");
+    }
+
+    // A short silent sound as a data file.
+    static void WriteSound(const std::string& name)
+    {
+        WriteData(name, wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(64, 0))));
+    }
+};

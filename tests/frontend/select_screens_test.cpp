@@ -1,0 +1,332 @@
+// The screens that lead to a level: locks, the level grids, the track and
+// cup roads, the character screens, the tutorial road, CompletedGame and
+// Launch.
+#include "frontend/select_screens.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "frontend_fixture.h"
+#include "game/loading_screen.h"
+#include "game/race_setup.h"
+
+namespace {
+
+using namespace fetest;
+
+// Makes the screen current at once (as if reached from Main) and runs its
+// enter.
+void Open(int32_t screen)
+{
+    Fe()->current = FRONTEND_MAIN;
+    FrontEnd_PushScreen(screen, 1);
+    Step({});
+    ASSERT_EQ(Current(), screen);
+}
+
+void Select() { Press(kSelect); }
+
+// Presses select and waits for Launch to leave the front end.
+void Launch()
+{
+    Select();
+    Wait(2.0f);
+}
+
+std::string Levels()
+{
+    std::string out;
+    for (int i = 0; i < 6; i++) out += std::string(GameSetup_GetLevel(i)) + ";";
+    return out;
+}
+
+TEST_F(FrontEndTest, TheLockTestTakesTheProgressTableOnlyForEntriesBelow150)
+{
+    WriteFrontEnd(fedata::Screen("FrontEnd_Options",
+                                 " Item0 {\n  ReturnValue = 149\n }\n Item1 {\n  ReturnValue = 150\n }\n"
+                                 " Item2 {\n  ReturnValue = -1\n }\n Item3 {\n  ReturnValue = 0\n }\n"));
+    RunFrontEnd([] {
+        StartFrontEnd();
+        Open(FRONTEND_OPTIONS);
+        Progress_SetLocked(149, 1);
+        Progress_SetLocked(0, 1);
+        const int expected[] = {1, 0, 0, 1, 1};  // the fifth is past the items
+        for (int i = 0; i < 5; i++) EXPECT_EQ(FrontEnd_IsItemLocked(i), expected[i]) << i;
+        EXPECT_EQ(FrontEnd_IsItemLocked(-1), 1);
+        Progress_SetLocked(149, 0);
+        EXPECT_EQ(FrontEnd_IsItemLocked(0), 0);
+    });
+}
+
+TEST_F(FrontEndTest, LevelSelectChoosesDayOrNightThenTheDirectionInTwoStages)
+{
+    WriteFrontEnd();
+    RunFrontEnd([] {
+        StartFrontEnd();
+        Open(FRONTEND_LEVELSELECT);
+        Press(kDown);
+        Press(kDown);
+        const FrontEndLevelSelect& ls = Fe()->levelSelect;
+        Select();  // the first stage
+        EXPECT_EQ(ls.stage1, 1u);
+        Press(kRight);
+        EXPECT_EQ(ls.day, 0u);
+        Press(kDown);  // leaving both stages moves on
+        EXPECT_EQ(ls.stage1 + ls.stage2, 0u);
+        EXPECT_EQ(Focus(), 3);
+        Press(kUp);
+        Select();
+        Select();  // the second stage
+        EXPECT_EQ(ls.stage2, 1u);
+        Press(kRight);
+        EXPECT_EQ(ls.forwards, 0u);
+        EXPECT_EQ(Current(), FRONTEND_LEVELSELECT);
+        Launch();
+        EXPECT_EQ(Levels(), "LandScape\\Track03\\T03_Night_Backwards.cfg;NONE;;;;;");
+    });
+}
+
+TEST_F(FrontEndTest, LevelGridsQueueTheLevelsFromTheFocusedItem)
+{
+    // LevelSelect2's sixth item has ReturnValue 0: its index + 1 is used.
+    std::string grid2;
+    for (int i = 0; i < 12; i++)
+        grid2 += " Item" + std::to_string(i) +
+                 " {\n  Link = FrontEnd_Launch\n  ReturnValue = " + std::to_string(i == 5 ? 0 : i + 1) + "\n }\n";
+    WriteFrontEnd(fedata::Screen("FrontEnd_LevelSelect2", grid2));
+    RunFrontEnd([] {
+        struct Case {
+            int32_t screen;
+            std::vector<uint8_t> keys;  // from the first item
+            const char* levels;
+        } cases[] = {
+            // A row's middle item: to the row's end.
+            {FRONTEND_LEVELSELECT2, {kDown, kRight}, "level5.cfg;level6.cfg;NONE;"},
+            // To the last item.
+            {FRONTEND_LEVELSELECT3, {kDown, kRight, kRight, kRight}, "level29.cfg;level30.cfg;NONE;"},
+            {FRONTEND_LEVELSELECTZ, {kDown, kDown, kDown, kRight}, "level11.cfg;level12.cfg;NONE;"},
+        };
+        StartFrontEnd();
+        for (const Case& c : cases) {
+            Open(c.screen);
+            for (uint8_t key : c.keys) Press(key);
+            GameSetup_Reset();
+            Launch();
+            ASSERT_EQ(Fe(), nullptr);
+            EXPECT_EQ(Levels().substr(0, strlen(c.levels)), c.levels) << c.screen;
+            EXPECT_EQ(GameSetup_GetPlayerDifficulty(3), Game_GetDifficulty());
+            EnterAgain();
+        }
+    });
+}
+
+TEST_F(FrontEndTest, GridSearchesEndAndALockedFocusLaunchesNothing)
+{
+    WriteFrontEnd();
+    RunFrontEnd([] {
+        for (int e = 1; e <= 12; e++) Progress_SetLocked(e, e != 2 && e != 3);  // only row 0's items 1 and 2
+        StartFrontEnd();
+        Open(FRONTEND_LEVELSELECT2);
+        EXPECT_EQ(Focus(), 0);  // the first item, locked as it is
+        ClearSounds();
+        Select();
+        EXPECT_TRUE(Heard("Invalid"));
+        Step({});
+        EXPECT_EQ(Current(), FRONTEND_LEVELSELECT2);
+        Press(kDown);  // no other row has an unlocked item: the search ends
+        EXPECT_EQ(Focus(), 0);
+        Press(kRight);
+        EXPECT_EQ(Focus(), 1);
+        Press(kRight);
+        Press(kRight);  // from the last column to the nearest unlocked from the row's start
+        EXPECT_EQ(Focus(), 1);
+        Press(kLeft);  // the first item is locked
+        EXPECT_EQ(Focus(), 1);
+        // LevelSelectZ with no columns moves nothing.
+        Open(FRONTEND_LEVELSELECTZ);
+        FrontEnd_CurrentScreen()->userVar1 = 0;
+        Press(kRight);
+        Press(kDown);
+        EXPECT_EQ(Focus(), 0);
+    });
+}
+
+TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
+{
+    WriteFrontEnd();
+    RunFrontEnd([] {
+        Game_SetDifficulty(1);
+        StartFrontEnd();
+        Select();  // Title
+        Select();  // Main: PlayGame
+        Select();  // PlayGame: PlayerSelect
+        ASSERT_EQ(Current(), FRONTEND_PLAYERSELECT);
+        Select();  // player 0 confirms; the item leads on to Engine
+        ASSERT_EQ(Current(), FRONTEND_ENGINE);
+        Press(kDown);
+        Press(kDown);
+        Select();
+        ASSERT_EQ(Current(), FRONTEND_CUPSELECT);
+        EXPECT_EQ(GameSetup_GetEngineClass(), 2u);
+        for (int i = 0; i < 3; i++) Press(kDown);
+        Launch();
+        EXPECT_EQ(Levels(),
+                  "LandScape\\Track05\\T05_Night_Backwards.cfg;LandScape\\Track03\\T03_Night_Forwards.cfg;"
+                  "LandScape\\Track01\\T01_Day_Forwards.cfg;LandScape\\Track04\\T04_Night_Backwards.cfg;"
+                  "NONE;NONE;");
+        EXPECT_EQ(GameSetup_GetPlayerDifficulty(0), 1u);
+        EXPECT_EQ(Game_GetContext()->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
+    });
+}
+
+TEST_F(FrontEndTest, EngineBackOutKeepsTheClass)
+{
+    WriteFrontEnd();
+    RunFrontEnd([] {
+        StartFrontEnd();
+        GameSetup_SetEngineClass(1);
+        Open(FRONTEND_ENGINE);
+        Press(kBack);
+        EXPECT_EQ(Current(), FRONTEND_MAIN);
+        EXPECT_EQ(GameSetup_GetEngineClass(), 1u);
+    });
+}
+
+TEST_F(FrontEndTest, CharacterScreensJoinPickDistinctCharactersAndRefuseLockedOnes)
+{
+    // Items without links: select only confirms.
+    WriteFrontEnd(fedata::Screen("FrontEnd_PlayerSelect", fedata::Items(3, "Pos = 1, 1")));
+    RunFrontEnd([] {
+        Game_SetDifficulty(2);
+        Character_SetLocked(3, 1);
+        StartFrontEnd();
+        Open(FRONTEND_PLAYERSELECT);
+        const FrontEndCharacterSelect& c = Fe()->characters;
+        ASSERT_EQ(c.count, 1);  // the last input player joined at once
+        EXPECT_EQ(c.character[0], 0);
+        Press(kSelect1);  // player 1 joins with the first free character
+        ASSERT_EQ(c.count, 2);
+        EXPECT_EQ(c.player[1], 1);
+        EXPECT_EQ(c.character[1], 1);
+        EXPECT_EQ(c.confirmed[1], 0u);  // joining is not confirming
+        Press(kRight);                  // player 0 skips player 1's character
+        EXPECT_EQ(c.character[0], 2);
+        Press(kLeft1);  // player 1 takes the one player 0 left
+        EXPECT_EQ(c.character[1], 0);
+        Press(kRight);
+        EXPECT_EQ(c.character[0], 3);
+        ClearSounds();
+        Press(kSelect);  // locked
+        EXPECT_TRUE(Heard("Invalid"));
+        EXPECT_EQ(c.confirmed[0], 0u);
+        Press(kRight);
+        Press(kSelect);
+        EXPECT_EQ(c.confirmed[0], 1u);
+        EXPECT_TRUE(Heard("Announcer_Char#4"));
+        Press(kRight);  // a confirmed player no longer moves
+        EXPECT_EQ(c.character[0], 4);
+
+        Press(kBack);
+        ASSERT_EQ(Current(), FRONTEND_MAIN);
+        const GameContext* ctx = Game_GetContext();
+        EXPECT_EQ(ctx->characters[0], 4);
+        EXPECT_EQ(ctx->characters[1], 0);
+        std::set<int> distinct(ctx->characters, ctx->characters + GAME_PLAYER_SLOTS);
+        EXPECT_EQ(distinct.size(), (size_t)GAME_PLAYER_SLOTS);
+        EXPECT_EQ(ctx->playerCount, 2u);  // (Main's enter made everyone a computer player again)
+        EXPECT_EQ(GameSetup_Get()->playerFlags[0], 0u);
+        EXPECT_EQ(GameSetup_Get()->playerFlags[5], 1u);
+        EXPECT_EQ(GameSetup_GetPlayerDifficulty(7), 2u);
+    });
+}
+
+TEST_F(FrontEndTest, EveryRoadToALevelHasAHumanAndTheDifficulty)
+{
+    WriteFrontEnd(fedata::Screen("FrontEnd_PlayGame", fedata::Items(3, "Link = FrontEnd_PlayerSelect2", 0)));
+    RunFrontEnd([] {
+        Game_SetDifficulty(2);
+        StartFrontEnd();
+        // The tutorial: Main makes everyone a computer player; its exit makes
+        // the last input player human again.
+        Select();
+        for (int i = 0; i < 4; i++) Press(kDown);
+        Select();
+        ASSERT_EQ(Current(), FRONTEND_TUTORIAL_LEVELS);
+        EXPECT_EQ(Game_GetContext()->playerKinds[0], (uint32_t)PLAYER_KIND_COMPUTER);
+        Launch();
+        const GameContext* ctx = Game_GetContext();
+        EXPECT_EQ(Levels().substr(0, 16), "level1.cfg;NONE;");
+        EXPECT_EQ(ctx->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
+        EXPECT_EQ(ctx->playerCount, 1u);
+        EXPECT_EQ(GameSetup_GetMode(), 5u);
+        for (int p = 0; p < GAMESETUP_PLAYERS; p++) EXPECT_EQ(GameSetup_GetPlayerDifficulty(p), 2u) << p;
+
+        // Two players through PlayerSelect2 reach LevelSelect2's exit as they were.
+        EnterAgain();
+        Press(kBack);  // back to Main from the restored Tutorial_Levels
+        ASSERT_EQ(Current(), FRONTEND_MAIN);
+        for (int i = 0; i < 4; i++) Press(kUp);
+        Select();
+        Select();
+        ASSERT_EQ(Current(), FRONTEND_PLAYERSELECT2);
+        Press(kRight1);  // player 1 joins (a select would also follow the item's link)
+        Select();
+        ASSERT_EQ(Current(), FRONTEND_LEVELSELECT2);
+        Launch();
+        EXPECT_EQ(ctx->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
+        EXPECT_EQ(ctx->playerKinds[1], (uint32_t)PLAYER_KIND_HUMAN);
+        EXPECT_EQ(ctx->playerCount, 2u);
+        EXPECT_EQ(Levels().substr(0, 33), "level1.cfg;level2.cfg;level3.cfg;");
+    });
+}
+
+TEST_F(FrontEndTest, ACompletedGameShowsItsScreenThenCredits)
+{
+    WriteFrontEnd(fedata::Screen("FrontEnd_CompletedGame", " Item0 {\n  Link = FrontEnd_Main\n }\n"));
+    RunFrontEnd([] {
+        for (int e = 1; e <= 12; e++) Progress_SetFlags(e, PROGRESS_COMPLETED, 1);
+        StartFrontEnd();
+        EXPECT_EQ(Current(), FRONTEND_COMPLETEDGAME);
+        EXPECT_EQ(FrontEnd_GetMemory()->completedCount, 12u);
+        Select();
+        EXPECT_EQ(Current(), FRONTEND_CREDITS);
+        Press(kBack);
+        EXPECT_EQ(Current(), FRONTEND_MAIN);
+        // The next entry with the same count goes to Main as usual.
+        FrontEnd_Exit(Fe()->state);
+        State_Reset();
+        ASSERT_EQ(State_Init(), 1);
+        RootPushes() = 0;
+        StartFrontEnd();
+        EXPECT_EQ(Current(), FRONTEND_MAIN);
+    });
+}
+
+TEST_F(FrontEndTest, LaunchShowsTheLoadingImageThenRequestsTheLevel)
+{
+    WriteFrontEnd();
+    RunFrontEnd([] {
+        StartFrontEnd();
+        Open(FRONTEND_LAUNCH);
+        LoadingScreen_Get()->currentIndex = -1;
+        float t = 0;
+        while (Fe() && !Fe()->launchImageShown) {
+            Step({});
+            t += kDt;
+        }
+        EXPECT_NEAR(t, 0.7f, 2 * kDt);
+        while (Fe()) {
+            Step({});
+            t += kDt;
+        }
+        EXPECT_NEAR(t, 1.7f, 2 * kDt);
+        EXPECT_EQ(Game_GetRequestedState(), (uint32_t)GAME_REQUEST_LEVEL);
+        const std::string track = Game_GetTrackName();
+        EXPECT_TRUE(track == "Track1" || track == "Track2" || track == "Track3") << track;
+    });
+}
+
+}  // namespace

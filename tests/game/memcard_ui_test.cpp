@@ -1,0 +1,540 @@
+#include "game/memcard_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "app/save.h"
+#include "app/state.h"
+#include "app/text.h"
+#include "menu_input_fixture.h"
+#include "platform/win32/sysfile.h"
+
+namespace {
+
+constexpr float kDt = 0.05f;
+
+uint64_t g_freeBytes = 1ull << 30;
+int g_freeReadable = 1;
+int FreeQuery(const char*, uint64_t* bytes)
+{
+    if (!g_freeReadable) return 0;
+    *bytes = g_freeBytes;
+    return 1;
+}
+
+void FixedTime(char* date, uint32_t* ms)
+{
+    strcpy(date, "Mon Dec  7 10:00:00 2026\n");
+    *ms = 1234;
+}
+
+size_t ShortWrite(const void* data, size_t size, void* file) { return fwrite(data, 1, size / 2, (FILE*)file); }
+
+GameState* RootUpdate(GameState* self, float)
+{
+    GameState* card = MemCardUI_CreateState();
+    return card ? card : self;
+}
+
+class MemCardTest : public MenuInputTest {
+protected:
+    void SetUp() override
+    {
+        MenuInputTest::SetUp();
+        g_freeBytes = 1ull << 30;
+        g_freeReadable = 1;
+        SysFile_SetDiskFreeQuery(FreeQuery);
+        Save_SetTimeSource(FixedTime);
+        ASSERT_EQ(State_Init(), 1);
+        root_ = State_Create();
+        State_SetUpdate(root_, RootUpdate);
+        SetFileNames("FILE");
+        Frame({});
+    }
+    void TearDown() override
+    {
+        State_Reset();
+        SysFile_SetDiskFreeQuery(nullptr);
+        Save_SetTimeSource(nullptr);
+        Save_SetWriteHook(nullptr);
+        MenuInputTest::TearDown();
+    }
+
+    // The eight file names "<prefix>1".."<prefix>8".
+    static void SetFileNames(const std::string& prefix)
+    {
+        std::string text;
+        for (int n = 1; n <= 8; n++)
+            text += "LS_MEMCARD_FILENAME" + std::to_string(n) + "=" + prefix + std::to_string(n) + "\n";
+        WriteData("names.txt", text);
+        Text_ParseFile("names.txt");
+    }
+
+    static MemCardUI* Ui() { return MemCardUI_Get(); }
+    static std::string Text() { return Ui()->message.text ? Ui()->message.text : ""; }
+    bool Running() const { return State_GetCurrent() != root_; }
+
+    static void Frame(std::initializer_list<uint8_t> keys, float dt = kDt)
+    {
+        Keys(keys);
+        State_Update(dt);
+    }
+    static void Wait(float seconds)
+    {
+        for (float t = 0; t < seconds; t += kDt) Frame({});
+    }
+    static void Press(uint8_t key)
+    {
+        Frame({key});
+        Frame({});
+    }
+    // Frames until the message changes from its current text; the seconds taken.
+    static float WaitForChange(float limit = 10.0f)
+    {
+        std::string before = Text();
+        float t = 0;
+        while (Text() == before && t < limit) {
+            Frame({});
+            t += kDt;
+        }
+        return t;
+    }
+
+    // Opens the mode and waits until its steps run.
+    void Open(uint32_t mode)
+    {
+        MemCardUI_SetMode(mode);
+        Frame({});
+        ASSERT_TRUE(Running());
+        Wait(1.0f);
+        ASSERT_EQ(Ui()->messageFade, MEMCARD_MESSAGE_FADE);
+    }
+
+    // From the slot selection: choose slot index `slot`, wait for the check
+    // and put the file cursor on `file`.
+    void ChooseSlotAndFile(int slot, int file)
+    {
+        for (int i = 0; i < slot % 4; i++) Press(kKeyRight);
+        if (slot >= 4) Press(kKeyDown);
+        Press(kKeySelect);
+        ASSERT_EQ(Text(), "LS_MEMCARD_MESSAGE_CHECKINPROGRESS");
+        WaitForChange();
+        ASSERT_EQ(Ui()->message.kind, (uint32_t)MEMCARD_KIND_FILES);
+        for (int i = 0; i < file % 4; i++) Press(kKeyRight);
+        if (file >= 4) Press(kKeyDown);
+        ASSERT_EQ(Ui()->selection, file);
+    }
+
+    // A full save from the Save mode into slot A, position `file`.
+    void SaveAt(int file)
+    {
+        Open(MEMCARD_MODE_SAVE);
+        ChooseSlotAndFile(0, file);
+        Frame({kKeySelect});  // the in-progress message (or the refusal) is up; the next frame writes
+    }
+    // Frames until the save screens have popped; the seconds taken.
+    float WaitUntilClosed(float limit = 10.0f)
+    {
+        float t = 0;
+        while (Running() && t < limit) {
+            Frame({});
+            t += kDt;
+        }
+        return t;
+    }
+
+    static std::string SavePath(char letter, int file)
+    {
+        char name[SAVE_NAME_MAX];
+        Save_GetFileName(file, name, sizeof name);
+        char folder[SAVE_FOLDER_MAX];
+        std::string storage = std::string(1, letter) + name;
+        if (!Save_FolderName(storage.c_str(), folder)) return "";
+        return std::string("SaveGame/") + folder + "/" + name;
+    }
+    static std::string ReadFile(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    // Writes raw bytes as the save of slot `letter`, position `file`.
+    static void PlantSave(char letter, int file, const std::string& bytes)
+    {
+        std::string path = SavePath(letter, file);
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
+    }
+    static std::string ValidRecord()
+    {
+        uint8_t record[SAVE_RECORD_SIZE];
+        Save_BuildRecord(record);
+        Save_SealHeader(record);
+        Save_SealRecord(record);
+        return std::string((const char*)record, sizeof record);
+    }
+
+    GameState* root_ = nullptr;
+};
+
+TEST_F(MemCardTest, SaveLoadAndOverwriteRoundsWithTheirMessagesAndTimes)
+{
+    Progress_SetFlags(5, PROGRESS_COMPLETED, 1);
+    SaveAt(0);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVEINPROGRESS");
+    Frame({});
+    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_SAVE");
+    EXPECT_EQ(ReadFile(SavePath('A', 0)).size(), SAVE_RECORD_SIZE);
+    // The success stays until 3.0 s after the in-progress message began.
+    float shown = kDt + WaitUntilClosed();
+    EXPECT_FALSE(Running());
+    EXPECT_GE(shown, MEMCARD_SUCCESS_TIME);
+    EXPECT_LT(shown, MEMCARD_SUCCESS_TIME + 2 * kDt);
+    EXPECT_EQ(Game_GetContext()->controllingPlayer, GAME_ANY_PLAYER);
+
+    // Saving at the same place asks first, starting at no; no goes back to
+    // the file selection with the cursor where it was.
+    Open(MEMCARD_MODE_SAVE);
+    ChooseSlotAndFile(0, 0);
+    EXPECT_EQ(Ui()->hasSave[0], 1u);
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVEWARNING");
+    EXPECT_EQ(Ui()->selection, 1);
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVESELECTFILE");
+    Press(kKeySelect);
+    Press(kKeyLeft);
+    EXPECT_EQ(Ui()->selection, 0);
+    Progress_SetFlags(6, PROGRESS_COMPLETED, 1);
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_OVERWRITE");
+    Wait(MEMCARD_SUCCESS_TIME);
+    EXPECT_FALSE(Running());
+
+    // Load brings the second save's progress back.
+    Progress_SetFlags(5, PROGRESS_COMPLETED, 0);
+    Progress_SetFlags(6, PROGRESS_COMPLETED, 0);
+    Open(MEMCARD_MODE_LOAD);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADSELECTCARD");
+    ChooseSlotAndFile(0, 0);
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADWARNING");
+    Press(kKeyLeft);
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_LOAD");
+    EXPECT_EQ(Progress_TestFlags(5, PROGRESS_COMPLETED), 1);
+    EXPECT_EQ(Progress_TestFlags(6, PROGRESS_COMPLETED), 1);
+    Wait(MEMCARD_SUCCESS_TIME);
+    EXPECT_FALSE(Running());
+}
+
+TEST_F(MemCardTest, TheCheckReadsOnePositionEveryQuarterSecondAndFillsTheBarAtSevenQuarters)
+{
+    PlantSave('A', 3, ValidRecord());
+    std::string broken = ValidRecord();
+    broken[10] ^= 1;  // the header's date: the header checksum fails
+    PlantSave('A', 5, broken);
+    Open(MEMCARD_MODE_LOAD);
+    Press(kKeySelect);
+    ASSERT_EQ(Ui()->message.kind, (uint32_t)MEMCARD_KIND_CHECK);
+    float fullAt = -1;
+    for (int frame = 0; frame < 60 && Ui()->message.kind == MEMCARD_KIND_CHECK; frame++) {
+        float t = Ui()->messageTime;
+        int checked = Ui()->selection;
+        // Positions p with 0.25 p < t are read; never one early.
+        EXPECT_LE(checked, (int)(t / MEMCARD_CHECK_INTERVAL) + 1) << t;
+        if (checked == SAVE_FILE_POSITIONS && fullAt < 0) fullAt = t;
+        Frame({});
+    }
+    EXPECT_GT(fullAt, 7 * MEMCARD_CHECK_INTERVAL);
+    EXPECT_LT(fullAt, 7 * MEMCARD_CHECK_INTERVAL + 2 * kDt);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADSELECTFILE");
+    for (int p = 0; p < SAVE_FILE_POSITIONS; p++) EXPECT_EQ(Ui()->hasSave[p], p == 3 ? 1u : 0u) << p;
+    // The broken save is an empty place: select there does nothing.
+    for (int i = 0; i < 5; i++) Press(i == 0 ? kKeyDown : kKeyRight);
+    EXPECT_EQ(Ui()->selection, 7);
+    Press(kKeyLeft);
+    Press(kKeyLeft);
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADSELECTFILE");
+}
+
+TEST_F(MemCardTest, RefusedFilesLeaveTheProgressAlone)
+{
+    uint32_t before = Game_GetContext()->progress.flags[9];
+    Progress_SetFlags(9, PROGRESS_COMPLETED, 1);
+    const std::string changed = ValidRecord();  // progress entry 9 completed
+    Progress_SetFlags(9, PROGRESS_COMPLETED, 0);
+    struct Case {
+        const char* what;
+        std::string bytes;
+    } cases[] = {
+        {"short", changed.substr(0, SAVE_RECORD_SIZE - 1)},
+        {"long", changed + "x"},
+        {"empty", ""},
+        {"header byte",
+         [&] {
+             std::string b = changed;
+             b[3] ^= 0x20;
+             return b;
+         }()},
+        {"record byte",
+         [&] {
+             std::string b = changed;
+             b[900] ^= 0x01;
+             return b;
+         }()},
+        {"settings byte",
+         [&] {
+             std::string b = changed;
+             b[80] ^= 0x01;
+             return b;
+         }()},
+    };
+    char name[SAVE_NAME_MAX];
+    Save_GetFileName(0, name, sizeof name);
+    for (const Case& c : cases) {
+        PlantSave('B', 0, c.bytes);
+        Save_ClearResult();
+        EXPECT_EQ(Save_ReadGame('B', name), 0) << c.what;
+        EXPECT_EQ(Save_GetResult(), (uint32_t)SAVE_RESULT_FAILED) << c.what;
+        EXPECT_EQ(Game_GetContext()->progress.flags[9], before) << c.what;
+    }
+    PlantSave('B', 0, changed);
+    EXPECT_EQ(Save_ReadGame('B', name), 1);
+    EXPECT_EQ(Progress_TestFlags(9, PROGRESS_COMPLETED), 1);
+    // Missing files and slots are last errors; the letter must be a slot.
+    Save_ClearLastError();
+    Save_GetFileName(1, name, sizeof name);
+    EXPECT_EQ(Save_ReadGame('B', name), 0);
+    EXPECT_EQ(Save_GetLastError(), (uint32_t)SAVE_RESULT_FAILED);
+    EXPECT_EQ(Save_ReadGame('Z', name), 0);
+    EXPECT_EQ(Save_GetLastError(), (uint32_t)SAVE_RESULT_MISSING);
+    Progress_SetFlags(9, PROGRESS_COMPLETED, 0);
+
+    // Through the screens: a save whose header passes but whose record is
+    // broken is offered, and its load fails with its message for 0.5 s.
+    std::string bad = changed;
+    bad[1000] ^= 0x04;
+    PlantSave('A', 0, bad);
+    Open(MEMCARD_MODE_LOAD);
+    ChooseSlotAndFile(0, 0);
+    Press(kKeySelect);
+    Press(kKeyLeft);
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_LOADFAILED");
+    float shown = kDt + WaitForChange();
+    EXPECT_GE(shown, MEMCARD_FAILURE_TIME);
+    EXPECT_LT(shown, MEMCARD_FAILURE_TIME + 2 * kDt);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADSELECTCARD");
+    EXPECT_EQ(Progress_TestFlags(9, PROGRESS_COMPLETED), 0);
+}
+
+TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByte)
+{
+    SaveAt(2);
+    Wait(4.0f);
+    const std::string old = ReadFile(SavePath('A', 2));
+    ASSERT_EQ(old.size(), SAVE_RECORD_SIZE);
+    Save_SetWriteHook(ShortWrite);
+    Progress_SetFlags(20, PROGRESS_COMPLETED, 1);
+    SaveAt(2);
+    Press(kKeyLeft);
+    Press(kKeySelect);  // yes, overwrite
+    EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_OVERWRITEFAILED");
+    EXPECT_EQ(ReadFile(SavePath('A', 2)), old);
+    Wait(1.0f);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVESELECTCARD");
+    // An empty place fails with the save's own message.
+    Press(kKeySelect);
+    WaitForChange();
+    Press(kKeySelect);
+    Frame({});
+    EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_SAVEFAILED");
+    EXPECT_TRUE(ReadFile(SavePath('A', 0)).empty());
+}
+
+TEST_F(MemCardTest, FreeSpaceDecidesWhetherAnEmptyPlaceIsWritten)
+{
+    struct Case {
+        int readable;
+        uint64_t bytes;
+        const char* message;
+    } cases[] = {
+        {0, 0, "LS_MEMCARD_ERROR_CARDUNFORMATTED"},
+        {1, 1000, "LS_MEMCARD_ERROR_SAVENOSPACE"},
+        {1, 5ull << 30, "LS_MEMCARD_MESSAGE_SAVEINPROGRESS"},  // above 4 GB
+    };
+    for (const Case& c : cases) {
+        g_freeReadable = c.readable;
+        g_freeBytes = c.bytes;
+        SaveAt(1);
+        EXPECT_EQ(Text(), c.message);
+        Wait(4.0f);
+        State_Reset();
+        MemCardUITest_Reset();
+        ASSERT_EQ(State_Init(), 1);
+        root_ = State_Create();
+        State_SetUpdate(root_, RootUpdate);
+        EXPECT_EQ(ReadFile(SavePath('A', 1)).size(), c.readable && c.bytes > 4096 ? SAVE_RECORD_SIZE : 0u);
+    }
+}
+
+TEST_F(MemCardTest, AFileNameWithAPathCharacterWritesNothing)
+{
+    Text_Shutdown();
+    ASSERT_EQ(Text_Init(), 1);
+    SetFileNames("BAD/");
+    SaveAt(0);
+    Frame({});
+    EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_SAVEFAILED");
+    EXPECT_FALSE(std::filesystem::exists("SaveGame") && !std::filesystem::is_empty("SaveGame"));
+}
+
+TEST_F(MemCardTest, AutosaveRunsOnlyAfterASuccessfulSaveAndWritesTheSamePlace)
+{
+    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
+    EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);
+    EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 1u);
+    SaveAt(3);
+    Wait(4.0f);
+    ASSERT_FALSE(Running());
+    const std::string first = ReadFile(SavePath('A', 3));
+    Progress_SetFlags(30, PROGRESS_COMPLETED, 1);
+    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
+    Frame({});  // pushed
+    Frame({});  // entered
+    ASSERT_TRUE(Running());
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVEINPROGRESS");
+    Wait(1.0f);
+    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_AUTOSAVE");
+    Wait(3.0f);
+    EXPECT_FALSE(Running());
+    std::string second = ReadFile(SavePath('A', 3));
+    EXPECT_EQ(second.size(), SAVE_RECORD_SIZE);
+    EXPECT_NE(second, first);
+
+    // A failing autosave asks whether to give up; no leads to the Save road.
+    Save_SetWriteHook(ShortWrite);
+    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
+    Frame({});
+    Frame({});
+    WaitForChange();
+    EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_AUTOSAVEFAILED");
+    WaitForChange();
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
+    Press(kKeySelect);  // no
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVESELECTCARD");
+    Press(kKeyBack);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
+    Press(kKeyLeft);
+    Press(kKeySelect);  // yes
+    Frame({});
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 3u);
+}
+
+TEST_F(MemCardTest, TheBootCheckShowsWhatTheSlotsHold)
+{
+    struct Case {
+        bool save;
+        int readable;
+        uint64_t bytes;
+        const char* message;
+    } cases[] = {
+        {true, 1, 1ull << 30, "LS_MEMCARD_MESSAGE_BOOTSELECTCARD"},
+        {false, 1, 1ull << 30, "LS_MEMCARD_MESSAGE_BOOTNOFILE"},
+        {false, 0, 0, "LS_MEMCARD_MESSAGE_BOOTUNFORMATTED"},
+        {false, 1, 100, "LS_MEMCARD_MESSAGE_BOOTNOSPACE"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all("SaveGame");
+        if (c.save) PlantSave('G', 6, ValidRecord());
+        g_freeReadable = c.readable;
+        g_freeBytes = c.bytes;
+        Open(MEMCARD_MODE_BOOT);
+        EXPECT_EQ(Text(), c.message);
+        EXPECT_STREQ(Ui()->message.title, "LS_MEMCARD_TITLE_AUTOSAVE");
+        // Backing out asks; yes ends the boot mode with autosave off.
+        Press(kKeyBack);
+        EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
+        Press(kKeyLeft);
+        Press(kKeySelect);
+        Frame({});
+        EXPECT_FALSE(Running()) << c.message;
+        EXPECT_EQ(Ui()->autosaveEnabled, 0u);
+    }
+    // The findings without a slot to use are checked again every frame.
+    g_freeReadable = 0;
+    Open(MEMCARD_MODE_BOOT);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_BOOTUNFORMATTED");
+    g_freeReadable = 1;
+    g_freeBytes = 1ull << 30;
+    Frame({});
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_BOOTNOFILE");
+    // Continue, choose slot C and an empty place: a new save, autosave on.
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_BOOTSELECTCARD");
+    ChooseSlotAndFile(2, 5);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_BOOTSELECTFILE");
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_AUTOSAVE");
+    Wait(3.0f);
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(Ui()->autosaveEnabled, 1u);
+    EXPECT_EQ(Ui()->autosaveLetter, 'C');
+    EXPECT_EQ(Ui()->autosaveFile, 5);
+    EXPECT_EQ(ReadFile(SavePath('C', 5)).size(), SAVE_RECORD_SIZE);
+}
+
+TEST_F(MemCardTest, TheGridCursorStaysInItsRowsAndMovesOncePerPress)
+{
+    struct Case {
+        int from, direction, to;
+    } cases[] = {
+        {0, 2, 0}, {3, 3, 3}, {4, 2, 4}, {7, 3, 7},  // row ends: no wrap
+        {0, 0, 0}, {5, 1, 5},                        // top and bottom rows
+        {1, 1, 5}, {6, 0, 2}, {2, 3, 3}, {5, 2, 4},  // rows of 4
+        {9, 2, 6},                                   // clamped first
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MemCardUI_MoveFileCursor(c.from, c.direction), c.to) << c.from << " " << c.direction;
+
+    Open(MEMCARD_MODE_SAVE);
+    for (int i = 0; i < 10; i++) Frame({kKeyRight});  // held: one move
+    EXPECT_EQ(Ui()->selection, 1);
+    Frame({});
+    Frame({kKeyRight});
+    EXPECT_EQ(Ui()->selection, 2);
+    // Only the player holding the menus moves it.
+    Game_GetContext()->controllingPlayer = 1;
+    Frame({});
+    Frame({kKeyRight});
+    EXPECT_EQ(Ui()->selection, 2);
+}
+
+TEST_F(MemCardTest, ModesOfFrontEndLinksAreNamedExactly)
+{
+    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Boot"), 1u);
+    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Load"), 2u);
+    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Save"), 3u);
+    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_InGame"), 4u);
+    EXPECT_EQ(MemCardUI_FindMode("memcarduimode_save"), 0u);
+    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Save "), 0u);
+    EXPECT_EQ(MemCardUI_FindMode(nullptr), 0u);
+    // Load and Save listen to the last input player only, until they pop.
+    Game_GetContext()->lastInputPlayer = 2;
+    MemCardUI_SetMode(MEMCARD_MODE_LOAD);
+    EXPECT_EQ(Game_GetContext()->controllingPlayer, 2);
+    Frame({});
+    ASSERT_TRUE(Running());
+    MemCardUI_SetMode(MEMCARD_MODE_NONE);
+    Frame({});
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(Game_GetContext()->controllingPlayer, GAME_ANY_PLAYER);
+}
+
+}  // namespace
