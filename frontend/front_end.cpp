@@ -26,6 +26,7 @@
 #include "frontend/screen_machine.h"
 #include "frontend/select_screens.h"
 #include "game/game_context.h"
+#include "game/game_log.h"
 #include "game/game_setup.h"
 #include "game/memcard_ui.h"
 #include "game/player_input.h"
@@ -603,8 +604,10 @@ void FrontEnd_Load(FrontEnd* fe)
         screen.lastSelected = -1;
     }
     fe->starCountScale = 1.0f;
-    ConfigNode* cfg = Config_Open(ctx->frontEndPath[0] ? ctx->frontEndPath : FRONTEND_CONFIG);
+    const char* path = ctx->frontEndPath[0] ? ctx->frontEndPath : FRONTEND_CONFIG;
+    ConfigNode* cfg = Config_Open(path);
     fe->demoWaitTime = 0.0f;  // no file, no demo
+    if (!cfg) GameLog_Printf("%s could not be read: the front end has no screens", path);
     if (cfg) {
         // The sounds first, so that the items find their sounds by name.
         SoundBank_LoadSection(cfg, "Settings::SOUNDS", &fe->soundGroup);
