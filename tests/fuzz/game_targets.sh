@@ -37,7 +37,7 @@ for target in save_record game_lists game_config frontend_config menu_config sta
   mkdir -p "$out/corpus/$target"
   (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/${target}_fuzz" \
      -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
-     "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
+     "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
 done
 
 # Entities, level objects and the control modes: configuration text (entity
@@ -61,5 +61,5 @@ for target in entity_config walking_modes vehicle_modes; do
   mkdir -p "$out/corpus/$target"
   (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/${target}_fuzz" "${dict[@]}" \
      -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 \
-     "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
+     "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
 done

@@ -10,6 +10,15 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 seconds=${1:-20}
 out=${2:-$root/build-fuzz}
 mkdir -p "$out"
+# Shows the end of a target's output: its last lines, or all that a failing
+# run said about its failure.
+fuzz_tail() {
+  local log
+  log=$(mktemp)
+  cat > "$log"
+  if grep -q -E 'ERROR|ABORTING|runtime error|Assertion|deadly signal' "$log"; then tail -n 120 "$log"; else tail -n 3 "$log"; fi
+  rm -f "$log"
+}
 
 cxx=clang++-14
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
@@ -71,7 +80,7 @@ for target in config wad font2d wave atf; do
   mkdir -p "$out/corpus/$target"
   # Run in a folder of its own: the file layer looks at the working folder.
   (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
-     -max_len=4096 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
+     -max_len=4096 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
 done
 
 # The world reader: the atomic chunk with the world plugins attached over
@@ -87,7 +96,7 @@ printf '%s\n' "${world[@]}" "$root/tests/fuzz/world_fuzz.cpp" | xargs -P 6 -I{} 
 echo "== fuzz: running world_fuzz for ${seconds} s"
 (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_WORLD_SEEDS="$out/seeds/world" \
    "$out/world_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
-   "$out/corpus/world" "$out/seeds/world" 2>&1 | tail -n 3)
+   "$out/corpus/world" "$out/seeds/world" 2>&1 | fuzz_tail)
 # The plugin readers (atomic chunk, frame and sector extensions, key
 # frames): the world's objects without its target, and the plugins.
 plugin=("$root"/gfx/plugin/*/*.cpp "$root/tests/fuzz/plugin_fuzz.cpp")
@@ -103,7 +112,7 @@ for o in "$out"/obj/world/*.o; do [[ $o == "$worldTarget" ]] || engine+=("$o"); 
 echo "== fuzz: running plugin_fuzz for ${seconds} s"
 (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_PLUGIN_SEEDS="$out/seeds/plugin" \
    "$out/plugin_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
-   "$out/corpus/plugin" "$out/seeds/plugin" 2>&1 | tail -n 3)
+   "$out/corpus/plugin" "$out/seeds/plugin" 2>&1 | fuzz_tail)
 
 # The content layer's readers: objects, scene texts, scene caches and
 # skin-weight caches, over the data layer's in-memory files.
@@ -136,7 +145,7 @@ for target in lwo scenetext scenecache skincache; do
   echo "== fuzz: running ${target}_fuzz for ${seconds} s"
   mkdir -p "$out/corpus/$target"
   (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
-     -max_len=8192 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | tail -n 3)
+     -max_len=8192 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
 done
 # The script reader of scripted runs, with the DirectInput and Win32
 # stand-ins it pushes its events through.
@@ -149,7 +158,7 @@ echo "== fuzz: building inputscript_fuzz"
   "${sdl[@]}" -o "$out/inputscript_fuzz"
 echo "== fuzz: running inputscript_fuzz for ${seconds} s"
 (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/inputscript_fuzz" -max_total_time="$seconds" \
-   -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 "$out/corpus/inputscript" "$out/seeds/inputscript" 2>&1 | tail -n 3)
+   -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 "$out/corpus/inputscript" "$out/seeds/inputscript" 2>&1 | fuzz_tail)
 
 # The physics shape-file reader and its fallback to the model: the engine
 # layer's physics interface over the physics engine (qhull for the hulls) and
@@ -171,7 +180,7 @@ echo "== fuzz: building rbs_fuzz"
 "$cxx" "${flags[@]}" "$root/tests/fuzz/rbs_fuzz.cpp" "${common[@]}" "${physics[@]}" -lqhull_r -o "$out/rbs_fuzz"
 echo "== fuzz: running rbs_fuzz for ${seconds} s"
 (cd "$out/run" && "$out/rbs_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=4096 \
-   -print_final_stats=0 "$out/corpus/rbs" "$out/seeds/rbs" 2>&1 | tail -n 3)
+   -print_final_stats=0 "$out/corpus/rbs" "$out/seeds/rbs" 2>&1 | fuzz_tail)
 
 source "$root/tests/fuzz/game_targets.sh"
 echo "== fuzz: no crash in any target"
