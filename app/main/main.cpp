@@ -18,6 +18,10 @@
 //   HELM_RANDOM_SEED     replaces the time of day as the random seed
 //   HELM_TEST_SCREEN     when set and not empty, the game stays out: the
 //                        shell runs its own test screen (its tests use it)
+//   HELM_FRAME_LOG       a file that gets one line a frame of a scripted or
+//                        fixed-step run: the frame's wall time in
+//                        milliseconds and the "state" probe at its start
+//                        (the benchmarks read it)
 //   HELM_SAVE_STOP       stops the program inside its next save, for the
 //                        tests of saves cut short by a crash: a byte count N
 //                        stops it once the first N bytes of the temporary
@@ -101,8 +105,30 @@ void Capture(const char* name, void*)
     std::_Exit(INPUTSCRIPT_EXIT_FAILED);
 }
 
+// HELM_FRAME_LOG's file, and the start and state of the frame running.
+struct FrameLog {
+    FILE* file = nullptr;
+    std::chrono::steady_clock::time_point start;
+    char state[32] = "";
+};
+
+FrameLog g_frameLog;
+
+void LogFrame()
+{
+    FrameLog& log = g_frameLog;
+    if (!log.file) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (log.state[0])
+        fprintf(log.file, "%.3f %s\n", std::chrono::duration<double, std::milli>(now - log.start).count(), log.state);
+    log.start = now;
+    if (!g_probe || !g_probe("state", log.state, sizeof log.state) || !log.state[0])
+        snprintf(log.state, sizeof log.state, "-");
+}
+
 void FrameTick()
 {
+    LogFrame();
     if (!g_run.script) {
         Clock_Advance(g_run.stepMs);
         return;
@@ -154,6 +180,13 @@ int SetUpRun(AppHooks* hooks)
     }
     if (!g_run.stepMs) return 0;
     hooks->frameTick = FrameTick;
+    if (const char* log = getenv("HELM_FRAME_LOG"); log && *log) {
+        g_frameLog.file = fopen(log, "w");
+        if (!g_frameLog.file) {
+            fprintf(stderr, "HELM_FRAME_LOG: \"%s\" can't be written\n", log);
+            return INPUTSCRIPT_EXIT_BAD_SCRIPT;
+        }
+    }
     if (!path) {
         Clock_SetManual(1);
         return 0;
@@ -256,5 +289,6 @@ int main(int argc, char** argv)
         }
         InputScript_Destroy(g_run.script);
     }
+    if (g_frameLog.file) fclose(g_frameLog.file);
     return result;
 }
