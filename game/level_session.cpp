@@ -14,6 +14,9 @@
 namespace {
 
 LevelSession g_session;
+// Calls of Level_Restart since the program started (the session record is
+// zero-filled per level state, this count is not).
+uint32_t g_restartCount = 0;
 
 constexpr float kDefaultFov = 0.55f;
 
@@ -155,8 +158,11 @@ void Level_SetRestartCallback(LevelRestartCallback callback) { g_session.restart
 
 void Level_Restart(uint32_t argument)
 {
+    g_restartCount++;
     if (g_session.restartCallback) g_session.restartCallback(argument);
 }
+
+uint32_t Level_GetRestartCount(void) { return g_restartCount; }
 
 void Level_SetViewportCallback(LevelViewportCallback callback) { g_session.viewportCallback = callback; }
 LevelViewportCallback Level_GetViewportCallback(void) { return g_session.viewportCallback; }

@@ -248,6 +248,9 @@ MenuSystem* Level_GetInGameMenu(void);
 void Level_SetRestartCallback(LevelRestartCallback callback);
 // Calls the restart callback with the argument when one is set.
 void Level_Restart(uint32_t argument);
+// Calls of Level_Restart since the program started, whatever level or
+// level state made them.
+uint32_t Level_GetRestartCount(void);
 void Level_SetViewportCallback(LevelViewportCallback callback);
 LevelViewportCallback Level_GetViewportCallback(void);
 // Buttons read 0 while the level clock is within duration of now.

@@ -152,6 +152,15 @@ int Save_ReadGameHeader(char letter, const char* name, uint8_t* header)
     return 1;
 }
 
+int Save_IsValid(char letter, const char* name)
+{
+    char folder[SAVE_PATH_MAX];
+    if (!FolderPath(letter, name, folder) || Save_GetFileSize(folder, name) != (long)SAVE_RECORD_SIZE) return 0;
+    static uint8_t record[SAVE_RECORD_SIZE];
+    return Save_ReadFile(folder, name, record, SAVE_RECORD_SIZE) && Save_CheckHeader(record) &&
+           Save_CheckRecord(record);
+}
+
 uint32_t Save_GetResult(void) { return g_status.result; }
 uint32_t Save_GetLastError(void) { return g_status.lastError; }
 void Save_ClearResult(void) { g_status.result = SAVE_RESULT_NONE; }

@@ -60,6 +60,11 @@ int Save_ReadGame(char letter, const char* name);
 // and the last error (as Save_ReadGame); the buffer may hold partial data.
 int Save_ReadGameHeader(char letter, const char* name, uint8_t* header);
 
+// 1 when the slot's save of that name is exactly one record and both its
+// checksums match; reads only, so the context and both result words stay
+// as they are.
+int Save_IsValid(char letter, const char* name);
+
 uint32_t Save_GetResult(void);
 uint32_t Save_GetLastError(void);
 // Both words back to SAVE_RESULT_NONE.

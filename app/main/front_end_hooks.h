@@ -6,7 +6,9 @@
 #pragma once
 
 #include "frontend/front_end.h"
+#include "frontend/front_end_probe.h"
 #include "frontend/start_menu.h"
+#include "game/probe.h"
 #include "game/state_hooks.h"
 
 inline GameStateHooks ProgramHooks_MakeStateHooks()
@@ -22,4 +24,7 @@ inline void ProgramHooks_InstallStateHooks()
 {
     const GameStateHooks hooks = ProgramHooks_MakeStateHooks();
     GameStateHooks_Install(&hooks);
+    // Scripted runs ask the front end for its state and screen through the
+    // game's probes.
+    GameProbe_SetFrontEndProbe(FrontEndProbe_Get);
 }

@@ -18,23 +18,41 @@
 //   HELM_RANDOM_SEED     replaces the time of day as the random seed
 //   HELM_TEST_SCREEN     when set and not empty, the game stays out: the
 //                        shell runs its own test screen (its tests use it)
+//   HELM_FRAME_LOG       a file that gets one line a frame of a scripted or
+//                        fixed-step run: the frame's wall time in
+//                        milliseconds and the "state" probe at its start
+//                        (the benchmarks read it)
+//   HELM_SAVE_STOP       stops the program inside its next save, for the
+//                        tests of saves cut short by a crash: a byte count N
+//                        stops it once the first N bytes of the temporary
+//                        file are written, "rename" once the temporary file
+//                        is whole and on the disk, just before it replaces
+//                        the save. It writes "save-stopped" into the working
+//                        folder and waits there to be killed
 // None of them takes a token of the command line.
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/main/front_end_hooks.h"
 #include "app/main/program_hooks.h"
+#include "app/save.h"
 #include "app/shell.h"
 #include "platform/dinput/inputscript.h"
 #include "platform/direct3d/d3d8_present.h"
+#include "platform/dshow/dshow_test.h"
 #include "platform/win32/clock.h"
 #include "platform/win32/entry.h"
 #include "platform/win32/message.h"
 #include "platform/win32/mutex.h"
+#include "platform/win32/sysfile.h"
 
 // The game's probes answer the script's named values once the game is part
 // of the program: int GameProbe_Get(const char* name, char* value, size_t
@@ -64,7 +82,14 @@ struct ScriptedRun {
 
 ScriptedRun g_run;
 
-int Probe(const char* name, char* value, size_t size, void*) { return g_probe ? g_probe(name, value, size) : 0; }
+// The shell's own names come first: "clip.frames", the frames the last
+// clip showed (0 before any), and "clip.window", 1 when it made a window.
+int Probe(const char* name, char* value, size_t size, void*)
+{
+    if (!strcmp(name, "clip.frames")) return snprintf(value, size, "%d", (int)DShowTest_FramesShown()) > 0;
+    if (!strcmp(name, "clip.window")) return snprintf(value, size, "%d", DShowTest_WindowMade()) > 0;
+    return g_probe ? g_probe(name, value, size) : 0;
+}
 
 void Capture(const char* name, void*)
 {
@@ -80,8 +105,30 @@ void Capture(const char* name, void*)
     std::_Exit(INPUTSCRIPT_EXIT_FAILED);
 }
 
+// HELM_FRAME_LOG's file, and the start and state of the frame running.
+struct FrameLog {
+    FILE* file = nullptr;
+    std::chrono::steady_clock::time_point start;
+    char state[32] = "";
+};
+
+FrameLog g_frameLog;
+
+void LogFrame()
+{
+    FrameLog& log = g_frameLog;
+    if (!log.file) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (log.state[0])
+        fprintf(log.file, "%.3f %s\n", std::chrono::duration<double, std::milli>(now - log.start).count(), log.state);
+    log.start = now;
+    if (!g_probe || !g_probe("state", log.state, sizeof log.state) || !log.state[0])
+        snprintf(log.state, sizeof log.state, "-");
+}
+
 void FrameTick()
 {
+    LogFrame();
     if (!g_run.script) {
         Clock_Advance(g_run.stepMs);
         return;
@@ -133,6 +180,13 @@ int SetUpRun(AppHooks* hooks)
     }
     if (!g_run.stepMs) return 0;
     hooks->frameTick = FrameTick;
+    if (const char* log = getenv("HELM_FRAME_LOG"); log && *log) {
+        g_frameLog.file = fopen(log, "w");
+        if (!g_frameLog.file) {
+            fprintf(stderr, "HELM_FRAME_LOG: \"%s\" can't be written\n", log);
+            return INPUTSCRIPT_EXIT_BAD_SCRIPT;
+        }
+    }
     if (!path) {
         Clock_SetManual(1);
         return 0;
@@ -152,6 +206,57 @@ int SetUpRun(AppHooks* hooks)
     return 0;
 }
 
+// HELM_SAVE_STOP's byte count: the next save stops after this many bytes.
+struct SaveStop {
+    unsigned long bytes = 0;
+};
+
+SaveStop g_saveStop;
+
+[[noreturn]] void HoldSave()
+{
+    if (FILE* f = fopen("save-stopped", "w")) {
+        fputs("stopped\n", f);
+        fclose(f);
+    }
+    fflush(stdout);
+    fflush(stderr);
+    for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
+}
+
+size_t StoppingWrite(const void* data, size_t size, void* file)
+{
+    const size_t n = std::min(size, (size_t)g_saveStop.bytes);
+    const size_t written = fwrite(data, 1, n, (FILE*)file);
+    fflush((FILE*)file);
+    if (n < size) HoldSave();
+    return written;
+}
+
+int StoppingSync(void* file, const char* folder)
+{
+    const int ok = file ? SysFile_SyncFile((FILE*)file) : SysFile_SyncFolder(folder);
+    if (file) HoldSave();
+    return ok;
+}
+
+// 0, or the exit code when HELM_SAVE_STOP is not understood.
+int SetUpSaveStop()
+{
+    const char* stop = getenv("HELM_SAVE_STOP");
+    if (!stop || !*stop) return 0;
+    if (!strcmp(stop, "rename")) {
+        Save_SetSyncHook(StoppingSync);
+        return 0;
+    }
+    if (!ReadNumber(stop, 0x7FFFFFFFul, &g_saveStop.bytes)) {
+        fprintf(stderr, "HELM_SAVE_STOP: \"%s\" is neither \"rename\" nor a byte count\n", stop);
+        return INPUTSCRIPT_EXIT_BAD_SCRIPT;
+    }
+    Save_SetWriteHook(StoppingWrite);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -165,6 +270,7 @@ int main(int argc, char** argv)
         hooks.gameSetup = nullptr;
         hooks.gameLoadMovieList = nullptr;
     }
+    if (int failed = SetUpSaveStop()) return failed;
     if (int failed = SetUpRun(&hooks)) {
         InputScript_Destroy(g_run.script);
         return failed;
@@ -183,5 +289,6 @@ int main(int argc, char** argv)
         }
         InputScript_Destroy(g_run.script);
     }
+    if (g_frameLog.file) fclose(g_frameLog.file);
     return result;
 }

@@ -165,11 +165,12 @@ TEST(ExecutableTest, ScriptedRunsFailWithTheirLineAndExitCode)
     } cases[] = {
         // The test screen ends itself after 5 s of game time.
         {"early-end", "at 10\nend\n", "", 3, "script.txt:1: at 10: the game ended before this line"},
-        {"no-probe", "at 0.1\nexpect state == level\nend\n", "", 3,
-         "script.txt:2: expect state == level: the game knows no probe \"state\""},
+        {"no-probe", "at 0.1\nexpect nosuchprobe == level\nend\n", "", 3,
+         "script.txt:2: expect nosuchprobe == level: the game knows no probe \"nosuchprobe\""},
         {"bad-key", "# keys\ntap Enterr\nend\n", "", 2, "script.txt:2: unknown key \"Enterr\""},
         {"bad-step", "end\n", "HELM_FIXED_STEP_MS=0", 2, "HELM_FIXED_STEP_MS: \"0\" is not a number 1..1000"},
         {"bad-seed", "end\n", "HELM_RANDOM_SEED=-4", 2, "HELM_RANDOM_SEED"},
+        {"bad-save-stop", "end\n", "HELM_SAVE_STOP=soon", 2, "HELM_SAVE_STOP: \"soon\""},
         {"no-script", "end\n", "HELM_SCRIPT=missing.txt", 2, "missing.txt: can't be opened"},
     };
     for (const Case& c : cases) {

@@ -1,0 +1,139 @@
+// The demo data's build: its sources are text only, equal sources give
+// byte-identical stages, and a fault in a source stops the build with the
+// file and line and leaves the stage as it was.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <map>
+
+#include "e2e_fixture.h"
+
+namespace {
+
+using namespace e2e;
+
+fs::path Tool() { return BinaryDir() / "tools" / "demodata" / "demodata"; }
+
+// Runs demodata SOURCES STAGE; its exit status, what it said in output.
+int BuildStage(const fs::path& sources, const fs::path& stage, std::string* output)
+{
+    const fs::path log = stage.string() + ".log";
+    const std::string command =
+        "'" + Tool().string() + "' '" + sources.string() + "' '" + stage.string() + "' > '" + log.string() + "' 2>&1";
+    const int status = std::system(command.c_str());
+    *output = ReadFile(log);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Every file below the folder by its relative path, with its bytes.
+std::map<std::string, std::string> Tree(const fs::path& root)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), root).string()] = ReadFile(entry.path());
+    return files;
+}
+
+// Why the file is binary (a picture, sound, mesh, clip or any file with a
+// NUL byte), or "" for text.
+std::string BinaryKind(const fs::path& path)
+{
+    std::string extension = path.extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(), ::tolower);
+    for (const char* binary : {".bmp", ".png", ".tga", ".jpg", ".wav", ".ogg", ".mp3", ".mpg", ".mpeg", ".mp4", ".lwo",
+                               ".atf", ".rbs", ".dff", ".wad", ".cfb", ".met"})
+        if (extension == binary) return "a " + extension + " file";
+    const std::string bytes = ReadFile(path);
+    // Every picture, sound, mesh and clip format has NUL bytes in its header.
+    if (bytes.find('\0') != std::string::npos) return "a NUL byte";
+    return "";
+}
+
+TEST(DataBuildTest, TheSourcesHoldTextOnly)
+{
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(SourceDir() / "data")) {
+        if (!entry.is_regular_file()) continue;
+        files++;
+        EXPECT_EQ(BinaryKind(entry.path()), "") << entry.path();
+    }
+    EXPECT_GT(files, 0);
+}
+
+TEST(DataBuildTest, TwoBuildsAreByteIdenticalAndSmall)
+{
+    if (!fs::exists(Tool())) GTEST_SKIP() << "no " << Tool();
+    const fs::path a = TempDir() / "build-a", b = TempDir() / "build-b";
+    std::error_code ec;
+    fs::remove_all(a, ec);
+    fs::remove_all(b, ec);
+    std::string output;
+    ASSERT_EQ(BuildStage(SourceDir() / "data", a, &output), 0) << output;
+    ASSERT_EQ(BuildStage(SourceDir() / "data", b, &output), 0) << output;
+    const auto first = Tree(a), second = Tree(b);
+    ASSERT_EQ(first.size(), second.size());
+    size_t bytes = 0;
+    for (const auto& [name, content] : first) {
+        auto other = second.find(name);
+        ASSERT_NE(other, second.end()) << name << " only in the first build";
+        EXPECT_TRUE(content == other->second) << name << " differs between two builds";
+        bytes += content.size();
+    }
+    EXPECT_LT(bytes, 30u << 20) << "the staged data outgrew 30 MB";
+}
+
+// A copy of data/ with one source changed; the line the fault is on.
+struct Fault {
+    const char* what;
+    const char* file;      // below data/
+    const char* appended;  // added at the end of the file
+};
+
+TEST(DataBuildTest, AFaultInASourceNamesFileAndLineAndLeavesTheStageAsItWas)
+{
+    if (!fs::exists(Tool())) GTEST_SKIP() << "no " << Tool();
+    const Fault faults[] = {
+        {"an unknown command", "stage.txt", "frobnicate the data\n"},
+        {"a missing source", "stage.txt", "include front/missing.txt\n"},
+        {"a configuration that closes a group it never opened", "configs/levels/level1.cfg", "}\n"},
+        {"a scene item without its configuration", "stage.txt",
+         "scene Levels\\Demo\\Orphan.lws configs=Levels\\Demo\n  null Stray at=1,0,1\nend\n"},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        const fs::path sources = TempDir() / "faulty-data", stage = TempDir() / "faulty-stage";
+        std::error_code ec;
+        fs::remove_all(sources, ec);
+        fs::remove_all(stage, ec);
+        CopyTree(SourceDir() / "data", sources);
+        const std::string original = ReadFile(sources / fault.file);
+        int line = (int)std::count(original.begin(), original.end(), '\n') + 1;
+        if (!original.empty() && original.back() != '\n') line++;
+        {
+            std::ofstream out(sources / fault.file, std::ios::app);
+            if (!original.empty() && original.back() != '\n') out << "\n";
+            out << fault.appended;
+        }
+        // What an earlier build left must stay untouched.
+        fs::create_directories(stage / "DATA");
+        std::ofstream(stage / "DATA" / "old.txt") << "old";
+        std::ofstream(stage / "game.ver") << "old";
+        std::string output;
+        EXPECT_EQ(BuildStage(sources, stage, &output), 1) << output;
+        const std::string where = fs::path(fault.file).filename().string() + ":";
+        EXPECT_NE(output.find(where), std::string::npos) << output;
+        // The scene fault is found by the check after every command, on the
+        // scene's own line; the others on the appended line.
+        if (std::string(fault.what).find("scene") == std::string::npos) {
+            EXPECT_NE(output.find(where + std::to_string(line)), std::string::npos) << output;
+        }
+        EXPECT_EQ(ReadFile(stage / "game.ver"), "old");
+        EXPECT_EQ(ReadFile(stage / "DATA" / "old.txt"), "old");
+        EXPECT_FALSE(fs::exists(stage / "Streams"));
+        EXPECT_FALSE(fs::exists(stage.string() + ".demodata-build"));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,212 @@
+// Running the whole program as a player gets it: build/app/helm as a child
+// process, headless, in a working folder of its own copied from the demo
+// stage, driven by a script of tests/e2e/scripts/ on a fixed clock, with its
+// captured frames compared with golden images in tests/e2e/golden/.
+//
+// Every run gets its own folder under the test's temporary folder and its
+// own single-instance name, so cases run in parallel. It draws with one
+// rasteriser thread (pictures are the same at every count, and parallel
+// cases must not fight for the cores), a 20 ms step and a fixed seed.
+//
+// The stage: build/stage (the build's demo_stage target), or the copy the
+// set-up case StageSetup.MakesTheCaches filled with every generated cache
+// (a CTest fixture that runs before the other cases), once it is ready.
+//
+// Goldens: HELM_REGEN_GOLDEN=1 rewrites them from the captures; look at
+// each before committing it. A mismatch leaves <folder>/<capture>_actual.png
+// and <capture>_diff.png and names them in the failure.
+#pragma once
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/platform/direct3d/raster_scene.h"
+#include "tools/lib/cfgc.h"
+
+namespace e2e {
+
+namespace fs = std::filesystem;
+
+inline fs::path SourceDir() { return HELM_SOURCE_DIR; }
+inline fs::path BinaryDir() { return HELM_BINARY_DIR; }
+inline fs::path TempDir() { return HELM_TEST_TMP; }
+inline fs::path Program() { return BinaryDir() / "app" / "helm"; }
+inline fs::path ScriptDir() { return SourceDir() / "tests" / "e2e" / "scripts"; }
+inline fs::path GoldenDir() { return SourceDir() / "tests" / "e2e" / "golden"; }
+
+// The stage the set-up case fills with caches, and the mark it leaves when done.
+inline fs::path CachedStage() { return TempDir() / "stage-cached"; }
+constexpr const char* kStageReady = ".e2e-ready";
+
+// The stage runs start from.
+inline fs::path Stage() { return fs::exists(CachedStage() / kStageReady) ? CachedStage() : BinaryDir() / "stage"; }
+
+// 1 when the stage holds the compiled configuration the game opens by
+// that name ("FrontEnd\\FrontEnd.cfg"): cases that need a part of the data
+// set another helper is still making skip until it is there.
+inline bool StageHasConfig(const char* gameName) { return fs::exists(Stage() / "DATA" / Cfgc_OutputPath(gameName)); }
+
+inline std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Copies the folder's tree over `to` (made when missing), files replaced.
+inline void CopyTree(const fs::path& from, const fs::path& to)
+{
+    fs::create_directories(to);
+    fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+}
+
+struct GameRun {
+    std::string name;    // the folder under the temporary folder; the mutex name
+    std::string script;  // a file of tests/e2e/scripts/ or an absolute path; "" none
+    std::vector<std::string> args = {"-quiet"};
+    std::vector<std::string> env;  // "NAME=value", after (and over) the defaults
+    fs::path stage;                // "" the default Stage()
+    bool freshFolder = true;       // false: run again in the folder the last run left
+    int timeoutSeconds = 120;      // wall time before the process is killed
+};
+
+struct Result {
+    int exitCode = -1;  // -1 when it did not exit by itself
+    int signal = 0;     // the signal that ended it, or 0
+    bool timedOut = false;
+    std::string output;  // stdout and stderr together
+    fs::path folder;     // the working folder
+    fs::path captures;   // where its captures went
+};
+
+inline fs::path FolderOf(const GameRun& run) { return TempDir() / ("run-" + run.name); }
+
+// Makes the run's working folder (a copy of the stage unless it reuses the
+// last one) and starts the program there. Returns the child's id (-1 when
+// it could not start); output goes to <folder>/output.txt.
+inline pid_t Start(const GameRun& run)
+{
+    const fs::path folder = FolderOf(run);
+    if (run.freshFolder) {
+        std::error_code ec;
+        fs::remove_all(folder, ec);
+        CopyTree(run.stage.empty() ? Stage() : run.stage, folder);
+    }
+    fs::create_directories(folder / "captures");
+    std::vector<std::string> env = {
+        "SDL_VIDEODRIVER=offscreen",
+        "SDL_AUDIODRIVER=dummy",
+        "HELM_RASTER_THREADS=1",
+        "HELM_FIXED_STEP_MS=20",
+        "HELM_RANDOM_SEED=1234",
+        "HELM_MUTEX_NAME=helm-e2e-" + run.name + "-" + std::to_string(getpid()),
+        "HELM_CAPTURE_DIR=" + (folder / "captures").string(),
+    };
+    if (!run.script.empty()) {
+        const fs::path script = fs::path(run.script).is_absolute() ? fs::path(run.script) : ScriptDir() / run.script;
+        env.push_back("HELM_SCRIPT=" + script.string());
+    }
+    // The run's own settings replace the defaults of the same name.
+    for (const std::string& mine : run.env) {
+        const std::string key = mine.substr(0, mine.find('=') + 1);
+        std::erase_if(env, [&](const std::string& e) { return e.compare(0, key.size(), key) == 0; });
+        env.push_back(mine);
+    }
+    std::vector<std::string> argv = {Program().string()};
+    argv.insert(argv.end(), run.args.begin(), run.args.end());
+
+    // The whole environment, ours over the inherited one, and the
+    // arguments, made before the fork: the child only calls exec.
+    std::vector<std::string> environment;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        const std::string key = entry.substr(0, entry.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& mine : env) replaced = replaced || mine.compare(0, key.size(), key) == 0;
+        if (!replaced) environment.push_back(entry);
+    }
+    environment.insert(environment.end(), env.begin(), env.end());
+    std::vector<char*> envp, args;
+    for (std::string& e : environment) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    const std::string output = (folder / "output.txt").string();
+    const std::string where = folder.string();
+
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    if (chdir(where.c_str()) != 0) _exit(126);
+    const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) _exit(126);
+    dup2(fd, 1);
+    dup2(fd, 2);
+    execve(args[0], args.data(), envp.data());
+    _exit(127);
+}
+
+// Waits for the child until it ends or the time is up (then it is killed).
+inline Result Wait(const GameRun& run, pid_t pid)
+{
+    Result r;
+    r.folder = FolderOf(run);
+    r.captures = r.folder / "captures";
+    if (pid < 0) {
+        r.output = "the program could not be started";
+        return r;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(run.timeoutSeconds);
+    int status = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid) break;
+        if (done < 0) {
+            r.output = "lost the program";
+            return r;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            r.timedOut = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+    r.output = ReadFile(r.folder / "output.txt");
+    if (r.timedOut) r.output += "\n[killed after " + std::to_string(run.timeoutSeconds) + " s]";
+    return r;
+}
+
+inline Result RunGame(const GameRun& run) { return Wait(run, Start(run)); }
+
+// The capture of the run compared with tests/e2e/golden/<golden>.png
+// (golden defaults to the capture's name): empty when it matches.
+inline std::string MatchGolden(const Result& r, const std::string& capture, std::string golden = "", int tolerance = 2,
+                               int allowedOff = 0)
+{
+    if (golden.empty()) golden = capture;
+    return raster_test::MatchGoldenFile((r.captures / (capture + ".png")).string(),
+                                        (GoldenDir() / (golden + ".png")).string(), (r.folder / capture).string(),
+                                        tolerance, allowedOff);
+}
+
+// Skips the case (with why) when the stage was not built.
+#define E2E_REQUIRE_STAGE()                                                                          \
+    do {                                                                                             \
+        if (!std::filesystem::exists(e2e::Stage() / "game.ver"))                                     \
+            GTEST_SKIP() << "no demo stage at " << e2e::Stage() << " (build the demo_stage target)"; \
+    } while (0)
+
+}  // namespace e2e
