@@ -710,9 +710,13 @@ private:
         for (const ShapeSurface& s : mesh.surfaces)
             if (!s.texture.empty()) {
                 if (s.texture.find_first_of("\\/") != std::string::npos)
-                    Fail(line, "texture " + s.texture + ": a surface's picture lies beside its object");
+                    Fail(line, "texture " + s.texture + ": a surface names its picture without a folder");
+                // The mesh loader looks for a surface's picture in the
+                // platform folder "pc" below the object's folder (then in
+                // "pc" at the top): a picture beside the object is never read.
                 const std::string folder = Folder(name);
-                Require(line, "DATA/" + Slashes(folder.empty() ? s.texture : folder + "\\" + s.texture), "texture");
+                const std::string picture = (folder.empty() ? std::string() : folder + "\\") + "pc\\" + s.texture;
+                Require(line, "DATA/" + Slashes(picture), "texture");
             }
         std::string error;
         Check(line, ToolFile_Write(ClaimData(line, name), LwoWriter_Write(Shape_ToObject(mesh)), &error), error);

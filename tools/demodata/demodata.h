@@ -44,7 +44,9 @@
 //     animation SCENE NAME [loop=] [sceneflags=] [flags=] [blend=]
 //     event ANIMATION EVENT [item=] [start=] [end=]
 //   end                               NAME + suffix, from these lines
-//   mesh NAME SHAPE [...]             a LightWave object (shapes.h)
+//   mesh NAME SHAPE [...]             a LightWave object (shapes.h); a surface's
+//                                     texture= picture is read from "pc" below
+//                                     the object's folder
 //   scene NAME [fps=] [frames=] [configs=FOLDER]   a LightWave scene from
 //     object FILE | null NAME | light NAME | camera NAME | character MODEL
 //                                     the item lines up to "end"

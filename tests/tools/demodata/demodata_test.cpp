@@ -176,7 +176,10 @@ TEST_F(DemoDataTest, FaultsNameTheirSourceAndLineAndLeaveTheStageAsItWas)
         {{{"stage.txt", "mesh Levels\\G.lwo plane size=200,200 tile=1\n"}},
          "stage.txt:1: Levels\\G.lwo: the texture repeats more than 64 times"},
         {{{"stage.txt", "mesh Levels\\G.lwo plane texture=Grass.bmp\n"}},
-         "stage.txt:1: the texture DATA/Levels/Grass.bmp is made by no command"},
+         "stage.txt:1: the texture DATA/Levels/pc/Grass.bmp is made by no command"},
+        // A picture beside the object is not where the mesh loader looks.
+        {{{"stage.txt", "texture Levels\\Grass.bmp solid 4 4\nmesh Levels\\G.lwo plane texture=Grass.bmp\n"}},
+         "stage.txt:2: the texture DATA/Levels/pc/Grass.bmp is made by no command"},
         {{{"stage.txt", "mesh Levels\\G.lwo teapot\n"}}, "stage.txt:1: unknown shape \"teapot\""},
         {{{"stage.txt", "texts language\\english.txt en.txt\n"}, {"en.txt", "# texts\nLS_OK=Caf\xC3\xA9\n"}},
          "en.txt:2: no font has the characters"},
