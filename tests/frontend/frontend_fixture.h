@@ -168,6 +168,14 @@ protected:
             FrontEnd_SetSoundHook(fetest::RecordSound);
             body();
             if (FrontEnd* fe = FrontEnd_Get()) FrontEnd_Exit(fe->state);
+            // Every state still on the stack is destroyed as a pop would
+            // destroy it, so nothing a state holds (the start menu's view
+            // and nodes) outlives this engine into the next test.
+            for (GameState* s = State_GetCurrent(); s;) {
+                GameState* parent = s->previous;
+                State_Destroy(s);
+                s = parent;
+            }
             State_Reset();
             Game_ReleaseContext();
         });
