@@ -661,6 +661,17 @@ void FrontEnd_Unload(FrontEnd* fe)
     fe->music = nullptr;
 }
 
+Node* FrontEnd_FindNode(Node* root, const char* name)
+{
+    if (!root || !name) return nullptr;
+    if (Node* node = Node_FindByName(root, name)) return node;
+    // Scene items become nodes named with their duplicate number: the
+    // background's "P1_NULL" is the node "P1_NULL_00".
+    char numbered[96];
+    snprintf(numbered, sizeof numbered, "%s_00", name);
+    return Node_FindByName(root, numbered);
+}
+
 // ---- the state ----
 
 GameState* FrontEnd_CreateState(void)

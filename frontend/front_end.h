@@ -283,6 +283,11 @@ void FrontEnd_Load(FrontEnd* fe);
 // Frees what FrontEnd_Load made.
 void FrontEnd_Unload(FrontEnd* fe);
 
+// A node below root (root included) by the name of its scene item: the node
+// named exactly so, else the item's first node, which a scene names
+// "<item>_00". Null when neither is there or root is null.
+Node* FrontEnd_FindNode(Node* root, const char* name);
+
 // The index of a screen or a style name (compared exactly), or -1.
 int32_t FrontEnd_FindScreen(const char* name);
 int32_t FrontEnd_FindItemStyle(const char* name);

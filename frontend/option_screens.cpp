@@ -165,7 +165,7 @@ void FrontEnd_ControllerOptionsEnter(int)
     if (m.root) AdoptAnimations(s, m, m.root);
     SetPosition(FrontEnd_ScreenAnimValue(s->index, 0), -0.2f, -0.25f, -9.0f);
     if (Node* model = FrontEnd_ScreenAnimValue(s->index, 0))
-        for (int b = 0; b < kLabelSlots; b++) m.buttons[b] = Node_FindByName(model, kButtonNodes[b]);
+        for (int b = 0; b < kLabelSlots; b++) m.buttons[b] = FrontEnd_FindNode(model, kButtonNodes[b]);
     m.batch = QuadBatch_Create(50, 50);
     const uint8_t player = ctx->lastInputPlayer < GAME_PLAYER_SLOTS ? ctx->lastInputPlayer : 0;
     m.cursor = std::clamp(Player_GetControlPreset(player), 0, kLayouts - 1);
@@ -276,7 +276,7 @@ void FrontEnd_ControllerOptions2RenderBack(float*)
         if (n < 1 || n > 15) continue;
         char name[16];
         snprintf(name, sizeof name, "Item%d", n);
-        Node* node = Node_FindByName(m.model, name);
+        Node* node = FrontEnd_FindNode(m.model, name);
         if (!node) continue;
         Vec3 at;
         View_ProjectPoint(ctx->screenView, ctx->cameraNode, node, &at, nullptr);

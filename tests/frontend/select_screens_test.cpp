@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frontend_fixture.h"
+#include "engine/node.h"
 #include "game/loading_screen.h"
 #include "game/race_setup.h"
 
@@ -326,6 +327,32 @@ TEST_F(FrontEndTest, LaunchShowsTheLoadingImageThenRequestsTheLevel)
         EXPECT_EQ(Game_GetRequestedState(), (uint32_t)GAME_REQUEST_LEVEL);
         const std::string track = Game_GetTrackName();
         EXPECT_TRUE(track == "Track1" || track == "Track2" || track == "Track3") << track;
+    });
+}
+
+}  // namespace
+
+namespace {
+
+// The screens name their scenes' items ("P1_NULL", "Move"); a scene names
+// an item's first node "<item>_00". A node named exactly wins.
+TEST_F(FrontEndTest, ScreensFindSceneNodesByTheirItemNames)
+{
+    RunFrontEnd([] {
+        Node* root = Node_Create(nullptr);
+        Node* numbered = Node_Create(root);
+        Node_SetName(numbered, "P1_NULL_00");
+        Node* second = Node_Create(root);
+        Node_SetName(second, "P1_NULL_01");
+        Node* exact = Node_Create(numbered);
+        Node_SetName(exact, "Move");
+        Node* alsoNumbered = Node_Create(root);
+        Node_SetName(alsoNumbered, "Move_00");
+        EXPECT_EQ(FrontEnd_FindNode(root, "P1_NULL"), numbered);
+        EXPECT_EQ(FrontEnd_FindNode(root, "Move"), exact);
+        EXPECT_EQ(FrontEnd_FindNode(root, "CHAR_NULL01"), nullptr);
+        EXPECT_EQ(FrontEnd_FindNode(nullptr, "P1_NULL"), nullptr);
+        Node_Destroy(root);
     });
 }
 
