@@ -15,6 +15,10 @@ cmake --build "$root/build-asan" -j "$jobs"
 
 export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
 export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+echo "== The headless demo tour (scripts/play.sh without a display)"
+(unset DISPLAY WAYLAND_DISPLAY; bash "$root/scripts/play.sh")
+tours=$(find "$root/build/stage/frames" -maxdepth 1 -name 'tour-*.png' | wc -l)
+[ "$tours" -ge 10 ] || { echo "the demo tour wrote $tours frames" >&2; exit 1; }
 echo "== Tests (normal build)"
 ctest --test-dir "$root/build" -j "$jobs" --output-on-failure
 echo "== The rasteriser's tests at 1 and at 8 shading threads"
