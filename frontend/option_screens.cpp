@@ -346,7 +346,9 @@ void FrontEnd_SoundOptionsUpdate(float* dt)
     FrontEndModelScreen& m = Model();
     GameContext* ctx = Ctx();
     if (m.confirmed) {
-        FrontEnd_PopScreen();
+        // The flag stays for the exit (apply and autosave, not restore); the
+        // pop is asked once, not again on every frame of a fade-out.
+        if (Fe()->requested == Fe()->current) FrontEnd_PopScreen();
         return;
     }
     if (PlayerInput_SelectPressed(PLAYER_INPUT_ANY)) m.confirmed = 1;

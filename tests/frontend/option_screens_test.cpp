@@ -166,6 +166,25 @@ TEST_F(FrontEndTest, SoundOptionsStepInSixteenthsRestoreOnBackAndSaveOnConfirm)
     });
 }
 
+// With a fade the change to the screen a confirm pops to takes several
+// frames; the confirm pops once, to the screen the options came from.
+TEST_F(FrontEndTest, SoundOptionsConfirmedDuringAFadeReturnOnlyOneScreen)
+{
+    WriteFrontEnd(fedata::Screen("FrontEnd_SoundOptions", " FadeEntry = TRUE\n" + fedata::Items(3, "Pos = 1, 1")));
+    RunFrontEnd([] {
+        StartFrontEnd();
+        OpenOption(3);
+        Wait(1.0f);
+        ASSERT_EQ(Current(), FRONTEND_SOUNDOPTIONS);
+        Press(kSelect);
+        Wait(1.0f);
+        EXPECT_EQ(Current(), FRONTEND_OPTIONS);
+        Press(kBack);
+        Wait(0.2f);
+        EXPECT_EQ(Current(), FRONTEND_MAIN);  // the history still holds Main
+    });
+}
+
 TEST_F(FrontEndTest, VolumesStepAndTruncateToSixteenths)
 {
     struct Case {
