@@ -1,0 +1,97 @@
+// The front end as a player walks it on the demo data: every screen, a save
+// loaded back by a new process, a controller alone, the attract demo.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "e2e_fixture.h"
+
+namespace {
+
+using namespace e2e;
+
+#define FRONT_REQUIRE_DATA()                                                                    \
+    do {                                                                                        \
+        E2E_REQUIRE_STAGE();                                                                    \
+        if (!StageHasConfig("FrontEnd\\FrontEnd.cfg") || !StageHasConfig("levels\\level1.cfg")) \
+            GTEST_SKIP() << "the stage has no front end or no level 1 yet";                     \
+    } while (0)
+
+TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
+{
+    FRONT_REQUIRE_DATA();
+    GameRun run;
+    run.name = "front-screens";
+    run.script = "front_screens.txt";
+    const Result r = RunGame(run);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    // The pause menu lies over level 1, whose look is the level's own affair:
+    // it is checked by its page, not by its picture.
+    for (const char* capture : {"front-title", "front-main", "front-playerselect", "front-levelselect2",
+                                "front-levelselect", "front-cupselect"})
+        EXPECT_EQ(MatchGolden(r, capture), "") << capture;
+}
+
+TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcess)
+{
+    FRONT_REQUIRE_DATA();
+    GameRun run;
+    run.name = "front-save";
+    run.script = "front_save.txt";
+    Result r = RunGame(run);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    // One save file in slot A and no temporary file beside it.
+    int files = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(r.folder / "SaveGame")) {
+        if (!entry.is_regular_file()) continue;
+        files++;
+        EXPECT_EQ(entry.path().parent_path().filename().string().find("-A"), 8u) << entry.path();
+    }
+    EXPECT_EQ(files, 1);
+    run.script = "front_load.txt";
+    run.freshFolder = false;
+    r = RunGame(run);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+}
+
+TEST(FrontEnd, AControllerAloneWalksTheMenus)
+{
+    FRONT_REQUIRE_DATA();
+    GameRun run;
+    run.name = "front-controller";
+    run.script = "front_controller.txt";
+    const Result r = RunGame(run);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+}
+
+// With DemoWaitTime 3 (a copy of the front end's configuration compiled
+// into the run's folder) the title screen left alone launches a day track.
+TEST(FrontEnd, TheAttractDemoLaunchesADayTrackAndThePauseMenuComesBack)
+{
+    FRONT_REQUIRE_DATA();
+    for (int t = 1; t <= 5; t++) {
+        const std::string track =
+            "levels\\LandScape\\Track0" + std::to_string(t) + "\\T0" + std::to_string(t) + "_Day_Forwards.cfg";
+        if (!StageHasConfig(track.c_str())) GTEST_SKIP() << "the stage has no " << track << " yet";
+    }
+    GameRun run;
+    run.name = "front-attract";
+    run.script = "front_attract.txt";
+    std::error_code ec;
+    fs::remove_all(FolderOf(run), ec);
+    CopyTree(Stage(), FolderOf(run));
+    const std::string source = ReadFile(SourceDir() / "data" / "configs" / "FrontEnd" / "FrontEnd.cfg");
+    const std::string quick = std::regex_replace(source, std::regex("DemoWaitTime = [0-9.]+"), "DemoWaitTime = 3");
+    ASSERT_NE(quick, source);
+    const fs::path edited = FolderOf(run) / "FrontEnd-quick.cfg";
+    std::ofstream(edited) << quick;
+    std::string message;
+    ASSERT_TRUE(Cfgc_CompileFile(edited.string(),
+                                 (FolderOf(run) / "DATA" / Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg")).string(), &message))
+        << message;
+    run.freshFolder = false;
+    const Result r = RunGame(run);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+}
+
+}  // namespace
