@@ -499,7 +499,13 @@ int InputScript_Start(InputScript* script, uint32_t stepMs, char* error, size_t 
 int32_t InputScript_Tick(InputScript* script)
 {
     InputScript* s = script;
-    if (s->status != INPUTSCRIPT_RUNNING) return s->status;
+    if (s->status != INPUTSCRIPT_RUNNING) {
+        // The run is ending, but the program's clock still moves: a loop
+        // that waits on it (a logo, a clip) must finish before the quit
+        // can be seen.
+        if (s->manualClock) Clock_Advance(s->stepMs);
+        return s->status;
+    }
     s->ticks++;
     s->nowMs += s->stepMs;
     if (s->manualClock) Clock_Advance(s->stepMs);

@@ -197,6 +197,8 @@ TEST_F(InputScriptPlay, KeysGoDownAndUpAtTheirTimesOnTheSteppedClock)
     EXPECT_EQ(InputScript_GetTimeMs(script), 500u);
     EXPECT_EQ(InputScript_Tick(script), INPUTSCRIPT_ENDED);  // later ticks do nothing
     EXPECT_EQ(InputScript_GetTimeMs(script), 500u);
+    // but the program's clock: a logo shown when the script ended still runs out.
+    EXPECT_EQ(Clock_GetMs(), CLOCK_BASE_MS + 520u);
     InputScript_Destroy(script);
     script = nullptr;
     EXPECT_EQ(Clock_IsManual(), 0);
