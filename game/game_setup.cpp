@@ -22,6 +22,7 @@
 #include "game/level_state.h"
 #include "game/loading_screen.h"
 #include "game/memcard_ui.h"
+#include "game/modes/vehicle_modes.h"
 #include "game/players.h"
 #include "game/race_setup.h"
 #include "game/save_record.h"
@@ -174,6 +175,9 @@ GameState* Game_Setup(void)
     Text_SetMacro("<SIZE>", size);
     Text_Load("language", 0);
     Game_LoadFonts();
+    // The mode table's rows live for the process: filled once, before any
+    // level loads an entity.
+    VehicleModes_Register();
     return Game_CreateRootState();
 }
 

@@ -16,6 +16,7 @@
 #include "engine/sprite.h"
 #include "engine/sprite3d.h"
 #include "engine/view.h"
+#include "game/control_mode.h"
 #include "game/game_setup.h"
 #include "game/loading_screen.h"
 #include "platform/win32/cursor.h"
@@ -116,6 +117,7 @@ TEST_F(GameProgramTest, SetUpMountsTheArchiveAndReadsItsListsTablesAndFonts)
     std::filesystem::remove_all("data");
     std::filesystem::create_directories("data");
 
+    for (uint32_t m = 0; m < CONTROL_MODES; ++m) ControlMode_Register(m, nullptr, 0);
     RunProgram([] {
         GameState* root = Game_Setup();
         EXPECT_EQ(State_GetCurrent(), root);
@@ -133,6 +135,12 @@ TEST_F(GameProgramTest, SetUpMountsTheArchiveAndReadsItsListsTablesAndFonts)
         EXPECT_EQ(Game_GetContext()->secondaryFont, Game_GetFont(2));
         Game_ReadBuildNumber();
         EXPECT_EQ(Game_GetBuildNumber(), 7u);
+        // The skating, rolling, flying and battling rows are filled before any level runs.
+        for (uint32_t mode : {MODE_AIRPLANE, MODE_BALL, MODE_FAKETILT, MODE_BATTLEBLADES, MODE_CAMERAMODE, MODE_SKATER,
+                              MODE_BROOMSTICK}) {
+            EXPECT_NE(ControlMode_GetSlots(mode)->load, nullptr) << ControlMode_GetName(mode);
+            EXPECT_GT(ControlMode_GetDataSize(mode), 0u) << ControlMode_GetName(mode);
+        }
         Game_Exit(root);
         State_Reset();
         EXPECT_EQ(Game_GetFont(0), nullptr);
