@@ -53,8 +53,8 @@ cp "$out/seeds/config/kart.cfb" "$out/seeds/vehicle_modes/"
 for target in entity_config walking_modes vehicle_modes; do
   [[ -f "$root/tests/fuzz/${target}_fuzz.cpp" ]] || continue
   echo "== fuzz: building ${target}_fuzz"
-  "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "$root/tools/lib/cfgc.cpp" "$out/libgame_fuzz.a" \
-    "${gamelibs[@]}" -o "$out/${target}_fuzz"
+  "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "$root/tools/lib/cfgc.cpp" "$root/tools/lib/toolfile.cpp" \
+    "$out/libgame_fuzz.a" "${gamelibs[@]}" -o "$out/${target}_fuzz"
   dict=()
   [[ -f "$root/tests/fuzz/${target}.dict" ]] && dict=(-dict="$root/tests/fuzz/${target}.dict")
   echo "== fuzz: running ${target}_fuzz for ${seconds} s"
