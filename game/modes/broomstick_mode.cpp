@@ -165,10 +165,18 @@ void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Obje
             data->compCollected++;
             // Stepped by the count, not from the current animation, so a
             // pickup taken while the area is still moving cannot leave it on
-            // an in-between animation.
-            if (data->endArea) {
-                HitModeObject_PlayIndex(data->endArea, 2 * data->compCollected - 1, 1, record->player);
-                HitModeObject_ChooseNext(data->endArea, 2 * data->compCollected);
+            // an in-between animation. An area with fewer steps than the
+            // level has pickups goes no further than its waiting animation:
+            // the trigger, the loop and the finish are the run's to play.
+            if (Object* area = data->endArea) {
+                const int32_t waiting = (int32_t)HitModeObject_GetAnimCount(area) - 4;
+                const int32_t step = 2 * data->compCollected;
+                if (step <= waiting) {
+                    HitModeObject_PlayIndex(area, step - 1, 1, record->player);
+                    HitModeObject_ChooseNext(area, step);
+                } else if (HitModeObject_GetAnimIndex(area) < waiting) {
+                    HitModeObject_PlayIndex(area, waiting, 1, record->player);
+                }
             }
         }
         break;

@@ -397,6 +397,35 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
 }
 
+// A level with more completion pickups than its end area has steps: the
+// pickups stop the area at its waiting animation, and the run goes on to the
+// trigger instead of finishing the area (and the level) at once.
+TEST_F(BroomTest, CompletionPickupsBeyondTheEndAreasStepsStopAtItsWaitingAnimation)
+{
+    WriteProp("End", "StringVal0 = ENDAREA\n FPVal0 = -1", 6);
+    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
+    Level_SetGameRule(RULE_NORMAL);
+    SetPlayers({1});
+    PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5)),
+                Item("Comp", V(3, 0, 5))});
+    Object* broom = Broom("levelCompPickupTotal = 3");
+    ASSERT_NE(broom, nullptr);
+    Object* end = PropAt(V(0, 0, 30));
+    ASSERT_EQ(D(broom)->endArea, end);
+    Frame();
+    for (float x : {1.0f, 2.0f, 3.0f}) {
+        Hit(broom, PropAt(V(x, 0, 5)));
+        EXPECT_LE(HitModeObject_GetAnimIndex(end), 2) << "pickup at x " << x;
+        Frame(12);
+    }
+    EXPECT_EQ(D(broom)->compCollected, 3);
+    const int32_t i = HitModeObject_GetAnimIndex(end);
+    EXPECT_TRUE(i == 3 || i == 4) << "triggered, not finished: " << i;
+    Frame(15);
+    EXPECT_NE(HitModeObject_GetAnimIndex(end), 5);
+    EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED));
+}
+
 TEST_F(BroomTest, AnEndAreaOfFewerThanFourAnimationsIsIgnored)
 {
     for (int n : {1, 2, 3}) {
