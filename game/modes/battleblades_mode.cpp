@@ -547,7 +547,9 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
             switch (Vehicle_Trunc(HitModeObject_GetValue(other, 0))) {
             case 1: {
                 int32_t e = Vehicle_Trunc(v1);
-                if (e >= 0 && e < BLADE_ELEMENTS) data->blades[e] += Vehicle_Trunc(HitModeObject_GetValue(other, 2));
+                if (e >= 0 && e < BLADE_ELEMENTS)
+                    data->blades[e] =
+                        Vehicle_AddClamped(data->blades[e], Vehicle_Trunc(HitModeObject_GetValue(other, 2)));
                 else GameLog_Printf("BattleBlades: a blade pickup for element %d (0..2) gives no blades", e);
                 data->spin += v1;
                 break;

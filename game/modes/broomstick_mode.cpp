@@ -183,7 +183,8 @@ void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Obje
     case 5: {
         Vec3 at = Vehicle_BodyPosition(pickup);
         if (pickup->node) Node_GetWorldPosition(pickup->node, &at);
-        if (!BroomStick_OpenPopup(data, Vehicle_Trunc(v1), &at)) data->score += Vehicle_Trunc(v1);
+        if (!BroomStick_OpenPopup(data, Vehicle_Trunc(v1), &at))
+            data->score = Vehicle_AddClamped(data->score, Vehicle_Trunc(v1));
         data->scoreCollected++;
         if (data->scoreCollected >= Vehicle_Trunc((float)data->scorePresent * data->scoreFractionRequired))
             data->flags |= BROOM_REQUIREMENT;
@@ -201,7 +202,8 @@ void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Obje
     case 7: {
         Vec3 at = Vehicle_BodyPosition(pickup);
         if (pickup->node) Node_GetWorldPosition(pickup->node, &at);
-        if (!BroomStick_OpenPopup(data, Vehicle_Trunc(v1), &at)) data->score += Vehicle_Trunc(v1);
+        if (!BroomStick_OpenPopup(data, Vehicle_Trunc(v1), &at))
+            data->score = Vehicle_AddClamped(data->score, Vehicle_Trunc(v1));
         data->hiddenCollected++;
         if (data->hiddenCollected >= data->hiddenPresent) data->flags |= BROOM_REQUIREMENT;
         break;
@@ -507,7 +509,7 @@ void BroomStickMode_CountHit(int32_t score, Object* object, Object* other, int c
     if (score == 0) return;
     Vec3 at = Vehicle_BodyPosition(other);
     if (other && other->node) Node_GetWorldPosition(other->node, &at);
-    if (!BroomStick_OpenPopup(data, score, &at)) data->score += score;
+    if (!BroomStick_OpenPopup(data, score, &at)) data->score = Vehicle_AddClamped(data->score, score);
 }
 
 void BroomStickMode_Restart(Object* object, EntityRecord* record, int32_t fullRestart)
@@ -610,7 +612,7 @@ void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* othe
             }
             Projectile_OnHit(other, Projectile_GetOwner(other));
         } else if (type == h[OBJTYPE_SCORE]) {
-            data->score += Vehicle_Trunc(Projectile_GetHitValue(other, 0));
+            data->score = Vehicle_AddClamped(data->score, Vehicle_Trunc(Projectile_GetHitValue(other, 0)));
             Projectile_OnHit(other, Projectile_GetOwner(other));
         }
     }

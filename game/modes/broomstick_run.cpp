@@ -193,7 +193,7 @@ void UpdatePopups(EntityRecord* record, BroomStickData* data, float dt)
         const float dx = p.x - tx, dy = p.y - ty;
         if (!haveTarget || dx * dx + dy * dy < 400.0f) {
             p.flags = 0;
-            data->score += p.value;
+            data->score = Vehicle_AddClamped(data->score, p.value);
         }
     }
 }
@@ -255,7 +255,7 @@ void EndArea(EntityRecord* record, BroomStickData* data, uint32_t rule)
     // The last animation: pop-ups still flying count now, once.
     for (BroomPopup& p : data->popups) {
         if (!(p.flags & BROOM_POPUP_ACTIVE)) continue;
-        data->score += p.value;
+        data->score = Vehicle_AddClamped(data->score, p.value);
         p.flags = 0;
     }
     if (!HitModeObject_TestState(area, HITSTATE_FINISHED) || (data->runState & BROOM_RUN_COMPLETE)) return;

@@ -118,6 +118,12 @@ int32_t Vehicle_Trunc(float value)
 
 float Vehicle_Finite(float value, float fallback) { return std::isfinite(value) ? value : fallback; }
 
+int32_t Vehicle_AddClamped(int32_t a, int32_t b)
+{
+    const int64_t sum = (int64_t)a + (int64_t)b;
+    return sum > INT32_MAX ? INT32_MAX : (sum < INT32_MIN ? INT32_MIN : (int32_t)sum);
+}
+
 int Vehicle_AddTypeBit(uint32_t* mask, int32_t n, const char* modeName, const char* key)
 {
     if (n >= 1 && n <= 32) {

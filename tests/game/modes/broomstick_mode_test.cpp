@@ -218,6 +218,24 @@ TEST_F(BroomTest, HealingScoringAndPopUps)
     EXPECT_EQ(d->score, 62);
 }
 
+// Scores as large as an int holds, taken at once and through pop-ups, stop
+// at the limit (the sanitizer build would stop at an overflow).
+TEST_F(BroomTest, HugeScoresStopAtTheLimit)
+{
+    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 3e9", 2);
+    PlaceProps({Item("Coin", V(3, 0, 5)), Item("Coin", V(4, 0, 5))});
+    Object* broom = Broom();
+    ASSERT_NE(broom, nullptr);
+    BroomStickData* d = D(broom);
+    Hit(broom, PropAt(V(3, 0, 5)));
+    Hit(broom, PropAt(V(4, 0, 5)));
+    Frame();
+    EXPECT_EQ(d->score, INT32_MAX) << "both pop-ups landed";
+    for (int i = 0; i < 11; ++i) BroomStickMode_CountHit(INT32_MAX, broom, broom, 1, 0);
+    Frame();
+    EXPECT_EQ(d->score, INT32_MAX);
+}
+
 TEST_F(BroomTest, AFullRestartResetsTheRunAndAQuotaOfNothingIsMetAtOnce)
 {
     Game_SetHiddenFlag();

@@ -129,9 +129,8 @@ TEST_F(FakeTiltTest, WithTwoPlayersTheWalkerRespawnsFrozenWhileStartPlays)
     SetPlayers({1, 1});
     WriteConfig("Huds\\Walker.cfg", "HUD1 {\n}\nHUD2 {\n}\n");
     for (int i = 0; i < 8; ++i) {
-        char ext[16];
-        snprintf(ext, sizeof ext, "HudAnim%d", i);
-        WriteAnimSet("Huds\\Walker.cfg", ext, {{"idle", 1.0f, true}, {"start", 0.3f, false}});
+        WriteAnimSet("Huds\\Walker.cfg", ("HudAnim" + std::to_string(i)).c_str(),
+                     {{"idle", 1.0f, true}, {"start", 0.3f, false}});
     }
     Box({5, 1, 5}, V(0, -1, 0));
     Object* hero = Walker("", 0.0f, 0.0f, "HudPath = Huds\\Walker.cfg");

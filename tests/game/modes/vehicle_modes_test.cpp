@@ -135,4 +135,20 @@ TEST_F(VehicleTest, ABladePickupForNoElementGivesOnlySpin)
     EXPECT_FLOAT_EQ(d->spin, 0.0f) << "value 1 goes to the spin, which stays within 0..1";
 }
 
+// Blade pickups as large as an int holds: the stock stops at its limit
+// (the sanitizer build would stop at an overflow).
+TEST_F(VehicleTest, HugeBladePickupsHoldTheStockAtItsLimit)
+{
+    WriteProp("Blade", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 1\n FPVal2 = 0\n FPVal3 = 3e9", 2);
+    WriteMode("carddata\\entityconfigs\\Hero.cfg", "BattleBlades", {{"iceBlade", 1.0f, true}},
+              "pickupCollectOn = TRUE\n initNumIce = 2000000000\n dieInAirVel = -100");
+    WriteLevel();
+    PlaceProps({Item("Blade", V(5, 0, 5)), Item("Blade", V(6, 0, 5))});
+    Object* top = Build();
+    ASSERT_NE(top, nullptr);
+    BattleBladesData* d = BattleBlades_GetData(top);
+    for (float x : {5.0f, 6.0f}) BattleBladesMode_Collision(top, Entity_GetRecord(top), PropAt(V(x, 0, 5)), 0);
+    EXPECT_EQ(d->blades[BLADE_ICE], INT32_MAX);
+}
+
 }  // namespace
