@@ -22,6 +22,8 @@
 #include "game/level_state.h"
 #include "game/loading_screen.h"
 #include "game/memcard_ui.h"
+#include "game/modes/vehicle_modes.h"
+#include "game/modes/walking_modes.h"
 #include "game/players.h"
 #include "game/race_setup.h"
 #include "game/save_record.h"
@@ -165,6 +167,10 @@ int Game_FindStateType(const char* shortName)
 GameState* Game_Setup(void)
 {
     Game_ResetContext();
+    // The control modes fill their rows of the mode table once, before any
+    // entity loads.
+    WalkingModes_Register();
+    VehicleModes_Register();
     Game_ReadSwitches();
     Game_MountDataWad();
     Game_LoadLogos();

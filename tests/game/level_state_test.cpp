@@ -13,11 +13,16 @@
 #include "engine/physbody.h"
 #include "engine/physworld.h"
 #include "engine/view.h"
+#include "game/entity.h"
+#include "game/modes/vehicle_modes.h"
+#include "game/modes/walking_modes.h"
+#include "game/projectile.h"
 #include "game/game_setup.h"
 #include "game/level_file.h"
 #include "game/loading_screen.h"
 #include "physics/collision/collision_detection.h"
 #include "physics/dynamics/phys_time.h"
+#include "platform/dinput/dinput_test.h"
 #include "program_fixture.h"
 #include "tools/lib/lwswrite.h"
 
@@ -70,6 +75,21 @@ std::string StartScene(int starts)
     return LwsWriter_Write(scene);
 }
 
+// The first character's entity configuration: a ball walking in the Man
+// mode, with no visual and no animations.
+void WriteCharacter()
+{
+    gametest::WriteConfig("carddata\\entityconfigs\\Wren.cfg",
+                          "Object {\n Description {\n  Name = Entity\n  VisualModel = NOVISUAL\n"
+                          "  PhysicalModel = SPHERE0.5\n  Mass = 1\n  Active = TRUE\n  CollisionGroup = 2\n"
+                          "  Constructor = Entity_Constructor\n  Destructor = Entity_Destructor\n"
+                          "  Update = Entity_Update\n  Collision = Entity_Collision\n }\n}\n"
+                          "vehicle {\n vehicleData {\n  ControlMode = Man\n  maxVelocity = 50\n }\n"
+                          " controlData {\n  jumpVel = 5\n  maxRunSpeed = 4\n  forwardVelStep = 40\n  turnVelMax = 3\n"
+                          "  joyDirIncFromCenter = 100, 0, 100\n  joyDirIncToCenter = 100, 0, 100\n"
+                          "  dieInAirTime = 1.5\n }\n}\n");
+}
+
 class LevelStateTest : public ProgramTest {
 protected:
     // Levels 1..n: "levelK.cfg" with progress entry 10 + K, loading image K
@@ -98,6 +118,7 @@ protected:
         LevelTest_ClearActivations();
         Level_CreateState();
         State_Update(0.0f);  // enter, then the first update (frame time 0)
+        EXPECT_NE(Level_GetState(), nullptr);
         return Level_GetState();
     }
 
@@ -118,8 +139,13 @@ protected:
     // everything the test made goes.
     static void Finish()
     {
-        if (GameState* current = State_GetCurrent()) State_Destroy(current);
+        for (GameState* state = State_GetCurrent(); state;) {
+            GameState* below = state->previous;
+            State_Destroy(state);
+            state = below;
+        }
         State_Reset();
+        State_Init();  // a test may start another level
         Game_ReleaseContext();
         PhysWorlds_DestroyAll();
         Game_SetPhysicsWorld(nullptr);
@@ -488,6 +514,204 @@ TEST_F(LevelStateTest, ThePackingRunAdvancesAsSoonAsALevelHasRendered)
             Finish();
         },
         "-quiet -WadProcess");
+}
+
+// Ends the level and ticks until the next one has loaded in place.
+void PlayToTheNextLevel()
+{
+    Level_SetFlags(LEVEL_ENDED, 1);
+    for (int f = 0; f < 100 && Level_GetState() && !Level_TestFlags(LEVEL_LOAD_NEXT); f++) State_Update(0.05f);
+    State_Update(0.05f);
+}
+
+TEST_F(LevelStateTest, PlayerEntitiesStandAtTheirStartsRunEachFrameAndKeepTheirRecordsOverTheNextLevel)
+{
+    WriteLevels(2);
+    WriteCharacter();
+    RunProgram([] {
+        WalkingModes_Register();
+        VehicleModes_Register();
+        Game_ResetContext();
+        Game_LoadCharacterList();
+        GameContext* ctx = Game_GetContext();
+        ctx->playerKinds[1] = PLAYER_KIND_HUMAN;
+        ctx->characters[0] = ctx->characters[1] = 0;
+        const uint32_t nodes = List_Count(Node_GetPool()), views = List_Count(View_GetPool());
+        LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
+        ASSERT_NE(level, nullptr);
+        EXPECT_EQ(Level_GetNumPlayerEntities(), 2u);
+        EntityRecord* records[2] = {};
+        for (int p = 0; p < 2; p++) {
+            Object* hero = Level_GetPlayerEntity(p);
+            ASSERT_NE(hero, nullptr) << p;
+            records[p] = Entity_GetRecord(hero);
+            ASSERT_NE(records[p], nullptr) << p;
+            EXPECT_EQ(records[p]->mode, (uint32_t)MODE_MAN) << p;
+            ASSERT_NE(hero->node, nullptr);
+            Vec3 at;
+            Node_GetWorldPosition(hero->node, &at);
+            EXPECT_NEAR(at.x, 10.0f * p, 1e-3f) << p;
+            EXPECT_NEAR(at.z, 5.0f, 1e-3f) << p;
+        }
+        // A long frame moves the entities' clocks by the capped step.
+        const float before = Entity_GetTime(records[0]);
+        Tick(0.2f);
+        EXPECT_NEAR(Entity_GetTime(records[0]), before + 0.05f, 1e-5f);
+
+        // Each viewport sees its own player by its HUD state, the others
+        // from outside.
+        Player_SetHudState(0, 6);
+        Player_SetHudState(1, 4);
+        Level_PrepareViewportHuds(0);
+        EXPECT_EQ(records[0]->viewMask, 6u);
+        EXPECT_EQ(records[1]->viewMask, 1u);
+        Level_PrepareViewportHuds(1);
+        EXPECT_EQ(records[0]->viewMask, 1u);
+        EXPECT_EQ(records[1]->viewMask, 4u);
+
+        PlayToTheNextLevel();
+        ASSERT_EQ(level->levelIndex, 1);
+        for (int p = 0; p < 2; p++) {
+            Object* hero = Level_GetPlayerEntity(p);
+            ASSERT_NE(hero, nullptr) << p;
+            EXPECT_EQ(Entity_GetRecord(hero), records[p]) << "the player's record goes on";
+        }
+        Tick(0.02f);
+
+        Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
+        int alive = 1;
+        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
+        EXPECT_EQ(alive, 0);
+        EXPECT_EQ(EntitySystem_Get(), nullptr);
+        EXPECT_EQ(Projectile_GetPool(), nullptr);
+        EXPECT_EQ(Level_GetPlayerEntity(0), nullptr);
+        EXPECT_EQ(List_Count(Node_GetPool()), nodes);
+        EXPECT_EQ(List_Count(View_GetPool()), views);
+        EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, TheLevelFilesGravityPullsTheLevelsBodiesAndTheNextLevelStartsFromTheDefault)
+{
+    WriteLevels(1);
+    gametest::WriteConfig("levels\\heavy.cfg", "game {\n Level {\n levelToUnlock = 30\n gravity = 0, -20, 0\n }\n}\n");
+    RunProgram([] {
+        StartLevel({"heavy.cfg", "level1.cfg"});
+        ASSERT_EQ(ObjectWorld_GetPhysicsWorld(), Game_GetPhysicsWorld());
+        // A ball dropped in the level falls at the level's pull.
+        auto fallSpeed = [] {
+            ObjectDescription d = {};
+            strcpy(d.physicalModel, "SPHERE1");
+            d.mass = 1.0f;
+            d.active = 1;
+            Object* ball = Object_Create(Level_GetObjectList(), &d);
+            EXPECT_NE(ball, nullptr);
+            if (!ball || !ball->body) return 0.0f;
+            Object_Sync(ball, OBJECT_SYNC_ALL);  // into the world
+            Tick(0.05f);
+            Vec3 v = {};
+            PhysBody_GetLinearVelocity(ball->body, &v);
+            return -v.y;
+        };
+        EXPECT_NEAR(fallSpeed(), 20.0f * 0.05f, 0.05f);
+        PlayToTheNextLevel();
+        EXPECT_EQ(Level_GetLevelToUnlock(), 11);
+        EXPECT_NEAR(fallSpeed(), 9.81f * 0.05f, 0.05f);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, TheAutosavePushesTheSaveScreensOverAnEndedLevelButNotOverAQuitOne)
+{
+    WriteLevels(2);
+    RunProgram([] {
+        StartLevel({"level1.cfg", "level2.cfg"});
+        GameState* levelState = State_GetCurrent();
+        MemCardUI_Get()->autosaveEnabled = 1;
+        Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
+        Tick();
+        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);
+        EXPECT_EQ(State_GetCurrent(), levelState);
+        Finish();
+
+        StartLevel({"level1.cfg", "level2.cfg"});
+        levelState = State_GetCurrent();
+        MemCardUI_Get()->autosaveEnabled = 1;
+        Level_SetFlags(LEVEL_ENDED, 1);
+        Tick();
+        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_AUTOSAVE);
+        ASSERT_NE(State_GetCurrent(), levelState);
+        EXPECT_EQ(State_GetCurrent(), MemCardUI_Get()->state);
+        EXPECT_EQ(State_GetCurrent()->previous, levelState);
+        Finish();
+    });
+}
+
+// The pause menu of the levels: the loading page dismissed by its one
+// entry, and the pause page whose first entry quits.
+const char kInGameMenu[] =
+    "MenuData {\n"
+    " loadingScreenContinue {\n  go {\n   MenuItem = TRUE\n   MenuSelection = continue\n  }\n }\n"
+    " pauseMenuMain {\n  quit {\n   MenuItem = TRUE\n   MenuItemInitSelected = TRUE\n"
+    "   MenuSelection = quitToFrontend\n  }\n }\n"
+    "}\n";
+
+// One pad update with these keys down (every other key up).
+void Keys(std::initializer_list<uint8_t> keys)
+{
+    DInputTest_ResetState();
+    for (uint8_t key : keys) DInputTest_PushKey(key, 1);
+    Pad_Update(0.016f);
+}
+
+TEST_F(LevelStateTest, EachLoadWaitsOnItsPageAndEscapeOpensThePauseMenuWhoseQuitLeaves)
+{
+    WriteLevels(2);
+    gametest::WriteConfig("InGameMenu.cfg", kInGameMenu);
+    RunProgram([] {
+        LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
+        Player_AssignDevices();
+        GameContext* ctx = Game_GetContext();
+        for (int p = 0; p < GAME_PLAYER_SLOTS; p++) ctx->inputDevices[p] = Player_GetInputDevice(p);
+        MenuSystem* menu = Level_GetInGameMenu();
+        ASSERT_NE(menu, nullptr);
+        for (int f = 0; f < 3; f++) Tick();
+        EXPECT_TRUE(Menu_IsOpen(menu));
+        EXPECT_TRUE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
+        Menu_SetOpen(menu, 0, 0);  // the player dismissed the page
+        Tick();
+        EXPECT_FALSE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
+
+        // The next level brings a menu of its own, which waits again.
+        PlayToTheNextLevel();
+        ASSERT_EQ(level->levelIndex, 1);
+        menu = Level_GetInGameMenu();
+        ASSERT_NE(menu, nullptr);
+        Tick();
+        EXPECT_TRUE(Menu_IsOpen(menu));
+        EXPECT_TRUE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
+        Menu_SetOpen(menu, 0, 0);
+        Tick();
+
+        Keys({0x01});  // Escape
+        Tick();
+        ASSERT_TRUE(Menu_IsOpen(menu));
+        EXPECT_EQ(Menu_GetCurrentPage(menu), Menu_FindPage(menu, Name_Hash("pauseMenuMain", 1, 1)));
+        Keys({});
+        Tick();
+        EXPECT_FALSE(Level_TestFlags(LEVEL_RULE_CLOCK));  // stopped while the menu is up
+        Keys({0x1C});  // Return on "quit"
+        Tick();
+        Keys({});
+        EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
+        EXPECT_EQ(Progress_TestFlags(12, PROGRESS_COMPLETED), 0);
+        int alive = 1;
+        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
+        EXPECT_EQ(alive, 0);
+        EXPECT_EQ(Progress_TestFlags(12, PROGRESS_COMPLETED), 0);
+        Finish();
+    });
 }
 
 }  // namespace
