@@ -312,7 +312,7 @@ GameState* Game_Update(GameState*, float)
     if (request == GAME_REQUEST_LEVEL) type = GAMESTATE_GLIM;
     GameStateCreator create = Game_StateForType(type);
     if (!create && type == GAMESTATE_FRONTEND && !g_switches.frontEndMissingSaid) {
-        printf("No front end is installed: start a level with -leveltype Glim -levelnumber N\n");
+        printf("The front end is not built yet: start a level with -leveltype Glim -levelnumber N\n");
         fflush(stdout);
         g_switches.frontEndMissingSaid = true;
     }

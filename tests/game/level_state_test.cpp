@@ -14,6 +14,7 @@
 #include "engine/physworld.h"
 #include "engine/view.h"
 #include "game/entity.h"
+#include "game/hit_mode_object.h"
 #include "game/modes/vehicle_modes.h"
 #include "game/modes/walking_modes.h"
 #include "game/projectile.h"
@@ -710,6 +711,79 @@ TEST_F(LevelStateTest, EachLoadWaitsOnItsPageAndEscapeOpensThePauseMenuWhoseQuit
         for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
         EXPECT_EQ(alive, 0);
         EXPECT_EQ(Progress_TestFlags(12, PROGRESS_COMPLETED), 0);
+        Finish();
+    });
+}
+
+// A hit-mode prop of the group that starts out of play, with no visual and
+// no body.
+void WriteProp(const char* path, const char* group)
+{
+    gametest::WriteConfig(path, std::string("Object {\n Description {\n  VisualModel = NOVISUAL\n"
+                                            "  PhysicalModel = NOCOLLISION\n  Mass = 0\n"
+                                            "  Constructor = VavadUtils_HitModeObject_Constructor\n"
+                                            "  Destructor = VavadUtils_HitModeObject_Destructor\n"
+                                            "  Update = VavadUtils_HitModeObject_Update\n  BoolVal0 = TRUE\n"
+                                            "  StringVal1 = ") +
+                                    group + "\n }\n}\n");
+}
+
+// The level's hit-mode prop of the group, or null.
+Object* PropOf(const char* group)
+{
+    struct Find {
+        uint32_t hash;
+        Object* found;
+    } find = {ObjectEvent_GroupHash(group), nullptr};
+    List_ForEach(
+        Level_GetObjectList(),
+        [](void* item, void* arg) {
+            Find* f = (Find*)arg;
+            const HitModeRecord* r = HitModeObject_GetRecord((Object*)item);
+            if (r && r->groupHash == f->hash) f->found = (Object*)item;
+            return 0;
+        },
+        &find);
+    return find.found;
+}
+
+TEST_F(LevelStateTest, RestartsAndRuleChoicesActivateTheRulesPickupsOfTheScene)
+{
+    LwsWriterScene scene;
+    for (const char* name : {"Coin", "Gem", "Flag"}) {
+        LwsWriterItem item;
+        item.name = name;
+        item.keys.push_back(LwsWriterKey{});
+        scene.items.push_back(item);
+    }
+    gametest::WriteData("Levels/Props.lws", LwsWriter_Write(scene));
+    WriteProp("Levels\\Props\\Coin.cfg", "SCORE_PICKUP");
+    WriteProp("Levels\\Props\\Gem.cfg", "HIDDEN_PICKUP");
+    WriteProp("Levels\\Props\\Flag.cfg", "LEVEL_COMP");
+    gametest::WriteConfig("levels\\props.cfg", "game {\n Level {\n levelscene = Levels\\Props.lws\n"
+                                               " levelConfigs = Levels\\Props\n DefaultGameType = scorePickups\n"
+                                               " }\n}\n");
+    RunProgram([] {
+        StartLevel({"props.cfg"});
+        Object* coin = PropOf("SCORE_PICKUP");
+        Object* gem = PropOf("HIDDEN_PICKUP");
+        Object* flag = PropOf("LEVEL_COMP");
+        ASSERT_TRUE(coin && gem && flag);
+        auto active = [](Object* o) { return HitModeObject_TestState(o, HITSTATE_ACTIVE) != 0; };
+        Tick();
+        EXPECT_FALSE(active(coin) || active(gem) || active(flag)) << "a level starts with no pickup in play";
+
+        Level_Restart(0);  // as a mode restarts the level
+        Tick();
+        Tick();
+        EXPECT_TRUE(active(coin));
+        EXPECT_TRUE(active(flag));
+        EXPECT_FALSE(active(gem));
+
+        Level_OnMenuResult(nullptr, Name_Hash("hiddenPickups", 1, 1));
+        Tick();
+        Tick();
+        EXPECT_TRUE(active(gem));
         Finish();
     });
 }
