@@ -125,6 +125,15 @@ protected:
 
     static int Tick(float dt = 0.02f) { return State_Update(dt); }
 
+    // Whether the stack empties (the level state popped) within 200 frames
+    // of 0.05 s.
+    static bool Leaves()
+    {
+        int alive = 1;
+        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
+        return alive == 0;
+    }
+
     // Ticks until the flag is set (or the state went); the ticks taken.
     static int TicksUntil(uint32_t flag, float dt, int most = 200)
     {
@@ -181,16 +190,16 @@ TEST_F(LevelStateTest, TheEndChainWaitsFadesAndLoadsTheNextLevelBehindItsImage)
         EXPECT_EQ(TicksUntil(LEVEL_LOAD_NEXT, 0.05f), 8);  // 1.1 at 3 a second
         Tick(0.05f);                                       // level 2 loads in place
         EXPECT_EQ(level->levelIndex, 1);
+        EXPECT_EQ(LoadingScreen_Get()->type, 2u);  // behind the next level's loading screen
         EXPECT_EQ(Level_GetLevelToUnlock(), 12);
         EXPECT_FALSE(Level_TestFlags(LEVEL_FADING | LEVEL_LOAD_NEXT | LEVEL_QUIT));
         EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 1u);
 
         // The last level of the list: its end leaves, and the state pops.
         Level_SetFlags(LEVEL_ENDED, 1);
-        int alive = 1;
-        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
-        EXPECT_EQ(alive, 0);
+        EXPECT_TRUE(Leaves());
         EXPECT_EQ(Level_GetState(), nullptr);
+        EXPECT_EQ(LoadingScreen_Get()->type, 1u);  // the front end's loading
         EXPECT_EQ(LoadingScreen_Get()->currentIndex, 0);
         EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 2u);
         Finish();
@@ -205,9 +214,7 @@ TEST_F(LevelStateTest, QuittingRecordsNothingAndAlwaysLeaves)
         Progress_SetLocked(12, 1);
         Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
         EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
-        int alive = 1;
-        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
-        EXPECT_EQ(alive, 0);
+        EXPECT_TRUE(Leaves());
         EXPECT_EQ(Progress_TestFlags(11, PROGRESS_COMPLETED), 0);
         EXPECT_EQ(Progress_IsLocked(12), 1);
         EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 0u);
@@ -222,9 +229,7 @@ TEST_F(LevelStateTest, ReplayingACompletedLevelLeavesAndALevelWithoutAnEntryMark
         StartLevel({"level1.cfg", "level2.cfg"});
         Progress_SetFlags(11, PROGRESS_COMPLETED, 1);
         Level_SetFlags(LEVEL_ENDED, 1);
-        int alive = 1;
-        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
-        EXPECT_EQ(alive, 0);  // not the next level: back to the front end
+        EXPECT_TRUE(Leaves());  // not the next level: back to the front end
         Finish();
 
         StartLevel({"level9.cfg", "level1.cfg"});
@@ -487,10 +492,8 @@ TEST_F(LevelStateTest, UnloadAndExitLeaveNoObjectOrBodyBehind)
         EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);  // a fresh world
         EXPECT_EQ(Level_GetObjectList(), nullptr);
         Level_LoadContent(nullptr);
-        int alive = 1;
         Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 1);
-        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
-        EXPECT_EQ(alive, 0);
+        EXPECT_TRUE(Leaves());
         EXPECT_EQ(List_Count(View_GetPool()), views);
         EXPECT_EQ(List_Count(Node_GetPool()), nodes);
         EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
@@ -580,9 +583,7 @@ TEST_F(LevelStateTest, PlayerEntitiesStandAtTheirStartsRunEachFrameAndKeepTheirR
         Tick(0.02f);
 
         Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
-        int alive = 1;
-        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
-        EXPECT_EQ(alive, 0);
+        EXPECT_TRUE(Leaves());
         EXPECT_EQ(EntitySystem_Get(), nullptr);
         EXPECT_EQ(Projectile_GetPool(), nullptr);
         EXPECT_EQ(Level_GetPlayerEntity(0), nullptr);
@@ -707,9 +708,7 @@ TEST_F(LevelStateTest, EachLoadWaitsOnItsPageAndEscapeOpensThePauseMenuWhoseQuit
         Keys({});
         EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
         EXPECT_EQ(Progress_TestFlags(12, PROGRESS_COMPLETED), 0);
-        int alive = 1;
-        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
-        EXPECT_EQ(alive, 0);
+        EXPECT_TRUE(Leaves());
         EXPECT_EQ(Progress_TestFlags(12, PROGRESS_COMPLETED), 0);
         Finish();
     });
