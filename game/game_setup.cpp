@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/cache.h"
+#include "app/config.h"
 #include "app/file.h"
 #include "app/shell.h"
 #include "app/state.h"
@@ -15,7 +16,6 @@
 #include "app/wad.h"
 #include "common/cmdline.h"
 #include "common/strings.h"
-#include "app/config.h"
 #include "engine/physray.h"
 #include "engine/physworld.h"
 #include "game/game_context.h"

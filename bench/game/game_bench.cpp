@@ -99,7 +99,8 @@ std::string Grid(int cells, float size)
     LwoWriterLayer layer;
     const float step = size / (float)cells;
     for (int z = 0; z <= cells; z++)
-        for (int x = 0; x <= cells; x++) layer.points.insert(layer.points.end(), {x * step - size / 2, 0.0f, z * step - size / 2});
+        for (int x = 0; x <= cells; x++)
+            layer.points.insert(layer.points.end(), {x * step - size / 2, 0.0f, z * step - size / 2});
     for (int z = 0; z < cells; z++)
         for (int x = 0; x < cells; x++) {
             const uint32_t a = (uint32_t)(z * (cells + 1) + x), b = a + 1, c = a + (uint32_t)cells + 1, d = c + 1;
@@ -120,7 +121,8 @@ std::string Box(float h)
     surface.name = "Crate";
     object.surfaces.push_back(surface);
     LwoWriterLayer layer;
-    for (int i = 0; i < 8; i++) layer.points.insert(layer.points.end(), {i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
+    for (int i = 0; i < 8; i++)
+        layer.points.insert(layer.points.end(), {i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
     const uint32_t faces[6][4] = {{0, 2, 3, 1}, {4, 5, 7, 6}, {0, 1, 5, 4}, {2, 6, 7, 3}, {0, 4, 6, 2}, {1, 3, 7, 5}};
     for (const auto& f : faces) {
         layer.polygons.push_back({{f[0], f[1], f[2]}, 0});
@@ -133,8 +135,8 @@ std::string Box(float h)
 
 std::string ObjectFile(const char* model, const char* extra)
 {
-    return std::string("Object {\n Description {\n  VisualModel = ") + model + "\n  PhysicalModel = " + model +
-           "\n" + extra +
+    return std::string("Object {\n Description {\n  VisualModel = ") + model + "\n  PhysicalModel = " + model + "\n" +
+           extra +
            "  Constructor = GenericObject_Constructor\n  Update = GenericObject_Update\n"
            "  Destructor = GenericObject_Destructor\n  Collision = GenericObject_Collision\n }\n}\n";
 }
@@ -158,10 +160,12 @@ bool WriteBenchLevel()
     for (int i = 0; i < 24; i++) place(LwsWriterItem::OBJECT, "Crate.lwo", (float)(i % 6) * 3, (float)(i / 6) * 3);
     for (int p = 0; p < 4; p++) place(LwsWriterItem::NUL, "PlayerStart_Null", (float)p * 2, -10);
     WriteData("Levels\\Bench\\Bench.lws", LwsWriter_Write(scene));
-    return WriteConfig("Levels\\Bench\\Ground.cfg", ObjectFile("Levels\\Bench\\Ground.lwo", "  Concave = TRUE\n  Mass = 0\n")) &&
+    return WriteConfig("Levels\\Bench\\Ground.cfg",
+                       ObjectFile("Levels\\Bench\\Ground.lwo", "  Concave = TRUE\n  Mass = 0\n")) &&
            WriteConfig("Levels\\Bench\\Crate.cfg", ObjectFile("Levels\\Bench\\Crate.lwo", "  Mass = 0\n")) &&
-           WriteConfig("levels\\bench.cfg", "game {\n Level {\n levelscene = Levels\\Bench\\Bench.lws\n"
-                                            " levelConfigs = Levels\\Bench\n levelToUnlock = 3\n }\n}\n");
+           WriteConfig("levels\\bench.cfg",
+                       "game {\n Level {\n levelscene = Levels\\Bench\\Bench.lws\n"
+                       " levelConfigs = Levels\\Bench\n levelToUnlock = 3\n }\n}\n");
 }
 
 // Drops what the loads converted (meshes, scene, shapes), keeping the

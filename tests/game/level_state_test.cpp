@@ -14,13 +14,13 @@
 #include "engine/physworld.h"
 #include "engine/view.h"
 #include "game/entity.h"
+#include "game/game_setup.h"
 #include "game/hit_mode_object.h"
+#include "game/level_file.h"
+#include "game/loading_screen.h"
 #include "game/modes/vehicle_modes.h"
 #include "game/modes/walking_modes.h"
 #include "game/projectile.h"
-#include "game/game_setup.h"
-#include "game/level_file.h"
-#include "game/loading_screen.h"
 #include "physics/collision/collision_detection.h"
 #include "physics/dynamics/phys_time.h"
 #include "platform/dinput/dinput_test.h"
@@ -703,7 +703,7 @@ TEST_F(LevelStateTest, EachLoadWaitsOnItsPageAndEscapeOpensThePauseMenuWhoseQuit
         Keys({});
         Tick();
         EXPECT_FALSE(Level_TestFlags(LEVEL_RULE_CLOCK));  // stopped while the menu is up
-        Keys({0x1C});  // Return on "quit"
+        Keys({0x1C});                                     // Return on "quit"
         Tick();
         Keys({});
         EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
@@ -759,9 +759,10 @@ TEST_F(LevelStateTest, RestartsAndRuleChoicesActivateTheRulesPickupsOfTheScene)
     WriteProp("Levels\\Props\\Coin.cfg", "SCORE_PICKUP");
     WriteProp("Levels\\Props\\Gem.cfg", "HIDDEN_PICKUP");
     WriteProp("Levels\\Props\\Flag.cfg", "LEVEL_COMP");
-    gametest::WriteConfig("levels\\props.cfg", "game {\n Level {\n levelscene = Levels\\Props.lws\n"
-                                               " levelConfigs = Levels\\Props\n DefaultGameType = scorePickups\n"
-                                               " }\n}\n");
+    gametest::WriteConfig("levels\\props.cfg",
+                          "game {\n Level {\n levelscene = Levels\\Props.lws\n"
+                          " levelConfigs = Levels\\Props\n DefaultGameType = scorePickups\n"
+                          " }\n}\n");
     RunProgram([] {
         StartLevel({"props.cfg"});
         Object* coin = PropOf("SCORE_PICKUP");
