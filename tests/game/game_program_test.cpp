@@ -16,6 +16,7 @@
 #include "engine/sprite.h"
 #include "engine/sprite3d.h"
 #include "engine/view.h"
+#include "game/control_mode.h"
 #include "game/game_setup.h"
 #include "game/loading_screen.h"
 #include "platform/win32/cursor.h"
@@ -100,7 +101,7 @@ TEST_F(GameProgramTest, TheFirstResetFixesEveryPoolButTheViewsAndASecondMakesNot
     });
 }
 
-TEST_F(GameProgramTest, SetUpMountsTheArchiveAndReadsItsListsTablesAndFonts)
+TEST_F(GameProgramTest, SetUpRegistersTheModesMountsTheArchiveAndReadsItsListsTablesAndFonts)
 {
     // Everything in the archive, nothing loose: only a mounted archive serves it.
     gametest::WriteConfig("Load.dat",
@@ -117,8 +118,11 @@ TEST_F(GameProgramTest, SetUpMountsTheArchiveAndReadsItsListsTablesAndFonts)
     std::filesystem::create_directories("data");
 
     RunProgram([] {
+        for (uint32_t m = 0; m < CONTROL_MODES; m++) ControlMode_Register(m, nullptr, 0);
         GameState* root = Game_Setup();
         EXPECT_EQ(State_GetCurrent(), root);
+        for (uint32_t m = 0; m < CONTROL_MODES; m++)  // every mode's row is filled
+            EXPECT_NE(ControlMode_GetSlots(m)->update, nullptr) << ControlMode_GetName(m);
         EXPECT_EQ(Wad_IsMounted(), 1);
         EXPECT_EQ(Game_GetMaxPlayers(), 3u);
         const LoadingScreen* l = LoadingScreen_Get();
