@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/cache.h"
+#include "app/config.h"
 #include "app/file.h"
 #include "app/shell.h"
 #include "app/state.h"
@@ -15,7 +16,6 @@
 #include "app/wad.h"
 #include "common/cmdline.h"
 #include "common/strings.h"
-#include "app/config.h"
 #include "engine/physray.h"
 #include "engine/physworld.h"
 #include "game/game_context.h"
@@ -23,6 +23,7 @@
 #include "game/loading_screen.h"
 #include "game/memcard_ui.h"
 #include "game/modes/vehicle_modes.h"
+#include "game/modes/walking_modes.h"
 #include "game/players.h"
 #include "game/race_setup.h"
 #include "game/save_record.h"
@@ -166,6 +167,10 @@ int Game_FindStateType(const char* shortName)
 GameState* Game_Setup(void)
 {
     Game_ResetContext();
+    // The control modes fill their rows of the mode table once, before any
+    // entity loads.
+    WalkingModes_Register();
+    VehicleModes_Register();
     Game_ReadSwitches();
     Game_MountDataWad();
     Game_LoadLogos();
@@ -310,7 +315,7 @@ GameState* Game_Update(GameState*, float)
     if (request == GAME_REQUEST_LEVEL) type = GAMESTATE_GLIM;
     GameStateCreator create = Game_StateForType(type);
     if (!create && type == GAMESTATE_FRONTEND && !g_switches.frontEndMissingSaid) {
-        printf("No front end is installed: start a level with -leveltype Glim -levelnumber N\n");
+        printf("The front end is not built yet: start a level with -leveltype Glim -levelnumber N\n");
         fflush(stdout);
         g_switches.frontEndMissingSaid = true;
     }

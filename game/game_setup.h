@@ -1,7 +1,8 @@
 // The game's set-up and its root state.
 //
 // The shell calls Game_Setup once after its modules are up (through its hook
-// table). It resets the game context, reads the start-up switches, mounts
+// table). It resets the game context, registers the control modes' rows of
+// the mode table, reads the start-up switches, mounts
 // "DataPC.wad" (without it the game carries on with loose files), shows the
 // logos of "configs\logos.cfg", reads "Load.dat" and the loading text,
 // defines "<SIZE>" and loads the text tables and the fonts, and creates the

@@ -27,14 +27,18 @@
 #include "engine/physworld.h"
 #include "engine/sceneplay.h"
 #include "engine/sprite3d.h"
+#include "game/entity.h"
+#include "game/entity_anim.h"
 #include "game/game_context.h"
 #include "game/game_setup.h"
+#include "game/hit_mode_object.h"
 #include "game/ingame_menu.h"
 #include "game/level_file.h"
 #include "game/loading_screen.h"
 #include "game/memcard_ui.h"
 #include "game/menu_system.h"
 #include "game/player_input.h"
+#include "game/projectile.h"
 #include "game/race_setup.h"
 #include "game/viewports.h"
 
@@ -45,7 +49,7 @@ constexpr float kEndWait = 1.0f;     // seconds between the end and the fade
 constexpr float kFadeRate = 3.0f;    // fade units per second
 constexpr float kFadeEnd = 1.1f;     // the fade's end
 constexpr float kMenuStamp = 0.2f;   // buttons stay dead this long after the menu
-constexpr uint32_t kActivate = 8;    // the object event that activates a pickup
+constexpr uint32_t kActivate = OBJECT_EVENT_ACTIVATE;  // the event that activates a pickup
 constexpr const char* kStartPrefix = "PlayerStart_Null";
 
 constexpr int kGroupPairs[][2] = {{2, 2}, {2, 1}, {2, 3}, {2, 4}, {2, 5}, {1, 1}, {4, 4}, {5, 1},
@@ -58,10 +62,11 @@ uint32_t g_activationCount = 0;
 
 LevelState* LevelOf(GameState* state) { return state && state->userData ? (LevelState*)state->userData : g_level; }
 
-// The pickup activations go to the level objects' event queue once it
-// exists; until then they are recorded.
+// A pickup activation goes to the level objects' event queue (which takes
+// it only while a hit-mode object lives); it is also recorded for tests.
 void QueueActivation(const char* name, uint32_t event)
 {
+    ObjectEvent_Queue(ObjectEvent_GroupHash(name), event, 1, 0);
     if (g_activationCount < LEVEL_PICKUP_ACTIVATIONS) g_activations[g_activationCount++] = {name, event};
 }
 
@@ -206,11 +211,12 @@ void Level_Init(GameState* state)
     ObjectWorld_SetEventLookup(nullptr);
 
     Rules_Init();
-    // Entities: EntitySystem_Init, Projectile_Register.
+    EntitySystem_Init();
+    Projectile_Register();
     InGameMenu_Register();
     Sound_SetFalloffDistance(9.0f);
     GenericObject_Register();
-    // Entities: VavadUtils_Register.
+    VavadUtils_Register();
     Hinge_Register();
     Point2Point_Register();
     AnimPath_Register();
@@ -228,9 +234,9 @@ void Level_LoadContent(GameState* state)
     if (!level) return;
     GameContext* ctx = Game_GetContext();
     AnimPath_Init();
-    // Entities: Projectile_CreatePool.
+    Projectile_CreatePool();
     Level_InitPhysics();
-    // Entities: HitModeObject_LoadConfig ("HitModeObject.cfg").
+    HitModeObject_LoadConfig();
     ObjectTemplate_Init();
     Level_ResetSettings(level);
     Level_SetObjectList(ObjectPool_Create());
@@ -239,8 +245,9 @@ void Level_LoadContent(GameState* state)
     ctx->levelLoaded = 1;
     Level_LoadScene(level);
     MenuSystem* menu = Level_CreateInGameMenu("InGameMenu.cfg");
-    // Entities: Entity_CreateFromLevel(Level_GetSceneName()), with the
-    // meshes' fog flag while level->mapLoadFogOn is set.
+    // The content layer's meshes always load with fog, so MapLoadFogOn has
+    // nothing to switch here.
+    Entity_CreateFromLevel(Level_GetSceneName());
     ObjectTemplate_Shutdown();
     level->renderedOnce = 0;
     Game_ChooseTrackName();
@@ -264,9 +271,9 @@ GameState* Level_Update(GameState* state, float dt)
         if (!Menu_IsOpen(menu)) {
             if (!Level_TestFlags(LEVEL_SKIP_PHYSICS)) PhysWorld_Update(ObjectWorld_GetPhysicsWorld(), dt);
             Level_SetFlags(LEVEL_SKIP_PHYSICS, 0);
-            // Entities: Level_UpdateObjects.
+            Level_UpdateObjects(dt);
             if (List* objects = Level_GetObjectList()) ObjectPool_Update(objects, &dt);
-            // Entities: Projectile_UpdatePool.
+            Projectile_UpdatePool(dt);
         } else {
             Level_SetFlags(LEVEL_RULE_CLOCK, 0);
             Level_StampTime(kMenuStamp);
@@ -274,6 +281,8 @@ GameState* Level_Update(GameState* state, float dt)
     }
 
     UpdateEnd(state, level, dt);
+    // Loading the next level replaced the menu.
+    menu = Level_GetInGameMenu();
     GameState* result = state;
     if (!Game_GetWadProcess() && MemCardUI_GetPendingMode() != MEMCARD_MODE_NONE)
         if (GameState* saves = MemCardUI_CreateState()) result = saves;
@@ -353,14 +362,15 @@ void Level_Unload(GameState* state, int final)
     Sound_ReleaseIdle();
     for (int v = 0; v < LEVEL_VIEWPORTS; v++) Sound_SetListener(nullptr, v);
     if (List* particles = Particle_GetPool()) List_ForEach(particles, FreeParticle, nullptr);
-    // Entities: Projectile_DestroyPool, EntitySystem_Unload(final).
+    Projectile_DestroyPool();
+    EntitySystem_Unload(final);
     Level_FreeViewports();
     ObjectPool_Destroy(Level_GetObjectList());
     Level_SetObjectList(nullptr);
     Level_FreeInGameMenu();
     ObjectWorld_DestroyAllPools();
     AnimPath_Shutdown();
-    // Entities: HitModeObject_FreeConfig.
+    HitModeObject_FreeConfig();
     if (List* sprites = Sprite3d_GetPool()) List_ForEach(sprites, ReleaseSprite3d, nullptr);
     // The world's constraints go with it.
     Game_RecreatePhysicsWorld();
@@ -383,7 +393,9 @@ void Level_Exit(GameState* state)
     if (state) State_SetUserData(state, 0);
     g_level = nullptr;
     if (Game_GetRequestedState() == GAME_REQUEST_LEVEL) Game_SetRequestedState(GAME_REQUEST_FRONTEND);
-    // Entities: EntitySystem_Free, VavadUtils_Shutdown, Projectile_Shutdown.
+    EntitySystem_Free();
+    VavadUtils_Shutdown();
+    Projectile_Shutdown();
     Rules_Shutdown();
     ObjectWorld_Shutdown();
     CallbackRegistry_Shutdown();
@@ -483,9 +495,16 @@ void Level_SetupTimerLogs(LevelState* level)
 
 void Level_PrepareViewportHuds(int viewport)
 {
-    // Entities: Entity_SetViewMask: the viewport's own player's entity takes
-    // its HUD state as view mask, every other player entity 1.
-    (void)viewport;
+    // The viewport's own player sees its entity as its HUD state says (a
+    // first-person view hides the body); every other player entity is seen
+    // from outside.
+    for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) {
+        EntityRecord* record = Entity_GetRecord(Level_GetPlayerEntity(p));
+        if (!record) continue;
+        int v = -1;
+        const bool own = Player_GetViewportIndex(p, &v) && v == viewport;
+        Entity_SetViewMask(record, own ? Player_GetHudState(p) : 1u);
+    }
 }
 
 MenuSystem* Level_CreateInGameMenu(const char* fileName)

@@ -121,8 +121,8 @@ void Level_FreeInGameMenu(void);
 // empty "GenericObject_Destructor" and "GenericObject_Collision".
 void GenericObject_Register(void);
 
-// The pickup activations Level_SetupPickups asked for, until the level
-// objects' event queue takes them (for tests): object name and event.
+// The pickup activations Level_SetupPickups asked for (for tests; the
+// events themselves go to the level objects' queue): group name and event.
 struct LevelPickupActivation {
     const char* name;
     uint32_t event;

@@ -101,7 +101,7 @@ TEST_F(GameProgramTest, TheFirstResetFixesEveryPoolButTheViewsAndASecondMakesNot
     });
 }
 
-TEST_F(GameProgramTest, SetUpMountsTheArchiveAndReadsItsListsTablesAndFonts)
+TEST_F(GameProgramTest, SetUpRegistersTheModesMountsTheArchiveAndReadsItsListsTablesAndFonts)
 {
     // Everything in the archive, nothing loose: only a mounted archive serves it.
     gametest::WriteConfig("Load.dat",
@@ -119,8 +119,11 @@ TEST_F(GameProgramTest, SetUpMountsTheArchiveAndReadsItsListsTablesAndFonts)
 
     for (uint32_t m = 0; m < CONTROL_MODES; ++m) ControlMode_Register(m, nullptr, 0);
     RunProgram([] {
+        for (uint32_t m = 0; m < CONTROL_MODES; m++) ControlMode_Register(m, nullptr, 0);
         GameState* root = Game_Setup();
         EXPECT_EQ(State_GetCurrent(), root);
+        for (uint32_t m = 0; m < CONTROL_MODES; m++)  // every mode's row is filled
+            EXPECT_NE(ControlMode_GetSlots(m)->update, nullptr) << ControlMode_GetName(m);
         EXPECT_EQ(Wad_IsMounted(), 1);
         EXPECT_EQ(Game_GetMaxPlayers(), 3u);
         const LoadingScreen* l = LoadingScreen_Get();

@@ -13,11 +13,17 @@
 #include "engine/physbody.h"
 #include "engine/physworld.h"
 #include "engine/view.h"
+#include "game/entity.h"
 #include "game/game_setup.h"
+#include "game/hit_mode_object.h"
 #include "game/level_file.h"
 #include "game/loading_screen.h"
+#include "game/modes/vehicle_modes.h"
+#include "game/modes/walking_modes.h"
+#include "game/projectile.h"
 #include "physics/collision/collision_detection.h"
 #include "physics/dynamics/phys_time.h"
+#include "platform/dinput/dinput_test.h"
 #include "program_fixture.h"
 #include "tools/lib/lwswrite.h"
 
@@ -70,6 +76,21 @@ std::string StartScene(int starts)
     return LwsWriter_Write(scene);
 }
 
+// The first character's entity configuration: a ball walking in the Man
+// mode, with no visual and no animations.
+void WriteCharacter()
+{
+    gametest::WriteConfig("carddata\\entityconfigs\\Wren.cfg",
+                          "Object {\n Description {\n  Name = Entity\n  VisualModel = NOVISUAL\n"
+                          "  PhysicalModel = SPHERE0.5\n  Mass = 1\n  Active = TRUE\n  CollisionGroup = 2\n"
+                          "  Constructor = Entity_Constructor\n  Destructor = Entity_Destructor\n"
+                          "  Update = Entity_Update\n  Collision = Entity_Collision\n }\n}\n"
+                          "vehicle {\n vehicleData {\n  ControlMode = Man\n  maxVelocity = 50\n }\n"
+                          " controlData {\n  jumpVel = 5\n  maxRunSpeed = 4\n  forwardVelStep = 40\n  turnVelMax = 3\n"
+                          "  joyDirIncFromCenter = 100, 0, 100\n  joyDirIncToCenter = 100, 0, 100\n"
+                          "  dieInAirTime = 1.5\n }\n}\n");
+}
+
 class LevelStateTest : public ProgramTest {
 protected:
     // Levels 1..n: "levelK.cfg" with progress entry 10 + K, loading image K
@@ -98,10 +119,20 @@ protected:
         LevelTest_ClearActivations();
         Level_CreateState();
         State_Update(0.0f);  // enter, then the first update (frame time 0)
+        EXPECT_NE(Level_GetState(), nullptr);
         return Level_GetState();
     }
 
     static int Tick(float dt = 0.02f) { return State_Update(dt); }
+
+    // Whether the stack empties (the level state popped) within 200 frames
+    // of 0.05 s.
+    static bool Leaves()
+    {
+        int alive = 1;
+        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
+        return alive == 0;
+    }
 
     // Ticks until the flag is set (or the state went); the ticks taken.
     static int TicksUntil(uint32_t flag, float dt, int most = 200)
@@ -118,8 +149,13 @@ protected:
     // everything the test made goes.
     static void Finish()
     {
-        if (GameState* current = State_GetCurrent()) State_Destroy(current);
+        for (GameState* state = State_GetCurrent(); state;) {
+            GameState* below = state->previous;
+            State_Destroy(state);
+            state = below;
+        }
         State_Reset();
+        State_Init();  // a test may start another level
         Game_ReleaseContext();
         PhysWorlds_DestroyAll();
         Game_SetPhysicsWorld(nullptr);
@@ -154,16 +190,16 @@ TEST_F(LevelStateTest, TheEndChainWaitsFadesAndLoadsTheNextLevelBehindItsImage)
         EXPECT_EQ(TicksUntil(LEVEL_LOAD_NEXT, 0.05f), 8);  // 1.1 at 3 a second
         Tick(0.05f);                                       // level 2 loads in place
         EXPECT_EQ(level->levelIndex, 1);
+        EXPECT_EQ(LoadingScreen_Get()->type, 2u);  // behind the next level's loading screen
         EXPECT_EQ(Level_GetLevelToUnlock(), 12);
         EXPECT_FALSE(Level_TestFlags(LEVEL_FADING | LEVEL_LOAD_NEXT | LEVEL_QUIT));
         EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 1u);
 
         // The last level of the list: its end leaves, and the state pops.
         Level_SetFlags(LEVEL_ENDED, 1);
-        int alive = 1;
-        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
-        EXPECT_EQ(alive, 0);
+        EXPECT_TRUE(Leaves());
         EXPECT_EQ(Level_GetState(), nullptr);
+        EXPECT_EQ(LoadingScreen_Get()->type, 1u);  // the front end's loading
         EXPECT_EQ(LoadingScreen_Get()->currentIndex, 0);
         EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 2u);
         Finish();
@@ -178,9 +214,7 @@ TEST_F(LevelStateTest, QuittingRecordsNothingAndAlwaysLeaves)
         Progress_SetLocked(12, 1);
         Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
         EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
-        int alive = 1;
-        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
-        EXPECT_EQ(alive, 0);
+        EXPECT_TRUE(Leaves());
         EXPECT_EQ(Progress_TestFlags(11, PROGRESS_COMPLETED), 0);
         EXPECT_EQ(Progress_IsLocked(12), 1);
         EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 0u);
@@ -195,9 +229,7 @@ TEST_F(LevelStateTest, ReplayingACompletedLevelLeavesAndALevelWithoutAnEntryMark
         StartLevel({"level1.cfg", "level2.cfg"});
         Progress_SetFlags(11, PROGRESS_COMPLETED, 1);
         Level_SetFlags(LEVEL_ENDED, 1);
-        int alive = 1;
-        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
-        EXPECT_EQ(alive, 0);  // not the next level: back to the front end
+        EXPECT_TRUE(Leaves());  // not the next level: back to the front end
         Finish();
 
         StartLevel({"level9.cfg", "level1.cfg"});
@@ -460,10 +492,8 @@ TEST_F(LevelStateTest, UnloadAndExitLeaveNoObjectOrBodyBehind)
         EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);  // a fresh world
         EXPECT_EQ(Level_GetObjectList(), nullptr);
         Level_LoadContent(nullptr);
-        int alive = 1;
         Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 1);
-        for (int f = 0; f < 200 && alive; f++) alive = Tick(0.05f);
-        EXPECT_EQ(alive, 0);
+        EXPECT_TRUE(Leaves());
         EXPECT_EQ(List_Count(View_GetPool()), views);
         EXPECT_EQ(List_Count(Node_GetPool()), nodes);
         EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
@@ -488,6 +518,274 @@ TEST_F(LevelStateTest, ThePackingRunAdvancesAsSoonAsALevelHasRendered)
             Finish();
         },
         "-quiet -WadProcess");
+}
+
+// Ends the level and ticks until the next one has loaded in place.
+void PlayToTheNextLevel()
+{
+    Level_SetFlags(LEVEL_ENDED, 1);
+    for (int f = 0; f < 100 && Level_GetState() && !Level_TestFlags(LEVEL_LOAD_NEXT); f++) State_Update(0.05f);
+    State_Update(0.05f);
+}
+
+TEST_F(LevelStateTest, PlayerEntitiesStandAtTheirStartsRunEachFrameAndKeepTheirRecordsOverTheNextLevel)
+{
+    WriteLevels(2);
+    WriteCharacter();
+    RunProgram([] {
+        WalkingModes_Register();
+        VehicleModes_Register();
+        Game_ResetContext();
+        Game_LoadCharacterList();
+        GameContext* ctx = Game_GetContext();
+        ctx->playerKinds[1] = PLAYER_KIND_HUMAN;
+        ctx->characters[0] = ctx->characters[1] = 0;
+        const uint32_t nodes = List_Count(Node_GetPool()), views = List_Count(View_GetPool());
+        LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
+        ASSERT_NE(level, nullptr);
+        EXPECT_EQ(Level_GetNumPlayerEntities(), 2u);
+        EntityRecord* records[2] = {};
+        for (int p = 0; p < 2; p++) {
+            Object* hero = Level_GetPlayerEntity(p);
+            ASSERT_NE(hero, nullptr) << p;
+            records[p] = Entity_GetRecord(hero);
+            ASSERT_NE(records[p], nullptr) << p;
+            EXPECT_EQ(records[p]->mode, (uint32_t)MODE_MAN) << p;
+            ASSERT_NE(hero->node, nullptr);
+            Vec3 at;
+            Node_GetWorldPosition(hero->node, &at);
+            EXPECT_NEAR(at.x, 10.0f * p, 1e-3f) << p;
+            EXPECT_NEAR(at.z, 5.0f, 1e-3f) << p;
+        }
+        // A long frame moves the entities' clocks by the capped step.
+        const float before = Entity_GetTime(records[0]);
+        Tick(0.2f);
+        EXPECT_NEAR(Entity_GetTime(records[0]), before + 0.05f, 1e-5f);
+
+        // Each viewport sees its own player by its HUD state, the others
+        // from outside.
+        Player_SetHudState(0, 6);
+        Player_SetHudState(1, 4);
+        Level_PrepareViewportHuds(0);
+        EXPECT_EQ(records[0]->viewMask, 6u);
+        EXPECT_EQ(records[1]->viewMask, 1u);
+        Level_PrepareViewportHuds(1);
+        EXPECT_EQ(records[0]->viewMask, 1u);
+        EXPECT_EQ(records[1]->viewMask, 4u);
+
+        PlayToTheNextLevel();
+        ASSERT_EQ(level->levelIndex, 1);
+        for (int p = 0; p < 2; p++) {
+            Object* hero = Level_GetPlayerEntity(p);
+            ASSERT_NE(hero, nullptr) << p;
+            EXPECT_EQ(Entity_GetRecord(hero), records[p]) << "the player's record goes on";
+        }
+        Tick(0.02f);
+
+        Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
+        EXPECT_TRUE(Leaves());
+        EXPECT_EQ(EntitySystem_Get(), nullptr);
+        EXPECT_EQ(Projectile_GetPool(), nullptr);
+        EXPECT_EQ(Level_GetPlayerEntity(0), nullptr);
+        EXPECT_EQ(List_Count(Node_GetPool()), nodes);
+        EXPECT_EQ(List_Count(View_GetPool()), views);
+        EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, TheLevelFilesGravityPullsTheLevelsBodiesAndTheNextLevelStartsFromTheDefault)
+{
+    WriteLevels(1);
+    gametest::WriteConfig("levels\\heavy.cfg", "game {\n Level {\n levelToUnlock = 30\n gravity = 0, -20, 0\n }\n}\n");
+    RunProgram([] {
+        StartLevel({"heavy.cfg", "level1.cfg"});
+        ASSERT_EQ(ObjectWorld_GetPhysicsWorld(), Game_GetPhysicsWorld());
+        // A ball dropped in the level falls at the level's pull.
+        auto fallSpeed = [] {
+            ObjectDescription d = {};
+            strcpy(d.physicalModel, "SPHERE1");
+            d.mass = 1.0f;
+            d.active = 1;
+            Object* ball = Object_Create(Level_GetObjectList(), &d);
+            EXPECT_NE(ball, nullptr);
+            if (!ball || !ball->body) return 0.0f;
+            Object_Sync(ball, OBJECT_SYNC_ALL);  // into the world
+            Tick(0.05f);
+            Vec3 v = {};
+            PhysBody_GetLinearVelocity(ball->body, &v);
+            return -v.y;
+        };
+        EXPECT_NEAR(fallSpeed(), 20.0f * 0.05f, 0.05f);
+        PlayToTheNextLevel();
+        EXPECT_EQ(Level_GetLevelToUnlock(), 11);
+        EXPECT_NEAR(fallSpeed(), 9.81f * 0.05f, 0.05f);
+        Finish();
+    });
+}
+
+TEST_F(LevelStateTest, TheAutosavePushesTheSaveScreensOverAnEndedLevelButNotOverAQuitOne)
+{
+    WriteLevels(2);
+    RunProgram([] {
+        StartLevel({"level1.cfg", "level2.cfg"});
+        GameState* levelState = State_GetCurrent();
+        MemCardUI_Get()->autosaveEnabled = 1;
+        Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
+        Tick();
+        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);
+        EXPECT_EQ(State_GetCurrent(), levelState);
+        Finish();
+
+        StartLevel({"level1.cfg", "level2.cfg"});
+        levelState = State_GetCurrent();
+        MemCardUI_Get()->autosaveEnabled = 1;
+        Level_SetFlags(LEVEL_ENDED, 1);
+        Tick();
+        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_AUTOSAVE);
+        ASSERT_NE(State_GetCurrent(), levelState);
+        EXPECT_EQ(State_GetCurrent(), MemCardUI_Get()->state);
+        EXPECT_EQ(State_GetCurrent()->previous, levelState);
+        Finish();
+    });
+}
+
+// The pause menu of the levels: the loading page dismissed by its one
+// entry, and the pause page whose first entry quits.
+const char kInGameMenu[] =
+    "MenuData {\n"
+    " loadingScreenContinue {\n  go {\n   MenuItem = TRUE\n   MenuSelection = continue\n  }\n }\n"
+    " pauseMenuMain {\n  quit {\n   MenuItem = TRUE\n   MenuItemInitSelected = TRUE\n"
+    "   MenuSelection = quitToFrontend\n  }\n }\n"
+    "}\n";
+
+// One pad update with these keys down (every other key up).
+void Keys(std::initializer_list<uint8_t> keys)
+{
+    DInputTest_ResetState();
+    for (uint8_t key : keys) DInputTest_PushKey(key, 1);
+    Pad_Update(0.016f);
+}
+
+TEST_F(LevelStateTest, EachLoadWaitsOnItsPageAndEscapeOpensThePauseMenuWhoseQuitLeaves)
+{
+    WriteLevels(2);
+    gametest::WriteConfig("InGameMenu.cfg", kInGameMenu);
+    RunProgram([] {
+        LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
+        Player_AssignDevices();
+        GameContext* ctx = Game_GetContext();
+        for (int p = 0; p < GAME_PLAYER_SLOTS; p++) ctx->inputDevices[p] = Player_GetInputDevice(p);
+        MenuSystem* menu = Level_GetInGameMenu();
+        ASSERT_NE(menu, nullptr);
+        for (int f = 0; f < 3; f++) Tick();
+        EXPECT_TRUE(Menu_IsOpen(menu));
+        EXPECT_TRUE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
+        Menu_SetOpen(menu, 0, 0);  // the player dismissed the page
+        Tick();
+        EXPECT_FALSE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
+
+        // The next level brings a menu of its own, which waits again.
+        PlayToTheNextLevel();
+        ASSERT_EQ(level->levelIndex, 1);
+        menu = Level_GetInGameMenu();
+        ASSERT_NE(menu, nullptr);
+        Tick();
+        EXPECT_TRUE(Menu_IsOpen(menu));
+        EXPECT_TRUE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
+        Menu_SetOpen(menu, 0, 0);
+        Tick();
+
+        Keys({0x01});  // Escape
+        Tick();
+        ASSERT_TRUE(Menu_IsOpen(menu));
+        EXPECT_EQ(Menu_GetCurrentPage(menu), Menu_FindPage(menu, Name_Hash("pauseMenuMain", 1, 1)));
+        Keys({});
+        Tick();
+        EXPECT_FALSE(Level_TestFlags(LEVEL_RULE_CLOCK));  // stopped while the menu is up
+        Keys({0x1C});                                     // Return on "quit"
+        Tick();
+        Keys({});
+        EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
+        EXPECT_EQ(Progress_TestFlags(12, PROGRESS_COMPLETED), 0);
+        EXPECT_TRUE(Leaves());
+        EXPECT_EQ(Progress_TestFlags(12, PROGRESS_COMPLETED), 0);
+        Finish();
+    });
+}
+
+// A hit-mode prop of the group that starts out of play, with no visual and
+// no body.
+void WriteProp(const char* path, const char* group)
+{
+    gametest::WriteConfig(path, std::string("Object {\n Description {\n  VisualModel = NOVISUAL\n"
+                                            "  PhysicalModel = NOCOLLISION\n  Mass = 0\n"
+                                            "  Constructor = VavadUtils_HitModeObject_Constructor\n"
+                                            "  Destructor = VavadUtils_HitModeObject_Destructor\n"
+                                            "  Update = VavadUtils_HitModeObject_Update\n  BoolVal0 = TRUE\n"
+                                            "  StringVal1 = ") +
+                                    group + "\n }\n}\n");
+}
+
+// The level's hit-mode prop of the group, or null.
+Object* PropOf(const char* group)
+{
+    struct Find {
+        uint32_t hash;
+        Object* found;
+    } find = {ObjectEvent_GroupHash(group), nullptr};
+    List_ForEach(
+        Level_GetObjectList(),
+        [](void* item, void* arg) {
+            Find* f = (Find*)arg;
+            const HitModeRecord* r = HitModeObject_GetRecord((Object*)item);
+            if (r && r->groupHash == f->hash) f->found = (Object*)item;
+            return 0;
+        },
+        &find);
+    return find.found;
+}
+
+TEST_F(LevelStateTest, RestartsAndRuleChoicesActivateTheRulesPickupsOfTheScene)
+{
+    LwsWriterScene scene;
+    for (const char* name : {"Coin", "Gem", "Flag"}) {
+        LwsWriterItem item;
+        item.name = name;
+        item.keys.push_back(LwsWriterKey{});
+        scene.items.push_back(item);
+    }
+    gametest::WriteData("Levels/Props.lws", LwsWriter_Write(scene));
+    WriteProp("Levels\\Props\\Coin.cfg", "SCORE_PICKUP");
+    WriteProp("Levels\\Props\\Gem.cfg", "HIDDEN_PICKUP");
+    WriteProp("Levels\\Props\\Flag.cfg", "LEVEL_COMP");
+    gametest::WriteConfig("levels\\props.cfg",
+                          "game {\n Level {\n levelscene = Levels\\Props.lws\n"
+                          " levelConfigs = Levels\\Props\n DefaultGameType = scorePickups\n"
+                          " }\n}\n");
+    RunProgram([] {
+        StartLevel({"props.cfg"});
+        Object* coin = PropOf("SCORE_PICKUP");
+        Object* gem = PropOf("HIDDEN_PICKUP");
+        Object* flag = PropOf("LEVEL_COMP");
+        ASSERT_TRUE(coin && gem && flag);
+        auto active = [](Object* o) { return HitModeObject_TestState(o, HITSTATE_ACTIVE) != 0; };
+        Tick();
+        EXPECT_FALSE(active(coin) || active(gem) || active(flag)) << "a level starts with no pickup in play";
+
+        Level_Restart(0);  // as a mode restarts the level
+        Tick();
+        Tick();
+        EXPECT_TRUE(active(coin));
+        EXPECT_TRUE(active(flag));
+        EXPECT_FALSE(active(gem));
+
+        Level_OnMenuResult(nullptr, Name_Hash("hiddenPickups", 1, 1));
+        Tick();
+        Tick();
+        EXPECT_TRUE(active(gem));
+        Finish();
+    });
 }
 
 }  // namespace
