@@ -22,6 +22,8 @@
 #include "game/level_state.h"
 #include "game/loading_screen.h"
 #include "game/memcard_ui.h"
+#include "game/modes/vehicle_modes.h"
+#include "game/modes/walking_modes.h"
 #include "game/players.h"
 #include "game/race_setup.h"
 #include "game/save_record.h"
@@ -174,6 +176,10 @@ GameState* Game_Setup(void)
     Text_SetMacro("<SIZE>", size);
     Text_Load("language", 0);
     Game_LoadFonts();
+    // The control modes fill their rows of the mode table once, before any
+    // entity loads; the rows live for the process.
+    WalkingModes_Register();
+    VehicleModes_Register();
     return Game_CreateRootState();
 }
 

@@ -28,13 +28,17 @@
 #include "engine/sceneplay.h"
 #include "engine/sprite3d.h"
 #include "game/game_context.h"
+#include "game/entity.h"
+#include "game/entity_anim.h"
 #include "game/game_setup.h"
+#include "game/hit_mode_object.h"
 #include "game/ingame_menu.h"
 #include "game/level_file.h"
 #include "game/loading_screen.h"
 #include "game/memcard_ui.h"
 #include "game/menu_system.h"
 #include "game/player_input.h"
+#include "game/projectile.h"
 #include "game/race_setup.h"
 #include "game/viewports.h"
 
@@ -58,11 +62,12 @@ uint32_t g_activationCount = 0;
 
 LevelState* LevelOf(GameState* state) { return state && state->userData ? (LevelState*)state->userData : g_level; }
 
-// The pickup activations go to the level objects' event queue once it
-// exists; until then they are recorded.
+// The pickup activations go to the level objects' event queue (for no
+// player in particular); they are also recorded for the tests.
 void QueueActivation(const char* name, uint32_t event)
 {
     if (g_activationCount < LEVEL_PICKUP_ACTIVATIONS) g_activations[g_activationCount++] = {name, event};
+    ObjectEvent_Queue(ObjectEvent_GroupHash(name), event, 1, 0);
 }
 
 // levelToUnlock of the level file of a list entry; 0 when missing.
@@ -206,11 +211,12 @@ void Level_Init(GameState* state)
     ObjectWorld_SetEventLookup(nullptr);
 
     Rules_Init();
-    // Entities: EntitySystem_Init, Projectile_Register.
+    EntitySystem_Init();
+    Projectile_Register();
     InGameMenu_Register();
     Sound_SetFalloffDistance(9.0f);
     GenericObject_Register();
-    // Entities: VavadUtils_Register.
+    VavadUtils_Register();
     Hinge_Register();
     Point2Point_Register();
     AnimPath_Register();
@@ -228,9 +234,9 @@ void Level_LoadContent(GameState* state)
     if (!level) return;
     GameContext* ctx = Game_GetContext();
     AnimPath_Init();
-    // Entities: Projectile_CreatePool.
+    Projectile_CreatePool();
     Level_InitPhysics();
-    // Entities: HitModeObject_LoadConfig ("HitModeObject.cfg").
+    HitModeObject_LoadConfig();
     ObjectTemplate_Init();
     Level_ResetSettings(level);
     Level_SetObjectList(ObjectPool_Create());
@@ -239,8 +245,8 @@ void Level_LoadContent(GameState* state)
     ctx->levelLoaded = 1;
     Level_LoadScene(level);
     MenuSystem* menu = Level_CreateInGameMenu("InGameMenu.cfg");
-    // Entities: Entity_CreateFromLevel(Level_GetSceneName()), with the
-    // meshes' fog flag while level->mapLoadFogOn is set.
+    // The players' characters and the scene's "entity_" items.
+    Entity_CreateFromLevel(Level_GetSceneName());
     ObjectTemplate_Shutdown();
     level->renderedOnce = 0;
     Game_ChooseTrackName();
@@ -264,9 +270,9 @@ GameState* Level_Update(GameState* state, float dt)
         if (!Menu_IsOpen(menu)) {
             if (!Level_TestFlags(LEVEL_SKIP_PHYSICS)) PhysWorld_Update(ObjectWorld_GetPhysicsWorld(), dt);
             Level_SetFlags(LEVEL_SKIP_PHYSICS, 0);
-            // Entities: Level_UpdateObjects.
+            Level_UpdateObjects(dt);
             if (List* objects = Level_GetObjectList()) ObjectPool_Update(objects, &dt);
-            // Entities: Projectile_UpdatePool.
+            Projectile_UpdatePool(dt);
         } else {
             Level_SetFlags(LEVEL_RULE_CLOCK, 0);
             Level_StampTime(kMenuStamp);
@@ -353,14 +359,15 @@ void Level_Unload(GameState* state, int final)
     Sound_ReleaseIdle();
     for (int v = 0; v < LEVEL_VIEWPORTS; v++) Sound_SetListener(nullptr, v);
     if (List* particles = Particle_GetPool()) List_ForEach(particles, FreeParticle, nullptr);
-    // Entities: Projectile_DestroyPool, EntitySystem_Unload(final).
+    Projectile_DestroyPool();
+    EntitySystem_Unload(final);
     Level_FreeViewports();
     ObjectPool_Destroy(Level_GetObjectList());
     Level_SetObjectList(nullptr);
     Level_FreeInGameMenu();
     ObjectWorld_DestroyAllPools();
     AnimPath_Shutdown();
-    // Entities: HitModeObject_FreeConfig.
+    HitModeObject_FreeConfig();
     if (List* sprites = Sprite3d_GetPool()) List_ForEach(sprites, ReleaseSprite3d, nullptr);
     // The world's constraints go with it.
     Game_RecreatePhysicsWorld();
@@ -383,7 +390,9 @@ void Level_Exit(GameState* state)
     if (state) State_SetUserData(state, 0);
     g_level = nullptr;
     if (Game_GetRequestedState() == GAME_REQUEST_LEVEL) Game_SetRequestedState(GAME_REQUEST_FRONTEND);
-    // Entities: EntitySystem_Free, VavadUtils_Shutdown, Projectile_Shutdown.
+    EntitySystem_Free();
+    VavadUtils_Shutdown();
+    Projectile_Shutdown();
     Rules_Shutdown();
     ObjectWorld_Shutdown();
     CallbackRegistry_Shutdown();
@@ -483,9 +492,15 @@ void Level_SetupTimerLogs(LevelState* level)
 
 void Level_PrepareViewportHuds(int viewport)
 {
-    // Entities: Entity_SetViewMask: the viewport's own player's entity takes
-    // its HUD state as view mask, every other player entity 1.
-    (void)viewport;
+    // The viewport's own player's entity shows what its HUD state selects;
+    // every other player's entity shows as others see it (mask 1).
+    for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) {
+        EntityRecord* record = Entity_GetRecord(Level_GetPlayerEntity(p));
+        if (!record) continue;
+        int own = -1;
+        Player_GetViewportIndex(p, &own);
+        Entity_SetViewMask(record, own == viewport ? Player_GetHudState(p) : 1);
+    }
 }
 
 MenuSystem* Level_CreateInGameMenu(const char* fileName)

@@ -16,6 +16,7 @@
 #include "engine/sprite.h"
 #include "engine/sprite3d.h"
 #include "engine/view.h"
+#include "game/control_mode.h"
 #include "game/game_setup.h"
 #include "game/loading_screen.h"
 #include "platform/win32/cursor.h"
@@ -117,8 +118,14 @@ TEST_F(GameProgramTest, SetUpMountsTheArchiveAndReadsItsListsTablesAndFonts)
     std::filesystem::create_directories("data");
 
     RunProgram([] {
+        for (uint32_t m = 0; m < CONTROL_MODES; m++) ControlMode_Register(m, nullptr, 0);
         GameState* root = Game_Setup();
         EXPECT_EQ(State_GetCurrent(), root);
+        // Every control mode's row is filled before any level loads.
+        for (uint32_t m = 0; m < CONTROL_MODES; m++) {
+            const ControlModeSlots* slots = ControlMode_GetSlots(m);
+            EXPECT_TRUE(slots->update || slots->rules) << ControlMode_GetName(m);
+        }
         EXPECT_EQ(Wad_IsMounted(), 1);
         EXPECT_EQ(Game_GetMaxPlayers(), 3u);
         const LoadingScreen* l = LoadingScreen_Get();
