@@ -18,7 +18,7 @@ class ManCamRelCollisionTest : public ModesTest {
 protected:
     Object* Hero(const std::string& controlData = "", std::vector<LwsWriterItem> extra = {})
     {
-        return CamRelHero(controlData + "", extra);
+        return CamRelHero(controlData, extra);
     }
     // A shot of a weapon with this purpose and these values, owned by owner.
     Object* Shot(Object* owner, const char* purpose, float v0, float v3 = 0.0f)
