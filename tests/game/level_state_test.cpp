@@ -16,6 +16,7 @@
 #include "engine/view.h"
 #include "game/control_mode.h"
 #include "game/entity.h"
+#include "game/hit_mode_object.h"
 #include "game/game_setup.h"
 #include "game/level_file.h"
 #include "game/loading_screen.h"
@@ -502,7 +503,7 @@ TEST_F(LevelStateTest, ThePackingRunAdvancesAsSoonAsALevelHasRendered)
 TEST_F(LevelStateTest, ALevelBuildsItsPlayersAndSceneEntitiesAndRunsThemEachFrame)
 {
     LwsWriterScene scene;
-    for (const char* name : {"PlayerStart_Null", "entity_Frog", "entity_Frog"}) {
+    for (const char* name : {"PlayerStart_Null", "entity_Frog", "entity_Frog", "Gem"}) {
         LwsWriterItem item;
         item.name = name;
         LwsWriterKey key;
@@ -520,6 +521,12 @@ TEST_F(LevelStateTest, ALevelBuildsItsPlayersAndSceneEntitiesAndRunsThemEachFram
     };
     gametest::WriteConfig("carddata\\entityconfigs\\Hero.cfg", entity("Butterfly"));
     gametest::WriteConfig("Levels\\Ents\\Frog.cfg", entity("Thrusting"));
+    // A completion pickup, inactive until the rule's pickups are set up.
+    gametest::WriteConfig("Levels\\Ents\\Gem.cfg",
+                          "Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = NOCOLLISION\n"
+                          " Constructor = VavadUtils_HitModeObject_Constructor\n"
+                          " Destructor = VavadUtils_HitModeObject_Destructor\n Update = VavadUtils_HitModeObject_Update\n"
+                          " StringVal0 = PICKUP\n StringVal1 = LEVEL_COMP\n BoolVal0 = TRUE\n }\n}\n");
     for (const char* level : {"levels\\ents1.cfg", "levels\\ents2.cfg"})
         gametest::WriteConfig(level, "game {\n Level {\n levelscene = Levels\\Ents.lws\n levelConfigs = Levels\\Ents\n"
                                      " }\n}\n");
@@ -550,6 +557,21 @@ TEST_F(LevelStateTest, ALevelBuildsItsPlayersAndSceneEntitiesAndRunsThemEachFram
         const float before = record->clock;
         for (int f = 0; f < 5; f++) Tick(0.02f);
         EXPECT_NEAR(record->clock - before, 0.1f, 1e-4f);
+
+        // The rule's pickups are set up through the level objects' queue.
+        HitModeRecord* gem = nullptr;
+        List_ForEach(
+            Level_GetObjectList(),
+            [](void* item, void* out) {
+                if (HitModeRecord* r = HitModeObject_GetRecord((Object*)item)) *(HitModeRecord**)out = r;
+                return 0;
+            },
+            &gem);
+        ASSERT_NE(gem, nullptr);
+        EXPECT_EQ(gem->state & HITSTATE_ACTIVE, 0u);
+        Level_Restart(0);
+        Tick(0.02f);
+        EXPECT_EQ(gem->state & HITSTATE_ACTIVE, (uint32_t)HITSTATE_ACTIVE);
 
         // The viewport's own player shows its HUD state, the others mask 1.
         Player_SetHudState(0, 6);
