@@ -168,7 +168,7 @@ GameState* Game_Setup(void)
 {
     Game_ResetContext();
     // The control modes fill their rows of the mode table once, before any
-    // entity loads.
+    // entity loads; the rows live for the process.
     WalkingModes_Register();
     VehicleModes_Register();
     Game_ReadSwitches();
@@ -180,9 +180,6 @@ GameState* Game_Setup(void)
     Text_SetMacro("<SIZE>", size);
     Text_Load("language", 0);
     Game_LoadFonts();
-    // The mode table's rows live for the process: filled once, before any
-    // level loads an entity.
-    VehicleModes_Register();
     return Game_CreateRootState();
 }
 

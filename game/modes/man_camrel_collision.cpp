@@ -391,22 +391,10 @@ void ManCamRelMode_Message(AnimSet* set, const char* event, Node* item, int32_t 
         return;
     }
     if (phase != 0) return;
-    char copy[256];
-    char* words[MODE_EVENT_WORDS];
-    const int count = Mode_SplitEvent(event, copy, sizeof copy, words);
-    if (count < 1) return;
-    if (strcmp(words[0], "Message") == 0) {
-        ObjectEvent_ParseMessage(words, count, record->player);
-        return;
-    }
-    if (strcmp(words[0], "ProjType") != 0) return;
-
     int32_t slot = -1;
-    ProjType_GetCurrentWeapon(&d->weapons, &slot);
-    if (count >= 2) {
-        const int32_t n = Mode_WordNumber(words[1]);
-        if (ProjType_GetWeapon(&d->weapons, n)) slot = n;
-    } else {
+    int named = 0;
+    if (!Mode_ReadShotEvent(record, event, &d->weapons, &slot, &named)) return;
+    if (!named) {
         const int32_t anim = Mode_Anim(record);
         if ((anim == MCR_SWIPE1 || anim == MCR_SWIPE2 || anim == MCR_SWIPE3) &&
             ProjType_GetWeapon(&d->weapons, d->swipeSlot))

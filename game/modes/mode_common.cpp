@@ -11,6 +11,7 @@
 #include "game/entity.h"
 #include "game/entity_anim.h"
 #include "game/game_context.h"
+#include "game/hit_mode_object.h"
 #include "game/level_session.h"
 #include "game/projectile.h"
 #include "game/viewports.h"
@@ -113,6 +114,28 @@ int Mode_SplitEvent(const char* text, char* copy, size_t size, char* words[MODE_
 }
 
 int32_t Mode_WordNumber(const char* word) { return word ? (int32_t)strtol(word, nullptr, 10) : 0; }
+
+int Mode_ReadShotEvent(const EntityRecord* record, const char* event, WeaponList* weapons, int32_t* slot, int* named)
+{
+    *slot = -1;
+    *named = 0;
+    char copy[256];
+    char* words[MODE_EVENT_WORDS];
+    const int count = Mode_SplitEvent(event, copy, sizeof copy, words);
+    if (count < 1) return 0;
+    if (strcmp(words[0], "Message") == 0) {
+        ObjectEvent_ParseMessage(words, count, record ? record->player : 0);
+        return 0;
+    }
+    if (strcmp(words[0], "ProjType") != 0) return 0;
+    ProjType_GetCurrentWeapon(weapons, slot);
+    if (count >= 2) {
+        *named = 1;
+        const int32_t n = Mode_WordNumber(words[1]);
+        if (ProjType_GetWeapon(weapons, n)) *slot = n;
+    }
+    return 1;
+}
 
 Object* Mode_FireWeapon(Object* object, EntityRecord* record, WeaponList* weapons, Weapon* weapon, AnimSet* set,
                         Node* item, Node* target, int anyMode, ModeHeldShot* held, int heldCount)

@@ -62,6 +62,13 @@ constexpr int MODE_EVENT_WORDS = 6;
 int Mode_SplitEvent(const char* text, char* copy, size_t size, char* words[MODE_EVENT_WORDS]);
 // A word read as an integer; a word that is not a number reads 0.
 int32_t Mode_WordNumber(const char* word);
+// Reads a key event of the entity's animations: "Message,..." queues its
+// object events for the record's player (0); "ProjType[,slot]" asks for a
+// shot (1): *slot is the slot the event names when the list has that
+// weapon, else the current weapon (-1: none), and *named says whether the
+// event named a slot at all. Any other text: 0.
+int Mode_ReadShotEvent(const EntityRecord* record, const char* event, WeaponList* weapons, int32_t* slot,
+                       int* named);
 
 // A FRAME_FOLLOW shot held until the animation that fired it ends.
 struct ModeHeldShot {

@@ -730,18 +730,9 @@ void SkitterMode_Message(AnimSet* set, const char* event, Node* item, int32_t ph
     EntityRecord* record = Entity_GetRecord(object);
     SkitterData* d = Skitter_Data(record);
     if (!d || !event || phase != 0) return;
-    char copy[256];
-    char* words[MODE_EVENT_WORDS];
-    const int count = Mode_SplitEvent(event, copy, sizeof copy, words);
-    if (count < 1) return;
-    if (strcmp(words[0], "Message") == 0) {
-        ObjectEvent_ParseMessage(words, count, record->player);
-        return;
-    }
-    if (strcmp(words[0], "ProjType") != 0) return;
     int32_t slot = -1;
-    ProjType_GetCurrentWeapon(&d->weapons, &slot);
-    if (count >= 2 && ProjType_GetWeapon(&d->weapons, Mode_WordNumber(words[1]))) slot = Mode_WordNumber(words[1]);
+    int named = 0;
+    if (!Mode_ReadShotEvent(record, event, &d->weapons, &slot, &named)) return;
     Mode_FireWeapon(object, record, &d->weapons, ProjType_GetWeapon(&d->weapons, slot), set, item,
                     d->target ? d->target->node : nullptr, 0, d->held, SKITTER_HELD_SHOTS);
 }

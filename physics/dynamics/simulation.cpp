@@ -69,6 +69,22 @@ RigidBody* BodyOf(const CollisionPrimitive* p) {
   return p && p->body ? static_cast<RigidBody*>(p->body->user) : nullptr;
 }
 
+// A body that left the world with end events still queued keeps the
+// simulation as a dependent until they are sent, so that destroying it out of
+// the world purges them instead of leaving them on freed primitives.
+constexpr uint32_t kLinkPendingEnds = 3;
+
+bool PendingNames(const PhysArray<PhysPairEvent, PHYS_MEM_EVENT>& pending, const RigidBody* body) {
+  for (const PhysPairEvent& e : pending)
+    if (BodyOf(e.primitiveA) == body || BodyOf(e.primitiveB) == body) return true;
+  return false;
+}
+
+// Drops the link of a body whose queued end events have all been sent.
+void UnlinkSent(Simulation* sim, RigidBody* body) {
+  if (body && !PendingNames(sim->contacts->pending, body)) PhysObject_RemoveDependent(body, sim);
+}
+
 uint64_t PairKey(const CollisionPrimitive* a, const CollisionPrimitive* b) {
   uint32_t x = a->id, y = b->id;
   if (x > y) { uint32_t t = x; x = y; y = t; }
@@ -361,6 +377,8 @@ void DispatchPhantomEvents(Simulation* sim) {
   while (!st->pending.Empty()) {
     PhysPairEvent e = st->pending[0];
     st->pending.RemoveAt(0);
+    UnlinkSent(sim, BodyOf(e.primitiveA));
+    UnlinkSent(sim, BodyOf(e.primitiveB));
     SendPhantom(sim, e.primitiveA, e.primitiveB, e.flag);
   }
 }
@@ -563,6 +581,12 @@ Simulation::Simulation() {
 }
 
 Simulation::~Simulation() {
+  // Bodies waiting for their end events forget this simulation.
+  if (contacts)
+    for (const PhysPairEvent& e : contacts->pending) {
+      if (RigidBody* a = BodyOf(e.primitiveA)) PhysObject_RemoveDependent(a, this);
+      if (RigidBody* b = BodyOf(e.primitiveB)) PhysObject_RemoveDependent(b, this);
+    }
   while (!subspaces.Empty()) {
     Subspace* sub = subspaces.Back();
     subspaces.Pop();
@@ -581,8 +605,16 @@ Simulation::~Simulation() {
   PhysObject_Destroy(dispatcher);
 }
 
-int Simulation::Notify(PhysObject* source, uint32_t, int mode) {
+int Simulation::Notify(PhysObject* source, uint32_t id, int mode) {
   if (mode != PHYS_NOTIFY_DESTROYED || !source->destroying) return 2;
+  if (id == kLinkPendingEnds && contacts) {
+    // A body destroyed out of the world: its end events will never be sent.
+    contacts->pending.RemoveIf([source](const PhysPairEvent& e) {
+      return static_cast<PhysObject*>(BodyOf(e.primitiveA)) == source ||
+             static_cast<PhysObject*>(BodyOf(e.primitiveB)) == source;
+    });
+    return 1;
+  }
   if (source == collisionListener) collisionListener = nullptr;
   if (source == phantomListener) phantomListener = nullptr;
   if (source == detection) detection = nullptr;
@@ -752,6 +784,7 @@ void Simulation_BodyLeaves(Simulation* sim, RigidBody* body, bool destroyed) {
       e.primitiveB = o.pb;
       e.flag = 1;
       st->pending.Push(e);
+      if (!PhysObject_HasDependent(body, sim)) PhysObject_AddDependent(body, sim, kLinkPendingEnds, 0);
     }
     st->overlaps.RemoveAt(i);
   }

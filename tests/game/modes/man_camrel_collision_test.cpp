@@ -18,7 +18,7 @@ class ManCamRelCollisionTest : public ModesTest {
 protected:
     Object* Hero(const std::string& controlData = "", std::vector<LwsWriterItem> extra = {})
     {
-        return CamRelHero(controlData + "", extra);
+        return CamRelHero(controlData, extra);
     }
     // A shot of a weapon with this purpose and these values, owned by owner.
     Object* Shot(Object* owner, const char* purpose, float v0, float v3 = 0.0f)
@@ -232,5 +232,46 @@ TEST_P(TurningPlatformTest, ARiderIsCarriedAlongThePlatformSurface)
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSides, TurningPlatformTest, ::testing::Bool());
+
+}  // namespace
+
+namespace {
+
+// Key events of the hero's own animations: a "ProjType" event fires the
+// weapon it names, or the current one when it names none or one the list
+// lacks; a "Message" event queues object events for the hero's player.
+TEST_F(ManCamRelCollisionTest, KeyEventsFireTheNamedOrCurrentWeaponAndQueueMessages)
+{
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "U32Val0 = 4");  // four shots may fly
+    Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n"
+                        "  ProjType0Ammo = 9\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1FiringDelay = 0\n"
+                        "  ProjType1Ammo = 9\n }\n");
+    WriteProp("Gate", "StringVal0 = DOOR\n StringVal1 = GATES");
+    PlaceProps({Item("Gate", V(30, 0.5f, 30))});
+    EntityRecord* r = Record(hero);
+    ManCamRelData* d = CamRel(hero);
+    ASSERT_EQ(d->weapons.count, 2u);
+    AnimSet* set = r->animSlots[0].set;
+    Node* root = r->animSlots[0].root;
+    struct Case {
+        const char* event;
+        int32_t ammo0, ammo1;
+    } cases[] = {
+        {"ProjType, 1", 9, 8},
+        {"ProjType,7", 8, 8},  // no weapon 7: the current one
+        {"ProjType", 7, 8},
+        {"Projectile,1", 7, 8},  // not a shot
+    };
+    for (const Case& c : cases) {
+        Step();  // past the firing delay of 0
+        ManCamRelMode_Message(set, c.event, root, 0, 0.0f, 0.1f);
+        EXPECT_EQ(d->weapons.weapons[0].ammo, c.ammo0) << c.event;
+        EXPECT_EQ(d->weapons.weapons[1].ammo, c.ammo1) << c.event;
+    }
+    ManCamRelMode_Message(set, "Message,0,activate,GATES", root, 0, 0.0f, 0.1f);
+    ASSERT_EQ(ObjectEvent_GetCount(), 1u);
+    EXPECT_EQ(ObjectEvent_Get(0)->group, ObjectEvent_GroupHash("GATES"));
+    EXPECT_EQ(ObjectEvent_Get(0)->player, r->player);
+}
 
 }  // namespace

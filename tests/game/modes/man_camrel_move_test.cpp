@@ -10,10 +10,14 @@ namespace {
 
 class ManCamRelMoveTest : public ModesTest {
 protected:
-    Object* Hero(const std::string& controlData = "") { return CamRelHero(controlData + " maxRunSpeed = 100\n forwardVelStepInAir = 500\n doubleJumpVel = 9\n doubleJumpAllow = TRUE\n"
-                                         " doubleJumpAllowMinYVel = -2\n doubleJumpAllowMaxYVel = 2\n camMode0RailDist = 4\n"
-                                         " camMode1RailDist = 5\n camMode2RailDist = 6\n camMode3RailDist = 7\n camMode0XRotation = 80\n"
-                                         " genCamData {\n  defaultDistance = 5\n }\n"); }
+    Object* Hero(const std::string& controlData = "")
+    {
+        return CamRelHero(controlData +
+                          " maxRunSpeed = 100\n forwardVelStepInAir = 500\n doubleJumpVel = 9\n doubleJumpAllow = TRUE\n"
+                          " doubleJumpAllowMinYVel = -2\n doubleJumpAllowMaxYVel = 2\n camMode0RailDist = 4\n"
+                          " camMode1RailDist = 5\n camMode2RailDist = 6\n camMode3RailDist = 7\n camMode0XRotation = 80\n"
+                          " genCamData {\n  defaultDistance = 5\n }\n");
+    }
     static float Horizontal(Vec3 v) { return std::sqrt(v.x * v.x + v.z * v.z); }
 };
 

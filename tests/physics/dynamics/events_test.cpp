@@ -182,6 +182,34 @@ TEST(Events, PhantomOverlapEndsWhenTheBodyLeavesAndNotWhenItSleeps) {
   EXPECT_EQ(g_seen.phantoms.size(), 2u);
 }
 
+// A body that leaves the world inside a phantom and is destroyed before the
+// next step: its end event goes with it, and the phantom's own removal and
+// the world's later steps never read the freed body (the sanitizer build).
+TEST(Events, ABodyDestroyedOutOfTheWorldTakesItsWaitingEndEventWithIt) {
+  EventScene s;
+  Simulation_SetGravity(s.sim, V3(0, 0, 0));
+  RigidBody* zone = s.Sphere(1.0f, 0.0f, V3(0, 0, 0));
+  RigidBody_SetPhantom(zone, 1);
+  s.Add(zone);
+  RigidBody* gone = s.Sphere(0.2f, 1.0f, V3(0.5f, 0, 0));
+  RigidBody* kept = s.Sphere(0.2f, 1.0f, V3(-0.5f, 0, 0));
+  for (RigidBody* b : {gone, kept}) {
+    s.Add(b);
+    RigidBody_HoldActive(b);
+  }
+  s.Run(0.1f);
+  ASSERT_EQ(g_seen.phantoms.size(), 2u);
+  s.Remove(gone);
+  s.Remove(kept);
+  s.bodies.erase(std::find(s.bodies.begin(), s.bodies.end(), gone));
+  PhysObject_Destroy(gone);
+  s.Run(0.1f);
+  ASSERT_EQ(g_seen.phantoms.size(), 3u);  // only the kept body's end
+  EXPECT_EQ(g_seen.phantoms[2].flag, 1);
+  EXPECT_TRUE(Owner(g_seen.phantoms[2].primitiveA) == kept || Owner(g_seen.phantoms[2].primitiveB) == kept);
+  s.Remove(zone);
+}
+
 TEST(Events, PhantomOverlapEndsWhenThePhantomIsSwitchedOff) {
   EventScene s;
   Simulation_SetGravity(s.sim, V3(0, 0, 0));
