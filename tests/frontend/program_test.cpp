@@ -14,28 +14,56 @@
 
 #include "app/main/front_end_hooks.h"
 #include "app/main/program_hooks.h"
+#include "app/sound.h"
 #include "app/state.h"
+#include "common/hash.h"
 #include "frontend_fixture.h"
 #include "game/game_setup.h"
+#include "game/level_session.h"
+#include "game/level_state.h"
 #include "game/memcard_ui.h"
+#include "game/menu_system.h"
 #include "game/race_setup.h"
 #include "platform/dinput/inputscript.h"
 #include "platform/win32/message.h"
+#include "tools/lib/lwswrite.h"
 
 namespace {
 
 InputScript* g_script = nullptr;
 
+// The open page of the level's menu among the pages the data set has.
+const char* OpenPage()
+{
+    MenuSystem* menu = Level_GetState() ? Level_GetInGameMenu() : nullptr;
+    if (!menu || !Menu_IsOpen(menu)) return "closed";
+    for (const char* page : {"loadingScreenContinue", "pauseMenuMain"})
+        if (Menu_GetCurrentHash(menu) == Name_Hash(page, 1, 1)) return page;
+    return "other";
+}
+
 int Probe(const char* name, char* value, size_t size, void*)
 {
     const GameState* top = State_GetCurrent();
+    const GameContext* ctx = Game_GetContext();
     const char* text = nullptr;
     if (!strcmp(name, "state")) {
         text = !top                                   ? "none"
                : top->update == FrontEnd_Update       ? "frontend"
                : top->update == MemCardUI_StateUpdate ? "savescreens"
                : top->update == Game_Update           ? "root"
+               : top->update == Level_Update          ? "level"
                                                       : "other";
+    } else if (!strcmp(name, "page")) {
+        text = OpenPage();
+    } else if (!strcmp(name, "effects") || !strcmp(name, "music") || !strcmp(name, "master") ||
+               !strcmp(name, "clock2")) {
+        const float v = name[0] == 'e'   ? ctx->effectsVolume
+                        : name[1] == 'u' ? ctx->musicVolume
+                        : name[1] == 'a' ? Sound_GetMasterVolume()
+                                         : (Level_GetState() ? Level_GetClock2() : -1.0f);
+        snprintf(value, size, "%g", (double)v);
+        return 1;
     } else if (!strcmp(name, "screen")) {
         text = FrontEnd_Get() ? FrontEnd_GetScreenName(FrontEnd_Get()->current) : "none";
     } else if (!strcmp(name, "card")) {
@@ -51,7 +79,8 @@ int Probe(const char* name, char* value, size_t size, void*)
 
 void Tick()
 {
-    if (InputScript_Tick(g_script) == INPUTSCRIPT_ENDED) Message_PostQuit(0);
+    // A failed check ends the run too: what follows would only wait out its time.
+    if (InputScript_Tick(g_script) != INPUTSCRIPT_RUNNING) Message_PostQuit(0);
 }
 
 class ProgramRunTest : public FrontEndTest {
@@ -127,24 +156,89 @@ TEST_F(ProgramRunTest, TitleMainLoadSaveSavesLoadsAndEscapeOnMainEndsTheProgram)
     EXPECT_TRUE(saved);
 }
 
-TEST_F(ProgramRunTest, TheTutorialRoadAsksForItsLevel)
+// The level of the tutorial road (a scene of one null, no player entity)
+// and the level's menus: the page that waits after the load, and the pause
+// menu with its two sliders, resume (a backup), restart and quit.
+void WriteTutorialLevel()
+{
+    LwsWriterScene scene;
+    LwsWriterItem item;
+    item.name = "Marker_Null";
+    item.keys.push_back(LwsWriterKey{});
+    scene.items.push_back(item);
+    gametest::WriteData("Levels/Tutorial.lws", LwsWriter_Write(scene));
+    gametest::WriteConfig("levels\\level1.cfg", "game {\n Level {\n levelscene = Levels\\Tutorial.lws\n }\n}\n");
+    gametest::WriteConfig(
+        "InGameMenu.cfg",
+        "SOUNDS {\n SoundList {\n  moveFocus = s.wav\n  back = s.wav\n  select = s.wav\n  knob = s.wav\n }\n}\n"
+        "MenuData {\n"
+        " loadingScreenContinue {\n  closeDownMenuOnBackup = TRUE\n"
+        "  continue {\n   MenuItem = TRUE\n   MenuItemBackup = TRUE\n  }\n }\n"
+        " pauseMenuMain {\n  closeDownMenuOnBackup = TRUE\n"
+        "  initialiseCallback = InGameMenu_Callbacks_PauseMenuMainInit\n"
+        "  updateCallback = InGameMenu_Callbacks_PauseMenuMainUpdate\n"
+        "  shutdownCallback = InGameMenu_Callbacks_PauseMenuMainShutdown\n"
+        "  sfxScrollBarRange = 160, 0\n  musicScrollBarRange = 160, 0\n  sfxChangeSound = knob\n"
+        "  resume {\n   MenuItem = TRUE\n   MenuItemBackup = TRUE\n  }\n"
+        "  sfxVolumeSelection {\n   MenuItem = TRUE\n  }\n  musicVolumeSelection {\n   MenuItem = TRUE\n  }\n"
+        "  restart {\n   MenuItem = TRUE\n   MenuSelection = restartLevel\n  }\n"
+        "  quit {\n   MenuItem = TRUE\n   MenuSelection = quitToFrontend\n  }\n"
+        "  sfxVolumeAdjuster {\n   ImagePosition = 100, 50\n  }\n"
+        "  musicVolumeAdjuster {\n   ImagePosition = 100, 80\n  }\n }\n}\n");
+}
+
+TEST_F(ProgramRunTest, TheTutorialLevelPausesAndComesBackToTheFrontEndWhereItWasLeft)
 {
     WriteFrontEnd();
+    WriteTutorialLevel();
     const int result = RunScript(
         "wait screen == FrontEnd_Title\n"
         "tap Return\n"
         "wait screen == FrontEnd_Main\n"
-        "tap Up\nafter 0.1\ntap Up\n"
-        "after 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\n"
+        "tap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\n"
         "after 0.1\ntap Return\n"
         "wait screen == Tutorial_Levels\n"
         "after 0.1\ntap Return\n"
-        "wait level0 == level1.cfg\n"
-        "wait state != frontend\n"
+        "wait state == level\n"
+        "expect level0 == level1.cfg\n"
+        // The load's page holds the level until it is dismissed.
+        "wait page == loadingScreenContinue\n"
+        "after 0.1\ntap Return\n"
+        "wait page == closed\n"
+        "after 1.5\n"
+        "expect clock2 > 1\n"
+        "tap Escape\n"
+        "wait page == pauseMenuMain\n"
+        // Effects one sixteenth up from 0.65 (truncated), music one down from 0.35.
+        "after 0.1\ntap Down\nafter 0.1\ntap Right\nafter 0.2\n"
+        "expect effects == 0.6875\nexpect master == 0.6875\n"
+        "tap Down\nafter 0.1\ntap Left\nafter 0.2\n"
+        "expect music == 0.25\nexpect effects == 0.6875\n"
+        // Restart closes the menu and sets the level's rule clock back.
+        "tap Down\nafter 0.1\ntap Return\n"
+        "wait page == closed\n"
+        "expect clock2 < 0.5\nexpect state == level\n"
+        // Back resumes.
+        "after 0.2\ntap Escape\n"
+        "wait page == pauseMenuMain\n"
+        "after 0.1\ntap /\n"
+        "wait page == closed\n"
+        "after 0.5\nexpect state == level\n"
+        // Quit goes back to the screen the level was launched from.
+        "tap Escape\n"
+        "wait page == pauseMenuMain\n"
+        "after 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\n"
+        "after 0.1\ntap Return\n"
+        "wait state == frontend timeout 20\n"
+        "wait screen == Tutorial_Levels\n"
+        "expect music == 0.25\nexpect effects == 0.6875\n"
+        "after 0.2\ntap /\n"
+        "wait screen == FrontEnd_Main\n"
+        "after 0.2\ntap Escape\n"
         "end\n");
     EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
     EXPECT_EQ(result, 0);
-    EXPECT_EQ(Game_GetContext()->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
+    EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
 }
 
 }  // namespace
