@@ -10,6 +10,9 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
 #include <string>
 
 #include "app/main/front_end_hooks.h"
@@ -24,6 +27,7 @@
 #include "game/memcard_ui.h"
 #include "game/menu_system.h"
 #include "game/race_setup.h"
+#include "game/save_record.h"
 #include "platform/dinput/inputscript.h"
 #include "platform/win32/message.h"
 #include "tools/lib/lwswrite.h"
@@ -83,6 +87,26 @@ void Tick()
     if (InputScript_Tick(g_script) != INPUTSCRIPT_RUNNING) Message_PostQuit(0);
 }
 
+// The save files' names in the text table.
+void WriteFileNames()
+{
+    std::string texts;
+    for (int n = 1; n <= 8; n++)
+        texts += "LS_MEMCARD_FILENAME" + std::to_string(n) + "=ROAD" + std::to_string(n) + "\n";
+    gametest::WriteData("language/english.txt", texts);
+}
+
+// The bytes of the first save file named ROAD1 under "SaveGame".
+std::vector<uint8_t> ReadRoad1()
+{
+    for (const auto& entry : std::filesystem::recursive_directory_iterator("SaveGame"))
+        if (entry.is_regular_file() && entry.path().filename() == "ROAD1") {
+            std::ifstream in(entry.path(), std::ios::binary);
+            return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+        }
+    return {};
+}
+
 class ProgramRunTest : public FrontEndTest {
 protected:
     // Runs the program with the script; the program's result. The script's
@@ -115,10 +139,7 @@ protected:
 TEST_F(ProgramRunTest, TitleMainLoadSaveSavesLoadsAndEscapeOnMainEndsTheProgram)
 {
     WriteFrontEnd();
-    std::string texts;
-    for (int n = 1; n <= 8; n++)
-        texts += "LS_MEMCARD_FILENAME" + std::to_string(n) + "=ROAD" + std::to_string(n) + "\n";
-    WriteData("language/english.txt", texts);
+    WriteFileNames();
     const int result = RunScript(
         "wait screen == FrontEnd_Title\n"
         "tap Return\n"
@@ -150,10 +171,7 @@ TEST_F(ProgramRunTest, TitleMainLoadSaveSavesLoadsAndEscapeOnMainEndsTheProgram)
     EXPECT_EQ(result, 0);
     // Escape ended it: no state type follows the front end.
     EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
-    bool saved = false;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator("SaveGame"))
-        if (entry.is_regular_file() && entry.path().filename() == "ROAD1") saved = entry.file_size() == 1936;
-    EXPECT_TRUE(saved);
+    EXPECT_EQ(ReadRoad1().size(), 1936u);
 }
 
 // The level of the tutorial road (a scene of one null, no player entity)
@@ -167,7 +185,8 @@ void WriteTutorialLevel()
     item.keys.push_back(LwsWriterKey{});
     scene.items.push_back(item);
     gametest::WriteData("Levels/Tutorial.lws", LwsWriter_Write(scene));
-    gametest::WriteConfig("levels\\level1.cfg", "game {\n Level {\n levelscene = Levels\\Tutorial.lws\n }\n}\n");
+    gametest::WriteConfig("levels\\level1.cfg",
+                          "game {\n Level {\n levelscene = Levels\\Tutorial.lws\n levelToUnlock = 5\n }\n}\n");
     gametest::WriteConfig(
         "InGameMenu.cfg",
         "SOUNDS {\n SoundList {\n  moveFocus = s.wav\n  back = s.wav\n  select = s.wav\n  knob = s.wav\n }\n}\n"
@@ -183,6 +202,7 @@ void WriteTutorialLevel()
         "  sfxVolumeSelection {\n   MenuItem = TRUE\n  }\n  musicVolumeSelection {\n   MenuItem = TRUE\n  }\n"
         "  restart {\n   MenuItem = TRUE\n   MenuSelection = restartLevel\n  }\n"
         "  quit {\n   MenuItem = TRUE\n   MenuSelection = quitToFrontend\n  }\n"
+        "  next {\n   MenuItem = TRUE\n   MenuSelection = nextLevel\n  }\n"
         "  sfxVolumeAdjuster {\n   ImagePosition = 100, 50\n  }\n"
         "  musicVolumeAdjuster {\n   ImagePosition = 100, 80\n  }\n }\n}\n");
 }
@@ -242,3 +262,50 @@ TEST_F(ProgramRunTest, TheTutorialLevelPausesAndComesBackToTheFrontEndWhereItWas
 }
 
 }  // namespace
+
+TEST_F(ProgramRunTest, FinishingALevelAfterASaveAutosavesItsProgressAndComesBack)
+{
+    WriteFrontEnd();
+    WriteFileNames();
+    WriteTutorialLevel();
+    const int result = RunScript(
+        "wait screen == FrontEnd_Title\n"
+        "tap Return\n"
+        "wait screen == FrontEnd_Main\n"
+        "tap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Return\n"
+        "wait screen == FrontEnd_LoadSave\n"
+        "after 0.1\ntap Return\n"
+        "wait card == LS_MEMCARD_MESSAGE_SAVESELECTCARD\n"
+        "after 1\ntap Return\n"
+        "wait card == LS_MEMCARD_MESSAGE_SAVESELECTFILE\n"
+        "tap Return\n"
+        "wait card == LS_MEMCARD_SUCCESS_SAVE\n"
+        "wait state == frontend\n"
+        "after 0.1\ntap /\n"
+        "wait screen == FrontEnd_Main\n"
+        "after 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Return\n"
+        "wait screen == Tutorial_Levels\n"
+        "after 0.1\ntap Return\n"
+        "wait page == loadingScreenContinue\n"
+        "after 0.1\ntap Return\n"
+        "wait page == closed\n"
+        "after 0.2\ntap Escape\n"
+        "wait page == pauseMenuMain\n"
+        "after 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\n"
+        "after 0.1\ntap Down\nafter 0.1\ntap Return\n"
+        "wait card == LS_MEMCARD_SUCCESS_AUTOSAVE timeout 20\n"
+        "wait state == frontend timeout 20\n"
+        "wait screen == Tutorial_Levels\n"
+        "after 0.2\ntap /\n"
+        "wait screen == FrontEnd_Main\n"
+        "after 0.2\ntap Escape\n"
+        "end\n");
+    EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
+    EXPECT_EQ(result, 0);
+    // The autosave wrote the level's completion over the first save.
+    const std::vector<uint8_t> saved = ReadRoad1();
+    ASSERT_EQ(saved.size(), (size_t)SAVE_RECORD_SIZE);
+    Progress_SetFlags(5, PROGRESS_COMPLETED, 0);
+    ASSERT_TRUE(Save_UnpackRecord(saved.data()));
+    EXPECT_TRUE(Progress_TestFlags(5, PROGRESS_COMPLETED));
+}
