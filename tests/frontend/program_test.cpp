@@ -107,6 +107,32 @@ std::vector<uint8_t> ReadRoad1()
     return {};
 }
 
+// Pieces of the scripts. Main's items: PlayGame, Options, LoadSave,
+// Credits, Tutorial_Levels; "/" is the bound back.
+const std::string kToMain = "wait screen == FrontEnd_Title\ntap Return\nwait screen == FrontEnd_Main\n";
+std::string Downs(int n)
+{
+    std::string s;
+    for (int i = 0; i < n; i++) s += "after 0.1\ntap Down\n";
+    return s;
+}
+// From Main's focused LoadSave: a save in the first place, back on LoadSave.
+const std::string kSave =
+    "after 0.1\ntap Return\nwait screen == FrontEnd_LoadSave\n"
+    "after 0.1\ntap Return\nwait state == savescreens\n"
+    "wait card == LS_MEMCARD_MESSAGE_SAVESELECTCARD\nafter 1\ntap Return\n"
+    "wait card == LS_MEMCARD_MESSAGE_SAVESELECTFILE\ntap Return\n"
+    "wait card == LS_MEMCARD_SUCCESS_SAVE\nwait state == frontend\n";
+// From Tutorial_Levels: the level launched and its load's page dismissed.
+const std::string kPlayTutorial =
+    "wait screen == Tutorial_Levels\nafter 0.1\ntap Return\n"
+    "wait state == level\nexpect level0 == level1.cfg\n"
+    "wait page == loadingScreenContinue\nafter 0.1\ntap Return\nwait page == closed\n";
+const std::string kOpenPause = "tap Escape\nwait page == pauseMenuMain\n";
+// Back on Tutorial_Levels after the level: back to Main, where Escape ends.
+const std::string kBackAndEnd =
+    "wait screen == Tutorial_Levels\nafter 0.2\ntap /\nwait screen == FrontEnd_Main\nafter 0.2\ntap Escape\nend\n";
+
 class ProgramRunTest : public FrontEndTest {
 protected:
     // Runs the program with the script; the program's result. The script's
@@ -140,33 +166,20 @@ TEST_F(ProgramRunTest, TitleMainLoadSaveSavesLoadsAndEscapeOnMainEndsTheProgram)
 {
     WriteFrontEnd();
     WriteFileNames();
-    const int result = RunScript(
-        "wait screen == FrontEnd_Title\n"
-        "tap Return\n"
-        "wait screen == FrontEnd_Main\n"
-        "tap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Return\n"
-        "wait screen == FrontEnd_LoadSave\n"
-        "after 0.1\ntap Return\n"
-        "wait state == savescreens\n"
-        "wait card == LS_MEMCARD_MESSAGE_SAVESELECTCARD\n"
-        "after 1\ntap Return\n"
-        "wait card == LS_MEMCARD_MESSAGE_SAVESELECTFILE\n"
-        "tap Return\n"
-        "wait card == LS_MEMCARD_SUCCESS_SAVE\n"
-        "wait state == frontend\n"
-        "after 0.1\ntap Down\nafter 0.1\ntap Return\n"
-        "wait card == LS_MEMCARD_MESSAGE_LOADSELECTCARD\n"
-        "after 1\ntap Return\n"
-        "wait card == LS_MEMCARD_MESSAGE_LOADSELECTFILE\n"
-        "tap Return\n"
-        "wait card == LS_MEMCARD_MESSAGE_LOADWARNING\n"
-        "tap Left\nafter 0.1\ntap Return\n"
-        "wait card == LS_MEMCARD_SUCCESS_LOAD\n"
-        "wait state == frontend\n"
-        "after 0.1\ntap /\n"
-        "wait screen == FrontEnd_Main\n"
-        "after 0.1\ntap Escape\n"
-        "end\n");
+    const int result = RunScript(kToMain + Downs(2) + kSave +
+                                 "after 0.1\ntap Down\nafter 0.1\ntap Return\n"
+                                 "wait card == LS_MEMCARD_MESSAGE_LOADSELECTCARD\n"
+                                 "after 1\ntap Return\n"
+                                 "wait card == LS_MEMCARD_MESSAGE_LOADSELECTFILE\n"
+                                 "tap Return\n"
+                                 "wait card == LS_MEMCARD_MESSAGE_LOADWARNING\n"
+                                 "tap Left\nafter 0.1\ntap Return\n"
+                                 "wait card == LS_MEMCARD_SUCCESS_LOAD\n"
+                                 "wait state == frontend\n"
+                                 "after 0.1\ntap /\n"
+                                 "wait screen == FrontEnd_Main\n"
+                                 "after 0.1\ntap Escape\n"
+                                 "end\n");
     EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
     EXPECT_EQ(result, 0);
     // Escape ended it: no state type follows the front end.
@@ -211,95 +224,39 @@ TEST_F(ProgramRunTest, TheTutorialLevelPausesAndComesBackToTheFrontEndWhereItWas
 {
     WriteFrontEnd();
     WriteTutorialLevel();
-    const int result = RunScript(
-        "wait screen == FrontEnd_Title\n"
-        "tap Return\n"
-        "wait screen == FrontEnd_Main\n"
-        "tap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\n"
-        "after 0.1\ntap Return\n"
-        "wait screen == Tutorial_Levels\n"
-        "after 0.1\ntap Return\n"
-        "wait state == level\n"
-        "expect level0 == level1.cfg\n"
-        // The load's page holds the level until it is dismissed.
-        "wait page == loadingScreenContinue\n"
-        "after 0.1\ntap Return\n"
-        "wait page == closed\n"
-        "after 1.5\n"
-        "expect clock2 > 1\n"
-        "tap Escape\n"
-        "wait page == pauseMenuMain\n"
-        // Effects one sixteenth up from 0.65 (truncated), music one down from 0.35.
-        "after 0.1\ntap Down\nafter 0.1\ntap Right\nafter 0.2\n"
-        "expect effects == 0.6875\nexpect master == 0.6875\n"
-        "tap Down\nafter 0.1\ntap Left\nafter 0.2\n"
-        "expect music == 0.25\nexpect effects == 0.6875\n"
-        // Restart closes the menu and sets the level's rule clock back.
-        "tap Down\nafter 0.1\ntap Return\n"
-        "wait page == closed\n"
-        "expect clock2 < 0.5\nexpect state == level\n"
-        // Back resumes.
-        "after 0.2\ntap Escape\n"
-        "wait page == pauseMenuMain\n"
-        "after 0.1\ntap /\n"
-        "wait page == closed\n"
-        "after 0.5\nexpect state == level\n"
-        // Quit goes back to the screen the level was launched from.
-        "tap Escape\n"
-        "wait page == pauseMenuMain\n"
-        "after 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\n"
-        "after 0.1\ntap Return\n"
-        "wait state == frontend timeout 20\n"
-        "wait screen == Tutorial_Levels\n"
-        "expect music == 0.25\nexpect effects == 0.6875\n"
-        "after 0.2\ntap /\n"
-        "wait screen == FrontEnd_Main\n"
-        "after 0.2\ntap Escape\n"
-        "end\n");
+    const int result = RunScript(kToMain + Downs(4) + "after 0.1\ntap Return\n" + kPlayTutorial +
+                                 "after 1.5\nexpect clock2 > 1\n" + kOpenPause +
+                                 // Effects one sixteenth up from 0.65 (truncated), music one down from 0.35.
+                                 Downs(1) + "after 0.1\ntap Right\nafter 0.2\n"
+                                 "expect effects == 0.6875\nexpect master == 0.6875\n" +
+                                 Downs(1) + "after 0.1\ntap Left\nafter 0.2\n"
+                                 "expect music == 0.25\nexpect effects == 0.6875\n" +
+                                 // Restart closes the menu and sets the level's rule clock back.
+                                 Downs(1) + "after 0.1\ntap Return\nwait page == closed\n"
+                                 "expect clock2 < 0.5\nexpect state == level\n"
+                                 // Back resumes.
+                                 "after 0.2\n" + kOpenPause + "after 0.1\ntap /\nwait page == closed\n"
+                                 "after 0.5\nexpect state == level\n" +
+                                 // Quit goes back to the screen the level was launched from.
+                                 kOpenPause + Downs(4) + "after 0.1\ntap Return\n"
+                                 "wait state == frontend timeout 20\n"
+                                 "expect music == 0.25\nexpect effects == 0.6875\n" + kBackAndEnd);
     EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
     EXPECT_EQ(result, 0);
     EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
 }
-
-}  // namespace
 
 TEST_F(ProgramRunTest, FinishingALevelAfterASaveAutosavesItsProgressAndComesBack)
 {
     WriteFrontEnd();
     WriteFileNames();
     WriteTutorialLevel();
-    const int result = RunScript(
-        "wait screen == FrontEnd_Title\n"
-        "tap Return\n"
-        "wait screen == FrontEnd_Main\n"
-        "tap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Return\n"
-        "wait screen == FrontEnd_LoadSave\n"
-        "after 0.1\ntap Return\n"
-        "wait card == LS_MEMCARD_MESSAGE_SAVESELECTCARD\n"
-        "after 1\ntap Return\n"
-        "wait card == LS_MEMCARD_MESSAGE_SAVESELECTFILE\n"
-        "tap Return\n"
-        "wait card == LS_MEMCARD_SUCCESS_SAVE\n"
-        "wait state == frontend\n"
-        "after 0.1\ntap /\n"
-        "wait screen == FrontEnd_Main\n"
-        "after 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Return\n"
-        "wait screen == Tutorial_Levels\n"
-        "after 0.1\ntap Return\n"
-        "wait page == loadingScreenContinue\n"
-        "after 0.1\ntap Return\n"
-        "wait page == closed\n"
-        "after 0.2\ntap Escape\n"
-        "wait page == pauseMenuMain\n"
-        "after 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\nafter 0.1\ntap Down\n"
-        "after 0.1\ntap Down\nafter 0.1\ntap Return\n"
-        "wait card == LS_MEMCARD_SUCCESS_AUTOSAVE timeout 20\n"
-        "wait state == frontend timeout 20\n"
-        "wait screen == Tutorial_Levels\n"
-        "after 0.2\ntap /\n"
-        "wait screen == FrontEnd_Main\n"
-        "after 0.2\ntap Escape\n"
-        "end\n");
+    const int result = RunScript(kToMain + Downs(2) + kSave + "after 0.1\ntap /\nwait screen == FrontEnd_Main\n" +
+                                 Downs(2) + "after 0.1\ntap Return\n" + kPlayTutorial + "after 0.2\n" + kOpenPause +
+                                 Downs(5) + "after 0.1\ntap Return\n"
+                                 "wait card == LS_MEMCARD_SUCCESS_AUTOSAVE timeout 20\n"
+                                 "wait state == frontend timeout 20\n" +
+                                 kBackAndEnd);
     EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
     EXPECT_EQ(result, 0);
     // The autosave wrote the level's completion over the first save.
@@ -309,3 +266,5 @@ TEST_F(ProgramRunTest, FinishingALevelAfterASaveAutosavesItsProgressAndComesBack
     ASSERT_TRUE(Save_UnpackRecord(saved.data()));
     EXPECT_TRUE(Progress_TestFlags(5, PROGRESS_COMPLETED));
 }
+
+}  // namespace
