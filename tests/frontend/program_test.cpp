@@ -12,8 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "app/main/front_end_hooks.h"
 #include "app/main/program_hooks.h"
@@ -227,20 +227,27 @@ TEST_F(ProgramRunTest, TheTutorialLevelPausesAndComesBackToTheFrontEndWhereItWas
     const int result = RunScript(kToMain + Downs(4) + "after 0.1\ntap Return\n" + kPlayTutorial +
                                  "after 1.5\nexpect clock2 > 1\n" + kOpenPause +
                                  // Effects one sixteenth up from 0.65 (truncated), music one down from 0.35.
-                                 Downs(1) + "after 0.1\ntap Right\nafter 0.2\n"
+                                 Downs(1) +
+                                 "after 0.1\ntap Right\nafter 0.2\n"
                                  "expect effects == 0.6875\nexpect master == 0.6875\n" +
-                                 Downs(1) + "after 0.1\ntap Left\nafter 0.2\n"
+                                 Downs(1) +
+                                 "after 0.1\ntap Left\nafter 0.2\n"
                                  "expect music == 0.25\nexpect effects == 0.6875\n" +
                                  // Restart closes the menu and sets the level's rule clock back.
-                                 Downs(1) + "after 0.1\ntap Return\nwait page == closed\n"
+                                 Downs(1) +
+                                 "after 0.1\ntap Return\nwait page == closed\n"
                                  "expect clock2 < 0.5\nexpect state == level\n"
                                  // Back resumes.
-                                 "after 0.2\n" + kOpenPause + "after 0.1\ntap /\nwait page == closed\n"
+                                 "after 0.2\n" +
+                                 kOpenPause +
+                                 "after 0.1\ntap /\nwait page == closed\n"
                                  "after 0.5\nexpect state == level\n" +
                                  // Quit goes back to the screen the level was launched from.
-                                 kOpenPause + Downs(4) + "after 0.1\ntap Return\n"
+                                 kOpenPause + Downs(4) +
+                                 "after 0.1\ntap Return\n"
                                  "wait state == frontend timeout 20\n"
-                                 "expect music == 0.25\nexpect effects == 0.6875\n" + kBackAndEnd);
+                                 "expect music == 0.25\nexpect effects == 0.6875\n" +
+                                 kBackAndEnd);
     EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
     EXPECT_EQ(result, 0);
     EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
@@ -251,12 +258,13 @@ TEST_F(ProgramRunTest, FinishingALevelAfterASaveAutosavesItsProgressAndComesBack
     WriteFrontEnd();
     WriteFileNames();
     WriteTutorialLevel();
-    const int result = RunScript(kToMain + Downs(2) + kSave + "after 0.1\ntap /\nwait screen == FrontEnd_Main\n" +
-                                 Downs(2) + "after 0.1\ntap Return\n" + kPlayTutorial + "after 0.2\n" + kOpenPause +
-                                 Downs(5) + "after 0.1\ntap Return\n"
-                                 "wait card == LS_MEMCARD_SUCCESS_AUTOSAVE timeout 20\n"
-                                 "wait state == frontend timeout 20\n" +
-                                 kBackAndEnd);
+    const int result =
+        RunScript(kToMain + Downs(2) + kSave + "after 0.1\ntap /\nwait screen == FrontEnd_Main\n" + Downs(2) +
+                  "after 0.1\ntap Return\n" + kPlayTutorial + "after 0.2\n" + kOpenPause + Downs(5) +
+                  "after 0.1\ntap Return\n"
+                  "wait card == LS_MEMCARD_SUCCESS_AUTOSAVE timeout 20\n"
+                  "wait state == frontend timeout 20\n" +
+                  kBackAndEnd);
     EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
     EXPECT_EQ(result, 0);
     // The autosave wrote the level's completion over the first save.
