@@ -3,9 +3,8 @@
 // hooks filled as the executable fills them, the game's own set-up making
 // the root state. Input is a script played through SDL's event queue (keys
 // held across the polls of the frames between their down and up), on a
-// clock that moves 20 ms a frame; the script waits on what the test's probe
-// reports (the state on top of the stack, the front-end screen, the save
-// screens' message).
+// clock that moves 20 ms a frame; the script waits on the game's probes
+// (state, screen, menu page, volumes, clocks) and the save screens' message.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -18,15 +17,10 @@
 #include "app/main/front_end_hooks.h"
 #include "app/main/program_hooks.h"
 #include "app/sound.h"
-#include "app/state.h"
-#include "common/hash.h"
 #include "frontend_fixture.h"
 #include "game/game_setup.h"
-#include "game/level_session.h"
-#include "game/level_state.h"
 #include "game/memcard_ui.h"
-#include "game/menu_system.h"
-#include "game/race_setup.h"
+#include "game/probe.h"
 #include "game/save_record.h"
 #include "platform/dinput/inputscript.h"
 #include "platform/win32/message.h"
@@ -36,49 +30,21 @@ namespace {
 
 InputScript* g_script = nullptr;
 
-// The open page of the level's menu among the pages the data set has.
-const char* OpenPage()
-{
-    MenuSystem* menu = Level_GetState() ? Level_GetInGameMenu() : nullptr;
-    if (!menu || !Menu_IsOpen(menu)) return "closed";
-    for (const char* page : {"loadingScreenContinue", "pauseMenuMain"})
-        if (Menu_GetCurrentHash(menu) == Name_Hash(page, 1, 1)) return page;
-    return "other";
-}
-
+// The game's probes (with the front end's, as the executable installs
+// them), and two of the test's own: the save screens' message ("card") and
+// the sound system's master volume ("master").
 int Probe(const char* name, char* value, size_t size, void*)
 {
-    const GameState* top = State_GetCurrent();
-    const GameContext* ctx = Game_GetContext();
-    const char* text = nullptr;
-    if (!strcmp(name, "state")) {
-        text = !top                                   ? "none"
-               : top->update == FrontEnd_Update       ? "frontend"
-               : top->update == MemCardUI_StateUpdate ? "savescreens"
-               : top->update == Game_Update           ? "root"
-               : top->update == Level_Update          ? "level"
-                                                      : "other";
-    } else if (!strcmp(name, "page")) {
-        text = OpenPage();
-    } else if (!strcmp(name, "effects") || !strcmp(name, "music") || !strcmp(name, "master") ||
-               !strcmp(name, "clock2")) {
-        const float v = name[0] == 'e'   ? ctx->effectsVolume
-                        : name[1] == 'u' ? ctx->musicVolume
-                        : name[1] == 'a' ? Sound_GetMasterVolume()
-                                         : (Level_GetState() ? Level_GetClock2() : -1.0f);
-        snprintf(value, size, "%g", (double)v);
+    if (!strcmp(name, "card")) {
+        const char* text = MemCardUI_Get()->message.text;
+        snprintf(value, size, "%s", text ? text : "");
         return 1;
-    } else if (!strcmp(name, "screen")) {
-        text = FrontEnd_Get() ? FrontEnd_GetScreenName(FrontEnd_Get()->current) : "none";
-    } else if (!strcmp(name, "card")) {
-        text = MemCardUI_Get()->message.text ? MemCardUI_Get()->message.text : "";
-    } else if (!strcmp(name, "level0")) {
-        text = GameSetup_GetLevel(0);
-    } else {
-        return 0;
     }
-    snprintf(value, size, "%s", text);
-    return 1;
+    if (!strcmp(name, "master")) {
+        snprintf(value, size, "%g", (double)Sound_GetMasterVolume());
+        return 1;
+    }
+    return GameProbe_Get(name, value, size);
 }
 
 void Tick()
@@ -109,7 +75,7 @@ std::vector<uint8_t> ReadRoad1()
 
 // Pieces of the scripts. Main's items: PlayGame, Options, LoadSave,
 // Credits, Tutorial_Levels; "/" is the bound back.
-const std::string kToMain = "wait screen == FrontEnd_Title\ntap Return\nwait screen == FrontEnd_Main\n";
+const std::string kToMain = "wait screen == Title\ntap Return\nwait screen == Main\n";
 std::string Downs(int n)
 {
     std::string s;
@@ -118,7 +84,7 @@ std::string Downs(int n)
 }
 // From Main's focused LoadSave: a save in the first place, back on LoadSave.
 const std::string kSave =
-    "after 0.1\ntap Return\nwait screen == FrontEnd_LoadSave\n"
+    "after 0.1\ntap Return\nwait screen == LoadSave\n"
     "after 0.1\ntap Return\nwait state == savescreens\n"
     "wait card == LS_MEMCARD_MESSAGE_SAVESELECTCARD\nafter 1\ntap Return\n"
     "wait card == LS_MEMCARD_MESSAGE_SAVESELECTFILE\ntap Return\n"
@@ -126,12 +92,12 @@ const std::string kSave =
 // From Tutorial_Levels: the level launched and its load's page dismissed.
 const std::string kPlayTutorial =
     "wait screen == Tutorial_Levels\nafter 0.1\ntap Return\n"
-    "wait state == level\nexpect level0 == level1.cfg\n"
-    "wait page == loadingScreenContinue\nafter 0.1\ntap Return\nwait page == closed\n";
+    "wait state == level\nexpect level == level1.cfg\n"
+    "wait page == loadingScreenContinue\nafter 0.1\ntap Return\nwait page == none\n";
 const std::string kOpenPause = "tap Escape\nwait page == pauseMenuMain\n";
 // Back on Tutorial_Levels after the level: back to Main, where Escape ends.
 const std::string kBackAndEnd =
-    "wait screen == Tutorial_Levels\nafter 0.2\ntap /\nwait screen == FrontEnd_Main\nafter 0.2\ntap Escape\nend\n";
+    "wait screen == Tutorial_Levels\nafter 0.2\ntap /\nwait screen == Main\nafter 0.2\ntap Escape\nend\n";
 
 class ProgramRunTest : public FrontEndTest {
 protected:
@@ -177,7 +143,7 @@ TEST_F(ProgramRunTest, TitleMainLoadSaveSavesLoadsAndEscapeOnMainEndsTheProgram)
                                  "wait card == LS_MEMCARD_SUCCESS_LOAD\n"
                                  "wait state == frontend\n"
                                  "after 0.1\ntap /\n"
-                                 "wait screen == FrontEnd_Main\n"
+                                 "wait screen == Main\n"
                                  "after 0.1\ntap Escape\n"
                                  "end\n");
     EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
@@ -225,28 +191,28 @@ TEST_F(ProgramRunTest, TheTutorialLevelPausesAndComesBackToTheFrontEndWhereItWas
     WriteFrontEnd();
     WriteTutorialLevel();
     const int result = RunScript(kToMain + Downs(4) + "after 0.1\ntap Return\n" + kPlayTutorial +
-                                 "after 1.5\nexpect clock2 > 1\n" + kOpenPause +
+                                 "after 1.5\nexpect ruleclock > 1\n" + kOpenPause +
                                  // Effects one sixteenth up from 0.65 (truncated), music one down from 0.35.
                                  Downs(1) +
                                  "after 0.1\ntap Right\nafter 0.2\n"
-                                 "expect effects == 0.6875\nexpect master == 0.6875\n" +
+                                 "expect volume.sfx == 0.6875\nexpect master == 0.6875\n" +
                                  Downs(1) +
                                  "after 0.1\ntap Left\nafter 0.2\n"
-                                 "expect music == 0.25\nexpect effects == 0.6875\n" +
+                                 "expect volume.music == 0.25\nexpect volume.sfx == 0.6875\n" +
                                  // Restart closes the menu and sets the level's rule clock back.
                                  Downs(1) +
-                                 "after 0.1\ntap Return\nwait page == closed\n"
-                                 "expect clock2 < 0.5\nexpect state == level\n"
+                                 "after 0.1\ntap Return\nwait page == none\n"
+                                 "expect ruleclock < 0.5\nexpect state == level\n"
                                  // Back resumes.
                                  "after 0.2\n" +
                                  kOpenPause +
-                                 "after 0.1\ntap /\nwait page == closed\n"
+                                 "after 0.1\ntap /\nwait page == none\n"
                                  "after 0.5\nexpect state == level\n" +
                                  // Quit goes back to the screen the level was launched from.
                                  kOpenPause + Downs(4) +
                                  "after 0.1\ntap Return\n"
                                  "wait state == frontend timeout 20\n"
-                                 "expect music == 0.25\nexpect effects == 0.6875\n" +
+                                 "expect volume.music == 0.25\nexpect volume.sfx == 0.6875\n" +
                                  kBackAndEnd);
     EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
     EXPECT_EQ(result, 0);
@@ -258,13 +224,12 @@ TEST_F(ProgramRunTest, FinishingALevelAfterASaveAutosavesItsProgressAndComesBack
     WriteFrontEnd();
     WriteFileNames();
     WriteTutorialLevel();
-    const int result =
-        RunScript(kToMain + Downs(2) + kSave + "after 0.1\ntap /\nwait screen == FrontEnd_Main\n" + Downs(2) +
-                  "after 0.1\ntap Return\n" + kPlayTutorial + "after 0.2\n" + kOpenPause + Downs(5) +
-                  "after 0.1\ntap Return\n"
-                  "wait card == LS_MEMCARD_SUCCESS_AUTOSAVE timeout 20\n"
-                  "wait state == frontend timeout 20\n" +
-                  kBackAndEnd);
+    const int result = RunScript(kToMain + Downs(2) + kSave + "after 0.1\ntap /\nwait screen == Main\n" + Downs(2) +
+                                 "after 0.1\ntap Return\n" + kPlayTutorial + "after 0.2\n" + kOpenPause + Downs(5) +
+                                 "after 0.1\ntap Return\n"
+                                 "wait card == LS_MEMCARD_SUCCESS_AUTOSAVE timeout 20\n"
+                                 "wait state == frontend timeout 20\n" +
+                                 kBackAndEnd);
     EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
     EXPECT_EQ(result, 0);
     // The autosave wrote the level's completion over the first save.
