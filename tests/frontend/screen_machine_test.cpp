@@ -286,8 +286,7 @@ TEST_F(FrontEndTest, ASaveScreenItemPushesTheSaveScreensOverTheFrontEnd)
 {
     WriteFrontEnd();
     // The title music, a stream in the working folder.
-    Write("Streams/Title.wav",
-          wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(44100, 0))));
+    Write("Streams/Title.wav", wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(44100, 0))));
     RunFrontEnd([] {
         StartFrontEnd();
         ToMain();
