@@ -727,11 +727,12 @@ GameState* FrontEnd_Update(GameState* state, float dt)
     if (MemCardUI_GetPendingMode() == MEMCARD_MODE_NONE && fe->musicWaiting) {
         if (!fe->musicStarted) {
             Sound_Start(fe->music, 0);
-            Sound_SetVolume(fe->music, ctx->musicVolume);
             fe->musicStarted = 1;
         } else {
             Sound_Pause(fe->music, 0);
         }
+        // A save loaded meanwhile brought its own music volume.
+        Sound_SetVolume(fe->music, ctx->musicVolume);
         fe->musicWaiting = 0;
     }
     if (!Game_GetWadProcess() && !Game_GetTestProcess()) {

@@ -6,9 +6,11 @@
 
 #include <cstring>
 
+#include "app/sound.h"
 #include "frontend_fixture.h"
 #include "game/memcard_ui.h"
 #include "game/race_setup.h"
+#include "platform/dsound/dsound.h"
 
 namespace {
 
@@ -283,6 +285,8 @@ TEST_F(FrontEndTest, CreditsSequencesWorkOnlyWithinASecondBetweenPresses)
 TEST_F(FrontEndTest, ASaveScreenItemPushesTheSaveScreensOverTheFrontEnd)
 {
     WriteFrontEnd();
+    // The title music, a stream in the working folder.
+    Write("Streams/Title.wav", wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(44100, 0))));
     RunFrontEnd([] {
         StartFrontEnd();
         ToMain();
@@ -294,11 +298,16 @@ TEST_F(FrontEndTest, ASaveScreenItemPushesTheSaveScreensOverTheFrontEnd)
         ASSERT_EQ(State_GetCurrent()->update, MemCardUI_StateUpdate);
         EXPECT_EQ(Fe()->musicWaiting, 1u);
         EXPECT_EQ(Game_GetContext()->controllingPlayer, 0);
+        Game_GetContext()->musicVolume = 0.25f;  // as a load brings it
         MemCardUI_SetMode(MEMCARD_MODE_NONE);
         Step({});
         Step({});
         EXPECT_EQ(State_GetCurrent()->update, FrontEnd_Update);
-        EXPECT_EQ(Fe()->musicWaiting, 0u);  // the music goes on
+        EXPECT_EQ(Fe()->musicWaiting, 0u);  // the music goes on, at the volume the saves left
+        ASSERT_NE(Fe()->music, nullptr);
+        int32_t level = 1;
+        ASSERT_EQ(Fe()->music->buffer->GetVolume(&level), DS_OK);
+        EXPECT_EQ(level, Sound_LevelFromVolume(0.25f));
         EXPECT_EQ(Game_GetContext()->controllingPlayer, GAME_ANY_PLAYER);
     });
 }
