@@ -95,6 +95,16 @@ struct Result {
     fs::path captures;   // where its captures went
 };
 
+// A run started on a level directly ("-leveltype Glim -levelnumber N").
+inline GameRun LevelRun(const std::string& name, int level, const std::string& script)
+{
+    GameRun run;
+    run.name = name;
+    run.script = script;
+    run.args = {"-quiet", "-leveltype", "Glim", "-levelnumber", std::to_string(level)};
+    return run;
+}
+
 inline fs::path FolderOf(const GameRun& run) { return TempDir() / ("run-" + run.name); }
 
 // Makes the run's working folder (a copy of the stage unless it reuses the
