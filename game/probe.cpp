@@ -198,6 +198,18 @@ int ProbeCameraHeading(char* value, size_t size)
     return Put(value, size, "%.3f", std::atan2(at.x, at.z) * 180.0 / M_PI);
 }
 
+// The save screens' current message by its kind, "none" while they are
+// not running.
+int ProbeSaveScreen(char* value, size_t size)
+{
+    static const char* const kKinds[] = {"plain",  "question", "slots",      "files",   "check",
+                                         "saving", "loading",  "formatting", "deleting"};
+    const MemCardUI* ui = MemCardUI_Get();
+    if (!ui->state) return Put(value, size, "none");
+    const uint32_t kind = ui->message.kind;
+    return Put(value, size, "%s", kind < sizeof kKinds / sizeof kKinds[0] ? kKinds[kind] : "other");
+}
+
 int ProbeSave(int position, char* value, size_t size)
 {
     char fileName[256];
@@ -212,6 +224,7 @@ int Answer(const char* name, char* value, size_t size)
     if (!strcmp(name, "state")) return Put(value, size, "%s", StateName());
     if (!strcmp(name, "screen")) return Put(value, size, "none");
     if (!strcmp(name, "page")) return ProbePage(value, size);
+    if (!strcmp(name, "savescreen")) return ProbeSaveScreen(value, size);
     if (!strcmp(name, "volume.music")) return Put(value, size, "%.4f", context->musicVolume);
     if (!strcmp(name, "volume.sfx")) return Put(value, size, "%.4f", context->effectsVolume);
     if (!strcmp(name, "restarts")) return Put(value, size, "%u", Level_GetRestartCount());

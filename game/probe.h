@@ -19,6 +19,9 @@
 //                   "loadingScreenContinue", ...); "none" while the menu is
 //                   closed or outside a level; "#xxxxxxxx" (its name hash)
 //                   for a page with a name the game does not know
+//   savescreen      the save screens' current message by its kind
+//                   ("slots", "files", "check", "question", "saving",
+//                   "loading", "plain"); "none" while they do not run
 //   level           the current level file of the race set-up's list
 //                   ("level1.cfg", "LandScape\Track01\T01_Day_Forwards.cfg");
 //                   "none" outside a level

@@ -27,7 +27,8 @@
 //                        stops it once the first N bytes of the temporary
 //                        file are written, "rename" once the temporary file
 //                        is whole and on the disk, just before it replaces
-//                        the save. It writes "save-stopped" into the working
+//                        the save, "renamed" just after it replaced it. It
+//                        writes "save-stopped" into the working
 //                        folder and waits there to be killed
 // None of them takes a token of the command line.
 #include <algorithm>
@@ -206,9 +207,10 @@ int SetUpRun(AppHooks* hooks)
     return 0;
 }
 
-// HELM_SAVE_STOP's byte count: the next save stops after this many bytes.
+// Where HELM_SAVE_STOP stops the next save.
 struct SaveStop {
-    unsigned long bytes = 0;
+    unsigned long bytes = 0;    // a byte count: after this many bytes
+    bool beforeRename = false;  // "rename"; "renamed" stops after the rename
 };
 
 SaveStop g_saveStop;
@@ -236,7 +238,7 @@ size_t StoppingWrite(const void* data, size_t size, void* file)
 int StoppingSync(void* file, const char* folder)
 {
     const int ok = file ? SysFile_SyncFile((FILE*)file) : SysFile_SyncFolder(folder);
-    if (file) HoldSave();
+    if ((file != nullptr) == g_saveStop.beforeRename) HoldSave();
     return ok;
 }
 
@@ -245,12 +247,13 @@ int SetUpSaveStop()
 {
     const char* stop = getenv("HELM_SAVE_STOP");
     if (!stop || !*stop) return 0;
-    if (!strcmp(stop, "rename")) {
+    if (!strcmp(stop, "rename") || !strcmp(stop, "renamed")) {
+        g_saveStop.beforeRename = !strcmp(stop, "rename");
         Save_SetSyncHook(StoppingSync);
         return 0;
     }
     if (!ReadNumber(stop, 0x7FFFFFFFul, &g_saveStop.bytes)) {
-        fprintf(stderr, "HELM_SAVE_STOP: \"%s\" is neither \"rename\" nor a byte count\n", stop);
+        fprintf(stderr, "HELM_SAVE_STOP: \"%s\" is not \"rename\", \"renamed\" or a byte count\n", stop);
         return INPUTSCRIPT_EXIT_BAD_SCRIPT;
     }
     Save_SetWriteHook(StoppingWrite);

@@ -12,10 +12,7 @@ using namespace e2e;
 TEST(ArchiveTest, ThePackedDataGivesTheSameFirstFrameAsTheLooseFiles)
 {
     E2E_REQUIRE_STAGE();
-    GameRun run;
-    run.name = "archive";
-    run.script = "level_start.txt";
-    run.args = {"-quiet", "-leveltype", "Glim", "-levelnumber", "1"};
+    GameRun run = LevelRun("archive", 1, "level_start.txt");
     const Result loose = RunGame(run);
     ASSERT_EQ(loose.exitCode, 0) << loose.output;
     const std::string looseFrame = ReadFile(loose.captures / "level1_start.png");

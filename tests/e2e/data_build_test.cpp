@@ -84,6 +84,24 @@ TEST(DataBuildTest, TwoBuildsAreByteIdenticalAndSmall)
     EXPECT_LT(bytes, 30u << 20) << "the staged data outgrew 30 MB";
 }
 
+TEST(DataBuildTest, ARebuildReplacesTheDataWholeSoNoGeneratedCacheOutlivesItsSource)
+{
+    if (!fs::exists(Tool())) GTEST_SKIP() << "no " << Tool();
+    const fs::path stage = TempDir() / "build-again";
+    std::error_code ec;
+    fs::remove_all(stage, ec);
+    std::string output;
+    ASSERT_EQ(BuildStage(SourceDir() / "data", stage, &output), 0) << output;
+    // What a run of the game leaves: a generated mesh cache and a save.
+    fs::create_directories(stage / "DATA" / "Cache" / "ff");
+    std::ofstream(stage / "DATA" / "Cache" / "ff" / "0000beef.dff") << "stale";
+    fs::create_directories(stage / "SaveGame" / "SLOT");
+    std::ofstream(stage / "SaveGame" / "SLOT" / "Slot 1") << "kept";
+    ASSERT_EQ(BuildStage(SourceDir() / "data", stage, &output), 0) << output;
+    EXPECT_FALSE(fs::exists(stage / "DATA" / "Cache" / "ff" / "0000beef.dff"));
+    EXPECT_EQ(ReadFile(stage / "SaveGame" / "SLOT" / "Slot 1"), "kept");
+}
+
 // A copy of data/ with one source changed; the line the fault is on.
 struct Fault {
     const char* what;

@@ -68,11 +68,9 @@ TEST(DisplayTest, OnARealDisplayTheFrameEqualsTheHeadlessOne)
     E2E_REQUIRE_STAGE();
     XServer x;
     if (x.display.empty()) GTEST_SKIP() << "Xvfb could not start here: the display case is skipped";
-    GameRun run;
-    run.name = "display";
-    run.script = "level_start.txt";
-    run.args = {"-quiet", "-leveltype", "Glim", "-levelnumber", "1"};
-    run.env = {"SDL_VIDEODRIVER=x11", "DISPLAY=" + x.display};
+    GameRun run = LevelRun("display", 1, "level_start.txt");
+    run.env = {"SDL_VIDEODRIVER=x11", "DISPLAY=" + x.display,
+               "LSAN_OPTIONS=suppressions=" + (SourceDir() / "tests" / "e2e" / "display_leaks.supp").string()};
     const Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(MatchGolden(r, "level1_start"), "");

@@ -49,13 +49,19 @@ inline fs::path GoldenDir() { return SourceDir() / "tests" / "e2e" / "golden"; }
 inline fs::path CachedStage() { return TempDir() / "stage-cached"; }
 constexpr const char* kStageReady = ".e2e-ready";
 
-// The stage runs start from.
-inline fs::path Stage() { return fs::exists(CachedStage() / kStageReady) ? CachedStage() : BinaryDir() / "stage"; }
+// The stage runs start from; HELM_E2E_STAGE names another (a stage built
+// from data in the making).
+inline fs::path Stage()
+{
+    if (const char* stage = getenv("HELM_E2E_STAGE"); stage && *stage) return stage;
+    return fs::exists(CachedStage() / kStageReady) ? CachedStage() : BinaryDir() / "stage";
+}
 
-// 1 when the stage holds the compiled configuration the game opens by
-// that name ("FrontEnd\\FrontEnd.cfg"): cases that need a part of the data
-// set another helper is still making skip until it is there.
-inline bool StageHasConfig(const char* gameName) { return fs::exists(Stage() / "DATA" / Cfgc_OutputPath(gameName)); }
+// Where the stage holds the compiled configuration the game opens by that
+// name ("FrontEnd\\FrontEnd.cfg"); cases that need a part of the data set
+// that is not made yet skip until it is there.
+inline fs::path StageConfigPath(const char* gameName) { return Stage() / "DATA" / Cfgc_OutputPath(gameName); }
+inline bool StageHasConfig(const char* gameName) { return fs::exists(StageConfigPath(gameName)); }
 
 inline std::string ReadFile(const fs::path& path)
 {
@@ -88,6 +94,16 @@ struct Result {
     fs::path folder;     // the working folder
     fs::path captures;   // where its captures went
 };
+
+// A run started on a level directly ("-leveltype Glim -levelnumber N").
+inline GameRun LevelRun(const std::string& name, int level, const std::string& script)
+{
+    GameRun run;
+    run.name = name;
+    run.script = script;
+    run.args = {"-quiet", "-leveltype", "Glim", "-levelnumber", std::to_string(level)};
+    return run;
+}
 
 inline fs::path FolderOf(const GameRun& run) { return TempDir() / ("run-" + run.name); }
 

@@ -44,9 +44,8 @@ TEST(StageSetup, MakesTheCaches)
     Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     for (int level : DemoLevels()) {
-        run.name = "stage-setup-level" + std::to_string(level);
-        run.script = "cache_level.txt";
-        run.args = {"-quiet", "-leveltype", "Glim", "-levelnumber", std::to_string(level)};
+        run = LevelRun("stage-setup-level" + std::to_string(level), level, "cache_level.txt");
+        run.stage = CachedStage();
         r = RunGame(run);
         ASSERT_EQ(r.exitCode, 0) << "level " << level << ":\n" << r.output;
     }
@@ -63,10 +62,7 @@ TEST(StageSetup, MakesTheCaches)
 TEST(StartTest, ADirectStartPlaysTheLevelOfTheCommandLine)
 {
     E2E_REQUIRE_STAGE();
-    GameRun run;
-    run.name = "level-start";
-    run.script = "level_start.txt";
-    run.args = {"-quiet", "-leveltype", "Glim", "-levelnumber", "1"};
+    GameRun run = LevelRun("level-start", 1, "level_start.txt");
     const Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(MatchGolden(r, "level1_start"), "");
