@@ -121,6 +121,27 @@ TEST_F(SkitterAiTest, ADefenderReturnsHomeAndFacesItsStart)
     EXPECT_LT(p.x * p.x + p.z * p.z, 1.5f) << "back within its defence distance";
 }
 
+// With nobody in sight it walks its route: an item "Route" going 12 units
+// ahead in 5 s, from where the Skitter stands.
+TEST_F(SkitterAiTest, WithThePlayerAwayItFollowsItsRoute)
+{
+    WriteAnimSet("Routes\\Bug", "ANIM", {{"a", 5.0f, false}});
+    LwsWriterItem route = Item("Route", V(0, 0, 0));
+    LwsWriterKey end;
+    end.time = 5.0f;
+    end.position[2] = 12.0f;
+    route.keys.push_back(end);
+    WriteScene("Routes\\Bug_a.lws", 5.0f, {route});
+    Level(" aiRoutesAnim = Routes\\Bug\n aiAllowCatchUpDist = 3\n aiVisionRadius = 10\n", V(0, 0, 0), V(0, 0, -40));
+    ASSERT_TRUE(Record(bug)->flags & ENTITY_ROUTE_DRIVEN);
+    const Vec3 start = Mode_BodyPosition(bug);
+    Step(300);  // 6 s
+    const Vec3 now = Mode_BodyPosition(bug);
+    EXPECT_EQ(Data()->target, nullptr);
+    EXPECT_GT(now.z - start.z, 9.0f) << "it walked the route";
+    EXPECT_NEAR(now.x, start.x, 1.0f);
+}
+
 TEST_F(SkitterAiTest, ARoutelessSkitterStuckAwayFromHomeRespawnsAfterTenSecondsButNotAtHome)
 {
     struct Case {
