@@ -115,6 +115,26 @@ TEST_P(JumpHeightTest, TheApexIsJumpVelSquaredOverTwiceTheGravityAndItTakesOffCl
 
 INSTANTIATE_TEST_SUITE_P(ExtraGravity, JumpHeightTest, ::testing::Values(0.0f, -10.0f));
 
+// Off a ledge (here: put in the air at rest) it may still jump within
+// jumpTimeSinceGroundAllow of its last frame on the ground, and falls into
+// "jump" a quarter second after it.
+TEST_F(WalkingLevelTest, OffALedgeAJumpStillWorksJustAfterLeavingAndTheFallPlaysJump)
+{
+    Object* hero = Hero(" jumpVel = 6\n");
+    Place(hero, V(0, 30, 0));
+    Step(2);  // 0.04 s after leaving
+    Press(MCR_BUTTON_JUMP);
+    EXPECT_EQ(Anim(hero), MCR_JUMPIN);
+    EXPECT_GT(Velocity(hero).y, 4.0f);
+
+    Place(hero, V(0, 60, 0));
+    SetVelocity(hero, V(0, 0, 0));
+    Step(25);
+    EXPECT_EQ(Anim(hero), MCR_JUMP) << "falling";
+    Press(MCR_BUTTON_JUMP);
+    EXPECT_LT(Velocity(hero).y, 0.0f) << "too long since the ground";
+}
+
 TEST_F(WalkingLevelTest, ItRidesAPlatformMovingAtConstantVelocity)
 {
     Object* wheel = Wheel(20.0f);
