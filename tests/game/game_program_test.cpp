@@ -117,7 +117,6 @@ TEST_F(GameProgramTest, SetUpRegistersTheModesMountsTheArchiveAndReadsItsListsTa
     std::filesystem::remove_all("data");
     std::filesystem::create_directories("data");
 
-    for (uint32_t m = 0; m < CONTROL_MODES; ++m) ControlMode_Register(m, nullptr, 0);
     RunProgram([] {
         for (uint32_t m = 0; m < CONTROL_MODES; m++) ControlMode_Register(m, nullptr, 0);
         GameState* root = Game_Setup();
