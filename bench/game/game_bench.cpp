@@ -88,14 +88,22 @@ bool WriteConfig(const char* source, const std::string& text)
     return true;
 }
 
-// A flat square of cells x cells quads, two triangles each, one surface.
-std::string Grid(int cells, float size)
+// The bytes of a one-layer object whose polygons all take one surface.
+std::string ObjectBytes(const char* surfaceName, const LwoWriterLayer& layer)
 {
     LwoWriterObject object;
-    object.tags = {"Ground"};
+    object.tags = {surfaceName};
     LwoWriterSurface surface;
-    surface.name = "Ground";
+    surface.name = surfaceName;
     object.surfaces.push_back(surface);
+    object.layers.push_back(layer);
+    const std::vector<uint8_t> bytes = LwoWriter_Write(object);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A flat square of cells x cells quads, two triangles each.
+std::string Grid(int cells, float size)
+{
     LwoWriterLayer layer;
     const float step = size / (float)cells;
     for (int z = 0; z <= cells; z++)
@@ -107,19 +115,12 @@ std::string Grid(int cells, float size)
             layer.polygons.push_back({{a, c, b}, 0});
             layer.polygons.push_back({{b, c, d}, 0});
         }
-    object.layers.push_back(layer);
-    const std::vector<uint8_t> bytes = LwoWriter_Write(object);
-    return std::string(bytes.begin(), bytes.end());
+    return ObjectBytes("Ground", layer);
 }
 
 // A cube of the given half size, twelve triangles facing out.
 std::string Box(float h)
 {
-    LwoWriterObject object;
-    object.tags = {"Crate"};
-    LwoWriterSurface surface;
-    surface.name = "Crate";
-    object.surfaces.push_back(surface);
     LwoWriterLayer layer;
     for (int i = 0; i < 8; i++)
         layer.points.insert(layer.points.end(), {i & 1 ? h : -h, i & 2 ? h : -h, i & 4 ? h : -h});
@@ -128,9 +129,7 @@ std::string Box(float h)
         layer.polygons.push_back({{f[0], f[1], f[2]}, 0});
         layer.polygons.push_back({{f[0], f[2], f[3]}, 0});
     }
-    object.layers.push_back(layer);
-    const std::vector<uint8_t> bytes = LwoWriter_Write(object);
-    return std::string(bytes.begin(), bytes.end());
+    return ObjectBytes("Crate", layer);
 }
 
 std::string ObjectFile(const char* model, const char* extra)

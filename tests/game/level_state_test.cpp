@@ -789,6 +789,43 @@ TEST_F(LevelStateTest, RestartsAndRuleChoicesActivateTheRulesPickupsOfTheScene)
     });
 }
 
+// A front end that leaves at once, counted.
+int g_frontEnds = 0;
+GameState* FakeFrontEnd()
+{
+    g_frontEnds++;
+    GameState* state = State_Create();
+    if (state) State_SetUpdate(state, [](GameState*, float) -> GameState* { return nullptr; });
+    return state;
+}
+
+TEST_F(LevelStateTest, ADirectStartPlaysItsLevelOverTheRootAndThenReachesTheFrontEnd)
+{
+    WriteLevels(3);
+    RunProgram(
+        [] {
+            const GameStateHooks hooks = {FakeFrontEnd, nullptr, nullptr};
+            GameStateHooks_Install(&hooks);
+            g_frontEnds = 0;
+            GameState* root = Game_CreateRootState();
+            for (int f = 0; f < 5 && !Level_GetState(); f++) State_Update(0.02f);
+            ASSERT_NE(Level_GetState(), nullptr);
+            Tick();
+            EXPECT_STREQ(GameSetup_GetLevel(0), "level3.cfg");
+            EXPECT_EQ(Level_GetLevelToUnlock(), 13);
+            EXPECT_EQ(State_GetCurrent()->previous, root);
+
+            Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
+            for (int f = 0; f < 200 && Level_GetState(); f++) Tick(0.05f);
+            EXPECT_EQ(State_GetCurrent(), root);  // back on the root
+            EXPECT_EQ(Game_GetRequestedState(), (uint32_t)GAME_REQUEST_FRONTEND);
+            Tick();
+            EXPECT_EQ(g_frontEnds, 1);
+            Finish();
+        },
+        "-quiet -leveltype Glim -levelnumber 3");
+}
+
 }  // namespace
 
 // A level of one player start and two "entity_Frog" items (loaded as
