@@ -16,7 +16,9 @@ TEST(ArchiveTest, ThePackedDataGivesTheSameFirstFrameAsTheLooseFiles)
     const Result loose = RunGame(run);
     ASSERT_EQ(loose.exitCode, 0) << loose.output;
     const std::string looseFrame = ReadFile(loose.captures / "level1_start.png");
+    const std::string loosePlay = ReadFile(loose.captures / "level1_play.png");
     ASSERT_FALSE(looseFrame.empty());
+    ASSERT_FALSE(loosePlay.empty());
 
     // Caches can't be written into a mounted archive: the loose run above
     // made them, and they are packed with the rest.
@@ -33,7 +35,9 @@ TEST(ArchiveTest, ThePackedDataGivesTheSameFirstFrameAsTheLooseFiles)
     ASSERT_EQ(packed.exitCode, 0) << packed.output;
     EXPECT_FALSE(fs::exists(packed.folder / "DATA" / "Cache")) << "the packed run wrote loose caches";
     EXPECT_TRUE(ReadFile(packed.captures / "level1_start.png") == looseFrame)
-        << "the first frame from the archive differs from the loose files' one";
+        << "the loading frame from the archive differs from the loose files' one";
+    EXPECT_TRUE(ReadFile(packed.captures / "level1_play.png") == loosePlay)
+        << "the first frame of play from the archive differs from the loose files' one";
     EXPECT_EQ(MatchGolden(packed, "level1_start"), "");
 }
 

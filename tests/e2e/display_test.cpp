@@ -17,7 +17,9 @@ TEST(DisplayTest, AFullScreenStartPlaysTheClipWhichAKeySkipsAndTheTitleFollows)
     run.script = "fullscreen.txt";
     run.args = {"-fullscreen", "-Width", "640", "-Height", "480"};
     const Result r = RunGame(run);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    // The same title screen as the windowed start's.
+    EXPECT_EQ(MatchGolden(r, "title", "front-title"), "");
 }
 
 }  // namespace
@@ -63,15 +65,18 @@ struct XServer {
     }
 };
 
-TEST(DisplayTest, OnARealDisplayTheFrameEqualsTheHeadlessOne)
+TEST(DisplayTest, OnARealDisplayTheTitleScreenEqualsTheHeadlessOne)
 {
     E2E_REQUIRE_STAGE();
+    if (!StageHasConfig("FrontEnd\\FrontEnd.cfg")) GTEST_SKIP() << "the stage has no front end yet";
     XServer x;
     if (x.display.empty()) GTEST_SKIP() << "Xvfb could not start here: the display case is skipped";
-    GameRun run = LevelRun("display", 1, "level_start.txt");
+    GameRun run;
+    run.name = "display";
+    run.script = "title.txt";
     run.env = {"SDL_VIDEODRIVER=x11", "DISPLAY=" + x.display,
                "LSAN_OPTIONS=suppressions=" + (SourceDir() / "tests" / "e2e" / "display_leaks.supp").string()};
     const Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(MatchGolden(r, "level1_start"), "");
+    EXPECT_EQ(MatchGolden(r, "title", "front-title"), "");
 }

@@ -86,8 +86,8 @@ TEST(FrontEnd, TheAttractDemoLaunchesADayTrackAndThePauseMenuComesBack)
     const fs::path edited = FolderOf(run) / "FrontEnd-quick.cfg";
     std::ofstream(edited) << quick;
     std::string message;
-    ASSERT_TRUE(Cfgc_CompileFile(edited.string(),
-                                 (FolderOf(run) / "DATA" / Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg")).string(), &message))
+    ASSERT_TRUE(Cfgc_CompileFile(
+        edited.string(), (FolderOf(run) / "DATA" / Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg")).string(), &message))
         << message;
     run.freshFolder = false;
     const Result r = RunGame(run);
