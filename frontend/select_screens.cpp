@@ -275,13 +275,13 @@ void CharacterEnter(const char* pictures)
     }
     if (fe->backgroundNode) {
         for (int q = 0; q < kPositions; q++) {
-            char name[16];
+            char name[32];
             snprintf(name, sizeof name, "P%d_NULL", q + 1);
             c.positionNodes[q] = FrontEnd_FindNode(fe->backgroundNode, name);
             c.positionParents[q] = c.positionNodes[q] ? Node_GetParent(c.positionNodes[q]) : nullptr;
         }
         for (int k = 0; k < GAME_CHARACTERS; k++) {
-            char name[16];
+            char name[32];
             snprintf(name, sizeof name, "CHAR_NULL%.2d", k + 1);
             c.characterNodes[k] = FrontEnd_FindNode(fe->backgroundNode, name);
         }
