@@ -68,9 +68,9 @@ Result LoadLevel(const LevelCase& c, int number, const std::string& name)
 constexpr const char* kMeadow =
     "expect entity.Ground.pos == 0,0,0.01 0.01\n"
     "expect entity.Checkpoint.pos == 0,0.5,2 0.01\n"
-    "expect entity.KillArea.pos == 0,0.5,6 0.01\n"
-    "expect entity.EndArea.pos == 6,0.05,10 0.01\n"
-    "expect entity.EndTrigger.pos == 6,0.5,10 0.01\n"
+    "expect entity.KillArea.pos == -4,0.5,2 0.01\n"
+    "expect entity.EndArea.pos == 0,0.05,8 0.01\n"
+    "expect entity.EndTrigger.pos == 0,0.5,8 0.01\n"
     "expect entity.Springboard.pos == -5,0.5,-4 0.01\n"
     "expect entity.Water.pos == 9,0,-6 0.01\n"
     "expect entity.Ramp.pos == -7,0,4 0.01\n"
