@@ -60,6 +60,14 @@ const ModeCase kModes[] = {
     // Man_CamRel: a jump's height, score pickups, the checkpoint, the kill
     // area's lost life and return, the end trigger ending the level.
     {"Hero", 1, "levels_hero_meadow", "hero_meadow_end"},
+    // Man: walks along its facing, turns (the facing survives the body's
+    // sync, so the next walk goes the new way) and jumps.
+    {"Walker", 5, "levels_walker_ledges", nullptr},
+    // FakeTilt: walks off the ledge; the fall restarts the level.
+    {"Tilt", 5, "levels_tilt_ledges", nullptr},
+    // Ball: fades near the view's origin, rolls under a push, a long fall
+    // restarts the level once.
+    {"Roller", 5, "levels_roller_ledges", nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Demo, LevelsModes, ::testing::ValuesIn(kModes),
