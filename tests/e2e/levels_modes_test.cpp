@@ -68,6 +68,10 @@ const ModeCase kModes[] = {
     // Ball: fades near the view's origin, rolls under a push, a long fall
     // restarts the level once.
     {"Roller", 5, "levels_roller_ledges", nullptr},
+    // Skater: pushes and steers in the bowl; the computer skater rides its route.
+    {"Skate", 3, "levels_skate_rink", nullptr},
+    // BattleBlades: the computer top closes in and the clashes cost health.
+    {"Top", 4, "levels_top_arena", "top_clash"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Demo, LevelsModes, ::testing::ValuesIn(kModes),
