@@ -98,7 +98,7 @@ const LevelCase kLevels[] = {
      "expect entity.Slope.pos == 0,-8,12 0.01\n"},
     {"levels\\level6.cfg", "beatTime",
      "expect entity.Ring.pos != 0,0,0\nexpect entity.Target.pos == 6,12.8,20 0.01\n"
-     "expect entity.EndArea.pos == 0,8,55 0.01\n"},
+     "expect entity.EndArea.pos == 0,9.5,55 0.01\n"},
     {"levels\\level11.cfg", "scorePickups", kMeadow},
     {"levels\\level12.cfg", "countDown", kMeadow},
     {"levels\\level13.cfg", "beatTime", kMeadow},

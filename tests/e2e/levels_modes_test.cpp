@@ -72,6 +72,11 @@ const ModeCase kModes[] = {
     {"Skate", 3, "levels_skate_rink", nullptr},
     // BattleBlades: the computer top closes in and the clashes cost health.
     {"Top", 4, "levels_top_arena", "top_clash"},
+    // BroomStick: the accelerator carries it along the sky course.
+    {"Broom", 6, "levels_broom_sky", nullptr},
+    // Possession: the Hero takes over a creature of level 2, whose mode
+    // (ScreenRel) then moves nothing.
+    {"Hero", 2, "levels_possess_menagerie", nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Demo, LevelsModes, ::testing::ValuesIn(kModes),
