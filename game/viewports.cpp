@@ -206,13 +206,11 @@ void Level_UpdateViewports(void)
         if (s.worldZBufferClear) View_Clear(vp.worldView, 0, 1);
         SetFov(vp.worldView, player ? player->worldFov : kViewFov);
         Billboard_SetActive(1);
-        if (player && player->renderHook) {
-            player->renderHook(s.playerEntities[p]);
-        } else {
-            // No camera of an entity draws this viewport: the level's
-            // tree, seen from the viewport's camera frame.
-            if (Node* root = ObjectWorld_GetRootNode()) View_Render(vp.worldView, root, vp.cameraFrame);
-        }
+        // The level's tree, seen from the viewport's camera frame (which a
+        // chase camera moves); a player's render hook runs after it, so an
+        // entity with a hook still sees the world.
+        if (Node* root = ObjectWorld_GetRootNode()) View_Render(vp.worldView, root, vp.cameraFrame);
+        if (player && player->renderHook) player->renderHook(s.playerEntities[p]);
         Billboard_SetActive(0);
 
         View_Clear(vp.hudView, 0, 1);

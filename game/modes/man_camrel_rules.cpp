@@ -613,7 +613,9 @@ void GroundAnimations(ManCamRelData* d, EntityRecord* record, Object* object, fl
 // speed over the ground; the slot is paused and advanced here.
 void Locomotion(ManCamRelData* d, EntityRecord* record, Object* object, const Vec3& at, float now, float dt)
 {
-    if (!(d->flags & MCR_MOVING)) {
+    // A death (a kill area, a fall) must play out: the moving flag of the
+    // frame before must not turn it back into a run.
+    if (!(d->flags & MCR_MOVING) || IsDying(Mode_Anim(record))) {
         Entity_SetAnimFlags(record, 0, ANIMSLOT_PAUSED, 0);
         return;
     }

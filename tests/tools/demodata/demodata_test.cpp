@@ -76,7 +76,7 @@ TEST_F(DemoDataTest, TheRepositorysSourcesBuildTwiceIntoTheSameBytesThatTheGameR
     ASSERT_NE(level, nullptr);
     char scene[256];
     ASSERT_EQ(Config_GetString(level, "game::Level::levelscene", scene, sizeof scene), 1);
-    EXPECT_STREQ(scene, "Levels\\Demo\\Demo.lws");
+    EXPECT_STREQ(scene, "Levels\\Meadow\\Meadow.lws");
     Config_Close(level);
     ConfigSys_Shutdown();
 
@@ -89,7 +89,7 @@ TEST_F(DemoDataTest, TheRepositorysSourcesBuildTwiceIntoTheSameBytesThatTheGameR
     EXPECT_EQ(SceneData_Name(parsed.itemNames, parsed.itemNameSize, parsed.records[0].nameOffset),
               std::string("Ground"));
     SceneData_Free(&parsed);
-    LwoObject* ground = Lwo_Open("Levels\\Demo\\Ground.lwo", -1);
+    LwoObject* ground = Lwo_Open("Levels\\Meadow\\Ground.lwo", -1);
     ASSERT_NE(ground, nullptr);
     Lwo_Free(ground);
 

@@ -1,0 +1,85 @@
+// The control modes played on the demo levels, each by a script of
+// tests/e2e/scripts/levels_*.txt from a direct level start. The player's
+// character (and so its mode) is chosen the way the game reads it: the
+// run's copy of CharList.txt lists that character first, so player 0
+// (character 0) plays it.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "e2e_fixture.h"
+
+namespace {
+
+using namespace e2e;
+
+constexpr const char* kCharacters[] = {"Hero", "Skate", "Top", "Broom", "Tilt", "Roller", "Critter", "Walker"};
+
+struct ModeCase {
+    const char* character;
+    int level;
+    const char* script;  // tests/e2e/scripts/<script>.txt
+    const char* golden;  // a capture compared with its golden, or null
+};
+
+Result PlayAs(const ModeCase& c)
+{
+    GameRun run;
+    run.name = std::string("levels-") + c.script;
+    const fs::path folder = FolderOf(run);
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+    CopyTree(Stage(), folder);
+    std::ofstream list(folder / "DATA" / "CharList.txt", std::ios::trunc);
+    list << c.character << "\n";
+    for (const char* other : kCharacters)
+        if (std::string(other) != c.character) list << other << "\n";
+    list.close();
+    run.freshFolder = false;
+    run.script = std::string(c.script) + ".txt";
+    run.args = {"-quiet", "-leveltype", "Glim", "-levelnumber", std::to_string(c.level)};
+    run.timeoutSeconds = 90;
+    return RunGame(run);
+}
+
+class LevelsModes : public ::testing::TestWithParam<ModeCase> {};
+
+TEST_P(LevelsModes, TheModePlaysItsLevelAsScripted)
+{
+    E2E_REQUIRE_STAGE();
+    const ModeCase& c = GetParam();
+    const Result r = PlayAs(c);
+    ASSERT_EQ(r.exitCode, 0) << c.character << " on level " << c.level << ":\n" << r.output;
+    EXPECT_EQ(r.output, "") << "the run logged faults";
+    if (c.golden) {
+        EXPECT_EQ(MatchGolden(r, c.golden), "");
+    }
+}
+
+const ModeCase kModes[] = {
+    // Man_CamRel: a jump's height, score pickups, the checkpoint, the kill
+    // area's lost life and return, the end trigger ending the level.
+    {"Hero", 1, "levels_hero_meadow", "hero_meadow_end"},
+    // Man: walks along its facing, turns (the facing survives the body's
+    // sync, so the next walk goes the new way) and jumps.
+    {"Walker", 5, "levels_walker_ledges", nullptr},
+    // FakeTilt: walks off the ledge; the fall restarts the level.
+    {"Tilt", 5, "levels_tilt_ledges", nullptr},
+    // Ball: fades near the view's origin, rolls under a push, a long fall
+    // restarts the level once.
+    {"Roller", 5, "levels_roller_ledges", nullptr},
+    // Skater: pushes and steers in the bowl; the computer skater rides its route.
+    {"Skate", 3, "levels_skate_rink", nullptr},
+    // BattleBlades: the computer top closes in and the clashes cost health.
+    {"Top", 4, "levels_top_arena", "top_clash"},
+    // BroomStick: the accelerator carries it along the sky course.
+    {"Broom", 6, "levels_broom_sky", nullptr},
+    // Possession: the Hero takes over a creature of level 2, whose mode
+    // (ScreenRel) then moves nothing.
+    {"Hero", 2, "levels_possess_menagerie", nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(Demo, LevelsModes, ::testing::ValuesIn(kModes),
+                         [](const auto& info) { return std::string(info.param.script).substr(7); });
+
+}  // namespace
