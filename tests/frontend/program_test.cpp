@@ -23,6 +23,7 @@
 #include "game/probe.h"
 #include "game/save_record.h"
 #include "platform/dinput/inputscript.h"
+#include "platform/dsound/dsound.h"
 #include "platform/win32/message.h"
 #include "tools/lib/lwswrite.h"
 
@@ -42,6 +43,15 @@ int Probe(const char* name, char* value, size_t size, void*)
     }
     if (!strcmp(name, "master")) {
         snprintf(value, size, "%g", (double)Sound_GetMasterVolume());
+        return 1;
+    }
+    // 1 when the level's music plays at the context's music volume.
+    if (!strcmp(name, "music.applied")) {
+        const GameContext* ctx = Game_GetContext();
+        int32_t level = 1;
+        const bool applied = ctx->music && ctx->music->buffer && ctx->music->buffer->GetVolume(&level) == DS_OK &&
+                             level == Sound_LevelFromVolume(ctx->musicVolume);
+        snprintf(value, size, "%d", applied ? 1 : 0);
         return 1;
     }
     return GameProbe_Get(name, value, size);
@@ -164,6 +174,10 @@ void WriteTutorialLevel()
     item.keys.push_back(LwsWriterKey{});
     scene.items.push_back(item);
     gametest::WriteData("Levels/Tutorial.lws", LwsWriter_Write(scene));
+    // The level's music: one of three tracks, streams in the working folder.
+    for (const char* track : {"Track1", "Track2", "Track3"})
+        gametest::Write(std::string("Streams/") + track + ".wav",
+                        wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(44100, 0))));
     gametest::WriteConfig("levels\\level1.cfg",
                           "game {\n Level {\n levelscene = Levels\\Tutorial.lws\n levelToUnlock = 5\n }\n}\n");
     gametest::WriteConfig(
@@ -190,30 +204,31 @@ TEST_F(ProgramRunTest, TheTutorialLevelPausesAndComesBackToTheFrontEndWhereItWas
 {
     WriteFrontEnd();
     WriteTutorialLevel();
-    const int result = RunScript(kToMain + Downs(4) + "after 0.1\ntap Return\n" + kPlayTutorial +
-                                 "after 1.5\nexpect ruleclock > 1\n" + kOpenPause +
-                                 // Effects one sixteenth up from 0.65 (truncated), music one down from 0.35.
-                                 Downs(1) +
-                                 "after 0.1\ntap Right\nafter 0.2\n"
-                                 "expect volume.sfx == 0.6875\nexpect master == 0.6875\n" +
-                                 Downs(1) +
-                                 "after 0.1\ntap Left\nafter 0.2\n"
-                                 "expect volume.music == 0.25\nexpect volume.sfx == 0.6875\n" +
-                                 // Restart closes the menu and sets the level's rule clock back.
-                                 Downs(1) +
-                                 "after 0.1\ntap Return\nwait page == none\n"
-                                 "expect ruleclock < 0.5\nexpect state == level\n"
-                                 // Back resumes.
-                                 "after 0.2\n" +
-                                 kOpenPause +
-                                 "after 0.1\ntap /\nwait page == none\n"
-                                 "after 0.5\nexpect state == level\n" +
-                                 // Quit goes back to the screen the level was launched from.
-                                 kOpenPause + Downs(4) +
-                                 "after 0.1\ntap Return\n"
-                                 "wait state == frontend timeout 20\n"
-                                 "expect volume.music == 0.25\nexpect volume.sfx == 0.6875\n" +
-                                 kBackAndEnd);
+    const int result =
+        RunScript(kToMain + Downs(4) + "after 0.1\ntap Return\n" + kPlayTutorial + "after 1.5\nexpect ruleclock > 1\n" +
+                  kOpenPause +
+                  // Effects one sixteenth up from 0.65 (truncated), music one down from 0.35.
+                  Downs(1) +
+                  "after 0.1\ntap Right\nafter 0.2\n"
+                  "expect volume.sfx == 0.6875\nexpect master == 0.6875\n" +
+                  Downs(1) +
+                  "after 0.1\ntap Left\nafter 0.2\n"
+                  "expect volume.music == 0.25\nexpect volume.sfx == 0.6875\nexpect music.applied == 1\n" +
+                  // Restart closes the menu and sets the level's rule clock back.
+                  Downs(1) +
+                  "after 0.1\ntap Return\nwait page == none\n"
+                  "expect ruleclock < 0.5\nexpect state == level\n"
+                  // Back resumes.
+                  "after 0.2\n" +
+                  kOpenPause +
+                  "after 0.1\ntap /\nwait page == none\n"
+                  "after 0.5\nexpect state == level\n" +
+                  // Quit goes back to the screen the level was launched from.
+                  kOpenPause + Downs(4) +
+                  "after 0.1\ntap Return\n"
+                  "wait state == frontend timeout 20\n"
+                  "expect volume.music == 0.25\nexpect volume.sfx == 0.6875\n" +
+                  kBackAndEnd);
     EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
     EXPECT_EQ(result, 0);
     EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
