@@ -38,26 +38,45 @@ bool Sound(const std::string& record)
            Save_CheckRecord((const uint8_t*)record.data());
 }
 
-// Starts the save over the old one with the stop, waits until the program
-// holds there, and kills it.
-bool KillInsideSave(GameRun run, const std::string& stop, std::string* output)
+// A save over the old one, stopped at `stop` and killed there.
+struct Kill {
+    std::string stop;
+    GameRun run;
+    pid_t pid = -1;
+    bool stopped = false;  // it reached the stop
+    bool done = false;
+};
+
+// Starts every save at once, each in a folder of its own, and kills each
+// program as soon as it holds at its stop (or ended by itself).
+void KillInsideSaves(std::vector<Kill>& kills)
 {
-    run.script = "save_over.txt";
-    run.env = {"HELM_SAVE_STOP=" + stop};
-    const fs::path held = FolderOf(run) / "save-stopped";
-    fs::remove(held);
-    const pid_t pid = Start(run);
-    if (pid < 0) return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    bool stopped = false;
-    while (std::chrono::steady_clock::now() < deadline && !(stopped = fs::exists(held))) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) break;
+    for (Kill& k : kills) {
+        k.run.script = "save_over.txt";
+        k.run.env = {"HELM_SAVE_STOP=" + k.stop};
+        k.pid = Start(k.run);
+        k.done = k.pid < 0;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(200);
+    for (bool waiting = true; waiting && std::chrono::steady_clock::now() < deadline;) {
+        waiting = false;
+        for (Kill& k : kills) {
+            if (k.done) continue;
+            k.stopped = fs::exists(FolderOf(k.run) / "save-stopped");
+            if (k.stopped || waitpid(k.pid, nullptr, WNOHANG) == k.pid) {
+                kill(k.pid, SIGKILL);
+                waitpid(k.pid, nullptr, 0);
+                k.done = true;
+            }
+            waiting = waiting || !k.done;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
-    *output = ReadFile(FolderOf(run) / "output.txt");
-    return stopped;
+    for (Kill& k : kills) {
+        if (k.done) continue;
+        kill(k.pid, SIGKILL);
+        waitpid(k.pid, nullptr, 0);
+    }
 }
 
 TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
@@ -90,13 +109,21 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
     std::mt19937 random(20261207);
     for (int i = 0; i < 4; i++) stops.push_back(std::to_string(random() % SAVE_RECORD_SIZE));
     stops.push_back("renamed");
+    std::vector<Kill> kills;
     for (const std::string& stop : stops) {
+        Kill k;
+        k.stop = stop;
+        k.run = run;
+        k.run.name = "saves-kill-" + std::to_string(kills.size());
+        k.run.stage = withOld;
+        kills.push_back(k);
+    }
+    KillInsideSaves(kills);
+    for (const Kill& k : kills) {
+        const std::string& stop = k.stop;
         SCOPED_TRACE("stopped at " + stop);
-        GameRun killed = run;
-        killed.name = "saves-kill";
-        killed.stage = withOld;
-        std::string output;
-        ASSERT_TRUE(KillInsideSave(killed, stop, &output)) << "it never reached the stop:\n" << output;
+        ASSERT_TRUE(k.stopped) << "it never reached the stop:\n" << ReadFile(FolderOf(k.run) / "output.txt");
+        const GameRun& killed = k.run;
         const fs::path folder = FolderOf(killed);
         const std::string left = ReadFile(SlotFile(folder));
         EXPECT_TRUE(Sound(left));
