@@ -80,6 +80,8 @@ const ModeCase kModes[] = {
     // Possession: the Hero takes over a creature of level 2, whose mode
     // (ScreenRel) then moves nothing.
     {"Hero", 2, "levels_possess_menagerie", nullptr},
+    // Butterfly: climbs under 0x40, glides down, hands the Hero back.
+    {"Hero", 2, "levels_butterfly_menagerie", nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Demo, LevelsModes, ::testing::ValuesIn(kModes),
