@@ -82,6 +82,10 @@ const ModeCase kModes[] = {
     {"Hero", 2, "levels_possess_menagerie", nullptr},
     // Butterfly: climbs under 0x40, glides down, hands the Hero back.
     {"Hero", 2, "levels_butterfly_menagerie", nullptr},
+    // Rules on level 1's scene: "countDownMustComplete" left idle ends in
+    // "timeOver", "countDown" in "newBestScore" ("normal" completes above).
+    {"Hero", 15, "levels_rule_timeover", nullptr},
+    {"Hero", 12, "levels_rule_bestscore", nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Demo, LevelsModes, ::testing::ValuesIn(kModes),
