@@ -722,6 +722,14 @@ Texture *Texture_StreamRead(Stream *stream)
     Texture *texture = nullptr;
     if (ReadNameChunk(stream, name) && ReadNameChunk(stream, mask)) {
         texture = Texture_Read(name, mask);
+        // The word says the same of a picture with level files of its own
+        // and of one read without levels that was given a mip filter (as
+        // meshes set theirs): without level files it is the second, read as
+        // it was. Asking for the files alone lost it in every cached load.
+        if (!texture && m->mipmapping && !m->autoMipmapping) {
+            m->mipmapping = 0;
+            texture = Texture_Read(name, mask);
+        }
         if (!texture) PluginRegistry_StreamSkipExtensions(&sTextureRegistry, stream);
         else if (texture->refCount == 1) texture->filterAddressing = word & 0xffff;
     }

@@ -27,11 +27,10 @@ std::vector<int> DemoLevels()
     return levels;
 }
 
-// The CTest fixture's set-up: build/stage copied, then one run per level,
-// so the caches the game generates for levels (meshes, scene lists) are
-// made once for all cases. The front end's are left to each case: a mesh
-// cache made by an earlier run draws the character screens' floor without
-// its texture.
+// The CTest fixture's set-up: build/stage copied, then one run on the front
+// end and one per level, so every cache the game generates (meshes, scene
+// and sequence lists) is made once for all cases, and the cases see the
+// game as a player's second start does.
 TEST(StageSetup, MakesTheCaches)
 {
     const fs::path built = BinaryDir() / "stage";
@@ -41,6 +40,12 @@ TEST(StageSetup, MakesTheCaches)
     CopyTree(built, CachedStage());
     for (const auto& entry : fs::directory_iterator(TempDir()))
         if (entry.path().filename().string().rfind("run-stage-setup", 0) == 0) fs::remove_all(entry.path(), ec);
+    GameRun front;
+    front.name = "stage-setup";
+    front.stage = CachedStage();
+    front.script = "title.txt";
+    const Result title = RunGame(front);
+    ASSERT_EQ(title.exitCode, 0) << title.output;
     for (int level : DemoLevels()) {
         GameRun run = LevelRun("stage-setup-level" + std::to_string(level), level, "cache_level.txt");
         run.stage = CachedStage();
