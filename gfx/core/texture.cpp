@@ -687,10 +687,6 @@ const Texture *Texture_StreamWrite(const Texture *texture, Stream *stream)
 {
     uint32_t word = texture->filterAddressing & 0xffff;
     if (texture->raster && !(Raster_GetFormat(texture->raster) & RASTERFORMATAUTOMIPMAP)) word |= 0x10000;
-    // A mip filter on a raster without levels (a mesh sets its filter after
-    // reading the picture plainly): the reader must not ask for level files
-    // that never existed, or the texture is lost.
-    if (texture->raster && !(Raster_GetFormat(texture->raster) & RASTERFORMATMIPMAP)) word |= 0x20000;
     const uint32_t nameLength = PaddedLength(texture->name), maskLength = PaddedLength(texture->mask);
     uint8_t name[32] = {}, mask[32] = {};
     memcpy(name, texture->name, strnlen(texture->name, 31));
@@ -715,9 +711,8 @@ Texture *Texture_StreamRead(Stream *stream)
     const int32_t savedMipmapping = m->mipmapping, savedAuto = m->autoMipmapping;
     const uint32_t filter = word & 0xff;
     const bool mips = filter >= TEXTUREFILTERMIPNEAREST && filter <= TEXTUREFILTERLINEARMIPLINEAR;
-    const bool levels = mips && !(word & 0x20000);
-    m->mipmapping = levels ? 1 : 0;
-    m->autoMipmapping = levels && !(word & 0x10000) ? 1 : 0;
+    m->mipmapping = mips ? 1 : 0;
+    m->autoMipmapping = mips && !(word & 0x10000) ? 1 : 0;
     char name[kChunkNameMax + 1], mask[kChunkNameMax + 1];
     Texture *texture = nullptr;
     if (ReadNameChunk(stream, name) && ReadNameChunk(stream, mask)) {
