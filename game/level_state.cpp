@@ -436,8 +436,13 @@ void Level_SetupPlayers(void)
         else
             Player_SetViewportIndex(p, -1);
     }
-    Level_SetNumPlayerEntities((uint32_t)count);
-    Level_SetNumViewports((uint32_t)count);
+    // Computer-driven slots keep their kind but get neither an entity nor a
+    // view of their own: the count of both is the context's player count
+    // (one view for a single player on the level grids).
+    const uint32_t players =
+        ctx->playerCount && ctx->playerCount < (uint32_t)count ? ctx->playerCount : (uint32_t)count;
+    Level_SetNumPlayerEntities(players);
+    Level_SetNumViewports(players);
 }
 
 int Level_FindPlayerStarts(Node* item, const char* baseName)

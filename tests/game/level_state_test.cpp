@@ -447,6 +447,13 @@ TEST_F(LevelStateTest, PlayersAreTheSlotsWithAKind)
         ASSERT_EQ(Player_GetViewportIndex(2, &v), 1);
         EXPECT_EQ(v, 1);
         EXPECT_EQ(Player_GetViewportIndex(1, &v), 0);
+        // One human beside computer-driven slots (as the level grids leave
+        // them): one view and one player entity, not a split screen.
+        for (int p = 0; p < 4; p++) ctx->playerKinds[p] = p ? PLAYER_KIND_COMPUTER : PLAYER_KIND_HUMAN;
+        ctx->playerCount = 1;
+        Level_SetupPlayers();
+        EXPECT_EQ(Level_GetNumViewports(), 1u);
+        EXPECT_EQ(Level_GetNumPlayerEntities(), 1u);
         State_Reset();
     });
 }
