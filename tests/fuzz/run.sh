@@ -10,6 +10,9 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 seconds=${1:-20}
 out=${2:-$root/build-fuzz}
 mkdir -p "$out"
+# Objects are named after their source's path: those of another checkout
+# built into the same folder would be linked beside these.
+rm -rf "$out/obj"
 # Shows the end of a target's output: its last lines, or all that a failing
 # run said about its failure.
 fuzz_tail() {
