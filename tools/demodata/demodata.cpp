@@ -496,26 +496,26 @@ private:
     {
         const RecipeLine& line = args.Line();
         args.Positional(4, 4);
-        TexGenSpec spec;
-        spec.pattern = args.Word(2);
-        spec.width = args.IntOf(args.Word(3), "width", 1, IMAGEWRITER_MAX_SIDE);
-        spec.height = args.IntOf(args.Word(4), "height", 1, IMAGEWRITER_MAX_SIDE);
-        spec.a = args.Colour("a", spec.a);
-        spec.b = args.Colour("b", spec.b);
-        spec.size = (float)args.Number("size", spec.size, 1, IMAGEWRITER_MAX_SIDE);
-        spec.angle = (float)args.Number("angle", 0, -360, 360);
-        spec.seed = (uint32_t)args.Int("seed", 1, 0, 1 << 30);
-        spec.text = args.Text("text", "");
-        spec.ink = args.Colour("ink", spec.ink);
-        spec.textHeight = (float)args.Number("textheight", 0, 0, IMAGEWRITER_MAX_SIDE);
-        spec.stroke = (float)args.Number("stroke", 0, 0, 256);
-        spec.border = args.Int("border", 0, 0, 256);
+        TexGenRecipe recipe;
+        recipe.pattern = args.Word(2);
+        recipe.width = args.IntOf(args.Word(3), "width", 1, IMAGEWRITER_MAX_SIDE);
+        recipe.height = args.IntOf(args.Word(4), "height", 1, IMAGEWRITER_MAX_SIDE);
+        recipe.a = args.Colour("a", recipe.a);
+        recipe.b = args.Colour("b", recipe.b);
+        recipe.size = (float)args.Number("size", recipe.size, 1, IMAGEWRITER_MAX_SIDE);
+        recipe.angle = (float)args.Number("angle", 0, -360, 360);
+        recipe.seed = (uint32_t)args.Int("seed", 1, 0, 1 << 30);
+        recipe.text = args.Text("text", "");
+        recipe.ink = args.Colour("ink", recipe.ink);
+        recipe.textHeight = (float)args.Number("textheight", 0, 0, IMAGEWRITER_MAX_SIDE);
+        recipe.stroke = (float)args.Number("stroke", 0, 0, 256);
+        recipe.border = args.Int("border", 0, 0, 256);
         args.Finish();
         const std::string& name = args.Word(1);
         if (!EndsWith(name, ".bmp") && !EndsWith(name, ".png")) Fail(line, name + ": pictures are .bmp or .png");
         ToolImage image;
         std::string error;
-        Check(line, TexGen_Make(spec, &image, &error), error);
+        Check(line, TexGen_Make(recipe, &image, &error), error);
         Check(line, ImageWriter_Write(image, ClaimData(line, name), &error), error);
     }
 
@@ -590,18 +590,18 @@ private:
     {
         const RecipeLine& line = args.Line();
         args.Positional(1, 1);
-        ClipWriterSpec spec;
-        spec.seconds = (float)args.Number("seconds", spec.seconds, 0.2, 30);
-        spec.width = args.Int("width", spec.width, 32, 720);
-        spec.height = args.Int("height", spec.height, 32, 576);
-        spec.framesPerSecond = args.Int("fps", spec.framesPerSecond, 10, 60);
-        spec.title = args.Text("title", spec.title);
-        spec.top = args.Colour("top", spec.top);
-        spec.bottom = args.Colour("bottom", spec.bottom);
-        spec.ink = args.Colour("ink", spec.ink);
+        ClipWriterRecipe recipe;
+        recipe.seconds = (float)args.Number("seconds", recipe.seconds, 0.2, 30);
+        recipe.width = args.Int("width", recipe.width, 32, 720);
+        recipe.height = args.Int("height", recipe.height, 32, 576);
+        recipe.framesPerSecond = args.Int("fps", recipe.framesPerSecond, 10, 60);
+        recipe.title = args.Text("title", recipe.title);
+        recipe.top = args.Colour("top", recipe.top);
+        recipe.bottom = args.Colour("bottom", recipe.bottom);
+        recipe.ink = args.Colour("ink", recipe.ink);
         args.Finish();
         std::string error;
-        Check(line, ClipWriter_Write(Claim(line, "Streams/VIDEO/" + Slashes(args.Word(1)) + ".mpg"), spec, &error),
+        Check(line, ClipWriter_Write(Claim(line, "Streams/VIDEO/" + Slashes(args.Word(1)) + ".mpg"), recipe, &error),
               error);
     }
 

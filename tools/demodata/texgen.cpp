@@ -44,60 +44,62 @@ float Noise(float x, float y, int period, uint32_t seed)
 
 }  // namespace
 
-int TexGen_Make(const TexGenSpec& spec, ToolImage* out, std::string* error)
+int TexGen_Make(const TexGenRecipe& recipe, ToolImage* out, std::string* error)
 {
     auto fail = [&](const std::string& why) {
         if (error) *error = why;
         return 0;
     };
-    if (spec.width < 1 || spec.height < 1 || spec.width > IMAGEWRITER_MAX_SIDE || spec.height > IMAGEWRITER_MAX_SIDE)
+    if (recipe.width < 1 || recipe.height < 1 || recipe.width > IMAGEWRITER_MAX_SIDE ||
+        recipe.height > IMAGEWRITER_MAX_SIDE)
         return fail("picture size out of range");
-    if (!(spec.size >= 1.0f)) return fail("pattern size must be at least 1 pixel");
+    if (!(recipe.size >= 1.0f)) return fail("pattern size must be at least 1 pixel");
     std::string missing;
-    if (!StrokeFont_Covers(spec.text, &missing)) return fail("the line font can't draw \"" + missing + "\"");
-    const std::string& p = spec.pattern;
+    if (!StrokeFont_Covers(recipe.text, &missing)) return fail("the line font can't draw \"" + missing + "\"");
+    const std::string& p = recipe.pattern;
     if (p != "solid" && p != "checks" && p != "stripes" && p != "noise" && p != "gradient" && p != "radial")
         return fail("unknown pattern \"" + p + "\"");
 
-    *out = ToolImage(spec.width, spec.height);
-    const float radians = spec.angle * std::numbers::pi_v<float> / 180.0f;
+    *out = ToolImage(recipe.width, recipe.height);
+    const float radians = recipe.angle * std::numbers::pi_v<float> / 180.0f;
     const float dx = std::sin(radians), dy = std::cos(radians);
     // Noise lumps fit the picture a whole number of times, so it tiles.
-    const int period = std::max(1, (int)std::lround(std::max(spec.width, spec.height) / spec.size));
-    const float scale = (float)period / (float)std::max(spec.width, spec.height);
-    for (int32_t y = 0; y < spec.height; y++)
-        for (int32_t x = 0; x < spec.width; x++) {
+    const int period = std::max(1, (int)std::lround(std::max(recipe.width, recipe.height) / recipe.size));
+    const float scale = (float)period / (float)std::max(recipe.width, recipe.height);
+    for (int32_t y = 0; y < recipe.height; y++)
+        for (int32_t x = 0; x < recipe.width; x++) {
             const float px = x + 0.5f, py = y + 0.5f;
-            uint32_t colour = spec.a;
+            uint32_t colour = recipe.a;
             if (p == "checks") {
-                const bool odd = ((int)(px / spec.size) + (int)(py / spec.size)) % 2;
-                colour = odd ? spec.b : spec.a;
+                const bool odd = ((int)(px / recipe.size) + (int)(py / recipe.size)) % 2;
+                colour = odd ? recipe.b : recipe.a;
             } else if (p == "stripes") {
                 const float along = px * std::cos(radians) + py * std::sin(radians);
-                colour = (int)std::floor(along / spec.size) % 2 ? spec.b : spec.a;
+                colour = (int)std::floor(along / recipe.size) % 2 ? recipe.b : recipe.a;
             } else if (p == "noise") {
-                const float n = 0.65f * Noise(px * scale, py * scale, period, spec.seed) +
-                                0.35f * Noise(px * scale * 2, py * scale * 2, period * 2, spec.seed + 7);
-                colour = Mix(spec.a, spec.b, n);
+                const float n = 0.65f * Noise(px * scale, py * scale, period, recipe.seed) +
+                                0.35f * Noise(px * scale * 2, py * scale * 2, period * 2, recipe.seed + 7);
+                colour = Mix(recipe.a, recipe.b, n);
             } else if (p == "gradient") {
                 // Where the pixel lies between the two edges the angle names.
-                const float extent = std::fabs(dx) * spec.width + std::fabs(dy) * spec.height;
-                const float start = (dx < 0 ? spec.width : 0) * dx + (dy < 0 ? spec.height : 0) * dy;
-                colour = Mix(spec.a, spec.b, (px * dx + py * dy - start) / extent);
+                const float extent = std::fabs(dx) * recipe.width + std::fabs(dy) * recipe.height;
+                const float start = (dx < 0 ? recipe.width : 0) * dx + (dy < 0 ? recipe.height : 0) * dy;
+                colour = Mix(recipe.a, recipe.b, (px * dx + py * dy - start) / extent);
             } else if (p == "radial") {
-                const float cx = spec.width / 2.0f, cy = spec.height / 2.0f;
-                colour = Mix(spec.a, spec.b, std::hypot(px - cx, py - cy) / std::hypot(cx, cy));
+                const float cx = recipe.width / 2.0f, cy = recipe.height / 2.0f;
+                colour = Mix(recipe.a, recipe.b, std::hypot(px - cx, py - cy) / std::hypot(cx, cy));
             }
-            if (x < spec.border || y < spec.border || x >= spec.width - spec.border || y >= spec.height - spec.border)
-                colour = spec.ink;
+            if (x < recipe.border || y < recipe.border || x >= recipe.width - recipe.border ||
+                y >= recipe.height - recipe.border)
+                colour = recipe.ink;
             out->Set(x, y, colour);
         }
-    if (!spec.text.empty()) {
-        const float capHeight = spec.textHeight > 0 ? spec.textHeight : spec.height / 3.0f;
-        const float stroke = spec.stroke > 0 ? spec.stroke : std::max(1.0f, capHeight / 8.0f);
-        const float width = StrokeFont_InkWidth(spec.text, capHeight);
-        StrokeFont_DrawText(out, (spec.width - width) / 2.0f, (spec.height + capHeight) / 2.0f, capHeight, spec.text,
-                            spec.ink, stroke);
+    if (!recipe.text.empty()) {
+        const float capHeight = recipe.textHeight > 0 ? recipe.textHeight : recipe.height / 3.0f;
+        const float stroke = recipe.stroke > 0 ? recipe.stroke : std::max(1.0f, capHeight / 8.0f);
+        const float width = StrokeFont_InkWidth(recipe.text, capHeight);
+        StrokeFont_DrawText(out, (recipe.width - width) / 2.0f, (recipe.height + capHeight) / 2.0f, capHeight,
+                            recipe.text, recipe.ink, stroke);
     }
     return 1;
 }

@@ -8,7 +8,7 @@
 
 #include "tools/lib/imagewrite.h"
 
-struct TexGenSpec {
+struct TexGenRecipe {
     // "solid" (a), "checks" (squares of `size` pixels, a and b), "stripes"
     // (bands `size` wide at `angle` degrees), "noise" (smooth value noise
     // between a and b with lumps about `size` pixels across), "gradient"
@@ -35,4 +35,4 @@ struct TexGenSpec {
 // Draws the picture. 0 with error set for an unknown pattern, sizes
 // outside 1..IMAGEWRITER_MAX_SIDE, a size under 1 pixel, or text the line
 // font can't draw.
-int TexGen_Make(const TexGenSpec& spec, ToolImage* out, std::string* error);
+int TexGen_Make(const TexGenRecipe& recipe, ToolImage* out, std::string* error);

@@ -12,7 +12,7 @@
 namespace {
 
 struct Painter {
-    const ClipWriterSpec* spec;
+    const ClipWriterRecipe* recipe;
     ToolImage frame;
 };
 
@@ -21,7 +21,7 @@ uint8_t Channel(uint32_t colour, int shift) { return (uint8_t)(colour >> shift);
 void PaintVideo(int64_t index, int32_t width, int32_t height, uint8_t* rgb, void* user)
 {
     Painter* p = (Painter*)user;
-    const ClipWriterSpec& s = *p->spec;
+    const ClipWriterRecipe& s = *p->recipe;
     const double t = (double)index / s.framesPerSecond;
     const double total = std::max(0.1, (double)s.seconds);
     ToolImage& frame = p->frame;
@@ -52,7 +52,7 @@ void PaintVideo(int64_t index, int32_t width, int32_t height, uint8_t* rgb, void
 void PaintAudio(int64_t first, int32_t count, int16_t* stereo, void* user)
 {
     const Painter* p = (const Painter*)user;
-    const double total = std::max(0.1, (double)p->spec->seconds);
+    const double total = std::max(0.1, (double)p->recipe->seconds);
     static const double kChord[3] = {261.63, 329.63, 392.0};  // C major
     for (int32_t i = 0; i < count; i++) {
         const double t = (double)(first + i) / 44100.0;
@@ -66,29 +66,29 @@ void PaintAudio(int64_t first, int32_t count, int16_t* stereo, void* user)
 
 }  // namespace
 
-int ClipWriter_Write(const std::string& path, const ClipWriterSpec& spec, std::string* error)
+int ClipWriter_Write(const std::string& path, const ClipWriterRecipe& recipe, std::string* error)
 {
     auto fail = [&](const std::string& why) {
         if (error) *error = path + ": " + why;
         return 0;
     };
-    if (spec.width < 32 || spec.width > 720 || spec.width % 2 || spec.height < 32 || spec.height > 576 ||
-        spec.height % 2)
+    if (recipe.width < 32 || recipe.width > 720 || recipe.width % 2 || recipe.height < 32 || recipe.height > 576 ||
+        recipe.height % 2)
         return fail("clip size out of range (even, 32..720 x 32..576)");
-    if (spec.framesPerSecond < 10 || spec.framesPerSecond > 60) return fail("frame rate out of range (10..60)");
-    if (!(spec.seconds >= 0.2f) || spec.seconds > 30) return fail("clip length out of range (0.2..30 s)");
+    if (recipe.framesPerSecond < 10 || recipe.framesPerSecond > 60) return fail("frame rate out of range (10..60)");
+    if (!(recipe.seconds >= 0.2f) || recipe.seconds > 30) return fail("clip length out of range (0.2..30 s)");
     std::string missing;
-    if (!StrokeFont_Covers(spec.title, &missing)) return fail("the line font can't draw \"" + missing + "\"");
+    if (!StrokeFont_Covers(recipe.title, &missing)) return fail("the line font can't draw \"" + missing + "\"");
 
     std::error_code ec;
     const std::filesystem::path parent = std::filesystem::path(path).parent_path();
     if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-    Painter painter{&spec, ToolImage(spec.width, spec.height)};
+    Painter painter{&recipe, ToolImage(recipe.width, recipe.height)};
     DShowClip clip;
-    clip.width = spec.width;
-    clip.height = spec.height;
-    clip.framesPerSecond = spec.framesPerSecond;
-    clip.seconds = spec.seconds;
+    clip.width = recipe.width;
+    clip.height = recipe.height;
+    clip.framesPerSecond = recipe.framesPerSecond;
+    clip.seconds = recipe.seconds;
     clip.paintVideo = PaintVideo;
     clip.paintAudio = PaintAudio;
     clip.user = &painter;

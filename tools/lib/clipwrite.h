@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-struct ClipWriterSpec {
+struct ClipWriterRecipe {
     int32_t width = 320;   // even, 32..720
     int32_t height = 240;  // even, 32..576
     int32_t framesPerSecond = 25;
@@ -19,6 +19,6 @@ struct ClipWriterSpec {
 };
 
 // Writes the clip to path (through a temporary file renamed at the end).
-// 0 with error set ("PATH: ...") for a spec out of range, a title the line
+// 0 with error set ("PATH: ...") for a recipe out of range, a title the line
 // font can't draw, or a failed encoder or write; nothing is left at path.
-int ClipWriter_Write(const std::string& path, const ClipWriterSpec& spec, std::string* error);
+int ClipWriter_Write(const std::string& path, const ClipWriterRecipe& recipe, std::string* error);

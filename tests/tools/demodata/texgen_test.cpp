@@ -22,60 +22,60 @@ int Distance(uint32_t a, uint32_t b)
 
 TEST(TexGen, PatternsPutTheirColoursWhereTheyBelong)
 {
-    TexGenSpec spec;
-    spec.width = 64;
-    spec.height = 32;
-    spec.a = 0xFF0000FFu;
-    spec.b = 0x0000FFFFu;
+    TexGenRecipe recipe;
+    recipe.width = 64;
+    recipe.height = 32;
+    recipe.a = 0xFF0000FFu;
+    recipe.b = 0x0000FFFFu;
     ToolImage image;
     std::string error;
 
-    spec.pattern = "checks";
-    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1) << error;
-    EXPECT_EQ(At(image, 0, 0), spec.a);
-    EXPECT_EQ(At(image, 8, 0), spec.b);
-    EXPECT_EQ(At(image, 8, 8), spec.a);
+    recipe.pattern = "checks";
+    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1) << error;
+    EXPECT_EQ(At(image, 0, 0), recipe.a);
+    EXPECT_EQ(At(image, 8, 0), recipe.b);
+    EXPECT_EQ(At(image, 8, 8), recipe.a);
 
-    spec.pattern = "gradient";  // angle 0: top to bottom
-    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
-    EXPECT_LE(Distance(At(image, 10, 0), spec.a), 8);
-    EXPECT_LE(Distance(At(image, 10, 31), spec.b), 8);
+    recipe.pattern = "gradient";  // angle 0: top to bottom
+    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
+    EXPECT_LE(Distance(At(image, 10, 0), recipe.a), 8);
+    EXPECT_LE(Distance(At(image, 10, 31), recipe.b), 8);
     EXPECT_EQ(At(image, 0, 16), At(image, 63, 16));
-    spec.angle = 90;  // left to right
-    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
-    EXPECT_LE(Distance(At(image, 0, 10), spec.a), 4);
-    EXPECT_LE(Distance(At(image, 63, 10), spec.b), 4);
-    spec.angle = 270;  // right to left
-    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
-    EXPECT_LE(Distance(At(image, 63, 10), spec.a), 4);
+    recipe.angle = 90;  // left to right
+    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
+    EXPECT_LE(Distance(At(image, 0, 10), recipe.a), 4);
+    EXPECT_LE(Distance(At(image, 63, 10), recipe.b), 4);
+    recipe.angle = 270;  // right to left
+    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
+    EXPECT_LE(Distance(At(image, 63, 10), recipe.a), 4);
 
-    spec.pattern = "stripes";
-    spec.angle = 0;  // vertical bands 8 wide
-    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
+    recipe.pattern = "stripes";
+    recipe.angle = 0;  // vertical bands 8 wide
+    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
     EXPECT_EQ(At(image, 3, 0), At(image, 3, 31));
     EXPECT_NE(At(image, 3, 0), At(image, 11, 0));
 
-    spec.pattern = "radial";
-    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
-    EXPECT_LE(Distance(At(image, 32, 16), spec.a), 8);
-    EXPECT_LE(Distance(At(image, 0, 0), spec.b), 8);
+    recipe.pattern = "radial";
+    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
+    EXPECT_LE(Distance(At(image, 32, 16), recipe.a), 8);
+    EXPECT_LE(Distance(At(image, 0, 0), recipe.b), 8);
 }
 
 TEST(TexGen, NoiseTilesAcrossItsEdgesAndFollowsItsSeed)
 {
-    TexGenSpec spec;
-    spec.pattern = "noise";
-    spec.width = spec.height = 64;
-    spec.a = 0x000000FFu;
-    spec.b = 0xFFFFFFFFu;
-    spec.size = 16;
+    TexGenRecipe recipe;
+    recipe.pattern = "noise";
+    recipe.width = recipe.height = 64;
+    recipe.a = 0x000000FFu;
+    recipe.b = 0xFFFFFFFFu;
+    recipe.size = 16;
     ToolImage one, two, other;
     std::string error;
-    ASSERT_EQ(TexGen_Make(spec, &one, &error), 1);
-    ASSERT_EQ(TexGen_Make(spec, &two, &error), 1);
+    ASSERT_EQ(TexGen_Make(recipe, &one, &error), 1);
+    ASSERT_EQ(TexGen_Make(recipe, &two, &error), 1);
     EXPECT_EQ(one.rgba, two.rgba);
-    spec.seed = 2;
-    ASSERT_EQ(TexGen_Make(spec, &other, &error), 1);
+    recipe.seed = 2;
+    ASSERT_EQ(TexGen_Make(recipe, &other, &error), 1);
     EXPECT_NE(one.rgba, other.rgba);
     // Neighbours across the wrap differ no more than neighbours inside.
     int inside = 0, across = 0;
@@ -93,26 +93,26 @@ TEST(TexGen, NoiseTilesAcrossItsEdgesAndFollowsItsSeed)
 
 TEST(TexGen, LetteringInksTheMiddleAndBordersFrameThePicture)
 {
-    TexGenSpec spec;
-    spec.width = 128;
-    spec.height = 64;
-    spec.a = 0x000000FFu;
-    spec.text = "I";
-    spec.border = 2;
+    TexGenRecipe recipe;
+    recipe.width = 128;
+    recipe.height = 64;
+    recipe.a = 0x000000FFu;
+    recipe.text = "I";
+    recipe.border = 2;
     ToolImage image;
     std::string error;
-    ASSERT_EQ(TexGen_Make(spec, &image, &error), 1);
-    EXPECT_EQ(At(image, 64, 32), spec.ink);  // the stem of the I, centred
-    EXPECT_EQ(At(image, 40, 32), spec.a);
-    EXPECT_EQ(At(image, 0, 40), spec.ink);
-    EXPECT_EQ(At(image, 127, 63), spec.ink);
+    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
+    EXPECT_EQ(At(image, 64, 32), recipe.ink);  // the stem of the I, centred
+    EXPECT_EQ(At(image, 40, 32), recipe.a);
+    EXPECT_EQ(At(image, 0, 40), recipe.ink);
+    EXPECT_EQ(At(image, 127, 63), recipe.ink);
 
-    TexGenSpec marble = spec, empty = spec, fine = spec, accented = spec;
+    TexGenRecipe marble = recipe, empty = recipe, fine = recipe, accented = recipe;
     marble.pattern = "marble";
     empty.width = 0;
     fine.size = 0.5f;
     accented.text = "\xE9t\xE9";
-    for (const TexGenSpec& bad : {marble, empty, fine, accented}) {
+    for (const TexGenRecipe& bad : {marble, empty, fine, accented}) {
         error.clear();
         EXPECT_EQ(TexGen_Make(bad, &image, &error), 0);
         EXPECT_FALSE(error.empty());

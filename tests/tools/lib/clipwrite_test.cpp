@@ -27,35 +27,35 @@ std::string Bytes(const std::string& path)
 TEST(ClipWriter, TheClipPlaysEveryFrameThroughTheVideoStandInAndIsRepeatable)
 {
     const std::string folder = Folder();
-    ClipWriterSpec spec;  // 2 s at 25 frames a second
+    ClipWriterRecipe recipe;  // 2 s at 25 frames a second
     std::string error;
-    ASSERT_EQ(ClipWriter_Write(folder + "VIDEO/Intro.mpg", spec, &error), 1) << error;
+    ASSERT_EQ(ClipWriter_Write(folder + "VIDEO/Intro.mpg", recipe, &error), 1) << error;
     EXPECT_EQ(DShowTest_DecodeFrames((folder + "VIDEO/Intro.mpg").c_str()), 50);
     EXPECT_FALSE(std::filesystem::exists(folder + "VIDEO/Intro.mpg.tmp"));
-    ASSERT_EQ(ClipWriter_Write(folder + "again.mpg", spec, &error), 1) << error;
+    ASSERT_EQ(ClipWriter_Write(folder + "again.mpg", recipe, &error), 1) << error;
     EXPECT_EQ(Bytes(folder + "VIDEO/Intro.mpg"), Bytes(folder + "again.mpg"));
 
-    spec.seconds = 0.4f;
-    spec.framesPerSecond = 30;
-    spec.width = 160;
-    spec.height = 96;
-    spec.title.clear();
-    ASSERT_EQ(ClipWriter_Write(folder + "short.mpg", spec, &error), 1) << error;
+    recipe.seconds = 0.4f;
+    recipe.framesPerSecond = 30;
+    recipe.width = 160;
+    recipe.height = 96;
+    recipe.title.clear();
+    ASSERT_EQ(ClipWriter_Write(folder + "short.mpg", recipe, &error), 1) << error;
     EXPECT_EQ(DShowTest_DecodeFrames((folder + "short.mpg").c_str()), 12);
 }
 
 TEST(ClipWriter, SpecsOutOfRangeAreRefusedBeforeAnythingIsWritten)
 {
     const std::string folder = Folder();
-    ClipWriterSpec odd, small, slow, longer, accent;
+    ClipWriterRecipe odd, small, slow, longer, accent;
     odd.width = 321;
     small.height = 16;
     slow.framesPerSecond = 5;
     longer.seconds = 31;
     accent.title = "Caf\xE9";
-    for (const ClipWriterSpec& spec : {odd, small, slow, longer, accent}) {
+    for (const ClipWriterRecipe& recipe : {odd, small, slow, longer, accent}) {
         std::string error;
-        EXPECT_EQ(ClipWriter_Write(folder + "bad.mpg", spec, &error), 0);
+        EXPECT_EQ(ClipWriter_Write(folder + "bad.mpg", recipe, &error), 0);
         EXPECT_NE(error.find("bad.mpg"), std::string::npos) << error;
         EXPECT_FALSE(std::filesystem::exists(folder + "bad.mpg"));
     }
