@@ -15,7 +15,9 @@
 //   HELM_FIXED_STEP_MS   the milliseconds the clock moves a frame; with a
 //                        script 20 unless given, without one the clock
 //                        only steps when this is set
-//   HELM_RANDOM_SEED     replaces the time of day as the random seed
+//   HELM_RANDOM_SEED     replaces the time of day as the random seed; a
+//                        scripted or fixed-step run without it takes
+//                        kScriptedSeed, so a replay plays as it did before
 //   HELM_TEST_SCREEN     when set and not empty, the game stays out: the
 //                        shell runs its own test screen (its tests use it)
 //   HELM_FRAME_LOG       a file that gets one line a frame of a scripted or
@@ -82,6 +84,10 @@ struct ScriptedRun {
 };
 
 ScriptedRun g_run;
+
+// The random seed of a scripted or fixed-step run that names none: the
+// same every run, so a script meets the same creatures in the same places.
+constexpr uint32_t kScriptedSeed = 1234;
 
 // The shell's own names come first: "clip.frames", the frames the last
 // clip showed (0 before any), and "clip.window", 1 when it made a window.
@@ -160,7 +166,8 @@ bool ReadNumber(const char* text, unsigned long most, unsigned long* out)
 int SetUpRun(AppHooks* hooks)
 {
     unsigned long value = 0;
-    if (const char* seed = getenv("HELM_RANDOM_SEED")) {
+    const char* seed = getenv("HELM_RANDOM_SEED");
+    if (seed) {
         if (!ReadNumber(seed, 0xFFFFFFFFul, &value)) {
             fprintf(stderr, "HELM_RANDOM_SEED: \"%s\" is not a number 0..4294967295\n", seed);
             return INPUTSCRIPT_EXIT_BAD_SCRIPT;
@@ -180,6 +187,7 @@ int SetUpRun(AppHooks* hooks)
         g_run.stepMs = INPUTSCRIPT_DEFAULT_STEP_MS;
     }
     if (!g_run.stepMs) return 0;
+    if (!seed) App_SetRandomSeed(1, kScriptedSeed);
     hooks->frameTick = FrameTick;
     if (const char* log = getenv("HELM_FRAME_LOG"); log && *log) {
         g_frameLog.file = fopen(log, "w");

@@ -124,7 +124,6 @@ inline pid_t Start(const GameRun& run)
         "SDL_AUDIODRIVER=dummy",
         "HELM_RASTER_THREADS=1",
         "HELM_FIXED_STEP_MS=20",
-        "HELM_RANDOM_SEED=1234",
         "HELM_MUTEX_NAME=helm-e2e-" + run.name + "-" + std::to_string(getpid()),
         "HELM_CAPTURE_DIR=" + (folder / "captures").string(),
     };

@@ -62,6 +62,26 @@ TEST(FrontEnd, AControllerAloneWalksTheMenus)
     EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
+// A scripted run without a seed still repeats itself: the same frames twice.
+// A run with another seed shows that the frame does depend on the seed.
+TEST(FrontEnd, AScriptedRunWithoutASeedPlaysTheSameWayEveryTime)
+{
+    FRONT_REQUIRE_DATA();
+    std::string frames[3];
+    for (int i = 0; i < 3; i++) {
+        GameRun run;
+        run.name = "front-replay-" + std::to_string(i);
+        run.script = "front_replay.txt";
+        if (i == 2) run.env = {"HELM_RANDOM_SEED=3"};
+        const Result r = RunGame(run);
+        ASSERT_EQ(r.exitCode, 0) << r.output;
+        frames[i] = ReadFile(r.captures / "front-replay.png");
+        ASSERT_FALSE(frames[i].empty()) << r.output;
+    }
+    EXPECT_TRUE(frames[0] == frames[1]);
+    EXPECT_FALSE(frames[0] == frames[2]);
+}
+
 // With DemoWaitTime 3 (a copy of the front end's configuration compiled
 // into the run's folder) the title screen left alone launches a day track.
 TEST(FrontEnd, TheAttractDemoLaunchesADayTrackAndThePauseMenuComesBack)
