@@ -43,7 +43,7 @@
 #include "game/level_session.h"
 #include "game/projectile.h"
 #include "gfx/core/engine.h"
-#include "tests/game/entity_modules.h"
+#include "bench/game/bench_level.h"
 #include "tools/lib/cfgc.h"
 #include "tools/lib/lwswrite.h"
 #include "tools/lib/rbswrite.h"
@@ -52,44 +52,7 @@ namespace {
 
 constexpr float kDt = 1.0f / 50.0f;
 
-void WriteFile(const std::string& name, const std::string& bytes)
-{
-    std::string path = "data/" + name;
-    for (char& c : path)
-        if (c == '\\') c = '/';
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-void WriteConfig(const char* name, const std::string& text)
-{
-    std::vector<uint8_t> bytes;
-    CfgcError error;
-    if (!Cfgc_Compile(text.data(), text.size(), &bytes, &error)) {
-        fprintf(stderr, "%s:%d: %s\n", name, error.line, error.message.c_str());
-        return;
-    }
-    WriteFile(Cfgc_OutputPath(name), std::string(bytes.begin(), bytes.end()));
-}
-
-LwsWriterItem Item(const char* name, float x, float y, float z)
-{
-    LwsWriterItem item;
-    item.name = name;
-    LwsWriterKey k;
-    k.position[0] = x;
-    k.position[1] = y;
-    k.position[2] = z;
-    item.keys.push_back(k);
-    return item;
-}
-
-void WriteScene(const char* name, const std::vector<LwsWriterItem>& items)
-{
-    LwsWriterScene s;
-    s.items = items;
-    WriteFile(name, LwsWriter_Write(s));
-}
+using namespace benchlevel;
 
 // The stand-in mode: its movement pushes the body along its stick.
 void PushUpdate(Object* o, EntityRecord*, PlayerInputRecord* input)
@@ -100,25 +63,13 @@ void PushUpdate(Object* o, EntityRecord*, PlayerInputRecord* input)
 void StandInRules(Object*, EntityRecord*, PlayerInputRecord*) {}
 void StandInRoute(Object*, EntityRecord*, PlayerInputRecord* input) { input->stickX = 0.5f; }
 
-// The modules a level state starts, in a temporary folder.
-class Level {
+// The modules a level state starts, with the stand-in mode as Man.
+class Level : public BenchLevel {
 public:
-    Level()
+    Level() : BenchLevel("entities_bench")
     {
-        folder_ = std::filesystem::temp_directory_path() / ("entities_bench_" + std::to_string(getpid()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_ / "data");
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
-        Engine_Init(nullptr, 0, 0);
-        File_Init();
-        ConfigSys_Init();
-        Text_Init();
-        SoundBank_Init();
-        EntityModules_Start(&modules_);
-        phys = modules_.phys;
-        objects = modules_.objects;
-        Level_SetConfigDir("Levels\\Bench");
+        phys = modules.phys;
+        objects = modules.objects;
         ControlModeSlots slots = {};
         slots.update = PushUpdate;
         slots.rules = StandInRules;
@@ -126,25 +77,9 @@ public:
         ControlMode_Register(MODE_MAN, &slots, 64);
         Game_SetFrameTime(kDt);
     }
-    ~Level()
-    {
-        EntityModules_Stop(&modules_);
-        ControlMode_Register(MODE_MAN, nullptr, 0);
-        SoundBank_Shutdown();
-        Text_Shutdown();
-        ConfigSys_Shutdown();
-        File_Shutdown();
-        Engine_Term();
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(folder_);
-    }
 
     PhysWorld* phys = nullptr;
     List* objects = nullptr;
-
-private:
-    EntityModules modules_;
-    std::filesystem::path folder_, previous_;
 };
 
 const char kEntityKeys[] =

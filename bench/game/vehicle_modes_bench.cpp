@@ -33,7 +33,7 @@
 #include "game/modes/broomstick_mode.h"
 #include "game/modes/vehicle_modes.h"
 #include "gfx/core/engine.h"
-#include "tests/game/entity_modules.h"
+#include "bench/game/bench_level.h"
 #include "tools/lib/atfwrite.h"
 #include "tools/lib/cfgc.h"
 #include "tools/lib/lwswrite.h"
@@ -43,60 +43,7 @@ namespace {
 
 constexpr float kDt = 1.0f / 60.0f;
 
-void WriteFile(const std::string& name, const std::string& bytes)
-{
-    std::string path = "data/" + name;
-    for (char& c : path)
-        if (c == '\\') c = '/';
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-void WriteConfig(const char* name, const std::string& text)
-{
-    std::vector<uint8_t> bytes;
-    CfgcError error;
-    if (!Cfgc_Compile(text.data(), text.size(), &bytes, &error))
-        fprintf(stderr, "%s:%d: %s\n", name, error.line, error.message.c_str());
-    else WriteFile(Cfgc_OutputPath(name), std::string(bytes.begin(), bytes.end()));
-}
-
-LwsWriterItem Item(const char* name, float x, float y, float z)
-{
-    LwsWriterItem item;
-    item.name = name;
-    LwsWriterKey k;
-    k.position[0] = x;
-    k.position[1] = y;
-    k.position[2] = z;
-    item.keys.push_back(k);
-    return item;
-}
-
-void WriteScene(const std::string& name, const std::vector<LwsWriterItem>& items, float seconds = 1.0f)
-{
-    LwsWriterScene s;
-    s.lastFrame = (int)std::lround(seconds * 30.0f);
-    s.items = items.empty() ? std::vector<LwsWriterItem>{Item("Root", 0, 0, 0)} : items;
-    WriteFile(name, LwsWriter_Write(s));
-}
-
-// An animation set of looping nodes-only animations.
-void WriteSet(const std::string& set, const char* extension, const std::vector<const char*>& names)
-{
-    AtfWriterSet atf;
-    for (const char* n : names) {
-        std::string scene = set + "_" + n + ".lws";
-        WriteScene(scene, {}, 1.0f);
-        AtfWriterAnimation a;
-        a.name = n;
-        a.scenePath = scene;
-        a.sceneFlags = SCENE_NODES_ONLY | SCENE_LOOP;
-        atf.animations.push_back(a);
-    }
-    std::vector<uint8_t> bytes = AtfWriter_Encode(atf);
-    WriteFile(AtfWriter_CacheName(set.c_str(), extension), std::string(bytes.begin(), bytes.end()));
-}
+using namespace benchlevel;
 
 std::string Entity(const char* mode, const std::string& vehicle)
 {
@@ -135,23 +82,10 @@ void TimedCollision(Object* o, EntityRecord* r, Object* other, uint32_t side)
     g_blades.collision(o, r, other, side);
 }
 
-class Level {
+class Level : public BenchLevel {
 public:
-    Level()
+    Level() : BenchLevel("vehicle_modes_bench", VehicleModes_Register)
     {
-        folder_ = std::filesystem::temp_directory_path() / ("vehicle_modes_bench_" + std::to_string(getpid()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_ / "data");
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
-        Engine_Init(nullptr, 0, 0);
-        File_Init();
-        ConfigSys_Init();
-        Text_Init();
-        SoundBank_Init();
-        EntityModules_Start(&modules_);
-        VehicleModes_Register();
-        Level_SetConfigDir("Levels\\Bench");
         Game_SetFrameTime(kDt);
         GameContext* c = Game_GetContext();
         c->characterCount = 1;
@@ -164,38 +98,24 @@ public:
         Level_GetSession()->viewports[0].cameraFrame = camera_;
         // A floor in the pick list.
         std::vector<uint8_t> rbs = Rbs_Write({Rbs_Box(0.0f, 60.0f, 1.0f, 60.0f)});
-        PhysBody* floor = PhysShape_ParseRbs(rbs.data(), rbs.size(), modules_.phys);
+        PhysBody* floor = PhysShape_ParseRbs(rbs.data(), rbs.size(), modules.phys);
         const Vec3 at = {0.0f, -1.0f, 0.0f};
         PhysBody_SetCollisionGroup(floor, 1);
-        PhysWorld_AddBody(modules_.phys, floor, &at, nullptr, nullptr);
+        PhysWorld_AddBody(modules.phys, floor, &at, nullptr, nullptr);
         PhysContacts_AddBody(floor);
-    }
-    ~Level()
-    {
-        EntityModules_Stop(&modules_);
-        for (uint32_t m = 0; m < CONTROL_MODES; ++m) ControlMode_Register(m, nullptr, 0);
-        SoundBank_Shutdown();
-        Text_Shutdown();
-        ConfigSys_Shutdown();
-        File_Shutdown();
-        Engine_Term();
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(folder_);
     }
     void Frame(PlayerInputRecord* pad)
     {
         Rules_Update(kDt);
         if (pad) *Player_GetInputRecord(0) = *pad;
-        PhysWorld_Step(modules_.phys, kDt);
+        PhysWorld_Step(modules.phys, kDt);
         Level_UpdateObjects(kDt);
-        ObjectPool_Update(modules_.objects, &kDt);
+        ObjectPool_Update(modules.objects, &kDt);
         Projectile_UpdatePool(kDt);
     }
 
 private:
-    EntityModules modules_;
     Node* camera_ = nullptr;
-    std::filesystem::path folder_, previous_;
 };
 
 const char kTopKeys[] =
@@ -212,10 +132,10 @@ const char kTopKeys[] =
 void BM_BattleBladesArena(benchmark::State& state)
 {
     Level level;
-    WriteSet(
+    WriteAnimSet(
         "Tops\\Top", "Anim0",
         {"iceBlade", "waterBlade", "fireBlade", "changeBlade", "iceBladeDying", "waterBladeDying", "fireBladeDying"});
-    WriteSet("Tops\\Hit", "Anim1", {"default", "damage"});
+    WriteAnimSet("Tops\\Hit", "Anim1", {"default", "damage"});
     WriteConfig("carddata\\entityconfigs\\Hero.cfg", Entity("BattleBlades", kTopKeys));
     WriteConfig("Levels\\Bench\\Top.cfg", Entity("BattleBlades", kTopKeys));
     WriteScene("Levels\\Bench\\Level.lws", {Item("PlayerStart_Null", 0, 1, 0), Item("entity_Top", 8, 1, 8),
@@ -254,9 +174,9 @@ BENCHMARK(BM_BattleBladesArena)->Unit(benchmark::kMillisecond);
 void BM_BroomStickFrame(benchmark::State& state)
 {
     Level level;
-    WriteSet("Brooms\\Rider", "Anim0", {"fly", "fire", "stunned"});
-    WriteSet("Brooms\\Lock", "Anim1", {"on"});
-    WriteSet("Bench\\Idle", "Anim0", {"idle"});
+    WriteAnimSet("Brooms\\Rider", "Anim0", {"fly", "fire", "stunned"});
+    WriteAnimSet("Brooms\\Lock", "Anim1", {"on"});
+    WriteAnimSet("Bench\\Idle", "Anim0", {"idle"});
     WriteConfig("Shots\\Bolt.cfg",
                 "Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.1\n"
                 " Mass = 1\n StringVal0 = STRAIGHT\n Constructor = Projectile_Type_Constructor\n"

@@ -34,7 +34,7 @@
 #include "game/modes/walking_modes.h"
 #include "game/viewports.h"
 #include "gfx/core/engine.h"
-#include "tests/game/entity_modules.h"
+#include "bench/game/bench_level.h"
 #include "tools/lib/atfwrite.h"
 #include "tools/lib/cfgc.h"
 #include "tools/lib/lwswrite.h"
@@ -43,25 +43,13 @@ namespace {
 
 constexpr float kDt = 1.0f / 50.0f;
 
-// The game's records and the level modules in a temporary folder; data
-// files are written under "data/".
-class Bench {
+using namespace benchlevel;
+
+// A level with the walking modes, a ground and a camera for player 0.
+class Bench : public BenchLevel {
 public:
-    Bench()
+    Bench() : BenchLevel("walking_bench", WalkingModes_Register)
     {
-        folder_ = std::filesystem::temp_directory_path() / ("walking_bench_" + std::to_string(getpid()));
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_ / "data");
-        previous_ = std::filesystem::current_path();
-        std::filesystem::current_path(folder_);
-        Engine_Init(nullptr, 0, 0);
-        File_Init();
-        ConfigSys_Init();
-        Text_Init();
-        SoundBank_Init();
-        WalkingModes_Register();
-        ok = EntityModules_Start(&modules) != 0;
-        Level_SetConfigDir("Levels\\Bench");
         Game_SetFrameTime(kDt);
         PhysBody* ground = PhysBody_Create(modules.phys, 1000.0f, 0.0f);
         PhysBody_SetCollisionGroup(ground, 1);
@@ -71,58 +59,12 @@ public:
         const Vec3 eye = {0, 4, -8};
         Node_SetWorldPosition(camera, &eye);
     }
-    ~Bench()
-    {
-        Viewport_SetCameraFrame(0, nullptr);
-        EntityModules_Stop(&modules);
-        for (uint32_t m = 0; m < CONTROL_MODES; ++m) ControlMode_Register(m, nullptr, 0);
-        SoundBank_Shutdown();
-        Text_Shutdown();
-        ConfigSys_Shutdown();
-        File_Shutdown();
-        Engine_Term();
-        std::filesystem::current_path(previous_);
-        std::filesystem::remove_all(folder_);
-    }
+    ~Bench() { Viewport_SetCameraFrame(0, nullptr); }
 
-    static void Data(std::string name, const std::string& bytes)
-    {
-        name = "data/" + name;
-        for (char& c : name)
-            if (c == '\\') c = '/';
-        std::filesystem::create_directories(std::filesystem::path(name).parent_path());
-        std::ofstream(name, std::ios::binary) << bytes;
-    }
-    static void Config(const char* name, const std::string& text)
-    {
-        std::vector<uint8_t> bytes;
-        CfgcError error;
-        if (Cfgc_Compile(text.data(), text.size(), &bytes, &error))
-            Data(Cfgc_OutputPath(name), std::string(bytes.begin(), bytes.end()));
-        else
-            fprintf(stderr, "%s:%d: %s\n", name, error.line, error.message.c_str());
-    }
-    // An animation set of looping one-second nodes-only scenes.
+    // An animation set of the names given.
     static void AnimSet(const std::string& set, const char* const* names, uint32_t count)
     {
-        AtfWriterSet atf;
-        for (uint32_t i = 0; i < count; ++i) {
-            LwsWriterScene scene;
-            scene.lastFrame = 30;
-            LwsWriterItem root;
-            root.name = "Root";
-            root.keys.push_back(LwsWriterKey{});
-            scene.items.push_back(root);
-            const std::string path = set + "_" + names[i] + ".lws";
-            Data(path, LwsWriter_Write(scene));
-            AtfWriterAnimation a;
-            a.name = names[i];
-            a.scenePath = path;
-            a.sceneFlags = SCENE_NODES_ONLY | SCENE_LOOP;
-            atf.animations.push_back(a);
-        }
-        std::vector<uint8_t> bytes = AtfWriter_Encode(atf);
-        Data(AtfWriter_CacheName(set.c_str(), "Anim0"), std::string(bytes.begin(), bytes.end()));
+        WriteAnimSet(set, "Anim0", std::vector<const char*>(names, names + count));
     }
     static std::string Character(const char* mode, const std::string& controlData)
     {
@@ -151,7 +93,7 @@ public:
         start.keys.push_back(LwsWriterKey{});
         scene.items.push_back(start);
         for (const LwsWriterItem& i : extra) scene.items.push_back(i);
-        Data("Levels\\Bench\\Level.lws", LwsWriter_Write(scene));
+        WriteData("Levels\\Bench\\Level.lws", LwsWriter_Write(scene));
         Entity_CreateFromLevel("Levels\\Bench\\Level.lws");
         return Level_GetPlayerEntity(0);
     }
@@ -164,13 +106,8 @@ public:
         Level_UpdateObjects(kDt);
     }
 
-    EntityModules modules;
     Node* camera = nullptr;
     PlayerInputRecord input{};
-    bool ok = false;
-
-private:
-    std::filesystem::path folder_, previous_;
 };
 
 const char kHero[] =
@@ -184,7 +121,7 @@ Object* Hero(Bench& b, const std::vector<LwsWriterItem>& extra = {})
     uint32_t count = 0;
     const char* const* names = ManCamRelMode_GetAnimNames(&count);
     Bench::AnimSet("carddata\\entityconfigs\\Hero.cfg", names, count);
-    Bench::Config("carddata\\entityconfigs\\Hero.cfg", Bench::Character("Man_CamRel", kHero));
+    WriteConfig("carddata\\entityconfigs\\Hero.cfg", Bench::Character("Man_CamRel", kHero));
     return b.Start(extra);
 }
 
@@ -227,7 +164,7 @@ void BM_SkittersChasing(benchmark::State& state)
     uint32_t count = 0;
     const char* const* names = SkitterMode_GetAnimNames(&count);
     Bench::AnimSet("Levels\\Bench\\Bug.cfg", names, count);
-    Bench::Config("Levels\\Bench\\Bug.cfg",
+    WriteConfig("Levels\\Bench\\Bug.cfg",
                   Bench::Character("Skitter", "  totalHealth = 30\n  forwardVelStep = 30\n  maxRunSpeed = 4\n"
                                               "  maxInAirSpeed = 4\n  aiVisionRadius = 40\n  aiAttackSpeed = 3\n"
                                               "  aiMeleeAttackMaxDist = 1.5\n  turnSpeed = 360\n"));
@@ -276,7 +213,7 @@ void BM_ManCamRelLoad(benchmark::State& state)
                                                                                  : "2";
         keys += std::string("  ") + k.name + " = " + value + "\n";
     }
-    Bench::Config("Load.cfg", "vehicle {\n controlData {\n" + keys + "  genCamData {\n   defaultDistance = 5\n  }\n }\n"
+    WriteConfig("Load.cfg", "vehicle {\n controlData {\n" + keys + "  genCamData {\n   defaultDistance = 5\n  }\n }\n"
                               " controlData_1 {\n" + keys + " }\n}\n");
     ConfigNode* reader = Config_Open("Load.cfg");
     if (!reader) {

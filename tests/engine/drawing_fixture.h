@@ -32,6 +32,7 @@
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+#include "tests/platform/direct3d/golden_match.h"
 
 namespace drawingtest {
 
@@ -94,26 +95,9 @@ inline int CountColour(uint32_t c, int32_t x0 = 0, int32_t y0 = 0, int32_t x1 = 
 // `tolerance` on all but `allowedOff` pixels. Empty on success.
 inline std::string MatchGolden(const char* name, int tolerance = 2, int allowedOff = 0)
 {
-    const std::string path = std::string(HELM_SOURCE_DIR) + "/tests/engine/golden/" + name + ".png";
-    const D3D8DrawSurface& s = BackBuffer();
-    const char* regen = getenv("HELM_REGEN_GOLDEN");
-    if (regen && regen[0] == '1')
-        return D3D8Present_WritePng(&s, nullptr, path.c_str()) == 1 ? "" : "cannot write " + path;
-    int w = 0, h = 0;
-    std::unique_ptr<uint32_t[]> ref(D3D8Present_ReadPng(path.c_str(), &w, &h));
-    if (!ref) return "missing or unreadable " + path;
-    if (w != s.width || h != s.height) return "size differs from " + path;
-    int off = 0, worst = 0;
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) {
-            const int d = ColourDistance(Pixel(x, y), ref[(size_t)y * w + x]);
-            off += d > tolerance;
-            worst = std::max(worst, d);
-        }
-    if (off <= allowedOff) return "";
-    const std::string out = std::string(HELM_TEST_TMP) + "/" + name + "_actual.png";
-    D3D8Present_WritePng(&s, nullptr, out.c_str());
-    return std::to_string(off) + " pixels differ (worst " + std::to_string(worst) + "); actual image in " + out;
+    return raster_test::MatchGoldenSurface(BackBuffer(), std::string(HELM_SOURCE_DIR) + "/tests/engine/golden/" + name + ".png",
+                                           std::string(HELM_TEST_TMP) + "/" + name + "_actual.png", tolerance,
+                                           allowedOff);
 }
 
 class DrawingTest : public D3D8DriverTest {

@@ -1,0 +1,93 @@
+// Comparing what the tests draw with the golden images kept beside them.
+#pragma once
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/direct3d/d3d8_present.h"
+#include "platform/direct3d/rasteriser_format.h"
+
+namespace raster_test {
+
+// Largest per-channel difference between two colours' red, green and blue.
+inline int ColourDistance(uint32_t a, uint32_t b) {
+  int d = 0;
+  for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(int((a >> sh) & 255) - int((b >> sh) & 255)));
+  return d;
+}
+
+// Compares a drawn surface with the golden PNG `golden`: every channel
+// within `tolerance` on all but `allowedOff` pixels. With
+// HELM_REGEN_GOLDEN=1 it rewrites the golden instead. On a mismatch the
+// surface is written to `actualOut`. Empty on success, else what differs.
+inline std::string MatchGoldenSurface(const D3D8DrawSurface& s, const std::string& golden, const std::string& actualOut,
+                                      int tolerance = 2, int allowedOff = 0) {
+  const char* regen = getenv("HELM_REGEN_GOLDEN");
+  if (regen && regen[0] == '1')
+    return D3D8Present_WritePng(&s, nullptr, golden.c_str()) == 1 ? "" : "cannot write " + golden;
+  int w = 0, h = 0;
+  std::unique_ptr<uint32_t[]> ref(D3D8Present_ReadPng(golden.c_str(), &w, &h));
+  if (!ref) return "missing or unreadable " + golden;
+  if (w != s.width || h != s.height) return "size differs from " + golden;
+  const int bpp = RasteriserFormat_BytesPerPixel(s.format);
+  int off = 0, worst = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint32_t got = RasteriserFormat_Load(s.format, s.pixels + size_t(y) * s.pitch + size_t(x) * bpp);
+      const int d = ColourDistance(got, ref[size_t(y) * w + x]);
+      off += d > tolerance;
+      worst = std::max(worst, d);
+    }
+  if (off <= allowedOff) return "";
+  D3D8Present_WritePng(&s, nullptr, actualOut.c_str());
+  return std::to_string(off) + " pixels differ (worst " + std::to_string(worst) + "); actual image in " + actualOut;
+}
+
+// Compares a PNG file (a frame a program captured) with a golden PNG: every
+// channel within `tolerance` on all but `allowedOff` pixels. With
+// HELM_REGEN_GOLDEN=1 the file replaces the golden instead. On a mismatch
+// the frame and a difference image (the frame dimmed, off pixels white) are
+// written as <outPrefix>_actual.png and <outPrefix>_diff.png and named in
+// the answer. Returns an empty string on success, else what differs.
+inline std::string MatchGoldenFile(const std::string& actual, const std::string& golden, const std::string& outPrefix,
+                                   int tolerance = 2, int allowedOff = 0) {
+  const char* regen = getenv("HELM_REGEN_GOLDEN");
+  if (regen && regen[0] == '1') {
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::path(golden).parent_path(), ec);
+    std::filesystem::copy_file(actual, golden, std::filesystem::copy_options::overwrite_existing, ec);
+    return ec ? "cannot write " + golden + " from " + actual : "";
+  }
+  int w = 0, h = 0, rw = 0, rh = 0;
+  std::unique_ptr<uint32_t[]> got(D3D8Present_ReadPng(actual.c_str(), &w, &h));
+  if (!got) return "missing or unreadable frame " + actual;
+  std::unique_ptr<uint32_t[]> ref(D3D8Present_ReadPng(golden.c_str(), &rw, &rh));
+  if (!ref) return "missing or unreadable " + golden + " (HELM_REGEN_GOLDEN=1 makes it from " + actual + ")";
+  if (w != rw || h != rh) return "size differs from " + golden;
+  std::vector<uint32_t> diff(size_t(w) * h);
+  int off = 0, worst = 0;
+  for (size_t i = 0; i < diff.size(); ++i) {
+    const int d = ColourDistance(got[i], ref[i]);
+    worst = std::max(worst, d);
+    if (d > tolerance) {
+      ++off;
+      diff[i] = 0xFFFFFFFFu;
+    } else {
+      diff[i] = 0xFF000000u | ((got[i] >> 2) & 0x3F3F3F);
+    }
+  }
+  if (off <= allowedOff) return "";
+  const std::string actualOut = outPrefix + "_actual.png", diffOut = outPrefix + "_diff.png";
+  std::error_code ec;
+  std::filesystem::copy_file(actual, actualOut, std::filesystem::copy_options::overwrite_existing, ec);
+  D3D8DrawSurface surface = {D3DFMT_X8R8G8B8, w, h, w * 4, reinterpret_cast<uint8_t*>(diff.data())};
+  D3D8Present_WritePng(&surface, nullptr, diffOut.c_str());
+  return std::to_string(off) + " pixels differ from " + golden + " (worst " + std::to_string(worst) +
+         "); actual frame " + actualOut + ", difference " + diffOut;
+}
+
+}  // namespace raster_test
