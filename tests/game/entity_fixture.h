@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -284,8 +285,10 @@ protected:
     // The level's unload and the next level's content load, in the level
     // state's order, as far as entities and level objects take part:
     // projectiles first, then the entities (player records kept), the level's
-    // objects, the shared lists, a new physics world, then everything again.
-    void ReloadLevel(const char* scene)
+    // objects, the shared lists, a new physics world, then everything again;
+    // `props`, when given, places the next level's props before its
+    // entities are made.
+    void ReloadLevel(const char* scene, const std::function<void()>& props = {})
     {
         Projectile_DestroyPool();
         EntitySystem_Unload(0);
@@ -301,6 +304,7 @@ protected:
         objects = ObjectPool_Create();
         ASSERT_NE(objects, nullptr);
         Level_SetObjectList(objects);
+        if (props) props();
         Entity_CreateFromLevel(scene);
     }
 

@@ -124,22 +124,7 @@ protected:
     template <typename Props>
     void ReloadLevelWith(Props props)
     {
-        Projectile_DestroyPool();
-        EntitySystem_Unload(0);
-        ObjectWorld_DestroyAllPools();
-        HitModeObject_FreeConfig();
-        ObjectTemplate_Shutdown();
-        PhysWorld_Destroy(phys);
-        phys = EntityModules_MakeWorld();
-        ASSERT_NE(phys, nullptr);
-        ASSERT_EQ(ObjectTemplate_Init(), 1);
-        ASSERT_EQ(Projectile_CreatePool(), 1);
-        HitModeObject_LoadConfig();
-        objects = ObjectPool_Create();
-        ASSERT_NE(objects, nullptr);
-        Level_SetObjectList(objects);
-        props();
-        Entity_CreateFromLevel("Levels\\Test\\Level.lws");
+        ReloadLevel("Levels\\Test\\Level.lws", props);
     }
 
     // Puts viewport v's camera at a position looking along the heading.
