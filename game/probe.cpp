@@ -13,12 +13,14 @@
 #include "engine/physbody.h"
 #include "game/control_mode.h"
 #include "game/entity.h"
+#include "game/entity_anim.h"
 #include "game/game_context.h"
 #include "game/game_setup.h"
 #include "game/level_session.h"
 #include "game/level_state.h"
 #include "game/memcard_ui.h"
 #include "game/menu_system.h"
+#include "game/modes/battleblades_mode.h"
 #include "game/modes/broomstick_mode.h"
 #include "game/modes/man_camrel.h"
 #include "game/modes/skater_mode.h"
@@ -158,16 +160,35 @@ int ProbePlayer(const char* name, char* value, size_t size)
     Object* object = PlayerEntity();
     if (!object) return 0;
     const EntityRecord* record = Entity_GetRecord(object);
-    if (!strcmp(name, "player.pos") || !strcmp(name, "player.up")) {
-        Vec3 position, up;
-        Object_GetTransform(object, &position, &up, nullptr);
-        return PutVec(value, size, name[7] == 'p' ? position : up);
+    if (!strcmp(name, "player.pos")) {
+        Vec3 position = {0.0f, 0.0f, 0.0f};
+        Object_GetTransform(object, &position, nullptr, nullptr);
+        return PutVec(value, size, position);
+    }
+    if (!strcmp(name, "player.up")) {
+        // The model's frame holds the up the control mode keeps (the Skater's
+        // follows the floor while its body's axes stay locked upright); an
+        // entity without a model has only its body's.
+        Vec3 at = {0.0f, 0.0f, 1.0f}, up = {0.0f, 1.0f, 0.0f};
+        if (!Entity_GetAnimRootOrientation(record, 0, &at, &up)) {
+            if (!object->body && !object->node) return 0;
+            Object_GetTransform(object, nullptr, &up, &at);
+        }
+        return PutVec(value, size, up);
     }
     if (!strcmp(name, "player.speed")) {
         if (!object->body) return 0;
         Vec3 v;
         PhysBody_GetLinearVelocity(object->body, &v);
         return Put(value, size, "%.4f", std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z));
+    }
+    if (!strcmp(name, "element") || !strcmp(name, "spin")) {
+        const BattleBladesData* top = BattleBlades_GetData(object);
+        if (!top) return 0;
+        if (name[0] == 's') return Put(value, size, "%.4f", top->spin);
+        static const char* const kElements[BLADE_ELEMENTS] = {"ice", "water", "fire"};
+        if (top->element < 0 || top->element >= BLADE_ELEMENTS) return Put(value, size, "%d", top->element);
+        return Put(value, size, "%s", kElements[top->element]);
     }
     if (!record) return 0;
     if (!strcmp(name, "mode")) {

@@ -28,12 +28,17 @@
 //   rule            the level's rule ("normal" .. "race")
 //   mode            player 0's entity's control mode ("Man_CamRel", ...)
 //   player.pos      player 0's entity's world position
-//   player.up       its up vector
+//   player.up       its up vector: that of its model (animation slot 0's
+//                   root, which the control mode turns; the Skater's tilts
+//                   with the floor), or its body's without a model
 //   player.speed    the length of its body's velocity (m/s)
 //   player.anim     the current animation of its slot 0 by name ("-" none)
 //   health          its health (0..100)
 //   lives, score    its mode's counts (Man_CamRel and BroomStick)
 //   pickups         pickups its mode counted (Man_CamRel, BroomStick, Skater)
+//   element, spin   a BattleBlades top's current element ("ice", "water",
+//                   "fire"; a change shows once its "changeBlade" has
+//                   ended) and its spin (0..1)
 //   clock           the level clock; ruleclock the rule clock (seconds)
 //   camera.heading  player 0's camera's heading in degrees, -180..180
 //                   (0 looks along +z, 90 along +x)

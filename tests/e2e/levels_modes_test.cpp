@@ -71,9 +71,12 @@ const ModeCase kModes[] = {
     // Ball: fades near the view's origin, rolls under a push, a long fall
     // restarts the level once.
     {"Roller", 5, "levels_roller_ledges", nullptr},
-    // Skater: pushes and steers in the bowl; the computer skater rides its route.
+    // Skater: its up tilts on the kicker and stands upright again on the
+    // flat; it pushes and steers in the bowl; the computer skater rides its
+    // route.
     {"Skate", 3, "levels_skate_rink", nullptr},
-    // BattleBlades: the computer top closes in and the clashes cost health.
+    // BattleBlades: the computer top closes in and the clashes cost health;
+    // element changes spend blades, and the spin runs down.
     {"Top", 4, "levels_top_arena", nullptr},
     // BroomStick: the accelerator carries it along the sky course.
     {"Broom", 6, "levels_broom_sky", nullptr},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "game/loading_screen.h"
 #include "game/modes/vehicle_modes.h"
 #include "game/modes/walking_modes.h"
+#include "game/probe.h"
 #include "game/projectile.h"
 #include "physics/collision/collision_detection.h"
 #include "physics/dynamics/phys_time.h"
@@ -565,6 +567,16 @@ TEST_F(LevelStateTest, PlayerEntitiesStandAtTheirStartsRunEachFrameAndKeepTheirR
             EXPECT_NEAR(at.x, 10.0f * p, 1e-3f) << p;
             EXPECT_NEAR(at.z, 5.0f, 1e-3f) << p;
         }
+        // Without a model the pose probes read player 0's body as placed.
+        char pose[64];
+        float x = 9.0f, y = 9.0f, z = 9.0f;
+        ASSERT_EQ(GameProbe_Get("player.up", pose, sizeof pose), 1);
+        ASSERT_EQ(sscanf(pose, "%f,%f,%f", &x, &y, &z), 3) << pose;
+        EXPECT_NEAR(x, 0.0f, 1e-3f) << pose;
+        EXPECT_NEAR(y, 1.0f, 1e-3f) << pose;
+        EXPECT_NEAR(z, 0.0f, 1e-3f) << pose;
+        ASSERT_EQ(GameProbe_Get("player.pos", pose, sizeof pose), 1);
+        EXPECT_EQ(std::string(pose).substr(0, 7), "0.0000,") << pose;
         // A long frame moves the entities' clocks by the capped step.
         const float before = Entity_GetTime(records[0]);
         Tick(0.2f);

@@ -21,9 +21,9 @@ std::string Probe(const char* name, bool* known = nullptr)
 
 TEST(GameProbeTest, UnknownOrMalformedNamesAreRefusedWithAnEmptyValue)
 {
-    for (const char* name :
-         {"", "nonsense", "state.", "progress.", "progress.150", "progress.-1", "progress.1x", "progress.+1",
-          "character.8", "save.0", "save.9", "entity.", "entity.Hero", "player.pos", "score", "clock"}) {
+    for (const char* name : {"", "nonsense", "state.", "progress.", "progress.150", "progress.-1", "progress.1x",
+                             "progress.+1", "character.8", "save.0", "save.9", "entity.", "entity.Hero", "player.pos",
+                             "player.up", "spin", "element", "score", "clock"}) {
         bool known = true;
         EXPECT_EQ(Probe(name, &known), "") << name;
         EXPECT_FALSE(known) << name;

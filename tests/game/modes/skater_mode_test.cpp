@@ -74,6 +74,10 @@ TEST_F(SkaterTest, OnASlopeTheModelsUpMeetsTheFloorNormal)
     Entity_GetRecord(hero)->maxVelocity = 0.5f;  // stays on the slope, touching it
     Frame(50);
     EXPECT_LT(AngleBetween(D(hero)->common.modelUp, normal), 2.0f * VEHICLE_DEG_TO_RAD);
+    // The drawn model carries that up.
+    Vec3 modelAt, modelUp;
+    ASSERT_EQ(Entity_GetAnimRootOrientation(Entity_GetRecord(hero), 0, &modelAt, &modelUp), 1);
+    EXPECT_LT(AngleBetween(modelUp, normal), 2.0f * VEHICLE_DEG_TO_RAD);
 }
 
 TEST_F(SkaterTest, SidenessCountsAPushAlongAnyForwardAsStraight)
