@@ -86,9 +86,15 @@ const ModeCase kModes[] = {
     // Butterfly: climbs under 0x40, glides down, hands the Hero back.
     {"Hero", 2, "levels_butterfly_menagerie", nullptr},
     // Rules on level 1's scene: "countDownMustComplete" left idle ends in
-    // "timeOver", "countDown" in "newBestScore" ("normal" completes above).
+    // "timeOver", "countDown" in "newBestScore" and counts down again after
+    // its retry; "scorePickups" and "beatTime" complete through their
+    // unlock pages, "hiddenPickups" once both hidden pickups are taken
+    // ("normal" completes above).
     {"Hero", 15, "levels_rule_timeover", nullptr},
     {"Hero", 12, "levels_rule_bestscore", nullptr},
+    {"Hero", 11, "levels_rule_scorepickups", nullptr},
+    {"Hero", 13, "levels_rule_beattime", nullptr},
+    {"Hero", 14, "levels_rule_hidden", nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Demo, LevelsModes, ::testing::ValuesIn(kModes),
