@@ -75,7 +75,8 @@ const ModeCase kModes[] = {
     {"Roller", 5, "levels_roller_ledges", nullptr},
     // Skater: pushes and steers in the bowl; the computer skater rides its route.
     {"Skate", 3, "levels_skate_rink", nullptr},
-    // BattleBlades: the computer top closes in and the clashes cost health.
+    // BattleBlades on a game controller alone: the stick drives the top, the
+    // computer top closes in and the clashes cost health.
     {"Top", 4, "levels_top_arena", nullptr},
     // BroomStick: the accelerator carries it along the sky course.
     {"Broom", 6, "levels_broom_sky", nullptr},
