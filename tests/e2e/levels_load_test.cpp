@@ -75,7 +75,7 @@ constexpr const char* kMeadow =
     "expect entity.Water.pos == 9,0,-6 0.01\n"
     "expect entity.Ramp.pos == -7,0,4 0.01\n"
     "expect entity.Post.pos == 8,1,2 0.01\n"
-    "expect entity.Gate.pos == 8.15,0.85,2 0.3\n"
+    "expect entity.Gate.pos == 9.45,0.85,2 0.1\n"
     "expect entity.Platform.pos == -10,0.5,-10 1.5\n"
     "expect entity.Skitter.pos == -12,0.5,12 1.5\n"
     "expect entity.Hidden.pos != 0,0,0\n"

@@ -61,12 +61,14 @@ TEST_P(LevelsModes, TheModePlaysItsLevelAsScripted)
 
 const ModeCase kModes[] = {
     // Man_CamRel: a jump's height, score pickups, the checkpoint, the kill
-    // area's lost life and return, the end trigger ending the level.
+    // area's lost life and return, the gate's swing, the end trigger ending
+    // the level.
     {"Hero", 1, "levels_hero_meadow", nullptr},
     // Man: walks along its facing, turns (the facing survives the body's
     // sync, so the next walk goes the new way) and jumps.
     {"Walker", 5, "levels_walker_ledges", nullptr},
-    // FakeTilt: walks off the ledge; the fall restarts the level.
+    // FakeTilt: walks off the ledge into the pit, whose death area makes it
+    // lose and restarts the level.
     {"Tilt", 5, "levels_tilt_ledges", nullptr},
     // Ball: fades near the view's origin, rolls under a push, a long fall
     // restarts the level once.
@@ -75,8 +77,9 @@ const ModeCase kModes[] = {
     // flat; it pushes and steers in the bowl; the computer skater rides its
     // route.
     {"Skate", 3, "levels_skate_rink", nullptr},
-    // BattleBlades: the computer top closes in and the clashes cost health;
-    // element changes spend blades, and the spin runs down.
+    // BattleBlades on a game controller alone: the stick drives the top, the
+    // computer top closes in and the clashes cost health; element changes
+    // spend blades, and the spin runs down.
     {"Top", 4, "levels_top_arena", nullptr},
     // BroomStick: the accelerator carries it along the sky course.
     {"Broom", 6, "levels_broom_sky", nullptr},
