@@ -619,10 +619,13 @@ void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* othe
 
     // Typed level objects, on the first contact of the pair.
     if (ObjectCollision_IsTouching() || !HitModeObject_GetRecord(other)) return;
+    // The index before the hit test, which may step the animation; an
+    // object without animations (a plain mesh) stands on its first.
+    const int32_t index = HitModeObject_GetAnimCount(other) ? HitModeObject_GetAnimIndex(other) : 0;
     if (!HitModeObject_TestHit(other, impact, record->player, record->typeMask)) return;
     const uint32_t type = HitModeObject_GetTypeHash(other);
     if (type == h[OBJTYPE_PICKUP]) {
-        if (HitModeObject_GetAnimIndex(other) == 0) TakePickup(object, record, data, other);
+        if (index == 0) TakePickup(object, record, data, other);
     } else if (type == h[OBJTYPE_SPRINGBOARD]) {
         Vec3 up = Vehicle_ObjectUp(other);
         Vec3_Scale(&data->pushVelocity, &up, Vehicle_Finite(HitModeObject_GetValue(other, 0), 0.0f));

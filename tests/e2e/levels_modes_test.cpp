@@ -81,7 +81,8 @@ const ModeCase kModes[] = {
     // computer top closes in and the clashes cost health; element changes
     // spend blades, and the spin runs down.
     {"Top", 4, "levels_top_arena", nullptr},
-    // BroomStick: the accelerator carries it along the sky course.
+    // BroomStick: the accelerator carries it through the sky course's rings,
+    // which score, to the end trigger, whose end area unlocks a rule.
     {"Broom", 6, "levels_broom_sky", nullptr},
     // Possession: the Hero takes over a creature of level 2, whose mode
     // (ScreenRel) then moves nothing.

@@ -236,6 +236,43 @@ TEST_F(BroomTest, HugeScoresStopAtTheLimit)
     EXPECT_EQ(d->score, INT32_MAX);
 }
 
+// A pickup counts while it stands on its first animation, as it stood
+// before the hit that may step it; a plain model without animations (a
+// ring of the sky course) always stands there, until its hit takes it away.
+TEST_F(BroomTest, PickupsCountOnTheirFirstAnimationAndPlainModelsAlways)
+{
+    WriteProp("Ring", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 50\n BoolVal10 = TRUE");
+    WriteProp("Step", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 30\n BoolVal11 = TRUE", 3);
+    WriteProp("Used", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 20", 2);
+    PlaceProps({Item("Ring", V(0, 0, 5)), Item("Step", V(0, 0, 6)), Item("Used", V(0, 0, 7))});
+    Object* broom = Broom();
+    ASSERT_NE(broom, nullptr);
+    BroomStickData* d = D(broom);
+    EXPECT_EQ(d->scorePresent, 3);
+    Object* ring = PropAt(V(0, 0, 5));
+    Object* step = PropAt(V(0, 0, 6));
+    Object* used = PropAt(V(0, 0, 7));
+    ASSERT_TRUE(ring && step && used);
+
+    Hit(broom, ring);
+    EXPECT_EQ(d->scoreCollected, 1);
+    Frame();
+    EXPECT_EQ(d->score, 50);
+    Hit(broom, ring);
+    Frame();
+    EXPECT_EQ(d->scoreCollected, 1) << "a taken ring is gone";
+    EXPECT_EQ(d->score, 50);
+
+    Hit(broom, step);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(step), 1) << "the hit stepped it";
+    EXPECT_EQ(d->scoreCollected, 2) << "and it counted from where it stood";
+    HitModeObject_PlayIndex(used, 1, 1, 0);
+    Hit(broom, used);
+    EXPECT_EQ(d->scoreCollected, 2) << "past its first animation";
+    Frame();
+    EXPECT_EQ(d->score, 80);
+}
+
 TEST_F(BroomTest, AFullRestartResetsTheRunAndAQuotaOfNothingIsMetAtOnce)
 {
     Game_SetHiddenFlag();
