@@ -549,6 +549,11 @@ int32_t HitModeObject_GetAnimIndex(const Object* object)
     return HitModeObject_GetRecord(object) && object->animSet ? AnimSet_GetCurrentIndex(object->animSet) : -1;
 }
 
+int32_t HitModeObject_GetStandingIndex(const Object* object)
+{
+    return HitModeObject_GetAnimCount(object) ? HitModeObject_GetAnimIndex(object) : 0;
+}
+
 uint32_t HitModeObject_GetAnimCount(const Object* object)
 {
     return HitModeObject_GetRecord(object) && object->animSet ? AnimSet_GetCount(object->animSet) : 0;

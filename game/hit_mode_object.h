@@ -161,6 +161,10 @@ int HitModeObject_PlayIndex(Object* object, int32_t index, int fromStart, uint32
 int HitModeObject_PlayNamed(Object* object, const char* name);
 int32_t HitModeObject_GetAnimIndex(const Object* object);
 uint32_t HitModeObject_GetAnimCount(const Object* object);
+// The animation a typed object stands on, for the modes' "untouched" test
+// (index 0): an object without animations (a plain mesh) stands on its
+// first. Read it before the hit test, which may step the animation.
+int32_t HitModeObject_GetStandingIndex(const Object* object);
 float HitModeObject_GetAnimLength(const Object* object);
 // The animation switched to when the current one ends (index below the count).
 void HitModeObject_ChooseNext(Object* object, int32_t index);

@@ -525,9 +525,13 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
     BattleBladesData* data = DataOf(record);
     if (!data || !object->body || !other || ObjectCollision_IsTouching()) return;
     const bool contact = ObjectCollision_GetEventType() == OBJECT_EVENT_CONTACT;
-    const float impact = contact ? ObjectCollision_GetImpactSpeed() : 0.0f;
+    // A body-less object collected by proximity comes outside any event: a
+    // touch at speed 1, as for the walking modes.
+    const bool proximity = !ObjectCollision_InContact() && ObjectCollision_GetEventType() == OBJECT_EVENT_NONE;
+    const float impact = contact ? ObjectCollision_GetImpactSpeed() : (proximity ? 1.0f : 0.0f);
 
     if (HitModeObject_GetRecord(other)) {
+        const int32_t index = HitModeObject_GetStandingIndex(other);
         if (!HitModeObject_TestHit(other, impact, record->player, record->typeMask)) return;
         const uint32_t type = HitModeObject_GetTypeHash(other);
         if (type == data->bashHash) {
@@ -541,8 +545,7 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
                 HitModeObject_PlayNamed(other, "Destroyed");
                 HitModeObject_SetStateBits(other, HITSTATE_DEACTIVATE_AT_END, 1);
             }
-        } else if (type == data->pickupHash && (data->aiFlags & BLADES_PICKUP_COLLECT) &&
-                   HitModeObject_GetAnimIndex(other) == 0) {
+        } else if (type == data->pickupHash && (data->aiFlags & BLADES_PICKUP_COLLECT) && index == 0) {
             const float v1 = Vehicle_Finite(HitModeObject_GetValue(other, 1), 0.0f);
             switch (Vehicle_Trunc(HitModeObject_GetValue(other, 0))) {
             case 1: {

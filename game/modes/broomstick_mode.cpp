@@ -619,9 +619,7 @@ void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* othe
 
     // Typed level objects, on the first contact of the pair.
     if (ObjectCollision_IsTouching() || !HitModeObject_GetRecord(other)) return;
-    // The index before the hit test, which may step the animation; an
-    // object without animations (a plain mesh) stands on its first.
-    const int32_t index = HitModeObject_GetAnimCount(other) ? HitModeObject_GetAnimIndex(other) : 0;
+    const int32_t index = HitModeObject_GetStandingIndex(other);
     if (!HitModeObject_TestHit(other, impact, record->player, record->typeMask)) return;
     const uint32_t type = HitModeObject_GetTypeHash(other);
     if (type == h[OBJTYPE_PICKUP]) {
@@ -638,7 +636,7 @@ void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* othe
         BroomStickMode_TakeHit(object, record, -HitModeObject_GetValue(other, 0), &up, HitModeObject_GetValue(other, 1),
                                1000.0f);
     } else if (type == h[OBJTYPE_HITANIMCHANGE]) {
-        if (HitModeObject_GetAnimIndex(other) == 0) {
+        if (index == 0) {
             HitModeObject_PlayIndex(other, 1, 1, record->player);
             HitModeObject_ChooseNext(other, 0);
         }

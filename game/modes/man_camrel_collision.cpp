@@ -224,8 +224,7 @@ void TypedObject(Object* object, EntityRecord* record, ManCamRelData* d, Object*
 {
     const uint32_t type = HitModeObject_GetTypeHash(other);
     const uint32_t* h = d->typeHashes;
-    // The index before the hit test: a hit may step the animation.
-    const int32_t index = HitModeObject_GetAnimCount(other) ? HitModeObject_GetAnimIndex(other) : 0;
+    const int32_t index = HitModeObject_GetStandingIndex(other);
     if (!HitModeObject_TestHit(other, impact, record->player, record->typeMask)) return;
     if (type == h[MCR_TYPE_PICKUP]) {
         if (index == 0) Pickup(object, record, d, other);

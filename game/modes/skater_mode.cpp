@@ -174,12 +174,17 @@ void SkaterMode_Collision(Object* object, EntityRecord* record, Object* other, u
 {
     SkaterData* data = DataOf(record);
     if (!data || !other || ObjectCollision_IsTouching() || !HitModeObject_GetRecord(other)) return;
-    if (!HitModeObject_TestHit(other, ObjectCollision_GetImpactSpeed(), record->player, record->typeMask)) return;
+    // A body-less object collected by proximity comes outside any event: it
+    // counts as a touch at speed 1, as for the walking modes.
+    const bool proximity = !ObjectCollision_InContact() && ObjectCollision_GetEventType() == OBJECT_EVENT_NONE;
+    const float impact = proximity ? 1.0f : ObjectCollision_GetImpactSpeed();
+    const int32_t index = HitModeObject_GetStandingIndex(other);
+    if (!HitModeObject_TestHit(other, impact, record->player, record->typeMask)) return;
     (void)object;
     const uint32_t type = HitModeObject_GetTypeHash(other);
     const uint32_t* h = data->typeHashes;
     if (type == h[OBJTYPE_PICKUP]) {
-        if (HitModeObject_GetAnimIndex(other) == 0) TakePickup(record, data, other);
+        if (index == 0) TakePickup(record, data, other);
     } else if (type == h[OBJTYPE_SPRINGBOARD]) {
         Vec3 up = Vehicle_ObjectUp(other);
         Vec3_Scale(&data->springboardPush, &up, HitModeObject_GetValue(other, 0));
@@ -193,7 +198,7 @@ void SkaterMode_Collision(Object* object, EntityRecord* record, Object* other, u
         if (data->common.dieTime == 0.0f)
             data->common.dieTime = record->clock + Vehicle_Finite(HitModeObject_GetValue(other, 0), 0.0f);
     } else if (type == h[OBJTYPE_HITANIMCHANGE]) {
-        if (HitModeObject_GetAnimIndex(other) == 0) {
+        if (index == 0) {
             HitModeObject_PlayIndex(other, 1, 1, record->player);
             HitModeObject_ChooseNext(other, 0);
         }

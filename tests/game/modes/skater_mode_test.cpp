@@ -182,6 +182,31 @@ TEST_F(SkaterTest, ADeathAreaStartsTheLosePathAfterItsValueInSeconds)
     EXPECT_EQ(g_restarts, 1);
 }
 
+TEST_F(SkaterTest, PickupsCountOnTheirFirstAnimationAndPlainModelsByProximity)
+{
+    // The coin is body-less with hit threshold 0, collected by proximity.
+    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = 0\n FPVal1 = 5\n BoolVal10 = TRUE");
+    WriteProp("Step", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n BoolVal11 = TRUE", 3);
+    WriteProp("Used", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5", 2);
+    Object* hero = Skater("");
+    PlaceProps({Item("Coin", V(5, 0, 5)), Item("Step", V(6, 0, 6)), Item("Used", V(7, 0, 7))});
+    Object* coin = PropAt(V(5, 0, 5));
+    Object* step = PropAt(V(6, 0, 6));
+    Object* used = PropAt(V(7, 0, 7));
+    ASSERT_TRUE(hero && coin && step && used);
+    EntityRecord* r = Entity_GetRecord(hero);
+
+    ObjectCollision_ClearEvent();  // as the proximity walk calls it
+    SkaterMode_Collision(hero, r, coin, 0);
+    EXPECT_EQ(D(hero)->pickups5, 1) << "a plain model, near enough, stands on its first animation";
+    SkaterMode_Collision(hero, r, step, 0);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(step), 1) << "the hit stepped it";
+    EXPECT_EQ(D(hero)->pickups5, 2) << "and it counted from where it stood";
+    HitModeObject_PlayIndex(used, 1, 1, 0);
+    SkaterMode_Collision(hero, r, used, 0);
+    EXPECT_EQ(D(hero)->pickups5, 2) << "past its first animation";
+}
+
 TEST_F(SkaterTest, ACheckpointMovesTheStartOnceAndAFullRestartFreesIt)
 {
     WriteProp("Checkpoint", "StringVal0 = CHECKPOINT\n FPVal0 = -1", 3);
