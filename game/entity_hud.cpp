@@ -354,6 +354,12 @@ void Entity_Release(Object* possessed, const Vec3* position, const Vec3* up, con
         if (position) Node_SetWorldPosition(holder->node, position);
         if (up && at) Node_SetWorldOrientation(holder->node, at, up);
     }
+    // A character whose model follows only its body's position keeps its
+    // facing in the model: it faces the way it is put down too.
+    if (up && at)
+        for (uint32_t i = 0; i < h->animSlotCount; ++i)
+            if (h->animSlots[i].root && h->animSlots[i].rbRelMode == ANIMSLOT_FOLLOW_POSITION)
+                Node_SetWorldOrientation(h->animSlots[i].root, at, up);
 }
 
 int Entity_PlaceHeld(Object* holder, Object* possessed)

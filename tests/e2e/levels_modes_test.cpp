@@ -89,6 +89,18 @@ const ModeCase kModes[] = {
     {"Hero", 2, "levels_possess_menagerie", nullptr},
     // Butterfly: climbs under 0x40, glides down, hands the Hero back.
     {"Hero", 2, "levels_butterfly_menagerie", nullptr},
+    // Flitter: runs forward under 0x1 and hands the Hero back ahead of it.
+    {"Hero", 2, "levels_flitter_menagerie", nullptr},
+    // AirPlane turns under the stick and puts the Hero down ahead of its
+    // nose; CameraMode then turns only the view.
+    {"Hero", 2, "levels_creatures_menagerie", nullptr},
+    // Thrusting: taken over, it stays where it is whatever the input.
+    {"Hero", 2, "levels_thrusting_menagerie", nullptr},
+    // The Skitter's AI against the Hero: a bolt and a close attack hurt it,
+    // its bite hurts the Hero.
+    {"Hero", 1, "levels_fights_meadow", nullptr},
+    // Skitter as a player (the Critter): the meadow's Skitter goes for it.
+    {"Critter", 1, "levels_critter_meadow", nullptr},
     // Rules on level 1's scene: "countDownMustComplete" left idle ends in
     // "timeOver", "countDown" in "newBestScore" and counts down again after
     // its retry; "scorePickups" and "beatTime" complete through their
