@@ -5,9 +5,13 @@
 # 600): a script walks, turns, jumps, pauses and resumes, over and over,
 # on the fixed 20 ms step; then the process is asked to end (SIGTERM, the
 # window's close) and shuts down normally, so the leak check runs.
-# Resident memory is sampled every 10 s; after the first SOAK_SETTLE
-# seconds of a process (default 300, at most half a slice) it must grow by
-# less than 2 %, and no run may print a sanitizer report.
+# Each cycle ends with a restart from the pause menu, so the level unloads
+# and loads again and the player never wanders off far enough to finish or
+# leave the level. Resident memory is sampled every 10 s; after the first
+# SOAK_SETTLE seconds of a process (default 300, at most half a slice) it
+# must grow by less than 2 %, and no run may print a sanitizer report. The
+# sanitizer's quarantine of freed memory is held to 16 MB, so that it is
+# full well within the settling time and what grows after is the program.
 #   bash scripts/soak.sh [build folder, default build-asan]
 # The figures go to stdout and the runs' folders stay in $SOAK_DIR
 # (default /tmp/helm-soak).
@@ -35,7 +39,7 @@ done
 (( ${#levels[@]} )) || { echo "soak: no level in data/configs/levels" >&2; exit 1; }
 IFS=$'\n' levels=($(sort -n <<<"${levels[*]}")); unset IFS
 
-# One cycle of play: 15 s of game time, 4000 times (then it idles).
+# One cycle of play: about 20 s of game time, 2500 times (then it idles).
 script=$work/soak-script.txt
 mkdir -p "$work"
 {
@@ -43,16 +47,22 @@ mkdir -p "$work"
   echo "wait state == level timeout 600"
   echo "after 1"
   echo "tap Return"
-  for ((c = 0; c < 4000; c++)); do  # the script reader takes up to 1 MB
-    echo "after 0.5"; echo "hold Up 3"
-    echo "after 1"; echo "tap Return"
-    echo "after 1"; echo "hold Left 0.6"
-    echo "after 1"; echo "hold Up 2"
+  for ((c = 0; c < 2500; c++)); do  # the script reader takes up to 1 MB
+    echo "after 0.5"; echo "hold Up 1"
+    echo "after 1.2"; echo "tap Return"
     echo "after 1"; echo "hold Right 0.6"
+    echo "after 1"; echo "hold Up 0.8"
+    echo "after 1"; echo "hold Left 0.6"
     echo "after 1"; echo "tap Return"
-    echo "after 2"; echo "tap Escape"
+    echo "after 1"; echo "hold Down 1"
+    echo "after 1.5"; echo "tap Escape"
     echo "after 1"; echo "tap Escape"
-    echo "after 2"; echo "hold Down 1.5"
+    # Restart through the pause menu (resume, restart, ...): the level
+    # unloads and loads again, and the player starts over where it began.
+    echo "after 1"; echo "tap Escape"
+    echo "after 0.5"; echo "tap Down"
+    echo "after 0.5"; echo "tap Return"
+    echo "after 2"; echo "tap Return"
   done
   echo "at 86400"
   echo "end"
@@ -71,7 +81,7 @@ while (( $(date +%s) - start < total )); do
   seconds=$(( left < slice ? left : slice ))
   (cd "$folder" && exec env SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_RASTER_THREADS=1 \
       HELM_SCRIPT="$script" HELM_RANDOM_SEED=$round HELM_MUTEX_NAME=helm-soak-$$ \
-      ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+      ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=16 UBSAN_OPTIONS=print_stacktrace=1 \
       "$build/app/helm" -quiet -leveltype Glim -levelnumber "$level" > output.txt 2>&1) &
   pid=$!
   samples=()
