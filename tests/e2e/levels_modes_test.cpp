@@ -105,12 +105,14 @@ const ModeCase kModes[] = {
     // "timeOver", "countDown" in "newBestScore" and counts down again after
     // its retry; "scorePickups" and "beatTime" complete through their
     // unlock pages, "hiddenPickups" once both hidden pickups are taken
-    // ("normal" completes above).
+    // ("normal" completes above); "race" has no goal and is left through
+    // the pause menu.
     {"Hero", 15, "levels_rule_timeover", nullptr},
     {"Hero", 12, "levels_rule_bestscore", nullptr},
     {"Hero", 11, "levels_rule_scorepickups", nullptr},
     {"Hero", 13, "levels_rule_beattime", nullptr},
     {"Hero", 14, "levels_rule_hidden", nullptr},
+    {"Hero", 16, "levels_rule_race", nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Demo, LevelsModes, ::testing::ValuesIn(kModes),
