@@ -16,8 +16,13 @@
 // a rate set by its frequency (bounded by maxPushSpeed), the relaxation pass
 // then removes the velocity that push left behind, and warm starting from
 // the last step's impulses lets tall stacks carry their weight from the
-// first pass. Gaps within the margin are closed speculatively: a point only
-// acts when the bodies would otherwise pass through within the sub-step.
+// first pass. A soft contact alone holds a steady load only while its spring
+// stays compressed by it, and in a stack those compressions add up; so the
+// soft pass relaxes each point's impulse towards the load it has been
+// carrying (remembered from step to step, following the impulses slowly)
+// rather than towards zero, and the spring only answers changes of load.
+// Gaps within the margin are closed speculatively: a point only acts when
+// the bodies would otherwise pass through within the sub-step.
 //
 // Friction acts on the manifold as a whole, at the centre of its points: two
 // tangent directions and a twist about the normal, bounded by the sum of the
@@ -47,24 +52,25 @@ const SolverManifold* FindPrevious(const SolverManifold* previous, int count, ui
   return nullptr;
 }
 
-// The warm-start impulse of point k of m: the old point of the same
-// features at about the same place on body a, else the nearest old point
-// there (mesh and clipped features may be renumbered between steps). A point
-// whose features match but that lies elsewhere on the body belongs to
-// another contact: its impulse would start the new one lopsided.
-float PreviousImpulse(const SolverManifold* prev, const SolverManifold& m, int k) {
+// The old point that point k of m continues (-1: none), whose impulse and
+// load it takes over: the old point of the same features at about the same
+// place on body a, else the nearest old point there (mesh and clipped
+// features may be renumbered between steps). A point whose features match
+// but that lies elsewhere on the body belongs to another contact: its
+// impulse would start the new one lopsided.
+int PreviousPoint(const SolverManifold* prev, const SolverManifold& m, int k) {
   const float near2 = 0.02f * 0.02f, same2 = 0.05f * 0.05f;
   int match = -1;
   float best = near2;
   for (int q = 0; q < prev->m.count; ++q) {
     float d2 = Vec3_LengthSq(prev->onA[q] - m.onA[k]);
-    if (prev->m.points[q].feature == m.m.points[k].feature && d2 < same2) return prev->impulses[q];
+    if (prev->m.points[q].feature == m.m.points[k].feature && d2 < same2) return q;
     if (d2 < best) {
       best = d2;
       match = q;
     }
   }
-  return match >= 0 ? prev->impulses[match] : 0.0f;
+  return match;
 }
 
 ContactFrictionRow FrictionRow(Vec3 d, Vec3 rA, Vec3 rB, float mA, float mB, const Mat3& iA, const Mat3& iB) {
@@ -172,7 +178,7 @@ bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, co
   float next[4];
   for (int i = 0; i < na; ++i) {
     const ContactSolverPoint& q = c->points[act[i]];
-    next[i] = q.normalImpulse + ms * x[i] - is * q.normalImpulse;
+    next[i] = q.normalImpulse + ms * x[i] - is * (q.normalImpulse - q.restImpulse);
     if (next[i] < 0.0f) return false;
   }
   for (int i = 0; i < na; ++i) {
@@ -196,6 +202,7 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     m.constraint = -1;
     m.hasFriction = false;
     for (float& i : m.impulses) i = 0.0f;
+    for (float& i : m.loads) i = 0.0f;
     if (m.dead || m.pa->phantom || m.pb->phantom || !InStep(m.a) || !InStep(m.b)) continue;
     int ia = SolverSet_IndexOf(set, m.a), ib = SolverSet_IndexOf(set, m.b);
     if (ia == 0 && ib == 0) continue;
@@ -239,7 +246,9 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
       float k2 = sa.invMass + sb.invMass + Vec3_Dot(q.angA, q.wA) + Vec3_Dot(q.angB, q.wB);
       q.normalMass = k2 > 1e-12f && std::isfinite(k2) ? 1.0f / k2 : 0.0f;
       q.separation = -cp.depth;
-      q.normalImpulse = prev ? PreviousImpulse(prev, m, k) * params.hRatio : 0.0f;
+      int from = prev ? PreviousPoint(prev, m, k) : -1;
+      q.normalImpulse = from >= 0 ? prev->impulses[from] * params.hRatio : 0.0f;
+      q.restImpulse = from >= 0 ? prev->loads[from] * params.hRatio : 0.0f;
       q.maxNormalImpulse = 0.0f;
       q.relativeVelocity = vn;
       c.pointOf[k] = int8_t(used++);
@@ -343,7 +352,8 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
         int k = useBias ? j : c.pointCount - 1 - j;
         ContactSolverPoint& q = c.points[k];
         float vn = Vec3_Dot(q.normal, A.v - B.v) + Vec3_Dot(q.angA, A.w) - Vec3_Dot(q.angB, B.w);
-        float impulse = -q.normalMass * t[k].massScale * (vn + t[k].bias) - t[k].impulseScale * q.normalImpulse;
+        float impulse = -q.normalMass * t[k].massScale * (vn + t[k].bias) -
+                        t[k].impulseScale * (q.normalImpulse - q.restImpulse);
         float next = std::fmax(q.normalImpulse + impulse, 0.0f);
         impulse = next - q.normalImpulse;
         q.normalImpulse = next;
@@ -409,10 +419,29 @@ void ContactSolver_ApplyRestitution(ContactSolver* cs, SolverBodyState* states, 
   }
 }
 
-void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds) {
+void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, const ContactSolverParams& params) {
   for (const ContactConstraint& c : cs->constraints) {
     SolverManifold& m = manifolds[c.manifold];
-    for (int k = 0; k < m.m.count; ++k) m.impulses[k] = c.pointOf[k] >= 0 ? c.points[c.pointOf[k]].normalImpulse : 0.0f;
+    // The load in effective weights of the pair (a stack of n unit boxes puts
+    // about 2n on its lowest box-on-box contact).
+    float total = 0.0f;
+    for (int k = 0; k < c.pointCount; ++k) total += c.points[k].normalImpulse;
+    float weight = params.weightImpulse / (c.invMassA + c.invMassB);
+    float carried = weight > 0.0f ? total / weight : 0.0f;
+    float follow = params.loadFollow;
+    if (carried > params.loadFollowWeights) {
+      float r = params.loadFollowWeights / carried;
+      follow *= r * r * r;
+    }
+    for (int k = 0; k < m.m.count; ++k) {
+      if (c.pointOf[k] < 0) {
+        m.impulses[k] = m.loads[k] = 0.0f;
+        continue;
+      }
+      const ContactSolverPoint& q = c.points[c.pointOf[k]];
+      m.impulses[k] = q.normalImpulse;
+      m.loads[k] = q.restImpulse + follow * (q.normalImpulse - q.restImpulse);
+    }
     m.frictionImpulse = c.tangent[0] * c.tangentRows[0].impulse + c.tangent[1] * c.tangentRows[1].impulse;
     m.twistImpulse = c.twistImpulse;
     m.frictionNormal = c.normal;

@@ -22,6 +22,7 @@ struct ContactSolverPoint {
   float separation;       // at the step's start (< 0: penetration)
   float normalMass;       // 1 / (J M^-1 J^T), 0 when neither body moves along n
   float normalImpulse;    // accumulated over the step (warm started)
+  float restImpulse;      // the load remembered for the point: the soft push relaxes to it
   float maxNormalImpulse; // largest impulse applied in one pass: restitution acts only where > 0
   float relativeVelocity; // normal velocity at the step's start (< 0: approaching)
 };
@@ -64,6 +65,12 @@ struct ContactSolverParams {
   float maxPushSpeed;         // fastest separation that recovering a penetration may cause
   float slop;                 // penetration left to rest on
   float speculative;          // gap within which points are always kept
+  float weightImpulse;        // impulse per solver sub-step of gravity on a unit mass
+  // Each step a point's remembered load moves this fraction of the way to
+  // the impulse it carried; less, by the cube of the ratio, on a contact
+  // carrying more than loadFollowWeights times its pair's effective weight.
+  float loadFollow;
+  float loadFollowWeights;
 };
 
 struct ContactSolver {
@@ -86,5 +93,7 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
                          float invDt, bool useBias);
 // Bounces points that approached faster than the threshold and pushed.
 void ContactSolver_ApplyRestitution(ContactSolver* cs, SolverBodyState* states, float threshold);
-// Writes the impulses back to the manifolds for the next step's warm start.
-void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds);
+// Writes the impulses back to the manifolds for the next step's warm start,
+// and moves each point's remembered load part of the way to the impulse it
+// carried (see ContactSolverParams::loadFollow).
+void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, const ContactSolverParams& params);

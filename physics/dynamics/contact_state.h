@@ -28,6 +28,7 @@ struct SolverManifold {
   ContactManifold m;
   Vec3 onA[4];                // each point in a's body space: the place a warm start belongs to
   float impulses[4];          // normal impulse per point, for the next step's warm start
+  float loads[4];             // the load per point the soft push relaxes to (impulse per sub-step)
   Vec3 frictionImpulse;       // the manifold's friction impulse across its normal (world)
   float twistImpulse;         // and about its normal
   Vec3 frictionNormal;        // the normal they were taken about

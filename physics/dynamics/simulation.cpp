@@ -24,14 +24,29 @@ namespace {
 constexpr float kContactSlop = 0.0005f;
 // Contact springs: frequency (Hz) and damping ratio (well over critical: a
 // contact should not bounce back from its own push), and the fastest
-// separation that pushing out a penetration may cause. A stack of n boxes
-// settles by about n^2 g / (2 w^2) under its own weight, so contacts are as
-// stiff as the solver's sub-steps can follow at the usual step lengths
-// (the frequency is held to a quarter of the sub-step rate), and stay the
-// same when the step length changes within them.
+// separation that pushing out a penetration may cause. Contacts are as
+// stiff as the solver's sub-steps can follow at the usual step lengths (the
+// frequency is held to a quarter of the sub-step rate: stiffer ones ring a
+// tall stack), and stay the same when the step length changes within them.
+// A new load first compresses them (a stack of n boxes by about
+// n^2 g / (2 w^2)); the remembered load below then takes that back, leaving
+// each contact resting on its slop.
 constexpr float kContactHertz = 60.0f;
 constexpr float kContactDampingRatio = 10.0f;
 constexpr float kMaxPushSpeed = 3.0f;
+// How far a contact's remembered load moves towards the impulse it carried,
+// each time the contacts are solved. The soft push relaxes towards that load
+// instead of towards zero, so a steady load is held without the spring
+// staying compressed under it (a column of n boxes would otherwise settle by
+// the sum of n deflections). Remembering is a slow integral on top of the
+// spring, and a tall stack's slowest mode (a twenty-box column's period
+// spans about a dozen steps at 60 Hz) rings under it when it follows too
+// fast: following the whole impulse at once shakes that column apart, and
+// the safe rate falls steeply with the height. So it follows by a fifth, and
+// on contacts carrying more than 40 of their pair's effective weights (over
+// twenty boxes above) by less, as the cube of the excess.
+constexpr float kContactLoadFollow = 0.2f;
+constexpr float kContactLoadFollowWeights = 40.0f;
 // Joint springs: stiffer than contacts and closer to critical damping.
 constexpr float kJointHertz = 60.0f;
 constexpr float kJointDampingRatio = 2.0f;
@@ -439,6 +454,9 @@ void Solve(Simulation* sim, float h, float hRatio) {
   params.maxPushSpeed = kMaxPushSpeed;
   params.slop = kContactSlop;
   params.speculative = kSpeculativeSlack;
+  params.weightImpulse = Vec3_Norm(sim->gravity) * dt;
+  params.loadFollow = kContactLoadFollow;
+  params.loadFollowWeights = kContactLoadFollowWeights;
   ContactSolver_Prepare(&st->contactSolver, st->manifolds.Data(), st->manifolds.Count(), st->previous.Data(),
                         st->previous.Count(), set, params);
   JointStep joints{set, set->states.Data(), dt, invDt, hRatio,
@@ -456,7 +474,7 @@ void Solve(Simulation* sim, float h, float hRatio) {
     ContactSolver_Solve(&st->contactSolver, states, params, invDt, false);
   }
   ContactSolver_ApplyRestitution(&st->contactSolver, states, kBounceThreshold);
-  ContactSolver_Store(&st->contactSolver, st->manifolds.Data());
+  ContactSolver_Store(&st->contactSolver, st->manifolds.Data(), params);
   SolverSet_WriteVelocities(set);
 }
 
