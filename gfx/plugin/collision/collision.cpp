@@ -398,8 +398,11 @@ Atomic* GeomCollision_ForAllGeometryIntersections(Atomic* atomic, const GeomColl
         break;
     default: Raise(COLLISION_ERR_BAD_QUERY); return nullptr;
     }
+    // A geometry without vertices has nothing to hit, whatever its triangle
+    // count says (a stream with no vertex data reads back its triangles
+    // unset, every corner index 0 of an empty array).
     const Geometry* g = atomic->geometry;
-    if (!g || !g->triangles || !g->morphTarget || !g->morphTarget[0].verts) return atomic;
+    if (!g || !g->triangles || g->numVertices <= 0 || !g->morphTarget || !g->morphTarget[0].verts) return atomic;
     Query q = {};
     q.query = query;
     q.callback = callback;

@@ -162,6 +162,12 @@ TEST_F(CollisionTest, QueriesReportBadTypesAndStopWhenTheCallbackSays)
     EXPECT_EQ(e.pluginId, 0);
     EXPECT_EQ(e.code, (int32_t)ERR_NULL_ARGUMENT);
 
+    // Triangles without vertices, as a stream without vertex data reads
+    // back: nothing to hit and nothing read (the sanitizer build watches).
+    Atomic* hollow = Hold(Geometry_Create(0, 8, GEOMETRY_POSITIONS));
+    EXPECT_TRUE(Query(hollow, LineQuery({-5, -4, -3}, {5, 4, 3})).list.empty());
+    EXPECT_TRUE(Query(hollow, big).list.empty());
+
     // Another atomic's bounding sphere, in world space.
     Atomic* ball = Hold(MakeGrid(1, 0.5f, GEOMETRY_POSITIONS, material), worldshapes::FrameAt(0.5f, 0.3f, 0.1f));
     GeomCollisionQuery byAtomic = {};
