@@ -554,6 +554,11 @@ int32_t HitModeObject_GetStandingIndex(const Object* object)
     return HitModeObject_GetAnimCount(object) ? HitModeObject_GetAnimIndex(object) : 0;
 }
 
+int HitModeObject_ByProximity(void)
+{
+    return !ObjectCollision_InContact() && ObjectCollision_GetEventType() == OBJECT_EVENT_NONE;
+}
+
 uint32_t HitModeObject_GetAnimCount(const Object* object)
 {
     return HitModeObject_GetRecord(object) && object->animSet ? AnimSet_GetCount(object->animSet) : 0;

@@ -165,6 +165,10 @@ uint32_t HitModeObject_GetAnimCount(const Object* object);
 // (index 0): an object without animations (a plain mesh) stands on its
 // first. Read it before the hit test, which may step the animation.
 int32_t HitModeObject_GetStandingIndex(const Object* object);
+// 1 when the collision callback running was called by the proximity walk
+// that collects body-less objects: outside any collision event, so there is
+// no impact speed (the modes count it as a touch at speed 1).
+int HitModeObject_ByProximity(void);
 float HitModeObject_GetAnimLength(const Object* object);
 // The animation switched to when the current one ends (index below the count).
 void HitModeObject_ChooseNext(Object* object, int32_t index);

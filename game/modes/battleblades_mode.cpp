@@ -525,10 +525,7 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
     BattleBladesData* data = DataOf(record);
     if (!data || !object->body || !other || ObjectCollision_IsTouching()) return;
     const bool contact = ObjectCollision_GetEventType() == OBJECT_EVENT_CONTACT;
-    // A body-less object collected by proximity comes outside any event: a
-    // touch at speed 1, as for the walking modes.
-    const bool proximity = !ObjectCollision_InContact() && ObjectCollision_GetEventType() == OBJECT_EVENT_NONE;
-    const float impact = contact ? ObjectCollision_GetImpactSpeed() : (proximity ? 1.0f : 0.0f);
+    const float impact = contact ? ObjectCollision_GetImpactSpeed() : (HitModeObject_ByProximity() ? 1.0f : 0.0f);
 
     if (HitModeObject_GetRecord(other)) {
         const int32_t index = HitModeObject_GetStandingIndex(other);

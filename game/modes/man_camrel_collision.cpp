@@ -262,7 +262,7 @@ void ManCamRelMode_Collision(Object* object, EntityRecord* record, Object* other
         return;
     }
     const bool contact = ObjectCollision_InContact() != 0;
-    const bool proximity = !contact && ObjectCollision_GetEventType() == OBJECT_EVENT_NONE;
+    const bool proximity = HitModeObject_ByProximity() != 0;
     float impact = proximity ? 1.0f : 0.0f;
     if (contact) {
         impact = ObjectCollision_GetImpactSpeed();

@@ -174,10 +174,7 @@ void SkaterMode_Collision(Object* object, EntityRecord* record, Object* other, u
 {
     SkaterData* data = DataOf(record);
     if (!data || !other || ObjectCollision_IsTouching() || !HitModeObject_GetRecord(other)) return;
-    // A body-less object collected by proximity comes outside any event: it
-    // counts as a touch at speed 1, as for the walking modes.
-    const bool proximity = !ObjectCollision_InContact() && ObjectCollision_GetEventType() == OBJECT_EVENT_NONE;
-    const float impact = proximity ? 1.0f : ObjectCollision_GetImpactSpeed();
+    const float impact = HitModeObject_ByProximity() ? 1.0f : ObjectCollision_GetImpactSpeed();
     const int32_t index = HitModeObject_GetStandingIndex(other);
     if (!HitModeObject_TestHit(other, impact, record->player, record->typeMask)) return;
     (void)object;

@@ -597,7 +597,7 @@ void SkitterMode_Collision(Object* object, EntityRecord* record, Object* other, 
     if (!d || !object || d->switchedOff) return;
     const bool contact = ObjectCollision_InContact() != 0;
     if (contact && ObjectCollision_IsTouching()) return;
-    const bool proximity = !contact && ObjectCollision_GetEventType() == OBJECT_EVENT_NONE;
+    const bool proximity = HitModeObject_ByProximity() != 0;
     const float now = Entity_GetTime(record);
     Vec3 at, up;
     Mode_Facing(object, record, &at, &up);
