@@ -257,6 +257,26 @@ TEST_F(TextureTest, MipmappingFilterInTheChunkTurnsMipLevelsOn)
     Texture_Destroy(read);
 }
 
+TEST_F(TextureTest, AMipFilterOnAPictureReadWithoutLevelsReadsBackWithoutThem)
+{
+    // As a mesh does: the picture read plainly, then a mip filter set. No
+    // level files exist, so a reader that only asked for them would lose
+    // the texture.
+    WritePng("floor", 4, 4, 0x604080ff);
+    Texture_SetMipmapping(0);
+    Texture *texture = Texture_Read("floor", nullptr);
+    ASSERT_NE(texture, nullptr);
+    texture->filterAddressing = 0x1106;
+    Chunk chunk;
+    ASSERT_TRUE(WriteChunks(chunk, {texture}));
+    Texture_Destroy(texture);
+    Texture *read = ReadChunkFrom(&chunk.memory);
+    ASSERT_NE(read, nullptr);
+    EXPECT_FALSE(Raster_GetFormat(read->raster) & RASTERFORMATMIPMAP);
+    EXPECT_EQ(read->filterAddressing, 0x1106u);
+    Texture_Destroy(read);
+}
+
 TEST_F(TextureTest, MissingImageLeavesTheStreamAfterTheTexture)
 {
     WritePng("here", 2, 2, 0xffffffff);
