@@ -972,38 +972,6 @@ void Compact(RasteriserQuads* Q, uint32_t* const (&perLane)[N]) {
   Q->count = k;
 }
 
-// A stage's texture sampled at every lane.
-void SampleLanes(const RasteriserPlan& P, const RasteriserStage& sg, const RasteriserSetup& S, const Lanes& L,
-                 const float* w, uint32_t* tex) {
-  alignas(16) float s[RASTERISER_LANES_MAX], t[RASTERISER_LANES_MAX];
-  AttributeLanes(S.p[2 + sg.attr], L, w, s);
-  AttributeLanes(S.p[3 + sg.attr], L, w, t);
-  if (sg.levels[0].tiled) {
-    SampleStage(sg, P.palette, FetchTiled{}, s, t, L.quads, tex);
-  } else if (sg.format == D3DFMT_A8R8G8B8 || sg.format == D3DFMT_X8R8G8B8) {
-    SampleStage(sg, P.palette, Fetch32{}, s, t, L.quads, tex);
-  } else {
-    SampleStage(sg, P.palette, FetchAny{}, s, t, L.quads, tex);
-  }
-  // Filtering mixes X8R8G8B8's undefined alpha bytes; the result's alpha is 1.0.
-  if (sg.format == D3DFMT_X8R8G8B8)
-    for (int j = 0; j < L.lanes; ++j) tex[j] |= 0xFF000000u;
-}
-
-// The pixel shader's colour at every lane: the stages it reads sampled,
-// then the program.
-__attribute__((noinline)) void ShadeProgram(const RasteriserPlan& P, const RasteriserSetup& S, const Lanes& L,
-                                            const float* w, const uint32_t* diffuse, uint32_t* out) {
-  alignas(16) uint32_t tex[RASTERISER_PSHADER_TEXTURES][RASTERISER_LANES_MAX];
-  const uint32_t* textures[RASTERISER_PSHADER_TEXTURES] = {};
-  for (int si = 0; si < P.stageCount; ++si)
-    if (P.stages[si].sample) {
-      SampleLanes(P, P.stages[si], S, L, w, tex[si]);
-      textures[si] = tex[si];
-    }
-  RasteriserPShader_Run(P.shader, diffuse, textures, L.lanes, out);
-}
-
 }  // namespace
 
 int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
@@ -1181,17 +1149,33 @@ void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup
   static const uint32_t kZero[RASTERISER_LANES_MAX] = {};
   if (P.stageCount) Broadcast(factor, P.textureFactor, lanes);
   uint32_t* current = diffuse;
-  if (P.shader) {
-    ShadeProgram(P, *S, L, w, diffuse, stageOut[0]);
-    current = stageOut[0];
-  }
-  const int combinerStages = P.shader ? 0 : P.stageCount;
-  for (int si = 0; si < combinerStages; ++si) {
+  // With a pixel shader the stages only sample, each into its own array,
+  // and the program combines them after the loop.
+  alignas(16) uint32_t programTex[RASTERISER_PSHADER_TEXTURES][RASTERISER_LANES_MAX];
+  const uint32_t* programTextures[RASTERISER_PSHADER_TEXTURES] = {};
+  for (int si = 0; si < P.stageCount; ++si) {
     const RasteriserStage& sg = P.stages[si];
+    uint32_t* const sampled = P.shader ? programTex[si] : tex;
     if (sg.sample) {
-      SampleLanes(P, sg, *S, L, w, tex);
+      alignas(16) float s[RASTERISER_LANES_MAX], t[RASTERISER_LANES_MAX];
+      AttributeLanes(S->p[2 + sg.attr], L, w, s);
+      AttributeLanes(S->p[3 + sg.attr], L, w, t);
+      if (sg.levels[0].tiled) {
+        SampleStage(sg, P.palette, FetchTiled{}, s, t, L.quads, sampled);
+      } else if (sg.format == D3DFMT_A8R8G8B8 || sg.format == D3DFMT_X8R8G8B8) {
+        SampleStage(sg, P.palette, Fetch32{}, s, t, L.quads, sampled);
+      } else {
+        SampleStage(sg, P.palette, FetchAny{}, s, t, L.quads, sampled);
+      }
+      // Filtering mixes X8R8G8B8's undefined alpha bytes; the result's alpha is 1.0.
+      if (sg.format == D3DFMT_X8R8G8B8)
+        for (int j = 0; j < lanes; ++j) sampled[j] |= 0xFF000000u;
     } else {
       Broadcast(tex, 0xFFFFFFFFu, lanes);
+    }
+    if (P.shader) {
+      programTextures[si] = sg.sample ? sampled : nullptr;
+      continue;
     }
     const CombineInputs in = {diffuse, current, tex, factor, kZero, scratch, lanes};
     uint32_t* colourOut = current == stageOut[0] ? stageOut[1] : stageOut[0];
@@ -1207,6 +1191,10 @@ void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup
       for (int j = 0; j < lanes; ++j) colourOut[j] = (colourOut[j] & 0x00FFFFFFu) | (alphaOut[j] & 0xFF000000u);
     }
     current = colourOut;
+  }
+  if (P.shader) {
+    RasteriserPShader_Run(P.shader, diffuse, programTextures, lanes, stageOut[0]);
+    current = stageOut[0];
   }
 
   if (P.fog) {
