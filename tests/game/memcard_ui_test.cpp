@@ -366,32 +366,6 @@ TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByte)
     EXPECT_TRUE(ReadFile(SavePath('A', 0)).empty());
 }
 
-TEST_F(MemCardTest, FreeSpaceDecidesWhetherAnEmptyPlaceIsWritten)
-{
-    struct Case {
-        int readable;
-        uint64_t bytes;
-        const char* message;
-    } cases[] = {
-        {0, 0, "LS_MEMCARD_ERROR_CARDUNFORMATTED"},
-        {1, 1000, "LS_MEMCARD_ERROR_SAVENOSPACE"},
-        {1, 5ull << 30, "LS_MEMCARD_MESSAGE_SAVEINPROGRESS"},  // above 4 GB
-    };
-    for (const Case& c : cases) {
-        g_freeReadable = c.readable;
-        g_freeBytes = c.bytes;
-        SaveAt(1);
-        EXPECT_EQ(Text(), c.message);
-        Wait(4.0f);
-        State_Reset();
-        MemCardUITest_Reset();
-        ASSERT_EQ(State_Init(), 1);
-        root_ = State_Create();
-        State_SetUpdate(root_, RootUpdate);
-        EXPECT_EQ(ReadFile(SavePath('A', 1)).size(), c.readable && c.bytes > 4096 ? SAVE_RECORD_SIZE : 0u);
-    }
-}
-
 TEST_F(MemCardTest, AFileNameWithAPathCharacterWritesNothing)
 {
     Text_Shutdown();
@@ -499,12 +473,14 @@ TEST_F(MemCardTest, TheBootCheckShowsWhatTheSlotsHold)
     EXPECT_EQ(ReadFile(SavePath('C', 5)).size(), SAVE_RECORD_SIZE);
 }
 
-// The confirmations every mode shares, from the Save road's file grid at its
-// first place: the messages each road shows in turn, where it ends, and what
-// the disk holds afterwards.
+// What the storage says to a save at an empty place (the free space among
+// it) and the confirmations every mode shares, from the Save road's file
+// grid at its first place: the messages each road shows in turn, where it
+// ends, and what the disk holds afterwards.
 TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
 {
-    enum Storage { PLAIN, UNREADABLE, BLOCKED, READ_ONLY };  // BLOCKED: a file named SaveGame
+    // BLOCKED: a file named SaveGame; FULL: 1000 bytes free; HUGE: above 4 GB free.
+    enum Storage { PLAIN, UNREADABLE, BLOCKED, READ_ONLY, FULL, HUGE };
     enum Removal { KEPT, AT_CHECK, AT_ANSWER };              // when the slot goes away
     // Messages, and what is on the disk afterwards.
     const char* const F = "LS_MEMCARD_MESSAGE_SAVESELECTFILE";
@@ -516,6 +492,7 @@ TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
     const char* const FI = "LS_MEMCARD_MESSAGE_FORMATINPROGRESS";
     const char* const RO = "LS_MEMCARD_ERROR_CARDUNFORMATTEDREADONLY";
     const char* const CI = "LS_MEMCARD_MESSAGE_CHECKINPROGRESS";
+    const char* const SI = "LS_MEMCARD_MESSAGE_SAVEINPROGRESS";
     const char* const GONE[] = {"LS_MEMCARD_ERROR_DELETECARDREMOVED", "LS_MEMCARD_ERROR_FORMATCARDREMOVED",
                                 "LS_MEMCARD_ERROR_CHECKCARDREMOVED"};
     const int M = SYSFILE_MISSING, FL = SYSFILE_FILE, D = SYSFILE_FOLDER;
@@ -543,6 +520,8 @@ TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
         {"read-only, empty place", false, READ_ONLY, KEPT, kSel, -1, M, M, {F, RO, F}},
         {"read-only, over a save", true, READ_ONLY, KEPT, kSel, -1, FL, D, {F, RO, F}},
         {"slot gone in the check", true, PLAIN, AT_CHECK, kSel, -1, FL, D, {CI, GONE[2], S}},
+        {"no space", false, FULL, KEPT, kSel, -1, M, M, {F, "LS_MEMCARD_ERROR_SAVENOSPACE", S}},
+        {"above 4 GB free", false, HUGE, KEPT, kSel, -1, FL, D, {F, SI, "LS_MEMCARD_SUCCESS_SAVE"}},
     };
     const std::string original = ValidRecord();
     for (const Case& c : cases) {
@@ -551,6 +530,7 @@ TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
         if (c.save) PlantSave('A', 0, original);
         if (c.storage == BLOCKED) std::ofstream("SaveGame") << "not a folder";
         g_freeReadable = c.storage != UNREADABLE;
+        g_freeBytes = c.storage == FULL ? 1000 : c.storage == HUGE ? 5ull << 30 : 1ull << 30;
         SysFile_SetWritableQuery(c.storage == READ_ONLY ? RefuseChanges : nullptr);
         Save_SetCardQuery(nullptr);
         std::vector<std::string> seen;
@@ -564,7 +544,8 @@ TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
             note();
         };
         auto settleOn = [&](std::initializer_list<uint32_t> kinds) {
-            for (float t = 0; t < 6.0f && std::find(kinds.begin(), kinds.end(), Ui()->message.kind) == kinds.end();
+            for (float t = 0;
+                 t < 6.0f && Running() && std::find(kinds.begin(), kinds.end(), Ui()->message.kind) == kinds.end();
                  t += kDt) {
                 Frame({});
                 note();
