@@ -22,6 +22,10 @@ void FrontEnd_ControllerOptionsExit(int);
 void FrontEnd_ControllerOptionsUpdate(float* dt);
 void FrontEnd_ControllerOptionsRenderBack(float* time);
 void FrontEnd_ControllerOptionsRenderFront(float* time);
+// ControllerOptions' texts: what each button of the controller does in the
+// layout chosen (one label per item, beside it), the player's controller
+// and the layout's number.
+void FrontEnd_DrawBindingLabels(void);
 void FrontEnd_ControllerOptions2Enter(int);
 void FrontEnd_ControllerOptions2Exit(int);
 void FrontEnd_ControllerOptions2Update(float* dt);
