@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "app/colour.h"
+#include "app/shell.h"
 #include "app/sound.h"
 #include "app/text.h"
 #include "common/maths.h"
@@ -202,15 +203,18 @@ Vec3 ProjectNode(View* view, const FrontEndModelScreen& m, Node* node)
     return at;
 }
 
-// A leader from (x, y) to the point: along to the point's x, then up or
-// down to it, where a marker sits on it; three quads.
+// A leader from (x, y) to the point (virtual screen): along to the point's
+// x, then up or down to it, where a marker sits on it; three quads, which
+// the batch takes in pixels of the window.
 void AddLeader(QuadBatch* batch, float x, float y, const Vec3& to, uint32_t colour)
 {
+    const float sx = (float)App_GetScreenWidth() / 640.0f, sy = (float)App_GetScreenHeight() / 480.0f;
     const float line = 0.75f, marker = 4.0f;
-    QuadBatch_AddQuad(batch, std::min(x, to.x), y - line, std::max(x, to.x), y + line, colour, QUADBATCH_SECOND_PASS);
-    QuadBatch_AddQuad(batch, to.x - line, std::min(y, to.y), to.x + line, std::max(y, to.y), colour,
-                      QUADBATCH_SECOND_PASS);
-    QuadBatch_AddQuad(batch, to.x - marker, to.y - marker, to.x + marker, to.y + marker, colour, QUADBATCH_SECOND_PASS);
+    const float rects[3][4] = {{std::min(x, to.x), y - line, std::max(x, to.x), y + line},
+                               {to.x - line, std::min(y, to.y), to.x + line, std::max(y, to.y)},
+                               {to.x - marker, to.y - marker, to.x + marker, to.y + marker}};
+    for (const auto& r : rects)
+        QuadBatch_AddQuad(batch, r[0] * sx, r[1] * sy, r[2] * sx, r[3] * sy, colour, QUADBATCH_SECOND_PASS);
 }
 
 }  // namespace
@@ -374,7 +378,9 @@ void FrontEnd_ControllerOptions2Enter(int)
     ReleaseModel(nullptr, m);
     BuildModel(s, m);
     if (Node* model = FrontEnd_ScreenAnimValue(s->index, 0)) {
-        const Vec3 size = {kControlsModelSize, kControlsModelSize, kControlsModelSize};
+        // Sized afresh on every entry: the node keeps its matrix between them.
+        const Vec3 up = {0.0f, 1.0f, 0.0f}, size = {kControlsModelSize, kControlsModelSize, kControlsModelSize};
+        Node_SetRotation(model, &up, 0.0f);
         Node_Scale(model, &size, 0);
     }
     m.batch = QuadBatch_Create(64, 64);

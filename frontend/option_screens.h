@@ -5,6 +5,14 @@
 // volumes in sixteenths and a two-state option, with a confirm step, a
 // restore on cancel and the autosave on confirm).
 //
+// The model screens draw their first animation's model over the background
+// from a camera node of their own at the origin, with a field of view of
+// 0.55: ControllerOptions' camera eases towards the button of the focused
+// label (each label points at its button), ControllerOptions2's towards the
+// control its shown item names ("Item<n>"), SoundOptions' looks straight
+// ahead. SoundOptions holds its text file's section on the two-state
+// option's value, so the data lays out how each value shows.
+//
 // The screens run without their models: a missing scene, animation or node
 // is neither placed nor drawn.
 //
