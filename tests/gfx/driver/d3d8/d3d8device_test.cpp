@@ -265,12 +265,12 @@ TEST_F(DeviceSystemTest, FailedDeviceCreationFailsTheStart)
 TEST_F(DeviceSystemTest, FocusHidesAndRestoresOnlyFullScreen)
 {
     StartEngine(0);
-    EXPECT_EQ(D3D8_DeviceSystem(REQ_FOCUS, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(Engine_Focus(0), 1);
     EXPECT_EQ(Window_IsVisible(window), 1);
     D3D8_System()->presentParams.Windowed = 0;
-    EXPECT_EQ(D3D8_DeviceSystem(REQ_FOCUS, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(Engine_Focus(0), 1);
     EXPECT_EQ(Window_IsVisible(window), 0);
-    EXPECT_EQ(D3D8_DeviceSystem(REQ_FOCUS, nullptr, nullptr, 1), 1);
+    EXPECT_EQ(Engine_Focus(1), 1);
     EXPECT_EQ(Window_IsVisible(window), 1);
     D3D8_System()->presentParams.Windowed = 1;
 }
