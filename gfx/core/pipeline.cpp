@@ -18,8 +18,18 @@ struct Scratch {
 };
 
 const PipelineRenderStateVector kDefaultRenderStates = {
-    PIPELINE_RSV_PERSPECTIVE | PIPELINE_RSV_ZTEST | PIPELINE_RSV_ZWRITE, 2, 5, 6, nullptr, 1, 1, 2, 0xFFFFFFFFu, 0,
-    0xFFFFFFFFu};
+    .flags = PIPELINE_RSV_PERSPECTIVE | PIPELINE_RSV_ZTEST | PIPELINE_RSV_ZWRITE,
+    .shadeMode = 2,
+    .srcBlend = 5,
+    .destBlend = 6,
+    .textureRaster = nullptr,
+    .addressU = 1,
+    .addressV = 1,
+    .filterMode = 2,
+    .borderColour = 0xFFFFFFFFu,
+    .fogType = 0,
+    .fogColour = 0xFFFFFFFFu,
+};
 
 struct PipelineModule {
     FreeList* pipelines;

@@ -169,9 +169,9 @@ struct Raster;
 // The render states a pipeline starts its drawing from, in engine values
 // (the render-state numbers of renderstate.h). Eleven words in this order.
 struct PipelineRenderStateVector {
-    uint32_t flags;         // PIPELINE_RSV_* bits
-    uint32_t shadeMode;     // 1 flat, 2 Gouraud
-    uint32_t srcBlend;      // blend modes 1-11
+    uint32_t flags;      // PIPELINE_RSV_* bits
+    uint32_t shadeMode;  // 1 flat, 2 Gouraud
+    uint32_t srcBlend;   // blend modes 1-11
     uint32_t destBlend;
     Raster* textureRaster;  // stage 0's raster; null for none (not owned)
     uint32_t addressU;      // addressing modes 1-4

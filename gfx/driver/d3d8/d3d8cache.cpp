@@ -239,7 +239,7 @@ int32_t D3D8_SetMaterialFromColor(const uint8_t *colour, const float *surface, i
     return 1;
 }
 
-int32_t D3D8_LightsEqual(const D3DLIGHT8 *a, const D3DLIGHT8 *b)
+int32_t D3D8_LightsEqual(const D3DLIGHT8* a, const D3DLIGHT8* b)
 {
     // Every field, bit for bit: a light whose attenuation, falloff, specular
     // or ambient changed lights differently, so it must reach the device too

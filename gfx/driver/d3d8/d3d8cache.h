@@ -81,7 +81,7 @@ int32_t D3D8_SetMaterialFromColor(const uint8_t *colour, const float *surface, i
 void D3D8_SetAmbientLight(float r, float g, float b);
 // 1 when the two lights are the same in every field (type, colours,
 // position, direction, range, falloff, attenuation and cone angles).
-int32_t D3D8_LightsEqual(const D3DLIGHT8 *a, const D3DLIGHT8 *b);
+int32_t D3D8_LightsEqual(const D3DLIGHT8* a, const D3DLIGHT8* b);
 // Lights are sent unless D3D8_LightsEqual to the cached copy; the cache
 // grows to the highest index set (indices above 65535 are refused with 0).
 int32_t D3D8_SetLight(uint32_t index, const D3DLIGHT8 *light);

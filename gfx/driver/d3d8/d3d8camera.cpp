@@ -144,7 +144,7 @@ int32_t ResizeZRaster(Raster *z, int32_t width, int32_t height)
 
 // Checks the second window and rebuilds what its size needs. 1 when drawing
 // may go on.
-int32_t CheckOtherWindow(Camera *camera, D3D8RasterExt *ext)
+int32_t CheckOtherWindow(Camera* camera, D3D8RasterExt* ext)
 {
     Window *window = (Window *)ext->window;
     WindowRect client;
@@ -161,7 +161,7 @@ int32_t CheckOtherWindow(Camera *camera, D3D8RasterExt *ext)
 }
 
 // The second window's checks, then its back buffer as the render target.
-int32_t TargetOtherWindow(Camera *camera, D3D8RasterExt *ext)
+int32_t TargetOtherWindow(Camera* camera, D3D8RasterExt* ext)
 {
     if (!CheckOtherWindow(camera, ext)) return 0;
     ext = OtherWindowExt(camera->frameBuffer);
@@ -323,7 +323,7 @@ int32_t D3D8_CameraBeginUpdate(void *, void *cameraPtr, int32_t)
     // resets the device there, which brings transforms, viewport and render
     // target back to the device's defaults. What this camera sets follows,
     // so the frame of the reset draws as every other frame does.
-    D3D8RasterExt *other = OtherWindowExt(raster);
+    D3D8RasterExt* other = OtherWindowExt(raster);
     if (other ? !CheckOtherWindow(camera, other) : !CheckDeviceWindow()) return 0;
     if (!D3D8_BeginScene()) return 0;
     SetViewTransform(camera);

@@ -16,7 +16,7 @@ typedef uint32_t (*D3D8PackFunc)(const uint8_t *rgba);
 D3D8PackFunc D3D8_PackFunctionFor(uint32_t formatWord);
 // Packs rgba into *pixel by the format word; 0 (nothing written, no error
 // raised) for codes without a rule.
-int D3D8_PackPixel(uint32_t *pixel, const uint8_t *rgba, uint32_t formatWord);
+int D3D8_PackPixel(uint32_t* pixel, const uint8_t* rgba, uint32_t formatWord);
 // Unpacks pixel into rgba by the format word. A palettised word returns the
 // value itself as the colour word. Returns 0 for codes without a rule.
 int D3D8_UnpackPixel(uint8_t rgba[4], uint32_t pixel, uint32_t formatWord);

@@ -144,7 +144,7 @@ void TrackStage0Alpha(bool hasAlpha)
 // others are disabled.
 void QueueNoTexture(uint32_t stage)
 {
-    if (IDirect3DDevice8 *device = D3D8_GetDevice()) device->SetTexture(stage, nullptr);
+    if (IDirect3DDevice8* device = D3D8_GetDevice()) device->SetTexture(stage, nullptr);
     if (stage == 0) {
         D3D8_SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
         D3D8_SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);

@@ -72,7 +72,7 @@ protected:
     static uint32_t BackBufferPixel(int x, int y)
     {
         D3D8Test_Finish();
-        const D3D8DrawSurface &s = D3D8_DeviceState()->backBuffer->surface;
+        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
         uint32_t v = 0;
         memcpy(&v, s.pixels + y * s.pitch + x * 4, 4);
         return v & 0xFFFFFF;
@@ -85,8 +85,8 @@ protected:
         D3DMATRIX view = {}, projection = {};
         device->GetTransform(D3DTS_VIEW, &view);
         device->GetTransform(D3DTS_PROJECTION, &projection);
-        EXPECT_EQ(view.m[3][1], -2.0f);        // the camera's frame at y = 2
-        EXPECT_EQ(projection.m[2][3], 1.0f);   // perspective
+        EXPECT_EQ(view.m[3][1], -2.0f);       // the camera's frame at y = 2
+        EXPECT_EQ(projection.m[2][3], 1.0f);  // perspective
         D3DVIEWPORT8 vp = {};
         device->GetViewport(&vp);
         EXPECT_EQ(vp.Y, 240u);

@@ -34,7 +34,7 @@ TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
 {
     const uint8_t white128[4] = {255, 255, 255, 128}, mixed[4] = {0x12, 0x34, 0x56, 0x78};
     const struct {
-        const uint8_t *rgba;
+        const uint8_t* rgba;
         uint32_t format, packed;
     } cases[] = {
         {white128, RASTERFORMAT1555, 0xffffu},
@@ -50,7 +50,7 @@ TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
         // LUM8: integer divisions in order: (52*59 + 86*11 + 18*30) / 100 = 45, then 45 * 120 / 255 = 21.
         {mixed, RASTERFORMATLUM8, 21u},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         uint32_t pixel = 0;
         ASSERT_EQ(D3D8_PackPixel(&pixel, c.rgba, c.format), 1) << std::hex << c.format;
         EXPECT_EQ(pixel, c.packed) << std::hex << c.format;

@@ -296,7 +296,7 @@ protected:
 
 TEST_F(StageForgetTest, AStageWhoseTextureWentAwayIsUntexturedAndSentAgain)
 {
-    Raster *raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
+    Raster* raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
     ASSERT_NE(raster, nullptr);
     ASSERT_NE(D3D8_RasterExt(raster)->alpha, 0);
     D3D8_SetStageRaster(raster, 0);
@@ -319,7 +319,7 @@ TEST_F(StageForgetTest, AStageWhoseTextureWentAwayIsUntexturedAndSentAgain)
                     {0, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
                     {1, D3DTSS_COLOROP, D3DTOP_DISABLE},
                     {1, D3DTSS_ALPHAOP, D3DTOP_DISABLE}};
-    for (const auto &e : expected) {
+    for (const auto& e : expected) {
         device->GetTextureStageState(e.stage, e.type, &value);
         EXPECT_EQ(value, e.value) << e.stage << "/" << e.type;
     }
