@@ -69,14 +69,6 @@ protected:
         const Im3DBatch batch = {3, v, 36, 2, nullptr, 3, nullptr, 0};
         return D3D8_Im3DSubmit(&batch);
     }
-    static uint32_t BackBufferPixel(int x, int y)
-    {
-        D3D8Test_Finish();
-        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
-        uint32_t v = 0;
-        memcpy(&v, s.pixels + y * s.pitch + x * 4, 4);
-        return v & 0xFFFFFF;
-    }
     // After a reset in the begin update: the device has the camera's view,
     // projection and viewport (the lower half, split-screen style), and the
     // wall covers exactly that half.
