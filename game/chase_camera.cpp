@@ -352,13 +352,6 @@ int ChaseCamera_LoadConfig(ConfigNode* reader, ChaseCamera** slot, const char* s
     return 1;
 }
 
-void ChaseCamera_Free(ChaseCamera** slot)
-{
-    if (!slot) return;
-    Mem_Free(*slot);
-    *slot = nullptr;
-}
-
 // ---------------------------------------------------------------- Frames
 
 void ChaseCamera_Reset(ChaseCamera* c, Node* node, const Vec3* angles, const float* distance)

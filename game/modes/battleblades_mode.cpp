@@ -304,7 +304,7 @@ void BattleBladesMode_Load(ConfigNode* reader, void* modeData, EntityRecord* rec
     Vehicle_SectionName(pass, section, sizeof section);
     if (pass == 0) {
         // What the fields own goes before they are zeroed.
-        ChaseCamera_Free(&data->camera);
+        Mem_FreeSlot(&data->camera);
         Route_Free(&data->route);
         memset(data, 0, sizeof *data);
         data->maxDamageGiven = 100.0f;
@@ -611,7 +611,7 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
 void BattleBladesMode_Free(EntityRecord* record)
 {
     if (BattleBladesData* data = DataOf(record)) {
-        ChaseCamera_Free(&data->camera);
+        Mem_FreeSlot(&data->camera);
         Route_Free(&data->route);
     }
 }

@@ -126,7 +126,8 @@ struct Collect {
     BroomStickData* data;
 };
 
-int CollectObject(void* item, void* arg)
+// Keeps the level's hit-mode pickups by kind and remembers its end area.
+int BroomStickMode_CollectObject(void* item, void* arg)
 {
     BroomStickData* data = ((Collect*)arg)->data;
     Object* object = (Object*)item;
@@ -141,8 +142,10 @@ int CollectObject(void* item, void* arg)
     case 4:
         if (data->compPickupCount == data->compPickupCapacity) {
             uint32_t capacity = data->compPickupCapacity ? data->compPickupCapacity * 2 : 8;
-            Object** grown = (Object**)Mem_Realloc(data->compPickups, 8, sizeof(Object*) * capacity);
-            if (!grown) return 0;
+            const size_t size = sizeof(Object*) * capacity;
+            Object** grown = (Object**)Mem_Realloc(data->compPickups, 8, size);
+            // A failed grow hands the old block back.
+            if (!grown || Mem_GetSize(grown) < size) return 0;
             data->compPickups = grown;
             data->compPickupCapacity = capacity;
         }
@@ -312,14 +315,14 @@ void BroomStickMode_Load(ConfigNode* reader, void* modeData, EntityRecord* recor
         if (record->player) Player_SetUserWord((int)record->player - 1, nullptr);
         ProjType_Free(&data->weapons);
         ColArea_Free(&data->areas);
-        ChaseCamera_Free(&data->camera);
+        Mem_FreeSlot(&data->camera);
         // The level's pickups and end area are found afresh: each counts
         // once however often the record is loaded.
         data->compPickupCount = 0;
         data->scorePresent = data->hiddenPresent = 0;
         data->endArea = nullptr;
         Collect collect = {data};
-        if (List* objects = Level_GetObjectList()) List_ForEach(objects, CollectObject, &collect);
+        if (List* objects = Level_GetObjectList()) List_ForEach(objects, BroomStickMode_CollectObject, &collect);
         if (data->endArea && HitModeObject_GetAnimCount(data->endArea) < 4) {
             GameLog_Printf(
                 "BroomStick: the end area has %u animations, fewer than the four its sequence needs; "
@@ -649,7 +652,7 @@ void BroomStickMode_Free(EntityRecord* record)
     if (!data) return;
     ProjType_Free(&data->weapons);
     ColArea_Free(&data->areas);
-    ChaseCamera_Free(&data->camera);
+    Mem_FreeSlot(&data->camera);
     Mem_Free(data->compPickups);
     data->compPickups = nullptr;
     data->compPickupCount = data->compPickupCapacity = 0;

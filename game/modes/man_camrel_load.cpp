@@ -232,7 +232,7 @@ void ManCamRelMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Ob
         if (record->player) Player_SetUserWord((int)record->player - 1, nullptr);
         ProjType_Free(&d->weapons);
         ColArea_Free(&d->areas);
-        ChaseCamera_Free(&d->camera);
+        Mem_FreeSlot(&d->camera);
         FreeCompletionList(d);
         d->scorePickupTotal = d->hiddenTotal = 0;
         d->endChecked = 0;
@@ -361,7 +361,7 @@ void ManCamRelMode_Free(EntityRecord* record)
     if (!d) return;
     ProjType_Free(&d->weapons);
     ColArea_Free(&d->areas);
-    ChaseCamera_Free(&d->camera);
+    Mem_FreeSlot(&d->camera);
     FreeCompletionList(d);
 }
 

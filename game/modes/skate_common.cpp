@@ -93,7 +93,7 @@ void SkateCommon_Load(ConfigNode* reader, SkateCommon* data, EntityRecord* recor
     Vehicle_SectionName(pass, section, sizeof section);
     if (pass == 0) {
         Route_LoadConfig(reader, section, object, &data->route, 1);
-        ChaseCamera_Free(&data->camera);
+        Mem_FreeSlot(&data->camera);
     } else {
         Route_LoadConfig(reader, section, object, &data->route, 0);
     }
@@ -125,7 +125,7 @@ void SkateCommon_Load(ConfigNode* reader, SkateCommon* data, EntityRecord* recor
 
 void SkateCommon_Free(SkateCommon* data)
 {
-    ChaseCamera_Free(&data->camera);
+    Mem_FreeSlot(&data->camera);
     Route_Free(&data->route);
 }
 

@@ -336,7 +336,7 @@ void SkitterMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Obje
         ModeKeys_SetDefaults(&kTable, d);
         ProjType_Free(&d->weapons);
         ColArea_Free(&d->areas);
-        ChaseCamera_Free(&d->camera);
+        Mem_FreeSlot(&d->camera);
         d->hashDamage = Name_Hash("DAMAGE", 1, 1);
         d->hashSword = Name_Hash("SWORD", 1, 1);
         d->hashDeathArea = Name_Hash("DEATHAREA", 1, 1);
@@ -709,7 +709,7 @@ void SkitterMode_Free(EntityRecord* record)
     if (!d) return;
     Route_Free(&d->route);
     ProjType_Free(&d->weapons);
-    ChaseCamera_Free(&d->camera);
+    Mem_FreeSlot(&d->camera);
     ColArea_Free(&d->areas);
     Mem_Free(d->speeds);
     d->speeds = nullptr;

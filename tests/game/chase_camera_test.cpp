@@ -47,7 +47,7 @@ protected:
     }
     void TearDown() override
     {
-        ChaseCamera_Free(&camera);
+        Mem_FreeSlot(&camera);
         EntityTest::TearDown();
     }
     int Load(const std::string& keys, const char* section = "controlData")
@@ -314,7 +314,6 @@ TEST_F(ChaseCameraTest, NullCamerasDoNothing)
     ChaseCamera_Reset(nullptr, cameraNode, nullptr, nullptr);
     EXPECT_EQ(ChaseCamera_SetAngleX(nullptr, 1.0f), 0.0f);
     EXPECT_EQ(ChaseCamera_GetDistanceTo(nullptr, followed), 0.0f);
-    ChaseCamera_Free(nullptr);
 }
 
 }  // namespace
