@@ -437,7 +437,7 @@ void ChaseCamera_Update(ChaseCamera* c, Node* node, float dt)
         Vec3 posMax = c->camLag.posDistMax, negMax = c->camLag.negDistMax;
         if (c->flags & CHASECAM_SNAPPED) {
             posMax.z = 0.1f;
-            negMax.z = 0.1f;
+            negMax.z = -0.1f;
         }
         Vec3 L = C0;
         LagStep(&L, P, A0, c->camLag, posMax, negMax);
