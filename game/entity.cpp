@@ -204,7 +204,7 @@ void DetachRecord(Object* object, EntityRecord* record)
     record->airStream = nullptr;
     record->heldFrom = nullptr;
     record->takeOverTarget = nullptr;
-    record->flags &= ~(ENTITY_HELD | ENTITY_FROZEN);
+    record->flags &= ~(ENTITY_FLAGGED | ENTITY_HELD | ENTITY_FROZEN);
     if (record->slots.detach) record->slots.detach(record);
     for (uint32_t i = 0; i < record->animSlotCount; ++i) AnimSet_SetObject(record->animSlots[i].set, nullptr);
     for (uint32_t i = 0; i < record->hudAnimCount; ++i) Node_SetParent(record->hudAnims[i].node, nullptr);

@@ -46,7 +46,7 @@ constexpr uint32_t AIRSTREAM_USER_INT = 16;
 // Entity flag bits.
 enum : uint32_t {
     ENTITY_ALIVE = 0x1,           // alive and placed (creation and respawn)
-    ENTITY_HELD = 0x4,            // held by another object (a cut-scene): its input stays zero
+    ENTITY_FLAGGED = 0x4,         // flagged by another object: the skating modes' lose flag
     ENTITY_FROZEN = 0x8,          // a player's clock stops; no route or movement slot runs
     ENTITY_TOUCHED = 0x10,        // touched something this frame (cleared at the end of the update)
     ENTITY_ON_GROUND = 0x20,      // a contact within hitGroundAngle of up; cleared above speed^2 0.7
@@ -56,6 +56,7 @@ enum : uint32_t {
     ENTITY_MOVING = 0x400,        // the movement slot runs this frame
     ENTITY_NO_QUERY = 0x800,      // not a query target (Entity_Query skips it)
     ENTITY_RESPAWNED = 0x1000,    // cleared at load and at every respawn
+    ENTITY_HELD = 0x2000,         // held by a cut-scene: its input stays zero
 };
 
 // Animation slot flags.
