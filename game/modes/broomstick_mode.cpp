@@ -138,7 +138,7 @@ int BroomStickMode_CollectObject(void* item, void* arg)
         return 0;
     }
     if (type != data->typeHashes[OBJTYPE_PICKUP]) return 0;
-    switch (Vehicle_Trunc(HitModeObject_GetValue(object, 0))) {
+    switch (Math_TruncToInt(HitModeObject_GetValue(object, 0))) {
     case 4:
         if (data->compPickupCount == data->compPickupCapacity) {
             uint32_t capacity = data->compPickupCapacity ? data->compPickupCapacity * 2 : 8;
@@ -161,7 +161,7 @@ int BroomStickMode_CollectObject(void* item, void* arg)
 void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Object* pickup)
 {
     const float v1 = Vehicle_Finite(HitModeObject_GetValue(pickup, 1), 0.0f);
-    switch (Vehicle_Trunc(HitModeObject_GetValue(pickup, 0))) {
+    switch (Math_TruncToInt(HitModeObject_GetValue(pickup, 0))) {
     case 3: Entity_AddHealth(record, v1); break;
     case 4:
         if (data->compCollected < data->levelCompPickupTotal) {
@@ -186,10 +186,10 @@ void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Obje
     case 5: {
         Vec3 at = Vehicle_BodyPosition(pickup);
         if (pickup->node) Node_GetWorldPosition(pickup->node, &at);
-        if (!BroomStick_OpenPopup(data, Vehicle_Trunc(v1), &at))
-            data->score = Vehicle_AddClamped(data->score, Vehicle_Trunc(v1));
+        if (!BroomStick_OpenPopup(data, Math_TruncToInt(v1), &at))
+            data->score = Math_AddClamped(data->score, Math_TruncToInt(v1));
         data->scoreCollected++;
-        if (data->scoreCollected >= Vehicle_Trunc((float)data->scorePresent * data->scoreFractionRequired))
+        if (data->scoreCollected >= Math_TruncToInt((float)data->scorePresent * data->scoreFractionRequired))
             data->flags |= BROOM_REQUIREMENT;
         break;
     }
@@ -205,14 +205,14 @@ void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Obje
     case 7: {
         Vec3 at = Vehicle_BodyPosition(pickup);
         if (pickup->node) Node_GetWorldPosition(pickup->node, &at);
-        if (!BroomStick_OpenPopup(data, Vehicle_Trunc(v1), &at))
-            data->score = Vehicle_AddClamped(data->score, Vehicle_Trunc(v1));
+        if (!BroomStick_OpenPopup(data, Math_TruncToInt(v1), &at))
+            data->score = Math_AddClamped(data->score, Math_TruncToInt(v1));
         data->hiddenCollected++;
         if (data->hiddenCollected >= data->hiddenPresent) data->flags |= BROOM_REQUIREMENT;
         break;
     }
     case 11:
-        ProjType_AddAmmo(&data->weapons, Vehicle_Trunc(v1), Vehicle_Trunc(HitModeObject_GetValue(pickup, 2)));
+        ProjType_AddAmmo(&data->weapons, Math_TruncToInt(v1), Math_TruncToInt(HitModeObject_GetValue(pickup, 2)));
         break;
     default: break;
     }
@@ -512,7 +512,7 @@ void BroomStickMode_CountHit(int32_t score, Object* object, Object* other, int c
     if (score == 0) return;
     Vec3 at = Vehicle_BodyPosition(other);
     if (other && other->node) Node_GetWorldPosition(other->node, &at);
-    if (!BroomStick_OpenPopup(data, score, &at)) data->score = Vehicle_AddClamped(data->score, score);
+    if (!BroomStick_OpenPopup(data, score, &at)) data->score = Math_AddClamped(data->score, score);
 }
 
 void BroomStickMode_Restart(Object* object, EntityRecord* record, int32_t fullRestart)
@@ -615,7 +615,7 @@ void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* othe
             }
             Projectile_OnHit(other, Projectile_GetOwner(other));
         } else if (type == h[OBJTYPE_SCORE]) {
-            data->score = Vehicle_AddClamped(data->score, Vehicle_Trunc(Projectile_GetHitValue(other, 0)));
+            data->score = Math_AddClamped(data->score, Math_TruncToInt(Projectile_GetHitValue(other, 0)));
             Projectile_OnHit(other, Projectile_GetOwner(other));
         }
     }

@@ -262,7 +262,7 @@ int ManCamRelMode_CollectObject(void* item, void* data)
     uint32_t type = HitModeObject_GetTypeHash(object);
     if (!type) return 0;
     if (type == d->typeHashes[MCR_TYPE_PICKUP]) {
-        switch ((int32_t)HitModeObject_GetValue(object, 0)) {
+        switch (Math_TruncToInt(HitModeObject_GetValue(object, 0))) {
         case 4: {
             size_t size = sizeof(Object*) * (d->levelCompCount + 1);
             Object** grown = (Object**)Mem_Realloc(d->levelComp, 8, size);

@@ -107,7 +107,7 @@ void HudTexts(ManCamRelData* d, EntityRecord* record, uint32_t rule)
     switch (rule) {
     case RULE_SCORE_PICKUPS:
         ShowNumber(record, 3, "%d", d->scorePickupsCollected);
-        ShowNumber(record, 4, "%d", (int32_t)((float)d->scorePickupTotal * d->requiredFraction));
+        ShowNumber(record, 4, "%d", Math_TruncToInt((float)d->scorePickupTotal * d->requiredFraction));
         break;
     case RULE_HIDDEN_PICKUPS:
         ShowNumber(record, 3, "%d", d->hiddenCollected);
@@ -130,7 +130,7 @@ void TimeLimit(ManCamRelData* d, EntityRecord* record, uint32_t rule)
     if (rule != RULE_COUNTDOWN && rule != RULE_BEATTIME && rule != RULE_COUNTDOWN_MUST_COMPLETE) return;
     float remaining = Level_GetTimeAllowance() - Level_GetClock2();
     if (!(remaining > 0.0f)) remaining = 0.0f;
-    ShowNumber(record, 6, "%d", (int32_t)remaining);
+    ShowNumber(record, 6, "%d", Math_TruncToInt(remaining));
     if (remaining != 0.0f) return;
     if (rule == RULE_COUNTDOWN) {
         const int player = (int)record->player - 1;
@@ -234,7 +234,7 @@ void FloatingTexts(ManCamRelData* d, EntityRecord* record, Node* frame, float dt
         const float dx = t.x - target[0], dy = t.y - target[1], dz = t.depth - target[2];
         if (dx * dx + dy * dy + dz * dz < 20.0f * 20.0f) {
             t.flags = 0;
-            d->score += t.value;
+            d->score = Math_AddClamped(d->score, t.value);
         }
     }
 }
@@ -261,7 +261,7 @@ void LevelCompletion(ManCamRelData* d, EntityRecord* record, uint32_t rule)
     if (i != n - 1) return;
     for (ManCamRelFloatText& t : d->texts) {
         if (!(t.flags & MCR_TEXT_ACTIVE)) continue;
-        d->score += t.value;
+        d->score = Math_AddClamped(d->score, t.value);
         t.flags = 0;
     }
     if (!HitModeObject_TestState(end, HITSTATE_FINISHED)) return;
