@@ -701,6 +701,8 @@ void Entity_Respawn(Object* object, int32_t usePlayerStart)
             PhysBody_SetPosition(body, &position);
         }
     }
+    // Everything Entity_Hide hid comes back.
+    if (object->node) Node_SetFlags(object->node, NODE_HIDDEN, 0);
     Entity_ShowAnimSlots(record, 1);
     record->flags |= ENTITY_ALIVE;
     Entity_SetPhysicsActive(object, 0);

@@ -237,7 +237,8 @@ EntityRecord* Entity_GetRecord(const Object* object);
 // Health 100; a player with usePlayerStart reads its start from the level;
 // the body is put at the start (raised by its first primitive's value and
 // then by 0.5 while it overlaps a body, at most 20 times), made solid and
-// active; the animation slots are shown; the mode's restart slot runs.
+// active; its node and animation slots are shown (what Entity_Hide hid);
+// the mode's restart slot runs.
 void Entity_Respawn(Object* object, int32_t usePlayerStart);
 // Freezes (1) or unfreezes (0) the entity; unfreezing wakes the body with a
 // velocity of (0, -1, 0). The body's motion is reset when its state differs.
