@@ -128,6 +128,7 @@ void LoadAnimSlots(ConfigNode* reader, EntityRecord* record, const char* path)
         EntityAnimSlot* slot = &grown[record->animSlotCount++];
         *slot = EntityAnimSlot{};
         slot->current = -1;
+        slot->lastRequest = ENTITY_ANIM_NEVER_REQUESTED;
         slot->root = slotRoot;
         slot->offset = offset;
         slot->set = set;

@@ -76,10 +76,14 @@ enum : int32_t {
 };
 
 // One animated model of an entity ("Anim%d").
+// A slot's last request time before its first: so long ago that no minimum
+// interval refuses the first play.
+constexpr float ENTITY_ANIM_NEVER_REQUESTED = -1.0e30f;
+
 struct EntityAnimSlot {
     int32_t current;       // current animation id (-1 none)
     float startTime;       // entity clock when the current id was set
-    float lastRequest;     // entity clock of the last play request
+    float lastRequest;     // entity clock of the last play request (ENTITY_ANIM_NEVER_REQUESTED before the first)
     uint32_t flags;        // ANIMSLOT_*
     Node* root;            // child of the object world's root node; owned
     Node* offset;          // child of root, placed at "Anim%dOffset"; owned
