@@ -326,9 +326,15 @@ int Entity_CreateFromLevel(const char* sceneName)
     Scene* scene = sceneRoot ? Scene_Load(sceneName, sceneRoot, SCENE_NODES_ONLY, nullptr) : nullptr;
     int made = 0;
     GameContext* context = Game_GetContext();
+    // The level's players are the slots with a viewport (Level_SetupPlayers):
+    // the n-th of them, drawn in viewport n, stands at start n.
     for (int s = 0; s < ENTITY_PLAYERS; ++s) {
         uint32_t kind = context->playerKinds[s];
-        if (kind == PLAYER_KIND_NONE) continue;
+        int viewport = -1;
+        if (kind == PLAYER_KIND_NONE || !Player_GetViewportIndex(s, &viewport)) {
+            Level_SetPlayerEntity(s, nullptr);
+            continue;
+        }
         uint32_t flags = kind == PLAYER_KIND_COMPUTER ? (ENTITY_PLAYER_RECORD | ENTITY_ROUTE_DRIVEN | ENTITY_ALIVE)
                                                       : (ENTITY_PLAYER_RECORD | ENTITY_ALIVE);
         uint32_t character = context->characters[s];
@@ -337,7 +343,7 @@ int Entity_CreateFromLevel(const char* sceneName)
                                     ? context->characterNames[character]
                                     : "",
                                 path, sizeof path);
-        Node* start = scene ? Scene_FindItem(scene, kPlayerStart, s) : nullptr;
+        Node* start = scene ? Scene_FindItem(scene, kPlayerStart, viewport) : nullptr;
         Object* object = Entity_LoadData(g_system->saved[s], path, start, (uint32_t)s + 1, 0, flags);
         Level_SetPlayerEntity(s, object);
         Player_SetHudState(s, 1);

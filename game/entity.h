@@ -197,8 +197,9 @@ void EntitySystem_Unload(int final);
 // The entity pool's Update callbacks, in pool order.
 void Level_UpdateObjects(float dt);
 
-// Builds the level's player entities (slots 0..3 with a non-zero player
-// kind) and the entities of the scene's "entity_" items. The scene is
+// Builds the level's player entities (the slots with a viewport, as many as
+// Level_GetNumPlayerEntities; the one drawn in viewport n stands at the
+// scene's start n) and the entities of the scene's "entity_" items. The scene is
 // loaded nodes-only and released afterwards. Returns the number of entities
 // made.
 int Entity_CreateFromLevel(const char* sceneName);
