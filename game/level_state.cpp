@@ -17,6 +17,7 @@
 #include "engine/animset.h"
 #include "engine/callbacks.h"
 #include "engine/joints.h"
+#include "engine/mesh.h"
 #include "engine/node.h"
 #include "engine/objectcollision.h"
 #include "engine/objectscene.h"
@@ -243,11 +244,15 @@ void Level_LoadContent(GameState* state)
     Level_SetGameRule(RULE_NORMAL);
     Level_Load(level);
     ctx->levelLoaded = 1;
+    // A level that asks for fog loads its scene, the scene's objects, its
+    // back dome and its entities with the mesh loader's fog flag.
+    Mesh_SetFog((int)level->mapLoadFogOn);
     Level_LoadScene(level);
+    Mesh_SetFog(0);
     MenuSystem* menu = Level_CreateInGameMenu("InGameMenu.cfg");
-    // The content layer's meshes always load with fog, so MapLoadFogOn has
-    // nothing to switch here.
+    Mesh_SetFog((int)level->mapLoadFogOn);
     Entity_CreateFromLevel(Level_GetSceneName());
+    Mesh_SetFog(0);
     ObjectTemplate_Shutdown();
     level->renderedOnce = 0;
     Game_ChooseTrackName();

@@ -10,11 +10,14 @@
 #include "app/pad.h"
 #include "common/hash.h"
 #include "common/list.h"
+#include "engine/mesh.h"
 #include "engine/node.h"
 #include "engine/objectworld.h"
 #include "engine/physbody.h"
 #include "engine/physworld.h"
+#include "engine/renderobj.h"
 #include "engine/view.h"
+#include "frame_capture.h"
 #include "game/entity.h"
 #include "game/game_setup.h"
 #include "game/hit_mode_object.h"
@@ -28,6 +31,7 @@
 #include "physics/dynamics/phys_time.h"
 #include "platform/dinput/dinput_test.h"
 #include "program_fixture.h"
+#include "tools/lib/lwowrite.h"
 #include "tools/lib/lwswrite.h"
 
 namespace {
@@ -470,6 +474,71 @@ TEST_F(LevelStateTest, ThePlayersAreTheSlotsWithAKindHumansFirstEachWithAnEntity
                 EXPECT_EQ(Level_FindPlayerStarts(item, "Crate"), 0);
                 Node_Destroy(item);
             }
+            Finish();
+        }
+    });
+}
+
+int SetsFog(void* item, void* seen)
+{
+    const uint32_t fog = ((const RenderObj*)item)->blendFlags & RENDEROBJ_FOG;
+    ((uint32_t*)seen)[fog ? 1 : 0]++;
+    return 0;
+}
+
+TEST_F(LevelStateTest, MapLoadFogOnLoadsTheScenesAndTheBackDomesMeshesWithFog)
+{
+    // A green wall 100 ahead of the camera, as a scene object and in the back
+    // dome; linear red fog from 10 to the far clip (250).
+    LwoWriterObject wall;
+    wall.tags = {"Green"};
+    wall.surfaces.resize(1);
+    wall.surfaces[0].name = "Green";
+    wall.surfaces[0].colour[0] = wall.surfaces[0].colour[2] = 0.0f;
+    wall.surfaces[0].colour[1] = 1.0f;
+    LwoWriterLayer layer;
+    layer.points = {-300, -300, 0, 300, -300, 0, 300, 300, 0, -300, 300, 0};
+    layer.polygons = {{{0, 1, 2}, 0}, {{0, 2, 3}, 0}, {{2, 1, 0}, 0}, {{3, 2, 0}, 0}};  // both faces
+    wall.layers = {layer};
+    const std::vector<uint8_t> bytes = LwoWriter_Write(wall);
+    for (const char* name : {"Levels/Fog/Wall.lwo", "Levels/Fog/Dome.lwo"})
+        gametest::WriteData(name, std::string(bytes.begin(), bytes.end()));
+    gametest::WriteConfig(
+        "Levels\\Fog\\Wall.cfg",
+        "Object {\n Description {\n  Name = Wall\n  VisualModel = Levels\\Fog\\Wall.lwo\n"
+        "  PhysicalModel = NOCOLLISION\n  Mass = 0\n  Constructor = GenericObject_Constructor\n }\n}\n");
+    for (const char* scene : {"Levels/Fog/Level.lws", "Levels/Fog/Dome.lws"}) {
+        LwsWriterScene s;
+        LwsWriterItem item;
+        item.kind = strstr(scene, "Dome") ? LwsWriterItem::OBJECT : LwsWriterItem::NUL;
+        item.name = strstr(scene, "Dome") ? "Dome.lwo" : "Wall";
+        LwsWriterKey key;
+        key.position[2] = 100.0f;
+        item.keys.push_back(key);
+        s.items.push_back(item);
+        gametest::WriteData(scene, LwsWriter_Write(s));
+    }
+    for (const bool fog : {false, true}) {
+        gametest::WriteConfig(fog ? "levels\\fog.cfg" : "levels\\clear.cfg",
+                              std::string("game {\n Level {\n levelscene = Levels\\Fog\\Level.lws\n"
+                                          " levelConfigs = Levels\\Fog\n BackDomePath = Levels\\Fog\\Dome.lws\n"
+                                          " FogColourRGB = 255, 0, 0\n FogDistance = 10\n MapLoadFogOn = ") +
+                                  (fog ? "TRUE" : "FALSE") + "\n }\n}\n");
+    }
+    RunProgram([] {
+        for (const bool fog : {false, true}) {
+            StartLevel({fog ? "fog.cfg" : "clear.cfg"});
+            uint32_t seen[2] = {0, 0};  // render objects without and with fog
+            List_ForEach(RenderObj_GetPool(), SetsFog, seen);
+            EXPECT_EQ(seen[fog ? 1 : 0], 2u) << fog << ": the wall of the scene and the dome's";
+            EXPECT_EQ(seen[fog ? 0 : 1], 0u) << fog;
+            EXPECT_EQ(Mesh_GetFog(), 0) << "later loads go without";
+            View_SetMainUpdating(1);
+            Level_Render(State_GetCurrent());
+            View_SetMainUpdating(0);
+            // In fog the wall's green gives way to red by 90 / 240.
+            const uint32_t pixel = capture::Pixel(320, 240);
+            EXPECT_LE(capture::Distance(pixel, fog ? 0x609F00u : 0x00FF00u), 12) << std::hex << pixel;
             Finish();
         }
     });
