@@ -225,12 +225,13 @@ void FloatingTexts(ManCamRelData* d, EntityRecord* record, Node* frame, float dt
         }
         Fly(&t.x, &t.vx, target[0], dt);
         Fly(&t.y, &t.vy, target[1], dt);
-        // The depth flies in as well: a text far from the counter's depth
-        // would otherwise never arrive and its points never count.
-        float vz = t.depth > target[2] ? -20.0f : 20.0f;
-        t.depth = std::fabs(t.depth - target[2]) <= 20.0f * dt ? target[2] : t.depth + vz * dt;
         const Vec2 position = {t.x / 640.0f, t.y / 480.0f};
         ScreenLine(record, line, t.text, &position, ManCamRel_TextScale(t.depth), &colour, centred);
+        // After the draw, the depth flies in as well: a text far from the
+        // counter's depth would otherwise never arrive and its points never
+        // count.
+        float vz = t.depth > target[2] ? -20.0f : 20.0f;
+        t.depth = std::fabs(t.depth - target[2]) <= 20.0f * dt ? target[2] : t.depth + vz * dt;
         const float dx = t.x - target[0], dy = t.y - target[1], dz = t.depth - target[2];
         if (dx * dx + dy * dy + dz * dz < 20.0f * 20.0f) {
             t.flags = 0;
