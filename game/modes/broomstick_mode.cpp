@@ -522,7 +522,7 @@ void BroomStickMode_Restart(Object* object, EntityRecord* record, int32_t fullRe
     data->flags &= ~BROOM_RESTORE_CAMERA;
     Entity_SetFlags(record, ENTITY_ALIVE, 1);
     Object_SetFlags(object, OBJECT_SHADOW_ALWAYS, 1);
-    data->runState &= ~(BROOM_PUSHING | BROOM_TIME_UP | BROOM_RUN_COMPLETE);
+    data->runState &= ~(BROOM_PUSHING | BROOM_RUN_COMPLETE);
     data->pushVelocity = Vec3{0.0f, 0.0f, 0.0f};
     memset(data->pending, 0, sizeof data->pending);
     memset(data->live, 0, sizeof data->live);

@@ -102,8 +102,9 @@ void TimeLimit(EntityRecord* record, BroomStickData* data, uint32_t rule)
     float left = Level_GetTimeAllowance() - Level_GetClock2();
     if (!(left > 0.0f)) left = 0.0f;
     ShowNumber(record, HUD_TEXT_TIME, "%d", Math_TruncToInt(left));
-    if (left != 0.0f || (data->runState & BROOM_TIME_UP)) return;
-    data->runState |= BROOM_TIME_UP;
+    // Every frame the time stays up: a page closed without a restart comes
+    // back, so the run cannot go on without time.
+    if (left != 0.0f) return;
     const int32_t entry = Level_GetLevelToUnlock();
     // The in-game menu's pages go through the walking modes' page opener,
     // which sets the level flags given when the page (or the menu) is missing.

@@ -375,6 +375,8 @@ TEST_P(BroomTimeTest, TimeUpOpensTheRulesPageOrEndsTheLevel)
                 ASSERT_EQ(modestest::g_pages.size(), 1u);
                 EXPECT_EQ(modestest::g_pages[0], run.page);
                 EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED));
+                Frame();
+                EXPECT_EQ(modestest::g_pages.size(), 2u) << "while the time stays up the page comes back";
                 if (rule == RULE_COUNTDOWN) {
                     const std::string shown =
                         std::string(run.page) +
