@@ -571,11 +571,15 @@ void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* othe
     if (!data || !other) return;
     const uint32_t* h = data->typeHashes;
     const Vec3 position = Vehicle_BodyPosition(object);
-    float impact = 1.0f;
+    // The impact a typed object is hit with, as Man_CamRel's: a contact's
+    // speed (1.0 against a body-less object), 1.0 from the proximity walk of
+    // body-less objects, and 0 from a phantom overlap, which has no contact.
+    float impact = HitModeObject_ByProximity() ? 1.0f : 0.0f;
 
     if (!Projectile_GetRecord(other)) {
         if (ObjectCollision_GetEventType() == OBJECT_EVENT_CONTACT) {
             Vec3 n = kWorldUp;
+            impact = 1.0f;
             if (other->body) {
                 ObjectCollision_GetContactNormal(&n);
                 impact = ObjectCollision_GetImpactSpeed();
