@@ -231,7 +231,9 @@ void AutomaticCamera(EntityRecord* record, BattleBladesData* data, float s, floa
             float error = ChaseCamera_GetAngleYError(cam, 0);
             if (s >= 4.0f && error > kQuarterTurn) {
                 // Moving fast with the camera far behind: once the top slows
-                // down the camera swings round to this travel heading.
+                // down the camera swings round to this travel heading (the
+                // heading it follows while moving, so it ends behind the
+                // top; its negative would mirror the view).
                 data->autoCamHeading = heading;
                 data->aiFlags |= BLADES_CAM_TURN_PENDING;
             } else if (error <= kQuarterTurn) {

@@ -498,6 +498,9 @@ void SteerCamera(EntityRecord* record, BroomStickData* data, float dt)
     BroomStick_Frame(data, &at, &up);
     float x = 0.0f, y = 0.0f;
     Math_DirToAngles(&x, &y, &at);
+    // The preset's X rotation stays an offset of the pitch target, as the
+    // skating modes keep theirs: set once, the next frame's target would
+    // undo it and the presets would differ only in distance and lag.
     ChaseCamera_SetAngleX(cam, x - preset.xRotation);
     ChaseCamera_SetAngleY(cam, y);
     if (cameraFrame && !(record->flags & (ENTITY_FROZEN | ENTITY_RESPAWNED))) {
