@@ -37,6 +37,8 @@ constexpr int D3D8_MAX_TEXTURE_SETS = 8;
 constexpr int D3D8_MAX_MIP_LEVELS = 16;  // 32768 texels per side would need 16
 constexpr int D3D8_MAX_DRAW_LIGHTS = 8;  // MaxActiveLights
 
+struct RasteriserPShader;  // a compiled pixel shader (rasteriser_pshader.h)
+
 // Where each element of a vertex sits, decoded from the FVF code.
 // Offsets are in bytes from the start of the vertex; -1 means absent.
 struct D3D8VertexLayout {
@@ -59,7 +61,8 @@ struct D3D8VertexLayout {
 // 4x4 blocks, DXT2-5 16-byte blocks, `pitch` bytes per row of blocks.
 // Depth surfaces hold depth as an unsigned integer in the format's top bits
 // (D16 uint16, D15S1 bits 15-1, D24X8/D24S8/D24X4S4 uint32 bits 31-8, D32 all
-// 32 bits); the device clears them with RasteriserFormat_DepthEncode so that both
+// 32 bits), with the stencil bits of D24S8, D24X4S4 and D15S1 at the bottom;
+// the device clears them with RasteriserFormat_DepthEncode so that both
 // sides agree on the encoding.
 struct D3D8DrawSurface {
   uint32_t format;  // D3DFMT_*
@@ -103,6 +106,10 @@ struct D3D8DrawState {
   const D3D8DrawTexture* textures[D3D8_MAX_STAGES];  // null: no texture on that stage
   const PALETTEENTRY* palette;  // the device's current palette (256 entries: R, G, B, alpha
                                 // in the flags byte) when one is set, else null; for P8
+  // The bound pixel shader (owned by the device), or null: the texture
+  // stages' operations then combine the colour. Its constants c0..c7 as set.
+  const RasteriserPShader* pixelShader;
+  float pixelShaderConstants[8][4];
 
   D3DMATRIX world, view, projection;
   D3DMATRIX textureTransform[D3D8_MAX_STAGES];

@@ -43,6 +43,8 @@
 //     consumed at the call (copied into the batch: the vertices and indices
 //     of the draw's range, the pixel and vertex plans);
 //   - the palette of P8 textures: copied into the batch with the plan;
+//   - the pixel shader and its constants: the program copied with the plan
+//     (so it may be deleted or its constants changed at once);
 //   - texture contents: a lock of a level, or a copy into it, that pending
 //     draws read flushes first;
 //   - a texture released while pending draws read it: flushed before it
@@ -867,6 +869,12 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
   } else {
     plan.palette = nullptr;
   }
+  if (plan.shader) {
+    auto* shader = Keep<RasteriserPShader>(plan.shader, RasteriserPShader_Bytes(plan.shader));
+    if (!shader) return 0;
+    RasteriserPShader_SetConstants(shader, s->pixelShaderConstants);
+    plan.shader = shader;
+  }
   r.plan = Keep<RasteriserPlan>(&plan, offsetof(RasteriserPlan, stages) + size_t(plan.stageCount) * sizeof(RasteriserStage));
   RasteriserVertexPlan* vertexPlan = static_cast<RasteriserVertexPlan*>(g.arena.Alloc(sizeof(RasteriserVertexPlan)));
   if (!r.plan || !vertexPlan) return 0;
@@ -899,7 +907,7 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
 }
 
 int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const D3D8DrawSurface* depth,
-                     uint32_t depthValue, int x0, int y0, int x1, int y1) {
+                     uint32_t depthValue, uint32_t depthKeep, int x0, int y0, int x1, int y1) {
   if (x0 >= x1 || y0 >= y1 || (!colour && !depth)) return 1;
   if (!Prepare()) return 0;
   auto* c = static_cast<RasteriserClear*>(g_raster.arena.Alloc(sizeof(RasteriserClear)));
@@ -909,7 +917,8 @@ int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const 
   c->colour = colour ? *colour : D3D8DrawSurface{};
   c->depth = depth ? *depth : D3D8DrawSurface{};
   c->colourValue = colourValue;
-  c->depthValue = depthValue;
+  c->depthValue = depthValue & ~depthKeep;
+  c->depthKeep = depthKeep;
   Record r{};
   r.clear = c;
   g_raster.records.push_back(r);

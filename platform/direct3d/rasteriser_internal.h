@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/direct3d/d3d8_draw.h"
+#include "platform/direct3d/rasteriser_pshader.h"
 
 // Screen tiles are 64 x 64 pixels; a tile is shaded by one thread. Quads
 // are 2x2 pixels at even coordinates, so they never straddle a tile.
@@ -75,6 +76,10 @@ struct RasteriserStage {
 // unchanged until then, see rasteriser.cpp).
 struct RasteriserPlan {
   const PALETTEENTRY* palette;  // a copy in the bins when a stage samples P8, else null
+  // The pixel shader run in place of the stages' operations (a copy in the
+  // bins, with the draw's constants), or null. With one, stages[s] samples
+  // for the program's tex ts and the stages' operations are not read.
+  const RasteriserPShader* shader;
   int attrCount;     // attributes in use
   bool fog;
   uint32_t fogColour;
@@ -83,6 +88,13 @@ struct RasteriserPlan {
   bool depthTest, depthWrite;  // only with a depth surface bound
   uint32_t depthFunc, depthFormat, depthMask;
   int depthBytes;
+  // The stencil test, only with a depth surface that has stencil bits and a
+  // state that can reject or change something; stencilLate when the alpha
+  // test decides whether a pixel updates the stencil at all. Reference and
+  // masks are cut to the format's stencil bits (stencilBits, at the bottom).
+  bool stencil, stencilLate;
+  uint32_t stencilFunc, stencilRef, stencilMask, stencilWriteMask, stencilBits;
+  uint32_t stencilFail, stencilZFail, stencilPass;
   bool blend;
   uint32_t srcBlend, destBlend;
   uint32_t writeMask;  // COLORWRITEENABLE bits as an ARGB mask
@@ -201,6 +213,7 @@ struct RasteriserClear {
   int32_t x0, y0, x1, y1;  // end exclusive, inside both surfaces
   D3D8DrawSurface colour, depth;
   uint32_t colourValue, depthValue;  // stored forms
+  uint32_t depthKeep;                // bits of each depth pixel left as they are
 };
 
 // One pixel of a point or a line, its attributes constant planes.

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cfenv>
 
 #include "platform/direct3d/rasteriser.h"
@@ -377,11 +378,113 @@ void PretransformedOverlayOverAFoggedSceneIsNotFogged(Scene& s) {
   EXPECT_EQ(s.Pixel(30, 20), 0xFFFF2020u);
 }
 
+// A pixel shader on a lit, fogged sphere: a bilinear checker on the mesh's
+// coordinates and a map on camera-space normals mixed by the checker's
+// alpha, with modifiers the stages have no operation for; then a second
+// program blended over the floor. The stages' own operations say nothing.
+void PixelShadersOnALitFoggedMeshWithTwoTextures(Scene& s) {
+  using namespace ps;
+  s.Clear(0xFF405060);
+  Camera(s, 0, 1.2f, -3.5f, 0, 0, 0);
+  s.RS(D3DRS_FOGENABLE, 1);
+  s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+  s.RS(D3DRS_FOGCOLOR, 0xFF405060);
+  s.RS(D3DRS_FOGSTART, FloatBits(2.0f));
+  s.RS(D3DRS_FOGEND, FloatBits(9.0f));
+  s.RS(D3DRS_LIGHTING, 1);
+  s.RS(D3DRS_AMBIENT, 0xFF404040u);
+  D3DLIGHT8 lights[2];
+  SetupLights(s, lights);
+  Texture checker = Checker(s, 16, 2, 0xFFE0C080u, 0x40306090u);
+  Texture map(s, 32, 32, D3DFMT_X8R8G8B8, 1);
+  map.Fill(0, [](int x, int y) { return 0xFF000000u | uint32_t(x * 8) << 16 | uint32_t(y * 8) << 8 | 0x60u; });
+  s.dev->SetTexture(0, checker.tex);
+  s.dev->SetTexture(1, map.tex);
+  for (uint32_t stage = 0; stage < 2; ++stage) {
+    s.TSS(stage, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    s.TSS(stage, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    s.TSS(stage, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+  }
+  s.TSS(1, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
+  s.TSS(1, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+  D3DMATRIX m = Identity();
+  m.m[0][0] = 0.5f, m.m[1][1] = -0.5f, m.m[3][0] = 0.5f, m.m[3][1] = 0.5f;
+  s.TextureMatrix(1, m);
+  const float constants[2][4] = {{0.9f, 0.2f, 0.1f, 0.5f}, {0.25f, 0.5f, 0.75f, 1.0f}};
+  s.dev->SetPixelShaderConstant(0, constants, 2);
+  // clang-format off
+  const uint32_t sphere[] = {D3DPS_VERSION_1_1, D3DSIO_TEX, Dst(T(0)), D3DSIO_TEX, Dst(T(1)),
+      D3DSIO_LRP, Dst(R(1)), Src(T(0), D3DSP_REPLICATEALPHA), Src(T(0)), Src(T(1)),  // checker over the map
+      D3DSIO_MUL, Dst(R(0), RGB, X2), Src(R(1)), Src(V(0)),                          // lit, doubled
+      D3DSIO_ADD | D3DSI_COISSUE, Dst(R(0), ALPHA), Src(T(1), D3DSP_REPLICATEBLUE),
+                                  Src(C(0), D3DSP_NOSWIZZLE, D3DSPSM_BIAS),
+      D3DSIO_MAD, Dst(R(0), RGB, SAT), Src(T(1), D3DSP_NOSWIZZLE, D3DSPSM_SIGN), Src(C(1)), Src(R(0)),
+      D3DPS_END};
+  const uint32_t floor[] = {D3DPS_VERSION_1_0, D3DSIO_TEX, Dst(T(0)),
+      D3DSIO_MUL, Dst(R(0), RGB, D2), Src(T(0), D3DSP_NOSWIZZLE, D3DSPSM_COMP), Src(V(0)),
+      D3DSIO_MOV | D3DSI_COISSUE, Dst(R(0), ALPHA), Src(C(0)),
+      D3DPS_END};
+  // clang-format on
+  uint32_t sphereShader = 0, floorShader = 0;
+  ASSERT_EQ(s.dev->CreatePixelShader(sphere, &sphereShader), D3D_OK);
+  ASSERT_EQ(s.dev->CreatePixelShader(floor, &floorShader), D3D_OK);
+  s.dev->SetPixelShader(sphereShader);
+  s.World(RotationY(0.4f));
+  DrawMesh(s, Sphere(1.0f, 16, 24, true));
+  s.dev->SetPixelShader(floorShader);
+  s.RS(D3DRS_ALPHABLENDENABLE, 1);
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  s.World(Translation(0, -0.8f, 0));
+  DrawMesh(s, Floor(4, 8, 4));
+  s.dev->SetPixelShader(0);
+  s.dev->DeletePixelShader(sphereShader);
+  s.dev->DeletePixelShader(floorShader);
+}
+
+// A z-pass shadow volume (a sphere around the ball, front faces counting
+// up, back faces down) darkens what lies inside it. Depth format D24S8.
+void StencilShadowVolume(Scene& s) {
+  s.dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF304050u, 1.0f, 0);
+  Camera(s, 0, 2.5f, -5, 0, 0, 1.5f);
+  Untextured(s);
+  s.World(Translation(0, -0.8f, 3));
+  DrawMesh(s, Floor(4, 8, 1));
+  s.World(Translation(0.4f, 0, 1.5f));
+  DrawMesh(s, Sphere(0.8f, 10, 14, true));
+
+  s.RS(D3DRS_COLORWRITEENABLE, 0);
+  s.RS(D3DRS_ZWRITEENABLE, 0);
+  s.RS(D3DRS_STENCILENABLE, 1);
+  s.RS(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+  s.World(Translation(-0.6f, -0.4f, 2));
+  const Mesh volume = Sphere(1.3f, 10, 14, false);
+  s.RS(D3DRS_STENCILPASS, D3DSTENCILOP_INCR);
+  DrawMesh(s, volume);  // front faces (CCW culling)
+  s.RS(D3DRS_CULLMODE, D3DCULL_CW);
+  s.RS(D3DRS_STENCILPASS, D3DSTENCILOP_DECR);
+  DrawMesh(s, volume);
+  s.RS(D3DRS_CULLMODE, D3DCULL_CCW);
+
+  s.RS(D3DRS_COLORWRITEENABLE, 0xF);
+  s.RS(D3DRS_ZENABLE, 0);
+  s.RS(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
+  s.RS(D3DRS_STENCILFUNC, D3DCMP_NOTEQUAL);
+  s.RS(D3DRS_STENCILREF, 0);
+  s.RS(D3DRS_ALPHABLENDENABLE, 1);
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  Quad2D(s, 0, 0, 128, 96, 0, 0, 1, 1, 0x90000000u);
+  EXPECT_EQ(s.Stencil(56, 55), 1u);    // floor inside the volume: in once
+  EXPECT_EQ(s.Stencil(100, 65), 0u);   // floor behind it: in, then out again
+}
 
 struct GoldenScene {
   const char* image;  // golden/<image>.png
   int width, height;
   void (*draw)(Scene&);
+  void (*tweak)(D3D8Answers*) = nullptr;  // other device answers
+  uint32_t depthFormat = D3DFMT_D24X8;
 };
 
 const GoldenScene kGoldenScenes[] = {
@@ -394,6 +497,9 @@ const GoldenScene kGoldenScenes[] = {
     {"texgen", 160, 80, CameraSpaceNormalAndReflectionTexgenWithTextureTransform},
     {"twopass", 96, 96, TwoPassEffectOnEqualDepth},
     {"overlay", 128, 96, PretransformedOverlayOverAFoggedSceneIsNotFogged},
+    {"pixel_shaders", 128, 96, PixelShadersOnALitFoggedMeshWithTwoTextures,
+     [](D3D8Answers* a) { a->pixelShaders = true; }},
+    {"stencil", 128, 96, StencilShadowVolume, AnswerEveryDepthFormat, D3DFMT_D24S8},
 };
 
 void PrintTo(const GoldenScene& g, std::ostream* out) { *out << g.image; }
@@ -402,7 +508,7 @@ class RasterGolden : public ::testing::TestWithParam<GoldenScene> {};
 
 TEST_P(RasterGolden, SceneMatchesItsGoldenImage) {
   const GoldenScene& g = GetParam();
-  Scene s(g.width, g.height);
+  Scene s(g.width, g.height, D3DFMT_X8R8G8B8, g.depthFormat, g.tweak);
   g.draw(s);
   EXPECT_EQ(MatchGolden(s, g.image), "");
 }
@@ -808,6 +914,75 @@ TEST(RasterRules, NoDepthSurfaceMeansTheTestPassesAndNothingIsWritten) {
   EXPECT_EQ(s.Pixel(3, 3), 0xFF445566u);
 }
 
+TEST(RasterRules, StencilTestsAndOperationsOnEveryStencilFormat) {
+  // A red quad at depth 0.5 over a cleared pixel, per row and per format
+  // (D24S8, D24X4S4, D15S1): the stencil left behind and whether it drew.
+  const struct {
+    const char* what;
+    uint32_t initial;
+    bool depthFails, alphaTest;
+    uint32_t alpha, func, ref, mask, writeMask, fail, zfail, pass;
+    uint32_t expected[3];
+    bool drawn;
+  } rows[] = {
+      {"replace", 0, false, false, 0xFF, D3DCMP_ALWAYS, 5, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_REPLACE, {5, 5, 1}, true},
+      {"equal, incr wraps", 1, false, false, 0xFF, D3DCMP_EQUAL, 1, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_INCR, {2, 2, 0},
+       true},
+      {"stencil fails, invert", 1, false, false, 0xFF, D3DCMP_EQUAL, 2, 0xFF, 0xFF, D3DSTENCILOP_INVERT, 1, 1,
+       {0xFE, 0x0E, 0}, false},
+      {"depth fails, decr", 3, true, false, 0xFF, D3DCMP_ALWAYS, 0, 0xFF, 0xFF, 1, D3DSTENCILOP_DECR, 1, {2, 2, 0},
+       false},
+      {"incrsat stops", 0xFF, false, false, 0xFF, D3DCMP_ALWAYS, 0, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_INCRSAT,
+       {0xFF, 0x0F, 1}, true},
+      {"decrsat stops", 0, false, false, 0xFF, D3DCMP_ALWAYS, 0, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_DECRSAT, {0, 0, 0},
+       true},
+      {"write mask", 0, false, false, 0xFF, D3DCMP_ALWAYS, 0xFF, 0xFF, 0x0E, 1, 1, D3DSTENCILOP_REPLACE,
+       {0x0E, 0x0E, 0}, true},
+      {"compare mask", 3, false, false, 0xFF, D3DCMP_EQUAL, 0x13, 0x0F, 0xFF, 1, 1, D3DSTENCILOP_ZERO, {0, 0, 0},
+       true},
+      {"less", 1, false, false, 0xFF, D3DCMP_LESS, 0, 0xFF, 0xFF, D3DSTENCILOP_ZERO, 1, D3DSTENCILOP_INCR,
+       {2, 2, 0}, true},
+      {"alpha rejects: no stencil", 0, false, true, 0x40, D3DCMP_ALWAYS, 7, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_REPLACE,
+       {0, 0, 0}, false},
+      {"alpha passes, depth fails", 0, true, true, 0xFF, D3DCMP_ALWAYS, 7, 0xFF, 0xFF, 1, D3DSTENCILOP_REPLACE, 1,
+       {7, 7, 1}, false},
+      {"alpha rejects, depth fails", 0, true, true, 0x40, D3DCMP_ALWAYS, 7, 0xFF, 0xFF, 1, D3DSTENCILOP_REPLACE, 1,
+       {0, 0, 0}, false},
+  };
+  const uint32_t formats[3] = {D3DFMT_D24S8, D3DFMT_D24X4S4, D3DFMT_D15S1};
+  for (int f = 0; f < 3; ++f) {
+    Scene s(8, 8, D3DFMT_X8R8G8B8, formats[f], AnswerEveryDepthFormat);
+    Untextured(s);
+    s.RS(D3DRS_STENCILENABLE, 1);
+    s.RS(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+    s.RS(D3DRS_ALPHAREF, 0x80);
+    for (const auto& r : rows) {
+      s.RS(D3DRS_ALPHATESTENABLE, 0);
+      s.dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000u,
+                   r.depthFails ? 0.25f : 1.0f, r.initial);
+      s.RS(D3DRS_ALPHATESTENABLE, r.alphaTest);
+      s.RS(D3DRS_STENCILFUNC, r.func);
+      s.RS(D3DRS_STENCILREF, r.ref);
+      s.RS(D3DRS_STENCILMASK, r.mask);
+      s.RS(D3DRS_STENCILWRITEMASK, r.writeMask);
+      s.RS(D3DRS_STENCILFAIL, r.fail);
+      s.RS(D3DRS_STENCILZFAIL, r.zfail);
+      s.RS(D3DRS_STENCILPASS, r.pass);
+      Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, r.alpha << 24 | 0xFF0000u);
+      EXPECT_EQ(s.Stencil(3, 3), r.expected[f]) << r.what << ", format " << formats[f];
+      EXPECT_EQ(s.Pixel(3, 3), r.drawn ? 0xFFFF0000u : 0xFF000000u) << r.what << ", format " << formats[f];
+      EXPECT_NEAR(s.Depth(3, 3), r.drawn ? 0.5f : (r.depthFails ? 0.25f : 1.0f), 1e-4f) << r.what;
+    }
+    // Z and stencil clear apart: each keeps the other.
+    s.dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 0.25f, 0xFF);
+    s.dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 0.75f, 0);
+    EXPECT_EQ(s.Stencil(3, 3), RasteriserFormat_StencilMask(formats[f])) << formats[f];
+    s.dev->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 0.0f, 0);
+    EXPECT_EQ(s.Stencil(3, 3), 0u) << formats[f];
+    EXPECT_NEAR(s.Depth(3, 3), 0.75f, 1e-4f) << formats[f];
+  }
+}
+
 TEST(RasterRules, FlatShadingTakesTheFirstVertexOfEachTriangle) {
   Scene s(16, 16);
   Untextured(s);
@@ -978,6 +1153,101 @@ TEST(RasterRules, CombinerOperationsArgumentsAndSecondStage) {
   }
 }
 
+// Each row runs after tex t0, tex t1 on 1 x 1 textures; `want` gives a
+// channel (0 red .. 3 alpha, values 0..1) of r0 before the final clamp. The
+// stages' operations are disabled: the program alone colours the pixel.
+TEST(RasterRules, PixelShaderInstructionsModifiersAndCoIssue) {
+  using namespace ps;
+  Scene s(4, 4, D3DFMT_X8R8G8B8, D3DFMT_D24X8, [](D3D8Answers* a) { a->pixelShaders = true; });
+  s.RS(D3DRS_ZENABLE, 0);
+  Texture t0(s, 1, 1, D3DFMT_A8R8G8B8, 1), t1(s, 1, 1, D3DFMT_A8R8G8B8, 1);
+  const uint32_t T0 = 0x80FF4020u, T1 = 0x40204080u, D = 0xFF808060u;
+  t0.Fill(0, [&](int, int) { return T0; });
+  t1.Fill(0, [&](int, int) { return T1; });
+  s.dev->SetTexture(0, t0.tex);
+  s.dev->SetTexture(1, t1.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
+  const float c0[4] = {0.25f, 0.5f, 0.75f, 0.6f};
+  s.dev->SetPixelShaderConstant(0, c0, 1);
+  using Want = double (*)(const double* t0, const double* t1, const double* d, const double* c, int ch);
+  struct Case {
+    const char* what;
+    std::vector<uint32_t> math;
+    Want want;
+  };
+  const uint32_t r0 = Dst(R(0)), r1 = Dst(R(1)), a = D3DSP_REPLICATEALPHA, b = D3DSP_REPLICATEBLUE,
+                 none = D3DSP_NOSWIZZLE;
+  const Case cases[] = {
+      {"mov v0",
+       {D3DSIO_MOV, r0, Src(V(0))},
+       [](const double*, const double*, const double* d, const double*, int ch) { return d[ch]; }},
+      {"add, saturated",
+       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, SAT), Src(T(0)), Src(T(1))},
+       [](const double* t0, const double* t1, const double*, const double*, int ch) { return t0[ch] + t1[ch]; }},
+      {"mad with c0",
+       {D3DSIO_MAD, r0, Src(T(0)), Src(C(0)), Src(V(0))},
+       [](const double* t0, const double*, const double* d, const double* c, int ch) {
+         return t0[ch] * c[ch] + d[ch];
+       }},
+      {"lrp by t0.a",
+       {D3DSIO_LRP, r0, Src(T(0), a), Src(T(1)), Src(V(0))},
+       [](const double* t0, const double* t1, const double* d, const double*, int ch) {
+         return t0[3] * t1[ch] + (1 - t0[3]) * d[ch];
+       }},
+      {"1 - x and x4",
+       {D3DSIO_MUL, Dst(R(0), D3DSP_WRITEMASK_ALL, X4), Src(T(0), none, D3DSPSM_COMP), Src(T(1))},
+       [](const double* t0, const double* t1, const double*, const double*, int ch) {
+         return std::min(1.0, 4 * (1 - t0[ch]) * t1[ch]);
+       }},
+      {"bias, negated, x2",
+       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, X2), Src(T(0), none, D3DSPSM_BIAS), Src(T(1), none, D3DSPSM_NEG)},
+       [](const double* t0, const double* t1, const double*, const double*, int ch) {
+         return 2 * (t0[ch] - 0.5 - t1[ch]);
+       }},
+      {"bx2, negated bx2, halved",
+       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, D2), Src(T(0), none, D3DSPSM_SIGN),
+        Src(V(0), none, D3DSPSM_SIGNNEG)},
+       [](const double* t0, const double*, const double* d, const double*, int ch) {
+         return (2 * (t0[ch] - 0.5) - 2 * (d[ch] - 0.5)) / 2;
+       }},
+      // Values between instructions are held in [-1, 1].
+      {"intermediate clamp",
+       {D3DSIO_ADD, r1, Src(T(0)), Src(V(0)), D3DSIO_ADD, r0, Src(R(1)), Src(V(0), none, D3DSPSM_NEG)},
+       [](const double* t0, const double*, const double* d, const double*, int ch) {
+         return std::min(1.0, t0[ch] + d[ch]) - d[ch];
+       }},
+      // The alpha half of a pair reads r1.b as it was before the pair.
+      {"co-issue",
+       {D3DSIO_MOV, r1, Src(T(0)), D3DSIO_MOV, Dst(R(1), RGB), Src(T(1)), D3DSIO_MOV | D3DSI_COISSUE, Dst(R(1), ALPHA),
+        Src(R(1), b), D3DSIO_MOV, r0, Src(R(1), a)},
+       [](const double* t0, const double*, const double*, const double*, int) { return t0[2]; }},
+      // Alpha reads blue after blue was written by the same instruction.
+      {"a selector over its own result",
+       {D3DSIO_MOV, r1, Src(T(0)), D3DSIO_ADD, r1, Src(R(1)), Src(R(1), b), D3DSIO_MOV, r0, Src(R(1), a)},
+       [](const double* t0, const double*, const double*, const double*, int) { return std::min(1.0, t0[3] + t0[2]); }},
+  };
+  auto channels = [](uint32_t c, double* out) {
+    for (int ch = 0; ch < 4; ++ch) out[ch] = ((c >> (ch == 3 ? 24 : 16 - 8 * ch)) & 255) / 255.0;
+  };
+  double vt0[4], vt1[4], vd[4], vc[4] = {c0[0], c0[1], c0[2], c0[3]};
+  channels(T0, vt0), channels(T1, vt1), channels(D, vd);
+  for (const Case& c : cases) {
+    std::vector<uint32_t> tokens = {D3DPS_VERSION_1_1, D3DSIO_TEX, Dst(T(0)), D3DSIO_TEX, Dst(T(1))};
+    tokens.insert(tokens.end(), c.math.begin(), c.math.end());
+    tokens.push_back(D3DPS_END);
+    uint32_t shader = 0;
+    ASSERT_EQ(s.dev->CreatePixelShader(tokens.data(), &shader), D3D_OK) << c.what;
+    s.dev->SetPixelShader(shader);
+    Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, D);
+    const uint32_t got = s.Pixel(2, 2);
+    double rgb[4];
+    channels(got, rgb);
+    for (int ch = 0; ch < 3; ++ch)
+      EXPECT_NEAR(rgb[ch] * 255, std::clamp(c.want(vt0, vt1, vd, vc, ch), 0.0, 1.0) * 255, 1.0) << c.what << " " << ch;
+    s.dev->SetPixelShader(0);
+    s.dev->DeletePixelShader(shader);
+  }
+}
 
 // ---- deferred drawing: threads and flush points -------------------------------
 
@@ -1029,7 +1299,7 @@ struct Picture {
 
 Picture DrawAt(int threads, const GoldenScene& g) {
   Threads t(threads);
-  Scene s(g.width, g.height);
+  Scene s(g.width, g.height, D3DFMT_X8R8G8B8, g.depthFormat, g.tweak);
   g.draw(s);
   return {s.ColourBytes(), s.DepthBytes()};
 }
