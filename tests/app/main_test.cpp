@@ -11,6 +11,7 @@
 
 #include "app/testscreen.h"
 #include "platform/direct3d/d3d8_present.h"
+#include "platform/win32/mutex.h"
 
 namespace {
 
@@ -87,7 +88,8 @@ struct RunResult {
     std::filesystem::path folder;
 };
 
-RunResult RunScripted(const std::string& name, const std::string& script, const std::string& environment = "")
+RunResult RunScripted(const std::string& name, const std::string& script, const std::string& environment = "",
+                      const std::string& arguments = "")
 {
     RunResult r;
     r.folder = std::filesystem::path(HELM_TEST_TMP) / ("scripted_" + name);
@@ -98,7 +100,8 @@ RunResult RunScripted(const std::string& name, const std::string& script, const 
                                 std::to_string(getpid()) +
                                 " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_RASTER_THREADS=1 HELM_TEST_SCREEN=1 "
                                 "HELM_SCRIPT=script.txt HELM_CAPTURE_DIR=frames/run " +
-                                environment + " '" + HELM_BINARY_DIR + "/app/helm' -quiet > output.txt 2>&1";
+                                environment + " '" + HELM_BINARY_DIR + "/app/helm' -quiet " + arguments +
+                                " > output.txt 2>&1";
     const int status = std::system(command.c_str());
     if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
     std::ifstream in(r.folder / "output.txt");
@@ -162,6 +165,8 @@ TEST(ExecutableTest, ScriptedRunsFailWithTheirLineAndExitCode)
         const char* environment;
         int status;
         const char* says;
+        const char* arguments = "";
+        bool running = false;  // another copy holds the single-instance lock
     } cases[] = {
         // The test screen ends itself after 5 s of game time.
         {"early-end", "at 10\nend\n", "", 3, "script.txt:1: at 10: the game ended before this line"},
@@ -172,11 +177,28 @@ TEST(ExecutableTest, ScriptedRunsFailWithTheirLineAndExitCode)
         {"bad-seed", "end\n", "HELM_RANDOM_SEED=-4", 2, "HELM_RANDOM_SEED"},
         {"bad-save-stop", "end\n", "HELM_SAVE_STOP=soon", 2, "HELM_SAVE_STOP: \"soon\""},
         {"no-script", "end\n", "HELM_SCRIPT=missing.txt", 2, "missing.txt: can't be opened"},
+        // A start that fails says which step failed and is no success; a
+        // second copy leaves at once, successfully, and says why.
+        {"no-window", "at 10\nend\n", "", 1, "could not start: the window of -5 x 480 pixels", "-Width -5"},
+        {"no-device", "at 10\nend\n", "", 1, "could not start: the device", "-Width 100000 -Height 100000"},
+        {"second-copy", "at 10\nend\n", "", 0, "The game is already running", "", true},
     };
     for (const Case& c : cases) {
-        RunResult r = RunScripted(c.name, c.script, c.environment);
+        const std::string lock = std::string("scripted-") + c.name + "-" + std::to_string(getpid());
+        if (c.running) {
+            Mutex_SetTestName(lock.c_str());
+            ASSERT_EQ(Mutex_CreateNamed("held"), MUTEX_CREATED);
+        }
+        RunResult r = RunScripted(c.name, c.script, c.environment, c.arguments);
+        if (c.running) {
+            Mutex_Release();
+            Mutex_SetTestName(nullptr);
+        }
         EXPECT_EQ(r.status, c.status) << c.name << ": " << r.output;
         EXPECT_NE(r.output.find(c.says), std::string::npos) << c.name << ": " << r.output;
+        if (c.status != 3) {
+            EXPECT_EQ(r.output.find("ended before this line"), std::string::npos) << c.name;
+        }
     }
 }
 
