@@ -8,6 +8,8 @@
 #include <fstream>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "app/testscreen.h"
 #include "platform/direct3d/d3d8_present.h"
@@ -15,13 +17,15 @@
 
 namespace {
 
-// Runs build/app/helm headless in the folder with the extra environment and
-// arguments; the exit status (-1 when it did not exit) and what it said.
+// Runs build/app/helm headless in the folder (holding only the files given)
+// with the extra environment and arguments; the exit status (-1 when it did
+// not exit) and what it said.
 int RunHeadless(const std::filesystem::path& folder, const std::string& environment, const std::string& arguments,
-                std::string* output)
+                std::string* output, const std::vector<std::pair<std::string, std::string>>& files = {})
 {
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
+    for (const auto& [name, bytes] : files) std::ofstream(folder / name, std::ios::binary) << bytes;
     std::string command = "cd '" + folder.string() + "' && HELM_MUTEX_NAME=executable-test-" +
                           std::to_string(getpid()) + " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy " +
                           environment + " '" + HELM_BINARY_DIR + "/app/helm' -quiet " + arguments +
@@ -32,10 +36,17 @@ int RunHeadless(const std::filesystem::path& folder, const std::string& environm
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndTheKillSwitchEndsIt)
+TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndEnds)
 {
+    // A damaged archive and no loose data: the archive is named, and the
+    // front end without screens ends the program.
     std::string output;
-    EXPECT_EQ(RunHeadless(std::filesystem::path(HELM_TEST_TMP) / "executable-game", "", "-kill", &output), 0)
+    const std::string damaged = "WADH" + std::string(60, '\x7F');
+    EXPECT_EQ(RunHeadless(std::filesystem::path(HELM_TEST_TMP) / "executable-game", "", "", &output,
+                          {{"DataPC.wad", damaged}}),
+              0)
+        << output;
+    EXPECT_NE(output.find("DataPC.wad: the archive is refused: its directory runs past the end"), std::string::npos)
         << output;
     EXPECT_NE(output.find("FrontEnd\\FrontEnd.cfg could not be read"), std::string::npos) << output;
     // A direct start plays its level (here without a level file) until the
