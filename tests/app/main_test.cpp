@@ -14,6 +14,7 @@
 #include "app/testscreen.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/win32/mutex.h"
+#include "tests/test_env.h"
 
 namespace {
 
@@ -42,7 +43,7 @@ TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndEnds)
     // front end without screens ends the program.
     std::string output;
     const std::string damaged = "WADH" + std::string(60, '\x7F');
-    EXPECT_EQ(RunHeadless(std::filesystem::path(HELM_TEST_TMP) / "executable-game", "", "", &output,
+    EXPECT_EQ(RunHeadless(TestTmp() / "executable-game", "", "", &output,
                           {{"DataPC.wad", damaged}}),
               0)
         << output;
@@ -51,7 +52,7 @@ TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndEnds)
     EXPECT_NE(output.find("FrontEnd\\FrontEnd.cfg could not be read"), std::string::npos) << output;
     // A direct start plays its level (here without a level file) until the
     // kill switch ends the process.
-    EXPECT_EQ(RunHeadless(std::filesystem::path(HELM_TEST_TMP) / "executable-level", "",
+    EXPECT_EQ(RunHeadless(TestTmp() / "executable-level", "",
                           "-leveltype Glim -levelnumber 1 -kill", &output),
               0)
         << output;
@@ -60,7 +61,7 @@ TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndEnds)
 
 TEST(ExecutableTest, HeadlessItShowsTheTestScreenEndsByItselfAndWritesItsLastFrame)
 {
-    std::filesystem::path folder = std::filesystem::path(HELM_TEST_TMP) / "executable";
+    std::filesystem::path folder = TestTmp() / "executable";
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     std::string command = "cd '" + folder.string() + "' && HELM_MUTEX_NAME=executable-test-" +
@@ -103,7 +104,7 @@ RunResult RunScripted(const std::string& name, const std::string& script, const 
                       const std::string& arguments = "")
 {
     RunResult r;
-    r.folder = std::filesystem::path(HELM_TEST_TMP) / ("scripted_" + name);
+    r.folder = TestTmp() / ("scripted_" + name);
     std::filesystem::remove_all(r.folder);
     std::filesystem::create_directories(r.folder);
     std::ofstream(r.folder / "script.txt") << script;

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "tests/platform/direct3d/raster_scene.h"
+#include "tests/test_env.h"
 #include "tools/lib/cfgc.h"
 
 namespace e2e {
@@ -40,13 +41,14 @@ namespace fs = std::filesystem;
 
 inline fs::path SourceDir() { return HELM_SOURCE_DIR; }
 inline fs::path BinaryDir() { return HELM_BINARY_DIR; }
-inline fs::path TempDir() { return HELM_TEST_TMP; }
+inline fs::path TempDir() { return TestTmp(); }
 inline fs::path Program() { return BinaryDir() / "app" / "helm"; }
 inline fs::path ScriptDir() { return SourceDir() / "tests" / "e2e" / "scripts"; }
 inline fs::path GoldenDir() { return SourceDir() / "tests" / "e2e" / "golden"; }
 
-// The stage the set-up case fills with caches, and the mark it leaves when done.
-inline fs::path CachedStage() { return TempDir() / "stage-cached"; }
+// The stage the set-up case fills with caches (beside build/stage, for the
+// cases of every later run), and the mark it leaves when done.
+inline fs::path CachedStage() { return BinaryDir() / "stage-cached"; }
 constexpr const char* kStageReady = ".e2e-ready";
 
 // The stage runs start from; HELM_E2E_STAGE names another (a stage built
