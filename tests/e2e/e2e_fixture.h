@@ -97,6 +97,16 @@ struct Result {
     fs::path captures;   // where its captures went
 };
 
+// What a run said beyond the line every run ends with (the shut-down's
+// count of the lights left): faults, when it is not empty.
+inline std::string Faults(const Result& r)
+{
+    std::string out = r.output;
+    const std::string last = "Light Count: 0\n";
+    if (const size_t at = out.find(last); at != std::string::npos) out.erase(at, last.size());
+    return out;
+}
+
 // A run started on a level directly ("-leveltype Glim -levelnumber N").
 inline GameRun LevelRun(const std::string& name, int level, const std::string& script)
 {
