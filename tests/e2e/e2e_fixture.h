@@ -233,6 +233,16 @@ inline std::string MatchGolden(const Result& r, const std::string& capture, std:
                                         tolerance, allowedOff);
 }
 
+// The same for a capture made at another window size than the golden's: both
+// shrunk to a common grid and compared with a tolerance suited to scaling.
+inline std::string MatchScaledGolden(const Result& r, const std::string& capture, std::string golden = "")
+{
+    if (golden.empty()) golden = capture;
+    return raster_test::MatchScaledGoldenFile((r.captures / (capture + ".png")).string(),
+                                              (GoldenDir() / (golden + ".png")).string(),
+                                              (r.folder / capture).string());
+}
+
 // Skips the case (with why) when the stage was not built.
 #define E2E_REQUIRE_STAGE()                                                                          \
     do {                                                                                             \
