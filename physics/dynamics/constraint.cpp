@@ -33,22 +33,33 @@ void Bodies(JointBodies* jb, const JointStep& step, const RigidBody* a, const Ri
 // The world offset of a body-space point from the body's centre of mass.
 Vec3 Arm(const RigidBody* body, Quat q, Vec3 local) { return Quat_Rotate(q, local - body->comOffset); }
 
-// The effective-mass matrix of a point held on a point: (mA + mB) I plus,
-// for each body, -(r x (I^-1 (r x .))), which is symmetric (so its columns,
-// computed here, are its rows).
-Mat3 PointMass(const JointBodies& jb, Vec3 rA, Vec3 rB) {
-  static const Vec3 e[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  Mat3 k;
-  for (int j = 0; j < 3; ++j)
-    k.r[j] = e[j] * (jb.mA + jb.mB) - Vec3_Cross(rA, Mat3_Mul(jb.iA, Vec3_Cross(rA, e[j]))) -
-             Vec3_Cross(rB, Mat3_Mul(jb.iB, Vec3_Cross(rB, e[j])));
-  return k;
+// One body's share of a point block at arm r: its spin, the world inverse
+// inertia times [r]x (the cross-product matrix of r), which gives the
+// angular velocity of a linear impulse p as Mat3_Mul(spin, p) ==
+// Mat3_Mul(inv, r x p); and its part of the effective mass,
+// [r]x^T inv [r]x, symmetric, as (1,1), (2,1), (3,1), (2,2), (3,2), (3,3).
+void PointShare(const Mat3& inv, Vec3 r, Mat3* spin, float* k) {
+  const Vec3 u[3] = {V3(0, r.z, -r.y), V3(-r.z, 0, r.x), V3(r.y, -r.x, 0)};  // the columns of [r]x
+  Vec3 c[3];
+  for (int j = 0; j < 3; ++j) c[j] = Mat3_Mul(inv, u[j]);
+  *spin = Mat3{{V3(c[0].x, c[1].x, c[2].x), V3(c[0].y, c[1].y, c[2].y), V3(c[0].z, c[1].z, c[2].z)}};
+  k[0] = Vec3_Dot(u[0], c[0]);
+  k[1] = Vec3_Dot(u[1], c[0]);
+  k[2] = Vec3_Dot(u[2], c[0]);
+  k[3] = Vec3_Dot(u[1], c[1]);
+  k[4] = Vec3_Dot(u[2], c[1]);
+  k[5] = Vec3_Dot(u[2], c[2]);
 }
 
-// Solves m x = v for a symmetric 3x3 m; zero when m is singular.
-Vec3 Solve33(const Mat3& m, Vec3 v) {
-  Mat3 inv;
-  return Mat3_Invert(m, &inv) ? Mat3_Mul(inv, v) : V3(0, 0, 0);
+// Inverse of the symmetric matrix [[a, b, c], [b, d, e], [c, e, f]] by its
+// adjugate; zero when singular (as Mat3_Invert refuses).
+Mat3 InvertSymmetric(float a, float b, float c, float d, float e, float f) {
+  float a11 = d * f - e * e, a12 = c * e - b * f, a13 = b * e - c * d;
+  float det = a * a11 + b * a12 + c * a13;
+  if (!std::isfinite(det) || std::fabs(det) < 1e-30f) return Mat3_Zero();
+  float k = 1.0f / det;
+  float a22 = a * f - c * c, a23 = b * c - a * e, a33 = a * d - b * b;
+  return Mat3{{V3(a11 * k, a12 * k, a13 * k), V3(a12 * k, a22 * k, a23 * k), V3(a13 * k, a23 * k, a33 * k)}};
 }
 
 // Applies a linear impulse p at arms rA, rB (A gets +p, B gets -p).
@@ -76,11 +87,13 @@ Soft SoftOf(const JointStep& step, bool useBias) {
   return useBias ? Soft{step.soft.massScale, step.soft.impulseScale} : Soft{1.0f, 0.0f};
 }
 
-// The start of a joint's step: its bodies as the solver sees them and its
-// point part set up. Returns the factor its kept impulses are scaled by (0
-// when they do not belong to the current set-up).
+// The start of a joint's step: its bodies as the solver sees them, its
+// parameters and its point part set up. Returns the factor its kept
+// impulses are scaled by (0 when they do not belong to the current set-up).
 float BeginStep(Constraint* c, JointPoint* jp, Vec3 pivotA, Vec3 pivotB, const JointStep& step) {
   Bodies(&c->bodies, step, c->bodyA, c->bodyB);
+  c->stepDamping = c->EffectiveDamping();
+  c->stepStrength = c->EffectiveStrength();
   float scale = c->warmValid ? step.hRatio : 0.0f;
   c->warmValid = true;
   jp->rA = Arm(c->bodyA, c->bodies.qA, pivotA);
@@ -89,49 +102,81 @@ float BeginStep(Constraint* c, JointPoint* jp, Vec3 pivotA, Vec3 pivotB, const J
   return scale;
 }
 
-// The point part's warm start and one pass.
+// The point part's sub-step set-up with its warm start, and one pass.
 
-void PointWarmStart(const JointPoint& jp, const JointStep& step, const JointBodies& jb) {
-  const SolverBodyState& A = step.states[jb.a];
-  const SolverBodyState& B = step.states[jb.b];
-  ApplyLinear(step, jb, Quat_Rotate(A.dq, jp.rA), Quat_Rotate(B.dq, jp.rB), jp.impulse);
+void PointWarmStart(JointPoint* jp, const JointStep& step, const JointBodies& jb) {
+  SolverBodyState& A = step.states[jb.a];
+  SolverBodyState& B = step.states[jb.b];
+  // Anchors turn with the bodies within the step.
+  jp->armA = Quat_Rotate(A.dq, jp->rA);
+  jp->armB = Quat_Rotate(B.dq, jp->rB);
+  // The effective mass: (mA + mB) I plus both bodies' shares.
+  float kA[6], kB[6];
+  PointShare(jb.iA, jp->armA, &jp->spinA, kA);
+  PointShare(jb.iB, jp->armB, &jp->spinB, kB);
+  float m = jb.mA + jb.mB;
+  jp->invMass = InvertSymmetric(m + kA[0] + kB[0], kA[1] + kB[1], kA[2] + kB[2], m + kA[3] + kB[3], kA[4] + kB[4],
+                                m + kA[5] + kB[5]);
+  Vec3 p = jp->impulse;
+  A.v += p * jb.mA;
+  A.w += Mat3_Mul(jp->spinA, p);
+  B.v -= p * jb.mB;
+  B.w -= Mat3_Mul(jp->spinB, p);
 }
 
 void PointSolve(JointPoint* jp, const JointStep& step, const JointBodies& jb, bool useBias, float strength,
                 float damping) {
   SolverBodyState& A = step.states[jb.a];
   SolverBodyState& B = step.states[jb.b];
-  // Anchors turn with the bodies within the step.
-  Vec3 rA = Quat_Rotate(A.dq, jp->rA), rB = Quat_Rotate(B.dq, jp->rB);
-  Vec3 cdot = A.v + Vec3_Cross(A.w, rA) - B.v - Vec3_Cross(B.w, rB);
-  Vec3 bias{0, 0, 0};
-  if (useBias) {
-    Vec3 c = (jb.comA + A.dp + rA) - (jb.comB + B.dp + rB);
-    bias = c * (step.soft.biasRate * strength);
+  if (!useBias) {
+    Vec3 rA = Quat_Rotate(A.dq, jp->rA), rB = Quat_Rotate(B.dq, jp->rB);
+    Vec3 cdot = A.v + Vec3_Cross(A.w, rA) - B.v - Vec3_Cross(B.w, rB);
+    Vec3 p = -Mat3_Mul(jp->invMass, cdot) * damping;
+    jp->impulse += p;
+    ApplyLinear(step, jb, rA, rB, p);
+    return;
   }
-  Soft soft = SoftOf(step, useBias);
-  Vec3 p = (-Solve33(PointMass(jb, rA, rB), cdot + bias) * soft.massScale - jp->impulse * soft.impulseScale) *
-           damping;
+  Vec3 cdot = A.v + Vec3_Cross(A.w, jp->armA) - B.v - Vec3_Cross(B.w, jp->armB);
+  Soft soft{1.0f, 0.0f};
+  if (useBias) {
+    // The bodies have not moved since the set-up: the arms are current.
+    Vec3 c = (jb.comA + A.dp + jp->armA) - (jb.comB + B.dp + jp->armB);
+    cdot += c * (step.soft.biasRate * strength);
+    soft = SoftOf(step, true);
+  }
+  Vec3 p = (-Mat3_Mul(jp->invMass, cdot) * soft.massScale - jp->impulse * soft.impulseScale) * damping;
   jp->impulse += p;
-  ApplyLinear(step, jb, rA, rB, p);
+  A.v += p * jb.mA;
+  A.w += Mat3_Mul(jp->spinA, p);
+  B.v -= p * jb.mB;
+  B.w -= Mat3_Mul(jp->spinB, p);
 }
 
 // One scalar angular row along unit axis u, A against B: the impulse that
 // drives u . (wA - wB) to target (with the given softness), bounded to
-// [lo, hi] accumulated.
-float AxialSolve(const JointStep& step, const JointBodies& jb, Vec3 u, float target, Soft soft, float* accumulated,
-                 float lo, float hi, float damping) {
+// [lo, hi] accumulated. uA, uB: the inverse inertias times u; invK: the
+// inverse of the row's effective mass, 0 for none.
+float AxialSolve(const JointStep& step, const JointBodies& jb, Vec3 u, Vec3 uA, Vec3 uB, float invK, float target,
+                 Soft soft, float* accumulated, float lo, float hi, float damping) {
   SolverBodyState& A = step.states[jb.a];
   SolverBodyState& B = step.states[jb.b];
-  float k = Vec3_Dot(u, Mat3_Mul(jb.iA, u)) + Vec3_Dot(u, Mat3_Mul(jb.iB, u));
-  if (!(k > 1e-12f)) return 0.0f;
+  if (invK == 0.0f) return 0.0f;
   float cdot = Vec3_Dot(u, A.w - B.w);
-  float impulse = (-(cdot - target) * soft.massScale / k - *accumulated * soft.impulseScale) * damping;
+  float impulse = (-(cdot - target) * soft.massScale * invK - *accumulated * soft.impulseScale) * damping;
   float next = std::fmax(lo, std::fmin(*accumulated + impulse, hi));
   impulse = next - *accumulated;
   *accumulated = next;
-  ApplyAngular(step, jb, u * impulse);
+  A.w += uA * impulse;
+  B.w -= uB * impulse;
   return impulse;
+}
+
+// The inverse of the effective mass of an angular row along u, 0 for none.
+float AxialInvMass(const JointBodies& jb, Vec3 u, Vec3* uA, Vec3* uB) {
+  *uA = Mat3_Mul(jb.iA, u);
+  *uB = Mat3_Mul(jb.iB, u);
+  float k = Vec3_Dot(u, *uA) + Vec3_Dot(u, *uB);
+  return k > 1e-12f ? 1.0f / k : 0.0f;
 }
 
 }  // namespace
@@ -199,10 +244,10 @@ Point2PointConstraint::Point2PointConstraint(RigidBody* a, RigidBody* b)
 
 void Point2PointConstraint::Prepare(const JointStep& step) { BeginStep(this, &point, pivotA, pivotB, step); }
 
-void Point2PointConstraint::WarmStart(const JointStep& step) { PointWarmStart(point, step, bodies); }
+void Point2PointConstraint::WarmStart(const JointStep& step) { PointWarmStart(&point, step, bodies); }
 
 void Point2PointConstraint::Solve(const JointStep& step, bool useBias) {
-  PointSolve(&point, step, bodies, useBias, EffectiveStrength(), EffectiveDamping());
+  PointSolve(&point, step, bodies, useBias, stepStrength, stepDamping);
 }
 
 void Point2PointConstraint_SetPivotWorld(Point2PointConstraint* c, Vec3 pivot) {
@@ -251,88 +296,100 @@ void HingeConstraint::Prepare(const JointStep& step) {
 }
 
 void HingeConstraint::WarmStart(const JointStep& step) {
-  PointWarmStart(point, step, bodies);
-  Vec3 axis = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
-  ApplyAngular(step, bodies, angularImpulse + axis * (lowerImpulse - upperImpulse + motorImpulse));
+  PointWarmStart(&point, step, bodies);
+  subAxisA = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
+  subAxisB = Quat_Rotate(step.states[bodies.b].dq, worldAxisB);
+  // The axes held together: the two rows across the axis as one 2x2 block,
+  // so that correcting one direction does not undo the other.
+  Vec3_PlaneSpace(subAxisA, &across[0], &across[1]);
+  for (int i = 0; i < 2; ++i) {
+    acrossA[i] = Mat3_Mul(bodies.iA, across[i]);
+    acrossB[i] = Mat3_Mul(bodies.iB, across[i]);
+  }
+  float k11 = Vec3_Dot(across[0], acrossA[0] + acrossB[0]);
+  float k12 = Vec3_Dot(across[0], acrossA[1] + acrossB[1]);
+  float k22 = Vec3_Dot(across[1], acrossA[1] + acrossB[1]);
+  float det = k11 * k22 - k12 * k12;
+  acrossValid = det > 1e-20f * (k11 * k22) && det > 0.0f;
+  if (acrossValid) {
+    acrossInv[0] = k22 / det;
+    acrossInv[1] = -k12 / det;
+    acrossInv[2] = k11 / det;
+  }
+  alongMass = limitOn || motorOn ? AxialInvMass(bodies, subAxisA, &alongA, &alongB) : 0.0f;
+  ApplyAngular(step, bodies, angularImpulse + subAxisA * (lowerImpulse - upperImpulse + motorImpulse));
 }
 
 void HingeConstraint::Solve(const JointStep& step, bool useBias) {
   SolverBodyState& A = step.states[bodies.a];
   SolverBodyState& B = step.states[bodies.b];
-  float damping = EffectiveDamping(), strength = EffectiveStrength();
+  float damping = stepDamping, strength = stepStrength;
   Soft soft = SoftOf(step, useBias);
-  Vec3 aA = Quat_Rotate(A.dq, worldAxisA), aB = Quat_Rotate(B.dq, worldAxisB);
-  float angle = limitOn ? HingeAngle(this, Quat_Normalize(A.dq * bodies.qA), Quat_Normalize(B.dq * bodies.qB)) : 0.0f;
-  float lo = std::fmin(limit[0], limit[1]), hi = std::fmax(limit[0], limit[1]);
-  if (motorOn) {
-    // A velocity motor: no position error, so never soft. At the stop it
-    // drives towards it does not drive: an unbounded motor would otherwise
-    // push the joint through its limit, which is only as stiff as a spring.
-    bool blocked = limitOn && ((motor[0] > 0.0f && angle >= hi) || (motor[0] < 0.0f && angle <= lo));
-    float bound = motor[1] > 0.0f ? motor[1] * step.dt : 1e30f;
-    if (!blocked) {
-      AxialSolve(step, bodies, aA, motor[0], Soft{1.0f, 0.0f}, &motorImpulse, -bound, bound, damping);
-    } else if (motorImpulse != 0.0f) {
-      // Take back what the warm start applied for it.
-      ApplyAngular(step, bodies, aA * -motorImpulse);
-      motorImpulse = 0.0f;
+  const Vec3 aA = subAxisA;
+  if (limitOn || motorOn) {
+    float angle = limitOn ? HingeAngle(this, Quat_Normalize(A.dq * bodies.qA), Quat_Normalize(B.dq * bodies.qB)) : 0.0f;
+    float lo = std::fmin(limit[0], limit[1]), hi = std::fmax(limit[0], limit[1]);
+    if (motorOn) {
+      // A velocity motor: no position error, so never soft. At the stop it
+      // drives towards it does not drive: an unbounded motor would otherwise
+      // push the joint through its limit, which is only as stiff as a spring.
+      bool blocked = limitOn && ((motor[0] > 0.0f && angle >= hi) || (motor[0] < 0.0f && angle <= lo));
+      float bound = motor[1] > 0.0f ? motor[1] * step.dt : 1e30f;
+      if (!blocked) {
+        AxialSolve(step, bodies, aA, alongA, alongB, alongMass, motor[0], Soft{1.0f, 0.0f}, &motorImpulse, -bound,
+                   bound, damping);
+      } else if (motorImpulse != 0.0f) {
+        // Take back what the warm start applied for it.
+        ApplyAngular(step, bodies, aA * -motorImpulse);
+        motorImpulse = 0.0f;
+      }
+    }
+    if (limitOn && alongMass > 0.0f) {
+      // Both stops at once, each only pushing. Short of a stop the row lets
+      // the joint reach it exactly within the sub-step (speculatively), so a
+      // fast swing does not pass through.
+      for (int side = 0; side < 2; ++side) {
+        float c = side == 0 ? angle - lo : hi - angle;  // > 0 inside the range
+        float sign = side == 0 ? 1.0f : -1.0f;          // the row is sign * aA
+        float target;
+        Soft s{1.0f, 0.0f};
+        if (c > 0.0f) {
+          target = -c * step.invDt;
+        } else {
+          target = useBias ? -c * step.soft.biasRate * strength : 0.0f;
+          s = soft;
+        }
+        float* acc = side == 0 ? &lowerImpulse : &upperImpulse;
+        // u . (wA - wB) may not fall below target: the row only pushes.
+        float cdot = sign * Vec3_Dot(aA, A.w - B.w);
+        float impulse = (-(cdot - target) * s.massScale * alongMass - *acc * s.impulseScale) * damping;
+        float next = std::fmax(*acc + impulse, 0.0f);
+        impulse = (next - *acc) * sign;
+        *acc = next;
+        A.w += alongA * impulse;
+        B.w -= alongB * impulse;
+      }
     }
   }
-  if (limitOn) {
-    // Both stops at once, each only pushing. Short of a stop the row lets
-    // the joint reach it exactly within the sub-step (speculatively), so a
-    // fast swing does not pass through.
-    for (int side = 0; side < 2; ++side) {
-      float c = side == 0 ? angle - lo : hi - angle;  // > 0 inside the range
-      Vec3 u = side == 0 ? aA : -aA;
-      float target;
-      Soft s{1.0f, 0.0f};
-      if (c > 0.0f) {
-        target = -c * step.invDt;
-      } else {
-        target = useBias ? -c * step.soft.biasRate * strength : 0.0f;
-        s = soft;
-      }
-      float* acc = side == 0 ? &lowerImpulse : &upperImpulse;
-      // u . (wA - wB) may not fall below target: the row only pushes.
-      float k = Vec3_Dot(u, Mat3_Mul(bodies.iA, u)) + Vec3_Dot(u, Mat3_Mul(bodies.iB, u));
-      if (!(k > 1e-12f)) continue;
-      float cdot = Vec3_Dot(u, A.w - B.w);
-      float impulse = (-(cdot - target) * s.massScale / k - *acc * s.impulseScale) * damping;
-      float next = std::fmax(*acc + impulse, 0.0f);
-      impulse = next - *acc;
-      *acc = next;
-      ApplyAngular(step, bodies, u * impulse);
+  if (acrossValid) {
+    const Vec3 b1 = across[0], b2 = across[1];
+    Vec3 w = A.w - B.w;
+    float c1 = Vec3_Dot(b1, w), c2 = Vec3_Dot(b2, w);
+    if (useBias) {
+      // Turning (wA - wB) about b moves aB relative to aA by -b x ...: the
+      // error aA x aB shrinks when (wA - wB) . b follows it. The bodies
+      // have not turned since the set-up: its axes are current.
+      Vec3 err = Vec3_Cross(aA, subAxisB);
+      float rate = step.soft.biasRate * strength;
+      c1 -= rate * Vec3_Dot(b1, err);
+      c2 -= rate * Vec3_Dot(b2, err);
     }
-  }
-  {
-    // The axes held together: the two rows across the axis as one 2x2 block,
-    // so that correcting one direction does not undo the other.
-    Vec3 b1, b2;
-    Vec3_PlaneSpace(aA, &b1, &b2);
-    Mat3 inv = Mat3_Add(bodies.iA, bodies.iB);
-    Vec3 m1 = Mat3_Mul(inv, b1), m2 = Mat3_Mul(inv, b2);
-    float k11 = Vec3_Dot(b1, m1), k12 = Vec3_Dot(b1, m2), k22 = Vec3_Dot(b2, m2);
-    float det = k11 * k22 - k12 * k12;
-    if (det > 1e-20f * (k11 * k22) && det > 0.0f) {
-      Vec3 w = A.w - B.w;
-      float c1 = Vec3_Dot(b1, w), c2 = Vec3_Dot(b2, w);
-      if (useBias) {
-        // Turning (wA - wB) about b moves aB relative to aA by -b x ...: the
-        // error aA x aB shrinks when (wA - wB) . b follows it.
-        Vec3 err = Vec3_Cross(aA, aB);
-        float rate = step.soft.biasRate * strength;
-        c1 -= rate * Vec3_Dot(b1, err);
-        c2 -= rate * Vec3_Dot(b2, err);
-      }
-      float l1 = (k22 * c1 - k12 * c2) / det, l2 = (k11 * c2 - k12 * c1) / det;
-      Vec3 acc = angularImpulse;
-      Vec3 impulse = (-(b1 * l1 + b2 * l2) * soft.massScale -
-                      (b1 * Vec3_Dot(b1, acc) + b2 * Vec3_Dot(b2, acc)) * soft.impulseScale) *
-                     damping;
-      angularImpulse += impulse;
-      ApplyAngular(step, bodies, impulse);
-    }
+    float l1 = acrossInv[0] * c1 + acrossInv[1] * c2, l2 = acrossInv[1] * c1 + acrossInv[2] * c2;
+    float i1 = (-l1 * soft.massScale - Vec3_Dot(b1, angularImpulse) * soft.impulseScale) * damping;
+    float i2 = (-l2 * soft.massScale - Vec3_Dot(b2, angularImpulse) * soft.impulseScale) * damping;
+    angularImpulse += b1 * i1 + b2 * i2;
+    A.w += acrossA[0] * i1 + acrossA[1] * i2;
+    B.w -= acrossB[0] * i1 + acrossB[1] * i2;
   }
   PointSolve(&point, step, bodies, useBias, strength, damping);
 }
@@ -371,17 +428,20 @@ void FrameConstraint::Rebuild() {
 
 void FrameConstraint::Prepare(const JointStep& step) {
   angularImpulse = angularImpulse * BeginStep(this, &point, pivotA, pivotB, step);
+  // The inverse inertias stay the step's: so does the angular block.
+  Mat3 k = Mat3_Add(bodies.iA, bodies.iB);
+  angularInvMass = InvertSymmetric(k.r[0].x, k.r[1].x, k.r[2].x, k.r[1].y, k.r[2].y, k.r[2].z);
 }
 
 void FrameConstraint::WarmStart(const JointStep& step) {
-  PointWarmStart(point, step, bodies);
+  PointWarmStart(&point, step, bodies);
   ApplyAngular(step, bodies, angularImpulse);
 }
 
 void FrameConstraint::Solve(const JointStep& step, bool useBias) {
   SolverBodyState& A = step.states[bodies.a];
   SolverBodyState& B = step.states[bodies.b];
-  float damping = EffectiveDamping(), strength = EffectiveStrength();
+  float damping = stepDamping, strength = stepStrength;
   Soft soft = SoftOf(step, useBias);
   Vec3 cdot = A.w - B.w;
   if (useBias) {
@@ -392,8 +452,7 @@ void FrameConstraint::Solve(const JointStep& step, bool useBias) {
     Vec3 err = Quat_Rotate(qB, V3(d.x * sgn, d.y * sgn, d.z * sgn));
     cdot += err * (step.soft.biasRate * strength);
   }
-  Vec3 impulse = (-Solve33(Mat3_Add(bodies.iA, bodies.iB), cdot) * soft.massScale - angularImpulse * soft.impulseScale) *
-                 damping;
+  Vec3 impulse = (-Mat3_Mul(angularInvMass, cdot) * soft.massScale - angularImpulse * soft.impulseScale) * damping;
   angularImpulse += impulse;
   ApplyAngular(step, bodies, impulse);
   PointSolve(&point, step, bodies, useBias, strength, damping);
@@ -418,21 +477,23 @@ void TwoAxisConstraint::Prepare(const JointStep& step) {
 }
 
 void TwoAxisConstraint::WarmStart(const JointStep& step) {
-  PointWarmStart(point, step, bodies);
+  PointWarmStart(&point, step, bodies);
   Vec3 aA = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
   Vec3 aB = Quat_Rotate(step.states[bodies.b].dq, worldAxisB);
   ApplyAngular(step, bodies, Vec3_Unit(Vec3_Cross(aA, aB)) * axisImpulse);
 }
 
 void TwoAxisConstraint::Solve(const JointStep& step, bool useBias) {
-  float damping = EffectiveDamping(), strength = EffectiveStrength();
+  float damping = stepDamping, strength = stepStrength;
   Vec3 aA = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
   Vec3 aB = Quat_Rotate(step.states[bodies.b].dq, worldAxisB);
   // d/dt (aA . aB) = (aA x aB) . (wA - wB): the row keeps the axes square.
   Vec3 u = Vec3_Unit(Vec3_Cross(aA, aB));
   if (Vec3_LengthSq(u) > 0.0f) {
     float target = useBias ? -Vec3_Dot(aA, aB) * step.soft.biasRate * strength : 0.0f;
-    AxialSolve(step, bodies, u, target, SoftOf(step, useBias), &axisImpulse, -1e30f, 1e30f, damping);
+    Vec3 uA, uB;
+    float invK = AxialInvMass(bodies, u, &uA, &uB);
+    AxialSolve(step, bodies, u, uA, uB, invK, target, SoftOf(step, useBias), &axisImpulse, -1e30f, 1e30f, damping);
   }
   PointSolve(&point, step, bodies, useBias, strength, damping);
 }
@@ -456,6 +517,8 @@ void DistanceConstraint::Rebuild() {
 
 void DistanceConstraint::Prepare(const JointStep& step) {
   Bodies(&bodies, step, bodyA, bodyB);
+  stepDamping = EffectiveDamping();
+  stepStrength = EffectiveStrength();
   rA = Arm(bodyA, bodies.qA, anchorA);
   rB = Arm(bodyB, bodies.qB, anchorB);
   impulse = warmValid ? impulse * step.hRatio : 0.0f;
@@ -495,9 +558,9 @@ void DistanceConstraint::Solve(const JointStep& step, bool useBias) {
   float k = bodies.mA + bodies.mB + Vec3_Dot(angA, Mat3_Mul(bodies.iA, angA)) + Vec3_Dot(angB, Mat3_Mul(bodies.iB, angB));
   if (!(k > 1e-12f)) return;
   float cdot = Vec3_Dot(n, A.v - B.v) + Vec3_Dot(angA, A.w) - Vec3_Dot(angB, B.w);
-  if (useBias) cdot += (len - length) * step.soft.biasRate * EffectiveStrength();
+  if (useBias) cdot += (len - length) * step.soft.biasRate * stepStrength;
   Soft soft = SoftOf(step, useBias);
-  float p = (-cdot * soft.massScale / k - impulse * soft.impulseScale) * EffectiveDamping();
+  float p = (-cdot * soft.massScale / k - impulse * soft.impulseScale) * stepDamping;
   impulse += p;
   ApplyLinear(step, bodies, a, b, n * p);
 }

@@ -6,6 +6,14 @@
 // hinge's point as 3x3, its two axis rows as 2x2), and its impulses are kept
 // from step to step for warm starting, scaled when the step length changes.
 //
+// What a block needs besides the velocities (anchors, axes, effective masses
+// and their inverses, the turn an impulse gives each body) is set up once
+// per solver sub-step, by the warm start, and shared by the sub-step's two
+// passes: the solve with bias sees the bodies as they stand then, and the
+// relaxation after the positions moved uses the same rows (a sub-step turns
+// a body by a fraction of a degree; the next sub-step's set-up follows).
+// The passes themselves only read those and the solver body states.
+//
 // The two base parameters: `damping` (first) relaxes every impulse the
 // constraint applies (1 = full impulse) and `strength` (second) is the share
 // of the position-correcting speed applied (1 = the full spring). Values <= 0
@@ -46,6 +54,10 @@ struct JointBodies {
 struct JointPoint {
   Vec3 rA, rB;             // anchors from the centres of mass at the step's start (world)
   Vec3 impulse;            // accumulated (world), kept for warm starting
+  // Set up for the sub-step by the warm start:
+  Vec3 armA, armB;         // the anchors turned with the bodies to the sub-step's start
+  Mat3 spinA, spinB;       // inverse inertia times [arm]x: angular velocity per unit impulse
+  Mat3 invMass;            // inverse of the block's effective mass (zero when singular)
 };
 
 enum ConstraintKind {
@@ -87,6 +99,8 @@ public:
   ConstraintManager* manager = nullptr;
   bool warmValid = false;   // the kept impulses belong to the current set-up
   JointBodies bodies{};     // this step's solver view of the two bodies
+  float stepDamping = 1.0f;   // EffectiveDamping() and EffectiveStrength() for the step
+  float stepStrength = 1.0f;
 
   // Effective parameters after the fallback rule.
   float EffectiveDamping() const;
@@ -130,6 +144,16 @@ public:
   Vec3 worldAxisA{0, 1, 0}, worldAxisB{0, 1, 0};
   Vec3 angularImpulse{0, 0, 0};  // holds the axes together (world, across the axis)
   float lowerImpulse = 0, upperImpulse = 0, motorImpulse = 0;
+  // Set up for the sub-step by the warm start: the axes, the two directions
+  // across A's (b1, b2) with the angular velocity a unit impulse about each
+  // gives A and B, and the inverse of their 2x2 effective mass (none when
+  // singular); for a limit or motor, the same about A's axis.
+  Vec3 subAxisA{0, 1, 0}, subAxisB{0, 1, 0};
+  Vec3 across[2]{}, acrossA[2]{}, acrossB[2]{};
+  float acrossInv[3] = {0, 0, 0};  // (1,1), (1,2), (2,2)
+  bool acrossValid = false;
+  Vec3 alongA{0, 0, 0}, alongB{0, 0, 0};
+  float alongMass = 0;  // 1 / (effective mass about the axis), 0 when none
 };
 
 // All six relative degrees of freedom held at the pose of construction.
@@ -144,6 +168,7 @@ public:
   Quat relative{0, 0, 0, 1};  // qB^-1 * qA held
   JointPoint point{};
   Vec3 angularImpulse{0, 0, 0};
+  Mat3 angularInvMass{};      // inverse of iA + iB, fixed for the step (zero when singular)
 };
 
 // A universal joint: a common pivot, and A's axis kept perpendicular to B's.

@@ -16,7 +16,7 @@ SolverSoftness SolverSoftness_Make(float hertz, float dampingRatio, float dt) {
 int SolverSet_Begin(SolverSet* set) {
   set->states.Clear();
   set->sims.Clear();
-  SolverBodyState rest{V3(0, 0, 0), V3(0, 0, 0), V3(0, 0, 0), Quat_Identity()};
+  SolverBodyState rest{V3(0, 0, 0), 0.0f, V3(0, 0, 0), 0.0f, V3(0, 0, 0), Quat_Identity()};
   SolverBodySim none{nullptr, 0.0f, Mat3_Zero(), V3(0, 0, 0), Quat_Identity(), V3(0, 0, 0), V3(0, 0, 0)};
   return set->states.Push(rest) && set->sims.Push(none);
 }
@@ -32,7 +32,8 @@ int SolverSet_Add(SolverSet* set, RigidBody* body, Vec3 gravity) {
   sim.q0 = body->pose.rotation;
   sim.accel = gravity + body->force * body->invMass;
   sim.angAccel = Mat3_Mul(body->invInertiaWorld, body->torque);
-  set->states.Push(SolverBodyState{body->linearVelocity, body->angularVelocity, V3(0, 0, 0), Quat_Identity()});
+  set->states.Push(
+      SolverBodyState{body->linearVelocity, 0.0f, body->angularVelocity, 0.0f, V3(0, 0, 0), Quat_Identity()});
   set->sims.Push(sim);
   body->solverIndex = set->sims.Count() - 1;
   return body->solverIndex;
