@@ -75,11 +75,14 @@ int PreviousPoint(const SolverManifold* prev, const SolverManifold& m, int k) {
 
 ContactFrictionRow FrictionRow(Vec3 d, Vec3 rA, Vec3 rB, float mA, float mB, const Mat3& iA, const Mat3& iB) {
   ContactFrictionRow r;
-  r.angA = Vec3_Cross(rA, d);
-  r.angB = Vec3_Cross(rB, d);
-  r.wA = Mat3_Mul(iA, r.angA);
-  r.wB = Mat3_Mul(iB, r.angB);
-  float k = mA + mB + Vec3_Dot(r.angA, r.wA) + Vec3_Dot(r.angB, r.wB);
+  Vec3 angA = Vec3_Cross(rA, d), angB = Vec3_Cross(rB, d);
+  Vec3 wA = Mat3_Mul(iA, angA), wB = Mat3_Mul(iB, angB);
+  float k = mA + mB + Vec3_Dot(angA, wA) + Vec3_Dot(angB, wB);
+  r.dir = Lanes_FromVec3(d);
+  r.angA = Lanes_FromVec3(angA);
+  r.angB = Lanes_FromVec3(angB);
+  r.wA = Lanes_FromVec3(wA);
+  r.wB = Lanes_FromVec3(wB);
   r.mass = k > 1e-12f && std::isfinite(k) ? 1.0f / k : 0.0f;
   r.impulse = 0.0f;
   return r;
@@ -102,6 +105,17 @@ inline void Apply(SolverBodyState& A, SolverBodyState& B, const ContactConstrain
   B.w -= wB * p;
 }
 
+// Applies the impulses p0, p1 of c's two friction rows.
+inline void ApplyFriction(SolverBodyState& A, SolverBodyState& B, const ContactConstraint& c, float p0, float p1) {
+  const ContactFrictionRow& r0 = c.tangentRows[0];
+  const ContactFrictionRow& r1 = c.tangentRows[1];
+  Lanes lin = r0.dir * p0 + r1.dir * p1;
+  SolverBody_Store(&A.v, SolverBody_Load(&A.v) + lin * c.invMassA);
+  SolverBody_Store(&A.w, SolverBody_Load(&A.w) + (r0.wA * p0 + r1.wA * p1));
+  SolverBody_Store(&B.v, SolverBody_Load(&B.v) - lin * c.invMassB);
+  SolverBody_Store(&B.w, SolverBody_Load(&B.w) - (r0.wB * p0 + r1.wB * p1));
+}
+
 // Point k of c, out of its lanes.
 inline Vec3 PointVec(const Lanes* l, int k) { return V3(l[0][k], l[1][k], l[2][k]); }
 
@@ -114,8 +128,10 @@ inline void ApplyPoints(SolverBodyState& A, SolverBodyState& B, const ContactCon
   Lanes s2 = Lanes_Sums(c.wA[1] * p, c.wA[2] * p, c.wB[0] * p, c.wB[1] * p);
   Lanes s3 = c.wB[2] * p;
   const Lanes zero{0, 0, 0, 0};
+  // Lane 3 of what is added to v and w stays zero, and so do their pads.
   Lanes lin = __builtin_shufflevector(s1, zero, 0, 1, 2, 4);
   Lanes turnA = __builtin_shufflevector(s1, s2, 3, 4, 5, 5);
+  turnA[3] = 0.0f;
   Lanes turnB = __builtin_shufflevector(s2, zero, 2, 3, 4, 4);
   turnB[2] = (s3[0] + s3[1]) + (s3[2] + s3[3]);
   SolverBody_Store(&A.v, SolverBody_Load(&A.v) + lin * c.invMassA);
@@ -173,12 +189,16 @@ void Substitute(const float* l, int n, const float* r, float* x) {
 template <int N>
 bool InvertCoupling(const float* k, Lanes* inv) {
   double trace = 0.0;
+#pragma GCC unroll 4
   for (int i = 0; i < N; ++i) trace += k[Tri(i, i)];
   double eps = double(1e-4f) * trace / N;
   double l[10], m[10];  // the Cholesky factor L and its inverse, lower triangles
-  for (int i = 0; i < N; ++i)
+#pragma GCC unroll 4
+  for (int i = 0; i < N; ++i) {
+#pragma GCC unroll 4
     for (int j = 0; j <= i; ++j) {
       double sum = k[Tri(i, j)] + (i == j ? eps : 0.0);
+#pragma GCC unroll 4
       for (int q = 0; q < j; ++q) sum -= l[Tri(i, q)] * l[Tri(j, q)];
       if (i == j) {
         if (!(sum > 0.0)) return false;
@@ -187,21 +207,29 @@ bool InvertCoupling(const float* k, Lanes* inv) {
         l[Tri(i, j)] = sum / l[Tri(j, j)];
       }
     }
+  }
+#pragma GCC unroll 4
   for (int j = 0; j < N; ++j) {
     m[Tri(j, j)] = 1.0 / l[Tri(j, j)];
+#pragma GCC unroll 4
     for (int i = j + 1; i < N; ++i) {
       double sum = 0.0;
+#pragma GCC unroll 4
       for (int q = j; q < i; ++q) sum -= l[Tri(i, q)] * m[Tri(q, j)];
       m[Tri(i, j)] = sum / l[Tri(i, i)];
     }
   }
   // K^-1 = L^-T L^-1.
-  for (int i = 0; i < N; ++i)
+#pragma GCC unroll 4
+  for (int i = 0; i < N; ++i) {
+#pragma GCC unroll 4
     for (int j = 0; j < N; ++j) {
       double sum = 0.0;
+#pragma GCC unroll 4
       for (int q = i > j ? i : j; q < N; ++q) sum += m[Tri(q, i)] * m[Tri(q, j)];
       inv[j][i] = float(sum);
     }
+  }
   return true;
 }
 
@@ -345,6 +373,7 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     Vec3 n = Vec3_Unit(normalSum);
     if (Vec3_LengthSq(n) == 0.0f) n = m.m.points[0].normal;
     c.normal = n;
+    Vec3 tangent[2];
     float radius = 0.0f;
     for (int k = 0; k < m.m.count; ++k)
       if (c.pointOf[k] >= 0) radius += Vec3_Norm(m.m.points[k].position - centre);
@@ -356,22 +385,23 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     Vec3 slide = A.v + Vec3_Cross(A.w, rA) - B.v - Vec3_Cross(B.w, rB);
     slide -= n * Vec3_Dot(slide, n);
     if (Vec3_LengthSq(slide) > 1e-6f) {
-      c.tangent[0] = Vec3_Unit(slide);
-      c.tangent[1] = Vec3_Cross(n, c.tangent[0]);
+      tangent[0] = Vec3_Unit(slide);
+      tangent[1] = Vec3_Cross(n, tangent[0]);
     } else {
-      Vec3_PlaneSpace(n, &c.tangent[0], &c.tangent[1]);
+      Vec3_PlaneSpace(n, &tangent[0], &tangent[1]);
     }
-    c.tangentRows[0] = FrictionRow(c.tangent[0], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
-    c.tangentRows[1] = FrictionRow(c.tangent[1], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
-    c.twistA = Mat3_Mul(sa.invInertia, n);
-    c.twistB = Mat3_Mul(sb.invInertia, n);
-    float kt = Vec3_Dot(n, c.twistA) + Vec3_Dot(n, c.twistB);
+    c.tangentRows[0] = FrictionRow(tangent[0], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
+    c.tangentRows[1] = FrictionRow(tangent[1], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
+    Vec3 twistA = Mat3_Mul(sa.invInertia, n), twistB = Mat3_Mul(sb.invInertia, n);
+    c.twistA = Lanes_FromVec3(twistA);
+    c.twistB = Lanes_FromVec3(twistB);
+    float kt = Vec3_Dot(n, twistA) + Vec3_Dot(n, twistB);
     c.twistMass = kt > 1e-12f && std::isfinite(kt) ? 1.0f / kt : 0.0f;
     c.twistImpulse = 0.0f;
     // Friction keeps its impulses while the normal stays about the same.
     if (prev && prev->hasFriction && Vec3_Dot(prev->frictionNormal, n) > 0.99f) {
-      c.tangentRows[0].impulse = Vec3_Dot(prev->frictionImpulse, c.tangent[0]) * params.hRatio;
-      c.tangentRows[1].impulse = Vec3_Dot(prev->frictionImpulse, c.tangent[1]) * params.hRatio;
+      c.tangentRows[0].impulse = Vec3_Dot(prev->frictionImpulse, tangent[0]) * params.hRatio;
+      c.tangentRows[1].impulse = Vec3_Dot(prev->frictionImpulse, tangent[1]) * params.hRatio;
       c.twistImpulse = prev->twistImpulse * params.hRatio;
     }
     m.constraint = cs->constraints.Count();
@@ -384,12 +414,9 @@ void ContactSolver_WarmStart(ContactSolver* cs, SolverBodyState* states) {
     SolverBodyState& A = states[c.a];
     SolverBodyState& B = states[c.b];
     ApplyPoints(A, B, c, c.normalImpulse);
-    for (int t = 0; t < 2; ++t) {
-      const ContactFrictionRow& r = c.tangentRows[t];
-      Apply(A, B, c, c.tangent[t], r.wA, r.wB, r.impulse);
-    }
-    A.w += c.twistA * c.twistImpulse;
-    B.w -= c.twistB * c.twistImpulse;
+    ApplyFriction(A, B, c, c.tangentRows[0].impulse, c.tangentRows[1].impulse);
+    SolverBody_Store(&A.w, SolverBody_Load(&A.w) + c.twistA * c.twistImpulse);
+    SolverBody_Store(&B.w, SolverBody_Load(&B.w) - c.twistB * c.twistImpulse);
   }
 }
 
@@ -440,16 +467,19 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
     float total = (impulses[0] + impulses[1]) + (impulses[2] + impulses[3]);
     const Vec3 n = c.normal;
     float bound = c.friction * total;
-    {
+    ContactFrictionRow& r0 = c.tangentRows[0];
+    ContactFrictionRow& r1 = c.tangentRows[1];
+    // A gap that carries nothing has no friction to give (nor to take back).
+    if (bound > 0.0f || r0.impulse != 0.0f || r1.impulse != 0.0f) {
       // Both directions together, bounded as a disc: clamping each
       // direction on its own would turn the friction force off the sliding
       // direction.
-      ContactFrictionRow& r0 = c.tangentRows[0];
-      ContactFrictionRow& r1 = c.tangentRows[1];
-      Vec3 dvf = A.v - B.v;
-      float vt0 = Vec3_Dot(c.tangent[0], dvf) + Vec3_Dot(r0.angA, A.w) - Vec3_Dot(r0.angB, B.w);
-      float vt1 = Vec3_Dot(c.tangent[1], dvf) + Vec3_Dot(r1.angA, A.w) - Vec3_Dot(r1.angB, B.w);
-      float next0 = r0.impulse - r0.mass * vt0, next1 = r1.impulse - r1.mass * vt1;
+      Lanes vA = SolverBody_Load(&A.v), wA = SolverBody_Load(&A.w);
+      Lanes vB = SolverBody_Load(&B.v), wB = SolverBody_Load(&B.w);
+      Lanes dvf = vA - vB;
+      Lanes vt = Lanes_Sums(r0.dir * dvf + r0.angA * wA - r0.angB * wB, r1.dir * dvf + r1.angA * wA - r1.angB * wB,
+                            zero, zero);
+      float next0 = r0.impulse - r0.mass * vt[0], next1 = r1.impulse - r1.mass * vt[1];
       float len2 = next0 * next0 + next1 * next1;
       if (len2 > bound * bound) {
         float k = len2 > 0.0f ? bound / std::sqrt(len2) : 0.0f;
@@ -459,8 +489,7 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
       float i0 = next0 - r0.impulse, i1 = next1 - r1.impulse;
       r0.impulse = next0;
       r1.impulse = next1;
-      Apply(A, B, c, c.tangent[0], r0.wA, r0.wB, i0);
-      Apply(A, B, c, c.tangent[1], r1.wA, r1.wB, i1);
+      ApplyFriction(A, B, c, i0, i1);
     }
     // A single point has no twist arm: nothing to hold about the normal.
     float twistBound = bound * c.twistRadius;
@@ -470,8 +499,8 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
       next = std::fmax(-twistBound, std::fmin(next, twistBound));
       float impulse = next - c.twistImpulse;
       c.twistImpulse = next;
-      A.w += c.twistA * impulse;
-      B.w -= c.twistB * impulse;
+      SolverBody_Store(&A.w, SolverBody_Load(&A.w) + c.twistA * impulse);
+      SolverBody_Store(&B.w, SolverBody_Load(&B.w) - c.twistB * impulse);
     }
   }
 }
@@ -517,7 +546,8 @@ void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, con
       m.impulses[k] = c.normalImpulse[q];
       m.loads[k] = c.restImpulse[q] + follow * (c.normalImpulse[q] - c.restImpulse[q]);
     }
-    m.frictionImpulse = c.tangent[0] * c.tangentRows[0].impulse + c.tangent[1] * c.tangentRows[1].impulse;
+    m.frictionImpulse = Lanes_ToVec3(c.tangentRows[0].dir * c.tangentRows[0].impulse +
+                                     c.tangentRows[1].dir * c.tangentRows[1].impulse);
     m.twistImpulse = c.twistImpulse;
     m.frictionNormal = c.normal;
     m.hasFriction = true;

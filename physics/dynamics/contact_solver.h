@@ -17,10 +17,13 @@
 
 struct SolverManifold;
 
-// One friction direction at the manifold's centre.
+// One friction direction at the manifold's centre; its vectors as lanes
+// (x, y, z, 0), so that they meet the solver body states' v and w lane by
+// lane.
 struct ContactFrictionRow {
-  Vec3 angA, angB;  // J angular parts
-  Vec3 wA, wB;      // inverse inertia times them
+  Lanes dir;        // the tangent direction: J's linear part
+  Lanes angA, angB; // J's angular parts
+  Lanes wA, wB;     // inverse inertia times them
   float mass;
   float impulse;
 };
@@ -45,14 +48,13 @@ struct ContactConstraint {
   int32_t pointCount;       // 1..4
   float invMassA, invMassB;
   Vec3 normal;              // mean of the points' normals (friction acts across it)
-  Vec3 tangent[2];
   float friction;           // combined coefficient
   float restitution;        // combined coefficient
   float twistRadius;        // mean distance of the points from their centre (twist friction arm)
   SolverSoftness soft;      // stiffer against immovable bodies
   bool blockValid;          // inverseCoupling holds the inverse for all points
   ContactFrictionRow tangentRows[2];
-  Vec3 twistA, twistB;      // inverse inertia times n, for friction about the normal
+  Lanes twistA, twistB;     // inverse inertia times n, for friction about the normal (lanes x, y, z, 0)
   float twistMass;
   float twistImpulse;
   int8_t pointOf[4];        // per manifold point: its constraint point, -1 when left out

@@ -24,7 +24,8 @@
 class RigidBody;
 
 // v and w take 16 bytes each, so that the solvers load and store them as
-// lanes (SolverBody_Load / SolverBody_Store); the pads hold nothing.
+// lanes (SolverBody_Load / SolverBody_Store). The pads stay zero: what the
+// solvers add to v and w as lanes has a zero lane 3.
 struct alignas(16) SolverBodyState {
   Vec3 v;   // linear velocity of the centre of mass
   float vPad;
