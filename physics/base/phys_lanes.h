@@ -7,6 +7,7 @@
 // own; a lane is read and written with [i].
 #pragma once
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -44,3 +45,30 @@ inline Lanes Lanes_Sums(Lanes a, Lanes b, Lanes c, Lanes d) {
 // A Vec3 in lanes 0..2 (lane 3 zero), and back.
 inline Lanes Lanes_FromVec3(Vec3 v) { return Lanes{v.x, v.y, v.z, 0.0f}; }
 inline Vec3 Lanes_ToVec3(Lanes l) { return Vec3{l[0], l[1], l[2]}; }
+
+// Vectors as lanes (x, y, z, 0): lane 3 of the results below stays zero
+// while that of the arguments is.
+inline Lanes Lanes_Cross(Lanes a, Lanes b) {
+  Lanes c = a * __builtin_shufflevector(b, b, 1, 2, 0, 3) - __builtin_shufflevector(a, a, 1, 2, 0, 3) * b;
+  return __builtin_shufflevector(c, c, 1, 2, 0, 3);
+}
+inline float Lanes_Dot3(Lanes a, Lanes b) {
+  Lanes p = a * b;
+  return (p[0] + p[1]) + p[2];
+}
+// A quaternion (x, y, z, w) as lanes turning v.
+inline Lanes Lanes_Rotate(Lanes q, Lanes v) {
+  Lanes t = Lanes_Cross(q, v) * 2.0f;
+  return v + t * q[3] + Lanes_Cross(q, t);
+}
+// The matrix of columns c times v.
+inline Lanes Lanes_MulColumns(const Lanes* c, Lanes v) { return c[0] * v[0] + c[1] * v[1] + c[2] * v[2]; }
+// The columns of m.
+inline void Lanes_Columns(const Mat3& m, Lanes* c) {
+  for (int j = 0; j < 3; ++j) c[j] = Lanes{Vec3_Get(m.r[0], j), Vec3_Get(m.r[1], j), Vec3_Get(m.r[2], j), 0.0f};
+}
+inline Lanes Lanes_FromQuat(const Quat& q) {
+  Lanes l;
+  std::memcpy(&l, &q, sizeof l);
+  return l;
+}

@@ -28,38 +28,52 @@ void Bodies(JointBodies* jb, const JointStep& step, const RigidBody* a, const Ri
   jb->comB = jb->b ? sb.com0 : ComWorld(b);
   jb->qA = jb->a ? sa.q0 : a->pose.rotation;
   jb->qB = jb->b ? sb.q0 : b->pose.rotation;
+  Lanes_Columns(jb->iA, jb->inertiaA);
+  Lanes_Columns(jb->iB, jb->inertiaB);
 }
 
 // The world offset of a body-space point from the body's centre of mass.
 Vec3 Arm(const RigidBody* body, Quat q, Vec3 local) { return Quat_Rotate(q, local - body->comOffset); }
 
-// One body's share of a point block at arm r: its spin, the world inverse
-// inertia times [r]x (the cross-product matrix of r), which gives the
-// angular velocity of a linear impulse p as Mat3_Mul(spin, p) ==
-// Mat3_Mul(inv, r x p); and its part of the effective mass,
-// [r]x^T inv [r]x, symmetric, as (1,1), (2,1), (3,1), (2,2), (3,2), (3,3).
-void PointShare(const Mat3& inv, Vec3 r, Mat3* spin, float* k) {
-  const Vec3 u[3] = {V3(0, r.z, -r.y), V3(-r.z, 0, r.x), V3(r.y, -r.x, 0)};  // the columns of [r]x
-  Vec3 c[3];
-  for (int j = 0; j < 3; ++j) c[j] = Mat3_Mul(inv, u[j]);
-  *spin = Mat3{{V3(c[0].x, c[1].x, c[2].x), V3(c[0].y, c[1].y, c[2].y), V3(c[0].z, c[1].z, c[2].z)}};
-  k[0] = Vec3_Dot(u[0], c[0]);
-  k[1] = Vec3_Dot(u[1], c[0]);
-  k[2] = Vec3_Dot(u[2], c[0]);
-  k[3] = Vec3_Dot(u[1], c[1]);
-  k[4] = Vec3_Dot(u[2], c[1]);
-  k[5] = Vec3_Dot(u[2], c[2]);
+// v or w of a solver body state as lanes, and back.
+inline Lanes Load(const Vec3& vw) { return SolverBody_Load(&vw); }
+inline void Store(Vec3& vw, Lanes l) { SolverBody_Store(&vw, l); }
+
+// A body's spin at arm r: its world inverse inertia (columns inertia) times
+// [r]x, the cross-product matrix of r, by columns: the angular velocity of
+// a linear impulse p is Lanes_MulColumns(spin, p) == inertia (r x p). Column
+// j is inertia (r x e_j). Adds the body's share of the point block's
+// effective mass, [r]x^T inertia [r]x, to the columns k: column j is
+// spin_j x r.
+void PointShare(const Lanes* inertia, Lanes r, Lanes* spin, Lanes* k) {
+  spin[0] = inertia[1] * r[2] - inertia[2] * r[1];
+  spin[1] = inertia[2] * r[0] - inertia[0] * r[2];
+  spin[2] = inertia[0] * r[1] - inertia[1] * r[0];
+  for (int j = 0; j < 3; ++j) k[j] += Lanes_Cross(spin[j], r);
 }
 
-// Inverse of the symmetric matrix [[a, b, c], [b, d, e], [c, e, f]] by its
-// adjugate; zero when singular (as Mat3_Invert refuses).
-Mat3 InvertSymmetric(float a, float b, float c, float d, float e, float f) {
-  float a11 = d * f - e * e, a12 = c * e - b * f, a13 = b * e - c * d;
-  float det = a * a11 + b * a12 + c * a13;
-  if (!std::isfinite(det) || std::fabs(det) < 1e-30f) return Mat3_Zero();
-  float k = 1.0f / det;
-  float a22 = a * f - c * c, a23 = b * c - a * e, a33 = a * d - b * b;
-  return Mat3{{V3(a11 * k, a12 * k, a13 * k), V3(a12 * k, a22 * k, a23 * k), V3(a13 * k, a23 * k, a33 * k)}};
+// Inverse of the symmetric matrix of columns k (its rows are the cross
+// products of the columns over the determinant); zero when singular (as
+// Mat3_Invert refuses).
+void InvertSymmetric(const Lanes* k, Lanes* inv) {
+  Lanes r0 = Lanes_Cross(k[1], k[2]), r1 = Lanes_Cross(k[2], k[0]), r2 = Lanes_Cross(k[0], k[1]);
+  float det = Lanes_Dot3(k[0], r0);
+  if (!std::isfinite(det) || std::fabs(det) < 1e-30f) {
+    inv[0] = inv[1] = inv[2] = Lanes{0, 0, 0, 0};
+    return;
+  }
+  float s = 1.0f / det;
+  inv[0] = r0 * s;
+  inv[1] = r1 * s;
+  inv[2] = r2 * s;
+}
+
+// Inverse of a symmetric 3x3 matrix; zero when singular.
+Mat3 InvertSymmetric(const Mat3& m) {
+  Lanes k[3], inv[3];
+  Lanes_Columns(m, k);
+  InvertSymmetric(k, inv);
+  return Mat3{{Lanes_ToVec3(inv[0]), Lanes_ToVec3(inv[1]), Lanes_ToVec3(inv[2])}};
 }
 
 // Applies a linear impulse p at arms rA, rB (A gets +p, B gets -p).
@@ -96,8 +110,8 @@ float BeginStep(Constraint* c, JointPoint* jp, Vec3 pivotA, Vec3 pivotB, const J
   c->stepStrength = c->EffectiveStrength();
   float scale = c->warmValid ? step.hRatio : 0.0f;
   c->warmValid = true;
-  jp->rA = Arm(c->bodyA, c->bodies.qA, pivotA);
-  jp->rB = Arm(c->bodyB, c->bodies.qB, pivotB);
+  jp->rA = Lanes_FromVec3(Arm(c->bodyA, c->bodies.qA, pivotA));
+  jp->rB = Lanes_FromVec3(Arm(c->bodyB, c->bodies.qB, pivotB));
   jp->impulse = jp->impulse * scale;
   return scale;
 }
@@ -108,74 +122,77 @@ void PointWarmStart(JointPoint* jp, const JointStep& step, const JointBodies& jb
   SolverBodyState& A = step.states[jb.a];
   SolverBodyState& B = step.states[jb.b];
   // Anchors turn with the bodies within the step.
-  jp->armA = Quat_Rotate(A.dq, jp->rA);
-  jp->armB = Quat_Rotate(B.dq, jp->rB);
+  jp->armA = Lanes_Rotate(Lanes_FromQuat(A.dq), jp->rA);
+  jp->armB = Lanes_Rotate(Lanes_FromQuat(B.dq), jp->rB);
   // The effective mass: (mA + mB) I plus both bodies' shares.
-  float kA[6], kB[6];
-  PointShare(jb.iA, jp->armA, &jp->spinA, kA);
-  PointShare(jb.iB, jp->armB, &jp->spinB, kB);
   float m = jb.mA + jb.mB;
-  jp->invMass = InvertSymmetric(m + kA[0] + kB[0], kA[1] + kB[1], kA[2] + kB[2], m + kA[3] + kB[3], kA[4] + kB[4],
-                                m + kA[5] + kB[5]);
-  Vec3 p = jp->impulse;
-  A.v += p * jb.mA;
-  A.w += Mat3_Mul(jp->spinA, p);
-  B.v -= p * jb.mB;
-  B.w -= Mat3_Mul(jp->spinB, p);
+  Lanes k[3] = {{m, 0, 0, 0}, {0, m, 0, 0}, {0, 0, m, 0}};
+  PointShare(jb.inertiaA, jp->armA, jp->spinA, k);
+  PointShare(jb.inertiaB, jp->armB, jp->spinB, k);
+  InvertSymmetric(k, jp->invMass);
+  Lanes p = jp->impulse;
+  Store(A.v, Load(A.v) + p * jb.mA);
+  Store(A.w, Load(A.w) + Lanes_MulColumns(jp->spinA, p));
+  Store(B.v, Load(B.v) - p * jb.mB);
+  Store(B.w, Load(B.w) - Lanes_MulColumns(jp->spinB, p));
 }
 
 void PointSolve(JointPoint* jp, const JointStep& step, const JointBodies& jb, bool useBias, float strength,
                 float damping) {
   SolverBodyState& A = step.states[jb.a];
   SolverBodyState& B = step.states[jb.b];
+  Lanes vA = Load(A.v), wA = Load(A.w), vB = Load(B.v), wB = Load(B.w);
   if (!useBias) {
-    Vec3 rA = Quat_Rotate(A.dq, jp->rA), rB = Quat_Rotate(B.dq, jp->rB);
-    Vec3 cdot = A.v + Vec3_Cross(A.w, rA) - B.v - Vec3_Cross(B.w, rB);
-    Vec3 p = -Mat3_Mul(jp->invMass, cdot) * damping;
+    // The positions moved since the set-up: the anchors as they stand now,
+    // with the set-up's effective mass.
+    Lanes rA = Lanes_Rotate(Lanes_FromQuat(A.dq), jp->rA), rB = Lanes_Rotate(Lanes_FromQuat(B.dq), jp->rB);
+    Lanes cdot = vA + Lanes_Cross(wA, rA) - vB - Lanes_Cross(wB, rB);
+    Lanes p = -Lanes_MulColumns(jp->invMass, cdot) * damping;
     jp->impulse += p;
-    ApplyLinear(step, jb, rA, rB, p);
+    Store(A.v, vA + p * jb.mA);
+    Store(A.w, wA + Lanes_MulColumns(jb.inertiaA, Lanes_Cross(rA, p)));
+    Store(B.v, vB - p * jb.mB);
+    Store(B.w, wB - Lanes_MulColumns(jb.inertiaB, Lanes_Cross(rB, p)));
     return;
   }
-  Vec3 cdot = A.v + Vec3_Cross(A.w, jp->armA) - B.v - Vec3_Cross(B.w, jp->armB);
-  Soft soft{1.0f, 0.0f};
-  if (useBias) {
-    // The bodies have not moved since the set-up: the arms are current.
-    Vec3 c = (jb.comA + A.dp + jp->armA) - (jb.comB + B.dp + jp->armB);
-    cdot += c * (step.soft.biasRate * strength);
-    soft = SoftOf(step, true);
-  }
-  Vec3 p = (-Mat3_Mul(jp->invMass, cdot) * soft.massScale - jp->impulse * soft.impulseScale) * damping;
+  // The bodies have not moved since the set-up: its anchors are current.
+  Lanes cdot = vA + Lanes_Cross(wA, jp->armA) - vB - Lanes_Cross(wB, jp->armB);
+  Lanes c = (Lanes_FromVec3(jb.comA + A.dp) + jp->armA) - (Lanes_FromVec3(jb.comB + B.dp) + jp->armB);
+  cdot += c * (step.soft.biasRate * strength);
+  Soft soft = SoftOf(step, true);
+  Lanes p = (-Lanes_MulColumns(jp->invMass, cdot) * soft.massScale - jp->impulse * soft.impulseScale) * damping;
   jp->impulse += p;
-  A.v += p * jb.mA;
-  A.w += Mat3_Mul(jp->spinA, p);
-  B.v -= p * jb.mB;
-  B.w -= Mat3_Mul(jp->spinB, p);
+  Store(A.v, vA + p * jb.mA);
+  Store(A.w, wA + Lanes_MulColumns(jp->spinA, p));
+  Store(B.v, vB - p * jb.mB);
+  Store(B.w, wB - Lanes_MulColumns(jp->spinB, p));
 }
 
 // One scalar angular row along unit axis u, A against B: the impulse that
 // drives u . (wA - wB) to target (with the given softness), bounded to
 // [lo, hi] accumulated. uA, uB: the inverse inertias times u; invK: the
 // inverse of the row's effective mass, 0 for none.
-float AxialSolve(const JointStep& step, const JointBodies& jb, Vec3 u, Vec3 uA, Vec3 uB, float invK, float target,
+float AxialSolve(const JointStep& step, const JointBodies& jb, Lanes u, Lanes uA, Lanes uB, float invK, float target,
                  Soft soft, float* accumulated, float lo, float hi, float damping) {
   SolverBodyState& A = step.states[jb.a];
   SolverBodyState& B = step.states[jb.b];
   if (invK == 0.0f) return 0.0f;
-  float cdot = Vec3_Dot(u, A.w - B.w);
+  Lanes wA = Load(A.w), wB = Load(B.w);
+  float cdot = Lanes_Dot3(u, wA - wB);
   float impulse = (-(cdot - target) * soft.massScale * invK - *accumulated * soft.impulseScale) * damping;
   float next = std::fmax(lo, std::fmin(*accumulated + impulse, hi));
   impulse = next - *accumulated;
   *accumulated = next;
-  A.w += uA * impulse;
-  B.w -= uB * impulse;
+  Store(A.w, wA + uA * impulse);
+  Store(B.w, wB - uB * impulse);
   return impulse;
 }
 
 // The inverse of the effective mass of an angular row along u, 0 for none.
-float AxialInvMass(const JointBodies& jb, Vec3 u, Vec3* uA, Vec3* uB) {
-  *uA = Mat3_Mul(jb.iA, u);
-  *uB = Mat3_Mul(jb.iB, u);
-  float k = Vec3_Dot(u, *uA) + Vec3_Dot(u, *uB);
+float AxialInvMass(const JointBodies& jb, Lanes u, Lanes* uA, Lanes* uB) {
+  *uA = Lanes_MulColumns(jb.inertiaA, u);
+  *uB = Lanes_MulColumns(jb.inertiaB, u);
+  float k = Lanes_Dot3(u, *uA + *uB);
   return k > 1e-12f ? 1.0f / k : 0.0f;
 }
 
@@ -285,8 +302,8 @@ float HingeAngle(const HingeConstraint* h, Quat qA, Quat qB) {
 
 void HingeConstraint::Prepare(const JointStep& step) {
   float scale = BeginStep(this, &point, pivotA, pivotB, step);
-  worldAxisA = Quat_Rotate(bodies.qA, axisA);
-  worldAxisB = Quat_Rotate(bodies.qB, axisB);
+  worldAxisA = Lanes_FromVec3(Quat_Rotate(bodies.qA, axisA));
+  worldAxisB = Lanes_FromVec3(Quat_Rotate(bodies.qB, axisB));
   angularImpulse = angularImpulse * scale;
   // An unused limit or motor keeps no impulse, so that it starts from zero
   // when it engages again.
@@ -296,28 +313,36 @@ void HingeConstraint::Prepare(const JointStep& step) {
 }
 
 void HingeConstraint::WarmStart(const JointStep& step) {
+  SolverBodyState& A = step.states[bodies.a];
+  SolverBodyState& B = step.states[bodies.b];
   PointWarmStart(&point, step, bodies);
-  subAxisA = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
-  subAxisB = Quat_Rotate(step.states[bodies.b].dq, worldAxisB);
+  subAxisA = Lanes_Rotate(Lanes_FromQuat(A.dq), worldAxisA);
+  subAxisB = Lanes_Rotate(Lanes_FromQuat(B.dq), worldAxisB);
   // The axes held together: the two rows across the axis as one 2x2 block,
   // so that correcting one direction does not undo the other.
-  Vec3_PlaneSpace(subAxisA, &across[0], &across[1]);
+  Vec3 b1, b2;
+  Vec3_PlaneSpace(Lanes_ToVec3(subAxisA), &b1, &b2);
+  across[0] = Lanes_FromVec3(b1);
+  across[1] = Lanes_FromVec3(b2);
   for (int i = 0; i < 2; ++i) {
-    acrossA[i] = Mat3_Mul(bodies.iA, across[i]);
-    acrossB[i] = Mat3_Mul(bodies.iB, across[i]);
+    acrossA[i] = Lanes_MulColumns(bodies.inertiaA, across[i]);
+    acrossB[i] = Lanes_MulColumns(bodies.inertiaB, across[i]);
   }
-  float k11 = Vec3_Dot(across[0], acrossA[0] + acrossB[0]);
-  float k12 = Vec3_Dot(across[0], acrossA[1] + acrossB[1]);
-  float k22 = Vec3_Dot(across[1], acrossA[1] + acrossB[1]);
+  Lanes k = Lanes_Sums(across[0] * (acrossA[0] + acrossB[0]), across[0] * (acrossA[1] + acrossB[1]),
+                       across[1] * (acrossA[1] + acrossB[1]), Lanes{0, 0, 0, 0});
+  float k11 = k[0], k12 = k[1], k22 = k[2];
   float det = k11 * k22 - k12 * k12;
   acrossValid = det > 1e-20f * (k11 * k22) && det > 0.0f;
   if (acrossValid) {
-    acrossInv[0] = k22 / det;
-    acrossInv[1] = -k12 / det;
-    acrossInv[2] = k11 / det;
+    float inv = 1.0f / det;
+    acrossInv[0] = k22 * inv;
+    acrossInv[1] = -k12 * inv;
+    acrossInv[2] = k11 * inv;
   }
   alongMass = limitOn || motorOn ? AxialInvMass(bodies, subAxisA, &alongA, &alongB) : 0.0f;
-  ApplyAngular(step, bodies, angularImpulse + subAxisA * (lowerImpulse - upperImpulse + motorImpulse));
+  Lanes l = angularImpulse + subAxisA * (lowerImpulse - upperImpulse + motorImpulse);
+  Store(A.w, Load(A.w) + Lanes_MulColumns(bodies.inertiaA, l));
+  Store(B.w, Load(B.w) - Lanes_MulColumns(bodies.inertiaB, l));
 }
 
 void HingeConstraint::Solve(const JointStep& step, bool useBias) {
@@ -325,7 +350,7 @@ void HingeConstraint::Solve(const JointStep& step, bool useBias) {
   SolverBodyState& B = step.states[bodies.b];
   float damping = stepDamping, strength = stepStrength;
   Soft soft = SoftOf(step, useBias);
-  const Vec3 aA = subAxisA;
+  const Lanes aA = subAxisA;
   if (limitOn || motorOn) {
     float angle = limitOn ? HingeAngle(this, Quat_Normalize(A.dq * bodies.qA), Quat_Normalize(B.dq * bodies.qB)) : 0.0f;
     float lo = std::fmin(limit[0], limit[1]), hi = std::fmax(limit[0], limit[1]);
@@ -340,7 +365,8 @@ void HingeConstraint::Solve(const JointStep& step, bool useBias) {
                    bound, damping);
       } else if (motorImpulse != 0.0f) {
         // Take back what the warm start applied for it.
-        ApplyAngular(step, bodies, aA * -motorImpulse);
+        Store(A.w, Load(A.w) - alongA * motorImpulse);
+        Store(B.w, Load(B.w) + alongB * motorImpulse);
         motorImpulse = 0.0f;
       }
     }
@@ -361,35 +387,33 @@ void HingeConstraint::Solve(const JointStep& step, bool useBias) {
         }
         float* acc = side == 0 ? &lowerImpulse : &upperImpulse;
         // u . (wA - wB) may not fall below target: the row only pushes.
-        float cdot = sign * Vec3_Dot(aA, A.w - B.w);
+        Lanes wA = Load(A.w), wB = Load(B.w);
+        float cdot = sign * Lanes_Dot3(aA, wA - wB);
         float impulse = (-(cdot - target) * s.massScale * alongMass - *acc * s.impulseScale) * damping;
         float next = std::fmax(*acc + impulse, 0.0f);
         impulse = (next - *acc) * sign;
         *acc = next;
-        A.w += alongA * impulse;
-        B.w -= alongB * impulse;
+        Store(A.w, wA + alongA * impulse);
+        Store(B.w, wB - alongB * impulse);
       }
     }
   }
   if (acrossValid) {
-    const Vec3 b1 = across[0], b2 = across[1];
-    Vec3 w = A.w - B.w;
-    float c1 = Vec3_Dot(b1, w), c2 = Vec3_Dot(b2, w);
-    if (useBias) {
-      // Turning (wA - wB) about b moves aB relative to aA by -b x ...: the
-      // error aA x aB shrinks when (wA - wB) . b follows it. The bodies
-      // have not turned since the set-up: its axes are current.
-      Vec3 err = Vec3_Cross(aA, subAxisB);
-      float rate = step.soft.biasRate * strength;
-      c1 -= rate * Vec3_Dot(b1, err);
-      c2 -= rate * Vec3_Dot(b2, err);
-    }
+    const Lanes b1 = across[0], b2 = across[1];
+    Lanes wA = Load(A.w), wB = Load(B.w);
+    Lanes w = wA - wB;
+    // Turning (wA - wB) about b moves aB relative to aA by -b x ...: the
+    // error aA x aB shrinks when (wA - wB) . b follows it. The bodies have
+    // not turned since the set-up: its axes are current.
+    Lanes drive = useBias ? w - Lanes_Cross(aA, subAxisB) * (step.soft.biasRate * strength) : w;
+    Lanes d = Lanes_Sums(b1 * drive, b2 * drive, b1 * angularImpulse, b2 * angularImpulse);
+    float c1 = d[0], c2 = d[1];
     float l1 = acrossInv[0] * c1 + acrossInv[1] * c2, l2 = acrossInv[1] * c1 + acrossInv[2] * c2;
-    float i1 = (-l1 * soft.massScale - Vec3_Dot(b1, angularImpulse) * soft.impulseScale) * damping;
-    float i2 = (-l2 * soft.massScale - Vec3_Dot(b2, angularImpulse) * soft.impulseScale) * damping;
+    float i1 = (-l1 * soft.massScale - d[2] * soft.impulseScale) * damping;
+    float i2 = (-l2 * soft.massScale - d[3] * soft.impulseScale) * damping;
     angularImpulse += b1 * i1 + b2 * i2;
-    A.w += acrossA[0] * i1 + acrossA[1] * i2;
-    B.w -= acrossB[0] * i1 + acrossB[1] * i2;
+    Store(A.w, wA + acrossA[0] * i1 + acrossA[1] * i2);
+    Store(B.w, wB - (acrossB[0] * i1 + acrossB[1] * i2));
   }
   PointSolve(&point, step, bodies, useBias, strength, damping);
 }
@@ -429,8 +453,7 @@ void FrameConstraint::Rebuild() {
 void FrameConstraint::Prepare(const JointStep& step) {
   angularImpulse = angularImpulse * BeginStep(this, &point, pivotA, pivotB, step);
   // The inverse inertias stay the step's: so does the angular block.
-  Mat3 k = Mat3_Add(bodies.iA, bodies.iB);
-  angularInvMass = InvertSymmetric(k.r[0].x, k.r[1].x, k.r[2].x, k.r[1].y, k.r[2].y, k.r[2].z);
+  angularInvMass = InvertSymmetric(Mat3_Add(bodies.iA, bodies.iB));
 }
 
 void FrameConstraint::WarmStart(const JointStep& step) {
@@ -491,9 +514,9 @@ void TwoAxisConstraint::Solve(const JointStep& step, bool useBias) {
   Vec3 u = Vec3_Unit(Vec3_Cross(aA, aB));
   if (Vec3_LengthSq(u) > 0.0f) {
     float target = useBias ? -Vec3_Dot(aA, aB) * step.soft.biasRate * strength : 0.0f;
-    Vec3 uA, uB;
-    float invK = AxialInvMass(bodies, u, &uA, &uB);
-    AxialSolve(step, bodies, u, uA, uB, invK, target, SoftOf(step, useBias), &axisImpulse, -1e30f, 1e30f, damping);
+    Lanes row = Lanes_FromVec3(u), uA, uB;
+    float invK = AxialInvMass(bodies, row, &uA, &uB);
+    AxialSolve(step, bodies, row, uA, uB, invK, target, SoftOf(step, useBias), &axisImpulse, -1e30f, 1e30f, damping);
   }
   PointSolve(&point, step, bodies, useBias, strength, damping);
 }

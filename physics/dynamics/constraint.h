@@ -22,6 +22,7 @@
 #pragma once
 #include <cstdint>
 
+#include "physics/base/phys_lanes.h"
 #include "physics/base/phys_math.h"
 #include "physics/dynamics/action.h"
 #include "physics/dynamics/rigid_body.h"
@@ -30,7 +31,8 @@
 class RigidBody;
 class ConstraintManager;
 
-// What a joint needs of the step being solved.
+// What a joint needs of the step being solved. Vectors the passes work on
+// are held as lanes (x, y, z, 0), matrices as three columns of lanes.
 struct JointStep {
   const SolverSet* set;    // the step's solver bodies
   SolverBodyState* states;
@@ -47,17 +49,18 @@ struct JointBodies {
   Mat3 iA, iB;             // world inverse inertias
   Vec3 comA, comB;         // centres of mass at the step's start
   Quat qA, qB;             // orientations at the step's start
+  Lanes inertiaA[3], inertiaB[3];  // iA, iB by columns
 };
 
 // The point part shared by most joints: a point of A held on a point of B,
 // solved as one 3x3 block.
 struct JointPoint {
-  Vec3 rA, rB;             // anchors from the centres of mass at the step's start (world)
-  Vec3 impulse;            // accumulated (world), kept for warm starting
+  Lanes rA, rB;            // anchors from the centres of mass at the step's start (world)
+  Lanes impulse;           // accumulated (world), kept for warm starting
   // Set up for the sub-step by the warm start:
-  Vec3 armA, armB;         // the anchors turned with the bodies to the sub-step's start
-  Mat3 spinA, spinB;       // inverse inertia times [arm]x: angular velocity per unit impulse
-  Mat3 invMass;            // inverse of the block's effective mass (zero when singular)
+  Lanes armA, armB;        // the anchors turned with the bodies to the sub-step's start
+  Lanes spinA[3], spinB[3];  // inverse inertia times [arm]x, by columns: angular velocity per unit impulse
+  Lanes invMass[3];        // inverse of the block's effective mass, symmetric (rows or columns; zero when singular)
 };
 
 enum ConstraintKind {
@@ -141,18 +144,18 @@ public:
   float motor[2] = {0, 0};  // target angular speed (rad/s, about the axis, A relative to B); maximum impulse per second (0 = unbounded)
   // Solver state: the step's world axes and the impulses kept for warm starting.
   JointPoint point{};
-  Vec3 worldAxisA{0, 1, 0}, worldAxisB{0, 1, 0};
-  Vec3 angularImpulse{0, 0, 0};  // holds the axes together (world, across the axis)
+  Lanes worldAxisA{0, 1, 0, 0}, worldAxisB{0, 1, 0, 0};
+  Lanes angularImpulse{0, 0, 0, 0};  // holds the axes together (world, across the axis)
   float lowerImpulse = 0, upperImpulse = 0, motorImpulse = 0;
   // Set up for the sub-step by the warm start: the axes, the two directions
   // across A's (b1, b2) with the angular velocity a unit impulse about each
   // gives A and B, and the inverse of their 2x2 effective mass (none when
   // singular); for a limit or motor, the same about A's axis.
-  Vec3 subAxisA{0, 1, 0}, subAxisB{0, 1, 0};
-  Vec3 across[2]{}, acrossA[2]{}, acrossB[2]{};
+  Lanes subAxisA{0, 1, 0, 0}, subAxisB{0, 1, 0, 0};
+  Lanes across[2]{}, acrossA[2]{}, acrossB[2]{};
   float acrossInv[3] = {0, 0, 0};  // (1,1), (1,2), (2,2)
   bool acrossValid = false;
-  Vec3 alongA{0, 0, 0}, alongB{0, 0, 0};
+  Lanes alongA{0, 0, 0, 0}, alongB{0, 0, 0, 0};
   float alongMass = 0;  // 1 / (effective mass about the axis), 0 when none
 };
 
