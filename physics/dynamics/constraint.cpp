@@ -305,23 +305,12 @@ void HingeConstraint::Prepare(const JointStep& step) {
   worldAxisA = Lanes_FromVec3(Quat_Rotate(bodies.qA, axisA));
   worldAxisB = Lanes_FromVec3(Quat_Rotate(bodies.qB, axisB));
   angularImpulse = angularImpulse * scale;
-  // An unused limit or motor keeps no impulse, so that it starts from zero
-  // when it engages again.
-  lowerImpulse = limitOn ? lowerImpulse * scale : 0.0f;
-  upperImpulse = limitOn ? upperImpulse * scale : 0.0f;
-  motorImpulse = motorOn ? motorImpulse * scale : 0.0f;
-}
-
-void HingeConstraint::WarmStart(const JointStep& step) {
-  SolverBodyState& A = step.states[bodies.a];
-  SolverBodyState& B = step.states[bodies.b];
-  PointWarmStart(&point, step, bodies);
-  subAxisA = Lanes_Rotate(Lanes_FromQuat(A.dq), worldAxisA);
-  subAxisB = Lanes_Rotate(Lanes_FromQuat(B.dq), worldAxisB);
   // The axes held together: the two rows across the axis as one 2x2 block,
-  // so that correcting one direction does not undo the other.
+  // so that correcting one direction does not undo the other. The rows are
+  // set for the step: A's axis turns within it only as far as the joint
+  // lets it tilt, and the inverse inertias stay the step's.
   Vec3 b1, b2;
-  Vec3_PlaneSpace(Lanes_ToVec3(subAxisA), &b1, &b2);
+  Vec3_PlaneSpace(Lanes_ToVec3(worldAxisA), &b1, &b2);
   across[0] = Lanes_FromVec3(b1);
   across[1] = Lanes_FromVec3(b2);
   for (int i = 0; i < 2; ++i) {
@@ -339,7 +328,23 @@ void HingeConstraint::WarmStart(const JointStep& step) {
     acrossInv[1] = -k12 * inv;
     acrossInv[2] = k11 * inv;
   }
-  alongMass = limitOn || motorOn ? AxialInvMass(bodies, subAxisA, &alongA, &alongB) : 0.0f;
+  // So are a limit's or motor's rows about the axis.
+  alongMass = limitOn || motorOn ? AxialInvMass(bodies, worldAxisA, &alongA, &alongB) : 0.0f;
+  // An unused limit or motor keeps no impulse, so that it starts from zero
+  // when it engages again.
+  lowerImpulse = limitOn ? lowerImpulse * scale : 0.0f;
+  upperImpulse = limitOn ? upperImpulse * scale : 0.0f;
+  motorImpulse = motorOn ? motorImpulse * scale : 0.0f;
+}
+
+void HingeConstraint::WarmStart(const JointStep& step) {
+  SolverBodyState& A = step.states[bodies.a];
+  SolverBodyState& B = step.states[bodies.b];
+  PointWarmStart(&point, step, bodies);
+  // The axes as they stand at the sub-step's start: their error is the
+  // bias pass's position error.
+  subAxisA = Lanes_Rotate(Lanes_FromQuat(A.dq), worldAxisA);
+  subAxisB = Lanes_Rotate(Lanes_FromQuat(B.dq), worldAxisB);
   Lanes l = angularImpulse + subAxisA * (lowerImpulse - upperImpulse + motorImpulse);
   Store(A.w, Load(A.w) + Lanes_MulColumns(bodies.inertiaA, l));
   Store(B.w, Load(B.w) - Lanes_MulColumns(bodies.inertiaB, l));

@@ -147,10 +147,11 @@ public:
   Lanes worldAxisA{0, 1, 0, 0}, worldAxisB{0, 1, 0, 0};
   Lanes angularImpulse{0, 0, 0, 0};  // holds the axes together (world, across the axis)
   float lowerImpulse = 0, upperImpulse = 0, motorImpulse = 0;
-  // Set up for the sub-step by the warm start: the axes, the two directions
-  // across A's (b1, b2) with the angular velocity a unit impulse about each
-  // gives A and B, and the inverse of their 2x2 effective mass (none when
-  // singular); for a limit or motor, the same about A's axis.
+  // Set up for the step: the two directions across A's axis (b1, b2) with
+  // the angular velocity a unit impulse about each gives A and B, and the
+  // inverse of their 2x2 effective mass (none when singular); for a limit
+  // or motor, the same about A's axis. For the sub-step, by the warm start:
+  // the axes as they stand.
   Lanes subAxisA{0, 1, 0, 0}, subAxisB{0, 1, 0, 0};
   Lanes across[2]{}, acrossA[2]{}, acrossB[2]{};
   float acrossInv[3] = {0, 0, 0};  // (1,1), (1,2), (2,2)
