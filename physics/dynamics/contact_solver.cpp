@@ -236,15 +236,39 @@ bool InvertCoupling(const float* k, Lanes* inv) {
 // Lanes below n true.
 inline LaneMask FirstLanes(int n) { return LaneMask{0, 1, 2, 3} < n; }
 
+// The changes of the impulses of the points `keep` that meet their targets
+// r (per lane, already soft-scaled) when the other points' impulses change
+// by fixed: solves k_SS d_S = r_S - k_SD fixed_D. False when not positive.
+bool SolveKept(const ContactConstraint* c, int keep, Lanes r, Lanes fixed, Lanes* d) {
+  int act[4], na = 0;
+  float rhs[4], sol[4], l[10];
+  for (int i = 0; i < c->pointCount; ++i) {
+    if (!(keep & (1 << i))) continue;
+    float sum = r[i];
+    for (int j = 0; j < c->pointCount; ++j)
+      if (!(keep & (1 << j)) && fixed[j] != 0.0f) sum -= (i >= j ? c->k[Tri(i, j)] : c->k[Tri(j, i)]) * fixed[j];
+    rhs[na] = sum;
+    act[na++] = i;
+  }
+  if (!Factor(c->k, act, na, l)) return false;
+  Substitute(l, na, rhs, sol);
+  *d = Lanes{0, 0, 0, 0};
+  for (int i = 0; i < na; ++i) (*d)[act[i]] = sol[i];
+  return true;
+}
+
 // Solves the normal rows of a constraint together: the impulses that meet
 // every pushing point's target at once, found on the points' coupling
 // matrix. Points solved one after the other are not served alike (the first
 // takes the most), which gives a symmetric contact, such as an edge lying on
-// a face, a spurious turn. Returns false, having changed nothing, when the
-// points are not all of one kind (soft or rigid) or some point would have to
-// pull; the caller then solves them one by one. Per lane: vn the normal
-// velocity, bias the target, ms and is the soft scales; `active` the points
-// that take part (a gap that will not close and holds no impulse stays out).
+// a face, a spurious turn. A point that would have to pull is released
+// (its impulse goes to zero) and the others are solved again with that
+// counted, until none pulls: the points of a symmetric contact let go
+// together. Returns false, having changed nothing, when the points are not
+// all of one kind (soft or rigid) or no such set is found; the caller then
+// solves them one by one. Per lane: vn the normal velocity, bias the
+// target, ms and is the soft scales; `active` the points that take part (a
+// gap that will not close and holds no impulse stays out).
 bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, Lanes vn, Lanes bias, Lanes ms,
                 Lanes is, LaneMask active) {
   int bits = LaneMask_Bits(active);
@@ -271,7 +295,35 @@ bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, La
     for (int i = 0; i < na; ++i) x[act[i]] = sol[i];
   }
   Lanes next = c->normalImpulse + ms0 * x - is0 * (c->normalImpulse - c->restImpulse);
-  if (LaneMask_Bits(active & (next < 0.0f))) return false;
+  int pulling = LaneMask_Bits(active & (next < 0.0f));
+  if (pulling) {
+    // The change that meets the targets, as the full block gives it: the
+    // rigid change x scaled, less the soft relaxation (its coupling k
+    // (impulse - rest) counted in the targets).
+    int keep = bits, released = 0;
+    for (int round = 0; round < 4 && pulling; ++round) {
+      keep &= ~pulling;
+      released |= pulling;
+      if (!keep) break;
+      Lanes fixed = Lanes{0, 0, 0, 0}, target = r * ms0;
+      for (int i = 0; i < c->pointCount; ++i)
+        if (released & (1 << i)) fixed[i] = -c->normalImpulse[i];
+      if (is0[0] != 0.0f) {
+        Lanes relax = c->normalImpulse - c->restImpulse;
+        for (int i = 0; i < c->pointCount; ++i) {
+          float sum = 0.0f;
+          for (int j = 0; j < c->pointCount; ++j) sum += (i >= j ? c->k[Tri(i, j)] : c->k[Tri(j, i)]) * relax[j];
+          target[i] -= is0[0] * sum;
+        }
+      }
+      Lanes d;
+      if (!SolveKept(c, keep, target, fixed, &d)) return false;
+      next = c->normalImpulse + d;
+      pulling = keep & LaneMask_Bits(next < 0.0f);
+    }
+    if (pulling) return false;
+    next = Lanes_Select((LaneMask{1, 2, 4, 8} & released) != 0, Lanes{0, 0, 0, 0}, next);
+  }
   Lanes impulse = Lanes_Select(active, next - c->normalImpulse, Lanes{0, 0, 0, 0});
   c->normalImpulse = Lanes_Select(active, next, c->normalImpulse);
   c->maxNormalImpulse = Lanes_Max(impulse, c->maxNormalImpulse);
