@@ -110,8 +110,8 @@ float BeginStep(Constraint* c, JointPoint* jp, Vec3 pivotA, Vec3 pivotB, const J
   c->stepStrength = c->EffectiveStrength();
   float scale = c->warmValid ? step.hRatio : 0.0f;
   c->warmValid = true;
-  jp->rA = Lanes_FromVec3(Arm(c->bodyA, c->bodies.qA, pivotA));
-  jp->rB = Lanes_FromVec3(Arm(c->bodyB, c->bodies.qB, pivotB));
+  jp->rA = jp->armA = Lanes_FromVec3(Arm(c->bodyA, c->bodies.qA, pivotA));
+  jp->rB = jp->armB = Lanes_FromVec3(Arm(c->bodyB, c->bodies.qB, pivotB));
   jp->impulse = jp->impulse * scale;
   return scale;
 }
@@ -121,9 +121,6 @@ float BeginStep(Constraint* c, JointPoint* jp, Vec3 pivotA, Vec3 pivotB, const J
 void PointWarmStart(JointPoint* jp, const JointStep& step, const JointBodies& jb) {
   SolverBodyState& A = step.states[jb.a];
   SolverBodyState& B = step.states[jb.b];
-  // Anchors turn with the bodies within the step.
-  jp->armA = Lanes_Rotate(Lanes_FromQuat(A.dq), jp->rA);
-  jp->armB = Lanes_Rotate(Lanes_FromQuat(B.dq), jp->rB);
   // The effective mass: (mA + mB) I plus both bodies' shares.
   float m = jb.mA + jb.mB;
   Lanes k[3] = {{m, 0, 0, 0}, {0, m, 0, 0}, {0, 0, m, 0}};
@@ -143,9 +140,11 @@ void PointSolve(JointPoint* jp, const JointStep& step, const JointBodies& jb, bo
   SolverBodyState& B = step.states[jb.b];
   Lanes vA = Load(A.v), wA = Load(A.w), vB = Load(B.v), wB = Load(B.w);
   if (!useBias) {
-    // The positions moved since the set-up: the anchors as they stand now,
-    // with the set-up's effective mass.
+    // The positions moved since the set-up: the anchors as they stand now
+    // (kept for the next set-up), with the set-up's effective mass.
     Lanes rA = Lanes_Rotate(Lanes_FromQuat(A.dq), jp->rA), rB = Lanes_Rotate(Lanes_FromQuat(B.dq), jp->rB);
+    jp->armA = rA;
+    jp->armB = rB;
     Lanes cdot = vA + Lanes_Cross(wA, rA) - vB - Lanes_Cross(wB, rB);
     Lanes p = -Lanes_MulColumns(jp->invMass, cdot) * damping;
     jp->impulse += p;

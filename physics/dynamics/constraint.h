@@ -57,8 +57,11 @@ struct JointBodies {
 struct JointPoint {
   Lanes rA, rB;            // anchors from the centres of mass at the step's start (world)
   Lanes impulse;           // accumulated (world), kept for warm starting
+  // The anchors turned with the bodies as they stand: set at the step's
+  // start, then by each relaxation pass (the positions move only just
+  // before it), so that the next sub-step's set-up finds them current.
+  Lanes armA, armB;
   // Set up for the sub-step by the warm start:
-  Lanes armA, armB;        // the anchors turned with the bodies to the sub-step's start
   Lanes spinA[3], spinB[3];  // inverse inertia times [arm]x, by columns: angular velocity per unit impulse
   Lanes invMass[3];        // inverse of the block's effective mass, symmetric (rows or columns; zero when singular)
 };

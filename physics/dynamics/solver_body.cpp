@@ -1,5 +1,8 @@
 #include "physics/dynamics/solver_body.h"
 
+#include <cmath>
+#include <cstring>
+
 #include "common/assert.h"
 
 #include "physics/dynamics/rigid_body.h"
@@ -56,9 +59,24 @@ void SolverSet_IntegrateVelocities(SolverSet* set, float dt) {
 
 void SolverSet_IntegratePositions(SolverSet* set, float dt) {
   SolverBodyState* s = set->states.Data();
+  float h = 0.5f * dt;
   for (int i = 1; i < set->states.Count(); ++i) {
     s[i].dp += s[i].v * dt;
-    s[i].dq = Quat_Integrate(s[i].dq, s[i].w, dt);
+    // Quat_Integrate in lanes: dq += (w, 0) dq h, renormalised. The pad
+    // (lane 3 of w) is zero, so the cross product's lane 3 is too.
+    Lanes w = SolverBody_Load(&s[i].w), q;
+    std::memcpy(&q, &s[i].dq, sizeof q);
+    Lanes d = Lanes_Cross(w, q) + w * q[3];
+    d[3] = -Lanes_Dot3(w, q);
+    q += d * h;
+    Lanes q2 = q * q;
+    float l2 = (q2[0] + q2[1]) + (q2[2] + q2[3]);
+    if (!(l2 > 1e-30f) || !std::isfinite(l2)) {
+      s[i].dq = Quat_Identity();
+      continue;
+    }
+    q *= 1.0f / std::sqrt(l2);
+    std::memcpy(&s[i].dq, &q, sizeof q);
   }
 }
 
