@@ -472,8 +472,8 @@ std::vector<Scene>& Scenes() {
     s.push_back({"column of 20 boxes, 20 s", kColumn, Recipe_Column(20), 1200, false, {}, {}, {}});
     s.push_back({"pyramid of 10 rows (55 boxes), 20 s", kPyramid, Recipe_Pyramid(10), 1200, false, {}, {}, {}});
     s.push_back({"chain of 20 hinged bars, 10 s", kChain, Recipe_Chain(20), 600, false, {}, {}, {}});
-    s.push_back({"pyramid of 10 rows kept awake (sleeping off), 20 s", kPyramid, Recipe_Pyramid(10), 1200, true, {},
-                 {}, {}});
+    s.push_back(
+        {"pyramid of 10 rows kept awake (sleeping off), 20 s", kPyramid, Recipe_Pyramid(10), 1200, true, {}, {}, {}});
     return s;
   }();
   return scenes;
@@ -650,9 +650,10 @@ std::string Ratio(const Spread& s) {
 }
 
 void PrintTable(const std::string& loadBefore) {
-  std::printf("\nPhysics benchmark: 1/60 s steps, %d iterations, %d interleaved runs per engine; CPU time,\n"
-              "median (lowest-highest); ours / Bullet from each pair of runs, median (lowest-highest)\n",
-              kIterations, Runs());
+  std::printf(
+      "\nPhysics benchmark: 1/60 s steps, %d iterations, %d interleaved runs per engine; CPU time,\n"
+      "median (lowest-highest); ours / Bullet from each pair of runs, median (lowest-highest)\n",
+      kIterations, Runs());
   std::printf("Load average before: %s; after: %s (8 cores)\n", loadBefore.c_str(), LoadAverage().c_str());
   std::printf("Bullet: native sphere and box shapes; hull shape over our hull's points with margin %.2f m;\n"
               "sleeping thresholds %.2f m/s and %.2f rad/s for %.1f s in both engines\n",
@@ -672,8 +673,7 @@ void PrintTable(const std::string& loadBefore) {
     std::printf("\n%s\n", sc.name);
     Row("", "ours", "Bullet", "ours / Bullet");
     Row("time per step, us", Us(o.us), Us(b.us), Ratio(sc.ratio));
-    if (sc.kind == kPour)
-      Row("the same, first 5 s", Us(o.usFirstHalf), Us(b.usFirstHalf), Ratio(sc.ratioFirstHalf));
+    if (sc.kind == kPour) Row("the same, first 5 s", Us(o.usFirstHalf), Us(b.usFirstHalf), Ratio(sc.ratioFirstHalf));
     Row("bodies lost", F("%.0f", o.first.lost), F("%.0f", b.first.lost));
     if (sc.kind == kChain) {
       Row("hinge axis tilt, degrees", F("%.3f", o.first.tilt), F("%.3f", b.first.tilt));

@@ -349,8 +349,8 @@ bool Sat(const ConvexHull* A, const Polytope& B, float margin, SatResult* faceA,
 // Adds a contact found in a hull test, in the caller's terms: with `swap`
 // the caller's a is the test's B, so the normal turns and the point moves to
 // the other surface.
-void AddContact(CandidateSet* set, Vec3 onA, Vec3 onB, Vec3 normalBA, float depth, uint32_t feature,
-                bool faceOfB, bool swap, Vec3 incident = V3(0, 0, 0)) {
+void AddContact(CandidateSet* set, Vec3 onA, Vec3 onB, Vec3 normalBA, float depth, uint32_t feature, bool faceOfB,
+                bool swap, Vec3 incident = V3(0, 0, 0)) {
   Candidate c;
   c.depth = depth;
   c.feature = feature;

@@ -60,9 +60,9 @@ struct NarrowPhaseCache {
   int32_t kind;     // NarrowPhaseCacheKind
   int32_t index;
   int32_t index2;
-  int32_t replayCount;       // points of the kept manifold (0: none)
-  Frame3 replayRelative;     // b in a's local frame at the clip it comes from
-  Vec3 replayPoint[4];       // incident points: in b's frame for FACE_A, in a's for FACE_B
+  int32_t replayCount;    // points of the kept manifold (0: none)
+  Frame3 replayRelative;  // b in a's local frame at the clip it comes from
+  Vec3 replayPoint[4];    // incident points: in b's frame for FACE_A, in a's for FACE_B
   uint32_t replayFeature[4];
 };
 

@@ -55,15 +55,15 @@ struct JointBodies {
 // The point part shared by most joints: a point of A held on a point of B,
 // solved as one 3x3 block.
 struct JointPoint {
-  Lanes rA, rB;            // anchors from the centres of mass at the step's start (world)
-  Lanes impulse;           // accumulated (world), kept for warm starting
+  Lanes rA, rB;   // anchors from the centres of mass at the step's start (world)
+  Lanes impulse;  // accumulated (world), kept for warm starting
   // The anchors turned with the bodies as they stand: set at the step's
   // start, then by each relaxation pass (the positions move only just
   // before it), so that the next sub-step's set-up finds them current.
   Lanes armA, armB;
   // Set up for the sub-step by the warm start:
   Lanes spinA[3], spinB[3];  // inverse inertia times [arm]x, by columns: angular velocity per unit impulse
-  Lanes invMass[3];        // inverse of the block's effective mass, symmetric (rows or columns; zero when singular)
+  Lanes invMass[3];          // inverse of the block's effective mass, symmetric (rows or columns; zero when singular)
 };
 
 enum ConstraintKind {
@@ -105,7 +105,7 @@ public:
   ConstraintManager* manager = nullptr;
   bool warmValid = false;   // the kept impulses belong to the current set-up
   JointBodies bodies{};     // this step's solver view of the two bodies
-  float stepDamping = 1.0f;   // EffectiveDamping() and EffectiveStrength() for the step
+  float stepDamping = 1.0f;  // EffectiveDamping() and EffectiveStrength() for the step
   float stepStrength = 1.0f;
 
   // Effective parameters after the fallback rule.
@@ -175,7 +175,7 @@ public:
   Quat relative{0, 0, 0, 1};  // qB^-1 * qA held
   JointPoint point{};
   Vec3 angularImpulse{0, 0, 0};
-  Mat3 angularInvMass{};      // inverse of iA + iB, fixed for the step (zero when singular)
+  Mat3 angularInvMass{};  // inverse of iA + iB, fixed for the step (zero when singular)
 };
 
 // A universal joint: a common pivot, and A's axis kept perpendicular to B's.

@@ -269,8 +269,8 @@ bool SolveKept(const ContactConstraint* c, int keep, Lanes r, Lanes fixed, Lanes
 // solves them one by one. Per lane: vn the normal velocity, bias the
 // target, ms and is the soft scales; `active` the points that take part (a
 // gap that will not close and holds no impulse stays out).
-bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, Lanes vn, Lanes bias, Lanes ms,
-                Lanes is, LaneMask active) {
+bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, Lanes vn, Lanes bias, Lanes ms, Lanes is,
+                LaneMask active) {
   int bits = LaneMask_Bits(active);
   if (bits == 0) return true;
   int first = __builtin_ctz(unsigned(bits));
@@ -598,8 +598,8 @@ void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, con
       m.impulses[k] = c.normalImpulse[q];
       m.loads[k] = c.restImpulse[q] + follow * (c.normalImpulse[q] - c.restImpulse[q]);
     }
-    m.frictionImpulse = Lanes_ToVec3(c.tangentRows[0].dir * c.tangentRows[0].impulse +
-                                     c.tangentRows[1].dir * c.tangentRows[1].impulse);
+    m.frictionImpulse =
+        Lanes_ToVec3(c.tangentRows[0].dir * c.tangentRows[0].impulse + c.tangentRows[1].dir * c.tangentRows[1].impulse);
     m.twistImpulse = c.twistImpulse;
     m.frictionNormal = c.normal;
     m.hasFriction = true;

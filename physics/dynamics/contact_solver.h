@@ -21,9 +21,9 @@ struct SolverManifold;
 // (x, y, z, 0), so that they meet the solver body states' v and w lane by
 // lane.
 struct ContactFrictionRow {
-  Lanes dir;        // the tangent direction: J's linear part
-  Lanes angA, angB; // J's angular parts
-  Lanes wA, wB;     // inverse inertia times them
+  Lanes dir;         // the tangent direction: J's linear part
+  Lanes angA, angB;  // J's angular parts
+  Lanes wA, wB;      // inverse inertia times them
   float mass;
   float impulse;
 };
@@ -32,32 +32,32 @@ struct ContactFrictionRow {
 // a pass works on all of them at once; the lanes past pointCount hold zeros,
 // which weigh nothing.
 struct ContactConstraint {
-  Lanes pointNormal[3];     // x, y, z of each point's normal, from b towards a (points against a mesh may differ)
-  Lanes angA[3], angB[3];   // rA x n, rB x n for the anchors rA, rB from the centres of mass
-  Lanes wA[3], wB[3];       // inverse inertia times angA, angB
-  Lanes separation;         // at the step's start (< 0: penetration)
-  Lanes normalMass;         // 1 / (J M^-1 J^T), 0 when neither body moves along n
-  Lanes normalImpulse;      // accumulated over the step (warm started)
-  Lanes restImpulse;        // the load remembered for the point: the soft push relaxes to it
-  Lanes maxNormalImpulse;   // largest impulse applied in one pass: restitution acts only where > 0
-  Lanes relativeVelocity;   // normal velocity at the step's start (< 0: approaching)
-  Lanes inverseCoupling[4]; // columns of the inverse of the regularised coupling below, when blockValid
-  float k[10];              // the points' normal rows' coupling J M^-1 J^T, lower triangle by rows
-  int32_t a, b;             // solver bodies
-  int32_t manifold;         // index into the step's manifolds
-  int32_t pointCount;       // 1..4
+  Lanes pointNormal[3];      // x, y, z of each point's normal, from b towards a (points against a mesh may differ)
+  Lanes angA[3], angB[3];    // rA x n, rB x n for the anchors rA, rB from the centres of mass
+  Lanes wA[3], wB[3];        // inverse inertia times angA, angB
+  Lanes separation;          // at the step's start (< 0: penetration)
+  Lanes normalMass;          // 1 / (J M^-1 J^T), 0 when neither body moves along n
+  Lanes normalImpulse;       // accumulated over the step (warm started)
+  Lanes restImpulse;         // the load remembered for the point: the soft push relaxes to it
+  Lanes maxNormalImpulse;    // largest impulse applied in one pass: restitution acts only where > 0
+  Lanes relativeVelocity;    // normal velocity at the step's start (< 0: approaching)
+  Lanes inverseCoupling[4];  // columns of the inverse of the regularised coupling below, when blockValid
+  float k[10];               // the points' normal rows' coupling J M^-1 J^T, lower triangle by rows
+  int32_t a, b;              // solver bodies
+  int32_t manifold;          // index into the step's manifolds
+  int32_t pointCount;        // 1..4
   float invMassA, invMassB;
-  Vec3 normal;              // mean of the points' normals (friction acts across it)
-  float friction;           // combined coefficient
-  float restitution;        // combined coefficient
-  float twistRadius;        // mean distance of the points from their centre (twist friction arm)
-  SolverSoftness soft;      // stiffer against immovable bodies
-  bool blockValid;          // inverseCoupling holds the inverse for all points
+  Vec3 normal;          // mean of the points' normals (friction acts across it)
+  float friction;       // combined coefficient
+  float restitution;    // combined coefficient
+  float twistRadius;    // mean distance of the points from their centre (twist friction arm)
+  SolverSoftness soft;  // stiffer against immovable bodies
+  bool blockValid;      // inverseCoupling holds the inverse for all points
   ContactFrictionRow tangentRows[2];
-  Lanes twistA, twistB;     // inverse inertia times n, for friction about the normal (lanes x, y, z, 0)
+  Lanes twistA, twistB;  // inverse inertia times n, for friction about the normal (lanes x, y, z, 0)
   float twistMass;
   float twistImpulse;
-  int8_t pointOf[4];        // per manifold point: its constraint point, -1 when left out
+  int8_t pointOf[4];  // per manifold point: its constraint point, -1 when left out
 };
 
 struct ContactSolverParams {
