@@ -1,4 +1,4 @@
-// Running the whole program as a player gets it: build/app/helm as a child
+// Running the whole program as a player gets it: build/helm/helm as a child
 // process, headless, in a working folder of its own copied from the demo
 // stage, driven by a script of tests/e2e/scripts/ on a fixed clock, with its
 // captured frames compared with golden images in tests/e2e/golden/.
