@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -16,20 +16,20 @@ std::unique_ptr<uint8_t[]> Exact(std::initializer_list<uint8_t> bytes)
     return block;
 }
 
+}  // namespace
+
 TEST(BytesTest, ValuesAreLittleEndianAtAnyAddress)
 {
     const uint8_t stored[] = {0xAA, 0x01, 0x02, 0x03, 0x04, 0x00, 0x00, 0x80, 0x3F};
     EXPECT_EQ(Bytes_LoadU16(stored + 1), 0x0201u);
     EXPECT_EQ(Bytes_LoadU32(stored + 1), 0x04030201u);
     EXPECT_EQ(Bytes_LoadF32(stored + 5), 1.0f);
-
     uint8_t out[9] = {};
     Bytes_StoreU16(out + 1, 0xBEEF);
     Bytes_StoreU32(out + 3, 0x12345678u);
     const uint8_t expected[] = {0x00, 0xEF, 0xBE, 0x78, 0x56, 0x34, 0x12, 0x00, 0x00};
     EXPECT_EQ(0, memcmp(out, expected, sizeof out));
     Bytes_StoreF32(out + 5, -2.5f);
-    EXPECT_EQ(Bytes_LoadF32(out + 5), -2.5f);
     EXPECT_EQ(Bytes_LoadU32(out + 5), 0xC0200000u);  // the bit pattern, not a conversion
 }
 
@@ -47,11 +47,7 @@ TEST(BytesTest, ReaderTakesFieldsInOrderAndStopsExactlyAtTheEnd)
     EXPECT_EQ(r.left, 0u);
     EXPECT_EQ(r.overrun, 0);  // ending exactly at the end is no overrun
     EXPECT_EQ(ByteReader_Skip(&r, 0), 1);
-}
-
-TEST(BytesTest, ReadsPastTheEndGiveZeroAndReadNothing)
-{
-    // Each read asks for more than the three bytes there are.
+    // Each read below asks for more than the three bytes there are.
     struct Case {
         const char* read;
         int (*run)(ByteReader*);
@@ -63,23 +59,19 @@ TEST(BytesTest, ReadsPastTheEndGiveZeroAndReadNothing)
         {"Bytes",
          [](ByteReader* r) {
              uint8_t out[4] = {9, 9, 9, 9};
-             const int got = ByteReader_Bytes(r, out, 4);
-             return got + (out[0] == 9 ? 0 : 100);  // the output stays untouched
+             return ByteReader_Bytes(r, out, 4) + (out[0] == 9 ? 0 : 100);  // the output stays untouched
          }},
     };
-    for (const Case& c : cases) {
-        auto block = Exact({0xFF, 0xFF, 0xFF});
-        ByteReader r = ByteReader_Init(block.get(), 3);
+    for (const auto& c : cases) {
+        auto three = Exact({0xFF, 0xFF, 0xFF});
+        r = ByteReader_Init(three.get(), 3);
         EXPECT_EQ(c.run(&r), 0) << c.read;
         EXPECT_EQ(r.overrun, 1) << c.read;
         // The reader is empty from then on: a read that would have fitted
         // before fails too, so one check after a group of reads suffices.
-        EXPECT_EQ(ByteReader_U8(&r), 0u) << c.read;
-        EXPECT_EQ(ByteReader_U16(&r), 0u) << c.read;
+        EXPECT_EQ(ByteReader_U8(&r) + ByteReader_U16(&r), 0) << c.read;
     }
-    ByteReader none = ByteReader_Init(nullptr, 0);
-    EXPECT_EQ(ByteReader_U8(&none), 0u);
-    EXPECT_EQ(none.overrun, 1);
+    r = ByteReader_Init(nullptr, 0);
+    EXPECT_EQ(ByteReader_U8(&r), 0u);
+    EXPECT_EQ(r.overrun, 1);
 }
-
-}  // namespace
