@@ -20,38 +20,36 @@ namespace {
 // A device driver with a mode list of the test's choosing and two
 // sub-systems; everything else is left to the engine.
 std::vector<VideoModeInfo> g_modes;
-int32_t g_currentMode = -1;
-int32_t g_currentSubSystem = 0;
-int32_t g_selects = 0;
+int32_t g_currentMode = -1, g_currentSubSystem = 0;
 
-VideoModeInfo Mode(int32_t w, int32_t h, int32_t depth, bool full) { return VideoModeInfo{w, h, depth, full ? 1u : 0u, 60, 0}; }
+VideoModeInfo Mode(int32_t w, int32_t h, int32_t depth, bool full)
+{
+    return VideoModeInfo{w, h, depth, full ? 1u : 0u, 60, 0};
+}
 
 int32_t FakeRequest(int32_t code, void* out, void*, int32_t arg)
 {
-    static const EngineDevice record = {1.0f, FakeRequest, 0, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
+    static const EngineDevice record = {1.0f,    FakeRequest, 0,       1,       nullptr, nullptr,
+                                        nullptr, nullptr,     nullptr, nullptr, {}};
+    const bool inModes = arg >= 0 && arg < (int32_t)g_modes.size();
     switch (code) {
-        case REQ_GET_DEVICE: *(EngineDevice*)out = record; return 1;
-        case REQ_OPEN: case REQ_CLOSE: return 1;
-        case REQ_NUM_MODES: *(int32_t*)out = (int32_t)g_modes.size(); return 1;
-        case REQ_MODE_INFO:
-            if (arg < 0 || arg >= (int32_t)g_modes.size()) return 0;
-            *(VideoModeInfo*)out = g_modes[(size_t)arg];
-            return 1;
-        case REQ_USE_MODE:
-            if (arg < 0 || arg >= (int32_t)g_modes.size()) return 0;
-            g_currentMode = arg;
-            return 1;
-        case REQ_NUM_SUBSYSTEMS: *(int32_t*)out = 2; return 1;
-        case REQ_SUBSYSTEM_INFO:
-            if (arg < 0 || arg > 1) return 0;
-            strcpy((char*)out, arg ? "Second adapter" : "First adapter");
-            return 1;
-        case REQ_CURRENT_SUBSYSTEM: *(int32_t*)out = g_currentSubSystem; return 1;
-        case REQ_SELECT_SUBSYSTEM:
-            g_currentSubSystem = arg;
-            g_selects++;
-            return 1;
-        default: return 0;
+    case REQ_GET_DEVICE: *(EngineDevice*)out = record; return 1;
+    case REQ_OPEN:
+    case REQ_CLOSE: return 1;
+    case REQ_NUM_MODES: *(int32_t*)out = (int32_t)g_modes.size(); return 1;
+    case REQ_MODE_INFO:
+        if (inModes) *(VideoModeInfo*)out = g_modes[(size_t)arg];
+        return inModes;
+    case REQ_USE_MODE:
+        if (inModes) g_currentMode = arg;
+        return inModes;
+    case REQ_NUM_SUBSYSTEMS: *(int32_t*)out = 2; return 1;
+    case REQ_SUBSYSTEM_INFO:
+        if (arg == 0 || arg == 1) strcpy((char*)out, arg ? "Second adapter" : "First adapter");
+        return arg == 0 || arg == 1;
+    case REQ_CURRENT_SUBSYSTEM: *(int32_t*)out = g_currentSubSystem; return 1;
+    case REQ_SELECT_SUBSYSTEM: g_currentSubSystem = arg; return 1;
+    default: return 0;
     }
 }
 
@@ -66,8 +64,8 @@ protected:
                    Mode(1280, 1024, 32, true), Mode(1600, 1200, 32, true), Mode(1024, 640, 32, true)};
         g_currentMode = -1;
         g_currentSubSystem = 0;
-        g_selects = 0;
-        static const EngineDevice record = {1.0f, FakeRequest, 0, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
+        static const EngineDevice record = {1.0f,    FakeRequest, 0,       1,       nullptr, nullptr,
+                                            nullptr, nullptr,     nullptr, nullptr, {}};
         EngineDriver driver = {&record, nullptr};
         Engine_SetDriver(&driver);
         ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
@@ -96,9 +94,8 @@ protected:
     std::vector<std::string> Items(int32_t list)
     {
         std::vector<std::string> items;
-        intptr_t n = Dialog_SendItemMessage(dialog_, list, CB_GETCOUNT, 0, 0);
-        for (intptr_t i = 0; i < n; i++) {
-            char text[256];
+        char text[256];
+        for (intptr_t i = 0; i < Dialog_SendItemMessage(dialog_, list, CB_GETCOUNT, 0, 0); i++) {
             Dialog_SendItemMessage(dialog_, list, CB_GETLBTEXT, (uintptr_t)i, (intptr_t)text);
             items.push_back(text);
         }
@@ -142,10 +139,8 @@ TEST_F(DeviceDialogTest, TheModeListShowsFourThreeFullScreenModesThenWindowedOne
     Command(DEVICE_LIST, CBN_SELCHANGE);
     EXPECT_EQ(g_currentSubSystem, 1);
     EXPECT_EQ(App_GetDeviceSelection()->selectedMode, 3);  // the default again
-}
-
-TEST_F(DeviceDialogTest, WithoutTheDefaultModeTheFirstItemIsSelected)
-{
+    // Without the default mode the first item is selected.
+    Window_Destroy(dialog_);
     g_modes = {Mode(1024, 768, 16, true), Mode(640, 480, 32, false)};
     Open();
     EXPECT_EQ(Dialog_SendItemMessage(dialog_, MODE_LIST, CB_GETCURSEL, 0, 0), 0);

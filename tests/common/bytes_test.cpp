@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -48,10 +49,7 @@ TEST(BytesTest, ReaderTakesFieldsInOrderAndStopsExactlyAtTheEnd)
     EXPECT_EQ(r.overrun, 0);  // ending exactly at the end is no overrun
     EXPECT_EQ(ByteReader_Skip(&r, 0), 1);
     // Each read below asks for more than the three bytes there are.
-    struct Case {
-        const char* read;
-        int (*run)(ByteReader*);
-    } cases[] = {
+    const std::pair<const char*, int (*)(ByteReader*)> cases[] = {
         {"U32", [](ByteReader* r) { return (int)ByteReader_U32(r); }},
         {"F32", [](ByteReader* r) { return (int)ByteReader_F32(r); }},
         {"Skip", [](ByteReader* r) { return ByteReader_Skip(r, 4); }},
@@ -62,14 +60,14 @@ TEST(BytesTest, ReaderTakesFieldsInOrderAndStopsExactlyAtTheEnd)
              return ByteReader_Bytes(r, out, 4) + (out[0] == 9 ? 0 : 100);  // the output stays untouched
          }},
     };
-    for (const auto& c : cases) {
+    for (const auto& [read, run] : cases) {
         auto three = Exact({0xFF, 0xFF, 0xFF});
         r = ByteReader_Init(three.get(), 3);
-        EXPECT_EQ(c.run(&r), 0) << c.read;
-        EXPECT_EQ(r.overrun, 1) << c.read;
+        EXPECT_EQ(run(&r), 0) << read;
+        EXPECT_EQ(r.overrun, 1) << read;
         // The reader is empty from then on: a read that would have fitted
         // before fails too, so one check after a group of reads suffices.
-        EXPECT_EQ(ByteReader_U8(&r) + ByteReader_U16(&r), 0) << c.read;
+        EXPECT_EQ(ByteReader_U8(&r) + ByteReader_U16(&r), 0) << read;
     }
     r = ByteReader_Init(nullptr, 0);
     EXPECT_EQ(ByteReader_U8(&r), 0u);

@@ -25,10 +25,8 @@ struct CommandLine {
 
 TEST(CmdLine, SwitchesReadTrueAndFalseWordsInOrderAndIgnoreOtherWords)
 {
-    struct Case {
-        const char* line;
-        uint32_t want;  // from 7
-    } cases[] = {
+    const std::pair<const char*, uint32_t> cases[] = {
+        // the line, the switch from 7
         {"-X -Width 1024", 1},  // names ignore case; followed by another option
         {"-x", 1},              // the last token
         {"-x no", 0},
@@ -39,12 +37,12 @@ TEST(CmdLine, SwitchesReadTrueAndFalseWordsInOrderAndIgnoreOtherWords)
         {"-x off -x yes -x", 1},  // given twice: applied in order
         {"-x -x off", 0},
     };
-    for (const auto& c : cases) {
-        CommandLine line(c.line);
+    for (const auto& [text, want] : cases) {
+        CommandLine line(text);
         uint32_t value = 7, other = 7;
         CmdLine_GetBools(line.count, line.tokens, 0, "x", &value, "absent", nullptr, "absent", &other, nullptr);
-        EXPECT_EQ(value, c.want) << c.line;
-        EXPECT_EQ(other, 7u) << c.line;
+        EXPECT_EQ(value, want) << text;
+        EXPECT_EQ(other, 7u) << text;
     }
 }
 

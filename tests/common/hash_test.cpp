@@ -2,14 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 // Expected values were computed independently from the definition.
 TEST(Hash, NameAndBytesHashesMatchTheReferenceVectors)
 {
-    struct Case {
-        const char* name;
-        int skipSpaces, upperCase;
-        uint32_t want;
-    } cases[] = {
+    const std::tuple<const char*, int, int, uint32_t> cases[] = {
+        // name, skip spaces, upper case, hash
         {"abc", 0, 0, 0xAA1941DAu},
         {"abc", 0, 1, 0xA065D01Au},
         {"ABC", 0, 0, 0xA065D01Au},
@@ -25,8 +24,8 @@ TEST(Hash, NameAndBytesHashesMatchTheReferenceVectors)
         {" \t\r\n", 1, 0, 0},
         {nullptr, 0, 0, 0},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Name_Hash(c.name, c.skipSpaces, c.upperCase), c.want) << (c.name ? c.name : "null");
+    for (const auto& [name, skipSpaces, upperCase, want] : cases)
+        EXPECT_EQ(Name_Hash(name, skipSpaces, upperCase), want) << (name ? name : "null");
     EXPECT_NE(Name_Hash(" "), 0u);
     EXPECT_NE(Name_Hash("F oo"), Name_Hash("Foo"));
     EXPECT_EQ(Bytes_Hash("\xE9", 1), 0x57C86C46u);  // high bytes count positive: (233 + 1) x K

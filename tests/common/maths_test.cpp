@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 namespace {
 
@@ -37,10 +38,8 @@ TEST(Maths, ScalarAngleAndDistanceHelpers)
     Vec3 a = {0, 0, 0}, b = {10, 0, 0}, mid = {5, 3, 0}, before = {-3, 4, 0}, beyond = {13, 4, 0};
     Vec3 up = {0, 1, 0}, down = {0, -1, 0}, side = {1, 0, 0}, diag = {1, 0, 1}, none = {0, 0, 0};
     const float arcA = 350 * kPi / 180, arcB = 10 * kPi / 180;  // an arc across 0
-    struct Case {
-        const char* name;
-        float got, want;
-    } cases[] = {
+    const std::tuple<const char*, float, float> cases[] = {
+        // what, the result, the answer
         {"diff signed short way", Angle_Diff(350, 10, 1, 0), 20},
         {"diff signed back", Angle_Diff(10, 350, 1, 0), -20},
         {"diff unsigned", Angle_Diff(10, 350, 0, 0), 20},
@@ -74,7 +73,8 @@ TEST(Maths, ScalarAngleAndDistanceHelpers)
         {"plane of a zero normal", Plane_RayParam(&a, &mid, &none), -1},
         {"length", Vec3_Length(&beyond) / std::sqrt(185.0f), 1},
     };
-    for (const Case& c : cases) EXPECT_NEAR(c.got, c.want, 2e-4f * std::fmax(1.0f, std::fabs(c.want))) << c.name;
+    for (const auto& [what, got, want] : cases)
+        EXPECT_NEAR(got, want, 2e-4f * std::fmax(1.0f, std::fabs(want))) << what;
     Vec3 onLine = {4, 0, 0}, planePoint = {0, 2, 0}, point = {1, 5, 1}, normal = {0, 2, 0};
     EXPECT_TRUE(std::isfinite(Vec3_DistanceToLine(&onLine, &a, &b)));
     EXPECT_NEAR(point.y + Plane_RayParam(&planePoint, &point, &normal) * normal.y, 2.0f, 1e-6f);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -44,14 +45,8 @@ TEST(Strings, TruthWordsAndNoCaseMatchesFoldOnlyTheAsciiLetters)
 
 TEST(Strings, TokenisingSplitsAtSeparatorsAndGroupsQuotesOnlyWhenAsked)
 {
-    struct Case {
-        const char* text;
-        int maxParts;
-        const char* separator;
-        int quotes;
-        int count;
-        const char* parts;
-    } cases[] = {
+    // The text, the most parts kept, the separator, quotes; the count and the parts.
+    const std::tuple<const char*, int, const char*, int, int, const char*> cases[] = {
         {"-Launch \"Level One\"  -PAL", 8, nullptr, 1, 3, "-Launch|Level One|-PAL"},
         {"-Launch \"Level One\"  -PAL", 8, nullptr, 0, 4, "-Launch|\"Level|One\"|-PAL"},
         {"abc", 8, "", 0, 1, "abc"},                       // an empty separator never matches
@@ -62,10 +57,10 @@ TEST(Strings, TokenisingSplitsAtSeparatorsAndGroupsQuotesOnlyWhenAsked)
         {"1,2,3,4", 0, ",", 0, 4, ""},
         {"\"x\"", 0, nullptr, 1, 1, ""},
     };
-    for (const auto& c : cases) {
-        int count = -1;
-        EXPECT_EQ(Split(c.text, c.maxParts, c.separator, c.quotes, &count), c.parts) << c.text;
-        EXPECT_EQ(count, c.count) << c.text;
+    for (const auto& [text, maxParts, separator, quotes, count, parts] : cases) {
+        int counted = -1;
+        EXPECT_EQ(Split(text, maxParts, separator, quotes, &counted), parts) << text;
+        EXPECT_EQ(counted, count) << text;
     }
     char counted[] = "1 2";
     EXPECT_EQ(String_TokeniseWhitespace(counted, nullptr, 0), 2);
@@ -73,20 +68,16 @@ TEST(Strings, TokenisingSplitsAtSeparatorsAndGroupsQuotesOnlyWhenAsked)
 
 TEST(Strings, ParseHexStopsAtTheFirstForeignCharacterOrAtEightDigits)
 {
-    struct Case {
-        const char* text;
-        uint32_t value;
-        size_t used;
-    } cases[] = {{"1aZ", 0x1A, 2},
-                 {"123456789", 0x12345678, 8},
-                 {"000000000A", 0xA, 10},  // leading zeros don't count
-                 {"FFFFFFFF", 0xFFFFFFFF, 8},
-                 {"", 0, 0},
-                 {"g1", 0, 0}};
-    for (const auto& c : cases) {
+    const std::tuple<const char*, uint32_t, size_t> cases[] = {// text, value, characters used{"1aZ", 0x1A, 2},
+                                                               {"123456789", 0x12345678, 8},
+                                                               {"000000000A", 0xA, 10},  // leading zeros don't count
+                                                               {"FFFFFFFF", 0xFFFFFFFF, 8},
+                                                               {"", 0, 0},
+                                                               {"g1", 0, 0}};
+    for (const auto& [text, value, used] : cases) {
         const char* end = nullptr;
-        EXPECT_EQ(String_ParseHex(c.text, &end), c.value) << c.text;
-        EXPECT_EQ(end, c.text + c.used) << c.text;
+        EXPECT_EQ(String_ParseHex(text, &end), value) << text;
+        EXPECT_EQ(end, text + used) << text;
     }
     EXPECT_EQ(String_ParseHex("7f"), 0x7Fu);
     EXPECT_EQ(String_ParseHex(nullptr), 0u);
