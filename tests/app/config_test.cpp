@@ -142,11 +142,7 @@ TEST_F(Config, GettersWantTheirExactPartsTruncateAndLeaveTheOutputsOfWhatTheyRef
     const Get Col3 = [&](const char* k) { return Got(Config_GetColour3(cfg, k, v, v + 1, v + 2), v, v + 1, v + 2); };
     const Get Col4 = [&](const char* k) { return Got(Config_GetColour4(cfg, k, v, v + 1, v + 2, v + 3), v, v + 3); };
     const Get Bytes = [&](const char* k) { return Got(Config_GetColourBytes(cfg, k, c), c, c + 2, c + 3); };
-    struct Case {
-        const char* key;
-        const Get& get;
-        const char* want;
-    } cases[] = {
+    const std::tuple<const char*, const Get&, const char*> cases[] = {
         {"Kart::Speed", Float, "1 1.5"},
         {"Kart::Grip", Int, "1 2"},  // truncated towards 0
         {"Kart::Brake", Int, "1 -2"},
@@ -178,13 +174,13 @@ TEST_F(Config, GettersWantTheirExactPartsTruncateAndLeaveTheOutputsOfWhatTheyRef
         {"Colours::Orange", Bytes, "0 1 1 1"},
         {"Colours::Big", Bytes, "1 44 112 255"},  // wrapped to bytes
     };
-    for (const Case& k : cases) {
+    for (const auto& [key, get, want] : cases) {
         std::fill(v, v + 4, -7.0f);
         i = -7;
         b = 7;
         std::fill(c, c + 4, 1);
         strcpy(text, "junk");
-        EXPECT_EQ(k.get(k.key), k.want) << k.key;
+        EXPECT_EQ(get(key), want) << key;
     }
     EXPECT_STREQ(Config_GetValue(cfg, "Kart::Wheels::Front"), "1,2,3");  // never cut
     Config_GetColour3(cfg, "Colours::Orange", v, v + 1, v + 2);

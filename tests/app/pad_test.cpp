@@ -127,15 +127,12 @@ TEST_F(PadTest, TheMousePadClampsTheCursorToTheScreenAndReadsTheButtonFlags)
 {
     ASSERT_EQ(Pad_Init(), 1);
     Pad* mouse = Pad_Get(PAD_MOUSE, 0);
-    struct Case {
-        int32_t x, y;
-        float wantX, wantY;
-    } cases[] = {{-50, 100, 0, 100}, {5000, -3, 640, 0}, {320, 9999, 320, 480}};
-    for (const Case& c : cases) {
-        Cursor_SetPos(c.x, c.y);
+    const std::tuple<int32_t, int32_t, float, float> cases[] = {{-50, 100, 0, 100}, {5000, -3, 640, 0}, {320, 9999, 320, 480}};
+    for (const auto& [x, y, wantX, wantY] : cases) {
+        Cursor_SetPos(x, y);
         Pad_Update(0.016f);
-        EXPECT_EQ(Pad_GetValue(mouse, 0), c.wantX);
-        EXPECT_EQ(Pad_GetValue(mouse, 1), c.wantY);
+        EXPECT_EQ(Pad_GetValue(mouse, 0), wantX);
+        EXPECT_EQ(Pad_GetValue(mouse, 1), wantY);
     }
     App_WndProc(nullptr, WM_RBUTTONDOWN, 0, 0);
     Pad_Update(0.016f);

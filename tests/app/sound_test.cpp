@@ -181,8 +181,10 @@ TEST_F(SoundTest, PlacedSoundsPanAndFadeByTheirListenersSideAndDistance)
         EXPECT_EQ(Volume(instance), c.volume) << c.node.m[12] << "," << c.node.m[14];
         EXPECT_EQ(Pan(instance), c.pan) << c.node.m[12] << "," << c.node.m[14];
         std::vector<int16_t> out = Render(16);
-        if (c.left >= 0) EXPECT_NEAR(out[20], c.left, 1) << c.node.m[12];
-        if (c.right >= 0) EXPECT_NEAR(out[21], c.right, 1) << c.node.m[12];
+        if (c.left >= 0) {
+            EXPECT_NEAR(out[20], c.left, 1) << c.node.m[12];
+            EXPECT_NEAR(out[21], c.right, 1) << c.node.m[12];
+        }
         Sound_Release(instance);
     }
     // Between two listeners: centred, at the nearer one's distance.
@@ -357,19 +359,16 @@ TEST_F(StreamTest, AHalfIsFilledOnlyWhenBothCursorsAreInTheOtherHalf)
     Sound_Update(0.016f);
     EXPECT_EQ(music->flags & SOUND_SECOND_HALF, 0u);  // both cursors in the first half: filled
     const uint32_t half = 352800 / 2;
-    struct Step {
-        uint32_t position;
-        bool secondNext;
-    } steps[] = {
+    const std::pair<uint32_t, bool> steps[] = {
         {half, false},         // exactly at the middle: nothing
         {half + 1, true},      // both cursors past it: the first half is filled
         {half - 100, true},    // play cursor before the middle, write cursor past it: nothing
         {half - 2000, false},  // both before it: the second half is filled
     };
-    for (const Step& s : steps) {
-        music->buffer->SetCurrentPosition(s.position);
+    for (const auto& [position, secondNext] : steps) {
+        music->buffer->SetCurrentPosition(position);
         Sound_Update(0.016f);
-        EXPECT_EQ((music->flags & SOUND_SECOND_HALF) != 0, s.secondNext) << s.position;
+        EXPECT_EQ((music->flags & SOUND_SECOND_HALF) != 0, secondNext) << position;
     }
 }
 

@@ -100,23 +100,19 @@ TEST_F(VideoTest, FilesTheGraphCantPlayGiveTheirMessageTearDownAndLeaveTheNextCl
     WriteDisk("Streams/VIDEO/bad.mpg", std::string(4096, '\x5A'));
     WriteClip("Streams/VIDEO/mute.mpg", false);
     WriteClip("Streams/VIDEO/good.mpg");
-    struct Case {
-        const char* path;
-        HResult result;
-        const char* message;
-    } cases[] = {
+    const std::tuple<const char*, HResult, const char*> cases[] = {
         {"Streams\\VIDEO\\bad.mpg", VFW_E_UNKNOWN_FILE_TYPE,
          "PlayCutscene Error: Failed(0x80040240) in RenderFile(Streams\\VIDEO\\bad.mpg)!"},
         {"Streams\\VIDEO\\mute.mpg", E_NOINTERFACE,
          "Failed(0x80004002) to set message drain for Streams\\VIDEO\\mute.mpg.\r\n\r\nThis sample is designed to play "
          "videos, but the file selected has no video component."},
     };
-    for (const Case& c : cases) {
+    for (const auto& [path, result, message] : cases) {
         ::testing::internal::CaptureStderr();
-        EXPECT_EQ(PlayCutscene(c.path, nullptr), c.result) << c.path;
+        EXPECT_EQ(PlayCutscene(path, nullptr), result) << path;
         std::string errors = ::testing::internal::GetCapturedStderr();
-        EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
-        EXPECT_TRUE(ClassIsFree()) << c.path;
+        EXPECT_NE(errors.find(message), std::string::npos) << errors;
+        EXPECT_TRUE(ClassIsFree()) << path;
     }
     EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\good.mpg", nullptr), 0);
 }
