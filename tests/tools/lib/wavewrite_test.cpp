@@ -8,18 +8,9 @@
 #include "app/wave.h"
 #include "common/memory.h"
 #include "platform/dsound/dsound.h"
-#include "tests/test_env.h"
+#include "tests/app/data_fixture.h"
 
 namespace {
-
-std::string Folder()
-{
-    const std::string folder = TestTmp().string() + "/wavewrite_" +
-                               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    return folder;
-}
 
 // The file through the shell's own WAVE reader: its format and every sample.
 void ReadBack(const std::string& path, WAVEFORMATEX* formatOut, std::vector<int16_t>* samples)
@@ -40,6 +31,8 @@ void ReadBack(const std::string& path, WAVEFORMATEX* formatOut, std::vector<int1
     for (size_t i = 0; i < samples->size(); i++) (*samples)[i] = (int16_t)(bytes[2 * i] | bytes[2 * i + 1] << 8);
 }
 
+using WaveWriter = FolderTest;
+
 int Peak(const std::vector<int16_t>& samples, size_t from = 0, size_t to = SIZE_MAX)
 {
     int peak = 0;
@@ -47,9 +40,9 @@ int Peak(const std::vector<int16_t>& samples, size_t from = 0, size_t to = SIZE_
     return peak;
 }
 
-TEST(WaveWriter, TheShellsReaderGetsTheFormatAndEverySample)
+TEST_F(WaveWriter, TheShellsReaderGetsTheFormatAndEverySample)
 {
-    const std::string folder = Folder();
+    const std::string folder = folder_.string() + "/";
     struct Case {
         int32_t channels, rate;
         size_t frames;
@@ -73,9 +66,9 @@ TEST(WaveWriter, TheShellsReaderGetsTheFormatAndEverySample)
     }
 }
 
-TEST(WaveWriter, BadFormatsAreRefusedAndWriteNothing)
+TEST_F(WaveWriter, BadFormatsAreRefusedAndWriteNothing)
 {
-    const std::string folder = Folder();
+    const std::string folder = folder_.string() + "/";
     const std::vector<int16_t> stereoCut = {1, 2, 3};
     const std::vector<int16_t> some = {1, 2};
     const std::tuple<const std::vector<int16_t>*, int32_t, int32_t> cases[] = {
