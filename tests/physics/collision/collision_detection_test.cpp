@@ -112,7 +112,7 @@ TEST(CollisionDetection, NonFinitePlacementIsQuarantinedUntilPlacedAgain) {
 TEST(CollisionDetection, OverlapQuerySeesMovesAtOnceButNotRestingTouches) {
   Scene s;
   CollisionBody ground, ball, ghost, stone;
-  AddShape(&ground, GroundMesh(4, 1, 0));
+  AddShape(&ground, GroundMesh(4, 1));
   ground.collisionFlags = COLLISION_BODY_FIXED;
   CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
   CollisionBody_AddPrimitive(&ghost, SphereDesc(0.5f));
@@ -193,7 +193,7 @@ TEST(CollisionDetection, FastSmallSphereSweepStopsAtThinWall) {
 TEST(CollisionDetection, MeshSidesRememberedOnlyFromTheLastStep) {
   Scene s;
   CollisionBody ground, ball;
-  AddShape(&ground, GroundMesh(4, 1, 0));
+  AddShape(&ground, GroundMesh(4, 1));
   CollisionPrimitive* b = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
   ground.collisionFlags = COLLISION_BODY_FIXED;
   CollisionDetection_AddBody(s.cd, &ground);

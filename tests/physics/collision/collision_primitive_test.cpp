@@ -51,7 +51,7 @@ TEST(CollisionPrimitive, HullAndMeshRaysReportTheEnteredSurface) {
   EXPECT_NEAR(n.y, 0.70711f, 1e-4f);
   EXPECT_EQ(Cast(h, V3(5, 0, 0), V3(10, 0, 0)), -1.0f);  // from the inside out: no hit
 
-  CollisionPrimitive* g = AddShape(&groundBody, GroundMesh(2, 1, 0));
+  CollisionPrimitive* g = AddShape(&groundBody, GroundMesh(2, 1));
   EXPECT_NEAR(Cast(g, V3(0.3f, 2, 0.2f), V3(0.3f, -2, 0.2f), &n), 2.0f, 1e-5f);
   EXPECT_NEAR(n.y, 1.0f, 1e-5f);
   EXPECT_NEAR(Cast(g, V3(0.3f, -2, 0.2f), V3(0.3f, 2, 0.2f), &n), 2.0f, 1e-5f);

@@ -178,7 +178,7 @@ TEST(NarrowPhase, SphereAgainstHullUsesNearestFeature) {
 TEST(NarrowPhase, SphereOnMeshGetsOneContactEvenOverAnInternalEdge) {
   CollisionBody ball, ground;
   CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
-  CollisionPrimitive* g = AddShape(&ground, GroundMesh(4, 1.0f, 0.0f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(4, 1.0f));
   ContactManifold m;
   // Exactly over a grid vertex, where six triangles meet.
   CollisionBody_Place(&ball, Pose(0, 0.49f, 0));
@@ -195,7 +195,7 @@ TEST(NarrowPhase, SphereOnMeshGetsOneContactEvenOverAnInternalEdge) {
 TEST(NarrowPhase, MeshIsTwoSidedAndPushesTowardsTheBodysSide) {
   CollisionBody ball, ground;
   CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
-  CollisionPrimitive* g = AddShape(&ground, GroundMesh(2, 1.0f, 0.0f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(2, 1.0f));
   ContactManifold m;
   CollisionBody_Place(&ball, Pose(0.25f, -0.45f, 0.25f));
   ASSERT_EQ(NarrowPhase_Collide(s, g, 0.1f, &m), 1);
@@ -220,7 +220,7 @@ TEST(NarrowPhase, BodiesPressedThroughAMeshAreStillPushedBackTheWayTheyCame) {
   CollisionBody ball, box, ground;
   CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
   CollisionPrimitive* h = AddShape(&box, BoxHull(0.3f, 0.3f, 0.3f));
-  CollisionPrimitive* g = AddShape(&ground, GroundMesh(4, 1.0f, 0.0f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(4, 1.0f));
   ContactManifold m;
   // Touching from above, then pressed until the centre is under the surface.
   CollisionBody_Place(&ball, Pose(0.3f, 0.45f, 0.2f));
@@ -310,7 +310,7 @@ TEST(NarrowPhase, CachedHullPairsAgreeWithTheFullTestAndAreRecomputedWhenTheyMov
 TEST(NarrowPhase, BoxOnMeshAcrossTrianglesKeepsAtMostFourUpwardPoints) {
   CollisionBody box, ground;
   CollisionPrimitive* h = AddShape(&box, BoxHull(0.7f, 0.3f, 0.7f));
-  CollisionPrimitive* g = AddShape(&ground, GroundMesh(8, 0.5f, 0.0f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(8, 0.5f));
   CollisionBody_Place(&box, Pose(0.1f, 0.295f, -0.2f, AboutY(0.4f)));
   ContactManifold m;
   ASSERT_EQ(NarrowPhase_Collide(h, g, 0.1f, &m), 4);
@@ -335,7 +335,7 @@ TEST(NarrowPhase, BodiesOnAFlatMeshNeverGetTiltedNormalsFromInternalEdges) {
   CollisionBody box, ball, ground;
   CollisionPrimitive* h = AddShape(&box, BoxHull(0.3f, 0.2f, 0.45f));
   CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.25f));
-  CollisionPrimitive* g = AddShape(&ground, GroundMesh(10, 0.5f, 0.0f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(10, 0.5f));
   std::vector<float> cloud;
   for (int i = 0; i < 20; ++i) {
     Vec3 p = Vec3_Unit(V3(std::sin(i * 2.1f), std::cos(i * 1.3f), std::sin(i * 0.7f + 1))) * 0.4f;
@@ -415,7 +415,7 @@ TEST(NarrowPhase, SpheresTouchAlongTheLineOfCentres) {
   ExpectNear(m.points[0].position, V3(0.5f, 0, 0), 1e-5f);
   // Mesh against mesh is not a supported pair.
   CollisionBody g1, g2;
-  CollisionPrimitive* m1 = AddShape(&g1, GroundMesh(1, 1, 0));
-  CollisionPrimitive* m2 = AddShape(&g2, GroundMesh(1, 1, 0));
+  CollisionPrimitive* m1 = AddShape(&g1, GroundMesh(1, 1));
+  CollisionPrimitive* m2 = AddShape(&g2, GroundMesh(1, 1));
   EXPECT_EQ(NarrowPhase_Collide(m1, m2, 0.1f, &m), 0);
 }
