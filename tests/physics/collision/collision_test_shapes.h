@@ -6,6 +6,9 @@
 #include <cstdint>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "physics/base/phys_warning.h"
 #include "physics/collision/collision_body.h"
 #include "physics/collision/convex_hull.h"
 #include "physics/collision/mesh_container.h"
@@ -37,6 +40,20 @@ inline SceneMesh Grid_Mesh(int cells, float half, float (*height)(float x, float
 }
 
 namespace collision_test {
+
+inline void ExpectNear(Vec3 a, Vec3 b, float tol = 1e-5f) {
+  EXPECT_NEAR(a.x, b.x, tol);
+  EXPECT_NEAR(a.y, b.y, tol);
+  EXPECT_NEAR(a.z, b.z, tol);
+}
+
+// Counts the engine's warnings while it lives, and keeps them off the output.
+struct Warnings {
+  Warnings() : old(Physics_SetWarningHook([](const char*, const char*, const char*, int) { ++count; })) { count = 0; }
+  ~Warnings() { Physics_SetWarningHook(old); }
+  static inline int count = 0;
+  PhysWarningHook old;
+};
 
 inline Transform Pose(float x, float y, float z, Quat q = Quat{0, 0, 0, 1}) {
   Transform t;

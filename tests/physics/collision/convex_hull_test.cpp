@@ -14,16 +14,13 @@ namespace {
 
 const float kParams[4] = {0.001f, 0.01f, 0.02f, 0.992f};
 
-int g_warnings = 0;
-void CountWarning(const char*, const char*, const char*, int) { ++g_warnings; }
-
 // Builds from (x, y, z) triples and expects no hull and one warning.
 void ExpectRefused(std::vector<float> xyz) {
   std::vector<float> p;
   for (size_t i = 0; i + 2 < xyz.size(); i += 3) p.insert(p.end(), {xyz[i], xyz[i + 1], xyz[i + 2], 0});
-  int before = g_warnings;
+  int before = Warnings::count;
   EXPECT_EQ(ConvexHull_Build(p.data(), int(p.size() / 4), kParams, 0.01f), nullptr);
-  EXPECT_EQ(g_warnings, before + 1);
+  EXPECT_EQ(Warnings::count, before + 1);
 }
 
 }  // namespace
@@ -98,7 +95,7 @@ TEST(ConvexHull, EachParameterMergesWhatItNamesAndNoMore) {
 }
 
 TEST(ConvexHull, DegenerateInputGivesNoHullAndAWarning) {
-  PhysWarningHook old = Physics_SetWarningHook(CountWarning);
+  Warnings warnings;
   ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0});                             // too few points
   ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0, 1, 1, 0, 0.5f, 0.3f, 0});    // coplanar
   ExpectRefused({0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, -1, -1, -1});       // collinear
@@ -112,7 +109,6 @@ TEST(ConvexHull, DegenerateInputGivesNoHullAndAWarning) {
   const float bad[][4] = {{-1, 0, 0, 1}, {0, NAN, 0, 1}, {0, 0, 0, 1.5f}};
   for (const float* b : bad) EXPECT_EQ(ConvexHull_Build(box, 4, b, 0.01f), nullptr);
   EXPECT_EQ(ConvexHull_Build(box, 4, nullptr, 0.01f), nullptr);
-  Physics_SetWarningHook(old);
 }
 
 TEST(ConvexHull, TetrahedronFromFourPointsKeepsItsTriangles) {

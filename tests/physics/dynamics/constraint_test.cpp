@@ -21,6 +21,28 @@ float JointGap(const Point2PointConstraint* c) {
   return Vec3_Norm(pa - pb);
 }
 
+// A hinge of the body to the world through the pivot about the axis, with
+// its limits (when lo < hi) and its velocity motor (when speed is a number),
+// added to the scene's manager.
+HingeConstraint* Hinge(DynTestScene& s, RigidBody* body, Vec3 pivot, Vec3 axis, float lo = 0, float hi = 0,
+                       float speed = NAN) {
+  s.Add(body);
+  HingeConstraint* hinge = HingeConstraint_Construct(body, nullptr);
+  HingeConstraint_SetPivotAxisWorld(hinge, pivot, axis);
+  hinge->limitOn = lo < hi;
+  hinge->limit[0] = hi;  // stored in either order
+  hinge->limit[1] = lo;
+  hinge->motorOn = speed == speed;
+  hinge->motor[0] = speed;
+  hinge->motor[1] = 0.0f;
+  Constraint_Rebuild(hinge);
+  ConstraintManager_AddConstraint(s.cm, hinge);
+  return hinge;
+}
+
+// A door of 1 x 2 m and 10 kg hinged along its edge, about y through (0, 1, 0).
+RigidBody* Door(DynTestScene& s) { return s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0); }
+
 }  // namespace
 
 TEST(Point2PointConstraint, PendulumKeepsThePeriodOfAPhysicalPendulum) {
@@ -138,15 +160,8 @@ TEST(Constraint, JointAndExcludedPairsOutlastRemovalAndComeBackWithTheBody) {
 
 TEST(HingeConstraint, DoorStaysInsideItsLimits) {
   DynTestScene s;
-  RigidBody* door = s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0);
-  s.Add(door);
-  HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
-  HingeConstraint_SetPivotAxisWorld(hinge, V3(0, 1, 0), V3(0, 1, 0));
-  hinge->limitOn = 1;
-  hinge->limit[0] = 0.5f;  // stored in either order
-  hinge->limit[1] = -0.4f;
-  Constraint_Rebuild(hinge);
-  ConstraintManager_AddConstraint(s.cm, hinge);
+  RigidBody* door = Door(s);
+  HingeConstraint* hinge = Hinge(s, door, V3(0, 1, 0), V3(0, 1, 0), -0.4f, 0.5f);
   door->angularVelocity = V3(0, 6, 0);
   float lo = 0, hi = 0;
   for (int i = 0; i < 100; ++i) {
@@ -176,10 +191,7 @@ TEST(HingeConstraint, AxisStaysWithinHalfADegreeWhileSwingingUnderLoad) {
     // load twists the axis at every swing.
     DynTestScene s;
     RigidBody* bar = s.Box(V3(0.5f, 0.05f, 0.05f), 2.0f, V3(0.5f, 3, 0.4f), 0);
-    s.Add(bar);
-    HingeConstraint* hinge = HingeConstraint_Construct(bar, nullptr);
-    HingeConstraint_SetPivotAxisWorld(hinge, V3(0, 3, 0), V3(0, 0, 1));
-    ConstraintManager_AddConstraint(s.cm, hinge);
+    HingeConstraint* hinge = Hinge(s, bar, V3(0, 3, 0), V3(0, 0, 1));
     float worst = 0.0f, lowest = 3.0f;
     for (int i = 0; i < 300; ++i) {
       s.Step(1.0f / 60.0f);
@@ -205,15 +217,8 @@ TEST(HingeConstraint, AxisStaysWithinHalfADegreeWhileSwingingUnderLoad) {
 
 TEST(HingeConstraint, VelocityMotorReachesItsSpeed) {
   DynTestScene s;
-  RigidBody* door = s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0);
-  s.Add(door);
-  HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
-  HingeConstraint_SetPivotAxisWorld(hinge, V3(0, 1, 0), V3(0, 1, 0));
-  hinge->motorOn = 1;
-  hinge->motor[0] = 2.0f;
-  hinge->motor[1] = 0.0f;
-  Constraint_Rebuild(hinge);
-  ConstraintManager_AddConstraint(s.cm, hinge);
+  RigidBody* door = Door(s);
+  HingeConstraint* hinge = Hinge(s, door, V3(0, 1, 0), V3(0, 1, 0), 0, 0, 2.0f);
   s.Run(1.0f);
   EXPECT_NEAR(door->angularVelocity.y, 2.0f, 0.05f);
   EXPECT_NEAR(door->angularVelocity.x, 0.0f, 0.05f);
@@ -227,19 +232,9 @@ TEST(HingeConstraint, AnUnboundedMotorStopsAtTheLimitItDrivesInto) {
     for (int flap = 0; flap < 2; ++flap) {
       DynTestScene s;
       // Upright door about y, or a flap hanging from an axis along x.
-      RigidBody* door = flap ? s.Box(V3(0.5f, 1.0f, 0.05f), 5.0f, V3(0, 1, 0), 0)
-                             : s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0);
-      s.Add(door);
-      HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
-      HingeConstraint_SetPivotAxisWorld(hinge, flap ? V3(0, 2, 0) : V3(0, 1, 0), flap ? V3(1, 0, 0) : V3(0, 1, 0));
-      hinge->limitOn = 1;
-      hinge->limit[0] = -0.6f;
-      hinge->limit[1] = 0.6f;
-      hinge->motorOn = 1;
-      hinge->motor[0] = speed;
-      hinge->motor[1] = 0.0f;
-      Constraint_Rebuild(hinge);
-      ConstraintManager_AddConstraint(s.cm, hinge);
+      HingeConstraint* hinge = flap ? Hinge(s, s.Box(V3(0.5f, 1.0f, 0.05f), 5.0f, V3(0, 1, 0), 0), V3(0, 2, 0),
+                                            V3(1, 0, 0), -0.6f, 0.6f, speed)
+                                     : Hinge(s, Door(s), V3(0, 1, 0), V3(0, 1, 0), -0.6f, 0.6f, speed);
       float extreme = 0.0f;
       for (int i = 0; i < 150; ++i) {
         s.Frame(1.0f / 60.0f);

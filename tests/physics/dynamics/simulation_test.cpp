@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <tuple>
+
 #include "tests/physics/dynamics/dyn_test_scene.h"
 
 TEST(Simulation, FreeFallFollowsGravityAndStepsOnlyForward) {
@@ -27,10 +30,6 @@ TEST(Simulation, FreeFallFollowsGravityAndStepsOnlyForward) {
   EXPECT_NEAR(b->linearVelocity.y - vy, -9.81f * 0.1f * 64, 0.01f);
   EXPECT_DOUBLE_EQ(s.sim->time, 3600.0);
 }
-
-#include <cstring>
-
-#include "physics/collision/primitive_collector.h"
 
 TEST(Simulation, SphereOnAMeshRestsWithoutJitterSleepsAndWakesWhenHit) {
   DynTestScene s;
@@ -59,41 +58,20 @@ TEST(Simulation, SphereOnAMeshRestsWithoutJitterSleepsAndWakesWhenHit) {
   EXPECT_GT(ball->pose.position.x, 0.2f);
 }
 
-namespace {
-
-// Ten unit boxes stacked on a mesh ground; returns the top one.
-RigidBody* TenBoxStack(DynTestScene& s) {
-  s.Plane(5.0f, V3(0, 0, 0));
-  RigidBody* top = nullptr;
-  for (int i = 0; i < 10; ++i) {
-    top = s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f + float(i), 0));
-    s.Add(top);
+TEST(Simulation, TenBoxStackStandsAtFiftyHertzAndUnderAlternatingFrameTimes) {
+  // Standing: the top box is still at its height and has not leaned out by a
+  // third of its width (a toppling stack passes half of it within seconds).
+  const std::vector<float> patterns[] = {{0.02f}, {0.016f, 0.021f, 0.05f}};
+  for (const std::vector<float>& frames : patterns) {
+    DynTestScene s;
+    s.Plane(5.0f, V3(0, 0, 0));
+    RigidBody* top = nullptr;
+    for (int i = 0; i < 10; ++i) s.Add(top = s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f + float(i), 0)));
+    size_t i = 0;
+    for (float t = 0; t < 10.0f; t += frames[i++ % frames.size()]) s.Frame(frames[i % frames.size()]);
+    EXPECT_LT(std::fabs(top->pose.position.x) + std::fabs(top->pose.position.z), 0.33f) << frames.size();
+    EXPECT_GT(top->pose.position.y, 9.5f - 0.1f) << frames.size();
   }
-  return top;
-}
-
-// Standing: the top box is still at its height and has not leaned out by a
-// third of its width (a toppling stack passes half of it within seconds).
-void ExpectStanding(const RigidBody* top) {
-  EXPECT_LT(std::fabs(top->pose.position.x) + std::fabs(top->pose.position.z), 0.33f);
-  EXPECT_GT(top->pose.position.y, 9.5f - 0.1f);
-}
-
-}  // namespace
-
-TEST(Simulation, TenBoxStackStandsAtFiftyHertz) {
-  DynTestScene s;
-  RigidBody* top = TenBoxStack(s);
-  s.Run(10.0f);
-  ExpectStanding(top);
-}
-
-TEST(Simulation, TenBoxStackStandsUnderAlternatingFrameTimes) {
-  DynTestScene s;
-  RigidBody* top = TenBoxStack(s);
-  const float frames[3] = {0.016f, 0.021f, 0.05f};
-  for (int i = 0; i < 344; ++i) s.Frame(frames[i % 3]);  // about 10 s
-  ExpectStanding(top);
 }
 
 namespace {
@@ -128,34 +106,25 @@ StackRun RunStack(DynTestScene& s, const SceneRecipe& r, float seconds) {
 
 }  // namespace
 
-TEST(Simulation, ColumnOfTwentyBoxesStandsStillAndSleeps) {
+TEST(Simulation, ColumnsOfTwentyToFiftyBoxesStandStillAndSleep) {
   // 10 iterations. The contacts give under a new load, then take it back:
-  // the column rests on its contacts' slop, not on twenty compressed
-  // springs. It must not lean, creep, rise or fall, and must go to sleep.
-  DynTestScene s;
-  StackRun run = RunStack(s, Recipe_Column(20), 20.0f);
-  EXPECT_LT(run.collapsed, 0.0);
-  Vec3 moved = run.topEnd - run.topStart;
-  EXPECT_LT(std::sqrt(moved.x * moved.x + moved.z * moved.z), 0.01f);  // sideways
-  EXPECT_LT(-moved.y, 0.01f);                                          // settling
-  EXPECT_LT(moved.y, 0.001f);                                          // no push up
-  EXPECT_LT(Vec3_Norm(run.topEnd - run.topAt2s), 0.001f);             // no creep after 2 s
-  EXPECT_GT(run.asleep, 0.0);
-  EXPECT_LT(run.asleep, 2.0);
-}
-
-TEST(Simulation, TallerColumnsStandAndSleep) {
-  // The load a contact remembers must not ring a tall column's slow
-  // bouncing mode until it shakes the column apart.
-  for (int boxes : {30, 50}) {
+  // a column rests on its contacts' slop, not on compressed springs. It must
+  // not lean, creep, rise or fall, and must go to sleep; the load a contact
+  // remembers must not ring a tall column's slow bouncing mode until it
+  // shakes the column apart.
+  const std::tuple<int, float, double> cases[] = {{20, 0.01f, 2.0}, {30, 0.05f, 3.0}, {50, 0.05f, 3.0}};
+  for (const auto& [boxes, settling, sleepsBy] : cases) {
     DynTestScene s;
     StackRun run = RunStack(s, Recipe_Column(boxes), 20.0f);
     EXPECT_LT(run.collapsed, 0.0) << boxes;
     Vec3 moved = run.topEnd - run.topStart;
-    EXPECT_LT(std::sqrt(moved.x * moved.x + moved.z * moved.z), 0.01f) << boxes;
-    EXPECT_LT(-moved.y, 0.05f) << boxes;
+    EXPECT_LT(std::sqrt(moved.x * moved.x + moved.z * moved.z), 0.01f) << boxes;  // sideways
+    EXPECT_LT(-moved.y, settling) << boxes;
     EXPECT_GT(run.asleep, 0.0) << boxes;
-    EXPECT_LT(run.asleep, 3.0) << boxes;
+    EXPECT_LT(run.asleep, sleepsBy) << boxes;
+    if (boxes > 20) continue;
+    EXPECT_LT(moved.y, 0.001f);                                // no push up
+    EXPECT_LT(Vec3_Norm(run.topEnd - run.topAt2s), 0.001f);  // no creep after 2 s
   }
 }
 
@@ -337,33 +306,3 @@ TEST(Simulation, NonFiniteAndHugeInputDoNotBreakTheStep) {
   EXPECT_NEAR(lost->pose.position.y, 0.3f, 0.02f);
 }
 
-TEST(Simulation, OverlapQuerySeesAMovedBodyAndIgnoresARestingTouch) {
-  DynTestScene s;
-  s.Plane(5.0f, V3(0, 0, 0));
-  RigidBody* a = s.Sphere(0.5f, 1.0f, V3(0, 0.5f, 0));
-  RigidBody* b = s.Sphere(0.5f, 1.0f, V3(3, 0.5f, 0));
-  s.Add(a);
-  s.Add(b);
-  s.Run(1.0f);
-  CollisionRecordList lists[3];
-  EXPECT_EQ(CollisionDetection_GetContacts(s.cd, a, lists), 0);
-  RigidBody_SetPositionAndRotation(a, V3(2.5f, 0.5f, 0), Quat_Identity());
-  EXPECT_GT(CollisionDetection_GetContacts(s.cd, a, lists), 0);
-}
-
-TEST(Simulation, PickListSurvivesTheDestructionOfItsWorld) {
-  PrimitiveCollector* pick = PrimitiveCollector_Construct();
-  {
-    DynTestScene s;
-    RigidBody* a = s.Sphere(0.5f, 1.0f, V3(0, 0.5f, 0));
-    s.Add(a);
-    for (CollisionPrimitive* p : a->primitives) PrimitiveCollector_Add(pick, p);
-    EXPECT_EQ(pick->primitives.Count(), 1);
-    s.Run(0.1f);
-  }
-  EXPECT_EQ(pick->primitives.Count(), 0);
-  RayQuery q;
-  RayQuery_Init(&q, V3(0, 5, 0), V3(0, -5, 0));
-  EXPECT_EQ(PrimitiveCollector_CastRay(pick, &q), nullptr);
-  PhysObject_Destroy(pick);
-}
