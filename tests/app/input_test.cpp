@@ -2,10 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <tuple>
 #include <vector>
 
+#include "app/pad.h"
+#include "app/shell.h"
 #include "platform/dinput/dinput.h"
 #include "platform/dinput/dinput_test.h"
+#include "platform/win32/cursor.h"
 #include "platform/win32/win32_test.h"
 
 namespace {
@@ -16,11 +21,14 @@ protected:
     {
         Win32Test_ResetAll();
         DInputTest_ResetState();
+        App_ResetState();  // a 640 x 480 screen
     }
     void TearDown() override
     {
+        Pad_Shutdown();
         Input_Destroy();
         DInputTest_DetachAll();
+        DInputTest_ResetState();
         Win32Test_ResetAll();
     }
     // Runs `frames` updates of dt, pressing the key during [downFrom,
@@ -157,7 +165,7 @@ TEST_F(InputTest, UsersShareTheKeyboardBySixTheMouseByOneAndControllersByOne)
     EXPECT_EQ(Input_AllocUser(INPUT_TYPE_CONTROLLER), INPUT_NO_USER);
     Input_FreeUser(pad1);
     uint8_t again = Input_AllocUser(INPUT_TYPE_CONTROLLER);
-    EXPECT_EQ(Input_GetUser(again)->slot, 2);  // the first free controller slot
+    EXPECT_EQ(Input_GetUser(again)->slot, 2);               // the first free controller slot
     EXPECT_EQ(Input_BindUser(mouse, INPUT_TYPE_MOUSE), 0);  // bound to that type already
     EXPECT_EQ(Input_BindUser(mouse, 5), 0);
     EXPECT_EQ(Input_BindUser(mouse, INPUT_TYPE_NONE), 1);
@@ -191,6 +199,118 @@ TEST(FuncSlotTest, TwentyCellsAndThenNone)
     for (int i = 1; i < 20; i++) EXPECT_NE(FuncSlot_Add(fn), nullptr);
     EXPECT_EQ(FuncSlot_Add(fn), nullptr);
     FuncSlot_Reset();
+}
+
+// ---- pads over the input users ----
+
+using PadTest = InputTest;
+
+TEST_F(PadTest, JustPressedOnTheFirstOfThreeHeldFramesOnlyAndWithoutControllersNoControllerPads)
+{
+    ASSERT_EQ(Pad_Init(), 1);
+    EXPECT_EQ(Pad_Init(), 1);  // a second call does nothing
+    EXPECT_EQ(Pad_GetCount(PAD_CONTROLLER), 0u);
+    EXPECT_EQ(Pad_Get(PAD_CONTROLLER, 0), nullptr);
+    EXPECT_EQ(Pad_GetCount(PAD_MOUSE), 1u);
+    Pad* keyboard = Pad_Get(PAD_KEYBOARD, 0);
+    ASSERT_NE(keyboard, nullptr);
+    EXPECT_EQ(Pad_GetKind(keyboard), (uint32_t)PAD_KEYBOARD);
+    EXPECT_EQ(Pad_GetKind(nullptr), (uint32_t)PAD_NONE);
+    DInputTest_PushKey(DIK_RETURN, 1);
+    int just[3], down[3];
+    for (int f = 0; f < 3; f++) {
+        Pad_Update(0.016f);
+        just[f] = Pad_JustPressed(keyboard, DIK_RETURN);
+        down[f] = Pad_IsDown(keyboard, DIK_RETURN);
+    }
+    EXPECT_EQ(just[0] + just[1] * 2 + just[2] * 4, 1);
+    EXPECT_EQ(down[0] + down[1] + down[2], 3);
+    EXPECT_EQ(Pad_GetValue(keyboard, DIK_RETURN), 1.0f);
+    // The keyboard pad's row ends at code 237: higher codes never read as down.
+    DInputTest_SetKey(237, 1);
+    DInputTest_SetKey(238, 1);
+    DInputTest_SetKey(255, 1);
+    Pad_Update(0.016f);
+    EXPECT_EQ(Pad_GetValue(keyboard, 237), 1.0f);
+    EXPECT_EQ(Pad_IsDown(keyboard, 238) + Pad_IsDown(keyboard, 255), 0);
+    // Indices beyond the row and null pads read 0.
+    EXPECT_EQ(Pad_GetValue(keyboard, 256), 0.0f);
+    EXPECT_EQ(Pad_IsDown(nullptr, DIK_RETURN), 0);
+    EXPECT_EQ(Pad_JustPressed(keyboard, 1000), 0);
+}
+
+TEST_F(PadTest, ControllerAxesScaleToTheirValuesAndClamps)
+{
+    int32_t handle = DInputTest_AttachController(1);
+    if (handle < 0) GTEST_SKIP() << "no virtual joysticks";
+    ASSERT_EQ(Pad_Init(), 1);
+    ASSERT_EQ(Pad_GetCount(PAD_CONTROLLER), 1u);
+    Pad* pad = Pad_Get(PAD_CONTROLLER, 0);
+    Pad_Update(0.016f);
+    for (uint32_t v : {0u, 1u, 2u, 3u, 4u, 5u, 14u, 15u})
+        EXPECT_EQ(Pad_GetValue(pad, v), 0.0f) << v;  // at rest: exactly 0
+
+    // SDL's raw left stick x and y and right stick x; values 0, 1, 2, 3, 4, 5 and 14. The stored y
+    // is the negated axis, 128 up and -127 down, scaled like x.
+    const std::tuple<int32_t, int32_t, int32_t, std::array<float, 7>> cases[] = {
+        {32767, 0, 32767, {0, 1, 0, 0, 1, 0, 1}},                     // x 127: values 4 and 1 are 1.0; z about +1
+        {-32768, 0, -32768, {1, 0, 0, 0, -1, 0, -1}},                 // x -128: value 4 -1.0, value 0 1.0
+        {0, -32768, 0, {0, 0, 1, 0, 0, 128.0f / 127, 0}},             // pushed up: value 2
+        {0, 32767, 0, {0, 0, 0, 127.0f / 128, 0, -127.0f / 128, 0}},  // pulled down: value 3
+    };
+    const uint32_t index[] = {0, 1, 2, 3, 4, 5, 14};
+    for (const auto& [x, y, z, want] : cases) {
+        DInputTest_SetAxis(handle, DINPUT_TEST_LEFTX, x);
+        DInputTest_SetAxis(handle, DINPUT_TEST_LEFTY, y);
+        DInputTest_SetAxis(handle, DINPUT_TEST_RIGHTX, z);
+        Pad_Update(0.016f);
+        for (int i = 0; i < 7; i++)
+            EXPECT_NEAR(Pad_GetValue(pad, index[i]), want[i], 1e-4f) << x << "," << y << " " << i;
+    }
+    // Buttons scaled by 1/255: above 0 while held, just pressed once.
+    DInputTest_SetButton(handle, 0, 1);
+    Pad_Update(0.016f);
+    EXPECT_NEAR(Pad_GetValue(pad, 16), 1.0f / 255, 1e-6f);
+    EXPECT_EQ(Pad_JustPressed(pad, 16), 1);
+    Pad_Update(0.016f);
+    EXPECT_EQ(Pad_JustPressed(pad, 16), 0);
+    EXPECT_EQ(Pad_IsDown(pad, 16), 1);
+}
+
+TEST_F(PadTest, SwitchingJoysticksOffFreesTheControllerPadsAndKeepsTheOthers)
+{
+    for (int i = 0; i < 6; i++)
+        if (DInputTest_AttachController(1) < 0) GTEST_SKIP() << "no virtual joysticks";
+    ASSERT_EQ(Pad_Init(), 1);
+    EXPECT_EQ(Pad_GetCount(PAD_CONTROLLER), 6u);
+    EXPECT_NE(Pad_Get(PAD_KEYBOARD, 0), nullptr);  // six controllers leave the keyboard its user
+    EXPECT_NE(Pad_Get(PAD_MOUSE, 0), nullptr);
+    EXPECT_EQ(Pad_GetJoystickLimit(), 8u);
+    Pad_SetJoysticksEnabled(0);
+    EXPECT_EQ(Pad_GetJoystickLimit(), 0u);
+    EXPECT_EQ(Pad_GetCount(PAD_CONTROLLER), 0u);
+    EXPECT_EQ(Pad_Get(PAD_CONTROLLER, 0), nullptr);
+    Pad_Update(0.016f);  // nothing left that reads a freed pad; the leak check runs at exit
+    EXPECT_NE(Pad_Get(PAD_KEYBOARD, 0), nullptr);
+}
+
+TEST_F(PadTest, TheMousePadClampsTheCursorToTheScreenAndReadsTheButtonFlags)
+{
+    ASSERT_EQ(Pad_Init(), 1);
+    Pad* mouse = Pad_Get(PAD_MOUSE, 0);
+    const std::tuple<int32_t, int32_t, float, float> cases[] = {
+        {-50, 100, 0, 100}, {5000, -3, 640, 0}, {320, 9999, 320, 480}};
+    for (const auto& [x, y, wantX, wantY] : cases) {
+        Cursor_SetPos(x, y);
+        Pad_Update(0.016f);
+        EXPECT_EQ(Pad_GetValue(mouse, 0), wantX);
+        EXPECT_EQ(Pad_GetValue(mouse, 1), wantY);
+    }
+    App_WndProc(nullptr, WM_RBUTTONDOWN, 0, 0);
+    Pad_Update(0.016f);
+    EXPECT_EQ(Pad_GetValue(mouse, 2), 0.0f);
+    EXPECT_EQ(Pad_GetValue(mouse, 3), 1.0f);
+    App_WndProc(nullptr, WM_RBUTTONUP, 0, 0);
 }
 
 }  // namespace
