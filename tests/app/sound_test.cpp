@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <thread>
 
 #include "app/hooks.h"
 #include "platform/dsound/dsound.h"
@@ -370,42 +369,6 @@ TEST_F(StreamTest, AHalfIsFilledOnlyWhenBothCursorsAreInTheOtherHalf)
         Sound_Update(0.016f);
         EXPECT_EQ((music->flags & SOUND_SECOND_HALF) != 0, secondNext) << position;
     }
-}
-
-// SDL's disk driver writes what the device plays into a file: the one
-// check of the whole path, audio thread included.
-class SoundOutputTest : public DataTest {
-protected:
-    void TearDown() override
-    {
-        Sound_Shutdown();
-        DataTest::TearDown();
-    }
-    std::string raw = (TestTmp() / "sound-output.raw").string();
-    // The disk driver for this test only: the process's own comes back after it.
-    ScopedEnv driver{"SDL_AUDIODRIVER", "disk"};
-    ScopedEnv file{"SDL_DISKAUDIOFILE", raw.c_str()};
-    ScopedEnv delay{"SDL_DISKAUDIODELAY", "5"};
-};
-
-TEST_F(SoundOutputTest, TheMixReachesTheDeviceThroughSdl)
-{
-    remove(raw.c_str());
-    WriteDisk("data/hum.wav", Make(Layout{}, Samples16(std::vector<int16_t>(8820, 3210))));
-    Sound_Init();
-    ASSERT_EQ(Sound_IsOn(), 1);
-    Sound* hum = Sound_Load("hum.wav", 0);
-    ASSERT_NE(hum, nullptr);
-    Sound_PlayOneShot(hum, nullptr);
-    for (int i = 0; i < 100 && Sound_Update(0.01f) > 0; i++) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    Sound_Shutdown();  // closes the device: the file is complete
-    const std::string bytes = ReadDisk(raw);
-    size_t run = 0, best = 0;
-    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-        run = (int16_t)((uint8_t)bytes[i] | (uint8_t)bytes[i + 1] << 8) == 3210 ? run + 1 : 0;
-        best = std::max(best, run);
-    }
-    EXPECT_GE(best, 2u * 8000);  // most of the 0.2 s one-shot, both channels
 }
 
 }  // namespace
