@@ -203,14 +203,13 @@ TEST(DSoundDeviceTest, WithoutAnOutputDeviceNothingIsReportedOrCreated)
     EXPECT_EQ(found, 1);  // the test environment's dummy driver opens
 }
 
-// SDL's disk driver writes what the device plays into a file: the one check
-// of the whole path, the mixer's own thread included.
+// SDL's disk driver (for this test only) writes what the device plays into a
+// file: the one check of the whole path, the mixer's own thread included.
 TEST(DSoundDeviceTest, TheMixReachesTheDeviceThroughSdl)
 {
     const std::string raw = (TestTmp() / "dsound-output.raw").string();
     remove(raw.c_str());
     {
-        // The disk driver for this test only: the process's own comes back after it.
         ScopedEnv driver("SDL_AUDIODRIVER", "disk"), file("SDL_DISKAUDIOFILE", raw.c_str()),
             delay("SDL_DISKAUDIODELAY", "5");
         IDirectSound* sound = nullptr;
