@@ -8,25 +8,19 @@
 
 namespace {
 
-TEST(FileResolvePath, PutsDataInFrontAndCollapsesDoubledBackSlashes) {
-  EXPECT_STREQ(File_ResolvePath("Levels\\Track01"), "DATA\\Levels\\Track01");
-  EXPECT_STREQ(File_ResolvePath("\\Menu.cfg"), "DATA\\Menu.cfg");
-  EXPECT_STREQ(File_ResolvePath("a\\\\\\b"), "DATA\\a\\\\b");
-  EXPECT_STREQ(File_ResolvePath("a\\\\b\\\\c"), "DATA\\a\\b\\c");
-}
-
-TEST(FileResolvePath, CutsOverlongNamesWithinItsBuffer) {
-  std::string name(5000, 'x');
-  const char* path = File_ResolvePath(name.c_str());
-  EXPECT_EQ(strlen(path), 1023u);
-  EXPECT_EQ(strncmp(path, "DATA\\xxx", 8), 0);
-}
-
-TEST(FileText, ExtensionIsTheTextBehindTheLastDot) {
+TEST(FileNames, DataGoesInFrontDoubledBackSlashesCollapseAndExtensionsFollowTheLastDot) {
+  const std::pair<const char*, const char*> paths[] = {{"Levels\\Track01", "DATA\\Levels\\Track01"},
+                                                       {"\\Menu.cfg", "DATA\\Menu.cfg"},
+                                                       {"a\\\\\\b", "DATA\\a\\\\b"},
+                                                       {"a\\\\b\\\\c", "DATA\\a\\b\\c"}};
+  for (const auto& [name, path] : paths) EXPECT_STREQ(File_ResolvePath(name), path) << name;
+  const char* cut = File_ResolvePath(std::string(5000, 'x').c_str());  // within its buffer
+  EXPECT_EQ(strlen(cut), 1023u);
+  EXPECT_EQ(strncmp(cut, "DATA\\xxx", 8), 0);
   EXPECT_STREQ(File_GetExtension("x.y.z"), "z");
+  EXPECT_STREQ(File_GetExtension("name."), "");
   EXPECT_EQ(File_GetExtension("xyz"), nullptr);
   EXPECT_EQ(File_GetExtension(""), nullptr);
-  EXPECT_STREQ(File_GetExtension("name."), "");
 }
 
 TEST(FileWithoutEngine, OpensNothingAndReportsNoPosition) {
