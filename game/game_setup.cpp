@@ -283,10 +283,15 @@ GameState* Game_CreateRootState(void)
     return state;
 }
 
-void Game_Init(GameState*)
+void Game_InitInput(void)
 {
     Player_AssignDevices();
     Cache_Init(6);
+}
+
+void Game_Init(GameState*)
+{
+    Game_InitInput();
     Game_ReadBuildNumber();
     MemCardUI_Setup();
     Phys_Init();

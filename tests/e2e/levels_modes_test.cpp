@@ -99,7 +99,8 @@ const ModeCase kModes[] = {
     // The Skitter's AI against the Hero: a bolt and a close attack hurt it,
     // its bite hurts the Hero.
     {"Hero", 1, "levels_fights_meadow", nullptr},
-    // Skitter as a player (the Critter): the meadow's Skitter goes for it.
+    // Skitter as a player (the Critter): the meadow's Skitter goes for it;
+    // a fall off the meadow restarts the level once.
     {"Critter", 1, "levels_critter_meadow", nullptr},
     // Rules on level 1's scene: "countDownMustComplete" left idle ends in
     // "timeOver", "countDown" in "newBestScore" and counts down again after
