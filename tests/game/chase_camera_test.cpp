@@ -277,38 +277,56 @@ TEST_F(ChaseCameraTest, SnapsNeedAGapWithinTheSnapDistanceOrARequest)
     EXPECT_FALSE(camera->flags & CHASECAM_SNAP_REQUEST) << "cleared by every update";
 }
 
-TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraAway)
+TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere)
 {
-    Basic("xSlideCam = TRUE\nslideXRotateSpeed = 90\nslideXDistMultFar = 1\nslideXDistMultClose = 1");
-    EXPECT_EQ(ChaseCamera_GetSlideMaxDist(camera), 0.0f) << "a reset blocks slides";
-    g_wall = 3.0f;
-    g_normal = V(0, 0.5f, 0.866f);  // tilted up: its pitch is below the view's
-    Update();
-    EXPECT_TRUE(camera->flags & CHASECAM_X_BEYOND_SLIDE);
-    EXPECT_FALSE(camera->flags & CHASECAM_X_SLIDING);
-
-    ChaseCamera_SetSlideMaxDist(camera, 10.0f);
-    float targetX = camera->targetAngles.x;
-    g_normal = V(0, -0.5f, 0.866f);  // facing down: pitch not below the view's (a >= 0)
-    Update();
-    EXPECT_TRUE(camera->flags & CHASECAM_X_SLIDING);
-    EXPECT_TRUE(camera->flags & CHASECAM_X_SPEED_LOCKED);
-    EXPECT_TRUE(camera->flags & CHASECAM_X_PLUS_HELD);
-    EXPECT_NEAR(camera->targetAngles.x, camera->angles.x + 5.0f * kDegree, 1e-5);
-    EXPECT_NE(camera->targetAngles.x, targetX);
-    // While it slides the mode's angle is ignored, and so is its speed.
-    float slideTarget = camera->targetAngles.x;
-    EXPECT_EQ(ChaseCamera_SetAngleX(camera, 0.3f), slideTarget);
-    ChaseCamera_SetRotateSpeedX(camera, 123.0f);
-    EXPECT_NE(camera->currentRotationSpeeds.x, 123.0f);
-    // The other side.
-    g_normal = V(0, 0.9f, 0.436f);
-    Update();
-    EXPECT_TRUE(camera->flags & CHASECAM_X_MINUS_HELD);
-    // A reset drops the records and blocks slides again.
-    ChaseCamera_Reset(camera, cameraNode, nullptr, nullptr);
-    EXPECT_EQ(ChaseCamera_GetSlideMaxDist(camera), 0.0f);
-    EXPECT_FALSE(camera->flags & (CHASECAM_X_PLUS_HELD | CHASECAM_X_MINUS_HELD | CHASECAM_X_SLIDING));
+    Basic("xSlideCam = TRUE\nySlideCam = TRUE\nslideXRotateSpeed = 90\nslideYRotateSpeed = 90\n"
+          "slideXDistMultFar = 1\nslideXDistMultClose = 0.25\nslideXDistMultPower = 1\nslideYDistMultFar = 1\n"
+          "slideYDistMultClose = 0.25\nslideYDistMultPower = 1\n"
+          "rotationSpeeds = 90, 90, 0");
+    // The camera's view direction after frames in which the mode asks for
+    // the angles (degrees) at a high speed, as the modes do every frame.
+    auto View = [&](int frames, float x, float y) {
+        for (int i = 0; i < frames; ++i) {
+            ChaseCamera_SetAngleX(camera, x * kDegree);
+            ChaseCamera_SetAngleY(camera, y * kDegree);
+            ChaseCamera_SetRotateSpeedX(camera, 100.0f);
+            ChaseCamera_SetRotateSpeedY(camera, 100.0f);
+            Update();
+        }
+        Vec3 at, up;
+        Node_GetOrientation(cameraNode, &at, &up);
+        return at;
+    };
+    // A wall 3 behind the camera, facing it, turned 20 degrees about the
+    // vertical and tilted to face down (s = 1) or up (s = -1).
+    for (float s : {1.0f, -1.0f}) {
+        SCOPED_TRACE(s);
+        const Vec3 origin = V(0, 0, 0), ahead = V(0, 0, 10);
+        Node_SetPosition(followed, &origin);
+        ChaseCamera_Reset(camera, cameraNode, nullptr, nullptr);
+        g_wall = 3.0f;
+        g_normal = V(s * std::sin(20 * kDegree) * 0.866f, -s * 0.5f, std::cos(20 * kDegree) * 0.866f);
+        Vec3 at = View(5, 90, 0);
+        EXPECT_NEAR(at.x, 0.0f, 1e-5) << "after a reset no slide before the mode sets its distance";
+        EXPECT_NEAR(at.y, 0.0f, 1e-5);
+        // The camera slides along the side the wall faces, at the slide's own
+        // speed (slower the nearer the wall).
+        ChaseCamera_SetSlideMaxDist(camera, 20.0f);
+        at = View(10, 90, 0);
+        EXPECT_GT(-s * at.x, 0.04f);
+        EXPECT_LT(-s * at.x, 0.09f);
+        EXPECT_GT(s * at.y, 0.07f);
+        EXPECT_LT(s * at.y, 0.13f);
+        // The wall goes out of sight: the camera may not turn back towards it ...
+        g_wall = -1.0f;
+        const Vec3 held = View(30, 90 - s * 30, s * 30);
+        EXPECT_LT(Vec3_Distance(&held, &at), 0.05f);
+        // ... until the followed node leaves it behind.
+        Node_SetPosition(followed, &ahead);
+        at = View(60, 90 - s * 30, s * 30);
+        EXPECT_NEAR(at.x, s * 0.433f, 1e-3);
+        EXPECT_NEAR(at.y, -s * 0.5f, 1e-3);
+    }
 }
 
 TEST_F(ChaseCameraTest, AWallBehindInTheWorldPullsTheLimitIn)
