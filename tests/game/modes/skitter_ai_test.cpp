@@ -20,7 +20,7 @@ protected:
                        " aiAttackSpeed = 4\n turnSpeed = 360\n ClipAllowed = FALSE\n",
                        "EntityType0 = 2",
                        {{"idle", 1.0f, true}, {"stand", 1.0f, true}, {"walk", 1.0f, true}, {"meleeAttack", 0.3f, false},
-                        {"rangeAttack", 0.3f, false}, {"die", 0.3f, false}});
+                        {"rangeAttack", 0.3f, false}, {"bombExplode", 0.2f, false}, {"die", 0.3f, false}});
         WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
                        " forwardVelStep = 64\n maxRunSpeed = 10\n jumpTimeSinceGroundAllow = 0.1\n dieInAirTime = 50\n");
         FlatGround();
@@ -121,38 +121,106 @@ TEST_F(SkitterAiTest, ADefenderReturnsHomeAndFacesItsStart)
     EXPECT_LT(p.x * p.x + p.z * p.z, 1.5f) << "back within its defence distance";
 }
 
-TEST_F(SkitterAiTest, AnOutsideDefenderShootsATargetBeyondItsFollowRadiusWithoutApproaching)
+TEST_F(SkitterAiTest, ADefenderIgnoresATargetBeyondItsFollowRadiusUnlessItShootsOutsideItsDefence)
 {
-    Level(
-        " aiVisionRadius = 20\n aiDefendOrigin = TRUE\n aiVisionOutsideDefence = TRUE\n aiFollowRadius = 3\n"
-        " aiRangeAttackMaxDist = 12\n",
-        V(0, 0, 0), V(0, 0, 8));
+    struct Case {
+        const char* outside;
+        float heroZ;
+        bool fires;
+        float stickY;
+    } cases[] = {
+        {"TRUE", 8.0f, true, 0.0f},   // beyond the follow radius: shot at from home
+        {"FALSE", 8.0f, false, 0.0f},  // ignored
+        {"TRUE", 2.5f, true, 1.0f},   // within it: approached as well
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.outside + std::to_string(c.heroZ));
+        Level(std::string(" aiVisionRadius = 20\n aiDefendOrigin = TRUE\n aiFollowRadius = 3\n aiRangeAttackMaxDist = 12\n"
+                          " aiVisionOutsideDefence = ") +
+                  c.outside + "\n",
+              V(0, 0, 0), V(0, 0, c.heroZ));
+        Mode_Play(Record(bug), 4);
+        const PlayerInputRecord in = Decide();
+        EXPECT_EQ((in.buttons & SKITTER_BUTTON_RANGE) != 0, c.fires);
+        EXPECT_EQ(in.stickX, 0.0f);
+        EXPECT_NEAR(in.stickY, c.stickY, 1e-3f);
+        EntitySystem_Unload(0);
+    }
+}
+
+TEST_F(SkitterAiTest, OnceItHasSeenATargetItSeesItToItsAlertRadiusForItsAlertDuration)
+{
+    Object* hero = Level(" aiVisionRadius = 10\n aiVisionAlertRadius = 12\n aiVisionAlertDuration = 1\n", V(0, 0, 0),
+                         V(0, 0, 11));
     Mode_Play(Record(bug), 4);
-    const PlayerInputRecord in = Decide();
-    EXPECT_TRUE(in.buttons & SKITTER_BUTTON_RANGE);
-    EXPECT_EQ(in.stickX, 0.0f);
-    EXPECT_EQ(in.stickY, 0.0f) << "it stays at home";
+    EXPECT_EQ(Decide().stickY, 0.0f) << "11 away: beyond its vision radius";
+    Place(hero, V(0, 0.5f, 9));
+    EXPECT_GT(Decide().stickY, 0.9f);
+    Place(hero, V(0, 0.5f, 11));
+    EXPECT_GT(Decide().stickY, 0.9f) << "alert";
+    Place(hero, V(0, 0.5f, 40));
+    Step(60);
+    Place(hero, V(0, 0.5f, 11));
+    EXPECT_EQ(Decide().stickY, 0.0f) << "1.2 s later the alert is over";
+}
+
+TEST_F(SkitterAiTest, ABombSkitterExplodesOnSightAndIsGone)
+{
+    Object* hero = Level(" aiVisionRadius = 10\n aiBombType = TRUE\n aiMeleeAttackMaxDist = 3\n");
+    EntityRecord* r = Record(bug);
+    Mode_Play(r, 4);
+    Step(10);
+    EXPECT_EQ(Anim(bug), 4);
+    Place(hero, V(0, 0.5f, 2));
+    Step();
+    EXPECT_EQ(Anim(bug), SKITTER_BOMB) << "no bite: it explodes";
+    EXPECT_GT(Entity_GetHealth(r), 0.0f);
+    Step(40);
+    EXPECT_EQ(Entity_GetHealth(r), 0.0f);
+    EXPECT_TRUE(r->flags & ENTITY_FROZEN) << "died and hidden";
 }
 
 // With nobody in sight it walks its route: an item "Route" going 12 units
-// ahead in 5 s, from where the Skitter stands.
+// ahead in 5 s, from where the Skitter stands (and rising 6 for a flier).
+// One attacking on its path keeps to it and shoots from there.
 TEST_F(SkitterAiTest, WithThePlayerAwayItFollowsItsRoute)
 {
-    WriteAnimSet("Routes\\Bug", "ANIM", {{"a", 5.0f, false}});
-    LwsWriterItem route = Item("Route", V(0, 0, 0));
-    LwsWriterKey end;
-    end.time = 5.0f;
-    end.position[2] = 12.0f;
-    route.keys.push_back(end);
-    WriteScene("Routes\\Bug_a.lws", 5.0f, {route});
-    Level(" aiRoutesAnim = Routes\\Bug\n aiAllowCatchUpDist = 3\n aiVisionRadius = 10\n", V(0, 0, 0), V(0, 0, -40));
-    ASSERT_TRUE(Record(bug)->flags & ENTITY_ROUTE_DRIVEN);
-    const Vec3 start = Mode_BodyPosition(bug);
-    Step(300);  // 6 s
-    const Vec3 now = Mode_BodyPosition(bug);
-    EXPECT_EQ(Data()->target, nullptr);
-    EXPECT_GT(now.z - start.z, 9.0f) << "it walked the route";
-    EXPECT_NEAR(now.x, start.x, 1.0f);
+    struct Case {
+        const char* keys;
+        float rise;
+        Vec3 heroAt;
+    } cases[] = {
+        {"", 0.0f, V(0, 0, -40)},
+        {" flyAllowed = TRUE\n forwardVelStepInAir = 30\n jumpVel = 4\n flyVelMax = 4\n flyVelMin = -4\n aiFlyVelDistRelSpeed = 2\n", 6.0f,
+         V(0, 0, -40)},
+        {" aiAttackOnPath = TRUE\n aiRangeAttackMaxDist = 12\n", 0.0f, V(6, 0, 3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        WriteAnimSet("Routes\\Bug", "ANIM", {{"a", 5.0f, false}});
+        LwsWriterItem route = Item("Route", V(0, 0, 0));
+        LwsWriterKey end;
+        end.time = 5.0f;
+        end.position[1] = c.rise;
+        end.position[2] = 12.0f;
+        route.keys.push_back(end);
+        WriteScene("Routes\\Bug_a.lws", 5.0f, {route});
+        Level(std::string(" aiRoutesAnim = Routes\\Bug\n aiAllowCatchUpDist = 3\n aiVisionRadius = 10\n") + c.keys, V(0, 0, 0),
+              c.heroAt);
+        ASSERT_TRUE(Record(bug)->flags & ENTITY_ROUTE_DRIVEN);
+        const Vec3 start = Mode_BodyPosition(bug);
+        bool fired = false;
+        for (int i = 0; i < 400; ++i) {  // 8 s: 3 s at the end
+            Step();
+            fired |= Anim(bug) == SKITTER_RANGE;
+        }
+        const Vec3 now = Mode_BodyPosition(bug);
+        EXPECT_GT(now.z - start.z, 9.0f) << "it walked the route";
+        EXPECT_NEAR(now.x, start.x, 1.0f);
+        EXPECT_NEAR(now.y, start.y + c.rise, 1.0f);
+        EXPECT_EQ(fired, c.heroAt.z > -40.0f);
+        EntitySystem_Unload(0);
+    }
 }
 
 TEST_F(SkitterAiTest, ARoutelessSkitterStuckAwayFromHomeRespawnsAfterTenSecondsButNotAtHome)
