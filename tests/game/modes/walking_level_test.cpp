@@ -197,11 +197,18 @@ TEST_F(WalkingLevelTest, ItWadesInShallowWaterSwimsWhenDeeperAndIsHurtBelowTheDa
     Step(2);
 }
 
-TEST_F(WalkingLevelTest, TheProjTypeEventOfItsFireAnimationLaunchesAShot)
+// "ProjType" events of the fire animation and of the second swipe (29 in
+// the written list): firing spends the current weapon's shots, a swipe
+// pickup's swipes (two of variant 1 with weapon 1) spend that weapon's.
+TEST_F(WalkingLevelTest, TheProjTypeEventsOfFireAndSwipeAnimationsLaunchTheirWeaponsShots)
 {
-    WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
-    Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n }\n", {}, "",
-                        {{"ProjType", (uint32_t)MCR_FIRE, 0.1f, 0.15f}});
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "U32Val0 = 4");
+    WriteProp("Bag", "StringVal0 = PICKUP\n FPVal1 = 10\n FPVal2 = 1\n FPVal3 = 2\n FPVal4 = 1\n BoolVal10 = TRUE");
+    PlaceProps({Item("Bag", V(0, 0.5f, 5))});
+    Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n  ProjType0Ammo = 9\n"
+                        "  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1FiringDelay = 0\n  ProjType1Ammo = 9\n }\n",
+                        {}, "", {{"ProjType", (uint32_t)MCR_FIRE, 0.1f, 0.15f}, {"ProjType", 29, 0.1f, 0.15f}});
+    WeaponList* weapons = &CamRel(hero)->weapons;
     EXPECT_EQ(ShotsInUse(), 0);
     Press(MCR_BUTTON_FIRE);
     EXPECT_EQ(Anim(hero), MCR_FIRE);
@@ -210,6 +217,19 @@ TEST_F(WalkingLevelTest, TheProjTypeEventOfItsFireAnimationLaunchesAShot)
     EXPECT_EQ(ShotsInUse(), 1);
     Step(20);
     EXPECT_EQ(Anim(hero), MCR_STAND) << "fire ends in stand";
+    EXPECT_EQ(ProjType_GetAmmo(weapons, 0), 8);
+    Place(hero, V(0, 0.5f, 5));
+    Step(2);
+    for (int swipe = 1; swipe <= 2; ++swipe) {
+        Press(MCR_BUTTON_ATTACK);
+        EXPECT_EQ(Anim(hero), MCR_SWIPE2);
+        Step(20);
+        EXPECT_EQ(Anim(hero), MCR_STAND);
+        EXPECT_EQ(ProjType_GetAmmo(weapons, 1), 9 - swipe);
+    }
+    EXPECT_EQ(ProjType_GetAmmo(weapons, 0), 8);
+    Press(MCR_BUTTON_ATTACK);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1) << "the swipes are spent";
 }
 
 TEST_F(WalkingLevelTest, DeathAreasCostALifeAndRespawnAtTheLastCheckpointKillAreasAtOnce)
