@@ -110,6 +110,47 @@ TEST_F(ManCamRelMoveTest, ASecondAttackPressDuringTheFirstQueuesTheSecondAttack)
     EXPECT_NE(Anim(hero), MCR_CLOSE_ATTACK1) << "without a queued attack the second one finishes";
 }
 
+// A close attack, and the special move while its weapon has shots, lunge
+// forward from 0.05 to 0.25 s into the animation, at most at 6.
+struct LungeCase {
+    const char* keys;
+    uint32_t button;
+    int32_t anim;
+    bool lunges;
+};
+
+class ManCamRelLungeTest : public ManCamRelMoveTest, public ::testing::WithParamInterface<LungeCase> {};
+
+TEST_P(ManCamRelLungeTest, AttacksAndTheSpecialMoveLungeForwardInTheirWindow)
+{
+    const LungeCase& c = GetParam();
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
+    Object* hero = Hero(std::string(c.keys) +
+                        " closeAttackMoveStartTime = 0.05\n closeAttackMoveEndTime = 0.25\n closeAttackForwardVelStep = 60\n"
+                        " closeAttackMaxSpeed = 6\n noInputDamping = 2, 0, 2\n specialMoveProjectileNum = 1\n projectiles {\n"
+                        "  ProjType0Config = Shots\\Bolt.cfg\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 2\n }\n");
+    Press(c.button);
+    EXPECT_EQ(Anim(hero), c.anim);
+    float speeds[15], fastest = 0.0f;
+    for (float& speed : speeds) {
+        Step();
+        speed = Velocity(hero).z;
+        fastest = std::fmax(fastest, speed);
+    }
+    EXPECT_LT(speeds[0], 0.01f) << "not yet";
+    EXPECT_LT(fastest, 6.01f);
+    EXPECT_EQ(fastest > 5.0f, c.lunges);
+    if (c.lunges) {
+        EXPECT_LT(speeds[14], fastest - 0.5f) << "over";
+    }
+    EXPECT_NEAR(Velocity(hero).x, 0.0f, 1e-3f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Moves, ManCamRelLungeTest,
+                         ::testing::Values(LungeCase{"", MCR_BUTTON_ATTACK, MCR_CLOSE_ATTACK1, true},
+                                           LungeCase{"", MCR_BUTTON_SPECIAL, MCR_SPECIAL_MOVE, true},
+                                           LungeCase{" noSpecialAmmo = TRUE\n", MCR_BUTTON_SPECIAL, MCR_STAND, false}));
+
 TEST_F(ManCamRelMoveTest, AJumpWorksWithinTheAllowanceAfterTheLastLandingAndTheDoubleJumpInItsWindow)
 {
     Object* hero = Hero();
