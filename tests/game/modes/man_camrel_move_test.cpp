@@ -16,6 +16,7 @@ protected:
                           " maxRunSpeed = 100\n forwardVelStepInAir = 500\n doubleJumpVel = 9\n doubleJumpAllow = TRUE\n"
                           " doubleJumpAllowMinYVel = -2\n doubleJumpAllowMaxYVel = 2\n camMode0RailDist = 4\n"
                           " camMode1RailDist = 5\n camMode2RailDist = 6\n camMode3RailDist = 7\n camMode0XRotation = 80\n"
+                          " manualCamSpeed = 90, 180\n"
                           " genCamData {\n  defaultDistance = 5\n }\n");
     }
     static float Horizontal(Vec3 v) { return std::sqrt(v.x * v.x + v.z * v.z); }
@@ -45,14 +46,26 @@ TEST_F(ManCamRelMoveTest, ATapOfTheCameraButtonCyclesTheModeAndAHoldOnlySteers)
     EXPECT_EQ(d->camMode, 0) << "3 wraps to 0";
     EXPECT_EQ(d->camera->targetDistance, 4.0f);
 
-    script[0].buttons = MCR_BUTTON_CAMERA;
-    script[0].stickX = 1.0f;
-    Step(20);
-    EXPECT_TRUE(Horizontal(Velocity(hero)) < 0.05f) << "while held the stick steers the camera, not the character";
+    // Held, the button makes the stick steer the camera by hand: x turns
+    // it towards +x, y raises it to look further down; the character stays.
+    auto Steer = [&](float x, float y, int frames = 15) {
+        script[0].buttons = MCR_BUTTON_CAMERA;
+        script[0].stickX = x;
+        script[0].stickY = y;
+        Step(frames);
+        EXPECT_TRUE(Horizontal(Velocity(hero)) < 0.05f);
+        Vec3 at, up;
+        Node_GetWorldOrientation(cameraFrame, &at, &up);
+        return at;
+    };
+    const Vec3 still = Steer(0, 0, 60), turned = Steer(1, 0), lowered = Steer(0, 1);
+    EXPECT_GT(Vec3_Heading(&turned), 0.6f);
+    EXPECT_NEAR(turned.y, still.y, 0.05f);
+    EXPECT_LT(lowered.y, turned.y - 0.08f);
     script[0].buttons = 0;
-    script[0].stickX = 0.0f;
+    script[0].stickY = 0.0f;
     Step();
-    EXPECT_EQ(d->camMode, 0) << "a hold of 0.4 s is no tap";
+    EXPECT_EQ(d->camMode, 0) << "a hold of 1.8 s is no tap";
 }
 
 TEST_F(ManCamRelMoveTest, NothingButTheNoInputFlagHappensForThreeTenthsAfterAFreeze)
