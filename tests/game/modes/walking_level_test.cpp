@@ -63,7 +63,8 @@ protected:
 
 TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTurns)
 {
-    Object* hero = Hero(" changeDirTurnSpeed = 720\n");
+    Object* hero = Hero(" changeDirTurnSpeed = 720\n changeDirHighVel = 5\n changeDirValidTurnMade = 120\n"
+                        " changeDirTimeAfterHighVel = 0.3\n stunPlayerAtRelAngle = 45\n runDamping = 2, 0, 2\n");
     script[0].stickY = 1.0f;
     Step(25);
     Vec3 v = Velocity(hero);
@@ -78,6 +79,28 @@ TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTur
     Vec3 facing, facingUp;
     Entity_GetAnimRootOrientation(Record(hero), 0, &facing, &facingUp);
     EXPECT_GT(facing.x, 0.9f) << "the character turned to its way";
+    EXPECT_EQ(Anim(hero), MCR_RUN) << "a quarter turn is no change of direction";
+    // Turned right round at speed, it plays "changeDirection" and runs on.
+    script[0].stickY = -1.0f;
+    int changed = 0;
+    for (int i = 0; i < 40; ++i) {
+        Step();
+        changed += Anim(hero) == MCR_CHANGE_DIRECTION;
+    }
+    EXPECT_GT(changed, 5);
+    EXPECT_EQ(Anim(hero), MCR_RUN);
+    EXPECT_LT(Velocity(hero).x, -5.0f);
+    // Walking slower than changeDirHighVel, it turns round without.
+    script[0].stickY = -0.7f;
+    Step(100);
+    script[0].stickY = 0.7f;
+    changed = 0;
+    for (int i = 0; i < 40; ++i) {
+        Step();
+        changed += Anim(hero) == MCR_CHANGE_DIRECTION;
+    }
+    EXPECT_EQ(changed, 0);
+    EXPECT_GT(Velocity(hero).x, 0.5f);
 }
 
 class JumpHeightTest : public WalkingLevelTest, public ::testing::WithParamInterface<float> {};
