@@ -103,6 +103,33 @@ TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTur
     EXPECT_GT(Velocity(hero).x, 0.5f);
 }
 
+// Run into a wall (a fixed ball of radius 20 whose side is 3 ahead), it
+// bumps, then pushes against it while pushAllow is on, else runs on the spot.
+TEST_F(WalkingLevelTest, AgainstAWallAheadItPushesWhenAllowed)
+{
+    WriteObject("Levels\\Test\\Wall.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE20\n Mass = 0\n CollisionGroup = 1");
+    Object* wall = ObjectTemplate_Load("Levels\\Test\\Wall.cfg", nullptr, objects, 0);
+    Object_Sync(wall, OBJECT_SYNC_ALL);
+    const Vec3 centre = V(0, 0.5f, 23);
+    PhysBody_SetPosition(wall->body, &centre);
+    PhysWorld_RegisterBodyEvents(phys, wall->body);
+    for (bool allowed : {true, false}) {
+        // Only the blow of the run into it bumps, not the pushing.
+        Object* hero = Hero(std::string(" stunColVelHor = -50\n") + (allowed ? "" : " pushAllow = FALSE\n"));
+        script[0].stickY = 1.0f;
+        int pushing = 0;
+        for (int i = 0; i < 100; ++i) {
+            Step();
+            pushing += Anim(hero) == MCR_PUSH;
+        }
+        EXPECT_EQ(pushing > 20, allowed) << pushing;
+        EXPECT_EQ(Anim(hero), allowed ? MCR_PUSH : MCR_RUN);
+        EXPECT_NEAR(BodyPosition(hero).z, 2.5f, 0.01f);
+        script[0].stickY = 0.0f;
+        EntitySystem_Unload(0);
+    }
+}
+
 class JumpHeightTest : public WalkingLevelTest, public ::testing::WithParamInterface<float> {};
 
 TEST_P(JumpHeightTest, TheApexIsJumpVelSquaredOverTwiceTheGravityAndItTakesOffCleanly)
