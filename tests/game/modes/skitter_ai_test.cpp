@@ -42,31 +42,35 @@ protected:
     Object* bug = nullptr;
 };
 
-TEST_F(SkitterAiTest, ATargetExactlyAtTheVisionRadiusIsNotSeen)
+TEST_F(SkitterAiTest, ItSeesWithinItsRadiusAndArcAndWhenAlertOrIdleWithinTheirs)
 {
-    Object* hero = Level(" aiVisionRadius = 10\n");
-    Mode_Play(Record(bug), 4);
-    Place(hero, V(0, 0.5f, 10.0f));
-    Place(bug, V(0, 0.5f, 0));
-    Decide();
-    EXPECT_EQ(Data()->target, nullptr);
-    Place(hero, V(0, 0.5f, 9.9f));
-    Decide();
-    EXPECT_EQ(Data()->target, hero);
-}
-
-TEST_F(SkitterAiTest, AnIdleSkitterKeepsItsRadiusWithoutAnIdleRadiusButUsesTheIdleArcs)
-{
-    Object* hero = Level(" aiVisionRadius = 10\n aiVisionYArc = 30\n aiVisionIdleYArc = 180\n", V(0, 0, 0), V(0, 0, -8));
-    Mode_Play(Record(bug), 4);  // awake: the normal arc of 30 degrees
-    Decide();
-    EXPECT_EQ(Data()->target, nullptr) << "behind it";
-    Mode_Play(Record(bug), SKITTER_IDLE);
-    Decide();
-    EXPECT_EQ(Data()->target, hero) << "idle: all round, at the normal radius";
-    Place(hero, V(0, 0.5f, -11));
-    Decide();
-    EXPECT_EQ(Data()->target, nullptr);
+    Object* hero = Level(" aiVisionRadius = 10\n aiVisionAlertRadius = 12\n aiVisionAlertDuration = 1\n aiVisionYArc = 30\n"
+                         " aiVisionIdleYArc = 180\n");
+    struct Look {
+        int32_t anim;
+        float heroZ;
+        bool away;  // the hero out of sight for 1.2 s first
+        bool seen;
+    } looks[] = {
+        {4, 10.0f, false, false},            // exactly at the radius
+        {4, 9.9f, false, true},              // seen: alert ...
+        {4, 11.0f, false, true},             // ... out to the alert radius
+        {4, 11.0f, true, false},             // until the alert is over
+        {4, -8.0f, false, false},            // behind: outside its 30-degree arc
+        {SKITTER_IDLE, -8.0f, false, true},  // idle: all round ...
+        {SKITTER_IDLE, -11.0f, true, false}, // ... at the normal radius
+    };
+    for (const Look& l : looks) {
+        if (l.away) {
+            Place(hero, V(0, 0.5f, 40));
+            Step(60);
+        }
+        Place(bug, V(0, 0.5f, 0));
+        Place(hero, V(0, 0.5f, l.heroZ));
+        Mode_Play(Record(bug), l.anim);
+        Decide();
+        EXPECT_EQ(Data()->target, l.seen ? hero : nullptr) << l.anim << " " << l.heroZ;
+    }
 }
 
 TEST_F(SkitterAiTest, ItChasesAndBitesWithinMeleeRangeAndFiresOnlyInsideItsArcs)
@@ -146,22 +150,6 @@ TEST_F(SkitterAiTest, ADefenderIgnoresATargetBeyondItsFollowRadiusUnlessItShoots
         EXPECT_NEAR(in.stickY, c.stickY, 1e-3f);
         EntitySystem_Unload(0);
     }
-}
-
-TEST_F(SkitterAiTest, OnceItHasSeenATargetItSeesItToItsAlertRadiusForItsAlertDuration)
-{
-    Object* hero = Level(" aiVisionRadius = 10\n aiVisionAlertRadius = 12\n aiVisionAlertDuration = 1\n", V(0, 0, 0),
-                         V(0, 0, 11));
-    Mode_Play(Record(bug), 4);
-    EXPECT_EQ(Decide().stickY, 0.0f) << "11 away: beyond its vision radius";
-    Place(hero, V(0, 0.5f, 9));
-    EXPECT_GT(Decide().stickY, 0.9f);
-    Place(hero, V(0, 0.5f, 11));
-    EXPECT_GT(Decide().stickY, 0.9f) << "alert";
-    Place(hero, V(0, 0.5f, 40));
-    Step(60);
-    Place(hero, V(0, 0.5f, 11));
-    EXPECT_EQ(Decide().stickY, 0.0f) << "1.2 s later the alert is over";
 }
 
 TEST_F(SkitterAiTest, ABombSkitterExplodesOnSightAndIsGone)

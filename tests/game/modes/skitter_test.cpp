@@ -109,18 +109,6 @@ TEST_F(SkitterTest, ItIsSwitchedOffFarFromPlayerZerosCameraAndBackOnWithItsGroup
     EXPECT_FALSE(d->switchedOff);
 }
 
-TEST_F(SkitterTest, APlayersSkitterIsNeverSwitchedOff)
-{
-    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter",
-                   " totalHealth = 30\n forwardVelStep = 30\n maxRunSpeed = 4\n maxInAirSpeed = 4\n", "",
-                   SkitterAnims());
-    Ground();
-    Object* bug = StartPlayer();
-    Place(bug, V(0, 0.5f, 80));
-    Step(3);
-    EXPECT_FALSE(Bug(bug)->switchedOff);
-}
-
 struct FallCase {
     const char* keys;
     bool hidden;
@@ -238,7 +226,7 @@ TEST_F(SkitterTest, AnimationsChainAndDieIsNotRestarted)
     EXPECT_EQ(Entity_GetAnimSlotFloat(r, 0), started) << "die plays on while health stays 0";
 }
 
-TEST_F(SkitterTest, ThePlayersDeathRestartsTheLevelOnce)
+TEST_F(SkitterTest, APlayersSkitterIsNeverSwitchedOffAndItsDeathRestartsTheLevelOnce)
 {
     WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter", " totalHealth = 30\n", "EntityType0 = 1",
                    SkitterAnims());
@@ -246,7 +234,9 @@ TEST_F(SkitterTest, ThePlayersDeathRestartsTheLevelOnce)
     // As the level state's restart: every entity respawns next frame.
     Level_SetRestartCallback([](uint32_t) { Level_RaiseEvents(LEVEL_EVENT_RESPAWN); });
     Object* critter = StartPlayer();
+    Place(critter, V(0, 0.5f, 80));
     Step(5);
+    EXPECT_FALSE(Bug(critter)->switchedOff);
     const uint32_t before = Level_GetRestartCount();
     Entity_SetHealth(Record(critter), 0.0f, 30.0f);
     Step(40);
