@@ -144,12 +144,13 @@ TEST_F(ChaseCameraTest, ConfigurationKeysAndTheirConversions)
     EXPECT_EQ(Load("unrelated = 1"), 0);
     EXPECT_EQ(camera, nullptr) << "no key: no record";
 
-    ASSERT_EQ(Load("railMoveSpeed = 3\nrailMoveOutSpeed = 7\nrotationSpeeds = 90, 180, 0\n"
-                   "defaultViewObjLagNegDistMax = 1, -2, 3\ndefaultViewObjLagPosSpeed = -4, 5, 6\n"
-                   "viewObjLagYNegSpeedRel = TRUE\nslideXRotateSpeed = -90\nxSlideCam = TRUE\nySlideCam = FALSE\n"
-                   "defaultAngleMinLimits = 10, -30, -5\ndefaultAngleMaxLimits = 80, 30, 5\ndefaultAngles = 120, 60, -20\n"
-                   "camLagZNegSpeedRel = TRUE"),
-              1);
+    ASSERT_EQ(
+        Load("railMoveSpeed = 3\nrailMoveOutSpeed = 7\nrotationSpeeds = 90, 180, 0\n"
+             "defaultViewObjLagNegDistMax = 1, -2, 3\ndefaultViewObjLagPosSpeed = -4, 5, 6\n"
+             "viewObjLagYNegSpeedRel = TRUE\nslideXRotateSpeed = -90\nxSlideCam = TRUE\nySlideCam = FALSE\n"
+             "defaultAngleMinLimits = 10, -30, -5\ndefaultAngleMaxLimits = 80, 30, 5\ndefaultAngles = 120, 60, -20\n"
+             "camLagZNegSpeedRel = TRUE"),
+        1);
     ASSERT_NE(camera, nullptr);
     EXPECT_EQ(camera->railMoveInSpeed, 3.0f);
     EXPECT_EQ(camera->railMoveOutSpeed, 7.0f) << "the more specific key is read later";
@@ -279,10 +280,11 @@ TEST_F(ChaseCameraTest, SnapsNeedAGapWithinTheSnapDistanceOrARequest)
 
 TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere)
 {
-    Basic("xSlideCam = TRUE\nySlideCam = TRUE\nslideXRotateSpeed = 90\nslideYRotateSpeed = 90\n"
-          "slideXDistMultFar = 1\nslideXDistMultClose = 0.25\nslideXDistMultPower = 1\nslideYDistMultFar = 1\n"
-          "slideYDistMultClose = 0.25\nslideYDistMultPower = 1\n"
-          "rotationSpeeds = 90, 90, 0");
+    Basic(
+        "xSlideCam = TRUE\nySlideCam = TRUE\nslideXRotateSpeed = 90\nslideYRotateSpeed = 90\n"
+        "slideXDistMultFar = 1\nslideXDistMultClose = 0.25\nslideXDistMultPower = 1\nslideYDistMultFar = 1\n"
+        "slideYDistMultClose = 0.25\nslideYDistMultPower = 1\n"
+        "rotationSpeeds = 90, 90, 0");
     // The camera's view direction after frames in which the mode asks for
     // the angles (degrees) at a high speed, as the modes do every frame.
     auto View = [&](int frames, float x, float y) {
@@ -356,7 +358,7 @@ TEST_F(ChaseCameraTest, TiltAndRollTurnTheViewInPlaceAtTheirSpeeds)
         Vec3 at, up;
     } cases[] = {
         {V(10, 0, 0), 0, V(0, s10, std::cos(10 * kDegree)), V(0, std::cos(10 * kDegree), -s10)},  // looks up
-        {V(0, 20, 0), 0, V(-s20, 0, std::cos(20 * kDegree)), V(0, 1, 0)},  // turns towards -x
+        {V(0, 20, 0), 0, V(-s20, 0, std::cos(20 * kDegree)), V(0, 1, 0)},                         // turns towards -x
         {V(0, 0, 10), 20, V(0, 0, 1), V(s30, std::cos(30 * kDegree), 0)},  // the roll and the tilt's add up
     };
     for (const Case& c : cases) {

@@ -81,9 +81,10 @@ TEST_F(ColAreaTest, WindowsAreStrictAndTheLowerNumberedAreaDecides)
 {
     // Area 0: a 30-degree heading window centred 40 degrees towards +x, level;
     // area 1: anywhere, other values.
-    Load("Area0Val1 = 1\nArea0Val2 = 2\nArea0AngleX = 90\nArea0RangeX = 45\nArea0AngleY = 40\nArea0RangeY = -30\n"
-         "Area0DamageArea = TRUE\n"
-         "Area1Val1 = 8\nArea1Val2 = 9\nArea1WeakArea = TRUE");
+    Load(
+        "Area0Val1 = 1\nArea0Val2 = 2\nArea0AngleX = 90\nArea0RangeX = 45\nArea0AngleY = 40\nArea0RangeY = -30\n"
+        "Area0DamageArea = TRUE\n"
+        "Area1Val1 = 8\nArea1Val2 = 9\nArea1WeakArea = TRUE");
     ASSERT_EQ(list.count, 2u);
     EXPECT_FLOAT_EQ(list.areas[0].rangeY, 30.0f * kDegree) << "ranges are absolute";
     float v1 = 0, v2 = 0;

@@ -142,8 +142,9 @@ TEST_F(ManCamRelCollisionTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboard
     WriteProp("Ammo", "StringVal0 = PICKUP\n FPVal1 = 11\n FPVal2 = 2\n FPVal3 = 5\n BoolVal10 = TRUE");
     WriteProp("Spring", "StringVal0 = SPRINGBOARD\n FPVal1 = 12");
     PlaceProps({Item("Ammo", V(10, 0.5f, 10)), Item("Spring", V(-10, 0.5f, 10))});
-    Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0Ammo = 3\n  ProjType0PickupTypeReq = 2\n"
-                        "  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 3\n  ProjType1PickupTypeReq = 1\n }\n");
+    Object* hero = Hero(
+        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0Ammo = 3\n  ProjType0PickupTypeReq = 2\n"
+        "  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 3\n  ProjType1PickupTypeReq = 1\n }\n");
     WeaponList* weapons = &CamRel(hero)->weapons;
     Place(hero, V(10, 0.5f, 10));
     Step(3);

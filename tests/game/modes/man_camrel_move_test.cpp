@@ -12,12 +12,13 @@ class ManCamRelMoveTest : public ModesTest {
 protected:
     Object* Hero(const std::string& controlData = "")
     {
-        return CamRelHero(controlData +
-                          " maxRunSpeed = 100\n forwardVelStepInAir = 500\n doubleJumpVel = 9\n doubleJumpAllow = TRUE\n"
-                          " doubleJumpAllowMinYVel = -2\n doubleJumpAllowMaxYVel = 2\n camMode0RailDist = 4\n"
-                          " camMode1RailDist = 5\n camMode2RailDist = 6\n camMode3RailDist = 7\n camMode0XRotation = 80\n"
-                          " manualCamSpeed = 90, 180\n"
-                          " genCamData {\n  defaultDistance = 5\n }\n");
+        return CamRelHero(
+            controlData +
+            " maxRunSpeed = 100\n forwardVelStepInAir = 500\n doubleJumpVel = 9\n doubleJumpAllow = TRUE\n"
+            " doubleJumpAllowMinYVel = -2\n doubleJumpAllowMaxYVel = 2\n camMode0RailDist = 4\n"
+            " camMode1RailDist = 5\n camMode2RailDist = 6\n camMode3RailDist = 7\n camMode0XRotation = 80\n"
+            " manualCamSpeed = 90, 180\n"
+            " genCamData {\n  defaultDistance = 5\n }\n");
     }
     static float Horizontal(Vec3 v) { return std::sqrt(v.x * v.x + v.z * v.z); }
 };
@@ -138,10 +139,11 @@ TEST_P(ManCamRelLungeTest, AttacksAndTheSpecialMoveLungeForwardInTheirWindow)
 {
     const LungeCase& c = GetParam();
     WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
-    Object* hero = Hero(std::string(c.keys) +
-                        " closeAttackMoveStartTime = 0.05\n closeAttackMoveEndTime = 0.25\n closeAttackForwardVelStep = 60\n"
-                        " closeAttackMaxSpeed = 6\n noInputDamping = 2, 0, 2\n specialMoveProjectileNum = 1\n projectiles {\n"
-                        "  ProjType0Config = Shots\\Bolt.cfg\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 2\n }\n");
+    Object* hero =
+        Hero(std::string(c.keys) +
+             " closeAttackMoveStartTime = 0.05\n closeAttackMoveEndTime = 0.25\n closeAttackForwardVelStep = 60\n"
+             " closeAttackMaxSpeed = 6\n noInputDamping = 2, 0, 2\n specialMoveProjectileNum = 1\n projectiles {\n"
+             "  ProjType0Config = Shots\\Bolt.cfg\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 2\n }\n");
     Press(c.button);
     EXPECT_EQ(Anim(hero), c.anim);
     float speeds[15], fastest = 0.0f;

@@ -44,21 +44,22 @@ protected:
 
 TEST_F(SkitterAiTest, ItSeesWithinItsRadiusAndArcAndWhenAlertOrIdleWithinTheirs)
 {
-    Object* hero = Level(" aiVisionRadius = 10\n aiVisionAlertRadius = 12\n aiVisionAlertDuration = 1\n aiVisionYArc = 30\n"
-                         " aiVisionIdleYArc = 180\n");
+    Object* hero = Level(
+        " aiVisionRadius = 10\n aiVisionAlertRadius = 12\n aiVisionAlertDuration = 1\n aiVisionYArc = 30\n"
+        " aiVisionIdleYArc = 180\n");
     struct Look {
         int32_t anim;
         float heroZ;
         bool away;  // the hero out of sight for 1.2 s first
         bool seen;
     } looks[] = {
-        {4, 10.0f, false, false},            // exactly at the radius
-        {4, 9.9f, false, true},              // seen: alert ...
-        {4, 11.0f, false, true},             // ... out to the alert radius
-        {4, 11.0f, true, false},             // until the alert is over
-        {4, -8.0f, false, false},            // behind: outside its 30-degree arc
-        {SKITTER_IDLE, -8.0f, false, true},  // idle: all round ...
-        {SKITTER_IDLE, -11.0f, true, false}, // ... at the normal radius
+        {4, 10.0f, false, false},             // exactly at the radius
+        {4, 9.9f, false, true},               // seen: alert ...
+        {4, 11.0f, false, true},              // ... out to the alert radius
+        {4, 11.0f, true, false},              // until the alert is over
+        {4, -8.0f, false, false},             // behind: outside its 30-degree arc
+        {SKITTER_IDLE, -8.0f, false, true},   // idle: all round ...
+        {SKITTER_IDLE, -11.0f, true, false},  // ... at the normal radius
     };
     for (const Look& l : looks) {
         if (l.away) {
@@ -133,14 +134,15 @@ TEST_F(SkitterAiTest, ADefenderIgnoresATargetBeyondItsFollowRadiusUnlessItShoots
         bool fires;
         float stickY;
     } cases[] = {
-        {"TRUE", 8.0f, true, 0.0f},   // beyond the follow radius: shot at from home
+        {"TRUE", 8.0f, true, 0.0f},    // beyond the follow radius: shot at from home
         {"FALSE", 8.0f, false, 0.0f},  // ignored
-        {"TRUE", 2.5f, true, 1.0f},   // within it: approached as well
+        {"TRUE", 2.5f, true, 1.0f},    // within it: approached as well
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.outside + std::to_string(c.heroZ));
-        Level(std::string(" aiVisionRadius = 20\n aiDefendOrigin = TRUE\n aiFollowRadius = 3\n aiRangeAttackMaxDist = 12\n"
-                          " aiVisionOutsideDefence = ") +
+        Level(std::string(
+                  " aiVisionRadius = 20\n aiDefendOrigin = TRUE\n aiFollowRadius = 3\n aiRangeAttackMaxDist = 12\n"
+                  " aiVisionOutsideDefence = ") +
                   c.outside + "\n",
               V(0, 0, 0), V(0, 0, c.heroZ));
         Mode_Play(Record(bug), 4);
@@ -179,8 +181,9 @@ TEST_F(SkitterAiTest, WithThePlayerAwayItFollowsItsRoute)
         Vec3 heroAt;
     } cases[] = {
         {"", 0.0f, V(0, 0, -40)},
-        {" flyAllowed = TRUE\n forwardVelStepInAir = 30\n jumpVel = 4\n flyVelMax = 4\n flyVelMin = -4\n aiFlyVelDistRelSpeed = 2\n", 6.0f,
-         V(0, 0, -40)},
+        {" flyAllowed = TRUE\n forwardVelStepInAir = 30\n jumpVel = 4\n flyVelMax = 4\n flyVelMin = -4\n "
+         "aiFlyVelDistRelSpeed = 2\n",
+         6.0f, V(0, 0, -40)},
         {" aiAttackOnPath = TRUE\n aiRangeAttackMaxDist = 12\n", 0.0f, V(6, 0, 3)},
     };
     for (const Case& c : cases) {
@@ -193,8 +196,8 @@ TEST_F(SkitterAiTest, WithThePlayerAwayItFollowsItsRoute)
         end.position[2] = 12.0f;
         route.keys.push_back(end);
         WriteScene("Routes\\Bug_a.lws", 5.0f, {route});
-        Level(std::string(" aiRoutesAnim = Routes\\Bug\n aiAllowCatchUpDist = 3\n aiVisionRadius = 10\n") + c.keys, V(0, 0, 0),
-              c.heroAt);
+        Level(std::string(" aiRoutesAnim = Routes\\Bug\n aiAllowCatchUpDist = 3\n aiVisionRadius = 10\n") + c.keys,
+              V(0, 0, 0), c.heroAt);
         ASSERT_TRUE(Record(bug)->flags & ENTITY_ROUTE_DRIVEN);
         const Vec3 start = Mode_BodyPosition(bug);
         bool fired = false;

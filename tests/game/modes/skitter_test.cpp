@@ -269,9 +269,10 @@ TEST_F(SkitterTest, AFlyingSkitterClimbsWhileJumpIsHeldAndSinksSlowlyWithoutDyin
 TEST_F(SkitterTest, OnAHillsideItsUpTurnsToTheGround)
 {
     // The ground is a ball of radius 100 with its top at the origin.
-    Level(" orientToColNormal = TRUE\n colOrientMaxUpwardChange = 40\n colOrientSpeed = 10\n ClipAllowed = FALSE\n"
-          " noInputDamping = 8, 0, 8\n",
-          {Item("entity_Bug", V(20, -1.5f, 0))});
+    Level(
+        " orientToColNormal = TRUE\n colOrientMaxUpwardChange = 40\n colOrientSpeed = 10\n ClipAllowed = FALSE\n"
+        " noInputDamping = 8, 0, 8\n",
+        {Item("entity_Bug", V(20, -1.5f, 0))});
     Object* bug = Bugs().at(0);
     Step(100);
     Vec3 at, up, normal = BodyPosition(bug);

@@ -63,8 +63,9 @@ protected:
 
 TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTurns)
 {
-    Object* hero = Hero(" changeDirTurnSpeed = 720\n changeDirHighVel = 5\n changeDirValidTurnMade = 120\n"
-                        " changeDirTimeAfterHighVel = 0.3\n stunPlayerAtRelAngle = 45\n runDamping = 2, 0, 2\n");
+    Object* hero = Hero(
+        " changeDirTurnSpeed = 720\n changeDirHighVel = 5\n changeDirValidTurnMade = 120\n"
+        " changeDirTimeAfterHighVel = 0.3\n stunPlayerAtRelAngle = 45\n runDamping = 2, 0, 2\n");
     script[0].stickY = 1.0f;
     Step(25);
     Vec3 v = Velocity(hero);
@@ -107,7 +108,8 @@ TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTur
 // bumps, then pushes against it while pushAllow is on, else runs on the spot.
 TEST_F(WalkingLevelTest, AgainstAWallAheadItPushesWhenAllowed)
 {
-    WriteObject("Levels\\Test\\Wall.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE20\n Mass = 0\n CollisionGroup = 1");
+    WriteObject("Levels\\Test\\Wall.cfg",
+                "VisualModel = NOVISUAL\n PhysicalModel = SPHERE20\n Mass = 0\n CollisionGroup = 1");
     Object* wall = ObjectTemplate_Load("Levels\\Test\\Wall.cfg", nullptr, objects, 0);
     Object_Sync(wall, OBJECT_SYNC_ALL);
     const Vec3 centre = V(0, 0.5f, 23);
@@ -255,9 +257,10 @@ TEST_F(WalkingLevelTest, TheProjTypeEventsOfFireAndSwipeAnimationsLaunchTheirWea
     WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "U32Val0 = 4");
     WriteProp("Bag", "StringVal0 = PICKUP\n FPVal1 = 10\n FPVal2 = 1\n FPVal3 = 2\n FPVal4 = 1\n BoolVal10 = TRUE");
     PlaceProps({Item("Bag", V(0, 0.5f, 5))});
-    Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n  ProjType0Ammo = 9\n"
-                        "  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1FiringDelay = 0\n  ProjType1Ammo = 9\n }\n",
-                        {}, "", {{"ProjType", (uint32_t)MCR_FIRE, 0.1f, 0.15f}, {"ProjType", 29, 0.1f, 0.15f}});
+    Object* hero = Hero(
+        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n  ProjType0Ammo = 9\n"
+        "  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1FiringDelay = 0\n  ProjType1Ammo = 9\n }\n",
+        {}, "", {{"ProjType", (uint32_t)MCR_FIRE, 0.1f, 0.15f}, {"ProjType", 29, 0.1f, 0.15f}});
     WeaponList* weapons = &CamRel(hero)->weapons;
     EXPECT_EQ(ShotsInUse(), 0);
     Press(MCR_BUTTON_FIRE);
