@@ -13,6 +13,7 @@
 #include "engine/loaderror.h"
 #include "engine/lwo.h"
 #include "engine/materialanim.h"
+#include "engine/objectworld.h"
 #include "engine/renderobj.h"
 #include "engine/view.h"
 #include "gfx/core/frame.h"
@@ -740,6 +741,7 @@ RenderObj* Mesh_LoadObject(const char* path, void*, int32_t, uint32_t objectFlag
             if (g) Geometry_ForAllMaterials(g, SetAlpha254, nullptr);
         }
         if (shared) NameCache_Add(RenderObj_GetCache(), base, o, key);
+        else ObjectWorld_SetLoadingFlag();  // a copy of its own: no second object can share it
         if (created) *created = 1;
     }
     if (own) TextureDictionary_Destroy(own);
