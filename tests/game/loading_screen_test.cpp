@@ -271,8 +271,9 @@ TEST_F(LoadingScreenDrawTest, ImagesFallBackToTheMainOneAndAnIndexWithoutANameLo
 TEST_F(LoadingScreenDrawTest, TheFadeSaysLoadingOnlyUntilTheLoadHasEnded)
 {
     gametest::WriteConfig("Load.dat", "Images {\n LoadingScreenMain = Black.bmp\n}\n");
-    gametest::WriteConfig(LOADING_TEXT_FILE, "Section0 {\n DisplayTime = 9\n Item0 = 40, 440, 2\n"
-                                             " Item0Text = LOADING...\n}\n");
+    gametest::WriteConfig(LOADING_TEXT_FILE,
+                          "Section0 {\n DisplayTime = 9\n Item0 = 40, 440, 2\n"
+                          " Item0Text = LOADING...\n}\n");
     RunProgram([] {
         drawingtest::WriteImage("data/Black.bmp", 8, 8, [](int32_t, int32_t) { return 0xFF000000u; });
         Reset();
