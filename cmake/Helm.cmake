@@ -66,8 +66,9 @@ function(helm_tests name)
     ${CMAKE_COMMAND} -E env SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
     ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1)
+  math(EXPR timeout "120 * ${HELM_TEST_TIME_SCALE}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${tmp}
-    PROPERTIES TIMEOUT 120)
+    PROPERTIES TIMEOUT ${timeout})
 endfunction()

@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <new>
-#include <set>
 
 #include "platform/direct3d/d3d8_fvf.h"
 #include "platform/direct3d/d3d8_internal.h"
@@ -17,6 +17,7 @@
 #include "platform/direct3d/rasteriser.h"
 #include "platform/direct3d/d3d8_test.h"
 #include "platform/direct3d/rasteriser_format.h"
+#include "platform/direct3d/rasteriser_pshader.h"
 
 namespace {
 
@@ -91,9 +92,10 @@ struct D3D8DeviceImpl {
   std::map<uint32_t, Palette> palettes;    // by palette number
   uint32_t currentPalette = kNoPalette;
 
-  std::set<uint32_t> pixelShaders;  // live handles (only under answers.pixelShaders)
+  // Live shaders by handle, compiled (only under answers.pixelShaders).
+  std::map<uint32_t, std::unique_ptr<RasteriserPShader>> pixelShaders;
   uint32_t nextPixelShader = 1;
-  uint32_t pixelShader = 0;  // bound handle
+  uint32_t pixelShader = 0;  // bound handle (its program is draw.pixelShader)
 
   bool inScene = false;
   int lostAnswers = 0;    // TestCooperativeLevel answers DEVICELOST this many times
@@ -220,6 +222,8 @@ void DefaultStates(D3D8DeviceImpl* s) {
   s->fvf = 0;
   s->fvfValid = false;
   s->pixelShader = 0;
+  d.pixelShader = nullptr;
+  std::memset(d.pixelShaderConstants, 0, sizeof d.pixelShaderConstants);
 }
 
 // Chooses the back-buffer size and format from the parameters and creates
@@ -295,9 +299,8 @@ bool StorableColour(uint32_t format) {
 
 // Shared tail of the four draw calls: scene, type, format and fault checks.
 D3DRESULT DrawPreamble(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount) {
-  // A bound pixel shader would have to run: the device has no shader unit.
   if (!s->inScene || D3D8Fvf_BatchVertices(type, 1) == 0 || !s->fvfValid || !s->draw.target.pixels ||
-      primitiveCount > kMaxPrimitiveCount || s->pixelShader != 0)
+      primitiveCount > kMaxPrimitiveCount)
     return D3DERR_INVALIDCALL;
   return D3D8Test_Fault(D3D8_FAULT_DRAW);
 }
@@ -1236,38 +1239,59 @@ D3DRESULT IDirect3DDevice8::CreatePixelShader(const uint32_t* function, uint32_t
   D3D8DeviceImpl* s = Impl(this);
   D3DRESULT r = D3DERR_INVALIDCALL;
   uint32_t version = s->answers.pixelShaders && function ? function[0] : 0;  // the version token
+  const char* reason = nullptr;
   if (handle) *handle = 0;
   if (!s->answers.pixelShaders) {
     r = D3DERR_NOTAVAILABLE;
-  } else if (!handle || version < 0xFFFF0100u || version > D3D8_PIXEL_SHADER_VERSION || s->nextPixelShader == 0) {
+  } else if (!handle || s->nextPixelShader == 0) {
     // refused
-  } else if ((r = D3D8Test_Fault(D3D8_FAULT_CREATESHADER)) >= 0) {
-    *handle = s->nextPixelShader++;
-    s->pixelShaders.insert(*handle);
-    r = D3D_OK;
+  } else {
+    // The function has no length: the check reads up to its end token, and
+    // never further than the longest program it could accept.
+    std::unique_ptr<RasteriserPShader> program(new (std::nothrow) RasteriserPShader);
+    if (!program) {
+      r = D3DERR_OUTOFMEMORY;
+    } else if (!RasteriserPShader_Compile(function, RASTERISER_PSHADER_MAX_TOKENS, program.get(), &reason)) {
+      // refused
+    } else if ((r = D3D8Test_Fault(D3D8_FAULT_CREATESHADER)) >= 0) {
+      *handle = s->nextPixelShader++;
+      s->pixelShaders[*handle] = std::move(program);
+      r = D3D_OK;
+    }
   }
-  D3D8_LOG("CreatePixelShader(0x%x) = 0x%x %u", version, (uint32_t)r, handle ? *handle : 0u);
+  D3D8_LOG("CreatePixelShader(0x%x) = 0x%x %u%s%s", version, (uint32_t)r, handle ? *handle : 0u, reason ? " " : "",
+           reason ? reason : "");
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::DeletePixelShader(uint32_t handle) {
   D3D8DeviceImpl* s = Impl(this);
   D3DRESULT r = s->pixelShaders.erase(handle) ? D3D_OK : D3DERR_INVALIDCALL;
-  if (r >= 0 && s->pixelShader == handle) s->pixelShader = 0;
+  if (r >= 0 && s->pixelShader == handle) {
+    s->pixelShader = 0;
+    s->draw.pixelShader = nullptr;
+  }
   D3D8_LOG("DeletePixelShader(%u) = 0x%x", handle, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::SetPixelShader(uint32_t handle) {
   D3D8DeviceImpl* s = Impl(this);
-  D3DRESULT r = handle == 0 || s->pixelShaders.count(handle) ? D3D_OK : D3DERR_INVALIDCALL;
-  if (r >= 0) s->pixelShader = handle;
+  auto it = s->pixelShaders.find(handle);
+  D3DRESULT r = handle == 0 || it != s->pixelShaders.end() ? D3D_OK : D3DERR_INVALIDCALL;
+  if (r >= 0) {
+    s->pixelShader = handle;
+    s->draw.pixelShader = handle ? it->second.get() : nullptr;
+  }
   D3D8_LOG("SetPixelShader(%u) = 0x%x", handle, (uint32_t)r);
   return r;
 }
 
 D3DRESULT IDirect3DDevice8::SetPixelShaderConstant(uint32_t reg, const void* data, uint32_t count) {
+  D3D8DeviceImpl* s = Impl(this);
+  const uint32_t registers = sizeof s->draw.pixelShaderConstants / sizeof s->draw.pixelShaderConstants[0];
+  D3DRESULT r = data && reg < registers && count <= registers - reg ? D3D_OK : D3DERR_INVALIDCALL;
+  if (r >= 0) std::memcpy(s->draw.pixelShaderConstants[reg], data, size_t(count) * sizeof(float[4]));
   D3D8_LOG("SetPixelShaderConstant(%u, %u)", reg, count);
-  (void)reg, (void)count;
-  return data ? D3D_OK : D3DERR_INVALIDCALL;
+  return r;
 }

@@ -107,16 +107,19 @@ struct IDirect3DDevice8 : D3D8Unknown {
 
   // ---- pixel shaders ----
   // By default this device has none: creation answers D3DERR_NOTAVAILABLE
-  // and only shader 0 can be set. Under D3D8Answers::pixelShaders a function
-  // whose version token is 1.0 or 1.1 gets a new non-zero handle (handles are
-  // never reused), which SetPixelShader and DeletePixelShader accept; the
-  // tokens after the version are not read. Shaders are never run: a draw
-  // with a shader bound is refused with D3DERR_INVALIDCALL rather than drawn
-  // with the wrong colours. Shaders do not survive a reset: Reset fails with
-  // D3DERR_INVALIDCALL while any exists, so a driver must delete them first.
+  // and only shader 0 can be set. Under D3D8Answers::pixelShaders a 1.0 or
+  // 1.1 function that passes the check of rasteriser_pshader.h (read up to
+  // its end token) gets a new non-zero handle (handles are never reused);
+  // any other function is refused with D3DERR_INVALIDCALL. A bound shader
+  // replaces the texture stages' operations in draws (the stages still
+  // sample for its tex instructions); constants c0..c7 are device state,
+  // taken by each draw as they are then. Shaders do not survive a reset:
+  // Reset fails with D3DERR_INVALIDCALL while any exists, so a driver must
+  // delete them first.
   D3DRESULT CreatePixelShader(const uint32_t* function, uint32_t* handle);
   D3DRESULT DeletePixelShader(uint32_t handle);  // deleting the bound shader unbinds it
   D3DRESULT SetPixelShader(uint32_t handle);
+  // count registers of four floats from c<reg> on; refused past c7.
   D3DRESULT SetPixelShaderConstant(uint32_t reg, const void* data, uint32_t count);
 
   std::unique_ptr<D3D8DeviceImpl> impl;

@@ -37,6 +37,8 @@ constexpr int D3D8_MAX_TEXTURE_SETS = 8;
 constexpr int D3D8_MAX_MIP_LEVELS = 16;  // 32768 texels per side would need 16
 constexpr int D3D8_MAX_DRAW_LIGHTS = 8;  // MaxActiveLights
 
+struct RasteriserPShader;  // a compiled pixel shader (rasteriser_pshader.h)
+
 // Where each element of a vertex sits, decoded from the FVF code.
 // Offsets are in bytes from the start of the vertex; -1 means absent.
 struct D3D8VertexLayout {
@@ -103,6 +105,10 @@ struct D3D8DrawState {
   const D3D8DrawTexture* textures[D3D8_MAX_STAGES];  // null: no texture on that stage
   const PALETTEENTRY* palette;  // the device's current palette (256 entries: R, G, B, alpha
                                 // in the flags byte) when one is set, else null; for P8
+  // The bound pixel shader (owned by the device), or null: the texture
+  // stages' operations then combine the colour. Its constants c0..c7 as set.
+  const RasteriserPShader* pixelShader;
+  float pixelShaderConstants[8][4];
 
   D3DMATRIX world, view, projection;
   D3DMATRIX textureTransform[D3D8_MAX_STAGES];

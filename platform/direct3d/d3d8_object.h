@@ -27,8 +27,8 @@ struct D3D8Answers {
   bool multiplyAdd = false, modulate2x = false;  // texture op caps
   bool hardwareTnL = false;         // DevCaps hardware transform and lighting
   bool pureDevice = true;           // ... offered together with the pure-device bit
-  // Pixel shaders 1.0 and 1.1 are accepted for the driver's bookkeeping:
-  // created, bound and deleted, but never run (see d3d8_device.h).
+  // Pixel shaders 1.0 and 1.1 (PixelShaderVersion 1.1): created, bound and
+  // run in place of the texture stages' operations (see d3d8_device.h).
   bool pixelShaders = false;
   uint32_t maxTextureSize = 4096;
   uint32_t textureMemory = 64u << 20;  // GetAvailableTextureMem

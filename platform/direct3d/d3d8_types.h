@@ -298,6 +298,54 @@ constexpr uint32_t D3DLIGHT_POINT = 1;
 constexpr uint32_t D3DLIGHT_SPOT = 2;
 constexpr uint32_t D3DLIGHT_DIRECTIONAL = 3;
 
+// ---- pixel shader tokens (versions 1.0 and 1.1) ------------------------------------------
+// A shader function is a version token, instruction tokens each followed by
+// their parameter tokens (a destination, then the sources), and the end
+// token. Versions before 2.0 leave an instruction's length bits 0: the
+// opcode says how many parameters follow.
+constexpr uint32_t D3DPS_VERSION_1_0 = 0xFFFF0100u;
+constexpr uint32_t D3DPS_VERSION_1_1 = 0xFFFF0101u;
+constexpr uint32_t D3DPS_END = 0x0000FFFFu;
+// Instruction token: opcode in bits 0-15, co-issue bit 30 (the instruction
+// runs beside the one before it: one writes colour, the other alpha).
+constexpr uint32_t D3DSI_OPCODE_MASK = 0x0000FFFFu;
+constexpr uint32_t D3DSI_INSTLENGTH_SHIFT = 24;
+constexpr uint32_t D3DSI_COISSUE = 0x40000000u;
+constexpr uint32_t D3DSIO_MOV = 1;
+constexpr uint32_t D3DSIO_ADD = 2;
+constexpr uint32_t D3DSIO_MAD = 4;
+constexpr uint32_t D3DSIO_MUL = 5;
+constexpr uint32_t D3DSIO_LRP = 18;
+constexpr uint32_t D3DSIO_TEX = 66;
+constexpr uint32_t D3DSIO_COMMENT = 0xFFFE;
+// Parameter tokens: bit 31 set, register number in the low bits, register
+// type in bits 28-30.
+constexpr uint32_t D3DSP_TOKEN = 0x80000000u;
+constexpr uint32_t D3DSP_REGNUM_MASK = 0x000007FFu;
+constexpr uint32_t D3DSP_REGTYPE_SHIFT = 28;
+constexpr uint32_t D3DSPR_TEMP = 0;     // r0 (the result), r1
+constexpr uint32_t D3DSPR_INPUT = 1;    // v0 diffuse, v1 specular
+constexpr uint32_t D3DSPR_CONST = 2;    // c0..c7
+constexpr uint32_t D3DSPR_TEXTURE = 3;  // t0..t3, sampled from stages 0..3
+// Destination: write mask, result modifier, result shift (x2, x4, /2).
+constexpr uint32_t D3DSP_WRITEMASK_ALL = 0x000F0000u;
+constexpr uint32_t D3DSP_WRITEMASK_COLOR = 0x00070000u;  // .rgb
+constexpr uint32_t D3DSP_WRITEMASK_3 = 0x00080000u;      // .a
+constexpr uint32_t D3DSPDM_SATURATE = 0x00100000u;
+constexpr uint32_t D3DSP_DSTSHIFT_SHIFT = 24;
+// Source: swizzle (two bits per component from bit 16) and modifier.
+constexpr uint32_t D3DSP_NOSWIZZLE = 0x00E40000u;
+constexpr uint32_t D3DSP_REPLICATEALPHA = 0x00FF0000u;
+constexpr uint32_t D3DSP_REPLICATEBLUE = 0x00AA0000u;  // 1.1
+constexpr uint32_t D3DSP_SRCMOD_SHIFT = 24;
+constexpr uint32_t D3DSPSM_NONE = 0;
+constexpr uint32_t D3DSPSM_NEG = 1;      // -x
+constexpr uint32_t D3DSPSM_BIAS = 2;     // x - 0.5
+constexpr uint32_t D3DSPSM_BIASNEG = 3;  // -(x - 0.5)
+constexpr uint32_t D3DSPSM_SIGN = 4;     // 2 (x - 0.5)
+constexpr uint32_t D3DSPSM_SIGNNEG = 5;  // -2 (x - 0.5)
+constexpr uint32_t D3DSPSM_COMP = 6;     // 1 - x
+
 // ---- plain records -------------------------------------------------------------------------
 struct D3DVECTOR {
   float x, y, z;

@@ -43,6 +43,8 @@
 //     consumed at the call (copied into the batch: the vertices and indices
 //     of the draw's range, the pixel and vertex plans);
 //   - the palette of P8 textures: copied into the batch with the plan;
+//   - the pixel shader and its constants: the program copied with the plan
+//     (so it may be deleted or its constants changed at once);
 //   - texture contents: a lock of a level, or a copy into it, that pending
 //     draws read flushes first;
 //   - a texture released while pending draws read it: flushed before it
@@ -866,6 +868,12 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
     if (!plan.palette) return 0;
   } else {
     plan.palette = nullptr;
+  }
+  if (plan.shader) {
+    auto* shader = Keep<RasteriserPShader>(plan.shader, RasteriserPShader_Bytes(plan.shader));
+    if (!shader) return 0;
+    RasteriserPShader_SetConstants(shader, s->pixelShaderConstants);
+    plan.shader = shader;
   }
   r.plan = Keep<RasteriserPlan>(&plan, offsetof(RasteriserPlan, stages) + size_t(plan.stageCount) * sizeof(RasteriserStage));
   RasteriserVertexPlan* vertexPlan = static_cast<RasteriserVertexPlan*>(g.arena.Alloc(sizeof(RasteriserVertexPlan)));

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/direct3d/d3d8_draw.h"
+#include "platform/direct3d/rasteriser_pshader.h"
 
 // Screen tiles are 64 x 64 pixels; a tile is shaded by one thread. Quads
 // are 2x2 pixels at even coordinates, so they never straddle a tile.
@@ -75,6 +76,10 @@ struct RasteriserStage {
 // unchanged until then, see rasteriser.cpp).
 struct RasteriserPlan {
   const PALETTEENTRY* palette;  // a copy in the bins when a stage samples P8, else null
+  // The pixel shader run in place of the stages' operations (a copy in the
+  // bins, with the draw's constants), or null. With one, stages[s] samples
+  // for the program's tex ts and the stages' operations are not read.
+  const RasteriserPShader* shader;
   int attrCount;     // attributes in use
   bool fog;
   uint32_t fogColour;

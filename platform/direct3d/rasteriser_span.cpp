@@ -984,9 +984,16 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
   P->targetBytes = RasteriserFormat_BytesPerPixel(s->target.format);
 
   int attr = RASTERISER_ATTR_UV;
-  for (int i = 0; i < int(D3D8_MAX_STAGES); ++i) {
+  // With a pixel shader the stages up to its last tex are set up, each to
+  // sample when the program reads it, whatever its operations say.
+  const RasteriserPShader* shader = s->pixelShader;
+  P->shader = shader;
+  int stages = int(D3D8_MAX_STAGES);
+  if (shader)
+    for (stages = 0; shader->textures >> stages;) ++stages;
+  for (int i = 0; i < stages; ++i) {
     const uint32_t* ss = s->stageStates[i];
-    if (ss[D3DTSS_COLOROP] == D3DTOP_DISABLE || ss[D3DTSS_COLOROP] == 0) break;
+    if (!shader && (ss[D3DTSS_COLOROP] == D3DTOP_DISABLE || ss[D3DTSS_COLOROP] == 0)) break;
     RasteriserStage& st = P->stages[i];
     memset(static_cast<void*>(&st), 0, offsetof(RasteriserStage, levels));
     st.colourOp = ss[D3DTSS_COLOROP];
@@ -998,8 +1005,8 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
     st.alphaArg[1] = ss[D3DTSS_ALPHAARG2];
     st.alphaArg[2] = ss[D3DTSS_ALPHAARG0];
     const D3D8DrawTexture* tex = s->textures[i];
-    st.sample = tex && tex->levelCount > 0 && tex->levels[0].pixels && tex->levels[0].width > 0 &&
-                tex->levels[0].height > 0;
+    st.sample = (!shader || (shader->textures >> i & 1)) && tex && tex->levelCount > 0 && tex->levels[0].pixels &&
+                tex->levels[0].width > 0 && tex->levels[0].height > 0;
     if (st.sample) {
       st.attr = attr;
       attr += 2;
@@ -1142,24 +1149,33 @@ void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup
   static const uint32_t kZero[RASTERISER_LANES_MAX] = {};
   if (P.stageCount) Broadcast(factor, P.textureFactor, lanes);
   uint32_t* current = diffuse;
+  // With a pixel shader the stages only sample, each into its own array,
+  // and the program combines them after the loop.
+  alignas(16) uint32_t programTex[RASTERISER_PSHADER_TEXTURES][RASTERISER_LANES_MAX];
+  const uint32_t* programTextures[RASTERISER_PSHADER_TEXTURES] = {};
   for (int si = 0; si < P.stageCount; ++si) {
     const RasteriserStage& sg = P.stages[si];
+    uint32_t* const sampled = P.shader ? programTex[si] : tex;
     if (sg.sample) {
       alignas(16) float s[RASTERISER_LANES_MAX], t[RASTERISER_LANES_MAX];
       AttributeLanes(S->p[2 + sg.attr], L, w, s);
       AttributeLanes(S->p[3 + sg.attr], L, w, t);
       if (sg.levels[0].tiled) {
-        SampleStage(sg, P.palette, FetchTiled{}, s, t, L.quads, tex);
+        SampleStage(sg, P.palette, FetchTiled{}, s, t, L.quads, sampled);
       } else if (sg.format == D3DFMT_A8R8G8B8 || sg.format == D3DFMT_X8R8G8B8) {
-        SampleStage(sg, P.palette, Fetch32{}, s, t, L.quads, tex);
+        SampleStage(sg, P.palette, Fetch32{}, s, t, L.quads, sampled);
       } else {
-        SampleStage(sg, P.palette, FetchAny{}, s, t, L.quads, tex);
+        SampleStage(sg, P.palette, FetchAny{}, s, t, L.quads, sampled);
       }
       // Filtering mixes X8R8G8B8's undefined alpha bytes; the result's alpha is 1.0.
       if (sg.format == D3DFMT_X8R8G8B8)
-        for (int j = 0; j < lanes; ++j) tex[j] |= 0xFF000000u;
+        for (int j = 0; j < lanes; ++j) sampled[j] |= 0xFF000000u;
     } else {
       Broadcast(tex, 0xFFFFFFFFu, lanes);
+    }
+    if (P.shader) {
+      programTextures[si] = sg.sample ? sampled : nullptr;
+      continue;
     }
     const CombineInputs in = {diffuse, current, tex, factor, kZero, scratch, lanes};
     uint32_t* colourOut = current == stageOut[0] ? stageOut[1] : stageOut[0];
@@ -1175,6 +1191,10 @@ void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup
       for (int j = 0; j < lanes; ++j) colourOut[j] = (colourOut[j] & 0x00FFFFFFu) | (alphaOut[j] & 0xFF000000u);
     }
     current = colourOut;
+  }
+  if (P.shader) {
+    RasteriserPShader_Run(P.shader, diffuse, programTextures, lanes, stageOut[0]);
+    current = stageOut[0];
   }
 
   if (P.fog) {

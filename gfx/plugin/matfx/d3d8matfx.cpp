@@ -8,13 +8,14 @@
 // following default-pipeline draw with the same texture then gets the
 // operations its binding implies, not the ones an effect left.
 //
-// The six pixel-shader programs are placeholders: version 1.0 token streams
-// that create valid shader objects (the paths that use them are chosen and
-// set up exactly as they would be) but carry no arithmetic; each names the
-// result it stands for.
+// The six pixel-shader programs are version 1.0 token streams. Each gives in
+// one pass what the blended passes without shaders give, so that a device
+// with shaders draws the same picture: every product is taken before its
+// sum is clamped, as the frame-buffer blends take them.
 #include "gfx/plugin/matfx/d3d8matfx.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -54,17 +55,74 @@ enum Shader {
     SHADER_BUMP_ENV_FB_OPAQUE_ENV,  // frame-buffer alpha, opaque environment texture
 };
 
-// Version 1.0, a comment token with the program's number, the end token.
-constexpr uint32_t kShaderVersion = 0xFFFF0100u;
-constexpr uint32_t kCommentOneWord = 0x0001FFFEu;
-constexpr uint32_t kEndToken = 0x0000FFFFu;
-const uint32_t kShaderTokens[MATFX_PIXEL_SHADER_COUNT][4] = {
-    {kShaderVersion, kCommentOneWord, SHADER_BUMP, kEndToken},
-    {kShaderVersion, kCommentOneWord, SHADER_ENV, kEndToken},
-    {kShaderVersion, kCommentOneWord, SHADER_ENV_NO_BASE, kEndToken},
-    {kShaderVersion, kCommentOneWord, SHADER_BUMP_ENV, kEndToken},
-    {kShaderVersion, kCommentOneWord, SHADER_BUMP_ENV_FB_ALPHA_ENV, kEndToken},
-    {kShaderVersion, kCommentOneWord, SHADER_BUMP_ENV_FB_OPAQUE_ENV, kEndToken},
+// ---- the pixel-shader programs ----
+
+// Tokens of a register as a destination (all channels, or the write mask)
+// and as a source (with a selector and a modifier).
+constexpr uint32_t Reg(uint32_t type, uint32_t number) { return D3DSP_TOKEN | type << D3DSP_REGTYPE_SHIFT | number; }
+constexpr uint32_t R0 = Reg(D3DSPR_TEMP, 0), R1 = Reg(D3DSPR_TEMP, 1), V0 = Reg(D3DSPR_INPUT, 0),
+                   C0 = Reg(D3DSPR_CONST, 0);
+constexpr uint32_t T(uint32_t n) { return Reg(D3DSPR_TEXTURE, n); }
+constexpr uint32_t Dst(uint32_t reg, uint32_t mask = D3DSP_WRITEMASK_ALL) { return reg | mask; }
+constexpr uint32_t Src(uint32_t reg, uint32_t selector = D3DSP_NOSWIZZLE, uint32_t modifier = D3DSPSM_NONE)
+{
+    return reg | selector | modifier << D3DSP_SRCMOD_SHIFT;
+}
+constexpr uint32_t RGB = D3DSP_WRITEMASK_COLOR, ALPHA = D3DSP_WRITEMASK_3, A = D3DSP_REPLICATEALPHA;
+constexpr uint32_t PAIRED = D3DSI_COISSUE;
+
+template <size_t... N>
+constexpr std::array<uint32_t, (N + ...)> Join(const std::array<uint32_t, N>&... parts)
+{
+    std::array<uint32_t, (N + ...)> out{};
+    size_t at = 0;
+    ((std::copy(parts.begin(), parts.end(), out.begin() + at), at += N), ...);
+    return out;
+}
+constexpr std::array<uint32_t, 1> kVersion = {D3DPS_VERSION_1_0}, kEnd = {D3DPS_END};
+
+// clang-format off
+constexpr std::array kTexBump = {D3DSIO_TEX, Dst(T(0)), D3DSIO_TEX, Dst(T(1))};
+constexpr std::array kTexEnv = {D3DSIO_TEX, Dst(T(2))};
+// b = t0 d (1 - t0.a) + t1 d t1.a, b.a = (t0.a + t1.a) d.a: the bumped
+// texture on its own coordinates darkened by its mask, and lightened on
+// the shifted ones.
+constexpr std::array kBumpMath = {
+    D3DSIO_MUL,          Dst(R0),        Src(T(0)), Src(V0),                      // r0 = t0 d
+    D3DSIO_MUL,          Dst(R1),        Src(T(1)), Src(V0),                      // r1 = t1 d
+    D3DSIO_MUL,          Dst(R0, RGB),   Src(R0),   Src(T(0), A, D3DSPSM_COMP),   // t0 d (1 - t0.a)
+    D3DSIO_ADD | PAIRED, Dst(R0, ALPHA), Src(R0),   Src(R1),                      // (t0.a + t1.a) d.a
+    D3DSIO_MAD,          Dst(R0, RGB),   Src(R1),   Src(T(1), A), Src(R0),        // + t1 d t1.a
+};
+
+// Indexed by Shader.
+constexpr auto kBump = Join(kVersion, kTexBump, kBumpMath, kEnd);
+// rgb = t0 d + t1 t1.a c0, a = t0.a d.a
+constexpr auto kEnv = Join(kVersion, kTexBump, std::array{
+    D3DSIO_MUL,          Dst(R0),        Src(T(0)), Src(V0),
+    D3DSIO_MUL,          Dst(R1, RGB),   Src(T(1)), Src(T(1), A),
+    D3DSIO_MAD,          Dst(R0, RGB),   Src(R1),   Src(C0), Src(R0)}, kEnd);
+// rgb = d + t0 t0.a c0, a = d.a
+constexpr auto kEnvNoBase = Join(kVersion, std::array{D3DSIO_TEX, Dst(T(0)),
+    D3DSIO_MUL,          Dst(R1, RGB),   Src(T(0)), Src(T(0), A),
+    D3DSIO_MOV | PAIRED, Dst(R0, ALPHA), Src(V0),
+    D3DSIO_MAD,          Dst(R0, RGB),   Src(R1),   Src(C0), Src(V0)}, kEnd);
+// b + t2 t2.a c0
+constexpr auto kBumpEnv = Join(kVersion, kTexBump, kTexEnv, kBumpMath, std::array{
+    D3DSIO_MUL,          Dst(R1, RGB),   Src(T(2)), Src(T(2), A),
+    D3DSIO_MAD,          Dst(R0, RGB),   Src(R1),   Src(C0), Src(R0)}, kEnd);
+// b + t2 t2.a b.a c0
+constexpr auto kBumpEnvAlphaEnv = Join(kVersion, kTexBump, kTexEnv, kBumpMath, std::array{
+    D3DSIO_MUL,          Dst(R1, RGB),   Src(T(2)), Src(T(2), A),
+    D3DSIO_MUL | PAIRED, Dst(R1, ALPHA), Src(R0),   Src(C0),                      // b.a c0
+    D3DSIO_MAD,          Dst(R0, RGB),   Src(R1),   Src(R1, A), Src(R0)}, kEnd);
+// b + t2 b.a c0
+constexpr auto kBumpEnvOpaqueEnv = Join(kVersion, kTexBump, kTexEnv, kBumpMath, std::array{
+    D3DSIO_MUL,          Dst(R1, RGB),   Src(T(2)), Src(C0),
+    D3DSIO_MAD,          Dst(R0, RGB),   Src(R1),   Src(R0, A), Src(R0)}, kEnd);
+// clang-format on
+const uint32_t* const kShaderTokens[MATFX_PIXEL_SHADER_COUNT] = {
+    kBump.data(), kEnv.data(), kEnvNoBase.data(), kBumpEnv.data(), kBumpEnvAlphaEnv.data(), kBumpEnvOpaqueEnv.data(),
 };
 
 constexpr uint32_t kMultiplyAddCap = 0x1000000;
@@ -250,7 +308,7 @@ bool FogOn(void)
 // ---- plain ----
 
 // uv: the texture-coordinate transform slot (types 5 and 6), or null.
-void RenderPlain(const D3D8MeshInstance& r, uint32_t flags, Texture* texture, const MatFXSlot* uv)
+void MatFX_RenderPlain(const D3D8MeshInstance& r, uint32_t flags, Texture* texture, const MatFXSlot* uv)
 {
     const bool textured = (flags & (GEOMETRY_TEXTURED | GEOMETRY_TEXTURED2)) != 0;
     BindStage0(textured ? texture : nullptr);
@@ -261,7 +319,7 @@ void RenderPlain(const D3D8MeshInstance& r, uint32_t flags, Texture* texture, co
     if (transform) StageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
 }
 
-void RenderPlainUntextured(const D3D8MeshInstance& r)
+void MatFX_RenderPlainUntextured(const D3D8MeshInstance& r)
 {
     SetBlend(r);
     D3D8_SetPixelShader(0);
@@ -360,12 +418,12 @@ bool EnvOnStage1(const D3D8MeshInstance& r, const MatFXEnv& env, uint32_t k)
     return true;
 }
 
-void RenderEnvMap(const D3D8MeshInstance& r, uint32_t flags, int32_t pass, Texture* base, const MatFXEnv& env,
-                  const MatFXSlot* uv)
+void MatFX_RenderEnvMap(const D3D8MeshInstance& r, uint32_t flags, int32_t pass, Texture* base, const MatFXEnv& env,
+                        const MatFXSlot* uv)
 {
     const uint32_t k = CoefficientByte(env.coefficient);
     if (k == 0 || !env.texture) {
-        if (pass == 0) RenderPlain(r, flags, base, uv);
+        if (pass == 0) MatFX_RenderPlain(r, flags, base, uv);
         return;
     }
     SetBlend(r);
@@ -491,12 +549,12 @@ void ShiftVertex(MatFXBumpVertex* out, uint32_t a, uint32_t b, uint32_t c, const
     v.v1 = v.v0 - Dot(binormal, l) * k;
 }
 
-void RenderBumpMap(const D3D8MeshInstance& r, uint32_t flags, Texture* base, const MatFXSlot& bumpSlot,
-                   const MatFXSlot* envSlot, const Matrix* objectToWorld)
+void MatFX_RenderBumpMap(const D3D8MeshInstance& r, uint32_t flags, Texture* base, const MatFXSlot& bumpSlot,
+                         const MatFXSlot* envSlot, const Matrix* objectToWorld)
 {
     Texture* bumped = bumpSlot.bump.bumpedTexture;
     if (!bumped && !HasAlpha(base)) {
-        RenderPlain(r, flags, base, nullptr);
+        MatFX_RenderPlain(r, flags, base, nullptr);
         return;
     }
     if (!r.vertexBuffer || r.numVertices == 0) return;
@@ -540,9 +598,13 @@ void RenderBumpMap(const D3D8MeshInstance& r, uint32_t flags, Texture* base, con
         Restore(alphaTest);
         D3D8_SetAlphaBlend(blendWas ? 1 : 0);
     } else {
+        // One opaque pass: the shader's alpha is the frame-buffer alpha, not
+        // a blend weight (a bumped texture on stage 0 would keep blending on).
         D3D8_SetAlphaBlend(0);
         const SavedState alphaTest = Override(D3DRS_ALPHATESTENABLE, 0);
-        D3D8_SetStageRaster(texture->raster, 1);
+        const SavedState blending = Override(D3DRS_ALPHABLENDENABLE, 0);
+        // The shifted set samples as the first: same filter and addressing.
+        D3D8_SetTexture(texture, 1);
         StageState(1, D3DTSS_TEXCOORDINDEX, 1);
         uint32_t shader = sDraw.shaders[SHADER_BUMP];
         if (env && CoefficientByte(env->coefficient) != 0 && sDraw.shaders[SHADER_BUMP_ENV]) {
@@ -562,6 +624,7 @@ void RenderBumpMap(const D3D8MeshInstance& r, uint32_t flags, Texture* base, con
             StageState(2, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_DISABLE);
             StageState(2, D3DTSS_TEXCOORDINDEX, 2);
         }
+        Restore(blending);
         Restore(alphaTest);
     }
     if (env && !envDrawn) {
@@ -570,7 +633,7 @@ void RenderBumpMap(const D3D8MeshInstance& r, uint32_t flags, Texture* base, con
         D3D8_SetVertexShader(r.vertexShader);
         D3D8_SetStreamSource(0, r.vertexBuffer, r.stride);
         if (r.indexBuffer) D3D8_SetIndices(r.indexBuffer, r.baseIndex);
-        RenderEnvMap(r, flags, 1, base, *env, nullptr);
+        MatFX_RenderEnvMap(r, flags, 1, base, *env, nullptr);
     }
 }
 
@@ -695,10 +758,11 @@ void CleanDualStages(void)
     StageState(1, D3DTSS_TEXCOORDINDEX, 1);
 }
 
-void RenderDual(const D3D8MeshInstance& r, uint32_t flags, Texture* base, const MatFXDual& dual, const MatFXSlot* uv)
+void MatFX_RenderDual(const D3D8MeshInstance& r, uint32_t flags, Texture* base, const MatFXDual& dual,
+                      const MatFXSlot* uv)
 {
     if (!dual.texture) {
-        RenderPlain(r, flags, base, uv);
+        MatFX_RenderPlain(r, flags, base, uv);
         return;
     }
     const bool textured = (flags & (GEOMETRY_TEXTURED | GEOMETRY_TEXTURED2)) != 0;
@@ -980,7 +1044,7 @@ void MatFX_AtomicRenderCallback(ResourceArenaEntry* entry, void* object, uint8_t
         D3D8_SetRenderState(D3DRS_TEXTUREFACTOR, 0xFF000000u);
         Stage0(D3DTSS_COLOROP, D3DTOP_SELECTARG2);
         Stage0(D3DTSS_COLORARG2, D3DTA_TFACTOR);
-        for (uint32_t i = 0; i < data->numMeshes; i++) RenderPlainUntextured(records[i]);
+        for (uint32_t i = 0; i < data->numMeshes; i++) MatFX_RenderPlainUntextured(records[i]);
         Stage0(D3DTSS_COLORARG2, D3DTA_DIFFUSE);
         RebindStage0();
         return;
@@ -997,13 +1061,13 @@ void MatFX_AtomicRenderCallback(ResourceArenaEntry* entry, void* object, uint8_t
         Texture* base = material ? material->texture : nullptr;
         const MatFXMaterialData* fx = material ? MatFX_GetMaterialData(material) : nullptr;
         switch (fx ? fx->effectType : MATFX_NONE) {
-        case MATFX_BUMPMAP: RenderBumpMap(r, flags, base, fx->slots[0], nullptr, world); break;
-        case MATFX_ENVMAP: RenderEnvMap(r, flags, 0, base, fx->slots[0].env, nullptr); break;
-        case MATFX_BUMPENVMAP: RenderBumpMap(r, flags, base, fx->slots[0], &fx->slots[1], world); break;
-        case MATFX_DUAL: RenderDual(r, flags, base, fx->slots[0].dual, nullptr); break;
-        case MATFX_DUALUVTRANSFORM: RenderDual(r, flags, base, fx->slots[1].dual, &fx->slots[0]); break;
-        case MATFX_UVTRANSFORM: RenderPlain(r, flags, base, &fx->slots[0]); break;
-        default: RenderPlain(r, flags, base, nullptr); break;
+        case MATFX_BUMPMAP: MatFX_RenderBumpMap(r, flags, base, fx->slots[0], nullptr, world); break;
+        case MATFX_ENVMAP: MatFX_RenderEnvMap(r, flags, 0, base, fx->slots[0].env, nullptr); break;
+        case MATFX_BUMPENVMAP: MatFX_RenderBumpMap(r, flags, base, fx->slots[0], &fx->slots[1], world); break;
+        case MATFX_DUAL: MatFX_RenderDual(r, flags, base, fx->slots[0].dual, nullptr); break;
+        case MATFX_DUALUVTRANSFORM: MatFX_RenderDual(r, flags, base, fx->slots[1].dual, &fx->slots[0]); break;
+        case MATFX_UVTRANSFORM: MatFX_RenderPlain(r, flags, base, &fx->slots[0]); break;
+        default: MatFX_RenderPlain(r, flags, base, nullptr); break;
         }
     }
     RebindStage0();

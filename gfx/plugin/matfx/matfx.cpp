@@ -86,7 +86,7 @@ void ClearSlot(MatFXSlot* slot)
     memset(slot, 0, sizeof(*slot));
 }
 
-void DestroyData(MatFXMaterialData* data)
+void MatFX_MaterialDataDestroy(MatFXMaterialData* data)
 {
     for (MatFXSlot& slot : data->slots) ClearSlot(&slot);
     memset(data, 0, sizeof(*data));
@@ -372,7 +372,7 @@ void* MaterialDestruct(void* m, int32_t, int32_t)
 {
     MatFXMaterialData*& data = Record((Material*)m);
     if (data) {
-        DestroyData(data);
+        MatFX_MaterialDataDestroy(data);
         FreeList_Free(sModule.records, data);
     }
     data = nullptr;
@@ -421,7 +421,7 @@ void SectorOn(void* sector, int32_t offset)
     Flag(sector, offset) = 1;
 }
 
-void* EngineOpen(void* engine, int32_t, int32_t)
+void* MatFX_EngineOpen(void* engine, int32_t, int32_t)
 {
     if (sModule.openCount == 0) {
         sModule.records = FreeList_CreateEx((int32_t)sizeof(MatFXMaterialData), kRecordsPerBlock, 4, 1, nullptr);
@@ -436,7 +436,7 @@ void* EngineOpen(void* engine, int32_t, int32_t)
     return engine;
 }
 
-void* EngineClose(void* engine, int32_t, int32_t)
+void* MatFX_EngineClose(void* engine, int32_t, int32_t)
 {
     if (--sModule.openCount == 0) {
         MatFX_ClosePipelines();
@@ -450,7 +450,7 @@ void* EngineClose(void* engine, int32_t, int32_t)
 
 int32_t MatFX_PluginAttach(void)
 {
-    const int32_t engine = Engine_RegisterPlugin(0, PLUGIN_MATFX, EngineOpen, EngineClose);
+    const int32_t engine = Engine_RegisterPlugin(0, PLUGIN_MATFX, MatFX_EngineOpen, MatFX_EngineClose);
     sModule.materialOffset = Material_RegisterPlugin((int32_t)sizeof(MatFXMaterialData*), PLUGIN_MATFX,
                                                      MaterialConstruct, MaterialDestruct, MatFX_MaterialCopy);
     const int32_t materialStream =
@@ -481,7 +481,8 @@ Material* MatFX_SetMaterialEffects(Material* material, uint32_t type)
         }
         memset(data, 0, sizeof(*data));
     }
-    if (type == MATFX_NONE || (data->effectType != MATFX_NONE && type != data->effectType)) DestroyData(data);
+    if (type == MATFX_NONE || (data->effectType != MATFX_NONE && type != data->effectType))
+        MatFX_MaterialDataDestroy(data);
     data->effectType = type;
     static const uint32_t kSlots[7][2] = {
         {MATFX_SLOT_EMPTY, MATFX_SLOT_EMPTY},      {MATFX_SLOT_BUMP, MATFX_SLOT_EMPTY},

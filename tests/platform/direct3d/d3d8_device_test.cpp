@@ -4,8 +4,10 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/direct3d/d3d8_test.h"
+#include "platform/direct3d/rasteriser_pshader.h"
 #include "tests/platform/direct3d/d3d8_fixture.h"
 
 namespace {
@@ -416,45 +418,50 @@ TEST_F(Device, PixelShadersAreNotSupportedButTheNullShaderIs) {
   EXPECT_LT(dev->SetVertexShader(0), 0);  // no position
 }
 
-TEST_F(Device, SwitchedOnPixelShadersAreKeptButNeverRun) {
+TEST_F(Device, SwitchedOnPixelShadersAreCreatedBoundAndDrawn) {
+  using namespace raster_test::ps;
   D3D8Answers a = SmallDesktop();
   a.pixelShaders = true;
   Make(a);
   D3DCAPS8 caps;
   dev->GetDeviceCaps(&caps);
   EXPECT_EQ(caps.PixelShaderVersion, D3D8_PIXEL_SHADER_VERSION);
-  const uint32_t ps11[2] = {0xFFFF0101u, 0x0000FFFFu}, ps14[2] = {0xFFFF0104u, 0x0000FFFFu},
-                 vs11[2] = {0xFFFE0101u, 0x0000FFFFu};
+  const uint32_t constant[] = {D3DPS_VERSION_1_1, D3DSIO_MOV, Dst(R(0)), Src(C(0)), D3DPS_END};  // r0 = c0
+  const uint32_t ps14[] = {0xFFFF0104u, D3DSIO_MOV, Dst(R(0)), Src(C(0)), D3DPS_END};
   uint32_t first = 0, second = 0, refused = 9;
   D3D8Test_StartRecording();
-  ASSERT_EQ(dev->CreatePixelShader(ps11, &first), D3D_OK);
+  ASSERT_EQ(dev->CreatePixelShader(constant, &first), D3D_OK);
   D3D8Test_StopRecording();
   EXPECT_NE(std::string(D3D8Test_Recording()).find("CreatePixelShader(0xffff0101) = 0x0 " + std::to_string(first)),
             std::string::npos)
       << D3D8Test_Recording();
-  ASSERT_EQ(dev->CreatePixelShader(ps11, &second), D3D_OK);
+  ASSERT_EQ(dev->CreatePixelShader(constant, &second), D3D_OK);
   EXPECT_NE(first, 0u);
   EXPECT_NE(second, first);
-  // A version above 1.1 or a vertex shader's token is refused.
   EXPECT_EQ(dev->CreatePixelShader(ps14, &refused), D3DERR_INVALIDCALL);
   EXPECT_EQ(refused, 0u);
-  EXPECT_EQ(dev->CreatePixelShader(vs11, &refused), D3DERR_INVALIDCALL);
   EXPECT_EQ(dev->CreatePixelShader(nullptr, &refused), D3DERR_INVALIDCALL);
   D3D8Test_InjectFault(D3D8_FAULT_CREATESHADER, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
-  EXPECT_EQ(dev->CreatePixelShader(ps11, &refused), D3DERR_OUTOFVIDEOMEMORY);
+  EXPECT_EQ(dev->CreatePixelShader(constant, &refused), D3DERR_OUTOFVIDEOMEMORY);
   EXPECT_EQ(refused, 0u);
 
-  // A draw with a shader bound is refused; with shader 0 it draws.
+  // The bound shader colours the draw with the constants of the moment;
+  // deleting it unbinds it, and a deleted handle is unknown.
   IDirect3DVertexBuffer8* vb = BindVertices(dev, 3);
+  dev->SetRenderState(D3DRS_ZENABLE, 0);
+  const float red[4] = {1, 0, 0, 1}, green[4] = {0, 1, 0, 1};
+  EXPECT_EQ(dev->SetPixelShaderConstant(0, red, 1), D3D_OK);
+  EXPECT_EQ(dev->SetPixelShaderConstant(7, red, 2), D3DERR_INVALIDCALL);  // past c7
   ASSERT_EQ(dev->BeginScene(), D3D_OK);
   EXPECT_EQ(dev->SetPixelShader(second), D3D_OK);
-  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->SetPixelShader(0), D3D_OK);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
-  // Deleting the bound shader unbinds it; a deleted handle is unknown.
-  EXPECT_EQ(dev->SetPixelShader(second), D3D_OK);
+  EXPECT_EQ(dev->SetPixelShaderConstant(0, green, 1), D3D_OK);
+  EXPECT_EQ(Pixel32(Back(), 1, 1) & 0xFFFFFFu, 0xFF0000u);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+  EXPECT_EQ(Pixel32(Back(), 1, 1) & 0xFFFFFFu, 0x00FF00u);
   EXPECT_EQ(dev->DeletePixelShader(second), D3D_OK);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+  EXPECT_EQ(Pixel32(Back(), 1, 1) & 0xFFFFFFu, 0xFFFFFFu);  // the stages again: white vertices
   EXPECT_EQ(dev->SetPixelShader(second), D3DERR_INVALIDCALL);
   EXPECT_EQ(dev->DeletePixelShader(second), D3DERR_INVALIDCALL);
   EXPECT_EQ(dev->DeletePixelShader(0), D3DERR_INVALIDCALL);
@@ -466,8 +473,89 @@ TEST_F(Device, SwitchedOnPixelShadersAreKeptButNeverRun) {
   ASSERT_EQ(dev->DeletePixelShader(first), D3D_OK);
   EXPECT_EQ(dev->Reset(&pp), D3D_OK);
   uint32_t again = 0;
-  ASSERT_EQ(dev->CreatePixelShader(ps11, &again), D3D_OK);
+  ASSERT_EQ(dev->CreatePixelShader(constant, &again), D3D_OK);
   EXPECT_GT(again, second);  // handles are never reused
+}
+
+// Streams the check refuses, each in an allocation of its own size, so that
+// a read past its end token shows under the sanitizers; streams without an
+// end token go to the compiler with their length. Beside them, streams at
+// the edges of what it accepts.
+TEST_F(Device, MalformedPixelShadersAreRefused) {
+  using namespace raster_test::ps;
+  D3D8Answers a = SmallDesktop();
+  a.pixelShaders = true;
+  Make(a);
+  constexpr uint32_t V10 = D3DPS_VERSION_1_0, V11 = D3DPS_VERSION_1_1, END = D3DPS_END, MOV = D3DSIO_MOV,
+                     TEX = D3DSIO_TEX, CO = D3DSI_COISSUE;
+  const uint32_t r0 = Dst(R(0)), v0 = Src(V(0));
+  auto repeat = [&](int n, std::vector<uint32_t> one) {
+    std::vector<uint32_t> out = {V10};
+    for (int i = 0; i < n; ++i) out.insert(out.end(), one.begin(), one.end());
+    out.push_back(END);
+    return out;
+  };
+  struct Case {
+    const char* what;
+    std::vector<uint32_t> tokens;
+  };
+  const Case refused[] = {
+      {"version 1.4", {0xFFFF0104u, MOV, r0, v0, END}},
+      {"a vertex shader's version", {0xFFFE0101u, MOV, r0, v0, END}},
+      {"dp3", {V10, 8, r0, v0, v0, END}},
+      {"a comment", {V10, 0x0001FFFEu, 0, MOV, r0, v0, END}},
+      {"tex after arithmetic", {V10, MOV, r0, v0, TEX, Dst(T(0)), END}},
+      {"tex twice", {V10, TEX, Dst(T(0)), TEX, Dst(T(0)), MOV, r0, Src(T(0)), END}},
+      {"tex of r0", {V10, TEX, r0, END}},
+      {"tex t4", {V10, TEX, Dst(T(4)), MOV, r0, v0, END}},
+      {"tex .rgb", {V10, TEX, Dst(T(0), RGB), MOV, r0, v0, END}},
+      {"co-issued tex", {V10, TEX | CO, Dst(T(0)), MOV, r0, v0, END}},
+      {"t1 never sampled", {V10, MOV, r0, Src(T(1)), END}},
+      {"r1 read before it is written", {V10, MOV, r0, Src(R(1)), END}},
+      {"r0 never written", {V10, MOV, Dst(R(1)), v0, END}},
+      {"v0 written", {V10, MOV, Dst(V(0)), v0, MOV, r0, v0, END}},
+      {"c0 written", {V10, MOV, Dst(C(0)), v0, MOV, r0, v0, END}},
+      {"r2", {V10, MOV, Dst(R(2)), v0, MOV, r0, v0, END}},
+      {"c8", {V10, MOV, r0, Src(C(8)), END}},
+      {"write mask .rg", {V10, MOV, Dst(R(0), 0x00030000u), v0, END}},
+      {"selector .g", {V10, MOV, r0, Src(V(0), 0x00550000u), END}},
+      {"selector .b in 1.0", {V10, MOV, r0, Src(V(0), D3DSP_REPLICATEBLUE), END}},
+      {"source modifier x2", {V10, MOV, r0, Src(V(0), D3DSP_NOSWIZZLE, 7), END}},
+      {"result shift x8", {V10, MOV, Dst(R(0), D3DSP_WRITEMASK_ALL, 3u << 24), v0, END}},
+      {"unknown result modifier", {V10, MOV, Dst(R(0), D3DSP_WRITEMASK_ALL, 0x00200000u), v0, END}},
+      {"co-issue first", {V10, MOV | CO, Dst(R(0), ALPHA), v0, MOV, Dst(R(0), RGB), v0, END}},
+      {"co-issued pair both .rgb", {V10, MOV, Dst(R(0), RGB), v0, MOV | CO, Dst(R(0), RGB), v0, END}},
+      {"three co-issued",
+       {V10, MOV, Dst(R(0), RGB), v0, MOV | CO, Dst(R(0), ALPHA), v0, MOV | CO, Dst(R(1), ALPHA), v0, END}},
+      {"nine arithmetic slots", repeat(9, {MOV, r0, v0})},
+      {"a wrong length", {V10, MOV | 3u << D3DSI_INSTLENGTH_SHIFT, r0, v0, END}},
+      {"control bits", {V10, MOV | 1u << 16, r0, v0, END}},
+      {"a parameter where an instruction belongs", {V10, r0, END}},
+      {"an instruction cut short by the end", {V10, D3DSIO_MAD, r0, v0, END}},
+  };
+  for (const Case& c : refused) {
+    uint32_t handle = 9;
+    EXPECT_EQ(dev->CreatePixelShader(c.tokens.data(), &handle), D3DERR_INVALIDCALL) << c.what;
+    EXPECT_EQ(handle, 0u) << c.what;
+  }
+  const std::vector<uint32_t> unterminated[] = {{}, {V10}, {V10, MOV, r0, v0}, {V10, D3DSIO_MAD, r0, v0}};
+  for (const std::vector<uint32_t>& tokens : unterminated) {
+    RasteriserPShader program;
+    const char* reason = nullptr;
+    EXPECT_EQ(RasteriserPShader_Compile(tokens.data(), tokens.size(), &program, &reason), 0) << tokens.size();
+    EXPECT_NE(reason, nullptr);
+  }
+  const Case accepted[] = {
+      {"eight co-issued pairs", repeat(8, {MOV, Dst(R(0), RGB), v0, MOV | CO, Dst(R(0), ALPHA), v0})},
+      {"lengths given",
+       {V10, TEX | 1u << D3DSI_INSTLENGTH_SHIFT, Dst(T(0)), MOV | 2u << D3DSI_INSTLENGTH_SHIFT, r0, Src(T(0)), END}},
+      {"selector .b in 1.1", {V11, MOV, r0, Src(V(0), D3DSP_REPLICATEBLUE), END}},
+  };
+  for (const Case& c : accepted) {
+    uint32_t handle = 0;
+    EXPECT_EQ(dev->CreatePixelShader(c.tokens.data(), &handle), D3D_OK) << c.what;
+    EXPECT_EQ(dev->DeletePixelShader(handle), D3D_OK) << c.what;
+  }
 }
 
 TEST_F(Device, LostDeviceWalksLostThenNotResetUntilAResetSucceeds) {

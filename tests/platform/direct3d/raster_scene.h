@@ -97,6 +97,25 @@ inline D3DMATRIX LookAt(const float* eye, const float* at) {
   return m;
 }
 
+// Pixel-shader tokens: registers, destinations (write mask and result
+// bits) and sources (selector and modifier).
+namespace ps {
+constexpr uint32_t Reg(uint32_t type, uint32_t n) { return D3DSP_TOKEN | type << D3DSP_REGTYPE_SHIFT | n; }
+constexpr uint32_t R(uint32_t n) { return Reg(D3DSPR_TEMP, n); }
+constexpr uint32_t T(uint32_t n) { return Reg(D3DSPR_TEXTURE, n); }
+constexpr uint32_t V(uint32_t n) { return Reg(D3DSPR_INPUT, n); }
+constexpr uint32_t C(uint32_t n) { return Reg(D3DSPR_CONST, n); }
+constexpr uint32_t Dst(uint32_t reg, uint32_t mask = D3DSP_WRITEMASK_ALL, uint32_t result = 0) {
+  return reg | mask | result;
+}
+constexpr uint32_t Src(uint32_t reg, uint32_t selector = D3DSP_NOSWIZZLE, uint32_t modifier = D3DSPSM_NONE) {
+  return reg | selector | modifier << D3DSP_SRCMOD_SHIFT;
+}
+constexpr uint32_t RGB = D3DSP_WRITEMASK_COLOR, ALPHA = D3DSP_WRITEMASK_3;
+constexpr uint32_t SAT = D3DSPDM_SATURATE, X2 = 1u << D3DSP_DSTSHIFT_SHIFT, X4 = 2u << D3DSP_DSTSHIFT_SHIFT,
+                   D2 = 15u << D3DSP_DSTSHIFT_SHIFT;
+}  // namespace ps
+
 // The layout the device decodes for `fvf` (a format the device draws).
 inline D3D8VertexLayout LayoutOf(uint32_t fvf) {
   D3D8VertexLayout l{};

@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cfenv>
 
 #include "platform/direct3d/rasteriser.h"
@@ -377,11 +378,75 @@ void PretransformedOverlayOverAFoggedSceneIsNotFogged(Scene& s) {
   EXPECT_EQ(s.Pixel(30, 20), 0xFFFF2020u);
 }
 
+// A pixel shader on a lit, fogged sphere: a bilinear checker on the mesh's
+// coordinates and a map on camera-space normals mixed by the checker's
+// alpha, with modifiers the stages have no operation for; then a second
+// program blended over the floor. The stages' own operations say nothing.
+void PixelShadersOnALitFoggedMeshWithTwoTextures(Scene& s) {
+  using namespace ps;
+  s.Clear(0xFF405060);
+  Camera(s, 0, 1.2f, -3.5f, 0, 0, 0);
+  s.RS(D3DRS_FOGENABLE, 1);
+  s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+  s.RS(D3DRS_FOGCOLOR, 0xFF405060);
+  s.RS(D3DRS_FOGSTART, FloatBits(2.0f));
+  s.RS(D3DRS_FOGEND, FloatBits(9.0f));
+  s.RS(D3DRS_LIGHTING, 1);
+  s.RS(D3DRS_AMBIENT, 0xFF404040u);
+  D3DLIGHT8 lights[2];
+  SetupLights(s, lights);
+  Texture checker = Checker(s, 16, 2, 0xFFE0C080u, 0x40306090u);
+  Texture map(s, 32, 32, D3DFMT_X8R8G8B8, 1);
+  map.Fill(0, [](int x, int y) { return 0xFF000000u | uint32_t(x * 8) << 16 | uint32_t(y * 8) << 8 | 0x60u; });
+  s.dev->SetTexture(0, checker.tex);
+  s.dev->SetTexture(1, map.tex);
+  for (uint32_t stage = 0; stage < 2; ++stage) {
+    s.TSS(stage, D3DTSS_COLOROP, D3DTOP_DISABLE);
+    s.TSS(stage, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+    s.TSS(stage, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+  }
+  s.TSS(1, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
+  s.TSS(1, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+  D3DMATRIX m = Identity();
+  m.m[0][0] = 0.5f, m.m[1][1] = -0.5f, m.m[3][0] = 0.5f, m.m[3][1] = 0.5f;
+  s.TextureMatrix(1, m);
+  const float constants[2][4] = {{0.9f, 0.2f, 0.1f, 0.5f}, {0.25f, 0.5f, 0.75f, 1.0f}};
+  s.dev->SetPixelShaderConstant(0, constants, 2);
+  // clang-format off
+  const uint32_t sphere[] = {D3DPS_VERSION_1_1, D3DSIO_TEX, Dst(T(0)), D3DSIO_TEX, Dst(T(1)),
+      D3DSIO_LRP, Dst(R(1)), Src(T(0), D3DSP_REPLICATEALPHA), Src(T(0)), Src(T(1)),  // checker over the map
+      D3DSIO_MUL, Dst(R(0), RGB, X2), Src(R(1)), Src(V(0)),                          // lit, doubled
+      D3DSIO_ADD | D3DSI_COISSUE, Dst(R(0), ALPHA), Src(T(1), D3DSP_REPLICATEBLUE),
+                                  Src(C(0), D3DSP_NOSWIZZLE, D3DSPSM_BIAS),
+      D3DSIO_MAD, Dst(R(0), RGB, SAT), Src(T(1), D3DSP_NOSWIZZLE, D3DSPSM_SIGN), Src(C(1)), Src(R(0)),
+      D3DPS_END};
+  const uint32_t floor[] = {D3DPS_VERSION_1_0, D3DSIO_TEX, Dst(T(0)),
+      D3DSIO_MUL, Dst(R(0), RGB, D2), Src(T(0), D3DSP_NOSWIZZLE, D3DSPSM_COMP), Src(V(0)),
+      D3DSIO_MOV | D3DSI_COISSUE, Dst(R(0), ALPHA), Src(C(0)),
+      D3DPS_END};
+  // clang-format on
+  uint32_t sphereShader = 0, floorShader = 0;
+  ASSERT_EQ(s.dev->CreatePixelShader(sphere, &sphereShader), D3D_OK);
+  ASSERT_EQ(s.dev->CreatePixelShader(floor, &floorShader), D3D_OK);
+  s.dev->SetPixelShader(sphereShader);
+  s.World(RotationY(0.4f));
+  DrawMesh(s, Sphere(1.0f, 16, 24, true));
+  s.dev->SetPixelShader(floorShader);
+  s.RS(D3DRS_ALPHABLENDENABLE, 1);
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  s.World(Translation(0, -0.8f, 0));
+  DrawMesh(s, Floor(4, 8, 4));
+  s.dev->SetPixelShader(0);
+  s.dev->DeletePixelShader(sphereShader);
+  s.dev->DeletePixelShader(floorShader);
+}
 
 struct GoldenScene {
   const char* image;  // golden/<image>.png
   int width, height;
   void (*draw)(Scene&);
+  void (*tweak)(D3D8Answers*) = nullptr;  // other device answers
 };
 
 const GoldenScene kGoldenScenes[] = {
@@ -394,6 +459,8 @@ const GoldenScene kGoldenScenes[] = {
     {"texgen", 160, 80, CameraSpaceNormalAndReflectionTexgenWithTextureTransform},
     {"twopass", 96, 96, TwoPassEffectOnEqualDepth},
     {"overlay", 128, 96, PretransformedOverlayOverAFoggedSceneIsNotFogged},
+    {"pixel_shaders", 128, 96, PixelShadersOnALitFoggedMeshWithTwoTextures,
+     [](D3D8Answers* a) { a->pixelShaders = true; }},
 };
 
 void PrintTo(const GoldenScene& g, std::ostream* out) { *out << g.image; }
@@ -402,7 +469,7 @@ class RasterGolden : public ::testing::TestWithParam<GoldenScene> {};
 
 TEST_P(RasterGolden, SceneMatchesItsGoldenImage) {
   const GoldenScene& g = GetParam();
-  Scene s(g.width, g.height);
+  Scene s(g.width, g.height, D3DFMT_X8R8G8B8, D3DFMT_D24X8, g.tweak);
   g.draw(s);
   EXPECT_EQ(MatchGolden(s, g.image), "");
 }
@@ -978,6 +1045,101 @@ TEST(RasterRules, CombinerOperationsArgumentsAndSecondStage) {
   }
 }
 
+// Each row runs after tex t0, tex t1 on 1 x 1 textures; `want` gives a
+// channel (0 red .. 3 alpha, values 0..1) of r0 before the final clamp. The
+// stages' operations are disabled: the program alone colours the pixel.
+TEST(RasterRules, PixelShaderInstructionsModifiersAndCoIssue) {
+  using namespace ps;
+  Scene s(4, 4, D3DFMT_X8R8G8B8, D3DFMT_D24X8, [](D3D8Answers* a) { a->pixelShaders = true; });
+  s.RS(D3DRS_ZENABLE, 0);
+  Texture t0(s, 1, 1, D3DFMT_A8R8G8B8, 1), t1(s, 1, 1, D3DFMT_A8R8G8B8, 1);
+  const uint32_t T0 = 0x80FF4020u, T1 = 0x40204080u, D = 0xFF808060u;
+  t0.Fill(0, [&](int, int) { return T0; });
+  t1.Fill(0, [&](int, int) { return T1; });
+  s.dev->SetTexture(0, t0.tex);
+  s.dev->SetTexture(1, t1.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
+  const float c0[4] = {0.25f, 0.5f, 0.75f, 0.6f};
+  s.dev->SetPixelShaderConstant(0, c0, 1);
+  using Want = double (*)(const double* t0, const double* t1, const double* d, const double* c, int ch);
+  struct Case {
+    const char* what;
+    std::vector<uint32_t> math;
+    Want want;
+  };
+  const uint32_t r0 = Dst(R(0)), r1 = Dst(R(1)), a = D3DSP_REPLICATEALPHA, b = D3DSP_REPLICATEBLUE,
+                 none = D3DSP_NOSWIZZLE;
+  const Case cases[] = {
+      {"mov v0",
+       {D3DSIO_MOV, r0, Src(V(0))},
+       [](const double*, const double*, const double* d, const double*, int ch) { return d[ch]; }},
+      {"add, saturated",
+       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, SAT), Src(T(0)), Src(T(1))},
+       [](const double* t0, const double* t1, const double*, const double*, int ch) { return t0[ch] + t1[ch]; }},
+      {"mad with c0",
+       {D3DSIO_MAD, r0, Src(T(0)), Src(C(0)), Src(V(0))},
+       [](const double* t0, const double*, const double* d, const double* c, int ch) {
+         return t0[ch] * c[ch] + d[ch];
+       }},
+      {"lrp by t0.a",
+       {D3DSIO_LRP, r0, Src(T(0), a), Src(T(1)), Src(V(0))},
+       [](const double* t0, const double* t1, const double* d, const double*, int ch) {
+         return t0[3] * t1[ch] + (1 - t0[3]) * d[ch];
+       }},
+      {"1 - x and x4",
+       {D3DSIO_MUL, Dst(R(0), D3DSP_WRITEMASK_ALL, X4), Src(T(0), none, D3DSPSM_COMP), Src(T(1))},
+       [](const double* t0, const double* t1, const double*, const double*, int ch) {
+         return std::min(1.0, 4 * (1 - t0[ch]) * t1[ch]);
+       }},
+      {"bias, negated, x2",
+       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, X2), Src(T(0), none, D3DSPSM_BIAS), Src(T(1), none, D3DSPSM_NEG)},
+       [](const double* t0, const double* t1, const double*, const double*, int ch) {
+         return 2 * (t0[ch] - 0.5 - t1[ch]);
+       }},
+      {"bx2, negated bx2, halved",
+       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, D2), Src(T(0), none, D3DSPSM_SIGN),
+        Src(V(0), none, D3DSPSM_SIGNNEG)},
+       [](const double* t0, const double*, const double* d, const double*, int ch) {
+         return (2 * (t0[ch] - 0.5) - 2 * (d[ch] - 0.5)) / 2;
+       }},
+      // Values between instructions are held in [-1, 1].
+      {"intermediate clamp",
+       {D3DSIO_ADD, r1, Src(T(0)), Src(V(0)), D3DSIO_ADD, r0, Src(R(1)), Src(V(0), none, D3DSPSM_NEG)},
+       [](const double* t0, const double*, const double* d, const double*, int ch) {
+         return std::min(1.0, t0[ch] + d[ch]) - d[ch];
+       }},
+      // The alpha half of a pair reads r1.b as it was before the pair.
+      {"co-issue",
+       {D3DSIO_MOV, r1, Src(T(0)), D3DSIO_MOV, Dst(R(1), RGB), Src(T(1)), D3DSIO_MOV | D3DSI_COISSUE, Dst(R(1), ALPHA),
+        Src(R(1), b), D3DSIO_MOV, r0, Src(R(1), a)},
+       [](const double* t0, const double*, const double*, const double*, int) { return t0[2]; }},
+      // Alpha reads blue after blue was written by the same instruction.
+      {"a selector over its own result",
+       {D3DSIO_MOV, r1, Src(T(0)), D3DSIO_ADD, r1, Src(R(1)), Src(R(1), b), D3DSIO_MOV, r0, Src(R(1), a)},
+       [](const double* t0, const double*, const double*, const double*, int) { return std::min(1.0, t0[3] + t0[2]); }},
+  };
+  auto channels = [](uint32_t c, double* out) {
+    for (int ch = 0; ch < 4; ++ch) out[ch] = ((c >> (ch == 3 ? 24 : 16 - 8 * ch)) & 255) / 255.0;
+  };
+  double vt0[4], vt1[4], vd[4], vc[4] = {c0[0], c0[1], c0[2], c0[3]};
+  channels(T0, vt0), channels(T1, vt1), channels(D, vd);
+  for (const Case& c : cases) {
+    std::vector<uint32_t> tokens = {D3DPS_VERSION_1_1, D3DSIO_TEX, Dst(T(0)), D3DSIO_TEX, Dst(T(1))};
+    tokens.insert(tokens.end(), c.math.begin(), c.math.end());
+    tokens.push_back(D3DPS_END);
+    uint32_t shader = 0;
+    ASSERT_EQ(s.dev->CreatePixelShader(tokens.data(), &shader), D3D_OK) << c.what;
+    s.dev->SetPixelShader(shader);
+    Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, D);
+    const uint32_t got = s.Pixel(2, 2);
+    double rgb[4];
+    channels(got, rgb);
+    for (int ch = 0; ch < 3; ++ch)
+      EXPECT_NEAR(rgb[ch] * 255, std::clamp(c.want(vt0, vt1, vd, vc, ch), 0.0, 1.0) * 255, 1.0) << c.what << " " << ch;
+    s.dev->SetPixelShader(0);
+    s.dev->DeletePixelShader(shader);
+  }
+}
 
 // ---- deferred drawing: threads and flush points -------------------------------
 
@@ -1029,7 +1191,7 @@ struct Picture {
 
 Picture DrawAt(int threads, const GoldenScene& g) {
   Threads t(threads);
-  Scene s(g.width, g.height);
+  Scene s(g.width, g.height, D3DFMT_X8R8G8B8, D3DFMT_D24X8, g.tweak);
   g.draw(s);
   return {s.ColourBytes(), s.DepthBytes()};
 }

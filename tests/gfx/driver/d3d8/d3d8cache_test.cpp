@@ -315,10 +315,10 @@ TEST_F(DeviceCacheTest, PixelShadersThatCannotBeCreatedHandOutNothing)
     EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
 }
 
-// A version 1.1 pixel shader: the version token and the end token.
-const uint32_t kShader[2] = {0xFFFF0101, 0x0000FFFF};
+// A version 1.1 pixel shader: mov r0, v0.
+const uint32_t kShader[5] = {0xFFFF0101, 0x00000001, 0x800F0000, 0x90E40000, 0x0000FFFF};
 
-// A device that accepts pixel shaders (it keeps them but never runs them).
+// A device that accepts pixel shaders.
 class PixelShaderTest : public D3D8DriverTest {
 protected:
     void SetUp() override

@@ -498,11 +498,11 @@ TEST_F(HardwareResetTest, RestoreStopsAtTheFirstFailingStepAndIsRetried)
     D3D8_DestroyDynamicVertexBuffer(mine);
 }
 
-// A device that keeps pixel shaders (never running them), so that the reset
-// path has shaders to delete and re-create for their owners.
+// A device that keeps pixel shaders, so that the reset path has shaders to
+// delete and re-create for their owners.
 class PixelShaderResetTest : public CameraUpdateTest {
 protected:
-    const uint32_t shader[2] = {0xFFFF0101, 0x0000FFFF};
+    const uint32_t shader[5] = {0xFFFF0101, 0x00000001, 0x800F0000, 0x90E40000, 0x0000FFFF};  // mov r0, v0
     void SetUp() override
     {
         answers.pixelShaders = true;

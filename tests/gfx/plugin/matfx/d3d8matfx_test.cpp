@@ -250,8 +250,8 @@ TEST_F(MatFXNoShaderTest, WithoutPixelShaderSupportNoShaderIsEverMade)
     EXPECT_EQ(Count(Calls({a}), "PixelShader("), 1);  // only the mesh's SetPixelShader(0)
 }
 
-// Shaders are made for their bookkeeping: the paths that use them are set up
-// and their draws issued (the stand-in refuses to draw with a shader bound).
+// The six shaders are made when the device has them, and an environment
+// whose texture has alpha draws once through one.
 TEST_F(MatFXShaderTest, SixShadersAreMadeAndAnEnvironmentWithAlphaGoesThroughOne)
 {
     EXPECT_EQ(Count(startCalls, "CreatePixelShader(0xffff0100) = 0x0"), 6);

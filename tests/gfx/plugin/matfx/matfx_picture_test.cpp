@@ -1,7 +1,7 @@
 // Pictures of every material effect against golden images. Environment and
 // dual-texture scenes are drawn on the stand-in's one-stage device (two
-// passes) and on a full-capability one (single passes): both must match the
-// one golden, so the two ways of drawing agree. White vertex colours and no
+// passes), on a full-capability one (single passes) and on one with pixel
+// shaders: all must match the one golden, so the ways of drawing agree. White vertex colours and no
 // lighting keep them comparable (the multiplying two-pass pairs apply the
 // diffuse colour twice). Flat quads of one colour are checked against
 // values worked out by hand.
@@ -16,13 +16,16 @@ namespace {
 constexpr uint32_t kTextured = GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT | GEOMETRY_TEXTURED;
 constexpr uint32_t kUntextured = GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT;
 
-class MatFXPictureTest : public MatFXSceneTest, public ::testing::WithParamInterface<bool> {
+enum Device { MINIMAL, FULL, SHADERS };  // SHADERS: full capabilities and pixel shaders
+
+class MatFXPictureTest : public MatFXSceneTest, public ::testing::WithParamInterface<Device> {
 protected:
     bool full = false;
     void SetUp() override
     {
-        full = GetParam();
+        full = GetParam() != MINIMAL;
         if (full) FullCaps();
+        answers.pixelShaders = GetParam() == SHADERS;
         MatFXSceneTest::SetUp();
     }
     std::string Golden(const std::vector<uint32_t>& pixels, const char* name)
@@ -124,8 +127,59 @@ TEST_P(MatFXPictureTest, EveryDualBlendPairWithAndWithoutABase)
     EXPECT_EQ(Golden(Draw(atomics), "matfx_dual"), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(OneAndThreeStages, MatFXPictureTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Full" : "Minimal"; });
+// Bump maps, and environments whose textures have alpha: each of the six
+// pixel-shader programs draws one of the upper quads (bump, bump and
+// environment, environment over a base and alone, the two frame-buffer-alpha
+// kinds of bump and environment) what the blended passes draw. The bump
+// masks are at least half, so the frame-buffer alpha (their sum) is 1 there.
+// Flat quads with masks of a quarter follow: with shaders their environment
+// is added at half strength.
+TEST_P(MatFXPictureTest, BumpMapsAndEnvironmentsWithAlphaDrawAlikeWithAndWithoutPixelShaders)
+{
+    Texture* base = Pattern(16, 4, 0xFFC08040u, 0xFF406080u);
+    Texture* env = Pattern(16, 2, 0xC02060C0u, 0x50E0C040u, true);
+    Texture* opaqueEnv = Pattern(16, 4, 0xFF2060C0u, 0xFFE0C040u);
+    Texture* bumpBase = Pattern(16, 2, 0xFFB09070u, 0x80B09070u, true);
+    auto bump = [&](Texture* b, Texture* e, uint32_t fbAlpha, float coefficient) {
+        Material* m = NewMaterial(b, e ? MATFX_BUMPENVMAP : MATFX_BUMPMAP);
+        MatFX_SetBumpMapTexture(m, nullptr);
+        MatFX_SetBumpMapCoefficient(m, 1.5f);
+        if (e) MatFX_SetEnvMap(m, e, nullptr, fbAlpha, coefficient);
+        return m;
+    };
+    Material* upper[] = {bump(bumpBase, nullptr, 0, 0),    bump(bumpBase, opaqueEnv, 0, 0.5f),
+                         Env(base, env, 0.8f, nullptr, 1), Env(nullptr, env, 0.8f, nullptr, 1),
+                         bump(bumpBase, env, 1, 0.7f),     bump(bumpBase, opaqueEnv, 1, 0.7f)};
+    for (int i = 0; i < 6; i++)
+        Add(upper[i], 3.2f - 3.2f * (float)(i % 3), i < 3 ? 1.45f : -1.45f, 6, i == 3 ? kUntextured : kTextured, 8,
+            2.6f, true);
+    for (Atomic* a : atomics) Tint(a, RGBA{96, 96, 96, 255});
+    EXPECT_EQ(Golden(Draw(atomics), "matfx_bump_env_alpha"), "");
+    if (GetParam() == SHADERS) {
+        // Each of the six programs drew.
+        const std::string calls = Calls(atomics);
+        for (int handle = 1; handle <= 6; handle++)
+            EXPECT_NE(Count(calls, "SetPixelShader(" + std::to_string(handle) + ")"), 0) << handle;
+    }
+    // B = (128, 96, 64) with mask 0x40, E = (64, 128, 192), opaque or with alpha 0x80.
+    Texture* flatBump = Solid(0x40806040u, true);
+    Atomic* opaque = Add(bump(flatBump, Solid(0xFF4080C0u), 1, 1.0f), 1.5f, 0, 9, kTextured);
+    Atomic* alpha = Add(bump(flatBump, Solid(0x804080C0u, true), 1, 1.0f), -1.5f, 0, 9, kTextured);
+    const std::vector<uint32_t> p = Draw({opaque, alpha});
+    // b = B, b.a = 2 x 0x40: B + E b.a (opaque), B + E 0x80 b.a (alpha);
+    // without shaders B + E and B + E 0x80.
+    const bool shaders = GetParam() == SHADERS;
+    const int e1 = shaders ? 128 : 255, e2 = shaders ? 64 : 128;
+    ExpectColour(PixelAt(p, 1.5f, 0, 9), 128 + 64 * e1 / 255, 96 + 128 * e1 / 255, 64 + 192 * e1 / 255,
+                 "frame-buffer alpha, opaque environment");
+    ExpectColour(PixelAt(p, -1.5f, 0, 9), 128 + 64 * e2 / 255, 96 + 128 * e2 / 255, 64 + 192 * e2 / 255,
+                 "frame-buffer alpha, environment with alpha");
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, MatFXPictureTest, ::testing::Values(MINIMAL, FULL, SHADERS),
+                         [](const ::testing::TestParamInfo<Device>& info) {
+                             return info.param == SHADERS ? "Shaders" : info.param == FULL ? "Full" : "Minimal";
+                         });
 
 // Effects that have one way of drawing on the stand-in.
 class MatFXSinglePictureTest : public MatFXSceneTest {};
