@@ -181,6 +181,8 @@ struct FrontEndLevelSelect {
 struct FrontEndModelScreen {
     Node* root;        // owned
     Node* model;       // owned (ControllerOptions2, SoundOptions)
+    Node* camera;      // owned: the screen's own camera, which the model is drawn from
+    float aim[3];      // the world point the camera looks at
     Node* parents[8];  // the animations' nodes' former parents
     Node* buttons[9];  // "Move", "Action_1".., of the first animation's scene
     QuadBatch* batch;  // owned

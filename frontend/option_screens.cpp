@@ -5,8 +5,10 @@
 #include <cstdio>
 
 #include "app/colour.h"
+#include "app/shell.h"
 #include "app/sound.h"
 #include "app/text.h"
+#include "common/maths.h"
 #include "engine/animset.h"
 #include "engine/materialanim.h"
 #include "engine/node.h"
@@ -26,6 +28,27 @@ namespace {
 constexpr int kLayouts = 3;
 constexpr int kLabelSlots = 9;
 constexpr float kTurnRate = 0.5f;
+// The models sway about their upright axis by this much either way as they
+// turn, so that their buttons never face away from the labels that point
+// at them.
+constexpr float kSway = 0.25f;
+// The option screens' field of view, whatever the scenes shown before left
+// on the view.
+constexpr float kModelFov = 0.55f;
+// How fast a camera's aim closes on its target (the part of the distance
+// closed per second).
+constexpr float kAimRate = 3.0f;
+// Where the models hang: the model node of ControllerOptions2 and
+// SoundOptions, and the first animation's node below it; ControllerOptions
+// hangs its animations straight under the root.
+constexpr Vec3 kModelPlace = {0.084f, -0.0756f, 10.1257f};
+constexpr Vec3 kModelAnimPlace = {0.0f, -0.6f, 0.5f};
+constexpr Vec3 kControllerPlace = {-0.2f, -0.25f, -9.0f};
+// That controller hangs behind the other screens' view (their camera looks
+// along +z): it is turned half round to show its camera its face.
+constexpr float kControllerFacing = 3.14159265f;
+// ControllerOptions2 shows the controller at this size.
+constexpr float kControlsModelSize = 1.2f;
 
 // The actions the nine label slots stand for, and the names of the
 // controller model's nodes they point at.
@@ -81,6 +104,7 @@ void ReleaseModel(FrontEndScreen* s, FrontEndModelScreen& m)
                 Node_SetParent(s->anims[a].node, m.parents[a]);
     }
     QuadBatch_Destroy(m.batch);
+    Node_Destroy(m.camera);
     Node_Destroy(m.model);
     Node_Destroy(m.root);
     m = FrontEndModelScreen{};
@@ -93,43 +117,104 @@ void ShowSoundPictures(int32_t frame)
         TexSeq_ShowFrame(TexSeq_Find(name), (uint32_t)frame);
 }
 
-void SetPosition(Node* node, float x, float y, float z)
+void SetPosition(Node* node, const Vec3& p)
 {
-    if (!node) return;
-    const Vec3 p = {x, y, z};
-    Node_SetPosition(node, &p);
+    if (node) Node_SetPosition(node, &p);
+}
+
+// The screen's camera at the origin, looking at its aim. The camera has no
+// parent: its world matrix is set directly.
+void PlaceCamera(FrontEndModelScreen& m)
+{
+    if (!m.camera) return;
+    const Vec3 eye = {0.0f, 0.0f, 0.0f}, up = {0.0f, 1.0f, 0.0f};
+    Vec3 at = {m.aim[0], m.aim[1], m.aim[2]};
+    if (Vec3_LengthSq(&at) < 1e-6f) at = {0.0f, 0.0f, 1.0f};
+    Vec3_Normalise(&at);
+    Node_SetWorldPosition(m.camera, &eye);
+    Node_SetWorldOrientation(m.camera, &at, &up);
+}
+
+// The aim moves towards the node's world place (kept when there is no node).
+void EaseAim(FrontEndModelScreen& m, Node* target, float dt)
+{
+    if (!target) return;
+    Vec3 to;
+    Node_GetWorldPosition(target, &to);
+    const float t = std::min(1.0f, dt * kAimRate);
+    const float goal[3] = {to.x, to.y, to.z};
+    for (int k = 0; k < 3; k++) m.aim[k] += (goal[k] - m.aim[k]) * t;
+    PlaceCamera(m);
+}
+
+// The camera made and aimed at once at the target's place (straight ahead
+// without one).
+void MakeCamera(FrontEndModelScreen& m, Node* target)
+{
+    m.camera = Node_Create(nullptr);
+    m.aim[0] = m.aim[1] = 0.0f;
+    m.aim[2] = 1.0f;
+    EaseAim(m, target, 1.0f);
+    PlaceCamera(m);
 }
 
 // A root node with a model node under it at the option models' place; the
-// screen's animations under the model, the first at `first`.
-void BuildModel(FrontEndScreen* s, FrontEndModelScreen& m, float fx, float fy, float fz)
+// screen's animations under the model, the first at its own place below it.
+void BuildModel(FrontEndScreen* s, FrontEndModelScreen& m)
 {
     m.root = Node_Create(nullptr);
     m.model = m.root ? Node_Create(m.root) : nullptr;
-    SetPosition(m.model, 0.084f, -0.0756f, 10.1257f);
+    SetPosition(m.model, kModelPlace);
     if (m.model) AdoptAnimations(s, m, m.model);
-    SetPosition(FrontEnd_ScreenAnimValue(s->index, 0), fx, fy, fz);
+    SetPosition(FrontEnd_ScreenAnimValue(s->index, 0), kModelAnimPlace);
 }
 
-void TurnModel(Node* node, float angle)
+// The model turns on: a sway about its upright axis, around `facing`, whose
+// phase advances.
+void TurnModel(Node* node, FrontEndModelScreen& m, float dt, float facing)
 {
+    m.turn += dt * kTurnRate;
     if (!node) return;
     const Vec3 up = {0.0f, 1.0f, 0.0f};
-    Node_SetRotation(node, &up, angle);
+    Node_SetRotation(node, &up, facing + kSway * std::sin(m.turn));
 }
 
-// The depth buffer cleared and the model drawn over the background, with
-// the field of view given (0 keeps the view's).
-void DrawModel(Node* root, float fov)
+// The depth buffer cleared and the model drawn over the background from
+// the screen's own camera.
+void DrawModel(const FrontEndModelScreen& m)
 {
-    GameContext* ctx = Ctx();
-    View* view = ctx->screenView;
-    if (!view || !root) return;
+    View* view = Ctx()->screenView;
+    if (!view || !m.root || !m.camera) return;
     View_Clear(view, 0, 1);
     const float kept = View_GetFov(view);
-    if (fov > 0.0f) View_SetFov(view, fov);
-    View_Render(view, root, ctx->cameraNode);
-    if (fov > 0.0f) View_SetFov(view, kept);
+    View_SetFov(view, kModelFov);
+    View_Render(view, m.root, m.camera);
+    View_SetFov(view, kept);
+}
+
+// Where the node shows on the virtual screen, as DrawModel shows it.
+Vec3 ProjectNode(View* view, const FrontEndModelScreen& m, Node* node)
+{
+    Vec3 at;
+    const float kept = View_GetFov(view);
+    View_SetFov(view, kModelFov);
+    View_ProjectPoint(view, m.camera, node, &at, nullptr);
+    View_SetFov(view, kept);
+    return at;
+}
+
+// A leader from (x, y) to the point (virtual screen): along to the point's
+// x, then up or down to it, where a marker sits on it; three quads, which
+// the batch takes in pixels of the window.
+void AddLeader(QuadBatch* batch, float x, float y, const Vec3& to, uint32_t colour)
+{
+    const float sx = (float)App_GetScreenWidth() / 640.0f, sy = (float)App_GetScreenHeight() / 480.0f;
+    const float line = 0.75f, marker = 4.0f;
+    const float rects[3][4] = {{std::min(x, to.x), y - line, std::max(x, to.x), y + line},
+                               {to.x - line, std::min(y, to.y), to.x + line, std::max(y, to.y)},
+                               {to.x - marker, to.y - marker, to.x + marker, to.y + marker}};
+    for (const auto& r : rects)
+        QuadBatch_AddQuad(batch, r[0] * sx, r[1] * sy, r[2] * sx, r[3] * sy, colour, QUADBATCH_SECOND_PASS);
 }
 
 }  // namespace
@@ -155,6 +240,17 @@ void FrontEnd_OptionsEnter(int)
 
 // ---- ControllerOptions ----
 
+namespace {
+
+// The button node of the focused label slot, or null.
+Node* FocusedButton(FrontEndScreen* s, const FrontEndModelScreen& m)
+{
+    const int32_t focus = FrontEnd_GetFocus(s->index);
+    return focus < kLabelSlots ? m.buttons[focus] : nullptr;
+}
+
+}  // namespace
+
 void FrontEnd_ControllerOptionsEnter(int)
 {
     FrontEndScreen* s = Current();
@@ -163,10 +259,13 @@ void FrontEnd_ControllerOptionsEnter(int)
     ReleaseModel(nullptr, m);
     m.root = Node_Create(nullptr);
     if (m.root) AdoptAnimations(s, m, m.root);
-    SetPosition(FrontEnd_ScreenAnimValue(s->index, 0), -0.2f, -0.25f, -9.0f);
-    if (Node* model = FrontEnd_ScreenAnimValue(s->index, 0))
-        for (int b = 0; b < kLabelSlots; b++) m.buttons[b] = FrontEnd_FindNode(model, kButtonNodes[b]);
+    Node* controller = FrontEnd_ScreenAnimValue(s->index, 0);
+    SetPosition(controller, kControllerPlace);
+    if (controller)
+        for (int b = 0; b < kLabelSlots; b++) m.buttons[b] = FrontEnd_FindNode(controller, kButtonNodes[b]);
     m.batch = QuadBatch_Create(50, 50);
+    TurnModel(controller, m, 0.0f, kControllerFacing);
+    MakeCamera(m, FocusedButton(s, m) ? FocusedButton(s, m) : controller);
     const uint8_t player = ctx->lastInputPlayer < GAME_PLAYER_SLOTS ? ctx->lastInputPlayer : 0;
     m.cursor = std::clamp(Player_GetControlPreset(player), 0, kLayouts - 1);
     ctx->controllingPlayer = player;
@@ -199,13 +298,32 @@ void FrontEnd_ControllerOptionsUpdate(float* dt)
     // One third of the model's animation per layout.
     if (AnimSet* set = FrontEnd_ScreenAnimValue2(s->index, 0))
         AnimSet_SetTime(set, AnimSet_GetLength(set) * (float)m.cursor / (float)kLayouts);
-    m.turn += *dt * kTurnRate;
-    TurnModel(m.root, m.turn);
+    TurnModel(FrontEnd_ScreenAnimValue(s->index, 0), m, *dt, kControllerFacing);
+    EaseAim(m, FocusedButton(s, m), *dt);
 }
 
-void FrontEnd_ControllerOptionsRenderBack(float*) { DrawModel(Model().root, 0.0f); }
+void FrontEnd_ControllerOptionsRenderBack(float*) { DrawModel(Model()); }
 
 void FrontEnd_ControllerOptionsRenderFront(float*)
+{
+    FrontEndScreen* s = Current();
+    FrontEndModelScreen& m = Model();
+    View* view = Ctx()->screenView;
+    // Each label points at its button; the focused one brighter.
+    const int32_t focus = FrontEnd_GetFocus(s->index);
+    for (int i = 0; m.batch && view && i < kLabelSlots && i < s->itemCount; i++) {
+        bool white = true;
+        if (!m.buttons[i] || !Label(Binding_FindInPreset(m.cursor, kLabelActions[i]), &white)) continue;
+        const Vec3 at = ProjectNode(view, m, m.buttons[i]);
+        const FrontEndItem& item = s->items[i];
+        const float x = i < 6 ? item.pos[0] + 4.0f : item.pos[0] - 4.0f;
+        AddLeader(m.batch, x, item.pos[1], at, Colour_Pack(i == focus ? 255 : 110, 255, 220, 0));
+    }
+    QuadBatch_Flush(m.batch);
+    FrontEnd_DrawBindingLabels();
+}
+
+void FrontEnd_DrawBindingLabels(void)
 {
     FrontEndScreen* s = Current();
     const FrontEndModelScreen& m = Model();
@@ -238,14 +356,37 @@ void FrontEnd_ControllerOptionsRenderFront(float*)
 
 // ---- ControllerOptions2 ----
 
+namespace {
+
+// The model node "Item<n>" of the item shown (n its ReturnValue, 1..15), or null.
+Node* ShownNode(FrontEndScreen* s, const FrontEndModelScreen& m, int32_t item)
+{
+    if (item < 0 || item >= s->itemCount) return nullptr;
+    const int32_t n = s->items[item].returnValue;
+    if (n < 1 || n > 15) return nullptr;
+    char name[16];
+    snprintf(name, sizeof name, "Item%d", n);
+    return FrontEnd_FindNode(m.model, name);
+}
+
+}  // namespace
+
 void FrontEnd_ControllerOptions2Enter(int)
 {
+    FrontEndScreen* s = Current();
     FrontEndModelScreen& m = Model();
     ReleaseModel(nullptr, m);
-    BuildModel(Current(), m, 0.0f, -0.6f, 0.5f);
+    BuildModel(s, m);
+    if (Node* model = FrontEnd_ScreenAnimValue(s->index, 0)) {
+        // Sized afresh on every entry: the node keeps its matrix between them.
+        const Vec3 up = {0.0f, 1.0f, 0.0f}, size = {kControlsModelSize, kControlsModelSize, kControlsModelSize};
+        Node_SetRotation(model, &up, 0.0f);
+        Node_Scale(model, &size, 0);
+    }
     m.batch = QuadBatch_Create(64, 64);
     m.shown = 0;
     m.timer = 0.0f;
+    MakeCamera(m, ShownNode(s, m, 0) ? ShownNode(s, m, 0) : m.model);
 }
 
 void FrontEnd_ControllerOptions2Exit(int) { ReleaseModel(&Fe()->screens[FRONTEND_CONTROLLEROPTIONS2], Model()); }
@@ -260,35 +401,35 @@ void FrontEnd_ControllerOptions2Update(float* dt)
         // Without items there is nothing to show in turn.
         if (s->itemCount > 0) m.shown = (m.shown + 1) % s->itemCount;
     }
-    m.turn += *dt * kTurnRate;
-    TurnModel(m.model, m.turn);
+    TurnModel(m.model, m, *dt, 0.0f);
+    EaseAim(m, ShownNode(s, m, m.shown), *dt);
 }
 
 void FrontEnd_ControllerOptions2RenderBack(float*)
 {
     FrontEndScreen* s = Current();
     FrontEndModelScreen& m = Model();
-    GameContext* ctx = Ctx();
-    DrawModel(m.root, 0.55f);
-    if (!m.batch || !ctx->screenView) return;
+    View* view = Ctx()->screenView;
+    DrawModel(m);
+    if (!m.batch || !view) return;
+    Font* font = Game_GetKartFont();
+    char text[TEXT_BUFFER_SIZE];
     for (int32_t i = 0; i < s->itemCount; i++) {
-        int32_t n = s->items[i].returnValue;
-        if (n < 1 || n > 15) continue;
-        char name[16];
-        snprintf(name, sizeof name, "Item%d", n);
-        Node* node = FrontEnd_FindNode(m.model, name);
+        Node* node = ShownNode(s, m, i);
         if (!node) continue;
-        Vec3 at;
-        View_ProjectPoint(ctx->screenView, ctx->cameraNode, node, &at, nullptr);
-        const uint32_t colour = Colour_Pack(i == m.shown ? 255 : 110, 255, 220, 0);
+        const Vec3 at = ProjectNode(view, m, node);
+        // From beside the item's text (on the side it grows from) to the
+        // node's place.
         const FrontEndItem& item = s->items[i];
-        // A marker at the node's place and a line of them back to the item.
-        for (int k = 0; k <= 8; k++) {
-            float t = (float)k / 8.0f;
-            float x = item.pos[0] + (at.x - item.pos[0]) * t, y = item.pos[1] + (at.y - item.pos[1]) * t;
-            float r = k == 8 ? 4.0f : 1.0f;
-            QuadBatch_AddQuad(m.batch, x - r, y - r, x + r, y + r, colour, QUADBATCH_SECOND_PASS);
+        float width = 0.0f;
+        if (item.textId) {
+            ScreenText_Set(font, item.scale, 255, 255, 255, 1.0f);
+            width = ScreenText_Width(font, Text_GetById(item.textId, 0, text, sizeof text));
         }
+        float x = item.pos[0] + width + 6.0f;
+        if (item.style & FRONTEND_STYLE_TEXTRIGHT) x = item.pos[0] - width - 6.0f;
+        if (item.style & FRONTEND_STYLE_TEXTCENTRE) x = item.pos[0];
+        AddLeader(m.batch, x, item.pos[1], at, Colour_Pack(i == m.shown ? 255 : 110, 255, 220, 0));
     }
     QuadBatch_Flush(m.batch);
 }
@@ -315,14 +456,21 @@ void FrontEnd_SoundOptionsEnter(int)
 {
     FrontEndModelScreen& m = Model();
     GameContext* ctx = Ctx();
+    FrontEndScreen* s = Current();
     ReleaseModel(nullptr, m);
-    BuildModel(Current(), m, 0.0f, -0.6f, 0.5f);
+    BuildModel(s, m);
+    MakeCamera(m, nullptr);
     ctx->eligibilityOn = 0;
     m.confirmed = 0;
     m.timer = 0.0f;
     m.savedEffects = ctx->effectsVolume;
     m.savedMusic = ctx->musicVolume;
     ShowSoundPictures(0);
+    // The screen's text file shows the two-state option: its section is
+    // the option's value.
+    s->text.hold = 1;
+    s->text.alpha = 1.0f;
+    TextFile_SetSection(&s->text, (int32_t)ctx->twoStateOption);
 }
 
 void FrontEnd_SoundOptionsExit(int)
@@ -384,6 +532,7 @@ void FrontEnd_SoundOptionsUpdate(float* dt)
     if (AnimSet* set = FrontEnd_ScreenAnimValue2(s->index, 0))
         AnimSet_SetTime(set, AnimSet_GetLength(set) * ctx->effectsVolume);
     ShowSoundPictures(FrontEnd_GetFocus(s->index));
+    TextFile_SetSection(&s->text, (int32_t)ctx->twoStateOption);
 }
 
-void FrontEnd_SoundOptionsRenderBack(float*) { DrawModel(Model().root, 0.0f); }
+void FrontEnd_SoundOptionsRenderBack(float*) { DrawModel(Model()); }

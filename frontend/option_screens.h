@@ -5,6 +5,14 @@
 // volumes in sixteenths and a two-state option, with a confirm step, a
 // restore on cancel and the autosave on confirm).
 //
+// The model screens draw their first animation's model over the background
+// from a camera node of their own at the origin, with a field of view of
+// 0.55: ControllerOptions' camera eases towards the button of the focused
+// label (each label points at its button), ControllerOptions2's towards the
+// control its shown item names ("Item<n>"), SoundOptions' looks straight
+// ahead. SoundOptions holds its text file's section on the two-state
+// option's value, so the data lays out how each value shows.
+//
 // The screens run without their models: a missing scene, animation or node
 // is neither placed nor drawn.
 //
@@ -22,6 +30,10 @@ void FrontEnd_ControllerOptionsExit(int);
 void FrontEnd_ControllerOptionsUpdate(float* dt);
 void FrontEnd_ControllerOptionsRenderBack(float* time);
 void FrontEnd_ControllerOptionsRenderFront(float* time);
+// ControllerOptions' texts: what each button of the controller does in the
+// layout chosen (one label per item, beside it), the player's controller
+// and the layout's number.
+void FrontEnd_DrawBindingLabels(void);
 void FrontEnd_ControllerOptions2Enter(int);
 void FrontEnd_ControllerOptions2Exit(int);
 void FrontEnd_ControllerOptions2Update(float* dt);

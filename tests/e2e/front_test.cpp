@@ -2,7 +2,11 @@
 // loaded back by a new process, a controller alone, the attract demo.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+
 #include "e2e_fixture.h"
+#include "platform/direct3d/d3d8_present.h"
 
 namespace {
 
@@ -25,9 +29,32 @@ TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
     ASSERT_EQ(r.exitCode, 0) << r.output;
     // The pause menu lies over level 1, whose look is the level's own affair:
     // it is checked by its page, not by its picture.
-    for (const char* capture : {"front-title", "front-main", "front-playerselect", "front-levelselect2",
-                                "front-levelselect", "front-cupselect"})
+    for (const char* capture :
+         {"front-title", "front-main", "front-playerselect", "front-levelselect2", "front-levelselect",
+          "front-cupselect", "front-controlleroptions", "front-controls", "front-sound"})
         EXPECT_EQ(MatchGolden(r, capture), "") << capture;
+    // The information bar's text, drawn in each of the four fonts in turn,
+    // keeps its height: the rows of the bar (y 400..447) holding white.
+    int lowest = 480, highest = 0;
+    for (int n = 0; n < 4; n++) {
+        const std::string capture = "front-infobar-" + std::to_string(n);
+        int w = 0, h = 0;
+        std::unique_ptr<uint32_t[]> pixels(D3D8Present_ReadPng((r.captures / (capture + ".png")).c_str(), &w, &h));
+        ASSERT_TRUE(pixels && w == 640 && h == 480) << capture;
+        int top = h, bottom = -1;
+        for (int y = 400; y < 448; y++)
+            for (int x = 0; x < w; x++) {
+                const uint32_t p = pixels[(size_t)y * w + x];
+                if ((p & 255) > 160 && (p >> 8 & 255) > 160 && (p >> 16 & 255) > 160) {
+                    top = std::min(top, y);
+                    bottom = y;
+                }
+            }
+        ASSERT_GT(bottom, top) << capture;
+        lowest = std::min(lowest, bottom - top);
+        highest = std::max(highest, bottom - top);
+    }
+    EXPECT_LE(highest - lowest, 3) << lowest << " to " << highest << " pixels";
 }
 
 TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcess)

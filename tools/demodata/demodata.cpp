@@ -613,9 +613,41 @@ private:
         s.name = args.Text(prefix + "surface", name);
         ColourOf(args.Colour(prefix + "colour", colour), s.colour);
         s.texture = args.Text(prefix + "texture", "");
+        std::string sequence;
+        if (args.Text(prefix + "sequence", &sequence)) Sequence(args, sequence, &s);
         s.twoSided = args.Bool(prefix + "twosided", false);
         s.smoothing = (float)args.Number(prefix + "smooth", 0, 0, 180);
         return s;
+    }
+
+    // "PREFIX##SUFFIX:FIRST-LAST": the frames' names, a "#" for each figure
+    // of the frame's number.
+    void Sequence(Args& args, const std::string& text, ShapeSurface* s)
+    {
+        const size_t colon = text.rfind(':'), hash = text.find('#');
+        const size_t dash = colon == std::string::npos ? colon : text.find('-', colon);
+        if (!s->texture.empty() || dash == std::string::npos || hash == std::string::npos || hash > colon)
+            Fail(args.Line(), "sequence= is PREFIX##SUFFIX:FIRST-LAST, without texture=");
+        const size_t hashes = text.find_first_not_of('#', hash) - hash;
+        s->sequencePrefix = text.substr(0, hash);
+        s->sequenceSuffix = text.substr(hash + hashes, colon - hash - hashes);
+        s->sequenceDigits = args.IntOf(std::to_string(hashes), "sequence figures", 1, 8);
+        s->sequenceFirst = args.IntOf(text.substr(colon + 1, dash - colon - 1), "sequence first frame", 0, 9999);
+        s->sequenceLast =
+            args.IntOf(text.substr(dash + 1), "sequence last frame", s->sequenceFirst + 1, s->sequenceFirst + 99);
+    }
+
+    // The picture files of a surface: its texture, or its sequence's frames.
+    static std::vector<std::string> Pictures(const ShapeSurface& s)
+    {
+        if (!s.texture.empty()) return {s.texture};
+        std::vector<std::string> frames;
+        for (int f = s.sequenceFirst; f <= s.sequenceLast; f++) {
+            std::string number = std::to_string(f);
+            if ((int)number.size() < s.sequenceDigits) number.insert(0, (size_t)s.sequenceDigits - number.size(), '0');
+            frames.push_back(s.sequencePrefix + number + s.sequenceSuffix);
+        }
+        return frames;
     }
 
     void Mesh(Args& args)
@@ -708,14 +740,14 @@ private:
         for (float t : mesh.uvs)
             if (std::fabs(t) > 64.0f) Fail(line, name + ": the texture repeats more than 64 times; lower tile=");
         for (const ShapeSurface& s : mesh.surfaces)
-            if (!s.texture.empty()) {
-                if (s.texture.find_first_of("\\/") != std::string::npos)
-                    Fail(line, "texture " + s.texture + ": a surface names its picture without a folder");
+            for (const std::string& file : Pictures(s)) {
+                if (file.find_first_of("\\/") != std::string::npos)
+                    Fail(line, "texture " + file + ": a surface names its picture without a folder");
                 // The mesh loader looks for a surface's picture in the
                 // platform folder "pc" below the object's folder (then in
                 // "pc" at the top): a picture beside the object is never read.
                 const std::string folder = Folder(name);
-                const std::string picture = (folder.empty() ? std::string() : folder + "\\") + "pc\\" + s.texture;
+                const std::string picture = (folder.empty() ? std::string() : folder + "\\") + "pc\\" + file;
                 Require(line, "DATA/" + Slashes(picture), "texture");
             }
         std::string error;

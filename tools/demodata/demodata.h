@@ -46,7 +46,9 @@
 //   end                               NAME + suffix, from these lines
 //   mesh NAME SHAPE [...]             a LightWave object (shapes.h); a surface's
 //                                     texture= picture is read from "pc" below
-//                                     the object's folder
+//                                     the object's folder, as are the frames of
+//                                     its sequence=PREFIX##SUFFIX:FIRST-LAST
+//                                     (a "#" per figure of the frame number)
 //   scene NAME [fps=] [frames=] [configs=FOLDER]   a LightWave scene from
 //     object FILE | null NAME | light NAME | camera NAME | character MODEL
 //                                     the item lines up to "end"

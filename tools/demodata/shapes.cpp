@@ -439,9 +439,16 @@ LwoWriterObject Shape_ToObject(const MeshBuilder& mesh)
         for (int k = 0; k < 3; k++) surface.colour[k] = s.colour[k];
         surface.sides = s.twoSided ? 3 : 1;
         surface.smoothingAngle = s.smoothing * std::numbers::pi_v<float> / 180.0f;
-        if (!s.texture.empty()) {
+        if (!s.texture.empty() || s.sequenceLast >= s.sequenceFirst) {
             LwoWriterClip clip;
             clip.still = s.texture;
+            if (s.texture.empty()) {
+                clip.prefix = s.sequencePrefix;
+                clip.suffix = s.sequenceSuffix;
+                clip.digits = (uint8_t)s.sequenceDigits;
+                clip.first = (int16_t)s.sequenceFirst;
+                clip.last = (int16_t)s.sequenceLast;
+            }
             object.clips.push_back(clip);
             LwoWriterBlock block;
             block.clip = (uint32_t)object.clips.size();

@@ -22,6 +22,10 @@ struct ShapeSurface {
     std::string name;
     float colour[3] = {0.8f, 0.8f, 0.8f};
     std::string texture;  // picture file beside the object, "" none
+    // Or a sequence of pictures (frames first..last), each named prefix,
+    // the frame's number in `digits` figures, suffix: a texture sequence.
+    std::string sequencePrefix, sequenceSuffix;
+    int sequenceDigits = 0, sequenceFirst = 0, sequenceLast = -1;
     bool twoSided = false;
     float smoothing = 0.0f;  // smoothing angle in degrees (0: flat)
 };

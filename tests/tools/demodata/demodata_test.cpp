@@ -180,6 +180,11 @@ TEST_F(DemoDataTest, FaultsNameTheirSourceAndLineAndLeaveTheStageAsItWas)
         // A picture beside the object is not where the mesh loader looks.
         {{{"stage.txt", "texture Levels\\Grass.bmp solid 4 4\nmesh Levels\\G.lwo plane texture=Grass.bmp\n"}},
          "stage.txt:2: the texture DATA/Levels/pc/Grass.bmp is made by no command"},
+        {{{"stage.txt", "mesh Levels\\G.lwo plane sequence=G##.png\n"}},
+         "stage.txt:1: sequence= is PREFIX##SUFFIX:FIRST-LAST, without texture="},
+        // Every frame of a sequence is a picture of its own.
+        {{{"stage.txt", "texture Levels\\pc\\G00.png solid 4 4\nmesh Levels\\G.lwo plane sequence=G##.png:0-1\n"}},
+         "stage.txt:2: the texture DATA/Levels/pc/G01.png is made by no command"},
         {{{"stage.txt", "mesh Levels\\G.lwo teapot\n"}}, "stage.txt:1: unknown shape \"teapot\""},
         {{{"stage.txt", "texts language\\english.txt en.txt\n"}, {"en.txt", "# texts\nLS_OK=Caf\xC3\xA9\n"}},
          "en.txt:2: no font has the characters"},
