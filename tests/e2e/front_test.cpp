@@ -28,10 +28,11 @@ TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
     const Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     // The pause menu lies over level 1, whose look is the level's own affair:
-    // it is checked by its page, not by its picture.
+    // it is checked by its page, not by its picture. The page after its
+    // load ("front-continue") is the front end's loading image.
     for (const char* capture :
          {"front-title", "front-main", "front-playerselect", "front-levelselect2", "front-levelselect",
-          "front-cupselect", "front-controlleroptions", "front-controls", "front-sound"})
+          "front-cupselect", "front-controlleroptions", "front-controls", "front-sound", "front-continue"})
         EXPECT_EQ(MatchGolden(r, capture), "") << capture;
     // The information bar's text, drawn in each of the four fonts in turn,
     // keeps its height: the rows of the bar (y 400..447) holding white.

@@ -149,7 +149,6 @@ TEST_F(LoadingScreenTest, TheIndexOfALevelComesFromItsFileAndIsZeroWithoutIt)
 #include "engine/sprite.h"
 #include "engine/view.h"
 #include "frame_capture.h"
-#include "gfx/core/camera.h"
 #include "program_fixture.h"
 #include "tests/engine/drawing_fixture.h"
 
@@ -261,47 +260,6 @@ TEST_F(LoadingScreenDrawTest, ImagesFallBackToTheMainOneAndAnIndexWithoutANameLo
         ASSERT_NE(l->current, nullptr);
         EXPECT_EQ(l->current->flags & SPRITE_BLANK, (uint32_t)SPRITE_BLANK);
         Reset();
-        State_Reset();
-    });
-}
-
-// The fade draws the loading text ("LOADING...") while a load is coming or
-// under way; once the load has ended (the level's continue page) only the
-// image stays, until the next load's image is chosen.
-TEST_F(LoadingScreenDrawTest, TheFadeSaysLoadingOnlyUntilTheLoadHasEnded)
-{
-    gametest::WriteConfig("Load.dat", "Images {\n LoadingScreenMain = Black.bmp\n}\n");
-    gametest::WriteConfig(LOADING_TEXT_FILE,
-                          "Section0 {\n DisplayTime = 9\n Item0 = 40, 440, 2\n"
-                          " Item0Text = LOADING...\n}\n");
-    RunProgram([] {
-        drawingtest::WriteImage("data/Black.bmp", 8, 8, [](int32_t, int32_t) { return 0xFF000000u; });
-        Reset();
-        Game_ResetContext();
-        Game_LoadFonts();
-        LoadingScreen_LoadData("Load.dat");
-        TextFile_Update(&LoadingScreen_Get()->text, 0.5f);
-        // Lit pixels where the text goes, over the black image.
-        auto textShown = [] {
-            Camera* camera = View_GetMainCamera();
-            EXPECT_TRUE(Camera_BeginUpdate(camera));
-            LoadingScreen_DrawFade(0, 1.0f, 1);
-            Camera_EndUpdate(camera);
-            int lit = 0;
-            for (int y = 400; y < 450; y++)
-                for (int x = 30; x < 320; x++) lit += capture::Distance(capture::Pixel(x, y), 0) > 128;
-            return lit > 20;
-        };
-        LoadingScreen_SetImage(0, 1);  // a level's image, before its load
-        EXPECT_TRUE(textShown());
-        LoadingScreen_Begin(3);
-        EXPECT_TRUE(textShown());
-        LoadingScreen_End();  // loaded: the continue page
-        EXPECT_FALSE(textShown());
-        LoadingScreen_SetImage(0, 0);  // the next level's image, the same one
-        EXPECT_TRUE(textShown());
-        Reset();
-        Game_ReleaseContext();
         State_Reset();
     });
 }
