@@ -274,6 +274,31 @@ Stream* Stream_Skip(Stream* stream, uint32_t length)
     return stream;
 }
 
+int32_t Stream_Remaining(Stream* stream, uint64_t* bytes)
+{
+    HELM_ASSERT(stream && bytes);
+    if (stream->access != STREAM_READ) return 0;
+    switch (stream->type) {
+    case STREAM_FILE:
+    case STREAM_FILENAME: {
+        if (!Files()->tell || !Files()->seek) return 0;
+        const long at = Files()->tell(stream->file);
+        if (at < 0) return 0;
+        if (stream->fileEnd == 0) {
+            // Found once: the end of a file being read does not move.
+            if (Files()->seek(stream->file, 0, 2) != 0) return 0;
+            const long end = Files()->tell(stream->file);
+            if (Files()->seek(stream->file, at, 0) != 0 || end < 0) return 0;
+            stream->fileEnd = (uint64_t)end + 1;
+        }
+        *bytes = stream->fileEnd - 1 > (uint64_t)at ? stream->fileEnd - 1 - (uint64_t)at : 0;
+        return 1;
+    }
+    case STREAM_MEMORY: *bytes = stream->memory.length - stream->memory.position; return 1;
+    default: return 0;
+    }
+}
+
 uint32_t Stream_EncodeStamp(uint32_t version, uint32_t build)
 {
     return (((version + 0x10000u) >> 8) << 22) | ((version & 0x3Fu) << 16) | (build & 0xFFFFu);
@@ -334,6 +359,11 @@ int32_t Stream_FindChunk(Stream* stream, uint32_t type, uint32_t* length, uint32
     }
     if (v < STREAM_VERSION_MIN || v > STREAM_VERSION_MAX) {
         Error_Raise(ERR_BAD_VERSION);
+        return 0;
+    }
+    uint64_t left = 0;
+    if (Stream_Remaining(stream, &left) && n > left) {
+        Error_Raise(ERR_END_OF_STREAM);
         return 0;
     }
     if (v <= STREAM_VERSION_WARN) Error_Raise(ERR_BAD_VERSION);

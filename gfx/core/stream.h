@@ -54,6 +54,7 @@ struct Stream {
     };
     int32_t fromFreeList;  // the record goes back to the stream free list
     uint64_t moved;        // bytes read, skipped or written since the stream opened
+    uint64_t fileEnd;      // a file being read: its size + 1, found at the first Stream_Remaining (0 before)
 };
 
 enum : uint32_t {
@@ -98,6 +99,10 @@ uint32_t Stream_Read(Stream* stream, void* buffer, uint32_t length);
 Stream* Stream_Write(Stream* stream, const void* buffer, uint32_t length);
 // Skips forward; past the end raises 5 and returns null.
 Stream* Stream_Skip(Stream* stream, uint32_t length);
+// The bytes a stream opened for reading still holds, so that a reader can
+// refuse a count before it allocates for it. 1 with *bytes set; 0 when the
+// stream cannot tell (caller-supplied functions, a file that cannot seek).
+int32_t Stream_Remaining(Stream* stream, uint64_t* bytes);
 
 uint32_t Stream_EncodeStamp(uint32_t version, uint32_t build);
 void Stream_DecodeStamp(uint32_t stamp, uint32_t* version, uint32_t* build);
@@ -114,7 +119,9 @@ inline Stream* Stream_WriteChunkHeaderDefault(Stream* stream, uint32_t type, uin
 }
 // Skips chunks until one of the given type; leaves the stream at its payload.
 // Versions outside 0x31000..0x35000 are refused (0x80000004); versions up to
-// 0x33000 are accepted with 0x80000004 left as a warning.
+// 0x33000 are accepted with 0x80000004 left as a warning. A chunk longer
+// than what the stream still holds is refused (5), so that no reader sizes
+// anything by a length the data cannot back.
 int32_t Stream_FindChunk(Stream* stream, uint32_t type, uint32_t* length, uint32_t* version);
 
 // 32-bit words and floats, little-endian on disk; lengths are in bytes

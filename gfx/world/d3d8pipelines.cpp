@@ -49,27 +49,29 @@ struct PipelineSlots {
 };
 
 PipelineSlots sPipes;
-// Parts of the vertex data the current refill writes (GEOMETRY_LOCK_*).
+// Parts of the vertex data the current refill writes (GEOMETRY_LOCK_*), and
+// kBlendChanged when a morphing atomic's blend moved.
 uint32_t sLockMask = 0;
+constexpr uint32_t kBlendChanged = 0x01000000u;
 // The world of the sector being instanced.
 const World* sSectorWorld = nullptr;
 
-int32_t AtomicInit(PipelineNode* node)
+int32_t D3D8AtomicNode_Init(PipelineNode* node)
 {
     *(D3D8AllInOneNodeData*)node->privateData = D3D8AllInOneNodeData{
         D3D8AtomicNode_Instance, D3D8AtomicNode_Reinstance, D3D8AtomicNode_Lighting, D3D8_DefaultRenderCallback};
     return 1;
 }
 
-int32_t SectorInit(PipelineNode* node)
+int32_t D3D8WorldSectorNode_Init(PipelineNode* node)
 {
     *(D3D8AllInOneNodeData*)node->privateData = D3D8AllInOneNodeData{
         D3D8WorldSectorNode_Instance, nullptr, D3D8WorldSectorNode_Lighting, D3D8_DefaultRenderCallback};
     return 1;
 }
 
-int32_t AtomicBody(PipelineNode* node, const PipelineExecuteParams* params);
-int32_t SectorBody(PipelineNode* node, const PipelineExecuteParams* params);
+int32_t D3D8AtomicNode_Body(PipelineNode* node, const PipelineExecuteParams* params);
+int32_t D3D8WorldSectorNode_Body(PipelineNode* node, const PipelineExecuteParams* params);
 
 PipelineNodeDefinition AllInOneNode(const char* name, PipelineNodeBodyFn body, PipelineNodeInitFn init)
 {
@@ -81,8 +83,10 @@ PipelineNodeDefinition AllInOneNode(const char* name, PipelineNodeBodyFn body, P
     return d;
 }
 
-PipelineNodeDefinition sAtomicNode = AllInOneNode("nodeD3D8AtomicAllInOne.csl", AtomicBody, AtomicInit);
-PipelineNodeDefinition sSectorNode = AllInOneNode("nodeD3D8WorldSectorAllInOne.csl", SectorBody, SectorInit);
+PipelineNodeDefinition sAtomicNode =
+    AllInOneNode("nodeD3D8AtomicAllInOne.csl", D3D8AtomicNode_Body, D3D8AtomicNode_Init);
+PipelineNodeDefinition sSectorNode =
+    AllInOneNode("nodeD3D8WorldSectorAllInOne.csl", D3D8WorldSectorNode_Body, D3D8WorldSectorNode_Init);
 
 Pipeline* MakePipeline(PipelineNodeDefinition* definition)
 {
@@ -231,6 +235,30 @@ bool FillAtomic(Atomic* atomic, D3D8MeshInstance* r, uint32_t mask, uint32_t loc
     return true;
 }
 
+// Refills a morphing atomic's record after a blend change or a lock: the
+// blended positions and normals always, the other locked parts, or every
+// part of a buffer of its own (locked with discard, which leaves its
+// contents undefined).
+bool MorphRefill(Atomic* atomic, D3D8MeshInstance* r)
+{
+    uint32_t mask = (sLockMask & GEOMETRY_LOCK_ALL) | GEOMETRY_LOCK_VERTICES | GEOMETRY_LOCK_NORMALS;
+    uint32_t lockFlags = D3DLOCK_NOSYSLOCK;
+    if (!r->managed) {
+        mask = GEOMETRY_LOCK_ALL;
+        lockFlags = D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK;
+    }
+    return FillAtomic(atomic, r, mask, lockFlags);
+}
+
+int32_t D3D8AtomicNode_MorphReinstance(Atomic* atomic, ResourceArenaEntry* entry)
+{
+    D3D8InstanceData* data = D3D8InstanceData_Get(entry);
+    D3D8MeshInstance* records = D3D8InstanceData_Records(data);
+    for (uint32_t i = 0; i < data->numMeshes; i++)
+        if (!MorphRefill(atomic, &records[i])) return 0;
+    return 1;
+}
+
 void ReleaseVertexBuffer(D3D8MeshInstance* r)
 {
     if (!r->vertexBuffer) return;
@@ -261,7 +289,7 @@ void StampData(ResourceArenaEntry* entry, const Geometry* g)
     data->deviceResets = D3D8_GetDeviceResetCount();
 }
 
-int32_t AtomicBody(PipelineNode* node, const PipelineExecuteParams* params)
+int32_t D3D8AtomicNode_Body(PipelineNode* node, const PipelineExecuteParams* params)
 {
     const D3D8AllInOneNodeData* cb = (const D3D8AllInOneNodeData*)node->privateData;
     Atomic* atomic = (Atomic*)params->data;
@@ -281,7 +309,7 @@ int32_t AtomicBody(PipelineNode* node, const PipelineExecuteParams* params)
             const D3D8InstanceData* data = D3D8InstanceData_Get(entry);
             const bool stale = data->lockSerial != g->lockSerial || data->deviceResets != D3D8_GetDeviceResetCount();
             sLockMask = g->lockedSinceLastInst | (perAtomic && stale ? GEOMETRY_LOCK_ALL : 0u);
-            if (perAtomic && (atomic->interpolator.flags & INTERPOLATOR_DIRTY_INSTANCE)) sLockMask |= 0x01000000u;
+            if (perAtomic && (atomic->interpolator.flags & INTERPOLATOR_DIRTY_INSTANCE)) sLockMask |= kBlendChanged;
             if ((sLockMask || perAtomic) && cb->reinstance && !cb->reinstance(atomic, entry, g->mesh, cb->instance)) {
                 FreeEntry(entry);
                 return 0;
@@ -313,7 +341,7 @@ int32_t AtomicBody(PipelineNode* node, const PipelineExecuteParams* params)
     return 1;
 }
 
-int32_t SectorBody(PipelineNode* node, const PipelineExecuteParams* params)
+int32_t D3D8WorldSectorNode_Body(PipelineNode* node, const PipelineExecuteParams* params)
 {
     const D3D8AllInOneNodeData* cb = (const D3D8AllInOneNodeData*)node->privateData;
     WorldSector* sector = (WorldSector*)params->data;
@@ -519,15 +547,8 @@ int32_t D3D8AtomicNode_Instance(void* object, D3D8MeshInstance* r, int32_t reins
             if (!D3D8_CreateDynamicVertexBuffer(format, bytes, &r->vertexBuffer)) return 0;
         }
     } else {
+        if (morphing) return MorphRefill(atomic, r) ? 1 : 0;
         mask = sLockMask & GEOMETRY_LOCK_ALL;
-        if (morphing) {
-            mask |= GEOMETRY_LOCK_VERTICES | GEOMETRY_LOCK_NORMALS;
-            if (!r->managed) {
-                // Discard gives undefined contents: every part is written.
-                mask = GEOMETRY_LOCK_ALL;
-                lockFlags = D3DLOCK_DISCARD | D3DLOCK_NOSYSLOCK;
-            }
-        }
         if (!mask) return 1;
     }
     return FillAtomic(atomic, r, mask, lockFlags) ? 1 : 0;
@@ -537,8 +558,9 @@ int32_t D3D8AtomicNode_Reinstance(void* object, ResourceArenaEntry* entry, const
                                   D3D8InstanceCallback instance)
 {
     Atomic* atomic = (Atomic*)object;
-    if (atomic->geometry->numMorphTargets > 1 && !(sLockMask & (GEOMETRY_LOCK_ALL | 0x01000000u))) return 1;
-    return D3D8_ReinstanceMeshes(object, entry, header, instance);
+    if (atomic->geometry->numMorphTargets <= 1) return D3D8_ReinstanceMeshes(object, entry, header, instance);
+    if (!(sLockMask & (GEOMETRY_LOCK_ALL | kBlendChanged))) return 1;
+    return D3D8AtomicNode_MorphReinstance(atomic, entry);
 }
 
 int32_t D3D8WorldSectorNode_Instance(void* object, D3D8MeshInstance* r, int32_t)

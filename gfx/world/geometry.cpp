@@ -198,10 +198,12 @@ Geometry* Geometry_Lock(Geometry* g, uint32_t lockFlags)
 Geometry* Geometry_Unlock(Geometry* g)
 {
     if (g->mesh) return g;
-    BuildMesh* build = BuildMesh_Create(g->numTriangles);
+    // Without materials (or without triangle data: a native geometry) nothing
+    // is meshed: such a geometry draws nothing.
+    const bool meshed = g->matList.count > 0 && g->triangles;
+    BuildMesh* build = BuildMesh_Create(meshed ? g->numTriangles : 0);
     if (!build) return nullptr;
-    // Without materials nothing is meshed: such a geometry draws nothing.
-    if (g->matList.count > 0 && g->triangles) {
+    if (meshed) {
         TriangleKeyCollector keys;
         if (!TriangleKeys_Begin(&keys, g->matList.count)) {
             BuildMesh_Destroy(build);
@@ -483,12 +485,18 @@ Geometry* Geometry_StreamRead(Stream* stream)
                           : (flags & GEOMETRY_TEXTURED)  ? 1
                                                          : 0;
     // Everything the counts promise must fit in the struct before anything
-    // is allocated (the arrays of each target are checked as they come).
+    // is allocated: the per-vertex arrays, the triangles and every target's
+    // positions (a geometry with vertices allocates them for each target;
+    // the arrays of each target are checked again as they come). Triangles
+    // need vertices: without them no triangle data is stored, so their count
+    // would be bounded by nothing.
     uint64_t need = fixed + 24ull * (uint64_t)std::max(numTargets, 0);
     if (!native && numVertices > 0 && numTriangles >= 0)
         need += ((flags & GEOMETRY_PRELIT) ? 4ull * (uint64_t)numVertices : 0) +
-                8ull * ((uint64_t)sets * (uint64_t)numVertices + (uint64_t)numTriangles);
-    if (numTargets < 1 || numTriangles < 0 || numVertices < 0 || sets > GEOMETRY_MAX_TEXCOORD_SETS || need > length) {
+                8ull * ((uint64_t)sets * (uint64_t)numVertices + (uint64_t)numTriangles) +
+                12ull * (uint64_t)numVertices * (uint64_t)std::max(numTargets, 0);
+    if (numTargets < 1 || numTriangles < 0 || numVertices < 0 || (numTriangles > 0 && numVertices == 0) ||
+        sets > GEOMETRY_MAX_TEXCOORD_SETS || need > length) {
         RaiseError(WORLD_ERR_BAD_DATA);
         return nullptr;
     }
@@ -514,7 +522,8 @@ Geometry* Geometry_StreamRead(Stream* stream)
                 ok = false;
             }
         }
-        used = need - 24ull * (uint64_t)numTargets;
+        used =
+            fixed + ((flags & GEOMETRY_PRELIT) ? 4ull * v : 0) + 8ull * ((uint64_t)sets * v + (uint64_t)numTriangles);
     }
     for (int32_t m = 0; ok && m < numTargets; m++) {
         MorphTarget& target = g->morphTarget[m];

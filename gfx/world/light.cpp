@@ -21,7 +21,7 @@ int32_t sOffset = -1;
 
 LightGlobals* Globals(void) { return (LightGlobals*)Engine_ModuleGlobals(sOffset); }
 
-FrameLinkedObject* Identity(FrameLinkedObject* object) { return object; }
+FrameLinkedObject* Callback_Identity(FrameLinkedObject* object) { return object; }
 
 // z P(z) / Q(z) of the single-precision arc cosine.
 float R(float z)
@@ -49,7 +49,7 @@ Light* Light_Create(uint8_t kind)
     light->object.header.flags = LIGHT_LIGHT_ATOMICS | LIGHT_LIGHT_WORLD;
     light->object.header.privateFlags = LIGHT_PRIVATE_GREY;
     EngineLink_Init(&light->object.inFrame);
-    light->object.sync = Identity;
+    light->object.sync = Callback_Identity;
     light->colour = LightColour{1.0f, 1.0f, 1.0f, 1.0f};
     light->minusCosAngle = 1.0f;
     EngineLink_Init(&light->sectorTies);

@@ -29,6 +29,9 @@ struct MeshGlobals {
     uint16_t serial;  // the next header's serial number; 1 at each open
 };
 
+// Passes of the triangle-list spread before the rest is taken in order.
+constexpr int32_t kSpreadPasses = 8;
+
 int32_t sOffset = -1;
 MeshHeader sEmptyHeader = {};
 MeshBuilder sBuilder = MeshOp_DefaultBuilder;
@@ -63,7 +66,7 @@ struct SortRecord {
     int32_t material;  // the lowest list index at which the triangle's material stands
 };
 
-bool Before(const SortRecord& a, const SortRecord& b)
+bool MeshOp_CompareTriangles(const SortRecord& a, const SortRecord& b)
 {
     if (a.translucent != b.translucent) return a.translucent < b.translucent;
     const BuildTriangle& x = *a.triangle;
@@ -159,15 +162,22 @@ void BucketPush(StripWork& w, StripTriangle* t)
     w.buckets[t->degree] = t;
 }
 
+// A hash spreading both halves of a key (a << 16 | b) over the low bits.
+uint32_t Mix(uint32_t key)
+{
+    key *= 2654435761u;
+    return key ^ key >> 15;
+}
+
 uint32_t Slot(const StripWork& w, uint32_t key)
 {
-    uint32_t h = (key * 2654435761u) & w.tableMask;
+    uint32_t h = Mix(key) & w.tableMask;
     while (w.keys[h] != 0xFFFFFFFFu && w.keys[h] != key) h = (h + 1) & w.tableMask;
     return h;
 }
 
 // Pairs (a, b) with the newest unpaired (b, a) edge, else records a new edge.
-StripEdge* AddEdge(StripWork& w, StripTriangle* t, uint16_t a, uint16_t b)
+StripEdge* MeshOp_AddEdge(StripWork& w, StripTriangle* t, uint16_t a, uint16_t b)
 {
     const uint32_t reverse = Slot(w, (uint32_t)b << 16 | a);
     if (w.keys[reverse] != 0xFFFFFFFFu && w.heads[reverse]) {
@@ -197,7 +207,7 @@ StripTriangle* FreeOn(const StripEdge* e)
     return nullptr;
 }
 
-void UseTriangle(StripWork& w, StripTriangle* t)
+void MeshOp_UseTriangle(StripWork& w, StripTriangle* t)
 {
     t->trial = 1;
     if (w.trialMode) return;
@@ -240,13 +250,13 @@ int32_t EdgePosition(const StripTriangle* t, const StripEdge* e)
 bool Joins(const StripEdge* e, uint16_t p, uint16_t q) { return (e->a == p && e->b == q) || (e->a == q && e->b == p); }
 
 // Walks from edge across free triangles, appending to s; the number added.
-int32_t WalkStrip(StripWork& w, MeshStrip* s, StripEdge* edge)
+int32_t MeshOp_WalkStrip(StripWork& w, MeshStrip* s, StripEdge* edge)
 {
     int32_t added = 0;
     while (!w.failed) {
         StripTriangle* t = FreeOn(edge);
         if (!t) break;
-        UseTriangle(w, t);
+        MeshOp_UseTriangle(w, t);
         added++;
         const int32_t i = EdgePosition(t, edge);
         const uint16_t vw = t->v[(i + 2) % 3];
@@ -284,16 +294,16 @@ int32_t WalkStrip(StripWork& w, MeshStrip* s, StripEdge* edge)
 int32_t BuildStrip(StripWork& w, StripTriangle* start, int32_t r, MeshStrip* out)
 {
     *out = MeshStrip{};
-    UseTriangle(w, start);
+    MeshOp_UseTriangle(w, start);
     int32_t used = 1;
     for (int32_t k = 0; k < 3; k++) Append(w, out, start->v[(r + k) % 3]);
-    used += WalkStrip(w, out, start->edges[(r + 1) % 3]);
+    used += MeshOp_WalkStrip(w, out, start->edges[(r + 1) % 3]);
     StripEdge* back = start->edges[r];
     if (!w.failed && FreeOn(back)) {
         MeshStrip b = {};
         Append(w, &b, out->indices[1]);
         Append(w, &b, out->indices[0]);
-        used += WalkStrip(w, &b, back);
+        used += MeshOp_WalkStrip(w, &b, back);
         if (!w.failed && b.numIndices % 2 == 1) Append(w, &b, b.indices[b.numIndices - 2]);
         if (!w.failed && b.numIndices > 2) {
             // B reversed without its first two, then A.
@@ -339,8 +349,10 @@ void FreeStrips(MeshStrip* list)
     }
 }
 
-// Finds the strips of one material run; they end up in w.strips, newest first.
-bool FindStrips(StripWork& w, BuildTriangle* const* run, int32_t count, bool tryAll)
+// One record per triangle with its three edges, edges shared by neighbours
+// of opposite winding paired, and every triangle at the head of the bucket
+// of its degree (so each bucket lists the later triangles first).
+bool MeshOp_BuildAdjacency(StripWork& w, BuildTriangle* const* run, int32_t count)
 {
     uint32_t tableSize = 16;
     while (tableSize < (uint32_t)count * 6) tableSize <<= 1;
@@ -355,10 +367,17 @@ bool FindStrips(StripWork& w, BuildTriangle* const* run, int32_t count, bool try
     for (int32_t i = 0; i < count; i++) {
         StripTriangle* t = &w.triangles[i];
         for (int k = 0; k < 3; k++) t->v[k] = run[i]->vertices[k];
-        for (int k = 0; k < 3; k++) t->edges[k] = AddEdge(w, t, t->v[k], t->v[(k + 1) % 3]);
+        for (int k = 0; k < 3; k++) t->edges[k] = MeshOp_AddEdge(w, t, t->v[k], t->v[(k + 1) % 3]);
     }
     for (StripTriangle*& b : w.buckets) b = nullptr;
     for (int32_t i = 0; i < count; i++) BucketPush(w, &w.triangles[i]);
+    return true;
+}
+
+// Finds the strips of one material run; they end up in w.strips, newest first.
+bool MeshOp_FindStrip(StripWork& w, BuildTriangle* const* run, int32_t count, bool tryAll)
+{
+    if (!MeshOp_BuildAdjacency(w, run, count)) return false;
     int32_t remaining = count;
     while (remaining > 0 && !w.failed) {
         MeshStrip* strip = (MeshStrip*)Engine_Malloc(sizeof(MeshStrip));
@@ -367,7 +386,7 @@ bool FindStrips(StripWork& w, BuildTriangle* const* run, int32_t count, bool try
         strip->next = w.strips;
         w.strips = strip;
         if (StripTriangle* t = w.buckets[0]) {
-            UseTriangle(w, t);
+            MeshOp_UseTriangle(w, t);
             for (int k = 0; k < 3; k++) Append(w, strip, t->v[k]);
             remaining--;
             continue;
@@ -574,7 +593,7 @@ void MeshOp_SortTriangles(BuildTriangle** triangles, int32_t count)
             records[i].material = records[i - 1].material;
     // Back to the input order before the real (stable) sort.
     std::sort(records, records + count, [](const SortRecord& a, const SortRecord& b) { return a.order < b.order; });
-    std::stable_sort(records, records + count, Before);
+    std::stable_sort(records, records + count, MeshOp_CompareTriangles);
     for (int32_t i = 0; i < count; i++) triangles[i] = records[i].triangle;
     Engine_Free(records);
 }
@@ -597,7 +616,12 @@ int32_t MeshOp_SpreadTriangles(uint16_t* indices, uint32_t numTriangles)
     }
     auto bit = [&](uint16_t v) { return (seen[v / 32] >> (v % 32)) & 1u; };
     uint32_t placed = 0;
-    while (placed < numTriangles) {
+    // Each pass places only triangles whose vertices it has not met yet, so
+    // passes until every triangle is placed would number as many as the
+    // largest vertex valence (a fan of n triangles needs n passes over n
+    // triangles). A few passes give most of the spread; what remains follows
+    // in its order.
+    for (int32_t pass = 0; pass < kSpreadPasses && placed < numTriangles; pass++) {
         memset(seen, 0, words * sizeof(uint32_t));
         for (uint32_t t = 0; t < numTriangles; t++) {
             if (done[t]) continue;
@@ -609,6 +633,8 @@ int32_t MeshOp_SpreadTriangles(uint16_t* indices, uint32_t numTriangles)
             placed++;
         }
     }
+    for (uint32_t t = 0; t < numTriangles && placed < numTriangles; t++)
+        if (!done[t]) memcpy(out + 3 * placed++, indices + 3 * t, 3 * sizeof(uint16_t));
     memcpy(indices, out, n * sizeof(uint16_t));
     Engine_Free(seen);
     Engine_Free(out);
@@ -656,7 +682,7 @@ MeshHeader* MeshOp_BuildStrips(BuildMesh* mesh, int32_t tryAllStartEdges, int32_
         int32_t end = start + 1;
         while (end < mesh->numTriangles && sorted[end]->material == sorted[start]->material) end++;
         StripWork w = {};
-        ok = FindStrips(w, sorted + start, end - start, tryAllStartEdges != 0) &&
+        ok = MeshOp_FindStrip(w, sorted + start, end - start, tryAllStartEdges != 0) &&
              MeshOp_JoinStrips(w.strips, keepParity, &joined[run]);
         materials[run] = sorted[start]->material;
         FreeWork(w);
@@ -680,44 +706,77 @@ int32_t MeshOp_JoinStrips(const MeshStrip* list, int32_t keepParity, MeshStrip* 
     int32_t count = 0;
     uint32_t capacity = 0;
     for (const MeshStrip* s = list; s; s = s->next) count++, capacity += s->numIndices + 6;
-    const MeshStrip** pending = (const MeshStrip**)Engine_Malloc(sizeof(MeshStrip*) * (size_t)count);
+    // The strips in list order, and per first index the chain of strips that
+    // start with it (in list order), so that each step finds its strip
+    // without walking the ones left: a run of many small strips (isolated
+    // triangles, fans) joins in linear time.
+    uint32_t tableSize = 16;
+    while (tableSize < 2 * (uint32_t)count) tableSize <<= 1;
+    const size_t bytes = (sizeof(MeshStrip*) + sizeof(int32_t) + 1) * (size_t)count +
+                         (sizeof(uint32_t) + sizeof(int32_t)) * (size_t)tableSize;
+    uint8_t* block = (uint8_t*)Engine_Malloc(bytes);
     out->indices = (uint16_t*)Engine_Malloc(capacity * sizeof(uint16_t));
-    if (!pending || !out->indices) {
-        Engine_Free(pending);
+    if (!block || !out->indices) {
+        Engine_Free(block);
         Engine_Free(out->indices);
         out->indices = nullptr;
         RaiseError(ERR_OUT_OF_MEMORY);
         return 0;
     }
+    const MeshStrip** strips = (const MeshStrip**)block;
+    int32_t* nextSame = (int32_t*)(strips + count);
+    uint32_t* keys = (uint32_t*)(nextSame + count);
+    int32_t* heads = (int32_t*)(keys + tableSize);
+    uint8_t* taken = (uint8_t*)(heads + tableSize);
+    memset(keys, 0xFF, sizeof(uint32_t) * tableSize);
+    memset(taken, 0, (size_t)count);
     out->capacity = capacity;
-    int32_t left = 0;
-    for (const MeshStrip* s = list; s; s = s->next) pending[left++] = s;
+    int32_t n = 0;
+    for (const MeshStrip* s = list; s; s = s->next) strips[n++] = s;
+    const uint32_t mask = tableSize - 1;
+    auto slot = [&](uint16_t first) {
+        uint32_t h = Mix(first) & mask;
+        while (keys[h] != 0xFFFFFFFFu && keys[h] != first) h = (h + 1) & mask;
+        return h;
+    };
+    for (int32_t i = count - 1; i >= 0; i--) {
+        const uint32_t h = slot(strips[i]->indices[0]);
+        if (keys[h] == 0xFFFFFFFFu) keys[h] = strips[i]->indices[0], heads[h] = -1;
+        nextSame[i] = heads[h];
+        heads[h] = i;
+    }
+    // The earliest strip not yet taken that starts with `first`, or -1.
+    auto startingWith = [&](uint16_t first) {
+        const uint32_t h = slot(first);
+        if (keys[h] == 0xFFFFFFFFu) return -1;
+        int32_t i = heads[h];
+        while (i >= 0 && taken[i]) i = nextSame[i];
+        heads[h] = i;
+        return i;
+    };
     auto put = [&](uint16_t v) { out->indices[out->numIndices++] = v; };
+    auto take = [&](int32_t i) {
+        taken[i] = 1;
+        return strips[i];
+    };
     auto putAll = [&](const MeshStrip* s) {
         for (uint32_t i = 0; i < s->numIndices; i++) put(s->indices[i]);
     };
-    auto take = [&](int32_t i) {
-        const MeshStrip* s = pending[i];
-        for (int32_t k = i; k + 1 < left; k++) pending[k] = pending[k + 1];
-        left--;
-        return s;
-    };
+    int32_t front = 0;
     putAll(take(0));
-    while (left > 0) {
-        const uint32_t n = out->numIndices;
-        const bool even = n % 2 == 0;
-        const uint16_t last = out->indices[n - 1];
-        int32_t found = -1;
-        for (int32_t i = 0; i < left && found < 0; i++)
-            if (pending[i]->indices[0] == last) found = i;
+    for (int32_t left = count - 1; left > 0; left--) {
+        while (taken[front]) front++;
+        const uint32_t length = out->numIndices;
+        const bool even = length % 2 == 0;
+        const uint16_t last = out->indices[length - 1];
+        int32_t found = startingWith(last);
         if (found >= 0) {
             const MeshStrip* s = take(found);
             if (!(even || !keepParity)) put(s->indices[0]);
             putAll(s);
             continue;
         }
-        for (int32_t i = 0; i < left && found < 0 && n >= 2; i++)
-            if (pending[i]->indices[0] == out->indices[n - 2]) found = i;
+        found = length >= 2 ? startingWith(out->indices[length - 2]) : -1;
         if (found >= 0) {
             const MeshStrip* s = take(found);
             put(s->indices[0]);
@@ -725,13 +784,13 @@ int32_t MeshOp_JoinStrips(const MeshStrip* list, int32_t keepParity, MeshStrip* 
             putAll(s);
             continue;
         }
-        const MeshStrip* s = take(0);
+        const MeshStrip* s = take(front);
         put(last);
         put(s->indices[0]);
         if (!even && keepParity) put(s->indices[0]);
         putAll(s);
     }
-    Engine_Free(pending);
+    Engine_Free(block);
     return 1;
 }
 
@@ -785,8 +844,11 @@ MeshHeader* MeshHeader_StreamRead(Stream* stream, int32_t length, int32_t native
         RaiseError(WORLD_ERR_BAD_DATA);
         return nullptr;
     }
+    // A native header keeps no indices (they live in the device data) but
+    // keeps their total, which its meshes' counts add up to.
     MeshHeader* header = AllocHeader(numMeshes, native ? 0 : total, flags);
     if (!header) return nullptr;
+    header->totalIndicesInMesh = total;
     Mesh* meshes = MeshHeader_Meshes(header);
     uint16_t* next = native ? nullptr : (uint16_t*)(meshes + numMeshes);
     uint64_t sum = 0;

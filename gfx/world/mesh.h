@@ -107,8 +107,10 @@ MeshHeader* Mesh_BuildFromTriangles(BuildMesh* mesh, int32_t strips);
 // 0x100, 0x300 or 0x500 pixel format, or the material alpha is below 255.
 void MeshOp_SortTriangles(BuildTriangle** triangles, int32_t count);
 // Reorders a list of triangles (3 indices each) so that triangles sharing no
-// vertex with the ones before them in a pass come first; in place. 0 when
-// memory runs out (indices unchanged).
+// vertex with the ones before them in a pass come first; in place. After a
+// few passes the rest follows in its order, so that the work stays linear
+// in the triangles whatever the vertex valence. 0 when memory runs out
+// (indices unchanged).
 int32_t MeshOp_SpreadTriangles(uint16_t* indices, uint32_t numTriangles);
 MeshHeader* MeshOp_BuildTriList(BuildMesh* mesh, void* data);
 MeshHeader* MeshOp_BuildStrips(BuildMesh* mesh, int32_t tryAllStartEdges, int32_t keepParity);

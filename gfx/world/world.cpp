@@ -1,7 +1,6 @@
 #include "gfx/world/world.h"
 
 #include <cstring>
-#include <initializer_list>
 
 #include "gfx/core/arena.h"
 #include "gfx/core/freelist.h"
@@ -239,6 +238,9 @@ int32_t World_Destroy(World* world)
         EngineLink_Remove(&entry->link);
         FreeList_Free(Globals()->entries, entry);
     }
+    // What is still in the world leaves it first, so that no atomic, camera,
+    // clump or light points at it (or at its sectors) once it is freed.
+    WorldTies_DetachWorld(world);
     MaterialList_Deinitialize(&world->matList);
     if (world->privateFlags & WORLD_SINGLE_ALLOCATION) {
         ForEachLeaf(world->rootSector, [](WorldSector* leaf) {
@@ -251,9 +253,6 @@ int32_t World_Destroy(World* world)
         FreeTree(world->rootSector, true);
     }
     world->rootSector = nullptr;
-    // Lights still in the world leave it, so that they hold no dangling links.
-    for (EngineLink* head : {&world->localLights, &world->globalLights})
-        while (!EngineLink_Empty(head)) WorldTies_DetachLight((Light*)((char*)head->next - offsetof(Light, inWorld)));
     PluginRegistry_RunDestructors(&sRegistry, world);
     Engine_Free(world);
     return 1;

@@ -26,6 +26,10 @@ struct TieGlobals {
     FreeList* atomicTies;
     FreeList* lightTies;
     uint32_t clumpWord;  // copied by every new clump
+    // The atomics and cameras that are in a world (AtomicExt and CameraExt
+    // inWorld), so that a world being destroyed can let go of them.
+    EngineLink atomics;
+    EngineLink cameras;
 };
 
 struct CameraExt {
@@ -36,11 +40,13 @@ struct CameraExt {
     CameraUpdateFn beginUpdate;
     CameraUpdateFn endUpdate;
     FrameObjectSyncFn sync;
+    EngineLink inWorld;  // in TieGlobals.cameras while world is set (next null otherwise)
 };
 
 struct AtomicExt {
     World* world;
     FrameObjectSyncFn sync;
+    EngineLink inWorld;  // in TieGlobals.atomics while world is set (next null otherwise)
 };
 
 struct ClumpExt {
@@ -66,6 +72,46 @@ CameraExt* Ext(const Camera* c) { return (CameraExt*)((char*)c + sCameraOffset);
 AtomicExt* Ext(const Atomic* a) { return (AtomicExt*)((char*)a + sAtomicOffset); }
 ClumpExt* Ext(const Clump* c) { return (ClumpExt*)((char*)c + sClumpOffset); }
 LightExt* Ext(const Light* l) { return (LightExt*)((char*)l + sLightOffset); }
+
+// ---- membership ----
+
+// Links or unlinks an object's world link as its world is set or cleared.
+void SetMember(EngineLink* head, EngineLink* link, bool member)
+{
+    if (link->next && !member) {
+        EngineLink_Remove(link);
+        link->next = link->prev = nullptr;
+    } else if (!link->next && member && head) {
+        EngineLink_InsertHead(head, link);
+    }
+}
+
+bool Open(void) { return sEngineOffset >= 0 && Globals()->atomicTies; }
+
+void SetAtomicWorld(Atomic* atomic, World* world)
+{
+    AtomicExt* ext = Ext(atomic);
+    ext->world = world;
+    SetMember(Open() ? &Globals()->atomics : nullptr, &ext->inWorld, world != nullptr);
+}
+
+void SetCameraWorld(Camera* camera, World* world)
+{
+    CameraExt* ext = Ext(camera);
+    ext->world = world;
+    SetMember(Open() ? &Globals()->cameras : nullptr, &ext->inWorld, world != nullptr);
+}
+
+// Members still linked when the module closes are let go without touching
+// the list heads again.
+void ClearMembers(EngineLink* head)
+{
+    while (!EngineLink_Empty(head)) {
+        EngineLink* link = head->next;
+        EngineLink_Remove(link);
+        link->next = link->prev = nullptr;
+    }
+}
 
 // ---- ties ----
 
@@ -124,7 +170,7 @@ void WalkBox(World* world, const Vec3& lo, const Vec3& hi, Fn fn)
     }
 }
 
-FrameLinkedObject* AtomicWorldSync(FrameLinkedObject* object)
+FrameLinkedObject* Atomic_WorldSyncCallback(FrameLinkedObject* object)
 {
     Atomic* atomic = (Atomic*)object;
     AtomicExt* ext = Ext(atomic);
@@ -145,7 +191,7 @@ FrameLinkedObject* AtomicWorldSync(FrameLinkedObject* object)
     return object;
 }
 
-FrameLinkedObject* LightWorldSync(FrameLinkedObject* object)
+FrameLinkedObject* Light_WorldSyncCallback(FrameLinkedObject* object)
 {
     Light* light = (Light*)object;
     LightExt* ext = Ext(light);
@@ -195,7 +241,7 @@ bool LeafOutside(const Camera* camera, const WorldSector* leaf)
     return false;
 }
 
-FrameLinkedObject* CameraWorldSync(FrameLinkedObject* object)
+FrameLinkedObject* Camera_WorldSyncCallback(FrameLinkedObject* object)
 {
     Camera* camera = (Camera*)object;
     CameraExt* ext = Ext(camera);
@@ -255,6 +301,8 @@ void* TiesOpen(void* instance, int32_t offset, int32_t)
     g->atomicTies = FreeList_CreateEx((int32_t)sizeof(SectorTie), 256, 8, 1, nullptr);
     g->lightTies = FreeList_CreateEx((int32_t)sizeof(SectorTie), 32, 8, 1, nullptr);
     g->clumpWord = 0;
+    EngineLink_Init(&g->atomics);
+    EngineLink_Init(&g->cameras);
     sAtomicTiesInUse = sLightTiesInUse = 0;
     Engine_Instance()->renderFrame = 1;
     if (!g->atomicTies || !g->lightTies) {
@@ -269,6 +317,10 @@ void* TiesOpen(void* instance, int32_t offset, int32_t)
 void* TiesClose(void* instance, int32_t, int32_t)
 {
     TieGlobals* g = Globals();
+    if (g->atomicTies) {
+        ClearMembers(&g->atomics);
+        ClearMembers(&g->cameras);
+    }
     if (g->atomicTies) FreeList_Destroy(g->atomicTies);
     if (g->lightTies) FreeList_Destroy(g->lightTies);
     g->atomicTies = g->lightTies = nullptr;
@@ -279,10 +331,10 @@ void* CameraConstruct(void* object, int32_t, int32_t)
 {
     Camera* camera = (Camera*)object;
     CameraExt* ext = Ext(camera);
-    *ext = CameraExt{nullptr, 0, 0, nullptr, camera->beginUpdate, camera->endUpdate, camera->object.sync};
+    *ext = CameraExt{nullptr, 0, 0, nullptr, camera->beginUpdate, camera->endUpdate, camera->object.sync, {}};
     camera->beginUpdate = CameraBeginHook;
     camera->endUpdate = CameraEndHook;
-    camera->object.sync = CameraWorldSync;
+    camera->object.sync = Camera_WorldSyncCallback;
     return object;
 }
 
@@ -291,6 +343,7 @@ void* CameraDestruct(void* object, int32_t, int32_t)
     Camera* camera = (Camera*)object;
     CameraExt* ext = Ext(camera);
     Engine_Free(ext->leaves);
+    SetCameraWorld(camera, nullptr);
     camera->beginUpdate = ext->beginUpdate;
     camera->endUpdate = ext->endUpdate;
     camera->object.sync = ext->sync;
@@ -304,8 +357,10 @@ void* CameraCopy(void* dst, const void* src, int32_t, int32_t)
     const CameraExt* from = Ext((const Camera*)src);
     to->leaves = nullptr;
     to->capacity = to->count = 0;
+    to->world = nullptr;
+    to->inWorld = EngineLink{};
     if (from->world) {
-        to->world = from->world;
+        SetCameraWorld((Camera*)dst, from->world);
         if (Frame* frame = Camera_GetFrame((Camera*)dst)) Frame_MarkDirty(frame);
     }
     return dst;
@@ -316,17 +371,18 @@ void* AtomicConstruct(void* object, int32_t, int32_t)
     Atomic* atomic = (Atomic*)object;
     AtomicExt* ext = Ext(atomic);
     ext->world = nullptr;
+    ext->inWorld = EngineLink{};
     atomic->renderFrame = (uint16_t)(Engine_Instance()->renderFrame - 1);
     ext->sync = atomic->object.sync;
-    atomic->object.sync = AtomicWorldSync;
+    atomic->object.sync = Atomic_WorldSyncCallback;
     return object;
 }
 
 void* AtomicDestruct(void* object, int32_t, int32_t)
 {
     Atomic* atomic = (Atomic*)object;
-    if (sEngineOffset >= 0 && Globals()->atomicTies)
-        Untie(&atomic->sectorTies, Globals()->atomicTies, &sAtomicTiesInUse);
+    if (Open()) Untie(&atomic->sectorTies, Globals()->atomicTies, &sAtomicTiesInUse);
+    SetAtomicWorld(atomic, nullptr);
     atomic->object.sync = Ext(atomic)->sync;
     return object;
 }
@@ -351,7 +407,7 @@ void* LightConstruct(void* object, int32_t, int32_t)
     LightExt* ext = Ext(light);
     ext->world = nullptr;
     ext->sync = light->object.sync;
-    light->object.sync = LightWorldSync;
+    light->object.sync = Light_WorldSyncCallback;
     return object;
 }
 
@@ -419,7 +475,7 @@ int32_t WorldObject_RegisterExtensions(void)
 World* World_AddAtomic(World* world, Atomic* atomic)
 {
     if (Frame* frame = Atomic_GetFrame(atomic)) Frame_MarkDirty(frame);
-    Ext(atomic)->world = world;
+    SetAtomicWorld(atomic, world);
     return world;
 }
 
@@ -427,7 +483,7 @@ World* World_RemoveAtomic(World* world, Atomic* atomic)
 {
     if (atomic->instanceData) ResourceArena_FreeEntry(atomic->instanceData);
     WorldTies_UntieAtomic(atomic);
-    Ext(atomic)->world = nullptr;
+    SetAtomicWorld(atomic, nullptr);
     return world;
 }
 
@@ -456,7 +512,7 @@ World* Light_GetWorld(const Light* light) { return sLightOffset >= 0 ? Ext(light
 World* World_AddCamera(World* world, Camera* camera)
 {
     if (Frame* frame = Camera_GetFrame(camera)) Frame_MarkDirty(frame);
-    Ext(camera)->world = world;
+    SetCameraWorld(camera, world);
     return world;
 }
 
@@ -467,7 +523,7 @@ World* World_RemoveCamera(World* world, Camera* camera)
     Engine_Free(ext->leaves);
     ext->leaves = nullptr;
     ext->capacity = ext->count = 0;
-    ext->world = nullptr;
+    SetCameraWorld(camera, nullptr);
     return world;
 }
 
@@ -545,4 +601,34 @@ void WorldTies_DetachLight(Light* light)
         light->inWorld.next = light->inWorld.prev = nullptr;
     }
     if (sLightOffset >= 0) Ext(light)->world = nullptr;
+}
+
+void WorldTies_DetachWorld(World* world)
+{
+    if (Open()) {
+        TieGlobals* g = Globals();
+        for (EngineLink* l = g->atomics.next; l != &g->atomics;) {
+            AtomicExt* ext = (AtomicExt*)((char*)l - offsetof(AtomicExt, inWorld));
+            l = l->next;
+            if (ext->world != world) continue;
+            Atomic* atomic = (Atomic*)((char*)ext - sAtomicOffset);
+            WorldTies_UntieAtomic(atomic);
+            SetAtomicWorld(atomic, nullptr);
+        }
+        for (EngineLink* l = g->cameras.next; l != &g->cameras;) {
+            CameraExt* ext = (CameraExt*)((char*)l - offsetof(CameraExt, inWorld));
+            l = l->next;
+            if (ext->world == world) World_RemoveCamera(world, (Camera*)((char*)ext - sCameraOffset));
+        }
+    }
+    while (!EngineLink_Empty(&world->clumpList)) {
+        Clump* clump = (Clump*)((char*)world->clumpList.next - offsetof(Clump, inWorldLink));
+        EngineLink_Remove(&clump->inWorldLink);
+        clump->inWorldLink.next = clump->inWorldLink.prev = nullptr;
+        if (sClumpOffset >= 0) Ext(clump)->world = nullptr;
+    }
+    world->numClumps = 0;
+    for (EngineLink* head : {&world->localLights, &world->globalLights})
+        while (!EngineLink_Empty(head)) WorldTies_DetachLight((Light*)((char*)head->next - offsetof(Light, inWorld)));
+    if (Engine_Instance()->currentWorld == world) Engine_Instance()->currentWorld = nullptr;
 }

@@ -84,3 +84,8 @@ void WorldTies_UntieLight(Light* light);
 void WorldTies_UntieSector(WorldSector* sector);
 // Unlinks a light from its world's light list and clears its world.
 void WorldTies_DetachLight(Light* light);
+// Lets go of everything still in a world that is being destroyed: its
+// atomics (untied), cameras (visible leaves freed), clumps and lights leave
+// it, and the engine's current world is cleared when it is this one, so
+// that nothing points at the world once it is freed.
+void WorldTies_DetachWorld(World* world);

@@ -36,7 +36,7 @@ for target in save_record game_lists game_config frontend_config menu_config sta
   echo "== fuzz: running ${target}_fuzz for ${seconds} s"
   mkdir -p "$out/corpus/$target"
   (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/${target}_fuzz" \
-     -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
+     -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
      "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
 done
 
@@ -60,6 +60,6 @@ for target in entity_config walking_modes vehicle_modes; do
   echo "== fuzz: running ${target}_fuzz for ${seconds} s"
   mkdir -p "$out/corpus/$target"
   (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/${target}_fuzz" "${dict[@]}" \
-     -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 \
+     -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 \
      "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
 done

@@ -8,8 +8,10 @@
 //      a leaf of 4 triangles;
 //   3  standard key frames: the next byte is the key count (0..15).
 // Whatever reads is drawn (with a hierarchy for a skinned atomic), queried,
-// written back and destroyed; whatever fails must say why. Either way no
-// block may be left behind. Memory comes from functions that refuse blocks
+// written back, read into a new object and written again (the bytes must
+// not change but for what native data may move, same_writes.h) and
+// destroyed; whatever fails must say why. Either way no block may be left
+// behind. Memory comes from functions that refuse blocks
 // above a bound, so a huge count ends as a clean out-of-memory failure.
 //
 // With HELM_PLUGIN_SEEDS=<folder> in the environment the target first writes
@@ -40,6 +42,7 @@
 #include "gfx/world/world.h"
 #include "platform/win32/window.h"
 #include "tests/fuzz/engine_memory.h"
+#include "tests/gfx/world/same_writes.h"
 
 namespace {
 
@@ -168,6 +171,37 @@ void WriteSeeds(const char* folder)
     Save(folder, "three.keys", 3, keyBytes.data(), keyBytes.size());
 }
 
+using Bytes = std::vector<uint8_t>;
+
+template <typename Fn>
+Bytes Written(Fn write)
+{
+    Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
+    write(s);
+    StreamMemory m = {};
+    Stream_Close(s, &m);
+    Bytes bytes(m.start, m.start + m.length);
+    Engine_Free(m.start);
+    return bytes;
+}
+
+// Reads bytes with read (stream -> success) and traps unless it succeeds.
+template <typename Fn>
+void MustRead(Bytes bytes, Fn read)
+{
+    StreamMemory m = {bytes.data(), (uint32_t)bytes.size()};
+    Stream* s = Stream_Open(STREAM_MEMORY, STREAM_READ, &m);
+    Error_Get(nullptr);
+    const bool ok = s && read(s);
+    if (s) Stream_Close(s, nullptr);
+    if (!ok) {
+        ErrorRecord e;
+        Error_Get(&e);
+        fprintf(stderr, "what was written did not read back: error {%d, 0x%x}\n", e.pluginId, (unsigned)e.code);
+        __builtin_trap();
+    }
+}
+
 void ResetBufferCache()
 {
     VertexBufferManager_Close();
@@ -214,41 +248,69 @@ void ReadAtomic(Stream* s)
     q.type = GEOMCOLLISION_SPHERE;
     q.sphere = Sphere{{0.5f, 0.5f, 1}, 2};
     GeomCollision_ForAllGeometryIntersections(atomic, &q, CountHit, &hits);
-    Stream* w = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-    Atomic_StreamWrite(atomic, w);
-    Stream_Close(w, nullptr);
+    const Bytes first = Written([&](Stream* w) { Atomic_StreamWrite(atomic, w); });
     Atomic_Destroy(atomic);
     if (h) HAnim_HierarchyDestroy(h);
+    MustRead(first, [&](Stream* r) {
+        Atomic* again = Stream_FindChunk(r, CHUNK_ATOMIC, nullptr, nullptr) ? Atomic_StreamRead(r) : nullptr;
+        if (!again) return false;
+        if (!samewrites::Same(first, Written([&](Stream* w) { Atomic_StreamWrite(again, w); }))) __builtin_trap();
+        Atomic_Destroy(again);
+        return true;
+    });
 }
 
-void ReadExtensionsOf(PluginRegistry* registry, void* object, Stream* s)
+// Reads an extension chunk into object; what reads is written, read into a
+// second object (made and given back by the caller's functions) and
+// written again.
+template <typename Make, typename Drop>
+void ReadExtensionsOf(PluginRegistry* registry, void* object, Stream* s, Make make, Drop drop)
 {
     Error_Get(nullptr);
     if (!PluginRegistry_StreamReadExtensions(registry, s, object)) {
         if (!FailedWithReason()) __builtin_trap();
         return;
     }
-    Stream* w = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-    PluginRegistry_StreamWriteExtensions(registry, w, object);
-    Stream_Close(w, nullptr);
+    const Bytes first = Written([&](Stream* w) { PluginRegistry_StreamWriteExtensions(registry, w, object); });
+    void* again = make();
+    if (!again) return;
+    MustRead(first, [&](Stream* r) { return PluginRegistry_StreamReadExtensions(registry, r, again) != nullptr; });
+    const Bytes second = Written([&](Stream* w) { PluginRegistry_StreamWriteExtensions(registry, w, again); });
+    if (!samewrites::Same(first, second)) __builtin_trap();
+    drop(again);
 }
 
-void ReadSector(Stream* s)
+// A leaf of 6 vertices and 4 triangles in a world of its own, which takes
+// the leaf, constructs its extensions and frees them with it.
+World* SectorWorld(WorldSector** leaf)
 {
     const WorldBox box = {{-1, -1, -1}, {1, 1, 1}};
-    WorldSector* leaf = WorldSector_CreateLeaf(&box, 6, 4, 0);
-    if (!leaf) return;
-    // The world takes the leaf, constructs its extensions and frees them
-    // with it.
+    *leaf = WorldSector_CreateLeaf(&box, 6, 4, 0);
+    if (!*leaf) return nullptr;
     MaterialList list;
     MaterialList_Initialize(&list);
     Material* material = Material_Create();
     MaterialList_AppendMaterial(&list, material);
     Material_Destroy(material);
-    World* world = World_CreateWithTree(&box, leaf, &list, 0);
+    World* world = World_CreateWithTree(&box, *leaf, &list, 0);
     MaterialList_Deinitialize(&list);
+    return world;
+}
+
+void ReadSector(Stream* s)
+{
+    WorldSector* leaf = nullptr;
+    World* world = SectorWorld(&leaf);
     if (!world) return;
-    ReadExtensionsOf(WorldSector_GetRegistry(), leaf, s);
+    World* second = nullptr;
+    ReadExtensionsOf(
+        WorldSector_GetRegistry(), leaf, s,
+        [&]() -> void* {
+            WorldSector* again = nullptr;
+            second = SectorWorld(&again);
+            return second ? again : nullptr;
+        },
+        [&](void*) { World_Destroy(second); });
     World_Destroy(world);
 }
 
@@ -301,7 +363,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         } else if (s && selector == 1) {
             Frame* frame = Frame_Create();
             if (frame) {
-                ReadExtensionsOf(Frame_GetRegistry(), frame, s);
+                ReadExtensionsOf(
+                    Frame_GetRegistry(), frame, s, []() -> void* { return Frame_Create(); },
+                    [](void* again) { Frame_Destroy((Frame*)again); });
                 Frame_Destroy(frame);
             }
         } else if (s) {

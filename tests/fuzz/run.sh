@@ -23,6 +23,10 @@ fuzz_tail() {
   rm -f "$log"
 }
 
+# Every input gets at most this many seconds (libFuzzer's -timeout; its own
+# default is 20 minutes): a slow input is a finding at once.
+timeout=${HELM_FUZZ_TIMEOUT:-5}
+
 cxx=clang++-14
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
        -fno-omit-frame-pointer -DHELM_ASSERTS=1 -I"$root")
@@ -82,7 +86,7 @@ for target in config wad font2d wave atf; do
   echo "== fuzz: running ${target}_fuzz for ${seconds} s"
   mkdir -p "$out/corpus/$target"
   # Run in a folder of its own: the file layer looks at the working folder.
-  (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
+  (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 \
      -max_len=4096 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
 done
 
@@ -98,10 +102,11 @@ printf '%s\n' "${world[@]}" "$root/tests/fuzz/world_fuzz.cpp" | xargs -P 6 -I{} 
 "$cxx" "${flags[@]}" "$out"/obj/world/*.o $(pkg-config --libs sdl2 libpng) -o "$out/world_fuzz"
 echo "== fuzz: running world_fuzz for ${seconds} s"
 (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_WORLD_SEEDS="$out/seeds/world" \
-   "$out/world_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
+   "$out/world_fuzz" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
    "$out/corpus/world" "$out/seeds/world" 2>&1 | fuzz_tail)
 # The plugin readers (atomic chunk, frame and sector extensions, key
 # frames): the world's objects without its target, and the plugins.
+# tests/fuzz/corpus/plugin keeps inputs that once found a fault.
 plugin=("$root"/gfx/plugin/*/*.cpp "$root/tests/fuzz/plugin_fuzz.cpp")
 mkdir -p "$out/obj/plugin" "$out/seeds/plugin" "$out/corpus/plugin"
 echo "== fuzz: building plugin_fuzz"
@@ -114,8 +119,8 @@ for o in "$out"/obj/world/*.o; do [[ $o == "$worldTarget" ]] || engine+=("$o"); 
 "$cxx" "${flags[@]}" "${engine[@]}" "$out"/obj/plugin/*.o $(pkg-config --libs sdl2 libpng) -o "$out/plugin_fuzz"
 echo "== fuzz: running plugin_fuzz for ${seconds} s"
 (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_PLUGIN_SEEDS="$out/seeds/plugin" \
-   "$out/plugin_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
-   "$out/corpus/plugin" "$out/seeds/plugin" 2>&1 | fuzz_tail)
+   "$out/plugin_fuzz" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
+   "$out/corpus/plugin" "$out/seeds/plugin" "$root/tests/fuzz/corpus/plugin" 2>&1 | fuzz_tail)
 
 # The content layer's readers: objects, scene texts, scene caches and
 # skin-weight caches, over the data layer's in-memory files.
@@ -147,7 +152,7 @@ done
 for target in lwo scenetext scenecache skincache; do
   echo "== fuzz: running ${target}_fuzz for ${seconds} s"
   mkdir -p "$out/corpus/$target"
-  (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 \
+  (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 \
      -max_len=8192 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
 done
 # The script reader of scripted runs, with the DirectInput and Win32
@@ -160,7 +165,7 @@ echo "== fuzz: building inputscript_fuzz"
 "$cxx" "${flags[@]}" "$root/tests/fuzz/inputscript_fuzz.cpp" "$root"/platform/dinput/*.cpp "$root"/platform/win32/*.cpp \
   "${sdl[@]}" -o "$out/inputscript_fuzz"
 echo "== fuzz: running inputscript_fuzz for ${seconds} s"
-(cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/inputscript_fuzz" -max_total_time="$seconds" \
+(cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/inputscript_fuzz" -max_total_time="$seconds" -timeout="$timeout" \
    -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 "$out/corpus/inputscript" "$out/seeds/inputscript" 2>&1 | fuzz_tail)
 
 # The physics shape-file reader and its fallback to the model: the engine
@@ -182,7 +187,7 @@ cp "$out/seeds/lwo/triangle.lwo" "$out/seeds/rbs/"
 echo "== fuzz: building rbs_fuzz"
 "$cxx" "${flags[@]}" "$root/tests/fuzz/rbs_fuzz.cpp" "${common[@]}" "${physics[@]}" -lqhull_r -o "$out/rbs_fuzz"
 echo "== fuzz: running rbs_fuzz for ${seconds} s"
-(cd "$out/run" && "$out/rbs_fuzz" -max_total_time="$seconds" -rss_limit_mb=2048 -max_len=4096 \
+(cd "$out/run" && "$out/rbs_fuzz" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -max_len=4096 \
    -print_final_stats=0 "$out/corpus/rbs" "$out/seeds/rbs" 2>&1 | fuzz_tail)
 
 # The game's targets link one archive of every library built for fuzzing,

@@ -4,7 +4,9 @@
 // open. Memory comes from functions that refuse blocks above a bound, so a
 // huge count that no chunk size bounds ends as a clean out-of-memory failure.
 // Every input must either read (and then draw, write and destroy cleanly) or
-// fail with an error set; either way no block may be left behind.
+// fail with an error set; either way no block may be left behind. What reads
+// is written, read back and written again: the second write must give the
+// same bytes (but for what native data may move, tests/gfx/world/same_writes.h).
 //
 // With HELM_WORLD_SEEDS=<folder> in the environment the target first writes
 // its seed chunks there.
@@ -12,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "gfx/core/arena.h"
 #include "gfx/core/engine.h"
@@ -27,6 +30,7 @@
 #include "gfx/world/world.h"
 #include "platform/win32/window.h"
 #include "tests/fuzz/engine_memory.h"
+#include "tests/gfx/world/same_writes.h"
 
 namespace {
 
@@ -137,6 +141,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     return 0;
 }
 
+std::vector<uint8_t> Write(const Atomic* atomic)
+{
+    Stream* w = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
+    Atomic_StreamWrite(atomic, w);
+    StreamMemory m = {};
+    Stream_Close(w, &m);
+    std::vector<uint8_t> bytes(m.start, m.start + m.length);
+    Engine_Free(m.start);
+    return bytes;
+}
+
 // The shared vertex buffers are a cache that grows with every new vertex
 // format an input brings; it is emptied around each input so that only
 // real leaks count.
@@ -159,10 +174,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Atomic* atomic = Atomic_StreamRead(s);
         if (atomic) {
             Atomic_Render(atomic);
-            Stream* w = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-            Atomic_StreamWrite(atomic, w);
-            Stream_Close(w, nullptr);
+            const std::vector<uint8_t> first = Write(atomic);
             Atomic_Destroy(atomic);
+            // What was written reads back and writes the same bytes again.
+            std::vector<uint8_t> copy = first;
+            StreamMemory back = {copy.data(), (uint32_t)copy.size()};
+            Stream* r = Stream_Open(STREAM_MEMORY, STREAM_READ, &back);
+            Atomic* again = r && Stream_FindChunk(r, CHUNK_ATOMIC, nullptr, nullptr) ? Atomic_StreamRead(r) : nullptr;
+            if (r) Stream_Close(r, nullptr);
+            if (!again || !samewrites::Same(first, Write(again))) __builtin_trap();
+            Atomic_Destroy(again);
         } else {
             ErrorRecord e;
             Error_Get(&e);

@@ -1,5 +1,6 @@
 #include "gfx/driver/d3d8/d3d8texstream.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/bytes.h"
@@ -86,6 +87,17 @@ bool LoadPixels(Stream *stream, Raster *raster, uint32_t format, uint32_t stored
     }
     raster->format |= savedAuto;
     return ok;
+}
+
+// The fewest bytes the first level of a stored texture takes: pixels at the
+// stored format's size, or 4 x 4 blocks of 8 (DXT1) or 16 bytes.
+uint64_t FirstLevelBytes(uint32_t width, uint32_t height, uint32_t format, uint32_t compression)
+{
+    if (compression) return (uint64_t)((width + 3) / 4) * ((height + 3) / 4) * (compression == 1 ? 8 : 16);
+    const uint64_t bits = (format & RASTERFORMATPAL4)   ? 4
+                          : (format & RASTERFORMATPAL8) ? 8
+                                                        : (uint64_t)std::max(D3D8_DepthOfCode(format), 8);
+    return ((uint64_t)width * height * bits + 7) / 8;
 }
 
 // A compressed raster, when the device holds the format.
@@ -199,6 +211,14 @@ int32_t D3D8_NativeTextureRead(Stream *stream, Texture **out)
     const uint32_t depth = ByteReader_U8(&r), levels = ByteReader_U8(&r);
     const uint32_t type = ByteReader_U8(&r) & RASTERTYPEMASK, compression = ByteReader_U8(&r);
     if (compression > 5) return 0;
+    // The first level's pixels must be in the chunk before a raster of the
+    // stored size is made: a small chunk cannot ask for a large texture.
+    const uint64_t stored = (uint64_t)length - sizeof(block) - PaletteBytes(storedFormat);
+    if (levels == 0 || length < sizeof(block) + PaletteBytes(storedFormat) ||
+        4 + FirstLevelBytes(width, height, storedFormat, compression) > stored) {
+        Error_Raise(ERR_SHORT_READ);
+        return 0;
+    }
     Raster *raster = nullptr;
     if (compression == 0) {
         uint32_t resolved = 0;

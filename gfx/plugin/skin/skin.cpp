@@ -115,11 +115,13 @@ uint32_t CollectUsedBones(const Skin* s, uint8_t* out, uint32_t capacity)
     return count;
 }
 
-// Every weighted slot names one of the skin's bones.
+// Every weighted slot names one of the skin's bones: the slots past the
+// weights in use too, since sorting a vertex's weights can move one of them
+// into use.
 bool WeightedBonesInRange(const Skin* s)
 {
     for (uint32_t v = 0; v < s->numVertices; v++)
-        for (uint32_t k = 0; k < s->maxWeights; k++)
+        for (uint32_t k = 0; k < SKIN_MAX_WEIGHTS; k++)
             if (s->vertexWeights[4 * v + k] != 0 && BoneOf(s->vertexBoneIndices[v], k) >= s->numBones) return false;
     return true;
 }

@@ -425,7 +425,8 @@ bool ReadMetrics2(Font2D* font, MetFile* met)
 
 bool FinishOutlineGlyph(Font2D* font, Path2D* path, float width, int32_t code)
 {
-    // Single nodes (the advance move of a space) draw nothing.
+    // Single nodes (the advance move of a space) draw nothing; a glyph ended
+    // without a path has none.
     path = Path2D_RemoveSinglePoints(path);
     if (path) Path2D_Lock(path);
     int32_t index;
@@ -469,7 +470,8 @@ bool ReadMetrics3(Font2D* font, MetFile* met)
             continue;
         }
         if (strcmp(line, "end\n") == 0) {
-            if (!path) continue;
+            // An end without a begin still ends the character: it becomes
+            // an empty glyph, and the next line names the next one.
             ok = FinishOutlineGlyph(font, path, width, code);
             path = nullptr;
             named = false;

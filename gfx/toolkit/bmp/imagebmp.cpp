@@ -151,6 +151,14 @@ Image *ReadImage(Stream *stream)
         Error_Raise(ERR_OUT_OF_MEMORY);
         return nullptr;
     }
+    // Uncompressed rows must all be in the file before the image is made
+    // (run-length rows may end early, so only the bound above holds them).
+    uint64_t left = 0;
+    const uint64_t rows = (uint64_t)ImageBmp_RowSize(IMAGEBMP_WINDOWS, bits == 15 ? 16 : bits, h.width) * h.height;
+    if (!rle8 && Stream_Remaining(stream, &left) && rows > left) {
+        Error_Raise(ERR_END_OF_STREAM);
+        return nullptr;
+    }
     int32_t entries = 0, entrySize = 0;
     if (bits <= 8) {
         if (h.infoSize != 12 && h.infoSize != 40) {

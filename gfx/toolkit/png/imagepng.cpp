@@ -27,6 +27,7 @@ constexpr int64_t kMaxPixels = (int64_t)1 << 26;
 constexpr png_uint_32 kMaxSide = 1u << 16;
 constexpr png_alloc_size_t kMaxBlock = (png_alloc_size_t)8 << 20;
 constexpr png_uint_32 kMaxCachedChunks = 128;
+constexpr uint64_t kMaxInflation = 1032;
 
 struct PngState {
     Stream *stream;
@@ -101,6 +102,12 @@ Image *Decode(PngState *s)
     int bitDepth, colourType;
     png_get_IHDR(s->png, s->info, &width, &height, &bitDepth, &colourType, nullptr, nullptr, nullptr);
     if ((int64_t)width * height > kMaxPixels) png_error(s->png, "too large");
+    // Deflate expands at most 1032 times: rows that the rest of the file
+    // cannot hold even so are refused before the image is made.
+    uint64_t left = 0;
+    const uint64_t raw = (uint64_t)height * (1 + png_get_rowbytes(s->png, s->info));
+    if (Stream_Remaining(s->stream, &left) && raw > kMaxInflation * left + kMaxInflation)
+        png_error(s->png, "rows beyond the file");
     if (bitDepth == 16) png_set_strip_16(s->png);
     int32_t depth = 32;
     switch (colourType) {

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <map>
 #include <random>
 
@@ -56,12 +57,30 @@ TEST_F(MeshTest, OpaqueMeshesComeBeforeTranslucentOnesAndKeysOrderTheRest)
     for (Material* m : {opaqueA, opaqueB, glass}) Material_Destroy(m);
 }
 
-TEST_F(MeshTest, SpreadMovesTrianglesSharingNoVertexForward)
+TEST_F(MeshTest, SpreadMovesTrianglesSharingNoVertexForwardAndBuildsAroundOneVertexAtOnce)
 {
     uint16_t indices[] = {0, 1, 2, 2, 3, 4, 5, 6, 7};
     ASSERT_EQ(MeshOp_SpreadTriangles(indices, 3), 1);
     const uint16_t expected[] = {0, 1, 2, 5, 6, 7, 2, 3, 4};
     EXPECT_TRUE(std::equal(indices, indices + 9, expected));
+    // 100,000 triangles around vertex 0 (a fan wound twice round): a spread
+    // pass or a strip join per triangle would take many seconds.
+    Material* m = MakeMaterial();
+    const int32_t n = 100000;
+    BuildMesh* build = BuildMesh_Create(n);
+    for (int32_t i = 0; i < n; i++)
+        BuildMesh_AddTriangle(build, m, 0, (uint16_t)(1 + i % 60000), (uint16_t)(2 + i % 60000), 0, 0, 0, 0);
+    const auto start = std::chrono::steady_clock::now();
+    for (int32_t strips : {0, 1}) {
+        MeshHeader* header = strips ? MeshOp_BuildStrips(build, 0, 1) : MeshOp_BuildTriList(build, nullptr);
+        ASSERT_NE(header, nullptr);
+        const Mesh& mesh = MeshHeader_Meshes(header)[0];
+        EXPECT_EQ(strips ? DecodeStrip(mesh.indices, mesh.numIndices).size() : mesh.numIndices / 3, (size_t)n);
+        MeshHeader_Destroy(header);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    BuildMesh_Destroy(build);
+    Material_Destroy(m);
 }
 
 TEST_F(MeshTest, JoinedStripsKeepTheirParity)

@@ -223,6 +223,64 @@ TEST_F(WorldObjectsTest, CameraUpdatesNameTheWorldAndSyncVisitsStraddlingLeavesI
     Material_Destroy(m);
 }
 
+TEST_F(WorldObjectsTest, DestroyingAWorldLetsGoOfEverythingStillInIt)
+{
+    Material* m = MakeMaterial();
+    World* w = TwoLeafWorld(m, m);
+    Geometry* g = MakeGrid(1, 2.0f, GEOMETRY_POSITIONS, m);
+    Atomic* a = Atomic_Create();
+    Atomic_SetGeometry(a, g, 0);
+    Frame* f = worldshapes::FrameAt(-50, 0, 0);
+    Atomic_SetFrame(a, f);
+    Light* lamp = Light_Create(LIGHT_POINT);
+    Frame* lampFrame = worldshapes::FrameAt(5, 0, 0);
+    Light_SetFrame(lamp, lampFrame);
+    Light_SetRadius(lamp, 10);
+    Clump* clump = Clump_Create();
+    Atomic* member = Atomic_Create();
+    Clump_AddAtomic(clump, member);
+    Camera* camera = MakeCamera(-50, 0, -100);
+    Camera_SetFarClipPlane(camera, 300);
+    World_AddAtomic(w, a);
+    World_AddLight(w, lamp);
+    World_AddClump(w, clump);
+    World_AddCamera(w, camera);
+    EndFrame();
+    ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
+    Camera_EndUpdate(camera);
+    int32_t count = 0;
+    Camera_GetVisibleSectors(camera, &count);
+    ASSERT_EQ(count, 2);
+    ASSERT_EQ(WorldTies_AtomicTiesInUse(), 1);
+    World_Destroy(w);
+    EXPECT_EQ(Atomic_GetWorld(a), nullptr);
+    EXPECT_EQ(Atomic_GetWorld(member), nullptr);
+    EXPECT_EQ(Clump_GetWorld(clump), nullptr);
+    EXPECT_EQ(Light_GetWorld(lamp), nullptr);
+    EXPECT_EQ(Camera_GetWorld(camera), nullptr);
+    EXPECT_EQ(Camera_GetVisibleSectors(camera, &count), nullptr);
+    EXPECT_EQ(WorldTies_AtomicTiesInUse() + WorldTies_LightTiesInUse(), 0);
+    // The next frame moves and draws them without the world (under the
+    // sanitizers: nothing reads the freed world), and the clump leaves no list.
+    for (Frame* moved : {f, lampFrame, Camera_GetFrame(camera)}) {
+        moved->modelling.pos.y += 1;
+        Frame_MarkDirty(moved);
+    }
+    ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
+    EXPECT_EQ(Engine_Instance()->currentWorld, nullptr);
+    EXPECT_EQ(Atomic_Render(a), a);
+    Camera_EndUpdate(camera);
+    Clump_Destroy(clump);
+    DestroyCamera(camera);
+    Light_SetFrame(lamp, nullptr);
+    Light_Destroy(lamp);
+    Atomic_SetFrame(a, nullptr);
+    Atomic_Destroy(a);
+    for (Frame* frame : {f, lampFrame}) Frame_Destroy(frame);
+    Geometry_Destroy(g);
+    Material_Destroy(m);
+}
+
 TEST_F(WorldObjectsTest, DefaultPipelinesAreSelectedUnlessTheObjectOrWorldHasItsOwn)
 {
     Pipeline* builtIn = Pipeline_GetDefaultAtomicPipeline();

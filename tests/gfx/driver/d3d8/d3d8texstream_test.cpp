@@ -121,12 +121,17 @@ TEST_F(D3D8NativeTextureTest, RefusesOtherPlatformsLyingSizesAndMissingCompressi
     Texture_Destroy(texture);
     std::vector<uint8_t> original(memory.start, memory.start + memory.length);
     auto restore = [&] { memcpy(memory.start, original.data(), original.size()); };
-    Put32(memory.start + 12, 9);  // platform
-    D3D8Test_StartRecording();
-    EXPECT_EQ(Read(), nullptr);
-    EXPECT_EQ(std::string(D3D8Test_Recording()).find("CreateTexture"), std::string::npos);
-    D3D8Test_StopRecording();
-    restore();
+    // Another platform, and a 4096 x 4096 texture claimed by this small
+    // chunk: refused before any device texture is made.
+    for (int variant = 0; variant < 2; variant++) {
+        if (variant == 0) Put32(memory.start + 12, 9);
+        else Put32(memory.start + 12 + 80, 4096u << 16 | 4096u);
+        D3D8Test_StartRecording();
+        EXPECT_EQ(Read(), nullptr);
+        EXPECT_EQ(std::string(D3D8Test_Recording()).find("CreateTexture"), std::string::npos) << variant;
+        D3D8Test_StopRecording();
+        restore();
+    }
     Put32(memory.start + 12 + 88, 8 * 8 * 4 + 4);  // level 0 claims more than the locked level
     EXPECT_EQ(Read(), nullptr);
     restore();

@@ -254,6 +254,8 @@ TEST_F(SkinTest, MalformedSkinChunksFailTheGeometryWithNothingLeftBehind)
         {"more bones than the chunk holds", edit(0, 0x000202FFu)},
         {"more used bones than the chunk holds", edit(0, 0x0002FF02u)},
         {"weighted slot past the bones", edit(6, 0x00000200u)},
+        {"slot past the weights in use weighted on a bone past the bones",
+         Edited(edit(10, Pack(1, 0, 0, 5)), 42, FloatBits(0.5f))},
         {"negative split meshes", edit(178, 0xFFFFFFFFu)},
         {"split block past the chunk", edit(178, 4)},
         {"cut short", Bytes(good.begin(), good.begin() + 100)},

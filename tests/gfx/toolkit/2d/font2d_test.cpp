@@ -266,7 +266,8 @@ TEST_F(Font2DTest, OutlineFilesWithOddLinesStillGiveUsableGlyphs)
                             "METRICS3\n"
                             "Odd\n"
                             "x\n"    // nothing after the first byte: code 0
-                            "end\n"  // no glyph begun: ignored
+                            "end\n"  // no glyph begun: code 0 is an empty glyph
+                            " Z\n"
                             "begin\n"
                             "begin\n"       // the open path stays
                             "lineto 0 0\n"  // a line first moves
@@ -290,13 +291,17 @@ TEST_F(Font2DTest, OutlineFilesWithOddLinesStillGiveUsableGlyphs)
                             "lineto 1 1\n");  // left open at the end: dropped
     ASSERT_NE(font, nullptr);
     EXPECT_EQ(Font2D_Validate(font), 1);
-    EXPECT_EQ(font->glyphs->count, 3);
+    EXPECT_EQ(font->glyphs->count, 4);
     const Font2DGlyph* zero = GlyphOf(font, 0);
     ASSERT_NE(zero, nullptr);
-    EXPECT_FLOAT_EQ(zero->width, 1);
-    ASSERT_NE(zero->path, nullptr);
-    EXPECT_EQ(Path2D_GetNodeCount(zero->path), 2);
-    EXPECT_EQ(Path2D_GetNodes(zero->path)[0].type, PATH2D_MOVE);
+    EXPECT_EQ(zero->width, 0);
+    EXPECT_EQ(zero->path, nullptr);
+    const Font2DGlyph* z = GlyphOf(font, 'Z');
+    ASSERT_NE(z, nullptr);
+    EXPECT_FLOAT_EQ(z->width, 1);
+    ASSERT_NE(z->path, nullptr);
+    EXPECT_EQ(Path2D_GetNodeCount(z->path), 2);
+    EXPECT_EQ(Path2D_GetNodes(z->path)[0].type, PATH2D_MOVE);
     EXPECT_EQ(GlyphOf(font, 'B')->width, 0);
     // A curve after "begin" moves to its end; the second is flattened.
     const Font2DGlyph* c = GlyphOf(font, 'C');

@@ -266,6 +266,13 @@ TEST_F(ImageBmpTest, MalformedFilesFailCleanly)
     huge.height = 100000;
     EXPECT_EQ(Read(huge), nullptr);
     EXPECT_EQ(TakeError(), 0x80000013u);
+    // Within those limits, rows the file does not hold are refused before
+    // the image is made.
+    huge.width = huge.height = 8000;
+    imagetest::g_largest = 0;
+    EXPECT_EQ(Read(huge), nullptr);
+    EXPECT_EQ(TakeError(), ERR_END_OF_STREAM);
+    EXPECT_LT(imagetest::g_largest, (size_t)1 << 20);
     BmpLayout headerPastFile = good;
     headerPastFile.infoSize = 0x7fffffff;
     EXPECT_EQ(Read(headerPastFile), nullptr);

@@ -1,6 +1,7 @@
 #include "gfx/toolkit/png/imagepng.h"
 
 #include <png.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstring>
@@ -266,6 +267,15 @@ TEST_F(ImagePngTest, ChunkLengthsPastTheReadersBoundsAreRefusedBeforeAllocating)
     const uint8_t text[] = {0x6b, 0x49, 0xd2, 0x00, 't', 'E', 'X', 't', 'k', 'e', 'y', 0, 'x'};
     bytes.insert(bytes.end(), text, text + sizeof text);
     EXPECT_EQ(ImagePng_Read(Save(bytes, "text.png").c_str()), nullptr);
+    EXPECT_LT(imagetest::g_largest, (size_t)16 << 20);
+    // A header of 8000 x 8000 pixels over one compressed row: more than the
+    // file could inflate to.
+    bytes = whole;
+    for (size_t at : {16, 20}) bytes[at + 2] = 8000 >> 8, bytes[at + 3] = 8000 & 0xff;
+    const uint32_t crc = (uint32_t)crc32(0, bytes.data() + 12, 17);
+    for (int i = 0; i < 4; i++) bytes[29 + i] = (uint8_t)(crc >> (24 - 8 * i));
+    imagetest::g_largest = 0;
+    EXPECT_EQ(ImagePng_Read(Save(bytes, "tall.png").c_str()), nullptr);
     EXPECT_LT(imagetest::g_largest, (size_t)16 << 20);
     Error_Get(nullptr);
 }
