@@ -394,7 +394,7 @@ int32_t Engine_GetCurrentVideoMode(void)
     return Request(REQ_CURRENT_MODE, &n, nullptr, 0) ? n : -1;
 }
 
-int32_t Engine_Focus(void) { return Request(REQ_FOCUS, nullptr, nullptr, 0) != 0; }
+int32_t Engine_Focus(int32_t gained) { return Request(REQ_FOCUS, nullptr, nullptr, gained ? 1 : 0) != 0; }
 
 int32_t Engine_GetNumSubSystems(void)
 {

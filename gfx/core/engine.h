@@ -288,7 +288,9 @@ int32_t Engine_GetNumVideoModes(void);  // -1 on failure
 VideoModeInfo* Engine_GetVideoModeInfo(VideoModeInfo* info, int32_t index);
 int32_t Engine_SetVideoMode(int32_t index);
 int32_t Engine_GetCurrentVideoMode(void);  // -1 on failure
-int32_t Engine_Focus(void);
+// Tells the device that the application gained (1) or lost (0) the focus;
+// 1 when the device took it.
+int32_t Engine_Focus(int32_t gained);
 int32_t Engine_GetNumSubSystems(void);  // -1 on failure
 char* Engine_GetSubSystemInfo(char* name, int32_t index);  // name: 80 bytes at least
 int32_t Engine_GetCurrentSubSystem(void);  // -1 on failure

@@ -7,6 +7,7 @@
 #include "gfx/core/error.h"
 #include "gfx/core/freelist.h"
 #include "gfx/core/pipelineheap.h"
+#include "gfx/core/renderstate.h"
 
 namespace {
 
@@ -16,10 +17,27 @@ struct Scratch {
     uint8_t* high;  // first used byte from the top
 };
 
+const PipelineRenderStateVector kDefaultRenderStates = {
+    .flags = PIPELINE_RSV_PERSPECTIVE | PIPELINE_RSV_ZTEST | PIPELINE_RSV_ZWRITE,
+    .shadeMode = 2,
+    .srcBlend = 5,
+    .destBlend = 6,
+    .textureRaster = nullptr,
+    .addressU = 1,
+    .addressV = 1,
+    .filterMode = 2,
+    .borderColour = 0xFFFFFFFFu,
+    .fogType = 0,
+    .fogColour = 0xFFFFFFFFu,
+};
+
 struct PipelineModule {
     FreeList* pipelines;
     PipelineHeap* heap;
     Scratch scratch;
+    // Answered before the first start too, so it holds the defaults from the
+    // beginning; module open fills it again.
+    PipelineRenderStateVector renderStates = kDefaultRenderStates;
 };
 
 PipelineModule g_pipes;
@@ -681,8 +699,52 @@ void Pipeline_RadixSort(void* records, uint32_t count, uint32_t recordSize, uint
 
 PipelineHeap* Pipeline_GetHeap(void) { return g_pipes.heap; }
 
+PipelineRenderStateVector* Pipeline_GetDefaultRenderStateVector(void) { return &g_pipes.renderStates; }
+
+PipelineRenderStateVector* Pipeline_LoadRenderStateVector(PipelineRenderStateVector* vector)
+{
+    if (!vector) {
+        Error_Raise(ERR_NULL_ARGUMENT);
+        return nullptr;
+    }
+    const EngineInstance* instance = Engine_Instance();
+    if (!instance || instance->status != ENGINE_STATUS_STARTED) {
+        if (vector == &g_pipes.renderStates) return vector;
+        Error_Raise(ERR_BAD_BLOCK);
+        return nullptr;
+    }
+    PipelineRenderStateVector v = kDefaultRenderStates;
+    auto get = [](int32_t state, uint32_t* value) {
+        uint32_t answer = 0;
+        if (RenderState_Get(state, &answer)) *value = answer;
+    };
+    uint32_t zTest = 1, zWrite = 1, vertexAlpha = 0, fog = 0;
+    get(6, &zTest);
+    get(8, &zWrite);
+    get(12, &vertexAlpha);
+    v.flags = PIPELINE_RSV_PERSPECTIVE;
+    if (zTest) v.flags |= PIPELINE_RSV_ZTEST;
+    if (zWrite) v.flags |= PIPELINE_RSV_ZWRITE;
+    if (vertexAlpha) v.flags |= PIPELINE_RSV_VERTEXALPHA;
+    get(7, &v.shadeMode);
+    get(10, &v.srcBlend);
+    get(11, &v.destBlend);
+    Raster* raster = nullptr;
+    if (RenderState_Get(1, &raster)) v.textureRaster = raster;
+    get(3, &v.addressU);
+    get(4, &v.addressV);
+    get(9, &v.filterMode);
+    get(13, &v.borderColour);
+    get(14, &fog);
+    if (fog) get(16, &v.fogType);
+    get(15, &v.fogColour);
+    *vector = v;
+    return vector;
+}
+
 void* Pipeline_ModuleOpen(void* instance, int32_t, int32_t)
 {
+    g_pipes.renderStates = kDefaultRenderStates;
     g_pipes.pipelines = FreeList_CreateEx(sizeof(Pipeline), 64, 8, 1, nullptr);
     if (!g_pipes.pipelines) return nullptr;
     g_pipes.heap = PipelineHeap_Create(4096);

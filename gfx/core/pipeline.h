@@ -164,5 +164,40 @@ void Pipeline_RadixSort(void* records, uint32_t count, uint32_t recordSize, uint
 
 PipelineHeap* Pipeline_GetHeap(void);
 
+struct Raster;
+
+// The render states a pipeline starts its drawing from, in engine values
+// (the render-state numbers of renderstate.h). Eleven words in this order.
+struct PipelineRenderStateVector {
+    uint32_t flags;      // PIPELINE_RSV_* bits
+    uint32_t shadeMode;  // 1 flat, 2 Gouraud
+    uint32_t srcBlend;   // blend modes 1-11
+    uint32_t destBlend;
+    Raster* textureRaster;  // stage 0's raster; null for none (not owned)
+    uint32_t addressU;      // addressing modes 1-4
+    uint32_t addressV;
+    uint32_t filterMode;    // texture filter modes 0-6
+    uint32_t borderColour;  // packed A8R8G8B8
+    uint32_t fogType;       // 0 no fog, else the fog type 1-3
+    uint32_t fogColour;     // packed A8R8G8B8
+};
+enum : uint32_t {
+    PIPELINE_RSV_PERSPECTIVE = 1,  // textures are mapped perspective-correct (always, on this device)
+    PIPELINE_RSV_ZTEST = 2,
+    PIPELINE_RSV_ZWRITE = 4,
+    PIPELINE_RSV_VERTEXALPHA = 8,  // alpha blending by vertex alpha
+};
+
+// The module's own vector: perspective, Z test and Z write, Gouraud, source
+// alpha over inverse source alpha, no raster, wrapped, linear, white border,
+// no fog, white fog. Filled at module open; callers may change it.
+PipelineRenderStateVector* Pipeline_GetDefaultRenderStateVector(void);
+// While the engine is started, fills vector from the device's current
+// render states (a state the device does not answer keeps the default) and
+// returns it. Before the start only the module's own vector can be asked
+// for, and it is returned as it is; any other block is refused with null
+// and 0x80000018 (null: 0x80000016).
+PipelineRenderStateVector* Pipeline_LoadRenderStateVector(PipelineRenderStateVector* vector);
+
 void* Pipeline_ModuleOpen(void* instance, int32_t offset, int32_t size);
 void* Pipeline_ModuleClose(void* instance, int32_t offset, int32_t size);

@@ -828,9 +828,18 @@ D3DRESULT IDirect3DDevice8::Clear(uint32_t count, const D3DRECT8* rects, uint32_
     if (colour) RasteriserFormat_Store(target.format, pixel, color);
     uint32_t colourValue;
     std::memcpy(&colourValue, pixel, 4);
-    // The device creates no stencil formats, so a Z clear writes whole pixels.
-    bool depth = (flags & D3DCLEAR_ZBUFFER) && zs.pixels;
-    uint32_t depthValue = depth ? RasteriserFormat_DepthEncode(zs.format, z) : 0;
+    // Z and stencil share the depth surface's pixels: clearing one keeps the
+    // other (and the unused bits of D24X4S4). Stencil is asked for and
+    // ignored on formats without it.
+    const uint32_t depthBits = zs.pixels ? RasteriserFormat_DepthMask(zs.format) : 0;
+    const uint32_t stencilBits = zs.pixels ? RasteriserFormat_StencilMask(zs.format) : 0;
+    uint32_t cleared = 0, depthValue = 0;
+    if (flags & D3DCLEAR_ZBUFFER) cleared |= depthBits, depthValue |= RasteriserFormat_DepthEncode(zs.format, z);
+    if (flags & D3DCLEAR_STENCIL) cleared |= stencilBits, depthValue |= stencil & stencilBits;
+    // Formats without stencil clear whole pixels, as their bits outside the depth are unused.
+    if (!stencilBits && cleared) cleared = 0xFFFFFFFFu;
+    const bool depth = cleared != 0;
+    const uint32_t depthKeep = ~cleared & (RasteriserFormat_BytesPerPixel(zs.format) == 2 ? 0xFFFFu : 0xFFFFFFFFu);
     // Cleared with the draws, in the tiles (rasteriser.h).
     for (uint32_t i = 0; i < n && r >= 0; ++i) {
       int x0 = list[i].left > v.x0 ? list[i].left : v.x0, y0 = list[i].top > v.y0 ? list[i].top : v.y0;
@@ -838,7 +847,8 @@ D3DRESULT IDirect3DDevice8::Clear(uint32_t count, const D3DRECT8* rects, uint32_
       if (x0 >= x1 || y0 >= y1) continue;
       // The depth surface may be larger than the target; the rectangle is
       // already inside the target, so it is inside the depth surface too.
-      if (!Rasteriser_Clear(colour ? &target : nullptr, colourValue, depth ? &zs : nullptr, depthValue, x0, y0, x1, y1))
+      if (!Rasteriser_Clear(colour ? &target : nullptr, colourValue, depth ? &zs : nullptr, depthValue, depthKeep, x0,
+                            y0, x1, y1))
         r = D3DERR_OUTOFVIDEOMEMORY;
     }
     if (colour) D3D8_MarkUse(s->renderTarget, true);

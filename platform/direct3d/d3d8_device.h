@@ -58,7 +58,9 @@ struct IDirect3DDevice8 : D3D8Unknown {
   D3DRESULT GetDepthStencilSurface(IDirect3DSurface8** surface);
   D3DRESULT BeginScene();
   D3DRESULT EndScene();
-  // Clears the viewport (count 0) or the given rectangles clipped to it.
+  // Clears the viewport (count 0) or the given rectangles clipped to it. Z
+  // and stencil clear apart, each keeping the other; the stencil flag is
+  // ignored on a depth surface without stencil bits.
   D3DRESULT Clear(uint32_t count, const D3DRECT8* rects, uint32_t flags, uint32_t color, float z,
                   uint32_t stencil);
 

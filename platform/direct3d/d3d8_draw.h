@@ -61,7 +61,8 @@ struct D3D8VertexLayout {
 // 4x4 blocks, DXT2-5 16-byte blocks, `pitch` bytes per row of blocks.
 // Depth surfaces hold depth as an unsigned integer in the format's top bits
 // (D16 uint16, D15S1 bits 15-1, D24X8/D24S8/D24X4S4 uint32 bits 31-8, D32 all
-// 32 bits); the device clears them with RasteriserFormat_DepthEncode so that both
+// 32 bits), with the stencil bits of D24S8, D24X4S4 and D15S1 at the bottom;
+// the device clears them with RasteriserFormat_DepthEncode so that both
 // sides agree on the encoding.
 struct D3D8DrawSurface {
   uint32_t format;  // D3DFMT_*

@@ -61,7 +61,9 @@ const char* D3D8Name(const D3D8Unknown* object);
 // Format answers shared by the object's checks and the device's creation calls.
 int D3D8Answers_TextureFormat(const D3D8Answers* answers, uint32_t format);
 int D3D8Answers_RenderTargetFormat(const D3D8Answers* answers, uint32_t format);
-// Depth formats the device creates (D24X8, and D16 which the driver uses unchecked).
+// Depth formats the adapter answers for, and those the device creates (the
+// answered ones and D16, which the driver uses unchecked; see D3D8Answers).
+int D3D8Answers_DepthAnswered(const D3D8Answers* answers, uint32_t format);
 int D3D8Answers_DepthFormat(const D3D8Answers* answers, uint32_t format);
 
 // Records a call while recording is on; the arguments (object names

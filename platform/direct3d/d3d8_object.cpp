@@ -86,8 +86,17 @@ int D3D8Answers_RenderTargetFormat(const D3D8Answers* a, uint32_t format) {
   return format == D3DFMT_X8R8G8B8 || format == D3DFMT_A8R8G8B8 || (Is16Bit(a) && format == D3DFMT_R5G6B5);
 }
 
-int D3D8Answers_DepthFormat(const D3D8Answers* /*answers*/, uint32_t format) {
-  return format == D3DFMT_D24X8 || format == D3DFMT_D16;
+int D3D8Answers_DepthAnswered(const D3D8Answers* a, uint32_t format) {
+  if (a->depthFormatCount < 0) return format == (Is16Bit(a) ? D3DFMT_D16 : D3DFMT_D24X8);
+  for (int i = 0; i < a->depthFormatCount && i < int(sizeof a->depthFormats / sizeof a->depthFormats[0]); ++i)
+    if (a->depthFormats[i] == format) return 1;
+  return 0;
+}
+
+int D3D8Answers_DepthFormat(const D3D8Answers* a, uint32_t format) {
+  if (format == D3DFMT_D16) return 1;
+  if (a->depthFormatCount < 0) return format == D3DFMT_D24X8;
+  return D3D8Answers_DepthAnswered(a, format);
 }
 
 IDirect3D8* Direct3DCreate8(uint32_t sdkVersion) {
@@ -164,10 +173,7 @@ D3DRESULT IDirect3D8::CheckDeviceFormat(uint32_t adapter, uint32_t deviceType, u
   } else if (adapterFormat != answers.displayFormat) {
     r = D3DERR_NOTAVAILABLE;
   } else if (usage & D3DUSAGE_DEPTHSTENCIL) {
-    // The depth format that matches the display: D24X8 (no stencil) for 32
-    // bits, D16 for the 16-bit display.
-    uint32_t depth = Is16Bit(&answers) ? D3DFMT_D16 : D3DFMT_D24X8;
-    if (resourceType == D3DRTYPE_SURFACE && format == depth) r = D3D_OK;
+    if (resourceType == D3DRTYPE_SURFACE && D3D8Answers_DepthAnswered(&answers, format)) r = D3D_OK;
   } else if (usage & D3DUSAGE_RENDERTARGET) {
     if ((resourceType == D3DRTYPE_SURFACE || resourceType == D3DRTYPE_TEXTURE) &&
         D3D8Answers_RenderTargetFormat(&answers, format))
@@ -185,10 +191,11 @@ D3DRESULT IDirect3D8::CheckDepthStencilMatch(uint32_t adapter, uint32_t deviceTy
   D3DRESULT r = D3DERR_NOTAVAILABLE;
   if (!AdapterOk(adapter, deviceType)) {
     r = D3DERR_INVALIDCALL;
-  } else if (adapterFormat == answers.displayFormat) {
-    bool rt32 = renderTargetFormat == D3DFMT_X8R8G8B8 || renderTargetFormat == D3DFMT_A8R8G8B8;
-    bool rt16 = Is16Bit(&answers) && renderTargetFormat == D3DFMT_R5G6B5;
-    if ((rt32 && depthFormat == D3DFMT_D24X8) || (rt16 && depthFormat == D3DFMT_D16)) r = D3D_OK;
+  } else if (adapterFormat == answers.displayFormat && D3D8Answers_RenderTargetFormat(&answers, renderTargetFormat) &&
+             D3D8Answers_DepthAnswered(&answers, depthFormat)) {
+    const bool z16 = depthFormat == D3DFMT_D16 || depthFormat == D3DFMT_D15S1;
+    const bool rt16 = renderTargetFormat == D3DFMT_R5G6B5;
+    if (answers.depthMatchesAnyTarget || z16 == rt16) r = D3D_OK;
   }
   D3D8_LOG("CheckDepthStencilMatch(%u, %u, %u, %u, %u) = 0x%x", adapter, deviceType, adapterFormat,
                renderTargetFormat, depthFormat, (uint32_t)r);

@@ -30,6 +30,17 @@ struct D3D8Answers {
   // Pixel shaders 1.0 and 1.1 (PixelShaderVersion 1.1): created, bound and
   // run in place of the texture stages' operations (see d3d8_device.h).
   bool pixelShaders = false;
+  // The depth-stencil formats the adapter answers for (CheckDeviceFormat
+  // with D3DUSAGE_DEPTHSTENCIL and CheckDepthStencilMatch), in any order;
+  // the device creates these and D16, which the driver takes unchecked.
+  // -1 = the default: D24X8 on the 32-bit display, D16 on the 16-bit one,
+  // and both created. 0 = none answered.
+  int depthFormatCount = -1;
+  uint32_t depthFormats[6] = {};
+  // A listed format matches render targets of its own depth class only
+  // (16-bit Z with 16-bit targets, 24- and 32-bit Z with 32-bit targets),
+  // as on many cards; true lets it match every render-target format.
+  bool depthMatchesAnyTarget = false;
   uint32_t maxTextureSize = 4096;
   uint32_t textureMemory = 64u << 20;  // GetAvailableTextureMem
   // The full-screen modes the adapter lists, in this order and as given;

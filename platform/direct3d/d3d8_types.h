@@ -183,7 +183,7 @@ constexpr uint32_t D3DRS_FOGTABLEMODE = 35;
 constexpr uint32_t D3DRS_FOGSTART = 36;    // float bits
 constexpr uint32_t D3DRS_FOGEND = 37;      // float bits
 constexpr uint32_t D3DRS_FOGDENSITY = 38;  // float bits
-constexpr uint32_t D3DRS_STENCILENABLE = 52;  // stencil states 52-59 are stored and ignored
+constexpr uint32_t D3DRS_STENCILENABLE = 52;  // takes effect with a depth surface that has stencil bits
 constexpr uint32_t D3DRS_STENCILFAIL = 53;
 constexpr uint32_t D3DRS_STENCILZFAIL = 54;
 constexpr uint32_t D3DRS_STENCILPASS = 55;
@@ -292,6 +292,13 @@ constexpr uint32_t D3DMCS_MATERIAL = 0;
 constexpr uint32_t D3DMCS_COLOR1 = 1;
 constexpr uint32_t D3DMCS_COLOR2 = 2;
 constexpr uint32_t D3DSTENCILOP_KEEP = 1;
+constexpr uint32_t D3DSTENCILOP_ZERO = 2;
+constexpr uint32_t D3DSTENCILOP_REPLACE = 3;
+constexpr uint32_t D3DSTENCILOP_INCRSAT = 4;
+constexpr uint32_t D3DSTENCILOP_DECRSAT = 5;
+constexpr uint32_t D3DSTENCILOP_INVERT = 6;
+constexpr uint32_t D3DSTENCILOP_INCR = 7;
+constexpr uint32_t D3DSTENCILOP_DECR = 8;
 
 // ---- lights ----------------------------------------------------------------------------
 constexpr uint32_t D3DLIGHT_POINT = 1;

@@ -907,7 +907,7 @@ int Rasteriser_Draw(const D3D8DrawState* s) {
 }
 
 int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const D3D8DrawSurface* depth,
-                     uint32_t depthValue, int x0, int y0, int x1, int y1) {
+                     uint32_t depthValue, uint32_t depthKeep, int x0, int y0, int x1, int y1) {
   if (x0 >= x1 || y0 >= y1 || (!colour && !depth)) return 1;
   if (!Prepare()) return 0;
   auto* c = static_cast<RasteriserClear*>(g_raster.arena.Alloc(sizeof(RasteriserClear)));
@@ -917,7 +917,8 @@ int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const 
   c->colour = colour ? *colour : D3D8DrawSurface{};
   c->depth = depth ? *depth : D3D8DrawSurface{};
   c->colourValue = colourValue;
-  c->depthValue = depthValue;
+  c->depthValue = depthValue & ~depthKeep;
+  c->depthKeep = depthKeep;
   Record r{};
   r.clear = c;
   g_raster.records.push_back(r);

@@ -21,10 +21,12 @@
 
 // Records a clear of pixels x0 <= x < x1, y0 <= y < y1 (inside the
 // surfaces) of `colour` to the stored value `colourValue` and of `depth` to
-// `depthValue`; either surface may be null. Returns 0 when the batch's
-// memory ran out (nothing is cleared then).
+// `depthValue`; either surface may be null. The bits of depthKeep keep what
+// each depth pixel holds (the stencil of a Z-only clear, the depth of a
+// stencil-only one). Returns 0 when the batch's memory ran out (nothing is
+// cleared then).
 int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const D3D8DrawSurface* depth,
-                     uint32_t depthValue, int x0, int y0, int x1, int y1);
+                     uint32_t depthValue, uint32_t depthKeep, int x0, int y0, int x1, int y1);
 
 // Writes every binned draw and clear into its surfaces and empties the bins.
 // Cheap when nothing is binned.

@@ -206,6 +206,15 @@ float RasteriserFormat_DepthDecode(uint32_t format, uint32_t v) {
   }
 }
 
+uint32_t RasteriserFormat_StencilMask(uint32_t format) {
+  switch (format) {
+    case D3DFMT_D24S8: return 0xFFu;
+    case D3DFMT_D24X4S4: return 0x0Fu;
+    case D3DFMT_D15S1: return 0x01u;
+    default: return 0;
+  }
+}
+
 uint32_t RasteriserFormat_DepthMask(uint32_t format) {
   switch (format) {
     case D3DFMT_D16: return 0xFFFFu;

@@ -53,3 +53,6 @@ inline uint32_t RasteriserFormat_DepthEncode(uint32_t format, float z) {
 float RasteriserFormat_DepthDecode(uint32_t format, uint32_t stored);
 // Mask of the depth bits inside a stored value.
 uint32_t RasteriserFormat_DepthMask(uint32_t format);
+// Mask of the stencil bits inside a stored value, which sit at the bottom
+// (D24S8 eight bits, D24X4S4 four, D15S1 one); 0 for formats without stencil.
+uint32_t RasteriserFormat_StencilMask(uint32_t format);

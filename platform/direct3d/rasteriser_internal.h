@@ -88,6 +88,13 @@ struct RasteriserPlan {
   bool depthTest, depthWrite;  // only with a depth surface bound
   uint32_t depthFunc, depthFormat, depthMask;
   int depthBytes;
+  // The stencil test, only with a depth surface that has stencil bits and a
+  // state that can reject or change something; stencilLate when the alpha
+  // test decides whether a pixel updates the stencil at all. Reference and
+  // masks are cut to the format's stencil bits (stencilBits, at the bottom).
+  bool stencil, stencilLate;
+  uint32_t stencilFunc, stencilRef, stencilMask, stencilWriteMask, stencilBits;
+  uint32_t stencilFail, stencilZFail, stencilPass;
   bool blend;
   uint32_t srcBlend, destBlend;
   uint32_t writeMask;  // COLORWRITEENABLE bits as an ARGB mask
@@ -206,6 +213,7 @@ struct RasteriserClear {
   int32_t x0, y0, x1, y1;  // end exclusive, inside both surfaces
   D3D8DrawSurface colour, depth;
   uint32_t colourValue, depthValue;  // stored forms
+  uint32_t depthKeep;                // bits of each depth pixel left as they are
 };
 
 // One pixel of a point or a line, its attributes constant planes.

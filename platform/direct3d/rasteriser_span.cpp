@@ -972,6 +972,95 @@ void Compact(RasteriserQuads* Q, uint32_t* const (&perLane)[N]) {
   Q->count = k;
 }
 
+// ---- stencil --------------------------------------------------------------
+// Draws with a stencil test take their own path through the depth test and
+// the output merge (chosen per draw): the stencil and depth tests of each
+// lane are read from the stored depth-stencil value, the stencil operations
+// written back together with the new depth. Draws without stencil never
+// come here.
+
+enum : uint32_t { STENCIL_PASSED = 0, STENCIL_FAILED = 1, STENCIL_DEPTH_FAILED = 2 };
+
+// The stencil value an operation makes of s (`bits`: the format's stencil bits).
+inline uint32_t StencilOp(uint32_t op, uint32_t s, uint32_t ref, uint32_t bits) {
+  switch (op) {
+    case D3DSTENCILOP_ZERO: return 0;
+    case D3DSTENCILOP_REPLACE: return ref;
+    case D3DSTENCILOP_INCRSAT: return s < bits ? s + 1 : bits;
+    case D3DSTENCILOP_DECRSAT: return s > 0 ? s - 1 : 0;
+    case D3DSTENCILOP_INVERT: return ~s & bits;
+    case D3DSTENCILOP_INCR: return (s + 1) & bits;
+    case D3DSTENCILOP_DECR: return (s - 1) & bits;
+    default: return s;  // KEEP
+  }
+}
+
+// Writes the stencil operation of each live lane's outcome (code) into the
+// depth surface, with the new depth for passing lanes when depth is written,
+// and takes the lanes that failed either test out of the quads. `failedOnly`:
+// only the failed lanes (the passing ones are settled after shading).
+void StencilApply(const RasteriserPlan& P, RasteriserQuads* Q, const uint32_t* depthNew, const uint32_t* stored,
+                  const uint32_t* code, bool failedOnly) {
+  Pixels rows;
+  PixelsOf(P.depth, Q->depthAt, *Q, &rows);
+  const uint32_t bits = P.stencilBits, writeMask = P.stencilWriteMask;
+  for (int q = 0; q < Q->count; ++q)
+    for (int k = 0; k < 4; ++k) {
+      const int i = 4 * q + k;
+      if (!(Q->mask[q] >> k & 1) || (failedOnly && code[i] == STENCIL_PASSED)) continue;
+      const uint32_t op = code[i] == STENCIL_FAILED         ? P.stencilFail
+                          : code[i] == STENCIL_DEPTH_FAILED ? P.stencilZFail
+                                                            : P.stencilPass;
+      uint32_t v = stored[i];
+      v = (v & ~writeMask) | (StencilOp(op, v & bits, P.stencilRef, bits) & writeMask);
+      if (code[i] == STENCIL_PASSED && P.depthWrite) v = (v & ~P.depthMask) | depthNew[i];
+      if (v != stored[i]) StoreDepth(LanePixel(rows, *Q, q, k, P.depthBytes), P.depthBytes, v);
+      if (code[i] != STENCIL_PASSED) Q->mask[q] &= uint8_t(~(1u << k));
+    }
+}
+
+// The stencil test, then the depth test, of every live lane: stored gets the
+// lanes' depth-stencil values and code their outcomes. Without the alpha
+// test the failed lanes are settled here, before any shading.
+void StencilTest(const RasteriserPlan& P, RasteriserQuads* Q, const uint32_t* depthNew, uint32_t* stored,
+                 uint32_t* code) {
+  Pixels rows;
+  PixelsOf(P.depth, Q->depthAt, *Q, &rows);
+  for (int q = 0; q < Q->count; ++q)
+    for (int k = 0; k < 4; ++k) {
+      const int i = 4 * q + k;
+      code[i] = STENCIL_PASSED;
+      stored[i] = 0;
+      if (!(Q->mask[q] >> k & 1)) continue;
+      stored[i] = LoadDepth(LanePixel(rows, *Q, q, k, P.depthBytes), P.depthBytes);
+      if (!Compare(P.stencilFunc, P.stencilRef & P.stencilMask, stored[i] & P.stencilMask))
+        code[i] = STENCIL_FAILED;
+      else if (P.depthTest && !Compare(P.depthFunc, depthNew[i], stored[i] & P.depthMask))
+        code[i] = STENCIL_DEPTH_FAILED;
+    }
+  if (!P.stencilLate) StencilApply(P, Q, depthNew, stored, code, true);
+}
+
+void PlanStencil(const uint32_t* rs, RasteriserPlan* P) {
+  P->stencilBits = RasteriserFormat_StencilMask(P->depthFormat);
+  P->stencilFunc = rs[D3DRS_STENCILFUNC];
+  P->stencilRef = rs[D3DRS_STENCILREF] & P->stencilBits;
+  P->stencilMask = rs[D3DRS_STENCILMASK] & P->stencilBits;
+  P->stencilWriteMask = rs[D3DRS_STENCILWRITEMASK] & P->stencilBits;
+  P->stencilFail = rs[D3DRS_STENCILFAIL];
+  P->stencilZFail = rs[D3DRS_STENCILZFAIL];
+  P->stencilPass = rs[D3DRS_STENCILPASS];
+  const auto keeps = [&](uint32_t op) {
+    return P->stencilWriteMask == 0 || op == D3DSTENCILOP_KEEP || op < D3DSTENCILOP_KEEP || op > D3DSTENCILOP_DECR;
+  };
+  // A test that always passes and operations that change nothing: the
+  // ordinary path draws the same pixels.
+  const bool changes = !keeps(P->stencilFail) || (P->depthTest && !keeps(P->stencilZFail)) || !keeps(P->stencilPass);
+  P->stencil = rs[D3DRS_STENCILENABLE] && P->stencilBits && P->depth.pixels &&
+               (P->stencilFunc != D3DCMP_ALWAYS || changes);
+  P->stencilLate = P->stencil && P->alphaTest;
+}
+
 }  // namespace
 
 int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
@@ -1082,6 +1171,8 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
   P->writeMask = (cw & 1 ? 0x00FF0000u : 0) | (cw & 2 ? 0x0000FF00u : 0) | (cw & 4 ? 0x000000FFu : 0) |
                  (cw & 8 ? 0xFF000000u : 0);
 
+  PlanStencil(rs, P);
+
   // The device clips the viewport to the target; clamp again so no write can
   // land outside the target whatever the record holds.
   P->clipX0 = std::max(s->scissor.x0, 0);
@@ -1099,7 +1190,16 @@ void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup
   if (P.depthTest || P.depthWrite) DepthLanes(P, S->p[0], L, depthNew);
   alignas(16) uint32_t depthOld[RASTERISER_LANES_MAX];  // 4-byte depth surfaces: the stored values, once tested
   bool haveOld = false;
-  if (P.depthTest) {
+  alignas(16) uint32_t stencilCode[RASTERISER_LANES_MAX];  // stencil draws: each lane's outcome
+  if (P.stencil) {
+    StencilTest(P, Q, depthNew, depthOld, stencilCode);
+    uint32_t* const perLane[5] = {depthNew, depthOld, stencilCode, reinterpret_cast<uint32_t*>(L.fx),
+                                  reinterpret_cast<uint32_t*>(L.fy)};
+    Compact(Q, perLane);
+    if (!Q->count) return;
+    L.quads = Q->count;
+    L.lanes = 4 * Q->count;
+  } else if (P.depthTest) {
     Pixels rows;
     PixelsOf(P.depth, Q->depthAt, *Q, &rows);
     if (P.depthBytes == 4) {
@@ -1207,6 +1307,13 @@ void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup
     for (int q = 0; q < Q->count; ++q)
       for (int k = 0; k < 4; ++k)
         if (!Compare(P.alphaFunc, current[4 * q + k] >> 24, P.alphaRef)) Q->mask[q] &= uint8_t(~(1u << k));
+  }
+
+  if (P.stencil) {
+    // Depth goes with the stencil; the colour of the lanes that passed both tests.
+    StencilApply(P, Q, depthNew, depthOld, stencilCode, false);
+    WriteColour(P, *Q, current);
+    return;
   }
 
   WriteColour(P, *Q, current);

@@ -150,7 +150,22 @@ void ShadeClear(const RasteriserClear& c, int tileX, int tileY) {
   const int y0 = std::max(c.y0, tileY), y1 = std::min(c.y1, tileY + RASTERISER_TILE_SIZE);
   if (x0 >= x1 || y0 >= y1) return;
   if (c.colour.pixels) Fill(c.colour, x0, y0, x1, y1, c.colourValue);
-  if (c.depth.pixels) Fill(c.depth, x0, y0, x1, y1, c.depthValue);
+  if (!c.depth.pixels) return;
+  if (!c.depthKeep) {
+    Fill(c.depth, x0, y0, x1, y1, c.depthValue);
+    return;
+  }
+  // Z alone or stencil alone: the other bits of every pixel stay.
+  const int bytes = RasteriserFormat_BytesPerPixel(c.depth.format);
+  for (int y = y0; y < y1; ++y) {
+    uint8_t* p = c.depth.pixels + size_t(y) * size_t(c.depth.pitch) + size_t(x0) * size_t(bytes);
+    for (int x = x0; x < x1; ++x, p += bytes) {
+      uint32_t v = 0;
+      memcpy(&v, p, size_t(bytes));
+      v = (v & c.depthKeep) | c.depthValue;
+      memcpy(p, &v, size_t(bytes));
+    }
+  }
 }
 
 void ShadePixel(const RasteriserPixel& p) {

@@ -239,13 +239,19 @@ int32_t D3D8_SetMaterialFromColor(const uint8_t *colour, const float *surface, i
     return 1;
 }
 
+int32_t D3D8_LightsEqual(const D3DLIGHT8* a, const D3DLIGHT8* b)
+{
+    // Every field, bit for bit: a light whose attenuation, falloff, specular
+    // or ambient changed lights differently, so it must reach the device too
+    // (D3DLIGHT8 has no padding).
+    return memcmp(a, b, sizeof(D3DLIGHT8)) == 0;
+}
+
 int32_t D3D8_SetLight(uint32_t index, const D3DLIGHT8 *light)
 {
     if (!light) return 0;
     if (index < s.lightCount) {
-        // The whole record is compared: a light whose attenuation, falloff or
-        // ambient changed must reach the device too (D3DLIGHT8 has no padding).
-        if (memcmp(&s.lights[index].light, light, sizeof(D3DLIGHT8)) == 0) return 1;
+        if (D3D8_LightsEqual(&s.lights[index].light, light)) return 1;
     } else {
         if (index >= 0x10000) return 0;
         D3D8LightRecord *grown = (D3D8LightRecord *)Engine_Realloc(s.lights, (index + 1) * sizeof(D3D8LightRecord));

@@ -79,7 +79,10 @@ int32_t D3D8_SetTransformWorld(const Matrix *matrix);
 int32_t D3D8_SetMaterialFromColor(const uint8_t *colour, const float *surface, int32_t useColour);
 // The ambient light the material is multiplied by (lighting writes it).
 void D3D8_SetAmbientLight(float r, float g, float b);
-// Lights are sent when any field differs from the cached copy; the cache
+// 1 when the two lights are the same in every field (type, colours,
+// position, direction, range, falloff, attenuation and cone angles).
+int32_t D3D8_LightsEqual(const D3DLIGHT8* a, const D3DLIGHT8* b);
+// Lights are sent unless D3D8_LightsEqual to the cached copy; the cache
 // grows to the highest index set (indices above 65535 are refused with 0).
 int32_t D3D8_SetLight(uint32_t index, const D3DLIGHT8 *light);
 // Sent only when the flag changes; an index never set is accepted (1) unsent.

@@ -142,9 +142,9 @@ int32_t ResizeZRaster(Raster *z, int32_t width, int32_t height)
     return 1;
 }
 
-// Checks the second window and rebuilds what its size needs; then makes its
-// back buffer the render target. 1 when drawing may go on.
-int32_t TargetOtherWindow(Camera *camera, D3D8RasterExt *ext)
+// Checks the second window and rebuilds what its size needs. 1 when drawing
+// may go on.
+int32_t CheckOtherWindow(Camera* camera, D3D8RasterExt* ext)
 {
     Window *window = (Window *)ext->window;
     WindowRect client;
@@ -157,6 +157,14 @@ int32_t TargetOtherWindow(Camera *camera, D3D8RasterExt *ext)
     } else if (camera->zBuffer && (camera->zBuffer->width != width || camera->zBuffer->height != height)) {
         ResizeZRaster(camera->zBuffer, width, height);
     }
+    return 1;
+}
+
+// The second window's checks, then its back buffer as the render target.
+int32_t TargetOtherWindow(Camera* camera, D3D8RasterExt* ext)
+{
+    if (!CheckOtherWindow(camera, ext)) return 0;
+    ext = OtherWindowExt(camera->frameBuffer);
     return Device()->SetRenderTarget(ext->surface, ZSurfaceOf(camera)) >= 0;
 }
 
@@ -309,23 +317,27 @@ int32_t D3D8_CameraBeginUpdate(void *, void *cameraPtr, int32_t)
     if (!camera || !Device()) return 0;
     Math_FpuReapplySinglePrecision();
     sys->currentCamera = camera;
-    SetViewTransform(camera);
-    SetProjectionTransform(camera);
     Raster *raster = camera->frameBuffer;
     if (!raster) return 0;
-    if (D3D8RasterExt *other = OtherWindowExt(raster)) {
-        if (!TargetOtherWindow(camera, other)) return 0;
-        SetViewport(camera->frameBuffer);
-        return D3D8_BeginScene();
-    }
-    if (!CheckDeviceWindow()) return 0;
-    if (raster->type == RASTERTYPECAMERATEXTURE) {
+    // The window checks and the scene come first: a resize or a lost device
+    // resets the device there, which brings transforms, viewport and render
+    // target back to the device's defaults. What this camera sets follows,
+    // so the frame of the reset draws as every other frame does.
+    D3D8RasterExt* other = OtherWindowExt(raster);
+    if (other ? !CheckOtherWindow(camera, other) : !CheckDeviceWindow()) return 0;
+    if (!D3D8_BeginScene()) return 0;
+    SetViewTransform(camera);
+    SetProjectionTransform(camera);
+    raster = camera->frameBuffer;  // an other window's raster may have been rebuilt
+    if (other) {
+        if (Device()->SetRenderTarget(OtherWindowExt(raster)->surface, ZSurfaceOf(camera)) < 0) return 0;
+    } else if (raster->type == RASTERTYPECAMERATEXTURE) {
         IDirect3DSurface8 *surface = CameraTextureSurface(raster);
         sys->copyToTexture = TargetCameraTexture(camera, surface) ? 0 : 1;
         if (surface) surface->Release();
     }
     SetViewport(raster);
-    return D3D8_BeginScene();
+    return 1;
 }
 
 int32_t D3D8_CameraEndUpdate(void *, void *cameraPtr, int32_t)

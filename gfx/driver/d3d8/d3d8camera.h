@@ -10,9 +10,11 @@
 struct Camera;
 struct Window;
 
-// Standard function 1 (out, camera, arg): view and projection transforms,
-// render target, viewport, scene. 1 when drawing may start, 0 when the
-// frame must be skipped (minimised window, lost device, failed resize).
+// Standard function 1 (out, camera, arg): the window checks and the scene
+// (either may reset the device), then view and projection transforms,
+// render target and viewport, so that they hold on the frame of a reset
+// too. 1 when drawing may start, 0 when the frame must be skipped
+// (minimised window, lost device, failed resize).
 int32_t D3D8_CameraBeginUpdate(void *out, void *camera, int32_t arg);
 // Standard function 10: copies a camera texture drawn in the back buffer
 // into its texture and restores the device's render target. 1.

@@ -119,14 +119,20 @@ int D3D8_UnpackPixel(uint8_t rgba[4], uint32_t v, uint32_t formatWord)
     }
 }
 
-int D3D8_ColourToPixel(uint32_t *pixel, const uint8_t *rgba, uint32_t formatWord)
+int D3D8_PackPixel(uint32_t* pixel, const uint8_t* rgba, uint32_t formatWord)
 {
     const D3D8PackFunc pack = D3D8_PackFunctionFor(formatWord);
-    if (!pack) {
+    if (!pack) return 0;
+    *pixel = pack(rgba);
+    return 1;
+}
+
+int D3D8_ColourToPixel(uint32_t* pixel, const uint8_t* rgba, uint32_t formatWord)
+{
+    if (!D3D8_PackPixel(pixel, rgba, formatWord)) {
         Error_Raise(D3D8_ERR_FORMAT);
         return 0;
     }
-    *pixel = pack(rgba);
     return 1;
 }
 

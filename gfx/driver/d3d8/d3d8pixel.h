@@ -14,6 +14,9 @@ typedef uint32_t (*D3D8PackFunc)(const uint8_t *rgba);
 // The packing function of a format word's pixel code (code 0 packs as 8888),
 // or null for codes without one (Z codes, for instance).
 D3D8PackFunc D3D8_PackFunctionFor(uint32_t formatWord);
+// Packs rgba into *pixel by the format word; 0 (nothing written, no error
+// raised) for codes without a rule.
+int D3D8_PackPixel(uint32_t* pixel, const uint8_t* rgba, uint32_t formatWord);
 // Unpacks pixel into rgba by the format word. A palettised word returns the
 // value itself as the colour word. Returns 0 for codes without a rule.
 int D3D8_UnpackPixel(uint8_t rgba[4], uint32_t pixel, uint32_t formatWord);

@@ -118,6 +118,48 @@ void SetStageNoTexture(uint32_t stage)
     c.stages[stage].texture = nullptr;
 }
 
+// Stage 0's texture alpha decides blending while vertex alpha blending is
+// off: a texture with alpha turns blending and the alpha test on.
+void TrackStage0Alpha(bool hasAlpha)
+{
+    if (!hasAlpha) {
+        if (c.stage0HasAlpha) {
+            c.stage0HasAlpha = 0;
+            if (!c.alphaBlend) {
+                D3D8_SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
+                D3D8_SetRenderState(D3DRS_ALPHATESTENABLE, 0);
+            }
+        }
+    } else if (!c.stage0HasAlpha) {
+        c.stage0HasAlpha = 1;
+        if (!c.alphaBlend) {
+            D3D8_SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
+            D3D8_SetRenderState(D3DRS_ALPHATESTENABLE, 1);
+        }
+    }
+}
+
+// No texture on the stage, with the operations of an untextured stage:
+// stage 0 passes the diffuse colour (and its alpha while blending), the
+// others are disabled.
+void QueueNoTexture(uint32_t stage)
+{
+    if (IDirect3DDevice8* device = D3D8_GetDevice()) device->SetTexture(stage, nullptr);
+    if (stage == 0) {
+        D3D8_SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
+        D3D8_SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+        if (!c.alphaBlend) {
+            D3D8_SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+        } else {
+            D3D8_SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
+            D3D8_SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+        }
+    } else {
+        D3D8_SetTextureStageState(stage, D3DTSS_COLOROP, D3DTOP_DISABLE);
+        D3D8_SetTextureStageState(stage, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+    }
+}
+
 // Stage states common to open and reset; stages 1-7 start disabled.
 void QueueStageDefaults(uint32_t stage)
 {
@@ -240,42 +282,12 @@ int32_t D3D8_SetStageRaster(Raster *raster, uint32_t stage)
     if (stage >= D3D8_STAGE_COUNT) return 0;
     D3D8RasterExt *ext = raster ? D3D8_RasterExt(raster) : nullptr;
     IDirect3DTexture8 *texture = ext ? ext->texture : nullptr;
-    bool hasAlpha = texture && ext->alpha;
-    if (stage == 0) {
-        if (!hasAlpha) {
-            if (c.stage0HasAlpha) {
-                c.stage0HasAlpha = 0;
-                if (!c.alphaBlend) {
-                    D3D8_SetRenderState(D3DRS_ALPHABLENDENABLE, 0);
-                    D3D8_SetRenderState(D3DRS_ALPHATESTENABLE, 0);
-                }
-            }
-        } else if (!c.stage0HasAlpha) {
-            c.stage0HasAlpha = 1;
-            if (!c.alphaBlend) {
-                D3D8_SetRenderState(D3DRS_ALPHABLENDENABLE, 1);
-                D3D8_SetRenderState(D3DRS_ALPHATESTENABLE, 1);
-            }
-        }
-    }
+    if (stage == 0) TrackStage0Alpha(texture && ext->alpha);
     StageRecord &record = c.stages[stage];
     if (raster == record.raster) return 1;
     IDirect3DDevice8 *device = D3D8_GetDevice();
     if (!texture) {
-        if (device) device->SetTexture(stage, nullptr);
-        if (stage == 0) {
-            D3D8_SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
-            D3D8_SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-            if (!c.alphaBlend) {
-                D3D8_SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-            } else {
-                D3D8_SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
-                D3D8_SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
-            }
-        } else {
-            D3D8_SetTextureStageState(stage, D3DTSS_COLOROP, D3DTOP_DISABLE);
-            D3D8_SetTextureStageState(stage, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-        }
+        QueueNoTexture(stage);
     } else {
         if (device) {
             device->SetTexture(stage, texture);
@@ -327,9 +339,15 @@ void D3D8_ForgetStageTexture(const void *d3dTexture)
 {
     if (!d3dTexture) return;
     // Only the remembered pointer is compared: other stage rasters may be
-    // gone already.
-    for (uint32_t stage = 0; stage < D3D8_STAGE_COUNT; stage++)
-        if (c.stages[stage].texture == d3dTexture) SetStageNoTexture(stage);
+    // gone already. The stage becomes what setting no raster makes it, so
+    // that a later D3D8_SetStageRaster (null), which sees nothing to change,
+    // does not leave the texture's operations behind.
+    for (uint32_t stage = 0; stage < D3D8_STAGE_COUNT; stage++) {
+        if (c.stages[stage].texture != d3dTexture) continue;
+        if (stage == 0) TrackStage0Alpha(false);
+        QueueNoTexture(stage);
+        SetStageNoTexture(stage);
+    }
 }
 
 int32_t D3D8_SetTexture(Texture *texture, uint32_t stage)

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -370,4 +371,18 @@ TEST(Pipeline, RadixSortOrdersRecordsByKey)
     Rec two[2] = {{0, 5}, {0, 1}};
     Pipeline_RadixSort(two, 2, sizeof(Rec), 6, 0, 10);
     EXPECT_EQ(two[0].key, 5u);
+}
+
+TEST(Pipeline, BeforeTheStartOnlyTheModulesOwnRenderStateVectorIsAnswered)
+{
+    InitScope scope;
+    PipelineRenderStateVector* defaults = Pipeline_GetDefaultRenderStateVector();
+    ASSERT_EQ(Pipeline_LoadRenderStateVector(defaults), defaults);
+    const PipelineRenderStateVector expected = {7, 2, 5, 6, nullptr, 1, 1, 2, 0xFFFFFFFFu, 0, 0xFFFFFFFFu};
+    EXPECT_EQ(memcmp(defaults, &expected, sizeof expected), 0);
+    PipelineRenderStateVector mine = {};
+    EXPECT_EQ(Pipeline_LoadRenderStateVector(&mine), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_BAD_BLOCK);
+    EXPECT_EQ(Pipeline_LoadRenderStateVector(nullptr), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_NULL_ARGUMENT);
 }

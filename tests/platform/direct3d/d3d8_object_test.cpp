@@ -91,6 +91,20 @@ TEST_F(Object, FormatChecksAnswerTheSupportedSet) {
   EXPECT_LT(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_D16), 0);
   // A check against another adapter format is not available.
   EXPECT_LT(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, 0, D3DRTYPE_TEXTURE, D3DFMT_A8R8G8B8), 0);
+  // Listed depth formats: only those, each matching targets of its own depth
+  // class unless any target is allowed.
+  D3D8Answers a;
+  a.depthFormatCount = 2;
+  a.depthFormats[0] = D3DFMT_D24S8;
+  a.depthFormats[1] = D3DFMT_D15S1;
+  for (bool any : {false, true}) {
+    a.depthMatchesAnyTarget = any;
+    Remake(a);
+    EXPECT_EQ(z(D3DFMT_D24S8), D3D_OK);
+    EXPECT_LT(z(D3DFMT_D24X8), 0);
+    EXPECT_EQ(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_D24S8), D3D_OK);
+    EXPECT_EQ(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_D15S1) >= 0, any);
+  }
 }
 
 TEST_F(Object, TestAnswersSwitchDisplayPalettesBlocksAndStages) {

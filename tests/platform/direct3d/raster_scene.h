@@ -223,6 +223,15 @@ struct Scene {
     memcpy(&v, s.pixels + size_t(y) * s.pitch + size_t(x) * db, size_t(db));
     return RasteriserFormat_DepthDecode(s.format, v);
   }
+  // The stencil bits of a depth-stencil pixel.
+  uint32_t Stencil(int x, int y) const {
+    D3D8Test_Finish();
+    const D3D8DrawSurface& s = zbuf->surface;
+    uint32_t v = 0;
+    memcpy(&v, s.pixels + size_t(y) * s.pitch + size_t(x) * RasteriserFormat_BytesPerPixel(s.format),
+           size_t(RasteriserFormat_BytesPerPixel(s.format)));
+    return v & RasteriserFormat_StencilMask(s.format);
+  }
   std::vector<uint8_t> ColourBytes() const {
     D3D8Test_Finish();
     const D3D8DrawSurface& s = back->surface;
@@ -234,6 +243,14 @@ struct Scene {
     return std::vector<uint8_t>(s.pixels, s.pixels + size_t(s.pitch) * size_t(s.height));
   }
 };
+
+// A Scene tweak: the adapter answers for, and creates, every depth format
+// the rasteriser stores, the stencil ones included.
+inline void AnswerEveryDepthFormat(D3D8Answers* a) {
+  const uint32_t all[] = {D3DFMT_D24S8, D3DFMT_D24X4S4, D3DFMT_D15S1, D3DFMT_D32, D3DFMT_D24X8};
+  a->depthFormatCount = int(sizeof all / sizeof all[0]);
+  memcpy(a->depthFormats, all, sizeof all);
+}
 
 // A managed texture of the scene's device; levels halve down to 1 x 1.
 struct Texture {

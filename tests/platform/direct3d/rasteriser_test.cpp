@@ -442,11 +442,49 @@ void PixelShadersOnALitFoggedMeshWithTwoTextures(Scene& s) {
   s.dev->DeletePixelShader(floorShader);
 }
 
+// A z-pass shadow volume (a sphere around the ball, front faces counting
+// up, back faces down) darkens what lies inside it. Depth format D24S8.
+void StencilShadowVolume(Scene& s) {
+  s.dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF304050u, 1.0f, 0);
+  Camera(s, 0, 2.5f, -5, 0, 0, 1.5f);
+  Untextured(s);
+  s.World(Translation(0, -0.8f, 3));
+  DrawMesh(s, Floor(4, 8, 1));
+  s.World(Translation(0.4f, 0, 1.5f));
+  DrawMesh(s, Sphere(0.8f, 10, 14, true));
+
+  s.RS(D3DRS_COLORWRITEENABLE, 0);
+  s.RS(D3DRS_ZWRITEENABLE, 0);
+  s.RS(D3DRS_STENCILENABLE, 1);
+  s.RS(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+  s.World(Translation(-0.6f, -0.4f, 2));
+  const Mesh volume = Sphere(1.3f, 10, 14, false);
+  s.RS(D3DRS_STENCILPASS, D3DSTENCILOP_INCR);
+  DrawMesh(s, volume);  // front faces (CCW culling)
+  s.RS(D3DRS_CULLMODE, D3DCULL_CW);
+  s.RS(D3DRS_STENCILPASS, D3DSTENCILOP_DECR);
+  DrawMesh(s, volume);
+  s.RS(D3DRS_CULLMODE, D3DCULL_CCW);
+
+  s.RS(D3DRS_COLORWRITEENABLE, 0xF);
+  s.RS(D3DRS_ZENABLE, 0);
+  s.RS(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
+  s.RS(D3DRS_STENCILFUNC, D3DCMP_NOTEQUAL);
+  s.RS(D3DRS_STENCILREF, 0);
+  s.RS(D3DRS_ALPHABLENDENABLE, 1);
+  s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+  s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  Quad2D(s, 0, 0, 128, 96, 0, 0, 1, 1, 0x90000000u);
+  EXPECT_EQ(s.Stencil(56, 55), 1u);    // floor inside the volume: in once
+  EXPECT_EQ(s.Stencil(100, 65), 0u);   // floor behind it: in, then out again
+}
+
 struct GoldenScene {
   const char* image;  // golden/<image>.png
   int width, height;
   void (*draw)(Scene&);
   void (*tweak)(D3D8Answers*) = nullptr;  // other device answers
+  uint32_t depthFormat = D3DFMT_D24X8;
 };
 
 const GoldenScene kGoldenScenes[] = {
@@ -461,6 +499,7 @@ const GoldenScene kGoldenScenes[] = {
     {"overlay", 128, 96, PretransformedOverlayOverAFoggedSceneIsNotFogged},
     {"pixel_shaders", 128, 96, PixelShadersOnALitFoggedMeshWithTwoTextures,
      [](D3D8Answers* a) { a->pixelShaders = true; }},
+    {"stencil", 128, 96, StencilShadowVolume, AnswerEveryDepthFormat, D3DFMT_D24S8},
 };
 
 void PrintTo(const GoldenScene& g, std::ostream* out) { *out << g.image; }
@@ -469,7 +508,7 @@ class RasterGolden : public ::testing::TestWithParam<GoldenScene> {};
 
 TEST_P(RasterGolden, SceneMatchesItsGoldenImage) {
   const GoldenScene& g = GetParam();
-  Scene s(g.width, g.height, D3DFMT_X8R8G8B8, D3DFMT_D24X8, g.tweak);
+  Scene s(g.width, g.height, D3DFMT_X8R8G8B8, g.depthFormat, g.tweak);
   g.draw(s);
   EXPECT_EQ(MatchGolden(s, g.image), "");
 }
@@ -875,6 +914,75 @@ TEST(RasterRules, NoDepthSurfaceMeansTheTestPassesAndNothingIsWritten) {
   EXPECT_EQ(s.Pixel(3, 3), 0xFF445566u);
 }
 
+TEST(RasterRules, StencilTestsAndOperationsOnEveryStencilFormat) {
+  // A red quad at depth 0.5 over a cleared pixel, per row and per format
+  // (D24S8, D24X4S4, D15S1): the stencil left behind and whether it drew.
+  const struct {
+    const char* what;
+    uint32_t initial;
+    bool depthFails, alphaTest;
+    uint32_t alpha, func, ref, mask, writeMask, fail, zfail, pass;
+    uint32_t expected[3];
+    bool drawn;
+  } rows[] = {
+      {"replace", 0, false, false, 0xFF, D3DCMP_ALWAYS, 5, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_REPLACE, {5, 5, 1}, true},
+      {"equal, incr wraps", 1, false, false, 0xFF, D3DCMP_EQUAL, 1, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_INCR, {2, 2, 0},
+       true},
+      {"stencil fails, invert", 1, false, false, 0xFF, D3DCMP_EQUAL, 2, 0xFF, 0xFF, D3DSTENCILOP_INVERT, 1, 1,
+       {0xFE, 0x0E, 0}, false},
+      {"depth fails, decr", 3, true, false, 0xFF, D3DCMP_ALWAYS, 0, 0xFF, 0xFF, 1, D3DSTENCILOP_DECR, 1, {2, 2, 0},
+       false},
+      {"incrsat stops", 0xFF, false, false, 0xFF, D3DCMP_ALWAYS, 0, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_INCRSAT,
+       {0xFF, 0x0F, 1}, true},
+      {"decrsat stops", 0, false, false, 0xFF, D3DCMP_ALWAYS, 0, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_DECRSAT, {0, 0, 0},
+       true},
+      {"write mask", 0, false, false, 0xFF, D3DCMP_ALWAYS, 0xFF, 0xFF, 0x0E, 1, 1, D3DSTENCILOP_REPLACE,
+       {0x0E, 0x0E, 0}, true},
+      {"compare mask", 3, false, false, 0xFF, D3DCMP_EQUAL, 0x13, 0x0F, 0xFF, 1, 1, D3DSTENCILOP_ZERO, {0, 0, 0},
+       true},
+      {"less", 1, false, false, 0xFF, D3DCMP_LESS, 0, 0xFF, 0xFF, D3DSTENCILOP_ZERO, 1, D3DSTENCILOP_INCR,
+       {2, 2, 0}, true},
+      {"alpha rejects: no stencil", 0, false, true, 0x40, D3DCMP_ALWAYS, 7, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_REPLACE,
+       {0, 0, 0}, false},
+      {"alpha passes, depth fails", 0, true, true, 0xFF, D3DCMP_ALWAYS, 7, 0xFF, 0xFF, 1, D3DSTENCILOP_REPLACE, 1,
+       {7, 7, 1}, false},
+      {"alpha rejects, depth fails", 0, true, true, 0x40, D3DCMP_ALWAYS, 7, 0xFF, 0xFF, 1, D3DSTENCILOP_REPLACE, 1,
+       {0, 0, 0}, false},
+  };
+  const uint32_t formats[3] = {D3DFMT_D24S8, D3DFMT_D24X4S4, D3DFMT_D15S1};
+  for (int f = 0; f < 3; ++f) {
+    Scene s(8, 8, D3DFMT_X8R8G8B8, formats[f], AnswerEveryDepthFormat);
+    Untextured(s);
+    s.RS(D3DRS_STENCILENABLE, 1);
+    s.RS(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
+    s.RS(D3DRS_ALPHAREF, 0x80);
+    for (const auto& r : rows) {
+      s.RS(D3DRS_ALPHATESTENABLE, 0);
+      s.dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000u,
+                   r.depthFails ? 0.25f : 1.0f, r.initial);
+      s.RS(D3DRS_ALPHATESTENABLE, r.alphaTest);
+      s.RS(D3DRS_STENCILFUNC, r.func);
+      s.RS(D3DRS_STENCILREF, r.ref);
+      s.RS(D3DRS_STENCILMASK, r.mask);
+      s.RS(D3DRS_STENCILWRITEMASK, r.writeMask);
+      s.RS(D3DRS_STENCILFAIL, r.fail);
+      s.RS(D3DRS_STENCILZFAIL, r.zfail);
+      s.RS(D3DRS_STENCILPASS, r.pass);
+      Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, r.alpha << 24 | 0xFF0000u);
+      EXPECT_EQ(s.Stencil(3, 3), r.expected[f]) << r.what << ", format " << formats[f];
+      EXPECT_EQ(s.Pixel(3, 3), r.drawn ? 0xFFFF0000u : 0xFF000000u) << r.what << ", format " << formats[f];
+      EXPECT_NEAR(s.Depth(3, 3), r.drawn ? 0.5f : (r.depthFails ? 0.25f : 1.0f), 1e-4f) << r.what;
+    }
+    // Z and stencil clear apart: each keeps the other.
+    s.dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 0.25f, 0xFF);
+    s.dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 0.75f, 0);
+    EXPECT_EQ(s.Stencil(3, 3), RasteriserFormat_StencilMask(formats[f])) << formats[f];
+    s.dev->Clear(0, nullptr, D3DCLEAR_STENCIL, 0, 0.0f, 0);
+    EXPECT_EQ(s.Stencil(3, 3), 0u) << formats[f];
+    EXPECT_NEAR(s.Depth(3, 3), 0.75f, 1e-4f) << formats[f];
+  }
+}
+
 TEST(RasterRules, FlatShadingTakesTheFirstVertexOfEachTriangle) {
   Scene s(16, 16);
   Untextured(s);
@@ -1191,7 +1299,7 @@ struct Picture {
 
 Picture DrawAt(int threads, const GoldenScene& g) {
   Threads t(threads);
-  Scene s(g.width, g.height, D3DFMT_X8R8G8B8, D3DFMT_D24X8, g.tweak);
+  Scene s(g.width, g.height, D3DFMT_X8R8G8B8, g.depthFormat, g.tweak);
   g.draw(s);
   return {s.ColourBytes(), s.DepthBytes()};
 }

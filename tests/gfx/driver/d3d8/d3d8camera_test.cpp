@@ -5,6 +5,7 @@
 
 #include "gfx/driver/d3d8/d3d8cache.h"
 #include "gfx/driver/d3d8/d3d8im2d.h"
+#include "gfx/driver/d3d8/d3d8im3d.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 
@@ -54,6 +55,38 @@ protected:
         Camera_SetRaster(c, Raster_Create(64, 64, 0, RASTERTYPECAMERATEXTURE));
         return c;
     }
+    // A green wall across the whole view of the camera at (1, 2, 3), five
+    // units ahead of it, drawn through the view and projection without the
+    // Z test (a reset leaves the depth surface unset).
+    static int32_t DrawWall()
+    {
+        Im3DVertex v[3] = {{-99, -98, 8, 0, 0, 1, 0xFF00FF00, 0, 0},
+                           {101, -98, 8, 0, 0, 1, 0xFF00FF00, 0, 0},
+                           {1, 102, 8, 0, 0, 1, 0xFF00FF00, 0, 0}};
+        D3D8_SetZTestEnable(0);
+        D3D8_SetZWriteEnable(0);
+        D3D8_SetCullMode(1);
+        const Im3DBatch batch = {3, v, 36, 2, nullptr, 3, nullptr, 0};
+        return D3D8_Im3DSubmit(&batch);
+    }
+    // After a reset in the begin update: the device has the camera's view,
+    // projection and viewport (the lower half, split-screen style), and the
+    // wall covers exactly that half.
+    void ExpectTheCamerasFrame()
+    {
+        D3DMATRIX view = {}, projection = {};
+        device->GetTransform(D3DTS_VIEW, &view);
+        device->GetTransform(D3DTS_PROJECTION, &projection);
+        EXPECT_EQ(view.m[3][1], -2.0f);       // the camera's frame at y = 2
+        EXPECT_EQ(projection.m[2][3], 1.0f);  // perspective
+        D3DVIEWPORT8 vp = {};
+        device->GetViewport(&vp);
+        EXPECT_EQ(vp.Y, 240u);
+        EXPECT_EQ(vp.Height, 240u);
+        ASSERT_EQ(DrawWall(), 1);
+        EXPECT_EQ(BackBufferPixel(320, 360), 0x00FF00u);
+        EXPECT_EQ(BackBufferPixel(320, 120), 0u);
+    }
     static int32_t DrawTriangle()
     {
         float v[3][7] = {{10, 10, 0.5f, 1, 0, 0, 0}, {50, 10, 0.5f, 1, 0, 0, 0}, {10, 50, 0.5f, 1, 0, 0, 0}};
@@ -61,7 +94,7 @@ protected:
     }
 };
 
-TEST_F(CameraUpdateTest, BeginUpdateSetsTransformsThenViewportThenOneScenePerFrame)
+TEST_F(CameraUpdateTest, BeginUpdateBeginsTheSceneThenSetsTransformsAndViewportOneScenePerFrame)
 {
     Camera *second = MakeCamera();
     std::string log = Record([&] {
@@ -70,9 +103,9 @@ TEST_F(CameraUpdateTest, BeginUpdateSetsTransformsThenViewportThenOneScenePerFra
         ASSERT_EQ(Begin(second), 1);
         End(second);
     });
+    EXPECT_TRUE(Before(log, "BeginScene()", "SetTransform(2,")) << log;
     EXPECT_TRUE(Before(log, "SetTransform(2,", "SetTransform(3,")) << log;
     EXPECT_TRUE(Before(log, "SetTransform(3,", "SetViewport(")) << log;
-    EXPECT_TRUE(Before(log, "SetViewport(", "BeginScene()")) << log;
     EXPECT_EQ(Count(log, "BeginScene()"), 1);
     EXPECT_EQ(Count(log, "SetRenderTarget("), 0);  // ordinary cameras leave the target alone
     DestroyCamera(second);
@@ -173,7 +206,7 @@ TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
     EXPECT_NE(log.find("Clear(0, 0x2, 0x00000000"), std::string::npos) << log;
 }
 
-TEST_F(CameraUpdateTest, MinimisedWindowSkipsTheSceneButStillSetsTransforms)
+TEST_F(CameraUpdateTest, MinimisedWindowSkipsTheScene)
 {
     Window_UserMinimise(window, 1);
     const uint8_t colour[4] = {0, 0, 0, 255};
@@ -184,7 +217,6 @@ TEST_F(CameraUpdateTest, MinimisedWindowSkipsTheSceneButStillSetsTransforms)
     });
     EXPECT_EQ(Count(log, "BeginScene("), 0) << log;
     EXPECT_EQ(Count(log, "Clear("), 0);
-    EXPECT_EQ(Count(log, "SetTransform(2,"), 1);
     EXPECT_EQ(Count(log, "Reset("), 0);
     Engine_Instance()->currentCamera = nullptr;
     Window_UserMinimise(window, 0);
@@ -206,8 +238,8 @@ TEST_F(CameraUpdateTest, AResizedWindowResetsTheDeviceInTheSameFrame)
     Raster_Destroy(camera->frameBuffer);
     Camera_SetRaster(camera, Raster_Create(600, 400, 0, RASTERTYPECAMERA));
     std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_TRUE(Before(log, "Reset() = 0x0", "SetViewport(0, 0, 600, 400")) << log;
-    EXPECT_TRUE(Before(log, "SetViewport(0, 0, 600, 400", "BeginScene() = 0x0")) << log;
+    EXPECT_TRUE(Before(log, "Reset() = 0x0", "BeginScene() = 0x0")) << log;
+    EXPECT_TRUE(Before(log, "BeginScene() = 0x0", "SetViewport(0, 0, 600, 400")) << log;
     EXPECT_EQ(D3D8_System()->currentMode.width, 600u);
     EXPECT_EQ(D3D8_System()->currentMode.height, 400u);
     D3DSURFACE_DESC desc = {};
@@ -220,6 +252,23 @@ TEST_F(CameraUpdateTest, AResizedWindowResetsTheDeviceInTheSameFrame)
     device->GetLightEnable(0, &on);
     EXPECT_NE(on, 0);
     End();
+}
+
+TEST_F(CameraUpdateTest, TheFrameOfAResetOrARecoveryDrawsWithTheCamerasTransformsAndViewport)
+{
+    // A lost device recovered in the begin update, then a window resized
+    // back and forth: each time the reset comes before what the camera sets.
+    ASSERT_NE(UseSubRaster({0, 240, 640, 240}), nullptr);
+    for (int step = 0; step < 3; step++) {
+        if (step == 0) D3D8Test_LoseDevice(device, 0);
+        else Window_UserResize(window, step == 1 ? 600 : 640, 480);
+        std::string log = Record([&] { ASSERT_EQ(Begin(), 1); });
+        EXPECT_EQ(Count(log, "Reset() = 0x0"), 1) << step;
+        ExpectTheCamerasFrame();
+        End();
+        EndFrame();
+    }
+    UseWholeRaster();
 }
 
 TEST_F(CameraUpdateTest, AResizeFoundBySecondCameraOfAFrameStillResets)
@@ -333,9 +382,9 @@ TEST_F(CameraUpdateTest, CameraTextureBecomesTheRenderTargetAndClearsColourOnlyW
         End(texCamera);
     });
     EXPECT_EQ(Count(log, "SetRenderTarget("), 2) << log;  // the texture, then the back buffer again
+    EXPECT_TRUE(Before(log, "BeginScene()", "SetTransform(3,")) << log;
     EXPECT_TRUE(Before(log, "SetTransform(3,", "SetRenderTarget(")) << log;
     EXPECT_TRUE(Before(log, "SetRenderTarget(", "SetViewport(0, 0, 64, 64")) << log;
-    EXPECT_TRUE(Before(log, "SetViewport(0, 0, 64, 64", "BeginScene()")) << log;
     EXPECT_EQ(D3D8_System()->copyToTexture, 0u);
     DestroyCamera(texCamera);
 }
@@ -390,9 +439,9 @@ TEST_F(CameraUpdateTest, ASecondWindowGetsItsOwnSwapChainRebuiltInPlace)
         End(other);
     });
     EXPECT_EQ(Count(log, "SetRenderTarget("), 2) << log;  // the window's back buffer, then the device's again
+    EXPECT_TRUE(Before(log, "BeginScene()", "SetTransform(3,")) << log;
     EXPECT_TRUE(Before(log, "SetTransform(3,", "SetRenderTarget(")) << log;
     EXPECT_TRUE(Before(log, "SetRenderTarget(", "SetViewport(0, 0, 320, 240")) << log;
-    EXPECT_TRUE(Before(log, "SetViewport(0, 0, 320, 240", "BeginScene()")) << log;
 
     Window_UserResize(second, 400, 300);
     ASSERT_EQ(Begin(other), 1);

@@ -4,7 +4,9 @@
 #include <string>
 
 #include "gfx/core/cpu.h"
+#include "gfx/core/renderstate.h"
 #include "gfx/driver/d3d8/d3d8cache.h"
+#include "gfx/driver/d3d8/d3d8im2d.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 
 namespace {
@@ -139,23 +141,85 @@ TEST_F(DeviceSystemTest, UseModeBuildsTheTableOnDemandAndIsRefusedWhileStarted)
     EXPECT_EQ(Engine_GetCurrentVideoMode(), 1);
 }
 
-TEST_F(DeviceSystemTest, DepthFormatPrefersStencilAndRecordsTheZDepth)
+TEST_F(DeviceSystemTest, DepthFormatFollowsThePreferenceAndFallsBackToSixteenBitZ)
 {
-    StartEngine(0);
-    // The stand-in offers D24S8 for a 32-bit desktop.
-    EXPECT_EQ(D3D8_DeviceState()->zBufferDepth, 32);
-    EXPECT_NE(D3D8_DeviceState()->depthFormat, D3DFMT_UNKNOWN);
-    EXPECT_EQ(D3D8_System()->hasStencil,
-              D3D8_DeviceState()->depthFormat == D3DFMT_D24S8 || D3D8_DeviceState()->depthFormat == D3DFMT_D24X4S4);
+    OpenEngine();
+    D3D8Answers &offer = D3D8_DeviceState()->d3d->answers;
+    const uint32_t X8 = D3DFMT_X8R8G8B8, R5 = D3DFMT_R5G6B5;
+    const struct {
+        uint32_t display;
+        int count;
+        uint32_t offered[5];
+        bool anyTarget;
+        uint32_t format, stencil;
+        int32_t zDepth;
+    } rows[] = {
+        {X8, 5, {D3DFMT_D24X8, D3DFMT_D32, D3DFMT_D15S1, D3DFMT_D24X4S4, D3DFMT_D24S8}, true, D3DFMT_D24S8, 1, 32},
+        {X8, 3, {D3DFMT_D24X8, D3DFMT_D32, D3DFMT_D24X4S4}, false, D3DFMT_D24X4S4, 1, 32},
+        {X8, 2, {D3DFMT_D24X8, D3DFMT_D32}, false, D3DFMT_D32, 0, 32},
+        {X8, 1, {D3DFMT_D24X8}, false, D3DFMT_D24X8, 0, 32},
+        // No 32-bit Z: 16-bit Z, with stencil where D15S1 matches the target,
+        {X8, 2, {D3DFMT_D15S1, D3DFMT_D16}, true, D3DFMT_D15S1, 1, 16},
+        // else D16 unchecked.
+        {X8, 1, {D3DFMT_D15S1}, false, D3DFMT_D16, 0, 16},
+        {X8, 0, {}, false, D3DFMT_D16, 0, 16},
+        {R5, 3, {D3DFMT_D24S8, D3DFMT_D16, D3DFMT_D15S1}, false, D3DFMT_D15S1, 1, 16},
+        {R5, 1, {D3DFMT_D24S8}, false, D3DFMT_D16, 0, 16},
+    };
+    for (const auto &r : rows) {
+        const int row = (int)(&r - rows);
+        offer.displayFormat = r.display;
+        offer.depthFormatCount = r.count;
+        memcpy(offer.depthFormats, r.offered, sizeof r.offered);
+        offer.depthMatchesAnyTarget = r.anyTarget;
+        const D3DDISPLAYMODE desktop = {640, 480, 60, r.display};
+        const D3D8VideoMode windowed = {640, 480, 60, r.display, 0};
+        D3D8_SetPresentParameters(&windowed, &desktop);
+        EXPECT_EQ(D3D8_DeviceState()->depthFormat, r.format) << row;
+        EXPECT_EQ(D3D8_System()->presentParams.AutoDepthStencilFormat, r.format) << row;
+        EXPECT_EQ(D3D8_System()->hasStencil, r.stencil) << row;
+        EXPECT_EQ(D3D8_DeviceState()->zBufferDepth, r.zDepth) << row;
+    }
 }
 
-TEST_F(DeviceSystemTest, SixteenBitDesktopGetsSixteenBitDepth)
+TEST_F(DeviceSystemTest, AStencilDepthFormatIsClearedAndMasksDrawingThroughTheEngineStates)
 {
-    answers.displayFormat = D3DFMT_R5G6B5;
+    const uint32_t offered[2] = {D3DFMT_D24X8, D3DFMT_D24S8};
+    answers.depthFormatCount = 2;
+    memcpy(answers.depthFormats, offered, sizeof offered);
     StartEngine(0);
-    EXPECT_EQ(D3D8_DeviceState()->zBufferDepth, 16);
-    uint32_t f = D3D8_DeviceState()->depthFormat;
-    EXPECT_TRUE(f == D3DFMT_D15S1 || f == D3DFMT_D16);
+    D3DSURFACE_DESC desc = {};
+    D3D8_DeviceState()->depthSurface->GetDesc(&desc);
+    ASSERT_EQ(desc.Format, (uint32_t)D3DFMT_D24S8);
+    Camera *camera = MakeCamera();
+    const uint8_t black[4] = {0, 0, 0, 255};
+    std::string log = Record([&] { ASSERT_NE(Camera_Clear(camera, (void *)black, 3), nullptr); });
+    EXPECT_NE(log.find("Clear(0, 0x7,"), std::string::npos) << log;  // the stencil with Z
+    ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
+    struct V {
+        float x, y, z, rhw;
+        uint32_t colour;
+        float u, v;
+    };
+    // A red triangle marks the stencil with 1; a green quad over everything
+    // then draws only where the stencil equals 1.
+    const int32_t marking[][2] = {{20, 1}, {21, 1}, {25, 8}, {24, 3}, {26, 1}};  // no culling, then stencil
+    for (const auto &s : marking) ASSERT_EQ(RenderState_Set(s[0], (void *)(uintptr_t)s[1]), 1);
+    V triangle[3] = {{10, 10, 0.5f, 1, 0xFFFF0000u, 0, 0}, {50, 10, 0.5f, 1, 0xFFFF0000u, 0, 0},
+                     {10, 50, 0.5f, 1, 0xFFFF0000u, 0, 0}};
+    ASSERT_EQ(D3D8_Im2DRenderPrimitive(3, triangle, 3), 1);
+    const int32_t masked[][2] = {{25, 3}, {24, 1}};
+    for (const auto &s : masked) ASSERT_EQ(RenderState_Set(s[0], (void *)(uintptr_t)s[1]), 1);
+    V quad[4] = {{0, 0, 0.5f, 1, 0xFF00FF00u, 0, 0}, {640, 0, 0.5f, 1, 0xFF00FF00u, 0, 0},
+                 {0, 480, 0.5f, 1, 0xFF00FF00u, 0, 0}, {640, 480, 0.5f, 1, 0xFF00FF00u, 0, 0}};
+    ASSERT_EQ(D3D8_Im2DRenderPrimitive(4, quad, 4), 1);
+    EXPECT_EQ(BackBufferPixel(20, 20), 0x00FF00u);
+    EXPECT_EQ(BackBufferPixel(45, 45), 0u);
+    EXPECT_EQ(BackBufferPixel(320, 240), 0u);
+    RenderState_Set(21, (void *)0);
+    Camera_EndUpdate(camera);
+    EndFrame();
+    DestroyCamera(camera);
 }
 
 TEST_F(DeviceSystemTest, HardwareTnLWithoutAPureDeviceCreatesWithFlags0x40)
@@ -265,12 +329,12 @@ TEST_F(DeviceSystemTest, FailedDeviceCreationFailsTheStart)
 TEST_F(DeviceSystemTest, FocusHidesAndRestoresOnlyFullScreen)
 {
     StartEngine(0);
-    EXPECT_EQ(D3D8_DeviceSystem(REQ_FOCUS, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(Engine_Focus(0), 1);
     EXPECT_EQ(Window_IsVisible(window), 1);
     D3D8_System()->presentParams.Windowed = 0;
-    EXPECT_EQ(D3D8_DeviceSystem(REQ_FOCUS, nullptr, nullptr, 0), 1);
+    EXPECT_EQ(Engine_Focus(0), 1);
     EXPECT_EQ(Window_IsVisible(window), 0);
-    EXPECT_EQ(D3D8_DeviceSystem(REQ_FOCUS, nullptr, nullptr, 1), 1);
+    EXPECT_EQ(Engine_Focus(1), 1);
     EXPECT_EQ(Window_IsVisible(window), 1);
     D3D8_System()->presentParams.Windowed = 1;
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "gfx/core/camera.h"
@@ -133,6 +134,16 @@ protected:
         if (frame) Frame_Destroy(frame);
         if (fb) Raster_Destroy(fb);
         if (zb) Raster_Destroy(zb);
+    }
+    // The colour (0xRRGGBB) of a pixel of the device's 32-bit back buffer,
+    // with every draw made so far.
+    static uint32_t BackBufferPixel(int x, int y)
+    {
+        D3D8Test_Finish();
+        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
+        uint32_t v = 0;
+        memcpy(&v, s.pixels + y * s.pitch + x * 4, 4);
+        return v & 0xFFFFFF;
     }
     // Opens a device scene the way camera begin update does.
     void BeginFrame()

@@ -32,21 +32,33 @@ Rgba Unpack(uint32_t v, uint32_t format)
 
 TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
 {
-    const uint8_t white128[4] = {255, 255, 255, 128};
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT1555)(white128), 0xffffu);
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT4444)(white128), 0x8fffu);
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT565)(white128), 0xffffu);
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMATLUM8)(white128), 128u);
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT8888)(white128), 0x80ffffffu);
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMATDEFAULT)(white128), 0x80ffffffu);
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT888)(white128), 0xffffffffu);
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT555)(white128), 0x7fffu);
-    const uint8_t mixed[4] = {0x12, 0x34, 0x56, 0x78};
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT565)(mixed), (0x10u << 8) | (0x34u << 3) | (0x56u >> 3));
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT888 | RASTERFORMATPAL8)(mixed), 0xff123456u);
-    // LUM8: integer divisions in order: (52*59 + 86*11 + 18*30) / 100 = 45, then 45 * 120 / 255 = 21.
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMATLUM8)(mixed), 21u);
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT16), nullptr);
+    const uint8_t white128[4] = {255, 255, 255, 128}, mixed[4] = {0x12, 0x34, 0x56, 0x78};
+    const struct {
+        const uint8_t* rgba;
+        uint32_t format, packed;
+    } cases[] = {
+        {white128, RASTERFORMAT1555, 0xffffu},
+        {white128, RASTERFORMAT4444, 0x8fffu},
+        {white128, RASTERFORMAT565, 0xffffu},
+        {white128, RASTERFORMATLUM8, 128u},
+        {white128, RASTERFORMAT8888, 0x80ffffffu},
+        {white128, RASTERFORMATDEFAULT, 0x80ffffffu},
+        {white128, RASTERFORMAT888, 0xffffffffu},
+        {white128, RASTERFORMAT555, 0x7fffu},
+        {mixed, RASTERFORMAT565, (0x10u << 8) | (0x34u << 3) | (0x56u >> 3)},
+        {mixed, RASTERFORMAT888 | RASTERFORMATPAL8, 0xff123456u},
+        // LUM8: integer divisions in order: (52*59 + 86*11 + 18*30) / 100 = 45, then 45 * 120 / 255 = 21.
+        {mixed, RASTERFORMATLUM8, 21u},
+    };
+    for (const auto& c : cases) {
+        uint32_t pixel = 0;
+        ASSERT_EQ(D3D8_PackPixel(&pixel, c.rgba, c.format), 1) << std::hex << c.format;
+        EXPECT_EQ(pixel, c.packed) << std::hex << c.format;
+        EXPECT_EQ(D3D8_PackFunctionFor(c.format)(c.rgba), c.packed) << std::hex << c.format;
+    }
+    uint32_t untouched = 7;
+    EXPECT_EQ(D3D8_PackPixel(&untouched, mixed, RASTERFORMAT16), 0);
+    EXPECT_EQ(untouched, 7u);
     EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT32), nullptr);
 }
 

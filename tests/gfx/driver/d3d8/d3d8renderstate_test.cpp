@@ -294,16 +294,37 @@ protected:
     void SetUp() override { StartEngine(0); }
 };
 
-TEST_F(StageForgetTest, AStageWhoseTextureWentAwayIsSentAgain)
+TEST_F(StageForgetTest, AStageWhoseTextureWentAwayIsUntexturedAndSentAgain)
 {
-    Raster *raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
+    Raster* raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
     ASSERT_NE(raster, nullptr);
+    ASSERT_NE(D3D8_RasterExt(raster)->alpha, 0);
     D3D8_SetStageRaster(raster, 0);
+    D3D8_SetStageRaster(raster, 1);
+    D3D8_FlushRenderStates();
     D3D8_ForgetStageTexture(D3D8_RasterExt(raster)->texture);
     EXPECT_EQ(D3D8_GetStageRaster(0), nullptr);
+    D3D8_SetStageRaster(nullptr, 0);  // nothing left to change
+    D3D8_SetStageRaster(nullptr, 1);
+    D3D8_FlushRenderStates();
     IDirect3DBaseTexture8 *bound = nullptr;
     device->GetTexture(0, &bound);
     EXPECT_EQ(bound, nullptr);
+    // The texture's operations went with it: the stages are untextured.
+    uint32_t value = 0;
+    const struct {
+        uint32_t stage, type, value;
+    } expected[] = {{0, D3DTSS_COLOROP, D3DTOP_SELECTARG2},
+                    {0, D3DTSS_COLORARG2, D3DTA_DIFFUSE},
+                    {0, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
+                    {1, D3DTSS_COLOROP, D3DTOP_DISABLE},
+                    {1, D3DTSS_ALPHAOP, D3DTOP_DISABLE}};
+    for (const auto& e : expected) {
+        device->GetTextureStageState(e.stage, e.type, &value);
+        EXPECT_EQ(value, e.value) << e.stage << "/" << e.type;
+    }
+    device->GetRenderState(D3DRS_ALPHABLENDENABLE, &value);  // the texture's alpha no longer blends
+    EXPECT_EQ(value, 0u);
     // A raster at the same address is a new binding, not a repeat.
     std::string log = Record([&] { D3D8_SetStageRaster(raster, 0); });
     EXPECT_EQ(Count(log, "SetTexture(0, #"), 1) << log;
