@@ -790,7 +790,13 @@ GameState* FrontEnd_Update(GameState* state, float dt)
         Sound_SetVolume(fe->music, ctx->musicVolume);
         fe->musicWaiting = 0;
     }
-    if (!Game_GetWadProcess() && !Game_GetTestProcess()) {
+    // The save screens freeze the front end under them as it was last drawn:
+    // they wait until a screen change and its fade are over (the autosave of
+    // the sound options starts in the middle of one), so the panel never
+    // stands on the fade's white.
+    const FrontEndScreen* shown = FrontEnd_CurrentScreen();
+    const bool settled = fe->requested == fe->current && (!shown || shown->fade <= 0.0f);
+    if (!Game_GetWadProcess() && !Game_GetTestProcess() && settled) {
         if (GameState* card = MemCardUI_CreateState()) {
             Sound_Pause(fe->music, 1);
             fe->musicWaiting = 1;
