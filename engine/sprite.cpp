@@ -48,7 +48,7 @@ void Destroy(Sprite* sprite)
 
 // Shading, texture, 2D filtering and addressing, vertex alpha, the blend
 // factors of the sprite's mode, depth on, fog off.
-void SetDrawStates(const Sprite* sprite, Raster* raster)
+void Sprite_SetDrawStates(const Sprite* sprite, Raster* raster)
 {
     static const uint32_t kBlend[3][2] = {{5, 6}, {1, 4}, {2, 2}};
     const uint32_t mode = sprite->blendMode < 3 ? sprite->blendMode : 0;
@@ -217,7 +217,7 @@ void Sprite_Draw(Sprite* sprite, uint32_t frame, const float* source, const floa
         u0 = (sx + 0.5f) / pw, u1 = (sx + sw - 0.5f) / pw;
         v0 = (sy + 0.5f) / ph, v1 = (sy + sh - 0.5f) / ph;
     }
-    SetDrawStates(sprite, raster);
+    Sprite_SetDrawStates(sprite, raster);
 
     const float z = Im2D_GetNearScreenZ();
     const uint32_t edge = sprite->colours[0], middle = sprite->colours[1];

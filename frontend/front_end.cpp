@@ -79,6 +79,7 @@ constexpr float kTitleSpacing = -0.06f;   // letter spacing of the title, in fon
 
 FrontEnd* g_fe = nullptr;
 FrontEndSoundHook g_soundHook = nullptr;
+bool g_noScreens = false;  // the configuration could not be read: nothing to show or to leave by
 
 FrontEndMemory MakeMemory()
 {
@@ -542,6 +543,7 @@ void FrontEnd_Load(FrontEnd* fe)
     const char* path = ctx->frontEndPath[0] ? ctx->frontEndPath : FRONTEND_CONFIG;
     ConfigNode* cfg = Config_Open(path);
     fe->demoWaitTime = 0.0f;  // no file, no demo
+    g_noScreens = cfg == nullptr;
     if (!cfg) GameLog_Printf("%s could not be read: the front end has no screens", path);
     if (cfg) {
         // The sounds first, so that the items find their sounds by name.
@@ -803,6 +805,12 @@ GameState* FrontEnd_Update(GameState* state, float dt)
             return card;
         }
     } else if (g_memory.leave) {
+        return nullptr;
+    }
+    // Without screens the program ends as by Escape on Main.
+    if (g_noScreens) {
+        ctx->gameStateType = GAMESTATE_NONE;
+        Game_SetRequestedState(GAME_REQUEST_NONE);
         return nullptr;
     }
     // Escape on Main leaves through the normal shut-down: no state for type 0.

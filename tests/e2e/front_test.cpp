@@ -97,6 +97,16 @@ TEST(FrontEnd, AControllerAloneWalksTheMenus)
     EXPECT_EQ(r.exitCode, 0) << r.output;
 }
 
+TEST(FrontEnd, TheKeyboardsPlayerBesideAControllerIsTheOneTheLevelDrawsAndMoves)
+{
+    FRONT_REQUIRE_DATA();
+    GameRun run;
+    run.name = "front-keyboard";
+    run.script = "front_keyboard_beside_controller.txt";
+    const Result r = RunGame(run);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+}
+
 // A scripted run without a seed still repeats itself: the same frames twice.
 // A run with another seed shows that the frame does depend on the seed.
 TEST(FrontEnd, AScriptedRunWithoutASeedPlaysTheSameWayEveryTime)

@@ -69,6 +69,8 @@ TEST(StartTest, ADirectStartPlaysTheLevelOfTheCommandLine)
     const Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     EXPECT_EQ(MatchGolden(r, "level1_start"), "");
+    // The level itself, its HUD's corner included.
+    EXPECT_EQ(MatchGolden(r, "level1_play"), "");
 }
 
 }  // namespace

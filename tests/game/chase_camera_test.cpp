@@ -47,7 +47,7 @@ protected:
     }
     void TearDown() override
     {
-        ChaseCamera_Free(&camera);
+        Mem_FreeSlot(&camera);
         EntityTest::TearDown();
     }
     int Load(const std::string& keys, const char* section = "controlData")
@@ -204,6 +204,24 @@ TEST_F(ChaseCameraTest, TheCameraFollowsWithItsLag)
     EXPECT_EQ(camera->flags & (CHASECAM_VIEW_OBJ_LAG | CHASECAM_CAM_LAG), (uint32_t)CHASECAM_VIEW_OBJ_LAG);
 }
 
+TEST_F(ChaseCameraTest, ASnappedCameraLagsToATenthShortOfItsGoalNeverPastIt)
+{
+    // Camera lag without speed: only what lies beyond the maximum distances
+    // is taken up.
+    ASSERT_EQ(Load("defaultAngles = 90, 0, 0\ndefaultDistance = 6\ndefaultCamLagPosDistMax = 9, 9, 9\n"
+                   "defaultCamLagNegDistMax = 9, 9, 9"),
+              1);
+    ChaseCamera_FollowObject(camera, followed);
+    ChaseCamera_Reset(camera, cameraNode, nullptr, nullptr);
+    for (float ahead : {2.0f, -2.0f}) {  // in front of its goal (z = -6), then behind it
+        Vec3 start = V(0, 0, -6.0f + ahead);
+        Node_SetPosition(cameraNode, &start);
+        ChaseCamera_SetFlags(camera, CHASECAM_SNAPPED, 1);
+        Update();
+        EXPECT_NEAR(CameraPosition().z, -6.0f + (ahead > 0 ? 0.1f : -0.1f), 1e-3) << ahead;
+    }
+}
+
 TEST_F(ChaseCameraTest, TheRailClosesOnHitsSnapsWhenAskedAndOpensWhenClear)
 {
     Basic("hitDistMultiply = 0.5\nrailHitMoveInSpeed = 2");
@@ -314,7 +332,6 @@ TEST_F(ChaseCameraTest, NullCamerasDoNothing)
     ChaseCamera_Reset(nullptr, cameraNode, nullptr, nullptr);
     EXPECT_EQ(ChaseCamera_SetAngleX(nullptr, 1.0f), 0.0f);
     EXPECT_EQ(ChaseCamera_GetDistanceTo(nullptr, followed), 0.0f);
-    ChaseCamera_Free(nullptr);
 }
 
 }  // namespace

@@ -71,10 +71,19 @@ TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
         EXPECT_EQ(d->lives, c.livesAfter) << c.health;
         Projectile_Release(shot, hero);
     }
-    Object* shot = Shot(hero, "SCORE", 12.9f);
-    d->score = 0;
-    ManCamRelMode_Collision(hero, r, shot, 0);
-    EXPECT_EQ(d->score, 12);
+    // Scores from data are truncated and held within the int32 range.
+    const struct {
+        int32_t before;
+        float value;
+        int32_t after;
+    } scores[] = {{0, 12.9f, 12}, {2147483000, 1e6f, INT32_MAX}, {0, 5e9f, INT32_MAX}, {-5, -5e9f, INT32_MIN}};
+    for (const auto& c : scores) {
+        Object* shot = Shot(hero, "SCORE", c.value);
+        d->score = c.before;
+        ManCamRelMode_Collision(hero, r, shot, 0);
+        EXPECT_EQ(d->score, c.after) << c.value;
+        Projectile_Release(shot, hero);
+    }
 }
 
 TEST_F(ManCamRelCollisionTest, ScorePickupsCountOncePerPickupAndMeetTheRequiredFraction)
@@ -191,6 +200,8 @@ TEST_F(ManCamRelCollisionTest, PointsGoToAManCamRelPlayerOnlyAndAllAtOnceWhenEve
     EXPECT_EQ(d->score, 0);
     ControlMode_AreaHelper(40, hero, frog, 1, 0);
     EXPECT_EQ(d->score, 40) << "no text free: at once";
+    ControlMode_AreaHelper(INT32_MAX, hero, frog, 0, 0);
+    EXPECT_EQ(d->score, INT32_MAX) << "held at the top, never wrapped";
     EXPECT_EQ(d->killCount, 1);
     EXPECT_NEAR(d->texts[0].world.z, 8.0f, 0.6f) << "texts start at the position object";
 }

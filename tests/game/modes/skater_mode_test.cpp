@@ -182,6 +182,31 @@ TEST_F(SkaterTest, ADeathAreaStartsTheLosePathAfterItsValueInSeconds)
     EXPECT_EQ(g_restarts, 1);
 }
 
+TEST_F(SkaterTest, ACutSceneHoldsTheSkaterWithoutLosingIt)
+{
+    Floor();
+    // Animation 1 is watched; its watchers are held by the entity flag.
+    WriteProp("Show", "U32Val0 = 2\n BoolVal13 = TRUE", 2);
+    Object* hero = Skater("");
+    PlaceProps({Item("Show", V(20, 0, 20))});
+    Object* show = PropAt(V(20, 0, 20));
+    ASSERT_TRUE(hero && show);
+    ASSERT_TRUE(Settle(hero));
+    EntityRecord* r = Entity_GetRecord(hero);
+    ASSERT_EQ(HitModeObject_PlayIndex(show, 1, 1, 1), 1);
+    Frame();  // the prop's update holds its watcher
+    Pad(0.0f, 1.0f);
+    Frame(4);
+    EXPECT_TRUE(Entity_TestFlags(r, ENTITY_HELD));
+    EXPECT_LT(PhysBody_GetSpeed(hero->body), 0.1f) << "the push of a held player does nothing";
+    Frame(20);  // the watched animation (0.2 s) ends and lets go
+    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_HELD | ENTITY_FROZEN));
+    EXPECT_NE(r->animSlots[0].current, SKATER_ANIM_LOSE);
+    EXPECT_GT(PhysBody_GetSpeed(hero->body), 0.5f);
+    Frame(20);
+    EXPECT_EQ(g_restarts, 0);
+}
+
 TEST_F(SkaterTest, PickupsCountOnTheirFirstAnimationAndPlainModelsByProximity)
 {
     // The coin is body-less with hit threshold 0, collected by proximity.

@@ -121,6 +121,19 @@ TEST_F(SkitterAiTest, ADefenderReturnsHomeAndFacesItsStart)
     EXPECT_LT(p.x * p.x + p.z * p.z, 1.5f) << "back within its defence distance";
 }
 
+TEST_F(SkitterAiTest, AnOutsideDefenderShootsATargetBeyondItsFollowRadiusWithoutApproaching)
+{
+    Level(
+        " aiVisionRadius = 20\n aiDefendOrigin = TRUE\n aiVisionOutsideDefence = TRUE\n aiFollowRadius = 3\n"
+        " aiRangeAttackMaxDist = 12\n",
+        V(0, 0, 0), V(0, 0, 8));
+    Mode_Play(Record(bug), 4);
+    const PlayerInputRecord in = Decide();
+    EXPECT_TRUE(in.buttons & SKITTER_BUTTON_RANGE);
+    EXPECT_EQ(in.stickX, 0.0f);
+    EXPECT_EQ(in.stickY, 0.0f) << "it stays at home";
+}
+
 // With nobody in sight it walks its route: an item "Route" going 12 units
 // ahead in 5 s, from where the Skitter stands.
 TEST_F(SkitterAiTest, WithThePlayerAwayItFollowsItsRoute)

@@ -238,6 +238,22 @@ TEST_F(SkitterTest, AnimationsChainAndDieIsNotRestarted)
     EXPECT_EQ(Entity_GetAnimSlotFloat(r, 0), started) << "die plays on while health stays 0";
 }
 
+TEST_F(SkitterTest, ThePlayersDeathRestartsTheLevelOnce)
+{
+    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter", " totalHealth = 30\n", "EntityType0 = 1",
+                   SkitterAnims());
+    Ground();
+    // As the level state's restart: every entity respawns next frame.
+    Level_SetRestartCallback([](uint32_t) { Level_RaiseEvents(LEVEL_EVENT_RESPAWN); });
+    Object* critter = StartPlayer();
+    Step(5);
+    const uint32_t before = Level_GetRestartCount();
+    Entity_SetHealth(Record(critter), 0.0f, 30.0f);
+    Step(40);
+    EXPECT_EQ(Level_GetRestartCount() - before, 1u);
+    EXPECT_EQ(Entity_GetHealth(Record(critter)), 30.0f) << "respawned";
+}
+
 TEST_F(SkitterTest, APlayersSkitterMovesRelativeToTheCameraAttacksAndGivesControlBack)
 {
     WriteCharacter("Levels\\Test\\Bug.cfg", "Skitter",
