@@ -68,5 +68,5 @@ function(helm_tests name)
   math(EXPR timeout "120 * ${HELM_TEST_TIME_SCALE}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    PROPERTIES TIMEOUT ${timeout})
+    PROPERTIES TIMEOUT ${timeout} LABELS ${name})
 endfunction()

@@ -34,7 +34,7 @@ print_keys() {
 cd "$stage"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
   print_keys
-  exec "$root/build/app/helm" -quiet "$@"
+  exec "$root/build/helm/helm" -quiet "$@"
 fi
 
 # No display: nobody can play, so the tour plays itself.
@@ -43,7 +43,7 @@ frames="$stage/frames"
 mkdir -p "$frames"
 rm -f "$frames"/tour-*.png
 status=0
-HELM_SCRIPT="$root/data/scripts/tour.txt" HELM_CAPTURE_DIR="$frames" "$root/build/app/helm" -quiet "$@" || status=$?
+HELM_SCRIPT="$root/data/scripts/tour.txt" HELM_CAPTURE_DIR="$frames" "$root/build/helm/helm" -quiet "$@" || status=$?
 if [ "$status" -ne 0 ]; then
   echo "Headless: the demo tour stopped with exit code $status (see the line above)." >&2
   exit "$status"

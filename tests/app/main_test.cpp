@@ -18,7 +18,7 @@
 
 namespace {
 
-// Runs build/app/helm headless in the folder (holding only the files given)
+// Runs build/helm/helm headless in the folder (holding only the files given)
 // with the extra environment and arguments; the exit status (-1 when it did
 // not exit) and what it said.
 int RunHeadless(const std::filesystem::path& folder, const std::string& environment, const std::string& arguments,
@@ -29,7 +29,7 @@ int RunHeadless(const std::filesystem::path& folder, const std::string& environm
     for (const auto& [name, bytes] : files) std::ofstream(folder / name, std::ios::binary) << bytes;
     std::string command = "cd '" + folder.string() + "' && HELM_MUTEX_NAME=executable-test-" +
                           std::to_string(getpid()) + " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy " +
-                          environment + " '" + HELM_BINARY_DIR + "/app/helm' -quiet " + arguments +
+                          environment + " '" + HELM_BINARY_DIR + "/helm/helm' -quiet " + arguments +
                           " > output.txt 2>&1";
     int status = std::system(command.c_str());
     std::ifstream in(folder / "output.txt");
@@ -66,7 +66,7 @@ TEST(ExecutableTest, HeadlessItShowsTheTestScreenEndsByItselfAndWritesItsLastFra
     std::filesystem::create_directories(folder);
     std::string command = "cd '" + folder.string() + "' && HELM_MUTEX_NAME=executable-test-" +
                           std::to_string(getpid()) + " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy " +
-                          "HELM_TEST_SCREEN=1 '" + HELM_BINARY_DIR + "/app/helm' -quiet > output.txt 2>&1";
+                          "HELM_TEST_SCREEN=1 '" + HELM_BINARY_DIR + "/helm/helm' -quiet > output.txt 2>&1";
     int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -112,7 +112,7 @@ RunResult RunScripted(const std::string& name, const std::string& script, const 
                                 std::to_string(getpid()) +
                                 " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_RASTER_THREADS=1 HELM_TEST_SCREEN=1 "
                                 "HELM_SCRIPT=script.txt HELM_CAPTURE_DIR=frames/run " +
-                                environment + " '" + HELM_BINARY_DIR + "/app/helm' -quiet " + arguments +
+                                environment + " '" + HELM_BINARY_DIR + "/helm/helm' -quiet " + arguments +
                                 " > output.txt 2>&1";
     const int status = std::system(command.c_str());
     if (WIFEXITED(status)) r.status = WEXITSTATUS(status);

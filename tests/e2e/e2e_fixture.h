@@ -1,4 +1,4 @@
-// Running the whole program as a player gets it: build/app/helm as a child
+// Running the whole program as a player gets it: build/helm/helm as a child
 // process, headless, in a working folder of its own copied from the demo
 // stage, driven by a script of tests/e2e/scripts/ on a fixed clock, with its
 // captured frames compared with golden images in tests/e2e/golden/.
@@ -231,6 +231,16 @@ inline std::string MatchGolden(const Result& r, const std::string& capture, std:
     return raster_test::MatchGoldenFile((r.captures / (capture + ".png")).string(),
                                         (GoldenDir() / (golden + ".png")).string(), (r.folder / capture).string(),
                                         tolerance, allowedOff);
+}
+
+// The same for a capture made at another window size than the golden's: both
+// shrunk to a common grid and compared with a tolerance suited to scaling.
+inline std::string MatchScaledGolden(const Result& r, const std::string& capture, std::string golden = "")
+{
+    if (golden.empty()) golden = capture;
+    return raster_test::MatchScaledGoldenFile((r.captures / (capture + ".png")).string(),
+                                              (GoldenDir() / (golden + ".png")).string(),
+                                              (r.folder / capture).string());
 }
 
 // Skips the case (with why) when the stage was not built.

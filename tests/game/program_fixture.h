@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "app/main/program_hooks.h"
+#include "helm/program_hooks.h"
 #include "app/state.h"
 #include "game/loading_screen.h"
 #include "game_fixture.h"

@@ -44,8 +44,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/main/front_end_hooks.h"
-#include "app/main/program_hooks.h"
+#include "helm/front_end_hooks.h"
+#include "helm/program_hooks.h"
 #include "app/save.h"
 #include "app/shell.h"
 #include "platform/dinput/inputscript.h"
