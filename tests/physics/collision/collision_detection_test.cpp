@@ -45,6 +45,11 @@ TEST(CollisionDetection, GroupWordsAndExcludedPairsFilterCandidates) {
   EXPECT_EQ(s.cd->pairs[0].phantom, 0);
   CollisionBody_SetGroup(&b, 0x100);  // group 9, never paired
   EXPECT_EQ(Pairs(s.cd), 0);
+  CollisionBody_SetGroup(&b, 0x101);  // one of its groups is paired
+  EXPECT_EQ(Pairs(s.cd), 1);
+  CollisionBody_SetGroup(&a, 0x80000000u);  // group 32: not paired with 1
+  EXPECT_EQ(Pairs(s.cd), 0);
+  CollisionBody_SetGroup(&a, 1u << 1);
   CollisionBody_SetGroup(&b, 1u << 0);
 
   CollisionDetection_DisableBodyPair(s.cd, &b, &a);
@@ -169,12 +174,7 @@ TEST(CollisionDetection, OverlapQuerySeesMovesAtOnceButNotRestingTouches) {
 TEST(CollisionDetection, FastSmallSphereSweepStopsAtThinWall) {
   Scene s;
   CollisionBody wall, bullet;
-  MeshContainer* m = MeshContainer_Construct();
-  float v[] = {0, -2, -2, 0, 0, 2, -2, 0, 0, -2, 2, 0, 0, 2, 2, 0};
-  MeshContainer_AddVertices(m, v, 4);
-  uint16_t t[] = {0, 1, 2, 1, 3, 2};
-  MeshContainer_AddTriangles(m, t, 2);
-  AddShape(&wall, m);
+  AddShape(&wall, WallMesh());
   CollisionBody_Place(&wall, Pose(10, 0, 0));
   CollisionPrimitive* b = CollisionBody_AddPrimitive(&bullet, SphereDesc(0.05f));
   CollisionBody_SetGroup(&wall, 1);

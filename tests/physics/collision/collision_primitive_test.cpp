@@ -119,16 +119,3 @@ TEST(CollisionPrimitive, BadDescriptorsAreRefusedAndMassPropertiesFollowTheShape
   EXPECT_NEAR(inertia.r[1].y, 12 * (4 + 9) / 12.0f, 1e-3f);
   EXPECT_EQ(body.primitives[0], s);  // insertion order
 }
-
-TEST(CollisionPrimitive, GroupWordsCollideOnlyThroughPairedBits) {
-  uint32_t masks[32] = {};
-  masks[1] = 1u << 0 | 1u << 1;  // group 2 with groups 1 and 2
-  masks[0] = 1u << 1;
-  EXPECT_TRUE(CollisionPrimitive_GroupsPaired(masks, 0x2, 0x1));
-  EXPECT_TRUE(CollisionPrimitive_GroupsPaired(masks, 0x2, 0x2));
-  EXPECT_FALSE(CollisionPrimitive_GroupsPaired(masks, 0x1, 0x1));
-  EXPECT_FALSE(CollisionPrimitive_GroupsPaired(masks, 0x100, 0x2));
-  EXPECT_FALSE(CollisionPrimitive_GroupsPaired(masks, 0x80000000u, 0x2));
-  EXPECT_FALSE(CollisionPrimitive_GroupsPaired(masks, 0, 0x2));
-  EXPECT_TRUE(CollisionPrimitive_GroupsPaired(masks, 0x101, 0x2));  // some group of each paired
-}

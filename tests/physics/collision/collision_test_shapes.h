@@ -76,6 +76,12 @@ inline MeshContainer* GroundMesh(int cells, float cell) {
   return MeshOf(Grid_Mesh(cells, cells * cell * 0.5f, [](float, float) { return 0.0f; }));
 }
 
+// A wall in the plane x = 0, 4 x 4, as two triangles; the caller releases it.
+inline MeshContainer* WallMesh()
+{
+    return MeshOf({{0, -2, -2, 0, 0, 2, -2, 0, 0, -2, 2, 0, 0, 2, 2, 0}, {0, 1, 2, 1, 3, 2}});
+}
+
 // A hull of the points (qhull keeps the outer ones) with the engine layer's
 // merge parameters; the caller releases it.
 inline ConvexHull* HullOf(const std::vector<Vec3>& points) {

@@ -91,25 +91,20 @@ TEST(MeshContainer, ThousandsOfCoincidentTrianglesStillBuildABoundedTree) {
 }
 
 TEST(MeshContainer, SweptSphereStopsAtAThinWallFromEitherSide) {
-  // A wall: the plane x = 0, 4 x 4, as two triangles.
-  MeshContainer* m = MeshContainer_Construct();
-  float v[] = {0, -2, -2, 0, 0, 2, -2, 0, 0, -2, 2, 0, 0, 2, 2, 0};
-  MeshContainer_AddVertices(m, v, 4);
-  uint16_t t[] = {0, 1, 2, 1, 3, 2};
-  MeshContainer_AddTriangles(m, t, 2);
-  float f;
-  Vec3 n;
-  // 0.05 m ball crossing the wall in one step of 2 m.
-  ASSERT_EQ(MeshContainer_SweepSphere(m, V3(-1, 0.3f, 0), V3(1, 0.3f, 0), 0.05f, &f, &n), 1);
-  EXPECT_NEAR(f, 0.475f, 1e-4f);
-  EXPECT_NEAR(n.x, -1.0f, 1e-5f);
-  ASSERT_EQ(MeshContainer_SweepSphere(m, V3(1, 0.3f, 0), V3(-1, 0.3f, 0), 0.05f, &f, &n), 1);
-  EXPECT_NEAR(n.x, 1.0f, 1e-5f);
-  // Grazing the wall's top edge.
-  ASSERT_EQ(MeshContainer_SweepSphere(m, V3(-1, 2.04f, 0), V3(1, 2.04f, 0), 0.05f, &f, &n), 1);
-  EXPECT_LT(n.x, -0.5f);
-  // Passing beside it, or stopping short.
-  EXPECT_EQ(MeshContainer_SweepSphere(m, V3(-1, 2.2f, 0), V3(1, 2.2f, 0), 0.05f, &f, &n), 0);
-  EXPECT_EQ(MeshContainer_SweepSphere(m, V3(-1, 0, 0), V3(-0.1f, 0, 0), 0.05f, &f, &n), 0);
-  CollisionShape_Release(m);
+    MeshContainer* m = WallMesh();
+    float f;
+    Vec3 n;
+    // 0.05 m ball crossing the wall in one step of 2 m.
+    ASSERT_EQ(MeshContainer_SweepSphere(m, V3(-1, 0.3f, 0), V3(1, 0.3f, 0), 0.05f, &f, &n), 1);
+    EXPECT_NEAR(f, 0.475f, 1e-4f);
+    EXPECT_NEAR(n.x, -1.0f, 1e-5f);
+    ASSERT_EQ(MeshContainer_SweepSphere(m, V3(1, 0.3f, 0), V3(-1, 0.3f, 0), 0.05f, &f, &n), 1);
+    EXPECT_NEAR(n.x, 1.0f, 1e-5f);
+    // Grazing the wall's top edge.
+    ASSERT_EQ(MeshContainer_SweepSphere(m, V3(-1, 2.04f, 0), V3(1, 2.04f, 0), 0.05f, &f, &n), 1);
+    EXPECT_LT(n.x, -0.5f);
+    // Passing beside it, or stopping short.
+    EXPECT_EQ(MeshContainer_SweepSphere(m, V3(-1, 2.2f, 0), V3(1, 2.2f, 0), 0.05f, &f, &n), 0);
+    EXPECT_EQ(MeshContainer_SweepSphere(m, V3(-1, 0, 0), V3(-0.1f, 0, 0), 0.05f, &f, &n), 0);
+    CollisionShape_Release(m);
 }

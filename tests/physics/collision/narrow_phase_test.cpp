@@ -164,21 +164,6 @@ TEST(NarrowPhase, SphereAgainstHullUsesNearestFeature) {
   }
 }
 
-TEST(NarrowPhase, SphereOnMeshGetsOneContactEvenOverAnInternalEdge) {
-  CollisionBody ball, ground;
-  CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
-  CollisionPrimitive* g = AddShape(&ground, GroundMesh(4, 1.0f));
-  ContactManifold m;
-  // Exactly over a grid vertex, where six triangles meet.
-  CollisionBody_Place(&ball, Pose(0, 0.49f, 0));
-  EXPECT_TRUE(Touch(s, g, &m, 1, V3(0, 1, 0), 0.01f));
-  // Near a shared edge: no tilted contact from the neighbouring triangle.
-  CollisionBody_Place(&ball, Pose(0.3f, 0.49f, 0.05f));
-  int n = NarrowPhase_Collide(s, g, 0.1f, &m);
-  ASSERT_GE(n, 1);
-  for (int i = 0; i < n; ++i) ExpectNear(m.points[i].normal, V3(0, 1, 0), 1e-4f);
-}
-
 TEST(NarrowPhase, MeshIsTwoSidedAndPushesTowardsTheBodysSide) {
   CollisionBody ball, ground;
   CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
@@ -311,6 +296,9 @@ TEST(NarrowPhase, BodiesOnAFlatMeshNeverGetTiltedNormalsFromInternalEdges) {
   CollisionPrimitive* r = CollisionBody_AddPrimitive(&stone, ShapeDesc(rock));
   CollisionShape_Release(rock);
   ContactManifold m;
+  // Exactly over a grid vertex, where six triangles meet: one contact.
+  CollisionBody_Place(&ball, Pose(0, 0.24f, 0));
+  EXPECT_TRUE(Touch(s, g, &m, 1, V3(0, 1, 0), 0.01f));
   for (int i = 0; i < 200; ++i) {
     SCOPED_TRACE(i);
     float x = -1.5f + 0.0153f * float(i), z = 1.2f - 0.0117f * float(i), turn = 0.07f * float(i);

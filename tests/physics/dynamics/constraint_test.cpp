@@ -49,8 +49,7 @@ TEST(Point2PointConstraint, PendulumKeepsThePeriodOfAPhysicalPendulum) {
   DynTestScene s;
   const float L = 1.0f, r = 0.1f, theta0 = 0.1f;
   Vec3 pivot{0, 3, 0};
-  RigidBody* bob = s.Sphere(r, 1.0f, pivot + V3(L * std::sin(theta0), -L * std::cos(theta0), 0), 0);
-  s.Add(bob);
+  RigidBody* bob = s.Added(s.Sphere(r, 1.0f, pivot + V3(L * std::sin(theta0), -L * std::cos(theta0), 0), 0));
   Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
   Point2PointConstraint_SetPivotWorld(joint, pivot);
   ConstraintManager_AddConstraint(s.cm, joint);
@@ -137,8 +136,7 @@ TEST(Constraint, JointAndExcludedPairsOutlastRemovalAndComeBackWithTheBody) {
   DynTestScene s;
   // A floor the swinging bob would hit, but the pair is excluded.
   RigidBody* floor = s.Plane(5.0f, V3(0, 2.5f, 0));
-  RigidBody* bob = s.Sphere(0.2f, 1.0f, V3(1, 3, 0));
-  s.Add(bob);
+  RigidBody* bob = s.Added(s.Sphere(0.2f, 1.0f, V3(1, 3, 0)));
   CollisionDetection_DisableBodyPair(s.cd, bob, floor);
   Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
   Point2PointConstraint_SetPivotWorld(joint, V3(0, 3, 0));

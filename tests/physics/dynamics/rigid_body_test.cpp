@@ -109,11 +109,9 @@ TEST(RigidBody, CloneCopiesShapesMassAndSettingsButNotTheWorld) {
 TEST(RigidBody, PinnedBodiesHoldStillReadSettledAndActAsImmovable) {
   DynTestScene s;
   s.Plane(5.0f, V3(0, 0, 0));
-  RigidBody* pinned = s.Sphere(0.5f, 1.0f, V3(0, 3, 0));
-  s.Add(pinned);
+  RigidBody* pinned = s.Added(s.Sphere(0.5f, 1.0f, V3(0, 3, 0)));
   pinned->ResetMotion(1);
-  RigidBody* ball = s.Sphere(0.25f, 1.0f, V3(0, 4, 0));
-  s.Add(ball);
+  RigidBody* ball = s.Added(s.Sphere(0.25f, 1.0f, V3(0, 4, 0)));
   s.Run(1.0f);
   EXPECT_FLOAT_EQ(pinned->pose.position.y, 3.0f);
   EXPECT_FALSE(pinned->stateFlags & RB_STATE_NOT_SETTLED);

@@ -45,8 +45,7 @@ TEST(SpringActions, SuspensionHoldsALoadAlongItsDirection) {
 TEST(SpringActions, AngularSpringTurnsTheBodyToItsTarget) {
   DynTestScene s;
   Simulation_SetGravity(s.sim, V3(0, 0, 0));
-  RigidBody* box = s.Box(V3(0.5f, 0.2f, 0.3f), 2.0f, V3(0, 0, 0), 0);
-  s.Add(box);
+  RigidBody* box = s.Added(s.Box(V3(0.5f, 0.2f, 0.3f), 2.0f, V3(0, 0, 0), 0));
   Quat target = Quat_FromAxisAngle(V3(0, 1, 0), 1.0f);
   AngularSpring* spring = AngularSpring_Construct(box, target, 30.0f, 10.0f);
   Subspace_AddAction(s.sub, spring, 0);

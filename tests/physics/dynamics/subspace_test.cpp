@@ -51,8 +51,7 @@ TEST(Subspace, ActionsRunByPriorityThenAdditionAndDestroyedOnesAreDropped) {
 
 TEST(Subspace, ConstraintsAreSolvedAfterForcesAddedLater) {
   DynTestScene s;
-  RigidBody* bob = s.Sphere(0.2f, 1.0f, V3(0, 1, 0), 0);
-  s.Add(bob);
+  RigidBody* bob = s.Added(s.Sphere(0.2f, 1.0f, V3(0, 1, 0), 0));
   s.Add(bob);  // attaching twice keeps one entry
   EXPECT_EQ(s.sub->entities.Count(), 1);
   Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
