@@ -128,12 +128,9 @@ TEST(Maths, QuaternionFromEveryBranch)
         Mat4 m = Rotation(c.axis, c.angle);
         Quat q;
         Quat_FromMatrix(&q, &m);
-        const Quat& w = c.want;
-        float s = (q.w * w.w + q.x * w.x + q.y * w.y + q.z * w.z) < 0 ? -1.0f : 1.0f;
-        EXPECT_NEAR(q.x * s, w.x, 1e-5f) << c.angle;
-        EXPECT_NEAR(q.y * s, w.y, 1e-5f) << c.angle;
-        EXPECT_NEAR(q.z * s, w.z, 1e-5f) << c.angle;
-        EXPECT_NEAR(q.w * s, w.w, 1e-5f) << c.angle;
+        const float got[4] = {q.x, q.y, q.z, q.w}, want[4] = {c.want.x, c.want.y, c.want.z, c.want.w};
+        const float s = got[0] * want[0] + got[1] * want[1] + got[2] * want[2] + got[3] * want[3] < 0 ? -1.0f : 1.0f;
+        for (int k = 0; k < 4; k++) EXPECT_NEAR(got[k] * s, want[k], 1e-5f) << c.angle << " " << k;
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -19,23 +20,22 @@ void Fill(void* p, size_t n)
     for (size_t i = 0; i < n; ++i) ((unsigned char*)p)[i] = (unsigned char)(i * 7 + 1);
 }
 
-bool Holds(const void* p, size_t n, size_t from = 0)
+bool Holds(const void* p, size_t n)
 {
-    for (size_t i = from; i < n; ++i)
+    for (size_t i = 0; i < n; ++i)
         if (((const unsigned char*)p)[i] != (unsigned char)(i * 7 + 1)) return false;
     return true;
 }
 
 bool Zero(const void* p, size_t from, size_t to)
 {
-    for (size_t i = from; i < to; ++i)
-        if (((const unsigned char*)p)[i] != 0) return false;
-    return true;
+    return std::all_of((const unsigned char*)p + from, (const unsigned char*)p + to,
+                       [](unsigned char c) { return !c; });
 }
 
 }  // namespace
 
-TEST(Memory, BlocksHonourEveryAlignmentAndKeepTheirDataThroughReallocs)
+TEST(Memory, BlocksHonourEveryAlignmentAndKeepTheirDataThroughReallocsAndDuplicates)
 {
     for (size_t a : {1, 4, 8, 16, 32, 64}) {
         void* p = Mem_Alloc(10, a);
@@ -54,10 +54,19 @@ TEST(Memory, BlocksHonourEveryAlignmentAndKeepTheirDataThroughReallocs)
         EXPECT_TRUE(IsAligned(p, 64) && Holds(p, 50)) << a;
         p = Mem_Realloc(p, 8, 20);  // and a looser one later still keeps it
         EXPECT_TRUE(Holds(p, 20)) << a;
+        Fill(p, Mem_GetSize(p));
+        void* copy = Mem_Dup(p);  // the whole block
+        EXPECT_TRUE(copy && Mem_GetSize(copy) >= Mem_GetSize(p) && Holds(copy, Mem_GetSize(p))) << a;
+        Mem_Free(copy);
         Mem_Free(p);
     }
     Mem_Free(nullptr);
     EXPECT_EQ(Mem_GetSize(nullptr), 0u);
+    EXPECT_EQ(Mem_Dup(nullptr), nullptr);
+    char* s = String_Dup("Player 1");
+    EXPECT_TRUE(IsAligned(s, 8) && strcmp(s, "Player 1") == 0);
+    EXPECT_EQ(String_Dup(nullptr), nullptr);
+    Mem_Free(s);
     Mem_Free(Mem_Realloc16(Mem_Alloc16(8), 24));
 }
 
@@ -96,21 +105,4 @@ TEST(Memory, ZeroingFormsLeaveNoGarbageUpToTheUsableSize)
     unsigned char* q = (unsigned char*)Mem_Calloc16(5, 3);
     EXPECT_TRUE(IsAligned(q, 16) && Zero(q, 0, 15));
     Mem_Free(q);
-}
-
-TEST(Memory, DuplicatesCopyTheWholeBlockAndStrings)
-{
-    void* p = Mem_Alloc(24, 32);
-    Fill(p, Mem_GetSize(p));
-    void* copy = Mem_Dup(p);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_TRUE(Mem_GetSize(copy) >= Mem_GetSize(p) && Holds(copy, Mem_GetSize(p)));
-    EXPECT_EQ(Mem_Dup(nullptr), nullptr);
-    Mem_Free(copy);
-    Mem_Free(p);
-    char* s = String_Dup("Player 1");
-    EXPECT_STREQ(s, "Player 1");
-    EXPECT_TRUE(IsAligned(s, 8));
-    EXPECT_EQ(String_Dup(nullptr), nullptr);
-    Mem_Free(s);
 }
