@@ -41,30 +41,24 @@ TEST(FileWithoutEngine, OpensNothingAndReportsNoPosition) {
 
 using FileLayer = DataTest;
 
-TEST_F(FileLayer, FindsDataNamesOnDiskWithoutRegardToCase) {
-  WriteDisk("data/levels/x.cfg", "12345");
-  EXPECT_EQ(File_GetSize("Levels\\X.CFG", 1), 5);
-  EXPECT_EQ(File_GetSize("levels/x.cfg", 0), 5);
-  EXPECT_EQ(File_Exists("LEVELS\\x.cfg"), 1);
-  EXPECT_EQ(File_Exists("levels\\missing.cfg"), 0);
-  EXPECT_EQ(File_GetSize("levels\\missing.cfg", 1), 0);
-}
-
-TEST_F(FileLayer, ReadLineDropsOneLineFeedAndKeepsTheCarriageReturn) {
-  WriteDisk("data/lines.txt", "one\r\ntwo\n\nlast");
-  void* f = File_Open("lines.txt", "r");
-  ASSERT_NE(f, nullptr);
-  char line[64];
-  ASSERT_NE(File_ReadLine(line, sizeof line, f), nullptr);
-  EXPECT_STREQ(line, "one\r");
-  ASSERT_NE(File_ReadLine(line, sizeof line, f), nullptr);
-  EXPECT_STREQ(line, "two");
-  ASSERT_NE(File_ReadLine(line, sizeof line, f), nullptr);
-  EXPECT_STREQ(line, "");
-  ASSERT_NE(File_ReadLine(line, sizeof line, f), nullptr);
-  EXPECT_STREQ(line, "last");
-  EXPECT_EQ(File_ReadLine(line, sizeof line, f), nullptr);
-  File_Close(f);
+TEST_F(FileLayer, FindsDataNamesOnDiskWithoutRegardToCaseAndReadLineDropsOneLineFeedOnly)
+{
+    WriteDisk("data/levels/x.cfg", "12345");
+    EXPECT_EQ(File_GetSize("Levels\\X.CFG", 1), 5);
+    EXPECT_EQ(File_GetSize("levels/x.cfg", 0), 5);
+    EXPECT_EQ(File_Exists("LEVELS\\x.cfg"), 1);
+    EXPECT_EQ(File_Exists("levels\\missing.cfg"), 0);
+    EXPECT_EQ(File_GetSize("levels\\missing.cfg", 1), 0);
+    WriteDisk("data/lines.txt", "one\r\ntwo\n\nlast");
+    void* f = File_Open("lines.txt", "r");
+    ASSERT_NE(f, nullptr);
+    char line[64];
+    for (const char* want : {"one\r", "two", "", "last"}) {
+        ASSERT_NE(File_ReadLine(line, sizeof line, f), nullptr) << want;
+        EXPECT_STREQ(line, want);
+    }
+    EXPECT_EQ(File_ReadLine(line, sizeof line, f), nullptr);
+    File_Close(f);
 }
 
 TEST_F(FileLayer, PrintfWritesThroughTheTableAndTheDiskCopyReadsPlainly) {
@@ -166,10 +160,7 @@ TEST_F(FileLayer, ShutdownPutsTheOriginalSlotsBack) {
   EXPECT_NE(live->read, original.read);
   EXPECT_NE(live->open, original.open);
   File_Shutdown();
-  EXPECT_EQ(live->read, original.read);
-  EXPECT_EQ(live->gets, original.gets);
-  EXPECT_EQ(live->open, original.open);
-  EXPECT_EQ(live->exists, original.exists);
+  EXPECT_EQ(memcmp(live, &original, sizeof original), 0);  // every slot
   ASSERT_EQ(File_Init(), 1);
 }
 

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 
 #include "app/hooks.h"
 #include "platform/dsound/dsound.h"
@@ -78,18 +79,16 @@ protected:
 
 TEST(SoundLevelTest, VolumesAndPansGoThroughTheAttenuationTable)
 {
-    const int index[] = {0, 2, 127, 128, 255};
-    const int32_t value[] = {0, 1, 586, 600, 9980};
-    for (int i = 0; i < 5; i++) EXPECT_EQ(Sound_GetAttenuation(index[i]), value[i]) << index[i];
-    EXPECT_EQ(Sound_GetAttenuation(256) + Sound_GetAttenuation(-1), 0);
-    const float in[] = {1.0f, 0.5f, 0.0f, NAN};
-    const int32_t volume[] = {0, -586, -9980, -9980}, pan[] = {9980, 586, 0, 0};
-    for (int i = 0; i < 4; i++) {
-        EXPECT_EQ(Sound_LevelFromVolume(in[i]), volume[i]) << in[i];
-        EXPECT_EQ(Sound_LevelFromPan(in[i]), pan[i]) << in[i];
+    EXPECT_EQ(Sound_GetAttenuation(256) + Sound_GetAttenuation(-1), 0);  // outside the table
+    const std::tuple<float, int32_t, int32_t> cases[] = {
+        // level, volume, pan
+        {1.0f, 0, 9980}, {0.5f, -586, 586},   {0.0f, -9980, 0},
+        {NAN, -9980, 0}, {-0.5f, -586, -586}, {-INFINITY, -9980, -9980},
+    };
+    for (const auto& [in, volume, pan] : cases) {
+        if (in >= 0) EXPECT_EQ(Sound_LevelFromVolume(in), volume) << in;
+        EXPECT_EQ(Sound_LevelFromPan(in), pan) << in;
     }
-    EXPECT_EQ(Sound_LevelFromPan(-0.5f), -586);
-    EXPECT_EQ(Sound_LevelFromPan(-INFINITY), -9980);
 }
 
 TEST_F(SoundTest, LoadedSoundsPlayLoopedOrOnceFromASharedCache)
