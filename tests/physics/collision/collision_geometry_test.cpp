@@ -3,27 +3,26 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 TEST(CollisionGeometry, ClosestPointOnTriangleNamesItsRegion) {
-  Vec3 a{0, 0, 0}, b{2, 0, 0}, c{0, 2, 0};
-  int region;
-  Vec3 q = Geometry_ClosestOnTriangle(V3(0.5f, 0.5f, 3), a, b, c, &region);
-  EXPECT_EQ(region, 0);
-  EXPECT_NEAR(q.z, 0.0f, 1e-6f);
-  q = Geometry_ClosestOnTriangle(V3(1, -1, 0), a, b, c, &region);
-  EXPECT_EQ(region, 1);
-  EXPECT_NEAR(q.x, 1.0f, 1e-6f);
-  q = Geometry_ClosestOnTriangle(V3(2, 2, 0), a, b, c, &region);
-  EXPECT_EQ(region, 2);
-  EXPECT_NEAR(q.x, 1.0f, 1e-6f);
-  Geometry_ClosestOnTriangle(V3(-1, 1, 0), a, b, c, &region);
-  EXPECT_EQ(region, 3);
-  Geometry_ClosestOnTriangle(V3(-1, -1, 0), a, b, c, &region);
-  EXPECT_EQ(region, 4);
-  Geometry_ClosestOnTriangle(V3(3, -1, 0), a, b, c, &region);
-  EXPECT_EQ(region, 5);
-  Geometry_ClosestOnTriangle(V3(-1, 3, 1), a, b, c, &region);
-  EXPECT_EQ(region, 6);
+    const Vec3 a{0, 0, 0}, b{2, 0, 0}, c{0, 2, 0};
+    // The point, the region (0 the face, 1 to 3 the edges, 4 to 6 the corners), the closest point.
+    const std::tuple<Vec3, int, Vec3> cases[] = {
+        {{0.5f, 0.5f, 3}, 0, {0.5f, 0.5f, 0}},
+        {{1, -1, 0}, 1, {1, 0, 0}},
+        {{2, 2, 0}, 2, {1, 1, 0}},
+        {{-1, 1, 0}, 3, {0, 1, 0}},
+        {{-1, -1, 0}, 4, {0, 0, 0}},
+        {{3, -1, 0}, 5, {2, 0, 0}},
+        {{-1, 3, 1}, 6, {0, 2, 0}},
+    };
+    for (const auto& [p, region, closest] : cases) {
+        int got = -1;
+        const Vec3 q = Geometry_ClosestOnTriangle(p, a, b, c, &got);
+        EXPECT_EQ(got, region);
+        EXPECT_NEAR(Vec3_Norm(q - closest), 0.0f, 1e-6f) << region;
+    }
 }
 
 TEST(CollisionGeometry, SegmentsAndRaysMeetWhereExpected) {

@@ -76,10 +76,8 @@ TEST(Constraint, StrengthAndDampingOutsideZeroToOneActAsOne) {
   // returns both bodies' final poses.
   auto run = [](float strength, float damping) {
     DynTestScene s;
-    RigidBody* bob = s.Sphere(0.2f, 2.0f, V3(1, 2, 0), 0);
-    RigidBody* door = s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 3), 0);
-    s.Add(bob);
-    s.Add(door);
+    RigidBody* bob = s.Added(s.Sphere(0.2f, 2.0f, V3(1, 2, 0), 0));
+    RigidBody* door = s.Added(s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 3), 0));
     Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
     Point2PointConstraint_SetPivotWorld(joint, V3(0, 2, 0));
     HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
@@ -109,10 +107,8 @@ TEST(Constraint, StrengthAndDampingOutsideZeroToOneActAsOne) {
 TEST(Constraint, DestroyingEitherBodyLeavesTheJointInactiveAndTheOtherFallingFreely) {
   for (bool destroyA : {false, true}) {
     DynTestScene s;
-    RigidBody* a = s.Sphere(0.2f, 1.0f, V3(0, 2, 0), 0);
-    RigidBody* b = s.Sphere(0.2f, 1.0f, V3(1, 2, 0), 0);
-    s.Add(a);
-    s.Add(b);
+    RigidBody* a = s.Added(s.Sphere(0.2f, 1.0f, V3(0, 2, 0), 0));
+    RigidBody* b = s.Added(s.Sphere(0.2f, 1.0f, V3(1, 2, 0), 0));
     Point2PointConstraint* joint = Point2PointConstraint_Construct(a, b);
     ConstraintManager_AddConstraint(s.cm, joint);
     s.Run(0.1f);

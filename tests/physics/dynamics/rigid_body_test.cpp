@@ -167,10 +167,8 @@ TEST(RigidBody, WakingFollowsWritesImpulsesTeleportsAndHolds) {
 TEST(RigidBody, RemovingTheSupportWakesASleepingStack) {
   DynTestScene s;
   s.Plane(5.0f, V3(0, 0, 0));
-  RigidBody* base = s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f, 0));
-  RigidBody* top = s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 1.5f, 0));
-  s.Add(base);
-  s.Add(top);
+  RigidBody* base = s.Added(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f, 0)));
+  RigidBody* top = s.Added(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 1.5f, 0)));
   s.Run(2.0f);
   ASSERT_FALSE(top->stateFlags & RB_STATE_ACTIVE);
   s.Remove(base);
