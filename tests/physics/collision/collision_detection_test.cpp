@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/physics/collision/collision_test_shapes.h"
 
 using namespace collision_test;
@@ -43,12 +45,19 @@ TEST(CollisionDetection, GroupWordsAndExcludedPairsFilterCandidates) {
   ASSERT_EQ(Pairs(s.cd), 1);
   EXPECT_EQ(s.cd->pairs[0].a, a.primitives[0]);
   EXPECT_EQ(s.cd->pairs[0].phantom, 0);
-  CollisionBody_SetGroup(&b, 0x100);  // group 9, never paired
-  EXPECT_EQ(Pairs(s.cd), 0);
-  CollisionBody_SetGroup(&b, 0x101);  // one of its groups is paired
-  EXPECT_EQ(Pairs(s.cd), 1);
-  CollisionBody_SetGroup(&a, 0x80000000u);  // group 32: not paired with 1
-  EXPECT_EQ(Pairs(s.cd), 0);
+  // Every group of a word counts, on either side: (a's word, b's word, pairs).
+  const std::tuple<uint32_t, uint32_t, int> words[] = {
+      {0x2, 0x101, 1},        // one of b's groups is paired
+      {0x3, 0x1, 1},          // a's lowest group is not, its next one is
+      {0x80000000u, 0x1, 0},  // group 32 is not paired with 1
+      {0x200, 0x1, 0},        // nor is group 10
+      {0x2, 0x100, 0},        // nor group 9 with 2
+  };
+  for (const auto& [wordA, wordB, pairs] : words) {
+      CollisionBody_SetGroup(&a, wordA);
+      CollisionBody_SetGroup(&b, wordB);
+      EXPECT_EQ(Pairs(s.cd), pairs) << std::hex << wordA << " " << wordB;
+  }
   CollisionBody_SetGroup(&a, 1u << 1);
   CollisionBody_SetGroup(&b, 1u << 0);
 
