@@ -164,49 +164,39 @@ TEST(NarrowPhase, SphereAgainstHullUsesNearestFeature) {
   }
 }
 
-TEST(NarrowPhase, MeshIsTwoSidedAndPushesTowardsTheBodysSide) {
-  CollisionBody ball, ground;
-  CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
-  CollisionPrimitive* g = AddShape(&ground, GroundMesh(2, 1.0f));
-  ContactManifold m;
-  CollisionBody_Place(&ball, Pose(0.25f, -0.45f, 0.25f));
-  EXPECT_TRUE(Touch(s, g, &m, 1, V3(0, -1, 0), 0.05f));
-  // With the mesh as a, the normal points from the sphere into the mesh side.
-  EXPECT_TRUE(Touch(g, s, &m, 1, V3(0, 1, 0)));
-  // A box under the mesh is pushed down too, with a full face manifold.
-  CollisionBody box;
-  CollisionPrimitive* h = AddShape(&box, BoxHull(0.2f, 0.2f, 0.2f));
-  CollisionBody_Place(&box, Pose(0.3f, -0.19f, 0.3f));
-  EXPECT_TRUE(Touch(h, g, &m, 4, V3(0, -1, 0), 0.01f));
-}
-
-TEST(NarrowPhase, BodiesPressedThroughAMeshAreStillPushedBackTheWayTheyCame) {
-  CollisionBody ball, box, ground;
-  CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
-  CollisionPrimitive* h = AddShape(&box, BoxHull(0.3f, 0.3f, 0.3f));
-  CollisionPrimitive* g = AddShape(&ground, GroundMesh(4, 1.0f));
-  ContactManifold m;
-  // Touching from above, then pressed until the centre is under the surface.
-  CollisionBody_Place(&ball, Pose(0.3f, 0.45f, 0.2f));
-  ASSERT_EQ(NarrowPhase_Collide(s, g, 0.1f, &m), 1);
-  CollisionBody_Place(&ball, Pose(0.3f, -0.1f, 0.2f));
-  EXPECT_TRUE(Touch(s, g, &m, 1, V3(0, 1, 0), 0.6f, 1e-5f));
-  CollisionBody_Place(&box, Pose(-0.4f, 0.28f, -0.3f));
-  ASSERT_EQ(NarrowPhase_Collide(h, g, 0.1f, &m), 4);
-  CollisionBody_Place(&box, Pose(-0.4f, -0.05f, -0.3f));
-  EXPECT_TRUE(Touch(h, g, &m, 4, V3(0, 1, 0), 0.35f));
-  // A body that arrives with its centre already below (no memory of the
-  // triangles) is resolved downwards, like one touching a ceiling from below.
-  CollisionBody other;
-  CollisionPrimitive* t = CollisionBody_AddPrimitive(&other, SphereDesc(0.5f));
-  CollisionBody_Place(&other, Pose(0.3f, -0.1f, 0.2f));
-  EXPECT_TRUE(Touch(t, g, &m, 1, V3(0, -1, 0), NAN, 1e-5f));
-  CollisionBody_Place(&other, Pose(0.3f, 0.3f, 0.2f));  // and stays below when pushed up through
-  EXPECT_TRUE(Touch(t, g, &m, 1, V3(0, -1, 0), 0.8f, 1e-5f));
-  // Leaving the mesh forgets the sides.
-  CollisionBody_Place(&other, Pose(0.3f, 3.0f, 0.2f));
-  EXPECT_EQ(NarrowPhase_Collide(t, g, 0.1f, &m), 0);
-  EXPECT_EQ(t->sideMemoCount, 0);
+TEST(NarrowPhase, AMeshIsTwoSidedAndBodiesPressedThroughItArePushedBackTheWayTheyCame)
+{
+    CollisionBody ball, box, ground;
+    CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
+    CollisionPrimitive* h = AddShape(&box, BoxHull(0.3f, 0.3f, 0.3f));
+    CollisionPrimitive* g = AddShape(&ground, GroundMesh(4, 1.0f));
+    ContactManifold m;
+    // Touching from above, then pressed until the centre is under the surface.
+    CollisionBody_Place(&ball, Pose(0.3f, 0.45f, 0.2f));
+    ASSERT_EQ(NarrowPhase_Collide(s, g, 0.1f, &m), 1);
+    CollisionBody_Place(&ball, Pose(0.3f, -0.1f, 0.2f));
+    EXPECT_TRUE(Touch(s, g, &m, 1, V3(0, 1, 0), 0.6f, 1e-5f));
+    CollisionBody_Place(&box, Pose(-0.4f, 0.28f, -0.3f));
+    ASSERT_EQ(NarrowPhase_Collide(h, g, 0.1f, &m), 4);
+    CollisionBody_Place(&box, Pose(-0.4f, -0.05f, -0.3f));
+    EXPECT_TRUE(Touch(h, g, &m, 4, V3(0, 1, 0), 0.35f));
+    // A body that arrives with its centre already below (no memory of the
+    // triangles) is resolved downwards, like one touching a ceiling from below.
+    CollisionBody other;
+    CollisionPrimitive* t = CollisionBody_AddPrimitive(&other, SphereDesc(0.5f));
+    CollisionBody_Place(&other, Pose(0.3f, -0.1f, 0.2f));
+    EXPECT_TRUE(Touch(t, g, &m, 1, V3(0, -1, 0), 0.4f, 1e-5f));
+    EXPECT_TRUE(Touch(g, t, &m, 1, V3(0, 1, 0)));  // the mesh as a: from the sphere into the mesh's side
+    CollisionBody under;                           // a box arriving below gets a full face manifold downwards
+    CollisionPrimitive* u = AddShape(&under, BoxHull(0.2f, 0.2f, 0.2f));
+    CollisionBody_Place(&under, Pose(0.3f, -0.19f, -0.7f));
+    EXPECT_TRUE(Touch(u, g, &m, 4, V3(0, -1, 0), 0.01f));
+    CollisionBody_Place(&other, Pose(0.3f, 0.3f, 0.2f));  // and stays below when pushed up through
+    EXPECT_TRUE(Touch(t, g, &m, 1, V3(0, -1, 0), 0.8f, 1e-5f));
+    // Leaving the mesh forgets the sides.
+    CollisionBody_Place(&other, Pose(0.3f, 3.0f, 0.2f));
+    EXPECT_EQ(NarrowPhase_Collide(t, g, 0.1f, &m), 0);
+    EXPECT_EQ(t->sideMemoCount, 0);
 }
 
 TEST(NarrowPhase, DeepestPointIsKeptWhereItLiesInsideTheContactPatch) {
