@@ -13,6 +13,15 @@ namespace {
 struct Scene {
   CollisionDetection* cd = CollisionDetection_Construct(0.1f);
   ~Scene() { PhysObject_Destroy(cd); }
+  // The body in the holder in group 1, paired with itself; a sphere of the
+  // radius added first when one is given.
+  int Add(CollisionBody* b, float radius = 0)
+  {
+      if (radius > 0) CollisionBody_AddPrimitive(b, SphereDesc(radius));
+      CollisionBody_SetGroup(b, 1);
+      CollisionDetection_EnableGroupPair(cd, 1, 1);
+      return CollisionDetection_AddBody(cd, b);
+  }
 };
 
 int Pairs(CollisionDetection* cd) {
@@ -82,10 +91,7 @@ TEST(CollisionDetection, GroupWordsAndExcludedPairsFilterCandidates) {
 TEST(CollisionDetection, AddingIsIdempotentAndRemovalOrDestructionLeavesNoProxy) {
   Scene s;
   CollisionBody a;
-  CollisionBody_AddPrimitive(&a, SphereDesc(1));
-  CollisionBody_SetGroup(&a, 1);
-  CollisionDetection_EnableGroupPair(s.cd, 1, 1);
-  EXPECT_EQ(CollisionDetection_AddBody(s.cd, &a), 1);
+  EXPECT_EQ(s.Add(&a, 1), 1);
   EXPECT_EQ(CollisionDetection_AddBody(s.cd, &a), 1);
   EXPECT_EQ(s.cd->bodies.Count(), 1);
   {
@@ -107,13 +113,8 @@ TEST(CollisionDetection, AddingIsIdempotentAndRemovalOrDestructionLeavesNoProxy)
 TEST(CollisionDetection, NonFinitePlacementIsQuarantinedUntilPlacedAgain) {
   Scene s;
   CollisionBody a, b;
-  CollisionBody_AddPrimitive(&a, SphereDesc(1));
-  CollisionBody_AddPrimitive(&b, SphereDesc(1));
-  CollisionBody_SetGroup(&a, 1);
-  CollisionBody_SetGroup(&b, 1);
-  CollisionDetection_EnableGroupPair(s.cd, 1, 1);
-  CollisionDetection_AddBody(s.cd, &a);
-  CollisionDetection_AddBody(s.cd, &b);
+  s.Add(&a, 1);
+  s.Add(&b, 1);
   CollisionBody_Place(&a, Pose(NAN, 0, 0));
   EXPECT_EQ(Pairs(s.cd), 0);
   EXPECT_NE(a.collisionFlags & COLLISION_BODY_QUARANTINED, 0u);
@@ -128,14 +129,8 @@ TEST(CollisionDetection, OverlapQuerySeesMovesAtOnceButNotRestingTouches) {
   CollisionBody ground, ball, ghost, stone;
   AddShape(&ground, GroundMesh(4, 1));
   ground.collisionFlags = COLLISION_BODY_FIXED;
-  CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
-  CollisionBody_AddPrimitive(&ghost, SphereDesc(0.5f));
-  CollisionBody_AddPrimitive(&stone, SphereDesc(0.5f));
-  for (CollisionBody* b : {&ground, &ball, &ghost, &stone}) {
-    CollisionBody_SetGroup(b, 1);
-    CollisionDetection_AddBody(s.cd, b);
-  }
-  CollisionDetection_EnableGroupPair(s.cd, 1, 1);
+  s.Add(&ground);
+  for (CollisionBody* b : {&ball, &ghost, &stone}) s.Add(b, 0.5f);
   CollisionBody_SetPhantom(&ghost, 1);
   CollisionBody_Place(&ghost, Pose(0, 0.5f, 0));
   CollisionBody_Place(&stone, Pose(3, 0.5f, 3));
@@ -185,12 +180,11 @@ TEST(CollisionDetection, FastSmallSphereSweepStopsAtThinWall) {
   CollisionBody wall, bullet;
   AddShape(&wall, WallMesh());
   CollisionBody_Place(&wall, Pose(10, 0, 0));
-  CollisionPrimitive* b = CollisionBody_AddPrimitive(&bullet, SphereDesc(0.05f));
-  CollisionBody_SetGroup(&wall, 1);
-  CollisionBody_SetGroup(&bullet, 1);
-  CollisionDetection_AddBody(s.cd, &wall);
-  CollisionDetection_AddBody(s.cd, &bullet);
+  s.Add(&wall);
+  s.Add(&bullet, 0.05f);
+  CollisionPrimitive* b = bullet.primitives[0];
   SweepHit hit;
+  CollisionDetection_DisableGroupPair(s.cd, 1, 1);
   EXPECT_EQ(CollisionDetection_SweepSphere(s.cd, b, V3(9, 0, 0), V3(11, 0, 0), &hit), 0);  // groups not paired
   CollisionDetection_EnableGroupPair(s.cd, 1, 1);
   ASSERT_EQ(CollisionDetection_SweepSphere(s.cd, b, V3(9, 0, 0), V3(11, 0, 0), &hit), 1);
