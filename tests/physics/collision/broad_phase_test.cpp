@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <set>
 #include <utility>
@@ -28,6 +29,17 @@ std::vector<Box> RandomBoxes(int n, unsigned seed) {
 // Distinct fake primitives: the broad phase only stores the pointers.
 CollisionPrimitive* Fake(uint32_t id) { return reinterpret_cast<CollisionPrimitive*>(uintptr_t(id) * 16); }
 
+// The overlapping pairs by brute force, as sorted keys (lower id high).
+std::vector<uint64_t> Overlaps(const std::vector<Box>& boxes)
+{
+    std::vector<uint64_t> keys;
+    for (size_t i = 0; i < boxes.size(); ++i)
+        for (size_t j = i + 1; j < boxes.size(); ++j)
+            if (Aabb_Overlaps(boxes[i].box, boxes[j].box)) keys.push_back((uint64_t(boxes[i].id) << 32) | boxes[j].id);
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
 std::vector<uint64_t> Keys(const BroadPhase& bp) {
   std::vector<uint64_t> keys;
   for (const BroadPhasePair& p : bp.pairs) keys.push_back(p.key);
@@ -38,11 +50,7 @@ std::vector<uint64_t> Keys(const BroadPhase& bp) {
 
 TEST(BroadPhase, FindsExactlyTheOverlappingPairsInIdOrderWhateverTheInsertionOrder) {
   std::vector<Box> boxes = RandomBoxes(300, 3);
-  std::vector<uint64_t> expected;
-  for (size_t i = 0; i < boxes.size(); ++i)
-    for (size_t j = i + 1; j < boxes.size(); ++j)
-      if (Aabb_Overlaps(boxes[i].box, boxes[j].box)) expected.push_back((uint64_t(boxes[i].id) << 32) | boxes[j].id);
-  std::sort(expected.begin(), expected.end());
+  const std::vector<uint64_t> expected = Overlaps(boxes);
   ASSERT_FALSE(expected.empty());
 
   BroadPhase forward, backward;
@@ -63,13 +71,8 @@ TEST(BroadPhase, FindsExactlyTheOverlappingPairsInIdOrderWhateverTheInsertionOrd
       boxes[size_t(i)].box = {boxes[size_t(i)].box.min + d, boxes[size_t(i)].box.max + d};
       BroadPhase_Update(&forward, i, boxes[size_t(i)].box);
     }
-    std::vector<uint64_t> again;
-    for (size_t i = 0; i < boxes.size(); ++i)
-      for (size_t j = i + 1; j < boxes.size(); ++j)
-        if (Aabb_Overlaps(boxes[i].box, boxes[j].box)) again.push_back((uint64_t(boxes[i].id) << 32) | boxes[j].id);
-    std::sort(again.begin(), again.end());
     BroadPhase_FindPairs(&forward);
-    EXPECT_EQ(Keys(forward), again);
+    EXPECT_EQ(Keys(forward), Overlaps(boxes));
   }
 }
 
