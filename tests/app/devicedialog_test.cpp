@@ -28,13 +28,14 @@ VideoModeInfo Mode(int32_t w, int32_t h, int32_t depth, bool full)
     return VideoModeInfo{w, h, depth, full ? 1u : 0u, 60, 0};
 }
 
+int32_t FakeRequest(int32_t code, void* out, void*, int32_t arg);
+const EngineDevice kRecord = {1.0f, FakeRequest, 0, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
+
 int32_t FakeRequest(int32_t code, void* out, void*, int32_t arg)
 {
-    static const EngineDevice record = {1.0f,    FakeRequest, 0,       1,       nullptr, nullptr,
-                                        nullptr, nullptr,     nullptr, nullptr, {}};
     const bool inModes = arg >= 0 && arg < (int32_t)g_modes.size();
     switch (code) {
-    case REQ_GET_DEVICE: *(EngineDevice*)out = record; return 1;
+    case REQ_GET_DEVICE: *(EngineDevice*)out = kRecord; return 1;
     case REQ_OPEN:
     case REQ_CLOSE: return 1;
     case REQ_NUM_MODES: *(int32_t*)out = (int32_t)g_modes.size(); return 1;
@@ -65,9 +66,7 @@ protected:
                    Mode(1280, 1024, 32, true), Mode(1600, 1200, 32, true), Mode(1024, 640, 32, true)};
         g_currentMode = -1;
         g_currentSubSystem = 0;
-        static const EngineDevice record = {1.0f,    FakeRequest, 0,       1,       nullptr, nullptr,
-                                            nullptr, nullptr,     nullptr, nullptr, {}};
-        EngineDriver driver = {&record, nullptr};
+        EngineDriver driver = {&kRecord, nullptr};
         Engine_SetDriver(&driver);
         ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
         ASSERT_EQ(Engine_Open(&window_), 1);
