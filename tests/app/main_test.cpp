@@ -87,25 +87,6 @@ TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndEnds)
     EXPECT_NE(level.output.find("levels\\level1.cfg"), std::string::npos) << level.output;
 }
 
-TEST(ExecutableTest, HeadlessItShowsTheTestScreenEndsByItselfAndWritesItsLastFrame)
-{
-    ProgramRun r("screen", "HELM_TEST_SCREEN=1");
-    EXPECT_EQ(r.status, 0) << r.output;
-    int width = 0;
-    std::unique_ptr<uint32_t[]> pixels = r.Picture(TEST_SCREEN_PNG, &width);
-    ASSERT_NE(pixels, nullptr) << r.output;
-    ASSERT_EQ(width, 640);
-    // Drawn through the main view: the background, and the keyboard pad's
-    // square where it starts, in the middle.
-    EXPECT_EQ(pixels[100 * width + 600] & 0xFFFFFF, kBackground);
-    EXPECT_EQ(pixels[240 * width + 320] & 0xFFFFFF, kKeyboard);
-    EXPECT_EQ(pixels[240 * width + 320 + TEST_SCREEN_SQUARE] & 0xFFFFFF, kBackground);
-    EXPECT_NE(r.output.find("The game is not built yet: this is the shell's test screen (Escape quits)"),
-              std::string::npos)
-        << r.output;
-    EXPECT_NE(r.output.find(TEST_SCREEN_PNG), std::string::npos) << r.output;
-}
-
 TEST(ExecutableTest, AScriptDrivesTheKeysOnAFixedClockCapturesFramesAndEndsTheRun)
 {
     // Right held for half a second of game time moves the keyboard's
@@ -128,12 +109,22 @@ TEST(ExecutableTest, AScriptDrivesTheKeysOnAFixedClockCapturesFramesAndEndsTheRu
     ASSERT_EQ(second.status, 0) << second.output;
     EXPECT_EQ(FileBytes(first.folder / "frames/run/moved.png"), FileBytes(second.folder / "frames/run/moved.png"));
     // A fixed step without a script runs the clock at that step every frame:
-    // the test screen still ends after its 5 s, of game time, and its bar
+    // the test screen still ends by itself after its 5 s, of game time, says
+    // what it is and writes its last frame, drawn through the main view: the
+    // keyboard pad's square where it starts, in the middle, and a bar that
     // shows the frame time the step gives (50 ms: 300 pixels).
     ProgramRun step = Scripted("step", "", "HELM_SCRIPT= HELM_FIXED_STEP_MS=50");
     ASSERT_EQ(step.status, 0) << step.output;
+    EXPECT_NE(step.output.find("The game is not built yet: this is the shell's test screen (Escape quits)"),
+              std::string::npos)
+        << step.output;
+    EXPECT_NE(step.output.find(TEST_SCREEN_PNG), std::string::npos) << step.output;
     pixels = step.Picture(TEST_SCREEN_PNG, &width);
     ASSERT_NE(pixels, nullptr) << step.output;
+    ASSERT_EQ(width, 640);
+    EXPECT_EQ(pixels[100 * width + 600] & 0xFFFFFF, kBackground);
+    EXPECT_EQ(pixels[240 * width + 320] & 0xFFFFFF, kKeyboard);
+    EXPECT_EQ(pixels[240 * width + 320 + TEST_SCREEN_SQUARE] & 0xFFFFFF, kBackground);
     const int y = 480 - 20;
     EXPECT_EQ(pixels[y * width + 16 + 295] & 0xFFFFFF, 0xE0C040u);
     EXPECT_EQ(pixels[y * width + 16 + 305] & 0xFFFFFF, kBackground);
