@@ -29,11 +29,7 @@ TEST(DynWorld, PartsMayBeDestroyedInAnyOrderWithBodiesStillInside) {
   CollisionDetection* cd = CollisionDetection_Construct(0.1f);
   Simulation_SetCollisionDetection(sim, cd);
   RigidBody* b = RigidBody_Construct();
-  PrimitiveDesc d{};
-  d.type = PRIMITIVE_TYPE_SPHERE;
-  d.radius = 0.5f;
-  Transform_SetIdentity(&d.transform);
-  d.mass = 1.0f;
+  PrimitiveDesc d = collision_test::SphereDesc(0.5f);
   RigidBody_AddPrimitive(b, &d);
   Subspace_AttachEntity(sub, b);
   CollisionDetection_AddBody(cd, b);

@@ -56,11 +56,7 @@ TEST(RigidBody, UpdateMassPropertiesKeepsTheTotalAndTheLockedAxes) {
 TEST(RigidBody, CompositeCentreOfMassAndMeshBodiesStayFixed) {
   DynTestScene s;
   RigidBody* b = RigidBody_Construct();
-  PrimitiveDesc d{};
-  d.type = PRIMITIVE_TYPE_SPHERE;
-  d.radius = 0.5f;
-  Transform_SetIdentity(&d.transform);
-  d.mass = 1.0f;
+  PrimitiveDesc d = collision_test::SphereDesc(0.5f);  // of mass 1
   RigidBody_AddPrimitive(b, &d);
   d.transform.position = V3(2, 0, 0);
   d.mass = 3.0f;
