@@ -161,6 +161,15 @@ TEST_F(FileLayer, ShutdownPutsTheOriginalSlotsBack) {
   EXPECT_NE(live->open, original.open);
   File_Shutdown();
   EXPECT_EQ(memcmp(live, &original, sizeof original), 0);  // every slot
+  // And they work without the layer behind them: the engine's own slots
+  // take disk paths as given.
+  WriteDisk("line.txt", "first\nsecond\n");
+  void* f = live->open("line.txt", "rb");
+  ASSERT_NE(f, nullptr);
+  char line[16] = {};
+  EXPECT_STREQ(live->gets(line, sizeof line, f), "first\n");
+  EXPECT_EQ(live->read(line, 1, 6, f), 6u);
+  live->close(f);
   ASSERT_EQ(File_Init(), 1);
 }
 
