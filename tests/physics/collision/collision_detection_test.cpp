@@ -179,7 +179,8 @@ TEST(CollisionDetection, FastSmallSphereSweepStopsAtThinWall) {
   Scene s;
   CollisionBody wall, bullet;
   AddShape(&wall, WallMesh());
-  CollisionBody_Place(&wall, Pose(10, 0, 0));
+  CollisionBody_Place(&wall,
+                      Pose(10, 0, 0, Quat_FromAxisAngle(V3(0, 1, 0), 3.14159265f)));  // the hit normal turns back
   s.Add(&wall);
   s.Add(&bullet, 0.05f);
   CollisionPrimitive* b = bullet.primitives[0];
