@@ -210,18 +210,23 @@ TEST(Events, ABodyDestroyedOutOfTheWorldTakesItsWaitingEndEventWithIt) {
   s.Remove(zone);
 }
 
-TEST(Events, PhantomOverlapEndsWhenThePhantomIsSwitchedOff) {
-  EventScene s;
-  Simulation_SetGravity(s.sim, V3(0, 0, 0));
-  RigidBody* zone = s.Zone();
-  RigidBody* ball = s.Ball(0.2f, V3(0.5f, 0, 0), false);
-  RigidBody_HoldActive(ball);
-  s.Run(0.1f);
-  ASSERT_EQ(g_seen.phantoms.size(), 1u);
-  RigidBody_SetPhantom(zone, 0);
-  s.Run(0.1f);
-  ASSERT_EQ(g_seen.phantoms.size(), 2u);
-  EXPECT_EQ(g_seen.phantoms[1].flag, 1);
+// Also with the body asleep, when the step no longer looks at the pair.
+TEST(Events, PhantomOverlapEndsWhenThePhantomIsSwitchedOffEvenWithTheBodyAsleep)
+{
+    for (bool held : {true, false}) {
+        EventScene s;
+        Simulation_SetGravity(s.sim, V3(0, 0, 0));
+        RigidBody* zone = s.Zone();
+        RigidBody* ball = s.Ball(0.2f, V3(0.5f, 0, 0), false);
+        if (held) RigidBody_HoldActive(ball);
+        s.Run(held ? 0.1f : 3.0f);
+        ASSERT_EQ(g_seen.phantoms.size(), 1u) << held;
+        ASSERT_EQ(held, (ball->stateFlags & RB_STATE_ACTIVE) != 0);
+        RigidBody_SetPhantom(zone, 0);
+        s.Run(0.1f);
+        ASSERT_EQ(g_seen.phantoms.size(), 2u) << held;
+        EXPECT_EQ(g_seen.phantoms[1].flag, 1) << held;
+    }
 }
 
 TEST(Events, GroupWordsAndExcludedPairsStopCollisionsAndEvents) {
