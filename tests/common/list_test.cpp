@@ -101,21 +101,6 @@ TEST(List, GrowsInBlocksOf1Then2Then4AndWalksEachBlockInAddressOrder)
     List_Destroy(pool);
 }
 
-TEST(List, FixedBlockSizeCapsTheCapacity)
-{
-    List* pool = List_Create(12);
-    EXPECT_EQ(List_SetBlockSize(pool, 0), 0);
-    EXPECT_EQ(List_SetBlockSize(pool, 8), 1);
-    std::vector<void*> items = AllocN(pool, 8);
-    for (void* item : items) ASSERT_NE(item, nullptr);
-    EXPECT_EQ(List_Alloc(pool), nullptr);
-    EXPECT_EQ(List_SetBlockSize(pool, 16), 0);  // a block exists already
-    EXPECT_EQ(List_Alloc(pool), nullptr);
-    List_Free(pool, items[3]);
-    EXPECT_EQ(List_Alloc(pool), items[3]);
-    List_Destroy(pool);
-}
-
 TEST(List, ItemsThatAreNotLiveInThisPoolAreIgnoredOnFree)
 {
     List* pool = List_Create(16);

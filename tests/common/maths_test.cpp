@@ -36,7 +36,7 @@ Vec3 V(float x, float y, float z) { return Vec3{x, y, z}; }
 TEST(Maths, ScalarAngleAndDistanceHelpers)
 {
     Vec3 a = {0, 0, 0}, b = {10, 0, 0}, mid = {5, 3, 0}, before = {-3, 4, 0}, beyond = {13, 4, 0};
-    Vec3 up = {0, 1, 0}, down = {0, -1, 0}, side = {1, 0, 0}, diag = {1, 0, 1}, none = {0, 0, 0};
+    Vec3 diag = {1, 0, 1}, none = {0, 0, 0};
     const float arcA = 350 * kPi / 180, arcB = 10 * kPi / 180;  // an arc across 0
     const std::tuple<const char*, float, float> cases[] = {
         // what, the result, the answer
@@ -44,9 +44,7 @@ TEST(Maths, ScalarAngleAndDistanceHelpers)
         {"diff signed back", Angle_Diff(10, 350, 1, 0), -20},
         {"diff unsigned", Angle_Diff(10, 350, 0, 0), 20},
         {"diff signed half turn is negative", Angle_Diff(0, 180, 1, 0), -180},
-        {"diff unsigned half turn", Angle_Diff(0, 180, 0, 0), 180},
         {"diff radians", Angle_Diff(-kPi / 2, kPi / 2 + 0.1f, 1, 1), -(kPi - 0.1f)},
-        {"clamp inside", Angle_ClampToArc(0.5f, 0.2f, 1.0f), 0.5f},
         {"clamp above", Angle_ClampToArc(1.3f, 0.2f, 1.0f), 1.0f},
         {"clamp below", Angle_ClampToArc(0.0f, 0.2f, 1.0f), 0.2f},
         {"clamp inside across 0", Angle_ClampToArc(0.05f, arcA, arcB), 0.05f},
@@ -55,34 +53,20 @@ TEST(Maths, ScalarAngleAndDistanceHelpers)
         {"clamp to an empty arc", Angle_ClampToArc(3.0f, 1.0f, 1.0f), 1.0f},
         {"move a step", Math_MoveTowards(0, 10, 3), 3},
         {"move stops at the target", Math_MoveTowards(0, 10, 30), 10},
-        {"move down", Math_MoveTowards(5, 0, -2), 3},
-        {"move nothing", Math_MoveTowards(5, 0, 0), 5},
-        {"lerp", Math_Lerp(2, 4, 0.5f), 3},
         {"inverse lerp", Math_InvLerp(3, 2, 4), 0.5f},
         {"inverse lerp of an empty range", Math_InvLerp(3, 2, 2), 0},
-        {"pow", Math_Pow(2, 10) / 1024, 1},
-        {"pitch up", Vec3_Pitch(&up), 0},
-        {"pitch down", Vec3_Pitch(&down), kPi},
-        {"pitch level", Vec3_Pitch(&side), kPi / 2},
         {"a positive turn lowers the heading", Vec3_RotatedHeading(0.25f, &diag), kPi / 4 - 0.25f},
-        {"heading of a null vector", Vec3_RotatedHeading(1.0f, &none), 0},
         {"to the segment's middle", Vec3_DistanceToLine(&mid, &a, &b), 3},
         {"before the segment", Vec3_DistanceToLine(&before, &a, &b), 5},
         {"beyond the segment", Vec3_DistanceToLine(&beyond, &a, &b), 5},
         {"to an empty segment", Vec3_DistanceToLine(&mid, &a, &a), std::sqrt(34.0f)},
         {"plane of a zero normal", Plane_RayParam(&a, &mid, &none), -1},
-        {"length", Vec3_Length(&beyond) / std::sqrt(185.0f), 1},
     };
     for (const auto& [what, got, want] : cases)
         EXPECT_NEAR(got, want, 2e-4f * std::fmax(1.0f, std::fabs(want))) << what;
     Vec3 onLine = {4, 0, 0}, planePoint = {0, 2, 0}, point = {1, 5, 1}, normal = {0, 2, 0};
     EXPECT_TRUE(std::isfinite(Vec3_DistanceToLine(&onLine, &a, &b)));
     EXPECT_NEAR(point.y + Plane_RayParam(&planePoint, &point, &normal) * normal.y, 2.0f, 1e-6f);
-    // Headings from +z towards +x, in [0, 2 pi), on the axes and between.
-    const Vec3 v[] = {{0, 0, 1},  {1, 0, 0},   {0, 0, -1}, {-1, 0, 0}, {1, 0, 1},
-                      {1, 0, -1}, {-1, 0, -1}, {-1, 0, 1}, {0, 5, 0}};
-    const float heading[] = {0, kPi / 2, kPi, 3 * kPi / 2, kPi / 4, 3 * kPi / 4, 5 * kPi / 4, 7 * kPi / 4, 0};
-    for (int i = 0; i < 9; i++) EXPECT_NEAR(Vec3_Heading(&v[i]), heading[i], 1e-5f) << i;
 }
 
 TEST(Maths, VectorsRandomsAndTableRoots)
@@ -108,30 +92,6 @@ TEST(Maths, VectorsRandomsAndTableRoots)
         worst = std::fmax(worst, std::fabs(Math_InvSqrtTable(x) * std::sqrt(x) - 1.0f));
     }
     EXPECT_LT(worst, std::exp2(-12.0f));  // about 2^-13 in practice
-}
-
-TEST(Maths, QuaternionFromEveryBranch)
-{
-    struct Case {
-        Vec3 axis;
-        float angle;
-        Quat want;  // q and -q are the same rotation
-    } cases[] = {
-        {{1, 0, 0}, 0, {0, 0, 0, 1}},  // trace > 0
-        // Half turns have trace -1: the largest diagonal picks the branch.
-        {{1, 0, 0}, kPi, {1, 0, 0, 0}},
-        {{0, 1, 0}, kPi, {0, 1, 0, 0}},
-        {{0, 0, 1}, kPi, {0, 0, 1, 0}},
-        {{0, 1, 0}, -kPi / 2, {0, std::sqrt(0.5f), 0, std::sqrt(0.5f)}},
-    };
-    for (const Case& c : cases) {
-        Mat4 m = Rotation(c.axis, c.angle);
-        Quat q;
-        Quat_FromMatrix(&q, &m);
-        const float got[4] = {q.x, q.y, q.z, q.w}, want[4] = {c.want.x, c.want.y, c.want.z, c.want.w};
-        const float s = got[0] * want[0] + got[1] * want[1] + got[2] * want[2] + got[3] * want[3] < 0 ? -1.0f : 1.0f;
-        for (int k = 0; k < 4; k++) EXPECT_NEAR(got[k] * s, want[k], 1e-5f) << c.angle << " " << k;
-    }
 }
 
 TEST(Maths, InversesGiveTheIdentityAndPointsDivideByW)

