@@ -93,22 +93,6 @@ TEST_F(BinFile, WordsAreLittleEndianAndShortReadsFail) {
   BinFile_Close(in);
 }
 
-TEST_F(BinFile, AFileWrittenUnderAnyCaseIsFoundAtOnce) {
-  std::filesystem::create_directories("data/cache/01");
-  EXPECT_EQ(BinFile_Open("Cache\\01\\new.bin", "r"), nullptr);  // the listing is cached now
-  Stream* out = BinFile_Open("Data\\Cache\\01\\NEW.bin", "w");
-  ASSERT_NE(out, nullptr);
-  uint32_t word = 5;
-  BinFile_WriteInt32s(out, &word, 1);
-  BinFile_Close(out);
-  EXPECT_TRUE(std::filesystem::exists("data/cache/01/NEW.bin"));
-  Stream* in = BinFile_Open("CACHE\\01\\new.BIN", "r");
-  ASSERT_NE(in, nullptr);
-  EXPECT_EQ(BinFile_ReadInt32(in, &word), 1);
-  EXPECT_EQ(word, 5u);
-  BinFile_Close(in);
-}
-
 TEST_F(BinFile, OnlyReadWriteAndAppendModesOpen) {
   EXPECT_EQ(BinFile_Open("Data\\x.bin", "x"), nullptr);
   EXPECT_EQ(BinFile_Open("Data\\x.bin", ""), nullptr);

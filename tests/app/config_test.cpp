@@ -66,48 +66,6 @@ const char* const kKart =
     "Colours {\n  Orange = 255:128:0\n  Commas = 255,128,0\n  Clear = 255:255:255:0\n  Bytes3 = 10,20,30\n"
     "  Bytes4 = 10,20,30,40\n  Big = 300,-1,70000\n  Quoted = \"1,5\",2,3\n}\n";
 
-TEST_F(Config, FindsKeysByHashIgnoringCaseAndBlanksUnderEveryAncestorFirstMatchWins)
-{
-    ConfigNode* cfg = Open(kKart);
-    ASSERT_NE(cfg, nullptr);
-    for (const char* key : {"Kart::Speed", "kart::speed", "K a r t::Speed", " KART :: SPEED "}) {
-        ConfigNode* n = Config_Find(cfg, key);
-        ASSERT_NE(n, nullptr) << key;
-        EXPECT_STREQ(n->value, "1.5");
-        EXPECT_STREQ(ConfigNode_GetName(n), "Speed");
-    }
-    EXPECT_STREQ(Config_GetValue(cfg, "Kart"), "{");  // the first of the two top-level Karts
-    EXPECT_EQ(Config_Find(cfg, "Speed"), nullptr);    // depth is absolute
-    EXPECT_EQ(Config_Find(cfg, ""), nullptr);
-    EXPECT_EQ(Config_Find(cfg, "Kart::   "), nullptr);  // a blank name hashes to 0
-    EXPECT_STREQ(Config_GetValue(cfg, "Kart::Wheels::Front"), "1,2,3");
-    EXPECT_STREQ(Config_GetValue(cfg, "Trailer::Wheels::Front"), "9");
-    EXPECT_EQ(Config_Find(cfg, "Trailer::Wheels::Rear"), nullptr);
-    // Children and siblings stay inside their parent.
-    std::vector<std::string> names;
-    for (ConfigNode* n = Config_FirstChild(cfg, "Kart"); n; n = Config_NextSibling(n)) names.push_back(n->name);
-    EXPECT_EQ(names, (std::vector<std::string>{"Speed", "Grip", "Brake", "Wheels", "Last"}));
-    EXPECT_EQ(Config_NextSibling(Config_Find(cfg, "Kart::Wheels::Rear")), nullptr);  // not Last, its parent's sibling
-    EXPECT_EQ(Config_FirstChild(cfg, "Kart::Speed"), nullptr);
-    // Sections and subsections prefix later lookups, through any node.
-    ConfigNode* wheels = Config_Find(cfg, "Kart::Wheels");
-    Config_SetSection(wheels, "Kart");
-    EXPECT_STREQ(Config_GetSection(cfg), "Kart");
-    EXPECT_STREQ(Config_GetValue(cfg, "Speed"), "1.5");
-    Config_SetSubSection(cfg, "Wheels");
-    EXPECT_STREQ(Config_GetValue(cfg, "Rear"), "4,5");
-    // Through a child node the lookup starts there but still matches at
-    // absolute depth, forward only.
-    EXPECT_STREQ(Config_GetValue(wheels, "Front"), "1,2,3");
-    EXPECT_EQ(Config_GetValue(Config_Find(cfg, "Last"), "Front"), nullptr);
-    Config_SetSection(cfg, nullptr);
-    EXPECT_EQ(Config_GetSection(cfg), nullptr);
-    Config_SetSubSection(cfg, "Kart");  // a subsection alone stands in front
-    EXPECT_STREQ(Config_GetValue(cfg, "Speed"), "1.5");
-    Config_SetSubSection(cfg, nullptr);
-    EXPECT_STREQ(Config_GetValue(cfg, Config_Key("Kart", "Wheels", "Rear", nullptr)), "4,5");
-}
-
 // What a getter gave: its result, then its outputs (read after the call).
 template <typename... T>
 std::string Got(int ok, const T*... outputs)

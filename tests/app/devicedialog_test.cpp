@@ -199,26 +199,4 @@ TEST_F(DeviceDialogTest, OptionsChooseTheModeWithoutTheDialog)
     EXPECT_EQ(g_currentMode, 9);
 }
 
-// (The movie list a full-screen start plays behind the cover: ShellRunTest.)
-TEST_F(DeviceDialogTest, AFullScreenStartHidesTheCursorAndCoversTheScreen)
-{
-    App_ParseCommandLine("-fullscreen -Width 800 -Height 600");
-    ASSERT_EQ(App_SelectDevice(), 1);
-    EXPECT_EQ(Cursor_GetShowCount(), -1);
-    Window* cover = App_GetBlankWindow();
-    ASSERT_NE(cover, nullptr);
-    EXPECT_EQ(Gdi_GetLastFill(cover), 0xFF000000u);  // painted black
-    EXPECT_EQ(Window_GetExStyle(cover) & WINDOW_EXSTYLE_TOPMOST, (uint32_t)WINDOW_EXSTYLE_TOPMOST);
-    WindowRect client;
-    Window_GetClientRect(cover, &client);
-    EXPECT_EQ(client.right, System_GetMetrics(SYSTEM_CXSCREEN));
-    // Its messages are pumped on their own, and only its messages.
-    Message_PostQuit(0);
-    App_PumpBlankMessages();
-    EXPECT_EQ(Message_QueueLength(), 1);
-    App_DestroyBlankWindow();
-    App_PumpBlankMessages();  // no cover: nothing taken, the quit stays
-    EXPECT_EQ(Message_QueueLength(), 1);
-}
-
 }  // namespace

@@ -23,43 +23,7 @@ TEST(FileNames, DataGoesInFrontDoubledBackSlashesCollapseAndExtensionsFollowTheL
   EXPECT_EQ(File_GetExtension(""), nullptr);
 }
 
-TEST(FileWithoutEngine, OpensNothingAndReportsNoPosition) {
-  // Before Engine_Init the table is empty (an earlier test in this process
-  // may have filled it).
-  FileInterface saved = *FileSystem_GetInterface();
-  *FileSystem_GetInterface() = FileInterface{};
-  EXPECT_EQ(File_Init(), 0);
-  EXPECT_EQ(File_Open("x", "rb"), nullptr);
-  EXPECT_EQ(File_Tell(nullptr), -1);
-  EXPECT_EQ(File_Seek(nullptr, 0, 0), -1);  // nothing moved: not a success
-  char buffer[8];
-  EXPECT_EQ(File_Gets(buffer, sizeof buffer, nullptr), nullptr);
-  EXPECT_EQ(File_GetSize("x", 1), 0);
-  File_Shutdown();
-  *FileSystem_GetInterface() = saved;
-}
-
 using FileLayer = DataTest;
-
-TEST_F(FileLayer, FindsDataNamesOnDiskWithoutRegardToCaseAndReadLineDropsOneLineFeedOnly)
-{
-    WriteDisk("data/levels/x.cfg", "12345");
-    EXPECT_EQ(File_GetSize("Levels\\X.CFG", 1), 5);
-    EXPECT_EQ(File_GetSize("levels/x.cfg", 0), 5);
-    EXPECT_EQ(File_Exists("LEVELS\\x.cfg"), 1);
-    EXPECT_EQ(File_Exists("levels\\missing.cfg"), 0);
-    EXPECT_EQ(File_GetSize("levels\\missing.cfg", 1), 0);
-    WriteDisk("data/lines.txt", "one\r\ntwo\n\nlast");
-    void* f = File_Open("lines.txt", "r");
-    ASSERT_NE(f, nullptr);
-    char line[64];
-    for (const char* want : {"one\r", "two", "", "last"}) {
-        ASSERT_NE(File_ReadLine(line, sizeof line, f), nullptr) << want;
-        EXPECT_STREQ(line, want);
-    }
-    EXPECT_EQ(File_ReadLine(line, sizeof line, f), nullptr);
-    File_Close(f);
-}
 
 TEST_F(FileLayer, PrintfWritesThroughTheTableAndTheDiskCopyReadsPlainly) {
   std::filesystem::create_directories("data");
@@ -128,27 +92,6 @@ TEST_F(FileLayer, ProgressReportsAtMostEvery100MsWithTheBytesSinceTheLastReport)
   File_Read(buffer.data(), 1, 10, f);
   EXPECT_EQ(log.calls, 2);
   File_Close(f);
-}
-
-// Without a scripted clock the reports run on the shell's clock, which
-// counts from process start: the first report's elapsed time is the process's
-// age, never the machine's uptime (which wraps after 49 days).
-TEST_F(FileLayer, ProgressRunsOnTheShellsClock) {
-  WriteDisk("data/small.bin", "0123456789");
-  while (Clock_GetMs() <= 101) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  void* f = File_Open("small.bin", "rb");
-  ASSERT_NE(f, nullptr);
-  char buffer[10];
-  ProgressLog log;
-  LoadProgress_Begin(1, RecordProgress, &log);
-  uint32_t before = Clock_GetMs();
-  File_Read(buffer, 1, sizeof buffer, f);
-  uint32_t after = Clock_GetMs();
-  LoadProgress_End(1);
-  File_Close(f);
-  ASSERT_EQ(log.calls, 1);
-  EXPECT_GE(log.elapsed, before);
-  EXPECT_LE(log.elapsed, after);
 }
 
 TEST_F(FileLayer, ShutdownPutsTheOriginalSlotsBack) {

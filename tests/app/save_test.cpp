@@ -56,25 +56,6 @@ TEST_F(Save, FolderNamesAreTheUpperCasedHashAndNameAndCannotLeaveTheSaveFolder)
     EXPECT_FALSE(std::filesystem::exists("escape.sav") || std::filesystem::exists("SaveGame/escape.sav"));
 }
 
-TEST_F(Save, FilesRoundTripInTheSlotsFolder)
-{
-    char path[SAVE_PATH_MAX], folder[SAVE_FOLDER_MAX];
-    ASSERT_EQ(Save_MakeFolder('B', "BSave1", path, "title"), 1);
-    Save_FolderName("BSave1", folder);
-    EXPECT_EQ(std::string(path), std::string("B:\\SaveGame\\") + folder + "\\");
-    EXPECT_EQ(Save_MakeFolder('B', "BSave1", path, nullptr), 1);  // exists: fine
-    EXPECT_TRUE(std::filesystem::is_directory(std::string("SaveGame/") + folder));
-    std::string record(1936, '\0');
-    for (size_t i = 0; i < record.size(); i++) record[i] = (char)(i * 7);
-    ASSERT_EQ(Save_WriteFile(path, "game.sav", record.data(), record.size()), 1);
-    EXPECT_EQ(Save_GetFileSize(path, "game.sav"), 1936);
-    EXPECT_EQ(Read(path, 1936), record);
-    EXPECT_EQ(Read(path, 1937), "-");
-    EXPECT_EQ(Save_GetFileSize(path, "missing.sav"), -1);
-    char byte;
-    EXPECT_EQ(Save_ReadFile(path, "missing.sav", &byte, 1), 0);
-}
-
 size_t g_allowed = 0;
 
 // What the disk holds at each forced write, and which one fails.
@@ -148,37 +129,5 @@ TEST_F(Save, EnumerationListsOnlyFoldersThatRebuildTheirOwnNames)
     EXPECT_EQ(Save_Enumerate('A', nullptr), -1);
 }
 
-uint64_t g_free = 0;
-
-TEST_F(Save, FreeSpaceSizesAndCardNames)
-{
-    // Free space saturates on large disks (a 32-bit product would wrap).
-    SysFile_SetDiskFreeQuery([](const char*, uint64_t* bytes) { return *bytes = g_free, 1; });
-    for (const auto& [bytes, space] :
-         {std::pair<uint64_t, int32_t>{5ull << 30, 0x7FFFFFFF}, {(4ull << 30) + 100, 0x7FFFFFFF}, {123456, 123456}}) {
-        g_free = bytes;
-        EXPECT_EQ(Save_GetFreeSpace('A'), space) << bytes;
-    }
-    SysFile_SetDiskFreeQuery([](const char*, uint64_t*) { return 0; });
-    EXPECT_EQ(Save_GetFreeSpace('A'), SAVE_FREE_SPACE_UNREADABLE);
-    // Kilobytes round up and are at least one.
-    for (const auto& [bytes, kb] :
-         {std::pair<uint32_t, uint32_t>{0, 1}, {1, 1}, {1024, 1}, {1025, 2}, {1936, 2}, {0xFFFFFFFFu, 4194304}})
-        EXPECT_EQ(Save_BytesToKB(bytes), kb) << bytes;
-    char letters[9] = {};
-    EXPECT_EQ(Save_GetCardLetters(letters), 8);
-    EXPECT_STREQ(letters, "ABCDEFGH");
-    // A card's name is the localised text, cut to the buffer.
-    ASSERT_EQ(Text_Init(), 1);
-    WriteDisk("data/t.txt", "LS_CardNamePC=Memory Card\n");
-    Text_ParseFile("t.txt");
-    char name[4], whole[32];
-    EXPECT_EQ(Save_GetCardName('A', name, sizeof name), 1);
-    EXPECT_STREQ(name, "Mem");
-    EXPECT_EQ(Save_GetCardName('H', whole, sizeof whole), 1);
-    EXPECT_STREQ(whole, "Memory Card");
-    EXPECT_EQ(Save_GetCardName('A', nullptr, 4), 0);
-    Text_Shutdown();
-}
 
 }  // namespace

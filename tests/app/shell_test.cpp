@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -166,30 +165,6 @@ TEST_F(ShellRunTest, AHeldLockOrExitInTheDialogEndsTheStartWithTheEngineClosed)
     EXPECT_EQ(std::count(g_steps.begin(), g_steps.end(), "Pad_Init"), 0);  // no module started
 }
 
-TEST_F(ShellRunTest, TheDialogsDefaultsStartFullScreenBehindTheCoverWithTheMovies)
-{
-    Write("data/streams/movies_pc.txt", "intro\n");
-    hooks_.gameLoadMovieList = [] {
-        void* list = File_Open("streams\\movies_PC.txt", "r");
-        Record(list ? "Game_LoadMovieList(opened)" : "Game_LoadMovieList(missing)");
-        if (list) File_Close(list);
-        EXPECT_NE(App_GetBlankWindow(), nullptr);
-        EXPECT_EQ(Cursor_GetShowCount(), -1);
-    };
-    hooks_.gameSetup = [] {
-        EXPECT_EQ(App_GetState()->fullScreen, 1u);
-        EXPECT_EQ(App_GetScreenWidth(), 800);
-        EXPECT_EQ(App_GetScreenHeight(), 600);
-        EXPECT_EQ(App_GetBlankWindow(), nullptr);                                // destroyed once the engine started
-        EXPECT_EQ(Window_GetStyle(App_GetWindow()) & WINDOW_STYLE_CAPTION, 0u);  // plain pop-up
-        return 0;  // no root state: the stack is empty at once
-    };
-    AppHooks_Install(&hooks_);
-    EXPECT_EQ(Run(""), 0);
-    EXPECT_NE(std::find(g_steps.begin(), g_steps.end(), "Game_LoadMovieList(opened)"), g_steps.end());
-    EXPECT_EQ(App_GetVersionText(), nullptr);  // no version file: none
-}
-
 class FrameTest : public ShellTest {
 protected:
     void SetUp() override
@@ -203,43 +178,7 @@ protected:
         ASSERT_EQ(State_Init(), 1);
         State_SetUpdate(State_Create(), CountedUpdate);
     }
-    static uint32_t Clock()
-    {
-        uint32_t t = times.front();
-        if (times.size() > 1) times.pop_front();
-        return t;
-    }
-    static std::deque<uint32_t> times;
 };
-std::deque<uint32_t> FrameTest::times;
-
-TEST_F(FrameTest, TheFrameTimeMovesAQuarterOfTheWayToEachMeasurement)
-{
-    App_SetClock(Clock);
-    App_SetFrameTime(0.0167f);
-    times = {1000, 1100};
-    App_FrameStep();  // starts the clock at 1000, measures 100 ms
-    EXPECT_NEAR(App_GetFrameTime(), 0.0375f, 1e-4f);
-    App_ResetFrameClock();
-    times = {5000};
-    App_FrameStep();  // after a reset the frame measures nothing
-    EXPECT_NEAR(App_GetFrameTime(), 0.0375f * 0.75f, 1e-4f);
-    times = {5050};
-    App_FrameStep();
-    EXPECT_NEAR(App_GetFrameTime(), 0.0375f * 0.75f + 0.25f * (0.05f - 0.0375f * 0.75f), 1e-4f);
-    // Differences are unsigned: a clock that wrapped still measures forward.
-    App_SetFrameTime(0.0f);
-    App_ResetFrameClock();
-    times = {0xFFFFFFF0u, 0x00000050u};
-    App_FrameStep();
-    EXPECT_NEAR(App_GetFrameTime(), 0.25f * 0.096f, 1e-4f);
-    // The frame that empties the stack measures nothing.
-    g_framesToRun = 0;
-    App_SetFrameTime(0.02f);
-    App_FrameStep();
-    EXPECT_EQ(App_GetQuit(), 1);
-    EXPECT_EQ(App_GetFrameTime(), 0.02f);
-}
 
 int g_waits = 0;
 
@@ -259,24 +198,6 @@ TEST_F(FrameTest, WhileInactiveFramesRunOnlyWithRunWhenInactiveOnePerMessage)
     App_WndProc(nullptr, WM_ACTIVATE, 1, 0);
     EXPECT_EQ(App_IsActive(), 1);
     Message_SetWaitHook(nullptr, nullptr);
-}
-
-TEST_F(FrameTest, ClosingTheWindowEndsTheLoopThroughDestroyAndQuit)
-{
-    static int instance;
-    ASSERT_EQ(App_RegisterClass(&instance), 1);
-    Window* window = App_CreateWindow(&instance);
-    ASSERT_NE(window, nullptr);
-    App_GetState()->window = window;
-    EXPECT_STREQ(Window_GetTitle(window), "HELM Application");
-    WindowRect client;
-    Window_GetClientRect(window, &client);
-    EXPECT_EQ(client.right * 1000 + client.bottom, 640480);
-    Message_Post(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(App_MainLoop(), 0);  // the quit message's value
-    EXPECT_EQ(App_GetQuit(), 0);   // ended by the message, not by the stack
-    EXPECT_EQ(Window_IsLive(window), 0);
-    App_DestroyWindow();  // a second destroy is harmless
 }
 
 TEST_F(ShellTest, OptionsAreReadAndRemovedAndLongValuesAreCut)
@@ -305,83 +226,6 @@ TEST_F(ShellTest, OptionsAreReadAndRemovedAndLongValuesAreCut)
     EXPECT_STREQ(tokens[2], "a");
     App_ParseCommandLine(std::string(5000, 'y').c_str());  // longer than the buffer: cut, not overflowed
     EXPECT_EQ(strlen(App_GetCommandLine(nullptr)[0]), APP_COMMAND_LINE_SIZE - 1);
-}
-
-// ---- the logo screen ----
-
-std::vector<float> g_alphas;
-int g_pressAt = -1;
-uint8_t g_pressKey = 0;
-uint32_t g_now = 0;
-
-class LogoTest : public ShellTest {
-protected:
-    void SetUp() override
-    {
-        ShellTest::SetUp();
-        g_alphas.clear();
-        g_pressAt = -1;
-        g_now = 1000;
-        App_ResetState();
-        ASSERT_EQ(Pad_Init(), 1);
-        App_SetClock([] { return g_now += 50; });  // 50 ms a pass
-        static int sprite;
-        AppHooks hooks = {};
-        hooks.spriteCreateBlank = [](const uint32_t* colour, int32_t, int32_t) {
-            EXPECT_EQ(*colour, 0xFF000000u);  // opaque black
-            return (Sprite*)&sprite;
-        };
-        hooks.spriteLoad = [](const char*, int32_t) { return (Sprite*)&sprite; };
-        hooks.spriteSetAlpha = [](Sprite*, float alpha) {
-            g_alphas.push_back(alpha);
-            if ((int)g_alphas.size() == g_pressAt) DInputTest_PushKey(g_pressKey, 1);
-        };
-        AppHooks_Install(&hooks);
-    }
-    void TearDown() override
-    {
-        DInputTest_PushKey(DIK_RETURN, 0);
-        DInputTest_PushKey(DIK_ESCAPE, 0);
-        Pad_Shutdown();
-        ShellTest::TearDown();
-    }
-};
-
-// The time left is a float that loses a little at each 50 ms step, so the
-// last pass may come one step late: the timeline is checked from its ends.
-TEST_F(LogoTest, TwoSecondsFadeInAndOutOverAQuarterSecondEach)
-{
-    App_ShowLogo("logo.png", 2.0f, 1, 1);
-    EXPECT_NEAR((double)g_alphas.size(), 40.0, 1.0);  // 2 s of 50 ms passes
-    size_t end = 0;
-    while (end < g_alphas.size() && g_alphas[end] > 1e-3f) end++;
-    ASSERT_GE(end, 39u);
-    for (int i = 0; i < 34; i++) {
-        EXPECT_NEAR(g_alphas[i], std::min(1.0f, 0.2f * (i + 1)), 1e-4f) << i;       // in: 0.2, 0.4 ... 1
-        EXPECT_NEAR(g_alphas[end - 1 - i % 5], 0.2f * (i % 5 + 1), 1e-3f) << i;  // out: ... 0.4, 0.2
-    }
-}
-
-TEST_F(LogoTest, ReturnSkipsToAHalfSecondFadeAndEscapeSkipsLaterLogos)
-{
-    g_pressAt = 10;
-    g_pressKey = DIK_RETURN;
-    App_ShowLogo("logo.png", 2.0f, 1, 1);
-    EXPECT_NEAR((double)g_alphas.size(), 21.0, 1.0);  // ten passes, then 0.5 s
-    EXPECT_NEAR(g_alphas[11], 1.0f, 1e-4f);
-    EXPECT_NEAR(g_alphas.back(), 0.0f, 1e-4f);
-    DInputTest_PushKey(DIK_RETURN, 0);
-    g_alphas.clear();
-    g_pressAt = 3;
-    g_pressKey = DIK_ESCAPE;
-    App_ShowLogo("logo.png", 2.0f, 0, 1);
-    EXPECT_EQ(g_alphas.size(), 4u);  // without fade the skip ends it
-    g_alphas.clear();
-    g_pressAt = -1;
-    App_ShowLogo("next.png", 2.0f, 1, 1);
-    EXPECT_TRUE(g_alphas.empty());  // skippable: returns at once after an Escape
-    App_ShowLogo("legal.png", 0.1f, 0, 0);
-    EXPECT_NEAR((double)g_alphas.size(), 5.0, 1.0);  // not skippable: shown, at least 0.25 s
 }
 
 }  // namespace

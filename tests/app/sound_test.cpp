@@ -351,26 +351,4 @@ TEST_F(StreamTest, AStreamPlaysWithoutGapsOrStaleHalvesAndStopsWhereItsDataEnds)
     for (uint32_t i = 0; i < 3 * 44100; i++) ASSERT_EQ(left[i], Expected(i % 44100)) << i;
 }
 
-TEST_F(StreamTest, AHalfIsFilledOnlyWhenBothCursorsAreInTheOtherHalf)
-{
-    Sound* music = Stream("ring", 882000);  // enough data for every fill below
-    ASSERT_NE(music, nullptr);
-    EXPECT_NE(music->flags & SOUND_SECOND_HALF, 0u);  // the first half is filled, the second is next
-    Sound_Update(0.016f);
-    EXPECT_EQ(music->flags & SOUND_SECOND_HALF, 0u);  // both cursors in the first half: filled
-    const uint32_t half = 352800 / 2;
-    const std::pair<uint32_t, bool> steps[] = {
-        {half, false},            // exactly at the middle: nothing
-        {half + 1, true},         // both cursors past it: the first half is filled
-        {half - 100, true},       // play cursor before the middle, write cursor past it: nothing
-        {half - 2000, false},     // both before it: the second half is filled
-        {2 * half - 100, false},  // play cursor past the middle, write cursor wrapped into the first half: nothing
-    };
-    for (const auto& [position, secondNext] : steps) {
-        music->buffer->SetCurrentPosition(position);
-        Sound_Update(0.016f);
-        EXPECT_EQ((music->flags & SOUND_SECOND_HALF) != 0, secondNext) << position;
-    }
-}
-
 }  // namespace

@@ -94,41 +94,6 @@ TEST_F(SoundBankTest, EntriesByNameGroupAndIndexWithLoopingFromTheSettings)
     EXPECT_EQ(SoundBank_CountName("Hit", 2), 0u);
 }
 
-TEST_F(SoundBankTest, GroupsAreUsedUpByEmptyLoadsAndUngroupedLoadsShareGroupOne)
-{
-    uint32_t group = 99;
-    ASSERT_EQ(SoundBank_Load("Bank.cfg", "NOTHING", &group), 1);
-    EXPECT_EQ(group, 0u);  // nothing loaded, yet group 2 is gone
-    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUNDS", &group), 1);
-    EXPECT_EQ(group, 3u);
-    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUNDS", nullptr), 1);
-    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUNDS", nullptr), 1);
-    EXPECT_EQ(SoundBank_CountName("Click", 1), 2u);
-    EXPECT_EQ(SoundBank_FindId("Click", 1, 1), 10002);  // indices run across the ungrouped loads
-    EXPECT_EQ(SoundBank_Load("NoSuch.cfg", "SOUND", &group), 0);
-    SoundBank_Reset();
-    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUNDS", &group), 1);
-    EXPECT_EQ(group, 2u);
-    EXPECT_EQ(SoundBank_FindId("Click", 2, 0), 10000);
-}
-
-TEST_F(SoundBankTest, TwoSectionsFromOneReaderLeaveItsLookupsAsTheyWere)
-{
-    ConfigNode* config = Config_Open("Bank.cfg");
-    ASSERT_NE(config, nullptr);
-    uint32_t first = 0, second = 0;
-    SoundBank_LoadSection(config, "SOUND", &first);
-    SoundBank_LoadSection(config, "SOUNDS", &second);
-    EXPECT_EQ(first, 2u);
-    EXPECT_EQ(second, 3u);
-    EXPECT_EQ(SoundBank_FindId("Click", 3, 0), 10003);
-    EXPECT_STREQ(Config_GetValue(config, "MenuData::Title"), "Start");
-    Config_SetSection(config, "MenuData");
-    SoundBank_LoadSection(config, "SOUNDS", nullptr);
-    EXPECT_STREQ(Config_GetValue(config, "Title"), "Start");  // the caller's section is back
-    Config_Close(config);
-}
-
 TEST_F(SoundBankTest, AFullFixedPoolStopsTheSectionWithoutLosingItsSound)
 {
     ASSERT_EQ(List_SetBlockSize(SoundBank_GetPool(), 2), 1);

@@ -32,39 +32,6 @@ class Text : public DataTest {
 
 const char* const kMissing = "!!!TRANSLATION MISSING!!!";
 
-TEST_F(Text, DuplicateKeysTakeIndicesAndKeysIgnoreCaseAndBlanks) {
-  Parse("LS_Hello=Hello\nls_hello= second\nno equals sign here\nLS_ Empty=\n");
-  EXPECT_EQ(Get("LS_HELLO", 0), "Hello");
-  EXPECT_EQ(Get("l s _ h e l l o", 1), " second");  // the text keeps its blanks
-  EXPECT_EQ(Get("LS_Hello", 2), kMissing);
-  EXPECT_EQ(Text_CountById(Text_Id("LS_HELLO")), 2u);
-  EXPECT_EQ(Get("LS_Empty"), kMissing);  // an empty text adds nothing
-  EXPECT_EQ(Text_CountById(Text_Id("LS_Empty")), 0u);
-  char buffer[TEXT_BUFFER_SIZE];
-  EXPECT_STREQ(Text_GetById(0, 0, buffer), kMissing);
-  EXPECT_EQ(Text_GetById(1, 0, nullptr), nullptr);
-  EXPECT_EQ(Text_Get(nullptr, 0, buffer), nullptr);
-  EXPECT_EQ(Text_Id(nullptr), 0u);
-  EXPECT_EQ(Text_Id("ls_hello"), Name_Hash("LS_HELLO", 1, 1));
-  char small[4];
-  EXPECT_STREQ(Text_Get("LS_Hello", 0, small, sizeof small), "Hel");
-
-  // Many keys, each twice, the second time from another file.
-  std::string first, second;
-  for (int i = 0; i < 700; i++) {
-    first += "LS_K" + std::to_string(i) + "=a" + std::to_string(i) + "\n";
-    second += "LS_K" + std::to_string(i) + "=b" + std::to_string(i) + "\n";
-  }
-  Parse(first);
-  Parse(second);
-  for (int i = 0; i < 700; i += 99) {
-    const std::string key = "LS_K" + std::to_string(i);
-    EXPECT_EQ(Text_CountById(Text_Id(key.c_str())), 2u) << key;
-    EXPECT_EQ(Get(key.c_str(), 1), "b" + std::to_string(i)) << key;
-  }
-  EXPECT_EQ(Text_CountById(Text_Id("LS_HELLO")), 2u);
-}
-
 TEST_F(Text, MacrosLinesAndKeysReadAsTheFilesSay)
 {
     const std::string big(600, 'w'), longText(TEXT_MAX - 5, 'a'), exact(TEXT_MAX - 6, 'e');

@@ -70,33 +70,6 @@ TEST_F(VideoTest, AClipPlaysToItsEndAtItsOwnPaceUntilItsWindowClosesAndFromThePa
     EXPECT_GE(DShowTest_FramesShown(), 20);
 }
 
-TEST_F(VideoTest, EnterEscapeAndSpaceSkipAndOtherKeysDoNot)
-{
-    WriteClip("Streams/VIDEO/intro.mpg");
-    struct Case {
-        uint32_t key;
-        int32_t result;
-    } cases[] = {{13, 1}, {27, 1}, {32, 1}, {'A', 0}};
-    for (const Case& c : cases) {
-        ASSERT_EQ(Win32Test_PushKey(c.key, 1, 0), 1);
-        auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\intro.mpg", nullptr), c.result) << c.key;
-        if (c.result == 1) {
-            EXPECT_LT(Seconds(start), 0.6) << c.key;
-        }
-        Win32Test_PushKey(c.key, 0, 0);
-    }
-}
-
-TEST_F(VideoTest, AMissingClipReturnsAtOnceWithoutAWindow)
-{
-    auto start = std::chrono::steady_clock::now();
-    Video_Play("nothing", 0);
-    EXPECT_LT(Seconds(start), 0.1);
-    EXPECT_EQ(DShowTest_WindowMade(), 0);
-    EXPECT_EQ(Window_GetForeground(), nullptr);
-}
-
 TEST_F(VideoTest, FilesTheGraphCantPlayGiveTheirMessageTearDownAndLeaveTheNextClipPlaying)
 {
     WriteDisk("Streams/VIDEO/bad.mpg", std::string(4096, '\x5A'));
