@@ -150,34 +150,6 @@ TEST_F(Config, GettersWantTheirExactPartsTruncateAndLeaveTheOutputsOfWhatTheyRef
     EXPECT_EQ(Config_DupString(cfg, "Kart::Nothing"), nullptr);
 }
 
-TEST_F(Config, FilesOpenByTheirHashedCacheNameFromDiskOrArchive)
-{
-    EXPECT_EQ(Config_Open("Missing.cfg"), nullptr);
-    WriteDisk("data/" + Cfgc_OutputPath("Empty.cfg"), std::string());
-    EXPECT_EQ(Config_Open("Empty.cfg"), nullptr);
-    Install("FrontEnd\\FrontEnd.cfg", "a = b\n");
-    EXPECT_TRUE(std::filesystem::exists("data/Cache/01/0562ecda.cfb"));
-    ConfigNode* cfg = Config_Open("frontend\\FRONTEND.CFG");  // case is hashed away
-    ASSERT_NE(cfg, nullptr);
-    Config_Close(cfg);
-    EXPECT_EQ(Config_Open("FrontEnd/FrontEnd.cfg"), nullptr);  // the slash hashes otherwise
-    Install("Levels\\Track01.cfg", "Track {\n  Laps = 3\n}\n");
-    std::vector<WadPackFile> files;
-    std::string error;
-    ASSERT_EQ(WadPack_ListFolder("data", &files, &error), 1);
-    ASSERT_EQ(WadPack_Write(files, "DATA", "DataPC.wad", &error), 1) << error;
-    std::filesystem::remove_all("data");
-    ASSERT_EQ(Wad_Init(), 1);
-    ASSERT_EQ(Wad_Mount("DataPC.wad", 1), 1);
-    cfg_ = Config_Open("Levels\\Track01.cfg");
-    int32_t laps = 0;
-    EXPECT_EQ(Config_GetInt(cfg_, "Track::Laps", &laps), 1);
-    EXPECT_EQ(laps, 3);
-    Config_Close(cfg_);
-    cfg_ = nullptr;
-    Wad_Shutdown();
-}
-
 TEST_F(Config, DamagedFilesKeepEveryWholeRecordBeforeTheFaultAndNeverReadPastTheEnd)
 {
     // Cut at every length: the whole records in front of the cut.

@@ -4,16 +4,10 @@
 
 #include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
-#include "app/file.h"
 #include "app/pad.h"
-#include "platform/dinput/dinput_test.h"
-#include "platform/win32/cursor.h"
-#include "platform/win32/gdi.h"
 #include "platform/win32/message.h"
-#include "platform/win32/system.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {
@@ -120,6 +114,10 @@ TEST_F(DeviceDialogTest, TheModeListShowsFourThreeFullScreenModesThenWindowedOne
     EXPECT_EQ(App_GetDeviceSelection()->selectedMode, 3);  // the item carries its mode's index
     EXPECT_EQ(Items(DEVICE_LIST), (std::vector<std::string>{"First adapter", "Second adapter"}));
     EXPECT_EQ(Dialog_GetFocus(dialog_), Dialog_GetItem(dialog_, DEVICE_LIST));
+    EXPECT_EQ(Dialog_IsButtonChecked(dialog_, KEYBOARD_RADIO), 1u);  // no controller
+    EXPECT_EQ(Window_IsEnabled(Dialog_GetItem(dialog_, CONTROLLER_RADIO)), 0);
+    Command(KEYBOARD_RADIO, BN_CLICKED);
+    EXPECT_EQ(App_GetDeviceSelection()->useKeyboard, 1u);
 
     // "Display all available modes": every full-screen mode, the default kept.
     Dialog_CheckButton(dialog_, ALL_MODES_CHECK, 1);
@@ -145,58 +143,6 @@ TEST_F(DeviceDialogTest, TheModeListShowsFourThreeFullScreenModesThenWindowedOne
     Open();
     EXPECT_EQ(Dialog_SendItemMessage(dialog_, MODE_LIST, CB_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(App_GetDeviceSelection()->selectedMode, 0);
-}
-
-TEST_F(DeviceDialogTest, TheControllerChoiceNeedsAController)
-{
-    Open();
-    EXPECT_EQ(Dialog_IsButtonChecked(dialog_, KEYBOARD_RADIO), 1u);
-    EXPECT_EQ(Dialog_IsButtonChecked(dialog_, CONTROLLER_RADIO), 0u);
-    EXPECT_EQ(Window_IsEnabled(Dialog_GetItem(dialog_, CONTROLLER_RADIO)), 0);
-    EXPECT_EQ(App_GetDeviceSelection()->useKeyboard, 1u);
-    Window_Destroy(dialog_);
-    dialog_ = nullptr;
-    Pad_Shutdown();
-
-    if (DInputTest_AttachController(1) < 0) GTEST_SKIP() << "no virtual joysticks";
-    Open();
-    EXPECT_EQ(Dialog_IsButtonChecked(dialog_, CONTROLLER_RADIO), 1u);
-    EXPECT_EQ(Window_IsEnabled(Dialog_GetItem(dialog_, CONTROLLER_RADIO)), 1);
-    EXPECT_EQ(App_GetDeviceSelection()->useKeyboard, 0u);
-    // Choosing the keyboard and playing switches the controller pads off.
-    Command(KEYBOARD_RADIO, BN_CLICKED);
-    EXPECT_EQ(Pad_GetCount(PAD_CONTROLLER), 1u);
-    Command(PLAY_BUTTON, BN_CLICKED);
-    EXPECT_EQ(Pad_GetCount(PAD_CONTROLLER), 0u);
-    EXPECT_EQ(Message_Send(dialog_, WM_COMMAND, Dialog_CommandParam(1234, 0), 0), 0);  // not handled
-}
-
-TEST_F(DeviceDialogTest, OptionsChooseTheModeWithoutTheDialog)
-{
-    // The command line; the mode chosen, the screen's width and full screen afterwards.
-    const std::tuple<const char*, int32_t, int32_t, uint32_t> cases[] = {
-        {"-quiet", 0, 640, 0},
-        {"-fullscreen -Width 1024 -Height 768", 4, 1024, 1},
-        {"-fullscreen -Width 1234 -Height 5", 0, 640, 0},  // no such mode: the windowed mode 0 stays
-        {"-quiet -forcewindow", 0, 640, 0},
-        {"-x -quiet", 0, 640, 0},  // "quiet" last on the line: read again by the second reader
-    };
-    for (const auto& [line, mode, width, full] : cases) {
-        App_TestReset();
-        App_InitDefaults();
-        App_ResetState();
-        App_ParseCommandLine(line);
-        ASSERT_EQ(App_SelectDevice(), 1) << line;
-        EXPECT_EQ(g_currentMode, mode) << line;
-        EXPECT_EQ(App_GetScreenWidth(), width) << line;
-        EXPECT_EQ(App_GetState()->fullScreen, full) << line;
-    }
-    // Two full-screen modes of the wanted size: the last one wins.
-    g_modes.push_back(Mode(800, 600, 16, true));
-    App_TestReset();
-    App_ParseCommandLine("-fullscreen");
-    ASSERT_EQ(App_SelectDevice(), 1);
-    EXPECT_EQ(g_currentMode, 9);
 }
 
 }  // namespace

@@ -1,10 +1,8 @@
 #include "app/file.h"
 
 #include <cstring>
-#include <thread>
 
 #include "data_fixture.h"
-#include "platform/win32/clock.h"
 
 namespace {
 
@@ -40,58 +38,6 @@ TEST_F(FileLayer, PrintfWritesThroughTheTableAndTheDiskCopyReadsPlainly) {
   EXPECT_EQ(disk->read(buffer, 1, sizeof buffer, g), 7u);
   EXPECT_STREQ(buffer, "key=42\n");
   disk->close(g);
-}
-
-struct ProgressLog {
-  int calls = 0;
-  uint32_t elapsed = 0;
-  float bytes = 0;
-};
-
-void RecordProgress(uint32_t elapsedMs, float bytes, void* arg) {
-  ProgressLog* log = (ProgressLog*)arg;
-  log->calls++;
-  log->elapsed = elapsedMs;
-  log->bytes = bytes;
-}
-
-uint32_t g_now = 0;
-uint32_t ScriptedClock() { return g_now; }
-
-TEST_F(FileLayer, ProgressReportsAtMostEvery100MsWithTheBytesSinceTheLastReport) {
-  WriteDisk("data/big.bin", std::string(100000, 'b'));
-  File_SetClock(ScriptedClock);
-  g_now = 1000;
-  void* f = File_Open("big.bin", "rb");
-  ASSERT_NE(f, nullptr);
-  std::vector<char> buffer(40000);
-  // Counted before any callback is set: carried by the first report.
-  File_Read(buffer.data(), 1, 1000, f);
-
-  ProgressLog log;
-  LoadProgress_Begin(7, RecordProgress, &log);
-  File_Read(buffer.data(), 1, 40000, f);
-  EXPECT_EQ(log.calls, 1);
-  EXPECT_EQ(log.elapsed, 1000u);
-  EXPECT_EQ(log.bytes, 41000.0f);
-
-  g_now += 50;
-  File_Read(buffer.data(), 1, 40000, f);
-  EXPECT_EQ(log.calls, 1);  // within 100 ms
-  g_now += 50;
-  File_Read(buffer.data(), 1, 100, f);
-  EXPECT_EQ(log.calls, 1);  // exactly 100 ms is not more than 100
-  g_now += 1;
-  File_Read(buffer.data(), 4, 10, f);
-  EXPECT_EQ(log.calls, 2);
-  EXPECT_EQ(log.elapsed, 101u);
-  EXPECT_EQ(log.bytes, 40000.0f + 100.0f + 40.0f);
-
-  LoadProgress_End(7);
-  g_now += 500;
-  File_Read(buffer.data(), 1, 10, f);
-  EXPECT_EQ(log.calls, 2);
-  File_Close(f);
 }
 
 TEST_F(FileLayer, ShutdownPutsTheOriginalSlotsBack) {

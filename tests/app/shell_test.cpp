@@ -7,14 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "app/devicedialog.h"
-#include "app/file.h"
-#include "app/pad.h"
 #include "app/state.h"
 #include "app/text.h"
 #include "gfx/core/platform.h"
-#include "platform/dinput/dinput.h"
-#include "platform/win32/cursor.h"
 #include "platform/win32/message.h"
 #include "platform/win32/window.h"
 #include "tests/app/shell_fixture.h"

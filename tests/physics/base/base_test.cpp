@@ -179,18 +179,6 @@ TEST(PhysObject, DestructionNoticeReachesEveryDependentOnceEvenWhenLinksAreDropp
   EXPECT_TRUE(w3.seen.empty());
 }
 
-TEST(PhysObject, NotifyDependentsKeepsTheObjectAndItsLinks) {
-  Watcher w;
-  PhysObject source;
-  EXPECT_EQ(source.allocSize, 0u);  // not from new
-  PhysObject_AddDependent(&source, &w, 1, 0);
-  PhysObject_NotifyDependents(&source, 1);
-  EXPECT_EQ(w.seen.size(), 1u);
-  EXPECT_TRUE(PhysObject_HasDependent(&source, &w));
-  EXPECT_EQ(PhysObject_RemoveDependent(&source, &w), 1);
-  EXPECT_FALSE(PhysObject_HasDependent(&source, &w));
-}
-
 TEST(PhysObject, UnlinkChildrenForgetsThisObjectInEveryChild) {
   PhysObject a, b;
   Holder h;
@@ -207,17 +195,4 @@ TEST(PhysObject, UnlinkChildrenForgetsThisObjectInEveryChild) {
   EXPECT_EQ(PhysObject_GetChildCountDefault(&plain), 0);
   EXPECT_EQ(PhysObject_GetChildDefault(&plain, 0), nullptr);
   EXPECT_EQ(plain.Notify(&a, 0, 1), 2);
-}
-
-TEST(PhysTimer, ScopesAccumulateIntoTheTimerOfTheirPathUntilTheEngineRestarts) {
-  BaseSystem_Init();
-  PhysTimer* t = PhysTimer_Find("/Timer/Physics/Test");
-  ASSERT_NE(t, nullptr);
-  { PhysTimerScope scope(PhysTimer_Find("/Timer/Physics/Test")); }
-  { PhysTimerScope scope(t); }
-  EXPECT_EQ(t->count, 2);
-  BaseSystem_Quit();
-  BaseSystem_Init();
-  EXPECT_EQ(PhysTimer_Find("/Timer/Physics/Test")->count, 0);
-  BaseSystem_Quit();
 }

@@ -75,28 +75,3 @@ TEST(BroadPhase, FindsExactlyTheOverlappingPairsInIdOrderWhateverTheInsertionOrd
     EXPECT_EQ(Keys(forward), Overlaps(boxes));
   }
 }
-
-TEST(BroadPhase, NonFiniteBoxesAreQuarantinedAndRemovedSlotsReused) {
-  BroadPhase bp;
-  Aabb unit = {V3(0, 0, 0), V3(1, 1, 1)};
-  int a = BroadPhase_Add(&bp, Fake(1), 1, unit);
-  int b = BroadPhase_Add(&bp, Fake(2), 2, {V3(NAN, 0, 0), V3(1, 1, 1)});
-  int c = BroadPhase_Add(&bp, Fake(3), 3, unit);
-  EXPECT_EQ(BroadPhase_FindPairs(&bp), 1);
-  EXPECT_EQ(bp.quarantined, 1);
-  EXPECT_EQ(bp.pairs[0].key, (uint64_t(1) << 32) | 3);
-  BroadPhase_Update(&bp, b, unit);
-  EXPECT_EQ(BroadPhase_FindPairs(&bp), 3);
-  EXPECT_EQ(bp.quarantined, 0);
-  BroadPhase_Remove(&bp, a);
-  BroadPhase_Remove(&bp, a);  // twice is harmless
-  EXPECT_EQ(BroadPhase_FindPairs(&bp), 1);
-  EXPECT_EQ(BroadPhase_Add(&bp, Fake(4), 4, unit), a);
-  EXPECT_EQ(BroadPhase_FindPairs(&bp), 3);
-  // Resting proxies (asleep or fixed) pair only with moving ones.
-  BroadPhase_Update(&bp, b, unit, 1);
-  BroadPhase_Update(&bp, c, unit, 1);
-  EXPECT_EQ(BroadPhase_FindPairs(&bp), 2);
-  BroadPhase_Update(&bp, a, unit, 1);
-  EXPECT_EQ(BroadPhase_FindPairs(&bp), 0);
-}

@@ -5,26 +5,6 @@
 #include <cmath>
 #include <tuple>
 
-TEST(CollisionGeometry, ClosestPointOnTriangleNamesItsRegion) {
-    const Vec3 a{0, 0, 0}, b{2, 0, 0}, c{0, 2, 0};
-    // The point, the region (0 the face, 1 to 3 the edges, 4 to 6 the corners), the closest point.
-    const std::tuple<Vec3, int, Vec3> cases[] = {
-        {{0.5f, 0.5f, 3}, 0, {0.5f, 0.5f, 0}},
-        {{1, -1, 0}, 1, {1, 0, 0}},
-        {{2, 2, 0}, 2, {1, 1, 0}},
-        {{-1, 1, 0}, 3, {0, 1, 0}},
-        {{-1, -1, 0}, 4, {0, 0, 0}},
-        {{3, -1, 0}, 5, {2, 0, 0}},
-        {{-1, 3, 1}, 6, {0, 2, 0}},
-    };
-    for (const auto& [p, region, closest] : cases) {
-        int got = -1;
-        const Vec3 q = Geometry_ClosestOnTriangle(p, a, b, c, &got);
-        EXPECT_EQ(got, region);
-        EXPECT_NEAR(Vec3_Norm(q - closest), 0.0f, 1e-6f) << region;
-    }
-}
-
 TEST(CollisionGeometry, SegmentsAndRaysMeetWhereExpected) {
   Vec3 c1, c2;
   Geometry_ClosestSegmentSegment(V3(-1, 0, 0), V3(1, 0, 0), V3(0.5f, -1, 1), V3(0.5f, 1, 1), &c1, &c2);

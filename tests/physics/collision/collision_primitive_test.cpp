@@ -8,56 +8,6 @@
 
 using namespace collision_test;
 
-namespace {
-
-// Casts from -> to against one primitive; returns the hit distance or -1.
-float Cast(CollisionPrimitive* p, Vec3 from, Vec3 to, Vec3* normal = nullptr) {
-  RayQuery q;
-  RayQuery_Init(&q, from, to);
-  if (!p->RayTest(&q)) return -1.0f;
-  if (normal) *normal = q.hitNormal;
-  EXPECT_EQ(q.hitPrimitive, p);
-  return q.best;
-}
-
-
-}  // namespace
-
-TEST(CollisionPrimitive, SphereRayEntersFromOutsideOnlyWithOutwardNormal) {
-  CollisionBody body;
-  CollisionBody_Place(&body, Pose(0, 2, 0));
-  CollisionPrimitive* s = CollisionBody_AddPrimitive(&body, SphereDesc(1.0f));
-  Vec3 n;
-  EXPECT_NEAR(Cast(s, V3(0, 10, 0), V3(0, -10, 0), &n), 7.0f, 1e-5f);
-  EXPECT_NEAR(n.y, 1.0f, 1e-5f);
-  EXPECT_EQ(Cast(s, V3(0, 2.5f, 0), V3(0, -10, 0)), -1.0f);  // starts inside
-  EXPECT_EQ(Cast(s, V3(0, 3, 0), V3(0, -10, 0)), -1.0f);     // starts on the surface
-  EXPECT_EQ(Cast(s, V3(0, 10, 0), V3(0, 4, 0)), -1.0f);      // ends short
-  EXPECT_EQ(Cast(s, V3(0, 10, 0), V3(0, 10, 0)), -1.0f);     // zero length
-  EXPECT_EQ(s->kind, uint32_t(PRIMITIVE_KIND_SPHERE));
-  EXPECT_EQ(s->bounds.min.y, 1.0f);
-}
-
-TEST(CollisionPrimitive, HullAndMeshRaysReportTheEnteredSurface) {
-  CollisionBody boxBody, groundBody;
-  CollisionBody_Place(&boxBody, Pose(5, 0, 0, Quat_FromAxisAngle(V3(0, 0, 1), 0.785398f)));
-  CollisionPrimitive* h = AddShape(&boxBody, BoxHull(1, 1, 1));
-  Vec3 n;
-  // From +x the ray meets the turned box's corner edge region on a 45 degree face.
-  float t = Cast(h, V3(10, 0.5f, 0), V3(0, 0.5f, 0), &n);
-  EXPECT_NEAR(t, 10 - (5 + 1.41421f - 0.5f), 1e-4f);
-  EXPECT_NEAR(n.x, 0.70711f, 1e-4f);
-  EXPECT_NEAR(n.y, 0.70711f, 1e-4f);
-  EXPECT_EQ(Cast(h, V3(5, 0, 0), V3(10, 0, 0)), -1.0f);  // from the inside out: no hit
-
-  CollisionPrimitive* g = AddShape(&groundBody, GroundMesh(2, 1));
-  EXPECT_NEAR(Cast(g, V3(0.3f, 2, 0.2f), V3(0.3f, -2, 0.2f), &n), 2.0f, 1e-5f);
-  EXPECT_NEAR(n.y, 1.0f, 1e-5f);
-  EXPECT_NEAR(Cast(g, V3(0.3f, -2, 0.2f), V3(0.3f, 2, 0.2f), &n), 2.0f, 1e-5f);
-  EXPECT_NEAR(n.y, -1.0f, 1e-5f);  // the side facing the origin
-  EXPECT_EQ(Cast(g, V3(0.3f, 0, 0.2f), V3(0.3f, -2, 0.2f)), -1.0f);  // starting on it
-}
-
 TEST(CollisionPrimitive, NearestOfSeveralHitsWinsAndNothingBeyondAThousand) {
   CollisionBody near, far;
   CollisionBody_Place(&near, Pose(0, 0, 5));

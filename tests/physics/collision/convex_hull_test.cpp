@@ -51,17 +51,6 @@ TEST(ConvexHull, BoxRegroupsTrianglesIntoSixFacesWithExactMassProperties) {
   CollisionShape_Release(box);
 }
 
-TEST(ConvexHull, InteriorAndDuplicatePointsAreDropped) {
-  std::vector<float> p;
-  for (int i = 0; i < 8; ++i) p.insert(p.end(), {i & 1 ? 1.f : -1.f, i & 2 ? 1.f : -1.f, i & 4 ? 1.f : -1.f, 0});
-  p.insert(p.end(), {0, 0, 0, 0, 0.5f, 0.2f, -0.3f, 0, 1, 1, 1, 0, 1, 1, 1, 7});
-  ConvexHull* h = ConvexHull_Build(p.data(), int(p.size() / 4), kParams, 0.01f);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(h->vertices.Count(), 8);
-  EXPECT_EQ(h->faces.Count(), 6);
-  CollisionShape_Release(h);
-}
-
 TEST(ConvexHull, EachParameterMergesWhatItNamesAndNoMore) {
   // A 2 x 2 x 2 box with a point above the middle of its top face (whose
   // four triangles are then a low pyramid), given twice or with a second
@@ -109,15 +98,4 @@ TEST(ConvexHull, DegenerateInputGivesNoHullAndAWarning) {
   const float bad[][4] = {{-1, 0, 0, 1}, {0, NAN, 0, 1}, {0, 0, 0, 1.5f}};
   for (const float* b : bad) EXPECT_EQ(ConvexHull_Build(box, 4, b, 0.01f), nullptr);
   EXPECT_EQ(ConvexHull_Build(box, 4, nullptr, 0.01f), nullptr);
-}
-
-TEST(ConvexHull, TetrahedronFromFourPointsKeepsItsTriangles) {
-  float p[] = {0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
-  ConvexHull* h = ConvexHull_Build(p, 4, kParams, 0.01f);
-  ASSERT_NE(h, nullptr);
-  EXPECT_EQ(h->faces.Count(), 4);
-  EXPECT_EQ(h->edges.Count(), 6);
-  EXPECT_NEAR(h->volume, 1.0f / 6.0f, 1e-5f);
-  EXPECT_NEAR(h->centroid.x, 0.25f, 1e-5f);
-  CollisionShape_Release(h);
 }

@@ -89,22 +89,3 @@ TEST(MeshContainer, ThousandsOfCoincidentTrianglesStillBuildABoundedTree) {
   EXPECT_EQ(MeshContainer_RayCast(m, V3(0.2f, 0.2f, 1), V3(0, 0, -1), 5, &th, &n), 1);
   CollisionShape_Release(m);
 }
-
-TEST(MeshContainer, SweptSphereStopsAtAThinWallFromEitherSide) {
-    MeshContainer* m = WallMesh();
-    float f;
-    Vec3 n;
-    // 0.05 m ball crossing the wall in one step of 2 m.
-    ASSERT_EQ(MeshContainer_SweepSphere(m, V3(-1, 0.3f, 0), V3(1, 0.3f, 0), 0.05f, &f, &n), 1);
-    EXPECT_NEAR(f, 0.475f, 1e-4f);
-    EXPECT_NEAR(n.x, -1.0f, 1e-5f);
-    ASSERT_EQ(MeshContainer_SweepSphere(m, V3(1, 0.3f, 0), V3(-1, 0.3f, 0), 0.05f, &f, &n), 1);
-    EXPECT_NEAR(n.x, 1.0f, 1e-5f);
-    // Grazing the wall's top edge.
-    ASSERT_EQ(MeshContainer_SweepSphere(m, V3(-1, 2.04f, 0), V3(1, 2.04f, 0), 0.05f, &f, &n), 1);
-    EXPECT_LT(n.x, -0.5f);
-    // Passing beside it, or stopping short.
-    EXPECT_EQ(MeshContainer_SweepSphere(m, V3(-1, 2.2f, 0), V3(1, 2.2f, 0), 0.05f, &f, &n), 0);
-    EXPECT_EQ(MeshContainer_SweepSphere(m, V3(-1, 0, 0), V3(-0.1f, 0, 0), 0.05f, &f, &n), 0);
-    CollisionShape_Release(m);
-}

@@ -125,27 +125,6 @@ TEST(NarrowPhase, RandomHullPairsAgreeInBothOrdersAndPushApart) {
   EXPECT_GT(touching, 100);
 }
 
-TEST(NarrowPhase, LargeHullsStillCollideAlongTheLineOfCentres) {
-  // Two round hulls of 400 points each, built without merging any facets
-  // (over a thousand edges apiece).
-  std::vector<float> ball;
-  for (int i = 0; i < 400; ++i) {
-    float y = 1.0f - 2.0f * (float(i) + 0.5f) / 400.0f, r = std::sqrt(1.0f - y * y), phi = 2.39996f * float(i);
-    ball.insert(ball.end(), {r * std::cos(phi), y, r * std::sin(phi), 0});
-  }
-  const float params[4] = {0, 0, 0, 1};
-  CollisionBody one, two;
-  CollisionPrimitive* a = AddShape(&one, ConvexHull_Build(ball.data(), 400, params, 0.01f));
-  CollisionPrimitive* b = AddShape(&two, ConvexHull_Build(ball.data(), 400, params, 0.01f));
-  ASSERT_GT(static_cast<const ConvexPrimitive*>(a)->Hull()->edges.Count(), 1000);
-  CollisionBody_Place(&one, Pose(1.9f, 0.05f, 0, AboutAxis(V3(1, 1, 0), 0.3f)));
-  ContactManifold m;
-  int n = NarrowPhase_Collide(a, b, 0.1f, &m);
-  ASSERT_GE(n, 1);
-  EXPECT_GT(m.points[0].normal.x, 0.95f);
-  EXPECT_NEAR(m.points[0].depth, 0.1f, 0.05f);
-}
-
 TEST(NarrowPhase, SphereAgainstHullUsesNearestFeature) {
   CollisionBody ball, box;
   CollisionPrimitive* s = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
@@ -252,23 +231,6 @@ TEST(NarrowPhase, CachedHullPairsAgreeWithTheFullTestAndAreRecomputedWhenTheyMov
   same("set down again");
 }
 
-TEST(NarrowPhase, BoxOnMeshAcrossTrianglesKeepsAtMostFourUpwardPoints) {
-  CollisionBody box, ground;
-  CollisionPrimitive* h = AddShape(&box, BoxHull(0.7f, 0.3f, 0.7f));
-  CollisionPrimitive* g = AddShape(&ground, GroundMesh(8, 0.5f));
-  CollisionBody_Place(&box, Pose(0.1f, 0.295f, -0.2f, AboutY(0.4f)));
-  ContactManifold m;
-  ASSERT_TRUE(Touch(h, g, &m, 4, V3(0, 1, 0), 0.005f));
-  // Spread: the chosen points span the box's footprint.
-  float spread = 0;
-  for (int i = 0; i < 4; ++i)
-    for (int j = 0; j < 4; ++j) spread = std::fmax(spread, Vec3_Norm(m.points[i].position - m.points[j].position));
-  EXPECT_GT(spread, 1.9f);
-  // Mesh first: normals turn, points move onto the box.
-  ASSERT_TRUE(Touch(g, h, &m, 4, V3(0, -1, 0)));
-  for (int i = 0; i < 4; ++i) EXPECT_NEAR(m.points[i].position.y, -0.005f, 1e-4f);
-}
-
 TEST(NarrowPhase, BodiesOnAFlatMeshNeverGetTiltedNormalsFromInternalEdges) {
   CollisionBody box, ball, ground;
   CollisionPrimitive* h = AddShape(&box, BoxHull(0.3f, 0.2f, 0.45f));
@@ -341,19 +303,4 @@ TEST(NarrowPhase, RidgesAndGroovesKeepTheirRealNormals) {
   EXPECT_NEAR(std::fabs(nx0), 0.5f, 1e-3f);
   EXPECT_NEAR(nx0 + nx1, 0.0f, 1e-3f);
   EXPECT_NEAR(m.points[0].normal.y, 0.866025f, 1e-3f);
-}
-
-TEST(NarrowPhase, SpheresTouchAlongTheLineOfCentres) {
-  CollisionBody one, two;
-  CollisionPrimitive* a = CollisionBody_AddPrimitive(&one, SphereDesc(1.0f));
-  CollisionPrimitive* b = CollisionBody_AddPrimitive(&two, SphereDesc(0.5f));
-  CollisionBody_Place(&one, Pose(1.4f, 0, 0));
-  ContactManifold m;
-  ASSERT_TRUE(Touch(a, b, &m, 1, V3(1, 0, 0), 0.1f, 1e-5f, 0.0f));
-  ExpectNear(m.points[0].position, V3(0.5f, 0, 0), 1e-5f);
-  // Mesh against mesh is not a supported pair.
-  CollisionBody g1, g2;
-  CollisionPrimitive* m1 = AddShape(&g1, GroundMesh(1, 1));
-  CollisionPrimitive* m2 = AddShape(&g2, GroundMesh(1, 1));
-  EXPECT_EQ(NarrowPhase_Collide(m1, m2, 0.1f, &m), 0);
 }

@@ -4,19 +4,6 @@
 
 #include "tests/physics/dynamics/dyn_test_scene.h"
 
-TEST(DynWorld, StepsEverySimulationToTheSameTime) {
-  DynTestScene s;
-  Simulation* second = Simulation_Construct(s.world);
-  DynWorld_AddSimulation(s.world, second);
-  DynWorld_AddSimulation(s.world, second);  // once only
-  EXPECT_EQ(s.world->simulations.Count(), 2);
-  s.Run(0.5f);
-  EXPECT_DOUBLE_EQ(second->time, s.sim->time);
-  PhysObject_Destroy(second);
-  EXPECT_EQ(s.world->simulations.Count(), 1);
-  EXPECT_EQ(s.world->version, 4545);
-}
-
 TEST(DynWorld, PartsMayBeDestroyedInAnyOrderWithBodiesStillInside) {
   BaseSystem_Init();
   DynWorld* world = DynWorld_Construct(4545);

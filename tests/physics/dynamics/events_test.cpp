@@ -156,19 +156,6 @@ TEST(Events, UnregisteredPairsAndPhantomsGiveNoContactEvents) {
   EXPECT_TRUE(g_seen.contacts.empty());
 }
 
-TEST(Events, PhantomReportsBeginAndEndExactlyOnceEach) {
-  EventScene s;
-  s.Zone();
-  RigidBody* ball = s.Ball(0.2f, V3(0, 3, 0), false);
-  s.Run(2.0f);  // falls through the zone: a phantom gives no response
-  EXPECT_LT(ball->pose.position.y, -3.0f);
-  ASSERT_EQ(g_seen.phantoms.size(), 2u);
-  EXPECT_EQ(g_seen.phantoms[0].flag, 0);
-  EXPECT_EQ(g_seen.phantoms[1].flag, 1);
-  EXPECT_EQ(g_seen.phantoms[0].kind, PHYS_EVENT_PHANTOM);
-  EXPECT_TRUE(g_seen.contacts.empty());
-}
-
 TEST(Events, PhantomOverlapEndsWhenTheBodyLeavesAndNotWhenItSleeps) {
   EventScene s;
   s.Ground();
@@ -227,27 +214,6 @@ TEST(Events, PhantomOverlapEndsWhenThePhantomIsSwitchedOffEvenWithTheBodyAsleep)
         ASSERT_EQ(g_seen.phantoms.size(), 2u) << held;
         EXPECT_EQ(g_seen.phantoms[1].flag, 1) << held;
     }
-}
-
-TEST(Events, GroupWordsAndExcludedPairsStopCollisionsAndEvents) {
-  EventScene s;
-  RigidBody* ground = s.Ground();
-  RigidBody* ungrouped = s.Ball(0.2f, V3(-2, 1, 0), true, 0x100);  // group 9: never paired
-  RigidBody* excluded = s.Ball(0.2f, V3(2, 1, 0));
-  RigidBody* other = s.Ball(0.2f, V3(0, 1, 0), true, 0x2);  // group 2: not paired with 1
-  CollisionDetection_DisableBodyPair(s.cd, excluded, ground);
-  s.Run(1.0f);
-  EXPECT_LT(ungrouped->pose.position.y, -1.0f);
-  EXPECT_LT(excluded->pose.position.y, -1.0f);
-  EXPECT_LT(other->pose.position.y, -1.0f);
-  EXPECT_TRUE(g_seen.contacts.empty());
-  // Pairing group 2 with group 1 makes the third body land.
-  CollisionDetection_EnableGroupPair(s.cd, 1, 2);
-  RigidBody_SetPositionAndRotation(other, V3(0, 1, 0), Quat_Identity());
-  other->linearVelocity = V3(0, 0, 0);
-  s.Run(1.0f);
-  EXPECT_NEAR(other->pose.position.y, 0.2f, 0.02f);
-  EXPECT_FALSE(g_seen.contacts.empty());
 }
 
 TEST(Events, BodyRemovedInsideAContactCallbackIsGoneSafelyAndGetsEventsWhenAddedBack) {

@@ -71,63 +71,6 @@ TEST(Simulation, TenBoxStackStandsAtFiftyHertzAndUnderAlternatingFrameTimes) {
   }
 }
 
-namespace {
-
-// Runs a recipe's stack at 1/60 s for the given time. Returns the first time
-// any box was more than half its size from its start (-1: never), and when
-// every box was first asleep (-1: never); `bodies` gets the recipe's bodies.
-struct StackRun {
-  double collapsed = -1, asleep = -1;
-  Vec3 topStart, topAt2s, topEnd;
-};
-StackRun RunStack(DynTestScene& s, const SceneRecipe& r, float seconds) {
-  std::vector<RigidBody*> b = s.Build(r);
-  StackRun out;
-  std::vector<Vec3> start;
-  for (RigidBody* x : b) start.push_back(x->pose.position);
-  out.topStart = b.back()->pose.position;
-  int steps = int(seconds * 60.0f + 0.5f);
-  for (int i = 1; i <= steps; ++i) {
-    s.Step(1.0f / 60.0f);
-    bool awake = false;
-    for (size_t k = 1; k < b.size(); ++k) {
-      awake |= (b[k]->stateFlags & RB_STATE_ACTIVE) != 0;
-      if (out.collapsed < 0 && Vec3_Norm(b[k]->pose.position - start[k]) > 0.5f) out.collapsed = i / 60.0;
-    }
-    if (!awake && out.asleep < 0) out.asleep = i / 60.0;
-    if (i == 120) out.topAt2s = b.back()->pose.position;
-  }
-  out.topEnd = b.back()->pose.position;
-  return out;
-}
-
-}  // namespace
-
-TEST(Simulation, ColumnsOfTwentyToFiftyBoxesAndAPyramidStandStillAndSleep)
-{
-    // 10 iterations. The contacts give under a new load, then take it back:
-    // a column rests on its contacts' slop, not on compressed springs. It must
-    // not lean, creep, rise or fall, and must go to sleep; the load a contact
-    // remembers must not ring a tall column's slow bouncing mode until it
-    // shakes the column apart.
-    // A pyramid of ten rows (boxes 0) stands and sleeps soon too.
-    const std::tuple<int, float, double> cases[] = {
-        {20, 0.01f, 2.0}, {30, 0.05f, 3.0}, {50, 0.05f, 3.0}, {0, 0.01f, 3.0}};
-    for (const auto& [boxes, settling, sleepsBy] : cases) {
-        DynTestScene s;
-        StackRun run = RunStack(s, boxes ? Recipe_Column(boxes) : Recipe_Pyramid(10), boxes ? 20.0f : 4.0f);
-        EXPECT_LT(run.collapsed, 0.0) << boxes;
-        Vec3 moved = run.topEnd - run.topStart;
-        EXPECT_LT(std::sqrt(moved.x * moved.x + moved.z * moved.z), 0.01f) << boxes;  // sideways
-        EXPECT_LT(-moved.y, settling) << boxes;
-        EXPECT_GT(run.asleep, 0.0) << boxes;
-        EXPECT_LT(run.asleep, sleepsBy) << boxes;
-        if (boxes > 20) continue;
-        EXPECT_LT(moved.y, 0.001f);                              // no push up
-        EXPECT_LT(Vec3_Norm(run.topEnd - run.topAt2s), 0.001f);  // no creep after 2 s
-    }
-}
-
 TEST(Simulation, CachedHullContactsEndWhereFullTestsEnd) {
   // A short column, a box dropped on an edge and a box sliding to a stop on a
   // ground box, run with and without the narrow phase's hull-pair cache.
@@ -230,17 +173,6 @@ TEST(Simulation, BoxOnASlopeSlidesOrHoldsByTheGeometricMeanOfFrictions) {
     else
       EXPECT_LT(moved, 0.05f) << c.slope << " " << c.box;
   }
-}
-
-TEST(Simulation, FrictionStopsABoxSpinningFlatOnTheGround) {
-  DynTestScene s;
-  s.Plane(5.0f, V3(0, 0, 0));
-  RigidBody* box = s.Added(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f, 0)));
-  s.Run(0.2f);
-  box->angularVelocity = V3(0, 6, 0);
-  s.Run(1.5f);
-  EXPECT_LT(std::fabs(box->angularVelocity.y), 0.05f);
-  EXPECT_LT(Vec3_Norm(box->pose.position - V3(0, 0.5f, 0)), 0.05f);
 }
 
 TEST(Simulation, FastSmallSphereStopsAtAThinWall) {
