@@ -17,7 +17,6 @@ TEST(Hash, NameAndBytesHashesMatchTheReferenceVectors)
         {"FrontEnd/FrontEnd.cfg", 0, 1, 0x69AC8117u},
         {"caf\xE9", 0, 1, 0xC4D50129u},  // high bytes count negative
         {"\xE9", 0, 0, 0xF75F2C0Fu},     // (-23) x K
-        {"", 1, 1, 0},
         {" \t\r\n", 1, 0, 0},
         {nullptr, 0, 0, 0},
     };

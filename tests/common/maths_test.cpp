@@ -36,7 +36,7 @@ Vec3 V(float x, float y, float z) { return Vec3{x, y, z}; }
 TEST(Maths, ScalarAngleAndDistanceHelpers)
 {
     Vec3 a = {0, 0, 0}, b = {10, 0, 0}, mid = {5, 3, 0}, before = {-3, 4, 0}, beyond = {13, 4, 0};
-    Vec3 diag = {1, 0, 1}, none = {0, 0, 0};
+    Vec3 diag = {1, 0, 1}, none = {0, 0, 0}, down = {0, -1, 0};
     const float arcA = 350 * kPi / 180, arcB = 10 * kPi / 180;  // an arc across 0
     const std::tuple<const char*, float, float> cases[] = {
         // what, the result, the answer
@@ -56,6 +56,8 @@ TEST(Maths, ScalarAngleAndDistanceHelpers)
         {"inverse lerp", Math_InvLerp(3, 2, 4), 0.5f},
         {"inverse lerp of an empty range", Math_InvLerp(3, 2, 2), 0},
         {"a positive turn lowers the heading", Vec3_RotatedHeading(0.25f, &diag), kPi / 4 - 0.25f},
+        {"heading of a null vector", Vec3_RotatedHeading(1.0f, &none), 0},
+        {"pitch down", Vec3_Pitch(&down), kPi},
         {"to the segment's middle", Vec3_DistanceToLine(&mid, &a, &b), 3},
         {"before the segment", Vec3_DistanceToLine(&before, &a, &b), 5},
         {"beyond the segment", Vec3_DistanceToLine(&beyond, &a, &b), 5},

@@ -231,6 +231,23 @@ TEST(NarrowPhase, CachedHullPairsAgreeWithTheFullTestAndAreRecomputedWhenTheyMov
   same("set down again");
 }
 
+TEST(NarrowPhase, BoxOnMeshAcrossTrianglesKeepsAtMostFourUpwardPoints) {
+  CollisionBody box, ground;
+  CollisionPrimitive* h = AddShape(&box, BoxHull(0.7f, 0.3f, 0.7f));
+  CollisionPrimitive* g = AddShape(&ground, GroundMesh(8, 0.5f));
+  CollisionBody_Place(&box, Pose(0.1f, 0.295f, -0.2f, AboutY(0.4f)));
+  ContactManifold m;
+  ASSERT_TRUE(Touch(h, g, &m, 4, V3(0, 1, 0), 0.005f));
+  // Spread: the chosen points span the box's footprint.
+  float spread = 0;
+  for (int i = 0; i < 4; ++i)
+    for (int j = 0; j < 4; ++j) spread = std::fmax(spread, Vec3_Norm(m.points[i].position - m.points[j].position));
+  EXPECT_GT(spread, 1.9f);
+  // Mesh first: normals turn, points move onto the box.
+  ASSERT_TRUE(Touch(g, h, &m, 4, V3(0, -1, 0)));
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(m.points[i].position.y, -0.005f, 1e-4f);
+}
+
 TEST(NarrowPhase, BodiesOnAFlatMeshNeverGetTiltedNormalsFromInternalEdges) {
   CollisionBody box, ball, ground;
   CollisionPrimitive* h = AddShape(&box, BoxHull(0.3f, 0.2f, 0.45f));

@@ -187,6 +187,16 @@ TEST(HingeConstraint, AxisStaysWithinHalfADegreeWhileSwingingUnderLoad) {
   }
 }
 
+TEST(HingeConstraint, VelocityMotorReachesItsSpeed) {
+  DynTestScene s;
+  RigidBody* door = Door(s);
+  HingeConstraint* hinge = Hinge(s, door, V3(0, 1, 0), V3(0, 1, 0), 0, 0, 2.0f);
+  s.Run(1.0f);
+  EXPECT_NEAR(door->angularVelocity.y, 2.0f, 0.05f);
+  EXPECT_NEAR(door->angularVelocity.x, 0.0f, 0.05f);
+  PhysObject_Destroy(hinge);
+}
+
 // An unbounded motor drives a hinge to the stop ahead of it and no further,
 // either way round, and also when gravity helps it.
 TEST(HingeConstraint, AnUnboundedMotorStopsAtTheLimitItDrivesInto) {
