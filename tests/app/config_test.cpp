@@ -148,6 +148,18 @@ TEST_F(Config, GettersWantTheirExactPartsTruncateAndLeaveTheOutputsOfWhatTheyRef
     EXPECT_STREQ(copy, "1.5");
     Mem_Free(copy);
     EXPECT_EQ(Config_DupString(cfg, "Kart::Nothing"), nullptr);
+    EXPECT_EQ(Config_Find(cfg, "") || Config_Find(cfg, nullptr), false);
+    EXPECT_EQ(Config_Find(cfg, "Kart::   "), nullptr);  // a blank name hashes to 0
+    EXPECT_EQ(Config_FirstChild(cfg, "Kart::Speed"), nullptr);
+    // Sections and subsections prefix later lookups, through any node.
+    Config_SetSection(Config_Find(cfg, "Kart::Wheels"), "Kart");
+    EXPECT_STREQ(Config_GetSection(cfg), "Kart");
+    Config_SetSubSection(cfg, "Wheels");
+    EXPECT_STREQ(Config_GetValue(cfg, "Rear"), "4,5");
+    Config_SetSection(cfg, nullptr);
+    EXPECT_EQ(Config_GetSection(cfg), nullptr);
+    Config_SetSubSection(cfg, "Kart");  // a subsection alone stands in front
+    EXPECT_STREQ(Config_GetValue(cfg, "Speed"), "1.5");
 }
 
 TEST_F(Config, DamagedFilesKeepEveryWholeRecordBeforeTheFaultAndNeverReadPastTheEnd)

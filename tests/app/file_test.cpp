@@ -21,6 +21,20 @@ TEST(FileNames, DataGoesInFrontDoubledBackSlashesCollapseAndExtensionsFollowTheL
   EXPECT_EQ(File_GetExtension(""), nullptr);
 }
 
+TEST(FileWithoutEngine, OpensNothingAndReportsNoPosition) {
+  FileInterface saved = *FileSystem_GetInterface();
+  *FileSystem_GetInterface() = FileInterface{};
+  EXPECT_EQ(File_Init(), 0);
+  EXPECT_EQ(File_Open("x", "rb"), nullptr);
+  EXPECT_EQ(File_Tell(nullptr), -1);
+  EXPECT_EQ(File_Seek(nullptr, 0, 0), -1);  // nothing moved: not a success
+  char buffer[8];
+  EXPECT_EQ(File_Gets(buffer, sizeof buffer, nullptr), nullptr);
+  EXPECT_EQ(File_GetSize("x", 1), 0);
+  File_Shutdown();
+  *FileSystem_GetInterface() = saved;
+}
+
 using FileLayer = DataTest;
 
 TEST_F(FileLayer, PrintfWritesThroughTheTableAndTheDiskCopyReadsPlainly) {

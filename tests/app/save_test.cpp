@@ -1,9 +1,7 @@
 #include "app/save.h"
 
 #include <algorithm>
-#include <cstring>
 
-#include "app/text.h"
 #include "common/hash.h"
 #include "platform/win32/sysfile.h"
 #include "tests/app/data_fixture.h"
@@ -34,6 +32,15 @@ protected:
     }
 };
 
+size_t g_allowed = 0;
+
+// What the disk holds at each forced write, and which one fails.
+struct SyncWatch {
+    std::string file;               // the save's path on disk
+    std::vector<std::string> seen;  // "file:<content>" or "folder:<name>:<content>"
+    int failAt = -1;                // index of the call that fails
+} g_watch;
+
 TEST_F(Save, FolderNamesAreTheUpperCasedHashAndNameAndCannotLeaveTheSaveFolder)
 {
     char folder[SAVE_FOLDER_MAX], expected[64], path[SAVE_PATH_MAX];
@@ -55,15 +62,6 @@ TEST_F(Save, FolderNamesAreTheUpperCasedHashAndNameAndCannotLeaveTheSaveFolder)
         EXPECT_EQ(Save_WriteFile(other, "f.sav", data, 4), 0) << other;
     EXPECT_FALSE(std::filesystem::exists("escape.sav") || std::filesystem::exists("SaveGame/escape.sav"));
 }
-
-size_t g_allowed = 0;
-
-// What the disk holds at each forced write, and which one fails.
-struct SyncWatch {
-    std::string file;               // the save's path on disk
-    std::vector<std::string> seen;  // "file:<content>" or "folder:<name>:<content>"
-    int failAt = -1;                // index of the call that fails
-} g_watch;
 
 TEST_F(Save, AFailedWriteOrSyncLeavesTheOldSaveIntactAndNoTemporaryFile)
 {

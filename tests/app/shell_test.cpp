@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
+#include "app/pad.h"
 #include "app/state.h"
 #include "app/text.h"
 #include "gfx/core/platform.h"
+#include "platform/dinput/dinput.h"
 #include "platform/win32/message.h"
 #include "platform/win32/window.h"
 #include "tests/app/shell_fixture.h"
@@ -192,35 +193,47 @@ TEST_F(FrameTest, WhileInactiveFramesRunOnlyWithRunWhenInactiveOnePerMessage)
     }
     App_WndProc(nullptr, WM_ACTIVATE, 1, 0);
     EXPECT_EQ(App_IsActive(), 1);
+    App_WndProc(nullptr, WM_RBUTTONDOWN, 0, 0);
+    EXPECT_EQ(App_GetRightButton(), 1);
+    App_WndProc(nullptr, WM_RBUTTONUP, 0, 0);
+    EXPECT_EQ(App_GetRightButton(), 0);
     Message_SetWaitHook(nullptr, nullptr);
 }
 
-TEST_F(ShellTest, OptionsAreReadAndRemovedAndLongValuesAreCut)
+TEST_F(ShellTest, ReturnSkipsALogoToAHalfSecondFadeAndEscapeSkipsLaterLogos)
 {
-    const std::tuple<const char*, int32_t, int32_t> cases[] = {
-        {"-Language french", 3, 0},
-        {"-Language German -PAL", 2, 1},
-        {"-Language English", 0, 0},
-        {"-Language Klingon", 0, 0},
-        {"-PAL", 0, 1},
-        {"", 0, 0},
-    };
-    for (const auto& [line, language, pal] : cases) {
-        App_ResetState();
-        App_ParseCommandLine(line);
-        EXPECT_EQ(App_GetLanguage(), language) << line;
-        EXPECT_EQ(App_IsPAL(), pal) << line;
-    }
+    static std::vector<float> alphas;
+    static int pressAt = 10;
+    static uint8_t key = DIK_RETURN;
+    static uint32_t now = 1000;
     App_ResetState();
-    App_ParseCommandLine(("-Launch " + std::string(600, 'x') + " a b c d e f g h i j k l").c_str());
-    EXPECT_EQ(strlen(App_GetState()->launch), APP_LAUNCH_SIZE - 1);
-    int32_t count = 0;
-    char** tokens = App_GetCommandLine(&count);
-    EXPECT_EQ(count, APP_MAX_TOKENS);
-    EXPECT_EQ(tokens[0], nullptr);  // the option and its value were removed
-    EXPECT_STREQ(tokens[2], "a");
-    App_ParseCommandLine(std::string(5000, 'y').c_str());  // longer than the buffer: cut, not overflowed
-    EXPECT_EQ(strlen(App_GetCommandLine(nullptr)[0]), APP_COMMAND_LINE_SIZE - 1);
+    ASSERT_EQ(Pad_Init(), 1);
+    App_SetClock([] { return now += 50; });  // 50 ms a pass
+    static int sprite;
+    AppHooks hooks = {};
+    hooks.spriteCreateBlank = [](const uint32_t*, int32_t, int32_t) { return (Sprite*)&sprite; };
+    hooks.spriteLoad = [](const char*, int32_t) { return (Sprite*)&sprite; };
+    hooks.spriteSetAlpha = [](Sprite*, float alpha) {
+        alphas.push_back(alpha);
+        if ((int)alphas.size() == pressAt) DInputTest_PushKey(key, 1);
+    };
+    AppHooks_Install(&hooks);
+    App_ShowLogo("logo.png", 2.0f, 1, 1);
+    EXPECT_NEAR((double)alphas.size(), 21.0, 1.0);  // ten passes, then 0.5 s
+    EXPECT_NEAR(alphas.back(), 0.0f, 1e-4f);
+    DInputTest_PushKey(DIK_RETURN, 0);
+    alphas.clear();
+    pressAt = 3;
+    key = DIK_ESCAPE;
+    App_ShowLogo("logo.png", 2.0f, 0, 1);
+    EXPECT_EQ(alphas.size(), 4u);  // without fade the skip ends it
+    alphas.clear();
+    App_ShowLogo("next.png", 2.0f, 1, 1);
+    EXPECT_TRUE(alphas.empty());  // skippable: returns at once after an Escape
+    App_ShowLogo("legal.png", 0.1f, 0, 0);
+    EXPECT_NEAR((double)alphas.size(), 5.0, 1.0);  // not skippable: shown, at least 0.25 s
+    DInputTest_PushKey(DIK_ESCAPE, 0);
+    Pad_Shutdown();
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <tuple>
 
 #include "app/hooks.h"
@@ -201,6 +200,24 @@ TEST_F(SoundTest, PlacedSoundsPanAndFadeByTheirListenersSideAndDistance)
     Sound* lonely = Sound_PlayLoopInstance(sound, AsNode(&listener));
     Sound_Update(0.016f);
     EXPECT_EQ(Volume(lonely), -9765);
+}
+
+TEST_F(SoundTest, VolumeFrequencyAndMasterVolumeScaleTheOutput)
+{
+    std::vector<int16_t> ramp;
+    for (int i = 0; i < 64; i++) ramp.push_back((int16_t)(i * 100));
+    Sound* instance = Sound_PlayLoopInstance(Load("ramp.wav", Layout{}, Samples16(ramp)), nullptr);
+    ASSERT_NE(instance, nullptr);
+    Sound_SetFrequency(instance, 22050);  // half speed: halfway values in between
+    std::vector<int16_t> out = Render(8);
+    for (int i = 0; i < 8; i++) EXPECT_EQ(out[2 * i], i * 50) << i;
+    Sound_SetFrequency(instance, 0);    // the format's own rate again
+    Sound_ApplyVolume(instance, 0.5f);  // -586: a gain of 10^(-0.293)
+    const float gain = std::pow(10.0f, -586.0f / 2000.0f);
+    EXPECT_NEAR(Render(1)[0], 400 * gain, 1.0f);
+    Sound_SetMasterVolume(0.5f);
+    EXPECT_EQ(Sound_GetMasterVolume(), 0.5f);
+    EXPECT_NEAR(Render(1)[0], 500 * gain * gain, 1.0f);
 }
 
 TEST_F(SoundTest, MalformedFilesLoadNothingAndLeaveNothing)

@@ -130,4 +130,29 @@ TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
     EXPECT_NEAR(State_GetClock(), 0.65f, 1e-5f);
 }
 
+TEST_F(StateTest, DestroyRunsOnlyAfterEnterAndAStateWithoutUpdatePopsAfterEnter)
+{
+    GameState* root = State_Create();
+    root->enter = RootEnter;
+    State_SetDestroy(root, RootDestroy);
+    GameState* never = State_Create();
+    never->enter = ChildEnter;
+    State_SetDestroy(never, ChildDestroy);
+    State_Destroy(never);  // never ticked: its destroy must not run
+    EXPECT_EQ(Take(), (std::vector<std::string>{"compact"}));
+    EXPECT_EQ(State_Update(0.1f), 0);  // no update callback: popped on its first tick
+    EXPECT_EQ(Take(), (std::vector<std::string>{"root.enter", "refresh", "root.destroy", "compact"}));
+}
+
+TEST_F(StateTest, RenderPreviousDrawsTheParentUnderAnOverlay)
+{
+    GameState* root = State_Create();
+    State_SetRender(root, RootRender);
+    GameState* overlay = State_Create();
+    overlay->previous = root;
+    State_RenderPrevious(overlay);
+    State_RenderPrevious(root);  // no parent: nothing
+    EXPECT_EQ(Take(), (std::vector<std::string>{"root.render"}));
+}
+
 }  // namespace

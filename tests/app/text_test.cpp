@@ -1,6 +1,5 @@
 #include "app/text.h"
 
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,6 +30,25 @@ class Text : public DataTest {
 };
 
 const char* const kMissing = "!!!TRANSLATION MISSING!!!";
+
+TEST_F(Text, DuplicateKeysTakeIndicesAndKeysIgnoreCaseAndBlanks) {
+  Parse("LS_Hello=Hello\nls_hello= second\nno equals sign here\nLS_ Empty=\n");
+  EXPECT_EQ(Get("LS_HELLO", 0), "Hello");
+  EXPECT_EQ(Get("l s _ h e l l o", 1), " second");  // the text keeps its blanks
+  EXPECT_EQ(Get("LS_Hello", 2), kMissing);
+  EXPECT_EQ(Text_CountById(Text_Id("LS_HELLO")), 2u);
+  EXPECT_EQ(Get("LS_Empty"), kMissing);  // an empty text adds nothing
+  EXPECT_EQ(Text_CountById(Text_Id("LS_Empty")), 0u);
+  char buffer[TEXT_BUFFER_SIZE];
+  EXPECT_STREQ(Text_GetById(0, 0, buffer), kMissing);
+  EXPECT_EQ(Text_GetById(1, 0, nullptr), nullptr);
+  EXPECT_EQ(Text_Get(nullptr, 0, buffer), nullptr);
+  EXPECT_EQ(Text_Id(nullptr), 0u);
+  EXPECT_EQ(Text_Id("ls_hello"), Name_Hash("LS_HELLO", 1, 1));
+  char small[4];
+  EXPECT_STREQ(Text_Get("LS_Hello", 0, small, sizeof small), "Hel");
+
+}
 
 TEST_F(Text, MacrosLinesAndKeysReadAsTheFilesSay)
 {

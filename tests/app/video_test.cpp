@@ -92,4 +92,22 @@ TEST_F(VideoTest, FilesTheGraphCantPlayGiveTheirMessageTearDownAndLeaveTheNextCl
     EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\good.mpg", nullptr), 0);
 }
 
+TEST_F(VideoTest, EnterEscapeAndSpaceSkipAndOtherKeysDoNot)
+{
+    WriteClip("Streams/VIDEO/intro.mpg");
+    struct Case {
+        uint32_t key;
+        int32_t result;
+    } cases[] = {{13, 1}, {27, 1}, {32, 1}, {'A', 0}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(Win32Test_PushKey(c.key, 1, 0), 1);
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\intro.mpg", nullptr), c.result) << c.key;
+        if (c.result == 1) {
+            EXPECT_LT(Seconds(start), 0.6) << c.key;
+        }
+        Win32Test_PushKey(c.key, 0, 0);
+    }
+}
+
 }  // namespace

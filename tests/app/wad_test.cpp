@@ -78,44 +78,6 @@ protected:
     }
 };
 
-TEST_F(Wad, NamesIgnoreCaseAndSlashesAndEachOpenFindsItsKindOfEntryInTheLatestMount)
-{
-    ArchiveBuilder older = Standard("old");
-    older.Add(older.entries[0].firstChild, "both.dat", "old closed", WAD_FLAG_BINARY);
-    ArchiveBuilder newer = Standard("new");
-    newer.Add(newer.entries[0].firstChild, "both.dat", "new closed", WAD_FLAG_BINARY | WAD_FLAG_CLOSED);
-    ASSERT_EQ(Mount(older.Bytes(), "old.wad"), 1);
-    ASSERT_EQ(Mount(newer.Bytes(), "new.wad"), 1);
-    WadMount* m = Wad_GetMount(1);
-    const WadEntry* a = Wad_FindEntry(m, "data/levels/x.cfg", 1);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(Wad_FindEntry(m, "DATA\\LEVELS\\X.CFG", 1), a);
-    EXPECT_NE(Wad_FindEntry(m, "DATA\\LEVELS\\X.CFG", 0), a);     // the text twin
-    EXPECT_EQ(Wad_FindEntry(m, "", 1), Wad_FindEntry(m, "", 0));  // the root
-    // Later mounts shadow earlier ones; closed entries let the search go on.
-    const std::pair<const char*, const char*> opens[][2] = {
-        {{"Levels\\x.cfg", "new"}, {"both.dat", "old closed"}},
-        {{"TEXT.TXT", "-"}, {"BIN.dat", "0123456789"}},  // opened "rb": only binary entries are found
-        {{"closed.dat", "-"}, {"levels\\y.cfg", "-"}},
-    };
-    for (const auto& row : opens)
-        for (const auto& [name, bytes] : row) EXPECT_EQ(Contents(name), bytes) << name;
-    EXPECT_EQ(Contents("TEXT.TXT", "r"), "text only");
-    EXPECT_EQ(Contents("bin.dat", "r"), "-");
-    EXPECT_EQ(File_Open("levels\\x.cfg", "wb"), nullptr);  // read-only
-    EXPECT_EQ(File_Exists("levels\\x.cfg"), 1);
-    EXPECT_EQ(File_Exists("levels\\y.cfg"), 0);
-    // Paths of more than twenty parts find nothing, even when the first twenty exist.
-    ArchiveBuilder deep;
-    uint32_t dir = deep.Add(0, "DATA");
-    std::string twenty = "DATA";
-    for (int i = 1; i < 20; i++, twenty += "\\d") dir = deep.Add(dir, "d");
-    deep.Both(dir, "f", "deep");
-    ASSERT_EQ(Mount(deep.Bytes(), "deep.wad"), 1);
-    EXPECT_NE(Wad_FindEntry(Wad_GetMount(2), twenty.c_str(), 1), nullptr);
-    EXPECT_EQ(Wad_FindEntry(Wad_GetMount(2), (twenty + "\\f").c_str(), 1), nullptr);
-}
-
 TEST_F(Wad, ReadsStopAtTheEntryEndInterleaveSeekAndCountForLoadingProgress)
 {
     ArchiveBuilder a = Standard();
