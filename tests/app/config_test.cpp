@@ -151,8 +151,7 @@ TEST_F(Config, GettersWantTheirExactPartsTruncateAndLeaveTheOutputsOfWhatTheyRef
     EXPECT_EQ(Config_Find(cfg, "") || Config_Find(cfg, nullptr), false);
     EXPECT_EQ(Config_Find(cfg, "Kart::   "), nullptr);  // a blank name hashes to 0
     EXPECT_EQ(Config_FirstChild(cfg, "Kart::Speed"), nullptr);
-    // Sections and subsections prefix later lookups, through any node.
-    Config_SetSection(Config_Find(cfg, "Kart::Wheels"), "Kart");
+    Config_SetSection(Config_Find(cfg, "Kart::Wheels"), "Kart");  // prefixes later lookups, through any node
     EXPECT_STREQ(Config_GetSection(cfg), "Kart");
     Config_SetSubSection(cfg, "Wheels");
     EXPECT_STREQ(Config_GetValue(cfg, "Rear"), "4,5");

@@ -121,11 +121,10 @@ TEST_F(Wad, ReadsStopAtTheEntryEndInterleaveSeekAndCountForLoadingProgress)
               std::vector<long>(3, -1));
     EXPECT_EQ(File_Tell(f), 10);
     File_Close(f);
-    // Lines keep their carriage returns and fit tiny buffers.
     f = File_Open("levels\\x.cfg", "r");
     ASSERT_NE(f, nullptr);
     char line[64], tiny[2] = {'x', 'x'};
-    EXPECT_STREQ(File_Gets(line, sizeof line, f), "line one\r\n");
+    EXPECT_STREQ(File_Gets(line, sizeof line, f), "line one\r\n");  // carriage returns kept
     EXPECT_EQ(File_Gets(tiny, 1, f), nullptr);
     EXPECT_EQ(File_Gets(tiny, 0, f), nullptr);
     EXPECT_STREQ(File_Gets(tiny, 2, f), "l");
