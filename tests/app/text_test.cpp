@@ -3,7 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "common/hash.h"
 #include "data_fixture.h"
 
 namespace {
@@ -44,7 +43,6 @@ TEST_F(Text, DuplicateKeysTakeIndicesAndKeysIgnoreCaseAndBlanks) {
   EXPECT_EQ(Text_GetById(1, 0, nullptr), nullptr);
   EXPECT_EQ(Text_Get(nullptr, 0, buffer), nullptr);
   EXPECT_EQ(Text_Id(nullptr), 0u);
-  EXPECT_EQ(Text_Id("ls_hello"), Name_Hash("LS_HELLO", 1, 1));
   char small[4];
   EXPECT_STREQ(Text_Get("LS_Hello", 0, small, sizeof small), "Hel");
 
