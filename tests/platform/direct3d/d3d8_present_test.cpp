@@ -72,6 +72,7 @@ TEST_F(Present, CaptureWritesTheChosenFrameOrEveryFrame) {
   ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
   dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00u, 1, 0);
   ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  D3D8Test_Finish();  // a presented frame is shown (and captured) once it is shaded
   int w, h;
   uint32_t* pixels = D3D8Present_ReadPng(one.c_str(), &w, &h);
   ASSERT_NE(pixels, nullptr);
@@ -85,6 +86,7 @@ TEST_F(Present, CaptureWritesTheChosenFrameOrEveryFrame) {
   dev->Present(nullptr, nullptr, nullptr, nullptr);
   dev->Present(nullptr, nullptr, nullptr, nullptr);
   D3D8Present_CaptureEveryFrame(nullptr);
+  D3D8Test_Finish();
   for (int i = 0; i < 2; ++i) {
     std::string path = TempPath(("every_" + std::to_string(i) + ".png").c_str());
     FILE* f = std::fopen(path.c_str(), "rb");
@@ -122,6 +124,7 @@ TEST_F(Present, PresentsIntoTheWindowAtItsClientSize) {
   EXPECT_EQ(pp.BackBufferHeight, 30u);
   dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0080FFu, 1, 0);
   ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  D3D8Test_Finish();
   SDL_Surface* screen = SDL_GetWindowSurface(Window_SdlWindow(window));
   ASSERT_NE(screen, nullptr);
   uint8_t r, g, b;
