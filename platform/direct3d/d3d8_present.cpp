@@ -181,8 +181,7 @@ bool CopyToWindow(const D3D8DrawSurface* image, SDL_Surface* screen) {
   WindowCopy copy{image, static_cast<uint8_t*>(screen->pixels), screen->pitch, ~0u, 0u};
   if (toAlpha && !fromAlpha) copy.set = 0xFF000000u;
   if (!toAlpha && fromAlpha) copy.keep = 0x00FFFFFFu;
-  Rasteriser_ForEachTile(image->width, image->height, CopyTile, &copy);
-  return true;
+  return Rasteriser_ForEachTile(image->width, image->height, CopyTile, &copy) != 0;
 }
 
 SDL_PixelFormatEnum SdlFormat(uint32_t format) {

@@ -1095,11 +1095,6 @@ int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const 
 
 uint64_t Rasteriser_Batch() { return g_raster.batch; }
 
-int Rasteriser_Pending(uint64_t batch) {
-  const RasterModule& g = g_raster;
-  return (batch == g.batch && !g.recording->records.empty()) || (g.shading && batch == g.batch - 1);
-}
-
 void Rasteriser_Finish(uint64_t batch) {
   const RasterModule& g = g_raster;
   if (batch == g.batch && !g.recording->records.empty())
@@ -1142,10 +1137,10 @@ void EachTileJob(void*, int item, int thread) {
 
 }  // namespace
 
-void Rasteriser_ForEachTile(int width, int height, void (*job)(void*, int, int, int, int), void* context) {
+int Rasteriser_ForEachTile(int width, int height, void (*job)(void*, int, int, int, int), void* context) {
   RasterModule& g = g_raster;
   FinishShading();
-  if (width <= 0 || height <= 0) return;
+  if (width <= 0 || height <= 0) return 1;
   width = std::min(width, kGridSide << RASTERISER_TILE_SHIFT);
   height = std::min(height, kGridSide << RASTERISER_TILE_SHIFT);
   const int columns = (width + RASTERISER_TILE_SIZE - 1) >> RASTERISER_TILE_SHIFT;
@@ -1156,11 +1151,7 @@ void Rasteriser_ForEachTile(int width, int height, void (*job)(void*, int, int, 
     for (int ty = 0; ty < rows; ++ty)
       for (int tx = 0; tx < columns; ++tx) g.eachOrder.push_back(ty * kGridSide + tx);
   } catch (const std::bad_alloc&) {
-    g.eachOrder.clear();
-    for (int y = 0; y < height; y += RASTERISER_TILE_SIZE)  // the tiles one by one, in place
-      for (int x = 0; x < width; x += RASTERISER_TILE_SIZE)
-        job(context, x, y, std::min(x + RASTERISER_TILE_SIZE, width), std::min(y + RASTERISER_TILE_SIZE, height));
-    return;
+    return 0;
   }
   g.each.groups = 0;
   if (threads > 1 && !g.each.Build(g.eachOrder, threads)) g.each.groups = 0;
@@ -1169,6 +1160,7 @@ void Rasteriser_ForEachTile(int width, int height, void (*job)(void*, int, int, 
   g.eachWidth = width;
   g.eachHeight = height;
   RasteriserPool_Run({int(g.eachOrder.size()), EachTileJob, nullptr, nullptr});
+  return 1;
 }
 
 void Rasteriser_FlushOnOneThread() { Flush(true); }

@@ -38,9 +38,8 @@ void Rasteriser_Flush();
 // recording the next one. finish() runs on the calling thread once the
 // batch is shaded, at the latest when the next flush, wait, draw or clear
 // begins, before anything later is shaded. With one thread (or nothing
-// binned) it flushes and calls finish() before it returns. Until then
-// Rasteriser_Pending says the launched batch's surfaces and textures are
-// in use.
+// binned) it flushes and calls finish() before it returns. Until then the
+// launched batch's stamp (below) stays unfinished.
 void Rasteriser_FlushAsync(void (*finish)());
 
 // Waits for the batch Rasteriser_FlushAsync launched, if any, and runs its
@@ -57,18 +56,17 @@ void Rasteriser_FlushOnOneThread();
 // thread that shades it in a flush when it can (so its pixels are read
 // from that core's caches), the calling thread taking part. Finishes a
 // launched batch first. For work on a whole frame after its flush (the
-// present's copy into the window).
-void Rasteriser_ForEachTile(int width, int height, void (*job)(void* context, int x0, int y0, int x1, int y1),
+// present's copy into the window). Returns 0 (nothing done) when memory
+// ran out.
+int Rasteriser_ForEachTile(int width, int height, void (*job)(void* context, int x0, int y0, int x1, int y1),
                             void* context);
 
 // The batch being binned: a number that changes at every flush. The device
-// stamps a surface or texture with it when a draw or clear uses it;
-// Rasteriser_Pending(stamp) then says whether that use is not yet shaded,
-// binned or launched (so a lock, copy or release must flush first).
+// stamps a surface or texture with it when a draw or clear uses it, and
+// calls Rasteriser_Finish(stamp) before a lock, copy or release: it waits
+// for the launched batch when that is the stamp's, flushes when the stamp
+// is the binned batch's (and that holds anything), else does nothing.
 uint64_t Rasteriser_Batch();
-int Rasteriser_Pending(uint64_t batch);
-// Shades the uses stamped `batch`: waits for the launched batch when it is
-// that one, flushes when it is the one being binned, else does nothing.
 void Rasteriser_Finish(uint64_t batch);
 
 // Threads that shade (the caller included): HELM_RASTER_THREADS when set,
