@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "app/config.h"
+#include "app/pad.h"
 #include "app/sound.h"
 #include "app/soundbank.h"
 #include "app/state.h"
@@ -17,6 +18,7 @@
 #include "engine/animset.h"
 #include "engine/callbacks.h"
 #include "engine/joints.h"
+#include "engine/mesh.h"
 #include "engine/node.h"
 #include "engine/objectcollision.h"
 #include "engine/objectscene.h"
@@ -110,12 +112,24 @@ uint32_t GenericUpdate(Object* object, uint32_t, void* dt)
 }
 
 uint32_t GenericNothing(Object*, uint32_t, void*) { return 0; }
+
+// Any key of the keyboard or any menu button of a player's device, newly
+// pressed: what ends the attract demo.
+bool AnyKeyPressed()
+{
+    if (Pad* keyboard = Pad_Get(PAD_KEYBOARD, 0))
+        for (uint32_t key = 0; key < PAD_VALUES; key++)
+            if (Pad_JustPressed(keyboard, key)) return true;
+    return PlayerInput_AnyPressed(GAME_ANY_PLAYER) != 0;
+}
 uint32_t GenericCollision(Object*, Object*, uint32_t) { return 0; }
 
 // The end of a level, step by step (the flags of level_session.h).
 void UpdateEnd(GameState* state, LevelState* level, float dt)
 {
-    const bool quit = Level_TestFlags(LEVEL_QUIT);
+    // The attract demo's end is a quit, whatever ended it: a demo records
+    // nothing.
+    const bool quit = Level_TestFlags(LEVEL_QUIT) || GameSetup_IsDemo();
     const int next = level->levelIndex + 1;
     if (Level_TestFlags(LEVEL_ENDED) && !Level_TestFlags(LEVEL_END_WAIT | LEVEL_FADING | LEVEL_LOAD_NEXT)) {
         // Just ended. A level without a progress entry marks nothing.
@@ -243,15 +257,20 @@ void Level_LoadContent(GameState* state)
     Level_SetGameRule(RULE_NORMAL);
     Level_Load(level);
     ctx->levelLoaded = 1;
+    // A level that asks for fog loads its scene, the scene's objects, its
+    // back dome and its entities with the mesh loader's fog flag.
+    Mesh_SetFog((int)level->mapLoadFogOn);
     Level_LoadScene(level);
+    Mesh_SetFog(0);
     MenuSystem* menu = Level_CreateInGameMenu("InGameMenu.cfg");
-    // The content layer's meshes always load with fog, so MapLoadFogOn has
-    // nothing to switch here.
+    Mesh_SetFog((int)level->mapLoadFogOn);
     Entity_CreateFromLevel(Level_GetSceneName());
+    Mesh_SetFog(0);
     ObjectTemplate_Shutdown();
     level->renderedOnce = 0;
     Game_ChooseTrackName();
-    if (!Game_GetWadProcess()) {
+    // Nobody dismisses the page in the data-packing run or the attract demo.
+    if (!Game_GetWadProcess() && !GameSetup_IsDemo()) {
         Level_SetFlags(LEVEL_WAIT_CONTINUE, 1);
         if (menu && Menu_GoToByName(menu, "loadingScreenContinue", 1)) Menu_SetOpen(menu, 1, 1);
     }
@@ -291,8 +310,11 @@ GameState* Level_Update(GameState* state, float dt)
         Level_SetFlags(LEVEL_RULE_CLOCK, 0);
     } else {
         // The wait on "loadingScreenContinue" ends on the first frame the
-        // menu is closed.
-        if (menu && PlayerInput_EscapePressed(level->controllingPlayer)) {
+        // menu is closed. The attract demo has no pause menu: any key ends it.
+        if (GameSetup_IsDemo()) {
+            const uint32_t ending = LEVEL_ENDED | LEVEL_END_WAIT | LEVEL_FADING | LEVEL_LOAD_NEXT;
+            if (!Level_TestFlags(ending) && AnyKeyPressed()) Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 1);
+        } else if (menu && PlayerInput_EscapePressed(level->controllingPlayer)) {
             Menu_SetPlayer(menu, level->controllingPlayer);
             Menu_GoToByName(menu, "pauseMenuMain", 1);
             Menu_SetOpen(menu, 1, 1);
@@ -392,6 +414,7 @@ void Level_Exit(GameState* state)
     Mem_Free(level);
     if (state) State_SetUserData(state, 0);
     g_level = nullptr;
+    GameSetup_SetDemo(0);
     if (Game_GetRequestedState() == GAME_REQUEST_LEVEL) Game_SetRequestedState(GAME_REQUEST_FRONTEND);
     EntitySystem_Free();
     VavadUtils_Shutdown();
@@ -429,20 +452,23 @@ void Level_LoadScene(LevelState* level)
 void Level_SetupPlayers(void)
 {
     const GameContext* ctx = Game_GetContext();
+    // The slots that take part, humans first: a human on a later slot (the
+    // keyboard beside a controller on slot 0) is drawn before any slot the
+    // computer drives.
+    int order[GAME_LEVEL_PLAYERS];
     int count = 0;
-    for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) {
-        if (ctx->playerKinds[p] != PLAYER_KIND_NONE && (uint32_t)p < Game_GetMaxPlayers())
-            Player_SetViewportIndex(p, count++);
-        else
-            Player_SetViewportIndex(p, -1);
-    }
-    // Computer-driven slots keep their kind but get neither an entity nor a
-    // view of their own: the count of both is the context's player count
-    // (one view for a single player on the level grids).
-    const uint32_t players =
-        ctx->playerCount && ctx->playerCount < (uint32_t)count ? ctx->playerCount : (uint32_t)count;
-    Level_SetNumPlayerEntities(players);
-    Level_SetNumViewports(players);
+    for (const bool human : {true, false})
+        for (int p = 0; p < GAME_LEVEL_PLAYERS && (uint32_t)p < Game_GetMaxPlayers(); p++)
+            if (ctx->playerKinds[p] != PLAYER_KIND_NONE && (ctx->playerKinds[p] == PLAYER_KIND_HUMAN) == human)
+                order[count++] = p;
+    // Views and player entities both number the context's player count (one
+    // view for a single player on the level grids; 0 counts every slot):
+    // the other slots get neither.
+    const int players = ctx->playerCount && ctx->playerCount < (uint32_t)count ? (int)ctx->playerCount : count;
+    for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) Player_SetViewportIndex(p, -1);
+    for (int i = 0; i < players; i++) Player_SetViewportIndex(order[i], i);
+    Level_SetNumPlayerEntities((uint32_t)players);
+    Level_SetNumViewports((uint32_t)players);
 }
 
 int Level_FindPlayerStarts(Node* item, const char* baseName)
@@ -456,12 +482,18 @@ int Level_FindPlayerStarts(Node* item, const char* baseName)
     const char* number = at + strlen(kStartPrefix);
     if (*number == '_') number++;
     if (*number < '0' || *number > '9') return 1;
-    const long player = strtol(number, nullptr, 10);
-    if (player >= GAME_LEVEL_PLAYERS) return 1;
+    // Start n is the n-th player's of the level: the slot drawn in viewport n.
+    const long n = strtol(number, nullptr, 10);
+    int player = -1;
+    for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) {
+        int viewport = -1;
+        if (Player_GetViewportIndex(p, &viewport) && viewport == n) player = p;
+    }
+    if (player < 0) return 1;
     Vec3 position, forward, up;
     Node_GetWorldPosition(item, &position);
     Node_GetWorldOrientation(item, &forward, &up);
-    Player_SetStart((int)player, &position, &forward, &up);
+    Player_SetStart(player, &position, &forward, &up);
     return 1;
 }
 

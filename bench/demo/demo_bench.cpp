@@ -11,7 +11,7 @@
 // are the "levels\levelN.cfg" the stage holds (or those --levels names).
 // --threads takes counts of HELM_RASTER_THREADS, 0 for the default (one per
 // CPU; default list "1,0"); --sizes the window's client sizes (default
-// 640x480). Each run is build/app/helm as a child process in a copy of the
+// 640x480). Each run is build/helm/helm as a child process in a copy of the
 // stage, driven by a script on the fixed 20 ms step, writing its frame times
 // through HELM_FRAME_LOG. With --runs N every thread count and size is run
 // N times, interleaved (the runs of one round one after the other), and the
@@ -90,7 +90,7 @@ RunFigures RunOnce(const fs::path& folder, int level, const Setting& setting, in
                 "HELM_MUTEX_NAME=demo-bench-" + std::to_string(getpid()), "HELM_SCRIPT=" + script.string(),
                 "HELM_FRAME_LOG=" + log.string(), "HELM_CAPTURE_DIR=" + (folder / "captures").string()});
     if (setting.threads > 0) env.push_back("HELM_RASTER_THREADS=" + std::to_string(setting.threads));
-    std::vector<std::string> argv = {(fs::path(HELM_BINARY_DIR) / "app" / "helm").string(),
+    std::vector<std::string> argv = {(fs::path(HELM_BINARY_DIR) / "helm" / "helm").string(),
                                      "-quiet",
                                      "-Width",
                                      std::to_string(setting.width),
