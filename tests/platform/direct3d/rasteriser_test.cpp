@@ -1373,7 +1373,7 @@ TEST(RasterDeferred, TheNextFrameIsRecordedWhileThePresentedOneIsShadedAndWaitsW
   t.Fill(0, [](int, int) { return 0xFFFF0000u; });
   s.dev->SetTexture(0, t.tex);
   s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-  const std::string path = std::string(HELM_TEST_TMP) + "/deferred_next_frame.png";
+  const std::string path = TestTmp().string() + "/deferred_next_frame.png";
   D3D8Present_CaptureFrame(0, path.c_str());
   Quad2D(s, 0, 0, 128, 64, 0, 0, 1, 1, 0xFFFFFFFFu);
   ASSERT_EQ(s.dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
