@@ -8,7 +8,7 @@
 // and the device's flush points). The pictures are the same at every thread
 // count.
 //
-// The pipeline is deterministic: one code path for every CPU, flush-to-zero
+// The pipeline is deterministic: the same bits on every CPU, flush-to-zero
 // (as the driver runs during play) and round-to-nearest set for the duration
 // of a draw and on every shading thread, whatever the caller's floating-point
 // mode, and depth computed from positions alone, so identical triangles give
@@ -48,6 +48,15 @@ int Rasteriser_Pending(uint64_t batch);
 // else one per CPU. Set flushes first; 0 goes back to that default.
 void Rasteriser_SetThreads(int threads);
 int Rasteriser_Threads();
+
+// The instruction set of the pixel kernels: RASTERISER_SIMD_SSE2 (every
+// x86-64 CPU) or RASTERISER_SIMD_AVX2. The default is HELM_RASTER_SIMD when
+// set ("sse2" or "avx2"), else the best the CPU has; a set the CPU lacks
+// falls back to SSE2. Set applies to draws made afterwards; 0 goes back to
+// the default. The pictures are the same with each.
+enum { RASTERISER_SIMD_SSE2 = 1, RASTERISER_SIMD_AVX2 = 2 };
+void Rasteriser_SetSimd(int simd);
+int Rasteriser_Simd();
 
 // Flushes, stops the worker threads and releases the memory the rasteriser
 // keeps between draws (it grows to the largest draw and frame seen).

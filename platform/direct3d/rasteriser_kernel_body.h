@@ -1,0 +1,648 @@
+// The fused kernels' template body (see rasteriser_kernel.h), included by one
+// source file per instruction set: rasteriser_kernel_sse2.cpp and
+// rasteriser_kernel_avx2.cpp, the latter compiled with -mavx2. Everything
+// here is in an anonymous namespace and calls nothing outside it but
+// intrinsics, so no out-of-line copy compiled for AVX2 can be linked into a
+// caller on a CPU without it.
+//
+// The vectors: V4 holds one quad (4 lanes) in 128-bit registers, V8 two
+// quads in 256-bit ones, quad q in the low half and q + 1 in the high half.
+// Every 16-bit step (unpack, multiply, shuffle, pack) works within 128-bit
+// halves on both, so the same code gives each quad the same bits on both.
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/direct3d/rasteriser_internal.h"
+#include "platform/direct3d/rasteriser_kernel.h"
+
+#define HELM_KERNEL_INLINE __attribute__((always_inline)) inline
+
+namespace {
+
+// ---- operations on 4 lanes ----------------------------------------------------
+
+HELM_KERNEL_INLINE __m128 Add(__m128 a, __m128 b) { return _mm_add_ps(a, b); }
+HELM_KERNEL_INLINE __m128 Sub(__m128 a, __m128 b) { return _mm_sub_ps(a, b); }
+HELM_KERNEL_INLINE __m128 Mul(__m128 a, __m128 b) { return _mm_mul_ps(a, b); }
+HELM_KERNEL_INLINE __m128 Div(__m128 a, __m128 b) { return _mm_div_ps(a, b); }
+HELM_KERNEL_INLINE __m128 Min(__m128 a, __m128 b) { return _mm_min_ps(a, b); }
+HELM_KERNEL_INLINE __m128 Max(__m128 a, __m128 b) { return _mm_max_ps(a, b); }
+HELM_KERNEL_INLINE __m128i Round(__m128 a) { return _mm_cvtps_epi32(a); }
+HELM_KERNEL_INLINE __m128i Trunc(__m128 a) { return _mm_cvttps_epi32(a); }
+HELM_KERNEL_INLINE __m128i Add32(__m128i a, __m128i b) { return _mm_add_epi32(a, b); }
+HELM_KERNEL_INLINE __m128i Sub32(__m128i a, __m128i b) { return _mm_sub_epi32(a, b); }
+HELM_KERNEL_INLINE __m128i Add16(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
+HELM_KERNEL_INLINE __m128i Sub16(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
+HELM_KERNEL_INLINE __m128i Mul16(__m128i a, __m128i b) { return _mm_mullo_epi16(a, b); }
+HELM_KERNEL_INLINE __m128i And(__m128i a, __m128i b) { return _mm_and_si128(a, b); }
+HELM_KERNEL_INLINE __m128i AndNot(__m128i a, __m128i b) { return _mm_andnot_si128(a, b); }
+HELM_KERNEL_INLINE __m128i Or(__m128i a, __m128i b) { return _mm_or_si128(a, b); }
+HELM_KERNEL_INLINE __m128i Xor(__m128i a, __m128i b) { return _mm_xor_si128(a, b); }
+HELM_KERNEL_INLINE __m128i Eq32(__m128i a, __m128i b) { return _mm_cmpeq_epi32(a, b); }
+HELM_KERNEL_INLINE __m128i Gt32(__m128i a, __m128i b) { return _mm_cmpgt_epi32(a, b); }
+template <int N>
+HELM_KERNEL_INLINE __m128i Shl32(__m128i a)
+{
+    return _mm_slli_epi32(a, N);
+}
+template <int N>
+HELM_KERNEL_INLINE __m128i Shr32(__m128i a)
+{
+    return _mm_srli_epi32(a, N);
+}
+template <int N>
+HELM_KERNEL_INLINE __m128i Sar32(__m128i a)
+{
+    return _mm_srai_epi32(a, N);
+}
+template <int N>
+HELM_KERNEL_INLINE __m128i Shr16(__m128i a)
+{
+    return _mm_srli_epi16(a, N);
+}
+template <int N>
+HELM_KERNEL_INLINE __m128i Lo16(__m128i a)
+{
+    return _mm_shufflelo_epi16(a, N);
+}
+template <int N>
+HELM_KERNEL_INLINE __m128i Hi16(__m128i a)
+{
+    return _mm_shufflehi_epi16(a, N);
+}
+HELM_KERNEL_INLINE __m128i UnpackLo8(__m128i a, __m128i b) { return _mm_unpacklo_epi8(a, b); }
+HELM_KERNEL_INLINE __m128i UnpackHi8(__m128i a, __m128i b) { return _mm_unpackhi_epi8(a, b); }
+HELM_KERNEL_INLINE __m128i UnpackLo32(__m128i a, __m128i b) { return _mm_unpacklo_epi32(a, b); }
+HELM_KERNEL_INLINE __m128i UnpackHi32(__m128i a, __m128i b) { return _mm_unpackhi_epi32(a, b); }
+HELM_KERNEL_INLINE __m128i UnpackLo64(__m128i a, __m128i b) { return _mm_unpacklo_epi64(a, b); }
+HELM_KERNEL_INLINE __m128i UnpackHi64(__m128i a, __m128i b) { return _mm_unpackhi_epi64(a, b); }
+HELM_KERNEL_INLINE __m128i PackUs16(__m128i a, __m128i b) { return _mm_packus_epi16(a, b); }
+HELM_KERNEL_INLINE int SignBits(__m128i a) { return _mm_movemask_ps(_mm_castsi128_ps(a)); }
+
+// Two 8-byte loads in one register: a in the low half, b in the high.
+HELM_KERNEL_INLINE __m128i Load2x64(const void* a, const void* b)
+{
+    return _mm_castpd_si128(
+        _mm_loadh_pd(_mm_castsi128_pd(_mm_loadl_epi64(static_cast<const __m128i*>(a))), static_cast<const double*>(b)));
+}
+
+// A quad's four 32-bit pixels (lanes x, x + 1 of a row, then of the next).
+HELM_KERNEL_INLINE __m128i LoadQuad(const uint8_t* at, size_t pitch) { return Load2x64(at, at + pitch); }
+
+// Lane k of a quad as an all-ones 32-bit field, by mask.
+alignas(16) const uint32_t kQuadLanes[16][4] = {
+    {0, 0, 0, 0},     {~0u, 0, 0, 0},     {0, ~0u, 0, 0},     {~0u, ~0u, 0, 0},    {0, 0, ~0u, 0},   {~0u, 0, ~0u, 0},
+    {0, ~0u, ~0u, 0}, {~0u, ~0u, ~0u, 0}, {0, 0, 0, ~0u},     {~0u, 0, 0, ~0u},    {0, ~0u, 0, ~0u}, {~0u, ~0u, 0, ~0u},
+    {0, 0, ~0u, ~0u}, {~0u, 0, ~0u, ~0u}, {0, ~0u, ~0u, ~0u}, {~0u, ~0u, ~0u, ~0u}};
+
+// Stores the live lanes (mask) of a quad. A partly live quad is merged with
+// what the surface holds now and stored whole: its pixels are its own
+// tile's, so no other thread writes them.
+HELM_KERNEL_INLINE void StoreQuad(uint8_t* at, size_t pitch, __m128i v, int mask)
+{
+    if (!mask) return;
+    if (mask != 15) {
+        const __m128i m = _mm_load_si128(reinterpret_cast<const __m128i*>(kQuadLanes[mask]));
+        v = _mm_or_si128(_mm_and_si128(m, v), _mm_andnot_si128(m, LoadQuad(at, pitch)));
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(at), v);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(at + pitch), _mm_unpackhi_epi64(v, v));
+}
+
+struct V4 {
+    using F = __m128;
+    using I = __m128i;
+    static constexpr int kQuads = 1;
+    // One texture level per quad as the vectors read it: quad i's tiled pairs
+    // at base[i], and per lane the wrap masks, the row shift of the tiled
+    // layout and the scale from level 0's coordinates.
+    struct Level {
+        const uint32_t* base[2];
+        I mx, my, shift;
+        F scaleU, scaleV;
+    };
+    HELM_KERNEL_INLINE static F SetF(float v) { return _mm_set1_ps(v); }
+    HELM_KERNEL_INLINE static I SetI(int v) { return _mm_set1_epi32(v); }
+    HELM_KERNEL_INLINE static I SetI16(int v) { return _mm_set1_epi16(int16_t(v)); }
+    HELM_KERNEL_INLINE static I Zero() { return _mm_setzero_si128(); }
+    HELM_KERNEL_INLINE static F SetF4(float a, float b, float c, float d) { return _mm_setr_ps(a, b, c, d); }
+    // Each quad's value in its four lanes.
+    HELM_KERNEL_INLINE static F PerQuad(const float* v) { return _mm_set1_ps(v[0]); }
+    HELM_KERNEL_INLINE static I PerQuadI(const int* v) { return _mm_set1_epi32(v[0]); }
+    HELM_KERNEL_INLINE static I PerQuadI16(const int* v) { return _mm_set1_epi16(int16_t(v[0])); }
+    HELM_KERNEL_INLINE static I Load(const uint8_t* base, const uint32_t* at, size_t pitch)
+    {
+        return LoadQuad(base + at[0], pitch);
+    }
+    HELM_KERNEL_INLINE static void Store(uint8_t* base, const uint32_t* at, size_t pitch, I v, int live)
+    {
+        StoreQuad(base + at[0], pitch, v, live);
+    }
+    HELM_KERNEL_INLINE static I ShiftRows(I v, I shift) { return _mm_sll_epi32(v, shift); }  // one quad: one level
+    // Lane k's two 8-byte texel pairs (top and bottom rows).
+    HELM_KERNEL_INLINE static I Pairs(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom, int k)
+    {
+        return Load2x64(base[0] + 2 * size_t(top[k]), base[0] + 2 * size_t(bottom[k]));
+    }
+    HELM_KERNEL_INLINE static void StoreF(float* out, F v) { _mm_store_ps(out, v); }
+    HELM_KERNEL_INLINE static void StoreI(uint32_t* out, I v) { _mm_store_si128(reinterpret_cast<__m128i*>(out), v); }
+    // The bilinear blend of each lane's pairs (pair indices top, bottom) with
+    // weights w00, w10 (top pair), w01, w11 (bottom pair), in 16-bit lanes:
+    // each weight spread over its texel's four channels.
+    HELM_KERNEL_INLINE static I Blend(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom, I w00,
+                                      I w10, I w01, I w11);
+    HELM_KERNEL_INLINE static Level MakeLevel(const RasteriserLevel* const* l)
+    {
+        return {{l[0]->tiled, nullptr},           _mm_set1_epi32(l[0]->width - 1),
+                _mm_set1_epi32(l[0]->height - 1), _mm_cvtsi32_si128(l[0]->blockRowShift),
+                _mm_set1_ps(l[0]->scaleU),        _mm_set1_ps(l[0]->scaleV)};
+    }
+};
+
+#ifdef __AVX2__
+
+// ---- operations on 8 lanes --------------------------------------------------
+
+HELM_KERNEL_INLINE __m256 Add(__m256 a, __m256 b) { return _mm256_add_ps(a, b); }
+HELM_KERNEL_INLINE __m256 Sub(__m256 a, __m256 b) { return _mm256_sub_ps(a, b); }
+HELM_KERNEL_INLINE __m256 Mul(__m256 a, __m256 b) { return _mm256_mul_ps(a, b); }
+HELM_KERNEL_INLINE __m256 Div(__m256 a, __m256 b) { return _mm256_div_ps(a, b); }
+HELM_KERNEL_INLINE __m256 Min(__m256 a, __m256 b) { return _mm256_min_ps(a, b); }
+HELM_KERNEL_INLINE __m256 Max(__m256 a, __m256 b) { return _mm256_max_ps(a, b); }
+HELM_KERNEL_INLINE __m256i Round(__m256 a) { return _mm256_cvtps_epi32(a); }
+HELM_KERNEL_INLINE __m256i Trunc(__m256 a) { return _mm256_cvttps_epi32(a); }
+HELM_KERNEL_INLINE __m256i Add32(__m256i a, __m256i b) { return _mm256_add_epi32(a, b); }
+HELM_KERNEL_INLINE __m256i Sub32(__m256i a, __m256i b) { return _mm256_sub_epi32(a, b); }
+HELM_KERNEL_INLINE __m256i Add16(__m256i a, __m256i b) { return _mm256_add_epi16(a, b); }
+HELM_KERNEL_INLINE __m256i Sub16(__m256i a, __m256i b) { return _mm256_sub_epi16(a, b); }
+HELM_KERNEL_INLINE __m256i Mul16(__m256i a, __m256i b) { return _mm256_mullo_epi16(a, b); }
+HELM_KERNEL_INLINE __m256i And(__m256i a, __m256i b) { return _mm256_and_si256(a, b); }
+HELM_KERNEL_INLINE __m256i AndNot(__m256i a, __m256i b) { return _mm256_andnot_si256(a, b); }
+HELM_KERNEL_INLINE __m256i Or(__m256i a, __m256i b) { return _mm256_or_si256(a, b); }
+HELM_KERNEL_INLINE __m256i Xor(__m256i a, __m256i b) { return _mm256_xor_si256(a, b); }
+HELM_KERNEL_INLINE __m256i Eq32(__m256i a, __m256i b) { return _mm256_cmpeq_epi32(a, b); }
+HELM_KERNEL_INLINE __m256i Gt32(__m256i a, __m256i b) { return _mm256_cmpgt_epi32(a, b); }
+template <int N>
+HELM_KERNEL_INLINE __m256i Shl32(__m256i a)
+{
+    return _mm256_slli_epi32(a, N);
+}
+template <int N>
+HELM_KERNEL_INLINE __m256i Shr32(__m256i a)
+{
+    return _mm256_srli_epi32(a, N);
+}
+template <int N>
+HELM_KERNEL_INLINE __m256i Sar32(__m256i a)
+{
+    return _mm256_srai_epi32(a, N);
+}
+template <int N>
+HELM_KERNEL_INLINE __m256i Shr16(__m256i a)
+{
+    return _mm256_srli_epi16(a, N);
+}
+template <int N>
+HELM_KERNEL_INLINE __m256i Lo16(__m256i a)
+{
+    return _mm256_shufflelo_epi16(a, N);
+}
+template <int N>
+HELM_KERNEL_INLINE __m256i Hi16(__m256i a)
+{
+    return _mm256_shufflehi_epi16(a, N);
+}
+HELM_KERNEL_INLINE __m256i UnpackLo8(__m256i a, __m256i b) { return _mm256_unpacklo_epi8(a, b); }
+HELM_KERNEL_INLINE __m256i UnpackHi8(__m256i a, __m256i b) { return _mm256_unpackhi_epi8(a, b); }
+HELM_KERNEL_INLINE __m256i UnpackLo32(__m256i a, __m256i b) { return _mm256_unpacklo_epi32(a, b); }
+HELM_KERNEL_INLINE __m256i UnpackHi32(__m256i a, __m256i b) { return _mm256_unpackhi_epi32(a, b); }
+HELM_KERNEL_INLINE __m256i UnpackLo64(__m256i a, __m256i b) { return _mm256_unpacklo_epi64(a, b); }
+HELM_KERNEL_INLINE __m256i UnpackHi64(__m256i a, __m256i b) { return _mm256_unpackhi_epi64(a, b); }
+HELM_KERNEL_INLINE __m256i PackUs16(__m256i a, __m256i b) { return _mm256_packus_epi16(a, b); }
+HELM_KERNEL_INLINE int SignBits(__m256i a) { return _mm256_movemask_ps(_mm256_castsi256_ps(a)); }
+
+struct V8 {
+    using F = __m256;
+    using I = __m256i;
+    static constexpr int kQuads = 2;
+    // One texture level per quad as the vectors read it: quad i's tiled pairs
+    // at base[i], and per lane the wrap masks, the row shift of the tiled
+    // layout and the scale from level 0's coordinates.
+    struct Level {
+        const uint32_t* base[2];
+        I mx, my, shift;
+        F scaleU, scaleV;
+    };
+    HELM_KERNEL_INLINE static F SetF(float v) { return _mm256_set1_ps(v); }
+    HELM_KERNEL_INLINE static I SetI(int v) { return _mm256_set1_epi32(v); }
+    HELM_KERNEL_INLINE static I SetI16(int v) { return _mm256_set1_epi16(int16_t(v)); }
+    HELM_KERNEL_INLINE static I Zero() { return _mm256_setzero_si256(); }
+    HELM_KERNEL_INLINE static F SetF4(float a, float b, float c, float d)
+    {
+        return _mm256_setr_ps(a, b, c, d, a, b, c, d);
+    }
+    HELM_KERNEL_INLINE static F PerQuad(const float* v)
+    {
+        return _mm256_setr_m128(_mm_set1_ps(v[0]), _mm_set1_ps(v[1]));
+    }
+    HELM_KERNEL_INLINE static I PerQuadI(const int* v)
+    {
+        return _mm256_setr_m128i(_mm_set1_epi32(v[0]), _mm_set1_epi32(v[1]));
+    }
+    HELM_KERNEL_INLINE static I PerQuadI16(const int* v)
+    {
+        return _mm256_setr_m128i(_mm_set1_epi16(int16_t(v[0])), _mm_set1_epi16(int16_t(v[1])));
+    }
+    HELM_KERNEL_INLINE static I Load(const uint8_t* base, const uint32_t* at, size_t pitch)
+    {
+        return _mm256_setr_m128i(LoadQuad(base + at[0], pitch), LoadQuad(base + at[1], pitch));
+    }
+    HELM_KERNEL_INLINE static void Store(uint8_t* base, const uint32_t* at, size_t pitch, I v, int live)
+    {
+        StoreQuad(base + at[0], pitch, _mm256_castsi256_si128(v), live & 15);
+        StoreQuad(base + at[1], pitch, _mm256_extracti128_si256(v, 1), live >> 4);
+    }
+    HELM_KERNEL_INLINE static I ShiftRows(I v, I shift) { return _mm256_sllv_epi32(v, shift); }  // a level per quad
+    // Lane k of both quads: quad 0's pairs in the low half, quad 1's in the high.
+    HELM_KERNEL_INLINE static I Pairs(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom, int k)
+    {
+        return _mm256_setr_m128i(Load2x64(base[0] + 2 * size_t(top[k]), base[0] + 2 * size_t(bottom[k])),
+                                 Load2x64(base[1] + 2 * size_t(top[4 + k]), base[1] + 2 * size_t(bottom[4 + k])));
+    }
+    HELM_KERNEL_INLINE static void StoreF(float* out, F v) { _mm256_store_ps(out, v); }
+    HELM_KERNEL_INLINE static void StoreI(uint32_t* out, I v)
+    {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out), v);
+    }
+    // The bilinear blend in 32-bit sums: a byte shuffle puts each pair's two
+    // texels channel by channel into 16-bit lanes (c00.b, c10.b, c00.g, ...),
+    // and one multiply-add per pair weighs both texels at once.
+    HELM_KERNEL_INLINE static I Blend(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom, I w00,
+                                      I w10, I w01, I w11)
+    {
+        const I upper = _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1,  //
+                                         0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
+        const I lower = _mm256_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1,  //
+                                         8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
+        const I wTop = _mm256_or_si256(w00, _mm256_slli_epi32(w10, 16));
+        const I wBottom = _mm256_or_si256(w01, _mm256_slli_epi32(w11, 16));
+        auto lane = [&](int k, I wt, I wb) {
+            const I pairs = Pairs(base, top, bottom, k);
+            return _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(pairs, upper), wt),
+                                    _mm256_madd_epi16(_mm256_shuffle_epi8(pairs, lower), wb));
+        };
+        const I r0 = lane(0, _mm256_shuffle_epi32(wTop, 0x00), _mm256_shuffle_epi32(wBottom, 0x00));
+        const I r1 = lane(1, _mm256_shuffle_epi32(wTop, 0x55), _mm256_shuffle_epi32(wBottom, 0x55));
+        const I r2 = lane(2, _mm256_shuffle_epi32(wTop, 0xAA), _mm256_shuffle_epi32(wBottom, 0xAA));
+        const I r3 = lane(3, _mm256_shuffle_epi32(wTop, 0xFF), _mm256_shuffle_epi32(wBottom, 0xFF));
+        return _mm256_packus_epi16(_mm256_srli_epi16(_mm256_packus_epi32(r0, r1), 8),
+                                   _mm256_srli_epi16(_mm256_packus_epi32(r2, r3), 8));
+    }
+    HELM_KERNEL_INLINE static Level MakeLevel(const RasteriserLevel* const* l)
+    {
+        return {{l[0]->tiled, l[1]->tiled},
+                _mm256_setr_m128i(_mm_set1_epi32(l[0]->width - 1), _mm_set1_epi32(l[1]->width - 1)),
+                _mm256_setr_m128i(_mm_set1_epi32(l[0]->height - 1), _mm_set1_epi32(l[1]->height - 1)),
+                _mm256_setr_m128i(_mm_set1_epi32(l[0]->blockRowShift), _mm_set1_epi32(l[1]->blockRowShift)),
+                _mm256_setr_m128(_mm_set1_ps(l[0]->scaleU), _mm_set1_ps(l[1]->scaleU)),
+                _mm256_setr_m128(_mm_set1_ps(l[0]->scaleV), _mm_set1_ps(l[1]->scaleV))};
+    }
+};
+
+#endif  // __AVX2__
+
+// ---- the stages, per vector: the general stages' arithmetic -------------------
+
+// Four per-pixel 32-bit weights as 16-bit lanes for two pixels: pixel 0 (or
+// 2 when High) of each 128-bit half in its low four lanes, the next in the
+// high four.
+template <bool High, class I>
+HELM_KERNEL_INLINE I SpreadWeights(I w)
+{
+    const I x = High ? UnpackHi32(w, w) : UnpackLo32(w, w);
+    return Hi16<0xA0>(Lo16<0xA0>(x));
+}
+
+HELM_KERNEL_INLINE __m128i V4::Blend(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom,
+                                     __m128i w00, __m128i w10, __m128i w01, __m128i w11)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i top01 = _mm_unpacklo_epi32(w00, w10), top23 = _mm_unpackhi_epi32(w00, w10);
+    const __m128i bottom01 = _mm_unpacklo_epi32(w01, w11), bottom23 = _mm_unpackhi_epi32(w01, w11);
+    auto lane = [&](int k, __m128i topW, __m128i bottomW) {
+        const __m128i pair = Pairs(base, top, bottom, k);
+        const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(pair, zero), topW),
+                                          _mm_mullo_epi16(_mm_unpackhi_epi8(pair, zero), bottomW));
+        return _mm_srli_epi16(_mm_add_epi16(sum, _mm_unpackhi_epi64(sum, sum)), 8);
+    };
+    const __m128i r0 = lane(0, SpreadWeights<false>(top01), SpreadWeights<false>(bottom01));
+    const __m128i r1 = lane(1, SpreadWeights<true>(top01), SpreadWeights<true>(bottom01));
+    const __m128i r2 = lane(2, SpreadWeights<false>(top23), SpreadWeights<false>(bottom23));
+    const __m128i r3 = lane(3, SpreadWeights<true>(top23), SpreadWeights<true>(bottom23));
+    return _mm_packus_epi16(_mm_unpacklo_epi64(r0, r1), _mm_unpacklo_epi64(r2, r3));
+}
+
+// round(a x b / 255) per channel.
+template <class V>
+HELM_KERNEL_INLINE typename V::I Modulate(typename V::I a, typename V::I b)
+{
+    using I = typename V::I;
+    const I zero = V::Zero(), half = V::SetI16(128);
+    I lo = Add16(Mul16(UnpackLo8(a, zero), UnpackLo8(b, zero)), half);
+    I hi = Add16(Mul16(UnpackHi8(a, zero), UnpackHi8(b, zero)), half);
+    lo = Shr16<8>(Add16(lo, Shr16<8>(lo)));
+    hi = Shr16<8>(Add16(hi, Shr16<8>(hi)));
+    return PackUs16(lo, hi);
+}
+
+// dst + (src - dst) x alpha, alpha = src alpha scaled to 0..256.
+template <class V>
+HELM_KERNEL_INLINE typename V::I BlendAlpha(typename V::I src, typename V::I dst)
+{
+    using I = typename V::I;
+    const I zero = V::Zero(), full = V::SetI16(256);
+    auto two = [&](I s, I d) {
+        const I a = Hi16<0xFF>(Lo16<0xFF>(s));
+        const I w = Add16(a, Shr16<7>(a));
+        return Shr16<8>(Add16(Mul16(s, w), Mul16(d, Sub16(full, w))));
+    };
+    return PackUs16(two(UnpackLo8(src, zero), UnpackLo8(dst, zero)), two(UnpackHi8(src, zero), UnpackHi8(dst, zero)));
+}
+
+// a + (b - a) x w / 256 per channel, w (0..256) per 128-bit half as 16-bit lanes.
+template <class V>
+HELM_KERNEL_INLINE typename V::I LerpHalves(typename V::I a, typename V::I b, typename V::I wb)
+{
+    using I = typename V::I;
+    const I zero = V::Zero(), wa = Sub16(V::SetI16(256), wb);
+    const I lo = Add16(Mul16(UnpackLo8(a, zero), wa), Mul16(UnpackLo8(b, zero), wb));
+    const I hi = Add16(Mul16(UnpackHi8(a, zero), wa), Mul16(UnpackHi8(b, zero), wb));
+    return PackUs16(Shr16<8>(lo), Shr16<8>(hi));
+}
+
+// Wrapped bilinear samples from a level's tiled pairs (coordinates already
+// scaled to the level): each lane's four texels arrive in two 8-byte loads,
+// and V::Blend weighs them (the weights sum to 256, so no sum exceeds
+// 255 x 256 and the 16-bit and 32-bit forms of the blend agree).
+template <class V>
+HELM_KERNEL_INLINE typename V::I BilinearPairs(const typename V::Level& l, typename V::F s, typename V::F t)
+{
+    using I = typename V::I;
+    const I one = V::SetI(1), bias = V::SetI(128), low = V::SetI(255), three = V::SetI(3), full = V::SetI(256);
+    const typename V::F scale = V::SetF(256.0f);
+    const I fs = Sub32(Round(Mul(s, scale)), bias), ft = Sub32(Round(Mul(t, scale)), bias);
+    const I x0 = And(Sar32<8>(fs), l.mx), y0 = And(Sar32<8>(ft), l.my);
+    const I y1 = And(Add32(y0, one), l.my);
+    // Pair indices: a column's part ((x / 4) x 16 + x % 4) plus a row's part
+    // ((y / 4) x blocks per row x 16 + (y % 4) x 4).
+    auto row = [&](I y) { return Or(V::ShiftRows(Shr32<2>(y), l.shift), Shl32<2>(And(y, three))); };
+    const I column = Or(Shl32<4>(Shr32<2>(x0)), And(x0, three));
+    alignas(32) uint32_t top[8], bottom[8];
+    V::StoreI(top, Add32(column, row(y0)));
+    V::StoreI(bottom, Add32(column, row(y1)));
+    const I wx = And(fs, low), wy = And(ft, low);
+    const I w11 = Shr32<8>(Add32(Mul16(wx, wy), bias));  // wx x wy fits 16 bits
+    const I w10 = Sub32(wx, w11), w01 = Sub32(wy, w11);
+    const I w00 = Add32(Sub32(Sub32(full, wx), wy), w11);
+    return V::Blend(l.base, top, bottom, w00, w10, w01, w11);
+}
+
+// Fast log2 for level-of-detail selection: exponent plus a linear mantissa.
+HELM_KERNEL_INLINE float KernelLog2(float v)
+{
+    uint32_t b;
+    memcpy(&b, &v, 4);
+    const float e = float(int((b >> 23) & 255) - 127);
+    const uint32_t mb = (b & 0x007FFFFFu) | 0x3F800000u;
+    float mant;
+    memcpy(&mant, &mb, 4);
+    return e + (mant - 1.0f);
+}
+
+// A plane's coefficients as vectors.
+template <class V>
+struct PlaneV {
+    typename V::F v0, dx, dy;
+};
+template <class V>
+HELM_KERNEL_INLINE PlaneV<V> MakePlane(const RasteriserPlane& p)
+{
+    return {V::SetF(p.v0), V::SetF(p.dx), V::SetF(p.dy)};
+}
+// (v0 + dy y) + dx x.
+template <class V>
+HELM_KERNEL_INLINE typename V::F At(const PlaneV<V>& p, typename V::F fx, typename V::F fy)
+{
+    return Add(Add(p.v0, Mul(p.dy, fy)), Mul(p.dx, fx));
+}
+
+// Lane compares as three masks: the function passes where a < b, a == b or
+// a > b (signed 32-bit) for the masks set.
+template <class V>
+struct CompareV {
+    typename V::I less, equal, greater;
+};
+template <class V>
+HELM_KERNEL_INLINE CompareV<V> MakeCompare(uint32_t func)
+{
+    const bool l = func == D3DCMP_LESS || func == D3DCMP_LESSEQUAL || func == D3DCMP_NOTEQUAL;
+    const bool e = func == D3DCMP_EQUAL || func == D3DCMP_LESSEQUAL || func == D3DCMP_GREATEREQUAL;
+    const bool g = func == D3DCMP_GREATER || func == D3DCMP_NOTEQUAL || func == D3DCMP_GREATEREQUAL;
+    const bool always = func < D3DCMP_NEVER || func > D3DCMP_ALWAYS || func == D3DCMP_ALWAYS;
+    return {V::SetI(l || always ? -1 : 0), V::SetI(e || always ? -1 : 0), V::SetI(g || always ? -1 : 0)};
+}
+template <class V>
+HELM_KERNEL_INLINE typename V::I Passes(const CompareV<V>& c, typename V::I a, typename V::I b)
+{
+    return Or(Or(And(c.less, Gt32(b, a)), And(c.equal, Eq32(a, b))), And(c.greater, Gt32(a, b)));
+}
+
+// ---- the kernel -----------------------------------------------------------------
+
+template <class V, bool Depth, bool Blend, int Sample>
+void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads* Q, int begin, int end)
+{
+    using F = typename V::F;
+    using I = typename V::I;
+    const RasteriserKernelPlan& K = P.kernelPlan;
+    const RasteriserStage& st = P.stages[0];
+    // Per-call choices in locals: the stores below may alias the records
+    // for all the compiler knows. Planes not in use read as zero.
+    const bool depthTest = P.depthTest, depthWrite = P.depthWrite, perspective = S.perspective, flat = S.flat,
+               fog = P.fog, alphaTest = P.alphaTest;
+    const bool sampled = Sample != RASTERISER_KERNEL_SAMPLE_NONE;
+    static const RasteriserPlane kUnused = {0.0f, 0.0f, 0.0f};
+    auto plane = [&](bool used, int i) { return MakePlane<V>(used ? S.p[i] : kUnused); };
+    const F refX = V::SetF(S.refX), refY = V::SetF(S.refY);
+    const F laneX = V::SetF4(0.0f, 1.0f, 0.0f, 1.0f), laneY = V::SetF4(0.0f, 0.0f, 1.0f, 1.0f);
+    const PlaneV<V> zPlane = plane(Depth, 0), oowPlane = plane(perspective, 1);
+    const PlaneV<V> colourPlanes[4] = {
+        plane(!flat, 2 + RASTERISER_ATTR_COLOUR), plane(!flat, 3 + RASTERISER_ATTR_COLOUR),
+        plane(!flat, 4 + RASTERISER_ATTR_COLOUR), plane(!flat, 5 + RASTERISER_ATTR_COLOUR)};
+    const PlaneV<V> sPlane = plane(sampled, sampled ? 2 + st.attr : 0),
+                    tPlane = plane(sampled, sampled ? 3 + st.attr : 0);
+    const PlaneV<V> fogPlane = plane(fog, 2 + RASTERISER_ATTR_FOG);
+    const F constantW = V::SetF(S.w);
+    const I flatColour = V::SetI(int(S.flatColour));
+    const CompareV<V> depthCompare = MakeCompare<V>(depthTest ? P.depthFunc : D3DCMP_ALWAYS);
+    const CompareV<V> alphaCompare = MakeCompare<V>(P.alphaFunc);
+    const I alphaRef = V::SetI(int(P.alphaRef));
+    const I texMask = V::SetI(int(K.texMask)), diffuseMask = V::SetI(int(K.diffuseMask));
+    const I productMask = V::SetI(int(K.productMask)), texOr = V::SetI(int(K.texOr));
+    const I fogColour = UnpackLo8(V::SetI(int(P.fogColour)), V::Zero());
+    const bool product = K.productMask != 0;
+    // The stage is read only when it samples: a plan without stages may end
+    // before it (the bins copy the stages in use).
+    const int last = sampled ? st.levelCount - 1 : 0;
+    const bool mipPoint = sampled && st.mipFilter == D3DTEXF_POINT;
+    const RasteriserLevel* const firstLevel[2] = {&st.levels[0], &st.levels[0]};
+    typename V::Level level0{};
+    if (sampled) level0 = V::MakeLevel(firstLevel);
+
+    uint8_t* const target = P.target.pixels;
+    const size_t targetPitch = size_t(P.target.pitch);
+    uint8_t* const depth = P.depth.pixels;
+    const size_t depthPitch = size_t(P.depth.pitch);
+    const I depthKeep = V::SetI(int(~P.depthMask)), depthBits = V::SetI(int(P.depthMask));
+    const I sign = V::SetI(int(0x80000000u));
+    const F zeroF = V::SetF(0.0f), oneF = V::SetF(1.0f), halfF = V::SetF(0.5f);
+    const I zero = V::Zero();
+
+    for (int q = begin; q < end; q += V::kQuads) {
+        int live = Q->mask[q];
+        if (V::kQuads == 2) live |= Q->mask[q + 1] << 4;
+        float xs[2] = {float(Q->x[q]), float(Q->x[q + V::kQuads - 1])};
+        float ys[2] = {float(Q->y[q]), float(Q->y[q + V::kQuads - 1])};
+        // x - refX and y - refY are exact (positions snap to 1/16 pixel), and
+        // so is the step to the second column and row.
+        const F fx = Add(Sub(V::PerQuad(xs), refX), laneX);
+        const F fy = Add(Sub(V::PerQuad(ys), refY), laneY);
+
+        // Depth in the stored form (RasteriserFormat_DepthEncode's arithmetic),
+        // then the test against the stored values' depth bits.
+        I z = zero, stored = zero;
+        if (Depth) {
+            const F v = Min(Max(At(zPlane, fx, fy), zeroF), oneF);
+            I e = Trunc(Add(Mul(v, V::SetF(16777215.0f)), halfF));
+            e = Add32(e, Eq32(e, V::SetI(0x1000000)));
+            z = Shl32<8>(e);
+            stored = V::Load(depth, Q->depthAt + q, depthPitch);
+            if (depthTest) {
+                live &= SignBits(Passes(depthCompare, Xor(z, sign), Xor(And(stored, depthBits), sign)));
+                if (!live) continue;
+            }
+        }
+
+        const F w = perspective ? Div(oneF, At(oowPlane, fx, fy)) : constantW;
+
+        I diffuse;
+        if (flat) {
+            diffuse = flatColour;
+        } else {
+            const F top = V::SetF(255.0f);
+            auto channel = [&](int k) {
+                const F v = Add(Mul(At(colourPlanes[k], fx, fy), w), halfF);
+                return Trunc(Min(Max(v, zeroF), top));
+            };
+            diffuse = Or(Or(Shl32<24>(channel(3)), Shl32<16>(channel(0))), Or(Shl32<8>(channel(1)), channel(2)));
+        }
+
+        I tex = V::SetI(-1);
+        if (Sample != RASTERISER_KERNEL_SAMPLE_NONE) {
+            const F lo = V::SetF(-4.0e6f), hi = V::SetF(4.0e6f);
+            const F s = Min(Max(Mul(At(sPlane, fx, fy), w), lo), hi);
+            const F t = Min(Max(Mul(At(tPlane, fx, fy), w), lo), hi);
+            if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
+                tex = BilinearPairs<V>(level0, s, t);
+            } else {
+                // A level (and a fraction towards the next) per quad, from the
+                // larger screen step of its coordinates across or down.
+                alignas(32) float sl[8], tl[8];
+                V::StoreF(sl, s);
+                V::StoreF(tl, t);
+                const RasteriserLevel* l[2];
+                const RasteriserLevel* l2[2];
+                int frac[2] = {0, 0};
+                for (int i = 0; i < V::kQuads; ++i) {
+                    const float* qs = sl + 4 * i;
+                    const float* qt = tl + 4 * i;
+                    const float sx = qs[1] - qs[0], tx = qt[1] - qt[0], sy = qs[2] - qs[0], ty = qt[2] - qt[0];
+                    const float rx = sx * sx + tx * tx, ry = sy * sy + ty * ty;
+                    const float r = rx > ry ? rx : ry;
+                    const float d = r > 0.0f ? 0.5f * KernelLog2(r) : -100.0f;
+                    int level = 0;
+                    if (d > 0.0f) {
+                        if (mipPoint) {
+                            level = int(d + 0.5f);
+                        } else {
+                            const int fixed = int(d * 256.0f);
+                            level = fixed >> 8;
+                            frac[i] = fixed & 255;
+                        }
+                        if (level >= last) level = last, frac[i] = 0;
+                    }
+                    l[i] = &st.levels[level];
+                    l2[i] = &st.levels[frac[i] ? level + 1 : level];
+                }
+                if (V::kQuads == 1) l[1] = l[0], l2[1] = l2[0];
+                const typename V::Level a = V::MakeLevel(l);
+                tex = BilinearPairs<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV));
+                if (frac[0] | frac[1]) {
+                    const typename V::Level b = V::MakeLevel(l2);
+                    tex = LerpHalves<V>(tex, BilinearPairs<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV)),
+                                        V::PerQuadI16(frac));
+                }
+            }
+            tex = Or(tex, texOr);
+        }
+
+        I colour = Or(And(tex, texMask), And(diffuse, diffuseMask));
+        if (product) colour = Or(colour, And(Modulate<V>(tex, diffuse), productMask));
+
+        if (fog) {
+            // The fog factor as an attribute (clamped), then to 0..256.
+            F f = Min(Max(Mul(At(fogPlane, fx, fy), w), V::SetF(-4.0e6f)), V::SetF(4.0e6f));
+            f = Min(Max(f, zeroF), oneF);
+            const I k = Trunc(Add(Mul(f, V::SetF(256.0f)), halfF));
+            const I kl = SpreadWeights<false>(k), kh = SpreadWeights<true>(k), full = V::SetI16(256);
+            const I lo = Add16(Mul16(fogColour, Sub16(full, kl)), Mul16(UnpackLo8(colour, zero), kl));
+            const I hi = Add16(Mul16(fogColour, Sub16(full, kh)), Mul16(UnpackHi8(colour, zero), kh));
+            const I alpha = V::SetI(int(0xFF000000u));
+            colour = Or(AndNot(alpha, PackUs16(Shr16<8>(lo), Shr16<8>(hi))), And(alpha, colour));
+        }
+
+        if (alphaTest) {
+            live &= SignBits(Passes(alphaCompare, Shr32<24>(colour), alphaRef));
+            if (!live) continue;
+        }
+
+        if (Blend) colour = BlendAlpha<V>(colour, V::Load(target, Q->targetAt + q, targetPitch));
+        V::Store(target, Q->targetAt + q, targetPitch, colour, live);
+        if (Depth && depthWrite) V::Store(depth, Q->depthAt + q, depthPitch, Or(And(stored, depthKeep), z), live);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Each instruction set's file defines the kernel of every structure.
+template <bool Depth, bool Blend, int Sample>
+void Kernel(const RasteriserPlan* plan, const RasteriserSetup* setup, RasteriserQuads* quads);
+
+RasteriserKernel ChooseKernel(const RasteriserKernelPlan& k)
+{
+    static constexpr RasteriserKernel kTable[2][2][3] = {
+        {{Kernel<false, false, 0>, Kernel<false, false, 1>, Kernel<false, false, 2>},
+         {Kernel<false, true, 0>, Kernel<false, true, 1>, Kernel<false, true, 2>}},
+        {{Kernel<true, false, 0>, Kernel<true, false, 1>, Kernel<true, false, 2>},
+         {Kernel<true, true, 0>, Kernel<true, true, 1>, Kernel<true, true, 2>}}};
+    return kTable[k.depth][k.blend][k.sample];
+}
+
+}  // namespace
