@@ -83,6 +83,15 @@ HELM_KERNEL_INLINE __m128i UnpackLo64(__m128i a, __m128i b) { return _mm_unpackl
 HELM_KERNEL_INLINE __m128i UnpackHi64(__m128i a, __m128i b) { return _mm_unpackhi_epi64(a, b); }
 HELM_KERNEL_INLINE __m128i PackUs16(__m128i a, __m128i b) { return _mm_packus_epi16(a, b); }
 HELM_KERNEL_INLINE int SignBits(__m128i a) { return _mm_movemask_ps(_mm_castsi128_ps(a)); }
+HELM_KERNEL_INLINE __m128 ToFloat(__m128i a) { return _mm_cvtepi32_ps(a); }
+HELM_KERNEL_INLINE __m128i Bits(__m128 a) { return _mm_castps_si128(a); }
+HELM_KERNEL_INLINE __m128 FromBits(__m128i a) { return _mm_castsi128_ps(a); }
+HELM_KERNEL_INLINE __m128i GreaterF(__m128 a, __m128 b) { return _mm_castps_si128(_mm_cmpgt_ps(a, b)); }
+template <int N>
+HELM_KERNEL_INLINE __m128 ShuffleF(__m128 a)
+{
+    return _mm_shuffle_ps(a, a, N);
+}
 
 // Two 8-byte loads in one register: a in the low half, b in the high.
 HELM_KERNEL_INLINE __m128i Load2x64(const void* a, const void* b)
@@ -149,6 +158,8 @@ struct V4 {
     {
         return Load2x64(base[0] + 2 * size_t(top[k]), base[0] + 2 * size_t(bottom[k]));
     }
+    // Lane 0 of quad i.
+    HELM_KERNEL_INLINE static int QuadLane0(I v, int) { return _mm_cvtsi128_si32(v); }
     HELM_KERNEL_INLINE static void StoreF(float* out, F v) { _mm_store_ps(out, v); }
     HELM_KERNEL_INLINE static void StoreI(uint32_t* out, I v) { _mm_store_si128(reinterpret_cast<__m128i*>(out), v); }
     // The bilinear blend of each lane's pairs (pair indices top, bottom) with
@@ -225,6 +236,15 @@ HELM_KERNEL_INLINE __m256i UnpackLo64(__m256i a, __m256i b) { return _mm256_unpa
 HELM_KERNEL_INLINE __m256i UnpackHi64(__m256i a, __m256i b) { return _mm256_unpackhi_epi64(a, b); }
 HELM_KERNEL_INLINE __m256i PackUs16(__m256i a, __m256i b) { return _mm256_packus_epi16(a, b); }
 HELM_KERNEL_INLINE int SignBits(__m256i a) { return _mm256_movemask_ps(_mm256_castsi256_ps(a)); }
+HELM_KERNEL_INLINE __m256 ToFloat(__m256i a) { return _mm256_cvtepi32_ps(a); }
+HELM_KERNEL_INLINE __m256i Bits(__m256 a) { return _mm256_castps_si256(a); }
+HELM_KERNEL_INLINE __m256 FromBits(__m256i a) { return _mm256_castsi256_ps(a); }
+HELM_KERNEL_INLINE __m256i GreaterF(__m256 a, __m256 b) { return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GT_OQ)); }
+template <int N>
+HELM_KERNEL_INLINE __m256 ShuffleF(__m256 a)
+{
+    return _mm256_shuffle_ps(a, a, N);
+}
 
 struct V8 {
     using F = __m256;
@@ -274,6 +294,10 @@ struct V8 {
         return _mm256_setr_m128i(Load2x64(base[0] + 2 * size_t(top[k]), base[0] + 2 * size_t(bottom[k])),
                                  Load2x64(base[1] + 2 * size_t(top[4 + k]), base[1] + 2 * size_t(bottom[4 + k])));
     }
+    HELM_KERNEL_INLINE static int QuadLane0(I v, int i)
+    {
+        return _mm_cvtsi128_si32(i ? _mm256_extracti128_si256(v, 1) : _mm256_castsi256_si128(v));
+    }
     HELM_KERNEL_INLINE static void StoreF(float* out, F v) { _mm256_store_ps(out, v); }
     HELM_KERNEL_INLINE static void StoreI(uint32_t* out, I v)
     {
@@ -305,6 +329,10 @@ struct V8 {
     }
     HELM_KERNEL_INLINE static Level MakeLevel(const RasteriserLevel* const* l)
     {
+        if (l[0] == l[1])  // the common case: both quads on one level
+            return {{l[0]->tiled, l[0]->tiled},          _mm256_set1_epi32(l[0]->width - 1),
+                    _mm256_set1_epi32(l[0]->height - 1), _mm256_set1_epi32(l[0]->blockRowShift),
+                    _mm256_set1_ps(l[0]->scaleU),        _mm256_set1_ps(l[0]->scaleV)};
         return {{l[0]->tiled, l[1]->tiled},
                 _mm256_setr_m128i(_mm_set1_epi32(l[0]->width - 1), _mm_set1_epi32(l[1]->width - 1)),
                 _mm256_setr_m128i(_mm_set1_epi32(l[0]->height - 1), _mm_set1_epi32(l[1]->height - 1)),
@@ -412,16 +440,27 @@ HELM_KERNEL_INLINE typename V::I BilinearPairs(const typename V::Level& l, typen
     return V::Blend(l.base, top, bottom, w00, w10, w01, w11);
 }
 
-// Fast log2 for level-of-detail selection: exponent plus a linear mantissa.
-HELM_KERNEL_INLINE float KernelLog2(float v)
+// The level of detail of each quad, in its lane 0, as level x 256 plus an
+// 8-bit fraction towards the next level (0 when not minified): log2 of the
+// larger screen step of its texel coordinates, across (lanes 0 to 1) or down
+// (lanes 0 to 2), with an exponent-plus-linear-mantissa log2; the general
+// stages' QuadLod and level choice, all quads at once.
+template <class V>
+HELM_KERNEL_INLINE typename V::I QuadLevels(typename V::F s, typename V::F t, bool mipPoint)
 {
-    uint32_t b;
-    memcpy(&b, &v, 4);
-    const float e = float(int((b >> 23) & 255) - 127);
-    const uint32_t mb = (b & 0x007FFFFFu) | 0x3F800000u;
-    float mant;
-    memcpy(&mant, &mb, 4);
-    return e + (mant - 1.0f);
+    using F = typename V::F;
+    using I = typename V::I;
+    const F ds = Sub(s, ShuffleF<0x00>(s)), dt = Sub(t, ShuffleF<0x00>(t));
+    const F r2 = Add(Mul(ds, ds), Mul(dt, dt));               // lane 1: across, lane 2: down
+    const F r = Max(ShuffleF<0x55>(r2), ShuffleF<0xAA>(r2));  // the larger (down when not ordered)
+    const I b = Bits(r);
+    const F e = ToFloat(Sub32(And(Shr32<23>(b), V::SetI(255)), V::SetI(127)));
+    const F mantissa = FromBits(Or(And(b, V::SetI(0x007FFFFF)), V::SetI(0x3F800000)));
+    const F d = Mul(V::SetF(0.5f), Add(e, Sub(mantissa, V::SetF(1.0f))));
+    const F zero = V::SetF(0.0f);
+    const I minified = And(GreaterF(r, zero), GreaterF(d, zero));
+    const I code = mipPoint ? Shl32<8>(Trunc(Add(d, V::SetF(0.5f)))) : Trunc(Mul(d, V::SetF(256.0f)));
+    return And(code, minified);
 }
 
 // A plane's coefficients as vectors.
@@ -560,32 +599,16 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
             if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
                 tex = BilinearPairs<V>(level0, s, t);
             } else {
-                // A level (and a fraction towards the next) per quad, from the
-                // larger screen step of its coordinates across or down.
-                alignas(32) float sl[8], tl[8];
-                V::StoreF(sl, s);
-                V::StoreF(tl, t);
+                // A level (and a fraction towards the next) per quad.
+                const I levels = QuadLevels<V>(s, t, mipPoint);
                 const RasteriserLevel* l[2];
                 const RasteriserLevel* l2[2];
                 int frac[2] = {0, 0};
                 for (int i = 0; i < V::kQuads; ++i) {
-                    const float* qs = sl + 4 * i;
-                    const float* qt = tl + 4 * i;
-                    const float sx = qs[1] - qs[0], tx = qt[1] - qt[0], sy = qs[2] - qs[0], ty = qt[2] - qt[0];
-                    const float rx = sx * sx + tx * tx, ry = sy * sy + ty * ty;
-                    const float r = rx > ry ? rx : ry;
-                    const float d = r > 0.0f ? 0.5f * KernelLog2(r) : -100.0f;
-                    int level = 0;
-                    if (d > 0.0f) {
-                        if (mipPoint) {
-                            level = int(d + 0.5f);
-                        } else {
-                            const int fixed = int(d * 256.0f);
-                            level = fixed >> 8;
-                            frac[i] = fixed & 255;
-                        }
-                        if (level >= last) level = last, frac[i] = 0;
-                    }
+                    const int code = V::QuadLane0(levels, i);
+                    int level = code >> 8;
+                    frac[i] = code & 255;
+                    if (level >= last) level = last, frac[i] = 0;
                     l[i] = &st.levels[level];
                     l2[i] = &st.levels[frac[i] ? level + 1 : level];
                 }
