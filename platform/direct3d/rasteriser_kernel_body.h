@@ -160,8 +160,10 @@ struct V4 {
     }
     // Lane 0 of quad i.
     HELM_KERNEL_INLINE static int QuadLane0(I v, int) { return _mm_cvtsi128_si32(v); }
+    HELM_KERNEL_INLINE static I LoadI(const uint32_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
+    HELM_KERNEL_INLINE static F LoadF(const float* p) { return _mm_load_ps(p); }
     HELM_KERNEL_INLINE static void StoreF(float* out, F v) { _mm_store_ps(out, v); }
-    HELM_KERNEL_INLINE static void StoreI(uint32_t* out, I v) { _mm_store_si128(reinterpret_cast<__m128i*>(out), v); }
+    HELM_KERNEL_INLINE static void StoreI(void* out, I v) { _mm_store_si128(reinterpret_cast<__m128i*>(out), v); }
     // The bilinear blend of each lane's pairs (pair indices top, bottom) with
     // weights w00, w10 (top pair), w01, w11 (bottom pair), in 16-bit lanes:
     // each weight spread over its texel's four channels.
@@ -294,15 +296,17 @@ struct V8 {
         return _mm256_setr_m128i(Load2x64(base[0] + 2 * size_t(top[k]), base[0] + 2 * size_t(bottom[k])),
                                  Load2x64(base[1] + 2 * size_t(top[4 + k]), base[1] + 2 * size_t(bottom[4 + k])));
     }
+    HELM_KERNEL_INLINE static I LoadI(const uint32_t* p)
+    {
+        return _mm256_load_si256(reinterpret_cast<const __m256i*>(p));
+    }
+    HELM_KERNEL_INLINE static F LoadF(const float* p) { return _mm256_load_ps(p); }
     HELM_KERNEL_INLINE static int QuadLane0(I v, int i)
     {
         return _mm_cvtsi128_si32(i ? _mm256_extracti128_si256(v, 1) : _mm256_castsi256_si128(v));
     }
     HELM_KERNEL_INLINE static void StoreF(float* out, F v) { _mm256_store_ps(out, v); }
-    HELM_KERNEL_INLINE static void StoreI(uint32_t* out, I v)
-    {
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out), v);
-    }
+    HELM_KERNEL_INLINE static void StoreI(void* out, I v) { _mm256_store_si256(reinterpret_cast<__m256i*>(out), v); }
     // The bilinear blend in 32-bit sums: a byte shuffle puts each pair's two
     // texels channel by channel into 16-bit lanes (c00.b, c10.b, c00.g, ...),
     // and one multiply-add per pair weighs both texels at once.
@@ -503,109 +507,137 @@ HELM_KERNEL_INLINE typename V::I Passes(const CompareV<V>& c, typename V::I a, t
 
 // ---- the kernel -----------------------------------------------------------------
 
+// The quads [begin, end) of a call, in three passes over the steps (a quad,
+// or two with V8), each a short loop whose steps are independent, so that
+// the processor overlaps the long chains of consecutive steps (a divide, the
+// texel loads, the target's load and store); one fused pass would fill its
+// reorder window with a single step. The passes hand their results on
+// through arrays of the call's lanes, which stay in the first-level cache.
+//   1. depth and its test, then for the steps with a live lane: w, the
+//      diffuse colour, the texture coordinates and the fog weight;
+//   2. the texture samples;
+//   3. the stage's colour, fog, the alpha test, the blend and the writes.
 template <class V, bool Depth, bool Blend, int Sample>
 void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads* Q, int begin, int end)
 {
     using F = typename V::F;
     using I = typename V::I;
+    constexpr int kStep = 4 * V::kQuads;  // lanes per step
     const RasteriserKernelPlan& K = P.kernelPlan;
     const RasteriserStage& st = P.stages[0];
     // Per-call choices in locals: the stores below may alias the records
-    // for all the compiler knows. Planes not in use read as zero.
+    // for all the compiler knows.
     const bool depthTest = P.depthTest, depthWrite = P.depthWrite, perspective = S.perspective, flat = S.flat,
                fog = P.fog, alphaTest = P.alphaTest;
-    const bool sampled = Sample != RASTERISER_KERNEL_SAMPLE_NONE;
-    static const RasteriserPlane kUnused = {0.0f, 0.0f, 0.0f};
-    auto plane = [&](bool used, int i) { return MakePlane<V>(used ? S.p[i] : kUnused); };
-    const F refX = V::SetF(S.refX), refY = V::SetF(S.refY);
-    const F laneX = V::SetF4(0.0f, 1.0f, 0.0f, 1.0f), laneY = V::SetF4(0.0f, 0.0f, 1.0f, 1.0f);
-    const PlaneV<V> zPlane = plane(Depth, 0), oowPlane = plane(perspective, 1);
-    const PlaneV<V> colourPlanes[4] = {
-        plane(!flat, 2 + RASTERISER_ATTR_COLOUR), plane(!flat, 3 + RASTERISER_ATTR_COLOUR),
-        plane(!flat, 4 + RASTERISER_ATTR_COLOUR), plane(!flat, 5 + RASTERISER_ATTR_COLOUR)};
-    const PlaneV<V> sPlane = plane(sampled, sampled ? 2 + st.attr : 0),
-                    tPlane = plane(sampled, sampled ? 3 + st.attr : 0);
-    const PlaneV<V> fogPlane = plane(fog, 2 + RASTERISER_ATTR_FOG);
-    const F constantW = V::SetF(S.w);
-    const I flatColour = V::SetI(int(S.flatColour));
-    const CompareV<V> depthCompare = MakeCompare<V>(depthTest ? P.depthFunc : D3DCMP_ALWAYS);
-    const CompareV<V> alphaCompare = MakeCompare<V>(P.alphaFunc);
-    const I alphaRef = V::SetI(int(P.alphaRef));
-    const I texMask = V::SetI(int(K.texMask)), diffuseMask = V::SetI(int(K.diffuseMask));
-    const I productMask = V::SetI(int(K.productMask)), texOr = V::SetI(int(K.texOr));
-    const I fogColour = UnpackLo8(V::SetI(int(P.fogColour)), V::Zero());
-    const bool product = K.productMask != 0;
-    // The stage is read only when it samples: a plan without stages may end
-    // before it (the bins copy the stages in use).
-    const int last = sampled ? st.levelCount - 1 : 0;
-    const bool mipPoint = sampled && st.mipFilter == D3DTEXF_POINT;
-    const RasteriserLevel* const firstLevel[2] = {&st.levels[0], &st.levels[0]};
-    typename V::Level level0{};
-    if (sampled) level0 = V::MakeLevel(firstLevel);
-
-    uint8_t* const target = P.target.pixels;
-    const size_t targetPitch = size_t(P.target.pitch);
-    uint8_t* const depth = P.depth.pixels;
-    const size_t depthPitch = size_t(P.depth.pitch);
-    const I depthKeep = V::SetI(int(~P.depthMask)), depthBits = V::SetI(int(P.depthMask));
-    const I sign = V::SetI(int(0x80000000u));
+    constexpr bool sampled = Sample != RASTERISER_KERNEL_SAMPLE_NONE;
     const F zeroF = V::SetF(0.0f), oneF = V::SetF(1.0f), halfF = V::SetF(0.5f);
     const I zero = V::Zero();
 
-    for (int q = begin; q < end; q += V::kQuads) {
-        int live = Q->mask[q];
-        if (V::kQuads == 2) live |= Q->mask[q + 1] << 4;
-        float xs[2] = {float(Q->x[q]), float(Q->x[q + V::kQuads - 1])};
-        float ys[2] = {float(Q->y[q]), float(Q->y[q + V::kQuads - 1])};
-        // x - refX and y - refY are exact (positions snap to 1/16 pixel), and
-        // so is the step to the second column and row.
-        const F fx = Add(Sub(V::PerQuad(xs), refX), laneX);
-        const F fy = Add(Sub(V::PerQuad(ys), refY), laneY);
+    alignas(32) int32_t live[RASTERISER_QUADS_MAX / V::kQuads];  // lane masks per step
+    alignas(32) uint32_t depthNew[RASTERISER_LANES_MAX], depthOld[RASTERISER_LANES_MAX];
+    alignas(32) uint32_t diffuse[RASTERISER_LANES_MAX], fogWeight[RASTERISER_LANES_MAX], tex[RASTERISER_LANES_MAX];
+    alignas(32) float sLanes[RASTERISER_LANES_MAX], tLanes[RASTERISER_LANES_MAX];
+    auto load = [](const void* p) { return V::LoadI(static_cast<const uint32_t*>(p)); };
 
-        // Depth in the stored form (RasteriserFormat_DepthEncode's arithmetic),
-        // then the test against the stored values' depth bits.
-        I z = zero, stored = zero;
-        if (Depth) {
-            const F v = Min(Max(At(zPlane, fx, fy), zeroF), oneF);
-            I e = Trunc(Add(Mul(v, V::SetF(16777215.0f)), halfF));
-            e = Add32(e, Eq32(e, V::SetI(0x1000000)));
-            z = Shl32<8>(e);
-            stored = V::Load(depth, Q->depthAt + q, depthPitch);
-            if (depthTest) {
-                live &= SignBits(Passes(depthCompare, Xor(z, sign), Xor(And(stored, depthBits), sign)));
-                if (!live) continue;
+    // ---- pass 1 ----
+    {
+        // Planes not in use read as zero.
+        static const RasteriserPlane kUnused = {0.0f, 0.0f, 0.0f};
+        auto plane = [&](bool used, int i) { return MakePlane<V>(used ? S.p[i] : kUnused); };
+        const F refX = V::SetF(S.refX), refY = V::SetF(S.refY);
+        const F laneX = V::SetF4(0.0f, 1.0f, 0.0f, 1.0f), laneY = V::SetF4(0.0f, 0.0f, 1.0f, 1.0f);
+        const PlaneV<V> zPlane = plane(Depth, 0), oowPlane = plane(perspective, 1);
+        const PlaneV<V> colourPlanes[4] = {
+            plane(!flat, 2 + RASTERISER_ATTR_COLOUR), plane(!flat, 3 + RASTERISER_ATTR_COLOUR),
+            plane(!flat, 4 + RASTERISER_ATTR_COLOUR), plane(!flat, 5 + RASTERISER_ATTR_COLOUR)};
+        const PlaneV<V> sPlane = plane(sampled, sampled ? 2 + st.attr : 0),
+                        tPlane = plane(sampled, sampled ? 3 + st.attr : 0);
+        const PlaneV<V> fogPlane = plane(fog, 2 + RASTERISER_ATTR_FOG);
+        const F constantW = V::SetF(S.w);
+        const I flatColour = V::SetI(int(S.flatColour));
+        const CompareV<V> depthCompare = MakeCompare<V>(depthTest ? P.depthFunc : D3DCMP_ALWAYS);
+        const I depthBits = V::SetI(int(P.depthMask)), sign = V::SetI(int(0x80000000u));
+        const uint8_t* const depth = P.depth.pixels;
+        const size_t depthPitch = size_t(P.depth.pitch);
+        for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
+            int mask = Q->mask[q];
+            if (V::kQuads == 2) mask |= Q->mask[q + 1] << 4;
+            const float xs[2] = {float(Q->x[q]), float(Q->x[q + V::kQuads - 1])};
+            const float ys[2] = {float(Q->y[q]), float(Q->y[q + V::kQuads - 1])};
+            // x - refX and y - refY are exact (positions snap to 1/16
+            // pixel), and so is the step to the second column and row.
+            const F fx = Add(Sub(V::PerQuad(xs), refX), laneX);
+            const F fy = Add(Sub(V::PerQuad(ys), refY), laneY);
+            if (Depth) {
+                // RasteriserFormat_DepthEncode's arithmetic, then the test
+                // against the stored values' depth bits.
+                const F v = Min(Max(At(zPlane, fx, fy), zeroF), oneF);
+                I e = Trunc(Add(Mul(v, V::SetF(16777215.0f)), halfF));
+                e = Add32(e, Eq32(e, V::SetI(0x1000000)));
+                const I z = Shl32<8>(e);
+                const I stored = V::Load(depth, Q->depthAt + q, depthPitch);
+                if (depthTest) mask &= SignBits(Passes(depthCompare, Xor(z, sign), Xor(And(stored, depthBits), sign)));
+                V::StoreI(depthNew + j, z);
+                V::StoreI(depthOld + j, stored);
+            }
+            live[n] = mask;
+            if (!mask) continue;
+            const F w = perspective ? Div(oneF, At(oowPlane, fx, fy)) : constantW;
+            I colour = flatColour;
+            if (!flat) {
+                const F top = V::SetF(255.0f);
+                auto channel = [&](int k) {
+                    const F v = Add(Mul(At(colourPlanes[k], fx, fy), w), halfF);
+                    return Trunc(Min(Max(v, zeroF), top));
+                };
+                colour = Or(Or(Shl32<24>(channel(3)), Shl32<16>(channel(0))), Or(Shl32<8>(channel(1)), channel(2)));
+            }
+            V::StoreI(diffuse + j, colour);
+            // Attributes are clamped where the fixed-point conversions cannot
+            // overflow (NaN lands on the lower bound).
+            const F lo = V::SetF(-4.0e6f), hi = V::SetF(4.0e6f);
+            if (sampled) {
+                V::StoreF(sLanes + j, Min(Max(Mul(At(sPlane, fx, fy), w), lo), hi));
+                V::StoreF(tLanes + j, Min(Max(Mul(At(tPlane, fx, fy), w), lo), hi));
+            }
+            if (fog) {
+                // The fog factor to 0..256.
+                const F f = Min(Max(Min(Max(Mul(At(fogPlane, fx, fy), w), lo), hi), zeroF), oneF);
+                V::StoreI(fogWeight + j, Trunc(Add(Mul(f, V::SetF(256.0f)), halfF)));
             }
         }
+    }
 
-        const F w = perspective ? Div(oneF, At(oowPlane, fx, fy)) : constantW;
-
-        I diffuse;
-        if (flat) {
-            diffuse = flatColour;
-        } else {
-            const F top = V::SetF(255.0f);
-            auto channel = [&](int k) {
-                const F v = Add(Mul(At(colourPlanes[k], fx, fy), w), halfF);
-                return Trunc(Min(Max(v, zeroF), top));
-            };
-            diffuse = Or(Or(Shl32<24>(channel(3)), Shl32<16>(channel(0))), Or(Shl32<8>(channel(1)), channel(2)));
-        }
-
-        I tex = V::SetI(-1);
-        if (Sample != RASTERISER_KERNEL_SAMPLE_NONE) {
-            const F lo = V::SetF(-4.0e6f), hi = V::SetF(4.0e6f);
-            const F s = Min(Max(Mul(At(sPlane, fx, fy), w), lo), hi);
-            const F t = Min(Max(Mul(At(tPlane, fx, fy), w), lo), hi);
+    // ---- pass 2 ----
+    if (sampled) {
+        // The stage is read only when it samples: a plan without stages may
+        // end before it (the bins copy the stages in use).
+        const int last = st.levelCount - 1;
+        const bool mipPoint = st.mipFilter == D3DTEXF_POINT;
+        const RasteriserLevel* const firstLevel[2] = {&st.levels[0], &st.levels[0]};
+        const typename V::Level level0 = V::MakeLevel(firstLevel);
+        const I texOr = V::SetI(int(K.texOr));
+        // A level (and a fraction towards the next) per quad, found before
+        // the samples so that their loads do not wait on it.
+        alignas(32) int32_t levelCode[RASTERISER_QUADS_MAX];
+        if (Sample == RASTERISER_KERNEL_SAMPLE_MIPPED)
+            for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
+                if (!live[n]) continue;
+                const I levels = QuadLevels<V>(V::LoadF(sLanes + j), V::LoadF(tLanes + j), mipPoint);
+                for (int i = 0; i < V::kQuads; ++i) levelCode[q - begin + i] = V::QuadLane0(levels, i);
+            }
+        for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
+            if (!live[n]) continue;
+            const F s = V::LoadF(sLanes + j), t = V::LoadF(tLanes + j);
+            I c;
             if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
-                tex = BilinearPairs<V>(level0, s, t);
+                c = BilinearPairs<V>(level0, s, t);
             } else {
-                // A level (and a fraction towards the next) per quad.
-                const I levels = QuadLevels<V>(s, t, mipPoint);
                 const RasteriserLevel* l[2];
                 const RasteriserLevel* l2[2];
                 int frac[2] = {0, 0};
                 for (int i = 0; i < V::kQuads; ++i) {
-                    const int code = V::QuadLane0(levels, i);
+                    const int code = levelCode[q - begin + i];
                     int level = code >> 8;
                     frac[i] = code & 255;
                     if (level >= last) level = last, frac[i] = 0;
@@ -614,39 +646,54 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
                 }
                 if (V::kQuads == 1) l[1] = l[0], l2[1] = l2[0];
                 const typename V::Level a = V::MakeLevel(l);
-                tex = BilinearPairs<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV));
+                c = BilinearPairs<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV));
                 if (frac[0] | frac[1]) {
                     const typename V::Level b = V::MakeLevel(l2);
-                    tex = LerpHalves<V>(tex, BilinearPairs<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV)),
-                                        V::PerQuadI16(frac));
+                    c = LerpHalves<V>(c, BilinearPairs<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV)), V::PerQuadI16(frac));
                 }
             }
-            tex = Or(tex, texOr);
+            V::StoreI(tex + j, Or(c, texOr));
         }
+    }
 
-        I colour = Or(And(tex, texMask), And(diffuse, diffuseMask));
-        if (product) colour = Or(colour, And(Modulate<V>(tex, diffuse), productMask));
-
-        if (fog) {
-            // The fog factor as an attribute (clamped), then to 0..256.
-            F f = Min(Max(Mul(At(fogPlane, fx, fy), w), V::SetF(-4.0e6f)), V::SetF(4.0e6f));
-            f = Min(Max(f, zeroF), oneF);
-            const I k = Trunc(Add(Mul(f, V::SetF(256.0f)), halfF));
-            const I kl = SpreadWeights<false>(k), kh = SpreadWeights<true>(k), full = V::SetI16(256);
-            const I lo = Add16(Mul16(fogColour, Sub16(full, kl)), Mul16(UnpackLo8(colour, zero), kl));
-            const I hi = Add16(Mul16(fogColour, Sub16(full, kh)), Mul16(UnpackHi8(colour, zero), kh));
-            const I alpha = V::SetI(int(0xFF000000u));
-            colour = Or(AndNot(alpha, PackUs16(Shr16<8>(lo), Shr16<8>(hi))), And(alpha, colour));
+    // ---- pass 3 ----
+    {
+        const I texMask = V::SetI(int(K.texMask)), diffuseMask = V::SetI(int(K.diffuseMask));
+        const I productMask = V::SetI(int(K.productMask));
+        const bool product = K.productMask != 0;
+        const I fogColour = UnpackLo8(V::SetI(int(P.fogColour)), zero);
+        const CompareV<V> alphaCompare = MakeCompare<V>(P.alphaFunc);
+        const I alphaRef = V::SetI(int(P.alphaRef));
+        const I depthKeep = V::SetI(int(~P.depthMask));
+        uint8_t* const target = P.target.pixels;
+        const size_t targetPitch = size_t(P.target.pitch);
+        uint8_t* const depth = P.depth.pixels;
+        const size_t depthPitch = size_t(P.depth.pitch);
+        for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
+            int mask = live[n];
+            if (!mask) continue;
+            const I t = sampled ? load(tex + j) : V::SetI(-1), d = load(diffuse + j);
+            I colour = Or(And(t, texMask), And(d, diffuseMask));
+            if (product) colour = Or(colour, And(Modulate<V>(t, d), productMask));
+            if (fog) {
+                // fog colour + (colour - fog colour) x weight, alpha kept.
+                const I k = load(fogWeight + j);
+                const I kl = SpreadWeights<false>(k), kh = SpreadWeights<true>(k), full = V::SetI16(256);
+                const I lo = Add16(Mul16(fogColour, Sub16(full, kl)), Mul16(UnpackLo8(colour, zero), kl));
+                const I hi = Add16(Mul16(fogColour, Sub16(full, kh)), Mul16(UnpackHi8(colour, zero), kh));
+                const I alpha = V::SetI(int(0xFF000000u));
+                colour = Or(AndNot(alpha, PackUs16(Shr16<8>(lo), Shr16<8>(hi))), And(alpha, colour));
+            }
+            if (alphaTest) {
+                mask &= SignBits(Passes(alphaCompare, Shr32<24>(colour), alphaRef));
+                if (!mask) continue;
+            }
+            if (Blend) colour = BlendAlpha<V>(colour, V::Load(target, Q->targetAt + q, targetPitch));
+            V::Store(target, Q->targetAt + q, targetPitch, colour, mask);
+            if (Depth && depthWrite)
+                V::Store(depth, Q->depthAt + q, depthPitch, Or(And(load(depthOld + j), depthKeep), load(depthNew + j)),
+                         mask);
         }
-
-        if (alphaTest) {
-            live &= SignBits(Passes(alphaCompare, Shr32<24>(colour), alphaRef));
-            if (!live) continue;
-        }
-
-        if (Blend) colour = BlendAlpha<V>(colour, V::Load(target, Q->targetAt + q, targetPitch));
-        V::Store(target, Q->targetAt + q, targetPitch, colour, live);
-        if (Depth && depthWrite) V::Store(depth, Q->depthAt + q, depthPitch, Or(And(stored, depthKeep), z), live);
     }
 }
 
