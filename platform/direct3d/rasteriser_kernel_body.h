@@ -164,11 +164,11 @@ struct V4 {
     HELM_KERNEL_INLINE static F LoadF(const float* p) { return _mm_load_ps(p); }
     HELM_KERNEL_INLINE static void StoreF(float* out, F v) { _mm_store_ps(out, v); }
     HELM_KERNEL_INLINE static void StoreI(void* out, I v) { _mm_store_si128(reinterpret_cast<__m128i*>(out), v); }
-    // The bilinear blend of each lane's pairs (pair indices top, bottom) with
-    // weights w00, w10 (top pair), w01, w11 (bottom pair), in 16-bit lanes:
-    // each weight spread over its texel's four channels.
-    HELM_KERNEL_INLINE static I Blend(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom, I w00,
-                                      I w10, I w01, I w11);
+    // The bilinear samples of the lanes (see BilinearSetup): each lane's
+    // pairs weighed in 16-bit lanes, each weight spread over its texel's
+    // four channels.
+    HELM_KERNEL_INLINE static I Fetch(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom,
+                                      const uint32_t* wTop, const uint32_t* wBottom);
     HELM_KERNEL_INLINE static Level MakeLevel(const RasteriserLevel* const* l)
     {
         return {{l[0]->tiled, nullptr},           _mm_set1_epi32(l[0]->width - 1),
@@ -307,27 +307,27 @@ struct V8 {
     }
     HELM_KERNEL_INLINE static void StoreF(float* out, F v) { _mm256_store_ps(out, v); }
     HELM_KERNEL_INLINE static void StoreI(void* out, I v) { _mm256_store_si256(reinterpret_cast<__m256i*>(out), v); }
-    // The bilinear blend in 32-bit sums: a byte shuffle puts each pair's two
-    // texels channel by channel into 16-bit lanes (c00.b, c10.b, c00.g, ...),
-    // and one multiply-add per pair weighs both texels at once.
-    HELM_KERNEL_INLINE static I Blend(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom, I w00,
-                                      I w10, I w01, I w11)
+    // The bilinear samples of the lanes (see BilinearSetup) in 32-bit sums:
+    // a byte shuffle puts each pair's two texels channel by channel into
+    // 16-bit lanes (c00.b, c10.b, c00.g, ...), and one multiply-add per pair
+    // weighs both texels at once.
+    HELM_KERNEL_INLINE static I Fetch(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom,
+                                      const uint32_t* wTop, const uint32_t* wBottom)
     {
         const I upper = _mm256_setr_epi8(0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1,  //
                                          0, -1, 4, -1, 1, -1, 5, -1, 2, -1, 6, -1, 3, -1, 7, -1);
         const I lower = _mm256_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1,  //
                                          8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
-        const I wTop = _mm256_or_si256(w00, _mm256_slli_epi32(w10, 16));
-        const I wBottom = _mm256_or_si256(w01, _mm256_slli_epi32(w11, 16));
-        auto lane = [&](int k, I wt, I wb) {
+        const I wt = LoadI(wTop), wb = LoadI(wBottom);
+        auto lane = [&](int k, I wtk, I wbk) {
             const I pairs = Pairs(base, top, bottom, k);
-            return _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(pairs, upper), wt),
-                                    _mm256_madd_epi16(_mm256_shuffle_epi8(pairs, lower), wb));
+            return _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(pairs, upper), wtk),
+                                    _mm256_madd_epi16(_mm256_shuffle_epi8(pairs, lower), wbk));
         };
-        const I r0 = lane(0, _mm256_shuffle_epi32(wTop, 0x00), _mm256_shuffle_epi32(wBottom, 0x00));
-        const I r1 = lane(1, _mm256_shuffle_epi32(wTop, 0x55), _mm256_shuffle_epi32(wBottom, 0x55));
-        const I r2 = lane(2, _mm256_shuffle_epi32(wTop, 0xAA), _mm256_shuffle_epi32(wBottom, 0xAA));
-        const I r3 = lane(3, _mm256_shuffle_epi32(wTop, 0xFF), _mm256_shuffle_epi32(wBottom, 0xFF));
+        const I r0 = lane(0, _mm256_shuffle_epi32(wt, 0x00), _mm256_shuffle_epi32(wb, 0x00));
+        const I r1 = lane(1, _mm256_shuffle_epi32(wt, 0x55), _mm256_shuffle_epi32(wb, 0x55));
+        const I r2 = lane(2, _mm256_shuffle_epi32(wt, 0xAA), _mm256_shuffle_epi32(wb, 0xAA));
+        const I r3 = lane(3, _mm256_shuffle_epi32(wt, 0xFF), _mm256_shuffle_epi32(wb, 0xFF));
         return _mm256_packus_epi16(_mm256_srli_epi16(_mm256_packus_epi32(r0, r1), 8),
                                    _mm256_srli_epi16(_mm256_packus_epi32(r2, r3), 8));
     }
@@ -360,22 +360,25 @@ HELM_KERNEL_INLINE I SpreadWeights(I w)
     return Hi16<0xA0>(Lo16<0xA0>(x));
 }
 
-HELM_KERNEL_INLINE __m128i V4::Blend(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom,
-                                     __m128i w00, __m128i w10, __m128i w01, __m128i w11)
+HELM_KERNEL_INLINE __m128i V4::Fetch(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom,
+                                     const uint32_t* wTop, const uint32_t* wBottom)
 {
     const __m128i zero = _mm_setzero_si128();
-    const __m128i top01 = _mm_unpacklo_epi32(w00, w10), top23 = _mm_unpackhi_epi32(w00, w10);
-    const __m128i bottom01 = _mm_unpacklo_epi32(w01, w11), bottom23 = _mm_unpackhi_epi32(w01, w11);
-    auto lane = [&](int k, __m128i topW, __m128i bottomW) {
+    const __m128i wt = _mm_load_si128(reinterpret_cast<const __m128i*>(wTop));
+    const __m128i wb = _mm_load_si128(reinterpret_cast<const __m128i*>(wBottom));
+    // Lane k's packed weights (w00 | w10 << 16) as w00 in the low four
+    // 16-bit lanes and w10 in the high four: one per channel of each texel.
+    auto spread = [](__m128i packed) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(packed, 0x00), 0x55); };
+    auto lane = [&](int k, __m128i wtk, __m128i wbk) {
         const __m128i pair = Pairs(base, top, bottom, k);
-        const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(pair, zero), topW),
-                                          _mm_mullo_epi16(_mm_unpackhi_epi8(pair, zero), bottomW));
+        const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(pair, zero), spread(wtk)),
+                                          _mm_mullo_epi16(_mm_unpackhi_epi8(pair, zero), spread(wbk)));
         return _mm_srli_epi16(_mm_add_epi16(sum, _mm_unpackhi_epi64(sum, sum)), 8);
     };
-    const __m128i r0 = lane(0, SpreadWeights<false>(top01), SpreadWeights<false>(bottom01));
-    const __m128i r1 = lane(1, SpreadWeights<true>(top01), SpreadWeights<true>(bottom01));
-    const __m128i r2 = lane(2, SpreadWeights<false>(top23), SpreadWeights<false>(bottom23));
-    const __m128i r3 = lane(3, SpreadWeights<true>(top23), SpreadWeights<true>(bottom23));
+    const __m128i r0 = lane(0, _mm_shuffle_epi32(wt, 0x00), _mm_shuffle_epi32(wb, 0x00));
+    const __m128i r1 = lane(1, _mm_shuffle_epi32(wt, 0x55), _mm_shuffle_epi32(wb, 0x55));
+    const __m128i r2 = lane(2, _mm_shuffle_epi32(wt, 0xAA), _mm_shuffle_epi32(wb, 0xAA));
+    const __m128i r3 = lane(3, _mm_shuffle_epi32(wt, 0xFF), _mm_shuffle_epi32(wb, 0xFF));
     return _mm_packus_epi16(_mm_unpacklo_epi64(r0, r1), _mm_unpacklo_epi64(r2, r3));
 }
 
@@ -417,12 +420,16 @@ HELM_KERNEL_INLINE typename V::I LerpHalves(typename V::I a, typename V::I b, ty
     return PackUs16(Shr16<8>(lo), Shr16<8>(hi));
 }
 
-// Wrapped bilinear samples from a level's tiled pairs (coordinates already
-// scaled to the level): each lane's four texels arrive in two 8-byte loads,
-// and V::Blend weighs them (the weights sum to 256, so no sum exceeds
-// 255 x 256 and the 16-bit and 32-bit forms of the blend agree).
+// Where the lanes' wrapped bilinear samples read in a level's tiled pairs
+// (coordinates already scaled to the level) and how they weigh them: the
+// pair indices of the top and bottom rows, and the weights packed as
+// w00 | w10 << 16 and w01 | w11 << 16 (each at most 256; they sum to 256, so
+// no weighted sum exceeds 255 x 256 and the 16-bit and 32-bit forms of the
+// blend in V::Fetch agree). Kept apart from the fetch, so that the loads do
+// not wait on this arithmetic.
 template <class V>
-HELM_KERNEL_INLINE typename V::I BilinearPairs(const typename V::Level& l, typename V::F s, typename V::F t)
+HELM_KERNEL_INLINE void BilinearSetup(const typename V::Level& l, typename V::F s, typename V::F t, uint32_t* top,
+                                      uint32_t* bottom, uint32_t* wTop, uint32_t* wBottom)
 {
     using I = typename V::I;
     const I one = V::SetI(1), bias = V::SetI(128), low = V::SetI(255), three = V::SetI(3), full = V::SetI(256);
@@ -434,14 +441,14 @@ HELM_KERNEL_INLINE typename V::I BilinearPairs(const typename V::Level& l, typen
     // ((y / 4) x blocks per row x 16 + (y % 4) x 4).
     auto row = [&](I y) { return Or(V::ShiftRows(Shr32<2>(y), l.shift), Shl32<2>(And(y, three))); };
     const I column = Or(Shl32<4>(Shr32<2>(x0)), And(x0, three));
-    alignas(32) uint32_t top[8], bottom[8];
     V::StoreI(top, Add32(column, row(y0)));
     V::StoreI(bottom, Add32(column, row(y1)));
     const I wx = And(fs, low), wy = And(ft, low);
     const I w11 = Shr32<8>(Add32(Mul16(wx, wy), bias));  // wx x wy fits 16 bits
     const I w10 = Sub32(wx, w11), w01 = Sub32(wy, w11);
     const I w00 = Add32(Sub32(Sub32(full, wx), wy), w11);
-    return V::Blend(l.base, top, bottom, w00, w10, w01, w11);
+    V::StoreI(wTop, Or(w00, Shl32<16>(w10)));
+    V::StoreI(wBottom, Or(w01, Shl32<16>(w11)));
 }
 
 // The level of detail of each quad, in its lane 0, as level x 256 plus an
@@ -617,8 +624,7 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
         const RasteriserLevel* const firstLevel[2] = {&st.levels[0], &st.levels[0]};
         const typename V::Level level0 = V::MakeLevel(firstLevel);
         const I texOr = V::SetI(int(K.texOr));
-        // A level (and a fraction towards the next) per quad, found before
-        // the samples so that their loads do not wait on it.
+        // A level (and a fraction towards the next) per quad, found first.
         alignas(32) int32_t levelCode[RASTERISER_QUADS_MAX];
         if (Sample == RASTERISER_KERNEL_SAMPLE_MIPPED)
             for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
@@ -626,31 +632,55 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
                 const I levels = QuadLevels<V>(V::LoadF(sLanes + j), V::LoadF(tLanes + j), mipPoint);
                 for (int i = 0; i < V::kQuads; ++i) levelCode[q - begin + i] = V::QuadLane0(levels, i);
             }
+        // Where each sample reads and its weights (a second set for the
+        // steps with a quad between two levels), then the fetches.
+        constexpr int kSets = Sample == RASTERISER_KERNEL_SAMPLE_MIPPED ? 2 : 1;
+        alignas(32) uint32_t top[kSets][RASTERISER_LANES_MAX], bottom[kSets][RASTERISER_LANES_MAX];
+        alignas(32) uint32_t wTop[kSets][RASTERISER_LANES_MAX], wBottom[kSets][RASTERISER_LANES_MAX];
+        const uint32_t* base[kSets][RASTERISER_QUADS_MAX / V::kQuads][2];
+        int frac[RASTERISER_QUADS_MAX / V::kQuads][2];
         for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
             if (!live[n]) continue;
             const F s = V::LoadF(sLanes + j), t = V::LoadF(tLanes + j);
+            if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
+                BilinearSetup<V>(level0, s, t, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+                continue;
+            }
+            const RasteriserLevel* l[2];
+            const RasteriserLevel* l2[2];
+            frac[n][0] = frac[n][1] = 0;
+            for (int i = 0; i < V::kQuads; ++i) {
+                const int code = levelCode[q - begin + i];
+                int level = code >> 8;
+                frac[n][i] = code & 255;
+                if (level >= last) level = last, frac[n][i] = 0;
+                l[i] = &st.levels[level];
+                l2[i] = &st.levels[frac[n][i] ? level + 1 : level];
+            }
+            if (V::kQuads == 1) l[1] = l[0], l2[1] = l2[0];
+            const typename V::Level a = V::MakeLevel(l);
+            base[0][n][0] = a.base[0], base[0][n][1] = a.base[1];
+            BilinearSetup<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV), top[0] + j, bottom[0] + j, wTop[0] + j,
+                             wBottom[0] + j);
+            if (frac[n][0] | frac[n][1]) {
+                const typename V::Level b = V::MakeLevel(l2);
+                base[kSets - 1][n][0] = b.base[0], base[kSets - 1][n][1] = b.base[1];
+                BilinearSetup<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV), top[kSets - 1] + j, bottom[kSets - 1] + j,
+                                 wTop[kSets - 1] + j, wBottom[kSets - 1] + j);
+            }
+        }
+        for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
+            if (!live[n]) continue;
             I c;
             if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
-                c = BilinearPairs<V>(level0, s, t);
+                c = V::Fetch(level0.base, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
             } else {
-                const RasteriserLevel* l[2];
-                const RasteriserLevel* l2[2];
-                int frac[2] = {0, 0};
-                for (int i = 0; i < V::kQuads; ++i) {
-                    const int code = levelCode[q - begin + i];
-                    int level = code >> 8;
-                    frac[i] = code & 255;
-                    if (level >= last) level = last, frac[i] = 0;
-                    l[i] = &st.levels[level];
-                    l2[i] = &st.levels[frac[i] ? level + 1 : level];
-                }
-                if (V::kQuads == 1) l[1] = l[0], l2[1] = l2[0];
-                const typename V::Level a = V::MakeLevel(l);
-                c = BilinearPairs<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV));
-                if (frac[0] | frac[1]) {
-                    const typename V::Level b = V::MakeLevel(l2);
-                    c = LerpHalves<V>(c, BilinearPairs<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV)), V::PerQuadI16(frac));
-                }
+                c = V::Fetch(base[0][n], top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+                if (frac[n][0] | frac[n][1])
+                    c = LerpHalves<V>(c,
+                                      V::Fetch(base[kSets - 1][n], top[kSets - 1] + j, bottom[kSets - 1] + j,
+                                               wTop[kSets - 1] + j, wBottom[kSets - 1] + j),
+                                      V::PerQuadI16(frac[n]));
             }
             V::StoreI(tex + j, Or(c, texOr));
         }
