@@ -646,9 +646,15 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
                 BilinearSetup<V>(level0, s, t, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
                 continue;
             }
+            frac[n][0] = frac[n][1] = 0;
+            if ((levelCode[q - begin] | levelCode[q - begin + V::kQuads - 1]) == 0) {
+                // Not minified (magnified textures, the common case): level 0.
+                base[0][n][0] = base[0][n][1] = level0.base[0];
+                BilinearSetup<V>(level0, s, t, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+                continue;
+            }
             const RasteriserLevel* l[2];
             const RasteriserLevel* l2[2];
-            frac[n][0] = frac[n][1] = 0;
             for (int i = 0; i < V::kQuads; ++i) {
                 const int code = levelCode[q - begin + i];
                 int level = code >> 8;
