@@ -49,12 +49,14 @@ int Rasteriser_Pending(uint64_t batch);
 void Rasteriser_SetThreads(int threads);
 int Rasteriser_Threads();
 
-// The instruction set of the pixel kernels: RASTERISER_SIMD_SSE2 (every
-// x86-64 CPU) or RASTERISER_SIMD_AVX2. The default is HELM_RASTER_SIMD when
-// set ("sse2" or "avx2"), else the best the CPU has; a set the CPU lacks
-// falls back to SSE2. Set applies to draws made afterwards; 0 goes back to
-// the default. The pictures are the same with each.
-enum { RASTERISER_SIMD_SSE2 = 1, RASTERISER_SIMD_AVX2 = 2 };
+// How the common draws are shaded: by fused kernels in AVX2 (when the CPU
+// has it) or SSE2 (every x86-64 CPU), or by the general stages alone
+// (RASTERISER_SIMD_GENERAL, for tests and comparisons). The default is
+// HELM_RASTER_SIMD when set ("avx2", "sse2", "general"), else the best the
+// CPU has; AVX2 on a CPU without it falls back to SSE2. Set applies to draws
+// made afterwards; 0 goes back to the default. The pictures are the same
+// with each.
+enum { RASTERISER_SIMD_GENERAL = 1, RASTERISER_SIMD_SSE2 = 2, RASTERISER_SIMD_AVX2 = 3 };
 void Rasteriser_SetSimd(int simd);
 int Rasteriser_Simd();
 

@@ -1089,11 +1089,13 @@ int BestSimd() {
   return best;
 }
 
-// The best set, or HELM_RASTER_SIMD's; read once.
+// HELM_RASTER_SIMD's choice or the best set; read once.
 int DefaultSimd() {
   static const int simd = [] {
     const char* env = getenv("HELM_RASTER_SIMD");
-    return env && strcmp(env, "sse2") == 0 ? int(RASTERISER_SIMD_SSE2) : BestSimd();
+    if (env && strcmp(env, "general") == 0) return int(RASTERISER_SIMD_GENERAL);
+    if (env && strcmp(env, "sse2") == 0) return int(RASTERISER_SIMD_SSE2);
+    return BestSimd();
   }();
   return simd;
 }
@@ -1104,7 +1106,8 @@ std::atomic<int> g_simd{0};  // Rasteriser_SetSimd's choice, 0: the default
 // outside what the kernels do (the general stages then shade it).
 void PlanKernel(RasteriserPlan* P) {
   P->kernel = nullptr;
-  if (P->shader || P->stencil || P->targetBytes != 4 || P->writeMask != 0xFFFFFFFFu) return;
+  const int simd = Rasteriser_Simd();
+  if (simd == RASTERISER_SIMD_GENERAL || P->shader || P->stencil || P->targetBytes != 4 || P->writeMask != 0xFFFFFFFFu) return;
   if (P->blend && !(P->srcBlend == D3DBLEND_SRCALPHA && P->destBlend == D3DBLEND_INVSRCALPHA)) return;
   RasteriserKernelPlan& k = P->kernelPlan;
   k = RasteriserKernelPlan{};
@@ -1156,7 +1159,7 @@ void PlanKernel(RasteriserPlan* P) {
     *masks[colour] |= 0x00FFFFFFu;
     *masks[alpha] |= 0xFF000000u;
   }
-  P->kernel = Rasteriser_Simd() == RASTERISER_SIMD_AVX2 ? RasteriserKernel_Avx2(k) : RasteriserKernel_Sse2(k);
+  P->kernel = simd == RASTERISER_SIMD_AVX2 ? RasteriserKernel_Avx2(k) : RasteriserKernel_Sse2(k);
 }
 
 }  // namespace
@@ -1165,7 +1168,8 @@ void Rasteriser_SetSimd(int simd) { g_simd.store(simd, std::memory_order_relaxed
 
 int Rasteriser_Simd() {
   const int simd = g_simd.load(std::memory_order_relaxed);
-  if (simd == RASTERISER_SIMD_SSE2 || (simd == RASTERISER_SIMD_AVX2 && BestSimd() == simd)) return simd;
+  if (simd == RASTERISER_SIMD_GENERAL || simd == RASTERISER_SIMD_SSE2) return simd;
+  if (simd == RASTERISER_SIMD_AVX2) return BestSimd();
   return DefaultSimd();
 }
 

@@ -1297,21 +1297,29 @@ struct Picture {
   std::vector<uint8_t> colour, depth;
 };
 
-Picture DrawAt(int threads, const GoldenScene& g) {
+Picture DrawAt(int threads, const GoldenScene& g, int simd = 0) {
   Threads t(threads);
+  Rasteriser_SetSimd(simd);
   Scene s(g.width, g.height, D3DFMT_X8R8G8B8, g.depthFormat, g.tweak);
   g.draw(s);
-  return {s.ColourBytes(), s.DepthBytes()};
+  Picture p = {s.ColourBytes(), s.DepthBytes()};
+  Rasteriser_SetSimd(0);
+  return p;
 }
 
 }  // namespace deferred
 
-TEST_P(RasterGolden, SceneIsBitIdenticalAtOneTwoAndEightThreads) {
-  const deferred::Picture one = deferred::DrawAt(1, GetParam());
-  for (int threads : {2, 8}) {
-    const deferred::Picture p = deferred::DrawAt(threads, GetParam());
-    EXPECT_TRUE(p.colour == one.colour) << threads << " threads";
-    EXPECT_TRUE(p.depth == one.depth) << threads << " threads";
+// The fused kernels (SSE2 and AVX2, where the CPU has it) against the
+// general stages, and every thread count against one.
+TEST_P(RasterGolden, SceneIsBitIdenticalAtEveryThreadCountAndOnEveryShadingPath) {
+  const deferred::Picture one = deferred::DrawAt(1, GetParam(), RASTERISER_SIMD_GENERAL);
+  const struct {
+    int threads, simd;
+  } runs[] = {{1, RASTERISER_SIMD_SSE2}, {1, RASTERISER_SIMD_AVX2}, {2, 0}, {8, 0}};
+  for (const auto& run : runs) {
+    const deferred::Picture p = deferred::DrawAt(run.threads, GetParam(), run.simd);
+    EXPECT_TRUE(p.colour == one.colour) << run.threads << " threads, shading path " << run.simd;
+    EXPECT_TRUE(p.depth == one.depth) << run.threads << " threads, shading path " << run.simd;
   }
 }
 
@@ -1511,6 +1519,62 @@ TEST(RasterDeferred, ADrawSamplingItsOwnTargetGivesOnePictureAtEveryThreadCount)
 }  // namespace
 
 namespace {
+
+TEST(RasterRules, FusedKernelsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
+  // Rows of states the kernels take (depth test and/or write or none,
+  // blend, alpha test, fog, bilinear and trilinear, X8R8G8B8 textures, the
+  // stage's selections): a coloured sphere, then a textured floor in
+  // perspective around it, drawn by the general stages and by each kernel set.
+  const struct {
+    uint32_t zfunc, zwrite, blend, alphaFunc, fog, mip, format, colourOp, alphaOp;
+  } rows[] = {
+      {D3DCMP_LESSEQUAL, 0, 1, 0, 1, D3DTEXF_LINEAR, D3DFMT_A8R8G8B8, D3DTOP_MODULATE, D3DTOP_MODULATE},
+      {D3DCMP_LESS, 1, 0, D3DCMP_GREATER, 0, D3DTEXF_NONE, D3DFMT_X8R8G8B8, D3DTOP_SELECTARG1, D3DTOP_SELECTARG2},
+      {D3DCMP_ALWAYS, 1, 1, D3DCMP_LESS, 1, D3DTEXF_POINT, D3DFMT_A8R8G8B8, D3DTOP_SELECTARG2, D3DTOP_MODULATE},
+      {0, 0, 0, 0, 0, D3DTEXF_LINEAR, D3DFMT_A8R8G8B8, D3DTOP_MODULATE, D3DTOP_DISABLE},
+  };
+  for (const auto& r : rows) {
+    deferred::Picture pictures[3];
+    for (int path = 0; path < 3; ++path) {
+      Rasteriser_SetSimd(RASTERISER_SIMD_GENERAL + path);
+      Scene s(98, 66);
+      Camera(s, 0, 2.0f, -4.0f, 0, 0, 4);
+      Texture tex(s, 32, 32, r.format, 0);
+      for (int l = 0; l < 6; ++l)
+        tex.Fill(l, [&](int x, int y) { return uint32_t(x * 37 + y * 11 + l * 90) * 0x01030507u | uint32_t(y * 8) << 24; });
+      s.dev->SetTexture(0, tex.tex);
+      s.TSS(0, D3DTSS_COLOROP, r.colourOp);
+      s.TSS(0, D3DTSS_ALPHAOP, r.alphaOp);
+      s.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
+      s.TSS(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+      s.TSS(0, D3DTSS_MIPFILTER, r.mip);
+      s.RS(D3DRS_ZENABLE, r.zfunc != 0);
+      s.RS(D3DRS_ZFUNC, r.zfunc);
+      s.RS(D3DRS_ZWRITEENABLE, r.zwrite);
+      s.RS(D3DRS_ALPHABLENDENABLE, r.blend);
+      s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
+      s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+      s.RS(D3DRS_ALPHATESTENABLE, r.alphaFunc != 0);
+      s.RS(D3DRS_ALPHAFUNC, r.alphaFunc);
+      s.RS(D3DRS_ALPHAREF, 0x70);
+      s.RS(D3DRS_FOGENABLE, r.fog);
+      s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+      s.RS(D3DRS_FOGSTART, FloatBits(2.0f));
+      s.RS(D3DRS_FOGEND, FloatBits(12.0f));
+      s.Clear(0xFF302010u, 1.0f);
+      s.World(Translation(0.5f, 0, 5));
+      DrawMesh(s, Sphere(1.2f, 8, 12, true));
+      s.World(Translation(0, -1, 6));
+      DrawMesh(s, Floor(6, 6, 5));
+      pictures[path] = {s.ColourBytes(), s.DepthBytes()};
+    }
+    Rasteriser_SetSimd(0);
+    for (int path = 1; path < 3; ++path) {
+      EXPECT_TRUE(pictures[path].colour == pictures[0].colour) << "row " << &r - rows << ", kernel set " << path;
+      EXPECT_TRUE(pictures[path].depth == pictures[0].depth) << "row " << &r - rows << ", kernel set " << path;
+    }
+  }
+}
 
 TEST(RasterDeferred, TheSamplersTiledCopyGivesTheSameBitsAsTheRows) {
   // A managed texture is sampled from its tiled copy, a render-target texture
