@@ -442,7 +442,9 @@ TexData CloudTexture(int size, int seed) {
   auto noise = [&](float x, float y, int cells) {
     const int x0 = int(x), y0 = int(y);
     const float fx = x - float(x0), fy = y - float(y0);
-    auto at = [&](int i, int j) { return hash(((x0 + i) % cells + cells) % cells, ((y0 + j) % cells + cells) % cells); };
+    auto at = [&](int i, int j) {
+      return hash(((x0 + i) % cells + cells) % cells, ((y0 + j) % cells + cells) % cells);
+    };
     const float top = at(0, 0) + (at(1, 0) - at(0, 0)) * fx, bottom = at(0, 1) + (at(1, 1) - at(0, 1)) * fx;
     return top + (bottom - top) * fy;
   };
@@ -483,7 +485,8 @@ SceneData BlendScene(int w, int h) {
       b.lit.push_back({x, y, 0, 0, 0, -1, alpha | tints[(k + i) % 4], (k & 1) ? uv : 0.0f, (k & 2) ? uv : 0.0f});
     }
     b.idx = {0, 1, 2, 1, 3, 2};
-    b.world = Mul(Mul(RotationX(tilt), RotationZ(spin)), Translation(0.3f * std::cos(float(i)), 0.2f * std::sin(float(i)), z));
+    b.world = Mul(Mul(RotationX(tilt), RotationZ(spin)),
+                  Translation(0.3f * std::cos(float(i)), 0.2f * std::sin(float(i)), z));
     b.texture = i % 4;
     b.blend = true;
     b.depthWrite = false;

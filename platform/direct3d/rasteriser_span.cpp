@@ -1107,7 +1107,9 @@ std::atomic<int> g_simd{0};  // Rasteriser_SetSimd's choice, 0: the default
 void PlanKernel(RasteriserPlan* P) {
   P->kernel = nullptr;
   const int simd = Rasteriser_Simd();
-  if (simd == RASTERISER_SIMD_GENERAL || P->shader || P->stencil || P->targetBytes != 4 || P->writeMask != 0xFFFFFFFFu) return;
+  if (simd == RASTERISER_SIMD_GENERAL || P->shader || P->stencil || P->targetBytes != 4 ||
+      P->writeMask != 0xFFFFFFFFu)
+    return;
   if (P->blend && !(P->srcBlend == D3DBLEND_SRCALPHA && P->destBlend == D3DBLEND_INVSRCALPHA)) return;
   RasteriserKernelPlan& k = P->kernelPlan;
   k = RasteriserKernelPlan{};

@@ -1541,7 +1541,9 @@ TEST(RasterRules, FusedKernelsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
       Camera(s, 0, 2.0f, -4.0f, 0, 0, 4);
       Texture tex(s, 32, 32, r.format, 0);
       for (int l = 0; l < 6; ++l)
-        tex.Fill(l, [&](int x, int y) { return uint32_t(x * 37 + y * 11 + l * 90) * 0x01030507u | uint32_t(y * 8) << 24; });
+        tex.Fill(l, [&](int x, int y) {
+          return uint32_t(x * 37 + y * 11 + l * 90) * 0x01030507u | uint32_t(y * 8) << 24;
+        });
       s.dev->SetTexture(0, tex.tex);
       s.TSS(0, D3DTSS_COLOROP, r.colourOp);
       s.TSS(0, D3DTSS_ALPHAOP, r.alphaOp);
