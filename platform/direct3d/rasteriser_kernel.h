@@ -1,16 +1,17 @@
-// Fused pixel kernels of the software rasteriser: the common draws shaded in
-// one pass per group of quads, every value in registers from the depth test
-// to the write. Internal to platform/direct3d.
+// Fused pixel kernels of the software rasteriser: the common draws shaded
+// without the general stages' per-operation loops. Internal to
+// platform/direct3d.
 //
 // RasteriserSpan_ShadeQuads runs a draw's stages as loops over arrays of
 // lanes, which serves every state the device has. Most pixels of a frame
 // come from a few kinds of draw, though: one stage that samples a tiled,
-// wrapped, bilinear (or trilinear) texture and modulates or selects it with
-// the diffuse colour, vertex fog, an alpha test, the usual alpha blend or
+// wrapped or clamped, bilinear (or trilinear) texture and modulates or
+// selects it with the diffuse colour, vertex fog, an alpha test, a blend or
 // none, and a 24-bit depth test and write. RasteriserSpan_Plan gives such a
 // draw a kernel made for exactly its structure (depth, blend and sampling
 // are template choices, the rest is settled per call), so per pixel nothing
-// is decided and nothing goes through memory but the texels and the target.
+// is decided. It runs in three passes per call (coordinates, samples, colour
+// and writes; see ShadeRun), whose results stay in the first-level cache.
 //
 // A kernel computes every lane with the general stages' arithmetic, in the
 // same order (plane values as (v0 + dy y) + dx x, the same conversions, the
@@ -40,10 +41,19 @@ enum : uint8_t {
     RASTERISER_KERNEL_SAMPLE_BILINEAR = 1,  // bilinear from level 0 (no level of detail)
     RASTERISER_KERNEL_SAMPLE_MIPPED = 2,    // bilinear from a level (and a fraction towards the next) per quad
 };
+enum : uint8_t {
+    RASTERISER_KERNEL_BLEND_NONE = 0,     // plain stores
+    RASTERISER_KERNEL_BLEND_ALPHA = 1,    // source alpha over inverse source alpha (the general stages' lerp)
+    RASTERISER_KERNEL_BLEND_FACTORS = 2,  // source x srcBlend + destination x destBlend, saturated
+};
 struct RasteriserKernelPlan {
-    bool depth;      // a 24-bit depth surface is tested and/or written (depthTest, depthWrite of the plan)
-    bool blend;      // source alpha over inverse source alpha; else plain stores
-    uint8_t sample;  // RASTERISER_KERNEL_SAMPLE_*
+    bool depth;                    // a 24-bit depth surface is tested and/or written (depthTest, depthWrite)
+    uint8_t blend;                 // RASTERISER_KERNEL_BLEND_*
+    uint32_t srcBlend, destBlend;  // D3DBLEND_* factors for RASTERISER_KERNEL_BLEND_FACTORS
+    uint8_t sample;                // RASTERISER_KERNEL_SAMPLE_*
+    // Per axis: texel coordinates clamped to the level, else wrapped (a
+    // power-of-two side).
+    bool clampU, clampV;
     // The stage's result: (texture & texMask) | (diffuse & diffuseMask) |
     // (texture x diffuse & productMask), the masks splitting colour from alpha.
     uint32_t texMask, diffuseMask, productMask;

@@ -9,7 +9,7 @@
 
 namespace {
 
-template <bool Depth, bool Blend, int Sample>
+template <bool Depth, int Blend, int Sample>
 void Kernel(const RasteriserPlan* plan, const RasteriserSetup* setup, RasteriserQuads* quads)
 {
     const int pairs = quads->count & ~1;

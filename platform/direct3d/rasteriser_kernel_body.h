@@ -83,7 +83,26 @@ HELM_KERNEL_INLINE __m128i UnpackLo64(__m128i a, __m128i b) { return _mm_unpackl
 HELM_KERNEL_INLINE __m128i UnpackHi64(__m128i a, __m128i b) { return _mm_unpackhi_epi64(a, b); }
 HELM_KERNEL_INLINE __m128i PackUs16(__m128i a, __m128i b) { return _mm_packus_epi16(a, b); }
 HELM_KERNEL_INLINE int SignBits(__m128i a) { return _mm_movemask_ps(_mm_castsi128_ps(a)); }
+// v clamped to 0..hi (hi >= 0): SSE4.1's signed minimum and maximum where the
+// file is compiled for it, the same result from compares in SSE2.
+HELM_KERNEL_INLINE __m128i Clamp32(__m128i v, __m128i hi)
+{
+#ifdef __SSE4_1__
+    return _mm_max_epi32(_mm_min_epi32(v, hi), _mm_setzero_si128());
+#else
+    const __m128i above = _mm_cmpgt_epi32(v, hi);
+    v = _mm_or_si128(_mm_and_si128(above, hi), _mm_andnot_si128(above, v));
+    return _mm_andnot_si128(_mm_srai_epi32(v, 31), v);
+#endif
+}
+HELM_KERNEL_INLINE __m128i Min32(__m128i a, __m128i b)
+{
+    const __m128i above = _mm_cmpgt_epi32(a, b);
+    return _mm_or_si128(_mm_and_si128(above, b), _mm_andnot_si128(above, a));
+}
 HELM_KERNEL_INLINE __m128 ToFloat(__m128i a) { return _mm_cvtepi32_ps(a); }
+HELM_KERNEL_INLINE __m128i MulAdd16(__m128i a, __m128i b) { return _mm_madd_epi16(a, b); }
+HELM_KERNEL_INLINE __m128i AddSat8(__m128i a, __m128i b) { return _mm_adds_epu8(a, b); }
 HELM_KERNEL_INLINE __m128i Bits(__m128 a) { return _mm_castps_si128(a); }
 HELM_KERNEL_INLINE __m128 FromBits(__m128i a) { return _mm_castsi128_ps(a); }
 HELM_KERNEL_INLINE __m128i GreaterF(__m128 a, __m128 b) { return _mm_castps_si128(_mm_cmpgt_ps(a, b)); }
@@ -128,11 +147,12 @@ struct V4 {
     using I = __m128i;
     static constexpr int kQuads = 1;
     // One texture level per quad as the vectors read it: quad i's tiled pairs
-    // at base[i], and per lane the wrap masks, the row shift of the tiled
-    // layout and the scale from level 0's coordinates.
+    // at base[i], and per lane the last column and row (the wrap masks of
+    // power-of-two sides), the pairs per row of blocks and the scale from
+    // level 0's coordinates.
     struct Level {
         const uint32_t* base[2];
-        I mx, my, shift;
+        I mx, my, stride;
         F scaleU, scaleV;
     };
     HELM_KERNEL_INLINE static F SetF(float v) { return _mm_set1_ps(v); }
@@ -152,7 +172,6 @@ struct V4 {
     {
         StoreQuad(base + at[0], pitch, v, live);
     }
-    HELM_KERNEL_INLINE static I ShiftRows(I v, I shift) { return _mm_sll_epi32(v, shift); }  // one quad: one level
     // Lane k's two 8-byte texel pairs (top and bottom rows).
     HELM_KERNEL_INLINE static I Pairs(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom, int k)
     {
@@ -172,7 +191,7 @@ struct V4 {
     HELM_KERNEL_INLINE static Level MakeLevel(const RasteriserLevel* const* l)
     {
         return {{l[0]->tiled, nullptr},           _mm_set1_epi32(l[0]->width - 1),
-                _mm_set1_epi32(l[0]->height - 1), _mm_cvtsi32_si128(l[0]->blockRowShift),
+                _mm_set1_epi32(l[0]->height - 1), _mm_set1_epi32(16 * l[0]->blocksPerRow),
                 _mm_set1_ps(l[0]->scaleU),        _mm_set1_ps(l[0]->scaleV)};
     }
 };
@@ -238,7 +257,14 @@ HELM_KERNEL_INLINE __m256i UnpackLo64(__m256i a, __m256i b) { return _mm256_unpa
 HELM_KERNEL_INLINE __m256i UnpackHi64(__m256i a, __m256i b) { return _mm256_unpackhi_epi64(a, b); }
 HELM_KERNEL_INLINE __m256i PackUs16(__m256i a, __m256i b) { return _mm256_packus_epi16(a, b); }
 HELM_KERNEL_INLINE int SignBits(__m256i a) { return _mm256_movemask_ps(_mm256_castsi256_ps(a)); }
+HELM_KERNEL_INLINE __m256i Clamp32(__m256i v, __m256i hi)
+{
+    return _mm256_max_epi32(_mm256_min_epi32(v, hi), _mm256_setzero_si256());
+}
+HELM_KERNEL_INLINE __m256i Min32(__m256i a, __m256i b) { return _mm256_min_epi32(a, b); }
 HELM_KERNEL_INLINE __m256 ToFloat(__m256i a) { return _mm256_cvtepi32_ps(a); }
+HELM_KERNEL_INLINE __m256i MulAdd16(__m256i a, __m256i b) { return _mm256_madd_epi16(a, b); }
+HELM_KERNEL_INLINE __m256i AddSat8(__m256i a, __m256i b) { return _mm256_adds_epu8(a, b); }
 HELM_KERNEL_INLINE __m256i Bits(__m256 a) { return _mm256_castps_si256(a); }
 HELM_KERNEL_INLINE __m256 FromBits(__m256i a) { return _mm256_castsi256_ps(a); }
 HELM_KERNEL_INLINE __m256i GreaterF(__m256 a, __m256 b) { return _mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_GT_OQ)); }
@@ -253,11 +279,12 @@ struct V8 {
     using I = __m256i;
     static constexpr int kQuads = 2;
     // One texture level per quad as the vectors read it: quad i's tiled pairs
-    // at base[i], and per lane the wrap masks, the row shift of the tiled
-    // layout and the scale from level 0's coordinates.
+    // at base[i], and per lane the last column and row (the wrap masks of
+    // power-of-two sides), the pairs per row of blocks and the scale from
+    // level 0's coordinates.
     struct Level {
         const uint32_t* base[2];
-        I mx, my, shift;
+        I mx, my, stride;
         F scaleU, scaleV;
     };
     HELM_KERNEL_INLINE static F SetF(float v) { return _mm256_set1_ps(v); }
@@ -289,7 +316,6 @@ struct V8 {
         StoreQuad(base + at[0], pitch, _mm256_castsi256_si128(v), live & 15);
         StoreQuad(base + at[1], pitch, _mm256_extracti128_si256(v, 1), live >> 4);
     }
-    HELM_KERNEL_INLINE static I ShiftRows(I v, I shift) { return _mm256_sllv_epi32(v, shift); }  // a level per quad
     // Lane k of both quads: quad 0's pairs in the low half, quad 1's in the high.
     HELM_KERNEL_INLINE static I Pairs(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom, int k)
     {
@@ -335,12 +361,12 @@ struct V8 {
     {
         if (l[0] == l[1])  // the common case: both quads on one level
             return {{l[0]->tiled, l[0]->tiled},          _mm256_set1_epi32(l[0]->width - 1),
-                    _mm256_set1_epi32(l[0]->height - 1), _mm256_set1_epi32(l[0]->blockRowShift),
+                    _mm256_set1_epi32(l[0]->height - 1), _mm256_set1_epi32(16 * l[0]->blocksPerRow),
                     _mm256_set1_ps(l[0]->scaleU),        _mm256_set1_ps(l[0]->scaleV)};
         return {{l[0]->tiled, l[1]->tiled},
                 _mm256_setr_m128i(_mm_set1_epi32(l[0]->width - 1), _mm_set1_epi32(l[1]->width - 1)),
                 _mm256_setr_m128i(_mm_set1_epi32(l[0]->height - 1), _mm_set1_epi32(l[1]->height - 1)),
-                _mm256_setr_m128i(_mm_set1_epi32(l[0]->blockRowShift), _mm_set1_epi32(l[1]->blockRowShift)),
+                _mm256_setr_m128i(_mm_set1_epi32(16 * l[0]->blocksPerRow), _mm_set1_epi32(16 * l[1]->blocksPerRow)),
                 _mm256_setr_m128(_mm_set1_ps(l[0]->scaleU), _mm_set1_ps(l[1]->scaleU)),
                 _mm256_setr_m128(_mm_set1_ps(l[0]->scaleV), _mm_set1_ps(l[1]->scaleV))};
     }
@@ -409,6 +435,35 @@ HELM_KERNEL_INLINE typename V::I BlendAlpha(typename V::I src, typename V::I dst
     return PackUs16(two(UnpackLo8(src, zero), UnpackLo8(dst, zero)), two(UnpackHi8(src, zero), UnpackHi8(dst, zero)));
 }
 
+// A blend factor (D3DBLEND_*) for the lanes' source and destination
+// colours: BlendFactor of the general stages.
+template <class V>
+HELM_KERNEL_INLINE typename V::I BlendFactor(uint32_t factor, typename V::I src, typename V::I dst)
+{
+    using I = typename V::I;
+    const I ones = V::SetI(-1);
+    auto alpha = [](I c) {
+        const I a = Shr32<24>(c);
+        return Or(Or(a, Shl32<8>(a)), Or(Shl32<16>(a), Shl32<24>(a)));
+    };
+    switch (factor) {
+    case D3DBLEND_ZERO: return V::Zero();
+    case D3DBLEND_SRCCOLOR: return src;
+    case D3DBLEND_INVSRCCOLOR: return Xor(src, ones);
+    case D3DBLEND_SRCALPHA: return alpha(src);
+    case D3DBLEND_INVSRCALPHA: return Xor(alpha(src), ones);
+    case D3DBLEND_DESTALPHA: return alpha(dst);
+    case D3DBLEND_INVDESTALPHA: return Xor(alpha(dst), ones);
+    case D3DBLEND_DESTCOLOR: return dst;
+    case D3DBLEND_INVDESTCOLOR: return Xor(dst, ones);
+    case D3DBLEND_SRCALPHASAT: {
+        const I m = Min32(Shr32<24>(src), Xor(Shr32<24>(dst), V::SetI(255)));
+        return Or(Or(m, Shl32<8>(m)), Or(Shl32<16>(m), V::SetI(int(0xFF000000u))));
+    }
+    default: return ones;  // ONE, and what the general stages read as one
+    }
+}
+
 // a + (b - a) x w / 256 per channel, w (0..256) per 128-bit half as 16-bit lanes.
 template <class V>
 HELM_KERNEL_INLINE typename V::I LerpHalves(typename V::I a, typename V::I b, typename V::I wb)
@@ -420,35 +475,51 @@ HELM_KERNEL_INLINE typename V::I LerpHalves(typename V::I a, typename V::I b, ty
     return PackUs16(Shr16<8>(lo), Shr16<8>(hi));
 }
 
-// Where the lanes' wrapped bilinear samples read in a level's tiled pairs
+// Where the lanes' bilinear samples read in a level's tiled pairs
 // (coordinates already scaled to the level) and how they weigh them: the
 // pair indices of the top and bottom rows, and the weights packed as
 // w00 | w10 << 16 and w01 | w11 << 16 (each at most 256; they sum to 256, so
 // no weighted sum exceeds 255 x 256 and the 16-bit and 32-bit forms of the
 // blend in V::Fetch agree). Kept apart from the fetch, so that the loads do
 // not wait on this arithmetic.
+//
+// Wrapped axes (power-of-two sides) mask; clamped ones clamp each row and
+// column to the level. A pair holds a texel and its right neighbour,
+// wrapping at the right edge, so where a clamped footprint's two columns
+// are one (left of the first column, or at or right of the last) the
+// pair's second texel is not the one to read: its weights go to the first,
+// which is that column, and the sums are exactly those of two equal texels.
 template <class V>
-HELM_KERNEL_INLINE void BilinearSetup(const typename V::Level& l, typename V::F s, typename V::F t, uint32_t* top,
-                                      uint32_t* bottom, uint32_t* wTop, uint32_t* wBottom)
+HELM_KERNEL_INLINE void BilinearSetup(const typename V::Level& l, typename V::F s, typename V::F t, bool clampU,
+                                      bool clampV, uint32_t* top, uint32_t* bottom, uint32_t* wTop, uint32_t* wBottom)
 {
     using I = typename V::I;
     const I one = V::SetI(1), bias = V::SetI(128), low = V::SetI(255), three = V::SetI(3), full = V::SetI(256);
+    const I zero = V::Zero();
     const typename V::F scale = V::SetF(256.0f);
     const I fs = Sub32(Round(Mul(s, scale)), bias), ft = Sub32(Round(Mul(t, scale)), bias);
-    const I x0 = And(Sar32<8>(fs), l.mx), y0 = And(Sar32<8>(ft), l.my);
-    const I y1 = And(Add32(y0, one), l.my);
+    const I xs = Sar32<8>(fs), ys = Sar32<8>(ft);
+    const I x0 = clampU ? Clamp32(xs, l.mx) : And(xs, l.mx);
+    const I y0 = clampV ? Clamp32(ys, l.my) : And(ys, l.my);
+    const I y1 = clampV ? Clamp32(Add32(ys, one), l.my) : And(Add32(y0, one), l.my);
     // Pair indices: a column's part ((x / 4) x 16 + x % 4) plus a row's part
-    // ((y / 4) x blocks per row x 16 + (y % 4) x 4).
-    auto row = [&](I y) { return Or(V::ShiftRows(Shr32<2>(y), l.shift), Shl32<2>(And(y, three))); };
+    // ((y / 4) x blocks per row x 16 + (y % 4) x 4); the product in one
+    // 16-bit multiply-add (both factors below 2^15, see RasteriserSpan_Plan).
+    auto row = [&](I y) { return Or(MulAdd16(Shr32<2>(y), l.stride), Shl32<2>(And(y, three))); };
     const I column = Or(Shl32<4>(Shr32<2>(x0)), And(x0, three));
     V::StoreI(top, Add32(column, row(y0)));
     V::StoreI(bottom, Add32(column, row(y1)));
     const I wx = And(fs, low), wy = And(ft, low);
     const I w11 = Shr32<8>(Add32(Mul16(wx, wy), bias));  // wx x wy fits 16 bits
-    const I w10 = Sub32(wx, w11), w01 = Sub32(wy, w11);
-    const I w00 = Add32(Sub32(Sub32(full, wx), wy), w11);
+    I w10 = Sub32(wx, w11), w01 = Sub32(wy, w11);
+    I w00 = Add32(Sub32(Sub32(full, wx), wy), w11), w11e = w11;
+    if (clampU) {
+        const I edge = Or(Gt32(zero, xs), Gt32(xs, Sub32(l.mx, one)));
+        w00 = Add32(w00, And(edge, w10)), w10 = AndNot(edge, w10);
+        w01 = Add32(w01, And(edge, w11e)), w11e = AndNot(edge, w11e);
+    }
     V::StoreI(wTop, Or(w00, Shl32<16>(w10)));
-    V::StoreI(wBottom, Or(w01, Shl32<16>(w11)));
+    V::StoreI(wBottom, Or(w01, Shl32<16>(w11e)));
 }
 
 // The level of detail of each quad, in its lane 0, as level x 256 plus an
@@ -524,7 +595,7 @@ HELM_KERNEL_INLINE typename V::I Passes(const CompareV<V>& c, typename V::I a, t
 //      diffuse colour, the texture coordinates and the fog weight;
 //   2. the texture samples;
 //   3. the stage's colour, fog, the alpha test, the blend and the writes.
-template <class V, bool Depth, bool Blend, int Sample>
+template <class V, bool Depth, int Blend, int Sample>
 void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads* Q, int begin, int end)
 {
     using F = typename V::F;
@@ -624,6 +695,7 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
         const RasteriserLevel* const firstLevel[2] = {&st.levels[0], &st.levels[0]};
         const typename V::Level level0 = V::MakeLevel(firstLevel);
         const I texOr = V::SetI(int(K.texOr));
+        const bool clampU = K.clampU, clampV = K.clampV;
         // A level (and a fraction towards the next) per quad, found first.
         alignas(32) int32_t levelCode[RASTERISER_QUADS_MAX];
         if (Sample == RASTERISER_KERNEL_SAMPLE_MIPPED)
@@ -643,14 +715,14 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
             if (!live[n]) continue;
             const F s = V::LoadF(sLanes + j), t = V::LoadF(tLanes + j);
             if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
-                BilinearSetup<V>(level0, s, t, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+                BilinearSetup<V>(level0, s, t, clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
                 continue;
             }
             frac[n][0] = frac[n][1] = 0;
             if ((levelCode[q - begin] | levelCode[q - begin + V::kQuads - 1]) == 0) {
                 // Not minified (magnified textures, the common case): level 0.
                 base[0][n][0] = base[0][n][1] = level0.base[0];
-                BilinearSetup<V>(level0, s, t, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+                BilinearSetup<V>(level0, s, t, clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
                 continue;
             }
             const RasteriserLevel* l[2];
@@ -666,13 +738,13 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
             if (V::kQuads == 1) l[1] = l[0], l2[1] = l2[0];
             const typename V::Level a = V::MakeLevel(l);
             base[0][n][0] = a.base[0], base[0][n][1] = a.base[1];
-            BilinearSetup<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV), top[0] + j, bottom[0] + j, wTop[0] + j,
-                             wBottom[0] + j);
+            BilinearSetup<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV), clampU, clampV, top[0] + j, bottom[0] + j,
+                             wTop[0] + j, wBottom[0] + j);
             if (frac[n][0] | frac[n][1]) {
                 const typename V::Level b = V::MakeLevel(l2);
                 base[kSets - 1][n][0] = b.base[0], base[kSets - 1][n][1] = b.base[1];
-                BilinearSetup<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV), top[kSets - 1] + j, bottom[kSets - 1] + j,
-                                 wTop[kSets - 1] + j, wBottom[kSets - 1] + j);
+                BilinearSetup<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV), clampU, clampV, top[kSets - 1] + j,
+                                 bottom[kSets - 1] + j, wTop[kSets - 1] + j, wBottom[kSets - 1] + j);
             }
         }
         for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
@@ -701,6 +773,7 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
         const CompareV<V> alphaCompare = MakeCompare<V>(P.alphaFunc);
         const I alphaRef = V::SetI(int(P.alphaRef));
         const I depthKeep = V::SetI(int(~P.depthMask));
+        const I destOr = V::SetI(P.targetFormat == D3DFMT_X8R8G8B8 ? int(0xFF000000u) : 0);
         uint8_t* const target = P.target.pixels;
         const size_t targetPitch = size_t(P.target.pitch);
         uint8_t* const depth = P.depth.pixels;
@@ -724,7 +797,21 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
                 mask &= SignBits(Passes(alphaCompare, Shr32<24>(colour), alphaRef));
                 if (!mask) continue;
             }
-            if (Blend) colour = BlendAlpha<V>(colour, V::Load(target, Q->targetAt + q, targetPitch));
+            if (Blend == RASTERISER_KERNEL_BLEND_ALPHA) {
+                colour = BlendAlpha<V>(colour, V::Load(target, Q->targetAt + q, targetPitch));
+            } else if (Blend == RASTERISER_KERNEL_BLEND_FACTORS) {
+                // src x factor + dst x factor, saturated; an X8R8G8B8
+                // target's alpha reads one.
+                const I dst = Or(V::Load(target, Q->targetAt + q, targetPitch), destOr);
+                const I s = K.srcBlend == D3DBLEND_ONE ? colour
+                            : K.srcBlend == D3DBLEND_ZERO
+                                ? zero
+                                : Modulate<V>(colour, BlendFactor<V>(K.srcBlend, colour, dst));
+                const I d = K.destBlend == D3DBLEND_ONE    ? dst
+                            : K.destBlend == D3DBLEND_ZERO ? zero
+                                                           : Modulate<V>(dst, BlendFactor<V>(K.destBlend, colour, dst));
+                colour = AddSat8(s, d);
+            }
             V::Store(target, Q->targetAt + q, targetPitch, colour, mask);
             if (Depth && depthWrite)
                 V::Store(depth, Q->depthAt + q, depthPitch, Or(And(load(depthOld + j), depthKeep), load(depthNew + j)),
@@ -738,16 +825,17 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
 namespace {
 
 // Each instruction set's file defines the kernel of every structure.
-template <bool Depth, bool Blend, int Sample>
+template <bool Depth, int Blend, int Sample>
 void Kernel(const RasteriserPlan* plan, const RasteriserSetup* setup, RasteriserQuads* quads);
+
+template <bool Depth, int Blend>
+constexpr RasteriserKernel kSamplings[3] = {Kernel<Depth, Blend, 0>, Kernel<Depth, Blend, 1>, Kernel<Depth, Blend, 2>};
 
 RasteriserKernel ChooseKernel(const RasteriserKernelPlan& k)
 {
-    static constexpr RasteriserKernel kTable[2][2][3] = {
-        {{Kernel<false, false, 0>, Kernel<false, false, 1>, Kernel<false, false, 2>},
-         {Kernel<false, true, 0>, Kernel<false, true, 1>, Kernel<false, true, 2>}},
-        {{Kernel<true, false, 0>, Kernel<true, false, 1>, Kernel<true, false, 2>},
-         {Kernel<true, true, 0>, Kernel<true, true, 1>, Kernel<true, true, 2>}}};
+    static constexpr const RasteriserKernel* kTable[2][3] = {
+        {kSamplings<false, 0>, kSamplings<false, 1>, kSamplings<false, 2>},
+        {kSamplings<true, 0>, kSamplings<true, 1>, kSamplings<true, 2>}};
     return kTable[k.depth][k.blend][k.sample];
 }
 

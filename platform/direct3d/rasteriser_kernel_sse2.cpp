@@ -3,7 +3,7 @@
 
 namespace {
 
-template <bool Depth, bool Blend, int Sample>
+template <bool Depth, int Blend, int Sample>
 void Kernel(const RasteriserPlan* plan, const RasteriserSetup* setup, RasteriserQuads* quads)
 {
     ShadeRun<V4, Depth, Blend, Sample>(*plan, *setup, quads, 0, quads->count);

@@ -1110,19 +1110,40 @@ void PlanKernel(RasteriserPlan* P) {
   if (simd == RASTERISER_SIMD_GENERAL || P->shader || P->stencil || P->targetBytes != 4 ||
       P->writeMask != 0xFFFFFFFFu)
     return;
-  if (P->blend && !(P->srcBlend == D3DBLEND_SRCALPHA && P->destBlend == D3DBLEND_INVSRCALPHA)) return;
   RasteriserKernelPlan& k = P->kernelPlan;
   k = RasteriserKernelPlan{};
   k.depth = P->depthTest || P->depthWrite;
   if (k.depth && (P->depthBytes != 4 || P->depthMask != 0xFFFFFF00u)) return;
-  k.blend = P->blend;
+  // The usual alpha blend has its own arithmetic (the general stages'
+  // lerp); the other factors multiply and add.
+  k.blend = !P->blend                                                                     ? RASTERISER_KERNEL_BLEND_NONE
+            : P->srcBlend == D3DBLEND_SRCALPHA && P->destBlend == D3DBLEND_INVSRCALPHA ? RASTERISER_KERNEL_BLEND_ALPHA
+                                                                                        : RASTERISER_KERNEL_BLEND_FACTORS;
+  k.srcBlend = P->srcBlend;
+  k.destBlend = P->destBlend;
   if (P->stageCount == 0) {
     k.diffuseMask = 0xFFFFFFFFu;
   } else {
     if (P->stageCount > 1) return;
     const RasteriserStage& st = P->stages[0];
     if (st.sample) {
-      if (!st.levels[0].tiled || !st.wrapPow2 || st.magFilter < D3DTEXF_LINEAR) return;
+      if (!st.levels[0].tiled || st.magFilter < D3DTEXF_LINEAR) return;
+      // Per axis: clamped, or wrapped on power-of-two sides at every level
+      // the sampler may use.
+      const auto axis = [&](uint32_t mode, bool across, bool* clamp) {
+        *clamp = mode == D3DTADDRESS_CLAMP;
+        if (*clamp) return true;
+        if (mode != D3DTADDRESS_WRAP) return false;
+        for (int l = 0; l < st.levelCount; ++l) {
+          const int n = across ? st.levels[l].width : st.levels[l].height;
+          if (n & (n - 1)) return false;
+        }
+        return true;
+      };
+      if (!axis(st.addressU, true, &k.clampU) || !axis(st.addressV, false, &k.clampV)) return;
+      // Rows of blocks are found by a 16-bit multiply-add.
+      for (int l = 0; l < st.levelCount; ++l)
+        if (16 * st.levels[l].blocksPerRow >= 32768 || st.levels[l].height >= 4 * 32768) return;
       if (!st.needLod)
         k.sample = RASTERISER_KERNEL_SAMPLE_BILINEAR;
       else if (st.minFilter >= D3DTEXF_LINEAR)

@@ -1522,16 +1522,24 @@ namespace {
 
 TEST(RasterRules, FusedKernelsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
   // Rows of states the kernels take (depth test and/or write or none,
-  // blend, alpha test, fog, bilinear and trilinear, X8R8G8B8 textures, the
-  // stage's selections): a coloured sphere, then a textured floor in
-  // perspective around it, drawn by the general stages and by each kernel set.
+  // blends, alpha test, fog, bilinear and trilinear, wrapped and clamped
+  // axes, X8R8G8B8 textures, the stage's selections): a coloured sphere,
+  // then a textured floor in perspective around it, drawn by the general
+  // stages and by each kernel set.
+  constexpr uint32_t W = D3DTADDRESS_WRAP, C = D3DTADDRESS_CLAMP;
+  constexpr uint32_t SA = D3DBLEND_SRCALPHA, ISA = D3DBLEND_INVSRCALPHA;
   const struct {
-    uint32_t zfunc, zwrite, blend, alphaFunc, fog, mip, format, colourOp, alphaOp;
+    uint32_t zfunc, zwrite, srcBlend, destBlend, alphaFunc, fog, mip, addressU, addressV, format, colourOp, alphaOp;
   } rows[] = {
-      {D3DCMP_LESSEQUAL, 0, 1, 0, 1, D3DTEXF_LINEAR, D3DFMT_A8R8G8B8, D3DTOP_MODULATE, D3DTOP_MODULATE},
-      {D3DCMP_LESS, 1, 0, D3DCMP_GREATER, 0, D3DTEXF_NONE, D3DFMT_X8R8G8B8, D3DTOP_SELECTARG1, D3DTOP_SELECTARG2},
-      {D3DCMP_ALWAYS, 1, 1, D3DCMP_LESS, 1, D3DTEXF_POINT, D3DFMT_A8R8G8B8, D3DTOP_SELECTARG2, D3DTOP_MODULATE},
-      {0, 0, 0, 0, 0, D3DTEXF_LINEAR, D3DFMT_A8R8G8B8, D3DTOP_MODULATE, D3DTOP_DISABLE},
+      {D3DCMP_LESSEQUAL, 0, SA, ISA, 0, 1, D3DTEXF_LINEAR, W, W, D3DFMT_A8R8G8B8, D3DTOP_MODULATE, D3DTOP_MODULATE},
+      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, D3DTEXF_NONE, C, W, D3DFMT_X8R8G8B8, D3DTOP_SELECTARG1,
+       D3DTOP_SELECTARG2},
+      {D3DCMP_ALWAYS, 1, D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR, D3DCMP_LESS, 1, D3DTEXF_POINT, W, C, D3DFMT_A8R8G8B8,
+       D3DTOP_SELECTARG2, D3DTOP_MODULATE},
+      {0, 0, D3DBLEND_SRCALPHASAT, D3DBLEND_INVDESTALPHA, 0, 0, D3DTEXF_LINEAR, C, C, D3DFMT_A8R8G8B8, D3DTOP_MODULATE,
+       D3DTOP_DISABLE},
+      {D3DCMP_GREATEREQUAL, 1, D3DBLEND_ONE, D3DBLEND_ONE, 0, 1, D3DTEXF_LINEAR, W, W, D3DFMT_A8R8G8B8,
+       D3DTOP_MODULATE, D3DTOP_SELECTARG1},
   };
   for (const auto& r : rows) {
     deferred::Picture pictures[3];
@@ -1550,12 +1558,14 @@ TEST(RasterRules, FusedKernelsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
       s.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
       s.TSS(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
       s.TSS(0, D3DTSS_MIPFILTER, r.mip);
+      s.TSS(0, D3DTSS_ADDRESSU, r.addressU);
+      s.TSS(0, D3DTSS_ADDRESSV, r.addressV);
       s.RS(D3DRS_ZENABLE, r.zfunc != 0);
       s.RS(D3DRS_ZFUNC, r.zfunc);
       s.RS(D3DRS_ZWRITEENABLE, r.zwrite);
-      s.RS(D3DRS_ALPHABLENDENABLE, r.blend);
-      s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-      s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+      s.RS(D3DRS_ALPHABLENDENABLE, r.srcBlend != 0);
+      s.RS(D3DRS_SRCBLEND, r.srcBlend);
+      s.RS(D3DRS_DESTBLEND, r.destBlend);
       s.RS(D3DRS_ALPHATESTENABLE, r.alphaFunc != 0);
       s.RS(D3DRS_ALPHAFUNC, r.alphaFunc);
       s.RS(D3DRS_ALPHAREF, 0x70);
@@ -1567,7 +1577,11 @@ TEST(RasterRules, FusedKernelsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
       s.World(Translation(0.5f, 0, 5));
       DrawMesh(s, Sphere(1.2f, 8, 12, true));
       s.World(Translation(0, -1, 6));
-      DrawMesh(s, Floor(6, 6, 5));
+      D3DMATRIX shift = Identity();  // (u, v, 1): both edges of clamped axes in view
+      shift.m[2][0] = shift.m[2][1] = -0.5f;
+      s.TextureMatrix(0, shift);
+      s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+      DrawMesh(s, Floor(6, 6, 2));
       pictures[path] = {s.ColourBytes(), s.DepthBytes()};
     }
     Rasteriser_SetSimd(0);
