@@ -111,8 +111,10 @@ int App_SelectDevice(void)
     bool fullStart = fullScreen != 0;
     if (!fullScreen && !quiet) {
         App_RegisterDeviceDialog();
-        if (Dialog_Box(App_GetInstance(), DEVICE_DIALOG_RESOURCE, App_GetWindow(), App_DeviceDialogProc, 0) <= 0)
-            return 0;
+        const intptr_t chosen =
+            Dialog_Box(App_GetInstance(), DEVICE_DIALOG_RESOURCE, App_GetWindow(), App_DeviceDialogProc, 0);
+        d.userExit = chosen == 0;
+        if (chosen <= 0) return 0;
         fullStart = IsFullScreenMode(d.selectedMode);
     }
     if (fullScreen) {

@@ -56,6 +56,7 @@ struct DeviceSelection {
     int32_t defaultModeItem;
     uint32_t allModes;
     uint32_t useKeyboard;
+    uint32_t userExit;  // the user left the dialog with "E&xit"
 };
 const DeviceSelection* App_GetDeviceSelection(void);
 // Back to the state at process start (the cover window forgotten too).

@@ -14,6 +14,7 @@ namespace {
 struct SaveStorage {
   SaveWriteHook write;
   SaveSyncHook sync;
+  SaveCardQuery cards;
 };
 
 SaveStorage g_save = {};
@@ -78,9 +79,18 @@ int Save_NextValid(SysFind* find, SysFindData* data, int haveData, SaveEnumRecor
 }  // namespace
 
 int Save_GetCardLetters(char* buffer) {
-  if (buffer) memcpy(buffer, "ABCDEFGH", 8);
-  return 8;
+    char letters[8];
+    int count = 8;
+    memcpy(letters, "ABCDEFGH", 8);
+    if (g_save.cards) {
+        count = g_save.cards(letters);
+        count = count < 0 ? 0 : count > 8 ? 8 : count;
+    }
+    if (buffer) memcpy(buffer, letters, (size_t)count);
+    return count;
 }
+
+void Save_SetCardQuery(SaveCardQuery query) { g_save.cards = query; }
 
 int Save_GetCardName(char /*card*/, char* buffer, int size) {
   if (!buffer || size <= 0) return 0;
@@ -153,6 +163,48 @@ long Save_GetFileSize(const char* folderPath, const char* fileName) {
   long size = fseek(f, 0, SEEK_END) == 0 ? ftell(f) : -1;
   fclose(f);
   return size;
+}
+
+int Save_GetFolderState(const char* saveName)
+{
+    switch (SysFile_GetKind("SaveGame")) {
+    case SYSFILE_MISSING: return SysFile_IsWritable(nullptr) ? SAVE_FOLDER_READY : SAVE_FOLDER_READ_ONLY;
+    case SYSFILE_FILE: return SAVE_FOLDER_BLOCKED;
+    default: break;
+    }
+    const char* changed = "SaveGame";
+    char folder[SAVE_FOLDER_MAX];
+    char path[SAVE_FOLDER_MAX + 10];
+    if (saveName && Save_FolderName(saveName, folder)) {
+        snprintf(path, sizeof path, "SaveGame\\%s", folder);
+        switch (SysFile_GetKind(path)) {
+        case SYSFILE_FOLDER: changed = path; break;
+        case SYSFILE_FILE: return SAVE_FOLDER_BLOCKED;
+        default: break;
+        }
+    }
+    return SysFile_IsWritable(changed) ? SAVE_FOLDER_READY : SAVE_FOLDER_READ_ONLY;
+}
+
+int Save_PrepareFolder(void) { return SysFile_CreateFolder("SaveGame"); }
+
+int Save_DeleteFile(const char* folderPath, const char* fileName)
+{
+    char path[SAVE_PATH_MAX + SAVE_NAME_MAX];
+    char temporary[sizeof path + 8];
+    if (!Save_FilePath(folderPath, fileName, path, sizeof path)) return 0;
+    snprintf(temporary, sizeof temporary, "%s.tmp", path);
+    char folder[sizeof path];
+    snprintf(folder, sizeof folder, "%s", path);
+    *strrchr(folder, '\\') = 0;
+    if (SysFile_GetKind(path) != SYSFILE_MISSING) {
+        // Only a folder that takes changes gives a file up (as the disk itself
+        // rules for a user without the right to change the folder).
+        if (!SysFile_IsWritable(folder) || !SysFile_Remove(path)) return 0;
+    }
+    SysFile_Remove(temporary);
+    SysFile_RemoveFolder(folder);  // only when nothing else is left in it
+    return 1;
 }
 
 intptr_t Save_Enumerate(uint32_t /*letter*/, SaveEnumRecord* record) {

@@ -23,8 +23,13 @@ struct SaveEnumRecord {
   char name[SAVE_NAME_MAX];
 };
 
-// Writes the eight card letters A..H (no terminator); returns 8.
+// Writes the present card letters (no terminator): the eight letters A..H,
+// or what an installed card query answers. Returns their count.
 int Save_GetCardLetters(char* buffer);
+// Replaces the query of the present cards (tests take cards away): it writes
+// the letters (at most 8) and returns their count. Null restores A..H.
+typedef int (*SaveCardQuery)(char* letters);
+void Save_SetCardQuery(SaveCardQuery query);
 // The localised "LS_CardNamePC" cut to size - 1 characters; 1, or 0 for a
 // null buffer or size 0. The card letter is not used.
 int Save_GetCardName(char card, char* buffer, int size);
@@ -50,6 +55,26 @@ int Save_WriteFile(const char* folderPath, const char* fileName, const void* buf
 int Save_ReadFile(const char* folderPath, const char* fileName, void* buffer, size_t size);
 // The file's size, or -1 when it can't be opened or sought.
 long Save_GetFileSize(const char* folderPath, const char* fileName);
+
+// What the save folders can take now, answered from the disk without
+// changing it (Save_GetFolderState).
+enum {
+    SAVE_FOLDER_READY = 0,      // a write goes through ("SaveGame" may still be missing)
+    SAVE_FOLDER_BLOCKED = 1,    // a file holds the name of "SaveGame" or of the save's folder
+    SAVE_FOLDER_READ_ONLY = 2,  // the folder a write would change refuses changes
+};
+// The state of "SaveGame" and, with a save name, of that save's folder: the
+// deepest of the save's folder, "SaveGame" and the working folder that
+// exists is the one a write changes.
+int Save_GetFolderState(const char* saveName);
+// Makes "SaveGame" when it is missing. 1 when it is a folder afterwards; a
+// file of that name is left alone (0).
+int Save_PrepareFolder(void);
+// Deletes the file (with a temporary file an interrupted write left beside
+// it) and then the save's folder once it is empty. 1 when the file is gone,
+// also when it was already; 0 when it is still there: a folder that refuses
+// changes keeps its files, and so does a name that could leave the folder.
+int Save_DeleteFile(const char* folderPath, const char* fileName);
 
 // Walks the valid save folders (a folder whose name rebuilds from the part
 // behind its ninth character; compared without regard to case). Returns a

@@ -82,6 +82,8 @@ struct Shell {
     Font* versionFont;
     int logoEscaped;  // a logo was skipped with Escape: later skippable ones return at once
     AppClock clock;
+    const char* failedStep;  // what App_EngineOpen could not do, or null
+    int hasRun;              // App_Main reached its main loop
 };
 
 Shell g_shell = {};
@@ -153,9 +155,26 @@ int32_t LanguageFromName(const char* name)
 
 }  // namespace
 
+namespace {
+
+// A start that cannot go on: says which step failed, on one line.
+int32_t StartFailed(const char* step)
+{
+    fprintf(stderr, "The game could not start: %s.\n", step);
+    fflush(stderr);
+    return APP_EXIT_START_FAILED;
+}
+
+}  // namespace
+
 int32_t App_Main(void* instance, void*, const char* commandLine, int32_t showCommand)
 {
-    if (Mutex_CreateNamed(kMutexName) == MUTEX_EXISTS) return 0;
+    g_shell.hasRun = 0;
+    if (Mutex_CreateNamed(kMutexName) == MUTEX_EXISTS) {
+        fprintf(stderr, "The game is already running: this copy ends.\n");
+        fflush(stderr);
+        return 0;
+    }
     App_InitDefaults();
     App_ResetState();
     App_ParseCommandLine(commandLine);
@@ -167,11 +186,17 @@ int32_t App_Main(void* instance, void*, const char* commandLine, int32_t showCom
     s.state.window = window;
     s.state.showCommand = showCommand;
     s.state.instance = instance;
-    if (!window) return 0;
+    if (!window) {
+        char step[96];
+        snprintf(step, sizeof step, "the window of %d x %d pixels could not be made", s.screenWidth, s.screenHeight);
+        return StartFailed(step);
+    }
     App_PreEngineInit();
     if (!App_EngineOpen(window)) {
         App_DestroyWindow();
-        return 0;
+        // Leaving the device dialog with "E&xit" is the user's choice.
+        if (App_GetDeviceSelection()->userExit) return 0;
+        return StartFailed(s.failedStep ? s.failedStep : "the graphics engine could not open");
     }
     App_DestroyBlankWindow();
     App_SuppressSystemKeys(0);
@@ -182,6 +207,7 @@ int32_t App_Main(void* instance, void*, const char* commandLine, int32_t showCom
     }
     Window_Show(window, showCommand != 0);
     App_InitSystems();
+    s.hasRun = 1;
     int32_t result = App_MainLoop();
     App_ShutdownSystems();
     App_EngineClose();
@@ -234,6 +260,7 @@ Window* App_CreateWindow(void* instance)
 {
     Shell& s = g_shell;
     CmdLine_GetInts(s.tokenCount, s.tokens, 0, "Width", &s.screenWidth, "Height", &s.screenHeight, nullptr);
+    if (s.screenWidth < 1 || s.screenHeight < 1) return nullptr;  // no picture fits
     WindowRect outer = {0, 0, s.screenWidth, s.screenHeight};
     Window_AdjustRect(&outer, kMainStyle, 0, 0);
     auto create = [&]() {
@@ -263,6 +290,7 @@ int App_EngineOpen(Window* window)
     D3D8_InstallDriver();
     D3D8Present_SetDesktopSize((uint32_t)System_GetMetrics(SYSTEM_CXSCREEN),
                                (uint32_t)System_GetMetrics(SYSTEM_CYSCREEN));
+    g_shell.failedStep = "the graphics engine could not open";
     if (!Engine_Init(App_GetMemoryFunctions(), 0, 0)) return 0;
     ResourceArena_SetSize(kArenaBytes);
     App_AttachPlugins();
@@ -271,16 +299,19 @@ int App_EngineOpen(Window* window)
         Engine_Term();
         return 0;
     }
+    g_shell.failedStep = "no output device and video mode could be chosen";
     if (!App_SelectDevice()) {
         Engine_Close();
         Engine_Term();
         return 0;
     }
+    g_shell.failedStep = "the device could not start in the chosen video mode";
     if (!Engine_Start()) {
         Engine_Close();
         Engine_Term();
         return 0;
     }
+    g_shell.failedStep = nullptr;
     App_RegisterImageFormats();
     return 1;
 }
@@ -498,6 +529,8 @@ void App_SetScreenSize(int32_t width, int32_t height)
 Frame* App_GetRootFrame(void) { return g_shell.rootFrame; }
 int32_t App_IsPAL(void) { return g_shell.pal; }
 int32_t App_GetLanguage(void) { return g_shell.language; }
+
+int App_HasRun(void) { return g_shell.hasRun; }
 const char* App_GetCDDriveName(void) { return ""; }
 
 void App_ShowLogo(const char* image, float seconds, int fade, int skippable)

@@ -37,9 +37,19 @@ struct AppState {
     char launch[APP_LAUNCH_SIZE];  // the "Launch" option, cut to fit
 };
 
-// The entry: returns 0 after a failed start, 0 when the state stack
-// emptied, else the wParam of the quit message (the last message taken).
+// The exit code of a start that failed (the window, the graphics engine or
+// the device could not be made).
+constexpr int32_t APP_EXIT_START_FAILED = 1;
+
+// The entry: returns 0 when the state stack emptied, else the wParam of the
+// quit message (the last message taken). A start that fails says on
+// standard error which step failed (the window, the graphics engine, the
+// device) and returns APP_EXIT_START_FAILED; a second copy says that the
+// game is already running and returns 0 at once, as does a user who leaves
+// the device dialog with "E&xit".
 int32_t App_Main(void* instance, void* previous, const char* commandLine, int32_t showCommand);
+// 1 once the last App_Main reached its main loop (the game ran).
+int App_HasRun(void);
 
 // Copies the command line (cut to 1023 characters), splits it at white
 // space (double quotes group) into at most 10 tokens, and reads "PAL",
@@ -50,12 +60,14 @@ int App_ResetState(void);
 int32_t App_RegisterClass(void* instance);
 // Reads "Width" and "Height" (left in the token array) and creates the main
 // window: client screenWidth x screenHeight, style pop-up with caption. When
-// SDL can't make a window, windows become headless and it tries again.
+// SDL can't make a window, windows become headless and it tries again. Null
+// for a size below one pixel or when no window can be made.
 Window* App_CreateWindow(void* instance);
 void App_DestroyWindow(void);
 // Engine_Init with the shell's memory functions, the 3 MB arena, the plug-in
 // chain, Engine_Open on the window, the device dialog, Engine_Start and the
-// image formats. 1, or 0 with everything opened closed again.
+// image formats. 1, or 0 with everything opened closed again (App_Main then
+// names the step that failed).
 int App_EngineOpen(Window* window);
 void App_EngineClose(void);
 // The graphics plug-ins in their fixed order, then the engine layer's

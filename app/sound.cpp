@@ -60,7 +60,8 @@ bool Failed(HResult result, const char* call)
 
 bool On() { return g_sound.directSound != nullptr; }
 
-int32_t EnumerateDevice(const Guid* guid, const char* description, const char*, void*)
+// One entry of the device list per device the platform reports; 1 to go on.
+int32_t Sound_EnumDeviceCallback(const Guid* guid, const char* description, const char*, void*)
 {
     SoundModule& m = g_sound;
     SoundDeviceEntry* grown =
@@ -201,7 +202,7 @@ void Sound_Init(void)
     if (On()) return;
     BuildTable();
     m.falloff = 30.0f;
-    DirectSoundEnumerate(EnumerateDevice, nullptr);
+    DirectSoundEnumerate(Sound_EnumDeviceCallback, nullptr);
     if (Failed(DirectSoundCreate(nullptr, &m.directSound, nullptr), "DirectSoundCreate")) {
         m.directSound = nullptr;
         return;

@@ -1,5 +1,6 @@
 #include "app/wad.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "common/bytes.h"
@@ -52,20 +53,21 @@ int Wad_ReadExact(void* archive, void* buffer, size_t n) {
 // Every index in range, every name terminated inside the table, every data
 // range inside the archive, and the directory a tree: from the root no entry
 // is reached twice (which also rules out loops in child or sibling chains).
-int Wad_ValidateDirectory(const WadMount* m) {
+const char* Wad_ValidateDirectory(const WadMount* m) {
   for (uint32_t i = 0; i < m->entryCount; i++) {
     const WadEntry& e = m->entries[i];
-    if (e.firstChild != WAD_NONE && e.firstChild >= m->entryCount) return 0;
-    if (e.nextSibling != WAD_NONE && e.nextSibling >= m->entryCount) return 0;
+    if (e.firstChild != WAD_NONE && e.firstChild >= m->entryCount) return "a child index out of range";
+    if (e.nextSibling != WAD_NONE && e.nextSibling >= m->entryCount) return "a sibling index out of range";
     if (e.nameOffset != WAD_NONE) {
-      if (e.nameOffset >= m->namesSize) return 0;
-      if (!memchr(m->names + e.nameOffset, 0, m->namesSize - e.nameOffset)) return 0;
+      if (e.nameOffset >= m->namesSize) return "a name outside the name table";
+      if (!memchr(m->names + e.nameOffset, 0, m->namesSize - e.nameOffset)) return "an unterminated name";
     }
-    if ((uint64_t)m->dataOffset + e.dataOffset + e.size > m->size) return 0;
+    if ((uint64_t)m->dataOffset + e.dataOffset + e.size > m->size) return "a file's data past the archive's end";
   }
   uint8_t* seen = (uint8_t*)Mem_Calloc(m->entryCount, 8);
   uint32_t* stack = (uint32_t*)Mem_Alloc(sizeof(uint32_t) * (size_t)m->entryCount, 8);
   int ok = seen && stack;
+  const bool allocated = ok;
   uint32_t depth = 0;
   if (ok) {
     seen[0] = 1;
@@ -85,42 +87,46 @@ int Wad_ValidateDirectory(const WadMount* m) {
   }
   Mem_Free(seen);
   Mem_Free(stack);
-  return ok;
+  if (!allocated) return "out of memory";
+  return ok ? nullptr : "the directory is not a tree";
 }
 
-int Wad_LoadDirectory(WadMount* m, const char* path) {
+// Opens and reads the archive's header and directory. Null when it is
+// mounted, else why not ("" when the file can't be opened: nothing is there).
+const char* Wad_LoadDirectory(WadMount* m, const char* path) {
   m->archive = g_wad.table.open(path, "rb");
-  if (!m->archive) return 0;
+  if (!m->archive) return "";
 
   uint8_t header[WAD_HEADER_SIZE];
-  if (!Wad_ReadExact(m->archive, header, sizeof header)) return 0;
+  if (!Wad_ReadExact(m->archive, header, sizeof header)) return "shorter than its header";
   ByteReader r = ByteReader_Init(header, sizeof header);
-  if (ByteReader_U32(&r) != WAD_MAGIC) return 0;
+  if (ByteReader_U32(&r) != WAD_MAGIC) return "no WADH header";
   m->dataOffset = ByteReader_U32(&r);
   m->entryCount = ByteReader_U32(&r);
   m->namesSize = ByteReader_U32(&r);
 
-  if (g_wad.table.seek(m->archive, 0, 2) != 0) return 0;
+  if (g_wad.table.seek(m->archive, 0, 2) != 0) return "its size can't be read";
   long end = g_wad.table.tell(m->archive);
-  if (end < 0 || g_wad.table.seek(m->archive, (long)WAD_HEADER_SIZE, 0) != 0) return 0;
+  if (end < 0 || g_wad.table.seek(m->archive, (long)WAD_HEADER_SIZE, 0) != 0) return "its size can't be read";
   m->size = (uint64_t)end;
 
   uint64_t tables = (uint64_t)m->entryCount * WAD_ENTRY_SIZE + m->namesSize;
-  if (m->entryCount == 0 || WAD_HEADER_SIZE + tables > m->size) return 0;
+  if (m->entryCount == 0) return "no entries";
+  if (WAD_HEADER_SIZE + tables > m->size) return "its directory runs past the end";
 
   m->entries = (WadEntry*)Mem_Calloc(sizeof(WadEntry) * (size_t)m->entryCount, 8);
   m->names = (char*)Mem_Calloc((size_t)m->namesSize + 1, 8);
-  if (!m->entries || !m->names) return 0;
+  if (!m->entries || !m->names) return "out of memory";
 
   uint8_t raw[WAD_ENTRY_SIZE * 64];
   for (uint32_t done = 0; done < m->entryCount;) {
     uint32_t n = m->entryCount - done;
     if (n > 64) n = 64;
-    if (!Wad_ReadExact(m->archive, raw, (size_t)n * WAD_ENTRY_SIZE)) return 0;
+    if (!Wad_ReadExact(m->archive, raw, (size_t)n * WAD_ENTRY_SIZE)) return "its directory can't be read";
     for (uint32_t i = 0; i < n; i++) Wad_DecodeEntry(raw + i * WAD_ENTRY_SIZE, &m->entries[done + i]);
     done += n;
   }
-  if (!Wad_ReadExact(m->archive, m->names, m->namesSize)) return 0;
+  if (!Wad_ReadExact(m->archive, m->names, m->namesSize)) return "its name table can't be read";
   m->position = WAD_POSITION_UNKNOWN;
   return Wad_ValidateDirectory(m);
 }
@@ -215,7 +221,10 @@ int Wad_Mount(const char* path, int keepOpen) {
   if (!g_wad.table.open || !g_wad.table.read || !g_wad.table.seek || !g_wad.table.tell)
     return 0;
   WadMount* m = &g_wad.mounts[g_wad.mountCount];
-  if (!Wad_LoadDirectory(m, path)) {
+  if (const char* why = Wad_LoadDirectory(m, path)) {
+    // A missing archive is no fault (the data may lie loose); a damaged one
+    // is named, or the game would run on without its data and without a word.
+    if (*why) fprintf(stderr, "%s: the archive is refused: %s\n", path, why);
     Wad_ReleaseMount(m);
     return 0;
   }

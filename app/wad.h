@@ -60,7 +60,9 @@ void Wad_Shutdown(void);
 // the file can't be opened, or its header or directory is malformed
 // (truncated, no entries, tables or data past the end, bad name offsets,
 // child or sibling indices out of range, a directory loop); nothing is left
-// open then. keepOpen other than 1 is refused.
+// open then, and a file that is there but refused is named on standard error
+// with the reason ("<path>: the archive is refused: <why>"). keepOpen other
+// than 1 is refused.
 int Wad_Mount(const char* path, int keepOpen = 1);
 // 1 when at least one archive is mounted.
 int Wad_IsMounted(void);

@@ -13,9 +13,9 @@
 #
 # helm_tests(NAME DIR <dir> [RECURSE] [LIBS <lib>...])
 #   A GoogleTest executable of every .cpp under DIR, registered with CTest
-#   test by test. Tests run headless (SDL offscreen video, dummy audio) and
-#   get HELM_SOURCE_DIR and HELM_TEST_TMP (a writable folder in the build
-#   tree) as compile definitions.
+#   test by test. Tests run headless (SDL offscreen video, dummy audio), get
+#   HELM_SOURCE_DIR as a compile definition and work in a scratch folder of
+#   their run (TestTmp() of tests/test_env.h).
 
 set(HELM_EMPTY_SOURCE ${CMAKE_CURRENT_LIST_DIR}/empty.cpp)
 
@@ -52,13 +52,12 @@ function(helm_tests name)
   if(NOT srcs)
     return()
   endif()
-  add_executable(${name} ${srcs})
+  # tests/test_env.cpp: each run works in a scratch folder of its own under
+  # the system's temporary folder (tests/test_env.h).
+  add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/test_env.cpp)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  set(tmp ${PROJECT_BINARY_DIR}/testtmp/${name})
-  file(MAKE_DIRECTORY ${tmp})
-  target_compile_definitions(${name} PRIVATE
-    HELM_SOURCE_DIR="${PROJECT_SOURCE_DIR}" HELM_TEST_TMP="${tmp}")
+  target_compile_definitions(${name} PRIVATE HELM_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   # The test environment goes through "cmake -E env" as the launcher: the
   # ENVIRONMENT property of gtest_discover_tests loses every entry but the
   # first, because the module splits the list.
@@ -69,6 +68,5 @@ function(helm_tests name)
   math(EXPR timeout "120 * ${HELM_TEST_TIME_SCALE}")
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
-    WORKING_DIRECTORY ${tmp}
-    PROPERTIES TIMEOUT ${timeout})
+    PROPERTIES TIMEOUT ${timeout} LABELS ${name})
 endfunction()

@@ -464,6 +464,20 @@ float Math_MoveTowards(float value, float target, float step)
     return target >= value ? value + s : value - s;
 }
 
+int32_t Math_TruncToInt(float value)
+{
+    if (std::isnan(value)) return 0;
+    if (value >= 2147483647.0f) return INT32_MAX;
+    if (value <= -2147483648.0f) return INT32_MIN;
+    return (int32_t)value;
+}
+
+int32_t Math_AddClamped(int32_t a, int32_t b)
+{
+    const int64_t sum = (int64_t)a + (int64_t)b;
+    return sum > INT32_MAX ? INT32_MAX : (sum < INT32_MIN ? INT32_MIN : (int32_t)sum);
+}
+
 Vec3* Vec3_MoveTowards(Vec3* out, const Vec3* from, const Vec3* to, float t)
 {
     Vec3 d;

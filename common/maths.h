@@ -99,5 +99,11 @@ float Vec3_RotatedHeading(float angle, const Vec3* v);
 float Angle_Diff(float a, float b, int32_t isSigned, int32_t radians);
 float Angle_ClampToArc(float angle, float a, float b);
 float Math_MoveTowards(float value, float target, float step);
+// A float from data as an integer: truncated toward zero, NaN as 0, values
+// beyond the int32 range clamped (a plain cast of those is undefined).
+int32_t Math_TruncToInt(float value);
+// a + b held within the int32 range: scores and stocks grow by values from
+// data, which may be as large as an int32 holds.
+int32_t Math_AddClamped(int32_t a, int32_t b);
 // from + (to - from) x min(|to - from|, t): the difference is not normalised.
 Vec3* Vec3_MoveTowards(Vec3* out, const Vec3* from, const Vec3* to, float t);

@@ -43,6 +43,16 @@ void* Mem_Realloc(void* block, size_t alignment, size_t size);
 // the slack behind a shrink).
 void* Mem_Recalloc(void* block, size_t alignment, size_t size);
 
+// Frees the block a pointer field holds and clears the field, so an owner
+// that frees twice frees once. A null slot or an empty one is ignored.
+template <typename T>
+inline void Mem_FreeSlot(T** slot)
+{
+    if (!slot) return;
+    Mem_Free((void*)*slot);
+    *slot = nullptr;
+}
+
 // A new block (alignment 8) holding a copy of the old block's usable size;
 // null for a null block, a block of usable size 0 or a heap failure.
 void* Mem_Dup(const void* block);

@@ -91,7 +91,6 @@ struct PathData {
     Vec3 visionLower, visionUpper;
     Vec3 lastOffsets;
     int32_t order;               // for the vision turns
-    uint32_t randomTimeSet;      // the random route time of a knock was applied
 };
 
 PathData* DataOf(const Object* o)
@@ -168,7 +167,6 @@ void Park(Object* o, PathData* d)
     RemoveLink(d);
     d->flags |= ANIMPATH_PARKED | ANIMPATH_FOLLOWING;
     d->flags &= ~uint32_t(ANIMPATH_KNOCKED | ANIMPATH_RANDOM_TIME);
-    d->randomTimeSet = 0;
     PhysBody_SetCollisionGroup(o->body, ANIMPATH_PARKED_GROUP);
     PhysBody_ZeroVelocities(o->body);
     PhysBody_SetActive(o->body, 0);
@@ -603,10 +601,9 @@ uint32_t AnimPath_Update(Object* object, uint32_t, void* arg)
     }
     PhysBody_DampLinearVelocity(body, &d->damping, dt);
     Vision(object, d, position, at, up);
-    if ((d->flags & ANIMPATH_RANDOM_TIME) && !d->randomTimeSet) {
-        RandomRouteTime(d);
-        d->randomTimeSet = 1;
-    }
+    // A knocked follower's route wanders to a random time every update, so it
+    // takes up its route somewhere else once it is parked again.
+    if (d->flags & ANIMPATH_RANDOM_TIME) RandomRouteTime(d);
     EndRoundIfDue();
     return 0;
 }

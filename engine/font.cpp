@@ -9,14 +9,15 @@
 #include "common/list.h"
 #include "common/memory.h"
 #include "engine/fontglyphs.h"
+#include "engine/virtualscreen.h"
 #include "gfx/core/im2d.h"
 #include "gfx/core/renderstate.h"
 #include "gfx/toolkit/2d/brush2d.h"
 #include "gfx/toolkit/2d/font2d.h"
+#include "gfx/toolkit/2d/toolkit2d.h"
 
 namespace {
 
-constexpr float kVirtualWidth = 640.0f, kVirtualHeight = 480.0f;
 constexpr float kLineFontHeight = 10.0f;  // per unit of size
 
 struct GlyphEntry {
@@ -60,31 +61,36 @@ uint32_t PackColour(const uint8_t* rgba)
 
 void SetState(int32_t state, uint32_t value) { RenderState_Set(state, (void*)(uintptr_t)value); }
 
-// The screen factors of positions and the virtual screen's size.
-struct Mapping {
-    float sx, sy, width, height;
-};
+VirtualScreenMap CurrentMap(void) { return VirtualScreen_GetMap(g_font.virtualScreen); }
 
-Mapping CurrentMapping(void)
+// The size in position units: on the virtual screen the size's screen
+// factor (screen width / 640, put in by Font_SetSize) comes out again, so a
+// text keeps its virtual size on every screen and the mapping onto the
+// target stretches it as it stretches sprites.
+float PositionSize(const Font* font, const VirtualScreenMap& map)
 {
-    const float w = (float)App_GetScreenWidth(), h = (float)App_GetScreenHeight();
-    if (g_font.virtualScreen) return Mapping{w / kVirtualWidth, h / kVirtualHeight, kVirtualWidth, kVirtualHeight};
-    return Mapping{1.0f, 1.0f, w, h};
+    return map.scaleX > 0.0f ? font->size / map.scaleX : font->size;
 }
 
-float ToolkitHeight(const Font* font) { return Font2D_GetHeight(font->toolkitFont); }
+// The glyph height in position units: the toolkit font's own pixel height,
+// or the line font's 10, times the size.
+float GlyphHeight(const Font* font, const VirtualScreenMap& map)
+{
+    const float native = (font->flags & FONT_TOOLKIT) ? font->toolkitFont->height : kLineFontHeight;
+    return native * PositionSize(font, map);
+}
 
-// Device width of the first `length` characters of text.
-float MeasureText(const Font* font, const char* text, size_t length)
+// Width of the first `length` characters of text, in position units.
+float MeasureText(const Font* font, const char* text, size_t length, const VirtualScreenMap& map)
 {
     if (font->flags & FONT_TOOLKIT) {
         char part[FONT_TEXT_MAX];
         if (length >= sizeof part) length = sizeof part - 1;
         memcpy(part, text, length);
         part[length] = 0;
-        return Font2D_GetStringWidth(font->toolkitFont, part, ToolkitHeight(font)) * font->size;
+        return Font2D_GetStringWidth(font->toolkitFont, part, GlyphHeight(font, map));
     }
-    return (float)length * kLineFontHeight * font->size;
+    return (float)length * GlyphHeight(font, map);
 }
 
 void FlushLines(FontLineBatch* lines)
@@ -93,12 +99,14 @@ void FlushLines(FontLineBatch* lines)
     lines->count = 0;
 }
 
-// Appends the glyphs' segments at the pen (x, y: the base line, device
+// Appends the glyphs' segments at the pen (x, y: the base line, target
 // pixels, y down), drawing whenever the batch is full.
-void DrawLines(Font* font, float x, float y, const char* text)
+void DrawLines(Font* font, float x, float y, const char* text, const VirtualScreenMap& map)
 {
     FontLineBatch* lines = font->lines;
-    lines->scaleX = lines->scaleY = font->size * kLineFontHeight / (float)FONT_GLYPH_ADVANCE;
+    const float grid = PositionSize(font, map) * kLineFontHeight / (float)FONT_GLYPH_ADVANCE;
+    lines->scaleX = grid * map.scaleX;
+    lines->scaleY = grid * map.scaleY;
     const float z = Im2D_GetNearScreenZ();
     RenderState_Set(1, nullptr);
     SetState(12, 1);
@@ -119,22 +127,37 @@ void DrawLines(Font* font, float x, float y, const char* text)
     FlushLines(lines);
 }
 
-// Draws one string whose position is already on the virtual screen (edge
-// mode applied).
-void DrawAt(Font* font, float x, float y, const char* text, const Mapping& map)
+// Draws one string at a position in position units (edge mode applied).
+//
+// Both kinds of font take the same road onto the target as sprites: the
+// line font's segments are scaled into target pixels directly; the toolkit
+// font is laid out in position units with y up from the lower edge, and a
+// CTM level maps that space onto the target's pixels and those onto the
+// toolkit's user space (through the device axes, so whatever device
+// rectangle the toolkit was given, the text lands on the same pixels). The
+// device camera's view window has a positive x (the views set it up), so
+// the axes' corner is the target's lower-left one; the CTM only ever scales
+// and moves, so the axes lie along x and y.
+void DrawAt(Font* font, float x, float y, const char* text, const VirtualScreenMap& map)
 {
     SetState(20, 1);
     SetState(14, 0);
     SetState(6, 0);
-    if (font->flags & FONT_TOOLKIT) {
-        const Brush2DColour c = {font->colour[0], font->colour[1], font->colour[2], font->colour[3]};
-        Brush2D_SetColours(g_font.brush, &c, &c, &c, &c);
-        // The toolkit's user space has y up from the lower edge.
-        Vec2 anchor = {x * map.sx, (map.height - y) * map.sy};
-        Font2D_DrawString(font->toolkitFont, text, ToolkitHeight(font) * font->size, &anchor, g_font.brush);
+    if (!(font->flags & FONT_TOOLKIT)) {
+        DrawLines(font, x * map.scaleX, y * map.scaleY, text, map);
         return;
     }
-    DrawLines(font, x * map.sx, y * map.sy, text);
+    Vec2 a, b, corner;
+    if (!Toolkit2D_GetDeviceAxes(&a, &b, &corner)) return;
+    const Brush2DColour c = {font->colour[0], font->colour[1], font->colour[2], font->colour[3]};
+    Brush2D_SetColours(g_font.brush, &c, &c, &c, &c);
+    Ctm2DMark mark;
+    Ctm2D_BeginMark(&mark);
+    Ctm2D_Translate(corner.x, corner.y);
+    Ctm2D_Scale(a.x * map.scaleX, b.y * map.scaleY);
+    Vec2 anchor = {x, map.height - y};
+    Font2D_DrawString(font->toolkitFont, text, GlyphHeight(font, map), &anchor, g_font.brush);
+    Ctm2D_EndMark(&mark);
 }
 
 void FormatInto(char* buffer, const char* format, va_list args)
@@ -240,11 +263,7 @@ void Font_SetAlpha(Font* font, float alpha)
 
 void Font_SetVirtualScreen(int on) { g_font.virtualScreen = on; }
 
-float Font_GetHeight(const Font* font)
-{
-    if (font->flags & FONT_TOOLKIT) return ToolkitHeight(font) * font->size;
-    return kLineFontHeight * font->size;
-}
+float Font_GetHeight(const Font* font) { return GlyphHeight(font, CurrentMap()); }
 
 float Font_MeasureF(const Font* font, const char* format, ...)
 {
@@ -253,13 +272,13 @@ float Font_MeasureF(const Font* font, const char* format, ...)
     va_start(args, format);
     FormatInto(text, format, args);
     va_end(args);
-    return MeasureText(font, text, strlen(text));
+    return MeasureText(font, text, strlen(text), CurrentMap());
 }
 
 void Font_DrawString(Font* font, float x, float y, const char* text, int edge)
 {
     if (!font || !text) return;
-    const Mapping map = CurrentMapping();
+    const VirtualScreenMap map = CurrentMap();
     if (edge) {
         if (x < 0.0f) x += map.width;
         if (y < 0.0f) y += map.height;
@@ -279,13 +298,12 @@ void Font_Printf(Font* font, float x, float y, const char* format, ...)
 
 size_t Font_LayoutLine(const Font* font, const char* text, float width, size_t* skip)
 {
-    const Mapping map = CurrentMapping();
+    const VirtualScreenMap map = CurrentMap();
     const size_t full = strcspn(text, "\n");
     size_t length = full;
     *skip = 0;
-    // Measured in device pixels, compared on the virtual screen; at least
-    // one character stays, so every line moves on.
-    while (length > 1 && MeasureText(font, text, length) / map.sx > width) length--;
+    // At least one character stays, so every line moves on.
+    while (length > 1 && MeasureText(font, text, length, map) > width) length--;
     if (length == full) {
         *skip = text[full] == '\n';
         return length;
@@ -311,10 +329,8 @@ float Font_PrintfBox(Font* font, float x, float y, float width, float height, in
     va_end(args);
     if (!font) return 0.0f;
 
-    // Widths and heights are measured in device pixels; the box is laid out
-    // on the virtual screen.
-    const Mapping map = CurrentMapping();
-    const float lineHeight = Font_GetHeight(font) * font->spacing / map.sy;
+    const VirtualScreenMap map = CurrentMap();
+    const float lineHeight = GlyphHeight(font, map) * font->spacing;
     char line[FONT_TEXT_MAX];
     float lineNumber = 0.0f;
     const char* rest = text;
@@ -326,7 +342,7 @@ float Font_PrintfBox(Font* font, float x, float y, float width, float height, in
         memcpy(line, rest, length);
         line[length] = 0;
         float lineX = x;
-        if (centred) lineX = x + width * 0.5f - MeasureText(font, line, length) / map.sx * 0.5f;
+        if (centred) lineX = x + width * 0.5f - MeasureText(font, line, length, map) * 0.5f;
         DrawAt(font, lineX, y + offset, line, map);
         rest += length + skip;
         lineNumber += 1.0f;

@@ -5,15 +5,20 @@
 //
 // Units. Positions are virtual-screen pixels, x to the right and y down from
 // the top; y is the text's base line. With the virtual screen off they are
-// device pixels. A font's size already carries the screen factor (screen
-// width / 640, applied by Font_SetSize), so heights and widths measured are
-// device pixels; glyphs and the pen advance of the line font scale only by
-// the size, so letters never overlap at any screen size.
+// the target's pixels. Heights and widths measured are in the same units as
+// positions. A font's size carries the screen factor (screen width / 640,
+// applied by Font_SetSize); on the virtual screen it comes out again, so a
+// text has the same virtual size on every screen, and the one mapping of
+// the virtual screen onto the target (engine/virtualscreen.h) places and
+// stretches it as it does sprites, also on targets that are not 4:3. The
+// line font's pen advance is a glyph cell, so letters never overlap.
 //
 // The draw sets what it depends on: culling off, fog off, Z test off (it
 // does not inherit the last render object's states). It must run inside an
-// open camera update, with the 2D toolkit open on a camera whose device
-// rectangle is the screen in pixels (the views set this up).
+// open camera update, with the 2D toolkit open on the camera of the whole
+// target, its view window x positive (the views set this up); the toolkit's
+// device rectangle may be any (the shell gives it the window's pixels, the
+// game 640 x 480): text is placed through the toolkit's device axes.
 //
 // Fonts live from Font_Load to Font_Release or Font_Shutdown. Main thread
 // only.
@@ -38,7 +43,7 @@ enum : uint32_t {
 // The line font's batch: lines collected and drawn as one list, at most
 // FONT_LINE_CAPACITY at a time.
 struct FontLineBatch {
-    float scaleX, scaleY;  // grid units to device pixels (size x 10 / 192)
+    float scaleX, scaleY;  // grid units to target pixels (size x 10 / 192 on a 4:3 target)
     uint32_t colour;       // packed a r g b
     ScreenVertex vertices[FONT_LINE_CAPACITY * 2];
     uint32_t count;  // vertices
@@ -49,7 +54,7 @@ struct Font {
     char* name;            // of a toolkit font, owned; null for the line font
     Font2D* toolkitFont;   // owned
     FontLineBatch* lines;  // owned, line font only
-    float size;            // requested size x screen width / 640
+    float size;            // requested size x screen width / 640 (at the time it was set)
     uint8_t colour[4];     // red, green, blue, alpha; opaque white at creation
     float spacing;         // line spacing factor (1)
 };
@@ -78,13 +83,14 @@ void Font_SetSpacing(Font* font, float factor);
 void Font_SetColour(Font* font, const uint8_t* rgba);
 // Alpha byte = a (0..1, clamped) x 255, truncated.
 void Font_SetAlpha(Font* font, float alpha);
-// On (at start): positions are virtual-screen pixels; off: device pixels.
+// On (at start): positions are virtual-screen pixels; off: target pixels.
 void Font_SetVirtualScreen(int on);
 
-// Device pixels: the toolkit font's height x size, or 10 x size.
+// In position units: the toolkit font's pixel height, or 10, times the size
+// without its screen factor (with it, when the virtual screen is off).
 float Font_GetHeight(const Font* font);
-// Width of the formatted text in device pixels: the toolkit's width x size,
-// or characters x 10 x size for the line font.
+// Width of the formatted text in position units: the toolkit's glyph widths
+// at that height, or characters x that height for the line font.
 float Font_MeasureF(const Font* font, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // Draws text with its base line at (x, y). Edge mode: a negative x counts

@@ -13,6 +13,7 @@
 #include "engine/loaderror.h"
 #include "engine/lwo.h"
 #include "engine/materialanim.h"
+#include "engine/objectworld.h"
 #include "engine/renderobj.h"
 #include "engine/view.h"
 #include "gfx/core/frame.h"
@@ -30,20 +31,20 @@ namespace {
 
 constexpr int PATH_MAX_CHARS = 260;
 constexpr uint32_t MAX_NAMED_MATERIALS = 256;
-constexpr uint32_t DEFAULT_RENDER_FLAGS = RENDEROBJ_FOG;
 constexpr uint32_t FILTER_PNG = 2, FILTER_OTHER = 6;
 const char* const PLATFORMS[] = {"ps2", "pc", "xbox", "ngc"};
 const char* const PLATFORM = "pc";
 
 struct MeshModule {
     int perObjectDictionaries;
+    int fog;                    // loads add RENDEROBJ_FOG (Mesh_SetFog)
     float envOverride;          // negative: keep the cached coefficient
     Frame* envFrame;            // shared by the environment maps
     uint32_t loadFlags;         // of the load in progress
     char folder[PATH_MAX_CHARS];  // object folder of the load in progress ("" none)
 };
 
-MeshModule g_mesh = {0, -1.0f, nullptr, 0, {}};
+MeshModule g_mesh = {0, 0, -1.0f, nullptr, 0, {}};
 
 // ---- names ----
 
@@ -573,7 +574,12 @@ void Mesh_Shutdown(void)
 {
     if (g_mesh.envFrame) Frame_Destroy(g_mesh.envFrame);
     g_mesh.envFrame = nullptr;
+    g_mesh.fog = 0;
 }
+
+void Mesh_SetFog(int on) { g_mesh.fog = on ? 1 : 0; }
+
+int Mesh_GetFog(void) { return g_mesh.fog; }
 
 void Mesh_SetPerObjectDictionaries(int on) { g_mesh.perObjectDictionaries = on; }
 
@@ -728,13 +734,14 @@ RenderObj* Mesh_LoadObject(const char* path, void*, int32_t, uint32_t objectFlag
             if (o->frame) Atomic_SetFrame(o->atomic, o->frame);
         }
         o->blendFlags |= Mesh_RenderFlagsFromName(base);
-        o->blendFlags |= DEFAULT_RENDER_FLAGS;
+        if (g_mesh.fog) o->blendFlags |= RENDEROBJ_FOG;
         if (o->blendFlags & (RENDEROBJ_BLEND_ADD | RENDEROBJ_BLEND_MULTIPLY)) o->blendFlags &= ~RENDEROBJ_FOG;
         if (o->blendFlags & (RENDEROBJ_BLEND_ADD | RENDEROBJ_BLEND_MULTIPLY | RENDEROBJ_BLEND_ALPHA)) {
             o->state |= RENDEROBJ_TRANSPARENT;
             if (g) Geometry_ForAllMaterials(g, SetAlpha254, nullptr);
         }
         if (shared) NameCache_Add(RenderObj_GetCache(), base, o, key);
+        else ObjectWorld_SetLoadingFlag();  // a copy of its own: no second object can share it
         if (created) *created = 1;
     }
     if (own) TextureDictionary_Destroy(own);

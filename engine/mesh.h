@@ -72,6 +72,13 @@ int Mesh_SaveDFF(RenderObj* object, const char* path);
 uint32_t Mesh_ParseMaterialFlags(const char* path);
 // Render flags of the path's file name (prefixes and _ZT, _ZW).
 uint32_t Mesh_RenderFlagsFromName(const char* path);
+// The loader's fog flag: while it is on, every object loaded (built or read
+// from its cache, not one the registry shares) gets render flag
+// RENDEROBJ_FOG, which the additive and multiplying blends clear. Off at
+// start and after Mesh_Shutdown; a level that asks for fog turns it on
+// while its meshes load.
+void Mesh_SetFog(int on);
+int Mesh_GetFog(void);
 // New objects get a texture dictionary of their own (off by default).
 void Mesh_SetPerObjectDictionaries(int on);
 // The switch's current value.

@@ -40,7 +40,8 @@ Node* NextPreOrder(Node* root, Node* node, int skipChildren)
     return nullptr;
 }
 
-void MarkSubtreeDirty(Node* node)
+// Flags the node and its subtree as out of date.
+void Node_SetDirty(Node* node)
 {
     // Stops at nodes already flagged: by the invariant their subtrees are too.
     if (node->flags & NODE_DIRTY) return;
@@ -131,7 +132,13 @@ Node* Node_Create(Node* parent)
 void Node_Destroy(Node* node)
 {
     if (!node) return;
-    while (node->child) Unlink(node->child);
+    // Each child becomes a root where it stands: its world brought up to
+    // date, and its local matrix that world.
+    while (Node* child = node->child) {
+        Node_UpdateWorld(child);
+        child->local = child->world;
+        Unlink(child);
+    }
     if (node->nameOffset != NODE_NO_NAME) {
         node->nameOffset = NODE_NO_NAME;
         if (g_node.destroyedNamed++ > COMPACT_AFTER) {
@@ -232,7 +239,7 @@ void Node_SetParent(Node* node, Node* parent)
         for (Node* p = parent; p; p = p->parent) HELM_ASSERT(p != node);
         LinkFirst(node, parent);
     }
-    MarkSubtreeDirty(node);
+    Node_SetDirty(node);
 }
 
 void Node_SetFlags(Node* node, uint32_t bits, int on)
@@ -265,21 +272,21 @@ void Node_SetPosition(Node* node, const Vec3* p)
     node->local.m[3][0] = p->x;
     node->local.m[3][1] = p->y;
     node->local.m[3][2] = p->z;
-    MarkSubtreeDirty(node);
+    Node_SetDirty(node);
 }
 
 void Node_SetOrientation(Node* node, const Vec3* at, const Vec3* up)
 {
     const Vec3 position = {node->local.m[3][0], node->local.m[3][1], node->local.m[3][2]};
     Mat4_FromAtUp(&node->local, &position, at, up);
-    MarkSubtreeDirty(node);
+    Node_SetDirty(node);
 }
 
 void Node_SetRotation(Node* node, const Vec3* axis, float angle)
 {
     const Vec3 position = {node->local.m[3][0], node->local.m[3][1], node->local.m[3][2]};
     Mat4_FromAxisAngle(&node->local, axis, angle, &position);
-    MarkSubtreeDirty(node);
+    Node_SetDirty(node);
 }
 
 void Node_Scale(Node* node, const Vec3* s, int mode)
@@ -292,13 +299,13 @@ void Node_Scale(Node* node, const Vec3* s, int mode)
         for (int r = 0; r < 4; r++)
             for (int c = 0; c < 3; c++) node->local.m[r][c] *= f[c];
     }
-    MarkSubtreeDirty(node);
+    Node_SetDirty(node);
 }
 
 void Node_SetMatrix(Node* node, const Mat4* m)
 {
     node->local = *m;
-    MarkSubtreeDirty(node);
+    Node_SetDirty(node);
 }
 
 void Node_GetMatrix(const Node* node, Mat4* out) { *out = node->local; }
@@ -312,9 +319,9 @@ void Node_GetOrientation(const Node* node, Vec3* at, Vec3* up) { Mat4_GetAtUp(&n
 
 void Node_UpdateWorld(Node* node)
 {
-    // Collect the dirty chain upwards: nodes with NODE_DIRTY and a parent.
+    // Collect the dirty chain upwards, up to and with a dirty root.
     uint32_t count = 0;
-    for (Node* n = node; n && (n->flags & NODE_DIRTY) && n->parent; n = n->parent) {
+    for (Node* n = node; n && (n->flags & NODE_DIRTY); n = n->parent) {
         if (count == g_node.pathCapacity) {
             const uint32_t capacity = g_node.pathCapacity ? g_node.pathCapacity * 2 : 64;
             Node** grown = (Node**)Mem_Realloc(g_node.path, 8, capacity * sizeof(Node*));
@@ -326,7 +333,8 @@ void Node_UpdateWorld(Node* node)
     }
     while (count > 0) {
         Node* n = g_node.path[--count];
-        Mat4_Multiply(&n->world, &n->local, &n->parent->world);
+        if (n->parent) Mat4_Multiply(&n->world, &n->local, &n->parent->world);
+        else n->world = n->local;
         n->flags &= ~NODE_DIRTY;
     }
 }
@@ -373,21 +381,14 @@ void CommitWorld(Node* node)
         node->local = node->world;
     }
     node->flags &= ~NODE_DIRTY;
-    for (Node* c = node->child; c; c = c->next) MarkSubtreeDirty(c);
-}
-
-// A dirty root's world is what the draw walk would make of it.
-void RefreshWorld(Node* node)
-{
-    if (!node->parent && (node->flags & NODE_DIRTY)) node->world = node->local;
-    Node_UpdateWorld(node);
+    for (Node* c = node->child; c; c = c->next) Node_SetDirty(c);
 }
 
 }  // namespace
 
 void Node_SetWorldPosition(Node* node, const Vec3* p)
 {
-    RefreshWorld(node);
+    Node_UpdateWorld(node);
     node->world.m[3][0] = p->x;
     node->world.m[3][1] = p->y;
     node->world.m[3][2] = p->z;
@@ -396,7 +397,7 @@ void Node_SetWorldPosition(Node* node, const Vec3* p)
 
 void Node_SetWorldOrientation(Node* node, const Vec3* at, const Vec3* up)
 {
-    RefreshWorld(node);
+    Node_UpdateWorld(node);
     const Vec3 position = {node->world.m[3][0], node->world.m[3][1], node->world.m[3][2]};
     Mat4_FromAtUp(&node->world, &position, at, up);
     CommitWorld(node);

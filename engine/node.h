@@ -9,9 +9,9 @@
 // reaches them. Invariant: a node with NODE_DIRTY has it on every
 // descendant too.
 //
-// A root's world matrix is set only by the draw walk (world = local) or by
-// the world setters; Node_UpdateWorld never recomputes a node without a
-// parent.
+// A dirty root's world matrix is its local matrix: a read brings it up to
+// date as the draw walk does, so a root moved with the local setters and its
+// subtree read back where they now are before any draw.
 //
 // Names live in one shared text pool that only grows; renaming appends a new
 // copy. The pool is compacted after more than 1000 named nodes were
@@ -129,8 +129,8 @@ void Node_GetPosition(const Node* node, Vec3* out);
 // Normalised at (row 2) and up (row 1) of the local matrix; either may be null.
 void Node_GetOrientation(const Node* node, Vec3* at, Vec3* up);
 
-// Brings the world matrix up to date: the dirty ancestors that have a parent
-// are recomputed from the top down.
+// Brings the world matrix up to date: the dirty ancestors are recomputed from
+// the top down (a dirty root takes its local matrix).
 void Node_UpdateWorld(Node* node);
 // World transform; each first brings the world matrix up to date.
 void Node_GetWorldMatrix(Node* node, Mat4* out);

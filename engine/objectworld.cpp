@@ -125,6 +125,8 @@ void LoadVisual(Object* o, const ObjectDescription* d)
     }
     const char* model = d->visualModel;
     if (!model[0] || Contains(model, "NOVISUAL")) return;
+    // The flag tells of this object's own loads only.
+    ObjectWorld_ClearLoadingFlag();
     if (Contains(model, ".lwo")) {
         const int sharing = Mesh_GetPerObjectDictionaries();
         if (d->noTextureSharing) Mesh_SetPerObjectDictionaries(1);
@@ -132,12 +134,14 @@ void LoadVisual(Object* o, const ObjectDescription* d)
         NoteLoad(o);
         if (o->visual) Node_SetVisual(o->node, o->visual);
         LoadLods(o, d, 0);
+        NoteLoad(o);
         Mesh_SetPerObjectDictionaries(sharing);
     } else if (Contains(model, ".lws")) {
         o->sceneNode = Node_Create(o->node);
         if (o->sceneNode) o->scene = Scene_Load(model, o->sceneNode, d->visualFlags, nullptr);
         NoteLoad(o);
         LoadLods(o, d, 1);
+        NoteLoad(o);
     } else {
         o->animSet = AnimSet_Load(model, "ANIM", o->node, ObjectWorld_GetEventLookup());
         NoteLoad(o);

@@ -63,7 +63,7 @@ enum : uint32_t {
     OBJECT_LIMIT_SPIN_Z = 128,
     OBJECT_STATIC = 256,             // mass 0 or less
     OBJECT_NO_PICK = 512,            // RemoveFromPickList
-    OBJECT_MADE_WHILE_LOADING = 1024 // made while the loading flag was set
+    OBJECT_MADE_WHILE_LOADING = 1024 // its visual load set the loading flag: not instanced
 };
 
 // Ownership flags: what Object_Destroy releases.
@@ -183,8 +183,12 @@ void ObjectWorld_SetPhysicsWorld(PhysWorld* world);
 // The event lookup handed to every animation-set load of an object visual.
 void ObjectWorld_SetEventLookup(AnimEventLookup lookup);
 AnimEventLookup ObjectWorld_GetEventLookup(void);
-// The loading flag: set by whoever loads content for objects; an object whose
-// visual load sees it set gets OBJECT_MADE_WHILE_LOADING, and it is cleared.
+// The loading flag: set by the scene and mesh loaders when they make content
+// that a second instance cannot share (a scene with bones, whose copies need
+// skin bindings of their own; a scene or mesh kept out of the registry). An
+// object whose visual load sets it gets OBJECT_MADE_WHILE_LOADING, and the
+// template loader then reads that object's file afresh for every further
+// instance instead of instancing it.
 void ObjectWorld_SetLoadingFlag(void);
 void ObjectWorld_ClearLoadingFlag(void);
 uint32_t ObjectWorld_GetLoadingFlag(void);

@@ -17,6 +17,26 @@ RigidBody* Rb(const PhysBody* h) { return h ? h->body : nullptr; }
 
 int MatchPointer(void* item, void* arg) { return *static_cast<void**>(item) == arg; }
 
+// A rigid body of one sphere primitive (type 1) of that radius and mass at
+// the identity, the sphere's per-primitive value 0; null when memory fails.
+RigidBody* PhysBody_Construct(float radius, float mass)
+{
+    RigidBody* rb = RigidBody_Construct();
+    if (!rb) return nullptr;
+    PrimitiveDesc d{};
+    d.type = PRIMITIVE_TYPE_SPHERE;
+    d.radius = radius;
+    Transform_SetIdentity(&d.transform);
+    d.mass = mass > 0.0f ? mass : 0.0f;
+    CollisionPrimitive* p = RigidBody_AddPrimitive(rb, &d);
+    if (!p) {
+        PhysObject_Destroy(rb);
+        return nullptr;
+    }
+    p->sphereValue = 0.0f;
+    return rb;
+}
+
 }  // namespace
 
 PhysBody* PhysBody_Wrap(PhysWorld* world, RigidBody* rb)
@@ -37,19 +57,8 @@ uint32_t PhysBody_HandleSize(void) { return sizeof(PhysBody); }
 PhysBody* PhysBody_Create(PhysWorld* world, float radius, float mass)
 {
     if (!world || !world->bodyPool || !(radius > 0.0f) || !std::isfinite(radius)) return nullptr;
-    RigidBody* rb = RigidBody_Construct();
+    RigidBody* rb = PhysBody_Construct(radius, mass);
     if (!rb) return nullptr;
-    PrimitiveDesc d{};
-    d.type = PRIMITIVE_TYPE_SPHERE;
-    d.radius = radius;
-    Transform_SetIdentity(&d.transform);
-    d.mass = mass > 0.0f ? mass : 0.0f;
-    CollisionPrimitive* p = RigidBody_AddPrimitive(rb, &d);
-    if (!p) {
-        PhysObject_Destroy(rb);
-        return nullptr;
-    }
-    p->sphereValue = 0.0f;
     rb->restitution = kSphereRestitution;
     rb->friction = kSphereFriction;
     return PhysBody_Wrap(world, rb);

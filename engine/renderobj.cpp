@@ -27,7 +27,7 @@
 namespace {
 
 // Blend factors of the graphics engine's render states 10 and 11.
-enum : uint32_t { BLEND_ZERO = 1, BLEND_ONE = 2, BLEND_SRCCOLOR = 4, BLEND_SRCALPHA = 5, BLEND_INVSRCALPHA = 6 };
+enum : uint32_t { BLEND_ZERO = 1, BLEND_ONE = 2, BLEND_INVSRCCOLOR = 4, BLEND_SRCALPHA = 5, BLEND_INVSRCALPHA = 6 };
 
 struct Plane {
     Vec3 point;
@@ -419,7 +419,7 @@ void RenderObj_SetBlendMode(uint32_t flags)
             SetState(RS_DESTBLEND, BLEND_ONE);
         } else if (flags & RENDEROBJ_BLEND_MULTIPLY) {
             SetState(RS_SRCBLEND, BLEND_ZERO);
-            SetState(RS_DESTBLEND, BLEND_SRCCOLOR);
+            SetState(RS_DESTBLEND, BLEND_INVSRCCOLOR);
         } else if (flags & RENDEROBJ_BLEND_ALPHA) {
             SetState(RS_SRCBLEND, BLEND_SRCALPHA);
             SetState(RS_DESTBLEND, BLEND_INVSRCALPHA);

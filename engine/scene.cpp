@@ -26,6 +26,7 @@
 #include "engine/mesh.h"
 #include "engine/node.h"
 #include "engine/nodeextra.h"
+#include "engine/objectworld.h"
 #include "engine/renderobj.h"
 #include "engine/scenecache.h"
 #include "engine/scenedata.h"
@@ -521,6 +522,9 @@ Scene* Scene_Load(const char* path, Node* parent, uint32_t flags, void* loaderAr
     }
     Scene_SetTime(s, 0.0f);
     if (sharing) NameCache_Add(g_scene.cache, full, s, 0);
+    // An instance would share neither the bones' skin bindings nor a scene
+    // kept out of the registry: objects made from this one must load afresh.
+    if (s->boneCount > 0 || !sharing) ObjectWorld_SetLoadingFlag();
     return s;
 }
 

@@ -1,6 +1,7 @@
 #include "engine/scenelight.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "app/colour.h"
 #include "app/shell.h"
@@ -71,6 +72,7 @@ int SceneLight_Init(void)
 
 void SceneLight_Shutdown(void)
 {
+    printf("Light Count: %d\n", (int)g_lights.count);
     List_Destroy(g_lights.pool);
     g_lights.pool = nullptr;
     g_lights.count = 0;

@@ -5,10 +5,10 @@
 #include "app/colour.h"
 #include "app/file.h"
 #include "app/namecache.h"
-#include "app/shell.h"
 #include "common/list.h"
 #include "common/strings.h"
 #include "engine/screenvertex.h"
+#include "engine/virtualscreen.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/im2d.h"
 #include "gfx/core/image.h"
@@ -18,8 +18,6 @@
 #include "gfx/core/texture.h"
 
 namespace {
-
-constexpr float kVirtualWidth = 640.0f, kVirtualHeight = 480.0f;
 
 struct SpriteModule {
     List* pool;
@@ -48,7 +46,7 @@ void Destroy(Sprite* sprite)
 
 // Shading, texture, 2D filtering and addressing, vertex alpha, the blend
 // factors of the sprite's mode, depth on, fog off.
-void SetDrawStates(const Sprite* sprite, Raster* raster)
+void Sprite_SetDrawStates(const Sprite* sprite, Raster* raster)
 {
     static const uint32_t kBlend[3][2] = {{5, 6}, {1, 4}, {2, 2}};
     const uint32_t mode = sprite->blendMode < 3 ? sprite->blendMode : 0;
@@ -199,14 +197,10 @@ void Sprite_Draw(Sprite* sprite, uint32_t frame, const float* source, const floa
 {
     if (!sprite) return;
     if (frame >= sprite->frameCount) frame = 0;
-    const float screenW = (float)App_GetScreenWidth(), screenH = (float)App_GetScreenHeight();
-    const bool virtualScreen = g_sprites.virtualScreen != 0;
-    float x = 0, y = 0, w = virtualScreen ? kVirtualWidth : screenW, h = virtualScreen ? kVirtualHeight : screenH;
+    const VirtualScreenMap map = VirtualScreen_GetMap(g_sprites.virtualScreen);
+    float x = 0, y = 0, w = map.width, h = map.height;
     if (destination) x = destination[0], y = destination[1], w = destination[2], h = destination[3];
-    if (virtualScreen) {
-        const float sx = screenW / kVirtualWidth, sy = screenH / kVirtualHeight;
-        x *= sx, w *= sx, y *= sy, h *= sy;
-    }
+    x *= map.scaleX, w *= map.scaleX, y *= map.scaleY, h *= map.scaleY;
     // Texel centres of the whole image, or of the source rectangle.
     Raster* raster = sprite->frames[frame].raster;
     float u0 = 0.5f, v0 = 0.5f, u1 = 0.5f, v1 = 0.5f;
@@ -217,7 +211,7 @@ void Sprite_Draw(Sprite* sprite, uint32_t frame, const float* source, const floa
         u0 = (sx + 0.5f) / pw, u1 = (sx + sw - 0.5f) / pw;
         v0 = (sy + 0.5f) / ph, v1 = (sy + sh - 0.5f) / ph;
     }
-    SetDrawStates(sprite, raster);
+    Sprite_SetDrawStates(sprite, raster);
 
     const float z = Im2D_GetNearScreenZ();
     const uint32_t edge = sprite->colours[0], middle = sprite->colours[1];
@@ -233,9 +227,9 @@ void Sprite_DrawAt(Sprite* sprite, float x, float y, int32_t edge)
 {
     if (!sprite) return;
     if (edge == 1) {
-        const bool virtualScreen = g_sprites.virtualScreen != 0;
-        if (x < 0.0f) x += virtualScreen ? kVirtualWidth : (float)App_GetScreenWidth();
-        if (y < 0.0f) y += virtualScreen ? kVirtualHeight : (float)App_GetScreenHeight();
+        const VirtualScreenMap map = VirtualScreen_GetMap(g_sprites.virtualScreen);
+        if (x < 0.0f) x += map.width;
+        if (y < 0.0f) y += map.height;
     }
     for (uint32_t i = 0; i < sprite->frameCount; i++) {
         const float rect[4] = {x + sprite->frames[i].offsetX, y + sprite->frames[i].offsetY, sprite->width,

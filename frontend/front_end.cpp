@@ -77,6 +77,7 @@ constexpr float kSmallText = 0.5714286f;  // 4 / 7
 
 FrontEnd* g_fe = nullptr;
 FrontEndSoundHook g_soundHook = nullptr;
+bool g_noScreens = false;  // the configuration could not be read: nothing to show or to leave by
 
 FrontEndMemory MakeMemory()
 {
@@ -607,6 +608,7 @@ void FrontEnd_Load(FrontEnd* fe)
     const char* path = ctx->frontEndPath[0] ? ctx->frontEndPath : FRONTEND_CONFIG;
     ConfigNode* cfg = Config_Open(path);
     fe->demoWaitTime = 0.0f;  // no file, no demo
+    g_noScreens = cfg == nullptr;
     if (!cfg) GameLog_Printf("%s could not be read: the front end has no screens", path);
     if (cfg) {
         // The sounds first, so that the items find their sounds by name.
@@ -735,12 +737,24 @@ GameState* FrontEnd_Update(GameState* state, float dt)
         Sound_SetVolume(fe->music, ctx->musicVolume);
         fe->musicWaiting = 0;
     }
-    if (!Game_GetWadProcess() && !Game_GetTestProcess()) {
+    // The save screens freeze the front end under them as it was last drawn:
+    // they wait until a screen change and its fade are over (the autosave of
+    // the sound options starts in the middle of one), so the panel never
+    // stands on the fade's white.
+    const FrontEndScreen* shown = FrontEnd_CurrentScreen();
+    const bool settled = fe->requested == fe->current && (!shown || shown->fade <= 0.0f);
+    if (!Game_GetWadProcess() && !Game_GetTestProcess() && settled) {
         if (GameState* card = MemCardUI_CreateState()) {
             Sound_Pause(fe->music, 1);
             fe->musicWaiting = 1;
             return card;
         }
+    }
+    // Without screens the program ends as by Escape on Main.
+    if (g_noScreens) {
+        ctx->gameStateType = GAMESTATE_NONE;
+        Game_SetRequestedState(GAME_REQUEST_NONE);
+        return nullptr;
     }
     // Escape on Main leaves through the normal shut-down: no state for type 0.
     if (fe->current == FRONTEND_MAIN && !ctx->inputLocked) {

@@ -5,7 +5,6 @@
 #include <cstdio>
 
 #include "app/colour.h"
-#include "app/shell.h"
 #include "app/sound.h"
 #include "app/text.h"
 #include "common/maths.h"
@@ -14,6 +13,7 @@
 #include "engine/node.h"
 #include "engine/quadbatch.h"
 #include "engine/view.h"
+#include "engine/virtualscreen.h"
 #include "frontend/front_end.h"
 #include "frontend/screen_machine.h"
 #include "game/game_context.h"
@@ -208,13 +208,14 @@ Vec3 ProjectNode(View* view, const FrontEndModelScreen& m, Node* node)
 // the batch takes in pixels of the window.
 void AddLeader(QuadBatch* batch, float x, float y, const Vec3& to, uint32_t colour)
 {
-    const float sx = (float)App_GetScreenWidth() / 640.0f, sy = (float)App_GetScreenHeight() / 480.0f;
+    const VirtualScreenMap map = VirtualScreen_GetMap(1);
     const float line = 0.75f, marker = 4.0f;
     const float rects[3][4] = {{std::min(x, to.x), y - line, std::max(x, to.x), y + line},
                                {to.x - line, std::min(y, to.y), to.x + line, std::max(y, to.y)},
                                {to.x - marker, to.y - marker, to.x + marker, to.y + marker}};
     for (const auto& r : rects)
-        QuadBatch_AddQuad(batch, r[0] * sx, r[1] * sy, r[2] * sx, r[3] * sy, colour, QUADBATCH_SECOND_PASS);
+        QuadBatch_AddQuad(batch, r[0] * map.scaleX, r[1] * map.scaleY, r[2] * map.scaleX, r[3] * map.scaleY, colour,
+                          QUADBATCH_SECOND_PASS);
 }
 
 }  // namespace

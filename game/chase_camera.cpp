@@ -352,13 +352,6 @@ int ChaseCamera_LoadConfig(ConfigNode* reader, ChaseCamera** slot, const char* s
     return 1;
 }
 
-void ChaseCamera_Free(ChaseCamera** slot)
-{
-    if (!slot) return;
-    Mem_Free(*slot);
-    *slot = nullptr;
-}
-
 // ---------------------------------------------------------------- Frames
 
 void ChaseCamera_Reset(ChaseCamera* c, Node* node, const Vec3* angles, const float* distance)
@@ -444,7 +437,7 @@ void ChaseCamera_Update(ChaseCamera* c, Node* node, float dt)
         Vec3 posMax = c->camLag.posDistMax, negMax = c->camLag.negDistMax;
         if (c->flags & CHASECAM_SNAPPED) {
             posMax.z = 0.1f;
-            negMax.z = 0.1f;
+            negMax.z = -0.1f;
         }
         Vec3 L = C0;
         LagStep(&L, P, A0, c->camLag, posMax, negMax);

@@ -13,7 +13,7 @@
 // target angles, follows its node and updates the camera node.
 //
 // The record is owned by the mode's data block through a slot pointer:
-// ChaseCamera_LoadConfig allocates it there and ChaseCamera_Free releases it
+// ChaseCamera_LoadConfig allocates it there and Mem_FreeSlot releases it
 // and clears the slot. Every operation accepts a null camera (and does
 // nothing, or reads 0). Main thread only.
 #pragma once
@@ -21,6 +21,7 @@
 #include <cstdint>
 
 #include "common/maths.h"
+#include "common/memory.h"  // Mem_FreeSlot frees the record
 
 struct ConfigNode;
 struct Node;
@@ -121,8 +122,6 @@ struct ChaseCamera {
 // least one key was found; returns 1 then, 0 otherwise (or when memory
 // fails, the slot unchanged).
 int ChaseCamera_LoadConfig(ConfigNode* reader, ChaseCamera** slot, const char* section);
-// Frees the record and clears the slot. Null slot or record is ignored.
-void ChaseCamera_Free(ChaseCamera** slot);
 
 // Back to the configured state with the given angles and distance (null:
 // the defaults); with a node, the camera is placed at once, as close as the

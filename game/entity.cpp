@@ -128,6 +128,7 @@ void LoadAnimSlots(ConfigNode* reader, EntityRecord* record, const char* path)
         EntityAnimSlot* slot = &grown[record->animSlotCount++];
         *slot = EntityAnimSlot{};
         slot->current = -1;
+        slot->lastRequest = ENTITY_ANIM_NEVER_REQUESTED;
         slot->root = slotRoot;
         slot->offset = offset;
         slot->set = set;
@@ -204,7 +205,7 @@ void DetachRecord(Object* object, EntityRecord* record)
     record->airStream = nullptr;
     record->heldFrom = nullptr;
     record->takeOverTarget = nullptr;
-    record->flags &= ~(ENTITY_HELD | ENTITY_FROZEN);
+    record->flags &= ~(ENTITY_FLAGGED | ENTITY_HELD | ENTITY_FROZEN);
     if (record->slots.detach) record->slots.detach(record);
     for (uint32_t i = 0; i < record->animSlotCount; ++i) AnimSet_SetObject(record->animSlots[i].set, nullptr);
     for (uint32_t i = 0; i < record->hudAnimCount; ++i) Node_SetParent(record->hudAnims[i].node, nullptr);
@@ -325,9 +326,15 @@ int Entity_CreateFromLevel(const char* sceneName)
     Scene* scene = sceneRoot ? Scene_Load(sceneName, sceneRoot, SCENE_NODES_ONLY, nullptr) : nullptr;
     int made = 0;
     GameContext* context = Game_GetContext();
+    // The level's players are the slots with a viewport (Level_SetupPlayers):
+    // the n-th of them, drawn in viewport n, stands at start n.
     for (int s = 0; s < ENTITY_PLAYERS; ++s) {
         uint32_t kind = context->playerKinds[s];
-        if (kind == PLAYER_KIND_NONE) continue;
+        int viewport = -1;
+        if (kind == PLAYER_KIND_NONE || !Player_GetViewportIndex(s, &viewport)) {
+            Level_SetPlayerEntity(s, nullptr);
+            continue;
+        }
         uint32_t flags = kind == PLAYER_KIND_COMPUTER ? (ENTITY_PLAYER_RECORD | ENTITY_ROUTE_DRIVEN | ENTITY_ALIVE)
                                                       : (ENTITY_PLAYER_RECORD | ENTITY_ALIVE);
         uint32_t character = context->characters[s];
@@ -336,7 +343,7 @@ int Entity_CreateFromLevel(const char* sceneName)
                                     ? context->characterNames[character]
                                     : "",
                                 path, sizeof path);
-        Node* start = scene ? Scene_FindItem(scene, kPlayerStart, s) : nullptr;
+        Node* start = scene ? Scene_FindItem(scene, kPlayerStart, viewport) : nullptr;
         Object* object = Entity_LoadData(g_system->saved[s], path, start, (uint32_t)s + 1, 0, flags);
         Level_SetPlayerEntity(s, object);
         Player_SetHudState(s, 1);
@@ -701,6 +708,8 @@ void Entity_Respawn(Object* object, int32_t usePlayerStart)
             PhysBody_SetPosition(body, &position);
         }
     }
+    // Everything Entity_Hide hid comes back.
+    if (object->node) Node_SetFlags(object->node, NODE_HIDDEN, 0);
     Entity_ShowAnimSlots(record, 1);
     record->flags |= ENTITY_ALIVE;
     Entity_SetPhysicsActive(object, 0);

@@ -46,7 +46,7 @@ constexpr uint32_t AIRSTREAM_USER_INT = 16;
 // Entity flag bits.
 enum : uint32_t {
     ENTITY_ALIVE = 0x1,           // alive and placed (creation and respawn)
-    ENTITY_HELD = 0x4,            // held by another object (a cut-scene): its input stays zero
+    ENTITY_FLAGGED = 0x4,         // flagged by another object: the skating modes' lose flag
     ENTITY_FROZEN = 0x8,          // a player's clock stops; no route or movement slot runs
     ENTITY_TOUCHED = 0x10,        // touched something this frame (cleared at the end of the update)
     ENTITY_ON_GROUND = 0x20,      // a contact within hitGroundAngle of up; cleared above speed^2 0.7
@@ -56,6 +56,7 @@ enum : uint32_t {
     ENTITY_MOVING = 0x400,        // the movement slot runs this frame
     ENTITY_NO_QUERY = 0x800,      // not a query target (Entity_Query skips it)
     ENTITY_RESPAWNED = 0x1000,    // cleared at load and at every respawn
+    ENTITY_HELD = 0x2000,         // held by a cut-scene: its input stays zero
 };
 
 // Animation slot flags.
@@ -75,10 +76,14 @@ enum : int32_t {
 };
 
 // One animated model of an entity ("Anim%d").
+// A slot's last request time before its first: so long ago that no minimum
+// interval refuses the first play.
+constexpr float ENTITY_ANIM_NEVER_REQUESTED = -1.0e30f;
+
 struct EntityAnimSlot {
     int32_t current;       // current animation id (-1 none)
     float startTime;       // entity clock when the current id was set
-    float lastRequest;     // entity clock of the last play request
+    float lastRequest;     // entity clock of the last play request (ENTITY_ANIM_NEVER_REQUESTED before the first)
     uint32_t flags;        // ANIMSLOT_*
     Node* root;            // child of the object world's root node; owned
     Node* offset;          // child of root, placed at "Anim%dOffset"; owned
@@ -192,8 +197,9 @@ void EntitySystem_Unload(int final);
 // The entity pool's Update callbacks, in pool order.
 void Level_UpdateObjects(float dt);
 
-// Builds the level's player entities (slots 0..3 with a non-zero player
-// kind) and the entities of the scene's "entity_" items. The scene is
+// Builds the level's player entities (the slots with a viewport, as many as
+// Level_GetNumPlayerEntities; the one drawn in viewport n stands at the
+// scene's start n) and the entities of the scene's "entity_" items. The scene is
 // loaded nodes-only and released afterwards. Returns the number of entities
 // made.
 int Entity_CreateFromLevel(const char* sceneName);
@@ -236,7 +242,8 @@ EntityRecord* Entity_GetRecord(const Object* object);
 // Health 100; a player with usePlayerStart reads its start from the level;
 // the body is put at the start (raised by its first primitive's value and
 // then by 0.5 while it overlaps a body, at most 20 times), made solid and
-// active; the animation slots are shown; the mode's restart slot runs.
+// active; its node and animation slots are shown (what Entity_Hide hid);
+// the mode's restart slot runs.
 void Entity_Respawn(Object* object, int32_t usePlayerStart);
 // Freezes (1) or unfreezes (0) the entity; unfreezing wakes the body with a
 // velocity of (0, -1, 0). The body's motion is reset when its state differs.

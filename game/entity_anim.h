@@ -28,7 +28,8 @@ struct Object;
 // one.
 void Entity_SetViewMask(EntityRecord* record, uint32_t mask);
 // Plays animation `id` in the slot unless less than minInterval of entity
-// clock passed since the last request (0, the request time unchanged). The
+// clock passed since the last request (0, the request time unchanged; a
+// slot's first request is never refused). The
 // request time is then updated; the current id again gives 0. Otherwise the
 // id and its start time are stored first, then the animation starts by name
 // (ids beyond the table, or without a name: 0) or by index. The set's result

@@ -97,7 +97,6 @@ void Game_ResetContext(void)
     Game_CreateScreenView(1);
     for (const PoolCapacity& p : kPoolCapacities)
         if (List* pool = p.pool()) List_SetBlockSize(pool, p.items);
-    Font_SetVirtualScreen(0);
     Toolkit2D_SetDeviceRect(0.0f, 0.0f, 640.0f, 480.0f);
     Game_SetDefaultSettings();
     static const uint8_t kWhite[4] = {255, 255, 255, 255};

@@ -178,7 +178,7 @@ GameState* Game_Setup(void)
     char size[16];
     snprintf(size, sizeof size, "%d", (int)Save_GetSizeKB());
     Text_SetMacro("<SIZE>", size);
-    Text_Load("language", 0);
+    Text_Load("language", 1);  // the game's texts are English whatever the language
     Game_LoadFonts();
     return Game_CreateRootState();
 }
@@ -283,10 +283,15 @@ GameState* Game_CreateRootState(void)
     return state;
 }
 
-void Game_Init(GameState*)
+void Game_InitInput(void)
 {
     Player_AssignDevices();
     Cache_Init(6);
+}
+
+void Game_Init(GameState*)
+{
+    Game_InitInput();
     Game_ReadBuildNumber();
     MemCardUI_Setup();
     Phys_Init();

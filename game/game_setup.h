@@ -106,6 +106,9 @@ GameStateCreator Game_StateForType(uint32_t type);
 GameState* Game_PauseUpdate(GameState* state, float dt);
 
 // ---- the parts of Game_Init ----
+// The players' input devices (Player_AssignDevices), then the cache with 64
+// sub-folders.
+void Game_InitInput(void);
 // The integer on the first line of "Build.ver"; 0 without the file.
 void Game_ReadBuildNumber(void);
 // Up to eight names of "CharList.txt", else (missing or nameless) the

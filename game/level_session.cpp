@@ -47,8 +47,10 @@ void Rules_Init(void)
     const GameContext* ctx = Game_GetContext();
     Sound_SetMasterVolume(ctx->effectsVolume);
     Level_SetMusicVolume(ctx->musicVolume);
-    const uint32_t white = 0xFFFFFFFFu;
-    g_session.blankSprite = Sprite_CreateBlank(&white, 2, 2);
+    // The blank sprite drawn first in every HUD (it sets the sprite draw
+    // states) shows nothing: white at alpha 0.
+    const uint32_t clear = 0x00FFFFFFu;
+    g_session.blankSprite = Sprite_CreateBlank(&clear, 2, 2);
     g_session.fillerSprite = Sprite_Load("Screen_Filler24.bmp", 0);
     Level_ResetSettings(nullptr);
 }

@@ -17,6 +17,7 @@
 #include "engine/animset.h"
 #include "engine/callbacks.h"
 #include "engine/joints.h"
+#include "engine/mesh.h"
 #include "engine/node.h"
 #include "engine/objectcollision.h"
 #include "engine/objectscene.h"
@@ -243,11 +244,15 @@ void Level_LoadContent(GameState* state)
     Level_SetGameRule(RULE_NORMAL);
     Level_Load(level);
     ctx->levelLoaded = 1;
+    // A level that asks for fog loads its scene, the scene's objects, its
+    // back dome and its entities with the mesh loader's fog flag.
+    Mesh_SetFog((int)level->mapLoadFogOn);
     Level_LoadScene(level);
+    Mesh_SetFog(0);
     MenuSystem* menu = Level_CreateInGameMenu("InGameMenu.cfg");
-    // The content layer's meshes always load with fog, so MapLoadFogOn has
-    // nothing to switch here.
+    Mesh_SetFog((int)level->mapLoadFogOn);
     Entity_CreateFromLevel(Level_GetSceneName());
+    Mesh_SetFog(0);
     ObjectTemplate_Shutdown();
     level->renderedOnce = 0;
     Game_ChooseTrackName();
@@ -429,20 +434,23 @@ void Level_LoadScene(LevelState* level)
 void Level_SetupPlayers(void)
 {
     const GameContext* ctx = Game_GetContext();
+    // The slots that take part, humans first: a human on a later slot (the
+    // keyboard beside a controller on slot 0) is drawn before any slot the
+    // computer drives.
+    int order[GAME_LEVEL_PLAYERS];
     int count = 0;
-    for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) {
-        if (ctx->playerKinds[p] != PLAYER_KIND_NONE && (uint32_t)p < Game_GetMaxPlayers())
-            Player_SetViewportIndex(p, count++);
-        else
-            Player_SetViewportIndex(p, -1);
-    }
-    // Computer-driven slots keep their kind but get neither an entity nor a
-    // view of their own: the count of both is the context's player count
-    // (one view for a single player on the level grids).
-    const uint32_t players =
-        ctx->playerCount && ctx->playerCount < (uint32_t)count ? ctx->playerCount : (uint32_t)count;
-    Level_SetNumPlayerEntities(players);
-    Level_SetNumViewports(players);
+    for (const bool human : {true, false})
+        for (int p = 0; p < GAME_LEVEL_PLAYERS && (uint32_t)p < Game_GetMaxPlayers(); p++)
+            if (ctx->playerKinds[p] != PLAYER_KIND_NONE && (ctx->playerKinds[p] == PLAYER_KIND_HUMAN) == human)
+                order[count++] = p;
+    // Views and player entities both number the context's player count (one
+    // view for a single player on the level grids; 0 counts every slot):
+    // the other slots get neither.
+    const int players = ctx->playerCount && ctx->playerCount < (uint32_t)count ? (int)ctx->playerCount : count;
+    for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) Player_SetViewportIndex(p, -1);
+    for (int i = 0; i < players; i++) Player_SetViewportIndex(order[i], i);
+    Level_SetNumPlayerEntities((uint32_t)players);
+    Level_SetNumViewports((uint32_t)players);
 }
 
 int Level_FindPlayerStarts(Node* item, const char* baseName)
@@ -456,12 +464,18 @@ int Level_FindPlayerStarts(Node* item, const char* baseName)
     const char* number = at + strlen(kStartPrefix);
     if (*number == '_') number++;
     if (*number < '0' || *number > '9') return 1;
-    const long player = strtol(number, nullptr, 10);
-    if (player >= GAME_LEVEL_PLAYERS) return 1;
+    // Start n is the n-th player's of the level: the slot drawn in viewport n.
+    const long n = strtol(number, nullptr, 10);
+    int player = -1;
+    for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) {
+        int viewport = -1;
+        if (Player_GetViewportIndex(p, &viewport) && viewport == n) player = p;
+    }
+    if (player < 0) return 1;
     Vec3 position, forward, up;
     Node_GetWorldPosition(item, &position);
     Node_GetWorldOrientation(item, &forward, &up);
-    Player_SetStart((int)player, &position, &forward, &up);
+    Player_SetStart(player, &position, &forward, &up);
     return 1;
 }
 

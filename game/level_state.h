@@ -88,14 +88,17 @@ LevelState* Level_GetState(void);
 // ---- the steps ----
 void Level_InitPhysics(void);
 void Level_LoadScene(LevelState* level);
-// The level's players are the slots 0..3 with a non-zero kind, in slot
-// order: each gets the next viewport; their number is the number of player
-// entities and of viewports.
+// The level's players: of the slots 0..3 with a non-zero kind (below
+// GameMaxPlayers), the humans first and then the computer-driven ones, each
+// in slot order, as many as the context's player count (all when it is 0).
+// Each gets the next viewport; the others get none. Their number is the
+// number of player entities and of viewports.
 void Level_SetupPlayers(void);
 // The object scene's item hook: an item named "PlayerStart_Null_NN" gives
-// player NN (0-based) its start (the item's world position, at and up) and
-// is consumed (1); one with a number of 4 or more, or none, is consumed
-// without a start. Other items: 0.
+// the level's player NN (0-based: the slot drawn in viewport NN) its start
+// (the item's world position, at and up) and is consumed (1); one that
+// names no player of the level, or no number, is consumed without a start.
+// Other items: 0.
 int Level_FindPlayerStarts(Node* item, const char* baseName);
 // The pairs of collision groups that collide, entered into the physics
 // world: (2,2), (2,1), (2,3), (2,4), (2,5), (1,1), (4,4), (5,1), (6,2),

@@ -33,18 +33,31 @@ enum : uint32_t {
     STEP_CANCEL_ASK,    // give autosave up?
     STEP_BOOT_WAIT,     // the boot check found no use for a slot: it runs again every frame
     STEP_BOOT_NO_FILE,  // no save anywhere, room for one: confirm to choose a slot
+    // The confirmations every mode shares (MemCardUI_HandleConfirm).
+    STEP_DELETE_ASK,      // delete the save at this place?
+    STEP_DELETING,        // the delete runs
+    STEP_FORMAT_ASK,      // prepare the slot for saving?
+    STEP_FORMATTING,      // the format runs
+    STEP_CONFIRM_RESULT,  // a confirmation's result; then ui->confirmNext
 };
 
-enum : uint32_t { BUTTONS_NONE = 0, BUTTONS_GRID = 1, BUTTONS_QUESTION = 2, BUTTONS_CONTINUE = 3, BUTTONS_BACK = 4 };
+// Where a confirmation's result leads (MemCardUI::confirmNext).
+enum : uint32_t { NEXT_FILES, NEXT_SLOTS, NEXT_FORMAT_ASK };
 
 const char* const kTitleLoad = "LS_MEMCARD_TITLE_LOAD";
 const char* const kTitleSave = "LS_MEMCARD_TITLE_SAVE";
 const char* const kTitleAutosave = "LS_MEMCARD_TITLE_AUTOSAVE";
 const char* const kTitleChecking = "LS_MEMCARD_TITLE_CHECKING";
 
+// A mode's operations: enter when its state starts, exit when it is
+// destroyed, update every frame while the message has faded in, and two
+// drawing hooks: after the message's texts and after the whole panel.
 struct ModeOps {
     void (*enter)(MemCardUI* ui);
+    void (*exit)(MemCardUI* ui);
     void (*update)(MemCardUI* ui);
+    void (*drawMessage)(const MemCardUI* ui);
+    void (*draw)(const MemCardUI* ui);
 };
 
 MemCardUI Defaults()
@@ -83,19 +96,30 @@ void Show(MemCardUI* ui, uint32_t step, const char* title, const char* text, uin
     MemCardUI_SetMessage(ui->mode, step, title, text, buttons, kind, remember);
 }
 
-// A result message: fresh, it starts its own time; otherwise it replaces
-// the in-progress message and keeps that message's time.
-void ShowResult(MemCardUI* ui, const char* text, int ok, int fresh)
+// A result message of the step (STEP_RESULT or STEP_CONFIRM_RESULT): fresh,
+// it starts its own time (with remember, the current message goes into the
+// history first); otherwise it replaces the in-progress message and keeps
+// that message's time.
+void ShowResultOf(MemCardUI* ui, uint32_t step, const char* text, int ok, int fresh, int remember = 0)
 {
     if (fresh) {
-        Show(ui, STEP_RESULT, RoadTitle(ui), text, BUTTONS_NONE, MEMCARD_KIND_PLAIN);
+        Show(ui, step, RoadTitle(ui), text, MEMCARD_BUTTONS_NONE, MEMCARD_KIND_PLAIN, remember);
     } else {
-        ui->message.step = STEP_RESULT;
+        ui->message.step = step;
         ui->message.text = text;
         ui->message.kind = MEMCARD_KIND_PLAIN;
-        ui->message.buttons = BUTTONS_NONE;
+        ui->message.buttons = MEMCARD_BUTTONS_NONE;
     }
     ui->succeeded = (uint32_t)ok;
+}
+
+void ShowResult(MemCardUI* ui, const char* text, int ok, int fresh) { ShowResultOf(ui, STEP_RESULT, text, ok, fresh); }
+
+// A confirmation's result, followed by `next` after its time.
+void ShowConfirmResult(MemCardUI* ui, const char* text, int ok, int fresh, uint32_t next, int remember = 0)
+{
+    ShowResultOf(ui, STEP_CONFIRM_RESULT, text, ok, fresh, remember);
+    ui->confirmNext = next;
 }
 
 int LetterIndex(const MemCardUI* ui, char letter)
@@ -111,13 +135,23 @@ void RefreshSlots(MemCardUI* ui)
     for (int i = 0; i < SAVE_SLOTS; i++) ui->slotPresent[i] = i < ui->letterCount;
 }
 
+// The grids' information line: the Load road only reads, the others may
+// write a save (and the Save road's file grid deletes).
+uint32_t GridButtons(const MemCardUI* ui, uint32_t kind)
+{
+    if (ui->mode == MEMCARD_MODE_LOAD) return MEMCARD_BUTTONS_LOAD_GRID;
+    int saveRoad = ui->mode == MEMCARD_MODE_SAVE || ui->mode == MEMCARD_MODE_AUTOSAVE;
+    return saveRoad && kind == MEMCARD_KIND_FILES ? MEMCARD_BUTTONS_SAVE_FILES : MEMCARD_BUTTONS_GRID;
+}
+
 void StartSlotSelection(MemCardUI* ui)
 {
     static const char* const kTexts[MEMCARD_MODES] = {
         "", "LS_MEMCARD_MESSAGE_BOOTSELECTCARD", "LS_MEMCARD_MESSAGE_LOADSELECTCARD",
         "LS_MEMCARD_MESSAGE_SAVESELECTCARD", "LS_MEMCARD_MESSAGE_SAVESELECTCARD"};
     RefreshSlots(ui);
-    Show(ui, STEP_SELECT_SLOT, RoadTitle(ui), kTexts[ui->mode], BUTTONS_GRID, MEMCARD_KIND_SLOTS);
+    Show(ui, STEP_SELECT_SLOT, RoadTitle(ui), kTexts[ui->mode], GridButtons(ui, MEMCARD_KIND_SLOTS),
+         MEMCARD_KIND_SLOTS);
     if (ui->letter) ui->selection = LetterIndex(ui, ui->letter);
 }
 
@@ -126,7 +160,7 @@ void StartCheck(MemCardUI* ui)
     ui->file = -1;
     memset(ui->hasSave, 0, sizeof ui->hasSave);
     const char* title = ui->mode == MEMCARD_MODE_BOOT ? kTitleAutosave : kTitleChecking;
-    Show(ui, STEP_CHECK, title, "LS_MEMCARD_MESSAGE_CHECKINPROGRESS", BUTTONS_NONE, MEMCARD_KIND_CHECK);
+    Show(ui, STEP_CHECK, title, "LS_MEMCARD_MESSAGE_CHECKINPROGRESS", MEMCARD_BUTTONS_NONE, MEMCARD_KIND_CHECK);
 }
 
 void StartFileSelection(MemCardUI* ui)
@@ -134,34 +168,27 @@ void StartFileSelection(MemCardUI* ui)
     static const char* const kTexts[MEMCARD_MODES] = {
         "", "LS_MEMCARD_MESSAGE_BOOTSELECTFILE", "LS_MEMCARD_MESSAGE_LOADSELECTFILE",
         "LS_MEMCARD_MESSAGE_SAVESELECTFILE", "LS_MEMCARD_MESSAGE_SAVESELECTFILE"};
-    Show(ui, STEP_SELECT_FILE, RoadTitle(ui), kTexts[ui->mode], BUTTONS_GRID, MEMCARD_KIND_FILES);
+    Show(ui, STEP_SELECT_FILE, RoadTitle(ui), kTexts[ui->mode], GridButtons(ui, MEMCARD_KIND_FILES),
+         MEMCARD_KIND_FILES);
 }
 
 void StartLoading(MemCardUI* ui)
 {
-    Show(ui, STEP_LOADING, RoadTitle(ui), "LS_MEMCARD_MESSAGE_LOADINPROGRESS", BUTTONS_NONE, MEMCARD_KIND_LOADING);
+    Show(ui, STEP_LOADING, RoadTitle(ui), "LS_MEMCARD_MESSAGE_LOADINPROGRESS", MEMCARD_BUTTONS_NONE,
+         MEMCARD_KIND_LOADING);
 }
 
 void StartSaving(MemCardUI* ui, int overwrite)
 {
     ui->overwrite = (uint32_t)overwrite;
     const char* text = overwrite ? "LS_MEMCARD_MESSAGE_OVERWRITEINPROGRESS" : "LS_MEMCARD_MESSAGE_SAVEINPROGRESS";
-    Show(ui, STEP_SAVING, RoadTitle(ui), text, BUTTONS_NONE, MEMCARD_KIND_SAVING);
+    Show(ui, STEP_SAVING, RoadTitle(ui), text, MEMCARD_BUTTONS_NONE, MEMCARD_KIND_SAVING);
 }
 
 void AskCancelAutosave(MemCardUI* ui, int remember)
 {
-    Show(ui, STEP_CANCEL_ASK, kTitleAutosave, "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL", BUTTONS_QUESTION,
+    Show(ui, STEP_CANCEL_ASK, kTitleAutosave, "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL", MEMCARD_BUTTONS_QUESTION,
          MEMCARD_KIND_QUESTION, remember);
-}
-
-// Whether the free space takes one more record: SAVE_RESULT_NONE when it
-// does, else UNFORMATTED or NO_SPACE.
-uint32_t FreeSpaceResult(void)
-{
-    int32_t free = Save_GetFreeSpace();
-    if (free == SAVE_FREE_SPACE_UNREADABLE) return SAVE_RESULT_UNFORMATTED;
-    return (uint32_t)free / 1024 < Save_GetSizeKB() ? SAVE_RESULT_NO_SPACE : SAVE_RESULT_NONE;
 }
 
 void RememberForAutosave(MemCardUI* ui)
@@ -171,9 +198,12 @@ void RememberForAutosave(MemCardUI* ui)
     ui->autosaveFile = ui->file;
 }
 
+// The file name of the chosen place.
+const char* ChosenName(const MemCardUI* ui, char* name, size_t size) { return Save_GetFileName(ui->file, name, size); }
+
 // ---- the shared steps ----
 
-enum Event { EVENT_NONE, EVENT_SELECT, EVENT_BACK, EVENT_YES, EVENT_NO, EVENT_DONE };
+enum Event { EVENT_NONE, EVENT_SELECT, EVENT_BACK, EVENT_DELETE, EVENT_YES, EVENT_NO, EVENT_DONE };
 
 Event ReadButtons(void)
 {
@@ -197,11 +227,16 @@ Event SlotStep(MemCardUI* ui)
 
 // The check: position p is examined on the first frame past 0.25 x p s;
 // the frame after the last one the check is done. Every frame after its
-// first clears the last error first.
+// first clears the last error first. A slot that goes away ends it.
 Event CheckStep(MemCardUI* ui)
 {
     if (ui->operationRan) Save_ClearLastError();
     ui->operationRan = 1;
+    RefreshSlots(ui);
+    if (std::find(ui->letters, ui->letters + ui->letterCount, ui->letter) == ui->letters + ui->letterCount) {
+        ShowConfirmResult(ui, "LS_MEMCARD_ERROR_CHECKCARDREMOVED", 0, 1, NEXT_SLOTS);
+        return EVENT_NONE;
+    }
     if (ui->selection >= SAVE_FILE_POSITIONS) return EVENT_DONE;
     while (ui->selection < SAVE_FILE_POSITIONS && ui->messageTime > MEMCARD_CHECK_INTERVAL * (float)ui->selection) {
         int p = ui->selection++;
@@ -214,10 +249,14 @@ Event CheckStep(MemCardUI* ui)
     return EVENT_NONE;
 }
 
-Event FileStep(MemCardUI* ui)
+// File selection: select picks the place under the cursor; with `deletes`,
+// action 6 on a place holding a save asks to delete it.
+Event FileStep(MemCardUI* ui, int deletes = 0)
 {
     Event e = ReadButtons();
-    if (e == EVENT_SELECT) ui->file = std::clamp(ui->selection, 0, SAVE_FILE_POSITIONS - 1);
+    if (e == EVENT_NONE && deletes && PlayerInput_Action6Pressed(PLAYER_INPUT_ANY)) e = EVENT_DELETE;
+    if (e == EVENT_SELECT || e == EVENT_DELETE) ui->file = std::clamp(ui->selection, 0, SAVE_FILE_POSITIONS - 1);
+    if (e == EVENT_DELETE && !ui->hasSave[ui->file]) return EVENT_NONE;
     return e;
 }
 
@@ -239,7 +278,7 @@ Event ResultStep(MemCardUI* ui)
 void LoadingStep(MemCardUI* ui)
 {
     char name[SAVE_NAME_MAX];
-    Save_GetFileName(ui->file, name, sizeof name);
+    ChosenName(ui, name, sizeof name);
     Save_ClearResult();
     Save_ClearLastError();
     if (Save_ReadGame(ui->letter, name)) {
@@ -261,7 +300,7 @@ void LoadingStep(MemCardUI* ui)
 void SavingStep(MemCardUI* ui, int autosaveMessages)
 {
     char name[SAVE_NAME_MAX];
-    Save_GetFileName(ui->file, name, sizeof name);
+    ChosenName(ui, name, sizeof name);
     Save_ClearResult();
     if (Save_WriteGame(ui->letter, name)) {
         const char* text = autosaveMessages ? "LS_MEMCARD_SUCCESS_AUTOSAVE"
@@ -317,6 +356,7 @@ int SharedStep(MemCardUI* ui, void (*back)(MemCardUI*), void (*failed)(MemCardUI
     }
 }
 
+// Back to the message the current one was shown over (its selection kept).
 void PopBack(MemCardUI*) { MemCardUI_PopMessage(); }
 
 // A question: yes does `yes`, no (or back) `no`.
@@ -329,11 +369,89 @@ void AskStep(MemCardUI* ui, void (*yes)(MemCardUI*), void (*no)(MemCardUI*) = Po
     }
 }
 
+// ---- the confirmations every mode shares ----
+
+void StartDeleting(MemCardUI* ui)
+{
+    Show(ui, STEP_DELETING, RoadTitle(ui), "LS_MEMCARD_MESSAGE_DELETEINPROGRESS", MEMCARD_BUTTONS_NONE,
+         MEMCARD_KIND_DELETING);
+}
+
+void StartFormatting(MemCardUI* ui)
+{
+    Show(ui, STEP_FORMATTING, RoadTitle(ui), "LS_MEMCARD_MESSAGE_FORMATINPROGRESS", MEMCARD_BUTTONS_NONE,
+         MEMCARD_KIND_FORMATTING);
+}
+
+// Deletes the save at the chosen place on the step's second frame (so the
+// in-progress message is drawn once); the place is empty afterwards.
+void DeletingStep(MemCardUI* ui)
+{
+    char name[SAVE_NAME_MAX];
+    ChosenName(ui, name, sizeof name);
+    Save_ClearResult();
+    if (Save_DeleteGame(ui->letter, name)) {
+        ui->hasSave[ui->file] = 0;
+        ShowConfirmResult(ui, "LS_MEMCARD_SUCCESS_DELETE", 1, 0, NEXT_FILES);
+    } else if (Save_GetResult() == SAVE_RESULT_MISSING) {
+        ShowConfirmResult(ui, "LS_MEMCARD_ERROR_DELETECARDREMOVED", 0, 0, NEXT_SLOTS);
+    } else {
+        ShowConfirmResult(ui, "LS_MEMCARD_ERROR_DELETEFAILED", 0, 0, NEXT_FILES);
+    }
+}
+
+void FormattingStep(MemCardUI* ui)
+{
+    Save_ClearResult();
+    if (Save_FormatCard(ui->letter)) ShowConfirmResult(ui, "LS_MEMCARD_SUCCESS_FORMAT", 1, 0, NEXT_FILES);
+    else if (Save_GetResult() == SAVE_RESULT_MISSING)
+        ShowConfirmResult(ui, "LS_MEMCARD_ERROR_FORMATCARDREMOVED", 0, 0, NEXT_SLOTS);
+    else ShowConfirmResult(ui, "LS_MEMCARD_ERROR_FORMATFAILED", 0, 0, NEXT_FILES);
+}
+
+// After a confirmation's result: the file selection as it was left (the
+// newest remembered message), the slot selection, or the format question.
+void FollowConfirm(MemCardUI* ui)
+{
+    switch (ui->confirmNext) {
+    case NEXT_FORMAT_ASK:
+        Show(ui, STEP_FORMAT_ASK, RoadTitle(ui), "LS_MEMCARD_MESSAGE_FORMATWARNING", MEMCARD_BUTTONS_QUESTION,
+             MEMCARD_KIND_QUESTION);
+        break;
+    case NEXT_FILES:
+        if (ui->historyCount > 0 && ui->history[0].step == STEP_SELECT_FILE) {
+            MemCardUI_PopMessage();
+            break;
+        }
+        [[fallthrough]];
+    default: StartSlotSelection(ui); break;
+    }
+}
+
+// The confirmations shared by every mode: the delete question, the delete
+// and its results (done, refused, slot gone), the format question, the
+// format and its results, and the results that lead to them or back (the
+// slot gone during the check, the slot that can't be written). 1 when the
+// current step was one of them.
+int MemCardUI_HandleConfirm(MemCardUI* ui)
+{
+    switch (ui->message.step) {
+    case STEP_DELETE_ASK: AskStep(ui, StartDeleting); return 1;
+    case STEP_DELETING: DeletingStep(ui); return 1;
+    case STEP_FORMAT_ASK: AskStep(ui, StartFormatting); return 1;
+    case STEP_FORMATTING: FormattingStep(ui); return 1;
+    case STEP_CONFIRM_RESULT:
+        if (ResultStep(ui) == EVENT_DONE) FollowConfirm(ui);
+        return 1;
+    default: return 0;
+    }
+}
+
 // ---- Load ----
 
-void LoadEnter(MemCardUI* ui) { StartSlotSelection(ui); }
+void MemCardUI_LoadEnter(MemCardUI* ui) { StartSlotSelection(ui); }
 
-void LoadUpdate(MemCardUI* ui)
+void MemCardUI_LoadUpdate(MemCardUI* ui)
 {
     if (SharedStep(ui, Leave, StartSlotSelection)) return;
     switch (ui->message.step) {
@@ -341,7 +459,7 @@ void LoadUpdate(MemCardUI* ui)
         switch (FileStep(ui)) {
         case EVENT_SELECT:
             if (ui->hasSave[ui->file])
-                Show(ui, STEP_LOAD_ASK, kTitleLoad, "LS_MEMCARD_MESSAGE_LOADWARNING", BUTTONS_QUESTION,
+                Show(ui, STEP_LOAD_ASK, kTitleLoad, "LS_MEMCARD_MESSAGE_LOADWARNING", MEMCARD_BUTTONS_QUESTION,
                      MEMCARD_KIND_QUESTION, 1);
             break;
         case EVENT_BACK: StartSlotSelection(ui); break;
@@ -356,9 +474,37 @@ void LoadUpdate(MemCardUI* ui)
 
 // ---- Save (also the autosave's road after a failure) ----
 
-void SaveEnter(MemCardUI* ui) { StartSlotSelection(ui); }
+void MemCardUI_SaveEnter(MemCardUI* ui) { StartSlotSelection(ui); }
 
 void StartOverwrite(MemCardUI* ui) { StartSaving(ui, 1); }
+
+// A select on the Save road's file grid: a place holding a save asks before
+// it is written over, an empty one is written when the slot takes it. A
+// slot that can't be written says so before anything is asked; an
+// unformatted one leads to the format question.
+void ChooseSavePlace(MemCardUI* ui)
+{
+    char name[SAVE_NAME_MAX];
+    uint32_t check = Save_CheckCard(ui->letter, ChosenName(ui, name, sizeof name));
+    if (check == SAVE_RESULT_READ_ONLY) {
+        ShowConfirmResult(ui, "LS_MEMCARD_ERROR_CARDUNFORMATTEDREADONLY", 0, 1, NEXT_FILES, 1);
+        return;
+    }
+    if (ui->hasSave[ui->file]) {
+        Show(ui, STEP_OVERWRITE_ASK, RoadTitle(ui), "LS_MEMCARD_MESSAGE_SAVEWARNING", MEMCARD_BUTTONS_QUESTION,
+             MEMCARD_KIND_QUESTION, 1);
+        return;
+    }
+    ui->overwrite = 0;
+    switch (check) {
+    case SAVE_RESULT_UNFORMATTED:
+        ShowConfirmResult(ui, "LS_MEMCARD_ERROR_CARDUNFORMATTED", 0, 1, NEXT_FORMAT_ASK, 1);
+        break;
+    case SAVE_RESULT_NO_SPACE: ShowResult(ui, "LS_MEMCARD_ERROR_SAVENOSPACE", 0, 1); break;
+    case SAVE_RESULT_MISSING: ShowResult(ui, "LS_MEMCARD_ERROR_SAVECARDREMOVED", 0, 1); break;
+    default: StartSaving(ui, 0); break;
+    }
+}
 
 // The Save road's steps; `back` is what a back on the slot selection does.
 void SaveRoad(MemCardUI* ui, void (*back)(MemCardUI*))
@@ -366,20 +512,11 @@ void SaveRoad(MemCardUI* ui, void (*back)(MemCardUI*))
     if (SharedStep(ui, back, StartSlotSelection)) return;
     switch (ui->message.step) {
     case STEP_SELECT_FILE:
-        switch (FileStep(ui)) {
-        case EVENT_SELECT:
-            if (ui->hasSave[ui->file]) {
-                Show(ui, STEP_OVERWRITE_ASK, RoadTitle(ui), "LS_MEMCARD_MESSAGE_SAVEWARNING", BUTTONS_QUESTION,
-                     MEMCARD_KIND_QUESTION, 1);
-            } else if (uint32_t space = FreeSpaceResult()) {
-                ui->overwrite = 0;
-                ShowResult(ui,
-                           space == SAVE_RESULT_UNFORMATTED ? "LS_MEMCARD_ERROR_CARDUNFORMATTED"
-                                                            : "LS_MEMCARD_ERROR_SAVENOSPACE",
-                           0, 1);
-            } else {
-                StartSaving(ui, 0);
-            }
+        switch (FileStep(ui, 1)) {
+        case EVENT_SELECT: ChooseSavePlace(ui); break;
+        case EVENT_DELETE:
+            Show(ui, STEP_DELETE_ASK, RoadTitle(ui), "LS_MEMCARD_MESSAGE_DELETEWARNING", MEMCARD_BUTTONS_QUESTION,
+                 MEMCARD_KIND_QUESTION, 1);
             break;
         case EVENT_BACK: StartSlotSelection(ui); break;
         default: break;
@@ -391,11 +528,11 @@ void SaveRoad(MemCardUI* ui, void (*back)(MemCardUI*))
     }
 }
 
-void SaveUpdate(MemCardUI* ui) { SaveRoad(ui, Leave); }
+void MemCardUI_SaveUpdate(MemCardUI* ui) { SaveRoad(ui, Leave); }
 
 // ---- Autosave ----
 
-void AutosaveEnter(MemCardUI* ui)
+void MemCardUI_InGameEnter(MemCardUI* ui)
 {
     ui->firstAttempt = 1;
     ui->letter = ui->autosaveLetter;
@@ -416,7 +553,7 @@ void ChooseAnotherPlace(MemCardUI* ui)
     StartSlotSelection(ui);
 }
 
-void AutosaveUpdate(MemCardUI* ui)
+void MemCardUI_InGameUpdate(MemCardUI* ui)
 {
     // The first attempt goes to the remembered place with the autosave's
     // messages; after a failure the player may give up, or choose another
@@ -442,10 +579,10 @@ void AutosaveUpdate(MemCardUI* ui)
 
 // Looks in every present slot for saves and shows what was found. With
 // onlyWhenChanged, a finding equal to the current message is left alone.
-void BootCheck(MemCardUI* ui, int onlyWhenChanged)
+void MemCardUI_BootCheck(MemCardUI* ui, int onlyWhenChanged)
 {
     RefreshSlots(ui);
-    uint32_t step = STEP_BOOT_WAIT, buttons = BUTTONS_BACK, kind = MEMCARD_KIND_PLAIN;
+    uint32_t step = STEP_BOOT_WAIT, buttons = MEMCARD_BUTTONS_BACK, kind = MEMCARD_KIND_PLAIN;
     const char* text;
     bool found = false;
     for (int s = 0; s < ui->letterCount && !found; s++) {
@@ -459,16 +596,17 @@ void BootCheck(MemCardUI* ui, int onlyWhenChanged)
     } else if (found) {
         text = "LS_MEMCARD_MESSAGE_BOOTSELECTCARD";
         step = STEP_SELECT_SLOT;
-        buttons = BUTTONS_GRID;
+        buttons = GridButtons(ui, MEMCARD_KIND_SLOTS);
         kind = MEMCARD_KIND_SLOTS;
     } else {
-        switch (FreeSpaceResult()) {
-        case SAVE_RESULT_UNFORMATTED: text = "LS_MEMCARD_MESSAGE_BOOTUNFORMATTED"; break;
+        switch (Save_CheckCard(ui->letters[0], nullptr)) {
+        case SAVE_RESULT_UNFORMATTED:
+        case SAVE_RESULT_READ_ONLY: text = "LS_MEMCARD_MESSAGE_BOOTUNFORMATTED"; break;
         case SAVE_RESULT_NO_SPACE: text = "LS_MEMCARD_MESSAGE_BOOTNOSPACE"; break;
         default:
             text = "LS_MEMCARD_MESSAGE_BOOTNOFILE";
             step = STEP_BOOT_NO_FILE;
-            buttons = BUTTONS_CONTINUE;
+            buttons = MEMCARD_BUTTONS_CONTINUE;
             break;
         }
     }
@@ -476,7 +614,7 @@ void BootCheck(MemCardUI* ui, int onlyWhenChanged)
     Show(ui, step, kTitleAutosave, text, buttons, kind);
 }
 
-void BootEnter(MemCardUI* ui) { BootCheck(ui, 0); }
+void MemCardUI_BootEnter(MemCardUI* ui) { MemCardUI_BootCheck(ui, 0); }
 
 void BootBack(MemCardUI* ui) { AskCancelAutosave(ui, 1); }
 
@@ -490,16 +628,16 @@ void GiveUpAutosave(MemCardUI* ui)
 void KeepAutosave(MemCardUI* ui)
 {
     MemCardUI_PopMessage();
-    if (ui->message.step == STEP_BOOT_WAIT || ui->message.step == STEP_BOOT_NO_FILE) BootCheck(ui, 0);
+    if (ui->message.step == STEP_BOOT_WAIT || ui->message.step == STEP_BOOT_NO_FILE) MemCardUI_BootCheck(ui, 0);
 }
 
-void BootUpdate(MemCardUI* ui)
+void MemCardUI_BootUpdate(MemCardUI* ui)
 {
     if (SharedStep(ui, BootBack, StartSlotSelection)) return;
     switch (ui->message.step) {
     case STEP_BOOT_WAIT:
         if (ReadButtons() == EVENT_BACK) BootBack(ui);
-        else BootCheck(ui, 1);
+        else MemCardUI_BootCheck(ui, 1);
         break;
     case STEP_BOOT_NO_FILE:
         switch (ReadButtons()) {
@@ -525,9 +663,26 @@ void BootUpdate(MemCardUI* ui)
     }
 }
 
+// ---- every mode ----
+
+// A road's choices end with its state: the chosen slot and place, what the
+// check found and the remembered messages (the autosave's place stays).
+void ForgetRoad(MemCardUI* ui)
+{
+    ui->letter = 0;
+    ui->file = -1;
+    memset(ui->hasSave, 0, sizeof ui->hasSave);
+    ui->historyCount = 0;
+    ui->confirmNext = NEXT_FILES;
+}
+
+// The modes draw nothing beyond the shared panel: their hooks are empty.
 const ModeOps kModes[MEMCARD_MODES] = {
-    {nullptr, nullptr},      {BootEnter, BootUpdate},         {LoadEnter, LoadUpdate},
-    {SaveEnter, SaveUpdate}, {AutosaveEnter, AutosaveUpdate},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {MemCardUI_BootEnter, ForgetRoad, MemCardUI_BootUpdate, nullptr, nullptr},
+    {MemCardUI_LoadEnter, ForgetRoad, MemCardUI_LoadUpdate, nullptr, nullptr},
+    {MemCardUI_SaveEnter, ForgetRoad, MemCardUI_SaveUpdate, nullptr, nullptr},
+    {MemCardUI_InGameEnter, ForgetRoad, MemCardUI_InGameUpdate, nullptr, nullptr},
 };
 
 // ---- input and easing ----
@@ -669,14 +824,12 @@ int32_t MemCardUI_MoveFileCursor(int32_t cursor, int direction)
 void MemCardUI_StateInit(GameState*)
 {
     g_runningMode = g_ui.mode;
-    g_ui.historyCount = 0;
+    ForgetRoad(&g_ui);
     g_ui.message = MemCardMessage{};
     g_ui.selection = 0;
     g_ui.messageTime = 0.0f;
     g_ui.panelFade = 0.0f;
     g_ui.messageFade = 0.0f;
-    g_ui.letter = 0;
-    g_ui.file = -1;
     g_ui.cursorLatched = 0;
     if (g_ui.mode < MEMCARD_MODES && kModes[g_ui.mode].enter) kModes[g_ui.mode].enter(&g_ui);
 }
@@ -695,13 +848,14 @@ GameState* MemCardUI_StateUpdate(GameState* state, float dt)
     if (PlayerInput_AnyPressed(PLAYER_INPUT_ANY)) g_ui.messageFade = MEMCARD_MESSAGE_FADE;
     if (g_ui.messageFade == MEMCARD_MESSAGE_FADE && g_ui.mode != MEMCARD_MODE_NONE) {
         MoveCursor(&g_ui);
-        kModes[g_ui.mode].update(&g_ui);
+        if (!MemCardUI_HandleConfirm(&g_ui)) kModes[g_ui.mode].update(&g_ui);
     }
     return g_ui.mode != MEMCARD_MODE_NONE ? state : nullptr;
 }
 
 void MemCardUI_StateDestroy(GameState*)
 {
+    if (g_runningMode < MEMCARD_MODES && kModes[g_runningMode].exit) kModes[g_runningMode].exit(&g_ui);
     g_runningMode = MEMCARD_MODE_NONE;
     g_ui.state = nullptr;
     g_ui.mode = MEMCARD_MODE_NONE;
@@ -831,7 +985,7 @@ void DrawCheck(const MemCardUI* ui)
     DrawSprite(ui->images[MEMCARD_PROGRESS_BAR], 112, 287, 416.0f * count / SAVE_FILE_POSITIONS, 7, 1, 1, 1, 1);
 }
 
-void DrawPanel(const MemCardUI* ui)
+void MemCardUI_DrawPanel(const MemCardUI* ui)
 {
     switch (ui->message.kind) {
     case MEMCARD_KIND_QUESTION: DrawQuestion(ui); break;
@@ -842,7 +996,7 @@ void DrawPanel(const MemCardUI* ui)
     }
 }
 
-void DrawMessage(const MemCardUI* ui)
+void MemCardUI_DrawMessage(const MemCardUI* ui)
 {
     char text[TEXT_BUFFER_SIZE];
     if (ui->message.title) {
@@ -850,13 +1004,13 @@ void DrawMessage(const MemCardUI* ui)
         ScreenText_Set(title, ui->titleSize, 255, 255, 255, TextAlpha(ui));
         ScreenText_DrawCentred(title, 320.0f, 90.0f, Text_Get(ui->message.title, 0, text, sizeof text));
     }
-    if (ui->message.text) {
-        Font* font = CardFont(1);
-        if (!font) return;
+    Font* font = CardFont(1);
+    if (ui->message.text && font) {
         ScreenText_Set(font, ui->messageSize, 255, 255, 255, TextAlpha(ui));
         Text_Get(ui->message.text, 0, text, sizeof text);
         Font_PrintfBox(font, 87.5f, 115.0f + ScreenText_Height(font), 465.0f, 200.0f, 0, "%s", text);
     }
+    if (g_runningMode < MEMCARD_MODES && kModes[g_runningMode].drawMessage) kModes[g_runningMode].drawMessage(ui);
 }
 
 void DrawInfoLine(const MemCardUI* ui)
@@ -937,6 +1091,7 @@ void MemCardUI_StateRender(GameState* state)
     DrawColour(ui, MEMCARD_OVERLAY2, 84, 100, 472, 2, 1.0f);
     DrawSprite(Game_GetContext()->spriteSlot, 64, 375, 512, 48, 1, 1, 1, 1);
     DrawInfoLine(ui);
-    DrawPanel(ui);
-    DrawMessage(ui);
+    MemCardUI_DrawPanel(ui);
+    MemCardUI_DrawMessage(ui);
+    if (g_runningMode < MEMCARD_MODES && kModes[g_runningMode].draw) kModes[g_runningMode].draw(ui);
 }

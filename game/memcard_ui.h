@@ -4,8 +4,10 @@
 // pending, and pop themselves when the mode returns to none.
 //
 // Modes: Boot (look for saves, load one or start one, or give autosave up),
-// Load, Save, and Autosave (write again where the last successful save or
-// load went). Autosave is off until a save or a load has succeeded; it then
+// Load, Save (where action 6 on a save deletes it), and Autosave (write
+// again where the last successful save or load went). Each mode has an
+// enter, an exit (it forgets the road's choices), an update and two drawing
+// hooks. Autosave is off until a save or a load has succeeded; it then
 // remembers that slot and file position. Answering yes to the autosave-cancel
 // question of the boot check turns it off again. A request for the autosave
 // mode while it is off sets no mode.
@@ -21,11 +23,20 @@
 //                   back goes back
 //   check           the chosen slot's file positions are examined one by
 //                   one: position p on the first frame past 0.25 x p s
-//   saving, loading the operation runs on the step's second frame (so the
+//   saving, loading, deleting, formatting
+//                   the operation runs on the step's second frame (so the
 //                   message is drawn once); its result message follows
 //                   with the time still counted from the in-progress
 //                   message, and the road goes on 3.0 s (success) or 0.5 s
 //                   (failure) after that message began
+//
+// Confirmations every mode shares (MemCardUI_HandleConfirm): the delete
+// question and the delete (done, refused by the storage, slot gone: back to
+// the file grid, or the slot grid when the slot went), the format question
+// that follows an unformatted slot on the Save road, and the format (the
+// storage's save folder made), a slot that goes away during the check, and
+// a slot the storage won't let be written (a read-only save folder), which
+// is said before anything is asked or written.
 // The message fade eases towards 0.8 at 5 per second (any accepted press
 // snaps it there) and the steps run only while it is 0.8, so a freshly
 // pushed screen waits about 0.9 s. dt is capped at 0.2 s.
@@ -46,8 +57,7 @@
 // Fonts: the game's "JS_KartFont" and "PC_Font01".."PC_Font03".
 //
 // Buttons (the information line "LS_INFOTEXT_INFO%.2d" under the panel):
-// 0 none, 1 a grid (move, select, back), 2 a question, 3 continue or back,
-// 4 back only.
+// MEMCARD_BUTTONS_*.
 //
 // Main thread only.
 #pragma once
@@ -79,8 +89,19 @@ enum : uint32_t {
     MEMCARD_KIND_CHECK = 4,
     MEMCARD_KIND_SAVING = 5,
     MEMCARD_KIND_LOADING = 6,
-    MEMCARD_KIND_FORMATTING = 7,  // no road of this platform leads here
-    MEMCARD_KIND_DELETING = 8,    // likewise
+    MEMCARD_KIND_FORMATTING = 7,
+    MEMCARD_KIND_DELETING = 8,
+};
+
+// Button sets: which information line a message shows.
+enum : uint32_t {
+    MEMCARD_BUTTONS_NONE = 0,
+    MEMCARD_BUTTONS_GRID = 1,        // a grid that may lead to a write (move, select, back; the space a save needs)
+    MEMCARD_BUTTONS_QUESTION = 2,    // yes or no
+    MEMCARD_BUTTONS_CONTINUE = 3,    // continue or back
+    MEMCARD_BUTTONS_BACK = 4,        // back only
+    MEMCARD_BUTTONS_LOAD_GRID = 5,   // the Load road's grids (move, select, back)
+    MEMCARD_BUTTONS_SAVE_FILES = 6,  // the Save road's file grid (move, select, delete, back)
 };
 
 constexpr int MEMCARD_HISTORY = 9;
@@ -134,6 +155,7 @@ struct MemCardUI {
     uint32_t overwrite;      // the save in progress replaces a save
     uint32_t cursorLatched;  // a direction moved the cursor: wait for its release
     uint32_t firstAttempt;   // autosave: the write to the remembered place has not failed yet
+    uint32_t confirmNext;    // where a confirmation's result leads (memcard_ui.cpp)
     uint32_t autosaveEnabled;
     char autosaveLetter;
     int32_t autosaveFile;

@@ -63,11 +63,21 @@ int IndexAfter(const char* name, const char* prefix, int limit)
 
 int IsLive(const Object* object) { return object && Object_GetSerial(object) != 0; }
 
-// Player 0's entity while a level runs, or null.
+// The level's first player: the slot drawn in viewport 0 (slot 0 when none is).
+int FirstPlayer()
+{
+    for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) {
+        int viewport = -1;
+        if (Player_GetViewportIndex(p, &viewport) && viewport == 0) return p;
+    }
+    return 0;
+}
+
+// The first player's entity while a level runs, or null.
 Object* PlayerEntity()
 {
     if (!Level_GetState()) return nullptr;
-    Object* object = Level_GetPlayerEntity(0);
+    Object* object = Level_GetPlayerEntity(FirstPlayer());
     return IsLive(object) ? object : nullptr;
 }
 
@@ -211,7 +221,7 @@ int ProbePlayer(const char* name, char* value, size_t size)
 int ProbeCameraHeading(char* value, size_t size)
 {
     int viewport = 0;
-    if (!PlayerEntity() || !Player_GetViewportIndex(0, &viewport)) return 0;
+    if (!PlayerEntity() || !Player_GetViewportIndex(FirstPlayer(), &viewport)) return 0;
     Node* frame = Level_GetSession()->viewports[viewport].cameraFrame;
     if (!frame) return 0;
     Vec3 at, up;

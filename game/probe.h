@@ -26,8 +26,9 @@
 //                   ("level1.cfg", "LandScape\Track01\T01_Day_Forwards.cfg");
 //                   "none" outside a level
 //   rule            the level's rule ("normal" .. "race")
-//   mode            player 0's entity's control mode ("Man_CamRel", ...)
-//   player.pos      player 0's entity's world position
+//   mode            the first player's entity's control mode ("Man_CamRel",
+//                   ...); the first player is the one drawn in viewport 0
+//   player.pos      its entity's world position
 //   player.up       its up vector: that of its model (animation slot 0's
 //                   root, which the control mode turns; the Skater's tilts
 //                   with the floor), or its body's without a model
@@ -40,14 +41,14 @@
 //                   "fire"; a change shows once its "changeBlade" has
 //                   ended) and its spin (0..1)
 //   clock           the level clock; ruleclock the rule clock (seconds)
-//   camera.heading  player 0's camera's heading in degrees, -180..180
+//   camera.heading  the first player's camera's heading in degrees, -180..180
 //                   (0 looks along +z, 90 along +x)
 //   entity.NAME.pos / .health / .alpha
 //                   the level object or entity named NAME (the scene's
 //                   node name, "entity_Flitter_00", "Pickup_01"): its world
 //                   position, and for entities their health and animation
 //                   alpha; refused while no such object lives
-//   possessed       1 while player 0 plays an entity it took over, else 0
+//   possessed       1 while the first player plays an entity it took over, else 0
 //   character.N     player N's character index (N 0..7)
 //   progress.N      progress entry N's flag word (1 locked, 2 completed,
 //                   4 beat-time rule, 8 hidden-pickups rule)

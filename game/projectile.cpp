@@ -335,7 +335,8 @@ void ProjType_AddAmmo(WeaponList* list, int32_t pickupType, int32_t amount)
 {
     if (!list) return;
     for (uint32_t i = 0; i < list->count; ++i)
-        if (list->weapons[i].pickupType == pickupType) list->weapons[i].ammo += amount;
+        if (list->weapons[i].pickupType == pickupType)
+            list->weapons[i].ammo = Math_AddClamped(list->weapons[i].ammo, amount);
 }
 
 int ProjType_SelectNext(WeaponList* list, int needAmmo, int force)

@@ -86,14 +86,19 @@ int InitBlock(ProjectileRecord* record)
     return record->modeData != nullptr;
 }
 
+int ProjThrow_Init(ProjectileRecord* record) { return InitBlock<ProjThrowData>(record); }
+int ProjStraight_Init(ProjectileRecord* record) { return InitBlock<ProjStraightData>(record); }
+// FRAME_FOLLOW shares this init and its block size.
+int ProjHoming_Init(ProjectileRecord* record) { return InitBlock<ProjHomingData>(record); }
+
 void Detach(ProjectileRecord*) {}
 void Collision(ProjectileRecord*) {}
 
 // ---------------------------------------------------------------- THROW
 
-void ThrowUpdate(Object*, ProjectileRecord*, float) {}
+void ProjThrow_Update(Object*, ProjectileRecord*, float) {}
 
-void ThrowFire(Object* projectile, ProjectileRecord* record, ProjLaunch* launch)
+void ProjThrow_Fire(Object* projectile, ProjectileRecord* record, ProjLaunch* launch)
 {
     auto* d = (ProjThrowData*)record->modeData;
     if (!d) return;
@@ -114,7 +119,7 @@ void ThrowFire(Object* projectile, ProjectileRecord* record, ProjLaunch* launch)
 
 // ---------------------------------------------------------------- STRAIGHT
 
-void StraightFire(Object* projectile, ProjectileRecord* record, ProjLaunch* launch)
+void ProjStraight_Fire(Object* projectile, ProjectileRecord* record, ProjLaunch* launch)
 {
     auto* d = (ProjStraightData*)record->modeData;
     if (!d) return;
@@ -144,7 +149,7 @@ void StraightFire(Object* projectile, ProjectileRecord* record, ProjLaunch* laun
     Vec3_Scale(&d->velocity, &launch->at, d->speed);
 }
 
-void StraightUpdate(Object* projectile, ProjectileRecord* record, float)
+void ProjStraight_Update(Object* projectile, ProjectileRecord* record, float)
 {
     auto* d = (ProjStraightData*)record->modeData;
     if (d) PhysBody_SetLinearVelocity(projectile->body, &d->velocity);
@@ -152,7 +157,7 @@ void StraightUpdate(Object* projectile, ProjectileRecord* record, float)
 
 // ---------------------------------------------------------------- HOMING
 
-void HomingFire(Object*, ProjectileRecord* record, ProjLaunch* launch)
+void ProjHoming_Fire(Object*, ProjectileRecord* record, ProjLaunch* launch)
 {
     auto* d = (ProjHomingData*)record->modeData;
     if (d) d->target = launch->node;
@@ -166,7 +171,7 @@ float ClampDeviation(float value, float start, float maxChange)
     return value;
 }
 
-void HomingUpdate(Object* projectile, ProjectileRecord* record, float dt)
+void ProjHoming_Update(Object* projectile, ProjectileRecord* record, float dt)
 {
     auto* d = (ProjHomingData*)record->modeData;
     if (!d || !projectile->node) return;
@@ -209,13 +214,13 @@ void HomingUpdate(Object* projectile, ProjectileRecord* record, float dt)
 
 // ---------------------------------------------------------------- FRAME_FOLLOW
 
-void FrameFollowFire(Object*, ProjectileRecord* record, ProjLaunch* launch)
+void ProjFrameFollow_Fire(Object*, ProjectileRecord* record, ProjLaunch* launch)
 {
     auto* d = (ProjFrameFollowData*)record->modeData;
     if (d) d->node = launch->node;
 }
 
-void FrameFollowUpdate(Object* projectile, ProjectileRecord* record, float)
+void ProjFrameFollow_Update(Object* projectile, ProjectileRecord* record, float)
 {
     auto* d = (ProjFrameFollowData*)record->modeData;
     if (!d || !d->node || !projectile->body) return;
@@ -228,11 +233,10 @@ void FrameFollowUpdate(Object* projectile, ProjectileRecord* record, float)
 }
 
 const ProjModeCallbacks kCallbacks[PROJMODE_COUNT] = {
-    {InitBlock<ProjThrowData>, Detach, ThrowUpdate, Collision, ThrowFire},
-    {InitBlock<ProjStraightData>, Detach, StraightUpdate, Collision, StraightFire},
-    {InitBlock<ProjHomingData>, Detach, HomingUpdate, Collision, HomingFire},
-    // FRAME_FOLLOW shares the homing init and its block size.
-    {InitBlock<ProjHomingData>, Detach, FrameFollowUpdate, Collision, FrameFollowFire},
+    {ProjThrow_Init, Detach, ProjThrow_Update, Collision, ProjThrow_Fire},
+    {ProjStraight_Init, Detach, ProjStraight_Update, Collision, ProjStraight_Fire},
+    {ProjHoming_Init, Detach, ProjHoming_Update, Collision, ProjHoming_Fire},
+    {ProjHoming_Init, Detach, ProjFrameFollow_Update, Collision, ProjFrameFollow_Fire},
 };
 
 static_assert(sizeof(ProjFrameFollowData) <= sizeof(ProjHomingData), "the shared init's block holds the followed node");

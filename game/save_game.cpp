@@ -102,6 +102,55 @@ char* Save_GetFileName(int position, char* buffer, size_t size)
     return Text_Get(key, 0, buffer, size);
 }
 
+char* Save_GetSaveTitle(const char* name, char* buffer, size_t size)
+{
+    if (!buffer || !size) return buffer;
+    int number = 0;
+    for (int p = 0; p < SAVE_FILE_POSITIONS && name && !number; p++) {
+        char fileName[SAVE_NAME_MAX];
+        if (!strcmp(Save_GetFileName(p, fileName, sizeof fileName), name)) number = p + 1;
+    }
+    snprintf(buffer, size, "%s %d", Save_GetTitle(), number);
+    return buffer;
+}
+
+uint32_t Save_CheckCard(char letter, const char* name)
+{
+    char letters[SAVE_SLOTS];
+    int count = MemCardUI_RefreshCards(letters);
+    if (std::find(letters, letters + count, letter) == letters + count) return SAVE_RESULT_MISSING;
+    char storage[SAVE_NAME_MAX];
+    switch (Save_GetFolderState(StorageName(letter, name, storage, sizeof storage) ? storage : nullptr)) {
+    case SAVE_FOLDER_BLOCKED: return SAVE_RESULT_UNFORMATTED;
+    case SAVE_FOLDER_READ_ONLY: return SAVE_RESULT_READ_ONLY;
+    default: break;
+    }
+    int32_t free = Save_GetFreeSpace(letter);
+    if (free == SAVE_FREE_SPACE_UNREADABLE) return SAVE_RESULT_UNFORMATTED;
+    return (uint32_t)free / 1024 < Save_GetSizeKB() ? SAVE_RESULT_NO_SPACE : SAVE_RESULT_NONE;
+}
+
+int Save_DeleteGame(char letter, const char* name)
+{
+    if (!LetterPresent(letter, &g_status.result)) return 0;
+    char folder[SAVE_PATH_MAX];
+    if (!FolderPath(letter, name, folder) || !Save_DeleteFile(folder, name)) {
+        g_status.result = SAVE_RESULT_FAILED;
+        return 0;
+    }
+    return 1;
+}
+
+int Save_FormatCard(char letter)
+{
+    if (!LetterPresent(letter, &g_status.result)) return 0;
+    if (!Save_PrepareFolder()) {
+        g_status.result = SAVE_RESULT_FAILED;
+        return 0;
+    }
+    return 1;
+}
+
 int Save_WriteGame(char letter, const char* name)
 {
     if (!LetterPresent(letter, &g_status.result)) return 0;
@@ -116,8 +165,9 @@ int Save_WriteGame(char letter, const char* name)
     }
     char storage[SAVE_NAME_MAX];
     char folder[SAVE_PATH_MAX];
-    if (!StorageName(letter, name, storage, sizeof storage) ||
-        !Save_MakeFolder(letter, storage, folder, Save_GetTitle())) {
+    char title[SAVE_NAME_MAX + 16];
+    Save_GetSaveTitle(name, title, sizeof title);
+    if (!StorageName(letter, name, storage, sizeof storage) || !Save_MakeFolder(letter, storage, folder, title)) {
         g_status.result = SAVE_RESULT_FAILED;
         return 0;
     }

@@ -26,7 +26,8 @@ constexpr int SAVE_FILE_POSITIONS = 8;  // per slot
 
 enum : uint32_t {
     SAVE_RESULT_NONE = 0,
-    SAVE_RESULT_UNFORMATTED = 1,  // the free space can't be read
+    SAVE_RESULT_UNFORMATTED = 1,  // the free space can't be read, or a file holds the save folder's name
+    SAVE_RESULT_READ_ONLY = 2,    // the save folder refuses changes (Save_CheckCard only)
     SAVE_RESULT_MISSING = 4,      // the slot is not present
     SAVE_RESULT_NO_SPACE = 8,
     SAVE_RESULT_FAILED = 16,
@@ -41,6 +42,25 @@ int MemCardUI_ListFiles(char letter, const char* name);
 // The localised file name of position 0..7 into buffer (size bytes); ""
 // for a position out of range. Returns buffer.
 char* Save_GetFileName(int position, char* buffer, size_t size);
+
+// The title of the slot's save of that name: the game's title and the
+// number of the file position of that name, "<title> <n + 1>" (0 for a name
+// that is no position's). Returns buffer.
+char* Save_GetSaveTitle(const char* name, char* buffer, size_t size);
+
+// Whether a write of the slot's save of that name would go through,
+// answered from the storage without changing it: SAVE_RESULT_NONE, or
+// MISSING, UNFORMATTED, READ_ONLY (the folder the write changes refuses
+// changes) or NO_SPACE. Neither result word changes.
+uint32_t Save_CheckCard(char letter, const char* name);
+// Deletes the slot's save of that name. 1 when it is gone; otherwise 0 and
+// the operation result: MISSING for a slot not present, FAILED when the
+// storage keeps the file (a folder that refuses changes, a refused name).
+int Save_DeleteGame(char letter, const char* name);
+// Makes the slot ready for saving (the storage's save folder). 1 when it
+// is; otherwise 0 and the operation result: MISSING for a slot not
+// present, FAILED when the folder can't be made (a file holds its name).
+int Save_FormatCard(char letter);
 
 // Builds the record from the game context and writes it as the slot's save
 // of that name. 1 on success; otherwise 0 and the operation result: MISSING

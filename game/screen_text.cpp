@@ -2,25 +2,13 @@
 
 #include <algorithm>
 
-#include "app/shell.h"
 #include "engine/font.h"
 
-namespace {
-
-// Device pixels per virtual pixel across.
-float ScreenFactor()
-{
-    int32_t width = App_GetScreenWidth();
-    return width > 0 ? (float)width / 640.0f : 1.0f;
-}
-
-}  // namespace
-
-float ScreenText_Height(const Font* font) { return font ? Font_GetHeight(font) / ScreenFactor() : 0.0f; }
+float ScreenText_Height(const Font* font) { return font ? Font_GetHeight(font) : 0.0f; }
 
 float ScreenText_Width(const Font* font, const char* text)
 {
-    return font && text ? Font_MeasureF(font, "%s", text) / ScreenFactor() : 0.0f;
+    return font && text ? Font_MeasureF(font, "%s", text) : 0.0f;
 }
 
 void ScreenText_Set(Font* font, float size, uint8_t r, uint8_t g, uint8_t b, float a)

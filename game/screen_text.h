@@ -1,8 +1,6 @@
-// Text on the 640 x 480 virtual screen for the menus: the fonts measure in
-// device pixels (their size carries the screen factor), while the menus lay
-// their texts out in virtual pixels. These helpers measure in virtual
-// pixels and set a font's size and colour in one call. A null font measures
-// 0 and draws nothing.
+// Text on the 640 x 480 virtual screen for the menus: measures in virtual
+// pixels, and a font's size and colour set in one call. A null font
+// measures 0 and draws nothing.
 #pragma once
 
 #include <cstdint>

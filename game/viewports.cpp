@@ -8,14 +8,15 @@
 #include "common/memory.h"
 #include "engine/billboard.h"
 #include "engine/font.h"
+#include "engine/mesh.h"
 #include "engine/node.h"
 #include "engine/objectworld.h"
 #include "engine/scene.h"
 #include "engine/sprite.h"
 #include "engine/view.h"
+#include "game/game_context.h"
 #include "gfx/core/im3d.h"
 #include "gfx/core/renderstate.h"
-#include "game/game_context.h"
 
 namespace {
 
@@ -153,7 +154,6 @@ void Level_FreeBackDome(void)
 
 void Level_LoadBackDome(const char* path, int fog)
 {
-    (void)fog;  // the content layer's meshes always load with fog
     BackDome& d = Session().backDome;
     const uint32_t hash = path && path[0] ? Name_Hash(path, 0, 1) : 0;
     if (hash == 0 || hash != d.pathHash) {
@@ -162,7 +162,10 @@ void Level_LoadBackDome(const char* path, int fog)
             d.rootNode = Node_Create(nullptr);
             d.camRelNode = d.rootNode ? Node_Create(d.rootNode) : nullptr;
             d.sceneNode = d.camRelNode ? Node_Create(d.camRelNode) : nullptr;
+            const int meshFog = Mesh_GetFog();
+            Mesh_SetFog(fog);
             d.scene = d.sceneNode ? Scene_Load(path, d.sceneNode, 0, nullptr) : nullptr;
+            Mesh_SetFog(meshFog);
             if (d.scene)
                 d.pathHash = hash;
             else

@@ -43,7 +43,8 @@ void Level_FreeViewports(void);
 // Loads the back dome: when the path is empty or another than the one
 // loaded, the old dome goes and, for a non-empty path, its nodes are made
 // and the scene loaded (a failed load removes them again). Then the scene
-// node takes the position and scale offsets. fog: meshes load with fog.
+// node takes the position and scale offsets. fog: the scene's meshes load
+// with the mesh loader's fog flag (Mesh_SetFog), which is put back after.
 void Level_LoadBackDome(const char* path, int fog);
 // Releases the back dome's scene and nodes.
 void Level_FreeBackDome(void);

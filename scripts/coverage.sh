@@ -2,6 +2,7 @@
 # Line and branch coverage of the whole suite, per library.
 #
 #   bash scripts/coverage.sh [BUILD_DIR]      (default: build-cov)
+#   COVERAGE_LABEL=gfx_tests bash scripts/coverage.sh ...   only one test executable's cases
 #
 # A coverage build (gcc --coverage, no optimisation), every test of ctest,
 # then gcovr (from Debian) over the sources outside tests/ and bench/,
@@ -12,7 +13,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${1:-$root/build-cov}
-jobs=$(nproc)
+jobs=${COVERAGE_JOBS:-$(nproc)}
 bash "$root/scripts/install-deps.sh"
 if ! command -v gcovr >/dev/null 2>&1; then
   if [ "$(id -u)" -eq 0 ]; then apt-get install -y -qq gcovr >/dev/null; else sudo apt-get install -y -qq gcovr >/dev/null; fi
@@ -26,7 +27,7 @@ find "$build" -name '*.gcda' -delete
 
 export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy
 # Unoptimised code is slow: every time limit is stretched (HELM_TEST_TIME_SCALE).
-ctest --test-dir "$build" -j "$jobs" --output-on-failure || echo "(some tests failed; coverage is of what ran)" >&2
+ctest --test-dir "$build" -j "$jobs" ${COVERAGE_LABEL:+-L "^$COVERAGE_LABEL\$"} --output-on-failure || echo "(some tests failed; coverage is of what ran)" >&2
 
 gcovr --root "$root" --object-directory "$build" --gcov-ignore-parse-errors \
   --exclude "$root/tests/" --exclude "$root/bench/" --exclude "$build/" \

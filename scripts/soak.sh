@@ -111,7 +111,7 @@ while (( $(date +%s) - start < total )); do
     cd "$1" && exec env SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_RASTER_THREADS=1 \
       HELM_SCRIPT="$script" HELM_RANDOM_SEED=$round HELM_MUTEX_NAME=helm-soak-$$-$3 \
       ASAN_OPTIONS=detect_leaks=1:quarantine_size_mb=16 UBSAN_OPTIONS=print_stacktrace=1 \
-      "$2/app/helm" -quiet -leveltype Glim -levelnumber "$level" > output.txt 2>&1
+      "$2/helm/helm" -quiet -leveltype Glim -levelnumber "$level" > output.txt 2>&1
   }
   (run "$folder" "$build" asan) &
   pid=$!

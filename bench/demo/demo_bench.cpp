@@ -7,7 +7,7 @@
 //   demo_bench [STAGE] [--frames N]
 //
 // STAGE defaults to build/stage (made by the demo_stage target); the levels
-// are the "levels\levelN.cfg" the stage holds. Each run is build/app/helm
+// are the "levels\levelN.cfg" the stage holds. Each run is build/helm/helm
 // as a child process in a copy of the stage, driven by a script on the
 // fixed 20 ms step, writing its frame times through HELM_FRAME_LOG. Not run
 // by ctest.

@@ -19,8 +19,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main/front_end_hooks.h"
-#include "app/main/program_hooks.h"
+#include "helm/front_end_hooks.h"
+#include "helm/program_hooks.h"
 #include "app/shell.h"
 #include "app/state.h"
 #include "app/text.h"

@@ -154,7 +154,7 @@ void BM_ChaseCameraUpdate(benchmark::State& state)
     }
     state.SetItemsProcessed(state.iterations());
     state.counters["rayHitShare"] = benchmark::Counter((double)hits / (double)state.iterations());
-    ChaseCamera_Free(&camera);
+    Mem_FreeSlot(&camera);
 }
 BENCHMARK(BM_ChaseCameraUpdate)->Unit(benchmark::kMicrosecond);
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/cache.h"
-#include "app/main/program_hooks.h"
+#include "helm/program_hooks.h"
 #include "app/shell.h"
 #include "app/state.h"
 #include "common/list.h"

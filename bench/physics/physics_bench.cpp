@@ -4,16 +4,20 @@
 //   dyn_scene_recipes.h), built in this engine by the tests' DynTestScene
 //   and in Bullet from the same description: a pour of 700 spheres and 300
 //   hulls into a triangle-mesh bowl, a column of 20 unit boxes and a
-//   pyramid of 10 rows on a ground box, a chain of 20 hinged bars, and rays
-//   against a terrain of 100,352 triangles.
+//   pyramid of 10 rows on a ground box (once more with sleeping off, so
+//   that every step solves the whole pyramid), a chain of 20 hinged bars,
+//   and rays against a terrain of 100,352 triangles.
 // - Shapes: Bullet gets its native sphere and box shapes, and its hull shape
 //   over the same points as ours (qhull's hull vertices) with its default
 //   collision margin, printed with the table (Bullet grows a hull by it).
 // - Settings: one step of 1/60 s per frame, 10 solver iterations, the same
 //   sleeping thresholds (our rest speeds and rest time), gravity 9.81.
 // - Figures: CPU time of the step only (this process is single-threaded;
-//   steadier than wall time on a shared machine), the median of at least
-//   five runs with the spread (lowest and highest) printed; the quality
+//   steadier than wall time on a shared machine). The two engines' runs of
+//   a scene are interleaved (ours, Bullet, Bullet, ours, ...), so that a
+//   change of the machine's load falls on both; each pair of runs gives a
+//   ratio, and the median of at least five runs is printed with the spread
+//   (lowest and highest) of the times and of the ratios; the quality
 //   figures are measured by one routine on the poses both engines report,
 //   on the true shapes. Both engines are deterministic, so every run must
 //   end in the same poses: the pose hash of each engine's runs is compared.
@@ -32,6 +36,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "physics/base/phys_timer.h"
@@ -73,9 +78,12 @@ uint32_t PoseHash(const std::vector<Pose>& poses) {
 
 struct OurWorld : DynTestScene {
   std::vector<RigidBody*> built;  // the recipe's bodies, in its order
-  explicit OurWorld(const SceneRecipe& r) {
+  OurWorld(const SceneRecipe& r, bool keepAwake) {
     Simulation_SetSolverIterations(sim, kIterations);
     built = Build(r);
+    if (keepAwake)
+      for (RigidBody* b : built)
+        if (b->invMass > 0.0f) RigidBody_HoldActive(b);
   }
   void Step() { DynTestScene::Step(kStep); }
   int Awake() const {
@@ -114,11 +122,14 @@ struct BulletWorld {
   std::vector<std::vector<int>> indices32;
   std::vector<std::vector<float>> vertices3;
 
-  explicit BulletWorld(const SceneRecipe& r) {
+  BulletWorld(const SceneRecipe& r, bool keepAwake) {
     world.setGravity(btVector3(0, -9.81f, 0));
     world.getSolverInfo().m_numIterations = kIterations;
     gDeactivationTime = kFreeze.checkPeriod[0];
     Build(r);
+    if (keepAwake)
+      for (auto& b : bodies)
+        if (b->getInvMass() > 0) b->setActivationState(DISABLE_DEACTIVATION);
   }
   ~BulletWorld() {
     for (auto& c : joints) world.removeConstraint(c.get());
@@ -365,9 +376,10 @@ void CaptureTimers() {
 }
 
 template <typename World>
-RunFigures RunScene(SceneKind kind, const SceneRecipe& r, int steps, BoxOverlap* boxes) {
-  World w(r);
-  if (kind == kPour) PhysTimer_ClearAll();
+RunFigures RunScene(SceneKind kind, const SceneRecipe& r, int steps, bool keepAwake, BoxOverlap* boxes) {
+  World w(r, keepAwake);
+  constexpr bool kOurs = std::is_same_v<World, OurWorld>;
+  if (kOurs && kind == kPour) PhysTimer_ClearAll();
   RunFigures f;
   std::vector<Pose> start = w.Poses(), lastSecond;
   double seconds = 0, firstHalf = 0, gapSum = 0;
@@ -417,7 +429,7 @@ RunFigures RunScene(SceneKind kind, const SceneRecipe& r, int steps, BoxOverlap*
   f.hash = PoseHash(end);
   f.usPerStep = seconds * 1e6 / steps;
   f.usFirstHalf = firstHalf * 1e6 / (steps / 2);
-  if (kind == kPour && PhysTimer_Count() > 0) CaptureTimers();  // ours only, before the world goes
+  if (kOurs && kind == kPour && PhysTimer_Count() > 0) CaptureTimers();  // before the world goes
   return f;
 }
 
@@ -439,7 +451,6 @@ struct SceneResult {
   Spread usFirstHalf{0, 0, 0};
   RunFigures first;
   bool repeatable = true;
-  bool ran = false;
 };
 
 struct Scene {
@@ -447,41 +458,63 @@ struct Scene {
   SceneKind kind;
   SceneRecipe recipe;
   int steps;
+  bool keepAwake;         // sleeping off: every movable body is held awake in both engines
   SceneResult result[2];  // ours, Bullet
+  Spread ratio{0, 0, 0};  // ours / Bullet per pair of interleaved runs
+  Spread ratioFirstHalf{0, 0, 0};
+  bool ran = false;
 };
 
 std::vector<Scene>& Scenes() {
   static std::vector<Scene> scenes = [] {
     std::vector<Scene> s;
-    s.push_back({"pour 700 spheres + 300 hulls, 10 s", kPour, Recipe_Pour(700, 300), 600, {}});
-    s.push_back({"column of 20 boxes, 20 s", kColumn, Recipe_Column(20), 1200, {}});
-    s.push_back({"pyramid of 10 rows (55 boxes), 20 s", kPyramid, Recipe_Pyramid(10), 1200, {}});
-    s.push_back({"chain of 20 hinged bars, 10 s", kChain, Recipe_Chain(20), 600, {}});
+    s.push_back({"pour 700 spheres + 300 hulls, 10 s", kPour, Recipe_Pour(700, 300), 600, false, {}, {}, {}});
+    s.push_back({"column of 20 boxes, 20 s", kColumn, Recipe_Column(20), 1200, false, {}, {}, {}});
+    s.push_back({"pyramid of 10 rows (55 boxes), 20 s", kPyramid, Recipe_Pyramid(10), 1200, false, {}, {}, {}});
+    s.push_back({"chain of 20 hinged bars, 10 s", kChain, Recipe_Chain(20), 600, false, {}, {}, {}});
+    s.push_back(
+        {"pyramid of 10 rows kept awake (sleeping off), 20 s", kPyramid, Recipe_Pyramid(10), 1200, true, {}, {}, {}});
     return s;
   }();
   return scenes;
 }
 
-template <typename World>
-void BM_Scene(benchmark::State& state, int index, int engine) {
+// Both engines' runs of a scene, interleaved: run k of one engine is paired
+// with run k of the other, the engine going first alternating.
+void BM_Scene(benchmark::State& state, int index) {
   Scene& sc = Scenes()[size_t(index)];
   std::unique_ptr<BoxOverlap> boxes;
   if (sc.kind == kColumn || sc.kind == kPyramid) boxes = std::make_unique<BoxOverlap>(sc.recipe);
-  SceneResult& out = sc.result[engine];
   for (auto _ : state) {
-    std::vector<double> us, half;
+    std::vector<double> us[2], half[2], ratio, ratioHalf;
     for (int run = 0; run < Runs(); ++run) {
-      RunFigures f = RunScene<World>(sc.kind, sc.recipe, sc.steps, boxes.get());
-      if (run == 0) out.first = f;
-      out.repeatable &= f.hash == out.first.hash;
-      us.push_back(f.usPerStep);
-      half.push_back(f.usFirstHalf);
+      RunFigures f[2];
+      for (int turn = 0; turn < 2; ++turn) {
+        int engine = (run + turn) % 2;
+        f[engine] = engine == 0 ? RunScene<OurWorld>(sc.kind, sc.recipe, sc.steps, sc.keepAwake, boxes.get())
+                                : RunScene<BulletWorld>(sc.kind, sc.recipe, sc.steps, sc.keepAwake, boxes.get());
+      }
+      for (int engine = 0; engine < 2; ++engine) {
+        SceneResult& out = sc.result[engine];
+        if (run == 0) out.first = f[engine];
+        out.repeatable &= f[engine].hash == out.first.hash;
+        us[engine].push_back(f[engine].usPerStep);
+        half[engine].push_back(f[engine].usFirstHalf);
+      }
+      ratio.push_back(f[0].usPerStep / f[1].usPerStep);
+      ratioHalf.push_back(f[0].usFirstHalf / f[1].usFirstHalf);
     }
-    out.us = SpreadOf(us);
-    out.usFirstHalf = SpreadOf(half);
-    out.ran = true;
+    for (int engine = 0; engine < 2; ++engine) {
+      sc.result[engine].us = SpreadOf(us[engine]);
+      sc.result[engine].usFirstHalf = SpreadOf(half[engine]);
+    }
+    sc.ratio = SpreadOf(ratio);
+    sc.ratioFirstHalf = SpreadOf(ratioHalf);
+    sc.ran = true;
   }
-  state.counters["us_per_step"] = out.us.median;
+  state.counters["ours_us_per_step"] = sc.result[0].us.median;
+  state.counters["bullet_us_per_step"] = sc.result[1].us.median;
+  state.counters["ratio"] = sc.ratio.median;
 }
 
 // --------------------------------------------------------------------- Rays
@@ -510,9 +543,10 @@ std::vector<std::pair<Vec3, Vec3>> MakeRays() {
 struct RayResult {
   Spread us{0, 0, 0};
   int hits = 0;
-  bool ran = false;
 };
-RayResult g_rays[2];
+RayResult g_rays[2];  // ours, Bullet
+Spread g_rayRatio{0, 0, 0};
+bool g_raysRan = false;
 
 const SceneRecipe& Terrain() {
   static SceneRecipe r = [] {
@@ -523,52 +557,54 @@ const SceneRecipe& Terrain() {
   return r;
 }
 
-void BM_RaysOurs(benchmark::State& state) {
-  OurWorld w(Terrain());
-  PrimitiveCollector* pick = PrimitiveCollector_Construct();
-  for (CollisionPrimitive* p : w.built[0]->primitives) PrimitiveCollector_Add(pick, p);
-  std::vector<std::pair<Vec3, Vec3>> rays = MakeRays();
-  for (auto _ : state) {
-    std::vector<double> us;
-    for (int run = 0; run < Runs(); ++run) {
-      int hits = 0;
-      double t0 = CpuSeconds();
-      for (const auto& r : rays) {
-        RayQuery q;
-        RayQuery_Init(&q, r.first, r.second);
-        hits += PrimitiveCollector_CastRay(pick, &q) != nullptr;
-      }
-      us.push_back((CpuSeconds() - t0) * 1e6 / kRays);
-      g_rays[0].hits = hits;
-    }
-    g_rays[0].us = SpreadOf(us);
-    g_rays[0].ran = true;
+// Microseconds per ray of one pass over the rays; the hits counted in *hits.
+double RaysOurs(PrimitiveCollector* pick, const std::vector<std::pair<Vec3, Vec3>>& rays, int* hits) {
+  *hits = 0;
+  double t0 = CpuSeconds();
+  for (const auto& r : rays) {
+    RayQuery q;
+    RayQuery_Init(&q, r.first, r.second);
+    *hits += PrimitiveCollector_CastRay(pick, &q) != nullptr;
   }
-  state.counters["us_per_ray"] = g_rays[0].us.median;
-  PhysObject_Destroy(pick);
+  return (CpuSeconds() - t0) * 1e6 / double(rays.size());
 }
 
-void BM_RaysBullet(benchmark::State& state) {
-  BulletWorld w(Terrain());
+double RaysBullet(BulletWorld* w, const std::vector<std::pair<Vec3, Vec3>>& rays, int* hits) {
+  *hits = 0;
+  double t0 = CpuSeconds();
+  for (const auto& r : rays) {
+    btVector3 from(r.first.x, r.first.y, r.first.z), to(r.second.x, r.second.y, r.second.z);
+    btCollisionWorld::ClosestRayResultCallback cb(from, to);
+    w->world.rayTest(from, to, cb);
+    *hits += cb.hasHit();
+  }
+  return (CpuSeconds() - t0) * 1e6 / double(rays.size());
+}
+
+// Both engines' passes over the rays, interleaved as the scenes' runs are.
+void BM_Rays(benchmark::State& state) {
+  OurWorld ours(Terrain(), false);
+  BulletWorld bullet(Terrain(), false);
+  PrimitiveCollector* pick = PrimitiveCollector_Construct();
+  for (CollisionPrimitive* p : ours.built[0]->primitives) PrimitiveCollector_Add(pick, p);
   std::vector<std::pair<Vec3, Vec3>> rays = MakeRays();
   for (auto _ : state) {
-    std::vector<double> us;
+    std::vector<double> us[2], ratio;
     for (int run = 0; run < Runs(); ++run) {
-      int hits = 0;
-      double t0 = CpuSeconds();
-      for (const auto& r : rays) {
-        btVector3 from(r.first.x, r.first.y, r.first.z), to(r.second.x, r.second.y, r.second.z);
-        btCollisionWorld::ClosestRayResultCallback cb(from, to);
-        w.world.rayTest(from, to, cb);
-        hits += cb.hasHit();
+      double t[2];
+      for (int turn = 0; turn < 2; ++turn) {
+        int engine = (run + turn) % 2;
+        t[engine] = engine == 0 ? RaysOurs(pick, rays, &g_rays[0].hits) : RaysBullet(&bullet, rays, &g_rays[1].hits);
+        us[engine].push_back(t[engine]);
       }
-      us.push_back((CpuSeconds() - t0) * 1e6 / kRays);
-      g_rays[1].hits = hits;
+      ratio.push_back(t[0] / t[1]);
     }
-    g_rays[1].us = SpreadOf(us);
-    g_rays[1].ran = true;
+    for (int engine = 0; engine < 2; ++engine) g_rays[engine].us = SpreadOf(us[engine]);
+    g_rayRatio = SpreadOf(ratio);
+    g_raysRan = true;
   }
-  state.counters["us_per_ray"] = g_rays[1].us.median;
+  state.counters["ratio"] = g_rayRatio.median;
+  PhysObject_Destroy(pick);
 }
 
 // -------------------------------------------------------------------- Table
@@ -607,23 +643,37 @@ std::string F(const char* fmt, double v) {
   return buf;
 }
 
+std::string Ratio(const Spread& s) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.2f (%.2f-%.2f)", s.median, s.lo, s.hi);
+  return buf;
+}
+
 void PrintTable(const std::string& loadBefore) {
-  std::printf("\nPhysics benchmark: 1/60 s steps, %d iterations, %d runs; CPU time per step, median (lowest-highest)\n",
-              kIterations, Runs());
+  std::printf(
+      "\nPhysics benchmark: 1/60 s steps, %d iterations, %d interleaved runs per engine; CPU time,\n"
+      "median (lowest-highest); ours / Bullet from each pair of runs, median (lowest-highest)\n",
+      kIterations, Runs());
   std::printf("Load average before: %s; after: %s (8 cores)\n", loadBefore.c_str(), LoadAverage().c_str());
   std::printf("Bullet: native sphere and box shapes; hull shape over our hull's points with margin %.2f m;\n"
               "sleeping thresholds %.2f m/s and %.2f rad/s for %.1f s in both engines\n",
               btConvexHullShape().getMargin(), kFreeze.restLinear, kFreeze.restAngular, kFreeze.checkPeriod[0]);
+  std::printf("\n  %-52s %-22s %-22s %s\n", "CPU time per step (per ray), us", "ours", "Bullet", "ours / Bullet");
+  for (const Scene& sc : Scenes())
+    if (sc.ran)
+      std::printf("  %-52s %-22s %-22s %s\n", sc.name, Us(sc.result[0].us).c_str(), Us(sc.result[1].us).c_str(),
+                  Ratio(sc.ratio).c_str());
+  if (g_raysRan)
+    std::printf("  %-52s %-22s %-22s %s\n", "10,000 rays against 100,352 triangles", Us(g_rays[0].us, 3).c_str(),
+                Us(g_rays[1].us, 3).c_str(), Ratio(g_rayRatio).c_str());
   for (Scene& sc : Scenes()) {
     const SceneResult& o = sc.result[0];
     const SceneResult& b = sc.result[1];
-    if (!o.ran || !b.ran) continue;
+    if (!sc.ran) continue;
     std::printf("\n%s\n", sc.name);
     Row("", "ours", "Bullet", "ours / Bullet");
-    Row("time per step, us", Us(o.us), Us(b.us), F("%.2f", o.us.median / b.us.median));
-    if (sc.kind == kPour)
-      Row("the same, first 5 s", Us(o.usFirstHalf), Us(b.usFirstHalf),
-          F("%.2f", o.usFirstHalf.median / b.usFirstHalf.median));
+    Row("time per step, us", Us(o.us), Us(b.us), Ratio(sc.ratio));
+    if (sc.kind == kPour) Row("the same, first 5 s", Us(o.usFirstHalf), Us(b.usFirstHalf), Ratio(sc.ratioFirstHalf));
     Row("bodies lost", F("%.0f", o.first.lost), F("%.0f", b.first.lost));
     if (sc.kind == kChain) {
       Row("hinge axis tilt, degrees", F("%.3f", o.first.tilt), F("%.3f", b.first.tilt));
@@ -646,11 +696,10 @@ void PrintTable(const std::string& loadBefore) {
     Row("final poses hash", std::string(ho) + (o.repeatable ? " (all runs)" : " (RUNS DIFFER)"),
         std::string(hb) + (b.repeatable ? " (all runs)" : " (RUNS DIFFER)"));
   }
-  if (g_rays[0].ran && g_rays[1].ran) {
+  if (g_raysRan) {
     std::printf("\n10,000 rays against a terrain of 100,352 triangles\n");
     Row("", "ours", "Bullet", "ours / Bullet");
-    Row("time per ray, us", Us(g_rays[0].us, 3), Us(g_rays[1].us, 3),
-        F("%.2f", g_rays[0].us.median / g_rays[1].us.median));
+    Row("time per ray, us", Us(g_rays[0].us, 3), Us(g_rays[1].us, 3), Ratio(g_rayRatio));
     Row("hits", F("%.0f", g_rays[0].hits), F("%.0f", g_rays[1].hits));
   }
   if (!g_timers.empty()) std::printf("\nour engine's timers over the last pour run:\n%s", g_timers.c_str());
@@ -661,17 +710,11 @@ void PrintTable(const std::string& loadBefore) {
 int main(int argc, char** argv) {
   std::string loadBefore = LoadAverage();
   benchmark::Initialize(&argc, argv);
-  for (int i = 0; i < int(Scenes().size()); ++i) {
-    std::string name = std::string("Scene/") + std::to_string(i) + "/";
-    benchmark::RegisterBenchmark((name + "ours").c_str(), BM_Scene<OurWorld>, i, 0)
+  for (int i = 0; i < int(Scenes().size()); ++i)
+    benchmark::RegisterBenchmark(("Scene/" + std::to_string(i)).c_str(), BM_Scene, i)
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark((name + "bullet").c_str(), BM_Scene<BulletWorld>, i, 1)
-        ->Iterations(1)
-        ->Unit(benchmark::kMillisecond);
-  }
-  benchmark::RegisterBenchmark("Rays/ours", BM_RaysOurs)->Iterations(1)->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark("Rays/bullet", BM_RaysBullet)->Iterations(1)->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark("Rays", BM_Rays)->Iterations(1)->Unit(benchmark::kMillisecond);
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   PrintTable(loadBefore);

@@ -164,5 +164,5 @@ void AirPlaneMode_RulesUpdate(Object* object, EntityRecord* record, PlayerInputR
 
 void AirPlaneMode_Free(EntityRecord* record)
 {
-    if (AirPlaneData* data = DataOf(record)) ChaseCamera_Free(&data->camera);
+    if (AirPlaneData* data = DataOf(record)) Mem_FreeSlot(&data->camera);
 }

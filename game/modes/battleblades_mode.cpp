@@ -231,7 +231,9 @@ void AutomaticCamera(EntityRecord* record, BattleBladesData* data, float s, floa
             float error = ChaseCamera_GetAngleYError(cam, 0);
             if (s >= 4.0f && error > kQuarterTurn) {
                 // Moving fast with the camera far behind: once the top slows
-                // down the camera swings round to this travel heading.
+                // down the camera swings round to this travel heading (the
+                // heading it follows while moving, so it ends behind the
+                // top; its negative would mirror the view).
                 data->autoCamHeading = heading;
                 data->aiFlags |= BLADES_CAM_TURN_PENDING;
             } else if (error <= kQuarterTurn) {
@@ -304,7 +306,7 @@ void BattleBladesMode_Load(ConfigNode* reader, void* modeData, EntityRecord* rec
     Vehicle_SectionName(pass, section, sizeof section);
     if (pass == 0) {
         // What the fields own goes before they are zeroed.
-        ChaseCamera_Free(&data->camera);
+        Mem_FreeSlot(&data->camera);
         Route_Free(&data->route);
         memset(data, 0, sizeof *data);
         data->maxDamageGiven = 100.0f;
@@ -532,7 +534,7 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
         if (!HitModeObject_TestHit(other, impact, record->player, record->typeMask)) return;
         const uint32_t type = HitModeObject_GetTypeHash(other);
         if (type == data->bashHash) {
-            int32_t blockElement = Vehicle_Trunc(HitModeObject_GetValue(other, 0));
+            int32_t blockElement = Math_TruncToInt(HitModeObject_GetValue(other, 0));
             if (BattleBlades_Matchup(data->element, blockElement) != MATCHUP_WIN) {
                 HitModeObject_PlayNamed(other, "React");
                 HitModeObject_ChooseNext(other, 0);
@@ -544,12 +546,12 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
             }
         } else if (type == data->pickupHash && (data->aiFlags & BLADES_PICKUP_COLLECT) && index == 0) {
             const float v1 = Vehicle_Finite(HitModeObject_GetValue(other, 1), 0.0f);
-            switch (Vehicle_Trunc(HitModeObject_GetValue(other, 0))) {
+            switch (Math_TruncToInt(HitModeObject_GetValue(other, 0))) {
             case 1: {
-                int32_t e = Vehicle_Trunc(v1);
+                int32_t e = Math_TruncToInt(v1);
                 if (e >= 0 && e < BLADE_ELEMENTS)
                     data->blades[e] =
-                        Vehicle_AddClamped(data->blades[e], Vehicle_Trunc(HitModeObject_GetValue(other, 2)));
+                        Math_AddClamped(data->blades[e], Math_TruncToInt(HitModeObject_GetValue(other, 2)));
                 else GameLog_Printf("BattleBlades: a blade pickup for element %d (0..2) gives no blades", e);
                 data->spin += v1;
                 break;
@@ -611,7 +613,7 @@ void BattleBladesMode_Collision(Object* object, EntityRecord* record, Object* ot
 void BattleBladesMode_Free(EntityRecord* record)
 {
     if (BattleBladesData* data = DataOf(record)) {
-        ChaseCamera_Free(&data->camera);
+        Mem_FreeSlot(&data->camera);
         Route_Free(&data->route);
     }
 }

@@ -126,7 +126,8 @@ struct Collect {
     BroomStickData* data;
 };
 
-int CollectObject(void* item, void* arg)
+// Keeps the level's hit-mode pickups by kind and remembers its end area.
+int BroomStickMode_CollectObject(void* item, void* arg)
 {
     BroomStickData* data = ((Collect*)arg)->data;
     Object* object = (Object*)item;
@@ -137,12 +138,14 @@ int CollectObject(void* item, void* arg)
         return 0;
     }
     if (type != data->typeHashes[OBJTYPE_PICKUP]) return 0;
-    switch (Vehicle_Trunc(HitModeObject_GetValue(object, 0))) {
+    switch (Math_TruncToInt(HitModeObject_GetValue(object, 0))) {
     case 4:
         if (data->compPickupCount == data->compPickupCapacity) {
             uint32_t capacity = data->compPickupCapacity ? data->compPickupCapacity * 2 : 8;
-            Object** grown = (Object**)Mem_Realloc(data->compPickups, 8, sizeof(Object*) * capacity);
-            if (!grown) return 0;
+            const size_t size = sizeof(Object*) * capacity;
+            Object** grown = (Object**)Mem_Realloc(data->compPickups, 8, size);
+            // A failed grow hands the old block back.
+            if (!grown || Mem_GetSize(grown) < size) return 0;
             data->compPickups = grown;
             data->compPickupCapacity = capacity;
         }
@@ -158,7 +161,7 @@ int CollectObject(void* item, void* arg)
 void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Object* pickup)
 {
     const float v1 = Vehicle_Finite(HitModeObject_GetValue(pickup, 1), 0.0f);
-    switch (Vehicle_Trunc(HitModeObject_GetValue(pickup, 0))) {
+    switch (Math_TruncToInt(HitModeObject_GetValue(pickup, 0))) {
     case 3: Entity_AddHealth(record, v1); break;
     case 4:
         if (data->compCollected < data->levelCompPickupTotal) {
@@ -183,10 +186,10 @@ void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Obje
     case 5: {
         Vec3 at = Vehicle_BodyPosition(pickup);
         if (pickup->node) Node_GetWorldPosition(pickup->node, &at);
-        if (!BroomStick_OpenPopup(data, Vehicle_Trunc(v1), &at))
-            data->score = Vehicle_AddClamped(data->score, Vehicle_Trunc(v1));
+        if (!BroomStick_OpenPopup(data, Math_TruncToInt(v1), &at))
+            data->score = Math_AddClamped(data->score, Math_TruncToInt(v1));
         data->scoreCollected++;
-        if (data->scoreCollected >= Vehicle_Trunc((float)data->scorePresent * data->scoreFractionRequired))
+        if (data->scoreCollected >= Math_TruncToInt((float)data->scorePresent * data->scoreFractionRequired))
             data->flags |= BROOM_REQUIREMENT;
         break;
     }
@@ -202,14 +205,14 @@ void TakePickup(Object* object, EntityRecord* record, BroomStickData* data, Obje
     case 7: {
         Vec3 at = Vehicle_BodyPosition(pickup);
         if (pickup->node) Node_GetWorldPosition(pickup->node, &at);
-        if (!BroomStick_OpenPopup(data, Vehicle_Trunc(v1), &at))
-            data->score = Vehicle_AddClamped(data->score, Vehicle_Trunc(v1));
+        if (!BroomStick_OpenPopup(data, Math_TruncToInt(v1), &at))
+            data->score = Math_AddClamped(data->score, Math_TruncToInt(v1));
         data->hiddenCollected++;
         if (data->hiddenCollected >= data->hiddenPresent) data->flags |= BROOM_REQUIREMENT;
         break;
     }
     case 11:
-        ProjType_AddAmmo(&data->weapons, Vehicle_Trunc(v1), Vehicle_Trunc(HitModeObject_GetValue(pickup, 2)));
+        ProjType_AddAmmo(&data->weapons, Math_TruncToInt(v1), Math_TruncToInt(HitModeObject_GetValue(pickup, 2)));
         break;
     default: break;
     }
@@ -312,14 +315,14 @@ void BroomStickMode_Load(ConfigNode* reader, void* modeData, EntityRecord* recor
         if (record->player) Player_SetUserWord((int)record->player - 1, nullptr);
         ProjType_Free(&data->weapons);
         ColArea_Free(&data->areas);
-        ChaseCamera_Free(&data->camera);
+        Mem_FreeSlot(&data->camera);
         // The level's pickups and end area are found afresh: each counts
         // once however often the record is loaded.
         data->compPickupCount = 0;
         data->scorePresent = data->hiddenPresent = 0;
         data->endArea = nullptr;
         Collect collect = {data};
-        if (List* objects = Level_GetObjectList()) List_ForEach(objects, CollectObject, &collect);
+        if (List* objects = Level_GetObjectList()) List_ForEach(objects, BroomStickMode_CollectObject, &collect);
         if (data->endArea && HitModeObject_GetAnimCount(data->endArea) < 4) {
             GameLog_Printf(
                 "BroomStick: the end area has %u animations, fewer than the four its sequence needs; "
@@ -509,7 +512,7 @@ void BroomStickMode_CountHit(int32_t score, Object* object, Object* other, int c
     if (score == 0) return;
     Vec3 at = Vehicle_BodyPosition(other);
     if (other && other->node) Node_GetWorldPosition(other->node, &at);
-    if (!BroomStick_OpenPopup(data, score, &at)) data->score = Vehicle_AddClamped(data->score, score);
+    if (!BroomStick_OpenPopup(data, score, &at)) data->score = Math_AddClamped(data->score, score);
 }
 
 void BroomStickMode_Restart(Object* object, EntityRecord* record, int32_t fullRestart)
@@ -519,7 +522,7 @@ void BroomStickMode_Restart(Object* object, EntityRecord* record, int32_t fullRe
     data->flags &= ~BROOM_RESTORE_CAMERA;
     Entity_SetFlags(record, ENTITY_ALIVE, 1);
     Object_SetFlags(object, OBJECT_SHADOW_ALWAYS, 1);
-    data->runState &= ~(BROOM_PUSHING | BROOM_TIME_UP | BROOM_RUN_COMPLETE);
+    data->runState &= ~(BROOM_PUSHING | BROOM_RUN_COMPLETE);
     data->pushVelocity = Vec3{0.0f, 0.0f, 0.0f};
     memset(data->pending, 0, sizeof data->pending);
     memset(data->live, 0, sizeof data->live);
@@ -568,11 +571,15 @@ void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* othe
     if (!data || !other) return;
     const uint32_t* h = data->typeHashes;
     const Vec3 position = Vehicle_BodyPosition(object);
-    float impact = 1.0f;
+    // The impact a typed object is hit with, as Man_CamRel's: a contact's
+    // speed (1.0 against a body-less object), 1.0 from the proximity walk of
+    // body-less objects, and 0 from a phantom overlap, which has no contact.
+    float impact = HitModeObject_ByProximity() ? 1.0f : 0.0f;
 
     if (!Projectile_GetRecord(other)) {
         if (ObjectCollision_GetEventType() == OBJECT_EVENT_CONTACT) {
             Vec3 n = kWorldUp;
+            impact = 1.0f;
             if (other->body) {
                 ObjectCollision_GetContactNormal(&n);
                 impact = ObjectCollision_GetImpactSpeed();
@@ -612,7 +619,7 @@ void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* othe
             }
             Projectile_OnHit(other, Projectile_GetOwner(other));
         } else if (type == h[OBJTYPE_SCORE]) {
-            data->score = Vehicle_AddClamped(data->score, Vehicle_Trunc(Projectile_GetHitValue(other, 0)));
+            data->score = Math_AddClamped(data->score, Math_TruncToInt(Projectile_GetHitValue(other, 0)));
             Projectile_OnHit(other, Projectile_GetOwner(other));
         }
     }
@@ -649,7 +656,7 @@ void BroomStickMode_Free(EntityRecord* record)
     if (!data) return;
     ProjType_Free(&data->weapons);
     ColArea_Free(&data->areas);
-    ChaseCamera_Free(&data->camera);
+    Mem_FreeSlot(&data->camera);
     Mem_Free(data->compPickups);
     data->compPickups = nullptr;
     data->compPickupCount = data->compPickupCapacity = 0;

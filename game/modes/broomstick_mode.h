@@ -47,9 +47,8 @@ enum : uint32_t {
     BROOM_STICK_INPUT = 512,     // the stick moved this frame
 };
 
-// Run-state bits (BroomStickData::runState): each event acts once per run.
+// Run-state bits (BroomStickData::runState).
 enum : uint32_t {
-    BROOM_TIME_UP = 0x1,       // the time limit has been acted on
     BROOM_RUN_COMPLETE = 0x2,  // the end area's last animation has been acted on
     BROOM_STUN_HIDDEN = 0x4,   // the stun blink left the model hidden
     BROOM_PUSHING = 0x8,       // the push velocity is in force

@@ -82,7 +82,7 @@ void HudTexts(EntityRecord* record, BroomStickData* data, uint32_t rule)
     if (rule == RULE_SCORE_PICKUPS) {
         ShowNumber(record, HUD_TEXT_COUNT, "%d", data->scoreCollected);
         ShowNumber(record, HUD_TEXT_TOTAL, "%d",
-                   Vehicle_Trunc((float)data->scorePresent * data->scoreFractionRequired));
+                   Math_TruncToInt((float)data->scorePresent * data->scoreFractionRequired));
     } else if (rule == RULE_HIDDEN_PICKUPS) {
         ShowNumber(record, HUD_TEXT_COUNT, "%d", data->hiddenCollected);
         ShowNumber(record, HUD_TEXT_TOTAL, "%d", data->hiddenPresent);
@@ -101,9 +101,10 @@ void TimeLimit(EntityRecord* record, BroomStickData* data, uint32_t rule)
     if (rule != RULE_COUNTDOWN && rule != RULE_COUNTDOWN_MUST_COMPLETE && rule != RULE_BEATTIME) return;
     float left = Level_GetTimeAllowance() - Level_GetClock2();
     if (!(left > 0.0f)) left = 0.0f;
-    ShowNumber(record, HUD_TEXT_TIME, "%d", Vehicle_Trunc(left));
-    if (left != 0.0f || (data->runState & BROOM_TIME_UP)) return;
-    data->runState |= BROOM_TIME_UP;
+    ShowNumber(record, HUD_TEXT_TIME, "%d", Math_TruncToInt(left));
+    // Every frame the time stays up: a page closed without a restart comes
+    // back, so the run cannot go on without time.
+    if (left != 0.0f) return;
     const int32_t entry = Level_GetLevelToUnlock();
     // The in-game menu's pages go through the walking modes' page opener,
     // which sets the level flags given when the page (or the menu) is missing.
@@ -193,7 +194,7 @@ void UpdatePopups(EntityRecord* record, BroomStickData* data, float dt)
         const float dx = p.x - tx, dy = p.y - ty;
         if (!haveTarget || dx * dx + dy * dy < 400.0f) {
             p.flags = 0;
-            data->score = Vehicle_AddClamped(data->score, p.value);
+            data->score = Math_AddClamped(data->score, p.value);
         }
     }
 }
@@ -255,7 +256,7 @@ void EndArea(EntityRecord* record, BroomStickData* data, uint32_t rule)
     // The last animation: pop-ups still flying count now, once.
     for (BroomPopup& p : data->popups) {
         if (!(p.flags & BROOM_POPUP_ACTIVE)) continue;
-        data->score = Vehicle_AddClamped(data->score, p.value);
+        data->score = Math_AddClamped(data->score, p.value);
         p.flags = 0;
     }
     if (!HitModeObject_TestState(area, HITSTATE_FINISHED) || (data->runState & BROOM_RUN_COMPLETE)) return;
@@ -497,6 +498,9 @@ void SteerCamera(EntityRecord* record, BroomStickData* data, float dt)
     BroomStick_Frame(data, &at, &up);
     float x = 0.0f, y = 0.0f;
     Math_DirToAngles(&x, &y, &at);
+    // The preset's X rotation stays an offset of the pitch target, as the
+    // skating modes keep theirs: set once, the next frame's target would
+    // undo it and the presets would differ only in distance and lag.
     ChaseCamera_SetAngleX(cam, x - preset.xRotation);
     ChaseCamera_SetAngleY(cam, y);
     if (cameraFrame && !(record->flags & (ENTITY_FROZEN | ENTITY_RESPAWNED))) {
@@ -511,7 +515,7 @@ void StunBlinkAndPose(EntityRecord* record, BroomStickData* data)
     const float since = record->clock - data->lastStunTime;
     if (rider) {
         if (since < data->stunDuration && Vehicle_CurrentAnim(record, 0) != BROOM_ANIM_STUNNED) {
-            const bool hide = Vehicle_Trunc(since * 20.0f) % 2 == 0;
+            const bool hide = Math_TruncToInt(since * 20.0f) % 2 == 0;
             Node_SetFlags(rider, NODE_HIDDEN, hide);
             data->runState = hide ? (data->runState | BROOM_STUN_HIDDEN) : (data->runState & ~BROOM_STUN_HIDDEN);
         } else if (data->runState & BROOM_STUN_HIDDEN) {

@@ -54,5 +54,5 @@ void CameraModeMode_RulesUpdate(Object* object, EntityRecord* record, PlayerInpu
 
 void CameraModeMode_Free(EntityRecord* record)
 {
-    if (CameraModeData* data = DataOf(record)) ChaseCamera_Free(&data->camera);
+    if (CameraModeData* data = DataOf(record)) Mem_FreeSlot(&data->camera);
 }

@@ -145,17 +145,17 @@ void ProjectileHit(Object* object, EntityRecord* record, ManCamRelData* d, Objec
         }
         Projectile_OnHit(other, owner);
     } else if (type == d->typeHashes[MCR_TYPE_SCORE]) {
-        d->score += (int32_t)Projectile_GetHitValue(other, 0);
+        d->score = Math_AddClamped(d->score, Math_TruncToInt(Projectile_GetHitValue(other, 0)));
         Projectile_OnHit(other, owner);
     }
 }
 
 void Pickup(Object* object, EntityRecord* record, ManCamRelData* d, Object* other)
 {
-    const int32_t kind = (int32_t)HitModeObject_GetValue(other, 0);
-    const int32_t a = (int32_t)HitModeObject_GetValue(other, 1);
-    const int32_t b = (int32_t)HitModeObject_GetValue(other, 2);
-    const int32_t variant = (int32_t)HitModeObject_GetValue(other, 3);
+    const int32_t kind = Math_TruncToInt(HitModeObject_GetValue(other, 0));
+    const int32_t a = Math_TruncToInt(HitModeObject_GetValue(other, 1));
+    const int32_t b = Math_TruncToInt(HitModeObject_GetValue(other, 2));
+    const int32_t variant = Math_TruncToInt(HitModeObject_GetValue(other, 3));
     switch (kind) {
     case 3:
         Entity_AddHealth(record, (float)a);
@@ -174,7 +174,7 @@ void Pickup(Object* object, EntityRecord* record, ManCamRelData* d, Object* othe
     case 5:
         ControlMode_AreaHelper(a, object, other, 0, 0);
         d->scorePickupsCollected++;
-        if (d->scorePickupsCollected >= (int32_t)((float)d->scorePickupTotal * d->requiredFraction))
+        if (d->scorePickupsCollected >= Math_TruncToInt((float)d->scorePickupTotal * d->requiredFraction))
             d->flags |= MCR_PICKUPS_MET;
         break;
     case 6:
@@ -371,7 +371,7 @@ void ManCamRel_AddFloatingPoints(ManCamRelData* d, int32_t points, Object* posit
         t.flags = MCR_TEXT_ACTIVE | MCR_TEXT_UNPROJECTED;
         return;
     }
-    d->score += points;
+    d->score = Math_AddClamped(d->score, points);
 }
 
 void ManCamRelMode_Message(AnimSet* set, const char* event, Node* item, int32_t phase, float, float)

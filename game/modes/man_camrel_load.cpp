@@ -232,7 +232,7 @@ void ManCamRelMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Ob
         if (record->player) Player_SetUserWord((int)record->player - 1, nullptr);
         ProjType_Free(&d->weapons);
         ColArea_Free(&d->areas);
-        ChaseCamera_Free(&d->camera);
+        Mem_FreeSlot(&d->camera);
         FreeCompletionList(d);
         d->scorePickupTotal = d->hiddenTotal = 0;
         d->endChecked = 0;
@@ -262,7 +262,7 @@ int ManCamRelMode_CollectObject(void* item, void* data)
     uint32_t type = HitModeObject_GetTypeHash(object);
     if (!type) return 0;
     if (type == d->typeHashes[MCR_TYPE_PICKUP]) {
-        switch ((int32_t)HitModeObject_GetValue(object, 0)) {
+        switch (Math_TruncToInt(HitModeObject_GetValue(object, 0))) {
         case 4: {
             size_t size = sizeof(Object*) * (d->levelCompCount + 1);
             Object** grown = (Object**)Mem_Realloc(d->levelComp, 8, size);
@@ -361,7 +361,7 @@ void ManCamRelMode_Free(EntityRecord* record)
     if (!d) return;
     ProjType_Free(&d->weapons);
     ColArea_Free(&d->areas);
-    ChaseCamera_Free(&d->camera);
+    Mem_FreeSlot(&d->camera);
     FreeCompletionList(d);
 }
 

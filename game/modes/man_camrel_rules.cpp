@@ -107,7 +107,7 @@ void HudTexts(ManCamRelData* d, EntityRecord* record, uint32_t rule)
     switch (rule) {
     case RULE_SCORE_PICKUPS:
         ShowNumber(record, 3, "%d", d->scorePickupsCollected);
-        ShowNumber(record, 4, "%d", (int32_t)((float)d->scorePickupTotal * d->requiredFraction));
+        ShowNumber(record, 4, "%d", Math_TruncToInt((float)d->scorePickupTotal * d->requiredFraction));
         break;
     case RULE_HIDDEN_PICKUPS:
         ShowNumber(record, 3, "%d", d->hiddenCollected);
@@ -130,7 +130,7 @@ void TimeLimit(ManCamRelData* d, EntityRecord* record, uint32_t rule)
     if (rule != RULE_COUNTDOWN && rule != RULE_BEATTIME && rule != RULE_COUNTDOWN_MUST_COMPLETE) return;
     float remaining = Level_GetTimeAllowance() - Level_GetClock2();
     if (!(remaining > 0.0f)) remaining = 0.0f;
-    ShowNumber(record, 6, "%d", (int32_t)remaining);
+    ShowNumber(record, 6, "%d", Math_TruncToInt(remaining));
     if (remaining != 0.0f) return;
     if (rule == RULE_COUNTDOWN) {
         const int player = (int)record->player - 1;
@@ -225,16 +225,17 @@ void FloatingTexts(ManCamRelData* d, EntityRecord* record, Node* frame, float dt
         }
         Fly(&t.x, &t.vx, target[0], dt);
         Fly(&t.y, &t.vy, target[1], dt);
-        // The depth flies in as well: a text far from the counter's depth
-        // would otherwise never arrive and its points never count.
-        float vz = t.depth > target[2] ? -20.0f : 20.0f;
-        t.depth = std::fabs(t.depth - target[2]) <= 20.0f * dt ? target[2] : t.depth + vz * dt;
         const Vec2 position = {t.x / 640.0f, t.y / 480.0f};
         ScreenLine(record, line, t.text, &position, ManCamRel_TextScale(t.depth), &colour, centred);
+        // After the draw, the depth flies in as well: a text far from the
+        // counter's depth would otherwise never arrive and its points never
+        // count.
+        float vz = t.depth > target[2] ? -20.0f : 20.0f;
+        t.depth = std::fabs(t.depth - target[2]) <= 20.0f * dt ? target[2] : t.depth + vz * dt;
         const float dx = t.x - target[0], dy = t.y - target[1], dz = t.depth - target[2];
         if (dx * dx + dy * dy + dz * dz < 20.0f * 20.0f) {
             t.flags = 0;
-            d->score += t.value;
+            d->score = Math_AddClamped(d->score, t.value);
         }
     }
 }
@@ -261,7 +262,7 @@ void LevelCompletion(ManCamRelData* d, EntityRecord* record, uint32_t rule)
     if (i != n - 1) return;
     for (ManCamRelFloatText& t : d->texts) {
         if (!(t.flags & MCR_TEXT_ACTIVE)) continue;
-        d->score += t.value;
+        d->score = Math_AddClamped(d->score, t.value);
         t.flags = 0;
     }
     if (!HitModeObject_TestState(end, HITSTATE_FINISHED)) return;

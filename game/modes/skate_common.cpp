@@ -93,7 +93,7 @@ void SkateCommon_Load(ConfigNode* reader, SkateCommon* data, EntityRecord* recor
     Vehicle_SectionName(pass, section, sizeof section);
     if (pass == 0) {
         Route_LoadConfig(reader, section, object, &data->route, 1);
-        ChaseCamera_Free(&data->camera);
+        Mem_FreeSlot(&data->camera);
     } else {
         Route_LoadConfig(reader, section, object, &data->route, 0);
     }
@@ -125,7 +125,7 @@ void SkateCommon_Load(ConfigNode* reader, SkateCommon* data, EntityRecord* recor
 
 void SkateCommon_Free(SkateCommon* data)
 {
-    ChaseCamera_Free(&data->camera);
+    Mem_FreeSlot(&data->camera);
     Route_Free(&data->route);
 }
 
@@ -309,7 +309,7 @@ void SkateCommon_Rules(Object* object, EntityRecord* record, SkateCommon* data, 
     }
     // 2. The die time has come: the lose path starts.
     if (data->dieTime != 0.0f && record->clock > data->dieTime && Vehicle_CurrentAnim(record, 0) != loseAnim)
-        Entity_SetFlags(record, ENTITY_HELD, 1);
+        Entity_SetFlags(record, ENTITY_FLAGGED, 1);
     // 3. Speed gauge.
     EntityHudAnimSlot* gauge = Entity_GetHudAnimSlot(record, 0);
     if (gauge && gauge->set && record->maxVelocity > 0.0f) {
@@ -342,11 +342,11 @@ void SkateCommon_Rules(Object* object, EntityRecord* record, SkateCommon* data, 
         Entity_ShowTextString(record, 0, text);
     }
     // 6. Lose flag: the lose animation and sound, frozen.
-    if (record->flags & ENTITY_HELD) {
+    if (record->flags & ENTITY_FLAGGED) {
         Vehicle_PlayAnim(record, loseAnim, 0);
         Vehicle_PlayRandomSound(record, "lose", data->loseCount);
         Entity_SetPhysicsActive(object, 1);
-        Entity_SetFlags(record, ENTITY_HELD, 0);
+        Entity_SetFlags(record, ENTITY_FLAGGED, 0);
     }
     // 7. Placed (creation, respawn): camera and model to the start orientation.
     if (record->flags & ENTITY_ALIVE) {

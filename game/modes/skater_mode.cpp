@@ -41,7 +41,7 @@ SkaterData* DataOf(EntityRecord* record) { return record ? (SkaterData*)record->
 void TakePickup(EntityRecord* record, SkaterData* data, Object* pickup)
 {
     int32_t v[4];
-    for (uint32_t i = 0; i < 4; ++i) v[i] = Vehicle_Trunc(HitModeObject_GetValue(pickup, i));
+    for (uint32_t i = 0; i < 4; ++i) v[i] = Math_TruncToInt(HitModeObject_GetValue(pickup, i));
     switch (v[0]) {
     case 3: Entity_AddHealth(record, (float)v[1]); break;
     case 4:
@@ -56,7 +56,8 @@ void TakePickup(EntityRecord* record, SkaterData* data, Object* pickup)
         break;
     case 5:
         data->pickups5++;
-        if (data->pickups5 >= Vehicle_Trunc((float)data->total5 * data->fraction5)) data->flags |= SKATER_QUOTA_REACHED;
+        if (data->pickups5 >= Math_TruncToInt((float)data->total5 * data->fraction5))
+            data->flags |= SKATER_QUOTA_REACHED;
         break;
     case 6:
         if (data->gauge && record->player) {

@@ -336,7 +336,7 @@ void SkitterMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Obje
         ModeKeys_SetDefaults(&kTable, d);
         ProjType_Free(&d->weapons);
         ColArea_Free(&d->areas);
-        ChaseCamera_Free(&d->camera);
+        Mem_FreeSlot(&d->camera);
         d->hashDamage = Name_Hash("DAMAGE", 1, 1);
         d->hashSword = Name_Hash("SWORD", 1, 1);
         d->hashDeathArea = Name_Hash("DEATHAREA", 1, 1);
@@ -523,12 +523,16 @@ void SkitterMode_RulesUpdate(Object* object, EntityRecord* record, PlayerInputRe
         }
     }
     if (Mode_Anim(record) == SKITTER_DIE && Mode_AnimFinished(record)) {
-        if (!record->player)
+        if (!record->player) {
             Skitter_DieOrRespawn(object, record, d);
-        else if (Level_GetNumPlayerEntities() < 2)
-            Level_Restart(0);
-        else
+        } else if (Level_GetNumPlayerEntities() < 2) {
+            // The respawn comes with the next frame's events, after this
+            // slot has seen the same finished "die" once more.
+            if (!(d->flags & SKITTER_DEATH_HANDLED)) Level_Restart(0);
+            d->flags |= SKITTER_DEATH_HANDLED;
+        } else {
             Entity_Respawn(object, 1);
+        }
     }
 
     anim = Mode_Anim(record);
@@ -686,7 +690,7 @@ void SkitterMode_Restart(Object* object, EntityRecord* record, int32_t)
     if (!d || !object) return;
     Route_Reset(&d->route, object->body, (d->flags & SKITTER_PATH_ORIENT_BODY) ? 1 : 0);
     Entity_SetHealth(record, d->totalHealth, d->totalHealth);
-    d->flags &= ~(SKITTER_RESPAWN_PENDING | SKITTER_HIT_PLAYER);
+    d->flags &= ~(SKITTER_RESPAWN_PENDING | SKITTER_HIT_PLAYER | SKITTER_DEATH_HANDLED);
     Object_SetFlags(object, 2, 1);
     if (Mode_Anim(record) == SKITTER_DIE) Mode_Play(record, SKITTER_SPAWN);
     d->alertTime = -d->aiVisionAlertDuration;
@@ -709,7 +713,7 @@ void SkitterMode_Free(EntityRecord* record)
     if (!d) return;
     Route_Free(&d->route);
     ProjType_Free(&d->weapons);
-    ChaseCamera_Free(&d->camera);
+    Mem_FreeSlot(&d->camera);
     ColArea_Free(&d->areas);
     Mem_Free(d->speeds);
     d->speeds = nullptr;

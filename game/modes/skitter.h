@@ -62,6 +62,7 @@ enum : uint32_t {
     SKITTER_HIT_PLAYER = 0x80000,  // celebrate next
     SKITTER_CLIP_ALLOWED = 0x100000,
     SKITTER_BOSS = 0x200000,
+    SKITTER_DEATH_HANDLED = 0x400000,  // the player's finished "die" restarted the level (until the restart)
 };
 
 // Buttons of the input record.

@@ -235,7 +235,9 @@ void SkitterMode_Route(Object* object, EntityRecord* record, PlayerInputRecord* 
                 RouteStep step = FollowRoute(object, record, d, input, p, anim, now, t);
                 if (step.routed) orientAt = step.routeAt, orientUp = step.routeUp;
             } else {
-                if (distance <= d->aiAttackMinDist || stay) {
+                // Near enough, staying, or attacking from the defence
+                // without approaching: it does not move towards the target.
+                if (distance <= d->aiAttackMinDist || stay || !approach) {
                     if (d->flags & SKITTER_FLY_ALLOWED) {
                         float k = p.y < d->refHeight + 1.0f ? d->aiFlyVelDistRelSpeed
                                                              : (d->refHeight - p.y) * d->aiFlyVelDistRelSpeed;

@@ -108,21 +108,7 @@ void Vehicle_SectionName(int32_t pass, char* out, size_t size)
     else snprintf(out, size, "controlData_%d", pass);
 }
 
-int32_t Vehicle_Trunc(float value)
-{
-    if (std::isnan(value)) return 0;
-    if (value >= 2147483647.0f) return INT32_MAX;
-    if (value <= -2147483648.0f) return INT32_MIN;
-    return (int32_t)value;
-}
-
 float Vehicle_Finite(float value, float fallback) { return std::isfinite(value) ? value : fallback; }
-
-int32_t Vehicle_AddClamped(int32_t a, int32_t b)
-{
-    const int64_t sum = (int64_t)a + (int64_t)b;
-    return sum > INT32_MAX ? INT32_MAX : (sum < INT32_MIN ? INT32_MIN : (int32_t)sum);
-}
 
 int Vehicle_AddTypeBit(uint32_t* mask, int32_t n, const char* modeName, const char* key)
 {

@@ -61,14 +61,8 @@ int VehicleKeys_Read(ConfigNode* reader, const char* section, const VehicleKey* 
 // "controlData" for pass 0, "controlData_<pass>" otherwise (out holds size bytes).
 void Vehicle_SectionName(int32_t pass, char* out, size_t size);
 
-// A float from data as an integer: truncated toward zero, NaN as 0, values
-// beyond the int32 range clamped (a plain cast of those is undefined).
-int32_t Vehicle_Trunc(float value);
 // A value that is not finite becomes `fallback`.
 float Vehicle_Finite(float value, float fallback);
-// a + b held within the int32 range: scores and stocks grow by values from
-// data, which may be as large as an int32 holds.
-int32_t Vehicle_AddClamped(int32_t a, int32_t b);
 
 // Bit n - 1 of an entity-type mask for n in 1..32. Any other number sets
 // nothing and is logged with the key that gave it (never used as a shift).

@@ -1,35 +1,9 @@
 #include "physics/base/phys_math.h"
 
-void Vec3_PlaneSpace(Vec3 n, Vec3* t1, Vec3* t2) {
-  if (std::fabs(n.z) > 0.7071067f) {
-    float a = n.y * n.y + n.z * n.z, k = 1.0f / std::sqrt(a);
-    *t1 = {0, -n.z * k, n.y * k};
-    *t2 = {a * k, -n.x * t1->z, n.x * t1->y};
-  } else {
-    float a = n.x * n.x + n.y * n.y, k = 1.0f / std::sqrt(a);
-    *t1 = {-n.y * k, n.x * k, 0};
-    *t2 = {-n.z * t1->y, n.z * t1->x, a * k};
-  }
-}
-
-Quat Quat_Normalize(Quat q) {
-  float l2 = q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z;
-  if (!(l2 > 1e-30f) || !std::isfinite(l2)) return Quat_Identity();
-  float k = 1.0f / std::sqrt(l2);
-  return {q.x * k, q.y * k, q.z * k, q.w * k};
-}
-
 Quat Quat_FromAxisAngle(Vec3 axis, float angle) {
   Vec3 a = Vec3_Unit(axis);
   float s = std::sin(angle * 0.5f);
   return Quat_Normalize({a.x * s, a.y * s, a.z * s, std::cos(angle * 0.5f)});
-}
-
-Quat Quat_Integrate(Quat q, Vec3 w, float dt) {
-  Quat dq{w.x, w.y, w.z, 0};
-  Quat d = dq * q;
-  float h = 0.5f * dt;
-  return Quat_Normalize({q.x + d.x * h, q.y + d.y * h, q.z + d.z * h, q.w + d.w * h});
 }
 
 Mat3 Mat3_Identity() { return Mat3{{{1, 0, 0}, {0, 1, 0}, {0, 0, 1}}}; }
@@ -76,8 +50,15 @@ int Mat3_Invert(const Mat3& m, Mat3* out) {
 }
 
 Mat3 Mat3_RotateTensor(Quat q, const Mat3& m) {
+  // (r m) r^T, row by row, without the temporaries of two products.
   Mat3 r = Mat3_FromQuat(q);
-  return Mat3_MulMat(Mat3_MulMat(r, m), Mat3_Transpose(r));
+  Vec3 c0{m.r[0].x, m.r[1].x, m.r[2].x}, c1{m.r[0].y, m.r[1].y, m.r[2].y}, c2{m.r[0].z, m.r[1].z, m.r[2].z};
+  Mat3 out;
+  for (int i = 0; i < 3; ++i) {
+    Vec3 t{Vec3_Dot(r.r[i], c0), Vec3_Dot(r.r[i], c1), Vec3_Dot(r.r[i], c2)};
+    out.r[i] = {Vec3_Dot(t, r.r[0]), Vec3_Dot(t, r.r[1]), Vec3_Dot(t, r.r[2])};
+  }
+  return out;
 }
 
 void Mat3_EigenSymmetric(const Mat3& m, Vec3* eigenvalues, Mat3* eigenvectors) {

@@ -66,7 +66,17 @@ inline Vec3 Vec3_Unit(Vec3 a) {
   return a * (1.0f / std::sqrt(l2));
 }
 // Two unit vectors completing n (unit) to an orthonormal basis.
-void Vec3_PlaneSpace(Vec3 n, Vec3* t1, Vec3* t2);
+inline void Vec3_PlaneSpace(Vec3 n, Vec3* t1, Vec3* t2) {
+  if (std::fabs(n.z) > 0.7071067f) {
+    float a = n.y * n.y + n.z * n.z, k = 1.0f / std::sqrt(a);
+    *t1 = {0, -n.z * k, n.y * k};
+    *t2 = {a * k, -n.x * t1->z, n.x * t1->y};
+  } else {
+    float a = n.x * n.x + n.y * n.y, k = 1.0f / std::sqrt(a);
+    *t1 = {-n.y * k, n.x * k, 0};
+    *t2 = {-n.z * t1->y, n.z * t1->x, a * k};
+  }
+}
 
 inline Quat Quat_Identity() { return {0, 0, 0, 1}; }
 // Hamilton product: a * b rotates by b, then by a.
@@ -80,7 +90,12 @@ inline Quat operator*(Quat a, Quat b) {
 }
 inline Quat Quat_Conjugate(Quat q) { return {-q.x, -q.y, -q.z, q.w}; }
 // q / |q|, or the identity for a zero or non-finite q.
-Quat Quat_Normalize(Quat q);
+inline Quat Quat_Normalize(Quat q) {
+  float l2 = q.w * q.w + q.x * q.x + q.y * q.y + q.z * q.z;
+  if (!(l2 > 1e-30f) || !std::isfinite(l2)) return Quat_Identity();
+  float k = 1.0f / std::sqrt(l2);
+  return {q.x * k, q.y * k, q.z * k, q.w * k};
+}
 // Rotation of angle radians about a unit axis.
 Quat Quat_FromAxisAngle(Vec3 axis, float angle);
 inline Vec3 Quat_Rotate(Quat q, Vec3 v) {
@@ -90,7 +105,12 @@ inline Vec3 Quat_Rotate(Quat q, Vec3 v) {
 }
 inline Vec3 Quat_RotateInv(Quat q, Vec3 v) { return Quat_Rotate(Quat_Conjugate(q), v); }
 // q advanced by angular velocity w over dt (first order, renormalised).
-Quat Quat_Integrate(Quat q, Vec3 w, float dt);
+inline Quat Quat_Integrate(Quat q, Vec3 w, float dt) {
+  Quat dq{w.x, w.y, w.z, 0};
+  Quat d = dq * q;
+  float h = 0.5f * dt;
+  return Quat_Normalize({q.x + d.x * h, q.y + d.y * h, q.z + d.z * h, q.w + d.w * h});
+}
 inline bool Quat_IsFinite(Quat q) {
   return std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z);
 }

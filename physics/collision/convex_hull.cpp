@@ -1,8 +1,11 @@
 #include "physics/collision/convex_hull.h"
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <vector>
 
 extern "C" {
@@ -12,6 +15,103 @@ extern "C" {
 #include "physics/base/phys_warning.h"
 
 namespace {
+
+// The four hull parameters, in the order the callers give them.
+struct HullTolerances {
+  float weld;      // points closer than this to a point kept before them are that point
+  float build;     // while the hull is built: facets whose centres lie this near each other's planes merge
+  float plane;     // once it is built: the same, at this distance
+  float coplanar;  // once it is built: facets whose normals agree to this cosine merge
+};
+
+// Reads the parameters; 0 for a value that is not finite or out of its range.
+int ReadTolerances(const float params[4], HullTolerances* out) {
+  if (!params) return 0;
+  for (int i = 0; i < 4; ++i)
+    if (!std::isfinite(params[i]) || params[i] < 0) return 0;
+  if (params[3] > 1) return 0;
+  *out = HullTolerances{params[0], params[1], params[2], params[3]};
+  return 1;
+}
+
+// Drops every point that lies within `distance` of a point kept before it
+// (x, y, z triples, compacted in place, in their order); the points kept.
+int Weld(std::vector<double>* coords, double distance) {
+  const int count = int(coords->size() / 3);
+  if (!(distance > 0)) return count;
+  std::map<std::array<int64_t, 3>, std::vector<int>> cells;  // grid of side `distance`
+  const double limit = distance * distance;
+  int kept = 0;
+  double* c = coords->data();
+  for (int i = 0; i < count; ++i) {
+    const double* p = c + size_t(i) * 3;
+    std::array<int64_t, 3> cell;
+    for (int k = 0; k < 3; ++k) cell[k] = int64_t(std::floor(p[k] / distance));
+    bool near = false;
+    for (int dx = -1; dx <= 1 && !near; ++dx)
+      for (int dy = -1; dy <= 1 && !near; ++dy)
+        for (int dz = -1; dz <= 1 && !near; ++dz) {
+          auto it = cells.find({cell[0] + dx, cell[1] + dy, cell[2] + dz});
+          if (it == cells.end()) continue;
+          for (int j : it->second) {
+            const double* q = c + size_t(j) * 3;
+            const double ex = p[0] - q[0], ey = p[1] - q[1], ez = p[2] - q[2];
+            if (ex * ex + ey * ey + ez * ez < limit) {
+              near = true;
+              break;
+            }
+          }
+        }
+    if (near) continue;
+    std::memmove(c + size_t(kept) * 3, p, 3 * sizeof(double));
+    cells[cell].push_back(kept++);
+  }
+  coords->resize(size_t(kept) * 3);
+  return kept;
+}
+
+// The merging pass: qhull with the merge tolerances, keeping (in their
+// order) only the points that stay vertices. Facets whose centres lie within
+// `build` of each other's planes merge while the hull is built (C-), within
+// `plane` once it is built (C), and so do facets whose normals agree to
+// `coplanar` (A); a point that near a merged facet is no vertex. Returns the
+// points kept, or 0 when qhull fails. qhull reports errors by longjmp inside
+// qh_new_qhull, so nothing with a destructor lives across that call except
+// what is built before it.
+int KeepMergedVertices(std::vector<double>* coords, int count, const HullTolerances& tol) {
+  FILE* devnull = std::fopen("/dev/null", "w");
+  if (!devnull) devnull = std::tmpfile();
+  if (!devnull) return 0;
+  char options[96];
+  int used = snprintf(options, sizeof options, "qhull Pp W1e-7 E1e-7 C-%.9g C%.9g", double(tol.build),
+                      double(tol.plane));
+  if (tol.coplanar < 1) snprintf(options + used, sizeof options - size_t(used), " A%.9g", double(tol.coplanar));
+  std::vector<uint8_t> isVertex(size_t(count), 0);
+  qhT qhData;
+  qhT* qh = &qhData;
+  QHULL_LIB_CHECK
+  qh_zero(qh, devnull);
+  int exitCode = qh_new_qhull(qh, 3, count, coords->data(), False, options, nullptr, devnull);
+  int ok = exitCode == 0;
+  if (ok) {
+    vertexT* vertex;
+    FORALLvertices {
+      int id = qh_pointid(qh, vertex->point);
+      if (id >= 0 && id < count) isVertex[size_t(id)] = 1;
+    }
+  }
+  qh_freeqhull(qh, !qh_ALL);
+  int curLong = 0, totLong = 0;
+  qh_memfreeshort(qh, &curLong, &totLong);
+  std::fclose(devnull);
+  if (!ok) return 0;
+  int kept = 0;
+  double* c = coords->data();
+  for (int i = 0; i < count; ++i)
+    if (isVertex[size_t(i)]) std::memmove(c + size_t(kept++) * 3, c + size_t(i) * 3, 3 * sizeof(double));
+  coords->resize(size_t(kept) * 3);
+  return kept;
+}
 
 // One triangle of qhull's output, with the plane of its (merged) facet.
 struct RawFacet {
@@ -91,7 +191,11 @@ void AddTetrahedron(Vec3 a, Vec3 b, Vec3 c, double* volume, double firstMoment[3
 }  // namespace
 
 ConvexHull* ConvexHull_Build(const float* points, int count, const float params[4], float margin) {
-  (void)params;
+  HullTolerances tol;
+  if (!ReadTolerances(params, &tol)) {
+    Refuse("hull parameters out of range");
+    return nullptr;
+  }
   if (!points || count < 4) {
     Refuse("fewer than four points");
     return nullptr;
@@ -113,9 +217,14 @@ ConvexHull* ConvexHull_Build(const float* points, int count, const float params[
       coords[size_t(i) * 3 + size_t(k)] = double(v);
     }
   }
+  // Near points welded; with merging, only the points that stay vertices of
+  // the merged hull go on. The hull of what is left is then built exactly,
+  // so that its faces are planar and it stays convex.
+  int kept = Weld(&coords, tol.weld);
+  if (kept >= 4 && (tol.build > 0 || tol.plane > 0 || tol.coplanar < 1)) kept = KeepMergedVertices(&coords, kept, tol);
   std::vector<Vec3> verts;
   std::vector<RawFacet> facets;
-  if (!RunQhull(coords, count, verts, facets)) {
+  if (kept < 4 || !RunQhull(coords, kept, verts, facets)) {
     Refuse("qhull found no three-dimensional hull (flat, collinear or coincident points)");
     return nullptr;
   }

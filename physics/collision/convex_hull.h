@@ -51,12 +51,22 @@ public:
 constexpr float kHullMaxCoordinate = 1.0e6f;
 
 // Builds a hull of count points given as four floats each (x, y, z, unused).
-// params are the merge tolerances of the shape format; qhull's own options
-// ("Qt Pp W1e-7 E1e-7") decide the merging, so they are accepted for the
-// callers' sake. Returns a new hull holding one reference, or null (with a
-// warning) for fewer than 4 points, non-finite points or coordinates beyond
-// +-kHullMaxCoordinate, coplanar, collinear or coincident input, or more than
-// 65535 hull vertices.
+// params are the build's tolerances (the game's shapes use 0.001, 0.01,
+// 0.02, 0.992):
+//   [0] weld: a point closer than this to a point before it is that point;
+//   [1] while the hull is built, neighbouring facets whose centres lie
+//       within this of each other's planes merge (a point that near a facet
+//       is no vertex);
+//   [2] the same once the hull is built;
+//   [3] once it is built, neighbouring facets whose normals agree to this
+//       cosine merge.
+// The merging only chooses the points that stay vertices; the hull of those
+// is then built exactly (qhull "Qt Pp W1e-7 E1e-7"), so its faces are
+// planar and it is convex. Returns a new hull holding one reference, or
+// null (with a warning) for missing or out-of-range params (negative or not
+// finite, [3] above 1), fewer than 4 points, non-finite points or
+// coordinates beyond +-kHullMaxCoordinate, coplanar, collinear or
+// coincident input, or more than 65535 hull vertices.
 ConvexHull* ConvexHull_Build(const float* points, int count, const float params[4], float margin);
 
 // Farthest hull vertex along dir (local space), and its index.

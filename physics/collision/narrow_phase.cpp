@@ -32,6 +32,13 @@ constexpr int kMaxEdgePairs = 40000;
 // by less than this in any rotation-matrix element (about one degree).
 constexpr float kCacheMove = 0.02f;
 constexpr float kCacheTurn = 0.02f;
+// A hull pair's last face manifold is replayed (see NarrowPhaseCache) while
+// b stays within this share of the smaller hull's bounding radius, and this
+// turn in any rotation-matrix element (about 0.01 degree), of where it was
+// when the manifold was clipped: a resting pair moves far less between
+// steps, and a point placed by a clip moves by no more than that.
+constexpr float kReplayMove = 2e-4f;
+constexpr float kReplayTurn = 2e-4f;
 
 struct ClipVertex {
   Vec3 p;
@@ -65,7 +72,19 @@ struct Candidate {
   float depth;
   uint32_t feature;
   bool faceOfB;   // the normal is a face normal of B (used against ghost edges on meshes)
+  Vec3 incident;  // a face contact's clipped incident point, in the working space (see Replay)
 };
+
+// A cache of what a full test found, with nothing to replay.
+NarrowPhaseCache CacheOf(const Frame3& relative, Vec3 axis, int kind, int index, int index2) {
+  NarrowPhaseCache c{};
+  c.relative = relative;
+  c.axis = axis;
+  c.kind = kind;
+  c.index = index;
+  c.index2 = index2;
+  return c;
+}
 
 struct CandidateSet {
   Candidate c[kMaxCandidates];
@@ -125,12 +144,14 @@ int ClipAgainstReference(const Vec3* ref, int refCount, Vec3 refN, float refD, c
 // widest. On ties in depth the point farthest out of the patch wins, so a
 // face resting on two mesh triangles keeps its corners, not the points where
 // the triangles' shared edge crosses it.
-int Reduce(const CandidateSet& set, ContactManifold* out) {
+// `chosen` (may be null) receives the candidates kept, in the manifold's order.
+int Reduce(const CandidateSet& set, ContactManifold* out, int* chosen = nullptr) {
   int n = set.count;
   auto emit = [&](const int* idx, int k) {
     for (int i = 0; i < k; ++i) {
       const Candidate& c = set.c[idx[i]];
       out->points[i] = {c.position, c.normal, c.depth, c.feature};
+      if (chosen) chosen[i] = idx[i];
     }
     out->count = k;
     return k;
@@ -328,14 +349,15 @@ bool Sat(const ConvexHull* A, const Polytope& B, float margin, SatResult* faceA,
 // Adds a contact found in a hull test, in the caller's terms: with `swap`
 // the caller's a is the test's B, so the normal turns and the point moves to
 // the other surface.
-void AddContact(CandidateSet* set, Vec3 onA, Vec3 onB, Vec3 normalBA, float depth, uint32_t feature,
-                bool faceOfB, bool swap) {
+void AddContact(CandidateSet* set, Vec3 onA, Vec3 onB, Vec3 normalBA, float depth, uint32_t feature, bool faceOfB,
+                bool swap, Vec3 incident = V3(0, 0, 0)) {
   Candidate c;
   c.depth = depth;
   c.feature = feature;
   c.faceOfB = faceOfB;
   c.normal = swap ? -normalBA : normalBA;
   c.position = swap ? onA : onB;
+  c.incident = incident;
   set->Add(c);
 }
 
@@ -400,7 +422,7 @@ void FaceContact(const ConvexHull* A, const Polytope& B, bool useB, int refFace,
     Vec3 onIncident = Frame3_Apply(toWorld, x);
     Vec3 onReference = Frame3_Apply(toWorld, x - refN * sep[k]);
     AddContact(set, useB ? onIncident : onReference, useB ? onReference : onIncident, nBA, -sep[k],
-               featureSalt ^ (refTag | (clipped[k].id & 0xFFFFF)), useB, swap);
+               featureSalt ^ (refTag | (clipped[k].id & 0xFFFFF)), useB, swap, x);
   }
 }
 
@@ -438,12 +460,12 @@ bool HullPolytope(const ConvexHull* A, const Polytope& B, const Frame3& toWorld,
     AddContact(set, Frame3_Apply(toWorld, ca), Frame3_Apply(toWorld, cb), Mat3_Mul(toWorld.rot, -ed.axis),
                -ed.separation, featureSalt ^ (0x80000000u | (uint32_t(ed.index) << 12) | uint32_t(eb.edge)), false,
                swap);
-    if (choice) *choice = {{}, V3(0, 0, 0), NARROW_CACHE_EDGES, ed.index, ed.index2};
+    if (choice) *choice = CacheOf({}, V3(0, 0, 0), NARROW_CACHE_EDGES, ed.index, ed.index2);
     return true;
   }
   FaceContact(A, B, useB, useB ? fb.index : fa.index, toWorld, margin, swap, featureSalt, set);
   if (choice)
-    *choice = {{}, V3(0, 0, 0), useB ? NARROW_CACHE_FACE_B : NARROW_CACHE_FACE_A, useB ? fb.index : fa.index, 0};
+    *choice = CacheOf({}, V3(0, 0, 0), useB ? NARROW_CACHE_FACE_B : NARROW_CACHE_FACE_A, useB ? fb.index : fa.index, 0);
   return true;
 }
 
@@ -714,7 +736,7 @@ int SphereMesh(const CollisionPrimitive* s, const CollisionPrimitive* mp, float 
     // Straight above an edge or corner the normal is the face's own: that
     // contact counts as a face contact for the ghost filter below.
     bool face = region == 0 || std::fabs(Vec3_Dot(n, t.normal)) > 1.0f - 1e-5f;
-    set.Add({q, n, depth, t.index * 8u + uint32_t(region), face});
+    set.Add({q, n, depth, t.index * 8u + uint32_t(region), face, V3(0, 0, 0)});
   });
   memory.Commit();
   // A flat continuation of a face contact must not add a tilted edge
@@ -748,6 +770,50 @@ bool CloseToCached(const Frame3& rel, const NarrowPhaseCache& c, float size) {
   return true;
 }
 
+// Whether b stands within the replay tolerances of where it stood at the
+// clip the cache's manifold comes from.
+bool CloseToReplay(const Frame3& rel, const NarrowPhaseCache& c, float size) {
+  Vec3 d = rel.pos - c.replayRelative.pos;
+  if (Vec3_LengthSq(d) > (kReplayMove * size) * (kReplayMove * size)) return false;
+  for (int i = 0; i < 3; ++i) {
+    Vec3 r = rel.rot.r[i] - c.replayRelative.rot.r[i];
+    if (std::fabs(r.x) > kReplayTurn || std::fabs(r.y) > kReplayTurn || std::fabs(r.z) > kReplayTurn) return false;
+  }
+  return true;
+}
+
+// The cache's face manifold at b's pose rel (in a's frame): each incident
+// point stays where it is on its body, its separation from the reference
+// face is measured afresh (a point beyond the margin is dropped), as a clip
+// of the same feature would place it. Returns the point count.
+int Replay(const ConvexHull* ha, const ConvexHull* hb, const Frame3& aWorld, const Frame3& rel, float margin,
+           const NarrowPhaseCache& c, ContactManifold* out) {
+  int n = 0;
+  if (c.kind == NARROW_CACHE_FACE_A) {
+    // Reference face on A; the incident points are b's (kept in b's frame).
+    const HullFace& f = ha->faces[c.index];
+    Vec3 nBA = -Mat3_Mul(aWorld.rot, f.normal);
+    for (int k = 0; k < c.replayCount; ++k) {
+      Vec3 x = Frame3_Apply(rel, c.replayPoint[k]);
+      float sep = Vec3_Dot(f.normal, x) - f.offset;
+      if (sep <= margin) out->points[n++] = {Frame3_Apply(aWorld, x), nBA, -sep, c.replayFeature[k]};
+    }
+  } else {
+    // Reference face on B; the incident points are a's.
+    const HullFace& f = hb->faces[c.index];
+    Vec3 refN = Mat3_Mul(rel.rot, f.normal);
+    float refD = f.offset + Vec3_Dot(refN, rel.pos);
+    Vec3 nBA = Mat3_Mul(aWorld.rot, refN);
+    for (int k = 0; k < c.replayCount; ++k) {
+      Vec3 x = c.replayPoint[k];
+      float sep = Vec3_Dot(refN, x) - refD;
+      if (sep <= margin) out->points[n++] = {Frame3_Apply(aWorld, x - refN * sep), nBA, -sep, c.replayFeature[k]};
+    }
+  }
+  out->count = n;
+  return n;
+}
+
 int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float margin, ContactManifold* out,
              NarrowPhaseCache* cache) {
   const ConvexHull* ha = static_cast<const ConvexPrimitive*>(a)->Hull();
@@ -764,9 +830,11 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
     if (gap > margin) return 0;
   }
   float size = std::fmin(ha->boundingRadius, hb->boundingRadius);
-  bool reuse = cache && (cache->kind == NARROW_CACHE_FACE_A || cache->kind == NARROW_CACHE_FACE_B ||
-                         cache->kind == NARROW_CACHE_EDGES) &&
-               CloseToCached(rel, *cache, size);
+  bool faceCached = cache && (cache->kind == NARROW_CACHE_FACE_A || cache->kind == NARROW_CACHE_FACE_B);
+  if (faceCached && cache->replayCount > 0 && CloseToReplay(rel, *cache, size) &&
+      Replay(ha, hb, a->world, rel, margin, *cache, out) > 0)
+    return out->count;
+  bool reuse = cache && (faceCached || cache->kind == NARROW_CACHE_EDGES) && CloseToCached(rel, *cache, size);
   GjkResult g{};
   float proven = -1.0f;  // separation along GJK's axis, checked on the supports
   if (!reuse) {
@@ -778,7 +846,7 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
       Vec3 toB = Frame3_RotateInv(a->world, -g.axis);
       proven = SeparationAlong(av, an, hb->vertices.Data(), hb->vertices.Count(), rel, -toB);
       if (proven > margin) {
-        if (cache) *cache = {rel, toB, NARROW_CACHE_APART, 0, 0};
+        if (cache) *cache = CacheOf(rel, toB, NARROW_CACHE_APART, 0, 0);
         return 0;
       }
     }
@@ -830,13 +898,13 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
         proven = SeparationAlong(av, an, verts, bn, -toB);
         if (proven > margin) {
           if (block != local) Physics_FreeSized(block, bytes, PHYS_MEM_CONTACT);
-          *cache = {rel, toB, NARROW_CACHE_APART, 0, 0};
+          *cache = CacheOf(rel, toB, NARROW_CACHE_APART, 0, 0);
           return 0;
         }
       }
     }
   }
-  NarrowPhaseCache found{rel, V3(0, 0, 0), NARROW_CACHE_NONE, 0, 0};
+  NarrowPhaseCache found = CacheOf(rel, V3(0, 0, 0), NARROW_CACHE_NONE, 0, 0);
   Vec3 nBA = g.axis;
   Vec3 toB = Frame3_RotateInv(a->world, -nBA);
   if (!reuse && GjkNormalHolds(g, proven)) {
@@ -859,14 +927,30 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
     if (set.count == 0)
       AddContact(&set, g.pointA, g.pointB, nBA, -g.distance, 0xC0000000u, false, false);
     else
-      found = {rel, V3(0, 0, 0), useB ? NARROW_CACHE_FACE_B : NARROW_CACHE_FACE_A, useB ? fb : fa, 0};
+      found = CacheOf(rel, V3(0, 0, 0), useB ? NARROW_CACHE_FACE_B : NARROW_CACHE_FACE_A, useB ? fb : fa, 0);
   } else if (!reuse) {
     HullPolytope(ha, B, a->world, margin, false, 0, &set, &found);
     found.relative = rel;
   }
   if (cache && !reuse) *cache = found;
   if (block != local) Physics_FreeSized(block, bytes, PHYS_MEM_CONTACT);
-  return Reduce(set, out);
+  int chosen[4];
+  int n = Reduce(set, out, chosen);
+  if (cache) {
+    // A face manifold is kept for replay: its incident points on their own
+    // bodies (b's for a reference face on A, else a's).
+    cache->replayCount = 0;
+    if (cache->kind == NARROW_CACHE_FACE_A || cache->kind == NARROW_CACHE_FACE_B) {
+      for (int k = 0; k < n; ++k) {
+        Vec3 x = set.c[chosen[k]].incident;
+        cache->replayPoint[k] = cache->kind == NARROW_CACHE_FACE_A ? Frame3_ApplyInv(rel, x) : x;
+        cache->replayFeature[k] = out->points[k].feature;
+      }
+      cache->replayCount = n;
+      cache->replayRelative = rel;
+    }
+  }
+  return n;
 }
 
 int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float margin, bool hullIsB,

@@ -49,12 +49,21 @@ enum NarrowPhaseCacheKind {
 // than about 2% of the smaller hull's size and one degree since that test.
 // Beyond that, or when the feature no longer touches, the full test runs and
 // rewrites the cache. Only hull pairs use it; other pairs leave it NONE.
+//
+// A face contact's manifold is kept too, and while b stays within a hair of
+// where it was at that clip (0.02% of the smaller hull's size, about 0.01
+// degree: a resting pair) it is replayed instead of clipped again: each
+// point stays on its body and its depth is measured afresh.
 struct NarrowPhaseCache {
   Frame3 relative;  // b in a's local frame at the full test
   Vec3 axis;        // APART: unit direction in a's frame, from a towards b
   int32_t kind;     // NarrowPhaseCacheKind
   int32_t index;
   int32_t index2;
+  int32_t replayCount;    // points of the kept manifold (0: none)
+  Frame3 replayRelative;  // b in a's local frame at the clip it comes from
+  Vec3 replayPoint[4];    // incident points: in b's frame for FACE_A, in a's for FACE_B
+  uint32_t replayFeature[4];
 };
 
 // Fills out with the contacts of a and b where the gap is at most margin.

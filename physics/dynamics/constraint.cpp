@@ -28,27 +28,52 @@ void Bodies(JointBodies* jb, const JointStep& step, const RigidBody* a, const Ri
   jb->comB = jb->b ? sb.com0 : ComWorld(b);
   jb->qA = jb->a ? sa.q0 : a->pose.rotation;
   jb->qB = jb->b ? sb.q0 : b->pose.rotation;
+  Lanes_Columns(jb->iA, jb->inertiaA);
+  Lanes_Columns(jb->iB, jb->inertiaB);
 }
 
 // The world offset of a body-space point from the body's centre of mass.
 Vec3 Arm(const RigidBody* body, Quat q, Vec3 local) { return Quat_Rotate(q, local - body->comOffset); }
 
-// The effective-mass matrix of a point held on a point: (mA + mB) I plus,
-// for each body, -(r x (I^-1 (r x .))), which is symmetric (so its columns,
-// computed here, are its rows).
-Mat3 PointMass(const JointBodies& jb, Vec3 rA, Vec3 rB) {
-  static const Vec3 e[3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
-  Mat3 k;
-  for (int j = 0; j < 3; ++j)
-    k.r[j] = e[j] * (jb.mA + jb.mB) - Vec3_Cross(rA, Mat3_Mul(jb.iA, Vec3_Cross(rA, e[j]))) -
-             Vec3_Cross(rB, Mat3_Mul(jb.iB, Vec3_Cross(rB, e[j])));
-  return k;
+// v or w of a solver body state as lanes, and back.
+inline Lanes Load(const Vec3& vw) { return SolverBody_Load(&vw); }
+inline void Store(Vec3& vw, Lanes l) { SolverBody_Store(&vw, l); }
+
+// A body's spin at arm r: its world inverse inertia (columns inertia) times
+// [r]x, the cross-product matrix of r, by columns: the angular velocity of
+// a linear impulse p is Lanes_MulColumns(spin, p) == inertia (r x p). Column
+// j is inertia (r x e_j). Adds the body's share of the point block's
+// effective mass, [r]x^T inertia [r]x, to the columns k: column j is
+// spin_j x r.
+void PointShare(const Lanes* inertia, Lanes r, Lanes* spin, Lanes* k) {
+  spin[0] = inertia[1] * r[2] - inertia[2] * r[1];
+  spin[1] = inertia[2] * r[0] - inertia[0] * r[2];
+  spin[2] = inertia[0] * r[1] - inertia[1] * r[0];
+  for (int j = 0; j < 3; ++j) k[j] += Lanes_Cross(spin[j], r);
 }
 
-// Solves m x = v for a symmetric 3x3 m; zero when m is singular.
-Vec3 Solve33(const Mat3& m, Vec3 v) {
-  Mat3 inv;
-  return Mat3_Invert(m, &inv) ? Mat3_Mul(inv, v) : V3(0, 0, 0);
+// Inverse of the symmetric matrix of columns k (its rows are the cross
+// products of the columns over the determinant); zero when singular (as
+// Mat3_Invert refuses).
+void InvertSymmetric(const Lanes* k, Lanes* inv) {
+  Lanes r0 = Lanes_Cross(k[1], k[2]), r1 = Lanes_Cross(k[2], k[0]), r2 = Lanes_Cross(k[0], k[1]);
+  float det = Lanes_Dot3(k[0], r0);
+  if (!std::isfinite(det) || std::fabs(det) < 1e-30f) {
+    inv[0] = inv[1] = inv[2] = Lanes{0, 0, 0, 0};
+    return;
+  }
+  float s = 1.0f / det;
+  inv[0] = r0 * s;
+  inv[1] = r1 * s;
+  inv[2] = r2 * s;
+}
+
+// Inverse of a symmetric 3x3 matrix; zero when singular.
+Mat3 InvertSymmetric(const Mat3& m) {
+  Lanes k[3], inv[3];
+  Lanes_Columns(m, k);
+  InvertSymmetric(k, inv);
+  return Mat3{{Lanes_ToVec3(inv[0]), Lanes_ToVec3(inv[1]), Lanes_ToVec3(inv[2])}};
 }
 
 // Applies a linear impulse p at arms rA, rB (A gets +p, B gets -p).
@@ -76,62 +101,98 @@ Soft SoftOf(const JointStep& step, bool useBias) {
   return useBias ? Soft{step.soft.massScale, step.soft.impulseScale} : Soft{1.0f, 0.0f};
 }
 
-// The start of a joint's step: its bodies as the solver sees them and its
-// point part set up. Returns the factor its kept impulses are scaled by (0
-// when they do not belong to the current set-up).
+// The start of a joint's step: its bodies as the solver sees them, its
+// parameters and its point part set up. Returns the factor its kept
+// impulses are scaled by (0 when they do not belong to the current set-up).
 float BeginStep(Constraint* c, JointPoint* jp, Vec3 pivotA, Vec3 pivotB, const JointStep& step) {
   Bodies(&c->bodies, step, c->bodyA, c->bodyB);
+  c->stepDamping = c->EffectiveDamping();
+  c->stepStrength = c->EffectiveStrength();
   float scale = c->warmValid ? step.hRatio : 0.0f;
   c->warmValid = true;
-  jp->rA = Arm(c->bodyA, c->bodies.qA, pivotA);
-  jp->rB = Arm(c->bodyB, c->bodies.qB, pivotB);
+  jp->rA = jp->armA = Lanes_FromVec3(Arm(c->bodyA, c->bodies.qA, pivotA));
+  jp->rB = jp->armB = Lanes_FromVec3(Arm(c->bodyB, c->bodies.qB, pivotB));
   jp->impulse = jp->impulse * scale;
   return scale;
 }
 
-// The point part's warm start and one pass.
+// The point part's sub-step set-up with its warm start, and one pass.
 
-void PointWarmStart(const JointPoint& jp, const JointStep& step, const JointBodies& jb) {
-  const SolverBodyState& A = step.states[jb.a];
-  const SolverBodyState& B = step.states[jb.b];
-  ApplyLinear(step, jb, Quat_Rotate(A.dq, jp.rA), Quat_Rotate(B.dq, jp.rB), jp.impulse);
+void PointWarmStart(JointPoint* jp, const JointStep& step, const JointBodies& jb) {
+  SolverBodyState& A = step.states[jb.a];
+  SolverBodyState& B = step.states[jb.b];
+  // The effective mass: (mA + mB) I plus both bodies' shares.
+  float m = jb.mA + jb.mB;
+  Lanes k[3] = {{m, 0, 0, 0}, {0, m, 0, 0}, {0, 0, m, 0}};
+  PointShare(jb.inertiaA, jp->armA, jp->spinA, k);
+  PointShare(jb.inertiaB, jp->armB, jp->spinB, k);
+  InvertSymmetric(k, jp->invMass);
+  Lanes p = jp->impulse;
+  Store(A.v, Load(A.v) + p * jb.mA);
+  Store(A.w, Load(A.w) + Lanes_MulColumns(jp->spinA, p));
+  Store(B.v, Load(B.v) - p * jb.mB);
+  Store(B.w, Load(B.w) - Lanes_MulColumns(jp->spinB, p));
 }
 
 void PointSolve(JointPoint* jp, const JointStep& step, const JointBodies& jb, bool useBias, float strength,
                 float damping) {
   SolverBodyState& A = step.states[jb.a];
   SolverBodyState& B = step.states[jb.b];
-  // Anchors turn with the bodies within the step.
-  Vec3 rA = Quat_Rotate(A.dq, jp->rA), rB = Quat_Rotate(B.dq, jp->rB);
-  Vec3 cdot = A.v + Vec3_Cross(A.w, rA) - B.v - Vec3_Cross(B.w, rB);
-  Vec3 bias{0, 0, 0};
-  if (useBias) {
-    Vec3 c = (jb.comA + A.dp + rA) - (jb.comB + B.dp + rB);
-    bias = c * (step.soft.biasRate * strength);
+  Lanes vA = Load(A.v), wA = Load(A.w), vB = Load(B.v), wB = Load(B.w);
+  if (!useBias) {
+    // The positions moved since the set-up: the anchors as they stand now
+    // (kept for the next set-up), with the set-up's effective mass.
+    Lanes rA = Lanes_Rotate(Lanes_FromQuat(A.dq), jp->rA), rB = Lanes_Rotate(Lanes_FromQuat(B.dq), jp->rB);
+    jp->armA = rA;
+    jp->armB = rB;
+    Lanes cdot = vA + Lanes_Cross(wA, rA) - vB - Lanes_Cross(wB, rB);
+    Lanes p = -Lanes_MulColumns(jp->invMass, cdot) * damping;
+    jp->impulse += p;
+    Store(A.v, vA + p * jb.mA);
+    Store(A.w, wA + Lanes_MulColumns(jb.inertiaA, Lanes_Cross(rA, p)));
+    Store(B.v, vB - p * jb.mB);
+    Store(B.w, wB - Lanes_MulColumns(jb.inertiaB, Lanes_Cross(rB, p)));
+    return;
   }
-  Soft soft = SoftOf(step, useBias);
-  Vec3 p = (-Solve33(PointMass(jb, rA, rB), cdot + bias) * soft.massScale - jp->impulse * soft.impulseScale) *
-           damping;
+  // The bodies have not moved since the set-up: its anchors are current.
+  Lanes cdot = vA + Lanes_Cross(wA, jp->armA) - vB - Lanes_Cross(wB, jp->armB);
+  Lanes c = (Lanes_FromVec3(jb.comA + A.dp) + jp->armA) - (Lanes_FromVec3(jb.comB + B.dp) + jp->armB);
+  cdot += c * (step.soft.biasRate * strength);
+  Soft soft = SoftOf(step, true);
+  Lanes p = (-Lanes_MulColumns(jp->invMass, cdot) * soft.massScale - jp->impulse * soft.impulseScale) * damping;
   jp->impulse += p;
-  ApplyLinear(step, jb, rA, rB, p);
+  Store(A.v, vA + p * jb.mA);
+  Store(A.w, wA + Lanes_MulColumns(jp->spinA, p));
+  Store(B.v, vB - p * jb.mB);
+  Store(B.w, wB - Lanes_MulColumns(jp->spinB, p));
 }
 
 // One scalar angular row along unit axis u, A against B: the impulse that
 // drives u . (wA - wB) to target (with the given softness), bounded to
-// [lo, hi] accumulated.
-float AxialSolve(const JointStep& step, const JointBodies& jb, Vec3 u, float target, Soft soft, float* accumulated,
-                 float lo, float hi, float damping) {
+// [lo, hi] accumulated. uA, uB: the inverse inertias times u; invK: the
+// inverse of the row's effective mass, 0 for none.
+float AxialSolve(const JointStep& step, const JointBodies& jb, Lanes u, Lanes uA, Lanes uB, float invK, float target,
+                 Soft soft, float* accumulated, float lo, float hi, float damping) {
   SolverBodyState& A = step.states[jb.a];
   SolverBodyState& B = step.states[jb.b];
-  float k = Vec3_Dot(u, Mat3_Mul(jb.iA, u)) + Vec3_Dot(u, Mat3_Mul(jb.iB, u));
-  if (!(k > 1e-12f)) return 0.0f;
-  float cdot = Vec3_Dot(u, A.w - B.w);
-  float impulse = (-(cdot - target) * soft.massScale / k - *accumulated * soft.impulseScale) * damping;
+  if (invK == 0.0f) return 0.0f;
+  Lanes wA = Load(A.w), wB = Load(B.w);
+  float cdot = Lanes_Dot3(u, wA - wB);
+  float impulse = (-(cdot - target) * soft.massScale * invK - *accumulated * soft.impulseScale) * damping;
   float next = std::fmax(lo, std::fmin(*accumulated + impulse, hi));
   impulse = next - *accumulated;
   *accumulated = next;
-  ApplyAngular(step, jb, u * impulse);
+  Store(A.w, wA + uA * impulse);
+  Store(B.w, wB - uB * impulse);
   return impulse;
+}
+
+// The inverse of the effective mass of an angular row along u, 0 for none.
+float AxialInvMass(const JointBodies& jb, Lanes u, Lanes* uA, Lanes* uB) {
+  *uA = Lanes_MulColumns(jb.inertiaA, u);
+  *uB = Lanes_MulColumns(jb.inertiaB, u);
+  float k = Lanes_Dot3(u, *uA + *uB);
+  return k > 1e-12f ? 1.0f / k : 0.0f;
 }
 
 }  // namespace
@@ -199,10 +260,10 @@ Point2PointConstraint::Point2PointConstraint(RigidBody* a, RigidBody* b)
 
 void Point2PointConstraint::Prepare(const JointStep& step) { BeginStep(this, &point, pivotA, pivotB, step); }
 
-void Point2PointConstraint::WarmStart(const JointStep& step) { PointWarmStart(point, step, bodies); }
+void Point2PointConstraint::WarmStart(const JointStep& step) { PointWarmStart(&point, step, bodies); }
 
 void Point2PointConstraint::Solve(const JointStep& step, bool useBias) {
-  PointSolve(&point, step, bodies, useBias, EffectiveStrength(), EffectiveDamping());
+  PointSolve(&point, step, bodies, useBias, stepStrength, stepDamping);
 }
 
 void Point2PointConstraint_SetPivotWorld(Point2PointConstraint* c, Vec3 pivot) {
@@ -240,9 +301,34 @@ float HingeAngle(const HingeConstraint* h, Quat qA, Quat qB) {
 
 void HingeConstraint::Prepare(const JointStep& step) {
   float scale = BeginStep(this, &point, pivotA, pivotB, step);
-  worldAxisA = Quat_Rotate(bodies.qA, axisA);
-  worldAxisB = Quat_Rotate(bodies.qB, axisB);
+  worldAxisA = Lanes_FromVec3(Quat_Rotate(bodies.qA, axisA));
+  worldAxisB = Lanes_FromVec3(Quat_Rotate(bodies.qB, axisB));
   angularImpulse = angularImpulse * scale;
+  // The axes held together: the two rows across the axis as one 2x2 block,
+  // so that correcting one direction does not undo the other. The rows are
+  // set for the step: A's axis turns within it only as far as the joint
+  // lets it tilt, and the inverse inertias stay the step's.
+  Vec3 b1, b2;
+  Vec3_PlaneSpace(Lanes_ToVec3(worldAxisA), &b1, &b2);
+  across[0] = Lanes_FromVec3(b1);
+  across[1] = Lanes_FromVec3(b2);
+  for (int i = 0; i < 2; ++i) {
+    acrossA[i] = Lanes_MulColumns(bodies.inertiaA, across[i]);
+    acrossB[i] = Lanes_MulColumns(bodies.inertiaB, across[i]);
+  }
+  Lanes k = Lanes_Sums(across[0] * (acrossA[0] + acrossB[0]), across[0] * (acrossA[1] + acrossB[1]),
+                       across[1] * (acrossA[1] + acrossB[1]), Lanes{0, 0, 0, 0});
+  float k11 = k[0], k12 = k[1], k22 = k[2];
+  float det = k11 * k22 - k12 * k12;
+  acrossValid = det > 1e-20f * (k11 * k22) && det > 0.0f;
+  if (acrossValid) {
+    float inv = 1.0f / det;
+    acrossInv[0] = k22 * inv;
+    acrossInv[1] = -k12 * inv;
+    acrossInv[2] = k11 * inv;
+  }
+  // So are a limit's or motor's rows about the axis.
+  alongMass = limitOn || motorOn ? AxialInvMass(bodies, worldAxisA, &alongA, &alongB) : 0.0f;
   // An unused limit or motor keeps no impulse, so that it starts from zero
   // when it engages again.
   lowerImpulse = limitOn ? lowerImpulse * scale : 0.0f;
@@ -251,88 +337,87 @@ void HingeConstraint::Prepare(const JointStep& step) {
 }
 
 void HingeConstraint::WarmStart(const JointStep& step) {
-  PointWarmStart(point, step, bodies);
-  Vec3 axis = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
-  ApplyAngular(step, bodies, angularImpulse + axis * (lowerImpulse - upperImpulse + motorImpulse));
+  SolverBodyState& A = step.states[bodies.a];
+  SolverBodyState& B = step.states[bodies.b];
+  PointWarmStart(&point, step, bodies);
+  // The axes as they stand at the sub-step's start: their error is the
+  // bias pass's position error.
+  subAxisA = Lanes_Rotate(Lanes_FromQuat(A.dq), worldAxisA);
+  subAxisB = Lanes_Rotate(Lanes_FromQuat(B.dq), worldAxisB);
+  Lanes l = angularImpulse + subAxisA * (lowerImpulse - upperImpulse + motorImpulse);
+  Store(A.w, Load(A.w) + Lanes_MulColumns(bodies.inertiaA, l));
+  Store(B.w, Load(B.w) - Lanes_MulColumns(bodies.inertiaB, l));
 }
 
 void HingeConstraint::Solve(const JointStep& step, bool useBias) {
   SolverBodyState& A = step.states[bodies.a];
   SolverBodyState& B = step.states[bodies.b];
-  float damping = EffectiveDamping(), strength = EffectiveStrength();
+  float damping = stepDamping, strength = stepStrength;
   Soft soft = SoftOf(step, useBias);
-  Vec3 aA = Quat_Rotate(A.dq, worldAxisA), aB = Quat_Rotate(B.dq, worldAxisB);
-  float angle = limitOn ? HingeAngle(this, Quat_Normalize(A.dq * bodies.qA), Quat_Normalize(B.dq * bodies.qB)) : 0.0f;
-  float lo = std::fmin(limit[0], limit[1]), hi = std::fmax(limit[0], limit[1]);
-  if (motorOn) {
-    // A velocity motor: no position error, so never soft. At the stop it
-    // drives towards it does not drive: an unbounded motor would otherwise
-    // push the joint through its limit, which is only as stiff as a spring.
-    bool blocked = limitOn && ((motor[0] > 0.0f && angle >= hi) || (motor[0] < 0.0f && angle <= lo));
-    float bound = motor[1] > 0.0f ? motor[1] * step.dt : 1e30f;
-    if (!blocked) {
-      AxialSolve(step, bodies, aA, motor[0], Soft{1.0f, 0.0f}, &motorImpulse, -bound, bound, damping);
-    } else if (motorImpulse != 0.0f) {
-      // Take back what the warm start applied for it.
-      ApplyAngular(step, bodies, aA * -motorImpulse);
-      motorImpulse = 0.0f;
+  const Lanes aA = subAxisA;
+  if (limitOn || motorOn) {
+    float angle = limitOn ? HingeAngle(this, Quat_Normalize(A.dq * bodies.qA), Quat_Normalize(B.dq * bodies.qB)) : 0.0f;
+    float lo = std::fmin(limit[0], limit[1]), hi = std::fmax(limit[0], limit[1]);
+    if (motorOn) {
+      // A velocity motor: no position error, so never soft. At the stop it
+      // drives towards it does not drive: an unbounded motor would otherwise
+      // push the joint through its limit, which is only as stiff as a spring.
+      bool blocked = limitOn && ((motor[0] > 0.0f && angle >= hi) || (motor[0] < 0.0f && angle <= lo));
+      float bound = motor[1] > 0.0f ? motor[1] * step.dt : 1e30f;
+      if (!blocked) {
+        AxialSolve(step, bodies, aA, alongA, alongB, alongMass, motor[0], Soft{1.0f, 0.0f}, &motorImpulse, -bound,
+                   bound, damping);
+      } else if (motorImpulse != 0.0f) {
+        // Take back what the warm start applied for it.
+        Store(A.w, Load(A.w) - alongA * motorImpulse);
+        Store(B.w, Load(B.w) + alongB * motorImpulse);
+        motorImpulse = 0.0f;
+      }
+    }
+    if (limitOn && alongMass > 0.0f) {
+      // Both stops at once, each only pushing. Short of a stop the row lets
+      // the joint reach it exactly within the sub-step (speculatively), so a
+      // fast swing does not pass through.
+      for (int side = 0; side < 2; ++side) {
+        float c = side == 0 ? angle - lo : hi - angle;  // > 0 inside the range
+        float sign = side == 0 ? 1.0f : -1.0f;          // the row is sign * aA
+        float target;
+        Soft s{1.0f, 0.0f};
+        if (c > 0.0f) {
+          target = -c * step.invDt;
+        } else {
+          target = useBias ? -c * step.soft.biasRate * strength : 0.0f;
+          s = soft;
+        }
+        float* acc = side == 0 ? &lowerImpulse : &upperImpulse;
+        // u . (wA - wB) may not fall below target: the row only pushes.
+        Lanes wA = Load(A.w), wB = Load(B.w);
+        float cdot = sign * Lanes_Dot3(aA, wA - wB);
+        float impulse = (-(cdot - target) * s.massScale * alongMass - *acc * s.impulseScale) * damping;
+        float next = std::fmax(*acc + impulse, 0.0f);
+        impulse = (next - *acc) * sign;
+        *acc = next;
+        Store(A.w, wA + alongA * impulse);
+        Store(B.w, wB - alongB * impulse);
+      }
     }
   }
-  if (limitOn) {
-    // Both stops at once, each only pushing. Short of a stop the row lets
-    // the joint reach it exactly within the sub-step (speculatively), so a
-    // fast swing does not pass through.
-    for (int side = 0; side < 2; ++side) {
-      float c = side == 0 ? angle - lo : hi - angle;  // > 0 inside the range
-      Vec3 u = side == 0 ? aA : -aA;
-      float target;
-      Soft s{1.0f, 0.0f};
-      if (c > 0.0f) {
-        target = -c * step.invDt;
-      } else {
-        target = useBias ? -c * step.soft.biasRate * strength : 0.0f;
-        s = soft;
-      }
-      float* acc = side == 0 ? &lowerImpulse : &upperImpulse;
-      // u . (wA - wB) may not fall below target: the row only pushes.
-      float k = Vec3_Dot(u, Mat3_Mul(bodies.iA, u)) + Vec3_Dot(u, Mat3_Mul(bodies.iB, u));
-      if (!(k > 1e-12f)) continue;
-      float cdot = Vec3_Dot(u, A.w - B.w);
-      float impulse = (-(cdot - target) * s.massScale / k - *acc * s.impulseScale) * damping;
-      float next = std::fmax(*acc + impulse, 0.0f);
-      impulse = next - *acc;
-      *acc = next;
-      ApplyAngular(step, bodies, u * impulse);
-    }
-  }
-  {
-    // The axes held together: the two rows across the axis as one 2x2 block,
-    // so that correcting one direction does not undo the other.
-    Vec3 b1, b2;
-    Vec3_PlaneSpace(aA, &b1, &b2);
-    Mat3 inv = Mat3_Add(bodies.iA, bodies.iB);
-    Vec3 m1 = Mat3_Mul(inv, b1), m2 = Mat3_Mul(inv, b2);
-    float k11 = Vec3_Dot(b1, m1), k12 = Vec3_Dot(b1, m2), k22 = Vec3_Dot(b2, m2);
-    float det = k11 * k22 - k12 * k12;
-    if (det > 1e-20f * (k11 * k22) && det > 0.0f) {
-      Vec3 w = A.w - B.w;
-      float c1 = Vec3_Dot(b1, w), c2 = Vec3_Dot(b2, w);
-      if (useBias) {
-        // Turning (wA - wB) about b moves aB relative to aA by -b x ...: the
-        // error aA x aB shrinks when (wA - wB) . b follows it.
-        Vec3 err = Vec3_Cross(aA, aB);
-        float rate = step.soft.biasRate * strength;
-        c1 -= rate * Vec3_Dot(b1, err);
-        c2 -= rate * Vec3_Dot(b2, err);
-      }
-      float l1 = (k22 * c1 - k12 * c2) / det, l2 = (k11 * c2 - k12 * c1) / det;
-      Vec3 acc = angularImpulse;
-      Vec3 impulse = (-(b1 * l1 + b2 * l2) * soft.massScale -
-                      (b1 * Vec3_Dot(b1, acc) + b2 * Vec3_Dot(b2, acc)) * soft.impulseScale) *
-                     damping;
-      angularImpulse += impulse;
-      ApplyAngular(step, bodies, impulse);
-    }
+  if (acrossValid) {
+    const Lanes b1 = across[0], b2 = across[1];
+    Lanes wA = Load(A.w), wB = Load(B.w);
+    Lanes w = wA - wB;
+    // Turning (wA - wB) about b moves aB relative to aA by -b x ...: the
+    // error aA x aB shrinks when (wA - wB) . b follows it. The bodies have
+    // not turned since the set-up: its axes are current.
+    Lanes drive = useBias ? w - Lanes_Cross(aA, subAxisB) * (step.soft.biasRate * strength) : w;
+    Lanes d = Lanes_Sums(b1 * drive, b2 * drive, b1 * angularImpulse, b2 * angularImpulse);
+    float c1 = d[0], c2 = d[1];
+    float l1 = acrossInv[0] * c1 + acrossInv[1] * c2, l2 = acrossInv[1] * c1 + acrossInv[2] * c2;
+    float i1 = (-l1 * soft.massScale - d[2] * soft.impulseScale) * damping;
+    float i2 = (-l2 * soft.massScale - d[3] * soft.impulseScale) * damping;
+    angularImpulse += b1 * i1 + b2 * i2;
+    Store(A.w, wA + acrossA[0] * i1 + acrossA[1] * i2);
+    Store(B.w, wB - (acrossB[0] * i1 + acrossB[1] * i2));
   }
   PointSolve(&point, step, bodies, useBias, strength, damping);
 }
@@ -371,17 +456,19 @@ void FrameConstraint::Rebuild() {
 
 void FrameConstraint::Prepare(const JointStep& step) {
   angularImpulse = angularImpulse * BeginStep(this, &point, pivotA, pivotB, step);
+  // The inverse inertias stay the step's: so does the angular block.
+  angularInvMass = InvertSymmetric(Mat3_Add(bodies.iA, bodies.iB));
 }
 
 void FrameConstraint::WarmStart(const JointStep& step) {
-  PointWarmStart(point, step, bodies);
+  PointWarmStart(&point, step, bodies);
   ApplyAngular(step, bodies, angularImpulse);
 }
 
 void FrameConstraint::Solve(const JointStep& step, bool useBias) {
   SolverBodyState& A = step.states[bodies.a];
   SolverBodyState& B = step.states[bodies.b];
-  float damping = EffectiveDamping(), strength = EffectiveStrength();
+  float damping = stepDamping, strength = stepStrength;
   Soft soft = SoftOf(step, useBias);
   Vec3 cdot = A.w - B.w;
   if (useBias) {
@@ -392,8 +479,7 @@ void FrameConstraint::Solve(const JointStep& step, bool useBias) {
     Vec3 err = Quat_Rotate(qB, V3(d.x * sgn, d.y * sgn, d.z * sgn));
     cdot += err * (step.soft.biasRate * strength);
   }
-  Vec3 impulse = (-Solve33(Mat3_Add(bodies.iA, bodies.iB), cdot) * soft.massScale - angularImpulse * soft.impulseScale) *
-                 damping;
+  Vec3 impulse = (-Mat3_Mul(angularInvMass, cdot) * soft.massScale - angularImpulse * soft.impulseScale) * damping;
   angularImpulse += impulse;
   ApplyAngular(step, bodies, impulse);
   PointSolve(&point, step, bodies, useBias, strength, damping);
@@ -418,21 +504,23 @@ void TwoAxisConstraint::Prepare(const JointStep& step) {
 }
 
 void TwoAxisConstraint::WarmStart(const JointStep& step) {
-  PointWarmStart(point, step, bodies);
+  PointWarmStart(&point, step, bodies);
   Vec3 aA = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
   Vec3 aB = Quat_Rotate(step.states[bodies.b].dq, worldAxisB);
   ApplyAngular(step, bodies, Vec3_Unit(Vec3_Cross(aA, aB)) * axisImpulse);
 }
 
 void TwoAxisConstraint::Solve(const JointStep& step, bool useBias) {
-  float damping = EffectiveDamping(), strength = EffectiveStrength();
+  float damping = stepDamping, strength = stepStrength;
   Vec3 aA = Quat_Rotate(step.states[bodies.a].dq, worldAxisA);
   Vec3 aB = Quat_Rotate(step.states[bodies.b].dq, worldAxisB);
   // d/dt (aA . aB) = (aA x aB) . (wA - wB): the row keeps the axes square.
   Vec3 u = Vec3_Unit(Vec3_Cross(aA, aB));
   if (Vec3_LengthSq(u) > 0.0f) {
     float target = useBias ? -Vec3_Dot(aA, aB) * step.soft.biasRate * strength : 0.0f;
-    AxialSolve(step, bodies, u, target, SoftOf(step, useBias), &axisImpulse, -1e30f, 1e30f, damping);
+    Lanes row = Lanes_FromVec3(u), uA, uB;
+    float invK = AxialInvMass(bodies, row, &uA, &uB);
+    AxialSolve(step, bodies, row, uA, uB, invK, target, SoftOf(step, useBias), &axisImpulse, -1e30f, 1e30f, damping);
   }
   PointSolve(&point, step, bodies, useBias, strength, damping);
 }
@@ -456,6 +544,8 @@ void DistanceConstraint::Rebuild() {
 
 void DistanceConstraint::Prepare(const JointStep& step) {
   Bodies(&bodies, step, bodyA, bodyB);
+  stepDamping = EffectiveDamping();
+  stepStrength = EffectiveStrength();
   rA = Arm(bodyA, bodies.qA, anchorA);
   rB = Arm(bodyB, bodies.qB, anchorB);
   impulse = warmValid ? impulse * step.hRatio : 0.0f;
@@ -495,9 +585,9 @@ void DistanceConstraint::Solve(const JointStep& step, bool useBias) {
   float k = bodies.mA + bodies.mB + Vec3_Dot(angA, Mat3_Mul(bodies.iA, angA)) + Vec3_Dot(angB, Mat3_Mul(bodies.iB, angB));
   if (!(k > 1e-12f)) return;
   float cdot = Vec3_Dot(n, A.v - B.v) + Vec3_Dot(angA, A.w) - Vec3_Dot(angB, B.w);
-  if (useBias) cdot += (len - length) * step.soft.biasRate * EffectiveStrength();
+  if (useBias) cdot += (len - length) * step.soft.biasRate * stepStrength;
   Soft soft = SoftOf(step, useBias);
-  float p = (-cdot * soft.massScale / k - impulse * soft.impulseScale) * EffectiveDamping();
+  float p = (-cdot * soft.massScale / k - impulse * soft.impulseScale) * stepDamping;
   impulse += p;
   ApplyLinear(step, bodies, a, b, n * p);
 }

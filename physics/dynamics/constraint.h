@@ -6,6 +6,14 @@
 // hinge's point as 3x3, its two axis rows as 2x2), and its impulses are kept
 // from step to step for warm starting, scaled when the step length changes.
 //
+// What a block needs besides the velocities (anchors, axes, effective masses
+// and their inverses, the turn an impulse gives each body) is set up once
+// per solver sub-step, by the warm start, and shared by the sub-step's two
+// passes: the solve with bias sees the bodies as they stand then, and the
+// relaxation after the positions moved uses the same rows (a sub-step turns
+// a body by a fraction of a degree; the next sub-step's set-up follows).
+// The passes themselves only read those and the solver body states.
+//
 // The two base parameters: `damping` (first) relaxes every impulse the
 // constraint applies (1 = full impulse) and `strength` (second) is the share
 // of the position-correcting speed applied (1 = the full spring). Values <= 0
@@ -14,6 +22,7 @@
 #pragma once
 #include <cstdint>
 
+#include "physics/base/phys_lanes.h"
 #include "physics/base/phys_math.h"
 #include "physics/dynamics/action.h"
 #include "physics/dynamics/rigid_body.h"
@@ -22,7 +31,8 @@
 class RigidBody;
 class ConstraintManager;
 
-// What a joint needs of the step being solved.
+// What a joint needs of the step being solved. Vectors the passes work on
+// are held as lanes (x, y, z, 0), matrices as three columns of lanes.
 struct JointStep {
   const SolverSet* set;    // the step's solver bodies
   SolverBodyState* states;
@@ -39,13 +49,21 @@ struct JointBodies {
   Mat3 iA, iB;             // world inverse inertias
   Vec3 comA, comB;         // centres of mass at the step's start
   Quat qA, qB;             // orientations at the step's start
+  Lanes inertiaA[3], inertiaB[3];  // iA, iB by columns
 };
 
 // The point part shared by most joints: a point of A held on a point of B,
 // solved as one 3x3 block.
 struct JointPoint {
-  Vec3 rA, rB;             // anchors from the centres of mass at the step's start (world)
-  Vec3 impulse;            // accumulated (world), kept for warm starting
+  Lanes rA, rB;   // anchors from the centres of mass at the step's start (world)
+  Lanes impulse;  // accumulated (world), kept for warm starting
+  // The anchors turned with the bodies as they stand: set at the step's
+  // start, then by each relaxation pass (the positions move only just
+  // before it), so that the next sub-step's set-up finds them current.
+  Lanes armA, armB;
+  // Set up for the sub-step by the warm start:
+  Lanes spinA[3], spinB[3];  // inverse inertia times [arm]x, by columns: angular velocity per unit impulse
+  Lanes invMass[3];          // inverse of the block's effective mass, symmetric (rows or columns; zero when singular)
 };
 
 enum ConstraintKind {
@@ -87,6 +105,8 @@ public:
   ConstraintManager* manager = nullptr;
   bool warmValid = false;   // the kept impulses belong to the current set-up
   JointBodies bodies{};     // this step's solver view of the two bodies
+  float stepDamping = 1.0f;  // EffectiveDamping() and EffectiveStrength() for the step
+  float stepStrength = 1.0f;
 
   // Effective parameters after the fallback rule.
   float EffectiveDamping() const;
@@ -127,9 +147,20 @@ public:
   float motor[2] = {0, 0};  // target angular speed (rad/s, about the axis, A relative to B); maximum impulse per second (0 = unbounded)
   // Solver state: the step's world axes and the impulses kept for warm starting.
   JointPoint point{};
-  Vec3 worldAxisA{0, 1, 0}, worldAxisB{0, 1, 0};
-  Vec3 angularImpulse{0, 0, 0};  // holds the axes together (world, across the axis)
+  Lanes worldAxisA{0, 1, 0, 0}, worldAxisB{0, 1, 0, 0};
+  Lanes angularImpulse{0, 0, 0, 0};  // holds the axes together (world, across the axis)
   float lowerImpulse = 0, upperImpulse = 0, motorImpulse = 0;
+  // Set up for the step: the two directions across A's axis (b1, b2) with
+  // the angular velocity a unit impulse about each gives A and B, and the
+  // inverse of their 2x2 effective mass (none when singular); for a limit
+  // or motor, the same about A's axis. For the sub-step, by the warm start:
+  // the axes as they stand.
+  Lanes subAxisA{0, 1, 0, 0}, subAxisB{0, 1, 0, 0};
+  Lanes across[2]{}, acrossA[2]{}, acrossB[2]{};
+  float acrossInv[3] = {0, 0, 0};  // (1,1), (1,2), (2,2)
+  bool acrossValid = false;
+  Lanes alongA{0, 0, 0, 0}, alongB{0, 0, 0, 0};
+  float alongMass = 0;  // 1 / (effective mass about the axis), 0 when none
 };
 
 // All six relative degrees of freedom held at the pose of construction.
@@ -144,6 +175,7 @@ public:
   Quat relative{0, 0, 0, 1};  // qB^-1 * qA held
   JointPoint point{};
   Vec3 angularImpulse{0, 0, 0};
+  Mat3 angularInvMass{};  // inverse of iA + iB, fixed for the step (zero when singular)
 };
 
 // A universal joint: a common pivot, and A's axis kept perpendicular to B's.

@@ -75,11 +75,14 @@ int PreviousPoint(const SolverManifold* prev, const SolverManifold& m, int k) {
 
 ContactFrictionRow FrictionRow(Vec3 d, Vec3 rA, Vec3 rB, float mA, float mB, const Mat3& iA, const Mat3& iB) {
   ContactFrictionRow r;
-  r.angA = Vec3_Cross(rA, d);
-  r.angB = Vec3_Cross(rB, d);
-  r.wA = Mat3_Mul(iA, r.angA);
-  r.wB = Mat3_Mul(iB, r.angB);
-  float k = mA + mB + Vec3_Dot(r.angA, r.wA) + Vec3_Dot(r.angB, r.wB);
+  Vec3 angA = Vec3_Cross(rA, d), angB = Vec3_Cross(rB, d);
+  Vec3 wA = Mat3_Mul(iA, angA), wB = Mat3_Mul(iB, angB);
+  float k = mA + mB + Vec3_Dot(angA, wA) + Vec3_Dot(angB, wB);
+  r.dir = Lanes_FromVec3(d);
+  r.angA = Lanes_FromVec3(angA);
+  r.angB = Lanes_FromVec3(angB);
+  r.wA = Lanes_FromVec3(wA);
+  r.wB = Lanes_FromVec3(wB);
   r.mass = k > 1e-12f && std::isfinite(k) ? 1.0f / k : 0.0f;
   r.impulse = 0.0f;
   return r;
@@ -100,6 +103,41 @@ inline void Apply(SolverBodyState& A, SolverBodyState& B, const ContactConstrain
   A.w += wA * p;
   B.v -= lin * (c.invMassB * p);
   B.w -= wB * p;
+}
+
+// Applies the impulses p0, p1 of c's two friction rows.
+inline void ApplyFriction(SolverBodyState& A, SolverBodyState& B, const ContactConstraint& c, float p0, float p1) {
+  const ContactFrictionRow& r0 = c.tangentRows[0];
+  const ContactFrictionRow& r1 = c.tangentRows[1];
+  Lanes lin = r0.dir * p0 + r1.dir * p1;
+  SolverBody_Store(&A.v, SolverBody_Load(&A.v) + lin * c.invMassA);
+  SolverBody_Store(&A.w, SolverBody_Load(&A.w) + (r0.wA * p0 + r1.wA * p1));
+  SolverBody_Store(&B.v, SolverBody_Load(&B.v) - lin * c.invMassB);
+  SolverBody_Store(&B.w, SolverBody_Load(&B.w) - (r0.wB * p0 + r1.wB * p1));
+}
+
+// Point k of c, out of its lanes.
+inline Vec3 PointVec(const Lanes* l, int k) { return V3(l[0][k], l[1][k], l[2][k]); }
+
+// Per lane, the dot product of the points' vectors l with v.
+inline Lanes Dot(const Lanes* l, Vec3 v) { return l[0] * v.x + l[1] * v.y + l[2] * v.z; }
+
+// Applies the points' impulses p (one per lane) along their normals.
+inline void ApplyPoints(SolverBodyState& A, SolverBodyState& B, const ContactConstraint& c, Lanes p) {
+  Lanes s1 = Lanes_Sums(c.pointNormal[0] * p, c.pointNormal[1] * p, c.pointNormal[2] * p, c.wA[0] * p);
+  Lanes s2 = Lanes_Sums(c.wA[1] * p, c.wA[2] * p, c.wB[0] * p, c.wB[1] * p);
+  Lanes s3 = c.wB[2] * p;
+  const Lanes zero{0, 0, 0, 0};
+  // Lane 3 of what is added to v and w stays zero, and so do their pads.
+  Lanes lin = __builtin_shufflevector(s1, zero, 0, 1, 2, 4);
+  Lanes turnA = __builtin_shufflevector(s1, s2, 3, 4, 5, 5);
+  turnA[3] = 0.0f;
+  Lanes turnB = __builtin_shufflevector(s2, zero, 2, 3, 4, 4);
+  turnB[2] = (s3[0] + s3[1]) + (s3[2] + s3[3]);
+  SolverBody_Store(&A.v, SolverBody_Load(&A.v) + lin * c.invMassA);
+  SolverBody_Store(&A.w, SolverBody_Load(&A.w) + turnA);
+  SolverBody_Store(&B.v, SolverBody_Load(&B.v) - lin * c.invMassB);
+  SolverBody_Store(&B.w, SolverBody_Load(&B.w) - turnB);
 }
 
 // Index of element (i, j), j <= i, of a lower triangle stored by rows.
@@ -129,65 +167,167 @@ bool Factor(const float* k, const int* idx, int n, float* l) {
   return true;
 }
 
-// The soft-constraint terms of one point in one pass.
-struct PointTerms {
-  float bias, massScale, impulseScale;
-  bool speculative;  // a gap: it only acts if the bodies would close it
-};
+// Solves L L^T x = r for the Cholesky factor l of n rows.
+void Substitute(const float* l, int n, const float* r, float* x) {
+  for (int i = 0; i < n; ++i) {
+    float sum = r[i];
+    for (int k = 0; k < i; ++k) sum -= l[Tri(i, k)] * x[k];
+    x[i] = sum / l[Tri(i, i)];
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    float sum = x[i];
+    for (int k = i + 1; k < n; ++k) sum -= l[Tri(k, i)] * x[k];
+    x[i] = sum / l[Tri(i, i)];
+  }
+}
+
+// The inverse of the coupling k of all n points, regularised as Factor
+// does, into the first n lanes of the columns inv (the others are left as
+// they are); false when not positive. In double precision: the coupling of
+// four corners of a face is close to singular, and its inverse is used for
+// a whole step.
+template <int N>
+bool InvertCoupling(const float* k, Lanes* inv) {
+  double trace = 0.0;
+#pragma GCC unroll 4
+  for (int i = 0; i < N; ++i) trace += k[Tri(i, i)];
+  double eps = double(1e-4f) * trace / N;
+  double l[10], m[10];  // the Cholesky factor L and its inverse, lower triangles
+#pragma GCC unroll 4
+  for (int i = 0; i < N; ++i) {
+#pragma GCC unroll 4
+    for (int j = 0; j <= i; ++j) {
+      double sum = k[Tri(i, j)] + (i == j ? eps : 0.0);
+#pragma GCC unroll 4
+      for (int q = 0; q < j; ++q) sum -= l[Tri(i, q)] * l[Tri(j, q)];
+      if (i == j) {
+        if (!(sum > 0.0)) return false;
+        l[Tri(i, i)] = std::sqrt(sum);
+      } else {
+        l[Tri(i, j)] = sum / l[Tri(j, j)];
+      }
+    }
+  }
+#pragma GCC unroll 4
+  for (int j = 0; j < N; ++j) {
+    m[Tri(j, j)] = 1.0 / l[Tri(j, j)];
+#pragma GCC unroll 4
+    for (int i = j + 1; i < N; ++i) {
+      double sum = 0.0;
+#pragma GCC unroll 4
+      for (int q = j; q < i; ++q) sum -= l[Tri(i, q)] * m[Tri(q, j)];
+      m[Tri(i, j)] = sum / l[Tri(i, i)];
+    }
+  }
+  // K^-1 = L^-T L^-1.
+#pragma GCC unroll 4
+  for (int i = 0; i < N; ++i) {
+#pragma GCC unroll 4
+    for (int j = 0; j < N; ++j) {
+      double sum = 0.0;
+#pragma GCC unroll 4
+      for (int q = i > j ? i : j; q < N; ++q) sum += m[Tri(q, i)] * m[Tri(q, j)];
+      inv[j][i] = float(sum);
+    }
+  }
+  return true;
+}
+
+// Lanes below n true.
+inline LaneMask FirstLanes(int n) { return LaneMask{0, 1, 2, 3} < n; }
+
+// The changes of the impulses of the points `keep` that meet their targets
+// r (per lane, already soft-scaled) when the other points' impulses change
+// by fixed: solves k_SS d_S = r_S - k_SD fixed_D. False when not positive.
+bool SolveKept(const ContactConstraint* c, int keep, Lanes r, Lanes fixed, Lanes* d) {
+  int act[4], na = 0;
+  float rhs[4], sol[4], l[10];
+  for (int i = 0; i < c->pointCount; ++i) {
+    if (!(keep & (1 << i))) continue;
+    float sum = r[i];
+    for (int j = 0; j < c->pointCount; ++j)
+      if (!(keep & (1 << j)) && fixed[j] != 0.0f) sum -= (i >= j ? c->k[Tri(i, j)] : c->k[Tri(j, i)]) * fixed[j];
+    rhs[na] = sum;
+    act[na++] = i;
+  }
+  if (!Factor(c->k, act, na, l)) return false;
+  Substitute(l, na, rhs, sol);
+  *d = Lanes{0, 0, 0, 0};
+  for (int i = 0; i < na; ++i) (*d)[act[i]] = sol[i];
+  return true;
+}
 
 // Solves the normal rows of a constraint together: the impulses that meet
 // every pushing point's target at once, found on the points' coupling
 // matrix. Points solved one after the other are not served alike (the first
 // takes the most), which gives a symmetric contact, such as an edge lying on
-// a face, a spurious turn. Returns false, having changed nothing, when the
-// points are not all of one kind (soft or rigid) or some point would have to
-// pull; the caller then solves them one by one.
-bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, const PointTerms* t) {
-  int n = c->pointCount;
-  float vn[4];
-  int act[4], na = 0;
-  for (int k = 0; k < n; ++k) {
-    const ContactSolverPoint& q = c->points[k];
-    vn[k] = Vec3_Dot(q.normal, A.v - B.v) + Vec3_Dot(q.angA, A.w) - Vec3_Dot(q.angB, B.w);
-    // A gap that will not close and holds no impulse stays out.
-    if (t[k].speculative && q.normalImpulse == 0.0f && vn[k] + t[k].bias >= 0.0f) continue;
-    act[na++] = k;
+// a face, a spurious turn. A point that would have to pull is released
+// (its impulse goes to zero) and the others are solved again with that
+// counted, until none pulls: the points of a symmetric contact let go
+// together. Returns false, having changed nothing, when the points are not
+// all of one kind (soft or rigid) or no such set is found; the caller then
+// solves them one by one. Per lane: vn the normal velocity, bias the
+// target, ms and is the soft scales; `active` the points that take part (a
+// gap that will not close and holds no impulse stays out).
+bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, Lanes vn, Lanes bias, Lanes ms, Lanes is,
+                LaneMask active) {
+  int bits = LaneMask_Bits(active);
+  if (bits == 0) return true;
+  int first = __builtin_ctz(unsigned(bits));
+  Lanes ms0 = Lanes_Splat(ms[first]), is0 = Lanes_Splat(is[first]);
+  if (LaneMask_Bits(active & ((ms != ms0) | (is != is0)))) return false;
+  Lanes r = -(vn + bias);
+  Lanes x;
+  if (bits == (1 << c->pointCount) - 1 && c->blockValid) {
+    x = c->inverseCoupling[0] * r[0] + c->inverseCoupling[1] * r[1] + c->inverseCoupling[2] * r[2] +
+        c->inverseCoupling[3] * r[3];
+  } else {
+    int act[4], na = 0;
+    float rhs[4], sol[4], l[10];
+    for (int k = 0; k < c->pointCount; ++k)
+      if (bits & (1 << k)) {
+        rhs[na] = r[k];
+        act[na++] = k;
+      }
+    if (!Factor(c->k, act, na, l)) return false;
+    Substitute(l, na, rhs, sol);
+    x = Lanes{0, 0, 0, 0};
+    for (int i = 0; i < na; ++i) x[act[i]] = sol[i];
   }
-  if (na == 0) return true;
-  for (int i = 1; i < na; ++i)
-    if (t[act[i]].massScale != t[act[0]].massScale || t[act[i]].impulseScale != t[act[0]].impulseScale) return false;
-  float local[10];
-  const float* l = c->chol;
-  if (na < n || !c->cholValid) {
-    if (!Factor(c->k, act, na, local)) return false;
-    l = local;
+  Lanes next = c->normalImpulse + ms0 * x - is0 * (c->normalImpulse - c->restImpulse);
+  int pulling = LaneMask_Bits(active & (next < 0.0f));
+  if (pulling) {
+    // The change that meets the targets, as the full block gives it: the
+    // rigid change x scaled, less the soft relaxation (its coupling k
+    // (impulse - rest) counted in the targets).
+    int keep = bits, released = 0;
+    for (int round = 0; round < 4 && pulling; ++round) {
+      keep &= ~pulling;
+      released |= pulling;
+      if (!keep) break;
+      Lanes fixed = Lanes{0, 0, 0, 0}, target = r * ms0;
+      for (int i = 0; i < c->pointCount; ++i)
+        if (released & (1 << i)) fixed[i] = -c->normalImpulse[i];
+      if (is0[0] != 0.0f) {
+        Lanes relax = c->normalImpulse - c->restImpulse;
+        for (int i = 0; i < c->pointCount; ++i) {
+          float sum = 0.0f;
+          for (int j = 0; j < c->pointCount; ++j) sum += (i >= j ? c->k[Tri(i, j)] : c->k[Tri(j, i)]) * relax[j];
+          target[i] -= is0[0] * sum;
+        }
+      }
+      Lanes d;
+      if (!SolveKept(c, keep, target, fixed, &d)) return false;
+      next = c->normalImpulse + d;
+      pulling = keep & LaneMask_Bits(next < 0.0f);
+    }
+    if (pulling) return false;
+    next = Lanes_Select((LaneMask{1, 2, 4, 8} & released) != 0, Lanes{0, 0, 0, 0}, next);
   }
-  // Forward and back substitution.
-  float x[4];
-  for (int i = 0; i < na; ++i) {
-    float sum = -(vn[act[i]] + t[act[i]].bias);
-    for (int k = 0; k < i; ++k) sum -= l[Tri(i, k)] * x[k];
-    x[i] = sum / l[Tri(i, i)];
-  }
-  for (int i = na - 1; i >= 0; --i) {
-    float sum = x[i];
-    for (int k = i + 1; k < na; ++k) sum -= l[Tri(k, i)] * x[k];
-    x[i] = sum / l[Tri(i, i)];
-  }
-  float ms = t[act[0]].massScale, is = t[act[0]].impulseScale;
-  float next[4];
-  for (int i = 0; i < na; ++i) {
-    const ContactSolverPoint& q = c->points[act[i]];
-    next[i] = q.normalImpulse + ms * x[i] - is * (q.normalImpulse - q.restImpulse);
-    if (next[i] < 0.0f) return false;
-  }
-  for (int i = 0; i < na; ++i) {
-    ContactSolverPoint& q = c->points[act[i]];
-    float impulse = next[i] - q.normalImpulse;
-    q.normalImpulse = next[i];
-    q.maxNormalImpulse = std::fmax(q.maxNormalImpulse, impulse);
-    Apply(A, B, *c, q.normal, q.wA, q.wB, impulse);
-  }
+  Lanes impulse = Lanes_Select(active, next - c->normalImpulse, Lanes{0, 0, 0, 0});
+  c->normalImpulse = Lanes_Select(active, next, c->normalImpulse);
+  c->maxNormalImpulse = Lanes_Max(impulse, c->maxNormalImpulse);
+  ApplyPoints(A, B, *c, impulse);
   return true;
 }
 
@@ -197,6 +337,7 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
                            int previousCount, const SolverSet* set, const ContactSolverParams& params) {
   cs->constraints.Clear();
   const SolverBodyState* states = set->states.Data();
+  const Lanes zero{0, 0, 0, 0};
   for (int mi = 0; mi < count; ++mi) {
     SolverManifold& m = manifolds[mi];
     m.constraint = -1;
@@ -224,8 +365,12 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     c.friction = m.friction;
     c.restitution = m.restitution;
     c.soft = (ia == 0 || ib == 0) ? params.staticSoft : params.soft;
+    for (int i = 0; i < 3; ++i) c.pointNormal[i] = c.angA[i] = c.angB[i] = c.wA[i] = c.wB[i] = zero;
+    c.separation = c.normalMass = c.normalImpulse = c.restImpulse = c.maxNormalImpulse = c.relativeVelocity = zero;
+    for (Lanes& col : c.inverseCoupling) col = zero;
     int used = 0;
     Vec3 centre{0, 0, 0}, normalSum{0, 0, 0};
+    Vec3 pointAngA[4], pointAngB[4], pointWA[4], pointWB[4], pointN[4];
     for (int k = 0; k < m.m.count; ++k) {
       const ContactPoint& cp = m.m.points[k];
       c.pointOf[k] = -1;
@@ -237,20 +382,28 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
       // A gap that cannot close within this step, even at twice the current
       // approach speed, needs no point: it is collided again next step.
       if (-cp.depth > params.speculative + 2.0f * std::fmax(-vn, 0.0f) * params.h) continue;
-      ContactSolverPoint& q = c.points[used];
-      q.normal = n;
-      q.angA = Vec3_Cross(rA, n);
-      q.angB = Vec3_Cross(rB, n);
-      q.wA = Mat3_Mul(sa.invInertia, q.angA);
-      q.wB = Mat3_Mul(sb.invInertia, q.angB);
-      float k2 = sa.invMass + sb.invMass + Vec3_Dot(q.angA, q.wA) + Vec3_Dot(q.angB, q.wB);
-      q.normalMass = k2 > 1e-12f && std::isfinite(k2) ? 1.0f / k2 : 0.0f;
-      q.separation = -cp.depth;
+      Vec3 angA = Vec3_Cross(rA, n), angB = Vec3_Cross(rB, n);
+      Vec3 wA = Mat3_Mul(sa.invInertia, angA), wB = Mat3_Mul(sb.invInertia, angB);
+      float k2 = sa.invMass + sb.invMass + Vec3_Dot(angA, wA) + Vec3_Dot(angB, wB);
       int from = prev ? PreviousPoint(prev, m, k) : -1;
-      q.normalImpulse = from >= 0 ? prev->impulses[from] * params.hRatio : 0.0f;
-      q.restImpulse = from >= 0 ? prev->loads[from] * params.hRatio : 0.0f;
-      q.maxNormalImpulse = 0.0f;
-      q.relativeVelocity = vn;
+      int q = used;
+      pointN[q] = n;
+      pointAngA[q] = angA;
+      pointAngB[q] = angB;
+      pointWA[q] = wA;
+      pointWB[q] = wB;
+      for (int i = 0; i < 3; ++i) {
+        c.pointNormal[i][q] = Vec3_Get(n, i);
+        c.angA[i][q] = Vec3_Get(angA, i);
+        c.angB[i][q] = Vec3_Get(angB, i);
+        c.wA[i][q] = Vec3_Get(wA, i);
+        c.wB[i][q] = Vec3_Get(wB, i);
+      }
+      c.normalMass[q] = k2 > 1e-12f && std::isfinite(k2) ? 1.0f / k2 : 0.0f;
+      c.separation[q] = -cp.depth;
+      c.normalImpulse[q] = from >= 0 ? prev->impulses[from] * params.hRatio : 0.0f;
+      c.restImpulse[q] = from >= 0 ? prev->loads[from] * params.hRatio : 0.0f;
+      c.relativeVelocity[q] = vn;
       c.pointOf[k] = int8_t(used++);
       centre += p;
       normalSum += n;
@@ -259,18 +412,20 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     for (int k = m.m.count; k < 4; ++k) c.pointOf[k] = -1;
     c.pointCount = used;
     for (int i = 0; i < used; ++i)
-      for (int j = 0; j <= i; ++j) {
-        const ContactSolverPoint& p = c.points[i];
-        const ContactSolverPoint& q = c.points[j];
-        c.k[Tri(i, j)] = Vec3_Dot(p.normal, q.normal) * (sa.invMass + sb.invMass) + Vec3_Dot(p.angA, q.wA) +
-                         Vec3_Dot(p.angB, q.wB);
-      }
-    int all[4] = {0, 1, 2, 3};
-    c.cholValid = used >= 2 && Factor(c.k, all, used, c.chol);
+      for (int j = 0; j <= i; ++j)
+        c.k[Tri(i, j)] = Vec3_Dot(pointN[i], pointN[j]) * (sa.invMass + sb.invMass) +
+                         Vec3_Dot(pointAngA[i], pointWA[j]) + Vec3_Dot(pointAngB[i], pointWB[j]);
+    // All points pushing is the usual case: its inverse, once for the step,
+    // turns each pass's block solve into one product.
+    c.blockValid = used == 4   ? InvertCoupling<4>(c.k, c.inverseCoupling)
+                   : used == 3 ? InvertCoupling<3>(c.k, c.inverseCoupling)
+                   : used == 2 ? InvertCoupling<2>(c.k, c.inverseCoupling)
+                               : false;
     centre = centre * (1.0f / float(used));
     Vec3 n = Vec3_Unit(normalSum);
     if (Vec3_LengthSq(n) == 0.0f) n = m.m.points[0].normal;
     c.normal = n;
+    Vec3 tangent[2];
     float radius = 0.0f;
     for (int k = 0; k < m.m.count; ++k)
       if (c.pointOf[k] >= 0) radius += Vec3_Norm(m.m.points[k].position - centre);
@@ -282,22 +437,23 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     Vec3 slide = A.v + Vec3_Cross(A.w, rA) - B.v - Vec3_Cross(B.w, rB);
     slide -= n * Vec3_Dot(slide, n);
     if (Vec3_LengthSq(slide) > 1e-6f) {
-      c.tangent[0] = Vec3_Unit(slide);
-      c.tangent[1] = Vec3_Cross(n, c.tangent[0]);
+      tangent[0] = Vec3_Unit(slide);
+      tangent[1] = Vec3_Cross(n, tangent[0]);
     } else {
-      Vec3_PlaneSpace(n, &c.tangent[0], &c.tangent[1]);
+      Vec3_PlaneSpace(n, &tangent[0], &tangent[1]);
     }
-    c.tangentRows[0] = FrictionRow(c.tangent[0], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
-    c.tangentRows[1] = FrictionRow(c.tangent[1], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
-    c.twistA = Mat3_Mul(sa.invInertia, n);
-    c.twistB = Mat3_Mul(sb.invInertia, n);
-    float kt = Vec3_Dot(n, c.twistA) + Vec3_Dot(n, c.twistB);
+    c.tangentRows[0] = FrictionRow(tangent[0], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
+    c.tangentRows[1] = FrictionRow(tangent[1], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
+    Vec3 twistA = Mat3_Mul(sa.invInertia, n), twistB = Mat3_Mul(sb.invInertia, n);
+    c.twistA = Lanes_FromVec3(twistA);
+    c.twistB = Lanes_FromVec3(twistB);
+    float kt = Vec3_Dot(n, twistA) + Vec3_Dot(n, twistB);
     c.twistMass = kt > 1e-12f && std::isfinite(kt) ? 1.0f / kt : 0.0f;
     c.twistImpulse = 0.0f;
     // Friction keeps its impulses while the normal stays about the same.
     if (prev && prev->hasFriction && Vec3_Dot(prev->frictionNormal, n) > 0.99f) {
-      c.tangentRows[0].impulse = Vec3_Dot(prev->frictionImpulse, c.tangent[0]) * params.hRatio;
-      c.tangentRows[1].impulse = Vec3_Dot(prev->frictionImpulse, c.tangent[1]) * params.hRatio;
+      c.tangentRows[0].impulse = Vec3_Dot(prev->frictionImpulse, tangent[0]) * params.hRatio;
+      c.tangentRows[1].impulse = Vec3_Dot(prev->frictionImpulse, tangent[1]) * params.hRatio;
       c.twistImpulse = prev->twistImpulse * params.hRatio;
     }
     m.constraint = cs->constraints.Count();
@@ -309,21 +465,16 @@ void ContactSolver_WarmStart(ContactSolver* cs, SolverBodyState* states) {
   for (ContactConstraint& c : cs->constraints) {
     SolverBodyState& A = states[c.a];
     SolverBodyState& B = states[c.b];
-    for (int k = 0; k < c.pointCount; ++k) {
-      const ContactSolverPoint& q = c.points[k];
-      Apply(A, B, c, q.normal, q.wA, q.wB, q.normalImpulse);
-    }
-    for (int t = 0; t < 2; ++t) {
-      const ContactFrictionRow& r = c.tangentRows[t];
-      Apply(A, B, c, c.tangent[t], r.wA, r.wB, r.impulse);
-    }
-    A.w += c.twistA * c.twistImpulse;
-    B.w -= c.twistB * c.twistImpulse;
+    ApplyPoints(A, B, c, c.normalImpulse);
+    ApplyFriction(A, B, c, c.tangentRows[0].impulse, c.tangentRows[1].impulse);
+    SolverBody_Store(&A.w, SolverBody_Load(&A.w) + c.twistA * c.twistImpulse);
+    SolverBody_Store(&B.w, SolverBody_Load(&B.w) - c.twistB * c.twistImpulse);
   }
 }
 
 void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const ContactSolverParams& params,
                          float invDt, bool useBias) {
+  const Lanes zero{0, 0, 0, 0}, one{1, 1, 1, 1};
   for (ContactConstraint& c : cs->constraints) {
     SolverBodyState& A = states[c.a];
     SolverBodyState& B = states[c.b];
@@ -332,49 +483,55 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
     // separation along n by t . (r x n).
     Vec3 turnA = TurnOf(A.dq), turnB = TurnOf(B.dq);
     Vec3 moved = A.dp - B.dp;
-    PointTerms t[4];
-    for (int k = 0; k < c.pointCount; ++k) {
-      const ContactSolverPoint& q = c.points[k];
-      float s = q.separation + Vec3_Dot(q.normal, moved) + Vec3_Dot(turnA, q.angA) - Vec3_Dot(turnB, q.angB);
-      t[k] = {0.0f, 1.0f, 0.0f, s > 0.0f};
-      if (s > 0.0f) {
-        t[k].bias = s * invDt;  // speculative: close the gap exactly, no more
-      } else if (useBias) {
-        float depth = std::fmin(s + params.slop, 0.0f);
-        t[k] = {std::fmax(c.soft.biasRate * depth, -params.maxPushSpeed), c.soft.massScale, c.soft.impulseScale,
-                false};
-      }
+    Lanes s = c.separation + Dot(c.pointNormal, moved) + Dot(c.angA, turnA) - Dot(c.angB, turnB);
+    // The soft-constraint terms of each point: a gap is closed exactly
+    // (speculatively: it only acts if the bodies would close it, no more);
+    // a penetration is pushed out softly while solving with bias.
+    LaneMask speculative = s > zero;
+    Lanes bias = Lanes_Select(speculative, s * invDt, zero), ms = one, is = zero;
+    if (useBias) {
+      Lanes depth = Lanes_Min(s + params.slop, zero);
+      bias = Lanes_Select(speculative, bias, Lanes_Max(depth * c.soft.biasRate, Lanes_Splat(-params.maxPushSpeed)));
+      ms = Lanes_Select(speculative, one, Lanes_Splat(c.soft.massScale));
+      is = Lanes_Select(speculative, zero, Lanes_Splat(c.soft.impulseScale));
     }
-    if (c.pointCount < 2 || !SolveBlock(&c, A, B, t)) {
+    Vec3 dv = A.v - B.v;
+    Lanes vn = Dot(c.pointNormal, dv) + Dot(c.angA, A.w) - Dot(c.angB, B.w);
+    // A gap that will not close and holds no impulse stays out of the block.
+    LaneMask active = FirstLanes(c.pointCount) & ~(speculative & (c.normalImpulse == zero) & (vn + bias >= zero));
+    if (c.pointCount < 2 || !SolveBlock(&c, A, B, vn, bias, ms, is, active)) {
       for (int j = 0; j < c.pointCount; ++j) {
         // Relaxation takes the points in reverse: the point solved last is
         // served best, and always favouring the same corner tilts stacks.
         int k = useBias ? j : c.pointCount - 1 - j;
-        ContactSolverPoint& q = c.points[k];
-        float vn = Vec3_Dot(q.normal, A.v - B.v) + Vec3_Dot(q.angA, A.w) - Vec3_Dot(q.angB, B.w);
-        float impulse = -q.normalMass * t[k].massScale * (vn + t[k].bias) -
-                        t[k].impulseScale * (q.normalImpulse - q.restImpulse);
-        float next = std::fmax(q.normalImpulse + impulse, 0.0f);
-        impulse = next - q.normalImpulse;
-        q.normalImpulse = next;
-        q.maxNormalImpulse = std::fmax(q.maxNormalImpulse, impulse);
-        Apply(A, B, c, q.normal, q.wA, q.wB, impulse);
+        Vec3 n = PointVec(c.pointNormal, k);
+        float v = Vec3_Dot(n, A.v - B.v) + Vec3_Dot(PointVec(c.angA, k), A.w) - Vec3_Dot(PointVec(c.angB, k), B.w);
+        float old = c.normalImpulse[k];
+        float impulse = -c.normalMass[k] * ms[k] * (v + bias[k]) - is[k] * (old - c.restImpulse[k]);
+        float next = std::fmax(old + impulse, 0.0f);
+        impulse = next - old;
+        c.normalImpulse[k] = next;
+        c.maxNormalImpulse[k] = std::fmax(c.maxNormalImpulse[k], impulse);
+        Apply(A, B, c, n, PointVec(c.wA, k), PointVec(c.wB, k), impulse);
       }
     }
-    float total = 0.0f;
-    for (int k = 0; k < c.pointCount; ++k) total += c.points[k].normalImpulse;
+    Lanes impulses = c.normalImpulse;
+    float total = (impulses[0] + impulses[1]) + (impulses[2] + impulses[3]);
     const Vec3 n = c.normal;
     float bound = c.friction * total;
-    {
+    ContactFrictionRow& r0 = c.tangentRows[0];
+    ContactFrictionRow& r1 = c.tangentRows[1];
+    // A gap that carries nothing has no friction to give (nor to take back).
+    if (bound > 0.0f || r0.impulse != 0.0f || r1.impulse != 0.0f) {
       // Both directions together, bounded as a disc: clamping each
       // direction on its own would turn the friction force off the sliding
       // direction.
-      ContactFrictionRow& r0 = c.tangentRows[0];
-      ContactFrictionRow& r1 = c.tangentRows[1];
-      Vec3 dv = A.v - B.v;
-      float vt0 = Vec3_Dot(c.tangent[0], dv) + Vec3_Dot(r0.angA, A.w) - Vec3_Dot(r0.angB, B.w);
-      float vt1 = Vec3_Dot(c.tangent[1], dv) + Vec3_Dot(r1.angA, A.w) - Vec3_Dot(r1.angB, B.w);
-      float next0 = r0.impulse - r0.mass * vt0, next1 = r1.impulse - r1.mass * vt1;
+      Lanes vA = SolverBody_Load(&A.v), wA = SolverBody_Load(&A.w);
+      Lanes vB = SolverBody_Load(&B.v), wB = SolverBody_Load(&B.w);
+      Lanes dvf = vA - vB;
+      Lanes vt = Lanes_Sums(r0.dir * dvf + r0.angA * wA - r0.angB * wB, r1.dir * dvf + r1.angA * wA - r1.angB * wB,
+                            zero, zero);
+      float next0 = r0.impulse - r0.mass * vt[0], next1 = r1.impulse - r1.mass * vt[1];
       float len2 = next0 * next0 + next1 * next1;
       if (len2 > bound * bound) {
         float k = len2 > 0.0f ? bound / std::sqrt(len2) : 0.0f;
@@ -384,8 +541,7 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
       float i0 = next0 - r0.impulse, i1 = next1 - r1.impulse;
       r0.impulse = next0;
       r1.impulse = next1;
-      Apply(A, B, c, c.tangent[0], r0.wA, r0.wB, i0);
-      Apply(A, B, c, c.tangent[1], r1.wA, r1.wB, i1);
+      ApplyFriction(A, B, c, i0, i1);
     }
     // A single point has no twist arm: nothing to hold about the normal.
     float twistBound = bound * c.twistRadius;
@@ -395,8 +551,8 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
       next = std::fmax(-twistBound, std::fmin(next, twistBound));
       float impulse = next - c.twistImpulse;
       c.twistImpulse = next;
-      A.w += c.twistA * impulse;
-      B.w -= c.twistB * impulse;
+      SolverBody_Store(&A.w, SolverBody_Load(&A.w) + c.twistA * impulse);
+      SolverBody_Store(&B.w, SolverBody_Load(&B.w) - c.twistB * impulse);
     }
   }
 }
@@ -407,14 +563,14 @@ void ContactSolver_ApplyRestitution(ContactSolver* cs, SolverBodyState* states, 
     SolverBodyState& A = states[c.a];
     SolverBodyState& B = states[c.b];
     for (int k = 0; k < c.pointCount; ++k) {
-      ContactSolverPoint& q = c.points[k];
-      if (q.relativeVelocity > -threshold || q.maxNormalImpulse <= 0.0f) continue;
-      float vn = Vec3_Dot(q.normal, A.v - B.v) + Vec3_Dot(q.angA, A.w) - Vec3_Dot(q.angB, B.w);
-      float impulse = -q.normalMass * (vn + c.restitution * q.relativeVelocity);
-      float next = std::fmax(q.normalImpulse + impulse, 0.0f);
-      impulse = next - q.normalImpulse;
-      q.normalImpulse = next;
-      Apply(A, B, c, q.normal, q.wA, q.wB, impulse);
+      if (c.relativeVelocity[k] > -threshold || c.maxNormalImpulse[k] <= 0.0f) continue;
+      Vec3 n = PointVec(c.pointNormal, k);
+      float vn = Vec3_Dot(n, A.v - B.v) + Vec3_Dot(PointVec(c.angA, k), A.w) - Vec3_Dot(PointVec(c.angB, k), B.w);
+      float impulse = -c.normalMass[k] * (vn + c.restitution * c.relativeVelocity[k]);
+      float next = std::fmax(c.normalImpulse[k] + impulse, 0.0f);
+      impulse = next - c.normalImpulse[k];
+      c.normalImpulse[k] = next;
+      Apply(A, B, c, n, PointVec(c.wA, k), PointVec(c.wB, k), impulse);
     }
   }
 }
@@ -425,7 +581,7 @@ void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, con
     // The load in effective weights of the pair (a stack of n unit boxes puts
     // about 2n on its lowest box-on-box contact).
     float total = 0.0f;
-    for (int k = 0; k < c.pointCount; ++k) total += c.points[k].normalImpulse;
+    for (int k = 0; k < c.pointCount; ++k) total += c.normalImpulse[k];
     float weight = params.weightImpulse / (c.invMassA + c.invMassB);
     float carried = weight > 0.0f ? total / weight : 0.0f;
     float follow = params.loadFollow;
@@ -438,11 +594,12 @@ void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, con
         m.impulses[k] = m.loads[k] = 0.0f;
         continue;
       }
-      const ContactSolverPoint& q = c.points[c.pointOf[k]];
-      m.impulses[k] = q.normalImpulse;
-      m.loads[k] = q.restImpulse + follow * (q.normalImpulse - q.restImpulse);
+      int q = c.pointOf[k];
+      m.impulses[k] = c.normalImpulse[q];
+      m.loads[k] = c.restImpulse[q] + follow * (c.normalImpulse[q] - c.restImpulse[q]);
     }
-    m.frictionImpulse = c.tangent[0] * c.tangentRows[0].impulse + c.tangent[1] * c.tangentRows[1].impulse;
+    m.frictionImpulse =
+        Lanes_ToVec3(c.tangentRows[0].dir * c.tangentRows[0].impulse + c.tangentRows[1].dir * c.tangentRows[1].impulse);
     m.twistImpulse = c.twistImpulse;
     m.frictionNormal = c.normal;
     m.hasFriction = true;

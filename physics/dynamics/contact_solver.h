@@ -6,55 +6,58 @@
 // The constraints live in one compact array walked in order; each holds its
 // two solver body indices (0: immovable), its normal and, per point, the
 // anchors and Jacobian terms fixed for the step, so a pass touches nothing
-// but this array and the solver body states.
+// but this array and the solver body states. A pass works on a
+// constraint's points together, one per lane (see ContactConstraint).
 #pragma once
 #include <cstdint>
 
 #include "physics/base/phys_array.h"
+#include "physics/base/phys_lanes.h"
 #include "physics/dynamics/solver_body.h"
 
 struct SolverManifold;
 
-struct ContactSolverPoint {
-  Vec3 normal;            // from b towards a (points against a mesh may differ)
-  Vec3 angA, angB;        // rA x n, rB x n for the anchors rA, rB from the centres of mass
-  Vec3 wA, wB;            // inverse inertia times angA, angB
-  float separation;       // at the step's start (< 0: penetration)
-  float normalMass;       // 1 / (J M^-1 J^T), 0 when neither body moves along n
-  float normalImpulse;    // accumulated over the step (warm started)
-  float restImpulse;      // the load remembered for the point: the soft push relaxes to it
-  float maxNormalImpulse; // largest impulse applied in one pass: restitution acts only where > 0
-  float relativeVelocity; // normal velocity at the step's start (< 0: approaching)
-};
-
-// One friction direction at the manifold's centre.
+// One friction direction at the manifold's centre; its vectors as lanes
+// (x, y, z, 0), so that they meet the solver body states' v and w lane by
+// lane.
 struct ContactFrictionRow {
-  Vec3 angA, angB;  // J angular parts
-  Vec3 wA, wB;      // inverse inertia times them
+  Lanes dir;         // the tangent direction: J's linear part
+  Lanes angA, angB;  // J's angular parts
+  Lanes wA, wB;      // inverse inertia times them
   float mass;
   float impulse;
 };
 
+// A manifold's points lie side by side in lanes (lane k: point k), so that
+// a pass works on all of them at once; the lanes past pointCount hold zeros,
+// which weigh nothing.
 struct ContactConstraint {
-  int32_t a, b;          // solver bodies
-  int32_t manifold;      // index into the step's manifolds
-  int32_t pointCount;    // 1..4
+  Lanes pointNormal[3];      // x, y, z of each point's normal, from b towards a (points against a mesh may differ)
+  Lanes angA[3], angB[3];    // rA x n, rB x n for the anchors rA, rB from the centres of mass
+  Lanes wA[3], wB[3];        // inverse inertia times angA, angB
+  Lanes separation;          // at the step's start (< 0: penetration)
+  Lanes normalMass;          // 1 / (J M^-1 J^T), 0 when neither body moves along n
+  Lanes normalImpulse;       // accumulated over the step (warm started)
+  Lanes restImpulse;         // the load remembered for the point: the soft push relaxes to it
+  Lanes maxNormalImpulse;    // largest impulse applied in one pass: restitution acts only where > 0
+  Lanes relativeVelocity;    // normal velocity at the step's start (< 0: approaching)
+  Lanes inverseCoupling[4];  // columns of the inverse of the regularised coupling below, when blockValid
+  float k[10];               // the points' normal rows' coupling J M^-1 J^T, lower triangle by rows
+  int32_t a, b;              // solver bodies
+  int32_t manifold;          // index into the step's manifolds
+  int32_t pointCount;        // 1..4
   float invMassA, invMassB;
-  Vec3 normal;           // mean of the points' normals (friction acts across it)
-  Vec3 tangent[2];
-  float friction;        // combined coefficient
-  float restitution;     // combined coefficient
-  float twistRadius;     // mean distance of the points from their centre (twist friction arm)
-  SolverSoftness soft;   // stiffer against immovable bodies
-  ContactSolverPoint points[4];
-  float k[10];           // the points' normal rows' coupling J M^-1 J^T, lower triangle by rows
-  float chol[10];        // its regularised Cholesky factor for all points, same layout
-  bool cholValid;        // chol holds a factor
+  Vec3 normal;          // mean of the points' normals (friction acts across it)
+  float friction;       // combined coefficient
+  float restitution;    // combined coefficient
+  float twistRadius;    // mean distance of the points from their centre (twist friction arm)
+  SolverSoftness soft;  // stiffer against immovable bodies
+  bool blockValid;      // inverseCoupling holds the inverse for all points
   ContactFrictionRow tangentRows[2];
-  Vec3 twistA, twistB;   // inverse inertia times n, for friction about the normal
+  Lanes twistA, twistB;  // inverse inertia times n, for friction about the normal (lanes x, y, z, 0)
   float twistMass;
   float twistImpulse;
-  int8_t pointOf[4];     // per manifold point: its constraint point, -1 when left out
+  int8_t pointOf[4];  // per manifold point: its constraint point, -1 when left out
 };
 
 struct ContactSolverParams {

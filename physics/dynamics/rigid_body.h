@@ -74,6 +74,7 @@ public:
   int islandIndex = -1;          // scratch of the step
   int solverIndex = -1;          // scratch of the step
   float speedBound = 0.0f;       // scratch of the step: fastest any of its points moves (0 at rest)
+  bool inertiaCurrent = false;   // scratch of the step: invInertiaWorld was taken at the step's start
 };
 
 // -> a body with no primitives, fixed (mass 0), not in any world; null on exhaustion.

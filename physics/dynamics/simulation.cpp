@@ -120,6 +120,7 @@ void PrepareBodies(Simulation* sim, float h) {
   ContactSolverState* st = State(sim);
   for (RigidBody* b : st->stepBodies) {
     if (!b) continue;
+    b->inertiaCurrent = false;
     bool poseOk = Vec3_IsFinite(b->pose.position) && Quat_IsFinite(b->pose.rotation);
     if (!poseOk) {
       if (!b->quarantined)
@@ -149,7 +150,10 @@ void PrepareBodies(Simulation* sim, float h) {
       if (written || b->wakeRequested) b->SetActive(1, 0);
     }
     b->wakeRequested = false;
-    if (Moves(b)) RigidBody_UpdateWorldInertia(b);
+    // Poses change between here and the solve only through the setters,
+    // which update the inertia themselves.
+    b->inertiaCurrent = Moves(b);
+    if (b->inertiaCurrent) RigidBody_UpdateWorldInertia(b);
   }
   (void)h;
 }
@@ -746,8 +750,9 @@ void Simulation_SubStep(Simulation* sim, float h) {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Solve"));
     WakeTouchedSleepers(sim);
     GatherConstraints(sim);
+    // Bodies woken (or freed) since the sub-step began.
     for (RigidBody* b : st->stepBodies)
-      if (b && Moves(b)) RigidBody_UpdateWorldInertia(b);
+      if (b && !b->inertiaCurrent && Moves(b)) RigidBody_UpdateWorldInertia(b);
     Solve(sim, h, hRatio);
   }
   {

@@ -1,5 +1,8 @@
 #include "physics/dynamics/solver_body.h"
 
+#include <cmath>
+#include <cstring>
+
 #include "common/assert.h"
 
 #include "physics/dynamics/rigid_body.h"
@@ -16,7 +19,7 @@ SolverSoftness SolverSoftness_Make(float hertz, float dampingRatio, float dt) {
 int SolverSet_Begin(SolverSet* set) {
   set->states.Clear();
   set->sims.Clear();
-  SolverBodyState rest{V3(0, 0, 0), V3(0, 0, 0), V3(0, 0, 0), Quat_Identity()};
+  SolverBodyState rest{V3(0, 0, 0), 0.0f, V3(0, 0, 0), 0.0f, V3(0, 0, 0), Quat_Identity()};
   SolverBodySim none{nullptr, 0.0f, Mat3_Zero(), V3(0, 0, 0), Quat_Identity(), V3(0, 0, 0), V3(0, 0, 0)};
   return set->states.Push(rest) && set->sims.Push(none);
 }
@@ -32,7 +35,8 @@ int SolverSet_Add(SolverSet* set, RigidBody* body, Vec3 gravity) {
   sim.q0 = body->pose.rotation;
   sim.accel = gravity + body->force * body->invMass;
   sim.angAccel = Mat3_Mul(body->invInertiaWorld, body->torque);
-  set->states.Push(SolverBodyState{body->linearVelocity, body->angularVelocity, V3(0, 0, 0), Quat_Identity()});
+  set->states.Push(
+      SolverBodyState{body->linearVelocity, 0.0f, body->angularVelocity, 0.0f, V3(0, 0, 0), Quat_Identity()});
   set->sims.Push(sim);
   body->solverIndex = set->sims.Count() - 1;
   return body->solverIndex;
@@ -55,9 +59,24 @@ void SolverSet_IntegrateVelocities(SolverSet* set, float dt) {
 
 void SolverSet_IntegratePositions(SolverSet* set, float dt) {
   SolverBodyState* s = set->states.Data();
+  float h = 0.5f * dt;
   for (int i = 1; i < set->states.Count(); ++i) {
     s[i].dp += s[i].v * dt;
-    s[i].dq = Quat_Integrate(s[i].dq, s[i].w, dt);
+    // Quat_Integrate in lanes: dq += (w, 0) dq h, renormalised. The pad
+    // (lane 3 of w) is zero, so the cross product's lane 3 is too.
+    Lanes w = SolverBody_Load(&s[i].w), q;
+    std::memcpy(&q, &s[i].dq, sizeof q);
+    Lanes d = Lanes_Cross(w, q) + w * q[3];
+    d[3] = -Lanes_Dot3(w, q);
+    q += d * h;
+    Lanes q2 = q * q;
+    float l2 = (q2[0] + q2[1]) + (q2[2] + q2[3]);
+    if (!(l2 > 1e-30f) || !std::isfinite(l2)) {
+      s[i].dq = Quat_Identity();
+      continue;
+    }
+    q *= 1.0f / std::sqrt(l2);
+    std::memcpy(&s[i].dq, &q, sizeof q);
   }
 }
 

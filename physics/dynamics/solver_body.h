@@ -2,7 +2,7 @@
 // solver works on.
 //
 // Hot data apart from cold: SolverBodyState holds what every solver pass
-// reads and writes (velocities and the motion since the step began, 52
+// reads and writes (velocities and the motion since the step began, 64
 // bytes), in one array walked by index; SolverBodySim holds what the step
 // reads once per sub-step or less (mass, inertia, start pose, accelerations,
 // the body). Index 0 of both is the immovable body: every fixed, pinned,
@@ -15,18 +15,35 @@
 #pragma once
 #include <cstdint>
 
+#include <cstring>
+
 #include "physics/base/phys_array.h"
+#include "physics/base/phys_lanes.h"
 #include "physics/base/phys_math.h"
 
 class RigidBody;
 
-struct SolverBodyState {
+// v and w take 16 bytes each, so that the solvers load and store them as
+// lanes (SolverBody_Load / SolverBody_Store). The pads stay zero: what the
+// solvers add to v and w as lanes has a zero lane 3.
+struct alignas(16) SolverBodyState {
   Vec3 v;   // linear velocity of the centre of mass
+  float vPad;
   Vec3 w;   // angular velocity (world)
+  float wPad;
   Vec3 dp;  // displacement of the centre of mass since the step began
   Quat dq;  // rotation since the step began (world axes): orientation = dq * q0
 };
-static_assert(sizeof(SolverBodyState) == 52, "the solver's hot per-body record");
+static_assert(sizeof(SolverBodyState) == 64, "the solver's hot per-body record: one cache line");
+
+// v or w (&state.v, &state.w) as lanes (lane 3: the pad), and back (the
+// pad is overwritten).
+inline Lanes SolverBody_Load(const Vec3* vw) {
+  Lanes l;
+  std::memcpy(&l, vw, sizeof l);
+  return l;
+}
+inline void SolverBody_Store(Vec3* vw, Lanes l) { std::memcpy(vw, &l, sizeof l); }
 
 struct SolverBodySim {
   RigidBody* body;  // null for the immovable body 0

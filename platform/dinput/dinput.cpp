@@ -525,6 +525,8 @@ int32_t DInputTest_PushKey(uint8_t key, int32_t down)
     return Win32Test_PushScancode(scancode, down, 0);
 }
 
+void DInputTest_SetKey(uint8_t key, int32_t down) { M().keys[key] = down ? 0x80 : 0; }
+
 void DInputTest_LoseDevices()
 {
     for (DInputDevice* d : M().devices)

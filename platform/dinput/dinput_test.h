@@ -31,6 +31,9 @@ void DInputTest_DetachAll();
 // down or up in the keyboard state, and the Win32 stand-in turns it into a
 // key message). 0 for a code no key has.
 int32_t DInputTest_PushKey(uint8_t key, int32_t down);
+// Puts a key of any code down or up in the keyboard state itself, also the
+// codes no key of SDL's has (extra keys some keyboards report).
+void DInputTest_SetKey(uint8_t key, int32_t down);
 // Every device loses its acquisition as a device does when another program
 // takes it: the next read of each reports DIERR_INPUTLOST.
 void DInputTest_LoseDevices();

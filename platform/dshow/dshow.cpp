@@ -365,3 +365,10 @@ int32_t DShowTest_FramesShown() { return g_lastFramesShown; }
 int DShowTest_WindowMade() { return g_lastWindowMade; }
 
 void DShowTest_CloseAfterFrames(int32_t frames) { g_closeAfterFrames = frames; }
+
+void DShowTest_Reset()
+{
+    g_lastFramesShown = 0;
+    g_lastWindowMade = 0;
+    g_closeAfterFrames = 0;
+}

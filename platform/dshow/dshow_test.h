@@ -35,3 +35,5 @@ int DShowTest_WindowMade();
 // The next graph closes its video window as the user would once it has
 // shown that many frames (0: never).
 void DShowTest_CloseAfterFrames(int32_t frames);
+// The counts of the last graph and the close request back to none.
+void DShowTest_Reset();

@@ -7,6 +7,7 @@
 
 #include "platform/dsound/dsound_mixer.h"
 #include "platform/dsound/dsound_test.h"
+#include "platform/win32/window.h"
 
 const Guid IID_IDirectSound3DListener = {0x279AFA84, 0x4981, 0x11CE, {0xA5, 0x21, 0x00, 0x20, 0xAF, 0x0B, 0xE5, 0x60}};
 
@@ -18,6 +19,8 @@ constexpr uint32_t kMaxBufferBytes = 0x0FFFFFFF;
 struct StandInSettings {
     bool directRender = false;
     bool available = true;
+    std::vector<DSoundDevice*> devices;  // live devices, for the focus watch
+    bool watching = false;               // the focus watch is installed
 };
 
 StandInSettings& Settings()
@@ -46,8 +49,25 @@ void DeviceAddRef(DSoundDevice* device) { device->refs++; }
 void DeviceRelease(DSoundDevice* device)
 {
     if (--device->refs > 0) return;
+    std::vector<DSoundDevice*>& live = Settings().devices;
+    live.erase(std::remove(live.begin(), live.end(), device), live.end());
     SDL_DestroyMutex(device->lock);
     delete device;
+}
+
+// A device's cooperative-level window gains or loses the focus (called on
+// the thread that pumps the events, the main one).
+int FocusWatch(void*, SDL_Event* e)
+{
+    if (e->type != SDL_WINDOWEVENT) return 1;
+    const bool lost = e->window.event == SDL_WINDOWEVENT_FOCUS_LOST;
+    if (!lost && e->window.event != SDL_WINDOWEVENT_FOCUS_GAINED) return 1;
+    for (DSoundDevice* device : Settings().devices) {
+        if (!device->focusWindow || device->focusWindow != e->window.windowID) continue;
+        Locked lock(device);
+        device->unfocused = lost;
+    }
+    return 1;
 }
 
 // Opens an SDL output device for the mixer: 0 when none opens.
@@ -316,9 +336,20 @@ HResult IDirectSound::GetCaps(DSCAPS* caps)
     return DS_OK;
 }
 
-HResult IDirectSound::SetCooperativeLevel(Window*, uint32_t level)
+HResult IDirectSound::SetCooperativeLevel(Window* window, uint32_t level)
 {
-    return level >= DSSCL_NORMAL && level <= 3 ? DS_OK : DSERR_INVALIDPARAM;
+    if (level < DSSCL_NORMAL || level > 3) return DSERR_INVALIDPARAM;
+    StandInSettings& settings = Settings();
+    if (!settings.watching && SDL_InitSubSystem(SDL_INIT_EVENTS) == 0) {
+        SDL_AddEventWatch(FocusWatch, nullptr);
+        settings.watching = true;
+    }
+    // A window without an SDL window (headless) never loses the focus.
+    SDL_Window* sdl = Window_SdlWindow(window);
+    Locked lock(device);
+    device->focusWindow = sdl ? SDL_GetWindowID(sdl) : 0;
+    device->unfocused = device->focusWindow && !Window_IsActive(window);
+    return DS_OK;
 }
 
 HResult IDirectSound::CreateSoundBuffer(const DSBUFFERDESC* d, IDirectSoundBuffer** out, void*)
@@ -342,6 +373,7 @@ HResult IDirectSound::CreateSoundBuffer(const DSBUFFERDESC* d, IDirectSoundBuffe
     voice->format = *d->format;
     voice->format.cbSize = 0;
     voice->frames = frames;
+    voice->globalFocus = (d->flags & DSBCAPS_GLOBALFOCUS) != 0;
     Mixer_UpdateGains(voice);
     *out = NewBuffer(device, voice, d->flags);
     return DS_OK;
@@ -387,6 +419,7 @@ HResult DirectSoundCreate(const Guid* guid, IDirectSound** out, void*)
         }
         SDL_PauseAudioDevice(device->audioDevice, 0);
     }
+    Settings().devices.push_back(device);
     IDirectSound* sound = new IDirectSound;
     sound->device = device;
     *out = sound;

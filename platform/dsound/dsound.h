@@ -21,6 +21,10 @@
 //     cursor leads it by one device period (the frames of one callback).
 //   - A buffer that does not loop stops at its end, reports not playing and
 //     goes back to position 0.
+//   - While the window given to SetCooperativeLevel does not have the focus,
+//     buffers made without DSBCAPS_GLOBALFOCUS are not heard and hold their
+//     place; they go on when the window has the focus again (so a stream
+//     that nobody refills meanwhile replays nothing).
 //
 // Threads: the mixer runs on SDL's audio thread. One lock guards the voice
 // state (play, stop, volume, pan, frequency, position, duplicates,
@@ -54,6 +58,7 @@ enum : uint32_t {
     DSBCAPS_CTRLFREQUENCY = 0x20,
     DSBCAPS_CTRLPAN = 0x40,
     DSBCAPS_CTRLVOLUME = 0x80,
+    DSBCAPS_GLOBALFOCUS = 0x8000,
     DSBLOCK_FROMWRITECURSOR = 0x1,
     DSBLOCK_ENTIREBUFFER = 0x2,
     DSBPLAY_LOOPING = 0x1,
@@ -168,6 +173,8 @@ struct IDirectSoundBuffer : ComObject {
 
 struct IDirectSound : ComObject {
     HResult GetCaps(DSCAPS* caps);  // caps->size must be 96
+    // The window whose focus decides whether buffers without global focus
+    // are heard (null: always heard).
     HResult SetCooperativeLevel(Window* window, uint32_t level);
     // The primary buffer (DSBCAPS_PRIMARYBUFFER, no size, no format) or a
     // secondary one of PCM 8- or 16-bit, mono or stereo; other formats are

@@ -87,7 +87,7 @@ void Mixer_Render(DSoundDevice* device, int16_t* out, uint32_t frames)
     mix.assign((size_t)frames * 2, 0.0f);
     if (!device->closed)
         for (DSoundVoice* v : device->voices)
-            if (v->playing && v->frames > 0) MixVoice(v, mix.data(), frames);
+            if (v->playing && v->frames > 0 && (v->globalFocus || !device->unfocused)) MixVoice(v, mix.data(), frames);
     for (size_t i = 0; i < (size_t)frames * 2; i++) {
         float s = std::nearbyint(mix[i] * device->primaryGain);
         out[i] = (int16_t)(s > 32767.0f ? 32767 : s < -32768.0f ? -32768 : s);

@@ -34,6 +34,7 @@ struct DSoundVoice {
     int32_t pan;
     uint32_t frequency;     // 0: the format's rate
     float gainLeft, gainRight;  // from volume and pan
+    bool globalFocus;           // DSBCAPS_GLOBALFOCUS: heard whatever window has the focus
 };
 
 // What an IDirectSound and its buffers share. Freed when the last of them
@@ -49,6 +50,8 @@ struct DSoundDevice {
     uint32_t periodFrames;      // frames of one callback: the write cursor's lead
     WAVEFORMATEX primaryFormat;
     std::vector<float> scratch; // the render's sums, grown once to the largest callback
+    uint32_t focusWindow;       // SDL id of the cooperative-level window, 0 none
+    bool unfocused;             // that window lost the focus: buffers without global focus hold
 };
 
 // 10^(level / 2000); 0 at -10000 and below.

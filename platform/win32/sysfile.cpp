@@ -34,8 +34,11 @@ int FileSystemFree(const char* realPath, uint64_t* freeBytes)
     return 1;
 }
 
+int FileSystemWritable(const char* realPath) { return access(realPath, W_OK | X_OK) == 0; }
+
 struct SysFileModule {
     SysDiskFreeQuery diskFree = FileSystemFree;
+    SysWritableQuery writable = FileSystemWritable;
 };
 
 SysFileModule g_sysFile;
@@ -167,6 +170,23 @@ int SysFile_RemoveFolder(const char* name)
     Path_NoteRemoved(real);
     return 1;
 }
+
+int SysFile_GetKind(const char* name)
+{
+    char real[kPathMax];
+    struct stat info;
+    if (!Resolve(name, real) || stat(real, &info) != 0) return SYSFILE_MISSING;
+    return S_ISDIR(info.st_mode) ? SYSFILE_FOLDER : SYSFILE_FILE;
+}
+
+int SysFile_IsWritable(const char* name)
+{
+    char real[kPathMax] = ".";
+    if (name && *name && !Resolve(name, real)) return 0;
+    return g_sysFile.writable(real);
+}
+
+void SysFile_SetWritableQuery(SysWritableQuery query) { g_sysFile.writable = query ? query : FileSystemWritable; }
 
 SysFind* SysFile_FindFirst(const char* pattern, SysFindData* data)
 {

@@ -42,6 +42,23 @@ int SysFile_SyncFolder(const char* name);
 int SysFile_Remove(const char* name);
 int SysFile_RemoveFolder(const char* name);
 
+// What `name` is: SYSFILE_MISSING (also when it can't be looked at), a file
+// or a folder.
+enum { SYSFILE_MISSING = 0, SYSFILE_FILE = 1, SYSFILE_FOLDER = 2 };
+int SysFile_GetKind(const char* name);
+
+// The query behind SysFile_IsWritable: 1 when this process may create,
+// rename and delete entries in the folder at `realPath` (write and search
+// permission, a file system mounted for writing). Tests install their own.
+typedef int (*SysWritableQuery)(const char* realPath);
+
+// 1 when the folder `name` (null or "" for the working folder) takes new
+// entries and gives up old ones; 0 when it refuses them or is missing.
+int SysFile_IsWritable(const char* name);
+
+// Installs a query; null restores the file-system query.
+void SysFile_SetWritableQuery(SysWritableQuery query);
+
 // One entry found by SysFile_FindFirst/FindNext.
 struct SysFindData {
     char name[256];     // the entry's name as stored on disk

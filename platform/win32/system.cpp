@@ -19,7 +19,9 @@ namespace {
 
 struct SystemModule {
     int32_t screenWidth = 0, screenHeight = 0;  // 0: not read yet
-    std::vector<SystemHook*> hooks;
+    std::vector<SystemHook*> hooks;             // in the order installed; the newest is called first
+    bool filtering = false;                     // the key filter that runs the hooks is installed
+    bool inHook = false;                        // a hook procedure runs (from inside SDL's event pump)
     bool keyDown[256] = {};
     bool watching = false;
     uint32_t screenSaverRunning = 0;
@@ -52,6 +54,29 @@ int KeyWatch(void*, SDL_Event* e)
     uint32_t vk = Message_VirtualKey(e->key.keysym.sym);
     if (vk && vk < 256) M().keyDown[vk] = e->type == SDL_KEYDOWN;
     return 1;
+}
+
+// The low-level keyboard hooks see every key event a window of ours gets,
+// before anything else does (the message queue, the key state, DirectInput's
+// watch): an event a hook swallows is dropped. SDL calls its filter ahead of
+// its watches and its queue. Keys the desktop takes before any window sees
+// them never get here.
+int KeyFilter(void*, SDL_Event* e)
+{
+    SystemModule& m = M();
+    if ((e->type != SDL_KEYDOWN && e->type != SDL_KEYUP) || m.hooks.empty() || m.inHook) return 1;
+    const uint32_t vk = Message_VirtualKey(e->key.keysym.sym);
+    if (!vk) return 1;
+    const bool down = e->type == SDL_KEYDOWN;
+    const bool alt = (e->key.keysym.mod & KMOD_ALT) != 0;
+    KeyboardHookRecord record = {vk, (uint32_t)e->key.keysym.scancode, 0, e->key.timestamp, 0};
+    if (alt) record.flags |= SYSTEM_LLKHF_ALTDOWN;
+    if (!down) record.flags |= SYSTEM_LLKHF_UP;
+    const uintptr_t message = alt ? (down ? WM_SYSKEYDOWN : WM_SYSKEYUP) : (down ? WM_KEYDOWN : WM_KEYUP);
+    m.inHook = true;
+    const intptr_t swallowed = m.hooks.back()->procedure(SYSTEM_HC_ACTION, message, (intptr_t)&record);
+    m.inHook = false;
+    return swallowed ? 0 : 1;
 }
 
 // One code point from UTF-8 at text[*i]; false for malformed input.
@@ -99,8 +124,13 @@ int32_t System_GetVersion(SystemVersionInfo* info)
 SystemHook* System_SetWindowsHook(int32_t kind, SystemHookProc procedure, void*, uint32_t)
 {
     if (kind != SYSTEM_WH_KEYBOARD_LL || !procedure) return nullptr;
+    SystemModule& m = M();
     SystemHook* hook = new SystemHook{kind, procedure};
-    M().hooks.push_back(hook);
+    m.hooks.push_back(hook);
+    if (!m.filtering) {
+        SDL_SetEventFilter(KeyFilter, nullptr);
+        m.filtering = true;
+    }
     return hook;
 }
 
@@ -117,7 +147,13 @@ int32_t System_UnhookWindowsHook(SystemHook* hook)
     return 0;
 }
 
-intptr_t System_CallNextHook(SystemHook*, int32_t, uintptr_t, intptr_t) { return 0; }
+intptr_t System_CallNextHook(SystemHook* hook, int32_t code, uintptr_t wParam, intptr_t lParam)
+{
+    std::vector<SystemHook*>& hooks = M().hooks;
+    for (size_t i = hooks.size(); i-- > 1;)
+        if (hooks[i] == hook) return hooks[i - 1]->procedure(code, wParam, lParam);
+    return 0;
+}
 
 int32_t System_GetHookCount() { return (int32_t)M().hooks.size(); }
 
@@ -133,7 +169,8 @@ int16_t System_GetAsyncKeyState(int32_t virtualKey)
 {
     if (virtualKey < 0 || virtualKey > 255) return 0;
     System_WatchKeys();
-    if (SDL_WasInit(SDL_INIT_EVENTS)) SDL_PumpEvents();
+    // A hook asking from inside the event pump sees the state as it stands.
+    if (SDL_WasInit(SDL_INIT_EVENTS) && !M().inHook) SDL_PumpEvents();
     return M().keyDown[virtualKey] ? (int16_t)0x8000 : 0;
 }
 
@@ -241,6 +278,8 @@ void System_ResetAll()
     SystemModule& m = M();
     for (SystemHook* hook : m.hooks) delete hook;
     m.hooks.clear();
+    if (m.filtering) SDL_SetEventFilter(nullptr, nullptr);
+    m.filtering = false;
     memset(m.keyDown, 0, sizeof m.keyDown);
     m.screenSaverRunning = 0;
     System_ResetMetrics();

@@ -40,15 +40,20 @@ struct SystemVersionInfo {
 // Always the NT family (5.1). 0 for a null record.
 int32_t System_GetVersion(SystemVersionInfo* info);
 
-// The low-level keyboard hook. On Linux the window manager owns the task
-// switching keys, so installing it succeeds without effect: the procedure
-// is never called by the system.
+// The low-level keyboard hook. Every key event a window of this process
+// receives goes through the installed hooks, the newest first, before the
+// message queue, the key state and DirectInput see it (wParam: WM_KEYDOWN,
+// WM_KEYUP, or WM_SYSKEYDOWN / WM_SYSKEYUP while Alt is held; lParam: a
+// KeyboardHookRecord). A procedure that returns non-zero swallows the key:
+// nothing else sees it. Keys the desktop takes before the window sees them
+// (the window manager's own combinations) never reach a hook.
 enum : int32_t {
     SYSTEM_WH_KEYBOARD_LL = 13,
     SYSTEM_HC_ACTION = 0,
 };
 enum : uint32_t {
     SYSTEM_LLKHF_ALTDOWN = 0x20,
+    SYSTEM_LLKHF_UP = 0x80,  // a release
 };
 // The record a low-level keyboard hook receives through lParam.
 struct KeyboardHookRecord {
@@ -64,7 +69,7 @@ typedef intptr_t (*SystemHookProc)(int32_t code, uintptr_t wParam, intptr_t lPar
 SystemHook* System_SetWindowsHook(int32_t kind, SystemHookProc procedure, void* instance, uint32_t threadId);
 // 1 for a handle of System_SetWindowsHook (released), 0 otherwise.
 int32_t System_UnhookWindowsHook(SystemHook* hook);
-// The next hook in the chain: there is none, so 0.
+// Passes the key on to the hook installed before `hook`; 0 when there is none.
 intptr_t System_CallNextHook(SystemHook* hook, int32_t code, uintptr_t wParam, intptr_t lParam);
 // Number of hooks installed and not removed (for tests).
 int32_t System_GetHookCount();

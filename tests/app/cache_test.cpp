@@ -59,6 +59,8 @@ TEST_F(Cache, StaleWhenMissingOrOlderFreshWhenTheSourceIsMissing) {
   EXPECT_EQ(Cache_IsStale("FrontEnd\\FrontEnd.cfg", "Cache\\01\\0562ecda.cfb"), 1);
   std::filesystem::last_write_time("data/Cache/01/0562ecda.cfb", now + std::chrono::milliseconds(1));
   EXPECT_EQ(Cache_IsStale("FrontEnd\\FrontEnd.cfg", "Cache\\01\\0562ecda.cfb"), 0);
+  std::filesystem::last_write_time("data/Cache/01/0562ecda.cfb", now);  // as old as its source: fresh
+  EXPECT_EQ(Cache_IsStale("FrontEnd\\FrontEnd.cfg", "Cache\\01\\0562ecda.cfb"), 0);
 }
 
 TEST_F(Cache, WithAnArchiveMountedPresenceAloneDecides) {

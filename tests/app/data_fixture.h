@@ -15,12 +15,13 @@
 #include "app/wad.h"
 #include "gfx/core/engine.h"
 #include "platform/win32/path.h"
+#include "tests/test_env.h"
 
 class DataTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = std::filesystem::path(HELM_TEST_TMP) /
+    folder_ = TestTmp() /
               (std::string("data_") + info->test_suite_name() + "_" + info->name());
     std::filesystem::remove_all(folder_);
     std::filesystem::create_directories(folder_);
@@ -35,7 +36,7 @@ class DataTest : public ::testing::Test {
     File_SetClock(nullptr);
     Engine_Term();
     Path_Shutdown();
-    std::filesystem::current_path(HELM_TEST_TMP);
+    std::filesystem::current_path(TestTmp());
     std::filesystem::remove_all(folder_);
   }
 

@@ -17,6 +17,7 @@
 #include "platform/win32/system.h"
 #include "platform/win32/window.h"
 #include "tests/app/shell_fixture.h"
+#include "tests/test_env.h"
 
 namespace {
 
@@ -56,11 +57,11 @@ protected:
 TEST_F(DisplayTest, OnARealDisplayTheTestScreenOpensATitledWindowAndEscapeEndsIt)
 {
     if (!started_) GTEST_SKIP() << "Xvfb can't start here: the real-display run is skipped";
-    setenv("DISPLAY", (":" + std::to_string(display_)).c_str(), 1);
-    setenv("SDL_VIDEODRIVER", "x11", 1);
+    ScopedEnv display("DISPLAY", (":" + std::to_string(display_)).c_str());
+    ScopedEnv driver("SDL_VIDEODRIVER", "x11");
     // The private display has no session bus beside it: without this, the
     // bus library would try to launch one for it (and keep what it read).
-    setenv("DBUS_SESSION_BUS_ADDRESS", "disabled:", 1);
+    ScopedEnv bus("DBUS_SESSION_BUS_ADDRESS", "disabled:");
     g_frames = 0;
     g_sawRealWindow = false;
     AppHooks hooks = {};

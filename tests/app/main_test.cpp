@@ -8,22 +8,28 @@
 #include <fstream>
 #include <string>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 #include "app/testscreen.h"
 #include "platform/direct3d/d3d8_present.h"
+#include "platform/win32/mutex.h"
+#include "tests/test_env.h"
 
 namespace {
 
-// Runs build/app/helm headless in the folder with the extra environment and
-// arguments; the exit status (-1 when it did not exit) and what it said.
+// Runs build/helm/helm headless in the folder (holding only the files given)
+// with the extra environment and arguments; the exit status (-1 when it did
+// not exit) and what it said.
 int RunHeadless(const std::filesystem::path& folder, const std::string& environment, const std::string& arguments,
-                std::string* output)
+                std::string* output, const std::vector<std::pair<std::string, std::string>>& files = {})
 {
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
+    for (const auto& [name, bytes] : files) std::ofstream(folder / name, std::ios::binary) << bytes;
     std::string command = "cd '" + folder.string() + "' && HELM_MUTEX_NAME=executable-test-" +
                           std::to_string(getpid()) + " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy " +
-                          environment + " '" + HELM_BINARY_DIR + "/app/helm' -quiet " + arguments +
+                          environment + " '" + HELM_BINARY_DIR + "/helm/helm' -quiet " + arguments +
                           " > output.txt 2>&1";
     int status = std::system(command.c_str());
     std::ifstream in(folder / "output.txt");
@@ -31,15 +37,22 @@ int RunHeadless(const std::filesystem::path& folder, const std::string& environm
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndTheKillSwitchEndsIt)
+TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndEnds)
 {
+    // A damaged archive and no loose data: the archive is named, and the
+    // front end without screens ends the program.
     std::string output;
-    EXPECT_EQ(RunHeadless(std::filesystem::path(HELM_TEST_TMP) / "executable-game", "", "-kill", &output), 0)
+    const std::string damaged = "WADH" + std::string(60, '\x7F');
+    EXPECT_EQ(RunHeadless(TestTmp() / "executable-game", "", "", &output,
+                          {{"DataPC.wad", damaged}}),
+              0)
+        << output;
+    EXPECT_NE(output.find("DataPC.wad: the archive is refused: its directory runs past the end"), std::string::npos)
         << output;
     EXPECT_NE(output.find("FrontEnd\\FrontEnd.cfg could not be read"), std::string::npos) << output;
     // A direct start plays its level (here without a level file) until the
     // kill switch ends the process.
-    EXPECT_EQ(RunHeadless(std::filesystem::path(HELM_TEST_TMP) / "executable-level", "",
+    EXPECT_EQ(RunHeadless(TestTmp() / "executable-level", "",
                           "-leveltype Glim -levelnumber 1 -kill", &output),
               0)
         << output;
@@ -48,12 +61,12 @@ TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndTheKillSwitchEndsI
 
 TEST(ExecutableTest, HeadlessItShowsTheTestScreenEndsByItselfAndWritesItsLastFrame)
 {
-    std::filesystem::path folder = std::filesystem::path(HELM_TEST_TMP) / "executable";
+    std::filesystem::path folder = TestTmp() / "executable";
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     std::string command = "cd '" + folder.string() + "' && HELM_MUTEX_NAME=executable-test-" +
                           std::to_string(getpid()) + " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy " +
-                          "HELM_TEST_SCREEN=1 '" + HELM_BINARY_DIR + "/app/helm' -quiet > output.txt 2>&1";
+                          "HELM_TEST_SCREEN=1 '" + HELM_BINARY_DIR + "/helm/helm' -quiet > output.txt 2>&1";
     int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
@@ -87,10 +100,11 @@ struct RunResult {
     std::filesystem::path folder;
 };
 
-RunResult RunScripted(const std::string& name, const std::string& script, const std::string& environment = "")
+RunResult RunScripted(const std::string& name, const std::string& script, const std::string& environment = "",
+                      const std::string& arguments = "")
 {
     RunResult r;
-    r.folder = std::filesystem::path(HELM_TEST_TMP) / ("scripted_" + name);
+    r.folder = TestTmp() / ("scripted_" + name);
     std::filesystem::remove_all(r.folder);
     std::filesystem::create_directories(r.folder);
     std::ofstream(r.folder / "script.txt") << script;
@@ -98,7 +112,8 @@ RunResult RunScripted(const std::string& name, const std::string& script, const 
                                 std::to_string(getpid()) +
                                 " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_RASTER_THREADS=1 HELM_TEST_SCREEN=1 "
                                 "HELM_SCRIPT=script.txt HELM_CAPTURE_DIR=frames/run " +
-                                environment + " '" + HELM_BINARY_DIR + "/app/helm' -quiet > output.txt 2>&1";
+                                environment + " '" + HELM_BINARY_DIR + "/helm/helm' -quiet " + arguments +
+                                " > output.txt 2>&1";
     const int status = std::system(command.c_str());
     if (WIFEXITED(status)) r.status = WEXITSTATUS(status);
     std::ifstream in(r.folder / "output.txt");
@@ -162,6 +177,8 @@ TEST(ExecutableTest, ScriptedRunsFailWithTheirLineAndExitCode)
         const char* environment;
         int status;
         const char* says;
+        const char* arguments = "";
+        bool running = false;  // another copy holds the single-instance lock
     } cases[] = {
         // The test screen ends itself after 5 s of game time.
         {"early-end", "at 10\nend\n", "", 3, "script.txt:1: at 10: the game ended before this line"},
@@ -172,11 +189,28 @@ TEST(ExecutableTest, ScriptedRunsFailWithTheirLineAndExitCode)
         {"bad-seed", "end\n", "HELM_RANDOM_SEED=-4", 2, "HELM_RANDOM_SEED"},
         {"bad-save-stop", "end\n", "HELM_SAVE_STOP=soon", 2, "HELM_SAVE_STOP: \"soon\""},
         {"no-script", "end\n", "HELM_SCRIPT=missing.txt", 2, "missing.txt: can't be opened"},
+        // A start that fails says which step failed and is no success; a
+        // second copy leaves at once, successfully, and says why.
+        {"no-window", "at 10\nend\n", "", 1, "could not start: the window of -5 x 480 pixels", "-Width -5"},
+        {"no-device", "at 10\nend\n", "", 1, "could not start: the device", "-Width 100000 -Height 100000"},
+        {"second-copy", "at 10\nend\n", "", 0, "The game is already running", "", true},
     };
     for (const Case& c : cases) {
-        RunResult r = RunScripted(c.name, c.script, c.environment);
+        const std::string lock = std::string("scripted-") + c.name + "-" + std::to_string(getpid());
+        if (c.running) {
+            Mutex_SetTestName(lock.c_str());
+            ASSERT_EQ(Mutex_CreateNamed("held"), MUTEX_CREATED);
+        }
+        RunResult r = RunScripted(c.name, c.script, c.environment, c.arguments);
+        if (c.running) {
+            Mutex_Release();
+            Mutex_SetTestName(nullptr);
+        }
         EXPECT_EQ(r.status, c.status) << c.name << ": " << r.output;
         EXPECT_NE(r.output.find(c.says), std::string::npos) << c.name << ": " << r.output;
+        if (c.status != 3) {
+            EXPECT_EQ(r.output.find("ended before this line"), std::string::npos) << c.name;
+        }
     }
 }
 

@@ -23,6 +23,7 @@ protected:
     {
         Pad_Shutdown();
         DInputTest_DetachAll();
+        DInputTest_ResetState();
         Win32Test_ResetAll();
     }
 };
@@ -44,6 +45,13 @@ TEST_F(PadTest, JustPressedOnTheFirstOfThreeHeldFramesOnly)
     EXPECT_EQ(just[0] + just[1] * 2 + just[2] * 4, 1);
     EXPECT_EQ(down[0] + down[1] + down[2], 3);
     EXPECT_EQ(Pad_GetValue(keyboard, DIK_RETURN), 1.0f);
+    // The keyboard pad's row ends at code 237: higher codes never read as down.
+    DInputTest_SetKey(237, 1);
+    DInputTest_SetKey(238, 1);
+    DInputTest_SetKey(255, 1);
+    Pad_Update(0.016f);
+    EXPECT_EQ(Pad_GetValue(keyboard, 237), 1.0f);
+    EXPECT_EQ(Pad_IsDown(keyboard, 238) + Pad_IsDown(keyboard, 255), 0);
     // Indices beyond the row and null pads read 0.
     EXPECT_EQ(Pad_GetValue(keyboard, 256), 0.0f);
     EXPECT_EQ(Pad_IsDown(nullptr, DIK_RETURN), 0);

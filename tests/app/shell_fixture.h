@@ -20,6 +20,7 @@
 #include "platform/win32/dialog.h"
 #include "platform/win32/mutex.h"
 #include "platform/win32/path.h"
+#include "tests/test_env.h"
 
 class ShellTest : public ::testing::Test {
 protected:
@@ -27,7 +28,7 @@ protected:
     {
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
         std::string name = std::string(info->test_suite_name()) + "." + info->name();
-        folder_ = std::filesystem::path(HELM_TEST_TMP) / ("shell_" + name);
+        folder_ = TestTmp() / ("shell_" + name);
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_ / "data");
         std::filesystem::current_path(folder_);
@@ -52,7 +53,7 @@ protected:
         Engine_SetCoreModule(MODULE_IM3D, 0, nullptr, nullptr);
         D3D8Test_ResetAll();
         Path_Shutdown();
-        std::filesystem::current_path(HELM_TEST_TMP);
+        std::filesystem::current_path(TestTmp());
         std::filesystem::remove_all(folder_);
     }
 

@@ -12,6 +12,7 @@
 #include "platform/dsound/dsound_test.h"
 #include "tests/app/data_fixture.h"
 #include "tests/app/wave_fixture.h"
+#include "tests/test_env.h"
 
 namespace {
 
@@ -457,11 +458,7 @@ class SoundOutputTest : public DataTest {
 protected:
     void SetUp() override
     {
-        raw = std::string(HELM_TEST_TMP) + "/sound-output.raw";
         remove(raw.c_str());
-        setenv("SDL_AUDIODRIVER", "disk", 1);
-        setenv("SDL_DISKAUDIOFILE", raw.c_str(), 1);
-        setenv("SDL_DISKAUDIODELAY", "5", 1);
         DataTest::SetUp();
     }
     void TearDown() override
@@ -469,7 +466,11 @@ protected:
         Sound_Shutdown();
         DataTest::TearDown();
     }
-    std::string raw;
+    std::string raw = (TestTmp() / "sound-output.raw").string();
+    // The disk driver for this test only: the process's own comes back after it.
+    ScopedEnv driver{"SDL_AUDIODRIVER", "disk"};
+    ScopedEnv file{"SDL_DISKAUDIOFILE", raw.c_str()};
+    ScopedEnv delay{"SDL_DISKAUDIODELAY", "5"};
 };
 
 TEST_F(SoundOutputTest, TheMixReachesTheDeviceThroughSdl)

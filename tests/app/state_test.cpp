@@ -20,11 +20,12 @@ void RootLoad(GameState*) { Log("root.load"); }
 void RootEnter(GameState*) { Log("root.enter"); }
 void RootRender(GameState*) { Log("root.render"); }
 void RootDestroy(GameState*) { Log("root.destroy"); }
+uint32_t g_resumeResult = 0;  // 0 pops the root in the same tick
 uint32_t RootResume(GameState*, uint32_t argument)
 {
     g_resumeArgument = argument;
     Log("root.resume");
-    return 0;  // pops the root in the same tick
+    return g_resumeResult;
 }
 GameState* RootUpdate(GameState* s, float t)
 {
@@ -35,10 +36,11 @@ GameState* RootUpdate(GameState* s, float t)
 
 void ChildEnter(GameState*) { Log("child.enter"); }
 void ChildDestroy(GameState*) { Log("child.destroy"); }
+bool g_preUpdatePops = false;
 GameState* ChildPreUpdate(GameState* s, float t)
 {
     Log(Time("child.preUpdate", t));
-    return s;
+    return g_preUpdatePops ? nullptr : s;
 }
 GameState* ChildUpdate(GameState* s, float t)
 {
@@ -53,6 +55,8 @@ protected:
     {
         g_log.clear();
         g_child = nullptr;
+        g_resumeResult = 0;
+        g_preUpdatePops = false;
         AppHooks hooks = {};
         hooks.viewSetMainUpdating = [](int begin) { Log(begin ? "view.begin" : "view.end"); };
         hooks.viewShowRaster = [] { Log("view.show"); };
@@ -124,6 +128,28 @@ TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
     // The clock keeps counting on an empty stack.
     EXPECT_EQ(State_Update(0.25f), 0);
     EXPECT_NEAR(State_GetClock(), 0.65f, 1e-5f);
+}
+
+TEST_F(StateTest, APreUpdateReturningNonePopsWithoutUpdateAndTheParentGoesOnWithFrameTimeZero)
+{
+    g_resumeResult = 1;
+    g_preUpdatePops = true;
+    GameState* root = State_Create();
+    root->resume = RootResume;
+    State_SetUpdate(root, RootUpdate);
+    g_child = State_Create();
+    State_SetPreUpdate(g_child, ChildPreUpdate);
+    State_SetUpdate(g_child, ChildUpdate);
+    State_SetDestroy(g_child, ChildDestroy);
+    State_Update(0.1f);
+    State_Update(0.1f);  // pushes the child
+    Take();
+    EXPECT_EQ(State_Update(0.1f), 1);
+    EXPECT_EQ(Take(), (std::vector<std::string>{"child.preUpdate 0", "child.destroy", "compact"}));
+    // The root goes on: its first tick after the return sees frame time 0.
+    EXPECT_EQ(State_Update(0.1f), 1);
+    EXPECT_EQ(Take(), (std::vector<std::string>{"root.resume", "root.update 0"}));
+    EXPECT_EQ(State_GetCurrent(), root);
 }
 
 TEST_F(StateTest, DestroyRunsOnlyAfterEnterAndAStateWithoutUpdatePopsAfterEnter)

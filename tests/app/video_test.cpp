@@ -29,6 +29,7 @@ protected:
     {
         EXPECT_EQ(Com_GetInitCount(), 0);
         Win32Test_ResetAll();
+        DShowTest_Reset();
         DataTest::TearDown();
     }
     static void WriteClip(const std::string& path, bool video = true)

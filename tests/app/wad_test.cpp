@@ -1,5 +1,6 @@
 #include "app/wad.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -94,9 +95,12 @@ TEST_F(Wad, BadMagicFailsAndTheEleventhMountIsRefused) {
   std::string bytes = Standard().Bytes();
   std::string bad = bytes;
   bad[0] = 'X';
+  // A damaged archive is named with what is wrong; a missing one is no fault.
+  testing::internal::CaptureStderr();
   EXPECT_EQ(Mount(bad), 0);
-  EXPECT_EQ(Wad_IsMounted(), 0);
   EXPECT_EQ(Wad_Mount("missing.wad", 1), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "test.wad: the archive is refused: no WADH header\n");
+  EXPECT_EQ(Wad_IsMounted(), 0);
   for (int i = 0; i < WAD_MAX_MOUNTS; i++) EXPECT_EQ(Mount(bytes), 1) << i;
   EXPECT_EQ(Mount(bytes), 0);
   EXPECT_EQ(Wad_IsMounted(), 1);
@@ -286,7 +290,13 @@ TEST_F(Wad, MalformedArchivesAreRefusedAtMountWithNothingLeftOpen) {
     b[namesAt + namesSize - 1] = 'x';  // the last name loses its NUL
     cases.push_back({"unterminated name", b});
   }
-  for (const auto& [what, bytes] : cases) EXPECT_EQ(Mount(bytes), 0) << what;
+  for (const auto& [what, bytes] : cases) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(Mount(bytes), 0) << what;
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.rfind("test.wad: the archive is refused: ", 0), 0u) << what << ": " << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << what << ": " << said;
+  }
   EXPECT_EQ(Wad_IsMounted(), 0);
   EXPECT_EQ(Mount(good), 1);
 }

@@ -1,4 +1,4 @@
-// Running the whole program as a player gets it: build/app/helm as a child
+// Running the whole program as a player gets it: build/helm/helm as a child
 // process, headless, in a working folder of its own copied from the demo
 // stage, driven by a script of tests/e2e/scripts/ on a fixed clock, with its
 // captured frames compared with golden images in tests/e2e/golden/.
@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "tests/platform/direct3d/raster_scene.h"
+#include "tests/test_env.h"
 #include "tools/lib/cfgc.h"
 
 namespace e2e {
@@ -41,13 +42,14 @@ namespace fs = std::filesystem;
 
 inline fs::path SourceDir() { return HELM_SOURCE_DIR; }
 inline fs::path BinaryDir() { return HELM_BINARY_DIR; }
-inline fs::path TempDir() { return HELM_TEST_TMP; }
+inline fs::path TempDir() { return TestTmp(); }
 inline fs::path Program() { return BinaryDir() / "app" / "helm"; }
 inline fs::path ScriptDir() { return SourceDir() / "tests" / "e2e" / "scripts"; }
 inline fs::path GoldenDir() { return SourceDir() / "tests" / "e2e" / "golden"; }
 
-// The stage the set-up case fills with caches, and the mark it leaves when done.
-inline fs::path CachedStage() { return TempDir() / "stage-cached"; }
+// The stage the set-up case fills with caches (beside build/stage, for the
+// cases of every later run), and the mark it leaves when done.
+inline fs::path CachedStage() { return BinaryDir() / "stage-cached"; }
 constexpr const char* kStageReady = ".e2e-ready";
 
 // The stage runs start from; HELM_E2E_STAGE names another (a stage built
@@ -95,6 +97,16 @@ struct Result {
     fs::path folder;     // the working folder
     fs::path captures;   // where its captures went
 };
+
+// What a run said beyond the line every run ends with (the shut-down's
+// count of the lights left): faults, when it is not empty.
+inline std::string Faults(const Result& r)
+{
+    std::string out = r.output;
+    const std::string last = "Light Count: 0\n";
+    if (const size_t at = out.find(last); at != std::string::npos) out.erase(at, last.size());
+    return out;
+}
 
 // A run started on a level directly ("-leveltype Glim -levelnumber N").
 inline GameRun LevelRun(const std::string& name, int level, const std::string& script)
@@ -219,6 +231,16 @@ inline std::string MatchGolden(const Result& r, const std::string& capture, std:
     return raster_test::MatchGoldenFile((r.captures / (capture + ".png")).string(),
                                         (GoldenDir() / (golden + ".png")).string(), (r.folder / capture).string(),
                                         tolerance, allowedOff);
+}
+
+// The same for a capture made at another window size than the golden's: both
+// shrunk to a common grid and compared with a tolerance suited to scaling.
+inline std::string MatchScaledGolden(const Result& r, const std::string& capture, std::string golden = "")
+{
+    if (golden.empty()) golden = capture;
+    return raster_test::MatchScaledGoldenFile((r.captures / (capture + ".png")).string(),
+                                              (GoldenDir() / (golden + ".png")).string(),
+                                              (r.folder / capture).string());
 }
 
 // Skips the case (with why) when the stage was not built.

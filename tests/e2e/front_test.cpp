@@ -1,5 +1,6 @@
 // The front end as a player walks it on the demo data: every screen, a save
-// loaded back by a new process, a controller alone, the attract demo.
+// loaded back by a new process and deleted by a third, a controller alone,
+// the attract demo.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -57,7 +58,7 @@ TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
     EXPECT_LE(highest - lowest, 3) << lowest << " to " << highest << " pixels";
 }
 
-TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcess)
+TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcessAndIsDeletedInAThird)
 {
     FRONT_REQUIRE_DATA();
     GameRun run;
@@ -77,6 +78,12 @@ TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcess)
     run.freshFolder = false;
     r = RunGame(run);
     EXPECT_EQ(r.exitCode, 0) << r.output;
+    // A third process deletes it: the question and the message after it.
+    run.script = "front_delete.txt";
+    r = RunGame(run);
+    ASSERT_EQ(r.exitCode, 0) << r.output;
+    for (const char* capture : {"front-delete-ask", "front-deleted"}) EXPECT_EQ(MatchGolden(r, capture), "") << capture;
+    EXPECT_TRUE(fs::is_empty(r.folder / "SaveGame")) << "the save's folder went with it";
 }
 
 TEST(FrontEnd, AControllerAloneWalksTheMenus)
@@ -85,6 +92,16 @@ TEST(FrontEnd, AControllerAloneWalksTheMenus)
     GameRun run;
     run.name = "front-controller";
     run.script = "front_controller.txt";
+    const Result r = RunGame(run);
+    EXPECT_EQ(r.exitCode, 0) << r.output;
+}
+
+TEST(FrontEnd, TheKeyboardsPlayerBesideAControllerIsTheOneTheLevelDrawsAndMoves)
+{
+    FRONT_REQUIRE_DATA();
+    GameRun run;
+    run.name = "front-keyboard";
+    run.script = "front_keyboard_beside_controller.txt";
     const Result r = RunGame(run);
     EXPECT_EQ(r.exitCode, 0) << r.output;
 }

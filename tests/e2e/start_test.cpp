@@ -62,13 +62,57 @@ TEST(StageSetup, MakesTheCaches)
     std::ofstream(CachedStage() / kStageReady) << "made by StageSetup.MakesTheCaches\n";
 }
 
-TEST(StartTest, ADirectStartPlaysTheLevelOfTheCommandLine)
+// The first screens at the window sizes the device dialog offers besides
+// 640 x 480 (800 x 600 its default, and a wide 1280 x 720): everything on
+// the 640 x 480 virtual screen, sprites and texts alike, shows where the
+// 640 x 480 golden has it, stretched onto the window as the 3D views are.
+// Each size plays the front tour's script up to its picture of Main (so the
+// frames are those of its goldens) and a direct start of level 1, with its
+// HUD and its pause menu.
+TEST(StartTest, TheFirstScreensAndADirectStartLookAtEverySizeAsAt640x480)
 {
     E2E_REQUIRE_STAGE();
-    GameRun run = LevelRun("level-start", 1, "level_start.txt");
-    const Result r = RunGame(run);
-    ASSERT_EQ(r.exitCode, 0) << r.output;
-    EXPECT_EQ(MatchGolden(r, "level1_start"), "");
+    if (!StageHasConfig("FrontEnd\\FrontEnd.cfg")) GTEST_SKIP() << "the stage has no front end yet";
+    const fs::path frontScript = TempDir() / "front_first_screens.txt";
+    {
+        std::ifstream tour(ScriptDir() / "front_screens.txt");
+        std::ofstream first(frontScript);
+        for (std::string line; std::getline(tour, line);) {
+            first << line << "\n";
+            if (line == "capture front-main") break;
+        }
+        first << "after 0.1\nend\n";
+    }
+    struct Row {
+        int width, height;
+    };
+    const Row rows[] = {{640, 480}, {800, 600}, {1280, 720}};
+    std::vector<GameRun> runs;
+    for (const Row& row : rows) {
+        const std::string size = std::to_string(row.width) + "x" + std::to_string(row.height);
+        GameRun front;
+        front.name = "sizes-front-" + size;
+        front.script = frontScript.string();
+        for (GameRun run : {front, LevelRun("sizes-level-" + size, 1, "level_start.txt")}) {
+            run.args.insert(run.args.end(),
+                            {"-Width", std::to_string(row.width), "-Height", std::to_string(row.height)});
+            runs.push_back(run);
+        }
+    }
+    std::vector<pid_t> pids;
+    for (const GameRun& run : runs) pids.push_back(Start(run));
+    std::vector<Result> results;
+    for (size_t i = 0; i < runs.size(); i++) results.push_back(Wait(runs[i], pids[i]));
+    for (size_t i = 0; i < runs.size(); i++) {
+        const Result& r = results[i];
+        ASSERT_EQ(r.exitCode, 0) << runs[i].name << ":\n" << r.output;
+        const bool native = rows[i / 2].width == 640;
+        const std::vector<std::string> captures =
+            i % 2 ? std::vector<std::string>{"level1_start", "level1_play", "level1_pause"}
+                  : std::vector<std::string>{"front-title", "front-main"};
+        for (const std::string& capture : captures)
+            EXPECT_EQ(native ? MatchGolden(r, capture) : MatchScaledGolden(r, capture), "") << runs[i].name;
+    }
 }
 
 }  // namespace

@@ -346,6 +346,14 @@ TEST_F(AnimPathTest, ARayThatSeesSomethingBehindKnocksTheFollower)
     EXPECT_TRUE(AnimPath_GetFlags(o) & ANIMPATH_SAW_SOMETHING);
     EXPECT_TRUE(AnimPath_GetFlags(o) & ANIMPATH_KNOCKED);
     EXPECT_FALSE(AnimPath_GetFlags(o) & ANIMPATH_FOLLOWING);
+    // While knocked, every update moves the route to another random time.
+    Vec3 before = RoutePoint(o);
+    for (int i = 0; i < 2; ++i) {
+        Update(o);
+        const Vec3 now = RoutePoint(o);
+        EXPECT_NE(now.x, before.x) << i;
+        before = now;
+    }
 }
 
 // The yaw and pitch terms turn a steered body towards the route item's

@@ -33,6 +33,7 @@
 #include "platform/direct3d/d3d8_test.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 #include "tests/platform/direct3d/golden_match.h"
+#include "tests/test_env.h"
 
 namespace drawingtest {
 
@@ -96,7 +97,7 @@ inline int CountColour(uint32_t c, int32_t x0 = 0, int32_t y0 = 0, int32_t x1 = 
 inline std::string MatchGolden(const char* name, int tolerance = 2, int allowedOff = 0)
 {
     return raster_test::MatchGoldenSurface(BackBuffer(), std::string(HELM_SOURCE_DIR) + "/tests/engine/golden/" + name + ".png",
-                                           std::string(HELM_TEST_TMP) + "/" + name + "_actual.png", tolerance,
+                                           TestTmp().string() + "/" + name + "_actual.png", tolerance,
                                            allowedOff);
 }
 
@@ -120,7 +121,7 @@ protected:
         ASSERT_EQ(Image_RegisterFileFormat("png", ImagePng_Read, ImagePng_Write), 1);
         ASSERT_EQ(Image_RegisterFileFormat("bmp", ImageBmp_Read, ImageBmp_Write), 1);
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder = std::string(HELM_TEST_TMP) + "/drawing_" + info->test_suite_name() + "_" + info->name() + "/";
+        folder = TestTmp().string() + "/drawing_" + info->test_suite_name() + "_" + info->name() + "/";
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
         previous = std::filesystem::current_path();

@@ -18,6 +18,7 @@
 #include "gfx/core/engine.h"
 #include "platform/win32/path.h"
 #include "tools/lib/lwswrite.h"
+#include "tests/test_env.h"
 
 namespace enginetest {
 
@@ -76,7 +77,7 @@ protected:
     void EnterFolder(const char* prefix)
     {
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::filesystem::path(HELM_TEST_TMP) /
+        folder_ = TestTmp() /
                   (std::string(prefix) + info->test_suite_name() + "_" + info->name());
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_ / "data");
@@ -87,7 +88,7 @@ protected:
     void LeaveFolder()
     {
         Path_Shutdown();
-        std::filesystem::current_path(HELM_TEST_TMP);
+        std::filesystem::current_path(TestTmp());
         std::filesystem::remove_all(folder_);
     }
     // Sets a data file's modification time to the test's start + offset

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
 #include "app/file.h"
@@ -9,6 +10,7 @@
 #include "common/list.h"
 #include "engine/font.h"
 #include "engine/fontglyphs.h"
+#include "engine/sprite.h"
 #include "gfx/toolkit/2d/toolkit2d.h"
 #include "tests/engine/drawing_fixture.h"
 
@@ -21,13 +23,16 @@ using drawingtest::WriteImage;
 // the working folder; the toolkit's user space is the window in pixels.
 class FontTest : public DrawingTest {
 protected:
-    void SetUp() override
+    FontTest()
     {
         width = 640;
         height = 480;
+    }
+    void SetUp() override
+    {
         DrawingTest::SetUp();
         // The 2D toolkit's view window has a positive x.
-        const Vec2 window = {1.0f, 0.75f};
+        const Vec2 window = {1.0f, (float)height / (float)width};
         Camera_SetViewWindow(camera, &window);
         std::filesystem::create_directories("data/Fonts/Sub");
         ASSERT_EQ(Toolkit2D_Open(camera), 1);
@@ -97,7 +102,7 @@ TEST_F(FontTest, ToolkitTextStandsOnItsBaseLine)
     EXPECT_EQ(lit.bottom, 200 + 23);
 }
 
-TEST_F(FontTest, SizesCarryTheScreenFactorAndMeasuresFollowThem)
+TEST_F(FontTest, SizesCarryTheScreenFactorWhileMeasuresStayOnTheVirtualScreen)
 {
     Font* line = Font_Load(nullptr, nullptr);
     Font* block = Font_Load("Block", "Sub");
@@ -105,11 +110,11 @@ TEST_F(FontTest, SizesCarryTheScreenFactorAndMeasuresFollowThem)
     Font_SetSize(line, 2.0f);
     Font_SetSize(block, 2.0f);
     EXPECT_FLOAT_EQ(line->size, 2.5f);
-    EXPECT_FLOAT_EQ(Font_GetHeight(line), 25.0f);
-    EXPECT_FLOAT_EQ(Font_MeasureF(line, "%d%s", 42, "ab"), 4 * 10 * 2.5f);
+    EXPECT_FLOAT_EQ(Font_GetHeight(line), 20.0f);
+    EXPECT_FLOAT_EQ(Font_MeasureF(line, "%d%s", 42, "ab"), 4 * 10 * 2.0f);
     // The toolkit font is 32 pixels high and its glyphs half as wide.
-    EXPECT_FLOAT_EQ(Font_GetHeight(block), 32 * 2.5f);
-    EXPECT_FLOAT_EQ(Font_MeasureF(block, "AB"), 32 * 2.5f);
+    EXPECT_FLOAT_EQ(Font_GetHeight(block), 32 * 2.0f);
+    EXPECT_FLOAT_EQ(Font_MeasureF(block, "AB"), 32 * 2.0f);
     const uint8_t red[4] = {255, 0, 0, 128};
     Font_SetColour(line, red);
     EXPECT_EQ(line->lines->colour, 0x80FF0000u);
@@ -148,6 +153,51 @@ TEST_F(FontTest, LineFontLettersNeverOverlapAtAnySize)
         EXPECT_LT(aMax, bMin) << w;
         EXPECT_FLOAT_EQ(bMin - v[0].x, 10.0f * (float)w / 640.0f) << w;
     }
+}
+
+// A wide target (the game's 1280 x 720, three quarters of it): a text
+// stretches as a sprite does. The block glyph "A" and a blank sprite of its
+// virtual rectangle light the same pixels, and so, but for the lines' last
+// pixel, do a line-font "T" and a sprite of its cell; whatever user space the
+// 2D toolkit was given (the window's pixels, as the shell leaves it, or the
+// game's 640 x 480).
+class WideFontTest : public FontTest {
+protected:
+    WideFontTest()
+    {
+        width = 960;
+        height = 540;
+    }
+};
+
+TEST_F(WideFontTest, TextsStretchOntoTheTargetAsSpritesDo)
+{
+    ASSERT_EQ(Sprite_Init(), 1);
+    const uint32_t white = 0xFFFFFFFFu;
+    Sprite* blank = Sprite_CreateBlank(&white, 1, 1);
+    Font* block = Font_Load("Block", "Sub");
+    Font* line = Font_Load(nullptr, nullptr);
+    Font_SetSize(line, 3.0f);  // a 20 x 20 virtual cell
+    const float glyphA[4] = {100, 192, 16, 32}, cellT[4] = {540, 180, 20, 20};
+    // The lit box of a drawing, and its distance from the lit box of another.
+    auto litBy = [&](const std::function<void()>& draw) {
+        DrawFrame(draw);
+        return Lit();
+    };
+    auto off = [](const Box& a, const Box& b) {
+        return std::max({std::abs(a.left - b.left), std::abs(a.right - b.right), std::abs(a.top - b.top),
+                         std::abs(a.bottom - b.bottom)});
+    };
+    for (const float userWidth : {(float)width, 640.0f}) {
+        ASSERT_EQ(Toolkit2D_SetDeviceRect(0, 0, userWidth, userWidth * 0.75f), 1);
+        const Box sprite = litBy([&] { Sprite_Draw(blank, 0, nullptr, glyphA); });
+        ASSERT_EQ(sprite.left, 150);  // x 1.5, y 1.125
+        ASSERT_EQ(sprite.top, 216);
+        EXPECT_EQ(off(litBy([&] { Font_Printf(block, 100, 200, "A"); }), sprite), 0) << userWidth;
+        const Box cell = litBy([&] { Sprite_Draw(blank, 0, nullptr, cellT); });
+        EXPECT_LE(off(litBy([&] { Font_Printf(line, -100, 200, "T"); }), cell), 1) << userWidth;
+    }
+    Sprite_Shutdown();
 }
 
 TEST_F(FontTest, MoreThan256LinesAreDrawnInSeveralLists)

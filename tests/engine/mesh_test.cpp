@@ -77,7 +77,7 @@ TEST_F(MeshTest, FreshBuildMakesThreeVerticesPerTriangleAndIsSharedByPath)
     EXPECT_EQ(g->triangles[1].matIndex, 1);
     EXPECT_EQ(g->morphTarget[0].verts[5].x, 2.0f);  // triangle 1, corner 2
     EXPECT_EQ(g->preLitLum[0].red, 255);
-    EXPECT_EQ(o->blendFlags, (uint32_t)RENDEROBJ_FOG);
+    EXPECT_EQ(o->blendFlags, 0u) << "no fog while the loader's fog flag is off";
     EXPECT_EQ(Atomic_GetWorld(o->atomic), world);
     EXPECT_NE(GeomCollision_GetGeometryData(g), nullptr);
 
@@ -153,6 +153,7 @@ TEST_F(MeshTest, FileNamesAndTagsGiveRenderAndLoadFlags)
 
 TEST_F(MeshTest, TransparentObjectsGetAlpha254AndLoseFog)
 {
+    Mesh_SetFog(1);
     LwoWriterObject object;
     object.tags = {"Pane", "Frame"};
     object.surfaces = {Surface("Pane"), Surface("Frame", 0.5f, 0.5f, 0.5f)};
@@ -170,6 +171,7 @@ TEST_F(MeshTest, TransparentObjectsGetAlpha254AndLoseFog)
     ASSERT_NE(o, nullptr);
     EXPECT_EQ(o->blendFlags, (uint32_t)(RENDEROBJ_BLEND_ALPHA | RENDEROBJ_FOG));
     RenderObj_Release(&o);
+    Mesh_SetFog(0);
 }
 
 TEST_F(MeshTest, ReflectionWithAnImageMakesAnEnvironmentMaterialAndTheCacheKeepsIt)

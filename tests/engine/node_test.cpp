@@ -67,8 +67,6 @@ TEST_F(NodeTest, ChildrenAreListedNewestFirstAndWalkedInPreOrder)
 
 TEST_F(NodeTest, MovingANodeFlagsItsSubtreeAndReadsComputeItOnce)
 {
-    // A root's world is set only by the draw walk or the world setters, so
-    // the node that moves has a parent.
     Node* root = Node_Create(nullptr);
     Node* parent = Node_Create(root);
     Node* child = Node_Create(parent);
@@ -90,6 +88,15 @@ TEST_F(NodeTest, MovingANodeFlagsItsSubtreeAndReadsComputeItOnce)
     grandchild->world.m[3][0] = 99;
     Node_GetWorldPosition(grandchild, &p);
     EXPECT_EQ(p.x, 99);
+
+    // A moved root reads back where it now is, and so do its children,
+    // before any draw.
+    const Vec3 rootMove = {5, 0, 0};
+    Node_SetPosition(root, &rootMove);
+    Node_GetWorldPosition(child, &p);
+    ExpectVec(p, 6, 2, 3);
+    Node_GetWorldPosition(root, &p);
+    ExpectVec(p, 5, 0, 0);
 }
 
 TEST_F(NodeTest, DestroyingAParentLeavesItsChildrenAsRootsWithTheirWorlds)
@@ -99,11 +106,10 @@ TEST_F(NodeTest, DestroyingAParentLeavesItsChildrenAsRootsWithTheirWorlds)
     Node* child = Node_Create(parent);
     const Vec3 at = {4, 0, 0};
     Node_SetPosition(parent, &at);
-    Vec3 p;
-    Node_GetWorldPosition(child, &p);
-    Node_Destroy(parent);
+    Node_Destroy(parent);  // the child's world was never read
     EXPECT_EQ(child->parent, nullptr);
     EXPECT_EQ(root->child, nullptr);
+    Vec3 p;
     Node_GetWorldPosition(child, &p);
     ExpectVec(p, 4, 0, 0);
     Node_DestroyRef(&child);
@@ -164,18 +170,22 @@ TEST_F(NodeTest, ScaleModeZeroKeepsThePositionAndModeOneScalesIt)
 {
     Node* n = Node_Create(nullptr);
     const Vec3 p = {1, 2, 3}, s = {2, 3, 4};
+    const Vec3 axis = {0, 0, 1};
+    Node_SetRotation(n, &axis, 0.5f);  // turned, so the node's own axes are not the world's
     Node_SetPosition(n, &p);
     Node_Scale(n, &s, 0);
     Vec3 out;
     Node_GetPosition(n, &out);
     ExpectVec(out, 1, 2, 3);
-    EXPECT_EQ(n->local.m[0][0], 2);
-    EXPECT_EQ(n->local.m[1][1], 3);
-    EXPECT_EQ(n->local.m[2][2], 4);
+    // Mode 0 stretches each of the node's own axes (the rows) by its factor.
+    for (int r = 0; r < 3; r++) {
+        const float* row = n->local.m[r];
+        EXPECT_NEAR(std::sqrt(row[0] * row[0] + row[1] * row[1] + row[2] * row[2]), (&s.x)[r], 1e-5f) << r;
+    }
     Node_Scale(n, &s, 1);
     Node_GetPosition(n, &out);
     ExpectVec(out, 2, 6, 12);
-    EXPECT_EQ(n->local.m[0][0], 4);
+    EXPECT_NEAR(n->local.m[2][2], 16, 1e-5f);
 }
 
 TEST_F(NodeTest, WorldSettersUnderARotatedParentRoundTrip)

@@ -158,6 +158,40 @@ TEST_F(ObjectTemplateTest, ASecondLoadOfThePathReadsNoFileAndSharesTheTemplate)
     EXPECT_EQ(second->nameHash, 0u);
 }
 
+TEST_F(ObjectTemplateTest, AVisualNoInstanceCanShareMakesEveryLoadReadTheFileAfresh)
+{
+    InstallModel("Objects\\Box.lwo", BoxModel(0.5f));
+    LwsWriterScene scene;
+    scene.items.push_back(LwsWriterItem{});
+    scene.items[0].name = "Spinner";
+    InstallScene("Scenes\\Spin.lws", scene);
+    struct Case {
+        const char* keys;
+        bool afresh;
+    } cases[] = {
+        {"VisualModel = Objects\\Box.lwo", false},
+        {"VisualModel = Objects\\Box.lwo\n VisualIsWriteable = yes", true},  // a mesh of its own
+        {"VisualModel = Scenes\\Spin.lws", false},
+        {"VisualModel = Scenes\\Spin.lws\n VisualIsWriteable = yes", true},  // a scene kept out of the registry
+    };
+    int i = 0;
+    for (const Case& c : cases) {
+        const std::string name = "Objects\\Fresh" + std::to_string(i++) + ".cfg";
+        const std::string keys = std::string(c.keys) + "\n Constructor = Test_Constructor\n FPVal0 = ";
+        InstallObject(name, keys + "1");
+        Object* first = ObjectTemplate_Load(name.c_str(), nullptr, pool, 0);
+        ASSERT_NE(first, nullptr) << c.keys;
+        EXPECT_EQ((first->flags & OBJECT_MADE_WHILE_LOADING) != 0, c.afresh) << c.keys;
+        InstallObject(name, keys + "2");  // only a fresh read sees the change
+        Object* second = ObjectTemplate_Load(name.c_str(), nullptr, pool, 0);
+        ASSERT_NE(second, nullptr) << c.keys;
+        EXPECT_EQ(g_built.back().second->fpVal[0], c.afresh ? 2.0f : 1.0f) << c.keys;
+        if (first->scene) {
+            EXPECT_EQ(second->scene->source == nullptr, c.afresh) << c.keys;
+        }
+    }
+}
+
 TEST_F(ObjectTemplateTest, ATemplateWhoseObjectWasDestroyedReadsTheFileAgain)
 {
     InstallObject("Objects\\Crate.cfg", "Name = Crate\n PhysicalModel = SPHERE1");

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main/front_end_hooks.h"
+#include "helm/front_end_hooks.h"
 #include "app/pad.h"
 #include "app/state.h"
 #include "app/text.h"

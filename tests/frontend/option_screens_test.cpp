@@ -284,7 +284,9 @@ TEST_F(FrontEndTest, SoundOptionsStepInSixteenthsRestoreOnBackAndSaveOnConfirm)
 }
 
 // With a fade the change to the screen a confirm pops to takes several
-// frames; the confirm pops once, to the screen the options came from.
+// frames; the confirm pops once, to the screen the options came from. The
+// autosave it starts waits for the fade, so its panel stands on Options as
+// they are drawn, not on the fade's white.
 TEST_F(FrontEndTest, SoundOptionsConfirmedDuringAFadeReturnOnlyOneScreen)
 {
     WriteFrontEnd(fedata::Screen("FrontEnd_SoundOptions", " FadeEntry = TRUE\n" + fedata::Items(3, "Pos = 1, 1")));
@@ -293,7 +295,16 @@ TEST_F(FrontEndTest, SoundOptionsConfirmedDuringAFadeReturnOnlyOneScreen)
         OpenOption(3);
         Wait(1.0f);
         ASSERT_EQ(Current(), FRONTEND_SOUNDOPTIONS);
+        MemCardUI* card = MemCardUI_Get();
+        card->autosaveEnabled = 1;
+        card->autosaveLetter = 'A';
+        card->autosaveFile = 0;
         Press(kSelect);
+        for (int i = 0; i < 40 && State_GetCurrent()->update == FrontEnd_Update; i++) Step({});
+        ASSERT_EQ(State_GetCurrent()->update, MemCardUI_StateUpdate);
+        EXPECT_EQ(Current(), FRONTEND_OPTIONS);
+        EXPECT_EQ(Fe()->screens[FRONTEND_OPTIONS].fade, 0.0f);
+        MemCardUI_SetMode(MEMCARD_MODE_NONE);
         Wait(1.0f);
         EXPECT_EQ(Current(), FRONTEND_OPTIONS);
         Press(kBack);

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main/front_end_hooks.h"
-#include "app/main/program_hooks.h"
+#include "helm/front_end_hooks.h"
+#include "helm/program_hooks.h"
 #include "app/sound.h"
 #include "frontend_fixture.h"
 #include "game/game_setup.h"

@@ -131,6 +131,7 @@ TEST_F(FrontEndTest, WithoutMenuCfgTheStartMenuHandsOverToTheFrontEnd)
 TEST_F(FrontEndTest, TheStartUpSwitchesReachTheStartMenu)
 {
     WriteConfig("Menu.cfg", "Menu {\n Front = GameState_Type_FrontEnd\n}\n");
+    WriteConfig(FRONTEND_CONFIG, "Settings {\n}\n");
     RunProgram(
         [] {
             ProgramHooks_InstallStateHooks();

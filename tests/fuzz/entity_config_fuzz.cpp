@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         Node_Destroy(followed);
         Node_Destroy(cameraNode);
-        ChaseCamera_Free(&camera);
+        Mem_FreeSlot(&camera);
         Config_SetSection(reader, "vehicle");
     }
 

@@ -63,7 +63,7 @@ TEST_F(EntityAnimTest, PlayRequestsKeepTheirOrderOfTests)
     static const char* const kNames[] = {"stand", "walk", "jump", "fly"};
     ASSERT_EQ(ControlDataCache_Acquire(kNames, 4, record, 0), 1);
     Frame(5);  // clock 0.1
-    EXPECT_EQ(Entity_PlayAnim(record, 2, 0, 0.0f), 1);
+    EXPECT_EQ(Entity_PlayAnim(record, 2, 0, 0.5f), 1) << "the first play, whatever its minimum interval";
     EXPECT_STREQ(AnimSet_GetCurrentName(Entity_GetAnimSlotValue(record, 0)), "jump");
     EXPECT_NEAR(Entity_GetAnimSlotFloat(record, 0), 0.1f, 1e-5);
     EXPECT_EQ(Entity_PlayAnim(record, 2, 0, 0.0f), 0) << "the current id again";

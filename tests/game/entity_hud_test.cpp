@@ -302,7 +302,7 @@ TEST_F(EntityHudTest, QueriesFilterByModePlayersTypesDistanceAndArcs)
     EXPECT_NE(Entity_QueryNearest(&q, nullptr), nearest);
 }
 
-TEST_F(EntityHudTest, HideTakesTheEntityOutOfPlay)
+TEST_F(EntityHudTest, HideTakesTheEntityOutOfPlayAndARespawnBringsBackWhatItHid)
 {
     Build({});
     EntityRecord* r = Entity_GetRecord(hero);
@@ -313,6 +313,11 @@ TEST_F(EntityHudTest, HideTakesTheEntityOutOfPlay)
     EXPECT_TRUE(hero->node->flags & NODE_HIDDEN);
     EXPECT_TRUE(Entity_TestFlags(r, ENTITY_FROZEN));
     for (uint32_t i = 0; i < r->animSlotCount; ++i) EXPECT_FALSE(Entity_TestAnimFlags(r, i, ANIMSLOT_SHOWN));
+    Entity_Respawn(hero, 1);
+    EXPECT_FALSE(PhysBody_IsPhantom(hero->body));
+    EXPECT_FALSE(hero->node->flags & NODE_HIDDEN);
+    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_FROZEN));
+    for (uint32_t i = 0; i < r->animSlotCount; ++i) EXPECT_TRUE(Entity_TestAnimFlags(r, i, ANIMSLOT_SHOWN));
 }
 
 TEST_F(EntityHudTest, OrientationHelpersKeepUpPerpendicular)

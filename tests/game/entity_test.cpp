@@ -138,10 +138,11 @@ TEST_F(EntitySystemTest, PlayersComeFromTheirSlotsAndSceneEntitiesFromTheirItems
     EXPECT_EQ(r0->player, 1u);
     EXPECT_EQ(r2->player, 3u);
     EXPECT_EQ(Player_GetHudState(0), 1u);
-    // Each at its own start, raised by the sphere's radius.
+    // The level's n-th player (slot 2 is the second) at start n, raised by
+    // the sphere's radius.
     EXPECT_NEAR(BodyPosition(p0).x, 0.0f, 1e-4);
     EXPECT_NEAR(BodyPosition(p0).y, 1.5f, 1e-4);
-    EXPECT_NEAR(BodyPosition(p2).x, 20.0f, 1e-4);
+    EXPECT_NEAR(BodyPosition(p2).x, 10.0f, 1e-4);
     // HUD layouts of viewports 0 and 1 of two: sections 1 and 2.
     ASSERT_EQ(r0->hudTextCount, 1u);
     ASSERT_EQ(r2->hudTextCount, 1u);

@@ -16,6 +16,7 @@
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_resource.h"
 #include "platform/direct3d/d3d8_test.h"
+#include "tests/test_env.h"
 
 namespace capture {
 
@@ -56,7 +57,7 @@ inline std::string MatchGolden(const char* name, int tolerance = 2)
     for (int y = 0; y < h; y++)
         for (int x = 0; x < w; x++) off += Distance(Pixel(x, y), golden[(size_t)y * w + x]) > tolerance;
     if (off == 0) return "";
-    const std::string out = std::string(HELM_TEST_TMP) + "/" + name + "_actual.png";
+    const std::string out = TestTmp().string() + "/" + name + "_actual.png";
     D3D8Present_WritePng(&s, nullptr, out.c_str());
     return std::to_string(off) + " pixels differ; actual image in " + out;
 }

@@ -31,6 +31,7 @@
 #include "gfx/core/engine.h"
 #include "platform/win32/path.h"
 #include "tools/lib/cfgc.h"
+#include "tests/test_env.h"
 
 namespace gametest {
 
@@ -86,7 +87,7 @@ protected:
     void SetUp() override
     {
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::filesystem::path(HELM_TEST_TMP) /
+        folder_ = TestTmp() /
                   (std::string("game_") + info->test_suite_name() + "_" + info->name());
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_ / "data");
@@ -113,7 +114,7 @@ protected:
         Engine_Term();
         App_ParseCommandLine("");
         Path_Shutdown();
-        std::filesystem::current_path(HELM_TEST_TMP);
+        std::filesystem::current_path(TestTmp());
         std::filesystem::remove_all(folder_);
     }
 

@@ -10,11 +10,14 @@
 #include "app/pad.h"
 #include "common/hash.h"
 #include "common/list.h"
+#include "engine/mesh.h"
 #include "engine/node.h"
 #include "engine/objectworld.h"
 #include "engine/physbody.h"
 #include "engine/physworld.h"
+#include "engine/renderobj.h"
 #include "engine/view.h"
+#include "frame_capture.h"
 #include "game/entity.h"
 #include "game/game_setup.h"
 #include "game/hit_mode_object.h"
@@ -28,6 +31,7 @@
 #include "physics/dynamics/phys_time.h"
 #include "platform/dinput/dinput_test.h"
 #include "program_fixture.h"
+#include "tools/lib/lwowrite.h"
 #include "tools/lib/lwswrite.h"
 
 namespace {
@@ -409,54 +413,134 @@ TEST_F(LevelStateTest, PickupsByRuleAndTheRestartCallback)
     });
 }
 
-TEST_F(LevelStateTest, PlayerStartsComeFromTheScenesNumberedItems)
+TEST_F(LevelStateTest, ThePlayersAreTheSlotsWithAKindHumansFirstEachWithAnEntityAtItsStart)
 {
     WriteLevels(1, 5);
-    RunProgram([] {
-        Game_GetContext()->playerKinds[1] = PLAYER_KIND_COMPUTER;
-        StartLevel({"level1.cfg"});
-        for (int p = 0; p < 4; p++) {
-            Vec3 position = {}, at = {}, up = {};
-            Player_GetStart(p, &position, &at, &up);
-            EXPECT_NEAR(position.x, 10.0f * p, 1e-4f) << p;
-            EXPECT_NEAR(position.z, 5.0f, 1e-4f) << p;
-            EXPECT_NEAR(std::fabs(at.x), 1.0f, 1e-3f) << p;  // a quarter turn
-            EXPECT_NEAR(up.y, 1.0f, 1e-3f) << p;
+    WriteCharacter();
+    // Kinds of slots 0..3 (0 none, 1 human, 2 computer) and the context's
+    // player count; each slot's start (-1: none, no entity, no view).
+    const struct {
+        uint32_t kinds[4];
+        uint32_t count;
+        int start[4];
+    } cases[] = {
+        {{1, 2, 0, 0}, 0, {0, 1, -1, -1}},   // a count of 0 takes every slot
+        {{1, 2, 2, 2}, 1, {0, -1, -1, -1}},  // one human beside computer slots (the level grids)
+        {{2, 1, 2, 2}, 1, {-1, 0, -1, -1}},  // the keyboard's human on slot 1 beside a controller
+        {{1, 2, 1, 2}, 2, {0, -1, 1, -1}},   // two humans split the screen, whatever their slots
+        {{2, 1, 2, 2}, 0, {1, 0, 2, 3}},
+    };
+    RunProgram([&cases] {
+        WalkingModes_Register();
+        for (const auto& c : cases) {
+            Game_ResetContext();
+            Game_LoadCharacterList();
+            GameContext* ctx = Game_GetContext();
+            for (int p = 0; p < 4; p++) {
+                ctx->playerKinds[p] = c.kinds[p];
+                ctx->characters[p] = 0;
+            }
+            ctx->playerCount = c.count;
+            StartLevel({"level1.cfg"});
+            uint32_t players = 0;
+            for (int p = 0; p < 4; p++) {
+                const int start = c.start[p];
+                players += start >= 0;
+                int viewport = -1;
+                EXPECT_EQ(Player_GetViewportIndex(p, &viewport), start >= 0 ? 1 : 0) << p;
+                Object* entity = Level_GetPlayerEntity(p);
+                ASSERT_EQ(entity != nullptr, start >= 0) << p;
+                if (start < 0) continue;
+                EXPECT_EQ(viewport, start) << p;
+                Vec3 position = {}, at = {}, up = {};
+                Player_GetStart(p, &position, &at, &up);
+                EXPECT_NEAR(position.x, 10.0f * start, 1e-4f) << p;
+                EXPECT_NEAR(position.z, 5.0f, 1e-4f) << p;
+                EXPECT_NEAR(std::fabs(at.x), 1.0f, 1e-3f) << p;  // a quarter turn
+                EXPECT_NEAR(up.y, 1.0f, 1e-3f) << p;
+                Node_GetWorldPosition(entity->node, &position);
+                EXPECT_NEAR(position.x, 10.0f * start, 1e-3f) << p;
+            }
+            EXPECT_EQ(Level_GetNumPlayerEntities(), players);
+            EXPECT_EQ(Level_GetNumViewports(), players);
+            if (c.count == 0) {
+                // Item 04 names no player of the level: consumed, and no start.
+                Node* item = Node_Create(nullptr);
+                Node_SetName(item, "PlayerStart_Null_04");
+                EXPECT_EQ(Level_FindPlayerStarts(item, "PlayerStart_Null"), 1);
+                Node_SetName(item, "PlayerStart_Null");
+                EXPECT_EQ(Level_FindPlayerStarts(item, "PlayerStart_Null"), 1);
+                Node_SetName(item, "Crate_01");
+                EXPECT_EQ(Level_FindPlayerStarts(item, "Crate"), 0);
+                Node_Destroy(item);
+            }
+            Finish();
         }
-        // Item 04 names no player of a level: consumed, and no start.
-        Node* item = Node_Create(nullptr);
-        Node_SetName(item, "PlayerStart_Null_04");
-        EXPECT_EQ(Level_FindPlayerStarts(item, "PlayerStart_Null"), 1);
-        Node_SetName(item, "PlayerStart_Null");
-        EXPECT_EQ(Level_FindPlayerStarts(item, "PlayerStart_Null"), 1);
-        Node_SetName(item, "Crate_01");
-        EXPECT_EQ(Level_FindPlayerStarts(item, "Crate"), 0);
-        Node_Destroy(item);
-        Finish();
     });
 }
 
-TEST_F(LevelStateTest, PlayersAreTheSlotsWithAKind)
+int SetsFog(void* item, void* seen)
 {
+    const uint32_t fog = ((const RenderObj*)item)->blendFlags & RENDEROBJ_FOG;
+    ((uint32_t*)seen)[fog ? 1 : 0]++;
+    return 0;
+}
+
+TEST_F(LevelStateTest, MapLoadFogOnLoadsTheScenesAndTheBackDomesMeshesWithFog)
+{
+    // A green wall 100 ahead of the camera, as a scene object and in the back
+    // dome; linear red fog from 10 to the far clip (250).
+    LwoWriterObject wall;
+    wall.tags = {"Green"};
+    wall.surfaces.resize(1);
+    wall.surfaces[0].name = "Green";
+    wall.surfaces[0].colour[0] = wall.surfaces[0].colour[2] = 0.0f;
+    wall.surfaces[0].colour[1] = 1.0f;
+    LwoWriterLayer layer;
+    layer.points = {-300, -300, 0, 300, -300, 0, 300, 300, 0, -300, 300, 0};
+    layer.polygons = {{{0, 1, 2}, 0}, {{0, 2, 3}, 0}, {{2, 1, 0}, 0}, {{3, 2, 0}, 0}};  // both faces
+    wall.layers = {layer};
+    const std::vector<uint8_t> bytes = LwoWriter_Write(wall);
+    for (const char* name : {"Levels/Fog/Wall.lwo", "Levels/Fog/Dome.lwo"})
+        gametest::WriteData(name, std::string(bytes.begin(), bytes.end()));
+    gametest::WriteConfig(
+        "Levels\\Fog\\Wall.cfg",
+        "Object {\n Description {\n  Name = Wall\n  VisualModel = Levels\\Fog\\Wall.lwo\n"
+        "  PhysicalModel = NOCOLLISION\n  Mass = 0\n  Constructor = GenericObject_Constructor\n }\n}\n");
+    for (const char* scene : {"Levels/Fog/Level.lws", "Levels/Fog/Dome.lws"}) {
+        LwsWriterScene s;
+        LwsWriterItem item;
+        item.kind = strstr(scene, "Dome") ? LwsWriterItem::OBJECT : LwsWriterItem::NUL;
+        item.name = strstr(scene, "Dome") ? "Dome.lwo" : "Wall";
+        LwsWriterKey key;
+        key.position[2] = 100.0f;
+        item.keys.push_back(key);
+        s.items.push_back(item);
+        gametest::WriteData(scene, LwsWriter_Write(s));
+    }
+    for (const bool fog : {false, true}) {
+        gametest::WriteConfig(fog ? "levels\\fog.cfg" : "levels\\clear.cfg",
+                              std::string("game {\n Level {\n levelscene = Levels\\Fog\\Level.lws\n"
+                                          " levelConfigs = Levels\\Fog\n BackDomePath = Levels\\Fog\\Dome.lws\n"
+                                          " FogColourRGB = 255, 0, 0\n FogDistance = 10\n MapLoadFogOn = ") +
+                                  (fog ? "TRUE" : "FALSE") + "\n }\n}\n");
+    }
     RunProgram([] {
-        GameContext* ctx = Game_GetContext();
-        ctx->playerKinds[0] = PLAYER_KIND_HUMAN;
-        ctx->playerKinds[2] = PLAYER_KIND_COMPUTER;
-        Level_SetupPlayers();
-        int v = -1;
-        EXPECT_EQ(Level_GetNumViewports(), 2u);
-        EXPECT_EQ(Level_GetNumPlayerEntities(), 2u);
-        ASSERT_EQ(Player_GetViewportIndex(2, &v), 1);
-        EXPECT_EQ(v, 1);
-        EXPECT_EQ(Player_GetViewportIndex(1, &v), 0);
-        // One human beside computer-driven slots (as the level grids leave
-        // them): one view and one player entity, not a split screen.
-        for (int p = 0; p < 4; p++) ctx->playerKinds[p] = p ? PLAYER_KIND_COMPUTER : PLAYER_KIND_HUMAN;
-        ctx->playerCount = 1;
-        Level_SetupPlayers();
-        EXPECT_EQ(Level_GetNumViewports(), 1u);
-        EXPECT_EQ(Level_GetNumPlayerEntities(), 1u);
-        State_Reset();
+        for (const bool fog : {false, true}) {
+            StartLevel({fog ? "fog.cfg" : "clear.cfg"});
+            uint32_t seen[2] = {0, 0};  // render objects without and with fog
+            List_ForEach(RenderObj_GetPool(), SetsFog, seen);
+            EXPECT_EQ(seen[fog ? 1 : 0], 2u) << fog << ": the wall of the scene and the dome's";
+            EXPECT_EQ(seen[fog ? 0 : 1], 0u) << fog;
+            EXPECT_EQ(Mesh_GetFog(), 0) << "later loads go without";
+            View_SetMainUpdating(1);
+            Level_Render(State_GetCurrent());
+            View_SetMainUpdating(0);
+            // In fog the wall's green gives way to red by 90 / 240.
+            const uint32_t pixel = capture::Pixel(320, 240);
+            EXPECT_LE(capture::Distance(pixel, fog ? 0x609F00u : 0x00FF00u), 12) << std::hex << pixel;
+            Finish();
+        }
     });
 }
 

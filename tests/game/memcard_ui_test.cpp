@@ -34,6 +34,11 @@ void FixedTime(char* date, uint32_t* ms)
 
 size_t ShortWrite(const void* data, size_t size, void* file) { return fwrite(data, 1, size / 2, (FILE*)file); }
 
+int NoCards(char*) { return 0; }
+int RefuseChanges(const char*) { return 0; }
+
+constexpr uint8_t kKeyDelete = 0x9D;  // player 0's action 6 (Right Ctrl)
+
 GameState* RootUpdate(GameState* self, float)
 {
     GameState* card = MemCardUI_CreateState();
@@ -59,6 +64,8 @@ protected:
     {
         State_Reset();
         SysFile_SetDiskFreeQuery(nullptr);
+        SysFile_SetWritableQuery(nullptr);
+        Save_SetCardQuery(nullptr);
         Save_SetTimeSource(nullptr);
         Save_SetWriteHook(nullptr);
         MenuInputTest::TearDown();
@@ -188,6 +195,8 @@ TEST_F(MemCardTest, SaveLoadAndOverwriteRoundsWithTheirMessagesAndTimes)
     Frame({});
     EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_SAVE");
     EXPECT_EQ(ReadFile(SavePath('A', 0)).size(), SAVE_RECORD_SIZE);
+    char title[64];  // what the storage is told the save is called
+    EXPECT_STREQ(Save_GetSaveTitle("FILE3", title, sizeof title), "Quillomere - Glimfall 3");
     // The success stays until 3.0 s after the in-progress message began.
     float shown = kDt + WaitUntilClosed();
     EXPECT_FALSE(Running());
@@ -357,32 +366,6 @@ TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByte)
     EXPECT_TRUE(ReadFile(SavePath('A', 0)).empty());
 }
 
-TEST_F(MemCardTest, FreeSpaceDecidesWhetherAnEmptyPlaceIsWritten)
-{
-    struct Case {
-        int readable;
-        uint64_t bytes;
-        const char* message;
-    } cases[] = {
-        {0, 0, "LS_MEMCARD_ERROR_CARDUNFORMATTED"},
-        {1, 1000, "LS_MEMCARD_ERROR_SAVENOSPACE"},
-        {1, 5ull << 30, "LS_MEMCARD_MESSAGE_SAVEINPROGRESS"},  // above 4 GB
-    };
-    for (const Case& c : cases) {
-        g_freeReadable = c.readable;
-        g_freeBytes = c.bytes;
-        SaveAt(1);
-        EXPECT_EQ(Text(), c.message);
-        Wait(4.0f);
-        State_Reset();
-        MemCardUITest_Reset();
-        ASSERT_EQ(State_Init(), 1);
-        root_ = State_Create();
-        State_SetUpdate(root_, RootUpdate);
-        EXPECT_EQ(ReadFile(SavePath('A', 1)).size(), c.readable && c.bytes > 4096 ? SAVE_RECORD_SIZE : 0u);
-    }
-}
-
 TEST_F(MemCardTest, AFileNameWithAPathCharacterWritesNothing)
 {
     Text_Shutdown();
@@ -488,6 +471,152 @@ TEST_F(MemCardTest, TheBootCheckShowsWhatTheSlotsHold)
     EXPECT_EQ(Ui()->autosaveLetter, 'C');
     EXPECT_EQ(Ui()->autosaveFile, 5);
     EXPECT_EQ(ReadFile(SavePath('C', 5)).size(), SAVE_RECORD_SIZE);
+}
+
+// What the storage says to a save at an empty place (the free space among
+// it) and the confirmations every mode shares, from the Save road's file
+// grid at its first place: the messages each road shows in turn, where it
+// ends, and what the disk holds afterwards.
+TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
+{
+    // BLOCKED: a file named SaveGame; FULL: 1000 bytes free; HUGE: above 4 GB free.
+    enum Storage { PLAIN, UNREADABLE, BLOCKED, READ_ONLY, FULL, HUGE };
+    enum Removal { KEPT, AT_CHECK, AT_ANSWER };              // when the slot goes away
+    // Messages, and what is on the disk afterwards.
+    const char* const F = "LS_MEMCARD_MESSAGE_SAVESELECTFILE";
+    const char* const S = "LS_MEMCARD_MESSAGE_SAVESELECTCARD";
+    const char* const DA = "LS_MEMCARD_MESSAGE_DELETEWARNING";
+    const char* const DI = "LS_MEMCARD_MESSAGE_DELETEINPROGRESS";
+    const char* const UF = "LS_MEMCARD_ERROR_CARDUNFORMATTED";
+    const char* const FA = "LS_MEMCARD_MESSAGE_FORMATWARNING";
+    const char* const FI = "LS_MEMCARD_MESSAGE_FORMATINPROGRESS";
+    const char* const RO = "LS_MEMCARD_ERROR_CARDUNFORMATTEDREADONLY";
+    const char* const CI = "LS_MEMCARD_MESSAGE_CHECKINPROGRESS";
+    const char* const SI = "LS_MEMCARD_MESSAGE_SAVEINPROGRESS";
+    const char* const GONE[] = {"LS_MEMCARD_ERROR_DELETECARDREMOVED", "LS_MEMCARD_ERROR_FORMATCARDREMOVED",
+                                "LS_MEMCARD_ERROR_CHECKCARDREMOVED"};
+    const int M = SYSFILE_MISSING, FL = SYSFILE_FILE, D = SYSFILE_FOLDER;
+    const uint8_t kDel = kKeyDelete, kSel = kKeySelect;
+    struct Case {
+        const char* what;
+        bool save;  // a save at the first place of slot A
+        Storage storage;
+        Removal removal;
+        uint8_t key;   // pressed on the file grid
+        int answer;    // to the question: 0 yes, 1 no, -1 none asked
+        int saveFile;  // what is at the save's path afterwards
+        int saveGame;  // what "SaveGame" is afterwards
+        std::vector<std::string> seen;
+    } cases[] = {
+        {"delete", true, PLAIN, KEPT, kDel, 0, M, D, {F, DA, DI, "LS_MEMCARD_SUCCESS_DELETE", F}},
+        {"delete declined", true, PLAIN, KEPT, kDel, 1, FL, D, {F, DA, F}},
+        {"delete refused", true, READ_ONLY, KEPT, kDel, 0, FL, D, {F, DA, DI, "LS_MEMCARD_ERROR_DELETEFAILED", F}},
+        {"delete, slot gone", true, PLAIN, AT_ANSWER, kDel, 0, FL, D, {F, DA, DI, GONE[0], S}},
+        {"delete on an empty place", false, PLAIN, KEPT, kDel, -1, M, M, {F}},
+        {"format", false, UNREADABLE, KEPT, kSel, 0, M, D, {F, UF, FA, FI, "LS_MEMCARD_SUCCESS_FORMAT", F}},
+        {"format declined", false, UNREADABLE, KEPT, kSel, 1, M, M, {F, UF, FA, F}},
+        {"format refused", false, BLOCKED, KEPT, kSel, 0, M, FL, {F, UF, FA, FI, "LS_MEMCARD_ERROR_FORMATFAILED", F}},
+        {"format, slot gone", false, UNREADABLE, AT_ANSWER, kSel, 0, M, M, {F, UF, FA, FI, GONE[1], S}},
+        {"read-only, empty place", false, READ_ONLY, KEPT, kSel, -1, M, M, {F, RO, F}},
+        {"read-only, over a save", true, READ_ONLY, KEPT, kSel, -1, FL, D, {F, RO, F}},
+        {"slot gone in the check", true, PLAIN, AT_CHECK, kSel, -1, FL, D, {CI, GONE[2], S}},
+        {"no space", false, FULL, KEPT, kSel, -1, M, M, {F, "LS_MEMCARD_ERROR_SAVENOSPACE", S}},
+        {"above 4 GB free", false, HUGE, KEPT, kSel, -1, FL, D, {F, SI, "LS_MEMCARD_SUCCESS_SAVE"}},
+    };
+    const std::string original = ValidRecord();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all("SaveGame");
+        if (c.save) PlantSave('A', 0, original);
+        if (c.storage == BLOCKED) std::ofstream("SaveGame") << "not a folder";
+        g_freeReadable = c.storage != UNREADABLE;
+        g_freeBytes = c.storage == FULL ? 1000 : c.storage == HUGE ? 5ull << 30 : 1ull << 30;
+        SysFile_SetWritableQuery(c.storage == READ_ONLY ? RefuseChanges : nullptr);
+        Save_SetCardQuery(nullptr);
+        std::vector<std::string> seen;
+        auto note = [&] {
+            if (seen.empty() || seen.back() != Text()) seen.push_back(Text());
+        };
+        auto step = [&](uint8_t key) {
+            Frame({key});
+            note();
+            Frame({});
+            note();
+        };
+        auto settleOn = [&](std::initializer_list<uint32_t> kinds) {
+            for (float t = 0;
+                 t < 6.0f && Running() && std::find(kinds.begin(), kinds.end(), Ui()->message.kind) == kinds.end();
+                 t += kDt) {
+                Frame({});
+                note();
+            }
+        };
+        Open(MEMCARD_MODE_SAVE);
+        if (c.removal == AT_CHECK) {
+            Press(kKeySelect);
+            note();
+            Save_SetCardQuery(NoCards);
+        } else {
+            ChooseSlotAndFile(0, 0);
+            note();
+            step(c.key);
+            settleOn({MEMCARD_KIND_QUESTION, MEMCARD_KIND_FILES, MEMCARD_KIND_SLOTS});
+            if (c.answer >= 0 && Ui()->message.kind == MEMCARD_KIND_QUESTION) {
+                EXPECT_EQ(Ui()->selection, 1) << "questions start at no";
+                if (c.removal == AT_ANSWER) Save_SetCardQuery(NoCards);
+                if (c.answer == 0) Press(kKeyLeft);
+                step(kKeySelect);
+            }
+        }
+        settleOn({MEMCARD_KIND_FILES, MEMCARD_KIND_SLOTS});
+        EXPECT_EQ(seen, c.seen);
+        EXPECT_EQ(SysFile_GetKind(SavePath('A', 0).c_str()), c.saveFile);
+        EXPECT_EQ(SysFile_GetKind("SaveGame"), c.saveGame);
+        if (c.saveFile == SYSFILE_FILE) {
+            EXPECT_EQ(ReadFile(SavePath('A', 0)), original);
+        } else if (c.save) {
+            EXPECT_TRUE(std::filesystem::is_empty("SaveGame")) << "no empty save folder is left";
+        }
+        MemCardUI_SetMode(MEMCARD_MODE_NONE);
+        Frame({});
+        ASSERT_FALSE(Running());
+    }
+}
+
+// The line under the panel names the keys the road takes: the Load road
+// writes nothing, the Save road's file grid deletes, and back is Space.
+TEST_F(MemCardTest, EachRoadsInformationLineSaysWhatItsKeysDo)
+{
+    WriteData("english.txt", ReadFile(HELM_SOURCE_DIR "/data/text/english.txt"));  // the shipped texts
+    Text_ParseFile("english.txt");
+    auto info = [] {
+        char key[32], text[TEXT_BUFFER_SIZE];
+        snprintf(key, sizeof key, "LS_INFOTEXT_INFO%.2u", Ui()->message.buttons);
+        return std::string(Text_Get(key, 0, text, sizeof text));
+    };
+    struct Case {
+        uint32_t mode;
+        int unreadable;  // the boot check then finds no use for a slot
+        bool toFiles;
+        const char* says;
+        const char* never;
+    } cases[] = {
+        {MEMCARD_MODE_LOAD, 0, false, "Space goes back", "Saving"},
+        {MEMCARD_MODE_LOAD, 0, true, "Space goes back", "Saving"},
+        {MEMCARD_MODE_SAVE, 0, false, "Saving needs", "deletes"},
+        {MEMCARD_MODE_SAVE, 0, true, "deletes", "Saving"},
+        {MEMCARD_MODE_BOOT, 1, false, "Space goes back", "Escape"},
+        {MEMCARD_MODE_BOOT, 0, false, "Space goes back", "Escape"},  // no save yet: continue or back
+    };
+    for (const Case& c : cases) {
+        g_freeReadable = !c.unreadable;
+        Open(c.mode);
+        if (c.toFiles) ChooseSlotAndFile(0, 0);
+        EXPECT_NE(info().find(c.says), std::string::npos) << c.mode << " " << Text() << ": " << info();
+        EXPECT_EQ(info().find(c.never), std::string::npos) << c.mode << " " << Text() << ": " << info();
+        MemCardUI_SetMode(MEMCARD_MODE_NONE);
+        Frame({});
+    }
 }
 
 TEST_F(MemCardTest, TheGridCursorStaysInItsRowsAndMovesOncePerPress)

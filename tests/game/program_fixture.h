@@ -8,7 +8,7 @@
 
 #include <functional>
 
-#include "app/main/program_hooks.h"
+#include "helm/program_hooks.h"
 #include "app/state.h"
 #include "game/loading_screen.h"
 #include "game_fixture.h"
@@ -35,6 +35,18 @@ protected:
         AppHooks hooks = ProgramHooks_Make();
         hooks.gameSetup = []() {
             Body()();
+            // A body cut short by a failed ASSERT leaves its states behind,
+            // which the program would run until the time-out: they go, as
+            // pops would destroy them, and the program ends at once.
+            if (State_GetCurrent()) {
+                for (GameState* s = State_GetCurrent(); s;) {
+                    GameState* below = s->previous;
+                    State_Destroy(s);
+                    s = below;
+                }
+                State_Reset();
+                State_Init();
+            }
             // What the game's modules hold goes before the engine does.
             LoadingScreen_End();
             LoadingScreen_Free();

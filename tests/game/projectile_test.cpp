@@ -203,6 +203,8 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
     EXPECT_EQ(ProjType_GetAmmo(&weapons, 2), 6);
     EXPECT_EQ(ProjType_GetAmmo(&weapons, 3), 0);
     EXPECT_EQ(ProjType_GetAmmo(&weapons, 9), 0);
+    ProjType_AddAmmo(&weapons, 7, INT32_MAX);
+    EXPECT_EQ(ProjType_GetAmmo(&weapons, 2), INT32_MAX) << "held at the top, never wrapped";
 
     // One weapon: a reset keeps it current, and stepping leaves it.
     ProjType_Free(&weapons);

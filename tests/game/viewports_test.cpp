@@ -244,6 +244,8 @@ TEST_F(ViewportTest, GoldenTwoAndThreePlayerFrames)
             }
             DrawFrame();
             EXPECT_EQ(capture::MatchGolden(n == 2 ? "viewports_two" : "viewports_three"), "");
+            // The blank sprite drawn into the corner shows nothing.
+            EXPECT_LE(capture::Distance(capture::Pixel(3, 3), 0x006090), 8);
             if (n == 3) {
                 EXPECT_LE(capture::Distance(capture::Pixel(440, 270), 0xE0C020), 8);  // the filler's quarter
             }

@@ -244,11 +244,18 @@ TEST_F(BroomTest, PickupsCountOnTheirFirstAnimationAndPlainModelsAlways)
     WriteProp("Ring", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 50\n BoolVal10 = TRUE");
     WriteProp("Step", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 30\n BoolVal11 = TRUE", 3);
     WriteProp("Used", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 20", 2);
+    // A phantom around the broom: its overlap has no contact, so impact 0,
+    // which is not above its threshold of 0.
+    WriteProp("Dud", "StringVal0 = PICKUP\n FPVal1 = 5\n FPVal2 = 20\n BoolVal10 = TRUE", 0,
+              "SPHERE2\n Phantom = TRUE");
     PlaceProps({Item("Ring", V(0, 0, 5)), Item("Step", V(0, 0, 6)), Item("Used", V(0, 0, 7))});
     Object* broom = Broom();
     ASSERT_NE(broom, nullptr);
     BroomStickData* d = D(broom);
     EXPECT_EQ(d->scorePresent, 3);
+    PlaceProps({Item("Dud", BodyPosition(broom))});
+    Frame(5);
+    EXPECT_EQ(d->scoreCollected, 0) << "a phantom's overlap is no hit at a threshold of 0";
     Object* ring = PropAt(V(0, 0, 5));
     Object* step = PropAt(V(0, 0, 6));
     Object* used = PropAt(V(0, 0, 7));
@@ -375,6 +382,8 @@ TEST_P(BroomTimeTest, TimeUpOpensTheRulesPageOrEndsTheLevel)
                 ASSERT_EQ(modestest::g_pages.size(), 1u);
                 EXPECT_EQ(modestest::g_pages[0], run.page);
                 EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED));
+                Frame();
+                EXPECT_EQ(modestest::g_pages.size(), 2u) << "while the time stays up the page comes back";
                 if (rule == RULE_COUNTDOWN) {
                     const std::string shown =
                         std::string(run.page) +

@@ -71,10 +71,19 @@ TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
         EXPECT_EQ(d->lives, c.livesAfter) << c.health;
         Projectile_Release(shot, hero);
     }
-    Object* shot = Shot(hero, "SCORE", 12.9f);
-    d->score = 0;
-    ManCamRelMode_Collision(hero, r, shot, 0);
-    EXPECT_EQ(d->score, 12);
+    // Scores from data are truncated and held within the int32 range.
+    const struct {
+        int32_t before;
+        float value;
+        int32_t after;
+    } scores[] = {{0, 12.9f, 12}, {2147483000, 1e6f, INT32_MAX}, {0, 5e9f, INT32_MAX}, {-5, -5e9f, INT32_MIN}};
+    for (const auto& c : scores) {
+        Object* shot = Shot(hero, "SCORE", c.value);
+        d->score = c.before;
+        ManCamRelMode_Collision(hero, r, shot, 0);
+        EXPECT_EQ(d->score, c.after) << c.value;
+        Projectile_Release(shot, hero);
+    }
 }
 
 TEST_F(ManCamRelCollisionTest, ScorePickupsCountOncePerPickupAndMeetTheRequiredFraction)
@@ -125,6 +134,29 @@ TEST_F(ManCamRelCollisionTest, PhantomPickupsNeedANegativeThresholdAndASteppingP
     Step(2);
     EXPECT_EQ(d->hiddenCollected, 2) << "the index read before the hit steps it";
     EXPECT_EQ(HitModeObject_GetAnimIndex(PropAt(V(-8, 0.5f, 5))), 1);
+}
+
+TEST_F(ManCamRelCollisionTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboardLaunches)
+{
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
+    WriteProp("Ammo", "StringVal0 = PICKUP\n FPVal1 = 11\n FPVal2 = 2\n FPVal3 = 5\n BoolVal10 = TRUE");
+    WriteProp("Spring", "StringVal0 = SPRINGBOARD\n FPVal1 = 12");
+    PlaceProps({Item("Ammo", V(10, 0.5f, 10)), Item("Spring", V(-10, 0.5f, 10))});
+    Object* hero = Hero(
+        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0Ammo = 3\n  ProjType0PickupTypeReq = 2\n"
+        "  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 3\n  ProjType1PickupTypeReq = 1\n }\n");
+    WeaponList* weapons = &CamRel(hero)->weapons;
+    Place(hero, V(10, 0.5f, 10));
+    Step(3);
+    EXPECT_EQ(ProjType_GetAmmo(weapons, 0), 8) << "once";
+    EXPECT_EQ(ProjType_GetAmmo(weapons, 1), 3) << "another type";
+    Place(hero, V(-10, 0.5f, 10));
+    float top = 0.0f;
+    for (int i = 0; i < 40; ++i) {
+        Step();
+        top = std::fmax(top, BodyPosition(hero).y);
+    }
+    EXPECT_GT(top, 4.0f);
 }
 
 TEST_F(ManCamRelCollisionTest, ANewCheckpointBecomesTheStartAndSendsThePreviousOneBack)
@@ -191,6 +223,8 @@ TEST_F(ManCamRelCollisionTest, PointsGoToAManCamRelPlayerOnlyAndAllAtOnceWhenEve
     EXPECT_EQ(d->score, 0);
     ControlMode_AreaHelper(40, hero, frog, 1, 0);
     EXPECT_EQ(d->score, 40) << "no text free: at once";
+    ControlMode_AreaHelper(INT32_MAX, hero, frog, 0, 0);
+    EXPECT_EQ(d->score, INT32_MAX) << "held at the top, never wrapped";
     EXPECT_EQ(d->killCount, 1);
     EXPECT_NEAR(d->texts[0].world.z, 8.0f, 0.6f) << "texts start at the position object";
 }

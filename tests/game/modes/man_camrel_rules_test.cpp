@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "engine/animset.h"
+#include "engine/font.h"
 #include "engine/physray.h"
 #include "game/game_context.h"
 #include "modes_fixture.h"
@@ -76,11 +77,8 @@ TEST_F(ManCamRelRulesTest, CountDownRecordsBestScoresAndComparesThemUnsigned)
 
 TEST_F(ManCamRelRulesTest, FloatingTextsScaleByDepthFlyInAndCountOnce)
 {
-    struct Scale {
-        float z, scale;
-    } scales[] = {{-1.0f, 7.0f}, {0.0f, 7.0f}, {4.0f, 4.0f}, {8.0f, 1.0f}, {12.0f, 0.5f}, {16.0f, 0.0f}, {99.0f, 0.0f}};
-    for (const Scale& s : scales) EXPECT_FLOAT_EQ(ManCamRel_TextScale(s.z), s.scale) << s.z;
-
+    Font font{};  // the texts are added (never drawn here) with the context's first font
+    Game_GetContext()->fonts[0] = &font;
     Object* hero = Hero(" dieInAirTime = 50\n");
     ManCamRelData* d = CamRel(hero);
     d->score = 0;
@@ -95,6 +93,8 @@ TEST_F(ManCamRelRulesTest, FloatingTextsScaleByDepthFlyInAndCountOnce)
     d->texts[0].depth = 4.0f;
     ControlMode_AreaHelper(7, hero, hero, 0, 0);
     Step();
+    const uint32_t line = Entity_GetRecord(hero)->hudTextCount;
+    EXPECT_FLOAT_EQ(Level_GetSession()->viewports[0].texts[line].size, 4.0f) << "drawn at depth 4";
     d->texts[1].depth = 60.0f;
     int frames = 0;
     while ((d->texts[0].flags | d->texts[1].flags) && frames < 500) {
@@ -105,6 +105,7 @@ TEST_F(ManCamRelRulesTest, FloatingTextsScaleByDepthFlyInAndCountOnce)
     EXPECT_LT(frames, 500);
     Step(10);
     EXPECT_EQ(d->score, 32);
+    Game_GetContext()->fonts[0] = nullptr;
 }
 
 TEST_F(ManCamRelRulesTest, CompletionPlaysTheEndObjectQueuesItsTriggerAndEndsTheLevelOnce)

@@ -59,6 +59,14 @@ TEST_P(SkaterTurnTest, APushToOneSideTurnsTheModelAndLeansItIntoTheTurn)
     Vec3 leanAt, leanUp;
     Node_GetOrientation(Entity_GetRecord(hero)->animSlots[0].offset, &leanAt, &leanUp);
     EXPECT_GT(sign * leanUp.x, 0.02f);
+    // At its top speed the model swings onto its travel in one frame and stays there.
+    Entity_GetRecord(hero)->maxVelocity = 4.0f;
+    for (int i = 0; i < 15; ++i) {
+        Frame();
+        Vec3 v = Velocity(hero), modelAt, modelUp;
+        Entity_GetAnimRootOrientation(Entity_GetRecord(hero), 0, &modelAt, &modelUp);
+        ASSERT_LT(std::fabs(Angle_Diff(Vec3_Heading(&modelAt), Vec3_Heading(&v), 1, 1)), 0.06f) << i;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSides, SkaterTurnTest, ::testing::Values(1.0f, -1.0f));
@@ -180,6 +188,31 @@ TEST_F(SkaterTest, ADeathAreaStartsTheLosePathAfterItsValueInSeconds)
     }
     EXPECT_GE(loseAt, setAt + 0.4f - 1e-4f);
     EXPECT_EQ(g_restarts, 1);
+}
+
+TEST_F(SkaterTest, ACutSceneHoldsTheSkaterWithoutLosingIt)
+{
+    Floor();
+    // Animation 1 is watched; its watchers are held by the entity flag.
+    WriteProp("Show", "U32Val0 = 2\n BoolVal13 = TRUE", 2);
+    Object* hero = Skater("");
+    PlaceProps({Item("Show", V(20, 0, 20))});
+    Object* show = PropAt(V(20, 0, 20));
+    ASSERT_TRUE(hero && show);
+    ASSERT_TRUE(Settle(hero));
+    EntityRecord* r = Entity_GetRecord(hero);
+    ASSERT_EQ(HitModeObject_PlayIndex(show, 1, 1, 1), 1);
+    Frame();  // the prop's update holds its watcher
+    Pad(0.0f, 1.0f);
+    Frame(4);
+    EXPECT_TRUE(Entity_TestFlags(r, ENTITY_HELD));
+    EXPECT_LT(PhysBody_GetSpeed(hero->body), 0.1f) << "the push of a held player does nothing";
+    Frame(20);  // the watched animation (0.2 s) ends and lets go
+    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_HELD | ENTITY_FROZEN));
+    EXPECT_NE(r->animSlots[0].current, SKATER_ANIM_LOSE);
+    EXPECT_GT(PhysBody_GetSpeed(hero->body), 0.5f);
+    Frame(20);
+    EXPECT_EQ(g_restarts, 0);
 }
 
 TEST_F(SkaterTest, PickupsCountOnTheirFirstAnimationAndPlainModelsByProximity)

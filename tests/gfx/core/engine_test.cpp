@@ -7,6 +7,7 @@
 
 #include "gfx/core/error.h"
 #include "tests/gfx/core/test_driver.h"
+#include "tests/test_env.h"
 
 using namespace testdriver;
 
@@ -277,13 +278,14 @@ TEST(EngineFiles, InstalledTableReachesTheDisk)
 {
     InitScope scope;
     FileInterface* files = FileSystem_GetInterface();
-    const char* name = HELM_TEST_TMP "/engine_files.bin";
+    const std::string path = (TestTmp() / "engine_files.bin").string();
+    const char* name = path.c_str();
     void* f = files->open(name, "wb");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(files->write("abcd", 1, 4, f), 4u);
     EXPECT_EQ(files->close(f), 0);
     EXPECT_EQ(files->exists(name), 1);
-    EXPECT_EQ(files->exists(HELM_TEST_TMP "/no_such_file.bin"), 0);
+    EXPECT_EQ(files->exists((TestTmp() / "no_such_file.bin").c_str()), 0);
     f = files->open(name, "rb");
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(files->seek(f, 2, 1), 0);

@@ -13,6 +13,7 @@
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/image.h"
+#include "tests/test_env.h"
 
 namespace imagetest {
 
@@ -69,7 +70,7 @@ inline int32_t Attach(void) { return g_attach ? g_attach() : 1; }
 inline std::string TestFolder()
 {
     const char *name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::string folder = std::string(HELM_TEST_TMP) + "/image_" + name;
+    std::string folder = TestTmp().string() + "/image_" + name;
     std::filesystem::create_directories(folder);
     return folder + "/";
 }

@@ -10,6 +10,7 @@
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "tests/gfx/core/test_driver.h"
+#include "tests/test_env.h"
 
 using namespace testdriver;
 
@@ -108,7 +109,8 @@ TEST(Stream, ChunkTreesRoundTripOverMemoryFilesAndCallbacks)
     Stream_Close(s, nullptr);
 
     // Named file.
-    const char* name = HELM_TEST_TMP "/stream_tree.bin";
+    const std::string path = (TestTmp() / "stream_tree.bin").string();
+    const char* name = path.c_str();
     s = Stream_Open(STREAM_FILENAME, STREAM_WRITE, name);
     ASSERT_NE(s, nullptr);
     ASSERT_TRUE(WriteTree(s));
@@ -246,7 +248,8 @@ TEST(Stream, ShortReadsFailWithoutReadingPastTheEnd)
     Stream_WriteChunkHeaderDefault(s, CHUNK_STRUCT, 1000);
     Stream_WriteChunkHeaderDefault(s, CHUNK_TEXTURE, 0);
     Stream_Close(s, &buf.mem);
-    const char* name = HELM_TEST_TMP "/stream_short.bin";
+    const std::string path = (TestTmp() / "stream_short.bin").string();
+    const char* name = path.c_str();
     FILE* f = fopen(name, "wb");
     fwrite(buf.mem.start, 1, buf.mem.length, f);
     fclose(f);
@@ -273,9 +276,9 @@ TEST(Stream, OpenRefusesMissingFilesAndBadKinds)
 {
     InitScope scope;
     Error_Get(nullptr);
-    EXPECT_EQ(Stream_Open(STREAM_FILENAME, STREAM_READ, HELM_TEST_TMP "/missing.bin"), nullptr);
+    EXPECT_EQ(Stream_Open(STREAM_FILENAME, STREAM_READ, (TestTmp() / "missing.bin").c_str()), nullptr);
     EXPECT_EQ(Error_TakeCode(), (int32_t)ERR_FILE_OPEN);
-    EXPECT_EQ(Stream_Open(STREAM_FILENAME, 9, HELM_TEST_TMP "/x.bin"), nullptr);
+    EXPECT_EQ(Stream_Open(STREAM_FILENAME, 9, (TestTmp() / "x.bin").c_str()), nullptr);
     EXPECT_EQ(Error_TakeCode(), ERR_BAD_ACCESS);
     EXPECT_EQ(Stream_Open(STREAM_MEMORY, 9, nullptr), nullptr);
     EXPECT_EQ(Error_TakeCode(), ERR_BAD_ACCESS);

@@ -13,6 +13,7 @@
 #include "gfx/core/raster.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "tests/gfx/world/world_fixture.h"
+#include "tests/test_env.h"
 
 using namespace worldtest;
 
@@ -103,7 +104,7 @@ protected:
                     break;
                 }
         if (off) {
-            D3D8Present_WritePng(&s, nullptr, (std::string(HELM_TEST_TMP) + "/" + name + "_actual.png").c_str());
+            D3D8Present_WritePng(&s, nullptr, (TestTmp().string() + "/" + name + "_actual.png").c_str());
             return std::to_string(off) + " pixels differ";
         }
         return "";

@@ -65,6 +65,38 @@ TEST(ConvexHull, InteriorAndDuplicatePointsAreDropped) {
   CollisionShape_Release(h);
 }
 
+TEST(ConvexHull, EachParameterMergesWhatItNamesAndNoMore) {
+  // A 2 x 2 x 2 box with a point above the middle of its top face (whose
+  // four triangles are then a low pyramid), given twice or with a second
+  // point beside it.
+  struct Case {
+    float height, beside;
+    float params[4];
+    int faces;
+  } cases[] = {
+      {1.3f, 0.0005f, {0, 0, 0, 1}, 11},
+      {1.3f, 0.0005f, {0.001f, 0, 0, 1}, 9},  // the two points welded
+      {1.005f, 0, {0, 0, 0, 1}, 9},
+      {1.005f, 0, {0, 0.01f, 0, 1}, 6},  // merged while the hull is built
+      {1.03f, 0, {0, 0.01f, 0, 1}, 9},
+      {1.03f, 0, {0, 0, 0.02f, 1}, 6},  // merged once it is built
+      {1.05f, 0, {0, 0, 0.02f, 1}, 9},
+      {1.05f, 0, {0, 0, 0, 0.992f}, 6},  // normals within about 7 degrees
+      {1.1f, 0, {0.001f, 0.01f, 0.02f, 0.992f}, 9},
+  };
+  for (const Case& c : cases) {
+    std::vector<float> p;
+    for (int i = 0; i < 8; ++i) p.insert(p.end(), {i & 1 ? 1.f : -1.f, i & 2 ? 1.f : -1.f, i & 4 ? 1.f : -1.f, 0});
+    p.insert(p.end(), {0, c.height, 0, 0, c.beside, c.height, c.beside, 0});
+    ConvexHull* h = ConvexHull_Build(p.data(), 10, c.params, 0.01f);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->faces.Count(), c.faces) << c.height << " " << c.params[0] << " " << c.params[1] << " "
+                                         << c.params[2] << " " << c.params[3];
+    EXPECT_EQ(h->vertices.Count() - h->edges.Count() + h->faces.Count(), 2);  // a closed polyhedron
+    CollisionShape_Release(h);
+  }
+}
+
 TEST(ConvexHull, DegenerateInputGivesNoHullAndAWarning) {
   PhysWarningHook old = Physics_SetWarningHook(CountWarning);
   ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0});                             // too few points
@@ -75,6 +107,11 @@ TEST(ConvexHull, DegenerateInputGivesNoHullAndAWarning) {
   ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, INFINITY});
   ExpectRefused({0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0.5f, 0.5f, 4.6e27f});  // beyond any world: qhull would spin
   EXPECT_EQ(ConvexHull_Build(nullptr, 10, kParams, 0.01f), nullptr);
+  // Parameters out of range are refused.
+  const float box[] = {0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0};
+  const float bad[][4] = {{-1, 0, 0, 1}, {0, NAN, 0, 1}, {0, 0, 0, 1.5f}};
+  for (const float* b : bad) EXPECT_EQ(ConvexHull_Build(box, 4, b, 0.01f), nullptr);
+  EXPECT_EQ(ConvexHull_Build(box, 4, nullptr, 0.01f), nullptr);
   Physics_SetWarningHook(old);
 }
 

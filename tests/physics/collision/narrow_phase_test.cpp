@@ -130,13 +130,14 @@ TEST(NarrowPhase, RandomHullPairsAgreeInBothOrdersAndPushApart) {
 }
 
 TEST(NarrowPhase, LargeHullsStillCollideAlongTheLineOfCentres) {
-  // Two round hulls of 400 points each (over a thousand edges apiece).
+  // Two round hulls of 400 points each, built without merging any facets
+  // (over a thousand edges apiece).
   std::vector<float> ball;
   for (int i = 0; i < 400; ++i) {
     float y = 1.0f - 2.0f * (float(i) + 0.5f) / 400.0f, r = std::sqrt(1.0f - y * y), phi = 2.39996f * float(i);
     ball.insert(ball.end(), {r * std::cos(phi), y, r * std::sin(phi), 0});
   }
-  const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
+  const float params[4] = {0, 0, 0, 1};
   CollisionBody one, two;
   CollisionPrimitive* a = AddShape(&one, ConvexHull_Build(ball.data(), 400, params, 0.01f));
   CollisionPrimitive* b = AddShape(&two, ConvexHull_Build(ball.data(), 400, params, 0.01f));

@@ -9,12 +9,13 @@
 #include "platform/direct3d/d3d8.h"
 #include "platform/win32/window.h"
 #include "tests/platform/direct3d/d3d8_fixture.h"
+#include "tests/test_env.h"
 
 namespace {
 
 using Present = D3D8Fixture;
 
-std::string TempPath(const char* name) { return std::string(HELM_TEST_TMP) + "/d3d8_present_" + name; }
+std::string TempPath(const char* name) { return TestTmp().string() + "/d3d8_present_" + name; }
 
 TEST_F(Present, WrittenPngReadsBackWithTheSameColours) {
   IDirect3DSurface8* image = nullptr;

@@ -26,6 +26,7 @@
 #include "platform/direct3d/d3d8_test.h"
 #include "tests/platform/direct3d/golden_match.h"
 #include "platform/direct3d/rasteriser_format.h"
+#include "tests/test_env.h"
 
 namespace raster_test {
 
@@ -304,7 +305,7 @@ inline bool WritePng(const std::string& path, const Scene& s) {
 inline std::string MatchGolden(const Scene& s, const char* name, int tolerance = 2, int allowedOff = 0) {
   D3D8Test_Finish();
   return MatchGoldenSurface(s.back->surface, std::string(HELM_SOURCE_DIR) + "/tests/platform/direct3d/golden/" + name + ".png",
-                            std::string(HELM_TEST_TMP) + "/" + name + "_actual.png", tolerance, allowedOff);
+                            TestTmp().string() + "/" + name + "_actual.png", tolerance, allowedOff);
 }
 
 }  // namespace raster_test

@@ -10,6 +10,7 @@
 
 #include "platform/direct3d/rasteriser.h"
 #include "tests/platform/direct3d/raster_scene.h"
+#include "tests/test_env.h"
 
 using namespace raster_test;
 
@@ -1360,7 +1361,7 @@ TEST(RasterDeferred, ATileWithMoreCommandsThanABinBlockShadesThemInSubmissionOrd
 TEST(RasterDeferred, PresentShowsEveryDrawMadeBeforeIt) {
   Scene s(16, 16);
   Untextured(s);
-  const std::string path = std::string(HELM_TEST_TMP) + "/deferred_present.png";
+  const std::string path = TestTmp().string() + "/deferred_present.png";
   D3D8Present_CaptureFrame(0, path.c_str());
   Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
   ASSERT_EQ(s.dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);

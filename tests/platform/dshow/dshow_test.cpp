@@ -7,6 +7,7 @@
 
 #include "platform/dshow/dshow_test.h"
 #include "platform/win32/win32_test.h"
+#include "tests/test_env.h"
 
 namespace {
 
@@ -17,7 +18,7 @@ protected:
     void SetUp() override
     {
         Win32Test_ResetAll();
-        folder = std::filesystem::path(HELM_TEST_TMP) /
+        folder = TestTmp() /
                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::create_directories(folder);
     }

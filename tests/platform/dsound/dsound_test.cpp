@@ -6,6 +6,8 @@
 #include <vector>
 
 #include "platform/dsound/dsound_test.h"
+#include "platform/win32/win32_test.h"
+#include "platform/win32/window.h"
 
 namespace {
 
@@ -141,6 +143,43 @@ TEST_F(DSoundTest, ThePrimaryBufferHasAListenerAndDuplicatesShareSamples)
     EXPECT_EQ(((uint8_t*)shared)[63], 0x11);  // the samples outlive their first owner
     copy->Release();
     EXPECT_EQ(DSoundTest_VoiceCount(sound), 0u);
+}
+
+TEST_F(DSoundTest, BuffersWithoutGlobalFocusHoldWhileTheWindowIsNotFocused)
+{
+    Window* window = Window_Create("sound", 64, 64, 0);
+    if (!Window_SdlWindow(window)) {
+        Window_Destroy(window);
+        GTEST_SKIP() << "no SDL video";
+    }
+    ASSERT_EQ(sound->SetCooperativeLevel(window, DSSCL_PRIORITY), DS_OK);
+    IDirectSoundBuffer* music = Make(4000);
+    IDirectSoundBuffer* alarm = Make(4000, 1, 16, 44100, DSBCAPS_STATIC | DSBCAPS_GLOBALFOCUS);
+    for (IDirectSoundBuffer* b : {music, alarm}) {
+        void* data = nullptr;
+        uint32_t bytes = 0;
+        b->Lock(0, 0, &data, &bytes, nullptr, nullptr, DSBLOCK_ENTIREBUFFER);
+        for (uint32_t i = 0; i < bytes / 2; i++) ((int16_t*)data)[i] = b == music ? 1000 : 10;
+        b->Unlock(data, bytes, nullptr, 0);
+        b->Play(0, 0, DSBPLAY_LOOPING);
+    }
+    // The left sample of one frame, and the music's play cursor, after a render.
+    std::vector<int16_t> out(2 * 64);
+    auto render = [&](uint32_t* musicAt) {
+        DSoundTest_Render(sound, out.data(), 64);
+        music->GetCurrentPosition(musicAt, nullptr);
+        return out[0];
+    };
+    uint32_t at = 0, before = 0;
+    EXPECT_EQ(render(&at), 1010);
+    ASSERT_EQ(Win32Test_PushFocus(window, 0), 1);
+    before = at;
+    EXPECT_EQ(render(&at), 10);  // only the buffer with global focus is heard
+    EXPECT_EQ(at, before);       // and the music holds its place
+    ASSERT_EQ(Win32Test_PushFocus(window, 1), 1);
+    EXPECT_EQ(render(&at), 1010);
+    EXPECT_EQ(at, before + 128);
+    Win32Test_ResetAll();
 }
 
 TEST(DSoundDeviceTest, WithoutAnOutputDeviceNothingIsReportedOrCreated)

@@ -8,7 +8,10 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
+
+#include "tests/test_env.h"
 
 namespace {
 
@@ -18,9 +21,9 @@ class MutexTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        folder_ = std::string(HELM_TEST_TMP) + "/mutex-" + std::to_string(getpid());
+        folder_ = TestTmp().string() + "/mutex-" + std::to_string(getpid());
         std::filesystem::create_directories(folder_);
-        setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);
+        runtime_.emplace("XDG_RUNTIME_DIR", folder_.c_str());
         name_ = "Test Mutex " + std::to_string(getpid());
         Mutex_SetTestName(name_.c_str());
     }
@@ -29,12 +32,13 @@ protected:
     {
         Mutex_Release();
         Mutex_SetTestName(nullptr);
-        unsetenv("XDG_RUNTIME_DIR");
+        runtime_.reset();
         std::filesystem::remove_all(folder_);
     }
 
     std::string folder_;
     std::string name_;
+    std::optional<ScopedEnv> runtime_;  // XDG_RUNTIME_DIR as the test sets it
 };
 
 // Starts a process that takes the lock and then waits to be killed. Returns
@@ -91,6 +95,7 @@ TEST_F(MutexTest, TheLockLivesInTheRunTimeFolderAndIsHeldOncePerProcess)
 
 TEST_F(MutexTest, AnUnusableRunTimeFolderIsReportedAsAFailure)
 {
-    setenv("XDG_RUNTIME_DIR", (folder_ + "/missing").c_str(), 1);
+    runtime_.reset();
+    runtime_.emplace("XDG_RUNTIME_DIR", (folder_ + "/missing").c_str());
     EXPECT_EQ(Mutex_CreateNamed("Tesk Mutex"), MUTEX_FAILED);
 }

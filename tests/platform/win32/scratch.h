@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/win32/path.h"
+#include "tests/test_env.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,7 @@ protected:
     void SetUp() override
     {
         const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        root_ = std::filesystem::path(HELM_TEST_TMP) /
+        root_ = TestTmp() /
                 (std::string(info->test_suite_name()) + "." + info->name());
         std::filesystem::remove_all(root_);
         std::filesystem::create_directories(root_);

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/test_env.h"
+
 namespace {
 
 std::vector<uint8_t> Compile(const char* text, CfgcError* error = nullptr) {
@@ -71,7 +73,7 @@ TEST(Cfgc, FaultsAreReportedWithTheirLine) {
 
 TEST(Cfgc, SourcesThatCannotBeCompiledAreReportedWithTheirPathAndWriteNothing) {
   namespace fs = std::filesystem;
-  const fs::path folder = fs::path(HELM_TEST_TMP) / "cfgc_sources";
+  const fs::path folder = TestTmp() / "cfgc_sources";
   fs::remove_all(folder);
   fs::create_directories(folder / "a folder");
   auto write = [&](const char* name, const char* text) {

@@ -6,12 +6,13 @@
 #include <fstream>
 
 #include "platform/dshow/dshow_test.h"
+#include "tests/test_env.h"
 
 namespace {
 
 std::string Folder()
 {
-    const std::string folder = std::string(HELM_TEST_TMP) + "/clipwrite_" +
+    const std::string folder = TestTmp().string() + "/clipwrite_" +
                                ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);

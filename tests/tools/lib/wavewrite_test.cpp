@@ -8,12 +8,13 @@
 #include "app/wave.h"
 #include "common/memory.h"
 #include "platform/dsound/dsound.h"
+#include "tests/test_env.h"
 
 namespace {
 
 std::string Folder()
 {
-    const std::string folder = std::string(HELM_TEST_TMP) + "/wavewrite_" +
+    const std::string folder = TestTmp().string() + "/wavewrite_" +
                                ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);

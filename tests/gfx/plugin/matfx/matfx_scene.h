@@ -15,6 +15,7 @@
 #include "gfx/plugin/matfx/d3d8matfx.h"
 #include "platform/direct3d/d3d8_present.h"
 #include "tests/gfx/plugin/plugin_fixture.h"
+#include "tests/test_env.h"
 
 class MatFXSceneTest : public PluginTest {
 protected:
@@ -209,6 +210,6 @@ inline std::string MatFXGolden(const std::vector<uint32_t>& pixels, const char* 
         worst = std::max(worst, (size_t)most);
     }
     if (!differing) return "";
-    D3D8Present_WritePng(&s, nullptr, (std::string(HELM_TEST_TMP) + "/" + name + "_actual.png").c_str());
+    D3D8Present_WritePng(&s, nullptr, (TestTmp().string() + "/" + name + "_actual.png").c_str());
     return std::to_string(differing) + " pixels differ from " + name + " (by up to " + std::to_string(worst) + ")";
 }

@@ -34,6 +34,7 @@
 #include "platform/direct3d/d3d8_present.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 #include "tests/platform/direct3d/golden_match.h"
+#include "tests/test_env.h"
 
 namespace toolkit2dtest {
 
@@ -176,7 +177,7 @@ protected:
         ASSERT_EQ(Toolkit2D_Open(camera), 1);
         ASSERT_EQ(Toolkit2D_SetDeviceRect(0, 0, kWidth, kHeight), 1);
         const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        folder = std::string(HELM_TEST_TMP) + "/toolkit2d_" + name + "/";
+        folder = TestTmp().string() + "/toolkit2d_" + name + "/";
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
         Font2D_SetPath(folder.c_str());
@@ -234,7 +235,7 @@ protected:
     {
         return raster_test::MatchGoldenSurface(
             BackBuffer(), std::string(HELM_SOURCE_DIR) + "/tests/gfx/toolkit/2d/golden/" + name + ".png",
-            std::string(HELM_TEST_TMP) + "/" + name + "_actual.png", tolerance, allowedOff);
+            TestTmp().string() + "/" + name + "_actual.png", tolerance, allowedOff);
     }
 
     // A camera at the origin whose raster is a record of the given size

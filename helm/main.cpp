@@ -44,8 +44,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/main/front_end_hooks.h"
-#include "app/main/program_hooks.h"
+#include "helm/front_end_hooks.h"
+#include "helm/program_hooks.h"
 #include "app/save.h"
 #include "app/shell.h"
 #include "platform/dinput/inputscript.h"
@@ -293,8 +293,9 @@ int main(int argc, char** argv)
     Entry_Shutdown();
     if (g_run.script) {
         // The game may end by itself where the script expects it (an Escape
-        // on the main menu before "end"); anywhere else the run fails.
-        if (InputScript_GameEnded(g_run.script) == INPUTSCRIPT_FAILED) {
+        // on the main menu before "end"); anywhere else the run fails. A
+        // game that never ran has said why already.
+        if (App_HasRun() && InputScript_GameEnded(g_run.script) == INPUTSCRIPT_FAILED) {
             fprintf(stderr, "%s\n", InputScript_GetMessage(g_run.script));
             result = INPUTSCRIPT_EXIT_FAILED;
         }
