@@ -1013,30 +1013,30 @@ TEST(RasterRules, CombinerOperationsArgumentsAndSecondStage) {
   const uint32_t T0 = 0x80FF4020u, T1 = 0x40204080u, D = 0xFF808080u, F = 0x20406080u;
   Texture t0 = Bound(s, 1, 1, [&](int, int) { return T0; }), t1 = Bound(s, 1, 1, [&](int, int) { return T1; }, 1);
   s.RS(D3DRS_TEXTUREFACTOR, F);
+  // want(t0, t1, diffuse, factor, t0's alpha 0..1) per channel.
   struct Case {
     const char* name;
     uint32_t op0, arg01, arg02, op1, arg10, arg11, arg12;
     double (*want)(double t0, double t1, double d, double f, double t0a);
   };
+  const uint32_t TEX = D3DTA_TEXTURE;
   const Case cases[] = {
-      {"select texture", D3DTOP_SELECTARG1, D3DTA_TEXTURE, 0, 0, 0, 0, 0,
-       [](double t, double, double, double, double) { return t; }},
+      {"select texture", D3DTOP_SELECTARG1, TEX, 0, 0, 0, 0, 0, [](double t, double, double, double, double) { return t; }},
       {"select diffuse", D3DTOP_SELECTARG2, 0, D3DTA_DIFFUSE, 0, 0, 0, 0,
        [](double, double, double d, double, double) { return d; }},
-      {"modulate", D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0, 0, 0, 0,
+      {"modulate", D3DTOP_MODULATE, TEX, D3DTA_DIFFUSE, 0, 0, 0, 0,
        [](double t, double, double d, double, double) { return t * d / 255; }},
-      {"modulate 2x", D3DTOP_MODULATE2X, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0, 0, 0, 0,
+      {"modulate 2x", D3DTOP_MODULATE2X, TEX, D3DTA_DIFFUSE, 0, 0, 0, 0,
        [](double t, double, double d, double, double) { return 2 * t * d / 255; }},
-      {"add", D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_TFACTOR, 0, 0, 0, 0,
-       [](double t, double, double, double f, double) { return t + f; }},
-      {"blend texture alpha", D3DTOP_BLENDTEXTUREALPHA, D3DTA_TEXTURE, D3DTA_TFACTOR, 0, 0, 0, 0,
+      {"add", D3DTOP_ADD, TEX, D3DTA_TFACTOR, 0, 0, 0, 0, [](double t, double, double, double f, double) { return t + f; }},
+      {"blend texture alpha", D3DTOP_BLENDTEXTUREALPHA, TEX, D3DTA_TFACTOR, 0, 0, 0, 0,
        [](double t, double, double, double f, double a) { return t * a + f * (1 - a); }},
-      {"alpha replicate", D3DTOP_SELECTARG1, D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE, 0, 0, 0, 0, 0,
+      {"alpha replicate", D3DTOP_SELECTARG1, TEX | D3DTA_ALPHAREPLICATE, 0, 0, 0, 0, 0,
        [](double, double, double, double, double a) { return a * 255; }},
-      {"stage 1 add", D3DTOP_SELECTARG1, D3DTA_TEXTURE, 0, D3DTOP_ADD, 0, D3DTA_TEXTURE, D3DTA_CURRENT,
+      {"stage 1 add", D3DTOP_SELECTARG1, TEX, 0, D3DTOP_ADD, 0, TEX, D3DTA_CURRENT,
        [](double t0, double t1, double, double, double) { return t0 + t1; }},
-      {"stage 1 multiply-add", D3DTOP_SELECTARG1, D3DTA_TEXTURE, 0, D3DTOP_MULTIPLYADD, D3DTA_CURRENT,
-       D3DTA_TEXTURE, D3DTA_TFACTOR, [](double t0, double t1, double, double f, double) { return t0 + t1 * f / 255; }},
+      {"stage 1 multiply-add", D3DTOP_SELECTARG1, TEX, 0, D3DTOP_MULTIPLYADD, D3DTA_CURRENT, TEX, D3DTA_TFACTOR,
+       [](double t0, double t1, double, double f, double) { return t0 + t1 * f / 255; }},
   };
   for (const Case& c : cases) {
     s.TSS(0, {{D3DTSS_COLOROP, c.op0}, {D3DTSS_COLORARG1, c.arg01}, {D3DTSS_COLORARG2, c.arg02}});
@@ -1064,69 +1064,54 @@ TEST(RasterRules, PixelShaderInstructionsModifiersAndCoIssue) {
   s.TSS(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
   const float c0[4] = {0.25f, 0.5f, 0.75f, 0.6f};
   s.dev->SetPixelShaderConstant(0, c0, 1);
-  using Want = double (*)(const double* t0, const double* t1, const double* d, const double* c, int ch);
-  struct Case {
-    const char* what;
-    std::vector<uint32_t> math;
-    Want want;
-  };
-  const uint32_t r0 = Dst(R(0)), r1 = Dst(R(1)), a = D3DSP_REPLICATEALPHA, b = D3DSP_REPLICATEBLUE,
-                 none = D3DSP_NOSWIZZLE;
-  const Case cases[] = {
-      {"mov v0",
-       {D3DSIO_MOV, r0, Src(V(0))},
-       [](const double*, const double*, const double* d, const double*, int ch) { return d[ch]; }},
-      {"add, saturated",
-       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, SAT), Src(T(0)), Src(T(1))},
-       [](const double* t0, const double* t1, const double*, const double*, int ch) { return t0[ch] + t1[ch]; }},
-      {"mad with c0",
-       {D3DSIO_MAD, r0, Src(T(0)), Src(C(0)), Src(V(0))},
-       [](const double* t0, const double*, const double* d, const double* c, int ch) {
-         return t0[ch] * c[ch] + d[ch];
-       }},
-      {"lrp by t0.a",
-       {D3DSIO_LRP, r0, Src(T(0), a), Src(T(1)), Src(V(0))},
-       [](const double* t0, const double* t1, const double* d, const double*, int ch) {
-         return t0[3] * t1[ch] + (1 - t0[3]) * d[ch];
-       }},
-      {"1 - x and x4",
-       {D3DSIO_MUL, Dst(R(0), D3DSP_WRITEMASK_ALL, X4), Src(T(0), none, D3DSPSM_COMP), Src(T(1))},
-       [](const double* t0, const double* t1, const double*, const double*, int ch) {
-         return std::min(1.0, 4 * (1 - t0[ch]) * t1[ch]);
-       }},
-      {"bias, negated, x2",
-       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, X2), Src(T(0), none, D3DSPSM_BIAS), Src(T(1), none, D3DSPSM_NEG)},
-       [](const double* t0, const double* t1, const double*, const double*, int ch) {
-         return 2 * (t0[ch] - 0.5 - t1[ch]);
-       }},
-      {"bx2, negated bx2, halved",
-       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, D2), Src(T(0), none, D3DSPSM_SIGN),
-        Src(V(0), none, D3DSPSM_SIGNNEG)},
-       [](const double* t0, const double*, const double* d, const double*, int ch) {
-         return (2 * (t0[ch] - 0.5) - 2 * (d[ch] - 0.5)) / 2;
-       }},
-      // Values between instructions are held in [-1, 1].
-      {"intermediate clamp",
-       {D3DSIO_ADD, r1, Src(T(0)), Src(V(0)), D3DSIO_ADD, r0, Src(R(1)), Src(V(0), none, D3DSPSM_NEG)},
-       [](const double* t0, const double*, const double* d, const double*, int ch) {
-         return std::min(1.0, t0[ch] + d[ch]) - d[ch];
-       }},
-      // The alpha half of a pair reads r1.b as it was before the pair.
-      {"co-issue",
-       {D3DSIO_MOV, r1, Src(T(0)), D3DSIO_MOV, Dst(R(1), RGB), Src(T(1)), D3DSIO_MOV | D3DSI_COISSUE, Dst(R(1), ALPHA),
-        Src(R(1), b), D3DSIO_MOV, r0, Src(R(1), a)},
-       [](const double* t0, const double*, const double*, const double*, int) { return t0[2]; }},
-      // Alpha reads blue after blue was written by the same instruction.
-      {"a selector over its own result",
-       {D3DSIO_MOV, r1, Src(T(0)), D3DSIO_ADD, r1, Src(R(1)), Src(R(1), b), D3DSIO_MOV, r0, Src(R(1), a)},
-       [](const double* t0, const double*, const double*, const double*, int) { return std::min(1.0, t0[3] + t0[2]); }},
-  };
+  // The inputs as 0..1 per channel (0 red .. 3 alpha).
+  struct In {
+    double t0[4], t1[4], d[4], c[4];
+  } in;
   auto channels = [](uint32_t c, double* out) {
     for (int ch = 0; ch < 4; ++ch) out[ch] = ((c >> (ch == 3 ? 24 : 16 - 8 * ch)) & 255) / 255.0;
   };
-  double vt0[4], vt1[4], vd[4], vc[4] = {c0[0], c0[1], c0[2], c0[3]};
-  channels(T0, vt0), channels(T1, vt1), channels(D, vd);
-  for (const Case& c : cases) {
+  channels(T0, in.t0), channels(T1, in.t1), channels(D, in.d);
+  for (int ch = 0; ch < 4; ++ch) in.c[ch] = c0[ch];
+  const struct {
+    const char* what;
+    std::vector<uint32_t> math;
+    double (*want)(const In& i, int ch);
+  } cases[] = {
+      {"mov v0", {D3DSIO_MOV, Dst(R(0)), Src(V(0))}, [](const In& i, int ch) { return i.d[ch]; }},
+      {"add, saturated", {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, SAT), Src(T(0)), Src(T(1))},
+       [](const In& i, int ch) { return i.t0[ch] + i.t1[ch]; }},
+      {"mad with c0", {D3DSIO_MAD, Dst(R(0)), Src(T(0)), Src(C(0)), Src(V(0))},
+       [](const In& i, int ch) { return i.t0[ch] * i.c[ch] + i.d[ch]; }},
+      {"lrp by t0.a", {D3DSIO_LRP, Dst(R(0)), Src(T(0), D3DSP_REPLICATEALPHA), Src(T(1)), Src(V(0))},
+       [](const In& i, int ch) { return i.t0[3] * i.t1[ch] + (1 - i.t0[3]) * i.d[ch]; }},
+      {"1 - x and x4", {D3DSIO_MUL, Dst(R(0), D3DSP_WRITEMASK_ALL, X4), Src(T(0), D3DSP_NOSWIZZLE, D3DSPSM_COMP), Src(T(1))},
+       [](const In& i, int ch) { return std::min(1.0, 4 * (1 - i.t0[ch]) * i.t1[ch]); }},
+      {"bias, negated, x2",
+       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, X2), Src(T(0), D3DSP_NOSWIZZLE, D3DSPSM_BIAS),
+        Src(T(1), D3DSP_NOSWIZZLE, D3DSPSM_NEG)},
+       [](const In& i, int ch) { return 2 * (i.t0[ch] - 0.5 - i.t1[ch]); }},
+      {"bx2, negated bx2, halved",
+       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, D2), Src(T(0), D3DSP_NOSWIZZLE, D3DSPSM_SIGN),
+        Src(V(0), D3DSP_NOSWIZZLE, D3DSPSM_SIGNNEG)},
+       [](const In& i, int ch) { return (2 * (i.t0[ch] - 0.5) - 2 * (i.d[ch] - 0.5)) / 2; }},
+      // Values between instructions are held in [-1, 1].
+      {"intermediate clamp",
+       {D3DSIO_ADD, Dst(R(1)), Src(T(0)), Src(V(0)), D3DSIO_ADD, Dst(R(0)), Src(R(1)),
+        Src(V(0), D3DSP_NOSWIZZLE, D3DSPSM_NEG)},
+       [](const In& i, int ch) { return std::min(1.0, i.t0[ch] + i.d[ch]) - i.d[ch]; }},
+      // The alpha half of a pair reads r1.b as it was before the pair.
+      {"co-issue",
+       {D3DSIO_MOV, Dst(R(1)), Src(T(0)), D3DSIO_MOV, Dst(R(1), RGB), Src(T(1)), D3DSIO_MOV | D3DSI_COISSUE,
+        Dst(R(1), ALPHA), Src(R(1), D3DSP_REPLICATEBLUE), D3DSIO_MOV, Dst(R(0)), Src(R(1), D3DSP_REPLICATEALPHA)},
+       [](const In& i, int) { return i.t0[2]; }},
+      // Alpha reads blue after blue was written by the same instruction.
+      {"a selector over its own result",
+       {D3DSIO_MOV, Dst(R(1)), Src(T(0)), D3DSIO_ADD, Dst(R(1)), Src(R(1)), Src(R(1), D3DSP_REPLICATEBLUE), D3DSIO_MOV,
+        Dst(R(0)), Src(R(1), D3DSP_REPLICATEALPHA)},
+       [](const In& i, int) { return std::min(1.0, i.t0[3] + i.t0[2]); }},
+  };
+  for (const auto& c : cases) {
     std::vector<uint32_t> tokens = {D3DPS_VERSION_1_1, D3DSIO_TEX, Dst(T(0)), D3DSIO_TEX, Dst(T(1))};
     tokens.insert(tokens.end(), c.math.begin(), c.math.end());
     tokens.push_back(D3DPS_END);
@@ -1134,17 +1119,15 @@ TEST(RasterRules, PixelShaderInstructionsModifiersAndCoIssue) {
     ASSERT_EQ(s.dev->CreatePixelShader(tokens.data(), &shader), D3D_OK) << c.what;
     s.dev->SetPixelShader(shader);
     Rect(s, 0, 0, 4, 4, D);
-    const uint32_t got = s.Pixel(2, 2);
     double rgb[4];
-    channels(got, rgb);
+    channels(s.Pixel(2, 2), rgb);
     for (int ch = 0; ch < 3; ++ch)
-      EXPECT_NEAR(rgb[ch] * 255, std::clamp(c.want(vt0, vt1, vd, vc, ch), 0.0, 1.0) * 255, 1.0) << c.what << " " << ch;
+      EXPECT_NEAR(rgb[ch] * 255, std::clamp(c.want(in, ch), 0.0, 1.0) * 255, 1.0) << c.what << " " << ch;
     s.dev->SetPixelShader(0);
     s.dev->DeletePixelShader(shader);
   }
 }
 
-// ---- deferred drawing: threads and flush points -------------------------------
 // ---- deferred drawing: threads and flush points -------------------------------
 
 namespace deferred {
