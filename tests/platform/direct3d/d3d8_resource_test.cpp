@@ -210,22 +210,4 @@ TEST_F(Resource, CopyRectsCopiesToTheSameCoordinatesUnlessPointsAreGiven) {
   image->Release();
 }
 
-TEST_F(Resource, SixteenBitTargetsStoreTheirRealFormat) {
-  D3D8Answers a = SmallDesktop();
-  a.displayFormat = D3DFMT_R5G6B5;
-  Make(a, D3DFMT_R5G6B5, D3DFMT_D16);
-  IDirect3DSurface8* back = Back();
-  EXPECT_EQ(back->surface.pitch, 64 * 2);
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFF0000u, 1.0f, 0);
-  D3D8Test_Finish();
-  uint16_t v;
-  std::memcpy(&v, back->surface.pixels, 2);
-  EXPECT_EQ(v, 0xF800);
-  IDirect3DSurface8* z = nullptr;
-  dev->GetDepthStencilSurface(&z);
-  std::memcpy(&v, z->surface.pixels, 2);
-  EXPECT_EQ(v, 0xFFFF);
-  z->Release();
-}
-
 }  // namespace

@@ -968,6 +968,12 @@ TEST(RasterRules, SixteenBitTargetsAndPaletteAndBlockTexturesDraw) {
   EXPECT_EQ(s.Pixel(1, 1), 0xFFFFFFFFu);
   EXPECT_EQ(s.Pixel(6, 1), 0xFF000000u);
   EXPECT_EQ(s.Depth(1, 1), RasteriserFormat_DepthDecode(D3DFMT_D16, RasteriserFormat_DepthEncode(D3DFMT_D16, 0.5f)));
+  // The target and its depth surface store their real formats, two bytes a pixel.
+  s.Clear(0xFFFF0000u, 1.0f);
+  EXPECT_EQ(s.back->surface.pitch, 8 * 2);
+  const std::vector<uint8_t> colour = s.ColourBytes(), depth = s.DepthBytes();
+  EXPECT_EQ(colour[0] | colour[1] << 8, 0xF800);
+  EXPECT_EQ(depth[0] | depth[1] << 8, 0xFFFF);
 }
 
 int Channel(uint32_t c, int ch) { return int((c >> (8 * ch)) & 255); }
