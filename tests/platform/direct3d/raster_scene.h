@@ -292,12 +292,6 @@ struct Texture {
   }
 };
 
-// Writes the scene's back buffer as a PNG; false when it cannot.
-inline bool WritePng(const std::string& path, const Scene& s) {
-  D3D8Test_Finish();
-  return D3D8Present_WritePng(&s.back->surface, nullptr, path.c_str()) == 1;
-}
-
 // Compares the scene with golden/<name>.png (see MatchGoldenSurface).
 inline std::string MatchGolden(const Scene& s, const char* name, int tolerance = 2, int allowedOff = 0) {
   D3D8Test_Finish();
