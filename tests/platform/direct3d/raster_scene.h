@@ -250,13 +250,15 @@ inline void AnswerEveryDepthFormat(D3D8Answers* a) {
   memcpy(a->depthFormats, all, sizeof all);
 }
 
-// A managed texture of the scene's device; levels halve down to 1 x 1.
+// A managed (or, with usage D3DUSAGE_RENDERTARGET, default-pool) texture of
+// the scene's device; levels halve down to 1 x 1.
 struct Texture {
   IDirect3DTexture8* tex = nullptr;
   uint32_t format;
 
-  Texture(Scene& scene, int w, int h, uint32_t fmt, int levels) : format(fmt) {
-    if (scene.dev->CreateTexture(uint32_t(w), uint32_t(h), uint32_t(levels), 0, fmt, D3DPOOL_MANAGED, &tex) < 0)
+  Texture(Scene& scene, int w, int h, uint32_t fmt, int levels, uint32_t usage = 0) : format(fmt) {
+    const uint32_t pool = usage & D3DUSAGE_RENDERTARGET ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED;
+    if (scene.dev->CreateTexture(uint32_t(w), uint32_t(h), uint32_t(levels), usage, fmt, pool, &tex) < 0)
       fprintf(stderr, "raster_scene: CreateTexture failed\n"), abort();
   }
   ~Texture() {

@@ -1390,34 +1390,37 @@ TEST(RasterDeferred, ADrawSamplingItsOwnTargetGivesOnePictureAtEveryThreadCount)
   }
 }
 
-TEST(RasterRules, FusedKernelsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
-  // Rows of states the kernels take (depth test and/or write or none,
-  // blends, alpha test, fog, bilinear and trilinear, wrapped and clamped
-  // axes, X8R8G8B8 textures, the stage's selections): a coloured sphere,
-  // then a textured floor in perspective around it, drawn by the general
-  // stages and by each kernel set.
-  constexpr uint32_t W = D3DTADDRESS_WRAP, C = D3DTADDRESS_CLAMP;
-  constexpr uint32_t SA = D3DBLEND_SRCALPHA, ISA = D3DBLEND_INVSRCALPHA;
+// Rows of states the kernels take (depth test and/or write or none, blends,
+// alpha test, fog, point, bilinear and trilinear, wrapped, mirrored and
+// clamped axes, X8R8G8B8 textures, the stage's selections): a coloured
+// sphere, then a textured floor in perspective around it, drawn by the
+// general stages and by each kernel set from a managed texture (sampled from
+// its tiled copy), and from a render-target texture (sampled from its rows).
+TEST(RasterRules, FusedKernelsAndTexturesRowsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
+  constexpr uint32_t W = D3DTADDRESS_WRAP, C = D3DTADDRESS_CLAMP, M = D3DTADDRESS_MIRROR, P = D3DTEXF_POINT;
+  constexpr uint32_t SA = D3DBLEND_SRCALPHA, ISA = D3DBLEND_INVSRCALPHA, A8 = D3DFMT_A8R8G8B8, S1 = D3DTOP_SELECTARG1;
   const struct {
-    uint32_t zfunc, zwrite, srcBlend, destBlend, alphaFunc, fog, mip, addressU, addressV, format, colourOp, alphaOp;
+    uint32_t zfunc, zwrite, srcBlend, destBlend, alphaFunc, fog, magMin, mip, addressU, addressV, format, colourOp,
+        alphaOp;
   } rows[] = {
-      {D3DCMP_LESSEQUAL, 0, SA, ISA, 0, 1, D3DTEXF_LINEAR, W, W, D3DFMT_A8R8G8B8, D3DTOP_MODULATE, D3DTOP_MODULATE},
-      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, D3DTEXF_NONE, C, W, D3DFMT_X8R8G8B8, D3DTOP_SELECTARG1,
-       D3DTOP_SELECTARG2},
-      {D3DCMP_ALWAYS, 1, D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR, D3DCMP_LESS, 1, D3DTEXF_POINT, W, C, D3DFMT_A8R8G8B8,
-       D3DTOP_SELECTARG2, D3DTOP_MODULATE},
-      {0, 0, D3DBLEND_SRCALPHASAT, D3DBLEND_INVDESTALPHA, 0, 0, D3DTEXF_LINEAR, C, C, D3DFMT_A8R8G8B8, D3DTOP_MODULATE,
+      {D3DCMP_LESSEQUAL, 0, SA, ISA, 0, 1, kLinear, kLinear, W, W, A8, D3DTOP_MODULATE, D3DTOP_MODULATE},
+      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, kLinear, D3DTEXF_NONE, C, W, D3DFMT_X8R8G8B8, S1, D3DTOP_SELECTARG2},
+      {D3DCMP_ALWAYS, 1, D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR, D3DCMP_LESS, 1, kLinear, P, W, C, A8, D3DTOP_SELECTARG2,
+       D3DTOP_MODULATE},
+      {0, 0, D3DBLEND_SRCALPHASAT, D3DBLEND_INVDESTALPHA, 0, 0, kLinear, kLinear, C, C, A8, D3DTOP_MODULATE,
        D3DTOP_DISABLE},
-      {D3DCMP_GREATEREQUAL, 1, D3DBLEND_ONE, D3DBLEND_ONE, 0, 1, D3DTEXF_LINEAR, W, W, D3DFMT_A8R8G8B8,
-       D3DTOP_MODULATE, D3DTOP_SELECTARG1},
+      {D3DCMP_GREATEREQUAL, 1, D3DBLEND_ONE, D3DBLEND_ONE, 0, 1, kLinear, kLinear, W, W, A8, D3DTOP_MODULATE, S1},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, P, D3DTEXF_NONE, M, M, A8, S1, S1},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, kLinear, kLinear, M, W, A8, S1, S1},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, P, P, C, M, A8, S1, S1},
   };
   for (const auto& r : rows) {
-    deferred::Picture pictures[3];
-    for (int path = 0; path < 3; ++path) {
-      Rasteriser_SetSimd(RASTERISER_SIMD_GENERAL + path);
+    deferred::Picture pictures[4];
+    for (int path = 0; path < 4; ++path) {
+      Rasteriser_SetSimd(path < 3 ? RASTERISER_SIMD_GENERAL + path : 0);
       Scene s(98, 66);
       Camera(s, 0, 2.0f, -4.0f, 0, 0, 4);
-      Texture tex(s, 32, 32, r.format, 0);
+      Texture tex(s, 32, 32, r.format, 0, path == 3 ? D3DUSAGE_RENDERTARGET : 0);
       for (int l = 0; l < 6; ++l)
         tex.Fill(l, [&](int x, int y) {
           return uint32_t(x * 37 + y * 11 + l * 90) * 0x01030507u | uint32_t(y * 8) << 24;
@@ -1425,7 +1428,7 @@ TEST(RasterRules, FusedKernelsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
       s.dev->SetTexture(0, tex.tex);
       s.TSS(0, {{D3DTSS_COLOROP, r.colourOp}, {D3DTSS_ALPHAOP, r.alphaOp}, {D3DTSS_ADDRESSU, r.addressU},
                 {D3DTSS_ADDRESSV, r.addressV}});
-      Filter(s, 0, kLinear, r.mip);
+      Filter(s, 0, r.magMin, r.mip);
       s.RS({{D3DRS_ZENABLE, r.zfunc != 0}, {D3DRS_ZFUNC, r.zfunc}, {D3DRS_ZWRITEENABLE, r.zwrite},
             {D3DRS_ALPHABLENDENABLE, r.srcBlend != 0}, {D3DRS_SRCBLEND, r.srcBlend}, {D3DRS_DESTBLEND, r.destBlend},
             {D3DRS_ALPHATESTENABLE, r.alphaFunc != 0}, {D3DRS_ALPHAFUNC, r.alphaFunc}, {D3DRS_ALPHAREF, 0x70}});
@@ -1441,56 +1444,14 @@ TEST(RasterRules, FusedKernelsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
       s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
       DrawMesh(s, Floor(6, 6, 2));
       pictures[path] = {s.ColourBytes(), s.DepthBytes()};
+      s.dev->SetTexture(0, nullptr);
     }
     Rasteriser_SetSimd(0);
-    for (int path = 1; path < 3; ++path) {
-      EXPECT_TRUE(pictures[path].colour == pictures[0].colour) << "row " << &r - rows << ", kernel set " << path;
-      EXPECT_TRUE(pictures[path].depth == pictures[0].depth) << "row " << &r - rows << ", kernel set " << path;
+    for (int path = 1; path < 4; ++path) {
+      EXPECT_TRUE(pictures[path].colour == pictures[0].colour) << "row " << &r - rows << ", path " << path;
+      EXPECT_TRUE(pictures[path].depth == pictures[0].depth) << "row " << &r - rows << ", path " << path;
     }
   }
-}
-
-TEST(RasterDeferred, TheSamplersTiledCopyGivesTheSameBitsAsTheRows) {
-  // A managed texture is sampled from its tiled copy, a render-target texture
-  // from its rows: the same texels under every filter and addressing mode
-  // must give the same picture.
-  const uint32_t modes[3] = {D3DTADDRESS_WRAP, D3DTADDRESS_CLAMP, D3DTADDRESS_MIRROR};
-  const uint32_t filters[3][2] = {{D3DTEXF_POINT, D3DTEXF_NONE}, {kLinear, D3DTEXF_NONE}, {kLinear, kLinear}};
-  std::vector<uint8_t> pictures[2];
-  for (int rows = 0; rows < 2; ++rows) {
-    Scene s(96, 64);
-    Camera(s, 0, 1.0f, -2.0f, 0, 0.2f, 6);
-    s.World(Translation(0, 0, 20));
-    IDirect3DTexture8* tex = nullptr;
-    ASSERT_EQ(s.dev->CreateTexture(32, 32, 0, rows ? D3DUSAGE_RENDERTARGET : 0, D3DFMT_A8R8G8B8,
-                                   rows ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED, &tex),
-              D3D_OK);
-    for (uint32_t l = 0; l < tex->GetLevelCount(); ++l) {
-      D3DLOCKED_RECT lr{};
-      ASSERT_EQ(tex->LockRect(l, &lr, nullptr, 0), D3D_OK);
-      for (int y = 0; y < (32 >> l); ++y)
-        for (int x = 0; x < (32 >> l); ++x) {
-          const uint32_t c = uint32_t(x * 97 + y * 31 + int(l) * 50) * 0x9E3779B1u | 0x40000000u;
-          memcpy(static_cast<uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch + size_t(x) * 4, &c, 4);
-        }
-      tex->UnlockRect(l);
-    }
-    s.dev->SetTexture(0, tex);
-    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    Mesh floor = Floor(20, 4, 9);
-    for (int m = 0; m < 3; ++m)
-      for (int f = 0; f < 3; ++f) {
-        s.Clear(0xFF000000u);
-        s.TSS(0, {{D3DTSS_ADDRESSU, modes[m]}, {D3DTSS_ADDRESSV, modes[m]}});
-        Filter(s, 0, filters[f][0], filters[f][1]);
-        DrawMesh(s, floor);
-        const std::vector<uint8_t> picture = s.ColourBytes();
-        pictures[rows].insert(pictures[rows].end(), picture.begin(), picture.end());
-      }
-    s.dev->SetTexture(0, nullptr);
-    tex->Release();
-  }
-  EXPECT_TRUE(pictures[0] == pictures[1]);
 }
 
 }  // namespace
