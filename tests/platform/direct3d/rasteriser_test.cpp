@@ -1296,39 +1296,41 @@ TEST(RasterDeferred, CopyRectsReadsAndOverwritesWhatTheDrawsBeforeItLeft) {
   image->Release();
 }
 
-TEST(RasterDeferred, DrawsToTwoTargetsInterleavedEachLandOnTheirOwnTarget) {
-  Scene s(64, 64);
-  Untextured(s);
-  deferred::TargetTexture rt(s, 64);
-  Quad2D(s, 0, 0, 64, 64, 0, 0, 1, 1, 0xFFFF0000u);
-  ASSERT_EQ(s.dev->SetRenderTarget(rt.level, nullptr), D3D_OK);
-  Quad2D(s, 0, 0, 64, 64, 0, 0, 1, 1, 0xFF00FF00u);
-  ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
-  Quad2D(s, 0, 0, 32, 64, 0, 0, 1, 1, 0xFF0000FFu);
-  EXPECT_EQ(s.Pixel(16, 16), 0xFF0000FFu);
-  EXPECT_EQ(s.Pixel(48, 16), 0xFFFF0000u);
-  EXPECT_EQ(rt.Pixel(16, 16), 0xFF00FF00u);
-  EXPECT_EQ(rt.Pixel(48, 16), 0xFF00FF00u);
-}
-
-TEST(RasterDeferred, ACameraTextureIsFinishedBeforeADrawSamplesIt) {
+// A render-target texture at 1 and 8 threads, drawn into and sampled with
+// no flush in between: a camera texture is finished before a draw samples
+// it (the back buffer's top-left tile, the busiest and so shaded first,
+// shows the camera's bottom-right quadrant, drawn in another tile); draws to
+// the two targets interleaved land each on their own; a draw sampling its
+// own target gives one picture at every thread count.
+TEST(RasterDeferred, RenderTargetTexturesAreDrawnAndSampledInOrderAtEveryThreadCount) {
   const uint32_t quadrant[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u};
+  std::vector<uint32_t> first;
   for (int threads : {1, 8}) {
-    // The camera draws each quadrant inside its own tile.
     deferred::TargetScene ts(threads, 128, 128);
     Scene& s = ts.s;
-    deferred::TargetTexture& camera = ts.rt;
+    deferred::TargetTexture& rt = ts.rt;
     for (int q = 0; q < 4; ++q)
-      Quad2D(s, float(64 * (q & 1) + 4), float(64 * (q >> 1) + 4), float(64 * (q & 1) + 60),
-             float(64 * (q >> 1) + 60), 0, 0, 1, 1, quadrant[q]);
+      Rect(s, float(64 * (q & 1) + 4), float(64 * (q >> 1) + 4), float(64 * (q & 1) + 60), float(64 * (q >> 1) + 60),
+           quadrant[q]);
     ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
-    // The top-left tile of the back buffer, the busiest and so shaded first,
-    // shows the camera's bottom-right quadrant, drawn in another tile.
-    s.dev->SetTexture(0, camera.tex);
+    Rect(s, 64, 0, 128, 128, 0xFF808080u);
+    s.dev->SetTexture(0, rt.tex);
     s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     for (int twice = 0; twice < 2; ++twice) Quad2D(s, 8, 8, 56, 56, 0.6f, 0.6f, 0.9f, 0.9f, 0xFFFFFFFFu);
+    ASSERT_EQ(s.dev->SetRenderTarget(rt.level, nullptr), D3D_OK);
+    Quad2D(s, 0, 0, 128, 128, 0.25f, 0.25f, 1.25f, 1.25f, 0xFFFFFFFFu);  // reads its own texels, shifted
     s.dev->SetTexture(0, nullptr);
+    std::vector<uint32_t> picture;
+    for (int y = 0; y < 128; y += 7)
+      for (int x = 0; x < 128; x += 7) picture.push_back(rt.Pixel(x, y));
+    ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
     EXPECT_EQ(s.Pixel(32, 32), quadrant[3]) << threads << " threads";
+    EXPECT_EQ(s.Pixel(96, 32), 0xFF808080u) << threads << " threads";
+    EXPECT_EQ(s.Pixel(4, 100), 0xFF000000u) << threads << " threads";
+    if (first.empty())
+      first = picture;
+    else
+      EXPECT_TRUE(picture == first) << threads << " threads";
   }
 }
 
@@ -1364,30 +1366,6 @@ TEST(RasterDeferred, ResetFinishesTheDrawsIntoTheSurfacesItReplaces) {
   s.dev->GetDepthStencilSurface(&s.zbuf);
   s.zbuf->Release();
   EXPECT_EQ(s.Pixel(8, 8), 0xFF000000u);
-}
-
-TEST(RasterDeferred, ADrawSamplingItsOwnTargetGivesOnePictureAtEveryThreadCount) {
-  std::vector<uint32_t> first;
-  for (int threads : {1, 8}) {
-    deferred::TargetScene ts(threads, 16, 128);
-    Scene& s = ts.s;
-    deferred::TargetTexture& rt = ts.rt;
-    for (int q = 0; q < 16; ++q)
-      Quad2D(s, float(32 * (q & 3)), float(32 * (q >> 2)), float(32 * (q & 3) + 32), float(32 * (q >> 2) + 32), 0, 0,
-             1, 1, 0xFF000000u | uint32_t(q * 0x0F1E2D));
-    s.dev->SetTexture(0, rt.tex);
-    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    Quad2D(s, 0, 0, 128, 128, 0.25f, 0.25f, 1.25f, 1.25f, 0xFFFFFFFFu);  // reads its own texels, shifted
-    s.dev->SetTexture(0, nullptr);
-    std::vector<uint32_t> picture;
-    for (int y = 0; y < 128; y += 7)
-      for (int x = 0; x < 128; x += 7) picture.push_back(rt.Pixel(x, y));
-    ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
-    if (first.empty())
-      first = picture;
-    else
-      EXPECT_TRUE(picture == first) << threads << " threads";
-  }
 }
 
 // Rows of states the kernels take (depth test and/or write or none, blends,
