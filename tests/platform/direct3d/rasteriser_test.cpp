@@ -82,9 +82,11 @@ void DrawMesh(Scene& s, const Mesh& m) {
             1);
 }
 
+// A checkerboard texture (level 0; `levels` allocated) bound to stage 0.
 Texture Checker(Scene& s, int size, int cell, uint32_t a, uint32_t b, int levels = 1) {
   Texture t(s, size, size, D3DFMT_A8R8G8B8, levels);
   t.Fill(0, [&](int x, int y) { return ((x / cell + y / cell) & 1) ? a : b; });
+  s.dev->SetTexture(0, t.tex);
   return t;
 }
 
@@ -168,7 +170,6 @@ void LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit(Scene& s) {
   s.Clear(0xFF405060);
   Camera(s, 0, 2.2f, -5.5f, 0, 0.4f, 0);
   Texture checker = Checker(s, 16, 4, 0xFFFFFFFFu, 0xFF909090u);
-  s.dev->SetTexture(0, checker.tex);
   s.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
   Filter(s, 0, kLinear);
   Fog(s, D3DFOG_LINEAR, 0xFF405060, 4.0f, 14.0f);
@@ -204,7 +205,6 @@ void LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit(Scene& s) {
 
 void AlphaBlendingAndAlphaTest(Scene& s) {
   Texture checker = Checker(s, 8, 1, 0xFFE0E0E0u, 0xFF404040u);
-  s.dev->SetTexture(0, checker.tex);
   s.RS(D3DRS_ZENABLE, 0);
   Quad2D(s, 0, 0, 128, 96, 0, 0, 8, 6, 0xFFFFFFFFu);
 
@@ -288,7 +288,6 @@ void ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport(Scene& s) {
   s.Clear(0xFF000000u);
   Camera(s, 0, 0.5f, 0, 0, 0.3f, 1);
   Texture checker = Checker(s, 8, 1, 0xFFFFFFFFu, 0xFF3060A0u);
-  s.dev->SetTexture(0, checker.tex);
   s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
   DrawMesh(s, Floor(30, 6, 12));  // reaches far behind the camera and past every edge
@@ -349,7 +348,6 @@ void PretransformedOverlayOverAFoggedSceneIsNotFogged(Scene& s) {
   Camera(s, 0, 1.5f, -4, 0, 0, 2);
   Fog(s, D3DFOG_EXP2, 0xFFC0C0C0u, 0.15f);
   Texture checker = Checker(s, 8, 1, 0xFF20A020u, 0xFF104010u);
-  s.dev->SetTexture(0, checker.tex);
   s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   s.World(Translation(0, 0, 8));
   DrawMesh(s, Floor(10, 4, 10));
@@ -377,7 +375,6 @@ void PixelShadersOnALitFoggedMeshWithTwoTextures(Scene& s) {
   Texture map = Bound(
       s, 32, 32, [](int x, int y) { return 0xFF000000u | uint32_t(x * 8) << 16 | uint32_t(y * 8) << 8 | 0x60u; }, 1,
       D3DFMT_X8R8G8B8);
-  s.dev->SetTexture(0, checker.tex);
   for (uint32_t stage = 0; stage < 2; ++stage) {
     s.TSS(stage, D3DTSS_COLOROP, D3DTOP_DISABLE);
     Filter(s, stage, kLinear);
@@ -733,7 +730,6 @@ TEST(RasterRules, IdenticalPositionsGiveIdenticalDepthWhateverElseDiffers) {
   b.RS(D3DRS_LIGHTING, 1);
   Fog(b, D3DFOG_LINEAR, 0, 0, 1);
   Texture t = Checker(b, 8, 2, 0xFFFFFFFFu, 0xFF000000u);
-  b.dev->SetTexture(0, t.tex);
   b.TSS(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR);
   DrawMesh(b, ball);
   std::vector<float> posOnly;
