@@ -8,7 +8,7 @@
 // and the device's flush points). The pictures are the same at every thread
 // count.
 //
-// The pipeline is deterministic: one code path for every CPU, flush-to-zero
+// The pipeline is deterministic: the same bits on every CPU, flush-to-zero
 // (as the driver runs during play) and round-to-nearest set for the duration
 // of a draw and on every shading thread, whatever the caller's floating-point
 // mode, and depth computed from positions alone, so identical triangles give
@@ -73,6 +73,17 @@ void Rasteriser_Finish(uint64_t batch);
 // else one per CPU. Set flushes first; 0 goes back to that default.
 void Rasteriser_SetThreads(int threads);
 int Rasteriser_Threads();
+
+// How the common draws are shaded: by fused kernels in AVX2 (when the CPU
+// has it) or SSE2 (every x86-64 CPU), or by the general stages alone
+// (RASTERISER_SIMD_GENERAL, for tests and comparisons). The default is
+// HELM_RASTER_SIMD when set ("avx2", "sse2", "general"), else the best the
+// CPU has; AVX2 on a CPU without it falls back to SSE2. Set applies to draws
+// made afterwards; 0 goes back to the default. The pictures are the same
+// with each.
+enum { RASTERISER_SIMD_GENERAL = 1, RASTERISER_SIMD_SSE2 = 2, RASTERISER_SIMD_AVX2 = 3 };
+void Rasteriser_SetSimd(int simd);
+int Rasteriser_Simd();
 
 // Flushes, stops the worker threads and releases the memory the rasteriser
 // keeps between draws (it grows to the largest draw and frame seen).
