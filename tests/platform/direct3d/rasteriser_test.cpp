@@ -1140,19 +1140,20 @@ struct Threads {
   ~Threads() { Rasteriser_SetThreads(0); }
 };
 
-// A render-target texture of the scene's device and its level 0.
-struct TargetTexture {
-  IDirect3DTexture8* tex = nullptr;
-  IDirect3DSurface8* level = nullptr;
-  TargetTexture(Scene& s, int size) {
-    EXPECT_EQ(s.dev->CreateTexture(uint32_t(size), uint32_t(size), 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8,
-                                   D3DPOOL_DEFAULT, &tex),
-              D3D_OK);
-    tex->GetSurfaceLevel(0, &level);
-    level->Release();  // the texture keeps it
+// A 128 x 128 scene at `threads` shading threads drawing into a render-target
+// texture of its size.
+struct TargetScene {
+  Threads threads;
+  Scene s;
+  Texture rt;
+  IDirect3DSurface8* level = nullptr;  // held by the texture
+  explicit TargetScene(int n) : threads(n), s(128, 128), rt(s, 128, 128, D3DFMT_X8R8G8B8, 1, D3DUSAGE_RENDERTARGET) {
+    Untextured(s);
+    rt.tex->GetSurfaceLevel(0, &level);
+    level->Release();
+    EXPECT_EQ(s.dev->SetRenderTarget(level, nullptr), D3D_OK);
   }
-  ~TargetTexture() { tex->Release(); }
-  // Pixel (x, y) read through a lock, as the driver reads.
+  // Pixel (x, y) of the texture read through a lock, as the driver reads.
   uint32_t Pixel(int x, int y) {
     D3DLOCKED_RECT lr{};
     EXPECT_EQ(level->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
@@ -1160,17 +1161,6 @@ struct TargetTexture {
     memcpy(&v, static_cast<uint8_t*>(lr.pBits) + size_t(y) * size_t(lr.Pitch) + size_t(x) * 4, 4);
     level->UnlockRect();
     return v | 0xFF000000u;
-  }
-};
-
-// A scene at `threads` shading threads drawing into a render-target texture.
-struct TargetScene {
-  Threads threads;
-  Scene s;
-  TargetTexture rt;
-  TargetScene(int n, int sceneSize, int textureSize) : threads(n), s(sceneSize, sceneSize), rt(s, textureSize) {
-    Untextured(s);
-    EXPECT_EQ(s.dev->SetRenderTarget(rt.level, nullptr), D3D_OK);
   }
 };
 
@@ -1302,23 +1292,22 @@ TEST(RasterDeferred, RenderTargetTexturesAreDrawnAndSampledInOrderAtEveryThreadC
   const uint32_t quadrant[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u};
   std::vector<uint32_t> first;
   for (int threads : {1, 8}) {
-    deferred::TargetScene ts(threads, 128, 128);
+    deferred::TargetScene ts(threads);
     Scene& s = ts.s;
-    deferred::TargetTexture& rt = ts.rt;
     for (int q = 0; q < 4; ++q)
       Rect(s, float(64 * (q & 1) + 4), float(64 * (q >> 1) + 4), float(64 * (q & 1) + 60), float(64 * (q >> 1) + 60),
            quadrant[q]);
     ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
     Rect(s, 64, 0, 128, 128, 0xFF808080u);
-    s.dev->SetTexture(0, rt.tex);
+    s.dev->SetTexture(0, ts.rt.tex);
     s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     for (int twice = 0; twice < 2; ++twice) Quad2D(s, 8, 8, 56, 56, 0.6f, 0.6f, 0.9f, 0.9f, 0xFFFFFFFFu);
-    ASSERT_EQ(s.dev->SetRenderTarget(rt.level, nullptr), D3D_OK);
+    ASSERT_EQ(s.dev->SetRenderTarget(ts.level, nullptr), D3D_OK);
     Quad2D(s, 0, 0, 128, 128, 0.25f, 0.25f, 1.25f, 1.25f, 0xFFFFFFFFu);  // reads its own texels, shifted
     s.dev->SetTexture(0, nullptr);
     std::vector<uint32_t> picture;
     for (int y = 0; y < 128; y += 7)
-      for (int x = 0; x < 128; x += 7) picture.push_back(rt.Pixel(x, y));
+      for (int x = 0; x < 128; x += 7) picture.push_back(ts.Pixel(x, y));
     ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
     EXPECT_EQ(s.Pixel(32, 32), quadrant[3]) << threads << " threads";
     EXPECT_EQ(s.Pixel(96, 32), 0xFF808080u) << threads << " threads";
