@@ -1240,46 +1240,51 @@ TEST(RasterDeferred, PresentShowsEveryDrawMadeBeforeIt) {
   std::remove(path.c_str());
 }
 
-TEST(RasterDeferred, LockingATargetOrItsDepthSurfaceSeesEveryDrawMadeBeforeIt) {
-  Scene s(16, 16);
-  Untextured(s);
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u, 0.25f);
+// Pixel (8, 8) of a 32-bit surface read through a lock, as the driver reads.
+uint32_t LockedPixel(IDirect3DSurface8* surface) {
   D3DLOCKED_RECT lr{};
-  ASSERT_EQ(s.back->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-  uint32_t colour;
-  memcpy(&colour, static_cast<uint8_t*>(lr.pBits) + 8 * size_t(lr.Pitch) + 8 * 4, 4);
-  s.back->UnlockRect();
-  EXPECT_EQ(colour | 0xFF000000u, 0xFF00FF00u);
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF0000FFu, 0.5f);  // behind: fails the depth test
-  ASSERT_EQ(s.zbuf->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-  uint32_t depth;
-  memcpy(&depth, static_cast<uint8_t*>(lr.pBits) + 8 * size_t(lr.Pitch) + 8 * 4, 4);
-  s.zbuf->UnlockRect();
-  EXPECT_EQ(depth & 0xFFFFFF00u, RasteriserFormat_DepthEncode(D3DFMT_D24X8, 0.25f));
+  EXPECT_EQ(surface->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+  uint32_t v = 0;
+  memcpy(&v, static_cast<uint8_t*>(lr.pBits) + 8 * size_t(lr.Pitch) + 8 * 4, 4);
+  surface->UnlockRect();
+  return v;
 }
 
-TEST(RasterDeferred, CopyRectsReadsAndOverwritesWhatTheDrawsBeforeItLeft) {
+// What reads or replaces the target waits for the draws made before it: a
+// lock of the target or of its depth surface, CopyRects from it and into it
+// (landing on top of the draws before), and a reset, whose new surfaces
+// (likely in the old ones' memory) hold nothing of the old draws.
+TEST(RasterDeferred, LocksCopiesAndResetsSeeEveryDrawMadeBeforeThem) {
   Scene s(16, 16);
   Untextured(s);
+  Rect(s, 0, 0, 16, 16, 0xFF00FF00u, 0.25f);
+  EXPECT_EQ(LockedPixel(s.back) | 0xFF000000u, 0xFF00FF00u);
+  Rect(s, 0, 0, 16, 16, 0xFF0000FFu, 0.5f);  // behind: fails the depth test
+  EXPECT_EQ(LockedPixel(s.zbuf) & 0xFFFFFF00u, RasteriserFormat_DepthEncode(D3DFMT_D24X8, 0.25f));
   IDirect3DSurface8* image = nullptr;
   ASSERT_EQ(s.dev->CreateImageSurface(16, 16, D3DFMT_X8R8G8B8, &image), D3D_OK);
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
+  Rect(s, 0, 0, 16, 16, 0xFFFFFF00u, 0.1f);
   ASSERT_EQ(s.dev->CopyRects(s.back, nullptr, 0, image, nullptr), D3D_OK);
-  uint32_t copied;
-  memcpy(&copied, image->surface.pixels + 8 * size_t(image->surface.pitch) + 8 * 4, 4);
-  EXPECT_EQ(copied | 0xFF000000u, 0xFF00FF00u);
-  // Into the target: the copy lands on top of the draw made before it.
+  EXPECT_EQ(LockedPixel(image) | 0xFF000000u, 0xFFFFFF00u);
   D3DLOCKED_RECT lr{};
   ASSERT_EQ(image->LockRect(&lr, nullptr, 0), D3D_OK);
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x) memcpy(static_cast<uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch + size_t(x) * 4, "\xFF\0\0\xFF", 4);
   image->UnlockRect();
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFFFF0000u);
+  Rect(s, 0, 0, 16, 16, 0xFFFF0000u, 0.05f);
   const D3DRECT8 left = {0, 0, 8, 16};
   ASSERT_EQ(s.dev->CopyRects(image, &left, 1, s.back, nullptr), D3D_OK);
   EXPECT_EQ(s.Pixel(4, 8), 0xFF0000FFu);
   EXPECT_EQ(s.Pixel(12, 8), 0xFFFF0000u);
   image->Release();
+  Rect(s, 0, 0, 16, 16, 0xFF00FF00u, 0.0f);
+  D3DPRESENT_PARAMETERS pp = Scene::Params();
+  ASSERT_EQ(s.dev->Reset(&pp), D3D_OK);
+  s.dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &s.back);
+  s.back->Release();
+  s.dev->GetDepthStencilSurface(&s.zbuf);
+  s.zbuf->Release();
+  EXPECT_EQ(s.Pixel(8, 8), 0xFF000000u);
 }
 
 // A render-target texture at 1 and 8 threads, drawn into and sampled with
@@ -1337,20 +1342,6 @@ TEST(RasterDeferred, ATextureRewrittenOrReleasedAfterADrawIsSampledAsItWasAtTheD
   Texture reuse(s, 64, 64, D3DFMT_A8R8G8B8, 1);  // likely in the released texture's memory
   reuse.Fill(0, [](int, int) { return 0xFF0000FFu; });
   EXPECT_EQ(s.Pixel(8, 4), 0xFF00FF00u);
-}
-
-TEST(RasterDeferred, ResetFinishesTheDrawsIntoTheSurfacesItReplaces) {
-  Scene s(16, 16);
-  Untextured(s);
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
-  D3DPRESENT_PARAMETERS pp = Scene::Params();
-  ASSERT_EQ(s.dev->Reset(&pp), D3D_OK);
-  // New surfaces (likely in the old ones' memory) hold nothing of the old draw.
-  s.dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &s.back);
-  s.back->Release();
-  s.dev->GetDepthStencilSurface(&s.zbuf);
-  s.zbuf->Release();
-  EXPECT_EQ(s.Pixel(8, 8), 0xFF000000u);
 }
 
 // Rows of states the kernels take (depth test and/or write or none, blends,
