@@ -168,21 +168,30 @@ TEST_F(Device, ResetRestoresDirect3DDefaults) {
   EXPECT_EQ(m.m[3][3], 1.0f);
 }
 
-TEST_F(Device, DrawsNeedAScene) {
+// Draws need a scene (clears do not); a user-pointer draw unsets the stream
+// and the indices, so buffer draws fail after it and the buffers' last
+// references are the caller's.
+TEST_F(Device, DrawsNeedASceneAndUserPointerDrawsUnsetStreamAndIndices) {
   IDirect3DVertexBuffer8* vb = BindVertices(dev, 3);
+  const uint16_t idx[3] = {0, 1, 2};
+  IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 3);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
   Vertex2D tri[3];
   Triangle(tri);
   EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(Vertex2D)), D3DERR_INVALIDCALL);
-  // Clears work outside a scene.
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
   ASSERT_EQ(dev->BeginScene(), D3D_OK);
   EXPECT_EQ(dev->BeginScene(), D3DERR_INVALIDCALL);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+  ASSERT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, idx, D3DFMT_INDEX16, tri, sizeof(Vertex2D)),
+            D3D_OK);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 1, tri, sizeof(Vertex2D)), D3D_OK);
   ASSERT_EQ(dev->EndScene(), D3D_OK);
   EXPECT_EQ(dev->EndScene(), D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
-  vb->Release();
+  EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 1, tri, sizeof(Vertex2D)), D3DERR_INVALIDCALL);
+  EXPECT_EQ(vb->Release(), 0u);
+  EXPECT_EQ(ib->Release(), 0u);
 }
 
 TEST_F(Device, DrawsThatWouldReadOutsideTheirBuffersAreRefused) {
@@ -262,23 +271,6 @@ TEST_F(Device, DrawsHandTheAddressedVerticesToTheRasteriser) {
   EXPECT_EQ(Pixel32(back, 3, 3), 0xFF000000u);
   ib->Release();
   vb->Release();
-}
-
-TEST_F(Device, UserPointerDrawsLeaveStreamAndIndicesUnset) {
-  IDirect3DVertexBuffer8* vb = BindVertices(dev, 3);
-  const uint16_t idx[3] = {0, 1, 2};
-  IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 3);
-  Vertex2D tri[3];
-  Triangle(tri);
-  dev->BeginScene();
-  ASSERT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, idx, D3DFMT_INDEX16, tri, sizeof(Vertex2D)),
-            D3D_OK);
-  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 1, tri, sizeof(Vertex2D)), D3D_OK);
-  dev->EndScene();
-  // The device no longer holds them: these are the last references.
-  EXPECT_EQ(vb->Release(), 0u);
-  EXPECT_EQ(ib->Release(), 0u);
 }
 
 TEST_F(Device, ClearCoversTheViewportOrRectanglesClippedToIt) {
