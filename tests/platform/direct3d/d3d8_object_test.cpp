@@ -33,12 +33,8 @@ TEST_F(Object, FormatChecksAnswerTheSupportedSet) {
   const struct {
     uint32_t usage, format;
     bool taken;
-  } rows[] = {{0, D3DFMT_A8R8G8B8, true}, {0, D3DFMT_X8R8G8B8, true}, {0, D3DFMT_R5G6B5, true},
-              {0, D3DFMT_X1R5G5B5, true}, {0, D3DFMT_A1R5G5B5, true}, {0, D3DFMT_A4R4G4B4, true},
-              {0, D3DFMT_L8, true},       {0, D3DFMT_P8, false},      {0, D3DFMT_DXT1, false},
-              {RT, D3DFMT_X8R8G8B8, true}, {RT, D3DFMT_A8R8G8B8, true}, {RT, D3DFMT_R5G6B5, false},
-              {DS, D3DFMT_D24S8, false},  {DS, D3DFMT_D24X4S4, false}, {DS, D3DFMT_D32, false},
-              {DS, D3DFMT_D24X8, true}};
+  } rows[] = {{0, D3DFMT_R5G6B5, true},  {0, D3DFMT_P8, false},      {0, D3DFMT_DXT1, false}, {RT, D3DFMT_X8R8G8B8, true},
+              {RT, D3DFMT_R5G6B5, false}, {DS, D3DFMT_D24S8, false}, {DS, D3DFMT_D24X8, true}};
   for (const auto& r : rows)
     EXPECT_EQ(d3d->CheckDeviceFormat(0, 1, D3DFMT_X8R8G8B8, r.usage, r.usage == DS ? D3DRTYPE_SURFACE : D3DRTYPE_TEXTURE,
                                       r.format) >= 0,
@@ -48,8 +44,17 @@ TEST_F(Object, FormatChecksAnswerTheSupportedSet) {
   EXPECT_LT(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_D16), 0);
   // A check against another adapter format is not available.
   EXPECT_LT(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, 0, D3DRTYPE_TEXTURE, D3DFMT_A8R8G8B8), 0);
-  // Listed depth formats (only those, each matching targets of its own depth
-  // class unless any target is allowed) are walked by the driver's tests.
+  D3DCAPS8 caps;
+  D3DDISPLAYMODE m;
+  EXPECT_EQ(d3d->GetDeviceCaps(1, D3DDEVTYPE_HAL, &caps), D3DERR_INVALIDCALL);
+  EXPECT_EQ(d3d->EnumAdapterModes(0, d3d->GetAdapterModeCount(0), &m), D3DERR_INVALIDCALL);
+  // A 16-bit display takes 16-bit depth.
+  D3D8Answers a;
+  a.displayFormat = D3DFMT_R5G6B5;
+  Remake(a);
+  EXPECT_EQ(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_R5G6B5, D3DFMT_R5G6B5, D3DFMT_D16), D3D_OK);
+  EXPECT_EQ(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, D3DUSAGE_RENDERTARGET, D3DRTYPE_SURFACE, D3DFMT_R5G6B5), D3D_OK);
+  EXPECT_LT(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE, D3DFMT_D15S1), 0);
 }
 
 // Vertex processing flags against the answers: software always; hardware

@@ -95,6 +95,18 @@ TEST_F(Present, CaptureWritesTheChosenFrameOrEveryFrame) {
   }
 }
 
+TEST_F(Present, TheWindowOwnersDesktopSizeIsTheAdaptersDesktopMode) {
+  D3D8Test_SetAnswers(nullptr);
+  D3DDISPLAYMODE mode;
+  for (uint32_t w : {320u, 0u}) {
+    D3D8Present_SetDesktopSize(w, 200);
+    IDirect3D8* object = Direct3DCreate8(D3D_SDK_VERSION);
+    object->GetAdapterDisplayMode(0, &mode);
+    EXPECT_EQ(mode.Width, w ? w : 640u);
+    object->Release();
+  }
+}
+
 TEST_F(Present, PresentsIntoTheWindowAtItsClientSize) {
   Window* window = Window_Create("d3d8", 40, 30, 0);
   ASSERT_NE(window, nullptr);

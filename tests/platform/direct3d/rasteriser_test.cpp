@@ -609,7 +609,7 @@ TEST(RasterRules, IdenticalPositionsGiveIdenticalDepthWhateverElseDiffers) {
   DrawMesh(a, ball);
   // b: lighting, fog, texgen; c: a plain position-only format.
   b.RS(D3DRS_LIGHTING, 1);
-  Fog(b, D3DFOG_LINEAR, 0, 0, 1);
+  Fog(b, D3DFOG_EXP2, 0, 0.3f);
   Texture t = Checker(b, 8, 2, 0xFFFFFFFFu, 0xFF000000u);
   b.TSS(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR);
   DrawMesh(b, ball);
@@ -626,12 +626,14 @@ TEST(RasterRules, IdenticalPositionsGiveIdenticalDepthWhateverElseDiffers) {
   D3DMATERIAL8 blue{};
   blue.Emissive = {0, 0, 1, 1};
   a.Material(blue);
+  Rasteriser_SetSimd(RASTERISER_SIMD_GENERAL);
   DrawMesh(a, ball);
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x)
       if (a.Depth(x, y) < 1.0f) {
         ASSERT_EQ(a.Pixel(x, y), 0xFF0000FFu) << x << "," << y;
       }
+  Rasteriser_SetSimd(0);
 }
 
 uint32_t LitCentre(Scene& s, const VLit& v, uint32_t fvf = kFvfLit) {
@@ -712,15 +714,21 @@ TEST(RasterRules, AlphaTestComparesWithTheReferenceAndRejectedPixelsWriteNothing
   const struct {
     uint32_t func, alpha;
     bool passes;
-  } cases[] = {{D3DCMP_GREATER, 0x80, false}, {D3DCMP_GREATER, 0x81, true}, {D3DCMP_GREATEREQUAL, 0x80, true}};
-  for (const auto& c : cases) {
-    s.RS(D3DRS_ALPHATESTENABLE, 0);
-    s.Clear(0xFF000000u, 1.0f);
-    s.RS({{D3DRS_ALPHATESTENABLE, 1}, {D3DRS_ALPHAFUNC, c.func}});
-    Rect(s, 0, 0, 4, 4, c.alpha << 24 | 0x00FFFFFFu, 0.25f);
-    EXPECT_EQ(s.Pixel(2, 2), c.passes ? 0xFFFFFFFFu : 0xFF000000u) << c.func << " alpha " << c.alpha;
-    EXPECT_EQ(s.Depth(2, 2) < 1.0f, c.passes) << c.func << " alpha " << c.alpha;
-  }
+  } cases[] = {{D3DCMP_GREATER, 0x80, false},      {D3DCMP_GREATER, 0x81, true},
+               {D3DCMP_GREATEREQUAL, 0x80, true},  {D3DCMP_GREATEREQUAL, 0x7F, false},
+               {D3DCMP_LESS, 0x80, false},         {D3DCMP_LESSEQUAL, 0x80, true},
+               {D3DCMP_EQUAL, 0x80, true},         {D3DCMP_NOTEQUAL, 0x80, false}};
+  for (int simd : {int(RASTERISER_SIMD_GENERAL), 0})  // the general stages and the kernels
+    for (const auto& c : cases) {
+      Rasteriser_SetSimd(simd);
+      s.RS(D3DRS_ALPHATESTENABLE, 0);
+      s.Clear(0xFF000000u, 1.0f);
+      s.RS({{D3DRS_ALPHATESTENABLE, 1}, {D3DRS_ALPHAFUNC, c.func}});
+      Rect(s, 0, 0, 4, 4, c.alpha << 24 | 0x00FFFFFFu, 0.25f);
+      EXPECT_EQ(s.Pixel(2, 2), c.passes ? 0xFFFFFFFFu : 0xFF000000u) << c.func << " alpha " << c.alpha << " " << simd;
+      EXPECT_EQ(s.Depth(2, 2) < 1.0f, c.passes) << c.func << " alpha " << c.alpha << " path " << simd;
+    }
+  Rasteriser_SetSimd(0);
   // The driver's cut-out: GREATER than 0 keeps alpha-0 pixels out of colour and depth.
   s.Clear(0xFF000000u, 1.0f);
   s.RS({{D3DRS_ALPHAFUNC, D3DCMP_GREATER}, {D3DRS_ALPHAREF, 0}});
@@ -751,6 +759,10 @@ TEST(RasterRules, StencilTestsAndOperationsOnEveryStencilFormat) {
        {0xFF, 0x0F, 1}, true},
       {"write mask", 0, false, false, 0xFF, D3DCMP_ALWAYS, 0xFF, 0xFF, 0x0E, 1, 1, D3DSTENCILOP_REPLACE,
        {0x0E, 0x0E, 0}, true},
+      {"decrsat stops", 0, false, false, 0xFF, D3DCMP_ALWAYS, 0, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_DECRSAT, {0, 0, 0},
+       true},
+      {"less", 1, false, false, 0xFF, D3DCMP_LESS, 0, 0xFF, 0xFF, D3DSTENCILOP_ZERO, 1, D3DSTENCILOP_INCR,
+       {2, 2, 0}, true},
       {"compare mask", 3, false, false, 0xFF, D3DCMP_EQUAL, 0x13, 0x0F, 0xFF, 1, 1, D3DSTENCILOP_ZERO, {0, 0, 0},
        true},
       {"alpha rejects: no stencil", 0, false, true, 0x40, D3DCMP_ALWAYS, 7, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_REPLACE,
@@ -840,17 +852,20 @@ TEST(RasterRules, EveryBlendFactorPairMatchesItsDefinition) {
       default: return ch == 3 ? 1.0 : std::min(sa, 1 - da);  // SRCALPHASAT
     }
   };
-  for (uint32_t sf = 1; sf <= 11; ++sf)
-    for (uint32_t df = 1; df <= 11; ++df) {
-      s.Clear(dst);
-      s.RS({{D3DRS_SRCBLEND, sf}, {D3DRS_DESTBLEND, df}});
-      Rect(s, 0, 0, 4, 4, src);
-      uint32_t got = s.Pixel(1, 1);
-      for (int ch = 0; ch < 3; ++ch) {
-        double want = Channel(src, ch) * factor(sf, ch) + Channel(dst, ch) * factor(df, ch);
-        EXPECT_NEAR(Channel(got, ch), std::min(255.0, want), 1.5) << "src " << sf << " dest " << df << " channel " << ch;
+  for (int simd : {int(RASTERISER_SIMD_GENERAL), 0})  // the general stages and the kernels
+    for (uint32_t sf = 1; sf <= 11; ++sf)
+      for (uint32_t df = 1; df <= 11; ++df) {
+        Rasteriser_SetSimd(simd);
+        s.Clear(dst);
+        s.RS({{D3DRS_SRCBLEND, sf}, {D3DRS_DESTBLEND, df}});
+        Rect(s, 0, 0, 4, 4, src);
+        uint32_t got = s.Pixel(1, 1);
+        for (int ch = 0; ch < 3; ++ch) {
+          double want = Channel(src, ch) * factor(sf, ch) + Channel(dst, ch) * factor(df, ch);
+          EXPECT_NEAR(Channel(got, ch), std::min(255.0, want), 1.5) << "src " << sf << " dest " << df << " path " << simd;
+        }
       }
-    }
+  Rasteriser_SetSimd(0);
 }
 
 TEST(RasterRules, CombinerOperationsArgumentsAndSecondStage) {
@@ -1183,7 +1198,8 @@ TEST(RasterDeferred, ATextureRewrittenOrReleasedAfterADrawIsSampledAsItWasAtTheD
 // clamped axes, X8R8G8B8 textures, the stage's selections): a coloured
 // sphere, then a textured floor in perspective around it, drawn by the
 // general stages and by each kernel set from a managed texture (sampled from
-// its tiled copy), and from a render-target texture (sampled from its rows).
+// its tiled copy), and from a render-target texture (sampled from its rows) by the kernels
+// and by the general stages.
 TEST(RasterRules, FusedKernelsAndTexturesRowsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
   constexpr uint32_t W = D3DTADDRESS_WRAP, C = D3DTADDRESS_CLAMP, M = D3DTADDRESS_MIRROR, P = D3DTEXF_POINT;
   constexpr uint32_t SA = D3DBLEND_SRCALPHA, ISA = D3DBLEND_INVSRCALPHA, A8 = D3DFMT_A8R8G8B8, S1 = D3DTOP_SELECTARG1;
@@ -1201,14 +1217,15 @@ TEST(RasterRules, FusedKernelsAndTexturesRowsGiveTheGeneralStagesBitsOnEveryStat
       {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, P, D3DTEXF_NONE, M, M, A8, S1, S1},
       {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, kLinear, kLinear, M, W, A8, S1, S1},
       {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, P, P, C, M, A8, S1, S1},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, kLinear, D3DTEXF_NONE, W, W, A8, S1, S1},
   };
   for (const auto& r : rows) {
-    deferred::Picture pictures[4];
-    for (int path = 0; path < 4; ++path) {
-      Rasteriser_SetSimd(path < 3 ? RASTERISER_SIMD_GENERAL + path : 0);
+    deferred::Picture pictures[5];
+    for (int path = 0; path < 5; ++path) {
+      Rasteriser_SetSimd(path < 3 ? RASTERISER_SIMD_GENERAL + path : path == 4 ? RASTERISER_SIMD_GENERAL : 0);
       Scene s(98, 66);
       Camera(s, 0, 2.0f, -4.0f, 0, 0, 4);
-      Texture tex(s, 32, 32, r.format, 0, path == 3 ? D3DUSAGE_RENDERTARGET : 0);
+      Texture tex(s, 32, 32, r.format, 0, path >= 3 ? D3DUSAGE_RENDERTARGET : 0);
       for (int l = 0; l < 6; ++l)
         tex.Fill(l, [&](int x, int y) {
           return uint32_t(x * 37 + y * 11 + l * 90) * 0x01030507u | uint32_t(y * 8) << 24;
@@ -1235,7 +1252,7 @@ TEST(RasterRules, FusedKernelsAndTexturesRowsGiveTheGeneralStagesBitsOnEveryStat
       s.dev->SetTexture(0, nullptr);
     }
     Rasteriser_SetSimd(0);
-    for (int path = 1; path < 4; ++path) {
+    for (int path = 1; path < 5; ++path) {
       EXPECT_TRUE(pictures[path].colour == pictures[0].colour) << "row " << &r - rows << ", path " << path;
       EXPECT_TRUE(pictures[path].depth == pictures[0].depth) << "row " << &r - rows << ", path " << path;
     }
