@@ -99,18 +99,14 @@ TEST_F(Present, CaptureWritesTheChosenFrameOrEveryFrame) {
 
 TEST_F(Present, TheWindowOwnersDesktopSizeIsTheAdaptersDesktopMode) {
   D3D8Test_SetAnswers(nullptr);
-  D3D8Present_SetDesktopSize(320, 200);
-  IDirect3D8* object = Direct3DCreate8(D3D_SDK_VERSION);
   D3DDISPLAYMODE mode;
-  object->GetAdapterDisplayMode(0, &mode);
-  EXPECT_EQ(mode.Width, 320u);
-  EXPECT_EQ(mode.Height, 200u);
-  object->Release();
-  D3D8Present_SetDesktopSize(0, 0);
-  object = Direct3DCreate8(D3D_SDK_VERSION);
-  object->GetAdapterDisplayMode(0, &mode);
-  EXPECT_EQ(mode.Width, 640u);
-  object->Release();
+  for (uint32_t w : {320u, 0u}) {
+    D3D8Present_SetDesktopSize(w, 200);
+    IDirect3D8* object = Direct3DCreate8(D3D_SDK_VERSION);
+    object->GetAdapterDisplayMode(0, &mode);
+    EXPECT_EQ(mode.Width, w ? w : 640u);
+    object->Release();
+  }
 }
 
 TEST_F(Present, PresentsIntoTheWindowAtItsClientSize) {
