@@ -16,7 +16,6 @@
 #include "engine/sceneplay.h"
 #include "engine/sprite3d.h"
 #include "engine/trigger.h"
-#include "sound_recorder.h"
 #include "tools/lib/atfwrite.h"
 
 namespace {

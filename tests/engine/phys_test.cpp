@@ -1,0 +1,698 @@
+// The physics interface: worlds and their stepping, body handles, shapes
+// from shape files and models, rays and the pick list, constraints and
+// field actions.
+#include <limits>
+
+#include "content_fixture.h"
+#include "engine/lwo.h"
+#include "engine/physconstraint.h"
+#include "engine/physshape.h"
+#include "physics/base/base_system.h"
+#include "physics/base/phys_math.h"
+#include "physics/collision/collision_detection.h"
+#include "physics/collision/collision_primitive.h"
+#include "physics/collision/mesh_container.h"
+#include "physics/collision/primitive_collector.h"
+#include "physics/dynamics/constraint.h"
+#include "physics/dynamics/events.h"
+#include "physics/dynamics/simulation.h"
+#include "physics/dynamics/spring_actions.h"
+#include "physics/dynamics/subspace.h"
+
+namespace {
+
+const float kNan = std::numeric_limits<float>::quiet_NaN();
+
+std::string Str(const Vec3& v)
+{
+    char text[64];
+    snprintf(text, sizeof text, "%g %g %g", std::round(v.x * 1e4f) / 1e4f + 0.0f, std::round(v.y * 1e4f) / 1e4f + 0.0f,
+             std::round(v.z * 1e4f) / 1e4f + 0.0f);
+    return text;
+}
+Vec3 Velocity(PhysBody* b)
+{
+    Vec3 v;
+    PhysBody_GetLinearVelocity(b, &v);
+    return v;
+}
+Vec3 Position(PhysBody* b)
+{
+    Vec3 p;
+    PhysBody_GetPosition(b, &p);
+    return p;
+}
+
+TEST_F(PhysTest, FrameTimesGiveCappedSubStepsAndTimeAdvancesAtMostATenth)
+{
+    PhysWorld_SetStepFunction(RecordStep);
+    const float cases[][3] = {{0.0f, 0, 0.0f},     {0.01f, 1, 0.01f}, {0.016f, 1, 0.016f}, {0.02f, 1, 0.02f},
+                              {0.021f, 2, 0.021f}, {0.05f, 3, 0.05f}, {0.2f, 3, 0.1f},     {0.5f, 3, 0.1f},
+                              {-0.1f, 0, 0.0f},    {kNan, 0, 0.0f}};
+    for (const auto& [dt, subSteps, advance] : cases) {
+        g_steps.clear();
+        const double before = phys->time;
+        PhysWorld_Step(phys, dt);
+        EXPECT_EQ(PhysWorld_SubStepCount(dt), (int)subSteps) << dt;
+        EXPECT_NEAR(phys->time - before, advance, 1e-6) << dt;
+        // Nothing is handed down without a sub-step.
+        ASSERT_EQ(g_steps.size(), subSteps ? 1u : 0u) << dt;
+        if (subSteps) {
+            EXPECT_EQ(g_steps[0].subSteps, (int)subSteps);
+            EXPECT_NEAR(g_steps[0].time, phys->time, 1e-6);
+        }
+    }
+    // Ten hours in, a step as whole seconds plus a fraction keeps its length.
+    g_steps.clear();
+    phys->time = 36000.0;
+    PhysWorld_Step(phys, 0.016f);
+    EXPECT_NEAR(g_steps.at(0).time - 36000.0, 0.016, 1e-6);
+}
+
+TEST_F(PhysTest, WorldsListBodiesOnceHoldAThousandAndTwentyFourAndKeepTheBaseSystemRunning)
+{
+    // Added: placed before it is attached, velocities zeroed, listed once.
+    PhysBody* b = PhysBody_Create(phys, 0.5f, 1.0f);
+    const Vec3 v{3, 0, 0}, p{1, 2, 3}, at{1, 0, 0}, up{0, 1, 0};
+    PhysBody_SetLinearVelocity(b, &v);
+    PhysWorld_AddBody(phys, b, &p, &at, &up);
+    PhysWorld_AddBody(phys, b, &p, &at, &up);
+    EXPECT_EQ(List_Count(phys->bodyList), 1u);
+    EXPECT_EQ(Str(Position(b)), "1 2 3");
+    EXPECT_EQ(PhysBody_GetSpeed(b), 0.0f);
+    Vec3 gotAt, gotUp;
+    PhysBody_GetAxes(b, &gotAt, &gotUp);
+    EXPECT_EQ(Str(gotAt) + ", " + Str(gotUp), "1 0 0, 0 1 0");
+    EXPECT_NE(PhysBody_Unwrap(b)->subspace, nullptr);
+    // Out of the world the body does not fall.
+    PhysWorld_RemoveBody(phys, b);
+    EXPECT_EQ(List_Count(phys->bodyList), 0u);
+    EXPECT_EQ(PhysBody_Unwrap(b)->subspace, nullptr);
+    Step(10);
+    EXPECT_EQ(Position(b).y, 2.0f);
+    // Gravity pulls an added body and can be turned round.
+    PhysBody* ball = Sphere(V(0, 10, 0));
+    Step(30);
+    const float fallen = Position(ball).y;
+    EXPECT_LT(fallen, 9.0f);
+    const Vec3 upwards{0, 9.81f, 0};
+    PhysWorld_SetGravity(phys, &upwards);
+    PhysBody_ZeroVelocities(ball);
+    Step(30);
+    EXPECT_GT(Position(ball).y, fallen);
+    // The handle pool holds 1024.
+    for (int i = 2; i < 1024; ++i) ASSERT_NE(PhysBody_Create(phys, 0.5f, 1.0f), nullptr) << i;
+    EXPECT_EQ(PhysBody_Create(phys, 0.5f, 1.0f), nullptr);
+    // The base system runs while any world lives.
+    PhysWorld* second = PhysWorld_CreateDefault();
+    EXPECT_EQ(PhysWorld_GetLiveCount(), 2);
+    PhysWorld_Destroy(second);
+    EXPECT_EQ(BaseSystem_IsStarted(), 1);
+    PhysWorld_Destroy(phys);
+    EXPECT_EQ(BaseSystem_IsStarted(), 0);
+    phys = PhysWorld_CreateDefault();
+    EXPECT_EQ(BaseSystem_IsStarted(), 1);
+    // A quaternion turns into an axis and angle (near the identity nothing,
+    // whatever the sign of w); a broken one into nothing.
+    Vec3 axis;
+    const Quat q = Quat_FromAxisAngle(Vec3{0, 0, 1}, 1.0f), minus{-q.x, -q.y, -q.z, -q.w};
+    EXPECT_NEAR(PhysWorld_QuatToAxisAngle(minus, &axis), 1.0f, 1e-5);
+    EXPECT_NEAR(axis.z, 1.0f, 1e-5);
+    EXPECT_EQ(PhysWorld_QuatToAxisAngle(Quat_FromAxisAngle(Vec3{1, 0, 0}, 0.005f), &axis), 0.0f);
+    EXPECT_EQ(PhysWorld_QuatToAxisAngle(Quat{kNan, 0, 0, 0.5f}, &axis), 0.0f);
+    EXPECT_EQ(axis.y, 1.0f);
+}
+
+TEST_F(PhysTest, GroupPairsAndIgnoredPairsDecideWhetherBodiesCollide)
+{
+    const Vec3 zero{0, 0, 0};
+    PhysWorld_SetGravity(phys, &zero);
+    // Two spheres approaching head on; they pass through unless paired.
+    auto meet = [&](uint32_t groupA, uint32_t groupB, bool ignore) {
+        PhysBody* a = Sphere(V(-2, 0, 0));
+        PhysBody* b = Sphere(V(2, 0, 0));
+        PhysBody_SetCollisionGroup(a, groupA);
+        PhysBody_SetCollisionGroup(b, groupB);
+        if (ignore) PhysWorld_IgnoreBodyPair(phys, a, b);
+        const Vec3 va{2, 0, 0}, vb{-2, 0, 0};
+        PhysBody_SetLinearVelocity(a, &va);
+        PhysBody_SetLinearVelocity(b, &vb);
+        Step(120);
+        const bool met = Position(a).x < 0.0f;  // still on its own side
+        PhysBody_Destroy(phys, a);
+        PhysBody_Destroy(phys, b);
+        return met;
+    };
+    PhysWorld_PairCollisionGroups(phys, 2, 3);
+    PhysWorld_PairCollisionGroups(phys, 0, 33);   // out of range: ignored
+    EXPECT_TRUE(meet(1, 1, false));               // group 1 paired with itself
+    EXPECT_TRUE(meet(1u << 1, 1u << 2, false));   // groups 2 and 3 paired
+    EXPECT_FALSE(meet(1u << 1, 1u << 3, false));  // 2 and 4 are not
+    EXPECT_FALSE(meet(0, 0, false));              // the default 0 collides with nothing
+    EXPECT_FALSE(meet(1u << 1, 1u << 2, true));   // ignored pair
+}
+
+TEST_F(PhysTest, FieldsPullInsideTheirConeWakeSleepersPushTheAnchorAndForgetDestroyedBodies)
+{
+    const Vec3 zero{0, 0, 0}, centre{0, 0, 0}, axis{0, 1, 0};
+    PhysWorld_SetGravity(phys, &zero);
+    // Applied by hand so the forces can be read before the step clears them.
+    PhysField* f = PhysField_Create(phys, 10.0f, 1.0f, 3.0f, 4.0f, &centre, &axis, nullptr);
+    PhysBody* inside = Sphere(V(0, 2, 0));   // r = radius / 2 on the axis
+    PhysBody* outside = Sphere(V(2, 0, 0));  // 90 degrees off the axis, cone half angle 1.5
+    PhysBody* far = Sphere(V(0, 5, 0));      // beyond the radius
+    PhysBody* middle = Sphere(V(0, 0, 0));   // r = 0
+    for (PhysBody* b : {inside, outside, far, middle, inside}) PhysField_SetBodyInside(f, b, 1);
+    EXPECT_EQ(f->bodies.Count(), 4);
+    f->Apply(nullptr, 0.01f);
+    // strength x (1 - 0.5)^1, towards the centre.
+    auto force = [](PhysBody* b) { return Str(PhysBody_Unwrap(b)->force); };
+    EXPECT_EQ(force(inside) + ", " + force(outside) + ", " + force(far) + ", " + force(middle),
+              "0 -5 0, 0 0 0, 0 0 0, 0 0 0");
+    // In the subspace the field pulls during steps.
+    Step(30);
+    EXPECT_LT(Position(inside).y, 1.9f);
+    // With an anchor: the sleeper is woken, the anchor pushed back, the
+    // centre moved with the anchor.
+    PhysBody* anchor = Sphere(V(10, 0, 0));
+    PhysField* g = PhysField_Create(phys, 10.0f, 2.0f, 6.3f, 4.0f, &centre, &axis, anchor);
+    PhysBody* b = Sphere(V(10, -1, 0));  // r = 1 from the moved centre
+    PhysBody_SetActive(b, 0);
+    PhysField_SetBodyInside(g, b, 1);
+    g->Apply(nullptr, 0.01f);
+    EXPECT_EQ(PhysBody_IsActive(b), 1);
+    EXPECT_EQ(force(b) + ", " + force(anchor), "0 5.625 0, 0 -5.625 0");  // 10 x 0.75 x 0.75
+    PhysField_SetBodyInside(g, b, 0);
+    EXPECT_EQ(g->bodies.Count(), 0);
+    // A destroyed body leaves every field and its anchor role.
+    PhysField_SetBodyInside(g, b, 1);
+    PhysField_SetBodyInside(f, b, 1);
+    PhysField_SetBodyInside(f, anchor, 1);
+    PhysBody_Destroy(phys, b);
+    PhysBody_Destroy(phys, anchor);
+    EXPECT_EQ(g->bodies.Count(), 0);
+    EXPECT_EQ(f->bodies.Count(), 4);
+    EXPECT_EQ(g->anchor, nullptr);
+    Step(5);  // the fields run over nothing that was freed
+    PhysField_Destroy(phys, f);
+    EXPECT_EQ(List_Count(phys->fieldPool), 1u);
+}
+
+TEST_F(PhysTest, EventRegistrationsFollowTheBodyAndMemoryTrackingCountsLiveBlocks)
+{
+    PhysBody* b = Sphere(V(0, 0, 0));
+    PhysWorld_SetEventParam(1.5f);
+    PhysWorld_RegisterBodyEvents(phys, b);
+    ASSERT_EQ(phys->listener->registered.Count(), 1);
+    EXPECT_EQ(phys->listener->registered[0].threshold, 1.5f);
+    PhysWorld_UnregisterBodyEvents(phys, b);
+    EXPECT_EQ(phys->listener->registered.Count(), 0);
+    PhysWorld_SetEventParam(0.0f);
+    PhysWorld_RegisterBodyEvents(phys, b);
+    PhysBody_Destroy(phys, b);
+    EXPECT_EQ(phys->listener->registered.Count(), 0);  // a destroyed primitive is forgotten
+    PhysMem_SetTracking(1);
+    void* a = PhysMem_Alloc16(40);
+    void* c = PhysMem_Alloc(24, 8);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u);
+    EXPECT_EQ(PhysMem_GetTrackedCount(), 2u);
+    PhysMem_Free(a);
+    EXPECT_EQ(PhysMem_GetTrackedCount(), 1u);
+    PhysMem_SetTracking(0);
+    EXPECT_EQ(PhysMem_GetTrackedCount(), 0u);
+    PhysMem_Free(c);
+}
+
+TEST_F(PhysTest, BodyHandlesTakeDefaultsVelocityOperationsAndActivationRules)
+{
+    PhysBody* b = PhysBody_Create(phys, 2.5f, 2.0f);
+    ASSERT_NE(b, nullptr);
+    RigidBody* rb = PhysBody_Unwrap(b);
+    EXPECT_EQ(Str({rb->restitution, rb->friction, PhysBody_GetMass(b)}), "0.5 1 2");
+    EXPECT_TRUE(PhysWorld_Owns(phys, rb));
+    float r = 0;
+    EXPECT_EQ(PhysBody_GetFirstPrimitiveValue(b, &r), 1);
+    EXPECT_EQ(r, 2.5f);
+    EXPECT_EQ(PhysBody_GetFirstPrimitiveValue(b, nullptr), 0);
+    EXPECT_EQ(PhysBody_GetPrimitiveKind(b, 0), uint32_t(PRIMITIVE_KIND_SPHERE));
+    const uint32_t before = List_Count(phys->bodyPool);
+    EXPECT_EQ(PhysBody_Create(phys, 0.0f, 1.0f), nullptr);  // no radius
+    EXPECT_EQ(PhysBody_Create(phys, -1.0f, 1.0f), nullptr);
+    EXPECT_EQ(List_Count(phys->bodyPool), before);
+    // Impulse (J / m), damping, scaling and clamps that keep the direction.
+    const Vec3 j{4, -2, 0}, k{1, 2, 0}, w{0, 0, -10};
+    PhysBody_ApplyImpulse(b, &j);
+    EXPECT_EQ(Str(Velocity(b)), "2 -1 0");
+    EXPECT_NEAR(PhysBody_GetSpeed(b), std::sqrt(5.0f), 1e-6);
+    PhysBody_DampLinearVelocity(b, &k, 0.25f);
+    EXPECT_EQ(Str(Velocity(b)), "1.5 -0.5 0");
+    PhysBody_SetAngularVelocity(b, &w);
+    PhysBody_ScaleVelocities(b, 0.5f);
+    PhysBody_ClampAngularSpeed(b, 2.0f);
+    Vec3 spin;
+    PhysBody_GetAngularVelocity(b, &spin);
+    EXPECT_EQ(Str(spin), "0 0 -2");
+    const Vec3 six{0, 3.6f, 4.8f}, five{3, 4, 0};
+    for (const Vec3& v : {five, six}) {
+        PhysBody_SetLinearVelocity(b, &v);
+        PhysBody_ClampLinearSpeed(b, 5.0f);
+        EXPECT_EQ(Str(Velocity(b)), v.x ? "3 4 0" : "0 3 4");  // the limit itself is left alone
+    }
+    // Friction slows each weighted axis without turning it round.
+    const Vec3 d{1, 1, 1}, onlyX{1, 0, 0}, v{3, 0, -4};
+    const std::pair<const Vec3*, float> frictions[] = {{&d, 1.0f}, {&d, 100.0f}, {&onlyX, 100.0f}};
+    const char* slowed[] = {"2.4 0 -3.2", "0 0 0", "0 0 -4"};
+    for (int i = 0; i < 3; i++) {
+        PhysBody_SetLinearVelocity(b, &v);
+        PhysBody_ApplyFriction(b, frictions[i].first, frictions[i].second);
+        EXPECT_EQ(Str(Velocity(b)), slowed[i]) << i;
+    }
+    PhysBody_ZeroVelocities(b);
+    PhysBody_ApplyFriction(b, &d, 1.0f);
+    PhysBody_ApplyFriction(b, nullptr, 1.0f);
+    EXPECT_EQ(Str(Velocity(b)), "0 0 0");
+    // A fixed body takes no impulse and no activation; holds keep a body awake.
+    PhysBody* fixed = Sphere(V(0, 0, 0), 0.5f, 0.0f);
+    EXPECT_TRUE(PhysBody_Unwrap(fixed)->stateFlags & RB_STATE_FIXED);
+    const uint32_t flags = PhysBody_Unwrap(fixed)->stateFlags;
+    PhysBody_ApplyImpulse(fixed, &j);
+    PhysBody_SetActive(fixed, 1);
+    EXPECT_EQ(PhysBody_Unwrap(fixed)->stateFlags, flags);
+    EXPECT_EQ(PhysBody_IsActive(fixed) + PhysBody_GetSpeed(fixed), 0.0f);
+    PhysBody* held = Sphere(V(5, 0, 0));
+    PhysBody_SetActive(held, 0);
+    EXPECT_EQ(PhysBody_IsActive(held), 0);
+    PhysBody_HoldActive(held, 1);
+    EXPECT_EQ(PhysBody_IsActive(held) + PhysBody_TestStateFlag4(held), 2);
+    PhysBody_HoldActive(held, 0);
+    PhysBody_HoldActive(held, 0);
+    EXPECT_EQ(PhysBody_Unwrap(held)->keepActiveCount, 0);
+    PhysBody_ResetMotion(held, 1);
+    EXPECT_TRUE(PhysBody_Unwrap(held)->pinned);
+    PhysBody_ResetMotion(held, 0);
+    EXPECT_FALSE(PhysBody_Unwrap(held)->pinned);
+    PhysBody_Destroy(phys, b);
+    EXPECT_FALSE(PhysWorld_Owns(phys, rb));
+    // Null handles are harmless.
+    Vec3 out{9, 9, 9};
+    PhysBody_SetLinearVelocity(nullptr, &v);
+    PhysBody_GetLinearVelocity(nullptr, &out);
+    EXPECT_EQ(Str(out), "0 0 0");
+    EXPECT_EQ(PhysBody_GetMass(nullptr) + PhysBody_IsActive(nullptr), 0.0f);
+    EXPECT_EQ(PhysBody_GetOwner(nullptr), nullptr);
+    PhysBody_Destroy(phys, nullptr);
+    PhysBody_SetActive(nullptr, 1);
+    PhysBody_ApplyImpulse(nullptr, &v);
+    PhysBody_LimitSpinAxis(nullptr, 1);
+}
+
+TEST_F(PhysTest, OrientationsCentreOfMassShiftsAndClones)
+{
+    PhysBody* b = Sphere(V(1, 2, 3), 0.75f, 4.0f);
+    // Up first, then at; the axes give them back and the position stays.
+    const Vec3 ups[] = {{0, 1, 0}, {1, 0, 0}, {0, 0.6f, 0.8f}}, ats[] = {{0, 0, 1}, {0, 0, -1}, {0, -0.8f, 0.6f}};
+    for (int i = 0; i < 3; ++i) {
+        PhysBody_SetOrientation(b, &ups[i], &ats[i]);
+        Vec3 at, up;
+        PhysBody_GetAxes(b, &at, &up);
+        EXPECT_EQ(Str(at) + ", " + Str(up) + ", " + Str(Position(b)), Str(ats[i]) + ", " + Str(ups[i]) + ", 1 2 3");
+    }
+    PhysBody_GetAxes(b, nullptr, nullptr);
+    // A shift is taken from the shapes' centre again, not added up.
+    PhysBody_ShiftCentreOfMass(b, 0.0f, -0.25f, 0.0f);
+    PhysBody_ShiftCentreOfMass(b, 0.0f, -0.25f, 0.0f);
+    EXPECT_EQ(PhysBody_Unwrap(b)->comOffset.y, -0.25f);
+    // A clone copies the body but not its place in the world.
+    PhysBody_SetCollisionGroup(b, 6);
+    PhysBody_SetPhantom(b, 1);
+    PhysBody_LimitSpinAxis(b, 0);
+    PhysBody_SetOwner(b, b);
+    PhysBody* c = PhysBody_Clone(phys, b);
+    ASSERT_NE(c, nullptr);
+    RigidBody* rc = PhysBody_Unwrap(c);
+    EXPECT_NE(rc, PhysBody_Unwrap(b));
+    EXPECT_TRUE(PhysWorld_Owns(phys, rc));
+    EXPECT_EQ(Str({PhysBody_GetMass(c), (float)PhysBody_GetCollisionGroup(c), (float)PhysBody_IsPhantom(c)}), "4 6 1");
+    EXPECT_EQ(rc->lockedAxes, 1);
+    EXPECT_EQ(PhysBody_GetOwner(c), nullptr);
+    EXPECT_EQ(rc->subspace, nullptr);
+    float r;
+    ASSERT_EQ(PhysBody_GetFirstPrimitiveValue(c, &r), 1);
+    EXPECT_EQ(r, 0.75f);
+    PhysBody_SetPhantom(c, 0);
+    EXPECT_EQ(PhysBody_IsPhantom(c), 0);
+}
+
+const char* const kModel = "Objects\\Crate.lwo";
+float Extent(PhysBody* b)
+{
+    const RigidBody* rb = PhysBody_Unwrap(b);
+    return rb->primitives[0]->bounds.max.x - rb->primitives[0]->bounds.min.x;
+}
+int Triangles(const void* mesh) { return MeshContainer_TriangleCount(static_cast<const MeshContainer*>(mesh)); }
+
+TEST_F(PhysTest, ShapeFilesGiveOneBodyOfAPrimitivePerBlockOrNothingAtAll)
+{
+    auto install = [](const std::vector<RbsBlock>& blocks) { WriteData(Rbs_OutputPath(kModel), Rbs_Write(blocks)); };
+    auto shapes = [&] { return List_Count(phys->shapePool); };
+    RbsBlock grid = Rbs_Grid(2, 1.0f);
+    grid.mass = 5.0f;
+    install({grid, Rbs_Box(2.0f, 0.5f, 0.5f, 0.5f, 0, 1, 0)});
+    PhysBody* b = PhysShape_LoadRbs(kModel, phys);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(PhysBody_GetPrimitiveCount(b), 2);
+    EXPECT_EQ(PhysBody_GetPrimitiveKind(b, 0), uint32_t(PRIMITIVE_KIND_MESH));
+    EXPECT_EQ(PhysBody_GetPrimitiveKind(b, 1), uint32_t(PRIMITIVE_KIND_CONVEX));
+    EXPECT_EQ(shapes(), 2u);
+    EXPECT_EQ(b->shape->convex, 0);
+    EXPECT_EQ(Triangles(b->shape->shape), 8);
+    EXPECT_NE(PhysShape_LoadRbs("OBJECTS\\crate.LWO", phys), nullptr);  // the path's case does not matter
+    // Hull bodies take their blocks' masses; the heavier box pulls the centre.
+    install({Rbs_Box(2.0f, 0.5f, 0.5f, 0.5f), Rbs_Box(6.0f, 0.5f, 0.5f, 0.5f, 0, 2, 0)});
+    b = PhysShape_LoadRbs(kModel, phys);
+    ASSERT_NE(b, nullptr);
+    EXPECT_FLOAT_EQ(PhysBody_GetMass(b), 8.0f);
+    EXPECT_NEAR(PhysBody_Unwrap(b)->comOffset.y, 1.5f, 1e-4);
+    PhysWorld_Destroy(phys);
+
+    // Every refused file leaves no body and no shape record behind.
+    phys = PhysWorld_CreateDefault();
+    EXPECT_EQ(PhysShape_LoadRbs(nullptr, phys), nullptr);
+    RbsBlock box = Rbs_Box(1.0f, 0.5f, 0.5f, 0.5f), other = box, flat, lyingPoints = box, hugePoints = box,
+             lyingTriangles = grid, pastVertices = grid, nanMass = box, nanPoint = grid;
+    other.type = 7;
+    flat.points = {0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 1};  // four points in one plane: no hull
+    lyingPoints.countOverride = 1000;
+    hugePoints.countOverride = 0x40000000;
+    lyingTriangles.triangleOverride = 9;
+    pastVertices.indices[4] = 9;  // a 3 x 3 grid has vertices 0..8
+    nanMass.mass = kNan;
+    nanPoint.points[1] = kNan;
+    std::vector<uint8_t> lying = Rbs_Write({box});
+    lying[8] = 2;  // a block count that lies
+    const std::vector<uint8_t> files[] = {Rbs_Write({other}),
+                                          Rbs_Write({box, other}),
+                                          Rbs_Write({flat}),
+                                          Rbs_Write({box, flat}),
+                                          Rbs_Write({lyingPoints}),
+                                          Rbs_Write({hugePoints}),
+                                          Rbs_Write({lyingTriangles}),
+                                          Rbs_Write({grid, pastVertices}),
+                                          Rbs_Write({nanMass}),
+                                          Rbs_Write({nanPoint}),
+                                          Rbs_Write({}),
+                                          lying,
+                                          {}};
+    for (size_t i = 0; i < std::size(files); ++i) {
+        if (!files[i].empty()) WriteData(Rbs_OutputPath(kModel), files[i]);
+        if (files[i].empty()) std::filesystem::remove(DataPath(Rbs_OutputPath(kModel)));
+        EXPECT_EQ(PhysShape_LoadRbs(kModel, phys), nullptr) << i;
+        EXPECT_EQ(shapes() + List_Count(phys->bodyPool), 0u) << i;
+    }
+    // Every truncation is refused; bytes after the last block are not read.
+    std::vector<uint8_t> bytes = Rbs_Write({Rbs_Grid(1, 1.0f), box});
+    for (size_t n = 0; n < bytes.size(); ++n) {
+        EXPECT_EQ(PhysShape_ParseRbs(bytes.data(), n, phys), nullptr) << n;
+        ASSERT_EQ(shapes(), 0u) << n;
+    }
+    bytes.push_back(0);
+    EXPECT_NE(PhysShape_ParseRbs(bytes.data(), bytes.size(), phys), nullptr);
+    // A full shape pool refuses the file.
+    PhysWorld_Destroy(phys);
+    const uint32_t params[4] = {16, 16, 1, 1};
+    phys = PhysWorld_Create(params);
+    const std::vector<uint8_t> two = Rbs_Write({box, box}), one = Rbs_Write({box});
+    EXPECT_EQ(PhysShape_ParseRbs(two.data(), two.size(), phys), nullptr);
+    EXPECT_EQ(shapes() + List_Count(phys->bodyPool), 0u);
+    EXPECT_NE(PhysShape_ParseRbs(one.data(), one.size(), phys), nullptr);
+}
+
+TEST_F(PhysTest, ModelsGiveAHullAHullPerLayerOrTheirMeshScaledUnlessAShapeFileWins)
+{
+    WriteModel("Objects\\Three.lwo", BoxModel(0.5f, {{0, 0, 0}, {2, 0, 0}, {4, 0, 0}}));
+    PhysBody* hull = PhysBody_CreateFromModelUnscaled("Objects\\Three.lwo", phys, 3.0f, PHYS_MODEL_HULL);
+    ASSERT_NE(hull, nullptr);
+    EXPECT_EQ(PhysBody_GetPrimitiveCount(hull), 1);
+    EXPECT_EQ(PhysBody_GetPrimitiveKind(hull, 0), uint32_t(PRIMITIVE_KIND_CONVEX));
+    EXPECT_NEAR(Extent(hull), 5.0f, 1e-4);  // one hull round all three boxes
+    PhysBody* parts = PhysBody_CreateFromModelUnscaled("Objects\\Three.lwo", phys, 3.0f, PHYS_MODEL_COMPOSITE);
+    ASSERT_NE(parts, nullptr);
+    ASSERT_EQ(PhysBody_GetPrimitiveCount(parts), 3);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(PhysBody_GetPrimitiveKind(parts, i), uint32_t(PRIMITIVE_KIND_CONVEX));
+    PhysBody* mesh = PhysBody_CreateFromModelUnscaled("Objects\\Three.lwo", phys, 0.0f, PHYS_MODEL_MESH);
+    ASSERT_NE(mesh, nullptr);
+    EXPECT_EQ(PhysBody_GetPrimitiveKind(mesh, 0), uint32_t(PRIMITIVE_KIND_MESH));
+    EXPECT_EQ(Triangles(mesh->shape->shape), 36);
+    EXPECT_EQ(PhysBody_CreateFromModelUnscaled("Objects\\Nothing.lwo", phys, 1.0f, PHYS_MODEL_HULL), nullptr);
+    // The scale applies to models, not to shape files; a refused shape file
+    // falls back to the model, and its shape goes.
+    WriteModel(kModel, BoxModel(0.5f));
+    PhysBody* scaled = PhysBody_CreateFromModel(kModel, phys, 1.0f, PHYS_MODEL_HULL, 2.0f, 1.0f, 1.0f);
+    ASSERT_NE(scaled, nullptr);
+    EXPECT_NEAR(Extent(scaled), 2.0f, 1e-4);
+    WriteData(Rbs_OutputPath(kModel), Rbs_Write({Rbs_Box(1.0f, 0.25f, 0.25f, 0.25f)}));
+    PhysBody* fromFile = PhysBody_CreateFromModel(kModel, phys, 1.0f, PHYS_MODEL_HULL, 2.0f, 1.0f, 1.0f);
+    ASSERT_NE(fromFile, nullptr);
+    EXPECT_NEAR(Extent(fromFile), 0.5f, 1e-4);
+    const uint32_t shapes = List_Count(phys->shapePool);
+    RbsBlock flat;
+    flat.points = {0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 1};
+    WriteData(Rbs_OutputPath(kModel), Rbs_Write({flat}));
+    PhysBody* fallback = PhysBody_CreateFromModelUnscaled(kModel, phys, 1.0f, PHYS_MODEL_HULL);
+    ASSERT_NE(fallback, nullptr);
+    EXPECT_NEAR(Extent(fallback), 1.0f, 1e-4);
+    EXPECT_EQ(List_Count(phys->shapePool), shapes + 1);
+
+    // A flat model gives no hull; a quad of a hand-built parse gives its
+    // first three corners; a mesh refuses more points than 16-bit indices reach.
+    std::vector<Vec3> points(65537);
+    for (size_t i = 0; i < points.size(); ++i) points[i] = Vec3{float(i % 256), float(i / 256), 0.0f};
+    uint32_t indices[6] = {0, 1, 256, 1, 257, 256};
+    LwoPolygon polygons[2] = {{3, 0, 0}, {3, 3, 0}};
+    LwoObject model{};
+    model.points = points.data();
+    model.pointCount = 258;
+    model.polygons = polygons;
+    model.polygonCount = 2;
+    model.indices = indices;
+    model.indexCount = 6;
+    EXPECT_EQ(PhysShape_FromLwo(phys, &model, 1, "flat", 1, 1, 1), nullptr);
+    PhysShape* two = PhysShape_FromLwo(phys, &model, 0, "flat", 1, 1, 1);
+    ASSERT_NE(two, nullptr);
+    EXPECT_EQ(Triangles(two->shape), 2);
+    uint32_t quad[4] = {0, 1, 257, 256};
+    LwoPolygon four{4, 0, 0};
+    model.indices = quad;
+    model.indexCount = 4;
+    model.polygons = &four;
+    model.polygonCount = 1;
+    PhysShape* cut = PhysShape_FromLwo(phys, &model, 0, "quad", 1, 1, 1);
+    ASSERT_NE(cut, nullptr);
+    ASSERT_EQ(Triangles(cut->shape), 1);
+    EXPECT_EQ(static_cast<const MeshContainer*>(cut->shape)->indexTriangles[0].v[2], 257u);
+    const uint32_t before = List_Count(phys->shapePool);
+    uint32_t far[3] = {0, 1, 65536};
+    model.indices = far;
+    model.indexCount = 3;
+    polygons[0] = {3, 0, 0};
+    model.polygons = polygons;
+    model.pointCount = 65537;
+    EXPECT_EQ(PhysShape_FromLwo(phys, &model, 0, "big", 1, 1, 1), nullptr);
+    EXPECT_EQ(List_Count(phys->shapePool), before);
+    model.pointCount = 65536;
+    far[2] = 65535;
+    EXPECT_NE(PhysShape_FromLwo(phys, &model, 0, "big", 1, 1, 1), nullptr);
+}
+
+TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
+{
+    int owners[3] = {};
+    auto target = [&](Vec3 p, void* owner) {
+        PhysBody* b = Sphere(p, 1.0f, 0.0f);
+        PhysBody_SetOwner(b, owner);
+        PhysContacts_AddBody(b);
+        return b;
+    };
+    PhysBody* far = target(V(0, 0, 30), &owners[0]);
+    PhysBody* near = target(V(0, 0, 10), &owners[1]);
+    target(V(0, 0, 20), &owners[2]);
+    const Vec3 from{0, 0, 0}, to{0, 0, 100};
+    Vec3 point, normal;
+    EXPECT_EQ(PhysWorld_CastRay(phys, &from, &to, &point, &normal), &owners[1]);
+    EXPECT_EQ(Str(point) + ", " + Str(normal), "0 0 9, 0 0 -1");
+    EXPECT_EQ(PhysWorld_CastRay(phys, &to, &from, &point, &normal), &owners[0]);  // from the far side
+    // Each primitive is listed once; a removed body is not hit but still collides.
+    PhysContacts_AddBody(near);
+    EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count(), 3);
+    EXPECT_EQ(PhysContacts_Holds(near, 0), 1);
+    PhysContacts_RemoveBody(near);
+    EXPECT_EQ(PhysWorld_CastRay(phys, &from, &to, nullptr, nullptr), &owners[2]);
+    PhysBody* ball = Sphere(V(0, 0, 8.8f));
+    RigidBody* rb = PhysBody_Unwrap(ball);
+    CollisionRecordList lists[3];
+    EXPECT_GT(CollisionDetection_GetContacts(rb->detection, rb, lists), 0);
+    PhysBody_Destroy(phys, ball);
+    // Temporary collectors cast against their own bodies and let go of them.
+    CollisionPrimitive* nearPrimitive = PhysBody_Unwrap(near)->primitives[0];
+    const int dependents = nearPrimitive->dependents.Count();
+    PhysBody* handles[] = {far};
+    EXPECT_EQ(PhysWorld_CastRayAgainstHandles(&from, &to, handles, 1, &point, nullptr), &owners[0]);
+    EXPECT_NEAR(point.z, 29.0f, 1e-4);
+    List* links = List_Create(sizeof(PhysBody*));
+    *static_cast<PhysBody**>(List_Alloc(links)) = far;
+    *static_cast<PhysBody**>(List_Alloc(links)) = near;
+    EXPECT_EQ(PhysWorld_CastRayAgainst(&from, &to, links, nullptr, nullptr), &owners[1]);
+    EXPECT_EQ(PhysWorld_CastRayAgainstAll(phys, &from, &to, nullptr, nullptr), &owners[1]);
+    EXPECT_EQ(nearPrimitive->dependents.Count(), dependents);
+    List_Destroy(links);
+    // A destroyed body leaves the pick list.
+    PhysBody_Destroy(phys, far);
+    EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count(), 1);
+    // Hits beyond a thousand are misses with the miss outputs; an ownerless
+    // body is a hit without an object.
+    target(V(0, 0, 1501), &owners[0]);
+    const Vec3 beyond{0, 0, 3000}, within{0, 0, 1000}, down{0, -100, 0};
+    point = normal = V(5, 5, 5);
+    PhysRayResult r;
+    EXPECT_EQ(PhysWorld_CastRay(phys, &to, &beyond, &point, &normal), nullptr);
+    EXPECT_EQ(Str(point) + ", " + Str(normal), "0 0 0, 0 1 0");
+    EXPECT_EQ(PhysWorld_CastRayHit(phys, &to, &beyond, &r), 0);
+    EXPECT_EQ(PhysWorld_CastRay(phys, &within, &beyond, nullptr, nullptr), &owners[0]);
+    target(V(0, -5, 0), nullptr);
+    EXPECT_EQ(PhysWorld_CastRayHit(phys, &from, &down, &r), 1);
+    EXPECT_EQ(r.object, nullptr);
+    EXPECT_NEAR(r.point.y, -4.0f, 1e-4);
+    EXPECT_EQ(PhysWorld_CastRay(phys, &from, &down, &point, nullptr), nullptr);
+    EXPECT_NEAR(point.y, -4.0f, 1e-4);  // the outputs still get the hit
+    // The world's destruction empties the list.
+    PhysWorld_Destroy(phys);
+    phys = PhysWorld_CreateDefault();
+    EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count(), 0);
+}
+
+TEST_F(PhysTest, DirectionalCastsFillTheRecordAndEveryCastGoesThroughTheSeam)
+{
+    int owners[2] = {};
+    PhysBody* b = Sphere(V(0, 10, 0), 1.0f, 0.0f);
+    PhysBody_SetOwner(b, &owners[0]);
+    PhysContacts_AddBody(b);
+    const Vec3 origin{0, 0, 0}, dir{0, 2, 0};
+    PhysRayHit hit{{7, 7, 7}, {7, 7, 7}, 7.0f, &owners[1]};
+    // Length 0, or no origin: the record stays.
+    EXPECT_EQ(PhysWorld_CastRayDir(phys, &hit, &origin, nullptr, 0.0f), 0);
+    EXPECT_EQ(PhysWorld_CastRayDir(phys, &hit, nullptr, nullptr, 5.0f), 0);
+    EXPECT_EQ(hit.distanceSq, 7.0f);
+    EXPECT_EQ(hit.object, &owners[1]);
+    // Up by default: the sphere's bottom at 9. The direction is not
+    // normalised: (0, 2, 0) x 3 reaches 6 only.
+    EXPECT_EQ(PhysWorld_CastRayDir(phys, &hit, &origin, nullptr, 20.0f), 1);
+    EXPECT_NEAR(hit.distanceSq, 81.0f, 1e-3);
+    EXPECT_EQ(hit.object, &owners[0]);
+    EXPECT_EQ(PhysWorld_CastRayDir(phys, &hit, &origin, &dir, 3.0f), 0);
+    EXPECT_EQ(Str(hit.point) + ", " + Str(hit.normal), "0 6 0, 0 1 0");
+    EXPECT_EQ(hit.distanceSq, 9.0f);
+    EXPECT_EQ(hit.object, nullptr);
+    // The seam: the pick list's casts and a temporary collector's.
+    PhysRay_SetCastFunction(ScriptedRay);
+    PhysRayResult scripted{};
+    scripted.hit = 1;
+    scripted.point = V(1, 2, 3);
+    scripted.object = &owners[1];
+    g_rayScript.push_back(scripted);
+    const Vec3 to{0, -5, 0};
+    Vec3 point;
+    EXPECT_EQ(PhysWorld_CastRay(phys, &origin, &to, &point, nullptr), &owners[1]);
+    EXPECT_EQ(Str(point), "1 2 3");
+    EXPECT_EQ(PhysWorld_CastRayAgainstHandles(&origin, &to, nullptr, 0, &point, nullptr), nullptr);
+    ASSERT_EQ(g_rays.size(), 2u);
+    EXPECT_EQ(g_rays[0].collector, PhysContacts_GetPickList());
+    EXPECT_NE(g_rays[1].collector, PhysContacts_GetPickList());
+    EXPECT_EQ(Str(g_rays[1].to), "0 -5 0");
+}
+
+TEST_F(PhysTest, EveryConstraintKindAttachesHoldsAndGoesSafely)
+{
+    PhysBody* a = Sphere(V(0, 0, 0));
+    PhysBody* b = Sphere(V(2, 0, 0));
+    auto attached = [&](PhysObject* o) {
+        int n = 0;
+        for (Constraint* c : phys->object->constraints->constraints) n += c == o;
+        for (const Subspace::ActionEntry& e : phys->object->subspace->actions) n += 2 * (e.action == o);
+        return n;  // 1 with the joints, 2 among the actions
+    };
+    for (int kind = 0; kind < PHYS_JOINT_KIND_COUNT; ++kind) {
+        PhysConstraint* c = PhysConstraint_Create(phys, a, b, kind);
+        ASSERT_NE(c, nullptr) << kind;
+        PhysObject* o = c->object;
+        EXPECT_TRUE(PhysWorld_Owns(phys, o)) << kind;
+        EXPECT_EQ(PhysConstraint_Attach(phys, c, 0), 1) << kind;
+        EXPECT_EQ(attached(o), PhysConstraint_IsJoint(kind) ? 1 : 2) << kind;
+        // Strength and damping go where the kind keeps them.
+        PhysConstraint_SetStrength(c, 0.25f);
+        PhysConstraint_SetDamping(c, 0.75f);
+        const Constraint* j = static_cast<const Constraint*>(c->object);
+        const float kept = PhysConstraint_IsJoint(kind)            ? j->strength + j->damping * 10
+                           : kind == PHYS_JOINT_DASHPOT            ? static_cast<Dashpot*>(c->object)->strength
+                           : kind == PHYS_JOINT_SUSPENSION_DASHPOT ? static_cast<SuspensionDashpot*>(c->object)->value
+                                                                   : static_cast<AngularSpring*>(c->object)->strength;
+        EXPECT_FLOAT_EQ(kept, PhysConstraint_IsJoint(kind) ? 7.75f : 0.25f) << kind;
+        Step(2);
+        PhysConstraint_Detach(phys, c);
+        EXPECT_EQ(attached(o), 0) << kind;
+        PhysConstraint_Destroy(phys, c);
+        EXPECT_FALSE(PhysWorld_Owns(phys, o)) << kind;
+    }
+    EXPECT_EQ(List_Count(phys->constraintPool), 0u);
+    // Kind 8 and -1 take nothing from the pool; joining kinds need both
+    // bodies, the others hold to the world.
+    EXPECT_EQ(PhysConstraint_Create(phys, a, b, 8), nullptr);
+    EXPECT_EQ(PhysConstraint_Create(phys, a, b, -1), nullptr);
+    EXPECT_EQ(PhysConstraint_Create(phys, nullptr, b, 0), nullptr);
+    for (int kind : {1, 3, 4, 5, 6}) EXPECT_EQ(PhysConstraint_Create(phys, a, nullptr, kind), nullptr) << kind;
+    for (int kind : {0, 2, 7}) EXPECT_NE(PhysConstraint_Create(phys, a, nullptr, kind), nullptr) << kind;
+    EXPECT_EQ(PhysConstraint_Attach(phys, PhysConstraint_Create(phys, a, b, 1), 5), 0);  // no subspace 5
+    // Hinge setters act on hinges only; limits are stored (b, a).
+    PhysBody* bob = Sphere(V(10, 0, 0));
+    PhysConstraint* p2p = PhysConstraint_Create(phys, bob, nullptr, PHYS_JOINT_POINT2POINT);
+    PhysConstraint* hinge = PhysConstraint_Create(phys, a, nullptr, PHYS_JOINT_HINGE);
+    const Point2PointConstraint* pc = static_cast<const Point2PointConstraint*>(p2p->object);
+    const HingeConstraint* hc = static_cast<const HingeConstraint*>(hinge->object);
+    const Vec3 pivotBefore = pc->pivotA, pivot{10, 1, 0}, axis{1, 0, 0};
+    PhysConstraint_SetHingeLimits(p2p, 0.5f, -0.5f);
+    PhysConstraint_SetHingeMotor(p2p, 2.0f);
+    PhysConstraint_SetHingePivotAxis(p2p, &pivot, &axis);
+    EXPECT_EQ(Str(pc->pivotA), Str(pivotBefore));
+    PhysConstraint_SetPivot(hinge, &pivot);
+    PhysConstraint_SetHingeLimits(hinge, 0.5f, -0.25f);
+    PhysConstraint_SetHingeMotor(hinge, 3.0f);
+    EXPECT_EQ(Str({(float)hc->limitOn, hc->limit[0], hc->limit[1]}) + ", " +
+                  Str({(float)hc->motorOn, hc->motor[0], hc->motor[1]}),
+              "1 -0.25 0.5, 1 3 0");
+    PhysConstraint_SetHingeMotor(hinge, 0.0f);
+    EXPECT_EQ(hc->motorOn, 0);
+    // A point-to-point joint holds a body 1 below a pivot fixed in the world.
+    PhysConstraint_SetPivot(p2p, &pivot);
+    EXPECT_EQ(Str(pc->pivotA), "0 1 0");  // the body's space
+    PhysConstraint_Attach(phys, p2p, 0);
+    const Vec3 sideways{3, 0, 0};
+    PhysBody_SetLinearVelocity(bob, &sideways);
+    for (int i = 0; i < 120; ++i) {
+        Step(1);
+        ASSERT_NEAR(Dist(Position(bob), pivot), 1.0f, 0.05f) << i;
+    }
+    // Joints outlive their bodies safely; the world destroys what is left.
+    std::vector<PhysConstraint*> joints;
+    for (int kind = 0; kind < PHYS_JOINT_KIND_COUNT; ++kind) {
+        joints.push_back(PhysConstraint_Create(phys, a, b, kind));
+        PhysConstraint_Attach(phys, joints.back(), 0);
+    }
+    PhysBody_Destroy(phys, a);
+    Step(3);
+    for (size_t i = 0; i < joints.size(); i += 2) {
+        PhysConstraint_SetStrength(joints[i], 0.5f);
+        PhysConstraint_Destroy(phys, joints[i]);
+    }
+    Step(3);
+}
+
+}  // namespace
