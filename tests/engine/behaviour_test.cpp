@@ -17,14 +17,6 @@ constexpr float kPi = 3.14159265f;
 
 uint32_t Place(Object* o, uint32_t, void*) { return Object_PlaceAtItemNode(o), 0; }
 
-std::string Str(const Vec3& v)
-{
-    char text[64];
-    snprintf(text, sizeof text, "%g %g %g", std::round(v.x * 1e3f) / 1e3f + 0.0f, std::round(v.y * 1e3f) / 1e3f + 0.0f,
-             std::round(v.z * 1e3f) / 1e3f + 0.0f);
-    return text;
-}
-
 class JointTest : public ObjectTest {
 protected:
     void SetUp() override
@@ -65,7 +57,7 @@ TEST_F(JointTest, HingesTakeTheirLimitsInDegreesAndJointsNeedAHeldBody)
     ASSERT_NE(c, nullptr);
     EXPECT_EQ(c->attached, 1);
     const HingeConstraint* h = static_cast<const HingeConstraint*>(c->object);
-    EXPECT_EQ(Str({(float)h->limitOn, h->limit[0], h->limit[1]}), "1 -0.785 0.785");
+    EXPECT_EQ(Str({(float)h->limitOn, h->limit[0], h->limit[1]}), "1 -0.7854 0.7854");
     EXPECT_EQ(Str({(float)h->motorOn, h->motor[0], 0}) + ", " + Str({h->damping, h->strength, 0}), "1 2 0, 0.5 0.25 0");
     // Limits of 0 and 0: a free hinge.
     ObjectPool_Destroy(pool);
@@ -101,9 +93,7 @@ TEST_F(JointTest, APointToPointFactorOfOneKeepsVelocitiesAndJointsLetGoOfADestro
     PhysBody_SetLinearVelocity(held_->body, &v);
     const float dt = 0.0f;
     Object_Update(joint_, &dt);
-    Vec3 got;
-    PhysBody_GetLinearVelocity(held_->body, &got);
-    EXPECT_EQ(Str(got), Str(v));
+    EXPECT_EQ(Str(Velocity(held_->body)), Str(v));
     EXPECT_EQ(PhysBody_IsActive(held_->body), 1);
     ObjectPool_Destroy(pool);
     for (const std::string& keys : {kHinge, kRope}) {
@@ -175,12 +165,7 @@ protected:
         Node_GetWorldPosition(AnimPath_GetRouteItem(o), &p);
         return p;
     }
-    static Vec3 At(Object* o)
-    {
-        Vec3 p;
-        PhysBody_GetPosition(o->body, &p);
-        return p;
-    }
+    static Vec3 At(Object* o) { return Position(o->body); }
     static bool Has(Object* o, uint32_t flag) { return (AnimPath_GetFlags(o) & flag) != 0; }
     void Update(Object* o)
     {
@@ -224,10 +209,8 @@ TEST_F(AnimPathTest, TuningComesFromItsFileOnceAndTheFollowVelocityIsTheDistance
         p.x -= p.x > 100.0f ? p.x : 1.0f;  // at the origin, or 1 short of the route point
         PhysBody_SetPosition(o->body, &p);
         Update(o);
-        Vec3 v;
-        PhysBody_GetLinearVelocity(o->body, &v);
         EXPECT_NEAR(PhysBody_GetSpeed(o->body), speed, 1e-3) << keys;
-        EXPECT_GT(v.x, 0.0f) << keys;  // towards the route point
+        EXPECT_GT(Velocity(o->body).x, 0.0f) << keys;  // towards the route point
         Object_Destroy(o);
     }
     // Without a route the follower is left alone.
@@ -237,9 +220,7 @@ TEST_F(AnimPathTest, TuningComesFromItsFileOnceAndTheFollowVelocityIsTheDistance
     const Vec3 v{1, 2, 3};
     PhysBody_SetLinearVelocity(o->body, &v);
     Update(o);
-    Vec3 got;
-    PhysBody_GetLinearVelocity(o->body, &got);
-    EXPECT_EQ(Str(got), "1 2 3");
+    EXPECT_EQ(Str(Velocity(o->body)), "1 2 3");
 }
 
 TEST_F(AnimPathTest, AFollowerKeepsToItsRouteNearATargetAndIsParkedOnItFarFromAll)
@@ -418,7 +399,7 @@ TEST_F(AnimPathTest, SteeringTurnsABodyTowardsItsTargetFromEitherSide)
     // +x turns +z down; pointing almost straight down, no yaw term.
     const Vec3 z{0, 0, 1}, y{0, 1, 0}, x{1, 0, 0}, down{0, -0.6f, 0.8f}, pole{0.05f, -0.998f, 0.0f};
     EXPECT_EQ(Str(AnimPath_OrientationError(&z, &y, &z, &y)), "0 0 0");
-    EXPECT_EQ(Str(AnimPath_OrientationError(&z, &y, &x, &y)), "0 1.571 0");
+    EXPECT_EQ(Str(AnimPath_OrientationError(&z, &y, &x, &y)), "0 1.5708 0");
     EXPECT_GT(AnimPath_OrientationError(&z, &y, &down, &y).x, 0.0f);
     EXPECT_EQ(AnimPath_OrientationError(&pole, &z, &x, &y).y, 0.0f);
 }
@@ -504,8 +485,7 @@ TEST_F(ObjectTest, TenSecondsOfALevelSettleSwingAndReport)
     for (int frame = 0; frame < 600; ++frame) {
         Step();
         maxDoor = std::max(maxDoor, std::fabs(hinge->Angle()));
-        Vec3 p;
-        PhysBody_GetPosition(one("Bob")->body, &p);
+        const Vec3 p = Position(one("Bob")->body);
         bobMinX = std::min(bobMinX, p.x);
         bobMaxX = std::max(bobMaxX, p.x);
         if ((lastBobX + 6.5f) * (p.x + 6.5f) < 0.0f) ++bobCrossings;
@@ -513,8 +493,8 @@ TEST_F(ObjectTest, TenSecondsOfALevelSettleSwingAndReport)
     }
     // The crates came to rest on the ground or on each other; their nodes followed.
     for (auto it = objects.lower_bound("Crate"); it != objects.upper_bound("Crate"); ++it) {
-        Vec3 p, nodePosition;
-        PhysBody_GetPosition(it->second->body, &p);
+        const Vec3 p = Position(it->second->body);
+        Vec3 nodePosition;
         Node_GetPosition(it->second->node, &nodePosition);
         EXPECT_LT(PhysBody_GetSpeed(it->second->body), 0.05f);
         EXPECT_GT(p.y, 0.45f);
@@ -522,8 +502,7 @@ TEST_F(ObjectTest, TenSecondsOfALevelSettleSwingAndReport)
         EXPECT_EQ(Dist(nodePosition, p), 0.0f);
     }
     PhysBody* ball = one("Ball")->body;
-    Vec3 ballAt, doorAt;
-    PhysBody_GetPosition(ball, &ballAt);
+    const Vec3 ballAt = Position(ball);
     EXPECT_NEAR(ballAt.y, 0.5f, 0.05f);
     // Resting, not penetrating; sunk into the ground, overlapping.
     EXPECT_EQ(ObjectCollision_TestOverlap(ball), 0);
@@ -533,8 +512,7 @@ TEST_F(ObjectTest, TenSecondsOfALevelSettleSwingAndReport)
     // The door swung open on its motor and stayed within its limits, about its pivot.
     EXPECT_GT(maxDoor, 0.8f);
     EXPECT_LT(maxDoor, kPi / 3 + 0.05f);
-    PhysBody_GetPosition(one("Door")->body, &doorAt);
-    EXPECT_NEAR(doorAt.x, 8.0f, 0.05f);
+    EXPECT_NEAR(Position(one("Door")->body).x, 8.0f, 0.05f);
     // The pendulum (pivot at x = -6.5) swings through its lowest point, and
     // barely loses energy with a factor of 0.999.
     EXPECT_GE(bobCrossings, 4);

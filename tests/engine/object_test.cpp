@@ -100,13 +100,6 @@ protected:
         e.normal = Vec3{0, 1, 0};
         return e;
     }
-    static std::string Str(const Vec3& v)
-    {
-        char text[64];
-        snprintf(text, sizeof text, "%g %g %g", std::round(v.x * 1e4f) / 1e4f + 0.0f,
-                 std::round(v.y * 1e4f) / 1e4f + 0.0f, std::round(v.z * 1e4f) / 1e4f + 0.0f);
-        return text;
-    }
 };
 
 TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectIsAlwaysMade)
@@ -380,11 +373,10 @@ TEST_F(ObjectWorldTest, NodesAndBodiesSyncBothWays)
     Object_GetTransform(o, &pos, &gotUp, &gotAt);  // up first
     EXPECT_EQ(Str(pos) + ", " + Str(gotUp) + ", " + Str(gotAt), "1 5 2, 0 1 0, 1 0 0");
     Step(30);
-    Vec3 nodePos, bodyPos;
+    Vec3 nodePos;
     Node_GetPosition(o->node, &nodePos);
-    PhysBody_GetPosition(o->body, &bodyPos);
-    EXPECT_LT(bodyPos.y, 5.0f);
-    EXPECT_EQ(Dist(nodePos, bodyPos), 0.0f);  // the node follows
+    EXPECT_LT(Position(o->body).y, 5.0f);
+    EXPECT_EQ(Dist(nodePos, Position(o->body)), 0.0f);  // the node follows
     // Without a body the node's world matrix answers.
     Object* plain = Make(Describe());
     Node_SetPosition(plain->node, &p);
@@ -846,9 +838,7 @@ TEST_F(ObjectWorldTest, ObjectScenesMakeAnObjectPerItemFromTheFileOfItsBaseName)
     const std::vector<Object*> crates = {PoolObjects()[1], PoolObjects()[2]};
     EXPECT_NE(crates[0]->nameHash == 0, crates[1]->nameHash == 0);
     for (Object* o : {crates[0], crates[1]}) {
-        Vec3 p;
-        PhysBody_GetPosition(o->body, &p);
-        EXPECT_EQ(std::fabs(p.x), 1.0f);
+        EXPECT_EQ(std::fabs(Position(o->body).x), 1.0f);
         EXPECT_EQ(o->body->node, o->node);  // synced: the node follows
         EXPECT_EQ(PhysContacts_Holds(o->body, 0), 1);
     }
@@ -861,9 +851,7 @@ TEST_F(ObjectWorldTest, ObjectScenesMakeAnObjectPerItemFromTheFileOfItsBaseName)
     const Vec3 p{4, 5, 6};
     Node_SetPosition(o->node, &p);
     Object_PlaceAtItemNode(o);
-    Vec3 got;
-    PhysBody_GetPosition(o->body, &got);
-    EXPECT_EQ(Str(got), "4 5 6");
+    EXPECT_EQ(Str(Position(o->body)), "4 5 6");
     EXPECT_EQ(o->body->node, o->node);
     EXPECT_EQ(PhysContacts_Holds(o->body, 0), 1);
 }

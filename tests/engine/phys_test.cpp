@@ -23,25 +23,6 @@ namespace {
 
 const float kNan = std::numeric_limits<float>::quiet_NaN();
 
-std::string Str(const Vec3& v)
-{
-    char text[64];
-    snprintf(text, sizeof text, "%g %g %g", std::round(v.x * 1e4f) / 1e4f + 0.0f, std::round(v.y * 1e4f) / 1e4f + 0.0f,
-             std::round(v.z * 1e4f) / 1e4f + 0.0f);
-    return text;
-}
-Vec3 Velocity(PhysBody* b)
-{
-    Vec3 v;
-    PhysBody_GetLinearVelocity(b, &v);
-    return v;
-}
-Vec3 Position(PhysBody* b)
-{
-    Vec3 p;
-    PhysBody_GetPosition(b, &p);
-    return p;
-}
 
 TEST_F(PhysTest, FrameTimesGiveCappedSubStepsAndTimeAdvancesAtMostATenth)
 {
