@@ -222,12 +222,10 @@ TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInIns
     const RigidBody* rb = PhysBody_Unwrap(o->body);
     EXPECT_EQ(Str({rb->mass, rb->restitution, rb->friction}), "2 0.3 0.7");
     EXPECT_EQ(PhysBody_GetCollisionGroup(o->body), 5u);
-    EXPECT_EQ(o->collisionGroup, 5u);
     EXPECT_EQ(PhysBody_IsActive(o->body) + PhysBody_IsPhantom(o->body) + rb->pinned, 3);
     EXPECT_EQ(rb->lockedAxes, 4);
     EXPECT_EQ(o->flags,
               uint32_t(OBJECT_PHANTOM | OBJECT_ACTIVE | OBJECT_PINNED | OBJECT_LIMIT_SPIN_Z | OBJECT_NO_PICK));
-    EXPECT_EQ(o->ownership, uint32_t(OBJECT_OWNS_ALL));  // 0 stands for all three
     // A spin lock survives the centre-of-mass shift, in the object and its instance.
     const Vec3 zero{0, 0, 0};
     PhysWorld_SetGravity(phys, &zero);
@@ -531,10 +529,8 @@ TEST_F(ObjectWorldTest, ConfigurationFilesReadEveryKeyIntoTheObjectAndItsTemplat
     EXPECT_EQ(rb->lockedAxes, 5);
     EXPECT_EQ(Str({o->motionFactor, o->rotationFactor, (float)o->removeFromPickList}), "0.5 0 1");
     // Each callback name binds its own kind, whatever the case.
-    EXPECT_EQ(o->constructor, Construct);
-    EXPECT_EQ(o->update, Update);
-    EXPECT_EQ(o->destructor, Destruct);
-    EXPECT_EQ(o->collision, Collide);
+    EXPECT_TRUE(o->constructor == Construct && o->update == Update && o->destructor == Destruct &&
+                o->collision == Collide);
 
     // Missing keys keep their defaults; an unknown callback leaves its slot empty.
     WriteObject("Objects\\Empty.cfg", "Name = Empty\n Update = Nobody_Update\n Destructor =");
@@ -543,7 +539,7 @@ TEST_F(ObjectWorldTest, ConfigurationFilesReadEveryKeyIntoTheObjectAndItsTemplat
     EXPECT_STREQ(e->name, "Empty");
     EXPECT_TRUE(!e->visual && !e->body && !e->shadow && !e->constructor && !e->update && !e->destructor);
     EXPECT_EQ(Str({e->motionFactor, e->rotationFactor, (float)e->flags}), "1 1 0");
-    EXPECT_EQ(e->ownership, uint32_t(OBJECT_OWNS_ALL));
+    EXPECT_EQ(e->ownership, uint32_t(OBJECT_OWNS_ALL));  // 0 stands for all three
     ObjectTemplate* empty = ObjectTemplate_Find("Objects\\Empty.cfg");
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(empty->object, e);
@@ -557,14 +553,11 @@ TEST_F(ObjectWorldTest, ConfigurationFilesReadEveryKeyIntoTheObjectAndItsTemplat
     EXPECT_EQ(ObjectTemplate_Load("Objects\\Nothing.cfg", nullptr, pool, 0), nullptr);
     EXPECT_EQ(ObjectTemplate_Count(), 2u);
     // Visual load flags from the model's kind.
-    struct Kind {
-        const char* model;
-        int writeable, lit, looping;
-        uint32_t flags;
-    } kinds[] = {{"a.lwo", 1, 1, 1, 3}, {"A.LWO", 0, 1, 0, 2}, {"a.lws", 1, 1, 1, 11},
-                 {"a.LWS", 0, 0, 1, 1}, {"Hero", 1, 1, 1, 0},  {"NOVISUAL", 1, 1, 1, 0}};
-    for (const Kind& k : kinds)
-        EXPECT_EQ(ObjectTemplate_VisualFlags(k.model, k.writeable, k.lit, k.looping), k.flags) << k.model;
+    const std::tuple<const char*, int, int, int, uint32_t> kinds[] = {
+        {"a.lwo", 1, 1, 1, 3}, {"A.LWO", 0, 1, 0, 2}, {"a.lws", 1, 1, 1, 11},
+        {"a.LWS", 0, 0, 1, 1}, {"Hero", 1, 1, 1, 0},  {"NOVISUAL", 1, 1, 1, 0}};
+    for (const auto& [model, writeable, lit, looping, flags] : kinds)
+        EXPECT_EQ(ObjectTemplate_VisualFlags(model, writeable, lit, looping), flags) << model;
 }
 
 TEST_F(ObjectWorldTest, LaterLoadsOfAFileInstanceItsTemplateUnlessItsVisualCannotBeShared)
