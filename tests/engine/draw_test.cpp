@@ -142,10 +142,8 @@ TEST_F(SpriteTest, SharedLoadsShareOneSpriteAndLargeImagesAreHalvedUntilTheyFit)
         Solid(c.name, c.w, c.h, 0xFF00FF00);
         Sprite* s = Sprite_Load((std::string("Art\\") + c.name).c_str(), 0);
         ASSERT_NE(s, nullptr);
-        EXPECT_EQ(s->pixelWidth, c.fitW);
-        EXPECT_EQ(s->pixelHeight, c.fitH);
-        EXPECT_FLOAT_EQ(Sprite_GetWidth(s), (float)c.fitW);
-        EXPECT_EQ(s->raster->depth, c.depth);
+        EXPECT_EQ(std::vector<int64_t>({s->pixelWidth, s->pixelHeight, (int64_t)Sprite_GetWidth(s), s->raster->depth}),
+                  std::vector<int64_t>({c.fitW, c.fitH, c.fitW, c.depth}));
         EXPECT_EQ(s->image, nullptr);
         Sprite_Release(s);
     }
@@ -214,11 +212,10 @@ TEST_F(SpriteTest, FontsComeFromTheirFolderOrFallBackToTheLineFontAndStandOnTheB
     Font* missing = Font_Load("Block", nullptr);  // not in "Fonts\"
     Font* line = Font_Load(nullptr, nullptr);
     ASSERT_TRUE(block && missing && line);
-    EXPECT_EQ(block->flags, (uint32_t)FONT_TOOLKIT);
+    EXPECT_EQ(std::vector<uint32_t>({block->flags, missing->flags, line->flags}),
+              std::vector<uint32_t>({FONT_TOOLKIT, FONT_BUILTIN, FONT_BUILTIN}));
     EXPECT_STREQ(block->name, "Block");
-    EXPECT_EQ(missing->flags, (uint32_t)FONT_BUILTIN);
     EXPECT_EQ(missing->name, nullptr);
-    EXPECT_EQ(line->flags, (uint32_t)FONT_BUILTIN);
     EXPECT_EQ(List_Count(Font_GetPool()), 3u);
     Font_Release(missing);
     EXPECT_EQ(List_Count(Font_GetPool()), 2u);
@@ -525,10 +522,9 @@ TEST_F(BillboardTest, AShadowDarkensByItsAlphaAndTheDrawsPutTheStatesBack)
         QuadBatch_Flush(q);
         RenderState_Get(6, &zTest);
     });
-    EXPECT_EQ(Pixel(75, 75), 0x0000FFu);  // the first pass lies over the second
-    EXPECT_EQ(Pixel(120, 120), 0xFF0000u);
-    EXPECT_EQ(Pixel(20, 20), 0x0000FFu);
-    EXPECT_EQ(zTest, 1u);
+    // The first pass lies over the second.
+    EXPECT_EQ(std::vector<uint32_t>({Pixel(75, 75), Pixel(120, 120), Pixel(20, 20), zTest}),
+              std::vector<uint32_t>({0x0000FF, 0xFF0000, 0x0000FF, 1}));
     EXPECT_EQ(q->count[0] + q->count[1], 0u);
     QuadBatch_Destroy(q);
 }
