@@ -553,9 +553,9 @@ TEST_F(ObjectWorldTest, ConfigurationFilesReadEveryKeyIntoTheObjectAndItsTemplat
     EXPECT_EQ(ObjectTemplate_Load("Objects\\Nothing.cfg", nullptr, pool, 0), nullptr);
     EXPECT_EQ(ObjectTemplate_Count(), 2u);
     // Visual load flags from the model's kind.
-    const std::tuple<const char*, int, int, int, uint32_t> kinds[] = {
-        {"a.lwo", 1, 1, 1, 3}, {"A.LWO", 0, 1, 0, 2}, {"a.lws", 1, 1, 1, 11},
-        {"a.LWS", 0, 0, 1, 1}, {"Hero", 1, 1, 1, 0},  {"NOVISUAL", 1, 1, 1, 0}};
+    const std::tuple<const char*, int, int, int, uint32_t> kinds[] = {{"a.lwo", 1, 1, 1, 3},  {"A.LWO", 0, 1, 0, 2},
+                                                                      {"a.lws", 1, 1, 1, 11}, {"a.LWS", 0, 0, 1, 1},
+                                                                      {"Hero", 1, 1, 1, 0},   {"NOVISUAL", 1, 1, 1, 0}};
     for (const auto& [model, writeable, lit, looping, flags] : kinds)
         EXPECT_EQ(ObjectTemplate_VisualFlags(model, writeable, lit, looping), flags) << model;
 }

@@ -23,7 +23,6 @@ namespace {
 
 const float kNan = std::numeric_limits<float>::quiet_NaN();
 
-
 TEST_F(PhysTest, FrameTimesGiveCappedSubStepsAndTimeAdvancesAtMostATenth)
 {
     PhysWorld_SetStepFunction(RecordStep);
@@ -611,8 +610,8 @@ TEST_F(PhysTest, EveryConstraintKindAttachesHoldsAndGoesSafely)
         // Strength and damping go where the kind keeps them.
         PhysConstraint_SetStrength(c, 0.25f);
         PhysConstraint_SetDamping(c, 0.75f);
-        const Constraint* j = static_cast<const Constraint*>(c->object);
-        const float kept = PhysConstraint_IsJoint(kind)            ? j->strength + j->damping * 10
+        const Constraint* j = PhysConstraint_IsJoint(kind) ? static_cast<const Constraint*>(c->object) : nullptr;
+        const float kept = j                                       ? j->strength + j->damping * 10
                            : kind == PHYS_JOINT_DASHPOT            ? static_cast<Dashpot*>(c->object)->strength
                            : kind == PHYS_JOINT_SUSPENSION_DASHPOT ? static_cast<SuspensionDashpot*>(c->object)->value
                                                                    : static_cast<AngularSpring*>(c->object)->strength;
