@@ -84,12 +84,10 @@ TEST_F(RenderObjTest, BlendFlagsSetTheirRenderStates)
     Draw([&] {
         for (const Case& c : cases) {
             RenderObj_SetBlendMode(c.flags);
-            EXPECT_EQ(State(RS_VERTEXALPHAENABLE), c.vertexAlpha) << c.flags;
-            EXPECT_EQ(State(RS_SRCBLEND), c.src) << c.flags;
-            EXPECT_EQ(State(RS_DESTBLEND), c.dst) << c.flags;
-            EXPECT_EQ(State(RS_ZTESTENABLE), c.zTest) << c.flags;
-            EXPECT_EQ(State(RS_ZWRITEENABLE), c.zWrite) << c.flags;
-            EXPECT_EQ(State(RS_FOGENABLE), c.fog) << c.flags;
+            EXPECT_EQ(std::vector<int32_t>({State(RS_VERTEXALPHAENABLE), State(RS_SRCBLEND), State(RS_DESTBLEND),
+                                            State(RS_ZTESTENABLE), State(RS_ZWRITEENABLE), State(RS_FOGENABLE)}),
+                      std::vector<int32_t>({c.vertexAlpha, c.src, c.dst, c.zTest, c.zWrite, c.fog}))
+                << c.flags;
         }
         // Flag 8 alone turns vertex alpha on and leaves the factors.
         RenderObj_SetBlendMode(RENDEROBJ_BLEND_ADD);
