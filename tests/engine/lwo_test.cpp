@@ -89,8 +89,8 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
     auto image = [&](uint32_t surface, uint32_t clip) {
         return Lwo_GetSurfaceImageName(o, surface, clip, name, sizeof name) ? std::string(name) : "-";
     };
-    EXPECT_EQ(std::vector<uint32_t>({Lwo_GetSurfaceClipCount(o, 0), Lwo_GetSurfaceClipCount(o, 1),
-                                     Lwo_GetSurfaceClipCount(o, 2)}),
+    EXPECT_EQ(std::vector<uint32_t>(
+                  {Lwo_GetSurfaceClipCount(o, 0), Lwo_GetSurfaceClipCount(o, 1), Lwo_GetSurfaceClipCount(o, 2)}),
               std::vector<uint32_t>({1, 4, 0}));
     EXPECT_EQ(image(0, 0) + " " + image(1, 3), "wood.png img010.png");
     EXPECT_EQ(Lwo_GetSurfaceReflection(o, 1, name, sizeof name, &value), 1);
