@@ -56,6 +56,7 @@ TEST_F(NodeTest, TreesListChildrenNewestFirstWalkInPreOrderAndValidate)
     EXPECT_EQ(order, (std::vector<Node*>{root, b, a, a1}));
     EXPECT_EQ(Node_FindByName(root, "same"), b);  // the newest sibling first, whatever the case
     EXPECT_EQ(Node_FindByName(a, "SAME"), a);
+    EXPECT_EQ(Node_FindByName(root, "Other"), nullptr);
     EXPECT_EQ(Node_Validate(root), 1);
     // A culled node anywhere in the subtree is reported.
     Node_SetFlags(a1, NODE_CULLED, 1);

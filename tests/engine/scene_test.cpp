@@ -381,6 +381,18 @@ TEST(ScenePlay, ComposedMatricesApplyPivotScaleThenBankPitchHeading)
     // The pivot rotation applies after the key's rotation.
     Scene_ComposeItemMatrix(&m, &origin, &origin, &one, &heading, nullptr);
     EXPECT_EQ(rows(m).substr(0, 9), "0 0 -1 0|");
+    // Spans between keys clamp and never divide by zero (keys 1 and 2 share
+    // a time): "fraction@key" for sorted keys, then for plain times.
+    SceneKey keys[4] = {};
+    const float times[4] = {0, 1, 1, 2};
+    for (int i = 0; i < 4; i++) keys[i].time = times[i];
+    std::string sampled;
+    uint32_t index = 99;
+    auto add = [&](float u) { sampled += F(u) + "@" + std::to_string(index) + " "; };
+    for (const auto& [count, t] : {std::pair{4u, 0.5f}, {4u, 1.5f}, {3u, 1.0f}, {4u, -3.0f}, {4u, 9.0f}})
+        add(SceneChannel_SampleSorted(keys, count, t, &index));
+    for (float t : {0.25f, 5.0f, 1.0f}) add(SceneChannel_Sample(times, 4, t, &index));
+    EXPECT_EQ(sampled, "0.5@0 0.5@2 0@1 0@0 1@2 0.25@0 0@3 0@2 ");
 }
 
 // Loaded scenes with nodes, visuals and lights.
