@@ -158,22 +158,6 @@ TEST_F(ParticleTest, TheLimitFollowsTheDetailAndOnlyInitResetsTheCount)
     for (int i = 0; i < 201; i++) ASSERT_NE(Spawn(), nullptr) << i;
 }
 
-TEST_F(ParticleTest, AFullFixedPoolRefusesWithoutCountingAndColoursAreTruncatedAndClamped)
-{
-    ASSERT_EQ(Particle_Init(), 1);
-    ASSERT_EQ(List_SetBlockSize(Particle_GetPool(), 4), 1);
-    const float alphas[][2] = {{0.65f, 165}, {2.0f, 255}, {-1.0f, 0}, {NAN, 0}};
-    for (const auto& [alpha, byte] : alphas) {
-        Particle* p = Spawn(alpha);
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(p->colour[3], byte) << alpha;
-        EXPECT_EQ(p->colour[1], 127);
-        EXPECT_EQ(p->remainingLife, 0.75f);
-    }
-    EXPECT_EQ(Spawn(), nullptr);
-    EXPECT_EQ(Particle_GetLiveCount(), 4u);
-}
-
 // What the game's handlers of key events were called with.
 struct Call {
     std::string name;

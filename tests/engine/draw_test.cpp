@@ -297,35 +297,6 @@ TEST_F(SpriteTest, BoxLinesBreakAtBlanksAndAfterHyphensAndAlwaysMoveOn)
     Draw([&] { EXPECT_FLOAT_EQ(Font_PrintfBox(font, 10, 50, 5, 15, 0, "wide"), 2.5f * 10.0f); });
 }
 
-// A wide target (the game's 1280 x 720, three quarters of it): a text
-// stretches as a sprite does. The block glyph "A" and a blank sprite of its
-// virtual rectangle light the same pixels, and so, but for the lines' last
-// pixel, do a line-font "T" and a sprite of its cell; whatever user space the
-// 2D toolkit was given (the window's pixels, as the shell leaves it, or the
-// game's 640 x 480).
-class WideSpriteTest : public SpriteTest {
-protected:
-    WideSpriteTest() { width = 960, height = 540; }
-};
-
-TEST_F(WideSpriteTest, TextsStretchOntoTheTargetAsSpritesDo)
-{
-    const uint32_t white = 0xFFFFFFFFu;
-    Sprite* blank = Sprite_CreateBlank(&white, 1, 1);
-    Font* block = Font_Load("Block", "Sub");
-    Font* line = Font_Load(nullptr, nullptr);
-    Font_SetSize(line, 3.0f);  // a 20 x 20 virtual cell
-    const float glyphA[4] = {100, 192, 16, 32}, cellT[4] = {540, 180, 20, 20};
-    for (const float userWidth : {(float)width, 640.0f}) {
-        ASSERT_EQ(Toolkit2D_SetDeviceRect(0, 0, userWidth, userWidth * 0.75f), 1);
-        const std::string sprite = Lit([&] { Sprite_Draw(blank, 0, nullptr, glyphA); });
-        EXPECT_EQ(sprite, "150 173 216 251");  // x 1.5, y 1.125
-        EXPECT_EQ(Lit([&] { Font_Printf(block, 100, 200, "A"); }), sprite) << userWidth;
-        EXPECT_EQ(Lit([&] { Sprite_Draw(blank, 0, nullptr, cellT); }), "810 839 203 224");
-        EXPECT_EQ(Lit([&] { Font_Printf(line, -100, 200, "T"); }), "810 839 203 224") << userWidth;
-    }
-}
-
 // The billboard batch over a 320 x 240 window and the test's 3D camera.
 class BillboardTest : public DrawingTest {
 protected:
@@ -370,38 +341,6 @@ protected:
     const Mat4 front = Looking({0, 0, 0}, {0, 0, 1});
 };
 
-TEST_F(BillboardTest, SpriteFramesDivideTheImageAndBlendModesFollowTheTable)
-{
-    const uint32_t frames[][3] = {{64, 1, 4}, {256, 1, 1}, {60, 0, 0}, {0, 0, 0}};
-    for (const auto& [frameHeight, loads, count] : frames) {
-        Sprite3d* s = Sprite3d_LoadSprite("strip.png", nullptr, frameHeight, 0);
-        ASSERT_EQ(s != nullptr, loads == 1) << frameHeight;
-        if (!s) continue;
-        EXPECT_EQ(s->frameCount, count);
-        EXPECT_FLOAT_EQ(s->frameFraction, 1.0f / (float)count);
-        EXPECT_EQ(Str({s->width, s->height, (float)s->renderValue}), "64 256 3");
-        Sprite3d_Release(s);
-    }
-    EXPECT_EQ(Sprite3d_LoadSprite("missing.png", nullptr, 64, 0), nullptr);
-    EXPECT_EQ(List_Count(Sprite3d_GetPool()), 2u);
-    // Mode: source, destination, Z write, Z test.
-    const uint32_t modes[][5] = {{0, 2, 2, 0, 1}, {1, 1, 4, 0, 1}, {2, 5, 6, 0, 1}, {3, 2, 2, 0, 0}, {4, 2, 1, 1, 1},
-                                 {5, 5, 6, 1, 1}, {6, 5, 6, 1, 0}, {7, 2, 1, 1, 1}, {99, 2, 1, 1, 1}};
-    for (const auto& [mode, src, dest, zWrite, zTest] : modes) {
-        Sprite3d_SetBlendMode(white, mode);
-        EXPECT_EQ(std::vector<uint32_t>({white->srcBlend, white->destBlend, white->zWrite, white->zTest}),
-                  std::vector<uint32_t>({src, dest, zWrite, zTest}))
-            << mode;
-    }
-    // A clone shares the texture and keeps it alive after the original goes.
-    Sprite3d* copy = Sprite3d_Clone(white);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(copy->texture, white->texture);
-    EXPECT_EQ(white->texture->refCount, 2);
-    Sprite3d_Release(white);
-    EXPECT_EQ(copy->texture->refCount, 1);
-}
-
 TEST_F(BillboardTest, AFullBatchDropsOrOverwritesTheRingSlotAndAFrameOutOfRangeIsTheFirst)
 {
     BillboardBatch* b = Billboard_GetBatch();
@@ -432,44 +371,6 @@ TEST_F(BillboardTest, AFullBatchDropsOrOverwritesTheRingSlotAndAFrameOutOfRangeI
     EXPECT_EQ(o.vertices[2].colour, 0xA5FF7F3Fu);  // each x 255 truncated
     EXPECT_EQ(o.indices[0], 4);
     EXPECT_NE(o.sortKey, f.sortKey);  // other frame, other key
-}
-
-TEST_F(BillboardTest, TheDrawFacesEachViewAndSkipsFarOrInactiveQuads)
-{
-    // Added facing the camera that looks along +z, then drawn from one that
-    // looks along +x at a quad 5 units ahead: edge-on unless turned to it.
-    Facing(white, {5, 0, 0}, 0xFFFFFFFF, &front);
-    EXPECT_EQ(DrawWith(Looking({0, 0, 0}, {1, 0, 0})), 1u);
-    EXPECT_GT(CountColour(0xFFFFFF), 1000);
-    EXPECT_EQ(Pixel(width / 2, height / 2), 0xFFFFFFu);
-    Billboard_SetActive(0);
-    EXPECT_EQ(DrawWith(Looking({0, 0, 0}, {1, 0, 0})), 0u);
-    EXPECT_EQ(CountColour(0xFFFFFF), 0);
-    Billboard_SetActive(1);
-    // 300 from the camera is drawn, beyond it not.
-    for (const float z : {300.0f, 300.5f}) {
-        Billboard_ResetCounts();
-        Facing(white, {0, 0, z}, 0xFFFFFFFF, nullptr, 40.0f);
-        EXPECT_EQ(DrawWith(front), z == 300.0f ? 1u : 0u);
-    }
-}
-
-TEST_F(BillboardTest, MaterialsDrawInTheOrderAddedAndFarthestFirstWithinOne)
-{
-    // Alpha blending with Z test and no Z write: what is drawn last shows.
-    Facing(white, {0, 0, 4}, 0xFFFF0000);  // near red first
-    Facing(white, {0, 0, 6}, 0xFF0000FF);  // far blue second
-    EXPECT_EQ(DrawWith(front), 2u);
-    EXPECT_EQ(Pixel(width / 2, height / 2), 0xFF0000u);
-    // Whatever the keys' values, the material added first is drawn first:
-    // the strip's top frame is red, the white sprite white.
-    for (bool stripFirst : {false, true}) {
-        Billboard_ResetCounts();
-        Facing(stripFirst ? strip : white, {0, 0, 5});
-        Facing(stripFirst ? white : strip, {0, 0, 5});
-        EXPECT_EQ(DrawWith(front), 2u);
-        EXPECT_EQ(Pixel(width / 2, height / 2), stripFirst ? 0xFFFFFFu : 0xFF0000u) << stripFirst;
-    }
 }
 
 TEST_F(BillboardTest, AShadowDarkensByItsAlphaAndTheDrawsPutTheStatesBack)
@@ -509,118 +410,6 @@ TEST_F(BillboardTest, AShadowDarkensByItsAlphaAndTheDrawsPutTheStatesBack)
               std::vector<uint32_t>({0x0000FF, 0xFF0000, 0x0000FF, 1}));
     EXPECT_EQ(q->count[0] + q->count[1], 0u);
     QuadBatch_Destroy(q);
-}
-
-// A blocky glyph of cell (x, y) in an 8 x 12 cell: a frame with a diagonal
-// or a bar chosen by the glyph's number.
-bool GlyphPixel(int32_t x, int32_t y, int32_t n)
-{
-    if (x < 1 || x > 6 || y < 2 || y > 10) return false;
-    const bool frame = x == 1 || x == 6 || y == 2 || y == 10;
-    const bool diagonal = n % 2 ? x == 1 + (y - 2) * 5 / 8 : x == 6 - (y - 2) * 5 / 8;
-    return n % 3 == 0 ? frame : frame != diagonal || y == 6;
-}
-
-// A HUD-like overlay over a small 3D scene: a ground quad with an object's
-// shadow on it and camera-facing flares and smoke from the billboard batch,
-// then a translucent panel, an icon with an alpha ramp, text in a bitmap
-// font and in the line font, drawn by a camera of the 2D toolkit into the 3D
-// camera's rasters.
-TEST_F(BillboardTest, GoldenHudOverBillboardsAndAShadow)
-{
-    std::filesystem::create_directories("data/Fonts");
-    std::filesystem::create_directories("data/Hud");
-    ASSERT_EQ(Sprite_Init(), 1);
-    Camera* hud = Camera_Create();
-    Camera_SetFrame(hud, Frame_Create());
-    Camera_SetRaster(hud, camera->frameBuffer);
-    Camera_SetZRaster(hud, camera->zBuffer);
-    const Vec2 window = {1.0f, 0.75f};
-    Camera_SetViewWindow(hud, &window);
-    ASSERT_EQ(Toolkit2D_Open(hud), 1);
-    ASSERT_EQ(Toolkit2D_SetDeviceRect(0, 0, (float)width, (float)height), 1);
-    ASSERT_EQ(Font_Init(), 1);
-    WriteImage("data/ground.png", 16, 16,
-               [](int32_t x, int32_t y) { return ((x / 4 + y / 4) % 2) ? 0xFF3C7830u : 0xFF48903Au; });
-    WriteImage("data/blob.png", 32, 32, [](int32_t x, int32_t y) {
-        return (x - 16) * (x - 16) + (y - 16) * (y - 16) < 196 ? 0xFFFFFFFFu : 0xFF000000u;
-    });
-    WriteImage("data/flare.png", 32, 64, [](int32_t x, int32_t y) {  // two frames: a yellow glow and a cyan one
-        const int32_t d = (x - 16) * (x - 16) + (y % 32 - 16) * (y % 32 - 16);
-        const uint32_t level = d < 256 ? (uint32_t)(255 - d) : 0;
-        return y < 32 ? 0xFF000000u | level << 16 | level << 8 : 0xFF000000u | level << 8 | level;
-    });
-    WriteImage("data/smoke.png", 16, 16, [](int32_t x, int32_t y) {
-        const int32_t d = (x - 8) * (x - 8) + (y - 8) * (y - 8);
-        return (d < 64 ? (uint32_t)(200 - d * 3) : 0u) << 24 | 0xC0C0C0u;
-    });
-    Sprite3d* ground = Sprite3d_LoadSprite("ground.png", nullptr, 16, 7);
-    Sprite3d* shadow = Sprite3d_LoadSprite("blob.png", nullptr, 32, 1);
-    Sprite3d* flare = Sprite3d_LoadSprite("flare.png", nullptr, 32, 0);
-    Sprite3d* smoke = Sprite3d_LoadSprite("smoke.png", nullptr, 16, 2);
-    ASSERT_TRUE(ground && shadow && flare && smoke);
-    WriteImage("data/Hud/icon.png", 32, 32,
-               [](int32_t x, int32_t y) { return (uint32_t)(x * 8) << 24 | (y < 16 ? 0xFF4020u : 0x2040FFu); });
-    std::string metrics = "METRICS1\nglyphs.png\n10\n";
-    const char* codes = "0123456789SCORE:";
-    for (int i = 0; i < 16; i++)
-        metrics +=
-            std::to_string((int)codes[i]) + " " + std::to_string(i * 8) + " 0 " + std::to_string(i * 8 + 8) + " 12\n";
-    WriteImage("data/Fonts/glyphs.png", 128, 12,
-               [](int32_t x, int32_t y) { return GlyphPixel(x % 8, y, x / 8) ? 0xFFFFFFFFu : 0x00000000u; });
-    std::ofstream("data/Fonts/Blocks.met") << metrics;
-    Sprite* icon = Sprite_Load("Hud\\icon.png", 1);
-    const uint32_t panelColour = 0x80102040;
-    Sprite* panel = Sprite_CreateBlank(&panelColour, 220, 72);
-    Font* blocks = Font_Load("Blocks", nullptr);
-    Font* lines = Font_Load(nullptr, nullptr);
-    ASSERT_TRUE(icon && panel && blocks && lines);
-    ASSERT_EQ(blocks->flags, (uint32_t)FONT_TOOLKIT);
-    Font_SetSize(blocks, 3.0f);
-    Font_SetSize(lines, 2.0f);
-    const uint8_t amber[4] = {255, 200, 64, 255};
-    Font_SetColour(lines, amber);
-
-    // The camera 2 up, looking down the +z axis a little.
-    const Mat4 cam = Looking({0, 2, 0}, {0, -0.3f, 1});
-    PlaceCamera(camera, cam);
-    DrawFrame(
-        [&] {
-            const Vec3 floor = {0, 0, 8}, normal = {0, 1, 0}, forward = {0, 0, 1};
-            const float white[4] = {1, 1, 1, 1}, floorSize[2] = {12, 12};
-            Billboard_AddOriented(ground, &floor, &normal, &forward, white, floorSize, 0);
-            Billboard_Draw(&cam);
-            Billboard_ResetCounts();
-            const Vec3 spot = {-1, 0.05f, 6};
-            const float shade[4] = {1, 1, 1, 0.5f}, shadowSize[2] = {2, 2};
-            Billboard_AddOriented(shadow, &spot, &normal, &forward, shade, shadowSize, 0);
-            const uint8_t glow[4] = {255, 255, 255, 255};
-            const float flareSize[2] = {1.5f, 1.5f}, puff[2] = {1, 1};
-            for (int i = 0; i < 3; i++) {
-                const Vec3 p = {1.5f - (float)i * 0.8f, 1.2f + (float)i * 0.3f, 7 + (float)i};
-                Billboard_AddFacing(flare, &p, glow, &cam, flareSize, (uint32_t)i % 2);
-                const Vec3 q = {-1.2f + (float)i * 0.3f, 0.6f + (float)i * 0.5f, 6.5f};
-                Billboard_AddFacing(smoke, &q, glow, &cam, puff, 0);
-            }
-            Billboard_Draw(&cam);
-        },
-        0x5080C0);
-    ASSERT_NE(Camera_BeginUpdate(hud), nullptr);
-    RenderState_Set(20, (void*)2);
-    Sprite_DrawAt(panel, 10, -78, 1);
-    Sprite_DrawAt(icon, -42, 10, 1);
-    Font_Printf(blocks, 20, -42, "SCORE:%d", 4210);
-    Font_Printf(lines, 20, -12, "LAP 2/3 - 0:42.5");
-    ASSERT_NE(Camera_EndUpdate(hud), nullptr);
-    EXPECT_EQ(MatchGolden("hud_overlay"), "");
-    Sprite_Release(icon);
-    Sprite_Release(panel);
-    Font_Shutdown();
-    Toolkit2D_Close();
-    Camera_SetRaster(hud, nullptr);
-    Camera_SetZRaster(hud, nullptr);
-    DestroyCamera(hud);
-    Sprite_Shutdown();
 }
 
 }  // namespace

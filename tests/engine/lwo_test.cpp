@@ -273,31 +273,6 @@ TEST_F(LwoTest, VersionOneSurfacesAndPlanarCoordinatesOfEitherVersion)
     }
 }
 
-TEST_F(LwoTest, CubeNormalsAreFlatBelowNinetyDegreesAndTheMeanOfThreeFacesAbove)
-{
-    for (float degrees : {80.0f, 100.0f}) {
-        LwoWriterObject object = Model({"Cube"}, {BoxLayer(1)});
-        object.surfaces[0].smoothingAngle = degrees * (float)M_PI / 180.0f;
-        LwoObject* o = Load(object);
-        ASSERT_NE(o, nullptr) << LoadError_Get();
-        ASSERT_EQ(Lwo_ComputeNormals(o), 1);
-        for (uint32_t p = 0; p < o->polygonCount; p++) {
-            const Vec3& f = o->faceNormals[p];
-            EXPECT_NEAR(std::fabs(f.x) + std::fabs(f.y) + std::fabs(f.z), 1.0f, 1e-6f);
-            for (uint32_t k = 0; k < 3; k++) {
-                Vec3 n, at;
-                Lwo_GetCornerNormal(o, p, k, &n);
-                Lwo_GetCornerPosition(o, p, k, &at);
-                const float third = 1.0f / std::sqrt(3.0f);
-                const Vec3 want = degrees < 90 ? f : Vec3{at.x * third, at.y * third, at.z * third};
-                EXPECT_LT(std::fabs(n.x - want.x) + std::fabs(n.y - want.y) + std::fabs(n.z - want.z), 3e-5f)
-                    << degrees << " " << p << " " << k;
-            }
-        }
-        Lwo_Free(o);
-    }
-}
-
 TEST_F(LwoTest, RawChunksFourByteIndicesSkippedPolygonTagsAndPadBytes)
 {
     // 292 points; the first triangle's first index written as FF 00 01 23

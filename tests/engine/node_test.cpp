@@ -93,40 +93,6 @@ TEST_F(NodeTest, TreesListChildrenNewestFirstWalkInPreOrderAndValidate)
     EXPECT_EQ(List_Count(Node_GetPool()), 3u);
 }
 
-TEST_F(NodeTest, MovingANodeFlagsItsSubtreeAndReadsComputeItOnce)
-{
-    Node* root = Node_Create(nullptr);
-    Node* parent = Node_Create(root);
-    Node* child = Node_Create(parent);
-    Node* grandchild = Node_Create(child);
-    WorldPosition(grandchild);
-    ASSERT_FALSE(Dirty(grandchild));
-    const Vec3 move = {1, 2, 3};
-    Node_SetPosition(parent, &move);
-    for (Node* n : {parent, child, grandchild}) EXPECT_TRUE(Dirty(n));
-    EXPECT_EQ(Node_Validate(root), 1);
-    ExpectVec(WorldPosition(grandchild), 1, 2, 3);
-    EXPECT_FALSE(Dirty(grandchild));
-    // A second read finds nothing to recompute: a world written behind its
-    // back stays as it is.
-    grandchild->world.m[3][0] = 99;
-    EXPECT_EQ(WorldPosition(grandchild).x, 99);
-    // A moved root reads back where it now is, and so do its children,
-    // before any draw.
-    const Vec3 rootMove = {5, 0, 0};
-    Node_SetPosition(root, &rootMove);
-    ExpectVec(WorldPosition(child), 6, 2, 3);
-    ExpectVec(WorldPosition(root), 5, 0, 0);
-    // The graphics engine's form of the world, flagged as changed.
-    Matrix m;
-    Matrix_SetIdentity(&m);
-    Node_GetWorldFrameMatrix(child, &m);
-    EXPECT_EQ(m.flags & MATRIX_IDENTITY_FLAGS, 0u);
-    EXPECT_EQ(m.pos.x, 6);
-    EXPECT_EQ(m.right.x, 1);
-    EXPECT_EQ(m.at.z, 1);
-}
-
 TEST_F(NodeTest, LocalSettersKeepThePositionAndScaleModesDiffer)
 {
     Node* n = Node_Create(nullptr);
@@ -158,59 +124,6 @@ TEST_F(NodeTest, LocalSettersKeepThePositionAndScaleModesDiffer)
     Node_GetPosition(n, &q);
     ExpectVec(q, 14, 24, 36);
     EXPECT_NEAR(n->local.m[2][2], 16, 1e-5f);
-}
-
-TEST_F(NodeTest, WorldSettersUnderARotatedParentRoundTrip)
-{
-    Node* root = Node_Create(nullptr);
-    Node* parent = Node_Create(root);
-    Node* child = Node_Create(parent);
-    Node* grandchild = Node_Create(child);
-    const Vec3 up = {0, 1, 0}, where = {5, 0, -2}, target = {1, 2, 3};
-    Node_SetRotation(parent, &up, 0.7f);
-    Node_SetPosition(parent, &where);
-    Node_SetWorldPosition(child, &target);
-    EXPECT_FALSE(Dirty(child));
-    EXPECT_TRUE(Dirty(grandchild));
-    ExpectVec(WorldPosition(child), 1, 2, 3);
-    // The local matrix was derived, so a recomputation gives the same place.
-    child->flags |= NODE_DIRTY;
-    grandchild->flags |= NODE_DIRTY;
-    ExpectVec(WorldPosition(grandchild), 1, 2, 3);
-
-    const Vec3 at = {1, 0, 0};
-    Node_SetWorldOrientation(child, &at, &up);
-    Vec3 worldAt, worldUp;
-    Node_GetWorldOrientation(grandchild, &worldAt, &worldUp);
-    ExpectVec(worldAt, 1, 0, 0, 1e-3f);
-    ExpectVec(worldUp, 0, 1, 0, 1e-3f);
-    ExpectVec(WorldPosition(child), 1, 2, 3);
-
-    // Where the child lies in the parent's frame, and that point taken back
-    // to the root's frame through the parent's world.
-    Vec3 rel, back, viaWorld;
-    Node_GetRelativePosition(child, parent, &rel);
-    Node_TransformPointTo(parent, root, &rel, &back);
-    Mat4 pw;
-    Node_GetWorldMatrix(parent, &pw);
-    Mat4_TransformPoint(&viaWorld, &rel, &pw);
-    ExpectVec(back, viaWorld.x, viaWorld.y, viaWorld.z, 1e-3f);
-    ExpectVec(viaWorld, 1, 2, 3, 1e-3f);
-    const Vec3 origin = {0, 0, 0};
-    Node_TransformPointTo(child, child, &origin, &back);
-    ExpectVec(back, 0, 0, 0);
-}
-
-TEST_F(NodeTest, AlphaIsClampedAndStoredInWholeStepsOverTheSubtree)
-{
-    Node* root = Node_Create(nullptr);
-    Node* child = Node_Create(root);
-    const float cases[][2] = {{0.5f, 127}, {1.0f, 255}, {0.0f, 0}, {1.01f, 255}, {-0.01f, 0}, {NAN, 0}};
-    for (const auto& c : cases) {
-        Node_SetAlpha(root, c[0]);
-        EXPECT_EQ(root->alpha, c[1]) << c[0];
-        EXPECT_EQ(child->alpha, c[1]) << c[0];
-    }
 }
 
 TEST_F(NodeTest, NamesSurviveCompactionsAndThePoolGrowing)
@@ -250,16 +163,6 @@ TEST_F(NodeTest, NamesSurviveCompactionsAndThePoolGrowing)
         ASSERT_EQ(Node_SetName(copy, Node_GetNameText(keep)), 1);
         ASSERT_STREQ(Node_GetNameText(copy), "Keeper_00");
     }
-}
-
-TEST_F(NodeTest, AnExhaustedPoolRefusesNewNodes)
-{
-    Node_Shutdown();
-    ASSERT_EQ(Node_Init(), 1);
-    ASSERT_EQ(List_SetBlockSize(Node_GetPool(), 2), 1);
-    EXPECT_NE(Node_Create(nullptr), nullptr);
-    EXPECT_NE(Node_Create(nullptr), nullptr);
-    EXPECT_EQ(Node_Create(nullptr), nullptr);
 }
 
 }  // namespace

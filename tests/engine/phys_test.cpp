@@ -23,32 +23,6 @@ namespace {
 
 const float kNan = std::numeric_limits<float>::quiet_NaN();
 
-TEST_F(PhysTest, FrameTimesGiveCappedSubStepsAndTimeAdvancesAtMostATenth)
-{
-    PhysWorld_SetStepFunction(RecordStep);
-    const float cases[][3] = {{0.0f, 0, 0.0f},     {0.01f, 1, 0.01f}, {0.016f, 1, 0.016f}, {0.02f, 1, 0.02f},
-                              {0.021f, 2, 0.021f}, {0.05f, 3, 0.05f}, {0.2f, 3, 0.1f},     {0.5f, 3, 0.1f},
-                              {-0.1f, 0, 0.0f},    {kNan, 0, 0.0f}};
-    for (const auto& [dt, subSteps, advance] : cases) {
-        g_steps.clear();
-        const double before = phys->time;
-        PhysWorld_Step(phys, dt);
-        EXPECT_EQ(PhysWorld_SubStepCount(dt), (int)subSteps) << dt;
-        EXPECT_NEAR(phys->time - before, advance, 1e-6) << dt;
-        // Nothing is handed down without a sub-step.
-        ASSERT_EQ(g_steps.size(), subSteps ? 1u : 0u) << dt;
-        if (subSteps) {
-            EXPECT_EQ(g_steps[0].subSteps, (int)subSteps);
-            EXPECT_NEAR(g_steps[0].time, phys->time, 1e-6);
-        }
-    }
-    // Ten hours in, a step as whole seconds plus a fraction keeps its length.
-    g_steps.clear();
-    phys->time = 36000.0;
-    PhysWorld_Step(phys, 0.016f);
-    EXPECT_NEAR(g_steps.at(0).time - 36000.0, 0.016, 1e-6);
-}
-
 TEST_F(PhysTest, WorldsListBodiesOnceHoldAThousandAndTwentyFourAndKeepTheBaseSystemRunning)
 {
     // Added: placed before it is attached, velocities zeroed, listed once.
@@ -99,35 +73,6 @@ TEST_F(PhysTest, WorldsListBodiesOnceHoldAThousandAndTwentyFourAndKeepTheBaseSys
     EXPECT_EQ(PhysWorld_QuatToAxisAngle(Quat_FromAxisAngle(Vec3{1, 0, 0}, 0.005f), &axis), 0.0f);
     EXPECT_EQ(PhysWorld_QuatToAxisAngle(Quat{kNan, 0, 0, 0.5f}, &axis), 0.0f);
     EXPECT_EQ(axis.y, 1.0f);
-}
-
-TEST_F(PhysTest, GroupPairsAndIgnoredPairsDecideWhetherBodiesCollide)
-{
-    const Vec3 zero{0, 0, 0};
-    PhysWorld_SetGravity(phys, &zero);
-    // Two spheres approaching head on; they pass through unless paired.
-    auto meet = [&](uint32_t groupA, uint32_t groupB, bool ignore) {
-        PhysBody* a = Sphere(V(-2, 0, 0));
-        PhysBody* b = Sphere(V(2, 0, 0));
-        PhysBody_SetCollisionGroup(a, groupA);
-        PhysBody_SetCollisionGroup(b, groupB);
-        if (ignore) PhysWorld_IgnoreBodyPair(phys, a, b);
-        const Vec3 va{2, 0, 0}, vb{-2, 0, 0};
-        PhysBody_SetLinearVelocity(a, &va);
-        PhysBody_SetLinearVelocity(b, &vb);
-        Step(120);
-        const bool met = Position(a).x < 0.0f;  // still on its own side
-        PhysBody_Destroy(phys, a);
-        PhysBody_Destroy(phys, b);
-        return met;
-    };
-    PhysWorld_PairCollisionGroups(phys, 2, 3);
-    PhysWorld_PairCollisionGroups(phys, 0, 33);   // out of range: ignored
-    EXPECT_TRUE(meet(1, 1, false));               // group 1 paired with itself
-    EXPECT_TRUE(meet(1u << 1, 1u << 2, false));   // groups 2 and 3 paired
-    EXPECT_FALSE(meet(1u << 1, 1u << 3, false));  // 2 and 4 are not
-    EXPECT_FALSE(meet(0, 0, false));              // the default 0 collides with nothing
-    EXPECT_FALSE(meet(1u << 1, 1u << 2, true));   // ignored pair
 }
 
 TEST_F(PhysTest, FieldsPullInsideTheirConeWakeSleepersPushTheAnchorAndForgetDestroyedBodies)
@@ -279,43 +224,6 @@ TEST_F(PhysTest, BodyHandlesTakeDefaultsVelocityOperationsAndActivationRules)
     PhysBody_SetActive(nullptr, 1);
     PhysBody_ApplyImpulse(nullptr, &v);
     PhysBody_LimitSpinAxis(nullptr, 1);
-}
-
-TEST_F(PhysTest, OrientationsCentreOfMassShiftsAndClones)
-{
-    PhysBody* b = Sphere(V(1, 2, 3), 0.75f, 4.0f);
-    // Up first, then at; the axes give them back and the position stays.
-    const Vec3 ups[] = {{0, 1, 0}, {1, 0, 0}, {0, 0.6f, 0.8f}}, ats[] = {{0, 0, 1}, {0, 0, -1}, {0, -0.8f, 0.6f}};
-    for (int i = 0; i < 3; ++i) {
-        PhysBody_SetOrientation(b, &ups[i], &ats[i]);
-        Vec3 at, up;
-        PhysBody_GetAxes(b, &at, &up);
-        EXPECT_EQ(Str(at) + ", " + Str(up) + ", " + Str(Position(b)), Str(ats[i]) + ", " + Str(ups[i]) + ", 1 2 3");
-    }
-    PhysBody_GetAxes(b, nullptr, nullptr);
-    // A shift is taken from the shapes' centre again, not added up.
-    PhysBody_ShiftCentreOfMass(b, 0.0f, -0.25f, 0.0f);
-    PhysBody_ShiftCentreOfMass(b, 0.0f, -0.25f, 0.0f);
-    EXPECT_EQ(PhysBody_Unwrap(b)->comOffset.y, -0.25f);
-    // A clone copies the body but not its place in the world.
-    PhysBody_SetCollisionGroup(b, 6);
-    PhysBody_SetPhantom(b, 1);
-    PhysBody_LimitSpinAxis(b, 0);
-    PhysBody_SetOwner(b, b);
-    PhysBody* c = PhysBody_Clone(phys, b);
-    ASSERT_NE(c, nullptr);
-    RigidBody* rc = PhysBody_Unwrap(c);
-    EXPECT_NE(rc, PhysBody_Unwrap(b));
-    EXPECT_TRUE(PhysWorld_Owns(phys, rc));
-    EXPECT_EQ(Str({PhysBody_GetMass(c), (float)PhysBody_GetCollisionGroup(c), (float)PhysBody_IsPhantom(c)}), "4 6 1");
-    EXPECT_EQ(rc->lockedAxes, 1);
-    EXPECT_EQ(PhysBody_GetOwner(c), nullptr);
-    EXPECT_EQ(rc->subspace, nullptr);
-    float r;
-    ASSERT_EQ(PhysBody_GetFirstPrimitiveValue(c, &r), 1);
-    EXPECT_EQ(r, 0.75f);
-    PhysBody_SetPhantom(c, 0);
-    EXPECT_EQ(PhysBody_IsPhantom(c), 0);
 }
 
 const char* const kModel = "Objects\\Crate.lwo";

@@ -171,63 +171,6 @@ TEST_F(RenderObjTest, MaterialsFollowTheEffectiveAlphaAndOnlyWhenItChanges)
     EXPECT_EQ(object->state & RENDEROBJ_INVISIBLE, 0u);
 }
 
-TEST_F(RenderObjTest, TheQueueHoldsTwelveHundredEightyAndFlushesFarthestFirst)
-{
-    MakeObject();
-    Node* node = At(0, 0, 5);
-    RenderObj_ResetTransparent();
-    for (int i = 0; i < 1280; i++) EXPECT_EQ(RenderObj_QueueTransparent(&view, cameraNode, object, node), 0);
-    EXPECT_EQ(RenderObj_QueueTransparent(&view, cameraNode, object, node), 1);
-    EXPECT_EQ(RenderObj_GetQueueCount(), 1280u);
-    RenderObj_ResetTransparent();
-    RenderObj_SetFlags(object, RENDEROBJ_BLEND_ALPHA, 1);
-    Node* nodes[3] = {At(0, 0, 5), At(0, 0, 20), At(1, 0, 10)};
-    const std::string text = Draw([&] {
-        for (Node* n : nodes) RenderObj_Render(&view, cameraNode, object, n);
-        RenderObj_FlushTransparent();
-    });
-    // The z of every world transform the device was given, in order.
-    std::vector<float> depths;
-    for (size_t at = text.find("SetTransform(256, ["); at != std::string::npos;
-         at = text.find("SetTransform(256, [", at + 1)) {
-        float m[16];
-        if (sscanf(text.c_str() + at, "SetTransform(256, [%g %g %g %g | %g %g %g %g | %g %g %g %g | %g %g %g %g", &m[0],
-                   &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7], &m[8], &m[9], &m[10], &m[11], &m[12], &m[13],
-                   &m[14], &m[15]) == 16)
-            depths.push_back(m[14]);
-    }
-    EXPECT_EQ(depths, (std::vector<float>{20, 10, 5})) << text;
-    EXPECT_EQ(RenderObj_GetQueueCount(), 0u);
-}
-
-TEST_F(RenderObjTest, TheDrawWalkSkipsHiddenSubtreesAndChildrenOfCulledVisuals)
-{
-    MakeObject();
-    Node* root = Node_Create(nullptr);
-    Node* shown = At(0, 0, 10, root);
-    Node* hidden = At(0, 0, 10, root);
-    Node* underHidden = At(0, 0, 0, hidden);
-    Node* behind = At(0, 0, -10, root);
-    Node* underBehind = At(0, 0, 0, behind);  // at -10 too, but its parent is culled
-    for (Node* n : {shown, hidden, underHidden, behind, underBehind}) Node_SetVisual(n, object);
-    Node_SetFlags(hidden, NODE_HIDDEN, 1);
-    std::string text = Draw([&] { Node_Render(&view, cameraNode, root); });
-    EXPECT_EQ(Count(text, "DrawIndexedPrimitive"), 1);
-    EXPECT_NE(hidden->flags & NODE_DIRTY, 0u);
-    EXPECT_NE(underHidden->flags & NODE_DIRTY, 0u);
-    EXPECT_NE(behind->flags & NODE_CULLED, 0u);
-    EXPECT_EQ(Node_IsCulled(root), 1);
-    EXPECT_NE(underBehind->flags & NODE_DIRTY, 0u);  // not reached
-    // A node not to be drawn itself still lets its children be drawn.
-    const Vec3 ahead = {0, 0, 12};
-    Node_SetPosition(underBehind, &ahead);
-    Node_SetParent(underBehind, shown);
-    Node_SetFlags(shown, NODE_ZERO_SCALE, 1);
-    text = Draw([&] { Node_Render(&view, cameraNode, root); });
-    EXPECT_EQ(Count(text, "DrawIndexedPrimitive"), 1);
-    EXPECT_EQ(shown->flags & NODE_CULLED, 0u);
-}
-
 TEST_F(RenderObjTest, RaysHitFrontFacesWhereTheNodePlacesTheObject)
 {
     MakeObject();

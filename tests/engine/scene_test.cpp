@@ -82,43 +82,6 @@ protected:
     Scene scene{}, read{};
 };
 
-TEST_F(SceneTextTest, KeyTimesComeFromFramesOrSecondsRelativeToTheStartWithAnEndKey)
-{
-    for (int version : {1, 3}) {
-        LwsWriterScene s;
-        s.version = version;
-        s.firstFrame = 15;  // start 0.5 s
-        s.lastFrame = 75;   // duration 2 s
-        LwsWriterItem box = Item(LwsWriterItem::OBJECT, "Box.lwo");
-        box.keys = {Key(0.0f, 1, 90 * kDeg), Key(1.0f, 2, 45 * kDeg, 2)};
-        s.items = {box};
-        ASSERT_EQ(Parse(s), 1) << LoadError_Get();
-        EXPECT_EQ(F(scene.fps) + " " + F(scene.start) + " " + F(scene.duration), "30 0.5 2");
-        EXPECT_EQ(Keys(0),
-                  "0: 1 0 0 1.5708 0 0 1 1 1 1ff | 1: 2 0 0 0.7854 0 0 2 2 2 1ff | 2: 2 0 0 0.7854 0 0 2 2 2 1ff")
-            << version;
-    }
-    // Version 1 frames 0 and 30 at 30 per second; a pair past the announced
-    // two is ignored.
-    ASSERT_EQ(Parse("LWSC\n1\n\nPreviewFirstFrame 0\nPreviewLastFrame 30\nFramesPerSecond 30\n\n"
-                    "LoadObject Objects\\Box.lwo\nObjectMotion (unnamed)\n  9\n  2\n"
-                    "  0 0 0 0 0 0 1 1 1\n  0 0 0 0 0\n  5 0 0 180 0 0 1 1 1\n  30 0 0 0 0\n"
-                    "  9 9 9 9 9 9 9 9 9\n  60 0 0 0 0\nEndBehavior 1\n\n"),
-              1)
-        << LoadError_Get();
-    EXPECT_EQ(Keys(0), "0: 0 0 0 0 0 0 1 1 1 1ff | 1: 5 0 0 3.1416 0 0 1 1 1 1ff");
-    // A missing frame rate, or one not above 0, means 30; one key makes no end key.
-    for (const char* fps : {"", "FramesPerSecond 0\n", "FramesPerSecond -5\n"}) {
-        ASSERT_EQ(Parse(std::string("LWSC\n1\n\nPreviewFirstFrame 30\nPreviewLastFrame 90\n") + fps +
-                        "\nAddNullObject N\nObjectMotion (unnamed)\n  9\n  1\n  0 0 0 0 0 0 1 1 1\n"
-                        "  60 0 0 0 0\nEndBehavior 1\n\n"),
-                  1)
-            << fps;
-        EXPECT_EQ(F(scene.fps) + " " + F(scene.start) + " " + F(scene.duration), "30 1 2");
-        EXPECT_EQ(Keys(0), "1: 0 0 0 0 0 0 1 1 1 1ff");
-    }
-}
-
 TEST_F(SceneTextTest, VersionThreeChannelsFillEqualTimesInsertEarlierKeysAndInterpolateGaps)
 {
     // Channel 0 has keys at 1 and 0 (inserted before), channel 1 at 0.5 and
@@ -359,42 +322,6 @@ TEST_F(SceneTextTest, CachedPoolsCarryOneLengthWordAndLyingCountsAndIndicesAreRe
     }
 }
 
-TEST(ScenePlay, ComposedMatricesApplyPivotScaleThenBankPitchHeading)
-{
-    // Heading turns +x to -z and +z to +x; the pivot (1, 0, 0) turned lands
-    // at (0, 0, -1) before the position is added.
-    auto rows = [](const Mat4& m) {
-        std::string s;
-        for (int r = 0; r < 4; r++)
-            s += F(m.m[r][0]) + " " + F(m.m[r][1]) + " " + F(m.m[r][2]) + " " + F(m.m[r][3]) + "|";
-        return s;
-    };
-    Mat4 m;
-    const Vec3 position = {0, 0, 5}, heading = {kPi / 2, 0, 0}, one = {1, 1, 1}, pivot = {1, 0, 0}, origin = {0, 0, 0};
-    Scene_ComposeItemMatrix(&m, &position, &heading, &one, nullptr, &pivot);
-    EXPECT_EQ(rows(m), "0 0 -1 0|0 1 0 0|1 0 0 0|0 0 4 1|");
-    // Bank first, then pitch: (0, 1, 0) banked 90 becomes (-1, 0, 0), which
-    // pitch leaves alone; scale applies before any rotation.
-    const Vec3 bankPitch = {0, kPi / 2, kPi / 2}, scale = {2, 3, 4};
-    Scene_ComposeItemMatrix(&m, &origin, &bankPitch, &scale, nullptr, nullptr);
-    EXPECT_EQ(rows(m), "0 0 2 0|-3 0 0 0|0 -4 0 0|0 0 0 1|");
-    // The pivot rotation applies after the key's rotation.
-    Scene_ComposeItemMatrix(&m, &origin, &origin, &one, &heading, nullptr);
-    EXPECT_EQ(rows(m).substr(0, 9), "0 0 -1 0|");
-    // Spans between keys clamp and never divide by zero (keys 1 and 2 share
-    // a time): "fraction@key" for sorted keys, then for plain times.
-    SceneKey keys[4] = {};
-    const float times[4] = {0, 1, 1, 2};
-    for (int i = 0; i < 4; i++) keys[i].time = times[i];
-    std::string sampled;
-    uint32_t index = 99;
-    auto add = [&](float u) { sampled += F(u) + "@" + std::to_string(index) + " "; };
-    for (const auto& [count, t] : {std::pair{4u, 0.5f}, {4u, 1.5f}, {3u, 1.0f}, {4u, -3.0f}, {4u, 9.0f}})
-        add(SceneChannel_SampleSorted(keys, count, t, &index));
-    for (float t : {0.25f, 5.0f, 1.0f}) add(SceneChannel_Sample(times, 4, t, &index));
-    EXPECT_EQ(sampled, "0.5@0 0.5@2 0@1 0@0 1@2 0.25@0 0@3 0@2 ");
-}
-
 // Loaded scenes with nodes, visuals and lights.
 class SceneTest : public ContentTest {
 protected:
@@ -484,72 +411,6 @@ TEST_F(SceneTest, ItemNodesAreNamedByNameAndNumberAndObjectsComeFromTheScenesFol
     EXPECT_EQ(Node_Validate(parent), 1);
     Scene_Release(scene);
     EXPECT_EQ(parent->child, nullptr);
-}
-
-TEST_F(SceneTest, TextAndCacheGiveTheSameSceneWhileTheCacheIsFreshAndTrue)
-{
-    LwsWriterItem box = Item(LwsWriterItem::OBJECT, "Box.lwo"), pivot = Placed("Pivot"),
-                  camera = Item(LwsWriterItem::CAMERA, "");
-    pivot.keys = {Key(0, 0), Key(0.5f, 0, 0.1f), Key(1, 0, 0.2f)};
-    for (int k = 0; k < 3; k++) pivot.keys[k].position[1] = (float)k;
-    box.parentKind = LWS_PARENT_ITEM;
-    box.hasPivot = true;
-    box.pivot[0] = 1.0f;
-    box.dissolve = {{0.0f, 0.0f}, {1.0f, 1.0f}};
-    camera.zoom = 1.0f;
-    WriteScene("Scenes\\Same.lws", SceneOf({pivot, box, camera}));
-    Scene* text = Scene_Load("Scenes\\Same", nullptr, SCENE_NO_SHARING, nullptr);
-    ASSERT_NE(text, nullptr) << LoadError_Get();
-    char cache[CACHE_NAME_MAX];
-    Cache_NameFromSource(cache, "Scenes\\Same.lws", 0, "lsf");
-    ASSERT_TRUE(DataExists(cache));
-    Scene* cached = Scene_Load("Scenes\\Same", nullptr, SCENE_NO_SHARING, nullptr);
-    ASSERT_NE(cached, nullptr) << LoadError_Get();
-    ASSERT_EQ(text->itemCount, cached->itemCount);
-    for (uint32_t i = 0; i < text->itemCount; i++) {
-        Node* a = Scene_GetItemNode(text, i);
-        Node* b = Scene_GetItemNode(cached, i);
-        EXPECT_EQ(Tree(a), Tree(b));
-        EXPECT_EQ(NameOf(a->parent), NameOf(b->parent));
-        EXPECT_EQ(memcmp(&a->local, &b->local, sizeof(Mat4)), 0) << i;
-        EXPECT_EQ(a->alpha, b->alpha);
-        EXPECT_EQ(Node_GetVisual(a) != nullptr, Node_GetVisual(b) != nullptr);
-        ASSERT_EQ(text->items[i].keyCount, cached->items[i].keyCount);
-        const size_t keyBytes = text->items[i].keyCount * sizeof(SceneKey);
-        EXPECT_TRUE(!keyBytes || memcmp(text->items[i].keys, cached->items[i].keys, keyBytes) == 0) << i;
-    }
-    float fov = 0;
-    EXPECT_EQ(Scene_GetCamera(cached, 0, &fov), Scene_FindItem(cached, "Camera", 0));
-    EXPECT_FLOAT_EQ(fov, 2.0f * std::atan(1.0f));
-    EXPECT_EQ(Scene_GetCamera(cached, 1, &fov), nullptr);
-    Scene_Release(text);
-    Scene_Release(cached);
-
-    // An edit with the same time as the cache is not seen; a newer one is.
-    WriteScene("Scenes\\Same.lws", SceneOf({Placed("After")}));
-    Touch("Scenes\\Same.lws", 0);
-    Touch(cache, 0);
-    auto loads = [&](const char* item) {
-        Scene* scene = Scene_Load("Scenes\\Same", nullptr, SCENE_NO_SHARING, nullptr);
-        const bool found = scene && Scene_FindItem(scene, item, 0);
-        Scene_Release(scene);
-        return found;
-    };
-    EXPECT_TRUE(loads("Pivot"));
-    Touch("Scenes\\Same.lws", 5);
-    EXPECT_TRUE(loads("After"));
-    // A cache that lies is refused and the text read again; without the
-    // text a refused cache fails the load.
-    std::vector<uint8_t> bytes = ReadData(cache);
-    bytes[66] = 0xFF;  // item count
-    WriteData(cache, bytes);
-    Touch(cache, 50);
-    EXPECT_TRUE(loads("After"));
-    WriteData(cache, bytes);
-    std::filesystem::remove(DataPath("Scenes\\Same.lws"));
-    EXPECT_EQ(Scene_Load("Scenes\\Same", nullptr, SCENE_NO_SHARING, nullptr), nullptr);
-    EXPECT_EQ(List_Count(Scene_GetPool()), 0u);
-    EXPECT_EQ(Scene_Load("Scenes\\Nothing", nullptr, 0, nullptr), nullptr);
 }
 
 TEST_F(SceneTest, SharedLoadsGiveInstancesThatPlayOnTheirOwnAndEverythingIsFreedOnce)
