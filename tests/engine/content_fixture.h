@@ -180,17 +180,6 @@ namespace phys_test {
 inline int g_warnings = 0;
 inline void CountWarning(const char*, const char*, const char*, int) { ++g_warnings; }
 
-// Every call of the step seam, as the stand-in saw it.
-struct StepCall {
-    double time;
-    int subSteps;
-};
-inline std::vector<StepCall> g_steps;
-inline void RecordStep(DynWorld*, PhysTime time, int subSteps)
-{
-    g_steps.push_back({PhysTime_ToSeconds(time), subSteps});
-}
-
 // The ray seam's stand-in: records every cast and answers from a script
 // (one result per cast in order; a miss once the script runs out).
 struct RayCall {
@@ -262,7 +251,6 @@ struct PhysSandbox {
     {
         PhysWorld_SetStepFunction(nullptr);
         PhysRay_SetCastFunction(nullptr);
-        g_steps.clear();
         g_rays.clear();
         g_rayScript.clear();
         PhysWorld_Destroy(phys);

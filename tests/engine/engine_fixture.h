@@ -154,7 +154,6 @@ protected:
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_ / "data");
         std::filesystem::current_path(folder_);
-        base_ = std::filesystem::file_time_type::clock::now();
         Path_Shutdown();
     }
     void LeaveFolder()
@@ -163,15 +162,8 @@ protected:
         std::filesystem::current_path(TestTmp());
         std::filesystem::remove_all(folder_);
     }
-    // Sets a data file's modification time to the test's start + offset
-    // seconds (equal offsets give equal times).
-    void Touch(const std::string& name, int offsetSeconds)
-    {
-        std::filesystem::last_write_time(DataPath(name), base_ + std::chrono::seconds(offsetSeconds));
-    }
 
     std::filesystem::path folder_;
-    std::filesystem::file_time_type base_;
 };
 
 }  // namespace enginetest
