@@ -206,76 +206,6 @@ TEST_F(SpriteTest, EdgeModeTexelCentresBlendModesAndColoursReachThePixels)
     Sprite_Release(blank);
 }
 
-TEST_F(SpriteTest, FontsComeFromTheirFolderOrFallBackToTheLineFontAndStandOnTheBaseLine)
-{
-    Font* block = Font_Load("Block", "Sub");
-    Font* missing = Font_Load("Block", nullptr);  // not in "Fonts\"
-    Font* line = Font_Load(nullptr, nullptr);
-    ASSERT_TRUE(block && missing && line);
-    EXPECT_EQ(std::vector<uint32_t>({block->flags, missing->flags, line->flags}),
-              std::vector<uint32_t>({FONT_TOOLKIT, FONT_BUILTIN, FONT_BUILTIN}));
-    EXPECT_STREQ(block->name, "Block");
-    EXPECT_EQ(missing->name, nullptr);
-    EXPECT_EQ(List_Count(Font_GetPool()), 3u);
-    Font_Release(missing);
-    EXPECT_EQ(List_Count(Font_GetPool()), 2u);
-    // Glyphs of 16 x 32 pixels whose base line lies 24 pixels above their
-    // lower edge; line-font glyphs (20 pixels at size 3) stand upright on it,
-    // leave out their last pixel, and edge mode counts from the right.
-    EXPECT_EQ(Lit([&] { Font_Printf(block, 100, 200, "AB"); }), "100 131 192 223");
-    Font_SetSize(line, 3.0f);
-    EXPECT_EQ(Lit([&] { Font_Printf(line, -100, 200, "T"); }), "540 559 180 199");
-    EXPECT_EQ(Pixel(541, 180), 0xFFFFFFu);  // the bar of the "T" is at the top
-    EXPECT_EQ(Pixel(541, 190), 0x000000u);
-
-    // Sizes carry the screen factor while measures stay on the virtual screen.
-    App_SetScreenSize(800, 600);
-    Font_SetSize(line, 2.0f);
-    Font_SetSize(block, 2.0f);
-    EXPECT_FLOAT_EQ(line->size, 2.5f);
-    EXPECT_FLOAT_EQ(Font_GetHeight(line), 20.0f);
-    EXPECT_FLOAT_EQ(Font_MeasureF(line, "%d%s", 42, "ab"), 4 * 10 * 2.0f);
-    EXPECT_FLOAT_EQ(Font_GetHeight(block), 32 * 2.0f);
-    EXPECT_FLOAT_EQ(Font_MeasureF(block, "AB"), 32 * 2.0f);
-    const uint8_t red[4] = {255, 0, 0, 128};
-    Font_SetColour(line, red);
-    EXPECT_EQ(line->lines->colour, 0x80FF0000u);
-    Font_SetAlpha(line, 0.65f);
-    EXPECT_EQ(line->lines->colour, 0xA5FF0000u);
-    // Line-font letters never overlap at any size: A's 3 lines, B's 8.
-    Font_SetSize(line, 1.0f);
-    for (int32_t w : {640, 1280, 320}) {
-        App_SetScreenSize(w, w * 3 / 4);
-        Font_SetSize(line, 1.0f);
-        Draw([&] { Font_DrawString(line, 0, 100, "AB", 0); });
-        const ScreenVertex* v = line->lines->vertices;
-        float aMax = 0, bMin = 1e9f;
-        for (int i = 0; i < 6; i++) aMax = std::max(aMax, v[i].x);
-        for (int i = 6; i < 22; i++) bMin = std::min(bMin, v[i].x);
-        EXPECT_LT(aMax, bMin) << w;
-        EXPECT_FLOAT_EQ(bMin - v[0].x, 10.0f * (float)w / 640.0f) << w;
-    }
-    // "8" has 5 segments: 60 of them make 300 lines, drawn in two lists.
-    App_SetScreenSize(640, 480);
-    Font_SetSize(line, 1.0f);
-    const std::string log =
-        Record([&] { Draw([&] { Font_DrawString(line, 0, 100, std::string(60, '8').c_str(), 0); }); });
-    EXPECT_EQ(Count(log, ", 256) = "), 1) << log;
-    EXPECT_EQ(Count(log, "DrawPrimitive(2, "), 2) << log;
-    // The glyph table holds every code from "!" to "Z", each within the grid
-    // and with room for its end marker.
-    const FontGlyph* table = FontGlyphs_GetTable();
-    for (uint32_t i = 0; i < FONT_GLYPH_COUNT; i++) {
-        EXPECT_EQ(table[i].code, (char)('!' + i));
-        uint32_t n = 0;
-        for (const FontGlyphSegment* s = table[i].segments;
-             n < FONT_GLYPH_MAX_SEGMENTS && (s->x0 | s->y0 | s->x1 | s->y1); s++, n++)
-            EXPECT_LE(std::max({s->x0, s->y0, s->x1, s->y1}), 128) << table[i].code;
-        EXPECT_GT(n, 0u) << table[i].code;
-        EXPECT_LT(n, (uint32_t)FONT_GLYPH_MAX_SEGMENTS) << table[i].code;
-    }
-}
-
 TEST_F(SpriteTest, BoxLinesBreakAtBlanksAndAfterHyphensAndAlwaysMoveOn)
 {
     Font* font = Font_Load(nullptr, nullptr);  // 10 virtual pixels a character
@@ -295,6 +225,12 @@ TEST_F(SpriteTest, BoxLinesBreakAtBlanksAndAfterHyphensAndAlwaysMoveOn)
     // a height above 0 stops the drawing.
     Draw([&] { EXPECT_FLOAT_EQ(Font_PrintfBox(font, 10, 50, 5, 0, 0, "%s", "wide"), 4.5f * 10.0f); });
     Draw([&] { EXPECT_FLOAT_EQ(Font_PrintfBox(font, 10, 50, 5, 15, 0, "wide"), 2.5f * 10.0f); });
+    const uint8_t grey[4] = {9, 9, 9, 9};
+    Font_SetColour(font, grey);
+    Font_SetAlpha(font, 2.0f);
+    EXPECT_EQ(font->colour[3], 255);
+    Font_SetAlpha(font, -1.0f);
+    EXPECT_EQ(font->colour[3] + font->colour[0], 9);
 }
 
 // The billboard batch over a 320 x 240 window and the test's 3D camera.
@@ -379,6 +315,9 @@ TEST_F(BillboardTest, AShadowDarkensByItsAlphaAndTheDrawsPutTheStatesBack)
     const Vec3 centre = {0, 0, 5}, normal = {0, 0, -1}, forward = {0, 1, 0};
     const float colour[4] = {1, 1, 1, 0.25f}, size[2] = {4, 4};
     ASSERT_EQ(Billboard_AddOriented(white, &centre, &normal, &forward, colour, size, 0), 1);
+    // Behind the eye (sorted and drawn, off the picture) or beyond the distance (skipped).
+    for (float z : {-5.0f, -8.0f, -6.0f, 5000.0f}) Facing(white, {0, 0, z});
+    Facing(strip, {0, 0, -7});
     PlaceCamera(camera, front);
     const int32_t names[3] = {20, 8, 14};  // cull, Z write, fog
     uint32_t states[3] = {0, 0, 1};
@@ -387,7 +326,7 @@ TEST_F(BillboardTest, AShadowDarkensByItsAlphaAndTheDrawsPutTheStatesBack)
             RenderState_Set(20, (void*)3);
             RenderState_Set(8, (void*)1);
             RenderState_Set(14, (void*)0);
-            EXPECT_EQ(Billboard_Draw(&front), 1u);
+            EXPECT_EQ(Billboard_Draw(&front), 5u);
             for (int i = 0; i < 3; i++) RenderState_Get(names[i], &states[i]);
         },
         0xFFFFFF);

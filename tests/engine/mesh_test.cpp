@@ -130,33 +130,6 @@ TEST_F(MeshTest, AReflectionImageMakesAnEnvironmentMaterialThatTheCacheKeeps)
     RenderObj_Release(&o);
 }
 
-TEST_F(MeshTest, TexturesAreFoundInThePlatformFolderAndCopiedIntoTheCache)
-{
-    WriteImage("Objects\\pc\\wood.png", 10, 20, 30);
-    LwoWriterObject object = Model({"Wood"}, {Strip(1)});
-    object.surfaces[0] = Surface("Wood", 0.2f, 0.2f, 0.2f);
-    object.surfaces[0].blocks.resize(1);
-    object.surfaces[0].blocks[0].clip = 1;
-    object.surfaces[0].blocks[0].uvMap = "UV";
-    object.clips.resize(1);
-    object.clips[0].still = "Images\\wood.png";
-    object.layers[0].maps.push_back({"TXUV", 2, "UV", {{0, -1, {0.25f, 0.75f}}}});
-    WriteModel("Objects\\Table.lwo", object);
-    for (int cached : {0, 1}) {
-        RenderObj* o = Mesh_Load("Objects\\Table", 0, nullptr);
-        ASSERT_NE(o, nullptr) << LoadError_Get();
-        EXPECT_EQ(FromCache(o), cached == 1);
-        // Textured materials are white.
-        EXPECT_EQ(Summary(o), "format 76 v3 t1 sets 1 lit ffffffff [ffffffff - fx0 wood.png]");
-        EXPECT_EQ(MaterialOf(o, 0)->texture->filterAddressing & 0xFF, 2u);
-        EXPECT_FLOAT_EQ(GeometryOf(o)->texCoords[0][0].u, 0.25f);
-        EXPECT_FLOAT_EQ(GeometryOf(o)->texCoords[0][0].v, 0.25f);
-        RenderObj_Release(&o);
-        // The copy in the cache serves a cached load once the source is gone.
-        std::filesystem::remove(DataPath("Objects\\pc\\wood.png"));
-    }
-}
-
 TEST_F(MeshTest, SequenceFramesFollowTheirConfiguration)
 {
     for (int i = 0; i < 3; i++) WriteImage("Fx\\pc\\flame00" + std::to_string(i) + ".png", 50 * i, 50 * i, 50 * i);

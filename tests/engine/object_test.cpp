@@ -164,51 +164,6 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
     Mesh_SetPerObjectDictionaries(0);
 }
 
-TEST_F(ObjectWorldTest, SceneAndAnimationSetVisualsAdvanceReportTheirEndAndLiveOnInInstances)
-{
-    LwsWriterScene walk = SceneOf({Placed("Hip")}, 30);
-    walk.items[0].keys.push_back(Key(1, 0));
-    WriteScene("Anims\\Walk.lws", walk);
-    WriteScene("Scenes\\Spin.lws", walk);
-    WriteAnimSet("Hero", {{"Walk", "Anims\\Walk.lws"}});
-    for (const char* visual : {"Hero", "Scenes\\Spin.lws"}) {
-        SCOPED_TRACE(visual);
-        Object* o = Make(Describe(visual));
-        Object* copy = Copy(o);
-        ASSERT_NE(copy, nullptr);
-        if (visual[0] == 'H') {
-            ASSERT_NE(o->animSet, nullptr);
-            EXPECT_EQ(AnimSet_GetCount(o->animSet), 1u);
-            EXPECT_NE(copy->animSet, o->animSet);
-        } else {
-            ASSERT_NE(copy->scene, nullptr);
-            EXPECT_NE(copy->scene, o->scene);  // the scene's data with nodes of its own
-            EXPECT_EQ(Node_GetParent(copy->sceneNode), copy->node);
-        }
-        EXPECT_EQ(Object_AdvanceAnimation(o, 0.5f), 0);
-        EXPECT_EQ(Object_AdvanceAnimation(o, 0.6f), 1);
-        Object_Destroy(o);
-        EXPECT_EQ(Object_AdvanceAnimation(copy, 0.25f), 0);  // the source lives on in its instance
-    }
-    EXPECT_EQ(Object_AdvanceAnimation(Make(Describe()), 5.0f), 0);
-    // Instances share meshes and load writeable ones afresh; both release
-    // their visual (under the sanitizers nothing is freed twice).
-    ObjectTemplate record{};
-    snprintf(record.visualModel, sizeof record.visualModel, "Objects\\Box.lwo");
-    for (uint32_t flags : {0u, 1u}) {
-        record.visualFlags = flags;
-        ObjectDescription d = Describe("Objects\\Box.lwo");
-        d.visualFlags = flags;
-        Object* o = Make(d);
-        Object* copy = Object_CreateFromTemplate(nullptr, o, &record, ObjectWorld_GetRootNode(), nullptr);
-        ASSERT_NE(copy->visual, nullptr) << flags;
-        EXPECT_EQ(copy->visual == o->visual, flags == 0) << flags;
-        EXPECT_EQ(Node_GetVisual(copy->node), copy->visual) << flags;
-        Object_Destroy(o);
-        Object_Destroy(copy);
-    }
-}
-
 TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInInstances)
 {
     ObjectDescription d = Describe("NOVISUAL", "SPHERE0.5", 2.0f);

@@ -453,46 +453,6 @@ TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
     EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count(), 0);
 }
 
-TEST_F(PhysTest, DirectionalCastsFillTheRecordAndEveryCastGoesThroughTheSeam)
-{
-    int owners[2] = {};
-    PhysBody* b = Sphere(V(0, 10, 0), 1.0f, 0.0f);
-    PhysBody_SetOwner(b, &owners[0]);
-    PhysContacts_AddBody(b);
-    const Vec3 origin{0, 0, 0}, dir{0, 2, 0};
-    PhysRayHit hit{{7, 7, 7}, {7, 7, 7}, 7.0f, &owners[1]};
-    // Length 0, or no origin: the record stays.
-    EXPECT_EQ(PhysWorld_CastRayDir(phys, &hit, &origin, nullptr, 0.0f), 0);
-    EXPECT_EQ(PhysWorld_CastRayDir(phys, &hit, nullptr, nullptr, 5.0f), 0);
-    EXPECT_EQ(hit.distanceSq, 7.0f);
-    EXPECT_EQ(hit.object, &owners[1]);
-    // Up by default: the sphere's bottom at 9. The direction is not
-    // normalised: (0, 2, 0) x 3 reaches 6 only.
-    EXPECT_EQ(PhysWorld_CastRayDir(phys, &hit, &origin, nullptr, 20.0f), 1);
-    EXPECT_NEAR(hit.distanceSq, 81.0f, 1e-3);
-    EXPECT_EQ(hit.object, &owners[0]);
-    EXPECT_EQ(PhysWorld_CastRayDir(phys, &hit, &origin, &dir, 3.0f), 0);
-    EXPECT_EQ(Str(hit.point) + ", " + Str(hit.normal), "0 6 0, 0 1 0");
-    EXPECT_EQ(hit.distanceSq, 9.0f);
-    EXPECT_EQ(hit.object, nullptr);
-    // The seam: the pick list's casts and a temporary collector's.
-    PhysRay_SetCastFunction(ScriptedRay);
-    PhysRayResult scripted{};
-    scripted.hit = 1;
-    scripted.point = V(1, 2, 3);
-    scripted.object = &owners[1];
-    g_rayScript.push_back(scripted);
-    const Vec3 to{0, -5, 0};
-    Vec3 point;
-    EXPECT_EQ(PhysWorld_CastRay(phys, &origin, &to, &point, nullptr), &owners[1]);
-    EXPECT_EQ(Str(point), "1 2 3");
-    EXPECT_EQ(PhysWorld_CastRayAgainstHandles(&origin, &to, nullptr, 0, &point, nullptr), nullptr);
-    ASSERT_EQ(g_rays.size(), 2u);
-    EXPECT_EQ(g_rays[0].collector, PhysContacts_GetPickList());
-    EXPECT_NE(g_rays[1].collector, PhysContacts_GetPickList());
-    EXPECT_EQ(Str(g_rays[1].to), "0 -5 0");
-}
-
 TEST_F(PhysTest, EveryConstraintKindAttachesHoldsAndGoesSafely)
 {
     PhysBody* a = Sphere(V(0, 0, 0));

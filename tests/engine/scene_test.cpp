@@ -167,38 +167,6 @@ TEST_F(SceneTextTest, ParentsResolveByKindAndBadOnesBecomeRoots)
     EXPECT_EQ(scene.parentCodes[1], 0x10000001u);
 }
 
-TEST_F(SceneTextTest, VersionOneDissolvesAreClampedAndBonesTakeTheirOwnPivots)
-{
-    // Version 1 values are clamped to 0..1.
-    ASSERT_EQ(Parse("LWSC\n1\n\nFramesPerSecond 10\n\nAddNullObject N\nObjDissolve (envelope)\n  1\n  2\n  1.5\n"
-                    "  0 0 0 0 0\n  nan\n  10 0 0 0 0\nEndBehavior 1\n\n"),
-              1);
-    EXPECT_EQ(scene.items[0].dissolveValues[0], 1.0f);
-    EXPECT_EQ(scene.items[0].dissolveValues[1], 0.0f);
-
-    LwsWriterItem skin = Item(LwsWriterItem::OBJECT, "Skin.lwo");
-    skin.hasPivot = true;
-    skin.pivot[1] = 2;
-    LwsWriterBone bone;
-    bone.name = "Arm Bone";
-    bone.restDirection[0] = 90 * kDeg;
-    bone.restLength = 2.5f;
-    bone.falloffType = 3;
-    bone.weightMap = "ArmMap";
-    bone.scaleStrength = true;
-    bone.keys = {Key(0, 1), Key(2, 3)};
-    skin.bones = {bone};
-    ASSERT_EQ(Parse(SceneOf({skin})), 1) << LoadError_Get();
-    const SceneBone& b = scene.bones[0];
-    EXPECT_STREQ(b.name, "Arm Bone");
-    EXPECT_EQ(F(b.restDirection.x) + " " + F(b.restLength), "1.5708 2.5");
-    EXPECT_EQ(b.flags, 3u);
-    EXPECT_STREQ(SceneData_Name(scene.weightMapNames, scene.weightMapSize, b.weightMapOffset), "ArmMap");
-    EXPECT_EQ(b.keyCount, 2);  // the last key at the duration: no end key
-    EXPECT_EQ(scene.items[0].falloff, 4.0f);
-    EXPECT_EQ(scene.items[0].pivot.y, -2.0f);  // negated
-}
-
 TEST_F(SceneTextTest, MalformedTextsFailWithAReasonAndNothingLeft)
 {
     std::string bones = "LWSC\n3\n\nLoadObjectLayer 1 Skin.lwo\n";
@@ -468,47 +436,6 @@ TEST_F(SceneTest, SharedLoadsGiveInstancesThatPlayOnTheirOwnAndEverythingIsFreed
     Scene_Release(one);
     EXPECT_EQ(List_Count(RenderObj_GetPool()), 1u);
     Scene_Release(two);
-}
-
-TEST_F(SceneTest, PlaybackClampsOrLoopsMovesOnlyAnimatedItemsAndHidesZeroScale)
-{
-    LwsWriterItem mover = Placed("Mover"), still = Placed("Still", {3, 0, 0}), pop = Placed("Pop");
-    mover.keys = {Key(0, 0), Key(2, 8, kPi)};
-    pop.keys = {Key(0, 0, 0, 0), Key(1, 0, 0, 0), Key(2, 0, 0, 1)};
-    for (uint32_t loop : {0u, (uint32_t)SCENE_LOOP}) {
-        Scene* scene = Load(SceneOf({mover, still, pop}), SCENE_NO_SHARING | SCENE_NODES_ONLY | loop);
-        ASSERT_NE(scene, nullptr);
-        Node* m = Scene_FindItem(scene, "Mover", 0);
-        Node* fixed = Scene_FindItem(scene, "Still", 0);
-        Node* zero = Scene_FindItem(scene, "Pop", 0);
-        const Vec3 elsewhere = {9, 9, 9};
-        Node_SetPosition(fixed, &elsewhere);  // moved by someone else
-        EXPECT_EQ(Scene_SetTime(scene, 0.5f), 0);
-        EXPECT_NE(zero->flags & NODE_ZERO_SCALE, 0u);
-        EXPECT_EQ(Scene_SetTime(scene, 1.0f), 0);
-        EXPECT_FLOAT_EQ(m->local.m[3][0], 4.0f);
-        EXPECT_NEAR(m->local.m[0][2], -1.0f, 1e-5f);  // heading pi / 2 halfway
-        EXPECT_EQ(Scene_SetTime(scene, 3.0f), 1);
-        EXPECT_FLOAT_EQ(Scene_GetTime(scene), loop ? 1.0f : 2.0f);
-        EXPECT_FLOAT_EQ(m->local.m[3][0], loop ? 4.0f : 8.0f);
-        EXPECT_EQ(Scene_Advance(scene, 0.5f), loop ? 0 : 1);
-        EXPECT_EQ(zero->flags & NODE_ZERO_SCALE, 0u);  // at 1.5 and later
-        EXPECT_EQ(fixed->local.m[3][0], 9.0f);         // one key: never moved by playback
-        Scene_Release(scene);
-    }
-    // Looping a scene of no length whose keys share a time gives no NaN.
-    LwsWriterScene twin = SceneOf({Placed("Twin")});
-    twin.firstFrame = twin.lastFrame = 10;
-    twin.items[0].keys = {Key(0, 1), Key(0, 2)};
-    Scene* scene = Load(twin, SCENE_NO_SHARING | SCENE_NODES_ONLY | SCENE_LOOP);
-    EXPECT_EQ(Scene_GetDuration(scene), 0.0f);
-    for (float t : {0.0f, 0.5f, 7.0f}) {
-        Scene_SetTime(scene, t);
-        EXPECT_EQ(Scene_GetTime(scene), 0.0f);
-        const Mat4& m = Scene_GetItemNode(scene, 0)->local;
-        for (int r = 0; r < 16; r++) EXPECT_FALSE(std::isnan(m.m[r / 4][r % 4]));
-    }
-    Scene_Release(scene);
 }
 
 TEST_F(SceneTest, DissolvesFadeTheSubtreeAndIntensityEnvelopesDriveLightsFiveFold)

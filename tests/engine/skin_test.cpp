@@ -56,57 +56,6 @@ LwsWriterScene ArmScene()
 
 class SkinTest : public ContentTest {};
 
-TEST_F(SkinTest, BindingsPackTheFourLargestWeightsAndCloneTheirSource)
-{
-    Node* node = Node_Create(nullptr);
-    NodeExtra* e = NodeExtra_Create(node, 5, 0);
-    ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->maxWeights, 4u);
-    EXPECT_EQ(Node_GetExtra(node), e);
-    ASSERT_EQ(NodeExtra_AllocWeightTable(e, 2), 1);
-    const float weights[5] = {0.06f, 0.5f, 0.04f, 0.3f, 0.1f};
-    for (uint32_t b = 0; b < 5; b++) NodeExtra_SetWeight(e, 0, b, weights[b]);
-    // Vertex 1 is reached by no bone at all: it follows the first one.
-    NodeExtra_SortWeights(e);
-    ASSERT_EQ(NodeExtra_PackWeights(e), 1);
-    const float sum = 0.5f + 0.3f + 0.1f + 0.06f;
-    const float packed[5] = {0.5f / sum, 0.3f / sum, 0.1f / sum, 0.06f / sum, 1.0f};
-    for (int i = 0; i < 5; i++) EXPECT_NEAR(e->packedWeights[i], packed[i], 1e-6f) << i;
-    EXPECT_EQ(e->packedIndices[0], 1u | 3u << 8 | 4u << 16 | 0u << 24);
-    EXPECT_FALSE(std::isnan(e->packedWeights[5]));
-    // Bones take slots in the order they are added; their entries follow.
-    Node* bone = Node_Create(node);
-    Mat4 rest;
-    Mat4_Identity(&rest);
-    rest.m[3][1] = 2.0f;
-    ASSERT_EQ(NodeExtra_AddBone(e, 3, bone, &rest, 0, 1), 1);
-    EXPECT_EQ(e->boneNodes[0], bone);
-    EXPECT_EQ(e->boneFlags[0], (uint32_t)NODEEXTRA_PUSH);
-    EXPECT_EQ(e->inverseRest[0].m[3][1], 2.0f);
-    EXPECT_EQ(e->weights[1].bone, 0u);  // vertex 0's bone 3 (second largest) now slot 0
-    EXPECT_EQ(e->weights[1].remapped, 1u);
-
-    // Clones share; the first clone in pool order takes over from a
-    // destroyed source and the other now shares it.
-    Node* b = Node_Create(nullptr);
-    Node* c = Node_Create(nullptr);
-    NodeExtra* one = NodeExtra_Clone(e, b, 1);
-    NodeExtra* two = NodeExtra_Clone(e, c, 1);
-    EXPECT_EQ(one->boneCount, 5u);
-    EXPECT_EQ(NodeExtra_GetRoot(two), e);
-    NodeExtra* heir = NodeExtra_Destroy(node);
-    EXPECT_EQ(Node_GetExtra(node), nullptr);
-    ASSERT_TRUE(heir == one || heir == two);
-    EXPECT_EQ(heir->source, nullptr);
-    EXPECT_EQ((heir == one ? two : one)->source, heir);
-    NodeExtra_Destroy(b);
-    NodeExtra_Destroy(c);
-    EXPECT_EQ(List_Count(NodeExtra_GetPool()), 0u);
-    // The pool holds 289 bindings.
-    for (uint32_t i = 0; i < NODEEXTRA_POOL_SIZE; i++) ASSERT_NE(NodeExtra_Create(node, 1, 1), nullptr);
-    EXPECT_EQ(NodeExtra_Create(node, 1, 1), nullptr);
-}
-
 TEST_F(SkinTest, TheWeightCacheRoundTripsAndIsIgnoredForAnotherMeshSkeletonOrDamage)
 {
     WriteModel("Chars\\Arm.lwo", Arm(2));
