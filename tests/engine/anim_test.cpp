@@ -78,15 +78,12 @@ TEST(AnimFile, SetsReadBackWithEveryStringLengthAndCutsEndTheKeyEventsOrTheFile)
                     " " + std::to_string(a.valueA) + " " + std::to_string(a.blendTime) + "\n";
     for (const std::string& e : set.events) expected += e + ",";
     EXPECT_EQ(Text(*file), expected + "\n0 1 2 0.500000 0.750000\n3 0 1 0.000000 1.000000");
-    // A string of length 3 takes two words (floor(4 / 4) + 1), not one.
     AtfWriterSet abc;
     abc.events = {"abc"};
     EXPECT_EQ(AtfWriter_Encode(abc),
               (std::vector<uint8_t>{0, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0, 'a', 'b', 'c', 0, 0, 0, 0, 0}));
     EXPECT_EQ(Text(*Parse(std::vector<uint8_t>(8, 0))), "");  // an empty set is a file
 
-    // Every cut before the key events refuses the file; later ones keep the
-    // whole records (the second a skip).
     AtfWriterSet head = set;
     head.keyEvents.clear();
     const size_t headSize = AtfWriter_Encode(head).size();
@@ -101,9 +98,6 @@ TEST(AnimFile, SetsReadBackWithEveryStringLengthAndCutsEndTheKeyEventsOrTheFile)
         const size_t records = (cut - headSize) / 20;
         EXPECT_EQ(part->keyEventCount, records - (records >= 2)) << cut;
     }
-    // Impossible counts and lengths: the animation count, the first scene
-    // path's length, the first name's length; the event count of a set
-    // without animations.
     const size_t firstPath = 4 + 8;
     const size_t firstName = firstPath + 4 + BinFile_PaddedSize(set.animations[0].scenePath.size());
     const std::pair<size_t, uint32_t> lies[] = {
@@ -142,12 +136,10 @@ TEST_F(ParticleTest, TheLimitFollowsTheDetailAndOnlyInitResetsTheCount)
         for (uint32_t i = 0; i < limit; i++) ASSERT_NE(Spawn(), nullptr) << detail << " " << i;
         EXPECT_EQ(Spawn(), nullptr);
         EXPECT_EQ(Particle_GetLiveCount(), limit);
-        // Destroying the pool lowers nothing; only the next start resets.
         Particle_Shutdown();
         EXPECT_EQ(Spawn(), nullptr);
         EXPECT_EQ(Particle_GetLiveCount(), limit);
     }
-    // Unlimited passes the limit but never makes particles at detail 0.
     Particle_SetUnlimited(1);
     ASSERT_EQ(Particle_Init(), 1);
     EXPECT_EQ(Spawn(), nullptr);
@@ -306,7 +298,6 @@ TEST_F(AnimTest, EventNamesBecomeTriggersOrAreRefused)
     }
     EXPECT_EQ(Calls("load Sfx\\Step"),
               (std::vector<std::string>{"load Sfx\\Step1.wav", "load Sfx\\Step2.wav", "load Sfx\\Step3.wav"}));
-    // A name parsed again finds its trigger.
     const size_t loads = Calls("load").size();
     EXPECT_EQ(Parse(kSound + "Sfx\\Step<N>.wav"), Trigger_Fire);
     EXPECT_EQ(Calls("load").size(), loads);
@@ -341,7 +332,6 @@ TEST_F(AnimTest, SoundsPlayFromTheStartToTheEndOfTheirEventAndFollowTheItemsSpee
     g_randoms = {1};
     Fire(once, 1);
     Fire(once, 0);
-    // Sounds 1 and 2 are the two triggers' Engine, 3 and 4 the steps.
     EXPECT_EQ(soundrecorder::Get().calls,
               (std::vector<std::string>{"loop 1 unplaced -> 1005", "frequency 1005 24249", "release 1005",
                                         "loop 1 unplaced -> 1006", "frequency 1006 24249", "loop 2 at node -> 1007",
@@ -349,7 +339,6 @@ TEST_F(AnimTest, SoundsPlayFromTheStartToTheEndOfTheirEventAndFollowTheItemsSpee
     Trigger_ResetForAnimSet(set);  // the running loops go
     EXPECT_EQ(Calls("release").size(), 3u);
 
-    // Gain and pitch follow the item's speed, only once time passes.
     const std::string both = kSound + "Sfx\\Engine.wav,True,0-10,0-10,20000-4000";
     const std::string flat = kSound + "Sfx\\Engine.wav,True,0.3-0,2-8";  // no upper gain, no pitch scale
     ASSERT_EQ(Parse(both), Trigger_Fire);
@@ -380,7 +369,6 @@ TEST_F(AnimTest, ParticlesFlaresAndRumbleFollowTheItemAndInstancedSetsCopyTrigge
                       rumble = "&AnimCommonTriggerType_Rumble_-5,2,0.5";
     for (const std::string& n : {smoke, sparkle, flare, rumble}) ASSERT_EQ(Parse(n), Trigger_Fire) << n;
     MoveItem(2);
-    // One update in three spawns: the scripted values say when.
     g_randoms = {1, 0};
     g_nextRandom = 0;
     Fire(smoke, 0);  // draws 1: nothing
@@ -390,7 +378,6 @@ TEST_F(AnimTest, ParticlesFlaresAndRumbleFollowTheItemAndInstancedSetsCopyTrigge
     Fire(smoke, 1);
     Fire(sparkle, 0);
     Fire(sparkle, 1);
-    // Random units of 0 give -1: the smoke is a quarter of that off the item.
     std::vector<std::string> seen;
     List_ForEach(
         Particle_GetPool(),
@@ -412,7 +399,6 @@ TEST_F(AnimTest, ParticlesFlaresAndRumbleFollowTheItemAndInstancedSetsCopyTrigge
     EXPECT_FLOAT_EQ(batch->quads[0].centre.x, 2.0f);
     EXPECT_FLOAT_EQ(batch->quads[0].halfWidth, 0.75f);
     Fire(flare, 1);
-    // The rumble's values (none below 0) and the item's scale length - 1.
     const Vec3 triple = {3, 3, 3};
     Node_Scale(item, &triple, 0);
     Fire(rumble, 0);
@@ -424,8 +410,6 @@ TEST_F(AnimTest, ParticlesFlaresAndRumbleFollowTheItemAndInstancedSetsCopyTrigge
     Fire(rumble, 1);
     EXPECT_EQ(Trigger_Find(set, rumble.c_str())->instances, nullptr);
 
-    // A copy for an instanced set has its own triggers, sound references
-    // and sprites.
     ASSERT_EQ(Parse(kSound + "Sfx\\Step<N>.wav"), Trigger_Fire);
     int other = 0;
     AnimSet* copy = (AnimSet*)&other;
@@ -458,20 +442,15 @@ TEST_F(AnimTest, SetsMapFileIndicesToTheLoadedAnimationsAndSkipWhatDidNotLoad)
     EXPECT_EQ(std::string(AnimSet_GetName(set, 0)) + AnimSet_GetName(set, 1) + AnimSet_GetCurrentName(set),
               "IdleRunIdle");
     EXPECT_EQ(Node_GetParent(AnimSet_GetCurrentScene(set)->nodes[0])->parent, model);
-    // The trigger took its name; the others went to the lookup (also the
-    // trigger whose sound does not load).
     EXPECT_EQ(g_lookedUp, (std::vector<std::string>{"Step", "Xnothing", "&AnimCommonTriggerType_Sound_Sfx\\None.wav"}));
     EXPECT_EQ(set->events[1].handler, Trigger_Fire);
     EXPECT_EQ(set->events[2].handler, nullptr);
-    // Kept: Idle's, and Run's two (file index 2 is loaded index 1).
     ASSERT_EQ(set->keyEventCount, 3u);
     EXPECT_EQ(set->keyEvents[0].item, Arm(set, 0));
     EXPECT_EQ(set->keyEvents[1].animation, 1u);
     EXPECT_EQ(set->keyEvents[1].event, 2u);
     EXPECT_EQ(set->keyEvents[2].item, Scene_GetItemNode(AnimSet_GetAnimScene(set, 1), 0));
 
-    // Missing and cut files make no set and leave nothing behind; a set
-    // whose scenes are all missing is empty and does nothing.
     const uint32_t nodes = List_Count(Node_GetPool());
     EXPECT_EQ(AnimSet_Load("Chars\\Nobody", "ANIM", model, nullptr), nullptr);
     EXPECT_STRNE(LoadError_Get(), "");
@@ -498,8 +477,6 @@ TEST_F(AnimTest, KeyEventsFireOnceAsTheirTimesAreCrossedAndWholeAnimationEventsO
     atf.animations = {Animation("Idle", "Anims\\Idle"), Animation("Run", "Anims\\Run")};
     atf.events = {
         "IdleWhole", "RunWhole", "Step", "Blink", "Start", "Long", "&AnimCommonTriggerType_Sound_Sfx\\Engine.wav,True"};
-    // Step 0.5 .. 1.0; Blink shorter than a frame; Start at time 0; Long
-    // never ends inside the scene; the looping sound runs 1.2 .. 5.
     atf.keyEvents = {{0, 0, 1, 0.0f, 2.0f}, {1, 1, 1, 0.0f, 2.0f}, {0, 2, 1, 0.5f, 1.0f}, {0, 3, 1, 0.61f, 0.62f},
                      {0, 4, 0, 0.0f, 0.3f}, {0, 5, 1, 1.5f, 3.0f}, {0, 6, 1, 1.2f, 5.0f}};
     AnimSet* set = Load(atf);
@@ -524,12 +501,10 @@ TEST_F(AnimTest, KeyEventsFireOnceAsTheirTimesAreCrossedAndWholeAnimationEventsO
     EXPECT_EQ(Fired(), "Step 0, Blink 0, Blink 1, Step 1, Long 0");
     EXPECT_FLOAT_EQ(Arm(set, 0)->local.m[3][0], 1.6f);
     EXPECT_EQ(Calls("loop").size(), 1u);
-    // A wrap ends the open events and crosses on from the start.
     EXPECT_EQ(AnimSet_Advance(set, 0.6f, ANIMSET_ADVANCE_SCENE), 0);  // 2.2 wraps to 0.2
     EXPECT_EQ(Fired(), "Long 1, Start 0");
     EXPECT_EQ(Calls("release").size(), 1u);  // the looping sound stopped
     EXPECT_NEAR(AnimSet_GetTime(set), 0.2f, 1e-5f);
-    // Switching ends the open events and fires the whole-animation ones.
     EXPECT_EQ(AnimSet_Play(set, "Idle"), 1);  // current: nothing
     EXPECT_EQ(AnimSet_PlayIndexFromStart(set, 0) + AnimSet_PlayIndexFromStart(set, 2) + AnimSet_Play(set, "Walk"), 0);
     EXPECT_EQ(Fired(), "");
@@ -549,7 +524,6 @@ TEST_F(AnimTest, AdvanceModesDecideWhetherTheEndLoopsAndSwitchesBlendFromTheFroz
                       Animation("Jump", "Anims\\Jump", SCENE_LOOP, 1.0f)};
     atf.animations[2].flags = ANIMFILE_NO_BLEND;
     AnimSet* set = Load(atf);
-    // After advancing 1.5 s by 1.0 s on a 2 s scene: at the end, or wrapped.
     const uint32_t modes[][3] = {{0, ANIMSET_ADVANCE_ONCE, 0},  {0, ANIMSET_ADVANCE_LOOP, 1},
                                  {0, ANIMSET_ADVANCE_SCENE, 0}, {1, ANIMSET_ADVANCE_ONCE, 0},
                                  {1, ANIMSET_ADVANCE_LOOP, 1},  {1, ANIMSET_ADVANCE_SCENE, 1}};
@@ -563,14 +537,11 @@ TEST_F(AnimTest, AdvanceModesDecideWhetherTheEndLoopsAndSwitchesBlendFromTheFroz
         EXPECT_NEAR(AnimSet_GetTime(set), wraps ? 0.5f : 2.0f, 1e-5f) << animation << " " << mode;
         EXPECT_EQ(AnimSet_GetCurrentScene(set)->flags & SCENE_LOOP, looping);  // put back
     }
-    // Without the module flag the new pose shows at once.
     AnimSet_PlayIndex(set, 0);
     AnimSet_SetTime(set, 0.5f);  // Idle's arm at 0.5
     AnimSet_Play(set, "Run");
     AnimSet_Advance(set, 0.25f, ANIMSET_ADVANCE_SCENE);
     EXPECT_NEAR(Arm(set, 1)->local.m[3][0], 10.75f, 1e-4f);
-    // With it, each step shows Run's arm mixed with Idle's frozen one by the
-    // blend clock (read before the step's time is added).
     AnimSet_SetModuleFlag(1);
     AnimSet_Play(set, "Idle");
     AnimSet_SetTime(set, 0.5f);
@@ -582,7 +553,6 @@ TEST_F(AnimTest, AdvanceModesDecideWhetherTheEndLoopsAndSwitchesBlendFromTheFroz
         EXPECT_NEAR(Arm(set, 1)->local.m[3][0], shown, 1e-4f) << shown;
         EXPECT_NEAR(Arm(set, 0)->local.m[3][0], 0.5f, 1e-6f);  // Idle stays frozen
     }
-    // An animation never blended into shows at once.
     AnimSet_Play(set, "Jump");
     EXPECT_EQ(set->animations[2].previous, -1);
 }
@@ -611,7 +581,6 @@ TEST_F(AnimTest, InstancesShareTheLoadedSetFreeItOnceAndTakeTheAlpha)
     EXPECT_FLOAT_EQ(Arm(source, 0)->local.m[3][0], 0.0f);
     EXPECT_EQ(Calls("addref").size(), 1u);  // the copied trigger's sound
     EXPECT_EQ(Calls("loop").size(), 1u);    // the copy's own instance
-    // Alpha reaches every node of every animation; visuals are flagged for fading.
     AnimSet_SetAlpha(copy, 0.5f);
     EXPECT_FLOAT_EQ(Arm(copy, 0)->alpha, 127.0f);
     EXPECT_FLOAT_EQ(Arm(copy, 1)->alpha, 127.0f);

@@ -59,13 +59,11 @@ TEST_F(JointTest, HingesTakeTheirLimitsInDegreesAndJointsNeedAHeldBody)
     const HingeConstraint* h = static_cast<const HingeConstraint*>(c->object);
     EXPECT_EQ(Str({(float)h->limitOn, h->limit[0], h->limit[1]}), "1 -0.7854 0.7854");
     EXPECT_EQ(Str({(float)h->motorOn, h->motor[0], 0}) + ", " + Str({h->damping, h->strength, 0}), "1 2 0, 0.5 0.25 0");
-    // Limits of 0 and 0: a free hinge.
     ObjectPool_Destroy(pool);
     pool = ObjectPool_Create();
     Load("Door", kHinge);
     h = static_cast<const HingeConstraint*>(Joint_GetConstraint(joint_)->object);
     EXPECT_EQ(Str({(float)h->limitOn, (float)h->motorOn, h->damping}), "0 0 1");
-    // Without a held body there is no joint and nothing breaks.
     ObjectPool_Destroy(pool);
     pool = ObjectPool_Create();
     Load("Ghost", kHinge);
@@ -74,7 +72,6 @@ TEST_F(JointTest, HingesTakeTheirLimitsInDegreesAndJointsNeedAHeldBody)
     EXPECT_EQ(Object_GetUserData(joint_), nullptr);
     Step(3);
     Object_Destroy(joint_);
-    // Nor outside a scene walk.
     ObjectDescription d = Describe();
     d.constructor = Point2Point_Constructor;
     d.destructor = Point2Point_Destructor;
@@ -104,7 +101,6 @@ TEST_F(JointTest, APointToPointFactorOfOneKeepsVelocitiesAndJointsLetGoOfADestro
         Step(2);  // the Update finds the serial gone
         EXPECT_EQ(Joint_GetConstraint(joint_), nullptr) << keys;
         EXPECT_EQ(List_Count(phys->constraintPool), 0u) << keys;
-        // A new object in the freed record is not taken for the old one.
         Make(Describe("NOVISUAL", "SPHERE1"));
         Step(1);
         ObjectPool_Destroy(pool);
@@ -195,8 +191,6 @@ TEST_F(AnimPathTest, TuningComesFromItsFileOnceAndTheFollowVelocityIsTheDistance
     AnimPath_Shutdown();
     EXPECT_EQ(AnimPath_SetTarget(0, nullptr), 0);
     Start();
-    // FPVal5 = 0: at most 1000; its absolute value; 1 from the route point:
-    // 1 x the file's gain.
     const std::pair<const char*, float> cases[] = {{"Routes\\Far.lws\n", 1000.0f},
                                                    {"Routes\\Far.lws\n FPVal5 = -3\n", 3.0f},
                                                    {"Routes\\Line.lws\n FPVal5 = 100\n", 4.0f}};
@@ -213,7 +207,6 @@ TEST_F(AnimPathTest, TuningComesFromItsFileOnceAndTheFollowVelocityIsTheDistance
         EXPECT_GT(Velocity(o->body).x, 0.0f) << keys;  // towards the route point
         Object_Destroy(o);
     }
-    // Without a route the follower is left alone.
     Object* o = Follower("StringVal0 = Routes\\Missing.lws\n BoolVal11 = yes\n");
     EXPECT_EQ(AnimPath_GetRouteItem(o), nullptr);
     AnimPath_SetTarget(0, o);
@@ -228,8 +221,6 @@ TEST_F(AnimPathTest, AFollowerKeepsToItsRouteNearATargetAndIsParkedOnItFarFromAl
     WriteConfig("Configs\\AnimPath.cfg", "AnimPath {\n physicalClipDist = 20\n}\n");
     Start();
     Object* o = Follower("StringVal0 = Routes\\Line.lws\n FPVal0 = 1.5\n BoolVal11 = yes\n");
-    // Far from every target: parked exactly at its route point, neither
-    // falling nor lagging, out of the collision groups.
     for (int i = 0; i < 120; ++i) {
         Step();
         ASSERT_EQ(Dist(At(o), RoutePoint(o)), 0.0f) << i;
@@ -238,7 +229,6 @@ TEST_F(AnimPathTest, AFollowerKeepsToItsRouteNearATargetAndIsParkedOnItFarFromAl
     EXPECT_TRUE(Has(o, ANIMPATH_PARKED));
     EXPECT_EQ(PhysBody_GetCollisionGroup(o->body), ANIMPATH_PARKED_GROUP);
     EXPECT_EQ(PhysBody_GetSpeed(o->body), 0.0f);
-    // A target near it (fixed, not colliding) wakes it: it follows within its radius.
     Object* player = Target(RoutePoint(o), true, 0.0f);
     AnimPath_SetTarget(3, player);
     Step();
@@ -249,7 +239,6 @@ TEST_F(AnimPathTest, AFollowerKeepsToItsRouteNearATargetAndIsParkedOnItFarFromAl
     EXPECT_GT(RoutePoint(o).x, 3.0f);  // three seconds along the line
     EXPECT_LT(std::fabs(At(o).x - RoutePoint(o).x), 1.5f);
     EXPECT_TRUE(Has(o, ANIMPATH_FOLLOWING));
-    // Held back, the route does not go on without it.
     const Vec3 back{-20, 0, 0};
     PhysBody_SetPosition(player->body, &back);
     PhysBody_SetPosition(o->body, &back);
@@ -257,13 +246,10 @@ TEST_F(AnimPathTest, AFollowerKeepsToItsRouteNearATargetAndIsParkedOnItFarFromAl
     const float before = RoutePoint(o).x;
     for (int i = 0; i < 30; ++i) Step();
     EXPECT_EQ(RoutePoint(o).x, before);
-    // A destroyed target counts as no target: parked again.
     PhysBody_SetMass(o->body, 1.0f);
     Object_Destroy(player);
     Step();
     EXPECT_TRUE(Has(o, ANIMPATH_PARKED));
-    // Without distance clipping a follower rides its route parked and is
-    // seen by vision rays all the same.
     Object* rider = Follower("StringVal0 = Routes\\Line.lws\n FPVal0 = 1\n", "Rider");
     EXPECT_TRUE(Has(rider, ANIMPATH_PARKED));
     EXPECT_EQ(List_Count(AnimPath_GetLinkPool()), 1u);
@@ -275,8 +261,6 @@ TEST_F(AnimPathTest, AFollowerKeepsToItsRouteNearATargetAndIsParkedOnItFarFromAl
 TEST_F(AnimPathTest, ARouteSetPlaysItsNextAnimationAtTheEndAndTheRouteItemIsFoundAgain)
 {
     Start();
-    // Animation 0 runs the Route item along x for one second, animation 1
-    // along z; neither scene loops.
     for (int a = 0; a < 2; ++a) {
         LwsWriterItem item = Placed("Route");
         item.keys.push_back(Key(1, a == 0 ? 5.0f : 0.0f));
@@ -343,8 +327,6 @@ TEST_F(AnimPathTest, VisionRaysHaveABudgetPerRoundAndOneThatSeesSomethingKnocksT
         EXPECT_EQ(g_rays.size(), size_t(round)) << round;
     }
     for (const RayCall& r : g_rays) EXPECT_NEAR(Dist(r.from, r.to), 25.0f, 1e-3);
-    // A ray that sees something: knocked; while knocked, every update moves
-    // the route to another random time.
     ObjectWorld_DestroyAllPools();
     pool = ObjectPool_Create();
     g_rays.clear();
@@ -363,8 +345,6 @@ TEST_F(AnimPathTest, VisionRaysHaveABudgetPerRoundAndOneThatSeesSomethingKnocksT
     }
 }
 
-// The yaw and pitch terms turn a steered body towards the route item's
-// orientation on the real engine; the error vanishes at the target.
 TEST_F(AnimPathTest, SteeringTurnsABodyTowardsItsTargetFromEitherSide)
 {
     Start();
@@ -383,7 +363,6 @@ TEST_F(AnimPathTest, SteeringTurnsABodyTowardsItsTargetFromEitherSide)
             "Vector3dVal1 = 5,5,5\n",
             "S" + std::to_string(i++));
         AnimPath_SetTarget(0, o);
-        // at along (sin h cos p, -sin p, cos h cos p): heading h, pitched by p.
         const Vec3 at{std::sin(heading) * std::cos(pitch), -std::sin(pitch), std::cos(heading) * std::cos(pitch)};
         Vec3 side{at.z, 0, -at.x}, up;
         Vec3_Normalise(&side);
@@ -395,8 +374,6 @@ TEST_F(AnimPathTest, SteeringTurnsABodyTowardsItsTargetFromEitherSide)
         EXPECT_LT(headingError(o), first * 0.2f) << heading << " " << pitch;
         Object_Destroy(o);
     }
-    // The target a quarter turn to +x: +y turns +z towards it; one below:
-    // +x turns +z down; pointing almost straight down, no yaw term.
     const Vec3 z{0, 0, 1}, y{0, 1, 0}, x{1, 0, 0}, down{0, -0.6f, 0.8f}, pole{0.05f, -0.998f, 0.0f};
     EXPECT_EQ(Str(AnimPath_OrientationError(&z, &y, &z, &y)), "0 0 0");
     EXPECT_EQ(Str(AnimPath_OrientationError(&z, &y, &x, &y)), "0 1.5708 0");

@@ -151,7 +151,6 @@ TEST_F(SpriteTest, SharedLoadsShareOneSpriteAndLargeImagesAreHalvedUntilTheyFit)
 
 TEST_F(SpriteTest, EdgeModeTexelCentresBlendModesAndColoursReachThePixels)
 {
-    // Edge mode counts negative positions from the right and lower edges.
     Solid("red.png", 64, 32, 0xFFFF0000);
     Sprite* red = Sprite_Load("Art\\red.png", 0);
     Draw([&] {
@@ -162,8 +161,6 @@ TEST_F(SpriteTest, EdgeModeTexelCentresBlendModesAndColoursReachThePixels)
                                  {1, 1, 0xFF0000},     {63, 31, 0xFF0000},   {65, 33, 0}};
     for (const auto& [x, y, colour] : edges) EXPECT_EQ(Pixel(x, y), colour) << x << " " << y;
     Sprite_Release(red);
-    // Two texels, black and white, stretched over 200 pixels: with texel-
-    // centre coordinates the ramp runs from the left edge to the right one.
     WriteImage("data/Art/ramp.png", 2, 1, [](int32_t x, int32_t) { return x ? 0xFFFFFFFFu : 0xFF000000u; });
     Sprite* ramp = Sprite_Load("Art\\ramp.png", 0);
     Sprite_SetVirtualScreen(0);
@@ -179,7 +176,6 @@ TEST_F(SpriteTest, EdgeModeTexelCentresBlendModesAndColoursReachThePixels)
     EXPECT_GE(Channel(Pixel(199, 5), 0), 252);
     EXPECT_GE(Channel(Pixel(5, 25), 0), 252);  // the source rectangle's one texel
     Sprite_Release(ramp);
-    // A sprite of colour (64, 128, 255), alpha 128, over 50 % grey.
     Solid("tint.png", 8, 8, 0x804080FF);
     Sprite* tint = Sprite_Load("Art\\tint.png", 0);
     const int modes[][4] = {{SPRITE_BLEND_ALPHA, 96, 128, 191},
@@ -194,7 +190,6 @@ TEST_F(SpriteTest, EdgeModeTexelCentresBlendModesAndColoursReachThePixels)
         EXPECT_NEAR(Channel(Pixel(10, 10), 0), b, 3) << mode;
     }
     Sprite_Release(tint);
-    // A blank sprite draws its colour; the alpha setter keeps it.
     const uint32_t green = 0xFF00FF00;
     Sprite* blank = Sprite_CreateBlank(&green, 64, 64);
     Sprite_SetAlpha(blank, 0.5f);
@@ -221,8 +216,6 @@ TEST_F(SpriteTest, BoxLinesBreakAtBlanksAndAfterHyphensAndAlwaysMoveOn)
         EXPECT_EQ(Font_LayoutLine(font, c.text, c.width, &skip), c.length) << c.text;
         EXPECT_EQ(skip, c.skip) << c.text;
     }
-    // One character wider than the box still ends: one line per character;
-    // a height above 0 stops the drawing.
     Draw([&] { EXPECT_FLOAT_EQ(Font_PrintfBox(font, 10, 50, 5, 0, 0, "%s", "wide"), 4.5f * 10.0f); });
     Draw([&] { EXPECT_FLOAT_EQ(Font_PrintfBox(font, 10, 50, 5, 15, 0, "wide"), 2.5f * 10.0f); });
     const uint8_t grey[4] = {9, 9, 9, 9};
@@ -284,8 +277,6 @@ TEST_F(BillboardTest, AFullBatchDropsOrOverwritesTheRingSlotAndAFrameOutOfRangeI
     for (int i = 0; i < 500; i++) ASSERT_EQ(Facing(white, {0, 0, (float)i}), 1);
     EXPECT_EQ(Facing(white, {9, 9, 9}), 0);
     EXPECT_EQ(b->quadCount, 500u);
-    // 502 overwrites: slots 0 .. 499, then 0 and 1 again; nothing is added
-    // to the sort list twice.
     Billboard_SetWrap(1);
     for (int i = 0; i < 502; i++) ASSERT_EQ(Facing(white, {1, 2, (float)i}), 1);
     EXPECT_EQ(b->quadCount + b->vertexCount + b->ringPosition, 500u + 2000u + 2u);
@@ -294,8 +285,6 @@ TEST_F(BillboardTest, AFullBatchDropsOrOverwritesTheRingSlotAndAFrameOutOfRangeI
     Billboard_ResetCounts();
     EXPECT_EQ(b->quadCount + b->vertexCount + b->ringPosition, 0u);
 
-    // The corners, colours and frames of both kinds are in the HUD golden;
-    // here a frame past the sprite's last draws frame 0, under a key of its own.
     const uint8_t rgba[4] = {10, 20, 30, 40};
     const float size[2] = {2, 4}, colour[4] = {1.0f, 0.5f, 0.25f, 0.65f};
     const Vec3 centre = {5, 6, 7}, normal = {0, 1, 0}, forward = {0, 0, 1};
@@ -315,7 +304,6 @@ TEST_F(BillboardTest, AShadowDarkensByItsAlphaAndTheDrawsPutTheStatesBack)
     const Vec3 centre = {0, 0, 5}, normal = {0, 0, -1}, forward = {0, 1, 0};
     const float colour[4] = {1, 1, 1, 0.25f}, size[2] = {4, 4};
     ASSERT_EQ(Billboard_AddOriented(white, &centre, &normal, &forward, colour, size, 0), 1);
-    // Behind the eye (sorted and drawn, off the picture) or beyond the distance (skipped).
     for (float z : {-5.0f, -8.0f, -6.0f, 5000.0f}) Facing(white, {0, 0, z});
     Facing(strip, {0, 0, -7});
     PlaceCamera(camera, front);
@@ -332,7 +320,6 @@ TEST_F(BillboardTest, AShadowDarkensByItsAlphaAndTheDrawsPutTheStatesBack)
         0xFFFFFF);
     EXPECT_NEAR(Channel(Pixel(width / 2, height / 2), 8), 191, 2);
     EXPECT_EQ(std::vector<uint32_t>(states, states + 3), (std::vector<uint32_t>{3, 1, 0}));
-    // A quad batch flushes its second pass first and empties.
     QuadBatch* q = QuadBatch_Create(2, 1);
     ASSERT_NE(q, nullptr);
     EXPECT_EQ(QuadBatch_AddQuad(q, 10, 10, 100, 100, 0xFF0000FF, 0), 1);
@@ -344,7 +331,6 @@ TEST_F(BillboardTest, AShadowDarkensByItsAlphaAndTheDrawsPutTheStatesBack)
         QuadBatch_Flush(q);
         RenderState_Get(6, &zTest);
     });
-    // The first pass lies over the second.
     EXPECT_EQ(std::vector<uint32_t>({Pixel(75, 75), Pixel(120, 120), Pixel(20, 20), zTest}),
               std::vector<uint32_t>({0x0000FF, 0xFF0000, 0x0000FF, 1}));
     EXPECT_EQ(q->count[0] + q->count[1], 0u);

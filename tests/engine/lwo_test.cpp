@@ -69,7 +69,6 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
     const std::vector<uint8_t> bytes = LwoWriter_Write(RichObject());
     LwoObject* o = LoadBytes(bytes);
     ASSERT_NE(o, nullptr) << LoadError_Get();
-    // Layers merge with their indices offset: the triangle's points follow the cube's 8.
     EXPECT_EQ(o->version, 2);
     EXPECT_EQ(o->layerCount, 2);
     ASSERT_EQ(o->pointCount, 11u);
@@ -83,7 +82,6 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
     EXPECT_STREQ(o->folder, "Objects");
     EXPECT_EQ(o->surfaces[0].colour[1], 0.5f);
     EXPECT_NEAR(o->surfaces[2].smoothCos, 0.99999f, 1e-7f);
-    // Clips: a still (the file part of its path), a sequence, a reflection image.
     char name[64];
     float value;
     auto image = [&](uint32_t surface, uint32_t clip) {
@@ -98,8 +96,6 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
     EXPECT_FLOAT_EQ(value, 0.4f);
     EXPECT_EQ(Lwo_GetSurfaceReflection(o, 2, name, sizeof name, &value), 0);
     EXPECT_EQ(Lwo_GetSurfaceReflection(o, 0, name, sizeof name, &value), 0);
-    // Vertex maps per corner: point 8 (the triangle's first) is used by
-    // polygons 12 and 13; polygon 13's own entry wins there.
     ASSERT_EQ(Lwo_GetTexCoordSetCount(o), 1u);
     float u, v;
     ASSERT_EQ(Lwo_GetTexCoord(o, 0, 12, 8, &u, &v), 1);
@@ -127,7 +123,6 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
     EXPECT_EQ(polygon * 10 + corner, 122u);
     Lwo_Free(o);
 
-    // One layer alone, by index; layers found by number.
     int32_t layer = 1;
     o = Lwo_Load("Objects\\Thing.lwo", &layer, 0, 0);
     ASSERT_NE(o, nullptr);
@@ -146,8 +141,6 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
         std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + (long)n);
         EXPECT_EQ(LoadBytes(cut), nullptr) << n;
         EXPECT_STRNE(LoadError_Get(), "") << n;
-        // With the FORM size made to agree, the chunks themselves are cut:
-        // the file fails, or loads when it ends between whole chunks.
         if (n >= 12) {
             const uint32_t size = (uint32_t)n - 8;
             cut[4] = (uint8_t)(size >> 24), cut[5] = (uint8_t)(size >> 16), cut[6] = (uint8_t)(size >> 8);
@@ -226,8 +219,6 @@ TEST_F(LwoTest, TextureCoordinatesBeyondSixtyFourFail)
 
 TEST_F(LwoTest, VersionOneSurfacesAndPlanarCoordinatesOfEitherVersion)
 {
-    // The point (0.5, 0.25, -0.5) against centre (0, 0, 0) and size 2 on
-    // each axis: x takes u from z and v from y, y from x and z, z from x and y.
     const Vec3 point = {0.5f, 0.25f, -0.5f};
     const float uv[3][2] = {{0.25f, 0.375f}, {0.75f, 0.75f}, {0.75f, 0.375f}};
     for (int version : {1, 2}) {
@@ -275,9 +266,6 @@ TEST_F(LwoTest, VersionOneSurfacesAndPlanarCoordinatesOfEitherVersion)
 
 TEST_F(LwoTest, RawChunksFourByteIndicesSkippedPolygonTagsAndPadBytes)
 {
-    // 292 points; the first triangle's first index written as FF 00 01 23
-    // (291). The PTAG names the first triangle only; a patch chunk's polygons
-    // are skipped, and so is the PTAG that follows it.
     LwoBytes tags, pnts, face, patch, ptagFace, ptagPatch, odd, form;
     tags.S0("A");
     tags.S0("B");

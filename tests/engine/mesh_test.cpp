@@ -64,9 +64,6 @@ TEST_F(MeshTest, FileNamesAndTagsGiveRenderAndLoadFlags)
         EXPECT_EQ(Mesh_RenderFlagsFromName(c.path), c.render) << c.path;
         EXPECT_EQ(Mesh_ParseMaterialFlags(c.path), c.load) << c.path;
     }
-    // Loaded with fog on: blended objects get alpha 254 and an additive
-    // one loses the fog; lighting asked for with a coloured surface gives
-    // the lit format with black prelight.
     Mesh_SetFog(1);
     LwoWriterObject object = Model({"Pane", "Frame"}, {Strip(2, 2)});
     object.surfaces[1] = Surface("Frame", 0.5f, 0.5f, 0.5f);
@@ -100,7 +97,6 @@ TEST_F(MeshTest, AReflectionImageMakesAnEnvironmentMaterialThatTheCacheKeeps)
     object.clips[0].still = "chrome.bmp";
     object.layers[0].maps.push_back({"RGB ", 3, "Paint", {{0, -1, {0, 1, 0}}}});
     WriteModel("Objects\\Bumper.lwo", object);
-    // White prelight on the environment surface, even where it has a colour.
     const std::string env =
         "format 152 v6 t2 sets 2 lit ffffffff [7f7f7fff ENV:0.50|Objects\\chrome.bmp fx2 -] [ffffffff - fx0 -]";
     for (int load = 0; load < 3; load++) {
@@ -120,7 +116,6 @@ TEST_F(MeshTest, AReflectionImageMakesAnEnvironmentMaterialThatTheCacheKeeps)
         EXPECT_EQ(MatFX_AtomicEffectsEnabled(o->atomic), 1);
         RenderObj_Release(&o);
     }
-    // Without any reflection image the same object is plain, with its paint.
     object.surfaces[0].reflectionClip = 0;
     object.surfaces[1].reflectionClip = 0;
     WriteModel("Objects\\Plain.lwo", object);
@@ -158,7 +153,6 @@ TEST_F(MeshTest, SequenceFramesFollowTheirConfiguration)
     EXPECT_EQ(shown, (std::vector<uint32_t>{0, 1, 2, 0, 0, 1}));
     MaterialAnim_Tick(0.05f);  // half a step changes nothing
     EXPECT_EQ(seq->current, 1u);
-    // Found by its configuration's name, it shows a frame on request.
     EXPECT_EQ(TexSeq_Find("fx\\FLAME000"), seq);
     EXPECT_EQ(TexSeq_Find("Fx\\flame001"), nullptr);
     TexSeq_ShowFrame(seq, 2);

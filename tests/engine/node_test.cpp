@@ -25,7 +25,6 @@ TEST_F(NodeTest, NamesSurviveCompactionsAndThePoolGrowing)
     Node_SetName(keep, "Keeper_00");
     Node_SetName(other, "Other");
     Node_SetName(other, "Renamed");  // the old copy stays until compaction
-    // Exactly one compaction after more than a thousand destroyed names.
     const uint32_t before = Node_GetCompactionCount();
     for (int i = 0; i < 1002; i++) {
         Node* n = Node_Create(nullptr);
@@ -39,7 +38,6 @@ TEST_F(NodeTest, NamesSurviveCompactionsAndThePoolGrowing)
     EXPECT_EQ(Node_GetNameHash(keep), Name_Hash("Keeper_00", 0, 1));
     EXPECT_STREQ(Node_GetNameText(other), "Renamed");
     EXPECT_EQ(Node_GetNameHash(other), Name_Hash("RENAMED", 0, 1));
-    // Clearing a name keeps the hash; a name longer than a growth step fits.
     Node_SetName(other, nullptr);
     EXPECT_EQ(Node_GetNameText(other), nullptr);
     EXPECT_EQ(Node_GetName(other, name, sizeof name) + name[0], 0);
@@ -49,8 +47,6 @@ TEST_F(NodeTest, NamesSurviveCompactionsAndThePoolGrowing)
     Node_CompactNames();
     EXPECT_EQ(std::string(Node_GetNameText(other)), longName);
     EXPECT_STREQ(Node_GetNameText(keep), "Keeper_00");
-    // Instances name their nodes after their source's: the source name lies
-    // in the pool that the copy may have to grow.
     for (int i = 0; i < 400; ++i) {
         Node* copy = Node_Create(nullptr);
         ASSERT_EQ(Node_SetName(copy, Node_GetNameText(keep)), 1);

@@ -142,7 +142,6 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
         EXPECT_EQ(o->animSet, nullptr);
         Object_Destroy(o);
     }
-    // Levels of detail stop at the first missing one.
     WriteModel("Objects\\Tree.lwo", BoxModel(1.0f));
     for (const char* lod : {"Objects\\Tree_LOD0.lwo", "Objects\\Tree_LOD1.lwo", "Objects\\Tree_LOD3.lwo"})
         WriteModel(lod, BoxModel(0.5f));
@@ -150,8 +149,6 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
     EXPECT_EQ(tree->lodCount, 2u);
     EXPECT_NE(tree->lodVisuals[1], nullptr);
     EXPECT_EQ(tree->lodVisuals[2], nullptr);
-    // No texture sharing holds only for its own load (a copy of its own,
-    // not from the registry).
     for (int before : {0, 1}) {
         Mesh_SetPerObjectDictionaries(before);
         ObjectDescription d = Describe("Objects\\Box.lwo");
@@ -181,7 +178,6 @@ TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInIns
     EXPECT_EQ(rb->lockedAxes, 4);
     EXPECT_EQ(o->flags,
               uint32_t(OBJECT_PHANTOM | OBJECT_ACTIVE | OBJECT_PINNED | OBJECT_LIMIT_SPIN_Z | OBJECT_NO_PICK));
-    // A spin lock survives the centre-of-mass shift, in the object and its instance.
     const Vec3 zero{0, 0, 0};
     PhysWorld_SetGravity(phys, &zero);
     ObjectDescription spin = Describe("NOVISUAL", "SPHERE0.5", 1.0f);
@@ -205,12 +201,10 @@ TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInIns
         EXPECT_EQ(w.y, 0.0f);
         EXPECT_NE(w.z, 0.0f);
     }
-    // A static body is never pinned.
     Object* st = Make(Describe("NOVISUAL", "SPHERE0.5"));
     EXPECT_EQ(st->flags, uint32_t(OBJECT_STATIC));
     EXPECT_FALSE(PhysBody_Unwrap(st->body)->pinned);
     EXPECT_EQ(PhysBody_IsActive(st->body), 0);
-    // A scalable body from a shape file keeps the configured mass.
     WriteShapes("Objects\\Crate.lwo", {Rbs_Box(1.0f, 0.5f, 0.5f, 0.5f)});
     ObjectDescription scalable = Describe("NOVISUAL", "Objects\\Crate.lwo", 3.0f);
     scalable.scalable = 1;
@@ -218,7 +212,6 @@ TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInIns
     ASSERT_NE(crate->body, nullptr);
     EXPECT_EQ(PhysBody_GetMass(crate->body), 3.0f);
     EXPECT_EQ(PhysBody_GetPrimitiveKind(crate->body, 0), uint32_t(PRIMITIVE_KIND_CONVEX));
-    // RemoveFromPickList takes the body out after the Constructor placed it.
     ObjectDescription picked = Describe("NOVISUAL", "SPHERE1");
     picked.constructor = [](Object* x, uint32_t, void*) -> uint32_t { return Object_Sync(x, OBJECT_SYNC_ALL), 0; };
     picked.removeFromPickList = 1;
@@ -249,8 +242,6 @@ TEST_F(ObjectWorldTest, UpdatesDampByClampedFactorsAndStopForAnObjectDestroyedMe
         EXPECT_EQ(gw.x, w.x * factor) << damping;
         Object_Destroy(o);
     }
-    // Roles by pool order: the second destroys the third before its turn,
-    // and its own damping is skipped.
     ObjectDescription d = Describe("NOVISUAL", "SPHERE0.5", 1.0f);
     d.motionDamping = 1.0f;  // zeroes the velocity whenever the update gets that far
     d.update = Update;
@@ -270,7 +261,6 @@ TEST_F(ObjectWorldTest, UpdatesDampByClampedFactorsAndStopForAnObjectDestroyedMe
 
 TEST_F(ObjectWorldTest, DestroyReleasesByOwnershipAlwaysUnlinksAndPoolsAreLimited)
 {
-    // Shared node and body: ownership of the visuals only.
     Node* node = Node_Create(ObjectWorld_GetRootNode());
     PhysBody* body = PhysBody_Create(phys, 0.5f, 1.0f);
     ObjectDescription d = Describe();
@@ -291,7 +281,6 @@ TEST_F(ObjectWorldTest, DestroyReleasesByOwnershipAlwaysUnlinksAndPoolsAreLimite
     EXPECT_EQ(PhysBody_GetOwner(body), nullptr);
     EXPECT_EQ(Object_FromBody(body, serial), nullptr);
     EXPECT_EQ(List_Count(phys->bodyPool), 1u);  // not its to destroy
-    // Owning everything: the body handle and the node go with the object.
     Object* owner = Make(Describe("NOVISUAL", "SPHERE1", 1.0f));
     Object_Sync(owner, OBJECT_SYNC_ALL);
     EXPECT_EQ(owner->body->node, owner->node);
@@ -299,12 +288,10 @@ TEST_F(ObjectWorldTest, DestroyReleasesByOwnershipAlwaysUnlinksAndPoolsAreLimite
     EXPECT_EQ(List_Count(phys->bodyPool), 1u);
     EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count(), 0);
     Step(2);  // the body list holds nothing that was freed
-    // A destructor may destroy its own object.
     d = Describe();
     d.destructor = [](Object* x, uint32_t, void*) -> uint32_t { return Object_Destroy(x), 0; };
     Object_Destroy(Make(d));
     EXPECT_EQ(List_Count(pool), 0u);
-    // Ten pools at most; an unknown pool is ignored.
     std::vector<List*> pools;
     for (int i = 1; i < OBJECT_POOL_SLOTS; ++i) pools.push_back(ObjectPool_Create());
     for (List* p : pools) EXPECT_NE(p, nullptr);
@@ -314,7 +301,6 @@ TEST_F(ObjectWorldTest, DestroyReleasesByOwnershipAlwaysUnlinksAndPoolsAreLimite
     EXPECT_NE(ObjectPool_Create(), nullptr);
 }
 
-// The shadow ray goes through the recording seam: the hits are scripted.
 TEST_F(ObjectWorldTest, ShadowsLieOnTheGroundTheRayFindsOrOnlyWithTheAlwaysFlagWhenItMisses)
 {
     WriteImage("shadow.png", 0, 0, 0);
@@ -343,17 +329,13 @@ TEST_F(ObjectWorldTest, ShadowsLieOnTheGroundTheRayFindsOrOnlyWithTheAlwaysFlagW
     Object_Update(o, &dt);
     ASSERT_EQ(g_rays.size(), 1u);
     EXPECT_EQ(Str(g_rays[0].from) + ", " + Str(g_rays[0].to), "3 10 4, 3 -1990 4");
-    // Lifted off the hit along its normal; the axis (n x z) x n.
     EXPECT_EQ(Str(o->shadowPosition) + ", " + Str(o->shadowAxis), "3 1.05 4, 0 -0.48 0.36");
     ASSERT_EQ(batch->quadCount, 1u);
     EXPECT_TRUE(batch->quads[0].oriented);
-    // An unmoved node casts no second ray and draws where it was.
     Object_Update(o, &dt);
     EXPECT_EQ(g_rays.size(), 1u);
     ASSERT_EQ(batch->quadCount, 2u);
     EXPECT_EQ(Str(batch->quads[1].centre), Str(batch->quads[0].centre));
-    // A miss: nothing to draw before a placement exists, unless the
-    // always flag places the shadow 2000 below.
     Object* plain = shadowed(0, V(0, 0, 0));
     Object_Update(plain, &dt);  // at the origin: the first update casts all the same
     Object_Update(plain, &dt);
@@ -364,8 +346,6 @@ TEST_F(ObjectWorldTest, ShadowsLieOnTheGroundTheRayFindsOrOnlyWithTheAlwaysFlagW
     EXPECT_EQ(Str(always->shadowPosition) + ", " + Str(always->shadowNormal) + ", " + Str(always->shadowAxis),
               "1 -1997.8 3, 0 1 0, 0 0 1");
     EXPECT_EQ(batch->quadCount, 3u);
-    // Through the real cast an ownerless ground is a hit; an instance has a
-    // shadow of its own.
     PhysRay_SetCastFunction(nullptr);
     PhysBody* ground = PhysBody_Create(phys, 5.0f, 0.0f);
     const Vec3 g{0, -5, 0};
@@ -414,11 +394,9 @@ TEST_F(ObjectWorldTest, ConfigurationFilesReadEveryKeyIntoTheObjectAndItsTemplat
                                  OBJECT_LIMIT_SPIN_Z | OBJECT_NO_PICK));
     EXPECT_EQ(rb->lockedAxes, 5);
     EXPECT_EQ(Str({o->motionFactor, o->rotationFactor, (float)o->removeFromPickList}), "0.5 0 1");
-    // Each callback name binds its own kind, whatever the case.
     EXPECT_TRUE(o->constructor == Construct && o->update == Update && o->destructor == Destruct &&
                 o->collision == Collide);
 
-    // Missing keys keep their defaults; an unknown callback leaves its slot empty.
     WriteObject("Objects\\Empty.cfg", "Name = Empty\n Update = Nobody_Update\n Destructor =");
     Object* e = ObjectTemplate_Load("Objects\\Empty.cfg", nullptr, pool, 0);
     ASSERT_NE(e, nullptr);
@@ -435,10 +413,8 @@ TEST_F(ObjectWorldTest, ConfigurationFilesReadEveryKeyIntoTheObjectAndItsTemplat
                       (float)empty->stringVal[i][0],
                   0.0f);
     EXPECT_EQ(empty->boolVals, 0u);
-    // A missing file makes nothing and takes no template.
     EXPECT_EQ(ObjectTemplate_Load("Objects\\Nothing.cfg", nullptr, pool, 0), nullptr);
     EXPECT_EQ(ObjectTemplate_Count(), 2u);
-    // Visual load flags from the model's kind.
     const std::tuple<const char*, int, int, int, uint32_t> kinds[] = {{"a.lwo", 1, 1, 1, 3},  {"A.LWO", 0, 1, 0, 2},
                                                                       {"a.lws", 1, 1, 1, 11}, {"a.LWS", 0, 0, 1, 1},
                                                                       {"Hero", 1, 1, 1, 0},   {"NOVISUAL", 1, 1, 1, 0}};
@@ -465,7 +441,6 @@ TEST_F(ObjectWorldTest, LaterLoadsOfAFileInstanceItsTemplateUnlessItsVisualCanno
     EXPECT_EQ(PhysBody_GetMass(second->body), 2.0f);
     EXPECT_STREQ(second->name, "Crate");
     EXPECT_EQ(second->nameHash, 0u);
-    // A template whose object was destroyed reads the file again.
     WriteObject("Objects\\Crate.cfg", "Name = Crate\n PhysicalModel = SPHERE1");
     ObjectPool_Destroy(pool);  // the level ends; the templates stay
     pool = ObjectPool_Create();
@@ -474,8 +449,6 @@ TEST_F(ObjectWorldTest, LaterLoadsOfAFileInstanceItsTemplateUnlessItsVisualCanno
     ASSERT_NE(again, nullptr);
     EXPECT_NE(again->body, nullptr);
     EXPECT_EQ(ObjectTemplate_Find("Objects\\Crate.cfg")->object, again);
-    // A visual no instance can share (a mesh of its own, a scene kept out of
-    // the registry) makes every load read the file afresh.
     const std::pair<const char*, bool> cases[] = {
         {"VisualModel = Objects\\Box.lwo", false},
         {"VisualModel = Objects\\Box.lwo\n VisualIsWriteable = yes", true},
@@ -498,8 +471,6 @@ TEST_F(ObjectWorldTest, LaterLoadsOfAFileInstanceItsTemplateUnlessItsVisualCanno
             EXPECT_EQ(two->scene->source == nullptr, afresh) << keys;
         }
     }
-    // Skipping statics drops only visible objects without collision or mass;
-    // a skipped file leaves no template behind.
     const uint32_t templates = ObjectTemplate_Count();
     const std::pair<const char*, bool> statics[] = {
         {"VisualModel = Objects\\Rock.lwo\n PhysicalModel = NOCOLLISION", false},
@@ -514,7 +485,6 @@ TEST_F(ObjectWorldTest, LaterLoadsOfAFileInstanceItsTemplateUnlessItsVisualCanno
         EXPECT_NE(ObjectTemplate_Load(name.c_str(), nullptr, pool, 0), nullptr) << keys;
     }
     EXPECT_EQ(ObjectTemplate_Count(), templates + 4);
-    // An object that is not made (its Constructor destroys it) leaves no template.
     CallbackRegistry_AddFn(
         "Self_Destroy", +[](Object* o, uint32_t, void*) -> uint32_t { return Object_Destroy(o), 0; });
     WriteObject("Objects\\B.cfg", "Name = B\n Constructor = Self_Destroy");
@@ -540,7 +510,6 @@ TEST(CallbackRegistry, TheEarliestOfEqualNamesWinsWhateverTheCaseAndAnyTypeComes
     CallbackRegistry_AddFn(
         "Typed", +[](int x) { return x + 1; });
     EXPECT_EQ(reinterpret_cast<int (*)(int)>(CallbackRegistry_Find("typed"))(41), 42);
-    // Registration before Init works too, and Shutdown forgets everything.
     CallbackRegistry_Shutdown();
     CallbackRegistry_Add("Late", first);
     EXPECT_EQ(CallbackRegistry_Find("Late"), first);
@@ -558,8 +527,6 @@ TEST_F(ObjectWorldTest, ContactsReachBothSidesWithOneNormalAndAreNewUntilBothUpd
     PhysPairEvent e = Contact(a->body, b->body);
     for (int i = 0; i < 3; ++i) ObjectCollision_OnContact(&e);
     ASSERT_EQ(g_hits.size(), 6u);
-    // Sides, the normal from B to A for both, |(vA - vB) . n|; already
-    // touching from the second event on.
     for (size_t i = 0; i < 6; ++i) {
         const Hit& h = g_hits[i];
         EXPECT_EQ(h.self, i % 2 ? b : a);
@@ -572,7 +539,6 @@ TEST_F(ObjectWorldTest, ContactsReachBothSidesWithOneNormalAndAreNewUntilBothUpd
         EXPECT_FLOAT_EQ(h.speed, 3.0f);
     }
     EXPECT_EQ(a->partnerCount + b->partnerCount, 2u);
-    // After the dispatch the queries answer their defaults (the type is kept).
     Vec3 p, n;
     ObjectCollision_GetContactPoint(&p);
     ObjectCollision_GetContactNormal(&n);
@@ -582,16 +548,12 @@ TEST_F(ObjectWorldTest, ContactsReachBothSidesWithOneNormalAndAreNewUntilBothUpd
     EXPECT_EQ(ObjectCollision_GetEventType(), uint32_t(OBJECT_EVENT_CONTACT));
     ObjectCollision_ClearEvent();
     EXPECT_EQ(ObjectCollision_GetEventType(), 0u);
-    // Updated, both forget their partners.
     const float dt = 0.01f;
     Object_Update(a, &dt);
     Object_Update(b, &dt);
     ObjectCollision_OnContact(&e);
     EXPECT_EQ(g_hits.back().touching, 0u);
 
-    // The sixteenth partner is not recorded while the full object is side A:
-    // new every time, while the other side's list gets it each time; as side
-    // B the key lands in A's list.
     Object* full = Thing("full");
     full->collision = nullptr;
     std::vector<Object*> partners;
@@ -614,7 +576,6 @@ TEST_F(ObjectWorldTest, OverlapsOwnerlessBodiesAndCallbacksThatDestroyObjects)
 {
     Object* a = Thing("a");
     Object* b = Thing("b");
-    // Overlaps give side 0 to both and carry their flag.
     for (uint32_t flag : {0u, 1u}) {
         PhysPairEvent e = Contact(a->body, b->body, PHYS_EVENT_PHANTOM);
         e.flag = flag;
@@ -629,7 +590,6 @@ TEST_F(ObjectWorldTest, OverlapsOwnerlessBodiesAndCallbacksThatDestroyObjects)
             << i;
     }
     EXPECT_EQ(a->partnerCount, 0u);
-    // An ownerless body gives only the object's call, on either side.
     g_hits.clear();
     PhysBody* wall = PhysBody_Create(phys, 1.0f, 0.0f);
     PhysPairEvent events[] = {Contact(a->body, wall), Contact(wall, a->body),
@@ -642,7 +602,6 @@ TEST_F(ObjectWorldTest, OverlapsOwnerlessBodiesAndCallbacksThatDestroyObjects)
               std::vector<Object*>({nullptr, nullptr, nullptr, b}));
     EXPECT_EQ(g_hits[0].side + g_hits[1].side, 1u);
     EXPECT_EQ(a->partnerCount, 0u);
-    // Events with a missing primitive or a primitive of kind 0 are ignored.
     events[0].primitiveB = nullptr;
     ObjectCollision_OnContact(&events[0]);
     ObjectCollision_OnEvent(&events[0]);
@@ -651,8 +610,6 @@ TEST_F(ObjectWorldTest, OverlapsOwnerlessBodiesAndCallbacksThatDestroyObjects)
     ObjectCollision_OnEvent(&events[1]);
     events[1].primitiveA->kind = Prim(b->body)->kind;
     EXPECT_EQ(g_hits.size(), 3u);
-    // A callback that destroys the other object stops its call; one that
-    // destroys its own object leaves the other a call without it.
     for (uint32_t kind : {PHYS_EVENT_CONTACT, PHYS_EVENT_PHANTOM}) {
         g_hits.clear();
         Object* c = Thing("c");
@@ -685,8 +642,6 @@ TEST_F(ObjectWorldTest, ObjectScenesMakeAnObjectPerItemFromTheFileOfItsBaseName)
     }
     ObjectScene_BaseName("Longer_00", out, 4);
     EXPECT_STREQ(out, "Lon");
-    // Items of one name share one file: one object read from it, the other
-    // made from that; placed by the Constructor at its item.
     static Node* current = nullptr;
     CallbackRegistry_AddFn(
         "Place", +[](Object* o, uint32_t, void*) -> uint32_t {
@@ -698,7 +653,6 @@ TEST_F(ObjectWorldTest, ObjectScenesMakeAnObjectPerItemFromTheFileOfItsBaseName)
         WriteObject(name, std::string("Name = ") + name);
     WriteScene("Level\\Map.lws", SceneOf({Placed("Crate", {1, 0, 0}), Placed("Crate", {-1, 0, 0}), Placed("Missing"),
                                           Placed("Claimed"), Placed("Skip"), Placed("Keep")}));
-    // Hooks claim items; high node flags set after the load skip them.
     static std::vector<std::string> hooked;
     ObjectScene_SetCreateHook(
         [](Node*, const char* base) { return hooked.push_back(base), (int)(strcmp(base, "Claimed") == 0); });
@@ -725,7 +679,6 @@ TEST_F(ObjectWorldTest, ObjectScenesMakeAnObjectPerItemFromTheFileOfItsBaseName)
     EXPECT_EQ(ObjectScene_GetCurrentItemNode(), nullptr);  // cleared after the walk
     EXPECT_EQ(ObjectScene_Load("Level\\Nowhere.lws", "Level", pool), 0);
     EXPECT_EQ(List_Count(pool), 3u);
-    // Placing outside a walk keeps the node's pose.
     Object* o = Make(Describe("NOVISUAL", "SPHERE0.5", 1.0f));
     const Vec3 p{4, 5, 6};
     Node_SetPosition(o->node, &p);

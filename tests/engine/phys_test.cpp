@@ -25,7 +25,6 @@ const float kNan = std::numeric_limits<float>::quiet_NaN();
 
 TEST_F(PhysTest, WorldsListBodiesOnceHoldAThousandAndTwentyFourAndKeepTheBaseSystemRunning)
 {
-    // Added: placed before it is attached, velocities zeroed, listed once.
     PhysBody* b = PhysBody_Create(phys, 0.5f, 1.0f);
     const Vec3 v{3, 0, 0}, p{1, 2, 3}, at{1, 0, 0}, up{0, 1, 0};
     PhysBody_SetLinearVelocity(b, &v);
@@ -37,12 +36,10 @@ TEST_F(PhysTest, WorldsListBodiesOnceHoldAThousandAndTwentyFourAndKeepTheBaseSys
     Vec3 gotAt, gotUp;
     PhysBody_GetAxes(b, &gotAt, &gotUp);
     EXPECT_EQ(Str(gotAt) + ", " + Str(gotUp), "1 0 0, 0 1 0");
-    // Out of the world the body does not fall.
     PhysWorld_RemoveBody(phys, b);
     EXPECT_EQ(List_Count(phys->bodyList), 0u);
     Step(10);
     EXPECT_EQ(Position(b).y, 2.0f);
-    // Gravity pulls an added body and can be turned round.
     PhysBody* ball = Sphere(V(0, 10, 0));
     Step(30);
     const float fallen = Position(ball).y;
@@ -52,10 +49,8 @@ TEST_F(PhysTest, WorldsListBodiesOnceHoldAThousandAndTwentyFourAndKeepTheBaseSys
     PhysBody_ZeroVelocities(ball);
     Step(30);
     EXPECT_GT(Position(ball).y, fallen);
-    // The handle pool holds 1024.
     for (int i = 2; i < 1024; ++i) ASSERT_NE(PhysBody_Create(phys, 0.5f, 1.0f), nullptr) << i;
     EXPECT_EQ(PhysBody_Create(phys, 0.5f, 1.0f), nullptr);
-    // The base system runs while any world lives.
     PhysWorld* second = PhysWorld_CreateDefault();
     EXPECT_EQ(PhysWorld_GetLiveCount(), 2);
     PhysWorld_Destroy(second);
@@ -64,8 +59,6 @@ TEST_F(PhysTest, WorldsListBodiesOnceHoldAThousandAndTwentyFourAndKeepTheBaseSys
     EXPECT_EQ(BaseSystem_IsStarted(), 0);
     phys = PhysWorld_CreateDefault();
     EXPECT_EQ(BaseSystem_IsStarted(), 1);
-    // A quaternion turns into an axis and angle (near the identity nothing,
-    // whatever the sign of w); a broken one into nothing.
     Vec3 axis;
     const Quat q = Quat_FromAxisAngle(Vec3{0, 0, 1}, 1.0f), minus{-q.x, -q.y, -q.z, -q.w};
     EXPECT_NEAR(PhysWorld_QuatToAxisAngle(minus, &axis), 1.0f, 1e-5);
@@ -79,7 +72,6 @@ TEST_F(PhysTest, FieldsPullInsideTheirConeWakeSleepersPushTheAnchorAndForgetDest
 {
     const Vec3 zero{0, 0, 0}, centre{0, 0, 0}, axis{0, 1, 0};
     PhysWorld_SetGravity(phys, &zero);
-    // Applied by hand so the forces can be read before the step clears them.
     PhysField* f = PhysField_Create(phys, 10.0f, 1.0f, 3.0f, 4.0f, &centre, &axis, nullptr);
     PhysBody* inside = Sphere(V(0, 2, 0));   // r = radius / 2 on the axis
     PhysBody* outside = Sphere(V(2, 0, 0));  // 90 degrees off the axis, cone half angle 1.5
@@ -88,15 +80,11 @@ TEST_F(PhysTest, FieldsPullInsideTheirConeWakeSleepersPushTheAnchorAndForgetDest
     for (PhysBody* b : {inside, outside, far, middle, inside}) PhysField_SetBodyInside(f, b, 1);
     EXPECT_EQ(f->bodies.Count(), 4);
     f->Apply(nullptr, 0.01f);
-    // strength x (1 - 0.5)^1, towards the centre.
     auto force = [](PhysBody* b) { return Str(PhysBody_Unwrap(b)->force); };
     EXPECT_EQ(force(inside) + ", " + force(outside) + ", " + force(far) + ", " + force(middle),
               "0 -5 0, 0 0 0, 0 0 0, 0 0 0");
-    // In the subspace the field pulls during steps.
     Step(30);
     EXPECT_LT(Position(inside).y, 1.9f);
-    // With an anchor: the sleeper is woken, the anchor pushed back, the
-    // centre moved with the anchor.
     PhysBody* anchor = Sphere(V(10, 0, 0));
     PhysField* g = PhysField_Create(phys, 10.0f, 2.0f, 6.3f, 4.0f, &centre, &axis, anchor);
     PhysBody* b = Sphere(V(10, -1, 0));  // r = 1 from the moved centre
@@ -107,7 +95,6 @@ TEST_F(PhysTest, FieldsPullInsideTheirConeWakeSleepersPushTheAnchorAndForgetDest
     EXPECT_EQ(force(b) + ", " + force(anchor), "0 5.625 0, 0 -5.625 0");  // 10 x 0.75 x 0.75
     PhysField_SetBodyInside(g, b, 0);
     EXPECT_EQ(g->bodies.Count(), 0);
-    // A destroyed body leaves every field and its anchor role.
     PhysField_SetBodyInside(g, b, 1);
     PhysField_SetBodyInside(f, b, 1);
     PhysField_SetBodyInside(f, anchor, 1);
@@ -162,7 +149,6 @@ TEST_F(PhysTest, BodyHandlesTakeDefaultsVelocityOperationsAndActivationRules)
     EXPECT_EQ(PhysBody_Create(phys, 0.0f, 1.0f), nullptr);  // no radius
     EXPECT_EQ(PhysBody_Create(phys, -1.0f, 1.0f), nullptr);
     EXPECT_EQ(List_Count(phys->bodyPool), before);
-    // Impulse (J / m), damping, scaling and clamps that keep the direction.
     const Vec3 j{4, -2, 0}, k{1, 2, 0}, w{0, 0, -10};
     PhysBody_ApplyImpulse(b, &j);
     EXPECT_EQ(Str(Velocity(b)), "2 -1 0");
@@ -181,7 +167,6 @@ TEST_F(PhysTest, BodyHandlesTakeDefaultsVelocityOperationsAndActivationRules)
         PhysBody_ClampLinearSpeed(b, 5.0f);
         EXPECT_EQ(Str(Velocity(b)), v.x ? "3 4 0" : "0 3 4");  // the limit itself is left alone
     }
-    // Friction slows each weighted axis without turning it round.
     const Vec3 d{1, 1, 1}, onlyX{1, 0, 0}, v{3, 0, -4};
     const std::pair<const Vec3*, float> frictions[] = {{&d, 1.0f}, {&d, 100.0f}, {&onlyX, 100.0f}};
     const char* slowed[] = {"2.4 0 -3.2", "0 0 0", "0 0 -4"};
@@ -194,7 +179,6 @@ TEST_F(PhysTest, BodyHandlesTakeDefaultsVelocityOperationsAndActivationRules)
     PhysBody_ApplyFriction(b, &d, 1.0f);
     PhysBody_ApplyFriction(b, nullptr, 1.0f);
     EXPECT_EQ(Str(Velocity(b)), "0 0 0");
-    // A fixed body takes no impulse and no activation; holds keep a body awake.
     PhysBody* fixed = Sphere(V(0, 0, 0), 0.5f, 0.0f);
     PhysBody_ApplyImpulse(fixed, &j);
     PhysBody_SetActive(fixed, 1);
@@ -213,7 +197,6 @@ TEST_F(PhysTest, BodyHandlesTakeDefaultsVelocityOperationsAndActivationRules)
     EXPECT_FALSE(PhysBody_Unwrap(held)->pinned);
     PhysBody_Destroy(phys, b);
     EXPECT_FALSE(PhysWorld_Owns(phys, rb));
-    // Null handles are harmless.
     Vec3 out{9, 9, 9};
     PhysBody_SetLinearVelocity(nullptr, &v);
     PhysBody_GetLinearVelocity(nullptr, &out);
@@ -250,7 +233,6 @@ TEST_F(PhysTest, ShapeFilesGiveOneBodyOfAPrimitivePerBlockOrNothingAtAll)
     EXPECT_EQ(b->shape->convex, 0);
     EXPECT_EQ(Triangles(b->shape->shape), 8);
     EXPECT_NE(PhysShape_LoadRbs("OBJECTS\\crate.LWO", phys), nullptr);  // the path's case does not matter
-    // Hull bodies take their blocks' masses; the heavier box pulls the centre.
     install({Rbs_Box(2.0f, 0.5f, 0.5f, 0.5f), Rbs_Box(6.0f, 0.5f, 0.5f, 0.5f, 0, 2, 0)});
     b = PhysShape_LoadRbs(kModel, phys);
     ASSERT_NE(b, nullptr);
@@ -258,7 +240,6 @@ TEST_F(PhysTest, ShapeFilesGiveOneBodyOfAPrimitivePerBlockOrNothingAtAll)
     EXPECT_NEAR(PhysBody_Unwrap(b)->comOffset.y, 1.5f, 1e-4);
     PhysWorld_Destroy(phys);
 
-    // Every refused file leaves no body and no shape record behind.
     phys = PhysWorld_CreateDefault();
     EXPECT_EQ(PhysShape_LoadRbs(nullptr, phys), nullptr);
     RbsBlock box = Rbs_Box(1.0f, 0.5f, 0.5f, 0.5f), other = box, flat, lyingPoints = box, hugePoints = box,
@@ -292,7 +273,6 @@ TEST_F(PhysTest, ShapeFilesGiveOneBodyOfAPrimitivePerBlockOrNothingAtAll)
         EXPECT_EQ(PhysShape_LoadRbs(kModel, phys), nullptr) << i;
         EXPECT_EQ(shapes() + List_Count(phys->bodyPool), 0u) << i;
     }
-    // Every truncation is refused; bytes after the last block are not read.
     std::vector<uint8_t> bytes = Rbs_Write({Rbs_Grid(1, 1.0f), box});
     for (size_t n = 0; n < bytes.size(); ++n) {
         EXPECT_EQ(PhysShape_ParseRbs(bytes.data(), n, phys), nullptr) << n;
@@ -300,7 +280,6 @@ TEST_F(PhysTest, ShapeFilesGiveOneBodyOfAPrimitivePerBlockOrNothingAtAll)
     }
     bytes.push_back(0);
     EXPECT_NE(PhysShape_ParseRbs(bytes.data(), bytes.size(), phys), nullptr);
-    // A full shape pool refuses the file.
     PhysWorld_Destroy(phys);
     const uint32_t params[4] = {16, 16, 1, 1};
     phys = PhysWorld_Create(params);
@@ -327,8 +306,6 @@ TEST_F(PhysTest, ModelsGiveAHullAHullPerLayerOrTheirMeshScaledUnlessAShapeFileWi
     EXPECT_EQ(PhysBody_GetPrimitiveKind(mesh, 0), uint32_t(PRIMITIVE_KIND_MESH));
     EXPECT_EQ(Triangles(mesh->shape->shape), 36);
     EXPECT_EQ(PhysBody_CreateFromModelUnscaled("Objects\\Nothing.lwo", phys, 1.0f, PHYS_MODEL_HULL), nullptr);
-    // The scale applies to models, not to shape files; a refused shape file
-    // falls back to the model, and its shape goes.
     WriteModel(kModel, BoxModel(0.5f));
     PhysBody* scaled = PhysBody_CreateFromModel(kModel, phys, 1.0f, PHYS_MODEL_HULL, 2.0f, 1.0f, 1.0f);
     ASSERT_NE(scaled, nullptr);
@@ -346,8 +323,6 @@ TEST_F(PhysTest, ModelsGiveAHullAHullPerLayerOrTheirMeshScaledUnlessAShapeFileWi
     EXPECT_NEAR(Extent(fallback), 1.0f, 1e-4);
     EXPECT_EQ(List_Count(phys->shapePool), shapes + 1);
 
-    // A flat model gives no hull; a quad of a hand-built parse gives its
-    // first three corners; a mesh refuses more points than 16-bit indices reach.
     std::vector<Vec3> points(65537);
     for (size_t i = 0; i < points.size(); ++i) points[i] = Vec3{float(i % 256), float(i / 256), 0.0f};
     uint32_t indices[6] = {0, 1, 256, 1, 257, 256};
@@ -404,7 +379,6 @@ TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
     EXPECT_EQ(PhysWorld_CastRay(phys, &from, &to, &point, &normal), &owners[1]);
     EXPECT_EQ(Str(point) + ", " + Str(normal), "0 0 9, 0 0 -1");
     EXPECT_EQ(PhysWorld_CastRay(phys, &to, &from, &point, &normal), &owners[0]);  // from the far side
-    // Each primitive is listed once; a removed body is not hit but still collides.
     PhysContacts_AddBody(near);
     EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count(), 3);
     EXPECT_EQ(PhysContacts_Holds(near, 0), 1);
@@ -415,7 +389,6 @@ TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
     CollisionRecordList lists[3];
     EXPECT_GT(CollisionDetection_GetContacts(rb->detection, rb, lists), 0);
     PhysBody_Destroy(phys, ball);
-    // Temporary collectors cast against their own bodies and let go of them.
     CollisionPrimitive* nearPrimitive = PhysBody_Unwrap(near)->primitives[0];
     const int dependents = nearPrimitive->dependents.Count();
     PhysBody* handles[] = {far};
@@ -428,11 +401,8 @@ TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
     EXPECT_EQ(PhysWorld_CastRayAgainstAll(phys, &from, &to, nullptr, nullptr), &owners[1]);
     EXPECT_EQ(nearPrimitive->dependents.Count(), dependents);
     List_Destroy(links);
-    // A destroyed body leaves the pick list.
     PhysBody_Destroy(phys, far);
     EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count(), 1);
-    // Hits beyond a thousand are misses with the miss outputs; an ownerless
-    // body is a hit without an object.
     target(V(0, 0, 1501), &owners[0]);
     const Vec3 beyond{0, 0, 3000}, within{0, 0, 1000}, down{0, -100, 0};
     point = normal = V(5, 5, 5);
@@ -447,7 +417,6 @@ TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
     EXPECT_NEAR(r.point.y, -4.0f, 1e-4);
     EXPECT_EQ(PhysWorld_CastRay(phys, &from, &down, &point, nullptr), nullptr);
     EXPECT_NEAR(point.y, -4.0f, 1e-4);  // the outputs still get the hit
-    // The world's destruction empties the list.
     PhysWorld_Destroy(phys);
     phys = PhysWorld_CreateDefault();
     EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count(), 0);
@@ -470,7 +439,6 @@ TEST_F(PhysTest, EveryConstraintKindAttachesHoldsAndGoesSafely)
         EXPECT_TRUE(PhysWorld_Owns(phys, o)) << kind;
         EXPECT_EQ(PhysConstraint_Attach(phys, c, 0), 1) << kind;
         EXPECT_EQ(attached(o), PhysConstraint_IsJoint(kind) ? 1 : 2) << kind;
-        // Strength and damping go where the kind keeps them.
         PhysConstraint_SetStrength(c, 0.25f);
         PhysConstraint_SetDamping(c, 0.75f);
         const Constraint* j = PhysConstraint_IsJoint(kind) ? static_cast<const Constraint*>(c->object) : nullptr;
@@ -486,15 +454,12 @@ TEST_F(PhysTest, EveryConstraintKindAttachesHoldsAndGoesSafely)
         EXPECT_FALSE(PhysWorld_Owns(phys, o)) << kind;
     }
     EXPECT_EQ(List_Count(phys->constraintPool), 0u);
-    // Kind 8 and -1 take nothing from the pool; joining kinds need both
-    // bodies, the others hold to the world.
     EXPECT_EQ(PhysConstraint_Create(phys, a, b, 8), nullptr);
     EXPECT_EQ(PhysConstraint_Create(phys, a, b, -1), nullptr);
     EXPECT_EQ(PhysConstraint_Create(phys, nullptr, b, 0), nullptr);
     for (int kind : {1, 3, 4, 5, 6}) EXPECT_EQ(PhysConstraint_Create(phys, a, nullptr, kind), nullptr) << kind;
     for (int kind : {0, 2, 7}) EXPECT_NE(PhysConstraint_Create(phys, a, nullptr, kind), nullptr) << kind;
     EXPECT_EQ(PhysConstraint_Attach(phys, PhysConstraint_Create(phys, a, b, 1), 5), 0);  // no subspace 5
-    // Hinge setters act on hinges only; limits are stored (b, a).
     PhysBody* bob = Sphere(V(10, 0, 0));
     PhysConstraint* p2p = PhysConstraint_Create(phys, bob, nullptr, PHYS_JOINT_POINT2POINT);
     PhysConstraint* hinge = PhysConstraint_Create(phys, a, nullptr, PHYS_JOINT_HINGE);
@@ -513,7 +478,6 @@ TEST_F(PhysTest, EveryConstraintKindAttachesHoldsAndGoesSafely)
               "1 -0.25 0.5, 1 3 0");
     PhysConstraint_SetHingeMotor(hinge, 0.0f);
     EXPECT_EQ(hc->motorOn, 0);
-    // A point-to-point joint holds a body 1 below a pivot fixed in the world.
     PhysConstraint_SetPivot(p2p, &pivot);
     EXPECT_EQ(Str(pc->pivotA), "0 1 0");  // the body's space
     PhysConstraint_Attach(phys, p2p, 0);
@@ -523,7 +487,6 @@ TEST_F(PhysTest, EveryConstraintKindAttachesHoldsAndGoesSafely)
         Step(1);
         ASSERT_NEAR(Dist(Position(bob), pivot), 1.0f, 0.05f) << i;
     }
-    // Joints outlive their bodies safely; the world destroys what is left.
     std::vector<PhysConstraint*> joints;
     for (int kind = 0; kind < PHYS_JOINT_KIND_COUNT; ++kind) {
         joints.push_back(PhysConstraint_Create(phys, a, b, kind));

@@ -89,7 +89,6 @@ TEST_F(RenderObjTest, BlendFlagsSetTheirRenderStates)
                       std::vector<int32_t>({c.vertexAlpha, c.src, c.dst, c.zTest, c.zWrite, c.fog}))
                 << c.flags;
         }
-        // Flag 8 alone turns vertex alpha on and leaves the factors.
         RenderObj_SetBlendMode(RENDEROBJ_BLEND_ADD);
         RenderObj_SetBlendMode(RENDEROBJ_BLEND_VERTEX);
         EXPECT_EQ(State(RS_VERTEXALPHAENABLE), 1);
@@ -114,7 +113,6 @@ TEST_F(RenderObjTest, CullingByPlanesInNormalAndMirroredViewsAndByDistanceUnrepo
             EXPECT_EQ(RenderObj_FrustumTest(&s), c[2]) << windowX << " " << c[0] << " " << c[1];
         }
     }
-    // Farther than 120 radii is not drawn, but not culled either.
     MakeObject();
     const Sphere one = {{0, 0, 121}, 1}, near = {{0, 0, 119}, 1};
     EXPECT_EQ(RenderObj_DistanceCull(&one, cameraNode), 1);
@@ -133,8 +131,6 @@ TEST_F(RenderObjTest, MaterialsFollowTheEffectiveAlphaAndOnlyWhenItChanges)
 {
     MakeObject(200, 100, 50);
     Node* node = At(0, 0, 10);
-    // An unblended object faded below one draws at once the first time,
-    // queues after, and is never faded.
     Node_SetAlpha(node, 0.5f);
     EXPECT_EQ(Drawn({node}, 0), 1);
     EXPECT_EQ(RenderObj_GetQueueCount(), 0u);
@@ -143,7 +139,6 @@ TEST_F(RenderObjTest, MaterialsFollowTheEffectiveAlphaAndOnlyWhenItChanges)
     EXPECT_EQ(RenderObj_GetQueueCount(), 1u);
     EXPECT_EQ(Drawn({}), 1);
     EXPECT_EQ(Rgba(), "200 100 255");
-    // Additive at alpha 1: colour and alpha fading, every byte 255, alpha capped.
     Node_SetAlpha(node, 1.0f);
     RenderObj_SetFlags(object, RENDEROBJ_BLEND_ADD, 1);
     Drawn({node});
@@ -154,14 +149,12 @@ TEST_F(RenderObjTest, MaterialsFollowTheEffectiveAlphaAndOnlyWhenItChanges)
     Node_SetAlpha(node, 0.5f);
     Drawn({node});
     EXPECT_EQ(Rgba(), "127 127 127");
-    // Alpha only: the colour bytes stay.
     RenderObj_SetFlags(object, RENDEROBJ_BLEND_ADD, 0);
     RenderObj_SetFlags(object, RENDEROBJ_BLEND_ALPHA, 1);
     Colour()->colour[0] = 9;
     RenderObj_SetFade(object, 0.5f);
     Drawn({node});
     EXPECT_EQ(Rgba(), "9 127 63");
-    // Zero alpha hides until the alpha rises.
     Node_SetAlpha(node, 0.0f);
     EXPECT_EQ(Drawn({node}), 0);
     EXPECT_NE(object->state & RENDEROBJ_INVISIBLE, 0u);
@@ -181,13 +174,11 @@ TEST_F(RenderObjTest, RaysHitFrontFacesWhereTheNodePlacesTheObject)
         ((std::vector<Vec3>*)data)->insert(((std::vector<Vec3>*)data)->end(), {*point, *normal});
         return 1;
     };
-    // The quad faces -z: a line running along +z meets its front.
     const Vec3 from = {5.2f, 0.1f, 0}, to = {5.2f, 0.1f, 20}, beside = {0, 0, 0}, past = {0, 0, 20};
     EXPECT_EQ(RenderObj_RayTest(object, node, &from, &to, record, &hits), 1u);
     ASSERT_EQ(hits.size(), 2u);
     EXPECT_NEAR(hits[0].z, 10.0f, 1e-4f);
     EXPECT_NEAR(hits[1].z, -1.0f, 1e-4f);
-    // From behind, or beside it: nothing.
     EXPECT_EQ(RenderObj_RayTest(object, node, &to, &from, nullptr, nullptr), 0u);
     EXPECT_EQ(RenderObj_RayTest(object, node, &beside, &past, nullptr, nullptr), 0u);
     EXPECT_EQ(Atomic_GetFrame(object->atomic), nullptr);  // back on no frame
@@ -202,14 +193,11 @@ TEST_F(RenderObjTest, ProjectedPointsLandOnTheVirtualScreen)
     EXPECT_NEAR(screen.x, 320.0f, 1e-3f);
     EXPECT_NEAR(screen.y, 240.0f, 1e-3f);
     EXPECT_NEAR(screen.z, 10.1f, 1e-4f);  // a zero depth offset counts as 0.1
-    // Half the window to the right and up at depth 10: the right edge is at
-    // x = 5 (window 0.5), the top at y = 3.75.
     const Vec3 offset = {5, 3.75f, 0.5f};
     View_ProjectPoint(&view, cameraNode, At(0, 0, 9.5f), &screen, &offset);
     EXPECT_NEAR(screen.x, 640.0f, 1e-2f);
     EXPECT_NEAR(screen.y, 0.0f, 1e-2f);
     EXPECT_NEAR(screen.z, 10.0f, 1e-4f);
-    // The view's own frame stands in for a missing camera node.
     View_ProjectPoint(&view, nullptr, centre, &screen, nullptr);
     EXPECT_NEAR(screen.x, 320.0f, 1e-3f);
 }

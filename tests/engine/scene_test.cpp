@@ -84,9 +84,6 @@ protected:
 
 TEST_F(SceneTextTest, VersionThreeChannelsFillEqualTimesInsertEarlierKeysAndInterpolateGaps)
 {
-    // Channel 0 has keys at 1 and 0 (inserted before), channel 1 at 0.5 and
-    // 1 (equal time fills), channel 6 (scale x) only at 1: the first key gets
-    // 1 for scale, a middle key is interpolated, a missing later one copied.
     ASSERT_EQ(
         Parse("LWSC\n3\n\nPreviewFirstFrame 0\nPreviewLastFrame 30\nFramesPerSecond 30\n\n"
               "AddNullObject Pivot\nObjectMotion\nNumChannels 9\n"
@@ -98,9 +95,6 @@ TEST_F(SceneTextTest, VersionThreeChannelsFillEqualTimesInsertEarlierKeysAndInte
         1)
         << LoadError_Get();
     EXPECT_EQ(Keys(0), "0: 4 0 0 0 0 0 1 1 5 101 | 0.5: 7 7 0 0 0 0 2 1 5 2 | 1: 10 8 0 0 0 0 3 1 5 43");
-    // An empty line after a motion ends the item, later lines are ignored;
-    // an item not ended by an empty line does not count; a new item's first
-    // line ends the one before.
     ASSERT_EQ(Parse("LWSC\n3\n\nAddCamera\nCameraMotion\nNumChannels 1\nChannel 0\n{ Envelope\n  1\n"
                     "  Key 5 0 0\n  Behaviors 1 1\n}\n\nZoomFactor 7\nParentItem 10000000\n\n"),
               1);
@@ -118,10 +112,6 @@ TEST_F(SceneTextTest, VersionThreeChannelsFillEqualTimesInsertEarlierKeysAndInte
 
 TEST_F(SceneTextTest, ParentsResolveByKindAndBadOnesBecomeRoots)
 {
-    // Items: 0 null, 1 object under 0, 2 object under light 0, 3 object
-    // under camera 0, 4 object under bone 1 of item 5, 5 skinned object,
-    // 6 null parented to itself, 7 and 8 parented to each other, 9 null
-    // under item 40 (no such item), 10 light, 11 camera.
     LwsWriterScene s;
     for (int i = 0; i < 10; i++)
         s.items.push_back(Item(i == 0 || i >= 6 ? LwsWriterItem::NUL : LwsWriterItem::OBJECT, "I" + std::to_string(i)));
@@ -149,7 +139,6 @@ TEST_F(SceneTextTest, ParentsResolveByKindAndBadOnesBecomeRoots)
     EXPECT_EQ(scene.records[1].parentBone, SCENE_NONE);
     for (const SceneRecord* r = scene.root; r; r = r->next) roots.push_back(at(r));
     EXPECT_EQ(roots, (std::vector<int>{0, 5, 6, 7, 8, 9, 10, 11}));
-    // Bones: the tip hangs from the root bone, the root from the item.
     ASSERT_EQ(scene.boneCount, 2);
     EXPECT_EQ(scene.items[5].firstBone, &scene.bones[0]);
     EXPECT_EQ(scene.bones[0].next, &scene.bones[1]);
@@ -157,7 +146,6 @@ TEST_F(SceneTextTest, ParentsResolveByKindAndBadOnesBecomeRoots)
     EXPECT_EQ(scene.boneParents[1], 1u);
     EXPECT_STREQ(scene.bones[1].name, "Tip");
     EXPECT_EQ(scene.bones[1].boneNumber, 1u);
-    // Version 1 counts objects from 1: "ParentObject 0" names none.
     s = SceneOf({Item(LwsWriterItem::NUL, "Top"), Placed("Child", {0, 0, 0}, 0), Placed("Bad", {0, 0, 0}, 0)});
     s.version = 1;
     s.items[2].parentIndex = -1;
@@ -235,9 +223,6 @@ TEST_F(SceneTextTest, TheCacheWritesBackWhatItReadsAndEveryTruncationFailsWithNo
         EXPECT_EQ(read.bones, nullptr);
         EXPECT_EQ(read.itemNames, nullptr);
     }
-    // The bone parents close the file: bone 0 under bone 1 under bone 0
-    // loops; a chain that leads past the bones is refused before it is
-    // followed.
     std::vector<uint8_t> bytes = full;
     bytes[bytes.size() - 8] = 2;
     EXPECT_EQ(ReadBack(bytes), 0);
@@ -249,10 +234,6 @@ TEST_F(SceneTextTest, TheCacheWritesBackWhatItReadsAndEveryTruncationFailsWithNo
 TEST_F(SceneTextTest, CachedPoolsCarryOneLengthWordAndLyingCountsAndIndicesAreRefused)
 {
     std::filesystem::create_directories(DataPath("Cache\\00"));
-    // A boneless scene: the header's nine words, the empty weight-map pool
-    // (its size only), the name pool "A\0B\0" (size 4 and two words), zoom,
-    // three u16, flags and two counts (70 bytes), two items of 44 bytes, two
-    // records of 60, two parent codes and the root: nothing after it.
     ASSERT_EQ(Parse("LWSC\n3\n\nAddNullObject A\n\nAddNullObject B\nParentItem 10000000\n\n"), 1);
     ASSERT_EQ(SceneCache_Write(&scene, kCache), 1);
     const std::vector<uint8_t> good = ReadData(kCache);
@@ -343,7 +324,6 @@ TEST_F(SceneTest, ItemNodesAreNamedByNameAndNumberAndObjectsComeFromTheScenesFol
         s.items[4].lightName = "Sun";
         Scene* scene = Load(s, SCENE_NO_SHARING);
         ASSERT_NE(scene, nullptr);
-        // Numbered among the items of the same name and null bit; with their kinds.
         std::string names;
         for (uint32_t i = 0; i < 8; i++)
             names += NameOf(Scene_GetItemNode(scene, i)) + "/" + std::to_string(scene->items[i].kind) + " ";
@@ -362,7 +342,6 @@ TEST_F(SceneTest, ItemNodesAreNamedByNameAndNumberAndObjectsComeFromTheScenesFol
     EXPECT_EQ(List_Count(RenderObj_GetPool()), 0u);
     EXPECT_EQ(List_Count(Node_GetPool()), 1u);  // the camera's
 
-    // Nodes follow the parents in item order, siblings newest first.
     LwsWriterScene tree = SceneOf({Placed("Top"), Placed("First", {2, 0, 0}, 0), Placed("Second", {0, 0, 0}, 0),
                                    Placed("Grand", {0, 0, 0}, 1), Placed("Other")});
     WriteScene("Scenes\\Tree.lws", tree);
@@ -413,8 +392,6 @@ TEST_F(SceneTest, SharedLoadsGiveInstancesThatPlayOnTheirOwnAndEverythingIsFreed
         EXPECT_EQ(SceneLight_GetCount(), 0u);
         EXPECT_EQ(List_Count(Node_GetPool()), 1u);
     }
-    // Shutting down with an instance alive frees the instance before its
-    // source, whatever their order in the pool.
     Scene* source = Scene_Load("Scenes\\Shared", nullptr, 0, nullptr);
     Scene* instance = Scene_Load("Scenes\\Shared", nullptr, SCENE_LOOP, nullptr);
     ASSERT_EQ(instance->source, source);
@@ -423,8 +400,6 @@ TEST_F(SceneTest, SharedLoadsGiveInstancesThatPlayOnTheirOwnAndEverythingIsFreed
     Scene_ReleaseAll();
     EXPECT_EQ(List_Count(Scene_GetPool()), 0u);
     EXPECT_EQ(List_Count(RenderObj_GetPool()), 0u);
-    // Sharing switched off: two loads, two scenes. Nodes only: posed at the
-    // first key, no visuals. Two-sided: each triangle twice.
     Scene_DisableSharing();
     Scene* one = Scene_Load("Scenes\\Shared", nullptr, SCENE_NODES_ONLY, nullptr);
     Scene* two = Scene_Load("Scenes\\Shared", nullptr, SCENE_TWO_SIDED, nullptr);
@@ -458,7 +433,6 @@ TEST_F(SceneTest, DissolvesFadeTheSubtreeAndIntensityEnvelopesDriveLightsFiveFol
             alphas.insert(alphas.end(), {ghost->alpha, under->alpha});
         }
         EXPECT_EQ(alphas, (std::vector<float>{255, 255, 127, 127, 0, 0})) << version;
-        // Intensity envelopes (version 3 only) drive the lights five-fold.
         Scene_SetTime(scene, 0.5f);
         EXPECT_NEAR(scene->lights[0]->intensity, version == 3 ? 2.0f : 1.0f, 1e-5f);
         Scene_Release(scene);
@@ -482,7 +456,6 @@ TEST_F(SceneTest, LightItemsBecomeLightsOfTheirKindThatAddToTheWorldWhileEnabled
     ASSERT_NE(scene, nullptr);
     ASSERT_EQ(Scene_CreateLights(scene), 1);
     SceneLight** l = scene->lights;
-    // Green 0 and a type that names no kind make no light.
     ASSERT_TRUE(l[0] && !l[1] && l[2] && !l[3] && l[4]);
     EXPECT_EQ(std::vector<int>({Light_GetType(l[0]->light), Light_GetType(l[2]->light), Light_GetType(l[4]->light)}),
               std::vector<int>({LIGHT_DIRECTIONAL, LIGHT_SOFT_SPOT, LIGHT_POINT}));
@@ -495,7 +468,6 @@ TEST_F(SceneTest, LightItemsBecomeLightsOfTheirKindThatAddToTheWorldWhileEnabled
     Scene_Release(scene);
     EXPECT_EQ(LightsInWorld(), 0);
 
-    // A light of its own: disabled at first, enabling twice adds once.
     SceneLight* spot = SceneLight_Create(nullptr, SCENELIGHT_SPOT);
     ASSERT_NE(spot, nullptr);
     EXPECT_EQ(spot->enabled, 0u);
@@ -504,7 +476,6 @@ TEST_F(SceneTest, LightItemsBecomeLightsOfTheirKindThatAddToTheWorldWhileEnabled
     SceneLight_SetEnabled(spot, 1);
     EXPECT_EQ(LightsInWorld(), 1);
     EXPECT_EQ(spot->light->object.header.flags, LIGHT_LIGHT_ATOMICS);
-    // Intensity and multiplier reach the colour; a clone copies everything.
     SceneLight_SetColour(spot, 255, 128, 0);
     SceneLight_SetIntensity(spot, 2.0f);
     SceneLight_SetMultiplier(spot, 0.5f);
@@ -524,7 +495,6 @@ TEST_F(SceneTest, LightItemsBecomeLightsOfTheirKindThatAddToTheWorldWhileEnabled
     EXPECT_EQ(copy->enabled, 1u);
     EXPECT_EQ(copy->node->parent, parent);
     EXPECT_EQ(LightsInWorld(), 2);
-    // The frame follows the node.
     const Vec3 at = {1, 2, 3};
     Node_SetPosition(parent, &at);
     parent->world = parent->local;

@@ -117,9 +117,6 @@ TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
     EXPECT_EQ(a->boneNodes[1], lower);
     EXPECT_FLOAT_EQ(a->inverseRest[1].m[3][2], -2.0f);  // undoes the lower bone's place in the item
     ASSERT_EQ(a->vertexCount, 12u);
-    // Triangle 3 lies at z 3..4, past the lower bone's start and on its map;
-    // triangle 0 lies on the upper bone without the map. Each vertex's
-    // weights are sorted largest first.
     auto weightOf = [&](uint32_t v, uint32_t slot) {
         for (uint32_t b = 0; b < 2; b++)
             if (a->weights[v * 2 + b].bone == slot) return a->weights[v * 2 + b].weight;
@@ -132,8 +129,6 @@ TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
     const std::vector<NodeWeight> computed(a->weights, a->weights + 24);
     const Mat4 inverse = a->inverseRest[1];
 
-    // A second load (scenes with bones load afresh) clones the binding of
-    // the shared mesh.
     Scene* second = Scene_Load("Chars\\Arm", root, 0, nullptr);
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(second->source, nullptr);
@@ -145,8 +140,6 @@ TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
     RenderObj* mesh = Node_GetVisual(item);
     EXPECT_EQ(Node_GetVisual(Scene_GetItemNode(second, 0)), mesh);
 
-    // Refreshing attachments binds the skin once: four weights per vertex
-    // scaled to one; the clone shares skin and hierarchy.
     Node_RefreshAttachments(nullptr);
     Node_RefreshAttachments(nullptr);
     Geometry* g = Atomic_GetGeometry(mesh->atomic);
@@ -166,8 +159,6 @@ TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
     EXPECT_EQ(b->skin, skin);
     EXPECT_EQ(b->hierarchy, h);
 
-    // Playback poses the bone and a draw writes the bone nodes' world
-    // matrices into the hierarchy.
     PlaceCamera({0, 0, -10});
     Scene_SetTime(first, 2.0f);
     EXPECT_NEAR(lower->local.m[2][1], -std::sin(0.5f), 1e-5f);
@@ -181,7 +172,6 @@ TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
     EXPECT_FLOAT_EQ(h->matrixArray[1].pos.z, world.m[3][2]);
     EXPECT_FLOAT_EQ(h->matrixArray[1].at.y, world.m[2][1]);
 
-    // Releasing the first hands the binding over; the mesh stays.
     Scene_Release(first);
     EXPECT_EQ(b->source, nullptr);
     EXPECT_EQ(mesh->skin, b);
@@ -189,7 +179,6 @@ TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
     EXPECT_EQ(List_Count(NodeExtra_GetPool()), 0u);
     EXPECT_EQ(List_Count(RenderObj_GetPool()), 0u);
 
-    // From the scene cache and the weight cache: the same bones and weights.
     char bwl[CACHE_NAME_MAX];
     Cache_NameFromSource(bwl, "Chars\\Arm.lwo", 0, "bwl");
     EXPECT_TRUE(DataExists(bwl));

@@ -96,7 +96,6 @@ TEST_F(ViewTest, ViewsTakeTheirRectanglesTheirWindowFromTheFieldOfViewAndCastPix
     EXPECT_EQ(View_Create(600, 0, 100, 10, 0.1f, 100), nullptr);
     EXPECT_EQ(View_Create(0, 0, 0, 10, 0.1f, 100), nullptr);
     EXPECT_EQ(List_Count(View_GetPool()), 1u);
-    // x / y = -(viewport width / height) x (window height / width) / aspect.
     const float cases[][3] = {{0, 1, 0.75f}, {0, 0.5f, 0.75f}, {0.5f, 0.5f, 0.5f}, {0, 1, -0.75f}};
     for (const auto& [y, h, aspect] : cases) {
         View* view = View_CreateFractional(0, y, 1, h, 0.1f, 100);
@@ -113,8 +112,6 @@ TEST_F(ViewTest, ViewsTakeTheirRectanglesTheirWindowFromTheFieldOfViewAndCastPix
     EXPECT_FLOAT_EQ(view->aspect, 0.5f);
     View_DestroyRef(&view);
     EXPECT_EQ(view, nullptr);
-    // Pixel rays run from the near to the far plane through the pixel: the
-    // centre along the axis, the top-left corner at the window's extent.
     Look(eye, {1, 2, 3}, {0, 0, 1});
     Vec3 start, end;
     const Vec2 centre = {320, 120}, corner = {0, 0};
@@ -124,8 +121,6 @@ TEST_F(ViewTest, ViewsTakeTheirRectanglesTheirWindowFromTheFieldOfViewAndCastPix
     const Vec2 window = lower->camera->viewWindow;
     EXPECT_NEAR(end.x, 1.0f - 50.0f * std::fabs(window.x), 1e-2f);
     EXPECT_NEAR(end.y, 2.0f + 50.0f * window.y, 1e-2f);
-    // The main camera resumes after a view and presents; it is the 2D
-    // toolkit's, with a positive window.
     EXPECT_EQ(View_IsMainUpdating(), 0);
     View_SetMainUpdating(1);
     View_SetMainUpdating(1);  // no second begin
@@ -159,7 +154,6 @@ TEST_F(ViewTest, EachViewDrawsWithItsOwnFogAndCullingInTheOrderOfItsPasses)
 {
     View* top = View_CreateFractional(0, 0, 1, 0.5f, 0.1f, 100);
     View* bottom = View_CreateFractional(0, 0.5f, 1, 0.5f, 0.1f, 100);
-    // The level gives alpha, blue, green, red: stored swapped, the device's A8R8G8B8.
     View_SetFog(top, 1, 0xFF0000FFu, 20, 0.25f);
     View_SetFog(bottom, 2, 0xFF00FF00u, 30, 0.5f);
     bottom->aspect = -0.75f;  // mirrored
@@ -167,7 +161,6 @@ TEST_F(ViewTest, EachViewDrawsWithItsOwnFogAndCullingInTheOrderOfItsPasses)
     View_SetPreRenderCallback(top, ReadStates, (void*)"PRE");
     View_SetRenderCallback(top, ReadStates, (void*)"POST");
     View_SetPreRenderCallback(bottom, ReadStates, (void*)"BOTTOM");
-    // An opaque square, a transparent one behind it and a billboard in front.
     Look(eye, {0, 0, 0}, {0, 0, 1});
     Square(root, {0, 0, 5}, 1, 0xFF0000);
     RenderObj_SetAlpha(Square(root, {0, 0, 7}, 1, 0x0000FF, RENDEROBJ_BLEND_ALPHA), 0.5f);
@@ -187,8 +180,6 @@ TEST_F(ViewTest, EachViewDrawsWithItsOwnFogAndCullingInTheOrderOfItsPasses)
             RenderState_Get(20, &cullAfter[1]);
         }
     });
-    // A normal view culls counter-clockwise, a mirrored one clockwise; both
-    // put the culling back.
     EXPECT_EQ(g_states,
               (std::vector<std::string>{"PRE ffff0000 1 0.25 3", "POST ffff0000 1 0.25 3", "BOTTOM ff00ff00 2 0.5 2",
                                         "PRE ffff0000 1 0.25 3", "POST ffff0000 1 0.25 3", "BOTTOM ff00ff00 2 0.5 2"}));
@@ -196,7 +187,6 @@ TEST_F(ViewTest, EachViewDrawsWithItsOwnFogAndCullingInTheOrderOfItsPasses)
     EXPECT_GT(bottom->camera->viewWindow.x, 0.0f);
     EXPECT_FLOAT_EQ(top->camera->fogPlane, 20.0f);
     EXPECT_EQ(top->fogChanged, 0);
-    // Pre-render, the nodes, the transparent queue, post-render, then billboards.
     const size_t pre = log.find("PRE"), post = log.find("POST");
     const size_t opaque = log.find("SetTransform(256, [1 0 0 0 | 0 1 0 0 | 0 0 1 0 | 0 0 5 1])");
     const size_t transparent = log.find("SetTransform(256, [1 0 0 0 | 0 1 0 0 | 0 0 1 0 | 0 0 7 1])");
