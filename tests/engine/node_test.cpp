@@ -54,6 +54,34 @@ TEST_F(NodeTest, NamesSurviveCompactionsAndThePoolGrowing)
     }
 }
 
+TEST_F(NodeTest, ValidationCatchesBrokenLinksAndAChildLeftAsARootKeepsItsWorld)
+{
+    Node* root = Node_Create(nullptr);
+    Node* a = Node_Create(root);
+    Node* a1 = Node_Create(a);
+    Node* other = Node_Create(nullptr);
+    EXPECT_EQ(Node_FindByHash(root, 0), nullptr);
+    Node_SetAlpha(root, 2.0f);
+    Node_UpdateWorld(a1);
+    Node_SetParent(a, other);
+    EXPECT_EQ(Node_Validate(other), 1);
+    a->parent = root;
+    EXPECT_EQ(Node_Validate(other), 0);
+    a->parent = other;
+    a->flags &= ~NODE_DIRTY;
+    other->flags |= NODE_DIRTY;
+    EXPECT_EQ(Node_Validate(other), 0);
+    const Vec3 at = {4, 0, 0};
+    Node_SetPosition(a, &at);
+    Node_Destroy(a);
+    Vec3 p;
+    Node_GetWorldPosition(a1, &p);
+    EXPECT_EQ(std::vector<float>({p.x, (float)Node_Validate(a1)}), std::vector<float>({4, 1}));
+    Node_DestroyRef(&a1);
+    Node_DestroyRef(&a1);
+    EXPECT_EQ(a1, nullptr);
+}
+
 TEST_F(NodeTest, ScalingByRowsKeepsThePositionAndByColumnsScalesIt)
 {
     const Vec3 p{1, 1, 1}, s{2, 3, 4};

@@ -140,7 +140,22 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
         EXPECT_EQ(PhysBody_GetOwner(o->body), o->body ? o : nullptr);
         EXPECT_EQ(Node_GetParent(o->node), ObjectWorld_GetRootNode());
         EXPECT_EQ(o->animSet, nullptr);
+        EXPECT_EQ(Object_AdvanceAnimation(o, 0.01f), 0);
         Object_Destroy(o);
+    }
+    EXPECT_EQ(Object_AdvanceAnimation(nullptr, 1.0f), 0);
+    ObjectTemplate shared{};
+    snprintf(shared.visualModel, sizeof shared.visualModel, "Objects\\Box.lwo");
+    for (uint32_t flags : {0u, 1u}) {
+        shared.visualFlags = flags;
+        ObjectDescription d = Describe("Objects\\Box.lwo");
+        d.visualFlags = flags;
+        Object* o = Make(d);
+        Object* copy = Object_CreateFromTemplate(nullptr, o, &shared, ObjectWorld_GetRootNode(), nullptr);
+        ASSERT_NE(copy->visual, nullptr) << flags;
+        EXPECT_EQ(copy->visual == o->visual, flags == 0) << flags;
+        Object_Destroy(o);
+        Object_Destroy(copy);
     }
     WriteModel("Objects\\Tree.lwo", BoxModel(1.0f));
     for (const char* lod : {"Objects\\Tree_LOD0.lwo", "Objects\\Tree_LOD1.lwo", "Objects\\Tree_LOD3.lwo"})

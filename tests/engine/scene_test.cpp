@@ -413,6 +413,30 @@ TEST_F(SceneTest, SharedLoadsGiveInstancesThatPlayOnTheirOwnAndEverythingIsFreed
     Scene_Release(two);
 }
 
+TEST_F(SceneTest, ZeroScaleHidesAnItemAndALoopOfNoLengthStaysAtZero)
+{
+    LwsWriterItem pop = Placed("Pop");
+    pop.keys = {Key(0, 0, 0, 0), Key(1, 0, 0, 0), Key(2, 0, 0, 1)};
+    Scene* scene = Load(SceneOf({pop}), SCENE_NO_SHARING | SCENE_NODES_ONLY);
+    ASSERT_NE(scene, nullptr);
+    Node* zero = Scene_FindItem(scene, "Pop", 0);
+    EXPECT_EQ(Scene_SetTime(scene, 0.5f), 0);
+    EXPECT_NE(zero->flags & NODE_ZERO_SCALE, 0u);
+    EXPECT_EQ(Scene_SetTime(scene, 3.0f), 1);
+    EXPECT_EQ(zero->flags & NODE_ZERO_SCALE, 0u);
+    Scene_Release(scene);
+    LwsWriterScene twin = SceneOf({Placed("Twin")});
+    twin.firstFrame = twin.lastFrame = 10;
+    twin.items[0].keys = {Key(0, 1), Key(0, 2)};
+    scene = Load(twin, SCENE_NO_SHARING | SCENE_NODES_ONLY | SCENE_LOOP);
+    for (float t : {0.0f, 7.0f}) {
+        Scene_SetTime(scene, t);
+        EXPECT_EQ(Scene_GetTime(scene), 0.0f);
+        EXPECT_FALSE(std::isnan(Scene_GetItemNode(scene, 0)->local.m[3][0]));
+    }
+    Scene_Release(scene);
+}
+
 TEST_F(SceneTest, DissolvesFadeTheSubtreeAndIntensityEnvelopesDriveLightsFiveFold)
 {
     for (int version : {1, 3}) {
