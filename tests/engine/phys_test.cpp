@@ -417,6 +417,13 @@ TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
     EXPECT_NEAR(r.point.y, -4.0f, 1e-4);
     EXPECT_EQ(PhysWorld_CastRay(phys, &from, &down, &point, nullptr), nullptr);
     EXPECT_NEAR(point.y, -4.0f, 1e-4);  // the outputs still get the hit
+    PhysRayHit h{};
+    EXPECT_EQ(PhysWorld_CastRayDir(phys, nullptr, &from, nullptr, 9) + PhysWorld_CastRayDir(phys, &h, nullptr, nullptr, 9) +
+                  PhysWorld_CastRayDir(phys, &h, &from, nullptr, 0) + PhysWorld_CastRayDir(phys, &h, &from, nullptr, 9),
+              0);
+    EXPECT_EQ(Str(h.point) + ", " + Str({h.distanceSq, 0, 0}), "0 9 0, 81 0 0");
+    EXPECT_EQ(PhysWorld_CastRayDir(phys, &h, &from, &down, 0.1f), 1);
+    EXPECT_EQ(Str(h.point) + ", " + Str({h.distanceSq, 0, 0}), "0 -4 0, 16 0 0");
     PhysWorld_Destroy(phys);
     phys = PhysWorld_CreateDefault();
     EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count(), 0);

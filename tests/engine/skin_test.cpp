@@ -91,6 +91,13 @@ TEST_F(SkinTest, TheWeightCacheRoundTripsAndIsIgnoredForAnotherMeshSkeletonOrDam
     EXPECT_EQ(ObjectCache_Read(back, o, "Chars\\Arm"), 0);
     RenderObj_Release(&leg);
     RenderObj_Release(&o);
+    Node* lone = Node_Create(nullptr);
+    NodeExtra* unweighted = NodeExtra_Create(lone, 5, 9);
+    ASSERT_EQ(NodeExtra_AllocWeightTable(unweighted, 1), 1);
+    NodeExtra_SortWeights(unweighted);
+    ASSERT_EQ(NodeExtra_PackWeights(unweighted), 1);
+    EXPECT_EQ(std::vector<float>(unweighted->packedWeights, unweighted->packedWeights + 4), std::vector<float>({1, 0, 0, 0}));
+    EXPECT_EQ(NodeExtra_Destroy(lone), nullptr);
 }
 
 TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
