@@ -202,4 +202,32 @@ TEST_F(RenderObjTest, ProjectedPointsLandOnTheVirtualScreen)
     EXPECT_NEAR(screen.x, 320.0f, 1e-3f);
 }
 
+TEST_F(RenderObjTest, TheQueueHoldsTwelveHundredEightyAndFlushesFarthestFirst)
+{
+    MakeObject();
+    Node* node = At(0, 0, 5);
+    RenderObj_ResetTransparent();
+    for (int i = 0; i < 1280; i++) EXPECT_EQ(RenderObj_QueueTransparent(&view, cameraNode, object, node), 0);
+    EXPECT_EQ(RenderObj_QueueTransparent(&view, cameraNode, object, node), 1);
+    EXPECT_EQ(RenderObj_GetQueueCount(), 1280u);
+    RenderObj_ResetTransparent();
+    RenderObj_SetFlags(object, RENDEROBJ_BLEND_ALPHA, 1);
+    Node* nodes[3] = {At(0, 0, 5), At(0, 0, 20), At(1, 0, 10)};
+    const std::string text = Draw([&] {
+        for (Node* n : nodes) RenderObj_Render(&view, cameraNode, object, n);
+        RenderObj_FlushTransparent();
+    });
+    std::vector<float> depths;
+    for (size_t at = text.find("SetTransform(256, ["); at != std::string::npos;
+         at = text.find("SetTransform(256, [", at + 1)) {
+        float m[16];
+        if (sscanf(text.c_str() + at, "SetTransform(256, [%g %g %g %g | %g %g %g %g | %g %g %g %g | %g %g %g %g", &m[0],
+                   &m[1], &m[2], &m[3], &m[4], &m[5], &m[6], &m[7], &m[8], &m[9], &m[10], &m[11], &m[12], &m[13],
+                   &m[14], &m[15]) == 16)
+            depths.push_back(m[14]);
+    }
+    EXPECT_EQ(depths, (std::vector<float>{20, 10, 5})) << text;
+    EXPECT_EQ(RenderObj_GetQueueCount(), 0u);
+}
+
 }  // namespace
