@@ -1,6 +1,5 @@
 // What the content layer draws outside the scene graph: 2D sprites, fonts,
-// the billboard batch of 3D sprites and the quad batch, and a HUD over
-// billboards pinned by a golden image.
+// the billboard batch of 3D sprites and the quad batch.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,7 +10,6 @@
 #include "common/list.h"
 #include "engine/billboard.h"
 #include "engine/font.h"
-#include "engine/fontglyphs.h"
 #include "engine/quadbatch.h"
 #include "engine/sprite.h"
 #include "engine/sprite3d.h"

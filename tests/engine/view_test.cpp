@@ -1,15 +1,12 @@
 // Views: rectangles of the window with their cameras, fog and draw order,
-// the main camera around them, and split-screen pictures pinned by goldens.
+// and the main camera around them.
 #include <gtest/gtest.h>
 
 #include <cmath>
 
 #include "app/shell.h"
 #include "content_fixture.h"
-#include "drawing_fixture.h"
 #include "engine/billboard.h"
-#include "engine/font.h"
-#include "engine/sprite.h"
 #include "gfx/toolkit/2d/toolkit2d.h"
 #include "gfx/world/atomic.h"
 #include "gfx/world/geometry.h"
