@@ -418,7 +418,8 @@ TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
     EXPECT_EQ(PhysWorld_CastRay(phys, &from, &down, &point, nullptr), nullptr);
     EXPECT_NEAR(point.y, -4.0f, 1e-4);  // the outputs still get the hit
     PhysRayHit h{};
-    EXPECT_EQ(PhysWorld_CastRayDir(phys, nullptr, &from, nullptr, 9) + PhysWorld_CastRayDir(phys, &h, nullptr, nullptr, 9) +
+    EXPECT_EQ(PhysWorld_CastRayDir(phys, nullptr, &from, nullptr, 9) +
+                  PhysWorld_CastRayDir(phys, &h, nullptr, nullptr, 9) +
                   PhysWorld_CastRayDir(phys, &h, &from, nullptr, 0) + PhysWorld_CastRayDir(phys, &h, &from, nullptr, 9),
               0);
     EXPECT_EQ(Str(h.point) + ", " + Str({h.distanceSq, 0, 0}), "0 9 0, 81 0 0");

@@ -96,7 +96,8 @@ TEST_F(SkinTest, TheWeightCacheRoundTripsAndIsIgnoredForAnotherMeshSkeletonOrDam
     ASSERT_EQ(NodeExtra_AllocWeightTable(unweighted, 1), 1);
     NodeExtra_SortWeights(unweighted);
     ASSERT_EQ(NodeExtra_PackWeights(unweighted), 1);
-    EXPECT_EQ(std::vector<float>(unweighted->packedWeights, unweighted->packedWeights + 4), std::vector<float>({1, 0, 0, 0}));
+    EXPECT_EQ(std::vector<float>(unweighted->packedWeights, unweighted->packedWeights + 4),
+              std::vector<float>({1, 0, 0, 0}));
     EXPECT_EQ(NodeExtra_Destroy(lone), nullptr);
 }
 
