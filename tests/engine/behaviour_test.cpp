@@ -35,8 +35,10 @@ protected:
     void Load(const char* held, const std::string& jointKeys)
     {
         WriteObject("Level\\Joint.cfg", "Name = Joint\n" + jointKeys);
-        WriteScene("Level\\Map.lws", SceneOf({Placed(held, {0, 2, 0}), Placed("Joint", {0, 1, 0}, 0)}));
-        ObjectScene_Load("Level\\Map.lws", "Level", pool);
+        // One map per held object: a rewrite in the same clock tick would leave the old scene cache fresh.
+        const std::string map = std::string("Level\\Map") + held + ".lws";
+        WriteScene(map, SceneOf({Placed(held, {0, 2, 0}), Placed("Joint", {0, 1, 0}, 0)}));
+        ObjectScene_Load(map.c_str(), "Level", pool);
         held_ = joint_ = nullptr;
         for (Object* o : PoolObjects()) (strcmp(o->name, "Joint") == 0 ? joint_ : held_) = o;
         ASSERT_TRUE(held_ && joint_);
