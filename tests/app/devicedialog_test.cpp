@@ -144,6 +144,17 @@ TEST_F(DeviceDialogTest, TheModeListShowsFourThreeFullScreenModesThenWindowedOne
     Open();
     EXPECT_EQ(Dialog_SendItemMessage(dialog_, MODE_LIST, CB_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(App_GetDeviceSelection()->selectedMode, 0);
+    // A controller makes it the choice; the keyboard chosen, playing switches the controller pads off.
+    Window_Destroy(dialog_);
+    Pad_Shutdown();
+    if (DInputTest_AttachController(1) < 0) GTEST_SKIP() << "no virtual joysticks";
+    Open();
+    EXPECT_EQ(Dialog_IsButtonChecked(dialog_, CONTROLLER_RADIO), 1u);
+    EXPECT_EQ(Window_IsEnabled(Dialog_GetItem(dialog_, CONTROLLER_RADIO)), 1);
+    Command(KEYBOARD_RADIO, BN_CLICKED);
+    EXPECT_EQ(Pad_GetCount(PAD_CONTROLLER), 1u);
+    Command(PLAY_BUTTON, BN_CLICKED);
+    EXPECT_EQ(Pad_GetCount(PAD_CONTROLLER), 0u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/mainview.h"
 #include "app/pad.h"
 #include "app/state.h"
 #include "app/text.h"
@@ -111,6 +112,9 @@ TEST_F(ShellRunTest, StartsEveryModuleInOrderRunsFramesAndShutsDownInOrder)
         char text[TEXT_BUFFER_SIZE];
         EXPECT_STREQ(Text_Get("HELLO", 0, text), "Bonjour");
         EXPECT_STREQ(App_GetState()->launch, "Level One");
+        // No view hooks for it: the shell's own camera; a second begin or end is ignored.
+        EXPECT_NE(MainView_GetCamera(), nullptr);
+        for (int begin : {1, 1, 0, 0}) MainView_SetUpdating(begin);
         State_SetUpdate(State_Create(), CountedUpdate);
         return 1;
     };
@@ -236,6 +240,13 @@ TEST_F(ShellTest, ReturnSkipsALogoToAHalfSecondFadeAndEscapeSkipsLaterLogos)
     App_ShowLogo("legal.png", 0.1f, 0, 0);
     EXPECT_NEAR((double)alphas.size(), 5.0, 1.0);  // not skippable: shown, at least 0.25 s
     DInputTest_PushKey(DIK_ESCAPE, 0);
+    // Pads read 0 past their rows and when null; the mouse pad reads the button flags.
+    Pad* keyboard = Pad_Get(PAD_KEYBOARD, 0);
+    App_WndProc(nullptr, WM_RBUTTONDOWN, 0, 0);
+    Pad_Update(0.016f);
+    EXPECT_EQ(Pad_GetValue(Pad_Get(PAD_MOUSE, 0), 3), 1.0f);
+    EXPECT_EQ(Pad_GetValue(keyboard, 256) + Pad_GetValue(nullptr, 0), 0.0f);
+    EXPECT_EQ(Pad_JustPressed(keyboard, 1000) + Pad_JustPressed(nullptr, 0) + Pad_JustPressed(keyboard, DIK_ESCAPE), 0);
     Pad_Shutdown();
 }
 
