@@ -144,6 +144,12 @@ TEST_F(ShellRunTest, StartsEveryModuleInOrderRunsFramesAndShutsDownInOrder)
     frames.insert(frames.end(), frame.begin(), frame.begin() + 3);
     EXPECT_EQ(g_frameSteps, frames);
     EXPECT_EQ(App_GetQuit(), 1);
+    // Options past the tenth are not kept.
+    App_ParseCommandLine("1 2 3 4 5 6 7 8 9 10 11 12");
+    int32_t count = 0;
+    EXPECT_STREQ(App_GetCommandLine(&count)[9], "10");
+    EXPECT_EQ(count, 10);
+    EXPECT_EQ(App_GetCommandLine(nullptr), App_GetCommandLine(&count));
     // The version file is read whole, bytes after a NUL too, and terminated.
     ASSERT_NE(App_GetVersionText(), nullptr);
     EXPECT_EQ(std::string(App_GetVersionText(), 19), std::string("1.0 build 7\r\n\0tail\0", 19));

@@ -81,6 +81,11 @@ TEST_F(SoundBankTest, EntriesByNameGroupAndIndexWithLoopingFromTheSettings)
     EXPECT_EQ(SoundBank_FindId("HIT", 2, 1), 10001);
     EXPECT_EQ(SoundBank_FindId("Engine", 2, 0), 10002);
     EXPECT_EQ(SoundBank_FindId("Missing", 2, 0), -1);  // its file failed: no entry
+    // The bank loaded again is a group of its own; releasing one group keeps the other.
+    uint32_t second = 0;
+    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUND", &second), 1);
+    EXPECT_EQ(SoundBank_CountName("Hit", second), 2u);
+    EXPECT_NE(SoundBank_FindId("Hit", second, 0), 10000);
     // A looping entry gives its instance; others play a one-shot and give none.
     Sound* engine = SoundBank_PlayId(10002, 1.0f, 0, nullptr);
     ASSERT_NE(engine, nullptr);
@@ -92,6 +97,7 @@ TEST_F(SoundBankTest, EntriesByNameGroupAndIndexWithLoopingFromTheSettings)
     EXPECT_EQ(SoundBank_CountName("Hit", 2), 2u);
     SoundBank_ReleaseGroup(2);
     EXPECT_EQ(SoundBank_CountName("Hit", 2), 0u);
+    EXPECT_EQ(SoundBank_CountName("Hit", second), 2u);
 }
 
 TEST_F(SoundBankTest, AFullFixedPoolStopsTheSectionWithoutLosingItsSound)

@@ -83,6 +83,12 @@ TEST_F(Wad, ReadsStopAtTheEntryEndInterleaveSeekAndCountForLoadingProgress)
     ArchiveBuilder a = Standard();
     a.Both(a.entries[0].firstChild, "ten.dat", "ABCDEFGHIJ");
     ASSERT_EQ(Mount(a.Bytes()), 1);
+    // Refused: a closed entry, a path deeper than any entry, no name or mode, a write mode.
+    std::string deep;
+    for (int i = 0; i <= WAD_MAX_PATH_PARTS; i++) deep += "levels\\";
+    EXPECT_EQ(Contents("closed.dat") + Contents((deep + "x.cfg").c_str()), "--");
+    EXPECT_EQ(Wad_FileOpen(nullptr, "rb") || Wad_FileOpen("ten.dat", nullptr) || Wad_FileOpen("ten.dat", "wb"), false);
+    EXPECT_EQ(Wad_GetMount(-1) || Wad_GetMount(1), false);  // one mount
     float counted = 0;
     File_SetClock([]() -> uint32_t { return 1000; });
     LoadProgress_Begin(
