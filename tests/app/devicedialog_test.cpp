@@ -144,8 +144,16 @@ TEST_F(DeviceDialogTest, TheModeListShowsFourThreeFullScreenModesThenWindowedOne
     Open();
     EXPECT_EQ(Dialog_SendItemMessage(dialog_, MODE_LIST, CB_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(App_GetDeviceSelection()->selectedMode, 0);
-    // A controller makes it the choice; the keyboard chosen, playing switches the controller pads off.
+    // Options choose without the dialog: the last full-screen mode of that size.
     Window_Destroy(dialog_);
+    dialog_ = nullptr;
+    g_modes.push_back(Mode(1024, 768, 32, true));
+    g_modes.push_back(Mode(1024, 640, 32, true));
+    App_ParseCommandLine("-fullscreen -Width 1024 -Height 768");
+    ASSERT_EQ(App_SelectDevice(), 1);
+    EXPECT_EQ(g_currentMode, 2);
+    App_DestroyBlankWindow();
+    // A controller makes it the choice; the keyboard chosen, playing switches the controller pads off.
     Pad_Shutdown();
     if (DInputTest_AttachController(1) < 0) GTEST_SKIP() << "no virtual joysticks";
     Open();

@@ -98,9 +98,12 @@ TEST_F(Save, AFailedWriteOrSyncLeavesTheOldSaveIntactAndNoTemporaryFile)
     }
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);  // no temporary file beside it
     // A missing file reads as a failure, an empty read of a present one not; sizes round up to whole KB, 1 at least.
+    char bytes[8];  // more than the file holds: a failed read
     EXPECT_EQ(Save_ReadFile(path, "none.sav", nullptr, 0) * 2 + Save_ReadFile(path, "game.sav", nullptr, 0), 1);
+    EXPECT_EQ(Save_ReadFile(path, "game.sav", bytes, sizeof bytes), 0);
     EXPECT_EQ(Save_GetCardName('A', nullptr, 8) + Save_GetCardName('A', path, 0), 0);
-    EXPECT_EQ(std::vector<uint32_t>({Save_BytesToKB(0), Save_BytesToKB(1024), Save_BytesToKB(1025), Save_BytesToKB(UINT32_MAX)}),
+    EXPECT_EQ(std::vector<uint32_t>(
+                  {Save_BytesToKB(0), Save_BytesToKB(1024), Save_BytesToKB(1025), Save_BytesToKB(UINT32_MAX)}),
               (std::vector<uint32_t>{1, 1, 2, 4194304}));
 }
 

@@ -173,6 +173,7 @@ TEST_F(ShellRunTest, AHeldLockOrExitInTheDialogEndsTheStartWithTheEngineClosed)
     Mutex_Release();
     AppHooks_Install(nullptr);
     App_SetClock([] { return g_now += 100; });
+    Write("game.ver", "1.0");     // read without a font to show it in
     EXPECT_EQ(Run("-quiet"), 0);  // no game: the shell's test screen until its headless time is up
 }
 

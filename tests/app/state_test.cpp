@@ -128,6 +128,18 @@ TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
     // The clock keeps counting on an empty stack.
     EXPECT_EQ(State_Update(0.25f), 0);
     EXPECT_NEAR(State_GetClock(), 0.65f, 1e-5f);
+    // A child whose pre-update gives none pops without its update; the root, resumed with 1, goes on at time 0.
+    g_resumeResult = 1;
+    g_preUpdatePops = true;
+    root = State_Create();
+    root->resume = RootResume;
+    State_SetUpdate(root, RootUpdate);
+    g_child = State_Create();
+    State_SetPreUpdate(g_child, ChildPreUpdate);
+    State_SetDestroy(g_child, ChildDestroy);
+    for (int tick = 0; tick < 4; tick++) EXPECT_EQ(State_Update(0.1f), 1) << tick;
+    EXPECT_EQ(Take(), (std::vector<std::string>{"root.update 0", "root.update 100", "child.preUpdate 0",
+                                                "child.destroy", "compact", "root.resume", "root.update 0"}));
 }
 
 TEST_F(StateTest, DestroyRunsOnlyAfterEnterAndAStateWithoutUpdatePopsAfterEnter)
