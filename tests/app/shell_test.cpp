@@ -9,6 +9,7 @@
 #include "app/mainview.h"
 #include "app/pad.h"
 #include "app/state.h"
+#include "app/testscreen.h"
 #include "app/text.h"
 #include "gfx/core/platform.h"
 #include "platform/dinput/dinput.h"
@@ -159,6 +160,13 @@ TEST_F(ShellRunTest, StartsEveryModuleInOrderRunsFramesAndShutsDownInOrder)
 
 TEST_F(ShellRunTest, AHeldLockOrExitInTheDialogEndsTheStartWithTheEngineClosed)
 {
+    // No game: the shell's test screen in its own view until its headless time is up.
+    App_SetClock([] { return g_now += 100; });
+    Write("game.ver", "1.0");  // read without a font to show it in
+    EXPECT_EQ(Run("-quiet"), 0);
+    EXPECT_GE(g_now, 5000u);
+    EXPECT_TRUE(std::filesystem::exists(TEST_SCREEN_PNG));  // its last frame
+    Mutex_Release();
     ASSERT_EQ(Mutex_CreateNamed("anything"), MUTEX_CREATED);  // this process holds the lock
     AppHooks_Install(&hooks_);
     EXPECT_EQ(Run("-quiet"), 0);
@@ -170,11 +178,6 @@ TEST_F(ShellRunTest, AHeldLockOrExitInTheDialogEndsTheStartWithTheEngineClosed)
     EXPECT_EQ(Run(""), 0);
     EXPECT_EQ(Engine_GetStatus(), (uint32_t)ENGINE_STATUS_NONE);
     EXPECT_EQ(std::count(g_steps.begin(), g_steps.end(), "Pad_Init"), 0);  // no module started
-    Mutex_Release();
-    AppHooks_Install(nullptr);
-    App_SetClock([] { return g_now += 100; });
-    Write("game.ver", "1.0");     // read without a font to show it in
-    EXPECT_EQ(Run("-quiet"), 0);  // no game: the shell's test screen until its headless time is up
 }
 
 class FrameTest : public ShellTest {
