@@ -107,44 +107,6 @@ TEST_F(Present, TheWindowOwnersDesktopSizeIsTheAdaptersDesktopMode) {
   }
 }
 
-TEST_F(Present, PresentsIntoTheWindowAtItsClientSize) {
-  Window* window = Window_Create("d3d8", 40, 30, 0);
-  ASSERT_NE(window, nullptr);
-  OnWindow(*this, window, true);
-  EXPECT_EQ(pp.BackBufferWidth, 40u);
-  EXPECT_EQ(pp.BackBufferHeight, 30u);
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0080FFu, 1, 0);
-  ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
-  SDL_Surface* screen = SDL_GetWindowSurface(Window_SdlWindow(window));
-  ASSERT_NE(screen, nullptr);
-  uint8_t r, g, b;
-  SDL_LockSurface(screen);
-  uint32_t raw = 0;
-  std::memcpy(&raw, (uint8_t*)screen->pixels + 10 * screen->pitch + 10 * screen->format->BytesPerPixel,
-              screen->format->BytesPerPixel);
-  SDL_GetRGB(raw, screen->format, &r, &g, &b);
-  SDL_UnlockSurface(screen);
-  EXPECT_EQ(r, 0x00);
-  EXPECT_EQ(g, 0x80);
-  EXPECT_EQ(b, 0xFF);
-  // A full-screen mode is shown as a window whose client area is the mode.
-  D3DPRESENT_PARAMETERS full = pp;
-  full.Windowed = 0;
-  full.BackBufferWidth = 640;
-  full.BackBufferHeight = 480;
-  full.SwapEffect = D3DSWAPEFFECT_FLIP;
-  full.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_IMMEDIATE;
-  ASSERT_EQ(dev->Reset(&full), D3D_OK);
-  WindowRect client;
-  ASSERT_EQ(Window_GetClientRect(window, &client), 1);
-  EXPECT_EQ(client.right, 640);
-  EXPECT_EQ(client.bottom, 480);
-  EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
-  Drop();
-  Window_Destroy(window);
-  SDL_QuitSubSystem(SDL_INIT_VIDEO);
-}
-
 TEST_F(Present, HeadlessWindowsGiveTheirClientSizeAndShowNothing) {
   Window* window = Window_Create("d3d8", 50, 20, WINDOW_HEADLESS);
   ASSERT_NE(window, nullptr);

@@ -868,45 +868,6 @@ TEST(RasterRules, EveryBlendFactorPairMatchesItsDefinition) {
   Rasteriser_SetSimd(0);
 }
 
-TEST(RasterRules, CombinerOperationsArgumentsAndSecondStage) {
-  Scene s(4, 4);
-  s.RS(D3DRS_ZENABLE, 0);
-  const uint32_t T0 = 0x80FF4020u, T1 = 0x40204080u, D = 0xFF808080u, F = 0x20406080u;
-  Texture t0 = Bound(s, 1, 1, [&](int, int) { return T0; }), t1 = Bound(s, 1, 1, [&](int, int) { return T1; }, 1);
-  s.RS(D3DRS_TEXTUREFACTOR, F);
-  // want(t0, t1, diffuse, factor, t0's alpha 0..1) per channel.
-  struct Case {
-    const char* name;
-    uint32_t op0, arg01, arg02, op1, arg10, arg11, arg12;
-    double (*want)(double t0, double t1, double d, double f, double t0a);
-  };
-  const uint32_t TEX = D3DTA_TEXTURE;
-  const Case cases[] = {
-      {"modulate 2x", D3DTOP_MODULATE2X, TEX, D3DTA_DIFFUSE, 0, 0, 0, 0,
-       [](double t, double, double d, double, double) { return 2 * t * d / 255; }},
-      {"add", D3DTOP_ADD, TEX, D3DTA_TFACTOR, 0, 0, 0, 0, [](double t, double, double, double f, double) { return t + f; }},
-      {"blend texture alpha", D3DTOP_BLENDTEXTUREALPHA, TEX, D3DTA_TFACTOR, 0, 0, 0, 0,
-       [](double t, double, double, double f, double a) { return t * a + f * (1 - a); }},
-      {"alpha replicate", D3DTOP_SELECTARG1, TEX | D3DTA_ALPHAREPLICATE, 0, 0, 0, 0, 0,
-       [](double, double, double, double, double a) { return a * 255; }},
-      {"stage 1 add", D3DTOP_SELECTARG1, TEX, 0, D3DTOP_ADD, 0, TEX, D3DTA_CURRENT,
-       [](double t0, double t1, double, double, double) { return t0 + t1; }},
-      {"stage 1 multiply-add", D3DTOP_SELECTARG1, TEX, 0, D3DTOP_MULTIPLYADD, D3DTA_CURRENT, TEX, D3DTA_TFACTOR,
-       [](double t0, double t1, double, double f, double) { return t0 + t1 * f / 255; }},
-  };
-  for (const Case& c : cases) {
-    s.TSS(0, {{D3DTSS_COLOROP, c.op0}, {D3DTSS_COLORARG1, c.arg01}, {D3DTSS_COLORARG2, c.arg02}});
-    s.TSS(1, {{D3DTSS_COLOROP, c.op1 ? c.op1 : D3DTOP_DISABLE}, {D3DTSS_COLORARG0, c.arg10},
-              {D3DTSS_COLORARG1, c.arg11}, {D3DTSS_COLORARG2, c.arg12}});
-    Rect(s, 0, 0, 4, 4, D);
-    uint32_t got = s.Pixel(2, 2);
-    for (int ch = 0; ch < 3; ++ch) {
-      double want = c.want(Channel(T0, ch), Channel(T1, ch), Channel(D, ch), Channel(F, ch), Channel(T0, 3) / 255.0);
-      EXPECT_NEAR(Channel(got, ch), std::min(255.0, want), 1.5) << c.name << " channel " << ch;
-    }
-  }
-}
-
 // Each row runs after tex t0, tex t1 on 1 x 1 textures; `want` gives a
 // channel (0 red .. 3 alpha, values 0..1) of r0 before the final clamp. The
 // stages' operations are disabled: the program alone colours the pixel.
