@@ -217,42 +217,6 @@ TEST_F(Device, DrawsThatWouldReadOutsideTheirBuffersAreRefused) {
   vb->Release();
 }
 
-// The draw record carries the start vertex, base vertex and first index the
-// call names: a quad drawn from the middle of its buffers lands where it should.
-TEST_F(Device, DrawsHandTheAddressedVerticesToTheRasteriser) {
-  IDirect3DSurface8* back = Back();
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1, 0);
-  dev->SetRenderState(D3DRS_ZENABLE, 0);
-  dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-  dev->SetRenderState(D3DRS_LIGHTING, 0);
-  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);  // diffuse colour and alpha
-  dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
-  // Vertices 0-1 are decoys far away; the quad is vertices 2-5.
-  Vertex2D v[6] = {{40, 30, 0.5f, 1, 0xFFFF0000u, 0, 0}, {60, 30, 0.5f, 1, 0xFFFF0000u, 0, 0},
-                   {4, 4, 0.5f, 1, 0xFF00FF00u, 0, 0},   {12, 4, 0.5f, 1, 0xFF00FF00u, 0, 0},
-                   {4, 12, 0.5f, 1, 0xFF00FF00u, 0, 0},  {12, 12, 0.5f, 1, 0xFF00FF00u, 0, 0}};
-  IDirect3DVertexBuffer8* vb = BindVertices(dev, 6, v);
-  const uint16_t idx[7] = {1, 1, 1, 0, 1, 2, 3};  // the strip starts at index 3
-  IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 7);
-  dev->SetIndices(ib, 2);
-  dev->BeginScene();
-  ASSERT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLESTRIP, 0, 4, 3, 2), D3D_OK);
-  dev->EndScene();
-  EXPECT_EQ(Pixel32(back, 4, 4), 0xFF00FF00u);
-  EXPECT_EQ(Pixel32(back, 11, 11), 0xFF00FF00u);
-  EXPECT_EQ(Pixel32(back, 12, 12), 0xFF000000u);
-  EXPECT_EQ(Pixel32(back, 50, 30), 0xFF000000u);
-  // The same quad from the start vertex of a plain draw.
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1, 0);
-  dev->BeginScene();
-  ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, 2, 2), D3D_OK);
-  dev->EndScene();
-  EXPECT_EQ(Pixel32(back, 8, 8), 0xFF00FF00u);
-  EXPECT_EQ(Pixel32(back, 3, 3), 0xFF000000u);
-  ib->Release();
-  vb->Release();
-}
-
 TEST_F(Device, RenderTargetsSwitchToTextureLevelsAndBack) {
   IDirect3DTexture8* tex = nullptr;
   ASSERT_EQ(dev->CreateTexture(16, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &tex), D3D_OK);

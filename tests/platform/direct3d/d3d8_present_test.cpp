@@ -28,27 +28,6 @@ void OnWindow(D3D8Fixture& f, Window* window, bool deviceWindow) {
   ASSERT_EQ(f.d3d->CreateDevice(0, 1, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &f.pp, &f.dev), D3D_OK);
 }
 
-TEST_F(Present, WrittenPngReadsBackWithTheSameColours) {
-  IDirect3DSurface8* image = nullptr;
-  ASSERT_EQ(dev->CreateImageSurface(5, 3, D3DFMT_A4R4G4B4, &image), D3D_OK);
-  uint16_t* p = (uint16_t*)image->surface.pixels;
-  p[0] = 0xF00F;  // opaque blue
-  p[14] = 0x80F0; // half-transparent green
-  std::string path = TempPath("a4r4g4b4.png");
-  ASSERT_EQ(D3D8Present_WritePng(&image->surface, nullptr, path.c_str()), 1);
-  int w = 0, h = 0;
-  uint32_t* pixels = D3D8Present_ReadPng(path.c_str(), &w, &h);
-  ASSERT_NE(pixels, nullptr);
-  EXPECT_EQ(w, 5);
-  EXPECT_EQ(h, 3);
-  EXPECT_EQ(pixels[0], 0xFF0000FFu);
-  EXPECT_EQ(pixels[14], 0x8800FF00u);
-  EXPECT_EQ(pixels[1], 0u);
-  delete[] pixels;
-  image->Release();
-  std::remove(path.c_str());
-}
-
 TEST_F(Present, DamagedOrMissingPngIsRefused) {
   int w, h;
   EXPECT_EQ(D3D8Present_ReadPng(TempPath("missing.png").c_str(), &w, &h), nullptr);

@@ -166,43 +166,6 @@ void SetupLights(Scene& s) {
 
 // ---- golden scenes ---------------------------------------------------------
 
-void LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit(Scene& s) {
-  s.Clear(0xFF405060);
-  Camera(s, 0, 2.2f, -5.5f, 0, 0.4f, 0);
-  Texture checker = Checker(s, 16, 4, 0xFFFFFFFFu, 0xFF909090u);
-  s.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-  Filter(s, 0, kLinear);
-  Fog(s, D3DFOG_LINEAR, 0xFF405060, 4.0f, 14.0f);
-  s.RS({{D3DRS_LIGHTING, 1}, {D3DRS_AMBIENT, 0xFFFFFFFFu}});
-  SetupLights(s);
-
-  // Floor: lit from the material.
-  s.RS(D3DRS_COLORVERTEX, 0);
-  D3DMATERIAL8 mat{};
-  mat.Diffuse = {0.6f, 0.8f, 0.5f, 1};
-  mat.Ambient = {0.15f, 0.15f, 0.2f, 1};
-  s.Material(mat);
-  s.World(Translation(0, -0.6f, 4));
-  DrawMesh(s, Floor(8, 8, 8));
-
-  // Unprelit sphere (material colours) sinking into the floor.
-  Mesh ball = Sphere(1.0f, 12, 16, true);
-  mat.Diffuse = {1.0f, 0.6f, 0.3f, 1};
-  s.Material(mat);
-  s.World(Translation(-1.3f, 0, 1));
-  DrawMesh(s, ball);
-
-  // Prelit sphere: vertex colours as emissive, lit on top.
-  s.RS({{D3DRS_COLORVERTEX, 1},
-        {D3DRS_EMISSIVEMATERIALSOURCE, D3DMCS_COLOR1},
-        {D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL}});
-  mat.Diffuse = {0.3f, 0.3f, 0.3f, 1};
-  mat.Ambient = {0, 0, 0, 1};
-  s.Material(mat);
-  s.World(Mul(RotationY(0.5f), Translation(1.3f, 0, 1)));
-  DrawMesh(s, ball);
-}
-
 void EveryAddressingModeWithPointAndBilinearFilters(Scene& s) {
   s.Clear(0xFF202020u);
   const uint32_t colours[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu};
@@ -217,22 +180,6 @@ void EveryAddressingModeWithPointAndBilinearFilters(Scene& s) {
       float x = 4.0f + 64.0f * float(m), y = 4.0f + 64.0f * float(f);
       Quad2D(s, x, y, x + 56, y + 56, -1.0f, -1.0f, 2.0f, 2.0f, 0xFFFFFFFFu);
     }
-}
-
-void ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport(Scene& s) {
-  s.Clear(0xFFFF00FFu);
-  s.Viewport(16, 12, 96, 72);
-  s.Clear(0xFF000000u);
-  Camera(s, 0, 0.5f, 0, 0, 0.3f, 1);
-  Texture checker = Checker(s, 8, 1, 0xFFFFFFFFu, 0xFF3060A0u);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-  s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
-  DrawMesh(s, Floor(30, 6, 12));  // reaches far behind the camera and past every edge
-  for (int y = 0; y < 96; ++y)
-    for (int x = 0; x < 128; ++x)
-      if (x < 16 || x >= 112 || y < 12 || y >= 84) {
-        ASSERT_EQ(s.Pixel(x, y), 0xFFFF00FFu) << x << "," << y;
-      }
 }
 
 void CameraSpaceNormalAndReflectionTexgenWithTextureTransform(Scene& s) {
@@ -342,9 +289,7 @@ struct GoldenScene {
 };
 
 const GoldenScene kGoldenScenes[] = {
-    {"lit_mesh", 192, 128, LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit},
     {"addressing", 256, 128, EveryAddressingModeWithPointAndBilinearFilters},
-    {"clipping", 128, 96, ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport},
     {"texgen", 160, 80, CameraSpaceNormalAndReflectionTexgenWithTextureTransform},
     {"pixel_shaders", 128, 96, PixelShadersOnALitFoggedMeshWithTwoTextures,
      [](D3D8Answers* a) { a->pixelShaders = true; }},
