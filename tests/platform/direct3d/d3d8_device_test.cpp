@@ -283,7 +283,9 @@ TEST_F(Device, ValidateDeviceAnswersTruthfullyForTheStagesItHas) {
   EXPECT_EQ(dev->ValidateDevice(&passes), D3DERR_UNSUPPORTEDCOLOROPERATION);
 }
 
-TEST_F(Device, PixelShadersAreNotSupportedButTheNullShaderIs) {
+// Off by default (only the null shader binds); switched on, created, bound and drawn.
+TEST_F(Device, PixelShadersAreCreatedBoundAndDrawnOnlyWhereSwitchedOn) {
+  using namespace raster_test::ps;
   uint32_t handle = 7;
   const uint32_t tokens[2] = {0xFFFF0100u, 0x0000FFFFu};
   EXPECT_EQ(dev->CreatePixelShader(tokens, &handle), D3DERR_NOTAVAILABLE);
@@ -293,10 +295,6 @@ TEST_F(Device, PixelShadersAreNotSupportedButTheNullShaderIs) {
   EXPECT_EQ(dev->SetVertexShader(0x152), D3D_OK);
   EXPECT_EQ(dev->SetVertexShader(0x252), D3D_OK);
   EXPECT_LT(dev->SetVertexShader(0), 0);  // no position
-}
-
-TEST_F(Device, SwitchedOnPixelShadersAreCreatedBoundAndDrawn) {
-  using namespace raster_test::ps;
   MakeWith([](D3D8Answers* a) { a->pixelShaders = true; });
   D3DCAPS8 caps;
   dev->GetDeviceCaps(&caps);

@@ -895,29 +895,15 @@ struct Threads {
   ~Threads() { Rasteriser_SetThreads(0); }
 };
 
-// A 128 x 128 scene at `threads` shading threads drawing into a render-target
-// texture of its size.
-struct TargetScene {
-  Threads threads;
-  Scene s;
-  Texture rt;
-  IDirect3DSurface8* level = nullptr;  // held by the texture
-  explicit TargetScene(int n) : threads(n), s(128, 128), rt(s, 128, 128, D3DFMT_X8R8G8B8, 1, D3DUSAGE_RENDERTARGET) {
-    Untextured(s);
-    rt.tex->GetSurfaceLevel(0, &level);
-    level->Release();
-    EXPECT_EQ(s.dev->SetRenderTarget(level, nullptr), D3D_OK);
-  }
-  // Pixel (x, y) of the texture read through a lock, as the driver reads.
-  uint32_t Pixel(int x, int y) {
-    D3DLOCKED_RECT lr{};
-    EXPECT_EQ(level->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-    uint32_t v = 0;
-    memcpy(&v, static_cast<uint8_t*>(lr.pBits) + size_t(y) * size_t(lr.Pitch) + size_t(x) * 4, 4);
-    level->UnlockRect();
-    return v | 0xFF000000u;
-  }
-};
+// Pixel (x, y) of a 32-bit surface read through a lock, as the driver reads.
+uint32_t LockedPixel(IDirect3DSurface8* surface, int x = 8, int y = 8) {
+  D3DLOCKED_RECT lr{};
+  EXPECT_EQ(surface->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+  uint32_t v = 0;
+  memcpy(&v, static_cast<uint8_t*>(lr.pBits) + size_t(y) * size_t(lr.Pitch) + size_t(x) * 4, 4);
+  surface->UnlockRect();
+  return v;
+}
 
 struct Picture {
   std::vector<uint8_t> colour, depth;
@@ -995,16 +981,6 @@ TEST(RasterDeferred, PresentShowsEveryDrawMadeBeforeIt) {
   std::remove(path.c_str());
 }
 
-// Pixel (8, 8) of a 32-bit surface read through a lock, as the driver reads.
-uint32_t LockedPixel(IDirect3DSurface8* surface) {
-  D3DLOCKED_RECT lr{};
-  EXPECT_EQ(surface->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-  uint32_t v = 0;
-  memcpy(&v, static_cast<uint8_t*>(lr.pBits) + 8 * size_t(lr.Pitch) + 8 * 4, 4);
-  surface->UnlockRect();
-  return v;
-}
-
 // What reads or replaces the target waits for the draws made before it: a
 // lock of the target or of its depth surface, CopyRects from it and into it
 // (landing on top of the draws before), and a reset, whose new surfaces
@@ -1013,14 +989,14 @@ TEST(RasterDeferred, LocksCopiesAndResetsSeeEveryDrawMadeBeforeThem) {
   Scene s(16, 16);
   Untextured(s);
   Rect(s, 0, 0, 16, 16, 0xFF00FF00u, 0.25f);
-  EXPECT_EQ(LockedPixel(s.back) | 0xFF000000u, 0xFF00FF00u);
+  EXPECT_EQ(deferred::LockedPixel(s.back) | 0xFF000000u, 0xFF00FF00u);
   Rect(s, 0, 0, 16, 16, 0xFF0000FFu, 0.5f);  // behind: fails the depth test
-  EXPECT_EQ(LockedPixel(s.zbuf) & 0xFFFFFF00u, RasteriserFormat_DepthEncode(D3DFMT_D24X8, 0.25f));
+  EXPECT_EQ(deferred::LockedPixel(s.zbuf) & 0xFFFFFF00u, RasteriserFormat_DepthEncode(D3DFMT_D24X8, 0.25f));
   IDirect3DSurface8* image = nullptr;
   ASSERT_EQ(s.dev->CreateImageSurface(16, 16, D3DFMT_X8R8G8B8, &image), D3D_OK);
   Rect(s, 0, 0, 16, 16, 0xFFFFFF00u, 0.1f);
   ASSERT_EQ(s.dev->CopyRects(s.back, nullptr, 0, image, nullptr), D3D_OK);
-  EXPECT_EQ(LockedPixel(image) | 0xFF000000u, 0xFFFFFF00u);
+  EXPECT_EQ(deferred::LockedPixel(image) | 0xFF000000u, 0xFFFFFF00u);
   D3DLOCKED_RECT lr{};
   ASSERT_EQ(image->LockRect(&lr, nullptr, 0), D3D_OK);
   for (int y = 0; y < 16; ++y)
@@ -1052,22 +1028,28 @@ TEST(RasterDeferred, RenderTargetTexturesAreDrawnAndSampledInOrderAtEveryThreadC
   const uint32_t quadrant[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u};
   std::vector<uint32_t> first;
   for (int threads : {1, 8}) {
-    deferred::TargetScene ts(threads);
-    Scene& s = ts.s;
+    deferred::Threads t(threads);
+    Scene s(128, 128);
+    Texture rt(s, 128, 128, D3DFMT_X8R8G8B8, 1, D3DUSAGE_RENDERTARGET);
+    IDirect3DSurface8* level = nullptr;  // held by the texture
+    rt.tex->GetSurfaceLevel(0, &level);
+    level->Release();
+    Untextured(s);
+    ASSERT_EQ(s.dev->SetRenderTarget(level, nullptr), D3D_OK);
     for (int q = 0; q < 4; ++q)
       Rect(s, float(64 * (q & 1) + 4), float(64 * (q >> 1) + 4), float(64 * (q & 1) + 60), float(64 * (q >> 1) + 60),
            quadrant[q]);
     ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
     Rect(s, 64, 0, 128, 128, 0xFF808080u);
-    s.dev->SetTexture(0, ts.rt.tex);
+    s.dev->SetTexture(0, rt.tex);
     s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
     for (int twice = 0; twice < 2; ++twice) Quad2D(s, 8, 8, 56, 56, 0.6f, 0.6f, 0.9f, 0.9f, 0xFFFFFFFFu);
-    ASSERT_EQ(s.dev->SetRenderTarget(ts.level, nullptr), D3D_OK);
+    ASSERT_EQ(s.dev->SetRenderTarget(level, nullptr), D3D_OK);
     Quad2D(s, 0, 0, 128, 128, 0.25f, 0.25f, 1.25f, 1.25f, 0xFFFFFFFFu);  // reads its own texels, shifted
     s.dev->SetTexture(0, nullptr);
     std::vector<uint32_t> picture;
     for (int y = 0; y < 128; y += 7)
-      for (int x = 0; x < 128; x += 7) picture.push_back(ts.Pixel(x, y));
+      for (int x = 0; x < 128; x += 7) picture.push_back(deferred::LockedPixel(level, x, y) | 0xFF000000u);
     ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
     EXPECT_EQ(s.Pixel(32, 32), quadrant[3]) << threads << " threads";
     EXPECT_EQ(s.Pixel(96, 32), 0xFF808080u) << threads << " threads";
