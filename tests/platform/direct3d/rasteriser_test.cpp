@@ -210,7 +210,7 @@ void PixelShadersOnALitFoggedMeshWithTwoTextures(Scene& s) {
   using namespace ps;
   s.Clear(0xFF405060);
   Camera(s, 0, 1.2f, -3.5f, 0, 0, 0);
-  Fog(s, D3DFOG_LINEAR, 0xFF405060, 2.0f, 9.0f);
+  Fog(s, D3DFOG_EXP2, 0xFF405060, 0.2f);
   s.RS({{D3DRS_LIGHTING, 1}, {D3DRS_AMBIENT, 0xFF404040u}});
   SetupLights(s);
   Texture checker = Checker(s, 16, 2, 0xFFE0C080u, 0x40306090u);
