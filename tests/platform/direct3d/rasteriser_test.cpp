@@ -511,6 +511,13 @@ TEST(RasterRules, SmallDrawsFollowTheDeviceRules) {
          Rect(s, -100, -100, 100, 100, 0xFF00FF00u);
        },
        {{7, 7, 0xFF00FF00u}, {8, 8, 0xFF000000u}}},
+      {"clear rectangles are clipped to the viewport", {},
+       [](Scene& s) {
+         s.Viewport(4, 4, 8, 8);
+         const D3DRECT8 r = {0, 0, 6, 6};
+         s.dev->Clear(1, &r, D3DCLEAR_TARGET, 0xFF00FF00u, 1.0f, 0);
+       },
+       {{3, 3, 0xFF000000u}, {4, 4, 0xFF00FF00u}, {5, 5, 0xFF00FF00u}, {6, 6, 0xFF000000u}}, 4},
   };
   for (const auto& r : rows) {
     Scene s(16, 16, D3DFMT_X8R8G8B8, r.depthFormat);
