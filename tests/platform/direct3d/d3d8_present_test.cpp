@@ -47,22 +47,7 @@ TEST_F(Present, DamagedOrMissingPngIsRefused) {
   std::remove(path.c_str());
 }
 
-TEST_F(Present, CaptureWritesTheChosenFrameOrEveryFrame) {
-  std::string one = TempPath("frame_one.png");
-  std::remove(one.c_str());
-  D3D8Present_CaptureFrame(1, one.c_str());
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFF0000u, 1, 0);
-  ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF00FF00u, 1, 0);
-  ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
-  int w, h;
-  uint32_t* pixels = D3D8Present_ReadPng(one.c_str(), &w, &h);
-  ASSERT_NE(pixels, nullptr);
-  EXPECT_EQ(w, 64);
-  EXPECT_EQ(pixels[0], 0xFF00FF00u);  // frame 1, the second presented
-  delete[] pixels;
-  std::remove(one.c_str());
-
+TEST_F(Present, CaptureOfEveryFrameNumbersItsFiles) {
   std::string pattern = TempPath("every_%d.png");
   D3D8Present_CaptureEveryFrame(pattern.c_str());
   dev->Present(nullptr, nullptr, nullptr, nullptr);
