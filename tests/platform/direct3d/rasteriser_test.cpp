@@ -396,9 +396,6 @@ TEST(RasterRules, TheCallersRoundingModeDoesNotChangeThePicture) {
 // Small draws over a cleared 16 x 16 target, one state or format rule each:
 // the pixels named must come out as given (and `lit` pixels be other than
 // black, where given).
-const V2D kTriangle[3] = {{0, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0}, {10, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0},
-                          {0, 10, 0.5f, 1, 0xFFFFFFFFu, 0, 0}};
-void DrawTriangle(Scene& s) { EXPECT_EQ(s.Draw(D3DPT_TRIANGLELIST, 1, kTriangle, 3, kFvf2D), 1); }
 uint32_t Ramp(int x, int y) { return 0xFF000000u | uint32_t(x * 60) << 16 | uint32_t(y * 60) << 8; }
 
 TEST(RasterRules, SmallDrawsFollowTheDeviceRules) {
@@ -415,7 +412,7 @@ TEST(RasterRules, SmallDrawsFollowTheDeviceRules) {
     uint32_t depthFormat = D3DFMT_D24X8;
   } rows[] = {
       // Culling removes the winding as seen on the target.
-      {"cull CW", {{D3DRS_CULLMODE, D3DCULL_CW}}, DrawTriangle, {{2, 2, 0xFF000000u}}},
+      {"cull CW", {{D3DRS_CULLMODE, D3DCULL_CW}}, [](Scene& s) { Rect(s, 0, 0, 8, 8, 0xFFFFFFFFu); }, {}, 0},
       {"flat shading takes each triangle's first vertex", {{D3DRS_SHADEMODE, D3DSHADE_FLAT}},
        [](Scene& s) {
          const V2D q[4] = {{0, 0, 0.5f, 1, 0xFFFF0000u, 0, 0},
