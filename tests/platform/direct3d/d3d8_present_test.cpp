@@ -53,6 +53,7 @@ TEST_F(Present, CaptureOfEveryFrameNumbersItsFiles) {
   dev->Present(nullptr, nullptr, nullptr, nullptr);
   dev->Present(nullptr, nullptr, nullptr, nullptr);
   D3D8Present_CaptureEveryFrame(nullptr);
+  D3D8Test_Finish();
   for (int i = 0; i < 2; ++i) {
     EXPECT_TRUE(Exists(TempPath("every_" + std::to_string(i) + ".png"))) << i;
     std::remove(TempPath("every_" + std::to_string(i) + ".png").c_str());

@@ -977,12 +977,37 @@ TEST(RasterDeferred, PresentShowsEveryDrawMadeBeforeIt) {
   D3D8Present_CaptureFrame(0, path.c_str());
   Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
   ASSERT_EQ(s.dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  D3D8Test_Finish();  // shown once shaded
   D3D8Present_CaptureFrame(0, nullptr);
   int w = 0, h = 0;
   std::unique_ptr<uint32_t[]> shown(D3D8Present_ReadPng(path.c_str(), &w, &h));
   ASSERT_NE(shown, nullptr);
   EXPECT_EQ(shown[8 * 16 + 8], 0xFF00FF00u);
   std::remove(path.c_str());
+}
+
+TEST(RasterDeferred, TheNextFrameIsRecordedWhileThePresentedOneIsShadedAndWaitsWhereItMust) {
+  deferred::Threads threads(8);  // Present hands the frame to the workers and returns
+  Scene s(128, 64);
+  Texture t(s, 4, 4, D3DFMT_A8R8G8B8, 1);
+  t.Fill(0, [](int, int) { return 0xFFFF0000u; });
+  s.dev->SetTexture(0, t.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  const std::string path = TestTmp().string() + "/deferred_next_frame.png";
+  D3D8Present_CaptureFrame(0, path.c_str());
+  Quad2D(s, 0, 0, 128, 64, 0, 0, 1, 1, 0xFFFFFFFFu);
+  ASSERT_EQ(s.dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  D3D8Present_CaptureFrame(0, nullptr);
+  t.Fill(0, [](int, int) { return 0xFF0000FFu; });  // the presented frame read it: the lock waits
+  Quad2D(s, 0, 0, 64, 64, 0, 0, 1, 1, 0xFFFFFFFFu);
+  EXPECT_EQ(s.Pixel(32, 32), 0xFF0000FFu);
+  EXPECT_EQ(s.Pixel(96, 32), 0xFFFF0000u);
+  int w = 0, h = 0;
+  std::unique_ptr<uint32_t[]> shown(D3D8Present_ReadPng(path.c_str(), &w, &h));
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown[32 * 128 + 32], 0xFFFF0000u);  // the frame as presented
+  std::remove(path.c_str());
+  s.dev->SetTexture(0, nullptr);
 }
 
 // What reads or replaces the target waits for the draws made before it: a
