@@ -21,10 +21,10 @@ protected:
         Image_InstallModule();
         Raster_InstallModule();
         Texture_InstallModule();
-        imagetest::g_attach = D3D8_RasterPluginAttach;
-        imagetest::g_onStart = D3D8_RasterListOpen;
-        imagetest::g_onStop = D3D8_RasterListClose;
-        D3D8_FillRasterStandardFunctions(imagetest::g_standard);
+        testdriver::g_attach = D3D8_RasterPluginAttach;
+        testdriver::g_onStart = D3D8_RasterListOpen;
+        testdriver::g_onStop = D3D8_RasterListClose;
+        D3D8_FillRasterStandardFunctions(testdriver::g_standard);
     }
     // Tests change `answers` and call this again to get another device.
     void OpenDevice()
