@@ -81,7 +81,9 @@ TEST_F(EntryTest, Im3DRenderingNeedsABatchAndAKnownTypeAndPipelinesCanBeReplaced
         int32_t type, error;
     } refused[] = {{false, 3, ERR_IM3D_NO_BATCH}, {true, 7, ERR_BAD_PRIMITIVE}, {true, 6, ERR_BAD_PRIMITIVE}};
     for (const auto& r : refused) {  // point lists (6) have no render path of their own
-        if (r.batch) ASSERT_NE(Im3D_Transform(v.data(), 3, nullptr, 0), nullptr);
+        if (r.batch) {
+            ASSERT_NE(Im3D_Transform(v.data(), 3, nullptr, 0), nullptr);
+        }
         EXPECT_EQ(Im3D_RenderPrimitive(r.type), 0) << r.type;
         EXPECT_EQ(Error_TakeCode(), r.error) << r.type;
     }
@@ -138,7 +140,13 @@ struct RecordingDriver {
     }
     static int32_t Open(void) { return ++opens, !refuseOpen; }
     static void Close(void) { ++closes; }
-    static inline PipelineNodeDefinition transformNode = {"record", Transform}, drawNode = {"draw", Draw};
+    static PipelineNodeDefinition Node(const char* name, PipelineNodeBodyFn body)
+    {
+        PipelineNodeDefinition node = {};
+        node.name = name, node.body = body;
+        return node;
+    }
+    static inline PipelineNodeDefinition transformNode = Node("record", Transform), drawNode = Node("draw", Draw);
     explicit RecordingDriver(int refuse)
     {
         transformed.clear(), drawn.clear();

@@ -13,54 +13,39 @@ protected:
     void SetUp() override { StartEngine(0); }
 };
 
-TEST_F(DeviceCacheTest, RedundantShaderStreamAndIndexSetsSendNothing)
+TEST_F(DeviceCacheTest, RedundantSetsSendNothingAndFailedSetsAreSentAgain)
 {
     IDirect3DVertexBuffer8 *vb = nullptr;
     ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 2400, &vb), 1);
     std::string log = Record([&] {
-        D3D8_SetVertexShader(0x142);
-        D3D8_SetVertexShader(0x142);
-        D3D8_SetPixelShader(0);
-        D3D8_SetPixelShader(0);
-        D3D8_SetStreamSource(0, vb, 24);
-        D3D8_SetStreamSource(1, vb, 24);  // the stream number is not compared
-        D3D8_SetIndices(nullptr, 0);
-        D3D8_SetIndices(nullptr, 0);
+        for (int i = 0; i < 2; i++) {
+            D3D8_SetVertexShader(0x142);
+            D3D8_SetPixelShader(0);
+            D3D8_SetStreamSource(i, vb, 24);  // the stream number is not compared
+            D3D8_SetIndices(nullptr, 0);
+        }
     });
-    EXPECT_EQ(Count(log, "SetVertexShader("), 1) << log;
-    EXPECT_EQ(Count(log, "SetPixelShader("), 1);
-    EXPECT_EQ(Count(log, "SetStreamSource("), 1);
-    EXPECT_EQ(Count(log, "SetIndices("), 1);
-    D3D8_DestroyDynamicVertexBuffer(vb);
-}
-
-TEST_F(DeviceCacheTest, AFailedSetIsSentAgainNextTime)
-{
-    // The stand-in refuses every pixel shader but 0.
-    EXPECT_EQ(D3D8_SetPixelShader(7), 0);
-    std::string log = Record([] { D3D8_SetPixelShader(7); });
-    EXPECT_EQ(Count(log, "SetPixelShader(7)"), 1);
-    // Once a set succeeds, the same set is dropped again.
-    D3D8_SetPixelShader(0);
-    EXPECT_EQ(Count(Record([] { D3D8_SetPixelShader(0); }), "SetPixelShader("), 0);
-
-    // The same holds for streams (only stream 0 exists), transform states
-    // the device does not have, and lights of no known type.
-    IDirect3DVertexBuffer8 *vb = nullptr;
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 2400, &vb), 1);
+    for (const char *call : {"SetVertexShader(", "SetPixelShader(", "SetStreamSource(", "SetIndices("})
+        EXPECT_EQ(Count(log, call), 1) << call << log;
+    // The stand-in refuses every pixel shader but 0, streams but 0,
+    // transform states it does not have and lights of no known type.
     D3DMATRIX m = {{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {0, 0, 0, 1}}};
     D3DLIGHT8 light = {};
     light.Type = 7;
+    D3D8_SetStreamSource(0, nullptr, 0);
     log = Record([&] {
         for (int i = 0; i < 2; i++) {
+            EXPECT_EQ(D3D8_SetPixelShader(7), 0);
             EXPECT_EQ(D3D8_SetStreamSource(1, vb, 24), 0);
             EXPECT_EQ(D3D8_SetTransform(100, &m), 0);
             EXPECT_EQ(D3D8_SetLight(0, &light), 0);
         }
     });
-    EXPECT_EQ(Count(log, "SetStreamSource(1,"), 2) << log;
-    EXPECT_EQ(Count(log, "SetTransform(100,"), 2) << log;
-    EXPECT_EQ(Count(log, "SetLight(0,"), 2) << log;
+    for (const char *call : {"SetPixelShader(7)", "SetStreamSource(1,", "SetTransform(100,", "SetLight(0,"})
+        EXPECT_EQ(Count(log, call), 2) << call << log;
+    // Once a set succeeds, the same set is dropped again.
+    D3D8_SetPixelShader(0);
+    EXPECT_EQ(Count(Record([] { D3D8_SetPixelShader(0); }), "SetPixelShader("), 0);
     D3DMATRIX out = {};
     D3D8_GetTransform(100, &out);
     EXPECT_EQ(out.m[0][0], 1.0f);  // an emptied slot reads as the identity
@@ -358,11 +343,11 @@ TEST_F(PixelShaderTest, CreateSetAndDeleteReachTheDeviceAndRepeatedSetsSendNothi
     EXPECT_EQ(Count(log, "PixelShader("), 0) << log;
 }
 
-TEST_F(PixelShaderTest, ReleaseAndRecreateRewriteEveryOwnersHandleAndAreSafeTwice)
+TEST_F(PixelShaderTest, ReleaseAndRecreateRewriteEveryOwnersHandleStopAtAFailureAndAreSafeTwice)
 {
     uint32_t a = 0, b = 0;
     ASSERT_EQ(D3D8_CreatePixelShader(kShader, &a), 1);
-    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &b), 1);
+    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &b), 1);  // the newest record comes first
     const uint32_t oldA = a, oldB = b;
     ASSERT_EQ(D3D8_SetPixelShader(a), 1);
     std::string log = Record([] {
@@ -373,56 +358,30 @@ TEST_F(PixelShaderTest, ReleaseAndRecreateRewriteEveryOwnersHandleAndAreSafeTwic
     EXPECT_EQ(b, 0u);
     EXPECT_EQ(Count(log, "DeletePixelShader("), 2) << log;
     EXPECT_EQ(Count(log, ") = 0x0"), 2) << log;  // each shader deleted once, successfully
+    // While released every handle reads 0: a delete names no shader and must
+    // not free whichever released record comes first (b's).
+    log = Record([&] { EXPECT_EQ(D3D8_DeletePixelShader(a), 0); });
+    EXPECT_EQ(Count(log, "PixelShader("), 0) << log;
+    // A re-create stops at the first failure; the next one finishes the rest.
+    D3D8Test_InjectFault(D3D8_FAULT_CREATESHADER, 1, 1, D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(D3D8_RecreatePixelShaders(), 0);
+    EXPECT_NE(b, 0u);
+    EXPECT_EQ(a, 0u);
     log = Record([] {
         EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
         EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);  // nothing left at 0
     });
-    EXPECT_EQ(Count(log, "CreatePixelShader("), 2) << log;
+    EXPECT_EQ(Count(log, "CreatePixelShader("), 1) << log;
     EXPECT_NE(a, 0u);
-    EXPECT_NE(b, 0u);
     EXPECT_NE(a, b);
     EXPECT_NE(a, oldA);  // the stand-in never hands a handle out twice
     EXPECT_NE(b, oldB);
     // The cache forgot the bound shader at the release: the new handle is sent.
     log = Record([&] { EXPECT_EQ(D3D8_SetPixelShader(a), 1); });
     EXPECT_NE(log.find("SetPixelShader(" + std::to_string(a) + ") = 0x0"), std::string::npos) << log;
-    EXPECT_EQ(D3D8_DeletePixelShader(a), 1);
-    EXPECT_EQ(D3D8_DeletePixelShader(b), 1);
-}
-
-TEST_F(PixelShaderTest, RecreateStopsAtTheFirstFailureAndTheNextOneFinishesTheRest)
-{
-    uint32_t a = 0, b = 0;
-    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &a), 1);
-    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &b), 1);  // the newest record comes first
-    D3D8_ReleasePixelShaders();
-    D3D8Test_InjectFault(D3D8_FAULT_CREATESHADER, 1, 1, D3DERR_OUTOFVIDEOMEMORY);
-    EXPECT_EQ(D3D8_RecreatePixelShaders(), 0);
-    EXPECT_NE(b, 0u);
-    EXPECT_EQ(a, 0u);
-    std::string log = Record([] { EXPECT_EQ(D3D8_RecreatePixelShaders(), 1); });
-    EXPECT_EQ(Count(log, "CreatePixelShader("), 1) << log;
-    EXPECT_NE(a, 0u);
     D3D8_DestroyPixelShaders();
     EXPECT_EQ(a, 0u);
     EXPECT_EQ(b, 0u);
-}
-
-TEST_F(PixelShaderTest, DeletingWhileReleasedLeavesEveryOtherOwnersShader)
-{
-    // While the shaders are released every handle reads 0: a delete then
-    // names no shader and must not free whichever released record comes first.
-    uint32_t a = 0, b = 0;
-    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &a), 1);
-    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &b), 1);
-    D3D8_ReleasePixelShaders();
-    std::string log = Record([&] { EXPECT_EQ(D3D8_DeletePixelShader(a), 0); });
-    EXPECT_EQ(Count(log, "PixelShader("), 0) << log;
-    ASSERT_EQ(D3D8_RecreatePixelShaders(), 1);
-    EXPECT_NE(b, 0u);  // b's shader comes back to b
-    EXPECT_NE(a, 0u);
-    EXPECT_EQ(D3D8_DeletePixelShader(a), 1);
-    EXPECT_EQ(D3D8_DeletePixelShader(b), 1);
 }
 
 TEST_F(DeviceCacheTest, FrustumTestsUseTheCamerasPlanes)
