@@ -168,7 +168,9 @@ TEST_F(TextureTest, LevelsComeFromTheirOwnFilesOrLevelZeroAndAreGammaCorrectedOn
                 for (int shift : {8, 16, 24}) expected |= Image_GetGammaTable()[colours[level] >> shift & 0xff] << shift;
                 EXPECT_EQ(LevelColour(texture->raster, level), expected) << mipmapping << gamma << level;
             }
-            if (gamma != 1.0f) EXPECT_TRUE(texture->raster->privateFlags & RASTERGAMMACORRECTED);
+            if (gamma != 1.0f) {
+                EXPECT_TRUE(texture->raster->privateFlags & RASTERGAMMACORRECTED);
+            }
             Texture_Destroy(texture);
         }
     Image_BuildGammaTables(1.0f);

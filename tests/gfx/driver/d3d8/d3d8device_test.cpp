@@ -80,15 +80,6 @@ TEST_F(DeviceSystemTest, VideoModeInfoMapsDisplayFormats)
     }
 }
 
-TEST_F(DeviceSystemTest, SoftwareVertexProcessingKeepsOneRotatingBuffer)
-{
-    OpenEngine();
-    std::string log = Record([&] { StartEngine(0); });
-    EXPECT_NE(log.find("CreateDevice(0, 1, 0x20)"), std::string::npos) << log;
-    EXPECT_EQ(D3D8_GetRotatingBuffer(0)->capacity, 0x40000u);
-    EXPECT_EQ(D3D8_GetRotatingBuffer(1)->capacity, 0u);
-}
-
 TEST_F(DeviceSystemTest, WindowedStartUsesCopySwapAndTheDesktopFormat)
 {
     OpenEngine();
@@ -222,28 +213,35 @@ TEST_F(DeviceSystemTest, AStencilDepthFormatIsClearedAndMasksDrawingThroughTheEn
     DestroyCamera(camera);
 }
 
-TEST_F(DeviceSystemTest, HardwareTnLWithoutAPureDeviceCreatesWithFlags0x40)
+TEST_F(DeviceSystemTest, VertexProcessingFollowsTheCapsAndHardwareKeepsFourRotatingBuffers)
 {
-    answers.hardwareTnL = true;
-    answers.pureDevice = false;
-    OpenEngine();
-    std::string log = Record([&] { StartEngine(0); });
-    EXPECT_NE(log.find("CreateDevice(0, 1, 0x40) = 0x0"), std::string::npos) << log;
-    // Still a hardware device: four rotating buffers, pooled in the default pool.
-    EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);
-    EXPECT_NE(log.find("CreateVertexBuffer(262144, 0x208, 0x0, 0)"), std::string::npos) << log;
-}
-
-TEST(VertexProcessingTest, PureDeviceOnlyWithHardwareTnL)
-{
-    D3DCAPS8 caps = {};
-    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x20u);
-    caps.DevCaps = D3DDEVCAPS_PUREDEVICE;
-    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x20u);
-    caps.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT;
-    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x40u);
-    caps.DevCaps |= D3DDEVCAPS_PUREDEVICE;
-    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x50u);
+    const struct {
+        uint32_t devCaps, flags;
+    } caps[] = {{0, 0x20},
+                {D3DDEVCAPS_PUREDEVICE, 0x20},
+                {D3DDEVCAPS_HWTRANSFORMANDLIGHT, 0x40},
+                {D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE, 0x50}};
+    for (const auto &c : caps) {
+        D3DCAPS8 d = {};
+        d.DevCaps = c.devCaps;
+        EXPECT_EQ(D3D8_VertexProcessingFlags(&d), c.flags) << c.devCaps;
+    }
+    // Software: one rotating buffer. Hardware without a pure device: four,
+    // pooled in the default pool.
+    for (bool hardware : {false, true}) {
+        answers.hardwareTnL = hardware;
+        answers.pureDevice = false;
+        OpenEngine();
+        std::string log = Record([&] { StartEngine(0); });
+        EXPECT_NE(log.find(hardware ? "CreateDevice(0, 1, 0x40) = 0x0" : "CreateDevice(0, 1, 0x20)"),
+                  std::string::npos) << log;
+        EXPECT_EQ(D3D8_GetRotatingBuffer(0)->capacity, 0x40000u);
+        EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, hardware ? 0x40000u : 0u);
+        if (hardware) {
+            EXPECT_NE(log.find("CreateVertexBuffer(262144, 0x208, 0x0, 0)"), std::string::npos) << log;
+        }
+        TearDown();
+    }
 }
 
 TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
@@ -259,6 +257,9 @@ TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
     EXPECT_EQ(table[0](nullptr, nullptr, 0), 0);
     EXPECT_EQ(table[22](nullptr, nullptr, 0), 0);
     EXPECT_NE(table[1], table[0]);
+    D3D8_DeviceState()->caps.MaxTextureWidth = 2048;  // the larger side
+    D3D8_DeviceState()->caps.MaxTextureHeight = 1024;
+    EXPECT_EQ(Engine_GetMaxTextureSize(), 2048);
 }
 
 TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSize)
@@ -283,36 +284,19 @@ TEST_F(DeviceSystemTest, SelectingASubSystemRebuildsTheModeTableAndChecksTheInde
     EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
 }
 
-TEST_F(DeviceSystemTest, MaxTextureSizeIsTheLargerSide)
-{
-    StartEngine(0);
-    D3D8_DeviceState()->caps.MaxTextureWidth = 2048;
-    D3D8_DeviceState()->caps.MaxTextureHeight = 1024;
-    EXPECT_EQ(Engine_GetMaxTextureSize(), 2048);
-}
-
 TEST_F(DeviceSystemTest, FlushToZeroIsSetAfterStartAndClearedAtStopOnlyWithSSE)
 {
     const int32_t saved = Cpu_GetFlushToZero();
-    Cpu_SetFlushToZero(0);
-    D3D8_SetCpuProbe(WithSSE);
-    StartEngine(0);
-    EXPECT_EQ(Cpu_GetFlushToZero(), 1);
-    StopEngine();
-    EXPECT_EQ(Cpu_GetFlushToZero(), 0);
-    Cpu_SetFlushToZero(saved);
-}
-
-TEST_F(DeviceSystemTest, WithoutSSETheControlRegisterIsLeftAlone)
-{
-    const int32_t saved = Cpu_GetFlushToZero();
-    Cpu_SetFlushToZero(0);
-    D3D8_SetCpuProbe(NoSSE);
-    StartEngine(0);
-    EXPECT_EQ(Cpu_GetFlushToZero(), 0);
-    Cpu_SetFlushToZero(1);
-    StopEngine();
-    EXPECT_EQ(Cpu_GetFlushToZero(), 1);
+    for (bool sse : {true, false}) {
+        Cpu_SetFlushToZero(0);
+        D3D8_SetCpuProbe(sse ? WithSSE : NoSSE);
+        StartEngine(0);
+        EXPECT_EQ(Cpu_GetFlushToZero(), sse ? 1 : 0);
+        if (!sse) Cpu_SetFlushToZero(1);
+        StopEngine();
+        EXPECT_EQ(Cpu_GetFlushToZero(), sse ? 0 : 1);  // without SSE the register is left alone
+        TearDown();
+    }
     Cpu_SetFlushToZero(saved);
 }
 

@@ -251,21 +251,9 @@ TEST_F(D3D8RasterTest, DeviceResetRebuildsPalettesCameraTexturesAndDepthBuffers)
     EXPECT_EQ(D3D8_RasterExt(target)->texture, nullptr);
     EXPECT_EQ(D3D8_RasterExt(depth)->surface, nullptr);
     // Nothing of the default pool is left, so the device can be reset.
-    D3DPRESENT_PARAMETERS params = {};
-    params.BackBufferWidth = 64;
-    params.BackBufferHeight = 48;
-    params.BackBufferFormat = answers.displayFormat;
-    params.BackBufferCount = 1;
-    params.SwapEffect = D3DSWAPEFFECT_COPY;
-    params.Windowed = 1;
-    params.EnableAutoDepthStencil = 1;
-    params.AutoDepthStencilFormat = D3DFMT_D24X8;
+    D3DPRESENT_PARAMETERS params = Params();
     ASSERT_GE(device->Reset(&params), 0);
-    D3D8DeviceState &s = *D3D8_DeviceState();
-    device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &s.backBuffer);
-    s.backBuffer->Release();
-    device->GetDepthStencilSurface(&s.depthSurface);
-    s.depthSurface->Release();
+    GetSurfaces();
     ASSERT_EQ(D3D8_RestoreDeviceRasters(), 1);
     EXPECT_NE(D3D8_RasterExt(target)->texture, nullptr);
     EXPECT_NE(D3D8_RasterExt(depth)->surface, nullptr);

@@ -39,24 +39,17 @@ protected:
     }
 };
 
-TEST_F(RenderStateTest, AStateRestoredBeforeTheFlushSendsNothing)
-{
-    std::string log = Flushed([] {
-        D3D8_SetRenderState(D3DRS_SRCBLEND, 2);
-        D3D8_SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);  // the value the device holds
-    });
-    EXPECT_EQ(Count(log, "SetRenderState("), 0) << log;
-}
-
-TEST_F(RenderStateTest, TwoSetsBeforeAFlushSendTheLastValueInFirstChangeOrder)
+TEST_F(RenderStateTest, AFlushSendsTheLastValueOfEachChangedStateInFirstChangeOrder)
 {
     std::string log = Flushed([] {
         D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
         D3D8_SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
+        D3D8_SetRenderState(D3DRS_SRCBLEND, 2);
         D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
+        D3D8_SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);  // restored to the device's value: not sent
     });
-    EXPECT_EQ(Count(log, "SetRenderState(22,"), 1) << log;
-    EXPECT_TRUE(Before(log, "SetRenderState(22, 0x3)", "SetRenderState(20, 0x2)")) << log;
+    EXPECT_EQ(Count(log, "SetRenderState("), 2) << log;
+    ExpectInOrder(log, {"SetRenderState(22, 0x3)", "SetRenderState(20, 0x2)"});
 }
 
 TEST_F(RenderStateTest, ZTestAndZWriteShareZEnable)
@@ -285,16 +278,7 @@ TEST_F(RenderStateTest, AResetSendsItsListWhateverTheCacheHeldAndLeavesTheRestTo
     EXPECT_EQ(Count(log, "SetRenderState(37,"), 1) << log;
 }
 
-}  // namespace
-
-namespace {
-
-class StageForgetTest : public D3D8DriverTest {
-protected:
-    void SetUp() override { StartEngine(0); }
-};
-
-TEST_F(StageForgetTest, AStageWhoseTextureWentAwayIsUntexturedAndSentAgain)
+TEST_F(RenderStateTest, AStageWhoseTextureWentAwayIsUntexturedAndSentAgain)
 {
     Raster* raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
     ASSERT_NE(raster, nullptr);
