@@ -439,11 +439,15 @@ TEST_F(CameraUpdateTest, ASecondWindowGetsItsOwnSwapChainRebuiltInPlace)
     Window_Destroy(second);
 }
 
+// A hardware device that keeps pixel shaders: the reset path has pooled
+// buffers and shaders to delete and re-create for their owners.
 class HardwareResetTest : public CameraUpdateTest {
 protected:
+    const uint32_t shader[5] = {0xFFFF0101, 0x00000001, 0x800F0000, 0x90E40000, 0x0000FFFF};  // mov r0, v0
     void SetUp() override
     {
         answers.hardwareTnL = true;
+        answers.pixelShaders = true;
         CameraUpdateTest::SetUp();
     }
 };
@@ -484,37 +488,34 @@ TEST_F(HardwareResetTest, ALostDeviceIsReleasedResetAndRestoredInAFixedOrder)
 
 TEST_F(HardwareResetTest, RestoreStopsAtTheFirstFailingStepAndIsRetried)
 {
-    IDirect3DVertexBuffer8 *mine = nullptr;
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &mine), 1);
-    D3D8Test_LoseDevice(device, 0);
-    D3D8Test_InjectFault(D3D8_FAULT_CREATEBUFFER, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
-    // The pooled buffers failed: render states and lights were not rebuilt.
-    size_t reset = log.find("Reset() = 0x0");
-    ASSERT_NE(reset, std::string::npos) << log;
-    EXPECT_EQ(log.find("SetRenderState(", reset), std::string::npos) << log;
-    EXPECT_EQ(mine, nullptr);
-    End();
-    log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_EQ(Count(log, "Reset("), 0) << log;  // the reset held; only the restore is run again
-    EXPECT_NE(mine, nullptr);
-    End();
-    D3D8_DestroyDynamicVertexBuffer(mine);
+    IDirect3DVertexBuffer8 *buffer = nullptr;
+    uint32_t handle = 0;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &buffer), 1);
+    ASSERT_EQ(D3D8_CreatePixelShader(shader, &handle), 1);
+    for (D3D8FaultCall fault : {D3D8_FAULT_CREATEBUFFER, D3D8_FAULT_CREATESHADER}) {
+        D3D8Test_LoseDevice(device, 0);
+        D3D8Test_InjectFault(fault, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
+        std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
+        // The failed step's owner holds nothing; render states and lights
+        // were not rebuilt.
+        size_t reset = log.find("Reset() = 0x0");
+        ASSERT_NE(reset, std::string::npos) << log;
+        EXPECT_EQ(log.find("SetRenderState(", reset), std::string::npos) << log;
+        EXPECT_TRUE(fault == D3D8_FAULT_CREATEBUFFER ? buffer == nullptr : handle == 0) << fault;
+        End();
+        log = Record([&] { EXPECT_EQ(Begin(), 1); });
+        EXPECT_EQ(Count(log, "Reset("), 0) << log;  // the reset held; only the restore is run again
+        EXPECT_EQ(Count(log, "CreatePixelShader("), 1) << log;
+        EXPECT_NE(buffer, nullptr);
+        EXPECT_NE(handle, 0u);
+        End();
+        EndFrame();
+    }
+    D3D8_DestroyDynamicVertexBuffer(buffer);
+    EXPECT_EQ(D3D8_DeletePixelShader(handle), 1);
 }
 
-// A device that keeps pixel shaders, so that the reset path has shaders to
-// delete and re-create for their owners.
-class PixelShaderResetTest : public CameraUpdateTest {
-protected:
-    const uint32_t shader[5] = {0xFFFF0101, 0x00000001, 0x800F0000, 0x90E40000, 0x0000FFFF};  // mov r0, v0
-    void SetUp() override
-    {
-        answers.pixelShaders = true;
-        CameraUpdateTest::SetUp();
-    }
-};
-
-TEST_F(PixelShaderResetTest, ALostDeviceOrAResizeGivesTheOwnerANewShaderAfterTheReset)
+TEST_F(HardwareResetTest, ALostDeviceOrAResizeGivesTheOwnerANewShaderAfterTheReset)
 {
     uint32_t mine = 0;
     ASSERT_EQ(D3D8_CreatePixelShader(shader, &mine), 1);
@@ -539,26 +540,6 @@ TEST_F(PixelShaderResetTest, ALostDeviceOrAResizeGivesTheOwnerANewShaderAfterThe
         End();
         EndFrame();
     }
-    EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
-}
-
-TEST_F(PixelShaderResetTest, AShaderThatCannotBeRecreatedSkipsTheFrameAndIsRetried)
-{
-    uint32_t mine = 0;
-    ASSERT_EQ(D3D8_CreatePixelShader(shader, &mine), 1);
-    D3D8Test_LoseDevice(device, 0);
-    D3D8Test_InjectFault(D3D8_FAULT_CREATESHADER, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
-    size_t reset = log.find("Reset() = 0x0");
-    ASSERT_NE(reset, std::string::npos) << log;
-    EXPECT_EQ(log.find("SetRenderState(", reset), std::string::npos) << log;  // the restore stopped there
-    EXPECT_EQ(mine, 0u);
-    End();
-    log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_EQ(Count(log, "Reset("), 0) << log;
-    EXPECT_EQ(Count(log, "CreatePixelShader("), 1) << log;
-    EXPECT_NE(mine, 0u);
-    End();
     EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
 }
 
