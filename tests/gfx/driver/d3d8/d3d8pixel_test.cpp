@@ -10,26 +10,6 @@
 
 namespace {
 
-struct Rgba {
-    uint8_t c[4];
-};
-
-Rgba Unpack(uint32_t v, uint32_t format)
-{
-    Rgba out = {{0, 0, 0, 0}};
-    EXPECT_EQ(D3D8_UnpackPixel(out.c, v, format), 1);
-    return out;
-}
-
-#define EXPECT_RGBA(value, r, g, b, a)  \
-    do {                                \
-        const Rgba got = (value);       \
-        EXPECT_EQ(got.c[0], r);         \
-        EXPECT_EQ(got.c[1], g);         \
-        EXPECT_EQ(got.c[2], b);         \
-        EXPECT_EQ(got.c[3], a);         \
-    } while (0)
-
 TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
 {
     const uint8_t white128[4] = {255, 255, 255, 128}, mixed[4] = {0x12, 0x34, 0x56, 0x78};
@@ -64,17 +44,25 @@ TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
 
 TEST(D3D8PixelTest, UnpackingUsesMasksWithoutBitReplication)
 {
-    EXPECT_RGBA(Unpack(0xffff, RASTERFORMAT565), 248, 252, 248, 255);
-    EXPECT_RGBA(Unpack(0xf123, RASTERFORMAT4444), 16, 32, 48, 255);
-    EXPECT_RGBA(Unpack(0x7123, RASTERFORMAT4444), 16, 32, 48, 112);
-    EXPECT_RGBA(Unpack(0x7fff, RASTERFORMAT1555), 248, 248, 248, 0);
-    EXPECT_RGBA(Unpack(0x8000, RASTERFORMAT1555), 0, 0, 0, 255);
-    EXPECT_RGBA(Unpack(0xffff, RASTERFORMAT555), 248, 248, 248, 255);
-    EXPECT_RGBA(Unpack(0x9a, RASTERFORMATLUM8), 0x9a, 0x9a, 0x9a, 255);
-    EXPECT_RGBA(Unpack(0x80123456, RASTERFORMAT8888), 0x12, 0x34, 0x56, 0x80);
-    EXPECT_RGBA(Unpack(0x80123456, RASTERFORMATDEFAULT), 0x12, 0x34, 0x56, 0x80);
-    EXPECT_RGBA(Unpack(0x00123456, RASTERFORMAT888), 0x12, 0x34, 0x56, 255);
-    EXPECT_RGBA(Unpack(0x44332211, RASTERFORMAT565 | RASTERFORMATPAL8), 0x11, 0x22, 0x33, 0x44);
+    const struct {
+        uint32_t value, format;
+        uint8_t rgba[4];
+    } cases[] = {{0xffff, RASTERFORMAT565, {248, 252, 248, 255}},
+                 {0xf123, RASTERFORMAT4444, {16, 32, 48, 255}},
+                 {0x7123, RASTERFORMAT4444, {16, 32, 48, 112}},
+                 {0x7fff, RASTERFORMAT1555, {248, 248, 248, 0}},
+                 {0x8000, RASTERFORMAT1555, {0, 0, 0, 255}},
+                 {0xffff, RASTERFORMAT555, {248, 248, 248, 255}},
+                 {0x9a, RASTERFORMATLUM8, {0x9a, 0x9a, 0x9a, 255}},
+                 {0x80123456, RASTERFORMAT8888, {0x12, 0x34, 0x56, 0x80}},
+                 {0x80123456, RASTERFORMATDEFAULT, {0x12, 0x34, 0x56, 0x80}},
+                 {0x00123456, RASTERFORMAT888, {0x12, 0x34, 0x56, 255}},
+                 {0x44332211, RASTERFORMAT565 | RASTERFORMATPAL8, {0x11, 0x22, 0x33, 0x44}}};
+    for (const auto& c : cases) {
+        uint8_t out[4] = {};
+        EXPECT_EQ(D3D8_UnpackPixel(out, c.value, c.format), 1);
+        EXPECT_EQ(memcmp(out, c.rgba, 4), 0) << std::hex << c.value << " " << c.format;
+    }
     uint8_t out[4];
     EXPECT_EQ(D3D8_UnpackPixel(out, 0, RASTERFORMAT16), 0);
 }

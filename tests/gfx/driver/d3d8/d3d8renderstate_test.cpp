@@ -214,8 +214,15 @@ TEST_F(RenderStateTest, TexturesBringTheirFilterAndAddressingToTheirStage)
     Raster_Destroy(raster);
 }
 
-TEST_F(RenderStateTest, AfterAResetTheEngineValuesAreInForceAgain)
+TEST_F(RenderStateTest, AResetPutsTheEngineValuesAndItsListInForceAndLeavesTheRestToTheirNextSet)
 {
+    auto reset = [&] {
+        return Record([&] {
+            D3D8_ReleaseDeviceResources();
+            ASSERT_GE(device->Reset(&D3D8_System()->presentParams), 0);
+            ASSERT_EQ(D3D8_RestoreDeviceResources(), 1);
+        });
+    };
     Set(RS_TEXTUREFILTER, 6);
     Set(RS_TEXTUREADDRESSU, 3);
     Set(RS_SRCBLEND, 2);
@@ -225,37 +232,17 @@ TEST_F(RenderStateTest, AfterAResetTheEngineValuesAreInForceAgain)
     Set(RS_STENCILENABLE, 1);
     Set(RS_STENCILMASK, 0);
     Set(RS_FOGCOLOR, 0x00112233);
+    D3D8_SetRenderState(D3DRS_CLIPPING, 0);
     D3D8_FlushRenderStates();
-
-    D3D8_ReleaseDeviceResources();
-    ASSERT_GE(device->Reset(&D3D8_System()->presentParams), 0);
-    ASSERT_EQ(D3D8_RestoreDeviceResources(), 1);
-
+    std::string log = reset();
     EXPECT_EQ(DeviceStage(0, D3DTSS_MINFILTER), D3DTEXF_LINEAR);
     EXPECT_EQ(DeviceStage(0, D3DTSS_MIPFILTER), D3DTEXF_LINEAR);
     EXPECT_EQ(DeviceStage(0, D3DTSS_ADDRESSU), D3DTADDRESS_CLAMP);
     EXPECT_EQ(DeviceStage(0, D3DTSS_BORDERCOLOR), 0xFFFFFFFFu);
-    EXPECT_EQ(DeviceState(D3DRS_SRCBLEND), 2u);
-    EXPECT_EQ(DeviceState(D3DRS_DESTBLEND), 1u);
-    EXPECT_EQ(DeviceState(D3DRS_CULLMODE), 1u);
-    EXPECT_EQ(DeviceState(D3DRS_STENCILENABLE), 1u);
-    EXPECT_EQ(DeviceState(D3DRS_STENCILMASK), 0u);
-    EXPECT_EQ(DeviceState(D3DRS_FOGCOLOR), 0x00112233u);
-    EXPECT_EQ(DeviceState(D3DRS_LIGHTING), 0u);
-}
-
-TEST_F(RenderStateTest, AResetSendsItsListWhateverTheCacheHeldAndLeavesTheRestToTheirNextSet)
-{
-    auto reset = [&] {
-        return Record([&] {
-            D3D8_ReleaseDeviceResources();
-            ASSERT_GE(device->Reset(&D3D8_System()->presentParams), 0);
-            ASSERT_EQ(D3D8_RestoreDeviceResources(), 1);
-        });
-    };
-    D3D8_SetRenderState(D3DRS_CLIPPING, 0);
-    D3D8_FlushRenderStates();
-    std::string log = reset();
+    const uint32_t states[][2] = {{D3DRS_SRCBLEND, 2},     {D3DRS_DESTBLEND, 1},   {D3DRS_CULLMODE, 1},
+                                  {D3DRS_STENCILENABLE, 1}, {D3DRS_STENCILMASK, 0}, {D3DRS_FOGCOLOR, 0x00112233},
+                                  {D3DRS_LIGHTING, 0}};
+    for (const auto &st : states) EXPECT_EQ(DeviceState(st[0]), st[1]) << st[0];
     // The stencil values nobody set are the device's defaults, sent again.
     EXPECT_NE(log.find("SetRenderState(56, 0x8)"), std::string::npos) << log;
     EXPECT_NE(log.find("SetRenderState(59, 0xffffffff)"), std::string::npos) << log;
