@@ -82,9 +82,12 @@ TEST_F(CameraTest, FrustaOfEveryShapeHaveUnitOutwardPlanesAndMapTheirCornersOnto
         bool mirrored, negative;
         uint32_t projection;
         float ox, oy, window;
-    } cases[] = {{false, false, CAMERA_PERSPECTIVE, 0, 0, 0.5f},       {true, false, CAMERA_PERSPECTIVE, 0, 0, 0.5f},
-                 {false, true, CAMERA_PERSPECTIVE, 0, 0, 0.5f},        {true, true, CAMERA_PERSPECTIVE, 0, 0, 0.5f},
-                 {false, false, CAMERA_PERSPECTIVE, 0.3f, -0.2f, 0.5f}, {false, false, CAMERA_PARALLEL, 0.3f, -0.2f, 0.5f},
+    } cases[] = {{false, false, CAMERA_PERSPECTIVE, 0, 0, 0.5f},
+                 {true, false, CAMERA_PERSPECTIVE, 0, 0, 0.5f},
+                 {false, true, CAMERA_PERSPECTIVE, 0, 0, 0.5f},
+                 {true, true, CAMERA_PERSPECTIVE, 0, 0, 0.5f},
+                 {false, false, CAMERA_PERSPECTIVE, 0.3f, -0.2f, 0.5f},
+                 {false, false, CAMERA_PARALLEL, 0.3f, -0.2f, 0.5f},
                  {false, false, CAMERA_PARALLEL, 0, 0, 1.0f}};
     const float s = std::sqrt(0.5f);
     for (const auto& k : cases) {

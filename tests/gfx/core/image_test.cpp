@@ -276,7 +276,7 @@ TEST_F(ImageTest, ResamplingKeepsSameSizeAndSolidColoursExactAndWeighsBoundaries
 
 TEST_F(ImageTest, ResamplingAwkwardRatiosStaysInsideTheSourceAndRefusesZeroOrOverwideSizes)
 {
-    const std::pair<int32_t, int32_t> ratios[] = {{3, 2},   {1023, 7},   {7, 1023}, {1, 300},
+    const std::pair<int32_t, int32_t> ratios[] = {{3, 2},   {1023, 7},   {7, 1023},  {1, 300},
                                                   {300, 1}, {1000, 999}, {999, 1000}};
     for (auto [from, to] : ratios) {
         // Exact-size rows (stride = width x 4) make ASan see any read past a

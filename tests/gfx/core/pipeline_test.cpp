@@ -36,14 +36,14 @@ int32_t WriteSlots(PipelineNode* n, const PipelineExecuteParams* params)
 {
     for (uint32_t k = 0; k < n->definition->numClusters; k++) {
         int32_t s = n->slotIndex[k];
-        if (s >= 0 && !params->packet->slots[s].data) params->packet->slots[s].data = PipelineHeap_Alloc(params->heap, 64);
+        if (s >= 0 && !params->packet->slots[s].data)
+            params->packet->slots[s].data = PipelineHeap_Alloc(params->heap, 64);
     }
     return Body(n, params);
 }
 
-
 const PipelineClusterDefinition kVerts = {"verts", 12, 0}, kColours = {"colours", 4, 0}, kUvs = {"uvs", 8, 0},
-                                 kTemp = {"temp", 4, 0};
+                                kTemp = {"temp", 4, 0};
 
 // A started engine; pipelines made by Edit are destroyed at the end.
 class PipelineTest : public ::testing::Test {
@@ -209,18 +209,18 @@ TEST_F(PipelineTest, ClusterResolutionAssignsSlotsAndRefusesMissingClusters)
     const PipelineClusterRef srcClusters[] = {{&kVerts, 1, 0}, {&kColours, 1, 0}, {&kUvs, 0, 0}};
     const uint32_t srcFlags[] = {CLUSTER_VALID, CLUSTER_VALID, CLUSTER_INVALID};
     const PipelineOutputSpec srcOut[] = {{srcFlags, CLUSTER_PASS_THROUGH}};
-    PipelineNodeDefinition &source = Def("source");
+    PipelineNodeDefinition& source = Def("source");
     source.body = WriteSlots, source.numClusters = 3, source.clusters = srcClusters, source.outputs = srcOut;
     // middle: passes everything, uses a temporary of its own that it drops.
     const PipelineClusterRef midClusters[] = {{&kTemp, 1, 0}};
     const uint32_t midFlags[] = {CLUSTER_INVALID};
     const PipelineOutputSpec midOut[] = {{midFlags, CLUSTER_PASS_THROUGH}};
-    PipelineNodeDefinition &middle = Def("middle");
+    PipelineNodeDefinition& middle = Def("middle");
     middle.body = WriteSlots, middle.numClusters = 1, middle.clusters = midClusters, middle.outputs = midOut;
     // sink: requires verts, would like uvs.
     const PipelineClusterRef sinkClusters[] = {{&kVerts, 1, 0}, {&kUvs, 0, 0}};
     const uint32_t sinkReq[] = {CLUSTER_REQUIRED, CLUSTER_OPTIONAL};
-    PipelineNodeDefinition &sink = Def("sink", 0);
+    PipelineNodeDefinition& sink = Def("sink", 0);
     sink.numClusters = 2, sink.clusters = sinkClusters, sink.requirements = sinkReq;
 
     Pipeline* p = Edit({{&source, &middle, &sink}});
@@ -335,10 +335,10 @@ TEST(PipelineHeap, FreeMergesWithEachKindOfNeighbour)
         void* block;
         uint32_t freeCount, sizeOfA;
     } steps[] = {
-        {b, 2, 64},               // neither neighbour free: a new record
-        {a, 2, 64 + 32 + 64},     // next (b) free: a takes it in
-        {d, 2, 64 + 32 + 64},     // next is the tail rest: d takes it in
-        {c, 1, 1024 - 64},        // both free: a swallows c and d; one block less its header and the sentinel
+        {b, 2, 64},            // neither neighbour free: a new record
+        {a, 2, 64 + 32 + 64},  // next (b) free: a takes it in
+        {d, 2, 64 + 32 + 64},  // next is the tail rest: d takes it in
+        {c, 1, 1024 - 64},     // both free: a swallows c and d; one block less its header and the sentinel
     };
     for (const auto& s : steps) {
         PipelineHeap_Free(heap, s.block);

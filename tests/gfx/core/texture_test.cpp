@@ -33,7 +33,8 @@ protected:
     // Writes a solid w x h PNG of the colour (r, g, b, a).
     void WritePng(const char* name, int32_t w, int32_t h, uint32_t rgba)
     {
-        Image* image = Img(w, h, 32, [rgba](int32_t, int32_t, uint8_t* p) { Bytes_StoreU32(p, __builtin_bswap32(rgba)); });
+        Image* image =
+            Img(w, h, 32, [rgba](int32_t, int32_t, uint8_t* p) { Bytes_StoreU32(p, __builtin_bswap32(rgba)); });
         ASSERT_NE(ImagePng_Write(image, (folder + name + ".png").c_str()), nullptr);
     }
     // The first pixel of a level as R, G, B, A packed big-endian.
@@ -165,7 +166,8 @@ TEST_F(TextureTest, LevelsComeFromTheirOwnFilesOrLevelZeroAndAreGammaCorrectedOn
             ASSERT_EQ(Raster_GetNumLevels(texture->raster), mipmapping ? 4 : 1);
             for (uint32_t level = 0; level < (mipmapping ? 4u : 1u); level++) {
                 uint32_t expected = colours[level] & 0xff;  // alpha is not corrected
-                for (int shift : {8, 16, 24}) expected |= Image_GetGammaTable()[colours[level] >> shift & 0xff] << shift;
+                for (int shift : {8, 16, 24})
+                    expected |= Image_GetGammaTable()[colours[level] >> shift & 0xff] << shift;
                 EXPECT_EQ(LevelColour(texture->raster, level), expected) << mipmapping << gamma << level;
             }
             if (gamma != 1.0f) {

@@ -65,7 +65,7 @@ protected:
     }
     void GetSurfaces()
     {
-        D3D8DeviceState &s = *D3D8_DeviceState();
+        D3D8DeviceState& s = *D3D8_DeviceState();
         device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &s.backBuffer);
         s.backBuffer->Release();
         device->GetDepthStencilSurface(&s.depthSurface);

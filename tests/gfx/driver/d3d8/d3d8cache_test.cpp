@@ -25,7 +25,7 @@ TEST_F(DeviceCacheTest, RedundantSetsSendNothingAndFailedSetsAreSentAgain)
             D3D8_SetIndices(nullptr, 0);
         }
     });
-    for (const char *call : {"SetVertexShader(", "SetPixelShader(", "SetStreamSource(", "SetIndices("})
+    for (const char* call : {"SetVertexShader(", "SetPixelShader(", "SetStreamSource(", "SetIndices("})
         EXPECT_EQ(Count(log, call), 1) << call << log;
     // The stand-in refuses every pixel shader but 0, streams but 0,
     // transform states it does not have and lights of no known type.
@@ -41,7 +41,7 @@ TEST_F(DeviceCacheTest, RedundantSetsSendNothingAndFailedSetsAreSentAgain)
             EXPECT_EQ(D3D8_SetLight(0, &light), 0);
         }
     });
-    for (const char *call : {"SetPixelShader(7)", "SetStreamSource(1,", "SetTransform(100,", "SetLight(0,"})
+    for (const char* call : {"SetPixelShader(7)", "SetStreamSource(1,", "SetTransform(100,", "SetLight(0,"})
         EXPECT_EQ(Count(log, call), 2) << call << log;
     // Once a set succeeds, the same set is dropped again.
     D3D8_SetPixelShader(0);
@@ -168,8 +168,7 @@ TEST_F(DeviceCacheTest, DrawsFlushQueuedStatesFirst)
         EXPECT_EQ(D3D8_DrawPrimitive(D3DPT_LINELIST, first, 3), 1);
         EXPECT_EQ(D3D8_DrawPrimitive(D3DPT_TRIANGLEFAN, first, 3), 1);
     });
-    EXPECT_NE(log.find("DrawPrimitive(2, 0, 1)"), std::string::npos) << log;
-    EXPECT_NE(log.find("DrawPrimitive(6, 0, 1)"), std::string::npos) << log;
+    ExpectInOrder(log, {"DrawPrimitive(2, 0, 1)", "DrawPrimitive(6, 0, 1)"});
     device->EndScene();
 }
 
@@ -210,8 +209,7 @@ TEST_F(RotatingHardwareTest, LocksAppendAndRoundToTheStride)
         EXPECT_EQ(LockAndUnlock(24, 100), 0u);
         EXPECT_EQ(LockAndUnlock(24, 100), 100u);
     });
-    EXPECT_NE(log.find(", 0, 2400, 0x2800)"), std::string::npos) << log;
-    EXPECT_NE(log.find(", 2400, 2400, 0x1800)"), std::string::npos) << log;
+    ExpectInOrder(log, {", 0, 2400, 0x2800)", ", 2400, 2400, 0x1800)"});
 
     // 1000 bytes at stride 16, then stride 24: byte 1008, vertex 42.
     D3D8_ReleaseRotatingVertexBuffers();

@@ -183,8 +183,8 @@ TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
         Camera_Clear(camera, (void *)colour, 1);
         Camera_Clear(camera, (void *)colour, 4);
     });
-    EXPECT_NE(log.find("Clear(0, 0x1, 0x04010203"), std::string::npos) << log;  // no stencil without Z or bit 2
-    EXPECT_NE(log.find("Clear(0, 0x4, 0x00000000"), std::string::npos) << log;  // the colour only with bit 0
+    ExpectInOrder(log, {"Clear(0, 0x1, 0x04010203",
+                        "Clear(0, 0x4, 0x00000000"});  // no stencil without Z or bit 2; the colour only with bit 0
     D3D8_System()->hasStencil = 0;
     log = Record([&] { Camera_Clear(camera, (void *)colour, 6); });
     EXPECT_NE(log.find("Clear(0, 0x2, 0x00000000"), std::string::npos) << log;
@@ -357,7 +357,7 @@ TEST_F(CameraUpdateTest, CameraTextureIsTheRenderTargetOrElseCopiedFromTheBackBu
     Camera *texCamera = MakeTextureCamera();
     ASSERT_NE(texCamera->frameBuffer, nullptr);
     const uint8_t colour[4] = {9, 9, 9, 9};
-    std::string log = Record([&] { Camera_Clear(texCamera, (void *)colour, 7); });
+    std::string log = Record([&] { Camera_Clear(texCamera, (void*)colour, 7); });
     EXPECT_NE(log.find("Clear(0, 0x1,"), std::string::npos) << log;  // colour only: it has no Z
     log = Record([&] {
         ASSERT_EQ(Begin(texCamera), 1);
@@ -472,13 +472,13 @@ TEST_F(HardwareResetTest, ALostDeviceIsReleasedResetAndRestoredInAFixedOrder)
     // too, past the cache), the Im3D index buffer, and the scene in the
     // same frame.
     ExpectInOrder(log, {"SetTexture(7, null)", "SetStreamSource(0, null, 0)", "SetIndices(null, 0)", "Reset() = 0x0",
-                        "GetBackBuffer(", "CreateVertexBuffer(4800, 0x208, 0x142, 0)", "SetRenderState(",
-                        "SetLight(0,", "LightEnable(0, 1)", "SetLight(1,", "LightEnable(1, 0)",
-                        "CreateIndexBuffer(131070,", "BeginScene() = 0x0"});
+                        "GetBackBuffer(", "CreateVertexBuffer(4800, 0x208, 0x142, 0)", "SetRenderState(", "SetLight(0,",
+                        "LightEnable(0, 1)", "SetLight(1,", "LightEnable(1, 0)", "CreateIndexBuffer(131070,",
+                        "BeginScene() = 0x0"});
     EXPECT_EQ(Count(log, "Reset("), 1);
     EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);
     ASSERT_NE(mine, nullptr);
-    uint8_t *data = nullptr;
+    uint8_t* data = nullptr;
     ASSERT_GE(mine->Lock(0, 0, &data, 0), 0);  // the handle the owner holds works
     mine->Unlock();
     EXPECT_EQ(DrawTriangle(), 1);
@@ -488,7 +488,7 @@ TEST_F(HardwareResetTest, ALostDeviceIsReleasedResetAndRestoredInAFixedOrder)
 
 TEST_F(HardwareResetTest, RestoreStopsAtTheFirstFailingStepAndIsRetried)
 {
-    IDirect3DVertexBuffer8 *buffer = nullptr;
+    IDirect3DVertexBuffer8* buffer = nullptr;
     uint32_t handle = 0;
     ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &buffer), 1);
     ASSERT_EQ(D3D8_CreatePixelShader(shader, &handle), 1);

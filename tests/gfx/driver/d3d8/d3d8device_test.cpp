@@ -221,7 +221,7 @@ TEST_F(DeviceSystemTest, VertexProcessingFollowsTheCapsAndHardwareKeepsFourRotat
                 {D3DDEVCAPS_PUREDEVICE, 0x20},
                 {D3DDEVCAPS_HWTRANSFORMANDLIGHT, 0x40},
                 {D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE, 0x50}};
-    for (const auto &c : caps) {
+    for (const auto& c : caps) {
         D3DCAPS8 d = {};
         d.DevCaps = c.devCaps;
         EXPECT_EQ(D3D8_VertexProcessingFlags(&d), c.flags) << c.devCaps;
@@ -233,8 +233,8 @@ TEST_F(DeviceSystemTest, VertexProcessingFollowsTheCapsAndHardwareKeepsFourRotat
         answers.pureDevice = false;
         OpenEngine();
         std::string log = Record([&] { StartEngine(0); });
-        EXPECT_NE(log.find(hardware ? "CreateDevice(0, 1, 0x40) = 0x0" : "CreateDevice(0, 1, 0x20)"),
-                  std::string::npos) << log;
+        EXPECT_NE(log.find(hardware ? "CreateDevice(0, 1, 0x40) = 0x0" : "CreateDevice(0, 1, 0x20)"), std::string::npos)
+            << log;
         EXPECT_EQ(D3D8_GetRotatingBuffer(0)->capacity, 0x40000u);
         EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, hardware ? 0x40000u : 0u);
         if (hardware) {

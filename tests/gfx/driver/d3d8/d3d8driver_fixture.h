@@ -110,10 +110,10 @@ protected:
         return a != std::string::npos && b != std::string::npos && a < b;
     }
     // Each of steps appears in text, each after the one before it.
-    static void ExpectInOrder(const std::string &text, std::initializer_list<std::string> steps)
+    static void ExpectInOrder(const std::string& text, std::initializer_list<std::string> steps)
     {
         size_t at = 0;
-        for (const std::string &step : steps) {
+        for (const std::string& step : steps) {
             at = text.find(step, at);
             ASSERT_NE(at, std::string::npos) << step << " missing or out of order in\n" << text;
         }

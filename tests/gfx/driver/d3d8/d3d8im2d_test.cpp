@@ -30,11 +30,9 @@ TEST_F(Im2DTest, DrawsAppendToTheOwnBufferWithoutOverwrite)
         EXPECT_EQ(D3D8_Im2DRenderPrimitive(5, v.data(), 4), 1);
         EXPECT_EQ(D3D8_Im2DRenderPrimitive(1, v.data(), 4), 1);
     });
-    EXPECT_NE(log.find(", 0, 112, 0x1800)"), std::string::npos) << log;
-    EXPECT_NE(log.find(", 112, 112, 0x1800)"), std::string::npos) << log;
-    EXPECT_NE(log.find("DrawPrimitive(6, 0, 2)"), std::string::npos) << log;  // fan
-    EXPECT_NE(log.find("DrawPrimitive(2, 4, 2)"), std::string::npos) << log;  // line list
-    EXPECT_NE(log.find("SetVertexShader(0x144)"), std::string::npos);
+    // A fan, then a line list appended behind it.
+    ExpectInOrder(log, {", 0, 112, 0x1800)", "SetVertexShader(0x144)", "DrawPrimitive(6, 0, 2)", ", 112, 112, 0x1800)",
+                        "DrawPrimitive(2, 4, 2)"});
     EXPECT_EQ(D3D8_Im2DVertexPosition(), 8u);
 }
 
@@ -123,8 +121,7 @@ TEST_F(Im2DHardwareTest, WithHardwareTnLTheRotatingBuffersServe)
         EXPECT_EQ(D3D8_Im2DRenderPrimitive(1, v.data(), 4), 1);
         EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(5, v.data(), 4, fan, 4), 1);
     });
-    EXPECT_NE(log.find("DrawPrimitive(2, 0, 2)"), std::string::npos) << log;
-    EXPECT_NE(log.find("DrawPrimitive(6, 4, 2)"), std::string::npos) << log;  // expanded fan, appended
+    ExpectInOrder(log, {"DrawPrimitive(2, 0, 2)", "DrawPrimitive(6, 4, 2)"});  // expanded fan, appended
 }
 
 }  // namespace

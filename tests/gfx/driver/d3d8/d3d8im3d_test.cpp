@@ -30,10 +30,8 @@ TEST_F(Im3DNodeTest, SmallIndexedBatchesAreExpanded)
     const uint16_t indices[6] = {0, 1, 2, 3, 4, 5};
     std::string log = Submit(v, 3, indices, 6);
     EXPECT_EQ(Count(log, "DrawIndexedPrimitive"), 0) << log;
-    EXPECT_NE(log.find("DrawPrimitive(4, 0, 2)"), std::string::npos) << log;
-    EXPECT_NE(log.find("SetVertexShader(0x42)"), std::string::npos);
-    EXPECT_NE(log.find("SetStreamSource(0, #"), std::string::npos);
-    EXPECT_NE(log.find(", 16)"), std::string::npos);  // untextured: 16-byte vertices
+    // Untextured: 16-byte vertices.
+    ExpectInOrder(log, {"SetVertexShader(0x42)", "SetStreamSource(0, #", ", 16)", "DrawPrimitive(4, 0, 2)"});
 }
 
 TEST_F(Im3DNodeTest, LargerIndexedBatchesGoThroughTheIndexBufferAndWrap)
@@ -60,8 +58,7 @@ TEST_F(Im3DNodeTest, WithoutTheIndexBufferIndexedBatchesDrawFromUserMemory)
     auto v = Vertices(6);
     const uint16_t indices[12] = {0, 1, 2, 2, 1, 3, 3, 4, 5, 5, 4, 0};
     std::string log = Submit(v, 3, indices, 12);
-    EXPECT_NE(log.find("DrawIndexedPrimitiveUP(4, 0, 6, 4, 101, 36)"), std::string::npos) << log;
-    EXPECT_NE(log.find("SetVertexShader(0x152)"), std::string::npos) << log;
+    ExpectInOrder(log, {"SetVertexShader(0x152)", "DrawIndexedPrimitiveUP(4, 0, 6, 4, 101, 36)"});
     ASSERT_EQ(D3D8_Im3DOpen(), 1);
 }
 
@@ -77,10 +74,8 @@ TEST_F(Im3DNodeTest, FlagsChooseTheLayoutClippingAndBlending)
 {
     auto v = Vertices(4);
     std::string log = Submit(v, 1, nullptr, 0, IM3D_TEXTURED | IM3D_NOCLIP);
-    EXPECT_NE(log.find("SetVertexShader(0x142)"), std::string::npos) << log;
-    EXPECT_NE(log.find(", 24)"), std::string::npos) << log;
-    EXPECT_NE(log.find("SetRenderState(136, 0x0)"), std::string::npos) << log;
-    EXPECT_NE(log.find("DrawPrimitive(2, 0, 2)"), std::string::npos) << log;  // line list
+    ExpectInOrder(
+        log, {"SetVertexShader(0x142)", ", 24)", "SetRenderState(136, 0x0)", "DrawPrimitive(2, 0, 2)"});  // line list
     EXPECT_EQ(D3D8_GetAlphaBlend(), 1);  // bit 1 clear: blending on
 
     for (int32_t before : {0, 1}) {

@@ -160,8 +160,8 @@ TEST_F(D3D8TransferTest, RefusedImageTransfersRaiseTheirCodeAndWriteNothing)
 
 TEST_F(D3D8TransferTest, SmallerImageIsResampledIntoTheTextureAndLeftUntouched)
 {
-    Raster *raster = Keep(Raster_Create(64, 64, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
-    Image *image = Img(32, 32, 32, [](int32_t x, int32_t, uint8_t *p) {
+    Raster* raster = Keep(Raster_Create(64, 64, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
+    Image* image = Img(32, 32, 32, [](int32_t x, int32_t, uint8_t* p) {
         const uint8_t c[4] = {(uint8_t)(x * 8), 10, 20, 255};
         memcpy(p, c, 4);
     });
@@ -179,17 +179,17 @@ TEST_F(D3D8TransferTest, SmallerImageIsResampledIntoTheTextureAndLeftUntouched)
 
 TEST_F(D3D8TransferTest, PalettisedImagesGoThroughPackedPaletteAndSetTheAlphaByte)
 {
-    Image *image = Img(2, 1, 8, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)(x + 1); });
+    Image* image = Img(2, 1, 8, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(x + 1); });
     const uint8_t one[4] = {255, 0, 0, 255}, two[4] = {0, 0, 255, 128};
     memcpy(image->palette + 4, one, 4);
     memcpy(image->palette + 8, two, 4);
-    Raster *sixteen = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT4444));
+    Raster* sixteen = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT4444));
     ASSERT_EQ(D3D8_RasterFromImage(sixteen, image), 1);
     uint8_t *pixels = Raster_Lock(sixteen, 0, RASTERLOCKREAD);
     EXPECT_EQ(Bytes_LoadU16(pixels), 0xff00);
     EXPECT_EQ(Bytes_LoadU16(pixels + 2), 0x800f);
     Raster_Unlock(sixteen);
-    Raster *x888 = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
+    Raster* x888 = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
     ASSERT_EQ(D3D8_RasterFromImage(x888, image), 1);
     EXPECT_EQ(D3D8_RasterExt(x888)->alpha, 0);
     pixels = Raster_Lock(x888, 0, RASTERLOCKREAD);
@@ -197,15 +197,15 @@ TEST_F(D3D8TransferTest, PalettisedImagesGoThroughPackedPaletteAndSetTheAlphaByt
     memcpy(&v, pixels + 4, 4);
     EXPECT_EQ(v, 0xff0000ffu);
     Raster_Unlock(x888);
-    Raster *top = Keep(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
+    Raster* top = Keep(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
     D3D8_RasterExt(top)->alpha = 0;
-    Raster *sub = Keep(Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
+    Raster* sub = Keep(Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
     const RasterRect rect = {1, 1, 2, 1};
     Raster_SubRaster(sub, top, &rect);
     ASSERT_EQ(D3D8_RasterFromImage(sub, image), 1);
     EXPECT_EQ(D3D8_RasterExt(sub)->alpha, 1);
     EXPECT_EQ(D3D8_RasterExt(top)->alpha, 1);
-    Image *back = Img(4, 4, 32, [](int32_t, int32_t, uint8_t *) {});
+    Image* back = Img(4, 4, 32, [](int32_t, int32_t, uint8_t*) {});
     ASSERT_EQ(D3D8_ImageFromRaster(back, top), 1);
     EXPECT_EQ(memcmp(back->pixels + back->stride + 8, two, 4), 0);
 }
@@ -240,19 +240,19 @@ TEST_F(D3D8TransferTest, PalettisedRastersQuantiseWideImagesAndCopyPaletteImages
 
 TEST_F(D3D8TransferTest, LuminanceRastersReadBackAsGrey)
 {
-    Raster *raster = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMATLUM8));
-    Image *image = Img(2, 1, 32, [](int32_t x, int32_t, uint8_t *p) {
+    Raster* raster = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMATLUM8));
+    Image* image = Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) {
         const uint8_t c[4] = {100, (uint8_t)(x ? 200 : 0), 50, 255};
         memcpy(p, c, 4);
     });
     ASSERT_EQ(D3D8_RasterFromImage(raster, image), 1);
-    Image *eight = Img(2, 1, 8, [](int32_t, int32_t, uint8_t *) {});
+    Image* eight = Img(2, 1, 8, [](int32_t, int32_t, uint8_t*) {});
     ASSERT_EQ(D3D8_ImageFromRaster(eight, raster), 1);
     EXPECT_EQ(eight->pixels[0], (0 * 59 + 50 * 11 + 100 * 30) / 100);
     EXPECT_EQ(eight->pixels[1], (200 * 59 + 50 * 11 + 100 * 30) / 100);
     EXPECT_EQ(eight->palette[4 * 77], 77);
     // A 4-bit image goes through its 16-entry palette by each byte's low bits.
-    Image *four = Img(2, 1, 4, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)(0xc0 | x); });
+    Image* four = Img(2, 1, 4, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(0xc0 | x); });
     memset(four->palette, 0, 64);
     memset(four->palette + 4, 100, 4);
     ASSERT_EQ(D3D8_RasterFromImage(raster, four), 1);

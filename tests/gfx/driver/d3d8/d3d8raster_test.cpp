@@ -11,7 +11,7 @@ namespace {
 
 TEST_F(D3D8RasterTest, LockReportsLevelSizeAndRefusesSecondLockAndDoubleUnlock)
 {
-    Raster *raster = Keep(Raster_Create(64, 16, 0, RASTERTYPETEXTURE | RASTERFORMAT565 | RASTERFORMATMIPMAP));
+    Raster* raster = Keep(Raster_Create(64, 16, 0, RASTERTYPETEXTURE | RASTERFORMAT565 | RASTERFORMATMIPMAP));
     ASSERT_NE(raster, nullptr);
     EXPECT_EQ(raster->depth, 16);
     EXPECT_EQ(Raster_GetNumLevels(raster), 7);
@@ -33,27 +33,27 @@ TEST_F(D3D8RasterTest, LockReportsLevelSizeAndRefusesSecondLockAndDoubleUnlock)
     EXPECT_EQ(raster->width, 2);
     EXPECT_EQ(raster->height, 1);
     Raster_Unlock(raster);
-    Raster *single = Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE));
+    Raster* single = Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE));
     EXPECT_EQ(Raster_GetNumLevels(single), 1);
 }
 
 TEST_F(D3D8RasterTest, RasterWithoutDevicePixelsRefusesLocks)
 {
-    Raster *raster = Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
+    Raster* raster = Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
     ASSERT_NE(raster, nullptr);
     EXPECT_EQ(Raster_Lock(raster, 0, RASTERLOCKREAD), nullptr);
     EXPECT_EQ(TakeError(), 0x8000000eu);
     EXPECT_EQ(Raster_LockPalette(raster, RASTERLOCKREAD), nullptr);
     EXPECT_EQ(TakeError(), 0x8000000du);
     EXPECT_EQ(Raster_GetNumLevels(raster), 1);
-    Raster *zero = Keep(Raster_Create(0, 4, 0, RASTERTYPENORMAL));
+    Raster* zero = Keep(Raster_Create(0, 4, 0, RASTERTYPENORMAL));
     ASSERT_NE(zero, nullptr);
     EXPECT_EQ(zero->flags, RASTERDONTALLOCATE);
 }
 
 TEST_F(D3D8RasterTest, AutomaticMipLevelsRegenerateOnlyAfterWritingLevelZero)
 {
-    Raster *raster =
+    Raster* raster =
         Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888 | RASTERFORMATMIPMAP | RASTERFORMATAUTOMIPMAP));
     ASSERT_NE(raster, nullptr);
     uint8_t *pixels = Raster_Lock(raster, 0, RASTERLOCKWRITE);
@@ -138,9 +138,9 @@ TEST_F(D3D8RasterTest, DestroyingARasterBoundOnAnyStageUnbindsIt)
 
 TEST_F(D3D8RasterTest, SubRastersChainOffsetsToTheTopLevelRaster)
 {
-    Raster *top = Keep(Raster_Create(32, 32, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
-    Raster *middle = Keep(Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
-    Raster *inner = Keep(Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
+    Raster* top = Keep(Raster_Create(32, 32, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
+    Raster* middle = Keep(Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
+    Raster* inner = Keep(Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
     const RasterRect outer = {10, 20, 16, 8}, small = {4, 4, 2, 2};
     ASSERT_EQ(Raster_SubRaster(middle, top, &outer), middle);
     ASSERT_EQ(Raster_SubRaster(inner, middle, &small), inner);
@@ -164,7 +164,7 @@ TEST_F(D3D8RasterTest, SubRastersChainOffsetsToTheTopLevelRaster)
 TEST_F(D3D8RasterTest, CameraLocksReadTheBackBufferAndWriteBackAtSubRasterOffsets)
 {
     ASSERT_GE(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xff336699u, 1.0f, 0), 0);
-    Raster *camera = Keep(Raster_Create(64, 48, 0, RASTERTYPECAMERA));
+    Raster* camera = Keep(Raster_Create(64, 48, 0, RASTERTYPECAMERA));
     ASSERT_NE(camera, nullptr);
     EXPECT_EQ(camera->depth, 32);
     uint8_t *pixels = Raster_Lock(camera, 0, RASTERLOCKREAD);
@@ -173,7 +173,7 @@ TEST_F(D3D8RasterTest, CameraLocksReadTheBackBufferAndWriteBackAtSubRasterOffset
     memcpy(&v, pixels + 10 * camera->stride + 40, 4);
     EXPECT_EQ(v & 0xffffff, 0x336699u);
     Raster_Unlock(camera);
-    Raster *part = Keep(Raster_Create(0, 0, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE));
+    Raster* part = Keep(Raster_Create(0, 0, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE));
     const RasterRect rect = {8, 4, 4, 4};
     ASSERT_NE(Raster_SubRaster(part, camera, &rect), nullptr);
     pixels = Raster_Lock(part, 0, RASTERLOCKWRITE | RASTERLOCKREAD);
@@ -196,10 +196,10 @@ TEST_F(D3D8RasterTest, CameraLocksReadTheBackBufferAndWriteBackAtSubRasterOffset
 
 TEST_F(D3D8RasterTest, ZBufferOfWindowSizeUsesTheDevicesOwnSurface)
 {
-    Raster *own = Keep(Raster_Create(64, 48, 0, RASTERTYPEZBUFFER));
+    Raster* own = Keep(Raster_Create(64, 48, 0, RASTERTYPEZBUFFER));
     ASSERT_NE(own, nullptr);
     EXPECT_EQ(D3D8_RasterExt(own)->surface, D3D8_DeviceState()->depthSurface);
-    Raster *other = Keep(Raster_Create(32, 32, 0, RASTERTYPEZBUFFER));
+    Raster* other = Keep(Raster_Create(32, 32, 0, RASTERTYPEZBUFFER));
     ASSERT_NE(other, nullptr);
     EXPECT_NE(D3D8_RasterExt(other)->surface, D3D8_DeviceState()->depthSurface);
     EXPECT_EQ(Raster_Lock(other, 0, RASTERLOCKREAD), nullptr);
@@ -208,12 +208,12 @@ TEST_F(D3D8RasterTest, ZBufferOfWindowSizeUsesTheDevicesOwnSurface)
 
 TEST_F(D3D8RasterTest, GammaFlagTravelsBetweenImagesAndRasters)
 {
-    Raster *raster = Keep(Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
-    Image *image = Img(2, 2, 32, [](int32_t, int32_t, uint8_t *p) { memset(p, 200, 4); });
+    Raster* raster = Keep(Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
+    Image* image = Img(2, 2, 32, [](int32_t, int32_t, uint8_t* p) { memset(p, 200, 4); });
     image->flags |= IMAGE_GAMMACORRECTED;
     ASSERT_EQ(Raster_SetFromImage(raster, image), raster);
     EXPECT_TRUE(raster->privateFlags & RASTERGAMMACORRECTED);
-    Image *back = Img(2, 2, 32, [](int32_t, int32_t, uint8_t *) {});
+    Image* back = Img(2, 2, 32, [](int32_t, int32_t, uint8_t*) {});
     ASSERT_EQ(Image_SetFromRaster(back, raster), back);
     EXPECT_TRUE(back->flags & IMAGE_GAMMACORRECTED);
     EXPECT_EQ(back->pixels[0], 200);
@@ -250,16 +250,16 @@ TEST_F(D3D8RasterTest, DeviceResetRebuildsPalettesCameraTexturesAndDepthBuffers)
 
 TEST_F(D3D8RasterTest, WideImagesRoundTripThroughEverySixteenBitFormat)
 {
-    Image *image = Img(4, 1, 32, [](int32_t x, int32_t, uint8_t *p) {
+    Image* image = Img(4, 1, 32, [](int32_t x, int32_t, uint8_t* p) {
         const uint8_t c[4] = {(uint8_t)(60 * x + 7), (uint8_t)(255 - 50 * x), (uint8_t)(33 * x), (uint8_t)(x ? 255 : 100)};
         memcpy(p, c, 4);
     });
     for (uint32_t code : {RASTERFORMAT1555, RASTERFORMAT565, RASTERFORMAT4444, RASTERFORMAT555}) {
-        Raster *raster = Keep(Raster_Create(4, 1, 0, RASTERTYPETEXTURE | code));
+        Raster* raster = Keep(Raster_Create(4, 1, 0, RASTERTYPETEXTURE | code));
         ASSERT_NE(raster, nullptr);
         ASSERT_EQ(Raster_SetFromImage(raster, image), raster);
         EXPECT_EQ(D3D8_RasterExt(raster)->alpha, D3D8_AlphaOfCode(code));
-        Image *back = Img(4, 1, 32, [](int32_t, int32_t, uint8_t *) {});
+        Image* back = Img(4, 1, 32, [](int32_t, int32_t, uint8_t*) {});
         ASSERT_EQ(Image_SetFromRaster(back, raster), back);
         for (int32_t x = 0; x < 4; x++) {
             uint8_t expected[4];

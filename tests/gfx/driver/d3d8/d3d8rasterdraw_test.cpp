@@ -20,8 +20,8 @@ uint32_t PixelAt(Raster *raster, int32_t x, int32_t y)
 
 TEST_F(D3D8RasterTest, ClearFillsARectangleOfTheContextInItsFormat)
 {
-    Raster *texture = Keep(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
-    Raster *sub = Keep(Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
+    Raster* texture = Keep(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
+    Raster* sub = Keep(Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
     const RasterRect window = {1, 0, 3, 4};
     Raster_SubRaster(sub, texture, &window);
     D3D8_RasterSetContext(nullptr, texture, 0);
@@ -33,7 +33,7 @@ TEST_F(D3D8RasterTest, ClearFillsARectangleOfTheContextInItsFormat)
     EXPECT_EQ(PixelAt(texture, 2, 1), 0xff112233u);
     EXPECT_EQ(PixelAt(texture, 3, 2), 0xff112233u);
     EXPECT_EQ(PixelAt(texture, 2, 3), 0x10203040u);
-    Raster *camera = Keep(Raster_Create(64, 48, 0, RASTERTYPECAMERA));
+    Raster* camera = Keep(Raster_Create(64, 48, 0, RASTERTYPECAMERA));
     D3D8_RasterSetContext(nullptr, camera, 0);
     ASSERT_EQ(D3D8_RasterClear(nullptr, nullptr, 0x00336699), 1);
     EXPECT_EQ(PixelAt(camera, 5, 5) & 0xffffff, 0x336699u);
@@ -42,10 +42,10 @@ TEST_F(D3D8RasterTest, ClearFillsARectangleOfTheContextInItsFormat)
 
 TEST_F(D3D8RasterTest, RenderCopiesBetweenTexturesOfOneFormatAndRefusesOtherCombinations)
 {
-    Raster *source = Keep(Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
+    Raster* source = Keep(Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
     D3D8_RasterSetContext(nullptr, source, 0);
     D3D8_RasterClear(nullptr, nullptr, (int32_t)0xff445566u);
-    Raster *context = Keep(Raster_Create(8, 8, 0, RASTERTYPENORMAL | RASTERFORMAT888));
+    Raster* context = Keep(Raster_Create(8, 8, 0, RASTERTYPENORMAL | RASTERFORMAT888));
     D3D8_RasterSetContext(nullptr, context, 0);
     D3D8_RasterClear(nullptr, nullptr, 0);
     const RasterPoint point = {3, 4};
@@ -57,11 +57,11 @@ TEST_F(D3D8RasterTest, RenderCopiesBetweenTexturesOfOneFormatAndRefusesOtherComb
     ErrorRecord record;
     Error_Get(&record);
     EXPECT_EQ(record.code, 2);
-    Raster *other = Keep(Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT565));
+    Raster* other = Keep(Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT565));
     EXPECT_EQ(D3D8_RasterRender(other, (void *)&point, 0), 0);
     Error_Get(nullptr);
-    Raster *depth = Keep(Raster_Create(8, 8, 0, RASTERTYPEZBUFFER));
-    Raster *camera = Keep(Raster_Create(64, 48, 0, RASTERTYPECAMERA));
+    Raster* depth = Keep(Raster_Create(8, 8, 0, RASTERTYPEZBUFFER));
+    Raster* camera = Keep(Raster_Create(64, 48, 0, RASTERTYPECAMERA));
     D3D8_RasterSetContext(nullptr, camera, 0);
     EXPECT_EQ(D3D8_RasterRender(depth, (void *)&point, 0), 0);
     Error_Get(&record);

@@ -51,7 +51,7 @@ TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
     image->depth = 8;
     Image_Destroy(image);
     // A 4-bit pixel is its byte's low four bits, and its palette has 16 entries.
-    Image *four = Img(2, 1, 4, [](int32_t, int32_t, uint8_t *p) { *p = 0xf1; });
+    Image* four = Img(2, 1, 4, [](int32_t, int32_t, uint8_t* p) { *p = 0xf1; });
     memset(four->palette, 255, 64);
     four->palette[4 * 2 + 3] = 0;
     EXPECT_EQ(D3D8_ImageChooseFormat(four), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT888));

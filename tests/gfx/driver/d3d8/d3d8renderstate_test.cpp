@@ -239,10 +239,10 @@ TEST_F(RenderStateTest, AResetPutsTheEngineValuesAndItsListInForceAndLeavesTheRe
     EXPECT_EQ(DeviceStage(0, D3DTSS_MIPFILTER), D3DTEXF_LINEAR);
     EXPECT_EQ(DeviceStage(0, D3DTSS_ADDRESSU), D3DTADDRESS_CLAMP);
     EXPECT_EQ(DeviceStage(0, D3DTSS_BORDERCOLOR), 0xFFFFFFFFu);
-    const uint32_t states[][2] = {{D3DRS_SRCBLEND, 2},     {D3DRS_DESTBLEND, 1},   {D3DRS_CULLMODE, 1},
+    const uint32_t states[][2] = {{D3DRS_SRCBLEND, 2},      {D3DRS_DESTBLEND, 1},   {D3DRS_CULLMODE, 1},
                                   {D3DRS_STENCILENABLE, 1}, {D3DRS_STENCILMASK, 0}, {D3DRS_FOGCOLOR, 0x00112233},
                                   {D3DRS_LIGHTING, 0}};
-    for (const auto &st : states) EXPECT_EQ(DeviceState(st[0]), st[1]) << st[0];
+    for (const auto& st : states) EXPECT_EQ(DeviceState(st[0]), st[1]) << st[0];
     // The stencil values nobody set are the device's defaults, sent again.
     EXPECT_NE(log.find("SetRenderState(56, 0x8)"), std::string::npos) << log;
     EXPECT_NE(log.find("SetRenderState(59, 0xffffffff)"), std::string::npos) << log;

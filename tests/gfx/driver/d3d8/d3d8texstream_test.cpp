@@ -133,7 +133,7 @@ TEST_F(D3D8NativeTextureTest, RefusesOtherPlatformsLyingSizesAndMissingCompressi
         restore();
     }
     const struct {
-        const char *name;
+        const char* name;
         uint32_t offset, value;
         bool word;
     } lies[] = {{"level 0 claims more than the locked level", 12 + 88, 8 * 8 * 4 + 4, true},
@@ -141,11 +141,11 @@ TEST_F(D3D8NativeTextureTest, RefusesOtherPlatformsLyingSizesAndMissingCompressi
                 {"more levels than the raster has", 12 + 85, 9, false},
                 {"another width than the data", 12 + 80, 16, false},
                 {"DXT1 on a device without it", 12 + 87, 1, false}};
-    for (const auto &lie : lies) {
+    for (const auto& lie : lies) {
         if (lie.word) Put32(memory.start + lie.offset, lie.value);
         else memory.start[lie.offset] = (uint8_t)lie.value;
         if (lie.offset == 12 + 87) Put32(memory.start + 12 + 76, 1);
-        Texture *read = Read();
+        Texture* read = Read();
         EXPECT_EQ(read, nullptr) << lie.name;
         if (read) Texture_Destroy(read);
         restore();
