@@ -93,24 +93,23 @@ TEST_F(DeviceCacheTest, MaterialFromColourScalesByAmbientLightAndSkipsRepeats)
         D3D8_SetMaterialFromColor(white, surface, 0);  // the same material
     });
     EXPECT_EQ(Count(log, "SetMaterial("), 1);
-    D3DMATERIAL8 m = {};
-    device->GetMaterial(&m);
-    EXPECT_FLOAT_EQ(m.Diffuse.r, 0.75f);
-    EXPECT_FLOAT_EQ(m.Diffuse.a, 1.0f);
-    EXPECT_FLOAT_EQ(m.Ambient.r, 0.25f);
-    EXPECT_FLOAT_EQ(m.Ambient.g, 0.125f);
-    EXPECT_FLOAT_EQ(m.Ambient.b, 0.5f);
-    EXPECT_FLOAT_EQ(m.Specular.a, 1.0f);
-
+    // Diffuse (r, g, b, a), ambient (r, g, b), specular alpha. Only the
+    // ambient term takes the ambient light.
+    auto expectMaterial = [&](std::initializer_list<float> values) {
+        D3DMATERIAL8 m = {};
+        device->GetMaterial(&m);
+        const float got[8] = {m.Diffuse.r, m.Diffuse.g, m.Diffuse.b, m.Diffuse.a,
+                              m.Ambient.r, m.Ambient.g, m.Ambient.b, m.Specular.a};
+        int i = 0;
+        for (float v : values) {
+            EXPECT_FLOAT_EQ(got[i], v) << i;
+            i++;
+        }
+    };
+    expectMaterial({0.75f, 0.75f, 0.75f, 1.0f, 0.25f, 0.125f, 0.5f, 1.0f});
     const uint8_t red[4] = {255, 0, 51, 102};
     D3D8_SetMaterialFromColor(red, surface, 1);
-    device->GetMaterial(&m);
-    EXPECT_FLOAT_EQ(m.Diffuse.r, 0.75f);
-    EXPECT_FLOAT_EQ(m.Diffuse.g, 0.0f);
-    EXPECT_FLOAT_EQ(m.Diffuse.b, 0.15f);
-    EXPECT_FLOAT_EQ(m.Diffuse.a, 0.4f);
-    EXPECT_FLOAT_EQ(m.Ambient.r, 0.25f);  // only the ambient term takes the ambient light
-    EXPECT_FLOAT_EQ(m.Ambient.b, 0.1f);
+    expectMaterial({0.75f, 0.0f, 0.15f, 0.4f, 0.25f, 0.0f, 0.1f, 1.0f});
 }
 
 TEST_F(DeviceCacheTest, LightsAreSentWhenAnyFieldChangesAndEnablesOnlyOnChange)
