@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 #include "gfx/core/error.h"
 #include "tests/gfx/core/image_fixture.h"
@@ -59,10 +60,9 @@ TEST_F(CameraTest, FrustumOfADefaultCameraLookingAlongZ)
     ExpectNear(c->frustumCorners[6], {-10, -10, 10});
     ExpectNear(c->frustumPlanes[FRUSTUM_FAR].normal, {0, 0, 1});
     EXPECT_NEAR(c->frustumPlanes[FRUSTUM_FAR].distance, 10.0f, 1e-4f);
-    EXPECT_EQ(c->frustumPlanes[FRUSTUM_FAR].closestZ, 1);
-    EXPECT_EQ(c->frustumPlanes[FRUSTUM_NEAR].closestZ, 0);
-    EXPECT_EQ(c->frustumBox.sup.x, 10.0f);
-    EXPECT_EQ(c->frustumBox.inf.z, 0.05f);
+    EXPECT_EQ(std::tie(c->frustumPlanes[FRUSTUM_FAR].closestZ, c->frustumPlanes[FRUSTUM_NEAR].closestZ,
+                       c->frustumBox.sup.x, c->frustumBox.inf.z),
+              std::make_tuple(1, 0, 10.0f, 0.05f));
     for (Vec3 out : {Vec3{0, 0, 11}, Vec3{0, 0, 0.01f}, Vec3{6, 0, 5}}) EXPECT_FALSE(Inside(c, out));
     // Camera-space left is -x for a frame with right = +x.
     EXPECT_GT(Outside(c->frustumPlanes[FRUSTUM_LEFT], {-8, 0, 5}), 0.0f);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gfx/core/imageresample.h"
@@ -34,9 +35,7 @@ TEST_F(ImageTest, ResizeKeepsTheTopLeftRectangleAndPaletteOrTheImageWhenMemoryRu
     Image* image = Img(4, 4, 8, [](int32_t x, int32_t y, uint8_t* p) { *p = (uint8_t)(y * 4 + x); });
     image->palette[4 * 9] = 99;
     ASSERT_NE(Image_Resize(image, 2, 6), nullptr);
-    EXPECT_EQ(image->width, 2);
-    EXPECT_EQ(image->height, 6);
-    EXPECT_EQ(image->stride, 4);
+    EXPECT_EQ(std::tie(image->width, image->height, image->stride), std::make_tuple(2, 6, 4));
     for (int32_t y = 0; y < 4; y++)
         for (int32_t x = 0; x < 2; x++) EXPECT_EQ(image->pixels[y * image->stride + x], y * 4 + x);
     EXPECT_EQ(image->palette[4 * 9], 99);
@@ -45,9 +44,7 @@ TEST_F(ImageTest, ResizeKeepsTheTopLeftRectangleAndPaletteOrTheImageWhenMemoryRu
     EXPECT_EQ(Image_Resize(image, 8, 8), nullptr);
     imagetest::g_failAfter = -1;
     EXPECT_EQ(TakeError(), 0x80000013u);
-    EXPECT_EQ(image->pixels, pixels);
-    EXPECT_EQ(image->width, 2);
-    EXPECT_EQ(image->stride, 4);
+    EXPECT_EQ(std::tie(image->pixels, image->width, image->stride), std::make_tuple(pixels, 2, 4));
 }
 
 TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaAndApplyingOneMakesAPalettisedImageWide)

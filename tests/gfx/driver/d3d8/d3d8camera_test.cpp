@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "gfx/driver/d3d8/d3d8cache.h"
 #include "gfx/driver/d3d8/d3d8im2d.h"
@@ -81,12 +82,8 @@ protected:
         EXPECT_EQ(projection.m[2][3], 1.0f);  // perspective
         D3DVIEWPORT8 vp = {};
         device->GetViewport(&vp);
-        EXPECT_EQ(vp.X, 0u);
-        EXPECT_EQ(vp.Y, 240u);
-        EXPECT_EQ(vp.Width, 640u);
-        EXPECT_EQ(vp.Height, 240u);
-        EXPECT_EQ(vp.MinZ, 0.0f);
-        EXPECT_EQ(vp.MaxZ, 1.0f);
+        EXPECT_EQ(std::tie(vp.X, vp.Y, vp.Width, vp.Height, vp.MinZ, vp.MaxZ),
+                  std::make_tuple(0u, 240u, 640u, 240u, 0.0f, 1.0f));
         ASSERT_EQ(DrawWall(), 1);
         EXPECT_EQ(BackBufferPixel(320, 360), 0x00FF00u);
         EXPECT_EQ(BackBufferPixel(320, 120), 0u);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "gfx/core/cpu.h"
 #include "gfx/core/renderstate.h"
@@ -87,12 +88,9 @@ TEST_F(DeviceSystemTest, WindowedStartUsesCopySwapAndTheDesktopFormat)
     D3D8VideoMode windowed = {640, 480, 60, D3DFMT_X8R8G8B8, 0};
     D3D8_SetPresentParameters(&windowed, &desktop);
     const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
-    EXPECT_EQ(pp.Windowed, 1);
-    EXPECT_EQ(pp.SwapEffect, D3DSWAPEFFECT_COPY);
-    EXPECT_EQ(pp.BackBufferWidth, 0u);
-    EXPECT_EQ(pp.BackBufferHeight, 0u);
-    EXPECT_EQ(pp.BackBufferFormat, D3DFMT_X8R8G8B8);
-    EXPECT_EQ(pp.EnableAutoDepthStencil, 1);
+    EXPECT_EQ(std::tie(pp.Windowed, pp.SwapEffect, pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat,
+                       pp.EnableAutoDepthStencil),
+              std::make_tuple(1, D3DSWAPEFFECT_COPY, 0u, 0u, D3DFMT_X8R8G8B8, 1));
     EXPECT_EQ(pp.hDeviceWindow, (void *)window);
     Window_UserMinimise(window, 1);  // no outer area: a back buffer of 1 x 1
     D3D8_SetPresentParameters(&windowed, &desktop);
@@ -113,9 +111,8 @@ TEST_F(DeviceSystemTest, FullScreenStartFlipsImmediatelyAtTheModesSize)
     ASSERT_NE(Engine_GetVideoModeInfo(&info, mode), nullptr);
     StartEngine(mode);
     const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
-    EXPECT_EQ(pp.Windowed, 0);
-    EXPECT_EQ(pp.SwapEffect, D3DSWAPEFFECT_FLIP);
-    EXPECT_EQ(pp.FullScreen_PresentationInterval, D3DPRESENT_INTERVAL_IMMEDIATE);
+    EXPECT_EQ(std::tie(pp.Windowed, pp.SwapEffect, pp.FullScreen_PresentationInterval),
+              std::make_tuple(0, D3DSWAPEFFECT_FLIP, D3DPRESENT_INTERVAL_IMMEDIATE));
     EXPECT_EQ((int32_t)pp.BackBufferWidth, info.width);
     EXPECT_EQ((int32_t)pp.FullScreen_RefreshRateInHz, info.refreshRate);
 }

@@ -1,6 +1,7 @@
 #include "gfx/driver/d3d8/d3d8raster.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "gfx/driver/d3d8/d3d8pixel.h"
 #include "gfx/driver/d3d8/d3d8rasterformat.h"
@@ -16,16 +17,12 @@ TEST_F(D3D8RasterTest, LockReportsLevelSizeAndRefusesSecondLockAndDoubleUnlock)
     EXPECT_EQ(raster->depth, 16);
     EXPECT_EQ(Raster_GetNumLevels(raster), 7);
     ASSERT_NE(Raster_Lock(raster, 2, RASTERLOCKREAD), nullptr);
-    EXPECT_EQ(raster->width, 16);
-    EXPECT_EQ(raster->height, 4);
-    EXPECT_EQ(raster->stride, 32);
+    EXPECT_EQ(std::tie(raster->width, raster->height, raster->stride), std::make_tuple(16, 4, 32));
     EXPECT_TRUE(raster->privateFlags & RASTERPIXELLOCKEDREAD);
     EXPECT_EQ(Raster_Lock(raster, 0, RASTERLOCKREAD), nullptr);
     EXPECT_EQ(TakeError(), 0x8000000eu);
     EXPECT_NE(Raster_Unlock(raster), nullptr);
-    EXPECT_EQ(raster->width, 64);
-    EXPECT_EQ(raster->height, 16);
-    EXPECT_EQ(raster->stride, 0);
+    EXPECT_EQ(std::tie(raster->width, raster->height, raster->stride), std::make_tuple(64, 16, 0));
     EXPECT_EQ(raster->privateFlags & (RASTERPIXELLOCKEDREAD | RASTERPIXELLOCKEDWRITE), 0);
     EXPECT_EQ(Raster_Unlock(raster), nullptr);
     EXPECT_EQ(TakeError(), 0x80000011u);
@@ -144,10 +141,7 @@ TEST_F(D3D8RasterTest, SubRastersChainOffsetsToTheTopLevelRaster)
     const RasterRect outer = {10, 20, 16, 8}, small = {4, 4, 2, 2};
     ASSERT_EQ(Raster_SubRaster(middle, top, &outer), middle);
     ASSERT_EQ(Raster_SubRaster(inner, middle, &small), inner);
-    EXPECT_EQ(inner->offsetX, 14);
-    EXPECT_EQ(inner->offsetY, 24);
-    EXPECT_EQ(inner->parent, top);
-    EXPECT_EQ(inner->depth, 32);
+    EXPECT_EQ(std::tie(inner->offsetX, inner->offsetY, inner->parent, inner->depth), std::make_tuple(14, 24, top, 32));
     EXPECT_EQ(Raster_SubRaster(top, middle, &small), nullptr);
     uint8_t *pixels = Raster_Lock(inner, 0, RASTERLOCKWRITE);
     ASSERT_NE(pixels, nullptr);
