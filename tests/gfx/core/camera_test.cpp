@@ -145,6 +145,9 @@ TEST_F(CameraTest, FrustaOfEveryShapeHaveUnitOutwardPlanesAndMapTheirCornersOnto
 
 TEST_F(CameraTest, SettersRefuseValuesThatDivideByZeroAndZMapsTheClipRangeIntoTheDeviceRange)
 {
+    Camera* loose = Camera_Create();  // no frame to mark
+    EXPECT_EQ(Camera_SetFarClipPlane(loose, 20.0f), loose);
+    Camera_Destroy(loose);
     EXPECT_EQ(Camera_SetNearClipPlane(camera, 0.0f), nullptr);
     EXPECT_EQ(Camera_SetFarClipPlane(camera, -1.0f), nullptr);
     EXPECT_EQ(Camera_SetFarClipPlane(camera, 0.05f), nullptr);  // the near plane's

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "gfx/core/arena.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/image.h"
@@ -91,16 +92,19 @@ inline void Install()
     refusedStandard.clear();
 }
 
-// Init (with an arena of `arena` bytes), open and start on construction;
-// stop, close and terminate on destruction. The error slot is cleared on
-// both ends.
+// Init (with an arena of `arena` bytes, set between the init and the open),
+// open and start on construction; stop, close and terminate on destruction.
+// The error slot is cleared on both ends.
 struct EngineScope {
     int window = 0;
     explicit EngineScope(uint32_t flags = 0, size_t arena = 0)
     {
         Install();
         Error_Get(nullptr);
-        EXPECT_EQ(Engine_Init(nullptr, flags, arena), 1);
+        EXPECT_EQ(Engine_Init(nullptr, flags, 0), 1);
+        if (arena) {
+            EXPECT_EQ(ResourceArena_SetSize(arena), 1);
+        }
         EXPECT_EQ(Engine_Open(&window), 1);
         EXPECT_EQ(Engine_Start(), 1);
     }

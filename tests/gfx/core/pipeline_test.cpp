@@ -115,6 +115,7 @@ TEST_F(PipelineTest, ChainsConnectInOrderInitFromTheLastNodeAndRunFromTheFirst)
     // A search after the only node of a name finds nothing.
     int32_t idx;
     EXPECT_EQ(Pipeline_FindNodeByName(p, "b", Node(p, "b"), &idx), nullptr);
+    EXPECT_EQ(Pipeline_FindNodeByName(p, "c", nullptr, nullptr), &p->nodes[2]);  // no index wanted
     EXPECT_EQ(idx, -1);
 }
 

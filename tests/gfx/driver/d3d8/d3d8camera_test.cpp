@@ -87,6 +87,7 @@ protected:
         ASSERT_EQ(DrawWall(), 1);
         EXPECT_EQ(BackBufferPixel(320, 360), 0x00FF00u);
         EXPECT_EQ(BackBufferPixel(320, 120), 0u);
+        EXPECT_EQ(Count(Record([] { EXPECT_EQ(DrawTriangle(), 1); }), "DrawPrimitive(4,"), 1);  // Im2D, moved down
     }
     static int32_t DrawTriangle()
     {

@@ -228,6 +228,7 @@ TEST_F(RenderStateTest, AResetPutsTheEngineValuesAndItsListInForceAndLeavesTheRe
     Set(RS_SRCBLEND, 2);
     Set(RS_DESTBLEND, 1);
     Set(RS_CULLMODE, 1);
+    EXPECT_EQ(Get(RS_CULLMODE), 1u);
     Set(RS_BORDERCOLOR, 0xFFFFFFFFu);  // opaque white: a value an in-band marker would lose
     Set(RS_STENCILENABLE, 1);
     Set(RS_STENCILMASK, 0);
