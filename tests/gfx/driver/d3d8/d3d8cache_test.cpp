@@ -400,7 +400,7 @@ TEST_F(DeviceCacheTest, FrustumTestsUseTheCamerasPlanes)
     DestroyCamera(camera);
 }
 
-TEST_F(DeviceCacheTest, ValidateDeviceFlushesFirstAndPassesTheAnswerOn)
+TEST_F(DeviceCacheTest, ValidateDeviceFlushesFirstAndPassesTheAnswerOnAndFormatChecksAskTheMode)
 {
     uint32_t passes = 0;
     D3D8Test_ScriptValidate(D3D_OK, 1);
@@ -409,13 +409,10 @@ TEST_F(DeviceCacheTest, ValidateDeviceFlushesFirstAndPassesTheAnswerOn)
         EXPECT_EQ(D3D8_ValidateDevice(&passes), 1);
     });
     EXPECT_EQ(passes, 1u);
-    EXPECT_TRUE(Before(log, "SetRenderState(22, 0x1)", "ValidateDevice(")) << log;
+    ExpectInOrder(log, {"SetRenderState(22, 0x1)", "ValidateDevice("});
     D3D8Test_ScriptValidate(D3DERR_TOOMANYOPERATIONS, 2);
     EXPECT_EQ(D3D8_ValidateDevice(nullptr), 0);
-}
-
-TEST_F(DeviceCacheTest, FormatChecksAskTheCurrentMode)
-{
+    // Format checks ask the current mode.
     EXPECT_EQ(D3D8_CheckTextureFormat(D3DFMT_A8R8G8B8), 1);
     EXPECT_EQ(D3D8_CheckZBufferFormat(D3DFMT_D24S8) || D3D8_CheckZBufferFormat(D3DFMT_D24X8), 1);
     EXPECT_EQ(D3D8_CheckTextureFormat(0x7777), 0);

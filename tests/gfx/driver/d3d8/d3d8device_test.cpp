@@ -259,7 +259,7 @@ TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
     EXPECT_EQ(Engine_GetMaxTextureSize(), 2048);
 }
 
-TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSize)
+TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSizeAndSelectionChecksTheIndex)
 {
     const std::string longName = "Adapter " + std::string(100, 'n') + " end";
     answers.description = longName.c_str();
@@ -269,11 +269,7 @@ TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSize)
     ASSERT_NE(Engine_GetSubSystemInfo(name, 0), nullptr);
     EXPECT_EQ(std::string(name), longName.substr(0, D3D8_SUBSYSTEM_NAME_SIZE - 1));
     EXPECT_EQ(name[D3D8_SUBSYSTEM_NAME_SIZE], 'x');  // nothing written past the engine's 80 bytes
-}
-
-TEST_F(DeviceSystemTest, SelectingASubSystemRebuildsTheModeTableAndChecksTheIndex)
-{
-    OpenEngine();
+    // Selecting one checks the index and rebuilds the mode table.
     EXPECT_EQ(Engine_SetSubSystem(1), 0);
     EXPECT_EQ(Engine_SetSubSystem(-1), 0);
     ASSERT_EQ(Engine_SetSubSystem(0), 1);
