@@ -48,31 +48,6 @@ protected:
 
 }  // namespace
 
-TEST_F(CameraTest, FrustumOfADefaultCameraLookingAlongZ)
-{
-    EXPECT_EQ(camera->object.header.type, FRAMEOBJECT_CAMERA);
-    EXPECT_EQ(camera->fogPlane, 5.0f);
-    Frame_SyncDirtyList();
-    const Camera* c = camera;
-    ExpectNear(c->frustumCorners[0], {0.05f, 0.05f, 0.05f});  // near 0.05, far 10, window 1
-    ExpectNear(c->frustumCorners[2], {-0.05f, -0.05f, 0.05f});
-    ExpectNear(c->frustumCorners[4], {10, 10, 10});
-    ExpectNear(c->frustumCorners[6], {-10, -10, 10});
-    ExpectNear(c->frustumPlanes[FRUSTUM_FAR].normal, {0, 0, 1});
-    EXPECT_NEAR(c->frustumPlanes[FRUSTUM_FAR].distance, 10.0f, 1e-4f);
-    EXPECT_EQ(std::tie(c->frustumPlanes[FRUSTUM_FAR].closestZ, c->frustumPlanes[FRUSTUM_NEAR].closestZ,
-                       c->frustumBox.sup.x, c->frustumBox.inf.z),
-              std::make_tuple(1, 0, 10.0f, 0.05f));
-    for (Vec3 out : {Vec3{0, 0, 11}, Vec3{0, 0, 0.01f}, Vec3{6, 0, 5}}) EXPECT_FALSE(Inside(c, out));
-    // Camera-space left is -x for a frame with right = +x.
-    EXPECT_GT(Outside(c->frustumPlanes[FRUSTUM_LEFT], {-8, 0, 5}), 0.0f);
-    EXPECT_LT(Outside(c->frustumPlanes[FRUSTUM_RIGHT], {-8, 0, 5}), 0.0f);
-    // A sphere on the axis touching the four side planes from inside: its
-    // centre lies its radius inside each of them.
-    for (int side : {FRUSTUM_LEFT, FRUSTUM_TOP, FRUSTUM_RIGHT, FRUSTUM_BOTTOM})
-        EXPECT_NEAR(Outside(c->frustumPlanes[side], {0, 0, 5}), -5.0f / std::sqrt(2.0f), 2e-3f) << side;
-}
-
 TEST_F(CameraTest, FrustaOfEveryShapeHaveUnitOutwardPlanesAndMapTheirCornersOntoTheScreen)
 {
     // Frames turned 45 degrees about y, right- or left-handed; windows of
@@ -167,22 +142,4 @@ TEST_F(CameraTest, SettersRefuseValuesThatDivideByZeroAndZMapsTheClipRangeIntoTh
     ASSERT_NE(Camera_SetProjection(camera, CAMERA_PERSPECTIVE), nullptr);
     EXPECT_NEAR(camera->zScale * (1.0f / 1.0f) + camera->zShift, 0.0001f, 1e-5f);
     EXPECT_NEAR(camera->zScale * (1.0f / 100.0f) + camera->zShift, 0.9999f, 1e-5f);
-}
-
-TEST_F(CameraTest, UpdatesMakeTheCameraCurrentAndClearIt)
-{
-    Frame_MarkDirty(frame);
-    EXPECT_EQ(Camera_BeginUpdate(camera), camera);
-    EXPECT_EQ(Engine_Instance()->currentCamera, camera);
-    EXPECT_EQ(Frame_IsDirty(frame), 0u);  // frames were synchronised
-    EXPECT_EQ(Camera_Clear(camera, nullptr, 1), camera);
-    EXPECT_EQ(Camera_EndUpdate(camera), camera);
-    EXPECT_EQ(Engine_Instance()->currentCamera, nullptr);
-    // An end the driver refuses leaves the camera current.
-    refusedStandard.insert(10);
-    Camera_BeginUpdate(camera);
-    EXPECT_EQ(Camera_EndUpdate(camera), nullptr);
-    EXPECT_EQ(Engine_Instance()->currentCamera, camera);
-    refusedStandard.clear();
-    Camera_EndUpdate(camera);
 }

@@ -43,59 +43,8 @@ void OpenWithModules(int n)
     ASSERT_EQ(Engine_Open(&window), 1);
 }
 
-int g_allocs, g_frees;
-void* CountAlloc(size_t n) { return g_allocs++, malloc(n); }
-void CountFree(void* p)
-{
-    if (p) g_frees++;
-    free(p);
-}
-void* CountRealloc(void* p, size_t n)
-{
-    if (!p) g_allocs++;
-    return realloc(p, n);
-}
-void* CountCalloc(size_t c, size_t n) { return g_allocs++, calloc(c, n); }
 
 }  // namespace
-
-TEST(Engine, LifecycleWalksTheStatusesAndSendsTheRequestsInOrder)
-{
-    // With and without free-list blocks, every allocation goes through the
-    // given memory functions and is returned by the end.
-    for (uint32_t flags : {0u, (uint32_t)ENGINE_INIT_NO_FREELIST_BLOCKS}) {
-        Install();
-        g_allocs = g_frees = 0;
-        MemoryFunctions counting = {CountAlloc, CountFree, CountRealloc, CountCalloc};
-        int window = 0;
-        const std::pair<std::function<int32_t()>, uint32_t> steps[] = {
-            {[&] { return Engine_Init(&counting, flags, 0); }, 1},
-            {[&] { return Engine_Open(&window); }, 2},
-            {Engine_Start, 3},
-            {Engine_Stop, 2},
-            {Engine_Close, 1},
-            {Engine_Term, 0}};
-        EXPECT_EQ(Engine_GetStatus(), 0u);
-        for (const auto& [call, status] : steps) {
-            ASSERT_EQ(call(), 1) << status;
-            EXPECT_EQ(Engine_GetStatus(), status);
-            EXPECT_EQ(Engine_GetOpenCount(), status >= 2 ? 1 : 0) << status;
-            if (status == 3) {
-                // The device block was copied from the driver's record.
-                EXPECT_EQ(Engine_Instance()->device.request, kDevice.request);
-                EXPECT_FLOAT_EQ(Engine_Instance()->device.zBufferFar, 1.0f);
-                EXPECT_EQ(Engine_GetInitFlags(), flags);
-                EXPECT_GT(g_allocs, 0);
-            }
-        }
-        EXPECT_EQ(g_allocs, g_frees) << flags;
-        const std::vector<int32_t> expected = {REQ_GET_DEVICE, REQ_OPEN,           REQ_STANDARD_FUNCTIONS,
-                                               REQ_START,      REQ_START_FINISHED, REQ_STOP_BEGINS,
-                                               REQ_STOP,       REQ_CLOSE};
-        EXPECT_EQ(requests, expected);
-    }
-    Error_Get(nullptr);
-}
 
 TEST(Engine, OutOfOrderCallsAndARefusedOpenLeaveTheStateAsItWas)
 {
@@ -137,22 +86,6 @@ TEST(Engine, OutOfOrderCallsAndARefusedOpenLeaveTheStateAsItWas)
     Error_Get(nullptr);
 }
 
-TEST(Engine, CoreModulesRegisterInTheFixedOrderAndPluginsFollow)
-{
-    InitScope scope;
-    const uint32_t order[] = {1039, 1025, 1037, 1026, 1027, 1028, 1029, 1030, 1031, 1032, 1033, 1034, 1035};
-    const PluginEntry* e = Engine_GetRegistry()->first;
-    for (uint32_t id : order) {
-        ASSERT_NE(e, nullptr);
-        EXPECT_EQ(e->pluginId, id);
-        e = e->next;
-    }
-    int32_t before = Engine_GetRegistry()->size;
-    EXPECT_EQ(Engine_RegisterPlugin(12, 0x1234, nullptr, nullptr), before);
-    EXPECT_EQ(Engine_GetPluginOffset(0x1234), before);
-    EXPECT_EQ(Engine_GetPluginOffset(0x9999), -1);
-}
-
 TEST(Engine, AModuleThatFailsToOpenUndoesTheOthersAndARefusedStopReopensThem)
 {
     OpenWithModules(3);
@@ -176,20 +109,6 @@ TEST(Engine, AModuleThatFailsToOpenUndoesTheOthersAndARefusedStopReopensThem)
     ASSERT_EQ(Engine_Close(), 1);
     ASSERT_EQ(Engine_Term(), 1);
     Error_Get(nullptr);
-}
-
-TEST(Engine, TermResetsTheRegistrySoPluginsAttachAgainAtTheSameOffsets)
-{
-    int32_t offsets[2];
-    {
-        EngineScope scope;
-    }
-    for (int32_t& offset : offsets) {
-        InitScope scope;
-        offset = Engine_RegisterPlugin(24, 0x777, nullptr, nullptr);
-        EXPECT_EQ(Error_TakeCode(), (int32_t)ERR_NO_ERROR);  // not a duplicate
-    }
-    EXPECT_EQ(offsets[0], offsets[1]);
 }
 
 TEST(Engine, CoreAnswersSubSystemQueriesTheDriverLeavesOpen)
@@ -237,24 +156,6 @@ TEST(Engine, StringsCompareFoldedFindCharactersAndTellAbsolutePaths)
     for (const auto& [p, absolute] : paths) EXPECT_EQ(Path_IsAbsolute(p), absolute) << p;
 }
 
-TEST(Engine, InstalledFileTableReachesTheDisk)
-{
-    InitScope scope;
-    FileInterface* files = FileSystem_GetInterface();
-    const std::string path = (TestTmp() / "engine_files.bin").string();
-    void* f = files->open(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(files->write("abcd", 1, 4, f), 4u);
-    EXPECT_EQ(files->close(f), 0);
-    EXPECT_EQ(files->exists(path.c_str()), 1);
-    EXPECT_EQ(files->exists((TestTmp() / "no_such_file.bin").c_str()), 0);
-    f = files->open(path.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    EXPECT_EQ(files->seek(f, 2, 1), 0);
-    EXPECT_EQ(files->tell(f), 2);
-    files->close(f);
-}
-
 TEST(Error, FirstErrorStaysUntilReadAndGeneralCodesAreStoredWithPluginZero)
 {
     Error_Get(nullptr);
@@ -275,23 +176,4 @@ TEST(Error, FirstErrorStaysUntilReadAndGeneralCodesAreStoredWithPluginZero)
         EXPECT_EQ(r.pluginId, c.expected.pluginId);
         EXPECT_EQ(r.code, c.expected.code);
     }
-}
-
-TEST(Cpu, SseBitsAnswerYesAndFlushToZeroTurnsDenormalResultsIntoZero)
-{
-    EXPECT_EQ(Cpu_HasSSEFromEdx(1u << 25), 1);
-    EXPECT_EQ(Cpu_HasSSEFromEdx(1u << 26), 1);  // SSE2 reported without SSE
-    EXPECT_EQ(Cpu_HasSSEFromEdx(~0x6000000u), 0);
-#if defined(__x86_64__)
-    EXPECT_EQ(Cpu_HasSSE(), 1);
-    volatile float tiny = 1e-30f;
-    int32_t was = Cpu_SetFlushToZero(1);
-    volatile float product = tiny * 1e-10f;
-    EXPECT_EQ(product, 0.0f);
-    EXPECT_EQ(Cpu_GetFlushToZero(), 1);
-    Cpu_SetFlushToZero(0);
-    product = tiny * 1e-10f;
-    EXPECT_GT(product, 0.0f);
-    Cpu_SetFlushToZero(was);
-#endif
 }

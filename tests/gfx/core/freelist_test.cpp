@@ -36,44 +36,6 @@ std::vector<void*> AllocMany(FreeList* list, int n)
 
 }  // namespace
 
-TEST(FreeList, HandsOutEntriesInOrderThenStartsANewBlockAtTheHead)
-{
-    InitScope scope;
-    FreeList* list = FreeList_Create(24, 16, 0);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(list->alignment, 8);
-    std::vector<void*> entries = AllocMany(list, 16);
-    for (int i = 1; i < 16; i++) EXPECT_EQ((char*)entries[i] - (char*)entries[i - 1], 24);
-    EXPECT_EQ(FreeList_BlockCount(list), 1);
-    // Freed slots are reused lowest first.
-    FreeList_Free(list, entries[5]);
-    FreeList_Free(list, entries[3]);
-    EXPECT_EQ(FreeList_Alloc(list), entries[3]);
-    EXPECT_EQ(FreeList_Alloc(list), entries[5]);
-    entries.push_back(FreeList_Alloc(list));
-    EXPECT_EQ(FreeList_BlockCount(list), 2);
-    EXPECT_TRUE(FreeList_Validate(list));
-    // The new block is at the head: its entries are served before older gaps.
-    FreeList_Free(list, entries[2]);
-    char* second = (char*)FreeList_Alloc(list);
-    EXPECT_EQ(second, (char*)entries[16] + 24);
-    FreeList_Free(list, second);
-    // The last entry of a block that is not the only one releases it; the
-    // only block stays even when it empties.
-    FreeList_Free(list, entries[16]);
-    EXPECT_EQ(FreeList_BlockCount(list), 1);
-    EXPECT_TRUE(FreeList_Validate(list));
-    for (int i = 0; i < 16; i++)
-        if (i != 2) FreeList_Free(list, entries[i]);
-    EXPECT_EQ(FreeList_BlockCount(list), 1);
-    EXPECT_EQ(FreeList_Purge(list), 0);
-    FreeList_Destroy(list);
-    // Large alignments hold for every entry; destroy releases entries still in use.
-    list = FreeList_Create(40, 5, 64);
-    for (void* p : AllocMany(list, 12)) EXPECT_EQ((uintptr_t)p % 64, 0u);
-    FreeList_Destroy(list);
-}
-
 TEST(FreeList, ForAllUsedSurvivesACallbackThatEmptiesABlockWithAndWithoutBlocks)
 {
     for (uint32_t flags : {0u, (uint32_t)ENGINE_INIT_NO_FREELIST_BLOCKS}) {
@@ -94,20 +56,6 @@ TEST(FreeList, ForAllUsedSurvivesACallbackThatEmptiesABlockWithAndWithoutBlocks)
         EXPECT_EQ((uintptr_t)FreeList_Alloc(list) % 32, 0u);  // left in use: destroy releases it
         FreeList_Destroy(list);
     }
-}
-
-TEST(FreeList, PurgeReleasesEmptyBlocksOfListsThatKeepThem)
-{
-    InitScope scope;
-    FreeList* list = FreeList_Create(32, 2, 8);
-    list->flags &= ~FREELIST_RELEASE_EMPTY;
-    std::vector<void*> e = AllocMany(list, 6);
-    for (int i = 0; i < 4; i++) FreeList_Free(list, e[i]);
-    EXPECT_EQ(FreeList_BlockCount(list), 3);
-    EXPECT_EQ(FreeList_PurgeAll(), 2 * 32);
-    EXPECT_EQ(FreeList_BlockCount(list), 1);
-    EXPECT_TRUE(FreeList_Validate(list));
-    FreeList_Destroy(list);
 }
 
 TEST(FreeList, ValidationFindsABrokenRecordOrBlock)
@@ -157,24 +105,4 @@ TEST(FreeListDeathTest, FreeingAnEntryTwiceOrAnotherListsEntryAsserts)
     EXPECT_DEATH(FreeList_Free(list, foreign), "freelist\\.cpp:[0-9]+: assertion failed: !entry");
     FreeList_Destroy(other);
     FreeList_Destroy(list);
-}
-
-TEST(ArrayList, GrowsByAQuarterAndKeepsEntries)
-{
-    InitScope scope;
-    ArrayList* list = ArrayList_Create(sizeof(int));
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(ArrayList_GetArray(list), nullptr);
-    for (int i = 0; i < 21; i++) *(int*)ArrayList_GetNewEntry(list) = i;
-    EXPECT_EQ(list->capacity, 25);                        // 20, then a quarter more
-    int* many = (int*)ArrayList_GetNewEntries(list, 10);  // 21 + 10 >= 25: 25 + 6 + 10
-    EXPECT_EQ(list->capacity, 41);
-    many[9] = 99;
-    EXPECT_EQ(*(int*)ArrayList_GetEntry(list, 20), 20);
-    EXPECT_EQ(*(int*)ArrayList_GetEntry(list, 30), 99);
-    EXPECT_EQ(ArrayList_GetEntry(list, 31), nullptr);
-    int* array = (int*)ArrayList_DestroyKeepArray(list);
-    EXPECT_EQ(array[5], 5);
-    Engine_Free(array);
-    EXPECT_EQ(ArrayList_DestroyKeepArray(ArrayList_Create(8)), nullptr);
 }

@@ -50,28 +50,6 @@ TEST_F(EntryTest, Im2DCallsReachTheDevicesIm2DFunctions)
     EXPECT_EQ(Im2D_GetFarScreenZ(), 1.0f);
 }
 
-TEST_F(EntryTest, Im3DBatchesHoldUpTo65536VerticesAndIndexedListsKeepWholeTriangles)
-{
-    Begin();
-    std::vector<Im3DVertex> v(65537);
-    EXPECT_EQ(Im3D_Transform(v.data(), 65536, nullptr, 0), v.data());
-    // All of them are drawn: a count that wrapped would draw nothing.
-    std::string log = Record([] { EXPECT_EQ(Im3D_RenderPrimitive(3), 1); });
-    EXPECT_NE(log.find("DrawPrimitive(4, 0, 21845)"), std::string::npos) << log.substr(0, 2000);
-    EXPECT_EQ(Im3D_End(), 1);
-    Error_Get(nullptr);
-    EXPECT_EQ(Im3D_Transform(v.data(), 65537, nullptr, 0), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_IM3D_VERTICES);
-    for (int i = 0; i < 8; i++) v[i] = Im3DVertex{(float)(i % 3), (float)(i / 3), 0, 0, 0, 1, 0xFFFFFFFF, 0, 0};
-    const uint16_t indices[8] = {0, 1, 2, 3, 4, 5, 6, 7};
-    ASSERT_NE(Im3D_Transform(v.data(), 8, nullptr, 0), nullptr);
-    log = Record([&] { EXPECT_EQ(Im3D_RenderIndexedPrimitive(3, indices, 8), 1); });
-    EXPECT_NE(log.find("DrawPrimitive(4, 0, 2)"), std::string::npos) << log;  // 6 indices, 2 triangles
-    log = Record([&] { EXPECT_EQ(Im3D_RenderPrimitive(5), 1); });
-    EXPECT_NE(log.find("DrawPrimitive(6, "), std::string::npos) << log;  // fan
-    Im3D_End();
-}
-
 TEST_F(EntryTest, Im3DRenderingNeedsABatchAndAKnownTypeAndPipelinesCanBeReplaced)
 {
     std::vector<Im3DVertex> v(3);
@@ -101,28 +79,6 @@ TEST_F(EntryTest, Im3DRenderingNeedsABatchAndAKnownTypeAndPipelinesCanBeReplaced
     EXPECT_EQ(Im3D_RenderPrimitive(6), 1);
     Im3D_End();
     Im3D_SetRenderPipeline(nullptr, 6);
-}
-
-TEST_F(EntryTest, RenderStatesNeedAnOpenCameraUpdateAndLoadThePipelinesVectorFromTheDevice)
-{
-    Error_Get(nullptr);
-    EXPECT_EQ(RenderState_Set(20, (void*)(uintptr_t)1), 0);
-    EXPECT_EQ(Error_TakeCode(), ERR_NO_CAMERA_UPDATE);
-    Begin();
-    const struct {
-        int32_t state;
-        uintptr_t value;
-    } sets[] = {{6, 0}, {12, 1}, {7, 1},           {10, 2}, {11, 1}, {3, 3},
-                {4, 4}, {9, 1},  {13, 0xFF102030}, {14, 1}, {16, 2}, {15, 0x80405060}};
-    for (const auto& s : sets) ASSERT_EQ(RenderState_Set(s.state, (void*)s.value), 1) << s.state;
-    uint32_t value = 0;
-    EXPECT_EQ(RenderState_Get(14, &value), 1);
-    EXPECT_EQ(value, 1u);
-    PipelineRenderStateVector mine = {};
-    ASSERT_EQ(Pipeline_LoadRenderStateVector(&mine), &mine);
-    PipelineRenderStateVector expected = {0, 1, 2, 1, nullptr, 3, 4, 1, 0xFF102030, 2, 0x80405060};
-    expected.flags = PIPELINE_RSV_PERSPECTIVE | PIPELINE_RSV_ZWRITE | PIPELINE_RSV_VERTEXALPHA;  // no Z test
-    EXPECT_EQ(memcmp(&mine, &expected, sizeof expected), 0);
 }
 
 // A driver of the test's own: the kernel knows the Im3D nodes only through
@@ -192,3 +148,25 @@ TEST(Im3DDriverTest, BatchesRunThroughTheNodesTheDriverInstalledWhichMayRefuseTh
 }
 
 }  // namespace
+
+TEST_F(EntryTest, RenderStatesNeedAnOpenCameraUpdateAndLoadThePipelinesVectorFromTheDevice)
+{
+    Error_Get(nullptr);
+    EXPECT_EQ(RenderState_Set(20, (void*)(uintptr_t)1), 0);
+    EXPECT_EQ(Error_TakeCode(), ERR_NO_CAMERA_UPDATE);
+    Begin();
+    const struct {
+        int32_t state;
+        uintptr_t value;
+    } sets[] = {{6, 0}, {12, 1}, {7, 1},           {10, 2}, {11, 1}, {3, 3},
+                {4, 4}, {9, 1},  {13, 0xFF102030}, {14, 1}, {16, 2}, {15, 0x80405060}};
+    for (const auto& s : sets) ASSERT_EQ(RenderState_Set(s.state, (void*)s.value), 1) << s.state;
+    uint32_t value = 0;
+    EXPECT_EQ(RenderState_Get(14, &value), 1);
+    EXPECT_EQ(value, 1u);
+    PipelineRenderStateVector mine = {};
+    ASSERT_EQ(Pipeline_LoadRenderStateVector(&mine), &mine);
+    PipelineRenderStateVector expected = {0, 1, 2, 1, nullptr, 3, 4, 1, 0xFF102030, 2, 0x80405060};
+    expected.flags = PIPELINE_RSV_PERSPECTIVE | PIPELINE_RSV_ZWRITE | PIPELINE_RSV_VERTEXALPHA;  // no Z test
+    EXPECT_EQ(memcmp(&mine, &expected, sizeof expected), 0);
+}

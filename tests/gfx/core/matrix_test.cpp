@@ -69,32 +69,6 @@ TEST(Matrix, MultiplyMatchesADoubleReferenceAliasesSafelyAndCopiesIdentityOperan
     }
 }
 
-TEST(Matrix, InverseUndoesTheMatrix)
-{
-    Matrix m, inv;
-    Matrix_SetIdentity(&m);
-    Vec3 t = {1, 2, 3};
-    Matrix_Translate(&m, &t, COMBINE_REPLACE);
-    Matrix_Invert(&inv, &m);
-    EXPECT_EQ(inv.flags, 3u);
-    ExpectNear(inv.pos, {-1, -2, -3}, 0);
-    std::mt19937 rng(11);
-    for (int i = 0; i < 20; i++) {
-        Matrix a = RandomAffine(rng), ai, prod;
-        Matrix_Invert(&ai, &a);
-        EXPECT_EQ(ai.flags, 0u);
-        Matrix_Multiply(&prod, &a, &ai);
-        Matrix_RecomputeFlags(&prod, nullptr);
-        EXPECT_EQ(prod.flags & MATRIX_IDENTITY, MATRIX_IDENTITY) << i;
-        Matrix_Invert(&a, &a);  // in place
-        EXPECT_FLOAT_EQ(a.pos.x, ai.pos.x);
-    }
-    // A singular matrix (negative zero determinant) gives finite numbers.
-    Matrix s = Make({-0.0f, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1});
-    Matrix_Invert(&inv, &s);
-    EXPECT_TRUE(std::isfinite(inv.right.x) && std::isfinite(inv.pos.y));
-}
-
 TEST(Matrix, RotateScaleAndTranslateCombineInTheStatedOrder)
 {
     Matrix m, post, pre;
@@ -131,43 +105,6 @@ TEST(Matrix, RotateScaleAndTranslateCombineInTheStatedOrder)
     EXPECT_EQ(Matrix_Rotate(&pre, &z, 1.0f, 3), nullptr);
     EXPECT_EQ(memcmp(&before, &pre, sizeof(Matrix)), 0);
     Error_Get(nullptr);
-}
-
-TEST(Matrix, RecomputeFlagsBoundsTheSumsOfSquares)
-{
-    const float k105 = std::sqrt(1.05f), k11 = std::sqrt(1.1f);
-    const struct {
-        const char* what;
-        Matrix m;
-        uint32_t flags;
-    } cases[] = {
-        // Rows of length squared 1.05: normal error 3 x 0.0025 <= 0.01, identity error 3 x (k - 1)^2 too.
-        {"1.05", Make({k105, 0, 0}, {0, k105, 0}, {0, 0, k105}, {0, 0, 0}, 0x100), 0x100 | MATRIX_IDENTITY_FLAGS},
-        {"1.1", Make({k11, 0, 0}, {0, k11, 0}, {0, 0, k11}, {0, 0, 0}), 2},  // 3 x 0.01 > 0.01: orthogonal only
-        {"skewed", Make({1, 0, 0}, {0, 1, 0}, {0, 0.2f, std::sqrt(0.96f)}, {5, 0, 0}), 1},  // at.up squared 0.04
-    };
-    for (auto c : cases) {
-        Matrix_RecomputeFlags(&c.m, nullptr);
-        EXPECT_EQ(c.m.flags, c.flags) << c.what;  // other bits kept
-    }
-}
-
-TEST(Vector, TableSquareRootsAreExactOnSquaresAndCloseElsewhere)
-{
-    EXPECT_EQ(Math_SqrtTable(1.0f), 1.0f);
-    EXPECT_EQ(Math_SqrtTable(4.0f), 2.0f);
-    EXPECT_EQ(Math_SqrtTable(2.0f), std::sqrt(2.0f));
-    EXPECT_EQ(Math_SqrtTable(0.0f), 0.0f);
-    EXPECT_EQ(Math_InvSqrtTable(4.0f), 0.5f);
-    std::mt19937 rng(7);
-    std::uniform_real_distribution<float> exp(-30.0f, 30.0f);
-    float worst = 0.0f;
-    for (int i = 0; i < 20000; i++) {
-        float x = std::exp2(exp(rng));  // normal floats across many binades
-        worst = std::max(worst, std::fabs(Math_SqrtTable(x) / std::sqrt(x) - 1.0f));
-        worst = std::max(worst, std::fabs(Math_InvSqrtTable(x) * std::sqrt(x) - 1.0f));
-    }
-    EXPECT_LT(worst, std::exp2(-12.0f));
 }
 
 TEST(Vector, NormalizeTransformAndBound)

@@ -87,38 +87,6 @@ protected:
 
 }  // namespace
 
-TEST_F(PipelineTest, ChainsConnectInOrderInitFromTheLastNodeAndRunFromTheFirst)
-{
-    // An empty pipeline compiles and unlocks; an unlocked one is not compiled.
-    Pipeline* empty = Edit({});
-    EXPECT_EQ(empty->locked, 1);
-    EXPECT_EQ(Pipeline_Compile(empty), empty);
-    EXPECT_EQ(empty->locked, 0);
-    Error_Get(nullptr);
-    EXPECT_EQ(Pipeline_Compile(empty), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_NOT_LOCKED);
-
-    PipelineNodeDefinition &a = Def("a"), &b = Def("b"), &c = Def("c", 0);
-    Pipeline* p = Edit({});
-    int32_t first = -1;
-    ASSERT_EQ(Pipeline_AddNodeChain(p, &first, &a, &b, &c, nullptr), p);
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(p->nodes[0].outputs[0], 1);
-    EXPECT_EQ(p->nodes[1].outputs[0], 2);
-    calls.clear();
-    ASSERT_EQ(Pipeline_Compile(p), p);
-    EXPECT_EQ(calls, (std::vector<std::string>{"open c", "init c", "open b", "init b", "open a", "init a"}));
-    calls.clear();
-    int token = 0;
-    EXPECT_EQ(Pipeline_Execute(p, &token, 1), p);
-    EXPECT_EQ(calls, (std::vector<std::string>{"body a", "body b", "body c"}));
-    // A search after the only node of a name finds nothing.
-    int32_t idx;
-    EXPECT_EQ(Pipeline_FindNodeByName(p, "b", Node(p, "b"), &idx), nullptr);
-    EXPECT_EQ(Pipeline_FindNodeByName(p, "c", nullptr, nullptr), &p->nodes[2]);  // no index wanted
-    EXPECT_EQ(idx, -1);
-}
-
 TEST_F(PipelineTest, TooManyNodesOrOutputsAreRefusedAndNothingIsAdded)
 {
     PipelineNodeDefinition &a = Def("a"), &wide = Def("wide", 33);
@@ -185,25 +153,6 @@ TEST_F(PipelineTest, GraphChecksReportUnreachableNodesCyclesAndAnEntryWithInput)
     Error_Get(nullptr);
 }
 
-TEST_F(PipelineTest, CompileSortsTopologicallySoNodesAreFoundByName)
-{
-    PipelineNodeDefinition &e = Def("entry", 2), &l = Def("left"), &r = Def("right"), &j = Def("join", 0);
-    // Join added first, so that the sort must move it behind its inputs.
-    Pipeline* p = Edit({{&j}, {&e}, {&l}, {&r}});
-    p->entryNode = 1;
-    p->nodes[1].outputs[0] = 2;
-    p->nodes[1].outputs[1] = 3;
-    p->nodes[2].outputs[0] = p->nodes[3].outputs[0] = 0;
-    ASSERT_EQ(Pipeline_Compile(p), p);
-    EXPECT_EQ(Index(p, "entry"), 0);
-    EXPECT_EQ(Index(p, "join"), 3);
-    EXPECT_LT(Index(p, "left"), 3);
-    EXPECT_EQ(Node(p, "left")->outputs[0], 3);
-    calls.clear();
-    Pipeline_Execute(p, nullptr, 0);
-    EXPECT_EQ(calls.front(), "body entry");
-}
-
 TEST_F(PipelineTest, ClusterResolutionAssignsSlotsAndRefusesMissingClusters)
 {
     // source: makes verts and colours valid, drops uvs.
@@ -265,29 +214,6 @@ TEST_F(PipelineTest, ClusterResolutionAssignsSlotsAndRefusesMissingClusters)
     }
 }
 
-TEST_F(PipelineTest, ClusterInstancesOnSeparateBranchesShareASlot)
-{
-    // entry fans out to two branches; each branch makes its own temporary
-    // that the other never sees, so both can use the same slot.
-    const PipelineClusterRef aClusters[] = {{&kColours, 1, 0}}, bClusters[] = {{&kUvs, 1, 0}};
-    const uint32_t valid[] = {CLUSTER_VALID}, req[] = {CLUSTER_REQUIRED};
-    const PipelineOutputSpec out[] = {{valid, CLUSTER_PASS_THROUGH}};
-    PipelineNodeDefinition &entry = Def("entry", 2), &a = Def("a"), &b = Def("b"), &ua = Def("usea", 0),
-                           &ub = Def("useb", 0);
-    a.numClusters = b.numClusters = ua.numClusters = ub.numClusters = 1;
-    a.clusters = ua.clusters = aClusters;
-    b.clusters = ub.clusters = bClusters;
-    a.outputs = b.outputs = out;
-    ua.requirements = ub.requirements = req;
-    Pipeline* p = Edit({{&entry}, {&a, &ua}, {&b, &ub}});
-    p->nodes[0].outputs[0] = 1;
-    p->nodes[0].outputs[1] = 3;
-    ASSERT_EQ(Pipeline_Compile(p), p);
-    EXPECT_EQ(p->packetNumClusterSlots, 1u);
-    EXPECT_EQ(Node(p, "usea")->slotIndex[0], 0);
-    EXPECT_EQ(Node(p, "useb")->slotIndex[0], 0);
-}
-
 TEST(Pipeline, RadixSortOrdersRecordsByKey)
 {
     struct Rec {
@@ -301,20 +227,6 @@ TEST(Pipeline, RadixSortOrdersRecordsByKey)
     Rec two[2] = {{0, 5}, {0, 1}};
     Pipeline_RadixSort(two, 2, sizeof(Rec), 6, 0, 10);
     EXPECT_EQ(two[0].key, 5u);
-}
-
-TEST(Pipeline, BeforeTheStartOnlyTheModulesOwnRenderStateVectorIsAnswered)
-{
-    InitScope scope;
-    PipelineRenderStateVector* defaults = Pipeline_GetDefaultRenderStateVector();
-    ASSERT_EQ(Pipeline_LoadRenderStateVector(defaults), defaults);
-    const PipelineRenderStateVector expected = {7, 2, 5, 6, nullptr, 1, 1, 2, 0xFFFFFFFFu, 0, 0xFFFFFFFFu};
-    EXPECT_EQ(memcmp(defaults, &expected, sizeof expected), 0);
-    PipelineRenderStateVector mine = {};
-    EXPECT_EQ(Pipeline_LoadRenderStateVector(&mine), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_BAD_BLOCK);
-    EXPECT_EQ(Pipeline_LoadRenderStateVector(nullptr), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_NULL_ARGUMENT);
 }
 
 TEST(PipelineHeap, FreeMergesWithEachKindOfNeighbour)
@@ -358,4 +270,50 @@ TEST(PipelineHeap, FreeMergesWithEachKindOfNeighbour)
     EXPECT_EQ(heap->freeCount, 2u);
     EXPECT_EQ(heap->resetNeeded, 0);
     PipelineHeap_Destroy(heap);
+}
+
+TEST_F(PipelineTest, ChainsConnectInOrderInitFromTheLastNodeAndRunFromTheFirst)
+{
+    // An empty pipeline compiles and unlocks; an unlocked one is not compiled.
+    Pipeline* empty = Edit({});
+    EXPECT_EQ(empty->locked, 1);
+    EXPECT_EQ(Pipeline_Compile(empty), empty);
+    EXPECT_EQ(empty->locked, 0);
+    Error_Get(nullptr);
+    EXPECT_EQ(Pipeline_Compile(empty), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_NOT_LOCKED);
+
+    PipelineNodeDefinition &a = Def("a"), &b = Def("b"), &c = Def("c", 0);
+    Pipeline* p = Edit({});
+    int32_t first = -1;
+    ASSERT_EQ(Pipeline_AddNodeChain(p, &first, &a, &b, &c, nullptr), p);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(p->nodes[0].outputs[0], 1);
+    EXPECT_EQ(p->nodes[1].outputs[0], 2);
+    calls.clear();
+    ASSERT_EQ(Pipeline_Compile(p), p);
+    EXPECT_EQ(calls, (std::vector<std::string>{"open c", "init c", "open b", "init b", "open a", "init a"}));
+    calls.clear();
+    int token = 0;
+    EXPECT_EQ(Pipeline_Execute(p, &token, 1), p);
+    EXPECT_EQ(calls, (std::vector<std::string>{"body a", "body b", "body c"}));
+    // A search after the only node of a name finds nothing.
+    int32_t idx;
+    EXPECT_EQ(Pipeline_FindNodeByName(p, "b", Node(p, "b"), &idx), nullptr);
+    EXPECT_EQ(Pipeline_FindNodeByName(p, "c", nullptr, nullptr), &p->nodes[2]);  // no index wanted
+    EXPECT_EQ(idx, -1);
+}
+
+TEST(Pipeline, BeforeTheStartOnlyTheModulesOwnRenderStateVectorIsAnswered)
+{
+    InitScope scope;
+    PipelineRenderStateVector* defaults = Pipeline_GetDefaultRenderStateVector();
+    ASSERT_EQ(Pipeline_LoadRenderStateVector(defaults), defaults);
+    const PipelineRenderStateVector expected = {7, 2, 5, 6, nullptr, 1, 1, 2, 0xFFFFFFFFu, 0, 0xFFFFFFFFu};
+    EXPECT_EQ(memcmp(defaults, &expected, sizeof expected), 0);
+    PipelineRenderStateVector mine = {};
+    EXPECT_EQ(Pipeline_LoadRenderStateVector(&mine), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_BAD_BLOCK);
+    EXPECT_EQ(Pipeline_LoadRenderStateVector(nullptr), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_NULL_ARGUMENT);
 }

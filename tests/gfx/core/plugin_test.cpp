@@ -75,45 +75,6 @@ std::vector<char> ReadInto(PluginRegistry* reg, Buffer& buf, bool expected)
 
 }  // namespace
 
-TEST(PluginRegistry, OffsetsFollowAttachmentOrderRoundedToEightAndDuplicatesAreRefused)
-{
-    InitScope scope;
-    PluginRegistry reg = PLUGIN_REGISTRY_INIT(kBase);
-    EXPECT_EQ(PluginRegistry_AddPlugin(&reg, 5, 10, nullptr, nullptr, nullptr), kBase);
-    EXPECT_EQ(PluginRegistry_AddPlugin(&reg, 8, 11, nullptr, nullptr, nullptr), kBase + 8);
-    EXPECT_EQ(reg.size, kBase + 16);
-    Error_Get(nullptr);
-    EXPECT_EQ(PluginRegistry_AddPlugin(&reg, 4, 10, nullptr, nullptr, nullptr), kBase);
-    EXPECT_EQ(Error_TakeCode(), (int32_t)ERR_PLUGIN_REFUSED);
-    EXPECT_EQ(reg.size, kBase + 16);
-    reg.maxSize = kBase + 20;
-    EXPECT_EQ(PluginRegistry_AddPlugin(&reg, 8, 12, nullptr, nullptr, nullptr), -1);
-    // Behind a base record of odd size the first extension still starts on 8.
-    PluginRegistry odd = PLUGIN_REGISTRY_INIT(13);
-    EXPECT_EQ(PluginRegistry_AddPlugin(&odd, 4, 1, nullptr, nullptr, nullptr), 16);
-    EXPECT_EQ(odd.size, 24);
-    // A failing constructor undoes the earlier ones in reverse.
-    const std::pair<PluginConstructor, PluginDestructor> plugins[] = {
-        {Ctor<1>, Dtor<1>}, {Ctor<2>, Dtor<2>}, {Ctor<3>, Dtor<3>}};
-    for (int i = 0; i < 3; i++) PluginRegistry_AddPlugin(&odd, 4, 20 + i, plugins[i].first, plugins[i].second, nullptr);
-    std::vector<char> thing(odd.size);
-    ctorLog.clear();
-    EXPECT_EQ(PluginRegistry_RunConstructors(&odd, thing.data()), nullptr);
-    EXPECT_EQ(ctorLog, (std::vector<int>{1, 2, 3, -2, -1}));
-    ctorLog.clear();
-    PluginRegistry_RunDestructors(&odd, thing.data());
-    EXPECT_EQ(ctorLog, (std::vector<int>{-3, -2, -1}));
-}
-
-TEST(PluginRegistry, RegistrationIsRefusedWhileAnInstanceIsOpen)
-{
-    static PluginRegistry reg = PLUGIN_REGISTRY_INIT(kBase);
-    EngineScope scope;
-    Error_Get(nullptr);
-    EXPECT_EQ(PluginRegistry_AddPlugin(&reg, 4, 20, nullptr, nullptr, nullptr), -1);
-    EXPECT_EQ(Error_TakeCode(), (int32_t)ERR_PLUGIN_REFUSED);
-}
-
 TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesTheWholeChunk)
 {
     InitScope scope;

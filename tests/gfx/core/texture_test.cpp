@@ -69,87 +69,6 @@ protected:
     }
 };
 
-TEST_F(TextureTest, DictionariesShareTexturesFindThemFoldedAndMayLoseThemWhileWalking)
-{
-    WritePng("brick", 4, 4, 0x804020ff);
-    for (bool dictionaryFirst : {false, true}) {
-        TextureDictionary* dictionary = TextureDictionary_Create();
-        TextureDictionary_SetCurrent(dictionary);
-        Texture* first = Texture_Read("brick", nullptr);
-        ASSERT_NE(first, nullptr);
-        EXPECT_STREQ(first->name, "brick");
-        EXPECT_EQ(first->dictionary, dictionary);
-        EXPECT_EQ(Texture_Read("BRICK", nullptr), first);  // found by name folded to upper case
-        EXPECT_EQ(first->refCount, 2);
-        if (dictionaryFirst) {
-            TextureDictionary_Destroy(dictionary);
-            EXPECT_EQ(first->refCount, 1);
-            EXPECT_EQ(first->dictionary, nullptr);
-            EXPECT_EQ(TextureDictionary_GetCurrent(), nullptr);
-            Texture_Destroy(first);
-        } else {
-            Texture_Destroy(first);
-            EXPECT_EQ(first->refCount, 1);
-            TextureDictionary_Destroy(dictionary);
-        }
-    }
-    // A miss is error 22 of the core.
-    Error_Get(nullptr);
-    EXPECT_EQ(Texture_Read("brick_", nullptr), nullptr);
-    ErrorRecord record;
-    Error_Get(&record);
-    EXPECT_EQ(record.code, 22);
-    EXPECT_EQ(record.pluginId, 1);
-    // Without a current dictionary the newest dictionary wins.
-    TextureDictionary* older = TextureDictionary_Create();
-    TextureDictionary* newer = TextureDictionary_Create();
-    Texture* a = Texture_SetName(Texture_Create(nullptr), "a");
-    Texture* b = Texture_SetName(Texture_Create(nullptr), "A");
-    TextureDictionary_AddTexture(older, a);
-    TextureDictionary_AddTexture(newer, b);
-    for (const char* n : {"c", "d"}) TextureDictionary_AddTexture(older, Texture_SetName(Texture_Create(nullptr), n));
-    TextureDictionary_SetCurrent(nullptr);
-    EXPECT_EQ(Texture_DefaultFind("a"), b);
-    TextureDictionary_SetCurrent(older);
-    EXPECT_EQ(Texture_DefaultFind("a"), a);
-    // The walk's callback may destroy the texture it is given.
-    int visited = 0;
-    TextureDictionary_ForAllTextures(
-        older, [](Texture* t, void* data) { return ++*(int*)data, Texture_Destroy(t), t; }, &visited);
-    EXPECT_EQ(visited, 3);
-    EXPECT_EQ(TextureDictionary_FindNamedTexture(older, "c"), nullptr);
-    TextureDictionary_Destroy(newer);
-    TextureDictionary_Destroy(older);
-}
-
-TEST_F(TextureTest, NamesKeep31CharactersReadNamesAreCutAt255AndMipLevelNamesAppendAHexDigit)
-{
-    Texture* texture = Texture_Create(nullptr);
-    const std::string name31(31, 'n');
-    Texture_SetName(texture, name31.c_str());
-    EXPECT_EQ(TakeError(), 0x80000000u);
-    EXPECT_EQ(std::string(texture->name), name31);
-    Texture_SetMaskName(texture, (name31 + "x").c_str());
-    EXPECT_EQ(TakeError(), 0x8000001eu);
-    EXPECT_EQ(std::string(texture->mask), name31);
-    Texture_Destroy(texture);
-    // Names the reader is given are cut at 255, and mip suffixes still fit.
-    Texture_SetMipmapping(1);
-    for (size_t length : {(size_t)254, (size_t)255, (size_t)300}) {
-        Error_Get(nullptr);
-        EXPECT_EQ(Texture_Read(std::string(length, 'w').c_str(), std::string(length, 'k').c_str()), nullptr);
-        EXPECT_EQ(TakeError(), length > 255 ? 0x8000001eu : 22u);
-    }
-    char name[300] = "wall", mask[300] = "wall_a", empty[300] = "";
-    Texture_DefaultMipLevelName(name, mask, 10, 0);
-    EXPECT_STREQ(name, "wallma");
-    EXPECT_STREQ(mask, "wall_ama");
-    Texture_DefaultMipLevelName(name, empty, 0, 0);
-    Texture_DefaultMipLevelName(name, empty, 16, 0);
-    EXPECT_STREQ(name, "wallma");
-    EXPECT_STREQ(empty, "");
-}
-
 TEST_F(TextureTest, LevelsComeFromTheirOwnFilesOrLevelZeroAndAreGammaCorrectedOnce)
 {
     const uint32_t colours[4] = {0x808080ff, 0x404040ff, 0x708090ff, 0xa0b0c0ff};
@@ -196,41 +115,6 @@ TEST_F(TextureTest, LevelsComeFromTheirOwnFilesOrLevelZeroAndAreGammaCorrectedOn
     EXPECT_STREQ(texture->mask, "brick_a");
     EXPECT_EQ(Raster_GetFormat(texture->raster) & RASTERFORMATPIXELFORMATMASK, (uint32_t)RASTERFORMAT8888);
     EXPECT_EQ(LevelColour(texture->raster, 0), 0x10203080u);
-    Texture_Destroy(texture);
-}
-
-TEST_F(TextureTest, GenerationRestoresTheAutomaticFlagOnEveryExitAndPalettisedLevelsShareOnePalette)
-{
-    Raster* raster =
-        Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888 | RASTERFORMATMIPMAP | RASTERFORMATAUTOMIPMAP);
-    ASSERT_NE(raster, nullptr);
-    Image* image = Img(8, 8, 32, 90);
-    D3D8Test_InjectFault(D3D8_FAULT_LOCK, 0, 1, D3DERR_INVALIDCALL);
-    EXPECT_EQ(Texture_DefaultGenerateMipLevels(raster, image), nullptr);
-    EXPECT_TRUE(Raster_GetFormat(raster) & RASTERFORMATAUTOMIPMAP);
-    Error_Get(nullptr);
-    EXPECT_EQ(Texture_DefaultGenerateMipLevels(raster, image), raster);
-    EXPECT_TRUE(Raster_GetFormat(raster) & RASTERFORMATAUTOMIPMAP);
-    EXPECT_EQ(LevelColour(raster, 3) >> 8, 0x5a5a5au);
-    EXPECT_EQ(image->width, 8);  // the caller's image stays the caller's
-    Raster_Destroy(raster);
-
-    answers.palettes = true;
-    OpenDevice();
-    image = Img(4, 4, 8, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(x & 1); });
-    memset(image->palette, 0, 1024);
-    memcpy(image->palette, "\xc8\x00\x00\xff\x00\x00\xc8\xff", 8);  // red, blue
-    ImagePng_Write(image, (folder + "pal.png").c_str());
-    Texture_SetMipmapping(1);
-    Texture_SetAutoMipmapping(1);
-    Texture* texture = Texture_Read("pal", nullptr);
-    ASSERT_NE(texture, nullptr);
-    EXPECT_TRUE(Raster_GetFormat(texture->raster) & RASTERFORMATPAL8);
-    EXPECT_EQ(LevelColour(texture->raster, 0), 0xc80000ffu);
-    // One level down each pixel averages red and blue: a colour of the shared palette.
-    const uint32_t mixed = LevelColour(texture->raster, 1);
-    EXPECT_NE(mixed, 0xc80000ffu);
-    EXPECT_EQ(mixed & 0xff, 0xffu);
     Texture_Destroy(texture);
 }
 
@@ -338,3 +222,66 @@ TEST_F(TextureTest, AMissingImageLeavesTheStreamAfterItsChunkAndSixteenBitNamesR
 }
 
 }  // namespace
+
+TEST_F(TextureTest, GenerationRestoresTheAutomaticFlagOnEveryExitAndPalettisedLevelsShareOnePalette)
+{
+    Raster* raster =
+        Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888 | RASTERFORMATMIPMAP | RASTERFORMATAUTOMIPMAP);
+    ASSERT_NE(raster, nullptr);
+    Image* image = Img(8, 8, 32, 90);
+    D3D8Test_InjectFault(D3D8_FAULT_LOCK, 0, 1, D3DERR_INVALIDCALL);
+    EXPECT_EQ(Texture_DefaultGenerateMipLevels(raster, image), nullptr);
+    EXPECT_TRUE(Raster_GetFormat(raster) & RASTERFORMATAUTOMIPMAP);
+    Error_Get(nullptr);
+    EXPECT_EQ(Texture_DefaultGenerateMipLevels(raster, image), raster);
+    EXPECT_TRUE(Raster_GetFormat(raster) & RASTERFORMATAUTOMIPMAP);
+    EXPECT_EQ(LevelColour(raster, 3) >> 8, 0x5a5a5au);
+    EXPECT_EQ(image->width, 8);  // the caller's image stays the caller's
+    Raster_Destroy(raster);
+
+    answers.palettes = true;
+    OpenDevice();
+    image = Img(4, 4, 8, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(x & 1); });
+    memset(image->palette, 0, 1024);
+    memcpy(image->palette, "\xc8\x00\x00\xff\x00\x00\xc8\xff", 8);  // red, blue
+    ImagePng_Write(image, (folder + "pal.png").c_str());
+    Texture_SetMipmapping(1);
+    Texture_SetAutoMipmapping(1);
+    Texture* texture = Texture_Read("pal", nullptr);
+    ASSERT_NE(texture, nullptr);
+    EXPECT_TRUE(Raster_GetFormat(texture->raster) & RASTERFORMATPAL8);
+    EXPECT_EQ(LevelColour(texture->raster, 0), 0xc80000ffu);
+    // One level down each pixel averages red and blue: a colour of the shared palette.
+    const uint32_t mixed = LevelColour(texture->raster, 1);
+    EXPECT_NE(mixed, 0xc80000ffu);
+    EXPECT_EQ(mixed & 0xff, 0xffu);
+    Texture_Destroy(texture);
+}
+
+TEST_F(TextureTest, NamesKeep31CharactersReadNamesAreCutAt255AndMipLevelNamesAppendAHexDigit)
+{
+    Texture* texture = Texture_Create(nullptr);
+    const std::string name31(31, 'n');
+    Texture_SetName(texture, name31.c_str());
+    EXPECT_EQ(TakeError(), 0x80000000u);
+    EXPECT_EQ(std::string(texture->name), name31);
+    Texture_SetMaskName(texture, (name31 + "x").c_str());
+    EXPECT_EQ(TakeError(), 0x8000001eu);
+    EXPECT_EQ(std::string(texture->mask), name31);
+    Texture_Destroy(texture);
+    // Names the reader is given are cut at 255, and mip suffixes still fit.
+    Texture_SetMipmapping(1);
+    for (size_t length : {(size_t)254, (size_t)255, (size_t)300}) {
+        Error_Get(nullptr);
+        EXPECT_EQ(Texture_Read(std::string(length, 'w').c_str(), std::string(length, 'k').c_str()), nullptr);
+        EXPECT_EQ(TakeError(), length > 255 ? 0x8000001eu : 22u);
+    }
+    char name[300] = "wall", mask[300] = "wall_a", empty[300] = "";
+    Texture_DefaultMipLevelName(name, mask, 10, 0);
+    EXPECT_STREQ(name, "wallma");
+    EXPECT_STREQ(mask, "wall_ama");
+    Texture_DefaultMipLevelName(name, empty, 0, 0);
+    Texture_DefaultMipLevelName(name, empty, 16, 0);
+    EXPECT_STREQ(name, "wallma");
+    EXPECT_STREQ(empty, "");
+}

@@ -13,105 +13,6 @@ protected:
     void SetUp() override { StartEngine(0); }
 };
 
-TEST_F(DeviceCacheTest, RedundantSetsSendNothingAndFailedSetsAreSentAgain)
-{
-    IDirect3DVertexBuffer8 *vb = nullptr;
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 2400, &vb), 1);
-    std::string log = Record([&] {
-        for (int i = 0; i < 2; i++) {
-            D3D8_SetVertexShader(0x142);
-            D3D8_SetPixelShader(0);
-            D3D8_SetStreamSource(i, vb, 24);  // the stream number is not compared
-            D3D8_SetIndices(nullptr, 0);
-        }
-    });
-    for (const char* call : {"SetVertexShader(", "SetPixelShader(", "SetStreamSource(", "SetIndices("})
-        EXPECT_EQ(Count(log, call), 1) << call << log;
-    // The stand-in refuses every pixel shader but 0, streams but 0,
-    // transform states it does not have and lights of no known type.
-    D3DMATRIX m = {{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {0, 0, 0, 1}}};
-    D3DLIGHT8 light = {};
-    light.Type = 7;
-    D3D8_SetStreamSource(0, nullptr, 0);
-    log = Record([&] {
-        for (int i = 0; i < 2; i++) {
-            EXPECT_EQ(D3D8_SetPixelShader(7), 0);
-            EXPECT_EQ(D3D8_SetStreamSource(1, vb, 24), 0);
-            EXPECT_EQ(D3D8_SetTransform(100, &m), 0);
-            EXPECT_EQ(D3D8_SetLight(0, &light), 0);
-        }
-    });
-    for (const char* call : {"SetPixelShader(7)", "SetStreamSource(1,", "SetTransform(100,", "SetLight(0,"})
-        EXPECT_EQ(Count(log, call), 2) << call << log;
-    // Once a set succeeds, the same set is dropped again.
-    D3D8_SetPixelShader(0);
-    EXPECT_EQ(Count(Record([] { D3D8_SetPixelShader(0); }), "SetPixelShader("), 0);
-    D3DMATRIX out = {};
-    D3D8_GetTransform(100, &out);
-    EXPECT_EQ(out.m[0][0], 1.0f);  // an emptied slot reads as the identity
-    D3D8_DestroyDynamicVertexBuffer(vb);
-}
-
-TEST_F(DeviceCacheTest, TransformsAreComparedBitForBitAndWorldIdentityIsSentOnce)
-{
-    D3DMATRIX m = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {5, 6, 7, 1}}};
-    std::string log = Record([&] {
-        D3D8_SetTransform(D3DTS_VIEW, &m);
-        D3D8_SetTransform(D3DTS_VIEW, &m);
-        D3D8_SetTransformWorld(nullptr);
-        D3D8_SetTransformWorld(nullptr);
-    });
-    EXPECT_EQ(Count(log, "SetTransform(2,"), 1) << log;
-    EXPECT_EQ(Count(log, "SetTransform(256,"), 1);
-    D3DMATRIX out = {};
-    D3D8_GetTransform(D3DTS_VIEW, &out);
-    EXPECT_EQ(out.m[3][1], 6.0f);
-    D3D8_GetTransform(D3DTS_TEXTURE0, &out);  // never set: identity
-    EXPECT_EQ(out.m[0][0], 1.0f);
-    EXPECT_EQ(out.m[3][1], 0.0f);
-
-    Matrix world;
-    Matrix_SetIdentity(&world);
-    Vec3 t = {1, 2, 3};
-    Matrix_Translate(&world, &t, COMBINE_REPLACE);
-    world.flags &= ~MATRIX_IDENTITY;
-    std::string worldLog = Record([&] {
-        D3D8_SetTransformWorld(&world);
-        D3D8_SetTransformWorld(&world);
-        D3D8_SetTransformWorld(nullptr);  // back to identity: sent
-    });
-    EXPECT_EQ(Count(worldLog, "SetTransform(256,"), 2) << worldLog;
-}
-
-TEST_F(DeviceCacheTest, MaterialFromColourScalesByAmbientLightAndSkipsRepeats)
-{
-    D3D8_SetAmbientLight(0.5f, 0.25f, 1.0f);
-    const uint8_t white[4] = {255, 255, 255, 255};
-    const float surface[3] = {0.5f, 0.0f, 0.75f};  // ambient, specular, diffuse
-    std::string log = Record([&] {
-        D3D8_SetMaterialFromColor(white, surface, 1);
-        D3D8_SetMaterialFromColor(white, surface, 0);  // the same material
-    });
-    EXPECT_EQ(Count(log, "SetMaterial("), 1);
-    // Diffuse (r, g, b, a), ambient (r, g, b), specular alpha. Only the
-    // ambient term takes the ambient light.
-    auto expectMaterial = [&](std::initializer_list<float> values) {
-        D3DMATERIAL8 m = {};
-        device->GetMaterial(&m);
-        const float got[8] = {m.Diffuse.r, m.Diffuse.g, m.Diffuse.b, m.Diffuse.a,
-                              m.Ambient.r, m.Ambient.g, m.Ambient.b, m.Specular.a};
-        int i = 0;
-        for (float v : values) {
-            EXPECT_FLOAT_EQ(got[i], v) << i;
-            i++;
-        }
-    };
-    expectMaterial({0.75f, 0.75f, 0.75f, 1.0f, 0.25f, 0.125f, 0.5f, 1.0f});
-    const uint8_t red[4] = {255, 0, 51, 102};
-    D3D8_SetMaterialFromColor(red, surface, 1);
-    expectMaterial({0.75f, 0.0f, 0.15f, 0.4f, 0.25f, 0.0f, 0.1f, 1.0f});
-}
-
 TEST_F(DeviceCacheTest, LightsAreSentWhenAnyFieldChangesAndEnablesOnlyOnChange)
 {
     D3DLIGHT8 light = {};
@@ -134,43 +35,6 @@ TEST_F(DeviceCacheTest, LightsAreSentWhenAnyFieldChangesAndEnablesOnlyOnChange)
     EXPECT_EQ(D3D8_GetLightCount(), 1u);
 }
 
-TEST_F(DeviceCacheTest, IndexedDrawCountsPrimitivesFromIndices)
-{
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLELIST, 7, 1), 2u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_POINTLIST, 7, 1), 0u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_POINTLIST, 7, 0), 7u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_LINELIST, 7, 0), 3u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_LINESTRIP, 7, 0), 6u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLEFAN, 7, 0), 5u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLESTRIP, 1, 0), 0u);
-    EXPECT_EQ(D3D8_PrimitiveCount(9, 7, 0), 0u);
-}
-
-TEST_F(DeviceCacheTest, DrawsFlushQueuedStatesFirst)
-{
-    ASSERT_EQ(device->BeginScene(), 0);
-    IDirect3DVertexBuffer8 *vb = nullptr;
-    uint8_t *data = nullptr;
-    uint32_t first = 0;
-    ASSERT_EQ(D3D8_DynamicVertexBufferLock(16, 3, &vb, &data, &first), 1);
-    memset(data, 0, 48);
-    D3D8_VertexBufferUnlock(vb);
-    D3D8_SetVertexShader(0x42);
-    D3D8_SetStreamSource(0, vb, 16);
-    std::string log = Record([&] {
-        D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        EXPECT_EQ(D3D8_DrawPrimitive(D3DPT_TRIANGLELIST, first, 3), 1);
-    });
-    EXPECT_TRUE(Before(log, "SetRenderState(22, 0x1)", "DrawPrimitive(4, 0, 1)")) << log;
-    // Direct3D primitive numbers and vertex counts: a line list and a fan.
-    log = Record([&] {
-        EXPECT_EQ(D3D8_DrawPrimitive(D3DPT_LINELIST, first, 3), 1);
-        EXPECT_EQ(D3D8_DrawPrimitive(D3DPT_TRIANGLEFAN, first, 3), 1);
-    });
-    ExpectInOrder(log, {"DrawPrimitive(2, 0, 1)", "DrawPrimitive(6, 0, 1)"});
-    device->EndScene();
-}
-
 // Locks count vertices of stride bytes in the rotating buffers and unlocks
 // them; the first vertex to draw from, or ~0 when the lock failed.
 uint32_t LockAndUnlock(uint32_t stride, uint32_t count)
@@ -181,16 +45,6 @@ uint32_t LockAndUnlock(uint32_t stride, uint32_t count)
     if (!D3D8_DynamicVertexBufferLock(stride, count, &vb, &data, &first)) return ~0u;
     D3D8_VertexBufferUnlock(vb);
     return first;
-}
-
-TEST_F(DeviceCacheTest, RotatingBufferAppendsWithNoOverwriteAndDiscardsAtTheStart)
-{
-    std::string log = Record([&] {
-        EXPECT_EQ(LockAndUnlock(24, 100), 0u);
-        // Without hardware T&L there is one buffer and every lock starts over.
-        EXPECT_EQ(LockAndUnlock(24, 100), 0u);
-    });
-    EXPECT_EQ(Count(log, ", 0x2800)"), 2) << log;
 }
 
 class RotatingHardwareTest : public D3D8DriverTest {
@@ -239,15 +93,6 @@ TEST_F(RotatingHardwareTest, ALargeRequestReplacesTheBufferAndAFailedOneLeavesIt
     D3D8_VertexBufferUnlock(vb);
 }
 
-TEST_F(RotatingHardwareTest, CreatingTheRotatingBuffersOverLiveOnesReusesTheirRecords)
-{
-    // A restore may run while the buffers are still there (its flag
-    // outlived a failed attempt): nothing new is made and nothing leaks.
-    std::string log = Record([] { ASSERT_EQ(D3D8_CreateRotatingVertexBuffers(), 1); });
-    EXPECT_EQ(Count(log, "CreateVertexBuffer("), 0) << log;
-    for (uint32_t i = 0; i < 4; i++) EXPECT_NE(D3D8_GetRotatingBuffer(i)->buffer, nullptr);
-}
-
 TEST_F(RotatingHardwareTest, PooledBuffersAreReusedAndRewrittenAroundAReset)
 {
     IDirect3DVertexBuffer8 *a = nullptr, *b = nullptr;
@@ -263,28 +108,6 @@ TEST_F(RotatingHardwareTest, PooledBuffersAreReusedAndRewrittenAroundAReset)
     ASSERT_EQ(D3D8_RecreateDynamicVertexBuffers(), 1);
     EXPECT_NE(b, nullptr);
     D3D8_DestroyDynamicVertexBuffer(b);
-}
-
-TEST_F(DeviceCacheTest, ADifferentSizeReusesTheLargestFreeRecord)
-{
-    IDirect3DVertexBuffer8 *a = nullptr, *b = nullptr, *c = nullptr;
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0, 1000, &a), 1);
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0, 5000, &b), 1);
-    D3D8_DestroyDynamicVertexBuffer(a);
-    D3D8_DestroyDynamicVertexBuffer(b);
-    int records = 0;
-    for (const D3D8DynamicVertexBuffer *r = D3D8_GetVertexBufferPool(); r; r = r->next) records++;
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0, 3000, &c), 1);
-    int after = 0;
-    const D3D8DynamicVertexBuffer *reused = nullptr;
-    for (const D3D8DynamicVertexBuffer *r = D3D8_GetVertexBufferPool(); r; r = r->next) {
-        after++;
-        if (r->buffer == c) reused = r;
-    }
-    EXPECT_EQ(after, records);
-    ASSERT_NE(reused, nullptr);
-    EXPECT_EQ(reused->size, 3000u);
-    D3D8_DestroyDynamicVertexBuffer(c);
 }
 
 TEST_F(DeviceCacheTest, PixelShadersThatCannotBeCreatedHandOutNothing)
@@ -381,25 +204,6 @@ TEST_F(PixelShaderTest, ReleaseAndRecreateRewriteEveryOwnersHandleStopAtAFailure
     EXPECT_EQ(b, 0u);
 }
 
-TEST_F(DeviceCacheTest, FrustumTestsUseTheCamerasPlanes)
-{
-    Camera *camera = MakeCamera();
-    Vec2 window = {1, 1};
-    Camera_SetViewWindow(camera, &window);
-    Camera_SetNearClipPlane(camera, 1.0f);
-    Camera_SetFarClipPlane(camera, 100.0f);
-    Frame_SyncDirtyList();
-    const float inside[3] = {0, 0, 50}, touching[3] = {0, 0, 1.5f}, outside[3] = {0, 0, -10};
-    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, inside, 1.0f), 1);
-    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, touching, 1.0f), 0);  // crosses the near plane
-    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, outside, 1.0f), 0);
-    const float boxMax[3] = {1, 1, 51}, boxMin[3] = {-1, -1, 49};
-    EXPECT_EQ(D3D8_CameraIsBoxFullyInside(camera, boxMax, boxMin), 1);
-    const float wideMax[3] = {100, 1, 51};
-    EXPECT_EQ(D3D8_CameraIsBoxFullyInside(camera, wideMax, boxMin), 0);
-    DestroyCamera(camera);
-}
-
 TEST_F(DeviceCacheTest, ValidateDeviceFlushesFirstAndPassesTheAnswerOnAndFormatChecksAskTheMode)
 {
     uint32_t passes = 0;
@@ -419,3 +223,73 @@ TEST_F(DeviceCacheTest, ValidateDeviceFlushesFirstAndPassesTheAnswerOnAndFormatC
 }
 
 }  // namespace
+
+TEST_F(DeviceCacheTest, RedundantSetsSendNothingAndFailedSetsAreSentAgain)
+{
+    IDirect3DVertexBuffer8 *vb = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 2400, &vb), 1);
+    std::string log = Record([&] {
+        for (int i = 0; i < 2; i++) {
+            D3D8_SetVertexShader(0x142);
+            D3D8_SetPixelShader(0);
+            D3D8_SetStreamSource(i, vb, 24);  // the stream number is not compared
+            D3D8_SetIndices(nullptr, 0);
+        }
+    });
+    for (const char* call : {"SetVertexShader(", "SetPixelShader(", "SetStreamSource(", "SetIndices("})
+        EXPECT_EQ(Count(log, call), 1) << call << log;
+    // The stand-in refuses every pixel shader but 0, streams but 0,
+    // transform states it does not have and lights of no known type.
+    D3DMATRIX m = {{{2, 0, 0, 0}, {0, 2, 0, 0}, {0, 0, 2, 0}, {0, 0, 0, 1}}};
+    D3DLIGHT8 light = {};
+    light.Type = 7;
+    D3D8_SetStreamSource(0, nullptr, 0);
+    log = Record([&] {
+        for (int i = 0; i < 2; i++) {
+            EXPECT_EQ(D3D8_SetPixelShader(7), 0);
+            EXPECT_EQ(D3D8_SetStreamSource(1, vb, 24), 0);
+            EXPECT_EQ(D3D8_SetTransform(100, &m), 0);
+            EXPECT_EQ(D3D8_SetLight(0, &light), 0);
+        }
+    });
+    for (const char* call : {"SetPixelShader(7)", "SetStreamSource(1,", "SetTransform(100,", "SetLight(0,"})
+        EXPECT_EQ(Count(log, call), 2) << call << log;
+    // Once a set succeeds, the same set is dropped again.
+    D3D8_SetPixelShader(0);
+    EXPECT_EQ(Count(Record([] { D3D8_SetPixelShader(0); }), "SetPixelShader("), 0);
+    D3DMATRIX out = {};
+    D3D8_GetTransform(100, &out);
+    EXPECT_EQ(out.m[0][0], 1.0f);  // an emptied slot reads as the identity
+    D3D8_DestroyDynamicVertexBuffer(vb);
+}
+
+TEST_F(DeviceCacheTest, IndexedDrawCountsPrimitivesFromIndices)
+{
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLELIST, 7, 1), 2u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_POINTLIST, 7, 1), 0u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_POINTLIST, 7, 0), 7u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_LINELIST, 7, 0), 3u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_LINESTRIP, 7, 0), 6u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLEFAN, 7, 0), 5u);
+    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLESTRIP, 1, 0), 0u);
+    EXPECT_EQ(D3D8_PrimitiveCount(9, 7, 0), 0u);
+}
+
+TEST_F(DeviceCacheTest, FrustumTestsUseTheCamerasPlanes)
+{
+    Camera *camera = MakeCamera();
+    Vec2 window = {1, 1};
+    Camera_SetViewWindow(camera, &window);
+    Camera_SetNearClipPlane(camera, 1.0f);
+    Camera_SetFarClipPlane(camera, 100.0f);
+    Frame_SyncDirtyList();
+    const float inside[3] = {0, 0, 50}, touching[3] = {0, 0, 1.5f}, outside[3] = {0, 0, -10};
+    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, inside, 1.0f), 1);
+    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, touching, 1.0f), 0);  // crosses the near plane
+    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, outside, 1.0f), 0);
+    const float boxMax[3] = {1, 1, 51}, boxMin[3] = {-1, -1, 49};
+    EXPECT_EQ(D3D8_CameraIsBoxFullyInside(camera, boxMax, boxMin), 1);
+    const float wideMax[3] = {100, 1, 51};
+    EXPECT_EQ(D3D8_CameraIsBoxFullyInside(camera, wideMax, boxMin), 0);
+    DestroyCamera(camera);
+}

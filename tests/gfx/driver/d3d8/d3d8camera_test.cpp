@@ -96,116 +96,6 @@ protected:
     }
 };
 
-TEST_F(CameraUpdateTest, BeginUpdateBeginsTheSceneThenSetsTransformsAndViewportOneScenePerFrame)
-{
-    Camera *second = MakeCamera();
-    std::string log = Record([&] {
-        ASSERT_EQ(Begin(), 1);
-        End();
-        ASSERT_EQ(Begin(second), 1);
-        End(second);
-    });
-    ExpectInOrder(log, {"BeginScene()", "SetTransform(2,", "SetTransform(3,", "SetViewport("});
-    EXPECT_EQ(Count(log, "BeginScene()"), 1);
-    EXPECT_EQ(Count(log, "SetRenderTarget("), 0);  // ordinary cameras leave the target alone
-    DestroyCamera(second);
-}
-
-TEST_F(CameraUpdateTest, TheRasterShowEndsTheSceneSoTheNextFrameBeginsANewOne)
-{
-    const uint8_t colour[4] = {0, 0, 64, 255};
-    std::string log = Record([&] {
-        for (int frame = 0; frame < 2; frame++) {
-            ASSERT_NE(Camera_Clear(camera, (void *)colour, 3), nullptr);
-            ASSERT_EQ(Begin(), 1);
-            EXPECT_EQ(DrawTriangle(), 1);
-            End();
-            EXPECT_NE(Raster_Show(camera->frameBuffer, window, 0), nullptr);
-        }
-    });
-    EXPECT_EQ(Count(log, "BeginScene() = 0x0"), 2) << log;
-    EXPECT_EQ(Count(log, "EndScene() = 0x0"), 2) << log;
-    EXPECT_EQ(Count(log, "Present() = 0x0"), 2) << log;
-    EXPECT_EQ(D3D8_System()->inScene, 0u);
-}
-
-TEST_F(CameraUpdateTest, ViewAndProjectionTakeTheFrustumCornersToTheClipVolumeCorners)
-{
-    const struct {
-        uint32_t projection;
-        float ox, oy;
-    } cases[] = {{CAMERA_PERSPECTIVE, 0, 0}, {CAMERA_PERSPECTIVE, 0.3f, -0.2f}, {CAMERA_PARALLEL, 0.3f, -0.2f}};
-    Camera_SetNearClipPlane(camera, 1.0f);
-    Camera_SetFarClipPlane(camera, 11.0f);
-    const Vec2 window = {0.5f, 0.4f};
-    Camera_SetViewWindow(camera, &window);
-    for (const auto &k : cases) {
-        const Vec2 offset = {k.ox, k.oy};
-        Camera_SetViewOffset(camera, &offset);
-        Camera_SetProjection(camera, k.projection);
-        ASSERT_EQ(Begin(), 1);
-        D3DMATRIX view = {}, projection = {};
-        D3D8_GetTransform(D3DTS_VIEW, &view);
-        D3D8_GetTransform(D3DTS_PROJECTION, &projection);
-        if (k.projection == CAMERA_PERSPECTIVE) {
-            EXPECT_FLOAT_EQ(projection.m[2][2], 1.1f);  // far / (far - near)
-            EXPECT_FLOAT_EQ(projection.m[3][2], -1.1f);
-        }
-        // Corners 0-3 (near) and 4-7 (far) run +x+y, -x+y, -x-y, +x-y in the
-        // engine's camera space, whose x is Direct3D's -x.
-        const float cornerX[4] = {-1, 1, 1, -1}, cornerY[4] = {1, 1, -1, -1};
-        for (int i = 0; i < 8; i++) {
-            const Vec3 &p = camera->frustumCorners[i];
-            float v[4], clip[4];
-            for (int c = 0; c < 4; c++)
-                v[c] = p.x * view.m[0][c] + p.y * view.m[1][c] + p.z * view.m[2][c] + view.m[3][c];
-            for (int c = 0; c < 4; c++)
-                clip[c] = v[0] * projection.m[0][c] + v[1] * projection.m[1][c] + v[2] * projection.m[2][c] +
-                          v[3] * projection.m[3][c];
-            EXPECT_NEAR(clip[0] / clip[3], cornerX[i % 4], 1e-4f) << k.projection << "/" << k.ox << " corner " << i;
-            EXPECT_NEAR(clip[1] / clip[3], cornerY[i % 4], 1e-4f) << k.projection << "/" << k.ox << " corner " << i;
-            EXPECT_NEAR(clip[2] / clip[3], i < 4 ? 0.0f : 1.0f, 1e-4f) << k.projection << " corner " << i;
-        }
-        End();
-    }
-}
-
-TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
-{
-    const uint8_t colour[4] = {1, 2, 3, 4};
-    D3D8_System()->hasStencil = 1;
-    std::string log = Record([&] { EXPECT_NE(Camera_Clear(camera, (void *)colour, 3), nullptr); });
-    EXPECT_NE(log.find("Clear(0, 0x7, 0x04010203"), std::string::npos) << log;
-    EXPECT_TRUE(Before(log, "SetViewport(0, 0, 640, 480", "Clear(")) << log;  // its own viewport
-    log = Record([&] {
-        Camera_Clear(camera, (void *)colour, 1);
-        Camera_Clear(camera, (void *)colour, 4);
-    });
-    ExpectInOrder(log, {"Clear(0, 0x1, 0x04010203",
-                        "Clear(0, 0x4, 0x00000000"});  // no stencil without Z or bit 2; the colour only with bit 0
-    D3D8_System()->hasStencil = 0;
-    log = Record([&] { Camera_Clear(camera, (void *)colour, 6); });
-    EXPECT_NE(log.find("Clear(0, 0x2, 0x00000000"), std::string::npos) << log;
-}
-
-TEST_F(CameraUpdateTest, MinimisedWindowSkipsTheScene)
-{
-    Window_UserMinimise(window, 1);
-    const uint8_t colour[4] = {0, 0, 0, 255};
-    std::string log = Record([&] {
-        EXPECT_EQ(Begin(), 0);
-        EXPECT_EQ(Camera_Clear(camera, (void *)colour, 1), nullptr);
-        EXPECT_EQ(DrawTriangle(), 0);  // no scene: the device refuses it
-    });
-    EXPECT_EQ(Count(log, "BeginScene("), 0) << log;
-    EXPECT_EQ(Count(log, "Clear("), 0);
-    EXPECT_EQ(Count(log, "Reset("), 0);
-    Engine_Instance()->currentCamera = nullptr;
-    Window_UserMinimise(window, 0);
-    EXPECT_EQ(Begin(), 1);
-    End();
-}
-
 TEST_F(CameraUpdateTest, AResizedWindowResetsTheDeviceInTheSameFrame)
 {
     D3DLIGHT8 light = {};
@@ -251,35 +141,6 @@ TEST_F(CameraUpdateTest, TheFrameOfAResetOrARecoveryDrawsWithTheCamerasTransform
         EndFrame();
     }
     UseWholeRaster();
-}
-
-TEST_F(CameraUpdateTest, AResizeFoundBySecondCameraOfAFrameStillResets)
-{
-    ASSERT_EQ(Begin(), 1);
-    End();
-    Window_UserResize(window, 720, 540);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    ExpectInOrder(log, {"EndScene()", "Reset() = 0x0", "BeginScene() = 0x0"});
-    EXPECT_EQ(D3D8_System()->currentMode.width, 720u);
-    End();
-}
-
-TEST_F(CameraUpdateTest, AResizeWhileTheDeviceIsLostEndsWithABackBufferOfTheClientSize)
-{
-    for (int lostAnswers : {0, 1, 3}) {
-        D3D8Test_LoseDevice(device, lostAnswers);
-        Window_UserResize(window, 600 - lostAnswers, 400);
-        for (int frame = 0; frame < 6; frame++) {
-            Begin();
-            End();
-            EndFrame();
-        }
-        D3DSURFACE_DESC desc = {};
-        D3D8_DeviceState()->backBuffer->GetDesc(&desc);
-        EXPECT_EQ(desc.Width, 600u - lostAnswers) << lostAnswers;
-        EXPECT_EQ(desc.Height, 400u) << lostAnswers;
-        EXPECT_EQ(D3D8_System()->currentMode.width, 600u - lostAnswers) << lostAnswers;
-    }
 }
 
 TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBack)
@@ -329,27 +190,6 @@ TEST_F(CameraUpdateTest, AFailedResetRestoresNothingAndTheNextFrameTriesAgain)
     End();
 }
 
-TEST_F(CameraUpdateTest, AnInvalidCallResetRereadsTheDesktopAndResetsOnceMore)
-{
-    D3D8Test_LoseDevice(device, 0);
-    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_INVALIDCALL);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_EQ(Count(log, "Reset("), 2) << log;
-    ExpectInOrder(log, {"GetAdapterDisplayMode(", "Reset() = 0x0"});
-    End();
-}
-
-TEST_F(CameraUpdateTest, ReleaseTwiceThenResetAndRestore)
-{
-    D3D8_ReleaseDeviceResources();
-    D3D8_ReleaseDeviceResources();
-    ASSERT_GE(device->Reset(&D3D8_System()->presentParams), 0);  // nothing default-pool is left
-    EXPECT_EQ(D3D8_RestoreDeviceResources(), 1);
-    EXPECT_EQ(Begin(), 1);
-    EXPECT_EQ(DrawTriangle(), 1);
-    End();
-}
-
 TEST_F(CameraUpdateTest, CameraTextureIsTheRenderTargetOrElseCopiedFromTheBackBuffer)
 {
     Camera *texCamera = MakeTextureCamera();
@@ -375,20 +215,6 @@ TEST_F(CameraUpdateTest, CameraTextureIsTheRenderTargetOrElseCopiedFromTheBackBu
     log = Record([&] { Camera_Clear(texCamera, (void *)colour, 1); });
     ExpectInOrder(log, {"Clear(", "CopyRects("});
     DestroyCamera(texCamera);
-}
-
-TEST_F(CameraUpdateTest, AFullScreenResizeTheDeviceRefusesSkipsTheFrame)
-{
-    D3D8_System()->presentParams.Windowed = 0;
-    Window_UserResize(window, 800, 600);
-    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
-    EXPECT_EQ(Count(log, "Reset("), 1) << log;  // no second reset full-screen
-    EXPECT_EQ(Count(log, "BeginScene("), 0);
-    Engine_Instance()->currentCamera = nullptr;
-    D3D8_System()->presentParams.Windowed = 1;
-    Window_UserResize(window, 640, 480);
-    D3D8_RestoreDeviceResources();
 }
 
 TEST_F(CameraUpdateTest, ASecondWindowGetsItsOwnSwapChainRebuiltInPlace)
@@ -541,18 +367,91 @@ TEST_F(HardwareResetTest, ALostDeviceOrAResizeGivesTheOwnerANewShaderAfterTheRes
     EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
 }
 
-TEST_F(HardwareResetTest, Im2DVerticesMoveBySubRasterOffsets)
+}  // namespace
+
+TEST_F(CameraUpdateTest, AnInvalidCallResetRereadsTheDesktopAndResetsOnceMore)
 {
-    ASSERT_NE(UseSubRaster({320, 0, 320, 480}), nullptr);
-    ASSERT_EQ(Begin(), 1);
-    ASSERT_EQ(DrawTriangle(), 1);
-    const D3D8RotatingBuffer *r = D3D8_GetRotatingBuffer(D3D8_GetCurrentRotatingBuffer());
-    ASSERT_NE(r->buffer, nullptr);
-    float x = 0;
-    memcpy(&x, r->buffer->bytes.data() + (r->fill - 3 * 28), 4);
-    EXPECT_EQ(x, 330.0f);
+    D3D8Test_LoseDevice(device, 0);
+    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_INVALIDCALL);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    EXPECT_EQ(Count(log, "Reset("), 2) << log;
+    ExpectInOrder(log, {"GetAdapterDisplayMode(", "Reset() = 0x0"});
     End();
-    UseWholeRaster();
 }
 
-}  // namespace
+TEST_F(CameraUpdateTest, ViewAndProjectionTakeTheFrustumCornersToTheClipVolumeCorners)
+{
+    const struct {
+        uint32_t projection;
+        float ox, oy;
+    } cases[] = {{CAMERA_PERSPECTIVE, 0, 0}, {CAMERA_PERSPECTIVE, 0.3f, -0.2f}, {CAMERA_PARALLEL, 0.3f, -0.2f}};
+    Camera_SetNearClipPlane(camera, 1.0f);
+    Camera_SetFarClipPlane(camera, 11.0f);
+    const Vec2 window = {0.5f, 0.4f};
+    Camera_SetViewWindow(camera, &window);
+    for (const auto &k : cases) {
+        const Vec2 offset = {k.ox, k.oy};
+        Camera_SetViewOffset(camera, &offset);
+        Camera_SetProjection(camera, k.projection);
+        ASSERT_EQ(Begin(), 1);
+        D3DMATRIX view = {}, projection = {};
+        D3D8_GetTransform(D3DTS_VIEW, &view);
+        D3D8_GetTransform(D3DTS_PROJECTION, &projection);
+        if (k.projection == CAMERA_PERSPECTIVE) {
+            EXPECT_FLOAT_EQ(projection.m[2][2], 1.1f);  // far / (far - near)
+            EXPECT_FLOAT_EQ(projection.m[3][2], -1.1f);
+        }
+        // Corners 0-3 (near) and 4-7 (far) run +x+y, -x+y, -x-y, +x-y in the
+        // engine's camera space, whose x is Direct3D's -x.
+        const float cornerX[4] = {-1, 1, 1, -1}, cornerY[4] = {1, 1, -1, -1};
+        for (int i = 0; i < 8; i++) {
+            const Vec3 &p = camera->frustumCorners[i];
+            float v[4], clip[4];
+            for (int c = 0; c < 4; c++)
+                v[c] = p.x * view.m[0][c] + p.y * view.m[1][c] + p.z * view.m[2][c] + view.m[3][c];
+            for (int c = 0; c < 4; c++)
+                clip[c] = v[0] * projection.m[0][c] + v[1] * projection.m[1][c] + v[2] * projection.m[2][c] +
+                          v[3] * projection.m[3][c];
+            EXPECT_NEAR(clip[0] / clip[3], cornerX[i % 4], 1e-4f) << k.projection << "/" << k.ox << " corner " << i;
+            EXPECT_NEAR(clip[1] / clip[3], cornerY[i % 4], 1e-4f) << k.projection << "/" << k.ox << " corner " << i;
+            EXPECT_NEAR(clip[2] / clip[3], i < 4 ? 0.0f : 1.0f, 1e-4f) << k.projection << " corner " << i;
+        }
+        End();
+    }
+}
+
+TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
+{
+    const uint8_t colour[4] = {1, 2, 3, 4};
+    D3D8_System()->hasStencil = 1;
+    std::string log = Record([&] { EXPECT_NE(Camera_Clear(camera, (void *)colour, 3), nullptr); });
+    EXPECT_NE(log.find("Clear(0, 0x7, 0x04010203"), std::string::npos) << log;
+    EXPECT_TRUE(Before(log, "SetViewport(0, 0, 640, 480", "Clear(")) << log;  // its own viewport
+    log = Record([&] {
+        Camera_Clear(camera, (void *)colour, 1);
+        Camera_Clear(camera, (void *)colour, 4);
+    });
+    ExpectInOrder(log, {"Clear(0, 0x1, 0x04010203",
+                        "Clear(0, 0x4, 0x00000000"});  // no stencil without Z or bit 2; the colour only with bit 0
+    D3D8_System()->hasStencil = 0;
+    log = Record([&] { Camera_Clear(camera, (void *)colour, 6); });
+    EXPECT_NE(log.find("Clear(0, 0x2, 0x00000000"), std::string::npos) << log;
+}
+
+TEST_F(CameraUpdateTest, MinimisedWindowSkipsTheScene)
+{
+    Window_UserMinimise(window, 1);
+    const uint8_t colour[4] = {0, 0, 0, 255};
+    std::string log = Record([&] {
+        EXPECT_EQ(Begin(), 0);
+        EXPECT_EQ(Camera_Clear(camera, (void *)colour, 1), nullptr);
+        EXPECT_EQ(DrawTriangle(), 0);  // no scene: the device refuses it
+    });
+    EXPECT_EQ(Count(log, "BeginScene("), 0) << log;
+    EXPECT_EQ(Count(log, "Clear("), 0);
+    EXPECT_EQ(Count(log, "Reset("), 0);
+    Engine_Instance()->currentCamera = nullptr;
+    Window_UserMinimise(window, 0);
+    EXPECT_EQ(Begin(), 1);
+    End();
+}

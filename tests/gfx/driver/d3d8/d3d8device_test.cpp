@@ -17,6 +17,7 @@ using DeviceSystemTest = D3D8DriverTest;
 int32_t NoSSE(void) { return 0; }
 int32_t WithSSE(void) { return 1; }
 
+
 TEST_F(DeviceSystemTest, ModeTableHasWindowedEntryThenOneEntryPerSizeAndFormat)
 {
     OpenEngine();
@@ -79,42 +80,6 @@ TEST_F(DeviceSystemTest, VideoModeInfoMapsDisplayFormats)
         EXPECT_EQ(depth, row.depth);
         EXPECT_EQ(code, row.code);
     }
-}
-
-TEST_F(DeviceSystemTest, WindowedStartUsesCopySwapAndTheDesktopFormat)
-{
-    OpenEngine();
-    D3DDISPLAYMODE desktop = {640, 480, 60, D3DFMT_X8R8G8B8};
-    D3D8VideoMode windowed = {640, 480, 60, D3DFMT_X8R8G8B8, 0};
-    D3D8_SetPresentParameters(&windowed, &desktop);
-    const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
-    EXPECT_EQ(std::tie(pp.Windowed, pp.SwapEffect, pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat,
-                       pp.EnableAutoDepthStencil),
-              std::make_tuple(1, D3DSWAPEFFECT_COPY, 0u, 0u, D3DFMT_X8R8G8B8, 1));
-    EXPECT_EQ(pp.hDeviceWindow, (void *)window);
-    Window_UserMinimise(window, 1);  // no outer area: a back buffer of 1 x 1
-    D3D8_SetPresentParameters(&windowed, &desktop);
-    EXPECT_EQ(pp.BackBufferWidth, 1u);
-    EXPECT_EQ(pp.BackBufferHeight, 1u);
-    Window_UserMinimise(window, 0);
-    StartEngine(0);
-    EXPECT_EQ(D3D8_System()->currentMode.width, answers.desktopWidth);
-    EXPECT_EQ(D3D8_System()->started, 1u);
-    EXPECT_NE(D3D8_DeviceState()->backBuffer, nullptr);
-}
-
-TEST_F(DeviceSystemTest, FullScreenStartFlipsImmediatelyAtTheModesSize)
-{
-    OpenEngine();
-    int32_t mode = 1;
-    VideoModeInfo info = {};
-    ASSERT_NE(Engine_GetVideoModeInfo(&info, mode), nullptr);
-    StartEngine(mode);
-    const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
-    EXPECT_EQ(std::tie(pp.Windowed, pp.SwapEffect, pp.FullScreen_PresentationInterval),
-              std::make_tuple(0, D3DSWAPEFFECT_FLIP, D3DPRESENT_INTERVAL_IMMEDIATE));
-    EXPECT_EQ((int32_t)pp.BackBufferWidth, info.width);
-    EXPECT_EQ((int32_t)pp.FullScreen_RefreshRateInHz, info.refreshRate);
 }
 
 TEST_F(DeviceSystemTest, UseModeBuildsTheTableOnDemandAndIsRefusedWhileStarted)
@@ -241,58 +206,6 @@ TEST_F(DeviceSystemTest, VertexProcessingFollowsTheCapsAndHardwareKeepsFourRotat
     }
 }
 
-TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
-{
-    StartEngine(0);
-    EXPECT_EQ(Engine_GetMaxTextureSize(), (int32_t)answers.maxTextureSize);
-    EXPECT_EQ(Engine_GetNumSubSystems(), 1);
-    char name[D3D8_SUBSYSTEM_NAME_SIZE];
-    EXPECT_EQ(Engine_GetSubSystemInfo(name, 1), nullptr);
-    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
-    StandardFunction table[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
-    ASSERT_EQ(D3D8_GetStandardFunctions(table, ENGINE_NUM_STANDARD_FUNCTIONS), 1);
-    EXPECT_EQ(table[0](nullptr, nullptr, 0), 0);
-    EXPECT_EQ(table[22](nullptr, nullptr, 0), 0);
-    EXPECT_NE(table[1], table[0]);
-    D3D8_DeviceState()->caps.MaxTextureWidth = 2048;  // the larger side
-    D3D8_DeviceState()->caps.MaxTextureHeight = 1024;
-    EXPECT_EQ(Engine_GetMaxTextureSize(), 2048);
-}
-
-TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSizeAndSelectionChecksTheIndex)
-{
-    const std::string longName = "Adapter " + std::string(100, 'n') + " end";
-    answers.description = longName.c_str();
-    OpenEngine();
-    char name[D3D8_SUBSYSTEM_NAME_SIZE + 64];
-    memset(name, 'x', sizeof(name));
-    ASSERT_NE(Engine_GetSubSystemInfo(name, 0), nullptr);
-    EXPECT_EQ(std::string(name), longName.substr(0, D3D8_SUBSYSTEM_NAME_SIZE - 1));
-    EXPECT_EQ(name[D3D8_SUBSYSTEM_NAME_SIZE], 'x');  // nothing written past the engine's 80 bytes
-    // Selecting one checks the index and rebuilds the mode table.
-    EXPECT_EQ(Engine_SetSubSystem(1), 0);
-    EXPECT_EQ(Engine_SetSubSystem(-1), 0);
-    ASSERT_EQ(Engine_SetSubSystem(0), 1);
-    EXPECT_NE(D3D8_System()->modeTable, nullptr);
-    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
-}
-
-TEST_F(DeviceSystemTest, FlushToZeroIsSetAfterStartAndClearedAtStopOnlyWithSSE)
-{
-    const int32_t saved = Cpu_GetFlushToZero();
-    for (bool sse : {true, false}) {
-        Cpu_SetFlushToZero(0);
-        D3D8_SetCpuProbe(sse ? WithSSE : NoSSE);
-        StartEngine(0);
-        EXPECT_EQ(Cpu_GetFlushToZero(), sse ? 1 : 0);
-        if (!sse) Cpu_SetFlushToZero(1);
-        StopEngine();
-        EXPECT_EQ(Cpu_GetFlushToZero(), sse ? 0 : 1);  // without SSE the register is left alone
-        TearDown();
-    }
-    Cpu_SetFlushToZero(saved);
-}
-
 TEST_F(DeviceSystemTest, FailedDeviceCreationFailsTheStart)
 {
     OpenEngine();
@@ -317,3 +230,77 @@ TEST_F(DeviceSystemTest, FocusHidesAndRestoresOnlyFullScreen)
 }
 
 }  // namespace
+
+TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
+{
+    StartEngine(0);
+    EXPECT_EQ(Engine_GetMaxTextureSize(), (int32_t)answers.maxTextureSize);
+    EXPECT_EQ(Engine_GetNumSubSystems(), 1);
+    char name[D3D8_SUBSYSTEM_NAME_SIZE];
+    EXPECT_EQ(Engine_GetSubSystemInfo(name, 1), nullptr);
+    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
+    StandardFunction table[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
+    ASSERT_EQ(D3D8_GetStandardFunctions(table, ENGINE_NUM_STANDARD_FUNCTIONS), 1);
+    EXPECT_EQ(table[0](nullptr, nullptr, 0), 0);
+    EXPECT_EQ(table[22](nullptr, nullptr, 0), 0);
+    EXPECT_NE(table[1], table[0]);
+    D3D8_DeviceState()->caps.MaxTextureWidth = 2048;  // the larger side
+    D3D8_DeviceState()->caps.MaxTextureHeight = 1024;
+    EXPECT_EQ(Engine_GetMaxTextureSize(), 2048);
+}
+
+TEST_F(DeviceSystemTest, FlushToZeroIsSetAfterStartAndClearedAtStopOnlyWithSSE)
+{
+    const int32_t saved = Cpu_GetFlushToZero();
+    for (bool sse : {true, false}) {
+        Cpu_SetFlushToZero(0);
+        D3D8_SetCpuProbe(sse ? WithSSE : NoSSE);
+        StartEngine(0);
+        EXPECT_EQ(Cpu_GetFlushToZero(), sse ? 1 : 0);
+        if (!sse) Cpu_SetFlushToZero(1);
+        StopEngine();
+        EXPECT_EQ(Cpu_GetFlushToZero(), sse ? 0 : 1);  // without SSE the register is left alone
+        TearDown();
+    }
+    Cpu_SetFlushToZero(saved);
+}
+
+TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSizeAndSelectionChecksTheIndex)
+{
+    const std::string longName = "Adapter " + std::string(100, 'n') + " end";
+    answers.description = longName.c_str();
+    OpenEngine();
+    char name[D3D8_SUBSYSTEM_NAME_SIZE + 64];
+    memset(name, 'x', sizeof(name));
+    ASSERT_NE(Engine_GetSubSystemInfo(name, 0), nullptr);
+    EXPECT_EQ(std::string(name), longName.substr(0, D3D8_SUBSYSTEM_NAME_SIZE - 1));
+    EXPECT_EQ(name[D3D8_SUBSYSTEM_NAME_SIZE], 'x');  // nothing written past the engine's 80 bytes
+    // Selecting one checks the index and rebuilds the mode table.
+    EXPECT_EQ(Engine_SetSubSystem(1), 0);
+    EXPECT_EQ(Engine_SetSubSystem(-1), 0);
+    ASSERT_EQ(Engine_SetSubSystem(0), 1);
+    EXPECT_NE(D3D8_System()->modeTable, nullptr);
+    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
+}
+
+TEST_F(DeviceSystemTest, WindowedStartUsesCopySwapAndTheDesktopFormat)
+{
+    OpenEngine();
+    D3DDISPLAYMODE desktop = {640, 480, 60, D3DFMT_X8R8G8B8};
+    D3D8VideoMode windowed = {640, 480, 60, D3DFMT_X8R8G8B8, 0};
+    D3D8_SetPresentParameters(&windowed, &desktop);
+    const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
+    EXPECT_EQ(std::tie(pp.Windowed, pp.SwapEffect, pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat,
+                       pp.EnableAutoDepthStencil),
+              std::make_tuple(1, D3DSWAPEFFECT_COPY, 0u, 0u, D3DFMT_X8R8G8B8, 1));
+    EXPECT_EQ(pp.hDeviceWindow, (void *)window);
+    Window_UserMinimise(window, 1);  // no outer area: a back buffer of 1 x 1
+    D3D8_SetPresentParameters(&windowed, &desktop);
+    EXPECT_EQ(pp.BackBufferWidth, 1u);
+    EXPECT_EQ(pp.BackBufferHeight, 1u);
+    Window_UserMinimise(window, 0);
+    StartEngine(0);
+    EXPECT_EQ(D3D8_System()->currentMode.width, answers.desktopWidth);
+    EXPECT_EQ(D3D8_System()->started, 1u);
+    EXPECT_NE(D3D8_DeviceState()->backBuffer, nullptr);
+}

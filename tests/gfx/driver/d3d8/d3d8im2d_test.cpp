@@ -22,32 +22,6 @@ std::vector<V2> Fan(uint32_t n)
 
 using Im2DTest = D3D8SceneTest;
 
-TEST_F(Im2DTest, DrawsAppendToTheOwnBufferWithoutOverwrite)
-{
-    ASSERT_EQ(D3D8_Im2DHasOwnBuffers(), 1);
-    auto v = Fan(4);
-    std::string log = Record([&] {
-        EXPECT_EQ(D3D8_Im2DRenderPrimitive(5, v.data(), 4), 1);
-        EXPECT_EQ(D3D8_Im2DRenderPrimitive(1, v.data(), 4), 1);
-    });
-    // A fan, then a line list appended behind it.
-    ExpectInOrder(log, {", 0, 112, 0x1800)", "SetVertexShader(0x144)", "DrawPrimitive(6, 0, 2)", ", 112, 112, 0x1800)",
-                        "DrawPrimitive(2, 4, 2)"});
-    EXPECT_EQ(D3D8_Im2DVertexPosition(), 8u);
-}
-
-TEST_F(Im2DTest, ABatchThatDoesNotFitRestartsTheBufferWithDiscard)
-{
-    auto small = Fan(500), big = Fan(9000);
-    ASSERT_EQ(D3D8_Im2DRenderPrimitive(3, small.data(), 498), 1);
-    ASSERT_EQ(D3D8_Im2DRenderPrimitive(3, small.data(), 2), 0);  // no whole triangle: nothing drawn
-    ASSERT_EQ(D3D8_Im2DRenderPrimitive(2, small.data(), 2), 1);
-    EXPECT_EQ(D3D8_Im2DVertexPosition(), 500u);
-    std::string log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderPrimitive(3, big.data(), 9000), 1); });
-    EXPECT_NE(log.find(", 0, 252000, 0x2800)"), std::string::npos) << log;
-    EXPECT_EQ(D3D8_Im2DVertexPosition(), 9000u);
-}
-
 TEST_F(Im2DTest, BatchesLargerThanTheOwnBufferGoThroughTheRotatingBuffers)
 {
     auto huge = Fan(10000);

@@ -24,16 +24,6 @@ protected:
     }
 };
 
-TEST_F(Im3DNodeTest, SmallIndexedBatchesAreExpanded)
-{
-    auto v = Vertices(6);
-    const uint16_t indices[6] = {0, 1, 2, 3, 4, 5};
-    std::string log = Submit(v, 3, indices, 6);
-    EXPECT_EQ(Count(log, "DrawIndexedPrimitive"), 0) << log;
-    // Untextured: 16-byte vertices.
-    ExpectInOrder(log, {"SetVertexShader(0x42)", "SetStreamSource(0, #", ", 16)", "DrawPrimitive(4, 0, 2)"});
-}
-
 TEST_F(Im3DNodeTest, LargerIndexedBatchesGoThroughTheIndexBufferAndWrap)
 {
     auto v = Vertices(4);
@@ -68,25 +58,6 @@ TEST_F(Im3DNodeTest, AFailedDrawFallsBackToUserMemory)
     D3D8Test_InjectFault(D3D8_FAULT_DRAW, 0, 1, D3DERR_INVALIDCALL);
     std::string log = Submit(v, 5, nullptr, 0);
     EXPECT_NE(log.find("DrawPrimitiveUP(6, 1, 36)"), std::string::npos) << log;
-}
-
-TEST_F(Im3DNodeTest, FlagsChooseTheLayoutClippingAndBlending)
-{
-    auto v = Vertices(4);
-    std::string log = Submit(v, 1, nullptr, 0, IM3D_TEXTURED | IM3D_NOCLIP);
-    ExpectInOrder(
-        log, {"SetVertexShader(0x142)", ", 24)", "SetRenderState(136, 0x0)", "DrawPrimitive(2, 0, 2)"});  // line list
-    EXPECT_EQ(D3D8_GetAlphaBlend(), 1);  // bit 1 clear: blending on
-
-    for (int32_t before : {0, 1}) {
-        D3D8_SetAlphaBlend(before);
-        log = Submit(v, 2, nullptr, 0, IM3D_NOALPHABLEND);
-        EXPECT_EQ(D3D8_GetAlphaBlend(), before);  // bit 1 set: left as it was
-        if (!before) {
-            EXPECT_NE(log.find("SetRenderState(136, 0x1)"), std::string::npos) << log;  // clipping back on
-        }
-        EXPECT_NE(log.find("DrawPrimitive(3, 0, 3)"), std::string::npos) << log;  // polyline
-    }
 }
 
 TEST_F(Im3DNodeTest, ABatchWithAnIndexPastItsVerticesIsSkipped)

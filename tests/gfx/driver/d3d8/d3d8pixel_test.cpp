@@ -42,48 +42,6 @@ TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
     EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT32), nullptr);
 }
 
-TEST(D3D8PixelTest, UnpackingUsesMasksWithoutBitReplication)
-{
-    const struct {
-        uint32_t value, format;
-        uint8_t rgba[4];
-    } cases[] = {{0xffff, RASTERFORMAT565, {248, 252, 248, 255}},
-                 {0xf123, RASTERFORMAT4444, {16, 32, 48, 255}},
-                 {0x7123, RASTERFORMAT4444, {16, 32, 48, 112}},
-                 {0x7fff, RASTERFORMAT1555, {248, 248, 248, 0}},
-                 {0x8000, RASTERFORMAT1555, {0, 0, 0, 255}},
-                 {0xffff, RASTERFORMAT555, {248, 248, 248, 255}},
-                 {0x9a, RASTERFORMATLUM8, {0x9a, 0x9a, 0x9a, 255}},
-                 {0x80123456, RASTERFORMAT8888, {0x12, 0x34, 0x56, 0x80}},
-                 {0x80123456, RASTERFORMATDEFAULT, {0x12, 0x34, 0x56, 0x80}},
-                 {0x00123456, RASTERFORMAT888, {0x12, 0x34, 0x56, 255}},
-                 {0x44332211, RASTERFORMAT565 | RASTERFORMATPAL8, {0x11, 0x22, 0x33, 0x44}}};
-    for (const auto& c : cases) {
-        uint8_t out[4] = {};
-        EXPECT_EQ(D3D8_UnpackPixel(out, c.value, c.format), 1);
-        EXPECT_EQ(memcmp(out, c.rgba, 4), 0) << std::hex << c.value << " " << c.format;
-    }
-    uint8_t out[4];
-    EXPECT_EQ(D3D8_UnpackPixel(out, 0, RASTERFORMAT16), 0);
-}
-
-TEST(D3D8PixelTest, SixteenBitFormatsRoundTripEveryValue)
-{
-    const struct {
-        uint32_t format;
-        uint32_t mask;
-    } cases[] = {{RASTERFORMAT565, 0xffff}, {RASTERFORMAT1555, 0xffff}, {RASTERFORMAT4444, 0xffff},
-                 {RASTERFORMAT555, 0x7fff}};
-    for (const auto &c : cases) {
-        const D3D8PackFunc pack = D3D8_PackFunctionFor(c.format);
-        for (uint32_t v = 0; v < 0x10000; v++) {
-            uint8_t rgba[4];
-            D3D8_UnpackPixel(rgba, v, c.format);
-            ASSERT_EQ(pack(rgba), v & c.mask) << std::hex << c.format << " " << v;
-        }
-    }
-}
-
 class D3D8TransferTest : public D3D8RasterTest {};
 
 TEST_F(D3D8TransferTest, ColourAndPixelFunctionsRefuseCodesWithoutARule)
@@ -158,25 +116,6 @@ TEST_F(D3D8TransferTest, RefusedImageTransfersRaiseTheirCodeAndWriteNothing)
     Image_Destroy(four);
 }
 
-TEST_F(D3D8TransferTest, SmallerImageIsResampledIntoTheTextureAndLeftUntouched)
-{
-    Raster* raster = Keep(Raster_Create(64, 64, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
-    Image* image = Img(32, 32, 32, [](int32_t x, int32_t, uint8_t* p) {
-        const uint8_t c[4] = {(uint8_t)(x * 8), 10, 20, 255};
-        memcpy(p, c, 4);
-    });
-    ASSERT_EQ(D3D8_RasterFromImage(raster, image), 1);
-    EXPECT_EQ(image->width, 32);
-    EXPECT_EQ(image->pixels[4 * 31], 248);
-    uint8_t *pixels = Raster_Lock(raster, 0, RASTERLOCKREAD);
-    ASSERT_NE(pixels, nullptr);
-    EXPECT_EQ(pixels[4 * 63 + 2], 248);  // red of the last column (B, G, R, X in memory)
-    EXPECT_EQ(pixels[4 * 62 + 2], 248);
-    EXPECT_EQ(pixels[0 + 1], 10);
-    Raster_Unlock(raster);
-    EXPECT_EQ(D3D8_RasterExt(raster)->alpha, 0);
-}
-
 TEST_F(D3D8TransferTest, PalettisedImagesGoThroughPackedPaletteAndSetTheAlphaByte)
 {
     Image* image = Img(2, 1, 8, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(x + 1); });
@@ -238,6 +177,33 @@ TEST_F(D3D8TransferTest, PalettisedRastersQuantiseWideImagesAndCopyPaletteImages
     Raster_Destroy(raster);
 }
 
+}  // namespace
+
+TEST(D3D8PixelTest, UnpackingUsesMasksWithoutBitReplication)
+{
+    const struct {
+        uint32_t value, format;
+        uint8_t rgba[4];
+    } cases[] = {{0xffff, RASTERFORMAT565, {248, 252, 248, 255}},
+                 {0xf123, RASTERFORMAT4444, {16, 32, 48, 255}},
+                 {0x7123, RASTERFORMAT4444, {16, 32, 48, 112}},
+                 {0x7fff, RASTERFORMAT1555, {248, 248, 248, 0}},
+                 {0x8000, RASTERFORMAT1555, {0, 0, 0, 255}},
+                 {0xffff, RASTERFORMAT555, {248, 248, 248, 255}},
+                 {0x9a, RASTERFORMATLUM8, {0x9a, 0x9a, 0x9a, 255}},
+                 {0x80123456, RASTERFORMAT8888, {0x12, 0x34, 0x56, 0x80}},
+                 {0x80123456, RASTERFORMATDEFAULT, {0x12, 0x34, 0x56, 0x80}},
+                 {0x00123456, RASTERFORMAT888, {0x12, 0x34, 0x56, 255}},
+                 {0x44332211, RASTERFORMAT565 | RASTERFORMATPAL8, {0x11, 0x22, 0x33, 0x44}}};
+    for (const auto& c : cases) {
+        uint8_t out[4] = {};
+        EXPECT_EQ(D3D8_UnpackPixel(out, c.value, c.format), 1);
+        EXPECT_EQ(memcmp(out, c.rgba, 4), 0) << std::hex << c.value << " " << c.format;
+    }
+    uint8_t out[4];
+    EXPECT_EQ(D3D8_UnpackPixel(out, 0, RASTERFORMAT16), 0);
+}
+
 TEST_F(D3D8TransferTest, LuminanceRastersReadBackAsGrey)
 {
     Raster* raster = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMATLUM8));
@@ -260,5 +226,3 @@ TEST_F(D3D8TransferTest, LuminanceRastersReadBackAsGrey)
     EXPECT_EQ(eight->pixels[0], 0);
     EXPECT_EQ(eight->pixels[1], 100 * 100 / 255);
 }
-
-}  // namespace

@@ -18,28 +18,6 @@ uint32_t PixelAt(Raster *raster, int32_t x, int32_t y)
     return v;
 }
 
-TEST_F(D3D8RasterTest, ClearFillsARectangleOfTheContextInItsFormat)
-{
-    Raster* texture = Keep(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
-    Raster* sub = Keep(Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
-    const RasterRect window = {1, 0, 3, 4};
-    Raster_SubRaster(sub, texture, &window);
-    D3D8_RasterSetContext(nullptr, texture, 0);
-    ASSERT_EQ(D3D8_RasterClear(nullptr, nullptr, 0x10203040), 1);
-    D3D8_RasterSetContext(nullptr, sub, 0);
-    const RasterRect rect = {1, 1, 9, 2};  // clipped at the sub-raster's right edge
-    ASSERT_EQ(D3D8_RasterClearRect(nullptr, (void *)&rect, (int32_t)0xff112233u), 1);
-    EXPECT_EQ(PixelAt(texture, 1, 1), 0x10203040u);
-    EXPECT_EQ(PixelAt(texture, 2, 1), 0xff112233u);
-    EXPECT_EQ(PixelAt(texture, 3, 2), 0xff112233u);
-    EXPECT_EQ(PixelAt(texture, 2, 3), 0x10203040u);
-    Raster* camera = Keep(Raster_Create(64, 48, 0, RASTERTYPECAMERA));
-    D3D8_RasterSetContext(nullptr, camera, 0);
-    ASSERT_EQ(D3D8_RasterClear(nullptr, nullptr, 0x00336699), 1);
-    EXPECT_EQ(PixelAt(camera, 5, 5) & 0xffffff, 0x336699u);
-    D3D8_RasterSetContext(nullptr, nullptr, 0);
-}
-
 TEST_F(D3D8RasterTest, RenderCopiesBetweenTexturesOfOneFormatAndRefusesOtherCombinations)
 {
     Raster* source = Keep(Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT888));

@@ -39,37 +39,6 @@ protected:
     }
 };
 
-TEST_F(RenderStateTest, AFlushSendsTheLastValueOfEachChangedStateInFirstChangeOrder)
-{
-    std::string log = Flushed([] {
-        D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        D3D8_SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
-        D3D8_SetRenderState(D3DRS_SRCBLEND, 2);
-        D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
-        D3D8_SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);  // restored to the device's value: not sent
-    });
-    EXPECT_EQ(Count(log, "SetRenderState("), 2) << log;
-    ExpectInOrder(log, {"SetRenderState(22, 0x3)", "SetRenderState(20, 0x2)"});
-}
-
-TEST_F(RenderStateTest, ZTestAndZWriteShareZEnable)
-{
-    EXPECT_EQ(Set(RS_ZTESTENABLE, 0), 1);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_ZENABLE), 1u);  // Z write keeps it on
-    EXPECT_EQ(DeviceState(D3DRS_ZFUNC), D3DCMP_ALWAYS);
-    Set(RS_ZWRITEENABLE, 0);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_ZENABLE), 0u);
-    EXPECT_EQ(DeviceState(D3DRS_ZWRITEENABLE), 0u);
-    Set(RS_ZTESTENABLE, 1);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_ZENABLE), 1u);
-    EXPECT_EQ(DeviceState(D3DRS_ZFUNC), D3DCMP_LESSEQUAL);
-    EXPECT_EQ(Get(RS_ZTESTENABLE), 1u);
-    EXPECT_EQ(Get(RS_ZWRITEENABLE), 0u);
-}
-
 TEST_F(RenderStateTest, FogFollowsTheCapabilitiesAndTheCamera)
 {
     // The stand-in fogs per vertex or per pixel; without caps fog stays off.
@@ -130,17 +99,6 @@ TEST_F(RenderStateTest, EngineStatesRefuseUnknownNumbersAndStateFiveZero)
     EXPECT_EQ(v, 3u);
 }
 
-TEST_F(RenderStateTest, FilterModesMapOntoMinMagAndMip)
-{
-    Set(RS_TEXTUREFILTER, 5);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceStage(0, D3DTSS_MINFILTER), D3DTEXF_POINT);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_MAGFILTER), D3DTEXF_POINT);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_MIPFILTER), D3DTEXF_LINEAR);
-    EXPECT_EQ(Get(RS_TEXTUREFILTER), 5u);
-    EXPECT_EQ(Set(RS_TEXTUREFILTER, 7), 0);
-}
-
 TEST_F(RenderStateTest, StageRasterSetsOperationsByAlphaAndBlending)
 {
     Raster *plain = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
@@ -192,26 +150,6 @@ TEST_F(RenderStateTest, StageRasterSetsOperationsByAlphaAndBlending)
     EXPECT_EQ(DeviceState(D3DRS_ALPHATESTENABLE), 0u);
     Raster_Destroy(plain);
     Raster_Destroy(alpha);
-}
-
-TEST_F(RenderStateTest, TexturesBringTheirFilterAndAddressingToTheirStage)
-{
-    Raster *raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
-    ASSERT_NE(raster, nullptr);
-    Texture texture = {};
-    texture.raster = raster;
-    texture.filterAddressing = 0x3204;  // filter 4, U mirror, V clamp
-    ASSERT_EQ(D3D8_SetTexture(&texture, 1), 1);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(D3D8_GetStageRaster(1), raster);
-    EXPECT_EQ(DeviceStage(1, D3DTSS_ADDRESSU), D3DTADDRESS_MIRROR);
-    EXPECT_EQ(DeviceStage(1, D3DTSS_ADDRESSV), D3DTADDRESS_CLAMP);
-    EXPECT_EQ(DeviceStage(1, D3DTSS_MINFILTER), D3DTEXF_LINEAR);
-    EXPECT_EQ(DeviceStage(1, D3DTSS_MIPFILTER), D3DTEXF_POINT);
-    EXPECT_EQ(Get(RS_TEXTUREADDRESSU), 1u);  // stage 0 is untouched
-    ASSERT_EQ(D3D8_SetTexture(nullptr, 1), 1);
-    EXPECT_EQ(D3D8_GetStageRaster(1), nullptr);
-    Raster_Destroy(raster);
 }
 
 TEST_F(RenderStateTest, AResetPutsTheEngineValuesAndItsListInForceAndLeavesTheRestToTheirNextSet)
