@@ -293,3 +293,32 @@ TEST_F(DeviceCacheTest, FrustumTestsUseTheCamerasPlanes)
     EXPECT_EQ(D3D8_CameraIsBoxFullyInside(camera, wideMax, boxMin), 0);
     DestroyCamera(camera);
 }
+
+TEST_F(DeviceCacheTest, MaterialFromColourScalesByAmbientLightAndSkipsRepeats)
+{
+    D3D8_SetAmbientLight(0.5f, 0.25f, 1.0f);
+    const uint8_t white[4] = {255, 255, 255, 255};
+    const float surface[3] = {0.5f, 0.0f, 0.75f};  // ambient, specular, diffuse
+    std::string log = Record([&] {
+        D3D8_SetMaterialFromColor(white, surface, 1);
+        D3D8_SetMaterialFromColor(white, surface, 0);  // the same material
+    });
+    EXPECT_EQ(Count(log, "SetMaterial("), 1);
+    // Diffuse (r, g, b, a), ambient (r, g, b), specular alpha. Only the
+    // ambient term takes the ambient light.
+    auto expectMaterial = [&](std::initializer_list<float> values) {
+        D3DMATERIAL8 m = {};
+        device->GetMaterial(&m);
+        const float got[8] = {m.Diffuse.r, m.Diffuse.g, m.Diffuse.b, m.Diffuse.a,
+                              m.Ambient.r, m.Ambient.g, m.Ambient.b, m.Specular.a};
+        int i = 0;
+        for (float v : values) {
+            EXPECT_FLOAT_EQ(got[i], v) << i;
+            i++;
+        }
+    };
+    expectMaterial({0.75f, 0.75f, 0.75f, 1.0f, 0.25f, 0.125f, 0.5f, 1.0f});
+    const uint8_t red[4] = {255, 0, 51, 102};
+    D3D8_SetMaterialFromColor(red, surface, 1);
+    expectMaterial({0.75f, 0.0f, 0.15f, 0.4f, 0.25f, 0.0f, 0.1f, 1.0f});
+}
