@@ -43,7 +43,6 @@ void OpenWithModules(int n)
     ASSERT_EQ(Engine_Open(&window), 1);
 }
 
-
 }  // namespace
 
 TEST(Engine, OutOfOrderCallsAndARefusedOpenLeaveTheStateAsItWas)

@@ -17,7 +17,6 @@ using DeviceSystemTest = D3D8DriverTest;
 int32_t NoSSE(void) { return 0; }
 int32_t WithSSE(void) { return 1; }
 
-
 TEST_F(DeviceSystemTest, ModeTableHasWindowedEntryThenOneEntryPerSizeAndFormat)
 {
     OpenEngine();

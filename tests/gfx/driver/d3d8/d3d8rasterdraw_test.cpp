@@ -48,7 +48,6 @@ TEST_F(D3D8RasterTest, RenderCopiesBetweenTexturesOfOneFormatAndRefusesOtherComb
     D3D8_RasterSetContext(nullptr, nullptr, 0);
 }
 
-
 // Drawing through the device system itself: the 2D immediate mode, the
 // render-state cache and the scene bracket.
 class D3D8RasterDrawTest : public D3D8DriverTest {};
