@@ -55,6 +55,7 @@ struct Counter {
     long live = 0;
     size_t limit = (size_t)-1;  // larger blocks are refused
     bool poison = false;        // new bytes are 0xA5
+    size_t largest = 0;         // the largest block asked for
 };
 inline Counter& Count()
 {
@@ -66,6 +67,7 @@ constexpr size_t kHeader = 16;  // the block's size; keeps the caller's block 16
 
 inline void* Alloc(size_t n)
 {
+    Count().largest = std::max(Count().largest, n);
     char* p = n > Count().limit ? nullptr : (char*)malloc(n + kHeader);
     if (!p) return nullptr;
     Count().live++;
@@ -201,6 +203,7 @@ protected:
         D3D8DriverTest::TearDown();
         gfxtest::Count().limit = (size_t)-1;
         gfxtest::Count().poison = false;
+        gfxtest::Count().largest = 0;
     }
     // Opens and starts the engine with the world attached (answers first).
     void StartWorld()
