@@ -36,6 +36,11 @@ protected:
     {
         return image->depth == 32 ? Pixel(image, x, y) : image->palette + 4 * *Pixel(image, x, y);
     }
+    static uint32_t RgbaWord(const Image* image, int32_t x, int32_t y)  // 0xRRGGBBAA
+    {
+        const uint8_t* p = Rgba(image, x, y);
+        return (uint32_t)p[0] << 24 | p[1] << 16 | p[2] << 8 | p[3];
+    }
     // A new image with owned pixels, filled by fill(x, y, pixel).
     template <typename Fill>
     static Image* MakeImage(int32_t w, int32_t h, int32_t depth, Fill fill)
