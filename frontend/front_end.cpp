@@ -32,6 +32,7 @@
 #include "game/player_input.h"
 #include "game/players.h"
 #include "game/screen_text.h"
+#include "gfx/core/arena.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ constexpr const char* kStylePrefix = "FrontEnd_ItemStyle_";
 constexpr float kTitleSize = 1.25f;
 constexpr float kInfoSize = 0.55f;
 constexpr float kSmallText = 0.5714286f;  // 4 / 7
+constexpr float kTitleSpacing = -0.06f;   // letter spacing of the title, in font heights
 
 FrontEnd* g_fe = nullptr;
 FrontEndSoundHook g_soundHook = nullptr;
@@ -268,11 +270,27 @@ void LoadScreenKeys(FrontEnd* fe, ConfigNode* cfg, FrontEndScreen* s)
     (void)fe;
 }
 
+// The packing and test runs touch the other platforms' animations of entry
+// n: each set named is loaded and released at once.
+void TouchPlatformAnims(ConfigNode* cfg, const char* section, int n)
+{
+    if (!Game_GetWadProcess() && !Game_GetTestProcess()) return;
+    for (const char* platform : {"SKY", "XBOX"}) {
+        char key[48], name[CONFIG_TEXT_MAX];
+        snprintf(key, sizeof key, "ScreenAnim%d_%s", n, platform);
+        if (!Config_GetString(cfg, Config_Key(section, key, nullptr), name, sizeof name)) continue;
+        Node* node = Node_Create(nullptr);
+        if (node) AnimSet_Release(AnimSet_Load(name, "anim", node, nullptr));
+        Node_Destroy(node);
+    }
+}
+
 void LoadScreenAnims(ConfigNode* cfg, FrontEndScreen* s)
 {
     const char* section = kScreenNames[s->index];
     for (int n = 0;; n++) {
         char key[48], name[CONFIG_TEXT_MAX];
+        TouchPlatformAnims(cfg, section, n);
         snprintf(key, sizeof key, "ScreenAnim%d", n);
         if (!Config_GetString(cfg, Config_Key(section, key, nullptr), name, sizeof name)) {
             snprintf(key, sizeof key, "ScreenAnim%d_PC", n);
@@ -389,63 +407,6 @@ void DrawSprite(Sprite* sprite, float x, float y, float w, float h, float r, flo
     Sprite_DrawSimple(sprite, rect);
 }
 
-void RenderScene(FrontEnd* fe, FrontEndScreen* s)
-{
-    GameContext* ctx = Game_GetContext();
-    View* view = ctx->screenView;
-    if (!view) return;
-    Scene* scene = nullptr;
-    Node* root = nullptr;
-    if (!s->noScene) {
-        scene = s->scene ? s->scene : fe->backgroundScene;
-        root = s->scene ? s->sceneNode : fe->backgroundNode;
-    }
-    View_Clear(view, 1, 1);
-    if (!scene || !root) return;
-    Scene_Advance(scene, fe->sceneTime);
-    float fov = View_GetFov(view);
-    if (Node* camera = Scene_GetCamera(scene, 0, &fov)) {
-        Mat4 world;
-        Node_GetWorldMatrix(camera, &world);
-        if (ctx->cameraNode) Node_SetMatrix(ctx->cameraNode, &world);
-        View_SetFov(view, fov);
-    }
-    View_Render(view, root, ctx->cameraNode);
-}
-
-void DrawItems(FrontEnd* fe, FrontEndScreen* s)
-{
-    const int32_t focus = FrontEnd_GetFocus(s->index);
-    for (int32_t i = 0; i < s->itemCount; i++) {
-        FrontEndItem& item = s->items[i];
-        if (!item.image) continue;
-        float w = Sprite_GetWidth(item.image), h = Sprite_GetHeight(item.image);
-        float x = item.imagePos[0], y = item.imagePos[1];
-        if (item.style & FRONTEND_STYLE_SCALEICON) {
-            float sw = w * item.scaleIcon, sh = h * item.scaleIcon;
-            x += (w - sw) * 0.5f;
-            y += (h - sh) * 0.5f;
-            w = sw;
-            h = sh;
-        }
-        if ((item.style & FRONTEND_STYLE_BOBICON) && !item.disabled) {
-            x += item.bob[0];
-            y += item.bob[1];
-        }
-        DrawSprite(item.image, x, y, w, h, item.dullIcon, item.dullIcon, item.dullIcon, item.disabled ? 0.5f : 1.0f);
-        if (item.disabled) DrawSprite(fe->lock, x, y, w, h, 1, 1, 1, 0.75f);
-    }
-    if (focus < 0 || focus >= s->itemCount) return;
-    const FrontEndItem& item = s->items[focus];
-    for (const FrontEndSecondary& sec : item.secondary) {
-        if (!sec.sprite) continue;
-        float w = sec.size[0] > 0 ? sec.size[0] : Sprite_GetWidth(sec.sprite);
-        float h = sec.size[1] > 0 ? sec.size[1] : Sprite_GetHeight(sec.sprite);
-        DrawSprite(sec.sprite, sec.pos[0], sec.pos[1], w, h, 1, 1, 1, 1);
-        if (item.disabled) DrawSprite(fe->unknown, sec.pos[0], sec.pos[1], w, h, 1, 1, 1, 1);
-    }
-}
-
 void DrawBarAndStars(FrontEnd* fe)
 {
     if (fe->current == FRONTEND_NONE || fe->current == FRONTEND_LAUNCH) return;
@@ -467,49 +428,23 @@ void DrawBarAndStars(FrontEnd* fe)
     ScreenText_Draw(font, x, y, text);
 }
 
-void DrawInfoText(FrontEndScreen* s)
+// The title, letter by letter with the title's spacing, centred on x.
+void DrawTitle(Font* font, float x, float y, const char* text)
 {
-    char text[TEXT_BUFFER_SIZE];
-    for (int32_t i = 0; i < s->itemCount; i++) {
-        const FrontEndItem& item = s->items[i];
-        if (!item.textId) continue;
-        Text_GetById(item.textId, 0, text, sizeof text);
-        Font* font = (item.style & FRONTEND_STYLE_SECONDARY) ? CyclingFont() : MainFont();
-        float size = item.scale * ((item.style & FRONTEND_STYLE_TEXTSMALL) ? kSmallText : 1.0f);
-        uint8_t grey = (uint8_t)(std::clamp(item.dull, 0.0f, 1.0f) * 255.0f);
-        ScreenText_Set(font, size, grey, grey, grey, item.fade);
-        float x = item.pos[0], y = item.pos[1] + ScreenText_Height(font) * 0.5f;
-        if (item.style & FRONTEND_STYLE_TEXTRIGHT) x -= ScreenText_Width(font, text);
-        else if (item.style & FRONTEND_STYLE_TEXTCENTRE) x -= ScreenText_Width(font, text) * 0.5f;
-        if (!(item.style & FRONTEND_STYLE_BOBICON)) {
-            x += item.bob[0];
-            y += item.bob[1];
-        }
-        ScreenText_Draw(font, x, y, text);
+    const float gap = kTitleSpacing * ScreenText_Height(font);
+    const size_t n = strlen(text);
+    float width = n > 1 ? gap * (float)(n - 1) : 0.0f;
+    char letter[2] = {0, 0};
+    for (size_t i = 0; i < n; i++) {
+        letter[0] = text[i];
+        width += ScreenText_Width(font, letter);
     }
-    if (s->titleText) {
-        Text_GetById(s->titleText, 0, text, sizeof text);
-        for (char* c = text; *c; c++) *c = String_UpperAscii(*c);
-        Font* font = MainFont();
-        ScreenText_Set(font, kTitleSize, (uint8_t)(s->textColour[0] * 255.0f), (uint8_t)(s->textColour[1] * 255.0f),
-                       (uint8_t)(s->textColour[2] * 255.0f), 1.0f);
-        ScreenText_DrawCentred(font, 320.0f, s->titlePos[1], text);
+    float at = x - width * 0.5f;
+    for (size_t i = 0; i < n; i++) {
+        letter[0] = text[i];
+        ScreenText_Draw(font, at, y, letter);
+        at += ScreenText_Width(font, letter) + gap;
     }
-    if (s->infoText) {
-        Text_GetById(s->infoText, 0, text, sizeof text);
-        Font* font = CyclingFont();
-        ScreenText_Set(font, kInfoSize, 255, 255, 255, 1.0f);
-        ScreenText_Draw(font, 55.0f, 433.0f, text);
-    }
-}
-
-void LoadSounds(FrontEnd* fe)
-{
-    GameContext* ctx = Game_GetContext();
-    Sound_SetMasterVolume(ctx->effectsVolume);
-    fe->music = Sound_LoadStream("Title", 1);
-    fe->musicStarted = 0;
-    fe->musicWaiting = 1;
 }
 
 }  // namespace
@@ -674,6 +609,122 @@ Node* FrontEnd_FindNode(Node* root, const char* name)
     return Node_FindByName(root, numbered);
 }
 
+// ---- drawing ----
+
+void FrontEnd_RenderScene(void)
+{
+    FrontEnd* fe = g_fe;
+    FrontEndScreen* s = FrontEnd_CurrentScreen();
+    if (!fe || !s) return;
+    GameContext* ctx = Game_GetContext();
+    View* view = ctx->screenView;
+    if (!view) return;
+    Scene* scene = nullptr;
+    Node* root = nullptr;
+    if (!s->noScene) {
+        scene = s->scene ? s->scene : fe->backgroundScene;
+        root = s->scene ? s->sceneNode : fe->backgroundNode;
+    }
+    View_Clear(view, 1, 1);
+    if (!scene || !root) return;
+    Scene_Advance(scene, fe->sceneTime);
+    float fov = View_GetFov(view);
+    if (Node* camera = Scene_GetCamera(scene, 0, &fov)) {
+        Mat4 world;
+        Node_GetWorldMatrix(camera, &world);
+        if (ctx->cameraNode) Node_SetMatrix(ctx->cameraNode, &world);
+        View_SetFov(view, fov);
+    }
+    View_Render(view, root, ctx->cameraNode);
+}
+
+void FrontEnd_DrawItems(void)
+{
+    FrontEnd* fe = g_fe;
+    FrontEndScreen* s = FrontEnd_CurrentScreen();
+    if (!fe || !s) return;
+    const int32_t focus = FrontEnd_GetFocus(s->index);
+    for (int32_t i = 0; i < s->itemCount; i++) {
+        FrontEndItem& item = s->items[i];
+        if (!item.image) continue;
+        float w = Sprite_GetWidth(item.image), h = Sprite_GetHeight(item.image);
+        float x = item.imagePos[0], y = item.imagePos[1];
+        if (item.style & FRONTEND_STYLE_SCALEICON) {
+            float sw = w * item.scaleIcon, sh = h * item.scaleIcon;
+            x += (w - sw) * 0.5f;
+            y += (h - sh) * 0.5f;
+            w = sw;
+            h = sh;
+        }
+        if ((item.style & FRONTEND_STYLE_BOBICON) && !item.disabled) {
+            x += item.bob[0];
+            y += item.bob[1];
+        }
+        DrawSprite(item.image, x, y, w, h, item.dullIcon, item.dullIcon, item.dullIcon, item.disabled ? 0.5f : 1.0f);
+        if (item.disabled) DrawSprite(fe->lock, x, y, w, h, 1, 1, 1, 0.75f);
+    }
+    if (focus < 0 || focus >= s->itemCount) return;
+    const FrontEndItem& item = s->items[focus];
+    for (const FrontEndSecondary& sec : item.secondary) {
+        if (!sec.sprite) continue;
+        float w = sec.size[0] > 0 ? sec.size[0] : Sprite_GetWidth(sec.sprite);
+        float h = sec.size[1] > 0 ? sec.size[1] : Sprite_GetHeight(sec.sprite);
+        DrawSprite(sec.sprite, sec.pos[0], sec.pos[1], w, h, 1, 1, 1, 1);
+        if (item.disabled) DrawSprite(fe->unknown, sec.pos[0], sec.pos[1], w, h, 1, 1, 1, 1);
+    }
+}
+
+void FrontEnd_DrawInfoText(void)
+{
+    FrontEndScreen* s = FrontEnd_CurrentScreen();
+    if (!s) return;
+    char text[TEXT_BUFFER_SIZE];
+    for (int32_t i = 0; i < s->itemCount; i++) {
+        const FrontEndItem& item = s->items[i];
+        if (!item.textId) continue;
+        Text_GetById(item.textId, 0, text, sizeof text);
+        Font* font = (item.style & FRONTEND_STYLE_SECONDARY) ? CyclingFont() : MainFont();
+        float size = item.scale * ((item.style & FRONTEND_STYLE_TEXTSMALL) ? kSmallText : 1.0f);
+        uint8_t grey = (uint8_t)(std::clamp(item.dull, 0.0f, 1.0f) * 255.0f);
+        ScreenText_Set(font, size, grey, grey, grey, item.fade);
+        float x = item.pos[0], y = item.pos[1] + ScreenText_Height(font) * 0.5f;
+        if (item.style & FRONTEND_STYLE_TEXTRIGHT) x -= ScreenText_Width(font, text);
+        else if (item.style & FRONTEND_STYLE_TEXTCENTRE) x -= ScreenText_Width(font, text) * 0.5f;
+        if (!(item.style & FRONTEND_STYLE_BOBICON)) {
+            x += item.bob[0];
+            y += item.bob[1];
+        }
+        ScreenText_Draw(font, x, y, text);
+    }
+    if (s->titleText) {
+        Text_GetById(s->titleText, 0, text, sizeof text);
+        for (char* c = text; *c; c++) *c = String_UpperAscii(*c);
+        Font* font = MainFont();
+        ScreenText_Set(font, kTitleSize, (uint8_t)(s->textColour[0] * 255.0f), (uint8_t)(s->textColour[1] * 255.0f),
+                       (uint8_t)(s->textColour[2] * 255.0f), 1.0f);
+        DrawTitle(font, 320.0f, s->titlePos[1], text);
+    }
+    if (s->infoText) {
+        Text_GetById(s->infoText, 0, text, sizeof text);
+        Font* font = CyclingFont();
+        ScreenText_Set(font, kInfoSize, 255, 255, 255, 1.0f);
+        ScreenText_Draw(font, 55.0f, 433.0f, text);
+    }
+}
+
+void FrontEnd_LoadSounds(void)
+{
+    FrontEnd* fe = g_fe;
+    if (!fe) return;
+    GameContext* ctx = Game_GetContext();
+    Sound_SetMasterVolume(ctx->effectsVolume);
+    fe->music = Sound_LoadStream("Title", 1);
+    fe->musicStarted = 0;
+    fe->musicWaiting = 1;
+}
+
+void FrontEnd_PurgeResources(void) { ResourceArena_Empty(); }
+
 // ---- the state ----
 
 GameState* FrontEnd_CreateState(void)
@@ -690,6 +741,9 @@ GameState* FrontEnd_CreateState(void)
 void FrontEnd_Init(GameState* state)
 {
     if (g_fe) FrontEnd_Exit(g_fe->state);
+    // Nothing of what ran before (a level's device data, its bodies) lives on.
+    FrontEnd_PurgeResources();
+    Game_RecreatePhysicsWorld();
     g_fe = (FrontEnd*)Mem_Calloc(sizeof(FrontEnd), 16);
     if (!g_fe) return;
     FrontEnd* fe = g_fe;
@@ -701,7 +755,7 @@ void FrontEnd_Init(GameState* state)
     const int completed = CheckCompletedGame(fe);
     fe->current = fe->requested = g_memory.visited ? FRONTEND_MAIN : FRONTEND_TITLE;
     g_memory.visited = 1;
-    LoadSounds(fe);
+    FrontEnd_LoadSounds();
     if (FrontEnd_HasSavedHistory()) {
         FrontEnd_RestoreHistory();
     } else {
@@ -721,6 +775,7 @@ GameState* FrontEnd_Update(GameState* state, float dt)
     if (!fe) return nullptr;
     GameContext* ctx = Game_GetContext();
     fe->result = state;
+    fe->selectSpent = 0;
     dt = std::min(dt, FRONTEND_MAX_DT);
     Game_SetFrameTime(dt);
     fe->sceneTime = dt;
@@ -749,6 +804,8 @@ GameState* FrontEnd_Update(GameState* state, float dt)
             fe->musicWaiting = 1;
             return card;
         }
+    } else if (g_memory.leave) {
+        return nullptr;
     }
     // Without screens the program ends as by Escape on Main.
     if (g_noScreens) {
@@ -794,11 +851,11 @@ void FrontEnd_Render(GameState*)
     if (!fe || !s) return;
     float time = fe->sceneTime;
     const FrontEndHandlers* h = FrontEnd_GetHandlers(fe->current);
-    RenderScene(fe, s);
+    FrontEnd_RenderScene();
     if (h->renderBefore) h->renderBefore(&time);
-    DrawItems(fe, s);
+    FrontEnd_DrawItems();
     DrawBarAndStars(fe);
-    DrawInfoText(s);
+    FrontEnd_DrawInfoText();
     TextFile_Draw(&s->text);
     if (h->renderAfter) h->renderAfter(&time);
     if (s->fade > 0.0f) DrawSprite(fe->blank, 0, 0, 640, 480, 1, 1, 1, std::min(s->fade, 1.0f));
@@ -814,4 +871,5 @@ void FrontEnd_Exit(GameState*)
     FrontEnd_Unload(fe);
     Mem_Free(fe);
     g_fe = nullptr;
+    FrontEnd_PurgeResources();
 }

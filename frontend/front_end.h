@@ -202,6 +202,8 @@ struct FrontEndMemory {
     int32_t focus[FRONTEND_SCREENS];  // per screen; clamped to its item count where used
     uint32_t visited;                 // Title was passed: later entries start on Main
     uint32_t completedCount;          // completed LevelSelectZ items at the last visit
+    uint32_t leave;                   // the leave word: in the packing and test runs (WadProcess,
+                                      // TestProcess) the front end pops itself while it is set
 };
 
 struct FrontEnd {
@@ -236,6 +238,9 @@ struct FrontEnd {
     char versionText[32];  // shown instead of the star count while set
     float clock;           // seconds since the state's enter
     float sceneTime;       // the frame time the render advances scenes by
+    uint32_t selectSpent;  // this frame's select did its one thing already (a character screen's
+                           // confirm or join, a button sequence's last press): the navigation
+                           // ignores it. Cleared at the start of every update.
     // The handlers' records.
     FrontEndCharacterSelect characters;
     FrontEndLevelSelect levelSelect;
@@ -246,11 +251,30 @@ struct FrontEnd {
 
 // The state (enter FrontEnd_Init, update FrontEnd_Update, render
 // FrontEnd_Render, destroy FrontEnd_Exit); null when the pool is full.
+// The enter empties the resource arena and makes the physics world anew
+// before it loads, and the exit empties the arena once everything is
+// released, so a level entered next starts from neither the front end's nor
+// the last level's leftovers.
 GameState* FrontEnd_CreateState(void);
 void FrontEnd_Init(GameState* state);
 GameState* FrontEnd_Update(GameState* state, float dt);
 void FrontEnd_Render(GameState* state);
 void FrontEnd_Exit(GameState* state);
+
+// Empties the graphics engine's resource arena (device data, rebuilt by its
+// owners when next drawn).
+void FrontEnd_PurgeResources(void);
+// The master volume from the context's effects volume, and the "Title"
+// music stream at the context's music volume, waiting to start.
+void FrontEnd_LoadSounds(void);
+// The parts of the render, in its order, for the running front end's
+// current screen: the 3D background (the screen's own scene or the shared
+// one, unless NoScene) seen through the scene's camera; the items' images
+// and the focused item's secondary images; the items' texts, the title
+// (upper case, letter spacing -0.06 of the font's height) and the info text.
+void FrontEnd_RenderScene(void);
+void FrontEnd_DrawItems(void);
+void FrontEnd_DrawInfoText(void);
 
 // The running front end's record, or null outside the state.
 FrontEnd* FrontEnd_Get(void);

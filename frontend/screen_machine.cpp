@@ -22,7 +22,7 @@ constexpr float kSoundHiDelay = 1.25f;
 // FrontEnd_NoOp / FrontEnd_NoOpTime.
 const FrontEndHandlers kHandlers[FRONTEND_SCREENS] = {
     {},  // FrontEnd_None
-    {FrontEnd_LaunchEnter, FrontEnd_LaunchExit, FrontEnd_LaunchUpdate, FrontEnd_LaunchRender, FrontEnd_NoOpTime},
+    {FrontEnd_LaunchEnter, FrontEnd_LaunchLevel, FrontEnd_LaunchUpdate, FrontEnd_LaunchRender, FrontEnd_NoOpTime},
     {},  // Title
     {FrontEnd_MenuEnter, FrontEnd_MenuExit, nullptr, nullptr, nullptr},
     {FrontEnd_MenuEnter, FrontEnd_MenuExit, FrontEnd_MenuUpdate, FrontEnd_NoOpTime, FrontEnd_NoOpTime},
@@ -108,8 +108,12 @@ void FocusFirstSelectable(int32_t screen)
     }
 }
 
-void StartDemo(FrontEnd* fe)
+// The demo: one track, marked as the demo's, played by player 0 alone as a
+// computer player with the drawn character. The cleared visited flag brings
+// the front end back on Title when the level leaves.
+void StartDemo()
 {
+    GameContext* ctx = Game_GetContext();
     int unlocked = Character_CountUnlocked();
     int character = unlocked > 0 ? Game_Rand() % unlocked : 0;
     char path[GAMESETUP_TEXT];
@@ -119,9 +123,12 @@ void StartDemo(FrontEnd* fe)
     snprintf(path, sizeof path, "LandScape\\Track%.2d\\T%.2d_Day_Forwards.cfg", track, track);
     GameSetup_SetLevel(path, 0);
     GameSetup_SetLevel(GAMESETUP_END, 1);
+    GameSetup_SetDemo(1);
+    for (int p = 0; p < GAME_PLAYER_SLOTS; p++) ctx->playerKinds[p] = p == 0 ? PLAYER_KIND_COMPUTER : PLAYER_KIND_NONE;
+    ctx->characters[0] = (uint8_t)character;
+    ctx->playerCount = 1;
     FrontEnd_PushScreen(FRONTEND_LAUNCH, 0);
     FrontEnd_GetMemory()->visited = 0;
-    (void)fe;
 }
 
 void ResetCheats(FrontEnd* fe)
@@ -310,7 +317,7 @@ void FrontEnd_HandleNavigation(float dt)
             FrontEnd_PopScreen();
             FrontEnd_PlaySound("ScreenChange");
         }
-    } else if (PlayerInput_SelectPressed(PLAYER_INPUT_ANY)) {
+    } else if (!fe->selectSpent && PlayerInput_SelectPressed(PLAYER_INPUT_ANY)) {
         if (still && !s->overrideSelect && s->itemCount > 0) {
             FrontEndItem* item = FrontEnd_FocusedItem();
             if (item->disabled) {
@@ -405,7 +412,7 @@ void FrontEnd_UpdateAttractTimer(float dt)
     fe->attractCountdown -= dt;
     if (fe->attractCountdown < 0.0f) {
         fe->attractCountdown = fe->demoWaitTime;
-        StartDemo(fe);
+        StartDemo();
     }
 }
 
@@ -435,6 +442,9 @@ void FrontEnd_CheckCheats(float dt)
         FrontEnd_PlaySound("Cheat");
         ApplyCheat(q);
         fe->cheatTimer = 0.0f;
+        // The last press completed the sequence and does nothing else: a
+        // select would otherwise follow the link of the screen shown now.
+        fe->selectSpent = 1;
         if (q != 3) fe->current = fe->requested = FRONTEND_COMPLETEDGAME;
         return;
     }

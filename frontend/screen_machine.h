@@ -73,7 +73,9 @@ AnimSet* FrontEnd_ScreenAnimValue2(int32_t screen, int32_t n);
 // The attract timer: on Title, DemoWaitTime after the last menu input the
 // demo starts (a random unlocked character on a random track's day run).
 void FrontEnd_UpdateAttractTimer(float dt);
-// The Credits screen's button sequences (12 letters within 1 s each).
+// The Credits screen's button sequences (12 letters within 1 s each). A
+// completed sequence shows CompletedGame at once; the press that completed
+// it is spent (selectSpent), so it never also selects on that screen.
 void FrontEnd_CheckCheats(float dt);
 
 // ---- the screen table ----

@@ -293,6 +293,7 @@ void CharacterEnter(const char* pictures)
     ctx->playMode = (uint32_t)std::max(0, fe->screens[FRONTEND_PLAYGAME].lastSelected);
     FrontEnd_SetFocus(fe->current == FRONTEND_PLAYERSELECT2 ? FRONTEND_PLAYERSELECT2 : FRONTEND_PLAYERSELECT,
                       (int32_t)ctx->playMode);
+    fe->selectSpent = 1;  // the entry frame's select belongs to the screen before
 }
 
 // Whatever the screen's enter moved goes back where it was.
@@ -641,10 +642,18 @@ void FrontEnd_PlayerSelectUpdate(float*)
     FrontEndCharacterSelect& c = fe->characters;
     for (uint32_t& j : c.joinedThisFrame) j = 0;
     const int players = (int)Game_GetMaxPlayers();
+    // One select does one thing: a join, a refusal or a confirm spends it;
+    // only once every joined player stands confirmed on an unlocked
+    // character does a select go on to the item's link.
+    bool spent = false;
     if (ctx->playMode != 1) {
-        for (int p = 0; p < players && c.count < kPositions; p++)
-            if (PositionOf(c, (uint8_t)p) < 0 && JoinPressed((uint8_t)p)) Join(c, (uint8_t)p);
+        for (int p = 0; p < players && c.count < kPositions; p++) {
+            if (PositionOf(c, (uint8_t)p) >= 0 || !JoinPressed((uint8_t)p)) continue;
+            Join(c, (uint8_t)p);
+            spent = true;
+        }
     }
+    bool ready = c.count > 0;
     for (int q = 0; q < kPositions; q++) {
         if (!c.joined[q]) continue;
         const uint8_t p = c.player[q];
@@ -657,16 +666,20 @@ void FrontEnd_PlayerSelectUpdate(float*)
                 break;
             }
         }
-        if (PlayerInput_SelectPressed(p)) {
+        if (!c.joinedThisFrame[q] && PlayerInput_SelectPressed(p)) {
             if (Character_IsLocked(c.character[q])) {
                 FrontEnd_PlaySound("Invalid");
-            } else if (!c.joinedThisFrame[q] && !c.confirmed[q]) {
+                spent = true;
+            } else if (!c.confirmed[q]) {
                 c.confirmed[q] = 1;
                 FrontEnd_PlaySound("Announcer_Char", c.character[q]);
+                spent = true;
             }
         }
+        ready = ready && c.confirmed[q] && !Character_IsLocked(c.character[q]);
         ShowPicture(c, q, c.confirmed[q] ? 9 : c.character[q]);
     }
+    if (spent || !ready) fe->selectSpent = 1;
     PlaceCharacterNodes(c);
     FrontEnd_SetFocus(fe->current, (int32_t)ctx->playMode);
 }
@@ -763,7 +776,7 @@ void FrontEnd_LaunchRender(float*)
     if (fe->launchImageShown) LoadingScreen_DrawFade(0, fe->launchTimer - 0.7f, 1);
 }
 
-void FrontEnd_LaunchExit(int)
+void FrontEnd_LaunchLevel(int)
 {
     Game_ChooseTrackName();
     Game_SetRequestedState(GAME_REQUEST_LEVEL);

@@ -19,6 +19,11 @@
 // their searches stop after one full cycle, and select on a locked focused
 // item plays "Invalid" and launches nothing.
 //
+// On the character screens one select does one thing: it joins a player,
+// or is refused on a locked character ("Invalid"), or confirms one; the
+// screen follows its item's link only on a select made once every joined
+// player stands confirmed on an unlocked character.
+//
 // Main thread only.
 #pragma once
 
@@ -72,6 +77,8 @@ void FrontEnd_TutorialLevelsEnter(int);
 void FrontEnd_TutorialLevelsExit(int);
 void FrontEnd_CompletedGameExit(int);
 void FrontEnd_LaunchEnter(int);
-void FrontEnd_LaunchExit(int);
+// Launch's exit: a random track name, the level requested, and the front
+// end's update returns none so the state pops.
+void FrontEnd_LaunchLevel(int);
 void FrontEnd_LaunchUpdate(float* dt);
 void FrontEnd_LaunchRender(float* time);

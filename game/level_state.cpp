@@ -6,6 +6,7 @@
 #include <initializer_list>
 
 #include "app/config.h"
+#include "app/pad.h"
 #include "app/sound.h"
 #include "app/soundbank.h"
 #include "app/state.h"
@@ -111,12 +112,24 @@ uint32_t GenericUpdate(Object* object, uint32_t, void* dt)
 }
 
 uint32_t GenericNothing(Object*, uint32_t, void*) { return 0; }
+
+// Any key of the keyboard or any menu button of a player's device, newly
+// pressed: what ends the attract demo.
+bool AnyKeyPressed()
+{
+    if (Pad* keyboard = Pad_Get(PAD_KEYBOARD, 0))
+        for (uint32_t key = 0; key < PAD_VALUES; key++)
+            if (Pad_JustPressed(keyboard, key)) return true;
+    return PlayerInput_AnyPressed(GAME_ANY_PLAYER) != 0;
+}
 uint32_t GenericCollision(Object*, Object*, uint32_t) { return 0; }
 
 // The end of a level, step by step (the flags of level_session.h).
 void UpdateEnd(GameState* state, LevelState* level, float dt)
 {
-    const bool quit = Level_TestFlags(LEVEL_QUIT);
+    // The attract demo's end is a quit, whatever ended it: a demo records
+    // nothing.
+    const bool quit = Level_TestFlags(LEVEL_QUIT) || GameSetup_IsDemo();
     const int next = level->levelIndex + 1;
     if (Level_TestFlags(LEVEL_ENDED) && !Level_TestFlags(LEVEL_END_WAIT | LEVEL_FADING | LEVEL_LOAD_NEXT)) {
         // Just ended. A level without a progress entry marks nothing.
@@ -256,7 +269,8 @@ void Level_LoadContent(GameState* state)
     ObjectTemplate_Shutdown();
     level->renderedOnce = 0;
     Game_ChooseTrackName();
-    if (!Game_GetWadProcess()) {
+    // Nobody dismisses the page in the data-packing run or the attract demo.
+    if (!Game_GetWadProcess() && !GameSetup_IsDemo()) {
         Level_SetFlags(LEVEL_WAIT_CONTINUE, 1);
         if (menu && Menu_GoToByName(menu, "loadingScreenContinue", 1)) Menu_SetOpen(menu, 1, 1);
     }
@@ -296,8 +310,11 @@ GameState* Level_Update(GameState* state, float dt)
         Level_SetFlags(LEVEL_RULE_CLOCK, 0);
     } else {
         // The wait on "loadingScreenContinue" ends on the first frame the
-        // menu is closed.
-        if (menu && PlayerInput_EscapePressed(level->controllingPlayer)) {
+        // menu is closed. The attract demo has no pause menu: any key ends it.
+        if (GameSetup_IsDemo()) {
+            const uint32_t ending = LEVEL_ENDED | LEVEL_END_WAIT | LEVEL_FADING | LEVEL_LOAD_NEXT;
+            if (!Level_TestFlags(ending) && AnyKeyPressed()) Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 1);
+        } else if (menu && PlayerInput_EscapePressed(level->controllingPlayer)) {
             Menu_SetPlayer(menu, level->controllingPlayer);
             Menu_GoToByName(menu, "pauseMenuMain", 1);
             Menu_SetOpen(menu, 1, 1);
@@ -397,6 +414,7 @@ void Level_Exit(GameState* state)
     Mem_Free(level);
     if (state) State_SetUserData(state, 0);
     g_level = nullptr;
+    GameSetup_SetDemo(0);
     if (Game_GetRequestedState() == GAME_REQUEST_LEVEL) Game_SetRequestedState(GAME_REQUEST_FRONTEND);
     EntitySystem_Free();
     VavadUtils_Shutdown();

@@ -20,6 +20,10 @@
 // page with the world stopped (WAIT_CONTINUE) until the menu closes; the
 // data-packing run skips the wait and advances as soon as a level has
 // rendered once.
+//
+// The attract demo (GameSetup_IsDemo) plays without a player: it skips the
+// wait, has no pause menu, and any key or the level's end leaves it as a
+// quit does (no progress, no autosave). Leaving clears the demo's mark.
 #pragma once
 
 #include <cstdint>

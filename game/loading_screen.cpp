@@ -62,10 +62,15 @@ void LoadingScreen_Begin(uint32_t type)
 {
     g_loading.type = type;
     g_loading.counter = 0.0f;
+    g_loading.loadEnded = 0;
     LoadProgress_Begin(0, LoadingScreen_Draw, nullptr);
 }
 
-void LoadingScreen_End(void) { LoadProgress_End(0); }
+void LoadingScreen_End(void)
+{
+    LoadProgress_End(0);
+    g_loading.loadEnded = 1;
+}
 
 void LoadingScreen_Draw(uint32_t elapsedMs, float bytes, void*)
 {
@@ -96,6 +101,7 @@ void LoadingScreen_Draw(uint32_t elapsedMs, float bytes, void*)
 
 void LoadingScreen_SetImage(int32_t index, int force)
 {
+    g_loading.loadEnded = 0;  // an image is chosen for the load to come
     if (index == g_loading.currentIndex && !force) return;
     Sprite_Release(g_loading.current);
     g_loading.current = nullptr;
@@ -126,7 +132,9 @@ int LoadingScreen_DrawFade(int background, float time, int fadeIn)
         Sprite_SetAlpha(g_loading.current, alpha);
         Sprite_DrawSimple(g_loading.current, nullptr);
     }
-    DrawText(alpha);
+    // Once the load has ended (the level's continue page) the image stays,
+    // but it no longer says it is loading.
+    if (!g_loading.loadEnded) DrawText(alpha);
     return fadeIn ? 4.0f * time >= 1.0f : 4.0f * time <= 0.0f;
 }
 

@@ -55,6 +55,8 @@ struct LoadingScreen {
     uint32_t type;        // current loading type
     float counter;        // bytes counted since LoadingScreen_Begin
     uint32_t drawn;       // progress frames drawn (for tests)
+    uint32_t loadEnded;   // LoadingScreen_End ran and no load was announced since
+                          // (Begin or SetImage): the fade draws no loading text
 };
 
 // The module record (never null).
@@ -77,7 +79,10 @@ void LoadingScreen_Draw(uint32_t elapsedMs, float bytes, void* arg);
 void LoadingScreen_SetImage(int32_t index, int force);
 // Draws the white overlay (with background), the loading image at alpha
 // min(1, 4 max(0, time)) and the loading text faded alike, in the section of
-// the image's index. 1 when the fade has reached its end: 4 x time at 1 or
+// the image's index. The text is left out once LoadingScreen_End has run
+// and until the next load is announced (LoadingScreen_Begin or
+// LoadingScreen_SetImage): a loaded level's continue page shows the image
+// without "loading". 1 when the fade has reached its end: 4 x time at 1 or
 // more fading in, at 0 or less fading out.
 int LoadingScreen_DrawFade(int background, float time, int fadeIn);
 // Loads the frame, bar and indicator sprites that Load.dat names.

@@ -83,3 +83,6 @@ void GameSetup_SetPlayerWord(int player, uint32_t value)
 
 void GameSetup_SetEngineClass(uint32_t engineClass) { g_setup.engineClass = engineClass; }
 uint32_t GameSetup_GetEngineClass(void) { return g_setup.engineClass; }
+
+void GameSetup_SetDemo(int on) { g_setup.demo = on ? 1u : 0u; }
+int GameSetup_IsDemo(void) { return g_setup.demo != 0; }

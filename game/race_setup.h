@@ -31,6 +31,7 @@ struct GameSetupRecord {
     uint32_t difficulty[GAMESETUP_PLAYERS];   // 0 easy, 1 medium, 2 hard
     uint32_t playerWord[GAMESETUP_PLAYERS];   // single-player word, 0 after a reset
     uint32_t engineClass;                     // 0 50cc, 1 100cc, 2 150cc
+    uint32_t demo;                            // the list is the attract demo's (see GameSetup_SetDemo)
 };
 
 // The record (read only; change it through the setters).
@@ -65,3 +66,10 @@ uint32_t GameSetup_GetPlayerDifficulty(int player);
 void GameSetup_SetPlayerWord(int player, uint32_t value);
 void GameSetup_SetEngineClass(uint32_t engineClass);
 uint32_t GameSetup_GetEngineClass(void);
+// The attract demo's mark, set by the front end's attract timer with the
+// demo's list: the level then plays without a player (no wait on its
+// continue page, player 0 computer-driven) and leaves at any key or at its
+// end, recording no progress. Cleared by GameSetup_Reset and by the level
+// state when it leaves, so no later road plays as a demo.
+void GameSetup_SetDemo(int on);
+int GameSetup_IsDemo(void);

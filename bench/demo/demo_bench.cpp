@@ -76,7 +76,7 @@ RunFigures RunOnce(const fs::path& folder, int level, bool oneThread, int frames
                 "HELM_MUTEX_NAME=demo-bench-" + std::to_string(getpid()), "HELM_SCRIPT=" + script.string(),
                 "HELM_FRAME_LOG=" + log.string(), "HELM_CAPTURE_DIR=" + (folder / "captures").string()});
     if (oneThread) env.push_back("HELM_RASTER_THREADS=1");
-    std::vector<std::string> argv = {(fs::path(HELM_BINARY_DIR) / "app" / "helm").string(),
+    std::vector<std::string> argv = {(fs::path(HELM_BINARY_DIR) / "helm" / "helm").string(),
                                      "-quiet",
                                      "-leveltype",
                                      "Glim",

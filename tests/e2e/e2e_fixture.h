@@ -43,7 +43,7 @@ namespace fs = std::filesystem;
 inline fs::path SourceDir() { return HELM_SOURCE_DIR; }
 inline fs::path BinaryDir() { return HELM_BINARY_DIR; }
 inline fs::path TempDir() { return TestTmp(); }
-inline fs::path Program() { return BinaryDir() / "app" / "helm"; }
+inline fs::path Program() { return BinaryDir() / "helm" / "helm"; }
 inline fs::path ScriptDir() { return SourceDir() / "tests" / "e2e" / "scripts"; }
 inline fs::path GoldenDir() { return SourceDir() / "tests" / "e2e" / "golden"; }
 

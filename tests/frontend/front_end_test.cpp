@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include "common/memory.h"
+#include "engine/physworld.h"
 #include "frontend_fixture.h"
+#include "game/game_setup.h"
 #include "game/memcard_ui.h"
+#include "gfx/core/arena.h"
 
 namespace {
 
@@ -98,6 +101,37 @@ TEST_F(FrontEndTest, WithoutItsFileTheFrontEndHasNoScreensAndEndsTheGame)
         EXPECT_EQ(State_GetCurrent(), root);
         EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
     });
+}
+
+// What ran before the front end (a level's device data in the resource
+// arena, time and bodies in its physics world) does not reach the next
+// level: the enter empties the arena and makes a fresh world, the exit
+// empties the arena again. In a test run the leave word pops the front end.
+TEST_F(FrontEndTest, EnterAndExitEmptyTheResourceArenaAndTheEnterMakesAFreshPhysicsWorld)
+{
+    WriteFrontEnd();
+    RunFrontEnd(
+        [] {
+            Game_ReadSwitches();
+            ASSERT_EQ(Game_GetTestProcess(), 1);
+            ResourceArenaEntry* left = nullptr;
+            ASSERT_NE(ResourceArena_AllocateEntry(&left, &left, 256, nullptr), nullptr);
+            Game_RecreatePhysicsWorld();
+            PhysWorld_Update(Game_GetPhysicsWorld(), 0.1f);
+            ASSERT_GT(Game_GetPhysicsWorld()->time, 0.0);
+            StartFrontEnd();
+            ASSERT_NE(Fe(), nullptr);
+            EXPECT_EQ(left, nullptr);  // dropped: its owner's pointer cleared
+            EXPECT_EQ(Game_GetPhysicsWorld()->time, 0.0);
+            ASSERT_NE(ResourceArena_AllocateEntry(&left, &left, 256, nullptr), nullptr);
+            Wait(0.5f);
+            EXPECT_NE(Fe(), nullptr);
+            FrontEnd_GetMemory()->leave = 1;
+            Step({});
+            EXPECT_EQ(Fe(), nullptr);
+            EXPECT_EQ(left, nullptr);
+        },
+        "-quiet -TestProcess");
 }
 
 }  // namespace

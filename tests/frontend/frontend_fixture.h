@@ -155,30 +155,32 @@ protected:
     // Runs body inside the program with the game's context and pads ready and
     // the front end's state hooks installed; everything left on the stack is
     // dropped afterwards.
-    void RunFrontEnd(const std::function<void()>& body)
+    void RunFrontEnd(const std::function<void()>& body, const char* commandLine = "-quiet")
     {
-        RunProgram([&] {
-            Game_ResetContext();
-            Game_LoadFonts();
-            Player_AssignDevices();
-            GameContext* ctx = Game_GetContext();
-            for (int p = 0; p < GAME_PLAYER_SLOTS; p++) ctx->inputDevices[p] = Player_GetInputDevice(p);
-            ctx->controllingPlayer = GAME_ANY_PLAYER;
-            ProgramHooks_InstallStateHooks();
-            FrontEnd_SetSoundHook(fetest::RecordSound);
-            body();
-            if (FrontEnd* fe = FrontEnd_Get()) FrontEnd_Exit(fe->state);
-            // Every state still on the stack is destroyed as a pop would
-            // destroy it, so nothing a state holds (the start menu's view
-            // and nodes) outlives this engine into the next test.
-            for (GameState* s = State_GetCurrent(); s;) {
-                GameState* parent = s->previous;
-                State_Destroy(s);
-                s = parent;
-            }
-            State_Reset();
-            Game_ReleaseContext();
-        });
+        RunProgram(
+            [&] {
+                Game_ResetContext();
+                Game_LoadFonts();
+                Player_AssignDevices();
+                GameContext* ctx = Game_GetContext();
+                for (int p = 0; p < GAME_PLAYER_SLOTS; p++) ctx->inputDevices[p] = Player_GetInputDevice(p);
+                ctx->controllingPlayer = GAME_ANY_PLAYER;
+                ProgramHooks_InstallStateHooks();
+                FrontEnd_SetSoundHook(fetest::RecordSound);
+                body();
+                if (FrontEnd* fe = FrontEnd_Get()) FrontEnd_Exit(fe->state);
+                // Every state still on the stack is destroyed as a pop would
+                // destroy it, so nothing a state holds (the start menu's view
+                // and nodes) outlives this engine into the next test.
+                for (GameState* s = State_GetCurrent(); s;) {
+                    GameState* parent = s->previous;
+                    State_Destroy(s);
+                    s = parent;
+                }
+                State_Reset();
+                Game_ReleaseContext();
+            },
+            commandLine);
     }
 
     // The standard data set (frontend_data.h) with its sound.

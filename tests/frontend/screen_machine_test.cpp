@@ -209,7 +209,15 @@ TEST_F(FrontEndTest, TheAttractDemoStartsOnlyOnTitleAfterItsWaitWithoutInput)
         EXPECT_STREQ(GameSetup_Get()->vehicleConfig[0], "Vehicles\\Config\\50cc\\Rusk.cfg");
         EXPECT_STREQ(GameSetup_GetLevel(0), "LandScape\\Track03\\T03_Day_Forwards.cfg");
         EXPECT_STREQ(GameSetup_GetLevel(1), "NONE");
-        EXPECT_EQ(FrontEnd_GetMemory()->visited, 0u);
+        EXPECT_EQ(FrontEnd_GetMemory()->visited, 0u);  // the front end comes back on Title
+        // Player 0 alone, computer-driven with the drawn character, in a list
+        // marked as the demo's.
+        EXPECT_EQ(GameSetup_IsDemo(), 1);
+        const GameContext* ctx = Game_GetContext();
+        EXPECT_EQ(ctx->playerKinds[0], (uint32_t)PLAYER_KIND_COMPUTER);
+        EXPECT_EQ(ctx->playerKinds[1], (uint32_t)PLAYER_KIND_NONE);
+        EXPECT_EQ(ctx->characters[0], 1);
+        EXPECT_EQ(ctx->playerCount, 1u);
     });
 }
 
@@ -241,9 +249,12 @@ void Enter(const char* sequence, float gap = 0.0f)
     }
 }
 
-TEST_F(FrontEndTest, CreditsSequencesWorkOnlyWithinASecondBetweenPresses)
+// CompletedGame as shipped: it fades in and its item leads on to Credits,
+// so a sequence's last select must not also select there.
+TEST_F(FrontEndTest, CreditsSequencesWorkOnlyWithinASecondBetweenPressesAndTheirLastPressIsSpent)
 {
-    WriteFrontEnd();
+    WriteFrontEnd(
+        fedata::Screen("FrontEnd_CompletedGame", " FadeEntry = TRUE\n Item0 {\n  Link = FrontEnd_Credits\n }\n"));
     RunFrontEnd([] {
         StartFrontEnd();
         ToMain();
@@ -266,12 +277,15 @@ TEST_F(FrontEndTest, CreditsSequencesWorkOnlyWithinASecondBetweenPresses)
             ClearSounds();
             Enter(c.sequence);
             EXPECT_TRUE(Heard("Cheat")) << c.sequence;
+            Wait(1.0f);
             EXPECT_EQ(Current(), c.completedScreen ? FRONTEND_COMPLETEDGAME : FRONTEND_CREDITS) << c.sequence;
             if (c.completedScreen) {
                 // Back from CompletedGame: Main, then Credits again.
                 Press(kBack);
+                Wait(0.5f);
                 EXPECT_EQ(Current(), FRONTEND_CREDITS);
                 Press(kBack);
+                Wait(0.5f);  // Main fades in
                 EXPECT_EQ(Current(), FRONTEND_MAIN);
                 Choose(3);
             }

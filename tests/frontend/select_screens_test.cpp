@@ -165,7 +165,8 @@ TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
         Select();  // Main: PlayGame
         Select();  // PlayGame: PlayerSelect
         ASSERT_EQ(Current(), FRONTEND_PLAYERSELECT);
-        Select();  // player 0 confirms; the item leads on to Engine
+        Select();  // player 0 confirms
+        Select();  // and the item leads on to Engine
         ASSERT_EQ(Current(), FRONTEND_ENGINE);
         Press(kDown);
         Press(kDown);
@@ -196,10 +197,12 @@ TEST_F(FrontEndTest, EngineBackOutKeepsTheClass)
     });
 }
 
-TEST_F(FrontEndTest, CharacterScreensJoinPickDistinctCharactersAndRefuseLockedOnes)
+// The items link onward as the shipped ones do: a select that joins, is
+// refused or confirms does only that; the link is followed only once every
+// joined player stands confirmed on an unlocked character.
+TEST_F(FrontEndTest, CharacterScreensJoinPickDistinctCharactersAndLeaveOnlyWhenAllAreConfirmed)
 {
-    // Items without links: select only confirms.
-    WriteFrontEnd(fedata::Screen("FrontEnd_PlayerSelect", fedata::Items(3, "Pos = 1, 1")));
+    WriteFrontEnd();
     RunFrontEnd([] {
         Game_SetDifficulty(2);
         Character_SetLocked(3, 1);
@@ -208,36 +211,42 @@ TEST_F(FrontEndTest, CharacterScreensJoinPickDistinctCharactersAndRefuseLockedOn
         const FrontEndCharacterSelect& c = Fe()->characters;
         ASSERT_EQ(c.count, 1);  // the last input player joined at once
         EXPECT_EQ(c.character[0], 0);
-        Press(kSelect1);  // player 1 joins with the first free character
-        ASSERT_EQ(c.count, 2);
-        EXPECT_EQ(c.player[1], 1);
-        EXPECT_EQ(c.character[1], 1);
-        EXPECT_EQ(c.confirmed[1], 0u);  // joining is not confirming
-        Press(kRight);                  // player 0 skips player 1's character
-        EXPECT_EQ(c.character[0], 2);
-        Press(kLeft1);  // player 1 takes the one player 0 left
-        EXPECT_EQ(c.character[1], 0);
-        Press(kRight);
-        EXPECT_EQ(c.character[0], 3);
-        ClearSounds();
-        Press(kSelect);  // locked
-        EXPECT_TRUE(Heard("Invalid"));
-        EXPECT_EQ(c.confirmed[0], 0u);
-        Press(kRight);
-        Press(kSelect);
-        EXPECT_EQ(c.confirmed[0], 1u);
-        EXPECT_TRUE(Heard("Announcer_Char#4"));
-        Press(kRight);  // a confirmed player no longer moves
+        // Each step: keys pressed, then where the screen stands.
+        struct Step {
+            uint8_t key;
+            uint32_t confirmed0, confirmed1;
+            const char* sound;  // heard, or null
+        } steps[] = {
+            {kSelect1, 0, 0, nullptr},    // player 1 joins with select on the first free character
+            {kRight, 0, 0, "MoveFocus"},  // player 0 skips player 1's character: 2
+            {kLeft1, 0, 0, "MoveFocus"},  // player 1 takes the one player 0 left: 0
+            {kRight, 0, 0, "MoveFocus"},  // 3, locked
+            {kSelect, 0, 0, "Invalid"},   // refused
+            {kRight, 0, 0, "MoveFocus"},  // 4
+            {kSelect, 1, 0, "Announcer_Char#4"},
+            {kRight, 1, 0, nullptr},   // a confirmed player no longer moves
+            {kSelect, 1, 0, nullptr},  // player 1 has not confirmed yet
+            {kSelect1, 1, 1, "Announcer_Char"},
+        };
+        for (const Step& st : steps) {
+            ClearSounds();
+            Press(st.key);
+            ASSERT_EQ(Current(), FRONTEND_PLAYERSELECT) << (int)st.key;
+            EXPECT_EQ(c.confirmed[0], st.confirmed0) << (int)st.key;
+            EXPECT_EQ(c.confirmed[1], st.confirmed1) << (int)st.key;
+            EXPECT_TRUE(!st.sound || Heard(st.sound)) << st.sound;
+        }
+        EXPECT_EQ(c.count, 2);
         EXPECT_EQ(c.character[0], 4);
-
-        Press(kBack);
-        ASSERT_EQ(Current(), FRONTEND_MAIN);
+        EXPECT_EQ(c.character[1], 0);
+        Select();  // everyone confirmed: on to the item's link
+        ASSERT_EQ(Current(), FRONTEND_ENGINE);
         const GameContext* ctx = Game_GetContext();
         EXPECT_EQ(ctx->characters[0], 4);
         EXPECT_EQ(ctx->characters[1], 0);
         std::set<int> distinct(ctx->characters, ctx->characters + GAME_PLAYER_SLOTS);
         EXPECT_EQ(distinct.size(), (size_t)GAME_PLAYER_SLOTS);
-        EXPECT_EQ(ctx->playerCount, 2u);  // (Main's enter made everyone a computer player again)
+        EXPECT_EQ(ctx->playerCount, 2u);
         EXPECT_EQ(GameSetup_Get()->playerFlags[0], 0u);
         EXPECT_EQ(GameSetup_Get()->playerFlags[5], 1u);
         EXPECT_EQ(GameSetup_GetPlayerDifficulty(7), 2u);
@@ -273,7 +282,9 @@ TEST_F(FrontEndTest, EveryRoadToALevelHasAHumanAndTheDifficulty)
         Select();
         Select();
         ASSERT_EQ(Current(), FRONTEND_PLAYERSELECT2);
-        Press(kRight1);  // player 1 joins (a select would also follow the item's link)
+        Press(kRight1);  // player 1 joins
+        Select();
+        Press(kSelect1);  // both confirmed
         Select();
         ASSERT_EQ(Current(), FRONTEND_LEVELSELECT2);
         Launch();

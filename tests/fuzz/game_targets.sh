@@ -1,22 +1,20 @@
-# Sourced by run.sh (its variables: root, out, cxx, flags, seconds).
+# Sourced by run.sh (its variables: root, out, seconds; its functions: compile,
+# obj_of, build, queue).
 # The game's targets (the save record, the text lists, the level file,
 # "Load.dat" and sectioned text) and the front end's (its configurations,
 # the menus, "Menu.cfg", "MemCard.cfg" and save files) stand on everything
 # below them: every
 # library's sources go into one archive, from which each target links what
 # it uses, over the real engine instance with the in-memory file table.
-mkdir -p "$out/obj/game" "$out/seeds/save_record" "$out/seeds/game_lists" "$out/seeds/game_config"
+mkdir -p "$out/seeds/save_record" "$out/seeds/game_lists" "$out/seeds/game_config"
 echo "== fuzz: building the game's archive"
-{ ls "$root"/common/*.cpp
+mapfile -t gamesources < <(ls "$root"/common/*.cpp
   find "$root"/platform "$root"/gfx "$root"/physics -name '*.cpp'
   ls "$root"/app/*.cpp
-  [[ -d "$root/engine" ]] && find "$root"/engine -name '*.cpp'
-  find "$root"/game -name '*.cpp'
-  [[ -d "$root/frontend" ]] && find "$root"/frontend -name '*.cpp'; } | xargs -P 6 -I{} sh -c \
-  '"$3" $4 -c "$2" -o "$1/$(echo "$2" | md5sum | cut -c1-12).o"' _ \
-  "$out/obj/game" {} "$cxx" "${flags[*]} $(pkg-config --cflags sdl2 libpng libavformat)"
+  find "$root"/engine "$root"/game "$root"/frontend -name '*.cpp')
+compile "${gamesources[@]}"
 rm -f "$out/libgame_fuzz.a"
-ar rcs "$out/libgame_fuzz.a" "$out"/obj/game/*.o
+ar rcs "$out/libgame_fuzz.a" $(for s in "${gamesources[@]}"; do obj_of "$s"; done)
 gamelibs=($(pkg-config --libs sdl2 libpng libavformat libavcodec libavutil libswscale libswresample) -lqhull_r -lz -lpthread)
 # A record of the fresh game, a short list and a small level file.
 head -c 1936 /dev/zero > "$out/seeds/save_record/zero.sav"
@@ -30,14 +28,8 @@ mkdir -p "$out/seeds/save_game"
 head -c 1936 /dev/zero > "$out/seeds/save_game/zero.sav"
 printf 'short' > "$out/seeds/save_game/short.sav"
 for target in save_record game_lists game_config frontend_config menu_config start_menu memcard_config save_game; do
-  echo "== fuzz: building ${target}_fuzz"
-  "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "$out/libgame_fuzz.a" "${gamelibs[@]}" \
-    -o "$out/${target}_fuzz"
-  echo "== fuzz: running ${target}_fuzz for ${seconds} s"
-  mkdir -p "$out/corpus/$target"
-  (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/${target}_fuzz" \
-     -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
-     "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
+  build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "$out/libgame_fuzz.a" "${gamelibs[@]}"
+  queue $target -- -max_len=8192 "$out/seeds/$target"
 done
 
 # Entities, level objects and the control modes: configuration text (entity
@@ -52,14 +44,9 @@ printf '\x02\x03\x03\x03\x03\x03\x03\x03\x03\x03\x03\x01\x00\x01\x05\x09\xff\x00
 cp "$out/seeds/config/kart.cfb" "$out/seeds/vehicle_modes/"
 for target in entity_config walking_modes vehicle_modes; do
   [[ -f "$root/tests/fuzz/${target}_fuzz.cpp" ]] || continue
-  echo "== fuzz: building ${target}_fuzz"
-  "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "$root/tools/lib/cfgc.cpp" "$root/tools/lib/toolfile.cpp" \
-    "$out/libgame_fuzz.a" "${gamelibs[@]}" -o "$out/${target}_fuzz"
+  build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "$root/tools/lib/cfgc.cpp" "$root/tools/lib/toolfile.cpp" \
+    "$out/libgame_fuzz.a" "${gamelibs[@]}"
   dict=()
   [[ -f "$root/tests/fuzz/${target}.dict" ]] && dict=(-dict="$root/tests/fuzz/${target}.dict")
-  echo "== fuzz: running ${target}_fuzz for ${seconds} s"
-  mkdir -p "$out/corpus/$target"
-  (cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/${target}_fuzz" "${dict[@]}" \
-     -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 \
-     "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
+  queue $target -- "${dict[@]}" -max_len=4096 "$out/seeds/$target"
 done

@@ -5,6 +5,10 @@
 # 14's libFuzzer (apart from the CMake build) and runs each for a bounded time.
 #   bash tests/fuzz/run.sh [seconds per target, default 20] [build folder]
 # Needs the Debian packages clang-14 and libclang-rt-14-dev.
+# Every source is compiled once, in parallel, into an object that every
+# target linking it shares; the targets are built first and then run side by
+# side, HELM_FUZZ_JOBS (default: the CPU count) at a time, each in a working
+# folder of its own.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 seconds=${1:-20}
@@ -12,7 +16,9 @@ out=${2:-$root/build-fuzz}
 mkdir -p "$out"
 # Objects are named after their source's path: those of another checkout
 # built into the same folder would be linked beside these.
-rm -rf "$out/obj"
+rm -rf "$out/obj" "$out/log" "$out/run" "$out/queue"
+mkdir -p "$out/obj" "$out/log" "$out/run"
+parallel=${HELM_FUZZ_JOBS:-$(nproc)}
 # Shows the end of a target's output: its last lines, or all that a failing
 # run said about its failure.
 fuzz_tail() {
@@ -30,6 +36,65 @@ timeout=${HELM_FUZZ_TIMEOUT:-5}
 cxx=clang++-14
 flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
        -fno-omit-frame-pointer -DHELM_ASSERTS=1 -I"$root")
+cflags_extra=$(pkg-config --cflags sdl2 libpng libavformat)
+
+# The object of a source: named after the source's path.
+obj_of() { echo "$out/obj/$(echo "$1" | md5sum | cut -c1-12).o"; }
+# Compiles, side by side, the sources whose objects are not made yet.
+compile() {
+  local missing=() s
+  for s in "$@"; do [[ -f $(obj_of "$s") ]] || missing+=("$s"); done
+  [[ ${#missing[@]} -eq 0 ]] && return 0
+  printf '%s\n' "${missing[@]}" | xargs -P "$parallel" -I{} sh -c \
+    '"$3" $4 -c "$2" -o "$1/$(echo "$2" | md5sum | cut -c1-12).o"' _ "$out/obj" {} "$cxx" "${flags[*]} $cflags_extra"
+}
+# build NAME INPUT...: a target from sources (compiled once), archives and
+# linker options.
+build() {
+  local name=$1 a srcs=() inputs=()
+  shift
+  echo "== fuzz: building $name"
+  for a in "$@"; do
+    if [[ $a == *.cpp ]]; then srcs+=("$a"); inputs+=("$(obj_of "$a")"); else inputs+=("$a"); fi
+  done
+  compile "${srcs[@]}"
+  "$cxx" "${flags[@]}" "${inputs[@]}" -o "$out/$name"
+}
+# queue NAME [VAR=VALUE...] -- ARG...: runs the target NAME_fuzz later, in
+# its own working folder (the file layer looks at the working folder), on
+# its corpus, for the time given.
+queue() {
+  local name=$1
+  shift
+  local envs=()
+  while [[ $1 != -- ]]; do envs+=("$1"); shift; done
+  shift
+  mkdir -p "$out/corpus/$name" "$out/run/$name"
+  printf '%q ' "$name" env SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "${envs[@]}" "$out/${name}_fuzz" \
+    -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -print_final_stats=0 "$@" "$out/corpus/$name" >> "$out/queue"
+  echo >> "$out/queue"
+}
+# Runs the queued targets, $parallel at a time, then shows each one's end;
+# fails when any target found something.
+run_queue() {
+  local name cmd
+  while read -r name cmd; do
+    while (( $(jobs -rp | wc -l) >= parallel )); do wait -n || true; done
+    echo "== fuzz: running ${name}_fuzz for ${seconds} s"
+    (cd "$out/run/$name" && eval "$cmd" < /dev/null > "$out/log/$name.txt" 2>&1; echo $? > "$out/log/$name.rc") &
+  done < "$out/queue"
+  wait
+  local failed=()
+  while read -r name cmd; do
+    echo "== fuzz: ${name}_fuzz"
+    fuzz_tail < "$out/log/$name.txt"
+    [[ $(cat "$out/log/$name.rc") == 0 ]] || failed+=("$name")
+  done < "$out/queue"
+  if [[ ${#failed[@]} -gt 0 ]]; then
+    echo "== fuzz: a finding in ${failed[*]}" >&2
+    return 1
+  fi
+}
 # The readers and what they stand on; the engine lifecycle is replaced by the
 # in-memory file table of fuzz_files.h.
 common=("$root"/common/*.cpp
@@ -46,11 +111,16 @@ done
 
 # The sound system's fuzz target also needs the WAVE reader, the sound
 # system with its name cache and hooks, and the DirectSound stand-in (SDL2).
+# The stand-in mutes its buffers while the window has no focus, so the rest
+# of the Win32 stand-in comes along.
 sound=("$root"/app/wave.cpp "$root"/app/sound.cpp "$root"/app/namecache.cpp "$root"/app/hooks.cpp
-       "$root"/platform/dsound/*.cpp "$root"/platform/win32/com.cpp)
+       "$root"/platform/dsound/*.cpp)
+for f in "$root"/platform/win32/*.cpp; do
+  case $(basename "$f") in clock.cpp|path.cpp|sysfile.cpp) ;; *) sound+=("$f") ;; esac
+done
 sdl=($(pkg-config --cflags --libs sdl2))
 
-mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/seeds/font2d" "$out/seeds/wave" "$out/seeds/atf" "$out/run"
+mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/seeds/font2d" "$out/seeds/wave" "$out/seeds/atf"
 # The compiled "Kart { Speed = 1.5 }" and a small archive holding
 # DATA\Levels\x.cfg for both kinds of open.
 printf '\x04\x00\x00\x00Kart\x00\x00\x00\x00\x89\x18\x7a\xe7\x01\x00\x00\x00{\x00\x00\x00\x00\x00\x00\x00\x05\x00\x00\x00Speed\x00\x00\x00\x5e\x18\xb6\x95\x03\x00\x00\x001.5\x00\x00\x00\x00\x00\x01\x00\x00\x00' \
@@ -71,56 +141,29 @@ printf 'RIFF\x28\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00
   > "$out/seeds/wave/blip.wav"
 
 for target in config wad; do
-  echo "== fuzz: building ${target}_fuzz"
-  "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "${common[@]}" -o "$out/${target}_fuzz"
+  build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "${common[@]}"
 done
 # The animation-set file reader stands on the binary files of the data layer.
-echo "== fuzz: building atf_fuzz"
-"$cxx" "${flags[@]}" "$root/tests/fuzz/atf_fuzz.cpp" "${common[@]}" "$root"/engine/animfile.cpp \
-  "$root"/engine/loaderror.cpp -o "$out/atf_fuzz"
-echo "== fuzz: building font2d_fuzz"
-"$cxx" "${flags[@]}" "$root/tests/fuzz/font2d_fuzz.cpp" "${font2d[@]}" -o "$out/font2d_fuzz"
-echo "== fuzz: building wave_fuzz"
-"$cxx" "${flags[@]}" "$root/tests/fuzz/wave_fuzz.cpp" "${common[@]}" "${sound[@]}" "${sdl[@]}" -o "$out/wave_fuzz"
+build atf_fuzz "$root/tests/fuzz/atf_fuzz.cpp" "${common[@]}" "$root"/engine/animfile.cpp "$root"/engine/loaderror.cpp
+build font2d_fuzz "$root/tests/fuzz/font2d_fuzz.cpp" "${font2d[@]}"
+build wave_fuzz "$root/tests/fuzz/wave_fuzz.cpp" "${common[@]}" "${sound[@]}" "${sdl[@]}"
 for target in config wad font2d wave atf; do
-  echo "== fuzz: running ${target}_fuzz for ${seconds} s"
-  mkdir -p "$out/corpus/$target"
-  # Run in a folder of its own: the file layer looks at the working folder.
-  (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 \
-     -max_len=4096 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
+  queue $target -- -max_len=4096 "$out/seeds/$target"
 done
 
 # The world reader: the atomic chunk with the world plugins attached over
 # the engine and the Direct3D 8 stand-in, all compiled with the fuzzer.
 world=("$root"/common/*.cpp "$root"/gfx/core/*.cpp "$root"/gfx/driver/*/*.cpp "$root"/gfx/world/*.cpp
        "$root"/gfx/toolkit/*/*.cpp "$root"/platform/direct3d/*.cpp "$root"/platform/win32/*.cpp)
-mkdir -p "$out/obj/world" "$out/seeds/world" "$out/corpus/world"
-echo "== fuzz: building world_fuzz"
-printf '%s\n' "${world[@]}" "$root/tests/fuzz/world_fuzz.cpp" | xargs -P 6 -I{} sh -c \
-  '"$3" $4 -c "$2" -o "$1/$(echo "$2" | md5sum | cut -c1-12).o"' _ \
-  "$out/obj/world" {} "$cxx" "${flags[*]} $(pkg-config --cflags sdl2 libpng)"
-"$cxx" "${flags[@]}" "$out"/obj/world/*.o $(pkg-config --libs sdl2 libpng) -o "$out/world_fuzz"
-echo "== fuzz: running world_fuzz for ${seconds} s"
-(cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_WORLD_SEEDS="$out/seeds/world" \
-   "$out/world_fuzz" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
-   "$out/corpus/world" "$out/seeds/world" 2>&1 | fuzz_tail)
+mkdir -p "$out/seeds/world"
+build world_fuzz "${world[@]}" "$root/tests/fuzz/world_fuzz.cpp" $(pkg-config --libs sdl2 libpng)
+queue world HELM_WORLD_SEEDS="$out/seeds/world" -- -max_len=8192 "$out/seeds/world"
 # The plugin readers (atomic chunk, frame and sector extensions, key
 # frames): the world's objects without its target, and the plugins.
 # tests/fuzz/corpus/plugin keeps inputs that once found a fault.
-plugin=("$root"/gfx/plugin/*/*.cpp "$root/tests/fuzz/plugin_fuzz.cpp")
-mkdir -p "$out/obj/plugin" "$out/seeds/plugin" "$out/corpus/plugin"
-echo "== fuzz: building plugin_fuzz"
-printf '%s\n' "${plugin[@]}" | xargs -P 6 -I{} sh -c \
-  '"$3" $4 -c "$2" -o "$1/$(echo "$2" | md5sum | cut -c1-12).o"' _ \
-  "$out/obj/plugin" {} "$cxx" "${flags[*]} $(pkg-config --cflags sdl2 libpng)"
-worldTarget="$out/obj/world/$(echo "$root/tests/fuzz/world_fuzz.cpp" | md5sum | cut -c1-12).o"
-engine=()
-for o in "$out"/obj/world/*.o; do [[ $o == "$worldTarget" ]] || engine+=("$o"); done
-"$cxx" "${flags[@]}" "${engine[@]}" "$out"/obj/plugin/*.o $(pkg-config --libs sdl2 libpng) -o "$out/plugin_fuzz"
-echo "== fuzz: running plugin_fuzz for ${seconds} s"
-(cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy HELM_PLUGIN_SEEDS="$out/seeds/plugin" \
-   "$out/plugin_fuzz" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -max_len=8192 -print_final_stats=0 \
-   "$out/corpus/plugin" "$out/seeds/plugin" "$root/tests/fuzz/corpus/plugin" 2>&1 | fuzz_tail)
+mkdir -p "$out/seeds/plugin"
+build plugin_fuzz "${world[@]}" "$root"/gfx/plugin/*/*.cpp "$root/tests/fuzz/plugin_fuzz.cpp" $(pkg-config --libs sdl2 libpng)
+queue plugin HELM_PLUGIN_SEEDS="$out/seeds/plugin" -- -max_len=8192 "$out/seeds/plugin" "$root/tests/fuzz/corpus/plugin"
 
 # The content layer's readers: objects, scene texts, scene caches and
 # skin-weight caches, over the data layer's in-memory files.
@@ -141,32 +184,23 @@ printf '\x00\x00\xf0\x41\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00
 printf '\x01\x00\x00\x00\x03\x00\x00\x00\x01\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00' \
   > "$out/seeds/skincache/one.bwl"
 for target in lwo scenetext scenecache skincache; do
-  echo "== fuzz: building ${target}_fuzz"
   sources=("${content[@]}")
   case $target in
     scenetext|scenecache) sources+=("${scenes[@]}") ;;
     skincache) sources+=("${skins[@]}") ;;
   esac
-  "$cxx" "${flags[@]}" "$root/tests/fuzz/${target}_fuzz.cpp" "${common[@]}" "${sources[@]}" -o "$out/${target}_fuzz"
-done
-for target in lwo scenetext scenecache skincache; do
-  echo "== fuzz: running ${target}_fuzz for ${seconds} s"
-  mkdir -p "$out/corpus/$target"
-  (cd "$out/run" && "$out/${target}_fuzz" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 \
-     -max_len=8192 -print_final_stats=0 "$out/corpus/$target" "$out/seeds/$target" 2>&1 | fuzz_tail)
+  build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "${common[@]}" "${sources[@]}"
+  queue $target -- -max_len=8192 "$out/seeds/$target"
 done
 # The script reader of scripted runs, with the DirectInput and Win32
 # stand-ins it pushes its events through.
-mkdir -p "$out/seeds/inputscript" "$out/corpus/inputscript"
+mkdir -p "$out/seeds/inputscript"
 printf 'controller 1\nat 0.5\ntap Return\nhold "Left Shift" 0.2\nbutton 0 start on\naxis 0 leftx -0.5\nwait state == level timeout 2\nexpect player.pos.y >= 1\ncapture tour-01\nend\n' \
   > "$out/seeds/inputscript/tour.txt"
 printf '1, 2, 3\n==\n1,2,3.5\n' > "$out/seeds/inputscript/compare.txt"
-echo "== fuzz: building inputscript_fuzz"
-"$cxx" "${flags[@]}" "$root/tests/fuzz/inputscript_fuzz.cpp" "$root"/platform/dinput/*.cpp "$root"/platform/win32/*.cpp \
-  "${sdl[@]}" -o "$out/inputscript_fuzz"
-echo "== fuzz: running inputscript_fuzz for ${seconds} s"
-(cd "$out/run" && SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy "$out/inputscript_fuzz" -max_total_time="$seconds" -timeout="$timeout" \
-   -rss_limit_mb=2048 -max_len=4096 -print_final_stats=0 "$out/corpus/inputscript" "$out/seeds/inputscript" 2>&1 | fuzz_tail)
+build inputscript_fuzz "$root/tests/fuzz/inputscript_fuzz.cpp" "$root"/platform/dinput/*.cpp "$root"/platform/win32/*.cpp \
+  "${sdl[@]}"
+queue inputscript -- -max_len=4096 "$out/seeds/inputscript"
 
 # The physics shape-file reader and its fallback to the model: the engine
 # layer's physics interface over the physics engine (qhull for the hulls) and
@@ -174,7 +208,7 @@ echo "== fuzz: running inputscript_fuzz for ${seconds} s"
 physics=("$root"/physics/*/*.cpp "$root"/engine/physworld.cpp "$root"/engine/physbody.cpp
          "$root"/engine/physshape.cpp "$root"/engine/physray.cpp "$root"/engine/physconstraint.cpp
          "${content[@]}")
-mkdir -p "$out/seeds/rbs" "$out/corpus/rbs"
+mkdir -p "$out/seeds/rbs"
 # One box hull of mass 1 (eight corners at +-0.5).
 printf '\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x04\x00\x00\x00\x00\x80\x3f\x08\x00\x00\x00' > "$out/seeds/rbs/box.rbs"
 for i in 0 1 2 3 4 5 6 7; do
@@ -184,16 +218,14 @@ for i in 0 1 2 3 4 5 6 7; do
 done >> "$out/seeds/rbs/box.rbs"
 # The object parser's seed: a refused shape file falls back to the model.
 cp "$out/seeds/lwo/triangle.lwo" "$out/seeds/rbs/"
-echo "== fuzz: building rbs_fuzz"
-"$cxx" "${flags[@]}" "$root/tests/fuzz/rbs_fuzz.cpp" "${common[@]}" "${physics[@]}" -lqhull_r -o "$out/rbs_fuzz"
-echo "== fuzz: running rbs_fuzz for ${seconds} s"
-(cd "$out/run" && "$out/rbs_fuzz" -max_total_time="$seconds" -timeout="$timeout" -rss_limit_mb=2048 -max_len=4096 \
-   -print_final_stats=0 "$out/corpus/rbs" "$out/seeds/rbs" 2>&1 | fuzz_tail)
+build rbs_fuzz "$root/tests/fuzz/rbs_fuzz.cpp" "${common[@]}" "${physics[@]}" -lqhull_r
+queue rbs -- -max_len=4096 "$out/seeds/rbs"
 
 # The game's targets link one archive of every library built for fuzzing,
 # the longest build here; HELM_FUZZ_GAME=0 leaves them out.
 if [[ "${HELM_FUZZ_GAME:-1}" != 0 ]]; then
   source "$root/tests/fuzz/game_targets.sh"
 fi
+run_queue
 echo "== fuzz: no crash in any target"
 

@@ -144,12 +144,13 @@ TEST_F(ChaseCameraTest, ConfigurationKeysAndTheirConversions)
     EXPECT_EQ(Load("unrelated = 1"), 0);
     EXPECT_EQ(camera, nullptr) << "no key: no record";
 
-    ASSERT_EQ(Load("railMoveSpeed = 3\nrailMoveOutSpeed = 7\nrotationSpeeds = 90, 180, 0\n"
-                   "defaultViewObjLagNegDistMax = 1, -2, 3\ndefaultViewObjLagPosSpeed = -4, 5, 6\n"
-                   "viewObjLagYNegSpeedRel = TRUE\nslideXRotateSpeed = -90\nxSlideCam = TRUE\nySlideCam = FALSE\n"
-                   "defaultAngleMinLimits = 10, 0, 0\ndefaultAngleMaxLimits = 80, 0, 0\ndefaultAngles = 120, 0, 0\n"
-                   "camLagZNegSpeedRel = TRUE"),
-              1);
+    ASSERT_EQ(
+        Load("railMoveSpeed = 3\nrailMoveOutSpeed = 7\nrotationSpeeds = 90, 180, 0\n"
+             "defaultViewObjLagNegDistMax = 1, -2, 3\ndefaultViewObjLagPosSpeed = -4, 5, 6\n"
+             "viewObjLagYNegSpeedRel = TRUE\nslideXRotateSpeed = -90\nxSlideCam = TRUE\nySlideCam = FALSE\n"
+             "defaultAngleMinLimits = 10, -30, -5\ndefaultAngleMaxLimits = 80, 30, 5\ndefaultAngles = 120, 60, -20\n"
+             "camLagZNegSpeedRel = TRUE"),
+        1);
     ASSERT_NE(camera, nullptr);
     EXPECT_EQ(camera->railMoveInSpeed, 3.0f);
     EXPECT_EQ(camera->railMoveOutSpeed, 7.0f) << "the more specific key is read later";
@@ -168,6 +169,8 @@ TEST_F(ChaseCameraTest, ConfigurationKeysAndTheirConversions)
     // The default angles go through the clamps and become current.
     EXPECT_NEAR(camera->angles.x, 80.0f * kDegree, 1e-5);
     EXPECT_NEAR(camera->targetAngles.x, 80.0f * kDegree, 1e-5);
+    EXPECT_NEAR(camera->angles.y, 30.0f * kDegree, 1e-5);
+    EXPECT_NEAR(camera->angles.z, -5.0f * kDegree, 1e-5);
     EXPECT_EQ(camera->hitDistMultiply, 1.0f);
 
     // A later pass changes only what it names; a boolean clears its bit.
@@ -275,38 +278,57 @@ TEST_F(ChaseCameraTest, SnapsNeedAGapWithinTheSnapDistanceOrARequest)
     EXPECT_FALSE(camera->flags & CHASECAM_SNAP_REQUEST) << "cleared by every update";
 }
 
-TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraAway)
+TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere)
 {
-    Basic("xSlideCam = TRUE\nslideXRotateSpeed = 90\nslideXDistMultFar = 1\nslideXDistMultClose = 1");
-    EXPECT_EQ(ChaseCamera_GetSlideMaxDist(camera), 0.0f) << "a reset blocks slides";
-    g_wall = 3.0f;
-    g_normal = V(0, 0.5f, 0.866f);  // tilted up: its pitch is below the view's
-    Update();
-    EXPECT_TRUE(camera->flags & CHASECAM_X_BEYOND_SLIDE);
-    EXPECT_FALSE(camera->flags & CHASECAM_X_SLIDING);
-
-    ChaseCamera_SetSlideMaxDist(camera, 10.0f);
-    float targetX = camera->targetAngles.x;
-    g_normal = V(0, -0.5f, 0.866f);  // facing down: pitch not below the view's (a >= 0)
-    Update();
-    EXPECT_TRUE(camera->flags & CHASECAM_X_SLIDING);
-    EXPECT_TRUE(camera->flags & CHASECAM_X_SPEED_LOCKED);
-    EXPECT_TRUE(camera->flags & CHASECAM_X_PLUS_HELD);
-    EXPECT_NEAR(camera->targetAngles.x, camera->angles.x + 5.0f * kDegree, 1e-5);
-    EXPECT_NE(camera->targetAngles.x, targetX);
-    // While it slides the mode's angle is ignored, and so is its speed.
-    float slideTarget = camera->targetAngles.x;
-    EXPECT_EQ(ChaseCamera_SetAngleX(camera, 0.3f), slideTarget);
-    ChaseCamera_SetRotateSpeedX(camera, 123.0f);
-    EXPECT_NE(camera->currentRotationSpeeds.x, 123.0f);
-    // The other side.
-    g_normal = V(0, 0.9f, 0.436f);
-    Update();
-    EXPECT_TRUE(camera->flags & CHASECAM_X_MINUS_HELD);
-    // A reset drops the records and blocks slides again.
-    ChaseCamera_Reset(camera, cameraNode, nullptr, nullptr);
-    EXPECT_EQ(ChaseCamera_GetSlideMaxDist(camera), 0.0f);
-    EXPECT_FALSE(camera->flags & (CHASECAM_X_PLUS_HELD | CHASECAM_X_MINUS_HELD | CHASECAM_X_SLIDING));
+    Basic(
+        "xSlideCam = TRUE\nySlideCam = TRUE\nslideXRotateSpeed = 90\nslideYRotateSpeed = 90\n"
+        "slideXDistMultFar = 1\nslideXDistMultClose = 0.25\nslideXDistMultPower = 1\nslideYDistMultFar = 1\n"
+        "slideYDistMultClose = 0.25\nslideYDistMultPower = 1\n"
+        "rotationSpeeds = 90, 90, 0");
+    // The camera's view direction after frames in which the mode asks for
+    // the angles (degrees) at a high speed, as the modes do every frame.
+    auto View = [&](int frames, float x, float y) {
+        for (int i = 0; i < frames; ++i) {
+            ChaseCamera_SetAngleX(camera, x * kDegree);
+            ChaseCamera_SetAngleY(camera, y * kDegree);
+            ChaseCamera_SetRotateSpeedX(camera, 100.0f);
+            ChaseCamera_SetRotateSpeedY(camera, 100.0f);
+            Update();
+        }
+        Vec3 at, up;
+        Node_GetOrientation(cameraNode, &at, &up);
+        return at;
+    };
+    // A wall 3 behind the camera, facing it, turned 20 degrees about the
+    // vertical and tilted to face down (s = 1) or up (s = -1).
+    for (float s : {1.0f, -1.0f}) {
+        SCOPED_TRACE(s);
+        const Vec3 origin = V(0, 0, 0), ahead = V(0, 0, 10);
+        Node_SetPosition(followed, &origin);
+        ChaseCamera_Reset(camera, cameraNode, nullptr, nullptr);
+        g_wall = 3.0f;
+        g_normal = V(s * std::sin(20 * kDegree) * 0.866f, -s * 0.5f, std::cos(20 * kDegree) * 0.866f);
+        Vec3 at = View(5, 90, 0);
+        EXPECT_NEAR(at.x, 0.0f, 1e-5) << "after a reset no slide before the mode sets its distance";
+        EXPECT_NEAR(at.y, 0.0f, 1e-5);
+        // The camera slides along the side the wall faces, at the slide's own
+        // speed (slower the nearer the wall).
+        ChaseCamera_SetSlideMaxDist(camera, 20.0f);
+        at = View(10, 90, 0);
+        EXPECT_GT(-s * at.x, 0.04f);
+        EXPECT_LT(-s * at.x, 0.09f);
+        EXPECT_GT(s * at.y, 0.07f);
+        EXPECT_LT(s * at.y, 0.13f);
+        // The wall goes out of sight: the camera may not turn back towards it ...
+        g_wall = -1.0f;
+        const Vec3 held = View(30, 90 - s * 30, s * 30);
+        EXPECT_LT(Vec3_Distance(&held, &at), 0.05f);
+        // ... until the followed node leaves it behind.
+        Node_SetPosition(followed, &ahead);
+        at = View(60, 90 - s * 30, s * 30);
+        EXPECT_NEAR(at.x, s * 0.433f, 1e-3);
+        EXPECT_NEAR(at.y, -s * 0.5f, 1e-3);
+    }
 }
 
 TEST_F(ChaseCameraTest, AWallBehindInTheWorldPullsTheLimitIn)
@@ -324,6 +346,34 @@ TEST_F(ChaseCameraTest, AWallBehindInTheWorldPullsTheLimitIn)
     Update();
     Update();
     EXPECT_EQ(camera->distanceLimit, 6.0f);
+}
+
+TEST_F(ChaseCameraTest, TiltAndRollTurnTheViewInPlaceAtTheirSpeeds)
+{
+    Basic("defaultCameraTiltSpeed = 90, 90, 90\nrotationSpeeds = 0, 0, 90");
+    const float s10 = std::sin(10 * kDegree), s20 = std::sin(20 * kDegree), s30 = std::sin(30 * kDegree);
+    struct Case {
+        Vec3 tilt;  // degrees
+        float roll;
+        Vec3 at, up;
+    } cases[] = {
+        {V(10, 0, 0), 0, V(0, s10, std::cos(10 * kDegree)), V(0, std::cos(10 * kDegree), -s10)},  // looks up
+        {V(0, 20, 0), 0, V(-s20, 0, std::cos(20 * kDegree)), V(0, 1, 0)},                         // turns towards -x
+        {V(0, 0, 10), 20, V(0, 0, 1), V(s30, std::cos(30 * kDegree), 0)},  // the roll and the tilt's add up
+    };
+    for (const Case& c : cases) {
+        Vec3 tilt = V(c.tilt.x * kDegree, c.tilt.y * kDegree, c.tilt.z * kDegree), at, up;
+        ChaseCamera_SetTiltTarget(camera, &tilt);
+        ChaseCamera_SetAngleZ(camera, c.roll * kDegree);
+        Update();
+        Node_GetOrientation(cameraNode, &at, &up);
+        EXPECT_GT(Vec3_Distance(&at, &c.at) + Vec3_Distance(&up, &c.up), 0.1f) << "at 90 degrees a second";
+        Update(30);
+        Node_GetOrientation(cameraNode, &at, &up);
+        EXPECT_LT(Vec3_Distance(&at, &c.at) + Vec3_Distance(&up, &c.up), 1e-4f) << c.tilt.x << c.tilt.y << c.tilt.z;
+        EXPECT_NEAR(CameraPosition().z, -6.0f, 1e-4);
+        EXPECT_NEAR(CameraPosition().x, 0.0f, 1e-4);
+    }
 }
 
 TEST_F(ChaseCameraTest, NullCamerasDoNothing)

@@ -79,32 +79,36 @@ TEST_F(ColAreaTest, ActivityRangesSetAnimationBits)
 
 TEST_F(ColAreaTest, WindowsAreStrictAndTheLowerNumberedAreaDecides)
 {
-    // Area 0: a 30-degree heading window ahead, level; area 1: anywhere, other values.
-    Load("Area0Val1 = 1\nArea0Val2 = 2\nArea0AngleX = 90\nArea0RangeX = 45\nArea0RangeY = -30\n"
-         "Area0DamageArea = TRUE\n"
-         "Area1Val1 = 8\nArea1Val2 = 9\nArea1WeakArea = TRUE");
+    // Area 0: a 30-degree heading window centred 40 degrees towards +x, level;
+    // area 1: anywhere, other values.
+    Load(
+        "Area0Val1 = 1\nArea0Val2 = 2\nArea0AngleX = 90\nArea0RangeX = 45\nArea0AngleY = 40\nArea0RangeY = -30\n"
+        "Area0DamageArea = TRUE\n"
+        "Area1Val1 = 8\nArea1Val2 = 9\nArea1WeakArea = TRUE");
     ASSERT_EQ(list.count, 2u);
     EXPECT_FLOAT_EQ(list.areas[0].rangeY, 30.0f * kDegree) << "ranges are absolute";
     float v1 = 0, v2 = 0;
-    EXPECT_EQ(Hit({0, 0, 2}, COLAREA_DAMAGE | COLAREA_WEAK, &v1, &v2), 1);
+    auto At = [](float degrees) { return Vec3{std::sin(degrees * kDegree), 0, std::cos(degrees * kDegree)}; };
+    EXPECT_EQ(Hit(At(40), COLAREA_DAMAGE | COLAREA_WEAK, &v1, &v2), 1);
     EXPECT_EQ(v1, 1.0f);
     EXPECT_EQ(v2, 2.0f);
-    // 29 degrees to the right is inside, 31 outside; area 1 (weak) then decides.
-    auto At = [](float degrees) { return Vec3{std::sin(degrees * kDegree), 0, std::cos(degrees * kDegree)}; };
-    EXPECT_EQ(Hit(At(29), COLAREA_DAMAGE), 1);
-    EXPECT_EQ(Hit(At(31), COLAREA_DAMAGE), 0);
-    EXPECT_EQ(Hit(At(-31), COLAREA_DAMAGE | COLAREA_WEAK, &v1, &v2), 1);
+    // Headings grow from +z towards +x: 11 and 69 degrees are inside, 9 and
+    // 71 outside, and so is the mirror side; area 1 (weak) then decides.
+    for (float inside : {11.0f, 69.0f}) EXPECT_EQ(Hit(At(inside), COLAREA_DAMAGE), 1) << inside;
+    for (float outside : {9.0f, 71.0f, -40.0f}) EXPECT_EQ(Hit(At(outside), COLAREA_DAMAGE), 0) << outside;
+    EXPECT_EQ(Hit(At(-40), COLAREA_DAMAGE | COLAREA_WEAK, &v1, &v2), 1);
     EXPECT_EQ(v1, 8.0f);
     // Exactly at the edge: the compare is strict.
     ColAreaList edge = {1, &list.areas[0]};
     ColArea saved = list.areas[0];
-    list.areas[0].rangeY = 0.0f;
+    list.areas[0].angleY = list.areas[0].rangeY = 0.0f;
     const Vec3 own = {0, 0, 0}, facing = {0, 0, 1}, up = {0, 1, 0}, ahead = {0, 0, 1};
     EXPECT_EQ(ColArea_HitTest(&edge, &own, &ahead, &facing, &up, COLAREA_DAMAGE, nullptr, nullptr, nullptr), 0);
     list.areas[0] = saved;
     // Elevation: above by 60 degrees is outside the 45-degree window around level.
-    EXPECT_EQ(Hit({0, std::tan(60 * kDegree), 1}, COLAREA_DAMAGE), 0);
-    EXPECT_EQ(Hit({0, std::tan(40 * kDegree), 1}, COLAREA_DAMAGE), 1);
+    const Vec3 right = At(40);
+    EXPECT_EQ(Hit({right.x, std::tan(60 * kDegree), right.z}, COLAREA_DAMAGE), 0);
+    EXPECT_EQ(Hit({right.x, std::tan(40 * kDegree), right.z}, COLAREA_DAMAGE), 1);
 }
 
 TEST_F(ColAreaTest, KindsAnimationsAndDegeneratePositionsFilterHits)

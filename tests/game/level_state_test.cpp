@@ -116,11 +116,12 @@ protected:
 
     // The race set-up's list, the context, and the level state entered: it
     // is the stack's only record.
-    static LevelState* StartLevel(std::initializer_list<const char*> entries)
+    static LevelState* StartLevel(std::initializer_list<const char*> entries, bool demo = false)
     {
         GameSetup_Reset();
         int i = 0;
         for (const char* e : entries) GameSetup_SetLevel(e, i++);
+        GameSetup_SetDemo(demo);
         Game_ResetContext();
         Game_RecreatePhysicsWorld();
         LevelTest_ClearActivations();
@@ -815,6 +816,40 @@ TEST_F(LevelStateTest, EachLoadWaitsOnItsPageAndEscapeOpensThePauseMenuWhoseQuit
         EXPECT_TRUE(Leaves());
         EXPECT_EQ(Progress_TestFlags(12, PROGRESS_COMPLETED), 0);
         Finish();
+    });
+}
+
+// The attract demo plays without anyone: no page waits after its load,
+// Escape opens no pause menu, and any key or its own end leaves it as a
+// quit does (no progress, no autosave); the demo's mark goes with it.
+TEST_F(LevelStateTest, TheAttractDemoWaitsOnNoPageAndAnyKeyOrItsEndLeavesWithoutProgress)
+{
+    WriteLevels(2);
+    gametest::WriteConfig("InGameMenu.cfg", kInGameMenu);
+    RunProgram([] {
+        const int kEnd = 0;  // no key: the level ends by itself
+        for (int key : {0x01, kEnd}) {  // Escape, a key like any other here
+            StartLevel({"level1.cfg", "level2.cfg"}, true);
+            MenuSystem* menu = Level_GetInGameMenu();
+            ASSERT_NE(menu, nullptr);
+            Tick();
+            EXPECT_FALSE(Menu_IsOpen(menu)) << key;
+            EXPECT_FALSE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
+            if (key == kEnd) {
+                Level_SetFlags(LEVEL_ENDED, 1);
+            } else {
+                Keys({(uint8_t)key});
+                Tick();
+                Keys({});
+                EXPECT_FALSE(Menu_IsOpen(menu)) << key;
+                EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT)) << key;
+            }
+            EXPECT_TRUE(Leaves()) << key;
+            EXPECT_EQ(Progress_TestFlags(11, PROGRESS_COMPLETED), 0) << key;
+            EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 0u) << key;
+            EXPECT_EQ(GameSetup_IsDemo(), 0);
+            Finish();
+        }
     });
 }
 

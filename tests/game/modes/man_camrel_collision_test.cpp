@@ -136,6 +136,29 @@ TEST_F(ManCamRelCollisionTest, PhantomPickupsNeedANegativeThresholdAndASteppingP
     EXPECT_EQ(HitModeObject_GetAnimIndex(PropAt(V(-8, 0.5f, 5))), 1);
 }
 
+TEST_F(ManCamRelCollisionTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboardLaunches)
+{
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
+    WriteProp("Ammo", "StringVal0 = PICKUP\n FPVal1 = 11\n FPVal2 = 2\n FPVal3 = 5\n BoolVal10 = TRUE");
+    WriteProp("Spring", "StringVal0 = SPRINGBOARD\n FPVal1 = 12");
+    PlaceProps({Item("Ammo", V(10, 0.5f, 10)), Item("Spring", V(-10, 0.5f, 10))});
+    Object* hero = Hero(
+        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0Ammo = 3\n  ProjType0PickupTypeReq = 2\n"
+        "  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 3\n  ProjType1PickupTypeReq = 1\n }\n");
+    WeaponList* weapons = &CamRel(hero)->weapons;
+    Place(hero, V(10, 0.5f, 10));
+    Step(3);
+    EXPECT_EQ(ProjType_GetAmmo(weapons, 0), 8) << "once";
+    EXPECT_EQ(ProjType_GetAmmo(weapons, 1), 3) << "another type";
+    Place(hero, V(-10, 0.5f, 10));
+    float top = 0.0f;
+    for (int i = 0; i < 40; ++i) {
+        Step();
+        top = std::fmax(top, BodyPosition(hero).y);
+    }
+    EXPECT_GT(top, 4.0f);
+}
+
 TEST_F(ManCamRelCollisionTest, ANewCheckpointBecomesTheStartAndSendsThePreviousOneBack)
 {
     WriteProp("Flag", "StringVal0 = CHECKPOINT", 3);

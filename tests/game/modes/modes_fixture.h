@@ -94,7 +94,8 @@ protected:
                 {"dieInAir", 0.3f, false},      {"bumpIntoObject", 0.2f, false}, {"closeAttack1", 0.3f, false},
                 {"closeAttack1Finish", 0.2f, false}, {"closeAttack2", 0.3f, false}, {"closeAttack2Finish", 0.2f, false},
                 {"closeAttackInAir", 0.3f, false}, {"push", 1.0f, true},        {"stunnedUpwards", 0.3f, false},
-                {"specialMove", 0.3f, false}};
+                {"specialMove", 0.3f, false},   {"pickupObjectSwipe1", 0.3f, false},
+                {"pickupObjectSwipe2", 0.3f, false}, {"pickupObjectSwipe3", 0.3f, false}};
     }
 
     // A character configuration "<path>": the control mode, extra

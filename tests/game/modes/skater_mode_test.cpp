@@ -59,6 +59,14 @@ TEST_P(SkaterTurnTest, APushToOneSideTurnsTheModelAndLeansItIntoTheTurn)
     Vec3 leanAt, leanUp;
     Node_GetOrientation(Entity_GetRecord(hero)->animSlots[0].offset, &leanAt, &leanUp);
     EXPECT_GT(sign * leanUp.x, 0.02f);
+    // At its top speed the model swings onto its travel in one frame and stays there.
+    Entity_GetRecord(hero)->maxVelocity = 4.0f;
+    for (int i = 0; i < 15; ++i) {
+        Frame();
+        Vec3 v = Velocity(hero), modelAt, modelUp;
+        Entity_GetAnimRootOrientation(Entity_GetRecord(hero), 0, &modelAt, &modelUp);
+        ASSERT_LT(std::fabs(Angle_Diff(Vec3_Heading(&modelAt), Vec3_Heading(&v), 1, 1)), 0.06f) << i;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothSides, SkaterTurnTest, ::testing::Values(1.0f, -1.0f));

@@ -20,7 +20,7 @@ protected:
                        " aiAttackSpeed = 4\n turnSpeed = 360\n ClipAllowed = FALSE\n",
                        "EntityType0 = 2",
                        {{"idle", 1.0f, true}, {"stand", 1.0f, true}, {"walk", 1.0f, true}, {"meleeAttack", 0.3f, false},
-                        {"rangeAttack", 0.3f, false}, {"die", 0.3f, false}});
+                        {"rangeAttack", 0.3f, false}, {"bombExplode", 0.2f, false}, {"die", 0.3f, false}});
         WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
                        " forwardVelStep = 64\n maxRunSpeed = 10\n jumpTimeSinceGroundAllow = 0.1\n dieInAirTime = 50\n");
         FlatGround();
@@ -42,31 +42,35 @@ protected:
     Object* bug = nullptr;
 };
 
-TEST_F(SkitterAiTest, ATargetExactlyAtTheVisionRadiusIsNotSeen)
+TEST_F(SkitterAiTest, ItSeesWithinItsRadiusAndArcAndWhenAlertOrIdleWithinTheirs)
 {
-    Object* hero = Level(" aiVisionRadius = 10\n");
-    Mode_Play(Record(bug), 4);
-    Place(hero, V(0, 0.5f, 10.0f));
-    Place(bug, V(0, 0.5f, 0));
-    Decide();
-    EXPECT_EQ(Data()->target, nullptr);
-    Place(hero, V(0, 0.5f, 9.9f));
-    Decide();
-    EXPECT_EQ(Data()->target, hero);
-}
-
-TEST_F(SkitterAiTest, AnIdleSkitterKeepsItsRadiusWithoutAnIdleRadiusButUsesTheIdleArcs)
-{
-    Object* hero = Level(" aiVisionRadius = 10\n aiVisionYArc = 30\n aiVisionIdleYArc = 180\n", V(0, 0, 0), V(0, 0, -8));
-    Mode_Play(Record(bug), 4);  // awake: the normal arc of 30 degrees
-    Decide();
-    EXPECT_EQ(Data()->target, nullptr) << "behind it";
-    Mode_Play(Record(bug), SKITTER_IDLE);
-    Decide();
-    EXPECT_EQ(Data()->target, hero) << "idle: all round, at the normal radius";
-    Place(hero, V(0, 0.5f, -11));
-    Decide();
-    EXPECT_EQ(Data()->target, nullptr);
+    Object* hero = Level(
+        " aiVisionRadius = 10\n aiVisionAlertRadius = 12\n aiVisionAlertDuration = 1\n aiVisionYArc = 30\n"
+        " aiVisionIdleYArc = 180\n");
+    struct Look {
+        int32_t anim;
+        float heroZ;
+        bool away;  // the hero out of sight for 1.2 s first
+        bool seen;
+    } looks[] = {
+        {4, 10.0f, false, false},             // exactly at the radius
+        {4, 9.9f, false, true},               // seen: alert ...
+        {4, 11.0f, false, true},              // ... out to the alert radius
+        {4, 11.0f, true, false},              // until the alert is over
+        {4, -8.0f, false, false},             // behind: outside its 30-degree arc
+        {SKITTER_IDLE, -8.0f, false, true},   // idle: all round ...
+        {SKITTER_IDLE, -11.0f, true, false},  // ... at the normal radius
+    };
+    for (const Look& l : looks) {
+        if (l.away) {
+            Place(hero, V(0, 0.5f, 40));
+            Step(60);
+        }
+        Place(bug, V(0, 0.5f, 0));
+        Place(hero, V(0, 0.5f, l.heroZ));
+        Mode_Play(Record(bug), l.anim);
+        EXPECT_NEAR(Decide().stickY, l.seen ? (l.heroZ > 0 ? 1.0f : -1.0f) : 0.0f, 1e-3f) << l.anim << " " << l.heroZ;
+    }
 }
 
 TEST_F(SkitterAiTest, ItChasesAndBitesWithinMeleeRangeAndFiresOnlyInsideItsArcs)
@@ -121,38 +125,92 @@ TEST_F(SkitterAiTest, ADefenderReturnsHomeAndFacesItsStart)
     EXPECT_LT(p.x * p.x + p.z * p.z, 1.5f) << "back within its defence distance";
 }
 
-TEST_F(SkitterAiTest, AnOutsideDefenderShootsATargetBeyondItsFollowRadiusWithoutApproaching)
+TEST_F(SkitterAiTest, ADefenderIgnoresATargetBeyondItsFollowRadiusUnlessItShootsOutsideItsDefence)
 {
-    Level(
-        " aiVisionRadius = 20\n aiDefendOrigin = TRUE\n aiVisionOutsideDefence = TRUE\n aiFollowRadius = 3\n"
-        " aiRangeAttackMaxDist = 12\n",
-        V(0, 0, 0), V(0, 0, 8));
-    Mode_Play(Record(bug), 4);
-    const PlayerInputRecord in = Decide();
-    EXPECT_TRUE(in.buttons & SKITTER_BUTTON_RANGE);
-    EXPECT_EQ(in.stickX, 0.0f);
-    EXPECT_EQ(in.stickY, 0.0f) << "it stays at home";
+    struct Case {
+        const char* outside;
+        float heroZ;
+        bool fires;
+        float stickY;
+    } cases[] = {
+        {"TRUE", 8.0f, true, 0.0f},    // beyond the follow radius: shot at from home
+        {"FALSE", 8.0f, false, 0.0f},  // ignored
+        {"TRUE", 2.5f, true, 1.0f},    // within it: approached as well
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.outside + std::to_string(c.heroZ));
+        Level(std::string(
+                  " aiVisionRadius = 20\n aiDefendOrigin = TRUE\n aiFollowRadius = 3\n aiRangeAttackMaxDist = 12\n"
+                  " aiVisionOutsideDefence = ") +
+                  c.outside + "\n",
+              V(0, 0, 0), V(0, 0, c.heroZ));
+        Mode_Play(Record(bug), 4);
+        const PlayerInputRecord in = Decide();
+        EXPECT_EQ((in.buttons & SKITTER_BUTTON_RANGE) != 0, c.fires);
+        EXPECT_EQ(in.stickX, 0.0f);
+        EXPECT_NEAR(in.stickY, c.stickY, 1e-3f);
+        EntitySystem_Unload(0);
+    }
+}
+
+TEST_F(SkitterAiTest, ABombSkitterExplodesOnSightAndIsGone)
+{
+    Object* hero = Level(" aiVisionRadius = 10\n aiBombType = TRUE\n aiMeleeAttackMaxDist = 3\n");
+    EntityRecord* r = Record(bug);
+    Mode_Play(r, 4);
+    Step(10);
+    EXPECT_EQ(Anim(bug), 4);
+    Place(hero, V(0, 0.5f, 2));
+    Step();
+    EXPECT_EQ(Anim(bug), SKITTER_BOMB) << "no bite: it explodes";
+    EXPECT_GT(Entity_GetHealth(r), 0.0f);
+    Step(40);
+    EXPECT_EQ(Entity_GetHealth(r), 0.0f);
+    EXPECT_TRUE(r->flags & ENTITY_FROZEN) << "died and hidden";
 }
 
 // With nobody in sight it walks its route: an item "Route" going 12 units
-// ahead in 5 s, from where the Skitter stands.
+// ahead in 5 s, from where the Skitter stands (and rising 6 for a flier).
+// One attacking on its path keeps to it and shoots from there.
 TEST_F(SkitterAiTest, WithThePlayerAwayItFollowsItsRoute)
 {
-    WriteAnimSet("Routes\\Bug", "ANIM", {{"a", 5.0f, false}});
-    LwsWriterItem route = Item("Route", V(0, 0, 0));
-    LwsWriterKey end;
-    end.time = 5.0f;
-    end.position[2] = 12.0f;
-    route.keys.push_back(end);
-    WriteScene("Routes\\Bug_a.lws", 5.0f, {route});
-    Level(" aiRoutesAnim = Routes\\Bug\n aiAllowCatchUpDist = 3\n aiVisionRadius = 10\n", V(0, 0, 0), V(0, 0, -40));
-    ASSERT_TRUE(Record(bug)->flags & ENTITY_ROUTE_DRIVEN);
-    const Vec3 start = Mode_BodyPosition(bug);
-    Step(300);  // 6 s
-    const Vec3 now = Mode_BodyPosition(bug);
-    EXPECT_EQ(Data()->target, nullptr);
-    EXPECT_GT(now.z - start.z, 9.0f) << "it walked the route";
-    EXPECT_NEAR(now.x, start.x, 1.0f);
+    struct Case {
+        const char* keys;
+        float rise;
+        Vec3 heroAt;
+    } cases[] = {
+        {"", 0.0f, V(0, 0, -40)},
+        {" flyAllowed = TRUE\n forwardVelStepInAir = 30\n jumpVel = 4\n flyVelMax = 4\n flyVelMin = -4\n "
+         "aiFlyVelDistRelSpeed = 2\n",
+         6.0f, V(0, 0, -40)},
+        {" aiAttackOnPath = TRUE\n aiRangeAttackMaxDist = 12\n", 0.0f, V(6, 0, 3)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        WriteAnimSet("Routes\\Bug", "ANIM", {{"a", 5.0f, false}});
+        LwsWriterItem route = Item("Route", V(0, 0, 0));
+        LwsWriterKey end;
+        end.time = 5.0f;
+        end.position[1] = c.rise;
+        end.position[2] = 12.0f;
+        route.keys.push_back(end);
+        WriteScene("Routes\\Bug_a.lws", 5.0f, {route});
+        Level(std::string(" aiRoutesAnim = Routes\\Bug\n aiAllowCatchUpDist = 3\n aiVisionRadius = 10\n") + c.keys,
+              V(0, 0, 0), c.heroAt);
+        ASSERT_TRUE(Record(bug)->flags & ENTITY_ROUTE_DRIVEN);
+        const Vec3 start = Mode_BodyPosition(bug);
+        bool fired = false;
+        for (int i = 0; i < 400; ++i) {  // 8 s: 3 s at the end
+            Step();
+            fired |= Anim(bug) == SKITTER_RANGE;
+        }
+        const Vec3 now = Mode_BodyPosition(bug);
+        EXPECT_GT(now.z - start.z, 9.0f) << "it walked the route";
+        EXPECT_NEAR(now.x, start.x, 1.0f);
+        EXPECT_NEAR(now.y, start.y + c.rise, 1.0f);
+        EXPECT_EQ(fired, c.heroAt.z > -40.0f);
+        EntitySystem_Unload(0);
+    }
 }
 
 TEST_F(SkitterAiTest, ARoutelessSkitterStuckAwayFromHomeRespawnsAfterTenSecondsButNotAtHome)

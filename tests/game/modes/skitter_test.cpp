@@ -109,18 +109,6 @@ TEST_F(SkitterTest, ItIsSwitchedOffFarFromPlayerZerosCameraAndBackOnWithItsGroup
     EXPECT_FALSE(d->switchedOff);
 }
 
-TEST_F(SkitterTest, APlayersSkitterIsNeverSwitchedOff)
-{
-    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter",
-                   " totalHealth = 30\n forwardVelStep = 30\n maxRunSpeed = 4\n maxInAirSpeed = 4\n", "",
-                   SkitterAnims());
-    Ground();
-    Object* bug = StartPlayer();
-    Place(bug, V(0, 0.5f, 80));
-    Step(3);
-    EXPECT_FALSE(Bug(bug)->switchedOff);
-}
-
 struct FallCase {
     const char* keys;
     bool hidden;
@@ -238,7 +226,7 @@ TEST_F(SkitterTest, AnimationsChainAndDieIsNotRestarted)
     EXPECT_EQ(Entity_GetAnimSlotFloat(r, 0), started) << "die plays on while health stays 0";
 }
 
-TEST_F(SkitterTest, ThePlayersDeathRestartsTheLevelOnce)
+TEST_F(SkitterTest, APlayersSkitterIsNeverSwitchedOffAndItsDeathRestartsTheLevelOnce)
 {
     WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter", " totalHealth = 30\n", "EntityType0 = 1",
                    SkitterAnims());
@@ -246,12 +234,51 @@ TEST_F(SkitterTest, ThePlayersDeathRestartsTheLevelOnce)
     // As the level state's restart: every entity respawns next frame.
     Level_SetRestartCallback([](uint32_t) { Level_RaiseEvents(LEVEL_EVENT_RESPAWN); });
     Object* critter = StartPlayer();
+    Place(critter, V(0, 0.5f, 80));
     Step(5);
+    EXPECT_FALSE(Bug(critter)->switchedOff);
     const uint32_t before = Level_GetRestartCount();
     Entity_SetHealth(Record(critter), 0.0f, 30.0f);
     Step(40);
     EXPECT_EQ(Level_GetRestartCount() - before, 1u);
     EXPECT_EQ(Entity_GetHealth(Record(critter)), 30.0f) << "respawned";
+}
+
+TEST_F(SkitterTest, AFlyingSkitterClimbsWhileJumpIsHeldAndSinksSlowlyWithoutDyingOfTheFall)
+{
+    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter",
+                   " totalHealth = 60\n jumpVel = 6\n forwardVelStep = 40\n maxRunSpeed = 5\n maxInAirSpeed = 5\n"
+                   " dieInAirTime = 0.5\n flyAllowed = TRUE\n flyVelMax = 3\n flyVelMin = -1\n"
+                   " flyVelPerSecWithInput = 10\n flyVelPerSecNoInput = -5\n",
+                   "EntityType0 = 1", SkitterAnims());
+    Ground();
+    Object* bug = StartPlayer();
+    Step(10);
+    script[0].buttons = SKITTER_BUTTON_JUMP;
+    Step(100);
+    EXPECT_GT(BodyPosition(bug).y, 5.0f) << "well above a jump's 0.9";
+    EXPECT_NEAR(Velocity(bug).y, 3.0f, 1e-3) << "at its highest fly velocity";
+    EXPECT_EQ(Anim(bug), SKITTER_FLY);
+    script[0].buttons = 0;
+    Step(150);
+    EXPECT_NEAR(Velocity(bug).y, -1.0f, 1e-3) << "at its lowest";
+    EXPECT_GT(BodyPosition(bug).y, 4.0f);
+    EXPECT_EQ(Entity_GetHealth(Record(bug)), 60.0f) << "3 s in the air, 2.5 of them sinking";
+}
+
+TEST_F(SkitterTest, OnAHillsideItsUpTurnsToTheGround)
+{
+    // The ground is a ball of radius 100 with its top at the origin.
+    Level(
+        " orientToColNormal = TRUE\n colOrientMaxUpwardChange = 40\n colOrientSpeed = 10\n ClipAllowed = FALSE\n"
+        " noInputDamping = 8, 0, 8\n",
+        {Item("entity_Bug", V(20, -1.5f, 0))});
+    Object* bug = Bugs().at(0);
+    Step(100);
+    Vec3 at, up, normal = BodyPosition(bug);
+    normal.y += 100.0f;
+    ASSERT_EQ(Entity_GetAnimRootOrientation(Record(bug), 0, &at, &up), 1);
+    EXPECT_LT(std::acos(Vec3_Dot(&up, &normal) / Length(normal)), 2.0f * 0.0174533f);
 }
 
 TEST_F(SkitterTest, APlayersSkitterMovesRelativeToTheCameraAttacksAndGivesControlBack)

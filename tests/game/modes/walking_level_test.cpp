@@ -63,7 +63,9 @@ protected:
 
 TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTurns)
 {
-    Object* hero = Hero(" changeDirTurnSpeed = 720\n");
+    Object* hero = Hero(
+        " changeDirTurnSpeed = 720\n changeDirHighVel = 5\n changeDirValidTurnMade = 120\n"
+        " changeDirTimeAfterHighVel = 0.3\n stunPlayerAtRelAngle = 45\n runDamping = 2, 0, 2\n");
     script[0].stickY = 1.0f;
     Step(25);
     Vec3 v = Velocity(hero);
@@ -78,6 +80,56 @@ TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTur
     Vec3 facing, facingUp;
     Entity_GetAnimRootOrientation(Record(hero), 0, &facing, &facingUp);
     EXPECT_GT(facing.x, 0.9f) << "the character turned to its way";
+    EXPECT_EQ(Anim(hero), MCR_RUN) << "a quarter turn is no change of direction";
+    // Turned right round at speed, it plays "changeDirection" and runs on.
+    script[0].stickY = -1.0f;
+    int changed = 0;
+    for (int i = 0; i < 40; ++i) {
+        Step();
+        changed += Anim(hero) == MCR_CHANGE_DIRECTION;
+    }
+    EXPECT_GT(changed, 5);
+    EXPECT_EQ(Anim(hero), MCR_RUN);
+    EXPECT_LT(Velocity(hero).x, -5.0f);
+    // Walking slower than changeDirHighVel, it turns round without.
+    script[0].stickY = -0.7f;
+    Step(100);
+    script[0].stickY = 0.7f;
+    changed = 0;
+    for (int i = 0; i < 40; ++i) {
+        Step();
+        changed += Anim(hero) == MCR_CHANGE_DIRECTION;
+    }
+    EXPECT_EQ(changed, 0);
+    EXPECT_GT(Velocity(hero).x, 0.5f);
+}
+
+// Run into a wall (a fixed ball of radius 20 whose side is 3 ahead), it
+// bumps, then pushes against it while pushAllow is on, else runs on the spot.
+TEST_F(WalkingLevelTest, AgainstAWallAheadItPushesWhenAllowed)
+{
+    WriteObject("Levels\\Test\\Wall.cfg",
+                "VisualModel = NOVISUAL\n PhysicalModel = SPHERE20\n Mass = 0\n CollisionGroup = 1");
+    Object* wall = ObjectTemplate_Load("Levels\\Test\\Wall.cfg", nullptr, objects, 0);
+    Object_Sync(wall, OBJECT_SYNC_ALL);
+    const Vec3 centre = V(0, 0.5f, 23);
+    PhysBody_SetPosition(wall->body, &centre);
+    PhysWorld_RegisterBodyEvents(phys, wall->body);
+    for (bool allowed : {true, false}) {
+        // Only the blow of the run into it bumps, not the pushing.
+        Object* hero = Hero(std::string(" stunColVelHor = -50\n") + (allowed ? "" : " pushAllow = FALSE\n"));
+        script[0].stickY = 1.0f;
+        int pushing = 0;
+        for (int i = 0; i < 100; ++i) {
+            Step();
+            pushing += Anim(hero) == MCR_PUSH;
+        }
+        EXPECT_EQ(pushing > 20, allowed) << pushing;
+        EXPECT_EQ(Anim(hero), allowed ? MCR_PUSH : MCR_RUN);
+        EXPECT_NEAR(BodyPosition(hero).z, 2.5f, 0.01f);
+        script[0].stickY = 0.0f;
+        EntitySystem_Unload(0);
+    }
 }
 
 class JumpHeightTest : public WalkingLevelTest, public ::testing::WithParamInterface<float> {};
@@ -197,11 +249,19 @@ TEST_F(WalkingLevelTest, ItWadesInShallowWaterSwimsWhenDeeperAndIsHurtBelowTheDa
     Step(2);
 }
 
-TEST_F(WalkingLevelTest, TheProjTypeEventOfItsFireAnimationLaunchesAShot)
+// "ProjType" events of the fire animation and of the second swipe (29 in
+// the written list): firing spends the current weapon's shots, a swipe
+// pickup's swipes (two of variant 1 with weapon 1) spend that weapon's.
+TEST_F(WalkingLevelTest, TheProjTypeEventsOfFireAndSwipeAnimationsLaunchTheirWeaponsShots)
 {
-    WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
-    Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n }\n", {}, "",
-                        {{"ProjType", (uint32_t)MCR_FIRE, 0.1f, 0.15f}});
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "U32Val0 = 4");
+    WriteProp("Bag", "StringVal0 = PICKUP\n FPVal1 = 10\n FPVal2 = 1\n FPVal3 = 2\n FPVal4 = 1\n BoolVal10 = TRUE");
+    PlaceProps({Item("Bag", V(0, 0.5f, 5))});
+    Object* hero = Hero(
+        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n  ProjType0Ammo = 9\n"
+        "  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1FiringDelay = 0\n  ProjType1Ammo = 9\n }\n",
+        {}, "", {{"ProjType", (uint32_t)MCR_FIRE, 0.1f, 0.15f}, {"ProjType", 29, 0.1f, 0.15f}});
+    WeaponList* weapons = &CamRel(hero)->weapons;
     EXPECT_EQ(ShotsInUse(), 0);
     Press(MCR_BUTTON_FIRE);
     EXPECT_EQ(Anim(hero), MCR_FIRE);
@@ -210,6 +270,19 @@ TEST_F(WalkingLevelTest, TheProjTypeEventOfItsFireAnimationLaunchesAShot)
     EXPECT_EQ(ShotsInUse(), 1);
     Step(20);
     EXPECT_EQ(Anim(hero), MCR_STAND) << "fire ends in stand";
+    EXPECT_EQ(ProjType_GetAmmo(weapons, 0), 8);
+    Place(hero, V(0, 0.5f, 5));
+    Step(2);
+    for (int swipe = 1; swipe <= 2; ++swipe) {
+        Press(MCR_BUTTON_ATTACK);
+        EXPECT_EQ(Anim(hero), MCR_SWIPE2);
+        Step(20);
+        EXPECT_EQ(Anim(hero), MCR_STAND);
+        EXPECT_EQ(ProjType_GetAmmo(weapons, 1), 9 - swipe);
+    }
+    EXPECT_EQ(ProjType_GetAmmo(weapons, 0), 8);
+    Press(MCR_BUTTON_ATTACK);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1) << "the swipes are spent";
 }
 
 TEST_F(WalkingLevelTest, DeathAreasCostALifeAndRespawnAtTheLastCheckpointKillAreasAtOnce)
