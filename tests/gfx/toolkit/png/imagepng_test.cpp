@@ -63,46 +63,37 @@ TEST_F(ImagePngTest, ColourTypesAndDepthsDecodeToTheirRgbaAndInterlacedFilesRead
     // grey; grey becomes indices over a grey ramp (a key's entry transparent
     // up to 8 bits); 16-bit grey with a key becomes depth 32 with the alpha of
     // a full 16-bit match (0x12FF stays opaque under the key 0x1234).
-    const int G = PNG_COLOR_TYPE_GRAY, P = PNG_COLOR_TYPE_PALETTE;
+    const int G = PNG_COLOR_TYPE_GRAY, P = PNG_COLOR_TYPE_PALETTE, GA = PNG_COLOR_TYPE_GRAY_ALPHA,
+              RGBA = PNG_COLOR_TYPE_RGB_ALPHA;
     const std::vector<png_color> rgb = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
     const struct {
         Png png;
         int32_t depth;
         std::vector<std::array<uint8_t, 4>> rgba;  // of the first pixels
     } cases[] = {
-        {{.width = 4, .colourType = P, .bitDepth = 2, .rows = {{0x1b}}, .palette = rgb, .alphas = {10, 20}},
-         4,
+        // clang-format off
+        {{.width = 4, .colourType = P, .bitDepth = 2, .rows = {{0x1b}}, .palette = rgb, .alphas = {10, 20}}, 4,
          {{255, 0, 0, 10}, {0, 255, 0, 20}, {0, 0, 255, 255}, {3, 3, 3, 255}}},
         {{.width = 4, .colourType = P, .bitDepth = 8, .rows = {{2, 0, 1, 0}}, .palette = rgb}, 8, {{0, 0, 255, 255}}},
         {{.width = 2, .colourType = G, .bitDepth = 1, .rows = {{0x80}}}, 8, {{255, 255, 255, 255}, {0, 0, 0, 255}}},
         {{.width = 2, .colourType = G, .bitDepth = 2, .rows = {{0x40}}}, 8, {{85, 85, 85, 255}, {0, 0, 0, 255}}},
         {{.width = 2, .colourType = G, .bitDepth = 4, .rows = {{0x1f}}}, 8, {{17, 17, 17, 255}, {255, 255, 255, 255}}},
         {{.width = 2, .colourType = G, .bitDepth = 8, .rows = {{200, 3}}}, 8, {{200, 200, 200, 255}, {3, 3, 3, 255}}},
-        {{.width = 2, .colourType = G, .bitDepth = 16, .rows = {{0xab, 0xcd, 0x12, 0x34}}},
-         8,
+        {{.width = 2, .colourType = G, .bitDepth = 16, .rows = {{0xab, 0xcd, 0x12, 0x34}}}, 8,
          {{0xab, 0xab, 0xab, 255}, {0x12, 0x12, 0x12, 255}}},
-        {{.width = 2, .colourType = G, .bitDepth = 4, .rows = {{0x35}}, .key = 3},
-         8,
+        {{.width = 2, .colourType = G, .bitDepth = 4, .rows = {{0x35}}, .key = 3}, 8,
          {{51, 51, 51, 0}, {85, 85, 85, 255}}},
-        {{.width = 2, .colourType = G, .bitDepth = 8, .rows = {{0x34, 0x35}}, .key = 0x34},
-         8,
+        {{.width = 2, .colourType = G, .bitDepth = 8, .rows = {{0x34, 0x35}}, .key = 0x34}, 8,
          {{0x34, 0x34, 0x34, 0}, {0x35, 0x35, 0x35, 255}}},
-        {{.width = 2, .colourType = G, .bitDepth = 16, .rows = {{0x12, 0x34, 0x12, 0xff}}, .key = 0x1234},
-         32,
+        {{.width = 2, .colourType = G, .bitDepth = 16, .rows = {{0x12, 0x34, 0x12, 0xff}}, .key = 0x1234}, 32,
          {{0x12, 0x12, 0x12, 0}, {0x12, 0x12, 0x12, 255}}},
         {{.width = 2, .bitDepth = 8, .rows = {{4, 5, 6, 7, 8, 9}}}, 32, {{4, 5, 6, 255}, {7, 8, 9, 255}}},
-        {{.width = 2, .bitDepth = 16, .rows = {{0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc, 1, 2, 3, 4, 5, 6}}},
-         32,
+        {{.width = 2, .bitDepth = 16, .rows = {{0x12, 0x34, 0x56, 0x78, 0x9a, 0xbc, 1, 2, 3, 4, 5, 6}}}, 32,
          {{0x12, 0x56, 0x9a, 255}, {1, 3, 5, 255}}},
-        {{.width = 2, .colourType = PNG_COLOR_TYPE_GRAY_ALPHA, .rows = {{90, 30, 7, 255}}},
-         32,
-         {{90, 90, 90, 30}, {7, 7, 7, 255}}},
-        {{.colourType = PNG_COLOR_TYPE_GRAY_ALPHA, .bitDepth = 16, .rows = {{0x5a, 0x11, 0x1e, 0x22}}},
-         32,
-         {{90, 90, 90, 30}}},
-        {{.width = 2, .colourType = PNG_COLOR_TYPE_RGB_ALPHA, .rows = {{9, 8, 7, 6, 1, 2, 3, 4}}},
-         32,
-         {{9, 8, 7, 6}, {1, 2, 3, 4}}},
+        {{.width = 2, .colourType = GA, .rows = {{90, 30, 7, 255}}}, 32, {{90, 90, 90, 30}, {7, 7, 7, 255}}},
+        {{.colourType = GA, .bitDepth = 16, .rows = {{0x5a, 0x11, 0x1e, 0x22}}}, 32, {{90, 90, 90, 30}}},
+        {{.width = 2, .colourType = RGBA, .rows = {{9, 8, 7, 6, 1, 2, 3, 4}}}, 32, {{9, 8, 7, 6}, {1, 2, 3, 4}}},
+        // clang-format on
     };
     uint32_t seed = 3;
     for (const auto& c : cases) {
@@ -116,10 +107,8 @@ TEST_F(ImagePngTest, ColourTypesAndDepthsDecodeToTheirRgbaAndInterlacedFilesRead
         // The same kind, 9 x 7 random pixels, interlaced and not.
         Png s = c.png;
         s.width = 9, s.height = 7, s.rows.clear();
-        const int channels = s.colourType == PNG_COLOR_TYPE_RGB          ? 3
-                             : s.colourType == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
-                             : s.colourType == PNG_COLOR_TYPE_RGB_ALPHA  ? 4
-                                                                         : 1;
+        const int channels =
+            s.colourType == P ? 1 : (s.colourType & PNG_COLOR_MASK_COLOR ? 3 : 1) + (s.colourType >> 2);
         for (int y = 0; y < s.height; y++) {
             s.rows.emplace_back((9 * channels * s.bitDepth + 7) / 8);
             for (uint8_t& b : s.rows.back()) b = (uint8_t)((seed = seed * 1664525u + 1013904223u) >> 24);
