@@ -30,27 +30,23 @@ TEST_F(HAnimTest, HierarchiesNumberTheirNodesAlignTheirMatricesAndTakeANewSerial
     for (int32_t n = 1; n <= 33; n++) {
         BoneHierarchy* h = HAnim_HierarchyCreate(n, nullptr, nullptr, 0, 40);
         ASSERT_NE(h, nullptr);
-        EXPECT_EQ((uintptr_t)h->matrixArray % 16, 0u) << n;
-        EXPECT_EQ(h->parentHierarchy, h);
-        EXPECT_EQ(h->interpolator->numNodes, n);
-        EXPECT_EQ(h->interpolator->maxKeyFrameSize, 40);
-        EXPECT_EQ(h->nodeInfo[n - 1].nodeIndex, n - 1);
+        EXPECT_EQ(std::tuple((uintptr_t)h->matrixArray % 16, h->parentHierarchy, h->interpolator->numNodes,
+                             h->interpolator->maxKeyFrameSize, h->nodeInfo[n - 1].nodeIndex),
+                  std::tuple(0u, h, n, 40, n - 1));
         for (int32_t i = 0; i < n; i++) h->matrixArray[i].flags = 0;  // the whole array is writable
         HAnim_HierarchyDestroy(h);
     }
     const int32_t ids[2] = {4, 9};
     const uint32_t nodeFlags[2] = {3, 5};
     BoneHierarchy* h = HAnim_HierarchyCreate(2, nodeFlags, ids, HANIM_NO_MATRICES, 0);
-    EXPECT_EQ(h->matrixArray, nullptr);
-    EXPECT_EQ(h->nodeInfo[1].nodeID, 9);
-    EXPECT_EQ(h->nodeInfo[1].flags, 5u);
+    EXPECT_EQ(std::tuple(h->matrixArray, h->nodeInfo[1].nodeID, h->nodeInfo[1].flags), std::tuple(nullptr, 9, 5u));
     const uint32_t serial = h->serial;
     HAnim_HierarchyDestroy(h);
     BoneHierarchy* next = HAnim_HierarchyCreate(5, nullptr, nullptr, HANIM_SHARED_ARRAYS, 0);
     EXPECT_EQ(next, h);  // the free list hands the same record out again, under a new serial
     EXPECT_NE(next->serial, serial);
-    EXPECT_EQ(next->nodeInfo, nullptr);  // shared arrays belong to another hierarchy: none made, none freed
-    EXPECT_EQ(next->matrixArray, nullptr);
+    EXPECT_TRUE(!next->nodeInfo &&
+                !next->matrixArray);  // shared arrays belong to another hierarchy: none made, none freed
     HAnim_HierarchyDestroy(next);
     EXPECT_EQ(Live(), before);
 }
@@ -74,12 +70,9 @@ TEST_F(HAnimTest, FramesStreamTheirNodeIdAndHierarchyAsLaidOutAndReadBackAnEqual
     ASSERT_TRUE(ReadExtensions(Frame_GetRegistry(), b, copy));
     const BoneHierarchy* r = HAnim_FrameGetExtension(copy)->hierarchy;
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(HAnim_FrameGetExtension(copy)->nodeID, 5);
-    EXPECT_EQ(r->flags, h->flags);
-    EXPECT_EQ(r->interpolator->maxKeyFrameSize, 36);
-    EXPECT_EQ(r->parentFrame, copy);
-    EXPECT_EQ(r->matrixArray, nullptr);
-    EXPECT_EQ(r->nodeInfo[0].frame, nullptr);
+    EXPECT_EQ(std::tuple(HAnim_FrameGetExtension(copy)->nodeID, r->flags, r->interpolator->maxKeyFrameSize,
+                         r->parentFrame, r->matrixArray, r->nodeInfo[0].frame),
+              std::tuple(5, h->flags, 36, copy, nullptr, nullptr));
     EXPECT_EQ(Write(copy), b);
     h->flags = HANIM_SHARED_ARRAYS;  // written as holding none
     EXPECT_EQ(Write(frame).size(), 36u);
@@ -146,20 +139,16 @@ TEST_F(HAnimTest, CopiesDuplicateOwnHierarchiesOnlyNameSharedOnesAndDestructionK
     Frame* copy = Own(Frame_Create());
     ASSERT_EQ(e->copy(copy, source, e->offset, e->size), copy);
     const BoneHierarchy* c = HAnim_FrameGetExtension(copy)->hierarchy;
-    EXPECT_EQ(HAnim_FrameGetExtension(copy)->nodeID, 11);
     ASSERT_NE(c, nullptr);
-    EXPECT_NE(c, h);
-    EXPECT_NE(c->nodeInfo, h->nodeInfo);
-    EXPECT_EQ(c->flags, HANIM_LOCAL_SPACE);
-    EXPECT_EQ(c->parentFrame, copy);
-    EXPECT_EQ(c->interpolator->maxKeyFrameSize, 36);
-    EXPECT_EQ(c->nodeInfo[2].nodeID, 9);
-    EXPECT_EQ(c->nodeInfo[2].frame, nullptr);
+    EXPECT_TRUE(c != h && c->nodeInfo != h->nodeInfo);
+    EXPECT_EQ(std::tuple(HAnim_FrameGetExtension(copy)->nodeID, c->flags, c->parentFrame,
+                         c->interpolator->maxKeyFrameSize, c->nodeInfo[2].nodeID, c->nodeInfo[2].frame),
+              std::tuple(11, (uint32_t)HANIM_LOCAL_SPACE, copy, 36, 9, nullptr));
     h->flags |= HANIM_SHARED_ARRAYS;
     Frame* named = Own(Frame_Create());
     e->copy(named, source, e->offset, e->size);
-    EXPECT_EQ(HAnim_FrameGetExtension(named)->nodeID, 11);
-    EXPECT_EQ(HAnim_FrameGetExtension(named)->hierarchy, nullptr);
+    EXPECT_EQ(std::tuple(HAnim_FrameGetExtension(named)->nodeID, HAnim_FrameGetExtension(named)->hierarchy),
+              std::tuple(11, nullptr));
     h->flags &= ~HANIM_SHARED_ARRAYS;
 
     // A frame that only names a hierarchy parented elsewhere: its nodes lose
@@ -169,9 +158,8 @@ TEST_F(HAnimTest, CopiesDuplicateOwnHierarchiesOnlyNameSharedOnesAndDestructionK
     HAnim_FrameGetExtension(other)->hierarchy = h;
     h->nodeInfo[0].frame = other;
     Frame_Destroy(other);
-    EXPECT_EQ(HAnim_FrameGetExtension(source)->hierarchy, h);
-    EXPECT_EQ(h->nodeInfo[0].frame, nullptr);
-    EXPECT_EQ(h->nodeInfo[2].frame, nullptr);
+    EXPECT_EQ(std::tuple(HAnim_FrameGetExtension(source)->hierarchy, h->nodeInfo[0].frame, h->nodeInfo[2].frame),
+              std::tuple(h, nullptr, nullptr));
     HAnim_HierarchyDestroy(h);
     EXPECT_EQ(HAnim_FrameGetExtension(source)->hierarchy, nullptr);
     Frame* parent = Frame_Create();
