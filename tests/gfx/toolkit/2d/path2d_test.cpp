@@ -32,12 +32,8 @@ TEST_F(Path2DTest, ClosingAddsTheClosingNodeAndSharedMitersAndDegenerateTurnsSta
     EXPECT_EQ(Path2D_Validate(square.path), 1);
     auto n = NodesOf(square.path);
     ASSERT_EQ(n.size(), 5u);
-    EXPECT_EQ(n[0].type, PATH2D_MOVE);
-    EXPECT_EQ(n[4].type, PATH2D_LINE);
-    EXPECT_EQ(n[4].x, 0);
-    EXPECT_EQ(n[4].y, 0);
-    EXPECT_EQ(n[4].length, 40);
-    EXPECT_EQ(square.path->closed, 1u);
+    EXPECT_EQ(std::tuple(n[0].type, n[4].type, n[4].x, n[4].y, n[4].length, square.path->closed),
+              std::tuple(PATH2D_MOVE, PATH2D_LINE, 0.0f, 0.0f, 40.0f, 1u));
     // The start's miter projects to 1 on the normals it joins, (0, -1) and
     // (-1, 0); every corner has its miter.
     EXPECT_EQ(n[0].nx, n[4].nx);
