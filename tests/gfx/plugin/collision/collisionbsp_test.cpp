@@ -134,9 +134,8 @@ TEST_F(CollisionBspTest, WalkersFollowTheOverlappingSlabsOfANodeAndStopWhenTold)
     for (int32_t n = 1; n <= 3; n++) {
         Built b = Build(RandomSoup(n, 7));
         ASSERT_EQ(b.tree->numLeaves, 1u);
-        EXPECT_EQ(b.tree->nodes, nullptr);
-        EXPECT_EQ(b.tree->leaves[0].numTriangles, n);
-        EXPECT_EQ(CollisionBsp_StreamGetSize(b.tree), 4);
+        EXPECT_EQ(std::tuple(b.tree->nodes, b.tree->leaves[0].numTriangles, CollisionBsp_StreamGetSize(b.tree)),
+                  std::tuple(nullptr, n, 4));
         Visit v;
         const CollisionLine line = {{-100, 0, 0}, {100, 0, 0}};
         CollisionGradients g;

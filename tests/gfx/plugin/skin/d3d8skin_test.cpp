@@ -64,12 +64,9 @@ protected:
         if (draw) Draw({a});
         const std::vector<float> v = Vertices(a);
         const size_t floats = Record(a).stride / 4;
-        const MorphTarget& t = a->geometry->morphTarget[0];
-        for (int32_t i = 0; i < a->geometry->numVertices; i++) {
-            EXPECT_NEAR(v[i * floats + 0], t.verts[i].x + d.x, 1e-5f) << i;
-            EXPECT_NEAR(v[i * floats + 1], t.verts[i].y + d.y, 1e-5f) << i;
-            EXPECT_NEAR(v[i * floats + 2], t.verts[i].z + d.z, 1e-5f) << i;
-        }
+        const Vec3* rest = a->geometry->morphTarget[0].verts;
+        for (int32_t i = 0; i < 3 * a->geometry->numVertices; i++)
+            EXPECT_NEAR(v[i / 3 * floats + i % 3], (&rest[i / 3].x)[i % 3] + (&d.x)[i % 3], 1e-5f) << i;
     }
 };
 
@@ -80,8 +77,8 @@ TEST_F(D3D8SkinTest, BlendedBonesMovePositionsButNotNormalsAndTheSingleBoneShort
     Atomic* a = Skinned(GEOMETRY_POSITIONS | GEOMETRY_NORMALS, {0.25f, 0.75f}, 0x0100, 2, h);
     ExpectMoved(a, {0.75f, 0, 0});
     EXPECT_EQ(Record(a).stride, 24u);
-    EXPECT_NEAR(Vertices(a)[3], 0, 1e-6f);
-    EXPECT_NEAR(Vertices(a)[5], -1, 1e-6f);  // the grid's normal (0, 0, -1), untouched
+    const std::vector<float> v = Vertices(a);
+    EXPECT_EQ(std::vector<float>(v.begin() + 3, v.begin() + 6), (std::vector<float>{0, 0, -1}));  // normal untouched
     // One used bone, a slot-0 weight of 1.0 (slot 1 never read), the general
     // blend of the same bone thrice, and a negative slot-0 weight (compared as
     // unsigned bits: the single-bone path) all move every vertex by that bone.
@@ -172,10 +169,8 @@ TEST_F(D3D8SkinTest, PrelitColoursAndCoordinatesAreWrittenOnlyWhenTheGeometryHas
     Draw({rich});
     EXPECT_EQ(Record(rich).stride, 24u);
     const std::vector<float> v = Vertices(rich);
-    EXPECT_EQ(Bytes_LoadU32(&v[4 * 6 + 3]), 0x280A141Eu);
-    EXPECT_EQ(v[4 * 6 + 4], rich->geometry->texCoords[0][4].u);
-    EXPECT_EQ(v[4 * 6 + 5], rich->geometry->texCoords[0][4].v);
-    EXPECT_TRUE(Record(rich).vertexAlpha);
+    EXPECT_EQ(std::tuple(Bytes_LoadU32(&v[4 * 6 + 3]), v[4 * 6 + 4], v[4 * 6 + 5], Record(rich).vertexAlpha != 0),
+              std::tuple(0x280A141Eu, rich->geometry->texCoords[0][4].u, rich->geometry->texCoords[0][4].v, true));
 }
 
 class D3D8SkinHardwareTest : public D3D8SkinTest {
