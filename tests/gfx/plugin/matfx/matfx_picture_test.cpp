@@ -1,10 +1,6 @@
-// Pictures of every material effect against golden images. Environment and
-// dual-texture scenes are drawn on the stand-in's one-stage device (two
-// passes), on a full-capability one (single passes) and on one with pixel
-// shaders: all must match the one golden, so the ways of drawing agree. White
-// vertex colours and no lighting keep them comparable (the multiplying
-// two-pass pairs apply the diffuse colour twice). Flat quads of one colour are
-// checked against values worked out by hand.
+// Every material effect against golden images, drawn on the one-stage device
+// (two passes), a full one (single passes) and one with pixel shaders: all
+// match the one golden. Flat quads are checked against colours worked by hand.
 #include "tests/gfx/plugin/matfx/matfx_scene.h"
 
 using namespace plugintest;
@@ -84,13 +80,9 @@ TEST_P(MatFXPictureTest, EveryDualBlendPairWithAndWithoutABase)
     EXPECT_EQ(Golden("matfx_dual"), "");
 }
 
-// Bump maps, and environments whose textures have alpha: each of the six
-// pixel-shader programs draws one of the quads (bump, bump and environment,
-// environment over a base and alone, the two frame-buffer-alpha kinds of
-// bump and environment) what the blended passes draw. The bump masks are at
-// least half, so the frame-buffer alpha (their sum) is 1 there. Flat quads
-// with masks of a quarter follow: with shaders their environment is added at
-// half strength.
+// Each of the six pixel-shader programs draws one quad as the blended passes
+// do; the bump masks are at least half, so the frame-buffer alpha (their sum)
+// is 1 there. With shaders, masks of a quarter add the environment at half.
 TEST_P(MatFXPictureTest, BumpMapsAndEnvironmentsWithAlphaDrawAlikeWithAndWithoutPixelShaders)
 {
     Texture* base = Pattern(16, 4, 0xFFC08040u, 0xFF406080u);
