@@ -365,6 +365,13 @@ protected:
     virtual void RegisterPlugins() {}
     static long Live() { return gfxtest::Count().live; }
     static int32_t TakeError() { return Error_TakeCode(); }
+    // The pending error as (plugin id, code), taken.
+    static std::pair<int32_t, int32_t> TakeErrorOf()
+    {
+        ErrorRecord e = {};
+        Error_Get(&e);
+        return {e.pluginId, e.code};
+    }
 
     // A material with the given colour (caller releases).
     static Material* MakeMaterial(uint8_t r = 255, uint8_t g = 255, uint8_t b = 255, uint8_t a = 255)

@@ -49,10 +49,7 @@ TEST_F(GeometryTest, CreationFlagsGiveTheTextureSetCountAndStoredFlagsWithinTheL
     Geometry_Destroy(Geometry_Create(65535, 0, 0));
     Error_Get(nullptr);
     EXPECT_EQ(Geometry_Create(65536, 0, 0), nullptr);
-    ErrorRecord e;
-    Error_Get(&e);
-    EXPECT_EQ(e.pluginId, (int32_t)WORLD_PLUGIN_ID);
-    EXPECT_EQ(e.code, (int32_t)GEOMETRY_ERR_TOO_MANY_VERTICES);
+    EXPECT_EQ(TakeErrorOf(), std::pair((int32_t)WORLD_PLUGIN_ID, (int32_t)GEOMETRY_ERR_TOO_MANY_VERTICES));
 }
 
 TEST_F(GeometryTest, GeometryRoundTripsByteForByteWithTrianglesStoredAsSwappedWords)

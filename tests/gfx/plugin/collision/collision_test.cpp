@@ -161,10 +161,7 @@ TEST_F(CollisionTest, QueriesReportBadTypesStopWhenTheCallbackSaysAndTakeAtomics
     GeomCollisionQuery bad = big;
     bad.type = 2;
     EXPECT_EQ(Query(a, bad, &h), nullptr);
-    ErrorRecord e;
-    Error_Get(&e);
-    EXPECT_EQ(e.pluginId, (int32_t)PLUGIN_COLLISION);
-    EXPECT_EQ(e.code, (int32_t)COLLISION_ERR_BAD_QUERY);
+    EXPECT_EQ(TakeErrorOf(), std::pair((int32_t)PLUGIN_COLLISION, (int32_t)COLLISION_ERR_BAD_QUERY));
     GeomCollisionQuery byAtomic = {};
     byAtomic.type = GEOMCOLLISION_ATOMIC;
     EXPECT_EQ(Query(a, byAtomic, &h), nullptr);

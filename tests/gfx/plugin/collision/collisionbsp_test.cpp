@@ -90,9 +90,7 @@ TEST_F(CollisionBspTest, RandomMeshesSplitIntoLeavesThatHoldEveryTriangleOnceWit
     Soup bad = RandomSoup(10, 3);
     bad.positions[4].y = std::numeric_limits<float>::quiet_NaN();
     EXPECT_EQ(Build(bad).tree, nullptr);
-    ErrorRecord e;
-    Error_Get(&e);
-    EXPECT_EQ(e.pluginId, (int32_t)PLUGIN_COLLISION);
+    EXPECT_EQ(TakeErrorOf().first, (int32_t)PLUGIN_COLLISION);
 }
 
 // One node on x with the left side reaching 1 and the right starting at 0;

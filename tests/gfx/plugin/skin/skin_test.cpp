@@ -200,9 +200,7 @@ TEST_F(SkinTest, MalformedSkinChunksFailTheGeometryWithNothingLeftBehind)
     Stream* out = OpenWrite();
     EXPECT_EQ(Geometry_StreamWrite(big, out), nullptr);
     CloseWrite(out);
-    ErrorRecord e;
-    Error_Get(&e);
-    EXPECT_EQ(std::tuple(e.pluginId, e.code), std::tuple((int32_t)PLUGIN_SKIN, (int32_t)SKIN_ERR_BAD_DATA));
+    EXPECT_EQ(TakeErrorOf(), std::pair((int32_t)PLUGIN_SKIN, (int32_t)SKIN_ERR_BAD_DATA));
 }
 
 TEST_F(SkinTest, SkinnedAtomicsTakeTheSkinnedPipelineWhateverTheirEffectsFlagAndCopiesShareTheHierarchy)

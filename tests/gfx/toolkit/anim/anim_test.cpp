@@ -34,10 +34,7 @@ TEST_F(AnimTest, TheRegistryRefusesARepeatedIdAndASeventeenthSchemeLeavingItUnch
     ASSERT_NE(standard, nullptr);
     AnimScheme scheme = *standard;
     EXPECT_EQ(AnimScheme_Register(&scheme), 0);
-    ErrorRecord e;
-    Error_Get(&e);
-    EXPECT_EQ(e.pluginId, (int32_t)PLUGIN_ANIM_TOOLKIT);
-    EXPECT_EQ(e.code, (int32_t)ANIM_ERR_DUPLICATE_SCHEME);
+    EXPECT_EQ(TakeErrorOf(), std::pair((int32_t)PLUGIN_ANIM_TOOLKIT, (int32_t)ANIM_ERR_DUPLICATE_SCHEME));
     // The registry lives for the program: fill what other tests left free.
     for (scheme.typeId = 1000; AnimScheme_Count() < (int32_t)ANIM_MAX_SCHEMES; scheme.typeId++)
         EXPECT_TRUE(AnimScheme_Get(scheme.typeId) || AnimScheme_Register(&scheme));
