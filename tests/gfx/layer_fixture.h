@@ -185,6 +185,14 @@ void ExpectRefused(const Bytes& good, std::initializer_list<Edit> edits, R read)
     }
 }
 
+// Each coordinate of got within tolerance of expected's.
+inline void ExpectNear(const Vec3& got, const Vec3& expected, const char* what, float tolerance = 1e-4f)
+{
+    EXPECT_NEAR(got.x, expected.x, tolerance) << what;
+    EXPECT_NEAR(got.y, expected.y, tolerance) << what;
+    EXPECT_NEAR(got.z, expected.z, tolerance) << what;
+}
+
 }  // namespace gfxtest
 
 class WorldTest : public D3D8DriverTest {

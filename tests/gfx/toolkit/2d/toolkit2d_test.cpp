@@ -15,12 +15,7 @@ Vec3 ToCamera(float x, float y)
     if (const Matrix* w = Ctm2D_GetCombined()) Vector3_TransformPoints(&out, &p, 1, w);
     return out;
 }
-void ExpectNear(const Vec3& got, const Vec3& expected, const char* what)
-{
-    EXPECT_NEAR(got.x, expected.x, 1e-4f) << what;
-    EXPECT_NEAR(got.y, expected.y, 1e-4f) << what;
-    EXPECT_NEAR(got.z, expected.z, 1e-4f) << what;
-}
+using gfxtest::ExpectNear;
 
 class Toolkit2DStateTest : public Toolkit2DTest {
 protected:

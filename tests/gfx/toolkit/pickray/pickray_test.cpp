@@ -6,12 +6,7 @@ namespace {
 
 using PickRayTest = WorldTest;
 
-void ExpectNear(const Vec3& a, const Vec3& b, const char* what)
-{
-    EXPECT_NEAR(a.x, b.x, 2e-3f) << what;
-    EXPECT_NEAR(a.y, b.y, 2e-3f) << what;
-    EXPECT_NEAR(a.z, b.z, 2e-3f) << what;
-}
+using gfxtest::ExpectNear;
 
 // A camera turned and moved, so that no coordinate is trivially 0 or 1: raster
 // corners land on frustum corners (0 1 2 3 near, 4 5 6 7 far), the centre on
@@ -41,8 +36,8 @@ TEST_F(PickRayTest, RasterCornersLandOnFrustumCornersAndTheCentreOnTheAtAxis)
     for (const auto& k : cases) {
         Line line = {};
         ASSERT_EQ(Camera_CalcPixelRay(camera, &line, &k.pixel), camera);
-        ExpectNear(line.start, k.start, "start");
-        ExpectNear(line.end, k.end, "end");
+        ExpectNear(line.start, k.start, "start", 2e-3f);
+        ExpectNear(line.end, k.end, "end", 2e-3f);
     }
     Raster* raster = camera->frameBuffer;
     Camera_SetRaster(camera, nullptr);
