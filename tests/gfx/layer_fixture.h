@@ -205,7 +205,7 @@ protected:
     void SetUp() override { StartWorld(); }
     void TearDown() override
     {
-        while (!owned.empty()) owned.back()(), owned.pop_back();
+        ReleaseOwned();
         EndFrame();
         TextureDictionary_SetCurrent(nullptr);
         if (dictionary) TextureDictionary_Destroy(dictionary);
@@ -245,6 +245,11 @@ protected:
     {
         if (object) owned.push_back([object] { Release(object); });
         return object;
+    }
+    // Releases what the test owns now, last first (objects of an engine that stops).
+    void ReleaseOwned()
+    {
+        while (!owned.empty()) owned.back()(), owned.pop_back();
     }
     static void Release(Geometry* g) { Geometry_Destroy(g); }
     static void Release(Material* m) { Material_Destroy(m); }

@@ -22,7 +22,7 @@ protected:
     {
         const std::string path = folder + name;
         FILE* f = fopen(path.c_str(), "wb");
-        fwrite(bytes.data(), 1, bytes.size(), f);
+        if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
         fclose(f);
         return path;
     }

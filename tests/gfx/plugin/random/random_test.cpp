@@ -13,7 +13,8 @@ TEST_F(PluginTest, RandomNumbersRestartTheFixedSequenceAtEveryEngineStartAndNeve
     EXPECT_EQ(first[0], 1373023817u);
     EXPECT_EQ(first[2], 2145093567u);
     EndFrame();
-    StopEngine();  // the texture module's dictionaries go with it
+    ReleaseOwned();  // the engine's objects go before it stops, the texture dictionaries with it
+    StopEngine();
     StartEngine();
     UseNewDictionary();
     for (int i = 0; i < 64; i++) EXPECT_EQ(Random_Next(), first[i]) << i;
