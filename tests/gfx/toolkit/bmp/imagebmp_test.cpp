@@ -159,6 +159,8 @@ TEST_F(ImageBmpTest, WrittenImagesReadBackAsTwentyFourBitsWithOpaqueAlpha)
         Image_Destroy(back);
         Image_Destroy(written);
     }
+    EXPECT_EQ(ImageBmp_HeadersSize(IMAGEBMP_OS2) + ImageBmp_HeadersSize(IMAGEBMP_WINDOWS) + ImageBmp_RowSize(3, 24, 1),
+              26 + 54);  // an unknown kind has no rows
 }
 
 }  // namespace
