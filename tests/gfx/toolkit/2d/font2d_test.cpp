@@ -365,45 +365,5 @@ TEST_F(Font2DTest, TextKeepsTheCallersStateNeverDividesByAZeroWidthAndOutlinesSt
     Font2D_Destroy(font);
 }
 
-TEST_F(Font2DTest, GoldenText)
-{
-    WriteMetrics1Image();
-    Font2D* rects = ReadText("sample", kMetrics1);
-    WriteCells("cells.png", 64, 16, {0, 14, 28, 42, 43}, {0, 14, 15});
-    Font2D* cells = ReadText("cells", kMetrics2);
-    // Curves are flattened for the CTM in force while the file is read: read
-    // at the size it is drawn, the O is round.
-    Ctm2D_Scale(24, 24);
-    Font2D* outline = ReadText("outline",
-                               "METRICS3\nShapes\n A\nbegin\nmoveto 0 0\nlineto 0.5 1\nlineto 1 0\nclosepath\n"
-                               "moveto 0.25 0.4\nlineto 0.75 0.4\nmoveto 1.2 0\nend\n"
-                               " O\nbegin\nmoveto 0.5 0\ncurveto 1.1 0 1.1 1 0.5 1\ncurveto -0.1 1 -0.1 0 0.5 0\n"
-                               "closepath\nmoveto 1.2 0\nend\n  \nbegin\nmoveto 0.5 0\nend\n");
-    Ctm2D_SetIdentity();
-    ASSERT_TRUE(rects && cells && outline);
-    BrushScope white, gradient, pen;
-    const Brush2DColour red = {255, 64, 64, 255}, yellow = {255, 255, 0, 255}, cyan = {0, 255, 255, 255},
-                        blue = {64, 64, 255, 255};
-    Brush2D_SetColours(gradient.brush, &red, &yellow, &cyan, &blue);
-    Brush2D_SetColours(pen.brush, &yellow, &red, &red, &yellow);
-    Brush2D_SetHalfWidth(pen.brush, 0.04f);
-    DrawFrame([&] {
-        Vec2 anchor = {6, 84};
-        Font2D_DrawString(rects, u"AB\u012CBA", 24, &anchor, white.brush);
-        anchor = {6, 52};
-        Font2D_DrawString(cells, "ABCDDCBA", 20, &anchor, gradient.brush);
-        Font2D_SetIntergap(outline, 0.1f);
-        Ctm2D_Push();
-        Ctm2D_Scale(3, 3);
-        anchor = {2, 2};
-        Font2D_DrawString(outline, "AO OA", 8, &anchor, pen.brush);
-        Ctm2D_Pop();
-    });
-    EXPECT_EQ(MatchGolden("gfx/toolkit/2d/golden/text", 3, 12), "");
-    Font2D_Destroy(rects);
-    Font2D_Destroy(cells);
-    Font2D_Destroy(outline);
-}
-
 }  // namespace
 }  // namespace toolkit2dtest
