@@ -186,44 +186,6 @@ TEST_F(Path2DTest, LockingKeepsTheNodesSinglePointsGoAndValidationCatchesEveryBr
     }
 }
 
-TEST_F(Path2DTest, BrushesVaryOnlyWhereCornersDifferAndGoWithTheirLastReference)
-{
-    BrushScope b;
-    const Brush2DColour red = {255, 0, 0, 255}, blue = {0, 0, 255, 255}, clear = {255, 0, 0, 0};
-    const struct {
-        Brush2DColour c1, c2, c3, c4;
-        bool vary;
-    } cases[] = {{red, red, red, red, false},
-                 {red, blue, red, blue, true},   // same on each side, different along the length
-                 {red, red, blue, blue, true},   // the two sides differ
-                 {red, red, red, clear, true}};  // only alpha
-    for (const auto& c : cases) {
-        ASSERT_EQ(Brush2D_SetColours(b.brush, &c.c1, &c.c2, &c.c3, &c.c4), b.brush);
-        EXPECT_EQ((b.brush->flags & BRUSH2D_COLOURS_VARY) != 0, c.vary);
-        EXPECT_EQ(b.brush->colour.blue, c.c4.blue);
-    }
-    const Vec2 a = {0, 0}, d = {1, 0};
-    Brush2D_SetUVs(b.brush, &a, &a, &a, &d);  // side 1 runs from t4 to t3
-    EXPECT_TRUE(b.brush->flags & BRUSH2D_UVS_VARY);
-    Brush2D_SetUVs(b.brush, &a, &a, &d, &d);
-    EXPECT_FALSE(b.brush->flags & BRUSH2D_UVS_VARY);  // the starts are not compared
-
-    Texture* first = Own(Texture_Create(nullptr));
-    Texture* second = Own(Texture_Create(nullptr));
-    Brush2D* brush = Brush2D_Create();
-    Brush2D_SetTexture(brush, first);
-    Brush2D_SetTexture(brush, first);  // the same again keeps one reference
-    EXPECT_EQ(first->refCount, 2);
-    Brush2D_SetTexture(brush, second);
-    EXPECT_EQ(first->refCount, 1);
-    EXPECT_EQ(second->refCount, 2);
-    brush->refCount++;  // a second holder
-    EXPECT_EQ(Brush2D_Destroy(brush), 0);
-    EXPECT_EQ(second->refCount, 2);
-    EXPECT_EQ(Brush2D_Destroy(brush), 1);
-    EXPECT_EQ(second->refCount, 1);
-}
-
 TEST_F(Path2DTest, StrokeVerticesFollowTheBrushAlongTheLengthInBatchesThatShareANode)
 {
     PathScope p, point, zigzag;
