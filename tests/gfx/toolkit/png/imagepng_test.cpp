@@ -128,28 +128,6 @@ TEST_F(ImagePngTest, ColourTypesAndDepthsDecodeToTheirRgbaAndInterlacedFilesRead
     }
 }
 
-TEST_F(ImagePngTest, WrittenImagesReadBackEqual)
-{
-    for (int32_t depth : {4, 8, 32}) {
-        Image* image = MakeImage(5, 3, depth, [depth](int32_t x, int32_t y, uint8_t* p) {
-            if (depth < 32) *p = (uint8_t)((x + 5 * y) % (depth == 4 ? 16 : 256));
-            else p[0] = (uint8_t)x, p[1] = (uint8_t)y, p[2] = (uint8_t)(x * y), p[3] = (uint8_t)(100 + x);
-        });
-        for (int i = 0; image->palette && i < 4 << depth; i++) image->palette[i] = (uint8_t)(i * 7 + i / 4);
-        const std::string path = folder + "out.png";
-        ASSERT_EQ(ImagePng_Write(image, path.c_str()), image);
-        Image* back = ImagePng_Read(path.c_str());
-        ASSERT_NE(back, nullptr) << depth;
-        EXPECT_EQ(back->depth, depth);
-        for (int32_t y = 0; y < 3; y++)
-            EXPECT_EQ(memcmp(Pixel(back, 0, y), Pixel(image, 0, y), depth == 32 ? 20 : 5), 0) << depth;
-        EXPECT_TRUE(!image->palette || !memcmp(back->palette, image->palette, 4u << depth));
-        Image_Destroy(back);
-        Image_Destroy(image);
-    }
-    EXPECT_EQ(ImagePng_Write(nullptr, "x.png"), nullptr);
-}
-
 TEST_F(ImagePngTest, MissingCutCorruptAndOversizedFilesFailCleanlyBeforeAllocating)
 {
     EXPECT_EQ(ImagePng_Read(nullptr), nullptr);
