@@ -70,33 +70,6 @@ protected:
     }
 };
 
-TEST_F(D3D8SkinTest, BlendedBonesMovePositionsButNotNormalsAndTheSingleBoneShortcutsMatchTheGeneralBlend)
-{
-    BoneHierarchy* h = Hierarchy(2);
-    h->matrixArray[1] = Translation(1, 0, 0);
-    Atomic* a = Skinned(GEOMETRY_POSITIONS | GEOMETRY_NORMALS, {0.25f, 0.75f}, 0x0100, 2, h);
-    ExpectMoved(a, {0.75f, 0, 0});
-    EXPECT_EQ(Record(a).stride, 24u);
-    const std::vector<float> v = Vertices(a);
-    EXPECT_EQ(std::vector<float>(v.begin() + 3, v.begin() + 6), (std::vector<float>{0, 0, -1}));  // normal untouched
-    // One used bone, a slot-0 weight of 1.0 (slot 1 never read), the general
-    // blend of the same bone thrice, and a negative slot-0 weight (compared as
-    // unsigned bits: the single-bone path) all move every vertex by that bone.
-    h->matrixArray[1] = Translation(0, 2, 0);
-    const struct {
-        std::vector<float> weights;
-        uint32_t bones, maxWeights;
-    } cases[] = {
-        {{1}, 0x01, 1}, {{1, 0.5f}, 0x0001, 2}, {{0.5f, 0.25f, 0.25f}, 0x010101, 3}, {{0.75f, 0.25f}, 0x0001, 2}};
-    for (const auto& c : cases) {
-        Atomic* b = Skinned(GEOMETRY_POSITIONS, c.weights, c.bones, 2, h);
-        Skin* s = Skin_GeometryGetSkin(b->geometry);
-        EXPECT_EQ(s->maxWeights, c.maxWeights);
-        for (uint32_t v = 0; c.weights[0] == 0.75f && v < s->numVertices; v++) s->vertexWeights[4 * v] = -0.5f;
-        ExpectMoved(b, {0, 2, 0});
-    }
-}
-
 TEST_F(D3D8SkinTest, AtomicsSharingAHierarchyArePosedSeparatelyAndOneAtomicBuildsOncePerUpdate)
 {
     BoneHierarchy* h = Hierarchy(1);
