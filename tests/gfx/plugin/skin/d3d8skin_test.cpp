@@ -130,22 +130,6 @@ TEST_F(D3D8SkinTest, HierarchyFlagsChooseWorldLocalOrFrameMatricesAndThePaletteE
     ExpectMoved(flagged, {1, 1, 1});
 }
 
-TEST_F(D3D8SkinTest, PrelitColoursAndCoordinatesAreWrittenOnlyWhenTheGeometryHasThem)
-{
-    BoneHierarchy* h = Hierarchy(1);
-    h->matrixArray[0] = Translation(0, 1, 0);
-    Atomic* plain = Skinned(GEOMETRY_POSITIONS, {1}, 0, 1, h);
-    ExpectMoved(plain, {0, 1, 0});
-    EXPECT_EQ(Record(plain).stride, 12u);
-    Atomic* rich = Skinned(GEOMETRY_POSITIONS | GEOMETRY_PRELIT | GEOMETRY_TEXTURED, {1}, 0, 1, h);
-    rich->geometry->preLitLum[4] = RGBA{10, 20, 30, 40};
-    Draw({rich});
-    EXPECT_EQ(Record(rich).stride, 24u);
-    const std::vector<float> v = Vertices(rich);
-    EXPECT_EQ(std::tuple(Bytes_LoadU32(&v[4 * 6 + 3]), v[4 * 6 + 4], v[4 * 6 + 5], Record(rich).vertexAlpha != 0),
-              std::tuple(0x280A141Eu, rich->geometry->texCoords[0][4].u, rich->geometry->texCoords[0][4].v, true));
-}
-
 class D3D8SkinHardwareTest : public D3D8SkinTest {
 protected:
     void SetUp() override
