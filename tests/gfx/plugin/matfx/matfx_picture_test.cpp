@@ -1,6 +1,6 @@
 // Every material effect against golden images, drawn on the one-stage device
 // (two passes), a full one (single passes) and one with pixel shaders: all
-// match the one golden. Flat quads are checked against colours worked by hand.
+// match the one golden.
 #include "tests/gfx/plugin/matfx/matfx_scene.h"
 
 using namespace plugintest;
@@ -8,38 +8,6 @@ using namespace plugintest;
 namespace {
 
 using MatFXPictureTest = MatFXEachProfileTest;
-
-// Base B = (192, 128, 64); environment (40, 80, 120) added whole or at 0.5
-// (rounded in the texture factor, 128 / 255); dual D = (128, 255, 64) with
-// alpha 128 combined by each blend pair.
-TEST_P(MatFXPictureTest, FlatEnvironmentsAddTheirColourByTheCoefficientAndDualsCombineByTheirBlendPair)
-{
-    Texture *base = Solid(0xFFC08040u), *env = Solid(0xFF285078u), *dual = Solid(0x8080FF40u, true);
-    const int h = 128;
-    const struct {
-        const char* what;
-        Material* material;
-        int r, g, b;
-    } cases[] = {
-        {"full over a base", Env(base, env, 1.0f), 192 + 40, 128 + 80, 64 + 120},
-        {"half over a base", Env(base, env, 0.5f), 192 + 40 * h / 255, 128 + 80 * h / 255, 64 + 120 * h / 255},
-        {"full over white", Env(nullptr, env, 1.0f), 255, 255, 255},
-        {"half over white", Env(nullptr, env, 0.5f), 255, 255, 255},
-        {"multiply (9, 1)", Dual(base, dual, 9, 1), 192 * 128 / 255, 128, 64 * 64 / 255},
-        {"multiply (1, 3)", Dual(base, dual, 1, 3), 192 * 128 / 255, 128, 64 * 64 / 255},
-        {"blend by dual alpha (5, 6)", Dual(base, dual, 5, 6), (128 + 192) / 2, (255 + 128) / 2, 64},
-        {"multiply twice (9, 3)", Dual(base, dual, 9, 3), 2 * 192 * 128 / 255, 255, 2 * 64 * 64 / 255},
-        {"add (2, 2)", Dual(base, dual, 2, 2), 255, 255, 128},
-        {"multiply by dual alpha (1, 5)", Dual(base, dual, 1, 5), 96, 64, 32},
-    };
-    for (size_t i = 0; i < std::size(cases); i++)
-        AddFX(cases[i].material, 4.5f - 3 * (float)(i % 4), 3 - 3 * (float)(i / 4), 12,
-              i == 2 || i == 3 ? kUntextured : kTextured);
-    const std::vector<uint32_t> p = Draw();
-    for (size_t i = 0; i < std::size(cases); i++)
-        ExpectColour(PixelAt(p, 4.5f - 3 * (float)(i % 4), 3 - 3 * (float)(i / 4), 12), cases[i].r, cases[i].g,
-                     cases[i].b, cases[i].what);
-}
 
 TEST_P(MatFXPictureTest, EnvironmentMapsWithAndWithoutABaseAPartialCoefficientAndASharedFrame)
 {
