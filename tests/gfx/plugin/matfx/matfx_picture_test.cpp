@@ -90,32 +90,4 @@ INSTANTIATE_TEST_SUITE_P(Devices, MatFXPictureTest, ::testing::Values(MINIMAL, F
                              return info.param == SHADERS ? "Shaders" : info.param == FULL ? "Full" : "Minimal";
                          });
 
-// Effects with one way of drawing on the stand-in: a texture transform
-// (repeating the checker twice across, so that it differs from the plain
-// quad at many places) and bump maps with and without an environment.
-using MatFXSinglePictureTest = MatFXOn<MINIMAL>;
-
-TEST_F(MatFXSinglePictureTest, TextureTransformsAndBumpMapsWithAndWithoutAnEnvironment)
-{
-    Texture* checker = Pattern(16, 4, 0xFFE0A040u, 0xFF3060C0u);
-    Matrix uv;
-    Matrix_SetIdentity(&uv);
-    uv.right.x = 2, uv.up.y = 0.5f, uv.pos.x = 0.25f, uv.pos.y = 0.125f, uv.flags = 0;
-    Material* transformed = NewMaterial(checker, MATFX_UVTRANSFORM);
-    MatFX_SetUVTransformMatrices(transformed, &uv, nullptr);
-    AddFX(transformed, 1.6f, 1.45f, 6, kTextured, 2, 2.6f);
-    AddFX(NewMaterial(checker), -1.6f, 1.45f, 6, kTextured, 2, 2.6f);
-    Texture* bumpBase = Pattern(16, 2, 0xFFB09070u, 0x20B09070u, true);  // stripes in its alpha
-    AddFX(Bump(bumpBase), 1.6f, -1.45f, 6, kTextured, 8, 2.6f, true);
-    AddFX(Bump(bumpBase, Pattern(16, 4, 0xFF2060C0u, 0xFFE0C040u), 0, 0.5f), -1.6f, -1.45f, 6, kTextured, 8, 2.6f,
-          true);
-    const std::vector<uint32_t> p = Draw();
-    EXPECT_EQ(Golden("matfx_transform_bump"), "");
-    int differing = 0;
-    for (float u = -1.1f; u < 1.2f; u += 0.25f)
-        for (float v = -1.1f; v < 1.2f; v += 0.25f)
-            differing += PixelAt(p, 1.6f + u, 1.45f + v, 6) != PixelAt(p, -1.6f + u, 1.45f + v, 6);
-    EXPECT_GT(differing, 20);
-}
-
 }  // namespace
