@@ -318,52 +318,5 @@ TEST_F(Font2DTest, WidthsHeightsBatchesAndPages)
     Font2D_Destroy(font);
 }
 
-TEST_F(Font2DTest, TextKeepsTheCallersStateNeverDividesByAZeroWidthAndOutlinesStrokeEachGlyph)
-{
-    WritePng(folder + "thin.png", 16, 16, [](int32_t, int32_t) { return kInk; });
-    Font2D* font = ReadText("thin", "METRICS1\nthin.png\n0\n65 4 0 4 16\n");
-    ASSERT_NE(font, nullptr);
-    ASSERT_EQ(GlyphOf(font, 'A')->width, 0);
-    BrushScope brush;
-    const Brush2DColour c1 = {1, 2, 3, 255}, c2 = {200, 200, 200, 255}, c4 = {4, 5, 6, 255};
-    Brush2D_SetColours(brush.brush, &c1, &c2, &c2, &c4);
-    Brush2D_SetTexture(brush.brush, Own(Texture_Create(nullptr)));
-    const Vec2 t1 = {0, 0}, t2 = {1, 0};
-    Brush2D_SetUVs(brush.brush, &t1, &t2, &t2, &t1);
-    // At full depth: the text is still drawn and the caller's top comes back.
-    for (int i = 1; i < TOOLKIT2D_CTM_DEPTH; i++) ASSERT_EQ(Ctm2D_Push(), 1);
-    Ctm2D_Translate(3, 4);
-    const Matrix before = *Ctm2D_GetCombined();
-    Vec2 anchor = {20, 20};
-    int draws = 0;
-    DrawFrame(
-        [&] { draws = Draws([&] { EXPECT_EQ(Font2D_DrawString(font, "AA", 10, &anchor, brush.brush), font); }); });
-    EXPECT_EQ(draws, 1);
-    EXPECT_EQ(memcmp(&before.pos, &Ctm2D_GetCombined()->pos, sizeof before.pos), 0);
-    EXPECT_EQ(Ctm2D_Push(), 0);
-    // A string of no width: every vertex at t = 0, base line side 2, top side 1.
-    for (int i = 0; i < 8; i++) EXPECT_EQ(LastBatch()[i].colour, i % 2 ? 0xFF040506u : 0xFF010203u) << i;
-    EXPECT_EQ(anchor.x, 20);
-    EXPECT_TRUE(brush.brush->flags & BRUSH2D_UVS_VARY);  // the brush is as it was
-    Font2D_Destroy(font);
-
-    font = ReadText("outline", kMetrics3);
-    ASSERT_NE(font, nullptr);
-    int spaces = -1, letters = -1;
-    anchor = {10, 10};
-    DrawFrame([&] {
-        spaces = Draws([&] { Font2D_DrawString(font, "  ", 20, &anchor, brush.brush); });
-        letters = Draws([&] { Font2D_DrawString(font, "A A", 20, &anchor, brush.brush); });
-    });
-    EXPECT_EQ(spaces, 0);
-    EXPECT_EQ(letters, 2);
-    EXPECT_EQ(anchor.x, 10);  // outline text leaves the anchor where it was
-    Frame* frame = Camera_GetFrame(camera);
-    Camera_SetFrame(camera, nullptr);  // drawn without a camera frame: nothing
-    EXPECT_EQ(Font2D_DrawString(font, "A", 20, &anchor, brush.brush), nullptr);
-    Camera_SetFrame(camera, frame);
-    Font2D_Destroy(font);
-}
-
 }  // namespace
 }  // namespace toolkit2dtest

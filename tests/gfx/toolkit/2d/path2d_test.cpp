@@ -226,45 +226,5 @@ TEST_F(Path2DTest, StrokeVerticesFollowTheBrushAlongTheLengthInBatchesThatShareA
     EXPECT_NEAR(LastBatch()[0].y, n.y - n.ny * 0.5f, 1e-5f);
 }
 
-TEST_F(Path2DTest, GoldenStrokesAndAFlatStrokesColourAtAKnownT)
-{
-    // A zigzag in four corner colours, 2 wide.
-    PathScope zigzag, arch, square, line;
-    for (int i = 0; i < 7; i++) Path2D_LineTo(zigzag.path, 12 + 22 * (float)i, i % 2 ? 20 : 44);
-    BrushScope rainbow, checked, white, fade;
-    const Brush2DColour c1 = {255, 0, 0, 255}, c2 = {0, 255, 0, 255}, c3 = {0, 0, 255, 255}, c4 = {255, 255, 0, 255};
-    Brush2D_SetColours(rainbow.brush, &c1, &c2, &c3, &c4);
-    Brush2D_SetHalfWidth(rainbow.brush, 2);
-    // A textured arch, 12 wide, checks of 4 x 4 texels repeated along it
-    // (filtered, so that no pixel hangs on which texel an edge takes).
-    Path2D_MoveTo(arch.path, 14, 110);
-    Path2D_CurveTo(arch.path, 14, 60, 80, 60, 80, 110);
-    Texture* checks = Own(worldshapes::Checker(16, 4, 0xFFFF8000, 0xFF2040FF));
-    checks->filterAddressing = (checks->filterAddressing & ~0xFFu) | TEXTUREFILTERLINEAR;
-    Brush2D_SetTexture(checked.brush, checks);
-    const Vec2 t1 = {0, 1}, t2 = {6, 1}, t3 = {6, 0}, t4 = {0, 0};
-    Brush2D_SetUVs(checked.brush, &t1, &t2, &t3, &t4);
-    Brush2D_SetHalfWidth(checked.brush, 6);
-    // A closed square in one colour, at the default half-width.
-    Path2D_ClosePath(Polyline(square.path, {{100, 70}, {140, 70}, {140, 105}, {100, 105}}));
-    DrawFrame([&] {
-        Path2D_Stroke(zigzag.path, rainbow.brush);
-        Path2D_Stroke(arch.path, checked.brush);
-        Path2D_Stroke(square.path, white.brush);
-    });
-    EXPECT_EQ(MatchGolden("gfx/toolkit/2d/golden/strokes", 3, 8), "");
-    // Red to blue along a 100-unit line, 8 wide, the same on both sides.
-    Polyline(line.path, {{30, 60}, {130, 60}});
-    const Brush2DColour red = {255, 0, 0, 255}, blue = {0, 0, 255, 255};
-    Brush2D_SetColours(fade.brush, &red, &blue, &blue, &red);
-    Brush2D_SetHalfWidth(fade.brush, 4);
-    DrawFrame([&] { Path2D_Stroke(line.path, fade.brush); });
-    for (int x : {40, 80, 120}) {
-        const float t = (x + 0.5f - 30) / 100;
-        const uint32_t expected = (uint32_t)std::lround(255 * (1 - t)) << 16 | (uint32_t)std::lround(255 * t);
-        EXPECT_LE(ColourDistance(Pixel(x, 60), expected), 2) << x << ": " << std::hex << Pixel(x, 60);
-    }
-}
-
 }  // namespace
 }  // namespace toolkit2dtest

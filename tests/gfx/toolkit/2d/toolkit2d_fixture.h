@@ -3,8 +3,7 @@
 // textures, an X8R8G8B8 display), new memory filled with 0xA5, the PNG format
 // registered, a camera on the whole window and the toolkit open on it with the
 // window's pixels as user space and a scratch folder as the font path.
-// Helpers write font files and images and draw a frame. Golden images live in
-// tests/gfx/toolkit/2d/golden/ (see WorldTest::MatchGolden).
+// Helpers write font files and images and draw a frame.
 #pragma once
 
 #include <filesystem>
@@ -95,9 +94,6 @@ protected:
         draw();
         ASSERT_NE(Camera_EndUpdate(camera), nullptr);
     }
-    // The back buffer pixel as 0xRRGGBB, with every draw made so far.
-    static uint32_t Pixel(int32_t x, int32_t y) { return BackBufferPixel(x, y); }
-    static int ColourDistance(uint32_t a, uint32_t b) { return raster_test::ColourDistance(a, b); }
     // The device draws fn makes.
     template <typename Fn>
     static int Draws(Fn fn)
