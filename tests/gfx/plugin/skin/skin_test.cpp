@@ -40,48 +40,6 @@ protected:
     }
 };
 
-TEST_F(SkinTest, CreationFindsTheWeightsInUseAndTheWeightedBonesAndSettingSortsThemHeaviestFirst)
-{
-    const uint32_t bones[3] = {Pack(7, 2), Pack(3), Pack(7)};  // slot 1 of vertex 0 weighs nothing
-    const struct {
-        std::vector<float> weights;
-        uint32_t maxWeights;
-    } cases[] = {{{1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}, 1},
-                 {{0, 0.5f, 0, 0, 0.5f, 0.2f, 0.3f, 0, 0.1f, 0.1f, 0.1f, 0.7f}, 4},  // stops at four, slot 0 unread
-                 {{0.5f, 0.5f, 0, 0.9f, 1, 0, 0, 0, 1, 0, 0, 0}, 2}};  // vertex 0 stops at its zero slot 2
-    for (const auto& c : cases) {
-        Skin* s = Skin_Create(3, 8, c.weights.data(), bones, Identities(8).data());
-        ASSERT_NE(s, nullptr);
-        EXPECT_EQ(s->maxWeights, c.maxWeights);
-        EXPECT_EQ((uintptr_t)s->inverseMatrices % 16, 0u);
-        Skin_Destroy(s);
-    }
-    Skin* s = Skin_Create(3, 8, cases[0].weights.data(), bones, Identities(8).data());
-    ASSERT_EQ(s->numUsedBones, 2u);
-    EXPECT_EQ(s->usedBones[0] * 10 + s->usedBones[1], 73);  // in first-appearance order
-    Geometry* g = Points(3);
-    Skin_GeometrySetSkin(g, s);
-    EXPECT_EQ(s->usedBones[0] * 10 + s->usedBones[1], 37);  // ascending once set
-    // Weights sorted heaviest first, their bones along; a slot-0 weight of
-    // 1.0 marks a vertex as done. The same skin again does nothing; none
-    // clears, the old skin staying its holder's.
-    const float weights[8] = {0.2f, 0.5f, 0.3f, 0, 1.0f, 0.4f, 0.5f, 0};
-    const uint32_t sorted[2] = {Pack(1, 2, 3, 4), Pack(5, 6, 7, 8)};
-    s = Skin_Create(2, 9, weights, sorted, Identities(9).data());
-    Geometry* h = Points(2);
-    Skin_GeometrySetSkin(h, s);
-    const float expected[8] = {0.5f, 0.3f, 0.2f, 0, 1.0f, 0.4f, 0.5f, 0};
-    EXPECT_EQ(std::vector<float>(s->vertexWeights, s->vertexWeights + 8), std::vector<float>(expected, expected + 8));
-    EXPECT_EQ(std::tuple(s->vertexBoneIndices[0], s->vertexBoneIndices[1]),
-              std::tuple(Pack(2, 3, 1, 4), Pack(5, 6, 7, 8)));
-    Skin_GeometrySetSkin(h, s);
-    EXPECT_EQ(Skin_GeometryGetSkin(h), s);
-    Skin_GeometrySetSkin(h, nullptr);
-    EXPECT_EQ(Skin_GeometryGetSkin(h), nullptr);
-    EXPECT_EQ(s->vertexWeights[0], 0.5f);  // still alive
-    Skin_Destroy(s);
-}
-
 TEST_F(SkinTest, TheExampleSkinChunkIsWrittenByteForByteAndReadsBackWithItsBoneSplitData)
 {
     Geometry* g = Points(2);
