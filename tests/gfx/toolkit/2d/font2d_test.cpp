@@ -243,6 +243,24 @@ TEST_F(Font2DTest, OddOutlineLinesAndCutShortUtf8StillGiveUsableGlyphs)
     EXPECT_EQ(Font2D_FindGlyph(font, 'e'), -1);
     EXPECT_TRUE(font->flags & FONT2D_WIDE);
     Font2D_Destroy(font);
+    // Outline text at a full stack, stroked by a textured brush left open for
+    // the toolkit's close: a stroke per glyph, the anchor and the caller's
+    // matrix as they were.
+    font = ReadText("outline", kMetrics3);
+    ASSERT_NE(font, nullptr);
+    Brush2D* brush = Brush2D_Create();
+    Brush2D_SetTexture(brush, Own(Texture_Create(nullptr)));
+    for (int i = 1; i < TOOLKIT2D_CTM_DEPTH; i++) ASSERT_EQ(Ctm2D_Push(), 1);
+    Ctm2D_Translate(3, 4);
+    const Matrix before = *Ctm2D_GetCombined();
+    Vec2 anchor = {10, 10};
+    int letters = -1;
+    DrawFrame([&] { letters = Draws([&] { Font2D_DrawString(font, "A A", 20, &anchor, brush); }); });
+    EXPECT_EQ(letters, 2);
+    EXPECT_EQ(anchor.x, 10);
+    EXPECT_EQ(memcmp(&before.pos, &Ctm2D_GetCombined()->pos, sizeof before.pos), 0);
+    ASSERT_EQ(Ctm2D_SetIdentity(), 1);
+    Font2D_Destroy(font);
     // Without a camera the curves cannot be flattened: refused.
     Toolkit2D_SetDeviceCamera(nullptr);
     EXPECT_EQ(ReadText("outline", kMetrics3), nullptr);
