@@ -9,31 +9,6 @@ namespace {
 
 using MatFXPictureTest = MatFXEachProfileTest;
 
-TEST_P(MatFXPictureTest, EnvironmentMapsWithAndWithoutABaseAPartialCoefficientAndASharedFrame)
-{
-    Texture* base = Pattern(16, 4, 0xFFC08040u, 0xFF406080u);
-    Texture* env = Pattern(16, 2, 0xFF2060C0u, 0xFFE0C040u);
-    AddFX(Env(base, env, 1.0f), 1.6f, 1.45f, 6, kTextured, 8, 2.6f, true);
-    AddFX(Env(nullptr, env, 1.0f), -1.6f, 1.45f, 6, kUntextured, 8, 2.6f, true);
-    AddFX(Env(base, env, 0.4f), 1.6f, -1.45f, 6, kTextured, 8, 2.6f, true);
-    AddFX(Env(nullptr, env, 0.6f), -1.6f, -1.45f, 6, kUntextured, 8, 2.6f, true);
-    Tint(RGBA{96, 96, 96, 255});  // room for the environment to add to
-    Draw();
-    EXPECT_EQ(Golden("matfx_env"), "");
-    // The content layer shares one environment frame among its materials and
-    // asks for frame-buffer alpha with a half coefficient.
-    for (Atomic* a : atomics) World_RemoveAtomic(world, a);
-    atomics.clear();
-    const Vec3 at = {0.6f, 0.0f, 0.8f};
-    Frame* shared = Own(worldshapes::FrameAt(0, 0, 0, &at));
-    Texture* coarse = Pattern(16, 4, 0xFF2060C0u, 0xFFE0C040u);
-    AddFX(Env(Pattern(16, 8, 0xFFA0A0A0u, 0xFF606060u), coarse, 0.5f, shared, 1), 1.7f, 0, 6, kTextured, 8, 3.2f, true);
-    AddFX(Env(nullptr, coarse, 0.5f, shared, 1), -1.7f, 0, 6, kUntextured, 8, 3.2f, true);
-    Tint(RGBA{96, 96, 96, 255});
-    Draw();
-    EXPECT_EQ(Golden("matfx_env_frame"), "");
-}
-
 TEST_P(MatFXPictureTest, EveryDualBlendPairWithAndWithoutABase)
 {
     Texture* base = Pattern(16, 4, 0xFFC08040u, 0xFF4080C0u);
