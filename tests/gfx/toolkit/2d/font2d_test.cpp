@@ -300,41 +300,5 @@ TEST_F(Font2DTest, PaddingAddedForTheDeviceIsTransparentBlack)
     Font2D_Destroy(font);
 }
 
-TEST_F(Font2DTest, WidthsHeightsBatchesAndPages)
-{
-    WriteMetrics1Image();
-    Font2D* font = ReadText("sample", kMetrics1);
-    ASSERT_NE(font, nullptr);
-    Font2D_SetIntergap(font, 0.25f);
-    // 'z' has no glyph: it neither draws nor advances.
-    EXPECT_FLOAT_EQ(Font2D_GetStringWidth(font, u"AzB\u012C", 10), (0.75f + 0.75f + 0.75f) * 10);
-    EXPECT_FLOAT_EQ(Font2D_GetHeight(font), 32);
-    std::u16string many(65, u'A');
-    many.insert(30, u"zz");
-    BrushScope brush;
-    Vec2 anchor = {5, 5};
-    int draws = 0;
-    DrawFrame([&] { draws = Draws([&] { Font2D_DrawString(font, many.c_str(), 8, &anchor, brush.brush); }); });
-    EXPECT_EQ(draws, 2);
-    EXPECT_FLOAT_EQ(anchor.x, 5 + 65 * 0.75f * 8);
-    EXPECT_EQ(anchor.y, 5);
-    Font2D_Destroy(font);
-    // Two pages: every change of page starts a batch.
-    WriteMetrics2Image();
-    WriteCells("second.png", 40, 12, {0, 10, 20, 30, 31}, {0, 12, 13});
-    font = ReadText("paged", "METRICS2\ncells.png\n10\nABC\nD\nsecond.png\n10\nabc\nd\n");
-    ASSERT_NE(font, nullptr);
-    EXPECT_EQ(GlyphOf(font, 'a')->page, 'b');
-    EXPECT_NE(GlyphOf(font, 'a')->raster, GlyphOf(font, 'A')->raster);
-    DrawFrame([&] { draws = Draws([&] { Font2D_DrawString(font, "AaBbbB", 8, &anchor, brush.brush); }); });
-    EXPECT_EQ(draws, 5);
-    Font2D_Destroy(font);
-    // Through a 640 x 480 user space on this 160-pixel raster a pixel is 4 units.
-    Toolkit2D_SetDeviceRect(0, 0, 640, 480);
-    font = ReadText("sample", kMetrics1);
-    EXPECT_FLOAT_EQ(Font2D_GetHeight(font), 128);
-    Font2D_Destroy(font);
-}
-
 }  // namespace
 }  // namespace toolkit2dtest

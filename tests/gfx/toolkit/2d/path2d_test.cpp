@@ -186,45 +186,5 @@ TEST_F(Path2DTest, LockingKeepsTheNodesSinglePointsGoAndValidationCatchesEveryBr
     }
 }
 
-TEST_F(Path2DTest, StrokeVerticesFollowTheBrushAlongTheLengthInBatchesThatShareANode)
-{
-    PathScope p, point, zigzag;
-    Polyline(p.path, {{30, 60}, {60, 60}, {130, 60}});
-    Polyline(point.path, {{30, 30}, {30, 30}});
-    for (int i = 0; i < 200; i++) Path2D_LineTo(zigzag.path, (float)i * 0.5f, (float)(i % 2) * 40 + 20);
-    BrushScope b, plain;
-    const Brush2DColour c1 = {0, 0, 0, 255}, c2 = {200, 100, 0, 255}, c3 = {250, 255, 255, 255}, c4 = {0, 51, 101, 255};
-    Brush2D_SetColours(b.brush, &c1, &c2, &c3, &c4);
-    const Vec2 t1 = {0, 1}, t2 = {4, 1}, t3 = {4, 0}, t4 = {0, 0};
-    Brush2D_SetUVs(b.brush, &t1, &t2, &t3, &t4);
-    Brush2D_SetHalfWidth(b.brush, 3);
-    int draws = 0;
-    DrawFrame([&] {
-        Path2D_Stroke(p.path, b.brush);
-        // The middle node is at t = 30 / 100: left takes side 1 (c4 -> c3), right side 2 (c1 -> c2).
-        const Im3DVertex* v = LastBatch();
-        const auto at = [](float start, float end) {
-            return (uint32_t)std::floor(start + (end - start) * 0.3f + 0.5f);
-        };
-        EXPECT_EQ(v[2].colour, 0xFF000000u | at(0, 250) << 16 | at(51, 255) << 8 | at(101, 255));
-        EXPECT_EQ(v[3].colour, 0xFF000000u | at(0, 200) << 16 | at(0, 100) << 8);
-        EXPECT_NEAR(v[2].u, 1.2f, 1e-5f);
-        EXPECT_NEAR(v[3].v, 1.0f, 1e-5f);
-        EXPECT_NEAR(std::fabs(v[2].y - v[3].y), 6, 1e-5f);  // half-width 3 to each side
-        EXPECT_EQ(v[2].z, 1.0f);
-        Path2D_Stroke(point.path, b.brush);  // no length: the start colours
-        for (int i = 0; i < 4; i++) {
-            EXPECT_TRUE(std::isfinite(LastBatch()[i].x) && std::isfinite(LastBatch()[i].y)) << i;
-            EXPECT_EQ(LastBatch()[i].colour, i % 2 ? 0xFF000000u : 0xFF003365u) << i;
-        }
-        draws = Draws([&] { EXPECT_EQ(Path2D_Stroke(zigzag.path, plain.brush), zigzag.path); });
-    });
-    EXPECT_EQ(draws, 2);
-    // The buffer holds the second batch, which starts with the 127th node.
-    const Path2DNode& n = Path2D_GetNodes(zigzag.path)[126];
-    EXPECT_NEAR(LastBatch()[0].x, n.x - n.nx * 0.5f, 1e-5f);
-    EXPECT_NEAR(LastBatch()[0].y, n.y - n.ny * 0.5f, 1e-5f);
-}
-
 }  // namespace
 }  // namespace toolkit2dtest
