@@ -153,45 +153,6 @@ TEST_F(MatFXMinimalTest, BumpVerticesShiftTheSecondSetAlongTheLight)
     for (const MatFXBumpVertex& v : out) EXPECT_EQ(v.u1, 0.5f);
 }
 
-// The device calls of the engine's start (the plugins' opens among them).
-template <bool Shaders>
-class MatFXStartTest : public MatFXSceneTest {
-protected:
-    std::string startCalls;
-    void SetUp() override
-    {
-        profile = Shaders ? SHADERS : TWO_STAGES;
-        D3D8Test_StartRecording();
-        MatFXSceneTest::SetUp();
-        startCalls = D3D8Test_Recording();
-        D3D8Test_StopRecording();
-    }
-    // An environment whose texture has alpha, with frame-buffer alpha.
-    std::string EnvWithAlpha()
-    {
-        return Calls({AddFX(Env(Solid(0xFF808080u), Solid(0xFF204060u, true), 0.5f, nullptr, 1), 0, 0, 5, kTextured)});
-    }
-};
-using MatFXNoShaderTest = MatFXStartTest<false>;
-using MatFXShaderTest = MatFXStartTest<true>;
-
-TEST_F(MatFXNoShaderTest, WithoutPixelShaderSupportNoShaderIsEverMade)
-{
-    EXPECT_NE(Count(startCalls, "CreateDevice"), 0);
-    EXPECT_EQ(Count(startCalls, "CreatePixelShader("), 0);
-    EXPECT_EQ(Count(EnvWithAlpha(), "PixelShader("), 1);  // only the mesh's SetPixelShader(0)
-}
-
-TEST_F(MatFXShaderTest, SixShadersAreMadeAndAnEnvironmentWithAlphaGoesThroughOne)
-{
-    EXPECT_EQ(Count(startCalls, "CreatePixelShader(0xffff0100) = 0x0"), 6);
-    const std::string calls = EnvWithAlpha();
-    EXPECT_EQ(Draws(calls), 1);
-    EXPECT_TRUE(Before(calls, "SetPixelShaderConstant(0, 1)", "DrawIndexedPrimitive("));
-    EXPECT_EQ(Count(calls, "SetPixelShader(0)"), 2);  // before the mesh, and after its shader draw
-    EXPECT_EQ(Count(calls, "SetPixelShader("), 3);
-}
-
 // After every path the stages hold the fixed values the drawing puts back,
 // and a plain atomic drawn by the default pipeline right after it looks as
 // it does alone.
