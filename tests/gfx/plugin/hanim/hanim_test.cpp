@@ -24,35 +24,6 @@ protected:
     static Bytes Write(Frame* frame) { return WriteExtensions(Frame_GetRegistry(), frame); }
 };
 
-TEST_F(HAnimTest, FramesStreamTheirNodeIdAndHierarchyAsLaidOutAndReadBackAnEqualOneTheyParent)
-{
-    Frame* frame = Own(Frame_Create());
-    EXPECT_EQ(Write(frame).size(), 12u);  // an empty extension chunk: no sub-chunk
-    HAnim_FrameGetExtension(frame)->nodeID = 5;
-    Bytes b = Write(frame);
-    ASSERT_EQ(b.size(), 36u);
-    EXPECT_EQ(U32(b, 16), 12u);
-    BoneHierarchy* h = Hold(2, HANIM_LOCAL_SPACE | HANIM_NO_MATRICES, 36, frame);
-    h->nodeInfo[0].frame = frame;
-    b = Write(frame);
-    const uint32_t expected[11] = {256, 5, 2, HANIM_LOCAL_SPACE | HANIM_NO_MATRICES, 36, 7, 0, 0, 8, 1, 0x10};
-    ASSERT_EQ(b.size(), 24u + 44u);
-    EXPECT_EQ(U32(b, 16), 44u);
-    for (int i = 0; i < 11; i++) EXPECT_EQ(U32(b, 24 + 4 * (size_t)i), expected[i]) << i;
-    Frame* copy = Own(Frame_Create());
-    ASSERT_TRUE(ReadExtensions(Frame_GetRegistry(), b, copy));
-    const BoneHierarchy* r = HAnim_FrameGetExtension(copy)->hierarchy;
-    ASSERT_NE(r, nullptr);
-    EXPECT_EQ(std::tuple(HAnim_FrameGetExtension(copy)->nodeID, r->flags, r->interpolator->maxKeyFrameSize,
-                         r->parentFrame, r->matrixArray, r->nodeInfo[0].frame),
-              std::tuple(5, h->flags, 36, copy, nullptr, nullptr));
-    EXPECT_EQ(Write(copy), b);
-    h->flags = HANIM_SHARED_ARRAYS;  // written as holding none
-    EXPECT_EQ(Write(frame).size(), 36u);
-    EXPECT_EQ(U32(Write(frame), 32), 0u);
-    h->flags = 0;
-}
-
 // The reader checks the version, the node count against the sub-chunk's
 // length, the flags and the key-frame size before it allocates, and frees
 // what it made when the stream ends early: no block stays behind.
