@@ -113,46 +113,6 @@ INSTANTIATE_TEST_SUITE_P(Kinds, MatFXValidationTest,
                                            Validation{"modulate-2x accepted", true, 0},
                                            Validation{"modulate-2x refused", true, D3DERR_UNSUPPORTEDCOLOROPERATION}));
 
-// A quad in the x-y plane with UVs 0..1 and the light 2 units in front of
-// its centre: each vertex's second set moves by -(T . L) k, -(B . L) k,
-// with L the unit vector to the light, B = T x N and T = dv2 E1 - dv1 E2
-// from the vertex's triangle: u runs along +x and v along +y, and the
-// grid's triangles turn towards -z, so T comes out along -x.
-TEST_F(MatFXMinimalTest, BumpVerticesShiftTheSecondSetAlongTheLight)
-{
-    Material* m = Bump(Solid(0xFF808080u, true));  // the base's own alpha is the bump: k = c / 4
-    MatFX_SetBumpMapCoefficient(m, 2.0f);
-    MatFX_SetBumpMapFrame(m, Own(worldshapes::FrameAt(0, 0, 3)));
-    Atomic* a = AddFX(m, 0, 0, 5, kTextured);
-    Draw({a});  // instances the quad
-    const D3D8MeshInstance& r = Records(a->geometry->instanceData)[0];
-    std::vector<MatFXBumpVertex> out(r.numVertices);
-    auto build = [&] {
-        ASSERT_EQ(MatFX_BuildBumpVertices(&r, m, Frame_GetWorldMatrix(Atomic_GetFrame(a)), out.data()), 1);
-    };
-    build();
-    for (const MatFXBumpVertex& v : out) {
-        const Vec3 toLight = {-v.x, -v.y, -2 - v.z};  // the light at z = 3 is z = -2 in the quad's space
-        const float length = std::sqrt(toLight.x * toLight.x + toLight.y * toLight.y + toLight.z * toLight.z);
-        const Vec3 l = {toLight.x / length, toLight.y / length, toLight.z / length},
-                   b = {0, v.nz, -v.ny};  // T x N for T = -x
-        EXPECT_NEAR(v.u1, v.u0 - -l.x * 0.5f, 1e-4f);
-        EXPECT_NEAR(v.v1, v.v0 - (b.x * l.x + b.y * l.y + b.z * l.z) * 0.5f, 1e-4f);
-        EXPECT_EQ(v.colour, 0xFFFFFFFFu);
-    }
-    // A light on a vertex, or UVs that give no tangent, shift nothing.
-    MatFX_SetBumpMapFrame(m, Own(worldshapes::FrameAt(out[0].x, out[0].y, 5 + out[0].z)));
-    build();
-    EXPECT_EQ(out[0].u1, out[0].u0);
-    EXPECT_EQ(out[0].v1, out[0].v0);
-    for (int32_t v = 0; v < a->geometry->numVertices; v++) a->geometry->texCoords[0][v] = TexCoords{0.5f, 0.5f};
-    Geometry_Lock(a->geometry, GEOMETRY_LOCK_TEXCOORDS1);
-    Geometry_Unlock(a->geometry);
-    Draw({a});
-    build();
-    for (const MatFXBumpVertex& v : out) EXPECT_EQ(v.u1, 0.5f);
-}
-
 // After every path the stages hold the fixed values the drawing puts back,
 // and a plain atomic drawn by the default pipeline right after it looks as
 // it does alone.
