@@ -144,6 +144,7 @@ TEST_P(MatFXHygieneTest, EveryPathLeavesTheFixedStatesAndAFollowingDefaultDrawIn
         {"environment alone", Env(nullptr, env, 1.0f), kUntextured},
         {"environment over a base", Env(checker, env, 1.0f), kTextured},
         {"partial environment", Env(checker, env, 0.4f), kTextured},
+        {"environment on a frame", Env(checker, env, 0.5f, Own(worldshapes::FrameAt(0, 0, 0))), kTextured},
         {"environment over a translucent base", Env(alphaBase, env, 0.7f), kTextured},
         {"bump map", Bump(alphaBase), kTextured},
         {"bump and environment map", Bump(alphaBase, env, 0, 0.5f), kTextured},

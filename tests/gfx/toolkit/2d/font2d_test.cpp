@@ -90,6 +90,9 @@ TEST_F(Font2DTest, EveryKindOfMetricsFileGivesItsGlyphsTablesHeightAndBaseLineWh
         const Font2DGlyph* a = GlyphOf(font, 'A');
         // Code 300 makes strings 16-bit and is looked up in the range table.
         EXPECT_EQ(font->flags & FONT2D_WIDE, FONT2D_WIDE);
+        Font2D_SetIntergap(font, 0.25f);  // 'z' has no glyph: it neither draws nor advances
+        EXPECT_FLOAT_EQ(Font2D_GetStringWidth(font, u"AzB\u012C", 10), 3 * 0.75f * 10);
+        EXPECT_FLOAT_EQ(Font2D_GetHeight(font), 32);
         const float rects[][2] = {{a->width, 0.5f},
                                   {a->uMax, 0.25f},
                                   {a->vMax, 1},
@@ -243,13 +246,14 @@ TEST_F(Font2DTest, OddOutlineLinesAndCutShortUtf8StillGiveUsableGlyphs)
     EXPECT_EQ(Font2D_FindGlyph(font, 'e'), -1);
     EXPECT_TRUE(font->flags & FONT2D_WIDE);
     Font2D_Destroy(font);
-    // Outline text at a full stack, stroked by a textured brush left open for
-    // the toolkit's close: a stroke per glyph, the anchor and the caller's
-    // matrix as they were.
+    // Outline text at a full stack, a varying brush left open for the close.
     font = ReadText("outline", kMetrics3);
     ASSERT_NE(font, nullptr);
     Brush2D* brush = Brush2D_Create();
     Brush2D_SetTexture(brush, Own(Texture_Create(nullptr)));
+    const Brush2DColour c1 = {1, 2, 3, 255}, c2 = {200, 200, 200, 255};
+    const Vec2 t1 = {0, 0}, t2 = {1, 0};
+    Brush2D_SetHalfWidth(Brush2D_SetUVs(Brush2D_SetColours(brush, &c1, &c2, &c2, &c1), &t1, &t2, &t2, &t1), 0.05f);
     for (int i = 1; i < TOOLKIT2D_CTM_DEPTH; i++) ASSERT_EQ(Ctm2D_Push(), 1);
     Ctm2D_Translate(3, 4);
     const Matrix before = *Ctm2D_GetCombined();

@@ -57,8 +57,12 @@ TEST_F(Path2DTest, ClosingAddsTheClosingNodeAndSharedMitersAndDegenerateTurnsSta
     ASSERT_EQ(n.size(), 3u);
     for (const auto& node : n) EXPECT_TRUE(Finite(node));
     EXPECT_NEAR(n[0].ny, 1, 1e-6);
+    PathScope zigzag;  // more nodes than a batch holds, ending on a curve the stroke flattens
+    for (int i = 0; i < 200; i++) Path2D_LineTo(zigzag.path, (float)i * 0.5f, (float)(i % 2) * 40 + 20);
+    Path2D_CurveTo(zigzag.path, 100, 0, 110, 0, 110, 20);
     BrushScope b;
     DrawFrame([&] {
+        EXPECT_GE(Draws([&] { EXPECT_EQ(Path2D_Stroke(zigzag.path, b.brush), zigzag.path); }), 2);
         for (Path2D* path : {back.path, closed.path}) {
             Path2D_Stroke(path, b.brush);
             for (int i = 0; i < 2 * Path2D_GetNodeCount(path); i++)
