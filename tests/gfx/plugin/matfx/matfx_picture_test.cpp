@@ -9,20 +9,6 @@ namespace {
 
 using MatFXPictureTest = MatFXEachProfileTest;
 
-TEST_P(MatFXPictureTest, EveryDualBlendPairWithAndWithoutABase)
-{
-    Texture* base = Pattern(16, 4, 0xFFC08040u, 0xFF4080C0u);
-    Texture* dual = Pattern(16, 2, 0xC0FFFFFFu, 0x40208020u, true);
-    const uint32_t pairs[][2] = {{9, 1}, {1, 3}, {5, 6}, {9, 3}, {2, 2}, {1, 5}};
-    for (int i = 0; i < 6; i++) {
-        const float x = 3.625f - 1.45f * (float)i;
-        AddFX(Dual(base, dual, pairs[i][0], pairs[i][1]), x, 0.75f, 6, kTextured, 2, 1.3f);
-        AddFX(Dual(nullptr, dual, pairs[i][0], pairs[i][1]), x, -0.75f, 6, kTextured, 2, 1.3f);
-    }
-    Draw();
-    EXPECT_EQ(Golden("matfx_dual"), "");
-}
-
 // Each of the six pixel-shader programs draws one quad as the blended passes
 // do; the bump masks are at least half, so the frame-buffer alpha (their sum)
 // is 1 there. With shaders, masks of a quarter add the environment at half.

@@ -1,9 +1,5 @@
-// Test harness for the 2D toolkit: the layers' harness on a 160 x 120
-// headless window with the picture-changing answers pinned (power-of-two
-// textures, an X8R8G8B8 display), new memory filled with 0xA5, the PNG format
-// registered, a camera on the whole window and the toolkit open on it with the
-// window's pixels as user space and a scratch folder as the font path.
-// Helpers write font files and images and draw a frame.
+// The layers' harness on a 160 x 120 window (power-of-two textures, memory
+// filled with 0xA5), the toolkit open on a camera, a scratch font folder.
 #pragma once
 
 #include <filesystem>
