@@ -161,31 +161,4 @@ TEST_F(SkinTest, MalformedSkinChunksFailTheGeometryWithNothingLeftBehind)
     EXPECT_EQ(TakeErrorOf(), std::pair((int32_t)PLUGIN_SKIN, (int32_t)SKIN_ERR_BAD_DATA));
 }
 
-TEST_F(SkinTest, SkinnedAtomicsTakeTheSkinnedPipelineWhateverTheirEffectsFlagAndCopiesShareTheHierarchy)
-{
-    Geometry* g = Own(MakeGrid(1, 1, GEOMETRY_POSITIONS, nullptr));
-    const float weights[16] = {1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0};
-    const uint32_t bones[4] = {0, 0, 0, 0};
-    Skin_GeometrySetSkin(g, Skin_Create(4, 1, weights, bones, Identities(1).data()));
-    Atomic* atomic = Own(MakeAtomic(g));
-    MatFX_EnableAtomicEffects(atomic);
-    ASSERT_NE(atomic->pipeline, Skin_GetD3D8Pipeline());
-    Bytes bytes = WriteAtomic(atomic);
-    Atomic* read = Own(ReadAtomic(bytes));
-    ASSERT_NE(read, nullptr);
-    EXPECT_TRUE(MatFX_AtomicEffectsEnabled(read) && read->pipeline == Skin_GetD3D8Pipeline());
-    for (uint32_t type : {SKIN_TYPE_GENERIC, SKIN_TYPE_MATFX, SKIN_TYPE_TOON}) {  // every type: the one pipeline
-        atomic->pipeline = nullptr;
-        EXPECT_EQ(Skin_AtomicSetType(atomic, type)->pipeline, Skin_GetD3D8Pipeline());
-    }
-    BoneHierarchy* h = HAnim_HierarchyCreate(1, nullptr, nullptr, 0, 0);
-    Skin_AtomicSetHierarchy(atomic, h);
-    const PluginEntry* e = EntryOf(Atomic_GetRegistry(), PLUGIN_SKIN);
-    e->copy(read, atomic, e->offset, e->size);
-    EXPECT_EQ(Skin_AtomicGetHierarchy(read), h);
-    Skin_AtomicSetHierarchy(atomic, nullptr);
-    Skin_AtomicSetHierarchy(read, nullptr);
-    HAnim_HierarchyDestroy(h);
-}
-
 }  // namespace
