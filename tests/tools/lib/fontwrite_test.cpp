@@ -20,6 +20,21 @@ protected:
         Toolkit2DTest::SetUp();
         ASSERT_EQ(Image_RegisterFileFormat("bmp", ImageBmp_Read, nullptr), 1);
     }
+    static uint32_t Pixel(int32_t x, int32_t y)
+    {
+        D3D8Test_Finish();  // the device draws deferred
+        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
+        uint32_t v;
+        memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
+        return v & 0xFFFFFF;
+    }
+    // Largest per-channel difference between two 0xRRGGBB colours.
+    static int ColourDistance(uint32_t a, uint32_t b)
+    {
+        int d = 0;
+        for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(int((a >> sh) & 255) - int((b >> sh) & 255)));
+        return d;
+    }
 };
 
 // Every character the demo's texts use, from the table lines of a screen.
