@@ -165,6 +165,11 @@ TEST_F(Font2DTest, ThePathIsTriedFolderByFolderRefusalsLeaveNothingAndValidation
     Font2D_Destroy(both);
 
     EXPECT_EQ(Font2D_SetPath(nullptr), nullptr);
+    const float bad[][4] = {{0, 0, 0, 100}, {0, 0, 100, -1}, {0, 0, NAN, 100}, {INFINITY, 0, 10, 10}};
+    for (const auto& r : bad) EXPECT_EQ(Toolkit2D_SetDeviceRect(r[0], r[1], r[2], r[3]), 0);
+    Camera* bare = Camera_Create();
+    EXPECT_EQ(Toolkit2D_SetDeviceCamera(bare), 0);
+    Camera_Destroy(bare);
     ASSERT_NE(Font2D_SetPath(folder.c_str()), nullptr);
     WritePng(folder + "cells.png", 20, 12, [](int32_t x, int32_t y) { return x == 0 && y == 0 ? kDelimiter : kClear; });
     WritePng(folder + "tiny.png", 20, 8,
