@@ -24,6 +24,33 @@ protected:
     static Bytes Write(Frame* frame) { return WriteExtensions(Frame_GetRegistry(), frame); }
 };
 
+TEST_F(HAnimTest, HierarchiesNumberTheirNodesAlignTheirMatricesAndTakeANewSerialEachTime)
+{
+    const long before = Live();
+    for (int32_t n = 1; n <= 33; n++) {
+        BoneHierarchy* h = HAnim_HierarchyCreate(n, nullptr, nullptr, 0, 40);
+        ASSERT_NE(h, nullptr);
+        EXPECT_EQ(std::tuple((uintptr_t)h->matrixArray % 16, h->parentHierarchy, h->interpolator->numNodes,
+                             h->interpolator->maxKeyFrameSize, h->nodeInfo[n - 1].nodeIndex),
+                  std::tuple(0u, h, n, 40, n - 1));
+        for (int32_t i = 0; i < n; i++) h->matrixArray[i].flags = 0;  // the whole array is writable
+        HAnim_HierarchyDestroy(h);
+    }
+    const int32_t ids[2] = {4, 9};
+    const uint32_t nodeFlags[2] = {3, 5};
+    BoneHierarchy* h = HAnim_HierarchyCreate(2, nodeFlags, ids, HANIM_NO_MATRICES, 0);
+    EXPECT_EQ(std::tuple(h->matrixArray, h->nodeInfo[1].nodeID, h->nodeInfo[1].flags), std::tuple(nullptr, 9, 5u));
+    const uint32_t serial = h->serial;
+    HAnim_HierarchyDestroy(h);
+    BoneHierarchy* next = HAnim_HierarchyCreate(5, nullptr, nullptr, HANIM_SHARED_ARRAYS, 0);
+    EXPECT_EQ(next, h);  // the free list hands the same record out again, under a new serial
+    EXPECT_NE(next->serial, serial);
+    EXPECT_TRUE(!next->nodeInfo &&
+                !next->matrixArray);  // shared arrays belong to another hierarchy: none made, none freed
+    HAnim_HierarchyDestroy(next);
+    EXPECT_EQ(Live(), before);
+}
+
 // The reader checks the version, the node count against the sub-chunk's
 // length, the flags and the key-frame size before it allocates, and frees
 // what it made when the stream ends early: no block stays behind.

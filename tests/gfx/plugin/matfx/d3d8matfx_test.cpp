@@ -8,6 +8,7 @@ using namespace plugintest;
 namespace {
 
 using MatFXMinimalTest = MatFXOn<MINIMAL>;
+using MatFXFullTest = MatFXOn<FULL>;
 
 // The text of the recording from its first draw on.
 std::string AfterFirstDraw(const std::string& text)
@@ -48,6 +49,31 @@ TEST_F(MatFXMinimalTest, EnvironmentCoefficientsAndDualPairsChooseThePassesOfAOn
         EXPECT_EQ(EngineState(RS_SRCBLEND) * 10 + EngineState(RS_DESTBLEND), 56u);
         EXPECT_EQ(Count(calls, "ValidateDevice("), 0);
     }
+}
+
+TEST_F(MatFXFullTest, APartialEnvironmentOverABaseIsOneStage1PassAndTranslucencyTakesAnUnlitUnfoggedAdditiveOne)
+{
+    Atomic* a = AddFX(Env(Solid(0xFF808080u), Solid(0xFF204060u), 0.25f), 0, 0, 5, kTextured);
+    std::string calls = Calls({a});
+    EXPECT_EQ(Draws(calls), 1);
+    for (const char* state :
+         {"SetTextureStageState(1, 1, 0x19)", "SetRenderState(60, 0x40404040)", "SetTextureStageState(1, 11, 0x10000)"})
+        EXPECT_TRUE(Before(calls, state, "DrawIndexedPrimitive(")) << state;
+    Atomic* lit = AddFX(Env(Solid(0xFF808080u), Solid(0xFF204060u), 0.5f), 0, 0, 5, kTextured | GEOMETRY_LIGHT);
+    for (int32_t v = 0; v < lit->geometry->numVertices; v++) lit->geometry->preLitLum[v].alpha = 128;
+    Snapshot(camera, [&] {
+        D3D8_SetRenderState(D3DRS_FOGENABLE, 1);
+        D3D8_SetRenderState(D3DRS_FOGCOLOR, 0x00123456u);
+        calls = Record([&] { Atomic_Render(lit); });
+        EXPECT_EQ(State(D3DRS_FOGCOLOR), 0x00123456u);
+        D3D8_SetRenderState(D3DRS_FOGENABLE, 0);
+    });
+    ASSERT_EQ(Draws(calls), 2);
+    for (const char* state : {"SetRenderState(20, 0x2)", "SetRenderState(14, 0x0)", "SetRenderState(137, 0x0)",
+                              "SetRenderState(34, 0x0)", "SetRenderState(60, 0x80808080)"})
+        EXPECT_TRUE(Before(AfterFirstDraw(calls), state, "DrawIndexedPrimitive(")) << state;
+    EXPECT_EQ(EngineState(RS_SRCBLEND) * 10 + EngineState(RS_DESTBLEND), 56u);
+    EXPECT_EQ(State(D3DRS_ZWRITEENABLE) + State(D3DRS_LIGHTING), 2u);
 }
 
 // Set-ups a two-stage device may refuse are validated the first time: an

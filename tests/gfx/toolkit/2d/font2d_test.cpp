@@ -165,6 +165,11 @@ TEST_F(Font2DTest, ThePathIsTriedFolderByFolderRefusalsLeaveNothingAndValidation
     Font2D_Destroy(both);
 
     EXPECT_EQ(Font2D_SetPath(nullptr), nullptr);
+    const float bad[][4] = {{0, 0, 0, 100}, {0, 0, 100, -1}, {0, 0, NAN, 100}, {INFINITY, 0, 10, 10}};
+    for (const auto& r : bad) EXPECT_EQ(Toolkit2D_SetDeviceRect(r[0], r[1], r[2], r[3]), 0);
+    Camera* bare = Camera_Create();
+    EXPECT_EQ(Toolkit2D_SetDeviceCamera(bare), 0);
+    Camera_Destroy(bare);
     ASSERT_NE(Font2D_SetPath(folder.c_str()), nullptr);
     WritePng(folder + "cells.png", 20, 12, [](int32_t x, int32_t y) { return x == 0 && y == 0 ? kDelimiter : kClear; });
     WritePng(folder + "tiny.png", 20, 8,
@@ -254,6 +259,9 @@ TEST_F(Font2DTest, OddOutlineLinesAndCutShortUtf8StillGiveUsableGlyphs)
     const Brush2DColour c1 = {1, 2, 3, 255}, c2 = {200, 200, 200, 255};
     const Vec2 t1 = {0, 0}, t2 = {1, 0};
     Brush2D_SetHalfWidth(Brush2D_SetUVs(Brush2D_SetColours(brush, &c1, &c2, &c2, &c1), &t1, &t2, &t2, &t1), 0.05f);
+    EXPECT_EQ(Brush2D_SetUVs(Brush2D_SetColours(Brush2D_Create(), &c1, &c1, &c1, &c1), &t1, &t1, &t2, &t2)->flags &
+                  (BRUSH2D_COLOURS_VARY | BRUSH2D_UVS_VARY),
+              0u);
     for (int i = 1; i < TOOLKIT2D_CTM_DEPTH; i++) ASSERT_EQ(Ctm2D_Push(), 1);
     Ctm2D_Translate(3, 4);
     const Matrix before = *Ctm2D_GetCombined();

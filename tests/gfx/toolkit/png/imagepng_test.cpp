@@ -130,6 +130,11 @@ TEST_F(ImagePngTest, ColourTypesAndDepthsDecodeToTheirRgbaAndInterlacedFilesRead
 
 TEST_F(ImagePngTest, MissingCutCorruptAndOversizedFilesFailCleanlyBeforeAllocating)
 {
+    Image* empty = Image_Create(2, 2, 8);  // no pixels, no palette: nothing written
+    EXPECT_EQ(ImagePng_Write(empty, (folder + "out.png").c_str()), nullptr);
+    EXPECT_EQ((uint32_t)TakeError(), (uint32_t)ERR_NULL_ARGUMENT);
+    Image_Destroy(empty);
+    EXPECT_EQ(ImagePng_Write(nullptr, "x.png"), nullptr);
     EXPECT_EQ(ImagePng_Read(nullptr), nullptr);
     EXPECT_EQ((uint32_t)TakeError(), 0x80000016u);
     EXPECT_EQ(ImagePng_Read((folder + "missing.png").c_str()), nullptr);
