@@ -105,6 +105,15 @@ TEST_F(Font2DTest, EveryKindOfMetricsFileGivesItsGlyphsTablesHeightAndBaseLineWh
         ASSERT_NE(page, nullptr);
         EXPECT_EQ(page->raster, a->raster);
         EXPECT_GT(Raster_GetNumLevels(a->raster), 1);
+        // Drawn through a brush whose colours vary along the string.
+        BrushScope b;
+        const Brush2DColour c1 = {255, 0, 0, 255}, c2 = {0, 0, 255, 255};
+        Brush2D_SetColours(b.brush, &c1, &c2, &c2, &c1);
+        Vec2 anchor = {-0.5f, 0};
+        DrawFrame([&] {
+            EXPECT_GE(Draws([&] { EXPECT_EQ(Font2D_DrawString(font, u"AB\u012C", 0.2f, &anchor, b.brush), font); }), 1);
+        });
+        EXPECT_GT(anchor.x, -0.5f);
         Font2D_Destroy(font);
 
         font = ReadText("cells", kMetrics2, ends);
