@@ -128,6 +128,10 @@ TEST_F(D3D8TransferTest, PalettisedImagesGoThroughPackedPaletteAndSetTheAlphaByt
     EXPECT_EQ(Bytes_LoadU16(pixels), 0xff00);
     EXPECT_EQ(Bytes_LoadU16(pixels + 2), 0x800f);
     Raster_Unlock(sixteen);
+    Image* back16 = Img(2, 1, 32, [](int32_t, int32_t, uint8_t*) {});
+    ASSERT_EQ(D3D8_ImageFromRaster(back16, sixteen), 1);
+    const uint8_t twoBack[4] = {0, 0, 240, 128};
+    EXPECT_EQ(memcmp(back16->pixels + 4, twoBack, 4), 0);
     Raster* x888 = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
     ASSERT_EQ(D3D8_RasterFromImage(x888, image), 1);
     EXPECT_EQ(D3D8_RasterExt(x888)->alpha, 0);

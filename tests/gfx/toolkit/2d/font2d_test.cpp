@@ -272,6 +272,7 @@ TEST_F(Font2DTest, OddOutlineLinesAndCutShortUtf8StillGiveUsableGlyphs)
                   (BRUSH2D_COLOURS_VARY | BRUSH2D_UVS_VARY),
               0u);
     for (int i = 1; i < TOOLKIT2D_CTM_DEPTH; i++) ASSERT_EQ(Ctm2D_Push(), 1);
+    EXPECT_EQ(Ctm2D_Push(), 0);
     Ctm2D_Translate(3, 4);
     const Matrix before = *Ctm2D_GetCombined();
     Vec2 anchor = {10, 10};
@@ -285,6 +286,12 @@ TEST_F(Font2DTest, OddOutlineLinesAndCutShortUtf8StillGiveUsableGlyphs)
     // Without a camera the curves cannot be flattened: refused.
     Toolkit2D_SetDeviceCamera(nullptr);
     EXPECT_EQ(ReadText("outline", kMetrics3), nullptr);
+    Vec2 axes[3];
+    EXPECT_EQ(Ctm2D_GetCombined(), nullptr);
+    EXPECT_EQ(Toolkit2D_GetDeviceAxes(&axes[0], &axes[1], &axes[2]), 0);
+    EXPECT_EQ(Toolkit2D_Open(camera), 0);  // already open
+    Toolkit2D_Close();
+    EXPECT_EQ(Ctm2D_Pop() + Ctm2D_Push() + Toolkit2D_SetDeviceCamera(camera), 0);
 }
 
 TEST_F(Font2DTest, PaddingAddedForTheDeviceIsTransparentBlack)
