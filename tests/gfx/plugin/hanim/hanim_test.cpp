@@ -120,6 +120,13 @@ TEST_F(HAnimTest, CopiesDuplicateOwnHierarchiesOnlyNameSharedOnesAndDestructionK
     e->copy(named, source, e->offset, e->size);
     EXPECT_EQ(std::tuple(HAnim_FrameGetExtension(named)->nodeID, HAnim_FrameGetExtension(named)->hierarchy),
               std::tuple(11, nullptr));
+    // Written, a shared hierarchy is only named, like a frame without one.
+    const Bytes shared = Write(source);
+    EXPECT_EQ(shared, Write(named));
+    Frame* reread = Own(Frame_Create());
+    ASSERT_TRUE(ReadExtensions(Frame_GetRegistry(), shared, reread));
+    EXPECT_EQ(std::tuple(HAnim_FrameGetExtension(reread)->nodeID, HAnim_FrameGetExtension(reread)->hierarchy),
+              std::tuple(11, nullptr));
     h->flags &= ~HANIM_SHARED_ARRAYS;
 
     // A frame that only names a hierarchy parented elsewhere: its nodes lose
