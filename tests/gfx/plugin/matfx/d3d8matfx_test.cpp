@@ -141,6 +141,7 @@ TEST_P(MatFXHygieneTest, EveryPathLeavesTheFixedStatesAndAFollowingDefaultDrawIn
         {"plain", NewMaterial(checker), kTextured},
         {"coordinate transform", transformed(NewMaterial(checker, MATFX_UVTRANSFORM), false), kTextured},
         {"environment alone", Env(nullptr, env, 1.0f), kUntextured},
+        {"partial environment alone", Env(nullptr, env, 0.4f), kUntextured},
         {"environment over a base", Env(checker, env, 1.0f), kTextured},
         {"partial environment", Env(checker, env, 0.4f), kTextured},
         {"environment on a frame", Env(checker, env, 0.5f, Own(worldshapes::FrameAt(0, 0, 0))), kTextured},

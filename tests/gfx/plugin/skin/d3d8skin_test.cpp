@@ -128,6 +128,10 @@ TEST_F(D3D8SkinTest, HierarchyFlagsChooseWorldLocalOrFrameMatricesAndThePaletteE
     s->inverseMatrices[0] = Translation(5, 5, 5);
     s->inverseMatrices[0].flags = MATRIX_IDENTITY_FLAGS;  // the flag wins over the words
     ExpectMoved(flagged, {1, 1, 1});
+    // Weights out of order are sorted with their bones; a third weight counts.
+    BoneHierarchy* sorted = Hierarchy(3);
+    sorted->matrixArray[2] = Translation(4, 0, 0);
+    ExpectMoved(Skinned(GEOMETRY_POSITIONS | GEOMETRY_NORMALS, {0.25f, 0.25f, 0.5f}, 0x020100, 3, sorted), {2, 0, 0});
 }
 
 class D3D8SkinHardwareTest : public D3D8SkinTest {
