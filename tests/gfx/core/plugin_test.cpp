@@ -85,6 +85,10 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesThe
         *(int32_t*)&object[offset] = id;
         PluginRegistry_AddPluginStream(&writer, id, ReadInt, id == 0x52 ? nullptr : WriteInt, SizeInt);
     }
+    // Added again, an id keeps its first offset; an unknown id has none.
+    EXPECT_EQ(PluginRegistry_AddPlugin(&writer, 4, 0x51, nullptr, nullptr, nullptr),
+              PluginRegistry_GetPluginOffset(&writer, 0x51));
+    EXPECT_EQ(PluginRegistry_GetPluginOffset(&writer, 0x99), -1);
     EXPECT_EQ(PluginRegistry_StreamGetExtensionsSize(&writer, object.data()), 2 * 16);  // 0x52 sizes but never writes
     Buffer buf([&](Stream* s) { ASSERT_EQ(PluginRegistry_StreamWriteExtensions(&writer, s, object.data()), &writer); });
     EXPECT_EQ(buf.mem.length, 12u + 32u);

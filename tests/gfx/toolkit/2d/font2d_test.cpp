@@ -291,6 +291,9 @@ TEST_F(Font2DTest, OddOutlineLinesAndCutShortUtf8StillGiveUsableGlyphs)
     Vec2 axes[3];
     EXPECT_EQ(Ctm2D_GetCombined(), nullptr);
     EXPECT_EQ(Toolkit2D_GetDeviceAxes(&axes[0], &axes[1], &axes[2]), 0);
+    Path2D* line = Path2D_LineTo(Path2D_Create(), 1, 1);
+    EXPECT_EQ(Path2D_Stroke(line, brush), nullptr);
+    Path2D_Destroy(line);
     EXPECT_EQ(Toolkit2D_Open(camera), 0);  // already open
     Toolkit2D_Close();
     EXPECT_EQ(Ctm2D_Pop() + Ctm2D_Push() + Toolkit2D_SetDeviceCamera(camera), 0);
