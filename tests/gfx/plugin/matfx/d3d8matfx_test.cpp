@@ -155,6 +155,7 @@ TEST_P(MatFXHygieneTest, EveryPathLeavesTheFixedStatesAndAFollowingDefaultDrawIn
         {"dual 1,5", Dual(checker, dual, 1, 5), kTextured},
         {"dual 5,6 without a base", Dual(nullptr, dual, 5, 6), kUntextured},
         {"dual 2,2 without a base", Dual(nullptr, dual, 2, 2), kUntextured},
+        {"dual 1,3 without a base", Dual(nullptr, dual, 1, 3), kUntextured},
         {"dual 9,1 without a base", Dual(nullptr, dual, 9, 1), kUntextured},
         {"dual 9,3 without a base", Dual(nullptr, dual, 9, 3), kUntextured},
         {"dual 1,5 without a base", Dual(nullptr, dual, 1, 5), kUntextured},

@@ -3,6 +3,7 @@
 #include "gfx/core/arraylist.h"
 #include "gfx/core/raster.h"
 #include "gfx/core/vector.h"
+#include "gfx/toolkit/pickray/pickray.h"
 #include "tests/gfx/toolkit/2d/toolkit2d_fixture.h"
 
 namespace toolkit2dtest {
@@ -180,6 +181,9 @@ TEST_F(Font2DTest, ThePathIsTriedFolderByFolderRefusalsLeaveNothingAndValidation
     for (const auto& r : bad) EXPECT_EQ(Toolkit2D_SetDeviceRect(r[0], r[1], r[2], r[3]), 0);
     Camera* bare = Camera_Create();
     EXPECT_EQ(Toolkit2D_SetDeviceCamera(bare), 0);
+    Line ray;
+    const Vec2 pixel = {1, 1};
+    EXPECT_EQ(Camera_CalcPixelRay(bare, &ray, &pixel), nullptr);  // no raster to divide
     Camera_Destroy(bare);
     ASSERT_NE(Font2D_SetPath(folder.c_str()), nullptr);
     WritePng(folder + "cells.png", 20, 12, [](int32_t x, int32_t y) { return x == 0 && y == 0 ? kDelimiter : kClear; });
@@ -295,6 +299,8 @@ TEST_F(Font2DTest, OddOutlineLinesAndCutShortUtf8StillGiveUsableGlyphs)
     EXPECT_EQ(Path2D_Stroke(line, brush), nullptr);
     Path2D_Destroy(line);
     EXPECT_EQ(Toolkit2D_Open(camera), 0);  // already open
+    while (Ctm2D_Pop()) {
+    }
     Toolkit2D_Close();
     EXPECT_EQ(Ctm2D_Pop() + Ctm2D_Push() + Toolkit2D_SetDeviceCamera(camera), 0);
 }
