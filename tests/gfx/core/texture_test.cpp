@@ -116,6 +116,17 @@ TEST_F(TextureTest, LevelsComeFromTheirOwnFilesOrLevelZeroAndAreGammaCorrectedOn
     EXPECT_EQ(Raster_GetFormat(texture->raster) & RASTERFORMATPIXELFORMATMASK, (uint32_t)RASTERFORMAT8888);
     EXPECT_EQ(LevelColour(texture->raster, 0), 0x10203080u);
     Texture_Destroy(texture);
+    // Read into the current dictionary, a name is found there, and with none
+    // current in any dictionary; the dictionary's end spares a held texture.
+    TextureDictionary* dictionary = TextureDictionary_SetCurrent(TextureDictionary_Create());
+    texture = Texture_Read("brick", nullptr);
+    EXPECT_EQ(Texture_Read("brick", nullptr), texture);
+    TextureDictionary_SetCurrent(nullptr);
+    EXPECT_EQ(Texture_Read("brick", nullptr), texture);
+    TextureDictionary_Destroy(dictionary);
+    EXPECT_EQ(std::tuple(texture->refCount, texture->dictionary), std::tuple(2, nullptr));
+    Texture_Destroy(texture);
+    Texture_Destroy(texture);
 }
 
 TEST_F(TextureTest, ChunksRoundTripAndTheirFilterWordDecidesTheLevelsOfFreshTexturesOnly)
