@@ -181,6 +181,7 @@ TEST_F(FrameTest, NewestChildComesFirstCyclesAreRefusedAndReparentingMovesTheLis
     EXPECT_TRUE(Listed(root));
     EXPECT_EQ(g->root, root);
     EXPECT_TRUE(Frame_Validate(g));
+    EXPECT_EQ(Frame_GetWorldMatrix(g)->pos.x, 1.0f);  // the matrices alone, ahead of the sync
     Frame_SyncDirtyList();
     EXPECT_EQ(g->world.pos.x, 1.0f);
     EXPECT_EQ(g->world.pos.y, 3.0f);

@@ -64,6 +64,11 @@ TEST_F(VertexBufferManagerTest, FreedNeighboursMergeWithinOneBufferOnly)
     ranges = Ranges();
     ASSERT_EQ(ranges.size(), 2u);
     for (const VertexBufferRange& r : ranges) EXPECT_EQ(r.size, 131072u);
+    // A request past the default size gets a buffer of its own.
+    uint32_t f;
+    ASSERT_EQ(VertexBufferManager_Alloc(kKey, 200000, &vb, &f), 1);
+    EXPECT_EQ(std::tuple(f, VertexBufferManager_GetBufferCount(kKey), VertexBufferManager_GetBufferCount(0x18 << 16)),
+              std::tuple(0u, 3, 0));
 }
 
 }  // namespace
