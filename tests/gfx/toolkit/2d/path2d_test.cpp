@@ -72,7 +72,7 @@ TEST_F(Path2DTest, ClosingAddsTheClosingNodeAndSharedMitersAndDegenerateTurnsSta
         const Vec2 t[4] = {{0, 0.25f}, {1, 0.5f}, {0.75f, 1}, {0.25f, 0.75f}};
         const Brush2DColour c1 = {255, 0, 0, 255}, c2 = {0, 255, 0, 255};
         Path2D_Stroke(closed.path,
-                      Brush2D_SetColours(Brush2D_SetUVs(b.brush, &t[0], &t[1], &t[2], &t[3]), &c1, &c2, &c2, &c1));
+                      Brush2D_SetColours(Brush2D_SetUVs(b.brush, &t[0], &t[1], &t[2], &t[3]), &c1, &c1, &c2, &c2));
         const Im3DVertex* v = LastBatch();
         for (int i : {0, 1, 4, 5}) {
             const Vec2 want = t[i == 0 ? 3 : i == 1 ? 0 : i == 4 ? 2 : 1];
