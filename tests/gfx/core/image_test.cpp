@@ -71,6 +71,9 @@ TEST_F(ImageTest, ApplyMaskRefusesSizeMismatchKeepsTheImageWhenMemoryRunsOutAndN
     ASSERT_EQ(Image_ApplyMask(borrowed, mask), borrowed);
     EXPECT_TRUE(borrowed->flags & IMAGE_OWNSPIXELS);  // frees the new block only (ASan would flag the stack array)
     EXPECT_EQ(borrowed->pixels[3], 33);
+    // Gamma correction refuses an image without the palette or pixels it changes.
+    EXPECT_EQ(Image_GammaCorrect(Keep(Image_Create(2, 2, 8))), nullptr);
+    EXPECT_EQ(Image_GammaCorrect(Keep(Image_Create(2, 2, 32))), nullptr);
 }
 
 TEST_F(ImageTest, ConvertIntoAcceptsTheListedDepthPairsAndCopiesFourToEightWithSixteenEntries)
