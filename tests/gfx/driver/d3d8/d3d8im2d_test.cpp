@@ -62,6 +62,8 @@ TEST_F(Im2DTest, IndicesPastTheVerticesAreRefusedAndAFailedDrawLeavesTheWritePos
         EXPECT_EQ(D3D8_Im2DRenderTriangle(v.data(), 3, 0, 1, 3), 0);
         EXPECT_EQ(D3D8_Im2DRenderLine(v.data(), 3, -1, 1), 0);
         EXPECT_EQ(D3D8_Im2DRenderLine(v.data(), 3, 0, 3), 0);
+        EXPECT_EQ(D3D8_Im2DRenderPrimitive(3, nullptr, 3) + D3D8_Im2DRenderPrimitive(3, v.data(), 0), 0);
+        EXPECT_EQ(D3D8_Im2DRenderPrimitive(3, v.data(), 2), 0);  // short of a triangle
     });
     EXPECT_EQ(Count(log, "Draw"), 0);
     EXPECT_EQ(D3D8_Im2DRenderLine(v.data(), 3, 0, 2), 1);
