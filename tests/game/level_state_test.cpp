@@ -219,9 +219,14 @@ TEST_F(LevelStateTest, QuittingRecordsNothingAndAlwaysLeaves)
     WriteLevels(2);
     RunProgram([] {
         StartLevel({"level1.cfg", "level2.cfg"});
+        GameState* levelState = State_GetCurrent();
+        MemCardUI_Get()->autosaveEnabled = 1;
         Progress_SetLocked(12, 1);
         Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
         EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
+        Tick();
+        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);  // no save screens over a quit
+        EXPECT_EQ(State_GetCurrent(), levelState);
         EXPECT_TRUE(Leaves());
         EXPECT_EQ(Progress_TestFlags(11, PROGRESS_COMPLETED), 0);
         EXPECT_EQ(Progress_IsLocked(12), 1);
@@ -571,31 +576,6 @@ TEST_F(LevelStateTest, TheGroupPairTableSeparatesTheGroups)
     });
 }
 
-TEST_F(LevelStateTest, UnloadAndExitLeaveNoObjectOrBodyBehind)
-{
-    WriteLevels(1);
-    RunProgram([] {
-        Game_ResetContext();
-        const uint32_t views = List_Count(View_GetPool()), nodes = List_Count(Node_GetPool());
-        StartLevel({"level1.cfg"});
-        ObjectDescription d = {};
-        strcpy(d.physicalModel, "SPHERE1");
-        d.mass = 1.0f;
-        ASSERT_NE(Object_Create(Level_GetObjectList(), &d), nullptr);
-        EXPECT_GT(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
-        Level_Unload(nullptr, 0);
-        EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);  // a fresh world
-        EXPECT_EQ(Level_GetObjectList(), nullptr);
-        Level_LoadContent(nullptr);
-        Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 1);
-        EXPECT_TRUE(Leaves());
-        EXPECT_EQ(List_Count(View_GetPool()), views);
-        EXPECT_EQ(List_Count(Node_GetPool()), nodes);
-        EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
-        Finish();
-    });
-}
-
 TEST_F(LevelStateTest, ThePackingRunAdvancesAsSoonAsALevelHasRendered)
 {
     WriteLevels(2);
@@ -729,21 +709,12 @@ TEST_F(LevelStateTest, TheLevelFilesGravityPullsTheLevelsBodiesAndTheNextLevelSt
     });
 }
 
-TEST_F(LevelStateTest, TheAutosavePushesTheSaveScreensOverAnEndedLevelButNotOverAQuitOne)
+TEST_F(LevelStateTest, TheAutosavePushesTheSaveScreensOverAnEndedLevel)
 {
     WriteLevels(2);
     RunProgram([] {
         StartLevel({"level1.cfg", "level2.cfg"});
         GameState* levelState = State_GetCurrent();
-        MemCardUI_Get()->autosaveEnabled = 1;
-        Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
-        Tick();
-        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);
-        EXPECT_EQ(State_GetCurrent(), levelState);
-        Finish();
-
-        StartLevel({"level1.cfg", "level2.cfg"});
-        levelState = State_GetCurrent();
         MemCardUI_Get()->autosaveEnabled = 1;
         Level_SetFlags(LEVEL_ENDED, 1);
         Tick();
@@ -885,25 +856,43 @@ Object* PropOf(const char* group)
     return find.found;
 }
 
-TEST_F(LevelStateTest, RestartsAndRuleChoicesActivateTheRulesPickupsOfTheScene)
+TEST_F(LevelStateTest, ASceneGetsItsEntitiesAndRestartsAndRuleChoicesActivateTheRulesPickups)
 {
     LwsWriterScene scene;
-    for (const char* name : {"Coin", "Gem", "Flag"}) {
+    for (const char* name : {"PlayerStart_Null", "entity_Frog", "entity_Frog", "Coin", "Gem", "Flag"}) {
         LwsWriterItem item;
         item.name = name;
-        item.keys.push_back(LwsWriterKey{});
+        LwsWriterKey key;
+        key.position[0] = 4.0f * (float)scene.items.size();
+        item.keys.push_back(key);
         scene.items.push_back(item);
     }
     gametest::WriteData("Levels/Props.lws", LwsWriter_Write(scene));
     WriteProp("Levels\\Props\\Coin.cfg", "SCORE_PICKUP");
     WriteProp("Levels\\Props\\Gem.cfg", "HIDDEN_PICKUP");
     WriteProp("Levels\\Props\\Flag.cfg", "LEVEL_COMP");
+    // Scene entities: each "entity_Frog" item reads Frog.cfg from the level's configurations.
+    gametest::WriteConfig("Levels\\Props\\Frog.cfg",
+                          "Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.5\n Mass = 1\n"
+                          " CollisionGroup = 2\n Constructor = Entity_Constructor\n Destructor = Entity_Destructor\n"
+                          " Update = Entity_Update\n Collision = Entity_Collision\n }\n}\n"
+                          "vehicle {\n vehicleData {\n ControlMode = Thrusting\n maxVelocity = 20\n }\n}\n");
+    WriteCharacter();
     gametest::WriteConfig("levels\\props.cfg",
                           "game {\n Level {\n levelscene = Levels\\Props.lws\n"
                           " levelConfigs = Levels\\Props\n DefaultGameType = scorePickups\n"
                           " }\n}\n");
     RunProgram([] {
+        WalkingModes_Register();
+        VehicleModes_Register();
+        Game_ResetContext();
+        Game_LoadCharacterList();
         StartLevel({"props.cfg"});
+        Object* hero = Level_GetPlayerEntity(0);
+        ASSERT_NE(hero, nullptr);
+        EXPECT_EQ(Entity_GetRecord(hero)->mode, (uint32_t)MODE_MAN);
+        EXPECT_NE(Entity_GetRecord(hero)->modeData, nullptr);  // the registered row's data block
+        EXPECT_EQ(List_Count(EntitySystem_Get()->pool), 3u);   // the player and two frogs
         Object* coin = PropOf("SCORE_PICKUP");
         Object* gem = PropOf("HIDDEN_PICKUP");
         Object* flag = PropOf("LEVEL_COMP");
@@ -965,98 +954,3 @@ TEST_F(LevelStateTest, ADirectStartPlaysItsLevelOverTheRootAndThenReachesTheFron
 }
 
 }  // namespace
-
-// A level of one player start and two "entity_Frog" items (loaded as
-// entity_Frog_00 and _01), whose configurations live in "Levels\Ents": the
-// player plays "Hero" in Butterfly mode, the frogs are Thrusting props.
-TEST_F(LevelStateTest, ALevelBuildsItsPlayersAndSceneEntitiesAndRunsThemEachFrame)
-{
-    LwsWriterScene scene;
-    for (const char* name : {"PlayerStart_Null", "entity_Frog", "entity_Frog", "Gem"}) {
-        LwsWriterItem item;
-        item.name = name;
-        LwsWriterKey key;
-        key.position[0] = 4.0f * (float)scene.items.size();
-        item.keys.push_back(key);
-        scene.items.push_back(item);
-    }
-    gametest::WriteData("Levels/Ents.lws", LwsWriter_Write(scene));
-    auto entity = [](const char* mode) {
-        return std::string("Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.5\n"
-                           " Mass = 1\n CollisionGroup = 2\n Constructor = Entity_Constructor\n"
-                           " Destructor = Entity_Destructor\n Update = Entity_Update\n Collision = Entity_Collision\n"
-                           " }\n}\nvehicle {\n vehicleData {\n ControlMode = ") +
-               mode + "\n maxVelocity = 20\n }\n controlData {\n walkImpulse = 1\n }\n}\n";
-    };
-    gametest::WriteConfig("carddata\\entityconfigs\\Hero.cfg", entity("Butterfly"));
-    gametest::WriteConfig("Levels\\Ents\\Frog.cfg", entity("Thrusting"));
-    // A completion pickup, inactive until the rule's pickups are set up.
-    gametest::WriteConfig("Levels\\Ents\\Gem.cfg",
-                          "Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = NOCOLLISION\n"
-                          " Constructor = VavadUtils_HitModeObject_Constructor\n"
-                          " Destructor = VavadUtils_HitModeObject_Destructor\n Update = VavadUtils_HitModeObject_Update\n"
-                          " StringVal0 = PICKUP\n StringVal1 = LEVEL_COMP\n BoolVal0 = TRUE\n }\n}\n");
-    for (const char* level : {"levels\\ents1.cfg", "levels\\ents2.cfg"})
-        gametest::WriteConfig(level, "game {\n Level {\n levelscene = Levels\\Ents.lws\n levelConfigs = Levels\\Ents\n"
-                                     " }\n}\n");
-    RunProgram([] {
-        for (uint32_t m = 0; m < CONTROL_MODES; m++) ControlMode_Register(m, nullptr, 0);
-        WalkingModes_Register();
-        Game_ResetContext();
-        GameContext* ctx = Game_GetContext();
-        ctx->characterCount = 1;
-        strcpy(ctx->characterNames[0], "Hero");
-        GameSetup_Reset();
-        GameSetup_SetLevel("ents1.cfg", 0);
-        GameSetup_SetLevel("ents2.cfg", 1);
-        Game_RecreatePhysicsWorld();
-        Level_CreateState();
-        State_Update(0.0f);
-        ASSERT_NE(Level_GetState(), nullptr);
-
-        Object* hero = Level_GetPlayerEntity(0);
-        ASSERT_NE(hero, nullptr);
-        EntityRecord* record = Entity_GetRecord(hero);
-        ASSERT_NE(record, nullptr);
-        EXPECT_EQ(record->mode, (uint32_t)MODE_BUTTERFLY);
-        EXPECT_NE(record->modeData, nullptr);  // the registered row's data block
-        EXPECT_EQ(List_Count(EntitySystem_Get()->pool), 3u);  // the hero and two frogs
-
-        // Each frame runs the entity pool: the clocks advance.
-        const float before = record->clock;
-        for (int f = 0; f < 5; f++) Tick(0.02f);
-        EXPECT_NEAR(record->clock - before, 0.1f, 1e-4f);
-
-        // The rule's pickups are set up through the level objects' queue.
-        HitModeRecord* gem = nullptr;
-        List_ForEach(
-            Level_GetObjectList(),
-            [](void* item, void* out) {
-                if (HitModeRecord* r = HitModeObject_GetRecord((Object*)item)) *(HitModeRecord**)out = r;
-                return 0;
-            },
-            &gem);
-        ASSERT_NE(gem, nullptr);
-        EXPECT_EQ(gem->state & HITSTATE_ACTIVE, 0u);
-        Level_Restart(0);
-        Tick(0.02f);
-        EXPECT_EQ(gem->state & HITSTATE_ACTIVE, (uint32_t)HITSTATE_ACTIVE);
-
-        // The viewport's own player shows its HUD state, the others mask 1.
-        Player_SetHudState(0, 6);
-        Level_PrepareViewportHuds(0);
-        EXPECT_EQ(record->viewMask, 6u);
-        Level_PrepareViewportHuds(1);
-        EXPECT_EQ(record->viewMask, 1u);
-
-        // The next level keeps the player's record on a new object.
-        Level_SetFlags(LEVEL_ENDED, 1);
-        for (int f = 0; f < 200 && Level_GetState() && Level_GetState()->levelIndex == 0; f++) Tick(0.05f);
-        Object* again = Level_GetPlayerEntity(0);
-        ASSERT_NE(again, nullptr);
-        EXPECT_EQ(Entity_GetRecord(again), record);
-        EXPECT_EQ(List_Count(EntitySystem_Get()->pool), 3u);
-        Finish();
-        EXPECT_EQ(EntitySystem_Get(), nullptr);  // freed with the level state
-    });
-}
