@@ -67,6 +67,14 @@ protected:
             ObjectPool_Update(objects, &dt);
         }
     }
+    // Player 0's entity at the origin.
+    void Hero()
+    {
+        SetPlayers({1});
+        WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
+        WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
+        ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    }
     static uint32_t State(Object* o) { return HitModeObject_GetRecord(o)->state; }
     // The camera of viewport 0 at the origin, so every prop is near.
     Node* Camera(Vec3 at = {0, 0, 0})
@@ -246,10 +254,7 @@ TEST_F(HitModeTest, AnEntryQueuedDuringTheWalkIsSeenByEveryPropOnce)
 
 TEST_F(HitModeTest, DeactivationKeepsOnlyItsFourBitsAndReleasesWatchers)
 {
-    SetPlayers({1});
-    WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
-    WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    ASSERT_NO_FATAL_FAILURE(Hero());
     WriteProp("Gate", "U32Val0 = 1");
     Place({Item("Gate", V(0, 0, 1))});
     Object* gate = PropAt(V(0, 0, 1));
@@ -329,10 +334,7 @@ TEST_F(HitModeTest, TheRestartEventResetsAProp)
 
 TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
 {
-    SetPlayers({1});
-    WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
-    WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    ASSERT_NO_FATAL_FAILURE(Hero());
     EntityRecord* hero = Entity_GetRecord(Level_GetPlayerEntity(0));
     Node* camera = Camera(V(50, 50, 50));
     for (bool byFlag : {false, true}) {
@@ -366,10 +368,7 @@ TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
 
 TEST_F(HitModeTest, BodilessPropsAreCollectedByProximity)
 {
-    SetPlayers({1});
-    WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
-    WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    ASSERT_NO_FATAL_FAILURE(Hero());
     Object* hero = Level_GetPlayerEntity(0);
     WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n BoolVal10 = TRUE", "NOVISUAL");
     Place({Item("Coin", V(0, 0.5f, 0.9f)), Item("Coin", V(0, 0.5f, 3))});
