@@ -4,34 +4,24 @@
 
 #include <cmath>
 
-#include "app/pad.h"
-#include "app/shell.h"
 #include "common/hash.h"
 #include "game/level_input.h"
 #include "game/players.h"
-#include "game_fixture.h"
-#include "platform/dinput/dinput_test.h"
-#include "platform/win32/win32_test.h"
+#include "menu_input_fixture.h"
 
 namespace {
 
-class LevelSessionTest : public GameTest {
+class LevelSessionTest : public PadTest {
 protected:
     void SetUp() override
     {
-        GameTest::SetUp();
-        Win32Test_ResetAll();
-        DInputTest_ResetState();
-        App_ResetState();
+        PadTest::SetUp();
         Rules_Init();
     }
     void TearDown() override
     {
         Rules_Shutdown();
-        Pad_Shutdown();
-        DInputTest_DetachAll();
-        Win32Test_ResetAll();
-        GameTest::TearDown();
+        PadTest::TearDown();
     }
 
     // Player 0 on the keyboard with the default keys.
@@ -74,33 +64,25 @@ TEST_F(LevelSessionTest, RulesAreChosenByNameAndARuleOfSevenIsRefused)
     EXPECT_EQ(Level_FindRuleByHash(Name_Hash("secrets", 1, 1)), 4);
 }
 
-TEST_F(LevelSessionTest, TheLevelClockAlwaysRunsAndTheRuleClockOnlyWhileItsFlagIsSet)
+TEST_F(LevelSessionTest, TheRuleClockRunsWhileItsFlagIsSetAndARespawnIsLatchedThenFollowedByItsAfterEvent)
 {
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+    EXPECT_EQ(Level_GetEvents(), 0u);
     Rules_Update(0.25f);  // the flag is set by the update, after the clocks
     EXPECT_FLOAT_EQ(Level_GetClock(), 0.25f);
     EXPECT_FLOAT_EQ(Level_GetClock2(), 0.0f);
     EXPECT_TRUE(Level_TestFlags(LEVEL_RULE_CLOCK));
+    EXPECT_EQ(Level_GetEvents(), (uint32_t)LEVEL_EVENT_RESPAWN);
     Rules_Update(0.25f);
     EXPECT_FLOAT_EQ(Level_GetClock2(), 0.25f);
+    EXPECT_EQ(Level_GetEvents(), (uint32_t)LEVEL_EVENT_AFTER_RESPAWN);
     Level_SetFlags(LEVEL_RULE_CLOCK, 0);  // as the open pause menu does each frame
     Rules_Update(0.5f);
     EXPECT_FLOAT_EQ(Level_GetClock(), 1.0f);
     EXPECT_FLOAT_EQ(Level_GetClock2(), 0.25f);
-}
-
-TEST_F(LevelSessionTest, ARaisedRespawnIsLatchedNextFrameAndFollowedByItsAfterEvent)
-{
-    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
     EXPECT_EQ(Level_GetEvents(), 0u);
-    uint32_t seen[4];
-    for (uint32_t& s : seen) {
-        Rules_Update(0.01f);
-        s = Level_GetEvents();
-    }
-    EXPECT_EQ(seen[0], (uint32_t)LEVEL_EVENT_RESPAWN);
-    EXPECT_EQ(seen[1], (uint32_t)LEVEL_EVENT_AFTER_RESPAWN);
-    EXPECT_EQ(seen[2], 0u);
-    EXPECT_EQ(seen[3], 0u);
+    Rules_Update(0.5f);
+    EXPECT_EQ(Level_GetEvents(), 0u);
 }
 
 TEST_F(LevelSessionTest, PlayerIndicesBeyondTheSessionOrMaxPlayersReadZeroAndWriteNothing)

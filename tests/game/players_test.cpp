@@ -5,33 +5,14 @@
 #include <set>
 #include <string>
 
-#include "app/pad.h"
-#include "app/shell.h"
 #include "game/level_input.h"
 #include "game/level_session.h"
-#include "game_fixture.h"
-#include "platform/dinput/dinput_test.h"
-#include "platform/win32/win32_test.h"
+#include "menu_input_fixture.h"
 
 namespace {
 
-class PlayersTest : public GameTest {
+class PlayersTest : public PadTest {
 protected:
-    void SetUp() override
-    {
-        GameTest::SetUp();
-        Win32Test_ResetAll();
-        DInputTest_ResetState();
-        App_ResetState();
-    }
-    void TearDown() override
-    {
-        Pad_Shutdown();
-        DInputTest_DetachAll();
-        Win32Test_ResetAll();
-        GameTest::TearDown();
-    }
-
     // Attaches the controllers and opens the pads; false when the platform
     // has no virtual joysticks.
     static bool OpenPads(int joysticks, bool keyboard)
