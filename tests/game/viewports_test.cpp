@@ -7,7 +7,6 @@
 #include "engine/objectworld.h"
 #include "engine/view.h"
 #include "frame_capture.h"
-#include "game/level_file.h"
 #include "game/level_state.h"
 #include "program_fixture.h"
 #include "tests/engine/drawing_fixture.h"
@@ -85,6 +84,13 @@ TEST_F(ViewportTest, RectanglesSplitTheScreenForOneToFourPlayersWithThreeViewsEa
                 EXPECT_NE(Viewport_GetCameraFrame(v), nullptr);
                 EXPECT_NE(Viewport_GetHudFrame(v), nullptr);
             }
+            if (n == 2) {  // kinds 1, 0, 2: the second player sits in slot 2, on viewport 1
+                Player_SetViewportIndex(1, -1);
+                Player_SetViewportIndex(2, 1);
+                EXPECT_EQ(Viewport_GetWorldView(2), Level_GetSession()->viewports[1].worldView);
+                EXPECT_EQ(Viewport_GetWorldView(1), nullptr);
+                EXPECT_EQ(Viewport_GetWorldView(4), nullptr);
+            }
             Finish();
             EXPECT_EQ(List_Count(View_GetPool()), before - 1);  // the screen view went too
         }
@@ -92,22 +98,7 @@ TEST_F(ViewportTest, RectanglesSplitTheScreenForOneToFourPlayersWithThreeViewsEa
     });
 }
 
-TEST_F(ViewportTest, PlayersWithoutAPrefixKeepTheirOwnViews)
-{
-    RunProgram([] {
-        MakeViewports(2);
-        // Kinds 1, 0, 2: the second player sits in slot 2, on viewport 1.
-        Player_SetViewportIndex(1, -1);
-        Player_SetViewportIndex(2, 1);
-        EXPECT_EQ(Viewport_GetWorldView(2), Level_GetSession()->viewports[1].worldView);
-        EXPECT_EQ(Viewport_GetWorldView(1), nullptr);
-        EXPECT_EQ(Viewport_GetWorldView(4), nullptr);
-        Finish();
-        State_Reset();
-    });
-}
-
-TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageAndTheWorldDepthFollowsTheLevel)
+TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageTheWorldDepthFollowsTheLevelAndLineBatchesDrawOnce)
 {
     RunProgram([] {
         MakeViewports(1);
@@ -122,46 +113,7 @@ TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageAndTheWorldDepthFollowsTheLeve
             EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x2,"), zClear ? 2 : 1) << rec;
             EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x1,"), 0) << rec;
         }
-        Finish();
-        State_Reset();
-    });
-}
 
-TEST_F(ViewportTest, TheLevelsFogColourReachesTheFogColourRenderState)
-{
-    gametest::WriteConfig("levels\\fog.cfg", "game {\n Level {\n FogColourRGB = 255, 0, 0\n }\n}\n");
-    RunProgram([] {
-        Game_ResetContext();
-        Rules_Init();
-        GameSetup_Reset();
-        GameSetup_SetLevel("fog.cfg", 0);
-        LevelState level = {};
-        Level_ResetSettings(&level);
-        Level_Load(&level);
-        ASSERT_EQ(level.fogColour, 0xFF0000FFu);  // alpha, blue, green, red
-        LevelSession* s = Level_GetSession();
-        s->numViewports = 1;
-        Game_GetContext()->playerKinds[0] = PLAYER_KIND_HUMAN;
-        Player_SetViewportIndex(0, 0);
-        float rect[4];
-        Level_GetViewportRect(1, 0, rect);
-        Viewport_SetRect(0, rect);
-        ASSERT_EQ(Level_SetupViewports(level.fogType, level.fogColour, 10.0f, 0.0f), 1);
-        D3D8Test_StartRecording();
-        DrawFrame();
-        D3D8Test_StopRecording();
-        // D3DRS_FOGCOLOR (34) takes the A8R8G8B8 word of opaque red.
-        EXPECT_GE(capture::CountCalls(D3D8Test_Recording(), "SetRenderState(34, 0xffff0000)"), 1)
-            << D3D8Test_Recording();
-        Finish();
-        State_Reset();
-    });
-}
-
-TEST_F(ViewportTest, TheLineBatchesDrawOnceWithTheSecondOutsideTheDepthTest)
-{
-    RunProgram([] {
-        MakeViewports(1);
         const Vec3 a{0, 0, 5}, b{1, 1, 5};
         ASSERT_EQ(EntityEffects_AddLine(&a, &b, 0xFFFF0000u, 1), 1);
         ASSERT_EQ(EntityEffects_AddLine(&a, &b, 0xFF00FF00u, 0), 1);
