@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "app/sound.h"
@@ -13,39 +14,6 @@
 #include "tests/app/wave_fixture.h"
 
 namespace {
-
-const char* const kEveryKey =
-    "game {\n"
-    "  Level {\n"
-    "    levelscene = Levels\\Demo\\Demo.lws\n"
-    "    levelConfigs = Levels\\Demo\\\n"
-    "    levelSoundConfig = Sounds.cfg\n"
-    "    BackDomePath = Domes\\Sky.lws\n"
-    "    BackDomeCamRel = FALSE\n"
-    "    BackDomeFarClip = 900\n"
-    "    BackDomeNearClip = 2\n"
-    "    BackDomePosOffset = 1, 2, 3\n"
-    "    BackDomeScaleOffset = 4, 5, 6\n"
-    "    WorldZBufferClear = FALSE\n"
-    "    WorldFarClip = 400\n"
-    "    WorldNearClip = 0.5\n"
-    "    levelToUnlock = 12\n"
-    "    gametimelength = 60\n"
-    "    extraGameTypes = FALSE\n"
-    "    DefaultGameType = race\n"
-    "    winnerFocusTime = 2.5\n"
-    "    ClippingDistance = 80\n"
-    "    ClippingOnSectionDist = 20\n"
-    "    ClippingViewAngle = 90\n"
-    "    ClippingSegName = Seg\n"
-    "    MapLoadFogOn = TRUE\n"
-    "    FogType = 1\n"
-    "    FogColourRGB = 255, 128, 0\n"
-    "    FogColourAlpha = 64\n"
-    "    FogDensity = 0.25\n"
-    "    FogDistance = 120\n"
-    "  }\n"
-    "}\n";
 
 class LevelFileTest : public GameTest {
 protected:
@@ -81,37 +49,48 @@ protected:
     LevelState level_;
 };
 
-TEST_F(LevelFileTest, EveryKeyReachesTheSessionAndTheLevelState)
+TEST_F(LevelFileTest, EveryKeyReachesTheSessionAndTheLevelStateAndALevelWithoutItGetsTheDefault)
 {
-    WriteConfig("levels\\level1.cfg", kEveryKey);
-    WriteConfig("Sounds.cfg", "SOUND {\n SoundList {\n Hit = a.wav\n }\n}\n");
-    Level_Load(&level_);
     const LevelSession* s = Level_GetSession();
+    const LevelState* l = &level_;
+    // Each key with its value, what it reads as, and the value of a level without it.
+    struct Key {
+        const char* line;
+        std::function<double()> read;
+        double set, unset;
+    } keys[] = {
+        {"BackDomeCamRel = FALSE", [&] { return s->backDome.camRel; }, 0, 1},
+        {"BackDomeFarClip = 900", [&] { return s->backDome.farClip; }, 900, 250},
+        {"BackDomeNearClip = 2", [&] { return s->backDome.nearClip; }, 2, 0.1f},
+        {"BackDomePosOffset = 1, 2, 3", [&] { return s->backDome.posOffset.z; }, 3, 0},
+        {"BackDomeScaleOffset = 4, 5, 6", [&] { return s->backDome.scaleOffset.x; }, 4, 1},
+        {"WorldZBufferClear = FALSE", [&] { return s->worldZBufferClear; }, 0, 1},
+        {"WorldFarClip = 400", [&] { return s->worldFarClip; }, 400, 250},
+        {"WorldNearClip = 0.5", [&] { return s->worldNearClip; }, 0.5, 0.1f},
+        {"levelToUnlock = 12", [&] { return s->levelToUnlock; }, 12, 0},
+        {"gametimelength = 60", [&] { return s->timeAllowance; }, 60, 0},
+        {"extraGameTypes = FALSE", [&] { return l->extraGameTypes; }, 0, 1},
+        {"DefaultGameType = race", [&] { return s->rule; }, RULE_RACE, RULE_NORMAL},
+        {"winnerFocusTime = 2.5", [&] { return l->winnerFocusTime; }, 2.5, l->winnerFocusTime},
+        {"ClippingDistance = 80", [&] { return l->clippingDistance; }, 80, l->clippingDistance},
+        {"ClippingOnSectionDist = 20", [&] { return l->clippingOnSectionDist; }, 20, l->clippingOnSectionDist},
+        {"ClippingViewAngle = 90", [&] { return l->clippingViewAngle; }, 1.5707964f, 0},
+        {"MapLoadFogOn = TRUE", [&] { return l->mapLoadFogOn; }, 1, 0},
+        {"FogType = 1", [&] { return l->fogType; }, 2, 1},
+        {"FogColourAlpha = 64", [&] { return l->fogColour; }, 0x400080FFu, 0xFF000000u},
+        {"FogDensity = 0.25", [&] { return l->fogDensity; }, 0.25f, l->fogDensity},
+        {"FogDistance = 120", [&] { return l->fogDistance; }, 120, 0},
+    };
+    std::string text = "levelscene = Levels\\Demo\\Demo.lws\nlevelConfigs = Levels\\Demo\\\nlevelSoundConfig = Sounds.cfg\n"
+                       "BackDomePath = Domes\\Sky.lws\nClippingSegName = Seg\nFogColourRGB = 255, 128, 0\n";
+    for (const Key& k : keys) text += std::string(k.line) + "\n";
+    WriteConfig("Sounds.cfg", "SOUND {\n SoundList {\n Hit = a.wav\n }\n}\n");
+    LoadLevel(text);
+    for (const Key& k : keys) EXPECT_NEAR(k.read(), k.set, 1e-6) << k.line;
     EXPECT_STREQ(s->sceneName, "Levels\\Demo\\Demo.lws");
     EXPECT_STREQ(s->configDir, "Levels\\Demo");
     EXPECT_STREQ(level_.backDomePath, "Domes\\Sky.lws");
-    EXPECT_EQ(s->backDome.camRel, 0u);
-    EXPECT_EQ(s->backDome.farClip, 900.0f);
-    EXPECT_EQ(s->backDome.nearClip, 2.0f);
-    EXPECT_EQ(s->backDome.posOffset.z, 3.0f);
-    EXPECT_EQ(s->backDome.scaleOffset.x, 4.0f);
-    EXPECT_EQ(s->worldZBufferClear, 0u);
-    EXPECT_EQ(s->worldFarClip, 400.0f);
-    EXPECT_EQ(s->worldNearClip, 0.5f);
-    EXPECT_EQ(s->levelToUnlock, 12);
-    EXPECT_EQ(s->timeAllowance, 60.0f);
-    EXPECT_EQ(level_.extraGameTypes, 0u);
-    EXPECT_EQ(s->rule, (uint32_t)RULE_RACE);
-    EXPECT_EQ(level_.winnerFocusTime, 2.5f);
-    EXPECT_EQ(level_.clippingDistance, 80.0f);
-    EXPECT_EQ(level_.clippingOnSectionDist, 20.0f);
-    EXPECT_NEAR(level_.clippingViewAngle, 1.5707964f, 1e-6f);
     EXPECT_STREQ(level_.clippingSegName, "Seg");
-    EXPECT_EQ(level_.mapLoadFogOn, 1u);
-    EXPECT_EQ(level_.fogType, 2u);
-    EXPECT_EQ(level_.fogColour, 0x400080FFu);
-    EXPECT_EQ(level_.fogDensity, 0.25f);
-    EXPECT_EQ(level_.fogDistance, 120.0f);
     // The level's sounds come from its sound configuration, in group 1.
     EXPECT_EQ(SoundBank_CountName("Hit", SOUNDBANK_UNGROUPED), 1u);
 
@@ -119,27 +98,11 @@ TEST_F(LevelFileTest, EveryKeyReachesTheSessionAndTheLevelState)
     Level_ResetSettings(&level_);
     Level_SetGameRule(RULE_NORMAL);
     LoadLevel("");
+    for (const Key& k : keys) EXPECT_NEAR(k.read(), k.unset, 1e-6) << k.line;
     EXPECT_STREQ(s->sceneName, "");
     EXPECT_STREQ(s->configDir, "");
     EXPECT_STREQ(level_.backDomePath, "");
-    EXPECT_EQ(s->backDome.camRel, 1u);
-    EXPECT_EQ(s->backDome.farClip, 250.0f);
-    EXPECT_EQ(s->backDome.nearClip, 0.1f);
-    EXPECT_EQ(s->backDome.posOffset.z, 0.0f);
-    EXPECT_EQ(s->backDome.scaleOffset.x, 1.0f);
-    EXPECT_EQ(s->worldZBufferClear, 1u);
-    EXPECT_EQ(s->worldFarClip, 250.0f);
-    EXPECT_EQ(s->worldNearClip, 0.1f);
-    EXPECT_EQ(s->levelToUnlock, 0);
-    EXPECT_EQ(s->timeAllowance, 0.0f);
-    EXPECT_EQ(level_.extraGameTypes, 1u);
-    EXPECT_EQ(s->rule, (uint32_t)RULE_NORMAL);
-    EXPECT_EQ(level_.clippingViewAngle, 0.0f);
     EXPECT_STREQ(level_.clippingSegName, "");
-    EXPECT_EQ(level_.mapLoadFogOn, 0u);
-    EXPECT_EQ(level_.fogType, 1u);
-    EXPECT_EQ(level_.fogColour, 0xFF000000u);
-    EXPECT_EQ(level_.fogDistance, 0.0f);
     // The previous level's sounds went with group 1.
     EXPECT_EQ(SoundBank_CountName("Hit", SOUNDBANK_UNGROUPED), 0u);
 }
