@@ -1,20 +1,14 @@
 // The game's set-up and context over the whole engine, inside the program.
 #include <gtest/gtest.h>
 
-#include "app/namecache.h"
 #include "app/sound.h"
 #include "app/soundbank.h"
 #include "app/text.h"
 #include "app/wad.h"
 #include "common/list.h"
 #include "engine/font.h"
-#include "engine/materialanim.h"
 #include "engine/node.h"
-#include "engine/particle.h"
-#include "engine/renderobj.h"
-#include "engine/scene.h"
 #include "engine/sprite.h"
-#include "engine/sprite3d.h"
 #include "engine/view.h"
 #include "game/control_mode.h"
 #include "game/game_setup.h"
@@ -27,7 +21,7 @@ namespace {
 
 class GameProgramTest : public ProgramTest {};
 
-TEST_F(GameProgramTest, TheFirstResetFixesEveryPoolButTheViewsAndASecondMakesNothingNew)
+TEST_F(GameProgramTest, TheFirstResetMakesTheContextAndASecondMakesNothingNew)
 {
     RunProgram([] {
         const int32_t cursor = Cursor_GetShowCount();
@@ -40,30 +34,6 @@ TEST_F(GameProgramTest, TheFirstResetFixesEveryPoolButTheViewsAndASecondMakesNot
         EXPECT_EQ(ctx->musicVolume, 0.35f);
         EXPECT_EQ(ctx->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
         EXPECT_EQ(Cursor_GetShowCount(), cursor - 1);
-        struct Pool {
-            const char* name;
-            List* pool;
-            uint32_t capacity;
-        } pools[] = {
-            {"sprites", Sprite_GetPool(), 256},
-            {"sprite names", NameCache_GetPool(Sprite_GetCache()), 257},
-            {"nodes", Node_GetPool(), 29696},
-            {"configuration nodes", ConfigSys_GetNodePool(), 2816},
-            {"configuration readers", ConfigSys_GetReaderPool(), 128},
-            {"scenes", Scene_GetPool(), 3072},
-            {"scene names", NameCache_GetPool(Scene_GetCache()), 1024},
-            {"render objects", RenderObj_GetPool(), 1025},
-            {"render-object names", NameCache_GetPool(RenderObj_GetCache()), 513},
-            {"texture sequences", MaterialAnim_GetSequencePool(), 258},
-            {"fonts", Font_GetPool(), 16},
-            {"3D sprites", Sprite3d_GetPool(), 65},
-            {"particles", Particle_GetPool(), 200},
-            {"sound-bank entries", SoundBank_GetPool(), 201},
-        };
-        for (const Pool& p : pools) {
-            ASSERT_NE(p.pool, nullptr) << p.name;
-            EXPECT_EQ(p.pool->fixedBlockItems, p.capacity) << p.name;
-        }
         // The views pool had its block before the table was applied: it grows,
         // and four players' twelve views fit beside the screen view.
         EXPECT_EQ(View_GetPool()->fixedBlockItems, 0u);

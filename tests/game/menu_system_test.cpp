@@ -260,20 +260,4 @@ TEST_F(MenuTest, EveryPageShutsDownOnceEvenWithoutEntries)
     MenuTest_SetOpen(0);
 }
 
-TEST_F(MenuTest, EasingTimesBelowAHundredthCountAsAHundredth)
-{
-    ASSERT_NE(Load("MenuData {\n p {\n  e {\n   MenuItem = TRUE\n   TextPosition = 0, 0\n   TextScale = 1\n"
-                   "   TextSelScale = 2\n   TextScaleToSelTime = 0.5\n   TextScaleFromSelTime = 0\n"
-                   "   ImageColour = 1:2:3:4\n   ImageSize = 10, 20\n   ImageSelSize = 30, 60\n"
-                   "   ImageSizeTimeToChangeToSel = 2, 0.001\n  }\n }\n}\n"),
-              nullptr);
-    const MenuEntry& e = menu_->pages[0].entries[0];
-    EXPECT_FLOAT_EQ(e.text->rateToSel, 2.0f);      // 1 scale unit in 0.5 s
-    EXPECT_FLOAT_EQ(e.text->rateFromSel, 100.0f);  // in 0.01 s
-    EXPECT_FLOAT_EQ(e.image->rateToSel[0], 10.0f);
-    EXPECT_FLOAT_EQ(e.image->rateToSel[1], 4000.0f);
-    EXPECT_FLOAT_EQ(e.image->rateFromSel[0], 2000.0f);
-    EXPECT_FLOAT_EQ(e.image->current[1], 20.0f);
-}
-
 }  // namespace

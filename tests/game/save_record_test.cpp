@@ -46,12 +46,6 @@ protected:
     }
 };
 
-TEST(BytesHash, KnownAnswers)
-{
-    EXPECT_EQ(Bytes_Hash("", 0), 0u);
-    EXPECT_EQ(Bytes_Hash("abc", 3), 3395738984u);
-}
-
 // The vectors are computed from the record's definition, so the layout and
 // both checksums stay readable by every earlier build.
 TEST_F(SaveRecordTest, AFreshContextSavesTheKnownBytes)
