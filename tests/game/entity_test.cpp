@@ -318,14 +318,17 @@ TEST_F(EntitySystemTest, ContactNormalsWithinTheGroundAngleSetTheGroundFlagOnEit
         {true, V(0, 1, 0), true},     {false, V(0, -1, 0), true},       {false, V(0, 1, 0), false},
         {true, V(1, 0, 0), false},    {true, V(0.6f, 0.8f, 0), true},   {true, V(0.8f, 0.6f, 0), false},
     };
-    for (const Case& c : cases) {
-        r->flags &= ~(ENTITY_ON_GROUND | ENTITY_TOUCHED);
+    auto contact = [&](bool heroIsA, Vec3 normal) {
         PhysPairEvent e{};
         e.kind = 2;
-        e.primitiveA = c.heroIsA ? heroPrimitive : groundPrimitive;
-        e.primitiveB = c.heroIsA ? groundPrimitive : heroPrimitive;
-        e.normal = c.normal;
+        e.primitiveA = heroIsA ? heroPrimitive : groundPrimitive;
+        e.primitiveB = heroIsA ? groundPrimitive : heroPrimitive;
+        e.normal = normal;
         ObjectCollision_OnContact(&e);
+    };
+    for (const Case& c : cases) {
+        r->flags &= ~(ENTITY_ON_GROUND | ENTITY_TOUCHED);
+        contact(c.heroIsA, c.normal);
         EXPECT_EQ(Entity_TestFlags(r, ENTITY_ON_GROUND), c.ground ? 1 : 0) << c.heroIsA << " " << c.normal.x;
         EXPECT_TRUE(Entity_TestFlags(r, ENTITY_TOUCHED));
     }
@@ -334,12 +337,7 @@ TEST_F(EntitySystemTest, ContactNormalsWithinTheGroundAngleSetTheGroundFlagOnEit
     Vec3 slow = V(1, -0.5f, 0.5f);
     PhysBody_SetLinearVelocity(hero->body, &slow);
     r->flags |= ENTITY_IDLE;
-    PhysPairEvent e{};
-    e.kind = 2;
-    e.primitiveA = heroPrimitive;
-    e.primitiveB = groundPrimitive;
-    e.normal = V(0, 1, 0);
-    ObjectCollision_OnContact(&e);
+    contact(true, V(0, 1, 0));
     Vec3 v;
     PhysBody_GetLinearVelocity(hero->body, &v);
     EXPECT_EQ(v.x, 0.0f);

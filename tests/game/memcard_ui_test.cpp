@@ -647,13 +647,9 @@ TEST_F(MemCardTest, TheGridCursorStaysInItsRowsAndMovesOncePerPress)
 
 TEST_F(MemCardTest, ModesOfFrontEndLinksAreNamedExactly)
 {
-    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Boot"), 1u);
-    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Load"), 2u);
-    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Save"), 3u);
-    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_InGame"), 4u);
-    EXPECT_EQ(MemCardUI_FindMode("memcarduimode_save"), 0u);
-    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Save "), 0u);
-    EXPECT_EQ(MemCardUI_FindMode(nullptr), 0u);
+    const char* names[] = {nullptr, "MemCardUIMode_Boot", "MemCardUIMode_Load", "MemCardUIMode_Save",
+                           "MemCardUIMode_InGame", "memcarduimode_save", "MemCardUIMode_Save "};
+    for (uint32_t i = 0; i < 7; i++) EXPECT_EQ(MemCardUI_FindMode(names[i]), i < 5 ? i : 0u) << i;
     // Load and Save listen to the last input player only, until they pop.
     Game_GetContext()->lastInputPlayer = 2;
     MemCardUI_SetMode(MEMCARD_MODE_LOAD);

@@ -99,13 +99,9 @@ TEST_F(PhysUtilsTest, AMagnetPullsOnlyTheBodiesPutIntoItsField)
     EXPECT_NEAR(v1.x, v0.x, 1e-4);
     Object_Destroy(magnet);
     EXPECT_EQ(VavadUtils_GetMagnetCount(), 0u);
-}
-
-TEST_F(PhysUtilsTest, AMagnetWithoutItsSectionTakesTheDefaults)
-{
+    // Without its section a magnet takes the defaults.
     WriteUtility("Plain", "Magnet", "", "", "SPHERE0.5", "0");
-    Object* magnet = Place("Plain", V(0, 0, 0));
-    auto* m = (MagnetRecord*)Object_GetUserData(magnet);
+    m = (MagnetRecord*)Object_GetUserData(Place("Plain", V(0, 0, 0)));
     ASSERT_NE(m->field, nullptr);
     EXPECT_EQ(m->field->strength, 40.0f);
     EXPECT_EQ(m->field->exponent, 2.0f);

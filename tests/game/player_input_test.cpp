@@ -89,7 +89,7 @@ TEST_F(PlayerInputTest, PressesNeedANewPressAndHeldControlsNeedMoreThanThreeQuar
     EXPECT_EQ(PlayerInput_NeverPressed(PLAYER_INPUT_ANY), 0);
 }
 
-TEST_F(PlayerInputTest, BackAnswersForEitherOfItsTwoActions)
+TEST_F(PlayerInputTest, BackAnswersForEitherOfItsActionsAndEscapeReadsTheKeyboardPadAndNeedsOne)
 {
     for (uint8_t key : {kKeyBack, kKeyStart}) {
         Frame({});
@@ -97,10 +97,6 @@ TEST_F(PlayerInputTest, BackAnswersForEitherOfItsTwoActions)
         EXPECT_EQ(PlayerInput_BackPressed(0), 1) << (int)key;
         EXPECT_EQ(PlayerInput_SelectPressed(0), 0);
     }
-}
-
-TEST_F(PlayerInputTest, EscapeReadsTheKeyboardPadAndNeedsOne)
-{
     Frame({1});
     EXPECT_EQ(PlayerInput_EscapePressed(PLAYER_INPUT_ANY), 1);
     Frame({1});

@@ -37,7 +37,7 @@ protected:
     TextFile text_ = {};
 };
 
-TEST_F(TextFileTest, ASectionFadesInStaysFadesOutAndGivesWayToTheNext)
+TEST_F(TextFileTest, ASectionFadesInStaysFadesOutAndGivesWayToTheNextUnlessItsFadeTimeIsZero)
 {
     WriteConfig("t.tdf", Section(0, 5, 1, "") + Section(1, 2, 0.5f, ""));
     ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
@@ -52,6 +52,11 @@ TEST_F(TextFileTest, ASectionFadesInStaysFadesOutAndGivesWayToTheNext)
     EXPECT_EQ(a[0], 0.0f);
     Run(0.5f, 5);  // past section 1's 2 s: back to the first
     EXPECT_EQ(text_.current, 0);
+    // A fade time of 0 (or below) shows a section at full alpha throughout.
+    TextFile_Free(&text_);
+    WriteConfig("t.tdf", Section(0, 3, 0, "") + Section(1, 3, -1, ""));
+    ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
+    for (float alpha : Run(0.4f, 12)) EXPECT_EQ(alpha, 1.0f);
 }
 
 TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
@@ -92,13 +97,6 @@ TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
     EXPECT_STREQ(t.lines[0].text, "changed");
     EXPECT_EQ(TextFile_SetLineText(&text_, 1, 1, "x"), 0);
     EXPECT_EQ(TextFile_SetLineText(&text_, 2, 0, "x"), 0);
-}
-
-TEST_F(TextFileTest, AZeroFadeTimeShowsTheSectionAtFullAlpha)
-{
-    WriteConfig("t.tdf", Section(0, 3, 0, "") + Section(1, 3, -1, ""));
-    ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
-    for (float a : Run(0.4f, 12)) EXPECT_EQ(a, 1.0f);
 }
 
 TEST_F(TextFileTest, HoldAndFollowFocusSetTheSectionAndItsAlphaFromTheOwner)
