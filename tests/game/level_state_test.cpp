@@ -171,10 +171,26 @@ protected:
     }
 };
 
-TEST_F(LevelStateTest, TheEndChainWaitsFadesAndLoadsTheNextLevelBehindItsImage)
+TEST_F(LevelStateTest, AnEndRecordsProgressAndLoadsTheNextLevelBehindItsImageButAQuitOrAReplayLeavesAndOnlyAnEndAutosaves)
 {
     WriteLevels(2);
     RunProgram([] {
+        StartLevel({"level1.cfg", "level2.cfg"});
+        GameState* levelState = State_GetCurrent();
+        MemCardUI_Get()->autosaveEnabled = 1;
+        Progress_SetLocked(12, 1);
+        Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
+        EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
+        Tick();
+        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);  // no save screens over a quit
+        EXPECT_EQ(State_GetCurrent(), levelState);
+        EXPECT_TRUE(Leaves());
+        EXPECT_EQ(Progress_TestFlags(11, PROGRESS_COMPLETED), 0);
+        EXPECT_EQ(Progress_IsLocked(12), 1);
+        EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 0u);
+        MemCardUI_Get()->autosaveEnabled = 0;
+        Finish();
+
         LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
         ASSERT_NE(level, nullptr);
         EXPECT_STREQ(Level_GetSceneName(), "Levels\\Starts.lws");
@@ -211,34 +227,7 @@ TEST_F(LevelStateTest, TheEndChainWaitsFadesAndLoadsTheNextLevelBehindItsImage)
         EXPECT_EQ(LoadingScreen_Get()->currentIndex, 0);
         EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 2u);
         Finish();
-    });
-}
 
-TEST_F(LevelStateTest, QuittingRecordsNothingAndAlwaysLeaves)
-{
-    WriteLevels(2);
-    RunProgram([] {
-        StartLevel({"level1.cfg", "level2.cfg"});
-        GameState* levelState = State_GetCurrent();
-        MemCardUI_Get()->autosaveEnabled = 1;
-        Progress_SetLocked(12, 1);
-        Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
-        EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
-        Tick();
-        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);  // no save screens over a quit
-        EXPECT_EQ(State_GetCurrent(), levelState);
-        EXPECT_TRUE(Leaves());
-        EXPECT_EQ(Progress_TestFlags(11, PROGRESS_COMPLETED), 0);
-        EXPECT_EQ(Progress_IsLocked(12), 1);
-        EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 0u);
-        Finish();
-    });
-}
-
-TEST_F(LevelStateTest, ReplayingACompletedLevelLeavesAndALevelWithoutAnEntryMarksNothing)
-{
-    WriteLevels(2);
-    RunProgram([] {
         StartLevel({"level1.cfg", "level2.cfg"});
         Progress_SetFlags(11, PROGRESS_COMPLETED, 1);
         Level_SetFlags(LEVEL_ENDED, 1);
@@ -255,10 +244,21 @@ TEST_F(LevelStateTest, ReplayingACompletedLevelLeavesAndALevelWithoutAnEntryMark
         after.flags[11] = before.flags[11];
         EXPECT_EQ(memcmp(&before.flags[0], &after.flags[0], sizeof before.flags), 0);
         Finish();
+
+        StartLevel({"level1.cfg", "level2.cfg"});
+        levelState = State_GetCurrent();
+        MemCardUI_Get()->autosaveEnabled = 1;
+        Level_SetFlags(LEVEL_ENDED, 1);
+        Tick();
+        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_AUTOSAVE);
+        ASSERT_NE(State_GetCurrent(), levelState);
+        EXPECT_EQ(State_GetCurrent(), MemCardUI_Get()->state);
+        EXPECT_EQ(State_GetCurrent()->previous, levelState);
+        Finish();
     });
 }
 
-TEST_F(LevelStateTest, AFrameAdvancesAtMostAFiftiethOfASecondAndPhysicsCanBeSkippedOnce)
+TEST_F(LevelStateTest, AFrameAdvancesAtMostAFiftiethPhysicsCanBeSkippedOnceAndAnOpenMenuRunsOnlyTheRules)
 {
     WriteLevels(1);
     RunProgram([] {
@@ -285,17 +285,9 @@ TEST_F(LevelStateTest, AFrameAdvancesAtMostAFiftiethOfASecondAndPhysicsCanBeSkip
         Tick(0.01f);
         EXPECT_EQ(Steps().size(), 2u);
         Finish();
-    });
-}
 
-TEST_F(LevelStateTest, WhileTheMenuIsOpenOnlyTheRulesRunAndTheWaitHolds)
-{
-    WriteLevels(1);
-    RunProgram([] {
         MenuTest_SetOpen(1);  // the menu opened on "loadingScreenContinue"
         StartLevel({"level1.cfg"});
-        ObjectDescription d = {};
-        d.update = CountUpdate;
         Object_Create(Level_GetObjectList(), &d);
         Updates().clear();
         for (int f = 0; f < 5; f++) Tick(0.02f);
@@ -325,7 +317,7 @@ TEST_F(LevelStateTest, WhileTheMenuIsOpenOnlyTheRulesRunAndTheWaitHolds)
     });
 }
 
-TEST_F(LevelStateTest, MenuResultsChangeTheRuleEndOrRestartAndZeroDoesNothing)
+TEST_F(LevelStateTest, MenuResultsChangeTheRuleEndOrRestartAndEachRuleSetsUpItsPickups)
 {
     WriteLevels(1);
     RunProgram([] {
@@ -374,19 +366,13 @@ TEST_F(LevelStateTest, MenuResultsChangeTheRuleEndOrRestartAndZeroDoesNothing)
         EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
         EXPECT_FALSE(Level_TestFlags(LEVEL_QUIT));
         Finish();
-    });
-}
 
-TEST_F(LevelStateTest, PickupsByRuleAndTheRestartCallback)
-{
-    WriteLevels(1);
-    RunProgram([] {
-        StartLevel({"level1.cfg"});
-        struct Case {
+        StartLevel({"level1.cfg"});  // with the level's own restart callback
+        struct Pickups {
             uint32_t rule;
             std::vector<std::string> names;
             bool difficulty;
-        } cases[] = {
+        } pickups[] = {
             {RULE_NORMAL, {"LEVEL_COMP"}, false},
             {RULE_SCORE_PICKUPS, {"SCORE_PICKUP", "LEVEL_COMP"}, true},
             {RULE_COUNTDOWN, {"SCORE_PICKUP"}, true},
@@ -395,7 +381,7 @@ TEST_F(LevelStateTest, PickupsByRuleAndTheRestartCallback)
             {RULE_COUNTDOWN_MUST_COMPLETE, {"SCORE_PICKUP"}, true},
             {RULE_RACE, {}, false},
         };
-        for (const Case& c : cases) {
+        for (const Pickups& c : pickups) {
             GameSetup_Reset();
             Game_SetDifficulty(2);
             Level_SetGameRule(c.rule);
@@ -709,23 +695,6 @@ TEST_F(LevelStateTest, TheLevelFilesGravityPullsTheLevelsBodiesAndTheNextLevelSt
     });
 }
 
-TEST_F(LevelStateTest, TheAutosavePushesTheSaveScreensOverAnEndedLevel)
-{
-    WriteLevels(2);
-    RunProgram([] {
-        StartLevel({"level1.cfg", "level2.cfg"});
-        GameState* levelState = State_GetCurrent();
-        MemCardUI_Get()->autosaveEnabled = 1;
-        Level_SetFlags(LEVEL_ENDED, 1);
-        Tick();
-        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_AUTOSAVE);
-        ASSERT_NE(State_GetCurrent(), levelState);
-        EXPECT_EQ(State_GetCurrent(), MemCardUI_Get()->state);
-        EXPECT_EQ(State_GetCurrent()->previous, levelState);
-        Finish();
-    });
-}
-
 // The pause menu of the levels: the loading page dismissed by its one
 // entry, and the pause page whose first entry quits.
 const char kInGameMenu[] =
@@ -743,7 +712,7 @@ void Keys(std::initializer_list<uint8_t> keys)
     Pad_Update(0.016f);
 }
 
-TEST_F(LevelStateTest, EachLoadWaitsOnItsPageAndEscapeOpensThePauseMenuWhoseQuitLeaves)
+TEST_F(LevelStateTest, EachLoadWaitsOnItsPageEscapeOpensThePauseMenuWhoseQuitLeavesButTheAttractDemoWaitsForNothing)
 {
     WriteLevels(2);
     gametest::WriteConfig("InGameMenu.cfg", kInGameMenu);
@@ -787,17 +756,12 @@ TEST_F(LevelStateTest, EachLoadWaitsOnItsPageAndEscapeOpensThePauseMenuWhoseQuit
         EXPECT_TRUE(Leaves());
         EXPECT_EQ(Progress_TestFlags(12, PROGRESS_COMPLETED), 0);
         Finish();
-    });
-}
 
-// The attract demo plays without anyone: no page waits after its load,
-// Escape opens no pause menu, and any key or its own end leaves it as a
-// quit does (no progress, no autosave); the demo's mark goes with it.
-TEST_F(LevelStateTest, TheAttractDemoWaitsOnNoPageAndAnyKeyOrItsEndLeavesWithoutProgress)
-{
-    WriteLevels(2);
-    gametest::WriteConfig("InGameMenu.cfg", kInGameMenu);
-    RunProgram([] {
+        // The attract demo plays without anyone: no page waits after its load,
+        // Escape opens no pause menu, and any key or its own end leaves it as a
+        // quit does (no progress, no autosave); the demo's mark goes with it.
+        Progress_SetFlags(11, PROGRESS_COMPLETED, 0);
+        MemCardUITest_Reset();
         const int kEnd = 0;  // no key: the level ends by itself
         for (int key : {0x01, kEnd}) {  // Escape, a key like any other here
             StartLevel({"level1.cfg", "level2.cfg"}, true);
