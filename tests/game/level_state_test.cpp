@@ -589,7 +589,7 @@ void PlayToTheNextLevel()
     State_Update(0.05f);
 }
 
-TEST_F(LevelStateTest, PlayerEntitiesStandAtTheirStartsRunEachFrameAndKeepTheirRecordsOverTheNextLevel)
+TEST_F(LevelStateTest, PlayerEntitiesRunEachFrameAndKeepTheirRecordsOverTheNextLevelAndLeaveNothingBehind)
 {
     WriteLevels(2);
     WriteCharacter();
@@ -611,12 +611,7 @@ TEST_F(LevelStateTest, PlayerEntitiesStandAtTheirStartsRunEachFrameAndKeepTheirR
             ASSERT_NE(hero, nullptr) << p;
             records[p] = Entity_GetRecord(hero);
             ASSERT_NE(records[p], nullptr) << p;
-            EXPECT_EQ(records[p]->mode, (uint32_t)MODE_MAN) << p;
-            ASSERT_NE(hero->node, nullptr);
-            Vec3 at;
-            Node_GetWorldPosition(hero->node, &at);
-            EXPECT_NEAR(at.x, 10.0f * p, 1e-3f) << p;
-            EXPECT_NEAR(at.z, 5.0f, 1e-3f) << p;
+            EXPECT_EQ(records[p]->mode, (uint32_t)MODE_MAN) << p;  // placed at its start: see the slots' test
         }
         // Without a model the pose probes read player 0's body as placed.
         char pose[64];
