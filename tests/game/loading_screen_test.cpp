@@ -71,7 +71,7 @@ TEST_F(LoadingScreenTest, LoadDatGivesImagesSpritesPlacesDataSizesAndMaxPlayers)
     EXPECT_EQ(LoadingScreen_Get()->dataSize[0], 0u);
 }
 
-TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAndAZeroDataSizeDrawsNone)
+TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAZeroDataSizeDrawsNoneAndTheIndicatorWrapsInsideIt)
 {
     LoadingScreen* l = LoadingScreen_Get();
     static int sprite;  // any non-null sprite stands for a loaded bar
@@ -98,12 +98,8 @@ TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAndAZeroDataSizeDrawsNone)
     l->type = 9;  // no such type: no size
     EXPECT_EQ(LoadingScreen_Advance(300.0f).bar[2], 0.0f);
     l->bar = nullptr;
-}
 
-TEST_F(LoadingScreenTest, TheIndicatorWrapsInsideTheBarAndANarrowBarHasNone)
-{
-    LoadingScreen* l = LoadingScreen_Get();
-    static int sprite;
+    // The indicator's pieces wrap inside the bar; a bar too narrow for one has none.
     l->indicator = (Sprite*)&sprite;
     l->barPos[0] = 50;
     l->barPos[1] = 20;

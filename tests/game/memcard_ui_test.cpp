@@ -342,7 +342,7 @@ TEST_F(MemCardTest, RefusedFilesLeaveTheProgressAlone)
     EXPECT_EQ(Progress_TestFlags(9, PROGRESS_COMPLETED), 0);
 }
 
-TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByte)
+TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByteAndABadFileNameWritesNothing)
 {
     SaveAt(2);
     Wait(4.0f);
@@ -364,10 +364,11 @@ TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByte)
     Frame({});
     EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_SAVEFAILED");
     EXPECT_TRUE(ReadFile(SavePath('A', 0)).empty());
-}
-
-TEST_F(MemCardTest, AFileNameWithAPathCharacterWritesNothing)
-{
+    // So does a file name with a path character, writing nothing.
+    MemCardUI_SetMode(MEMCARD_MODE_NONE);
+    Frame({});
+    Save_SetWriteHook(nullptr);
+    std::filesystem::remove_all("SaveGame");
     Text_Shutdown();
     ASSERT_EQ(Text_Init(), 1);
     SetFileNames("BAD/");
