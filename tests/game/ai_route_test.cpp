@@ -85,39 +85,6 @@ protected:
     Object holder{};
 };
 
-TEST_F(AiRouteTest, KeysDefaultsAndTheSetReloadOnlyForANewName)
-{
-    Load("aiDistanceRelSpeedVal = 2\nai3DWaitToCatchup = TRUE\naiReturnYMovement = FALSE\naiRoutesAnim = Routes\\Path");
-    EXPECT_EQ(route.catchUpDist, 1.0f);
-    EXPECT_EQ(route.distanceRelSpeed, 2.0f);
-    EXPECT_EQ(route.flags, (uint32_t)ROUTE_WAIT_3D);
-    ASSERT_NE(route.set, nullptr);
-    ASSERT_NE(route.item, nullptr);
-    AnimSet* set = route.set;
-    // A level variant changes only its keys; the same set name keeps the set but
-    // re-places the route at the entity.
-    Vec3 start = V(5, 0, 5);
-    Node_SetPosition(entity, &start);
-    Load("aiCushionDist = 3\naiRoutesAnim = Routes\\Path", 0, "controlData_2");
-    EXPECT_EQ(route.set, set);
-    EXPECT_EQ(route.distanceRelSpeed, 2.0f);
-    EXPECT_EQ(route.cushionDist, 3.0f);
-    EXPECT_NEAR(RoutePoint().x, 5.0f, 1e-5);
-    // Without the key nothing moves; another name loads another set.
-    Vec3 elsewhere = V(-5, 0, 0);
-    Node_SetPosition(entity, &elsewhere);
-    Load("aiCushionDist = 4", 0);
-    EXPECT_NEAR(RoutePoint().x, 5.0f, 1e-5);
-    Load("aiRoutesAnim = Routes\\Single", 0);
-    EXPECT_NE(route.set, nullptr);
-    EXPECT_EQ(AnimSet_GetCount(route.set), 1u);
-    EXPECT_NEAR(RoutePoint().x, -5.0f, 1e-5);
-    // A set that does not load: the route reports nothing to steer by.
-    Load("aiRoutesAnim = Routes\\Missing", 0);
-    Vec3 steering;
-    EXPECT_EQ(Update(V(0, 0, 0), &steering), 0);
-}
-
 TEST_F(AiRouteTest, TheRouteWaitsAtTheCatchUpDistanceMeasuredFlat)
 {
     Load("aiRoutesAnim = Routes\\Path");

@@ -88,33 +88,6 @@ protected:
     Node* cameraNode = nullptr;
 };
 
-TEST_F(ChaseCameraTest, AnglesAndDirectionsRoundTrip)
-{
-    for (float x = 0.1f; x < kPi; x += 0.3f) {
-        for (float y = 0.0f; y < 2 * kPi; y += 0.4f) {
-            Vec3 d;
-            Math_AnglesToDir(&d, x, y);
-            EXPECT_NEAR(Vec3_LengthSq(&d), 1.0f, 1e-4);
-            float ax, ay;
-            Math_DirToAngles(&ax, &ay, &d);
-            EXPECT_NEAR(ax, x, 1e-3) << x << " " << y;
-            EXPECT_NEAR(Angle_Diff(ay, y, 0, 1), 0.0f, 1e-3) << x << " " << y;
-        }
-    }
-    Vec3 d;
-    Math_AnglesToDir(&d, kPi / 2, 0.0f);
-    EXPECT_NEAR(d.y, 0.0f, 1e-6) << "X = pi/2 is level";
-    EXPECT_NEAR(d.z, 1.0f, 1e-6);
-    Math_AnglesToDir(&d, kPi / 4, 0.0f);
-    EXPECT_LT(d.y, -0.5f) << "below pi/2 the camera is above and looks down";
-    Math_AnglesToDir(&d, kPi / 2, kPi / 2);
-    EXPECT_NEAR(d.x, 1.0f, 1e-6) << "heading pi/2 looks along +x";
-    // The roll of an up vector tilted towards +x.
-    Vec3 up = V(std::sin(0.3f), std::cos(0.3f), 0);
-    EXPECT_NEAR(Math_RotatedElevation(0.0f, &up), 0.3f, 1e-5);
-    EXPECT_EQ(Math_RotatedElevation(0.0f, nullptr), 0.0f);
-}
-
 TEST_F(ChaseCameraTest, AngleMoveTowardsTakesTheShortWayAndWraps)
 {
     struct Case {
@@ -137,47 +110,6 @@ TEST_F(ChaseCameraTest, AngleMoveTowardsTakesTheShortWayAndWraps)
         EXPECT_GT(r, -2 * kPi);
         EXPECT_LT(r, 2 * kPi);
     }
-}
-
-TEST_F(ChaseCameraTest, ConfigurationKeysAndTheirConversions)
-{
-    EXPECT_EQ(Load("unrelated = 1"), 0);
-    EXPECT_EQ(camera, nullptr) << "no key: no record";
-
-    ASSERT_EQ(
-        Load("railMoveSpeed = 3\nrailMoveOutSpeed = 7\nrotationSpeeds = 90, 180, 0\n"
-             "defaultViewObjLagNegDistMax = 1, -2, 3\ndefaultViewObjLagPosSpeed = -4, 5, 6\n"
-             "viewObjLagYNegSpeedRel = TRUE\nslideXRotateSpeed = -90\nxSlideCam = TRUE\nySlideCam = FALSE\n"
-             "defaultAngleMinLimits = 10, -30, -5\ndefaultAngleMaxLimits = 80, 30, 5\ndefaultAngles = 120, 60, -20\n"
-             "camLagZNegSpeedRel = TRUE"),
-        1);
-    ASSERT_NE(camera, nullptr);
-    EXPECT_EQ(camera->railMoveInSpeed, 3.0f);
-    EXPECT_EQ(camera->railMoveOutSpeed, 7.0f) << "the more specific key is read later";
-    EXPECT_EQ(camera->railHitMoveInSpeed, 3.0f);
-    EXPECT_FLOAT_EQ(camera->rotationSpeeds.y, 180.0f * kDegree);
-    EXPECT_FLOAT_EQ(camera->currentRotationSpeeds.x, 90.0f * kDegree);
-    EXPECT_EQ(camera->viewObjLag.negDistMax.y, -2.0f);
-    EXPECT_EQ(camera->viewObjLag.negDistMax.x, -1.0f) << "stored as minus the absolute value";
-    EXPECT_EQ(camera->defaultViewObjLag.posSpeed.x, 4.0f);
-    EXPECT_TRUE(camera->flags & CHASECAM_VIEW_OBJ_LAG);
-    EXPECT_FALSE(camera->flags & CHASECAM_CAM_LAG) << "only relative camera-lag bits were given";
-    EXPECT_EQ(camera->viewObjLag.relative, 0x10u);
-    EXPECT_EQ(camera->camLag.relative, 0x20u);
-    EXPECT_FLOAT_EQ(camera->slideX[0], 90.0f * kDegree);
-    EXPECT_EQ(camera->flags & (CHASECAM_X_SLIDE | CHASECAM_Y_SLIDE), (uint32_t)CHASECAM_X_SLIDE);
-    // The default angles go through the clamps and become current.
-    EXPECT_NEAR(camera->angles.x, 80.0f * kDegree, 1e-5);
-    EXPECT_NEAR(camera->targetAngles.x, 80.0f * kDegree, 1e-5);
-    EXPECT_NEAR(camera->angles.y, 30.0f * kDegree, 1e-5);
-    EXPECT_NEAR(camera->angles.z, -5.0f * kDegree, 1e-5);
-    EXPECT_EQ(camera->hitDistMultiply, 1.0f);
-
-    // A later pass changes only what it names; a boolean clears its bit.
-    ASSERT_EQ(Load("xSlideCam = FALSE\nrailMoveInSpeed = 9", "controlData_2"), 1);
-    EXPECT_FALSE(camera->flags & CHASECAM_X_SLIDE);
-    EXPECT_EQ(camera->railMoveInSpeed, 9.0f);
-    EXPECT_EQ(camera->railMoveOutSpeed, 7.0f);
 }
 
 TEST_F(ChaseCameraTest, TheCameraFollowsWithItsLag)
@@ -374,14 +306,6 @@ TEST_F(ChaseCameraTest, TiltAndRollTurnTheViewInPlaceAtTheirSpeeds)
         EXPECT_NEAR(CameraPosition().z, -6.0f, 1e-4);
         EXPECT_NEAR(CameraPosition().x, 0.0f, 1e-4);
     }
-}
-
-TEST_F(ChaseCameraTest, NullCamerasDoNothing)
-{
-    ChaseCamera_Update(nullptr, cameraNode, dt);
-    ChaseCamera_Reset(nullptr, cameraNode, nullptr, nullptr);
-    EXPECT_EQ(ChaseCamera_SetAngleX(nullptr, 1.0f), 0.0f);
-    EXPECT_EQ(ChaseCamera_GetDistanceTo(nullptr, followed), 0.0f);
 }
 
 }  // namespace

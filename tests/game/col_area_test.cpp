@@ -130,12 +130,4 @@ TEST_F(ColAreaTest, KindsAnimationsAndDegeneratePositionsFilterHits)
     EXPECT_EQ(Hit({0, 1e20f, 0}, COLAREA_WEAK), 1);
 }
 
-TEST_F(ColAreaTest, TypeNamesHashWithBlanksSkipped)
-{
-    EXPECT_STREQ(ObjectType_GetName(OBJTYPE_SPECIAL_DAMAGE), "SPECIAL_DAMAGE");
-    EXPECT_EQ(ObjectType_GetName(OBJTYPE_COUNT), nullptr);
-    EXPECT_EQ(ObjectType_GetHash(OBJTYPE_PICKUP), Name_Hash("pick up", 1, 1));
-    EXPECT_EQ(ObjectType_GetHash(OBJTYPE_COUNT), 0u);
-}
-
 }  // namespace

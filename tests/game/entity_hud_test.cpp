@@ -54,80 +54,6 @@ protected:
     Object* hero = nullptr;
 };
 
-TEST_F(EntityHudTest, LayoutNumbersFollowTheViewportSplit)
-{
-    struct Case {
-        uint32_t player, viewports, layout;
-    } cases[] = {{0, 1, 0}, {1, 2, 2}, {3, 4, 6}, {5, 2, 2}, {0, 0, 0}, {2, 3, 5}, {1, 1, 0}, {1, 7, 1}};
-    for (const Case& c : cases) EXPECT_EQ(Hud_LayoutNumber(c.player, c.viewports), c.layout) << c.player << "/" << c.viewports;
-}
-
-TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
-{
-    WriteAnimSet("Huds\\Hero.cfg", "HudAnim0", {{"meter", 1.0f, true}});
-    std::string hud = "HUD0 {\n HudAnim0ViewInMode = 4\n HudAnim0Offset = 1, 2, 3\n"
-                      " HudText0Position = 0.25, 0.5\n HudText0FontName = SECONDARY\n HudText0LocalName = LS_SCORE\n"
-                      " HudText0Colour = 255:0:0:128\n HudText0Scale = 2\n HudText0Centered = TRUE\n"
-                      " HudText1Position = 0.5, 0.1\n HudText1FontName = PRIMARY\n HudText1Colour = 900:255:-4\n"
-                      " HudText2Position = 0, 0\n HudText2ViewInMode = 2\n";
-    for (int i = 3; i < 22; ++i) hud += " HudText" + std::to_string(i) + "Position = 0, 0\n";
-    WriteConfig("Huds\\Hero.cfg", hud + "}\n");
-    WriteEntity("carddata\\entityconfigs\\Hero.cfg",
-                "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n HudPath = Huds\\Hero.cfg\n}\n");
-    Build({});
-    EntityRecord* r = Entity_GetRecord(hero);
-    ASSERT_EQ(r->hudAnimCount, 1u);
-    EXPECT_EQ(r->hudAnims[0].viewMask, 4u);
-    Vec3 offset;
-    Node_GetPosition(r->hudAnims[0].node, &offset);
-    EXPECT_FLOAT_EQ(offset.z, 3.22f);
-    ASSERT_EQ(r->hudTextCount, HUD_TEXT_SLOTS) << "the twenty-first is cut";
-    EXPECT_FALSE(g_log.empty());
-    EXPECT_EQ(r->hudTexts[0].font, &secondary);
-    EXPECT_EQ(r->hudTexts[1].font, &kart);
-    EXPECT_EQ(r->hudTexts[2].font, &kart) << "a missing name is the kart font";
-    EXPECT_EQ(r->hudTexts[0].colour, 0x80FF0000u);
-    EXPECT_EQ(r->hudTexts[1].colour, 0xFFFFFF00u) << "components beyond 0..255 are clamped";
-    EXPECT_EQ(r->hudTexts[2].colour, 0xFFFFFFFFu) << "missing: opaque white";
-    EXPECT_EQ(r->hudTexts[0].scale, 2.0f);
-    EXPECT_EQ(r->hudTexts[1].scale, 1.0f);
-    EXPECT_EQ(r->hudTexts[0].centred, 1u);
-    EXPECT_EQ(r->hudTexts[2].viewMask, 2u);
-    EXPECT_EQ(r->hudTexts[1].viewMask, 0xFFFFFFFFu);
-
-    // The slot with a text id draws it every frame; literal texts go to their line.
-    LevelViewport* v = &Level_GetSession()->viewports[0];
-    v->rect[2] = v->rect[3] = 1.0f;
-    Frame();
-    ASSERT_NE(v->texts[0].text, nullptr);
-    EXPECT_STREQ(v->texts[0].text, "!!!TRANSLATION MISSING!!!");
-    EXPECT_EQ(v->texts[0].font, &secondary);
-    EXPECT_EQ(v->texts[0].size, 2.0f);
-    Entity_ShowTextString(r, 5, "X3");
-    EXPECT_STREQ(v->texts[5].text, "X3");
-    Entity_ShowTextString(r, 5, "");
-    EXPECT_STREQ(v->texts[5].text, "");
-    // The HUD animation goes to the viewport's HUD frame only while the view mask allows.
-    Node* frame = Node_Create(nullptr);
-    v->hudFrame = frame;
-    Entity_SetViewMask(r, 4);
-    Frame();
-    EXPECT_EQ(Node_GetParent(r->hudAnims[0].node), frame);
-    Entity_SetViewMask(r, 1);
-    Frame();
-    EXPECT_EQ(Node_GetParent(r->hudAnims[0].node), nullptr);
-    v->hudFrame = nullptr;
-    Node_Destroy(frame);
-    // Non-players show no texts; bad slots are ignored.
-    r->player = 0;
-    Entity_ShowTextString(r, 5, "gone");
-    EXPECT_STREQ(v->texts[5].text, "");
-    r->player = 1;
-    Entity_ShowTextString(r, 25, "x");
-    EXPECT_EQ(Entity_GetHudSlot(r, 20), nullptr);
-    EXPECT_EQ(Entity_GetHudAnimSlot(r, 1), nullptr);
-}
-
 TEST_F(EntityHudTest, TakeOverTargetsMustBeNearInFrontFreeAndOfLargerKind)
 {
     Build({Item("entity_Frog", V(0, 0, 3)),          // squared distance exactly 9
@@ -318,27 +244,6 @@ TEST_F(EntityHudTest, HideTakesTheEntityOutOfPlayAndARespawnBringsBackWhatItHid)
     EXPECT_FALSE(hero->node->flags & NODE_HIDDEN);
     EXPECT_FALSE(Entity_TestFlags(r, ENTITY_FROZEN));
     for (uint32_t i = 0; i < r->animSlotCount; ++i) EXPECT_TRUE(Entity_TestAnimFlags(r, i, ANIMSLOT_SHOWN));
-}
-
-TEST_F(EntityHudTest, OrientationHelpersKeepUpPerpendicular)
-{
-    Vec3 at = V(0, 0, 1), up = V(0, 1, 0), target = V(1, 0, 0);
-    Orient_TurnAt(&at, &up, &target, 0.5f);
-    EXPECT_NEAR(at.x, std::sin(0.5f), 1e-3);
-    EXPECT_NEAR(at.z, std::cos(0.5f), 1e-3);
-    EXPECT_NEAR(Vec3_Dot(&at, &up), 0.0f, 1e-4);
-    Orient_TurnAt(&at, &up, &target, 2.0f);
-    EXPECT_NEAR(at.x, 1.0f, 1e-3) << "never past the target";
-    Vec3 same = at, sameUp = up;
-    Orient_TurnAt(&at, &up, &same, 0.1f);
-    EXPECT_EQ(up.y, sameUp.y);
-    at = V(0, 0, 1);
-    up = V(0, 1, 0);
-    target = V(0, 1, 1);
-    Orient_LerpAt(&at, &up, &target, 0.5f);
-    EXPECT_GT(at.y, 0.0f);
-    EXPECT_NEAR(Vec3_Dot(&at, &up), 0.0f, 1e-4);
-    EXPECT_NEAR(Vec3_LengthSq(&up), 1.0f, 1e-3);
 }
 
 }  // namespace

@@ -52,44 +52,6 @@ protected:
     }
 };
 
-TEST_F(EntitySystemTest, TypeKeysTakeTheirDefaultsAndRefuseBadTypeNumbers)
-{
-    // Without ControlMode, or with an unknown name, the record keeps its mode.
-    EntityRecord r = LoadType("vehicleData {\n maxVelocity = 5\n}");
-    EXPECT_EQ(r.mode, (uint32_t)MODE_THRUSTING);
-    r = LoadType("vehicleData {\n ControlMode = Walker\n}");
-    EXPECT_EQ(r.mode, (uint32_t)MODE_THRUSTING);
-    ASSERT_EQ(g_log.size(), 1u);
-    EXPECT_NE(g_log.back().find("Walker"), std::string::npos);
-    r = LoadType("vehicleData {\n ControlMode = man_camrel\n}");
-    EXPECT_EQ(r.mode, (uint32_t)MODE_MAN_CAMREL);
-    r = LoadType("vehicleData {\n ControlMode = Broom Stick\n}");
-    EXPECT_EQ(r.mode, (uint32_t)MODE_BROOMSTICK) << "names compare with blanks skipped";
-
-    // Defaults.
-    r = LoadType("vehicleData {\n}");
-    EXPECT_FLOAT_EQ(r.maxAngularVelocity, 10000.0f);
-    EXPECT_FLOAT_EQ(r.maxVelocity, 0.0f);
-    EXPECT_NEAR(r.cosHitGroundAngle, std::cos(0.7853982f), 1e-6);
-    EXPECT_FLOAT_EQ(r.worldFov, 0.55f);
-    EXPECT_FLOAT_EQ(r.hudFov, 0.55f);
-
-    // The ground angle is clamped to 0..180 degrees.
-    r = LoadType("vehicleData {\n hitGroundAngle = 200\n}");
-    EXPECT_NEAR(r.cosHitGroundAngle, -1.0f, 1e-6);
-    r = LoadType("vehicleData {\n hitGroundAngle = -20\n}");
-    EXPECT_NEAR(r.cosHitGroundAngle, 1.0f, 1e-6);
-
-    // Type lists stop at the first missing number; values outside 1..32 set nothing.
-    r = LoadType("vehicleData {\n EntityType1 = 3\n EntityTypeControl0 = 2\n}");
-    EXPECT_EQ(r.typeMask, 0u);
-    EXPECT_EQ(r.typeControlMask, 2u);
-    g_log.clear();
-    r = LoadType("vehicleData {\n EntityType0 = 32\n EntityType1 = 33\n EntityType2 = -1\n EntityType3 = 1\n}");
-    EXPECT_EQ(r.typeMask, 0x80000001u);
-    EXPECT_EQ(g_log.size(), 2u);
-}
-
 TEST_F(EntitySystemTest, AMovingModeWithoutMaxVelocityIsLoggedAndStandsStill)
 {
     g_log.clear();
@@ -112,62 +74,6 @@ TEST_F(EntitySystemTest, AMovingModeWithoutMaxVelocityIsLoggedAndStandsStill)
     Vec3 v;
     PhysBody_GetLinearVelocity(hero->body, &v);
     EXPECT_FLOAT_EQ(v.x, 0.0f);
-}
-
-TEST_F(EntitySystemTest, PlayersComeFromTheirSlotsAndSceneEntitiesFromTheirItems)
-{
-    SetPlayers({1, 0, 2});
-    WriteLevel({Item("entity_Frog", V(5, 1, 5)), Item("entity_Frog", V(-5, 1, 5)), Item("entity_Bird", V(0, 2, 9))});
-    WriteHero("maxVelocity = 30\n HudPath = Huds\\Hero.cfg");
-    WriteConfig("Huds\\Hero.cfg", "HUD1 {\n HudText0Position = 0.1, 0.2\n}\nHUD2 {\n HudText0Position = 0.5, 0.6\n}\n");
-    WriteAnimSet("Levels\\Test\\Frog.cfg", "Anim0", {{"idle", 1.0f, true}});
-    WriteEntity("Levels\\Test\\Frog.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 1\n}\n");
-    WriteEntity("Levels\\Test\\Bird.cfg", "vehicleData {\n ControlMode = Flitter\n maxVelocity = 1\n}\n");
-    Ground();
-
-    EXPECT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 5);
-    Object* p0 = Level_GetPlayerEntity(0);
-    Object* p2 = Level_GetPlayerEntity(2);
-    ASSERT_NE(p0, nullptr);
-    EXPECT_EQ(Level_GetPlayerEntity(1), nullptr);
-    ASSERT_NE(p2, nullptr);
-    EntityRecord* r0 = Entity_GetRecord(p0);
-    EntityRecord* r2 = Entity_GetRecord(p2);
-    EXPECT_EQ(r0->flags & 0xFFF, 0x101u);
-    EXPECT_EQ(r2->flags & 0xFFF, 0x301u);
-    EXPECT_EQ(r0->player, 1u);
-    EXPECT_EQ(r2->player, 3u);
-    EXPECT_EQ(Player_GetHudState(0), 1u);
-    // The level's n-th player (slot 2 is the second) at start n, raised by
-    // the sphere's radius.
-    EXPECT_NEAR(BodyPosition(p0).x, 0.0f, 1e-4);
-    EXPECT_NEAR(BodyPosition(p0).y, 1.5f, 1e-4);
-    EXPECT_NEAR(BodyPosition(p2).x, 10.0f, 1e-4);
-    // HUD layouts of viewports 0 and 1 of two: sections 1 and 2.
-    ASSERT_EQ(r0->hudTextCount, 1u);
-    ASSERT_EQ(r2->hudTextCount, 1u);
-    EXPECT_FLOAT_EQ(r0->hudTexts[0].position[0], 0.1f);
-    EXPECT_FLOAT_EQ(r2->hudTexts[0].position[0], 0.5f);
-
-    // Scene entities: the Frog items both read "Frog.cfg"; a mode with a route
-    // slot makes them route-driven, and their slots are visible.
-    int frogs = 0, birds = 0;
-    for (Object* o : Entities()) {
-        EntityRecord* r = Entity_GetRecord(o);
-        if (r->player) continue;
-        EXPECT_EQ(r->kind, 1u);
-        if (r->mode == MODE_MAN) {
-            frogs++;
-            EXPECT_TRUE(r->flags & ENTITY_ROUTE_DRIVEN);
-            ASSERT_EQ(r->animSlotCount, 1u);
-            EXPECT_FALSE(r->animSlots[0].root->flags & NODE_HIDDEN);
-        } else {
-            birds++;
-            EXPECT_FALSE(r->flags & ENTITY_ROUTE_DRIVEN);
-        }
-    }
-    EXPECT_EQ(frogs, 2);
-    EXPECT_EQ(birds, 1);
 }
 
 TEST_F(EntitySystemTest, EachFrameRunsRulesThenRouteOrPadThenMovementThenClamps)

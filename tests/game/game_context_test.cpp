@@ -77,18 +77,6 @@ TEST_F(GameContextTest, HiddenEffectsUnlockEntriesAndCharactersCountOnlyClearLoc
     EXPECT_STREQ(text, "42");
 }
 
-TEST_F(GameContextTest, MaxPlayersIsClampedToTheEightSlots)
-{
-    struct Case {
-        int32_t given;
-        uint32_t kept;
-    } cases[] = {{4, 4}, {0, 1}, {-3, 1}, {8, 8}, {9, 8}, {1000, 8}};
-    for (const Case& c : cases) {
-        Game_SetMaxPlayers(c.given);
-        EXPECT_EQ(Game_GetMaxPlayers(), c.kept) << c.given;
-    }
-}
-
 TEST_F(GameContextTest, TheTrackNameAndRandomChoicesComeFromTheReplaceableGenerator)
 {
     static int next;

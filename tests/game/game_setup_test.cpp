@@ -50,84 +50,6 @@ protected:
     }
 };
 
-TEST_F(GameSetupTest, LogoLinesGiveNameTimeAndTwoFlagsWithTheirDefaults)
-{
-    struct Case {
-        const char* line;
-        bool named;
-        const char* name;
-        float time;
-        int fade, skippable;
-    } cases[] = {
-        {"Logos\\Studio.bmp,3.5,FALSE,TRUE", true, "Logos\\Studio.bmp", 3.5f, 0, 1},
-        {"Logos\\Maker.bmp", true, "Logos\\Maker.bmp", 0.0f, 1, 0},
-        {" Logos\\X.png , 2 , yes", true, "Logos\\X.png", 2.0f, 1, 0},
-        {"", false, "", 0, 0, 0},
-        {" ,4", false, "", 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        std::string text = c.line;
-        GameLogo logo;
-        ASSERT_EQ(Game_ParseLogoLine(text.data(), &logo), c.named ? 1 : 0) << c.line;
-        if (!c.named) continue;
-        EXPECT_STREQ(logo.name, c.name);
-        EXPECT_EQ(logo.time, c.time) << c.line;
-        EXPECT_EQ(logo.fade, c.fade) << c.line;
-        EXPECT_EQ(logo.skippable, c.skippable) << c.line;
-    }
-    // Every logo of the list goes to the shell's logo screen.
-    static std::vector<std::string> shown;
-    shown.clear();
-    AppHooks hooks = {};
-    hooks.spriteLoad = [](const char* name, int32_t) -> Sprite* {
-        shown.push_back(name);
-        return nullptr;
-    };
-    AppHooks_Install(&hooks);
-    WriteData("configs/logos.cfg", "One.bmp,1\r\n\r\nTwo.bmp,2,TRUE,TRUE\nThree.bmp");
-    Game_LoadLogos();
-    EXPECT_EQ(shown, (std::vector<std::string>{"One.bmp", "Two.bmp", "Three.bmp"}));
-}
-
-TEST_F(GameSetupTest, MoviesPlayByTheirVideoStandard)
-{
-    struct Case {
-        const char* line;
-        const char* standard;
-        bool palOn, palOff;
-    } cases[] = {
-        {"intro,TRUE,PAL", "PAL", true, false},    {"intro,TRUE,PAL2x", "PAL", true, false},
-        {"intro,FALSE,NTSC", "NTSC", false, true}, {"intro,TRUE", "", true, true},
-        {"intro,TRUE,SECAM", "SECAM", true, true}, {"intro,TRUE,2PAL", "", true, true},
-    };
-    for (const Case& c : cases) {
-        std::string text = c.line;
-        GameMovie movie;
-        ASSERT_EQ(Game_ParseMovieLine(text.data(), &movie), 1) << c.line;
-        EXPECT_STREQ(movie.name, "intro");
-        EXPECT_STREQ(movie.standard, c.standard) << c.line;
-        EXPECT_EQ(Game_MovieShouldPlay(&movie, 1), c.palOn ? 1 : 0) << c.line;
-        EXPECT_EQ(Game_MovieShouldPlay(&movie, 0), c.palOff ? 1 : 0) << c.line;
-    }
-}
-
-TEST_F(GameSetupTest, ThePackingRunOpensAllFourMovieLists)
-{
-    WriteData("streams/movies_PC.txt", "missing,TRUE\n");
-    RecordOpens();
-    App_ParseCommandLine("-WadProcess");
-    Game_LoadMovieList();
-    for (const char* list : {"movies_PC", "movies_SKY", "movies_XBOX", "movies_NGC"}) {
-        int count = 0;
-        for (const std::string& name : Opened()) count += name.find(list) != std::string::npos;
-        EXPECT_EQ(count, std::string(list) == "movies_PC" ? 2 : 1) << list;
-    }
-    App_ParseCommandLine("");
-    RecordOpens();
-    Game_LoadMovieList();
-    EXPECT_EQ(Opened().size(), 1u);
-}
-
 TEST_F(GameSetupTest, UnlockedListsUnlockOnlyTheirValidEntries)
 {
     WriteData("Unlocked.cfg", "0,3,x,7\r\n-1,150, 149 ,99999999999\n");
@@ -145,51 +67,6 @@ TEST_F(GameSetupTest, UnlockedListsUnlockOnlyTheirValidEntries)
     for (int e = 91; e <= 95; e++) builtIn.push_back(e);
     EXPECT_EQ(open, builtIn);
     EXPECT_EQ(Game_GetContext()->progress.flags[2], 0u);
-}
-
-TEST_F(GameSetupTest, TheCharacterListComesFromItsFileOrTheBuiltInEight)
-{
-    Game_LoadCharacterList();
-    GameContext* ctx = Game_GetContext();
-    EXPECT_EQ(ctx->characterCount, 8u);
-    for (uint32_t c = 0; c < 8; c++) EXPECT_NE(ctx->characterNames[c][0], 0) << c;
-
-    std::string longName(400, 'Z');
-    WriteData("CharList.txt", "Frog\r\n\nToad\n" + longName + "\nA\nB\nC\nD\nE\nF\nG\n");
-    Game_LoadCharacterList();
-    EXPECT_EQ(ctx->characterCount, 8u);
-    EXPECT_STREQ(ctx->characterNames[0], "Frog");
-    EXPECT_STREQ(ctx->characterNames[1], "Toad");
-    EXPECT_EQ(strlen(ctx->characterNames[2]), (size_t)GAME_CHARACTER_NAME - 1);
-    EXPECT_STREQ(ctx->characterNames[3], "A");  // the long line's rest is not a name
-    EXPECT_STREQ(ctx->characterNames[7], "E");
-}
-
-TEST_F(GameSetupTest, TheBuildNumberFormatsTheVersion)
-{
-    char version[32];
-    Game_ReadBuildNumber();
-    Game_FormatVersion(version, sizeof version);
-    EXPECT_STREQ(version, "0.A.xx.0.000");
-    WriteData("Build.ver", "12\r\n99\n");
-    Game_ReadBuildNumber();
-    Game_FormatVersion(version, sizeof version);
-    EXPECT_STREQ(version, "0.A.xx.0.012");
-}
-
-TEST_F(GameSetupTest, SwitchesAreReadWithoutRemovingThem)
-{
-    App_ParseCommandLine("-WadProcess -PlayerConfig p.cfg -LevelConfig l.cfg -TestProcess");
-    Game_ReadSwitches();
-    EXPECT_EQ(Game_GetWadProcess(), 1);
-    EXPECT_EQ(Game_GetTestProcess(), 1);
-    EXPECT_EQ(Game_GetPlatformProcess(), 0);
-    EXPECT_STREQ(Game_GetPlayerConfig(), "p.cfg");
-    EXPECT_STREQ(Game_GetLevelConfig(), "l.cfg");
-    int32_t count = 0;
-    char** tokens = App_GetCommandLine(&count);
-    ASSERT_EQ(count, 6);
-    for (int i = 0; i < count; i++) EXPECT_NE(tokens[i], nullptr) << i;
 }
 
 TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
@@ -227,26 +104,6 @@ TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
     EXPECT_EQ(Game_GetStartLevelNumber(), 0);  // the last one that started a level: Options 0
     EXPECT_EQ(Game_FindStateType("GameState_Type_Glim"), -1);
     EXPECT_EQ(Game_GetStateTypeName(0), nullptr);
-}
-
-TEST_F(GameSetupTest, FocusAndPlayerSetArguments)
-{
-    Game_LoadCharacterList();
-    App_ParseCommandLine("-focus -playerset 1");
-    Game_ApplyStartArguments();
-    EXPECT_EQ(App_GetState()->runWhenInactive, 1u);
-    const uint8_t* chars = Game_GetContext()->characters;
-    EXPECT_EQ(chars[0], 4);
-    EXPECT_EQ(chars[3], 7);
-    for (const char* line : {"-playerset 2", "-playerset -1", "-playerset 1000000000"}) {
-        App_ParseCommandLine(line);
-        Game_ApplyStartArguments();
-        EXPECT_EQ(chars[0], 4) << line;  // indices past the eight characters: ignored
-    }
-    App_ResetState();
-    App_ParseCommandLine("-focus 1");
-    Game_ApplyStartArguments();
-    EXPECT_EQ(App_GetState()->runWhenInactive, 1u);
 }
 
 // A state of the front end's, standing in for the real ones.

@@ -86,49 +86,6 @@ protected:
     }
 };
 
-TEST_F(HitModeTest, TemplateValuesBecomeTheRecordAndEachPropStandsAtItsItem)
-{
-    WriteProp("Pickup", "StringVal0 = pickup\n StringVal1 = SCORE_PICKUP\n StringVal2 = DOOR\n StringVal4 = GATE\n"
-                        " FPVal0 = -1\n FPVal1 = 5\n FPVal5 = 9\n U32Val0 = 1\n U32Val3 = 40\n S32Val0 = 2\n"
-                        " S32Val1 = -4\n BoolVal0 = TRUE\n BoolVal10 = TRUE\n BoolVal12 = TRUE\n BoolVal13 = TRUE\n"
-                        " BoolVal23 = TRUE");
-    g_log.clear();
-    Place({Item("Pickup", V(1, 0, 0)), Item("Pickup", V(-1, 0, 4)), Item("_Red", V(0, 3, 0))});
-    WriteProp("_Red", "StringVal1 = SWITCH");
-    Place({Item("_Red", V(0, 3, 0)), Item("_Red", V(0, 4, 0))});
-    ASSERT_EQ(Props().size(), 4u);
-    EXPECT_EQ(HitModeObject_GetLiveCount(), 4u);
-    Object* a = PropAt(V(1, 0, 0));
-    Object* b = PropAt(V(-1, 0, 4));
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr) << "two props of one file stand at their own items";
-    HitModeRecord* r = HitModeObject_GetRecord(a);
-    EXPECT_EQ(r->typeHash, ObjectType_GetHash(OBJTYPE_PICKUP));
-    EXPECT_EQ(r->groupHash, ObjectEvent_GroupHash("SCORE_PICKUP"));
-    EXPECT_EQ(r->targets[0], ObjectEvent_GroupHash("DOOR"));
-    EXPECT_EQ(r->targets[1], 0u);
-    EXPECT_EQ(r->targets[2], ObjectEvent_GroupHash("GATE"));
-    EXPECT_EQ(HitModeObject_GetValue(a, 0), 5.0f);
-    EXPECT_EQ(HitModeObject_GetValue(a, 4), 9.0f);
-    EXPECT_EQ(HitModeObject_GetValue(a, 5), 0.0f);
-    EXPECT_EQ(r->watchMask, 1u) << "40 is no animation number 1..32";
-    EXPECT_EQ(r->hitMask, 2u);
-    EXPECT_EQ(g_log.size(), 2u) << "once per prop of the file";
-    EXPECT_EQ(r->options, (uint32_t)(HITMODE_HIT_DEACTIVATES | HITMODE_CLIPPING | (HITMODE_TARGET_ACTIVATES << 1)));
-    EXPECT_EQ(r->holdByFlag, 1u);
-    EXPECT_FALSE(r->state & HITSTATE_ACTIVE) << "BoolVal0: inactive at creation";
-    EXPECT_TRUE(a->node->flags & NODE_HIDDEN);
-    // Group names of items "_" + name: StringVal1 + the item name less "_NN".
-    Object* red = PropAt(V(0, 3, 0));
-    ASSERT_NE(red, nullptr);
-    EXPECT_EQ(HitModeObject_GetRecord(red)->groupHash, ObjectEvent_GroupHash("SWITCH_Red"));
-    WriteProp("_ab", "StringVal1 = X");
-    WriteProp("_a", "StringVal1 = Y");
-    Place({Item("_ab", V(0, 9, 0)), Item("_a", V(0, 10, 0))});
-    EXPECT_EQ(HitModeObject_GetRecord(PropAt(V(0, 9, 0)))->groupHash, ObjectEvent_GroupHash("X_ab"));
-    EXPECT_EQ(HitModeObject_GetRecord(PropAt(V(0, 10, 0)))->groupHash, ObjectEvent_GroupHash("Y_a"));
-}
-
 TEST_F(HitModeTest, HitsNeedSpeedTypeAndAnIdleActiveProp)
 {
     WriteProp("Plate", "StringVal0 = SPRINGBOARD\n FPVal0 = 2\n S32Val0 = 3\n BoolVal11 = TRUE");

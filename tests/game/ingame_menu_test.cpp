@@ -118,37 +118,6 @@ TEST_F(SliderTest, APageWithoutKnobsOrSoundStepsAndPlacesNothing)
     EXPECT_EQ(ctx->effectsVolume, 0.5625f);
 }
 
-TEST_F(SliderTest, ThePauseMenuBindsItsSlidersByNameAndTheyRunWithTheMenu)
-{
-    InGameMenu_Register();
-    WriteConfig("Bound.cfg",
-                "MenuData {\n pauseMenuMain {\n"
-                "  initialiseCallback = InGameMenu_Callbacks_PauseMenuMainInit\n"
-                "  updateCallback = InGameMenu_Callbacks_PauseMenuMainUpdate\n"
-                "  shutdownCallback = InGameMenu_Callbacks_PauseMenuMainShutdown\n"
-                "  renderCallback = NotRegistered\n  sfxScrollBarRange = 100, 0\n"
-                "  musicVolumeSelection {\n   MenuItem = TRUE\n  }\n"
-                "  musicVolumeAdjuster {\n   ImageColour = 1:1:1:255\n   ImagePosition = 10, 10\n  }\n"
-                " }\n}\n");
-    MenuSystem* menu = Menu_Load("Bound.cfg");
-    ASSERT_NE(menu, nullptr);
-    MenuPage* page = &menu->pages[0];
-    EXPECT_EQ(page->initialise, (MenuPageCallback)InGameMenu_Callbacks_PauseMenuMainInit);
-    EXPECT_EQ(page->render, nullptr);
-    EXPECT_NE(page->userData, nullptr);  // made by the initialise callback
-    GameContext* ctx = Game_GetContext();
-    ctx->musicVolume = 0.5f;
-    ASSERT_EQ(Menu_GoToByName(menu, "pauseMenuMain", 1), 1);
-    Menu_SetOpen(menu, 1, 1);
-    Keys({});
-    Menu_Update(menu);
-    Keys({kKeyRight});
-    Menu_Update(menu);
-    EXPECT_EQ(ctx->musicVolume, 0.5625f);
-    Menu_Free(menu);  // the shutdown callback frees the record
-    CallbackRegistry_Shutdown();
-}
-
 TEST_F(SliderTest, EverySixteenthSurvivesASaveAndALoadAndStepsFromThere)
 {
     GameContext* ctx = Game_GetContext();

@@ -121,22 +121,6 @@ TEST_F(LevelSessionTest, PlayerIndicesBeyondTheSessionOrMaxPlayersReadZeroAndWri
     EXPECT_EQ(Player_GetViewportIndex(1, &dummy), 0);
 }
 
-TEST_F(LevelSessionTest, NamesAndConfigurationPaths)
-{
-    Level_SetConfigDir("Levels\\Demo\\");
-    char path[64];
-    EXPECT_STREQ(Level_MakeConfigPath("Frog", path, sizeof path), "Levels\\Demo\\Frog.cfg");
-    std::string longName(600, 'n');
-    Level_SetSceneName(longName.c_str());
-    EXPECT_EQ(strlen(Level_GetSceneName()), (size_t)LEVEL_NAME_MAX - 1);
-    static uint32_t restarted;
-    restarted = 0;
-    Level_Restart(7);  // without a callback: nothing
-    Level_SetRestartCallback([](uint32_t argument) { restarted = argument + 1; });
-    Level_Restart(7);
-    EXPECT_EQ(restarted, 8u);
-}
-
 TEST_F(LevelSessionTest, KeysMapToTheStickAndTheButtonBits)
 {
     KeyboardPlayer();

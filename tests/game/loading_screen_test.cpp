@@ -44,33 +44,6 @@ protected:
     LoadingScreen saved_;
 };
 
-TEST_F(LoadingScreenTest, LoadDatGivesImagesSpritesPlacesDataSizesAndMaxPlayers)
-{
-    WriteConfig("Load.dat", kLoadDat);
-    WriteConfig(LOADING_TEXT_FILE, "Section0 {\nDisplayTime = 2\n}\n");
-    LoadingScreen_LoadData("Load.dat");
-    const LoadingScreen* l = LoadingScreen_Get();
-    EXPECT_STREQ(l->images[0], "Load\\Main.bmp");
-    EXPECT_STREQ(l->images[3], "Load\\Three.bmp");
-    EXPECT_STREQ(l->images[18], "Load\\Boss2.bmp");
-    EXPECT_STREQ(l->images[1], "");
-    EXPECT_STREQ(l->barName, "Load\\Bar.bmp");
-    EXPECT_STREQ(l->indicatorName, "");
-    EXPECT_EQ(l->framePos[1], 400.0f);
-    EXPECT_EQ(l->barSize[0], 432.0f);
-    const uint32_t sizes[] = {1000, 0, 0, 5000, 0};
-    for (int t = 0; t < LOADING_TYPES; t++) EXPECT_EQ(l->dataSize[t], sizes[t]) << t;
-    EXPECT_EQ(Game_GetMaxPlayers(), 2u);
-    EXPECT_EQ(l->text.sectionCount, 1);
-
-    // Without the file every default stays and GameMaxPlayers is 4.
-    TextFile_Free(&LoadingScreen_Get()->text);
-    memset(LoadingScreen_Get(), 0, sizeof(LoadingScreen));
-    LoadingScreen_LoadData("Missing.dat");
-    EXPECT_EQ(Game_GetMaxPlayers(), 4u);
-    EXPECT_EQ(LoadingScreen_Get()->dataSize[0], 0u);
-}
-
 TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAZeroDataSizeDrawsNoneAndTheIndicatorWrapsInsideIt)
 {
     LoadingScreen* l = LoadingScreen_Get();
@@ -121,21 +94,6 @@ TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAZeroDataSizeDrawsNoneAndTheI
         EXPECT_EQ(LoadingScreen_Advance(100.0f).pieceCount, 0) << narrow;
     }
     l->indicator = nullptr;
-}
-
-TEST_F(LoadingScreenTest, TheIndexOfALevelComesFromItsFileAndIsZeroWithoutIt)
-{
-    GameSetup_Reset();
-    GameSetup_SetLevel("level1.cfg", 0);
-    GameSetup_SetLevel("level2.cfg", 1);
-    GameSetup_SetLevel("level3.cfg", 2);
-    WriteConfig("levels\\level1.cfg", "game {\n Level {\n loadingScreenIndex = 7\n }\n}\n");
-    WriteConfig("levels\\level2.cfg", "game {\n Level {\n levelscene = x.lws\n }\n}\n");
-    EXPECT_EQ(Level_GetLoadingScreenIndex(0), 7);
-    EXPECT_EQ(Level_GetLoadingScreenIndex(1), 0);
-    EXPECT_EQ(Level_GetLoadingScreenIndex(2), 0);  // no such file
-    EXPECT_EQ(Level_GetLoadingScreenIndex(3), 0);  // "NONE"
-    EXPECT_EQ(Level_GetLoadingScreenIndex(40), 0);
 }
 
 }  // namespace
@@ -256,23 +214,6 @@ TEST_F(LoadingScreenDrawTest, ImagesFallBackToTheMainOneAndAnIndexWithoutANameLo
         ASSERT_NE(l->current, nullptr);
         EXPECT_EQ(l->current->flags & SPRITE_BLANK, (uint32_t)SPRITE_BLANK);
         Reset();
-        State_Reset();
-    });
-}
-
-TEST_F(LoadingScreenDrawTest, TheFadeAnswersAtBothEnds)
-{
-    RunProgram([] {
-        Reset();
-        View_SetMainUpdating(1);
-        struct Case {
-            float time;
-            int fadeIn;
-            int done;
-        } cases[] = {{0.1f, 1, 0}, {0.25f, 1, 1}, {0.6f, 1, 1}, {0.1f, 0, 0}, {0.0f, 0, 1}, {-0.2f, 0, 1}};
-        for (const Case& c : cases)
-            EXPECT_EQ(LoadingScreen_DrawFade(1, c.time, c.fadeIn), c.done) << c.time << " " << c.fadeIn;
-        View_SetMainUpdating(0);
         State_Reset();
     });
 }

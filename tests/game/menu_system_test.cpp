@@ -71,67 +71,6 @@ const char* const kPages =
     " away {\n  MenuItem = TRUE\n  MenuLink = main\n  MenuLinkAddToHistory = FALSE\n }\n"
     "}\n";
 
-TEST_F(MenuTest, PagesAndEntriesLoadWithTheirKeysReadOnlyForMenuItems)
-{
-    ASSERT_NE(Load(kPages), nullptr);
-    ASSERT_EQ(menu_->pageCount, 4);
-    EXPECT_EQ(menu_->player, GAME_ANY_PLAYER);
-    MenuPage* main = Menu_FindPage(menu_, Name_Hash("MAIN", 1, 1));
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(main->flags, (uint32_t)MENU_PAGE_CLOSE_ON_BACKUP);
-    ASSERT_EQ(main->entryCount, 5);
-    struct Expected {
-        const char* name;
-        uint32_t flags;
-        const char* target;
-    } expected[] = {
-        {"title", 0, nullptr},
-        {"play", MENU_ENTRY_ITEM | MENU_ENTRY_SELECTION, "STARTLEVEL"},
-        {"options", MENU_ENTRY_ITEM | MENU_ENTRY_INIT_SELECTED | MENU_ENTRY_LINK | MENU_ENTRY_ADD_TO_HISTORY,
-         "optionsPage"},
-        {"nowhere", MENU_ENTRY_ITEM | MENU_ENTRY_LINK | MENU_ENTRY_ADD_TO_HISTORY, "missingPage"},
-        {"quiet", 0, nullptr},  // no MenuItem: its link and selection are not read
-    };
-    for (int i = 0; i < 5; i++) {
-        int32_t index = -1;
-        MenuEntry* e = MenuPage_FindEntryByName(main, expected[i].name, &index);
-        ASSERT_NE(e, nullptr) << expected[i].name;
-        EXPECT_EQ(index, i);
-        EXPECT_EQ(e->flags, expected[i].flags) << expected[i].name;
-        EXPECT_EQ(e->target, expected[i].target ? Name_Hash(expected[i].target, 1, 1) : 0u) << expected[i].name;
-    }
-    // Text blocks: a text id, or else a literal buffer; the secondary font cycles.
-    const MenuText* title = main->entries[0].text;
-    ASSERT_NE(title, nullptr);
-    EXPECT_EQ(title->textId, Text_Id("LS_TITLE"));
-    EXPECT_EQ(title->literal, nullptr);
-    EXPECT_FLOAT_EQ(title->scale, 1.0f);
-    EXPECT_FLOAT_EQ(title->selScale, 1.0f);
-    const MenuText* options = main->entries[2].text;
-    ASSERT_NE(options, nullptr);
-    EXPECT_NE(options->literal, nullptr);
-    EXPECT_EQ(MenuText_TestFlags(options, MENU_TEXT_CYCLING), 1);
-    EXPECT_EQ(options->colour[1], 20);
-    EXPECT_EQ(options->selColour[3], 40);
-    EXPECT_EQ(main->entries[3].text, nullptr);
-    // A plain key under MenuData names the top-level section of the page.
-    MenuPage* opts = Menu_FindPage(menu_, Name_Hash("optionsPage", 1, 1));
-    ASSERT_NE(opts, nullptr);
-    ASSERT_EQ(opts->entryCount, 2);
-    EXPECT_EQ(opts->entries[0].flags, (uint32_t)(MENU_ENTRY_ITEM | MENU_ENTRY_BACKUP));
-    EXPECT_EQ(opts->entries[1].flags, (uint32_t)(MENU_ENTRY_ITEM | MENU_ENTRY_LINK));
-    // Image and value blocks only where their keys are.
-    MenuPage* labels = Menu_FindPage(menu_, Name_Hash("labels", 1, 1));
-    ASSERT_NE(labels, nullptr);
-    ASSERT_NE(labels->entries[0].image, nullptr);
-    EXPECT_EQ(labels->entries[0].image->size[0], -1.0f);
-    EXPECT_EQ(labels->entries[0].values, nullptr);
-    EXPECT_EQ(labels->entries[1].image, nullptr);
-    ASSERT_NE(labels->entries[1].values, nullptr);
-    EXPECT_FLOAT_EQ(labels->entries[1].values->values[1], 2.5f);
-    EXPECT_EQ(Menu_Load("Missing.cfg"), nullptr);
-}
-
 TEST_F(MenuTest, FocusMovesOverMenuItemsWithoutWrapping)
 {
     ASSERT_NE(Load(kPages), nullptr);

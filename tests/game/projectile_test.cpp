@@ -108,48 +108,6 @@ protected:
     Object* shooter = nullptr;
 };
 
-TEST_F(ProjectileTest, WeaponKeysInstancesAndModeBlocksAreRead)
-{
-    WriteShot("Shots\\One.cfg", "STRAIGHT", "", "ProjectileModeData0 {\n velocity = 5\n}\n"
-                                               "ProjectileModeData1 {\n velocity = 9\n maxAutoAngleChange = 10, -20\n}\n"
-                                               "ProjectileModeData3 {\n velocity = 7\n}\n");
-    WriteShot("Shots\\Many.cfg", "throw", "U32Val0 = 300");
-    g_log.clear();
-    ASSERT_EQ(LoadWeapons("ProjType0Config = Shots\\One.cfg\nProjType0Ammo = 3\nProjType0FireMode = 1\n"
-                          "ProjType0Purpose = damage\nProjType0FPVal2 = 4\nProjType0TriggerRef = left\n"
-                          "ProjType1Config = Shots\\One.cfg\nProjType1Selectable = FALSE\nProjType1FireMode = 2\n"
-                          "ProjType2Config = Shots\\Many.cfg\nProjType4Config = Shots\\One.cfg"),
-              3);
-    EXPECT_EQ(weapons.current, -1);
-    const Weapon& w = weapons.weapons[0];
-    EXPECT_EQ(w.flags, (uint32_t)(WEAPON_LIMITED | WEAPON_SELECTABLE));
-    EXPECT_EQ(w.ammo, 3);
-    EXPECT_EQ(w.startAmmo, 3);
-    EXPECT_EQ(w.mode, (uint32_t)PROJMODE_STRAIGHT);
-    EXPECT_EQ(w.firingDelay, 1.0f);
-    EXPECT_EQ(w.purpose, ObjectType_GetHash(OBJTYPE_DAMAGE)) << "hashed as type names are";
-    EXPECT_EQ(w.values[2], 4.0f);
-    EXPECT_EQ(weapons.weapons[1].flags, (uint32_t)0);
-    EXPECT_EQ(weapons.weapons[2].mode, (uint32_t)PROJMODE_THROW) << "mode names ignore case";
-    // A missing U32Val0 makes one projectile; 300 are cut to 256 with a log line.
-    EXPECT_EQ(Count(Name_Hash("Shots\\One.cfg", 0, 1)), 1);
-    EXPECT_EQ(Count(Name_Hash("Shots\\Many.cfg", 0, 1)), (int)PROJECTILE_MAX_INSTANCES);
-    ASSERT_EQ(g_log.size(), 1u);
-    EXPECT_NE(g_log[0].find("256"), std::string::npos);
-
-    // Mode blocks: the loader stops at the first section it reads nothing from
-    // (block 2 is missing, so 3 is never read); a fire mode past them uses block 0.
-    Object* a = Projectile_Spawn(&weapons.weapons[0], shooter, &weapons);
-    ASSERT_NE(a, nullptr);
-    auto* d = (ProjStraightData*)Projectile_GetRecord(a)->modeData;
-    EXPECT_EQ(d->speed, 9.0f);
-    EXPECT_FLOAT_EQ(d->aimLimit[1], 20.0f * kDegree) << "absolute, in radians";
-    Projectile_Release(a, shooter);
-    Object* b = Projectile_Spawn(&weapons.weapons[1], shooter, &weapons);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(((ProjStraightData*)Projectile_GetRecord(b)->modeData)->speed, 5.0f);
-}
-
 TEST_F(ProjectileTest, TheFirstShotFiresAtOnceAndLaterOnesWaitTheirDelayAndAmmunition)
 {
     WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "U32Val0 = 4", "ProjectileModeData0 {\n velocity = 10\n}\n");
