@@ -160,48 +160,4 @@ TEST_F(AiRouteTest, RoutesSwitchAtTheirEndsOnlyWhenAnotherIsChosen)
     EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 0);
 }
 
-TEST_F(AiRouteTest, ResetPutsTheBodyOnTheRouteStart)
-{
-    Load("aiTimeOffset = 1\naiRoutesAnim = Routes\\Path");
-    PhysBody* body = PhysBody_Create(phys, 0.5f, 1.0f);
-    Vec3 far = V(40, 40, 40);
-    PhysWorld_AddBody(phys, body, &far, nullptr, nullptr);
-    Route_Reset(&route, body, 0);
-    EXPECT_NEAR(AnimSet_GetTime(route.set), 1.0f, 1e-5);
-    Vec3 p;
-    PhysBody_GetPosition(body, &p);
-    EXPECT_NEAR(p.z, 5.0f, 1e-3) << "one second into the route";
-    Vec3 at, up;
-    PhysBody_GetAxes(body, &at, &up);
-    EXPECT_NEAR(at.z, 1.0f, 1e-5);
-    // With orientation: the item's turned placement.
-    Vec3 turnedAt = V(1, 0, 0), turnedUp = V(0, 1, 0);
-    Node_SetOrientation(route.node, &turnedAt, &turnedUp);
-    Route_Reset(&route, body, 1);
-    PhysBody_GetAxes(body, &at, &up);
-    EXPECT_NEAR(at.x, 1.0f, 1e-4);
-    PhysBody_GetPosition(body, &p);
-    EXPECT_NEAR(p.x, 5.0f, 1e-3);
-}
-
-TEST_F(AiRouteTest, AnEntitySteeredByTheRouteReachesItsEnd)
-{
-    // A body with inertia, pushed by the steering: thrown sideways at the
-    // start, the turn correction steers its drift out within a second.
-    for (float side : {0.0f, 6.0f, -6.0f}) {
-        Route_Free(&route);
-        Load("aiAllowCatchUpDist = 3\naiRoutesAnim = Routes\\Path");
-        Vec3 position = V(0, 0, 0), steering, v = V(side, 0, 0);
-        for (int i = 0; i < 400; ++i) {
-            Update(position, &steering);
-            v = V((v.x + steering.x * 20.0f * dt) * (1 - 2 * dt), 0, (v.z + steering.z * 20.0f * dt) * (1 - 2 * dt));
-            position = V(position.x + v.x * dt, 0, position.z + v.z * dt);
-            if (i >= 50) {
-                ASSERT_LT(std::fabs(position.x), 0.2f) << side << " at frame " << i;
-            }
-        }
-        EXPECT_NEAR(position.z, 10.0f, 0.3f);
-    }
-}
-
 }  // namespace

@@ -88,57 +88,6 @@ protected:
     Node* cameraNode = nullptr;
 };
 
-TEST_F(ChaseCameraTest, AngleMoveTowardsTakesTheShortWayAndWraps)
-{
-    struct Case {
-        float target, current, step, expected;
-    } cases[] = {
-        {1.0f, 0.0f, 0.0f, 0.0f},        // step 0 keeps the value
-        {1.0f, 0.0f, 0.25f, 0.25f},
-        {1.0f, 0.0f, -0.25f, 0.25f},     // the step's sign does not matter
-        {1.0f, 0.9f, 0.5f, 1.0f},        // a step past the gap lands on the target
-        {-3.0f, 3.0f, 0.1f, 3.1f},       // across +-pi the short way
-        {3.0f, -3.0f, 0.1f, -3.1f},
-        {0.1f, 6.2f, 0.05f, 6.25f},      // up towards 2 pi ...
-        {0.1f, 6.25f, 0.1f, 0.0668145f}, // ... and wrapped past it
-    };
-    for (const Case& c : cases)
-        EXPECT_NEAR(Angle_MoveTowards(c.target, c.current, c.step), c.expected, 1e-4)
-            << c.target << " " << c.current << " " << c.step;
-    for (float current = -20.0f; current < 20.0f; current += 0.7f) {
-        float r = Angle_MoveTowards(0.5f, current, 0.01f);
-        EXPECT_GT(r, -2 * kPi);
-        EXPECT_LT(r, 2 * kPi);
-    }
-}
-
-TEST_F(ChaseCameraTest, TheCameraFollowsWithItsLag)
-{
-    ASSERT_EQ(Load("defaultAngles = 90, 0, 0\ndefaultDistance = 4\ndefaultViewObjLagPosSpeed = 2, 2, 2\n"
-                   "defaultViewObjLagNegSpeed = 2, 2, 2\ndefaultViewObjLagPosDistMax = 1, 1, 1\n"
-                   "defaultViewObjLagNegDistMax = 1, 1, 1"),
-              1);
-    ChaseCamera_FollowObject(camera, followed);
-    ChaseCamera_Reset(camera, cameraNode, nullptr, nullptr);
-    Update();
-    EXPECT_NEAR(CameraPosition().z, -4.0f, 1e-4) << "behind the followed node along its heading";
-    // The followed node jumps 3 ahead: the lag takes up all but its maximum
-    // at once, then closes at 2 per second.
-    Vec3 ahead = V(0, 0, 3);
-    Node_SetPosition(followed, &ahead);
-    Update();
-    EXPECT_NEAR(camera->laggedViewObj.z, 2.0f + 2.0f * dt, 1e-3);
-    Update(100);
-    EXPECT_NEAR(camera->laggedViewObj.z, 3.0f, 0.02f);
-    EXPECT_NEAR(CameraPosition().z, -1.0f, 0.02f);
-    // The camera-lag setters turn on the view-object lag, not the camera lag.
-    ChaseCamera_SetFlags(camera, CHASECAM_VIEW_OBJ_LAG | CHASECAM_CAM_LAG, 0);
-    Vec3 speed = V(1, 1, 1);
-    ChaseCamera_SetCamLagPosSpeed(camera, &speed);
-    ChaseCamera_SetCamLagNegSpeed(camera, &speed);
-    EXPECT_EQ(camera->flags & (CHASECAM_VIEW_OBJ_LAG | CHASECAM_CAM_LAG), (uint32_t)CHASECAM_VIEW_OBJ_LAG);
-}
-
 TEST_F(ChaseCameraTest, ASnappedCameraLagsToATenthShortOfItsGoalNeverPastIt)
 {
     // Camera lag without speed: only what lies beyond the maximum distances
@@ -278,34 +227,6 @@ TEST_F(ChaseCameraTest, AWallBehindInTheWorldPullsTheLimitIn)
     Update();
     Update();
     EXPECT_EQ(camera->distanceLimit, 6.0f);
-}
-
-TEST_F(ChaseCameraTest, TiltAndRollTurnTheViewInPlaceAtTheirSpeeds)
-{
-    Basic("defaultCameraTiltSpeed = 90, 90, 90\nrotationSpeeds = 0, 0, 90");
-    const float s10 = std::sin(10 * kDegree), s20 = std::sin(20 * kDegree), s30 = std::sin(30 * kDegree);
-    struct Case {
-        Vec3 tilt;  // degrees
-        float roll;
-        Vec3 at, up;
-    } cases[] = {
-        {V(10, 0, 0), 0, V(0, s10, std::cos(10 * kDegree)), V(0, std::cos(10 * kDegree), -s10)},  // looks up
-        {V(0, 20, 0), 0, V(-s20, 0, std::cos(20 * kDegree)), V(0, 1, 0)},                         // turns towards -x
-        {V(0, 0, 10), 20, V(0, 0, 1), V(s30, std::cos(30 * kDegree), 0)},  // the roll and the tilt's add up
-    };
-    for (const Case& c : cases) {
-        Vec3 tilt = V(c.tilt.x * kDegree, c.tilt.y * kDegree, c.tilt.z * kDegree), at, up;
-        ChaseCamera_SetTiltTarget(camera, &tilt);
-        ChaseCamera_SetAngleZ(camera, c.roll * kDegree);
-        Update();
-        Node_GetOrientation(cameraNode, &at, &up);
-        EXPECT_GT(Vec3_Distance(&at, &c.at) + Vec3_Distance(&up, &c.up), 0.1f) << "at 90 degrees a second";
-        Update(30);
-        Node_GetOrientation(cameraNode, &at, &up);
-        EXPECT_LT(Vec3_Distance(&at, &c.at) + Vec3_Distance(&up, &c.up), 1e-4f) << c.tilt.x << c.tilt.y << c.tilt.z;
-        EXPECT_NEAR(CameraPosition().z, -6.0f, 1e-4);
-        EXPECT_NEAR(CameraPosition().x, 0.0f, 1e-4);
-    }
 }
 
 }  // namespace

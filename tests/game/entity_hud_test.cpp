@@ -147,32 +147,6 @@ TEST_F(EntityHudTest, PossessionParksTheHolderAndPlacesItBackWhenFree)
     EXPECT_EQ(f->player, 1u);
 }
 
-TEST_F(EntityHudTest, TheHolderFacesTheWayItIsPutDown)
-{
-    // The hero's model follows its body's position only, so its facing
-    // lives in the model: put down along the frog's facing, it faces so.
-    WriteAnimSet("Chars\\Hero", "Anim0", {{"stand", 1.0f, true}});
-    WriteEntity("carddata\\entityconfigs\\Hero.cfg",
-                "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n EntityTypeControl0 = 3\n}\n"
-                "Anim0Path = Chars\\Hero\nAnim0RBRelMode = 1\n");
-    Build({Item("entity_Frog", V(0, 0, 2))});
-    Ground();
-    Object* frog = At(V(0, 0.5f, 2));
-    ASSERT_NE(frog, nullptr);
-    EntityRecord* h = Entity_GetRecord(hero);
-    ASSERT_EQ(h->animSlotCount, 1u);
-    ASSERT_EQ(Entity_TakeOver(hero, frog), 1);
-    const Vec3 side = {-1, 0, 0}, up = {0, 1, 0};
-    Entity_SetAnimRootOrientation(h, 0, &side, &up);
-    Frame(30);
-    ASSERT_EQ(Entity_PlaceHeld(hero, frog), 1);
-    Vec3 at, u;
-    ASSERT_TRUE(Entity_GetAnimRootOrientation(h, 0, &at, &u));
-    EXPECT_NEAR(at.x, 0.0f, 1e-4f);
-    EXPECT_NEAR(at.z, 1.0f, 1e-4f);
-    EXPECT_NEAR(u.y, 1.0f, 1e-4f);
-}
-
 TEST_F(EntityHudTest, QueriesFilterByModePlayersTypesDistanceAndArcs)
 {
     Build({Item("entity_Frog", V(0, 0, 2)),      // Flitter, EntityType 3

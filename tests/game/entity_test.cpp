@@ -204,53 +204,6 @@ TEST_F(EntitySystemTest, GroundContactsSetTheGroundFlagButNotWhileLeavingOrByPro
     (void)ground;
 }
 
-TEST_F(EntitySystemTest, ContactNormalsWithinTheGroundAngleSetTheGroundFlagOnEitherSide)
-{
-    SetPlayers({1});
-    WriteLevel();
-    WriteHero("maxVelocity = 30\n hitGroundAngle = 45");
-    PhysBody* ground = Ground(-50.0f);
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
-    Object* hero = Level_GetPlayerEntity(0);
-    EntityRecord* r = Entity_GetRecord(hero);
-    CollisionPrimitive* heroPrimitive = PhysBody_Unwrap(hero->body)->primitives[0];
-    CollisionPrimitive* groundPrimitive = PhysBody_Unwrap(ground)->primitives[0];
-    // The normal points from B to A; the entity is A on side 0 and B on side 1.
-    struct Case {
-        bool heroIsA;
-        Vec3 normal;
-        bool ground;
-    } cases[] = {
-        {true, V(0, 1, 0), true},     {false, V(0, -1, 0), true},       {false, V(0, 1, 0), false},
-        {true, V(1, 0, 0), false},    {true, V(0.6f, 0.8f, 0), true},   {true, V(0.8f, 0.6f, 0), false},
-    };
-    auto contact = [&](bool heroIsA, Vec3 normal) {
-        PhysPairEvent e{};
-        e.kind = 2;
-        e.primitiveA = heroIsA ? heroPrimitive : groundPrimitive;
-        e.primitiveB = heroIsA ? groundPrimitive : heroPrimitive;
-        e.normal = normal;
-        ObjectCollision_OnContact(&e);
-    };
-    for (const Case& c : cases) {
-        r->flags &= ~(ENTITY_ON_GROUND | ENTITY_TOUCHED);
-        contact(c.heroIsA, c.normal);
-        EXPECT_EQ(Entity_TestFlags(r, ENTITY_ON_GROUND), c.ground ? 1 : 0) << c.heroIsA << " " << c.normal.x;
-        EXPECT_TRUE(Entity_TestFlags(r, ENTITY_TOUCHED));
-    }
-
-    // An idle entity landing slowly keeps only its vertical speed.
-    Vec3 slow = V(1, -0.5f, 0.5f);
-    PhysBody_SetLinearVelocity(hero->body, &slow);
-    r->flags |= ENTITY_IDLE;
-    contact(true, V(0, 1, 0));
-    Vec3 v;
-    PhysBody_GetLinearVelocity(hero->body, &v);
-    EXPECT_EQ(v.x, 0.0f);
-    EXPECT_EQ(v.z, 0.0f);
-    EXPECT_FLOAT_EQ(v.y, -0.5f);
-}
-
 TEST_F(EntitySystemTest, RespawnRisesOutOfSolidBodiesInHalfStepsAtMostTwentyTimes)
 {
     SetPlayers({1});
@@ -373,58 +326,6 @@ TEST_F(EntitySystemTest, WaterLiftsAndDampsByDepthAndTwoVolumesAreTrackedApart)
     }
 }
 
-TEST_F(EntitySystemTest, AirStreamsAreRecordedWhileOverlapped)
-{
-    SetPlayers({1});
-    WriteLevel();
-    WriteHero();
-    WriteObject("Levels\\Test\\Wind.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE3\n Mass = 1\n"
-                                              " CollisionGroup = 1\n Constructor = Entity_AirStream_Constructor\n"
-                                              " Destructor = Entity_AirStream_Destructor");
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
-    Object* hero = Level_GetPlayerEntity(0);
-    Object* wind = ObjectTemplate_Load("Levels\\Test\\Wind.cfg", nullptr, objects, 0);
-    ASSERT_NE(wind, nullptr);
-    EXPECT_EQ(Object_GetUserInt(wind), AIRSTREAM_USER_INT);
-    PhysPairEvent e{};
-    e.kind = 5;
-    e.primitiveA = PhysBody_Unwrap(hero->body)->primitives[0];
-    e.primitiveB = PhysBody_Unwrap(wind->body)->primitives[0];
-    ObjectCollision_OnEvent(&e);
-    EXPECT_EQ(Entity_GetRecord(hero)->airStream, wind);
-    e.flag = 1;
-    ObjectCollision_OnEvent(&e);
-    EXPECT_EQ(Entity_GetRecord(hero)->airStream, nullptr);
-    // The shared destructor takes the volume without a record of its own.
-    Object_Destroy(wind);
-}
-
-TEST_F(EntitySystemTest, AnimationKeyEventsReachTheMessageSlotWithAllArguments)
-{
-    SetPlayers({1});
-    WriteLevel();
-    WriteHero();
-    Ground();
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
-    EntityRecord* r = Entity_GetRecord(Level_GetPlayerEntity(0));
-    ASSERT_EQ(r->animSlotCount, 1u);
-    EXPECT_EQ(Entity_PlayAnim(r, 1, 0, 0.0f), 1);
-    g_messages.clear();
-    Frame(20);
-    ASSERT_GE(g_messages.size(), 2u);
-    char name[64];
-    int phase;
-    float time, span;
-    ASSERT_EQ(sscanf(g_messages[0].c_str(), "%63s %d %f %f", name, &phase, &time, &span), 4);
-    EXPECT_STREQ(name, "ProjType,shot");
-    EXPECT_EQ(phase, 0);
-    EXPECT_GE(time, 0.0f);
-    EXPECT_LT(time, dt + 1e-4f) << "the time past the event's start";
-    EXPECT_NEAR(span, 0.2f, 1e-4);
-    ASSERT_EQ(sscanf(g_messages[1].c_str(), "%63s %d %f %f", name, &phase, &time, &span), 4);
-    EXPECT_EQ(phase, 1);
-    EXPECT_EQ(span, 0.0f);
-}
 TEST_F(EntitySystemTest, AReloadKeepsPlayerRecordsAndDropsEveryPointerIntoTheOldLevel)
 {
     SetPlayers({1, 2});

@@ -69,43 +69,6 @@ TEST_F(GameSetupTest, UnlockedListsUnlockOnlyTheirValidEntries)
     EXPECT_EQ(Game_GetContext()->progress.flags[2], 0u);
 }
 
-TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
-{
-    struct Case {
-        const char* commandLine;
-        uint32_t request;
-        uint32_t type;
-        const char* entry0;
-    } cases[] = {
-        {"-leveltype Glim -levelnumber 3", GAME_REQUEST_LEVEL, GAMESTATE_GLIM, "level3.cfg"},
-        {"-leveltype glim -levelnumber 12 -levelvariant 2", GAME_REQUEST_LEVEL, GAMESTATE_GLIM, "level12.cfg"},
-        {"-leveltype Start -levelnumber 0", GAME_REQUEST_NONE, GAMESTATE_START, ""},
-        {"-leveltype OPTIONS -levelnumber 0", GAME_REQUEST_NONE, GAMESTATE_OPTIONS, ""},
-        {"-leveltype FrontEnd -levelnumber 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
-        {"-leveltype Variant -levelnumber 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
-        {"-leveltype MainMenu -levelnumber 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
-        {"-leveltype Nowhere -levelnumber 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
-        {"-leveltype Glim", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
-        {"", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
-    };
-    for (const Case& c : cases) {
-        ResetGame();
-        Game_GetContext()->gameStateType = GAMESTATE_START;
-        App_ParseCommandLine(c.commandLine);
-        Game_ApplyStartArguments();
-        EXPECT_EQ(Game_GetRequestedState(), c.request) << c.commandLine;
-        EXPECT_EQ(Game_GetContext()->gameStateType, c.type) << c.commandLine;
-        EXPECT_STREQ(GameSetup_GetLevel(0), c.entry0) << c.commandLine;
-        if (c.type == GAMESTATE_GLIM) {
-            EXPECT_STREQ(GameSetup_GetLevel(1), "NONE");
-            EXPECT_EQ(Game_GetStartLevelIndex(), 0);
-        }
-    }
-    EXPECT_EQ(Game_GetStartLevelNumber(), 0);  // the last one that started a level: Options 0
-    EXPECT_EQ(Game_FindStateType("GameState_Type_Glim"), -1);
-    EXPECT_EQ(Game_GetStateTypeName(0), nullptr);
-}
-
 // A state of the front end's, standing in for the real ones.
 struct FakeStates {
     static std::vector<std::string>& Made()

@@ -58,25 +58,6 @@ protected:
     MenuSystem* menu_ = nullptr;
 };
 
-TEST_F(SliderTest, HoldingRightFillsTheMusicInSixteenStepsATenthOfASecondApart)
-{
-    GameContext* ctx = Game_GetContext();
-    ctx->musicVolume = 0.0f;
-    MenuPage* page = Page("pauseMenuMain", 1);
-    int frames = 0;
-    while (ctx->musicVolume < 1.0f && frames < 100) {
-        Frame(page, {kKeyRight});
-        frames++;
-    }
-    EXPECT_EQ(ctx->musicVolume, 1.0f);
-    EXPECT_EQ(frames, 31);  // the first step at once, then one every 2 frames of 0.05 s
-    // The knob stands at the end of its bar.
-    Frame(page, {});
-    const MenuImage* knob = MenuPage_FindEntryByName(page, "musicVolumeAdjuster", nullptr)->image;
-    EXPECT_FLOAT_EQ(knob->pos[0], 260.0f);
-    EXPECT_FLOAT_EQ(knob->pos[1], 90.0f);
-}
-
 TEST_F(SliderTest, StepsAreTruncatedToSixteenthsAndBothDirectionsApply)
 {
     GameContext* ctx = Game_GetContext();

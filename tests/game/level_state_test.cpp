@@ -63,7 +63,6 @@ uint32_t CountUpdate(Object*, uint32_t, void* dt)
     return 0;
 }
 
-uint32_t g_restarts = 0;
 
 // A scene of nulls: "PlayerStart_Null" items (numbered 00, 01, ... by the
 // loader) at x = 10 n, z = 5, turned a quarter about y.
@@ -314,120 +313,6 @@ TEST_F(LevelStateTest, AFrameAdvancesAtMostAFiftiethPhysicsCanBeSkippedOnceAndAn
         Tick(0.02f);
         EXPECT_EQ(Updates().size(), 2u);
         Finish();
-    });
-}
-
-TEST_F(LevelStateTest, MenuResultsChangeTheRuleEndOrRestartAndEachRuleSetsUpItsPickups)
-{
-    WriteLevels(1);
-    RunProgram([] {
-        StartLevel({"level1.cfg"});
-        Level_SetRestartCallback([](uint32_t) { g_restarts++; });
-        g_restarts = 0;
-        Level_OnMenuResult(nullptr, 0);
-        EXPECT_EQ(g_restarts, 0u);
-        Level_OnMenuResult(nullptr, Name_Hash("noSuchEntry", 1, 1));
-        EXPECT_EQ(g_restarts, 1u);
-
-        struct Case {
-            const char* name;
-            uint32_t rule;
-            int difficulty;  // -1: unchanged
-        } rules[] = {{"countDown", RULE_COUNTDOWN, -1}, {"hardPickupAmount", RULE_SCORE_PICKUPS, 2},
-                     {"beatTime", RULE_BEATTIME, -1},   {"easyPickupAmount", RULE_SCORE_PICKUPS, 0},
-                     {"normal", RULE_NORMAL, -1},       {"hiddenPickups", RULE_HIDDEN_PICKUPS, -1}};
-        for (const Case& c : rules) {
-            Game_SetDifficulty(1);
-            LevelTest_ClearActivations();
-            Level_OnMenuResult(nullptr, Name_Hash(c.name, 1, 1));
-            EXPECT_EQ(Level_GetGameRule(), c.rule) << c.name;
-            EXPECT_EQ(Game_GetDifficulty(), c.difficulty < 0 ? 1u : (uint32_t)c.difficulty) << c.name;
-            EXPECT_GT(LevelTest_GetActivations(nullptr), 0u) << c.name;  // the pickups set up again
-        }
-        EXPECT_EQ(g_restarts, 1u);
-        // A rule that is not listed among the results restarts.
-        Level_OnMenuResult(nullptr, Name_Hash("race", 1, 1));
-        EXPECT_EQ(g_restarts, 2u);
-
-        // "startLevel": a level not completed gets its pickups; a completed
-        // one only loses its lock.
-        Progress_SetLocked(11, 1);
-        LevelTest_ClearActivations();
-        Level_OnMenuResult(nullptr, Name_Hash("startLevel", 1, 1));
-        EXPECT_GT(LevelTest_GetActivations(nullptr), 0u);
-        EXPECT_EQ(Progress_IsLocked(11), 0);
-        Progress_SetFlags(11, PROGRESS_COMPLETED | PROGRESS_LOCKED, 1);
-        LevelTest_ClearActivations();
-        Level_OnMenuResult(nullptr, Name_Hash("startLevel", 1, 1));
-        EXPECT_EQ(LevelTest_GetActivations(nullptr), 0u);
-        EXPECT_EQ(Progress_IsLocked(11), 0);
-
-        Level_OnMenuResult(nullptr, Name_Hash("nextLevel", 1, 1));
-        EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
-        EXPECT_FALSE(Level_TestFlags(LEVEL_QUIT));
-        Finish();
-
-        StartLevel({"level1.cfg"});  // with the level's own restart callback
-        struct Pickups {
-            uint32_t rule;
-            std::vector<std::string> names;
-            bool difficulty;
-        } pickups[] = {
-            {RULE_NORMAL, {"LEVEL_COMP"}, false},
-            {RULE_SCORE_PICKUPS, {"SCORE_PICKUP", "LEVEL_COMP"}, true},
-            {RULE_COUNTDOWN, {"SCORE_PICKUP"}, true},
-            {RULE_BEATTIME, {"LEVEL_COMP"}, false},
-            {RULE_HIDDEN_PICKUPS, {"HIDDEN_PICKUP"}, false},
-            {RULE_COUNTDOWN_MUST_COMPLETE, {"SCORE_PICKUP"}, true},
-            {RULE_RACE, {}, false},
-        };
-        for (const Pickups& c : pickups) {
-            GameSetup_Reset();
-            Game_SetDifficulty(2);
-            Level_SetGameRule(c.rule);
-            LevelTest_ClearActivations();
-            Level_SetClock2(9.0f);
-            Level_Restart(0);  // the restart callback: rule clock 0, then the pickups
-            EXPECT_EQ(Level_GetClock2(), 0.0f);
-            const LevelPickupActivation* a;
-            const uint32_t n = LevelTest_GetActivations(&a);
-            ASSERT_EQ(n, c.names.size()) << c.rule;
-            for (uint32_t i = 0; i < n; i++) {
-                EXPECT_EQ(a[i].name, c.names[i]) << c.rule;
-                EXPECT_EQ(a[i].event, 8u);
-            }
-            for (int p = 0; p < GAMESETUP_PLAYERS; p++)
-                EXPECT_EQ(GameSetup_GetPlayerDifficulty(p), c.difficulty ? 2u : 0u) << c.rule << " player " << p;
-            Tick();
-            EXPECT_EQ(Level_GetEvents() & LEVEL_EVENT_RESPAWN, (uint32_t)LEVEL_EVENT_RESPAWN);
-        }
-        Finish();
-    });
-}
-
-TEST_F(LevelStateTest, TheGroupPairTableSeparatesTheGroups)
-{
-    RunProgram([] {
-        Game_RecreatePhysicsWorld();
-        ObjectWorld_Init();
-        ObjectWorld_SetPhysicsWorld(Game_GetPhysicsWorld());
-        Level_SetupCollisionGroups();
-        const uint32_t* masks = PhysWorld_GetWorldObject(Game_GetPhysicsWorld())->detection->groupMasks;
-        auto collide = [&](int a, int b) { return (masks[a - 1] >> (b - 1) & 1u) != 0; };
-        for (int g = 1; g <= 7; g++) EXPECT_EQ(collide(3, g), g == 2) << "group 3 with " << g;
-        for (int a : {6, 7})
-            for (int b : {6, 7}) EXPECT_FALSE(collide(a, b)) << a << " with " << b;
-        EXPECT_TRUE(collide(1, 1));
-        EXPECT_TRUE(collide(1, 7));  // pairs are symmetric
-        EXPECT_TRUE(collide(4, 6));
-        int pairs = 0;
-        for (int a = 1; a <= 32; a++)
-            for (int b = a; b <= 32; b++) pairs += collide(a, b);
-        EXPECT_EQ(pairs, 15);
-        ObjectWorld_Shutdown();
-        PhysWorlds_DestroyAll();
-        Game_SetPhysicsWorld(nullptr);
-        State_Reset();
     });
 }
 

@@ -178,44 +178,4 @@ TEST_F(LoadingScreenDrawTest, ALoadDrawsFramesWithTheBarButNeverInsideAnOpenCame
     });
 }
 
-TEST_F(LoadingScreenDrawTest, ImagesFallBackToTheMainOneAndAnIndexWithoutANameLoadsNothing)
-{
-    gametest::WriteConfig("Load.dat",
-                          "Images {\n LoadingScreenMain = Main.bmp\n LoadingScreen03 = Three.bmp\n"
-                          " LoadingScreen04 = Missing.bmp\n}\n");
-    gametest::WriteConfig("levels\\plain.cfg", "game {\n Level {\n levelscene = x.lws\n }\n}\n");
-    RunProgram([] {
-        WriteImages();
-        Reset();
-        LoadingScreen_LoadData("Load.dat");
-        LoadingScreen* l = LoadingScreen_Get();
-        GameSetup_Reset();
-        GameSetup_SetLevel("plain.cfg", 0);
-        LoadingScreen_SetImage(Level_GetLoadingScreenIndex(0), 0);  // no loadingScreenIndex: image 0
-        EXPECT_EQ(l->currentIndex, 0);
-        ASSERT_NE(l->current, nullptr);
-        Sprite* main = l->current;
-        LoadingScreen_SetImage(0, 0);  // current already: kept
-        EXPECT_EQ(l->current, main);
-        LoadingScreen_SetImage(3, 0);
-        EXPECT_EQ(l->currentIndex, 3);
-        EXPECT_EQ(Sprite_GetWidth(l->current), 8.0f);
-        LoadingScreen_SetImage(4, 0);  // named, but missing: image 0, recorded as 0
-        EXPECT_EQ(l->currentIndex, 0);
-        ASSERT_NE(l->current, nullptr);
-        for (int none : {1, 40, -2}) {
-            LoadingScreen_SetImage(none, 0);
-            EXPECT_EQ(l->current, nullptr) << none;
-            EXPECT_EQ(l->currentIndex, none);
-        }
-        // Without even image 0 a black blank stands in.
-        strcpy(l->images[0], "Gone.bmp");
-        LoadingScreen_SetImage(4, 1);
-        ASSERT_NE(l->current, nullptr);
-        EXPECT_EQ(l->current->flags & SPRITE_BLANK, (uint32_t)SPRITE_BLANK);
-        Reset();
-        State_Reset();
-    });
-}
-
 }  // namespace

@@ -183,37 +183,6 @@ protected:
     GameState* root_ = nullptr;
 };
 
-TEST_F(MemCardTest, TheCheckReadsOnePositionEveryQuarterSecondAndFillsTheBarAtSevenQuarters)
-{
-    PlantSave('A', 3, ValidRecord());
-    std::string broken = ValidRecord();
-    broken[10] ^= 1;  // the header's date: the header checksum fails
-    PlantSave('A', 5, broken);
-    Open(MEMCARD_MODE_LOAD);
-    Press(kKeySelect);
-    ASSERT_EQ(Ui()->message.kind, (uint32_t)MEMCARD_KIND_CHECK);
-    float fullAt = -1;
-    for (int frame = 0; frame < 60 && Ui()->message.kind == MEMCARD_KIND_CHECK; frame++) {
-        float t = Ui()->messageTime;
-        int checked = Ui()->selection;
-        // Positions p with 0.25 p < t are read; never one early.
-        EXPECT_LE(checked, (int)(t / MEMCARD_CHECK_INTERVAL) + 1) << t;
-        if (checked == SAVE_FILE_POSITIONS && fullAt < 0) fullAt = t;
-        Frame({});
-    }
-    EXPECT_GT(fullAt, 7 * MEMCARD_CHECK_INTERVAL);
-    EXPECT_LT(fullAt, 7 * MEMCARD_CHECK_INTERVAL + 2 * kDt);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADSELECTFILE");
-    for (int p = 0; p < SAVE_FILE_POSITIONS; p++) EXPECT_EQ(Ui()->hasSave[p], p == 3 ? 1u : 0u) << p;
-    // The broken save is an empty place: select there does nothing.
-    for (int i = 0; i < 5; i++) Press(i == 0 ? kKeyDown : kKeyRight);
-    EXPECT_EQ(Ui()->selection, 7);
-    Press(kKeyLeft);
-    Press(kKeyLeft);
-    Press(kKeySelect);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADSELECTFILE");
-}
-
 TEST_F(MemCardTest, RefusedFilesLeaveTheProgressAlone)
 {
     uint32_t before = Game_GetContext()->progress.flags[9];
@@ -319,49 +288,6 @@ TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByteAndABadFileNameWritesN
     Frame({});
     EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_SAVEFAILED");
     EXPECT_FALSE(std::filesystem::exists("SaveGame") && !std::filesystem::is_empty("SaveGame"));
-}
-
-TEST_F(MemCardTest, AutosaveRunsOnlyAfterASuccessfulSaveAndWritesTheSamePlace)
-{
-    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
-    EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);
-    EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 1u);
-    SaveAt(3);
-    Wait(4.0f);
-    ASSERT_FALSE(Running());
-    const std::string first = ReadFile(SavePath('A', 3));
-    Progress_SetFlags(30, PROGRESS_COMPLETED, 1);
-    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
-    Frame({});  // pushed
-    Frame({});  // entered
-    ASSERT_TRUE(Running());
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVEINPROGRESS");
-    Wait(1.0f);
-    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_AUTOSAVE");
-    Wait(3.0f);
-    EXPECT_FALSE(Running());
-    std::string second = ReadFile(SavePath('A', 3));
-    EXPECT_EQ(second.size(), SAVE_RECORD_SIZE);
-    EXPECT_NE(second, first);
-
-    // A failing autosave asks whether to give up; no leads to the Save road.
-    Save_SetWriteHook(ShortWrite);
-    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
-    Frame({});
-    Frame({});
-    WaitForChange();
-    EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_AUTOSAVEFAILED");
-    WaitForChange();
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
-    Press(kKeySelect);  // no
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVESELECTCARD");
-    Press(kKeyBack);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
-    Press(kKeyLeft);
-    Press(kKeySelect);  // yes
-    Frame({});
-    EXPECT_FALSE(Running());
-    EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 3u);
 }
 
 }  // namespace

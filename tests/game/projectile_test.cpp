@@ -178,62 +178,6 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
     EXPECT_EQ(weapons.current, 0);
 }
 
-TEST_F(ProjectileTest, ShotsLiveThroughTheirAnimationsAndReturnToThePool)
-{
-    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "FPVal0 = 0.5\nFPVal1 = 1", "ProjectileModeData0 {\n velocity = 4\n}\n");
-    WriteShot("Shots\\Plain.cfg", "STRAIGHT", "FPVal1 = 1", "ProjectileModeData0 {\n velocity = 4\n}\n",
-              "Shots\\Plain");
-    LoadWeapons("ProjType0Config = Shots\\Bolt.cfg\nProjType0Purpose = DAMAGE\nProjType0FPVal0 = 25\n"
-                "ProjType0FiringDelay = 0\nProjType1Config = Shots\\Plain.cfg\nProjType1FiringDelay = 0");
-    Object* shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
-    ASSERT_NE(shot, nullptr);
-    // "fired": no collisions and no hit type yet.
-    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
-    EXPECT_EQ(PhysBody_GetCollisionGroup(shot->body), 0x80000000u);
-    EXPECT_EQ(Projectile_GetOwner(shot), shooter);
-    EXPECT_EQ(Projectile_GetModeIndex(shot), (uint32_t)PROJMODE_STRAIGHT);
-    EXPECT_EQ(Projectile_GetModeIndex(shooter), (uint32_t)PROJMODE_NONE);
-    Frames(6);
-    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "inAir");
-    EXPECT_EQ(Projectile_GetHitType(shot), ObjectType_GetHash(OBJTYPE_DAMAGE));
-    EXPECT_EQ(Projectile_GetHitValue(shot, 0), 25.0f);
-    EXPECT_EQ(Projectile_GetHitValue(shot, 4), 0.0f);
-    EXPECT_NEAR(NodePosition(shot).y, BodyPosition(shot).y, 1e-5) << "the node follows the body";
-    // Its lifetime of 0.5 s runs out: "expire" plays, then it is back in the pool.
-    Frames(20);
-    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "expire");
-    Frames(15);
-    EXPECT_FALSE(InUse(shot));
-    EXPECT_EQ(Projectile_GetOwner(shot), nullptr);
-    EXPECT_EQ(Node_GetParent(shot->node), nullptr);
-    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
-
-    // A hit: "hittarget", then the pool; a release by another owner is ignored.
-    shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
-    Frames(6);
-    Projectile_OnHit(shot, nullptr);
-    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "inAir") << "another owner's hit is ignored";
-    Projectile_Release(shot, nullptr);
-    EXPECT_TRUE(InUse(shot));
-    Projectile_OnHit(shot, shooter);
-    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "hittarget");
-    EXPECT_NE(Projectile_GetHitType(shot), 0u) << "the hit is pending this frame";
-    Frames(1);
-    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
-    Frames(12);
-    EXPECT_FALSE(InUse(shot));
-
-    // A set without "hittarget" returns to the pool on its first hit.
-    Object* plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
-    ASSERT_NE(plain, nullptr);
-    Projectile_OnHit(plain, shooter);
-    EXPECT_FALSE(InUse(plain));
-    // Clear all returns every shot.
-    shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
-    Projectile_ClearAll();
-    EXPECT_FALSE(InUse(shot));
-}
-
 TEST_F(ProjectileTest, TheOwnerIsIgnoredForTheGraceTimeAndAReusedShotHitsWallsAgain)
 {
     // Projectiles without animations: a hit returns them at once.

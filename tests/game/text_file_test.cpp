@@ -147,42 +147,4 @@ namespace {
 
 class TextFileDrawTest : public ProgramTest {};
 
-TEST_F(TextFileDrawTest, LinesDrawWithTheirFontAndNothingWithoutFontsOrSections)
-{
-    gametest::WriteConfig("t.tdf",
-                          "Section0 {\n DisplayTime = 5\n Item0 = 100, 100, 1\n Item0Text = MAIN\n"
-                          " Item1 = 10, 20\n Item1Text = NEVER\n Item2 = 100, 200, 1\n Item2Text = SECOND\n"
-                          " Item2Font = 2\n Item2Box = 200, 40\n}\n");
-    RunProgram([] {
-        TextFile text = {};
-        ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text), 1);
-        text.hold = 1;
-        text.alpha = 1.0f;
-        TextFile_Update(&text, 0.0f);
-        auto draws = [&] {
-            View_SetMainUpdating(1);
-            D3D8Test_StartRecording();
-            TextFile_Draw(&text);
-            D3D8Test_StopRecording();
-            View_SetMainUpdating(0);
-            return capture::CountCalls(D3D8Test_Recording(), "Draw");
-        };
-        EXPECT_EQ(draws(), 0);  // no fonts loaded yet
-        Game_LoadFonts();
-        const int both = draws();
-        EXPECT_GT(both, 0);
-        Game_GetContext()->secondaryFont = nullptr;  // the boxed line's font is gone
-        const int main = draws();
-        EXPECT_GT(main, 0);
-        EXPECT_LT(main, both);
-        TextFile empty = {};
-        View_SetMainUpdating(1);
-        TextFile_Draw(&empty);
-        View_SetMainUpdating(0);
-        TextFile_Free(&text);
-        Game_ReleaseContext();
-        State_Reset();
-    });
-}
-
 }  // namespace
