@@ -110,30 +110,6 @@ TEST_F(AiRouteTest, TheRouteWaitsAtTheCatchUpDistanceMeasuredFlat)
     EXPECT_TRUE(Route_IsWaiting(&route));
 }
 
-TEST_F(AiRouteTest, SteeringScalesAheadAndMatchesSpeedInTheCushion)
-{
-    Load("aiAllowCatchUpDist = 100\naiDistanceRelSpeedVal = 0.25\naiRoutesAnim = Routes\\Path");
-    Game_SetFrameTime(0.0f);
-    // A standing entity (no movement since the last update) on the route's line.
-    auto Steer = [&](float z) {
-        Vec3 steering, position = V(0, 0, z);
-        route.lastPosition = position;
-        route.lastAlong = -z;
-        Update(position, &steering);
-        EXPECT_NEAR(steering.x, 0.0f, 1e-4);
-        return steering.z;
-    };
-    // The route point 2 ahead: strength min(2 x 0.25, 1) = 0.5.
-    EXPECT_NEAR(Steer(-2.0f), 0.5f, 1e-3);
-    EXPECT_NEAR(Steer(-8.0f), 1.0f, 1e-3) << "capped at 1";
-    // Behind the entity: full strength.
-    EXPECT_NEAR(Steer(3.0f), -1.0f, 1e-3);
-    // In the cushion, with frame time 0 (along-speed 0): behind adds nothing, ahead adds -0.5.
-    route.cushionDist = 5.0f;
-    EXPECT_NEAR(Steer(3.0f), -1.0f, 1e-3);
-    EXPECT_NEAR(Steer(-2.0f), 0.0f, 1e-3);
-}
-
 TEST_F(AiRouteTest, RoutesSwitchAtTheirEndsOnlyWhenAnotherIsChosen)
 {
     Load("aiAllowCatchUpDist = 100\naiRandomRoutes = TRUE\naiRoutesAnim = Routes\\Single");

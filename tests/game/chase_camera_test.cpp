@@ -11,7 +11,6 @@ using namespace entitytest;
 
 namespace {
 
-constexpr float kPi = 3.14159265f;
 constexpr float kDegree = 0.0027777778f * 6.2831855f;
 
 // The scripted ray: a wall at g_wall along every cast (none when negative),
@@ -131,32 +130,6 @@ TEST_F(ChaseCameraTest, TheRailClosesOnHitsSnapsWhenAskedAndOpensWhenClear)
     EXPECT_FALSE(camera->flags & CHASECAM_SNAPPED);
     Update();
     EXPECT_EQ(camera->distanceLimit, 6.0f);
-}
-
-TEST_F(ChaseCameraTest, SnapsNeedAGapWithinTheSnapDistanceOrARequest)
-{
-    Basic("railHitMoveInSpeed = 0.01\nmoveToPickSnapDist = 1");
-    Update();
-    // A wall at 5.5: the gap of this update (6 - 6) is 0, so the limit only creeps.
-    g_wall = 5.5f;
-    Update();
-    EXPECT_FALSE(camera->flags & CHASECAM_SNAPPED);
-    // Now the limit (about 6) is at most 1 beyond the last hit (5.5): it jumps.
-    Update();
-    EXPECT_TRUE(camera->flags & CHASECAM_SNAPPED);
-    EXPECT_FLOAT_EQ(camera->distanceLimit, 5.5f);
-    // At rest against the wall the gap is 0: nothing snaps.
-    Update();
-    EXPECT_FALSE(camera->flags & CHASECAM_SNAPPED);
-    // A wall 4 nearer is beyond the snap distance; a request snaps any positive gap.
-    g_wall = 1.5f;
-    Update();
-    EXPECT_FALSE(camera->flags & CHASECAM_SNAPPED);
-    ChaseCamera_SetFlags(camera, CHASECAM_SNAP_REQUEST, 1);
-    Update();
-    EXPECT_TRUE(camera->flags & CHASECAM_SNAPPED);
-    EXPECT_FLOAT_EQ(camera->distanceLimit, 1.5f);
-    EXPECT_FALSE(camera->flags & CHASECAM_SNAP_REQUEST) << "cleared by every update";
 }
 
 TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere)

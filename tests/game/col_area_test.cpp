@@ -57,26 +57,6 @@ TEST_F(ColAreaTest, TheListEndsAtTheFirstAreaWithoutValuesAndLaterPassesAppend)
     EXPECT_FLOAT_EQ(list.areas[0].rangeX, 360.0f * kDegree);
 }
 
-TEST_F(ColAreaTest, ActivityRangesSetAnimationBits)
-{
-    struct Case {
-        const char* keys;
-        uint32_t low, high;
-    } cases[] = {
-        {"Area0ActiveOn0 = 70", 0, 0x80000000u},                        // above 62: 63
-        {"Area0ActiveOn0 = 3\nArea0ActiveOn0RangeEnd = 1", 0, 0},        // end below the first: nothing
-        {"Area0ActiveOn0 = -1", 0, 0x80000000u},                        // negative compares unsigned
-        {"Area0ActiveOn0 = 30\nArea0ActiveOn0RangeEnd = 40", 0xC0000000u, 0x1FFu},
-        {"Area0ActiveOn0 = 2\nArea0ActiveOn1 = 5\nArea0ActiveOn1RangeEnd = 6\nArea0ActiveOn3 = 9", 0x64u, 0},
-    };
-    for (const Case& c : cases) {
-        ColArea_Free(&list);
-        ASSERT_EQ(Load(std::string("Area0Val1 = 1\n") + c.keys), 1) << c.keys;
-        EXPECT_EQ(list.areas[0].activeLow, c.low) << c.keys;
-        EXPECT_EQ(list.areas[0].activeHigh, c.high) << c.keys;
-    }
-}
-
 TEST_F(ColAreaTest, WindowsAreStrictAndTheLowerNumberedAreaDecides)
 {
     // Area 0: a 30-degree heading window centred 40 degrees towards +x, level;

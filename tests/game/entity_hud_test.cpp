@@ -54,31 +54,6 @@ protected:
     Object* hero = nullptr;
 };
 
-TEST_F(EntityHudTest, TakeOverTargetsMustBeNearInFrontFreeAndOfLargerKind)
-{
-    Build({Item("entity_Frog", V(0, 0, 3)),          // squared distance exactly 9
-           Item("entity_Frog", V(1.2f, 0, 1.6f)),     // cosine exactly 0.8
-           Item("entity_Toad", V(0, 0, 1)),           // no shared type bit
-           Item("entity_Frog", V(0, 0, -1))});        // behind
-    EXPECT_EQ(Entity_FindTakeOverTarget(hero), nullptr);
-    // A frog in front wins over a farther one; one with a player does not count.
-    WriteScene("Levels\\Test\\Level2.lws", 1.0f, {});
-    Object* near = Entity_LoadData(nullptr, "Levels\\Test\\Frog.cfg", nullptr, 0, 1, ENTITY_ALIVE);
-    Object* far = Entity_LoadData(nullptr, "Levels\\Test\\Frog.cfg", nullptr, 0, 1, ENTITY_ALIVE);
-    Vec3 pn = V(0.1f, 0.5f, 1.0f), pf = V(0, 0.5f, 2.0f);
-    PhysBody_SetPosition(near->body, &pn);
-    PhysBody_SetPosition(far->body, &pf);
-    EXPECT_EQ(Entity_FindTakeOverTarget(hero), near);
-    EXPECT_EQ(Entity_GetRecord(hero)->takeOverTarget, near);
-    Entity_GetRecord(near)->player = 2;
-    EXPECT_EQ(Entity_FindTakeOverTarget(hero), far);
-    Entity_GetRecord(far)->kind = 0;
-    EXPECT_EQ(Entity_FindTakeOverTarget(hero), nullptr) << "the kind word must be larger";
-    EXPECT_EQ(Entity_TakeOver(hero, far), 0);
-    Entity_GetRecord(far)->kind = 1;
-    EXPECT_EQ(Entity_TakeOver(hero, near), 0) << "it has a player";
-}
-
 TEST_F(EntityHudTest, PossessionParksTheHolderAndPlacesItBackWhenFree)
 {
     Build({Item("entity_Frog", V(0, 0, 2))});

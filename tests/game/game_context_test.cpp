@@ -77,24 +77,6 @@ TEST_F(GameContextTest, HiddenEffectsUnlockEntriesAndCharactersCountOnlyClearLoc
     EXPECT_STREQ(text, "42");
 }
 
-TEST_F(GameContextTest, TheTrackNameAndRandomChoicesComeFromTheReplaceableGenerator)
-{
-    static int next;
-    Game_SetRandomSource([]() { return next; });
-    for (int value : {0, 1, 2, 3, 302}) {
-        next = value;
-        Game_ChooseTrackName();
-        EXPECT_EQ(std::string(Game_GetTrackName()), "Track" + std::to_string(1 + value % 3));
-    }
-    next = -5;  // a source outside rand()'s range still gives a valid choice
-    Game_ChooseTrackName();
-    EXPECT_EQ(Game_GetTrackName()[5] >= '1' && Game_GetTrackName()[5] <= '3', true);
-    next = 0;
-    EXPECT_EQ(Game_RandomUnit(), -1.0f);
-    next = 19999;
-    EXPECT_NEAR(Game_RandomUnit(), 0.9999f, 1e-6f);
-}
-
 std::string Probe(const char* name, bool* known = nullptr)
 {
     char value[128];
@@ -130,22 +112,6 @@ TEST(GameProbeTest, ValuesAreCutToTheBufferAndAlwaysTerminated)
     char one[1] = {'x'};
     EXPECT_EQ(GameProbe_Get("volume.music", one, 1), 1);
     EXPECT_EQ(one[0], 0);
-}
-
-TEST(GameProbeTest, ContextAndCountersAreReadFromTheGamesRecords)
-{
-    GameContext* context = Game_GetContext();
-    Progress_SetFlags(2, PROGRESS_LOCKED | PROGRESS_COMPLETED, 0);
-    Progress_SetFlags(2, PROGRESS_COMPLETED, 1);
-    EXPECT_EQ(Probe("progress.2"), "2");
-    context->characters[7] = 5;
-    EXPECT_EQ(Probe("character.7"), "5");
-    context->effectsVolume = 0.25f;
-    EXPECT_EQ(Probe("volume.sfx"), "0.2500");
-    const unsigned before = (unsigned)std::stoul(Probe("restarts"));
-    Level_Restart(0);
-    Level_Restart(1);
-    EXPECT_EQ(Probe("restarts"), std::to_string(before + 2));
 }
 
 int FrontEndStandIn(const char* name, char* value, size_t size)

@@ -29,25 +29,6 @@ protected:
         App_ScheduleTerminate(0);
         GameTest::TearDown();
     }
-
-    // The names passed to the file table's open.
-    static std::vector<std::string>& Opened()
-    {
-        static std::vector<std::string> opened;
-        return opened;
-    }
-    static void RecordOpens()
-    {
-        static void* (*real)(const char*, const char*);
-        static void* (*recorder)(const char*, const char*) = [](const char* path, const char* mode) {
-            Opened().push_back(path);
-            return real(path, mode);
-        };
-        FileInterface* table = File_GetLiveInterface();
-        if (table->open != recorder) real = table->open;
-        table->open = recorder;
-        Opened().clear();
-    }
 };
 
 TEST_F(GameSetupTest, UnlockedListsUnlockOnlyTheirValidEntries)

@@ -228,23 +228,6 @@ TEST_F(HitModeTest, DeactivationKeepsOnlyItsFourBitsAndReleasesWatchers)
     EXPECT_FALSE(Entity_TestFlags(hero, ENTITY_FROZEN));
 }
 
-TEST_F(HitModeTest, TheRestartEventResetsAProp)
-{
-    WriteProp("Crate", "BoolVal10 = TRUE\n FPVal0 = -1\n FPVal1 = 3");
-    Place({Item("Crate", V(2, 0, 2))});
-    Object* crate = PropAt(V(2, 0, 2));
-    HitModeObject_GetRecord(crate)->values[0] = 7.0f;
-    ASSERT_EQ(HitModeObject_TestHit(crate, 0.0f, 1, 1), 1);
-    EXPECT_FALSE(State(crate) & HITSTATE_ACTIVE);
-    HitModeObject_PlayIndex(crate, 2, 1, 0);
-    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
-    Update();
-    EXPECT_TRUE(State(crate) & HITSTATE_ACTIVE);
-    EXPECT_TRUE(State(crate) & HITSTATE_IN_WORLD);
-    EXPECT_EQ(HitModeObject_GetAnimIndex(crate), 0);
-    EXPECT_EQ(HitModeObject_GetValue(crate, 0), 3.0f) << "values back to their start";
-}
-
 TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
 {
     ASSERT_NO_FATAL_FAILURE(Hero());
@@ -277,23 +260,6 @@ TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
         EXPECT_FALSE(State(show) & HITSTATE_WATCHED);
         Update();
     }
-}
-
-TEST_F(HitModeTest, MessagesQueueGroupEvents)
-{
-    WriteProp("Box", "StringVal1 = A");
-    Place({Item("Box", V(0, 0, 1))});
-    const char* words[] = {"Message", "0", "activate", "A", "B"};
-    EXPECT_EQ(ObjectEvent_ParseMessage(words, 5, 3), 2);
-    EXPECT_EQ(ObjectEvent_Get(0)->player, 3u) << "0 takes the default player";
-    EXPECT_EQ(ObjectEvent_Get(1)->group, ObjectEvent_GroupHash("B"));
-    const char* off[] = {"Message", "2", "deactivate", "A"};
-    EXPECT_EQ(ObjectEvent_ParseMessage(off, 4, 3), 1);
-    EXPECT_EQ(ObjectEvent_Get(2)->bits, (uint32_t)OBJECT_EVENT_DEACTIVATE);
-    EXPECT_EQ(ObjectEvent_Get(2)->player, 2u);
-    const char* bad[] = {"Message", "1", "open", "A"};
-    EXPECT_EQ(ObjectEvent_ParseMessage(bad, 4, 3), 0);
-    EXPECT_EQ(ObjectEvent_ParseMessage(off, 3, 3), 0) << "four words at least";
 }
 
 }  // namespace

@@ -84,19 +84,4 @@ TEST_F(LevelFileTest, AMissingLevelFileKeepsTheDefaultsAndSaysWhichFile)
     EXPECT_EQ(level_.fogType, 1u);
 }
 
-TEST_F(LevelFileTest, MusicFollowsTheVolumeAndIsReleased)
-{
-    Write("Streams/Track2.wav",
-          wavefile::Make(wavefile::Layout{}, wavefile::Samples16(std::vector<int16_t>(50000, 9))));
-    Level_LoadMusic("Track2", 0.5f, 1);
-    Sound* music = Game_GetContext()->music;
-    ASSERT_NE(music, nullptr);
-    Level_SetMusicVolume(0.25f);
-    Level_LoadMusic("Missing", 0.5f, 1);  // replaces the old stream
-    EXPECT_EQ(Game_GetContext()->music, nullptr);
-    EXPECT_EQ(Sound_GetCount(), 0u);
-    Level_SetMusicVolume(0.5f);  // nothing plays: nothing happens
-    Level_FreeMusic();
-}
-
 }  // namespace

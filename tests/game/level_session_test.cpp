@@ -45,46 +45,6 @@ protected:
     }
 };
 
-TEST_F(LevelSessionTest, RulesAreChosenByNameAndARuleOfSevenIsRefused)
-{
-    const char* names[] = {"normal",        "scorePickups",          "countDown", "beatTime",
-                           "hiddenPickups", "countDownMustComplete", "race"};
-    for (int r = 0; r < LEVEL_RULES; r++) {
-        EXPECT_EQ(Level_FindRuleByHash(Name_Hash(names[r], 1, 1)), r);
-        EXPECT_EQ(Level_GetRuleHash((uint32_t)r), Name_Hash(names[r], 1, 1));
-    }
-    EXPECT_EQ(Level_FindRuleByHash(Name_Hash("COUNT DOWN", 1, 1)), 2);  // case and blanks do not count
-    EXPECT_EQ(Level_FindRuleByHash(Name_Hash("sprint", 1, 1)), -1);
-    EXPECT_EQ(Level_FindRuleByHash(0), -1);
-    ASSERT_EQ(Level_SetGameRule(RULE_RACE), 1);
-    EXPECT_EQ(Level_SetGameRule(7), 0);
-    EXPECT_EQ(Level_GetGameRule(), (uint32_t)RULE_RACE);
-    EXPECT_EQ(Level_GetRuleHash(7), 0u);
-    Level_SetRuleName(4, "secrets");
-    EXPECT_EQ(Level_FindRuleByHash(Name_Hash("secrets", 1, 1)), 4);
-}
-
-TEST_F(LevelSessionTest, TheRuleClockRunsWhileItsFlagIsSetAndARespawnIsLatchedThenFollowedByItsAfterEvent)
-{
-    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
-    EXPECT_EQ(Level_GetEvents(), 0u);
-    Rules_Update(0.25f);  // the flag is set by the update, after the clocks
-    EXPECT_FLOAT_EQ(Level_GetClock(), 0.25f);
-    EXPECT_FLOAT_EQ(Level_GetClock2(), 0.0f);
-    EXPECT_TRUE(Level_TestFlags(LEVEL_RULE_CLOCK));
-    EXPECT_EQ(Level_GetEvents(), (uint32_t)LEVEL_EVENT_RESPAWN);
-    Rules_Update(0.25f);
-    EXPECT_FLOAT_EQ(Level_GetClock2(), 0.25f);
-    EXPECT_EQ(Level_GetEvents(), (uint32_t)LEVEL_EVENT_AFTER_RESPAWN);
-    Level_SetFlags(LEVEL_RULE_CLOCK, 0);  // as the open pause menu does each frame
-    Rules_Update(0.5f);
-    EXPECT_FLOAT_EQ(Level_GetClock(), 1.0f);
-    EXPECT_FLOAT_EQ(Level_GetClock2(), 0.25f);
-    EXPECT_EQ(Level_GetEvents(), 0u);
-    Rules_Update(0.5f);
-    EXPECT_EQ(Level_GetEvents(), 0u);
-}
-
 TEST_F(LevelSessionTest, PlayerIndicesBeyondTheSessionOrMaxPlayersReadZeroAndWriteNothing)
 {
     Game_SetMaxPlayers(8);

@@ -139,16 +139,6 @@ protected:
         ChooseSlotAndFile(0, file);
         Frame({kKeySelect});  // the in-progress message (or the refusal) is up; the next frame writes
     }
-    // Frames until the save screens have popped; the seconds taken.
-    float WaitUntilClosed(float limit = 10.0f)
-    {
-        float t = 0;
-        while (Running() && t < limit) {
-            Frame({});
-            t += kDt;
-        }
-        return t;
-    }
 
     static std::string SavePath(char letter, int file)
     {

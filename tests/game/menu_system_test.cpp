@@ -26,14 +26,6 @@ protected:
         EXPECT_NE(menu_, nullptr);
         return menu_;
     }
-    // Opens the menu on the page and runs the frame that opening takes.
-    void Open(const char* page)
-    {
-        ASSERT_EQ(Menu_GoToByName(menu_, page, 1), 1);
-        Menu_SetOpen(menu_, 1, 1);
-        Keys({});
-        Menu_Update(menu_);
-    }
     // One frame with these keys; the menu's result.
     uint32_t Frame(std::initializer_list<uint8_t> keys)
     {
@@ -46,7 +38,6 @@ protected:
         Frame({});
         return result;
     }
-    MenuPage* Page() { return Menu_GetCurrentPage(menu_); }
 
     MenuSystem* menu_ = nullptr;
 };
@@ -70,33 +61,6 @@ const char* const kPages =
     " back {\n  MenuItem = TRUE\n  MenuItemBackup = TRUE\n }\n"
     " away {\n  MenuItem = TRUE\n  MenuLink = main\n  MenuLinkAddToHistory = FALSE\n }\n"
     "}\n";
-
-TEST_F(MenuTest, BackClosesAFreshMenuOnlyOnAPageThatSaysSo)
-{
-    ASSERT_NE(Load(kPages), nullptr);
-    Open("optionsPage");
-    Press(kKeyBack);
-    EXPECT_EQ(Menu_IsOpen(menu_), 1);
-    Open("main");
-    Press(kKeyBack);
-    EXPECT_EQ(Menu_IsOpen(menu_), 0);
-    // A link not remembered leaves the history alone; back then has none.
-    Open("optionsPage");
-    Press(kKeyDown);
-    Press(kKeySelect);
-    EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("main", 1, 1));
-    EXPECT_EQ(menu_->historyCount, 0);
-    // Select on a page without entries does nothing; only the menu's player goes back.
-    Open("empty");
-    EXPECT_EQ(Press(kKeySelect), 0u);
-    EXPECT_EQ(Menu_IsOpen(menu_), 1);
-    Menu_SetPlayer(menu_, 1);
-    Press(kKeyBack);
-    EXPECT_EQ(Menu_IsOpen(menu_), 1);
-    Menu_SetPlayer(menu_, 0);
-    Press(kKeyBack);
-    EXPECT_EQ(Menu_IsOpen(menu_), 0);
-}
 
 TEST_F(MenuTest, EntryTextIsCopiedBoundedAndOnlyIntoLiteralTexts)
 {

@@ -121,31 +121,6 @@ TEST_F(PlayersTest, DirectionsUseTheStickClampsInEveryPresetAndPresetsMoveTheFac
     EXPECT_EQ(Binding_GetController(14, 0), 0);
 }
 
-TEST_F(PlayersTest, PresetsApplyTheTableOfThePlayersOwnDevice)
-{
-    if (!OpenPads(1, true)) GTEST_SKIP() << "no virtual joysticks";
-    Game_SetMaxPlayers(2);
-    Player_AssignDevices();
-    ASSERT_EQ(Device(0), "J0");
-    ASSERT_EQ(Device(1), "K");
-    Player_SetControlPreset(0, 2);
-    Player_SetControlPreset(1, 1);
-    EXPECT_EQ(Player_GetControlPreset(0), 2);
-    for (int a = 0; a < PLAYER_ACTIONS; a++) {
-        EXPECT_EQ(Player_GetBinding(0, a), Binding_GetController(a, 2)) << a;
-        EXPECT_EQ(Player_GetBinding(1, a), Binding_GetKeyboard(1, a, 1)) << a;
-        EXPECT_EQ(Player_GetDefaultBinding(0, a), Binding_GetController(a, 0)) << a;
-        EXPECT_EQ(Player_GetDefaultBinding(1, a), Binding_GetKeyboard(1, a, 0)) << a;
-    }
-    Player_SetControlPreset(1, 3);  // ignored
-    Player_SetControlPreset(9, 0);
-    EXPECT_EQ(Player_GetControlPreset(1), 1);
-    char text[64];
-    EXPECT_STREQ(Player_GetControllerText(0, text, sizeof text), "LS_CONTROLLER_JOYPAD");
-    EXPECT_STREQ(Player_GetControllerText(1, text, sizeof text), "LS_CONTROLLER_KEYBOARD");
-    EXPECT_STREQ(Player_GetControllerText(5, text, sizeof text), "LS_CONTROLLER_NONE");
-}
-
 TEST_F(PlayersTest, AStickPushedUpOnAControllerReadsUpThroughTheControllerTable)
 {
     int32_t handle = DInputTest_AttachController(1);

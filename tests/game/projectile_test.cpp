@@ -79,24 +79,6 @@ protected:
         }
     }
     static bool InUse(Object* shot) { return Projectile_GetRecord(shot)->flags & PROJ_IN_USE; }
-    static int Count(uint32_t pathHash)
-    {
-        int n = 0;
-        struct Arg {
-            uint32_t hash;
-            int* n;
-        } arg = {pathHash, &n};
-        List_ForEach(
-            Projectile_GetPool(),
-            [](void* item, void* a) {
-                auto* x = (Arg*)a;
-                ProjectileRecord* r = Projectile_GetRecord((Object*)item);
-                if (r && r->pathHash == x->hash) (*x->n)++;
-                return 0;
-            },
-            &arg);
-        return n;
-    }
     static Vec3 NodePosition(Object* o)
     {
         Vec3 p;
@@ -107,29 +89,6 @@ protected:
     WeaponList weapons{};
     Object* shooter = nullptr;
 };
-
-TEST_F(ProjectileTest, TheFirstShotFiresAtOnceAndLaterOnesWaitTheirDelayAndAmmunition)
-{
-    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "U32Val0 = 4", "ProjectileModeData0 {\n velocity = 10\n}\n");
-    LoadWeapons("ProjType0Config = Shots\\Bolt.cfg\nProjType0Ammo = 2\n"
-                "ProjType1Config = Shots\\Bolt.cfg\nProjType1FiringDelay = 0.5");
-    EXPECT_NE(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "at clock 0";
-    EXPECT_EQ(weapons.weapons[0].ammo, 1);
-    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
-    // The default delay of 1.0: refused up to it, allowed once the clock is past it.
-    while (Projectile_GetClock() + dt <= 1.0) Frames(1);
-    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
-    Frames(1);
-    EXPECT_NE(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
-    EXPECT_EQ(weapons.weapons[0].ammo, 0);
-    Frames(60);
-    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "out of ammunition";
-    // Without "ProjType%dAmmo" a weapon never runs out; the pool does.
-    int shots = 0;
-    for (int i = 0; i < 10; ++i, Frames(30))
-        if (Projectile_Spawn(&weapons.weapons[1], shooter, &weapons)) shots++;
-    EXPECT_EQ(shots, 2) << "four projectiles, two still in use by weapon 0";
-}
 
 TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
 {
