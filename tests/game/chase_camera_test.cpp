@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "app/config.h"
 #include "entity_fixture.h"
 
 using namespace entitytest;

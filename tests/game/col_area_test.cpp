@@ -5,8 +5,6 @@
 #include <cmath>
 #include <string>
 
-#include "app/config.h"
-#include "common/hash.h"
 #include "game_fixture.h"
 
 namespace {

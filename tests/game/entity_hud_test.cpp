@@ -5,9 +5,7 @@
 #include <cmath>
 
 #include "engine/font.h"
-#include "engine/objectcollision.h"
 #include "entity_fixture.h"
-#include "game/entity_anim.h"
 
 using namespace entitytest;
 

@@ -5,10 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/config.h"
-#include "engine/objectcollision.h"
 #include "entity_fixture.h"
-#include "game/entity_anim.h"
 #include "game/entity_hud.h"
 
 using namespace entitytest;

@@ -1,21 +1,7 @@
 // The game's set-up and context over the whole engine, inside the program.
 #include <gtest/gtest.h>
 
-#include "app/sound.h"
-#include "app/soundbank.h"
-#include "app/text.h"
-#include "app/wad.h"
-#include "common/list.h"
-#include "engine/font.h"
-#include "engine/node.h"
-#include "engine/sprite.h"
-#include "engine/view.h"
-#include "game/control_mode.h"
-#include "game/game_setup.h"
-#include "game/loading_screen.h"
-#include "platform/win32/cursor.h"
 #include "program_fixture.h"
-#include "tools/lib/wadpack.h"
 
 namespace {
 

@@ -7,9 +7,7 @@
 #include <vector>
 
 #include "app/hooks.h"
-#include "app/shell.h"
 #include "app/state.h"
-#include "game/race_setup.h"
 #include "game_fixture.h"
 
 namespace {

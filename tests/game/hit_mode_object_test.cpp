@@ -2,10 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/objectcollision.h"
-#include "engine/objectscene.h"
 #include "entity_fixture.h"
-#include "game/col_area.h"
 
 using namespace entitytest;
 

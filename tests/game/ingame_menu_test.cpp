@@ -2,11 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/config.h"
 #include "common/hash.h"
-#include "engine/callbacks.h"
-#include "game/menu_system.h"
-#include "game/save_record.h"
 #include "menu_input_fixture.h"
 
 namespace {

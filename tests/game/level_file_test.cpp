@@ -8,7 +8,6 @@
 #include <string>
 
 #include "app/sound.h"
-#include "app/soundbank.h"
 #include "game_fixture.h"
 #include "platform/dsound/dsound_test.h"
 #include "tests/app/wave_fixture.h"

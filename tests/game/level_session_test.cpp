@@ -4,9 +4,7 @@
 
 #include <cmath>
 
-#include "common/hash.h"
 #include "game/level_input.h"
-#include "game/players.h"
 #include "menu_input_fixture.h"
 
 namespace {

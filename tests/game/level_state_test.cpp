@@ -7,31 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "app/pad.h"
 #include "common/hash.h"
 #include "common/list.h"
-#include "engine/mesh.h"
-#include "engine/node.h"
 #include "engine/objectworld.h"
 #include "engine/physbody.h"
 #include "engine/physworld.h"
-#include "engine/renderobj.h"
-#include "engine/view.h"
-#include "frame_capture.h"
 #include "game/entity.h"
-#include "game/game_setup.h"
-#include "game/hit_mode_object.h"
-#include "game/level_file.h"
-#include "game/loading_screen.h"
 #include "game/modes/vehicle_modes.h"
 #include "game/modes/walking_modes.h"
 #include "game/probe.h"
 #include "game/projectile.h"
-#include "physics/collision/collision_detection.h"
-#include "physics/dynamics/phys_time.h"
-#include "platform/dinput/dinput_test.h"
 #include "program_fixture.h"
-#include "tools/lib/lwowrite.h"
 #include "tools/lib/lwswrite.h"
 
 namespace {

@@ -100,8 +100,6 @@ TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAZeroDataSizeDrawsNoneAndTheI
 
 // ---- drawing, inside the program ----
 
-#include "engine/sprite.h"
-#include "engine/view.h"
 #include "frame_capture.h"
 #include "program_fixture.h"
 #include "tests/engine/drawing_fixture.h"

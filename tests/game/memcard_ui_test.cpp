@@ -9,7 +9,6 @@
 
 #include "app/save.h"
 #include "app/state.h"
-#include "app/text.h"
 #include "menu_input_fixture.h"
 #include "platform/win32/sysfile.h"
 

@@ -4,8 +4,6 @@
 
 #include <cmath>
 
-#include "common/hash.h"
-#include "engine/objectscene.h"
 #include "entity_fixture.h"
 
 using namespace entitytest;

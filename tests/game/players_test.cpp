@@ -6,7 +6,6 @@
 #include <string>
 
 #include "game/level_input.h"
-#include "game/level_session.h"
 #include "menu_input_fixture.h"
 
 namespace {

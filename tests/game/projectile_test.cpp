@@ -4,9 +4,7 @@
 
 #include <cmath>
 
-#include "app/config.h"
 #include "common/hash.h"
-#include "game/col_area.h"
 #include "entity_fixture.h"
 
 using namespace entitytest;

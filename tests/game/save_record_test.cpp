@@ -5,10 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "app/save.h"
 #include "common/bytes.h"
 #include "common/hash.h"
-#include "game/game_setup.h"
 #include "game_fixture.h"
 
 namespace {

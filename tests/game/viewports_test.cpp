@@ -2,12 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "common/list.h"
-#include "engine/font.h"
 #include "engine/objectworld.h"
-#include "engine/view.h"
 #include "frame_capture.h"
-#include "game/level_state.h"
 #include "program_fixture.h"
 #include "tests/engine/drawing_fixture.h"
 
