@@ -33,6 +33,11 @@ void FixedTime(char* date, uint32_t* ms)
 
 size_t ShortWrite(const void* data, size_t size, void* file) { return fwrite(data, 1, size / 2, (FILE*)file); }
 
+int NoCards(char*) { return 0; }
+int RefuseChanges(const char*) { return 0; }
+
+constexpr uint8_t kKeyDelete = 0x9D;  // player 0's action 6 (Right Ctrl)
+
 
 GameState* RootUpdate(GameState* self, float)
 {
@@ -277,6 +282,169 @@ TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByteAndABadFileNameWritesN
     Frame({});
     EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_SAVEFAILED");
     EXPECT_FALSE(std::filesystem::exists("SaveGame") && !std::filesystem::is_empty("SaveGame"));
+}
+
+TEST_F(MemCardTest, TheBootCheckShowsWhatTheSlotsHold)
+{
+    struct Case {
+        bool save;
+        int readable;
+        uint64_t bytes;
+        const char* message;
+    } cases[] = {
+        {true, 1, 1ull << 30, "LS_MEMCARD_MESSAGE_BOOTSELECTCARD"},
+        {false, 1, 1ull << 30, "LS_MEMCARD_MESSAGE_BOOTNOFILE"},
+        {false, 0, 0, "LS_MEMCARD_MESSAGE_BOOTUNFORMATTED"},
+        {false, 1, 100, "LS_MEMCARD_MESSAGE_BOOTNOSPACE"},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all("SaveGame");
+        if (c.save) PlantSave('G', 6, ValidRecord());
+        g_freeReadable = c.readable;
+        g_freeBytes = c.bytes;
+        Open(MEMCARD_MODE_BOOT);
+        EXPECT_EQ(Text(), c.message);
+        EXPECT_STREQ(Ui()->message.title, "LS_MEMCARD_TITLE_AUTOSAVE");
+        // Backing out asks; yes ends the boot mode with autosave off.
+        Press(kKeyBack);
+        EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
+        Press(kKeyLeft);
+        Press(kKeySelect);
+        Frame({});
+        EXPECT_FALSE(Running()) << c.message;
+        EXPECT_EQ(Ui()->autosaveEnabled, 0u);
+    }
+    // The findings without a slot to use are checked again every frame.
+    g_freeReadable = 0;
+    Open(MEMCARD_MODE_BOOT);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_BOOTUNFORMATTED");
+    g_freeReadable = 1;
+    g_freeBytes = 1ull << 30;
+    Frame({});
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_BOOTNOFILE");
+    // Continue, choose slot C and an empty place: a new save, autosave on.
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_BOOTSELECTCARD");
+    ChooseSlotAndFile(2, 5);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_BOOTSELECTFILE");
+    Press(kKeySelect);
+    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_AUTOSAVE");
+    Wait(3.0f);
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(Ui()->autosaveEnabled, 1u);
+    EXPECT_EQ(Ui()->autosaveLetter, 'C');
+    EXPECT_EQ(Ui()->autosaveFile, 5);
+    EXPECT_EQ(ReadFile(SavePath('C', 5)).size(), SAVE_RECORD_SIZE);
+}
+
+// What the storage says to a save at an empty place (the free space among
+// it) and the confirmations every mode shares, from the Save road's file
+// grid at its first place: the messages each road shows in turn, where it
+// ends, and what the disk holds afterwards.
+TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
+{
+    // BLOCKED: a file named SaveGame; FULL: 1000 bytes free; HUGE: above 4 GB free.
+    enum Storage { PLAIN, UNREADABLE, BLOCKED, READ_ONLY, FULL, HUGE };
+    enum Removal { KEPT, AT_CHECK, AT_ANSWER };              // when the slot goes away
+    // Messages, and what is on the disk afterwards.
+    const char* const F = "LS_MEMCARD_MESSAGE_SAVESELECTFILE";
+    const char* const S = "LS_MEMCARD_MESSAGE_SAVESELECTCARD";
+    const char* const DA = "LS_MEMCARD_MESSAGE_DELETEWARNING";
+    const char* const DI = "LS_MEMCARD_MESSAGE_DELETEINPROGRESS";
+    const char* const UF = "LS_MEMCARD_ERROR_CARDUNFORMATTED";
+    const char* const FA = "LS_MEMCARD_MESSAGE_FORMATWARNING";
+    const char* const FI = "LS_MEMCARD_MESSAGE_FORMATINPROGRESS";
+    const char* const RO = "LS_MEMCARD_ERROR_CARDUNFORMATTEDREADONLY";
+    const char* const CI = "LS_MEMCARD_MESSAGE_CHECKINPROGRESS";
+    const char* const SI = "LS_MEMCARD_MESSAGE_SAVEINPROGRESS";
+    const char* const GONE[] = {"LS_MEMCARD_ERROR_DELETECARDREMOVED", "LS_MEMCARD_ERROR_FORMATCARDREMOVED",
+                                "LS_MEMCARD_ERROR_CHECKCARDREMOVED"};
+    const int M = SYSFILE_MISSING, FL = SYSFILE_FILE, D = SYSFILE_FOLDER;
+    const uint8_t kDel = kKeyDelete, kSel = kKeySelect;
+    struct Case {
+        const char* what;
+        bool save;  // a save at the first place of slot A
+        Storage storage;
+        Removal removal;
+        uint8_t key;   // pressed on the file grid
+        int answer;    // to the question: 0 yes, 1 no, -1 none asked
+        int saveFile;  // what is at the save's path afterwards
+        int saveGame;  // what "SaveGame" is afterwards
+        std::vector<std::string> seen;
+    } cases[] = {
+        {"delete", true, PLAIN, KEPT, kDel, 0, M, D, {F, DA, DI, "LS_MEMCARD_SUCCESS_DELETE", F}},
+        {"delete declined", true, PLAIN, KEPT, kDel, 1, FL, D, {F, DA, F}},
+        {"delete refused", true, READ_ONLY, KEPT, kDel, 0, FL, D, {F, DA, DI, "LS_MEMCARD_ERROR_DELETEFAILED", F}},
+        {"delete, slot gone", true, PLAIN, AT_ANSWER, kDel, 0, FL, D, {F, DA, DI, GONE[0], S}},
+        {"delete on an empty place", false, PLAIN, KEPT, kDel, -1, M, M, {F}},
+        {"format", false, UNREADABLE, KEPT, kSel, 0, M, D, {F, UF, FA, FI, "LS_MEMCARD_SUCCESS_FORMAT", F}},
+        {"format declined", false, UNREADABLE, KEPT, kSel, 1, M, M, {F, UF, FA, F}},
+        {"format refused", false, BLOCKED, KEPT, kSel, 0, M, FL, {F, UF, FA, FI, "LS_MEMCARD_ERROR_FORMATFAILED", F}},
+        {"format, slot gone", false, UNREADABLE, AT_ANSWER, kSel, 0, M, M, {F, UF, FA, FI, GONE[1], S}},
+        {"read-only, empty place", false, READ_ONLY, KEPT, kSel, -1, M, M, {F, RO, F}},
+        {"read-only, over a save", true, READ_ONLY, KEPT, kSel, -1, FL, D, {F, RO, F}},
+        {"slot gone in the check", true, PLAIN, AT_CHECK, kSel, -1, FL, D, {CI, GONE[2], S}},
+        {"no space", false, FULL, KEPT, kSel, -1, M, M, {F, "LS_MEMCARD_ERROR_SAVENOSPACE", S}},
+        {"above 4 GB free", false, HUGE, KEPT, kSel, -1, FL, D, {F, SI, "LS_MEMCARD_SUCCESS_SAVE"}},
+    };
+    const std::string original = ValidRecord();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all("SaveGame");
+        if (c.save) PlantSave('A', 0, original);
+        if (c.storage == BLOCKED) std::ofstream("SaveGame") << "not a folder";
+        g_freeReadable = c.storage != UNREADABLE;
+        g_freeBytes = c.storage == FULL ? 1000 : c.storage == HUGE ? 5ull << 30 : 1ull << 30;
+        SysFile_SetWritableQuery(c.storage == READ_ONLY ? RefuseChanges : nullptr);
+        Save_SetCardQuery(nullptr);
+        std::vector<std::string> seen;
+        auto note = [&] {
+            if (seen.empty() || seen.back() != Text()) seen.push_back(Text());
+        };
+        auto step = [&](uint8_t key) {
+            Frame({key});
+            note();
+            Frame({});
+            note();
+        };
+        auto settleOn = [&](std::initializer_list<uint32_t> kinds) {
+            for (float t = 0;
+                 t < 6.0f && Running() && std::find(kinds.begin(), kinds.end(), Ui()->message.kind) == kinds.end();
+                 t += kDt) {
+                Frame({});
+                note();
+            }
+        };
+        Open(MEMCARD_MODE_SAVE);
+        if (c.removal == AT_CHECK) {
+            Press(kKeySelect);
+            note();
+            Save_SetCardQuery(NoCards);
+        } else {
+            ChooseSlotAndFile(0, 0);
+            note();
+            step(c.key);
+            settleOn({MEMCARD_KIND_QUESTION, MEMCARD_KIND_FILES, MEMCARD_KIND_SLOTS});
+            if (c.answer >= 0 && Ui()->message.kind == MEMCARD_KIND_QUESTION) {
+                EXPECT_EQ(Ui()->selection, 1) << "questions start at no";
+                if (c.removal == AT_ANSWER) Save_SetCardQuery(NoCards);
+                if (c.answer == 0) Press(kKeyLeft);
+                step(kKeySelect);
+            }
+        }
+        settleOn({MEMCARD_KIND_FILES, MEMCARD_KIND_SLOTS});
+        EXPECT_EQ(seen, c.seen);
+        EXPECT_EQ(SysFile_GetKind(SavePath('A', 0).c_str()), c.saveFile);
+        EXPECT_EQ(SysFile_GetKind("SaveGame"), c.saveGame);
+        if (c.saveFile == SYSFILE_FILE) {
+            EXPECT_EQ(ReadFile(SavePath('A', 0)), original);
+        } else if (c.save) {
+            EXPECT_TRUE(std::filesystem::is_empty("SaveGame")) << "no empty save folder is left";
+        }
+        MemCardUI_SetMode(MEMCARD_MODE_NONE);
+        Frame({});
+        ASSERT_FALSE(Running());
+    }
 }
 
 }  // namespace

@@ -26,6 +26,14 @@ protected:
         EXPECT_NE(menu_, nullptr);
         return menu_;
     }
+    // Opens the menu on the page and runs the frame that opening takes.
+    void Open(const char* page)
+    {
+        ASSERT_EQ(Menu_GoToByName(menu_, page, 1), 1);
+        Menu_SetOpen(menu_, 1, 1);
+        Keys({});
+        Menu_Update(menu_);
+    }
     // One frame with these keys; the menu's result.
     uint32_t Frame(std::initializer_list<uint8_t> keys)
     {
@@ -38,6 +46,8 @@ protected:
         Frame({});
         return result;
     }
+
+    MenuPage* Page() { return Menu_GetCurrentPage(menu_); }
 
     MenuSystem* menu_ = nullptr;
 };
@@ -102,6 +112,65 @@ TEST_F(MenuTest, EveryPageShutsDownOnceEvenWithoutEntries)
     MenuTest_SetOpen(1);
     EXPECT_EQ(Menu_IsOpen(nullptr), 1);
     MenuTest_SetOpen(0);
+}
+
+TEST_F(MenuTest, FocusMovesOverMenuItemsWithoutWrapping)
+{
+    ASSERT_NE(Load(kPages), nullptr);
+    Open("main");
+    EXPECT_EQ(Page()->focus, 2);  // the initially selected item
+    const struct {
+        uint8_t key;
+        int32_t focus;
+    } steps[] = {{kKeyUp, 1}, {kKeyUp, 1}, {kKeyDown, 2}, {kKeyDown, 3}, {kKeyDown, 3}};
+    for (const auto& s : steps) {
+        Press(s.key);
+        EXPECT_EQ(Page()->focus, s.focus);
+    }
+    // A page without MenuItems never moves, and select acts on entry 0: nothing.
+    Open("labels");
+    EXPECT_EQ(Page()->focus, 0);
+    Press(kKeyDown);
+    EXPECT_EQ(Page()->focus, 0);
+    EXPECT_EQ(Press(kKeySelect), 0u);
+    EXPECT_EQ(Menu_IsOpen(menu_), 1);
+}
+
+TEST_F(MenuTest, SelectionsComeBackOnceAndLinksAndBackupsWalkTheHistory)
+{
+    ASSERT_NE(Load(kPages), nullptr);
+    // Opening and selecting in the same frame does nothing.
+    ASSERT_EQ(Menu_GoToByName(menu_, "MAIN", 1), 1);
+    Menu_SetOpen(menu_, 1, 1);
+    Keys({kKeySelect});
+    EXPECT_EQ(Menu_Update(menu_), 0u);
+    Keys({});
+    Menu_Update(menu_);
+    Press(kKeySelect);  // options: a link, remembered
+    EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("optionsPage", 1, 1));
+    EXPECT_EQ(menu_->historyCount, 1);
+    Press(kKeySelect);  // a backup: back to main
+    EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("main", 1, 1));
+    EXPECT_EQ(menu_->historyCount, 0);
+    EXPECT_EQ(Page()->focus, 2);
+    // A link to a missing page stays, and takes back only its own entry.
+    MenuHistory_Push(menu_, 3);
+    Press(kKeyDown);
+    Press(kKeySelect);
+    EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("main", 1, 1));
+    int32_t top = -1;
+    ASSERT_EQ(MenuHistory_Peek(menu_, &top), 1);
+    EXPECT_EQ(top, 3);
+    MenuHistory_Clear(menu_);
+    // A selection closes the menu and comes back in that frame only.
+    Press(kKeyUp);
+    Press(kKeyUp);
+    uint32_t result = Frame({kKeySelect});
+    EXPECT_TRUE(Menu_NameMatches("Start Level", result));
+    EXPECT_FALSE(Menu_NameMatches("play", result));
+    EXPECT_EQ(Menu_IsOpen(menu_), 0);
+    EXPECT_EQ(Frame({}), 0u);
+    EXPECT_EQ(Frame({kKeySelect}), 0u);  // closed
 }
 
 }  // namespace

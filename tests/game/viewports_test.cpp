@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/list.h"
 #include "engine/objectworld.h"
 #include "frame_capture.h"
 #include "program_fixture.h"
@@ -69,6 +70,95 @@ TEST_F(ViewportTest, GoldenTwoAndThreePlayerFrames)
             }
             Finish();
         }
+        State_Reset();
+    });
+}
+
+TEST_F(ViewportTest, RectanglesSplitTheScreenForOneToFourPlayersWithThreeViewsEach)
+{
+    const float want[4][4][4] = {
+        {{0, 0, 1, 1}},
+        {{0, 0, 1, 0.5f}, {0, 0.5f, 1, 0.5f}},
+        {{0, 0, 0.5f, 0.5f}, {0.5f, 0, 0.5f, 0.5f}, {0, 0.5f, 0.5f, 0.5f}},
+        {{0, 0, 0.5f, 0.5f}, {0.5f, 0, 0.5f, 0.5f}, {0, 0.5f, 0.5f, 0.5f}, {0.5f, 0.5f, 0.5f, 0.5f}},
+    };
+    float rect[4];
+    EXPECT_EQ(Level_GetViewportRect(0, 0, rect), 0);
+    EXPECT_EQ(Level_GetViewportRect(5, 0, rect), 0);
+    EXPECT_EQ(Level_GetViewportRect(2, 2, rect), 0);
+    RunProgram([&] {
+        for (int n = 1; n <= 4; n++) {
+            SCOPED_TRACE(n);
+            Game_ResetContext();
+            const uint32_t before = List_Count(View_GetPool());
+            MakeViewports(n);
+            EXPECT_EQ(List_Count(View_GetPool()) - before, 3u * n);
+            for (int v = 0; v < n; v++) {
+                ASSERT_EQ(Level_GetViewportRect(n, v, rect), 1);
+                for (int i = 0; i < 4; i++) EXPECT_EQ(rect[i], want[n - 1][v][i]) << v << "," << i;
+                // A player's views cover its rectangle: 640 x 480 times the fractions.
+                for (View* view : {Viewport_GetWorldView(v), Viewport_GetBackDomeView(v), Viewport_GetHudView(v)}) {
+                    ASSERT_NE(view, nullptr);
+                    EXPECT_EQ(view->width, (uint16_t)(640 * rect[2]));
+                    EXPECT_EQ(view->height, (uint16_t)(480 * rect[3]));
+                    EXPECT_FLOAT_EQ(View_GetFov(view), 0.55f);
+                    EXPECT_FLOAT_EQ(view->aspect, 0.75f);
+                }
+                EXPECT_EQ(Viewport_GetBackDomeView(v)->farClip, 250.0f);
+                EXPECT_NE(Viewport_GetCameraFrame(v), nullptr);
+                EXPECT_NE(Viewport_GetHudFrame(v), nullptr);
+            }
+            if (n == 2) {  // kinds 1, 0, 2: the second player sits in slot 2, on viewport 1
+                Player_SetViewportIndex(1, -1);
+                Player_SetViewportIndex(2, 1);
+                EXPECT_EQ(Viewport_GetWorldView(2), Level_GetSession()->viewports[1].worldView);
+                EXPECT_EQ(Viewport_GetWorldView(1), nullptr);
+                EXPECT_EQ(Viewport_GetWorldView(4), nullptr);
+            }
+            Finish();
+            EXPECT_EQ(List_Count(View_GetPool()), before - 1);  // the screen view went too
+        }
+        State_Reset();
+    });
+}
+
+TEST_F(ViewportTest, ScreenTextsArePlacedInTheirViewportAndLastOneFrame)
+{
+    RunProgram([] {
+        MakeViewports(4);
+        Font* font = Font_Load(nullptr, nullptr);
+        const Vec2 at{0.5f, 0.25f};
+        ASSERT_EQ(Level_AddScreenText(font, 3, 0, "HELLO", &at, 1.0f, nullptr, 0), 1);
+        const ScreenText& t = Level_GetSession()->viewports[3].texts[0];
+        EXPECT_FLOAT_EQ(t.x, (0.5f + 0.5f * 0.5f) * 640.0f);
+        EXPECT_FLOAT_EQ(t.y, (0.5f + 0.5f * 0.25f) * 480.0f);
+        EXPECT_EQ(t.colour, 0xFFFFFFFFu);
+        const uint32_t red = 0xFFFF0000u;
+        ASSERT_EQ(Level_AddScreenText(font, 3, 1, "HELLO", &at, 2.0f, &red, 1), 1);
+        Font_SetSize(font, 2.0f);
+        const float width = Font_MeasureF(font, "HELLO");
+        EXPECT_FLOAT_EQ(Level_GetSession()->viewports[3].texts[1].x, t.x - width * 0.5f);
+        EXPECT_EQ(Level_GetSession()->viewports[3].texts[1].colour, red);
+
+        EXPECT_EQ(Level_AddScreenText(font, 3, LEVEL_SCREEN_TEXTS, "X", &at, 1, nullptr, 0), 0);
+        EXPECT_EQ(Level_AddScreenText(font, 4, 0, "X", &at, 1, nullptr, 0), 0);
+        EXPECT_EQ(Level_AddScreenText(nullptr, 0, 0, "X", &at, 1, nullptr, 0), 0);
+        EXPECT_EQ(Level_AddScreenText(font, 0, 0, nullptr, &at, 1, nullptr, 0), 0);
+        EXPECT_EQ(Level_AddScreenText(font, 0, 0, "X", nullptr, 1, nullptr, 0), 0);
+
+        // Texts show in the frame after they were added, and then no more.
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        const int drawnFirst = capture::CountCalls(D3D8Test_Recording(), "Draw");
+        EXPECT_EQ(Level_GetSession()->viewports[3].hasTexts, 0u);
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        const int drawnSecond = capture::CountCalls(D3D8Test_Recording(), "Draw");
+        EXPECT_LT(drawnSecond, drawnFirst);
+        Font_Release(font);
+        Finish();
         State_Reset();
     });
 }
