@@ -259,4 +259,90 @@ TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
     }
 }
 
+TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
+{
+    WriteConfig("HitModeObject.cfg", "HitModeObject {\n objectUnclippedDist = 5\n objectClippedDist = 10\n"
+                                     " objectVerticalClippedDist = 2\n visualClipDist = 20\n}\n");
+    HitModeObject_LoadConfig();
+    float unclipped, clipped, vertical, visual;
+    HitModeObject_GetClipDistances(&unclipped, &clipped, &vertical, &visual);
+    EXPECT_EQ(unclipped, 25.0f);
+    EXPECT_EQ(clipped, 100.0f);
+    EXPECT_EQ(vertical, 2.0f);
+    EXPECT_EQ(visual, 400.0f);
+    SetPlayers({1});
+    WriteProp("Post", "BoolVal12 = TRUE");
+    WriteProp("Pole", "");
+    Place({Item("Post", V(0, 0, 0)), Item("Pole", V(0, 0, 1))});
+    Object* post = PropAt(V(0, 0, 0));
+    Object* pole = PropAt(V(0, 0, 1));
+    Node* camera = Camera();
+    // A clipped prop leaves the world; within the visual distance its
+    // visibility is still refreshed (from its hidden bit), so it stays drawn.
+    struct Case {
+        Vec3 camera;
+        bool clipped;
+        bool hidden;
+    } cases[] = {
+        {V(0, 0, 4), false, false},    // within the unclipped distance
+        {V(0, 1.5f, 8), false, false}, // between, low enough
+        {V(0, 3, 8), true, true},      // between, too high: clipped, visibility not refreshed
+        {V(0, 0, 30), true, true},     // beyond the visual distance: left as it was
+        {V(0, 0, 15), true, false},    // beyond the clipped distance: refreshed
+        {V(0, 0, 8), false, false},
+        {V(0, 0, 2), false, false},
+    };
+    for (const Case& c : cases) {
+        Node_SetPosition(camera, &c.camera);
+        Update();
+        EXPECT_EQ((State(post) & HITSTATE_CLIPPED) != 0, c.clipped) << c.camera.y << " " << c.camera.z;
+        EXPECT_EQ((post->node->flags & NODE_HIDDEN) != 0, c.hidden) << c.camera.y << " " << c.camera.z;
+        EXPECT_EQ((State(post) & HITSTATE_ACTIVE) != 0, !c.clipped);
+        EXPECT_FALSE(State(pole) & HITSTATE_CLIPPED) << "without BoolVal12 never clipped";
+    }
+    EXPECT_EQ(HitModeObject_TestHit(post, 1.0f, 1, 1), 1);
+}
+
+TEST_F(HitModeTest, BodilessPropsAreCollectedByProximity)
+{
+    ASSERT_NO_FATAL_FAILURE(Hero());
+    Object* hero = Level_GetPlayerEntity(0);
+    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n BoolVal10 = TRUE", "NOVISUAL");
+    Place({Item("Coin", V(0, 0.5f, 0.9f)), Item("Coin", V(0, 0.5f, 3))});
+    static Object* collected[4];
+    static int count;
+    count = 0;
+    g_onCollision = [](Object*, EntityRecord*, Object* other, uint32_t) {
+        // No event is under way during proximity collection.
+        EXPECT_EQ(ObjectCollision_GetEventType(), 0u);
+        EXPECT_EQ(ObjectCollision_InContact(), 0u);
+        if (HitModeObject_TestHit(other, 1.0f, 1, 1) && count < 4) collected[count++] = other;
+    };
+    Vec3 at = V(0, 0.5f, 0);
+    PhysBody_SetPosition(hero->body, &at);
+    Update();
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(collected[0], PropAt(V(0, 0.5f, 0.9f)));
+    EXPECT_FALSE(State(collected[0]) & HITSTATE_ACTIVE);
+    Update();
+    EXPECT_EQ(count, 1);
+}
+
+TEST_F(HitModeTest, TheRestartEventResetsAProp)
+{
+    WriteProp("Crate", "BoolVal10 = TRUE\n FPVal0 = -1\n FPVal1 = 3");
+    Place({Item("Crate", V(2, 0, 2))});
+    Object* crate = PropAt(V(2, 0, 2));
+    HitModeObject_GetRecord(crate)->values[0] = 7.0f;
+    ASSERT_EQ(HitModeObject_TestHit(crate, 0.0f, 1, 1), 1);
+    EXPECT_FALSE(State(crate) & HITSTATE_ACTIVE);
+    HitModeObject_PlayIndex(crate, 2, 1, 0);
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+    Update();
+    EXPECT_TRUE(State(crate) & HITSTATE_ACTIVE);
+    EXPECT_TRUE(State(crate) & HITSTATE_IN_WORLD);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(crate), 0);
+    EXPECT_EQ(HitModeObject_GetValue(crate, 0), 3.0f) << "values back to their start";
+}
+
 }  // namespace

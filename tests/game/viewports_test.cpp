@@ -163,4 +163,45 @@ TEST_F(ViewportTest, ScreenTextsArePlacedInTheirViewportAndLastOneFrame)
     });
 }
 
+TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageTheWorldDepthFollowsTheLevelAndLineBatchesDrawOnce)
+{
+    RunProgram([] {
+        MakeViewports(1);
+        for (uint32_t zClear : {1u, 0u}) {
+            Level_GetSession()->worldZBufferClear = zClear;
+            D3D8Test_StartRecording();
+            DrawFrame();
+            D3D8Test_StopRecording();
+            const char* rec = D3D8Test_Recording();
+            // D3DCLEAR_TARGET 1, D3DCLEAR_ZBUFFER 2.
+            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x3,"), 1) << rec;
+            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x2,"), zClear ? 2 : 1) << rec;
+            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x1,"), 0) << rec;
+        }
+
+        const Vec3 a{0, 0, 5}, b{1, 1, 5};
+        ASSERT_EQ(EntityEffects_AddLine(&a, &b, 0xFFFF0000u, 1), 1);
+        ASSERT_EQ(EntityEffects_AddLine(&a, &b, 0xFF00FF00u, 0), 1);
+        ASSERT_EQ(EntityEffects_AddLine(&b, &a, 0xFF00FF00u, 0), 1);
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        std::string rec = D3D8Test_Recording();
+        // The untested batch switches the depth test off (ZFUNC always, 8) and
+        // back on afterwards.
+        size_t off = rec.find("SetRenderState(23, 0x8)");
+        ASSERT_NE(off, std::string::npos) << rec;
+        EXPECT_NE(rec.find("SetRenderState(23, 0x4)", off), std::string::npos) << rec;
+        EXPECT_EQ(capture::CountCalls(rec.c_str(), "DrawPrimitive(2, 0, 1)"), 1) << rec;  // a line list of 1
+        EXPECT_EQ(capture::CountCalls(rec.c_str(), "DrawPrimitive(2, 0, 2)"), 1) << rec;  // and of 2
+        // Drawn batches are empty: the next frame draws no line.
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        EXPECT_EQ(capture::CountCalls(D3D8Test_Recording(), "DrawPrimitive(2,"), 0);
+        Finish();
+        State_Reset();
+    });
+}
+
 }  // namespace
