@@ -381,34 +381,4 @@ TEST_F(LevelStateTest, PlayerEntitiesRunEachFrameAndKeepTheirRecordsOverTheNextL
     });
 }
 
-TEST_F(LevelStateTest, TheLevelFilesGravityPullsTheLevelsBodiesAndTheNextLevelStartsFromTheDefault)
-{
-    WriteLevels(1);
-    gametest::WriteConfig("levels\\heavy.cfg", "game {\n Level {\n levelToUnlock = 30\n gravity = 0, -20, 0\n }\n}\n");
-    RunProgram([] {
-        StartLevel({"heavy.cfg", "level1.cfg"});
-        ASSERT_EQ(ObjectWorld_GetPhysicsWorld(), Game_GetPhysicsWorld());
-        // A ball dropped in the level falls at the level's pull.
-        auto fallSpeed = [] {
-            ObjectDescription d = {};
-            strcpy(d.physicalModel, "SPHERE1");
-            d.mass = 1.0f;
-            d.active = 1;
-            Object* ball = Object_Create(Level_GetObjectList(), &d);
-            EXPECT_NE(ball, nullptr);
-            if (!ball || !ball->body) return 0.0f;
-            Object_Sync(ball, OBJECT_SYNC_ALL);  // into the world
-            Tick(0.05f);
-            Vec3 v = {};
-            PhysBody_GetLinearVelocity(ball->body, &v);
-            return -v.y;
-        };
-        EXPECT_NEAR(fallSpeed(), 20.0f * 0.05f, 0.05f);
-        PlayToTheNextLevel();
-        EXPECT_EQ(Level_GetLevelToUnlock(), 11);
-        EXPECT_NEAR(fallSpeed(), 9.81f * 0.05f, 0.05f);
-        Finish();
-    });
-}
-
 }  // namespace
