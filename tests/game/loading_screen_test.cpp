@@ -6,27 +6,6 @@
 
 namespace {
 
-const char* const kLoadDat =
-    "Images {\n"
-    "  LoadingScreenMain = Load\\Main.bmp\n"
-    "  LoadingScreen03 = Load\\Three.bmp\n"
-    "  LoadingScreenBoss2 = Load\\Boss2.bmp\n"
-    "  LoadingFrame = Load\\Frame.bmp\n"
-    "  LoadingBar = Load\\Bar.bmp\n"
-    "  LoadingFramePos = 100, 400\n"
-    "  LoadingFrameSize = 440, 20\n"
-    "  LoadingBarPos = 104, 404\n"
-    "  LoadingBarSize = 432, 12\n"
-    "}\n"
-    "DataSize {\n"
-    "  FrontEndLoadingType_Initial = 1000\n"
-    "  FrontEndLoadingType_2 = 5000\n"
-    "  FrontEndLoadingType_3 = -7\n"
-    "}\n"
-    "UserData {\n"
-    "  GameMaxPlayers = 2\n"
-    "}\n";
-
 class LoadingScreenTest : public GameTest {
 protected:
     void SetUp() override
@@ -119,7 +98,6 @@ protected:
     static void WriteImages()
     {
         drawingtest::WriteImage("data/Main.bmp", 8, 8, [](int32_t, int32_t) { return 0xFF00FF00u; });
-        drawingtest::WriteImage("data/Three.bmp", 8, 8, [](int32_t, int32_t) { return 0xFF0000FFu; });
         drawingtest::WriteImage("data/Bar.bmp", 8, 8, [](int32_t, int32_t) { return 0xFFFF0000u; });
     }
     static void Reset()
