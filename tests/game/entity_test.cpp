@@ -157,7 +157,6 @@ TEST_F(EntitySystemTest, EachFrameRunsRulesThenRouteOrPadThenMovementThenClamps)
     EXPECT_NEAR(Entity_GetTime(birdRecord), birdClock + 3 * dt, 1e-5);
     EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "update"), 3) << "only the computer player moves";
     EXPECT_EQ(std::count(g_trace.begin(), g_trace.end(), "update@1"), 0);
-    // Unfrozen, the player moves again.
     Entity_SetPhysicsActive(human, 0);
     EXPECT_FALSE(PhysBody_Unwrap(human->body)->pinned);
     g_trace.clear();
@@ -315,7 +314,6 @@ TEST_F(EntitySystemTest, AReloadKeepsPlayerRecordsAndDropsEveryPointerIntoTheOld
     EXPECT_EQ(((FakeModeData*)record->modeData)->held[0], nullptr);
     EXPECT_EQ(((FakeModeData*)computer->modeData)->held[1], nullptr);
     EXPECT_EQ(((FakeModeData*)record->modeData)->loads, 4u) << "the data block survives with its record";
-    // The new level plays.
     Frame(5);
     EXPECT_TRUE(Entity_TestFlags(record, ENTITY_MOVING));
 }

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "game/probe.h"
-#include "game_fixture.h"
 
 namespace {
 

@@ -29,25 +29,6 @@ protected:
     }
 };
 
-TEST_F(GameSetupTest, UnlockedListsUnlockOnlyTheirValidEntries)
-{
-    WriteData("Unlocked.cfg", "0,3,x,7\r\n-1,150, 149 ,99999999999\n");
-    Game_InitProgress();
-    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++)
-        EXPECT_EQ(Progress_IsLocked(e), e == 3 || e == 7 || e == 149 ? 0 : 1) << e;
-
-    std::filesystem::remove("data/Unlocked.cfg");
-    Game_InitProgress();
-    std::vector<int> open;
-    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++)
-        if (!Progress_IsLocked(e)) open.push_back(e);
-    std::vector<int> builtIn = {1, 2, 4, 5, 18};
-    for (int e = 70; e <= 79; e++) builtIn.push_back(e);
-    for (int e = 91; e <= 95; e++) builtIn.push_back(e);
-    EXPECT_EQ(open, builtIn);
-    EXPECT_EQ(Game_GetContext()->progress.flags[2], 0u);
-}
-
 // A state of the front end's, standing in for the real ones.
 struct FakeStates {
     static std::vector<std::string>& Made()
@@ -67,35 +48,6 @@ struct FakeStates {
     static GameState* StartMenu() { return Make("start"); }
     static GameState* Options() { return Make("options"); }
 };
-
-TEST_F(GameSetupTest, TheRootPushesByRequestThenByTypeAndPopsWhenThereIsNoState)
-{
-    GameStateHooks hooks = {FakeStates::FrontEnd, FakeStates::StartMenu, FakeStates::Options};
-    GameStateHooks_Install(&hooks);
-    EXPECT_EQ(Game_StateForType(GAMESTATE_FRONTEND), hooks.frontEnd);
-    EXPECT_EQ(Game_StateForType(GAMESTATE_START), hooks.startMenu);
-    EXPECT_EQ(Game_StateForType(GAMESTATE_OPTIONS), hooks.options);
-    for (uint32_t type : {0u, 3u, 4u, 7u}) EXPECT_EQ(Game_StateForType(type), nullptr) << type;
-
-    GameState* root = Game_CreateRootState();
-    ASSERT_EQ(State_GetCurrent(), root);
-    FakeStates::Made().clear();
-    ASSERT_EQ(State_Update(0.01f), 1);  // enter, then the update: request 1 (the front end)
-    EXPECT_EQ(Game_GetRequestedState(), (uint32_t)GAME_REQUEST_FRONTEND);
-    EXPECT_EQ(FakeStates::Made(), std::vector<std::string>{"frontend"});
-
-    Game_GetContext()->levelLoaded = 1;
-    Game_SetRequestedState(GAME_REQUEST_NONE);
-    Game_GetContext()->gameStateType = GAMESTATE_OPTIONS;
-    for (int tick = 0; tick < 4 && FakeStates::Made().size() < 2; tick++) State_Update(0.01f);
-    EXPECT_EQ(FakeStates::Made().back(), "options");
-    EXPECT_EQ(Game_GetContext()->levelLoaded, 0u);
-
-    Game_GetContext()->gameStateType = GAMESTATE_VARIANT;  // no state: the root pops, the program ends
-    int alive = 1;
-    for (int tick = 0; tick < 6 && alive; tick++) alive = State_Update(0.01f);
-    EXPECT_EQ(alive, 0);
-}
 
 TEST_F(GameSetupTest, WithoutAFrontEndTheRootSaysSoOnceAndEnds)
 {

@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "game/level_input.h"
 #include "menu_input_fixture.h"
 
 namespace {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "game_fixture.h"
 
@@ -23,41 +22,8 @@ protected:
                "\nFadeTime = " + std::to_string(fade) + "\n" + body + "}\n";
     }
 
-    // Alphas of the current section after each step of dt.
-    std::vector<float> Run(float dt, int steps)
-    {
-        std::vector<float> alphas;
-        for (int i = 0; i < steps; i++) {
-            TextFile_Update(&text_, dt);
-            alphas.push_back(text_.sections[text_.current].alpha);
-        }
-        return alphas;
-    }
-
     TextFile text_ = {};
 };
-
-TEST_F(TextFileTest, ASectionFadesInStaysFadesOutAndGivesWayToTheNextUnlessItsFadeTimeIsZero)
-{
-    WriteConfig("t.tdf", Section(0, 5, 1, "") + Section(1, 2, 0.5f, ""));
-    ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
-    ASSERT_EQ(text_.sectionCount, 2);
-    EXPECT_EQ(text_.masterFade, 1.0f);
-    std::vector<float> a = Run(0.5f, 10);  // times 0.5 .. 5.0 of section 0
-    const float want[] = {0.5f, 1, 1, 1, 1, 1, 1, 1, 0.5f, 0};
-    for (int i = 0; i < 10; i++) EXPECT_NEAR(a[i], want[i], 1e-5f) << "t = " << (i + 1) * 0.5f;
-    EXPECT_EQ(text_.current, 0);
-    a = Run(0.5f, 1);  // past 5 s: section 1 starts at alpha 0
-    EXPECT_EQ(text_.current, 1);
-    EXPECT_EQ(a[0], 0.0f);
-    Run(0.5f, 5);  // past section 1's 2 s: back to the first
-    EXPECT_EQ(text_.current, 0);
-    // A fade time of 0 (or below) shows a section at full alpha throughout.
-    TextFile_Free(&text_);
-    WriteConfig("t.tdf", Section(0, 3, 0, "") + Section(1, 3, -1, ""));
-    ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
-    for (float alpha : Run(0.4f, 12)) EXPECT_EQ(alpha, 1.0f);
-}
 
 TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
 {
