@@ -29,26 +29,6 @@ protected:
     }
 };
 
-// A state of the front end's, standing in for the real ones.
-struct FakeStates {
-    static std::vector<std::string>& Made()
-    {
-        static std::vector<std::string> made;
-        return made;
-    }
-    // Each fake pops at its first update.
-    static GameState* Make(const char* name)
-    {
-        Made().push_back(name);
-        GameState* s = State_Create();
-        State_SetUpdate(s, [](GameState*, float) -> GameState* { return nullptr; });
-        return s;
-    }
-    static GameState* FrontEnd() { return Make("frontend"); }
-    static GameState* StartMenu() { return Make("start"); }
-    static GameState* Options() { return Make("options"); }
-};
-
 TEST_F(GameSetupTest, WithoutAFrontEndTheRootSaysSoOnceAndEnds)
 {
     Game_CreateRootState();
@@ -105,6 +85,28 @@ TEST_F(GameSetupTest, TheRaceSetUpListsEndAtNoneCutLongTextsAndIgnoreBadIndices)
     EXPECT_FALSE(GameSetup_IsListEnd(34));
     EXPECT_TRUE(GameSetup_IsListEnd(35));
     EXPECT_STREQ(GameSetup_GetLevel(35), "NONE");
+}
+
+TEST_F(GameSetupTest, MoviesPlayByTheirVideoStandard)
+{
+    struct Case {
+        const char* line;
+        const char* standard;
+        bool palOn, palOff;
+    } cases[] = {
+        {"intro,TRUE,PAL", "PAL", true, false},    {"intro,TRUE,PAL2x", "PAL", true, false},
+        {"intro,FALSE,NTSC", "NTSC", false, true}, {"intro,TRUE", "", true, true},
+        {"intro,TRUE,SECAM", "SECAM", true, true}, {"intro,TRUE,2PAL", "", true, true},
+    };
+    for (const Case& c : cases) {
+        std::string text = c.line;
+        GameMovie movie;
+        ASSERT_EQ(Game_ParseMovieLine(text.data(), &movie), 1) << c.line;
+        EXPECT_STREQ(movie.name, "intro");
+        EXPECT_STREQ(movie.standard, c.standard) << c.line;
+        EXPECT_EQ(Game_MovieShouldPlay(&movie, 1), c.palOn ? 1 : 0) << c.line;
+        EXPECT_EQ(Game_MovieShouldPlay(&movie, 0), c.palOff ? 1 : 0) << c.line;
+    }
 }
 
 }  // namespace

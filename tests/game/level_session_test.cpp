@@ -20,26 +20,6 @@ protected:
         Rules_Shutdown();
         PadTest::TearDown();
     }
-
-    // Player 0 on the keyboard with the default keys.
-    static void KeyboardPlayer()
-    {
-        ASSERT_EQ(Pad_Init(), 1);
-        Game_SetMaxPlayers(1);
-        Player_AssignDevices();
-        Game_GetContext()->playerKinds[0] = PLAYER_KIND_HUMAN;
-        ASSERT_EQ(Player_GetInputDevice(0), Pad_Get(PAD_KEYBOARD, 0));
-    }
-
-    // One frame with these keys of player 0 held (and every other up).
-    static const PlayerInputRecord* Frame(std::initializer_list<uint16_t> keys)
-    {
-        DInputTest_ResetState();
-        for (uint16_t key : keys) DInputTest_PushKey((uint8_t)key, 1);
-        Pad_Update(0.016f);
-        Rules_Update(0.016f);
-        return Player_GetInputRecord(0);
-    }
 };
 
 TEST_F(LevelSessionTest, PlayerIndicesBeyondTheSessionOrMaxPlayersReadZeroAndWriteNothing)

@@ -7,6 +7,7 @@
 #include "frame_capture.h"
 #include "program_fixture.h"
 #include "tests/engine/drawing_fixture.h"
+#include "tools/lib/lwswrite.h"
 
 namespace {
 
@@ -167,6 +168,12 @@ TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageTheWorldDepthFollowsTheLevelAn
 {
     RunProgram([] {
         MakeViewports(1);
+        LwsWriterScene dome;
+        dome.items.resize(1);
+        dome.items[0].name = "Null";
+        gametest::WriteData("Dome.lws", LwsWriter_Write(dome));
+        Level_LoadBackDome("Dome.lws", 1);
+        ASSERT_NE(Level_GetSession()->backDome.scene, nullptr);
         for (uint32_t zClear : {1u, 0u}) {
             Level_GetSession()->worldZBufferClear = zClear;
             D3D8Test_StartRecording();
@@ -199,6 +206,8 @@ TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageTheWorldDepthFollowsTheLevelAn
         DrawFrame();
         D3D8Test_StopRecording();
         EXPECT_EQ(capture::CountCalls(D3D8Test_Recording(), "DrawPrimitive(2,"), 0);
+        Level_LoadBackDome("", 0);
+        EXPECT_EQ(Level_GetSession()->backDome.scene, nullptr);
         Finish();
         State_Reset();
     });
