@@ -183,6 +183,13 @@ TEST_F(LevelStateTest, AnEndRecordsProgressAndLoadsTheNextLevelBehindItsImageBut
         // Without a menu the wait on "loadingScreenContinue" ended at once.
         EXPECT_FALSE(Level_TestFlags(LEVEL_WAIT_CONTINUE));
         Progress_SetLocked(12, 1);
+        Level_OnMenuResult(nullptr, Level_GetRuleHash(RULE_BEATTIME));
+        EXPECT_EQ(Level_GetGameRule(), (uint32_t)RULE_BEATTIME);
+        Level_OnMenuResult(nullptr, Name_Hash("hardPickupAmount", 1, 1));
+        EXPECT_EQ(Level_GetGameRule(), (uint32_t)RULE_SCORE_PICKUPS);
+        EXPECT_EQ(Game_GetDifficulty(), 2u);
+        Level_OnMenuResult(nullptr, Level_GetRuleHash(RULE_NORMAL));
+        EXPECT_EQ(Level_GetGameRule(), (uint32_t)RULE_NORMAL);
 
         Level_SetFlags(LEVEL_ENDED, 1);  // where a mode's rules end the level
         Tick();
