@@ -26,10 +26,11 @@ tours=$(find "$root/build/stage/frames" -maxdepth 1 -name 'tour-*.png' | wc -l)
 [ "$tours" -ge 10 ] || { echo "the demo tour wrote $tours frames" >&2; exit 1; }
 step "Tests (normal build)"
 ctest --test-dir "$root/build" -j "$jobs" --output-on-failure
-step "The rasteriser's tests at 1 and at 8 shading threads"
+step "The rasteriser's tests at 1 and at 8 shading threads, and on the SSE2 kernels"
 for threads in 1 8; do
   HELM_RASTER_THREADS=$threads "$root/build/tests/platform_d3d8_tests" --gtest_brief=1
 done
+HELM_RASTER_SIMD=sse2 "$root/build/tests/platform_d3d8_tests" --gtest_brief=1
 # CI keeps within its time on two cores: the engine's and the data layer's
 # readers are fuzzed for 10 s each here; scripts/fuzz.sh runs every target,
 # the game's included, for longer.
