@@ -109,4 +109,99 @@ TEST_F(GameSetupTest, MoviesPlayByTheirVideoStandard)
     }
 }
 
+// Logo lines: name, time, then two flags with their defaults; every logo of the list goes to the shell.
+TEST_F(GameSetupTest, LogoLinesGiveNameTimeAndTwoFlagsWithTheirDefaults)
+{
+    struct Case {
+        const char* line;
+        bool named;
+        const char* name;
+        float time;
+        int fade, skippable;
+    } cases[] = {
+        {"Logos\\Studio.bmp,3.5,FALSE,TRUE", true, "Logos\\Studio.bmp", 3.5f, 0, 1},
+        {"Logos\\Maker.bmp", true, "Logos\\Maker.bmp", 0.0f, 1, 0},
+        {" Logos\\X.png , 2 , yes", true, "Logos\\X.png", 2.0f, 1, 0},
+        {"", false, "", 0, 0, 0},
+        {" ,4", false, "", 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::string text = c.line;
+        GameLogo logo;
+        ASSERT_EQ(Game_ParseLogoLine(text.data(), &logo), c.named ? 1 : 0) << c.line;
+        if (!c.named) continue;
+        EXPECT_STREQ(logo.name, c.name);
+        EXPECT_EQ(logo.time, c.time) << c.line;
+        EXPECT_EQ(logo.fade, c.fade) << c.line;
+        EXPECT_EQ(logo.skippable, c.skippable) << c.line;
+    }
+    static std::vector<std::string> shown;
+    shown.clear();
+    AppHooks hooks = {};
+    hooks.spriteLoad = [](const char* name, int32_t) -> Sprite* {
+        shown.push_back(name);
+        return nullptr;
+    };
+    AppHooks_Install(&hooks);
+    WriteData("configs/logos.cfg", "One.bmp,1\r\n\r\nTwo.bmp,2,TRUE,TRUE\nThree.bmp");
+    Game_LoadLogos();
+    EXPECT_EQ(shown, (std::vector<std::string>{"One.bmp", "Two.bmp", "Three.bmp"}));
+    // The unlocked list opens only valid entries; the character list cuts a long line and skips its rest.
+    WriteData("Unlocked.cfg", "0,3,x,7\r\n-1,150, 149 ,99999999999\n");
+    Game_InitProgress();
+    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++)
+        EXPECT_EQ(Progress_IsLocked(e), e == 3 || e == 7 || e == 149 ? 0 : 1) << e;
+    WriteData("CharList.txt", "Frog\r\n\nToad\n" + std::string(400, 'Z') + "\nA\nB\nC\nD\nE\nF\nG\n");
+    Game_LoadCharacterList();
+    GameContext* ctx = Game_GetContext();
+    EXPECT_STREQ(ctx->characterNames[1], "Toad");
+    EXPECT_EQ(strlen(ctx->characterNames[2]), (size_t)GAME_CHARACTER_NAME - 1);
+    EXPECT_STREQ(ctx->characterNames[3], "A");
+}
+
+// Switches are read without being removed; a direct start chooses the request, the type and the level list.
+TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
+{
+    App_ParseCommandLine("-WadProcess -PlayerConfig p.cfg -LevelConfig l.cfg -TestProcess");
+    Game_ReadSwitches();
+    EXPECT_EQ(Game_GetWadProcess() + Game_GetTestProcess() * 2 + Game_GetPlatformProcess() * 4, 3);
+    EXPECT_STREQ(Game_GetPlayerConfig(), "p.cfg");
+    EXPECT_STREQ(Game_GetLevelConfig(), "l.cfg");
+    int32_t count = 0;
+    App_GetCommandLine(&count);
+    EXPECT_EQ(count, 6);
+    struct Case {
+        const char* commandLine;
+        uint32_t request, type;
+        const char* entry0;
+    } cases[] = {
+        {"-leveltype Glim -levelnumber 3", GAME_REQUEST_LEVEL, GAMESTATE_GLIM, "level3.cfg"},
+        {"-leveltype glim -levelnumber 12 -levelvariant 2", GAME_REQUEST_LEVEL, GAMESTATE_GLIM, "level12.cfg"},
+        {"-leveltype Start -levelnumber 0", GAME_REQUEST_NONE, GAMESTATE_START, ""},
+        {"-leveltype OPTIONS -levelnumber 0", GAME_REQUEST_NONE, GAMESTATE_OPTIONS, ""},
+        {"-leveltype FrontEnd -levelnumber 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
+        {"-leveltype Nowhere -levelnumber 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
+        {"-leveltype Glim", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
+        {"-focus -playerset 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
+        {"-focus 1 -playerset 2", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
+    };
+    for (const Case& c : cases) {
+        ResetGame();
+        Game_LoadCharacterList();
+        Game_GetContext()->gameStateType = GAMESTATE_START;
+        App_ParseCommandLine(c.commandLine);
+        Game_ApplyStartArguments();
+        EXPECT_EQ(Game_GetRequestedState(), c.request) << c.commandLine;
+        EXPECT_EQ(Game_GetContext()->gameStateType, c.type) << c.commandLine;
+        EXPECT_STREQ(GameSetup_GetLevel(0), c.entry0) << c.commandLine;
+        if (c.type == GAMESTATE_GLIM) {
+            EXPECT_STREQ(GameSetup_GetLevel(1), "NONE");
+        }
+    }
+    EXPECT_EQ(App_GetState()->runWhenInactive, 1u);
+    EXPECT_EQ(Game_GetContext()->characters[0], 0);  // set 2 is past the eight characters
+    EXPECT_EQ(Game_FindStateType("GameState_Type_Glim"), -1);
+    EXPECT_EQ(Game_GetStateTypeName(0), nullptr);
+}
+
 }  // namespace
