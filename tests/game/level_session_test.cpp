@@ -58,4 +58,52 @@ TEST_F(LevelSessionTest, PlayerIndicesBeyondTheSessionOrMaxPlayersReadZeroAndWri
     EXPECT_EQ(Player_GetViewportIndex(1, &dummy), 0);
 }
 
+// Devices go to slots by joystick count, keyboard and the player count; presets use the slot's own device table.
+TEST_F(LevelSessionTest, DevicesGoToSlotsByJoystickCountKeyboardAndMaxPlayers)
+{
+    struct Case {
+        int joysticks;
+        bool keyboard;
+        int maxPlayers;
+        const char* devices;  // per slot: J controller, K keyboard, - none
+    } cases[] = {
+        {0, true, 2, "KK"},      {0, false, 4, "----"}, {2, true, 4, "JJKK"},     {2, false, 4, "JJ--"},
+        {4, true, 8, "JJJJ----"}, {5, true, 8, "JJJJJKKK"}, {1, true, 2, "JK"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.devices);
+        for (int i = 0; i < c.joysticks; i++)
+            if (DInputTest_AttachController(1) < 0) GTEST_SKIP() << "no virtual joysticks";
+        if (!c.keyboard) Pad_SetJoysticksEnabled((uint32_t)c.joysticks);
+        ASSERT_EQ(Pad_Init(), 1);
+        Game_SetMaxPlayers(c.maxPlayers);
+        Player_AssignDevices();
+        char text[64];
+        for (int s = 0; s < c.maxPlayers; s++) {
+            Pad* pad = Player_GetInputDevice(s);
+            char kind = !pad ? '-' : pad == Pad_Get(PAD_KEYBOARD, 0) ? 'K' : 'J';
+            EXPECT_EQ(kind, c.devices[s]) << s;
+            Player_SetControlPreset(s, s % PLAYER_PRESETS);
+            EXPECT_STREQ(Player_GetControllerText(s, text, sizeof text),
+                         kind == '-' ? "LS_CONTROLLER_NONE"
+                         : kind == 'K' ? "LS_CONTROLLER_KEYBOARD" : "LS_CONTROLLER_JOYPAD");
+            for (int a = 0; a < PLAYER_ACTIONS && pad; a++) {
+                EXPECT_EQ(Player_GetBinding(s, a), kind == 'J' ? Binding_GetController(a, s % PLAYER_PRESETS)
+                                                               : Binding_GetKeyboard(s, a, s % PLAYER_PRESETS));
+                EXPECT_EQ(Player_GetDefaultBinding(s, a),
+                          kind == 'J' ? Binding_GetController(a, 0) : Binding_GetKeyboard(s, a, 0));
+            }
+        }
+        Pad_Shutdown();
+        DInputTest_DetachAll();
+    }
+    // The control of action 4 in the default layout does action 5 in preset 1 and 6 in preset 2.
+    EXPECT_EQ(Binding_FindInPreset(1, 4), 5);
+    EXPECT_EQ(Binding_FindInPreset(2, 7), 5);
+    EXPECT_EQ(Binding_FindInPreset(3, 4), -1);
+    EXPECT_EQ(Binding_FindInPreset(1, 14), -1);
+    EXPECT_EQ(Binding_GetController(14, 0) + Binding_GetKeyboard(9, 0, 0) + Binding_GetKeyboard(0, 0, 3), 0);
+    EXPECT_EQ(Player_GetControlPreset(-1) + Player_GetBinding(9, 0), 0);
+}
+
 }  // namespace
