@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "app/config.h"
 #include "common/hash.h"
+#include "game/ingame_menu.h"
 #include "menu_input_fixture.h"
 
 namespace {
@@ -171,6 +173,49 @@ TEST_F(MenuTest, SelectionsComeBackOnceAndLinksAndBackupsWalkTheHistory)
     EXPECT_EQ(Menu_IsOpen(menu_), 0);
     EXPECT_EQ(Frame({}), 0u);
     EXPECT_EQ(Frame({kKeySelect}), 0u);  // closed
+}
+
+// The pause menu's sliders step by sixteenths a tenth of a second apart, both directions in one frame, and
+// a page without knobs still steps.
+TEST_F(MenuTest, PauseMenuSlidersStepBySixteenthsEvenWithoutKnobs)
+{
+    Load("MenuData {\n pauseMenuMain {\n  sfxScrollBarRange = 160, 0\n  musicScrollBarRange = 160, 10\n"
+         "  sfxVolumeSelection {\n   MenuItem = TRUE\n  }\n  musicVolumeSelection {\n   MenuItem = TRUE\n  }\n"
+         "  resume {\n   MenuItem = TRUE\n  }\n  sfxVolumeAdjuster {\n   ImageAlpha = 200\n   ImagePosition = 100, 50\n  }\n"
+         "  musicVolumeAdjuster {\n   ImageAlpha = 200\n   ImagePosition = 100, 80\n  }\n }\n"
+         " bare {\n  sfxVolumeSelection {\n   MenuItem = TRUE\n  }\n }\n}\n");
+    ASSERT_NE(menu_, nullptr);
+    Game_SetFrameTime(0.05f);
+    GameContext* ctx = Game_GetContext();
+    struct Case {
+        const char* page;
+        int32_t focus;
+        float from;
+        std::initializer_list<uint8_t> keys;
+        float to;
+    } cases[] = {
+        {"pauseMenuMain", 0, 0.5f, {kKeyLeft}, 0.4375f}, {"pauseMenuMain", 0, 0.3f, {kKeyRight}, 0.3125f},
+        {"pauseMenuMain", 0, 0.3f, {kKeyLeft, kKeyRight}, 0.25f}, {"pauseMenuMain", 0, 0.0f, {kKeyLeft}, 0.0f},
+        {"pauseMenuMain", 0, 1.0f, {kKeyRight}, 1.0f}, {"pauseMenuMain", 2, 0.5f, {kKeyLeft}, 0.5f},
+        {"pauseMenuMain", 1, 0.5f, {kKeyLeft, kKeyRight}, 0.5f}, {"bare", 0, 0.5f, {kKeyRight}, 0.5625f},
+    };
+    for (const Case& c : cases) {
+        ConfigNode* cfg = Config_Open("Menu.cfg");
+        Config_SetSection(cfg, (std::string("MenuData::") + c.page).c_str());
+        MenuPage* page = Menu_FindPage(menu_, Name_Hash(c.page, 1, 1));
+        InGameMenu_Callbacks_PauseMenuMainInit(page, menu_, cfg);
+        Config_Close(cfg);
+        page->focus = c.focus;
+        ctx->effectsVolume = ctx->musicVolume = c.from;
+        for (int frame = 0; frame < 2; frame++) {  // the second frame waits for the repeat
+            Keys(c.keys);
+            InGameMenu_Callbacks_PauseMenuMainUpdate(page, menu_, nullptr);
+        }
+        EXPECT_EQ(c.focus == 1 ? ctx->musicVolume : ctx->effectsVolume, c.to) << c.page << " " << c.from;
+        InGameMenu_Callbacks_PauseMenuMainShutdown(page, menu_, nullptr);
+        EXPECT_EQ(page->userData, nullptr);
+        InGameMenu_Callbacks_PauseMenuMainUpdate(page, menu_, nullptr);  // no record: nothing
+    }
 }
 
 }  // namespace
