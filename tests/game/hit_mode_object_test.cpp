@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include "app/config.h"
 #include "entity_fixture.h"
+#include "game/col_area.h"
 
 using namespace entitytest;
 
@@ -343,6 +347,58 @@ TEST_F(HitModeTest, TheRestartEventResetsAProp)
     EXPECT_TRUE(State(crate) & HITSTATE_IN_WORLD);
     EXPECT_EQ(HitModeObject_GetAnimIndex(crate), 0);
     EXPECT_EQ(HitModeObject_GetValue(crate, 0), 3.0f) << "values back to their start";
+}
+
+// Collision areas: strict heading and elevation windows where the lower-numbered area decides, kinds and
+// animation bits filter, degenerate positions never hit.
+TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
+{
+    WriteConfig("Areas.cfg",
+                "vehicle {\n controlData {\n  colAreas {\n"
+                "Area0Val1 = 1\nArea0Val2 = 2\nArea0AngleX = 90\nArea0RangeX = 45\nArea0AngleY = 40\n"
+                "Area0RangeY = -30\nArea0DamageArea = TRUE\nArea1Val1 = 8\nArea1Val2 = 9\nArea1WeakArea = TRUE\n"
+                "Area2Val1 = 3\nArea2DamageArea = TRUE\nArea2ActiveOn0 = 30\nArea2ActiveOn0RangeEnd = 40\n"
+                "Area2ActiveOn1 = 70\nArea3Val1 = 5\nArea3ActiveOn0 = 3\nArea3ActiveOn0RangeEnd = 1\n  }\n }\n}\n");
+    ConfigNode* reader = Config_Open("Areas.cfg");
+    ASSERT_NE(reader, nullptr);
+    Config_SetSection(reader, "vehicle");
+    ColAreaList list{};
+    ASSERT_EQ(ColArea_Load(reader, "controlData::colAreas", &list), 4);
+    Config_Close(reader);
+    const float degree = 0.0027777778f * 6.2831855f;
+    auto At = [&](float heading, float lift) {
+        return Vec3{std::sin(heading * degree), lift, std::cos(heading * degree)};
+    };
+    struct Case {
+        Vec3 other, up;
+        uint32_t kinds;
+        int hit;
+        float v1;
+    } cases[] = {
+        {At(40, 0), {0, 1, 0}, COLAREA_DAMAGE | COLAREA_WEAK, 1, 1},
+        {At(11, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},   {At(69, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
+        {At(9, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},    {At(71, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
+        {At(-40, 0), {0, 1, 0}, COLAREA_DAMAGE | COLAREA_WEAK, 1, 8},
+        {At(40, std::tan(60 * degree)), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
+        {At(40, std::tan(40 * degree)), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
+        {{0, 0, 0}, {0, 1, 0}, COLAREA_WEAK, 0, 0},     {{0, 0, 1}, {0, 0, 0}, COLAREA_WEAK, 0, 0},
+        {{0, 5, 0}, {0, 1e-3f, 0}, COLAREA_WEAK, 1, 8}, {{0, 1e20f, 0}, {0, 1, 0}, COLAREA_WEAK, 1, 8},
+    };
+    for (const Case& c : cases) {
+        const Vec3 own = {0, 0, 0}, facing = {0, 0, 1};
+        float v1 = 0, v2 = 0;
+        EXPECT_EQ(ColArea_HitTest(&list, &own, &c.other, &facing, &c.up, c.kinds, nullptr, &v1, &v2), c.hit)
+            << c.other.x << "," << c.other.y << "," << c.other.z;
+        EXPECT_EQ(v1, c.v1);
+    }
+    EXPECT_EQ(list.areas[2].activeLow, 0xC0000000u);
+    EXPECT_EQ(list.areas[2].activeHigh, 0x800001FFu);
+    EXPECT_EQ(list.areas[3].activeLow | list.areas[3].activeHigh, 0u);
+    ColArea_Free(&list);
+    EXPECT_EQ(ColArea_HitTest(&list, nullptr, nullptr, nullptr, nullptr, COLAREA_WEAK, nullptr, nullptr, nullptr), 0);
+    EXPECT_STREQ(ObjectType_GetName(OBJTYPE_SPECIAL_DAMAGE), "SPECIAL_DAMAGE");
+    EXPECT_EQ(ObjectType_GetName(OBJTYPE_COUNT), nullptr);
+    EXPECT_EQ(ObjectType_GetHash(OBJTYPE_COUNT), 0u);
 }
 
 }  // namespace
