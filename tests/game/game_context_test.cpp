@@ -9,7 +9,6 @@
 
 namespace {
 
-
 std::string Probe(const char* name, bool* known = nullptr)
 {
     char value[128];
@@ -45,6 +44,37 @@ TEST(GameProbeTest, ValuesAreCutToTheBufferAndAlwaysTerminated)
     char one[1] = {'x'};
     EXPECT_EQ(GameProbe_Get("volume.music", one, 1), 1);
     EXPECT_EQ(one[0], 0);
+}
+
+// Entries, players and characters outside the tables answer locked, no and zero and change nothing.
+TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
+{
+    Game_ResetContext();
+    for (int bad : {-1, 150, 100000}) {
+        EXPECT_EQ(Progress_IsLocked(bad), 1) << bad;
+        EXPECT_EQ(Progress_SetLocked(bad, 0) + Progress_TestFlags(bad, ~0u) + Progress_GetValue(bad), 0) << bad;
+        EXPECT_EQ(Progress_GetFloat(bad), 0.0f) << bad;
+        Progress_SetFlags(bad, PROGRESS_COMPLETED, 1);
+        Progress_SetFloat(bad, 1.0f);
+        Progress_SetPlayerValue(0, bad, 9);
+        EXPECT_EQ(Progress_GetPlayerValue(0, bad), 0) << bad;
+        EXPECT_EQ(Character_IsLocked(bad), 1) << bad;
+        EXPECT_EQ(Game_GetFont(bad), nullptr);
+        Progress_SetPlayerValue(bad, 0, 5);
+        EXPECT_EQ(Progress_GetPlayerValue(bad, 0) + Progress_SumPlayerValues(bad), 0);
+    }
+    EXPECT_EQ(Progress_CountCompleted(), 0u);
+    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) Progress_SetPlayerValue(1, e, e);
+    EXPECT_EQ(Progress_SumPlayerValues(1), 149 * 150 / 2);
+    Progress_SetFloat(3, 2.5f);
+    EXPECT_EQ(Progress_GetFloat(3), 2.5f);
+    for (int32_t given : {0, 9, 4}) Game_SetMaxPlayers(given);
+    EXPECT_EQ(Game_GetMaxPlayers(), 4u);
+    Game_SetMaxPlayers(0);
+    EXPECT_EQ(Game_GetMaxPlayers(), 1u);
+    Game_SetMaxPlayers(9);
+    EXPECT_EQ(Game_GetMaxPlayers(), 8u);
+    Game_ResetContext();
 }
 
 }  // namespace
