@@ -447,4 +447,45 @@ TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
     }
 }
 
+// An autosave writes the place of the last save; a failing one asks whether to give up, and no leads to the
+// Save road. The file grid's cursor stays in its rows.
+TEST_F(MemCardTest, AutosaveWritesTheSamePlaceAndAFailedOneOffersTheSaveRoad)
+{
+    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);  // before any save: nothing
+    EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);
+    SaveAt(3);
+    Wait(4.0f);
+    const std::string first = ReadFile(SavePath('A', 3));
+    Progress_SetFlags(30, PROGRESS_COMPLETED, 1);
+    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
+    Frame({});
+    Frame({});
+    ASSERT_TRUE(Running());
+    Wait(1.0f);
+    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_AUTOSAVE");
+    Wait(3.0f);
+    EXPECT_FALSE(Running());
+    EXPECT_NE(ReadFile(SavePath('A', 3)), first);
+    Save_SetWriteHook(ShortWrite);
+    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
+    Frame({});
+    Frame({});
+    WaitForChange();
+    EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_AUTOSAVEFAILED");
+    WaitForChange();
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
+    Press(kKeySelect);  // no
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVESELECTCARD");
+    Press(kKeyBack);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
+    Press(kKeyLeft);
+    Press(kKeySelect);  // yes
+    Frame({});
+    EXPECT_FALSE(Running());
+    EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 3u);
+    const int moves[][3] = {{0, 2, 0}, {3, 3, 3}, {4, 2, 4}, {7, 3, 7}, {0, 0, 0}, {5, 1, 5},
+                            {1, 1, 5}, {6, 0, 2}, {2, 3, 3}, {5, 2, 4}, {9, 2, 6}, {2, 9, 2}};
+    for (const auto& m : moves) EXPECT_EQ(MemCardUI_MoveFileCursor(m[0], m[1]), m[2]) << m[0] << " " << m[1];
+}
+
 }  // namespace
