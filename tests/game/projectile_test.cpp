@@ -6,6 +6,7 @@
 
 #include "common/hash.h"
 #include "entity_fixture.h"
+#include "game/col_area.h"
 
 using namespace entitytest;
 
@@ -277,6 +278,59 @@ TEST_F(ProjectileTest, KeyEventsOfAShotFireChildShotsAndUnknownModesAreRefused)
         },
         &children);
     EXPECT_EQ(children, 1);
+}
+
+// A shot lives through "fired", "inAir" and "expire" (or "hittarget") and goes back to the pool; the first
+// shot fires at once, later ones wait their delay and ammunition; too many instances are cut with a log line.
+TEST_F(ProjectileTest, ShotsLiveThroughTheirAnimationsAndReturnToThePool)
+{
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "FPVal0 = 0.5\nFPVal1 = 1\nU32Val0 = 300",
+              "ProjectileModeData0 {\n velocity = 4\n}\n");
+    WriteShot("Shots\\Plain.cfg", "STRAIGHT", "FPVal1 = 1", "ProjectileModeData0 {\n velocity = 4\n}\n",
+              "Shots\\Plain");
+    g_log.clear();
+    LoadWeapons("ProjType0Config = Shots\\Bolt.cfg\nProjType0Purpose = DAMAGE\nProjType0FPVal0 = 25\n"
+                "ProjType0Ammo = 2\nProjType1Config = Shots\\Plain.cfg\nProjType1FiringDelay = 0");
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_NE(g_log[0].find("256"), std::string::npos);
+    Object* shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
+    ASSERT_NE(shot, nullptr);
+    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
+    EXPECT_EQ(Projectile_GetModeIndex(shooter), (uint32_t)PROJMODE_NONE);
+    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "the delay";
+    Frames(6);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "inAir");
+    EXPECT_EQ(Projectile_GetHitType(shot), ObjectType_GetHash(OBJTYPE_DAMAGE));
+    EXPECT_EQ(Projectile_GetHitValue(shot, 0), 25.0f);
+    EXPECT_EQ(Projectile_GetHitValue(shot, 4), 0.0f);
+    Frames(20);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "expire");
+    Frames(15);
+    EXPECT_FALSE(InUse(shot));
+    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
+    while (Projectile_GetClock() <= 1.0) Frames(1);
+    shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
+    ASSERT_NE(shot, nullptr);
+    Frames(6);
+    Projectile_OnHit(shot, nullptr);  // another owner's hit and release are ignored
+    Projectile_Release(shot, nullptr);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "inAir");
+    Projectile_OnHit(shot, shooter);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "hittarget");
+    Frames(13);
+    EXPECT_FALSE(InUse(shot));
+    Frames(60);
+    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "out of ammunition";
+    // A set without "hittarget" returns to the pool on its first hit; clear all returns every shot.
+    Object* plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
+    ASSERT_NE(plain, nullptr);
+    Projectile_OnHit(plain, shooter);
+    EXPECT_FALSE(InUse(plain));
+    Frames(1);
+    plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
+    ASSERT_NE(plain, nullptr);
+    Projectile_ClearAll();
+    EXPECT_FALSE(InUse(plain));
 }
 
 }  // namespace
