@@ -214,4 +214,53 @@ TEST_F(EntityHudTest, OrientationHelpersKeepUpPerpendicular)
     EXPECT_NEAR(Vec3_LengthSq(&up), 1.0f, 1e-3);
 }
 
+// HUD slots read their keys (fonts, clamped colours, the twenty-first slot cut); texts reach the viewport
+// every frame for players only; layout numbers follow the split; take-over targets are near, in front and free.
+TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
+{
+    std::string hud = "HUD0 {\n HudText0Position = 0.25, 0.5\n HudText0FontName = SECONDARY\n"
+                      " HudText0LocalName = LS_SCORE\n HudText0Colour = 255:0:0:128\n HudText0Scale = 2\n"
+                      " HudText0Centered = TRUE\n HudText1Position = 0.5, 0.1\n HudText1Colour = 900:255:-4\n";
+    for (int i = 2; i < 22; ++i) hud += " HudText" + std::to_string(i) + "Position = 0, 0\n";
+    WriteConfig("Huds\\Hero.cfg", hud + "}\n");
+    WriteEntity("carddata\\entityconfigs\\Hero.cfg",
+                "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n EntityTypeControl0 = 3\n HudPath = Huds\\Hero.cfg\n}\n");
+    Build({Item("entity_Frog", V(0, 0, 3)), Item("entity_Frog", V(1.2f, 0, 1.6f)), Item("entity_Toad", V(0, 0, 1))});
+    EntityRecord* r = Entity_GetRecord(hero);
+    ASSERT_EQ(r->hudTextCount, HUD_TEXT_SLOTS);
+    EXPECT_FALSE(g_log.empty());
+    EXPECT_EQ(r->hudTexts[0].font, &secondary);
+    EXPECT_EQ(r->hudTexts[1].font, &kart);
+    EXPECT_EQ(r->hudTexts[0].colour, 0x80FF0000u);
+    EXPECT_EQ(r->hudTexts[1].colour, 0xFFFFFF00u);
+    EXPECT_EQ(r->hudTexts[0].centred, 1u);
+    LevelViewport* v = &Level_GetSession()->viewports[0];
+    v->rect[2] = v->rect[3] = 1.0f;
+    Frame();
+    ASSERT_NE(v->texts[0].text, nullptr);
+    EXPECT_EQ(v->texts[0].size, 2.0f);
+    Entity_ShowTextString(r, 5, "X3");
+    EXPECT_STREQ(v->texts[5].text, "X3");
+    r->player = 0;
+    Entity_ShowTextString(r, 5, "gone");
+    EXPECT_STREQ(v->texts[5].text, "X3");
+    r->player = 1;
+    Entity_ShowTextString(r, 25, "x");
+    EXPECT_EQ(Entity_GetHudSlot(r, 20), nullptr);
+    const uint32_t layouts[][3] = {{0, 1, 0}, {1, 2, 2}, {3, 4, 6}, {0, 0, 0}, {2, 3, 5}, {1, 7, 1}};
+    for (const auto& l : layouts) EXPECT_EQ(Hud_LayoutNumber(l[0], l[1]), l[2]) << l[0] << "/" << l[1];
+    // At exactly distance 3, at a cosine of exactly 0.8, without a shared type bit: none is a target.
+    EXPECT_EQ(Entity_FindTakeOverTarget(hero), nullptr);
+    Object* near = Entity_LoadData(nullptr, "Levels\\Test\\Frog.cfg", nullptr, 0, 1, ENTITY_ALIVE);
+    Vec3 pn = V(0.1f, 0.5f, 1.0f);
+    PhysBody_SetPosition(near->body, &pn);
+    EXPECT_EQ(Entity_FindTakeOverTarget(hero), near);
+    Entity_GetRecord(near)->kind = 0;
+    EXPECT_EQ(Entity_FindTakeOverTarget(hero), nullptr) << "the kind word must be larger";
+    EXPECT_EQ(Entity_TakeOver(hero, near), 0);
+    Entity_GetRecord(near)->kind = 1;
+    Entity_GetRecord(near)->player = 2;
+    EXPECT_EQ(Entity_TakeOver(hero, near), 0) << "it has a player";
+}
+
 }  // namespace
