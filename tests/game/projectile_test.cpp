@@ -99,20 +99,15 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
     ProjType_ResetWeapons(&weapons);
     EXPECT_EQ(weapons.current, 2) << "the lowest selectable weapon with ammunition";
     EXPECT_EQ(ProjType_GetIconIndex(&weapons), 1);
-    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 0), 1);
-    EXPECT_EQ(weapons.current, 3);
-    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 0), 0) << "no wrap without force";
-    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 1), 1);
-    EXPECT_EQ(weapons.current, 2);
-    EXPECT_EQ(ProjType_SelectNext(&weapons, 0, 1), 1);
-    EXPECT_EQ(weapons.current, 3);
-    EXPECT_EQ(ProjType_SelectNext(&weapons, 0, 1), 1);
-    EXPECT_EQ(weapons.current, 0) << "without the ammunition test the empty weapon counts";
-    EXPECT_EQ(ProjType_SelectPrevious(&weapons, 1, 0), 0);
-    EXPECT_EQ(ProjType_SelectPrevious(&weapons, 1, 1), 1);
-    EXPECT_EQ(weapons.current, 3);
-    EXPECT_EQ(ProjType_SelectPrevious(&weapons, 1, 0), 1);
-    EXPECT_EQ(weapons.current, 2);
+    // Steps {next, ammunition test, force, result, current}: no wrap without force; without the ammunition
+    // test the empty weapon counts.
+    const int steps[][5] = {{1, 1, 0, 1, 3}, {1, 1, 0, 0, 3}, {1, 1, 1, 1, 2}, {1, 0, 1, 1, 3},
+                            {1, 0, 1, 1, 0}, {0, 1, 0, 0, 0}, {0, 1, 1, 1, 3}, {0, 1, 0, 1, 2}};
+    for (const auto& st : steps) {
+        EXPECT_EQ(st[0] ? ProjType_SelectNext(&weapons, st[1], st[2]) : ProjType_SelectPrevious(&weapons, st[1], st[2]),
+                  st[3]);
+        EXPECT_EQ(weapons.current, st[4]) << &st - steps;
+    }
     // Ammunition for pickup type 7 reaches weapons 0 and 2 only.
     ProjType_AddAmmo(&weapons, 7, 5);
     EXPECT_EQ(ProjType_GetAmmo(&weapons, 0), 5);
