@@ -112,7 +112,7 @@ TEST_F(LoadingScreenDrawTest, ALoadDrawsFramesWithTheBarButNeverInsideAnOpenCame
 {
     gametest::WriteConfig("Load.dat",
                           "Images {\n LoadingScreenMain = Main.bmp\n LoadingBar = Bar.bmp\n LoadingBarPos = 100, 400\n"
-                          " LoadingBarSize = 400, 20\n}\nDataSize {\n FrontEndLoadingType_1 = 1000\n}\n");
+                          " LoadingBarSize = 400, 20\n LoadingScreenBoss1 = Gone.bmp\n}\nDataSize {\n FrontEndLoadingType_1 = 1000\n}\n");
     RunProgram([] {
         WriteImages();
         Reset();
@@ -148,6 +148,13 @@ TEST_F(LoadingScreenDrawTest, ALoadDrawsFramesWithTheBarButNeverInsideAnOpenCame
         LoadingScreen_End();
         LoadProgress_AddBytes(100);
         EXPECT_EQ(l->drawn, drawn + 1);
+        // A missing image falls back to the main one, and without that to black; fades draw over white.
+        LoadingScreen_SetImage(17, 1);
+        EXPECT_EQ(l->currentIndex, 0);
+        snprintf(l->images[0], sizeof l->images[0], "Gone.bmp");
+        LoadingScreen_SetImage(17, 1);
+        EXPECT_NE(l->current, nullptr);
+        EXPECT_EQ(LoadingScreen_DrawFade(1, 0.3f, 1) + LoadingScreen_DrawFade(0, 0.0f, 0), 2);
         File_SetClock(nullptr);
         Reset();
         State_Reset();
