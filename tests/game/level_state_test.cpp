@@ -190,6 +190,10 @@ TEST_F(LevelStateTest, AnEndRecordsProgressAndLoadsTheNextLevelBehindItsImageBut
         EXPECT_EQ(Game_GetDifficulty(), 2u);
         Level_OnMenuResult(nullptr, Level_GetRuleHash(RULE_NORMAL));
         EXPECT_EQ(Level_GetGameRule(), (uint32_t)RULE_NORMAL);
+        for (int completed : {0, 1, 0}) {  // "startLevel": the pickups, or once completed the extra games
+            Progress_SetFlags(11, PROGRESS_COMPLETED, completed);
+            Level_OnMenuResult(nullptr, Name_Hash("startLevel", 1, 1));
+        }
 
         Level_SetFlags(LEVEL_ENDED, 1);  // where a mode's rules end the level
         Tick();
@@ -307,6 +311,21 @@ TEST_F(LevelStateTest, AFrameAdvancesAtMostAFiftiethPhysicsCanBeSkippedOnceAndAn
         EXPECT_EQ(Updates().size(), 2u);
         Finish();
     });
+}
+
+TEST_F(LevelStateTest, ThePackingRunAdvancesAsSoonAsALevelHasRendered)
+{
+    WriteLevels(2);
+    RunProgram(
+        [] {
+            Game_ReadSwitches();
+            LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
+            Tick();
+            EXPECT_EQ(level->levelIndex, 1);  // the frame before rendered it
+            EXPECT_TRUE(Leaves());
+            Finish();
+        },
+        "-quiet -WadProcess");
 }
 
 // Ends the level and ticks until the next one has loaded in place.
