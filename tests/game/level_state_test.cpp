@@ -96,7 +96,9 @@ protected:
                                                 " levelToUnlock = " + std::to_string(10 + k) +
                                                     "\n loadingScreenIndex = " + std::to_string(k) + "\n }\n}\n");
         }
-        gametest::WriteConfig("levels\\level9.cfg", "game {\n Level {\n levelscene = Levels\\Starts.lws\n }\n}\n");
+        gametest::WriteConfig("levels\\level9.cfg", "game {\n Level {\n levelscene = Levels\\Starts.lws\n FogType = 7\n"
+                                                "FogColourRGB = 300, -4, 9\n ClippingViewAngle = 90\n"
+                                                "gametimelength = 60\n DefaultGameType = none\n }\n}\n");
     }
 
     // The race set-up's list, the context, and the level state entered: it
@@ -232,6 +234,7 @@ TEST_F(LevelStateTest, AnEndRecordsProgressAndLoadsTheNextLevelBehindItsImageBut
 
         StartLevel({"level9.cfg", "level1.cfg"});
         EXPECT_EQ(Level_GetLevelToUnlock(), 0);
+        EXPECT_EQ(Level_GetState()->fogType + Level_GetState()->fogColour, 3u + 0xFF0900FFu);
         const GameProgress before = Game_GetContext()->progress;
         Level_SetFlags(LEVEL_ENDED, 1);
         Tick();
