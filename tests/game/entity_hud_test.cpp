@@ -22,9 +22,10 @@ protected:
                     "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n EntityTypeControl0 = 3\n"
                     " EntityTypeControl1 = 4\n}\n");
         WriteEntity("Levels\\Test\\Frog.cfg",
-                    "vehicleData {\n ControlMode = Flitter\n maxVelocity = 5\n EntityType0 = 3\n}\n");
+                    "vehicleData {\n ControlMode = Flitter\n maxVelocity = 5\n EntityType0 = 3\n hitGroundAngle = -5\n}\n");
         WriteEntity("Levels\\Test\\Toad.cfg",
-                    "vehicleData {\n ControlMode = Flitter\n maxVelocity = 5\n EntityType0 = 9\n}\n");
+                    "vehicleData {\n ControlMode = Flitter\n maxVelocity = 5\n EntityType0 = 9\n EntityType1 = 40\n"
+                    " EntityType2 = 0\n hitGroundAngle = 200\n}\n");
     }
     void TearDown() override
     {

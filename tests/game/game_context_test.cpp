@@ -68,12 +68,10 @@ TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
     EXPECT_EQ(Progress_SumPlayerValues(1), 149 * 150 / 2);
     Progress_SetFloat(3, 2.5f);
     EXPECT_EQ(Progress_GetFloat(3), 2.5f);
-    for (int32_t given : {0, 9, 4}) Game_SetMaxPlayers(given);
-    EXPECT_EQ(Game_GetMaxPlayers(), 4u);
-    Game_SetMaxPlayers(0);
-    EXPECT_EQ(Game_GetMaxPlayers(), 1u);
-    Game_SetMaxPlayers(9);
-    EXPECT_EQ(Game_GetMaxPlayers(), 8u);
+    for (int32_t given : {0, 9, 4}) {
+        Game_SetMaxPlayers(given);
+        EXPECT_EQ(Game_GetMaxPlayers(), given == 0 ? 1u : given == 9 ? 8u : 4u);
+    }
     Game_ResetContext();
 }
 
