@@ -5,6 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "game/level_input.h"
+#include "game/level_session.h"
+#include "game/menu_system.h"
+#include "game/player_input.h"
 #include "game/probe.h"
 
 namespace {
@@ -60,6 +64,9 @@ TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
         EXPECT_EQ(Progress_GetPlayerValue(0, bad), 0) << bad;
         EXPECT_EQ(Character_IsLocked(bad), 1) << bad;
         EXPECT_EQ(Game_GetFont(bad), nullptr);
+        EXPECT_EQ(Input_ActionBit(bad) + Level_GetRuleHash((uint32_t)bad) + (uint32_t)Level_SetGameRule((uint32_t)bad) +
+                      (uint32_t)PlayerInput_IsEligible(bad) + (uint32_t)MenuText_TestFlags(nullptr, 1),
+                  0u);
         Progress_SetPlayerValue(bad, 0, 5);
         EXPECT_EQ(Progress_GetPlayerValue(bad, 0) + Progress_SumPlayerValues(bad), 0);
     }
