@@ -129,6 +129,13 @@ TEST_F(ChaseCameraTest, TheRailClosesOnHitsSnapsWhenAskedAndOpensWhenClear)
     EXPECT_FALSE(camera->flags & CHASECAM_SNAPPED);
     Update();
     EXPECT_EQ(camera->distanceLimit, 6.0f);
+    // A request snaps to any positive gap; every update clears it.
+    g_wall = 4.0f;
+    Update();
+    ChaseCamera_SetFlags(camera, CHASECAM_SNAP_REQUEST, 1);
+    Update();
+    EXPECT_FLOAT_EQ(camera->distanceLimit, 2.0f);
+    EXPECT_FALSE(camera->flags & CHASECAM_SNAP_REQUEST);
 }
 
 TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere)
