@@ -215,8 +215,7 @@ TEST_F(EntityHudTest, OrientationHelpersKeepUpPerpendicular)
     EXPECT_NEAR(Vec3_LengthSq(&up), 1.0f, 1e-3);
 }
 
-// HUD slots read their keys (fonts, clamped colours, the twenty-first slot cut); texts reach the viewport
-// every frame for players only; layout numbers follow the split; take-over targets are near, in front and free.
+// HUD slots read their keys and show texts for players only; take-over targets are near, in front and free.
 TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
 {
     std::string hud = "HUD0 {\n HudText0Position = 0.25, 0.5\n HudText0FontName = SECONDARY\n"
@@ -234,7 +233,6 @@ TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
     EXPECT_EQ(r->hudTexts[1].font, &kart);
     EXPECT_EQ(r->hudTexts[0].colour, 0x80FF0000u);
     EXPECT_EQ(r->hudTexts[1].colour, 0xFFFFFF00u);
-    EXPECT_EQ(r->hudTexts[0].centred, 1u);
     LevelViewport* v = &Level_GetSession()->viewports[0];
     v->rect[2] = v->rect[3] = 1.0f;
     Frame();

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/hooks.h"
@@ -112,28 +113,21 @@ TEST_F(GameSetupTest, MoviesPlayByTheirVideoStandard)
 // Logo lines: name, time, then two flags with their defaults; every logo of the list goes to the shell.
 TEST_F(GameSetupTest, LogoLinesGiveNameTimeAndTwoFlagsWithTheirDefaults)
 {
+    // {line, name ("" when refused), time, fade, skippable}
     struct Case {
-        const char* line;
-        bool named;
-        const char* name;
+        const char *line, *name;
         float time;
         int fade, skippable;
     } cases[] = {
-        {"Logos\\Studio.bmp,3.5,FALSE,TRUE", true, "Logos\\Studio.bmp", 3.5f, 0, 1},
-        {"Logos\\Maker.bmp", true, "Logos\\Maker.bmp", 0.0f, 1, 0},
-        {" Logos\\X.png , 2 , yes", true, "Logos\\X.png", 2.0f, 1, 0},
-        {"", false, "", 0, 0, 0},
-        {" ,4", false, "", 0, 0, 0},
+        {"Logos\\Studio.bmp,3.5,FALSE,TRUE", "Logos\\Studio.bmp", 3.5f, 0, 1}, {"Logos\\Maker.bmp", "Logos\\Maker.bmp", 0, 1, 0},
+        {" Logos\\X.png , 2 , yes", "Logos\\X.png", 2.0f, 1, 0}, {"", "", 0, 0, 0}, {" ,4", "", 0, 0, 0},
     };
     for (const Case& c : cases) {
         std::string text = c.line;
-        GameLogo logo;
-        ASSERT_EQ(Game_ParseLogoLine(text.data(), &logo), c.named ? 1 : 0) << c.line;
-        if (!c.named) continue;
+        GameLogo logo{};
+        ASSERT_EQ(Game_ParseLogoLine(text.data(), &logo), c.name[0] ? 1 : 0) << c.line;
         EXPECT_STREQ(logo.name, c.name);
-        EXPECT_EQ(logo.time, c.time) << c.line;
-        EXPECT_EQ(logo.fade, c.fade) << c.line;
-        EXPECT_EQ(logo.skippable, c.skippable) << c.line;
+        EXPECT_EQ(std::make_tuple(logo.time, logo.fade, logo.skippable), std::make_tuple(c.time, c.fade, c.skippable));
     }
     static std::vector<std::string> shown;
     shown.clear();

@@ -349,8 +349,7 @@ TEST_F(HitModeTest, TheRestartEventResetsAProp)
     EXPECT_EQ(HitModeObject_GetValue(crate, 0), 3.0f) << "values back to their start";
 }
 
-// Collision areas: strict heading and elevation windows where the lower-numbered area decides, kinds and
-// animation bits filter, degenerate positions never hit.
+// Collision areas: strict windows, the lower-numbered area decides, kinds and animation bits filter.
 TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
 {
     WriteConfig("Areas.cfg",
@@ -360,7 +359,6 @@ TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
                 "Area2Val1 = 3\nArea2DamageArea = TRUE\nArea2ActiveOn0 = 30\nArea2ActiveOn0RangeEnd = 40\n"
                 "Area2ActiveOn1 = 70\nArea3Val1 = 5\nArea3ActiveOn0 = 3\nArea3ActiveOn0RangeEnd = 1\n  }\n }\n}\n");
     ConfigNode* reader = Config_Open("Areas.cfg");
-    ASSERT_NE(reader, nullptr);
     Config_SetSection(reader, "vehicle");
     ColAreaList list{};
     ASSERT_EQ(ColArea_Load(reader, "controlData::colAreas", &list), 4);
@@ -372,8 +370,7 @@ TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
     struct Case {
         Vec3 other, up;
         uint32_t kinds;
-        int hit;
-        float v1;
+        float hit, v1;
     } cases[] = {
         {At(40, 0), {0, 1, 0}, COLAREA_DAMAGE | COLAREA_WEAK, 1, 1},
         {At(11, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},   {At(69, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
@@ -387,7 +384,7 @@ TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
     for (const Case& c : cases) {
         const Vec3 own = {0, 0, 0}, facing = {0, 0, 1};
         float v1 = 0, v2 = 0;
-        EXPECT_EQ(ColArea_HitTest(&list, &own, &c.other, &facing, &c.up, c.kinds, nullptr, &v1, &v2), c.hit)
+        EXPECT_EQ(ColArea_HitTest(&list, &own, &c.other, &facing, &c.up, c.kinds, nullptr, &v1, &v2), (int)c.hit)
             << c.other.x << "," << c.other.y << "," << c.other.z;
         EXPECT_EQ(v1, c.v1);
     }

@@ -447,8 +447,7 @@ TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
     }
 }
 
-// An autosave writes the place of the last save; a failing one asks whether to give up, and no leads to the
-// Save road. The file grid's cursor stays in its rows.
+// An autosave writes the last save's place; a failed one asks to give up, and no leads to the Save road.
 TEST_F(MemCardTest, AutosaveWritesTheSamePlaceAndAFailedOneOffersTheSaveRoad)
 {
     MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);  // before any save: nothing

@@ -175,8 +175,7 @@ TEST_F(MenuTest, SelectionsComeBackOnceAndLinksAndBackupsWalkTheHistory)
     EXPECT_EQ(Frame({kKeySelect}), 0u);  // closed
 }
 
-// The pause menu's sliders step by sixteenths a tenth of a second apart, both directions in one frame, and
-// a page without knobs still steps.
+// The pause menu's sliders step by sixteenths, both directions in one frame, even on a page without knobs.
 TEST_F(MenuTest, PauseMenuSlidersStepBySixteenthsEvenWithoutKnobs)
 {
     Load("MenuData {\n pauseMenuMain {\n  sfxScrollBarRange = 160, 0\n  musicScrollBarRange = 160, 10\n"

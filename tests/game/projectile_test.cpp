@@ -275,8 +275,7 @@ TEST_F(ProjectileTest, KeyEventsOfAShotFireChildShotsAndUnknownModesAreRefused)
     EXPECT_EQ(children, 1);
 }
 
-// A shot lives through "fired", "inAir" and "expire" (or "hittarget") and goes back to the pool; the first
-// shot fires at once, later ones wait their delay and ammunition; too many instances are cut with a log line.
+// A shot lives through its animations back to the pool; later shots wait their delay and ammunition.
 TEST_F(ProjectileTest, ShotsLiveThroughTheirAnimationsAndReturnToThePool)
 {
     WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "FPVal0 = 0.5\nFPVal1 = 1\nU32Val0 = 300",
