@@ -182,6 +182,13 @@ TEST_F(HitModeTest, TheQueueReachesEveryLivePropOnceAndOnlyThisLevel)
     EXPECT_EQ(ObjectEvent_GetCount(), 0u) << "the clipped box counted its visit";
     EXPECT_TRUE(State(PropAt(V(0, 0, 1))) & HITSTATE_ACTIVE);
     EXPECT_TRUE(State(PropAt(V(0, 0, 2))) & HITSTATE_ACTIVE);
+    // Messages "<command> <player, 0 the default> activate|deactivate <groups>" queue one event per group.
+    const char* messages[][5] = {{"m", "0", "deactivate", "BOXES", "LAMPS"}, {"m", "3", "activate", "BOXES", nullptr},
+                                 {"m", "1", "toggle", "BOXES", nullptr}, {"m", nullptr, "activate", "BOXES", nullptr}};
+    const int queued[] = {2, 1, 0, 0};
+    for (int m = 0; m < 4; m++) EXPECT_EQ(ObjectEvent_ParseMessage(messages[m], 5, 2), queued[m]) << m;
+    EXPECT_EQ(ObjectEvent_ParseMessage(messages[1], 3, 2) + ObjectEvent_ParseMessage(nullptr, 5, 2), 0);
+    EXPECT_EQ(ObjectEvent_Get(0)->player, 2u);
 
     // An event left in the queue at the end of a level does not act in the next.
     ObjectEvent_Queue(ObjectEvent_GroupHash("BOXES"), OBJECT_EVENT_DEACTIVATE, 1, 0);
