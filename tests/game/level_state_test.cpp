@@ -94,7 +94,7 @@ protected:
             std::string file = "levels\\level" + std::to_string(k) + ".cfg";
             gametest::WriteConfig(file.c_str(), "game {\n Level {\n levelscene = Levels\\Starts.lws\n"
                                                 " levelToUnlock = " + std::to_string(10 + k) +
-                                                    "\n loadingScreenIndex = " + std::to_string(k) + "\n }\n}\n");
+                                                    "\n loadingScreenIndex = " + std::to_string(k) + "\n gametimelength = 60\n }\n}\n");
         }
         gametest::WriteConfig("levels\\level9.cfg", "game {\n Level {\n levelscene = Levels\\Starts.lws\n FogType = 7\n"
                                                 "FogColourRGB = 300, -4, 9\n ClippingViewAngle = 90\n"
@@ -178,8 +178,11 @@ TEST_F(LevelStateTest, AnEndRecordsProgressAndLoadsTheNextLevelBehindItsImageBut
         MemCardUI_Get()->autosaveEnabled = 0;
         Finish();
 
+        Progress_SetFloat(11, 42.0f);  // a best time within the length is the allowance
+        Progress_SetFloat(12, 70.0f);
         LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
         ASSERT_NE(level, nullptr);
+        EXPECT_EQ(Level_GetTimeAllowance(), 42.0f);
         EXPECT_STREQ(Level_GetSceneName(), "Levels\\Starts.lws");
         EXPECT_EQ(Level_GetLevelToUnlock(), 11);
         // Without a menu the wait on "loadingScreenContinue" ended at once.
