@@ -103,7 +103,9 @@ TEST_F(LevelSessionTest, DevicesGoToSlotsByJoystickCountKeyboardAndMaxPlayers)
     EXPECT_EQ(Binding_FindInPreset(3, 4), -1);
     EXPECT_EQ(Binding_FindInPreset(1, 14), -1);
     EXPECT_EQ(Binding_GetController(14, 0) + Binding_GetKeyboard(9, 0, 0) + Binding_GetKeyboard(0, 0, 3), 0);
-    EXPECT_EQ(Player_GetControlPreset(-1) + Player_GetBinding(9, 0), 0);
+    Player_SetControlPreset(9, 0);  // no such slot, no such preset: ignored
+    Player_SetControlPreset(0, 3);
+    EXPECT_EQ(Player_GetControlPreset(-1) + Player_GetControlPreset(0) + Player_GetBinding(9, 0), 0);
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
     }
     body += "Item2Colour = 10, 20, 30\nItem2Alpha = 300\nItem2Box = 200, 50\nItem2Spacing = 1.5\nItem2Font = 2\n";
     std::string second = "Secondary = TRUE\nCentre = TRUE\nItem0 = 1, 2, 3\nItem2 = 5, 5, 5\n";
-    WriteConfig("t.tdf", Section(0, 5, 1, body) + Section(1, 5, 1, second));
+    WriteConfig("t.tdf", Section(0, 5, 1, body) + Section(1, 5, 0, second));
     ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
     const TextFileSection& s = text_.sections[0];
     EXPECT_EQ(s.lineCount, TEXTFILE_LINES);
@@ -63,6 +63,14 @@ TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
     EXPECT_STREQ(t.lines[0].text, "changed");
     EXPECT_EQ(TextFile_SetLineText(&text_, 1, 1, "x"), 0);
     EXPECT_EQ(TextFile_SetLineText(&text_, 2, 0, "x"), 0);
+    // Following the focus shows the focused section; without a fade time it shows whole; no font draws nothing.
+    text_.followFocus = 1;
+    text_.focus = 1;
+    TextFile_Update(&text_, 0.1f);
+    text_.followFocus = 0;
+    TextFile_Update(&text_, 0.1f);
+    EXPECT_EQ(text_.sections[1].alpha, 1.0f);
+    TextFile_Draw(&text_);
 }
 
 }  // namespace
