@@ -5,11 +5,15 @@
 #include <cstring>
 #include <string>
 
+#include "game/chase_camera.h"
+#include "game/col_area.h"
+#include "game/entity.h"
 #include "game/level_input.h"
 #include "game/level_session.h"
 #include "game/menu_system.h"
 #include "game/player_input.h"
 #include "game/probe.h"
+#include "game/save_game.h"
 
 namespace {
 
@@ -71,6 +75,10 @@ TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
         EXPECT_EQ(Progress_GetPlayerValue(bad, 0) + Progress_SumPlayerValues(bad), 0);
     }
     EXPECT_EQ(Progress_CountCompleted(), 0u);
+    EXPECT_EQ(Level_FindRuleByHash(0) + Save_ReadGameHeader('A', "none", nullptr), -1);
+    EXPECT_EQ(Math_RotatedElevation(1.0f, nullptr), 0.0f);
+    Entity_SetAnimFlags(nullptr, 0, 1, 1);
+    ColArea_Free(nullptr);
     for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) Progress_SetPlayerValue(1, e, e);
     EXPECT_EQ(Progress_SumPlayerValues(1), 149 * 150 / 2);
     Progress_SetFloat(3, 2.5f);

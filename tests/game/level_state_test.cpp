@@ -183,6 +183,10 @@ TEST_F(LevelStateTest, AnEndRecordsProgressAndLoadsTheNextLevelBehindItsImageBut
         LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
         ASSERT_NE(level, nullptr);
         EXPECT_EQ(Level_GetTimeAllowance(), 42.0f);
+        char probed[64];
+        EXPECT_EQ(GameProbe_Get("page", probed, sizeof probed) + GameProbe_Get("character.1", probed, sizeof probed), 2);
+        EXPECT_EQ(GameProbe_Get("level", probed, sizeof probed), 1);
+        EXPECT_STREQ(probed, "level1.cfg");
         EXPECT_STREQ(Level_GetSceneName(), "Levels\\Starts.lws");
         EXPECT_EQ(Level_GetLevelToUnlock(), 11);
         // Without a menu the wait on "loadingScreenContinue" ended at once.

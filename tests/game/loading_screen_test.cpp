@@ -149,6 +149,8 @@ TEST_F(LoadingScreenDrawTest, ALoadDrawsFramesWithTheBarButNeverInsideAnOpenCame
         LoadProgress_AddBytes(100);
         EXPECT_EQ(l->drawn, drawn + 1);
         // A missing image falls back to the main one, and without that to black; fades draw over white.
+        LoadingScreen_SetImage(-1, 1);
+        LoadingScreen_SetImage(5, 1);  // no name: none
         LoadingScreen_SetImage(17, 1);
         EXPECT_EQ(l->currentIndex, 0);
         snprintf(l->images[0], sizeof l->images[0], "Gone.bmp");
