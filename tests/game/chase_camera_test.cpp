@@ -123,6 +123,7 @@ TEST_F(ChaseCameraTest, TheRailClosesOnHitsSnapsWhenAskedAndOpensWhenClear)
     Update();
     EXPECT_NEAR(camera->distanceLimit, before - 2.0f * (before - 2.0f) * dt, 1e-4);
     EXPECT_LT(camera->distance, 6.0f) << "the camera comes in with its limit";
+    ChaseCamera_SetFlags(camera, CHASECAM_HIT_SPEED_GAP, 0);
     // The wall goes: the limit opens at once to min(target 6, scaled hit).
     g_wall = -1.0f;
     Update();

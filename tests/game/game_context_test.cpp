@@ -4,11 +4,14 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "game/chase_camera.h"
 #include "game/col_area.h"
 #include "game/entity.h"
+#include "game/level_file.h"
 #include "game/level_input.h"
+#include "game/level_state.h"
 #include "game/level_session.h"
 #include "game/menu_system.h"
 #include "game/player_input.h"
@@ -79,6 +82,10 @@ TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
     EXPECT_EQ(Math_RotatedElevation(1.0f, nullptr), 0.0f);
     Entity_SetAnimFlags(nullptr, 0, 1, 1);
     ColArea_Free(nullptr);
+    std::vector<uint8_t> header(4096);
+    EXPECT_EQ(Save_ReadGameHeader('A', "none", header.data()) + LevelTest_GetActivations(nullptr), 0u);
+    EXPECT_EQ(Level_FogTypeFromKey(0, 1), 1u);
+    EXPECT_EQ(Probe("level"), "none");
     for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) Progress_SetPlayerValue(1, e, e);
     EXPECT_EQ(Progress_SumPlayerValues(1), 149 * 150 / 2);
     Progress_SetFloat(3, 2.5f);
