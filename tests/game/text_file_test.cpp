@@ -65,6 +65,12 @@ TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
     TextFile_Update(&text_, 0.1f);
     EXPECT_EQ(text_.sections[1].alpha, 1.0f);
     TextFile_Draw(&text_);
+    TextFile empty{};  // a file without sections shows nothing
+    WriteConfig("e.tdf", "Other {\n}\n");
+    FrontEnd_LoadTextFile("e.tdf", &empty);
+    TextFile_Update(&empty, 0.1f);
+    EXPECT_EQ(empty.sectionCount, 0);
+    TextFile_Free(&empty);
 }
 
 }  // namespace
