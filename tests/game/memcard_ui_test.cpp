@@ -485,6 +485,11 @@ TEST_F(MemCardTest, AutosaveWritesTheSamePlaceAndAFailedOneOffersTheSaveRoad)
     const int moves[][3] = {{0, 2, 0}, {3, 3, 3}, {4, 2, 4}, {7, 3, 7}, {0, 0, 0}, {5, 1, 5},
                             {1, 1, 5}, {6, 0, 2}, {2, 3, 3}, {5, 2, 4}, {9, 2, 6}, {2, 9, 2}};
     for (const auto& m : moves) EXPECT_EQ(MemCardUI_MoveFileCursor(m[0], m[1]), m[2]) << m[0] << " " << m[1];
+    // Images that are missing or named empty load as none; the screen still sets up.
+    WriteConfig("MemCard.cfg", "MemCard {\n Colours {\n  Overlay1 = 2, 0.5, 0, 1\n }\n Images {\n  Panel = Gone.bmp\n"
+                               "  FileIcon = \n  FileIconPC2 = Gone.bmp\n }\n}\n");
+    MemCardUI_Setup();
+    EXPECT_EQ(MemCardUI_Get()->images[0], nullptr);
 }
 
 }  // namespace
