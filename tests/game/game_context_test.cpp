@@ -9,10 +9,12 @@
 #include "game/chase_camera.h"
 #include "game/col_area.h"
 #include "game/entity.h"
+#include "game/game_setup.h"
 #include "game/level_file.h"
 #include "game/level_input.h"
 #include "game/level_state.h"
 #include "game/level_session.h"
+#include "game/memcard_ui.h"
 #include "game/menu_system.h"
 #include "game/player_input.h"
 #include "game/probe.h"
@@ -85,6 +87,11 @@ TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
     std::vector<uint8_t> header(4096);
     EXPECT_EQ(Save_ReadGameHeader('A', "none", header.data()) + LevelTest_GetActivations(nullptr), 0u);
     EXPECT_EQ(Level_FogTypeFromKey(0, 1), 1u);
+    const LevelPickupActivation* activations = nullptr;
+    EXPECT_EQ(LevelTest_GetActivations(&activations) + MemCardUI_FindMode(nullptr), 0u);
+    EXPECT_EQ(Game_StateForType(99), nullptr);
+    Level_SetConfigDir("Levels\\Demo\\");  // the trailing separator goes
+    EXPECT_STREQ(Level_GetConfigDir(), "Levels\\Demo");
     EXPECT_EQ(Probe("level"), "none");
     for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) Progress_SetPlayerValue(1, e, e);
     EXPECT_EQ(Progress_SumPlayerValues(1), 149 * 150 / 2);

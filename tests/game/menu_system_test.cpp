@@ -204,6 +204,8 @@ TEST_F(MenuTest, PauseMenuSlidersStepBySixteenthsEvenWithoutKnobs)
         MenuPage* page = Menu_FindPage(menu_, Name_Hash(c.page, 1, 1));
         InGameMenu_Callbacks_PauseMenuMainInit(page, menu_, cfg);
         Config_Close(cfg);
+        int32_t resume = -1;
+        MenuPage_FindEntryByName(page, "resume", &resume);  // on "bare", none
         page->focus = c.focus;
         ctx->effectsVolume = ctx->musicVolume = c.from;
         for (int frame = 0; frame < 2; frame++) {  // the second frame waits for the repeat
