@@ -9,6 +9,7 @@
 #include "game/chase_camera.h"
 #include "game/col_area.h"
 #include "game/entity.h"
+#include "game/entity_anim.h"
 #include "game/game_setup.h"
 #include "game/level_file.h"
 #include "game/level_input.h"
@@ -83,6 +84,9 @@ TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
     EXPECT_EQ(Level_FindRuleByHash(0) + Save_ReadGameHeader('A', "none", nullptr), -1);
     EXPECT_EQ(Math_RotatedElevation(1.0f, nullptr), 0.0f);
     Entity_SetAnimFlags(nullptr, 0, 1, 1);
+    Vec3 at, up;
+    EXPECT_EQ(Entity_GetAnimSlotValue(nullptr, 0), nullptr);
+    EXPECT_EQ(Entity_GetAnimRootOrientation(nullptr, 0, &at, &up) + Entity_GetAnimSlotFloat(nullptr, 0), 0.0f);
     ColArea_Free(nullptr);
     std::vector<uint8_t> header(4096);
     EXPECT_EQ(Save_ReadGameHeader('A', "none", header.data()) + LevelTest_GetActivations(nullptr), 0u);
