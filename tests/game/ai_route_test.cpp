@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "app/config.h"
 #include "entity_fixture.h"
 
 using namespace entitytest;
@@ -85,39 +84,6 @@ protected:
     Object holder{};
 };
 
-TEST_F(AiRouteTest, KeysDefaultsAndTheSetReloadOnlyForANewName)
-{
-    Load("aiDistanceRelSpeedVal = 2\nai3DWaitToCatchup = TRUE\naiReturnYMovement = FALSE\naiRoutesAnim = Routes\\Path");
-    EXPECT_EQ(route.catchUpDist, 1.0f);
-    EXPECT_EQ(route.distanceRelSpeed, 2.0f);
-    EXPECT_EQ(route.flags, (uint32_t)ROUTE_WAIT_3D);
-    ASSERT_NE(route.set, nullptr);
-    ASSERT_NE(route.item, nullptr);
-    AnimSet* set = route.set;
-    // A level variant changes only its keys; the same set name keeps the set but
-    // re-places the route at the entity.
-    Vec3 start = V(5, 0, 5);
-    Node_SetPosition(entity, &start);
-    Load("aiCushionDist = 3\naiRoutesAnim = Routes\\Path", 0, "controlData_2");
-    EXPECT_EQ(route.set, set);
-    EXPECT_EQ(route.distanceRelSpeed, 2.0f);
-    EXPECT_EQ(route.cushionDist, 3.0f);
-    EXPECT_NEAR(RoutePoint().x, 5.0f, 1e-5);
-    // Without the key nothing moves; another name loads another set.
-    Vec3 elsewhere = V(-5, 0, 0);
-    Node_SetPosition(entity, &elsewhere);
-    Load("aiCushionDist = 4", 0);
-    EXPECT_NEAR(RoutePoint().x, 5.0f, 1e-5);
-    Load("aiRoutesAnim = Routes\\Single", 0);
-    EXPECT_NE(route.set, nullptr);
-    EXPECT_EQ(AnimSet_GetCount(route.set), 1u);
-    EXPECT_NEAR(RoutePoint().x, -5.0f, 1e-5);
-    // A set that does not load: the route reports nothing to steer by.
-    Load("aiRoutesAnim = Routes\\Missing", 0);
-    Vec3 steering;
-    EXPECT_EQ(Update(V(0, 0, 0), &steering), 0);
-}
-
 TEST_F(AiRouteTest, TheRouteWaitsAtTheCatchUpDistanceMeasuredFlat)
 {
     Load("aiRoutesAnim = Routes\\Path");
@@ -141,30 +107,6 @@ TEST_F(AiRouteTest, TheRouteWaitsAtTheCatchUpDistanceMeasuredFlat)
     Vec3 p = RoutePoint();
     Update(V(p.x, p.y + 5.0f, p.z - 2.0f), &steering);
     EXPECT_TRUE(Route_IsWaiting(&route));
-}
-
-TEST_F(AiRouteTest, SteeringScalesAheadAndMatchesSpeedInTheCushion)
-{
-    Load("aiAllowCatchUpDist = 100\naiDistanceRelSpeedVal = 0.25\naiRoutesAnim = Routes\\Path");
-    Game_SetFrameTime(0.0f);
-    // A standing entity (no movement since the last update) on the route's line.
-    auto Steer = [&](float z) {
-        Vec3 steering, position = V(0, 0, z);
-        route.lastPosition = position;
-        route.lastAlong = -z;
-        Update(position, &steering);
-        EXPECT_NEAR(steering.x, 0.0f, 1e-4);
-        return steering.z;
-    };
-    // The route point 2 ahead: strength min(2 x 0.25, 1) = 0.5.
-    EXPECT_NEAR(Steer(-2.0f), 0.5f, 1e-3);
-    EXPECT_NEAR(Steer(-8.0f), 1.0f, 1e-3) << "capped at 1";
-    // Behind the entity: full strength.
-    EXPECT_NEAR(Steer(3.0f), -1.0f, 1e-3);
-    // In the cushion, with frame time 0 (along-speed 0): behind adds nothing, ahead adds -0.5.
-    route.cushionDist = 5.0f;
-    EXPECT_NEAR(Steer(3.0f), -1.0f, 1e-3);
-    EXPECT_NEAR(Steer(-2.0f), 0.0f, 1e-3);
 }
 
 TEST_F(AiRouteTest, RoutesSwitchAtTheirEndsOnlyWhenAnotherIsChosen)
@@ -191,50 +133,6 @@ TEST_F(AiRouteTest, RoutesSwitchAtTheirEndsOnlyWhenAnotherIsChosen)
     g_random = 2;  // 2 mod 2 = 0
     for (int i = 0; i < 3; ++i) Update(RoutePoint(), &steering);
     EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 0);
-}
-
-TEST_F(AiRouteTest, ResetPutsTheBodyOnTheRouteStart)
-{
-    Load("aiTimeOffset = 1\naiRoutesAnim = Routes\\Path");
-    PhysBody* body = PhysBody_Create(phys, 0.5f, 1.0f);
-    Vec3 far = V(40, 40, 40);
-    PhysWorld_AddBody(phys, body, &far, nullptr, nullptr);
-    Route_Reset(&route, body, 0);
-    EXPECT_NEAR(AnimSet_GetTime(route.set), 1.0f, 1e-5);
-    Vec3 p;
-    PhysBody_GetPosition(body, &p);
-    EXPECT_NEAR(p.z, 5.0f, 1e-3) << "one second into the route";
-    Vec3 at, up;
-    PhysBody_GetAxes(body, &at, &up);
-    EXPECT_NEAR(at.z, 1.0f, 1e-5);
-    // With orientation: the item's turned placement.
-    Vec3 turnedAt = V(1, 0, 0), turnedUp = V(0, 1, 0);
-    Node_SetOrientation(route.node, &turnedAt, &turnedUp);
-    Route_Reset(&route, body, 1);
-    PhysBody_GetAxes(body, &at, &up);
-    EXPECT_NEAR(at.x, 1.0f, 1e-4);
-    PhysBody_GetPosition(body, &p);
-    EXPECT_NEAR(p.x, 5.0f, 1e-3);
-}
-
-TEST_F(AiRouteTest, AnEntitySteeredByTheRouteReachesItsEnd)
-{
-    // A body with inertia, pushed by the steering: thrown sideways at the
-    // start, the turn correction steers its drift out within a second.
-    for (float side : {0.0f, 6.0f, -6.0f}) {
-        Route_Free(&route);
-        Load("aiAllowCatchUpDist = 3\naiRoutesAnim = Routes\\Path");
-        Vec3 position = V(0, 0, 0), steering, v = V(side, 0, 0);
-        for (int i = 0; i < 400; ++i) {
-            Update(position, &steering);
-            v = V((v.x + steering.x * 20.0f * dt) * (1 - 2 * dt), 0, (v.z + steering.z * 20.0f * dt) * (1 - 2 * dt));
-            position = V(position.x + v.x * dt, 0, position.z + v.z * dt);
-            if (i >= 50) {
-                ASSERT_LT(std::fabs(position.x), 0.2f) << side << " at frame " << i;
-            }
-        }
-        EXPECT_NEAR(position.z, 10.0f, 0.3f);
-    }
 }
 
 }  // namespace

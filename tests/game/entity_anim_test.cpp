@@ -32,32 +32,6 @@ protected:
     EntityRecord* record = nullptr;
 };
 
-TEST_F(EntityAnimTest, SlotsReadTheirKeysAndFollowTheBody)
-{
-    EXPECT_EQ(record->animSlots[0].viewInMode, 2u);
-    EXPECT_EQ(record->animSlots[1].viewInMode, 0xFFFFFFFFu) << "missing: every view";
-    EXPECT_EQ(record->animSlots[1].rbRelMode, ANIMSLOT_COPY_ORIENTATION);
-    Vec3 offset;
-    Node_GetPosition(record->animSlots[1].offset, &offset);
-    EXPECT_EQ(offset.y, 2.0f);
-    // Slot 1 copies slot 0's world orientation; slot 0 follows the body's position only.
-    Vec3 at = V(1, 0, 0), up = V(0, 1, 0);
-    ASSERT_EQ(Entity_SetAnimRootOrientation(record, 0, &at, &up), 1);
-    Frame();
-    Vec3 at1, up1, p0, body = BodyPosition(hero);
-    ASSERT_EQ(Entity_GetAnimRootOrientation(record, 1, &at1, &up1), 1);
-    EXPECT_NEAR(at1.x, 1.0f, 1e-5);
-    Node_GetWorldPosition(Entity_GetAnimObject(record, 0), &p0);
-    EXPECT_NEAR(p0.y, body.y, 1e-5);
-    // Bad slots read 0.
-    EXPECT_EQ(Entity_GetAnimRootOrientation(record, 2, &at1, &up1), 0);
-    EXPECT_EQ(Entity_GetAnimRootOrientation(record, 0, nullptr, &up1), 0);
-    EXPECT_EQ(Entity_GetAnimSlotValue(record, 5), nullptr);
-    EXPECT_EQ(Entity_GetAnimSlotFloat(record, 5), 0.0f);
-    EXPECT_EQ(Entity_TestAnimFlags(record, 9, ANIMSLOT_SHOWN), 0);
-    Entity_SetAnimFlags(record, 9, ANIMSLOT_SHOWN, 1);
-}
-
 TEST_F(EntityAnimTest, PlayRequestsKeepTheirOrderOfTests)
 {
     static const char* const kNames[] = {"stand", "walk", "jump", "fly"};

@@ -57,7 +57,6 @@ inline void CaptureLog(const char* line) { g_log.push_back(line); }
 // the input record the slot saw.
 inline std::vector<std::string> g_calls;
 inline std::vector<PlayerInputRecord> g_inputs;
-inline std::vector<std::string> g_messages;
 // "<slot>@<player number>" of the rules, route and update slots.
 inline std::vector<std::string> g_trace;
 inline void Trace(const char* slot, const EntityRecord* r) { g_trace.push_back(std::string(slot) + "@" + std::to_string(r->player)); }
@@ -66,7 +65,6 @@ inline float g_routeStickX = 0.0f;
 // Called by the update slot when set.
 inline void (*g_onUpdate)(Object*, EntityRecord*, PlayerInputRecord*) = nullptr;
 inline void (*g_onCollision)(Object*, EntityRecord*, Object*, uint32_t) = nullptr;
-inline void (*g_onDetach)(EntityRecord*) = nullptr;
 
 struct FakeModeData {
     uint32_t loads;
@@ -104,16 +102,9 @@ inline void FakeRoute(Object*, EntityRecord* r, PlayerInputRecord* input)
     input->stickX = g_routeStickX;
 }
 inline void FakeFree(EntityRecord*) { g_calls.push_back("free"); }
-inline void FakeMessage(AnimSet*, const char* event, Node*, int32_t phase, float time, float span)
-{
-    char text[256];
-    snprintf(text, sizeof text, "%s %d %.3f %.3f", event, phase, time, span);
-    g_messages.push_back(text);
-}
 inline void FakeDetach(EntityRecord* r)
 {
     g_calls.push_back("detach");
-    if (g_onDetach) g_onDetach(r);
     memset(((FakeModeData*)r->modeData)->held, 0, sizeof(FakeModeData::held));
 }
 
@@ -123,7 +114,7 @@ inline void FakeDetach(EntityRecord* r)
 inline void RegisterFakeModes()
 {
     ControlModeSlots all = {FakeLoad,  FakeUpdate, FakeRestart, FakeRules,   FakeCollision,
-                            FakeRoute, FakeFree,   nullptr,     FakeMessage, FakeDetach};
+                            FakeRoute, FakeFree,   nullptr,     nullptr,     FakeDetach};
     ControlMode_Register(MODE_MAN, &all, sizeof(FakeModeData));
     ControlModeSlots noRoute = all;
     noRoute.route = nullptr;
@@ -155,13 +146,11 @@ protected:
         using namespace entitytest;
         g_calls.clear();
         g_inputs.clear();
-        g_messages.clear();
         g_trace.clear();
         g_log.clear();
         g_routeStickX = 0.0f;
         g_onUpdate = nullptr;
         g_onCollision = nullptr;
-        g_onDetach = nullptr;
         GameLog_SetSink(CaptureLog);
         RegisterFakeModes();
         ASSERT_EQ(EntityModules_Start(&modules), 1);

@@ -5,9 +5,7 @@
 #include <cmath>
 
 #include "engine/font.h"
-#include "engine/objectcollision.h"
 #include "entity_fixture.h"
-#include "game/entity_anim.h"
 
 using namespace entitytest;
 
@@ -24,9 +22,10 @@ protected:
                     "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n EntityTypeControl0 = 3\n"
                     " EntityTypeControl1 = 4\n}\n");
         WriteEntity("Levels\\Test\\Frog.cfg",
-                    "vehicleData {\n ControlMode = Flitter\n maxVelocity = 5\n EntityType0 = 3\n}\n");
+                    "vehicleData {\n ControlMode = Flitter\n maxVelocity = 5\n EntityType0 = 3\n hitGroundAngle = -5\n}\n");
         WriteEntity("Levels\\Test\\Toad.cfg",
-                    "vehicleData {\n ControlMode = Flitter\n maxVelocity = 5\n EntityType0 = 9\n}\n");
+                    "vehicleData {\n ControlMode = Flitter\n maxVelocity = 5\n EntityType0 = 9\n EntityType1 = 40\n"
+                    " EntityType2 = 0\n hitGroundAngle = 200\n}\n");
     }
     void TearDown() override
     {
@@ -53,105 +52,6 @@ protected:
     Font kart{}, secondary{};
     Object* hero = nullptr;
 };
-
-TEST_F(EntityHudTest, LayoutNumbersFollowTheViewportSplit)
-{
-    struct Case {
-        uint32_t player, viewports, layout;
-    } cases[] = {{0, 1, 0}, {1, 2, 2}, {3, 4, 6}, {5, 2, 2}, {0, 0, 0}, {2, 3, 5}, {1, 1, 0}, {1, 7, 1}};
-    for (const Case& c : cases) EXPECT_EQ(Hud_LayoutNumber(c.player, c.viewports), c.layout) << c.player << "/" << c.viewports;
-}
-
-TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
-{
-    WriteAnimSet("Huds\\Hero.cfg", "HudAnim0", {{"meter", 1.0f, true}});
-    std::string hud = "HUD0 {\n HudAnim0ViewInMode = 4\n HudAnim0Offset = 1, 2, 3\n"
-                      " HudText0Position = 0.25, 0.5\n HudText0FontName = SECONDARY\n HudText0LocalName = LS_SCORE\n"
-                      " HudText0Colour = 255:0:0:128\n HudText0Scale = 2\n HudText0Centered = TRUE\n"
-                      " HudText1Position = 0.5, 0.1\n HudText1FontName = PRIMARY\n HudText1Colour = 900:255:-4\n"
-                      " HudText2Position = 0, 0\n HudText2ViewInMode = 2\n";
-    for (int i = 3; i < 22; ++i) hud += " HudText" + std::to_string(i) + "Position = 0, 0\n";
-    WriteConfig("Huds\\Hero.cfg", hud + "}\n");
-    WriteEntity("carddata\\entityconfigs\\Hero.cfg",
-                "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n HudPath = Huds\\Hero.cfg\n}\n");
-    Build({});
-    EntityRecord* r = Entity_GetRecord(hero);
-    ASSERT_EQ(r->hudAnimCount, 1u);
-    EXPECT_EQ(r->hudAnims[0].viewMask, 4u);
-    Vec3 offset;
-    Node_GetPosition(r->hudAnims[0].node, &offset);
-    EXPECT_FLOAT_EQ(offset.z, 3.22f);
-    ASSERT_EQ(r->hudTextCount, HUD_TEXT_SLOTS) << "the twenty-first is cut";
-    EXPECT_FALSE(g_log.empty());
-    EXPECT_EQ(r->hudTexts[0].font, &secondary);
-    EXPECT_EQ(r->hudTexts[1].font, &kart);
-    EXPECT_EQ(r->hudTexts[2].font, &kart) << "a missing name is the kart font";
-    EXPECT_EQ(r->hudTexts[0].colour, 0x80FF0000u);
-    EXPECT_EQ(r->hudTexts[1].colour, 0xFFFFFF00u) << "components beyond 0..255 are clamped";
-    EXPECT_EQ(r->hudTexts[2].colour, 0xFFFFFFFFu) << "missing: opaque white";
-    EXPECT_EQ(r->hudTexts[0].scale, 2.0f);
-    EXPECT_EQ(r->hudTexts[1].scale, 1.0f);
-    EXPECT_EQ(r->hudTexts[0].centred, 1u);
-    EXPECT_EQ(r->hudTexts[2].viewMask, 2u);
-    EXPECT_EQ(r->hudTexts[1].viewMask, 0xFFFFFFFFu);
-
-    // The slot with a text id draws it every frame; literal texts go to their line.
-    LevelViewport* v = &Level_GetSession()->viewports[0];
-    v->rect[2] = v->rect[3] = 1.0f;
-    Frame();
-    ASSERT_NE(v->texts[0].text, nullptr);
-    EXPECT_STREQ(v->texts[0].text, "!!!TRANSLATION MISSING!!!");
-    EXPECT_EQ(v->texts[0].font, &secondary);
-    EXPECT_EQ(v->texts[0].size, 2.0f);
-    Entity_ShowTextString(r, 5, "X3");
-    EXPECT_STREQ(v->texts[5].text, "X3");
-    Entity_ShowTextString(r, 5, "");
-    EXPECT_STREQ(v->texts[5].text, "");
-    // The HUD animation goes to the viewport's HUD frame only while the view mask allows.
-    Node* frame = Node_Create(nullptr);
-    v->hudFrame = frame;
-    Entity_SetViewMask(r, 4);
-    Frame();
-    EXPECT_EQ(Node_GetParent(r->hudAnims[0].node), frame);
-    Entity_SetViewMask(r, 1);
-    Frame();
-    EXPECT_EQ(Node_GetParent(r->hudAnims[0].node), nullptr);
-    v->hudFrame = nullptr;
-    Node_Destroy(frame);
-    // Non-players show no texts; bad slots are ignored.
-    r->player = 0;
-    Entity_ShowTextString(r, 5, "gone");
-    EXPECT_STREQ(v->texts[5].text, "");
-    r->player = 1;
-    Entity_ShowTextString(r, 25, "x");
-    EXPECT_EQ(Entity_GetHudSlot(r, 20), nullptr);
-    EXPECT_EQ(Entity_GetHudAnimSlot(r, 1), nullptr);
-}
-
-TEST_F(EntityHudTest, TakeOverTargetsMustBeNearInFrontFreeAndOfLargerKind)
-{
-    Build({Item("entity_Frog", V(0, 0, 3)),          // squared distance exactly 9
-           Item("entity_Frog", V(1.2f, 0, 1.6f)),     // cosine exactly 0.8
-           Item("entity_Toad", V(0, 0, 1)),           // no shared type bit
-           Item("entity_Frog", V(0, 0, -1))});        // behind
-    EXPECT_EQ(Entity_FindTakeOverTarget(hero), nullptr);
-    // A frog in front wins over a farther one; one with a player does not count.
-    WriteScene("Levels\\Test\\Level2.lws", 1.0f, {});
-    Object* near = Entity_LoadData(nullptr, "Levels\\Test\\Frog.cfg", nullptr, 0, 1, ENTITY_ALIVE);
-    Object* far = Entity_LoadData(nullptr, "Levels\\Test\\Frog.cfg", nullptr, 0, 1, ENTITY_ALIVE);
-    Vec3 pn = V(0.1f, 0.5f, 1.0f), pf = V(0, 0.5f, 2.0f);
-    PhysBody_SetPosition(near->body, &pn);
-    PhysBody_SetPosition(far->body, &pf);
-    EXPECT_EQ(Entity_FindTakeOverTarget(hero), near);
-    EXPECT_EQ(Entity_GetRecord(hero)->takeOverTarget, near);
-    Entity_GetRecord(near)->player = 2;
-    EXPECT_EQ(Entity_FindTakeOverTarget(hero), far);
-    Entity_GetRecord(far)->kind = 0;
-    EXPECT_EQ(Entity_FindTakeOverTarget(hero), nullptr) << "the kind word must be larger";
-    EXPECT_EQ(Entity_TakeOver(hero, far), 0);
-    Entity_GetRecord(far)->kind = 1;
-    EXPECT_EQ(Entity_TakeOver(hero, near), 0) << "it has a player";
-}
 
 TEST_F(EntityHudTest, PossessionParksTheHolderAndPlacesItBackWhenFree)
 {
@@ -219,32 +119,6 @@ TEST_F(EntityHudTest, PossessionParksTheHolderAndPlacesItBackWhenFree)
     EXPECT_EQ(Entity_PlaceHeld(hero, frog), 0);
     EXPECT_FLOAT_EQ(BodyPosition(hero).x, -9999.0f);
     EXPECT_EQ(f->player, 1u);
-}
-
-TEST_F(EntityHudTest, TheHolderFacesTheWayItIsPutDown)
-{
-    // The hero's model follows its body's position only, so its facing
-    // lives in the model: put down along the frog's facing, it faces so.
-    WriteAnimSet("Chars\\Hero", "Anim0", {{"stand", 1.0f, true}});
-    WriteEntity("carddata\\entityconfigs\\Hero.cfg",
-                "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n EntityTypeControl0 = 3\n}\n"
-                "Anim0Path = Chars\\Hero\nAnim0RBRelMode = 1\n");
-    Build({Item("entity_Frog", V(0, 0, 2))});
-    Ground();
-    Object* frog = At(V(0, 0.5f, 2));
-    ASSERT_NE(frog, nullptr);
-    EntityRecord* h = Entity_GetRecord(hero);
-    ASSERT_EQ(h->animSlotCount, 1u);
-    ASSERT_EQ(Entity_TakeOver(hero, frog), 1);
-    const Vec3 side = {-1, 0, 0}, up = {0, 1, 0};
-    Entity_SetAnimRootOrientation(h, 0, &side, &up);
-    Frame(30);
-    ASSERT_EQ(Entity_PlaceHeld(hero, frog), 1);
-    Vec3 at, u;
-    ASSERT_TRUE(Entity_GetAnimRootOrientation(h, 0, &at, &u));
-    EXPECT_NEAR(at.x, 0.0f, 1e-4f);
-    EXPECT_NEAR(at.z, 1.0f, 1e-4f);
-    EXPECT_NEAR(u.y, 1.0f, 1e-4f);
 }
 
 TEST_F(EntityHudTest, QueriesFilterByModePlayersTypesDistanceAndArcs)
@@ -339,6 +213,52 @@ TEST_F(EntityHudTest, OrientationHelpersKeepUpPerpendicular)
     EXPECT_GT(at.y, 0.0f);
     EXPECT_NEAR(Vec3_Dot(&at, &up), 0.0f, 1e-4);
     EXPECT_NEAR(Vec3_LengthSq(&up), 1.0f, 1e-3);
+}
+
+// HUD slots read their keys and show texts for players only; take-over targets are near, in front and free.
+TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
+{
+    std::string hud = "HUD0 {\n HudText0Position = 0.25, 0.5\n HudText0FontName = SECONDARY\n"
+                      " HudText0LocalName = LS_SCORE\n HudText0Colour = 255:0:0:128\n HudText0Scale = 2\n"
+                      " HudText0Centered = TRUE\n HudText1Position = 0.5, 0.1\n HudText1Colour = 900:255:-4\n";
+    for (int i = 2; i < 22; ++i) hud += " HudText" + std::to_string(i) + "Position = 0, 0\n";
+    WriteConfig("Huds\\Hero.cfg", hud + "}\n");
+    WriteEntity("carddata\\entityconfigs\\Hero.cfg",
+                "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n EntityTypeControl0 = 3\n HudPath = Huds\\Hero.cfg\n}\n");
+    Build({Item("entity_Frog", V(0, 0, 3)), Item("entity_Frog", V(1.2f, 0, 1.6f)), Item("entity_Toad", V(0, 0, 1))});
+    EntityRecord* r = Entity_GetRecord(hero);
+    ASSERT_EQ(r->hudTextCount, HUD_TEXT_SLOTS);
+    EXPECT_FALSE(g_log.empty());
+    EXPECT_EQ(r->hudTexts[0].font, &secondary);
+    EXPECT_EQ(r->hudTexts[1].font, &kart);
+    EXPECT_EQ(r->hudTexts[0].colour, 0x80FF0000u);
+    EXPECT_EQ(r->hudTexts[1].colour, 0xFFFFFF00u);
+    LevelViewport* v = &Level_GetSession()->viewports[0];
+    v->rect[2] = v->rect[3] = 1.0f;
+    Frame();
+    EXPECT_EQ(v->texts[0].size, 2.0f);
+    Entity_ShowTextString(r, 5, "X3");
+    EXPECT_STREQ(v->texts[5].text, "X3");
+    r->player = 0;
+    Entity_ShowTextString(r, 5, "gone");
+    EXPECT_STREQ(v->texts[5].text, "X3");
+    r->player = 1;
+    Entity_ShowTextString(r, 25, "x");
+    EXPECT_EQ(Entity_GetHudSlot(r, 20), nullptr);
+    const uint32_t layouts[][3] = {{0, 1, 0}, {1, 2, 2}, {3, 4, 6}, {0, 0, 0}, {2, 3, 5}, {1, 7, 1}};
+    for (const auto& l : layouts) EXPECT_EQ(Hud_LayoutNumber(l[0], l[1]), l[2]) << l[0] << "/" << l[1];
+    // At exactly distance 3, at a cosine of exactly 0.8, without a shared type bit: none is a target.
+    EXPECT_EQ(Entity_FindTakeOverTarget(hero), nullptr);
+    Object* near = Entity_LoadData(nullptr, "Levels\\Test\\Frog.cfg", nullptr, 0, 1, ENTITY_ALIVE);
+    Vec3 pn = V(0.1f, 0.5f, 1.0f);
+    PhysBody_SetPosition(near->body, &pn);
+    EXPECT_EQ(Entity_FindTakeOverTarget(hero), near);
+    Entity_GetRecord(near)->kind = 0;
+    EXPECT_EQ(Entity_FindTakeOverTarget(hero), nullptr) << "the kind word must be larger";
+    EXPECT_EQ(Entity_TakeOver(hero, near), 0);
+    Entity_GetRecord(near)->kind = 1;
+    Entity_GetRecord(near)->player = 2;
+    EXPECT_EQ(Entity_TakeOver(hero, near), 0) << "it has a player";
 }
 
 }  // namespace

@@ -5,10 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/config.h"
-#include "engine/objectcollision.h"
 #include "entity_fixture.h"
-#include "game/entity_anim.h"
 #include "game/entity_hud.h"
 
 using namespace entitytest;
@@ -52,44 +49,6 @@ protected:
     }
 };
 
-TEST_F(EntitySystemTest, TypeKeysTakeTheirDefaultsAndRefuseBadTypeNumbers)
-{
-    // Without ControlMode, or with an unknown name, the record keeps its mode.
-    EntityRecord r = LoadType("vehicleData {\n maxVelocity = 5\n}");
-    EXPECT_EQ(r.mode, (uint32_t)MODE_THRUSTING);
-    r = LoadType("vehicleData {\n ControlMode = Walker\n}");
-    EXPECT_EQ(r.mode, (uint32_t)MODE_THRUSTING);
-    ASSERT_EQ(g_log.size(), 1u);
-    EXPECT_NE(g_log.back().find("Walker"), std::string::npos);
-    r = LoadType("vehicleData {\n ControlMode = man_camrel\n}");
-    EXPECT_EQ(r.mode, (uint32_t)MODE_MAN_CAMREL);
-    r = LoadType("vehicleData {\n ControlMode = Broom Stick\n}");
-    EXPECT_EQ(r.mode, (uint32_t)MODE_BROOMSTICK) << "names compare with blanks skipped";
-
-    // Defaults.
-    r = LoadType("vehicleData {\n}");
-    EXPECT_FLOAT_EQ(r.maxAngularVelocity, 10000.0f);
-    EXPECT_FLOAT_EQ(r.maxVelocity, 0.0f);
-    EXPECT_NEAR(r.cosHitGroundAngle, std::cos(0.7853982f), 1e-6);
-    EXPECT_FLOAT_EQ(r.worldFov, 0.55f);
-    EXPECT_FLOAT_EQ(r.hudFov, 0.55f);
-
-    // The ground angle is clamped to 0..180 degrees.
-    r = LoadType("vehicleData {\n hitGroundAngle = 200\n}");
-    EXPECT_NEAR(r.cosHitGroundAngle, -1.0f, 1e-6);
-    r = LoadType("vehicleData {\n hitGroundAngle = -20\n}");
-    EXPECT_NEAR(r.cosHitGroundAngle, 1.0f, 1e-6);
-
-    // Type lists stop at the first missing number; values outside 1..32 set nothing.
-    r = LoadType("vehicleData {\n EntityType1 = 3\n EntityTypeControl0 = 2\n}");
-    EXPECT_EQ(r.typeMask, 0u);
-    EXPECT_EQ(r.typeControlMask, 2u);
-    g_log.clear();
-    r = LoadType("vehicleData {\n EntityType0 = 32\n EntityType1 = 33\n EntityType2 = -1\n EntityType3 = 1\n}");
-    EXPECT_EQ(r.typeMask, 0x80000001u);
-    EXPECT_EQ(g_log.size(), 2u);
-}
-
 TEST_F(EntitySystemTest, AMovingModeWithoutMaxVelocityIsLoggedAndStandsStill)
 {
     g_log.clear();
@@ -112,62 +71,6 @@ TEST_F(EntitySystemTest, AMovingModeWithoutMaxVelocityIsLoggedAndStandsStill)
     Vec3 v;
     PhysBody_GetLinearVelocity(hero->body, &v);
     EXPECT_FLOAT_EQ(v.x, 0.0f);
-}
-
-TEST_F(EntitySystemTest, PlayersComeFromTheirSlotsAndSceneEntitiesFromTheirItems)
-{
-    SetPlayers({1, 0, 2});
-    WriteLevel({Item("entity_Frog", V(5, 1, 5)), Item("entity_Frog", V(-5, 1, 5)), Item("entity_Bird", V(0, 2, 9))});
-    WriteHero("maxVelocity = 30\n HudPath = Huds\\Hero.cfg");
-    WriteConfig("Huds\\Hero.cfg", "HUD1 {\n HudText0Position = 0.1, 0.2\n}\nHUD2 {\n HudText0Position = 0.5, 0.6\n}\n");
-    WriteAnimSet("Levels\\Test\\Frog.cfg", "Anim0", {{"idle", 1.0f, true}});
-    WriteEntity("Levels\\Test\\Frog.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 1\n}\n");
-    WriteEntity("Levels\\Test\\Bird.cfg", "vehicleData {\n ControlMode = Flitter\n maxVelocity = 1\n}\n");
-    Ground();
-
-    EXPECT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 5);
-    Object* p0 = Level_GetPlayerEntity(0);
-    Object* p2 = Level_GetPlayerEntity(2);
-    ASSERT_NE(p0, nullptr);
-    EXPECT_EQ(Level_GetPlayerEntity(1), nullptr);
-    ASSERT_NE(p2, nullptr);
-    EntityRecord* r0 = Entity_GetRecord(p0);
-    EntityRecord* r2 = Entity_GetRecord(p2);
-    EXPECT_EQ(r0->flags & 0xFFF, 0x101u);
-    EXPECT_EQ(r2->flags & 0xFFF, 0x301u);
-    EXPECT_EQ(r0->player, 1u);
-    EXPECT_EQ(r2->player, 3u);
-    EXPECT_EQ(Player_GetHudState(0), 1u);
-    // The level's n-th player (slot 2 is the second) at start n, raised by
-    // the sphere's radius.
-    EXPECT_NEAR(BodyPosition(p0).x, 0.0f, 1e-4);
-    EXPECT_NEAR(BodyPosition(p0).y, 1.5f, 1e-4);
-    EXPECT_NEAR(BodyPosition(p2).x, 10.0f, 1e-4);
-    // HUD layouts of viewports 0 and 1 of two: sections 1 and 2.
-    ASSERT_EQ(r0->hudTextCount, 1u);
-    ASSERT_EQ(r2->hudTextCount, 1u);
-    EXPECT_FLOAT_EQ(r0->hudTexts[0].position[0], 0.1f);
-    EXPECT_FLOAT_EQ(r2->hudTexts[0].position[0], 0.5f);
-
-    // Scene entities: the Frog items both read "Frog.cfg"; a mode with a route
-    // slot makes them route-driven, and their slots are visible.
-    int frogs = 0, birds = 0;
-    for (Object* o : Entities()) {
-        EntityRecord* r = Entity_GetRecord(o);
-        if (r->player) continue;
-        EXPECT_EQ(r->kind, 1u);
-        if (r->mode == MODE_MAN) {
-            frogs++;
-            EXPECT_TRUE(r->flags & ENTITY_ROUTE_DRIVEN);
-            ASSERT_EQ(r->animSlotCount, 1u);
-            EXPECT_FALSE(r->animSlots[0].root->flags & NODE_HIDDEN);
-        } else {
-            birds++;
-            EXPECT_FALSE(r->flags & ENTITY_ROUTE_DRIVEN);
-        }
-    }
-    EXPECT_EQ(frogs, 2);
-    EXPECT_EQ(birds, 1);
 }
 
 TEST_F(EntitySystemTest, EachFrameRunsRulesThenRouteOrPadThenMovementThenClamps)
@@ -254,7 +157,6 @@ TEST_F(EntitySystemTest, EachFrameRunsRulesThenRouteOrPadThenMovementThenClamps)
     EXPECT_NEAR(Entity_GetTime(birdRecord), birdClock + 3 * dt, 1e-5);
     EXPECT_EQ(std::count(g_calls.begin(), g_calls.end(), "update"), 3) << "only the computer player moves";
     EXPECT_EQ(std::count(g_trace.begin(), g_trace.end(), "update@1"), 0);
-    // Unfrozen, the player moves again.
     Entity_SetPhysicsActive(human, 0);
     EXPECT_FALSE(PhysBody_Unwrap(human->body)->pinned);
     g_trace.clear();
@@ -296,55 +198,6 @@ TEST_F(EntitySystemTest, GroundContactsSetTheGroundFlagButNotWhileLeavingOrByPro
     EXPECT_FALSE(Entity_TestFlags(r, ENTITY_ON_GROUND | ENTITY_TOUCHED));
     EXPECT_EQ(g_calls, std::vector<std::string>{"collision"}) << "the mode's collision slot still runs";
     (void)ground;
-}
-
-TEST_F(EntitySystemTest, ContactNormalsWithinTheGroundAngleSetTheGroundFlagOnEitherSide)
-{
-    SetPlayers({1});
-    WriteLevel();
-    WriteHero("maxVelocity = 30\n hitGroundAngle = 45");
-    PhysBody* ground = Ground(-50.0f);
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
-    Object* hero = Level_GetPlayerEntity(0);
-    EntityRecord* r = Entity_GetRecord(hero);
-    CollisionPrimitive* heroPrimitive = PhysBody_Unwrap(hero->body)->primitives[0];
-    CollisionPrimitive* groundPrimitive = PhysBody_Unwrap(ground)->primitives[0];
-    // The normal points from B to A; the entity is A on side 0 and B on side 1.
-    struct Case {
-        bool heroIsA;
-        Vec3 normal;
-        bool ground;
-    } cases[] = {
-        {true, V(0, 1, 0), true},     {false, V(0, -1, 0), true},       {false, V(0, 1, 0), false},
-        {true, V(1, 0, 0), false},    {true, V(0.6f, 0.8f, 0), true},   {true, V(0.8f, 0.6f, 0), false},
-    };
-    for (const Case& c : cases) {
-        r->flags &= ~(ENTITY_ON_GROUND | ENTITY_TOUCHED);
-        PhysPairEvent e{};
-        e.kind = 2;
-        e.primitiveA = c.heroIsA ? heroPrimitive : groundPrimitive;
-        e.primitiveB = c.heroIsA ? groundPrimitive : heroPrimitive;
-        e.normal = c.normal;
-        ObjectCollision_OnContact(&e);
-        EXPECT_EQ(Entity_TestFlags(r, ENTITY_ON_GROUND), c.ground ? 1 : 0) << c.heroIsA << " " << c.normal.x;
-        EXPECT_TRUE(Entity_TestFlags(r, ENTITY_TOUCHED));
-    }
-
-    // An idle entity landing slowly keeps only its vertical speed.
-    Vec3 slow = V(1, -0.5f, 0.5f);
-    PhysBody_SetLinearVelocity(hero->body, &slow);
-    r->flags |= ENTITY_IDLE;
-    PhysPairEvent e{};
-    e.kind = 2;
-    e.primitiveA = heroPrimitive;
-    e.primitiveB = groundPrimitive;
-    e.normal = V(0, 1, 0);
-    ObjectCollision_OnContact(&e);
-    Vec3 v;
-    PhysBody_GetLinearVelocity(hero->body, &v);
-    EXPECT_EQ(v.x, 0.0f);
-    EXPECT_EQ(v.z, 0.0f);
-    EXPECT_FLOAT_EQ(v.y, -0.5f);
 }
 
 TEST_F(EntitySystemTest, RespawnRisesOutOfSolidBodiesInHalfStepsAtMostTwentyTimes)
@@ -389,138 +242,6 @@ TEST_F(EntitySystemTest, RespawnRisesOutOfSolidBodiesInHalfStepsAtMostTwentyTime
     EXPECT_FALSE(Entity_TestFlags(r, ENTITY_FROZEN | ENTITY_RESPAWNED));
 }
 
-TEST_F(EntitySystemTest, WaterLiftsAndDampsByDepthAndTwoVolumesAreTrackedApart)
-{
-    SetPlayers({1});
-    WriteLevel();
-    WriteHero("maxVelocity = 100\n VehicleHeight = 2",
-              "Water {\n BuoyancyVelStep = 10\n BuoyancyVelMax = 3\n BuoyancySettleY = 1\n"
-              " BuoyancySettleVelRange = 2\n WaterDamping = 0, 0, 0\n}\n");
-    WriteObject("Levels\\Test\\Pool.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE4\n Mass = 0\n"
-                                              " CollisionGroup = 1\n Constructor = Entity_Water_Constructor\n"
-                                              " Destructor = Entity_Water_Destructor");
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
-    Object* hero = Level_GetPlayerEntity(0);
-    EntityRecord* r = Entity_GetRecord(hero);
-    ASSERT_NE(r->water, nullptr);
-    EXPECT_FLOAT_EQ(r->water->velStep, 10.0f);
-    Object* pool1 = ObjectTemplate_Load("Levels\\Test\\Pool.cfg", nullptr, objects, 0);
-    Object* pool2 = ObjectTemplate_Load("Levels\\Test\\Pool.cfg", nullptr, objects, 0);
-    ASSERT_NE(pool1, nullptr);
-    ASSERT_NE(pool2, nullptr);
-    EXPECT_EQ(Object_GetUserInt(pool1), WATER_USER_INT);
-    EXPECT_TRUE(PhysBody_IsPhantom(pool1->body));
-    Vec3 surface = V(0, 10, 0);
-    PhysBody_SetPosition(pool1->body, &surface);
-    PhysBody_SetPosition(pool2->body, &surface);
-
-    auto Overlap = [&](Object* pool, int flag) {
-        PhysPairEvent e{};
-        e.kind = 5;
-        e.primitiveA = PhysBody_Unwrap(pool->body)->primitives[0];
-        e.primitiveB = PhysBody_Unwrap(hero->body)->primitives[0];
-        e.flag = flag;
-        ObjectCollision_OnEvent(&e);
-    };
-    Overlap(pool1, 0);
-    Overlap(pool2, 0);
-    EXPECT_EQ(r->water->water, pool2);
-    Overlap(pool1, 1);
-    EXPECT_EQ(r->water->water, pool2) << "leaving another volume keeps this one";
-    Overlap(pool2, 1);
-    EXPECT_EQ(r->water->water, nullptr);
-    Overlap(pool1, 0);
-
-    // The lift per frame: dt x 10, limited by 3 in deep water and near the
-    // surface by 0.1 - (1 - depth / 1) x 2.
-    struct Case {
-        float depth, vy, expected;
-    } cases[] = {
-        {5.0f, 0.0f, 10.0f * dt},    // deep: the full step
-        {5.0f, 2.9f, 3.0f},          // deep: the maximum
-        {5.0f, 4.0f, 4.0f},          // already faster: never slowed
-        {0.75f, -1.0f, -0.8f},       // shallow, sinking fast: the full step
-        {0.75f, -0.5f, -0.4f},       // shallow: up to 0.1 - 0.25 x 2 = -0.4
-        {0.75f, -0.39f, -0.39f},     // shallow: no lift above the limit
-    };
-    for (const Case& c : cases) {
-        Vec3 p = V(0, 10.0f - c.depth, 0), v = V(0, c.vy, 0);
-        PhysBody_SetPosition(hero->body, &p);
-        PhysBody_SetLinearVelocity(hero->body, &v);
-        float step = dt;
-        Entity_Update(hero, 0, &step);
-        PhysBody_GetLinearVelocity(hero->body, &v);
-        EXPECT_NEAR(v.y, c.expected, 1e-4) << c.depth << " " << c.vy;
-        EXPECT_NEAR(r->waterDepth, c.depth, 1e-4);
-    }
-
-    // Damping scales with depth below VehicleHeight (2).
-    r->water->damping = V(10, 0, 10);
-    r->water->velStep = 0.0f;
-    for (float depth : {0.5f, 4.0f}) {
-        Vec3 p = V(0, 10.0f - depth, 0), v = V(1, 0, 0);
-        PhysBody_SetPosition(hero->body, &p);
-        PhysBody_SetLinearVelocity(hero->body, &v);
-        float step = dt;
-        Entity_Update(hero, 0, &step);
-        PhysBody_GetLinearVelocity(hero->body, &v);
-        float k = 10.0f * std::fmin(depth / 2.0f, 1.0f);
-        EXPECT_NEAR(v.x, 1.0f - dt * k, 1e-4) << depth;
-    }
-}
-
-TEST_F(EntitySystemTest, AirStreamsAreRecordedWhileOverlapped)
-{
-    SetPlayers({1});
-    WriteLevel();
-    WriteHero();
-    WriteObject("Levels\\Test\\Wind.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE3\n Mass = 1\n"
-                                              " CollisionGroup = 1\n Constructor = Entity_AirStream_Constructor\n"
-                                              " Destructor = Entity_AirStream_Destructor");
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
-    Object* hero = Level_GetPlayerEntity(0);
-    Object* wind = ObjectTemplate_Load("Levels\\Test\\Wind.cfg", nullptr, objects, 0);
-    ASSERT_NE(wind, nullptr);
-    EXPECT_EQ(Object_GetUserInt(wind), AIRSTREAM_USER_INT);
-    PhysPairEvent e{};
-    e.kind = 5;
-    e.primitiveA = PhysBody_Unwrap(hero->body)->primitives[0];
-    e.primitiveB = PhysBody_Unwrap(wind->body)->primitives[0];
-    ObjectCollision_OnEvent(&e);
-    EXPECT_EQ(Entity_GetRecord(hero)->airStream, wind);
-    e.flag = 1;
-    ObjectCollision_OnEvent(&e);
-    EXPECT_EQ(Entity_GetRecord(hero)->airStream, nullptr);
-    // The shared destructor takes the volume without a record of its own.
-    Object_Destroy(wind);
-}
-
-TEST_F(EntitySystemTest, AnimationKeyEventsReachTheMessageSlotWithAllArguments)
-{
-    SetPlayers({1});
-    WriteLevel();
-    WriteHero();
-    Ground();
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
-    EntityRecord* r = Entity_GetRecord(Level_GetPlayerEntity(0));
-    ASSERT_EQ(r->animSlotCount, 1u);
-    EXPECT_EQ(Entity_PlayAnim(r, 1, 0, 0.0f), 1);
-    g_messages.clear();
-    Frame(20);
-    ASSERT_GE(g_messages.size(), 2u);
-    char name[64];
-    int phase;
-    float time, span;
-    ASSERT_EQ(sscanf(g_messages[0].c_str(), "%63s %d %f %f", name, &phase, &time, &span), 4);
-    EXPECT_STREQ(name, "ProjType,shot");
-    EXPECT_EQ(phase, 0);
-    EXPECT_GE(time, 0.0f);
-    EXPECT_LT(time, dt + 1e-4f) << "the time past the event's start";
-    EXPECT_NEAR(span, 0.2f, 1e-4);
-    ASSERT_EQ(sscanf(g_messages[1].c_str(), "%63s %d %f %f", name, &phase, &time, &span), 4);
-    EXPECT_EQ(phase, 1);
-    EXPECT_EQ(span, 0.0f);
-}
 TEST_F(EntitySystemTest, AReloadKeepsPlayerRecordsAndDropsEveryPointerIntoTheOldLevel)
 {
     SetPlayers({1, 2});
@@ -593,7 +314,6 @@ TEST_F(EntitySystemTest, AReloadKeepsPlayerRecordsAndDropsEveryPointerIntoTheOld
     EXPECT_EQ(((FakeModeData*)record->modeData)->held[0], nullptr);
     EXPECT_EQ(((FakeModeData*)computer->modeData)->held[1], nullptr);
     EXPECT_EQ(((FakeModeData*)record->modeData)->loads, 4u) << "the data block survives with its record";
-    // The new level plays.
     Frame(5);
     EXPECT_TRUE(Entity_TestFlags(record, ENTITY_MOVING));
 }

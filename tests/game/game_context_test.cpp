@@ -2,105 +2,110 @@
 
 #include <gtest/gtest.h>
 
-#include "game_fixture.h"
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "game/chase_camera.h"
+#include "game/col_area.h"
+#include "game/entity.h"
+#include "game/entity_anim.h"
+#include "game/game_setup.h"
+#include "game/level_file.h"
+#include "game/level_input.h"
+#include "game/level_state.h"
+#include "game/level_session.h"
+#include "game/memcard_ui.h"
+#include "game/menu_system.h"
+#include "game/player_input.h"
+#include "game/probe.h"
+#include "game/save_game.h"
 
 namespace {
 
-class GameContextTest : public GameTest {};
-
-TEST_F(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
+std::string Probe(const char* name, bool* known = nullptr)
 {
+    char value[128];
+    memset(value, 'x', sizeof value);
+    const int ok = GameProbe_Get(name, value, sizeof value);
+    if (known) *known = ok == 1;
+    return value;
+}
+
+TEST(GameProbeTest, UnknownOrMalformedNamesAreRefusedWithAnEmptyValue)
+{
+    for (const char* name : {"", "nonsense", "state.", "progress.", "progress.150", "progress.-1", "progress.1x",
+                             "progress.+1", "character.8", "save.0", "save.9", "entity.", "entity.Hero", "player.pos",
+                             "player.up", "spin", "element", "score", "clock"}) {
+        bool known = true;
+        EXPECT_EQ(Probe(name, &known), "") << name;
+        EXPECT_FALSE(known) << name;
+    }
+    char value[8] = "keep";
+    EXPECT_EQ(GameProbe_Get(nullptr, value, sizeof value), 0);
+    EXPECT_EQ(GameProbe_Get("state", nullptr, 8), 0);
+    EXPECT_EQ(GameProbe_Get("state", value, 0), 0);
+    EXPECT_STREQ(value, "keep");  // size 0: nothing written
+}
+
+TEST(GameProbeTest, ValuesAreCutToTheBufferAndAlwaysTerminated)
+{
+    Game_GetContext()->musicVolume = 0.5f;
+    char value[4];
+    memset(value, 'x', sizeof value);
+    EXPECT_EQ(GameProbe_Get("volume.music", value, sizeof value), 1);
+    EXPECT_STREQ(value, "0.5");
+    char one[1] = {'x'};
+    EXPECT_EQ(GameProbe_Get("volume.music", one, 1), 1);
+    EXPECT_EQ(one[0], 0);
+}
+
+// Entries, players and characters outside the tables answer locked, no and zero and change nothing.
+TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
+{
+    Game_ResetContext();
     for (int bad : {-1, 150, 100000}) {
         EXPECT_EQ(Progress_IsLocked(bad), 1) << bad;
-        EXPECT_EQ(Progress_SetLocked(bad, 0), 0) << bad;
-        EXPECT_EQ(Progress_TestFlags(bad, 0xFFFFFFFFu), 0) << bad;
+        EXPECT_EQ(Progress_SetLocked(bad, 0) + Progress_TestFlags(bad, ~0u) + Progress_GetValue(bad), 0) << bad;
         EXPECT_EQ(Progress_GetFloat(bad), 0.0f) << bad;
-        EXPECT_EQ(Progress_GetValue(bad), 0) << bad;
-        EXPECT_EQ(Progress_GetPlayerValue(0, bad), 0) << bad;
         Progress_SetFlags(bad, PROGRESS_COMPLETED, 1);
         Progress_SetFloat(bad, 1.0f);
         Progress_SetPlayerValue(0, bad, 9);
-    }
-    for (int bad : {-1, 8, 255}) EXPECT_EQ(Character_IsLocked(bad), 1) << bad;
-    for (int badPlayer : {-1, 4, 7}) {
-        Progress_SetPlayerValue(badPlayer, 0, 5);
-        EXPECT_EQ(Progress_GetPlayerValue(badPlayer, 0), 0);
-        EXPECT_EQ(Progress_SumPlayerValues(badPlayer), 0);
+        EXPECT_EQ(Progress_GetPlayerValue(0, bad), 0) << bad;
+        EXPECT_EQ(Character_IsLocked(bad), 1) << bad;
+        EXPECT_EQ(Game_GetFont(bad), nullptr);
+        EXPECT_EQ(Input_ActionBit(bad) + Level_GetRuleHash((uint32_t)bad) + (uint32_t)Level_SetGameRule((uint32_t)bad) +
+                      (uint32_t)PlayerInput_IsEligible(bad) + (uint32_t)MenuText_TestFlags(nullptr, 1),
+                  0u);
+        Progress_SetPlayerValue(bad, 0, 5);
+        EXPECT_EQ(Progress_GetPlayerValue(bad, 0) + Progress_SumPlayerValues(bad), 0);
     }
     EXPECT_EQ(Progress_CountCompleted(), 0u);
-    EXPECT_EQ(Progress_SetLocked(149, 1), 1);
-    EXPECT_EQ(Progress_IsLocked(149), 1);
-}
-
-TEST_F(GameContextTest, PlayerValuesSumExactlyTheHundredAndFiftyEntriesOfThatPlayer)
-{
-    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) {
-        Progress_SetPlayerValue(1, e, e);
-        Progress_SetPlayerValue(2, e, 1000);
-    }
+    EXPECT_EQ(Level_FindRuleByHash(0) + Save_ReadGameHeader('A', "none", nullptr), -1);
+    EXPECT_EQ(Math_RotatedElevation(1.0f, nullptr), 0.0f);
+    Entity_SetAnimFlags(nullptr, 0, 1, 1);
+    Vec3 at, up;
+    EXPECT_EQ(Entity_GetAnimSlotValue(nullptr, 0), nullptr);
+    EXPECT_EQ(Entity_GetAnimRootOrientation(nullptr, 0, &at, &up) + Entity_GetAnimSlotFloat(nullptr, 0), 0.0f);
+    ColArea_Free(nullptr);
+    std::vector<uint8_t> header(4096);
+    EXPECT_EQ(Save_ReadGameHeader('A', "none", header.data()) + LevelTest_GetActivations(nullptr), 0u);
+    EXPECT_EQ(Level_FogTypeFromKey(0, 1), 1u);
+    const LevelPickupActivation* activations = nullptr;
+    EXPECT_EQ(LevelTest_GetActivations(&activations) + MemCardUI_FindMode(nullptr), 0u);
+    EXPECT_EQ(Game_StateForType(99), nullptr);
+    Level_SetConfigDir("Levels\\Demo\\");  // the trailing separator goes
+    EXPECT_STREQ(Level_GetConfigDir(), "Levels\\Demo");
+    EXPECT_EQ(Probe("level"), "none");
+    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) Progress_SetPlayerValue(1, e, e);
     EXPECT_EQ(Progress_SumPlayerValues(1), 149 * 150 / 2);
-    EXPECT_EQ(Progress_SumPlayerValues(2), 150000);
-    EXPECT_EQ(Progress_SumPlayerValues(0), 0);
-}
-
-TEST_F(GameContextTest, HiddenEffectsUnlockEntriesAndCharactersCountOnlyClearLocks)
-{
-    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) Progress_SetFlags(e, PROGRESS_LOCKED | 16u, 1);
-    Progress_UnlockAll();
-    for (int e : {0, 75, 149}) {
-        EXPECT_EQ(Progress_IsLocked(e), 0);
-        EXPECT_EQ(Progress_TestFlags(e, PROGRESS_COMPLETED), 0);
-        EXPECT_EQ(Progress_TestFlags(e, 16u), 1);  // other bits stay
+    Progress_SetFloat(3, 2.5f);
+    EXPECT_EQ(Progress_GetFloat(3), 2.5f);
+    for (int32_t given : {0, 9, 4}) {
+        Game_SetMaxPlayers(given);
+        EXPECT_EQ(Game_GetMaxPlayers(), given == 0 ? 1u : given == 9 ? 8u : 4u);
     }
-    Progress_SetLocked(10, 1);
-    Progress_UnlockAllComplete();
-    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) {
-        EXPECT_EQ(Game_GetContext()->progress.flags[e] & 15u, 14u) << e;
-    }
-    EXPECT_EQ(Progress_CountCompleted(), 150u);
-
-    Character_SetLocked(2, 1);
-    Character_SetLocked(5, 1);
-    Game_GetContext()->progress.characterLocks[6] = 2;  // another bit, not the lock
-    EXPECT_EQ(Character_CountUnlocked(), 6);
-    EXPECT_EQ(Character_IsLocked(6), 0);
-
-    Game_SetHiddenFlag();
-    EXPECT_EQ(Game_GetHiddenFlag(), 1u);
-    Game_SetBuildNumber(42);
-    char text[8];
-    Game_ShowVersionNumber(text, sizeof text);
-    EXPECT_STREQ(text, "42");
-}
-
-TEST_F(GameContextTest, MaxPlayersIsClampedToTheEightSlots)
-{
-    struct Case {
-        int32_t given;
-        uint32_t kept;
-    } cases[] = {{4, 4}, {0, 1}, {-3, 1}, {8, 8}, {9, 8}, {1000, 8}};
-    for (const Case& c : cases) {
-        Game_SetMaxPlayers(c.given);
-        EXPECT_EQ(Game_GetMaxPlayers(), c.kept) << c.given;
-    }
-}
-
-TEST_F(GameContextTest, TheTrackNameAndRandomChoicesComeFromTheReplaceableGenerator)
-{
-    static int next;
-    Game_SetRandomSource([]() { return next; });
-    for (int value : {0, 1, 2, 3, 302}) {
-        next = value;
-        Game_ChooseTrackName();
-        EXPECT_EQ(std::string(Game_GetTrackName()), "Track" + std::to_string(1 + value % 3));
-    }
-    next = -5;  // a source outside rand()'s range still gives a valid choice
-    Game_ChooseTrackName();
-    EXPECT_EQ(Game_GetTrackName()[5] >= '1' && Game_GetTrackName()[5] <= '3', true);
-    next = 0;
-    EXPECT_EQ(Game_RandomUnit(), -1.0f);
-    next = 19999;
-    EXPECT_NEAR(Game_RandomUnit(), 0.9999f, 1e-6f);
+    Game_ResetContext();
 }
 
 }  // namespace

@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/hooks.h"
-#include "app/shell.h"
 #include "app/state.h"
 #include "game_fixture.h"
 
@@ -27,64 +28,60 @@ protected:
         App_ScheduleTerminate(0);
         GameTest::TearDown();
     }
-
-    // The names passed to the file table's open.
-    static std::vector<std::string>& Opened()
-    {
-        static std::vector<std::string> opened;
-        return opened;
-    }
-    static void RecordOpens()
-    {
-        static void* (*real)(const char*, const char*);
-        static void* (*recorder)(const char*, const char*) = [](const char* path, const char* mode) {
-            Opened().push_back(path);
-            return real(path, mode);
-        };
-        FileInterface* table = File_GetLiveInterface();
-        if (table->open != recorder) real = table->open;
-        table->open = recorder;
-        Opened().clear();
-    }
 };
 
-TEST_F(GameSetupTest, LogoLinesGiveNameTimeAndTwoFlagsWithTheirDefaults)
+TEST_F(GameSetupTest, WithoutAFrontEndTheRootSaysSoOnceAndEnds)
 {
-    struct Case {
-        const char* line;
-        bool named;
-        const char* name;
-        float time;
-        int fade, skippable;
-    } cases[] = {
-        {"Logos\\Studio.bmp,3.5,FALSE,TRUE", true, "Logos\\Studio.bmp", 3.5f, 0, 1},
-        {"Logos\\Maker.bmp", true, "Logos\\Maker.bmp", 0.0f, 1, 0},
-        {" Logos\\X.png , 2 , yes", true, "Logos\\X.png", 2.0f, 1, 0},
-        {"", false, "", 0, 0, 0},
-        {" ,4", false, "", 0, 0, 0},
-    };
-    for (const Case& c : cases) {
-        std::string text = c.line;
-        GameLogo logo;
-        ASSERT_EQ(Game_ParseLogoLine(text.data(), &logo), c.named ? 1 : 0) << c.line;
-        if (!c.named) continue;
-        EXPECT_STREQ(logo.name, c.name);
-        EXPECT_EQ(logo.time, c.time) << c.line;
-        EXPECT_EQ(logo.fade, c.fade) << c.line;
-        EXPECT_EQ(logo.skippable, c.skippable) << c.line;
+    Game_CreateRootState();
+    testing::internal::CaptureStdout();
+    int alive = 1;
+    for (int tick = 0; tick < 4 && alive; tick++) alive = State_Update(0.01f);
+    std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(alive, 0);
+    EXPECT_EQ(said, "The front end is not built yet: start a level with -leveltype Glim -levelnumber N\n");
+}
+
+// The race set-up record: lists end at "NONE", texts are cut, indices outside the tables change nothing.
+TEST_F(GameSetupTest, TheRaceSetUpListsEndAtNoneCutLongTextsAndIgnoreBadIndices)
+{
+    GameSetup_SetLevel("level4.cfg", 0);
+    GameSetup_SetPlayerTuning3(5, 9.0f);
+    GameSetup_SetEngineClass(2);
+    GameSetup_Reset();
+    const GameSetupRecord* r = GameSetup_Get();
+    for (int i = 0; i < GAMESETUP_LEVELS; i++) EXPECT_STREQ(r->levels[i], "NONE") << i;
+    for (int p = 0; p < GAMESETUP_PLAYERS; p++) EXPECT_STREQ(r->vehicleConfig[p], "NONE");
+    EXPECT_EQ(r->tuning[5][3], r->tuning[0][3]);  // the tuning set on player 5 went
+    EXPECT_EQ(GameSetup_GetEngineClass(), 0u);
+    EXPECT_TRUE(GameSetup_IsListEnd(0));
+    GameSetup_SetPlayerFlag(1, 3);
+    GameSetup_SetPlayerFlag(1, 3);
+    EXPECT_EQ(GameSetup_Get()->playerFlags[3], 1u);  // bit 0 only
+    GameSetup_SetPlayerFlag(0, 3);
+    EXPECT_EQ(GameSetup_Get()->playerFlags[3], 0u);
+
+    std::string longText(2000, 'x');
+    GameSetup_SetLevel(longText.c_str(), 7);
+    GameSetup_SetVehicleConfig(longText.c_str(), 7);
+    EXPECT_EQ(strlen(GameSetup_GetLevel(7)), 1023u);
+    EXPECT_EQ(strlen(GameSetup_Get()->vehicleConfig[7]), 1023u);
+    GameSetupRecord before;
+    memcpy(&before, GameSetup_Get(), sizeof before);
+    for (int bad : {-1, 35, 1000}) GameSetup_SetLevel("level1.cfg", bad);
+    for (int bad : {-1, 8, 1000}) {
+        GameSetup_SetVehicleConfig("kart", bad);
+        GameSetup_SetPlayerFlag(1, bad);
+        GameSetup_SetPlayerTuning6(bad, 1.0f);
+        GameSetup_SetPlayerDifficulty(bad, 2);
+        GameSetup_SetPlayerWord(bad, 3);
+        EXPECT_EQ(GameSetup_GetPlayerDifficulty(bad), 0u);
     }
-    // Every logo of the list goes to the shell's logo screen.
-    static std::vector<std::string> shown;
-    shown.clear();
-    AppHooks hooks = {};
-    hooks.spriteLoad = [](const char* name, int32_t) -> Sprite* {
-        shown.push_back(name);
-        return nullptr;
-    };
-    AppHooks_Install(&hooks);
-    WriteData("configs/logos.cfg", "One.bmp,1\r\n\r\nTwo.bmp,2,TRUE,TRUE\nThree.bmp");
-    Game_LoadLogos();
-    EXPECT_EQ(shown, (std::vector<std::string>{"One.bmp", "Two.bmp", "Three.bmp"}));
+    EXPECT_EQ(memcmp(&before, GameSetup_Get(), sizeof before), 0);
+    // Reading past the list's end counts as its end, so a full list stops.
+    for (int i = 0; i < GAMESETUP_LEVELS; i++) GameSetup_SetLevel("level1.cfg", i);
+    EXPECT_FALSE(GameSetup_IsListEnd(34));
+    EXPECT_TRUE(GameSetup_IsListEnd(35));
+    EXPECT_STREQ(GameSetup_GetLevel(35), "NONE");
 }
 
 TEST_F(GameSetupTest, MoviesPlayByTheirVideoStandard)
@@ -109,93 +106,63 @@ TEST_F(GameSetupTest, MoviesPlayByTheirVideoStandard)
     }
 }
 
-TEST_F(GameSetupTest, ThePackingRunOpensAllFourMovieLists)
+// Logo lines: name, time, then two flags with their defaults; every logo of the list goes to the shell.
+TEST_F(GameSetupTest, LogoLinesGiveNameTimeAndTwoFlagsWithTheirDefaults)
 {
-    WriteData("streams/movies_PC.txt", "missing,TRUE\n");
-    RecordOpens();
-    App_ParseCommandLine("-WadProcess");
-    Game_LoadMovieList();
-    for (const char* list : {"movies_PC", "movies_SKY", "movies_XBOX", "movies_NGC"}) {
-        int count = 0;
-        for (const std::string& name : Opened()) count += name.find(list) != std::string::npos;
-        EXPECT_EQ(count, std::string(list) == "movies_PC" ? 2 : 1) << list;
+    // {line, name ("" when refused), time, fade, skippable}
+    struct Case {
+        const char *line, *name;
+        float time;
+        int fade, skippable;
+    } cases[] = {
+        {"Logos\\Studio.bmp,3.5,FALSE,TRUE", "Logos\\Studio.bmp", 3.5f, 0, 1}, {"Logos\\Maker.bmp", "Logos\\Maker.bmp", 0, 1, 0},
+        {" Logos\\X.png , 2 , yes", "Logos\\X.png", 2.0f, 1, 0}, {"", "", 0, 0, 0}, {" ,4", "", 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        std::string text = c.line;
+        GameLogo logo{};
+        ASSERT_EQ(Game_ParseLogoLine(text.data(), &logo), c.name[0] ? 1 : 0) << c.line;
+        EXPECT_STREQ(logo.name, c.name);
+        EXPECT_EQ(std::make_tuple(logo.time, logo.fade, logo.skippable), std::make_tuple(c.time, c.fade, c.skippable));
     }
-    App_ParseCommandLine("");
-    RecordOpens();
-    Game_LoadMovieList();
-    EXPECT_EQ(Opened().size(), 1u);
-}
-
-TEST_F(GameSetupTest, UnlockedListsUnlockOnlyTheirValidEntries)
-{
+    static std::vector<std::string> shown;
+    shown.clear();
+    AppHooks hooks = {};
+    hooks.spriteLoad = [](const char* name, int32_t) -> Sprite* {
+        shown.push_back(name);
+        return nullptr;
+    };
+    AppHooks_Install(&hooks);
+    WriteData("configs/logos.cfg", "One.bmp,1\r\n\r\nTwo.bmp,2,TRUE,TRUE\nThree.bmp");
+    Game_LoadLogos();
+    EXPECT_EQ(shown, (std::vector<std::string>{"One.bmp", "Two.bmp", "Three.bmp"}));
+    // The unlocked list opens only valid entries; the character list cuts a long line and skips its rest.
     WriteData("Unlocked.cfg", "0,3,x,7\r\n-1,150, 149 ,99999999999\n");
     Game_InitProgress();
     for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++)
         EXPECT_EQ(Progress_IsLocked(e), e == 3 || e == 7 || e == 149 ? 0 : 1) << e;
-
-    std::filesystem::remove("data/Unlocked.cfg");
-    Game_InitProgress();
-    std::vector<int> open;
-    for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++)
-        if (!Progress_IsLocked(e)) open.push_back(e);
-    std::vector<int> builtIn = {1, 2, 4, 5, 18};
-    for (int e = 70; e <= 79; e++) builtIn.push_back(e);
-    for (int e = 91; e <= 95; e++) builtIn.push_back(e);
-    EXPECT_EQ(open, builtIn);
-    EXPECT_EQ(Game_GetContext()->progress.flags[2], 0u);
-}
-
-TEST_F(GameSetupTest, TheCharacterListComesFromItsFileOrTheBuiltInEight)
-{
+    WriteData("CharList.txt", "Frog\r\n\nToad\n" + std::string(400, 'Z') + "\nA\nB\nC\nD\nE\nF\nG\n");
     Game_LoadCharacterList();
     GameContext* ctx = Game_GetContext();
-    EXPECT_EQ(ctx->characterCount, 8u);
-    for (uint32_t c = 0; c < 8; c++) EXPECT_NE(ctx->characterNames[c][0], 0) << c;
-
-    std::string longName(400, 'Z');
-    WriteData("CharList.txt", "Frog\r\n\nToad\n" + longName + "\nA\nB\nC\nD\nE\nF\nG\n");
-    Game_LoadCharacterList();
-    EXPECT_EQ(ctx->characterCount, 8u);
-    EXPECT_STREQ(ctx->characterNames[0], "Frog");
     EXPECT_STREQ(ctx->characterNames[1], "Toad");
     EXPECT_EQ(strlen(ctx->characterNames[2]), (size_t)GAME_CHARACTER_NAME - 1);
-    EXPECT_STREQ(ctx->characterNames[3], "A");  // the long line's rest is not a name
-    EXPECT_STREQ(ctx->characterNames[7], "E");
+    EXPECT_STREQ(ctx->characterNames[3], "A");
 }
 
-TEST_F(GameSetupTest, TheBuildNumberFormatsTheVersion)
-{
-    char version[32];
-    Game_ReadBuildNumber();
-    Game_FormatVersion(version, sizeof version);
-    EXPECT_STREQ(version, "0.A.xx.0.000");
-    WriteData("Build.ver", "12\r\n99\n");
-    Game_ReadBuildNumber();
-    Game_FormatVersion(version, sizeof version);
-    EXPECT_STREQ(version, "0.A.xx.0.012");
-}
-
-TEST_F(GameSetupTest, SwitchesAreReadWithoutRemovingThem)
+// Switches are read without being removed; a direct start chooses the request, the type and the level list.
+TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
 {
     App_ParseCommandLine("-WadProcess -PlayerConfig p.cfg -LevelConfig l.cfg -TestProcess");
     Game_ReadSwitches();
-    EXPECT_EQ(Game_GetWadProcess(), 1);
-    EXPECT_EQ(Game_GetTestProcess(), 1);
-    EXPECT_EQ(Game_GetPlatformProcess(), 0);
+    EXPECT_EQ(Game_GetWadProcess() + Game_GetTestProcess() * 2 + Game_GetPlatformProcess() * 4, 3);
     EXPECT_STREQ(Game_GetPlayerConfig(), "p.cfg");
     EXPECT_STREQ(Game_GetLevelConfig(), "l.cfg");
     int32_t count = 0;
-    char** tokens = App_GetCommandLine(&count);
-    ASSERT_EQ(count, 6);
-    for (int i = 0; i < count; i++) EXPECT_NE(tokens[i], nullptr) << i;
-}
-
-TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
-{
+    App_GetCommandLine(&count);
+    EXPECT_EQ(count, 6);
     struct Case {
         const char* commandLine;
-        uint32_t request;
-        uint32_t type;
+        uint32_t request, type;
         const char* entry0;
     } cases[] = {
         {"-leveltype Glim -levelnumber 3", GAME_REQUEST_LEVEL, GAMESTATE_GLIM, "level3.cfg"},
@@ -203,14 +170,14 @@ TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
         {"-leveltype Start -levelnumber 0", GAME_REQUEST_NONE, GAMESTATE_START, ""},
         {"-leveltype OPTIONS -levelnumber 0", GAME_REQUEST_NONE, GAMESTATE_OPTIONS, ""},
         {"-leveltype FrontEnd -levelnumber 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
-        {"-leveltype Variant -levelnumber 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
-        {"-leveltype MainMenu -levelnumber 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
         {"-leveltype Nowhere -levelnumber 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
         {"-leveltype Glim", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
-        {"", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
+        {"-focus -playerset 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
+        {"-focus 1 -playerset 2", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
     };
     for (const Case& c : cases) {
         ResetGame();
+        Game_LoadCharacterList();
         Game_GetContext()->gameStateType = GAMESTATE_START;
         App_ParseCommandLine(c.commandLine);
         Game_ApplyStartArguments();
@@ -219,92 +186,12 @@ TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
         EXPECT_STREQ(GameSetup_GetLevel(0), c.entry0) << c.commandLine;
         if (c.type == GAMESTATE_GLIM) {
             EXPECT_STREQ(GameSetup_GetLevel(1), "NONE");
-            EXPECT_EQ(Game_GetStartLevelIndex(), 0);
         }
     }
-    EXPECT_EQ(Game_GetStartLevelNumber(), 0);  // the last one that started a level: Options 0
+    EXPECT_EQ(App_GetState()->runWhenInactive, 1u);
+    EXPECT_EQ(Game_GetContext()->characters[0], 0);  // set 2 is past the eight characters
     EXPECT_EQ(Game_FindStateType("GameState_Type_Glim"), -1);
     EXPECT_EQ(Game_GetStateTypeName(0), nullptr);
-}
-
-TEST_F(GameSetupTest, FocusAndPlayerSetArguments)
-{
-    Game_LoadCharacterList();
-    App_ParseCommandLine("-focus -playerset 1");
-    Game_ApplyStartArguments();
-    EXPECT_EQ(App_GetState()->runWhenInactive, 1u);
-    const uint8_t* chars = Game_GetContext()->characters;
-    EXPECT_EQ(chars[0], 4);
-    EXPECT_EQ(chars[3], 7);
-    for (const char* line : {"-playerset 2", "-playerset -1", "-playerset 1000000000"}) {
-        App_ParseCommandLine(line);
-        Game_ApplyStartArguments();
-        EXPECT_EQ(chars[0], 4) << line;  // indices past the eight characters: ignored
-    }
-    App_ResetState();
-    App_ParseCommandLine("-focus 1");
-    Game_ApplyStartArguments();
-    EXPECT_EQ(App_GetState()->runWhenInactive, 1u);
-}
-
-// A state of the front end's, standing in for the real ones.
-struct FakeStates {
-    static std::vector<std::string>& Made()
-    {
-        static std::vector<std::string> made;
-        return made;
-    }
-    // Each fake pops at its first update.
-    static GameState* Make(const char* name)
-    {
-        Made().push_back(name);
-        GameState* s = State_Create();
-        State_SetUpdate(s, [](GameState*, float) -> GameState* { return nullptr; });
-        return s;
-    }
-    static GameState* FrontEnd() { return Make("frontend"); }
-    static GameState* StartMenu() { return Make("start"); }
-    static GameState* Options() { return Make("options"); }
-};
-
-TEST_F(GameSetupTest, TheRootPushesByRequestThenByTypeAndPopsWhenThereIsNoState)
-{
-    GameStateHooks hooks = {FakeStates::FrontEnd, FakeStates::StartMenu, FakeStates::Options};
-    GameStateHooks_Install(&hooks);
-    EXPECT_EQ(Game_StateForType(GAMESTATE_FRONTEND), hooks.frontEnd);
-    EXPECT_EQ(Game_StateForType(GAMESTATE_START), hooks.startMenu);
-    EXPECT_EQ(Game_StateForType(GAMESTATE_OPTIONS), hooks.options);
-    for (uint32_t type : {0u, 3u, 4u, 7u}) EXPECT_EQ(Game_StateForType(type), nullptr) << type;
-
-    GameState* root = Game_CreateRootState();
-    ASSERT_EQ(State_GetCurrent(), root);
-    FakeStates::Made().clear();
-    ASSERT_EQ(State_Update(0.01f), 1);  // enter, then the update: request 1 (the front end)
-    EXPECT_EQ(Game_GetRequestedState(), (uint32_t)GAME_REQUEST_FRONTEND);
-    EXPECT_EQ(FakeStates::Made(), std::vector<std::string>{"frontend"});
-
-    Game_GetContext()->levelLoaded = 1;
-    Game_SetRequestedState(GAME_REQUEST_NONE);
-    Game_GetContext()->gameStateType = GAMESTATE_OPTIONS;
-    for (int tick = 0; tick < 4 && FakeStates::Made().size() < 2; tick++) State_Update(0.01f);
-    EXPECT_EQ(FakeStates::Made().back(), "options");
-    EXPECT_EQ(Game_GetContext()->levelLoaded, 0u);
-
-    Game_GetContext()->gameStateType = GAMESTATE_VARIANT;  // no state: the root pops, the program ends
-    int alive = 1;
-    for (int tick = 0; tick < 6 && alive; tick++) alive = State_Update(0.01f);
-    EXPECT_EQ(alive, 0);
-}
-
-TEST_F(GameSetupTest, WithoutAFrontEndTheRootSaysSoOnceAndEnds)
-{
-    Game_CreateRootState();
-    testing::internal::CaptureStdout();
-    int alive = 1;
-    for (int tick = 0; tick < 4 && alive; tick++) alive = State_Update(0.01f);
-    std::string said = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(alive, 0);
-    EXPECT_EQ(said, "The front end is not built yet: start a level with -leveltype Glim -levelnumber N\n");
 }
 
 }  // namespace

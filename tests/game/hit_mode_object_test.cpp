@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/objectcollision.h"
-#include "engine/objectscene.h"
+#include <cmath>
+
+#include "app/config.h"
 #include "entity_fixture.h"
 #include "game/col_area.h"
 
@@ -67,6 +68,14 @@ protected:
             ObjectPool_Update(objects, &dt);
         }
     }
+    // Player 0's entity at the origin.
+    void Hero()
+    {
+        SetPlayers({1});
+        WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
+        WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
+        ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    }
     static uint32_t State(Object* o) { return HitModeObject_GetRecord(o)->state; }
     // The camera of viewport 0 at the origin, so every prop is near.
     Node* Camera(Vec3 at = {0, 0, 0})
@@ -77,49 +86,6 @@ protected:
         return c;
     }
 };
-
-TEST_F(HitModeTest, TemplateValuesBecomeTheRecordAndEachPropStandsAtItsItem)
-{
-    WriteProp("Pickup", "StringVal0 = pickup\n StringVal1 = SCORE_PICKUP\n StringVal2 = DOOR\n StringVal4 = GATE\n"
-                        " FPVal0 = -1\n FPVal1 = 5\n FPVal5 = 9\n U32Val0 = 1\n U32Val3 = 40\n S32Val0 = 2\n"
-                        " S32Val1 = -4\n BoolVal0 = TRUE\n BoolVal10 = TRUE\n BoolVal12 = TRUE\n BoolVal13 = TRUE\n"
-                        " BoolVal23 = TRUE");
-    g_log.clear();
-    Place({Item("Pickup", V(1, 0, 0)), Item("Pickup", V(-1, 0, 4)), Item("_Red", V(0, 3, 0))});
-    WriteProp("_Red", "StringVal1 = SWITCH");
-    Place({Item("_Red", V(0, 3, 0)), Item("_Red", V(0, 4, 0))});
-    ASSERT_EQ(Props().size(), 4u);
-    EXPECT_EQ(HitModeObject_GetLiveCount(), 4u);
-    Object* a = PropAt(V(1, 0, 0));
-    Object* b = PropAt(V(-1, 0, 4));
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr) << "two props of one file stand at their own items";
-    HitModeRecord* r = HitModeObject_GetRecord(a);
-    EXPECT_EQ(r->typeHash, ObjectType_GetHash(OBJTYPE_PICKUP));
-    EXPECT_EQ(r->groupHash, ObjectEvent_GroupHash("SCORE_PICKUP"));
-    EXPECT_EQ(r->targets[0], ObjectEvent_GroupHash("DOOR"));
-    EXPECT_EQ(r->targets[1], 0u);
-    EXPECT_EQ(r->targets[2], ObjectEvent_GroupHash("GATE"));
-    EXPECT_EQ(HitModeObject_GetValue(a, 0), 5.0f);
-    EXPECT_EQ(HitModeObject_GetValue(a, 4), 9.0f);
-    EXPECT_EQ(HitModeObject_GetValue(a, 5), 0.0f);
-    EXPECT_EQ(r->watchMask, 1u) << "40 is no animation number 1..32";
-    EXPECT_EQ(r->hitMask, 2u);
-    EXPECT_EQ(g_log.size(), 2u) << "once per prop of the file";
-    EXPECT_EQ(r->options, (uint32_t)(HITMODE_HIT_DEACTIVATES | HITMODE_CLIPPING | (HITMODE_TARGET_ACTIVATES << 1)));
-    EXPECT_EQ(r->holdByFlag, 1u);
-    EXPECT_FALSE(r->state & HITSTATE_ACTIVE) << "BoolVal0: inactive at creation";
-    EXPECT_TRUE(a->node->flags & NODE_HIDDEN);
-    // Group names of items "_" + name: StringVal1 + the item name less "_NN".
-    Object* red = PropAt(V(0, 3, 0));
-    ASSERT_NE(red, nullptr);
-    EXPECT_EQ(HitModeObject_GetRecord(red)->groupHash, ObjectEvent_GroupHash("SWITCH_Red"));
-    WriteProp("_ab", "StringVal1 = X");
-    WriteProp("_a", "StringVal1 = Y");
-    Place({Item("_ab", V(0, 9, 0)), Item("_a", V(0, 10, 0))});
-    EXPECT_EQ(HitModeObject_GetRecord(PropAt(V(0, 9, 0)))->groupHash, ObjectEvent_GroupHash("X_ab"));
-    EXPECT_EQ(HitModeObject_GetRecord(PropAt(V(0, 10, 0)))->groupHash, ObjectEvent_GroupHash("Y_a"));
-}
 
 TEST_F(HitModeTest, HitsNeedSpeedTypeAndAnIdleActiveProp)
 {
@@ -216,6 +182,13 @@ TEST_F(HitModeTest, TheQueueReachesEveryLivePropOnceAndOnlyThisLevel)
     EXPECT_EQ(ObjectEvent_GetCount(), 0u) << "the clipped box counted its visit";
     EXPECT_TRUE(State(PropAt(V(0, 0, 1))) & HITSTATE_ACTIVE);
     EXPECT_TRUE(State(PropAt(V(0, 0, 2))) & HITSTATE_ACTIVE);
+    // Messages "<command> <player, 0 the default> activate|deactivate <groups>" queue one event per group.
+    const char* messages[][5] = {{"m", "0", "deactivate", "BOXES", "LAMPS"}, {"m", "3", "activate", "BOXES", nullptr},
+                                 {"m", "1", "toggle", "BOXES", nullptr}, {"m", nullptr, "activate", "BOXES", nullptr}};
+    const int queued[] = {2, 1, 0, 0};
+    for (int m = 0; m < 4; m++) EXPECT_EQ(ObjectEvent_ParseMessage(messages[m], 5, 2), queued[m]) << m;
+    EXPECT_EQ(ObjectEvent_ParseMessage(messages[1], 3, 2) + ObjectEvent_ParseMessage(nullptr, 5, 2), 0);
+    EXPECT_EQ(ObjectEvent_Get(0)->player, 2u);
 
     // An event left in the queue at the end of a level does not act in the next.
     ObjectEvent_Queue(ObjectEvent_GroupHash("BOXES"), OBJECT_EVENT_DEACTIVATE, 1, 0);
@@ -246,10 +219,7 @@ TEST_F(HitModeTest, AnEntryQueuedDuringTheWalkIsSeenByEveryPropOnce)
 
 TEST_F(HitModeTest, DeactivationKeepsOnlyItsFourBitsAndReleasesWatchers)
 {
-    SetPlayers({1});
-    WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
-    WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    ASSERT_NO_FATAL_FAILURE(Hero());
     WriteProp("Gate", "U32Val0 = 1");
     Place({Item("Gate", V(0, 0, 1))});
     Object* gate = PropAt(V(0, 0, 1));
@@ -264,6 +234,40 @@ TEST_F(HitModeTest, DeactivationKeepsOnlyItsFourBitsAndReleasesWatchers)
     HitModeObject_Deactivate(gate, r);
     EXPECT_EQ(r->state & 0xFFFF, (uint32_t)(HITSTATE_FINISHED | HITSTATE_HIDDEN | HITSTATE_CLIPPED));
     EXPECT_FALSE(Entity_TestFlags(hero, ENTITY_FROZEN));
+}
+
+TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
+{
+    ASSERT_NO_FATAL_FAILURE(Hero());
+    EntityRecord* hero = Entity_GetRecord(Level_GetPlayerEntity(0));
+    Node* camera = Camera(V(50, 50, 50));
+    for (bool byFlag : {false, true}) {
+        std::string name = byFlag ? "ShowB" : "ShowA";
+        WriteProp(name.c_str(), std::string("U32Val0 = 2\n BoolVal8 = TRUE\n BoolVal5 = TRUE\n BoolVal6 = TRUE\n") +
+                                    (byFlag ? "BoolVal13 = TRUE" : ""),
+                  "Props\\Show");
+        Place({Item(name.c_str(), V(0, 0, byFlag ? 7.0f : 6.0f))});
+        Object* show = PropAt(V(0, 0, byFlag ? 7.0f : 6.0f));
+        ASSERT_NE(show, nullptr);
+        Level_SetFlags(LEVEL_SKIP_PHYSICS, 0);
+        ASSERT_EQ(HitModeObject_PlayIndex(show, 1, 1, 1), 1);
+        Update();
+        Vec3 p;
+        Node_GetWorldPosition(camera, &p);
+        EXPECT_NEAR(p.y, 5.0f, 1e-3) << "the animation's camera";
+        EXPECT_NEAR(p.z, byFlag ? 2.0f : 1.0f, 1e-3);
+        EXPECT_TRUE(Level_TestFlags(LEVEL_SKIP_PHYSICS));
+        EXPECT_EQ(Entity_TestFlags(hero, byFlag ? ENTITY_HELD : ENTITY_FROZEN), 1);
+        EXPECT_EQ(Entity_TestFlags(hero, byFlag ? ENTITY_FROZEN : ENTITY_HELD), 0);
+        // Button 16 pressed by the watcher skips to the end; the player is released.
+        scripted[0] = true;
+        script[0].buttons = 16;
+        Update();
+        scripted[0] = false;
+        EXPECT_FALSE(Entity_TestFlags(hero, ENTITY_HELD | ENTITY_FROZEN));
+        EXPECT_FALSE(State(show) & HITSTATE_WATCHED);
+        Update();
+    }
 }
 
 TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
@@ -310,66 +314,9 @@ TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
     EXPECT_EQ(HitModeObject_TestHit(post, 1.0f, 1, 1), 1);
 }
 
-TEST_F(HitModeTest, TheRestartEventResetsAProp)
-{
-    WriteProp("Crate", "BoolVal10 = TRUE\n FPVal0 = -1\n FPVal1 = 3");
-    Place({Item("Crate", V(2, 0, 2))});
-    Object* crate = PropAt(V(2, 0, 2));
-    HitModeObject_GetRecord(crate)->values[0] = 7.0f;
-    ASSERT_EQ(HitModeObject_TestHit(crate, 0.0f, 1, 1), 1);
-    EXPECT_FALSE(State(crate) & HITSTATE_ACTIVE);
-    HitModeObject_PlayIndex(crate, 2, 1, 0);
-    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
-    Update();
-    EXPECT_TRUE(State(crate) & HITSTATE_ACTIVE);
-    EXPECT_TRUE(State(crate) & HITSTATE_IN_WORLD);
-    EXPECT_EQ(HitModeObject_GetAnimIndex(crate), 0);
-    EXPECT_EQ(HitModeObject_GetValue(crate, 0), 3.0f) << "values back to their start";
-}
-
-TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
-{
-    SetPlayers({1});
-    WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
-    WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
-    EntityRecord* hero = Entity_GetRecord(Level_GetPlayerEntity(0));
-    Node* camera = Camera(V(50, 50, 50));
-    for (bool byFlag : {false, true}) {
-        std::string name = byFlag ? "ShowB" : "ShowA";
-        WriteProp(name.c_str(), std::string("U32Val0 = 2\n BoolVal8 = TRUE\n BoolVal5 = TRUE\n BoolVal6 = TRUE\n") +
-                                    (byFlag ? "BoolVal13 = TRUE" : ""),
-                  "Props\\Show");
-        Place({Item(name.c_str(), V(0, 0, byFlag ? 7.0f : 6.0f))});
-        Object* show = PropAt(V(0, 0, byFlag ? 7.0f : 6.0f));
-        ASSERT_NE(show, nullptr);
-        Level_SetFlags(LEVEL_SKIP_PHYSICS, 0);
-        ASSERT_EQ(HitModeObject_PlayIndex(show, 1, 1, 1), 1);
-        Update();
-        Vec3 p;
-        Node_GetWorldPosition(camera, &p);
-        EXPECT_NEAR(p.y, 5.0f, 1e-3) << "the animation's camera";
-        EXPECT_NEAR(p.z, byFlag ? 2.0f : 1.0f, 1e-3);
-        EXPECT_TRUE(Level_TestFlags(LEVEL_SKIP_PHYSICS));
-        EXPECT_EQ(Entity_TestFlags(hero, byFlag ? ENTITY_HELD : ENTITY_FROZEN), 1);
-        EXPECT_EQ(Entity_TestFlags(hero, byFlag ? ENTITY_FROZEN : ENTITY_HELD), 0);
-        // Button 16 pressed by the watcher skips to the end; the player is released.
-        scripted[0] = true;
-        script[0].buttons = 16;
-        Update();
-        scripted[0] = false;
-        EXPECT_FALSE(Entity_TestFlags(hero, ENTITY_HELD | ENTITY_FROZEN));
-        EXPECT_FALSE(State(show) & HITSTATE_WATCHED);
-        Update();
-    }
-}
-
 TEST_F(HitModeTest, BodilessPropsAreCollectedByProximity)
 {
-    SetPlayers({1});
-    WriteEntity("carddata\\entityconfigs\\Hero.cfg", "vehicleData {\n ControlMode = Man\n maxVelocity = 5\n}\n");
-    WriteScene("Levels\\Test\\Level.lws", 1.0f, {Item("PlayerStart_Null", V(0, 0, 0))});
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
+    ASSERT_NO_FATAL_FAILURE(Hero());
     Object* hero = Level_GetPlayerEntity(0);
     WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n BoolVal10 = TRUE", "NOVISUAL");
     Place({Item("Coin", V(0, 0.5f, 0.9f)), Item("Coin", V(0, 0.5f, 3))});
@@ -392,21 +339,70 @@ TEST_F(HitModeTest, BodilessPropsAreCollectedByProximity)
     EXPECT_EQ(count, 1);
 }
 
-TEST_F(HitModeTest, MessagesQueueGroupEvents)
+TEST_F(HitModeTest, TheRestartEventResetsAProp)
 {
-    WriteProp("Box", "StringVal1 = A");
-    Place({Item("Box", V(0, 0, 1))});
-    const char* words[] = {"Message", "0", "activate", "A", "B"};
-    EXPECT_EQ(ObjectEvent_ParseMessage(words, 5, 3), 2);
-    EXPECT_EQ(ObjectEvent_Get(0)->player, 3u) << "0 takes the default player";
-    EXPECT_EQ(ObjectEvent_Get(1)->group, ObjectEvent_GroupHash("B"));
-    const char* off[] = {"Message", "2", "deactivate", "A"};
-    EXPECT_EQ(ObjectEvent_ParseMessage(off, 4, 3), 1);
-    EXPECT_EQ(ObjectEvent_Get(2)->bits, (uint32_t)OBJECT_EVENT_DEACTIVATE);
-    EXPECT_EQ(ObjectEvent_Get(2)->player, 2u);
-    const char* bad[] = {"Message", "1", "open", "A"};
-    EXPECT_EQ(ObjectEvent_ParseMessage(bad, 4, 3), 0);
-    EXPECT_EQ(ObjectEvent_ParseMessage(off, 3, 3), 0) << "four words at least";
+    WriteProp("Crate", "BoolVal10 = TRUE\n FPVal0 = -1\n FPVal1 = 3");
+    Place({Item("Crate", V(2, 0, 2))});
+    Object* crate = PropAt(V(2, 0, 2));
+    HitModeObject_GetRecord(crate)->values[0] = 7.0f;
+    ASSERT_EQ(HitModeObject_TestHit(crate, 0.0f, 1, 1), 1);
+    EXPECT_FALSE(State(crate) & HITSTATE_ACTIVE);
+    HitModeObject_PlayIndex(crate, 2, 1, 0);
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+    Update();
+    EXPECT_TRUE(State(crate) & HITSTATE_ACTIVE);
+    EXPECT_TRUE(State(crate) & HITSTATE_IN_WORLD);
+    EXPECT_EQ(HitModeObject_GetAnimIndex(crate), 0);
+    EXPECT_EQ(HitModeObject_GetValue(crate, 0), 3.0f) << "values back to their start";
+}
+
+// Collision areas: strict windows, the lower-numbered area decides, kinds and animation bits filter.
+TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
+{
+    WriteConfig("Areas.cfg",
+                "vehicle {\n controlData {\n  colAreas {\n"
+                "Area0Val1 = 1\nArea0Val2 = 2\nArea0AngleX = 90\nArea0RangeX = 45\nArea0AngleY = 40\n"
+                "Area0RangeY = -30\nArea0DamageArea = TRUE\nArea1Val1 = 8\nArea1Val2 = 9\nArea1WeakArea = TRUE\n"
+                "Area2Val1 = 3\nArea2DamageArea = TRUE\nArea2ActiveOn0 = 30\nArea2ActiveOn0RangeEnd = 40\n"
+                "Area2ActiveOn1 = 70\nArea3Val1 = 5\nArea3ActiveOn0 = 3\nArea3ActiveOn0RangeEnd = 1\n  }\n }\n}\n");
+    ConfigNode* reader = Config_Open("Areas.cfg");
+    Config_SetSection(reader, "vehicle");
+    ColAreaList list{};
+    ASSERT_EQ(ColArea_Load(reader, "controlData::colAreas", &list), 4);
+    Config_Close(reader);
+    const float degree = 0.0027777778f * 6.2831855f;
+    auto At = [&](float heading, float lift) {
+        return Vec3{std::sin(heading * degree), lift, std::cos(heading * degree)};
+    };
+    struct Case {
+        Vec3 other, up;
+        uint32_t kinds;
+        float hit, v1;
+    } cases[] = {
+        {At(40, 0), {0, 1, 0}, COLAREA_DAMAGE | COLAREA_WEAK, 1, 1},
+        {At(11, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},   {At(69, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
+        {At(9, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},    {At(71, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
+        {At(-40, 0), {0, 1, 0}, COLAREA_DAMAGE | COLAREA_WEAK, 1, 8},
+        {At(40, std::tan(60 * degree)), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
+        {At(40, std::tan(40 * degree)), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
+        {{0, 0, 0}, {0, 1, 0}, COLAREA_WEAK, 0, 0},     {{0, 0, 1}, {0, 0, 0}, COLAREA_WEAK, 0, 0},
+        {{0, 5, 0}, {0, 1e-3f, 0}, COLAREA_WEAK, 1, 8}, {{0, 1e20f, 0}, {0, 1, 0}, COLAREA_WEAK, 1, 8},
+    };
+    for (const Case& c : cases) {
+        const Vec3 own = {0, 0, 0}, facing = {0, 0, 1};
+        float v1 = 0, v2 = 0;
+        EXPECT_EQ(ColArea_HitTest(&list, &own, &c.other, &facing, &c.up, c.kinds, nullptr, &v1, &v2), (int)c.hit)
+            << c.other.x << "," << c.other.y << "," << c.other.z;
+        EXPECT_EQ(v1, c.v1);
+    }
+    EXPECT_EQ(list.areas[2].activeLow, 0xC0000000u);
+    EXPECT_EQ(list.areas[2].activeHigh, 0x800001FFu);
+    EXPECT_EQ(list.areas[3].activeLow | list.areas[3].activeHigh, 0u);
+    ColArea_Free(&list);
+    EXPECT_EQ(ColArea_HitTest(&list, nullptr, nullptr, nullptr, nullptr, COLAREA_WEAK, nullptr, nullptr, nullptr), 0);
+    EXPECT_STREQ(ObjectType_GetName(OBJTYPE_SPECIAL_DAMAGE), "SPECIAL_DAMAGE");
+    EXPECT_EQ(ObjectType_GetName(OBJTYPE_COUNT), nullptr);
+    EXPECT_EQ(ObjectType_GetHash(OBJTYPE_COUNT), 0u);
 }
 
 }  // namespace

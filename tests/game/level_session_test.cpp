@@ -4,104 +4,23 @@
 
 #include <cmath>
 
-#include "app/pad.h"
-#include "app/shell.h"
-#include "common/hash.h"
-#include "game/level_input.h"
-#include "game/players.h"
-#include "game_fixture.h"
-#include "platform/dinput/dinput_test.h"
-#include "platform/win32/win32_test.h"
+#include "menu_input_fixture.h"
 
 namespace {
 
-class LevelSessionTest : public GameTest {
+class LevelSessionTest : public PadTest {
 protected:
     void SetUp() override
     {
-        GameTest::SetUp();
-        Win32Test_ResetAll();
-        DInputTest_ResetState();
-        App_ResetState();
+        PadTest::SetUp();
         Rules_Init();
     }
     void TearDown() override
     {
         Rules_Shutdown();
-        Pad_Shutdown();
-        DInputTest_DetachAll();
-        Win32Test_ResetAll();
-        GameTest::TearDown();
-    }
-
-    // Player 0 on the keyboard with the default keys.
-    static void KeyboardPlayer()
-    {
-        ASSERT_EQ(Pad_Init(), 1);
-        Game_SetMaxPlayers(1);
-        Player_AssignDevices();
-        Game_GetContext()->playerKinds[0] = PLAYER_KIND_HUMAN;
-        ASSERT_EQ(Player_GetInputDevice(0), Pad_Get(PAD_KEYBOARD, 0));
-    }
-
-    // One frame with these keys of player 0 held (and every other up).
-    static const PlayerInputRecord* Frame(std::initializer_list<uint16_t> keys)
-    {
-        DInputTest_ResetState();
-        for (uint16_t key : keys) DInputTest_PushKey((uint8_t)key, 1);
-        Pad_Update(0.016f);
-        Rules_Update(0.016f);
-        return Player_GetInputRecord(0);
+        PadTest::TearDown();
     }
 };
-
-TEST_F(LevelSessionTest, RulesAreChosenByNameAndARuleOfSevenIsRefused)
-{
-    const char* names[] = {"normal",        "scorePickups",          "countDown", "beatTime",
-                           "hiddenPickups", "countDownMustComplete", "race"};
-    for (int r = 0; r < LEVEL_RULES; r++) {
-        EXPECT_EQ(Level_FindRuleByHash(Name_Hash(names[r], 1, 1)), r);
-        EXPECT_EQ(Level_GetRuleHash((uint32_t)r), Name_Hash(names[r], 1, 1));
-    }
-    EXPECT_EQ(Level_FindRuleByHash(Name_Hash("COUNT DOWN", 1, 1)), 2);  // case and blanks do not count
-    EXPECT_EQ(Level_FindRuleByHash(Name_Hash("sprint", 1, 1)), -1);
-    EXPECT_EQ(Level_FindRuleByHash(0), -1);
-    ASSERT_EQ(Level_SetGameRule(RULE_RACE), 1);
-    EXPECT_EQ(Level_SetGameRule(7), 0);
-    EXPECT_EQ(Level_GetGameRule(), (uint32_t)RULE_RACE);
-    EXPECT_EQ(Level_GetRuleHash(7), 0u);
-    Level_SetRuleName(4, "secrets");
-    EXPECT_EQ(Level_FindRuleByHash(Name_Hash("secrets", 1, 1)), 4);
-}
-
-TEST_F(LevelSessionTest, TheLevelClockAlwaysRunsAndTheRuleClockOnlyWhileItsFlagIsSet)
-{
-    Rules_Update(0.25f);  // the flag is set by the update, after the clocks
-    EXPECT_FLOAT_EQ(Level_GetClock(), 0.25f);
-    EXPECT_FLOAT_EQ(Level_GetClock2(), 0.0f);
-    EXPECT_TRUE(Level_TestFlags(LEVEL_RULE_CLOCK));
-    Rules_Update(0.25f);
-    EXPECT_FLOAT_EQ(Level_GetClock2(), 0.25f);
-    Level_SetFlags(LEVEL_RULE_CLOCK, 0);  // as the open pause menu does each frame
-    Rules_Update(0.5f);
-    EXPECT_FLOAT_EQ(Level_GetClock(), 1.0f);
-    EXPECT_FLOAT_EQ(Level_GetClock2(), 0.25f);
-}
-
-TEST_F(LevelSessionTest, ARaisedRespawnIsLatchedNextFrameAndFollowedByItsAfterEvent)
-{
-    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
-    EXPECT_EQ(Level_GetEvents(), 0u);
-    uint32_t seen[4];
-    for (uint32_t& s : seen) {
-        Rules_Update(0.01f);
-        s = Level_GetEvents();
-    }
-    EXPECT_EQ(seen[0], (uint32_t)LEVEL_EVENT_RESPAWN);
-    EXPECT_EQ(seen[1], (uint32_t)LEVEL_EVENT_AFTER_RESPAWN);
-    EXPECT_EQ(seen[2], 0u);
-    EXPECT_EQ(seen[3], 0u);
-}
 
 TEST_F(LevelSessionTest, PlayerIndicesBeyondTheSessionOrMaxPlayersReadZeroAndWriteNothing)
 {
@@ -139,96 +58,54 @@ TEST_F(LevelSessionTest, PlayerIndicesBeyondTheSessionOrMaxPlayersReadZeroAndWri
     EXPECT_EQ(Player_GetViewportIndex(1, &dummy), 0);
 }
 
-TEST_F(LevelSessionTest, NamesAndConfigurationPaths)
+// Devices go to slots by joystick count, keyboard and the player count; presets use the slot's own device table.
+TEST_F(LevelSessionTest, DevicesGoToSlotsByJoystickCountKeyboardAndMaxPlayers)
 {
-    Level_SetConfigDir("Levels\\Demo\\");
-    char path[64];
-    EXPECT_STREQ(Level_MakeConfigPath("Frog", path, sizeof path), "Levels\\Demo\\Frog.cfg");
-    std::string longName(600, 'n');
-    Level_SetSceneName(longName.c_str());
-    EXPECT_EQ(strlen(Level_GetSceneName()), (size_t)LEVEL_NAME_MAX - 1);
-    static uint32_t restarted;
-    restarted = 0;
-    Level_Restart(7);  // without a callback: nothing
-    Level_SetRestartCallback([](uint32_t argument) { restarted = argument + 1; });
-    Level_Restart(7);
-    EXPECT_EQ(restarted, 8u);
-}
-
-TEST_F(LevelSessionTest, KeysMapToTheStickAndTheButtonBits)
-{
-    KeyboardPlayer();
-    const PlayerInputRecord* in = Frame({0xC8, 0xCD});  // up and right: a diagonal
-    EXPECT_NEAR(in->stickX, 0.70710677f, 1e-6f);
-    EXPECT_NEAR(in->stickY, 0.70710677f, 1e-6f);
-    EXPECT_EQ(in->buttons, (uint32_t)(INPUT_UP | INPUT_RIGHT));
-    in = Frame({0xD0, 0xCB});
-    EXPECT_NEAR(in->stickX, -0.70710677f, 1e-6f);
-    EXPECT_NEAR(in->stickY, -0.70710677f, 1e-6f);
-    EXPECT_EQ(in->oldButtons, (uint32_t)(INPUT_UP | INPUT_RIGHT));
-    in = Frame({0xCB, 0xCD});  // left and right cancel, both bits stay
-    EXPECT_EQ(in->stickX, 0.0f);
-    EXPECT_EQ(in->buttons, (uint32_t)(INPUT_LEFT | INPUT_RIGHT));
-
-    const uint32_t bits[] = {16, 32, 64, 128, 256, 512, 4096, 8192, 1024, 2048};
-    for (int a = 4; a < PLAYER_ACTIONS; a++) {
-        in = Frame({Player_GetBinding(0, a)});
-        EXPECT_EQ(in->buttons, bits[a - 4]) << "action " << a;
-        EXPECT_EQ(in->stickX, 0.0f);
-    }
-    EXPECT_EQ(Frame({59})->buttons, 8192u);  // F1
-    EXPECT_EQ(Frame({})->oldButtons, 8192u);
-}
-
-TEST_F(LevelSessionTest, TheStampClearsButtonsButKeepsTheStick)
-{
-    KeyboardPlayer();
-    Frame({});
-    Level_StampTime(0.2f);
-    float start = Level_GetClock();
-    const PlayerInputRecord* in = nullptr;
-    while (Level_GetClock() - start < 0.19f) {
-        in = Frame({0xC8, 0x1C});
-        EXPECT_EQ(in->buttons, 0u);
-        EXPECT_FLOAT_EQ(in->stickY, 1.0f);
-    }
-    for (int f = 0; f < 3; f++) in = Frame({0xC8, 0x1C});
-    EXPECT_EQ(in->buttons, (uint32_t)(INPUT_UP | Input_ActionBit(4)));
-}
-
-TEST_F(LevelSessionTest, TheSecondStickReadsZeroUntilItHasBeenCentred)
-{
-    int32_t handle = DInputTest_AttachController(1);
-    if (handle < 0) GTEST_SKIP() << "no virtual joysticks";
-    ASSERT_EQ(Pad_Init(), 1);
-    Game_SetMaxPlayers(1);
-    Player_AssignDevices();
-    Game_GetContext()->playerKinds[0] = PLAYER_KIND_HUMAN;
-    auto frame = [&](int32_t x) {
-        DInputTest_SetAxis(handle, DINPUT_TEST_RIGHTX, x);
-        Pad_Update(0.016f);
-        Rules_Update(0.016f);
-        return Player_GetInputRecord(0)->stick2X;
+    struct Case {
+        int joysticks;
+        bool keyboard;
+        int maxPlayers;
+        const char* devices;  // per slot: J controller, K keyboard, - none
+    } cases[] = {
+        {0, true, 2, "KK"},      {0, false, 4, "----"}, {2, true, 4, "JJKK"},     {2, false, 4, "JJ--"},
+        {4, true, 8, "JJJJ----"}, {5, true, 8, "JJJJJKKK"}, {1, true, 2, "JK"},
     };
-    EXPECT_EQ(frame(20000), 0.0f);  // resting off-centre from the start
-    EXPECT_EQ(frame(32767), 0.0f);
-    EXPECT_EQ(frame(0), 0.0f);  // centred once
-    EXPECT_NEAR(frame(32767), 1.0f, 1e-3f);
-    EXPECT_NEAR(frame(-16384), -0.5f, 1e-3f);
-}
-
-TEST_F(LevelSessionTest, PlayersWithoutAPadOrAKindReadNothing)
-{
-    Game_SetMaxPlayers(4);
-    Game_GetContext()->playerKinds[1] = PLAYER_KIND_COMPUTER;  // no device assigned
-    Player_GetInputRecord(2)->buttons = 77;                    // kind 0: not a player, left alone
-    Rules_Update(0.1f);
-    const PlayerInputRecord* computer = Player_GetInputRecord(1);
-    EXPECT_EQ(computer->pad, nullptr);
-    EXPECT_EQ(computer->buttons, 0u);
-    EXPECT_EQ(Player_GetInputRecord(2)->buttons, 77u);
-    EXPECT_EQ(Player_ReadAction(nullptr, 0, 4), 0.0f);
-    EXPECT_EQ(Player_ReadAction(Pad_Get(PAD_KEYBOARD, 0), 0, -1), 0.0f);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.devices);
+        for (int i = 0; i < c.joysticks; i++)
+            if (DInputTest_AttachController(1) < 0) GTEST_SKIP() << "no virtual joysticks";
+        if (!c.keyboard) Pad_SetJoysticksEnabled((uint32_t)c.joysticks);
+        ASSERT_EQ(Pad_Init(), 1);
+        Game_SetMaxPlayers(c.maxPlayers);
+        Player_AssignDevices();
+        char text[64];
+        for (int s = 0; s < c.maxPlayers; s++) {
+            Pad* pad = Player_GetInputDevice(s);
+            char kind = !pad ? '-' : pad == Pad_Get(PAD_KEYBOARD, 0) ? 'K' : 'J';
+            EXPECT_EQ(kind, c.devices[s]) << s;
+            Player_SetControlPreset(s, s % PLAYER_PRESETS);
+            EXPECT_STREQ(Player_GetControllerText(s, text, sizeof text),
+                         kind == '-' ? "LS_CONTROLLER_NONE"
+                         : kind == 'K' ? "LS_CONTROLLER_KEYBOARD" : "LS_CONTROLLER_JOYPAD");
+            for (int a = 0; a < PLAYER_ACTIONS && pad; a++) {
+                EXPECT_EQ(Player_GetBinding(s, a), kind == 'J' ? Binding_GetController(a, s % PLAYER_PRESETS)
+                                                               : Binding_GetKeyboard(s, a, s % PLAYER_PRESETS));
+                EXPECT_EQ(Player_GetDefaultBinding(s, a),
+                          kind == 'J' ? Binding_GetController(a, 0) : Binding_GetKeyboard(s, a, 0));
+            }
+        }
+        Pad_Shutdown();
+        DInputTest_DetachAll();
+    }
+    // The control of action 4 in the default layout does action 5 in preset 1 and 6 in preset 2.
+    EXPECT_EQ(Binding_FindInPreset(1, 4), 5);
+    EXPECT_EQ(Binding_FindInPreset(2, 7), 5);
+    EXPECT_EQ(Binding_FindInPreset(3, 4), -1);
+    EXPECT_EQ(Binding_FindInPreset(1, 14), -1);
+    EXPECT_EQ(Binding_GetController(14, 0) + Binding_GetKeyboard(9, 0, 0) + Binding_GetKeyboard(0, 0, 3), 0);
+    Player_SetControlPreset(9, 0);  // no such slot, no such preset: ignored
+    Player_SetControlPreset(0, 3);
+    EXPECT_EQ(Player_GetControlPreset(-1) + Player_GetControlPreset(0) + Player_GetBinding(9, 0), 0);
 }
 
 }  // namespace

@@ -6,27 +6,6 @@
 
 namespace {
 
-const char* const kLoadDat =
-    "Images {\n"
-    "  LoadingScreenMain = Load\\Main.bmp\n"
-    "  LoadingScreen03 = Load\\Three.bmp\n"
-    "  LoadingScreenBoss2 = Load\\Boss2.bmp\n"
-    "  LoadingFrame = Load\\Frame.bmp\n"
-    "  LoadingBar = Load\\Bar.bmp\n"
-    "  LoadingFramePos = 100, 400\n"
-    "  LoadingFrameSize = 440, 20\n"
-    "  LoadingBarPos = 104, 404\n"
-    "  LoadingBarSize = 432, 12\n"
-    "}\n"
-    "DataSize {\n"
-    "  FrontEndLoadingType_Initial = 1000\n"
-    "  FrontEndLoadingType_2 = 5000\n"
-    "  FrontEndLoadingType_3 = -7\n"
-    "}\n"
-    "UserData {\n"
-    "  GameMaxPlayers = 2\n"
-    "}\n";
-
 class LoadingScreenTest : public GameTest {
 protected:
     void SetUp() override
@@ -44,34 +23,7 @@ protected:
     LoadingScreen saved_;
 };
 
-TEST_F(LoadingScreenTest, LoadDatGivesImagesSpritesPlacesDataSizesAndMaxPlayers)
-{
-    WriteConfig("Load.dat", kLoadDat);
-    WriteConfig(LOADING_TEXT_FILE, "Section0 {\nDisplayTime = 2\n}\n");
-    LoadingScreen_LoadData("Load.dat");
-    const LoadingScreen* l = LoadingScreen_Get();
-    EXPECT_STREQ(l->images[0], "Load\\Main.bmp");
-    EXPECT_STREQ(l->images[3], "Load\\Three.bmp");
-    EXPECT_STREQ(l->images[18], "Load\\Boss2.bmp");
-    EXPECT_STREQ(l->images[1], "");
-    EXPECT_STREQ(l->barName, "Load\\Bar.bmp");
-    EXPECT_STREQ(l->indicatorName, "");
-    EXPECT_EQ(l->framePos[1], 400.0f);
-    EXPECT_EQ(l->barSize[0], 432.0f);
-    const uint32_t sizes[] = {1000, 0, 0, 5000, 0};
-    for (int t = 0; t < LOADING_TYPES; t++) EXPECT_EQ(l->dataSize[t], sizes[t]) << t;
-    EXPECT_EQ(Game_GetMaxPlayers(), 2u);
-    EXPECT_EQ(l->text.sectionCount, 1);
-
-    // Without the file every default stays and GameMaxPlayers is 4.
-    TextFile_Free(&LoadingScreen_Get()->text);
-    memset(LoadingScreen_Get(), 0, sizeof(LoadingScreen));
-    LoadingScreen_LoadData("Missing.dat");
-    EXPECT_EQ(Game_GetMaxPlayers(), 4u);
-    EXPECT_EQ(LoadingScreen_Get()->dataSize[0], 0u);
-}
-
-TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAndAZeroDataSizeDrawsNone)
+TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAZeroDataSizeDrawsNoneAndTheIndicatorWrapsInsideIt)
 {
     LoadingScreen* l = LoadingScreen_Get();
     static int sprite;  // any non-null sprite stands for a loaded bar
@@ -98,12 +50,8 @@ TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAndAZeroDataSizeDrawsNone)
     l->type = 9;  // no such type: no size
     EXPECT_EQ(LoadingScreen_Advance(300.0f).bar[2], 0.0f);
     l->bar = nullptr;
-}
 
-TEST_F(LoadingScreenTest, TheIndicatorWrapsInsideTheBarAndANarrowBarHasNone)
-{
-    LoadingScreen* l = LoadingScreen_Get();
-    static int sprite;
+    // The indicator's pieces wrap inside the bar; a bar too narrow for one has none.
     l->indicator = (Sprite*)&sprite;
     l->barPos[0] = 50;
     l->barPos[1] = 20;
@@ -127,27 +75,10 @@ TEST_F(LoadingScreenTest, TheIndicatorWrapsInsideTheBarAndANarrowBarHasNone)
     l->indicator = nullptr;
 }
 
-TEST_F(LoadingScreenTest, TheIndexOfALevelComesFromItsFileAndIsZeroWithoutIt)
-{
-    GameSetup_Reset();
-    GameSetup_SetLevel("level1.cfg", 0);
-    GameSetup_SetLevel("level2.cfg", 1);
-    GameSetup_SetLevel("level3.cfg", 2);
-    WriteConfig("levels\\level1.cfg", "game {\n Level {\n loadingScreenIndex = 7\n }\n}\n");
-    WriteConfig("levels\\level2.cfg", "game {\n Level {\n levelscene = x.lws\n }\n}\n");
-    EXPECT_EQ(Level_GetLoadingScreenIndex(0), 7);
-    EXPECT_EQ(Level_GetLoadingScreenIndex(1), 0);
-    EXPECT_EQ(Level_GetLoadingScreenIndex(2), 0);  // no such file
-    EXPECT_EQ(Level_GetLoadingScreenIndex(3), 0);  // "NONE"
-    EXPECT_EQ(Level_GetLoadingScreenIndex(40), 0);
-}
-
 }  // namespace
 
 // ---- drawing, inside the program ----
 
-#include "engine/sprite.h"
-#include "engine/view.h"
 #include "frame_capture.h"
 #include "program_fixture.h"
 #include "tests/engine/drawing_fixture.h"
@@ -167,7 +98,6 @@ protected:
     static void WriteImages()
     {
         drawingtest::WriteImage("data/Main.bmp", 8, 8, [](int32_t, int32_t) { return 0xFF00FF00u; });
-        drawingtest::WriteImage("data/Three.bmp", 8, 8, [](int32_t, int32_t) { return 0xFF0000FFu; });
         drawingtest::WriteImage("data/Bar.bmp", 8, 8, [](int32_t, int32_t) { return 0xFFFF0000u; });
     }
     static void Reset()
@@ -182,7 +112,7 @@ TEST_F(LoadingScreenDrawTest, ALoadDrawsFramesWithTheBarButNeverInsideAnOpenCame
 {
     gametest::WriteConfig("Load.dat",
                           "Images {\n LoadingScreenMain = Main.bmp\n LoadingBar = Bar.bmp\n LoadingBarPos = 100, 400\n"
-                          " LoadingBarSize = 400, 20\n}\nDataSize {\n FrontEndLoadingType_1 = 1000\n}\n");
+                          " LoadingBarSize = 400, 20\n LoadingScreenBoss1 = Gone.bmp\n}\nDataSize {\n FrontEndLoadingType_1 = 1000\n}\n");
     RunProgram([] {
         WriteImages();
         Reset();
@@ -218,65 +148,17 @@ TEST_F(LoadingScreenDrawTest, ALoadDrawsFramesWithTheBarButNeverInsideAnOpenCame
         LoadingScreen_End();
         LoadProgress_AddBytes(100);
         EXPECT_EQ(l->drawn, drawn + 1);
+        // A missing image falls back to the main one, and without that to black; fades draw over white.
+        LoadingScreen_SetImage(-1, 1);
+        LoadingScreen_SetImage(5, 1);  // no name: none
+        LoadingScreen_SetImage(17, 1);
+        EXPECT_EQ(l->currentIndex, 0);
+        snprintf(l->images[0], sizeof l->images[0], "Gone.bmp");
+        LoadingScreen_SetImage(17, 1);
+        EXPECT_NE(l->current, nullptr);
+        EXPECT_EQ(LoadingScreen_DrawFade(1, 0.3f, 1) + LoadingScreen_DrawFade(0, 0.0f, 0), 2);
         File_SetClock(nullptr);
         Reset();
-        State_Reset();
-    });
-}
-
-TEST_F(LoadingScreenDrawTest, ImagesFallBackToTheMainOneAndAnIndexWithoutANameLoadsNothing)
-{
-    gametest::WriteConfig("Load.dat",
-                          "Images {\n LoadingScreenMain = Main.bmp\n LoadingScreen03 = Three.bmp\n"
-                          " LoadingScreen04 = Missing.bmp\n}\n");
-    gametest::WriteConfig("levels\\plain.cfg", "game {\n Level {\n levelscene = x.lws\n }\n}\n");
-    RunProgram([] {
-        WriteImages();
-        Reset();
-        LoadingScreen_LoadData("Load.dat");
-        LoadingScreen* l = LoadingScreen_Get();
-        GameSetup_Reset();
-        GameSetup_SetLevel("plain.cfg", 0);
-        LoadingScreen_SetImage(Level_GetLoadingScreenIndex(0), 0);  // no loadingScreenIndex: image 0
-        EXPECT_EQ(l->currentIndex, 0);
-        ASSERT_NE(l->current, nullptr);
-        Sprite* main = l->current;
-        LoadingScreen_SetImage(0, 0);  // current already: kept
-        EXPECT_EQ(l->current, main);
-        LoadingScreen_SetImage(3, 0);
-        EXPECT_EQ(l->currentIndex, 3);
-        EXPECT_EQ(Sprite_GetWidth(l->current), 8.0f);
-        LoadingScreen_SetImage(4, 0);  // named, but missing: image 0, recorded as 0
-        EXPECT_EQ(l->currentIndex, 0);
-        ASSERT_NE(l->current, nullptr);
-        for (int none : {1, 40, -2}) {
-            LoadingScreen_SetImage(none, 0);
-            EXPECT_EQ(l->current, nullptr) << none;
-            EXPECT_EQ(l->currentIndex, none);
-        }
-        // Without even image 0 a black blank stands in.
-        strcpy(l->images[0], "Gone.bmp");
-        LoadingScreen_SetImage(4, 1);
-        ASSERT_NE(l->current, nullptr);
-        EXPECT_EQ(l->current->flags & SPRITE_BLANK, (uint32_t)SPRITE_BLANK);
-        Reset();
-        State_Reset();
-    });
-}
-
-TEST_F(LoadingScreenDrawTest, TheFadeAnswersAtBothEnds)
-{
-    RunProgram([] {
-        Reset();
-        View_SetMainUpdating(1);
-        struct Case {
-            float time;
-            int fadeIn;
-            int done;
-        } cases[] = {{0.1f, 1, 0}, {0.25f, 1, 1}, {0.6f, 1, 1}, {0.1f, 0, 0}, {0.0f, 0, 1}, {-0.2f, 0, 1}};
-        for (const Case& c : cases)
-            EXPECT_EQ(LoadingScreen_DrawFade(1, c.time, c.fadeIn), c.done) << c.time << " " << c.fadeIn;
-        View_SetMainUpdating(0);
         State_Reset();
     });
 }

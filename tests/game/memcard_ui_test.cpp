@@ -9,7 +9,6 @@
 
 #include "app/save.h"
 #include "app/state.h"
-#include "app/text.h"
 #include "menu_input_fixture.h"
 #include "platform/win32/sysfile.h"
 
@@ -38,6 +37,7 @@ int NoCards(char*) { return 0; }
 int RefuseChanges(const char*) { return 0; }
 
 constexpr uint8_t kKeyDelete = 0x9D;  // player 0's action 6 (Right Ctrl)
+
 
 GameState* RootUpdate(GameState* self, float)
 {
@@ -143,16 +143,6 @@ protected:
         ChooseSlotAndFile(0, file);
         Frame({kKeySelect});  // the in-progress message (or the refusal) is up; the next frame writes
     }
-    // Frames until the save screens have popped; the seconds taken.
-    float WaitUntilClosed(float limit = 10.0f)
-    {
-        float t = 0;
-        while (Running() && t < limit) {
-            Frame({});
-            t += kDt;
-        }
-        return t;
-    }
 
     static std::string SavePath(char letter, int file)
     {
@@ -186,90 +176,6 @@ protected:
 
     GameState* root_ = nullptr;
 };
-
-TEST_F(MemCardTest, SaveLoadAndOverwriteRoundsWithTheirMessagesAndTimes)
-{
-    Progress_SetFlags(5, PROGRESS_COMPLETED, 1);
-    SaveAt(0);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVEINPROGRESS");
-    Frame({});
-    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_SAVE");
-    EXPECT_EQ(ReadFile(SavePath('A', 0)).size(), SAVE_RECORD_SIZE);
-    char title[64];  // what the storage is told the save is called
-    EXPECT_STREQ(Save_GetSaveTitle("FILE3", title, sizeof title), "Quillomere - Glimfall 3");
-    // The success stays until 3.0 s after the in-progress message began.
-    float shown = kDt + WaitUntilClosed();
-    EXPECT_FALSE(Running());
-    EXPECT_GE(shown, MEMCARD_SUCCESS_TIME);
-    EXPECT_LT(shown, MEMCARD_SUCCESS_TIME + 2 * kDt);
-    EXPECT_EQ(Game_GetContext()->controllingPlayer, GAME_ANY_PLAYER);
-
-    // Saving at the same place asks first, starting at no; no goes back to
-    // the file selection with the cursor where it was.
-    Open(MEMCARD_MODE_SAVE);
-    ChooseSlotAndFile(0, 0);
-    EXPECT_EQ(Ui()->hasSave[0], 1u);
-    Press(kKeySelect);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVEWARNING");
-    EXPECT_EQ(Ui()->selection, 1);
-    Press(kKeySelect);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVESELECTFILE");
-    Press(kKeySelect);
-    Press(kKeyLeft);
-    EXPECT_EQ(Ui()->selection, 0);
-    Progress_SetFlags(6, PROGRESS_COMPLETED, 1);
-    Press(kKeySelect);
-    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_OVERWRITE");
-    Wait(MEMCARD_SUCCESS_TIME);
-    EXPECT_FALSE(Running());
-
-    // Load brings the second save's progress back.
-    Progress_SetFlags(5, PROGRESS_COMPLETED, 0);
-    Progress_SetFlags(6, PROGRESS_COMPLETED, 0);
-    Open(MEMCARD_MODE_LOAD);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADSELECTCARD");
-    ChooseSlotAndFile(0, 0);
-    Press(kKeySelect);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADWARNING");
-    Press(kKeyLeft);
-    Press(kKeySelect);
-    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_LOAD");
-    EXPECT_EQ(Progress_TestFlags(5, PROGRESS_COMPLETED), 1);
-    EXPECT_EQ(Progress_TestFlags(6, PROGRESS_COMPLETED), 1);
-    Wait(MEMCARD_SUCCESS_TIME);
-    EXPECT_FALSE(Running());
-}
-
-TEST_F(MemCardTest, TheCheckReadsOnePositionEveryQuarterSecondAndFillsTheBarAtSevenQuarters)
-{
-    PlantSave('A', 3, ValidRecord());
-    std::string broken = ValidRecord();
-    broken[10] ^= 1;  // the header's date: the header checksum fails
-    PlantSave('A', 5, broken);
-    Open(MEMCARD_MODE_LOAD);
-    Press(kKeySelect);
-    ASSERT_EQ(Ui()->message.kind, (uint32_t)MEMCARD_KIND_CHECK);
-    float fullAt = -1;
-    for (int frame = 0; frame < 60 && Ui()->message.kind == MEMCARD_KIND_CHECK; frame++) {
-        float t = Ui()->messageTime;
-        int checked = Ui()->selection;
-        // Positions p with 0.25 p < t are read; never one early.
-        EXPECT_LE(checked, (int)(t / MEMCARD_CHECK_INTERVAL) + 1) << t;
-        if (checked == SAVE_FILE_POSITIONS && fullAt < 0) fullAt = t;
-        Frame({});
-    }
-    EXPECT_GT(fullAt, 7 * MEMCARD_CHECK_INTERVAL);
-    EXPECT_LT(fullAt, 7 * MEMCARD_CHECK_INTERVAL + 2 * kDt);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADSELECTFILE");
-    for (int p = 0; p < SAVE_FILE_POSITIONS; p++) EXPECT_EQ(Ui()->hasSave[p], p == 3 ? 1u : 0u) << p;
-    // The broken save is an empty place: select there does nothing.
-    for (int i = 0; i < 5; i++) Press(i == 0 ? kKeyDown : kKeyRight);
-    EXPECT_EQ(Ui()->selection, 7);
-    Press(kKeyLeft);
-    Press(kKeyLeft);
-    Press(kKeySelect);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_LOADSELECTFILE");
-}
 
 TEST_F(MemCardTest, RefusedFilesLeaveTheProgressAlone)
 {
@@ -342,7 +248,7 @@ TEST_F(MemCardTest, RefusedFilesLeaveTheProgressAlone)
     EXPECT_EQ(Progress_TestFlags(9, PROGRESS_COMPLETED), 0);
 }
 
-TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByte)
+TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByteAndABadFileNameWritesNothing)
 {
     SaveAt(2);
     Wait(4.0f);
@@ -364,10 +270,11 @@ TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByte)
     Frame({});
     EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_SAVEFAILED");
     EXPECT_TRUE(ReadFile(SavePath('A', 0)).empty());
-}
-
-TEST_F(MemCardTest, AFileNameWithAPathCharacterWritesNothing)
-{
+    // So does a file name with a path character, writing nothing.
+    MemCardUI_SetMode(MEMCARD_MODE_NONE);
+    Frame({});
+    Save_SetWriteHook(nullptr);
+    std::filesystem::remove_all("SaveGame");
     Text_Shutdown();
     ASSERT_EQ(Text_Init(), 1);
     SetFileNames("BAD/");
@@ -375,49 +282,6 @@ TEST_F(MemCardTest, AFileNameWithAPathCharacterWritesNothing)
     Frame({});
     EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_SAVEFAILED");
     EXPECT_FALSE(std::filesystem::exists("SaveGame") && !std::filesystem::is_empty("SaveGame"));
-}
-
-TEST_F(MemCardTest, AutosaveRunsOnlyAfterASuccessfulSaveAndWritesTheSamePlace)
-{
-    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
-    EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);
-    EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 1u);
-    SaveAt(3);
-    Wait(4.0f);
-    ASSERT_FALSE(Running());
-    const std::string first = ReadFile(SavePath('A', 3));
-    Progress_SetFlags(30, PROGRESS_COMPLETED, 1);
-    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
-    Frame({});  // pushed
-    Frame({});  // entered
-    ASSERT_TRUE(Running());
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVEINPROGRESS");
-    Wait(1.0f);
-    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_AUTOSAVE");
-    Wait(3.0f);
-    EXPECT_FALSE(Running());
-    std::string second = ReadFile(SavePath('A', 3));
-    EXPECT_EQ(second.size(), SAVE_RECORD_SIZE);
-    EXPECT_NE(second, first);
-
-    // A failing autosave asks whether to give up; no leads to the Save road.
-    Save_SetWriteHook(ShortWrite);
-    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
-    Frame({});
-    Frame({});
-    WaitForChange();
-    EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_AUTOSAVEFAILED");
-    WaitForChange();
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
-    Press(kKeySelect);  // no
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVESELECTCARD");
-    Press(kKeyBack);
-    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
-    Press(kKeyLeft);
-    Press(kKeySelect);  // yes
-    Frame({});
-    EXPECT_FALSE(Running());
-    EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 3u);
 }
 
 TEST_F(MemCardTest, TheBootCheckShowsWhatTheSlotsHold)
@@ -583,87 +447,49 @@ TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
     }
 }
 
-// The line under the panel names the keys the road takes: the Load road
-// writes nothing, the Save road's file grid deletes, and back is Space.
-TEST_F(MemCardTest, EachRoadsInformationLineSaysWhatItsKeysDo)
+// An autosave writes the last save's place; a failed one asks to give up, and no leads to the Save road.
+TEST_F(MemCardTest, AutosaveWritesTheSamePlaceAndAFailedOneOffersTheSaveRoad)
 {
-    WriteData("english.txt", ReadFile(HELM_SOURCE_DIR "/data/text/english.txt"));  // the shipped texts
-    Text_ParseFile("english.txt");
-    auto info = [] {
-        char key[32], text[TEXT_BUFFER_SIZE];
-        snprintf(key, sizeof key, "LS_INFOTEXT_INFO%.2u", Ui()->message.buttons);
-        return std::string(Text_Get(key, 0, text, sizeof text));
-    };
-    struct Case {
-        uint32_t mode;
-        int unreadable;  // the boot check then finds no use for a slot
-        bool toFiles;
-        const char* says;
-        const char* never;
-    } cases[] = {
-        {MEMCARD_MODE_LOAD, 0, false, "Space goes back", "Saving"},
-        {MEMCARD_MODE_LOAD, 0, true, "Space goes back", "Saving"},
-        {MEMCARD_MODE_SAVE, 0, false, "Saving needs", "deletes"},
-        {MEMCARD_MODE_SAVE, 0, true, "deletes", "Saving"},
-        {MEMCARD_MODE_BOOT, 1, false, "Space goes back", "Escape"},
-        {MEMCARD_MODE_BOOT, 0, false, "Space goes back", "Escape"},  // no save yet: continue or back
-    };
-    for (const Case& c : cases) {
-        g_freeReadable = !c.unreadable;
-        Open(c.mode);
-        if (c.toFiles) ChooseSlotAndFile(0, 0);
-        EXPECT_NE(info().find(c.says), std::string::npos) << c.mode << " " << Text() << ": " << info();
-        EXPECT_EQ(info().find(c.never), std::string::npos) << c.mode << " " << Text() << ": " << info();
-        MemCardUI_SetMode(MEMCARD_MODE_NONE);
-        Frame({});
-    }
-}
-
-TEST_F(MemCardTest, TheGridCursorStaysInItsRowsAndMovesOncePerPress)
-{
-    struct Case {
-        int from, direction, to;
-    } cases[] = {
-        {0, 2, 0}, {3, 3, 3}, {4, 2, 4}, {7, 3, 7},  // row ends: no wrap
-        {0, 0, 0}, {5, 1, 5},                        // top and bottom rows
-        {1, 1, 5}, {6, 0, 2}, {2, 3, 3}, {5, 2, 4},  // rows of 4
-        {9, 2, 6},                                   // clamped first
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(MemCardUI_MoveFileCursor(c.from, c.direction), c.to) << c.from << " " << c.direction;
-
-    Open(MEMCARD_MODE_SAVE);
-    for (int i = 0; i < 10; i++) Frame({kKeyRight});  // held: one move
-    EXPECT_EQ(Ui()->selection, 1);
+    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);  // before any save: nothing
+    EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);
+    SaveAt(3);
+    Wait(4.0f);
+    const std::string first = ReadFile(SavePath('A', 3));
+    Progress_SetFlags(30, PROGRESS_COMPLETED, 1);
+    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
     Frame({});
-    Frame({kKeyRight});
-    EXPECT_EQ(Ui()->selection, 2);
-    // Only the player holding the menus moves it.
-    Game_GetContext()->controllingPlayer = 1;
-    Frame({});
-    Frame({kKeyRight});
-    EXPECT_EQ(Ui()->selection, 2);
-}
-
-TEST_F(MemCardTest, ModesOfFrontEndLinksAreNamedExactly)
-{
-    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Boot"), 1u);
-    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Load"), 2u);
-    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Save"), 3u);
-    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_InGame"), 4u);
-    EXPECT_EQ(MemCardUI_FindMode("memcarduimode_save"), 0u);
-    EXPECT_EQ(MemCardUI_FindMode("MemCardUIMode_Save "), 0u);
-    EXPECT_EQ(MemCardUI_FindMode(nullptr), 0u);
-    // Load and Save listen to the last input player only, until they pop.
-    Game_GetContext()->lastInputPlayer = 2;
-    MemCardUI_SetMode(MEMCARD_MODE_LOAD);
-    EXPECT_EQ(Game_GetContext()->controllingPlayer, 2);
     Frame({});
     ASSERT_TRUE(Running());
-    MemCardUI_SetMode(MEMCARD_MODE_NONE);
+    Wait(1.0f);
+    EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_AUTOSAVE");
+    Wait(3.0f);
+    EXPECT_FALSE(Running());
+    EXPECT_NE(ReadFile(SavePath('A', 3)), first);
+    Save_SetWriteHook(ShortWrite);
+    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
+    Frame({});
+    Frame({});
+    WaitForChange();
+    EXPECT_EQ(Text(), "LS_MEMCARD_ERROR_AUTOSAVEFAILED");
+    WaitForChange();
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
+    Press(kKeySelect);  // no
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_SAVESELECTCARD");
+    Press(kKeyBack);
+    EXPECT_EQ(Text(), "LS_MEMCARD_MESSAGE_AUTOSAVECANCEL");
+    Press(kKeyLeft);
+    Press(kKeySelect);  // yes
     Frame({});
     EXPECT_FALSE(Running());
-    EXPECT_EQ(Game_GetContext()->controllingPlayer, GAME_ANY_PLAYER);
+    EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 3u);
+    const int moves[][3] = {{0, 2, 0}, {3, 3, 3}, {4, 2, 4}, {7, 3, 7}, {0, 0, 0}, {5, 1, 5},
+                            {1, 1, 5}, {6, 0, 2}, {2, 3, 3}, {5, 2, 4}, {9, 2, 6}, {2, 9, 2}};
+    for (const auto& m : moves) EXPECT_EQ(MemCardUI_MoveFileCursor(m[0], m[1]), m[2]) << m[0] << " " << m[1];
+    // Images that are missing or named empty load as none; the screen still sets up.
+    WriteConfig("MemCard.cfg", "MemCard {\n Colours {\n  Overlay1 = 2, 0.5, 0, 1\n }\n Images {\n  Panel = Gone.bmp\n"
+                               "  FileIcon = \n  FileIconPC2 = Gone.bmp\n }\n}\n");
+    MemCardUI_Setup();
+    EXPECT_EQ(MemCardUI_Get()->images[0], nullptr);
 }
 
 }  // namespace

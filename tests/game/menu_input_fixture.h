@@ -21,7 +21,9 @@ constexpr uint8_t kKeySelect = 0x1C, kKeyBack = 0x35, kKeyStart = 0x39, kKeyEsca
 // Player 1's select.
 constexpr uint8_t kKeySelect1 = 0x1D;
 
-class MenuInputTest : public GameTest {
+// Game tests over the pads: the window and input stand-ins reset; the test
+// opens the pads (after attaching any controllers), they close at the end.
+class PadTest : public GameTest {
 protected:
     void SetUp() override
     {
@@ -29,6 +31,21 @@ protected:
         Win32Test_ResetAll();
         DInputTest_ResetState();
         App_ResetState();
+    }
+    void TearDown() override
+    {
+        Pad_Shutdown();
+        DInputTest_DetachAll();
+        Win32Test_ResetAll();
+        GameTest::TearDown();
+    }
+};
+
+class MenuInputTest : public PadTest {
+protected:
+    void SetUp() override
+    {
+        PadTest::SetUp();
         App_ParseCommandLine("");
         Game_ReadSwitches();  // no switch of an earlier test (the data-packing run) stays
         ASSERT_EQ(Pad_Init(), 1);
@@ -37,13 +54,6 @@ protected:
         GameContext* ctx = Game_GetContext();
         for (int p = 0; p < GAME_PLAYER_SLOTS; p++) ctx->inputDevices[p] = Player_GetInputDevice(p);
         ctx->controllingPlayer = GAME_ANY_PLAYER;
-    }
-    void TearDown() override
-    {
-        Pad_Shutdown();
-        DInputTest_DetachAll();
-        Win32Test_ResetAll();
-        GameTest::TearDown();
     }
 
     // One pad update with these keys down.

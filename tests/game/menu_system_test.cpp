@@ -4,7 +4,9 @@
 
 #include <string>
 
+#include "app/config.h"
 #include "common/hash.h"
+#include "game/ingame_menu.h"
 #include "menu_input_fixture.h"
 
 namespace {
@@ -46,6 +48,7 @@ protected:
         Frame({});
         return result;
     }
+
     MenuPage* Page() { return Menu_GetCurrentPage(menu_); }
 
     MenuSystem* menu_ = nullptr;
@@ -71,65 +74,46 @@ const char* const kPages =
     " away {\n  MenuItem = TRUE\n  MenuLink = main\n  MenuLinkAddToHistory = FALSE\n }\n"
     "}\n";
 
-TEST_F(MenuTest, PagesAndEntriesLoadWithTheirKeysReadOnlyForMenuItems)
+TEST_F(MenuTest, EntryTextIsCopiedBoundedAndOnlyIntoLiteralTexts)
 {
     ASSERT_NE(Load(kPages), nullptr);
-    ASSERT_EQ(menu_->pageCount, 4);
-    EXPECT_EQ(menu_->player, GAME_ANY_PLAYER);
-    MenuPage* main = Menu_FindPage(menu_, Name_Hash("MAIN", 1, 1));
-    ASSERT_NE(main, nullptr);
-    EXPECT_EQ(main->flags, (uint32_t)MENU_PAGE_CLOSE_ON_BACKUP);
-    ASSERT_EQ(main->entryCount, 5);
-    struct Expected {
-        const char* name;
-        uint32_t flags;
-        const char* target;
-    } expected[] = {
-        {"title", 0, nullptr},
-        {"play", MENU_ENTRY_ITEM | MENU_ENTRY_SELECTION, "STARTLEVEL"},
-        {"options", MENU_ENTRY_ITEM | MENU_ENTRY_INIT_SELECTED | MENU_ENTRY_LINK | MENU_ENTRY_ADD_TO_HISTORY,
-         "optionsPage"},
-        {"nowhere", MENU_ENTRY_ITEM | MENU_ENTRY_LINK | MENU_ENTRY_ADD_TO_HISTORY, "missingPage"},
-        {"quiet", 0, nullptr},  // no MenuItem: its link and selection are not read
-    };
-    for (int i = 0; i < 5; i++) {
-        int32_t index = -1;
-        MenuEntry* e = MenuPage_FindEntryByName(main, expected[i].name, &index);
-        ASSERT_NE(e, nullptr) << expected[i].name;
-        EXPECT_EQ(index, i);
-        EXPECT_EQ(e->flags, expected[i].flags) << expected[i].name;
-        EXPECT_EQ(e->target, expected[i].target ? Name_Hash(expected[i].target, 1, 1) : 0u) << expected[i].name;
-    }
-    // Text blocks: a text id, or else a literal buffer; the secondary font cycles.
-    const MenuText* title = main->entries[0].text;
-    ASSERT_NE(title, nullptr);
-    EXPECT_EQ(title->textId, Text_Id("LS_TITLE"));
-    EXPECT_EQ(title->literal, nullptr);
-    EXPECT_FLOAT_EQ(title->scale, 1.0f);
-    EXPECT_FLOAT_EQ(title->selScale, 1.0f);
-    const MenuText* options = main->entries[2].text;
-    ASSERT_NE(options, nullptr);
-    EXPECT_NE(options->literal, nullptr);
-    EXPECT_EQ(MenuText_TestFlags(options, MENU_TEXT_CYCLING), 1);
-    EXPECT_EQ(options->colour[1], 20);
-    EXPECT_EQ(options->selColour[3], 40);
-    EXPECT_EQ(main->entries[3].text, nullptr);
-    // A plain key under MenuData names the top-level section of the page.
-    MenuPage* opts = Menu_FindPage(menu_, Name_Hash("optionsPage", 1, 1));
-    ASSERT_NE(opts, nullptr);
-    ASSERT_EQ(opts->entryCount, 2);
-    EXPECT_EQ(opts->entries[0].flags, (uint32_t)(MENU_ENTRY_ITEM | MENU_ENTRY_BACKUP));
-    EXPECT_EQ(opts->entries[1].flags, (uint32_t)(MENU_ENTRY_ITEM | MENU_ENTRY_LINK));
-    // Image and value blocks only where their keys are.
-    MenuPage* labels = Menu_FindPage(menu_, Name_Hash("labels", 1, 1));
-    ASSERT_NE(labels, nullptr);
-    ASSERT_NE(labels->entries[0].image, nullptr);
-    EXPECT_EQ(labels->entries[0].image->size[0], -1.0f);
-    EXPECT_EQ(labels->entries[0].values, nullptr);
-    EXPECT_EQ(labels->entries[1].image, nullptr);
-    ASSERT_NE(labels->entries[1].values, nullptr);
-    EXPECT_FLOAT_EQ(labels->entries[1].values->values[1], 2.5f);
-    EXPECT_EQ(Menu_Load("Missing.cfg"), nullptr);
+    const std::string longText(3000, 'x');
+    Menu_SetEntryText(menu_, "main", "options", longText.c_str());
+    const MenuText* options = Menu_FindPage(menu_, Name_Hash("main", 1, 1))->entries[2].text;
+    EXPECT_EQ(strlen(options->literal), (size_t)MENU_TEXT_BUFFER - 1);
+    Menu_SetEntryText(menu_, "main", "title", "changed");  // a text id: nothing
+    EXPECT_EQ(Menu_FindPage(menu_, Name_Hash("main", 1, 1))->entries[0].text->literal, nullptr);
+    Menu_SetEntryText(menu_, "main", "nowhere", "x");  // no text block
+    Menu_SetEntryText(menu_, "nopage", "options", "x");
+    Menu_SetEntryText(nullptr, "main", "options", "x");
+    Menu_SetEntryText(menu_, "main", "options", "Best: 12");
+    EXPECT_STREQ(options->literal, "Best: 12");
+}
+
+int g_shutdowns = 0;
+void CountShutdown(MenuPage* page, MenuSystem*, void*)
+{
+    g_shutdowns++;
+    EXPECT_EQ(page->entryCount, 0);  // its entries went first
+}
+
+TEST_F(MenuTest, EveryPageShutsDownOnceEvenWithoutEntries)
+{
+    ASSERT_NE(Load(kPages), nullptr);
+    for (int32_t p = 0; p < menu_->pageCount; p++) menu_->pages[p].shutdown = CountShutdown;
+    g_shutdowns = 0;
+    Menu_Free(menu_);
+    menu_ = nullptr;
+    EXPECT_EQ(g_shutdowns, 4);
+    // Every operation accepts no menu.
+    EXPECT_EQ(Menu_Update(nullptr), 0u);
+    Menu_Render(nullptr);
+    EXPECT_EQ(Menu_IsOpen(nullptr), 0);
+    EXPECT_EQ(Menu_GoToByName(nullptr, "main", 1), 0);
+    EXPECT_EQ(Menu_GetCurrentHash(nullptr), 0u);
+    MenuTest_SetOpen(1);
+    EXPECT_EQ(Menu_IsOpen(nullptr), 1);
+    MenuTest_SetOpen(0);
 }
 
 TEST_F(MenuTest, FocusMovesOverMenuItemsWithoutWrapping)
@@ -191,89 +175,48 @@ TEST_F(MenuTest, SelectionsComeBackOnceAndLinksAndBackupsWalkTheHistory)
     EXPECT_EQ(Frame({kKeySelect}), 0u);  // closed
 }
 
-TEST_F(MenuTest, BackClosesAFreshMenuOnlyOnAPageThatSaysSo)
+// The pause menu's sliders step by sixteenths, both directions in one frame, even on a page without knobs.
+TEST_F(MenuTest, PauseMenuSlidersStepBySixteenthsEvenWithoutKnobs)
 {
-    ASSERT_NE(Load(kPages), nullptr);
-    Open("optionsPage");
-    Press(kKeyBack);
-    EXPECT_EQ(Menu_IsOpen(menu_), 1);
-    Open("main");
-    Press(kKeyBack);
-    EXPECT_EQ(Menu_IsOpen(menu_), 0);
-    // A link not remembered leaves the history alone; back then has none.
-    Open("optionsPage");
-    Press(kKeyDown);
-    Press(kKeySelect);
-    EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("main", 1, 1));
-    EXPECT_EQ(menu_->historyCount, 0);
-    // Select on a page without entries does nothing; only the menu's player goes back.
-    Open("empty");
-    EXPECT_EQ(Press(kKeySelect), 0u);
-    EXPECT_EQ(Menu_IsOpen(menu_), 1);
-    Menu_SetPlayer(menu_, 1);
-    Press(kKeyBack);
-    EXPECT_EQ(Menu_IsOpen(menu_), 1);
-    Menu_SetPlayer(menu_, 0);
-    Press(kKeyBack);
-    EXPECT_EQ(Menu_IsOpen(menu_), 0);
-}
-
-TEST_F(MenuTest, EntryTextIsCopiedBoundedAndOnlyIntoLiteralTexts)
-{
-    ASSERT_NE(Load(kPages), nullptr);
-    const std::string longText(3000, 'x');
-    Menu_SetEntryText(menu_, "main", "options", longText.c_str());
-    const MenuText* options = Menu_FindPage(menu_, Name_Hash("main", 1, 1))->entries[2].text;
-    EXPECT_EQ(strlen(options->literal), (size_t)MENU_TEXT_BUFFER - 1);
-    Menu_SetEntryText(menu_, "main", "title", "changed");  // a text id: nothing
-    EXPECT_EQ(Menu_FindPage(menu_, Name_Hash("main", 1, 1))->entries[0].text->literal, nullptr);
-    Menu_SetEntryText(menu_, "main", "nowhere", "x");  // no text block
-    Menu_SetEntryText(menu_, "nopage", "options", "x");
-    Menu_SetEntryText(nullptr, "main", "options", "x");
-    Menu_SetEntryText(menu_, "main", "options", "Best: 12");
-    EXPECT_STREQ(options->literal, "Best: 12");
-}
-
-int g_shutdowns = 0;
-void CountShutdown(MenuPage* page, MenuSystem*, void*)
-{
-    g_shutdowns++;
-    EXPECT_EQ(page->entryCount, 0);  // its entries went first
-}
-
-TEST_F(MenuTest, EveryPageShutsDownOnceEvenWithoutEntries)
-{
-    ASSERT_NE(Load(kPages), nullptr);
-    for (int32_t p = 0; p < menu_->pageCount; p++) menu_->pages[p].shutdown = CountShutdown;
-    g_shutdowns = 0;
-    Menu_Free(menu_);
-    menu_ = nullptr;
-    EXPECT_EQ(g_shutdowns, 4);
-    // Every operation accepts no menu.
-    EXPECT_EQ(Menu_Update(nullptr), 0u);
-    Menu_Render(nullptr);
-    EXPECT_EQ(Menu_IsOpen(nullptr), 0);
-    EXPECT_EQ(Menu_GoToByName(nullptr, "main", 1), 0);
-    EXPECT_EQ(Menu_GetCurrentHash(nullptr), 0u);
-    MenuTest_SetOpen(1);
-    EXPECT_EQ(Menu_IsOpen(nullptr), 1);
-    MenuTest_SetOpen(0);
-}
-
-TEST_F(MenuTest, EasingTimesBelowAHundredthCountAsAHundredth)
-{
-    ASSERT_NE(Load("MenuData {\n p {\n  e {\n   MenuItem = TRUE\n   TextPosition = 0, 0\n   TextScale = 1\n"
-                   "   TextSelScale = 2\n   TextScaleToSelTime = 0.5\n   TextScaleFromSelTime = 0\n"
-                   "   ImageColour = 1:2:3:4\n   ImageSize = 10, 20\n   ImageSelSize = 30, 60\n"
-                   "   ImageSizeTimeToChangeToSel = 2, 0.001\n  }\n }\n}\n"),
-              nullptr);
-    const MenuEntry& e = menu_->pages[0].entries[0];
-    EXPECT_FLOAT_EQ(e.text->rateToSel, 2.0f);      // 1 scale unit in 0.5 s
-    EXPECT_FLOAT_EQ(e.text->rateFromSel, 100.0f);  // in 0.01 s
-    EXPECT_FLOAT_EQ(e.image->rateToSel[0], 10.0f);
-    EXPECT_FLOAT_EQ(e.image->rateToSel[1], 4000.0f);
-    EXPECT_FLOAT_EQ(e.image->rateFromSel[0], 2000.0f);
-    EXPECT_FLOAT_EQ(e.image->current[1], 20.0f);
+    Load("MenuData {\n pauseMenuMain {\n  sfxScrollBarRange = 160, 0\n  musicScrollBarRange = 160, 10\n"
+         "  sfxVolumeSelection {\n   MenuItem = TRUE\n  }\n  musicVolumeSelection {\n   MenuItem = TRUE\n  }\n"
+         "  resume {\n   MenuItem = TRUE\n  }\n  sfxVolumeAdjuster {\n   ImageAlpha = 200\n   ImagePosition = 100, 50\n  }\n"
+         "  musicVolumeAdjuster {\n   ImageAlpha = 200\n   ImagePosition = 100, 80\n  }\n }\n"
+         " bare {\n  sfxVolumeSelection {\n   MenuItem = TRUE\n  }\n }\n}\n");
+    ASSERT_NE(menu_, nullptr);
+    Game_SetFrameTime(0.05f);
+    GameContext* ctx = Game_GetContext();
+    struct Case {
+        const char* page;
+        int32_t focus;
+        float from;
+        std::initializer_list<uint8_t> keys;
+        float to;
+    } cases[] = {
+        {"pauseMenuMain", 0, 0.5f, {kKeyLeft}, 0.4375f}, {"pauseMenuMain", 0, 0.3f, {kKeyRight}, 0.3125f},
+        {"pauseMenuMain", 0, 0.3f, {kKeyLeft, kKeyRight}, 0.25f}, {"pauseMenuMain", 0, 0.0f, {kKeyLeft}, 0.0f},
+        {"pauseMenuMain", 0, 1.0f, {kKeyRight}, 1.0f}, {"pauseMenuMain", 2, 0.5f, {kKeyLeft}, 0.5f},
+        {"pauseMenuMain", 1, 0.5f, {kKeyLeft, kKeyRight}, 0.5f}, {"bare", 0, 0.5f, {kKeyRight}, 0.5625f},
+    };
+    for (const Case& c : cases) {
+        ConfigNode* cfg = Config_Open("Menu.cfg");
+        Config_SetSection(cfg, (std::string("MenuData::") + c.page).c_str());
+        MenuPage* page = Menu_FindPage(menu_, Name_Hash(c.page, 1, 1));
+        InGameMenu_Callbacks_PauseMenuMainInit(page, menu_, cfg);
+        Config_Close(cfg);
+        int32_t resume = -1;
+        MenuPage_FindEntryByName(page, "resume", &resume);  // on "bare", none
+        page->focus = c.focus;
+        ctx->effectsVolume = ctx->musicVolume = c.from;
+        for (int frame = 0; frame < 2; frame++) {  // the second frame waits for the repeat
+            Keys(c.keys);
+            InGameMenu_Callbacks_PauseMenuMainUpdate(page, menu_, nullptr);
+        }
+        EXPECT_EQ(c.focus == 1 ? ctx->musicVolume : ctx->effectsVolume, c.to) << c.page << " " << c.from;
+        InGameMenu_Callbacks_PauseMenuMainShutdown(page, menu_, nullptr);
+        EXPECT_EQ(page->userData, nullptr);
+        InGameMenu_Callbacks_PauseMenuMainUpdate(page, menu_, nullptr);  // no record: nothing
+    }
 }
 
 }  // namespace

@@ -4,15 +4,12 @@
 
 #include <cmath>
 
-#include "common/hash.h"
-#include "engine/objectscene.h"
 #include "entity_fixture.h"
 
 using namespace entitytest;
 
 namespace {
 
-constexpr float kDegree = 0.0027777778f * 6.2831855f;
 
 class PhysUtilsTest : public EntityTest {
 protected:
@@ -45,14 +42,6 @@ protected:
             &found);
         return found;
     }
-    PhysBody* Ball(Vec3 at)
-    {
-        PhysBody* b = PhysBody_Create(phys, 0.3f, 1.0f);
-        PhysBody_SetCollisionGroup(b, 0);
-        PhysWorld_AddBody(phys, b, &at, nullptr, nullptr);
-        PhysBody_SetActive(b, 1);
-        return b;
-    }
     void Step(int frames)
     {
         for (int i = 0; i < frames; ++i) {
@@ -68,50 +57,6 @@ protected:
         return w.z;
     }
 };
-
-TEST_F(PhysUtilsTest, AMagnetPullsOnlyTheBodiesPutIntoItsField)
-{
-    WriteUtility("Magnet", "Magnet", "StringVal0 = red\n Collision = VavadUtils_Magnet_Collision",
-                 "MagnetData {\n strength = 20\n falloff = 1\n distance = 10\n angle = 360\n}\n", "SPHERE0.5", "0");
-    Object* magnet = Place("Magnet", V(0, 0, 0));
-    ASSERT_NE(magnet, nullptr);
-    EXPECT_EQ(Object_GetUserInt(magnet), MAGNET_USER_INT);
-    auto* m = (MagnetRecord*)Object_GetUserData(magnet);
-    ASSERT_NE(m->field, nullptr);
-    EXPECT_EQ(m->field->strength, 20.0f);
-    EXPECT_EQ(VavadUtils_GetMagnetCount(), 1u);
-    PhysBody* pulled = Ball(V(5, 0, 0));
-    PhysBody* free = Ball(V(-5, 0, 0));
-    VavadUtils_MagnetSetBody(Name_Hash("RED", 1, 1), pulled, 1);
-    VavadUtils_MagnetSetBody(Name_Hash("blue", 1, 1), free, 1);
-    Step(30);
-    Vec3 p, q;
-    PhysBody_GetPosition(pulled, &p);
-    PhysBody_GetPosition(free, &q);
-    EXPECT_LT(p.x, 4.5f);
-    EXPECT_FLOAT_EQ(q.x, -5.0f);
-    // Out of the field again: it drifts on at its speed, no longer pulled harder.
-    VavadUtils_MagnetSetBody(Name_Hash("RED", 1, 1), pulled, 0);
-    Vec3 v0, v1;
-    PhysBody_GetLinearVelocity(pulled, &v0);
-    Step(5);
-    PhysBody_GetLinearVelocity(pulled, &v1);
-    EXPECT_NEAR(v1.x, v0.x, 1e-4);
-    Object_Destroy(magnet);
-    EXPECT_EQ(VavadUtils_GetMagnetCount(), 0u);
-}
-
-TEST_F(PhysUtilsTest, AMagnetWithoutItsSectionTakesTheDefaults)
-{
-    WriteUtility("Plain", "Magnet", "", "", "SPHERE0.5", "0");
-    Object* magnet = Place("Plain", V(0, 0, 0));
-    auto* m = (MagnetRecord*)Object_GetUserData(magnet);
-    ASSERT_NE(m->field, nullptr);
-    EXPECT_EQ(m->field->strength, 40.0f);
-    EXPECT_EQ(m->field->exponent, 2.0f);
-    EXPECT_EQ(m->field->radius, 20.0f);
-    EXPECT_EQ(m->hinge.stateCount, 0u);
-}
 
 TEST_F(PhysUtilsTest, HingeStatesCycleAndAFullCycleStopsEvenWithZeroTimes)
 {
@@ -148,28 +93,6 @@ TEST_F(PhysUtilsTest, HingeStatesCycleAndAFullCycleStopsEvenWithZeroTimes)
     Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
     Step(2);
     EXPECT_EQ(h->current, 0u);
-}
-
-TEST_F(PhysUtilsTest, HingeLimitsSlowTheBodyNearItsTargetAngle)
-{
-    WriteUtility("Door", "HingeVelChange", "",
-                 "HingeVelChangeData {\n HingeVel_HingeLimits = TRUE\n HingeVel_TargetVel0 = -2\n"
-                 " HingeVel_TargetAngle0 = 45\n HingeVel_VelPerSec0 = 1000\n HingeVel_TimeInState0 = 100\n}\n");
-    Object* door = Place("Door", V(0, 0, 0));
-    auto* h = (HingeVelBlock*)Object_GetUserData(door);
-    EXPECT_FLOAT_EQ(h->states[0].targetVelocity.z, 2.0f) << "the size of the velocity with limits";
-    Step(5);
-    EXPECT_NEAR(SpinZ(door), 2.0f, 1e-3);
-    Step(100);
-    Quat q = PhysBody_GetRotation(door->body);
-    float angle = 2.0f * std::atan2(q.z, q.w);
-    EXPECT_NEAR(angle, 45.0f * kDegree, 0.01f) << "it stops at its target angle";
-    EXPECT_NEAR(SpinZ(door), 0.0f, 0.05f);
-    // Turned past the target (60 degrees about z), it turns back.
-    Vec3 up = V(-std::sin(60 * kDegree), std::cos(60 * kDegree), 0), zAxis = V(0, 0, 1);
-    PhysBody_SetOrientation(door->body, &up, &zAxis);
-    Step(1);
-    EXPECT_LT(SpinZ(door), 0.0f);
 }
 
 TEST_F(PhysUtilsTest, TheMovementSwitchNeedsATenthOfASecondBeyondEitherSpeed)

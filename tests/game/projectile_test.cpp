@@ -4,10 +4,9 @@
 
 #include <cmath>
 
-#include "app/config.h"
 #include "common/hash.h"
-#include "game/col_area.h"
 #include "entity_fixture.h"
+#include "game/col_area.h"
 
 using namespace entitytest;
 
@@ -79,24 +78,6 @@ protected:
         }
     }
     static bool InUse(Object* shot) { return Projectile_GetRecord(shot)->flags & PROJ_IN_USE; }
-    static int Count(uint32_t pathHash)
-    {
-        int n = 0;
-        struct Arg {
-            uint32_t hash;
-            int* n;
-        } arg = {pathHash, &n};
-        List_ForEach(
-            Projectile_GetPool(),
-            [](void* item, void* a) {
-                auto* x = (Arg*)a;
-                ProjectileRecord* r = Projectile_GetRecord((Object*)item);
-                if (r && r->pathHash == x->hash) (*x->n)++;
-                return 0;
-            },
-            &arg);
-        return n;
-    }
     static Vec3 NodePosition(Object* o)
     {
         Vec3 p;
@@ -108,71 +89,6 @@ protected:
     Object* shooter = nullptr;
 };
 
-TEST_F(ProjectileTest, WeaponKeysInstancesAndModeBlocksAreRead)
-{
-    WriteShot("Shots\\One.cfg", "STRAIGHT", "", "ProjectileModeData0 {\n velocity = 5\n}\n"
-                                               "ProjectileModeData1 {\n velocity = 9\n maxAutoAngleChange = 10, -20\n}\n"
-                                               "ProjectileModeData3 {\n velocity = 7\n}\n");
-    WriteShot("Shots\\Many.cfg", "throw", "U32Val0 = 300");
-    g_log.clear();
-    ASSERT_EQ(LoadWeapons("ProjType0Config = Shots\\One.cfg\nProjType0Ammo = 3\nProjType0FireMode = 1\n"
-                          "ProjType0Purpose = damage\nProjType0FPVal2 = 4\nProjType0TriggerRef = left\n"
-                          "ProjType1Config = Shots\\One.cfg\nProjType1Selectable = FALSE\nProjType1FireMode = 2\n"
-                          "ProjType2Config = Shots\\Many.cfg\nProjType4Config = Shots\\One.cfg"),
-              3);
-    EXPECT_EQ(weapons.current, -1);
-    const Weapon& w = weapons.weapons[0];
-    EXPECT_EQ(w.flags, (uint32_t)(WEAPON_LIMITED | WEAPON_SELECTABLE));
-    EXPECT_EQ(w.ammo, 3);
-    EXPECT_EQ(w.startAmmo, 3);
-    EXPECT_EQ(w.mode, (uint32_t)PROJMODE_STRAIGHT);
-    EXPECT_EQ(w.firingDelay, 1.0f);
-    EXPECT_EQ(w.purpose, ObjectType_GetHash(OBJTYPE_DAMAGE)) << "hashed as type names are";
-    EXPECT_EQ(w.values[2], 4.0f);
-    EXPECT_EQ(weapons.weapons[1].flags, (uint32_t)0);
-    EXPECT_EQ(weapons.weapons[2].mode, (uint32_t)PROJMODE_THROW) << "mode names ignore case";
-    // A missing U32Val0 makes one projectile; 300 are cut to 256 with a log line.
-    EXPECT_EQ(Count(Name_Hash("Shots\\One.cfg", 0, 1)), 1);
-    EXPECT_EQ(Count(Name_Hash("Shots\\Many.cfg", 0, 1)), (int)PROJECTILE_MAX_INSTANCES);
-    ASSERT_EQ(g_log.size(), 1u);
-    EXPECT_NE(g_log[0].find("256"), std::string::npos);
-
-    // Mode blocks: the loader stops at the first section it reads nothing from
-    // (block 2 is missing, so 3 is never read); a fire mode past them uses block 0.
-    Object* a = Projectile_Spawn(&weapons.weapons[0], shooter, &weapons);
-    ASSERT_NE(a, nullptr);
-    auto* d = (ProjStraightData*)Projectile_GetRecord(a)->modeData;
-    EXPECT_EQ(d->speed, 9.0f);
-    EXPECT_FLOAT_EQ(d->aimLimit[1], 20.0f * kDegree) << "absolute, in radians";
-    Projectile_Release(a, shooter);
-    Object* b = Projectile_Spawn(&weapons.weapons[1], shooter, &weapons);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(((ProjStraightData*)Projectile_GetRecord(b)->modeData)->speed, 5.0f);
-}
-
-TEST_F(ProjectileTest, TheFirstShotFiresAtOnceAndLaterOnesWaitTheirDelayAndAmmunition)
-{
-    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "U32Val0 = 4", "ProjectileModeData0 {\n velocity = 10\n}\n");
-    LoadWeapons("ProjType0Config = Shots\\Bolt.cfg\nProjType0Ammo = 2\n"
-                "ProjType1Config = Shots\\Bolt.cfg\nProjType1FiringDelay = 0.5");
-    EXPECT_NE(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "at clock 0";
-    EXPECT_EQ(weapons.weapons[0].ammo, 1);
-    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
-    // The default delay of 1.0: refused up to it, allowed once the clock is past it.
-    while (Projectile_GetClock() + dt <= 1.0) Frames(1);
-    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
-    Frames(1);
-    EXPECT_NE(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
-    EXPECT_EQ(weapons.weapons[0].ammo, 0);
-    Frames(60);
-    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "out of ammunition";
-    // Without "ProjType%dAmmo" a weapon never runs out; the pool does.
-    int shots = 0;
-    for (int i = 0; i < 10; ++i, Frames(30))
-        if (Projectile_Spawn(&weapons.weapons[1], shooter, &weapons)) shots++;
-    EXPECT_EQ(shots, 2) << "four projectiles, two still in use by weapon 0";
-}
-
 TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
 {
     WriteShot("Shots\\Bolt.cfg", "THROW");
@@ -183,20 +99,15 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
     ProjType_ResetWeapons(&weapons);
     EXPECT_EQ(weapons.current, 2) << "the lowest selectable weapon with ammunition";
     EXPECT_EQ(ProjType_GetIconIndex(&weapons), 1);
-    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 0), 1);
-    EXPECT_EQ(weapons.current, 3);
-    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 0), 0) << "no wrap without force";
-    EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 1), 1);
-    EXPECT_EQ(weapons.current, 2);
-    EXPECT_EQ(ProjType_SelectNext(&weapons, 0, 1), 1);
-    EXPECT_EQ(weapons.current, 3);
-    EXPECT_EQ(ProjType_SelectNext(&weapons, 0, 1), 1);
-    EXPECT_EQ(weapons.current, 0) << "without the ammunition test the empty weapon counts";
-    EXPECT_EQ(ProjType_SelectPrevious(&weapons, 1, 0), 0);
-    EXPECT_EQ(ProjType_SelectPrevious(&weapons, 1, 1), 1);
-    EXPECT_EQ(weapons.current, 3);
-    EXPECT_EQ(ProjType_SelectPrevious(&weapons, 1, 0), 1);
-    EXPECT_EQ(weapons.current, 2);
+    // Steps {next, ammunition test, force, result, current}: no wrap without force; without the ammunition
+    // test the empty weapon counts.
+    const int steps[][5] = {{1, 1, 0, 1, 3}, {1, 1, 0, 0, 3}, {1, 1, 1, 1, 2}, {1, 0, 1, 1, 3},
+                            {1, 0, 1, 1, 0}, {0, 1, 0, 0, 0}, {0, 1, 1, 1, 3}, {0, 1, 0, 1, 2}};
+    for (const auto& st : steps) {
+        EXPECT_EQ(st[0] ? ProjType_SelectNext(&weapons, st[1], st[2]) : ProjType_SelectPrevious(&weapons, st[1], st[2]),
+                  st[3]);
+        EXPECT_EQ(weapons.current, st[4]) << &st - steps;
+    }
     // Ammunition for pickup type 7 reaches weapons 0 and 2 only.
     ProjType_AddAmmo(&weapons, 7, 5);
     EXPECT_EQ(ProjType_GetAmmo(&weapons, 0), 5);
@@ -218,62 +129,6 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
     weapons.current = -1;
     EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 0), 1) << "from none every weapon is a candidate";
     EXPECT_EQ(weapons.current, 0);
-}
-
-TEST_F(ProjectileTest, ShotsLiveThroughTheirAnimationsAndReturnToThePool)
-{
-    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "FPVal0 = 0.5\nFPVal1 = 1", "ProjectileModeData0 {\n velocity = 4\n}\n");
-    WriteShot("Shots\\Plain.cfg", "STRAIGHT", "FPVal1 = 1", "ProjectileModeData0 {\n velocity = 4\n}\n",
-              "Shots\\Plain");
-    LoadWeapons("ProjType0Config = Shots\\Bolt.cfg\nProjType0Purpose = DAMAGE\nProjType0FPVal0 = 25\n"
-                "ProjType0FiringDelay = 0\nProjType1Config = Shots\\Plain.cfg\nProjType1FiringDelay = 0");
-    Object* shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
-    ASSERT_NE(shot, nullptr);
-    // "fired": no collisions and no hit type yet.
-    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
-    EXPECT_EQ(PhysBody_GetCollisionGroup(shot->body), 0x80000000u);
-    EXPECT_EQ(Projectile_GetOwner(shot), shooter);
-    EXPECT_EQ(Projectile_GetModeIndex(shot), (uint32_t)PROJMODE_STRAIGHT);
-    EXPECT_EQ(Projectile_GetModeIndex(shooter), (uint32_t)PROJMODE_NONE);
-    Frames(6);
-    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "inAir");
-    EXPECT_EQ(Projectile_GetHitType(shot), ObjectType_GetHash(OBJTYPE_DAMAGE));
-    EXPECT_EQ(Projectile_GetHitValue(shot, 0), 25.0f);
-    EXPECT_EQ(Projectile_GetHitValue(shot, 4), 0.0f);
-    EXPECT_NEAR(NodePosition(shot).y, BodyPosition(shot).y, 1e-5) << "the node follows the body";
-    // Its lifetime of 0.5 s runs out: "expire" plays, then it is back in the pool.
-    Frames(20);
-    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "expire");
-    Frames(15);
-    EXPECT_FALSE(InUse(shot));
-    EXPECT_EQ(Projectile_GetOwner(shot), nullptr);
-    EXPECT_EQ(Node_GetParent(shot->node), nullptr);
-    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
-
-    // A hit: "hittarget", then the pool; a release by another owner is ignored.
-    shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
-    Frames(6);
-    Projectile_OnHit(shot, nullptr);
-    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "inAir") << "another owner's hit is ignored";
-    Projectile_Release(shot, nullptr);
-    EXPECT_TRUE(InUse(shot));
-    Projectile_OnHit(shot, shooter);
-    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "hittarget");
-    EXPECT_NE(Projectile_GetHitType(shot), 0u) << "the hit is pending this frame";
-    Frames(1);
-    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
-    Frames(12);
-    EXPECT_FALSE(InUse(shot));
-
-    // A set without "hittarget" returns to the pool on its first hit.
-    Object* plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
-    ASSERT_NE(plain, nullptr);
-    Projectile_OnHit(plain, shooter);
-    EXPECT_FALSE(InUse(plain));
-    // Clear all returns every shot.
-    shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
-    Projectile_ClearAll();
-    EXPECT_FALSE(InUse(shot));
 }
 
 TEST_F(ProjectileTest, TheOwnerIsIgnoredForTheGraceTimeAndAReusedShotHitsWallsAgain)
@@ -418,6 +273,58 @@ TEST_F(ProjectileTest, KeyEventsOfAShotFireChildShotsAndUnknownModesAreRefused)
         },
         &children);
     EXPECT_EQ(children, 1);
+}
+
+// A shot lives through its animations back to the pool; later shots wait their delay and ammunition.
+TEST_F(ProjectileTest, ShotsLiveThroughTheirAnimationsAndReturnToThePool)
+{
+    WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "FPVal0 = 0.5\nFPVal1 = 1\nU32Val0 = 300",
+              "ProjectileModeData0 {\n velocity = 4\n}\n");
+    WriteShot("Shots\\Plain.cfg", "STRAIGHT", "FPVal1 = 1", "ProjectileModeData0 {\n velocity = 4\n}\n",
+              "Shots\\Plain");
+    g_log.clear();
+    LoadWeapons("ProjType0Config = Shots\\Bolt.cfg\nProjType0Purpose = DAMAGE\nProjType0FPVal0 = 25\n"
+                "ProjType0Ammo = 2\nProjType1Config = Shots\\Plain.cfg\nProjType1FiringDelay = 0");
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_NE(g_log[0].find("256"), std::string::npos);
+    Object* shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
+    ASSERT_NE(shot, nullptr);
+    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
+    EXPECT_EQ(Projectile_GetModeIndex(shooter), (uint32_t)PROJMODE_NONE);
+    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "the delay";
+    Frames(6);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "inAir");
+    EXPECT_EQ(Projectile_GetHitType(shot), ObjectType_GetHash(OBJTYPE_DAMAGE));
+    EXPECT_EQ(Projectile_GetHitValue(shot, 0), 25.0f);
+    EXPECT_EQ(Projectile_GetHitValue(shot, 4), 0.0f);
+    Frames(20);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "expire");
+    Frames(15);
+    EXPECT_FALSE(InUse(shot));
+    EXPECT_EQ(Projectile_GetHitType(shot), 0u);
+    while (Projectile_GetClock() <= 1.0) Frames(1);
+    shot = Fire(0, V(0, 1, 0), V(0, 2, 0));
+    ASSERT_NE(shot, nullptr);
+    Frames(6);
+    Projectile_OnHit(shot, nullptr);  // another owner's hit and release are ignored
+    Projectile_Release(shot, nullptr);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "inAir");
+    Projectile_OnHit(shot, shooter);
+    EXPECT_STREQ(AnimSet_GetCurrentName(shot->animSet), "hittarget");
+    Frames(13);
+    EXPECT_FALSE(InUse(shot));
+    Frames(60);
+    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "out of ammunition";
+    // A set without "hittarget" returns to the pool on its first hit; clear all returns every shot.
+    Object* plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
+    ASSERT_NE(plain, nullptr);
+    Projectile_OnHit(plain, shooter);
+    EXPECT_FALSE(InUse(plain));
+    Frames(1);
+    plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
+    ASSERT_NE(plain, nullptr);
+    Projectile_ClearAll();
+    EXPECT_FALSE(InUse(plain));
 }
 
 }  // namespace

