@@ -299,8 +299,7 @@ TEST_F(Font2DTest, OddOutlineLinesAndCutShortUtf8StillGiveUsableGlyphs)
     EXPECT_EQ(Path2D_Stroke(line, brush), nullptr);
     Path2D_Destroy(line);
     EXPECT_EQ(Toolkit2D_Open(camera), 0);  // already open
-    while (Ctm2D_Pop()) {
-    }
+    while (Ctm2D_Pop()) {}
     Toolkit2D_Close();
     EXPECT_EQ(Ctm2D_Pop() + Ctm2D_Push() + Toolkit2D_SetDeviceCamera(camera), 0);
 }
