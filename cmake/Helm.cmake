@@ -54,6 +54,7 @@ endfunction()
 function(helm_test_sources name)
   target_compile_options(${name} PRIVATE -O0)
   target_precompile_headers(${name} PRIVATE <gtest/gtest.h>)
+  set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
 endfunction()
 
 function(helm_tests name)

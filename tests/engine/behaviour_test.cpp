@@ -110,7 +110,7 @@ TEST_F(JointTest, APointToPointFactorOfOneKeepsVelocitiesAndJointsLetGoOfADestro
     pool = ObjectPool_Create();
 }
 
-int g_nextRandom = 0;
+int g_nextRoute = 0;
 
 // Followers of a route whose item moves from x = 0 to x = 10 in 5 s and
 // back, or stands at x = 500.
@@ -121,7 +121,7 @@ protected:
         ObjectTest::SetUp();
         AnimPath_Register();
         ObjectCollision_Init();
-        g_nextRandom = 0;
+        g_nextRoute = 0;
         LwsWriterItem route = Placed("Route");
         route.keys = {Key(0, 0), Key(5, 10), Key(10, 0)};
         WriteScene("Routes\\Line.lws", SceneOf({route}, 300));
@@ -136,7 +136,7 @@ protected:
     void Start()
     {
         ASSERT_EQ(AnimPath_Init(), 1);
-        AnimPath_SetRandom([] { return g_nextRandom++; });
+        AnimPath_SetRandom([] { return g_nextRoute++; });
     }
     // A follower from a configuration file with extra keys.
     Object* Follower(const std::string& extra, const std::string& name = "Runner")

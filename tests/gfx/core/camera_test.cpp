@@ -13,7 +13,7 @@ using namespace testdriver;
 
 namespace {
 
-void ExpectNear(const Vec3& v, Vec3 expected)
+void ExpectVecNear(const Vec3& v, Vec3 expected)
 {
     EXPECT_NEAR(v.x, expected.x, 1e-4f);
     EXPECT_NEAR(v.y, expected.y, 1e-4f);
@@ -107,11 +107,11 @@ TEST_F(CameraTest, FrustaOfEveryShapeHaveUnitOutwardPlanesAndMapTheirCornersOnto
         for (int i = 0; i < 4; i++) {
             const Vec3 &a = c->frustumCorners[i], &b = c->frustumCorners[4 + i];
             if (perspective) {
-                ExpectNear({b.x - eye.x, b.y - eye.y, b.z - eye.z},
+                ExpectVecNear({b.x - eye.x, b.y - eye.y, b.z - eye.z},
                            {(a.x - eye.x) * 200, (a.y - eye.y) * 200, (a.z - eye.z) * 200});
             } else {
                 const float d = 9.95f;
-                ExpectNear({b.x - a.x, b.y - a.y, b.z - a.z},
+                ExpectVecNear({b.x - a.x, b.y - a.y, b.z - a.z},
                            {d * (m.at.x + k.ox * m.right.x), -d * k.oy, d * (m.at.z + k.ox * m.right.z)});
             }
         }

@@ -50,21 +50,21 @@ Stream* Greedy(Stream* s, int32_t, void*, int32_t, int32_t)
 }
 
 // A memory stream's bytes, written by write(stream); Open reads them again.
-struct Buffer {
+struct PluginBuffer {
     StreamMemory mem = {nullptr, 0};
     template <typename Write>
-    explicit Buffer(Write write)
+    explicit PluginBuffer(Write write)
     {
         Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
         write(s);
         Stream_Close(s, &mem);
     }
-    ~Buffer() { Engine_Free(mem.start); }
+    ~PluginBuffer() { Engine_Free(mem.start); }
     Stream* Open() { return Stream_Open(STREAM_MEMORY, STREAM_READ, &mem); }
 };
 
 // Reads the extensions of buf into a fresh object of reg; the object's bytes.
-std::vector<char> ReadInto(PluginRegistry* reg, Buffer& buf, bool expected)
+std::vector<char> ReadInto(PluginRegistry* reg, PluginBuffer& buf, bool expected)
 {
     std::vector<char> object(reg->size, 0);
     Stream* s = buf.Open();
@@ -90,7 +90,7 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesThe
               PluginRegistry_GetPluginOffset(&writer, 0x51));
     EXPECT_EQ(PluginRegistry_GetPluginOffset(&writer, 0x99), -1);
     EXPECT_EQ(PluginRegistry_StreamGetExtensionsSize(&writer, object.data()), 2 * 16);  // 0x52 sizes but never writes
-    Buffer buf([&](Stream* s) { ASSERT_EQ(PluginRegistry_StreamWriteExtensions(&writer, s, object.data()), &writer); });
+    PluginBuffer buf([&](Stream* s) { ASSERT_EQ(PluginRegistry_StreamWriteExtensions(&writer, s, object.data()), &writer); });
     EXPECT_EQ(buf.mem.length, 12u + 32u);
     // The reader knows only 0x51 (at another offset); then an always
     // callback of its own refuses the object.
@@ -102,7 +102,7 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesThe
     ReadInto(&reader, buf, false);
     // An object without extension data writes an empty extension chunk.
     std::vector<char> empty(reader.size, 0);
-    Buffer none([&](Stream* s) { PluginRegistry_StreamWriteExtensions(&reader, s, empty.data()); });
+    PluginBuffer none([&](Stream* s) { PluginRegistry_StreamWriteExtensions(&reader, s, empty.data()); });
     Stream* s = none.Open();
     uint32_t type, length;
     ASSERT_EQ(Stream_ReadChunkHeader(s, &type, &length, nullptr, nullptr), 1);
@@ -110,7 +110,7 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesThe
     EXPECT_EQ(length, 0u);
     Stream_Close(s, nullptr);
     // Skipping passes over the whole extension chunk.
-    Buffer two([&](Stream* s) {
+    PluginBuffer two([&](Stream* s) {
         PluginRegistry_StreamWriteExtensions(&writer, s, object.data());
         Stream_WriteChunkHeaderDefault(s, CHUNK_STRUCT, 0);
     });
@@ -142,7 +142,7 @@ TEST(PluginRegistry, ACorruptSubChunkStopsTheReadBeforeTheChunkBehindIt)
         {"payload past the chunk, known plugin", 12, {{0x50, 4}}, 4},
     };
     for (const auto& c : cases) {
-        Buffer buf([&](Stream* s) {
+        PluginBuffer buf([&](Stream* s) {
             Stream_WriteChunkHeaderDefault(s, CHUNK_EXTENSION, c.chunk);
             for (auto [id, length] : c.subs) Stream_WriteChunkHeaderDefault(s, id, length);
             const uint8_t zeros[8] = {};
@@ -158,7 +158,7 @@ TEST(PluginRegistry, ACorruptSubChunkStopsTheReadBeforeTheChunkBehindIt)
     }
     // A plugin that reads past its own payload fails the read.
     PluginRegistry_AddPluginStream(&reg, 0x50, Greedy, WriteInt, SizeInt);
-    Buffer buf([](Stream* s) {
+    PluginBuffer buf([](Stream* s) {
         const uint8_t zeros[16] = {};
         Stream_WriteChunkHeaderDefault(s, CHUNK_EXTENSION, 16);
         Stream_WriteChunkHeaderDefault(s, 0x50, 4);

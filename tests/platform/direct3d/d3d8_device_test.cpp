@@ -19,7 +19,7 @@ struct Vertex2D {  // FVF 0x144: XYZRHW | DIFFUSE | TEX1
   uint32_t colour;
   float u, v;
 };
-constexpr uint32_t kFvf2D = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
+constexpr uint32_t kDeviceFvf2D = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 
 void Triangle(Vertex2D* v) {
   v[0] = {0, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0};
@@ -31,7 +31,7 @@ void Triangle(Vertex2D* v) {
 // triangle's), bound to stream 0.
 IDirect3DVertexBuffer8* BindVertices(IDirect3DDevice8* dev, uint32_t count, const Vertex2D* v = nullptr) {
   IDirect3DVertexBuffer8* vb = nullptr;
-  EXPECT_EQ(dev->CreateVertexBuffer(count * sizeof(Vertex2D), D3DUSAGE_WRITEONLY, kFvf2D, D3DPOOL_MANAGED, &vb),
+  EXPECT_EQ(dev->CreateVertexBuffer(count * sizeof(Vertex2D), D3DUSAGE_WRITEONLY, kDeviceFvf2D, D3DPOOL_MANAGED, &vb),
             D3D_OK);
   uint8_t* p;
   EXPECT_EQ(vb->Lock(0, 0, &p, 0), D3D_OK);
@@ -40,7 +40,7 @@ IDirect3DVertexBuffer8* BindVertices(IDirect3DDevice8* dev, uint32_t count, cons
   for (uint32_t i = 0; i < count; ++i) std::memcpy(p + i * sizeof(Vertex2D), v ? &v[i] : &tri[i % 3], sizeof(Vertex2D));
   vb->Unlock();
   dev->SetStreamSource(0, vb, sizeof(Vertex2D));
-  dev->SetVertexShader(kFvf2D);
+  dev->SetVertexShader(kDeviceFvf2D);
   return vb;
 }
 
@@ -433,7 +433,7 @@ TEST_F(Device, LostDeviceWalksLostThenNotResetUntilAResetSucceeds) {
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFFu, 1, 0), D3D_OK);
   Vertex2D tri[3];
   Triangle(tri);
-  dev->SetVertexShader(kFvf2D);
+  dev->SetVertexShader(kDeviceFvf2D);
   dev->BeginScene();
   EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(Vertex2D)), D3D_OK);
   dev->EndScene();
