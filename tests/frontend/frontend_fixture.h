@@ -183,6 +183,18 @@ protected:
             commandLine);
     }
 
+    // WriteFrontEnd(extra), then body run inside the program once the front
+    // end has entered.
+    void PlayFrontEnd(const std::string& extra, const std::function<void()>& body)
+    {
+        WriteFrontEnd(extra);
+        RunFrontEnd([&] {
+            fetest::StartFrontEnd();
+            body();
+        });
+    }
+    void PlayFrontEnd(const std::function<void()>& body) { PlayFrontEnd("", body); }
+
     // The standard data set (frontend_data.h) with its sound.
     static void WriteFrontEnd(const std::string& extra = "", float demoWaitTime = 0.0f)
     {

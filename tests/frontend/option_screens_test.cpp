@@ -163,9 +163,7 @@ TEST_F(FrontEndTest, ControllerModelsShowFromTheirOwnCamerasTurnedToTheFocusedCo
 
 TEST_F(FrontEndTest, ModelScreensRunWithoutModelsOrItems)
 {
-    WriteFrontEnd(fedata::Screen("FrontEnd_ControllerOptions2", ""));
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd(fedata::Screen("FrontEnd_ControllerOptions2", ""), [] {
         OpenOption(1);
         ASSERT_EQ(Current(), FRONTEND_CONTROLLEROPTIONS2);
         Wait(2.5f);  // each second the next item: none to show
@@ -177,9 +175,7 @@ TEST_F(FrontEndTest, ModelScreensRunWithoutModelsOrItems)
 
 TEST_F(FrontEndTest, ControllerOptions2ShowsItsItemsInTurn)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd([] {
         OpenOption(1);
         const int expected[] = {1, 2, 0};
         for (int shown : expected) {
@@ -289,9 +285,7 @@ TEST_F(FrontEndTest, SoundOptionsStepInSixteenthsRestoreOnBackAndSaveOnConfirm)
 // they are drawn, not on the fade's white.
 TEST_F(FrontEndTest, SoundOptionsConfirmedDuringAFadeReturnOnlyOneScreen)
 {
-    WriteFrontEnd(fedata::Screen("FrontEnd_SoundOptions", " FadeEntry = TRUE\n" + fedata::Items(3, "Pos = 1, 1")));
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd(fedata::Screen("FrontEnd_SoundOptions", " FadeEntry = TRUE\n" + fedata::Items(3, "Pos = 1, 1")), [] {
         OpenOption(3);
         Wait(1.0f);
         ASSERT_EQ(Current(), FRONTEND_SOUNDOPTIONS);

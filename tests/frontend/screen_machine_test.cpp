@@ -35,9 +35,7 @@ void Choose(int n)
 
 TEST_F(FrontEndTest, WithoutFadesAChoiceChangesTheScreenOnTheNextFrame)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd([] {
         // Title's select asks for Main; the change step of the next frame makes it.
         Step({kSelect});
         EXPECT_EQ(Current(), FRONTEND_TITLE);
@@ -54,9 +52,7 @@ TEST_F(FrontEndTest, WithoutFadesAChoiceChangesTheScreenOnTheNextFrame)
 
 TEST_F(FrontEndTest, AFadeEntryScreenFadesOutThenInAndIgnoresInputMeanwhile)
 {
-    WriteFrontEnd(fedata::Screen("FrontEnd_Options", " FadeEntry = TRUE\n" + fedata::Items(4, "Pos = 1, 1")));
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd(fedata::Screen("FrontEnd_Options", " FadeEntry = TRUE\n" + fedata::Items(4, "Pos = 1, 1")), [] {
         ToMain();
         Choose(1);  // the select frame and one more: the fade-out has begun
         float out = kDt;
@@ -83,33 +79,30 @@ TEST_F(FrontEndTest, AFadeEntryScreenFadesOutThenInAndIgnoresInputMeanwhile)
 
 TEST_F(FrontEndTest, FocusSkipsIgnoredItemsStopsAtTheEndsAndIsSilentThen)
 {
-    WriteFrontEnd(fedata::Screen("FrontEnd_Options",
-                                 " Item0 {\n }\n Item1 {\n  Style = Ignore\n }\n Item2 {\n }\n"
-                                 " Item3 {\n  Style = Ignore\n }\n"));
-    RunFrontEnd([] {
-        StartFrontEnd();
-        ToMain();
-        Choose(1);
-        ASSERT_EQ(Current(), FRONTEND_OPTIONS);
-        struct Step {
-            uint8_t key;
-            int focus;
-            bool sound;
-        } steps[] = {{kDown, 2, true}, {kDown, 2, false}, {kUp, 0, true}, {kUp, 0, false}};
-        for (const Step& s : steps) {
-            ClearSounds();
-            Press(s.key);
-            EXPECT_EQ(Focus(), s.focus);
-            EXPECT_EQ(Heard("MoveFocus"), s.sound) << (int)s.key;
-        }
-    });
+    PlayFrontEnd(fedata::Screen("FrontEnd_Options",
+                                " Item0 {\n }\n Item1 {\n  Style = Ignore\n }\n Item2 {\n }\n"
+                                " Item3 {\n  Style = Ignore\n }\n"),
+                 [] {
+                     ToMain();
+                     Choose(1);
+                     ASSERT_EQ(Current(), FRONTEND_OPTIONS);
+                     struct Step {
+                         uint8_t key;
+                         int focus;
+                         bool sound;
+                     } steps[] = {{kDown, 2, true}, {kDown, 2, false}, {kUp, 0, true}, {kUp, 0, false}};
+                     for (const Step& s : steps) {
+                         ClearSounds();
+                         Press(s.key);
+                         EXPECT_EQ(Focus(), s.focus);
+                         EXPECT_EQ(Heard("MoveFocus"), s.sound) << (int)s.key;
+                     }
+                 });
 }
 
 TEST_F(FrontEndTest, BackWalksTheHistoryAndAnEmptyOneOnlyPlaysTheSound)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd([] {
         ToMain();
         EXPECT_EQ(FrontEnd_HistoryCount(), 0);  // Title's select remembers nothing
         Choose(1);
@@ -131,9 +124,7 @@ TEST_F(FrontEndTest, BackWalksTheHistoryAndAnEmptyOneOnlyPlaysTheSound)
 
 TEST_F(FrontEndTest, AFullHistoryDropsItsOldestEntryAndBackStillReturns)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd([] {
         // Twenty nested pushes from screens 3, 4, 5, ...: the last 16 stay.
         for (int i = 0; i < 20; i++) {
             Fe()->current = 3 + i % 17;
@@ -253,47 +244,45 @@ void Enter(const char* sequence, float gap = 0.0f)
 // so a sequence's last select must not also select there.
 TEST_F(FrontEndTest, CreditsSequencesWorkOnlyWithinASecondBetweenPressesAndTheirLastPressIsSpent)
 {
-    WriteFrontEnd(
-        fedata::Screen("FrontEnd_CompletedGame", " FadeEntry = TRUE\n Item0 {\n  Link = FrontEnd_Credits\n }\n"));
-    RunFrontEnd([] {
-        StartFrontEnd();
-        ToMain();
-        Choose(3);
-        ASSERT_EQ(Current(), FRONTEND_CREDITS);
-        Progress_SetLocked(7, 1);
-        Enter("LRUDBADULRBA", 1.1f);  // a gap: lost
-        EXPECT_EQ(Progress_IsLocked(7), 1);
-        EXPECT_EQ(Current(), FRONTEND_CREDITS);
+    PlayFrontEnd(
+        fedata::Screen("FrontEnd_CompletedGame", " FadeEntry = TRUE\n Item0 {\n  Link = FrontEnd_Credits\n }\n"), [] {
+            ToMain();
+            Choose(3);
+            ASSERT_EQ(Current(), FRONTEND_CREDITS);
+            Progress_SetLocked(7, 1);
+            Enter("LRUDBADULRBA", 1.1f);  // a gap: lost
+            EXPECT_EQ(Progress_IsLocked(7), 1);
+            EXPECT_EQ(Current(), FRONTEND_CREDITS);
 
-        struct Case {
-            const char* sequence;
-            bool completedScreen;
-        } cases[] = {{"LRUDBADULRBA", true},
-                     {"RLBAUDRLDUAB", true},
-                     {"ABRDULBARLDU", true},
-                     {"DLURABDLURBA", false},
-                     {"LDRUBALDRUAB", true}};
-        for (const Case& c : cases) {
-            ClearSounds();
-            Enter(c.sequence);
-            EXPECT_TRUE(Heard("Cheat")) << c.sequence;
-            Wait(1.0f);
-            EXPECT_EQ(Current(), c.completedScreen ? FRONTEND_COMPLETEDGAME : FRONTEND_CREDITS) << c.sequence;
-            if (c.completedScreen) {
-                // Back from CompletedGame: Main, then Credits again.
-                Press(kBack);
-                Wait(0.5f);
-                EXPECT_EQ(Current(), FRONTEND_CREDITS);
-                Press(kBack);
-                Wait(0.5f);  // Main fades in
-                EXPECT_EQ(Current(), FRONTEND_MAIN);
-                Choose(3);
+            struct Case {
+                const char* sequence;
+                bool completedScreen;
+            } cases[] = {{"LRUDBADULRBA", true},
+                         {"RLBAUDRLDUAB", true},
+                         {"ABRDULBARLDU", true},
+                         {"DLURABDLURBA", false},
+                         {"LDRUBALDRUAB", true}};
+            for (const Case& c : cases) {
+                ClearSounds();
+                Enter(c.sequence);
+                EXPECT_TRUE(Heard("Cheat")) << c.sequence;
+                Wait(1.0f);
+                EXPECT_EQ(Current(), c.completedScreen ? FRONTEND_COMPLETEDGAME : FRONTEND_CREDITS) << c.sequence;
+                if (c.completedScreen) {
+                    // Back from CompletedGame: Main, then Credits again.
+                    Press(kBack);
+                    Wait(0.5f);
+                    EXPECT_EQ(Current(), FRONTEND_CREDITS);
+                    Press(kBack);
+                    Wait(0.5f);  // Main fades in
+                    EXPECT_EQ(Current(), FRONTEND_MAIN);
+                    Choose(3);
+                }
             }
-        }
-        EXPECT_EQ(Progress_IsLocked(7), 0);
-        EXPECT_EQ(Game_GetHiddenFlag(), 1u);
-        EXPECT_EQ(Progress_TestFlags(100, PROGRESS_HIDDEN_RULE), 1);
-    });
+            EXPECT_EQ(Progress_IsLocked(7), 0);
+            EXPECT_EQ(Game_GetHiddenFlag(), 1u);
+            EXPECT_EQ(Progress_TestFlags(100, PROGRESS_HIDDEN_RULE), 1);
+        });
 }
 
 TEST_F(FrontEndTest, ASaveScreenItemPushesTheSaveScreensOverTheFrontEnd)
@@ -328,9 +317,7 @@ TEST_F(FrontEndTest, ASaveScreenItemPushesTheSaveScreensOverTheFrontEnd)
 
 TEST_F(FrontEndTest, EscapeOnMainLeavesWithNoStateToFollow)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd([] {
         Step({kEscape});  // on Title: nothing
         EXPECT_EQ(Current(), FRONTEND_TITLE);
         Step({});

@@ -46,27 +46,24 @@ std::string Levels()
 
 TEST_F(FrontEndTest, TheLockTestTakesTheProgressTableOnlyForEntriesBelow150)
 {
-    WriteFrontEnd(fedata::Screen("FrontEnd_Options",
-                                 " Item0 {\n  ReturnValue = 149\n }\n Item1 {\n  ReturnValue = 150\n }\n"
-                                 " Item2 {\n  ReturnValue = -1\n }\n Item3 {\n  ReturnValue = 0\n }\n"));
-    RunFrontEnd([] {
-        StartFrontEnd();
-        Open(FRONTEND_OPTIONS);
-        Progress_SetLocked(149, 1);
-        Progress_SetLocked(0, 1);
-        const int expected[] = {1, 0, 0, 1, 1};  // the fifth is past the items
-        for (int i = 0; i < 5; i++) EXPECT_EQ(FrontEnd_IsItemLocked(i), expected[i]) << i;
-        EXPECT_EQ(FrontEnd_IsItemLocked(-1), 1);
-        Progress_SetLocked(149, 0);
-        EXPECT_EQ(FrontEnd_IsItemLocked(0), 0);
-    });
+    PlayFrontEnd(fedata::Screen("FrontEnd_Options",
+                                " Item0 {\n  ReturnValue = 149\n }\n Item1 {\n  ReturnValue = 150\n }\n"
+                                " Item2 {\n  ReturnValue = -1\n }\n Item3 {\n  ReturnValue = 0\n }\n"),
+                 [] {
+                     Open(FRONTEND_OPTIONS);
+                     Progress_SetLocked(149, 1);
+                     Progress_SetLocked(0, 1);
+                     const int expected[] = {1, 0, 0, 1, 1};  // the fifth is past the items
+                     for (int i = 0; i < 5; i++) EXPECT_EQ(FrontEnd_IsItemLocked(i), expected[i]) << i;
+                     EXPECT_EQ(FrontEnd_IsItemLocked(-1), 1);
+                     Progress_SetLocked(149, 0);
+                     EXPECT_EQ(FrontEnd_IsItemLocked(0), 0);
+                 });
 }
 
 TEST_F(FrontEndTest, LevelSelectChoosesDayOrNightThenTheDirectionInTwoStages)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd([] {
         Open(FRONTEND_LEVELSELECT);
         Press(kDown);
         Press(kDown);
@@ -186,9 +183,7 @@ TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
 
 TEST_F(FrontEndTest, EngineBackOutKeepsTheClass)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd([] {
         GameSetup_SetEngineClass(1);
         Open(FRONTEND_ENGINE);
         Press(kBack);
@@ -319,9 +314,7 @@ TEST_F(FrontEndTest, ACompletedGameShowsItsScreenThenCredits)
 
 TEST_F(FrontEndTest, LaunchShowsTheLoadingImageThenRequestsTheLevel)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd([] {
         Open(FRONTEND_LAUNCH);
         LoadingScreen_Get()->currentIndex = -1;
         float t = 0;

@@ -37,22 +37,10 @@ protected:
     void SetUp() override
     {
         VehicleTest::SetUp();
-        WriteAnimSet("Shots\\Plain", "ANIM", {{"inAir", 1.0f, true}});
-        WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
-        WriteShot("Shots\\Heal.cfg", "STRAIGHT");
-        WriteShot("Shots\\Coin.cfg", "STRAIGHT");
+        for (const char* shot : {"Bolt", "Heal", "Coin"})
+            WriteShot((std::string("Shots\\") + shot + ".cfg").c_str(), "STRAIGHT");
         WriteShot("Shots\\Beam.cfg", "FRAME_FOLLOW");
         WriteAnimSet("Props\\Area", "ANIM", {});
-    }
-    void WriteShot(const char* path, const char* mode)
-    {
-        WriteConfig(path,
-                    std::string("Object {\n Description {\n VisualModel = Shots\\Plain\n PhysicalModel = SPHERE0.1\n"
-                                " Mass = 1\n CollisionGroup = 1\n StringVal0 = ") +
-                        mode +
-                        "\n Constructor = Projectile_Type_Constructor\n Destructor = Projectile_Type_Destructor\n"
-                        " Update = Projectile_Type_Update\n Collision = Projectile_Type_Collision\n }\n}\n"
-                        "ProjectileModeData0 {\n velocity = 1\n}\n");
     }
     // Player 0 on a broom at (0, 10, 0), no ground below; keys given first count.
     Object* Broom(const std::string& keys = "", const std::string& vehicleData = "",
@@ -543,7 +531,6 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
         "", "", {Item("entity_Bat", V(0, 10, 5)), Item("entity_Bat", V(0, 10, 10)), Item("entity_Bat", V(0, 10, 15))});
     ASSERT_NE(broom, nullptr);
     BroomStickData* d = D(broom);
-    EntityRecord* r = Entity_GetRecord(broom);
     std::vector<Object*> bats;
     for (Object* o : Entities())
         if (!Entity_GetRecord(o)->player) bats.push_back(o);
@@ -553,59 +540,44 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
             if (std::fabs(BodyPosition(b).z - z) < 0.5f) return b;
         return (Object*)nullptr;
     };
-    // Hold everyone still in the air.
-    auto hold = [&] {
-        for (Object* b : bats) {
-            const Vec3 zero = V(0, 0, 0);
-            PhysBody_SetLinearVelocity(b->body, &zero);
+    // Frames with everyone held still in the air, the pad as given for the first.
+    auto run = [&](int frames, uint32_t buttons = 0) {
+        for (int i = 0; i < frames; ++i) {
+            Pad(0, 0, i == 0 ? buttons : 0, 0);
+            for (Object* b : bats) {
+                const Vec3 zero = V(0, 0, 0);
+                PhysBody_SetLinearVelocity(b->body, &zero);
+            }
+            Frame();
         }
     };
-    for (int i = 0; i < 6; ++i) {
-        hold();
-        Frame();
-    }
+    run(6);
     ASSERT_EQ(d->target, at(5)) << "the nearest one in plain sight";
     EXPECT_TRUE(d->live[0].visible && d->live[1].visible && d->live[2].visible);
-    Pad(0, 0, BROOM_BUTTON_FARTHER, 0);
-    hold();
-    Frame();
-    EXPECT_EQ(d->target, at(10));
-    Pad(0, 0, BROOM_BUTTON_FARTHER, 0);
-    hold();
-    Frame();
-    Pad(0, 0, 0, 0);
-    EXPECT_EQ(d->target, at(15));
-    Pad(0, 0, BROOM_BUTTON_NEARER, 0);
-    hold();
-    Frame();
-    Pad(0, 0, 0, 0);
-    EXPECT_EQ(d->target, at(10));
+    const struct {
+        uint32_t button;
+        float z;
+    } switches[] = {{BROOM_BUTTON_FARTHER, 10}, {BROOM_BUTTON_FARTHER, 15}, {BROOM_BUTTON_NEARER, 10}};
+    for (const auto& sw : switches) {
+        run(1, sw.button);
+        EXPECT_EQ(d->target, at(sw.z)) << sw.z;
+    }
 
     // The target moves behind the broom, out of the search: dropped at the next pass.
     Object* gone = at(10);
     const Vec3 behind = V(0, 10, -20);
     PhysBody_SetPosition(gone->body, &behind);
-    for (int i = 0; i < 6; ++i) {
-        hold();
-        Frame();
-    }
+    run(6);
     EXPECT_NE(d->target, gone);
     EXPECT_EQ(d->target, at(5));
 
     // A wall hides the target: its lock runs out 5 s later.
     Box({3, 3, 0.2f}, V(0, 10, 2.5f));
-    float lockedUntil = d->lockExpiry;
-    (void)lockedUntil;
     int frames = 0;
-    while (d->target == at(5) && frames < 400) {
-        hold();
-        Frame();
-        ++frames;
-    }
+    for (; d->target == at(5) && frames < 400; ++frames) run(1);
     EXPECT_NE(d->target, at(5));
     EXPECT_GT(frames * dt, 4.5f);
     EXPECT_LT(frames * dt, 5.5f);
-    (void)r;
 }
 
 // The arrow points at the nearest completion pickup still waiting, then at

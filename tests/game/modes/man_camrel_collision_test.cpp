@@ -3,7 +3,6 @@
 // and stun protection, points, and riding a turning platform.
 #include <cmath>
 
-#include "app/config.h"
 #include "engine/objecttemplate.h"
 #include "game/race_setup.h"
 #include "modes_fixture.h"
@@ -14,40 +13,11 @@ using entitytest::V;
 
 namespace {
 
-class ManCamRelCollisionTest : public ModesTest {
-protected:
-    Object* Hero(const std::string& controlData = "", std::vector<LwsWriterItem> extra = {})
-    {
-        return CamRelHero(controlData, extra);
-    }
-    // A shot of a weapon with this purpose and these values, owned by owner.
-    Object* Shot(Object* owner, const char* purpose, float v0, float v3 = 0.0f)
-    {
-        WriteShot("Shots\\Gift.cfg", "STRAIGHT");
-        char keys[256];
-        snprintf(keys, sizeof keys,
-                 "vehicle {\n projectiles {\n  ProjType0Config = Shots\\Gift.cfg\n  ProjType0Purpose = %s\n"
-                 "  ProjType0FPVal0 = %g\n  ProjType0FPVal3 = %g\n  ProjType0FiringDelay = 0\n }\n}\n",
-                 purpose, v0, v3);
-        WriteConfig("Gifts.cfg", keys);
-        ConfigNode* reader = Config_Open("Gifts.cfg");
-        Config_SetSection(reader, "vehicle");
-        ProjType_Free(&gifts);
-        ProjType_Load(&gifts, reader, "projectiles");
-        Config_Close(reader);
-        return Projectile_Spawn(&gifts.weapons[0], owner, &gifts);
-    }
-    void TearDown() override
-    {
-        ProjType_Free(&gifts);
-        ModesTest::TearDown();
-    }
-    WeaponList gifts{};
-};
+class ManCamRelCollisionTest : public ModesTest {};
 
 TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
 {
-    Object* hero = Hero();
+    Object* hero = CamRelHero();
     EntityRecord* r = Record(hero);
     ManCamRelData* d = CamRel(hero);
     struct Case {
@@ -64,7 +34,7 @@ TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
     for (const Case& c : cases) {
         r->health = c.health;
         d->lives = c.lives;
-        Object* shot = Shot(hero, "HEALTH", c.amount);
+        Object* shot = PurposeShot(hero, "HEALTH", c.amount);
         ASSERT_NE(shot, nullptr);
         ManCamRelMode_Collision(hero, r, shot, 0);
         EXPECT_EQ(Entity_GetHealth(r), c.healthAfter) << c.health;
@@ -78,7 +48,7 @@ TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
         int32_t after;
     } scores[] = {{0, 12.9f, 12}, {2147483000, 1e6f, INT32_MAX}, {0, 5e9f, INT32_MAX}, {-5, -5e9f, INT32_MIN}};
     for (const auto& c : scores) {
-        Object* shot = Shot(hero, "SCORE", c.value);
+        Object* shot = PurposeShot(hero, "SCORE", c.value);
         d->score = c.before;
         ManCamRelMode_Collision(hero, r, shot, 0);
         EXPECT_EQ(d->score, c.after) << c.value;
@@ -96,7 +66,7 @@ TEST_F(ManCamRelCollisionTest, ScorePickupsCountOncePerPickupAndMeetTheRequiredF
     PlaceProps(coins);
     Level_SetGameRule(RULE_SCORE_PICKUPS);
     GameSetup_SetPlayerDifficulty(0, 0);
-    Object* hero = Hero(" easyScorePickupPercentReq = 75\n");
+    Object* hero = CamRelHero(" easyScorePickupPercentReq = 75\n");
     ManCamRelData* d = CamRel(hero);
     ASSERT_EQ(d->scorePickupTotal, 11);
     d->scorePickupTotal = 10;  // 10 x 0.75: 7 are needed
@@ -121,7 +91,7 @@ TEST_F(ManCamRelCollisionTest, PhantomPickupsNeedANegativeThresholdAndASteppingP
     WriteProp("Bell", "StringVal0 = PICKUP\n FPVal1 = 7\n BoolVal11 = TRUE", 2);
     PlaceProps({Item("Lure", V(0, 0.5f, 5)), Item("Dud", V(8, 0.5f, 5)), Item("Bell", V(-8, 0.5f, 5))});
     Level_SetGameRule(RULE_HIDDEN_PICKUPS);
-    Object* hero = Hero();
+    Object* hero = CamRelHero();
     ManCamRelData* d = CamRel(hero);
     ASSERT_EQ(d->hiddenTotal, 3);
     Place(hero, V(0, 0.5f, 4.6f));
@@ -142,7 +112,7 @@ TEST_F(ManCamRelCollisionTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboard
     WriteProp("Ammo", "StringVal0 = PICKUP\n FPVal1 = 11\n FPVal2 = 2\n FPVal3 = 5\n BoolVal10 = TRUE");
     WriteProp("Spring", "StringVal0 = SPRINGBOARD\n FPVal1 = 12");
     PlaceProps({Item("Ammo", V(10, 0.5f, 10)), Item("Spring", V(-10, 0.5f, 10))});
-    Object* hero = Hero(
+    Object* hero = CamRelHero(
         " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0Ammo = 3\n  ProjType0PickupTypeReq = 2\n"
         "  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 3\n  ProjType1PickupTypeReq = 1\n }\n");
     WeaponList* weapons = &CamRel(hero)->weapons;
@@ -163,7 +133,7 @@ TEST_F(ManCamRelCollisionTest, ANewCheckpointBecomesTheStartAndSendsThePreviousO
 {
     WriteProp("Flag", "StringVal0 = CHECKPOINT", 3);
     PlaceProps({Item("Flag", V(10, 0.5f, 10)), Item("Flag", V(-10, 0.5f, 10))});
-    Object* hero = Hero();
+    Object* hero = CamRelHero();
     Object* first = PropAt(V(10, 0.5f, 10));
     Object* second = PropAt(V(-10, 0.5f, 10));
     Place(hero, V(10, 0.5f, 10));
@@ -186,7 +156,7 @@ TEST_F(ManCamRelCollisionTest, ANewCheckpointBecomesTheStartAndSendsThePreviousO
 
 TEST_F(ManCamRelCollisionTest, HitsDuringStunProtectionPushButDoNotHurt)
 {
-    Object* hero = Hero(" stunDuration = 1\n");
+    Object* hero = CamRelHero(" stunDuration = 1\n");
     EntityRecord* r = Record(hero);
     ManCamRelData* d = CamRel(hero);
     const Vec3 side = Mode_Unit(V(1, 3, 0));
@@ -211,7 +181,7 @@ TEST_F(ManCamRelCollisionTest, HitsDuringStunProtectionPushButDoNotHurt)
 TEST_F(ManCamRelCollisionTest, PointsGoToAManCamRelPlayerOnlyAndAllAtOnceWhenEveryTextFlies)
 {
     WriteCharacter("Levels\\Test\\Frog.cfg", "Man", " forwardVelStep = 1\n");
-    Object* hero = Hero("", {Item("entity_Frog", V(0, 0, 8))});
+    Object* hero = CamRelHero("", {Item("entity_Frog", V(0, 0, 8))});
     ManCamRelData* d = CamRel(hero);
     Object* frog = nullptr;
     for (Object* o : Entities())
@@ -267,19 +237,16 @@ TEST_P(TurningPlatformTest, ARiderIsCarriedAlongThePlatformSurface)
 
 INSTANTIATE_TEST_SUITE_P(BothSides, TurningPlatformTest, ::testing::Bool());
 
-}  // namespace
-
-namespace {
-
 // Key events of the hero's own animations: a "ProjType" event fires the
 // weapon it names, or the current one when it names none or one the list
 // lacks; a "Message" event queues object events for the hero's player.
 TEST_F(ManCamRelCollisionTest, KeyEventsFireTheNamedOrCurrentWeaponAndQueueMessages)
 {
     WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "U32Val0 = 4");  // four shots may fly
-    Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n"
-                        "  ProjType0Ammo = 9\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1FiringDelay = 0\n"
-                        "  ProjType1Ammo = 9\n }\n");
+    Object* hero = CamRelHero(
+        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n"
+        "  ProjType0Ammo = 9\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1FiringDelay = 0\n"
+        "  ProjType1Ammo = 9\n }\n");
     WriteProp("Gate", "StringVal0 = DOOR\n StringVal1 = GATES");
     PlaceProps({Item("Gate", V(30, 0.5f, 30))});
     EntityRecord* r = Record(hero);
@@ -291,10 +258,9 @@ TEST_F(ManCamRelCollisionTest, KeyEventsFireTheNamedOrCurrentWeaponAndQueueMessa
         const char* event;
         int32_t ammo0, ammo1;
     } cases[] = {
-        {"ProjType, 1", 9, 8},
-        {"ProjType,7", 8, 8},  // no weapon 7: the current one
-        {"ProjType", 7, 8},
-        {"Projectile,1", 7, 8},  // not a shot
+        {"ProjType, 1", 9, 8},  {"ProjType,7", 8, 8},  // no weapon 7: the current one
+        {"ProjType", 7, 8},     {"ProjType,x", 6, 8},  // not a number: weapon 0
+        {"Projectile,1", 6, 8},                        // not a shot
     };
     for (const Case& c : cases) {
         Step();  // past the firing delay of 0

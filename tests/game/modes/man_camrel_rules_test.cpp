@@ -134,18 +134,6 @@ TEST_F(ManCamRelRulesTest, CompletionPlaysTheEndObjectQueuesItsTriggerAndEndsThe
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
 }
 
-TEST_F(ManCamRelRulesTest, TwoCompletionPickupsTakenDuringOneTransitionStillCompleteTheLevel)
-{
-    WriteProp("End", "StringVal0 = ENDAREA", 8);
-    WriteProp("Gem", "StringVal0 = PICKUP\n FPVal1 = 4\n BoolVal10 = TRUE");
-    PlaceProps({Item("End", V(30, 1, 30)), Item("Gem", V(0.2f, 0.5f, 0.2f)), Item("Gem", V(-0.2f, 0.5f, 0.2f))});
-    Object* hero = Hero(" dieInAirTime = 50\n levelCompPickupTotal = 2\n");
-    ManCamRelData* d = CamRel(hero);
-    EXPECT_EQ(d->levelCompCollected, 2);
-    Step(60);
-    EXPECT_GE(HitModeObject_GetAnimIndex(d->levelEnd), 5) << "reached n - 4 = 4 and completed";
-}
-
 TEST_F(ManCamRelRulesTest, TheLastLifeOpensTheDieMenuAndWithoutItTheLevelIsLost)
 {
     Object* hero = Hero(" dieInAirTime = 50\n initNumLifes = 1\n");

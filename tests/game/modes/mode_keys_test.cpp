@@ -1,9 +1,6 @@
 // The key tables: conversions, sections per pass, needed keys, bad values.
 #include "game/modes/mode_keys.h"
 
-#include <cmath>
-#include <cstring>
-
 #include "app/config.h"
 #include "modes_fixture.h"
 
@@ -146,19 +143,6 @@ TEST_F(ModeKeysTest, TypeMasksSetBitsOnlyForNumbersOneToThirtyTwo)
     EXPECT_EQ(mask, 0x80000001u);
     EXPECT_EQ(entitytest::g_log.size(), 2u);
     Config_Close(reader);
-}
-
-TEST_F(ModeKeysTest, EventTextsSplitIntoAtMostSixWordsAndNonNumbersReadZero)
-{
-    char copy[64];
-    char* words[MODE_EVENT_WORDS];
-    EXPECT_EQ(Mode_SplitEvent("ProjType, 2", copy, sizeof copy, words), 2);
-    EXPECT_STREQ(words[0], "ProjType");
-    EXPECT_EQ(Mode_WordNumber(words[1]), 2);
-    EXPECT_EQ(Mode_SplitEvent("a,b,c,d,e,f,g,h", copy, sizeof copy, words), 6);
-    EXPECT_STREQ(words[5], "f") << "words beyond the sixth are dropped";
-    EXPECT_EQ(Mode_WordNumber("x"), 0);
-    EXPECT_EQ(Mode_SplitEvent("", copy, sizeof copy, words), 1);
 }
 
 }  // namespace

@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "../entity_fixture.h"
+#include "app/config.h"
 #include "engine/objectscene.h"
-#include "game/hit_mode_object.h"
 #include "game/entity_anim.h"
 #include "game/entity_hud.h"
+#include "game/hit_mode_object.h"
 #include "game/modes/man_camrel.h"
 #include "game/modes/man_mode.h"
 #include "game/modes/mode_common.h"
@@ -76,6 +77,7 @@ protected:
 
     void TearDown() override
     {
+        ProjType_Free(&gifts);
         ManCamRel_SetMenuCalls(nullptr);
         for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p) Viewport_SetCameraFrame(p, nullptr);
         EntityTest::TearDown();
@@ -213,6 +215,29 @@ protected:
                               keys + "\n }\n}\n" + data);
     }
 
+    // A shot of a one-weapon list of this purpose and values (FPVal0 and
+    // FPVal3), owned by owner and spawned out of the way; earlier ones go.
+    Object* PurposeShot(Object* owner, const char* purpose, float v0, float v3 = 0.0f)
+    {
+        WriteShot("Shots\\Gift.cfg", "STRAIGHT");
+        char keys[256];
+        snprintf(keys, sizeof keys,
+                 "vehicle {\n projectiles {\n  ProjType0Config = Shots\\Gift.cfg\n  ProjType0Purpose = %s\n"
+                 "  ProjType0FPVal0 = %g\n  ProjType0FPVal3 = %g\n  ProjType0FiringDelay = 0\n }\n}\n",
+                 purpose, v0, v3);
+        WriteConfig("Gifts.cfg", keys);
+        ConfigNode* reader = Config_Open("Gifts.cfg");
+        Config_SetSection(reader, "vehicle");
+        Projectile_ClearAll();
+        ProjType_Free(&gifts);
+        ProjType_Load(&gifts, reader, "projectiles");
+        Config_Close(reader);
+        Object* shot = Projectile_Spawn(&gifts.weapons[0], owner, &gifts);
+        const Vec3 far = {100, 100, 100};
+        if (shot) PhysBody_SetPosition(shot->body, &far);
+        return shot;
+    }
+
     // A fixed ball of radius 1000 whose top is at height 0: nearly flat
     // within a few tens of units (group 1, in the pick list).
     PhysBody* FlatGround()
@@ -256,4 +281,5 @@ protected:
     static void FinishAnim(Object* o) { Entity_SetAnimFlags(Entity_GetRecord(o), 0, ANIMSLOT_PLAYING, 0); }
 
     Node* cameraFrame = nullptr;
+    WeaponList gifts{};
 };

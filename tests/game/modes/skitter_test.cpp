@@ -3,7 +3,6 @@
 // animation chains, and a Skitter played by a player.
 #include <cmath>
 
-#include "app/config.h"
 #include "modes_fixture.h"
 
 using namespace modestest;
@@ -48,39 +47,11 @@ protected:
         return out;
     }
     static SkitterData* Bug(Object* o) { return Skitter_Data(Record(o)); }
-    // A shot of this purpose and damage fired by owner.
-    Object* Shot(Object* owner, const char* purpose, float damage)
-    {
-        WriteShot("Shots\\Hit.cfg", "STRAIGHT");
-        char keys[256];
-        snprintf(keys, sizeof keys,
-                 "vehicle {\n projectiles {\n  ProjType0Config = Shots\\Hit.cfg\n  ProjType0Purpose = %s\n"
-                 "  ProjType0FPVal0 = %g\n  ProjType0FiringDelay = 0\n }\n}\n",
-                 purpose, damage);
-        WriteConfig("Hits.cfg", keys);
-        ConfigNode* reader = Config_Open("Hits.cfg");
-        Config_SetSection(reader, "vehicle");
-        Projectile_ClearAll();
-        ProjType_Free(&shots);
-        ProjType_Load(&shots, reader, "projectiles");
-        Config_Close(reader);
-        Object* shot = Projectile_Spawn(&shots.weapons[0], owner, &shots);
-        const Vec3 far = V(100, 100, 100);
-        PhysBody_SetPosition(shot->body, &far);
-        return shot;
-    }
-    void TearDown() override
-    {
-        ProjType_Free(&shots);
-        ModesTest::TearDown();
-    }
-    WeaponList shots{};
 };
 
 TEST_F(SkitterTest, ItIsSwitchedOffFarFromPlayerZerosCameraAndBackOnWithItsGroupAndPlace)
 {
-    Object* hero = Level("", {Item("entity_Bug", V(0, 0, 34))});
-    (void)hero;
+    Level("", {Item("entity_Bug", V(0, 0, 34))});
     Object* bug = Bugs().at(0);
     EntityRecord* r = Record(bug);
     SkitterData* d = Bug(bug);
@@ -120,9 +91,7 @@ class SkitterFallTest : public SkitterTest, public ::testing::WithParamInterface
 TEST_P(SkitterFallTest, AFallWithoutFlightKillsAndThenItHidesOrRespawnsAsConfigured)
 {
     const FallCase& c = GetParam();
-    Object* hero = Level(std::string(" dieInAirTime = 1\n ClipAllowed = FALSE\n") + c.keys,
-                         {Item("entity_Bug", V(3, 0, 3))});
-    (void)hero;
+    Level(std::string(" dieInAirTime = 1\n ClipAllowed = FALSE\n") + c.keys, {Item("entity_Bug", V(3, 0, 3))});
     Object* bug = Bugs().at(0);
     EntityRecord* r = Record(bug);
     Place(bug, V(3, 500, 3));
@@ -155,12 +124,12 @@ TEST_F(SkitterTest, ProjectilesHurtByTheWeakAreasFactorAndOnlySpecialDamageHurts
     Object* bug = Bugs().at(0);
     EntityRecord* r = Record(bug);
     Mode_Play(r, SKITTER_STAND);
-    SkitterMode_Collision(bug, r, Shot(hero, "DAMAGE", -20.0f), 0);
+    SkitterMode_Collision(bug, r, PurposeShot(hero, "DAMAGE", -20.0f), 0);
     EXPECT_EQ(Entity_GetHealth(r), 20.0f) << "30 - 0.5 x 20";
     EXPECT_EQ(Anim(bug), SKITTER_STUNNED);
     EXPECT_EQ(CamRel(hero)->texts[0].value, 3) << "the shooter earns the stun score";
     Mode_Play(r, SKITTER_STAND);
-    SkitterMode_Collision(bug, r, Shot(hero, "SWORD", -60.0f), 0);
+    SkitterMode_Collision(bug, r, PurposeShot(hero, "SWORD", -60.0f), 0);
     EXPECT_EQ(Entity_GetHealth(r), 0.0f);
     EXPECT_EQ(CamRel(hero)->texts[1].value, 9);
     EXPECT_EQ(CamRel(hero)->killCount, 1);
@@ -168,10 +137,10 @@ TEST_F(SkitterTest, ProjectilesHurtByTheWeakAreasFactorAndOnlySpecialDamageHurts
     Bug(bug)->flags |= SKITTER_BOSS;
     r->health = 30.0f;
     Mode_Play(r, SKITTER_STAND);
-    SkitterMode_Collision(bug, r, Shot(hero, "DAMAGE", -20.0f), 0);
-    SkitterMode_Collision(bug, r, Shot(hero, "SWORD", -20.0f), 0);
+    SkitterMode_Collision(bug, r, PurposeShot(hero, "DAMAGE", -20.0f), 0);
+    SkitterMode_Collision(bug, r, PurposeShot(hero, "SWORD", -20.0f), 0);
     EXPECT_EQ(Entity_GetHealth(r), 30.0f);
-    SkitterMode_Collision(bug, r, Shot(hero, "SPECIAL_DAMAGE", -20.0f), 0);
+    SkitterMode_Collision(bug, r, PurposeShot(hero, "SPECIAL_DAMAGE", -20.0f), 0);
     EXPECT_EQ(Entity_GetHealth(r), 20.0f);
 }
 
@@ -208,8 +177,7 @@ TEST_F(SkitterTest, AFightHurtsBothWaysThroughWeakAndDamageAreas)
 
 TEST_F(SkitterTest, AnimationsChainAndDieIsNotRestarted)
 {
-    Object* hero = Level("", {Item("entity_Bug", V(5, 0, 5))});
-    (void)hero;
+    Level("", {Item("entity_Bug", V(5, 0, 5))});
     Object* bug = Bugs().at(0);
     EntityRecord* r = Record(bug);
     Mode_Play(r, SKITTER_JUMPIN);
