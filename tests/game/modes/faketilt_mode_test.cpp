@@ -157,26 +157,4 @@ TEST_F(FakeTiltTest, WithTwoPlayersTheWalkerRespawnsFrozenWhileStartPlays)
     EXPECT_GT(BodyPosition(hero).z, 0.05f);
 }
 
-TEST_F(FakeTiltTest, ADeathAreaKeepsItsFirstDieTimeAndThenTheWalkerLoses)
-{
-    Floor();
-    WriteProp("Pit", "StringVal0 = DEATH_AREA\n FPVal0 = -1\n FPVal1 = 0.5", 0, "SPHERE0.5");
-    Object* hero = Walker("", 1.5f);
-    PlaceProps({Item("Pit", V(0, 0.5f, 0))});
-    FakeTiltData* d = Data<FakeTiltData>(hero);
-    for (int i = 0; i < 100 && d->common.dieTime == 0.0f; ++i) Frame();
-    const float first = d->common.dieTime;
-    ASSERT_NE(first, 0.0f);
-    bool lost = false;
-    for (int i = 0; i < 100 && !lost; ++i) {
-        Frame();
-        if (Anim(hero) == FAKETILT_ANIM_LOSE) lost = true;
-        if (!lost) {
-            EXPECT_EQ(d->common.dieTime, first) << "later contacts keep the first die time";
-        }
-    }
-    EXPECT_TRUE(lost);
-    EXPECT_GE(Entity_GetRecord(hero)->clock, first);
-}
-
 }  // namespace

@@ -142,54 +142,6 @@ TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHol
     }
 }
 
-TEST_F(SkaterTest, ALongFallLosesAndRestartsTheLevelOnceBackAtTheStart)
-{
-    Object* hero = Skater("dieInAirTime = 0.3", 50.0f);
-    ASSERT_NE(hero, nullptr);
-    EntityRecord* r = Entity_GetRecord(hero);
-    bool lost = false;
-    for (int i = 0; i < 200 && g_restarts == 0; ++i) {
-        Frame();
-        if (r->animSlots[0].current == SKATER_ANIM_LOSE) {
-            lost = true;
-            EXPECT_TRUE(r->flags & ENTITY_FROZEN);
-        }
-    }
-    EXPECT_TRUE(lost);
-    ASSERT_EQ(g_restarts, 1);
-    Frame();  // the respawn event
-    EXPECT_EQ(g_restarts, 1) << "one restart for one death";
-    EXPECT_NEAR(BodyPosition(hero).y, 50.5f, 0.1f);
-    EXPECT_EQ(D(hero)->common.dieTime, 0.0f);
-    EXPECT_NE(r->animSlots[0].current, SKATER_ANIM_LOSE);
-    EXPECT_FALSE(r->flags & ENTITY_FROZEN);
-    EXPECT_FLOAT_EQ(r->health, 100.0f);
-}
-
-TEST_F(SkaterTest, ADeathAreaStartsTheLosePathAfterItsValueInSeconds)
-{
-    Floor();
-    WriteProp("Pit", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 0.4", 0, "SPHERE0.5");
-    Object* hero = Skater("dieInAirTime = 100", 2.0f);
-    PlaceProps({Item("Pit", V(0, 0.5f, 0))});
-    ASSERT_NE(hero, nullptr);
-    EntityRecord* r = Entity_GetRecord(hero);
-    float setAt = 0.0f;
-    for (int i = 0; i < 100 && D(hero)->common.dieTime == 0.0f; ++i) {
-        Frame();
-        setAt = r->clock;
-    }
-    ASSERT_NE(D(hero)->common.dieTime, 0.0f);
-    EXPECT_NEAR(D(hero)->common.dieTime, setAt + 0.4f, dt + 1e-4f);
-    float loseAt = -1.0f;
-    for (int i = 0; i < 100 && g_restarts == 0; ++i) {
-        Frame();
-        if (loseAt < 0.0f && r->animSlots[0].current == SKATER_ANIM_LOSE) loseAt = r->clock;
-    }
-    EXPECT_GE(loseAt, setAt + 0.4f - 1e-4f);
-    EXPECT_EQ(g_restarts, 1);
-}
-
 TEST_F(SkaterTest, ACutSceneHoldsTheSkaterWithoutLosingIt)
 {
     Floor();

@@ -81,16 +81,6 @@ TEST_F(BallTest, TheBallFadesOnlyWhenTheCameraIsNearerThanThreeAndAHalf)
     }
 }
 
-TEST_F(BallTest, APlayersLongFallRestartsTheLevelOnce)
-{
-    Object* ball = Ball(50.0f);
-    ASSERT_NE(ball, nullptr);
-    for (int i = 0; i < 60 && g_restarts == 0; ++i) Frame();
-    Frame();  // the respawn event
-    EXPECT_EQ(g_restarts, 1);
-    EXPECT_NEAR(BodyPosition(ball).y, 50.5f, 0.1f) << "respawned at the start";
-}
-
 TEST_F(BallTest, ASceneBallsLongFallRestartsNothing)
 {
     Object* sceneBall = Ball(50.0f, true);
