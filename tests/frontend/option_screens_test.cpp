@@ -161,36 +161,28 @@ TEST_F(FrontEndTest, ControllerModelsShowFromTheirOwnCamerasTurnedToTheFocusedCo
     });
 }
 
-TEST_F(FrontEndTest, ModelScreensRunWithoutModelsOrItems)
-{
-    PlayFrontEnd(fedata::Screen("FrontEnd_ControllerOptions2", ""), [] {
-        OpenOption(1);
-        ASSERT_EQ(Current(), FRONTEND_CONTROLLEROPTIONS2);
-        Wait(2.5f);  // each second the next item: none to show
-        EXPECT_EQ(Fe()->model.shown, 0);
-        Press(kBack);
-        EXPECT_EQ(Current(), FRONTEND_OPTIONS);
-    });
-}
-
+// ControllerOptions2 shows its items in turn, one a second; without items
+// it shows none and still leaves.
 TEST_F(FrontEndTest, ControllerOptions2ShowsItsItemsInTurn)
 {
-    PlayFrontEnd([] {
-        OpenOption(1);
-        const int expected[] = {1, 2, 0};
-        for (int shown : expected) {
-            Wait(1.0f);
-            EXPECT_EQ(Fe()->model.shown, shown);
-        }
-    });
+    for (bool items : {true, false}) {
+        PlayFrontEnd(items ? "" : fedata::Screen("FrontEnd_ControllerOptions2", ""), [items] {
+            OpenOption(1);
+            ASSERT_EQ(Current(), FRONTEND_CONTROLLEROPTIONS2);
+            for (int shown : {1, 2, 0}) {
+                Wait(1.0f);
+                EXPECT_EQ(Fe()->model.shown, items ? shown : 0);
+            }
+            Press(kBack);
+            EXPECT_EQ(Current(), FRONTEND_OPTIONS);
+        });
+    }
 }
 
 TEST_F(FrontEndTest, GameOptionsStoreTheDifficulty)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
+    PlayFrontEnd([] {
         Game_SetDifficulty(1);
-        StartFrontEnd();
         OpenOption(2);
         ASSERT_EQ(Current(), FRONTEND_GAMEOPTIONS);
         EXPECT_EQ(Focus(), 1);

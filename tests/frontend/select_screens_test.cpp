@@ -154,11 +154,14 @@ TEST_F(FrontEndTest, GridSearchesEndAndALockedFocusLaunchesNothing)
 
 TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
+    PlayFrontEnd([] {
         Game_SetDifficulty(1);
-        StartFrontEnd();
-        Select();  // Title
+        // Backing out of Engine keeps the class.
+        GameSetup_SetEngineClass(1);
+        Open(FRONTEND_ENGINE);
+        Press(kBack);
+        EXPECT_EQ(Current(), FRONTEND_MAIN);
+        EXPECT_EQ(GameSetup_GetEngineClass(), 1u);
         Select();  // Main: PlayGame
         Select();  // PlayGame: PlayerSelect
         ASSERT_EQ(Current(), FRONTEND_PLAYERSELECT);
@@ -178,17 +181,6 @@ TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
                   "NONE;NONE;");
         EXPECT_EQ(GameSetup_GetPlayerDifficulty(0), 1u);
         EXPECT_EQ(Game_GetContext()->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
-    });
-}
-
-TEST_F(FrontEndTest, EngineBackOutKeepsTheClass)
-{
-    PlayFrontEnd([] {
-        GameSetup_SetEngineClass(1);
-        Open(FRONTEND_ENGINE);
-        Press(kBack);
-        EXPECT_EQ(Current(), FRONTEND_MAIN);
-        EXPECT_EQ(GameSetup_GetEngineClass(), 1u);
     });
 }
 
