@@ -403,7 +403,6 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
               "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n FPVal0 = -1\n FPVal1 = 6\n BoolVal0 = TRUE", 2);
     Level_SetGameRule(RULE_SCORE_PICKUPS);
     Level_SetLevelToUnlock(5);
-    SetPlayers({1});
     PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5)), Item("Coin", V(3, 0, 5)),
                 Item("Coin", V(4, 0, 5)), Item("Trigger", V(5, 0, 5))});
     Object* broom = Broom();
@@ -457,7 +456,6 @@ TEST_F(BroomTest, CompletionPickupsBeyondTheEndAreasStepsStopAtItsWaitingAnimati
     WriteProp("End", "StringVal0 = ENDAREA\n FPVal0 = -1", 6);
     WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
     Level_SetGameRule(RULE_NORMAL);
-    SetPlayers({1});
     PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5)),
                 Item("Comp", V(3, 0, 5))});
     Object* broom = Broom("levelCompPickupTotal = 3");
@@ -588,7 +586,6 @@ TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
     for (int i = 0; i < 3; ++i)
         WriteAnimSet("Huds\\Broom.cfg", ("HudAnim" + std::to_string(i)).c_str(), {{"idle", 1.0f, true}});
     WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
-    SetPlayers({1});
     PlaceProps({Item("Comp", V(-5, 10, 10)), Item("Comp", V(8, 10, 20))});
     Object* broom = Broom("levelCompArrowSpeed = 3600, 3600", "HudPath = Huds\\Broom.cfg");
     ASSERT_NE(broom, nullptr);
@@ -613,14 +610,8 @@ TEST_F(BroomTest, AReloadCountsTheNewLevelsPickupsOnceAndForgetsTheOldLevel)
 {
     WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4");
     WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5");
-    WriteAnimSet("Chars\\Lock", "Anim1", {{"on", 1.0f, true}});
-    WriteMode("carddata\\entityconfigs\\Hero.cfg", "BroomStick",
-              {{"fly", 1.0f, true}, {"fire", 0.2f, false}, {"stunned", 0.2f, false}}, kBroomKeys, "",
-              "Anim1Path = Chars\\Lock\nAnim1RBRelMode = 3\n");
-    WriteLevel({}, 10.0f);
-    SetPlayers({1});
     PlaceProps({Item("Comp", V(1, 0, 5)), Item("Coin", V(2, 0, 5))});
-    Object* broom = Build();
+    Object* broom = Broom();
     ASSERT_NE(broom, nullptr);
     EntityRecord* kept = Entity_GetRecord(broom);
     BroomStickData* d = D(broom);
