@@ -299,17 +299,4 @@ TEST_F(FrontEndTest, SoundOptionsConfirmedDuringAFadeReturnOnlyOneScreen)
     });
 }
 
-TEST_F(FrontEndTest, VolumesStepAndTruncateToSixteenths)
-{
-    struct Case {
-        float from;
-        int steps;
-        float to;
-    } cases[] = {
-        {0.5f, -1, 0.4375f},  {0.0f, -1, 0.0f},   {1.0f, 1, 1.0f},   {0.65f, 1, 0.6875f},
-        {0.65f, -1, 0.5625f}, {0.9375f, 1, 1.0f}, {0.03f, -1, 0.0f},
-    };
-    for (const Case& c : cases) EXPECT_EQ(Volume_StepSixteenth(c.from, c.steps), c.to) << c.from << " " << c.steps;
-}
-
 }  // namespace

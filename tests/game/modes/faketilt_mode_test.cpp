@@ -36,17 +36,6 @@ protected:
     }
 };
 
-TEST_F(FakeTiltTest, LocomotionTakesTheHigherAnimationAtEachThreshold)
-{
-    struct Case {
-        float speed;
-        int32_t anim;
-    };
-    const Case cases[] = {{0.79f, FAKETILT_ANIM_STAND}, {0.8f, FAKETILT_ANIM_WALK},  {4.99f, FAKETILT_ANIM_WALK},
-                          {5.0f, FAKETILT_ANIM_RUN},    {19.99f, FAKETILT_ANIM_RUN}, {20.0f, FAKETILT_ANIM_TUMBLE}};
-    for (const Case& c : cases) EXPECT_EQ(FakeTiltMode_LocomotionAnim(c.speed), c.anim) << c.speed;
-}
-
 TEST_F(FakeTiltTest, AWalkerThatStopsStandsOnlyAfterHalfASecond)
 {
     Floor();

@@ -81,27 +81,9 @@ TEST_F(SkaterTest, OnASlopeTheModelsUpMeetsTheFloorNormal)
     for (int i = 0; i < 100 && !(Entity_GetRecord(hero)->flags & ENTITY_ON_GROUND); ++i) Frame();
     Entity_GetRecord(hero)->maxVelocity = 0.5f;  // stays on the slope, touching it
     Frame(50);
-    EXPECT_LT(AngleBetween(D(hero)->common.modelUp, normal), 2.0f * VEHICLE_DEG_TO_RAD);
-    // The drawn model carries that up.
     Vec3 modelAt, modelUp;
     ASSERT_EQ(Entity_GetAnimRootOrientation(Entity_GetRecord(hero), 0, &modelAt, &modelUp), 1);
     EXPECT_LT(AngleBetween(modelUp, normal), 2.0f * VEHICLE_DEG_TO_RAD);
-}
-
-TEST_F(SkaterTest, SidenessCountsAPushAlongAnyForwardAsStraight)
-{
-    struct Case {
-        Vec3 direction, forward;
-        float sideness;
-    };
-    const Case cases[] = {
-        {V(0, 0, 1), V(0, 0.6f, 0.8f), 0.0f},  // a pitched forward
-        {V(1, 0, 0), V(0.6f, 0, 0), 0.0f},     // only x non-zero
-        {V(0, 0, -1), V(0, 0, 0.3f), 0.0f},    // only z non-zero, backwards
-        {V(1, 0, 0), V(0, 0.6f, 0.8f), 1.0f},  // at right angles
-        {V(0.70710677f, 0, 0.70710677f), V(0, 0, 2), 1.0f - 0.70710677f},
-    };
-    for (const Case& c : cases) EXPECT_NEAR(SkaterMode_Sideness(&c.direction, &c.forward), c.sideness, 1e-5f);
 }
 
 TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHoldsUntilAQuietFrame)
