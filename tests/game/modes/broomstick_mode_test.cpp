@@ -621,7 +621,9 @@ TEST_F(BroomTest, AReloadCountsTheNewLevelsPickupsOnceAndForgetsTheOldLevel)
     ASSERT_NE(d->held[0].projectile, nullptr);
     Frame(6);
 
-    ReloadLevelWith([&] {
+    // The next level's props are placed before its entities are made, as a
+    // level's content load does (the loads scan the level's objects).
+    ReloadLevel("Levels\\Test\\Level.lws", [&] {
         PlaceProps({Item("Comp", V(1, 0, 5)), Item("Comp", V(3, 0, 5)), Item("Coin", V(2, 0, 5))});
     });
     broom = Level_GetPlayerEntity(0);

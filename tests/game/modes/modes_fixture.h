@@ -277,8 +277,6 @@ protected:
     }
     static void SetVelocity(Object* o, Vec3 v) { PhysBody_SetLinearVelocity(o->body, &v); }
     static void Place(Object* o, Vec3 p) { PhysBody_SetPosition(o->body, &p); }
-    // Plays out slot 0's current animation (as if its end came).
-    static void FinishAnim(Object* o) { Entity_SetAnimFlags(Entity_GetRecord(o), 0, ANIMSLOT_PLAYING, 0); }
 
     Node* cameraFrame = nullptr;
     WeaponList gifts{};

@@ -118,15 +118,6 @@ protected:
         return Level_GetPlayerEntity(0);
     }
 
-    // ReloadLevel("Levels\Test\Level.lws") with the next level's props
-    // placed before its entities are made, as a level's content load does
-    // (the modes' loads scan the level's objects).
-    template <typename Props>
-    void ReloadLevelWith(Props props)
-    {
-        ReloadLevel("Levels\\Test\\Level.lws", props);
-    }
-
     // Puts viewport v's camera at a position looking along the heading.
     void AimCamera(int v, Vec3 position, float heading)
     {
