@@ -51,11 +51,16 @@ protected:
                   {{"fly", 1.0f, true}, {"fire", 0.2f, false}, {"stunned", 0.2f, false}}, keys + "\n" + kBroomKeys,
                   vehicleData, "Anim1Path = Chars\\Lock\nAnim1RBRelMode = 3\n");
         WriteLevel(items, 10.0f);
-        Object* broom = Build();
-        // Input counts 0.3 s after the last stop; the first frames are no stop.
-        if (broom) D(broom)->stopTime = -1.0f;
+        broom = Build();
+        if (!broom) return nullptr;
+        d = D(broom);
+        r = Entity_GetRecord(broom);
+        d->stopTime = -1.0f;  // input counts 0.3 s after the last stop; the first frames are no stop
         return broom;
     }
+    Object* broom = nullptr;
+    BroomStickData* d = nullptr;
+    EntityRecord* r = nullptr;
     BroomStickData* D(Object* o) { return Data<BroomStickData>(o); }
     // One input step with the given stick and buttons (previous buttons as given).
     void Input(Object* o, float x, float y, uint32_t buttons = 0, uint32_t old = 0)
@@ -82,10 +87,7 @@ protected:
 
 TEST_F(BroomTest, SpeedFollowsTheAccelerationCurveWithinItsRange)
 {
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
-    EntityRecord* r = Entity_GetRecord(broom);
+    ASSERT_TRUE(Broom());
     Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
     EXPECT_NEAR(d->speed, dt * 10.0f, 1e-5f) << "at rest: the curve's start";
     d->speed = 5.0f;
@@ -110,10 +112,7 @@ TEST_F(BroomTest, SpeedFollowsTheAccelerationCurveWithinItsRange)
 
 TEST_F(BroomTest, LeanAndPitchFollowTheStickAndTheBroomLevelsOff)
 {
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
-    EntityRecord* r = Entity_GetRecord(broom);
+    ASSERT_TRUE(Broom());
     Input(broom, 1.0f, 0.0f);
     EXPECT_NEAR(d->lean, dt * 2.0f, 1e-5f) << "outward at the outer rate";
     for (int i = 0; i < 60; ++i) Input(broom, 1.0f, 0.0f);
@@ -143,10 +142,7 @@ TEST_F(BroomTest, LeanAndPitchFollowTheStickAndTheBroomLevelsOff)
 
 TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapAndInputWaitsAfterAStop)
 {
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
-    EntityRecord* r = Entity_GetRecord(broom);
+    ASSERT_TRUE(Broom());
     for (auto [held, preset] : {std::pair{10, 1u}, std::pair{20, 1u}}) {
         Input(broom, 1.0f, 0.0f, BROOM_BUTTON_CAMERA, 0);
         for (int i = 1; i < held; ++i) {
@@ -169,10 +165,7 @@ TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapAndInputWaitsAfterAStop)
 
 TEST_F(BroomTest, HealingScoringAndPopUps)
 {
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
-    EntityRecord* r = Entity_GetRecord(broom);
+    ASSERT_TRUE(Broom());
     struct Case {
         float health;
         int32_t lives;
@@ -212,9 +205,7 @@ TEST_F(BroomTest, HugeScoresStopAtTheLimit)
 {
     WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 3e9", 2);
     PlaceProps({Item("Coin", V(3, 0, 5)), Item("Coin", V(4, 0, 5))});
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
+    ASSERT_TRUE(Broom());
     Hit(broom, PropAt(V(3, 0, 5)));
     Hit(broom, PropAt(V(4, 0, 5)));
     Frame();
@@ -237,9 +228,7 @@ TEST_F(BroomTest, PickupsCountOnTheirFirstAnimationAndPlainModelsAlways)
     WriteProp("Dud", "StringVal0 = PICKUP\n FPVal1 = 5\n FPVal2 = 20\n BoolVal10 = TRUE", 0,
               "SPHERE2\n Phantom = TRUE");
     PlaceProps({Item("Ring", V(0, 0, 5)), Item("Step", V(0, 0, 6)), Item("Used", V(0, 0, 7))});
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
+    ASSERT_TRUE(Broom());
     EXPECT_EQ(d->scorePresent, 3);
     PlaceProps({Item("Dud", BodyPosition(broom))});
     Frame(5);
@@ -272,9 +261,7 @@ TEST_F(BroomTest, AFullRestartResetsTheRunAndAQuotaOfNothingIsMetAtOnce)
 {
     Game_SetHiddenFlag();
     Level_SetGameRule(RULE_SCORE_PICKUPS);
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
+    ASSERT_TRUE(Broom());
     EXPECT_EQ(d->lives, 99) << "the hidden flag";
     EXPECT_TRUE(d->flags & BROOM_REQUIREMENT) << "no score pickups in the level";
     d->score = 40;
@@ -298,12 +285,9 @@ TEST_F(BroomTest, TypedObjectsHurtPushOrDoNothing)
     WriteProp("Marker", "StringVal0 = WAYPOINT\n FPVal0 = -1\n FPVal1 = 50");
     WriteProp("Spring", "StringVal0 = SPRINGBOARD\n FPVal0 = -1\n FPVal1 = 10");
     WriteProp("Fire", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 20\n FPVal2 = 4");
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
+    ASSERT_TRUE(Broom());
     PlaceProps(
         {Item("Kill", V(0, 0, 5)), Item("Marker", V(0, 0, 6)), Item("Spring", V(0, 0, 7)), Item("Fire", V(0, 0, 8))});
-    BroomStickData* d = D(broom);
-    EntityRecord* r = Entity_GetRecord(broom);
     Frame(60);  // past the stun protection
     const float health = r->health;
     for (Vec3 at : {V(0, 0, 5), V(0, 0, 6)}) Hit(broom, PropAt(at));
@@ -339,9 +323,7 @@ TEST_P(BroomTimeTest, TimeUpOpensTheRulesPageOrEndsTheLevel)
     Level_SetGameRule(rule);
     Level_SetLevelToUnlock(5);
     Level_SetTimeAllowance(0.5f);
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
+    ASSERT_TRUE(Broom());
     struct Run {
         int32_t best, score, stored;
         const char* page;
@@ -405,9 +387,7 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
     Level_SetLevelToUnlock(5);
     PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5)), Item("Coin", V(3, 0, 5)),
                 Item("Coin", V(4, 0, 5)), Item("Trigger", V(5, 0, 5))});
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
+    ASSERT_TRUE(Broom());
     Object* end = PropAt(V(0, 0, 30));
     ASSERT_EQ(d->endArea, end);
     EXPECT_EQ(d->compPickupCount, 2u);
@@ -458,8 +438,7 @@ TEST_F(BroomTest, CompletionPickupsBeyondTheEndAreasStepsStopAtItsWaitingAnimati
     Level_SetGameRule(RULE_NORMAL);
     PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5)),
                 Item("Comp", V(3, 0, 5))});
-    Object* broom = Broom("levelCompPickupTotal = 3");
-    ASSERT_NE(broom, nullptr);
+    ASSERT_TRUE(Broom("levelCompPickupTotal = 3"));
     Object* end = PropAt(V(0, 0, 30));
     ASSERT_EQ(D(broom)->endArea, end);
     Frame();
@@ -485,8 +464,7 @@ TEST_F(BroomTest, AnEndAreaOfFewerThanFourAnimationsIsIgnored)
     }
     Level_SetGameRule(RULE_NORMAL);
     g_log.clear();
-    Object* broom = Broom("levelCompPickupTotal = 0");
-    ASSERT_NE(broom, nullptr);
+    ASSERT_TRUE(Broom("levelCompPickupTotal = 0"));
     EXPECT_EQ(D(broom)->endArea, nullptr);
     EXPECT_FALSE(g_log.empty());
     Frame(20);
@@ -495,10 +473,7 @@ TEST_F(BroomTest, AnEndAreaOfFewerThanFourAnimationsIsIgnored)
 
 TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
 {
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
-    EntityRecord* r = Entity_GetRecord(broom);
+    ASSERT_TRUE(Broom());
     AnimSet* set = r->animSlots[0].set;
     Node* node = r->animSlots[0].root;
     BroomStickMode_Message(set, "ProjType,3", node, 0, 0.0f, 0.1f);
@@ -525,10 +500,8 @@ TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
 TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
 {
     WriteMode("Levels\\Test\\Bat.cfg", "Man", {{"idle", 1.0f, true}}, "", "EntityType0 = 2\n");
-    Object* broom = Broom(
-        "", "", {Item("entity_Bat", V(0, 10, 5)), Item("entity_Bat", V(0, 10, 10)), Item("entity_Bat", V(0, 10, 15))});
-    ASSERT_NE(broom, nullptr);
-    BroomStickData* d = D(broom);
+    ASSERT_TRUE(Broom(
+        "", "", {Item("entity_Bat", V(0, 10, 5)), Item("entity_Bat", V(0, 10, 10)), Item("entity_Bat", V(0, 10, 15))}));
     std::vector<Object*> bats;
     for (Object* o : Entities())
         if (!Entity_GetRecord(o)->player) bats.push_back(o);
@@ -587,12 +560,9 @@ TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
         WriteAnimSet("Huds\\Broom.cfg", ("HudAnim" + std::to_string(i)).c_str(), {{"idle", 1.0f, true}});
     WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
     PlaceProps({Item("Comp", V(-5, 10, 10)), Item("Comp", V(8, 10, 20))});
-    Object* broom = Broom("levelCompArrowSpeed = 3600, 3600", "HudPath = Huds\\Broom.cfg");
-    ASSERT_NE(broom, nullptr);
-    EntityRecord* r = Entity_GetRecord(broom);
+    ASSERT_TRUE(Broom("levelCompArrowSpeed = 3600, 3600", "HudPath = Huds\\Broom.cfg"));
     ASSERT_GE(r->hudAnimCount, 3u);
     Node* arrow = r->hudAnims[2].node;
-    BroomStickData* d = D(broom);
     Frame(3);
     EXPECT_FALSE(arrow->flags & NODE_HIDDEN);
     EXPECT_LT(d->arrowYaw, -0.2f) << "the nearer pickup, on the left";
@@ -611,10 +581,8 @@ TEST_F(BroomTest, AReloadCountsTheNewLevelsPickupsOnceAndForgetsTheOldLevel)
     WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4");
     WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5");
     PlaceProps({Item("Comp", V(1, 0, 5)), Item("Coin", V(2, 0, 5))});
-    Object* broom = Broom();
-    ASSERT_NE(broom, nullptr);
+    ASSERT_TRUE(Broom());
     EntityRecord* kept = Entity_GetRecord(broom);
-    BroomStickData* d = D(broom);
     EXPECT_EQ(d->compPickupCount, 1u);
     EXPECT_EQ(d->scorePresent, 1);
     BroomStickMode_Message(kept->animSlots[0].set, "ProjType,3", kept->animSlots[0].root, 0, 0.0f, 0.1f);
