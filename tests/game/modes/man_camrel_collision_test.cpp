@@ -19,7 +19,6 @@ TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
 {
     Object* hero = CamRelHero();
     EntityRecord* r = Record(hero);
-    ManCamRelData* d = CamRel(hero);
     struct Case {
         float health;
         int32_t lives;
@@ -67,7 +66,6 @@ TEST_F(ManCamRelCollisionTest, ScorePickupsCountOncePerPickupAndMeetTheRequiredF
     Level_SetGameRule(RULE_SCORE_PICKUPS);
     GameSetup_SetPlayerDifficulty(0, 0);
     Object* hero = CamRelHero(" easyScorePickupPercentReq = 75\n");
-    ManCamRelData* d = CamRel(hero);
     ASSERT_EQ(d->scorePickupTotal, 11);
     d->scorePickupTotal = 10;  // 10 x 0.75: 7 are needed
     for (int i = 0; i < 10; ++i) {
@@ -92,7 +90,6 @@ TEST_F(ManCamRelCollisionTest, PhantomPickupsNeedANegativeThresholdAndASteppingP
     PlaceProps({Item("Lure", V(0, 0.5f, 5)), Item("Dud", V(8, 0.5f, 5)), Item("Bell", V(-8, 0.5f, 5))});
     Level_SetGameRule(RULE_HIDDEN_PICKUPS);
     Object* hero = CamRelHero();
-    ManCamRelData* d = CamRel(hero);
     ASSERT_EQ(d->hiddenTotal, 3);
     Place(hero, V(0, 0.5f, 4.6f));
     Step(5);
@@ -158,7 +155,6 @@ TEST_F(ManCamRelCollisionTest, HitsDuringStunProtectionPushButDoNotHurt)
 {
     Object* hero = CamRelHero(" stunDuration = 1\n");
     EntityRecord* r = Record(hero);
-    ManCamRelData* d = CamRel(hero);
     const Vec3 side = Mode_Unit(V(1, 3, 0));
     ManCamRelMode_TakeHit(hero, r, -10.0f, &side, 20.0f, 100.0f);
     EXPECT_EQ(Entity_GetHealth(r), 90.0f);
@@ -182,7 +178,6 @@ TEST_F(ManCamRelCollisionTest, PointsGoToAManCamRelPlayerOnlyAndAllAtOnceWhenEve
 {
     WriteCharacter("Levels\\Test\\Frog.cfg", "Man", " forwardVelStep = 1\n");
     Object* hero = CamRelHero("", {Item("entity_Frog", V(0, 0, 8))});
-    ManCamRelData* d = CamRel(hero);
     Object* frog = nullptr;
     for (Object* o : Entities())
         if (o != hero) frog = o;
@@ -250,7 +245,6 @@ TEST_F(ManCamRelCollisionTest, KeyEventsFireTheNamedOrCurrentWeaponAndQueueMessa
     WriteProp("Gate", "StringVal0 = DOOR\n StringVal1 = GATES");
     PlaceProps({Item("Gate", V(30, 0.5f, 30))});
     EntityRecord* r = Record(hero);
-    ManCamRelData* d = CamRel(hero);
     ASSERT_EQ(d->weapons.count, 2u);
     AnimSet* set = r->animSlots[0].set;
     Node* root = r->animSlots[0].root;

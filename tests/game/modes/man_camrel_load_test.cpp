@@ -36,13 +36,13 @@ TEST_F(ManCamRelLoadTest, TheLevelPassOverridesOnlyItsKeysAndAppendsItsGroups)
     WriteProp("Gem", "StringVal0 = PICKUP\n FPVal1 = 4");
     PlaceProps({Item("Gem", V(5, 1, 5)), Item("Gem", V(-5, 1, 5))});
     Level_SetLevelToUnlock(3);
-    Object* hero = Hero(" jumpVel = 5\n doubleJumpVel = 8\n projectiles {\n  ProjType0Config = Shots\\One.cfg\n }\n"
-                        " genCamData {\n  rotationSpeeds = 90, 90, 90\n }\n",
-                        "controlData_3 {\n jumpVel = 7\n stunPlayerAtRelAngle = 200\n frontColAngle = 90\n"
-                        " targetViewAngle = -30, 20\n camMode2CamTilt = 10, -20, 0\n easyScorePickupPercentReq = 75\n"
-                        " projectiles {\n  ProjType0Config = Shots\\Two.cfg\n }\n"
-                        " genCamData {\n  defaultDistance = 9\n }\n}\n");
-    ManCamRelData* d = CamRel(hero);
+    Hero(
+        " jumpVel = 5\n doubleJumpVel = 8\n projectiles {\n  ProjType0Config = Shots\\One.cfg\n }\n"
+        " genCamData {\n  rotationSpeeds = 90, 90, 90\n }\n",
+        "controlData_3 {\n jumpVel = 7\n stunPlayerAtRelAngle = 200\n frontColAngle = 90\n"
+        " targetViewAngle = -30, 20\n camMode2CamTilt = 10, -20, 0\n easyScorePickupPercentReq = 75\n"
+        " projectiles {\n  ProjType0Config = Shots\\Two.cfg\n }\n"
+        " genCamData {\n  defaultDistance = 9\n }\n}\n");
     EXPECT_EQ(d->jumpVel, 7.0f);
     EXPECT_EQ(d->doubleJumpVel, 8.0f) << "absent from the level section: pass 0's value";
     EXPECT_EQ(d->weapons.count, 2u) << "the level's weapons are added";
@@ -65,8 +65,7 @@ TEST_F(ManCamRelLoadTest, TheScanListsCompletionPickupsCountsScoreAndHiddenOnesA
     PlaceProps({Item("Gem", V(1, 1, 1)), Item("Coin", V(2, 1, 1)), Item("Coin", V(3, 1, 1)),
                 Item("Secret", V(4, 1, 1)), Item("Heart", V(5, 1, 1)), Item("End", V(6, 1, 1)),
                 Item("End", V(7, 1, 1))});
-    Object* hero = Hero(" levelCompPickupTotal = 1\n");
-    ManCamRelData* d = CamRel(hero);
+    Hero(" levelCompPickupTotal = 1\n");
     ASSERT_EQ(d->levelCompCount, 1u);
     EXPECT_EQ(d->levelComp[0], PropAt(V(1, 1, 1)));
     EXPECT_EQ(d->scorePickupTotal, 2) << "kinds are truncated; type names skip blanks";
@@ -89,9 +88,9 @@ TEST_F(ManCamRelLoadTest, RestartResetsTheGameOnlyFromThePlayerStart)
     GameSetup_SetPlayerDifficulty(0, 2);
     Game_SetHiddenFlag();
     Level_SetGameRule(RULE_SCORE_PICKUPS);
-    Object* hero = Hero(" easyScorePickupPercentReq = 50\n hardScorePickupPercentReq = 90\n initNumLifes = 3\n"
-                        " initHealth = 150\n totalHealth = 80\n noSpecialAmmo = TRUE\n");
-    ManCamRelData* d = CamRel(hero);
+    Object* hero = Hero(
+        " easyScorePickupPercentReq = 50\n hardScorePickupPercentReq = 90\n initNumLifes = 3\n"
+        " initHealth = 150\n totalHealth = 80\n noSpecialAmmo = TRUE\n");
     EXPECT_EQ(d->lives, 99) << "the hidden mode gives 99 lives";
     EXPECT_NEAR(d->requiredFraction, 0.9f, 1e-6f);
     EXPECT_TRUE(d->flags & MCR_PICKUPS_MET) << "no score pickups in the level";

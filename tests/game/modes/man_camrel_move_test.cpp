@@ -38,7 +38,6 @@ TEST_F(ManCamRelMoveTest, HalfAStickOnTheGroundStepsByOneSixtyFourthOfTheStep)
 TEST_F(ManCamRelMoveTest, ATapOfTheCameraButtonCyclesTheModeAndAHoldOnlySteers)
 {
     Object* hero = Hero();
-    ManCamRelData* d = CamRel(hero);
     d->camMode = 3;
     script[0].buttons = MCR_BUTTON_CAMERA;
     Step(5);
@@ -72,7 +71,6 @@ TEST_F(ManCamRelMoveTest, ATapOfTheCameraButtonCyclesTheModeAndAHoldOnlySteers)
 TEST_F(ManCamRelMoveTest, NothingButTheNoInputFlagHappensForThreeTenthsAfterAFreeze)
 {
     Object* hero = Hero();
-    ManCamRelData* d = CamRel(hero);
     Record(hero)->flags |= ENTITY_FROZEN;
     Step();
     Record(hero)->flags &= ~ENTITY_FROZEN;
@@ -96,7 +94,6 @@ TEST_F(ManCamRelMoveTest, NothingButTheNoInputFlagHappensForThreeTenthsAfterAFre
 TEST_F(ManCamRelMoveTest, TheSpeedLimitAppliesToTheVelocityRelativeToThePlatform)
 {
     Object* hero = Hero();
-    ManCamRelData* d = CamRel(hero);
     Place(hero, V(0, 50, 0));
     SetVelocity(hero, V(4, 0, 0));
     d->platformVel = V(4, 0, 0);

@@ -29,8 +29,7 @@ TEST_F(ManCamRelRulesTest, CountDownRecordsBestScoresAndComparesThemUnsigned)
     Level_SetGameRule(RULE_COUNTDOWN);
     Level_SetLevelToUnlock(3);
     Level_SetTimeAllowance(100.0f);
-    Object* hero = Hero(" dieInAirTime = 50\n");
-    ManCamRelData* d = CamRel(hero);
+    Hero(" dieInAirTime = 50\n");
     EXPECT_TRUE(g_pages.empty());
 
     struct Case {
@@ -80,7 +79,6 @@ TEST_F(ManCamRelRulesTest, FloatingTextsScaleByDepthFlyInAndCountOnce)
     Font font{};  // the texts are added (never drawn here) with the context's first font
     Game_GetContext()->fonts[0] = &font;
     Object* hero = Hero(" dieInAirTime = 50\n");
-    ManCamRelData* d = CamRel(hero);
     d->score = 0;
     ControlMode_AreaHelper(25, hero, hero, 0, 0);
     ASSERT_TRUE(d->texts[0].flags & MCR_TEXT_ACTIVE);
@@ -115,8 +113,7 @@ TEST_F(ManCamRelRulesTest, CompletionPlaysTheEndObjectQueuesItsTriggerAndEndsThe
     PlaceProps({Item("End", V(30, 1, 30)), Item("Trigger", V(40, 1, 40))});
     Level_SetGameRule(RULE_SCORE_PICKUPS);
     Level_SetLevelToUnlock(5);
-    Object* hero = Hero(" dieInAirTime = 50\n");
-    ManCamRelData* d = CamRel(hero);
+    Hero(" dieInAirTime = 50\n");
     Object* end = d->levelEnd;
     ASSERT_NE(end, nullptr);
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 2) << "n - 4 = 0 at once: played 1, then 2";
@@ -137,7 +134,6 @@ TEST_F(ManCamRelRulesTest, CompletionPlaysTheEndObjectQueuesItsTriggerAndEndsThe
 TEST_F(ManCamRelRulesTest, TheLastLifeOpensTheDieMenuAndWithoutItTheLevelIsLost)
 {
     Object* hero = Hero(" dieInAirTime = 50\n initNumLifes = 1\n");
-    ManCamRelData* d = CamRel(hero);
     EXPECT_EQ(d->lives, 1);
     Entity_SetHealth(Record(hero), 0.0f, 0.0f);
     Step(30);
@@ -188,7 +184,6 @@ TEST_F(ManCamRelRulesTest, AFallFasterThanTheLimitKillsAfterItsTimeAndContactOrS
 TEST_F(ManCamRelRulesTest, ASkidNeedsMoreThanTheSlopeScaledSkidSpeedForAFifthOfASecond)
 {
     Object* hero = Hero(" dieInAirTime = 50\n skidVel = 10\n skidPowerVal = 1\n");
-    ManCamRelData* d = CamRel(hero);
     const float c = std::cos(0.7853982f);
     d->groundNormal = V(c, c, 0);  // 45 degrees: the threshold halves to 5
     SetVelocity(hero, V(0, 0, 8));
@@ -209,7 +204,6 @@ TEST_F(ManCamRelRulesTest, WalkAndRunPlayAtTheSpeedFactorClampedToTheirLimits)
                         " walkMaxAnimSpeedChange = 2\n runVelSpeedChange = 0.01\n runMinAnimSpeedChange = 0.25\n"
                         " runMaxAnimSpeedChange = 3\n runDamping = 0, 0, 0\n");
     EntityRecord* r = Record(hero);
-    ManCamRelData* d = CamRel(hero);
     AnimSet* set = Entity_GetAnimSlotValue(r, 0);
     script[0].stickY = 1.0f;  // 1 m/s at most: walk, factor 10 clamped to 2
     d->maxRunSpeed = 1.0f;
@@ -233,7 +227,6 @@ TEST_F(ManCamRelRulesTest, WalkAndRunPlayAtTheSpeedFactorClampedToTheirLimits)
 TEST_F(ManCamRelRulesTest, AForcedVelocityHoldsForAQuarterSecondWithoutDamping)
 {
     Object* hero = Hero(" dieInAirTime = 50\n noInputDamping = 20, 20, 20\n inAirDamping = 20, 20, 20\n");
-    ManCamRelData* d = CamRel(hero);
     const Vec3 up = V(0, 1, 0);
     ManCamRelMode_TakeHit(hero, Record(hero), 0.0f, &up, 7.0f, 1000.0f);
     ASSERT_NEAR(d->forcedVel.y, 7.0f, 1e-5f);
@@ -251,10 +244,10 @@ TEST_F(ManCamRelRulesTest, TheTargetListKeepsVisibleTargetsDropsLostOnesAndSkitt
     WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
     WriteCharacter("Levels\\Test\\Frog.cfg", "Man", " forwardVelStep = 1\n", "EntityType0 = 2");
     WriteCharacter("Levels\\Test\\Bug.cfg", "Skitter", " totalHealth = 10\n", "EntityType0 = 2");
-    Object* hero = Hero(" dieInAirTime = 50\n targetViewRadius = 20\n targetViewAngle = 90, 90\n entityTypeToAttack0 = 2\n"
-                        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n }\n",
-                        {Item("entity_Frog", V(0, 0, 6)), Item("entity_Bug", V(2, 0, 12))});
-    ManCamRelData* d = CamRel(hero);
+    Object* hero = Hero(
+        " dieInAirTime = 50\n targetViewRadius = 20\n targetViewAngle = 90, 90\n entityTypeToAttack0 = 2\n"
+        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n }\n",
+        {Item("entity_Frog", V(0, 0, 6)), Item("entity_Bug", V(2, 0, 12))});
     Object *frog = nullptr, *bug = nullptr;
     for (Object* o : Entities()) {
         if (Record(o)->mode == MODE_MAN) frog = o;
@@ -299,7 +292,6 @@ TEST_F(ManCamRelRulesTest, TheTargetListKeepsVisibleTargetsDropsLostOnesAndSkitt
 TEST_F(ManCamRelRulesTest, TheCameraPitchStaysFiniteWithoutRangeKeys)
 {
     Object* hero = Hero(" dieInAirTime = 50\n");
-    ManCamRelData* d = CamRel(hero);
     for (float vy : {-20.0f, 0.0f, 15.0f}) {
         Place(hero, V(0, 100, 0));
         SetVelocity(hero, V(0, vy, 0));

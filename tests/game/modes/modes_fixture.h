@@ -125,7 +125,8 @@ protected:
     }
 
     // One human player playing "carddata\entityconfigs\Hero.cfg", a camera
-    // frame behind the start, the level built. Returns the player's object.
+    // frame behind the start, the level built. Returns the player's object;
+    // d is its Man_CamRel data (none for other modes).
     Object* StartPlayer(std::vector<LwsWriterItem> extra = {}, float y = 0.0f)
     {
         SetPlayers({1});
@@ -137,7 +138,9 @@ protected:
         Viewport_SetCameraFrame(0, cameraFrame);
         WriteLevel(extra, y);
         Entity_CreateFromLevel("Levels\\Test\\Level.lws");
-        return Level_GetPlayerEntity(0);
+        Object* player = Level_GetPlayerEntity(0);
+        d = player ? CamRel(player) : nullptr;
+        return player;
     }
 
     // Frames with the scripted pad of player 0; the previous buttons follow.
@@ -279,5 +282,6 @@ protected:
     static void Place(Object* o, Vec3 p) { PhysBody_SetPosition(o->body, &p); }
 
     Node* cameraFrame = nullptr;
+    ManCamRelData* d = nullptr;
     WeaponList gifts{};
 };

@@ -167,7 +167,9 @@ TEST_P(VehicleDeathTest, ALongFallLosesAndRestartsTheLevelOnceBackAtTheStart)
     EXPECT_FLOAT_EQ(r->health, 100.0f);
     for (int i = 0; i < 10; ++i) {  // less than the next fall's time
         Frame();
-        if (lost) ASSERT_NE(Current(hero), GetParam().fallLose) << "one death, one lose, one restart";
+        if (lost) {
+            ASSERT_NE(Current(hero), GetParam().fallLose) << "one death, one lose, one restart";
+        }
     }
     EXPECT_EQ(g_restarts, 1);
 }
@@ -194,7 +196,9 @@ TEST_P(VehicleDeathTest, ADeathAreaLosesAfterItsValueInSecondsCountedFromTheFirs
     for (int i = 0; i < 100 && g_restarts == 0; ++i) {
         Frame();
         if (loseAt < 0.0f && Current(hero) == GetParam().lose) loseAt = r->clock;
-        if (loseAt < 0.0f) EXPECT_EQ(common->dieTime, first) << "later contacts keep the first die time";
+        if (loseAt < 0.0f) {
+            EXPECT_EQ(common->dieTime, first) << "later contacts keep the first die time";
+        }
     }
     EXPECT_GE(loseAt, setAt + 0.4f - 1e-4f);
     EXPECT_EQ(g_restarts, 1);

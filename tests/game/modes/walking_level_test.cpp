@@ -140,7 +140,6 @@ TEST_P(JumpHeightTest, TheApexIsJumpVelSquaredOverTwiceTheGravityAndItTakesOffCl
     char keys[160];
     snprintf(keys, sizeof keys, " jumpVel = 6\n yVelChangePerSec = %g\n doubleJumpAllow = TRUE\n", extra);
     Object* hero = Hero(keys);
-    ManCamRelData* d = CamRel(hero);
     const float start = BodyPosition(hero).y;
     Press(MCR_BUTTON_JUMP);
     std::vector<int32_t> anims;
@@ -296,7 +295,6 @@ TEST_F(WalkingLevelTest, DeathAreasCostALifeAndRespawnAtTheLastCheckpointKillAre
     WriteProp("Void", "StringVal0 = KILLAREA");
     PlaceProps({Item("Flag", V(10, 0.5f, 10)), Item("Pit", V(-10, 0.5f, 10)), Item("Void", V(20, 0.5f, -10))});
     Object* hero = Hero(" initNumLifes = 5\n");
-    ManCamRelData* d = CamRel(hero);
     Place(hero, V(10, 0.5f, 10));
     Step(3);
     Place(hero, V(-10, 0.5f, 10));
@@ -328,7 +326,6 @@ TEST_F(WalkingLevelTest, TwoPickupsTheEndTriggerAndTheLastAnimationCompleteTheLe
     Level_SetGameRule(RULE_SCORE_PICKUPS);
     Level_SetLevelToUnlock(7);
     Object* hero = Hero(" levelCompPickupTotal = 2\n");
-    ManCamRelData* d = CamRel(hero);
     Object* gate = PropAt(V(-5, 0.5f, 5));
     ASSERT_NE(d->levelEnd, nullptr);
     d->score = 120;
@@ -359,7 +356,6 @@ TEST_F(WalkingLevelTest, AReloadWithAShotPendingAndATargetPlaysOnInTheNewLevel)
     Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Blade.cfg\n  ProjType0FiringDelay = 0\n }\n",
                         {Item("entity_Frog", V(0, 0, 5))});
     EntityRecord* r = Record(hero);
-    ManCamRelData* d = CamRel(hero);
     Object* frog = nullptr;
     for (Object* o : Entities())
         if (o != hero) frog = o;
