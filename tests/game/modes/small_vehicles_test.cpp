@@ -156,15 +156,20 @@ protected:
         return nullptr;
     }
     AirPlaneData* D(Object* o) { return Data<AirPlaneData>(o); }
+    // Plane(heading), taken over by player 0's walker after 0.6 s.
+    Object* Possessed(float heading = 0.0f)
+    {
+        Object* plane = Plane(heading);
+        if (!plane) return nullptr;
+        Frame(30);
+        return Entity_TakeOver(Level_GetPlayerEntity(0), plane) == 1 ? plane : nullptr;
+    }
 };
 
 TEST_F(AirPlaneTest, APossessedPlaneTurnsTheShortWayAcrossHeadingZeroAndBackFromSmallRolls)
 {
-    Object* plane = Plane(0.3f);
-    Object* hero = Level_GetPlayerEntity(0);
+    Object* plane = Possessed(0.3f);
     ASSERT_NE(plane, nullptr);
-    Frame(30);
-    ASSERT_EQ(Entity_TakeOver(hero, plane), 1);
     AirPlaneData* d = D(plane);
     Frame();
     EXPECT_NEAR(d->heading, 0.3f, 0.02f);
@@ -227,11 +232,8 @@ TEST_F(AirPlaneTest, TheStickStopsAtAQuarterTurnAndSmallDifferencesAddNoTurn)
 
 TEST_F(AirPlaneTest, EnginePowerStaysWithinItsLimitsAndThePlaneDoesNotTravel)
 {
-    Object* plane = Plane();
-    Object* hero = Level_GetPlayerEntity(0);
+    Object* plane = Possessed();
     ASSERT_NE(plane, nullptr);
-    Frame(30);
-    ASSERT_EQ(Entity_TakeOver(hero, plane), 1);
     const Vec3 start = BodyPosition(plane);
     Pad(0, 0, AIRPLANE_BUTTON_POWER_UP);
     Frame(30);
