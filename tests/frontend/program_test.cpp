@@ -111,14 +111,12 @@ const std::string kBackAndEnd =
 
 class ProgramRunTest : public FrontEndTest {
 protected:
-    // Runs the program with the script; the program's result. The script's
-    // status is left in status_.
-    int RunScript(const std::string& text)
+    // Runs the program with the script, which must end it (with 0).
+    void RunScript(const std::string& text)
     {
         char error[512] = "";
         g_script = InputScript_Parse(text.data(), text.size(), "road.txt", error, sizeof error);
-        EXPECT_NE(g_script, nullptr) << error;
-        if (!g_script) return -1;
+        ASSERT_NE(g_script, nullptr) << error;
         EXPECT_EQ(InputScript_Start(g_script, INPUTSCRIPT_DEFAULT_STEP_MS, error, sizeof error), 1) << error;
         InputScript_SetProbe(g_script, Probe, nullptr);
         AppHooks hooks = ProgramHooks_Make();
@@ -126,38 +124,31 @@ protected:
         hooks.frameTick = Tick;
         AppHooks_Install(&hooks);
         ProgramHooks_InstallStateHooks();
-        const int result = Run("-quiet");
-        status_ = InputScript_GameEnded(g_script);
-        message_ = InputScript_GetMessage(g_script);
+        EXPECT_EQ(Run("-quiet"), 0);
+        EXPECT_EQ(InputScript_GameEnded(g_script), INPUTSCRIPT_ENDED) << InputScript_GetMessage(g_script);
         InputScript_Destroy(g_script);
         g_script = nullptr;
-        return result;
     }
-
-    int32_t status_ = INPUTSCRIPT_RUNNING;
-    std::string message_;
 };
 
 TEST_F(ProgramRunTest, TitleMainLoadSaveSavesLoadsAndEscapeOnMainEndsTheProgram)
 {
     WriteFrontEnd();
     WriteFileNames();
-    const int result = RunScript(kToMain + Downs(2) + kSave +
-                                 "after 0.1\ntap Down\nafter 0.1\ntap Return\n"
-                                 "wait card == LS_MEMCARD_MESSAGE_LOADSELECTCARD\n"
-                                 "after 1\ntap Return\n"
-                                 "wait card == LS_MEMCARD_MESSAGE_LOADSELECTFILE\n"
-                                 "tap Return\n"
-                                 "wait card == LS_MEMCARD_MESSAGE_LOADWARNING\n"
-                                 "tap Left\nafter 0.1\ntap Return\n"
-                                 "wait card == LS_MEMCARD_SUCCESS_LOAD\n"
-                                 "wait state == frontend\n"
-                                 "after 0.1\ntap /\n"
-                                 "wait screen == Main\n"
-                                 "after 0.1\ntap Escape\n"
-                                 "end\n");
-    EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
-    EXPECT_EQ(result, 0);
+    RunScript(kToMain + Downs(2) + kSave +
+              "after 0.1\ntap Down\nafter 0.1\ntap Return\n"
+              "wait card == LS_MEMCARD_MESSAGE_LOADSELECTCARD\n"
+              "after 1\ntap Return\n"
+              "wait card == LS_MEMCARD_MESSAGE_LOADSELECTFILE\n"
+              "tap Return\n"
+              "wait card == LS_MEMCARD_MESSAGE_LOADWARNING\n"
+              "tap Left\nafter 0.1\ntap Return\n"
+              "wait card == LS_MEMCARD_SUCCESS_LOAD\n"
+              "wait state == frontend\n"
+              "after 0.1\ntap /\n"
+              "wait screen == Main\n"
+              "after 0.1\ntap Escape\n"
+              "end\n");
     // Escape ended it: no state type follows the front end.
     EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
     EXPECT_EQ(ReadRoad1().size(), 1936u);
@@ -204,33 +195,30 @@ TEST_F(ProgramRunTest, TheTutorialLevelPausesAndComesBackToTheFrontEndWhereItWas
 {
     WriteFrontEnd();
     WriteTutorialLevel();
-    const int result =
-        RunScript(kToMain + Downs(4) + "after 0.1\ntap Return\n" + kPlayTutorial + "after 1.5\nexpect ruleclock > 1\n" +
-                  kOpenPause +
-                  // Effects one sixteenth up from 0.65 (truncated), music one down from 0.35.
-                  Downs(1) +
-                  "after 0.1\ntap Right\nafter 0.2\n"
-                  "expect volume.sfx == 0.6875\nexpect master == 0.6875\n" +
-                  Downs(1) +
-                  "after 0.1\ntap Left\nafter 0.2\n"
-                  "expect volume.music == 0.25\nexpect volume.sfx == 0.6875\nexpect music.applied == 1\n" +
-                  // Restart closes the menu and sets the level's rule clock back.
-                  Downs(1) +
-                  "after 0.1\ntap Return\nwait page == none\n"
-                  "expect ruleclock < 0.5\nexpect state == level\n"
-                  // Back resumes.
-                  "after 0.2\n" +
-                  kOpenPause +
-                  "after 0.1\ntap /\nwait page == none\n"
-                  "after 0.5\nexpect state == level\n" +
-                  // Quit goes back to the screen the level was launched from.
-                  kOpenPause + Downs(4) +
-                  "after 0.1\ntap Return\n"
-                  "wait state == frontend timeout 20\n"
-                  "expect volume.music == 0.25\nexpect volume.sfx == 0.6875\n" +
-                  kBackAndEnd);
-    EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
-    EXPECT_EQ(result, 0);
+    RunScript(kToMain + Downs(4) + "after 0.1\ntap Return\n" + kPlayTutorial + "after 1.5\nexpect ruleclock > 1\n" +
+              kOpenPause +
+              // Effects one sixteenth up from 0.65 (truncated), music one down from 0.35.
+              Downs(1) +
+              "after 0.1\ntap Right\nafter 0.2\n"
+              "expect volume.sfx == 0.6875\nexpect master == 0.6875\n" +
+              Downs(1) +
+              "after 0.1\ntap Left\nafter 0.2\n"
+              "expect volume.music == 0.25\nexpect volume.sfx == 0.6875\nexpect music.applied == 1\n" +
+              // Restart closes the menu and sets the level's rule clock back.
+              Downs(1) +
+              "after 0.1\ntap Return\nwait page == none\n"
+              "expect ruleclock < 0.5\nexpect state == level\n"
+              // Back resumes.
+              "after 0.2\n" +
+              kOpenPause +
+              "after 0.1\ntap /\nwait page == none\n"
+              "after 0.5\nexpect state == level\n" +
+              // Quit goes back to the screen the level was launched from.
+              kOpenPause + Downs(4) +
+              "after 0.1\ntap Return\n"
+              "wait state == frontend timeout 20\n"
+              "expect volume.music == 0.25\nexpect volume.sfx == 0.6875\n" +
+              kBackAndEnd);
     EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
 }
 
@@ -239,14 +227,12 @@ TEST_F(ProgramRunTest, FinishingALevelAfterASaveAutosavesItsProgressAndComesBack
     WriteFrontEnd();
     WriteFileNames();
     WriteTutorialLevel();
-    const int result = RunScript(kToMain + Downs(2) + kSave + "after 0.1\ntap /\nwait screen == Main\n" + Downs(2) +
-                                 "after 0.1\ntap Return\n" + kPlayTutorial + "after 0.2\n" + kOpenPause + Downs(5) +
-                                 "after 0.1\ntap Return\n"
-                                 "wait card == LS_MEMCARD_SUCCESS_AUTOSAVE timeout 20\n"
-                                 "wait state == frontend timeout 20\n" +
-                                 kBackAndEnd);
-    EXPECT_EQ(status_, INPUTSCRIPT_ENDED) << message_;
-    EXPECT_EQ(result, 0);
+    RunScript(kToMain + Downs(2) + kSave + "after 0.1\ntap /\nwait screen == Main\n" + Downs(2) +
+              "after 0.1\ntap Return\n" + kPlayTutorial + "after 0.2\n" + kOpenPause + Downs(5) +
+              "after 0.1\ntap Return\n"
+              "wait card == LS_MEMCARD_SUCCESS_AUTOSAVE timeout 20\n"
+              "wait state == frontend timeout 20\n" +
+              kBackAndEnd);
     // The autosave wrote the level's completion over the first save.
     const std::vector<uint8_t> saved = ReadRoad1();
     ASSERT_EQ(saved.size(), (size_t)SAVE_RECORD_SIZE);
