@@ -33,12 +33,6 @@ protected:
         return man;
     }
     static ManData* Data(Object* o) { return (ManData*)Record(o)->modeData; }
-    static float Heading(Object* o)
-    {
-        Vec3 at, up;
-        Node_GetWorldOrientation(o->node, &at, &up);
-        return Vec3_Heading(&at);
-    }
 };
 
 TEST_F(ManModeTest, TheSmoothedStickMovesAtItsTwoRatesAndNeverPastTheStick)

@@ -278,6 +278,12 @@ protected:
         PhysBody_GetLinearVelocity(o->body, &v);
         return v;
     }
+    static float Heading(Object* o)  // of the object's node
+    {
+        Vec3 at, up;
+        Node_GetWorldOrientation(o->node, &at, &up);
+        return Vec3_Heading(&at);
+    }
     static void SetVelocity(Object* o, Vec3 v) { PhysBody_SetLinearVelocity(o->body, &v); }
     static void Place(Object* o, Vec3 p) { PhysBody_SetPosition(o->body, &p); }
 

@@ -18,12 +18,6 @@ protected:
         Step(5);
         return o;
     }
-    static float Heading(Object* o)
-    {
-        Vec3 at, up;
-        Node_GetWorldOrientation(o->node, &at, &up);
-        return Vec3_Heading(&at);
-    }
 };
 
 TEST_F(SmallModesTest, FlitterTurnsLeftWithBothTurnButtonsAndItsSpeedsDecayPerFrame)
