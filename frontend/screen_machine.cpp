@@ -22,7 +22,7 @@ constexpr float kSoundHiDelay = 1.25f;
 // FrontEnd_NoOp / FrontEnd_NoOpTime.
 const FrontEndHandlers kHandlers[FRONTEND_SCREENS] = {
     {},  // FrontEnd_None
-    {FrontEnd_LaunchEnter, FrontEnd_LaunchLevel, FrontEnd_LaunchUpdate, FrontEnd_LaunchRender, FrontEnd_NoOpTime},
+    {FrontEnd_LaunchEnter, FrontEnd_LaunchExit, FrontEnd_LaunchUpdate, FrontEnd_LaunchRender, FrontEnd_NoOpTime},
     {},  // Title
     {FrontEnd_MenuEnter, FrontEnd_MenuExit, nullptr, nullptr, nullptr},
     {FrontEnd_MenuEnter, FrontEnd_MenuExit, FrontEnd_MenuUpdate, FrontEnd_NoOpTime, FrontEnd_NoOpTime},

@@ -782,3 +782,5 @@ void FrontEnd_LaunchLevel(int)
     Game_SetRequestedState(GAME_REQUEST_LEVEL);
     Fe()->result = nullptr;
 }
+
+void FrontEnd_LaunchExit(int value) { FrontEnd_LaunchLevel(value); }

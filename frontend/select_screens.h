@@ -80,5 +80,7 @@ void FrontEnd_LaunchEnter(int);
 // Launch's exit: a random track name, the level requested, and the front
 // end's update returns none so the state pops.
 void FrontEnd_LaunchLevel(int);
+// Launch's exit hook in the screen table: FrontEnd_LaunchLevel.
+void FrontEnd_LaunchExit(int);
 void FrontEnd_LaunchUpdate(float* dt);
 void FrontEnd_LaunchRender(float* time);
