@@ -75,10 +75,8 @@ TEST_F(FrontEndTest, EveryKeyOfAScreenAndItsItemsLoads)
 TEST_F(FrontEndTest, WithoutItsFileTheFrontEndHasNoScreensAndEndsTheGame)
 {
     RunFrontEnd([] {
-        GameState* root = State_Create();
-        State_SetUpdate(root, RootUpdate);
-        Step({});  // the root pushes the front end
-        Step({});  // which enters, has nothing to show or to leave by, and leaves as Escape on Main does
+        // The front end enters, has nothing to show or to leave by, and leaves as Escape on Main does.
+        GameState* root = StartFrontEnd();
         EXPECT_EQ(Fe(), nullptr);
         EXPECT_EQ(State_GetCurrent(), root);
         EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
