@@ -82,25 +82,19 @@ TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTur
     EXPECT_GT(facing.x, 0.9f) << "the character turned to its way";
     EXPECT_EQ(Anim(hero), MCR_RUN) << "a quarter turn is no change of direction";
     // Turned right round at speed, it plays "changeDirection" and runs on.
-    script[0].stickY = -1.0f;
-    int changed = 0;
-    for (int i = 0; i < 40; ++i) {
-        Step();
-        changed += Anim(hero) == MCR_CHANGE_DIRECTION;
-    }
-    EXPECT_GT(changed, 5);
+    auto changes = [&](float stick) {  // frames of "changeDirection" in 0.8 s
+        script[0].stickY = stick;
+        int n = 0;
+        for (int i = 0; i < 40; ++i, Step()) n += Anim(hero) == MCR_CHANGE_DIRECTION;
+        return n;
+    };
+    EXPECT_GT(changes(-1.0f), 5);
     EXPECT_EQ(Anim(hero), MCR_RUN);
     EXPECT_LT(Velocity(hero).x, -5.0f);
     // Walking slower than changeDirHighVel, it turns round without.
     script[0].stickY = -0.7f;
     Step(100);
-    script[0].stickY = 0.7f;
-    changed = 0;
-    for (int i = 0; i < 40; ++i) {
-        Step();
-        changed += Anim(hero) == MCR_CHANGE_DIRECTION;
-    }
-    EXPECT_EQ(changed, 0);
+    EXPECT_EQ(changes(0.7f), 0);
     EXPECT_GT(Velocity(hero).x, 0.5f);
 }
 
