@@ -166,30 +166,6 @@ TEST_F(BladesTest, AnElementChangeSpendsOneBladeAndTheRegionsFollowTheElement)
     EXPECT_EQ(inRegion(10), 1);
 }
 
-TEST_F(BladesTest, DamageRecordsKeepFourSourcesTheLargerAmountAndApplyAtTheTick)
-{
-    Floor();
-    WriteTop("Levels\\Test\\Top.cfg", "damageMultiply = 2");
-    std::vector<Object*> tops = Tops({{"Top", V(0, 0.5f, 0)}});
-    ASSERT_EQ(tops.size(), 1u);
-    BattleBladesData* d = D(tops[0]);
-    Object* sources[5];
-    for (int i = 0; i < 5; ++i) sources[i] = (Object*)(uintptr_t)(0x1000 * (i + 1));  // compared, never read
-    EXPECT_EQ(BattleBlades_RecordDamage(d, 3.0f, sources[0]), 1);
-    EXPECT_EQ(BattleBlades_RecordDamage(d, 2.0f, sources[0]), 0) << "a smaller amount from a known source";
-    EXPECT_EQ(BattleBlades_RecordDamage(d, 4.0f, sources[0]), 1);
-    for (int i = 1; i < 4; ++i) EXPECT_EQ(BattleBlades_RecordDamage(d, 1.0f, sources[i]), 1);
-    EXPECT_EQ(BattleBlades_RecordDamage(d, 9.0f, sources[4]), 0) << "a fifth source";
-    EntityRecord* r = Entity_GetRecord(tops[0]);
-    const float tick = d->nextDamageTick;
-    while (r->clock + dt <= tick) {
-        Frame();
-        EXPECT_FLOAT_EQ(Entity_GetHealth(r), 100.0f) << "nothing before the tick";
-    }
-    Frame(2);
-    EXPECT_FLOAT_EQ(Entity_GetHealth(r), 100.0f - 2.0f * (4.0f + 3.0f));
-}
-
 TEST_F(BladesTest, NoSpinLeftKillsAFullHealthTopAndTheLevelRestartsOnce)
 {
     Floor();
@@ -354,17 +330,6 @@ TEST_F(BladesAiTest, TheWinningElementComesAfterTheReactionTimeFromFirstSight)
     EXPECT_EQ(d->pending != -1 ? d->pending : d->element, BLADE_WATER) << "water beats fire";
     EXPECT_GT(changedAt - seen, 0.5f);
     EXPECT_LT(changedAt - seen, 0.5f + 3.0f * dt);
-}
-
-TEST_F(BladesAiTest, WithDifficultyZeroTheElementIsDrawnAtRandom)
-{
-    Game_SetRandomSource(ScriptedRand);
-    g_draws = {0, 2};  // r = 0.0 (not below difficulty 0), then element 2
-    Object* ai = Hunter("aiDifficultyLevel = 0\n aiReactionTime = 0", V(4, 0.5f, 0));
-    ASSERT_NE(ai, nullptr);
-    Entity_GetRecord(ai)->clock = 10.0f;
-    Think(ai);
-    EXPECT_EQ(D(ai)->pending, BLADE_FIRE);
 }
 
 TEST_F(BladesAiTest, ADeadComputerTopWithRespawnComesBackAfterItsTime)

@@ -85,61 +85,6 @@ protected:
     }
 };
 
-TEST_F(BroomTest, SpeedFollowsTheAccelerationCurveWithinItsRange)
-{
-    ASSERT_TRUE(Broom());
-    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
-    EXPECT_NEAR(d->speed, dt * 10.0f, 1e-5f) << "at rest: the curve's start";
-    d->speed = 5.0f;
-    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
-    EXPECT_NEAR(d->speed, 5.0f + dt * 15.0f, 1e-5f) << "half way: half way along a linear curve";
-    for (int i = 0; i < 200; ++i) Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
-    EXPECT_FLOAT_EQ(d->speed, 10.0f);
-    // Without speed input the flight step slows it; with input it does not.
-    d->flags |= BROOM_SPEED_INPUT;
-    BroomStick_Fly(broom, r, d, dt);
-    EXPECT_FLOAT_EQ(d->speed, 10.0f);
-    BroomStick_Fly(broom, r, d, dt);
-    EXPECT_NEAR(d->speed, 10.0f - dt, 1e-5f);
-    for (int i = 0; i < 200; ++i) Input(broom, 0, 0, BROOM_BUTTON_BRAKE);
-    EXPECT_FLOAT_EQ(d->speed, 0.0f);
-    d->speedMax = 0.0f;
-    d->flags &= ~BROOM_SPEED_INPUT;
-    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
-    EXPECT_FLOAT_EQ(d->speed, 0.0f) << "no maximum: the buttons do nothing";
-    EXPECT_FALSE(d->flags & BROOM_SPEED_INPUT);
-}
-
-TEST_F(BroomTest, LeanAndPitchFollowTheStickAndTheBroomLevelsOff)
-{
-    ASSERT_TRUE(Broom());
-    Input(broom, 1.0f, 0.0f);
-    EXPECT_NEAR(d->lean, dt * 2.0f, 1e-5f) << "outward at the outer rate";
-    for (int i = 0; i < 60; ++i) Input(broom, 1.0f, 0.0f);
-    EXPECT_FLOAT_EQ(d->lean, 1.0f);
-    Input(broom, 0.0f, 0.0f);
-    EXPECT_NEAR(d->lean, 1.0f - dt * 4.0f, 1e-5f) << "back at the inner rate";
-    Input(broom, -1.0f, 0.0f);
-    EXPECT_NEAR(d->lean, -dt * 2.0f, 1e-5f) << "crossing over snaps to 0 first";
-    // The lean turns and rolls the broom into the turn.
-    d->lean = 1.0f;
-    const float yaw = d->yaw;
-    BroomStick_Fly(broom, r, d, dt);
-    EXPECT_GT(d->yaw, yaw);
-    EXPECT_GT(d->roll, 0.0f);
-    // Without stick input for longer than 0.5 s, below the levelling speed, the pitch returns.
-    d->lean = 0.0f;
-    d->pitch = 0.5f;
-    d->lastInputTime = r->clock - 1.0f;
-    d->pitchInput = 0.0f;
-    BroomStick_Fly(broom, r, d, dt);
-    EXPECT_NEAR(d->pitch, 0.5f - dt * 1.5707964f, 1e-4f);
-    d->lastInputTime = r->clock;
-    d->pitch = 0.5f;
-    BroomStick_Fly(broom, r, d, dt);
-    EXPECT_FLOAT_EQ(d->pitch, 0.5f) << "not before the wait";
-}
-
 TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapAndInputWaitsAfterAStop)
 {
     ASSERT_TRUE(Broom());
@@ -428,49 +373,6 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
 }
 
-// A level with more completion pickups than its end area has steps: the
-// pickups stop the area at its waiting animation, and the run goes on to the
-// trigger instead of finishing the area (and the level) at once.
-TEST_F(BroomTest, CompletionPickupsBeyondTheEndAreasStepsStopAtItsWaitingAnimation)
-{
-    WriteProp("End", "StringVal0 = ENDAREA\n FPVal0 = -1", 6);
-    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
-    Level_SetGameRule(RULE_NORMAL);
-    PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5)),
-                Item("Comp", V(3, 0, 5))});
-    ASSERT_TRUE(Broom("levelCompPickupTotal = 3"));
-    Object* end = PropAt(V(0, 0, 30));
-    ASSERT_EQ(D(broom)->endArea, end);
-    Frame();
-    for (float x : {1.0f, 2.0f, 3.0f}) {
-        Hit(broom, PropAt(V(x, 0, 5)));
-        EXPECT_LE(HitModeObject_GetAnimIndex(end), 2) << "pickup at x " << x;
-        Frame(12);
-    }
-    EXPECT_EQ(D(broom)->compCollected, 3);
-    const int32_t i = HitModeObject_GetAnimIndex(end);
-    EXPECT_TRUE(i == 3 || i == 4) << "triggered, not finished: " << i;
-    Frame(15);
-    EXPECT_NE(HitModeObject_GetAnimIndex(end), 5);
-    EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED));
-}
-
-TEST_F(BroomTest, AnEndAreaOfFewerThanFourAnimationsIsIgnored)
-{
-    for (int n : {1, 2, 3}) {
-        const std::string name = "Short" + std::to_string(n);
-        WriteProp(name.c_str(), "StringVal0 = ENDAREA", n);
-        PlaceProps({Item(name.c_str(), V((float)n, 0, 30))});
-    }
-    Level_SetGameRule(RULE_NORMAL);
-    g_log.clear();
-    ASSERT_TRUE(Broom("levelCompPickupTotal = 0"));
-    EXPECT_EQ(D(broom)->endArea, nullptr);
-    EXPECT_FALSE(g_log.empty());
-    Frame(20);
-    EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED)) << "a short end area ends nothing";
-}
-
 TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
 {
     ASSERT_TRUE(Broom());
@@ -549,59 +451,6 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
     EXPECT_NE(d->target, at(5));
     EXPECT_GT(frames * dt, 4.5f);
     EXPECT_LT(frames * dt, 5.5f);
-}
-
-// The arrow points at the nearest completion pickup still waiting, then at
-// the next one, and hides when there is no goal left (no end area here).
-TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
-{
-    WriteConfig("Huds\\Broom.cfg", "HUD1 {\n HudText0Position = 0.1, 0.1\n}\n");
-    for (int i = 0; i < 3; ++i)
-        WriteAnimSet("Huds\\Broom.cfg", ("HudAnim" + std::to_string(i)).c_str(), {{"idle", 1.0f, true}});
-    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
-    PlaceProps({Item("Comp", V(-5, 10, 10)), Item("Comp", V(8, 10, 20))});
-    ASSERT_TRUE(Broom("levelCompArrowSpeed = 3600, 3600", "HudPath = Huds\\Broom.cfg"));
-    ASSERT_GE(r->hudAnimCount, 3u);
-    Node* arrow = r->hudAnims[2].node;
-    Frame(3);
-    EXPECT_FALSE(arrow->flags & NODE_HIDDEN);
-    EXPECT_LT(d->arrowYaw, -0.2f) << "the nearer pickup, on the left";
-    HitModeObject_PlayIndex(PropAt(V(-5, 10, 10)), 1, 1, 0);
-    Frame(3);
-    EXPECT_GT(d->arrowYaw, 0.2f) << "the one still waiting, on the right";
-    HitModeObject_PlayIndex(PropAt(V(8, 10, 20)), 1, 1, 0);
-    Frame();
-    EXPECT_TRUE(arrow->flags & NODE_HIDDEN);
-}
-
-// A kept player record re-attached to a reloaded level counts that level's
-// pickups once and keeps nothing of the old one.
-TEST_F(BroomTest, AReloadCountsTheNewLevelsPickupsOnceAndForgetsTheOldLevel)
-{
-    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4");
-    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5");
-    PlaceProps({Item("Comp", V(1, 0, 5)), Item("Coin", V(2, 0, 5))});
-    ASSERT_TRUE(Broom());
-    EntityRecord* kept = Entity_GetRecord(broom);
-    EXPECT_EQ(d->compPickupCount, 1u);
-    EXPECT_EQ(d->scorePresent, 1);
-    BroomStickMode_Message(kept->animSlots[0].set, "ProjType,3", kept->animSlots[0].root, 0, 0.0f, 0.1f);
-    ASSERT_NE(d->held[0].projectile, nullptr);
-    Frame(6);
-
-    // The next level's props are placed before its entities are made, as a
-    // level's content load does (the loads scan the level's objects).
-    ReloadLevel("Levels\\Test\\Level.lws", [&] {
-        PlaceProps({Item("Comp", V(1, 0, 5)), Item("Comp", V(3, 0, 5)), Item("Coin", V(2, 0, 5))});
-    });
-    broom = Level_GetPlayerEntity(0);
-    ASSERT_NE(broom, nullptr);
-    ASSERT_EQ(Entity_GetRecord(broom), kept) << "the same record";
-    EXPECT_EQ(d->compPickupCount, 2u);
-    EXPECT_EQ(d->scorePresent, 1);
-    EXPECT_EQ(d->held[0].projectile, nullptr);
-    for (uint32_t i = 0; i < d->compPickupCount; ++i) EXPECT_TRUE(HitModeObject_GetRecord(d->compPickups[i]));
-    Frame(10);
 }
 
 }  // namespace

@@ -23,18 +23,6 @@ protected:
     static float Horizontal(Vec3 v) { return std::sqrt(v.x * v.x + v.z * v.z); }
 };
 
-TEST_F(ManCamRelMoveTest, HalfAStickOnTheGroundStepsByOneSixtyFourthOfTheStep)
-{
-    Object* hero = Hero();
-    ASSERT_TRUE(Record(hero)->flags & ENTITY_ON_GROUND);
-    script[0].stickY = 0.5f;
-    Step();
-    const Vec3 v = Velocity(hero);
-    EXPECT_NEAR(Horizontal(v), dt * 64.0f / 64.0f, 2e-3f);
-    EXPECT_GT(v.z, 0.0f) << "forward is the camera's heading";
-    EXPECT_FALSE(CamRel(hero)->flags & MCR_NO_INPUT);
-}
-
 TEST_F(ManCamRelMoveTest, ATapOfTheCameraButtonCyclesTheModeAndAHoldOnlySteers)
 {
     Object* hero = Hero();
@@ -89,19 +77,6 @@ TEST_F(ManCamRelMoveTest, NothingButTheNoInputFlagHappensForThreeTenthsAfterAFre
     EXPECT_GE(frames, 13);
     Step(3);
     EXPECT_GT(Horizontal(Velocity(hero)), 0.5f);
-}
-
-TEST_F(ManCamRelMoveTest, TheSpeedLimitAppliesToTheVelocityRelativeToThePlatform)
-{
-    Object* hero = Hero();
-    Place(hero, V(0, 50, 0));
-    SetVelocity(hero, V(4, 0, 0));
-    d->platformVel = V(4, 0, 0);
-    script[0].stickY = 1.0f;
-    Step(3);
-    const Vec3 v = Velocity(hero);
-    EXPECT_NEAR(v.x, 4.0f, 0.05f) << "the platform's motion is kept";
-    EXPECT_NEAR(v.z, 3.0f, 0.05f) << "maxInAirSpeed over the platform";
 }
 
 TEST_F(ManCamRelMoveTest, ASecondAttackPressDuringTheFirstQueuesTheSecondAttack)

@@ -74,38 +74,6 @@ TEST_F(ManCamRelRulesTest, CountDownRecordsBestScoresAndComparesThemUnsigned)
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED) && Level_TestFlags(LEVEL_QUIT));
 }
 
-TEST_F(ManCamRelRulesTest, FloatingTextsScaleByDepthFlyInAndCountOnce)
-{
-    Font font{};  // the texts are added (never drawn here) with the context's first font
-    Game_GetContext()->fonts[0] = &font;
-    Object* hero = Hero(" dieInAirTime = 50\n");
-    d->score = 0;
-    ControlMode_AreaHelper(25, hero, hero, 0, 0);
-    ASSERT_TRUE(d->texts[0].flags & MCR_TEXT_ACTIVE);
-    EXPECT_EQ(d->score, 0);
-    EXPECT_STREQ(d->texts[0].text, "25");
-    // Placed at depth 4 near the counter; a far text must come in too.
-    Step();
-    d->texts[0].x = 30.0f;
-    d->texts[0].y = 30.0f;
-    d->texts[0].depth = 4.0f;
-    ControlMode_AreaHelper(7, hero, hero, 0, 0);
-    Step();
-    const uint32_t line = Entity_GetRecord(hero)->hudTextCount;
-    EXPECT_FLOAT_EQ(Level_GetSession()->viewports[0].texts[line].size, 4.0f) << "drawn at depth 4";
-    d->texts[1].depth = 60.0f;
-    int frames = 0;
-    while ((d->texts[0].flags | d->texts[1].flags) && frames < 500) {
-        Step();
-        frames++;
-    }
-    EXPECT_EQ(d->score, 32) << "each value arrives once";
-    EXPECT_LT(frames, 500);
-    Step(10);
-    EXPECT_EQ(d->score, 32);
-    Game_GetContext()->fonts[0] = nullptr;
-}
-
 TEST_F(ManCamRelRulesTest, CompletionPlaysTheEndObjectQueuesItsTriggerAndEndsTheLevelOnce)
 {
     WriteProp("End", "StringVal0 = ENDAREA", 4);
@@ -150,16 +118,6 @@ TEST_F(ManCamRelRulesTest, TheLastLifeOpensTheDieMenuAndWithoutItTheLevelIsLost)
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED) && Level_TestFlags(LEVEL_QUIT)) << "lost: no progress";
 }
 
-TEST_F(ManCamRelRulesTest, LandingWhileJumpinPlaysGoesToLand)
-{
-    Object* hero = Hero(" dieInAirTime = 50\n");
-    Mode_Play(Record(hero), MCR_JUMPIN);
-    Step();
-    EXPECT_EQ(Anim(hero), MCR_LAND);
-    Step(10);
-    EXPECT_EQ(Anim(hero), MCR_STAND);
-}
-
 TEST_F(ManCamRelRulesTest, AFallFasterThanTheLimitKillsAfterItsTimeAndContactOrSlowingRenewsIt)
 {
     Object* hero = Hero(" dieInAirTime = 2.0\n dieInAirVel = -5\n");
@@ -179,64 +137,6 @@ TEST_F(ManCamRelRulesTest, AFallFasterThanTheLimitKillsAfterItsTimeAndContactOrS
     Step(6);
     EXPECT_EQ(Entity_GetHealth(r), 0.0f) << "2.1 s without renewal";
     EXPECT_EQ(Anim(hero), MCR_DIE_IN_AIR);
-}
-
-TEST_F(ManCamRelRulesTest, ASkidNeedsMoreThanTheSlopeScaledSkidSpeedForAFifthOfASecond)
-{
-    Object* hero = Hero(" dieInAirTime = 50\n skidVel = 10\n skidPowerVal = 1\n");
-    const float c = std::cos(0.7853982f);
-    d->groundNormal = V(c, c, 0);  // 45 degrees: the threshold halves to 5
-    SetVelocity(hero, V(0, 0, 8));
-    Step(5);
-    EXPECT_NE(Anim(hero), MCR_SKID) << "within 0.2 s";
-    SetVelocity(hero, V(0, 0, 8));
-    Step(10);
-    EXPECT_EQ(Anim(hero), MCR_SKID);
-    d->groundNormal = V(0, 1, 0);
-    SetVelocity(hero, V(0, 0, 8));
-    Step(20);
-    EXPECT_NE(Anim(hero), MCR_SKID) << "on the flat 8 is below 10";
-}
-
-TEST_F(ManCamRelRulesTest, WalkAndRunPlayAtTheSpeedFactorClampedToTheirLimits)
-{
-    Object* hero = Hero(" dieInAirTime = 50\n maxWalkSpeed = 5\n walkVelSpeedChange = 10\n walkMinAnimSpeedChange = 0.5\n"
-                        " walkMaxAnimSpeedChange = 2\n runVelSpeedChange = 0.01\n runMinAnimSpeedChange = 0.25\n"
-                        " runMaxAnimSpeedChange = 3\n runDamping = 0, 0, 0\n");
-    EntityRecord* r = Record(hero);
-    AnimSet* set = Entity_GetAnimSlotValue(r, 0);
-    script[0].stickY = 1.0f;  // 1 m/s at most: walk, factor 10 clamped to 2
-    d->maxRunSpeed = 1.0f;
-    Step(10);
-    ASSERT_EQ(Anim(hero), MCR_WALK);
-    float before = AnimSet_GetTime(set);
-    Step();
-    EXPECT_NEAR(AnimSet_GetTime(set) - before, 2.0f * dt, 1e-4f);
-    EXPECT_TRUE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED)) << "the mode advances the slot itself";
-    d->maxWalkSpeed = 0.5f;  // run: (1 - 0.5) x 0.01 clamped up to 0.25
-    Step(2);
-    ASSERT_EQ(Anim(hero), MCR_RUN);
-    before = AnimSet_GetTime(set);
-    Step();
-    EXPECT_NEAR(AnimSet_GetTime(set) - before, 0.25f * dt, 1e-4f);
-    script[0].stickY = 0.0f;
-    Step(3);
-    EXPECT_FALSE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED));
-}
-
-TEST_F(ManCamRelRulesTest, AForcedVelocityHoldsForAQuarterSecondWithoutDamping)
-{
-    Object* hero = Hero(" dieInAirTime = 50\n noInputDamping = 20, 20, 20\n inAirDamping = 20, 20, 20\n");
-    const Vec3 up = V(0, 1, 0);
-    ManCamRelMode_TakeHit(hero, Record(hero), 0.0f, &up, 7.0f, 1000.0f);
-    ASSERT_NEAR(d->forcedVel.y, 7.0f, 1e-5f);
-    Step();
-    EXPECT_TRUE(d->flags & MCR_FORCED);
-    EXPECT_GT(Velocity(hero).y, 6.5f) << "no damping while forced";
-    Step(13);
-    EXPECT_EQ(d->forcedVel.y, 0.0f) << "cleared after 0.25 s";
-    Step(2);
-    EXPECT_FALSE(d->flags & MCR_FORCED);
 }
 
 TEST_F(ManCamRelRulesTest, TheTargetListKeepsVisibleTargetsDropsLostOnesAndSkittersDuringADoubleJump)

@@ -39,53 +39,6 @@ protected:
     SkaterData* D(Object* o) { return Data<SkaterData>(o); }
 };
 
-class SkaterTurnTest : public SkaterTest, public ::testing::WithParamInterface<float> {};
-
-TEST_P(SkaterTurnTest, APushToOneSideTurnsTheModelAndLeansItIntoTheTurn)
-{
-    const float sign = GetParam();
-    Floor();
-    Object* hero = Skater("");
-    ASSERT_NE(hero, nullptr);
-    ASSERT_TRUE(Settle(hero));
-    // The first push travels exactly along a world axis: the lean starts at once.
-    Pad(sign, 0.0f);
-    Frame(2);
-    EXPECT_NE(D(hero)->lean, 0.0f);
-    Frame(23);
-    const Vec3 at = D(hero)->common.modelAt;
-    EXPECT_GT(sign * Angle_Diff(0.0f, Vec3_Heading(&at), 1, 1), 0.2f) << "turns toward its travel";
-    // Leaning into the turn: the model's local up tips to the side pushed to.
-    Vec3 leanAt, leanUp;
-    Node_GetOrientation(Entity_GetRecord(hero)->animSlots[0].offset, &leanAt, &leanUp);
-    EXPECT_GT(sign * leanUp.x, 0.02f);
-    // At its top speed the model swings onto its travel in one frame and stays there.
-    Entity_GetRecord(hero)->maxVelocity = 4.0f;
-    for (int i = 0; i < 15; ++i) {
-        Frame();
-        Vec3 v = Velocity(hero), modelAt, modelUp;
-        Entity_GetAnimRootOrientation(Entity_GetRecord(hero), 0, &modelAt, &modelUp);
-        ASSERT_LT(std::fabs(Angle_Diff(Vec3_Heading(&modelAt), Vec3_Heading(&v), 1, 1)), 0.06f) << i;
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(BothSides, SkaterTurnTest, ::testing::Values(1.0f, -1.0f));
-
-TEST_F(SkaterTest, OnASlopeTheModelsUpMeetsTheFloorNormal)
-{
-    const float a = 20.0f * VEHICLE_DEG_TO_RAD;
-    const Vec3 normal = {0.0f, std::cos(a), -std::sin(a)}, at = {0.0f, std::sin(a), std::cos(a)};
-    Box({20.0f, 1.0f, 20.0f}, V(0, -1.0f, 0), at, normal);
-    Object* hero = Skater("noInputDamping = 20, 0, 20", 1.5f);
-    ASSERT_NE(hero, nullptr);
-    for (int i = 0; i < 100 && !(Entity_GetRecord(hero)->flags & ENTITY_ON_GROUND); ++i) Frame();
-    Entity_GetRecord(hero)->maxVelocity = 0.5f;  // stays on the slope, touching it
-    Frame(50);
-    Vec3 modelAt, modelUp;
-    ASSERT_EQ(Entity_GetAnimRootOrientation(Entity_GetRecord(hero), 0, &modelAt, &modelUp), 1);
-    EXPECT_LT(AngleBetween(modelUp, normal), 2.0f * VEHICLE_DEG_TO_RAD);
-}
-
 TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHoldsUntilAQuietFrame)
 {
     Level_SetLevelToUnlock(3);

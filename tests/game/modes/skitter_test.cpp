@@ -175,25 +175,6 @@ TEST_F(SkitterTest, AFightHurtsBothWaysThroughWeakAndDamageAreas)
     EXPECT_EQ(Anim(bug), SKITTER_STUNNED);
 }
 
-TEST_F(SkitterTest, AnimationsChainAndDieIsNotRestarted)
-{
-    Level("", {Item("entity_Bug", V(5, 0, 5))});
-    Object* bug = Bugs().at(0);
-    EntityRecord* r = Record(bug);
-    Mode_Play(r, SKITTER_JUMPIN);
-    Place(bug, V(5, 3, 5));
-    Step(6);
-    EXPECT_EQ(Anim(bug), SKITTER_JUMP);
-    Step(60);
-    EXPECT_TRUE(Anim(bug) == SKITTER_STAND || Anim(bug) == SKITTER_WALK) << Anim(bug);
-    Entity_SetHealth(r, 0.0f, 0.0f);
-    Step();
-    ASSERT_EQ(Anim(bug), SKITTER_DIE);
-    const float started = Entity_GetAnimSlotFloat(r, 0);
-    Step(5);
-    EXPECT_EQ(Entity_GetAnimSlotFloat(r, 0), started) << "die plays on while health stays 0";
-}
-
 TEST_F(SkitterTest, APlayersSkitterIsNeverSwitchedOffAndItsDeathRestartsTheLevelOnce)
 {
     WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter", " totalHealth = 30\n", "EntityType0 = 1",
@@ -232,21 +213,6 @@ TEST_F(SkitterTest, AFlyingSkitterClimbsWhileJumpIsHeldAndSinksSlowlyWithoutDyin
     EXPECT_NEAR(Velocity(bug).y, -1.0f, 1e-3) << "at its lowest";
     EXPECT_GT(BodyPosition(bug).y, 4.0f);
     EXPECT_EQ(Entity_GetHealth(Record(bug)), 60.0f) << "3 s in the air, 2.5 of them sinking";
-}
-
-TEST_F(SkitterTest, OnAHillsideItsUpTurnsToTheGround)
-{
-    // The ground is a ball of radius 100 with its top at the origin.
-    Level(
-        " orientToColNormal = TRUE\n colOrientMaxUpwardChange = 40\n colOrientSpeed = 10\n ClipAllowed = FALSE\n"
-        " noInputDamping = 8, 0, 8\n",
-        {Item("entity_Bug", V(20, -1.5f, 0))});
-    Object* bug = Bugs().at(0);
-    Step(100);
-    Vec3 at, up, normal = BodyPosition(bug);
-    normal.y += 100.0f;
-    ASSERT_EQ(Entity_GetAnimRootOrientation(Record(bug), 0, &at, &up), 1);
-    EXPECT_LT(std::acos(Vec3_Dot(&up, &normal) / Length(normal)), 2.0f * 0.0174533f);
 }
 
 TEST_F(SkitterTest, APlayersSkitterMovesRelativeToTheCameraAttacksAndGivesControlBack)

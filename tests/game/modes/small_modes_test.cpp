@@ -86,34 +86,4 @@ TEST_F(SmallModesTest, ButterflyGoesFromJumpinToFlyAndGlide)
     EXPECT_LT(Velocity(butterfly).y, vy) << "no more lift";
 }
 
-TEST_F(SmallModesTest, ScreenRelAndThrustingLeaveTheEntityToTheSharedUpdate)
-{
-    for (const char* mode : {"ScreenRel", "Thrusting"}) {
-        SCOPED_TRACE(mode);
-        Object* o = Player(mode, "", {});
-        EntityRecord* r = Record(o);
-        Place(o, V(0, 20, 0));
-        const Vec3 v = V(3, 1, -2);
-        SetVelocity(o, v);
-        Vec3 at0, up0;
-        Node_GetWorldOrientation(o->node, &at0, &up0);
-        PlayerInputRecord input{};
-        input.stickX = 1.0f;
-        input.stickY = -1.0f;
-        input.buttons = 0xFFF;
-        r->slots.update(o, r, &input);
-        const Vec3 after = Velocity(o);
-        EXPECT_EQ(after.x, v.x);
-        EXPECT_EQ(after.y, v.y);
-        EXPECT_EQ(after.z, v.z);
-        Vec3 at1, up1;
-        Node_GetWorldOrientation(o->node, &at1, &up1);
-        EXPECT_EQ(at1.x, at0.x);
-        EXPECT_EQ(at1.z, at0.z);
-        EXPECT_EQ(r->modeData, nullptr) << "no data of their own";
-        EXPECT_EQ(r->slots.load, nullptr);
-        EntitySystem_Unload(1);
-    }
-}
-
 }  // namespace
