@@ -1,4 +1,4 @@
-// The screen machine (its history, the Credits sequences) and the controller options.
+// The screen machine (its history, the Credits sequences), the controller and sound options.
 #include "frontend/screen_machine.h"
 #include "frontend/option_screens.h"
 
@@ -149,6 +149,84 @@ TEST_F(FrontEndTest, ControllerOptionsKeepTheLayoutInRangeAndApplyItOnConfirm)
         Step({});
         EXPECT_EQ(Current(), FRONTEND_OPTIONS);
         EXPECT_EQ(Game_GetContext()->controllingPlayer, GAME_ANY_PLAYER);
+    });
+}
+
+// Holds the key on SoundOptions until `done` or 3 s; the seconds taken.
+template <typename Done>
+float Hold(uint8_t key, Done done)
+{
+    float t = 0;
+    while (!done() && t < 3.0f) {
+        Step({key});
+        t += kDt;
+    }
+    Step({});
+    return t;
+}
+
+TEST_F(FrontEndTest, SoundOptionsStepInSixteenthsRestoreOnBackAndSaveOnConfirm)
+{
+    // The screen's text file shows the two-state option: a section per value.
+    WriteFrontEnd(
+        fedata::Screen("FrontEnd_SoundOptions", " TextFile_PC = Sound.tdf\n" + fedata::Items(3, "Pos = 1, 1")));
+    WriteConfig("Sound.tdf", "Section0 {\n DisplayTime = 100\n}\nSection1 {\n DisplayTime = 100\n}\n");
+    RunFrontEnd([] {
+        GameContext* ctx = Game_GetContext();
+        ctx->musicVolume = 0.0f;
+        ctx->effectsVolume = 0.5f;
+        StartFrontEnd();
+        OpenOption(3);
+        ASSERT_EQ(Current(), FRONTEND_SOUNDOPTIONS);
+        // Music from 0 to 1: 16 steps, one every 0.1 s.
+        float t = Hold(kRight, [&] { return ctx->musicVolume >= 1.0f; });
+        EXPECT_EQ(ctx->musicVolume, 1.0f);
+        EXPECT_NEAR(t, 1.6f, kDt + 0.001f);
+        Press(kDown);
+        Press(kLeft);
+        EXPECT_EQ(ctx->effectsVolume, 0.4375f);
+        EXPECT_EQ(Sound_GetMasterVolume(), 0.4375f);
+        Press(kDown);
+        ClearSounds();
+        const TextFile& state = FrontEnd_CurrentScreen()->text;
+        EXPECT_EQ(state.current, 0);
+        Press(kLeft);
+        EXPECT_EQ(ctx->twoStateOption, 1u);
+        EXPECT_EQ(state.current, 1);
+        EXPECT_TRUE(Heard("Generic"));
+        Wait(0.2f);
+        Press(kRight);
+        EXPECT_EQ(state.current, 0);
+        // Back restores both.
+        Press(kBack);
+        EXPECT_EQ(Current(), FRONTEND_OPTIONS);
+        EXPECT_EQ(ctx->musicVolume, 0.0f);
+        EXPECT_EQ(ctx->effectsVolume, 0.5f);
+        EXPECT_EQ(Sound_GetMasterVolume(), 0.5f);
+
+        // Confirm without a save: no autosave.
+        Press(kSelect);
+        ASSERT_EQ(Current(), FRONTEND_SOUNDOPTIONS);
+        Press(kSelect);
+        Step({});
+        EXPECT_EQ(Current(), FRONTEND_OPTIONS);
+        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);
+        EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 1u);
+
+        // Effects down to 0: the master volume stays until the confirm sets it.
+        MemCardUI* card = MemCardUI_Get();
+        card->autosaveEnabled = 1;
+        card->autosaveLetter = 'A';
+        card->autosaveFile = 0;
+        Press(kSelect);
+        Press(kDown);
+        Hold(kLeft, [&] { return ctx->effectsVolume == 0.0f; });
+        EXPECT_EQ(Sound_GetMasterVolume(), 0.0625f);
+        Step({kSelect});
+        Step({});
+        EXPECT_EQ(Sound_GetMasterVolume(), 0.0f);
+        EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 2u);
+        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_AUTOSAVE);
     });
 }
 

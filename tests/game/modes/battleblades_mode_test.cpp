@@ -98,74 +98,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Clash{BLADE_FIRE, BLADE_FIRE, 80, 90, nullptr}, Clash{BLADE_ICE, BLADE_WATER, 100, 90, "0"},
                       Clash{BLADE_ICE, BLADE_WATER, 100, 90, "3"}));
 
-TEST_F(BladesTest, AnElementChangeSpendsOneBladeAndTheRegionsFollowTheElement)
-{
-    for (const char* m : {"Ice", "Water", "Fire"})
-        WriteConfig((std::string("Levels\\Test\\") + m + "Region.cfg").c_str(),
-                    std::string("Object {\n Description {\n VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.5\n"
-                                " Mass = 0\n CollisionGroup = 1\n StringVal0 = MATERIAL_") +
-                        m +
-                        "\n Constructor = VavadUtils_Magnet_Constructor\n"
-                        " Destructor = VavadUtils_Magnet_Destructor\n Update = VavadUtils_Magnet_Update\n }\n}\n"
-                        "MagnetData {\n strength = 1\n distance = 1\n}\n");
-    Floor();
-    WriteTop("Levels\\Test\\Top.cfg", "initNumWater = 0\n initNumFire = 2");
-    PlaceProps({Item("IceRegion", V(0, -5, 0)), Item("WaterRegion", V(5, -5, 0)), Item("FireRegion", V(10, -5, 0))});
-    std::vector<Object*> tops = Tops({{"Top", V(0, 0.5f, 5)}});
-    ASSERT_EQ(tops.size(), 1u);
-    Object* top = tops[0];
-    EntityRecord* r = Entity_GetRecord(top);
-    BattleBladesData* d = D(top);
-    // 1 when the top's body is in the region magnet at x, 0 when not.
-    auto inRegion = [&](float x) {
-        struct Find {
-            float x;
-            Object* found;
-        } f = {x, nullptr};
-        List_ForEach(
-            objects,
-            [](void* item, void* arg) {
-                Find* f = (Find*)arg;
-                Vec3 q;
-                Object_GetTransform((Object*)item, &q, nullptr, nullptr);
-                if (Object_GetUserInt((Object*)item) == MAGNET_USER_INT && std::fabs(q.x - f->x) < 1e-3f)
-                    f->found = (Object*)item;
-                return 0;
-            },
-            &f);
-        MagnetRecord* m = f.found ? (MagnetRecord*)Object_GetUserData(f.found) : nullptr;
-        if (!m || !m->field) return -1;
-        for (int i = 0; i < m->field->bodies.Count(); ++i)
-            if (m->field->bodies[i] == top->body) return 1;
-        return 0;
-    };
-    // Ice draws with ice, beats water, loses to fire.
-    EXPECT_EQ(inRegion(0), 1);
-    EXPECT_EQ(inRegion(5), 0);
-    EXPECT_EQ(inRegion(10), 1);
-
-    EXPECT_EQ(BattleBlades_RequestElement(r, BLADE_ICE), 0) << "the current element";
-    EXPECT_EQ(BattleBlades_RequestElement(r, BLADE_WATER), 0) << "no blade of it";
-    EXPECT_EQ(BattleBlades_RequestElement(r, 3), 0);
-    EXPECT_EQ(BattleBlades_RequestElement(r, -1), 0);
-    EXPECT_EQ(BattleBlades_RequestElement(r, BLADE_FIRE), 1);
-    EXPECT_EQ(d->pending, BLADE_FIRE);
-    EXPECT_EQ(d->blades[BLADE_FIRE], 1);
-    d->blades[BLADE_WATER] = 1;
-    EXPECT_EQ(BattleBlades_RequestElement(r, BLADE_WATER), 0) << "while a change is pending";
-    EXPECT_EQ(BattleBlades_RequestElement(r, BLADE_FIRE), 0);
-    EXPECT_EQ(d->blades[BLADE_WATER], 1);
-    EXPECT_EQ(d->blades[BLADE_FIRE], 1) << "the blade is taken once";
-    Frame(15);
-    EXPECT_EQ(d->element, BLADE_FIRE);
-    EXPECT_EQ(d->pending, -1);
-    EXPECT_EQ(r->animSlots[0].current, BLADES_ANIM_FIRE);
-    // Fire beats ice, draws with fire, loses to water.
-    EXPECT_EQ(inRegion(0), 0);
-    EXPECT_EQ(inRegion(5), 1);
-    EXPECT_EQ(inRegion(10), 1);
-}
-
 TEST_F(BladesTest, NoSpinLeftKillsAFullHealthTopAndTheLevelRestartsOnce)
 {
     Floor();
@@ -209,37 +141,6 @@ TEST_F(BladesTest, OnlyATapOfTheCameraButtonChangesThePreset)
     }
 }
 
-TEST_F(BladesTest, AComputerTopsPushIsAWorldDirectionAndAPlayersFollowsItsCamera)
-{
-    Floor();
-    SetPlayers({1, 2});
-    WriteTop("carddata\\entityconfigs\\Hero.cfg", "");
-    WriteLevel({}, 0.5f);
-    Build();
-    for (int p = 0; p < 2; ++p) {
-        Object* top = Level_GetPlayerEntity(p);
-        ASSERT_NE(top, nullptr);
-        ASSERT_TRUE(Settle(top));
-        EntityRecord* r = Entity_GetRecord(top);
-        ChaseCamera_Reset(D(top)->camera, nullptr, nullptr, nullptr);
-        const Vec3 angles = V(1.5707964f, 1.5707964f, 0);  // heading +x
-        ChaseCamera_Reset(D(top)->camera, nullptr, &angles, nullptr);
-        PlayerInputRecord input{};
-        input.stickY = 1.0f;
-        const Vec3 before = Velocity(top);
-        BattleBladesMode_Update(top, r, &input);
-        Vec3 push = Velocity(top);
-        Vec3_Sub(&push, &push, &before);
-        if (r->flags & ENTITY_ROUTE_DRIVEN) {
-            EXPECT_GT(push.z, 0.1f);
-            EXPECT_NEAR(push.x, 0.0f, 1e-3f);
-        } else {
-            EXPECT_GT(push.x, 0.1f);
-            EXPECT_NEAR(push.z, 0.0f, 1e-3f);
-        }
-    }
-}
-
 // ---------------------------------------------------------------- AI
 
 class BladesAiTest : public BladesTest {
@@ -267,29 +168,6 @@ protected:
     }
 };
 
-TEST_F(BladesAiTest, ATargetBeyondTheVisionRadiusIsIgnoredAndOneInSightIsHeadedFor)
-{
-    struct Case {
-        float distance;
-        bool hunts;
-    };
-    for (Case c : {Case{10.5f, false}, Case{9.5f, true}}) {
-        SCOPED_TRACE(c.distance);
-        Object* ai = Hunter("", V(0.6f * c.distance, 0.5f, 0.8f * c.distance));
-        ASSERT_NE(ai, nullptr);
-        Entity_GetRecord(ai)->lastPosition = BodyPosition(ai);  // has not moved
-        PlayerInputRecord in = Think(ai);
-        if (c.hunts) {
-            EXPECT_NEAR(in.stickX, 0.6f, 0.01f) << "straight for the target";
-            EXPECT_NEAR(in.stickY, 0.8f, 0.01f);
-        } else {
-            EXPECT_EQ(in.stickX, 0.0f) << "the route (none here) instead";
-            EXPECT_EQ(in.stickY, 0.0f);
-        }
-        EntitySystem_Unload(1);
-    }
-}
-
 TEST_F(BladesAiTest, AFastTopBrakesWithinTheStickRangeAndDefendsItsOrigin)
 {
     Object* ai = Hunter("aiAttackSpeed = 1", V(5, 0.5f, 0));
@@ -313,23 +191,6 @@ TEST_F(BladesAiTest, AFastTopBrakesWithinTheStickRangeAndDefendsItsOrigin)
     r->lastPosition = out;
     in = Think(ai);
     EXPECT_LT(in.stickX, 0.0f) << "toward the origin, away from the target";
-}
-
-TEST_F(BladesAiTest, TheWinningElementComesAfterTheReactionTimeFromFirstSight)
-{
-    Object* ai = Hunter("aiDifficultyLevel = 1\n aiReactionTime = 0.5\n initNumWater = 1", V(4, 0.5f, 0));
-    ASSERT_NE(ai, nullptr);
-    BattleBladesData* d = D(ai);
-    EntityRecord* r = Entity_GetRecord(ai);
-    float changedAt = -1.0f;
-    const float seen = r->clock;
-    for (int i = 0; i < 60 && changedAt < 0.0f; ++i) {
-        Frame();
-        if (d->pending != -1 || d->element != BLADE_ICE) changedAt = r->clock;
-    }
-    EXPECT_EQ(d->pending != -1 ? d->pending : d->element, BLADE_WATER) << "water beats fire";
-    EXPECT_GT(changedAt - seen, 0.5f);
-    EXPECT_LT(changedAt - seen, 0.5f + 3.0f * dt);
 }
 
 TEST_F(BladesAiTest, ADeadComputerTopWithRespawnComesBackAfterItsTime)

@@ -160,70 +160,6 @@ TEST_F(BroomTest, HugeScoresStopAtTheLimit)
     EXPECT_EQ(d->score, INT32_MAX);
 }
 
-// A pickup counts while it stands on its first animation, as it stood
-// before the hit that may step it; a plain model without animations (a
-// ring of the sky course) always stands there, until its hit takes it away.
-TEST_F(BroomTest, PickupsCountOnTheirFirstAnimationAndPlainModelsAlways)
-{
-    WriteProp("Ring", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 50\n BoolVal10 = TRUE");
-    WriteProp("Step", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 30\n BoolVal11 = TRUE", 3);
-    WriteProp("Used", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 20", 2);
-    // A phantom around the broom: its overlap has no contact, so impact 0,
-    // which is not above its threshold of 0.
-    WriteProp("Dud", "StringVal0 = PICKUP\n FPVal1 = 5\n FPVal2 = 20\n BoolVal10 = TRUE", 0,
-              "SPHERE2\n Phantom = TRUE");
-    PlaceProps({Item("Ring", V(0, 0, 5)), Item("Step", V(0, 0, 6)), Item("Used", V(0, 0, 7))});
-    ASSERT_TRUE(Broom());
-    EXPECT_EQ(d->scorePresent, 3);
-    PlaceProps({Item("Dud", BodyPosition(broom))});
-    Frame(5);
-    EXPECT_EQ(d->scoreCollected, 0) << "a phantom's overlap is no hit at a threshold of 0";
-    Object* ring = PropAt(V(0, 0, 5));
-    Object* step = PropAt(V(0, 0, 6));
-    Object* used = PropAt(V(0, 0, 7));
-    ASSERT_TRUE(ring && step && used);
-
-    Hit(broom, ring);
-    EXPECT_EQ(d->scoreCollected, 1);
-    Frame();
-    EXPECT_EQ(d->score, 50);
-    Hit(broom, ring);
-    Frame();
-    EXPECT_EQ(d->scoreCollected, 1) << "a taken ring is gone";
-    EXPECT_EQ(d->score, 50);
-
-    Hit(broom, step);
-    EXPECT_EQ(HitModeObject_GetAnimIndex(step), 1) << "the hit stepped it";
-    EXPECT_EQ(d->scoreCollected, 2) << "and it counted from where it stood";
-    HitModeObject_PlayIndex(used, 1, 1, 0);
-    Hit(broom, used);
-    EXPECT_EQ(d->scoreCollected, 2) << "past its first animation";
-    Frame();
-    EXPECT_EQ(d->score, 80);
-}
-
-TEST_F(BroomTest, AFullRestartResetsTheRunAndAQuotaOfNothingIsMetAtOnce)
-{
-    Game_SetHiddenFlag();
-    Level_SetGameRule(RULE_SCORE_PICKUPS);
-    ASSERT_TRUE(Broom());
-    EXPECT_EQ(d->lives, 99) << "the hidden flag";
-    EXPECT_TRUE(d->flags & BROOM_REQUIREMENT) << "no score pickups in the level";
-    d->score = 40;
-    d->compCollected = 2;
-    d->hitCount = 3;
-    d->lives = 4;
-    Entity_Respawn(broom, 0);
-    EXPECT_EQ(d->score, 40) << "a restart after a death keeps the run";
-    EXPECT_EQ(d->lives, 4);
-    EXPECT_FLOAT_EQ(Entity_GetHealth(Entity_GetRecord(broom)), 50.0f);
-    Entity_Respawn(broom, 1);
-    EXPECT_EQ(d->score, 0);
-    EXPECT_EQ(d->compCollected, 0);
-    EXPECT_EQ(d->hitCount, 0);
-    EXPECT_EQ(d->lives, 99);
-}
-
 TEST_F(BroomTest, TypedObjectsHurtPushOrDoNothing)
 {
     WriteProp("Kill", "StringVal0 = KILLAREA\n FPVal0 = -1\n FPVal1 = 50");
@@ -454,3 +390,26 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
 }
 
 }  // namespace
+
+// The arrow points at the nearest completion pickup still waiting, then at
+// the next one, and hides when there is no goal left (no end area here).
+TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
+{
+    WriteConfig("Huds\\Broom.cfg", "HUD1 {\n HudText0Position = 0.1, 0.1\n}\n");
+    for (int i = 0; i < 3; ++i)
+        WriteAnimSet("Huds\\Broom.cfg", ("HudAnim" + std::to_string(i)).c_str(), {{"idle", 1.0f, true}});
+    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
+    PlaceProps({Item("Comp", V(-5, 10, 10)), Item("Comp", V(8, 10, 20))});
+    ASSERT_TRUE(Broom("levelCompArrowSpeed = 3600, 3600", "HudPath = Huds\\Broom.cfg"));
+    ASSERT_GE(r->hudAnimCount, 3u);
+    Node* arrow = r->hudAnims[2].node;
+    Frame(3);
+    EXPECT_FALSE(arrow->flags & NODE_HIDDEN);
+    EXPECT_LT(d->arrowYaw, -0.2f) << "the nearer pickup, on the left";
+    HitModeObject_PlayIndex(PropAt(V(-5, 10, 10)), 1, 1, 0);
+    Frame(3);
+    EXPECT_GT(d->arrowYaw, 0.2f) << "the one still waiting, on the right";
+    HitModeObject_PlayIndex(PropAt(V(8, 10, 20)), 1, 1, 0);
+    Frame();
+    EXPECT_TRUE(arrow->flags & NODE_HIDDEN);
+}

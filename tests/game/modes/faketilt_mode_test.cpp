@@ -36,28 +36,6 @@ protected:
     }
 };
 
-TEST_F(FakeTiltTest, FallingOffALedgeGoesThroughFallAndLongfallToOneRestart)
-{
-    Box({5, 1, 5}, V(0, -1, 0));
-    Object* hero = Walker("", 0.0f, 0.0f);
-    ASSERT_TRUE(Settle(hero));
-    const Vec3 off = V(0, 0, 8);
-    PhysBody_SetLinearVelocity(hero->body, &off);
-    std::vector<int32_t> seen;
-    for (int i = 0; i < 300 && g_restarts == 0; ++i) {
-        Frame();
-        if (seen.empty() || seen.back() != Anim(hero)) seen.push_back(Anim(hero));
-    }
-    ASSERT_EQ(g_restarts, 1);
-    auto at = [&](int32_t a) { return std::find(seen.begin(), seen.end(), a) - seen.begin(); };
-    EXPECT_LT(at(FAKETILT_ANIM_FALL), (long)seen.size());
-    EXPECT_LT(at(FAKETILT_ANIM_FALL), at(FAKETILT_ANIM_LONGFALL));
-    EXPECT_LT(at(FAKETILT_ANIM_LONGFALL), (long)seen.size());
-    Frame(2);
-    EXPECT_EQ(g_restarts, 1) << "one restart for one death";
-    EXPECT_NEAR(BodyPosition(hero).z, 0.0f, 0.1f) << "back at the start";
-}
-
 TEST_F(FakeTiltTest, WithTwoPlayersTheWalkerRespawnsFrozenWhileStartPlays)
 {
     SetPlayers({1, 1});

@@ -74,31 +74,6 @@ TEST_F(ManCamRelRulesTest, CountDownRecordsBestScoresAndComparesThemUnsigned)
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED) && Level_TestFlags(LEVEL_QUIT));
 }
 
-TEST_F(ManCamRelRulesTest, CompletionPlaysTheEndObjectQueuesItsTriggerAndEndsTheLevelOnce)
-{
-    WriteProp("End", "StringVal0 = ENDAREA", 4);
-    WriteProp("Trigger", "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n BoolVal0 = TRUE");
-    PlaceProps({Item("End", V(30, 1, 30)), Item("Trigger", V(40, 1, 40))});
-    Level_SetGameRule(RULE_SCORE_PICKUPS);
-    Level_SetLevelToUnlock(5);
-    Hero(" dieInAirTime = 50\n");
-    Object* end = d->levelEnd;
-    ASSERT_NE(end, nullptr);
-    EXPECT_EQ(HitModeObject_GetAnimIndex(end), 2) << "n - 4 = 0 at once: played 1, then 2";
-    Object* trigger = PropAt(V(40, 1, 40));
-    EXPECT_TRUE(HitModeObject_TestState(trigger, HITSTATE_ACTIVE)) << "the end trigger was activated";
-
-    HitModeObject_PlayIndex(end, 3, 1, 0);
-    for (int i = 0; i < 30 && g_pages.empty(); ++i) Step();
-    ASSERT_EQ(g_pages.size(), 1u);
-    EXPECT_EQ(g_pages[0], "unlockedTimeAttack");
-    EXPECT_TRUE(Progress_TestFlags(5, PROGRESS_BEATTIME_RULE));
-    EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED));
-    Step();
-    EXPECT_EQ(g_pages.size(), 1u) << "the unlock opens once";
-    EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
-}
-
 TEST_F(ManCamRelRulesTest, TheLastLifeOpensTheDieMenuAndWithoutItTheLevelIsLost)
 {
     Object* hero = Hero(" dieInAirTime = 50\n initNumLifes = 1\n");
@@ -206,3 +181,46 @@ TEST_F(ManCamRelRulesTest, TheCameraPitchStaysFiniteWithoutRangeKeys)
 }
 
 }  // namespace
+
+TEST_F(ManCamRelRulesTest, ASkidNeedsMoreThanTheSlopeScaledSkidSpeedForAFifthOfASecond)
+{
+    Object* hero = Hero(" dieInAirTime = 50\n skidVel = 10\n skidPowerVal = 1\n");
+    const float c = std::cos(0.7853982f);
+    d->groundNormal = V(c, c, 0);  // 45 degrees: the threshold halves to 5
+    SetVelocity(hero, V(0, 0, 8));
+    Step(5);
+    EXPECT_NE(Anim(hero), MCR_SKID) << "within 0.2 s";
+    SetVelocity(hero, V(0, 0, 8));
+    Step(10);
+    EXPECT_EQ(Anim(hero), MCR_SKID);
+    d->groundNormal = V(0, 1, 0);
+    SetVelocity(hero, V(0, 0, 8));
+    Step(20);
+    EXPECT_NE(Anim(hero), MCR_SKID) << "on the flat 8 is below 10";
+}
+
+TEST_F(ManCamRelRulesTest, WalkAndRunPlayAtTheSpeedFactorClampedToTheirLimits)
+{
+    Object* hero = Hero(" dieInAirTime = 50\n maxWalkSpeed = 5\n walkVelSpeedChange = 10\n walkMinAnimSpeedChange = 0.5\n"
+                        " walkMaxAnimSpeedChange = 2\n runVelSpeedChange = 0.01\n runMinAnimSpeedChange = 0.25\n"
+                        " runMaxAnimSpeedChange = 3\n runDamping = 0, 0, 0\n");
+    EntityRecord* r = Record(hero);
+    AnimSet* set = Entity_GetAnimSlotValue(r, 0);
+    script[0].stickY = 1.0f;  // 1 m/s at most: walk, factor 10 clamped to 2
+    d->maxRunSpeed = 1.0f;
+    Step(10);
+    ASSERT_EQ(Anim(hero), MCR_WALK);
+    float before = AnimSet_GetTime(set);
+    Step();
+    EXPECT_NEAR(AnimSet_GetTime(set) - before, 2.0f * dt, 1e-4f);
+    EXPECT_TRUE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED)) << "the mode advances the slot itself";
+    d->maxWalkSpeed = 0.5f;  // run: (1 - 0.5) x 0.01 clamped up to 0.25
+    Step(2);
+    ASSERT_EQ(Anim(hero), MCR_RUN);
+    before = AnimSet_GetTime(set);
+    Step();
+    EXPECT_NEAR(AnimSet_GetTime(set) - before, 0.25f * dt, 1e-4f);
+    script[0].stickY = 0.0f;
+    Step(3);
+    EXPECT_FALSE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED));
+}

@@ -32,7 +32,6 @@ protected:
         Step(10);
         return man;
     }
-    static ManData* Data(Object* o) { return (ManData*)Record(o)->modeData; }
 };
 
 TEST_F(ManModeTest, HoldingJumpJumpsAgainOnLandingAndTheDoubleJumpNeedsANewPressInItsWindow)

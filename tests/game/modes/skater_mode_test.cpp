@@ -77,56 +77,6 @@ TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHol
     }
 }
 
-TEST_F(SkaterTest, ACutSceneHoldsTheSkaterWithoutLosingIt)
-{
-    Floor();
-    // Animation 1 is watched; its watchers are held by the entity flag.
-    WriteProp("Show", "U32Val0 = 2\n BoolVal13 = TRUE", 2);
-    Object* hero = Skater("");
-    PlaceProps({Item("Show", V(20, 0, 20))});
-    Object* show = PropAt(V(20, 0, 20));
-    ASSERT_TRUE(hero && show);
-    ASSERT_TRUE(Settle(hero));
-    EntityRecord* r = Entity_GetRecord(hero);
-    ASSERT_EQ(HitModeObject_PlayIndex(show, 1, 1, 1), 1);
-    Frame();  // the prop's update holds its watcher
-    Pad(0.0f, 1.0f);
-    Frame(4);
-    EXPECT_TRUE(Entity_TestFlags(r, ENTITY_HELD));
-    EXPECT_LT(PhysBody_GetSpeed(hero->body), 0.1f) << "the push of a held player does nothing";
-    Frame(20);  // the watched animation (0.2 s) ends and lets go
-    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_HELD | ENTITY_FROZEN));
-    EXPECT_NE(r->animSlots[0].current, SKATER_ANIM_LOSE);
-    EXPECT_GT(PhysBody_GetSpeed(hero->body), 0.5f);
-    Frame(20);
-    EXPECT_EQ(g_restarts, 0);
-}
-
-TEST_F(SkaterTest, PickupsCountOnTheirFirstAnimationAndPlainModelsByProximity)
-{
-    // The coin is body-less with hit threshold 0, collected by proximity.
-    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = 0\n FPVal1 = 5\n BoolVal10 = TRUE");
-    WriteProp("Step", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n BoolVal11 = TRUE", 3);
-    WriteProp("Used", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5", 2);
-    Object* hero = Skater("");
-    PlaceProps({Item("Coin", V(5, 0, 5)), Item("Step", V(6, 0, 6)), Item("Used", V(7, 0, 7))});
-    Object* coin = PropAt(V(5, 0, 5));
-    Object* step = PropAt(V(6, 0, 6));
-    Object* used = PropAt(V(7, 0, 7));
-    ASSERT_TRUE(hero && coin && step && used);
-    EntityRecord* r = Entity_GetRecord(hero);
-
-    ObjectCollision_ClearEvent();  // as the proximity walk calls it
-    SkaterMode_Collision(hero, r, coin, 0);
-    EXPECT_EQ(D(hero)->pickups5, 1) << "a plain model, near enough, stands on its first animation";
-    SkaterMode_Collision(hero, r, step, 0);
-    EXPECT_EQ(HitModeObject_GetAnimIndex(step), 1) << "the hit stepped it";
-    EXPECT_EQ(D(hero)->pickups5, 2) << "and it counted from where it stood";
-    HitModeObject_PlayIndex(used, 1, 1, 0);
-    SkaterMode_Collision(hero, r, used, 0);
-    EXPECT_EQ(D(hero)->pickups5, 2) << "past its first animation";
-}
-
 TEST_F(SkaterTest, ACheckpointMovesTheStartOnceAndAFullRestartFreesIt)
 {
     WriteProp("Checkpoint", "StringVal0 = CHECKPOINT\n FPVal0 = -1", 3);

@@ -175,24 +175,6 @@ TEST_F(SkitterTest, AFightHurtsBothWaysThroughWeakAndDamageAreas)
     EXPECT_EQ(Anim(bug), SKITTER_STUNNED);
 }
 
-TEST_F(SkitterTest, APlayersSkitterIsNeverSwitchedOffAndItsDeathRestartsTheLevelOnce)
-{
-    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter", " totalHealth = 30\n", "EntityType0 = 1",
-                   SkitterAnims());
-    Ground();
-    // As the level state's restart: every entity respawns next frame.
-    Level_SetRestartCallback([](uint32_t) { Level_RaiseEvents(LEVEL_EVENT_RESPAWN); });
-    Object* critter = StartPlayer();
-    Place(critter, V(0, 0.5f, 80));
-    Step(5);
-    EXPECT_FALSE(Bug(critter)->switchedOff);
-    const uint32_t before = Level_GetRestartCount();
-    Entity_SetHealth(Record(critter), 0.0f, 30.0f);
-    Step(40);
-    EXPECT_EQ(Level_GetRestartCount() - before, 1u);
-    EXPECT_EQ(Entity_GetHealth(Record(critter)), 30.0f) << "respawned";
-}
-
 TEST_F(SkitterTest, AFlyingSkitterClimbsWhileJumpIsHeldAndSinksSlowlyWithoutDyingOfTheFall)
 {
     WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter",
@@ -248,3 +230,18 @@ TEST_F(SkitterTest, APlayersSkitterMovesRelativeToTheCameraAttacksAndGivesContro
 }
 
 }  // namespace
+
+TEST_F(SkitterTest, OnAHillsideItsUpTurnsToTheGround)
+{
+    // The ground is a ball of radius 100 with its top at the origin.
+    Level(
+        " orientToColNormal = TRUE\n colOrientMaxUpwardChange = 40\n colOrientSpeed = 10\n ClipAllowed = FALSE\n"
+        " noInputDamping = 8, 0, 8\n",
+        {Item("entity_Bug", V(20, -1.5f, 0))});
+    Object* bug = Bugs().at(0);
+    Step(100);
+    Vec3 at, up, normal = BodyPosition(bug);
+    normal.y += 100.0f;
+    ASSERT_EQ(Entity_GetAnimRootOrientation(Record(bug), 0, &at, &up), 1);
+    EXPECT_LT(std::acos(Vec3_Dot(&up, &normal) / Length(normal)), 2.0f * 0.0174533f);
+}

@@ -46,15 +46,6 @@ protected:
     }
 };
 
-TEST_F(BallTest, ASceneBallsLongFallRestartsNothing)
-{
-    Object* sceneBall = Ball(50.0f, true);
-    ASSERT_NE(sceneBall, nullptr);
-    Frame(40);
-    EXPECT_EQ(g_restarts, 0);
-    EXPECT_LT(BodyPosition(sceneBall).y, 49.0f) << "still falling";
-}
-
 TEST_F(BallTest, TheBoardIsSteeredTowardThePushesAndNothingHappensWithoutOne)
 {
     Floor();
@@ -120,15 +111,6 @@ protected:
         }
         return nullptr;
     }
-    AirPlaneData* D(Object* o) { return Data<AirPlaneData>(o); }
-    // Plane(heading), taken over by player 0's walker after 0.6 s.
-    Object* Possessed(float heading = 0.0f)
-    {
-        Object* plane = Plane(heading);
-        if (!plane) return nullptr;
-        Frame(30);
-        return Entity_TakeOver(Level_GetPlayerEntity(0), plane) == 1 ? plane : nullptr;
-    }
 };
 
 TEST_F(AirPlaneTest, ActionSevenHandsControlBackBesideThePlaneOnlyToAHolder)
@@ -150,40 +132,6 @@ TEST_F(AirPlaneTest, ActionSevenHandsControlBackBesideThePlaneOnlyToAHolder)
     EXPECT_EQ(Entity_GetRecord(hero)->player, 1u);
     const Vec3 a = BodyPosition(hero), b = BodyPosition(plane);
     EXPECT_LT(Vec3_Distance(&a, &b), 5.0f) << "put down beside the plane";
-}
-
-// ---------------------------------------------------------------- CameraMode
-
-TEST_F(VehicleTest, ACameraEntityTurnsOnlyItsCameraAndStaysPinned)
-{
-    WriteMode("carddata\\entityconfigs\\Hero.cfg", "CameraMode", {{"idle", 1.0f, true}},
-              "genCamData {\n defaultDistance = 5\n rotationSpeeds = 90, 90, 90\n}");
-    WriteLevel();
-    Floor();
-    Object* viewer = Build();
-    ASSERT_NE(viewer, nullptr);
-    CameraModeData* d = Data<CameraModeData>(viewer);
-    ASSERT_NE(d->camera, nullptr);
-    EntityRecord* r = Entity_GetRecord(viewer);
-    PlayerInputRecord input{};
-    input.stickY = 1.0f;  // does nothing
-    const float held = d->camera->targetAngles.y;
-    CameraModeMode_Update(viewer, r, &input);
-    EXPECT_FLOAT_EQ(d->camera->targetAngles.y, held);
-    EXPECT_FLOAT_EQ(d->camera->currentRotationSpeeds.y, 0.0f);
-    input.stickX = 1.0f;
-    CameraModeMode_Update(viewer, r, &input);
-    EXPECT_NEAR(Angle_Diff(held, d->camera->targetAngles.y, 1, 1), -0.43633232f, 1e-4f);
-    EXPECT_NEAR(d->camera->currentRotationSpeeds.y, -1.0471976f, 1e-5f);
-
-    // Once settled the body is pinned: a push does not move it.
-    ASSERT_TRUE(Settle(viewer));
-    Frame(20);
-    const Vec3 at = BodyPosition(viewer), shove = V(5, 3, 0);
-    PhysBody_SetLinearVelocity(viewer->body, &shove);
-    Frame(10);
-    const Vec3 now = BodyPosition(viewer);
-    EXPECT_LT(Vec3_Distance(&at, &now), 0.01f);
 }
 
 }  // namespace

@@ -61,30 +61,6 @@ protected:
     }
 };
 
-// Off a ledge (here: put in the air at rest) it may still jump within
-// jumpTimeSinceGroundAllow of its last frame on the ground, and falls into
-// "jump" a quarter second after it.
-TEST_F(WalkingLevelTest, OffALedgeAJumpStillWorksJustAfterLeavingAndTheFallPlaysJump)
-{
-    Object* hero = Hero(" jumpVel = 6\n");
-    Place(hero, V(0, 30, 0));
-    Step(2);  // 0.04 s after leaving
-    Press(MCR_BUTTON_JUMP);
-    EXPECT_EQ(Anim(hero), MCR_JUMPIN);
-    EXPECT_GT(Velocity(hero).y, 4.0f);
-
-    Place(hero, V(0, 0.5f, 0));  // back on the ground, then off it again
-    SetVelocity(hero, V(0, 0, 0));
-    Step(30);
-    Place(hero, V(0, 60, 0));
-    SetVelocity(hero, V(0, 0, 0));
-    Step(11);  // the ground flag holds until it falls faster than 0.84: about 0.1 s
-    Press(MCR_BUTTON_JUMP);
-    EXPECT_LT(Velocity(hero).y, 0.0f) << "0.14 s since the ground is too late";
-    Step(13);
-    EXPECT_EQ(Anim(hero), MCR_JUMP) << "falling";
-}
-
 TEST_F(WalkingLevelTest, ItWadesInShallowWaterSwimsWhenDeeperAndIsHurtBelowTheDamageDepth)
 {
     WriteObject("Levels\\Test\\Pool.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE40\n Mass = 0\n"
