@@ -330,6 +330,14 @@ TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
     PlaceProps({Item("Gate", V(0, 0, 9))});
     BroomStickMode_Message(set, "Message,0,activate,A,B,C,D,E,F,G", node, 0, 0.0f, 0.1f);
     EXPECT_EQ(ObjectEvent_GetCount(), 3u);
+    // A tap of the camera button steps the preset; the brake slows the broom.
+    const uint32_t preset = d->camPreset;
+    Input(broom, 0, 0, BROOM_BUTTON_CAMERA);
+    Input(broom, 0, 0, 0, BROOM_BUTTON_CAMERA);
+    EXPECT_EQ(d->camPreset, (preset + 1) & 3);
+    d->speed = 5.0f;
+    Input(broom, 0, 0, BROOM_BUTTON_BRAKE);
+    EXPECT_LT(d->speed, 5.0f);
 }
 
 // Lock-on: targets in front are found, one seen at a time; the nearest
