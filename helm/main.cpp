@@ -21,8 +21,9 @@
 //   HELM_TEST_SCREEN     when set and not empty, the game stays out: the
 //                        shell runs its own test screen (its tests use it)
 //   HELM_FRAME_LOG       a file that gets one line a frame of a scripted or
-//                        fixed-step run: the frame's wall time in
-//                        milliseconds and the "state" probe at its start
+//                        fixed-step run: the frame's wall time and the
+//                        process's CPU time in it (all threads) in
+//                        milliseconds, and the "state" probe at its start
 //                        (the benchmarks read it)
 //   HELM_SAVE_STOP       stops the program inside its next save, for the
 //                        tests of saves cut short by a crash: a byte count N
@@ -39,6 +40,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -116,6 +118,7 @@ void Capture(const char* name, void*)
 struct FrameLog {
     FILE* file = nullptr;
     std::chrono::steady_clock::time_point start;
+    std::clock_t cpuStart = 0;  // process CPU time, every thread's
     char state[32] = "";
 };
 
@@ -126,9 +129,12 @@ void LogFrame()
     FrameLog& log = g_frameLog;
     if (!log.file) return;
     const auto now = std::chrono::steady_clock::now();
+    const std::clock_t cpu = std::clock();
     if (log.state[0])
-        fprintf(log.file, "%.3f %s\n", std::chrono::duration<double, std::milli>(now - log.start).count(), log.state);
+        fprintf(log.file, "%.3f %.3f %s\n", std::chrono::duration<double, std::milli>(now - log.start).count(),
+                double(cpu - log.cpuStart) * 1000.0 / CLOCKS_PER_SEC, log.state);
     log.start = now;
+    log.cpuStart = cpu;
     if (!g_probe || !g_probe("state", log.state, sizeof log.state) || !log.state[0])
         snprintf(log.state, sizeof log.state, "-");
 }

@@ -1,5 +1,5 @@
 // The software rasteriser side by side with Mesa's llvmpipe (fixed-function
-// OpenGL through OSMesa): the same vertices, textures, states and target, four
+// OpenGL through OSMesa): the same vertices, textures, states and target, five
 // scenes at 640 x 480 and at 1280 x 720:
 //   fill      10 full-screen layers of bilinear, depth-tested, alpha-blended
 //             textured quads;
@@ -9,18 +9,21 @@
 //   level     a frame like a level: a 20,000-triangle terrain in 16 chunks
 //             with bilinear mipmapped textures, two directional lights and
 //             linear fog; 200 alpha-blended particles drawn back to front; 50
-//             overlay quads, one draw each; depth on.
+//             overlay quads, one draw each; depth on;
+//   blend     fill-bound blending: 12 large tilted cloud quads (about 9
+//             screens of pixels), trilinear, tinted per corner, alpha-blended
+//             back to front, depth tested but not written.
 //
-// Method. Each side draws each scene in five windows of at least 0.4 s (so at
-// least 2 s per scene); the table gives the median window's frame rate by wall
-// time and its CPU time per frame (all threads of the process), with the
-// machine's load average beside every figure, since a shared machine moves
-// the results. llvmpipe reads LP_NUM_THREADS once per process, so a second
-// copy of this program (std::system, LP_NUM_THREADS=1) measures llvmpipe on
-// one thread; our rasteriser is measured at its default thread count
-// (HELM_RASTER_THREADS or one per CPU) and limited to one thread. The ratio
-// columns set one thread against one thread and the defaults against each
-// other.
+// Method. Both sides run at 1 and at 4 shading threads (HELM_RASTER_THREADS,
+// LP_NUM_THREADS). Each scene is measured in 5 runs; a run measures ours and
+// llvmpipe at 1 thread, then both at 4, one window of at least 0.5 s each
+// (after a warm-up frame), so a change of the machine's load falls on both
+// sides alike. The table gives per side the median run's frame rate by wall
+// time and CPU time per frame (all threads of the process), and the ratio of
+// the frame rates run by run: median with the lowest and highest, and the
+// machine's load average. llvmpipe reads LP_NUM_THREADS once per process, so
+// each of its windows is measured by a copy of this program (std::system,
+// --llvmpipe=SCENE,WxH,FILE).
 //
 // Pictures. Each side's picture of each scene is saved once as PNG (in
 // HELM_BENCH_PICTURES, default the working folder) and the mean per-channel
@@ -39,11 +42,9 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
-#include <sstream>
 #include <string>
-#include <thread>
+
+#include <unistd.h>
 
 #include "platform/direct3d/rasteriser.h"
 #include "tests/platform/direct3d/raster_scene.h"
@@ -100,6 +101,13 @@ struct SceneData {
   float fogStart = 0, fogEnd = 1;
   uint32_t fogColour = 0xFF8090A0u, clearColour = 0xFF203040u;
 };
+
+D3DMATRIX RotationZ(float a) {
+  D3DMATRIX m = Identity();
+  m.m[0][0] = std::cos(a), m.m[0][1] = std::sin(a);
+  m.m[1][0] = -std::sin(a), m.m[1][1] = std::cos(a);
+  return m;
+}
 
 // Box-filtered mip chain below level 0.
 void AddMips(TexData& t) {
@@ -421,11 +429,79 @@ SceneData LevelScene(int w, int h) {
   return s;
 }
 
+// A cloud puff: value noise in alpha over a soft disc, nearly white, tinted by `seed`.
+TexData CloudTexture(int size, int seed) {
+  TexData t;
+  t.size = size;
+  auto hash = [seed](int x, int y) {
+    uint32_t h = uint32_t(x) * 374761393u + uint32_t(y) * 668265263u + uint32_t(seed) * 2246822519u;
+    h = (h ^ (h >> 13)) * 1274126177u;
+    return float((h >> 8) & 0xFFFF) / 65535.0f;
+  };
+  // Noise that wraps with the texture, so the wrapped quads show no seams.
+  auto noise = [&](float x, float y, int cells) {
+    const int x0 = int(x), y0 = int(y);
+    const float fx = x - float(x0), fy = y - float(y0);
+    auto at = [&](int i, int j) {
+      return hash(((x0 + i) % cells + cells) % cells, ((y0 + j) % cells + cells) % cells);
+    };
+    const float top = at(0, 0) + (at(1, 0) - at(0, 0)) * fx, bottom = at(0, 1) + (at(1, 1) - at(0, 1)) * fx;
+    return top + (bottom - top) * fy;
+  };
+  std::vector<uint32_t> px(size_t(size) * size_t(size));
+  const uint32_t tint = uint32_t(200 + seed * 17 % 56) << 16 | uint32_t(200 + seed * 29 % 56) << 8 | 0xF0u;
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const float u = float(x) / float(size), v = float(y) / float(size);
+      const float n = 0.5f * noise(u * 4, v * 4, 4) + 0.3f * noise(u * 8, v * 8, 8) + 0.2f * noise(u * 16, v * 16, 16);
+      const float du = u - 0.5f, dv = v - 0.5f, disc = std::max(0.0f, 1.0f - 3.2f * (du * du + dv * dv));
+      const float a = std::clamp(n * (0.4f + disc), 0.0f, 1.0f);
+      px[size_t(y) * size + x] = uint32_t(a * 255.0f) << 24 | tint;
+    }
+  t.levels.push_back(std::move(px));
+  AddMips(t);
+  return t;
+}
+
+// Fill-bound blending: 12 large cloud quads, alpha-blended back to front,
+// tilted so that their texture coordinates need the perspective divide, with
+// a tint per corner and trilinear filtering; depth tested, not written.
+SceneData BlendScene(int w, int h) {
+  SceneData s;
+  s.width = w, s.height = h;
+  s.mipmaps = true;
+  s.clearColour = 0xFF304868u;
+  for (int i = 0; i < 4; ++i) s.textures.push_back(CloudTexture(256, i));
+  s.projection = Perspective(kPi / 3, float(w) / float(h), 1.0f, 100.0f);
+  for (int i = 0; i < 12; ++i) {
+    Batch b;
+    const float z = 17.0f - float(i), half = z * (0.85f + 0.05f * float(i % 5));
+    const float uv = 1.0f + 0.75f * float(i % 4);
+    const float spin = 0.37f * float(i), tilt = 0.35f * std::sin(1.7f * float(i));
+    const uint32_t alpha = uint32_t(0x90 + 0x10 * (i % 5)) << 24;
+    const uint32_t tints[4] = {0x00FFFFFFu, 0x00FFE0C0u, 0x00C0E0FFu, 0x00F0F0F0u};
+    for (int k = 0; k < 4; ++k) {
+      const float x = (k & 1) ? half : -half, y = (k & 2) ? -half : half;
+      b.lit.push_back({x, y, 0, 0, 0, -1, alpha | tints[(k + i) % 4], (k & 1) ? uv : 0.0f, (k & 2) ? uv : 0.0f});
+    }
+    b.idx = {0, 1, 2, 1, 3, 2};
+    b.world = Mul(Mul(RotationX(tilt), RotationZ(spin)),
+                  Translation(0.3f * std::cos(float(i)), 0.2f * std::sin(float(i)), z));
+    b.texture = i % 4;
+    b.blend = true;
+    b.depthWrite = false;
+    b.cull = false;
+    s.batches.push_back(std::move(b));
+  }
+  return s;
+}
+
 struct SceneKind {
   const char* name;
   SceneData (*make)(int w, int h);
 };
-const SceneKind kScenes[] = {{"fill", FillScene}, {"geometry", GeometryScene}, {"mixed", MixedScene}, {"level", LevelScene}};
+const SceneKind kScenes[] = {{"fill", FillScene},   {"geometry", GeometryScene}, {"mixed", MixedScene},
+                             {"level", LevelScene}, {"blend", BlendScene}};
 struct SizeKind {
   int w, h;
 };
@@ -652,48 +728,27 @@ std::string LoadAverage() {
 }
 
 struct Figure {
-  double fps = 0;          // median window, wall time
-  double cpuMsPerFrame = 0;  // that window's CPU time per frame, all threads
-  std::string load;        // load average when the figure was taken
+  double fps = 0;            // wall time
+  double cpuMsPerFrame = 0;  // CPU time per frame, all threads of the process
 };
 
+// One window: a warm-up frame (caches, llvmpipe's shader compiler), then
+// frames for at least kWindowSeconds of wall time.
+constexpr double kWindowSeconds = 0.5;
 template <class R>
-Figure Measure(R& r) {
-  r.Frame();  // warm caches (and llvmpipe's shader compiler) before timing
-  struct Window {
-    double fps, cpuMs;
-  };
-  std::vector<Window> windows;
-  for (int i = 0; i < 5; ++i) {
-    const auto start = std::chrono::steady_clock::now();
-    const std::clock_t cpuStart = std::clock();
-    int frames = 0;
-    double secs = 0;
-    do {
-      r.Frame();
-      ++frames;
-      secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    } while (frames < 3 || secs < 0.4);
-    double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-    windows.push_back({double(frames) / secs, 1000.0 * cpu / frames});
-  }
-  std::sort(windows.begin(), windows.end(), [](const Window& a, const Window& b) { return a.fps < b.fps; });
-  return {windows[2].fps, windows[2].cpuMs, LoadAverage()};
-}
-
-std::string Key(const char* side, const char* scene, const SizeKind& size) {
-  return std::string(side) + "/" + scene + "/" + std::to_string(size.w) + "x" + std::to_string(size.h);
-}
-
-std::map<std::string, Figure> g_figures;
-std::map<std::string, double> g_difference;  // scene/size -> mean per-channel difference
-
-void Report(const std::string& key, const Figure& f, benchmark::State& state) {
-  g_figures[key] = f;
-  state.counters["fps"] = f.fps;
-  state.counters["cpu_ms_per_frame"] = f.cpuMsPerFrame;
-  printf("  %-28s %8.1f fps  %7.2f ms CPU/frame  load %s\n", key.c_str(), f.fps, f.cpuMsPerFrame, f.load.c_str());
-  fflush(stdout);
+Figure Window(R& r) {
+  r.Frame();
+  const auto start = std::chrono::steady_clock::now();
+  const std::clock_t cpuStart = std::clock();
+  int frames = 0;
+  double secs = 0;
+  do {
+    r.Frame();
+    ++frames;
+    secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  } while (frames < 3 || secs < kWindowSeconds);
+  const double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+  return {double(frames) / secs, 1000.0 * cpu / frames};
 }
 
 std::string PictureFolder() {
@@ -715,29 +770,8 @@ double MeanChannelDifference(const std::vector<uint32_t>& a, const std::vector<u
   return sum / (3.0 * double(a.size()));
 }
 
-// Our side at `threads` shading threads (0: the default count).
-void RunOurs(benchmark::State& state, const SceneKind& scene, const SizeKind& size, int threads, const char* side) {
-  Rasteriser_SetThreads(threads);
-  {
-    SceneData data = scene.make(size.w, size.h);
-    Ours ours(data);
-    for (auto _ : state) Report(Key(side, scene.name, size), Measure(ours), state);
-  }
-  Rasteriser_SetThreads(0);
-}
-
-void RunLlvmpipe(benchmark::State& state, const SceneKind& scene, const SizeKind& size, const char* side) {
-  SceneData data = scene.make(size.w, size.h);
-  Llvmpipe lp(data);
-  if (!lp.Ok()) {
-    state.SkipWithError("OSMesa context creation failed");
-    return;
-  }
-  for (auto _ : state) Report(Key(side, scene.name, size), Measure(lp), state);
-}
-
-// Both pictures of one scene: saved, and their difference.
-void ComparePictures(const SceneKind& scene, const SizeKind& size) {
+// Both pictures of one scene, saved; returns their difference.
+double ComparePictures(const SceneKind& scene, const SizeKind& size) {
   SceneData data = scene.make(size.w, size.h);
   std::vector<uint32_t> ourPicture, glPicture;
   {
@@ -747,121 +781,164 @@ void ComparePictures(const SceneKind& scene, const SizeKind& size) {
   }
   {
     Llvmpipe lp(data);
-    if (!lp.Ok()) return;
+    if (!lp.Ok()) return -1;
     lp.Frame();
     glPicture = lp.Picture();
   }
   std::string name = std::string(scene.name) + "_" + std::to_string(size.w) + "x" + std::to_string(size.h);
   SavePicture(ourPicture, size.w, size.h, "d3d8_bench_" + name + "_ours");
   SavePicture(glPicture, size.w, size.h, "d3d8_bench_" + name + "_llvmpipe");
-  g_difference[std::string(scene.name) + "/" + std::to_string(size.w) + "x" + std::to_string(size.h)] =
-      MeanChannelDifference(ourPicture, glPicture);
+  return MeanChannelDifference(ourPicture, glPicture);
 }
 
-std::string LlvmpipeThreads() {
-  const char* env = getenv("LP_NUM_THREADS");
-  if (env) return env;
-  // llvmpipe starts one rasteriser thread per logical CPU by default.
-  return std::to_string(std::thread::hardware_concurrency());
+const SceneKind* FindScene(const char* name) {
+  for (const SceneKind& scene : kScenes)
+    if (std::string(scene.name) == name) return &scene;
+  return nullptr;
 }
 
-void Register(const std::string& name, std::function<void(benchmark::State&)> fn) {
-  benchmark::RegisterBenchmark(name.c_str(), fn)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+// llvmpipe reads LP_NUM_THREADS once per process, so each of its windows is
+// measured by a copy of this program (--llvmpipe=...) started with the count.
+std::string g_self;
+Figure LlvmpipeWindow(const SceneKind& scene, const SizeKind& size, int threads) {
+  const std::string file = (std::filesystem::temp_directory_path() /
+                            ("helm_d3d8_bench_" + std::to_string(getpid()) + ".txt")).string();
+  std::remove(file.c_str());
+  const std::string cmd = "LP_NUM_THREADS=" + std::to_string(threads) + " '" + g_self + "' --llvmpipe=" + scene.name +
+                          "," + std::to_string(size.w) + "x" + std::to_string(size.h) + "," + file;
+  Figure f;
+  if (std::system(cmd.c_str()) == 0) {
+    std::ifstream in(file);
+    in >> f.fps >> f.cpuMsPerFrame;
+  }
+  std::remove(file.c_str());
+  return f;
+}
+
+Figure OursWindow(const SceneData& data, int threads) {
+  Rasteriser_SetThreads(threads);
+  Ours ours(data);
+  const Figure f = Window(ours);
+  Rasteriser_SetThreads(0);
+  return f;
+}
+
+constexpr int kRuns = 5;
+constexpr int kThreads[2] = {1, 4};  // both sides, equal counts
+
+// The runs of one side at one thread count, and the ratios of ours over
+// llvmpipe run by run.
+struct Series {
+  Figure ours[kRuns], llvmpipe[kRuns];
+  double ratio[kRuns];
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+struct Row {
+  std::string scene, size, load;
+  Series series[2];
+  double difference = 0;
+};
+std::vector<Row> g_rows;
+
+// Five runs, each measuring both sides at both thread counts one after the
+// other, so that a change of the machine's load falls on all four alike.
+void RunScene(benchmark::State& state, const SceneKind& scene, const SizeKind& size) {
+  Row row;
+  row.scene = scene.name;
+  row.size = std::to_string(size.w) + "x" + std::to_string(size.h);
+  const SceneData data = scene.make(size.w, size.h);
+  for (auto _ : state)
+    for (int r = 0; r < kRuns; ++r)
+      for (int t = 0; t < 2; ++t) {
+        Series& sr = row.series[t];
+        sr.ours[r] = OursWindow(data, kThreads[t]);
+        sr.llvmpipe[r] = LlvmpipeWindow(scene, size, kThreads[t]);
+        sr.ratio[r] = sr.llvmpipe[r].fps > 0 ? sr.ours[r].fps / sr.llvmpipe[r].fps : 0;
+      }
+  row.load = LoadAverage();
+  row.difference = ComparePictures(scene, size);
+  for (int t = 0; t < 2; ++t) {
+    const std::string n = std::to_string(kThreads[t]) + "t";
+    state.counters["ratio_" + n] = Median(std::vector<double>(row.series[t].ratio, row.series[t].ratio + kRuns));
+  }
+  printf("  %-9s %-9s done, load %s\n", row.scene.c_str(), row.size.c_str(), row.load.c_str());
+  fflush(stdout);
+  g_rows.push_back(row);
+}
+
+void PrintTable() {
+  printf("\nEach cell: median of %d interleaved runs (windows of >= %.1f s per side); fps by wall time, CPU ms per "
+         "frame\nin brackets; ratio = ours / llvmpipe per run: median [lowest, highest]. Threads: both sides alike.\n",
+         kRuns, kWindowSeconds);
+  printf("%-9s %-9s %3s %16s %16s %20s %6s  %s\n", "scene", "size", "thr", "ours", "llvmpipe", "ratio", "diff",
+         "load (1, 5, 15 min)");
+  for (const Row& row : g_rows)
+    for (int t = 0; t < 2; ++t) {
+      const Series& sr = row.series[t];
+      std::vector<double> of, oc, lf, lc, ra(sr.ratio, sr.ratio + kRuns);
+      for (int r = 0; r < kRuns; ++r) {
+        of.push_back(sr.ours[r].fps), oc.push_back(sr.ours[r].cpuMsPerFrame);
+        lf.push_back(sr.llvmpipe[r].fps), lc.push_back(sr.llvmpipe[r].cpuMsPerFrame);
+      }
+      char ours[32], lp[32], ratio[32];
+      snprintf(ours, sizeof ours, "%6.1f (%6.2f)", Median(of), Median(oc));
+      snprintf(lp, sizeof lp, "%6.1f (%6.2f)", Median(lf), Median(lc));
+      snprintf(ratio, sizeof ratio, "%5.2f [%4.2f, %4.2f]", Median(ra), *std::min_element(ra.begin(), ra.end()),
+               *std::max_element(ra.begin(), ra.end()));
+      printf("%-9s %-9s %3d %16s %16s %20s %6.2f  %s\n", row.scene.c_str(), row.size.c_str(), kThreads[t], ours, lp,
+             ratio, row.difference, row.load.c_str());
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  // For profilers: --frames=SCENE,WIDTHxHEIGHT,N draws N frames of our side
-  // and nothing else.
   for (int i = 1; i < argc; ++i) {
-    char name[32];
+    char name[32], file[4096];
     int w = 0, h = 0, n = 0;
-    if (sscanf(argv[i], "--frames=%31[a-z],%dx%d,%d", name, &w, &h, &n) != 4) continue;
-    for (const SceneKind& scene : kScenes)
-      if (std::string(scene.name) == name) {
-        SceneData data = scene.make(w, h);
-        Ours ours(data);
-        for (int f = 0; f < n; ++f) ours.Frame();
-        return 0;
-      }
-    fprintf(stderr, "unknown scene %s\n", name);
-    return 1;
+    // For profilers: --frames=SCENE,WIDTHxHEIGHT,N draws N frames of our side
+    // and nothing else.
+    if (sscanf(argv[i], "--frames=%31[a-z],%dx%d,%d", name, &w, &h, &n) == 4) {
+      const SceneKind* scene = FindScene(name);
+      if (!scene) return fprintf(stderr, "unknown scene %s\n", name), 1;
+      SceneData data = scene->make(w, h);
+      Ours ours(data);
+      for (int f = 0; f < n; ++f) ours.Frame();
+      return 0;
+    }
+    // The child that measures one window of llvmpipe (LP_NUM_THREADS set by
+    // the parent) and writes "fps cpu_ms_per_frame" to FILE.
+    if (sscanf(argv[i], "--llvmpipe=%31[a-z],%dx%d,%4095s", name, &w, &h, file) == 4) {
+      const SceneKind* scene = FindScene(name);
+      if (!scene) return fprintf(stderr, "unknown scene %s\n", name), 1;
+      SceneData data = scene->make(w, h);
+      Llvmpipe lp(data);
+      if (!lp.Ok()) return fprintf(stderr, "OSMesa context creation failed\n"), 1;
+      const Figure f = Window(lp);
+      std::ofstream(file) << f.fps << " " << f.cpuMsPerFrame << "\n";
+      return 0;
+    }
   }
-  const char* childOut = getenv("HELM_D3D8_BENCH_CHILD");
-  std::string selfArgs;
-  for (int i = 1; i < argc; ++i) selfArgs += std::string(" '") + argv[i] + "'";
+  g_self = std::filesystem::canonical("/proc/self/exe").string();
   benchmark::Initialize(&argc, argv);
-
-  if (childOut) {
-    // The single-thread llvmpipe run: figures go back through a file.
-    for (const SizeKind& size : kSizes)
-      for (const SceneKind& scene : kScenes)
-        Register(Key("llvmpipe_1thread", scene.name, size),
-                 [&scene, &size](benchmark::State& s) { RunLlvmpipe(s, scene, size, "lp1"); });
-    benchmark::RunSpecifiedBenchmarks();
-    std::ofstream out(childOut);
-    for (auto& [k, f] : g_figures) out << k << " " << f.fps << " " << f.cpuMsPerFrame << " " << f.load << "\n";
-    benchmark::Shutdown();
-    return 0;
-  }
-
-  std::string file = (std::filesystem::temp_directory_path() / "helm_d3d8_bench_lp1.txt").string();
-  std::remove(file.c_str());
-  std::string cmd = "HELM_D3D8_BENCH_CHILD='" + file + "' LP_NUM_THREADS=1 '" + argv[0] + "'" + selfArgs;
-  printf("== llvmpipe, LP_NUM_THREADS=1 (child process) ==\n");
-  fflush(stdout);
-  int rc = std::system(cmd.c_str());
-  {
-    std::ifstream in(file);
-    std::string line;
-    while (std::getline(in, line)) {
-      std::istringstream ls(line);
-      std::string k, l1, l2, l3;
-      Figure f;
-      if (ls >> k >> f.fps >> f.cpuMsPerFrame >> l1 >> l2 >> l3) {
-        f.load = l1 + " " + l2 + " " + l3;
-        g_figures[k] = f;
-      }
-    }
-  }
-  std::remove(file.c_str());
-
-  printf("== ours and llvmpipe with %s threads ==\n", LlvmpipeThreads().c_str());
-  fflush(stdout);
+  printf("Load average at the start: %s\n", LoadAverage().c_str());
   for (const SizeKind& size : kSizes)
-    for (const SceneKind& scene : kScenes) {
-      Register(Key("ours", scene.name, size), [&scene, &size](benchmark::State& s) { RunOurs(s, scene, size, 0, "ours"); });
-      Register(Key("ours_1thread", scene.name, size),
-               [&scene, &size](benchmark::State& s) { RunOurs(s, scene, size, 1, "ours1"); });
-      Register(Key("llvmpipe_default", scene.name, size),
-               [&scene, &size](benchmark::State& s) { RunLlvmpipe(s, scene, size, "lpN"); });
-    }
+    for (const SceneKind& scene : kScenes)
+      benchmark::RegisterBenchmark((std::string(scene.name) + "/" + std::to_string(size.w) + "x" +
+                                    std::to_string(size.h)).c_str(),
+                                   [&scene, &size](benchmark::State& s) { RunScene(s, scene, size); })
+          ->Iterations(1)
+          ->Unit(benchmark::kSecond)
+          ->UseRealTime();
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
-  for (const SizeKind& size : kSizes)
-    for (const SceneKind& scene : kScenes) ComparePictures(scene, size);
   Rasteriser_Shutdown();
-
-  printf("\nFrames per second (wall time, median of 5 windows of >= 0.4 s); CPU ms per frame in brackets.\n");
-  printf("Ours at %d threads and at 1; llvmpipe at 1 and %s%s; pictures in %s\n", Rasteriser_Threads(),
-         LlvmpipeThreads().c_str(), rc != 0 ? " (single-thread run failed)" : "", PictureFolder().c_str());
-  printf("%-9s %-9s %17s %17s %17s %17s %8s %8s %6s\n", "scene", "size", "ours", "ours-1t", "llvmpipe-1t",
-         "llvmpipe-default", "1t/1t", "def/def", "diff");
-  auto cell = [](const Figure& f) {
-    char b[32];
-    snprintf(b, sizeof b, "%6.1f (%6.2f)", f.fps, f.cpuMsPerFrame);
-    return std::string(b);
-  };
-  for (const SizeKind& size : kSizes)
-    for (const SceneKind& scene : kScenes) {
-      std::string sz = std::to_string(size.w) + "x" + std::to_string(size.h);
-      const Figure &o = g_figures[Key("ours", scene.name, size)], &o1 = g_figures[Key("ours1", scene.name, size)],
-                   &l1 = g_figures[Key("lp1", scene.name, size)], &ld = g_figures[Key("lpN", scene.name, size)];
-      printf("%-9s %-9s %17s %17s %17s %17s %8.2f %8.2f %6.2f\n", scene.name, sz.c_str(), cell(o).c_str(),
-             cell(o1).c_str(), cell(l1).c_str(), cell(ld).c_str(), l1.fps > 0 ? o1.fps / l1.fps : 0.0,
-             ld.fps > 0 ? o.fps / ld.fps : 0.0, g_difference[std::string(scene.name) + "/" + sz]);
-    }
-  printf("load average now: %s\n", LoadAverage().c_str());
+  PrintTable();
+  printf("Pictures in %s; load average now: %s\n", PictureFolder().c_str(), LoadAverage().c_str());
   return 0;
 }

@@ -1,16 +1,24 @@
 // demo_bench: the whole program on the demo data, per level, as a player
-// runs it at 640 x 480 headless: frames per second (mean and 99th-percentile
-// frame time) with one rasteriser thread and with the default count, the
-// level's load time cold (no cache the game makes) and from the caches,
-// and the peak resident memory of the run.
+// runs it headless: the wall time and the process's CPU time (every thread)
+// of a level frame, at each rasteriser thread count and resolution asked
+// for, the level's load time cold (no cache the game makes) and from the
+// caches, and the peak resident memory of the runs.
 //
-//   demo_bench [STAGE] [--frames N]
+//   demo_bench [STAGE] [--frames N] [--runs N] [--levels 1,2] [--threads 1,4]
+//              [--sizes 640x480,1280x720]
 //
 // STAGE defaults to build/stage (made by the demo_stage target); the levels
-// are the "levels\levelN.cfg" the stage holds. Each run is build/helm/helm
-// as a child process in a copy of the stage, driven by a script on the
-// fixed 20 ms step, writing its frame times through HELM_FRAME_LOG. Not run
-// by ctest.
+// are the "levels\levelN.cfg" the stage holds (or those --levels names).
+// --threads takes counts of HELM_RASTER_THREADS, 0 for the default (one per
+// CPU; default list "1,0"); --sizes the window's client sizes (default
+// 640x480). Each run is build/helm/helm as a child process in a copy of the
+// stage, driven by a script on the fixed 20 ms step, writing its frame times
+// through HELM_FRAME_LOG. With --runs N every thread count and size is run
+// N times, interleaved (the runs of one round one after the other), and the
+// table gives the median with the spread (min-max). Pin the program with
+// taskset to compare thread counts on a fixed set of cores; the load
+// average is printed beside the figures, since other work on the machine
+// moves them. Not run by ctest.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,6 +30,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,16 +41,21 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Frame {
-    double ms;
+    double ms, cpuMs;
     std::string state;
 };
 
 struct RunFigures {
     bool ok = false;
     double loadMs = 0;  // the frames that began with the level state still starting
-    double meanMs = 0, p99Ms = 0;
+    double meanMs = 0, cpuMs = 0, p99Ms = 0;  // per level frame
     long peakKb = 0;
-    int frames = 0;
+};
+
+// One way to run the program: a rasteriser thread count and a client size.
+struct Setting {
+    int threads;  // 0: the default
+    int width, height;
 };
 
 std::vector<Frame> ReadLog(const fs::path& path)
@@ -49,12 +63,12 @@ std::vector<Frame> ReadLog(const fs::path& path)
     std::vector<Frame> frames;
     std::ifstream in(path);
     Frame f;
-    while (in >> f.ms >> f.state) frames.push_back(f);
+    while (in >> f.ms >> f.cpuMs >> f.state) frames.push_back(f);
     return frames;
 }
 
 // Runs the program once in the folder; the figures of its frame log.
-RunFigures RunOnce(const fs::path& folder, int level, bool oneThread, int frames)
+RunFigures RunOnce(const fs::path& folder, int level, const Setting& setting, int frames)
 {
     RunFigures figures;
     const fs::path script = folder / "bench-script.txt", log = folder / "frames.txt";
@@ -75,9 +89,13 @@ RunFigures RunOnce(const fs::path& folder, int level, bool oneThread, int frames
                {"SDL_VIDEODRIVER=offscreen", "SDL_AUDIODRIVER=dummy", "HELM_FIXED_STEP_MS=20", "HELM_RANDOM_SEED=1",
                 "HELM_MUTEX_NAME=demo-bench-" + std::to_string(getpid()), "HELM_SCRIPT=" + script.string(),
                 "HELM_FRAME_LOG=" + log.string(), "HELM_CAPTURE_DIR=" + (folder / "captures").string()});
-    if (oneThread) env.push_back("HELM_RASTER_THREADS=1");
+    if (setting.threads > 0) env.push_back("HELM_RASTER_THREADS=" + std::to_string(setting.threads));
     std::vector<std::string> argv = {(fs::path(HELM_BINARY_DIR) / "helm" / "helm").string(),
                                      "-quiet",
+                                     "-Width",
+                                     std::to_string(setting.width),
+                                     "-Height",
+                                     std::to_string(setting.height),
                                      "-leveltype",
                                      "Glim",
                                      "-levelnumber",
@@ -115,19 +133,78 @@ RunFigures RunOnce(const fs::path& folder, int level, bool oneThread, int frames
         if (log_[first].state == "level") break;
     }
     // The frames that count: the last `frames` of the level.
-    std::vector<double> times;
+    std::vector<const Frame*> counted;
     for (size_t i = first; i < log_.size(); i++)
-        if (log_[i].state == "level") times.push_back(log_[i].ms);
-    if (times.size() > (size_t)frames) times.erase(times.begin(), times.end() - frames);
-    if (times.empty()) return figures;
-    double sum = 0;
-    for (double t : times) sum += t;
+        if (log_[i].state == "level") counted.push_back(&log_[i]);
+    if (counted.size() > (size_t)frames) counted.erase(counted.begin(), counted.end() - frames);
+    if (counted.empty()) return figures;
+    std::vector<double> times;
+    double sum = 0, cpu = 0;
+    for (const Frame* f : counted) {
+        times.push_back(f->ms);
+        sum += f->ms;
+        cpu += f->cpuMs;
+    }
     figures.meanMs = sum / times.size();
+    figures.cpuMs = cpu / times.size();
     std::sort(times.begin(), times.end());
     figures.p99Ms = times[std::min(times.size() - 1, (size_t)(times.size() * 0.99))];
-    figures.frames = (int)times.size();
     figures.ok = true;
     return figures;
+}
+
+// Median, least and largest of some figures.
+struct Spread {
+    double median, least, most;
+};
+
+Spread SpreadOf(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return {n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]), v.front(), v.back()};
+}
+
+std::string LoadAverage()
+{
+    std::ifstream in("/proc/loadavg");
+    double a = 0, b = 0, c = 0;
+    if (!(in >> a >> b >> c)) return "unknown";
+    char text[64];
+    snprintf(text, sizeof text, "%.2f %.2f %.2f", a, b, c);
+    return text;
+}
+
+// "1,4" into numbers; false when a part is not a number at least `least`.
+bool ReadList(const char* text, int least, std::vector<int>* out)
+{
+    out->clear();
+    std::stringstream in(text);
+    std::string part;
+    while (std::getline(in, part, ',')) {
+        char* end = nullptr;
+        const long v = strtol(part.c_str(), &end, 10);
+        if (part.empty() || *end || v < least || v > 1000) return false;
+        out->push_back((int)v);
+    }
+    return !out->empty();
+}
+
+bool ReadSizes(const char* text, std::vector<Setting>* out)
+{
+    out->clear();
+    std::stringstream in(text);
+    std::string part;
+    while (std::getline(in, part, ',')) {
+        Setting s = {0, 0, 0};
+        char x = 0;
+        std::stringstream size(part);
+        if (!(size >> s.width >> x >> s.height) || x != 'x' || s.width < 64 || s.height < 64 || s.width > 8192 ||
+            s.height > 8192)
+            return false;
+        out->push_back(s);
+    }
+    return !out->empty();
 }
 
 }  // namespace
@@ -135,12 +212,25 @@ RunFigures RunOnce(const fs::path& folder, int level, bool oneThread, int frames
 int main(int argc, char** argv)
 {
     fs::path stage = fs::path(HELM_BINARY_DIR) / "stage";
-    int frames = 300;
+    int frames = 300, runs = 1;
+    std::vector<int> threads = {1, 0}, wantedLevels;
+    std::vector<Setting> sizes = {{0, 640, 480}};
     for (int i = 1; i < argc; i++) {
-        if (!strcmp(argv[i], "--frames") && i + 1 < argc) {
+        const bool value = i + 1 < argc;
+        if (!strcmp(argv[i], "--frames") && value) {
             frames = std::max(10, atoi(argv[++i]));
+        } else if (!strcmp(argv[i], "--runs") && value) {
+            runs = std::max(1, atoi(argv[++i]));
+        } else if (!strcmp(argv[i], "--threads") && value && ReadList(argv[i + 1], 0, &threads)) {
+            i++;
+        } else if (!strcmp(argv[i], "--levels") && value && ReadList(argv[i + 1], 0, &wantedLevels)) {
+            i++;
+        } else if (!strcmp(argv[i], "--sizes") && value && ReadSizes(argv[i + 1], &sizes)) {
+            i++;
         } else if (argv[i][0] == '-') {
-            fprintf(stderr, "usage: demo_bench [STAGE] [--frames N]\n");
+            fprintf(stderr,
+                    "usage: demo_bench [STAGE] [--frames N] [--runs N] [--levels 1,2] [--threads 1,4] "
+                    "[--sizes 640x480,1280x720]\n");
             return 2;
         } else {
             stage = argv[i];
@@ -149,16 +239,23 @@ int main(int argc, char** argv)
     std::vector<int> levels;
     for (int n = 0; n < 100; n++) {
         const std::string name = "levels\\level" + std::to_string(n) + ".cfg";
-        if (fs::exists(stage / "DATA" / Cfgc_OutputPath(name.c_str()))) levels.push_back(n);
+        const bool wanted =
+            wantedLevels.empty() || std::find(wantedLevels.begin(), wantedLevels.end(), n) != wantedLevels.end();
+        if (wanted && fs::exists(stage / "DATA" / Cfgc_OutputPath(name.c_str()))) levels.push_back(n);
     }
     if (levels.empty()) {
         fprintf(stderr, "demo_bench: no level in %s (build the demo_stage target)\n", stage.c_str());
         return 1;
     }
+    std::vector<Setting> settings;
+    for (const Setting& size : sizes)
+        for (int t : threads) settings.push_back({t, size.width, size.height});
     const fs::path work = fs::temp_directory_path() / ("helm-demo-bench-" + std::to_string(getpid()));
-    printf("%d frames a run at 640 x 480, headless; stage %s\n", frames, stage.c_str());
-    printf("%-6s %10s %10s | %-24s | %-24s | %9s\n", "level", "load cold", "cached", "1 thread: fps  mean  p99",
-           "default: fps  mean  p99", "peak RSS");
+    printf("%d frames a run, headless, %d run(s) of each setting interleaved: median [min-max]; stage %s\n", frames,
+           runs, stage.c_str());
+    printf("load average at the start: %s\n", LoadAverage().c_str());
+    printf("%-5s %-9s %7s | %-21s | %-21s | %7s | %7s %6s | %8s\n", "level", "size", "threads", "wall ms/frame",
+           "CPU ms/frame", "fps", "speed-up", "CPU", "p99 ms");
     int failed = 0;
     for (int level : levels) {
         const fs::path folder = work / ("level" + std::to_string(level));
@@ -166,17 +263,42 @@ int main(int argc, char** argv)
         fs::remove_all(folder, ec);
         fs::create_directories(folder);
         fs::copy(stage, folder, fs::copy_options::recursive);
-        const RunFigures cold = RunOnce(folder, level, true, frames);
-        const RunFigures cached = RunOnce(folder, level, true, frames);
-        const RunFigures threads = RunOnce(folder, level, false, frames);
-        if (!cold.ok || !cached.ok || !threads.ok) {
+        // The first run finds no cache (its load is the cold one), the
+        // second finds the caches the first made.
+        const RunFigures cold = RunOnce(folder, level, settings[0], frames);
+        std::vector<std::vector<RunFigures>> results(settings.size());
+        bool ok = cold.ok;
+        for (int r = 0; r < runs && ok; r++)
+            for (size_t s = 0; s < settings.size() && ok; s++) {
+                results[s].push_back(RunOnce(folder, level, settings[s], frames));
+                ok = results[s].back().ok;
+            }
+        if (!ok) {
             failed++;
             continue;
         }
-        const long peak = std::max({cold.peakKb, cached.peakKb, threads.peakKb});
-        printf("%-6d %8.0fms %8.0fms | %7.1f %6.2fms %6.2fms | %7.1f %6.2fms %6.2fms | %6.1f MB\n", level, cold.loadMs,
-               cached.loadMs, 1000.0 / cached.meanMs, cached.meanMs, cached.p99Ms, 1000.0 / threads.meanMs,
-               threads.meanMs, threads.p99Ms, peak / 1024.0);
+        long peak = cold.peakKb;
+        double baseWall = 0, baseCpu = 0;
+        for (size_t s = 0; s < settings.size(); s++) {
+            std::vector<double> wall, cpu, p99;
+            for (const RunFigures& f : results[s]) {
+                wall.push_back(f.meanMs);
+                cpu.push_back(f.cpuMs);
+                p99.push_back(f.p99Ms);
+                peak = std::max(peak, f.peakKb);
+            }
+            const Spread w = SpreadOf(wall), c = SpreadOf(cpu), p = SpreadOf(p99);
+            // Ratios against the first thread count at the same size.
+            if (s % threads.size() == 0) baseWall = w.median, baseCpu = c.median;
+            char size[24], count[16];
+            snprintf(size, sizeof size, "%dx%d", settings[s].width, settings[s].height);
+            snprintf(count, sizeof count, settings[s].threads ? "%d" : "default", settings[s].threads);
+            printf("%-5d %-9s %7s | %6.2f [%5.2f-%5.2f] | %6.2f [%5.2f-%5.2f] | %7.1f | %7.2fx %5.2fx | %8.2f\n",
+                   level, size, count, w.median, w.least, w.most, c.median, c.least, c.most, 1000.0 / w.median,
+                   baseWall / w.median, c.median / baseCpu, p.median);
+        }
+        printf("%-5d load cold %.0f ms, cached %.0f ms; peak RSS %.1f MB; load average %s\n", level, cold.loadMs,
+               results[0][0].loadMs, peak / 1024.0, LoadAverage().c_str());
         fflush(stdout);
         fs::remove_all(folder, ec);
     }

@@ -297,6 +297,9 @@ bool StorableColour(uint32_t format) {
   return RasteriserFormat_BytesPerPixel(format) > 0 && format != D3DFMT_P8 && !IsDepthFormat(format);
 }
 
+// Shows the presented frame once it is shaded.
+void FinishPresent() { D3D8Present_Finish(); }
+
 // Shared tail of the four draw calls: scene, type, format and fault checks.
 D3DRESULT DrawPreamble(D3D8DeviceImpl* s, uint32_t type, uint32_t primitiveCount) {
   if (!s->inScene || D3D8Fvf_BatchVertices(type, 1) == 0 || !s->fvfValid || !s->draw.target.pixels ||
@@ -312,7 +315,7 @@ D3DRESULT RunDraw(D3D8DeviceImpl* s) {
   // that locking, copying or releasing them later waits for the draw.
   bool feedback = false;  // the draw samples the texture it draws into
   for (IDirect3DBaseTexture8* t : s->textures) {
-    if (t && Rasteriser_Pending(t->drawnBatch)) Rasteriser_Flush();
+    if (t) Rasteriser_Finish(t->drawnBatch);
     feedback |= t && s->renderTarget && (t == s->renderTarget->container || (s->depth && t == s->depth->container));
   }
   D3DRESULT r = Rasteriser_Draw(&s->draw) ? D3D_OK : D3DERR_INVALIDCALL;
@@ -526,8 +529,12 @@ D3DRESULT IDirect3DDevice8::Present(const D3DRECT8* source, const D3DRECT8* dest
     r = D3DERR_DEVICELOST;
   } else if ((r = D3D8Test_Fault(D3D8_FAULT_PRESENT)) >= 0) {
     void* window = overrideWindow ? overrideWindow : (s->params.hDeviceWindow ? s->params.hDeviceWindow : s->focusWindow);
-    Rasteriser_Flush();  // everything drawn so far is in the picture
-    r = D3D8Present_Show(window, &s->backBuffer->surface) ? D3D_OK : D3DERR_INVALIDCALL;
+    // Everything drawn so far is in the picture. It is shaded while the
+    // game goes on and shown once done (see rasteriser.cpp); the back
+    // buffer is stamped so that nothing changes it before then.
+    r = D3D8Present_Begin(window, &s->backBuffer->surface) ? D3D_OK : D3DERR_INVALIDCALL;
+    D3D8_MarkUse(s->backBuffer, false);
+    Rasteriser_FlushAsync(FinishPresent);
   }
   D3D8_LOG("Present() = 0x%x", (uint32_t)r);
   return r;

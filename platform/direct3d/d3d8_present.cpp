@@ -1,18 +1,30 @@
 #include "platform/direct3d/d3d8_present.h"
 
 #include <SDL.h>
+#include <emmintrin.h>
 #include <png.h>
 
 #include <csetjmp>
-#include <new>
 #include <cstdio>
+#include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "platform/direct3d/rasteriser.h"
 #include "platform/direct3d/rasteriser_format.h"
 #include "platform/win32/window.h"
 
 namespace {
+
+// A frame between D3D8Present_Begin and D3D8Present_Finish.
+struct PendingFrame {
+  bool live = false;
+  uint32_t window = 0;      // its SDL window's id, 0 for none: ids are never
+                            // reused, so a window closed meanwhile is missed, not freed memory read
+  D3D8DrawSurface image{};
+  std::string capture;      // the file to write it to, or empty
+};
 
 // Module record of presentation.
 struct Presenter {
@@ -21,6 +33,7 @@ struct Presenter {
   int captureFrame = -1;     // the one frame to capture, or -1
   std::string capturePath;   // its file name, or the every-frame pattern
   bool captureEvery = false;
+  PendingFrame pending;
 };
 
 Presenter& P() {
@@ -127,6 +140,58 @@ bool ReadPngFile(FILE* file, uint32_t** out, int* width, int* height) {
   return true;
 }
 
+// The copy of an image into the window's surface when both hold 32-bit
+// pixels with red, green and blue in the same places, tile by tile on the
+// threads that shaded the tiles (the pixels are still in their caches). A
+// pixel becomes (source & keep) | set, as SDL's own blit gives it (an
+// opaque alpha into a surface with alpha, none into one without).
+struct WindowCopy {
+  const D3D8DrawSurface* image;
+  uint8_t* pixels;
+  int pitch;
+  uint32_t keep, set;
+};
+
+// The window's pixels are only written, so where they are 16-byte aligned
+// they go out with streaming stores: no reading of lines that are about to
+// be overwritten, and no pushing the tiles' pixels out of the caches.
+void CopyTile(void* context, int x0, int y0, int x1, int y1) {
+  const WindowCopy& c = *static_cast<const WindowCopy*>(context);
+  const __m128i keep = _mm_set1_epi32(int(c.keep)), set = _mm_set1_epi32(int(c.set));
+  for (int y = y0; y < y1; ++y) {
+    const uint8_t* from = c.image->pixels + size_t(y) * size_t(c.image->pitch) + size_t(x0) * 4;
+    uint8_t* to = c.pixels + size_t(y) * size_t(c.pitch) + size_t(x0) * 4;
+    int x = 0;
+    if (reinterpret_cast<uintptr_t>(to) % 16 == 0)
+      for (; x + 4 <= x1 - x0; x += 4) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 4 * x));
+        _mm_stream_si128(reinterpret_cast<__m128i*>(to + 4 * x), _mm_or_si128(_mm_and_si128(v, keep), set));
+      }
+    for (; x < x1 - x0; ++x) {
+      uint32_t v;
+      memcpy(&v, from + 4 * x, 4);
+      v = (v & c.keep) | c.set;
+      memcpy(to + 4 * x, &v, 4);
+    }
+  }
+  _mm_sfence();  // the streamed stores are visible before the item counts as done
+}
+
+// Copies the image into the same-sized window surface on the rasteriser's
+// threads; false (nothing done) when the formats are not such a pair.
+bool CopyToWindow(const D3D8DrawSurface* image, SDL_Surface* screen) {
+  if (screen->w != image->width || screen->h != image->height || SDL_MUSTLOCK(screen)) return false;
+  const uint32_t to = screen->format->format;
+  const bool toAlpha = to == SDL_PIXELFORMAT_ARGB8888;
+  if (!toAlpha && to != SDL_PIXELFORMAT_RGB888) return false;
+  if (image->format != D3DFMT_A8R8G8B8 && image->format != D3DFMT_X8R8G8B8) return false;
+  const bool fromAlpha = image->format == D3DFMT_A8R8G8B8;
+  WindowCopy copy{image, static_cast<uint8_t*>(screen->pixels), screen->pitch, ~0u, 0u};
+  if (toAlpha && !fromAlpha) copy.set = 0xFF000000u;
+  if (!toAlpha && fromAlpha) copy.keep = 0x00FFFFFFu;
+  return Rasteriser_ForEachTile(image->width, image->height, CopyTile, &copy) != 0;
+}
+
 SDL_PixelFormatEnum SdlFormat(uint32_t format) {
   switch (format) {
     case D3DFMT_A8R8G8B8: return SDL_PIXELFORMAT_ARGB8888;
@@ -171,18 +236,42 @@ void D3D8Present_SizeWindow(void* windowHandle, uint32_t width, uint32_t height)
 }
 
 int D3D8Present_Show(void* windowHandle, const D3D8DrawSurface* image) {
+  D3D8Present_Begin(windowHandle, image);
+  return D3D8Present_Finish();
+}
+
+int D3D8Present_Begin(void* windowHandle, const D3D8DrawSurface* image) {
+  // A frame still pending (its pixels are being drawn) is shown first.
+  Rasteriser_Wait();
   Presenter& p = P();
-  int frame = p.frame++;
+  PendingFrame& f = p.pending;
+  if (f.live) D3D8Present_Finish();
+  f.live = true;
+  f.image = *image;
+  f.capture.clear();
+  const int frame = p.frame++;
   if (!p.capturePath.empty() && (p.captureEvery || frame == p.captureFrame)) {
     char path[1024];
     if (p.captureEvery)
       snprintf(path, sizeof path, p.capturePath.c_str(), frame);
     else
       snprintf(path, sizeof path, "%s", p.capturePath.c_str());
-    D3D8Present_WritePng(image, nullptr, path);
+    f.capture = path;
   }
   SDL_Window* window = WindowOf(windowHandle);
-  if (!window) return 1;
+  f.window = window ? SDL_GetWindowID(window) : 0;
+  return !window || SdlFormat(image->format) != SDL_PIXELFORMAT_UNKNOWN;
+}
+
+int D3D8Present_Finish() {
+  PendingFrame& f = P().pending;
+  if (!f.live) return 1;
+  f.live = false;
+  const D3D8DrawSurface* image = &f.image;
+  if (!f.capture.empty()) D3D8Present_WritePng(image, nullptr, f.capture.c_str());
+  if (!f.window) return 1;
+  SDL_Window* window = SDL_GetWindowFromID(f.window);
+  if (!window) return 1;  // closed since the present call
   SDL_PixelFormatEnum format = SdlFormat(image->format);
   if (format == SDL_PIXELFORMAT_UNKNOWN) return 0;
   // The picture is already made in memory: a plain window framebuffer is
@@ -191,14 +280,16 @@ int D3D8Present_Show(void* windowHandle, const D3D8DrawSurface* image) {
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SDL_Surface* screen = SDL_GetWindowSurface(window);
   if (!screen) return 0;
-  SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(image->pixels, image->width, image->height,
-                                                           SDL_BITSPERPIXEL(format), image->pitch, format);
-  if (!source) return 0;
-  SDL_SetSurfaceBlendMode(source, SDL_BLENDMODE_NONE);
-  int ok = (source->w == screen->w && source->h == screen->h) ? SDL_BlitSurface(source, nullptr, screen, nullptr)
-                                                              : SDL_BlitScaled(source, nullptr, screen, nullptr);
-  SDL_FreeSurface(source);
-  if (ok != 0) return 0;
+  if (!CopyToWindow(image, screen)) {
+    SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(image->pixels, image->width, image->height,
+                                                             SDL_BITSPERPIXEL(format), image->pitch, format);
+    if (!source) return 0;
+    SDL_SetSurfaceBlendMode(source, SDL_BLENDMODE_NONE);
+    int ok = (source->w == screen->w && source->h == screen->h) ? SDL_BlitSurface(source, nullptr, screen, nullptr)
+                                                                : SDL_BlitScaled(source, nullptr, screen, nullptr);
+    SDL_FreeSurface(source);
+    if (ok != 0) return 0;
+  }
   return SDL_UpdateWindowSurface(window) == 0 ? 1 : 0;
 }
 

@@ -29,8 +29,19 @@ void D3D8Present_SizeWindow(void* windowHandle, uint32_t width, uint32_t height)
 
 // Shows `image` in the window (scaled to its client area) and counts the
 // frame; writes it as PNG when capture asks for this frame. Returns 1 when
-// shown or there is no window, 0 when SDL failed.
+// shown or there is no window, 0 when SDL failed. Begin and Finish at once.
 int D3D8Present_Show(void* windowHandle, const D3D8DrawSurface* image);
+
+// Showing a frame whose pixels are still being drawn, in two steps. Begin,
+// at the present call: counts the frame, decides whether it is captured and
+// keeps the window and the image (whose memory must stay until Finish);
+// returns 0 when the window cannot show the image's format (Finish then
+// only writes the capture). Finish, once the pixels are final: writes the
+// capture and shows the image; returns 1 when shown, there is no window or
+// it was closed meanwhile, 0 when SDL failed. One frame at a time: every
+// Begin is followed by its Finish before the next Begin.
+int D3D8Present_Begin(void* windowHandle, const D3D8DrawSurface* image);
+int D3D8Present_Finish();
 
 // Capture of presented frames. Frames are counted from 0 by D3D8Present_Show
 // since the last call to one of these. `path` for one frame is the file name;

@@ -3,6 +3,7 @@
 
 #include "platform/direct3d/d3d8_resource.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -68,15 +69,16 @@ D3D8Resource::~D3D8Resource() {
 
 namespace {
 
-bool Pending(const D3D8Resource* r) {
-  return r && (Rasteriser_Pending(r->usedBatch) || Rasteriser_Pending(r->drawnBatch));
-}
+// The batch of the resource's latest use (a texture is stamped drawn
+// through its levels, without a use of its own).
+uint64_t LatestUse(const D3D8Resource* r) { return r ? std::max(r->usedBatch, r->drawnBatch) : 0; }
 
 }  // namespace
 
 void D3D8_FinishUse(const D3D8Resource* resource) {
   if (!resource) return;
-  if (Pending(resource) || Pending(static_cast<const D3D8Resource*>(resource->container))) Rasteriser_Flush();
+  Rasteriser_Finish(LatestUse(resource));
+  Rasteriser_Finish(LatestUse(static_cast<const D3D8Resource*>(resource->container)));
 }
 
 void D3D8_MarkUse(D3D8Resource* resource, bool drawn) {
@@ -117,7 +119,7 @@ IDirect3DSurface8* D3D8Surface_New(IDirect3DDevice8* device, uint32_t width, uin
   IDirect3DSurface8* s = new (std::nothrow) IDirect3DSurface8;
   if (!s) return nullptr;
   try {
-    s->storage.assign((size_t)bytes, 0);
+    s->storage.assign((size_t)bytes + 63, 0);
   } catch (...) {
     delete s;
     return nullptr;
@@ -126,7 +128,9 @@ IDirect3DSurface8* D3D8Surface_New(IDirect3DDevice8* device, uint32_t width, uin
   s->surface.width = (int)width;
   s->surface.height = (int)height;
   s->surface.pitch = D3D8Surface_Pitch(format, width);
-  s->surface.pixels = s->storage.data();
+  const uintptr_t at = reinterpret_cast<uintptr_t>(s->storage.data());
+  s->surface.pixels = s->storage.data() + ((64 - at % 64) % 64);
+  s->bytes = (size_t)bytes;
   s->Attach(device, pool, usage);
   return s;
 }
@@ -148,7 +152,7 @@ D3DRESULT IDirect3DSurface8::GetDesc(D3DSURFACE_DESC* desc) {
   desc->Type = D3DRTYPE_SURFACE;
   desc->Usage = usage;
   desc->Pool = pool;
-  desc->Size = (uint32_t)storage.size();
+  desc->Size = (uint32_t)bytes;
   desc->MultiSampleType = 0;
   desc->Width = (uint32_t)surface.width;
   desc->Height = (uint32_t)surface.height;

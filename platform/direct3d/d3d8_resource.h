@@ -3,6 +3,7 @@
 // Reference rules are described in d3d8.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -57,7 +58,11 @@ struct IDirect3DSurface8 : D3D8Resource {
   D3DRESULT UnlockRect();
 
   D3D8DrawSurface surface{};      // format, size, pitch, pixels (into `storage`)
-  std::vector<uint8_t> storage;   // tightly packed pixels
+  // Tightly packed pixels from the first 64-byte boundary in it, so that
+  // the rows of two screen tiles (shaded by two threads) never share a
+  // cache line; `bytes` long.
+  std::vector<uint8_t> storage;
+  size_t bytes = 0;
   bool locked = false;
   uint32_t lockFlags = 0;         // of the current lock
 };

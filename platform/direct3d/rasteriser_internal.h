@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/direct3d/d3d8_draw.h"
+#include "platform/direct3d/rasteriser_kernel.h"
 #include "platform/direct3d/rasteriser_pshader.h"
 
 // Screen tiles are 64 x 64 pixels; a tile is shaded by one thread. Quads
@@ -104,6 +105,10 @@ struct RasteriserPlan {
   int clipX0, clipY0, clipX1, clipY1;  // scissor: the viewport, end exclusive
   D3D8DrawSurface target, depth;      // depth.pixels null when none is bound
   int stageCount;    // stages run by the combiner (0: diffuse passes through)
+  // The fused kernel that shades this draw's quads (rasteriser_kernel.h), of
+  // the instruction set chosen at the draw; null: the general stages.
+  RasteriserKernel kernel;
+  RasteriserKernelPlan kernelPlan;
   // Last, so that the bins copy only the stages in use (stages[stageCount..]
   // may lie outside a copy's memory).
   RasteriserStage stages[D3D8_MAX_STAGES];

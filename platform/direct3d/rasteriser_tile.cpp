@@ -62,6 +62,42 @@ void Walk(const RasteriserTriangle& t, RasteriserQuads& Q, int rx0, int ry0, int
     uint32_t targetAt = RasteriserQuads_Offset(P.target, P.targetBytes, qx0, y);
     uint32_t depthAt = RasteriserQuads_Offset(P.depth, P.depthBytes, qx0, y);
     const uint32_t targetStep = uint32_t(2 * P.targetBytes), depthStep = uint32_t(2 * P.depthBytes);
+    if (Active == 0) {
+      // No edge cuts the region: every quad of the row is covered, four
+      // appended at a time; only the first and last columns differ.
+      const int count = (rx1 - qx0) / 2 + 1, first = n;
+      const __m128i four = _mm_set1_epi32(4);
+      __m128i xs = _mm_setr_epi32(qx0, qx0 + 2, qx0 + 4, qx0 + 6);
+      __m128i ts = _mm_add_epi32(_mm_set1_epi32(int(targetAt)), _mm_mullo_epi16(_mm_setr_epi32(0, 1, 2, 3),
+                                                                                 _mm_set1_epi32(int(targetStep))));
+      __m128i ds = _mm_add_epi32(_mm_set1_epi32(int(depthAt)), _mm_mullo_epi16(_mm_setr_epi32(0, 1, 2, 3),
+                                                                                _mm_set1_epi32(int(depthStep))));
+      const __m128i tStep = _mm_set1_epi32(int(4 * targetStep)), dStep = _mm_set1_epi32(int(4 * depthStep));
+      const __m128i ys = _mm_set1_epi16(int16_t(y));
+      const uint32_t masks = rows * 0x01010101u;
+      int i = 0;
+      for (; i + 4 <= count; i += 4, n += 4) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(Q.x + n), _mm_packs_epi32(xs, xs));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(Q.y + n), ys);
+        memcpy(Q.mask + n, &masks, 4);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Q.targetAt + n), ts);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(Q.depthAt + n), ds);
+        xs = _mm_add_epi32(xs, _mm_add_epi32(four, four));
+        ts = _mm_add_epi32(ts, tStep);
+        ds = _mm_add_epi32(ds, dStep);
+      }
+      for (; i < count; ++i, ++n) {
+        Q.x[n] = int16_t(qx0 + 2 * i);
+        Q.y[n] = int16_t(y);
+        Q.mask[n] = rows;
+        Q.targetAt[n] = targetAt + uint32_t(i) * targetStep;
+        Q.depthAt[n] = depthAt + uint32_t(i) * depthStep;
+      }
+      Q.mask[first] &= firstColumn;
+      Q.mask[n - 1] &= lastColumn;
+      Q.count = n;
+      continue;
+    }
     for (int x = qx0; x <= rx1; x += 2) {
       __m128i outside = _mm_setzero_si128();
       for (int k = 0; k < Active; ++k) {

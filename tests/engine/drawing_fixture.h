@@ -4,13 +4,7 @@
 // own as the working folder (data files under "data/", through the file
 // layer), the shell's screen size set to the window's,
 // and optionally a camera over the whole window.
-// Helpers write images, draw a frame and compare the back buffer with a
-// golden image.
-//
-// Golden images live in tests/engine/golden/. After an intended change in
-// rendering, regenerate them with
-//   HELM_REGEN_GOLDEN=1 build/tests/engine_tests --gtest_filter='*Golden*'
-// and look at every rewritten PNG before committing it.
+// Helpers write images, draw a frame and read the back buffer.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -32,7 +26,6 @@
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
-#include "tests/platform/direct3d/golden_match.h"
 #include "tests/test_env.h"
 
 namespace drawingtest {
@@ -90,15 +83,6 @@ inline int CountColour(uint32_t c, int32_t x0 = 0, int32_t y0 = 0, int32_t x1 = 
         for (int32_t x = std::max(0, x0); x < std::min<int32_t>(s.width, x1); x++)
             n += ColourDistance(Pixel(x, y), c) <= 8;
     return n;
-}
-
-// Compares the back buffer with golden/<name>.png: every channel within
-// `tolerance` on all but `allowedOff` pixels. Empty on success.
-inline std::string MatchGolden(const char* name, int tolerance = 2, int allowedOff = 0)
-{
-    return raster_test::MatchGoldenSurface(BackBuffer(), std::string(HELM_SOURCE_DIR) + "/tests/engine/golden/" + name + ".png",
-                                           TestTmp().string() + "/" + name + "_actual.png", tolerance,
-                                           allowedOff);
 }
 
 class DrawingTest : public D3D8DriverTest {
@@ -166,10 +150,6 @@ protected:
     static int CountColour(uint32_t c, int32_t x0 = 0, int32_t y0 = 0, int32_t x1 = 1 << 20, int32_t y1 = 1 << 20)
     {
         return drawingtest::CountColour(c, x0, y0, x1, y1);
-    }
-    static std::string MatchGolden(const char* name, int tolerance = 2, int allowedOff = 0)
-    {
-        return drawingtest::MatchGolden(name, tolerance, allowedOff);
     }
 };
 

@@ -27,8 +27,9 @@ void Triangle(Vertex2D* v) {
   v[2] = {0, 10, 0.5f, 1, 0xFFFFFFFFu, 0, 1};
 }
 
-// A vertex buffer holding `count` copies of the triangle's vertices, bound to stream 0.
-IDirect3DVertexBuffer8* BindVertices(IDirect3DDevice8* dev, uint32_t count) {
+// A vertex buffer holding `count` vertices (by default copies of the
+// triangle's), bound to stream 0.
+IDirect3DVertexBuffer8* BindVertices(IDirect3DDevice8* dev, uint32_t count, const Vertex2D* v = nullptr) {
   IDirect3DVertexBuffer8* vb = nullptr;
   EXPECT_EQ(dev->CreateVertexBuffer(count * sizeof(Vertex2D), D3DUSAGE_WRITEONLY, kFvf2D, D3DPOOL_MANAGED, &vb),
             D3D_OK);
@@ -36,7 +37,7 @@ IDirect3DVertexBuffer8* BindVertices(IDirect3DDevice8* dev, uint32_t count) {
   EXPECT_EQ(vb->Lock(0, 0, &p, 0), D3D_OK);
   Vertex2D tri[3];
   Triangle(tri);
-  for (uint32_t i = 0; i < count; ++i) std::memcpy(p + i * sizeof(Vertex2D), &tri[i % 3], sizeof(Vertex2D));
+  for (uint32_t i = 0; i < count; ++i) std::memcpy(p + i * sizeof(Vertex2D), v ? &v[i] : &tri[i % 3], sizeof(Vertex2D));
   vb->Unlock();
   dev->SetStreamSource(0, vb, sizeof(Vertex2D));
   dev->SetVertexShader(kFvf2D);
@@ -145,27 +146,17 @@ TEST_F(Device, ResetRestoresDirect3DDefaults) {
   dev->SetTransform(D3DTS_WORLD, &m);
   ASSERT_EQ(dev->Reset(&pp), D3D_OK);
 
+  const struct {
+    uint32_t state, value;
+  } defaults[] = {{D3DRS_FOGCOLOR, 0},    {D3DRS_AMBIENT, 0},       {D3DRS_ZENABLE, 1},  // an automatic depth surface
+                  {D3DRS_CULLMODE, D3DCULL_CCW}, {D3DRS_LIGHTING, 1}, {D3DRS_COLORWRITEENABLE, 0xF}};
   uint32_t v;
-  dev->GetRenderState(D3DRS_FOGCOLOR, &v);
-  EXPECT_EQ(v, 0u);
-  dev->GetRenderState(D3DRS_AMBIENT, &v);
-  EXPECT_EQ(v, 0u);
-  dev->GetRenderState(D3DRS_ZENABLE, &v);
-  EXPECT_EQ(v, 1u);  // an automatic depth surface exists
-  dev->GetRenderState(D3DRS_CULLMODE, &v);
-  EXPECT_EQ(v, D3DCULL_CCW);
-  dev->GetRenderState(D3DRS_LIGHTING, &v);
-  EXPECT_EQ(v, 1u);
-  dev->GetRenderState(D3DRS_COLORWRITEENABLE, &v);
-  EXPECT_EQ(v, 0xFu);
+  for (const auto& d : defaults) EXPECT_EQ((dev->GetRenderState(d.state, &v), v), d.value) << d.state;
   for (uint32_t stage = 0; stage < 8; ++stage) {
-    dev->GetTextureStageState(stage, D3DTSS_TEXCOORDINDEX, &v);
-    EXPECT_EQ(v, stage);
-    dev->GetTextureStageState(stage, D3DTSS_COLOROP, &v);
-    EXPECT_EQ(v, stage == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE);
+    EXPECT_EQ((dev->GetTextureStageState(stage, D3DTSS_TEXCOORDINDEX, &v), v), stage);
+    EXPECT_EQ((dev->GetTextureStageState(stage, D3DTSS_COLOROP, &v), v), stage == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE);
   }
-  dev->GetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, &v);
-  EXPECT_EQ(v, 0u);
+  EXPECT_EQ((dev->GetTextureStageState(0, D3DTSS_TEXTURETRANSFORMFLAGS, &v), v), 0u);
   int32_t on;
   EXPECT_EQ(dev->GetLightEnable(4, &on), D3DERR_INVALIDCALL);  // lights are gone
   dev->GetViewport(&vp);
@@ -177,21 +168,30 @@ TEST_F(Device, ResetRestoresDirect3DDefaults) {
   EXPECT_EQ(m.m[3][3], 1.0f);
 }
 
-TEST_F(Device, DrawsNeedAScene) {
+// Draws need a scene (clears do not); a user-pointer draw unsets the stream
+// and the indices, so buffer draws fail after it and the buffers' last
+// references are the caller's.
+TEST_F(Device, DrawsNeedASceneAndUserPointerDrawsUnsetStreamAndIndices) {
   IDirect3DVertexBuffer8* vb = BindVertices(dev, 3);
+  const uint16_t idx[3] = {0, 1, 2};
+  IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 3);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
   Vertex2D tri[3];
   Triangle(tri);
   EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(Vertex2D)), D3DERR_INVALIDCALL);
-  // Clears work outside a scene.
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
   ASSERT_EQ(dev->BeginScene(), D3D_OK);
   EXPECT_EQ(dev->BeginScene(), D3DERR_INVALIDCALL);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
+  ASSERT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, idx, D3DFMT_INDEX16, tri, sizeof(Vertex2D)),
+            D3D_OK);
+  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 1, tri, sizeof(Vertex2D)), D3D_OK);
   ASSERT_EQ(dev->EndScene(), D3D_OK);
   EXPECT_EQ(dev->EndScene(), D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
-  vb->Release();
+  EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 1, tri, sizeof(Vertex2D)), D3DERR_INVALIDCALL);
+  EXPECT_EQ(vb->Release(), 0u);
+  EXPECT_EQ(ib->Release(), 0u);
 }
 
 TEST_F(Device, DrawsThatWouldReadOutsideTheirBuffersAreRefused) {
@@ -245,22 +245,13 @@ TEST_F(Device, DrawsHandTheAddressedVerticesToTheRasteriser) {
   dev->SetRenderState(D3DRS_ZENABLE, 0);
   dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
   dev->SetRenderState(D3DRS_LIGHTING, 0);
-  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
-  dev->SetTextureStageState(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
+  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);  // diffuse colour and alpha
   dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
-  dev->SetTextureStageState(0, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
   // Vertices 0-1 are decoys far away; the quad is vertices 2-5.
   Vertex2D v[6] = {{40, 30, 0.5f, 1, 0xFFFF0000u, 0, 0}, {60, 30, 0.5f, 1, 0xFFFF0000u, 0, 0},
                    {4, 4, 0.5f, 1, 0xFF00FF00u, 0, 0},   {12, 4, 0.5f, 1, 0xFF00FF00u, 0, 0},
                    {4, 12, 0.5f, 1, 0xFF00FF00u, 0, 0},  {12, 12, 0.5f, 1, 0xFF00FF00u, 0, 0}};
-  IDirect3DVertexBuffer8* vb = nullptr;
-  ASSERT_EQ(dev->CreateVertexBuffer(sizeof v, D3DUSAGE_WRITEONLY, kFvf2D, D3DPOOL_MANAGED, &vb), D3D_OK);
-  uint8_t* p;
-  vb->Lock(0, 0, &p, 0);
-  std::memcpy(p, v, sizeof v);
-  vb->Unlock();
-  dev->SetStreamSource(0, vb, sizeof(Vertex2D));
-  dev->SetVertexShader(kFvf2D);
+  IDirect3DVertexBuffer8* vb = BindVertices(dev, 6, v);
   const uint16_t idx[7] = {1, 1, 1, 0, 1, 2, 3};  // the strip starts at index 3
   IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 7);
   dev->SetIndices(ib, 2);
@@ -280,23 +271,6 @@ TEST_F(Device, DrawsHandTheAddressedVerticesToTheRasteriser) {
   EXPECT_EQ(Pixel32(back, 3, 3), 0xFF000000u);
   ib->Release();
   vb->Release();
-}
-
-TEST_F(Device, UserPointerDrawsLeaveStreamAndIndicesUnset) {
-  IDirect3DVertexBuffer8* vb = BindVertices(dev, 3);
-  const uint16_t idx[3] = {0, 1, 2};
-  IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 3);
-  Vertex2D tri[3];
-  Triangle(tri);
-  dev->BeginScene();
-  ASSERT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, idx, D3DFMT_INDEX16, tri, sizeof(Vertex2D)),
-            D3D_OK);
-  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLEFAN, 1, tri, sizeof(Vertex2D)), D3D_OK);
-  dev->EndScene();
-  // The device no longer holds them: these are the last references.
-  EXPECT_EQ(vb->Release(), 0u);
-  EXPECT_EQ(ib->Release(), 0u);
 }
 
 TEST_F(Device, ClearCoversTheViewportOrRectanglesClippedToIt) {
@@ -325,16 +299,6 @@ TEST_F(Device, ClearCoversTheViewportOrRectanglesClippedToIt) {
   dev->SetRenderTarget(nullptr, nullptr);
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFFu, 1, 0), D3D_OK);
   EXPECT_EQ(Pixel32(back, 63, 47), 0xFFFFFFFFu);  // SetRenderTarget made the viewport whole again
-}
-
-TEST_F(Device, ClearWritesDepthInTheSurfaceFormat) {
-  IDirect3DSurface8* z = nullptr;
-  ASSERT_EQ(dev->GetDepthStencilSurface(&z), D3D_OK);
-  z->Release();
-  dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
-  EXPECT_EQ(Pixel32(z, 0, 0) >> 8, 0xFFFFFFu);
-  dev->Clear(0, nullptr, D3DCLEAR_ZBUFFER, 0, 0.0f, 0);
-  EXPECT_EQ(Pixel32(z, 63, 47) >> 8, 0u);
 }
 
 TEST_F(Device, RenderTargetsSwitchToTextureLevelsAndBack) {
@@ -389,10 +353,7 @@ TEST_F(Device, ValidateDeviceAnswersTruthfullyForTheStagesItHas) {
   dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE2X);
   EXPECT_EQ(dev->ValidateDevice(&passes), D3DERR_UNSUPPORTEDCOLOROPERATION);
 
-  D3D8Answers a = SmallDesktop();
-  a.blendStages = 2;
-  a.modulate2x = true;
-  Make(a);
+  MakeWith([](D3D8Answers* a) { a->blendStages = 2, a->modulate2x = true; });
   dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE2X);
   dev->SetTextureStageState(1, D3DTSS_COLOROP, D3DTOP_ADD);
   EXPECT_EQ(dev->ValidateDevice(&passes), D3D_OK);
@@ -420,14 +381,11 @@ TEST_F(Device, PixelShadersAreNotSupportedButTheNullShaderIs) {
 
 TEST_F(Device, SwitchedOnPixelShadersAreCreatedBoundAndDrawn) {
   using namespace raster_test::ps;
-  D3D8Answers a = SmallDesktop();
-  a.pixelShaders = true;
-  Make(a);
+  MakeWith([](D3D8Answers* a) { a->pixelShaders = true; });
   D3DCAPS8 caps;
   dev->GetDeviceCaps(&caps);
   EXPECT_EQ(caps.PixelShaderVersion, D3D8_PIXEL_SHADER_VERSION);
   const uint32_t constant[] = {D3DPS_VERSION_1_1, D3DSIO_MOV, Dst(R(0)), Src(C(0)), D3DPS_END};  // r0 = c0
-  const uint32_t ps14[] = {0xFFFF0104u, D3DSIO_MOV, Dst(R(0)), Src(C(0)), D3DPS_END};
   uint32_t first = 0, second = 0, refused = 9;
   D3D8Test_StartRecording();
   ASSERT_EQ(dev->CreatePixelShader(constant, &first), D3D_OK);
@@ -438,9 +396,8 @@ TEST_F(Device, SwitchedOnPixelShadersAreCreatedBoundAndDrawn) {
   ASSERT_EQ(dev->CreatePixelShader(constant, &second), D3D_OK);
   EXPECT_NE(first, 0u);
   EXPECT_NE(second, first);
-  EXPECT_EQ(dev->CreatePixelShader(ps14, &refused), D3DERR_INVALIDCALL);
+  EXPECT_EQ(dev->CreatePixelShader(nullptr, &refused), D3DERR_INVALIDCALL);  // other refusals: the next test
   EXPECT_EQ(refused, 0u);
-  EXPECT_EQ(dev->CreatePixelShader(nullptr, &refused), D3DERR_INVALIDCALL);
   D3D8Test_InjectFault(D3D8_FAULT_CREATESHADER, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
   EXPECT_EQ(dev->CreatePixelShader(constant, &refused), D3DERR_OUTOFVIDEOMEMORY);
   EXPECT_EQ(refused, 0u);
@@ -483,9 +440,7 @@ TEST_F(Device, SwitchedOnPixelShadersAreCreatedBoundAndDrawn) {
 // the edges of what it accepts.
 TEST_F(Device, MalformedPixelShadersAreRefused) {
   using namespace raster_test::ps;
-  D3D8Answers a = SmallDesktop();
-  a.pixelShaders = true;
-  Make(a);
+  MakeWith([](D3D8Answers* a) { a->pixelShaders = true; });
   constexpr uint32_t V10 = D3DPS_VERSION_1_0, V11 = D3DPS_VERSION_1_1, END = D3DPS_END, MOV = D3DSIO_MOV,
                      TEX = D3DSIO_TEX, CO = D3DSI_COISSUE;
   const uint32_t r0 = Dst(R(0)), v0 = Src(V(0));
@@ -501,32 +456,22 @@ TEST_F(Device, MalformedPixelShadersAreRefused) {
   };
   const Case refused[] = {
       {"version 1.4", {0xFFFF0104u, MOV, r0, v0, END}},
-      {"a vertex shader's version", {0xFFFE0101u, MOV, r0, v0, END}},
       {"dp3", {V10, 8, r0, v0, v0, END}},
-      {"a comment", {V10, 0x0001FFFEu, 0, MOV, r0, v0, END}},
       {"tex after arithmetic", {V10, MOV, r0, v0, TEX, Dst(T(0)), END}},
       {"tex twice", {V10, TEX, Dst(T(0)), TEX, Dst(T(0)), MOV, r0, Src(T(0)), END}},
       {"tex of r0", {V10, TEX, r0, END}},
-      {"tex t4", {V10, TEX, Dst(T(4)), MOV, r0, v0, END}},
-      {"tex .rgb", {V10, TEX, Dst(T(0), RGB), MOV, r0, v0, END}},
       {"co-issued tex", {V10, TEX | CO, Dst(T(0)), MOV, r0, v0, END}},
       {"t1 never sampled", {V10, MOV, r0, Src(T(1)), END}},
-      {"r1 read before it is written", {V10, MOV, r0, Src(R(1)), END}},
       {"r0 never written", {V10, MOV, Dst(R(1)), v0, END}},
       {"v0 written", {V10, MOV, Dst(V(0)), v0, MOV, r0, v0, END}},
-      {"c0 written", {V10, MOV, Dst(C(0)), v0, MOV, r0, v0, END}},
-      {"r2", {V10, MOV, Dst(R(2)), v0, MOV, r0, v0, END}},
       {"c8", {V10, MOV, r0, Src(C(8)), END}},
       {"write mask .rg", {V10, MOV, Dst(R(0), 0x00030000u), v0, END}},
-      {"selector .g", {V10, MOV, r0, Src(V(0), 0x00550000u), END}},
       {"selector .b in 1.0", {V10, MOV, r0, Src(V(0), D3DSP_REPLICATEBLUE), END}},
       {"source modifier x2", {V10, MOV, r0, Src(V(0), D3DSP_NOSWIZZLE, 7), END}},
       {"result shift x8", {V10, MOV, Dst(R(0), D3DSP_WRITEMASK_ALL, 3u << 24), v0, END}},
       {"unknown result modifier", {V10, MOV, Dst(R(0), D3DSP_WRITEMASK_ALL, 0x00200000u), v0, END}},
       {"co-issue first", {V10, MOV | CO, Dst(R(0), ALPHA), v0, MOV, Dst(R(0), RGB), v0, END}},
       {"co-issued pair both .rgb", {V10, MOV, Dst(R(0), RGB), v0, MOV | CO, Dst(R(0), RGB), v0, END}},
-      {"three co-issued",
-       {V10, MOV, Dst(R(0), RGB), v0, MOV | CO, Dst(R(0), ALPHA), v0, MOV | CO, Dst(R(1), ALPHA), v0, END}},
       {"nine arithmetic slots", repeat(9, {MOV, r0, v0})},
       {"a wrong length", {V10, MOV | 3u << D3DSI_INSTLENGTH_SHIFT, r0, v0, END}},
       {"control bits", {V10, MOV | 1u << 16, r0, v0, END}},
@@ -581,35 +526,6 @@ TEST_F(Device, LostDeviceWalksLostThenNotResetUntilAResetSucceeds) {
   EXPECT_EQ(dev->Reset(&pp), D3D_OK);
   EXPECT_EQ(dev->TestCooperativeLevel(), D3D_OK);
   EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
-}
-
-TEST_F(Device, InjectedFaultsFailTheScriptedCallsOnly) {
-  D3D8Test_InjectFault(D3D8_FAULT_CREATETEXTURE, 1, 1, D3DERR_OUTOFVIDEOMEMORY);
-  IDirect3DTexture8 *a = nullptr, *b = nullptr, *c = nullptr;
-  EXPECT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &a), D3D_OK);
-  EXPECT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &b), D3DERR_OUTOFVIDEOMEMORY);
-  EXPECT_EQ(b, nullptr);
-  EXPECT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &c), D3D_OK);
-  a->Release();
-  c->Release();
-
-  IDirect3DVertexBuffer8* vb = BindVertices(dev, 3);
-  D3D8Test_InjectFault(D3D8_FAULT_LOCK, 0, 1, D3DERR_INVALIDCALL);
-  uint8_t* p = nullptr;
-  EXPECT_EQ(vb->Lock(0, 0, &p, 0), D3DERR_INVALIDCALL);
-  EXPECT_EQ(p, nullptr);
-  D3D8Test_InjectFault(D3D8_FAULT_DRAW, 0, 1, D3DERR_INVALIDCALL);
-  dev->BeginScene();
-  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3D_OK);
-  dev->EndScene();
-  D3D8Test_InjectFault(D3D8_FAULT_SETRENDERTARGET, 0, 1, D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->SetRenderTarget(Back(), nullptr), D3DERR_INVALIDCALL);
-  IDirect3DSurface8* z = nullptr;
-  dev->GetDepthStencilSurface(&z);
-  EXPECT_NE(z, nullptr);  // the failed call changed nothing
-  z->Release();
-  vb->Release();
 }
 
 TEST_F(Device, ReleasingTheDeviceBeforeItsResourcesIsSafe) {

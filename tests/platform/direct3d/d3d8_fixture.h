@@ -36,6 +36,13 @@ struct D3D8Fixture : ::testing::Test {
     ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev), D3D_OK);
   }
 
+  // Recreates them with the small desktop's answers as `tweak` changes them.
+  void MakeWith(void (*tweak)(D3D8Answers*)) {
+    D3D8Answers a = SmallDesktop();
+    tweak(&a);
+    Make(a);
+  }
+
   void Drop() {
     if (dev) dev->Release();
     if (d3d) d3d->Release();

@@ -26,156 +26,79 @@ struct Object : ::testing::Test {
 
 TEST(ObjectCreation, RefusesAnotherSdkVersion) { EXPECT_EQ(Direct3DCreate8(219), nullptr); }
 
-TEST_F(Object, DefaultCapsTakeTheSimplestCorrectPath) {
-  D3DCAPS8 caps;
-  ASSERT_EQ(d3d->GetDeviceCaps(0, D3DDEVTYPE_HAL, &caps), D3D_OK);
-  EXPECT_EQ(d3d->GetAdapterCount(), 1u);
-  EXPECT_TRUE(caps.Caps2 & D3DCAPS2_CANRENDERWINDOWED);
-  EXPECT_FALSE(caps.DevCaps & (D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE));
-  EXPECT_EQ(caps.PixelShaderVersion, 0u);
-  EXPECT_EQ(caps.VertexShaderVersion, 0u);
-  EXPECT_EQ(caps.MaxTextureBlendStages, 1u);
-  EXPECT_EQ(caps.MaxSimultaneousTextures, 1u);
-  EXPECT_FALSE(caps.TextureOpCaps & (D3DTEXOPCAPS_MULTIPLYADD | D3DTEXOPCAPS_MODULATE2X));
-  EXPECT_EQ(caps.RasterCaps & (D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE | D3DPRASTERCAPS_WFOG |
-                               D3DPRASTERCAPS_DITHER),
-            D3DPRASTERCAPS_FOGVERTEX);
-  EXPECT_TRUE(caps.TextureFilterCaps & D3DPTFILTERCAPS_MINFLINEAR);
-  EXPECT_EQ(caps.MaxTextureWidth, 4096u);
-  EXPECT_EQ(caps.MaxTextureHeight, 4096u);
-  EXPECT_FALSE(caps.TextureCaps & (D3DPTEXTURECAPS_POW2 | D3DPTEXTURECAPS_SQUAREONLY));
-  EXPECT_EQ(caps.MaxActiveLights, 8u);
-  EXPECT_EQ(d3d->GetDeviceCaps(1, D3DDEVTYPE_HAL, &caps), D3DERR_INVALIDCALL);
-}
-
-TEST_F(Object, ListsFourByThreeModesAndTheDesktop) {
-  ASSERT_EQ(d3d->GetAdapterModeCount(0), 5u);
-  D3DDISPLAYMODE m;
-  ASSERT_EQ(d3d->EnumAdapterModes(0, 0, &m), D3D_OK);
-  EXPECT_EQ(m.Width, 640u);
-  EXPECT_EQ(m.Height, 480u);
-  ASSERT_EQ(d3d->EnumAdapterModes(0, 4, &m), D3D_OK);
-  EXPECT_EQ(m.Width, 1280u);
-  EXPECT_EQ(m.Height, 960u);
-  EXPECT_EQ(m.Format, D3DFMT_X8R8G8B8);
-  EXPECT_EQ(d3d->EnumAdapterModes(0, 5, &m), D3DERR_INVALIDCALL);
-  ASSERT_EQ(d3d->GetAdapterDisplayMode(0, &m), D3D_OK);
-  EXPECT_EQ(m.Format, D3DFMT_X8R8G8B8);
-  D3DADAPTER_IDENTIFIER8 id;
-  ASSERT_EQ(d3d->GetAdapterIdentifier(0, 0, &id), D3D_OK);
-  EXPECT_GT(strlen(id.Description), 0u);
-}
-
 TEST_F(Object, FormatChecksAnswerTheSupportedSet) {
-  auto tex = [&](uint32_t f) { return d3d->CheckDeviceFormat(0, 1, D3DFMT_X8R8G8B8, 0, D3DRTYPE_TEXTURE, f); };
-  for (uint32_t f : {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_R5G6B5, D3DFMT_X1R5G5B5, D3DFMT_A1R5G5B5,
-                     D3DFMT_A4R4G4B4, D3DFMT_L8})
-    EXPECT_EQ(tex(f), D3D_OK) << f;
-  EXPECT_LT(tex(D3DFMT_P8), 0);
-  EXPECT_LT(tex(D3DFMT_DXT1), 0);
-  auto rt = [&](uint32_t f) {
-    return d3d->CheckDeviceFormat(0, 1, D3DFMT_X8R8G8B8, D3DUSAGE_RENDERTARGET, D3DRTYPE_TEXTURE, f);
-  };
-  EXPECT_EQ(rt(D3DFMT_X8R8G8B8), D3D_OK);
-  EXPECT_EQ(rt(D3DFMT_A8R8G8B8), D3D_OK);
-  EXPECT_LT(rt(D3DFMT_R5G6B5), 0);
-  // The driver's depth walk on a 32-bit display: D24S8, D24X4S4, D32 refused, D24X8 taken.
-  auto z = [&](uint32_t f) {
-    return d3d->CheckDeviceFormat(0, 1, D3DFMT_X8R8G8B8, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE, f);
-  };
-  EXPECT_LT(z(D3DFMT_D24S8), 0);
-  EXPECT_LT(z(D3DFMT_D24X4S4), 0);
-  EXPECT_LT(z(D3DFMT_D32), 0);
-  EXPECT_EQ(z(D3DFMT_D24X8), D3D_OK);
+  // Textures, render-target textures and (the driver's depth walk on a
+  // 32-bit display) depth surfaces: which formats are taken.
+  const uint32_t RT = D3DUSAGE_RENDERTARGET, DS = D3DUSAGE_DEPTHSTENCIL;
+  const struct {
+    uint32_t usage, format;
+    bool taken;
+  } rows[] = {{0, D3DFMT_R5G6B5, true},  {0, D3DFMT_P8, false},      {0, D3DFMT_DXT1, false}, {RT, D3DFMT_X8R8G8B8, true},
+              {RT, D3DFMT_R5G6B5, false}, {DS, D3DFMT_D24S8, false}, {DS, D3DFMT_D24X8, true}};
+  for (const auto& r : rows)
+    EXPECT_EQ(d3d->CheckDeviceFormat(0, 1, D3DFMT_X8R8G8B8, r.usage, r.usage == DS ? D3DRTYPE_SURFACE : D3DRTYPE_TEXTURE,
+                                      r.format) >= 0,
+              r.taken)
+        << r.usage << " " << r.format;
   EXPECT_EQ(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_D24X8), D3D_OK);
   EXPECT_LT(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_D16), 0);
   // A check against another adapter format is not available.
   EXPECT_LT(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, 0, D3DRTYPE_TEXTURE, D3DFMT_A8R8G8B8), 0);
-  // Listed depth formats: only those, each matching targets of its own depth
-  // class unless any target is allowed.
-  D3D8Answers a;
-  a.depthFormatCount = 2;
-  a.depthFormats[0] = D3DFMT_D24S8;
-  a.depthFormats[1] = D3DFMT_D15S1;
-  for (bool any : {false, true}) {
-    a.depthMatchesAnyTarget = any;
-    Remake(a);
-    EXPECT_EQ(z(D3DFMT_D24S8), D3D_OK);
-    EXPECT_LT(z(D3DFMT_D24X8), 0);
-    EXPECT_EQ(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_X8R8G8B8, D3DFMT_A8R8G8B8, D3DFMT_D24S8), D3D_OK);
-    EXPECT_EQ(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_X8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_D15S1) >= 0, any);
-  }
-}
-
-TEST_F(Object, TestAnswersSwitchDisplayPalettesBlocksAndStages) {
+  D3DCAPS8 caps;
+  D3DDISPLAYMODE m;
+  EXPECT_EQ(d3d->GetDeviceCaps(1, D3DDEVTYPE_HAL, &caps), D3DERR_INVALIDCALL);
+  EXPECT_EQ(d3d->EnumAdapterModes(0, d3d->GetAdapterModeCount(0), &m), D3DERR_INVALIDCALL);
+  // A 16-bit display takes 16-bit depth.
   D3D8Answers a;
   a.displayFormat = D3DFMT_R5G6B5;
-  a.palettes = a.dxt = a.pow2 = a.squareOnly = a.multiplyAdd = a.modulate2x = a.hardwareTnL = true;
-  a.blendStages = 3;
   Remake(a);
-  D3DDISPLAYMODE m;
-  ASSERT_EQ(d3d->EnumAdapterModes(0, 1, &m), D3D_OK);
-  EXPECT_EQ(m.Format, D3DFMT_R5G6B5);
-  EXPECT_EQ(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, 0, D3DRTYPE_TEXTURE, D3DFMT_P8), D3D_OK);
-  EXPECT_EQ(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, 0, D3DRTYPE_TEXTURE, D3DFMT_DXT5), D3D_OK);
-  EXPECT_EQ(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, D3DUSAGE_RENDERTARGET, D3DRTYPE_SURFACE, D3DFMT_R5G6B5),
-            D3D_OK);
   EXPECT_EQ(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_R5G6B5, D3DFMT_R5G6B5, D3DFMT_D16), D3D_OK);
+  EXPECT_EQ(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, D3DUSAGE_RENDERTARGET, D3DRTYPE_SURFACE, D3DFMT_R5G6B5), D3D_OK);
   EXPECT_LT(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE, D3DFMT_D15S1), 0);
-  D3DCAPS8 caps;
-  d3d->GetDeviceCaps(0, 1, &caps);
-  EXPECT_TRUE(caps.DevCaps & D3DDEVCAPS_HWTRANSFORMANDLIGHT);
-  EXPECT_TRUE(caps.TextureCaps & D3DPTEXTURECAPS_POW2);
-  EXPECT_TRUE(caps.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY);
-  EXPECT_TRUE(caps.TextureCaps & D3DPTEXTURECAPS_ALPHAPALETTE);
-  EXPECT_TRUE(caps.TextureOpCaps & D3DTEXOPCAPS_MULTIPLYADD);
-  EXPECT_EQ(caps.MaxTextureBlendStages, 3u);
 }
 
+// Vertex processing flags against the answers: software always; hardware
+// with hardware T&L; pure only where the pure-device bit is offered too.
+// A windowed back buffer must be in the desktop's format; windowed with size
+// 0 takes the client size (with no window, the desktop's).
 TEST_F(Object, CreateDeviceHonoursVertexProcessingCaps) {
-  D3DPRESENT_PARAMETERS p{};
-  p.Windowed = 1;
-  p.BackBufferFormat = D3DFMT_X8R8G8B8;
-  p.EnableAutoDepthStencil = 1;
-  p.AutoDepthStencilFormat = D3DFMT_D24X8;
-  IDirect3DDevice8* dev = nullptr;
-  EXPECT_LT(d3d->CreateDevice(0, 1, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev), 0);
-  EXPECT_EQ(dev, nullptr);
-  EXPECT_LT(d3d->CreateDevice(0, 1, nullptr, 0, &p, &dev), 0);
-  // Windowed with size 0 takes the client size; with no window that is the desktop.
-  ASSERT_EQ(d3d->CreateDevice(0, 1, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &dev), D3D_OK);
-  EXPECT_EQ(p.BackBufferWidth, 640u);
-  EXPECT_EQ(p.BackBufferHeight, 480u);
-  dev->Release();
-  // A windowed back buffer in another format than the desktop's is refused.
-  p = D3DPRESENT_PARAMETERS{};
-  p.Windowed = 1;
-  p.BackBufferFormat = D3DFMT_R5G6B5;
-  EXPECT_EQ(d3d->CreateDevice(0, 1, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &p, &dev), D3DERR_INVALIDCALL);
-
-  D3D8Answers a;
-  a.hardwareTnL = true;
-  Remake(a);
-  p = D3DPRESENT_PARAMETERS{};
-  p.BackBufferWidth = 640;
-  p.BackBufferHeight = 480;
-  p.BackBufferFormat = D3DFMT_X8R8G8B8;
-  ASSERT_EQ(d3d->CreateDevice(0, 1, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_PUREDEVICE, &p, &dev),
-            D3D_OK);
-  dev->Release();
-
-  // Hardware T&L without the pure-device bit: hardware vertex processing
-  // alone is taken, a pure device is not available.
-  a.pureDevice = false;
-  Remake(a);
-  D3DCAPS8 caps;
-  d3d->GetDeviceCaps(0, 1, &caps);
-  EXPECT_EQ(caps.DevCaps & (D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE), D3DDEVCAPS_HWTRANSFORMANDLIGHT);
-  EXPECT_EQ(d3d->CreateDevice(0, 1, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING | D3DCREATE_PUREDEVICE, &p, &dev),
-            D3DERR_NOTAVAILABLE);
-  EXPECT_EQ(dev, nullptr);
-  ASSERT_EQ(d3d->CreateDevice(0, 1, nullptr, D3DCREATE_HARDWARE_VERTEXPROCESSING, &p, &dev), D3D_OK);
-  dev->Release();
+  const uint32_t HW = D3DCREATE_HARDWARE_VERTEXPROCESSING, SW = D3DCREATE_SOFTWARE_VERTEXPROCESSING,
+                 PURE = D3DCREATE_PUREDEVICE;
+  const struct {
+    bool tnl, pure, windowed;
+    uint32_t flags, format;
+    D3DRESULT result;
+  } rows[] = {
+      {false, false, true, HW, D3DFMT_X8R8G8B8, D3DERR_NOTAVAILABLE},
+      {false, false, true, 0, D3DFMT_X8R8G8B8, D3DERR_INVALIDCALL},
+      {false, false, true, SW, D3DFMT_X8R8G8B8, D3D_OK},
+      {false, false, true, SW, D3DFMT_R5G6B5, D3DERR_INVALIDCALL},
+      {true, true, false, HW | PURE, D3DFMT_X8R8G8B8, D3D_OK},
+      {true, false, false, HW | PURE, D3DFMT_X8R8G8B8, D3DERR_NOTAVAILABLE},
+      {true, false, false, HW, D3DFMT_X8R8G8B8, D3D_OK},
+  };
+  for (const auto& r : rows) {
+    D3D8Answers a;
+    a.hardwareTnL = r.tnl, a.pureDevice = r.pure;
+    Remake(a);
+    D3DCAPS8 caps;
+    d3d->GetDeviceCaps(0, 1, &caps);
+    EXPECT_EQ(caps.DevCaps & (D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE),
+              (r.tnl ? D3DDEVCAPS_HWTRANSFORMANDLIGHT : 0u) | (r.tnl && r.pure ? D3DDEVCAPS_PUREDEVICE : 0u));
+    D3DPRESENT_PARAMETERS p{};
+    p.Windowed = r.windowed;
+    p.BackBufferFormat = r.format;
+    p.BackBufferWidth = r.windowed ? 0 : 640, p.BackBufferHeight = r.windowed ? 0 : 480;
+    IDirect3DDevice8* dev = nullptr;
+    const D3DRESULT got = d3d->CreateDevice(0, 1, nullptr, r.flags, &p, &dev);
+    EXPECT_EQ(got, r.result) << &r - rows;
+    EXPECT_EQ(dev != nullptr, got >= 0) << &r - rows;
+    if (dev) {
+      EXPECT_EQ(p.BackBufferWidth, 640u);
+      EXPECT_EQ(p.BackBufferHeight, 480u);
+      dev->Release();
+    }
+  }
 }
 
 }  // namespace

@@ -33,12 +33,33 @@ TEST_F(Resource, TexturesWithLevelsZeroGetTheFullChain) {
   EXPECT_EQ(tex->chain.levelCount, 6);
   EXPECT_EQ(tex->chain.format, D3DFMT_A4R4G4B4);
   tex->Release();
-  // More levels than the chain has, and sizes beyond the maximum, are refused.
-  EXPECT_EQ(dev->CreateTexture(4, 4, 4, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->CreateTexture(4097, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->CreateTexture(0, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_P8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
-  EXPECT_EQ(tex, nullptr);
+}
+
+// Sizes, level counts and formats against the answers: what is refused.
+TEST_F(Resource, TextureCreationFollowsTheAnswers) {
+  const uint32_t A8 = D3DFMT_A8R8G8B8;
+  const struct {
+    void (*tweak)(D3D8Answers*);
+    uint32_t w, h, levels, format;
+    D3DRESULT result;
+  } rows[] = {
+      {nullptr, 4, 4, 4, A8, D3DERR_INVALIDCALL},  // more levels than the chain has
+      {nullptr, 4097, 4, 1, A8, D3DERR_INVALIDCALL},
+      {nullptr, 0, 4, 1, A8, D3DERR_INVALIDCALL},
+      {nullptr, 4, 4, 1, D3DFMT_P8, D3DERR_INVALIDCALL},
+      {[](D3D8Answers* a) { a->pow2 = a->squareOnly = true; }, 24, 24, 1, A8, D3DERR_INVALIDCALL},
+      {[](D3D8Answers* a) { a->pow2 = a->squareOnly = true; }, 32, 16, 1, A8, D3DERR_INVALIDCALL},
+      {[](D3D8Answers* a) { a->pow2 = a->squareOnly = true; }, 32, 32, 0, A8, D3D_OK},
+      {[](D3D8Answers* a) { a->pow2 = a->nonPow2Conditional = true; }, 24, 10, 1, A8, D3D_OK},
+      {[](D3D8Answers* a) { a->pow2 = a->nonPow2Conditional = true; }, 24, 10, 0, A8, D3DERR_INVALIDCALL},
+  };
+  for (const auto& r : rows) {
+    MakeWith(r.tweak ? r.tweak : [](D3D8Answers*) {});
+    IDirect3DTexture8* tex = nullptr;
+    EXPECT_EQ(dev->CreateTexture(r.w, r.h, r.levels, 0, r.format, D3DPOOL_MANAGED, &tex), r.result) << &r - rows;
+    EXPECT_EQ(tex != nullptr, r.result == D3D_OK) << &r - rows;
+    if (tex) tex->Release();
+  }
 }
 
 TEST_F(Resource, LevelSurfacesLiveExactlyAsLongAsTheirTexture) {
@@ -61,27 +82,8 @@ TEST_F(Resource, LevelSurfacesLiveExactlyAsLongAsTheirTexture) {
   EXPECT_EQ(level->Release(), 0u);  // texture and levels go together (the leak sanitizer checks)
 }
 
-TEST_F(Resource, PowerOfTwoAndSquareOnlyAnswersRestrictSizes) {
-  D3D8Answers a = SmallDesktop();
-  a.pow2 = a.squareOnly = true;
-  Make(a);
-  IDirect3DTexture8* tex = nullptr;
-  EXPECT_EQ(dev->CreateTexture(24, 24, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
-  EXPECT_EQ(dev->CreateTexture(32, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
-  ASSERT_EQ(dev->CreateTexture(32, 32, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3D_OK);
-  tex->Release();
-  a.squareOnly = false;
-  a.nonPow2Conditional = true;
-  Make(a);
-  ASSERT_EQ(dev->CreateTexture(24, 10, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3D_OK);
-  tex->Release();
-  EXPECT_EQ(dev->CreateTexture(24, 10, 0, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &tex), D3DERR_INVALIDCALL);
-}
-
 TEST_F(Resource, BlockTexturesStoreLevelsInWholeBlocks) {
-  D3D8Answers a = SmallDesktop();
-  a.dxt = true;
-  Make(a);
+  MakeWith([](D3D8Answers* a) { a->dxt = true; });
   IDirect3DTexture8* tex = nullptr;
   ASSERT_EQ(dev->CreateTexture(16, 8, 0, 0, D3DFMT_DXT1, D3DPOOL_MANAGED, &tex), D3D_OK);
   ASSERT_EQ(tex->GetLevelCount(), 5u);
@@ -126,9 +128,7 @@ TEST_F(Resource, PalettesFeedTheDrawRecordThroughTheCurrentPalette) {
   PALETTEENTRY entries[256] = {};
   entries[1] = {10, 20, 30, 40};
   EXPECT_EQ(dev->SetPaletteEntries(70000, entries), D3DERR_INVALIDCALL);  // palette numbers are 16-bit
-  D3D8Answers a = SmallDesktop();
-  a.palettes = true;
-  Make(a);
+  MakeWith([](D3D8Answers* a) { a->palettes = true; });
   ASSERT_EQ(dev->SetPaletteEntries(3, entries), D3D_OK);
   EXPECT_EQ(dev->SetCurrentTexturePalette(4), D3DERR_INVALIDCALL);
   ASSERT_EQ(dev->SetCurrentTexturePalette(3), D3D_OK);
@@ -208,24 +208,6 @@ TEST_F(Resource, CopyRectsCopiesToTheSameCoordinatesUnlessPointsAreGiven) {
   EXPECT_EQ(Pixel32(image, 63, 47), 0xFF123456u);
   other->Release();
   image->Release();
-}
-
-TEST_F(Resource, SixteenBitTargetsStoreTheirRealFormat) {
-  D3D8Answers a = SmallDesktop();
-  a.displayFormat = D3DFMT_R5G6B5;
-  Make(a, D3DFMT_R5G6B5, D3DFMT_D16);
-  IDirect3DSurface8* back = Back();
-  EXPECT_EQ(back->surface.pitch, 64 * 2);
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFF0000u, 1.0f, 0);
-  D3D8Test_Finish();
-  uint16_t v;
-  std::memcpy(&v, back->surface.pixels, 2);
-  EXPECT_EQ(v, 0xF800);
-  IDirect3DSurface8* z = nullptr;
-  dev->GetDepthStencilSurface(&z);
-  std::memcpy(&v, z->surface.pixels, 2);
-  EXPECT_EQ(v, 0xFFFF);
-  z->Release();
 }
 
 }  // namespace

@@ -16,8 +16,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/direct3d/d3d8.h"
@@ -56,17 +58,15 @@ inline D3DMATRIX Translation(float x, float y, float z) {
   return m;
 }
 
+// Rotations about y and x by `a` radians.
 inline D3DMATRIX RotationY(float a) {
   D3DMATRIX m = Identity();
-  m.m[0][0] = std::cos(a), m.m[0][2] = -std::sin(a);
-  m.m[2][0] = std::sin(a), m.m[2][2] = std::cos(a);
+  m.m[0][0] = m.m[2][2] = std::cos(a), m.m[0][2] = -std::sin(a), m.m[2][0] = std::sin(a);
   return m;
 }
-
 inline D3DMATRIX RotationX(float a) {
   D3DMATRIX m = Identity();
-  m.m[1][1] = std::cos(a), m.m[1][2] = std::sin(a);
-  m.m[2][1] = -std::sin(a), m.m[2][2] = std::cos(a);
+  m.m[1][1] = m.m[2][2] = std::cos(a), m.m[1][2] = std::sin(a), m.m[2][1] = -std::sin(a);
   return m;
 }
 
@@ -180,8 +180,15 @@ struct Scene {
   Scene(const Scene&) = delete;
   Scene& operator=(const Scene&) = delete;
 
+  using States = std::initializer_list<std::pair<uint32_t, uint32_t>>;  // {state, value} pairs
   void RS(uint32_t state, uint32_t value) { dev->SetRenderState(state, value); }
+  void RS(States states) {
+    for (const auto& [state, value] : states) RS(state, value);
+  }
   void TSS(uint32_t stage, uint32_t type, uint32_t value) { dev->SetTextureStageState(stage, type, value); }
+  void TSS(uint32_t stage, States states) {
+    for (const auto& [type, value] : states) TSS(stage, type, value);
+  }
   void World(const D3DMATRIX& m) { dev->SetTransform(D3DTS_WORLD, &m); }
   void View(const D3DMATRIX& m) { dev->SetTransform(D3DTS_VIEW, &m); }
   void Projection(const D3DMATRIX& m) { dev->SetTransform(D3DTS_PROJECTION, &m); }
@@ -211,37 +218,28 @@ struct Scene {
     return r >= 0 ? 1 : 0;
   }
 
-  uint32_t Pixel(int x, int y) const {
-    D3D8Test_Finish();
-    const D3D8DrawSurface& s = back->surface;
-    return RasteriserFormat_Load(s.format, s.pixels + size_t(y) * s.pitch + size_t(x) * RasteriserFormat_BytesPerPixel(s.format));
-  }
-  float Depth(int x, int y) const {
-    D3D8Test_Finish();
-    const D3D8DrawSurface& s = zbuf->surface;
-    int db = RasteriserFormat_BytesPerPixel(s.format);
-    uint32_t v = 0;
-    memcpy(&v, s.pixels + size_t(y) * s.pitch + size_t(x) * db, size_t(db));
-    return RasteriserFormat_DepthDecode(s.format, v);
-  }
+  uint32_t Pixel(int x, int y) const { return RasteriserFormat_Load(back->surface.format, At(back, x, y)); }
+  float Depth(int x, int y) const { return RasteriserFormat_DepthDecode(zbuf->surface.format, Raw(zbuf, x, y)); }
   // The stencil bits of a depth-stencil pixel.
-  uint32_t Stencil(int x, int y) const {
+  uint32_t Stencil(int x, int y) const { return Raw(zbuf, x, y) & RasteriserFormat_StencilMask(zbuf->surface.format); }
+  std::vector<uint8_t> ColourBytes() const { return Bytes(back); }
+  std::vector<uint8_t> DepthBytes() const { return Bytes(zbuf); }
+
+ private:
+  // Pixel (x, y) of a surface once every draw before has landed.
+  static const uint8_t* At(const IDirect3DSurface8* target, int x, int y) {
     D3D8Test_Finish();
-    const D3D8DrawSurface& s = zbuf->surface;
+    const D3D8DrawSurface& s = target->surface;
+    return s.pixels + size_t(y) * s.pitch + size_t(x) * RasteriserFormat_BytesPerPixel(s.format);
+  }
+  static uint32_t Raw(const IDirect3DSurface8* target, int x, int y) {
     uint32_t v = 0;
-    memcpy(&v, s.pixels + size_t(y) * s.pitch + size_t(x) * RasteriserFormat_BytesPerPixel(s.format),
-           size_t(RasteriserFormat_BytesPerPixel(s.format)));
-    return v & RasteriserFormat_StencilMask(s.format);
+    memcpy(&v, At(target, x, y), size_t(RasteriserFormat_BytesPerPixel(target->surface.format)));
+    return v;
   }
-  std::vector<uint8_t> ColourBytes() const {
-    D3D8Test_Finish();
-    const D3D8DrawSurface& s = back->surface;
-    return std::vector<uint8_t>(s.pixels, s.pixels + size_t(s.pitch) * size_t(s.height));
-  }
-  std::vector<uint8_t> DepthBytes() const {
-    D3D8Test_Finish();
-    const D3D8DrawSurface& s = zbuf->surface;
-    return std::vector<uint8_t>(s.pixels, s.pixels + size_t(s.pitch) * size_t(s.height));
+  static std::vector<uint8_t> Bytes(const IDirect3DSurface8* target) {
+    const uint8_t* p = At(target, 0, 0);
+    return std::vector<uint8_t>(p, p + size_t(target->surface.pitch) * size_t(target->surface.height));
   }
 };
 
@@ -253,13 +251,15 @@ inline void AnswerEveryDepthFormat(D3D8Answers* a) {
   memcpy(a->depthFormats, all, sizeof all);
 }
 
-// A managed texture of the scene's device; levels halve down to 1 x 1.
+// A managed (or, with usage D3DUSAGE_RENDERTARGET, default-pool) texture of
+// the scene's device; levels halve down to 1 x 1.
 struct Texture {
   IDirect3DTexture8* tex = nullptr;
   uint32_t format;
 
-  Texture(Scene& scene, int w, int h, uint32_t fmt, int levels) : format(fmt) {
-    if (scene.dev->CreateTexture(uint32_t(w), uint32_t(h), uint32_t(levels), 0, fmt, D3DPOOL_MANAGED, &tex) < 0)
+  Texture(Scene& scene, int w, int h, uint32_t fmt, int levels, uint32_t usage = 0) : format(fmt) {
+    const uint32_t pool = usage & D3DUSAGE_RENDERTARGET ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED;
+    if (scene.dev->CreateTexture(uint32_t(w), uint32_t(h), uint32_t(levels), usage, fmt, pool, &tex) < 0)
       fprintf(stderr, "raster_scene: CreateTexture failed\n"), abort();
   }
   ~Texture() {
@@ -294,12 +294,6 @@ struct Texture {
     tex->UnlockRect(uint32_t(level));
   }
 };
-
-// Writes the scene's back buffer as a PNG; false when it cannot.
-inline bool WritePng(const std::string& path, const Scene& s) {
-  D3D8Test_Finish();
-  return D3D8Present_WritePng(&s.back->surface, nullptr, path.c_str()) == 1;
-}
 
 // Compares the scene with golden/<name>.png (see MatchGoldenSurface).
 inline std::string MatchGolden(const Scene& s, const char* name, int tolerance = 2, int allowedOff = 0) {

@@ -19,7 +19,7 @@ namespace {
 constexpr float kPi = 3.14159265f;
 constexpr uint32_t kFvfLit = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX1;  // 0x152
 constexpr uint32_t kFvf2D = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;               // 0x144
-constexpr uint32_t kFvf3D = D3DFVF_XYZ | D3DFVF_DIFFUSE | D3DFVF_TEX1;                  // 0x142
+constexpr uint32_t kLinear = D3DTEXF_LINEAR;
 
 struct VLit {
   float x, y, z, nx, ny, nz;
@@ -31,18 +31,14 @@ struct V2D {
   uint32_t c;
   float u, v;
 };
-struct V3D {
-  float x, y, z;
-  uint32_t c;
-  float u, v;
-};
 
-// A UV sphere as an indexed triangle list.
+// A mesh as an indexed triangle list.
 struct Mesh {
   std::vector<VLit> v;
   std::vector<uint16_t> idx;
 };
 
+// A UV sphere, clockwise as seen from outside, so CCW culling keeps the front.
 Mesh Sphere(float r, int rings, int segments, bool coloured) {
   Mesh m;
   for (int i = 0; i <= rings; ++i) {
@@ -60,7 +56,6 @@ Mesh Sphere(float r, int rings, int segments, bool coloured) {
   for (int i = 0; i < rings; ++i)
     for (int j = 0; j < segments; ++j) {
       uint16_t a = uint16_t(i * (segments + 1) + j), b = uint16_t(a + segments + 1);
-      // Clockwise as seen from outside, so CCW culling keeps the front.
       m.idx.insert(m.idx.end(), {a, uint16_t(a + 1), b, uint16_t(a + 1), uint16_t(b + 1), b});
     }
   return m;
@@ -87,9 +82,21 @@ void DrawMesh(Scene& s, const Mesh& m) {
             1);
 }
 
+// A checkerboard texture (level 0; `levels` allocated) bound to stage 0.
 Texture Checker(Scene& s, int size, int cell, uint32_t a, uint32_t b, int levels = 1) {
   Texture t(s, size, size, D3DFMT_A8R8G8B8, levels);
   t.Fill(0, [&](int x, int y) { return ((x / cell + y / cell) & 1) ? a : b; });
+  s.dev->SetTexture(0, t.tex);
+  return t;
+}
+
+// A one-level texture filled by f(x, y), bound to `stage` and selected there.
+template <class F>
+Texture Bound(Scene& s, int w, int h, F f, uint32_t stage = 0, uint32_t format = D3DFMT_A8R8G8B8) {
+  Texture t(s, w, h, format, 1);
+  t.Fill(0, f);
+  s.dev->SetTexture(stage, t.tex);
+  s.TSS(stage, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   return t;
 }
 
@@ -107,29 +114,54 @@ void Quad2D(Scene& s, float x0, float y0, float x1, float y1, float u0, float v0
               {x1, y1, z, rhw, c, u1, v1}};
   ASSERT_EQ(s.Draw(D3DPT_TRIANGLESTRIP, 2, q, 4, kFvf2D), 1);
 }
+// A flat-coloured quad covering (x0, y0) - (x1, y1).
+void Rect(Scene& s, float x0, float y0, float x1, float y1, uint32_t c, float z = 0.5f) {
+  Quad2D(s, x0, y0, x1, y1, 0, 0, 1, 1, c, z);
+}
 
 void Untextured(Scene& s, uint32_t stage = 0) {
-  s.TSS(stage, D3DTSS_COLOROP, D3DTOP_SELECTARG2);
-  s.TSS(stage, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-  s.TSS(stage, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
-  s.TSS(stage, D3DTSS_ALPHAARG2, D3DTA_DIFFUSE);
+  s.TSS(stage, {{D3DTSS_COLOROP, D3DTOP_SELECTARG2}, {D3DTSS_COLORARG2, D3DTA_DIFFUSE},
+                {D3DTSS_ALPHAOP, D3DTOP_SELECTARG2}, {D3DTSS_ALPHAARG2, D3DTA_DIFFUSE}});
   s.dev->SetTexture(stage, nullptr);
 }
 
-void SetupLights(Scene& s, D3DLIGHT8* lights) {
-  lights[0] = {};
-  lights[0].Type = D3DLIGHT_DIRECTIONAL;
-  lights[0].Diffuse = {0.9f, 0.9f, 0.8f, 1};
-  lights[0].Direction = {-0.5f, -1.0f, 0.6f};
-  lights[1] = {};
-  lights[1].Type = D3DLIGHT_POINT;
-  lights[1].Diffuse = {0.2f, 0.4f, 1.0f, 1};
-  lights[1].Position = {2.5f, 1.5f, -1.5f};
-  lights[1].Range = 6;
-  lights[1].Attenuation0 = 0.3f;
-  lights[1].Attenuation1 = 0.2f;
-  s.Light(0, lights[0]);
-  s.Light(1, lights[1]);
+void Blend(Scene& s, uint32_t src, uint32_t dest) {
+  s.RS({{D3DRS_ALPHABLENDENABLE, 1}, {D3DRS_SRCBLEND, src}, {D3DRS_DESTBLEND, dest}});
+}
+
+void Fog(Scene& s, uint32_t mode, uint32_t colour, float startOrDensity, float end = 0) {
+  s.RS({{D3DRS_FOGENABLE, 1}, {D3DRS_FOGVERTEXMODE, mode}, {D3DRS_FOGCOLOR, colour}});
+  if (mode == D3DFOG_LINEAR)
+    s.RS({{D3DRS_FOGSTART, FloatBits(startOrDensity)}, {D3DRS_FOGEND, FloatBits(end)}});
+  else
+    s.RS(D3DRS_FOGDENSITY, FloatBits(startOrDensity));
+}
+
+void Filter(Scene& s, uint32_t stage, uint32_t magMin, uint32_t mip = D3DTEXF_NONE) {
+  s.TSS(stage, {{D3DTSS_MAGFILTER, magMin}, {D3DTSS_MINFILTER, magMin}, {D3DTSS_MIPFILTER, mip}});
+}
+
+// The sphere map's usual matrix on `stage`: (x, y, z, 1) -> (0.5 x + 0.5, -0.5 y + 0.5).
+void SphereMap(Scene& s, uint32_t stage) {
+  D3DMATRIX m = Identity();
+  m.m[0][0] = 0.5f, m.m[1][1] = -0.5f, m.m[3][0] = 0.5f, m.m[3][1] = 0.5f;
+  s.TextureMatrix(stage, m);
+  s.TSS(stage, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+}
+
+void SetupLights(Scene& s) {
+  D3DLIGHT8 sun{}, lamp{};
+  sun.Type = D3DLIGHT_DIRECTIONAL;
+  sun.Diffuse = {0.9f, 0.9f, 0.8f, 1};
+  sun.Direction = {-0.5f, -1.0f, 0.6f};
+  lamp.Type = D3DLIGHT_POINT;
+  lamp.Diffuse = {0.2f, 0.4f, 1.0f, 1};
+  lamp.Position = {2.5f, 1.5f, -1.5f};
+  lamp.Range = 6;
+  lamp.Attenuation0 = 0.3f;
+  lamp.Attenuation1 = 0.2f;
+  s.Light(0, sun);
+  s.Light(1, lamp);
 }
 
 // ---- golden scenes ---------------------------------------------------------
@@ -138,19 +170,11 @@ void LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit(Scene& s) {
   s.Clear(0xFF405060);
   Camera(s, 0, 2.2f, -5.5f, 0, 0.4f, 0);
   Texture checker = Checker(s, 16, 4, 0xFFFFFFFFu, 0xFF909090u);
-  s.dev->SetTexture(0, checker.tex);
   s.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-  s.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
-  s.TSS(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
-  s.RS(D3DRS_FOGENABLE, 1);
-  s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
-  s.RS(D3DRS_FOGCOLOR, 0xFF405060);
-  s.RS(D3DRS_FOGSTART, FloatBits(4.0f));
-  s.RS(D3DRS_FOGEND, FloatBits(14.0f));
-  s.RS(D3DRS_LIGHTING, 1);
-  s.RS(D3DRS_AMBIENT, 0xFFFFFFFFu);
-  D3DLIGHT8 lights[2];
-  SetupLights(s, lights);
+  Filter(s, 0, kLinear);
+  Fog(s, D3DFOG_LINEAR, 0xFF405060, 4.0f, 14.0f);
+  s.RS({{D3DRS_LIGHTING, 1}, {D3DRS_AMBIENT, 0xFFFFFFFFu}});
+  SetupLights(s);
 
   // Floor: lit from the material.
   s.RS(D3DRS_COLORVERTEX, 0);
@@ -169,114 +193,30 @@ void LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit(Scene& s) {
   DrawMesh(s, ball);
 
   // Prelit sphere: vertex colours as emissive, lit on top.
-  s.RS(D3DRS_COLORVERTEX, 1);
-  s.RS(D3DRS_EMISSIVEMATERIALSOURCE, D3DMCS_COLOR1);
-  s.RS(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL);
+  s.RS({{D3DRS_COLORVERTEX, 1},
+        {D3DRS_EMISSIVEMATERIALSOURCE, D3DMCS_COLOR1},
+        {D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_MATERIAL}});
   mat.Diffuse = {0.3f, 0.3f, 0.3f, 1};
   mat.Ambient = {0, 0, 0, 1};
   s.Material(mat);
   s.World(Mul(RotationY(0.5f), Translation(1.3f, 0, 1)));
   DrawMesh(s, ball);
-
-}
-
-void AlphaBlendingAndAlphaTest(Scene& s) {
-  Texture checker = Checker(s, 8, 1, 0xFFE0E0E0u, 0xFF404040u);
-  s.dev->SetTexture(0, checker.tex);
-  s.RS(D3DRS_ZENABLE, 0);
-  Quad2D(s, 0, 0, 128, 96, 0, 0, 8, 6, 0xFFFFFFFFu);
-
-  Untextured(s);
-  s.RS(D3DRS_ALPHABLENDENABLE, 1);
-  s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-  s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
-  Quad2D(s, 8, 8, 72, 56, 0, 0, 1, 1, 0x80FF0000u);
-  Quad2D(s, 40, 24, 104, 72, 0, 0, 1, 1, 0xC00000FFu);
-  s.RS(D3DRS_SRCBLEND, D3DBLEND_ONE);
-  s.RS(D3DRS_DESTBLEND, D3DBLEND_ONE);
-  Quad2D(s, 24, 48, 88, 88, 0, 0, 1, 1, 0xFF006000u);
-  s.RS(D3DRS_SRCBLEND, D3DBLEND_DESTCOLOR);
-  s.RS(D3DRS_DESTBLEND, D3DBLEND_ZERO);
-  Quad2D(s, 96, 4, 124, 40, 0, 0, 1, 1, 0xFFFFFF00u);
-
-  // Alpha test: a disc cut out of an opaque texture, blending off.
-  s.RS(D3DRS_ALPHABLENDENABLE, 0);
-  s.RS(D3DRS_ALPHATESTENABLE, 1);
-  s.RS(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
-  s.RS(D3DRS_ALPHAREF, 0x80);
-  Texture disc(s, 16, 16, D3DFMT_A8R8G8B8, 1);
-  disc.Fill(0, [](int x, int y) {
-    float dx = float(x) - 7.5f, dy = float(y) - 7.5f;
-    return (dx * dx + dy * dy < 49.0f ? 0xFF000000u : 0x00000000u) | 0x00FFA020u;
-  });
-  s.dev->SetTexture(0, disc.tex);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-  s.TSS(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1);
-  s.TSS(0, D3DTSS_COLORARG1, D3DTA_TEXTURE);
-  s.TSS(0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE);
-  Quad2D(s, 80, 50, 112, 82, 0, 0, 1, 1, 0xFFFFFFFFu);
-
-  // The cut-out corner keeps the background; the disc centre is opaque.
-  EXPECT_EQ(s.Pixel(96, 66), 0xFFFFA020u);
 }
 
 void EveryAddressingModeWithPointAndBilinearFilters(Scene& s) {
   s.Clear(0xFF202020u);
-  Texture t(s, 4, 4, D3DFMT_A8R8G8B8, 1);
   const uint32_t colours[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFFFFu};
-  t.Fill(0, [&](int x, int y) { return ((x + y) & 1) ? colours[(x / 2 + 2 * (y / 2)) & 3] : 0xFF000000u; });
-  s.dev->SetTexture(0, t.tex);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  Texture t = Bound(s, 4, 4, [&](int x, int y) { return ((x + y) & 1) ? colours[(x / 2 + 2 * (y / 2)) & 3] : 0xFF000000u; });
   s.TSS(0, D3DTSS_BORDERCOLOR, 0xFFFF8000u);
   s.RS(D3DRS_ZENABLE, 0);
   const uint32_t modes[4] = {D3DTADDRESS_WRAP, D3DTADDRESS_MIRROR, D3DTADDRESS_CLAMP, D3DTADDRESS_BORDER};
   for (int f = 0; f < 2; ++f)
     for (int m = 0; m < 4; ++m) {
-      s.TSS(0, D3DTSS_ADDRESSU, modes[m]);
-  s.TSS(0, D3DTSS_ADDRESSV, modes[m]);
-      s.TSS(0, D3DTSS_MAGFILTER, f ? D3DTEXF_LINEAR : D3DTEXF_POINT);
-  s.TSS(0, D3DTSS_MINFILTER, f ? D3DTEXF_LINEAR : D3DTEXF_POINT);
+      s.TSS(0, {{D3DTSS_ADDRESSU, modes[m]}, {D3DTSS_ADDRESSV, modes[m]}});
+      Filter(s, 0, f ? D3DTEXF_LINEAR : D3DTEXF_POINT);
       float x = 4.0f + 64.0f * float(m), y = 4.0f + 64.0f * float(f);
       Quad2D(s, x, y, x + 56, y + 56, -1.0f, -1.0f, 2.0f, 2.0f, 0xFFFFFFFFu);
     }
-}
-
-void MipSelectionOnAMinifiedCheckerboard(Scene& s) {
-  s.Clear(0xFF000000u);
-  Camera(s, 0, 1.0f, -2.0f, 0, 0.2f, 6);
-  // Each level a checker of its own tint, so the level in use shows.
-  const uint32_t tint[7] = {0xFFFFFFFFu, 0xFFFF6060u, 0xFF60FF60u, 0xFF6060FFu,
-                            0xFFFFFF60u, 0xFF60FFFFu, 0xFFFF60FFu};
-  Texture t(s, 64, 64, D3DFMT_X8R8G8B8, 7);
-  for (int l = 0; l < 7; ++l) {
-    int cell = std::max(1, 8 >> l);
-    t.Fill(l, [&](int x, int y) { return ((x / cell + y / cell) & 1) ? tint[l] : 0xFF202020u; });
-  }
-  s.dev->SetTexture(0, t.tex);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-  s.TSS(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
-  s.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
-  s.TSS(0, D3DTSS_MIPFILTER, D3DTEXF_LINEAR);
-  s.World(Translation(0, 0, 20));
-  DrawMesh(s, Floor(20, 4, 16));
-  // Far away the texture is minified into the smaller, tinted levels.
-  uint32_t far = s.Pixel(64, 50), near = s.Pixel(64, 76);
-  EXPECT_NE(far, near);
-}
-
-void TwoViewportsClearedAndDrawnSideBySide(Scene& s) {
-  s.Clear(0xFFFF00FFu);
-  Mesh ball = Sphere(1.0f, 10, 14, true);
-  for (int half = 0; half < 2; ++half) {
-    s.Viewport(half * 80, 0, 80, 80);
-    s.Clear(half ? 0xFF401010u : 0xFF101040u);
-    Camera(s, 0, 0, -3.0f, 0, 0, 0);
-    s.Projection(Perspective(kPi / 3, 1.0f, 0.5f, 50.0f));
-    Untextured(s);
-    s.RS(D3DRS_SHADEMODE, half ? D3DSHADE_GOURAUD : D3DSHADE_FLAT);
-    s.World(Mul(RotationX(0.4f), Translation(0.6f, 0, 0)));  // reaches past the split
-    DrawMesh(s, ball);
-  }
 }
 
 void ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport(Scene& s) {
@@ -285,10 +225,8 @@ void ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport(Scene& s) {
   s.Clear(0xFF000000u);
   Camera(s, 0, 0.5f, 0, 0, 0.3f, 1);
   Texture checker = Checker(s, 8, 1, 0xFFFFFFFFu, 0xFF3060A0u);
-  s.dev->SetTexture(0, checker.tex);
   s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
-  s.World(Translation(0, 0, 0));
   DrawMesh(s, Floor(30, 6, 12));  // reaches far behind the camera and past every edge
   for (int y = 0; y < 96; ++y)
     for (int x = 0; x < 128; ++x)
@@ -299,84 +237,22 @@ void ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport(Scene& s) {
 
 void CameraSpaceNormalAndReflectionTexgenWithTextureTransform(Scene& s) {
   s.Clear(0xFF000000u);
-  Texture t(s, 32, 32, D3DFMT_X8R8G8B8, 1);
-  t.Fill(0, [](int x, int y) {
-    uint32_t r = uint32_t(x * 8), g = uint32_t(y * 8);
-    return 0xFF000000u | r << 16 | g << 8 | (((x / 4 + y / 4) & 1) ? 0xFFu : 0x40u);
-  });
+  Texture t = Bound(
+      s, 32, 32,
+      [](int x, int y) {
+        return 0xFF000000u | uint32_t(x * 8) << 16 | uint32_t(y * 8) << 8 | (((x / 4 + y / 4) & 1) ? 0xFFu : 0x40u);
+      },
+      0, D3DFMT_X8R8G8B8);
   Mesh ball = Sphere(1.0f, 16, 24, false);
-  s.dev->SetTexture(0, t.tex);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   s.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
-  s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
-  // (x, y, z, 1) -> (0.5 x + 0.5, -0.5 y + 0.5): the sphere map's usual matrix.
-  D3DMATRIX m = Identity();
-  m.m[0][0] = 0.5f, m.m[1][1] = -0.5f, m.m[3][0] = 0.5f, m.m[3][1] = 0.5f;
-  s.TextureMatrix(0, m);
+  SphereMap(s, 0);
   Camera(s, 0, 0, -4.0f, 0, 0, 0);
-  s.RS(D3DRS_NORMALIZENORMALS, 1);
-  s.RS(D3DRS_LOCALVIEWER, 0);  // as the driver sets it
+  s.RS({{D3DRS_NORMALIZENORMALS, 1}, {D3DRS_LOCALVIEWER, 0}});  // as the driver sets it
   for (int half = 0; half < 2; ++half) {
     s.TSS(0, D3DTSS_TEXCOORDINDEX, half ? D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR : D3DTSS_TCI_CAMERASPACENORMAL);
     s.World(Mul(RotationY(0.7f), Translation(half ? 1.3f : -1.3f, 0, 0)));
     DrawMesh(s, ball);
   }
-}
-
-void TwoPassEffectOnEqualDepth(Scene& s) {
-  s.Clear(0xFF000000u);
-  Camera(s, 0, 0, -3.0f, 0, 0, 0);
-  Mesh ball = Sphere(1.0f, 12, 16, true);
-  Untextured(s);
-  s.World(RotationY(0.3f));
-  DrawMesh(s, ball);
-  // Second pass: same triangles, another vertex format and other states,
-  // additive, z-write off, LESSEQUAL. Every pixel of the first pass passes.
-  s.RS(D3DRS_ZWRITEENABLE, 0);
-  s.RS(D3DRS_ALPHABLENDENABLE, 1);
-  s.RS(D3DRS_SRCBLEND, D3DBLEND_ONE);
-  s.RS(D3DRS_DESTBLEND, D3DBLEND_ONE);
-  s.RS(D3DRS_LIGHTING, 1);
-  s.RS(D3DRS_FOGENABLE, 1);
-  s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_EXP);
-  s.RS(D3DRS_FOGDENSITY, FloatBits(0.1f));
-  s.RS(D3DRS_COLORVERTEX, 0);
-  D3DMATERIAL8 mat{};
-  mat.Emissive = {0.0f, 0.25f, 0.0f, 1};
-  mat.Diffuse = {0, 0, 0, 1};
-  s.Material(mat);
-  Texture stripes(s, 8, 8, D3DFMT_A8R8G8B8, 1);
-  stripes.Fill(0, [](int x, int) { return (x & 2) ? 0xFFFFFFFFu : 0xFF000000u; });
-  s.dev->SetTexture(0, stripes.tex);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-  s.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-  s.TSS(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
-  s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
-  D3DMATRIX stretch = Identity();
-  stretch.m[0][0] = 4.0f;
-  s.TextureMatrix(0, stretch);
-  DrawMesh(s, ball);
-}
-
-void PretransformedOverlayOverAFoggedSceneIsNotFogged(Scene& s) {
-  s.Clear(0xFFC0C0C0u);
-  Camera(s, 0, 1.5f, -4, 0, 0, 2);
-  s.RS(D3DRS_FOGENABLE, 1);
-  s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_EXP2);
-  s.RS(D3DRS_FOGDENSITY, FloatBits(0.15f));
-  s.RS(D3DRS_FOGCOLOR, 0xFFC0C0C0u);
-  Texture checker = Checker(s, 8, 1, 0xFF20A020u, 0xFF104010u);
-  s.dev->SetTexture(0, checker.tex);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-  s.World(Translation(0, 0, 8));
-  DrawMesh(s, Floor(10, 4, 10));
-
-  // The 2D overlay: fog stays enabled, depth test off.
-  s.RS(D3DRS_ZENABLE, 0);
-  Untextured(s);
-  Quad2D(s, 8, 8, 56, 40, 0, 0, 1, 1, 0xFFFF2020u, 0.9f);
-  Quad2D(s, 72, 8, 120, 40, 0, 0, 1, 1, 0xFF2020FFu, 0.9f);
-  EXPECT_EQ(s.Pixel(30, 20), 0xFFFF2020u);
 }
 
 // A pixel shader on a lit, fogged sphere: a bilinear checker on the mesh's
@@ -387,30 +263,19 @@ void PixelShadersOnALitFoggedMeshWithTwoTextures(Scene& s) {
   using namespace ps;
   s.Clear(0xFF405060);
   Camera(s, 0, 1.2f, -3.5f, 0, 0, 0);
-  s.RS(D3DRS_FOGENABLE, 1);
-  s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
-  s.RS(D3DRS_FOGCOLOR, 0xFF405060);
-  s.RS(D3DRS_FOGSTART, FloatBits(2.0f));
-  s.RS(D3DRS_FOGEND, FloatBits(9.0f));
-  s.RS(D3DRS_LIGHTING, 1);
-  s.RS(D3DRS_AMBIENT, 0xFF404040u);
-  D3DLIGHT8 lights[2];
-  SetupLights(s, lights);
+  Fog(s, D3DFOG_LINEAR, 0xFF405060, 2.0f, 9.0f);
+  s.RS({{D3DRS_LIGHTING, 1}, {D3DRS_AMBIENT, 0xFF404040u}});
+  SetupLights(s);
   Texture checker = Checker(s, 16, 2, 0xFFE0C080u, 0x40306090u);
-  Texture map(s, 32, 32, D3DFMT_X8R8G8B8, 1);
-  map.Fill(0, [](int x, int y) { return 0xFF000000u | uint32_t(x * 8) << 16 | uint32_t(y * 8) << 8 | 0x60u; });
-  s.dev->SetTexture(0, checker.tex);
-  s.dev->SetTexture(1, map.tex);
+  Texture map = Bound(
+      s, 32, 32, [](int x, int y) { return 0xFF000000u | uint32_t(x * 8) << 16 | uint32_t(y * 8) << 8 | 0x60u; }, 1,
+      D3DFMT_X8R8G8B8);
   for (uint32_t stage = 0; stage < 2; ++stage) {
     s.TSS(stage, D3DTSS_COLOROP, D3DTOP_DISABLE);
-    s.TSS(stage, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
-    s.TSS(stage, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
+    Filter(s, stage, kLinear);
   }
   s.TSS(1, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACENORMAL);
-  s.TSS(1, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
-  D3DMATRIX m = Identity();
-  m.m[0][0] = 0.5f, m.m[1][1] = -0.5f, m.m[3][0] = 0.5f, m.m[3][1] = 0.5f;
-  s.TextureMatrix(1, m);
+  SphereMap(s, 1);
   const float constants[2][4] = {{0.9f, 0.2f, 0.1f, 0.5f}, {0.25f, 0.5f, 0.75f, 1.0f}};
   s.dev->SetPixelShaderConstant(0, constants, 2);
   // clang-format off
@@ -433,9 +298,7 @@ void PixelShadersOnALitFoggedMeshWithTwoTextures(Scene& s) {
   s.World(RotationY(0.4f));
   DrawMesh(s, Sphere(1.0f, 16, 24, true));
   s.dev->SetPixelShader(floorShader);
-  s.RS(D3DRS_ALPHABLENDENABLE, 1);
-  s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-  s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+  Blend(s, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA);
   s.World(Translation(0, -0.8f, 0));
   DrawMesh(s, Floor(4, 8, 4));
   s.dev->SetPixelShader(0);
@@ -454,30 +317,20 @@ void StencilShadowVolume(Scene& s) {
   s.World(Translation(0.4f, 0, 1.5f));
   DrawMesh(s, Sphere(0.8f, 10, 14, true));
 
-  s.RS(D3DRS_COLORWRITEENABLE, 0);
-  s.RS(D3DRS_ZWRITEENABLE, 0);
-  s.RS(D3DRS_STENCILENABLE, 1);
-  s.RS(D3DRS_STENCILFUNC, D3DCMP_ALWAYS);
+  s.RS({{D3DRS_COLORWRITEENABLE, 0}, {D3DRS_ZWRITEENABLE, 0}, {D3DRS_STENCILENABLE, 1},
+        {D3DRS_STENCILFUNC, D3DCMP_ALWAYS}, {D3DRS_STENCILPASS, D3DSTENCILOP_INCR}});
   s.World(Translation(-0.6f, -0.4f, 2));
   const Mesh volume = Sphere(1.3f, 10, 14, false);
-  s.RS(D3DRS_STENCILPASS, D3DSTENCILOP_INCR);
   DrawMesh(s, volume);  // front faces (CCW culling)
-  s.RS(D3DRS_CULLMODE, D3DCULL_CW);
-  s.RS(D3DRS_STENCILPASS, D3DSTENCILOP_DECR);
+  s.RS({{D3DRS_CULLMODE, D3DCULL_CW}, {D3DRS_STENCILPASS, D3DSTENCILOP_DECR}});
   DrawMesh(s, volume);
-  s.RS(D3DRS_CULLMODE, D3DCULL_CCW);
 
-  s.RS(D3DRS_COLORWRITEENABLE, 0xF);
-  s.RS(D3DRS_ZENABLE, 0);
-  s.RS(D3DRS_STENCILPASS, D3DSTENCILOP_KEEP);
-  s.RS(D3DRS_STENCILFUNC, D3DCMP_NOTEQUAL);
-  s.RS(D3DRS_STENCILREF, 0);
-  s.RS(D3DRS_ALPHABLENDENABLE, 1);
-  s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-  s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
-  Quad2D(s, 0, 0, 128, 96, 0, 0, 1, 1, 0x90000000u);
-  EXPECT_EQ(s.Stencil(56, 55), 1u);    // floor inside the volume: in once
-  EXPECT_EQ(s.Stencil(100, 65), 0u);   // floor behind it: in, then out again
+  s.RS({{D3DRS_CULLMODE, D3DCULL_CCW}, {D3DRS_COLORWRITEENABLE, 0xF}, {D3DRS_ZENABLE, 0},
+        {D3DRS_STENCILPASS, D3DSTENCILOP_KEEP}, {D3DRS_STENCILFUNC, D3DCMP_NOTEQUAL}, {D3DRS_STENCILREF, 0}});
+  Blend(s, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA);
+  Rect(s, 0, 0, 128, 96, 0x90000000u);
+  EXPECT_EQ(s.Stencil(56, 55), 1u);   // floor inside the volume: in once
+  EXPECT_EQ(s.Stencil(100, 65), 0u);  // floor behind it: in, then out again
 }
 
 struct GoldenScene {
@@ -490,14 +343,9 @@ struct GoldenScene {
 
 const GoldenScene kGoldenScenes[] = {
     {"lit_mesh", 192, 128, LitTexturedFoggedDepthTestedMeshPrelitAndUnprelit},
-    {"alpha", 128, 96, AlphaBlendingAndAlphaTest},
     {"addressing", 256, 128, EveryAddressingModeWithPointAndBilinearFilters},
-    {"mip", 128, 96, MipSelectionOnAMinifiedCheckerboard},
-    {"viewports", 160, 80, TwoViewportsClearedAndDrawnSideBySide},
     {"clipping", 128, 96, ClippingAtTheNearPlaneAndScreenEdgesStaysInsideTheViewport},
     {"texgen", 160, 80, CameraSpaceNormalAndReflectionTexgenWithTextureTransform},
-    {"twopass", 96, 96, TwoPassEffectOnEqualDepth},
-    {"overlay", 128, 96, PretransformedOverlayOverAFoggedSceneIsNotFogged},
     {"pixel_shaders", 128, 96, PixelShadersOnALitFoggedMeshWithTwoTextures,
      [](D3D8Answers* a) { a->pixelShaders = true; }},
     {"stencil", 128, 96, StencilShadowVolume, AnswerEveryDepthFormat, D3DFMT_D24S8},
@@ -519,39 +367,25 @@ INSTANTIATE_TEST_SUITE_P(Scenes, RasterGolden, ::testing::ValuesIn(kGoldenScenes
 
 // ---- rules the driver relies on ---------------------------------------------
 
-TEST(RasterRules, PointSampledOneToOnePretransformedQuadCopiesTheTexture) {
-  for (int w : {13, 16, 7}) {
-    Scene s(32, 32);
-    Texture t(s, w, 9, D3DFMT_A8R8G8B8, 1);
-    t.Fill(0, [](int x, int y) { return 0xFF000000u | uint32_t(x * 37 + y * 11) << 8 | uint32_t(x * 5 + y * 19); });
-    s.dev->SetTexture(0, t.tex);
-    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    Quad2D(s, 3, 4, float(3 + w), 13, 0, 0, 1, 1, 0xFFFFFFFFu);
-    for (int y = 0; y < 9; ++y)
-      for (int x = 0; x < w; ++x)
-        ASSERT_EQ(s.Pixel(3 + x, 4 + y), 0xFF000000u | uint32_t(x * 37 + y * 11) << 8 | uint32_t(x * 5 + y * 19))
-            << "width " << w << " at " << x << "," << y;
-    EXPECT_EQ(s.Pixel(3 + w, 4), 0xFF000000u);  // right edge not drawn
-    EXPECT_EQ(s.Pixel(2, 4), 0xFF000000u);
-  }
-}
-
-TEST(RasterRules, PointSamplingAtExactTexelEdgesAgreesAcrossTheTrianglesOfAMagnifiedQuad) {
-  // Pixel centres sit on integers, so at k-times magnification every k-th
-  // column and row centre lies exactly on a texel edge, where the two
-  // triangles' planes round differently.
-  for (int k : {3, 5, 6}) {
+// Pixel centres sit on integers, so at k-times magnification every k-th
+// column and row centre lies exactly on a texel edge, where the two
+// triangles' planes round differently; at 1 x a quad copies the texture,
+// whatever its width, and its right and left edges are not drawn.
+TEST(RasterRules, PointSamplingCopiesTexelsAtOneToOneAndAgreesAcrossTrianglesWhenMagnified) {
+  const struct {
+    int w, h, k;
+  } rows[] = {{13, 9, 1}, {16, 9, 1}, {7, 9, 1}, {8, 8, 3}, {8, 8, 5}, {8, 8, 6}};
+  auto texel = [](int x, int y) { return 0xFF000000u | uint32_t(x * 37 + y * 11) << 8 | uint32_t(x * 5 + y * 19); };
+  for (const auto& r : rows) {
     Scene s(64, 64);
-    Texture t(s, 8, 8, D3DFMT_A8R8G8B8, 1);
-    t.Fill(0, [](int x, int y) { return 0xFF000000u | uint32_t(x * 32) << 16 | uint32_t(y * 32) << 8; });
-    s.dev->SetTexture(0, t.tex);
-    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    Quad2D(s, 3, 2, float(3 + 8 * k), float(2 + 8 * k), 0, 0, 1, 1, 0xFFFFFFFFu);
+    Texture t = Bound(s, r.w, r.h, texel);
+    Quad2D(s, 3, 2, float(3 + r.w * r.k), float(2 + r.h * r.k), 0, 0, 1, 1, 0xFFFFFFFFu);
     int wrong = 0;
-    for (int y = 0; y < 8 * k; ++y)
-      for (int x = 0; x < 8 * k; ++x)
-        wrong += s.Pixel(3 + x, 2 + y) != (0xFF000000u | uint32_t(x / k * 32) << 16 | uint32_t(y / k * 32) << 8);
-    EXPECT_EQ(wrong, 0) << "magnification " << k;
+    for (int y = 0; y < r.h * r.k; ++y)
+      for (int x = 0; x < r.w * r.k; ++x) wrong += s.Pixel(3 + x, 2 + y) != texel(x / r.k, y / r.k);
+    EXPECT_EQ(wrong, 0) << r.w << " x " << r.h << " at " << r.k << " x";
+    EXPECT_EQ(s.Pixel(3 + r.w * r.k, 2), 0xFF000000u);
+    EXPECT_EQ(s.Pixel(2, 2), 0xFF000000u);
   }
 }
 
@@ -564,10 +398,7 @@ TEST(RasterRules, IndexedDrawsReadOnlyTheVerticesTheirRangeNames) {
   ASSERT_NE(map, MAP_FAILED);
   ASSERT_EQ(mprotect(map, page, PROT_NONE), 0);
   V2D* used = reinterpret_cast<V2D*>(map + page);
-  used[0] = {1, 1, 0.5f, 1, 0xFF00FF00u, 0, 0};
-  used[1] = {7, 1, 0.5f, 1, 0xFF00FF00u, 0, 0};
-  used[2] = {1, 7, 0.5f, 1, 0xFF00FF00u, 0, 0};
-  used[3] = {7, 7, 0.5f, 1, 0xFF00FF00u, 0, 0};
+  for (int i = 0; i < 4; ++i) used[i] = {float(1 + 6 * (i & 1)), float(1 + 6 * (i >> 1)), 0.5f, 1, 0xFF00FF00u, 0, 0};
   const uint8_t* vertex0 = map + page - size_t(minIndex) * sizeof(V2D);
   const uint16_t idx[6] = {uint16_t(minIndex), uint16_t(minIndex + 1), uint16_t(minIndex + 2),
                            uint16_t(minIndex + 1), uint16_t(minIndex + 3), uint16_t(minIndex + 2)};
@@ -598,16 +429,10 @@ TEST(RasterRules, TheCallersRoundingModeDoesNotChangeThePicture) {
     for (int l = 1; l < 5; ++l) checker.Fill(l, [l](int x, int y) { return ((x + y + l) & 1) ? 0xFF8040C0u : 0xFF20E060u; });
     s.dev->SetTexture(0, checker.tex);
     s.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-    s.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
-    s.TSS(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
-    s.TSS(0, D3DTSS_MIPFILTER, D3DTEXF_LINEAR);
-    s.RS(D3DRS_FOGENABLE, 1);
-    s.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
-    s.RS(D3DRS_FOGSTART, FloatBits(4.0f));
-    s.RS(D3DRS_FOGEND, FloatBits(14.0f));
+    Filter(s, 0, kLinear, kLinear);
+    Fog(s, D3DFOG_LINEAR, 0, 4.0f, 14.0f);
     s.RS(D3DRS_LIGHTING, 1);
-    D3DLIGHT8 lights[2];
-    SetupLights(s, lights);
+    SetupLights(s);
     std::fesetround(mode);
     s.View(view);
     s.Projection(projection);
@@ -623,15 +448,135 @@ TEST(RasterRules, TheCallersRoundingModeDoesNotChangeThePicture) {
   }
 }
 
-TEST(RasterRules, CullModesRemoveWindingAsSeenOnTheTarget) {
-  V2D tri[3] = {{0, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0}, {10, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0},
-                {0, 10, 0.5f, 1, 0xFFFFFFFFu, 0, 0}};
-  for (uint32_t mode : {D3DCULL_CW, D3DCULL_CCW, D3DCULL_NONE}) {
-    Scene s(16, 16);
+// Small draws over a cleared 16 x 16 target, one state or format rule each:
+// the pixels named must come out as given (and `lit` pixels be other than
+// black, where given).
+const V2D kTriangle[3] = {{0, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0}, {10, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0},
+                          {0, 10, 0.5f, 1, 0xFFFFFFFFu, 0, 0}};
+void DrawTriangle(Scene& s) { EXPECT_EQ(s.Draw(D3DPT_TRIANGLELIST, 1, kTriangle, 3, kFvf2D), 1); }
+uint32_t Ramp(int x, int y) { return 0xFF000000u | uint32_t(x * 60) << 16 | uint32_t(y * 60) << 8; }
+
+TEST(RasterRules, SmallDrawsFollowTheDeviceRules) {
+  struct Probe {
+    int x, y;
+    uint32_t colour;
+  };
+  const struct {
+    const char* what;
+    std::vector<std::pair<uint32_t, uint32_t>> states;
+    void (*draw)(Scene& s);
+    std::vector<Probe> probes;
+    int lit = -1;
+    uint32_t depthFormat = D3DFMT_D24X8;
+  } rows[] = {
+      // Culling removes the winding as seen on the target.
+      {"cull CW", {{D3DRS_CULLMODE, D3DCULL_CW}}, DrawTriangle, {{2, 2, 0xFF000000u}}},
+      {"flat shading takes each triangle's first vertex", {{D3DRS_SHADEMODE, D3DSHADE_FLAT}},
+       [](Scene& s) {
+         const V2D q[4] = {{0, 0, 0.5f, 1, 0xFFFF0000u, 0, 0},
+                           {16, 0, 0.5f, 1, 0xFF00FF00u, 0, 0},
+                           {0, 16, 0.5f, 1, 0xFF0000FFu, 0, 0},
+                           {16, 16, 0.5f, 1, 0xFFFFFFFFu, 0, 0}};
+         EXPECT_EQ(s.Draw(D3DPT_TRIANGLESTRIP, 2, q, 4, kFvf2D), 1);
+       },
+       {{2, 2, 0xFFFF0000u}, {14, 14, 0xFF00FF00u}}},
+      // Red and blue written only; then nothing at all.
+      {"colour write mask keeps the other channels", {{D3DRS_COLORWRITEENABLE, 1 | 4}},
+       [](Scene& s) {
+         s.Clear(0xFF204060u);
+         Rect(s, 0, 0, 8, 8, 0xFFFFFFFFu);
+         s.RS(D3DRS_COLORWRITEENABLE, 0);
+         Rect(s, 0, 0, 8, 8, 0xFF000000u);
+       },
+       {{3, 3, 0xFFFF40FFu}}},
+      {"no depth surface: the test passes and nothing is written", {{D3DRS_ZENABLE, 1}},
+       [](Scene& s) {
+         Rect(s, 0, 0, 8, 8, 0xFF112233u, 0.9f);
+         Rect(s, 0, 0, 8, 8, 0xFF445566u, 0.1f);
+       },
+       {{3, 3, 0xFF445566u}}, -1, 0},
+      // Stage 0 alpha disabled: the diffuse alpha (0x80) scales the colour.
+      {"stage alpha defaults to the diffuse alpha",
+       {{D3DRS_ALPHABLENDENABLE, 1}, {D3DRS_SRCBLEND, D3DBLEND_SRCALPHA}, {D3DRS_DESTBLEND, D3DBLEND_ZERO}},
+       [](Scene& s) {
+         s.TSS(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
+         Rect(s, 0, 0, 8, 8, 0x80FFFFFFu);
+       },
+       {{1, 1, 0xFF808080u}}},
+      {"without a diffuse colour alpha is 1",
+       {{D3DRS_ALPHABLENDENABLE, 1}, {D3DRS_SRCBLEND, D3DBLEND_SRCALPHA}, {D3DRS_DESTBLEND, D3DBLEND_ZERO}},
+       [](Scene& s) {
+         const float v[4][6] = {{0, 0, 0.5f, 1, 0, 0}, {8, 0, 0.5f, 1, 0, 0}, {0, 8, 0.5f, 1, 0, 0}, {8, 8, 0.5f, 1, 0, 0}};
+         EXPECT_EQ(s.Draw(D3DPT_TRIANGLESTRIP, 2, v, 4, D3DFVF_XYZRHW | D3DFVF_TEX1), 1);
+       },
+       {{1, 1, 0xFFFFFFFFu}}},
+      // An unblended draw stores its alpha (0) in the target's unused byte,
+      // which blending still reads as 1.
+      {"destination alpha of X8R8G8B8 reads 1: DESTALPHA", {},
+       [](Scene& s) {
+         Rect(s, 0, 0, 8, 8, 0x00304050u);
+         Blend(s, D3DBLEND_DESTALPHA, D3DBLEND_ZERO);
+         Rect(s, 0, 0, 8, 8, 0x10C0C0C0u);
+       },
+       {{1, 1, 0xFFC0C0C0u}}},
+      // Set 3 does not exist in a one-set format: (0, 0) gives texel (0, 0).
+      {"a missing texture coordinate set reads 0", {},
+       [](Scene& s) {
+         Texture t = Bound(s, 4, 4, Ramp);
+         s.TSS(0, D3DTSS_TEXCOORDINDEX, 3);
+         Quad2D(s, 0, 0, 8, 8, 0.6f, 0.6f, 0.9f, 0.9f, 0xFFFFFFFFu);
+       },
+       {{4, 4, 0xFF000000u}}},
+      // COUNT2 on 2-float coordinates: the translation sits in the third
+      // row; the fourth is multiplied by 0.
+      {"COUNT2 translates by the third row", {},
+       [](Scene& s) {
+         Texture t = Bound(s, 4, 4, Ramp);
+         s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+         D3DMATRIX shift = Identity();
+         shift.m[2][0] = 0.5f, shift.m[2][1] = 0.25f, shift.m[3][0] = 9.0f;
+         s.TextureMatrix(0, shift);
+         Quad2D(s, 0, 0, 8, 8, 0.0f, 0.0f, 0.0f, 0.0f, 0xFFFFFFFFu);
+       },
+       {{4, 4, Ramp(2, 1)}}},
+      // 10 line pixels (the last left out) and the point, culling on.
+      {"lines and points are one pixel and never culled", {{D3DRS_CULLMODE, D3DCULL_CW}},
+       [](Scene& s) {
+         const V2D pts[3] = {{2, 3, 0.5f, 1, 0xFFFF0000u, 0, 0}, {12, 3, 0.5f, 1, 0xFFFF0000u, 0, 0},
+                             {5, 10, 0.5f, 1, 0xFF00FF00u, 0, 0}};
+         EXPECT_EQ(s.Draw(D3DPT_LINELIST, 1, pts, 2, kFvf2D), 1);
+         EXPECT_EQ(s.Draw(D3DPT_POINTLIST, 1, pts + 2, 1, kFvf2D), 1);
+       },
+       {{2, 3, 0xFFFF0000u}, {11, 3, 0xFFFF0000u}, {12, 3, 0xFF000000u}, {5, 10, 0xFF00FF00u}}, 11},
+      // NaN, infinite and huge vertices are accepted and never crash; a
+      // viewport hanging off the top-left corner draws only inside the target.
+      {"broken vertices and viewports", {{D3DRS_CULLMODE, D3DCULL_NONE}},
+       [](Scene& s) {
+         const float inf = INFINITY, nan = NAN;
+         const V2D bad[6] = {{nan, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0},     {8, 8, 0.5f, 1, 0xFFFFFFFFu, 0, 0},
+                             {0, 8, 0.5f, 0, 0xFFFFFFFFu, 0, 0},       {-1e30f, -1e30f, 0.5f, 1, 0xFFFFFFFFu, 0, 0},
+                             {inf, 1e30f, 0.5f, -1, 0xFFFFFFFFu, 0, 0}, {0, 1e30f, nan, nan, 0xFFFFFFFFu, nan, inf}};
+         EXPECT_EQ(s.Draw(D3DPT_TRIANGLELIST, 2, bad, 6, kFvf2D), 1);
+         EXPECT_EQ(s.Draw(D3DPT_LINESTRIP, 5, bad, 6, kFvf2D), 1);
+         EXPECT_EQ(s.Draw(D3DPT_POINTLIST, 6, bad, 6, kFvf2D), 1);
+         const float nan3[3][3] = {{nan, 0, 0}, {0, nan, 0}, {1, 1, inf}};
+         EXPECT_EQ(s.Draw(D3DPT_TRIANGLELIST, 1, nan3, 3, D3DFVF_XYZ), 1);
+         s.Clear(0xFF000000u);
+         s.Viewport(-8, -8, 16, 16);
+         Rect(s, -100, -100, 100, 100, 0xFF00FF00u);
+       },
+       {{7, 7, 0xFF00FF00u}, {8, 8, 0xFF000000u}}},
+  };
+  for (const auto& r : rows) {
+    Scene s(16, 16, D3DFMT_X8R8G8B8, r.depthFormat);
     Untextured(s);
-    s.RS(D3DRS_CULLMODE, mode);
-    ASSERT_EQ(s.Draw(D3DPT_TRIANGLELIST, 1, tri, 3, kFvf2D), 1);
-    EXPECT_EQ(s.Pixel(2, 2), mode == D3DCULL_CW ? 0xFF000000u : 0xFFFFFFFFu) << mode;
+    for (const auto& [state, value] : r.states) s.RS(state, value);
+    r.draw(s);
+    for (const Probe& p : r.probes) EXPECT_EQ(s.Pixel(p.x, p.y), p.colour) << r.what << " at " << p.x << "," << p.y;
+    int lit = 0;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) lit += s.Pixel(x, y) != 0xFF000000u;
+    EXPECT_TRUE(r.lit < 0 || lit == r.lit) << r.what << ": " << lit << " pixels drawn";
   }
 }
 
@@ -640,11 +585,8 @@ TEST(RasterRules, TopLeftFillRuleDrawsSharedEdgesExactlyOnce) {
   // drawn twice would show 2x, a gap would stay black.
   Scene s(64, 64);
   Untextured(s);
-  s.RS(D3DRS_ZENABLE, 0);
-  s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
-  s.RS(D3DRS_ALPHABLENDENABLE, 1);
-  s.RS(D3DRS_SRCBLEND, D3DBLEND_ONE);
-  s.RS(D3DRS_DESTBLEND, D3DBLEND_ONE);
+  s.RS({{D3DRS_ZENABLE, 0}, {D3DRS_CULLMODE, D3DCULL_NONE}});
+  Blend(s, D3DBLEND_ONE, D3DBLEND_ONE);
   std::vector<V2D> fan;
   fan.push_back({31.3f, 30.7f, 0.5f, 1, 0xFF404040u, 0, 0});
   for (int i = 0; i <= 37; ++i) {
@@ -657,29 +599,22 @@ TEST(RasterRules, TopLeftFillRuleDrawsSharedEdgesExactlyOnce) {
 }
 
 TEST(RasterRules, IdenticalPositionsGiveIdenticalDepthWhateverElseDiffers) {
-  Scene a(64, 64), b(64, 64);
-  for (Scene* s : {&a, &b}) {
-    s->Clear(0xFF000000u);
+  Scene a(64, 64), b(64, 64), c(64, 64);
+  for (Scene* s : {&a, &b, &c}) {
     Camera(*s, 0.3f, 0.2f, -3.0f, 0, 0, 0);
     s->World(RotationY(0.4f));
   }
   Mesh ball = Sphere(1.0f, 9, 13, true);
   Untextured(a);
   DrawMesh(a, ball);
-  // b: lighting, fog, texgen and a plain position-only format.
+  // b: lighting, fog, texgen; c: a plain position-only format.
   b.RS(D3DRS_LIGHTING, 1);
-  b.RS(D3DRS_FOGENABLE, 1);
-  b.RS(D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR);
+  Fog(b, D3DFOG_EXP2, 0, 0.3f);
   Texture t = Checker(b, 8, 2, 0xFFFFFFFFu, 0xFF000000u);
-  b.dev->SetTexture(0, t.tex);
   b.TSS(0, D3DTSS_TEXCOORDINDEX, D3DTSS_TCI_CAMERASPACEREFLECTIONVECTOR);
   DrawMesh(b, ball);
   std::vector<float> posOnly;
   for (const VLit& v : ball.v) posOnly.insert(posOnly.end(), {v.x, v.y, v.z});
-  Scene c(64, 64);
-  c.Clear(0xFF000000u);
-  Camera(c, 0.3f, 0.2f, -3.0f, 0, 0, 0);
-  c.World(RotationY(0.4f));
   Untextured(c);
   ASSERT_EQ(c.Draw(D3DPT_TRIANGLELIST, int(ball.idx.size() / 3), posOnly.data(), int(ball.v.size()), D3DFVF_XYZ,
                    ball.idx.data()),
@@ -687,28 +622,26 @@ TEST(RasterRules, IdenticalPositionsGiveIdenticalDepthWhateverElseDiffers) {
   EXPECT_EQ(a.DepthBytes(), b.DepthBytes());
   EXPECT_EQ(a.DepthBytes(), c.DepthBytes());
   // And the equal-depth second pass covers exactly the first pass's pixels.
-  a.RS(D3DRS_ZFUNC, D3DCMP_EQUAL);
-  a.RS(D3DRS_LIGHTING, 1);
+  a.RS({{D3DRS_ZFUNC, D3DCMP_EQUAL}, {D3DRS_LIGHTING, 1}, {D3DRS_COLORVERTEX, 0}});
   D3DMATERIAL8 blue{};
   blue.Emissive = {0, 0, 1, 1};
   a.Material(blue);
-  a.RS(D3DRS_COLORVERTEX, 0);
+  Rasteriser_SetSimd(RASTERISER_SIMD_GENERAL);
   DrawMesh(a, ball);
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x)
       if (a.Depth(x, y) < 1.0f) {
         ASSERT_EQ(a.Pixel(x, y), 0xFF0000FFu) << x << "," << y;
       }
+  Rasteriser_SetSimd(0);
 }
 
-// One lit vertex colour from a tiny triangle drawn at the centre.
 uint32_t LitCentre(Scene& s, const VLit& v, uint32_t fvf = kFvfLit) {
   VLit tri[3] = {v, v, v};
   tri[0].x -= 0.2f, tri[0].y -= 0.2f;
   tri[1].y += 0.2f;
   tri[2].x += 0.2f, tri[2].y -= 0.2f;
-  s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
-  s.RS(D3DRS_SHADEMODE, D3DSHADE_FLAT);
+  s.RS({{D3DRS_CULLMODE, D3DCULL_NONE}, {D3DRS_SHADEMODE, D3DSHADE_FLAT}});
   std::vector<uint8_t> bytes;
   D3D8VertexLayout l = LayoutOf(fvf);
   for (const VLit& t : tri) {
@@ -723,51 +656,10 @@ uint32_t LitCentre(Scene& s, const VLit& v, uint32_t fvf = kFvfLit) {
   return s.Pixel(s.width / 2, s.height / 2);
 }
 
-TEST(RasterRules, LightingFollowsTheDeviceFormula) {
-  Scene s(16, 16);
-  Untextured(s);
-  s.RS(D3DRS_LIGHTING, 1);
-  s.RS(D3DRS_COLORVERTEX, 0);
-  D3DMATERIAL8 mat{};
-  mat.Diffuse = {1, 0.5f, 0.25f, 1};
-  mat.Ambient = {0.2f, 0.2f, 0.2f, 1};
-  s.Material(mat);
-  s.RS(D3DRS_AMBIENT, 0xFF808080u);
-  D3DLIGHT8 light{};
-  light.Type = D3DLIGHT_DIRECTIONAL;
-  light.Diffuse = {1, 1, 1, 1};
-  light.Direction = {0, 0, 1};  // shines along +z onto a normal facing -z
-  s.Light(0, light);
-  VLit v{0, 0, 0.5f, 0, 0, -1, 0xFF00FF00u, 0, 0};
-  // ambient 0.2 x 0.502 = 0.1 (26), plus diffuse (255, 128, 64).
-  uint32_t c = LitCentre(s, v);
-  EXPECT_NEAR(int((c >> 16) & 255), 255, 1);
-  EXPECT_NEAR(int((c >> 8) & 255), 128 + 26, 2);
-  EXPECT_NEAR(int(c & 255), 64 + 26, 2);
-  // Facing away: ambient only.
-  v.nz = 1;
-  c = LitCentre(s, v);
-  EXPECT_NEAR(int((c >> 16) & 255), 26, 1);
-  // No normal in the format: emissive plus ambient, no NaN.
-  mat.Emissive = {0, 0, 0.5f, 1};
-  s.Material(mat);
-  c = LitCentre(s, v, D3DFVF_XYZ | D3DFVF_DIFFUSE);
-  EXPECT_NEAR(int((c >> 16) & 255), 26, 1);
-  EXPECT_NEAR(int(c & 255), 128 + 26, 2);
-  // Colour vertex: diffuse from the vertex colour, emissive from the material.
-  s.RS(D3DRS_COLORVERTEX, 1);
-  s.RS(D3DRS_DIFFUSEMATERIALSOURCE, D3DMCS_COLOR1);
-  v.nz = -1;
-  c = LitCentre(s, v);
-  EXPECT_NEAR(int((c >> 8) & 255), 255, 1);
-  EXPECT_NEAR(int((c >> 16) & 255), 26, 1);
-}
-
 TEST(RasterRules, SpotWithEqualConesHasAHardEdgeAndPointLightsStopAtRange) {
   Scene s(16, 16);
   Untextured(s);
-  s.RS(D3DRS_LIGHTING, 1);
-  s.RS(D3DRS_COLORVERTEX, 0);
+  s.RS({{D3DRS_LIGHTING, 1}, {D3DRS_COLORVERTEX, 0}});
   D3DMATERIAL8 mat{};
   mat.Diffuse = {1, 1, 1, 1};
   s.Material(mat);
@@ -806,69 +698,19 @@ TEST(RasterRules, SpotWithEqualConesHasAHardEdgeAndPointLightsStopAtRange) {
   l.Range = 2.0f;
   s.Light(0, l);
   EXPECT_GE(LitCentre(s, v) & 255, 0xF0u);
-}
-
-TEST(RasterRules, TextureCoordinatesMissingSetsAndCount2Translation) {
-  Scene s(8, 8);
-  Texture t(s, 4, 4, D3DFMT_A8R8G8B8, 1);
-  t.Fill(0, [](int x, int y) { return 0xFF000000u | uint32_t(x * 60) << 16 | uint32_t(y * 60) << 8; });
-  s.dev->SetTexture(0, t.tex);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-  // Set 3 does not exist in a one-set format: (0, 0) -> texel (0, 0).
-  s.TSS(0, D3DTSS_TEXCOORDINDEX, 3);
-  Quad2D(s, 0, 0, 8, 8, 0.6f, 0.6f, 0.9f, 0.9f, 0xFFFFFFFFu);
-  EXPECT_EQ(s.Pixel(4, 4), 0xFF000000u);
-  // COUNT2 on 2-float coordinates: the translation sits in the third row.
-  s.TSS(0, D3DTSS_TEXCOORDINDEX, 0);
-  s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
-  D3DMATRIX shift = Identity();
-  shift.m[2][0] = 0.5f;   // u + 0.5
-  shift.m[2][1] = 0.25f;  // v + 0.25
-  shift.m[3][0] = 9.0f;   // the fourth row is multiplied by 0
-  s.TextureMatrix(0, shift);
-  Quad2D(s, 0, 0, 8, 8, 0.0f, 0.0f, 0.0f, 0.0f, 0xFFFFFFFFu);
-  EXPECT_EQ(s.Pixel(4, 4), 0xFF000000u | 120u << 16 | 60u << 8);
-}
-
-TEST(RasterRules, StageAlphaAndDestinationAlphaDefaults) {
-  Scene s(8, 8);
-  Untextured(s);
-  s.RS(D3DRS_ALPHABLENDENABLE, 1);
-  s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-  s.RS(D3DRS_DESTBLEND, D3DBLEND_ZERO);
-  s.TSS(0, D3DTSS_ALPHAOP, D3DTOP_DISABLE);
-  // Stage 0 alpha disabled: the diffuse alpha (0x80) scales the colour.
-  Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0x80FFFFFFu);
-  EXPECT_EQ(s.Pixel(1, 1), 0xFF808080u);
-  // Without a diffuse colour alpha is 1.0.
-  float noDiffuse[4][6] = {{0, 0, 0.5f, 1, 0, 0}, {8, 0, 0.5f, 1, 0, 0}, {0, 8, 0.5f, 1, 0, 0}, {8, 8, 0.5f, 1, 0, 0}};
-  ASSERT_EQ(s.Draw(D3DPT_TRIANGLESTRIP, 2, noDiffuse, 4, D3DFVF_XYZRHW | D3DFVF_TEX1), 1);
-  EXPECT_EQ(s.Pixel(1, 1), 0xFFFFFFFFu);
-}
-
-TEST(RasterRules, DestinationAlphaOfAnX8R8G8B8TargetReadsOneWhateverItsUnusedByteHolds) {
-  Scene s(8, 8);
-  Untextured(s);
-  const struct {
-    uint32_t src, dest;
-  } factors[] = {{D3DBLEND_DESTALPHA, D3DBLEND_ZERO}, {D3DBLEND_ONE, D3DBLEND_INVDESTALPHA}};
-  for (const auto& f : factors) {
-    // An unblended draw stores its alpha (0) in the target's unused byte.
-    s.RS(D3DRS_ALPHABLENDENABLE, 0);
-    Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0x00304050u);
-    s.RS(D3DRS_ALPHABLENDENABLE, 1);
-    s.RS(D3DRS_SRCBLEND, f.src);
-    s.RS(D3DRS_DESTBLEND, f.dest);
-    Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0x10C0C0C0u);
-    EXPECT_EQ(s.Pixel(1, 1), 0xFFC0C0C0u) << f.src << " " << f.dest;
-  }
+  // No normal in the format: the emissive colour alone, no NaN.
+  mat.Diffuse = {1, 0, 0, 1};
+  mat.Emissive = {0, 0, 0.5f, 1};
+  s.Material(mat);
+  const uint32_t c = LitCentre(s, v, D3DFVF_XYZ | D3DFVF_DIFFUSE);
+  EXPECT_EQ(c & 0xFFFF00u, 0u);
+  EXPECT_NEAR(int(c & 255), 128, 1);
 }
 
 TEST(RasterRules, AlphaTestComparesWithTheReferenceAndRejectedPixelsWriteNothing) {
   Scene s(4, 4);
   Untextured(s);
-  s.RS(D3DRS_ALPHATESTENABLE, 1);
-  s.RS(D3DRS_ALPHAREF, 0x80);
+  s.RS({{D3DRS_ALPHATESTENABLE, 1}, {D3DRS_ALPHAREF, 0x80}});
   const struct {
     uint32_t func, alpha;
     bool passes;
@@ -876,43 +718,23 @@ TEST(RasterRules, AlphaTestComparesWithTheReferenceAndRejectedPixelsWriteNothing
                {D3DCMP_GREATEREQUAL, 0x80, true},  {D3DCMP_GREATEREQUAL, 0x7F, false},
                {D3DCMP_LESS, 0x80, false},         {D3DCMP_LESSEQUAL, 0x80, true},
                {D3DCMP_EQUAL, 0x80, true},         {D3DCMP_NOTEQUAL, 0x80, false}};
-  for (const auto& c : cases) {
-    s.RS(D3DRS_ALPHATESTENABLE, 0);
-    s.Clear(0xFF000000u, 1.0f);
-    s.RS(D3DRS_ALPHATESTENABLE, 1);
-    s.RS(D3DRS_ALPHAFUNC, c.func);
-    Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, c.alpha << 24 | 0x00FFFFFFu, 0.25f);
-    EXPECT_EQ(s.Pixel(2, 2), c.passes ? 0xFFFFFFFFu : 0xFF000000u) << c.func << " alpha " << c.alpha;
-    EXPECT_EQ(s.Depth(2, 2) < 1.0f, c.passes) << c.func << " alpha " << c.alpha;
-  }
+  for (int simd : {int(RASTERISER_SIMD_GENERAL), 0})  // the general stages and the kernels
+    for (const auto& c : cases) {
+      Rasteriser_SetSimd(simd);
+      s.RS(D3DRS_ALPHATESTENABLE, 0);
+      s.Clear(0xFF000000u, 1.0f);
+      s.RS({{D3DRS_ALPHATESTENABLE, 1}, {D3DRS_ALPHAFUNC, c.func}});
+      Rect(s, 0, 0, 4, 4, c.alpha << 24 | 0x00FFFFFFu, 0.25f);
+      EXPECT_EQ(s.Pixel(2, 2), c.passes ? 0xFFFFFFFFu : 0xFF000000u) << c.func << " alpha " << c.alpha << " " << simd;
+      EXPECT_EQ(s.Depth(2, 2) < 1.0f, c.passes) << c.func << " alpha " << c.alpha << " path " << simd;
+    }
+  Rasteriser_SetSimd(0);
   // The driver's cut-out: GREATER than 0 keeps alpha-0 pixels out of colour and depth.
   s.Clear(0xFF000000u, 1.0f);
-  s.RS(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
-  s.RS(D3DRS_ALPHAREF, 0);
-  Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, 0x00FFFFFFu, 0.25f);
+  s.RS({{D3DRS_ALPHAFUNC, D3DCMP_GREATER}, {D3DRS_ALPHAREF, 0}});
+  Rect(s, 0, 0, 4, 4, 0x00FFFFFFu, 0.25f);
   EXPECT_EQ(s.Pixel(2, 2), 0xFF000000u);
   EXPECT_EQ(s.Depth(2, 2), 1.0f);
-}
-
-TEST(RasterRules, ColourWriteMaskKeepsTheOtherChannels) {
-  Scene s(8, 8);
-  Untextured(s);
-  s.Clear(0xFF204060u);
-  s.RS(D3DRS_COLORWRITEENABLE, 1 | 4);  // red and blue
-  Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFFFFFFFFu);
-  EXPECT_EQ(s.Pixel(3, 3), 0xFFFF40FFu);
-  s.RS(D3DRS_COLORWRITEENABLE, 0);
-  Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFF000000u);
-  EXPECT_EQ(s.Pixel(3, 3), 0xFFFF40FFu);
-}
-
-TEST(RasterRules, NoDepthSurfaceMeansTheTestPassesAndNothingIsWritten) {
-  Scene s(8, 8, D3DFMT_X8R8G8B8, 0);
-  Untextured(s);
-  s.RS(D3DRS_ZENABLE, 1);
-  Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFF112233u, 0.9f);
-  Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFF445566u, 0.1f);
-  EXPECT_EQ(s.Pixel(3, 3), 0xFF445566u);
 }
 
 TEST(RasterRules, StencilTestsAndOperationsOnEveryStencilFormat) {
@@ -935,14 +757,14 @@ TEST(RasterRules, StencilTestsAndOperationsOnEveryStencilFormat) {
        false},
       {"incrsat stops", 0xFF, false, false, 0xFF, D3DCMP_ALWAYS, 0, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_INCRSAT,
        {0xFF, 0x0F, 1}, true},
-      {"decrsat stops", 0, false, false, 0xFF, D3DCMP_ALWAYS, 0, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_DECRSAT, {0, 0, 0},
-       true},
       {"write mask", 0, false, false, 0xFF, D3DCMP_ALWAYS, 0xFF, 0xFF, 0x0E, 1, 1, D3DSTENCILOP_REPLACE,
        {0x0E, 0x0E, 0}, true},
-      {"compare mask", 3, false, false, 0xFF, D3DCMP_EQUAL, 0x13, 0x0F, 0xFF, 1, 1, D3DSTENCILOP_ZERO, {0, 0, 0},
+      {"decrsat stops", 0, false, false, 0xFF, D3DCMP_ALWAYS, 0, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_DECRSAT, {0, 0, 0},
        true},
       {"less", 1, false, false, 0xFF, D3DCMP_LESS, 0, 0xFF, 0xFF, D3DSTENCILOP_ZERO, 1, D3DSTENCILOP_INCR,
        {2, 2, 0}, true},
+      {"compare mask", 3, false, false, 0xFF, D3DCMP_EQUAL, 0x13, 0x0F, 0xFF, 1, 1, D3DSTENCILOP_ZERO, {0, 0, 0},
+       true},
       {"alpha rejects: no stencil", 0, false, true, 0x40, D3DCMP_ALWAYS, 7, 0xFF, 0xFF, 1, 1, D3DSTENCILOP_REPLACE,
        {0, 0, 0}, false},
       {"alpha passes, depth fails", 0, true, true, 0xFF, D3DCMP_ALWAYS, 7, 0xFF, 0xFF, 1, D3DSTENCILOP_REPLACE, 1,
@@ -954,22 +776,15 @@ TEST(RasterRules, StencilTestsAndOperationsOnEveryStencilFormat) {
   for (int f = 0; f < 3; ++f) {
     Scene s(8, 8, D3DFMT_X8R8G8B8, formats[f], AnswerEveryDepthFormat);
     Untextured(s);
-    s.RS(D3DRS_STENCILENABLE, 1);
-    s.RS(D3DRS_ALPHAFUNC, D3DCMP_GREATER);
-    s.RS(D3DRS_ALPHAREF, 0x80);
+    s.RS({{D3DRS_STENCILENABLE, 1}, {D3DRS_ALPHAFUNC, D3DCMP_GREATER}, {D3DRS_ALPHAREF, 0x80}});
     for (const auto& r : rows) {
       s.RS(D3DRS_ALPHATESTENABLE, 0);
       s.dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0xFF000000u,
                    r.depthFails ? 0.25f : 1.0f, r.initial);
-      s.RS(D3DRS_ALPHATESTENABLE, r.alphaTest);
-      s.RS(D3DRS_STENCILFUNC, r.func);
-      s.RS(D3DRS_STENCILREF, r.ref);
-      s.RS(D3DRS_STENCILMASK, r.mask);
-      s.RS(D3DRS_STENCILWRITEMASK, r.writeMask);
-      s.RS(D3DRS_STENCILFAIL, r.fail);
-      s.RS(D3DRS_STENCILZFAIL, r.zfail);
-      s.RS(D3DRS_STENCILPASS, r.pass);
-      Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, r.alpha << 24 | 0xFF0000u);
+      s.RS({{D3DRS_ALPHATESTENABLE, r.alphaTest}, {D3DRS_STENCILFUNC, r.func}, {D3DRS_STENCILREF, r.ref},
+            {D3DRS_STENCILMASK, r.mask}, {D3DRS_STENCILWRITEMASK, r.writeMask}, {D3DRS_STENCILFAIL, r.fail},
+            {D3DRS_STENCILZFAIL, r.zfail}, {D3DRS_STENCILPASS, r.pass}});
+      Rect(s, 0, 0, 8, 8, r.alpha << 24 | 0xFF0000u);
       EXPECT_EQ(s.Stencil(3, 3), r.expected[f]) << r.what << ", format " << formats[f];
       EXPECT_EQ(s.Pixel(3, 3), r.drawn ? 0xFFFF0000u : 0xFF000000u) << r.what << ", format " << formats[f];
       EXPECT_NEAR(s.Depth(3, 3), r.drawn ? 0.5f : (r.depthFails ? 0.25f : 1.0f), 1e-4f) << r.what;
@@ -984,72 +799,15 @@ TEST(RasterRules, StencilTestsAndOperationsOnEveryStencilFormat) {
   }
 }
 
-TEST(RasterRules, FlatShadingTakesTheFirstVertexOfEachTriangle) {
-  Scene s(16, 16);
-  Untextured(s);
-  s.RS(D3DRS_SHADEMODE, D3DSHADE_FLAT);
-  V2D q[4] = {{0, 0, 0.5f, 1, 0xFFFF0000u, 0, 0},
-              {16, 0, 0.5f, 1, 0xFF00FF00u, 0, 0},
-              {0, 16, 0.5f, 1, 0xFF0000FFu, 0, 0},
-              {16, 16, 0.5f, 1, 0xFFFFFFFFu, 0, 0}};
-  ASSERT_EQ(s.Draw(D3DPT_TRIANGLESTRIP, 2, q, 4, kFvf2D), 1);
-  EXPECT_EQ(s.Pixel(2, 2), 0xFFFF0000u);
-  EXPECT_EQ(s.Pixel(14, 14), 0xFF00FF00u);
-}
-
-TEST(RasterRules, BrokenVerticesAndViewportsDrawNothingOutsideAndNeverCrash) {
-  Scene s(16, 16);
-  s.Clear(0xFF000000u);
-  Untextured(s);
-  s.RS(D3DRS_CULLMODE, D3DCULL_NONE);
-  const float inf = INFINITY, nan = NAN;
-  V2D bad[6] = {{nan, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0}, {8, 8, 0.5f, 1, 0xFFFFFFFFu, 0, 0},
-                {0, 8, 0.5f, 0, 0xFFFFFFFFu, 0, 0},   {-1e30f, -1e30f, 0.5f, 1, 0xFFFFFFFFu, 0, 0},
-                {inf, 1e30f, 0.5f, -1, 0xFFFFFFFFu, 0, 0}, {0, 1e30f, nan, nan, 0xFFFFFFFFu, nan, inf}};
-  EXPECT_EQ(s.Draw(D3DPT_TRIANGLELIST, 2, bad, 6, kFvf2D), 1);
-  EXPECT_EQ(s.Draw(D3DPT_LINESTRIP, 5, bad, 6, kFvf2D), 1);
-  EXPECT_EQ(s.Draw(D3DPT_POINTLIST, 6, bad, 6, kFvf2D), 1);
-  float nan3[3][3] = {{nan, 0, 0}, {0, nan, 0}, {1, 1, inf}};
-  EXPECT_EQ(s.Draw(D3DPT_TRIANGLELIST, 1, nan3, 3, D3DFVF_XYZ), 1);
-  // A viewport hanging off the top-left corner draws only inside the target.
-  s.Clear(0xFF000000u);
-  s.Viewport(-8, -8, 16, 16);
-  Quad2D(s, -100, -100, 100, 100, 0, 0, 1, 1, 0xFF00FF00u);
-  EXPECT_EQ(s.Pixel(7, 7), 0xFF00FF00u);
-  EXPECT_EQ(s.Pixel(8, 8), 0xFF000000u);
-}
-
-TEST(RasterRules, LinesAndPointsAreOnePixelAndNeverCulled) {
-  Scene s(16, 16);
-  s.Clear(0xFF000000u);
-  Untextured(s);
-  s.RS(D3DRS_CULLMODE, D3DCULL_CW);
-  V2D pts[3] = {{2, 3, 0.5f, 1, 0xFFFF0000u, 0, 0}, {12, 3, 0.5f, 1, 0xFFFF0000u, 0, 0},
-                {5, 10, 0.5f, 1, 0xFF00FF00u, 0, 0}};
-  ASSERT_EQ(s.Draw(D3DPT_LINELIST, 1, pts, 2, kFvf2D), 1);
-  ASSERT_EQ(s.Draw(D3DPT_POINTLIST, 1, pts + 2, 1, kFvf2D), 1);
-  int lit = 0;
-  for (int y = 0; y < 16; ++y)
-    for (int x = 0; x < 16; ++x) lit += s.Pixel(x, y) != 0xFF000000u;
-  EXPECT_EQ(lit, 11);  // 10 line pixels (last one left out) and the point
-  EXPECT_EQ(s.Pixel(2, 3), 0xFFFF0000u);
-  EXPECT_EQ(s.Pixel(11, 3), 0xFFFF0000u);
-  EXPECT_EQ(s.Pixel(12, 3), 0xFF000000u);
-  EXPECT_EQ(s.Pixel(5, 10), 0xFF00FF00u);
-}
-
 TEST(RasterRules, SixteenBitTargetsAndPaletteAndBlockTexturesDraw) {
   Scene s(8, 8, D3DFMT_R5G6B5, D3DFMT_D16, [](D3D8Answers* a) { a->palettes = a->dxt = true; });
   // P8 through the current palette.
-  Texture p(s, 2, 2, D3DFMT_P8, 1);
-  p.Fill(0, [](int x, int y) { return uint32_t((x + y) & 1); });
+  Texture p = Bound(s, 2, 2, [](int x, int y) { return uint32_t((x + y) & 1); }, 0, D3DFMT_P8);
   PALETTEENTRY pal[256] = {};
   pal[0] = {255, 0, 0, 255};
   pal[1] = {0, 0, 255, 255};
   ASSERT_EQ(s.dev->SetPaletteEntries(3, pal), D3D_OK);
   ASSERT_EQ(s.dev->SetCurrentTexturePalette(3), D3D_OK);
-  s.dev->SetTexture(0, p.tex);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
   Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFFFFFFFFu);
   EXPECT_EQ(s.Pixel(1, 1), 0xFFFF0000u);
   EXPECT_EQ(s.Pixel(6, 1), 0xFF0000FFu);
@@ -1062,6 +820,12 @@ TEST(RasterRules, SixteenBitTargetsAndPaletteAndBlockTexturesDraw) {
   EXPECT_EQ(s.Pixel(1, 1), 0xFFFFFFFFu);
   EXPECT_EQ(s.Pixel(6, 1), 0xFF000000u);
   EXPECT_EQ(s.Depth(1, 1), RasteriserFormat_DepthDecode(D3DFMT_D16, RasteriserFormat_DepthEncode(D3DFMT_D16, 0.5f)));
+  // The target and its depth surface store their real formats, two bytes a pixel.
+  s.Clear(0xFFFF0000u, 1.0f);
+  EXPECT_EQ(s.back->surface.pitch, 8 * 2);
+  const std::vector<uint8_t> colour = s.ColourBytes(), depth = s.DepthBytes();
+  EXPECT_EQ(colour[0] | colour[1] << 8, 0xF800);
+  EXPECT_EQ(depth[0] | depth[1] << 8, 0xFFFF);
 }
 
 int Channel(uint32_t c, int ch) { return int((c >> (8 * ch)) & 255); }
@@ -1088,64 +852,53 @@ TEST(RasterRules, EveryBlendFactorPairMatchesItsDefinition) {
       default: return ch == 3 ? 1.0 : std::min(sa, 1 - da);  // SRCALPHASAT
     }
   };
-  for (uint32_t sf = 1; sf <= 11; ++sf)
-    for (uint32_t df = 1; df <= 11; ++df) {
-      s.Clear(dst);
-      s.RS(D3DRS_SRCBLEND, sf);
-      s.RS(D3DRS_DESTBLEND, df);
-      Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, src);
-      uint32_t got = s.Pixel(1, 1);
-      for (int ch = 0; ch < 3; ++ch) {
-        double want = Channel(src, ch) * factor(sf, ch) + Channel(dst, ch) * factor(df, ch);
-        EXPECT_NEAR(Channel(got, ch), std::min(255.0, want), 1.5) << "src " << sf << " dest " << df << " channel " << ch;
+  for (int simd : {int(RASTERISER_SIMD_GENERAL), 0})  // the general stages and the kernels
+    for (uint32_t sf = 1; sf <= 11; ++sf)
+      for (uint32_t df = 1; df <= 11; ++df) {
+        Rasteriser_SetSimd(simd);
+        s.Clear(dst);
+        s.RS({{D3DRS_SRCBLEND, sf}, {D3DRS_DESTBLEND, df}});
+        Rect(s, 0, 0, 4, 4, src);
+        uint32_t got = s.Pixel(1, 1);
+        for (int ch = 0; ch < 3; ++ch) {
+          double want = Channel(src, ch) * factor(sf, ch) + Channel(dst, ch) * factor(df, ch);
+          EXPECT_NEAR(Channel(got, ch), std::min(255.0, want), 1.5) << "src " << sf << " dest " << df << " path " << simd;
+        }
       }
-    }
+  Rasteriser_SetSimd(0);
 }
 
 TEST(RasterRules, CombinerOperationsArgumentsAndSecondStage) {
   Scene s(4, 4);
   s.RS(D3DRS_ZENABLE, 0);
-  Texture t0(s, 1, 1, D3DFMT_A8R8G8B8, 1), t1(s, 1, 1, D3DFMT_A8R8G8B8, 1);
   const uint32_t T0 = 0x80FF4020u, T1 = 0x40204080u, D = 0xFF808080u, F = 0x20406080u;
-  t0.Fill(0, [&](int, int) { return T0; });
-  t1.Fill(0, [&](int, int) { return T1; });
-  s.dev->SetTexture(0, t0.tex);
-  s.dev->SetTexture(1, t1.tex);
+  Texture t0 = Bound(s, 1, 1, [&](int, int) { return T0; }), t1 = Bound(s, 1, 1, [&](int, int) { return T1; }, 1);
   s.RS(D3DRS_TEXTUREFACTOR, F);
+  // want(t0, t1, diffuse, factor, t0's alpha 0..1) per channel.
   struct Case {
     const char* name;
     uint32_t op0, arg01, arg02, op1, arg10, arg11, arg12;
     double (*want)(double t0, double t1, double d, double f, double t0a);
   };
+  const uint32_t TEX = D3DTA_TEXTURE;
   const Case cases[] = {
-      {"select texture", D3DTOP_SELECTARG1, D3DTA_TEXTURE, 0, 0, 0, 0, 0,
-       [](double t, double, double, double, double) { return t; }},
-      {"select diffuse", D3DTOP_SELECTARG2, 0, D3DTA_DIFFUSE, 0, 0, 0, 0,
-       [](double, double, double d, double, double) { return d; }},
-      {"modulate", D3DTOP_MODULATE, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0, 0, 0, 0,
-       [](double t, double, double d, double, double) { return t * d / 255; }},
-      {"modulate 2x", D3DTOP_MODULATE2X, D3DTA_TEXTURE, D3DTA_DIFFUSE, 0, 0, 0, 0,
+      {"modulate 2x", D3DTOP_MODULATE2X, TEX, D3DTA_DIFFUSE, 0, 0, 0, 0,
        [](double t, double, double d, double, double) { return 2 * t * d / 255; }},
-      {"add", D3DTOP_ADD, D3DTA_TEXTURE, D3DTA_TFACTOR, 0, 0, 0, 0,
-       [](double t, double, double, double f, double) { return t + f; }},
-      {"blend texture alpha", D3DTOP_BLENDTEXTUREALPHA, D3DTA_TEXTURE, D3DTA_TFACTOR, 0, 0, 0, 0,
+      {"add", D3DTOP_ADD, TEX, D3DTA_TFACTOR, 0, 0, 0, 0, [](double t, double, double, double f, double) { return t + f; }},
+      {"blend texture alpha", D3DTOP_BLENDTEXTUREALPHA, TEX, D3DTA_TFACTOR, 0, 0, 0, 0,
        [](double t, double, double, double f, double a) { return t * a + f * (1 - a); }},
-      {"alpha replicate", D3DTOP_SELECTARG1, D3DTA_TEXTURE | D3DTA_ALPHAREPLICATE, 0, 0, 0, 0, 0,
+      {"alpha replicate", D3DTOP_SELECTARG1, TEX | D3DTA_ALPHAREPLICATE, 0, 0, 0, 0, 0,
        [](double, double, double, double, double a) { return a * 255; }},
-      {"stage 1 add", D3DTOP_SELECTARG1, D3DTA_TEXTURE, 0, D3DTOP_ADD, 0, D3DTA_TEXTURE, D3DTA_CURRENT,
+      {"stage 1 add", D3DTOP_SELECTARG1, TEX, 0, D3DTOP_ADD, 0, TEX, D3DTA_CURRENT,
        [](double t0, double t1, double, double, double) { return t0 + t1; }},
-      {"stage 1 multiply-add", D3DTOP_SELECTARG1, D3DTA_TEXTURE, 0, D3DTOP_MULTIPLYADD, D3DTA_CURRENT,
-       D3DTA_TEXTURE, D3DTA_TFACTOR, [](double t0, double t1, double, double f, double) { return t0 + t1 * f / 255; }},
+      {"stage 1 multiply-add", D3DTOP_SELECTARG1, TEX, 0, D3DTOP_MULTIPLYADD, D3DTA_CURRENT, TEX, D3DTA_TFACTOR,
+       [](double t0, double t1, double, double f, double) { return t0 + t1 * f / 255; }},
   };
   for (const Case& c : cases) {
-    s.TSS(0, D3DTSS_COLOROP, c.op0);
-    s.TSS(0, D3DTSS_COLORARG1, c.arg01);
-    s.TSS(0, D3DTSS_COLORARG2, c.arg02);
-    s.TSS(1, D3DTSS_COLOROP, c.op1 ? c.op1 : D3DTOP_DISABLE);
-    s.TSS(1, D3DTSS_COLORARG0, c.arg10);
-    s.TSS(1, D3DTSS_COLORARG1, c.arg11);
-    s.TSS(1, D3DTSS_COLORARG2, c.arg12);
-    Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, D);
+    s.TSS(0, {{D3DTSS_COLOROP, c.op0}, {D3DTSS_COLORARG1, c.arg01}, {D3DTSS_COLORARG2, c.arg02}});
+    s.TSS(1, {{D3DTSS_COLOROP, c.op1 ? c.op1 : D3DTOP_DISABLE}, {D3DTSS_COLORARG0, c.arg10},
+              {D3DTSS_COLORARG1, c.arg11}, {D3DTSS_COLORARG2, c.arg12}});
+    Rect(s, 0, 0, 4, 4, D);
     uint32_t got = s.Pixel(2, 2);
     for (int ch = 0; ch < 3; ++ch) {
       double want = c.want(Channel(T0, ch), Channel(T1, ch), Channel(D, ch), Channel(F, ch), Channel(T0, 3) / 255.0);
@@ -1161,90 +914,66 @@ TEST(RasterRules, PixelShaderInstructionsModifiersAndCoIssue) {
   using namespace ps;
   Scene s(4, 4, D3DFMT_X8R8G8B8, D3DFMT_D24X8, [](D3D8Answers* a) { a->pixelShaders = true; });
   s.RS(D3DRS_ZENABLE, 0);
-  Texture t0(s, 1, 1, D3DFMT_A8R8G8B8, 1), t1(s, 1, 1, D3DFMT_A8R8G8B8, 1);
   const uint32_t T0 = 0x80FF4020u, T1 = 0x40204080u, D = 0xFF808060u;
-  t0.Fill(0, [&](int, int) { return T0; });
-  t1.Fill(0, [&](int, int) { return T1; });
-  s.dev->SetTexture(0, t0.tex);
-  s.dev->SetTexture(1, t1.tex);
+  Texture t0 = Bound(s, 1, 1, [&](int, int) { return T0; }), t1 = Bound(s, 1, 1, [&](int, int) { return T1; }, 1);
   s.TSS(0, D3DTSS_COLOROP, D3DTOP_DISABLE);
+  s.TSS(1, D3DTSS_COLOROP, D3DTOP_DISABLE);
   const float c0[4] = {0.25f, 0.5f, 0.75f, 0.6f};
   s.dev->SetPixelShaderConstant(0, c0, 1);
-  using Want = double (*)(const double* t0, const double* t1, const double* d, const double* c, int ch);
-  struct Case {
-    const char* what;
-    std::vector<uint32_t> math;
-    Want want;
-  };
-  const uint32_t r0 = Dst(R(0)), r1 = Dst(R(1)), a = D3DSP_REPLICATEALPHA, b = D3DSP_REPLICATEBLUE,
-                 none = D3DSP_NOSWIZZLE;
-  const Case cases[] = {
-      {"mov v0",
-       {D3DSIO_MOV, r0, Src(V(0))},
-       [](const double*, const double*, const double* d, const double*, int ch) { return d[ch]; }},
-      {"add, saturated",
-       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, SAT), Src(T(0)), Src(T(1))},
-       [](const double* t0, const double* t1, const double*, const double*, int ch) { return t0[ch] + t1[ch]; }},
-      {"mad with c0",
-       {D3DSIO_MAD, r0, Src(T(0)), Src(C(0)), Src(V(0))},
-       [](const double* t0, const double*, const double* d, const double* c, int ch) {
-         return t0[ch] * c[ch] + d[ch];
-       }},
-      {"lrp by t0.a",
-       {D3DSIO_LRP, r0, Src(T(0), a), Src(T(1)), Src(V(0))},
-       [](const double* t0, const double* t1, const double* d, const double*, int ch) {
-         return t0[3] * t1[ch] + (1 - t0[3]) * d[ch];
-       }},
-      {"1 - x and x4",
-       {D3DSIO_MUL, Dst(R(0), D3DSP_WRITEMASK_ALL, X4), Src(T(0), none, D3DSPSM_COMP), Src(T(1))},
-       [](const double* t0, const double* t1, const double*, const double*, int ch) {
-         return std::min(1.0, 4 * (1 - t0[ch]) * t1[ch]);
-       }},
-      {"bias, negated, x2",
-       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, X2), Src(T(0), none, D3DSPSM_BIAS), Src(T(1), none, D3DSPSM_NEG)},
-       [](const double* t0, const double* t1, const double*, const double*, int ch) {
-         return 2 * (t0[ch] - 0.5 - t1[ch]);
-       }},
-      {"bx2, negated bx2, halved",
-       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, D2), Src(T(0), none, D3DSPSM_SIGN),
-        Src(V(0), none, D3DSPSM_SIGNNEG)},
-       [](const double* t0, const double*, const double* d, const double*, int ch) {
-         return (2 * (t0[ch] - 0.5) - 2 * (d[ch] - 0.5)) / 2;
-       }},
-      // Values between instructions are held in [-1, 1].
-      {"intermediate clamp",
-       {D3DSIO_ADD, r1, Src(T(0)), Src(V(0)), D3DSIO_ADD, r0, Src(R(1)), Src(V(0), none, D3DSPSM_NEG)},
-       [](const double* t0, const double*, const double* d, const double*, int ch) {
-         return std::min(1.0, t0[ch] + d[ch]) - d[ch];
-       }},
-      // The alpha half of a pair reads r1.b as it was before the pair.
-      {"co-issue",
-       {D3DSIO_MOV, r1, Src(T(0)), D3DSIO_MOV, Dst(R(1), RGB), Src(T(1)), D3DSIO_MOV | D3DSI_COISSUE, Dst(R(1), ALPHA),
-        Src(R(1), b), D3DSIO_MOV, r0, Src(R(1), a)},
-       [](const double* t0, const double*, const double*, const double*, int) { return t0[2]; }},
-      // Alpha reads blue after blue was written by the same instruction.
-      {"a selector over its own result",
-       {D3DSIO_MOV, r1, Src(T(0)), D3DSIO_ADD, r1, Src(R(1)), Src(R(1), b), D3DSIO_MOV, r0, Src(R(1), a)},
-       [](const double* t0, const double*, const double*, const double*, int) { return std::min(1.0, t0[3] + t0[2]); }},
-  };
+  // The inputs as 0..1 per channel (0 red .. 3 alpha).
+  struct In {
+    double t0[4], t1[4], d[4], c[4];
+  } in;
   auto channels = [](uint32_t c, double* out) {
     for (int ch = 0; ch < 4; ++ch) out[ch] = ((c >> (ch == 3 ? 24 : 16 - 8 * ch)) & 255) / 255.0;
   };
-  double vt0[4], vt1[4], vd[4], vc[4] = {c0[0], c0[1], c0[2], c0[3]};
-  channels(T0, vt0), channels(T1, vt1), channels(D, vd);
-  for (const Case& c : cases) {
+  channels(T0, in.t0), channels(T1, in.t1), channels(D, in.d);
+  for (int ch = 0; ch < 4; ++ch) in.c[ch] = c0[ch];
+  const struct {
+    const char* what;
+    std::vector<uint32_t> math;
+    double (*want)(const In& i, int ch);
+  } cases[] = {
+      {"add, saturated", {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, SAT), Src(T(0)), Src(T(1))},
+       [](const In& i, int ch) { return i.t0[ch] + i.t1[ch]; }},
+      {"1 - x and x4", {D3DSIO_MUL, Dst(R(0), D3DSP_WRITEMASK_ALL, X4), Src(T(0), D3DSP_NOSWIZZLE, D3DSPSM_COMP), Src(T(1))},
+       [](const In& i, int ch) { return std::min(1.0, 4 * (1 - i.t0[ch]) * i.t1[ch]); }},
+      {"bias, negated, x2",
+       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, X2), Src(T(0), D3DSP_NOSWIZZLE, D3DSPSM_BIAS),
+        Src(T(1), D3DSP_NOSWIZZLE, D3DSPSM_NEG)},
+       [](const In& i, int ch) { return 2 * (i.t0[ch] - 0.5 - i.t1[ch]); }},
+      {"bx2, negated bx2, halved",
+       {D3DSIO_ADD, Dst(R(0), D3DSP_WRITEMASK_ALL, D2), Src(T(0), D3DSP_NOSWIZZLE, D3DSPSM_SIGN),
+        Src(V(0), D3DSP_NOSWIZZLE, D3DSPSM_SIGNNEG)},
+       [](const In& i, int ch) { return (2 * (i.t0[ch] - 0.5) - 2 * (i.d[ch] - 0.5)) / 2; }},
+      // Values between instructions are held in [-1, 1].
+      {"intermediate clamp",
+       {D3DSIO_ADD, Dst(R(1)), Src(T(0)), Src(V(0)), D3DSIO_ADD, Dst(R(0)), Src(R(1)),
+        Src(V(0), D3DSP_NOSWIZZLE, D3DSPSM_NEG)},
+       [](const In& i, int ch) { return std::min(1.0, i.t0[ch] + i.d[ch]) - i.d[ch]; }},
+      // The alpha half of a pair reads r1.b as it was before the pair.
+      {"co-issue",
+       {D3DSIO_MOV, Dst(R(1)), Src(T(0)), D3DSIO_MOV, Dst(R(1), RGB), Src(T(1)), D3DSIO_MOV | D3DSI_COISSUE,
+        Dst(R(1), ALPHA), Src(R(1), D3DSP_REPLICATEBLUE), D3DSIO_MOV, Dst(R(0)), Src(R(1), D3DSP_REPLICATEALPHA)},
+       [](const In& i, int) { return i.t0[2]; }},
+      // Alpha reads blue after blue was written by the same instruction.
+      {"a selector over its own result",
+       {D3DSIO_MOV, Dst(R(1)), Src(T(0)), D3DSIO_ADD, Dst(R(1)), Src(R(1)), Src(R(1), D3DSP_REPLICATEBLUE), D3DSIO_MOV,
+        Dst(R(0)), Src(R(1), D3DSP_REPLICATEALPHA)},
+       [](const In& i, int) { return std::min(1.0, i.t0[3] + i.t0[2]); }},
+  };
+  for (const auto& c : cases) {
     std::vector<uint32_t> tokens = {D3DPS_VERSION_1_1, D3DSIO_TEX, Dst(T(0)), D3DSIO_TEX, Dst(T(1))};
     tokens.insert(tokens.end(), c.math.begin(), c.math.end());
     tokens.push_back(D3DPS_END);
     uint32_t shader = 0;
     ASSERT_EQ(s.dev->CreatePixelShader(tokens.data(), &shader), D3D_OK) << c.what;
     s.dev->SetPixelShader(shader);
-    Quad2D(s, 0, 0, 4, 4, 0, 0, 1, 1, D);
-    const uint32_t got = s.Pixel(2, 2);
+    Rect(s, 0, 0, 4, 4, D);
     double rgb[4];
-    channels(got, rgb);
+    channels(s.Pixel(2, 2), rgb);
     for (int ch = 0; ch < 3; ++ch)
-      EXPECT_NEAR(rgb[ch] * 255, std::clamp(c.want(vt0, vt1, vd, vc, ch), 0.0, 1.0) * 255, 1.0) << c.what << " " << ch;
+      EXPECT_NEAR(rgb[ch] * 255, std::clamp(c.want(in, ch), 0.0, 1.0) * 255, 1.0) << c.what << " " << ch;
     s.dev->SetPixelShader(0);
     s.dev->DeletePixelShader(shader);
   }
@@ -1260,19 +989,20 @@ struct Threads {
   ~Threads() { Rasteriser_SetThreads(0); }
 };
 
-// A render-target texture of the scene's device and its level 0.
-struct TargetTexture {
-  IDirect3DTexture8* tex = nullptr;
-  IDirect3DSurface8* level = nullptr;
-  TargetTexture(Scene& s, int size) {
-    EXPECT_EQ(s.dev->CreateTexture(uint32_t(size), uint32_t(size), 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8,
-                                   D3DPOOL_DEFAULT, &tex),
-              D3D_OK);
-    tex->GetSurfaceLevel(0, &level);
-    level->Release();  // the texture keeps it
+// A 128 x 128 scene at `threads` shading threads drawing into a render-target
+// texture of its size.
+struct TargetScene {
+  Threads threads;
+  Scene s;
+  Texture rt;
+  IDirect3DSurface8* level = nullptr;  // held by the texture
+  explicit TargetScene(int n) : threads(n), s(128, 128), rt(s, 128, 128, D3DFMT_X8R8G8B8, 1, D3DUSAGE_RENDERTARGET) {
+    Untextured(s);
+    rt.tex->GetSurfaceLevel(0, &level);
+    level->Release();
+    EXPECT_EQ(s.dev->SetRenderTarget(level, nullptr), D3D_OK);
   }
-  ~TargetTexture() { tex->Release(); }
-  // Pixel (x, y) read through a lock, as the driver reads.
+  // Pixel (x, y) of the texture read through a lock, as the driver reads.
   uint32_t Pixel(int x, int y) {
     D3DLOCKED_RECT lr{};
     EXPECT_EQ(level->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
@@ -1283,36 +1013,33 @@ struct TargetTexture {
   }
 };
 
-// A scene at `threads` shading threads drawing into a render-target texture.
-struct TargetScene {
-  Threads threads;
-  Scene s;
-  TargetTexture rt;
-  TargetScene(int n, int sceneSize, int textureSize) : threads(n), s(sceneSize, sceneSize), rt(s, textureSize) {
-    Untextured(s);
-    EXPECT_EQ(s.dev->SetRenderTarget(rt.level, nullptr), D3D_OK);
-  }
-};
-
 struct Picture {
   std::vector<uint8_t> colour, depth;
 };
 
-Picture DrawAt(int threads, const GoldenScene& g) {
+Picture DrawAt(int threads, const GoldenScene& g, int simd = 0) {
   Threads t(threads);
+  Rasteriser_SetSimd(simd);
   Scene s(g.width, g.height, D3DFMT_X8R8G8B8, g.depthFormat, g.tweak);
   g.draw(s);
-  return {s.ColourBytes(), s.DepthBytes()};
+  Picture p = {s.ColourBytes(), s.DepthBytes()};
+  Rasteriser_SetSimd(0);
+  return p;
 }
 
 }  // namespace deferred
 
-TEST_P(RasterGolden, SceneIsBitIdenticalAtOneTwoAndEightThreads) {
-  const deferred::Picture one = deferred::DrawAt(1, GetParam());
-  for (int threads : {2, 8}) {
-    const deferred::Picture p = deferred::DrawAt(threads, GetParam());
-    EXPECT_TRUE(p.colour == one.colour) << threads << " threads";
-    EXPECT_TRUE(p.depth == one.depth) << threads << " threads";
+// The fused kernels (SSE2 and AVX2, where the CPU has it) against the
+// general stages, and every thread count against one.
+TEST_P(RasterGolden, SceneIsBitIdenticalAtEveryThreadCountAndOnEveryShadingPath) {
+  const deferred::Picture one = deferred::DrawAt(1, GetParam(), RASTERISER_SIMD_GENERAL);
+  const struct {
+    int threads, simd;
+  } runs[] = {{1, RASTERISER_SIMD_SSE2}, {1, RASTERISER_SIMD_AVX2}, {2, 0}, {8, 0}};
+  for (const auto& run : runs) {
+    const deferred::Picture p = deferred::DrawAt(run.threads, GetParam(), run.simd);
+    EXPECT_TRUE(p.colour == one.colour) << run.threads << " threads, shading path " << run.simd;
+    EXPECT_TRUE(p.depth == one.depth) << run.threads << " threads, shading path " << run.simd;
   }
 }
 
@@ -1336,12 +1063,9 @@ TEST(RasterDeferred, ATileWithMoreCommandsThanABinBlockShadesThemInSubmissionOrd
     Scene s(96, 64);
     Untextured(s);
     s.RS(D3DRS_ZENABLE, 0);
-    s.RS(D3DRS_ALPHABLENDENABLE, 1);
-    s.RS(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);
-    s.RS(D3DRS_DESTBLEND, D3DBLEND_INVSRCALPHA);
+    Blend(s, D3DBLEND_SRCALPHA, D3DBLEND_INVSRCALPHA);
     for (int i = 0; i < kQuads; ++i)
-      Quad2D(s, 4, 4, 60, 60, 0, 0, 1, 1,
-             0x80000000u | uint32_t(i * 37 % 256) << 16 | uint32_t(i * 11 % 256) << 8 | uint32_t(i * 5 % 256));
+      Rect(s, 4, 4, 60, 60, 0x80000000u | uint32_t(i * 37 % 256) << 16 | uint32_t(i * 11 % 256) << 8 | uint32_t(i * 5 % 256));
     EXPECT_EQ(s.Pixel(30, 30), expected) << threads << " threads";
     if (first.empty())
       first = s.ColourBytes();
@@ -1357,6 +1081,7 @@ TEST(RasterDeferred, PresentShowsEveryDrawMadeBeforeIt) {
   D3D8Present_CaptureFrame(0, path.c_str());
   Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
   ASSERT_EQ(s.dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  D3D8Test_Finish();  // shown once shaded
   D3D8Present_CaptureFrame(0, nullptr);
   int w = 0, h = 0;
   std::unique_ptr<uint32_t[]> shown(D3D8Present_ReadPng(path.c_str(), &w, &h));
@@ -1365,119 +1090,70 @@ TEST(RasterDeferred, PresentShowsEveryDrawMadeBeforeIt) {
   std::remove(path.c_str());
 }
 
-TEST(RasterDeferred, LockingATargetOrItsDepthSurfaceSeesEveryDrawMadeBeforeIt) {
-  Scene s(16, 16);
-  Untextured(s);
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u, 0.25f);
-  D3DLOCKED_RECT lr{};
-  ASSERT_EQ(s.back->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-  uint32_t colour;
-  memcpy(&colour, static_cast<uint8_t*>(lr.pBits) + 8 * size_t(lr.Pitch) + 8 * 4, 4);
-  s.back->UnlockRect();
-  EXPECT_EQ(colour | 0xFF000000u, 0xFF00FF00u);
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF0000FFu, 0.5f);  // behind: fails the depth test
-  ASSERT_EQ(s.zbuf->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
-  uint32_t depth;
-  memcpy(&depth, static_cast<uint8_t*>(lr.pBits) + 8 * size_t(lr.Pitch) + 8 * 4, 4);
-  s.zbuf->UnlockRect();
-  EXPECT_EQ(depth & 0xFFFFFF00u, RasteriserFormat_DepthEncode(D3DFMT_D24X8, 0.25f));
+TEST(RasterDeferred, TheNextFrameIsRecordedWhileThePresentedOneIsShadedAndWaitsWhereItMust) {
+  deferred::Threads threads(8);  // Present hands the frame to the workers and returns
+  Scene s(128, 64);
+  Texture t(s, 4, 4, D3DFMT_A8R8G8B8, 1);
+  t.Fill(0, [](int, int) { return 0xFFFF0000u; });
+  s.dev->SetTexture(0, t.tex);
+  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  const std::string path = TestTmp().string() + "/deferred_next_frame.png";
+  D3D8Present_CaptureFrame(0, path.c_str());
+  Quad2D(s, 0, 0, 128, 64, 0, 0, 1, 1, 0xFFFFFFFFu);
+  ASSERT_EQ(s.dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+  D3D8Present_CaptureFrame(0, nullptr);
+  t.Fill(0, [](int, int) { return 0xFF0000FFu; });  // the presented frame read it: the lock waits
+  Quad2D(s, 0, 0, 64, 64, 0, 0, 1, 1, 0xFFFFFFFFu);
+  EXPECT_EQ(s.Pixel(32, 32), 0xFF0000FFu);
+  EXPECT_EQ(s.Pixel(96, 32), 0xFFFF0000u);
+  int w = 0, h = 0;
+  std::unique_ptr<uint32_t[]> shown(D3D8Present_ReadPng(path.c_str(), &w, &h));
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(shown[32 * 128 + 32], 0xFFFF0000u);  // the frame as presented
+  std::remove(path.c_str());
+  s.dev->SetTexture(0, nullptr);
 }
 
-TEST(RasterDeferred, CopyRectsReadsAndOverwritesWhatTheDrawsBeforeItLeft) {
+// Pixel (8, 8) of a 32-bit surface read through a lock, as the driver reads.
+uint32_t LockedPixel(IDirect3DSurface8* surface) {
+  D3DLOCKED_RECT lr{};
+  EXPECT_EQ(surface->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
+  uint32_t v = 0;
+  memcpy(&v, static_cast<uint8_t*>(lr.pBits) + 8 * size_t(lr.Pitch) + 8 * 4, 4);
+  surface->UnlockRect();
+  return v;
+}
+
+// What reads or replaces the target waits for the draws made before it: a
+// lock of the target or of its depth surface, CopyRects from it and into it
+// (landing on top of the draws before), and a reset, whose new surfaces
+// (likely in the old ones' memory) hold nothing of the old draws.
+TEST(RasterDeferred, LocksCopiesAndResetsSeeEveryDrawMadeBeforeThem) {
   Scene s(16, 16);
   Untextured(s);
+  Rect(s, 0, 0, 16, 16, 0xFF00FF00u, 0.25f);
+  EXPECT_EQ(LockedPixel(s.back) | 0xFF000000u, 0xFF00FF00u);
+  Rect(s, 0, 0, 16, 16, 0xFF0000FFu, 0.5f);  // behind: fails the depth test
+  EXPECT_EQ(LockedPixel(s.zbuf) & 0xFFFFFF00u, RasteriserFormat_DepthEncode(D3DFMT_D24X8, 0.25f));
   IDirect3DSurface8* image = nullptr;
   ASSERT_EQ(s.dev->CreateImageSurface(16, 16, D3DFMT_X8R8G8B8, &image), D3D_OK);
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
+  Rect(s, 0, 0, 16, 16, 0xFFFFFF00u, 0.1f);
   ASSERT_EQ(s.dev->CopyRects(s.back, nullptr, 0, image, nullptr), D3D_OK);
-  uint32_t copied;
-  memcpy(&copied, image->surface.pixels + 8 * size_t(image->surface.pitch) + 8 * 4, 4);
-  EXPECT_EQ(copied | 0xFF000000u, 0xFF00FF00u);
-  // Into the target: the copy lands on top of the draw made before it.
+  EXPECT_EQ(LockedPixel(image) | 0xFF000000u, 0xFFFFFF00u);
   D3DLOCKED_RECT lr{};
   ASSERT_EQ(image->LockRect(&lr, nullptr, 0), D3D_OK);
   for (int y = 0; y < 16; ++y)
     for (int x = 0; x < 16; ++x) memcpy(static_cast<uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch + size_t(x) * 4, "\xFF\0\0\xFF", 4);
   image->UnlockRect();
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFFFF0000u);
+  Rect(s, 0, 0, 16, 16, 0xFFFF0000u, 0.05f);
   const D3DRECT8 left = {0, 0, 8, 16};
   ASSERT_EQ(s.dev->CopyRects(image, &left, 1, s.back, nullptr), D3D_OK);
   EXPECT_EQ(s.Pixel(4, 8), 0xFF0000FFu);
   EXPECT_EQ(s.Pixel(12, 8), 0xFFFF0000u);
   image->Release();
-}
-
-TEST(RasterDeferred, DrawsToTwoTargetsInterleavedEachLandOnTheirOwnTarget) {
-  Scene s(64, 64);
-  Untextured(s);
-  deferred::TargetTexture rt(s, 64);
-  Quad2D(s, 0, 0, 64, 64, 0, 0, 1, 1, 0xFFFF0000u);
-  ASSERT_EQ(s.dev->SetRenderTarget(rt.level, nullptr), D3D_OK);
-  Quad2D(s, 0, 0, 64, 64, 0, 0, 1, 1, 0xFF00FF00u);
-  ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
-  Quad2D(s, 0, 0, 32, 64, 0, 0, 1, 1, 0xFF0000FFu);
-  EXPECT_EQ(s.Pixel(16, 16), 0xFF0000FFu);
-  EXPECT_EQ(s.Pixel(48, 16), 0xFFFF0000u);
-  EXPECT_EQ(rt.Pixel(16, 16), 0xFF00FF00u);
-  EXPECT_EQ(rt.Pixel(48, 16), 0xFF00FF00u);
-}
-
-TEST(RasterDeferred, ACameraTextureIsFinishedBeforeADrawSamplesIt) {
-  const uint32_t quadrant[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u};
-  for (int threads : {1, 8}) {
-    // The camera draws each quadrant inside its own tile.
-    deferred::TargetScene ts(threads, 128, 128);
-    Scene& s = ts.s;
-    deferred::TargetTexture& camera = ts.rt;
-    for (int q = 0; q < 4; ++q)
-      Quad2D(s, float(64 * (q & 1) + 4), float(64 * (q >> 1) + 4), float(64 * (q & 1) + 60),
-             float(64 * (q >> 1) + 60), 0, 0, 1, 1, quadrant[q]);
-    ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
-    // The top-left tile of the back buffer, the busiest and so shaded first,
-    // shows the camera's bottom-right quadrant, drawn in another tile.
-    s.dev->SetTexture(0, camera.tex);
-    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    for (int twice = 0; twice < 2; ++twice) Quad2D(s, 8, 8, 56, 56, 0.6f, 0.6f, 0.9f, 0.9f, 0xFFFFFFFFu);
-    s.dev->SetTexture(0, nullptr);
-    EXPECT_EQ(s.Pixel(32, 32), quadrant[3]) << threads << " threads";
-  }
-}
-
-TEST(RasterDeferred, ATextureRewrittenAfterADrawIsSampledAsItWasAtTheDraw) {
-  Scene s(16, 16);
-  Texture t(s, 4, 4, D3DFMT_A8R8G8B8, 1);
-  t.Fill(0, [](int, int) { return 0xFFFF0000u; });
-  s.dev->SetTexture(0, t.tex);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-  Quad2D(s, 0, 0, 8, 16, 0, 0, 1, 1, 0xFFFFFFFFu);
-  t.Fill(0, [](int, int) { return 0xFF0000FFu; });
-  Quad2D(s, 8, 0, 16, 16, 0, 0, 1, 1, 0xFFFFFFFFu);
-  EXPECT_EQ(s.Pixel(4, 8), 0xFFFF0000u);
-  EXPECT_EQ(s.Pixel(12, 8), 0xFF0000FFu);
-}
-
-TEST(RasterDeferred, ATextureReleasedAfterADrawIsSampledBeforeItGoes) {
-  Scene s(16, 16);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-  {
-    Texture t(s, 64, 64, D3DFMT_A8R8G8B8, 1);
-    t.Fill(0, [](int, int) { return 0xFFFF0000u; });
-    s.dev->SetTexture(0, t.tex);
-    Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFFFFFFFFu);
-    s.dev->SetTexture(0, nullptr);
-  }
-  Texture reuse(s, 64, 64, D3DFMT_A8R8G8B8, 1);  // likely in the released texture's memory
-  reuse.Fill(0, [](int, int) { return 0xFF0000FFu; });
-  EXPECT_EQ(s.Pixel(8, 8), 0xFFFF0000u);
-}
-
-TEST(RasterDeferred, ResetFinishesTheDrawsIntoTheSurfacesItReplaces) {
-  Scene s(16, 16);
-  Untextured(s);
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
+  Rect(s, 0, 0, 16, 16, 0xFF00FF00u, 0.0f);
   D3DPRESENT_PARAMETERS pp = Scene::Params();
   ASSERT_EQ(s.dev->Reset(&pp), D3D_OK);
-  // New surfaces (likely in the old ones' memory) hold nothing of the old draw.
   s.dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &s.back);
   s.back->Release();
   s.dev->GetDepthStencilSurface(&s.zbuf);
@@ -1485,23 +1161,36 @@ TEST(RasterDeferred, ResetFinishesTheDrawsIntoTheSurfacesItReplaces) {
   EXPECT_EQ(s.Pixel(8, 8), 0xFF000000u);
 }
 
-TEST(RasterDeferred, ADrawSamplingItsOwnTargetGivesOnePictureAtEveryThreadCount) {
+// A render-target texture at 1 and 8 threads, drawn into and sampled with
+// no flush in between: a camera texture is finished before a draw samples
+// it (the back buffer's top-left tile, the busiest and so shaded first,
+// shows the camera's bottom-right quadrant, drawn in another tile); draws to
+// the two targets interleaved land each on their own; a draw sampling its
+// own target gives one picture at every thread count.
+TEST(RasterDeferred, RenderTargetTexturesAreDrawnAndSampledInOrderAtEveryThreadCount) {
+  const uint32_t quadrant[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u};
   std::vector<uint32_t> first;
   for (int threads : {1, 8}) {
-    deferred::TargetScene ts(threads, 16, 128);
+    deferred::TargetScene ts(threads);
     Scene& s = ts.s;
-    deferred::TargetTexture& rt = ts.rt;
-    for (int q = 0; q < 16; ++q)
-      Quad2D(s, float(32 * (q & 3)), float(32 * (q >> 2)), float(32 * (q & 3) + 32), float(32 * (q >> 2) + 32), 0, 0,
-             1, 1, 0xFF000000u | uint32_t(q * 0x0F1E2D));
-    s.dev->SetTexture(0, rt.tex);
+    for (int q = 0; q < 4; ++q)
+      Rect(s, float(64 * (q & 1) + 4), float(64 * (q >> 1) + 4), float(64 * (q & 1) + 60), float(64 * (q >> 1) + 60),
+           quadrant[q]);
+    ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
+    Rect(s, 64, 0, 128, 128, 0xFF808080u);
+    s.dev->SetTexture(0, ts.rt.tex);
     s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+    for (int twice = 0; twice < 2; ++twice) Quad2D(s, 8, 8, 56, 56, 0.6f, 0.6f, 0.9f, 0.9f, 0xFFFFFFFFu);
+    ASSERT_EQ(s.dev->SetRenderTarget(ts.level, nullptr), D3D_OK);
     Quad2D(s, 0, 0, 128, 128, 0.25f, 0.25f, 1.25f, 1.25f, 0xFFFFFFFFu);  // reads its own texels, shifted
     s.dev->SetTexture(0, nullptr);
     std::vector<uint32_t> picture;
     for (int y = 0; y < 128; y += 7)
-      for (int x = 0; x < 128; x += 7) picture.push_back(rt.Pixel(x, y));
+      for (int x = 0; x < 128; x += 7) picture.push_back(ts.Pixel(x, y));
     ASSERT_EQ(s.dev->SetRenderTarget(s.back, s.zbuf), D3D_OK);
+    EXPECT_EQ(s.Pixel(32, 32), quadrant[3]) << threads << " threads";
+    EXPECT_EQ(s.Pixel(96, 32), 0xFF808080u) << threads << " threads";
+    EXPECT_EQ(s.Pixel(4, 100), 0xFF000000u) << threads << " threads";
     if (first.empty())
       first = picture;
     else
@@ -1509,56 +1198,90 @@ TEST(RasterDeferred, ADrawSamplingItsOwnTargetGivesOnePictureAtEveryThreadCount)
   }
 }
 
-}  // namespace
-
-namespace {
-
-TEST(RasterDeferred, TheSamplersTiledCopyGivesTheSameBitsAsTheRows) {
-  // A managed texture is sampled from its tiled copy, a render-target texture
-  // from its rows: the same texels under every filter and addressing mode
-  // must give the same picture.
-  const uint32_t modes[3] = {D3DTADDRESS_WRAP, D3DTADDRESS_CLAMP, D3DTADDRESS_MIRROR};
-  const uint32_t filters[3][3] = {{D3DTEXF_POINT, D3DTEXF_POINT, D3DTEXF_NONE},
-                                  {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_NONE},
-                                  {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_LINEAR}};
-  std::vector<uint8_t> pictures[2];
-  for (int rows = 0; rows < 2; ++rows) {
-    Scene s(96, 64);
-    Camera(s, 0, 1.0f, -2.0f, 0, 0.2f, 6);
-    s.World(Translation(0, 0, 20));
-    IDirect3DTexture8* tex = nullptr;
-    ASSERT_EQ(s.dev->CreateTexture(32, 32, 0, rows ? D3DUSAGE_RENDERTARGET : 0, D3DFMT_A8R8G8B8,
-                                   rows ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED, &tex),
-              D3D_OK);
-    for (uint32_t l = 0; l < tex->GetLevelCount(); ++l) {
-      D3DLOCKED_RECT lr{};
-      ASSERT_EQ(tex->LockRect(l, &lr, nullptr, 0), D3D_OK);
-      for (int y = 0; y < (32 >> l); ++y)
-        for (int x = 0; x < (32 >> l); ++x) {
-          const uint32_t c = uint32_t(x * 97 + y * 31 + int(l) * 50) * 0x9E3779B1u | 0x40000000u;
-          memcpy(static_cast<uint8_t*>(lr.pBits) + size_t(y) * lr.Pitch + size_t(x) * 4, &c, 4);
-        }
-      tex->UnlockRect(l);
-    }
-    s.dev->SetTexture(0, tex);
-    s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
-    Mesh floor = Floor(20, 4, 9);
-    for (int m = 0; m < 3; ++m)
-      for (int f = 0; f < 3; ++f) {
-        s.Clear(0xFF000000u);
-        s.TSS(0, D3DTSS_ADDRESSU, modes[m]);
-        s.TSS(0, D3DTSS_ADDRESSV, modes[m]);
-        s.TSS(0, D3DTSS_MAGFILTER, filters[f][0]);
-        s.TSS(0, D3DTSS_MINFILTER, filters[f][1]);
-        s.TSS(0, D3DTSS_MIPFILTER, filters[f][2]);
-        DrawMesh(s, floor);
-        const std::vector<uint8_t> picture = s.ColourBytes();
-        pictures[rows].insert(pictures[rows].end(), picture.begin(), picture.end());
-      }
+// A draw samples its texture as it was at the draw: neither rewriting it
+// nor releasing it (and reusing its memory) afterwards changes the picture.
+TEST(RasterDeferred, ATextureRewrittenOrReleasedAfterADrawIsSampledAsItWasAtTheDraw) {
+  Scene s(16, 16);
+  Texture t = Bound(s, 4, 4, [](int, int) { return 0xFFFF0000u; });
+  Rect(s, 0, 0, 8, 16, 0xFFFFFFFFu);
+  t.Fill(0, [](int, int) { return 0xFF0000FFu; });
+  Rect(s, 8, 0, 16, 16, 0xFFFFFFFFu);
+  EXPECT_EQ(s.Pixel(4, 8), 0xFFFF0000u);
+  EXPECT_EQ(s.Pixel(12, 8), 0xFF0000FFu);
+  {
+    Texture gone = Bound(s, 64, 64, [](int, int) { return 0xFF00FF00u; });
+    Rect(s, 0, 0, 16, 8, 0xFFFFFFFFu);
     s.dev->SetTexture(0, nullptr);
-    tex->Release();
   }
-  EXPECT_TRUE(pictures[0] == pictures[1]);
+  Texture reuse(s, 64, 64, D3DFMT_A8R8G8B8, 1);  // likely in the released texture's memory
+  reuse.Fill(0, [](int, int) { return 0xFF0000FFu; });
+  EXPECT_EQ(s.Pixel(8, 4), 0xFF00FF00u);
+}
+
+// Rows of states the kernels take (depth test and/or write or none, blends,
+// alpha test, fog, point, bilinear and trilinear, wrapped, mirrored and
+// clamped axes, X8R8G8B8 textures, the stage's selections): a coloured
+// sphere, then a textured floor in perspective around it, drawn by the
+// general stages and by each kernel set from a managed texture (sampled from
+// its tiled copy), and from a render-target texture (sampled from its rows) by the kernels
+// and by the general stages.
+TEST(RasterRules, FusedKernelsAndTexturesRowsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
+  constexpr uint32_t W = D3DTADDRESS_WRAP, C = D3DTADDRESS_CLAMP, M = D3DTADDRESS_MIRROR, P = D3DTEXF_POINT;
+  constexpr uint32_t SA = D3DBLEND_SRCALPHA, ISA = D3DBLEND_INVSRCALPHA, A8 = D3DFMT_A8R8G8B8, S1 = D3DTOP_SELECTARG1;
+  const struct {
+    uint32_t zfunc, zwrite, srcBlend, destBlend, alphaFunc, fog, magMin, mip, addressU, addressV, format, colourOp,
+        alphaOp;
+  } rows[] = {
+      {D3DCMP_LESSEQUAL, 0, SA, ISA, 0, 1, kLinear, kLinear, W, W, A8, D3DTOP_MODULATE, D3DTOP_MODULATE},
+      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, kLinear, D3DTEXF_NONE, C, W, D3DFMT_X8R8G8B8, S1, D3DTOP_SELECTARG2},
+      {D3DCMP_ALWAYS, 1, D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR, D3DCMP_LESS, 1, kLinear, P, W, C, A8, D3DTOP_SELECTARG2,
+       D3DTOP_MODULATE},
+      {0, 0, D3DBLEND_SRCALPHASAT, D3DBLEND_INVDESTALPHA, 0, 0, kLinear, kLinear, C, C, A8, D3DTOP_MODULATE,
+       D3DTOP_DISABLE},
+      {D3DCMP_GREATEREQUAL, 1, D3DBLEND_ONE, D3DBLEND_ONE, 0, 1, kLinear, kLinear, W, W, A8, D3DTOP_MODULATE, S1},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, P, D3DTEXF_NONE, M, M, A8, S1, S1},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, kLinear, kLinear, M, W, A8, S1, S1},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, P, P, C, M, A8, S1, S1},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, kLinear, D3DTEXF_NONE, W, W, A8, S1, S1},
+  };
+  for (const auto& r : rows) {
+    deferred::Picture pictures[5];
+    for (int path = 0; path < 5; ++path) {
+      Rasteriser_SetSimd(path < 3 ? RASTERISER_SIMD_GENERAL + path : path == 4 ? RASTERISER_SIMD_GENERAL : 0);
+      Scene s(98, 66);
+      Camera(s, 0, 2.0f, -4.0f, 0, 0, 4);
+      Texture tex(s, 32, 32, r.format, 0, path >= 3 ? D3DUSAGE_RENDERTARGET : 0);
+      for (int l = 0; l < 6; ++l)
+        tex.Fill(l, [&](int x, int y) {
+          return uint32_t(x * 37 + y * 11 + l * 90) * 0x01030507u | uint32_t(y * 8) << 24;
+        });
+      s.dev->SetTexture(0, tex.tex);
+      s.TSS(0, {{D3DTSS_COLOROP, r.colourOp}, {D3DTSS_ALPHAOP, r.alphaOp}, {D3DTSS_ADDRESSU, r.addressU},
+                {D3DTSS_ADDRESSV, r.addressV}});
+      Filter(s, 0, r.magMin, r.mip);
+      s.RS({{D3DRS_ZENABLE, r.zfunc != 0}, {D3DRS_ZFUNC, r.zfunc}, {D3DRS_ZWRITEENABLE, r.zwrite},
+            {D3DRS_ALPHABLENDENABLE, r.srcBlend != 0}, {D3DRS_SRCBLEND, r.srcBlend}, {D3DRS_DESTBLEND, r.destBlend},
+            {D3DRS_ALPHATESTENABLE, r.alphaFunc != 0}, {D3DRS_ALPHAFUNC, r.alphaFunc}, {D3DRS_ALPHAREF, 0x70}});
+      Fog(s, D3DFOG_LINEAR, 0, 2.0f, 12.0f);
+      s.RS(D3DRS_FOGENABLE, r.fog);
+      s.Clear(0xFF302010u, 1.0f);
+      s.World(Translation(0.5f, 0, 5));
+      DrawMesh(s, Sphere(1.2f, 8, 12, true));
+      s.World(Translation(0, -1, 6));
+      D3DMATRIX shift = Identity();  // (u, v, 1): both edges of clamped axes in view
+      shift.m[2][0] = shift.m[2][1] = -0.5f;
+      s.TextureMatrix(0, shift);
+      s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
+      DrawMesh(s, Floor(6, 6, 2));
+      pictures[path] = {s.ColourBytes(), s.DepthBytes()};
+      s.dev->SetTexture(0, nullptr);
+    }
+    Rasteriser_SetSimd(0);
+    for (int path = 1; path < 5; ++path) {
+      EXPECT_TRUE(pictures[path].colour == pictures[0].colour) << "row " << &r - rows << ", path " << path;
+      EXPECT_TRUE(pictures[path].depth == pictures[0].depth) << "row " << &r - rows << ", path " << path;
+    }
+  }
 }
 
 }  // namespace
