@@ -83,4 +83,31 @@ TEST_F(FrontEndTest, WithoutItsFileTheFrontEndHasNoScreensAndEndsTheGame)
     });
 }
 
+// What ran before the front end (arena entries, physics time) does not reach
+// the next level: the enter empties the arena and makes a fresh world, the
+// exit empties the arena again.
+TEST_F(FrontEndTest, EnterAndExitEmptyTheResourceArenaAndTheEnterMakesAFreshPhysicsWorld)
+{
+    WriteFrontEnd();
+    RunFrontEnd(
+        [] {
+            Game_ReadSwitches();
+            ASSERT_EQ(Game_GetTestProcess(), 1);
+            ResourceArenaEntry* left = nullptr;
+            ASSERT_NE(ResourceArena_AllocateEntry(&left, &left, 256, nullptr), nullptr);
+            Game_RecreatePhysicsWorld();
+            PhysWorld_Update(Game_GetPhysicsWorld(), 0.1f);
+            StartFrontEnd();
+            ASSERT_NE(Fe(), nullptr);
+            EXPECT_EQ(left, nullptr);
+            EXPECT_EQ(Game_GetPhysicsWorld()->time, 0.0);
+            ASSERT_NE(ResourceArena_AllocateEntry(&left, &left, 256, nullptr), nullptr);
+            FrontEnd_GetMemory()->leave = 1;
+            Step({});
+            EXPECT_EQ(Fe(), nullptr);
+            EXPECT_EQ(left, nullptr);
+        },
+        "-quiet -TestProcess");
+}
+
 }  // namespace

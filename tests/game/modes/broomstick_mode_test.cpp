@@ -85,6 +85,20 @@ protected:
     }
 };
 
+TEST_F(BroomTest, SpeedFollowsTheAccelerationCurveAndTheLeanSnapsToZeroOnACrossOver)
+{
+    ASSERT_TRUE(Broom());
+    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
+    EXPECT_NEAR(d->speed, dt * 10.0f, 1e-5f) << "at rest: the curve's start";
+    d->speed = 5.0f;
+    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
+    EXPECT_NEAR(d->speed, 5.0f + dt * 15.0f, 1e-5f) << "half way: half way along a linear curve";
+    for (int i = 0; i < 60; ++i) Input(broom, 1.0f, 0.0f);
+    EXPECT_FLOAT_EQ(d->lean, 1.0f);
+    Input(broom, -1.0f, 0.0f);
+    EXPECT_NEAR(d->lean, -dt * 2.0f, 1e-5f) << "crossing over snaps to 0 first";
+}
+
 TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapAndInputWaitsAfterAStop)
 {
     ASSERT_TRUE(Broom());

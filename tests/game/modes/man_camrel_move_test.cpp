@@ -89,6 +89,56 @@ INSTANTIATE_TEST_SUITE_P(Moves, ManCamRelLungeTest,
                                            LungeCase{" noSpecialAmmo = TRUE\n", MCR_BUTTON_SPECIAL, MCR_STAND, false}));
 
 // (The jump's allowance after leaving the ground: walking_level_test.)
+TEST_F(ManCamRelMoveTest, ATapOfTheCameraButtonCyclesTheModeAndAHoldOnlySteers)
+{
+    Object* hero = Hero();
+    d->camMode = 3;
+    script[0].buttons = MCR_BUTTON_CAMERA;
+    Step(5);
+    script[0].buttons = 0;
+    Step();
+    EXPECT_EQ(d->camMode, 0) << "3 wraps to 0";
+    EXPECT_EQ(d->camera->targetDistance, 4.0f);
+
+    // Held, the button makes the stick steer the camera by hand: x turns
+    // it towards +x, y raises it to look further down; the character stays.
+    auto Steer = [&](float x, float y, int frames = 15) {
+        script[0].buttons = MCR_BUTTON_CAMERA;
+        script[0].stickX = x;
+        script[0].stickY = y;
+        Step(frames);
+        EXPECT_TRUE(Horizontal(Velocity(hero)) < 0.05f);
+        Vec3 at, up;
+        Node_GetWorldOrientation(cameraFrame, &at, &up);
+        return at;
+    };
+    const Vec3 still = Steer(0, 0, 60), turned = Steer(1, 0), lowered = Steer(0, 1);
+    EXPECT_GT(Vec3_Heading(&turned), 0.6f);
+    EXPECT_NEAR(turned.y, still.y, 0.05f);
+    EXPECT_LT(lowered.y, turned.y - 0.08f);
+    script[0].buttons = 0;
+    script[0].stickY = 0.0f;
+    Step();
+    EXPECT_EQ(d->camMode, 0) << "a hold of 1.8 s is no tap";
+}
+
+TEST_F(ManCamRelMoveTest, ASecondAttackPressDuringTheFirstQueuesTheSecondAttack)
+{
+    Object* hero = Hero();
+    Press(MCR_BUTTON_ATTACK);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1);
+    EXPECT_FALSE(CamRel(hero)->flags & MCR_ATTACK_QUEUED);
+    Step();
+    Press(MCR_BUTTON_ATTACK);
+    EXPECT_TRUE(CamRel(hero)->flags & MCR_ATTACK_QUEUED);
+    Press(MCR_BUTTON_FIRE);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1) << "no firing during an attack";
+    Step(20);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK2);
+    Step(20);
+    EXPECT_NE(Anim(hero), MCR_CLOSE_ATTACK1) << "without a queued attack the second one finishes";
+}
+
 TEST_F(ManCamRelMoveTest, TheDoubleJumpNeedsANewPressInItsWindowAndComesOncePerJump)
 {
     Object* hero = Hero();
