@@ -149,6 +149,21 @@ TEST_F(FrontEndTest, ControllerOptionsKeepTheLayoutInRangeAndApplyItOnConfirm)
         Step({});
         EXPECT_EQ(Current(), FRONTEND_OPTIONS);
         EXPECT_EQ(Game_GetContext()->controllingPlayer, GAME_ANY_PLAYER);
+        // The second controller screen shows its items in turn, one a second.
+        OpenOption(1);
+        ASSERT_EQ(Current(), FRONTEND_CONTROLLEROPTIONS2);
+        for (int shown : {1, 2, 0}) {
+            Wait(1.0f);
+            EXPECT_EQ(m.shown, shown);
+        }
+        // The game options store the focused difficulty on a select only.
+        Game_SetDifficulty(1);
+        OpenOption(2);
+        ASSERT_EQ(Current(), FRONTEND_GAMEOPTIONS);
+        Press(kDown);
+        EXPECT_EQ(Game_GetDifficulty(), 1u);
+        Press(kSelect);
+        EXPECT_EQ(Game_GetDifficulty(), 2u);
     });
 }
 
