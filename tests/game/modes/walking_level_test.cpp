@@ -61,6 +61,71 @@ protected:
     }
 };
 
+TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTurns)
+{
+    Object* hero = Hero(
+        " changeDirTurnSpeed = 720\n changeDirHighVel = 5\n changeDirValidTurnMade = 120\n"
+        " changeDirTimeAfterHighVel = 0.3\n stunPlayerAtRelAngle = 45\n runDamping = 2, 0, 2\n");
+    script[0].stickY = 1.0f;
+    Step(25);
+    Vec3 v = Velocity(hero);
+    EXPECT_GT(v.z, 5.0f);
+    EXPECT_LT(std::fabs(v.x), 0.3f);
+    const Vec3 at = V(1, 0, 0), up = V(0, 1, 0);
+    Node_SetWorldOrientation(cameraFrame, &at, &up);
+    Step(25);
+    v = Velocity(hero);
+    EXPECT_GT(v.x, 5.0f) << "the same stick now runs along +x";
+    EXPECT_LT(std::fabs(v.z), 0.5f);
+    Vec3 facing, facingUp;
+    Entity_GetAnimRootOrientation(Record(hero), 0, &facing, &facingUp);
+    EXPECT_GT(facing.x, 0.9f) << "the character turned to its way";
+    EXPECT_EQ(Anim(hero), MCR_RUN) << "a quarter turn is no change of direction";
+    // Turned right round at speed, it plays "changeDirection" and runs on.
+    auto changes = [&](float stick) {  // frames of "changeDirection" in 0.8 s
+        script[0].stickY = stick;
+        int n = 0;
+        for (int i = 0; i < 40; ++i, Step()) n += Anim(hero) == MCR_CHANGE_DIRECTION;
+        return n;
+    };
+    EXPECT_GT(changes(-1.0f), 5);
+    EXPECT_EQ(Anim(hero), MCR_RUN);
+    EXPECT_LT(Velocity(hero).x, -5.0f);
+    // Walking slower than changeDirHighVel, it turns round without.
+    script[0].stickY = -0.7f;
+    Step(100);
+    EXPECT_EQ(changes(0.7f), 0);
+    EXPECT_GT(Velocity(hero).x, 0.5f);
+}
+
+// Run into a wall (a fixed ball of radius 20 whose side is 3 ahead), it
+// bumps, then pushes against it while pushAllow is on, else runs on the spot.
+TEST_F(WalkingLevelTest, AgainstAWallAheadItPushesWhenAllowed)
+{
+    WriteObject("Levels\\Test\\Wall.cfg",
+                "VisualModel = NOVISUAL\n PhysicalModel = SPHERE20\n Mass = 0\n CollisionGroup = 1");
+    Object* wall = ObjectTemplate_Load("Levels\\Test\\Wall.cfg", nullptr, objects, 0);
+    Object_Sync(wall, OBJECT_SYNC_ALL);
+    const Vec3 centre = V(0, 0.5f, 23);
+    PhysBody_SetPosition(wall->body, &centre);
+    PhysWorld_RegisterBodyEvents(phys, wall->body);
+    for (bool allowed : {true, false}) {
+        // Only the blow of the run into it bumps, not the pushing.
+        Object* hero = Hero(std::string(" stunColVelHor = -50\n") + (allowed ? "" : " pushAllow = FALSE\n"));
+        script[0].stickY = 1.0f;
+        int pushing = 0;
+        for (int i = 0; i < 100; ++i) {
+            Step();
+            pushing += Anim(hero) == MCR_PUSH;
+        }
+        EXPECT_EQ(pushing > 20, allowed) << pushing;
+        EXPECT_EQ(Anim(hero), allowed ? MCR_PUSH : MCR_RUN);
+        EXPECT_NEAR(BodyPosition(hero).z, 2.5f, 0.01f);
+        script[0].stickY = 0.0f;
+        EntitySystem_Unload(0);
+    }
+}
+
 TEST_F(WalkingLevelTest, ItWadesInShallowWaterSwimsWhenDeeperAndIsHurtBelowTheDamageDepth)
 {
     WriteObject("Levels\\Test\\Pool.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE40\n Mass = 0\n"
