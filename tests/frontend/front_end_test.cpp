@@ -143,6 +143,17 @@ TEST_F(FrontEndTest, ItemsDrawTheirImagesAndTheFadeCoversTheScreen)
         Wait(0.3f);
         EXPECT_GE(FrontEnd_CurrentScreen()->fade, 1.0f);
         EXPECT_LE(capture::Distance(capture::Pixel(600, 20), 0xFFFFFF), 8);
+        // Escape on Main ends the game, unless the input is locked.
+        Wait(1.0f);
+        Press(kBack);
+        Wait(1.0f);
+        ASSERT_EQ(Current(), FRONTEND_MAIN);
+        Game_GetContext()->inputLocked = 1;
+        Press(kEscape);
+        EXPECT_NE(Fe(), nullptr);
+        Game_GetContext()->inputLocked = 0;
+        Press(kEscape);
+        EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
     });
 }
 
