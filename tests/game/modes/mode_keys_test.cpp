@@ -49,13 +49,19 @@ TEST_F(ModeKeysTest, ConversionsLimitsAndTypeMasks)
     // The modes' own speeds pass through the same guard.
     EXPECT_EQ(ModeKeys_Finite(std::nanf("")), 0.0f);
 
-    // A vector needs some component above 0; type numbers are 1..32.
-    const ModeKey vec = {"v", 0, MODEKEY_VEC3, MODEKEY_RAW, MODEKEY_LEVEL_SECTION, MODEKEY_NEEDED, 0, 0.0f, "no v"};
-    const ModeKeyTable table = {"Test", &vec, 1, MODEKEY_NO_FLAGS};
-    Vec3 v = {-1, 0, 0};
-    EXPECT_EQ(ModeKeys_WarnMissing(&table, &v, 0), 1);
-    v.z = 2;
-    EXPECT_EQ(ModeKeys_WarnMissing(&table, &v, 0), 0);
+    // A vector needs some component above 0, a number a value above 0; type numbers are 1..32.
+    struct {
+        Vec3 v;
+        int32_t n;
+    } needed = {{-1, 0, 0}, 0};
+    const ModeKey keys[] = {
+        {"v", 0, MODEKEY_VEC3, MODEKEY_RAW, MODEKEY_LEVEL_SECTION, MODEKEY_NEEDED, 0, 0.0f, "no v"},
+        {"n", sizeof(Vec3), MODEKEY_INT, MODEKEY_RAW, MODEKEY_LEVEL_SECTION, MODEKEY_NEEDED, 0, 0.0f, "no n"}};
+    const ModeKeyTable table = {"Test", keys, 2, MODEKEY_NO_FLAGS};
+    EXPECT_EQ(ModeKeys_WarnMissing(&table, &needed, 0), 2);
+    needed.v.z = 2;
+    needed.n = 1;
+    EXPECT_EQ(ModeKeys_WarnMissing(&table, &needed, 0), 0);
     ConfigNode* reader = Open("  t0 = 1\n  t1 = 32\n  t2 = 33\n  t3 = -1\n  t5 = 4");
     uint32_t mask = 0;
     entitytest::g_log.clear();

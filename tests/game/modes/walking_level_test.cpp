@@ -61,26 +61,14 @@ protected:
     }
 };
 
-TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTurns)
+TEST_F(WalkingLevelTest, TurnedRightRoundAtSpeedItPlaysChangeDirectionButNotWhenWalking)
 {
     Object* hero = Hero(
         " changeDirTurnSpeed = 720\n changeDirHighVel = 5\n changeDirValidTurnMade = 120\n"
-        " changeDirTimeAfterHighVel = 0.3\n stunPlayerAtRelAngle = 45\n runDamping = 2, 0, 2\n");
+        " changeDirTimeAfterHighVel = 0.3\n stunPlayerAtRelAngle = 45\n runDamping = 2, 0, 2\n yVelChangePerSec = -2\n");
     script[0].stickY = 1.0f;
     Step(25);
-    Vec3 v = Velocity(hero);
-    EXPECT_GT(v.z, 5.0f);
-    EXPECT_LT(std::fabs(v.x), 0.3f);
-    const Vec3 at = V(1, 0, 0), up = V(0, 1, 0);
-    Node_SetWorldOrientation(cameraFrame, &at, &up);
-    Step(25);
-    v = Velocity(hero);
-    EXPECT_GT(v.x, 5.0f) << "the same stick now runs along +x";
-    EXPECT_LT(std::fabs(v.z), 0.5f);
-    Vec3 facing, facingUp;
-    Entity_GetAnimRootOrientation(Record(hero), 0, &facing, &facingUp);
-    EXPECT_GT(facing.x, 0.9f) << "the character turned to its way";
-    EXPECT_EQ(Anim(hero), MCR_RUN) << "a quarter turn is no change of direction";
+    EXPECT_GT(Velocity(hero).z, 5.0f);
     // Turned right round at speed, it plays "changeDirection" and runs on.
     auto changes = [&](float stick) {  // frames of "changeDirection" in 0.8 s
         script[0].stickY = stick;
@@ -90,12 +78,12 @@ TEST_F(WalkingLevelTest, ItRunsAlongTheCameraHeadingAndFollowsTheCameraWhenItTur
     };
     EXPECT_GT(changes(-1.0f), 5);
     EXPECT_EQ(Anim(hero), MCR_RUN);
-    EXPECT_LT(Velocity(hero).x, -5.0f);
+    EXPECT_LT(Velocity(hero).z, -5.0f);
     // Walking slower than changeDirHighVel, it turns round without.
     script[0].stickY = -0.7f;
     Step(100);
     EXPECT_EQ(changes(0.7f), 0);
-    EXPECT_GT(Velocity(hero).x, 0.5f);
+    EXPECT_GT(Velocity(hero).z, 0.5f);
 }
 
 // Run into a wall (a fixed ball of radius 20 whose side is 3 ahead), it
