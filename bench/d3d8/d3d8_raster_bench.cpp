@@ -102,6 +102,12 @@ struct SceneData {
   uint32_t fogColour = 0xFF8090A0u, clearColour = 0xFF203040u;
 };
 
+D3DMATRIX RotationX(float a) {
+  D3DMATRIX m = Identity();
+  m.m[1][1] = m.m[2][2] = std::cos(a), m.m[1][2] = std::sin(a), m.m[2][1] = -std::sin(a);
+  return m;
+}
+
 D3DMATRIX RotationZ(float a) {
   D3DMATRIX m = Identity();
   m.m[0][0] = std::cos(a), m.m[0][1] = std::sin(a);

@@ -1,8 +1,8 @@
 // The physics engine side by side with Bullet, on the same terms:
 //
 // - Scenes: the physics tests' recipes (tests/physics/dynamics/
-//   dyn_scene_recipes.h), built in this engine by the tests' DynTestScene
-//   and in Bullet from the same description: a pour of 700 spheres and 300
+//   dyn_scene_recipes.h) and its own (bench_scenes.h), built in this engine
+//   by the tests' DynTestScene and in Bullet from the same description: a pour of 700 spheres and 300
 //   hulls into a triangle-mesh bowl, a column of 20 unit boxes and a
 //   pyramid of 10 rows on a ground box (once more with sleeping off, so
 //   that every step solves the whole pyramid), a chain of 20 hinged bars,
@@ -41,6 +41,7 @@
 
 #include "physics/base/phys_timer.h"
 #include "physics/collision/primitive_collector.h"
+#include "bench/physics/bench_scenes.h"
 #include "tests/physics/dynamics/dyn_test_scene.h"
 
 namespace {

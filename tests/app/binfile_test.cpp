@@ -14,36 +14,6 @@ class BinFile : public DataTest {
   }
 };
 
-TEST_F(BinFile, PaddedStringsRoundTripWithTheirWordCounts) {
-  const size_t expected[] = {4, 4, 4, 8, 8, 8, 8, 12, 12, 12};
-  const char* text = "abcdefghijk";
-  for (uint32_t length = 0; length <= 9; length++) {
-    Stream* out = BinFile_Open("Data\\s.bin", "w");
-    ASSERT_NE(out, nullptr);
-    EXPECT_EQ(BinFile_WriteString(out, text, length), 1);
-    EXPECT_EQ(BinFile_Close(out), 1);
-    std::string disk = ReadDisk("data/s.bin");
-    ASSERT_EQ(disk.size(), 4 + expected[length]) << length;
-    EXPECT_EQ(BinFile_PaddedSize(length), expected[length]);
-    EXPECT_EQ((uint8_t)disk[0], length);
-    EXPECT_EQ(disk.substr(4, length), std::string(text, length));
-    EXPECT_EQ(disk.find_first_not_of('\0', 4 + length), std::string::npos);
-
-    Stream* in = BinFile_Open("s.bin", "r");  // the same file, resolved under DATA
-    ASSERT_NE(in, nullptr);
-    uint32_t stored = 0;
-    EXPECT_EQ(BinFile_ReadInt32(in, &stored), 1);
-    EXPECT_EQ(stored, length);
-    char read[16];
-    memset(read, '#', sizeof read);
-    EXPECT_EQ(BinFile_ReadString(in, read, length), 1);
-    EXPECT_EQ(std::string(read), std::string(text, length));
-    EXPECT_EQ(read[length + 1], '#');  // nothing written behind the NUL
-    EXPECT_EQ(BinFile_ReadInt32(in, &stored), 0);  // the padding was consumed
-    BinFile_Close(in);
-  }
-}
-
 TEST_F(BinFile, WordsAreLittleEndianAndShortReadsFail) {
   Stream* out = BinFile_Open("Data\\w.bin", "w");
   ASSERT_NE(out, nullptr);
@@ -90,22 +60,6 @@ TEST_F(BinFile, WordsAreLittleEndianAndShortReadsFail) {
   in = BinFile_Open("short.bin", "r");
   char text[8];
   EXPECT_EQ(BinFile_ReadString(in, text, 5), 0);
-  BinFile_Close(in);
-}
-
-TEST_F(BinFile, AFileWrittenUnderAnyCaseIsFoundAtOnce) {
-  std::filesystem::create_directories("data/cache/01");
-  EXPECT_EQ(BinFile_Open("Cache\\01\\new.bin", "r"), nullptr);  // the listing is cached now
-  Stream* out = BinFile_Open("Data\\Cache\\01\\NEW.bin", "w");
-  ASSERT_NE(out, nullptr);
-  uint32_t word = 5;
-  BinFile_WriteInt32s(out, &word, 1);
-  BinFile_Close(out);
-  EXPECT_TRUE(std::filesystem::exists("data/cache/01/NEW.bin"));
-  Stream* in = BinFile_Open("CACHE\\01\\new.BIN", "r");
-  ASSERT_NE(in, nullptr);
-  EXPECT_EQ(BinFile_ReadInt32(in, &word), 1);
-  EXPECT_EQ(word, 5u);
   BinFile_Close(in);
 }
 

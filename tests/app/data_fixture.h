@@ -1,6 +1,7 @@
-// Shared set-up of the data-layer tests: each test runs in a folder of its
-// own (tests run in parallel processes) with the engine initialised and the
-// file layer installed over its table.
+// Shared set-up of the shell's tests: each test works in a folder of its own
+// (tests run in parallel processes), its working folder while it runs and
+// removed afterwards; DataTest adds the engine with the file layer installed
+// over its table, WadDataTest the archive layer on top.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,60 +18,74 @@
 #include "platform/win32/path.h"
 #include "tests/test_env.h"
 
-class DataTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = TestTmp() /
-              (std::string("data_") + info->test_suite_name() + "_" + info->name());
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_);
-    std::filesystem::current_path(folder_);
-    Path_Shutdown();
-    ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
-    ASSERT_EQ(File_Init(), 1);
-  }
+class FolderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        name_ = std::string(info->test_suite_name()) + "." + info->name();
+        folder_ = TestTmp() / name_;
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        std::filesystem::current_path(folder_);
+        Path_Shutdown();
+    }
+    void TearDown() override
+    {
+        Path_Shutdown();
+        std::filesystem::current_path(TestTmp());
+        std::filesystem::remove_all(folder_);
+    }
+    // Writes bytes to a path relative to the test's folder ("data/x/y.txt"),
+    // creating the folders on the way.
+    static void WriteDisk(const std::string& path, const std::string& bytes)
+    {
+        std::filesystem::path p(path);
+        if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary | std::ios::trunc).write(bytes.data(), (std::streamsize)bytes.size());
+    }
+    static void WriteDisk(const std::string& path, const std::vector<uint8_t>& bytes)
+    {
+        WriteDisk(path, std::string(bytes.begin(), bytes.end()));
+    }
+    static std::string ReadDisk(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
 
-  void TearDown() override {
-    File_Shutdown();
-    File_SetClock(nullptr);
-    Engine_Term();
-    Path_Shutdown();
-    std::filesystem::current_path(TestTmp());
-    std::filesystem::remove_all(folder_);
-  }
-
-  // Writes bytes to a path relative to the test's folder ("data/x/y.txt"),
-  // creating the folders on the way.
-  static void WriteDisk(const std::string& path, const std::string& bytes) {
-    std::filesystem::path p(path);
-    if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
-    std::ofstream out(p, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), (std::streamsize)bytes.size());
-  }
-
-  static void WriteDisk(const std::string& path, const std::vector<uint8_t>& bytes) {
-    WriteDisk(path, std::string(bytes.begin(), bytes.end()));
-  }
-
-  static std::string ReadDisk(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-
-  std::filesystem::path folder_;
+    std::filesystem::path folder_;
+    std::string name_;  // Suite.Test
 };
 
-// DataTest with the archive layer initialised for the whole test (mounted
-// archives are let go at the end).
+class DataTest : public FolderTest {
+protected:
+    void SetUp() override
+    {
+        FolderTest::SetUp();
+        ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
+        ASSERT_EQ(File_Init(), 1);
+    }
+    void TearDown() override
+    {
+        File_Shutdown();
+        File_SetClock(nullptr);
+        Engine_Term();
+        FolderTest::TearDown();
+    }
+};
+
+// Mounted archives are let go at the end.
 class WadDataTest : public DataTest {
- protected:
-  void SetUp() override {
-    DataTest::SetUp();
-    ASSERT_EQ(Wad_Init(), 1);
-  }
-  void TearDown() override {
-    Wad_Shutdown();
-    DataTest::TearDown();
-  }
+protected:
+    void SetUp() override
+    {
+        DataTest::SetUp();
+        ASSERT_EQ(Wad_Init(), 1);
+    }
+    void TearDown() override
+    {
+        Wad_Shutdown();
+        DataTest::TearDown();
+    }
 };

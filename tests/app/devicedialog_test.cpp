@@ -6,13 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/file.h"
 #include "app/pad.h"
-#include "platform/dinput/dinput_test.h"
-#include "platform/win32/cursor.h"
-#include "platform/win32/gdi.h"
 #include "platform/win32/message.h"
-#include "platform/win32/system.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {
@@ -20,38 +15,37 @@ namespace {
 // A device driver with a mode list of the test's choosing and two
 // sub-systems; everything else is left to the engine.
 std::vector<VideoModeInfo> g_modes;
-int32_t g_currentMode = -1;
-int32_t g_currentSubSystem = 0;
-int32_t g_selects = 0;
+int32_t g_currentMode = -1, g_currentSubSystem = 0;
 
-VideoModeInfo Mode(int32_t w, int32_t h, int32_t depth, bool full) { return VideoModeInfo{w, h, depth, full ? 1u : 0u, 60, 0}; }
+VideoModeInfo Mode(int32_t w, int32_t h, int32_t depth, bool full)
+{
+    return VideoModeInfo{w, h, depth, full ? 1u : 0u, 60, 0};
+}
+
+int32_t FakeRequest(int32_t code, void* out, void*, int32_t arg);
+const EngineDevice kRecord = {1.0f, FakeRequest, 0, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
 
 int32_t FakeRequest(int32_t code, void* out, void*, int32_t arg)
 {
-    static const EngineDevice record = {1.0f, FakeRequest, 0, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
+    const bool inModes = arg >= 0 && arg < (int32_t)g_modes.size();
     switch (code) {
-        case REQ_GET_DEVICE: *(EngineDevice*)out = record; return 1;
-        case REQ_OPEN: case REQ_CLOSE: return 1;
-        case REQ_NUM_MODES: *(int32_t*)out = (int32_t)g_modes.size(); return 1;
-        case REQ_MODE_INFO:
-            if (arg < 0 || arg >= (int32_t)g_modes.size()) return 0;
-            *(VideoModeInfo*)out = g_modes[(size_t)arg];
-            return 1;
-        case REQ_USE_MODE:
-            if (arg < 0 || arg >= (int32_t)g_modes.size()) return 0;
-            g_currentMode = arg;
-            return 1;
-        case REQ_NUM_SUBSYSTEMS: *(int32_t*)out = 2; return 1;
-        case REQ_SUBSYSTEM_INFO:
-            if (arg < 0 || arg > 1) return 0;
-            strcpy((char*)out, arg ? "Second adapter" : "First adapter");
-            return 1;
-        case REQ_CURRENT_SUBSYSTEM: *(int32_t*)out = g_currentSubSystem; return 1;
-        case REQ_SELECT_SUBSYSTEM:
-            g_currentSubSystem = arg;
-            g_selects++;
-            return 1;
-        default: return 0;
+    case REQ_GET_DEVICE: *(EngineDevice*)out = kRecord; return 1;
+    case REQ_OPEN:
+    case REQ_CLOSE: return 1;
+    case REQ_NUM_MODES: *(int32_t*)out = (int32_t)g_modes.size(); return 1;
+    case REQ_MODE_INFO:
+        if (inModes) *(VideoModeInfo*)out = g_modes[(size_t)arg];
+        return inModes;
+    case REQ_USE_MODE:
+        if (inModes) g_currentMode = arg;
+        return inModes;
+    case REQ_NUM_SUBSYSTEMS: *(int32_t*)out = 2; return 1;
+    case REQ_SUBSYSTEM_INFO:
+        if (arg == 0 || arg == 1) strcpy((char*)out, arg ? "Second adapter" : "First adapter");
+        return arg == 0 || arg == 1;
+    case REQ_CURRENT_SUBSYSTEM: *(int32_t*)out = g_currentSubSystem; return 1;
+    case REQ_SELECT_SUBSYSTEM: g_currentSubSystem = arg; return 1;
+    default: return 0;
     }
 }
 
@@ -66,9 +60,7 @@ protected:
                    Mode(1280, 1024, 32, true), Mode(1600, 1200, 32, true), Mode(1024, 640, 32, true)};
         g_currentMode = -1;
         g_currentSubSystem = 0;
-        g_selects = 0;
-        static const EngineDevice record = {1.0f, FakeRequest, 0, 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
-        EngineDriver driver = {&record, nullptr};
+        EngineDriver driver = {&kRecord, nullptr};
         Engine_SetDriver(&driver);
         ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
         ASSERT_EQ(Engine_Open(&window_), 1);
@@ -96,9 +88,8 @@ protected:
     std::vector<std::string> Items(int32_t list)
     {
         std::vector<std::string> items;
-        intptr_t n = Dialog_SendItemMessage(dialog_, list, CB_GETCOUNT, 0, 0);
-        for (intptr_t i = 0; i < n; i++) {
-            char text[256];
+        char text[256];
+        for (intptr_t i = 0; i < Dialog_SendItemMessage(dialog_, list, CB_GETCOUNT, 0, 0); i++) {
             Dialog_SendItemMessage(dialog_, list, CB_GETLBTEXT, (uintptr_t)i, (intptr_t)text);
             items.push_back(text);
         }
@@ -123,6 +114,11 @@ TEST_F(DeviceDialogTest, TheModeListShowsFourThreeFullScreenModesThenWindowedOne
     EXPECT_EQ(App_GetDeviceSelection()->selectedMode, 3);  // the item carries its mode's index
     EXPECT_EQ(Items(DEVICE_LIST), (std::vector<std::string>{"First adapter", "Second adapter"}));
     EXPECT_EQ(Dialog_GetFocus(dialog_), Dialog_GetItem(dialog_, DEVICE_LIST));
+    EXPECT_EQ(Dialog_IsButtonChecked(dialog_, KEYBOARD_RADIO), 1u);  // no controller
+    EXPECT_EQ(Window_IsEnabled(Dialog_GetItem(dialog_, CONTROLLER_RADIO)), 0);
+    Command(KEYBOARD_RADIO, BN_CLICKED);
+    EXPECT_EQ(App_GetDeviceSelection()->useKeyboard, 1u);
+    EXPECT_EQ(Message_Send(dialog_, WM_COMMAND, Dialog_CommandParam(1234, 0), 0), 0);  // not handled
 
     // "Display all available modes": every full-screen mode, the default kept.
     Dialog_CheckButton(dialog_, ALL_MODES_CHECK, 1);
@@ -142,102 +138,31 @@ TEST_F(DeviceDialogTest, TheModeListShowsFourThreeFullScreenModesThenWindowedOne
     Command(DEVICE_LIST, CBN_SELCHANGE);
     EXPECT_EQ(g_currentSubSystem, 1);
     EXPECT_EQ(App_GetDeviceSelection()->selectedMode, 3);  // the default again
-}
-
-TEST_F(DeviceDialogTest, WithoutTheDefaultModeTheFirstItemIsSelected)
-{
+    // Without the default mode the first item is selected.
+    Window_Destroy(dialog_);
     g_modes = {Mode(1024, 768, 16, true), Mode(640, 480, 32, false)};
     Open();
     EXPECT_EQ(Dialog_SendItemMessage(dialog_, MODE_LIST, CB_GETCURSEL, 0, 0), 0);
     EXPECT_EQ(App_GetDeviceSelection()->selectedMode, 0);
-}
-
-TEST_F(DeviceDialogTest, TheControllerChoiceNeedsAController)
-{
-    Open();
-    EXPECT_EQ(Dialog_IsButtonChecked(dialog_, KEYBOARD_RADIO), 1u);
-    EXPECT_EQ(Dialog_IsButtonChecked(dialog_, CONTROLLER_RADIO), 0u);
-    EXPECT_EQ(Window_IsEnabled(Dialog_GetItem(dialog_, CONTROLLER_RADIO)), 0);
-    EXPECT_EQ(App_GetDeviceSelection()->useKeyboard, 1u);
+    // Options choose without the dialog: the last full-screen mode of that size.
     Window_Destroy(dialog_);
     dialog_ = nullptr;
+    g_modes.push_back(Mode(1024, 768, 32, true));
+    g_modes.push_back(Mode(1024, 640, 32, true));
+    App_ParseCommandLine("-fullscreen -Width 1024 -Height 768");
+    ASSERT_EQ(App_SelectDevice(), 1);
+    EXPECT_EQ(g_currentMode, 2);
+    App_DestroyBlankWindow();
+    // A controller makes it the choice; the keyboard chosen, playing switches the controller pads off.
     Pad_Shutdown();
-
     if (DInputTest_AttachController(1) < 0) GTEST_SKIP() << "no virtual joysticks";
     Open();
     EXPECT_EQ(Dialog_IsButtonChecked(dialog_, CONTROLLER_RADIO), 1u);
     EXPECT_EQ(Window_IsEnabled(Dialog_GetItem(dialog_, CONTROLLER_RADIO)), 1);
-    EXPECT_EQ(App_GetDeviceSelection()->useKeyboard, 0u);
-    // Choosing the keyboard and playing switches the controller pads off.
     Command(KEYBOARD_RADIO, BN_CLICKED);
     EXPECT_EQ(Pad_GetCount(PAD_CONTROLLER), 1u);
     Command(PLAY_BUTTON, BN_CLICKED);
     EXPECT_EQ(Pad_GetCount(PAD_CONTROLLER), 0u);
-    EXPECT_EQ(Message_Send(dialog_, WM_COMMAND, Dialog_CommandParam(1234, 0), 0), 0);  // not handled
-}
-
-TEST_F(DeviceDialogTest, OptionsChooseTheModeWithoutTheDialog)
-{
-    struct Case {
-        const char* line;
-        int32_t mode;
-        int32_t width;  // the screen afterwards
-        uint32_t fullScreen;
-    } cases[] = {
-        {"-quiet", 0, 640, 0},
-        {"-fullscreen -Width 1024 -Height 768", 4, 1024, 1},
-        {"-fullscreen -Width 1234 -Height 5", 0, 640, 0},  // no such mode: the windowed mode 0 stays
-        {"-quiet -forcewindow", 0, 640, 0},
-        {"-x -quiet", 0, 640, 0},  // "quiet" last on the line: read again by the second reader
-    };
-    for (const Case& c : cases) {
-        App_TestReset();
-        App_InitDefaults();
-        App_ResetState();
-        App_ParseCommandLine(c.line);
-        ASSERT_EQ(App_SelectDevice(), 1) << c.line;
-        EXPECT_EQ(g_currentMode, c.mode) << c.line;
-        EXPECT_EQ(App_GetScreenWidth(), c.width) << c.line;
-        EXPECT_EQ(App_GetState()->fullScreen, c.fullScreen) << c.line;
-    }
-    // Two full-screen modes of the wanted size: the last one wins.
-    g_modes.push_back(Mode(800, 600, 16, true));
-    App_TestReset();
-    App_ParseCommandLine("-fullscreen");
-    ASSERT_EQ(App_SelectDevice(), 1);
-    EXPECT_EQ(g_currentMode, 9);
-}
-
-TEST_F(DeviceDialogTest, AFullScreenStartHidesTheCursorCoversTheScreenAndPlaysTheMovieList)
-{
-    Write("data/streams/movies_pc.txt", "intro\n");
-    static bool listOpened;
-    listOpened = false;
-    AppHooks hooks = {};
-    hooks.gameLoadMovieList = [] {
-        void* list = File_Open("streams\\movies_PC.txt", "r");
-        listOpened = list != nullptr;
-        if (list) File_Close(list);
-    };
-    AppHooks_Install(&hooks);
-    App_ParseCommandLine("-fullscreen -Width 800 -Height 600");
-    ASSERT_EQ(App_SelectDevice(), 1);
-    EXPECT_TRUE(listOpened);
-    EXPECT_EQ(Cursor_GetShowCount(), -1);
-    Window* cover = App_GetBlankWindow();
-    ASSERT_NE(cover, nullptr);
-    EXPECT_EQ(Gdi_GetLastFill(cover), 0xFF000000u);  // painted black
-    EXPECT_EQ(Window_GetExStyle(cover) & WINDOW_EXSTYLE_TOPMOST, (uint32_t)WINDOW_EXSTYLE_TOPMOST);
-    WindowRect client;
-    Window_GetClientRect(cover, &client);
-    EXPECT_EQ(client.right, System_GetMetrics(SYSTEM_CXSCREEN));
-    // Its messages are pumped on their own, and only its messages.
-    Message_PostQuit(0);
-    App_PumpBlankMessages();
-    EXPECT_EQ(Message_QueueLength(), 1);
-    App_DestroyBlankWindow();
-    App_PumpBlankMessages();  // no cover: nothing taken, the quit stays
-    EXPECT_EQ(Message_QueueLength(), 1);
 }
 
 }  // namespace

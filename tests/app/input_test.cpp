@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "app/pad.h"
+#include "app/shell.h"
 #include "platform/dinput/dinput.h"
 #include "platform/dinput/dinput_test.h"
 #include "platform/win32/win32_test.h"
@@ -16,11 +18,14 @@ protected:
     {
         Win32Test_ResetAll();
         DInputTest_ResetState();
+        App_ResetState();  // a 640 x 480 screen
     }
     void TearDown() override
     {
+        Pad_Shutdown();
         Input_Destroy();
         DInputTest_DetachAll();
+        DInputTest_ResetState();
         Win32Test_ResetAll();
     }
     // Runs `frames` updates of dt, pressing the key during [downFrom,
@@ -63,31 +68,6 @@ protected:
     return ::testing::AssertionFailure() << "got " << text(got) << "want " << text(want);
 }
 
-TEST_F(InputTest, AKeyHeldOverThreePollsReadsDownThenReleasedThenUp)
-{
-    ASSERT_EQ(Input_Create(4), 1);
-    uint8_t user = Input_AllocUser(INPUT_TYPE_KEYBOARD);
-    ASSERT_NE(user, INPUT_NO_USER);
-    DInputTest_PushKey(DIK_SPACE, 1);
-    std::vector<int32_t> states;
-    for (int poll = 0; poll < 5; poll++) {
-        if (poll == 3) DInputTest_PushKey(DIK_SPACE, 0);
-        ASSERT_EQ(Input_PollDevice(user), 1);
-        states.push_back(Input_GetKeyValue(user, DIK_SPACE));
-    }
-    EXPECT_EQ(states, (std::vector<int32_t>{1, 1, 1, -1, 0}));
-    // A press and a release between two polls is never seen.
-    DInputTest_PushKey(DIK_SPACE, 1);
-    DInputTest_PushKey(DIK_SPACE, 0);
-    Input_PollDevice(user);
-    EXPECT_EQ(Input_GetKeyValue(user, DIK_SPACE), 0);
-    // Keys beyond the array read 0 everywhere.
-    EXPECT_EQ(Input_IsKeyDown(user, 256), 0);
-    EXPECT_EQ(Input_IsKeyUp(user, 300), 0);
-    EXPECT_EQ(Input_GetKeyValue(user, 256), 0);
-    EXPECT_EQ(Input_WasReleased(user, 1000), 0);
-}
-
 TEST_F(InputTest, RepeatKindsAndAfterTriggerTimeTheirTriggers)
 {
     ASSERT_EQ(Input_Create(6), 1);
@@ -119,8 +99,7 @@ TEST_F(InputTest, VirtualIdsAddressTheBuiltInActionsBehindTheCallersOnes)
     ASSERT_EQ(Input_Create(2), 1);
     ActionMap* map = ActionMap_Create(5, INPUT_TYPE_KEYBOARD);
     ASSERT_NE(map, nullptr);
-    EXPECT_EQ(map->actionCount, 17u);
-    EXPECT_EQ(ActionMap_GetAction(map, INPUT_VIRTUAL_ID), &map->actions[5]);
+    EXPECT_NE(ActionMap_GetAction(map, 4), ActionMap_GetAction(map, INPUT_VIRTUAL_ID));
     EXPECT_EQ(ActionMap_GetKey(map, INPUT_VIRTUAL_ID), DIK_ESCAPE);
     EXPECT_EQ(ActionMap_GetKey(map, INPUT_VIRTUAL_ID + 11), DIK_RIGHT);
     EXPECT_EQ(ActionMap_GetAction(map, INPUT_VIRTUAL_ID + 12), nullptr);
@@ -157,11 +136,12 @@ TEST_F(InputTest, UsersShareTheKeyboardBySixTheMouseByOneAndControllersByOne)
     EXPECT_EQ(Input_AllocUser(INPUT_TYPE_CONTROLLER), INPUT_NO_USER);
     Input_FreeUser(pad1);
     uint8_t again = Input_AllocUser(INPUT_TYPE_CONTROLLER);
-    EXPECT_EQ(Input_GetUser(again)->slot, 2);  // the first free controller slot
+    EXPECT_EQ(Input_GetUser(again)->slot, 2);               // the first free controller slot
     EXPECT_EQ(Input_BindUser(mouse, INPUT_TYPE_MOUSE), 0);  // bound to that type already
     EXPECT_EQ(Input_BindUser(mouse, 5), 0);
     EXPECT_EQ(Input_BindUser(mouse, INPUT_TYPE_NONE), 1);
     EXPECT_NE(Input_AllocUser(INPUT_TYPE_MOUSE), INPUT_NO_USER);
+    EXPECT_EQ(Input_IsKeyUp(mouse, 300) + Input_GetKeyValue(mouse, 256), 0);  // beyond the keys
 }
 
 TEST_F(InputTest, ALostDeviceIsAcquiredAgainAndItsMapSkipsThatFrame)
@@ -181,16 +161,6 @@ TEST_F(InputTest, ALostDeviceIsAcquiredAgainAndItsMapSkipsThatFrame)
     ActionMap_Destroy(&map);
 }
 
-TEST(FuncSlotTest, TwentyCellsAndThenNone)
-{
-    FuncSlot_Reset();
-    FuncSlotFn fn = [] {};
-    FuncSlotFn* first = FuncSlot_Add(fn);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(*first, fn);
-    for (int i = 1; i < 20; i++) EXPECT_NE(FuncSlot_Add(fn), nullptr);
-    EXPECT_EQ(FuncSlot_Add(fn), nullptr);
-    FuncSlot_Reset();
-}
+
 
 }  // namespace

@@ -3,40 +3,33 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
-#include "app/devicedialog.h"
-#include "app/file.h"
+#include "app/mainview.h"
 #include "app/pad.h"
 #include "app/state.h"
+#include "app/testscreen.h"
 #include "app/text.h"
 #include "gfx/core/platform.h"
 #include "platform/dinput/dinput.h"
-#include "platform/win32/cursor.h"
 #include "platform/win32/message.h"
 #include "platform/win32/window.h"
 #include "tests/app/shell_fixture.h"
 
 namespace {
 
-std::vector<std::string> g_steps;
+std::vector<std::string> g_steps;       // start-up and shut-down, in order
+std::vector<std::string> g_frameSteps;  // each frame's steps
 int g_frames = 0;
 int g_framesToRun = 3;
+uint32_t g_now = 0;
 
 void Record(const char* step) { g_steps.push_back(step); }
-
-// Per-frame steps are counted apart from the start-up and shut-down order.
-std::vector<std::string> g_frameSteps;
 void Trace(const char* step)
 {
-    std::string s = step;
-    if (s == "Pad_Update" || s == "Sound_Update")
-        g_frameSteps.push_back(s);
-    else
-        Record(step);
+    const std::string s = step;
+    (s == "Pad_Update" || s == "Sound_Update" ? g_frameSteps : g_steps).push_back(s);
 }
 
 GameState* CountedUpdate(GameState* state, float)
@@ -51,7 +44,11 @@ AppHooks RecordingHooks()
 {
     AppHooks h = {};
     h.trace = Trace;
-#define RECORD_INIT(slot, name) h.slot = [] { Record(name); return 1; }
+#define RECORD_INIT(slot, name) \
+    h.slot = [] {               \
+        Record(name);           \
+        return 1;               \
+    }
 #define RECORD_SHUTDOWN(slot, name) h.slot = [] { Record(name); }
     RECORD_INIT(sceneInit, "Scene_Init");
     RECORD_INIT(nodeInit, "Node_Init");
@@ -75,32 +72,18 @@ AppHooks RecordingHooks()
 #undef RECORD_INIT
 #undef RECORD_SHUTDOWN
     h.materialAnimTick = [](float) { g_frameSteps.push_back("MaterialAnim_Tick"); };
+    h.viewShowRaster = [] { g_frameSteps.push_back("View_ShowRaster"); };
     h.fontLoad = [](const char* name, void*) -> Font* {
         Record(name ? "Font_Load(name)" : "Font_Load");
         return nullptr;
     };
     h.gameSetup = [] {
         Record("Game_Setup");
-        GameState* root = State_Create();
-        State_SetUpdate(root, CountedUpdate);
+        State_SetUpdate(State_Create(), CountedUpdate);
         return 1;
     };
     return h;
 }
-
-const std::vector<std::string> kStartUp = {
-    "Font2D_SetFreeListParams", "World_PluginAttach", "Random_PluginAttach", "Skin_PluginAttach",
-    "HAnim_PluginAttach", "GeomCollision_PluginAttach", "MatFX_PluginAttach", "RenderObj_RegisterPlugin",
-    "Frame_Create", "Pad_Init", "File_Init", "Cache_Init", "Text_Init", "Wad_Init", "Scene_Init", "Node_Init",
-    "RenderObj_Init", "Sprite_Init", "SceneLight_Init", "View_Init (the shell's own main view)", "State_Init",
-    "ConfigSys_Init", "AnimSet_Init", "Trigger_Init", "NodeExtra_Init", "Sprite3d_Init", "Particle_Init",
-    "SoundBank_Init", "Toolkit2D_SetDeviceRect", "Font_Init", "Sound_Init", "Texture_SetMipmapping", "Game_Setup",
-    "App_ReadVersionFile", "Font_Load"};
-const std::vector<std::string> kShutDown = {
-    "View_Shutdown (the shell's own main view)", "Pad_Shutdown", "Sprite_Shutdown", "Scene_Shutdown",
-    "RenderObj_Shutdown", "SceneLight_Shutdown", "File_Shutdown", "Text_Shutdown", "Sound_Shutdown", "Font_Shutdown",
-    "Node_Shutdown", "Sprite3d_Shutdown", "SoundBank_Shutdown", "Toolkit2D_Close", "Frame_DestroyHierarchy",
-    "FreeList_PurgeAll"};
 
 class ShellRunTest : public ShellTest {
 protected:
@@ -111,15 +94,16 @@ protected:
         g_frameSteps.clear();
         g_frames = 0;
         g_framesToRun = 3;
+        hooks_ = RecordingHooks();
     }
+    AppHooks hooks_;
 };
 
 TEST_F(ShellRunTest, StartsEveryModuleInOrderRunsFramesAndShutsDownInOrder)
 {
-    Write("game.ver", "1.0 build 7\r\nsecond line\r\n");
+    Write("game.ver", std::string("1.0 build 7\r\n\0tail", 18));
     Write("data/Text/french.txt", "HELLO=Bonjour\n");
-    AppHooks hooks = RecordingHooks();
-    hooks.gameSetup = [] {
+    hooks_.gameSetup = [] {
         Record("Game_Setup");
         // The engine is started, and the options reached their readers.
         EXPECT_EQ(Engine_GetStatus(), (uint32_t)ENGINE_STATUS_STARTED);
@@ -129,42 +113,66 @@ TEST_F(ShellRunTest, StartsEveryModuleInOrderRunsFramesAndShutsDownInOrder)
         char text[TEXT_BUFFER_SIZE];
         EXPECT_STREQ(Text_Get("HELLO", 0, text), "Bonjour");
         EXPECT_STREQ(App_GetState()->launch, "Level One");
+        // No view hooks for it: the shell's own camera; a second begin or end is ignored.
+        EXPECT_NE(MainView_GetCamera(), nullptr);
+        for (int begin : {1, 1, 0, 0}) MainView_SetUpdating(begin);
         State_SetUpdate(State_Create(), CountedUpdate);
         return 1;
     };
-    AppHooks_Install(&hooks);
+    AppHooks_Install(&hooks_);
     EXPECT_EQ(Run("-quiet -Language French -Launch \"Level One\""), 0);
-
-    std::vector<std::string> expected = kStartUp;
-    expected.insert(expected.end(), kShutDown.begin(), kShutDown.end());
+    const std::vector<std::string> expected = {
+        "Font2D_SetFreeListParams", "World_PluginAttach", "Random_PluginAttach", "Skin_PluginAttach",
+        "HAnim_PluginAttach", "GeomCollision_PluginAttach", "MatFX_PluginAttach", "RenderObj_RegisterPlugin",
+        "Frame_Create", "Pad_Init", "File_Init", "Cache_Init", "Text_Init", "Wad_Init", "Scene_Init", "Node_Init",
+        "RenderObj_Init", "Sprite_Init", "SceneLight_Init", "View_Init (the shell's own main view)", "State_Init",
+        "ConfigSys_Init", "AnimSet_Init", "Trigger_Init", "NodeExtra_Init", "Sprite3d_Init", "Particle_Init",
+        "SoundBank_Init", "Toolkit2D_SetDeviceRect", "Font_Init", "Sound_Init", "Texture_SetMipmapping", "Game_Setup",
+        "App_ReadVersionFile", "Font_Load",
+        // shut-down
+        "View_Shutdown (the shell's own main view)", "Pad_Shutdown", "Sprite_Shutdown", "Scene_Shutdown",
+        "RenderObj_Shutdown", "SceneLight_Shutdown", "File_Shutdown", "Text_Shutdown", "Sound_Shutdown",
+        "Font_Shutdown", "Node_Shutdown", "Sprite3d_Shutdown", "SoundBank_Shutdown", "Toolkit2D_Close",
+        "Frame_DestroyHierarchy", "FreeList_PurgeAll"};
     EXPECT_EQ(g_steps, expected);
-    EXPECT_EQ(g_frames, 3);
-    // Three frames in the order pads, texture animation, stack, sound
-    // (present last); the frame that emptied the stack stopped after it.
-    std::vector<std::string> frame = {"Pad_Update", "MaterialAnim_Tick", "State_Update", "Sound_Update"};
-    std::vector<std::string> frames;
-    for (int i = 0; i < 2; i++) frames.insert(frames.end(), frame.begin(), frame.end());
-    frames.insert(frames.end(), frame.begin(), frame.end() - 1);
+    // Three frames in the order pads, texture animation, stack, sound,
+    // present; the frame that emptied the stack stopped after it and ended
+    // the loop.
+    const std::vector<std::string> frame = {"Pad_Update", "MaterialAnim_Tick", "State_Update", "Sound_Update",
+                                            "View_ShowRaster"};
+    std::vector<std::string> frames = frame;
+    frames.insert(frames.end(), frame.begin(), frame.end());
+    frames.insert(frames.end(), frame.begin(), frame.begin() + 3);
     EXPECT_EQ(g_frameSteps, frames);
-    EXPECT_STREQ(App_GetVersionText(), "1.0 build 7\r\nsecond line\r\n");
+    EXPECT_EQ(App_GetQuit(), 1);
+    // Options past the tenth are not kept.
+    App_ParseCommandLine("1 2 3 4 5 6 7 8 9 10 11 12");
+    int32_t count = 0;
+    EXPECT_STREQ(App_GetCommandLine(&count)[9], "10");
+    EXPECT_EQ(count, 10);
+    EXPECT_EQ(App_GetCommandLine(nullptr), App_GetCommandLine(&count));
+    // The version file is read whole, bytes after a NUL too, and terminated.
+    ASSERT_NE(App_GetVersionText(), nullptr);
+    EXPECT_EQ(std::string(App_GetVersionText(), 19), std::string("1.0 build 7\r\n\0tail\0", 19));
     EXPECT_EQ(Engine_GetStatus(), (uint32_t)ENGINE_STATUS_NONE);
     EXPECT_EQ(Window_IsLive(App_GetWindow()), 0);  // destroyed, once: the stale handle is ignored
 }
 
-TEST_F(ShellRunTest, AHeldLockEndsTheStartAtOnceWithoutAWindow)
+TEST_F(ShellRunTest, AHeldLockOrExitInTheDialogEndsTheStartWithTheEngineClosed)
 {
+    // No game: the shell's test screen in its own view until its headless time is up.
+    App_SetClock([] { return g_now += 100; });
+    Write("game.ver", "1.0");  // read without a font to show it in
+    EXPECT_EQ(Run("-quiet"), 0);
+    EXPECT_GE(g_now, 5000u);
+    EXPECT_TRUE(std::filesystem::exists(TEST_SCREEN_PNG));  // its last frame
+    Mutex_Release();
     ASSERT_EQ(Mutex_CreateNamed("anything"), MUTEX_CREATED);  // this process holds the lock
-    AppHooks hooks = RecordingHooks();
-    AppHooks_Install(&hooks);
+    AppHooks_Install(&hooks_);
     EXPECT_EQ(Run("-quiet"), 0);
     EXPECT_TRUE(g_steps.empty());
-    EXPECT_EQ(Window_GetForeground(), nullptr);
-}
-
-TEST_F(ShellRunTest, ExitInTheDialogEndsWithTheEngineClosedAndTerminated)
-{
-    AppHooks hooks = RecordingHooks();
-    AppHooks_Install(&hooks);
+    EXPECT_EQ(Window_GetForeground(), nullptr);  // no window
+    Mutex_Release();
     const char* script[] = {"7"};  // the seventh control the user can use: "E&xit"
     Dialog_SetScript(script, 1);
     EXPECT_EQ(Run(""), 0);
@@ -172,93 +180,20 @@ TEST_F(ShellRunTest, ExitInTheDialogEndsWithTheEngineClosedAndTerminated)
     EXPECT_EQ(std::count(g_steps.begin(), g_steps.end(), "Pad_Init"), 0);  // no module started
 }
 
-TEST_F(ShellRunTest, TheDialogsDefaultsStartFullScreenBehindTheCoverWithTheMovies)
-{
-    Write("data/streams/movies_pc.txt", "intro\n");
-    AppHooks hooks = RecordingHooks();
-    hooks.gameLoadMovieList = [] {
-        void* list = File_Open("streams\\movies_PC.txt", "r");
-        Record(list ? "Game_LoadMovieList(opened)" : "Game_LoadMovieList(missing)");
-        if (list) File_Close(list);
-        EXPECT_NE(App_GetBlankWindow(), nullptr);
-        EXPECT_EQ(Cursor_GetShowCount(), -1);
-    };
-    hooks.gameSetup = [] {
-        EXPECT_EQ(App_GetState()->fullScreen, 1u);
-        EXPECT_EQ(App_GetScreenWidth(), 800);
-        EXPECT_EQ(App_GetScreenHeight(), 600);
-        EXPECT_EQ(App_GetBlankWindow(), nullptr);  // destroyed once the engine started
-        EXPECT_EQ(Window_GetStyle(App_GetWindow()) & WINDOW_STYLE_CAPTION, 0u);  // plain pop-up
-        return 0;  // no root state: the stack is empty at once
-    };
-    AppHooks_Install(&hooks);
-    EXPECT_EQ(Run(""), 0);
-    EXPECT_NE(std::find(g_steps.begin(), g_steps.end(), "Game_LoadMovieList(opened)"), g_steps.end());
-}
-
 class FrameTest : public ShellTest {
 protected:
     void SetUp() override
     {
         ShellTest::SetUp();
-        g_frameSteps.clear();
         g_frames = 0;
         g_framesToRun = 1000;
-        AppHooks hooks = {};
-        hooks.trace = [](const char* step) { g_frameSteps.push_back(step); };
-        hooks.materialAnimTick = [](float) { g_frameSteps.push_back("MaterialAnim_Tick"); };
-        hooks.viewShowRaster = [] { g_frameSteps.push_back("View_ShowRaster"); };
-        AppHooks_Install(&hooks);
+        AppHooks_Install(nullptr);
         App_InitDefaults();
         App_ResetState();
         ASSERT_EQ(State_Init(), 1);
         State_SetUpdate(State_Create(), CountedUpdate);
     }
-    static uint32_t Clock()
-    {
-        uint32_t t = times.front();
-        if (times.size() > 1) times.pop_front();
-        return t;
-    }
-    static std::deque<uint32_t> times;
 };
-std::deque<uint32_t> FrameTest::times;
-
-TEST_F(FrameTest, AFrameStepsPadsAnimationStackSoundAndPresentAndAnEmptyStackStopsIt)
-{
-    App_FrameStep();
-    EXPECT_EQ(g_frameSteps, (std::vector<std::string>{"Pad_Update", "MaterialAnim_Tick", "State_Update",
-                                                      "Sound_Update", "View_ShowRaster"}));
-    g_frameSteps.clear();
-    g_framesToRun = 0;  // the next update pops the only state
-    App_SetFrameTime(0.02f);
-    App_FrameStep();
-    EXPECT_EQ(g_frameSteps, (std::vector<std::string>{"Pad_Update", "MaterialAnim_Tick", "State_Update"}));
-    EXPECT_EQ(App_GetQuit(), 1);
-    EXPECT_EQ(App_GetFrameTime(), 0.02f);  // no timing in that frame
-}
-
-TEST_F(FrameTest, TheFrameTimeMovesAQuarterOfTheWayToEachMeasurement)
-{
-    App_SetClock(Clock);
-    App_SetFrameTime(0.0167f);
-    times = {1000, 1100};
-    App_FrameStep();  // starts the clock at 1000, measures 100 ms
-    EXPECT_NEAR(App_GetFrameTime(), 0.0375f, 1e-4f);
-    App_ResetFrameClock();
-    times = {5000};
-    App_FrameStep();  // after a reset the frame measures nothing
-    EXPECT_NEAR(App_GetFrameTime(), 0.0375f * 0.75f, 1e-4f);
-    times = {5050};
-    App_FrameStep();
-    EXPECT_NEAR(App_GetFrameTime(), 0.0375f * 0.75f + 0.25f * (0.05f - 0.0375f * 0.75f), 1e-4f);
-    // Differences are unsigned: a clock that wrapped still measures forward.
-    App_SetFrameTime(0.0f);
-    App_ResetFrameClock();
-    times = {0xFFFFFFF0u, 0x00000050u};
-    App_FrameStep();
-    EXPECT_NEAR(App_GetFrameTime(), 0.25f * 0.096f, 1e-4f);
-}
 
 int g_waits = 0;
 
@@ -277,148 +212,52 @@ TEST_F(FrameTest, WhileInactiveFramesRunOnlyWithRunWhenInactiveOnePerMessage)
     }
     App_WndProc(nullptr, WM_ACTIVATE, 1, 0);
     EXPECT_EQ(App_IsActive(), 1);
+    App_WndProc(nullptr, WM_RBUTTONDOWN, 0, 0);
+    EXPECT_EQ(App_GetRightButton(), 1);
     Message_SetWaitHook(nullptr, nullptr);
 }
 
-TEST_F(FrameTest, ClosingTheWindowEndsTheLoopThroughDestroyAndQuit)
+TEST_F(ShellTest, ReturnSkipsALogoToAHalfSecondFadeAndEscapeSkipsLaterLogos)
 {
-    static int instance;
-    ASSERT_EQ(App_RegisterClass(&instance), 1);
-    Window* window = App_CreateWindow(&instance);
-    ASSERT_NE(window, nullptr);
-    App_GetState()->window = window;
-    EXPECT_STREQ(Window_GetTitle(window), "HELM Application");
-    WindowRect client;
-    Window_GetClientRect(window, &client);
-    EXPECT_EQ(client.right, 640);
-    EXPECT_EQ(client.bottom, 480);
-    Message_Post(window, WM_CLOSE, 0, 0);
-    EXPECT_EQ(App_MainLoop(), 0);  // the quit message's value
-    EXPECT_EQ(App_GetQuit(), 0);   // ended by the message, not by the stack
-    EXPECT_EQ(Window_IsLive(window), 0);
-    App_DestroyWindow();  // a second destroy is harmless
-}
-
-TEST_F(ShellTest, OptionsAreReadAndRemovedAndLongValuesAreCut)
-{
-    struct Case {
-        const char* line;
-        int32_t language, pal;
-    } cases[] = {
-        {"-Language french", 3, 0},    {"-Language German -PAL", 2, 1}, {"-Language English", 0, 0},
-        {"-Language Klingon", 0, 0},   {"-PAL", 0, 1},                  {"", 0, 0},
-    };
-    for (const Case& c : cases) {
-        App_ResetState();
-        App_ParseCommandLine(c.line);
-        EXPECT_EQ(App_GetLanguage(), c.language) << c.line;
-        EXPECT_EQ(App_IsPAL(), c.pal) << c.line;
-    }
-    std::string longValue(600, 'x');
+    static std::vector<float> alphas;
+    static int pressAt = 10;
+    static uint8_t key = DIK_RETURN;
+    static uint32_t now = 1000;
     App_ResetState();
-    App_ParseCommandLine(("-Launch " + longValue + " a b c d e f g h i j k l").c_str());
-    EXPECT_EQ(strlen(App_GetState()->launch), APP_LAUNCH_SIZE - 1);
-    int32_t count = 0;
-    char** tokens = App_GetCommandLine(&count);
-    EXPECT_EQ(count, APP_MAX_TOKENS);
-    EXPECT_EQ(tokens[0], nullptr);  // the option and its value were removed
-    EXPECT_STREQ(tokens[2], "a");
-    App_ParseCommandLine(std::string(5000, 'y').c_str());  // longer than the buffer: cut, not overflowed
-    EXPECT_EQ(strlen(App_GetCommandLine(nullptr)[0]), APP_COMMAND_LINE_SIZE - 1);
-}
-
-TEST_F(ShellTest, TheVersionFileIsReadWholeOrLeftNull)
-{
-    ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
-    ASSERT_EQ(File_Init(), 1);
-    App_ReadVersionFile();
-    EXPECT_EQ(App_GetVersionText(), nullptr);
-    Write("game.ver", std::string("v2\r\n\0tail", 10));
-    App_ReadVersionFile();
-    ASSERT_NE(App_GetVersionText(), nullptr);
-    EXPECT_EQ(std::string(App_GetVersionText(), 10), std::string("v2\r\n\0tail", 10));
-    EXPECT_EQ(App_GetVersionText()[10], '\0');
-    File_Shutdown();
-    Engine_Term();
-}
-
-// ---- the logo screen ----
-
-std::vector<float> g_alphas;
-int g_pressAt = -1;
-uint8_t g_pressKey = 0;
-uint32_t g_now = 0;
-
-class LogoTest : public ShellTest {
-protected:
-    void SetUp() override
-    {
-        ShellTest::SetUp();
-        g_alphas.clear();
-        g_pressAt = -1;
-        g_now = 1000;
-        App_ResetState();
-        ASSERT_EQ(Pad_Init(), 1);
-        App_SetClock([] { return g_now += 50; });  // 50 ms a pass
-        static int sprite;
-        AppHooks hooks = {};
-        hooks.spriteCreateBlank = [](const uint32_t* colour, int32_t, int32_t) {
-            EXPECT_EQ(*colour, 0xFF000000u);  // opaque black
-            return (Sprite*)&sprite;
-        };
-        hooks.spriteLoad = [](const char*, int32_t) { return (Sprite*)&sprite; };
-        hooks.spriteSetAlpha = [](Sprite*, float alpha) {
-            g_alphas.push_back(alpha);
-            if ((int)g_alphas.size() == g_pressAt) DInputTest_PushKey(g_pressKey, 1);
-        };
-        AppHooks_Install(&hooks);
-    }
-    void TearDown() override
-    {
-        DInputTest_PushKey(DIK_RETURN, 0);
-        DInputTest_PushKey(DIK_ESCAPE, 0);
-        Pad_Shutdown();
-        ShellTest::TearDown();
-    }
-};
-
-// The time left is a float that loses a little at each 50 ms step, so the
-// last pass may come one step late: the timeline is checked from its ends.
-TEST_F(LogoTest, TwoSecondsFadeInAndOutOverAQuarterSecondEach)
-{
+    ASSERT_EQ(Pad_Init(), 1);
+    App_SetClock([] { return now += 50; });  // 50 ms a pass
+    static int sprite;
+    AppHooks hooks = {};
+    hooks.spriteCreateBlank = [](const uint32_t*, int32_t, int32_t) { return (Sprite*)&sprite; };
+    hooks.spriteLoad = [](const char*, int32_t) { return (Sprite*)&sprite; };
+    hooks.spriteSetAlpha = [](Sprite*, float alpha) {
+        alphas.push_back(alpha);
+        if ((int)alphas.size() == pressAt) DInputTest_PushKey(key, 1);
+    };
+    AppHooks_Install(&hooks);
     App_ShowLogo("logo.png", 2.0f, 1, 1);
-    EXPECT_NEAR((double)g_alphas.size(), 40.0, 1.0);  // 2 s of 50 ms passes
-    const float head[] = {0.2f, 0.4f, 0.6f, 0.8f, 1.0f, 1.0f};
-    for (int i = 0; i < 6; i++) EXPECT_NEAR(g_alphas[i], head[i], 1e-4f) << i;
-    size_t end = 0;
-    while (end < g_alphas.size() && g_alphas[end] > 1e-3f) end++;
-    ASSERT_GE(end, 39u);
-    const float tail[] = {1.0f, 0.8f, 0.6f, 0.4f, 0.2f};
-    for (int i = 0; i < 5; i++) EXPECT_NEAR(g_alphas[end - 5 + i], tail[i], 1e-3f) << i;
-    for (int i = 6; i < 34; i++) EXPECT_EQ(g_alphas[i], 1.0f) << i;
-}
-
-TEST_F(LogoTest, ReturnSkipsToAHalfSecondFadeAndEscapeSkipsLaterLogos)
-{
-    g_pressAt = 10;
-    g_pressKey = DIK_RETURN;
-    App_ShowLogo("logo.png", 2.0f, 1, 1);
-    EXPECT_NEAR((double)g_alphas.size(), 21.0, 1.0);  // ten passes, then 0.5 s
-    EXPECT_NEAR(g_alphas[11], 1.0f, 1e-4f);
-    EXPECT_NEAR(g_alphas.back(), 0.0f, 1e-4f);
-
+    EXPECT_NEAR((double)alphas.size(), 21.0, 1.0);  // ten passes, then 0.5 s
+    EXPECT_NEAR(alphas.back(), 0.0f, 1e-4f);
     DInputTest_PushKey(DIK_RETURN, 0);
-    g_alphas.clear();
-    g_pressAt = 3;
-    g_pressKey = DIK_ESCAPE;
+    alphas.clear();
+    pressAt = 3;
+    key = DIK_ESCAPE;
     App_ShowLogo("logo.png", 2.0f, 0, 1);
-    EXPECT_EQ(g_alphas.size(), 4u);  // without fade the skip ends it
-    g_alphas.clear();
-    g_pressAt = -1;
+    EXPECT_EQ(alphas.size(), 4u);  // without fade the skip ends it
+    alphas.clear();
     App_ShowLogo("next.png", 2.0f, 1, 1);
-    EXPECT_TRUE(g_alphas.empty());  // skippable: returns at once after an Escape
+    EXPECT_TRUE(alphas.empty());  // skippable: returns at once after an Escape
     App_ShowLogo("legal.png", 0.1f, 0, 0);
-    EXPECT_NEAR((double)g_alphas.size(), 5.0, 1.0);  // not skippable: shown, at least 0.25 s
+    EXPECT_NEAR((double)alphas.size(), 5.0, 1.0);  // not skippable: shown, at least 0.25 s
+    DInputTest_PushKey(DIK_ESCAPE, 0);
+    // Pads read 0 past their rows and when null; the mouse pad reads the button flags.
+    Pad* keyboard = Pad_Get(PAD_KEYBOARD, 0);
+    App_WndProc(nullptr, WM_RBUTTONDOWN, 0, 0);
+    Pad_Update(0.016f);
+    EXPECT_EQ(Pad_GetValue(Pad_Get(PAD_MOUSE, 0), 3), 1.0f);
+    EXPECT_EQ(Pad_GetValue(keyboard, 256) + Pad_GetValue(nullptr, 0), 0.0f);
+    EXPECT_EQ(Pad_JustPressed(keyboard, 1000) + Pad_JustPressed(nullptr, 0) + Pad_JustPressed(keyboard, DIK_ESCAPE), 0);
+    Pad_Shutdown();
 }
 
 }  // namespace

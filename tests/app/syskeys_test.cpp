@@ -10,11 +10,7 @@ namespace {
 TEST(SystemKeysTest, TheHookSwallowsExactlyTheTaskSwitchingCombinations)
 {
     Win32Test_ResetAll();
-    struct Case {
-        uint32_t vk;
-        bool alt, control;
-        intptr_t swallowed;
-    } cases[] = {
+    const std::tuple<uint32_t, bool, bool, intptr_t> cases[] = {
         {0x1B, false, true, 1},  // Ctrl+Esc
         {0x09, true, false, 1},  // Alt+Tab
         {0x1B, true, false, 1},  // Alt+Esc
@@ -25,11 +21,11 @@ TEST(SystemKeysTest, TheHookSwallowsExactlyTheTaskSwitchingCombinations)
         {0x73, true, false, 0},  // Alt+F4 is the window's business
         {'A', true, true, 0},
     };
-    for (const Case& c : cases) {
-        Win32Test_PushKey(0x11, c.control, 0);
-        KeyboardHookRecord key = {c.vk, 0, c.alt ? (uint32_t)SYSTEM_LLKHF_ALTDOWN : 0u, 0, 0};
-        EXPECT_EQ(App_LowLevelKeyboardProc(SYSTEM_HC_ACTION, 0x100, (intptr_t)&key), c.swallowed) << c.vk;
-        EXPECT_EQ(App_LowLevelKeyboardProc(1, 0x100, (intptr_t)&key), 0) << c.vk;  // not a keyboard action
+    for (const auto& [vk, alt, control, swallowed] : cases) {
+        Win32Test_PushKey(0x11, control, 0);
+        KeyboardHookRecord key = {vk, 0, alt ? (uint32_t)SYSTEM_LLKHF_ALTDOWN : 0u, 0, 0};
+        EXPECT_EQ(App_LowLevelKeyboardProc(SYSTEM_HC_ACTION, 0x100, (intptr_t)&key), swallowed) << vk;
+        EXPECT_EQ(App_LowLevelKeyboardProc(1, 0x100, (intptr_t)&key), 0) << vk;  // not a keyboard action
     }
     Win32Test_PushKey(0x11, 0, 0);
 }

@@ -1,8 +1,8 @@
 #include "app/text.h"
 
-#include <cstring>
+#include <string>
+#include <vector>
 
-#include "common/hash.h"
 #include "data_fixture.h"
 
 namespace {
@@ -43,87 +43,54 @@ TEST_F(Text, DuplicateKeysTakeIndicesAndKeysIgnoreCaseAndBlanks) {
   EXPECT_EQ(Text_GetById(1, 0, nullptr), nullptr);
   EXPECT_EQ(Text_Get(nullptr, 0, buffer), nullptr);
   EXPECT_EQ(Text_Id(nullptr), 0u);
-  EXPECT_EQ(Text_Id("ls_hello"), Name_Hash("LS_HELLO", 1, 1));
   char small[4];
   EXPECT_STREQ(Text_Get("LS_Hello", 0, small, sizeof small), "Hel");
 
-  // Many keys, each twice, the second time from another file.
-  std::string first, second;
-  for (int i = 0; i < 700; i++) {
-    first += "LS_K" + std::to_string(i) + "=a" + std::to_string(i) + "\n";
-    second += "LS_K" + std::to_string(i) + "=b" + std::to_string(i) + "\n";
-  }
-  Parse(first);
-  Parse(second);
-  for (int i = 0; i < 700; i += 99) {
-    const std::string key = "LS_K" + std::to_string(i);
-    EXPECT_EQ(Text_CountById(Text_Id(key.c_str())), 2u) << key;
-    EXPECT_EQ(Get(key.c_str(), 1), "b" + std::to_string(i)) << key;
-  }
-  EXPECT_EQ(Text_CountById(Text_Id("LS_HELLO")), 2u);
 }
 
-TEST_F(Text, MacrosApplyToLaterLinesOnlyAndMatchCase) {
-  Parse("Before=<SIZE> kart\n"
-        " <SIZE> =Large\n"
-        "After=<SIZE> kart\n"
-        "Lower=<size> kart\n"
-        "<SIZE>=Huge\n"
-        "Redefined=<SIZE>\n");
-  EXPECT_EQ(Get("Before"), "<SIZE> kart");
-  EXPECT_EQ(Get("After"), "Large kart");
-  EXPECT_EQ(Get("Lower"), "<size> kart");
-  EXPECT_EQ(Get("Redefined"), "Huge");
-  // Defining a macro does not touch texts already stored.
-  EXPECT_EQ(Get("After"), "Large kart");
-  EXPECT_EQ(Text_SetMacro("<SIZE>", "2 KB"), 1);
-  Parse("Game=<SIZE>\n");
-  EXPECT_EQ(Get("Game"), "2 KB");
-}
-
-TEST_F(Text, MacrosExpandInPoolOrder) {
-  // The pool serves the third and second macro's slots in that order, so <C>
-  // expands before <B>: <B>'s replacement "<C>" is not expanded again.
-  Parse("<A>=a\n<B>=<C>\n<C>=c\nLine=<A><B><C>\n");
-  EXPECT_EQ(Get("Line"), "a<C>c");
-  // A redefinition keeps the macro's turn.
-  Parse("<B>=b<A>\nAgain=<B>\n");
-  EXPECT_EQ(Get("Again"), "b<A>");
-}
-
-TEST_F(Text, SelfReferringMacrosExpandOnceAndExpansionIsCut) {
-  Parse("<X>=<X><X>\nTwice=<X>\n");
-  EXPECT_EQ(Get("Twice"), "<X><X>");
-  std::string big(600, 'w');
-  Parse("<BIG>=" + big + "\nHuge=<BIG><BIG><BIG>\n");
-  EXPECT_EQ(Get("Huge").size(), (size_t)TEXT_MAX);
-  EXPECT_EQ(Get("Huge"), (big + big).substr(0, TEXT_MAX));
-}
-
-TEST_F(Text, CrLfFilesReadLikeLfFiles) {
-  Parse("<M>=mac\r\nKey=value <M>\r\nOther=x\r\n");
-  EXPECT_EQ(Get("Key"), "value mac");
-  EXPECT_EQ(Get("Other"), "x");
-}
-
-TEST_F(Text, OverlongLinesAreCutAndTheirTailIsNotALine) {
-  std::string longText(1100, 'a');
-  Parse("Long=" + longText + "Tail=oops\nNext=fine\n");
-  EXPECT_EQ(Get("Long"), longText.substr(0, TEXT_MAX - 5));
-  EXPECT_EQ(Get("Tail"), kMissing);
-  EXPECT_EQ(Get("Next"), "fine");
-  // A line of exactly 1023 characters and its line feed stays whole.
-  std::string exact = "Exact=" + std::string(TEXT_MAX - 6, 'e');
-  Parse(exact + "\nAfter=yes\n");
-  EXPECT_EQ(Get("Exact").size(), (size_t)TEXT_MAX - 6);
-  EXPECT_EQ(Get("After"), "yes");
-}
-
-TEST_F(Text, KeysHashingToZeroAddNothingAndLoadingTwiceDoubles) {
-  Parse("   =blank key\nK=v\n");
-  EXPECT_EQ(Text_CountById(0), 0u);
-  Parse("K=w\n");
-  EXPECT_EQ(Get("K", 1), "w");
+TEST_F(Text, MacrosLinesAndKeysReadAsTheFilesSay)
+{
+    const std::string big(600, 'w'), longText(TEXT_MAX - 5, 'a'), exact(TEXT_MAX - 6, 'e');
+    struct Case {
+        const char* what;
+        std::vector<std::string> files;                          // parsed in turn
+        std::vector<std::pair<std::string, std::string>> texts;  // key (index 0), then its text
+    } cases[] = {
+        {"macros apply to later lines only and match case",
+         {"Before=<SIZE> kart\n <SIZE> =Large\nAfter=<SIZE> kart\nLower=<size> kart\n<SIZE>=Huge\nRedefined=<SIZE>\n"},
+         {{"Before", "<SIZE> kart"}, {"After", "Large kart"}, {"Lower", "<size> kart"}, {"Redefined", "Huge"}}},
+        // The pool serves the third and second macro's slots in that order, so
+        // <C> expands before <B>: <B>'s "<C>" is not expanded again; a
+        // redefinition keeps the macro's turn.
+        {"macros expand in pool order",
+         {"<A>=a\n<B>=<C>\n<C>=c\nLine=<A><B><C>\n", "<B>=b<A>\nAgain=<B>\n"},
+         {{"Line", "a<C>c"}, {"Again", "b<A>"}}},
+        {"self-referring macros expand once and expansions are cut",
+         {"<X>=<X><X>\nTwice=<X>\n", "<BIG>=" + big + "\nHuge=<BIG><BIG><BIG>\n"},
+         {{"Twice", "<X><X>"}, {"Huge", (big + big).substr(0, TEXT_MAX)}}},
+        {"CR LF files read like LF files",
+         {"<M>=mac\r\nKey=value <M>\r\nOther=x\r\n"},
+         {{"Key", "value mac"}, {"Other", "x"}}},
+        {"overlong lines are cut and their tail (here exactly \"Tail=oops\") is not a line; 1023 characters and the "
+         "line feed stay whole",
+         {"Long=" + longText + "Tail=oops\nNext=fine\n", "Exact=" + exact + "\nAfter=yes\n"},
+         {{"Long", longText}, {"Tail", kMissing}, {"Next", "fine"}, {"Exact", exact}, {"After", "yes"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Text_Shutdown();
+        ASSERT_EQ(Text_Init(), 1);
+        for (const std::string& file : c.files) Parse(file);
+        for (const auto& [key, text] : c.texts) EXPECT_EQ(Get(key.c_str()), text) << key;
+    }
+    EXPECT_EQ(Text_SetMacro("<SIZE>", "2 KB"), 1);  // a macro set by the game
+    Parse("Game=<SIZE>\n");
+    EXPECT_EQ(Get("Game"), "2 KB");
+    // Keys hashing to zero add nothing; loading twice doubles.
+    Parse("   =blank key\nK=v\n");
+    EXPECT_EQ(Text_CountById(0), 0u);
+    Parse("K=w\n");
+    EXPECT_EQ(Get("K", 1), "w");
 }
 
 int German() { return 2; }

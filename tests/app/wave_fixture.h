@@ -8,14 +8,9 @@
 
 namespace wavefile {
 
-inline void Put32(std::string& s, uint32_t v)
+inline void Put(std::string& s, uint32_t v, int bytes)
 {
-    for (int i = 0; i < 4; i++) s += (char)(v >> (8 * i));
-}
-inline void Put16(std::string& s, uint16_t v)
-{
-    s += (char)v;
-    s += (char)(v >> 8);
+    for (int i = 0; i < bytes; i++) s += (char)(v >> (8 * i));
 }
 
 struct Layout {
@@ -23,11 +18,11 @@ struct Layout {
     uint16_t channels = 1;
     uint32_t rate = 44100;
     uint16_t bits = 16;
-    uint32_t fmtSize = 16;        // the "fmt " chunk's size
-    uint16_t extra = 0;           // the extra size of a record that is not PCM (fmtSize >= 18)
+    uint32_t fmtSize = 16;  // the "fmt " chunk's size
+    uint16_t extra = 0;     // the extra size of a record that is not PCM (fmtSize >= 18)
     bool withFmt = true;
     bool withData = true;
-    int64_t claimedData = -1;     // the data chunk's size field; -1: the real size
+    int64_t claimedData = -1;  // the data chunk's size field; -1: the real size
     std::string form = "WAVE";
     std::string riff = "RIFF";
 };
@@ -35,29 +30,29 @@ struct Layout {
 // A file of the layout around the sample bytes.
 inline std::string Make(const Layout& layout, const std::string& samples)
 {
-    std::string body = layout.form;
+    std::string body = layout.form, fmt;
+    const uint16_t align = (uint16_t)(layout.channels * layout.bits / 8);
+    for (auto [value, bytes] : {std::pair<uint32_t, int>{layout.tag, 2},
+                                {layout.channels, 2},
+                                {layout.rate, 4},
+                                {layout.rate * align, 4},
+                                {align, 2},
+                                {layout.bits, 2}})
+        Put(fmt, value, bytes);
+    if (layout.fmtSize >= 18) Put(fmt, layout.extra, 2);
+    fmt.resize(layout.fmtSize, '\0');
     if (layout.withFmt) {
         body += "fmt ";
-        Put32(body, layout.fmtSize);
-        std::string fmt;
-        uint16_t align = (uint16_t)(layout.channels * layout.bits / 8);
-        Put16(fmt, layout.tag);
-        Put16(fmt, layout.channels);
-        Put32(fmt, layout.rate);
-        Put32(fmt, layout.rate * align);
-        Put16(fmt, align);
-        Put16(fmt, layout.bits);
-        if (layout.fmtSize >= 18) Put16(fmt, layout.extra);
-        while (fmt.size() < layout.fmtSize) fmt += '\0';
-        body += fmt.substr(0, layout.fmtSize);
+        Put(body, layout.fmtSize, 4);
+        body += fmt;
     }
     if (layout.withData) {
         body += "data";
-        Put32(body, layout.claimedData >= 0 ? (uint32_t)layout.claimedData : (uint32_t)samples.size());
+        Put(body, layout.claimedData >= 0 ? (uint32_t)layout.claimedData : (uint32_t)samples.size(), 4);
         body += samples;
     }
     std::string file = layout.riff;
-    Put32(file, (uint32_t)body.size());
+    Put(file, (uint32_t)body.size(), 4);
     return file + body;
 }
 
@@ -65,7 +60,7 @@ inline std::string Make(const Layout& layout, const std::string& samples)
 inline std::string Samples16(const std::vector<int16_t>& values)
 {
     std::string s;
-    for (int16_t v : values) Put16(s, (uint16_t)v);
+    for (int16_t v : values) Put(s, (uint16_t)v, 2);
     return s;
 }
 

@@ -1,7 +1,5 @@
 #include "common/list.h"
 
-#include "common/memory.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,13 +8,16 @@
 
 namespace {
 
-uintptr_t Addr(const void* p)
+uintptr_t Addr(const void* p) { return (uintptr_t)p; }
+
+std::vector<void*> AllocN(List* pool, int n)
 {
-    return (uintptr_t)p;
+    std::vector<void*> items;
+    for (int i = 0; i < n; ++i) items.push_back(List_Alloc(pool));
+    return items;
 }
 
 struct Walk {
-    int calls = 0;
     int stopAt = 0;
     List* pool = nullptr;
     void* freeDuringWalk = nullptr;
@@ -27,88 +28,76 @@ int Visit(void* item, void* arg)
 {
     Walk* walk = (Walk*)arg;
     walk->seen.push_back(item);
-    ++walk->calls;
-    if (walk->freeDuringWalk) {
-        List_Free(walk->pool, walk->freeDuringWalk);
-        walk->freeDuringWalk = nullptr;
-    }
-    return walk->calls == walk->stopAt;
+    if (walk->freeDuringWalk) List_Free(walk->pool, walk->freeDuringWalk);
+    walk->freeDuringWalk = nullptr;
+    return (int)walk->seen.size() == walk->stopAt;
 }
 
 }  // namespace
 
-TEST(List, StrideIsTheItemRoundedToTheAlignmentPlusAPointerSizedHeader)
+TEST(List, ItemsAreAlignedApartAndComeBackLastInFirstOutAndZeroed)
 {
-    for (size_t a : {1, 2, 4, 8}) {
+    for (size_t a : {1, 8, 16, 64}) {
         List* pool = List_Create(10, a);
-        EXPECT_EQ(pool->stride, 24u) << a;
-        EXPECT_EQ(pool->headerSize, 8u);
+        std::vector<void*> items = AllocN(pool, 7);
+        for (size_t i = 0; i < items.size(); ++i) {
+            EXPECT_EQ(Addr(items[i]) % (a < 8 ? 8 : a), 0u) << a;
+            memset(items[i], (int)i + 1, 10);  // whole items: none overlaps another
+        }
+        for (size_t i = 0; i < items.size(); ++i) EXPECT_EQ(((uint8_t*)items[i])[9], i + 1) << a;
+        List_Free(pool, items[2]);
+        List_Free(pool, items[5]);
+        EXPECT_EQ(List_Alloc(pool), items[5]);
+        EXPECT_EQ(List_Alloc(pool), items[2]);
+        EXPECT_EQ(((uint8_t*)items[2])[9], 0);
         List_Destroy(pool);
     }
-    List* pool = List_Create(10, 16);
-    EXPECT_EQ(pool->stride, 32u);
-    void* item = List_Alloc(pool);
-    EXPECT_EQ(Addr(item) % 16, 0u);
-    List_Destroy(pool);
-
-    List* wide = List_Create(10, 64);
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(Addr(List_Alloc(wide)) % 64, 0u);
-    List_Destroy(wide);
-    EXPECT_EQ(List_Create(8, 12), nullptr);
+    EXPECT_EQ(List_Create(8, 12), nullptr);  // not a power of two
 }
 
-TEST(List, GrowsInBlocksOf1Then2Then4ServingEachNewBlockFromItsLastSlot)
+TEST(List, GrowsInBlocksOf1Then2Then4AndWalksEachBlockInAddressOrder)
 {
-    List* pool = List_Create(16);
-    void* a = List_Alloc(pool);
-    EXPECT_EQ(pool->blockCount, 1u);
-    EXPECT_EQ(Addr(a) - pool->headerSize, Addr(pool->blocks[0]));
-    void* b = List_Alloc(pool);
-    EXPECT_EQ(pool->blockCount, 2u);
-    EXPECT_EQ(Addr(b) - pool->headerSize, Addr(pool->blocks[1]) + pool->stride);
-    void* c = List_Alloc(pool);
-    EXPECT_EQ(pool->blockCount, 2u);
-    EXPECT_EQ(Addr(c) - pool->headerSize, Addr(pool->blocks[1]));
-    void* d = List_Alloc(pool);
-    EXPECT_EQ(pool->blockCount, 3u);
-    EXPECT_EQ(Addr(d) - pool->headerSize, Addr(pool->blocks[2]) + 3 * pool->stride);
-    EXPECT_EQ(List_Count(pool), 4u);
-    EXPECT_EQ(List_Destroy(pool), 0u);
-}
-
-TEST(List, FreedItemsComeBackLastInFirstOutAndZeroed)
-{
-    List* pool = List_Create(32);
-    void* a = List_Alloc(pool);
-    void* b = List_Alloc(pool);
-    memset(a, 0xAB, 32);
-    memset(b, 0xCD, 32);
-    List_Free(pool, a);
-    List_Free(pool, b);
-    EXPECT_EQ(List_Alloc(pool), b);
-    EXPECT_EQ(List_Alloc(pool), a);
-    for (int i = 0; i < 32; ++i)
-        ASSERT_EQ(((unsigned char*)a)[i], 0);
-    List_Destroy(pool);
-}
-
-TEST(List, FixedBlockSizeCapsTheCapacity)
-{
-    List* pool = List_Create(12);
-    EXPECT_EQ(List_SetBlockSize(pool, 8), 1);
-    EXPECT_EQ(pool->blockCount, 1u);
+    List* pool = List_Create(8);
+    std::vector<size_t> bytes = {List_GetTotalBytes()};
     std::vector<void*> items;
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 0; i < 7; ++i) {
         items.push_back(List_Alloc(pool));
-        ASSERT_NE(items.back(), nullptr);
+        bytes.push_back(List_GetTotalBytes());
     }
-    EXPECT_EQ(List_Alloc(pool), nullptr);
-    EXPECT_EQ(pool->blockCount, 1u);
-    EXPECT_EQ(List_SetBlockSize(pool, 16), 0);
-    EXPECT_EQ(pool->fixedBlockItems, 8u);
+    const size_t one = bytes[1] - bytes[0];
+    EXPECT_EQ(bytes[2] - bytes[1], 2 * one);
+    EXPECT_EQ(bytes[3], bytes[2]);
+    EXPECT_EQ(bytes[4] - bytes[3], 4 * one);
+    EXPECT_EQ(bytes[7], bytes[4]);
+    // A new block serves its last slot first, so the walk (block by block,
+    // each in address order) meets each block's items in reverse.
+    Walk all;
+    EXPECT_EQ(List_ForEach(pool, Visit, &all), nullptr);
+    EXPECT_EQ(all.seen, (std::vector<void*>{items[0], items[2], items[1], items[6], items[5], items[4], items[3]}));
+    Walk stop;
+    stop.stopAt = 3;
+    EXPECT_EQ(List_ForEach(pool, Visit, &stop), items[1]);
+    EXPECT_EQ(stop.seen.size(), 3u);
+    Walk freeing;
+    freeing.pool = pool;
+    freeing.freeDuringWalk = all.seen[4];
+    List_ForEach(pool, Visit, &freeing);
+    EXPECT_EQ(freeing.seen.size(), 6u);  // the item freed by the callback was skipped
+
+    // Trimming releases trailing blocks without live items only: items[3..6]
+    // share the last block, items[3] in its last slot.
+    for (int i = 4; i < 7; ++i) List_Free(pool, items[i]);
+    List_Clear(pool, 0);
+    EXPECT_EQ(List_GetTotalBytes(), bytes[7]);
     List_Free(pool, items[3]);
-    EXPECT_EQ(List_Alloc(pool), items[3]);
+    List_Free(pool, items[1]);
+    List_Clear(pool, 0);
+    EXPECT_EQ(List_GetTotalBytes(), bytes[7] - 4 * one);
+    // The free list lost the released block's slots but kept items[1].
+    EXPECT_EQ(List_Alloc(pool), items[1]);
+    List_Alloc(pool);
+    EXPECT_EQ(List_GetTotalBytes(), bytes[7]);
+    EXPECT_EQ(List_Count(pool), 4u);
     List_Destroy(pool);
 }
 
@@ -119,10 +108,9 @@ TEST(List, ItemsThatAreNotLiveInThisPoolAreIgnoredOnFree)
     void* a = List_Alloc(pool);
     void* b = List_Alloc(pool);
     void* foreign = List_Alloc(other);
-
     List_Free(pool, a);
-    List_Free(pool, a);  // twice
-    List_Free(pool, foreign);  // a live item of another pool
+    List_Free(pool, a);             // twice
+    List_Free(pool, foreign);       // a live item of another pool
     List_Free(pool, (char*)b + 4);  // inside a slot, not on its boundary
     // Inside an item whose bytes look like a live header: a self-linked
     // list head 8 bytes before the pointer.
@@ -132,16 +120,12 @@ TEST(List, ItemsThatAreNotLiveInThisPoolAreIgnoredOnFree)
     int onStack = 0;
     List_Free(pool, &onStack);
     List_Free(pool, (void*)(uintptr_t)4);  // an address below any header
-
     EXPECT_EQ(List_Count(pool), 1u);
     EXPECT_EQ(List_Count(other), 1u);
     EXPECT_EQ(((uintptr_t*)b)[1], (uintptr_t)b + 8);
     EXPECT_EQ(List_Alloc(pool), a);  // the free list still holds only a
     void* fresh = List_Alloc(pool);
-    EXPECT_NE(fresh, a);
-    EXPECT_NE(fresh, b);
-    EXPECT_NE(fresh, foreign);
-
+    EXPECT_TRUE(fresh != a && fresh != b && fresh != foreign);
     List_Clear(pool, 1);
     List_Free(pool, b);  // stale after the clear: its block is gone
     EXPECT_EQ(List_Count(pool), 0u);
@@ -149,65 +133,10 @@ TEST(List, ItemsThatAreNotLiveInThisPoolAreIgnoredOnFree)
     List_Destroy(other);
 }
 
-TEST(List, ForEachVisitsInAddressOrderAndStopsWhereTheCallbackSays)
-{
-    List* pool = List_Create(8);
-    std::vector<void*> items;
-    for (int i = 0; i < 7; ++i)
-        items.push_back(List_Alloc(pool));
-    Walk all;
-    EXPECT_EQ(List_ForEach(pool, Visit, &all), nullptr);
-    std::vector<void*> expected;  // block by block, each in address order
-    for (uint32_t b = 0; b < pool->blockCount; ++b)
-        for (uint32_t i = 0; i < (1u << b); ++i)
-            expected.push_back(pool->blocks[b] + i * pool->stride + pool->headerSize);
-    EXPECT_EQ(all.seen, expected);
-
-    Walk stop;
-    stop.stopAt = 3;
-    void* third = List_ForEach(pool, Visit, &stop);
-    EXPECT_EQ(stop.calls, 3);
-    EXPECT_EQ(third, all.seen[2]);
-
-    Walk freeing;
-    freeing.pool = pool;
-    freeing.freeDuringWalk = all.seen[4];
-    List_ForEach(pool, Visit, &freeing);
-    EXPECT_EQ(freeing.calls, 6);  // the item freed by the callback was skipped
-    List_Destroy(pool);
-}
-
-TEST(List, TrimReleasesOnlyTrailingEmptyBlocks)
-{
-    List* pool = List_Create(8);
-    std::vector<void*> items;
-    for (int i = 0; i < 7; ++i)  // blocks of 1, 2 and 4
-        items.push_back(List_Alloc(pool));
-    size_t before = List_GetTotalBytes();
-    // items[3..6] live in the last block; keep one of them.
-    for (int i = 3; i < 6; ++i)
-        List_Free(pool, items[i]);
-    List_Clear(pool, 0);
-    EXPECT_EQ(pool->blockCount, 3u);
-    EXPECT_EQ(List_GetTotalBytes(), before);
-
-    List_Free(pool, items[6]);
-    List_Free(pool, items[1]);
-    List_Clear(pool, 0);
-    EXPECT_EQ(pool->blockCount, 2u);
-    EXPECT_EQ(List_GetTotalBytes(), before - 4 * pool->stride);
-    // The free list lost the released block's slots but kept items[1].
-    EXPECT_EQ(List_Alloc(pool), items[1]);
-    void* grown = List_Alloc(pool);
-    EXPECT_EQ(pool->blockCount, 3u);
-    EXPECT_EQ(Addr(grown) - pool->headerSize, Addr(pool->blocks[2]) + 3 * pool->stride);
-    EXPECT_EQ(List_Count(pool), 4u);
-    List_Destroy(pool);
-}
-
 TEST(List, DestroyHonoursTheReferenceCountAndUnlinksThePool)
 {
     size_t before = List_GetTotalBytes();
+    List* older = List_Create(8);
     List* pool = List_Create(8);
     List_Alloc(pool);
     EXPECT_EQ(List_GetFirst(), pool);
@@ -216,7 +145,8 @@ TEST(List, DestroyHonoursTheReferenceCountAndUnlinksThePool)
     EXPECT_EQ(List_GetFirst(), pool);
     EXPECT_EQ(List_Count(pool), 1u);
     EXPECT_EQ(List_Destroy(pool), 0u);
-    EXPECT_NE(List_GetFirst(), pool);
+    EXPECT_EQ(List_GetFirst(), older);
+    EXPECT_EQ(List_Destroy(older), 0u);
     EXPECT_EQ(List_GetTotalBytes(), before);
     EXPECT_EQ(List_Destroy(nullptr), 0u);
 }

@@ -1,11 +1,15 @@
+// The resource arena and the best-fit heap it allocates from.
 #include "gfx/core/arena.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <random>
 #include <vector>
 
 #include "gfx/core/error.h"
-#include "tests/gfx/core/test_driver.h"
+#include "gfx/core/resourceheap.h"
+#include "tests/gfx/core/image_fixture.h"
 
 using namespace testdriver;
 
@@ -18,55 +22,35 @@ struct Owner {
 
 void Notify(ResourceArenaEntry* e) { ((Owner*)e->owner)->notified++; }
 
-// Starts the engine with an arena of the given size.
-struct ArenaScope {
-    int window = 0;
-    explicit ArenaScope(size_t bytes)
-    {
-        Install();
-        Error_Get(nullptr);
-        EXPECT_EQ(Engine_Init(nullptr, 0, 0), 1);
-        ResourceArena_SetSize(bytes);
-        EXPECT_EQ(Engine_Open(&window), 1);
-        EXPECT_EQ(Engine_Start(), 1);
+// Allocates 1000-byte entries for owners[i], owners[i + 1], ... until done().
+template <typename Done>
+void FillUntil(std::vector<Owner>& owners, int& i, Done done)
+{
+    while (!done()) {
+        ASSERT_LT(i, (int)owners.size());
+        ASSERT_NE(ResourceArena_AllocateEntry(&owners[i], &owners[i].entry, 1000, Notify), nullptr);
+        i++;
     }
-    ~ArenaScope()
-    {
-        Engine_Stop();
-        Engine_Close();
-        Engine_Term();
-        Error_Get(nullptr);
-    }
-};
+}
 
 }  // namespace
 
 TEST(ResourceArena, EvictsTheOldestFrameFirstThenTheCurrentOne)
 {
-    ArenaScope scope(8 * 1024);
+    EngineScope scope(0, 8 * 1024);
     std::vector<Owner> owners(64);
-    // Frame 1: four entries of 1 KB.
-    for (int i = 0; i < 4; i++)
-        ASSERT_NE(ResourceArena_AllocateEntry(&owners[i], &owners[i].entry, 1000, Notify), nullptr);
+    int i = 0;
+    FillUntil(owners, i, [&] { return i == 4; });  // frame 1
     ResourceArena_NewFrame();
-    // Frame 2: keep allocating until frame-1 entries had to go.
-    int i = 4;
-    while (owners[0].entry) {
-        ASSERT_NE(ResourceArena_AllocateEntry(&owners[i], &owners[i].entry, 1000, Notify), nullptr);
-        i++;
-    }
+    // Frame 2: allocate until frame-1 entries had to go, the oldest first, one at a time.
+    FillUntil(owners, i, [&] { return !owners[0].entry; });
     EXPECT_EQ(owners[0].notified, 1);
-    EXPECT_NE(owners[1].entry, nullptr);  // the oldest went first, one at a time
+    EXPECT_NE(owners[1].entry, nullptr);
     EXPECT_EQ(ResourceArena_BytesEvicted(), 0u);
-    // Use up frame 1, then the current frame's own oldest entries go and count as evicted.
-    int firstOfFrame2 = 4;
-    while (owners[firstOfFrame2].entry) {
-        ASSERT_NE(ResourceArena_AllocateEntry(&owners[i], &owners[i].entry, 1000, Notify), nullptr);
-        i++;
-        ASSERT_LT(i, 64);
-    }
+    // Frame 1 used up, the current frame's own oldest entries go and count as evicted.
+    FillUntil(owners, i, [&] { return !owners[4].entry; });
     for (int k = 0; k < 4; k++) EXPECT_EQ(owners[k].entry, nullptr);
-    EXPECT_EQ(owners[firstOfFrame2].notified, 1);
+    EXPECT_EQ(owners[4].notified, 1);
     EXPECT_GE(ResourceArena_BytesEvicted(), 1000u);
 
     // Too large for the whole arena: everything goes and the owner gets null.
@@ -79,9 +63,9 @@ TEST(ResourceArena, EvictsTheOldestFrameFirstThenTheCurrentOne)
     EXPECT_EQ(ResourceArena_BytesInUse(), 0u);
 }
 
-TEST(ResourceArena, FreeAndEmptyNotifyAndClearOwners)
+TEST(ResourceArena, FreeEmptyAndResizeNotifyAndClearOwners)
 {
-    ArenaScope scope(16 * 1024);
+    EngineScope scope(0, 16 * 1024);
     Owner a, b;
     ResourceArena_AllocateEntry(&a, &a.entry, 100, Notify);
     ResourceArena_AllocateEntry(&b, &b.entry, 200, Notify);
@@ -100,30 +84,22 @@ TEST(ResourceArena, FreeAndEmptyNotifyAndClearOwners)
     EXPECT_EQ(ResourceArena_SetSize(32 * 1024), 1);
     EXPECT_EQ(a.entry, nullptr);
     EXPECT_NE(ResourceArena_AllocateEntry(&a, &a.entry, 20000, Notify), nullptr);
-}
-
-TEST(ResourceArena, SizeZeroHasNoArena)
-{
-    EngineScope scope;
-    Owner a;
+    // Of size zero there is no arena at all.
+    EXPECT_EQ(ResourceArena_SetSize(0), 1);
     Error_Get(nullptr);
-    EXPECT_EQ(ResourceArena_AllocateEntry(&a, &a.entry, 16, nullptr), nullptr);
+    EXPECT_EQ(ResourceArena_AllocateEntry(&b, &b.entry, 16, nullptr), nullptr);
     EXPECT_EQ(Error_TakeCode(), ERR_ARENA_FULL);
 }
 
 TEST(ResourceArena, EntriesMovedToTheFrontOutliveOlderOnesAndOutsideEntriesStayPut)
 {
-    ArenaScope scope(8 * 1024);
+    EngineScope scope(0, 8 * 1024);
     std::vector<Owner> owners(64);
-    for (int i = 0; i < 3; i++)
-        ASSERT_NE(ResourceArena_AllocateEntry(&owners[i], &owners[i].entry, 1000, Notify), nullptr);
+    int i = 0;
+    FillUntil(owners, i, [&] { return i == 3; });
     ResourceArena_NewFrame();
     ResourceArena_MoveToFront(owners[0].entry);  // used again this frame
-    int i = 3;
-    while (owners[1].entry && owners[2].entry) {
-        ASSERT_NE(ResourceArena_AllocateEntry(&owners[i], &owners[i].entry, 1000, Notify), nullptr);
-        i++;
-    }
+    FillUntil(owners, i, [&] { return !owners[1].entry || !owners[2].entry; });
     EXPECT_NE(owners[0].entry, nullptr);
     // An entry made outside the arena is left alone, and freed by FreeEntry.
     Owner outside;
@@ -136,4 +112,33 @@ TEST(ResourceArena, EntriesMovedToTheFrontOutliveOlderOnesAndOutsideEntriesStayP
     EXPECT_EQ(outside.entry, nullptr);
     EXPECT_EQ(outside.notified, 1);
     ResourceArena_Empty();  // before the owners go
+}
+
+TEST(ResourceHeap, SmallRequestsTakeOneGranuleAndSplitOnlyAboveTheThreshold)
+{
+    std::unique_ptr<void, decltype(&free)> memory(aligned_alloc(16, 4096), free);
+    ASSERT_EQ(ResourceHeap_Init(memory.get(), 4096), 1);
+    ResourceHeap* heap = (ResourceHeap*)memory.get();
+    void* one = ResourceHeap_Alloc(heap, 1);
+    ASSERT_NE(one, nullptr);
+    EXPECT_EQ(ResourceHeap_BlockSize(one), 32u);
+    EXPECT_EQ((uintptr_t)one % 32, 0u);
+    // A 96-byte and a 128-byte free block, each fenced by a used one.
+    void* a96 = ResourceHeap_Alloc(heap, 96);
+    void* fence1 = ResourceHeap_Alloc(heap, 32);
+    void* a128 = ResourceHeap_Alloc(heap, 128);
+    void* fence2 = ResourceHeap_Alloc(heap, 32);
+    ResourceHeap_Free(a96);
+    ResourceHeap_Free(a128);
+    // Best fit: 32 bytes go to the 96-byte block, not split (96 - 32 <= 64);
+    // the 128-byte block is split for the next 32 (128 - 32 > 64).
+    void* b = ResourceHeap_Alloc(heap, 32);
+    EXPECT_EQ(b, a96);
+    EXPECT_EQ(ResourceHeap_BlockSize(b), 96u);
+    void* c = ResourceHeap_Alloc(heap, 32);
+    EXPECT_EQ(c, a128);
+    EXPECT_EQ(ResourceHeap_BlockSize(c), 32u);
+    for (void* p : {one, b, fence1, c, fence2}) ResourceHeap_Free(p);
+    EXPECT_EQ(heap->first->next, nullptr);  // everything merged back into one block
+    EXPECT_EQ(ResourceHeap_Init(memory.get(), 60), 0);
 }

@@ -1,84 +1,171 @@
-// Test harness for the image, raster and texture modules: an engine started
-// on a recording driver, with an allocator that can be told to fail.
+// Test harness of the graphics kernel: a recording stand-in for the device
+// driver, scopes that run the engine over it for the length of a test, and
+// the fixture of the image, raster and texture modules with an allocator that
+// can be told to fail and a list of objects freed at the end of the test.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <functional>
+#include <set>
 #include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "gfx/core/arena.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/image.h"
+#include "gfx/core/raster.h"
+#include "gfx/core/texture.h"
 #include "tests/test_env.h"
 
-namespace imagetest {
+namespace testdriver {
 
-// Allocations fail while failAfter reaches 0 (-1: never).
-inline int g_failAfter = -1;
-inline bool ShouldFail()
-{
-    if (g_failAfter < 0) return false;
-    if (g_failAfter == 0) return true;
-    g_failAfter--;
-    return false;
-}
-// The largest single request since the engine started (0 at SetUp).
-inline size_t g_largest = 0;
-inline bool Refuse(size_t size)
-{
-    if (size > g_largest) g_largest = size;
-    return ShouldFail();
-}
-inline void *Alloc(size_t size) { return Refuse(size) ? nullptr : malloc(size); }
-inline void Free(void *block) { free(block); }
-inline void *Realloc(void *block, size_t size) { return Refuse(size) ? nullptr : realloc(block, size); }
-inline void *Calloc(size_t count, size_t size) { return Refuse(count * size) ? nullptr : calloc(count, size); }
-
-// Standard functions the test driver hands out (request 11).
+// What the driver was asked, and the request codes and standard functions it
+// refuses (a test fills these after Install).
+inline std::vector<int32_t> requests, standardCalls;
+inline std::set<int32_t> refusedRequests, refusedStandard;
+// A driver's own standard functions, handed out instead of the recording ones
+// when any is set; its extension attached at Engine_Init; its hooks run when
+// the device starts (their answer is the start's) and stops.
 inline StandardFunction g_standard[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
-// Extensions attached at Engine_Init (the driver's raster extension).
 inline int32_t (*g_attach)(void) = nullptr;
-// Run when the device starts and stops (requests 2 and 3).
 inline int32_t (*g_onStart)(void) = nullptr;
 inline void (*g_onStop)(void) = nullptr;
 
-inline int32_t Request(int32_t code, void *out, void *, int32_t);
-inline const EngineDevice kDevice = {1.0f, Request, 0.0f, 1.0f, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, {}};
-inline int32_t Request(int32_t code, void *out, void *, int32_t)
+template <int N>
+int32_t Standard(void*, void*, int32_t)
 {
+    standardCalls.push_back(N);
+    return refusedStandard.count(N) ? 0 : 1;
+}
+template <size_t... I>
+void FillStandard(StandardFunction* out, std::index_sequence<I...>)
+{
+    ((out[I] = g_standard[I] ? g_standard[I] : Standard<(int)I>), ...);
+}
+
+int32_t Request(int32_t code, void* out, void* inOut, int32_t arg);
+inline const EngineDevice kDevice = {1.0f,    Request, 0.0f,    1.0f,    nullptr, nullptr,
+                                     nullptr, nullptr, nullptr, nullptr, {}};
+inline int32_t Request(int32_t code, void* out, void*, int32_t)
+{
+    requests.push_back(code);
+    if (refusedRequests.count(code)) return 0;
     switch (code) {
-    case REQ_GET_DEVICE: *(EngineDevice *)out = kDevice; return 1;
+    case REQ_GET_DEVICE: *(EngineDevice*)out = kDevice; return 1;
     case REQ_OPEN:
     case REQ_CLOSE: return 1;
     case REQ_START: return g_onStart ? g_onStart() : 1;
     case REQ_STOP:
         if (g_onStop) g_onStop();
         return 1;
-    case REQ_STANDARD_FUNCTIONS:
-        for (int i = 0; i < ENGINE_NUM_STANDARD_FUNCTIONS; i++) ((StandardFunction *)out)[i] = g_standard[i];
+    case REQ_STANDARD_FUNCTIONS: {
+        bool own = false;
+        for (StandardFunction f : g_standard) own = own || f;
+        if (own) {
+            for (int i = 0; i < ENGINE_NUM_STANDARD_FUNCTIONS; i++) ((StandardFunction*)out)[i] = g_standard[i];
+        } else {
+            FillStandard((StandardFunction*)out, std::make_index_sequence<ENGINE_NUM_STANDARD_FUNCTIONS>());
+        }
         return 1;
-    default: return 0;
+    }
+    default: return 0;  // everything else is left to the engine's own answers
     }
 }
 inline int32_t Attach(void) { return g_attach ? g_attach() : 1; }
 
+// Makes this driver the engine's and clears the logs and refusals.
+inline void Install()
+{
+    static const EngineDriver driver = {&kDevice, Attach};
+    Engine_SetDriver(&driver);
+    requests.clear();
+    refusedRequests.clear();
+    standardCalls.clear();
+    refusedStandard.clear();
+}
+
+// Init (with an arena of `arena` bytes, set between the init and the open),
+// open and start on construction; stop, close and terminate on destruction.
+// The error slot is cleared on both ends.
+struct EngineScope {
+    int window = 0;
+    explicit EngineScope(uint32_t flags = 0, size_t arena = 0)
+    {
+        Install();
+        Error_Get(nullptr);
+        EXPECT_EQ(Engine_Init(nullptr, flags, 0), 1);
+        if (arena) {
+            EXPECT_EQ(ResourceArena_SetSize(arena), 1);
+        }
+        EXPECT_EQ(Engine_Open(&window), 1);
+        EXPECT_EQ(Engine_Start(), 1);
+    }
+    ~EngineScope()
+    {
+        EXPECT_EQ(Engine_Stop(), 1);
+        EXPECT_EQ(Engine_Close(), 1);
+        EXPECT_EQ(Engine_Term(), 1);
+        Error_Get(nullptr);
+    }
+};
+
+// Only initialised: plugins may still be attached.
+struct InitScope {
+    explicit InitScope(uint32_t flags = 0)
+    {
+        Install();
+        Error_Get(nullptr);
+        EXPECT_EQ(Engine_Init(nullptr, flags, 0), 1);
+    }
+    ~InitScope()
+    {
+        EXPECT_EQ(Engine_Term(), 1);
+        Error_Get(nullptr);
+    }
+};
+
+}  // namespace testdriver
+
+namespace imagetest {
+
+// Allocations fail while failAfter reaches 0 (-1: never).
+inline int g_failAfter = -1;
+// The largest single request since the engine started (0 at SetUp).
+inline size_t g_largest = 0;
+inline bool Refuse(size_t size)
+{
+    if (size > g_largest) g_largest = size;
+    if (g_failAfter < 0) return false;
+    if (g_failAfter == 0) return true;
+    g_failAfter--;
+    return false;
+}
+inline void* Alloc(size_t size) { return Refuse(size) ? nullptr : malloc(size); }
+inline void Free(void* block) { free(block); }
+inline void* Realloc(void* block, size_t size) { return Refuse(size) ? nullptr : realloc(block, size); }
+inline void* Calloc(size_t count, size_t size) { return Refuse(count * size) ? nullptr : calloc(count, size); }
+
 // A fresh folder under the test folder, named after the running test.
 inline std::string TestFolder()
 {
-    const char *name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     std::string folder = TestTmp().string() + "/image_" + name;
     std::filesystem::create_directories(folder);
     return folder + "/";
 }
 
 // Writes bytes to a file and returns its path.
-inline std::string WriteBytes(const std::string &path, const std::vector<uint8_t> &bytes)
+inline std::string WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
 {
-    FILE *f = fopen(path.c_str(), "wb");
+    FILE* f = fopen(path.c_str(), "wb");
     if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
     fclose(f);
     return path;
@@ -86,7 +173,8 @@ inline std::string WriteBytes(const std::string &path, const std::vector<uint8_t
 
 }  // namespace imagetest
 
-// Starts the engine with the image module (and whatever SetUpModules adds).
+// Starts the engine with the image module (and whatever InstallModules adds)
+// on the recording driver and the failing allocator.
 class ImageEngineTest : public ::testing::Test {
 protected:
     virtual void InstallModules() { Image_InstallModule(); }
@@ -99,8 +187,7 @@ protected:
         for (uint32_t id : {MODULE_IMAGE, MODULE_RASTER, MODULE_TEXTURE, MODULE_IM3D})
             Engine_SetCoreModule(id, 0, nullptr, nullptr);
         InstallModules();
-        static const EngineDriver driver = {&imagetest::kDevice, imagetest::Attach};
-        Engine_SetDriver(&driver);
+        testdriver::Install();
         static const MemoryFunctions memory = {imagetest::Alloc, imagetest::Free, imagetest::Realloc,
                                                imagetest::Calloc};
         ASSERT_EQ(Engine_Init(&memory, 0, 0), 1);
@@ -112,32 +199,58 @@ protected:
     void TearDown() override
     {
         imagetest::g_failAfter = -1;
+        for (auto it = owned.rbegin(); it != owned.rend(); ++it) (*it)();
+        owned.clear();
         Engine_Stop();
         Engine_Close();
         Engine_Term();
         Engine_SetDriver(nullptr);
         for (uint32_t id : {MODULE_IMAGE, MODULE_RASTER, MODULE_TEXTURE}) Engine_SetCoreModule(id, 0, nullptr, nullptr);
         Engine_SetGammaHook(nullptr);
-        for (auto &f : imagetest::g_standard) f = nullptr;
-        imagetest::g_attach = nullptr;
-        imagetest::g_onStart = nullptr;
-        imagetest::g_onStop = nullptr;
+        for (auto& f : testdriver::g_standard) f = nullptr;
+        testdriver::g_attach = nullptr;
+        testdriver::g_onStart = nullptr;
+        testdriver::g_onStop = nullptr;
         Error_Get(nullptr);
     }
     static uint32_t TakeError() { return (uint32_t)Error_TakeCode(); }
     // Where pixel (x, y) starts: four bytes a pixel at depth 32, one below.
-    static uint8_t *Pixel(const Image *image, int32_t x, int32_t y)
+    static uint8_t* Pixel(const Image* image, int32_t x, int32_t y)
     {
         return image->pixels + (size_t)y * image->stride + (image->depth == 32 ? 4 * x : x);
     }
     // A new image with owned pixels, filled by fill(x, y, pixel).
     template <typename Fill>
-    static Image *MakeImage(int32_t w, int32_t h, int32_t depth, Fill fill)
+    static Image* MakeImage(int32_t w, int32_t h, int32_t depth, Fill fill)
     {
-        Image *image = Image_Create(w, h, depth);
+        Image* image = Image_Create(w, h, depth);
         if (!image || !Image_AllocatePixels(image)) return nullptr;
         for (int32_t y = 0; y < h; y++)
             for (int32_t x = 0; x < w; x++) fill(x, y, Pixel(image, x, y));
         return image;
     }
+    // Objects destroyed, newest first, when the test ends.
+    Image* Keep(Image* image)
+    {
+        owned.push_back([image] { Image_Destroy(image); });
+        return image;
+    }
+    Raster* Keep(Raster* raster)
+    {
+        owned.push_back([raster] { Raster_Destroy(raster); });
+        return raster;
+    }
+    // A kept image filled by fill(x, y, pixel), or whose pixels' bytes are all
+    // `fill` when that is a number.
+    template <typename Fill>
+    Image* Img(int32_t w, int32_t h, int32_t depth, Fill fill)
+    {
+        if constexpr (std::is_invocable_v<Fill, int32_t, int32_t, uint8_t*>) {
+            return Keep(MakeImage(w, h, depth, fill));
+        } else {
+            const size_t n = depth == 32 ? 4 : 1;
+            return Keep(MakeImage(w, h, depth, [fill, n](int32_t, int32_t, uint8_t* p) { memset(p, fill, n); }));
+        }
+    }
+    std::vector<std::function<void()>> owned;
 };

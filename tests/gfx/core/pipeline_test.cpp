@@ -1,285 +1,181 @@
+// Pipelines: editing, compiling, cluster slots and execution; the heap their
+// packets allocate from.
 #include "gfx/core/pipeline.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
 #include "gfx/core/error.h"
 #include "gfx/core/pipelineheap.h"
-#include "tests/gfx/core/test_driver.h"
+#include "tests/gfx/core/image_fixture.h"
 
 using namespace testdriver;
 
 namespace {
 
-std::vector<std::string>& Log() { static std::vector<std::string> log; return log; }
-
-int32_t Init(PipelineNode* n) { Log().push_back(std::string("init ") + n->definition->name); return 1; }
-int32_t Term(PipelineNode* n) { Log().push_back(std::string("term ") + n->definition->name); return 1; }
-int32_t Open(PipelineNodeDefinition* d) { Log().push_back(std::string("open ") + d->name); return 1; }
-int32_t Close(PipelineNodeDefinition* d) { Log().push_back(std::string("close ") + d->name); return 1; }
+std::vector<std::string> calls;  // "init a", "body b", ...
+int32_t Init(PipelineNode* n) { return calls.push_back(std::string("init ") + n->definition->name), 1; }
+int32_t Term(PipelineNode* n) { return calls.push_back(std::string("term ") + n->definition->name), 1; }
+int32_t Open(PipelineNodeDefinition* d) { return calls.push_back(std::string("open ") + d->name), 1; }
+int32_t Close(PipelineNodeDefinition* d) { return calls.push_back(std::string("close ") + d->name), 1; }
 int32_t FailInit(PipelineNode*) { return 0; }
-
 int32_t Body(PipelineNode* n, const PipelineExecuteParams* params)
 {
-    Log().push_back(std::string("body ") + n->definition->name);
+    calls.push_back(std::string("body ") + n->definition->name);
     for (uint32_t o = 0; o < n->numOutputs; o++)
         if (!Pipeline_SendPacket(n, params, o)) return 0;
     return 1;
 }
-
-PipelineNodeDefinition Def(const char* name, uint32_t outputs = 1)
-{
-    PipelineNodeDefinition d = {};
-    d.name = name;
-    d.body = Body;
-    d.open = Open;
-    d.close = Close;
-    d.init = Init;
-    d.term = Term;
-    d.numOutputs = outputs;
-    return d;
-}
-
-struct Built {
-    Pipeline* p;
-    explicit Built(Pipeline* pipeline) : p(pipeline) {}
-    ~Built() { Pipeline_Destroy(p); }
-};
-
-int32_t Index(Pipeline* p, const char* name)
-{
-    int32_t i;
-    Pipeline_FindNodeByName(p, name, nullptr, &i);
-    return i;
-}
-
-}  // namespace
-
-TEST(Pipeline, EmptyPipelineCompilesAndUnlocks)
-{
-    EngineScope scope;
-    Built b(Pipeline_Create());
-    ASSERT_NE(Pipeline_BeginEdit(b.p), nullptr);
-    EXPECT_EQ(b.p->locked, 1);
-    EXPECT_EQ(Pipeline_Compile(b.p), b.p);
-    EXPECT_EQ(b.p->locked, 0);
-    Error_Get(nullptr);
-    EXPECT_EQ(Pipeline_Compile(b.p), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_NOT_LOCKED);
-}
-
-TEST(Pipeline, ChainConnectsInOrderAndInitsFromTheLastNode)
-{
-    EngineScope scope;
-    PipelineNodeDefinition a = Def("a"), b = Def("b"), c = Def("c", 0);
-    Built p(Pipeline_Create());
-    Pipeline_BeginEdit(p.p);
-    int32_t first = -1;
-    ASSERT_EQ(Pipeline_AddNodeChain(p.p, &first, &a, &b, &c, nullptr), p.p);
-    EXPECT_EQ(first, 0);
-    EXPECT_EQ(p.p->nodes[0].outputs[0], 1);
-    EXPECT_EQ(p.p->nodes[1].outputs[0], 2);
-    Log().clear();
-    ASSERT_EQ(Pipeline_Compile(p.p), p.p);
-    EXPECT_EQ(Log(), (std::vector<std::string>{"open c", "init c", "open b", "init b", "open a", "init a"}));
-    Log().clear();
-    int token = 0;
-    EXPECT_EQ(Pipeline_Execute(p.p, &token, 1), p.p);
-    EXPECT_EQ(Log(), (std::vector<std::string>{"body a", "body b", "body c"}));
-    // Find with an after-node.
-    PipelineNode* nb = Pipeline_FindNodeByName(p.p, "b", nullptr, nullptr);
-    ASSERT_NE(nb, nullptr);
-    int32_t idx;
-    EXPECT_EQ(Pipeline_FindNodeByName(p.p, "b", nb, &idx), nullptr);
-    EXPECT_EQ(idx, -1);
-}
-
-TEST(Pipeline, TooManyNodesAreRefusedAndNothingIsAdded)
-{
-    EngineScope scope;
-    PipelineNodeDefinition a = Def("a");
-    Built p(Pipeline_Create());
-    Pipeline_BeginEdit(p.p);
-    for (int i = 0; i < 16; i++) Pipeline_AddNodeChain(p.p, nullptr, &a, &a, &a, &a, nullptr);
-    EXPECT_EQ(p.p->numNodes, 64u);
-    Error_Get(nullptr);
-    EXPECT_EQ(Pipeline_AddNodeChain(p.p, nullptr, &a, nullptr), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_NODES);
-    EXPECT_EQ(p.p->numNodes, 64u);
-    PipelineNodeDefinition wide = Def("wide", 33);
-    Built q(Pipeline_Create());
-    Pipeline_BeginEdit(q.p);
-    EXPECT_EQ(Pipeline_AddNodeChain(q.p, nullptr, &a, &wide, nullptr), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_OUTPUTS);
-    EXPECT_EQ(q.p->numNodes, 0u);
-}
-
-TEST(Pipeline, SharedDefinitionOpensOnceAndClosesOnce)
-{
-    EngineScope scope;
-    PipelineNodeDefinition a = Def("a", 0);
-    Log().clear();
-    Pipeline* p1 = Pipeline_Create();
-    Pipeline* p2 = Pipeline_Create();
-    for (Pipeline* p : {p1, p2}) {
-        Pipeline_BeginEdit(p);
-        Pipeline_AddNodeChain(p, nullptr, &a, nullptr);
-        ASSERT_EQ(Pipeline_Compile(p), p);
-    }
-    EXPECT_EQ(a.refCount, 2);
-    Pipeline_Destroy(p1);
-    Pipeline_Destroy(p2);
-    EXPECT_EQ(std::count(Log().begin(), Log().end(), "open a"), 1);
-    EXPECT_EQ(std::count(Log().begin(), Log().end(), "close a"), 1);
-    EXPECT_EQ(a.refCount, 0);
-}
-
-TEST(Pipeline, GraphChecksReportUnreachableNodes)
-{
-    EngineScope scope;
-    PipelineNodeDefinition e = Def("entry"), x = Def("x"), y = Def("y"), lone = Def("lone", 0);
-    // An unreachable node without input: 34.
-    {
-        Built p(Pipeline_Create());
-        Pipeline_BeginEdit(p.p);
-        Pipeline_AddNodeChain(p.p, nullptr, &e, nullptr);
-        Pipeline_AddNodeChain(p.p, nullptr, &lone, nullptr);
-        Error_Get(nullptr);
-        EXPECT_EQ(Pipeline_Compile(p.p), nullptr);
-        EXPECT_EQ(Error_TakeCode(), ERR_PIPE_NO_INPUT);
-        EXPECT_EQ(p.p->locked, 1);
-    }
-    // An unreachable cycle x <-> y: 28.
-    {
-        Built p(Pipeline_Create());
-        Pipeline_BeginEdit(p.p);
-        Pipeline_AddNodeChain(p.p, nullptr, &e, nullptr);
-        Pipeline_AddNodeChain(p.p, nullptr, &x, &y, nullptr);
-        p.p->nodes[2].outputs[0] = 1;  // y -> x
-        Log().clear();
-        EXPECT_EQ(Pipeline_Compile(p.p), nullptr);
-        EXPECT_EQ(Error_TakeCode(), ERR_PIPE_TOPOLOGY);
-        EXPECT_TRUE(Log().empty());  // nothing was initialised
-    }
-    // The entry node may not have an input: 36.
-    {
-        Built p(Pipeline_Create());
-        Pipeline_BeginEdit(p.p);
-        Pipeline_AddNodeChain(p.p, nullptr, &x, &y, nullptr);
-        p.p->nodes[1].outputs[0] = 0;
-        EXPECT_EQ(Pipeline_Compile(p.p), nullptr);
-        EXPECT_EQ(Error_TakeCode(), ERR_PIPE_ENTRY);
-    }
-    Error_Get(nullptr);
-}
-
-TEST(Pipeline, CompileSortsTopologicallySoNodesAreFoundByName)
-{
-    EngineScope scope;
-    PipelineNodeDefinition e = Def("entry", 2), l = Def("left"), r = Def("right"), j = Def("join", 0);
-    Built p(Pipeline_Create());
-    Pipeline_BeginEdit(p.p);
-    // Added join first so that the sort must move it behind its inputs.
-    Pipeline_AddNodeChain(p.p, nullptr, &j, nullptr);
-    Pipeline_AddNodeChain(p.p, nullptr, &e, nullptr);
-    Pipeline_AddNodeChain(p.p, nullptr, &l, nullptr);
-    Pipeline_AddNodeChain(p.p, nullptr, &r, nullptr);
-    p.p->entryNode = 1;
-    p.p->nodes[1].outputs[0] = 2;
-    p.p->nodes[1].outputs[1] = 3;
-    p.p->nodes[2].outputs[0] = 0;
-    p.p->nodes[3].outputs[0] = 0;
-    ASSERT_EQ(Pipeline_Compile(p.p), p.p);
-    EXPECT_EQ(Index(p.p, "entry"), 0);
-    EXPECT_EQ(Index(p.p, "join"), 3);
-    EXPECT_LT(Index(p.p, "left"), Index(p.p, "join"));
-    EXPECT_EQ(p.p->nodes[Index(p.p, "left")].outputs[0], 3);
-    Log().clear();
-    Pipeline_Execute(p.p, nullptr, 0);
-    EXPECT_EQ(Log().front(), "body entry");
-}
-
-TEST(Pipeline, FailedCompileCanBeDestroyedWithoutClosingTwice)
-{
-    EngineScope scope;
-    PipelineNodeDefinition a = Def("a", 0), bad = Def("bad");
-    bad.init = FailInit;
-    Pipeline* keep = Pipeline_Create();
-    Pipeline_BeginEdit(keep);
-    Pipeline_AddNodeChain(keep, nullptr, &a, nullptr);
-    ASSERT_EQ(Pipeline_Compile(keep), keep);
-
-    Pipeline* broken = Pipeline_Create();
-    Pipeline_BeginEdit(broken);
-    Pipeline_AddNodeChain(broken, nullptr, &bad, &a, nullptr);
-    Log().clear();
-    EXPECT_EQ(Pipeline_Compile(broken), nullptr);
-    EXPECT_EQ(Log(), (std::vector<std::string>{"init a", "open bad", "close bad", "term a"}));
-    EXPECT_EQ(a.refCount, 1);
-    Pipeline_Destroy(broken);
-    EXPECT_EQ(a.refCount, 1);  // still in use by the other pipeline
-    Log().clear();
-    Pipeline_Destroy(keep);
-    EXPECT_EQ(Log(), (std::vector<std::string>{"term a", "close a"}));
-    Error_Get(nullptr);
-}
-
-namespace {
-
-const PipelineClusterDefinition kVerts = {"verts", 12, 0}, kColours = {"colours", 4, 0}, kUvs = {"uvs", 8, 0},
-                                 kTemp = {"temp", 4, 0};
-
+// Fills every slot the node lists with heap memory, then passes on.
 int32_t WriteSlots(PipelineNode* n, const PipelineExecuteParams* params)
 {
-    // Fill every slot this node lists with heap memory, then pass on.
     for (uint32_t k = 0; k < n->definition->numClusters; k++) {
         int32_t s = n->slotIndex[k];
-        if (s >= 0 && !params->packet->slots[s].data) params->packet->slots[s].data = PipelineHeap_Alloc(params->heap, 64);
+        if (s >= 0 && !params->packet->slots[s].data)
+            params->packet->slots[s].data = PipelineHeap_Alloc(params->heap, 64);
     }
     return Body(n, params);
 }
 
+const PipelineClusterDefinition kVerts = {"verts", 12, 0}, kColours = {"colours", 4, 0}, kUvs = {"uvs", 8, 0},
+                                kTemp = {"temp", 4, 0};
+
+// A started engine; pipelines made by Edit are destroyed at the end.
+class PipelineTest : public ::testing::Test {
+protected:
+    EngineScope scope;
+    std::deque<PipelineNodeDefinition> defs;  // outlive the pipelines that hold them
+    std::vector<Pipeline*> made;
+    ~PipelineTest() override
+    {
+        for (Pipeline* p : made) Pipeline_Destroy(p);
+    }
+    PipelineNodeDefinition& Def(const char* name, uint32_t outputs = 1)
+    {
+        PipelineNodeDefinition& d = defs.emplace_back();
+        d.name = name, d.body = Body, d.open = Open, d.close = Close, d.init = Init, d.term = Term;
+        d.numOutputs = outputs;
+        return d;
+    }
+    // Adds a chain of up to four nodes, linked in order.
+    static Pipeline* Add(Pipeline* p, std::vector<PipelineNodeDefinition*> chain)
+    {
+        chain.resize(4, nullptr);
+        return Pipeline_AddNodeChain(p, nullptr, chain[0], chain[1], chain[2], chain[3], nullptr);
+    }
+    // A new pipeline being edited, with each chain added in turn.
+    Pipeline* Edit(std::initializer_list<std::vector<PipelineNodeDefinition*>> chains)
+    {
+        Pipeline* p = Pipeline_Create();
+        made.push_back(p);
+        Pipeline_BeginEdit(p);
+        for (const auto& chain : chains) Add(p, chain);
+        return p;
+    }
+    static PipelineNode* Node(Pipeline* p, const char* name)
+    {
+        int32_t i;
+        return Pipeline_FindNodeByName(p, name, nullptr, &i) ? &p->nodes[i] : nullptr;
+    }
+    static int32_t Index(Pipeline* p, const char* name) { return (int32_t)(Node(p, name) - p->nodes); }
+};
+
 }  // namespace
 
-TEST(Pipeline, ClusterResolutionAssignsSlotsAndRefusesMissingClusters)
+TEST_F(PipelineTest, TooManyNodesOrOutputsAreRefusedAndNothingIsAdded)
 {
-    EngineScope scope;
+    PipelineNodeDefinition &a = Def("a"), &wide = Def("wide", 33);
+    Pipeline* p = Edit({});
+    for (int i = 0; i < 16; i++) Add(p, {&a, &a, &a, &a});
+    EXPECT_EQ(p->numNodes, 64u);
+    Error_Get(nullptr);
+    EXPECT_EQ(Add(p, {&a}), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_NODES);
+    EXPECT_EQ(p->numNodes, 64u);
+    Pipeline* q = Edit({});
+    EXPECT_EQ(Add(q, {&a, &wide}), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_OUTPUTS);
+    EXPECT_EQ(q->numNodes, 0u);
+}
+
+TEST_F(PipelineTest, SharedDefinitionsOpenAndCloseOnceAndAFailedCompileClosesOnlyItsOwn)
+{
+    PipelineNodeDefinition &a = Def("a", 0), &bad = Def("bad");
+    bad.init = FailInit;
+    calls.clear();
+    Pipeline* p1 = Edit({{&a}});
+    Pipeline* p2 = Edit({{&a}});
+    ASSERT_EQ(Pipeline_Compile(p1), p1);
+    ASSERT_EQ(Pipeline_Compile(p2), p2);
+    EXPECT_EQ(a.refCount, 2);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "open a"), 1);
+    Pipeline* broken = Edit({{&bad, &a}});
+    calls.clear();
+    EXPECT_EQ(Pipeline_Compile(broken), nullptr);
+    EXPECT_EQ(calls, (std::vector<std::string>{"init a", "open bad", "close bad", "term a"}));
+    EXPECT_EQ(a.refCount, 2);
+    for (auto p = made.rbegin(); p != made.rend(); ++p) Pipeline_Destroy(*p);  // broken first
+    made.clear();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "close a"), 1);
+    EXPECT_EQ(a.refCount, 0);
+    Error_Get(nullptr);
+}
+
+TEST_F(PipelineTest, GraphChecksReportUnreachableNodesCyclesAndAnEntryWithInput)
+{
+    PipelineNodeDefinition &e = Def("entry"), &x = Def("x"), &y = Def("y"), &lone = Def("lone", 0);
+    const struct {
+        const char* what;
+        std::vector<std::vector<PipelineNodeDefinition*>> chains;
+        int32_t from, to;  // an extra link, output 0 of node `from`
+        int32_t error;
+    } cases[] = {
+        {"an unreachable node without input", {{&e}, {&lone}}, -1, -1, ERR_PIPE_NO_INPUT},
+        {"an unreachable cycle", {{&e}, {&x, &y}}, 2, 1, ERR_PIPE_TOPOLOGY},
+        {"an entry node with an input", {{&x, &y}}, 1, 0, ERR_PIPE_ENTRY},
+    };
+    for (const auto& c : cases) {
+        Pipeline* p = Edit({});
+        for (const auto& chain : c.chains) Add(p, chain);
+        if (c.from >= 0) p->nodes[c.from].outputs[0] = c.to;
+        calls.clear();
+        Error_Get(nullptr);
+        EXPECT_EQ(Pipeline_Compile(p), nullptr) << c.what;
+        EXPECT_EQ(Error_TakeCode(), c.error) << c.what;
+        EXPECT_EQ(p->locked, 1) << c.what;
+        EXPECT_TRUE(calls.empty()) << c.what;  // nothing was initialised
+    }
+    Error_Get(nullptr);
+}
+
+TEST_F(PipelineTest, ClusterResolutionAssignsSlotsAndRefusesMissingClusters)
+{
     // source: makes verts and colours valid, drops uvs.
     const PipelineClusterRef srcClusters[] = {{&kVerts, 1, 0}, {&kColours, 1, 0}, {&kUvs, 0, 0}};
     const uint32_t srcFlags[] = {CLUSTER_VALID, CLUSTER_VALID, CLUSTER_INVALID};
     const PipelineOutputSpec srcOut[] = {{srcFlags, CLUSTER_PASS_THROUGH}};
-    PipelineNodeDefinition source = Def("source");
-    source.body = WriteSlots;
-    source.numClusters = 3;
-    source.clusters = srcClusters;
-    source.outputs = srcOut;
+    PipelineNodeDefinition& source = Def("source");
+    source.body = WriteSlots, source.numClusters = 3, source.clusters = srcClusters, source.outputs = srcOut;
     // middle: passes everything, uses a temporary of its own that it drops.
     const PipelineClusterRef midClusters[] = {{&kTemp, 1, 0}};
     const uint32_t midFlags[] = {CLUSTER_INVALID};
     const PipelineOutputSpec midOut[] = {{midFlags, CLUSTER_PASS_THROUGH}};
-    PipelineNodeDefinition middle = Def("middle");
-    middle.body = WriteSlots;
-    middle.numClusters = 1;
-    middle.clusters = midClusters;
-    middle.outputs = midOut;
+    PipelineNodeDefinition& middle = Def("middle");
+    middle.body = WriteSlots, middle.numClusters = 1, middle.clusters = midClusters, middle.outputs = midOut;
     // sink: requires verts, would like uvs.
     const PipelineClusterRef sinkClusters[] = {{&kVerts, 1, 0}, {&kUvs, 0, 0}};
     const uint32_t sinkReq[] = {CLUSTER_REQUIRED, CLUSTER_OPTIONAL};
-    PipelineNodeDefinition sink = Def("sink", 0);
-    sink.numClusters = 2;
-    sink.clusters = sinkClusters;
-    sink.requirements = sinkReq;
+    PipelineNodeDefinition& sink = Def("sink", 0);
+    sink.numClusters = 2, sink.clusters = sinkClusters, sink.requirements = sinkReq;
 
-    Built p(Pipeline_Create());
-    Pipeline_BeginEdit(p.p);
-    Pipeline_AddNodeChain(p.p, nullptr, &source, &middle, &sink, nullptr);
-    ASSERT_EQ(Pipeline_Compile(p.p), p.p);
-    PipelineNode* src = &p.p->nodes[Index(p.p, "source")];
-    PipelineNode* mid = &p.p->nodes[Index(p.p, "middle")];
-    PipelineNode* snk = &p.p->nodes[Index(p.p, "sink")];
+    Pipeline* p = Edit({{&source, &middle, &sink}});
+    ASSERT_EQ(Pipeline_Compile(p), p);
+    PipelineNode *src = Node(p, "source"), *mid = Node(p, "middle"), *snk = Node(p, "sink");
     // verts flows from source to sink in one slot, left by output 0.
     EXPECT_GE(src->slotIndex[0], 0);
     EXPECT_EQ(src->slotIndex[0], snk->slotIndex[0]);
@@ -290,78 +186,38 @@ TEST(Pipeline, ClusterResolutionAssignsSlotsAndRefusesMissingClusters)
     // The temporary meets verts in the middle node, so it needs a slot of its own.
     EXPECT_GE(mid->slotIndex[0], 0);
     EXPECT_NE(mid->slotIndex[0], src->slotIndex[0]);
-    EXPECT_LE(p.p->packetNumClusterSlots, 3u);
-    EXPECT_GE(p.p->packetNumClusterSlots, 2u);
-    Log().clear();
-    EXPECT_EQ(Pipeline_Execute(p.p, nullptr, 1), p.p);
-    EXPECT_EQ(Log().size(), 3u);
+    EXPECT_LE(p->packetNumClusterSlots, 3u);
+    EXPECT_GE(p->packetNumClusterSlots, 2u);
+    calls.clear();
+    EXPECT_EQ(Pipeline_Execute(p, nullptr, 1), p);
+    EXPECT_EQ(calls.size(), 3u);
     EXPECT_EQ(Pipeline_GetHeap()->resetNeeded, 1);
 
-    // A required cluster that an upstream node invalidates: 29.
+    // A required cluster that an upstream node invalidates, a cluster listed
+    // twice, a null cluster.
     const uint32_t dropVerts[] = {CLUSTER_INVALID, CLUSTER_VALID, CLUSTER_INVALID};
     const PipelineOutputSpec badOut[] = {{dropVerts, CLUSTER_PASS_THROUGH}};
-    PipelineNodeDefinition badSource = source;
-    badSource.name = "badsource";
-    badSource.outputs = badOut;
-    Built q(Pipeline_Create());
-    Pipeline_BeginEdit(q.p);
-    Pipeline_AddNodeChain(q.p, nullptr, &badSource, &sink, nullptr);
-    Error_Get(nullptr);
-    EXPECT_EQ(Pipeline_Compile(q.p), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_CLUSTER_MISSING);
-
-    // A cluster listed twice: 30; a null cluster: 31.
-    const PipelineClusterRef twice[] = {{&kVerts, 0, 0}, {&kVerts, 0, 0}};
-    PipelineNodeDefinition dup = Def("dup", 0);
-    dup.numClusters = 2;
-    dup.clusters = twice;
-    Built r(Pipeline_Create());
-    Pipeline_BeginEdit(r.p);
-    Pipeline_AddNodeChain(r.p, nullptr, &dup, nullptr);
-    EXPECT_EQ(Pipeline_Compile(r.p), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_CLUSTER_TWICE);
-    const PipelineClusterRef none[] = {{nullptr, 0, 0}};
-    dup.numClusters = 1;
-    dup.clusters = none;
-    EXPECT_EQ(Pipeline_Compile(r.p), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_CLUSTER_NULL);
-}
-
-TEST(Pipeline, ClusterInstancesOnSeparateBranchesShareASlot)
-{
-    EngineScope scope;
-    // entry fans out to two branches; each branch makes its own temporary
-    // that the other never sees, so both can use the same slot.
-    const PipelineClusterRef aClusters[] = {{&kColours, 1, 0}};
-    const uint32_t aValid[] = {CLUSTER_VALID};
-    const PipelineOutputSpec aOut[] = {{aValid, CLUSTER_PASS_THROUGH}};
-    const PipelineClusterRef bClusters[] = {{&kUvs, 1, 0}};
-    const PipelineOutputSpec bOut[] = {{aValid, CLUSTER_PASS_THROUGH}};
-    const uint32_t req[] = {CLUSTER_REQUIRED};
-    PipelineNodeDefinition entry = Def("entry", 2), a = Def("a"), b = Def("b"), ua = Def("usea", 0),
-                           ub = Def("useb", 0);
-    a.numClusters = 1, a.clusters = aClusters, a.outputs = aOut;
-    b.numClusters = 1, b.clusters = bClusters, b.outputs = bOut;
-    ua.numClusters = 1, ua.clusters = aClusters, ua.requirements = req;
-    ub.numClusters = 1, ub.clusters = bClusters, ub.requirements = req;
-    Built p(Pipeline_Create());
-    Pipeline_BeginEdit(p.p);
-    Pipeline_AddNodeChain(p.p, nullptr, &entry, nullptr);
-    Pipeline_AddNodeChain(p.p, nullptr, &a, &ua, nullptr);
-    Pipeline_AddNodeChain(p.p, nullptr, &b, &ub, nullptr);
-    p.p->nodes[0].outputs[0] = 1;
-    p.p->nodes[0].outputs[1] = 3;
-    ASSERT_EQ(Pipeline_Compile(p.p), p.p);
-    EXPECT_EQ(p.p->packetNumClusterSlots, 1u);
-    EXPECT_EQ(p.p->nodes[Index(p.p, "usea")].slotIndex[0], 0);
-    EXPECT_EQ(p.p->nodes[Index(p.p, "useb")].slotIndex[0], 0);
+    PipelineNodeDefinition& badSource = Def("badsource");
+    badSource = source;
+    badSource.name = "badsource", badSource.outputs = badOut;
+    const PipelineClusterRef twice[] = {{&kVerts, 0, 0}, {&kVerts, 0, 0}}, none[] = {{nullptr, 0, 0}};
+    PipelineNodeDefinition &dup = Def("dup", 0), &null = Def("null", 0);
+    dup.numClusters = 2, dup.clusters = twice;
+    null.numClusters = 1, null.clusters = none;
+    const std::pair<Pipeline*, int32_t> refused[] = {{Edit({{&badSource, &sink}}), ERR_PIPE_CLUSTER_MISSING},
+                                                     {Edit({{&dup}}), ERR_PIPE_CLUSTER_TWICE},
+                                                     {Edit({{&null}}), ERR_PIPE_CLUSTER_NULL}};
+    for (const auto& [q, error] : refused) {
+        Error_Get(nullptr);
+        EXPECT_EQ(Pipeline_Compile(q), nullptr) << error;
+        EXPECT_EQ(Error_TakeCode(), error);
+    }
 }
 
 TEST(Pipeline, RadixSortOrdersRecordsByKey)
 {
     struct Rec {
-        uint32_t pad;
-        uint32_t key;
+        uint32_t pad, key;
     };
     std::vector<Rec> recs;
     for (uint32_t i = 0; i < 200; i++) recs.push_back({i, (i * 7919u) % 1000u});
@@ -371,6 +227,81 @@ TEST(Pipeline, RadixSortOrdersRecordsByKey)
     Rec two[2] = {{0, 5}, {0, 1}};
     Pipeline_RadixSort(two, 2, sizeof(Rec), 6, 0, 10);
     EXPECT_EQ(two[0].key, 5u);
+}
+
+TEST(PipelineHeap, FreeMergesWithEachKindOfNeighbour)
+{
+    InitScope scope;
+    PipelineHeap* heap = PipelineHeap_Create(100);
+    ASSERT_NE(heap, nullptr);
+    EXPECT_EQ(heap->size, 1024u);
+    auto header = [](void* data) { return (PipelineHeapBlock*)((uint8_t*)data - 32); };
+    void* a = PipelineHeap_Alloc(heap, 64);
+    void* b = PipelineHeap_Alloc(heap, 64);
+    void* c = PipelineHeap_Alloc(heap, 64);
+    void* d = PipelineHeap_Alloc(heap, 64);
+    EXPECT_EQ((uintptr_t)a % 32, 0u);
+    EXPECT_EQ(header(b)->prev, header(a));
+    EXPECT_EQ(heap->freeCount, 1u);  // the rest after d
+    // Each free: the block, then the free records and a's size after it.
+    const struct {
+        void* block;
+        uint32_t freeCount, sizeOfA;
+    } steps[] = {
+        {b, 2, 64},            // neither neighbour free: a new record
+        {a, 2, 64 + 32 + 64},  // next (b) free: a takes it in
+        {d, 2, 64 + 32 + 64},  // next is the tail rest: d takes it in
+        {c, 1, 1024 - 64},     // both free: a swallows c and d; one block less its header and the sentinel
+    };
+    for (const auto& s : steps) {
+        PipelineHeap_Free(heap, s.block);
+        EXPECT_EQ(heap->freeCount, s.freeCount);
+        EXPECT_EQ(header(a)->size, s.sizeOfA);
+    }
+    void* e = PipelineHeap_Alloc(heap, 32);
+    void* f = PipelineHeap_Alloc(heap, 32);
+    PipelineHeap_Free(heap, e);
+    PipelineHeap_Free(heap, f);  // previous free only (the next, the rest, too): one block
+    EXPECT_EQ(heap->freeCount, 1u);
+    // Bigger than a region: a new region is added; reset forgets everything.
+    ASSERT_NE(PipelineHeap_Alloc(heap, 5000), nullptr);
+    EXPECT_EQ(heap->resetNeeded, 1);
+    PipelineHeap_Reset(heap);
+    EXPECT_EQ(heap->freeCount, 2u);
+    EXPECT_EQ(heap->resetNeeded, 0);
+    PipelineHeap_Destroy(heap);
+}
+
+TEST_F(PipelineTest, ChainsConnectInOrderInitFromTheLastNodeAndRunFromTheFirst)
+{
+    // An empty pipeline compiles and unlocks; an unlocked one is not compiled.
+    Pipeline* empty = Edit({});
+    EXPECT_EQ(empty->locked, 1);
+    EXPECT_EQ(Pipeline_Compile(empty), empty);
+    EXPECT_EQ(empty->locked, 0);
+    Error_Get(nullptr);
+    EXPECT_EQ(Pipeline_Compile(empty), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_NOT_LOCKED);
+
+    PipelineNodeDefinition &a = Def("a"), &b = Def("b"), &c = Def("c", 0);
+    Pipeline* p = Edit({});
+    int32_t first = -1;
+    ASSERT_EQ(Pipeline_AddNodeChain(p, &first, &a, &b, &c, nullptr), p);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(p->nodes[0].outputs[0], 1);
+    EXPECT_EQ(p->nodes[1].outputs[0], 2);
+    calls.clear();
+    ASSERT_EQ(Pipeline_Compile(p), p);
+    EXPECT_EQ(calls, (std::vector<std::string>{"open c", "init c", "open b", "init b", "open a", "init a"}));
+    calls.clear();
+    int token = 0;
+    EXPECT_EQ(Pipeline_Execute(p, &token, 1), p);
+    EXPECT_EQ(calls, (std::vector<std::string>{"body a", "body b", "body c"}));
+    // A search after the only node of a name finds nothing.
+    int32_t idx;
+    EXPECT_EQ(Pipeline_FindNodeByName(p, "b", Node(p, "b"), &idx), nullptr);
+    EXPECT_EQ(Pipeline_FindNodeByName(p, "c", nullptr, nullptr), &p->nodes[2]);  // no index wanted
+    EXPECT_EQ(idx, -1);
 }
 
 TEST(Pipeline, BeforeTheStartOnlyTheModulesOwnRenderStateVectorIsAnswered)

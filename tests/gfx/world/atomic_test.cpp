@@ -1,27 +1,12 @@
-#include <cmath>
-
 #include "gfx/core/raster.h"
-#include "tests/gfx/world/world_fixture.h"
+#include "tests/gfx/layer_fixture.h"
 
-using namespace worldtest;
+using namespace gfxtest;
 
 namespace {
 
-class AtomicTest : public WorldTextureTest {
+class AtomicTest : public WorldTest {
 protected:
-    static Bytes Write(const Atomic* a)
-    {
-        Stream* s = OpenWrite();
-        EXPECT_NE(Atomic_StreamWrite(a, s), nullptr);
-        return CloseWrite(s);
-    }
-    static Atomic* Read(Bytes& bytes)
-    {
-        Stream* s = OpenRead(bytes);
-        Atomic* a = Stream_FindChunk(s, CHUNK_ATOMIC, nullptr, nullptr) ? Atomic_StreamRead(s) : nullptr;
-        Stream_Close(s, nullptr);
-        return a;
-    }
     // The one textured, prelit triangle of the 424-byte example.
     static Atomic* MakeExample()
     {
@@ -41,23 +26,19 @@ protected:
         Geometry_SetTriangleMaterial(g, &g->triangles[0], m);
         MorphTarget_CalcBoundingSphere(&g->morphTarget[0], &g->morphTarget[0].boundingSphere);
         Geometry_Unlock(g);
-        Atomic* a = Atomic_Create();
-        Atomic_SetGeometry(a, g, 0);
+        Atomic* a = MakeAtomic(g);
         Geometry_Destroy(g);
         Material_Destroy(m);
         return a;
     }
 };
 
-TEST_F(AtomicTest, TheExampleAtomicIsWrittenAsLaidOutAndReadsBackByteForByte)
+TEST_F(AtomicTest, TheExampleAtomicIsWrittenAsLaidOutReadsBackByteForByteAndRefusesEveryBrokenPart)
 {
     Atomic* a = MakeExample();
-    Bytes bytes = Write(a);
+    const Bytes bytes = WriteAtomic(a);
     ASSERT_EQ(bytes.size(), 424u);
-    struct Word {
-        size_t at;
-        uint32_t value;
-    } words[] = {
+    const uint32_t words[][2] = {
         {0, 0x14},  {4, 412},   {8, 0x1400FFFF}, {12, 1},        {16, 16},          {32, 5},
         {40, 0x0F}, {44, 360},  {52, 1},         {56, 120},      {64, 0x0001004C},  {68, 1},
         {72, 3},    {76, 1},    {116, 1},        {120, 2 << 16}, {140, 1},          {144, 0},
@@ -69,81 +50,52 @@ TEST_F(AtomicTest, TheExampleAtomicIsWrittenAsLaidOutAndReadsBackByteForByte)
         {380, 0},   {384, 1},   {388, 3},        {392, 3},       {396, 0},          {400, 0},
         {404, 1},   {408, 2},   {412, 3},        {416, 0},
     };
-    for (const Word& w : words) EXPECT_EQ(U32(bytes, w.at), w.value) << "at " << w.at;
+    for (const auto& w : words) EXPECT_EQ(U32(bytes, w[0]), w[1]) << "at " << w[0];
     EXPECT_EQ(memcmp(bytes.data() + 308, "brick\0\0\0", 8), 0);
     EXPECT_EQ(memcmp(bytes.data() + 244, a->geometry->matList.materials[0]->colour, 4), 0);
+    Atomic_Destroy(a);
 
     // Read with no "brick" around: a new texture with one reference.
-    Atomic_Destroy(a);
     const long before = Live();
-    Atomic* back = Read(bytes);
+    Bytes copy = bytes;
+    Atomic* back = ReadAtomic(copy);
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->object.header.flags, ATOMIC_COLLISION_TEST | ATOMIC_RENDER);
     EXPECT_EQ(back->geometry->refCount, 1);
     Texture* brick = back->geometry->matList.materials[0]->texture;
     ASSERT_NE(brick, nullptr);
     EXPECT_EQ(brick->refCount, 1);
-    EXPECT_EQ(brick->filterAddressing, 0x1102u);
     EXPECT_EQ(back->boundingSphere.radius, back->geometry->morphTarget[0].boundingSphere.radius);
-    EXPECT_EQ(Write(back), bytes);
+    EXPECT_EQ(WriteAtomic(back), bytes);
     Atomic_Destroy(back);
     EXPECT_EQ(Live(), before);
 
-    // An existing "brick" keeps its own filter word, so the rewrite differs.
+    // An existing "brick" is shared and keeps its own filter word.
     Texture* existing = Texture_Read("brick", "");
     existing->filterAddressing = 0x1101;
-    Atomic* shared = Read(bytes);
+    Atomic* shared = ReadAtomic(copy);
     ASSERT_NE(shared, nullptr);
     EXPECT_EQ(shared->geometry->matList.materials[0]->texture, existing);
     EXPECT_EQ(existing->refCount, 2);
-    Bytes rewritten = Write(shared);
-    EXPECT_EQ(U32(rewritten, 292), 0x00011101u);
+    EXPECT_EQ(U32(WriteAtomic(shared), 292), 0x00011101u);
     Atomic_Destroy(shared);
     Texture_Destroy(existing);
+
+    ExpectRefused(bytes,
+                  {{"missing struct", 12, 99, ERR_END_OF_STREAM},
+                   {"struct version", 20, 0x00020000, (int32_t)ERR_BAD_VERSION},
+                   {"short struct read", kKeep, 0, ERR_END_OF_STREAM, 30},
+                   {"geometry version", 48, 0x00020000, (int32_t)ERR_BAD_VERSION},
+                   {"geometry triangle", 116, 7, WORLD_ERR_BAD_DATA},
+                   {"extension sub-chunk past its chunk", 372, 40, (int32_t)ERR_SHORT_READ}},
+                  ReadAtomic);
 }
 
-TEST_F(AtomicTest, EveryReaderFailureReturnsNullWithNothingLeft)
+TEST_F(AtomicTest, WorldSphereFollowsScaledFramesIsCachedWhileCleanAndBlendsBetweenMorphTargets)
 {
-    Atomic* a = MakeExample();
-    const Bytes good = Write(a);
-    Atomic_Destroy(a);
-    struct Case {
-        const char* what;
-        size_t at;
-        uint32_t value;
-        size_t cut;  // 0 keeps the length
-        int32_t error;
-    } cases[] = {
-        {"missing struct", 12, 99, 0, ERR_END_OF_STREAM},
-        {"struct version", 20, 0x00020000, 0, (int32_t)ERR_BAD_VERSION},
-        {"short struct read", 0, 0x14, 30, ERR_END_OF_STREAM},
-        {"geometry version", 48, 0x00020000, 0, (int32_t)ERR_BAD_VERSION},
-        {"geometry triangle", 116, 7, 0, WORLD_ERR_BAD_DATA},
-        {"extension sub-chunk past its chunk", 372, 40, 0, (int32_t)ERR_SHORT_READ},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Bytes bytes = good;
-        PutU32(bytes, c.at, c.value);
-        if (c.cut) bytes.resize(c.cut);
-        const long before = Live();
-        TakeError();
-        EXPECT_EQ(Read(bytes), nullptr);
-        EXPECT_EQ(Live(), before);
-        ErrorRecord e;
-        Error_Get(&e);
-        EXPECT_EQ(e.code, c.error);
-    }
-}
-
-TEST_F(AtomicTest, WorldSphereFollowsScaledFramesAndIsCachedWhileClean)
-{
-    Material* m = MakeMaterial();
-    Geometry* g = MakeGrid(1, 2.0f, GEOMETRY_POSITIONS, m);
-    Atomic* a = Atomic_Create();
-    Atomic_SetGeometry(a, g, 0);
-    Frame* f = Frame_Create();
-    Atomic_SetFrame(a, f);
+    Geometry* g = Own(MakeGrid(1, 2.0f, GEOMETRY_POSITIONS, white));
+    Frame* f = Own(Frame_Create());
+    Atomic* a = Own(MakeAtomic(g, f));
     const Vec3 scale = {2, 1, 1}, move = {5, 0, 0};
     Matrix_Scale(&f->modelling, &scale, COMBINE_REPLACE);
     Matrix_Translate(&f->modelling, &move, COMBINE_POSTCONCAT);
@@ -152,57 +104,38 @@ TEST_F(AtomicTest, WorldSphereFollowsScaledFramesAndIsCachedWhileClean)
     const Sphere* s = Atomic_GetWorldBoundingSphere(a);
     EXPECT_NEAR(s->radius, 2 * a->boundingSphere.radius, 1e-3f);
     EXPECT_NEAR(s->center.x, 5.0f, 1e-5f);
-    // Changing the matrix without marking the frame keeps the cached sphere.
-    f->modelling.pos.x = 9;
+    f->modelling.pos.x = 9;  // not marked: the cached sphere stays
     EXPECT_NEAR(Atomic_GetWorldBoundingSphere(a)->center.x, 5.0f, 1e-5f);
     Frame_MarkDirty(f);
     EXPECT_NEAR(Atomic_GetWorldBoundingSphere(a)->center.x, 9.0f, 1e-5f);
 
-    // Setting the same geometry keeps its reference; flag 0x01 keeps the sphere.
+    // The same geometry again keeps its one reference; KEEP_SPHERE keeps the sphere.
     Atomic_SetGeometry(a, g, 0);
     EXPECT_EQ(g->refCount, 2);
-    Sphere kept = a->boundingSphere;
-    Geometry* other = Geometry_Create(3, 0, GEOMETRY_POSITIONS);
-    other->morphTarget[0].boundingSphere = Sphere{{1, 1, 1}, 7};
-    Atomic_SetGeometry(a, other, ATOMIC_SETGEOMETRY_KEEP_SPHERE);
+    const Sphere kept = a->boundingSphere;
+    Geometry* morph = Own(Geometry_Create(3, 0, GEOMETRY_POSITIONS));
+    Geometry_AddMorphTarget(morph);
+    morph->morphTarget[0].boundingSphere = Sphere{{0, 0, 0}, 1};
+    morph->morphTarget[1].boundingSphere = Sphere{{4, 2, 0}, 3};
+    Atomic_SetGeometry(a, morph, ATOMIC_SETGEOMETRY_KEEP_SPHERE);
     EXPECT_EQ(a->boundingSphere.radius, kept.radius);
-    Atomic_SetGeometry(a, other, 0);
-    Atomic_SetGeometry(a, g, 0);
-    Geometry_Destroy(other);
-    Atomic_SetFrame(a, nullptr);
-    Frame_Destroy(f);
-    Atomic_Destroy(a);
-    Geometry_Destroy(g);
-    Material_Destroy(m);
-}
-
-TEST_F(AtomicTest, MorphInterpolationBlendsTheSphereAndFallsBackToTargetZero)
-{
-    Geometry* g = Geometry_Create(3, 0, GEOMETRY_POSITIONS);
-    Geometry_AddMorphTarget(g);
-    g->morphTarget[0].boundingSphere = Sphere{{0, 0, 0}, 1};
-    g->morphTarget[1].boundingSphere = Sphere{{4, 2, 0}, 3};
-    Atomic* a = Atomic_Create();
-    Atomic_SetGeometry(a, g, 0);
-    struct Case {
+    Atomic_SetGeometry(a, morph, 0);
+    Atomic_SetFrame(a, nullptr);  // the spheres below in the atomic's space
+    const struct {
         int16_t start, end;
         float position;
         Sphere expected;
-    } cases[] = {
-        {0, 1, 0.5f, {{2, 1, 0}, 2}},
-        {1, 1, 0.5f, {{4, 2, 0}, 3}},
-        {0, 1, 0.0f, {{0, 0, 0}, 1}},
-        {0, 5, 0.5f, {{0, 0, 0}, 1}},
-    };
-    for (const Case& c : cases) {
+    } cases[] = {{0, 1, 0.5f, {{2, 1, 0}, 2}},
+                 {1, 1, 0.5f, {{4, 2, 0}, 3}},
+                 {0, 1, 0.0f, {{0, 0, 0}, 1}},
+                 {0, 5, 0.5f, {{0, 0, 0}, 1}}};  // a target past the geometry's: target 0
+    for (const auto& c : cases) {
         Atomic_SetMorphBlend(a, c.start, c.end, c.position, 1.0f);
-        const Sphere* s = Atomic_GetWorldBoundingSphere(a);
-        EXPECT_FLOAT_EQ(s->radius, c.expected.radius);
-        EXPECT_FLOAT_EQ(s->center.x, c.expected.center.x);
-        EXPECT_FLOAT_EQ(s->center.y, c.expected.center.y);
+        const Sphere* b = Atomic_GetWorldBoundingSphere(a);
+        EXPECT_FLOAT_EQ(b->radius, c.expected.radius) << c.start << c.end << c.position;
+        EXPECT_FLOAT_EQ(b->center.x, c.expected.center.x);
+        EXPECT_FLOAT_EQ(b->center.y, c.expected.center.y);
     }
-    Atomic_Destroy(a);
-    Geometry_Destroy(g);
 }
 
 }  // namespace

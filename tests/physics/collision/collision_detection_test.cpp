@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "tests/physics/collision/collision_test_shapes.h"
 
 using namespace collision_test;
@@ -11,6 +13,15 @@ namespace {
 struct Scene {
   CollisionDetection* cd = CollisionDetection_Construct(0.1f);
   ~Scene() { PhysObject_Destroy(cd); }
+  // The body in the holder in group 1, paired with itself; a sphere of the
+  // radius added first when one is given.
+  int Add(CollisionBody* b, float radius = 0)
+  {
+      if (radius > 0) CollisionBody_AddPrimitive(b, SphereDesc(radius));
+      CollisionBody_SetGroup(b, 1);
+      CollisionDetection_EnableGroupPair(cd, 1, 1);
+      return CollisionDetection_AddBody(cd, b);
+  }
 };
 
 int Pairs(CollisionDetection* cd) {
@@ -43,8 +54,20 @@ TEST(CollisionDetection, GroupWordsAndExcludedPairsFilterCandidates) {
   ASSERT_EQ(Pairs(s.cd), 1);
   EXPECT_EQ(s.cd->pairs[0].a, a.primitives[0]);
   EXPECT_EQ(s.cd->pairs[0].phantom, 0);
-  CollisionBody_SetGroup(&b, 0x100);  // group 9, never paired
-  EXPECT_EQ(Pairs(s.cd), 0);
+  // Every group of a word counts, on either side: (a's word, b's word, pairs).
+  const std::tuple<uint32_t, uint32_t, int> words[] = {
+      {0x2, 0x101, 1},        // one of b's groups is paired
+      {0x3, 0x1, 1},          // a's lowest group is not, its next one is
+      {0x80000000u, 0x1, 0},  // group 32 is not paired with 1
+      {0x200, 0x1, 0},        // nor is group 10
+      {0x2, 0x100, 0},        // nor group 9 with 2
+  };
+  for (const auto& [wordA, wordB, pairs] : words) {
+      CollisionBody_SetGroup(&a, wordA);
+      CollisionBody_SetGroup(&b, wordB);
+      EXPECT_EQ(Pairs(s.cd), pairs) << std::hex << wordA << " " << wordB;
+  }
+  CollisionBody_SetGroup(&a, 1u << 1);
   CollisionBody_SetGroup(&b, 1u << 0);
 
   CollisionDetection_DisableBodyPair(s.cd, &b, &a);
@@ -68,10 +91,7 @@ TEST(CollisionDetection, GroupWordsAndExcludedPairsFilterCandidates) {
 TEST(CollisionDetection, AddingIsIdempotentAndRemovalOrDestructionLeavesNoProxy) {
   Scene s;
   CollisionBody a;
-  CollisionBody_AddPrimitive(&a, SphereDesc(1));
-  CollisionBody_SetGroup(&a, 1);
-  CollisionDetection_EnableGroupPair(s.cd, 1, 1);
-  EXPECT_EQ(CollisionDetection_AddBody(s.cd, &a), 1);
+  EXPECT_EQ(s.Add(&a, 1), 1);
   EXPECT_EQ(CollisionDetection_AddBody(s.cd, &a), 1);
   EXPECT_EQ(s.cd->bodies.Count(), 1);
   {
@@ -93,13 +113,8 @@ TEST(CollisionDetection, AddingIsIdempotentAndRemovalOrDestructionLeavesNoProxy)
 TEST(CollisionDetection, NonFinitePlacementIsQuarantinedUntilPlacedAgain) {
   Scene s;
   CollisionBody a, b;
-  CollisionBody_AddPrimitive(&a, SphereDesc(1));
-  CollisionBody_AddPrimitive(&b, SphereDesc(1));
-  CollisionBody_SetGroup(&a, 1);
-  CollisionBody_SetGroup(&b, 1);
-  CollisionDetection_EnableGroupPair(s.cd, 1, 1);
-  CollisionDetection_AddBody(s.cd, &a);
-  CollisionDetection_AddBody(s.cd, &b);
+  s.Add(&a, 1);
+  s.Add(&b, 1);
   CollisionBody_Place(&a, Pose(NAN, 0, 0));
   EXPECT_EQ(Pairs(s.cd), 0);
   EXPECT_NE(a.collisionFlags & COLLISION_BODY_QUARANTINED, 0u);
@@ -112,16 +127,10 @@ TEST(CollisionDetection, NonFinitePlacementIsQuarantinedUntilPlacedAgain) {
 TEST(CollisionDetection, OverlapQuerySeesMovesAtOnceButNotRestingTouches) {
   Scene s;
   CollisionBody ground, ball, ghost, stone;
-  AddShape(&ground, GroundMesh(4, 1, 0));
+  AddShape(&ground, GroundMesh(4, 1));
   ground.collisionFlags = COLLISION_BODY_FIXED;
-  CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
-  CollisionBody_AddPrimitive(&ghost, SphereDesc(0.5f));
-  CollisionBody_AddPrimitive(&stone, SphereDesc(0.5f));
-  for (CollisionBody* b : {&ground, &ball, &ghost, &stone}) {
-    CollisionBody_SetGroup(b, 1);
-    CollisionDetection_AddBody(s.cd, b);
-  }
-  CollisionDetection_EnableGroupPair(s.cd, 1, 1);
+  s.Add(&ground);
+  for (CollisionBody* b : {&ball, &ghost, &stone}) s.Add(b, 0.5f);
   CollisionBody_SetPhantom(&ghost, 1);
   CollisionBody_Place(&ghost, Pose(0, 0.5f, 0));
   CollisionBody_Place(&stone, Pose(3, 0.5f, 3));
@@ -169,19 +178,14 @@ TEST(CollisionDetection, OverlapQuerySeesMovesAtOnceButNotRestingTouches) {
 TEST(CollisionDetection, FastSmallSphereSweepStopsAtThinWall) {
   Scene s;
   CollisionBody wall, bullet;
-  MeshContainer* m = MeshContainer_Construct();
-  float v[] = {0, -2, -2, 0, 0, 2, -2, 0, 0, -2, 2, 0, 0, 2, 2, 0};
-  MeshContainer_AddVertices(m, v, 4);
-  uint16_t t[] = {0, 1, 2, 1, 3, 2};
-  MeshContainer_AddTriangles(m, t, 2);
-  AddShape(&wall, m);
-  CollisionBody_Place(&wall, Pose(10, 0, 0));
-  CollisionPrimitive* b = CollisionBody_AddPrimitive(&bullet, SphereDesc(0.05f));
-  CollisionBody_SetGroup(&wall, 1);
-  CollisionBody_SetGroup(&bullet, 1);
-  CollisionDetection_AddBody(s.cd, &wall);
-  CollisionDetection_AddBody(s.cd, &bullet);
+  AddShape(&wall, WallMesh());
+  CollisionBody_Place(&wall,
+                      Pose(10, 0, 0, Quat_FromAxisAngle(V3(0, 1, 0), 3.14159265f)));  // the hit normal turns back
+  s.Add(&wall);
+  s.Add(&bullet, 0.05f);
+  CollisionPrimitive* b = bullet.primitives[0];
   SweepHit hit;
+  CollisionDetection_DisableGroupPair(s.cd, 1, 1);
   EXPECT_EQ(CollisionDetection_SweepSphere(s.cd, b, V3(9, 0, 0), V3(11, 0, 0), &hit), 0);  // groups not paired
   CollisionDetection_EnableGroupPair(s.cd, 1, 1);
   ASSERT_EQ(CollisionDetection_SweepSphere(s.cd, b, V3(9, 0, 0), V3(11, 0, 0), &hit), 1);
@@ -193,7 +197,7 @@ TEST(CollisionDetection, FastSmallSphereSweepStopsAtThinWall) {
 TEST(CollisionDetection, MeshSidesRememberedOnlyFromTheLastStep) {
   Scene s;
   CollisionBody ground, ball;
-  AddShape(&ground, GroundMesh(4, 1, 0));
+  AddShape(&ground, GroundMesh(4, 1));
   CollisionPrimitive* b = CollisionBody_AddPrimitive(&ball, SphereDesc(0.5f));
   ground.collisionFlags = COLLISION_BODY_FIXED;
   CollisionDetection_AddBody(s.cd, &ground);

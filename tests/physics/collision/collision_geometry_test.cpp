@@ -3,28 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-
-TEST(CollisionGeometry, ClosestPointOnTriangleNamesItsRegion) {
-  Vec3 a{0, 0, 0}, b{2, 0, 0}, c{0, 2, 0};
-  int region;
-  Vec3 q = Geometry_ClosestOnTriangle(V3(0.5f, 0.5f, 3), a, b, c, &region);
-  EXPECT_EQ(region, 0);
-  EXPECT_NEAR(q.z, 0.0f, 1e-6f);
-  q = Geometry_ClosestOnTriangle(V3(1, -1, 0), a, b, c, &region);
-  EXPECT_EQ(region, 1);
-  EXPECT_NEAR(q.x, 1.0f, 1e-6f);
-  q = Geometry_ClosestOnTriangle(V3(2, 2, 0), a, b, c, &region);
-  EXPECT_EQ(region, 2);
-  EXPECT_NEAR(q.x, 1.0f, 1e-6f);
-  Geometry_ClosestOnTriangle(V3(-1, 1, 0), a, b, c, &region);
-  EXPECT_EQ(region, 3);
-  Geometry_ClosestOnTriangle(V3(-1, -1, 0), a, b, c, &region);
-  EXPECT_EQ(region, 4);
-  Geometry_ClosestOnTriangle(V3(3, -1, 0), a, b, c, &region);
-  EXPECT_EQ(region, 5);
-  Geometry_ClosestOnTriangle(V3(-1, 3, 1), a, b, c, &region);
-  EXPECT_EQ(region, 6);
-}
+#include <tuple>
 
 TEST(CollisionGeometry, SegmentsAndRaysMeetWhereExpected) {
   Vec3 c1, c2;

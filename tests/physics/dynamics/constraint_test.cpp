@@ -21,14 +21,35 @@ float JointGap(const Point2PointConstraint* c) {
   return Vec3_Norm(pa - pb);
 }
 
+// A hinge of the body to the world through the pivot about the axis, with
+// its limits (when lo < hi) and its velocity motor (when speed is a number),
+// added to the scene's manager.
+HingeConstraint* Hinge(DynTestScene& s, RigidBody* body, Vec3 pivot, Vec3 axis, float lo = 0, float hi = 0,
+                       float speed = NAN) {
+  s.Add(body);
+  HingeConstraint* hinge = HingeConstraint_Construct(body, nullptr);
+  HingeConstraint_SetPivotAxisWorld(hinge, pivot, axis);
+  hinge->limitOn = lo < hi;
+  hinge->limit[0] = hi;  // stored in either order
+  hinge->limit[1] = lo;
+  hinge->motorOn = speed == speed;
+  hinge->motor[0] = speed;
+  hinge->motor[1] = 0.0f;
+  Constraint_Rebuild(hinge);
+  ConstraintManager_AddConstraint(s.cm, hinge);
+  return hinge;
+}
+
+// A door of 1 x 2 m and 10 kg hinged along its edge, about y through (0, 1, 0).
+RigidBody* Door(DynTestScene& s) { return s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0); }
+
 }  // namespace
 
 TEST(Point2PointConstraint, PendulumKeepsThePeriodOfAPhysicalPendulum) {
   DynTestScene s;
   const float L = 1.0f, r = 0.1f, theta0 = 0.1f;
   Vec3 pivot{0, 3, 0};
-  RigidBody* bob = s.Sphere(r, 1.0f, pivot + V3(L * std::sin(theta0), -L * std::cos(theta0), 0), 0);
-  s.Add(bob);
+  RigidBody* bob = s.Added(s.Sphere(r, 1.0f, pivot + V3(L * std::sin(theta0), -L * std::cos(theta0), 0), 0));
   Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
   Point2PointConstraint_SetPivotWorld(joint, pivot);
   ConstraintManager_AddConstraint(s.cm, joint);
@@ -55,10 +76,8 @@ TEST(Constraint, StrengthAndDampingOutsideZeroToOneActAsOne) {
   // returns both bodies' final poses.
   auto run = [](float strength, float damping) {
     DynTestScene s;
-    RigidBody* bob = s.Sphere(0.2f, 2.0f, V3(1, 2, 0), 0);
-    RigidBody* door = s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 3), 0);
-    s.Add(bob);
-    s.Add(door);
+    RigidBody* bob = s.Added(s.Sphere(0.2f, 2.0f, V3(1, 2, 0), 0));
+    RigidBody* door = s.Added(s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 3), 0));
     Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
     Point2PointConstraint_SetPivotWorld(joint, V3(0, 2, 0));
     HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
@@ -88,10 +107,8 @@ TEST(Constraint, StrengthAndDampingOutsideZeroToOneActAsOne) {
 TEST(Constraint, DestroyingEitherBodyLeavesTheJointInactiveAndTheOtherFallingFreely) {
   for (bool destroyA : {false, true}) {
     DynTestScene s;
-    RigidBody* a = s.Sphere(0.2f, 1.0f, V3(0, 2, 0), 0);
-    RigidBody* b = s.Sphere(0.2f, 1.0f, V3(1, 2, 0), 0);
-    s.Add(a);
-    s.Add(b);
+    RigidBody* a = s.Added(s.Sphere(0.2f, 1.0f, V3(0, 2, 0), 0));
+    RigidBody* b = s.Added(s.Sphere(0.2f, 1.0f, V3(1, 2, 0), 0));
     Point2PointConstraint* joint = Point2PointConstraint_Construct(a, b);
     ConstraintManager_AddConstraint(s.cm, joint);
     s.Run(0.1f);
@@ -115,8 +132,7 @@ TEST(Constraint, JointAndExcludedPairsOutlastRemovalAndComeBackWithTheBody) {
   DynTestScene s;
   // A floor the swinging bob would hit, but the pair is excluded.
   RigidBody* floor = s.Plane(5.0f, V3(0, 2.5f, 0));
-  RigidBody* bob = s.Sphere(0.2f, 1.0f, V3(1, 3, 0));
-  s.Add(bob);
+  RigidBody* bob = s.Added(s.Sphere(0.2f, 1.0f, V3(1, 3, 0)));
   CollisionDetection_DisableBodyPair(s.cd, bob, floor);
   Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
   Point2PointConstraint_SetPivotWorld(joint, V3(0, 3, 0));
@@ -136,35 +152,6 @@ TEST(Constraint, JointAndExcludedPairsOutlastRemovalAndComeBackWithTheBody) {
   PhysObject_Destroy(joint);
 }
 
-TEST(HingeConstraint, DoorStaysInsideItsLimits) {
-  DynTestScene s;
-  RigidBody* door = s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0);
-  s.Add(door);
-  HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
-  HingeConstraint_SetPivotAxisWorld(hinge, V3(0, 1, 0), V3(0, 1, 0));
-  hinge->limitOn = 1;
-  hinge->limit[0] = 0.5f;  // stored in either order
-  hinge->limit[1] = -0.4f;
-  Constraint_Rebuild(hinge);
-  ConstraintManager_AddConstraint(s.cm, hinge);
-  door->angularVelocity = V3(0, 6, 0);
-  float lo = 0, hi = 0;
-  for (int i = 0; i < 100; ++i) {
-    s.Frame(0.02f);
-    lo = std::fmin(lo, hinge->Angle());
-    hi = std::fmax(hi, hinge->Angle());
-    if (i == 50) door->angularVelocity = V3(0, -6, 0);
-  }
-  EXPECT_GT(hi, 0.4f);
-  EXPECT_LT(hi, 0.55f);
-  EXPECT_LT(lo, -0.3f);
-  EXPECT_GT(lo, -0.45f);
-  // The pivot held while the door slammed against both stops.
-  Vec3 pa = Transform_Apply(door->pose, hinge->pivotA);
-  EXPECT_LT(Vec3_Norm(pa - V3(0, 1, 0)), 0.02f);
-  PhysObject_Destroy(hinge);
-}
-
 TEST(HingeConstraint, AxisStaysWithinHalfADegreeWhileSwingingUnderLoad) {
   // Largest angle (degrees) between a bar's hinge axis, z, and the world's z.
   auto tilt = [](const RigidBody* b) {
@@ -176,10 +163,7 @@ TEST(HingeConstraint, AxisStaysWithinHalfADegreeWhileSwingingUnderLoad) {
     // load twists the axis at every swing.
     DynTestScene s;
     RigidBody* bar = s.Box(V3(0.5f, 0.05f, 0.05f), 2.0f, V3(0.5f, 3, 0.4f), 0);
-    s.Add(bar);
-    HingeConstraint* hinge = HingeConstraint_Construct(bar, nullptr);
-    HingeConstraint_SetPivotAxisWorld(hinge, V3(0, 3, 0), V3(0, 0, 1));
-    ConstraintManager_AddConstraint(s.cm, hinge);
+    HingeConstraint* hinge = Hinge(s, bar, V3(0, 3, 0), V3(0, 0, 1));
     float worst = 0.0f, lowest = 3.0f;
     for (int i = 0; i < 300; ++i) {
       s.Step(1.0f / 60.0f);
@@ -205,15 +189,8 @@ TEST(HingeConstraint, AxisStaysWithinHalfADegreeWhileSwingingUnderLoad) {
 
 TEST(HingeConstraint, VelocityMotorReachesItsSpeed) {
   DynTestScene s;
-  RigidBody* door = s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0);
-  s.Add(door);
-  HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
-  HingeConstraint_SetPivotAxisWorld(hinge, V3(0, 1, 0), V3(0, 1, 0));
-  hinge->motorOn = 1;
-  hinge->motor[0] = 2.0f;
-  hinge->motor[1] = 0.0f;
-  Constraint_Rebuild(hinge);
-  ConstraintManager_AddConstraint(s.cm, hinge);
+  RigidBody* door = Door(s);
+  HingeConstraint* hinge = Hinge(s, door, V3(0, 1, 0), V3(0, 1, 0), 0, 0, 2.0f);
   s.Run(1.0f);
   EXPECT_NEAR(door->angularVelocity.y, 2.0f, 0.05f);
   EXPECT_NEAR(door->angularVelocity.x, 0.0f, 0.05f);
@@ -227,19 +204,9 @@ TEST(HingeConstraint, AnUnboundedMotorStopsAtTheLimitItDrivesInto) {
     for (int flap = 0; flap < 2; ++flap) {
       DynTestScene s;
       // Upright door about y, or a flap hanging from an axis along x.
-      RigidBody* door = flap ? s.Box(V3(0.5f, 1.0f, 0.05f), 5.0f, V3(0, 1, 0), 0)
-                             : s.Box(V3(0.5f, 1.0f, 0.05f), 10.0f, V3(0.5f, 1, 0), 0);
-      s.Add(door);
-      HingeConstraint* hinge = HingeConstraint_Construct(door, nullptr);
-      HingeConstraint_SetPivotAxisWorld(hinge, flap ? V3(0, 2, 0) : V3(0, 1, 0), flap ? V3(1, 0, 0) : V3(0, 1, 0));
-      hinge->limitOn = 1;
-      hinge->limit[0] = -0.6f;
-      hinge->limit[1] = 0.6f;
-      hinge->motorOn = 1;
-      hinge->motor[0] = speed;
-      hinge->motor[1] = 0.0f;
-      Constraint_Rebuild(hinge);
-      ConstraintManager_AddConstraint(s.cm, hinge);
+      HingeConstraint* hinge = flap ? Hinge(s, s.Box(V3(0.5f, 1.0f, 0.05f), 5.0f, V3(0, 1, 0), 0), V3(0, 2, 0),
+                                            V3(1, 0, 0), -0.6f, 0.6f, speed)
+                                     : Hinge(s, Door(s), V3(0, 1, 0), V3(0, 1, 0), -0.6f, 0.6f, speed);
       float extreme = 0.0f;
       for (int i = 0; i < 150; ++i) {
         s.Frame(1.0f / 60.0f);

@@ -66,47 +66,32 @@ struct DynTestScene {
     bodies.push_back(b);
     return b;
   }
-  // A body of one primitive (the body takes its own shape reference).
-  RigidBody* Body(int type, CollisionShape* shape, float radius, float mass) {
+  // A body of one primitive of the given mass.
+  RigidBody* Body(PrimitiveDesc d, float mass) {
     RigidBody* b = RigidBody_Construct();
-    PrimitiveDesc d{};
-    d.type = type;
-    d.shape = shape;
-    d.convex = shape && shape->kind == COLLISION_SHAPE_CONVEX;
-    d.radius = radius;
-    Transform_SetIdentity(&d.transform);
     d.mass = mass;
     RigidBody_AddPrimitive(b, &d);
     RigidBody_SetMass(b, mass);
     return b;
   }
+  // A body of the shape (the body takes its own reference).
+  RigidBody* Shaped(CollisionShape* shape, float mass, Vec3 pos, uint32_t group) {
+    RigidBody* b = Body(collision_test::ShapeDesc(shape), mass);
+    CollisionShape_Release(shape);
+    return Keep(b, pos, group);
+  }
   RigidBody* Sphere(float r, float mass, Vec3 pos, uint32_t group = 1) {
-    return Keep(Body(PRIMITIVE_TYPE_SPHERE, nullptr, r, mass), pos, group);
+    return Keep(Body(collision_test::SphereDesc(r), mass), pos, group);
   }
   RigidBody* Box(Vec3 half, float mass, Vec3 pos, uint32_t group = 1) {
-    std::vector<Vec3> pts;
-    for (int i = 0; i < 8; ++i)
-      pts.push_back(V3((i & 1) ? half.x : -half.x, (i & 2) ? half.y : -half.y, (i & 4) ? half.z : -half.z));
-    return Hull(pts, mass, pos, group);
+    return Shaped(collision_test::BoxHull(half.x, half.y, half.z), mass, pos, group);
   }
-  // A hull of the points (qhull keeps the outer ones).
   RigidBody* Hull(const std::vector<Vec3>& points, float mass, Vec3 pos, uint32_t group = 1) {
-    std::vector<float> pts;
-    for (const Vec3& p : points) pts.insert(pts.end(), {p.x, p.y, p.z, 0.0f});
-    const float params[4] = {0.001f, 0.01f, 0.02f, 0.992f};
-    ConvexHull* hull = ConvexHull_Build(pts.data(), int(points.size()), params, 0.01f);
-    RigidBody* b = Body(PRIMITIVE_TYPE_SHAPE, hull, 0, mass);
-    CollisionShape_Release(hull);
-    return Keep(b, pos, group);
+    return Shaped(collision_test::HullOf(points), mass, pos, group);
   }
   // A fixed mesh body, added to the world.
   RigidBody* Mesh(const SceneMesh& m, Vec3 pos, Quat rot = Quat_Identity(), uint32_t group = 1) {
-    MeshContainer* mesh = MeshContainer_Construct();
-    MeshContainer_AddVertices(mesh, m.vertices.data(), int(m.vertices.size() / 4));
-    MeshContainer_AddTriangles(mesh, m.indices.data(), int(m.indices.size() / 3));
-    RigidBody* b = Body(PRIMITIVE_TYPE_SHAPE, mesh, 0, 0.0f);
-    CollisionShape_Release(mesh);
-    Keep(b, pos, group);
+    RigidBody* b = Shaped(collision_test::MeshOf(m), 0.0f, pos, group);
     RigidBody_SetPositionAndRotation(b, pos, rot);
     Add(b);
     return b;
@@ -149,6 +134,11 @@ struct DynTestScene {
   void Add(RigidBody* b) {
     Subspace_AttachEntity(sub, b);
     CollisionDetection_AddBody(cd, b);
+  }
+  RigidBody* Added(RigidBody* b)
+  {
+      Add(b);
+      return b;
   }
   void Remove(RigidBody* b) { PhysObject_NotifyDependents(b, PHYS_NOTIFY_DESTROYED); }
   // The engine layer's stepping rule: one sub-step per started 1/50 s, at

@@ -4,19 +4,6 @@
 
 #include "tests/physics/dynamics/dyn_test_scene.h"
 
-TEST(DynWorld, StepsEverySimulationToTheSameTime) {
-  DynTestScene s;
-  Simulation* second = Simulation_Construct(s.world);
-  DynWorld_AddSimulation(s.world, second);
-  DynWorld_AddSimulation(s.world, second);  // once only
-  EXPECT_EQ(s.world->simulations.Count(), 2);
-  s.Run(0.5f);
-  EXPECT_DOUBLE_EQ(second->time, s.sim->time);
-  PhysObject_Destroy(second);
-  EXPECT_EQ(s.world->simulations.Count(), 1);
-  EXPECT_EQ(s.world->version, 4545);
-}
-
 TEST(DynWorld, PartsMayBeDestroyedInAnyOrderWithBodiesStillInside) {
   BaseSystem_Init();
   DynWorld* world = DynWorld_Construct(4545);
@@ -29,11 +16,7 @@ TEST(DynWorld, PartsMayBeDestroyedInAnyOrderWithBodiesStillInside) {
   CollisionDetection* cd = CollisionDetection_Construct(0.1f);
   Simulation_SetCollisionDetection(sim, cd);
   RigidBody* b = RigidBody_Construct();
-  PrimitiveDesc d{};
-  d.type = PRIMITIVE_TYPE_SPHERE;
-  d.radius = 0.5f;
-  Transform_SetIdentity(&d.transform);
-  d.mass = 1.0f;
+  PrimitiveDesc d = collision_test::SphereDesc(0.5f);
   RigidBody_AddPrimitive(b, &d);
   Subspace_AttachEntity(sub, b);
   CollisionDetection_AddBody(cd, b);

@@ -7,11 +7,6 @@
 #include "physics/base/phys_warning.h"
 #include "tests/physics/dynamics/dyn_test_scene.h"
 
-namespace {
-int g_warnings = 0;
-void CountWarning(const char*, const char*, const char*, int) { ++g_warnings; }
-}  // namespace
-
 TEST(RigidBody, MassFromPrimitivesAndDegenerateMassesMakeTheBodyFixed) {
   DynTestScene s;
   RigidBody* b = s.Sphere(0.5f, 2.0f, V3(0, 0, 0));
@@ -61,11 +56,7 @@ TEST(RigidBody, UpdateMassPropertiesKeepsTheTotalAndTheLockedAxes) {
 TEST(RigidBody, CompositeCentreOfMassAndMeshBodiesStayFixed) {
   DynTestScene s;
   RigidBody* b = RigidBody_Construct();
-  PrimitiveDesc d{};
-  d.type = PRIMITIVE_TYPE_SPHERE;
-  d.radius = 0.5f;
-  Transform_SetIdentity(&d.transform);
-  d.mass = 1.0f;
+  PrimitiveDesc d = collision_test::SphereDesc(0.5f);  // of mass 1
   RigidBody_AddPrimitive(b, &d);
   d.transform.position = V3(2, 0, 0);
   d.mass = 3.0f;
@@ -75,13 +66,11 @@ TEST(RigidBody, CompositeCentreOfMassAndMeshBodiesStayFixed) {
   EXPECT_EQ(b->primitives[0]->kind, uint32_t(PRIMITIVE_KIND_SPHERE));
   PhysObject_Destroy(b);
 
-  PhysWarningHook old = Physics_SetWarningHook(CountWarning);
-  g_warnings = 0;
+  collision_test::Warnings warnings;
   RigidBody* ground = s.Plane(2.0f, V3(0, 0, 0));
   RigidBody_SetMass(ground, 5.0f);
   EXPECT_TRUE(ground->stateFlags & RB_STATE_FIXED);
-  EXPECT_EQ(g_warnings, 1) << "warnings";
-  Physics_SetWarningHook(old);
+  EXPECT_EQ(warnings.count, 1);
 }
 
 TEST(RigidBody, CloneCopiesShapesMassAndSettingsButNotTheWorld) {
@@ -116,11 +105,9 @@ TEST(RigidBody, CloneCopiesShapesMassAndSettingsButNotTheWorld) {
 TEST(RigidBody, PinnedBodiesHoldStillReadSettledAndActAsImmovable) {
   DynTestScene s;
   s.Plane(5.0f, V3(0, 0, 0));
-  RigidBody* pinned = s.Sphere(0.5f, 1.0f, V3(0, 3, 0));
-  s.Add(pinned);
+  RigidBody* pinned = s.Added(s.Sphere(0.5f, 1.0f, V3(0, 3, 0)));
   pinned->ResetMotion(1);
-  RigidBody* ball = s.Sphere(0.25f, 1.0f, V3(0, 4, 0));
-  s.Add(ball);
+  RigidBody* ball = s.Added(s.Sphere(0.25f, 1.0f, V3(0, 4, 0)));
   s.Run(1.0f);
   EXPECT_FLOAT_EQ(pinned->pose.position.y, 3.0f);
   EXPECT_FALSE(pinned->stateFlags & RB_STATE_NOT_SETTLED);
@@ -176,10 +163,8 @@ TEST(RigidBody, WakingFollowsWritesImpulsesTeleportsAndHolds) {
 TEST(RigidBody, RemovingTheSupportWakesASleepingStack) {
   DynTestScene s;
   s.Plane(5.0f, V3(0, 0, 0));
-  RigidBody* base = s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f, 0));
-  RigidBody* top = s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 1.5f, 0));
-  s.Add(base);
-  s.Add(top);
+  RigidBody* base = s.Added(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f, 0)));
+  RigidBody* top = s.Added(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 1.5f, 0)));
   s.Run(2.0f);
   ASSERT_FALSE(top->stateFlags & RB_STATE_ACTIVE);
   s.Remove(base);

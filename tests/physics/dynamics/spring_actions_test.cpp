@@ -9,10 +9,8 @@
 TEST(SpringActions, DashpotPullsBackToItsRestLengthAndSettles) {
   DynTestScene s;
   Simulation_SetGravity(s.sim, V3(0, 0, 0));
-  RigidBody* a = s.Sphere(0.2f, 1.0f, V3(0, 0, 0), 0);
-  RigidBody* b = s.Sphere(0.2f, 1.0f, V3(2, 0, 0), 0);
-  s.Add(a);
-  s.Add(b);
+  RigidBody* a = s.Added(s.Sphere(0.2f, 1.0f, V3(0, 0, 0), 0));
+  RigidBody* b = s.Added(s.Sphere(0.2f, 1.0f, V3(2, 0, 0), 0));
   Dashpot* d = Dashpot_Construct(a, V3(0, 0, 0), b, V3(0, 0, 0), 20.0f, 4.0f);
   ASSERT_NE(d, nullptr);
   Subspace_AddAction(s.sub, d, 0);
@@ -26,10 +24,8 @@ TEST(SpringActions, DashpotPullsBackToItsRestLengthAndSettles) {
 
 TEST(SpringActions, SuspensionHoldsALoadAlongItsDirection) {
   DynTestScene s;
-  RigidBody* ground = s.Sphere(0.2f, 0.0f, V3(0, 0, 0), 0);
-  RigidBody* car = s.Sphere(0.2f, 1.0f, V3(0, 1, 0), 0);
-  s.Add(ground);
-  s.Add(car);
+  RigidBody* ground = s.Added(s.Sphere(0.2f, 0.0f, V3(0, 0, 0), 0));
+  RigidBody* car = s.Added(s.Sphere(0.2f, 1.0f, V3(0, 1, 0), 0));
   SuspensionDashpot* spring =
       SuspensionDashpot_Construct(car, V3(0, 0, 0), ground, V3(0, 0, 0), V3(0, 1, 0), 100.0f);
   Subspace_AddAction(s.sub, spring, 0);
@@ -45,8 +41,7 @@ TEST(SpringActions, SuspensionHoldsALoadAlongItsDirection) {
 TEST(SpringActions, AngularSpringTurnsTheBodyToItsTarget) {
   DynTestScene s;
   Simulation_SetGravity(s.sim, V3(0, 0, 0));
-  RigidBody* box = s.Box(V3(0.5f, 0.2f, 0.3f), 2.0f, V3(0, 0, 0), 0);
-  s.Add(box);
+  RigidBody* box = s.Added(s.Box(V3(0.5f, 0.2f, 0.3f), 2.0f, V3(0, 0, 0), 0));
   Quat target = Quat_FromAxisAngle(V3(0, 1, 0), 1.0f);
   AngularSpring* spring = AngularSpring_Construct(box, target, 30.0f, 10.0f);
   Subspace_AddAction(s.sub, spring, 0);

@@ -48,23 +48,3 @@ TEST(Subspace, ActionsRunByPriorityThenAdditionAndDestroyedOnesAreDropped) {
   PhysObject_Destroy(first);
   EXPECT_EQ(s.sub->actions.Count(), 1);  // the constraint manager
 }
-
-TEST(Subspace, ConstraintsAreSolvedAfterForcesAddedLater) {
-  DynTestScene s;
-  RigidBody* bob = s.Sphere(0.2f, 1.0f, V3(0, 1, 0), 0);
-  s.Add(bob);
-  s.Add(bob);  // attaching twice keeps one entry
-  EXPECT_EQ(s.sub->entities.Count(), 1);
-  Point2PointConstraint* joint = Point2PointConstraint_Construct(bob, nullptr);
-  ConstraintManager_AddConstraint(s.cm, joint);
-  Probe* pull = new Probe(0);  // added after the manager, same priority
-  pull->body = bob;
-  pull->push = V3(0, -1000, 0);
-  Subspace_AddAction(s.sub, pull, 0);
-  for (int i = 0; i < 10; ++i) {
-    s.Frame(0.02f);
-    EXPECT_LT(Vec3_Norm(bob->pose.position - V3(0, 1, 0)), 0.05f);
-  }
-  PhysObject_Destroy(pull);
-  PhysObject_Destroy(joint);
-}

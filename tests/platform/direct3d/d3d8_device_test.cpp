@@ -55,26 +55,6 @@ IDirect3DIndexBuffer8* BindIndices(IDirect3DDevice8* dev, const uint16_t* indice
   return ib;
 }
 
-TEST_F(Device, FetchedSurfacesStayValidAfterReleaseUntilReset) {
-  IDirect3DSurface8 *back = nullptr, *depth = nullptr;
-  ASSERT_EQ(dev->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
-  ASSERT_EQ(dev->GetDepthStencilSurface(&depth), D3D_OK);
-  back->Release();
-  depth->Release();
-  // Still usable through the kept pointers (the sanitizer build catches a free).
-  D3DSURFACE_DESC desc;
-  ASSERT_EQ(back->GetDesc(&desc), D3D_OK);
-  EXPECT_EQ(desc.Width, 64u);
-  EXPECT_TRUE(desc.Usage & D3DUSAGE_RENDERTARGET);
-  ASSERT_EQ(depth->GetDesc(&desc), D3D_OK);
-  EXPECT_EQ(desc.Format, D3DFMT_D24X8);
-  ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF102030u, 1.0f, 0), D3D_OK);
-  EXPECT_EQ(Pixel32(back, 5, 5), 0xFF102030u);
-  uint32_t oldId = back->id;
-  ASSERT_EQ(dev->Reset(&pp), D3D_OK);
-  EXPECT_NE(Back()->id, oldId);  // the driver must fetch them again
-}
-
 TEST_F(Device, ResetFailsWhileADefaultPoolResourceIsAlive) {
   IDirect3DVertexBuffer8* vb = nullptr;
   IDirect3DIndexBuffer8* managed = nullptr;
@@ -237,70 +217,6 @@ TEST_F(Device, DrawsThatWouldReadOutsideTheirBuffersAreRefused) {
   vb->Release();
 }
 
-// The draw record carries the start vertex, base vertex and first index the
-// call names: a quad drawn from the middle of its buffers lands where it should.
-TEST_F(Device, DrawsHandTheAddressedVerticesToTheRasteriser) {
-  IDirect3DSurface8* back = Back();
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1, 0);
-  dev->SetRenderState(D3DRS_ZENABLE, 0);
-  dev->SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-  dev->SetRenderState(D3DRS_LIGHTING, 0);
-  dev->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_SELECTARG2);  // diffuse colour and alpha
-  dev->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2);
-  // Vertices 0-1 are decoys far away; the quad is vertices 2-5.
-  Vertex2D v[6] = {{40, 30, 0.5f, 1, 0xFFFF0000u, 0, 0}, {60, 30, 0.5f, 1, 0xFFFF0000u, 0, 0},
-                   {4, 4, 0.5f, 1, 0xFF00FF00u, 0, 0},   {12, 4, 0.5f, 1, 0xFF00FF00u, 0, 0},
-                   {4, 12, 0.5f, 1, 0xFF00FF00u, 0, 0},  {12, 12, 0.5f, 1, 0xFF00FF00u, 0, 0}};
-  IDirect3DVertexBuffer8* vb = BindVertices(dev, 6, v);
-  const uint16_t idx[7] = {1, 1, 1, 0, 1, 2, 3};  // the strip starts at index 3
-  IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 7);
-  dev->SetIndices(ib, 2);
-  dev->BeginScene();
-  ASSERT_EQ(dev->DrawIndexedPrimitive(D3DPT_TRIANGLESTRIP, 0, 4, 3, 2), D3D_OK);
-  dev->EndScene();
-  EXPECT_EQ(Pixel32(back, 4, 4), 0xFF00FF00u);
-  EXPECT_EQ(Pixel32(back, 11, 11), 0xFF00FF00u);
-  EXPECT_EQ(Pixel32(back, 12, 12), 0xFF000000u);
-  EXPECT_EQ(Pixel32(back, 50, 30), 0xFF000000u);
-  // The same quad from the start vertex of a plain draw.
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1, 0);
-  dev->BeginScene();
-  ASSERT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLESTRIP, 2, 2), D3D_OK);
-  dev->EndScene();
-  EXPECT_EQ(Pixel32(back, 8, 8), 0xFF00FF00u);
-  EXPECT_EQ(Pixel32(back, 3, 3), 0xFF000000u);
-  ib->Release();
-  vb->Release();
-}
-
-TEST_F(Device, ClearCoversTheViewportOrRectanglesClippedToIt) {
-  IDirect3DSurface8* back = Back();
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF000000u, 1, 0);
-  D3DVIEWPORT8 vp{10, 10, 20, 20, 0, 1};
-  dev->SetViewport(&vp);
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFF0000u, 1, 0);
-  EXPECT_EQ(Pixel32(back, 9, 9), 0xFF000000u);
-  EXPECT_EQ(Pixel32(back, 10, 10), 0xFFFF0000u);
-  EXPECT_EQ(Pixel32(back, 29, 29), 0xFFFF0000u);
-  EXPECT_EQ(Pixel32(back, 30, 30), 0xFF000000u);
-  D3DRECT8 rect{0, 0, 15, 15};
-  dev->Clear(1, &rect, D3DCLEAR_TARGET, 0xFF00FF00u, 1, 0);
-  EXPECT_EQ(Pixel32(back, 5, 5), 0xFF000000u);
-  EXPECT_EQ(Pixel32(back, 12, 12), 0xFF00FF00u);
-  EXPECT_EQ(Pixel32(back, 16, 16), 0xFFFF0000u);
-  // A viewport reaching outside the target is clipped to it.
-  D3DVIEWPORT8 off{(uint32_t)-8, (uint32_t)-8, 16, 16, 0, 1};
-  dev->SetViewport(&off);
-  dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF0000FFu, 1, 0);
-  EXPECT_EQ(Pixel32(back, 0, 0), 0xFF0000FFu);
-  EXPECT_EQ(Pixel32(back, 7, 7), 0xFF0000FFu);
-  EXPECT_EQ(Pixel32(back, 8, 8), 0xFF000000u);
-  // Z clears with no depth surface bound clear what exists.
-  dev->SetRenderTarget(nullptr, nullptr);
-  EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFFFFFFFFu, 1, 0), D3D_OK);
-  EXPECT_EQ(Pixel32(back, 63, 47), 0xFFFFFFFFu);  // SetRenderTarget made the viewport whole again
-}
-
 TEST_F(Device, RenderTargetsSwitchToTextureLevelsAndBack) {
   IDirect3DTexture8* tex = nullptr;
   ASSERT_EQ(dev->CreateTexture(16, 8, 1, D3DUSAGE_RENDERTARGET, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &tex), D3D_OK);
@@ -367,7 +283,9 @@ TEST_F(Device, ValidateDeviceAnswersTruthfullyForTheStagesItHas) {
   EXPECT_EQ(dev->ValidateDevice(&passes), D3DERR_UNSUPPORTEDCOLOROPERATION);
 }
 
-TEST_F(Device, PixelShadersAreNotSupportedButTheNullShaderIs) {
+// Off by default (only the null shader binds); switched on, created, bound and drawn.
+TEST_F(Device, PixelShadersAreCreatedBoundAndDrawnOnlyWhereSwitchedOn) {
+  using namespace raster_test::ps;
   uint32_t handle = 7;
   const uint32_t tokens[2] = {0xFFFF0100u, 0x0000FFFFu};
   EXPECT_EQ(dev->CreatePixelShader(tokens, &handle), D3DERR_NOTAVAILABLE);
@@ -377,10 +295,6 @@ TEST_F(Device, PixelShadersAreNotSupportedButTheNullShaderIs) {
   EXPECT_EQ(dev->SetVertexShader(0x152), D3D_OK);
   EXPECT_EQ(dev->SetVertexShader(0x252), D3D_OK);
   EXPECT_LT(dev->SetVertexShader(0), 0);  // no position
-}
-
-TEST_F(Device, SwitchedOnPixelShadersAreCreatedBoundAndDrawn) {
-  using namespace raster_test::ps;
   MakeWith([](D3D8Answers* a) { a->pixelShaders = true; });
   D3DCAPS8 caps;
   dev->GetDeviceCaps(&caps);
@@ -457,21 +371,29 @@ TEST_F(Device, MalformedPixelShadersAreRefused) {
   const Case refused[] = {
       {"version 1.4", {0xFFFF0104u, MOV, r0, v0, END}},
       {"dp3", {V10, 8, r0, v0, v0, END}},
+      {"a comment", {V10, 0x0001FFFEu, 0, MOV, r0, v0, END}},
       {"tex after arithmetic", {V10, MOV, r0, v0, TEX, Dst(T(0)), END}},
       {"tex twice", {V10, TEX, Dst(T(0)), TEX, Dst(T(0)), MOV, r0, Src(T(0)), END}},
       {"tex of r0", {V10, TEX, r0, END}},
+      {"tex t4", {V10, TEX, Dst(T(4)), MOV, r0, v0, END}},
+      {"tex .rgb", {V10, TEX, Dst(T(0), RGB), MOV, r0, v0, END}},
       {"co-issued tex", {V10, TEX | CO, Dst(T(0)), MOV, r0, v0, END}},
       {"t1 never sampled", {V10, MOV, r0, Src(T(1)), END}},
       {"r0 never written", {V10, MOV, Dst(R(1)), v0, END}},
       {"v0 written", {V10, MOV, Dst(V(0)), v0, MOV, r0, v0, END}},
+      {"c0 written", {V10, MOV, Dst(C(0)), v0, MOV, r0, v0, END}},
+      {"r2", {V10, MOV, Dst(R(2)), v0, MOV, r0, v0, END}},
       {"c8", {V10, MOV, r0, Src(C(8)), END}},
       {"write mask .rg", {V10, MOV, Dst(R(0), 0x00030000u), v0, END}},
+      {"selector .g", {V10, MOV, r0, Src(V(0), 0x00550000u), END}},
       {"selector .b in 1.0", {V10, MOV, r0, Src(V(0), D3DSP_REPLICATEBLUE), END}},
       {"source modifier x2", {V10, MOV, r0, Src(V(0), D3DSP_NOSWIZZLE, 7), END}},
       {"result shift x8", {V10, MOV, Dst(R(0), D3DSP_WRITEMASK_ALL, 3u << 24), v0, END}},
       {"unknown result modifier", {V10, MOV, Dst(R(0), D3DSP_WRITEMASK_ALL, 0x00200000u), v0, END}},
       {"co-issue first", {V10, MOV | CO, Dst(R(0), ALPHA), v0, MOV, Dst(R(0), RGB), v0, END}},
       {"co-issued pair both .rgb", {V10, MOV, Dst(R(0), RGB), v0, MOV | CO, Dst(R(0), RGB), v0, END}},
+      {"three co-issued",
+       {V10, MOV, Dst(R(0), RGB), v0, MOV | CO, Dst(R(0), ALPHA), v0, MOV | CO, Dst(R(1), ALPHA), v0, END}},
       {"nine arithmetic slots", repeat(9, {MOV, r0, v0})},
       {"a wrong length", {V10, MOV | 3u << D3DSI_INSTLENGTH_SHIFT, r0, v0, END}},
       {"control bits", {V10, MOV | 1u << 16, r0, v0, END}},

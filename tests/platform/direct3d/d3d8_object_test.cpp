@@ -3,26 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "platform/direct3d/d3d8_test.h"
+#include "tests/platform/direct3d/d3d8_fixture.h"
 
 namespace {
 
-struct Object : ::testing::Test {
-  IDirect3D8* d3d = nullptr;
-  void SetUp() override {
-    D3D8Test_ResetAll();
-    d3d = Direct3DCreate8(D3D_SDK_VERSION);
-    ASSERT_NE(d3d, nullptr);
-  }
-  void TearDown() override {
-    if (d3d) d3d->Release();
-    D3D8Test_ResetAll();
-  }
-  void Remake(const D3D8Answers& a) {
-    d3d->Release();
-    D3D8Test_SetAnswers(&a);
-    d3d = Direct3DCreate8(D3D_SDK_VERSION);
-  }
-};
+using Object = D3D8Fixture;
 
 TEST(ObjectCreation, RefusesAnotherSdkVersion) { EXPECT_EQ(Direct3DCreate8(219), nullptr); }
 
@@ -51,7 +36,7 @@ TEST_F(Object, FormatChecksAnswerTheSupportedSet) {
   // A 16-bit display takes 16-bit depth.
   D3D8Answers a;
   a.displayFormat = D3DFMT_R5G6B5;
-  Remake(a);
+  Make(a, D3DFMT_R5G6B5, D3DFMT_D16);
   EXPECT_EQ(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_R5G6B5, D3DFMT_R5G6B5, D3DFMT_D16), D3D_OK);
   EXPECT_EQ(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, D3DUSAGE_RENDERTARGET, D3DRTYPE_SURFACE, D3DFMT_R5G6B5), D3D_OK);
   EXPECT_LT(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE, D3DFMT_D15S1), 0);
@@ -80,7 +65,7 @@ TEST_F(Object, CreateDeviceHonoursVertexProcessingCaps) {
   for (const auto& r : rows) {
     D3D8Answers a;
     a.hardwareTnL = r.tnl, a.pureDevice = r.pure;
-    Remake(a);
+    Make(a);
     D3DCAPS8 caps;
     d3d->GetDeviceCaps(0, 1, &caps);
     EXPECT_EQ(caps.DevCaps & (D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE),

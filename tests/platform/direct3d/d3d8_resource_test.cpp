@@ -62,26 +62,6 @@ TEST_F(Resource, TextureCreationFollowsTheAnswers) {
   }
 }
 
-TEST_F(Resource, LevelSurfacesLiveExactlyAsLongAsTheirTexture) {
-  IDirect3DTexture8* tex = nullptr;
-  ASSERT_EQ(dev->CreateTexture(8, 8, 2, 0, D3DFMT_X8R8G8B8, D3DPOOL_MANAGED, &tex), D3D_OK);
-  IDirect3DSurface8* level = nullptr;
-  ASSERT_EQ(tex->GetSurfaceLevel(1, &level), D3D_OK);
-  EXPECT_EQ(level->Release(), 1u);  // the count is the texture's
-  D3DSURFACE_DESC desc;
-  ASSERT_EQ(level->GetDesc(&desc), D3D_OK);
-  EXPECT_EQ(desc.Width, 4u);
-  EXPECT_EQ(desc.Pool, D3DPOOL_MANAGED);
-  // A level still referenced keeps the texture alive.
-  ASSERT_EQ(tex->GetSurfaceLevel(0, &level), D3D_OK);
-  EXPECT_EQ(tex->Release(), 1u);
-  D3DLOCKED_RECT lr;
-  ASSERT_EQ(level->LockRect(&lr, nullptr, 0), D3D_OK);
-  std::memset(lr.pBits, 0xAB, 8 * 4);
-  level->UnlockRect();
-  EXPECT_EQ(level->Release(), 0u);  // texture and levels go together (the leak sanitizer checks)
-}
-
 TEST_F(Resource, BlockTexturesStoreLevelsInWholeBlocks) {
   MakeWith([](D3D8Answers* a) { a->dxt = true; });
   IDirect3DTexture8* tex = nullptr;

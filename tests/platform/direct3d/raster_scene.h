@@ -58,15 +58,10 @@ inline D3DMATRIX Translation(float x, float y, float z) {
   return m;
 }
 
-// Rotations about y and x by `a` radians.
+// A rotation about y by `a` radians.
 inline D3DMATRIX RotationY(float a) {
   D3DMATRIX m = Identity();
   m.m[0][0] = m.m[2][2] = std::cos(a), m.m[0][2] = -std::sin(a), m.m[2][0] = std::sin(a);
-  return m;
-}
-inline D3DMATRIX RotationX(float a) {
-  D3DMATRIX m = Identity();
-  m.m[1][1] = m.m[2][2] = std::cos(a), m.m[1][2] = std::sin(a), m.m[2][1] = -std::sin(a);
   return m;
 }
 

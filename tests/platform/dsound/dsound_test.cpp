@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <fstream>
+#include <thread>
 #include <vector>
 
 #include "platform/dsound/dsound_test.h"
 #include "platform/win32/win32_test.h"
 #include "platform/win32/window.h"
+#include "tests/test_env.h"
 
 namespace {
 
@@ -197,6 +201,42 @@ TEST(DSoundDeviceTest, WithoutAnOutputDeviceNothingIsReportedOrCreated)
         return ++*(int*)n;
     }, &found);
     EXPECT_EQ(found, 1);  // the test environment's dummy driver opens
+}
+
+// SDL's disk driver (for this test only) writes what the device plays into a
+// file: the one check of the whole path, the mixer's own thread included.
+TEST(DSoundDeviceTest, TheMixReachesTheDeviceThroughSdl)
+{
+    const std::string raw = (TestTmp() / "dsound-output.raw").string();
+    remove(raw.c_str());
+    {
+        ScopedEnv driver("SDL_AUDIODRIVER", "disk"), file("SDL_DISKAUDIOFILE", raw.c_str()),
+            delay("SDL_DISKAUDIODELAY", "5");
+        IDirectSound* sound = nullptr;
+        ASSERT_EQ(DirectSoundCreate(nullptr, &sound, nullptr), DS_OK);
+        WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 44100, 88200, 2, 16, 0};
+        DSBUFFERDESC desc = {sizeof desc, DSBCAPS_STATIC, 17640, 0, &format};  // 0.2 s
+        IDirectSoundBuffer* hum = nullptr;
+        ASSERT_EQ(sound->CreateSoundBuffer(&desc, &hum, nullptr), DS_OK);
+        void* samples = nullptr;
+        uint32_t bytes = 0, status = 1;
+        ASSERT_EQ(hum->Lock(0, 0, &samples, &bytes, nullptr, nullptr, DSBLOCK_ENTIREBUFFER), DS_OK);
+        for (uint32_t i = 0; i < bytes / 2; i++) ((int16_t*)samples)[i] = 3210;
+        hum->Unlock(samples, bytes, nullptr, 0);
+        ASSERT_EQ(hum->Play(0, 0, 0), DS_OK);
+        for (int i = 0; i < 100 && (hum->GetStatus(&status), status); i++)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        hum->Release();
+        sound->Release();  // closes the device: the file is complete
+    }
+    std::ifstream in(raw, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    size_t run = 0, best = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        run = (int16_t)((uint8_t)bytes[i] | (uint8_t)bytes[i + 1] << 8) == 3210 ? run + 1 : 0;
+        best = std::max(best, run);
+    }
+    EXPECT_GE(best, 2u * 8000);  // most of the 0.2 s, both channels
 }
 
 }  // namespace

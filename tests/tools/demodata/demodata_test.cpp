@@ -142,10 +142,7 @@ TEST_F(DemoDataTest, ABuildReplacesDataAndStreamsWholeAndLeavesTheRestOfTheStage
 
 TEST_F(DemoDataTest, FaultsNameTheirSourceAndLineAndLeaveTheStageAsItWas)
 {
-    struct Case {
-        std::map<std::string, std::string> files;  // sources besides nothing
-        const char* says;
-    } cases[] = {
+    const std::pair<std::map<std::string, std::string>, const char*> cases[] = {
         {{{"stage.txt", "# fine\nfrobnicate now\n"}}, "stage.txt:2: unknown command \"frobnicate\""},
         {{{"stage.txt", "texture a.bmp solid 4 4 colour=1,2,3\n"}},
          "stage.txt:1: unknown option \"colour\" for texture"},
@@ -212,12 +209,12 @@ TEST_F(DemoDataTest, FaultsNameTheirSourceAndLineAndLeaveTheStageAsItWas)
     ASSERT_EQ(Build(good.string(), "stage"), "");
     const std::map<std::string, std::string> before = Tree(folder_ / "stage");
     int n = 0;
-    for (const Case& c : cases) {
+    for (const auto& [files, says] : cases) {
         const fs::path sources = folder_ / ("bad" + std::to_string(n++));
-        for (const auto& [name, text] : c.files) Put(sources / name, text);
+        for (const auto& [name, text] : files) Put(sources / name, text);
         const std::string error = Build(sources.string(), "stage");
-        EXPECT_EQ(error.rfind(c.says, 0), 0u) << c.files.at("stage.txt") << "gave: " << error;
-        EXPECT_EQ(Tree(folder_ / "stage"), before) << c.says;
+        EXPECT_EQ(error.rfind(says, 0), 0u) << files.at("stage.txt") << "gave: " << error;
+        EXPECT_EQ(Tree(folder_ / "stage"), before) << says;
     }
     // The compiler's fault carries the configuration source's own line.
     const std::string compiled = Build((folder_ / "bad8").string(), "stage");

@@ -33,21 +33,18 @@ TEST(Recipe, WordsOptionsQuotesAndCommentsAreSeparated)
 
 TEST(Recipe, MalformedLinesAreRefusedWithTheirPlace)
 {
-    struct Case {
-        std::string text;
-        const char* says;
-    } cases[] = {
+    const std::pair<std::string, const char*> cases[] = {
         {"ok\ntexture \"open\n", "r.txt:2: a quote is never closed"},
         {"mesh a.lwo box =3\n", "r.txt:1: an option without a name"},
         {"mesh a.lwo box tile=1 tile=2\n", "r.txt:1: option \"tile\" is given twice"},
         {"size=3\n", "r.txt:1: options without a command"},
         {std::string("ok\n\nx\0y\n", 8), "r.txt:3: a NUL byte inside the line"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [text, says] : cases) {
         std::vector<RecipeLine> lines;
         std::string error;
-        EXPECT_EQ(Recipe_Parse(c.text, "r.txt", &lines, &error), 0) << c.text;
-        EXPECT_EQ(error, c.says);
+        EXPECT_EQ(Recipe_Parse(text, "r.txt", &lines, &error), 0) << text;
+        EXPECT_EQ(error, says);
         EXPECT_TRUE(lines.empty());
     }
 }

@@ -17,10 +17,7 @@ protected:
     {
         WriteData(name, LwoWriter_Write(Shape_ToObject(mesh)));
         LwoObject* object = Lwo_Open(name, -1);
-        EXPECT_NE(object, nullptr);
-        if (object) {
-            EXPECT_EQ(Lwo_ComputeNormals(object), 1);
-        }
+        EXPECT_TRUE(object && Lwo_ComputeNormals(object) == 1) << name;
         return object;
     }
     // Each directed edge once and its reverse once: the surface is closed

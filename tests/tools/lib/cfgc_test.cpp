@@ -52,21 +52,18 @@ TEST(Cfgc, KeysWithoutValuesAndValuesEndingInABrace) {
 }
 
 TEST(Cfgc, FaultsAreReportedWithTheirLine) {
-  struct Case {
-    const char* text;
-    int line;
-  } cases[] = {
+  const std::pair<const char*, int> cases[] = {
       {"a = 1\n}\n", 2},
       {"a = 1\ngroup {\n  b = 2\n", 2},
       {"ok = 1\n\n  = 5\n", 3},
       {"a::b = 1\n", 1},
       {"x {\n  {\n}\n}\n", 2},
   };
-  for (const Case& c : cases) {
+  for (const auto& [text, line] : cases) {
     CfgcError error{};
-    std::vector<uint8_t> out = Compile(c.text, &error);
-    EXPECT_TRUE(out.empty()) << c.text;
-    EXPECT_EQ(error.line, c.line) << c.text;
+    std::vector<uint8_t> out = Compile(text, &error);
+    EXPECT_TRUE(out.empty()) << text;
+    EXPECT_EQ(error.line, line) << text;
     EXPECT_FALSE(error.message.empty());
   }
 }

@@ -3,38 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/dshow/dshow_test.h"
-#include "tests/test_env.h"
+#include "tests/app/data_fixture.h"
 
 namespace {
 
-std::string Folder()
-{
-    const std::string folder = TestTmp().string() + "/clipwrite_" +
-                               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    return folder;
-}
+using ClipWriter = FolderTest;
 
-std::string Bytes(const std::string& path)
+TEST_F(ClipWriter, TheClipPlaysEveryFrameThroughTheVideoStandInAndIsRepeatable)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-TEST(ClipWriter, TheClipPlaysEveryFrameThroughTheVideoStandInAndIsRepeatable)
-{
-    const std::string folder = Folder();
+    const std::string folder = folder_.string() + "/";
     ClipWriterRecipe recipe;  // 2 s at 25 frames a second
     std::string error;
     ASSERT_EQ(ClipWriter_Write(folder + "VIDEO/Intro.mpg", recipe, &error), 1) << error;
     EXPECT_EQ(DShowTest_DecodeFrames((folder + "VIDEO/Intro.mpg").c_str()), 50);
     EXPECT_FALSE(std::filesystem::exists(folder + "VIDEO/Intro.mpg.tmp"));
     ASSERT_EQ(ClipWriter_Write(folder + "again.mpg", recipe, &error), 1) << error;
-    EXPECT_EQ(Bytes(folder + "VIDEO/Intro.mpg"), Bytes(folder + "again.mpg"));
+    EXPECT_EQ(ReadDisk(folder + "VIDEO/Intro.mpg"), ReadDisk(folder + "again.mpg"));
 
     recipe.seconds = 0.4f;
     recipe.framesPerSecond = 30;
@@ -45,9 +31,9 @@ TEST(ClipWriter, TheClipPlaysEveryFrameThroughTheVideoStandInAndIsRepeatable)
     EXPECT_EQ(DShowTest_DecodeFrames((folder + "short.mpg").c_str()), 12);
 }
 
-TEST(ClipWriter, SpecsOutOfRangeAreRefusedBeforeAnythingIsWritten)
+TEST_F(ClipWriter, SpecsOutOfRangeAreRefusedBeforeAnythingIsWritten)
 {
-    const std::string folder = Folder();
+    const std::string folder = folder_.string() + "/";
     ClipWriterRecipe odd, small, slow, longer, accent;
     odd.width = 321;
     small.height = 16;

@@ -20,6 +20,21 @@ protected:
         Toolkit2DTest::SetUp();
         ASSERT_EQ(Image_RegisterFileFormat("bmp", ImageBmp_Read, nullptr), 1);
     }
+    static uint32_t Pixel(int32_t x, int32_t y)
+    {
+        D3D8Test_Finish();  // the device draws deferred
+        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
+        uint32_t v;
+        memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
+        return v & 0xFFFFFF;
+    }
+    // Largest per-channel difference between two 0xRRGGBB colours.
+    static int ColourDistance(uint32_t a, uint32_t b)
+    {
+        int d = 0;
+        for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(int((a >> sh) & 255) - int((b >> sh) & 255)));
+        return d;
+    }
 };
 
 // Every character the demo's texts use, from the table lines of a screen.
@@ -30,19 +45,15 @@ const char* const kScreenTexts =
 
 TEST_F(FontWriterTest, TheReaderGetsEveryCharacterAtTheWrittenHeightAndBaseLine)
 {
-    struct Case {
-        int32_t cellHeight;
-        float stroke;
-        int32_t outline;
-        int32_t imageWidth;
-    } cases[] = {{32, 3.0f, 0, 256}, {24, 2.0f, 1, 128}, {48, 4.5f, 2, 512}};
-    for (const Case& c : cases) {
+    // Cell height, stroke, outline and picture width.
+    const std::tuple<int32_t, float, int32_t, int32_t> cases[] = {{32, 3.0f, 0, 256}, {24, 2.0f, 1, 128}, {48, 4.5f, 2, 512}};
+    for (const auto& [cellHeight, stroke, outline, imageWidth] : cases) {
         FontWriterStyle style;
-        style.cellHeight = c.cellHeight;
-        style.stroke = c.stroke;
-        style.outline = c.outline;
-        style.imageWidth = c.imageWidth;
-        const std::string name = "Font" + std::to_string(c.cellHeight);
+        style.cellHeight = cellHeight;
+        style.stroke = stroke;
+        style.outline = outline;
+        style.imageWidth = imageWidth;
+        const std::string name = "Font" + std::to_string(cellHeight);
         std::string error;
         ASSERT_EQ(FontWriter_Write(folder.substr(0, folder.size() - 1), name, style, &error), 1) << error;
         FontWriterFiles files;
@@ -52,8 +63,8 @@ TEST_F(FontWriterTest, TheReaderGetsEveryCharacterAtTheWrittenHeightAndBaseLine)
         ASSERT_NE(font, nullptr) << name;
         EXPECT_EQ(Font2D_Validate(font), 1);
         EXPECT_EQ(font->kind, FONT2D_BITMAP);
-        EXPECT_EQ(font->height, (float)c.cellHeight);
-        EXPECT_FLOAT_EQ(font->baseline, (float)files.baseline / c.cellHeight);
+        EXPECT_EQ(font->height, (float)cellHeight);
+        EXPECT_FLOAT_EQ(font->baseline, (float)files.baseline / cellHeight);
         EXPECT_GT(font->baseline, 0.1f);  // room for descenders below the base line
         EXPECT_EQ(font->flags & FONT2D_WIDE, 0u);
         for (const char* p = kScreenTexts; *p; p++) {
@@ -62,9 +73,9 @@ TEST_F(FontWriterTest, TheReaderGetsEveryCharacterAtTheWrittenHeightAndBaseLine)
             ASSERT_GE(index, 0) << "no glyph for '" << *p << "'";
             const Font2DGlyph* g = (const Font2DGlyph*)font->glyphs->entries + index;
             // A glyph advances at least by the line font's advance.
-            const float scale = (c.cellHeight - 2.0f * (1 + c.stroke / 2 + c.outline)) /
+            const float scale = (cellHeight - 2.0f * (1 + stroke / 2 + outline)) /
                                 (STROKEFONT_ASCENT_UNITS + STROKEFONT_DESCENT_UNITS);
-            EXPECT_GE(g->width * c.cellHeight, StrokeFont_Glyph((uint8_t)*p)->advance * scale - 0.5f) << *p;
+            EXPECT_GE(g->width * cellHeight, StrokeFont_Glyph((uint8_t)*p)->advance * scale - 0.5f) << *p;
             EXPECT_GT(g->uMax, g->uMin);
             EXPECT_LE(g->uMax, 1.0f);
             EXPECT_LE(g->vMax, 1.0f);

@@ -72,10 +72,7 @@ TEST_F(TextWriterTest, TablesReadBackKeyByKeyWithIndexesAndMacros)
 
 TEST_F(TextWriterTest, TableEntriesTheGameWouldLoseOrMixUpAreRefused)
 {
-    struct Case {
-        TextWriterEntry entry;
-        const char* says;
-    } cases[] = {
+    const std::pair<TextWriterEntry, const char*> cases[] = {
         {{"", "text"}, "empty"},
         {{"A=B", "text"}, "\"=\""},
         {{"A\nB", "text"}, "line break"},
@@ -86,10 +83,10 @@ TEST_F(TextWriterTest, TableEntriesTheGameWouldLoseOrMixUpAreRefused)
         {{"LS _YES", "Yes"}, "one key"},
         {{"LS_A", std::string(TEXTWRITER_TABLE_LINE, 'x')}, "longer"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [entry, says] : cases) {
         std::string text, error;
-        EXPECT_EQ(TextWriter_Table({{"LS_YES", "Yes"}, c.entry}, &text, &error), 0) << c.says;
-        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+        EXPECT_EQ(TextWriter_Table({{"LS_YES", "Yes"}, entry}, &text, &error), 0) << says;
+        EXPECT_NE(error.find(says), std::string::npos) << error;
     }
 }
 

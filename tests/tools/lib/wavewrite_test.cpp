@@ -8,18 +8,9 @@
 #include "app/wave.h"
 #include "common/memory.h"
 #include "platform/dsound/dsound.h"
-#include "tests/test_env.h"
+#include "tests/app/data_fixture.h"
 
 namespace {
-
-std::string Folder()
-{
-    const std::string folder = TestTmp().string() + "/wavewrite_" +
-                               ::testing::UnitTest::GetInstance()->current_test_info()->name() + "/";
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    return folder;
-}
 
 // The file through the shell's own WAVE reader: its format and every sample.
 void ReadBack(const std::string& path, WAVEFORMATEX* formatOut, std::vector<int16_t>* samples)
@@ -40,6 +31,8 @@ void ReadBack(const std::string& path, WAVEFORMATEX* formatOut, std::vector<int1
     for (size_t i = 0; i < samples->size(); i++) (*samples)[i] = (int16_t)(bytes[2 * i] | bytes[2 * i + 1] << 8);
 }
 
+using WaveWriter = FolderTest;
+
 int Peak(const std::vector<int16_t>& samples, size_t from = 0, size_t to = SIZE_MAX)
 {
     int peak = 0;
@@ -47,9 +40,9 @@ int Peak(const std::vector<int16_t>& samples, size_t from = 0, size_t to = SIZE_
     return peak;
 }
 
-TEST(WaveWriter, TheShellsReaderGetsTheFormatAndEverySample)
+TEST_F(WaveWriter, TheShellsReaderGetsTheFormatAndEverySample)
 {
-    const std::string folder = Folder();
+    const std::string folder = folder_.string() + "/";
     struct Case {
         int32_t channels, rate;
         size_t frames;
@@ -73,20 +66,16 @@ TEST(WaveWriter, TheShellsReaderGetsTheFormatAndEverySample)
     }
 }
 
-TEST(WaveWriter, BadFormatsAreRefusedAndWriteNothing)
+TEST_F(WaveWriter, BadFormatsAreRefusedAndWriteNothing)
 {
-    const std::string folder = Folder();
+    const std::string folder = folder_.string() + "/";
     const std::vector<int16_t> stereoCut = {1, 2, 3};
-    struct Case {
-        const std::vector<int16_t>* samples;
-        int32_t channels, rate;
-    };
     const std::vector<int16_t> some = {1, 2};
-    const Case cases[] = {
+    const std::tuple<const std::vector<int16_t>*, int32_t, int32_t> cases[] = {
         {&some, 0, 22050}, {&some, 3, 22050}, {&some, 1, 100}, {&some, 1, 200000}, {&stereoCut, 2, 22050}};
-    for (const Case& c : cases) {
+    for (const auto& [samples, channels, rate] : cases) {
         std::string error;
-        EXPECT_EQ(WaveWriter_Write(folder + "bad.wav", *c.samples, c.channels, c.rate, &error), 0);
+        EXPECT_EQ(WaveWriter_Write(folder + "bad.wav", *samples, channels, rate, &error), 0);
         EXPECT_NE(error.find("bad.wav"), std::string::npos) << error;
         EXPECT_FALSE(std::filesystem::exists(folder + "bad.wav"));
     }
@@ -136,20 +125,17 @@ TEST(WaveSynth, MusicLastsItsStepsAndLoopsWithoutAClick)
     EXPECT_LT(Peak(alone, 5 * step + 10, 6 * step), 10);
     EXPECT_GT(Peak(alone, 4 * step + 10, 5 * step), 3000);
 
-    struct Bad {
-        WaveSynthVoice voice;
-        const char* says;
-    } bad[] = {{{"square", 0.3f, "C4 H4"}, "voice 1, step 2"},
+    const std::pair<WaveSynthVoice, const char*> bad[] = {{{"square", 0.3f, "C4 H4"}, "voice 1, step 2"},
                {{"square", 0.3f, "C9"}, "step 1"},
                {{"drums", 0.3f, "k x"}, "step 2"},
                {{"organ", 0.3f, "C4"}, "wave"},
                {{"sine", 2.0f, "C4"}, "volume"},
                {{"sine", 0.5f, "  "}, "no notes"}};
-    for (const Bad& b : bad) {
+    for (const auto& [voice, says] : bad) {
         WaveSynthMusic m;
-        m.voices = {b.voice};
-        EXPECT_TRUE(WaveSynth_Music(m, 22050, &error).empty()) << b.says;
-        EXPECT_NE(error.find(b.says), std::string::npos) << error;
+        m.voices = {voice};
+        EXPECT_TRUE(WaveSynth_Music(m, 22050, &error).empty()) << says;
+        EXPECT_NE(error.find(says), std::string::npos) << error;
     }
 }
 

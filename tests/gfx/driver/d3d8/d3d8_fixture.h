@@ -21,10 +21,10 @@ protected:
         Image_InstallModule();
         Raster_InstallModule();
         Texture_InstallModule();
-        imagetest::g_attach = D3D8_RasterPluginAttach;
-        imagetest::g_onStart = D3D8_RasterListOpen;
-        imagetest::g_onStop = D3D8_RasterListClose;
-        D3D8_FillRasterStandardFunctions(imagetest::g_standard);
+        testdriver::g_attach = D3D8_RasterPluginAttach;
+        testdriver::g_onStart = D3D8_RasterListOpen;
+        testdriver::g_onStop = D3D8_RasterListClose;
+        D3D8_FillRasterStandardFunctions(testdriver::g_standard);
     }
     // Tests change `answers` and call this again to get another device.
     void OpenDevice()
@@ -34,15 +34,7 @@ protected:
         d3d = Direct3DCreate8(D3D_SDK_VERSION);
         ASSERT_NE(d3d, nullptr);
         const bool shallow = answers.displayFormat == D3DFMT_R5G6B5;
-        D3DPRESENT_PARAMETERS params = {};
-        params.BackBufferWidth = 64;
-        params.BackBufferHeight = 48;
-        params.BackBufferFormat = answers.displayFormat;
-        params.BackBufferCount = 1;
-        params.SwapEffect = D3DSWAPEFFECT_COPY;
-        params.Windowed = 1;
-        params.EnableAutoDepthStencil = 1;
-        params.AutoDepthStencilFormat = shallow ? D3DFMT_D16 : D3DFMT_D24X8;
+        D3DPRESENT_PARAMETERS params = Params();
         ASSERT_GE(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &params, &device), 0);
         D3D8DeviceState &s = *D3D8_DeviceState();
         s = D3D8DeviceState{};
@@ -54,12 +46,30 @@ protected:
         s.displayDepth = shallow ? 16 : 32;
         s.zBufferDepth = shallow ? 16 : 32;
         s.depthFormat = params.AutoDepthStencilFormat;
+        GetSurfaces();
+        s.windowWidth = 64;
+        s.windowHeight = 48;
+    }
+    D3DPRESENT_PARAMETERS Params() const
+    {
+        D3DPRESENT_PARAMETERS params = {};
+        params.BackBufferWidth = 64;
+        params.BackBufferHeight = 48;
+        params.BackBufferFormat = answers.displayFormat;
+        params.BackBufferCount = 1;
+        params.SwapEffect = D3DSWAPEFFECT_COPY;
+        params.Windowed = 1;
+        params.EnableAutoDepthStencil = 1;
+        params.AutoDepthStencilFormat = answers.displayFormat == D3DFMT_R5G6B5 ? D3DFMT_D16 : D3DFMT_D24X8;
+        return params;
+    }
+    void GetSurfaces()
+    {
+        D3D8DeviceState& s = *D3D8_DeviceState();
         device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &s.backBuffer);
         s.backBuffer->Release();
         device->GetDepthStencilSurface(&s.depthSurface);
         s.depthSurface->Release();
-        s.windowWidth = 64;
-        s.windowHeight = 48;
     }
     void CloseDevice()
     {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "gfx/driver/d3d8/d3d8cache.h"
 #include "gfx/driver/d3d8/d3d8im2d.h"
@@ -69,7 +70,7 @@ protected:
         const Im3DBatch batch = {3, v, 36, 2, nullptr, 3, nullptr, 0};
         return D3D8_Im3DSubmit(&batch);
     }
-    // After a reset in the begin update: the device has the camera's view,
+    // After a begin update (with or without a reset in it): the device has the camera's view,
     // projection and viewport (the lower half, split-screen style), and the
     // wall covers exactly that half.
     void ExpectTheCamerasFrame()
@@ -81,11 +82,12 @@ protected:
         EXPECT_EQ(projection.m[2][3], 1.0f);  // perspective
         D3DVIEWPORT8 vp = {};
         device->GetViewport(&vp);
-        EXPECT_EQ(vp.Y, 240u);
-        EXPECT_EQ(vp.Height, 240u);
+        EXPECT_EQ(std::tie(vp.X, vp.Y, vp.Width, vp.Height, vp.MinZ, vp.MaxZ),
+                  std::make_tuple(0u, 240u, 640u, 240u, 0.0f, 1.0f));
         ASSERT_EQ(DrawWall(), 1);
         EXPECT_EQ(BackBufferPixel(320, 360), 0x00FF00u);
         EXPECT_EQ(BackBufferPixel(320, 120), 0u);
+        EXPECT_EQ(Count(Record([] { EXPECT_EQ(DrawTriangle(), 1); }), "DrawPrimitive(4,"), 1);  // Im2D, moved down
     }
     static int32_t DrawTriangle()
     {
@@ -94,39 +96,287 @@ protected:
     }
 };
 
-TEST_F(CameraUpdateTest, BeginUpdateBeginsTheSceneThenSetsTransformsAndViewportOneScenePerFrame)
+TEST_F(CameraUpdateTest, AResizedWindowResetsTheDeviceInTheSameFrame)
 {
-    Camera *second = MakeCamera();
-    std::string log = Record([&] {
-        ASSERT_EQ(Begin(), 1);
-        End();
-        ASSERT_EQ(Begin(second), 1);
-        End(second);
-    });
-    EXPECT_TRUE(Before(log, "BeginScene()", "SetTransform(2,")) << log;
-    EXPECT_TRUE(Before(log, "SetTransform(2,", "SetTransform(3,")) << log;
-    EXPECT_TRUE(Before(log, "SetTransform(3,", "SetViewport(")) << log;
-    EXPECT_EQ(Count(log, "BeginScene()"), 1);
-    EXPECT_EQ(Count(log, "SetRenderTarget("), 0);  // ordinary cameras leave the target alone
-    DestroyCamera(second);
+    D3DLIGHT8 light = {};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Diffuse = {1, 0.5f, 0.25f, 1};
+    light.Direction = {0, 0, 1};
+    D3D8_SetLight(0, &light);
+    D3D8_EnableLight(0, 1);
+    Window_UserResize(window, 600, 400);
+    // The owner gives the camera a raster of the new size when it sees the
+    // window change; the viewport follows in the same frame.
+    Raster_Destroy(camera->frameBuffer);
+    Camera_SetRaster(camera, Raster_Create(600, 400, 0, RASTERTYPECAMERA));
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    ExpectInOrder(log, {"Reset() = 0x0", "BeginScene() = 0x0", "SetViewport(0, 0, 600, 400"});
+    EXPECT_EQ(D3D8_System()->currentMode.width, 600u);
+    EXPECT_EQ(D3D8_System()->currentMode.height, 400u);
+    D3DSURFACE_DESC desc = {};
+    D3D8_DeviceState()->backBuffer->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 600u);
+    D3DLIGHT8 back = {};
+    ASSERT_GE(device->GetLight(0, &back), 0);  // lights are in force again
+    EXPECT_EQ(back.Diffuse.g, 0.5f);
+    int32_t on = 0;
+    device->GetLightEnable(0, &on);
+    EXPECT_NE(on, 0);
+    End();
 }
 
-TEST_F(CameraUpdateTest, TheRasterShowEndsTheSceneSoTheNextFrameBeginsANewOne)
+TEST_F(CameraUpdateTest, TheFrameOfAResetOrARecoveryDrawsWithTheCamerasTransformsAndViewport)
 {
-    const uint8_t colour[4] = {0, 0, 64, 255};
-    std::string log = Record([&] {
-        for (int frame = 0; frame < 2; frame++) {
-            ASSERT_NE(Camera_Clear(camera, (void *)colour, 3), nullptr);
-            ASSERT_EQ(Begin(), 1);
-            EXPECT_EQ(DrawTriangle(), 1);
-            End();
-            EXPECT_NE(Raster_Show(camera->frameBuffer, window, 0), nullptr);
-        }
+    // A plain frame, a lost device recovered in the begin update, then a
+    // window resized back and forth: each time the reset comes before what
+    // the camera sets, and drawing into the lower half goes through.
+    ASSERT_NE(UseSubRaster({0, 240, 640, 240}), nullptr);
+    for (int step = 0; step < 4; step++) {
+        if (step == 1) D3D8Test_LoseDevice(device, 0);
+        if (step >= 2) Window_UserResize(window, step == 2 ? 600 : 640, 480);
+        std::string log = Record([&] { ASSERT_EQ(Begin(), 1); });
+        EXPECT_EQ(Count(log, "Reset() = 0x0"), step ? 1 : 0) << step;
+        ExpectTheCamerasFrame();
+        End();
+        EndFrame();
+    }
+    UseWholeRaster();
+}
+
+TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBack)
+{
+    Window_UserMaximise(window, 1);
+    Window_UserResize(window, 1000, 700);
+    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(Begin(), 1);
+    WindowRect client = {};
+    Window_GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 640);
+    EXPECT_EQ(client.bottom, 480);
+    EXPECT_EQ(Window_GetStyle(window) & WINDOW_STYLE_MAXIMIZE, 0u);
+    EXPECT_EQ(D3D8_System()->currentMode.width, 640u);
+    End();
+}
+
+TEST_F(CameraUpdateTest, ALostDeviceSkipsFramesThenRecoversEverything)
+{
+    D3D8_SetCullMode(1);
+    D3D8_FlushRenderStates();
+    D3D8Test_LoseDevice(device, 2);
+    EXPECT_EQ(Begin(), 0);
+    End();
+    EXPECT_EQ(Begin(), 0);
+    End();
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    ExpectInOrder(log, {"TestCooperativeLevel() = 0x88760869", "Reset() = 0x0", "BeginScene() = 0x0"});
+    uint32_t cull = 0;
+    device->GetRenderState(D3DRS_CULLMODE, &cull);
+    EXPECT_EQ(cull, 1u);
+    EXPECT_EQ(DrawTriangle(), 1);
+    End();
+}
+
+TEST_F(CameraUpdateTest, AFailedResetRestoresNothingAndTheNextFrameTriesAgain)
+{
+    D3D8Test_LoseDevice(device, 0);
+    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_DEVICELOST);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
+    EXPECT_EQ(Count(log, "Reset("), 1);
+    EXPECT_EQ(Count(log, "CreateVertexBuffer("), 0) << log;
+    EXPECT_EQ(Count(log, "BeginScene("), 0);
+    End();
+    log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    ExpectInOrder(log, {"Reset() = 0x0", "BeginScene() = 0x0"});
+    End();
+}
+
+TEST_F(CameraUpdateTest, CameraTextureIsTheRenderTargetOrElseCopiedFromTheBackBuffer)
+{
+    Camera *texCamera = MakeTextureCamera();
+    ASSERT_NE(texCamera->frameBuffer, nullptr);
+    const uint8_t colour[4] = {9, 9, 9, 9};
+    std::string log = Record([&] { Camera_Clear(texCamera, (void*)colour, 7); });
+    EXPECT_NE(log.find("Clear(0, 0x1,"), std::string::npos) << log;  // colour only: it has no Z
+    log = Record([&] {
+        ASSERT_EQ(Begin(texCamera), 1);
+        End(texCamera);
     });
-    EXPECT_EQ(Count(log, "BeginScene() = 0x0"), 2) << log;
-    EXPECT_EQ(Count(log, "EndScene() = 0x0"), 2) << log;
-    EXPECT_EQ(Count(log, "Present() = 0x0"), 2) << log;
-    EXPECT_EQ(D3D8_System()->inScene, 0u);
+    EXPECT_EQ(Count(log, "SetRenderTarget("), 2) << log;  // the texture, then the back buffer again
+    ExpectInOrder(log, {"BeginScene()", "SetTransform(3,", "SetRenderTarget(", "SetViewport(0, 0, 64, 64"});
+    EXPECT_EQ(D3D8_System()->copyToTexture, 0u);
+    // A texture the device cannot target is drawn in the back buffer and copied.
+    D3D8Test_InjectFault(D3D8_FAULT_SETRENDERTARGET, 0, 1, D3DERR_INVALIDCALL);
+    ASSERT_EQ(Begin(texCamera), 1);
+    EXPECT_EQ(D3D8_System()->copyToTexture, 1u);
+    log = Record([&] { End(texCamera); });
+    ExpectInOrder(log, {"CopyRects(", "SetRenderTarget("});
+    EXPECT_EQ(D3D8_System()->copyToTexture, 0u);
+    D3D8Test_InjectFault(D3D8_FAULT_SETRENDERTARGET, 0, 1, D3DERR_INVALIDCALL);
+    log = Record([&] { Camera_Clear(texCamera, (void *)colour, 1); });
+    ExpectInOrder(log, {"Clear(", "CopyRects("});
+    DestroyCamera(texCamera);
+}
+
+TEST_F(CameraUpdateTest, ASecondWindowGetsItsOwnSwapChainRebuiltInPlace)
+{
+    Window *second = Window_Create("second", 320, 240, WINDOW_HEADLESS);
+    ASSERT_NE(second, nullptr);
+    Camera *other = Camera_Create();
+    EXPECT_EQ(D3D8_CreateWindowSwapChain(other, window), 0);  // the device window itself
+    ASSERT_EQ(D3D8_CreateWindowSwapChain(other, second), 1);
+    Raster *fb = other->frameBuffer;
+    Raster *z = other->zBuffer;
+    ASSERT_NE(fb, nullptr);
+    ASSERT_NE(z, nullptr);
+    EXPECT_EQ(fb->width, 320);
+    std::string log = Record([&] {
+        ASSERT_EQ(Begin(other), 1);
+        End(other);
+    });
+    EXPECT_EQ(Count(log, "SetRenderTarget("), 2) << log;  // the window's back buffer, then the device's again
+    ExpectInOrder(log, {"BeginScene()", "SetTransform(3,", "SetRenderTarget(", "SetViewport(0, 0, 320, 240"});
+
+    Window_UserResize(second, 400, 300);
+    ASSERT_EQ(Begin(other), 1);
+    End(other);
+    EXPECT_EQ(other->frameBuffer, fb);  // the same records, new sizes
+    EXPECT_EQ(other->zBuffer, z);
+    EXPECT_EQ(fb->width, 400);
+    EXPECT_EQ(z->height, 300);
+    const uint8_t colour[4] = {1, 1, 1, 1};
+    log = Record([&] { EXPECT_NE(Camera_Clear(other, (void *)colour, 3), nullptr); });
+    EXPECT_NE(log.find("Clear(0, 0x3,"), std::string::npos) << log;
+
+    // After a lost device the swap chain comes back at the next update.
+    EndFrame();
+    D3D8Test_LoseDevice(device, 0);
+    EXPECT_EQ(Begin(), 1);
+    End();
+    ASSERT_EQ(Begin(other), 1);
+    End(other);
+    EXPECT_EQ(other->frameBuffer, fb);
+
+    Window_UserMinimise(second, 1);
+    EXPECT_EQ(Begin(other), 0);
+    Engine_Instance()->currentCamera = nullptr;
+    DestroyCamera(other);
+    Window_Destroy(second);
+}
+
+// A hardware device that keeps pixel shaders: the reset path has pooled
+// buffers and shaders to delete and re-create for their owners.
+class HardwareResetTest : public CameraUpdateTest {
+protected:
+    const uint32_t shader[5] = {0xFFFF0101, 0x00000001, 0x800F0000, 0x90E40000, 0x0000FFFF};  // mov r0, v0
+    void SetUp() override
+    {
+        answers.hardwareTnL = true;
+        answers.pixelShaders = true;
+        CameraUpdateTest::SetUp();
+    }
+};
+
+TEST_F(HardwareResetTest, ALostDeviceIsReleasedResetAndRestoredInAFixedOrder)
+{
+    IDirect3DVertexBuffer8 *mine = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 4800, &mine), 1);
+    D3DLIGHT8 light = {};
+    light.Type = D3DLIGHT_DIRECTIONAL;
+    light.Direction = {0, 0, 1};
+    D3D8_SetLight(0, &light);
+    D3D8_SetLight(1, &light);
+    D3D8_EnableLight(0, 1);
+    // A frame skipped while the device stays lost, then the recovery.
+    D3D8Test_LoseDevice(device, 1);
+    EXPECT_EQ(Begin(), 0);
+    End();
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    // Bindings dropped before the reset; then back buffer, pooled buffers
+    // (in the default pool), render states, every light (the disabled one
+    // too, past the cache), the Im3D index buffer, and the scene in the
+    // same frame.
+    ExpectInOrder(log, {"SetTexture(7, null)", "SetStreamSource(0, null, 0)", "SetIndices(null, 0)", "Reset() = 0x0",
+                        "GetBackBuffer(", "CreateVertexBuffer(4800, 0x208, 0x142, 0)", "SetRenderState(", "SetLight(0,",
+                        "LightEnable(0, 1)", "SetLight(1,", "LightEnable(1, 0)", "CreateIndexBuffer(131070,",
+                        "BeginScene() = 0x0"});
+    EXPECT_EQ(Count(log, "Reset("), 1);
+    EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);
+    ASSERT_NE(mine, nullptr);
+    uint8_t* data = nullptr;
+    ASSERT_GE(mine->Lock(0, 0, &data, 0), 0);  // the handle the owner holds works
+    mine->Unlock();
+    EXPECT_EQ(DrawTriangle(), 1);
+    End();
+    D3D8_DestroyDynamicVertexBuffer(mine);
+}
+
+TEST_F(HardwareResetTest, RestoreStopsAtTheFirstFailingStepAndIsRetried)
+{
+    IDirect3DVertexBuffer8* buffer = nullptr;
+    uint32_t handle = 0;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &buffer), 1);
+    ASSERT_EQ(D3D8_CreatePixelShader(shader, &handle), 1);
+    for (D3D8FaultCall fault : {D3D8_FAULT_CREATEBUFFER, D3D8_FAULT_CREATESHADER}) {
+        D3D8Test_LoseDevice(device, 0);
+        D3D8Test_InjectFault(fault, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
+        std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
+        // The failed step's owner holds nothing; render states and lights
+        // were not rebuilt.
+        size_t reset = log.find("Reset() = 0x0");
+        ASSERT_NE(reset, std::string::npos) << log;
+        EXPECT_EQ(log.find("SetRenderState(", reset), std::string::npos) << log;
+        EXPECT_TRUE(fault == D3D8_FAULT_CREATEBUFFER ? buffer == nullptr : handle == 0) << fault;
+        End();
+        log = Record([&] { EXPECT_EQ(Begin(), 1); });
+        EXPECT_EQ(Count(log, "Reset("), 0) << log;  // the reset held; only the restore is run again
+        EXPECT_EQ(Count(log, "CreatePixelShader("), 1) << log;
+        EXPECT_NE(buffer, nullptr);
+        EXPECT_NE(handle, 0u);
+        End();
+        EndFrame();
+    }
+    D3D8_DestroyDynamicVertexBuffer(buffer);
+    EXPECT_EQ(D3D8_DeletePixelShader(handle), 1);
+}
+
+TEST_F(HardwareResetTest, ALostDeviceOrAResizeGivesTheOwnerANewShaderAfterTheReset)
+{
+    uint32_t mine = 0;
+    ASSERT_EQ(D3D8_CreatePixelShader(shader, &mine), 1);
+    for (bool resize : {false, true}) {
+        const uint32_t before = mine;
+        ASSERT_EQ(D3D8_SetPixelShader(mine), 1);
+        if (resize) Window_UserResize(window, 600, 400);
+        else D3D8Test_LoseDevice(device, 0);
+        std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+        // The stand-in refuses a reset while a shader lives: it was deleted
+        // first, then re-created after the back buffer and before the states.
+        ASSERT_NE(mine, 0u);
+        EXPECT_NE(mine, before);
+        ExpectInOrder(log, {"DeletePixelShader(" + std::to_string(before) + ") = 0x0", "Reset() = 0x0",
+                            "GetBackBuffer(", "CreatePixelShader(0xffff0101) = 0x0 " + std::to_string(mine),
+                            "SetRenderState(", "BeginScene() = 0x0"});
+        EXPECT_EQ(D3D8_System()->currentMode.width, resize ? 600u : 640u);
+        // The owner's handle works on the device and is sent, not taken for the old one.
+        log = Record([&] { EXPECT_EQ(D3D8_SetPixelShader(mine), 1); });
+        EXPECT_NE(log.find("SetPixelShader(" + std::to_string(mine) + ") = 0x0"), std::string::npos) << log;
+        EXPECT_EQ(DrawTriangle(), 1);  // Im2D draws without a pixel shader
+        End();
+        EndFrame();
+    }
+    EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
+}
+
+}  // namespace
+
+TEST_F(CameraUpdateTest, AnInvalidCallResetRereadsTheDesktopAndResetsOnceMore)
+{
+    D3D8Test_LoseDevice(device, 0);
+    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_INVALIDCALL);
+    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
+    EXPECT_EQ(Count(log, "Reset("), 2) << log;
+    ExpectInOrder(log, {"GetAdapterDisplayMode(", "Reset() = 0x0"});
+    End();
 }
 
 TEST_F(CameraUpdateTest, ViewAndProjectionTakeTheFrustumCornersToTheClipVolumeCorners)
@@ -170,24 +420,6 @@ TEST_F(CameraUpdateTest, ViewAndProjectionTakeTheFrustumCornersToTheClipVolumeCo
     }
 }
 
-TEST_F(CameraUpdateTest, ViewportIsTheSubRastersRectangle)
-{
-    ASSERT_NE(UseSubRaster({0, 240, 640, 240}), nullptr);
-    ASSERT_EQ(Begin(), 1);
-    D3DVIEWPORT8 vp = {};
-    device->GetViewport(&vp);
-    EXPECT_EQ(vp.X, 0u);
-    EXPECT_EQ(vp.Y, 240u);
-    EXPECT_EQ(vp.Width, 640u);
-    EXPECT_EQ(vp.Height, 240u);
-    EXPECT_EQ(vp.MinZ, 0.0f);
-    EXPECT_EQ(vp.MaxZ, 1.0f);
-    std::string log = Record([] { EXPECT_EQ(DrawTriangle(), 1); });  // drawing into the lower half goes through
-    EXPECT_EQ(Count(log, "DrawPrimitive(4,"), 1) << log;
-    End();
-    UseWholeRaster();
-}
-
 TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
 {
     const uint8_t colour[4] = {1, 2, 3, 4};
@@ -199,8 +431,8 @@ TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
         Camera_Clear(camera, (void *)colour, 1);
         Camera_Clear(camera, (void *)colour, 4);
     });
-    EXPECT_NE(log.find("Clear(0, 0x1, 0x04010203"), std::string::npos) << log;  // no stencil without Z or bit 2
-    EXPECT_NE(log.find("Clear(0, 0x4, 0x00000000"), std::string::npos) << log;  // the colour only with bit 0
+    ExpectInOrder(log, {"Clear(0, 0x1, 0x04010203",
+                        "Clear(0, 0x4, 0x00000000"});  // no stencil without Z or bit 2; the colour only with bit 0
     D3D8_System()->hasStencil = 0;
     log = Record([&] { Camera_Clear(camera, (void *)colour, 6); });
     EXPECT_NE(log.find("Clear(0, 0x2, 0x00000000"), std::string::npos) << log;
@@ -223,418 +455,3 @@ TEST_F(CameraUpdateTest, MinimisedWindowSkipsTheScene)
     EXPECT_EQ(Begin(), 1);
     End();
 }
-
-TEST_F(CameraUpdateTest, AResizedWindowResetsTheDeviceInTheSameFrame)
-{
-    D3DLIGHT8 light = {};
-    light.Type = D3DLIGHT_DIRECTIONAL;
-    light.Diffuse = {1, 0.5f, 0.25f, 1};
-    light.Direction = {0, 0, 1};
-    D3D8_SetLight(0, &light);
-    D3D8_EnableLight(0, 1);
-    Window_UserResize(window, 600, 400);
-    // The owner gives the camera a raster of the new size when it sees the
-    // window change; the viewport follows in the same frame.
-    Raster_Destroy(camera->frameBuffer);
-    Camera_SetRaster(camera, Raster_Create(600, 400, 0, RASTERTYPECAMERA));
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_TRUE(Before(log, "Reset() = 0x0", "BeginScene() = 0x0")) << log;
-    EXPECT_TRUE(Before(log, "BeginScene() = 0x0", "SetViewport(0, 0, 600, 400")) << log;
-    EXPECT_EQ(D3D8_System()->currentMode.width, 600u);
-    EXPECT_EQ(D3D8_System()->currentMode.height, 400u);
-    D3DSURFACE_DESC desc = {};
-    D3D8_DeviceState()->backBuffer->GetDesc(&desc);
-    EXPECT_EQ(desc.Width, 600u);
-    D3DLIGHT8 back = {};
-    ASSERT_GE(device->GetLight(0, &back), 0);  // lights are in force again
-    EXPECT_EQ(back.Diffuse.g, 0.5f);
-    int32_t on = 0;
-    device->GetLightEnable(0, &on);
-    EXPECT_NE(on, 0);
-    End();
-}
-
-TEST_F(CameraUpdateTest, TheFrameOfAResetOrARecoveryDrawsWithTheCamerasTransformsAndViewport)
-{
-    // A lost device recovered in the begin update, then a window resized
-    // back and forth: each time the reset comes before what the camera sets.
-    ASSERT_NE(UseSubRaster({0, 240, 640, 240}), nullptr);
-    for (int step = 0; step < 3; step++) {
-        if (step == 0) D3D8Test_LoseDevice(device, 0);
-        else Window_UserResize(window, step == 1 ? 600 : 640, 480);
-        std::string log = Record([&] { ASSERT_EQ(Begin(), 1); });
-        EXPECT_EQ(Count(log, "Reset() = 0x0"), 1) << step;
-        ExpectTheCamerasFrame();
-        End();
-        EndFrame();
-    }
-    UseWholeRaster();
-}
-
-TEST_F(CameraUpdateTest, AResizeFoundBySecondCameraOfAFrameStillResets)
-{
-    ASSERT_EQ(Begin(), 1);
-    End();
-    Window_UserResize(window, 720, 540);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_TRUE(Before(log, "EndScene()", "Reset() = 0x0")) << log;
-    EXPECT_TRUE(Before(log, "Reset() = 0x0", "BeginScene() = 0x0")) << log;
-    EXPECT_EQ(D3D8_System()->currentMode.width, 720u);
-    End();
-}
-
-TEST_F(CameraUpdateTest, AResizeWhileTheDeviceIsLostEndsWithABackBufferOfTheClientSize)
-{
-    for (int lostAnswers : {0, 1, 3}) {
-        D3D8Test_LoseDevice(device, lostAnswers);
-        Window_UserResize(window, 600 - lostAnswers, 400);
-        for (int frame = 0; frame < 6; frame++) {
-            Begin();
-            End();
-            EndFrame();
-        }
-        D3DSURFACE_DESC desc = {};
-        D3D8_DeviceState()->backBuffer->GetDesc(&desc);
-        EXPECT_EQ(desc.Width, 600u - lostAnswers) << lostAnswers;
-        EXPECT_EQ(desc.Height, 400u) << lostAnswers;
-        EXPECT_EQ(D3D8_System()->currentMode.width, 600u - lostAnswers) << lostAnswers;
-    }
-}
-
-TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBack)
-{
-    Window_UserMaximise(window, 1);
-    Window_UserResize(window, 1000, 700);
-    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
-    EXPECT_EQ(Begin(), 1);
-    WindowRect client = {};
-    Window_GetClientRect(window, &client);
-    EXPECT_EQ(client.right, 640);
-    EXPECT_EQ(client.bottom, 480);
-    EXPECT_EQ(Window_GetStyle(window) & WINDOW_STYLE_MAXIMIZE, 0u);
-    EXPECT_EQ(D3D8_System()->currentMode.width, 640u);
-    End();
-}
-
-TEST_F(CameraUpdateTest, ALostDeviceSkipsFramesThenRecoversEverything)
-{
-    D3D8_SetCullMode(1);
-    D3D8_FlushRenderStates();
-    D3D8Test_LoseDevice(device, 2);
-    EXPECT_EQ(Begin(), 0);
-    End();
-    EXPECT_EQ(Begin(), 0);
-    End();
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_TRUE(Before(log, "TestCooperativeLevel() = 0x88760869", "Reset() = 0x0")) << log;
-    EXPECT_TRUE(Before(log, "Reset() = 0x0", "BeginScene() = 0x0")) << log;
-    uint32_t cull = 0;
-    device->GetRenderState(D3DRS_CULLMODE, &cull);
-    EXPECT_EQ(cull, 1u);
-    EXPECT_EQ(DrawTriangle(), 1);
-    End();
-}
-
-TEST_F(CameraUpdateTest, AFailedResetRestoresNothingAndTheNextFrameTriesAgain)
-{
-    D3D8Test_LoseDevice(device, 0);
-    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_DEVICELOST);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
-    EXPECT_EQ(Count(log, "Reset("), 1);
-    EXPECT_EQ(Count(log, "CreateVertexBuffer("), 0) << log;
-    EXPECT_EQ(Count(log, "BeginScene("), 0);
-    End();
-    log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_TRUE(Before(log, "Reset() = 0x0", "BeginScene() = 0x0")) << log;
-    End();
-}
-
-TEST_F(CameraUpdateTest, AnInvalidCallResetRereadsTheDesktopAndResetsOnceMore)
-{
-    D3D8Test_LoseDevice(device, 0);
-    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_INVALIDCALL);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_EQ(Count(log, "Reset("), 2) << log;
-    EXPECT_TRUE(Before(log, "GetAdapterDisplayMode(", "Reset() = 0x0")) << log;
-    End();
-}
-
-TEST_F(CameraUpdateTest, ReleaseTwiceThenResetAndRestore)
-{
-    D3D8_ReleaseDeviceResources();
-    D3D8_ReleaseDeviceResources();
-    ASSERT_GE(device->Reset(&D3D8_System()->presentParams), 0);  // nothing default-pool is left
-    EXPECT_EQ(D3D8_RestoreDeviceResources(), 1);
-    EXPECT_EQ(Begin(), 1);
-    EXPECT_EQ(DrawTriangle(), 1);
-    End();
-}
-
-TEST_F(CameraUpdateTest, CameraTextureBecomesTheRenderTargetAndClearsColourOnlyWithoutZ)
-{
-    Camera *texCamera = MakeTextureCamera();
-    ASSERT_NE(texCamera->frameBuffer, nullptr);
-    const uint8_t colour[4] = {9, 9, 9, 9};
-    std::string clear = Record([&] { Camera_Clear(texCamera, (void *)colour, 7); });
-    EXPECT_NE(clear.find("Clear(0, 0x1,"), std::string::npos) << clear;
-    std::string log = Record([&] {
-        ASSERT_EQ(Begin(texCamera), 1);
-        End(texCamera);
-    });
-    EXPECT_EQ(Count(log, "SetRenderTarget("), 2) << log;  // the texture, then the back buffer again
-    EXPECT_TRUE(Before(log, "BeginScene()", "SetTransform(3,")) << log;
-    EXPECT_TRUE(Before(log, "SetTransform(3,", "SetRenderTarget(")) << log;
-    EXPECT_TRUE(Before(log, "SetRenderTarget(", "SetViewport(0, 0, 64, 64")) << log;
-    EXPECT_EQ(D3D8_System()->copyToTexture, 0u);
-    DestroyCamera(texCamera);
-}
-
-TEST_F(CameraUpdateTest, ACameraTextureThatCannotBeTargetedIsCopiedFromTheBackBuffer)
-{
-    Camera *texCamera = MakeTextureCamera();
-    ASSERT_NE(texCamera->frameBuffer, nullptr);
-    D3D8Test_InjectFault(D3D8_FAULT_SETRENDERTARGET, 0, 1, D3DERR_INVALIDCALL);
-    ASSERT_EQ(Begin(texCamera), 1);
-    EXPECT_EQ(D3D8_System()->copyToTexture, 1u);
-    std::string log = Record([&] { End(texCamera); });
-    EXPECT_NE(log.find("CopyRects("), std::string::npos) << log;
-    EXPECT_TRUE(Before(log, "CopyRects(", "SetRenderTarget(")) << log;
-    EXPECT_EQ(D3D8_System()->copyToTexture, 0u);
-
-    const uint8_t colour[4] = {9, 9, 9, 9};
-    D3D8Test_InjectFault(D3D8_FAULT_SETRENDERTARGET, 0, 1, D3DERR_INVALIDCALL);
-    log = Record([&] { Camera_Clear(texCamera, (void *)colour, 1); });
-    EXPECT_TRUE(Before(log, "Clear(", "CopyRects(")) << log;
-    DestroyCamera(texCamera);
-}
-
-TEST_F(CameraUpdateTest, AFullScreenResizeTheDeviceRefusesSkipsTheFrame)
-{
-    D3D8_System()->presentParams.Windowed = 0;
-    Window_UserResize(window, 800, 600);
-    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
-    EXPECT_EQ(Count(log, "Reset("), 1) << log;  // no second reset full-screen
-    EXPECT_EQ(Count(log, "BeginScene("), 0);
-    Engine_Instance()->currentCamera = nullptr;
-    D3D8_System()->presentParams.Windowed = 1;
-    Window_UserResize(window, 640, 480);
-    D3D8_RestoreDeviceResources();
-}
-
-TEST_F(CameraUpdateTest, ASecondWindowGetsItsOwnSwapChainRebuiltInPlace)
-{
-    Window *second = Window_Create("second", 320, 240, WINDOW_HEADLESS);
-    ASSERT_NE(second, nullptr);
-    Camera *other = Camera_Create();
-    EXPECT_EQ(D3D8_CreateWindowSwapChain(other, window), 0);  // the device window itself
-    ASSERT_EQ(D3D8_CreateWindowSwapChain(other, second), 1);
-    Raster *fb = other->frameBuffer;
-    Raster *z = other->zBuffer;
-    ASSERT_NE(fb, nullptr);
-    ASSERT_NE(z, nullptr);
-    EXPECT_EQ(fb->width, 320);
-    std::string log = Record([&] {
-        ASSERT_EQ(Begin(other), 1);
-        End(other);
-    });
-    EXPECT_EQ(Count(log, "SetRenderTarget("), 2) << log;  // the window's back buffer, then the device's again
-    EXPECT_TRUE(Before(log, "BeginScene()", "SetTransform(3,")) << log;
-    EXPECT_TRUE(Before(log, "SetTransform(3,", "SetRenderTarget(")) << log;
-    EXPECT_TRUE(Before(log, "SetRenderTarget(", "SetViewport(0, 0, 320, 240")) << log;
-
-    Window_UserResize(second, 400, 300);
-    ASSERT_EQ(Begin(other), 1);
-    End(other);
-    EXPECT_EQ(other->frameBuffer, fb);  // the same records, new sizes
-    EXPECT_EQ(other->zBuffer, z);
-    EXPECT_EQ(fb->width, 400);
-    EXPECT_EQ(z->height, 300);
-    const uint8_t colour[4] = {1, 1, 1, 1};
-    log = Record([&] { EXPECT_NE(Camera_Clear(other, (void *)colour, 3), nullptr); });
-    EXPECT_NE(log.find("Clear(0, 0x3,"), std::string::npos) << log;
-
-    // After a lost device the swap chain comes back at the next update.
-    EndFrame();
-    D3D8Test_LoseDevice(device, 0);
-    EXPECT_EQ(Begin(), 1);
-    End();
-    ASSERT_EQ(Begin(other), 1);
-    End(other);
-    EXPECT_EQ(other->frameBuffer, fb);
-
-    Window_UserMinimise(second, 1);
-    EXPECT_EQ(Begin(other), 0);
-    Engine_Instance()->currentCamera = nullptr;
-    DestroyCamera(other);
-    Window_Destroy(second);
-}
-
-class HardwareResetTest : public CameraUpdateTest {
-protected:
-    void SetUp() override
-    {
-        answers.hardwareTnL = true;
-        CameraUpdateTest::SetUp();
-    }
-};
-
-TEST_F(HardwareResetTest, PooledBuffersComeBackToTheirOwnersAfterALostDevice)
-{
-    IDirect3DVertexBuffer8 *mine = nullptr;
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 4800, &mine), 1);
-    D3D8Test_LoseDevice(device, 1);
-    EXPECT_EQ(Begin(), 0);
-    End();
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    ASSERT_NE(mine, nullptr);
-    EXPECT_NE(log.find("CreateVertexBuffer(4800, 0x208, 0x142, 0)"), std::string::npos) << log;  // default pool
-    EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);
-    uint8_t *data = nullptr;
-    ASSERT_GE(mine->Lock(0, 0, &data, 0), 0);  // the handle the owner holds works
-    mine->Unlock();
-    EXPECT_EQ(DrawTriangle(), 1);
-    End();
-    D3D8_DestroyDynamicVertexBuffer(mine);
-}
-
-TEST_F(HardwareResetTest, ALostDeviceIsReleasedResetAndRestoredInAFixedOrder)
-{
-    IDirect3DVertexBuffer8 *mine = nullptr;
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x142, 4800, &mine), 1);
-    D3DLIGHT8 light = {};
-    light.Type = D3DLIGHT_DIRECTIONAL;
-    light.Direction = {0, 0, 1};
-    D3D8_SetLight(0, &light);
-    D3D8_SetLight(1, &light);
-    D3D8_EnableLight(0, 1);
-    D3D8Test_LoseDevice(device, 0);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    // Bindings dropped before the reset; then back buffer, pooled buffers,
-    // render states, every light (the disabled one too, past the cache),
-    // the Im3D index buffer, and the scene in the same frame.
-    const char *steps[] = {"SetTexture(7, null)", "SetStreamSource(0, null, 0)", "SetIndices(null, 0)",
-                           "Reset() = 0x0", "GetBackBuffer(", "CreateVertexBuffer(4800, 0x208, 0x142, 0)",
-                           "SetRenderState(", "SetLight(0,", "LightEnable(0, 1)", "SetLight(1,", "LightEnable(1, 0)",
-                           "CreateIndexBuffer(131070,", "BeginScene() = 0x0"};
-    size_t at = 0;
-    for (const char *step : steps) {
-        at = log.find(step, at);
-        ASSERT_NE(at, std::string::npos) << step << " missing or out of order in\n" << log;
-    }
-    EXPECT_EQ(Count(log, "Reset("), 1);
-    End();
-    D3D8_DestroyDynamicVertexBuffer(mine);
-}
-
-TEST_F(HardwareResetTest, RestoreStopsAtTheFirstFailingStepAndIsRetried)
-{
-    IDirect3DVertexBuffer8 *mine = nullptr;
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &mine), 1);
-    D3D8Test_LoseDevice(device, 0);
-    D3D8Test_InjectFault(D3D8_FAULT_CREATEBUFFER, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
-    // The pooled buffers failed: render states and lights were not rebuilt.
-    size_t reset = log.find("Reset() = 0x0");
-    ASSERT_NE(reset, std::string::npos) << log;
-    EXPECT_EQ(log.find("SetRenderState(", reset), std::string::npos) << log;
-    EXPECT_EQ(mine, nullptr);
-    End();
-    log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_EQ(Count(log, "Reset("), 0) << log;  // the reset held; only the restore is run again
-    EXPECT_NE(mine, nullptr);
-    End();
-    D3D8_DestroyDynamicVertexBuffer(mine);
-}
-
-// A device that keeps pixel shaders, so that the reset path has shaders to
-// delete and re-create for their owners.
-class PixelShaderResetTest : public CameraUpdateTest {
-protected:
-    const uint32_t shader[5] = {0xFFFF0101, 0x00000001, 0x800F0000, 0x90E40000, 0x0000FFFF};  // mov r0, v0
-    void SetUp() override
-    {
-        answers.pixelShaders = true;
-        CameraUpdateTest::SetUp();
-    }
-};
-
-TEST_F(PixelShaderResetTest, ALostDeviceGivesTheOwnerANewShaderAfterTheReset)
-{
-    uint32_t mine = 0;
-    ASSERT_EQ(D3D8_CreatePixelShader(shader, &mine), 1);
-    const uint32_t before = mine;
-    ASSERT_EQ(D3D8_SetPixelShader(mine), 1);
-    D3D8Test_LoseDevice(device, 0);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    // The stand-in refuses a reset while a shader lives: it was deleted
-    // first, then re-created after the back buffer and before the states.
-    ASSERT_NE(mine, 0u);
-    EXPECT_NE(mine, before);
-    const std::string steps[] = {"DeletePixelShader(" + std::to_string(before) + ") = 0x0", "Reset() = 0x0",
-                                 "GetBackBuffer(", "CreatePixelShader(0xffff0101) = 0x0 " + std::to_string(mine),
-                                 "SetRenderState(", "BeginScene() = 0x0"};
-    size_t at = 0;
-    for (const std::string &step : steps) {
-        at = log.find(step, at);
-        ASSERT_NE(at, std::string::npos) << step << " missing or out of order in\n" << log;
-    }
-    // The owner's handle works on the device and is sent, not taken for the old one.
-    log = Record([&] { EXPECT_EQ(D3D8_SetPixelShader(mine), 1); });
-    EXPECT_NE(log.find("SetPixelShader(" + std::to_string(mine) + ") = 0x0"), std::string::npos) << log;
-    EXPECT_EQ(DrawTriangle(), 1);  // Im2D draws without a pixel shader
-    End();
-    EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
-}
-
-TEST_F(PixelShaderResetTest, AShaderThatCannotBeRecreatedSkipsTheFrameAndIsRetried)
-{
-    uint32_t mine = 0;
-    ASSERT_EQ(D3D8_CreatePixelShader(shader, &mine), 1);
-    D3D8Test_LoseDevice(device, 0);
-    D3D8Test_InjectFault(D3D8_FAULT_CREATESHADER, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
-    size_t reset = log.find("Reset() = 0x0");
-    ASSERT_NE(reset, std::string::npos) << log;
-    EXPECT_EQ(log.find("SetRenderState(", reset), std::string::npos) << log;  // the restore stopped there
-    EXPECT_EQ(mine, 0u);
-    End();
-    log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_EQ(Count(log, "Reset("), 0) << log;
-    EXPECT_EQ(Count(log, "CreatePixelShader("), 1) << log;
-    EXPECT_NE(mine, 0u);
-    End();
-    EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
-}
-
-TEST_F(PixelShaderResetTest, AResizeDeletesAndRecreatesTheShadersAroundItsReset)
-{
-    uint32_t mine = 0;
-    ASSERT_EQ(D3D8_CreatePixelShader(shader, &mine), 1);
-    const uint32_t before = mine;
-    Window_UserResize(window, 600, 400);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_TRUE(Before(log, "DeletePixelShader(" + std::to_string(before) + ") = 0x0", "Reset() = 0x0")) << log;
-    EXPECT_TRUE(Before(log, "Reset() = 0x0", "CreatePixelShader(")) << log;
-    EXPECT_EQ(D3D8_System()->currentMode.width, 600u);
-    EXPECT_NE(mine, 0u);
-    EXPECT_NE(mine, before);
-    End();
-    EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
-}
-
-TEST_F(HardwareResetTest, Im2DVerticesMoveBySubRasterOffsets)
-{
-    ASSERT_NE(UseSubRaster({320, 0, 320, 480}), nullptr);
-    ASSERT_EQ(Begin(), 1);
-    ASSERT_EQ(DrawTriangle(), 1);
-    const D3D8RotatingBuffer *r = D3D8_GetRotatingBuffer(D3D8_GetCurrentRotatingBuffer());
-    ASSERT_NE(r->buffer, nullptr);
-    float x = 0;
-    memcpy(&x, r->buffer->bytes.data() + (r->fill - 3 * 28), 4);
-    EXPECT_EQ(x, 330.0f);
-    End();
-    UseWholeRaster();
-}
-
-}  // namespace

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "gfx/core/cpu.h"
 #include "gfx/core/renderstate.h"
@@ -78,55 +79,6 @@ TEST_F(DeviceSystemTest, VideoModeInfoMapsDisplayFormats)
         EXPECT_EQ(depth, row.depth);
         EXPECT_EQ(code, row.code);
     }
-}
-
-TEST_F(DeviceSystemTest, SoftwareVertexProcessingKeepsOneRotatingBuffer)
-{
-    OpenEngine();
-    std::string log = Record([&] { StartEngine(0); });
-    EXPECT_NE(log.find("CreateDevice(0, 1, 0x20)"), std::string::npos) << log;
-    EXPECT_EQ(D3D8_GetRotatingBuffer(0)->capacity, 0x40000u);
-    EXPECT_EQ(D3D8_GetRotatingBuffer(1)->capacity, 0u);
-}
-
-TEST_F(DeviceSystemTest, WindowedStartUsesCopySwapAndTheDesktopFormat)
-{
-    OpenEngine();
-    D3DDISPLAYMODE desktop = {640, 480, 60, D3DFMT_X8R8G8B8};
-    D3D8VideoMode windowed = {640, 480, 60, D3DFMT_X8R8G8B8, 0};
-    D3D8_SetPresentParameters(&windowed, &desktop);
-    const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
-    EXPECT_EQ(pp.Windowed, 1);
-    EXPECT_EQ(pp.SwapEffect, D3DSWAPEFFECT_COPY);
-    EXPECT_EQ(pp.BackBufferWidth, 0u);
-    EXPECT_EQ(pp.BackBufferHeight, 0u);
-    EXPECT_EQ(pp.BackBufferFormat, D3DFMT_X8R8G8B8);
-    EXPECT_EQ(pp.EnableAutoDepthStencil, 1);
-    EXPECT_EQ(pp.hDeviceWindow, (void *)window);
-    Window_UserMinimise(window, 1);  // no outer area: a back buffer of 1 x 1
-    D3D8_SetPresentParameters(&windowed, &desktop);
-    EXPECT_EQ(pp.BackBufferWidth, 1u);
-    EXPECT_EQ(pp.BackBufferHeight, 1u);
-    Window_UserMinimise(window, 0);
-    StartEngine(0);
-    EXPECT_EQ(D3D8_System()->currentMode.width, answers.desktopWidth);
-    EXPECT_EQ(D3D8_System()->started, 1u);
-    EXPECT_NE(D3D8_DeviceState()->backBuffer, nullptr);
-}
-
-TEST_F(DeviceSystemTest, FullScreenStartFlipsImmediatelyAtTheModesSize)
-{
-    OpenEngine();
-    int32_t mode = 1;
-    VideoModeInfo info = {};
-    ASSERT_NE(Engine_GetVideoModeInfo(&info, mode), nullptr);
-    StartEngine(mode);
-    const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
-    EXPECT_EQ(pp.Windowed, 0);
-    EXPECT_EQ(pp.SwapEffect, D3DSWAPEFFECT_FLIP);
-    EXPECT_EQ(pp.FullScreen_PresentationInterval, D3DPRESENT_INTERVAL_IMMEDIATE);
-    EXPECT_EQ((int32_t)pp.BackBufferWidth, info.width);
-    EXPECT_EQ((int32_t)pp.FullScreen_RefreshRateInHz, info.refreshRate);
 }
 
 TEST_F(DeviceSystemTest, UseModeBuildsTheTableOnDemandAndIsRefusedWhileStarted)
@@ -222,98 +174,35 @@ TEST_F(DeviceSystemTest, AStencilDepthFormatIsClearedAndMasksDrawingThroughTheEn
     DestroyCamera(camera);
 }
 
-TEST_F(DeviceSystemTest, HardwareTnLWithoutAPureDeviceCreatesWithFlags0x40)
+TEST_F(DeviceSystemTest, VertexProcessingFollowsTheCapsAndHardwareKeepsFourRotatingBuffers)
 {
-    answers.hardwareTnL = true;
-    answers.pureDevice = false;
-    OpenEngine();
-    std::string log = Record([&] { StartEngine(0); });
-    EXPECT_NE(log.find("CreateDevice(0, 1, 0x40) = 0x0"), std::string::npos) << log;
-    // Still a hardware device: four rotating buffers, pooled in the default pool.
-    EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);
-    EXPECT_NE(log.find("CreateVertexBuffer(262144, 0x208, 0x0, 0)"), std::string::npos) << log;
-}
-
-TEST(VertexProcessingTest, PureDeviceOnlyWithHardwareTnL)
-{
-    D3DCAPS8 caps = {};
-    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x20u);
-    caps.DevCaps = D3DDEVCAPS_PUREDEVICE;
-    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x20u);
-    caps.DevCaps = D3DDEVCAPS_HWTRANSFORMANDLIGHT;
-    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x40u);
-    caps.DevCaps |= D3DDEVCAPS_PUREDEVICE;
-    EXPECT_EQ(D3D8_VertexProcessingFlags(&caps), 0x50u);
-}
-
-TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
-{
-    StartEngine(0);
-    EXPECT_EQ(Engine_GetMaxTextureSize(), (int32_t)answers.maxTextureSize);
-    EXPECT_EQ(Engine_GetNumSubSystems(), 1);
-    char name[D3D8_SUBSYSTEM_NAME_SIZE];
-    EXPECT_EQ(Engine_GetSubSystemInfo(name, 1), nullptr);
-    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
-    StandardFunction table[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
-    ASSERT_EQ(D3D8_GetStandardFunctions(table, ENGINE_NUM_STANDARD_FUNCTIONS), 1);
-    EXPECT_EQ(table[0](nullptr, nullptr, 0), 0);
-    EXPECT_EQ(table[22](nullptr, nullptr, 0), 0);
-    EXPECT_NE(table[1], table[0]);
-}
-
-TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSize)
-{
-    const std::string longName = "Adapter " + std::string(100, 'n') + " end";
-    answers.description = longName.c_str();
-    OpenEngine();
-    char name[D3D8_SUBSYSTEM_NAME_SIZE + 64];
-    memset(name, 'x', sizeof(name));
-    ASSERT_NE(Engine_GetSubSystemInfo(name, 0), nullptr);
-    EXPECT_EQ(std::string(name), longName.substr(0, D3D8_SUBSYSTEM_NAME_SIZE - 1));
-    EXPECT_EQ(name[D3D8_SUBSYSTEM_NAME_SIZE], 'x');  // nothing written past the engine's 80 bytes
-}
-
-TEST_F(DeviceSystemTest, SelectingASubSystemRebuildsTheModeTableAndChecksTheIndex)
-{
-    OpenEngine();
-    EXPECT_EQ(Engine_SetSubSystem(1), 0);
-    EXPECT_EQ(Engine_SetSubSystem(-1), 0);
-    ASSERT_EQ(Engine_SetSubSystem(0), 1);
-    EXPECT_NE(D3D8_System()->modeTable, nullptr);
-    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
-}
-
-TEST_F(DeviceSystemTest, MaxTextureSizeIsTheLargerSide)
-{
-    StartEngine(0);
-    D3D8_DeviceState()->caps.MaxTextureWidth = 2048;
-    D3D8_DeviceState()->caps.MaxTextureHeight = 1024;
-    EXPECT_EQ(Engine_GetMaxTextureSize(), 2048);
-}
-
-TEST_F(DeviceSystemTest, FlushToZeroIsSetAfterStartAndClearedAtStopOnlyWithSSE)
-{
-    const int32_t saved = Cpu_GetFlushToZero();
-    Cpu_SetFlushToZero(0);
-    D3D8_SetCpuProbe(WithSSE);
-    StartEngine(0);
-    EXPECT_EQ(Cpu_GetFlushToZero(), 1);
-    StopEngine();
-    EXPECT_EQ(Cpu_GetFlushToZero(), 0);
-    Cpu_SetFlushToZero(saved);
-}
-
-TEST_F(DeviceSystemTest, WithoutSSETheControlRegisterIsLeftAlone)
-{
-    const int32_t saved = Cpu_GetFlushToZero();
-    Cpu_SetFlushToZero(0);
-    D3D8_SetCpuProbe(NoSSE);
-    StartEngine(0);
-    EXPECT_EQ(Cpu_GetFlushToZero(), 0);
-    Cpu_SetFlushToZero(1);
-    StopEngine();
-    EXPECT_EQ(Cpu_GetFlushToZero(), 1);
-    Cpu_SetFlushToZero(saved);
+    const struct {
+        uint32_t devCaps, flags;
+    } caps[] = {{0, 0x20},
+                {D3DDEVCAPS_PUREDEVICE, 0x20},
+                {D3DDEVCAPS_HWTRANSFORMANDLIGHT, 0x40},
+                {D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE, 0x50}};
+    for (const auto& c : caps) {
+        D3DCAPS8 d = {};
+        d.DevCaps = c.devCaps;
+        EXPECT_EQ(D3D8_VertexProcessingFlags(&d), c.flags) << c.devCaps;
+    }
+    // Software: one rotating buffer. Hardware without a pure device: four,
+    // pooled in the default pool.
+    for (bool hardware : {false, true}) {
+        answers.hardwareTnL = hardware;
+        answers.pureDevice = false;
+        OpenEngine();
+        std::string log = Record([&] { StartEngine(0); });
+        EXPECT_NE(log.find(hardware ? "CreateDevice(0, 1, 0x40) = 0x0" : "CreateDevice(0, 1, 0x20)"), std::string::npos)
+            << log;
+        EXPECT_EQ(D3D8_GetRotatingBuffer(0)->capacity, 0x40000u);
+        EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, hardware ? 0x40000u : 0u);
+        if (hardware) {
+            EXPECT_NE(log.find("CreateVertexBuffer(262144, 0x208, 0x0, 0)"), std::string::npos) << log;
+        }
+        TearDown();
+    }
 }
 
 TEST_F(DeviceSystemTest, FailedDeviceCreationFailsTheStart)
@@ -340,3 +229,77 @@ TEST_F(DeviceSystemTest, FocusHidesAndRestoresOnlyFullScreen)
 }
 
 }  // namespace
+
+TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
+{
+    StartEngine(0);
+    EXPECT_EQ(Engine_GetMaxTextureSize(), (int32_t)answers.maxTextureSize);
+    EXPECT_EQ(Engine_GetNumSubSystems(), 1);
+    char name[D3D8_SUBSYSTEM_NAME_SIZE];
+    EXPECT_EQ(Engine_GetSubSystemInfo(name, 1), nullptr);
+    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
+    StandardFunction table[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
+    ASSERT_EQ(D3D8_GetStandardFunctions(table, ENGINE_NUM_STANDARD_FUNCTIONS), 1);
+    EXPECT_EQ(table[0](nullptr, nullptr, 0), 0);
+    EXPECT_EQ(table[22](nullptr, nullptr, 0), 0);
+    EXPECT_NE(table[1], table[0]);
+    D3D8_DeviceState()->caps.MaxTextureWidth = 2048;  // the larger side
+    D3D8_DeviceState()->caps.MaxTextureHeight = 1024;
+    EXPECT_EQ(Engine_GetMaxTextureSize(), 2048);
+}
+
+TEST_F(DeviceSystemTest, FlushToZeroIsSetAfterStartAndClearedAtStopOnlyWithSSE)
+{
+    const int32_t saved = Cpu_GetFlushToZero();
+    for (bool sse : {true, false}) {
+        Cpu_SetFlushToZero(0);
+        D3D8_SetCpuProbe(sse ? WithSSE : NoSSE);
+        StartEngine(0);
+        EXPECT_EQ(Cpu_GetFlushToZero(), sse ? 1 : 0);
+        if (!sse) Cpu_SetFlushToZero(1);
+        StopEngine();
+        EXPECT_EQ(Cpu_GetFlushToZero(), sse ? 0 : 1);  // without SSE the register is left alone
+        TearDown();
+    }
+    Cpu_SetFlushToZero(saved);
+}
+
+TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSizeAndSelectionChecksTheIndex)
+{
+    const std::string longName = "Adapter " + std::string(100, 'n') + " end";
+    answers.description = longName.c_str();
+    OpenEngine();
+    char name[D3D8_SUBSYSTEM_NAME_SIZE + 64];
+    memset(name, 'x', sizeof(name));
+    ASSERT_NE(Engine_GetSubSystemInfo(name, 0), nullptr);
+    EXPECT_EQ(std::string(name), longName.substr(0, D3D8_SUBSYSTEM_NAME_SIZE - 1));
+    EXPECT_EQ(name[D3D8_SUBSYSTEM_NAME_SIZE], 'x');  // nothing written past the engine's 80 bytes
+    // Selecting one checks the index and rebuilds the mode table.
+    EXPECT_EQ(Engine_SetSubSystem(1), 0);
+    EXPECT_EQ(Engine_SetSubSystem(-1), 0);
+    ASSERT_EQ(Engine_SetSubSystem(0), 1);
+    EXPECT_NE(D3D8_System()->modeTable, nullptr);
+    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
+}
+
+TEST_F(DeviceSystemTest, WindowedStartUsesCopySwapAndTheDesktopFormat)
+{
+    OpenEngine();
+    D3DDISPLAYMODE desktop = {640, 480, 60, D3DFMT_X8R8G8B8};
+    D3D8VideoMode windowed = {640, 480, 60, D3DFMT_X8R8G8B8, 0};
+    D3D8_SetPresentParameters(&windowed, &desktop);
+    const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
+    EXPECT_EQ(std::tie(pp.Windowed, pp.SwapEffect, pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat,
+                       pp.EnableAutoDepthStencil),
+              std::make_tuple(1, D3DSWAPEFFECT_COPY, 0u, 0u, D3DFMT_X8R8G8B8, 1));
+    EXPECT_EQ(pp.hDeviceWindow, (void *)window);
+    Window_UserMinimise(window, 1);  // no outer area: a back buffer of 1 x 1
+    D3D8_SetPresentParameters(&windowed, &desktop);
+    EXPECT_EQ(pp.BackBufferWidth, 1u);
+    EXPECT_EQ(pp.BackBufferHeight, 1u);
+    Window_UserMinimise(window, 0);
+    StartEngine(0);
+    EXPECT_EQ(D3D8_System()->currentMode.width, answers.desktopWidth);
+    EXPECT_EQ(D3D8_System()->started, 1u);
+    EXPECT_NE(D3D8_DeviceState()->backBuffer, nullptr);
+}

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "gfx/core/camera.h"
@@ -107,6 +108,15 @@ protected:
     {
         size_t a = text.find(first), b = text.find(second);
         return a != std::string::npos && b != std::string::npos && a < b;
+    }
+    // Each of steps appears in text, each after the one before it.
+    static void ExpectInOrder(const std::string& text, std::initializer_list<std::string> steps)
+    {
+        size_t at = 0;
+        for (const std::string& step : steps) {
+            at = text.find(step, at);
+            ASSERT_NE(at, std::string::npos) << step << " missing or out of order in\n" << text;
+        }
     }
 
     // A camera on a frame at `position`, drawing into a camera raster of the

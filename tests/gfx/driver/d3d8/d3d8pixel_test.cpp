@@ -10,26 +10,6 @@
 
 namespace {
 
-struct Rgba {
-    uint8_t c[4];
-};
-
-Rgba Unpack(uint32_t v, uint32_t format)
-{
-    Rgba out = {{0, 0, 0, 0}};
-    EXPECT_EQ(D3D8_UnpackPixel(out.c, v, format), 1);
-    return out;
-}
-
-#define EXPECT_RGBA(value, r, g, b, a)  \
-    do {                                \
-        const Rgba got = (value);       \
-        EXPECT_EQ(got.c[0], r);         \
-        EXPECT_EQ(got.c[1], g);         \
-        EXPECT_EQ(got.c[2], b);         \
-        EXPECT_EQ(got.c[3], a);         \
-    } while (0)
-
 TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
 {
     const uint8_t white128[4] = {255, 255, 255, 128}, mixed[4] = {0x12, 0x34, 0x56, 0x78};
@@ -60,40 +40,6 @@ TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
     EXPECT_EQ(D3D8_PackPixel(&untouched, mixed, RASTERFORMAT16), 0);
     EXPECT_EQ(untouched, 7u);
     EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT32), nullptr);
-}
-
-TEST(D3D8PixelTest, UnpackingUsesMasksWithoutBitReplication)
-{
-    EXPECT_RGBA(Unpack(0xffff, RASTERFORMAT565), 248, 252, 248, 255);
-    EXPECT_RGBA(Unpack(0xf123, RASTERFORMAT4444), 16, 32, 48, 255);
-    EXPECT_RGBA(Unpack(0x7123, RASTERFORMAT4444), 16, 32, 48, 112);
-    EXPECT_RGBA(Unpack(0x7fff, RASTERFORMAT1555), 248, 248, 248, 0);
-    EXPECT_RGBA(Unpack(0x8000, RASTERFORMAT1555), 0, 0, 0, 255);
-    EXPECT_RGBA(Unpack(0xffff, RASTERFORMAT555), 248, 248, 248, 255);
-    EXPECT_RGBA(Unpack(0x9a, RASTERFORMATLUM8), 0x9a, 0x9a, 0x9a, 255);
-    EXPECT_RGBA(Unpack(0x80123456, RASTERFORMAT8888), 0x12, 0x34, 0x56, 0x80);
-    EXPECT_RGBA(Unpack(0x80123456, RASTERFORMATDEFAULT), 0x12, 0x34, 0x56, 0x80);
-    EXPECT_RGBA(Unpack(0x00123456, RASTERFORMAT888), 0x12, 0x34, 0x56, 255);
-    EXPECT_RGBA(Unpack(0x44332211, RASTERFORMAT565 | RASTERFORMATPAL8), 0x11, 0x22, 0x33, 0x44);
-    uint8_t out[4];
-    EXPECT_EQ(D3D8_UnpackPixel(out, 0, RASTERFORMAT16), 0);
-}
-
-TEST(D3D8PixelTest, SixteenBitFormatsRoundTripEveryValue)
-{
-    const struct {
-        uint32_t format;
-        uint32_t mask;
-    } cases[] = {{RASTERFORMAT565, 0xffff}, {RASTERFORMAT1555, 0xffff}, {RASTERFORMAT4444, 0xffff},
-                 {RASTERFORMAT555, 0x7fff}};
-    for (const auto &c : cases) {
-        const D3D8PackFunc pack = D3D8_PackFunctionFor(c.format);
-        for (uint32_t v = 0; v < 0x10000; v++) {
-            uint8_t rgba[4];
-            D3D8_UnpackPixel(rgba, v, c.format);
-            ASSERT_EQ(pack(rgba), v & c.mask) << std::hex << c.format << " " << v;
-        }
-    }
 }
 
 class D3D8TransferTest : public D3D8RasterTest {};
@@ -170,40 +116,19 @@ TEST_F(D3D8TransferTest, RefusedImageTransfersRaiseTheirCodeAndWriteNothing)
     Image_Destroy(four);
 }
 
-TEST_F(D3D8TransferTest, SmallerImageIsResampledIntoTheTextureAndLeftUntouched)
-{
-    Raster *raster = Raster_Create(64, 64, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
-    Image *image = MakeImage(32, 32, 32, [](int32_t x, int32_t, uint8_t *p) {
-        const uint8_t c[4] = {(uint8_t)(x * 8), 10, 20, 255};
-        memcpy(p, c, 4);
-    });
-    ASSERT_EQ(D3D8_RasterFromImage(raster, image), 1);
-    EXPECT_EQ(image->width, 32);
-    EXPECT_EQ(image->pixels[4 * 31], 248);
-    uint8_t *pixels = Raster_Lock(raster, 0, RASTERLOCKREAD);
-    ASSERT_NE(pixels, nullptr);
-    EXPECT_EQ(pixels[4 * 63 + 2], 248);  // red of the last column (B, G, R, X in memory)
-    EXPECT_EQ(pixels[4 * 62 + 2], 248);
-    EXPECT_EQ(pixels[0 + 1], 10);
-    Raster_Unlock(raster);
-    EXPECT_EQ(D3D8_RasterExt(raster)->alpha, 0);
-    Image_Destroy(image);
-    Raster_Destroy(raster);
-}
-
 TEST_F(D3D8TransferTest, PalettisedImagesGoThroughPackedPaletteAndSetTheAlphaByte)
 {
-    Image *image = MakeImage(2, 1, 8, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)(x + 1); });
+    Image* image = Img(2, 1, 8, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(x + 1); });
     const uint8_t one[4] = {255, 0, 0, 255}, two[4] = {0, 0, 255, 128};
     memcpy(image->palette + 4, one, 4);
     memcpy(image->palette + 8, two, 4);
-    Raster *sixteen = Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT4444);
+    Raster* sixteen = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT4444));
     ASSERT_EQ(D3D8_RasterFromImage(sixteen, image), 1);
     uint8_t *pixels = Raster_Lock(sixteen, 0, RASTERLOCKREAD);
     EXPECT_EQ(Bytes_LoadU16(pixels), 0xff00);
     EXPECT_EQ(Bytes_LoadU16(pixels + 2), 0x800f);
     Raster_Unlock(sixteen);
-    Raster *x888 = Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
+    Raster* x888 = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMAT888));
     ASSERT_EQ(D3D8_RasterFromImage(x888, image), 1);
     EXPECT_EQ(D3D8_RasterExt(x888)->alpha, 0);
     pixels = Raster_Lock(x888, 0, RASTERLOCKREAD);
@@ -211,23 +136,17 @@ TEST_F(D3D8TransferTest, PalettisedImagesGoThroughPackedPaletteAndSetTheAlphaByt
     memcpy(&v, pixels + 4, 4);
     EXPECT_EQ(v, 0xff0000ffu);
     Raster_Unlock(x888);
-    Raster *top = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
+    Raster* top = Keep(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
     D3D8_RasterExt(top)->alpha = 0;
-    Raster *sub = Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE);
+    Raster* sub = Keep(Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
     const RasterRect rect = {1, 1, 2, 1};
     Raster_SubRaster(sub, top, &rect);
     ASSERT_EQ(D3D8_RasterFromImage(sub, image), 1);
     EXPECT_EQ(D3D8_RasterExt(sub)->alpha, 1);
     EXPECT_EQ(D3D8_RasterExt(top)->alpha, 1);
-    Image *back = MakeImage(4, 4, 32, [](int32_t, int32_t, uint8_t *) {});
+    Image* back = Img(4, 4, 32, [](int32_t, int32_t, uint8_t*) {});
     ASSERT_EQ(D3D8_ImageFromRaster(back, top), 1);
     EXPECT_EQ(memcmp(back->pixels + back->stride + 8, two, 4), 0);
-    Image_Destroy(back);
-    Raster_Destroy(sub);
-    Raster_Destroy(top);
-    Raster_Destroy(x888);
-    Raster_Destroy(sixteen);
-    Image_Destroy(image);
 }
 
 TEST_F(D3D8TransferTest, PalettisedRastersQuantiseWideImagesAndCopyPaletteImages)
@@ -258,31 +177,52 @@ TEST_F(D3D8TransferTest, PalettisedRastersQuantiseWideImagesAndCopyPaletteImages
     Raster_Destroy(raster);
 }
 
+}  // namespace
+
+TEST(D3D8PixelTest, UnpackingUsesMasksWithoutBitReplication)
+{
+    const struct {
+        uint32_t value, format;
+        uint8_t rgba[4];
+    } cases[] = {{0xffff, RASTERFORMAT565, {248, 252, 248, 255}},
+                 {0xf123, RASTERFORMAT4444, {16, 32, 48, 255}},
+                 {0x7123, RASTERFORMAT4444, {16, 32, 48, 112}},
+                 {0x7fff, RASTERFORMAT1555, {248, 248, 248, 0}},
+                 {0x8000, RASTERFORMAT1555, {0, 0, 0, 255}},
+                 {0xffff, RASTERFORMAT555, {248, 248, 248, 255}},
+                 {0x9a, RASTERFORMATLUM8, {0x9a, 0x9a, 0x9a, 255}},
+                 {0x80123456, RASTERFORMAT8888, {0x12, 0x34, 0x56, 0x80}},
+                 {0x80123456, RASTERFORMATDEFAULT, {0x12, 0x34, 0x56, 0x80}},
+                 {0x00123456, RASTERFORMAT888, {0x12, 0x34, 0x56, 255}},
+                 {0x44332211, RASTERFORMAT565 | RASTERFORMATPAL8, {0x11, 0x22, 0x33, 0x44}}};
+    for (const auto& c : cases) {
+        uint8_t out[4] = {};
+        EXPECT_EQ(D3D8_UnpackPixel(out, c.value, c.format), 1);
+        EXPECT_EQ(memcmp(out, c.rgba, 4), 0) << std::hex << c.value << " " << c.format;
+    }
+    uint8_t out[4];
+    EXPECT_EQ(D3D8_UnpackPixel(out, 0, RASTERFORMAT16), 0);
+}
+
 TEST_F(D3D8TransferTest, LuminanceRastersReadBackAsGrey)
 {
-    Raster *raster = Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMATLUM8);
-    Image *image = MakeImage(2, 1, 32, [](int32_t x, int32_t, uint8_t *p) {
+    Raster* raster = Keep(Raster_Create(2, 1, 0, RASTERTYPETEXTURE | RASTERFORMATLUM8));
+    Image* image = Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) {
         const uint8_t c[4] = {100, (uint8_t)(x ? 200 : 0), 50, 255};
         memcpy(p, c, 4);
     });
     ASSERT_EQ(D3D8_RasterFromImage(raster, image), 1);
-    Image *eight = MakeImage(2, 1, 8, [](int32_t, int32_t, uint8_t *) {});
+    Image* eight = Img(2, 1, 8, [](int32_t, int32_t, uint8_t*) {});
     ASSERT_EQ(D3D8_ImageFromRaster(eight, raster), 1);
     EXPECT_EQ(eight->pixels[0], (0 * 59 + 50 * 11 + 100 * 30) / 100);
     EXPECT_EQ(eight->pixels[1], (200 * 59 + 50 * 11 + 100 * 30) / 100);
     EXPECT_EQ(eight->palette[4 * 77], 77);
     // A 4-bit image goes through its 16-entry palette by each byte's low bits.
-    Image *four = MakeImage(2, 1, 4, [](int32_t x, int32_t, uint8_t *p) { *p = (uint8_t)(0xc0 | x); });
+    Image* four = Img(2, 1, 4, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(0xc0 | x); });
     memset(four->palette, 0, 64);
     memset(four->palette + 4, 100, 4);
     ASSERT_EQ(D3D8_RasterFromImage(raster, four), 1);
     ASSERT_EQ(D3D8_ImageFromRaster(eight, raster), 1);
     EXPECT_EQ(eight->pixels[0], 0);
     EXPECT_EQ(eight->pixels[1], 100 * 100 / 255);
-    Image_Destroy(four);
-    Image_Destroy(eight);
-    Image_Destroy(image);
-    Raster_Destroy(raster);
 }
-
-}  // namespace

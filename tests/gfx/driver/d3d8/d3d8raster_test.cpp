@@ -1,6 +1,7 @@
 #include "gfx/driver/d3d8/d3d8raster.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "gfx/driver/d3d8/d3d8pixel.h"
 #include "gfx/driver/d3d8/d3d8rasterformat.h"
@@ -9,56 +10,10 @@
 
 namespace {
 
-TEST_F(D3D8RasterTest, LockReportsLevelSizeAndRefusesSecondLockAndDoubleUnlock)
-{
-    Raster *raster = Raster_Create(64, 16, 0, RASTERTYPETEXTURE | RASTERFORMAT565 | RASTERFORMATMIPMAP);
-    ASSERT_NE(raster, nullptr);
-    EXPECT_EQ(raster->depth, 16);
-    EXPECT_EQ(Raster_GetNumLevels(raster), 7);
-    ASSERT_NE(Raster_Lock(raster, 2, RASTERLOCKREAD), nullptr);
-    EXPECT_EQ(raster->width, 16);
-    EXPECT_EQ(raster->height, 4);
-    EXPECT_EQ(raster->stride, 32);
-    EXPECT_TRUE(raster->privateFlags & RASTERPIXELLOCKEDREAD);
-    EXPECT_EQ(Raster_Lock(raster, 0, RASTERLOCKREAD), nullptr);
-    EXPECT_EQ(TakeError(), 0x8000000eu);
-    EXPECT_NE(Raster_Unlock(raster), nullptr);
-    EXPECT_EQ(raster->width, 64);
-    EXPECT_EQ(raster->height, 16);
-    EXPECT_EQ(raster->stride, 0);
-    EXPECT_EQ(raster->privateFlags & (RASTERPIXELLOCKEDREAD | RASTERPIXELLOCKEDWRITE), 0);
-    EXPECT_EQ(Raster_Unlock(raster), nullptr);
-    EXPECT_EQ(TakeError(), 0x80000011u);
-    ASSERT_NE(Raster_Lock(raster, 5, RASTERLOCKWRITE), nullptr);
-    EXPECT_EQ(raster->width, 2);
-    EXPECT_EQ(raster->height, 1);
-    Raster_Unlock(raster);
-    Raster_Destroy(raster);
-    Raster *single = Raster_Create(8, 8, 0, RASTERTYPETEXTURE);
-    EXPECT_EQ(Raster_GetNumLevels(single), 1);
-    Raster_Destroy(single);
-}
-
-TEST_F(D3D8RasterTest, RasterWithoutDevicePixelsRefusesLocks)
-{
-    Raster *raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE);
-    ASSERT_NE(raster, nullptr);
-    EXPECT_EQ(Raster_Lock(raster, 0, RASTERLOCKREAD), nullptr);
-    EXPECT_EQ(TakeError(), 0x8000000eu);
-    EXPECT_EQ(Raster_LockPalette(raster, RASTERLOCKREAD), nullptr);
-    EXPECT_EQ(TakeError(), 0x8000000du);
-    EXPECT_EQ(Raster_GetNumLevels(raster), 1);
-    Raster_Destroy(raster);
-    Raster *zero = Raster_Create(0, 4, 0, RASTERTYPENORMAL);
-    ASSERT_NE(zero, nullptr);
-    EXPECT_EQ(zero->flags, RASTERDONTALLOCATE);
-    Raster_Destroy(zero);
-}
-
 TEST_F(D3D8RasterTest, AutomaticMipLevelsRegenerateOnlyAfterWritingLevelZero)
 {
-    Raster *raster =
-        Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888 | RASTERFORMATMIPMAP | RASTERFORMATAUTOMIPMAP);
+    Raster* raster =
+        Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888 | RASTERFORMATMIPMAP | RASTERFORMATAUTOMIPMAP));
     ASSERT_NE(raster, nullptr);
     uint8_t *pixels = Raster_Lock(raster, 0, RASTERLOCKWRITE);
     ASSERT_NE(pixels, nullptr);
@@ -82,7 +37,6 @@ TEST_F(D3D8RasterTest, AutomaticMipLevelsRegenerateOnlyAfterWritingLevelZero)
     memcpy(&v, pixels, 4);
     EXPECT_EQ(v, 0xff204060u);
     Raster_Unlock(raster);
-    Raster_Destroy(raster);
 }
 
 TEST_F(D3D8RasterTest, PaletteNumbersStartAtZeroReuseFreedOnesAndReachTheDevice)
@@ -141,38 +95,10 @@ TEST_F(D3D8RasterTest, DestroyingARasterBoundOnAnyStageUnbindsIt)
     EXPECT_EQ(bound, nullptr);
 }
 
-TEST_F(D3D8RasterTest, SubRastersChainOffsetsToTheTopLevelRaster)
-{
-    Raster *top = Raster_Create(32, 32, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
-    Raster *middle = Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE);
-    Raster *inner = Raster_Create(0, 0, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE);
-    const RasterRect outer = {10, 20, 16, 8}, small = {4, 4, 2, 2};
-    ASSERT_EQ(Raster_SubRaster(middle, top, &outer), middle);
-    ASSERT_EQ(Raster_SubRaster(inner, middle, &small), inner);
-    EXPECT_EQ(inner->offsetX, 14);
-    EXPECT_EQ(inner->offsetY, 24);
-    EXPECT_EQ(inner->parent, top);
-    EXPECT_EQ(inner->depth, 32);
-    EXPECT_EQ(Raster_SubRaster(top, middle, &small), nullptr);
-    uint8_t *pixels = Raster_Lock(inner, 0, RASTERLOCKWRITE);
-    ASSERT_NE(pixels, nullptr);
-    const uint32_t v = 0xff010203u;
-    memcpy(pixels, &v, 4);
-    Raster_Unlock(inner);
-    pixels = Raster_Lock(top, 0, RASTERLOCKREAD);
-    uint32_t got;
-    memcpy(&got, pixels + 24 * top->stride + 14 * 4, 4);
-    EXPECT_EQ(got, v);
-    Raster_Unlock(top);
-    Raster_Destroy(inner);
-    Raster_Destroy(middle);
-    Raster_Destroy(top);
-}
-
 TEST_F(D3D8RasterTest, CameraLocksReadTheBackBufferAndWriteBackAtSubRasterOffsets)
 {
     ASSERT_GE(device->Clear(0, nullptr, D3DCLEAR_TARGET, 0xff336699u, 1.0f, 0), 0);
-    Raster *camera = Raster_Create(64, 48, 0, RASTERTYPECAMERA);
+    Raster* camera = Keep(Raster_Create(64, 48, 0, RASTERTYPECAMERA));
     ASSERT_NE(camera, nullptr);
     EXPECT_EQ(camera->depth, 32);
     uint8_t *pixels = Raster_Lock(camera, 0, RASTERLOCKREAD);
@@ -181,7 +107,7 @@ TEST_F(D3D8RasterTest, CameraLocksReadTheBackBufferAndWriteBackAtSubRasterOffset
     memcpy(&v, pixels + 10 * camera->stride + 40, 4);
     EXPECT_EQ(v & 0xffffff, 0x336699u);
     Raster_Unlock(camera);
-    Raster *part = Raster_Create(0, 0, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE);
+    Raster* part = Keep(Raster_Create(0, 0, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE));
     const RasterRect rect = {8, 4, 4, 4};
     ASSERT_NE(Raster_SubRaster(part, camera, &rect), nullptr);
     pixels = Raster_Lock(part, 0, RASTERLOCKWRITE | RASTERLOCKREAD);
@@ -195,44 +121,11 @@ TEST_F(D3D8RasterTest, CameraLocksReadTheBackBufferAndWriteBackAtSubRasterOffset
     memcpy(&v, pixels + 4 * camera->stride + 7 * 4, 4);
     EXPECT_EQ(v & 0xffffff, 0x336699u);
     Raster_Unlock(camera);
-    Raster_Destroy(part);
-    Raster_Destroy(camera);
     EXPECT_EQ(Raster_Create(128, 48, 0, RASTERTYPECAMERA), nullptr);
     ErrorRecord record;
     Error_Get(&record);
     EXPECT_EQ(record.code, 2);
     EXPECT_EQ(record.pluginId, 0x40C);
-}
-
-TEST_F(D3D8RasterTest, ZBufferOfWindowSizeUsesTheDevicesOwnSurface)
-{
-    Raster *own = Raster_Create(64, 48, 0, RASTERTYPEZBUFFER);
-    ASSERT_NE(own, nullptr);
-    EXPECT_EQ(D3D8_RasterExt(own)->surface, D3D8_DeviceState()->depthSurface);
-    Raster *other = Raster_Create(32, 32, 0, RASTERTYPEZBUFFER);
-    ASSERT_NE(other, nullptr);
-    EXPECT_NE(D3D8_RasterExt(other)->surface, D3D8_DeviceState()->depthSurface);
-    EXPECT_EQ(Raster_Lock(other, 0, RASTERLOCKREAD), nullptr);
-    EXPECT_EQ(TakeError(), 0x8000000eu);
-    Raster_Destroy(other);
-    Raster_Destroy(own);
-}
-
-TEST_F(D3D8RasterTest, GammaFlagTravelsBetweenImagesAndRasters)
-{
-    Raster *raster = Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
-    Image *image = MakeImage(2, 2, 32, [](int32_t, int32_t, uint8_t *p) { memset(p, 200, 4); });
-    image->flags |= IMAGE_GAMMACORRECTED;
-    ASSERT_EQ(Raster_SetFromImage(raster, image), raster);
-    EXPECT_TRUE(raster->privateFlags & RASTERGAMMACORRECTED);
-    Image *back = MakeImage(2, 2, 32, [](int32_t, int32_t, uint8_t *) {});
-    ASSERT_EQ(Image_SetFromRaster(back, raster), back);
-    EXPECT_TRUE(back->flags & IMAGE_GAMMACORRECTED);
-    EXPECT_EQ(back->pixels[0], 200);
-    EXPECT_EQ(back->pixels[3], 255);
-    Image_Destroy(back);
-    Image_Destroy(image);
-    Raster_Destroy(raster);
 }
 
 TEST_F(D3D8RasterTest, DeviceResetRebuildsPalettesCameraTexturesAndDepthBuffers)
@@ -251,21 +144,9 @@ TEST_F(D3D8RasterTest, DeviceResetRebuildsPalettesCameraTexturesAndDepthBuffers)
     EXPECT_EQ(D3D8_RasterExt(target)->texture, nullptr);
     EXPECT_EQ(D3D8_RasterExt(depth)->surface, nullptr);
     // Nothing of the default pool is left, so the device can be reset.
-    D3DPRESENT_PARAMETERS params = {};
-    params.BackBufferWidth = 64;
-    params.BackBufferHeight = 48;
-    params.BackBufferFormat = answers.displayFormat;
-    params.BackBufferCount = 1;
-    params.SwapEffect = D3DSWAPEFFECT_COPY;
-    params.Windowed = 1;
-    params.EnableAutoDepthStencil = 1;
-    params.AutoDepthStencilFormat = D3DFMT_D24X8;
+    D3DPRESENT_PARAMETERS params = Params();
     ASSERT_GE(device->Reset(&params), 0);
-    D3D8DeviceState &s = *D3D8_DeviceState();
-    device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &s.backBuffer);
-    s.backBuffer->Release();
-    device->GetDepthStencilSurface(&s.depthSurface);
-    s.depthSurface->Release();
+    GetSurfaces();
     ASSERT_EQ(D3D8_RestoreDeviceRasters(), 1);
     EXPECT_NE(D3D8_RasterExt(target)->texture, nullptr);
     EXPECT_NE(D3D8_RasterExt(depth)->surface, nullptr);
@@ -275,28 +156,42 @@ TEST_F(D3D8RasterTest, DeviceResetRebuildsPalettesCameraTexturesAndDepthBuffers)
     for (Raster *r : {depth, target, palettised}) Raster_Destroy(r);
 }
 
-TEST_F(D3D8RasterTest, WideImagesRoundTripThroughEverySixteenBitFormat)
+}  // namespace
+
+TEST_F(D3D8RasterTest, LockReportsLevelSizeAndRefusesSecondLockAndDoubleUnlock)
 {
-    Image *image = MakeImage(4, 1, 32, [](int32_t x, int32_t, uint8_t *p) {
-        const uint8_t c[4] = {(uint8_t)(60 * x + 7), (uint8_t)(255 - 50 * x), (uint8_t)(33 * x), (uint8_t)(x ? 255 : 100)};
-        memcpy(p, c, 4);
-    });
-    for (uint32_t code : {RASTERFORMAT1555, RASTERFORMAT565, RASTERFORMAT4444, RASTERFORMAT555}) {
-        Raster *raster = Raster_Create(4, 1, 0, RASTERTYPETEXTURE | code);
-        ASSERT_NE(raster, nullptr);
-        ASSERT_EQ(Raster_SetFromImage(raster, image), raster);
-        EXPECT_EQ(D3D8_RasterExt(raster)->alpha, D3D8_AlphaOfCode(code));
-        Image *back = MakeImage(4, 1, 32, [](int32_t, int32_t, uint8_t *) {});
-        ASSERT_EQ(Image_SetFromRaster(back, raster), back);
-        for (int32_t x = 0; x < 4; x++) {
-            uint8_t expected[4];
-            D3D8_UnpackPixel(expected, D3D8_PackFunctionFor(code)(image->pixels + 4 * x), code);
-            EXPECT_EQ(memcmp(back->pixels + 4 * x, expected, 4), 0) << std::hex << code << " " << x;
-        }
-        Image_Destroy(back);
-        Raster_Destroy(raster);
-    }
-    Image_Destroy(image);
+    Raster* raster = Keep(Raster_Create(64, 16, 0, RASTERTYPETEXTURE | RASTERFORMAT565 | RASTERFORMATMIPMAP));
+    ASSERT_NE(raster, nullptr);
+    EXPECT_EQ(raster->depth, 16);
+    EXPECT_EQ(Raster_GetNumLevels(raster), 7);
+    ASSERT_NE(Raster_Lock(raster, 2, RASTERLOCKREAD), nullptr);
+    EXPECT_EQ(std::tie(raster->width, raster->height, raster->stride), std::make_tuple(16, 4, 32));
+    EXPECT_TRUE(raster->privateFlags & RASTERPIXELLOCKEDREAD);
+    EXPECT_EQ(Raster_Lock(raster, 0, RASTERLOCKREAD), nullptr);
+    EXPECT_EQ(TakeError(), 0x8000000eu);
+    EXPECT_NE(Raster_Unlock(raster), nullptr);
+    EXPECT_EQ(std::tie(raster->width, raster->height, raster->stride), std::make_tuple(64, 16, 0));
+    EXPECT_EQ(raster->privateFlags & (RASTERPIXELLOCKEDREAD | RASTERPIXELLOCKEDWRITE), 0);
+    EXPECT_EQ(Raster_Unlock(raster), nullptr);
+    EXPECT_EQ(TakeError(), 0x80000011u);
+    ASSERT_NE(Raster_Lock(raster, 5, RASTERLOCKWRITE), nullptr);
+    EXPECT_EQ(raster->width, 2);
+    EXPECT_EQ(raster->height, 1);
+    Raster_Unlock(raster);
+    Raster* single = Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE));
+    EXPECT_EQ(Raster_GetNumLevels(single), 1);
 }
 
-}  // namespace
+TEST_F(D3D8RasterTest, RasterWithoutDevicePixelsRefusesLocks)
+{
+    Raster* raster = Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
+    ASSERT_NE(raster, nullptr);
+    EXPECT_EQ(Raster_Lock(raster, 0, RASTERLOCKREAD), nullptr);
+    EXPECT_EQ(TakeError(), 0x8000000eu);
+    EXPECT_EQ(Raster_LockPalette(raster, RASTERLOCKREAD), nullptr);
+    EXPECT_EQ(TakeError(), 0x8000000du);
+    EXPECT_EQ(Raster_GetNumLevels(raster), 1);
+    Raster* zero = Keep(Raster_Create(0, 4, 0, RASTERTYPENORMAL));
+    ASSERT_NE(zero, nullptr);
+    EXPECT_EQ(zero->flags, RASTERDONTALLOCATE);
+}

@@ -16,25 +16,6 @@ Image *AlphaImage(uint8_t alpha)
     return image;
 }
 
-TEST_F(D3D8RasterTest, ImageFormatAlphaBandsFollowTheDisplayDepth)
-{
-    const struct {
-        uint8_t alpha;
-        uint32_t deep, shallow;
-    } cases[] = {{255, RASTERFORMAT888, RASTERFORMAT565}, {254, RASTERFORMAT8888, RASTERFORMAT4444},
-                 {16, RASTERFORMAT8888, RASTERFORMAT4444}, {15, RASTERFORMAT8888, RASTERFORMAT1555},
-                 {0, RASTERFORMAT8888, RASTERFORMAT1555}};
-    for (bool shallow : {false, true}) {
-        answers.displayFormat = shallow ? D3DFMT_R5G6B5 : D3DFMT_X8R8G8B8;
-        OpenDevice();
-        for (const auto &c : cases) {
-            Image *image = AlphaImage(c.alpha);
-            EXPECT_EQ(D3D8_ImageChooseFormat(image), shallow ? c.shallow : c.deep) << (int)c.alpha << " " << shallow;
-            Image_Destroy(image);
-        }
-    }
-}
-
 TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
 {
     Image *image = Image_Create(2, 1, 8);
@@ -51,13 +32,12 @@ TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
     image->depth = 8;
     Image_Destroy(image);
     // A 4-bit pixel is its byte's low four bits, and its palette has 16 entries.
-    Image *four = MakeImage(2, 1, 4, [](int32_t, int32_t, uint8_t *p) { *p = 0xf1; });
+    Image* four = Img(2, 1, 4, [](int32_t, int32_t, uint8_t* p) { *p = 0xf1; });
     memset(four->palette, 255, 64);
     four->palette[4 * 2 + 3] = 0;
     EXPECT_EQ(D3D8_ImageChooseFormat(four), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT888));
     four->pixels[1] = 0x72;
     EXPECT_EQ(D3D8_ImageChooseFormat(four), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT8888));
-    Image_Destroy(four);
 }
 
 TEST_F(D3D8RasterTest, FormatResolutionTable)
@@ -101,6 +81,22 @@ TEST_F(D3D8RasterTest, FormatResolutionTable)
     EXPECT_EQ(TakeError(), 0x8000000du);
 }
 
+TEST_F(D3D8RasterTest, FindRasterFormatGivesSizeDepthAndFormatForAnImage)
+{
+    Image *image = AlphaImage(128);
+    int32_t w = 0, h = 0, depth = 0, format = 0;
+    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
+    EXPECT_EQ(w, 2);
+    EXPECT_EQ(h, 1);
+    EXPECT_EQ(depth, 32);
+    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888 | RASTERFORMATMIPMAP | RASTERTYPETEXTURE);
+    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPENORMAL | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
+    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888);
+    Image_Destroy(image);
+}
+
+}  // namespace
+
 TEST_F(D3D8RasterTest, SizeClampFollowsPowerOfTwoAndSquareCaps)
 {
     const struct {
@@ -132,19 +128,3 @@ TEST_F(D3D8RasterTest, SizeClampFollowsPowerOfTwoAndSquareCaps)
         EXPECT_EQ(h, c.clampedH) << "case " << i;
     }
 }
-
-TEST_F(D3D8RasterTest, FindRasterFormatGivesSizeDepthAndFormatForAnImage)
-{
-    Image *image = AlphaImage(128);
-    int32_t w = 0, h = 0, depth = 0, format = 0;
-    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
-    EXPECT_EQ(w, 2);
-    EXPECT_EQ(h, 1);
-    EXPECT_EQ(depth, 32);
-    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888 | RASTERFORMATMIPMAP | RASTERTYPETEXTURE);
-    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPENORMAL | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
-    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888);
-    Image_Destroy(image);
-}
-
-}  // namespace

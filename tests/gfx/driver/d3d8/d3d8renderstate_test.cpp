@@ -39,44 +39,6 @@ protected:
     }
 };
 
-TEST_F(RenderStateTest, AStateRestoredBeforeTheFlushSendsNothing)
-{
-    std::string log = Flushed([] {
-        D3D8_SetRenderState(D3DRS_SRCBLEND, 2);
-        D3D8_SetRenderState(D3DRS_SRCBLEND, D3DBLEND_SRCALPHA);  // the value the device holds
-    });
-    EXPECT_EQ(Count(log, "SetRenderState("), 0) << log;
-}
-
-TEST_F(RenderStateTest, TwoSetsBeforeAFlushSendTheLastValueInFirstChangeOrder)
-{
-    std::string log = Flushed([] {
-        D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_NONE);
-        D3D8_SetRenderState(D3DRS_DESTBLEND, D3DBLEND_ONE);
-        D3D8_SetRenderState(D3DRS_CULLMODE, D3DCULL_CCW);
-    });
-    EXPECT_EQ(Count(log, "SetRenderState(22,"), 1) << log;
-    EXPECT_TRUE(Before(log, "SetRenderState(22, 0x3)", "SetRenderState(20, 0x2)")) << log;
-}
-
-TEST_F(RenderStateTest, ZTestAndZWriteShareZEnable)
-{
-    EXPECT_EQ(Set(RS_ZTESTENABLE, 0), 1);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_ZENABLE), 1u);  // Z write keeps it on
-    EXPECT_EQ(DeviceState(D3DRS_ZFUNC), D3DCMP_ALWAYS);
-    Set(RS_ZWRITEENABLE, 0);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_ZENABLE), 0u);
-    EXPECT_EQ(DeviceState(D3DRS_ZWRITEENABLE), 0u);
-    Set(RS_ZTESTENABLE, 1);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_ZENABLE), 1u);
-    EXPECT_EQ(DeviceState(D3DRS_ZFUNC), D3DCMP_LESSEQUAL);
-    EXPECT_EQ(Get(RS_ZTESTENABLE), 1u);
-    EXPECT_EQ(Get(RS_ZWRITEENABLE), 0u);
-}
-
 TEST_F(RenderStateTest, FogFollowsTheCapabilitiesAndTheCamera)
 {
     // The stand-in fogs per vertex or per pixel; without caps fog stays off.
@@ -137,17 +99,6 @@ TEST_F(RenderStateTest, EngineStatesRefuseUnknownNumbersAndStateFiveZero)
     EXPECT_EQ(v, 3u);
 }
 
-TEST_F(RenderStateTest, FilterModesMapOntoMinMagAndMip)
-{
-    Set(RS_TEXTUREFILTER, 5);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceStage(0, D3DTSS_MINFILTER), D3DTEXF_POINT);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_MAGFILTER), D3DTEXF_POINT);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_MIPFILTER), D3DTEXF_LINEAR);
-    EXPECT_EQ(Get(RS_TEXTUREFILTER), 5u);
-    EXPECT_EQ(Set(RS_TEXTUREFILTER, 7), 0);
-}
-
 TEST_F(RenderStateTest, StageRasterSetsOperationsByAlphaAndBlending)
 {
     Raster *plain = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
@@ -201,57 +152,7 @@ TEST_F(RenderStateTest, StageRasterSetsOperationsByAlphaAndBlending)
     Raster_Destroy(alpha);
 }
 
-TEST_F(RenderStateTest, TexturesBringTheirFilterAndAddressingToTheirStage)
-{
-    Raster *raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
-    ASSERT_NE(raster, nullptr);
-    Texture texture = {};
-    texture.raster = raster;
-    texture.filterAddressing = 0x3204;  // filter 4, U mirror, V clamp
-    ASSERT_EQ(D3D8_SetTexture(&texture, 1), 1);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(D3D8_GetStageRaster(1), raster);
-    EXPECT_EQ(DeviceStage(1, D3DTSS_ADDRESSU), D3DTADDRESS_MIRROR);
-    EXPECT_EQ(DeviceStage(1, D3DTSS_ADDRESSV), D3DTADDRESS_CLAMP);
-    EXPECT_EQ(DeviceStage(1, D3DTSS_MINFILTER), D3DTEXF_LINEAR);
-    EXPECT_EQ(DeviceStage(1, D3DTSS_MIPFILTER), D3DTEXF_POINT);
-    EXPECT_EQ(Get(RS_TEXTUREADDRESSU), 1u);  // stage 0 is untouched
-    ASSERT_EQ(D3D8_SetTexture(nullptr, 1), 1);
-    EXPECT_EQ(D3D8_GetStageRaster(1), nullptr);
-    Raster_Destroy(raster);
-}
-
-TEST_F(RenderStateTest, AfterAResetTheEngineValuesAreInForceAgain)
-{
-    Set(RS_TEXTUREFILTER, 6);
-    Set(RS_TEXTUREADDRESSU, 3);
-    Set(RS_SRCBLEND, 2);
-    Set(RS_DESTBLEND, 1);
-    Set(RS_CULLMODE, 1);
-    Set(RS_BORDERCOLOR, 0xFFFFFFFFu);  // opaque white: a value an in-band marker would lose
-    Set(RS_STENCILENABLE, 1);
-    Set(RS_STENCILMASK, 0);
-    Set(RS_FOGCOLOR, 0x00112233);
-    D3D8_FlushRenderStates();
-
-    D3D8_ReleaseDeviceResources();
-    ASSERT_GE(device->Reset(&D3D8_System()->presentParams), 0);
-    ASSERT_EQ(D3D8_RestoreDeviceResources(), 1);
-
-    EXPECT_EQ(DeviceStage(0, D3DTSS_MINFILTER), D3DTEXF_LINEAR);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_MIPFILTER), D3DTEXF_LINEAR);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_ADDRESSU), D3DTADDRESS_CLAMP);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_BORDERCOLOR), 0xFFFFFFFFu);
-    EXPECT_EQ(DeviceState(D3DRS_SRCBLEND), 2u);
-    EXPECT_EQ(DeviceState(D3DRS_DESTBLEND), 1u);
-    EXPECT_EQ(DeviceState(D3DRS_CULLMODE), 1u);
-    EXPECT_EQ(DeviceState(D3DRS_STENCILENABLE), 1u);
-    EXPECT_EQ(DeviceState(D3DRS_STENCILMASK), 0u);
-    EXPECT_EQ(DeviceState(D3DRS_FOGCOLOR), 0x00112233u);
-    EXPECT_EQ(DeviceState(D3DRS_LIGHTING), 0u);
-}
-
-TEST_F(RenderStateTest, AResetSendsItsListWhateverTheCacheHeldAndLeavesTheRestToTheirNextSet)
+TEST_F(RenderStateTest, AResetPutsTheEngineValuesAndItsListInForceAndLeavesTheRestToTheirNextSet)
 {
     auto reset = [&] {
         return Record([&] {
@@ -260,9 +161,27 @@ TEST_F(RenderStateTest, AResetSendsItsListWhateverTheCacheHeldAndLeavesTheRestTo
             ASSERT_EQ(D3D8_RestoreDeviceResources(), 1);
         });
     };
+    Set(RS_TEXTUREFILTER, 6);
+    Set(RS_TEXTUREADDRESSU, 3);
+    Set(RS_SRCBLEND, 2);
+    Set(RS_DESTBLEND, 1);
+    Set(RS_CULLMODE, 1);
+    EXPECT_EQ(Get(RS_CULLMODE), 1u);
+    Set(RS_BORDERCOLOR, 0xFFFFFFFFu);  // opaque white: a value an in-band marker would lose
+    Set(RS_STENCILENABLE, 1);
+    Set(RS_STENCILMASK, 0);
+    Set(RS_FOGCOLOR, 0x00112233);
     D3D8_SetRenderState(D3DRS_CLIPPING, 0);
     D3D8_FlushRenderStates();
     std::string log = reset();
+    EXPECT_EQ(DeviceStage(0, D3DTSS_MINFILTER), D3DTEXF_LINEAR);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_MIPFILTER), D3DTEXF_LINEAR);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_ADDRESSU), D3DTADDRESS_CLAMP);
+    EXPECT_EQ(DeviceStage(0, D3DTSS_BORDERCOLOR), 0xFFFFFFFFu);
+    const uint32_t states[][2] = {{D3DRS_SRCBLEND, 2},      {D3DRS_DESTBLEND, 1},   {D3DRS_CULLMODE, 1},
+                                  {D3DRS_STENCILENABLE, 1}, {D3DRS_STENCILMASK, 0}, {D3DRS_FOGCOLOR, 0x00112233},
+                                  {D3DRS_LIGHTING, 0}};
+    for (const auto& st : states) EXPECT_EQ(DeviceState(st[0]), st[1]) << st[0];
     // The stencil values nobody set are the device's defaults, sent again.
     EXPECT_NE(log.find("SetRenderState(56, 0x8)"), std::string::npos) << log;
     EXPECT_NE(log.find("SetRenderState(59, 0xffffffff)"), std::string::npos) << log;
@@ -285,16 +204,7 @@ TEST_F(RenderStateTest, AResetSendsItsListWhateverTheCacheHeldAndLeavesTheRestTo
     EXPECT_EQ(Count(log, "SetRenderState(37,"), 1) << log;
 }
 
-}  // namespace
-
-namespace {
-
-class StageForgetTest : public D3D8DriverTest {
-protected:
-    void SetUp() override { StartEngine(0); }
-};
-
-TEST_F(StageForgetTest, AStageWhoseTextureWentAwayIsUntexturedAndSentAgain)
+TEST_F(RenderStateTest, AStageWhoseTextureWentAwayIsUntexturedAndSentAgain)
 {
     Raster* raster = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
     ASSERT_NE(raster, nullptr);

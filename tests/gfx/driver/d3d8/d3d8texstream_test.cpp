@@ -132,24 +132,24 @@ TEST_F(D3D8NativeTextureTest, RefusesOtherPlatformsLyingSizesAndMissingCompressi
         D3D8Test_StopRecording();
         restore();
     }
-    Put32(memory.start + 12 + 88, 8 * 8 * 4 + 4);  // level 0 claims more than the locked level
-    EXPECT_EQ(Read(), nullptr);
-    restore();
-    Put32(memory.start + 12 + 88, 8 * 4 * 4);  // ... or a pitch of its own
-    EXPECT_EQ(Read(), nullptr);
-    restore();
-    memory.start[12 + 85] = 9;  // more levels than the raster has
-    EXPECT_EQ(Read(), nullptr);
-    restore();
-    memory.start[12 + 80] = 16;  // another width than the data
-    Texture *other = Read();
-    if (other) Texture_Destroy(other);
-    EXPECT_EQ(other, nullptr);
-    restore();
-    memory.start[12 + 87] = 1;  // DXT1 on a device without it
-    Put32(memory.start + 12 + 76, 1);
-    EXPECT_EQ(Read(), nullptr);
-    restore();
+    const struct {
+        const char* name;
+        uint32_t offset, value;
+        bool word;
+    } lies[] = {{"level 0 claims more than the locked level", 12 + 88, 8 * 8 * 4 + 4, true},
+                {"level 0 has a pitch of its own", 12 + 88, 8 * 4 * 4, true},
+                {"more levels than the raster has", 12 + 85, 9, false},
+                {"another width than the data", 12 + 80, 16, false},
+                {"DXT1 on a device without it", 12 + 87, 1, false}};
+    for (const auto& lie : lies) {
+        if (lie.word) Put32(memory.start + lie.offset, lie.value);
+        else memory.start[lie.offset] = (uint8_t)lie.value;
+        if (lie.offset == 12 + 87) Put32(memory.start + 12 + 76, 1);
+        Texture* read = Read();
+        EXPECT_EQ(read, nullptr) << lie.name;
+        if (read) Texture_Destroy(read);
+        restore();
+    }
     Texture *again = Read();
     ASSERT_NE(again, nullptr);
     Texture_Destroy(again);

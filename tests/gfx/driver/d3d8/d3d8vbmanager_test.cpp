@@ -19,29 +19,6 @@ protected:
     }
 };
 
-TEST_F(VertexBufferManagerTest, FirstFitHandsOutWholeVerticesOfDefaultSizedBuffers)
-{
-    IDirect3DVertexBuffer8* vb = nullptr;
-    uint32_t base = 99;
-    ASSERT_EQ(VertexBufferManager_AllocStride(0x18 << 16, 24, 100, &vb, &base), 1);
-    EXPECT_EQ(base, 0u);
-    EXPECT_EQ(vb->bytes.size(), 5462u * 24);
-    auto ranges = Ranges(0x18 << 16);
-    ASSERT_EQ(ranges.size(), 1u);
-    EXPECT_EQ(ranges[0].offset, 100u);
-    IDirect3DVertexBuffer8* second = nullptr;
-    ASSERT_EQ(VertexBufferManager_AllocStride(0x18 << 16, 24, 48, &second, &base), 1);
-    EXPECT_EQ(second, vb);
-    EXPECT_EQ(base, 5u);  // 100 bytes rounded up to whole vertices
-    EXPECT_EQ(Ranges(0x18 << 16)[0].offset, 5u * 24 + 48);
-    // An oversized request gets a buffer of exactly its size, used up at once.
-    IDirect3DVertexBuffer8* big = nullptr;
-    ASSERT_EQ(VertexBufferManager_Alloc(kKey, 200000, &big, &base), 1);
-    EXPECT_EQ(big->bytes.size(), 200000u);
-    EXPECT_EQ(Ranges().size(), 0u);
-    EXPECT_EQ(VertexBufferManager_GetBufferCount(kKey), 1);
-}
-
 TEST_F(VertexBufferManagerTest, UnalignedRangesNeverHandOutMoreThanTheyHold)
 {
     // Leave a free range [34, 74): 40 bytes, but only 26 from the first whole
@@ -89,6 +66,8 @@ TEST_F(VertexBufferManagerTest, FreedNeighboursMergeWithinOneBufferOnly)
     for (const VertexBufferRange& r : ranges) EXPECT_EQ(r.size, 131072u);
 }
 
+}  // namespace
+
 TEST_F(VertexBufferManagerTest, StridesAndIndexRangesFollowTheFormatCodes)
 {
     struct Case {
@@ -115,5 +94,3 @@ TEST_F(VertexBufferManagerTest, StridesAndIndexRangesFollowTheFormatCodes)
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(first, 0u);
 }
-
-}  // namespace

@@ -1,182 +1,31 @@
 #include "gfx/plugin/collision/collisionbsp.h"
 
-#include <algorithm>
-#include <functional>
-
 #include "tests/gfx/plugin/collision/collision_shapes.h"
 #include "tests/gfx/plugin/plugin_fixture.h"
 
-using namespace worldtest;
-using collisionshapes::RandomSoup;
-using collisionshapes::Soup;
+using namespace plugintest;
 
 namespace {
 
-class CollisionBspTest : public PluginTest {
-protected:
-    struct Built {
-        CollisionBsp* tree;
-        std::vector<uint16_t> map;
-    };
-    static Built Build(const Soup& s)
-    {
-        Built b = {nullptr, std::vector<uint16_t>(s.triangles.size())};
-        b.tree = CollisionBsp_Build((int32_t)s.positions.size(), s.positions.data(), (int32_t)s.triangles.size(),
-                                    s.triangles.data(), b.map.data());
-        return b;
-    }
-    static Bytes Serialise(const CollisionBsp* tree)
-    {
-        Stream* s = OpenWrite();
-        EXPECT_NE(CollisionBsp_StreamWrite(tree, s), nullptr);
-        return CloseWrite(s);
-    }
-    struct Visit {
-        std::vector<int32_t> firsts;
-        int32_t stopAfter = -1;
-    };
-    static int32_t Record(int32_t, int32_t first, void* data)
-    {
-        Visit* v = (Visit*)data;
-        v->firsts.push_back(first);
-        return v->stopAfter < 0 || (int32_t)v->firsts.size() < v->stopAfter;
-    }
-    static float Coord(const Vec3& v, int axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
-};
+using CollisionBspTest = PluginTest;
 
-// Every triangle is in exactly one leaf's run, and lies within the slabs of
-// the nodes above that leaf.
-TEST_F(CollisionBspTest, RandomMeshesSplitIntoLeavesThatHoldEveryTriangleOnceWithinTheirSlabs)
+TEST_F(CollisionBspTest, ASquareGridSplitsOnXFirstAndAPositionNotFiniteGetsNoTree)
 {
-    for (uint32_t seed : {1u, 2u, 3u}) {
-        const Soup soup = RandomSoup(300 + 100 * (int32_t)seed, seed);
-        Built b = Build(soup);
-        ASSERT_NE(b.tree, nullptr);
-        std::vector<uint16_t> sorted = b.map;
-        std::sort(sorted.begin(), sorted.end());
-        for (size_t i = 0; i < sorted.size(); i++) ASSERT_EQ(sorted[i], i) << seed;
-        std::vector<int> covered(soup.triangles.size(), 0);
-        std::function<void(uint8_t, uint16_t, Vec3, Vec3, int)> walk = [&](uint8_t kind, uint16_t index, Vec3 lo,
-                                                                           Vec3 hi, int depth) {
-            ASSERT_LE(depth, (int)COLLISION_BSP_MAX_DEPTH);
-            if (kind == COLLISION_BSP_LEAF) {
-                const CollisionBspLeaf& leaf = b.tree->leaves[index];
-                EXPECT_LT(leaf.numTriangles, 4);
-                for (int32_t i = leaf.firstTriangle; i < leaf.firstTriangle + leaf.numTriangles; i++) {
-                    covered[i]++;
-                    for (uint16_t v : soup.triangles[b.map[i]].vertIndex)
-                        for (int a = 0; a < 3; a++) {
-                            EXPECT_GE(Coord(soup.positions[v], a), Coord(lo, a));
-                            EXPECT_LE(Coord(soup.positions[v], a), Coord(hi, a));
-                        }
-                }
-                return;
-            }
-            const CollisionBspNode& n = b.tree->nodes[index];
-            EXPECT_GE(n.leftValue, n.rightValue);  // the slabs overlap
-            const int a = n.axis / 4;
-            Vec3 leftHi = hi, rightLo = lo;
-            (a == 0 ? leftHi.x : a == 1 ? leftHi.y : leftHi.z) = n.leftValue;
-            (a == 0 ? rightLo.x : a == 1 ? rightLo.y : rightLo.z) = n.rightValue;
-            walk(n.leftKind, n.leftIndex, lo, leftHi, depth + 1);
-            walk(n.rightKind, n.rightIndex, rightLo, hi, depth + 1);
-        };
-        const float inf = 1e30f;
-        walk(b.tree->nodes ? COLLISION_BSP_NODE : COLLISION_BSP_LEAF, 0, {-inf, -inf, -inf}, {inf, inf, inf}, 0);
-        for (size_t i = 0; i < covered.size(); i++) EXPECT_EQ(covered[i], 1) << i;
-        CollisionBsp_Destroy(b.tree);
-    }
-}
-
-TEST_F(CollisionBspTest, AFewTrianglesMakeOneLeafThatBothWalkersReachOnce)
-{
-    for (int32_t n = 1; n <= 3; n++) {
-        Built b = Build(RandomSoup(n, 7));
-        ASSERT_EQ(b.tree->numLeaves, 1u);
-        EXPECT_EQ(b.tree->nodes, nullptr);
-        EXPECT_EQ(b.tree->leaves[0].numTriangles, n);
-        EXPECT_EQ(CollisionBsp_StreamGetSize(b.tree), 4);
-        Visit v;
-        const CollisionLine line = {{-100, 0, 0}, {100, 0, 0}};
-        CollisionGradients g;
-        CollisionLine_Gradients(&line, &g);
-        EXPECT_EQ(CollisionBsp_ForAllLineLeaves(b.tree, &line, &g, Record, &v), b.tree);
-        const BoundingBox box = {{1, 1, 1}, {0, 0, 0}};
-        EXPECT_EQ(CollisionBsp_ForAllSphereLeaves(b.tree, &box, Record, &v), b.tree);
-        EXPECT_EQ(v.firsts.size(), 2u);
-        CollisionBsp_Destroy(b.tree);
-    }
-}
-
-// One node on x with the left side reaching 1 and the right starting at 0.
-TEST_F(CollisionBspTest, WalkersFollowTheOverlappingSlabsOfANode)
-{
-    CollisionBsp* tree = CollisionBsp_Create(2);
-    tree->nodes[0] = CollisionBspNode{0, COLLISION_BSP_LEAF, COLLISION_BSP_LEAF, 0, 1, 1.0f, 0.0f};
-    tree->leaves[0] = CollisionBspLeaf{1, 0};
-    tree->leaves[1] = CollisionBspLeaf{1, 1};
-    struct Case {
-        const char* what;
-        CollisionLine line;
-        std::vector<int32_t> firsts;
-    };
-    const Case lines[] = {
-        {"lying in the left plane: right only", {{1, -5, 0}, {1, 5, 0}}, {1}},
-        {"below both planes: left only", {{-1, -5, 0}, {-0.5f, 5, 0}}, {0}},
-        {"inside the overlap: both, nearer first", {{0.5f, 0, 0}, {0.6f, 5, 0}}, {0, 1}},
-        {"crossing both from the left", {{-3, 0, 0}, {3, 1, 0}}, {0, 1}},
-        {"crossing both from the right", {{3, 0, 0}, {-3, 1, 0}}, {1, 0}},
-    };
-    for (const Case& c : lines) {
-        Visit v;
-        CollisionGradients g;
-        CollisionLine_Gradients(&c.line, &g);
-        CollisionBsp_ForAllLineLeaves(tree, &c.line, &g, Record, &v);
-        EXPECT_EQ(v.firsts, c.firsts) << c.what;
-    }
-    Visit v;
-    const BoundingBox straddling = {{0.2f, 1, 1}, {-0.2f, 0, 0}};
-    CollisionBsp_ForAllSphereLeaves(tree, &straddling, Record, &v);
-    EXPECT_EQ(v.firsts, (std::vector<int32_t>{0, 1}));
-    Visit right;
-    const BoundingBox pastLeft = {{3, 1, 1}, {1.5f, 0, 0}};
-    CollisionBsp_ForAllSphereLeaves(tree, &pastLeft, Record, &right);
-    EXPECT_EQ(right.firsts, (std::vector<int32_t>{1}));
-    // A leaf callback that returns 0 ends the walk and the walker says so.
-    Visit stop;
-    stop.stopAfter = 1;
-    EXPECT_EQ(CollisionBsp_ForAllSphereLeaves(tree, &straddling, Record, &stop), nullptr);
-    EXPECT_EQ(stop.firsts.size(), 1u);
-    CollisionBsp_Destroy(tree);
-}
-
-TEST_F(CollisionBspTest, TheSameMeshAlwaysGivesTheSameTreeAndEqualCostsKeepTheEarlierAxis)
-{
-    const Soup soup = RandomSoup(400, 11);
-    Built a = Build(soup), b = Build(soup);
-    EXPECT_EQ(Serialise(a.tree), Serialise(b.tree));
-    EXPECT_EQ(a.map, b.map);
-    CollisionBsp_Destroy(a.tree);
-    CollisionBsp_Destroy(b.tree);
     // A square grid splits equally well on x and y: x comes first.
-    Geometry* grid = MakeGrid(4, 4.0f, GEOMETRY_POSITIONS, nullptr);
+    Geometry* grid = Own(MakeGrid(4, 4.0f, GEOMETRY_POSITIONS, nullptr));
     std::vector<uint16_t> map((size_t)grid->numTriangles);
     CollisionBsp* tree = CollisionBsp_Build(grid->numVertices, grid->morphTarget[0].verts, grid->numTriangles,
                                             grid->triangles, map.data());
     ASSERT_NE(tree->nodes, nullptr);
     EXPECT_EQ(tree->nodes[0].axis, 0);
     CollisionBsp_Destroy(tree);
-    Geometry_Destroy(grid);
-}
-
-TEST_F(CollisionBspTest, APositionThatIsNotFiniteGetsNoTree)
-{
-    Soup soup = RandomSoup(10, 3);
-    soup.positions[4].y = std::numeric_limits<float>::quiet_NaN();
-    EXPECT_EQ(Build(soup).tree, nullptr);
-    ErrorRecord e;
-    Error_Get(&e);
-    EXPECT_EQ(e.pluginId, (int32_t)PLUGIN_COLLISION);
+    collisionshapes::Soup bad = collisionshapes::RandomSoup(10, 3);
+    bad.positions[4].y = std::numeric_limits<float>::quiet_NaN();
+    map.resize(bad.triangles.size());
+    EXPECT_EQ(CollisionBsp_Build((int32_t)bad.positions.size(), bad.positions.data(), (int32_t)bad.triangles.size(),
+                                 bad.triangles.data(), map.data()),
+              nullptr);
+    EXPECT_EQ(TakeErrorOf().first, (int32_t)PLUGIN_COLLISION);
 }
 
 }  // namespace

@@ -1,308 +1,203 @@
 #include "gfx/plugin/matfx/matfx.h"
 
-#include <cstring>
-
 #include "gfx/core/pipeline.h"
 #include "gfx/plugin/matfx/d3d8matfx.h"
 #include "tests/gfx/plugin/plugin_fixture.h"
 
-using namespace worldtest;
+using namespace plugintest;
 
 namespace {
 
 class MatFXTest : public PluginTest {
 protected:
-    // A texture of one colour kept in the current dictionary (which holds
-    // the creation reference, as textures read from files are held).
-    Texture* InDictionary(const char* name, uint32_t colour, int size = 4)
+    // A size x size texture of one colour (0xAARRGGBB), named, kept in the
+    // current dictionary (which holds the creation reference, as textures
+    // read from files are held); with rows of the colour's green x row / 4
+    // as its brightness when `ramp`.
+    Texture* InDictionary(const char* name, uint32_t colour, bool ramp = false)
     {
-        Texture* t = SolidTexture(name, colour, size);
+        Raster* r = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
+        uint8_t* p = Raster_Lock(r, 0, RASTERLOCKWRITE);
+        for (int i = 0; i < 16; i++)
+            Bytes_StoreU32(p + i / 4 * r->stride + 4 * (i % 4), ramp ? 0xFF000000u | (i % 4) * 60 << 8 : colour);
+        Raster_Unlock(r);
+        Texture* t = Texture_Create(r);
+        Texture_SetName(t, name);
         TextureDictionary_AddTexture(dictionary, t);
         return t;
     }
-    static Material* ReadMaterial(Bytes& bytes)
-    {
-        Stream* s = OpenRead(bytes);
-        Material* m = Stream_FindChunk(s, CHUNK_MATERIAL, nullptr, nullptr) ? Material_StreamRead(s) : nullptr;
-        Stream_Close(s, nullptr);
-        return m;
-    }
-    static Bytes WriteMaterial(const Material* m)
-    {
-        Stream* s = OpenWrite();
-        EXPECT_NE(Material_StreamWrite(m, s), nullptr);
-        return CloseWrite(s);
-    }
-    static const PluginEntry* MaterialEntry()
-    {
-        for (const PluginEntry* e = Material_GetRegistry()->first; e; e = e->next)
-            if (e->pluginId == PLUGIN_MATFX) return e;
-        return nullptr;
-    }
+    static const MatFXMaterialData* Data(const Material* m) { return MatFX_GetMaterialData(m); }
 };
 
-TEST_F(MatFXTest, ChangingTheEffectTypeReleasesTheSlotsTexturesAndRepeatingItKeepsThem)
-{
-    Texture* base = InDictionary("ab", 0xFF808080u);
-    Texture* bump = InDictionary("xyz", 0xFFFFFFFFu);
-    Material* m = MakeMaterial();
-    Material_SetTexture(m, base);
-    ASSERT_EQ(MatFX_SetMaterialEffects(m, MATFX_BUMPMAP), m);
-    ASSERT_EQ(MatFX_SetBumpMapTexture(m, bump), m);
-    const MatFXMaterialData* d = MatFX_GetMaterialData(m);
-    Texture* bumped = d->slots[0].bump.bumpedTexture;
-    ASSERT_NE(bumped, nullptr);
-    EXPECT_STREQ(bumped->name, "axbyz");
-    EXPECT_EQ(bump->refCount, 2);
-    EXPECT_EQ(bumped->refCount, 1);  // made here, shared with the dictionary like a read texture
-    EXPECT_FLOAT_EQ(d->slots[0].bump.invBumpedWidth, 0.25f);
-    // The same type again keeps everything.
-    MatFX_SetMaterialEffects(m, MATFX_BUMPMAP);
-    EXPECT_EQ(d->slots[0].bump.bumpTexture, bump);
-    // Another type lets both textures go.
-    bumped->refCount++;  // keep it to look at
-    MatFX_SetMaterialEffects(m, MATFX_ENVMAP);
-    EXPECT_EQ(bump->refCount, 1);
-    EXPECT_EQ(bumped->refCount, 1);
-    EXPECT_EQ(d->slots[0].kind, (uint32_t)MATFX_SLOT_ENV);
-    EXPECT_EQ(d->slots[0].env.texture, nullptr);
-    Texture_Destroy(bumped);
-    // Setters of a kind the type has no slot for change nothing.
-    EXPECT_EQ(MatFX_SetBumpMapTexture(m, bump), nullptr);
-    EXPECT_EQ(MatFX_SetDualBlendModes(m, 1, 2), nullptr);
-    EXPECT_EQ(bump->refCount, 1);
-    Material_Destroy(m);
-}
-
-TEST_F(MatFXTest, BumpedTexturesCarryTheBumpsBrightnessAsAlphaAndAreReusedByName)
+TEST_F(MatFXTest, BumpedTexturesCarryTheBumpsBrightnessAsAlphaAreSharedByNameAndGoWithTheirSlot)
 {
     Texture* base = InDictionary("ab", 0xFF204060u);
-    Raster* r = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
-    uint8_t* p = Raster_Lock(r, 0, RASTERLOCKWRITE);
-    for (int y = 0; y < 4; y++)
-        for (int x = 0; x < 4; x++) {
-            const uint32_t c = 0xFF000000u | (uint32_t)(x * 60) << 8;  // brightness in green
-            memcpy(p + y * r->stride + 4 * x, &c, 4);
-        }
-    Raster_Unlock(r);
-    Texture* bump = Texture_Create(r);
-    Texture_SetName(bump, "xyz");
-    TextureDictionary_AddTexture(dictionary, bump);
-    Material* a = MakeMaterial();
+    Texture* bump = InDictionary("xyz", 0, true);
+    Material* a = Own(MakeMaterial());
     Material_SetTexture(a, base);
-    MatFX_SetMaterialEffects(a, MATFX_BUMPMAP);
-    MatFX_SetBumpMapTexture(a, bump);
-    Texture* bumped = MatFX_GetMaterialData(a)->slots[0].bump.bumpedTexture;
+    ASSERT_EQ(MatFX_SetMaterialEffects(a, MATFX_BUMPMAP), a);
+    ASSERT_EQ(MatFX_SetBumpMapTexture(a, bump), a);
+    Texture* bumped = Data(a)->slots[0].bump.bumpedTexture;
     ASSERT_NE(bumped, nullptr);
-    uint8_t* q = Raster_Lock(bumped->raster, 0, RASTERLOCKREAD);
+    EXPECT_STREQ(bumped->name, "axbyz");
+    // Made here, shared with the dictionary like a read texture.
+    EXPECT_EQ(std::tuple(bump->refCount, bumped->refCount, Data(a)->slots[0].bump.invBumpedWidth),
+              std::tuple(2, 1, 0.25f));
+    const uint8_t* q = Raster_Lock(bumped->raster, 0, RASTERLOCKREAD);
     ASSERT_NE(q, nullptr);
-    for (int x = 0; x < 4; x++) {
-        uint32_t c;
-        memcpy(&c, q + 4 * x, 4);
-        EXPECT_EQ(c >> 24, (uint32_t)(x * 60)) << x;  // alpha = the bump's brightness
-        EXPECT_EQ(c & 0xFFFFFFu, 0x204060u) << x;     // colour = the base's
-    }
+    for (int x = 0; x < 4; x++) EXPECT_EQ(Bytes_LoadU32(q + 4 * x), (uint32_t)(x * 60) << 24 | 0x204060u) << x;
     Raster_Unlock(bumped->raster);
-    // A second material finds the same bumped texture in the dictionary.
-    Material* b = MakeMaterial();
+    // A second material finds the same bumped texture in the dictionary; the
+    // same type again keeps everything.
+    Material* b = Own(MakeMaterial());
     Material_SetTexture(b, base);
     MatFX_SetMaterialEffects(b, MATFX_BUMPMAP);
     MatFX_SetBumpMapTexture(b, bump);
-    EXPECT_EQ(MatFX_GetMaterialData(b)->slots[0].bump.bumpedTexture, bumped);
-    EXPECT_EQ(bumped->refCount, 2);
-    // Setting the texture the slot already holds, when the slot's reference
-    // is its only one, keeps it alive.
-    Texture* lone = SolidTexture("lone", 0xFF0000FFu);
+    MatFX_SetMaterialEffects(b, MATFX_BUMPMAP);
+    EXPECT_EQ(std::tuple(Data(b)->slots[0].bump.bumpedTexture, Data(b)->slots[0].bump.bumpTexture, bumped->refCount),
+              std::tuple(bumped, bump, 2));
+    // Another type lets both textures go; setters of a kind the type has no
+    // slot for change nothing.
+    MatFX_SetMaterialEffects(a, MATFX_ENVMAP);
+    EXPECT_EQ(std::tuple(bump->refCount, bumped->refCount, Data(a)->slots[0].kind, Data(a)->slots[0].env.texture),
+              std::tuple(2, 1, (uint32_t)MATFX_SLOT_ENV, (Texture*)nullptr));
+    EXPECT_EQ(MatFX_SetBumpMapTexture(a, bump), nullptr);
+    EXPECT_EQ(MatFX_SetDualBlendModes(a, 1, 2), nullptr);
+    EXPECT_EQ(bump->refCount, 2);
+    // The texture the slot holds already, when the slot's reference is its
+    // only one, stays alive; none lets both go, the base's own alpha the bump.
+    Texture* lone = Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
+    Texture_SetName(lone, "lone");
     MatFX_SetBumpMapTexture(b, lone);
     Texture_Destroy(lone);
     EXPECT_EQ(MatFX_SetBumpMapTexture(b, lone), b);
-    EXPECT_EQ(MatFX_GetMaterialData(b)->slots[0].bump.bumpTexture, lone);
+    EXPECT_EQ(Data(b)->slots[0].bump.bumpTexture, lone);
     EXPECT_STREQ(lone->name, "lone");
-    // None: both go, and the base's own alpha is the bump.
     MatFX_SetBumpMapTexture(b, nullptr);
-    EXPECT_EQ(MatFX_GetMaterialData(b)->slots[0].bump.bumpTexture, nullptr);
-    EXPECT_EQ(MatFX_GetMaterialData(b)->slots[0].bump.bumpedTexture, nullptr);
-    EXPECT_FLOAT_EQ(MatFX_GetMaterialData(b)->slots[0].bump.invBumpedWidth, 0.25f);
-    Material_Destroy(a);
-    Material_Destroy(b);
+    EXPECT_EQ(std::tuple(Data(b)->slots[0].bump.bumpTexture, Data(b)->slots[0].bump.bumpedTexture,
+                         Data(b)->slots[0].bump.invBumpedWidth),
+              std::tuple((Texture*)nullptr, (Texture*)nullptr, 0.25f));
 }
 
 // A read adds exactly one reference per texture, held by the material,
 // whether the texture was in the dictionary already or not.
-TEST_F(MatFXTest, EverySlotKindRoundTripsThroughTheMaterialStream)
+TEST_F(MatFXTest, EverySlotKindRoundTripsThroughTheMaterialStreamAndMalformedDataKeepsNoTexture)
 {
     Texture* env = InDictionary("envtex", 0xFF102030u);
     Texture* dual = InDictionary("dualtex", 0x80FFFFFFu);
-    Texture* base = InDictionary("basetex", 0xFF808080u);
     Texture* bump = InDictionary("bumptex", 0xFFFFFFFFu);
-    Frame* frame = Frame_Create();
     Matrix uv;
     Matrix_SetIdentity(&uv);
-
-    Material* e = MakeMaterial();
+    Material* e = Own(MakeMaterial());
     MatFX_SetMaterialEffects(e, MATFX_ENVMAP);
-    MatFX_SetEnvMap(e, env, frame, 1, 0.625f);
-    Material* b = MakeMaterial();
-    Material_SetTexture(b, base);
+    MatFX_SetEnvMap(e, env, Own(Frame_Create()), 1, 0.625f);
+    Material* b = Own(MakeMaterial());
+    Material_SetTexture(b, InDictionary("basetex", 0xFF808080u));
     MatFX_SetMaterialEffects(b, MATFX_BUMPENVMAP);
     MatFX_SetBumpMapTexture(b, bump);
     MatFX_SetBumpMapCoefficient(b, 0.75f);
     MatFX_SetEnvMap(b, env, nullptr, 0, 2.0f);  // kept as given: drawing clamps
-    Material* d = MakeMaterial();
+    Material* d = Own(MakeMaterial());
     MatFX_SetMaterialEffects(d, MATFX_DUALUVTRANSFORM);
     MatFX_SetDualTexture(d, dual);
     MatFX_SetDualBlendModes(d, 9, 3);
     MatFX_SetUVTransformMatrices(d, &uv, &uv);
-
-    const int32_t envRefs = env->refCount, dualRefs = dual->refCount, bumpRefs = bump->refCount;
+    const int32_t refs[3] = {env->refCount, dual->refCount, bump->refCount};
     Bytes eb = WriteMaterial(e), bb = WriteMaterial(b), db = WriteMaterial(d);
-    // The bump coefficient is stored negated.
     const Bytes payload = SubChunk(bb, PLUGIN_MATFX);
     EXPECT_EQ(U32(payload, 0), (uint32_t)MATFX_BUMPENVMAP);
     EXPECT_EQ(U32(payload, 4), (uint32_t)MATFX_SLOT_BUMP);
-    EXPECT_EQ(U32(payload, 8), FloatBits(-0.75f));
-
-    Material* e2 = ReadMaterial(eb);
-    Material* b2 = ReadMaterial(bb);
-    Material* d2 = ReadMaterial(db);
+    EXPECT_EQ(U32(payload, 8), FloatBits(-0.75f));  // the bump coefficient is stored negated
+    Material *e2 = ReadMaterial(eb), *b2 = ReadMaterial(bb), *d2 = ReadMaterial(db);
     ASSERT_TRUE(e2 && b2 && d2);
-    const MatFXEnv& ee = MatFX_GetMaterialData(e2)->slots[0].env;
-    EXPECT_EQ(ee.texture, env);
-    EXPECT_EQ(ee.coefficient, 0.625f);
-    EXPECT_EQ(ee.useFrameBufferAlpha, 1u);
-    EXPECT_EQ(ee.frame, nullptr);  // frames are not streamed
-    const MatFXMaterialData* bd = MatFX_GetMaterialData(b2);
-    EXPECT_EQ(bd->effectType, (uint32_t)MATFX_BUMPENVMAP);
-    EXPECT_EQ(bd->slots[0].bump.coefficient, 0.75f);
-    EXPECT_EQ(bd->slots[0].bump.bumpTexture, bump);
-    EXPECT_EQ(bd->slots[0].bump.bumpedTexture, MatFX_GetMaterialData(b)->slots[0].bump.bumpedTexture);
-    EXPECT_FLOAT_EQ(bd->slots[0].bump.invBumpedWidth, 0.25f);
-    EXPECT_EQ(bd->slots[1].env.coefficient, 2.0f);
-    const MatFXMaterialData* dd = MatFX_GetMaterialData(d2);
-    EXPECT_EQ(dd->slots[0].kind, (uint32_t)MATFX_SLOT_UVTRANSFORM);
-    EXPECT_EQ(dd->slots[0].uv.baseTransform, nullptr);
-    EXPECT_EQ(dd->slots[1].dual.texture, dual);
-    EXPECT_EQ(dd->slots[1].dual.srcBlend, 9u);
-    EXPECT_EQ(dd->slots[1].dual.dstBlend, 3u);
-    EXPECT_EQ(env->refCount, envRefs + 2);
-    EXPECT_EQ(dual->refCount, dualRefs + 1);
-    EXPECT_EQ(bump->refCount, bumpRefs + 1);
+    const MatFXEnv& ee = Data(e2)->slots[0].env;  // frames are not streamed
+    EXPECT_EQ(std::tuple(ee.texture, ee.coefficient, ee.useFrameBufferAlpha, ee.frame),
+              std::tuple(env, 0.625f, 1u, (Frame*)nullptr));
+    const MatFXMaterialData *bd = Data(b2), *dd = Data(d2);
+    EXPECT_EQ(std::tuple(bd->effectType, bd->slots[0].bump.coefficient, bd->slots[0].bump.bumpTexture,
+                         bd->slots[0].bump.bumpedTexture, bd->slots[1].env.coefficient),
+              std::tuple((uint32_t)MATFX_BUMPENVMAP, 0.75f, bump, Data(b)->slots[0].bump.bumpedTexture, 2.0f));
+    EXPECT_EQ(std::tuple(dd->slots[0].kind, dd->slots[0].uv.baseTransform, dd->slots[1].dual.texture,
+                         dd->slots[1].dual.srcBlend, dd->slots[1].dual.dstBlend),
+              std::tuple((uint32_t)MATFX_SLOT_UVTRANSFORM, (Matrix*)nullptr, dual, 9u, 3u));
+    EXPECT_EQ(env->refCount - refs[0] + (dual->refCount - refs[1]) * 10 + (bump->refCount - refs[2]) * 100, 112);
     for (Material* m : {e2, b2, d2}) Material_Destroy(m);
-    EXPECT_EQ(env->refCount, envRefs);
-    EXPECT_EQ(dual->refCount, dualRefs);
-    EXPECT_EQ(bump->refCount, bumpRefs);
-    for (Material* m : {e, b, d}) Material_Destroy(m);
-    Frame_Destroy(frame);
-}
+    EXPECT_EQ(env->refCount * 10000 + dual->refCount * 100 + bump->refCount, refs[0] * 10000 + refs[1] * 100 + refs[2]);
 
-TEST_F(MatFXTest, MalformedMaterialDataFailsTheReadWithNoTextureKept)
-{
-    Texture* env = InDictionary("envtex", 0xFF102030u);
-    Material* m = MakeMaterial();
-    const Bytes plain = [&] {
-        Stream* s = OpenWrite();
-        Material_StreamWrite(m, s);
-        return CloseWrite(s);
-    }();
-    MatFX_SetMaterialEffects(m, MATFX_ENVMAP);
-    MatFX_SetEnvMap(m, env, nullptr, 0, 1);
-    const Bytes good = SubChunk(WriteMaterial(m), PLUGIN_MATFX);
-    Material_Destroy(m);
-    const int32_t refs = env->refCount;
-    auto edit = [&](size_t at, uint32_t value) { return Edited(good, at, value); };
-    struct Case {
+    const Bytes plain = WriteMaterial(Own(MakeMaterial()));
+    const Bytes good = SubChunk(eb, PLUGIN_MATFX);
+    const struct {
         const char* what;
         Bytes payload;
         bool reads;
-    };
-    const std::vector<Case> cases = {
-        {"slot kind 3", edit(4, 3), false},
-        {"second slot kind 7", edit(good.size() - 4, 7), false},
+    } cases[] = {
+        {"slot kind 3", Edited(good, 4, 3), false},
+        {"second slot kind 7", Edited(good, good.size() - 4, 7), false},
         {"cut inside the texture", Bytes(good.begin(), good.begin() + 30), false},
-        {"texture chunk of another type", edit(20, CHUNK_STRUCT), false},
-        // A kind the type has no slot for: read, its texture let go.
-        {"environment slot on a dual material", edit(0, MATFX_DUAL), true},
+        {"texture chunk of another type", Edited(good, 20, CHUNK_STRUCT), false},
+        {"environment slot on a dual material: read, its texture let go", Edited(good, 0, MATFX_DUAL), true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         Bytes bytes = AppendSubChunk(plain, PLUGIN_MATFX, c.payload);
         Material* read = ReadMaterial(bytes);
         EXPECT_EQ(read != nullptr, c.reads) << c.what;
-        if (read) {
-            EXPECT_EQ(MatFX_GetMaterialData(read)->slots[0].dual.texture, nullptr) << c.what;
-            Material_Destroy(read);
-        }
-        EXPECT_EQ(env->refCount, refs) << c.what;
+        EXPECT_TRUE(!read || !Data(read)->slots[0].dual.texture) << c.what;
+        if (read) Material_Destroy(read);
+        EXPECT_EQ(env->refCount, refs[0]) << c.what;
     }
     Error_Get(nullptr);
 }
 
 TEST_F(MatFXTest, CopiesHoldTheirOwnReferencesAndReleaseWhatTheTargetHeld)
 {
-    const PluginEntry* entry = MaterialEntry();
+    const PluginEntry* entry = EntryOf(Material_GetRegistry(), PLUGIN_MATFX);
     ASSERT_NE(entry, nullptr);
     Texture* env = InDictionary("envtex", 0xFF102030u);
-    Texture* bump = SolidTexture("bumptex", 0xFFFFFFFFu);
-    Texture* old = SolidTexture("old", 0xFFFFFFFFu);
+    Texture* bump = Own(Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888)));
+    Texture* old = Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
     Material* source = MakeMaterial();
     MatFX_SetMaterialEffects(source, MATFX_BUMPENVMAP);
     MatFX_SetBumpMapTexture(source, bump);
     MatFX_SetBumpMapCoefficient(source, 0.5f);
     MatFX_SetEnvMap(source, env, nullptr, 1, 0.5f);
-    Material* target = MakeMaterial();
+    Material* target = Own(MakeMaterial());
     MatFX_SetMaterialEffects(target, MATFX_BUMPENVMAP);
     MatFX_SetBumpMapTexture(target, old);
     Texture_Destroy(old);
     const int32_t envRefs = env->refCount, bumpRefs = bump->refCount;
     ASSERT_EQ(entry->copy(target, source, entry->offset, entry->size), target);
-    const MatFXMaterialData* t = MatFX_GetMaterialData(target);
-    EXPECT_EQ(t->slots[0].bump.bumpTexture, bump);
-    EXPECT_EQ(t->slots[0].bump.coefficient, 0.5f);
-    EXPECT_EQ(t->slots[0].bump.invBumpedWidth, MatFX_GetMaterialData(source)->slots[0].bump.invBumpedWidth);
-    EXPECT_EQ(t->slots[1].env.texture, env);
-    EXPECT_EQ(env->refCount, envRefs + 1);
-    EXPECT_EQ(bump->refCount, bumpRefs + 1);
+    const MatFXMaterialData* t = Data(target);
+    EXPECT_EQ(std::tuple(t->slots[0].bump.bumpTexture, t->slots[0].bump.coefficient, t->slots[0].bump.invBumpedWidth,
+                         t->slots[1].env.texture, env->refCount, bump->refCount),
+              std::tuple(bump, 0.5f, Data(source)->slots[0].bump.invBumpedWidth, env, envRefs + 1, bumpRefs + 1));
     Material_Destroy(source);
     EXPECT_EQ(env->refCount, envRefs);  // the copy's reference keeps it
-    EXPECT_EQ(t->slots[1].env.texture->refCount, envRefs);
     // A source without effects leaves the target alone.
-    Material* plain = MakeMaterial();
+    Material* plain = Own(MakeMaterial());
     entry->copy(target, plain, entry->offset, entry->size);
     EXPECT_EQ(MatFX_GetMaterialEffects(target), (uint32_t)MATFX_BUMPENVMAP);
-    Material_Destroy(plain);
-    Material_Destroy(target);
-    Texture_Destroy(bump);
 }
 
 TEST_F(MatFXTest, EffectsFlagsReadFromStreamsSwitchAtomicsAndSectorsToTheEffectsPipelines)
 {
-    Atomic* atomic = Atomic_Create();
-    Atomic_SetGeometry(atomic, MakeGrid(1, 1, GEOMETRY_POSITIONS, nullptr), 0);
-    Geometry_Destroy(atomic->geometry);
+    Atomic* atomic = Own(MakeAtomic(Own(MakeGrid(1, 1, GEOMETRY_POSITIONS, nullptr))));
     MatFX_EnableAtomicEffects(atomic);
     EXPECT_EQ(atomic->pipeline, MatFX_GetAtomicPipeline());
-    EXPECT_EQ(MatFX_GetAtomicPipeline()->pluginId, (uint32_t)PLUGIN_MATFX);
     Bytes bytes = WriteAtomic(atomic);
     EXPECT_EQ(SubChunk(bytes, PLUGIN_MATFX).size(), 4u);
-    Atomic* read = ReadAtomic(bytes);
+    Atomic* read = Own(ReadAtomic(bytes));
     ASSERT_NE(read, nullptr);
-    EXPECT_TRUE(MatFX_AtomicEffectsEnabled(read));
-    EXPECT_EQ(read->pipeline, MatFX_GetAtomicPipeline());
-    Atomic_Destroy(read);
-    Atomic_Destroy(atomic);
-
+    EXPECT_TRUE(MatFX_AtomicEffectsEnabled(read) && read->pipeline == MatFX_GetAtomicPipeline());
     const WorldBox box = {{-1, -1, -1}, {1, 1, 1}};
     WorldSector* leaf = WorldSector_CreateLeaf(&box, 0, 0, 0);
     MaterialList none;
     MaterialList_Initialize(&none);
-    World* world = World_CreateWithTree(&box, leaf, &none, 0);  // constructs the leaf's extensions
-    ASSERT_NE(world, nullptr);
+    ASSERT_NE(Own(World_CreateWithTree(&box, leaf, &none, 0)), nullptr);  // constructs the leaf's extensions
     Bytes flag;
     Words(flag, {1});
-    Bytes chunk = ExtensionChunk(PLUGIN_MATFX, flag);
-    ASSERT_TRUE(ReadExtensions(WorldSector_GetRegistry(), chunk, leaf));
+    ASSERT_TRUE(ReadExtensions(WorldSector_GetRegistry(), ExtensionChunk(PLUGIN_MATFX, flag), leaf));
     EXPECT_TRUE(MatFX_WorldSectorEffectsEnabled(leaf));
     EXPECT_EQ(leaf->pipeline, MatFX_GetWorldSectorPipeline());
-    World_Destroy(world);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include "gfx/core/arraylist.h"
 #include "gfx/core/raster.h"
-#include "gfx/core/texture.h"
 #include "gfx/core/vector.h"
 #include "tests/gfx/toolkit/2d/toolkit2d_fixture.h"
 
@@ -16,58 +15,31 @@ constexpr uint32_t kClear = 0x00000000, kInk = 0xFFFFFFFF, kDelimiter = 0xFFFF00
 // number past 32 bits, rectangles without height) and a rectangle of
 // extreme sides whose width must still be a number.
 const char* const kMetrics1 =
-    "METRICS1\n"
-    "abc.png\n"
-    "24\n"
-    "65 0 0 16 32\n"
-    "66 16 0 32 32\n"
-    "# a comment\n"
-    "-5 0 0 16 32\n"
-    "70000 0 0 16 32\n"
-    "68 0 0 16 99999999999\n"
-    "68 0 5 16 5\n"
-    "68 0 10 16 4\n"
-    "67 2147483647 0 -2147483648 8\n"
-    "0x12C 32 0 48 32\n";
-
+    "METRICS1\nabc.png\n24\n65 0 0 16 32\n66 16 0 32 32\n# a comment\n-5 0 0 16 32\n70000 0 0 16 32\n"
+    "68 0 0 16 99999999999\n68 0 5 16 5\n68 0 10 16 4\n67 2147483647 0 -2147483648 8\n0x12C 32 0 48 32\n";
 // METRICS2: a 40 x 24 image of 12-pixel cell rows: "ABC" on the first row
 // (delimiters at x = 0, 10, 20, 30, 31), "D" on the second (0, 12, 13).
-const char* const kMetrics2 =
-    "METRICS2\n"
-    "cells.png\n"
-    "10\n"
-    "ABC\n"
-    "D\n";
-
+const char* const kMetrics2 = "METRICS2\ncells.png\n10\nABC\nD\n";
 // METRICS3: a triangle 'A' whose last move gives the advance, and a space.
 const char* const kMetrics3 =
-    "METRICS3\n"
-    "TestOutline\n"
-    " A\n"
-    "begin\n"
-    "moveto 0 0\n"
-    "lineto 0.5 1\n"
-    "lineto 1 0\n"
-    "closepath\n"
-    "moveto 1.2 0\n"
-    "end\n"
-    "  \n"
-    "begin\n"
-    "moveto 0.4 0\n"
-    "end\n";
+    "METRICS3\nTestOutline\n A\nbegin\nmoveto 0 0\nlineto 0.5 1\nlineto 1 0\nclosepath\n"
+    "moveto 1.2 0\nend\n  \nbegin\nmoveto 0.4 0\nend\n";
 
-bool IsCellDelimiter(const std::vector<int>& row0, const std::vector<int>& row1, int cell, int x, int y)
+// A blocky glyph for cell (gx, gy) of w x h pixels: a frame with one
+// diagonal, varied by `seed` so that neighbouring glyphs differ.
+bool GlyphPixel(int32_t gx, int32_t gy, int32_t w, int32_t h, int32_t seed)
 {
-    if (y == 0) return std::find(row0.begin(), row0.end(), x) != row0.end();
-    if (y == cell) return std::find(row1.begin(), row1.end(), x) != row1.end();
-    return false;
+    if (gx <= 1 || gx >= w - 2 || gy <= 1 || gy >= h - 2) return false;  // clear margin
+    const int32_t d = (gy - 2) * (w - 5) / (h > 5 ? h - 5 : 1) + 2;
+    return gx == 2 || gx == w - 3 || gy == 2 || gy == h - 3 || (seed % 2 ? gx == d : gx == w - 1 - d) ||
+           (seed % 3 == 0 && gy == h / 2);
 }
 
 class Font2DTest : public Toolkit2DTest {
 protected:
-    void WriteMetrics1Image(const std::string& name = "abc.png")
+    void WriteMetrics1Image()
     {
-        WritePng(folder + name, 64, 32,
+        WritePng(folder + "abc.png", 64, 32,
                  [](int32_t x, int32_t y) { return x < 48 && GlyphPixel(x % 16, y, 16, 32, x / 16) ? kInk : kClear; });
     }
     // A cell image of two rows of `cell` pixels with the given delimiters.
@@ -75,19 +47,23 @@ protected:
                     const std::vector<int>& row1)
     {
         WritePng(folder + name, w, 2 * cell, [&](int32_t x, int32_t y) {
-            if (IsCellDelimiter(row0, row1, cell, x, y)) return kDelimiter;
-            const int32_t y0 = y < cell ? 0 : cell;
             const std::vector<int>& row = y < cell ? row0 : row1;
+            if (y % cell == 0 && std::count(row.begin(), row.end(), x)) return kDelimiter;
             for (size_t i = 0; i + 1 < row.size(); i++)
                 if (x > row[i] && x < row[i + 1])
-                    return GlyphPixel(x - row[i], y - y0, row[i + 1] - row[i], cell, (int)i) ? kInk : kClear;
+                    return GlyphPixel(x - row[i], y % cell, row[i + 1] - row[i], cell, (int)i) ? kInk : kClear;
             return kClear;
         });
     }
     void WriteMetrics2Image() { WriteCells("cells.png", 40, 12, {0, 10, 20, 30, 31}, {0, 12, 13}); }
-    Font2D* ReadText(const std::string& name, const std::string& text, Ends ends = Ends::LF)
+    // The font of a metrics file of text, its line ends LF, CR LF or CR LF
+    // without the last one.
+    Font2D* ReadText(const std::string& name, const std::string& text, int ends = 0)
     {
-        Write(folder + name + ".met", WithEnds(text, ends));
+        std::string out;
+        for (char c : text) out += ends && c == '\n' ? "\r\n" : std::string(1, c);
+        if (ends == 2) out.resize(out.size() - 2);
+        Write(folder + name + ".met", out);
         return Font2D_Read(name.c_str());
     }
     static const Font2DGlyph* GlyphOf(const Font2D* font, int32_t code)
@@ -97,92 +73,71 @@ protected:
     }
 };
 
-class LineEndTest : public Font2DTest, public ::testing::WithParamInterface<Ends> {};
-
-TEST_P(LineEndTest, BitmapRectanglesGiveGlyphsTablesHeightAndBaseline)
+TEST_F(Font2DTest, EveryKindOfMetricsFileGivesItsGlyphsTablesHeightAndBaseLineWhateverTheLineEnds)
 {
     WriteMetrics1Image();
-    Font2D* font = ReadText("sample", kMetrics1, GetParam());
-    ASSERT_NE(font, nullptr);
-    EXPECT_EQ(font->glyphs->count, 4);
-    EXPECT_EQ(Font2D_FindGlyph(font, 'A'), 0);
-    EXPECT_EQ(Font2D_FindGlyph(font, 'B'), 1);
-    EXPECT_EQ(Font2D_FindGlyph(font, 'C'), 2);
-    EXPECT_EQ(Font2D_FindGlyph(font, 'D'), -1);
-    EXPECT_TRUE(std::isfinite(GlyphOf(font, 'C')->width));
-    for (int16_t entry : font->map) EXPECT_LT(entry, 3);
-    const Font2DGlyph* a = GlyphOf(font, 'A');
-    EXPECT_EQ(a->width, 0.5f);
-    EXPECT_EQ(a->uMax, 0.25f);
-    EXPECT_EQ(a->vMax, 1);
-    // Code 300 makes strings 16-bit and is looked up in the range table.
-    EXPECT_EQ(font->flags & FONT2D_WIDE, FONT2D_WIDE);
-    EXPECT_EQ(font->rangeBase, 300);
-    EXPECT_EQ(font->rangeCount, 1);
-    EXPECT_EQ(Font2D_FindGlyph(font, 300), 3);
-    EXPECT_EQ(font->height, 32);
-    EXPECT_EQ(font->baseline, 0.75f);
-    EXPECT_EQ(Font2D_Validate(font), 1);
-    Texture* page = TextureDictionary_FindNamedTexture(font->dictionary, "a");
-    ASSERT_NE(page, nullptr);
-    EXPECT_EQ(page->raster, a->raster);
-    EXPECT_EQ(Raster_GetFormat(a->raster) & 0x9000u, 0x9000u);
-    EXPECT_GT(Raster_GetNumLevels(a->raster), 1);
-    Font2D_Destroy(font);
-}
-
-TEST_P(LineEndTest, DelimitedCellsGiveInsetGlyphsAcrossLinesAndRows)
-{
     WriteMetrics2Image();
-    Font2D* font = ReadText("cells", kMetrics2, GetParam());
-    ASSERT_NE(font, nullptr);
-    EXPECT_EQ(Font2D_Validate(font), 1);
-    EXPECT_EQ(font->glyphs->count, 4);
-    const Font2DGlyph* a = GlyphOf(font, 'A');
-    ASSERT_NE(a, nullptr);
-    EXPECT_FLOAT_EQ(a->uMin, 2 / 40.0f);
-    EXPECT_FLOAT_EQ(a->uMax, 8 / 40.0f);
-    EXPECT_FLOAT_EQ(a->vMin, 2 / 24.0f);
-    EXPECT_FLOAT_EQ(a->vMax, 10 / 24.0f);
-    EXPECT_FLOAT_EQ(a->width, 0.6f);
-    const Font2DGlyph* d = GlyphOf(font, 'D');
-    ASSERT_NE(d, nullptr);
-    EXPECT_FLOAT_EQ(d->uMax, 10 / 40.0f);
-    EXPECT_FLOAT_EQ(d->vMin, 14 / 24.0f);
-    EXPECT_FLOAT_EQ(d->width, 0.8f);
-    EXPECT_EQ(font->height, 10);
-    EXPECT_EQ(font->baseline, 1);
-    // The page's raster is the device's size for the image (a power of two
-    // here), filled by resampling.
-    EXPECT_EQ(a->raster->width, 32);
-    EXPECT_EQ(a->raster->height, 16);
-    Font2D_Destroy(font);
+    for (int ends : {0, 1, 2}) {
+        SCOPED_TRACE(ends);
+        Font2D* font = ReadText("sample", kMetrics1, ends);
+        ASSERT_NE(font, nullptr);
+        EXPECT_EQ(Font2D_Validate(font), 1);
+        EXPECT_EQ(font->glyphs->count, 4);
+        const int32_t found[][2] = {{'A', 0}, {'B', 1}, {'C', 2}, {'D', -1}, {300, 3}};
+        for (const auto& f : found) EXPECT_EQ(Font2D_FindGlyph(font, f[0]), f[1]) << f[0];
+        EXPECT_TRUE(std::isfinite(GlyphOf(font, 'C')->width));
+        for (int16_t entry : font->map) EXPECT_LT(entry, 3);
+        const Font2DGlyph* a = GlyphOf(font, 'A');
+        // Code 300 makes strings 16-bit and is looked up in the range table.
+        EXPECT_EQ(font->flags & FONT2D_WIDE, FONT2D_WIDE);
+        Font2D_SetIntergap(font, 0.25f);  // 'z' has no glyph: it neither draws nor advances
+        EXPECT_FLOAT_EQ(Font2D_GetStringWidth(font, u"AzB\u012C", 10), 3 * 0.75f * 10);
+        EXPECT_FLOAT_EQ(Font2D_GetHeight(font), 32);
+        const float rects[][2] = {{a->width, 0.5f},
+                                  {a->uMax, 0.25f},
+                                  {a->vMax, 1},
+                                  {(float)font->rangeBase, 300},
+                                  {(float)font->rangeCount, 1},
+                                  {font->height, 32},
+                                  {font->baseline, 0.75f}};
+        for (const auto& v : rects) EXPECT_EQ(v[0], v[1]) << &v - rects;
+        Texture* page = TextureDictionary_FindNamedTexture(font->dictionary, "a");
+        ASSERT_NE(page, nullptr);
+        EXPECT_EQ(page->raster, a->raster);
+        EXPECT_GT(Raster_GetNumLevels(a->raster), 1);
+        Font2D_Destroy(font);
+
+        font = ReadText("cells", kMetrics2, ends);
+        ASSERT_NE(font, nullptr);
+        EXPECT_EQ(Font2D_Validate(font), 1);
+        EXPECT_EQ(font->glyphs->count, 4);
+        a = GlyphOf(font, 'A');
+        const Font2DGlyph* d = GlyphOf(font, 'D');
+        ASSERT_TRUE(a && d);
+        const float inset[][2] = {
+            {a->uMin, 2 / 40.0f}, {a->uMax, 8 / 40.0f},  {a->vMin, 2 / 24.0f},          {a->vMax, 10 / 24.0f},
+            {a->width, 0.6f},     {d->uMax, 10 / 40.0f}, {d->vMin, 14 / 24.0f},         {d->width, 0.8f},
+            {font->height, 10},   {font->baseline, 1},   {(float)a->raster->width, 32}, {(float)a->raster->height, 16}};
+        for (const auto& v : inset) EXPECT_FLOAT_EQ(v[0], v[1]) << &v - inset;  // rasters: the device's power of two
+        Font2D_Destroy(font);
+
+        font = ReadText("outline", kMetrics3, ends);
+        ASSERT_NE(font, nullptr);
+        EXPECT_EQ(Font2D_Validate(font), 1);
+        EXPECT_EQ(font->draw, Font2D_DrawStringOutline);
+        a = GlyphOf(font, 'A');
+        const Font2DGlyph* space = GlyphOf(font, ' ');  // keeps its advance, nothing to draw
+        ASSERT_TRUE(a && a->path && space);
+        EXPECT_FLOAT_EQ(a->width, 1.2f);
+        EXPECT_EQ(a->path->next, nullptr);  // the advance move is gone
+        EXPECT_EQ(a->path->lockedCount * 10 + a->path->closed, 41);
+        EXPECT_FLOAT_EQ(space->width, 0.4f);
+        EXPECT_EQ(space->path, nullptr);
+        Font2D_Destroy(font);
+    }
 }
 
-TEST_P(LineEndTest, OutlineGlyphsArePathsWithTheirAdvance)
-{
-    Font2D* font = ReadText("outline", kMetrics3, GetParam());
-    ASSERT_NE(font, nullptr);
-    EXPECT_EQ(Font2D_Validate(font), 1);
-    EXPECT_EQ(font->draw, Font2D_DrawStringOutline);
-    const Font2DGlyph* a = GlyphOf(font, 'A');
-    ASSERT_NE(a, nullptr);
-    EXPECT_FLOAT_EQ(a->width, 1.2f);
-    ASSERT_NE(a->path, nullptr);
-    EXPECT_EQ(a->path->next, nullptr);  // the advance move is gone
-    EXPECT_EQ(a->path->lockedCount, 4);
-    EXPECT_EQ(a->path->closed, 1u);
-    // The space keeps its advance and has nothing to draw.
-    const Font2DGlyph* space = GlyphOf(font, ' ');
-    ASSERT_NE(space, nullptr);
-    EXPECT_FLOAT_EQ(space->width, 0.4f);
-    EXPECT_EQ(space->path, nullptr);
-    Font2D_Destroy(font);
-}
-
-INSTANTIATE_TEST_SUITE_P(Ends, LineEndTest, ::testing::Values(Ends::LF, Ends::CRLF, Ends::CRLFNoFinal));
-
-TEST_F(Font2DTest, ThePathIsTriedFolderByFolderAndRefusalsLeaveNothing)
+TEST_F(Font2DTest, ThePathIsTriedFolderByFolderRefusalsLeaveNothingAndValidationCatchesBrokenTables)
 {
     std::filesystem::create_directories(folder + "one");
     std::filesystem::create_directories(folder + "two");
@@ -191,20 +146,16 @@ TEST_F(Font2DTest, ThePathIsTriedFolderByFolderAndRefusalsLeaveNothing)
     Write(folder + "two/both.met", "METRICS1\n");
     static std::vector<std::string> tried;
     static void* (*open)(const char*, const char*);
-    tried.clear();
     FileInterface* io = FileSystem_GetInterface();
     open = io->open;
     io->open = [](const char* path, const char* mode) {
         tried.push_back(path);
         return open(path, mode);
     };
-    const std::string path = folder + "one/;" + folder + "two/";
-    ASSERT_NE(Font2D_SetPath(path.c_str()), nullptr);
+    ASSERT_NE(Font2D_SetPath((folder + "one/;" + folder + "two/").c_str()), nullptr);
     Font2D* late = Font2D_Read("late");
     ASSERT_NE(late, nullptr);
-    ASSERT_EQ(tried.size(), 2u);
-    EXPECT_EQ(tried[0], folder + "one/late.met");
-    EXPECT_EQ(tried[1], folder + "two/late.met");
+    EXPECT_EQ(tried, (std::vector<std::string>{folder + "one/late.met", folder + "two/late.met"}));
     Font2D* both = Font2D_Read("both");
     ASSERT_NE(both, nullptr);
     EXPECT_EQ(both->kind, FONT2D_OUTLINE);  // the first folder's
@@ -214,136 +165,123 @@ TEST_F(Font2DTest, ThePathIsTriedFolderByFolderAndRefusalsLeaveNothing)
     Font2D_Destroy(both);
 
     EXPECT_EQ(Font2D_SetPath(nullptr), nullptr);
+    const float bad[][4] = {{0, 0, 0, 100}, {0, 0, 100, -1}, {0, 0, NAN, 100}, {INFINITY, 0, 10, 10}};
+    for (const auto& r : bad) EXPECT_EQ(Toolkit2D_SetDeviceRect(r[0], r[1], r[2], r[3]), 0);
+    Camera* bare = Camera_Create();
+    EXPECT_EQ(Toolkit2D_SetDeviceCamera(bare), 0);
+    Camera_Destroy(bare);
     ASSERT_NE(Font2D_SetPath(folder.c_str()), nullptr);
-    const char* refused[] = {
-        "METRICS4\n",
-        "metrics1\n",
-        "\n",
-        "METRICS1\nnone.png\n24\n65 0 0 16 32\n",  // no image
-        "METRICS2\ncells.png\n10\nAB\n",           // one row only: no cell height
-        "METRICS2\ntiny.png\n10\nAB\n",            // cells under 3 pixels high
-    };
     WritePng(folder + "cells.png", 20, 12, [](int32_t x, int32_t y) { return x == 0 && y == 0 ? kDelimiter : kClear; });
     WritePng(folder + "tiny.png", 20, 8,
              [](int32_t x, int32_t y) { return x == 0 && y % 2 == 0 ? kDelimiter : kClear; });
-    for (const char* text : refused) EXPECT_EQ(ReadText("bad", text), nullptr) << text;
-    // A bitmap font without its image line is a font without glyphs.
-    Font2D* empty = ReadText("empty", "METRICS1\n");
+    for (const char* text : {"METRICS4\n", "metrics1\n", "\n",
+                             "METRICS1\nnone.png\n24\n65 0 0 16 32\n",  // no image
+                             "METRICS2\ncells.png\n10\nAB\n",           // one row only: no cell height
+                             "METRICS2\ntiny.png\n10\nAB\n"})           // cells under 3 pixels high
+        EXPECT_EQ(ReadText("bad", text), nullptr) << text;
+    Font2D* empty = ReadText("empty", "METRICS1\n");  // no image line: a font without glyphs
     ASSERT_NE(empty, nullptr);
     EXPECT_EQ(empty->glyphs->count, 0);
     EXPECT_EQ(empty->height, 1);
     Font2D_Destroy(empty);
-}
 
-TEST_F(Font2DTest, ValidationCatchesTablesPointingPastTheGlyphs)
-{
     WriteMetrics1Image();
     Font2D* font = ReadText("sample", kMetrics1);
     ASSERT_EQ(Font2D_Validate(font), 1);
+    Font2DGlyph* glyph = (Font2DGlyph*)ArrayList_GetEntry(font->glyphs, 1);
     const std::function<void(Font2D*)> breaks[] = {
         [](Font2D* f) { f->map['A'] = 9; },
         [](Font2D* f) { f->range[0] = 4; },
         [](Font2D* f) { f->rangeBase = 100; },  // codes below 128 belong to the map
         [](Font2D* f) { f->flags = 0; },        // a range table in a byte-string font
-        [](Font2D* f) { ((Font2DGlyph*)f->glyphs->entries)[1].raster = Toolkit2D_GetDeviceCamera()->frameBuffer; },
+        [&](Font2D*) { glyph->raster = camera->frameBuffer; },
     };
-    for (size_t i = 0; i < std::size(breaks); i++) {
-        Font2D saved = *font;
+    for (const auto& broken : breaks) {
+        const Font2D saved = *font;
         const int16_t range = font->range[0];
-        const Font2DGlyph glyph = *(const Font2DGlyph*)ArrayList_GetEntry(font->glyphs, 1);
-        breaks[i](font);
-        EXPECT_EQ(Font2D_Validate(font), 0) << i;
-        *font = saved;
-        font->range[0] = range;
-        *(Font2DGlyph*)ArrayList_GetEntry(font->glyphs, 1) = glyph;
+        const Font2DGlyph kept = *glyph;
+        broken(font);
+        EXPECT_EQ(Font2D_Validate(font), 0) << &broken - breaks;
+        *font = saved, font->range[0] = range, *glyph = kept;
     }
     Font2D_Destroy(font);
 }
 
-TEST_F(Font2DTest, OutlineFilesWithOddLinesStillGiveUsableGlyphs)
+TEST_F(Font2DTest, OddOutlineLinesAndCutShortUtf8StillGiveUsableGlyphs)
 {
     Font2D* font = ReadText("odd",
-                            "METRICS3\n"
-                            "Odd\n"
+                            "METRICS3\nOdd\n"
                             "x\n"    // nothing after the first byte: code 0
                             "end\n"  // no glyph begun: code 0 is an empty glyph
-                            " Z\n"
-                            "begin\n"
+                            " Z\nbegin\n"
                             "begin\n"       // the open path stays
                             "lineto 0 0\n"  // a line first moves
-                            "lineto 1 nan\n"
-                            "lineto 1e9 0\n"
+                            "lineto 1 nan\nlineto 1e9 0\n"
                             "closepath\n"  // one node: nothing to close
-                            "lineto 1 1\n"
-                            "junk\n"
-                            "end\n"
-                            " B\n"
-                            "begin\n"
-                            "end\n"  // no commands: width 0
-                            " C\n"
-                            "begin\n"
-                            "curveto 0 1 1 1 1 0\n"
-                            "curveto 1 -1 2 -1 2 0\n"
-                            "end\n"
-                            " D\n"
-                            "begin\n"
-                            "moveto 0 0\n"
-                            "lineto 1 1\n");  // left open at the end: dropped
+                            "lineto 1 1\njunk\nend\n"
+                            " B\nbegin\nend\n"  // no commands: width 0
+                            " C\nbegin\ncurveto 0 1 1 1 1 0\ncurveto 1 -1 2 -1 2 0\nend\n"
+                            " D\nbegin\nmoveto 0 0\nlineto 1 1\n");  // left open at the end: dropped
     ASSERT_NE(font, nullptr);
     EXPECT_EQ(Font2D_Validate(font), 1);
     EXPECT_EQ(font->glyphs->count, 4);
-    const Font2DGlyph* zero = GlyphOf(font, 0);
-    ASSERT_NE(zero, nullptr);
-    EXPECT_EQ(zero->width, 0);
-    EXPECT_EQ(zero->path, nullptr);
-    const Font2DGlyph* z = GlyphOf(font, 'Z');
-    ASSERT_NE(z, nullptr);
-    EXPECT_FLOAT_EQ(z->width, 1);
-    ASSERT_NE(z->path, nullptr);
-    EXPECT_EQ(Path2D_GetNodeCount(z->path), 2);
-    EXPECT_EQ(Path2D_GetNodes(z->path)[0].type, PATH2D_MOVE);
-    EXPECT_EQ(GlyphOf(font, 'B')->width, 0);
-    // A curve after "begin" moves to its end; the second is flattened.
-    const Font2DGlyph* c = GlyphOf(font, 'C');
-    EXPECT_FLOAT_EQ(c->width, 1);
+    const Font2DGlyph *zero = GlyphOf(font, 0), *z = GlyphOf(font, 'Z'), *c = GlyphOf(font, 'C');
+    ASSERT_TRUE(zero && z && c && z->path);
+    EXPECT_EQ(std::tuple(zero->width, zero->path, z->width, GlyphOf(font, 'B')->width),
+              std::tuple(0.0f, nullptr, 1.0f, 0.0f));
+    EXPECT_EQ(std::tuple(Path2D_GetNodeCount(z->path), Path2D_GetNodes(z->path)[0].type), std::tuple(2, PATH2D_MOVE));
+    EXPECT_FLOAT_EQ(c->width, 1);  // a curve after "begin" moves to its end; the second is flattened
     EXPECT_GT(Path2D_GetNodeCount(c->path), 2);
     EXPECT_EQ(Path2D_GetNodes(c->path)[0].x, 1);
     EXPECT_EQ(GlyphOf(font, 'D'), nullptr);
+    Font2D_Destroy(font);
+
+    // Four cells on the first row, one on the second: cut by 'A', by the
+    // line end, a lone continuation; then e-acute and a dropped rest.
+    WriteCells("utf.png", 48, 12, {0, 10, 20, 30, 40, 41}, {0, 12, 13});
+    font = ReadText("utf",
+                    "METRICS2\nutf.png\n10\n\xC3"
+                    "A\xE2\x82\n\xC3\xA9"
+                    "extra\n");
+    ASSERT_NE(font, nullptr);
+    EXPECT_EQ(Font2D_Validate(font), 1);
+    EXPECT_EQ(font->glyphs->count, 5);
+    const int32_t codes[] = {0xC3, 'A', 0xE2, 0x82, 0xE9};
+    for (int32_t i = 0; i < 5; i++) EXPECT_EQ(Font2D_FindGlyph(font, codes[i]), i);
+    EXPECT_EQ(Font2D_FindGlyph(font, 'e'), -1);
+    EXPECT_TRUE(font->flags & FONT2D_WIDE);
+    Font2D_Destroy(font);
+    // Outline text at a full stack, a varying brush left open for the close.
+    font = ReadText("outline", kMetrics3);
+    ASSERT_NE(font, nullptr);
+    Brush2D* brush = Brush2D_Create();
+    Brush2D_SetTexture(brush, Own(Texture_Create(nullptr)));
+    const Brush2DColour c1 = {1, 2, 3, 255}, c2 = {200, 200, 200, 255};
+    const Vec2 t1 = {0, 0}, t2 = {1, 0};
+    Brush2D_SetHalfWidth(Brush2D_SetUVs(Brush2D_SetColours(brush, &c1, &c2, &c2, &c1), &t1, &t2, &t2, &t1), 0.05f);
+    EXPECT_EQ(Brush2D_SetUVs(Brush2D_SetColours(Brush2D_Create(), &c1, &c1, &c1, &c1), &t1, &t1, &t2, &t2)->flags &
+                  (BRUSH2D_COLOURS_VARY | BRUSH2D_UVS_VARY),
+              0u);
+    for (int i = 1; i < TOOLKIT2D_CTM_DEPTH; i++) ASSERT_EQ(Ctm2D_Push(), 1);
+    Ctm2D_Translate(3, 4);
+    const Matrix before = *Ctm2D_GetCombined();
+    Vec2 anchor = {10, 10};
+    int letters = -1;
+    DrawFrame([&] { letters = Draws([&] { Font2D_DrawString(font, "A A", 20, &anchor, brush); }); });
+    EXPECT_EQ(letters, 2);
+    EXPECT_EQ(anchor.x, 10);
+    EXPECT_EQ(memcmp(&before.pos, &Ctm2D_GetCombined()->pos, sizeof before.pos), 0);
+    ASSERT_EQ(Ctm2D_SetIdentity(), 1);
     Font2D_Destroy(font);
     // Without a camera the curves cannot be flattened: refused.
     Toolkit2D_SetDeviceCamera(nullptr);
     EXPECT_EQ(ReadText("outline", kMetrics3), nullptr);
 }
 
-TEST_F(Font2DTest, CutShortUtf8KeepsEveryCellWithItsCharacter)
-{
-    // Four cells on the first row, one on the second.
-    WriteCells("utf.png", 48, 12, {0, 10, 20, 30, 40, 41}, {0, 12, 13});
-    Font2D* font = ReadText("utf",
-                            "METRICS2\n"
-                            "utf.png\n"
-                            "10\n"
-                            "\xC3"
-                            "A\xE2\x82\n"  // cut by 'A'; cut by the line end; a lone continuation
-                            "\xC3\xA9"
-                            "extra\n");  // e-acute; the rest of the line is dropped
-    ASSERT_NE(font, nullptr);
-    EXPECT_EQ(Font2D_Validate(font), 1);
-    EXPECT_EQ(font->glyphs->count, 5);
-    EXPECT_EQ(Font2D_FindGlyph(font, 0xC3), 0);
-    EXPECT_EQ(Font2D_FindGlyph(font, 'A'), 1);
-    EXPECT_EQ(Font2D_FindGlyph(font, 0xE2), 2);
-    EXPECT_EQ(Font2D_FindGlyph(font, 0x82), 3);
-    EXPECT_EQ(Font2D_FindGlyph(font, 0xE9), 4);
-    EXPECT_EQ(Font2D_FindGlyph(font, 'e'), -1);
-    EXPECT_TRUE(font->flags & FONT2D_WIDE);
-    Font2D_Destroy(font);
-}
-
 TEST_F(Font2DTest, PaddingAddedForTheDeviceIsTransparentBlack)
 {
-    // 24 x 16 on a power-of-two device: padded to a 32 x 32 square. The
-    // engine's allocations start as 0xA5 here, so uncleared padding shows.
+    // 24 x 16 on a power-of-two device: padded to a 32 x 32 square. New
+    // memory starts as 0xA5 here, so uncleared padding shows.
     WritePng(folder + "odd.png", 24, 16, [](int32_t, int32_t) { return 0xFF808080u; });
     Font2D* font = ReadText("odd", "METRICS1\nodd.png\n12\n65 8 0 24 16\n");
     ASSERT_NE(font, nullptr);
@@ -354,20 +292,14 @@ TEST_F(Font2DTest, PaddingAddedForTheDeviceIsTransparentBlack)
     EXPECT_FLOAT_EQ(a->uMax, 24 / 32.0f);
     const uint8_t* pixels = Raster_Lock(raster, 0, RASTERLOCKREAD);
     ASSERT_NE(pixels, nullptr);
-    const int32_t bpp = raster->depth / 8;
     int dirty = 0, inked = 0;
     for (int32_t y = 0; y < 32; y++)
-        for (int32_t x = 0; x < 32; x++)
-            for (int32_t b = 0; b < bpp; b++) {
-                const uint8_t v = pixels[(size_t)y * raster->stride + (size_t)(x * bpp + b)];
-                if (x >= 24 || y >= 16) dirty += v != 0;
-                else inked += v != 0;
-            }
+        for (int32_t x = 0; x < 32 * raster->depth / 8; x++)
+            (x >= 24 * raster->depth / 8 || y >= 16 ? dirty : inked) += pixels[(size_t)y * raster->stride + x] != 0;
     Raster_Unlock(raster);
     EXPECT_EQ(dirty, 0);
     EXPECT_GT(inked, 0);
     Font2D_Destroy(font);
-
     // A masked cell page is padded the same way, its coordinates rescaled.
     WriteMetrics2Image();
     WritePng(folder + "mask.png", 40, 24, [](int32_t, int32_t) { return 0xFFFFFFFFu; });
@@ -378,148 +310,6 @@ TEST_F(Font2DTest, PaddingAddedForTheDeviceIsTransparentBlack)
     EXPECT_FLOAT_EQ(a->uMin, 2 / 64.0f);
     EXPECT_FLOAT_EQ(a->vMax, 10 / 64.0f);
     Font2D_Destroy(font);
-}
-
-TEST_F(Font2DTest, WidthsHeightsAndBatches)
-{
-    WriteMetrics1Image();
-    Font2D* font = ReadText("sample", kMetrics1);
-    ASSERT_NE(font, nullptr);
-    Font2D_SetIntergap(font, 0.25f);
-    // 'z' has no glyph: it neither draws nor advances.
-    const char16_t text[] = u"AzB\u012C";
-    EXPECT_FLOAT_EQ(Font2D_GetStringWidth(font, text, 10), (0.75f + 0.75f + 0.75f) * 10);
-    EXPECT_FLOAT_EQ(Font2D_GetHeight(font), 32);
-    std::u16string many(65, u'A');
-    many.insert(30, u"zz");
-    BrushScope brush;
-    Vec2 anchor = {5, 5};
-    int draws = 0;
-    DrawFrame([&] { draws = Draws([&] { Font2D_DrawString(font, many.c_str(), 8, &anchor, brush.brush); }); });
-    EXPECT_EQ(draws, 2);
-    EXPECT_FLOAT_EQ(anchor.x, 5 + 65 * 0.75f * 8);
-    EXPECT_EQ(anchor.y, 5);
-    Font2D_Destroy(font);
-
-    // Two pages: every change of page starts a batch.
-    WriteMetrics2Image();
-    WriteCells("second.png", 40, 12, {0, 10, 20, 30, 31}, {0, 12, 13});
-    Font2D* paged = ReadText("paged", "METRICS2\ncells.png\n10\nABC\nD\nsecond.png\n10\nabc\nd\n");
-    ASSERT_NE(paged, nullptr);
-    EXPECT_EQ(GlyphOf(paged, 'a')->page, 'b');
-    EXPECT_NE(GlyphOf(paged, 'a')->raster, GlyphOf(paged, 'A')->raster);
-    DrawFrame([&] { draws = Draws([&] { Font2D_DrawString(paged, "AaBbbB", 8, &anchor, brush.brush); }); });
-    EXPECT_EQ(draws, 5);
-    Font2D_Destroy(paged);
-
-    // Through a 640 x 480 user space on this 160-pixel raster a pixel is 4 units.
-    Toolkit2D_SetDeviceRect(0, 0, 640, 480);
-    font = ReadText("sample", kMetrics1);
-    EXPECT_FLOAT_EQ(Font2D_GetHeight(font), 128);
-    Font2D_Destroy(font);
-}
-
-TEST_F(Font2DTest, TextKeepsTheCallersStateAndNeverDividesByAZeroWidth)
-{
-    WritePng(folder + "thin.png", 16, 16, [](int32_t, int32_t) { return kInk; });
-    Font2D* font = ReadText("thin", "METRICS1\nthin.png\n0\n65 4 0 4 16\n");
-    ASSERT_NE(font, nullptr);
-    ASSERT_EQ(GlyphOf(font, 'A')->width, 0);
-    BrushScope brush;
-    const Brush2DColour c1 = {1, 2, 3, 255}, c2 = {200, 200, 200, 255}, c4 = {4, 5, 6, 255};
-    Brush2D_SetColours(brush.brush, &c1, &c2, &c2, &c4);
-    Texture* texture = Texture_Create(nullptr);
-    Brush2D_SetTexture(brush.brush, texture);
-    Texture_Destroy(texture);
-    const Vec2 t1 = {0, 0}, t2 = {1, 0};
-    Brush2D_SetUVs(brush.brush, &t1, &t2, &t2, &t1);
-    ASSERT_TRUE(brush.brush->flags & BRUSH2D_UVS_VARY);
-
-    // At full depth: the text is still drawn and the caller's top comes back.
-    for (int i = 1; i < TOOLKIT2D_CTM_DEPTH; i++) ASSERT_EQ(Ctm2D_Push(), 1);
-    Ctm2D_Translate(3, 4);
-    const Vec3 origin = {0, 0, 1};
-    Vec3 before, after;
-    Vector3_TransformPoints(&before, &origin, 1, Ctm2D_GetCombined());
-    Vec2 anchor = {20, 20};
-    int draws = 0;
-    DrawFrame(
-        [&] { draws = Draws([&] { EXPECT_EQ(Font2D_DrawString(font, "AA", 10, &anchor, brush.brush), font); }); });
-    EXPECT_EQ(draws, 1);
-    Vector3_TransformPoints(&after, &origin, 1, Ctm2D_GetCombined());
-    EXPECT_EQ(memcmp(&before, &after, sizeof before), 0);
-    EXPECT_EQ(Ctm2D_Push(), 0);
-    for (int i = 1; i < TOOLKIT2D_CTM_DEPTH; i++) EXPECT_EQ(Ctm2D_Pop(), 1);
-
-    // A string of no width: every vertex at t = 0, base line side 2, top side 1.
-    const Im3DVertex* v = LastBatch();
-    for (int i = 0; i < 8; i++) EXPECT_EQ(v[i].colour, i % 2 ? 0xFF040506u : 0xFF010203u) << i;
-    EXPECT_EQ(anchor.x, 20);
-    // Text reads the brush and leaves it as it was.
-    EXPECT_TRUE(brush.brush->flags & BRUSH2D_UVS_VARY);
-    Font2D_Destroy(font);
-}
-
-TEST_F(Font2DTest, OutlineTextStrokesEachGlyphAndAdvancesOverSpaces)
-{
-    Font2D* font = ReadText("outline", kMetrics3);
-    ASSERT_NE(font, nullptr);
-    BrushScope brush;
-    Vec2 anchor = {10, 10};
-    int spaces = -1, letters = -1;
-    DrawFrame([&] {
-        spaces = Draws([&] { Font2D_DrawString(font, "  ", 20, &anchor, brush.brush); });
-        letters = Draws([&] { Font2D_DrawString(font, "A A", 20, &anchor, brush.brush); });
-    });
-    EXPECT_EQ(spaces, 0);
-    EXPECT_EQ(letters, 2);
-    EXPECT_EQ(anchor.x, 10);  // outline text leaves the anchor where it was
-    // Drawn without a camera frame: nothing, and the anchor stays.
-    Frame* frame = Camera_GetFrame(camera);
-    Camera_SetFrame(camera, nullptr);
-    EXPECT_EQ(Font2D_DrawString(font, "A", 20, &anchor, brush.brush), nullptr);
-    Camera_SetFrame(camera, frame);
-    Font2D_Destroy(font);
-}
-
-TEST_F(Font2DTest, GoldenText)
-{
-    WriteMetrics1Image();
-    Font2D* rects = ReadText("sample", kMetrics1);
-    WriteCells("cells.png", 64, 16, {0, 14, 28, 42, 43}, {0, 14, 15});
-    Font2D* cells = ReadText("cells", kMetrics2);
-    // Curves are flattened for the CTM in force while the file is read: read
-    // at the size it is drawn, the O is round.
-    Ctm2D_Scale(24, 24);
-    Font2D* outline = ReadText("outline",
-                               "METRICS3\nShapes\n A\nbegin\nmoveto 0 0\nlineto 0.5 1\nlineto 1 0\nclosepath\n"
-                               "moveto 0.25 0.4\nlineto 0.75 0.4\nmoveto 1.2 0\nend\n"
-                               " O\nbegin\nmoveto 0.5 0\ncurveto 1.1 0 1.1 1 0.5 1\ncurveto -0.1 1 -0.1 0 0.5 0\n"
-                               "closepath\nmoveto 1.2 0\nend\n  \nbegin\nmoveto 0.5 0\nend\n");
-    Ctm2D_SetIdentity();
-    ASSERT_TRUE(rects && cells && outline);
-    BrushScope white, gradient, pen;
-    const Brush2DColour red = {255, 64, 64, 255}, yellow = {255, 255, 0, 255}, cyan = {0, 255, 255, 255},
-                        blue = {64, 64, 255, 255};
-    Brush2D_SetColours(gradient.brush, &red, &yellow, &cyan, &blue);
-    Brush2D_SetColours(pen.brush, &yellow, &red, &red, &yellow);
-    Brush2D_SetHalfWidth(pen.brush, 0.04f);
-    DrawFrame([&] {
-        Vec2 anchor = {6, 84};
-        Font2D_DrawString(rects, u"AB\u012CBA", 24, &anchor, white.brush);
-        anchor = {6, 52};
-        Font2D_DrawString(cells, "ABCDDCBA", 20, &anchor, gradient.brush);
-        Font2D_SetIntergap(outline, 0.1f);
-        Ctm2D_Push();
-        Ctm2D_Scale(3, 3);
-        anchor = {2, 2};
-        Font2D_DrawString(outline, "AO OA", 8, &anchor, pen.brush);
-        Ctm2D_Pop();
-    });
-    EXPECT_EQ(MatchGolden("text", 3, 12), "");
-    Font2D_Destroy(rects);
-    Font2D_Destroy(cells);
-    Font2D_Destroy(outline);
 }
 
 }  // namespace
