@@ -1,13 +1,7 @@
-// Front-end tests run inside the program's own start-up (every engine
-// module up, a 640 x 480 headless window), with the game context reset, the
-// pads assigned (every player on the keyboard, default keys) and the state
-// hooks the executable installs. The test's body drives the program frame
-// by frame: Step() holds the listed keys for one frame of a fixed dt and
-// runs the shell's frame step (pads, state stack, sound, present).
-//
-// The front end is pushed by a root state of the test, which stays below it
-// (and gets control back when the front end leaves); Sounds() lists what the
-// front end played.
+// Front-end tests run inside the program's own start-up (640 x 480,
+// headless) with the game context reset, every player on the keyboard and
+// the executable's state hooks. Step() holds keys for one frame of a fixed
+// dt; a root state of the test pushes the front end and stays below it.
 #pragma once
 
 #include <functional>
@@ -36,7 +30,7 @@ constexpr uint8_t kSelect = 0x1C, kBack = 0x35, kEscape = 0x01, kAction5 = 0x36;
 constexpr uint8_t kSelect1 = 0x1D, kLeft1 = 0x1E, kRight1 = 0x20;
 constexpr float kDt = 0.05f;
 
-inline std::vector<std::string>& SoundLog()
+inline std::vector<std::string>& SoundLog()  // what the front end played
 {
     static std::vector<std::string> log;
     return log;
@@ -182,6 +176,18 @@ protected:
             },
             commandLine);
     }
+
+    // WriteFrontEnd(extra), then body run inside the program once the front
+    // end has entered.
+    void PlayFrontEnd(const std::string& extra, const std::function<void()>& body)
+    {
+        WriteFrontEnd(extra);
+        RunFrontEnd([&] {
+            fetest::StartFrontEnd();
+            body();
+        });
+    }
+    void PlayFrontEnd(const std::function<void()>& body) { PlayFrontEnd("", body); }
 
     // The standard data set (frontend_data.h) with its sound.
     static void WriteFrontEnd(const std::string& extra = "", float demoWaitTime = 0.0f)

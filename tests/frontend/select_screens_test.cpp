@@ -46,27 +46,24 @@ std::string Levels()
 
 TEST_F(FrontEndTest, TheLockTestTakesTheProgressTableOnlyForEntriesBelow150)
 {
-    WriteFrontEnd(fedata::Screen("FrontEnd_Options",
-                                 " Item0 {\n  ReturnValue = 149\n }\n Item1 {\n  ReturnValue = 150\n }\n"
-                                 " Item2 {\n  ReturnValue = -1\n }\n Item3 {\n  ReturnValue = 0\n }\n"));
-    RunFrontEnd([] {
-        StartFrontEnd();
-        Open(FRONTEND_OPTIONS);
-        Progress_SetLocked(149, 1);
-        Progress_SetLocked(0, 1);
-        const int expected[] = {1, 0, 0, 1, 1};  // the fifth is past the items
-        for (int i = 0; i < 5; i++) EXPECT_EQ(FrontEnd_IsItemLocked(i), expected[i]) << i;
-        EXPECT_EQ(FrontEnd_IsItemLocked(-1), 1);
-        Progress_SetLocked(149, 0);
-        EXPECT_EQ(FrontEnd_IsItemLocked(0), 0);
-    });
+    PlayFrontEnd(fedata::Screen("FrontEnd_Options",
+                                " Item0 {\n  ReturnValue = 149\n }\n Item1 {\n  ReturnValue = 150\n }\n"
+                                " Item2 {\n  ReturnValue = -1\n }\n Item3 {\n  ReturnValue = 0\n }\n"),
+                 [] {
+                     Open(FRONTEND_OPTIONS);
+                     Progress_SetLocked(149, 1);
+                     Progress_SetLocked(0, 1);
+                     const int expected[] = {1, 0, 0, 1, 1};  // the fifth is past the items
+                     for (int i = 0; i < 5; i++) EXPECT_EQ(FrontEnd_IsItemLocked(i), expected[i]) << i;
+                     EXPECT_EQ(FrontEnd_IsItemLocked(-1), 1);
+                     Progress_SetLocked(149, 0);
+                     EXPECT_EQ(FrontEnd_IsItemLocked(0), 0);
+                 });
 }
 
 TEST_F(FrontEndTest, LevelSelectChoosesDayOrNightThenTheDirectionInTwoStages)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd([] {
         Open(FRONTEND_LEVELSELECT);
         Press(kDown);
         Press(kDown);
@@ -157,11 +154,14 @@ TEST_F(FrontEndTest, GridSearchesEndAndALockedFocusLaunchesNothing)
 
 TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
+    PlayFrontEnd([] {
         Game_SetDifficulty(1);
-        StartFrontEnd();
-        Select();  // Title
+        // Backing out of Engine keeps the class.
+        GameSetup_SetEngineClass(1);
+        Open(FRONTEND_ENGINE);
+        Press(kBack);
+        EXPECT_EQ(Current(), FRONTEND_MAIN);
+        EXPECT_EQ(GameSetup_GetEngineClass(), 1u);
         Select();  // Main: PlayGame
         Select();  // PlayGame: PlayerSelect
         ASSERT_EQ(Current(), FRONTEND_PLAYERSELECT);
@@ -181,19 +181,6 @@ TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
                   "NONE;NONE;");
         EXPECT_EQ(GameSetup_GetPlayerDifficulty(0), 1u);
         EXPECT_EQ(Game_GetContext()->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
-    });
-}
-
-TEST_F(FrontEndTest, EngineBackOutKeepsTheClass)
-{
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
-        GameSetup_SetEngineClass(1);
-        Open(FRONTEND_ENGINE);
-        Press(kBack);
-        EXPECT_EQ(Current(), FRONTEND_MAIN);
-        EXPECT_EQ(GameSetup_GetEngineClass(), 1u);
     });
 }
 
@@ -319,9 +306,7 @@ TEST_F(FrontEndTest, ACompletedGameShowsItsScreenThenCredits)
 
 TEST_F(FrontEndTest, LaunchShowsTheLoadingImageThenRequestsTheLevel)
 {
-    WriteFrontEnd();
-    RunFrontEnd([] {
-        StartFrontEnd();
+    PlayFrontEnd([] {
         Open(FRONTEND_LAUNCH);
         LoadingScreen_Get()->currentIndex = -1;
         float t = 0;

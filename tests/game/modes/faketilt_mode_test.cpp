@@ -36,94 +36,6 @@ protected:
     }
 };
 
-TEST_F(FakeTiltTest, LocomotionTakesTheHigherAnimationAtEachThreshold)
-{
-    struct Case {
-        float speed;
-        int32_t anim;
-    };
-    const Case cases[] = {{0.79f, FAKETILT_ANIM_STAND}, {0.8f, FAKETILT_ANIM_WALK},  {4.99f, FAKETILT_ANIM_WALK},
-                          {5.0f, FAKETILT_ANIM_RUN},    {19.99f, FAKETILT_ANIM_RUN}, {20.0f, FAKETILT_ANIM_TUMBLE}};
-    for (const Case& c : cases) EXPECT_EQ(FakeTiltMode_LocomotionAnim(c.speed), c.anim) << c.speed;
-}
-
-TEST_F(FakeTiltTest, AWalkerThatStopsStandsOnlyAfterHalfASecond)
-{
-    Floor();
-    Object* hero = Walker("");
-    ASSERT_TRUE(Settle(hero));
-    const Vec3 walking = V(0, 0, 2), still = V(0, 0, 0);
-    for (int i = 0; i < 5; ++i) {
-        PhysBody_SetLinearVelocity(hero->body, &walking);
-        Frame();
-    }
-    ASSERT_EQ(Anim(hero), FAKETILT_ANIM_WALK);
-    const float stopped = Entity_GetRecord(hero)->clock;
-    float stoodAt = -1.0f;
-    for (int i = 0; i < 50 && stoodAt < 0.0f; ++i) {
-        PhysBody_SetLinearVelocity(hero->body, &still);
-        Frame();
-        if (Anim(hero) == FAKETILT_ANIM_STAND) stoodAt = Entity_GetRecord(hero)->clock;
-    }
-    EXPECT_GT(stoodAt - stopped, 0.5f - dt);
-    EXPECT_LT(stoodAt - stopped, 0.5f + 2.0f * dt);
-}
-
-// The edge probe looks down and ahead: at a ledge whose drop is exactly
-// twice the vehicle height, over nothing, and over a slope too steep ahead,
-// the walker plays "nearedge"; back on safe ground it holds it 0.5 s.
-enum Ahead { LEDGE, VOID, STEEP };
-class FakeTiltEdgeTest : public FakeTiltTest, public ::testing::WithParamInterface<Ahead> {};
-
-TEST_P(FakeTiltEdgeTest, TheEdgeProbeWarnsAndHoldsTheWarningHalfASecond)
-{
-    Box({5, 1, 5}, V(0, -1, -5));                          // the walker's ground ends at z = 0
-    if (GetParam() == LEDGE) Box({5, 1, 5}, V(0, -3, 5));  // top at -2 = 2 x VehicleHeight below
-    if (GetParam() == STEEP) {
-        // A 45-degree slope down from the edge: its top face starts at (0, 0, 0).
-        const float a = 45.0f * VEHICLE_DEG_TO_RAD, s = std::sin(a), c = std::cos(a);
-        Box({5, 0.5f, 5}, V(0, -0.5f * c - 5.0f * s, -0.5f * s + 5.0f * c), V(0, -s, c), V(0, c, s));
-    }
-    Box({5, 1, 5}, V(30, -1, 0));  // safe ground away from the edge
-    Object* hero = Walker("", 0.0f, -0.1f);
-    ASSERT_TRUE(Settle(hero));
-    EXPECT_EQ(Anim(hero), FAKETILT_ANIM_NEAREDGE);
-    const Vec3 safe = V(30, 0.5f, 0);
-    PhysBody_SetPosition(hero->body, &safe);
-    const float left = Entity_GetRecord(hero)->clock;
-    float cleared = -1.0f;
-    for (int i = 0; i < 60 && cleared < 0.0f; ++i) {
-        Frame();
-        if (Anim(hero) != FAKETILT_ANIM_NEAREDGE) cleared = Entity_GetRecord(hero)->clock;
-    }
-    EXPECT_GE(cleared - left, 0.5f - 1e-4f);
-    EXPECT_LT(cleared - left, 0.5f + 3.0f * dt);
-}
-
-INSTANTIATE_TEST_SUITE_P(Ahead, FakeTiltEdgeTest, ::testing::Values(LEDGE, VOID, STEEP));
-
-TEST_F(FakeTiltTest, FallingOffALedgeGoesThroughFallAndLongfallToOneRestart)
-{
-    Box({5, 1, 5}, V(0, -1, 0));
-    Object* hero = Walker("", 0.0f, 0.0f);
-    ASSERT_TRUE(Settle(hero));
-    const Vec3 off = V(0, 0, 8);
-    PhysBody_SetLinearVelocity(hero->body, &off);
-    std::vector<int32_t> seen;
-    for (int i = 0; i < 300 && g_restarts == 0; ++i) {
-        Frame();
-        if (seen.empty() || seen.back() != Anim(hero)) seen.push_back(Anim(hero));
-    }
-    ASSERT_EQ(g_restarts, 1);
-    auto at = [&](int32_t a) { return std::find(seen.begin(), seen.end(), a) - seen.begin(); };
-    EXPECT_LT(at(FAKETILT_ANIM_FALL), (long)seen.size());
-    EXPECT_LT(at(FAKETILT_ANIM_FALL), at(FAKETILT_ANIM_LONGFALL));
-    EXPECT_LT(at(FAKETILT_ANIM_LONGFALL), (long)seen.size());
-    Frame(2);
-    EXPECT_EQ(g_restarts, 1) << "one restart for one death";
-    EXPECT_NEAR(BodyPosition(hero).z, 0.0f, 0.1f) << "back at the start";
-}
-
 TEST_F(FakeTiltTest, WithTwoPlayersTheWalkerRespawnsFrozenWhileStartPlays)
 {
     SetPlayers({1, 1});
@@ -155,28 +67,6 @@ TEST_F(FakeTiltTest, WithTwoPlayersTheWalkerRespawnsFrozenWhileStartPlays)
     Pad(0.0f, 1.0f);
     Frame(10);
     EXPECT_GT(BodyPosition(hero).z, 0.05f);
-}
-
-TEST_F(FakeTiltTest, ADeathAreaKeepsItsFirstDieTimeAndThenTheWalkerLoses)
-{
-    Floor();
-    WriteProp("Pit", "StringVal0 = DEATH_AREA\n FPVal0 = -1\n FPVal1 = 0.5", 0, "SPHERE0.5");
-    Object* hero = Walker("", 1.5f);
-    PlaceProps({Item("Pit", V(0, 0.5f, 0))});
-    FakeTiltData* d = Data<FakeTiltData>(hero);
-    for (int i = 0; i < 100 && d->common.dieTime == 0.0f; ++i) Frame();
-    const float first = d->common.dieTime;
-    ASSERT_NE(first, 0.0f);
-    bool lost = false;
-    for (int i = 0; i < 100 && !lost; ++i) {
-        Frame();
-        if (Anim(hero) == FAKETILT_ANIM_LOSE) lost = true;
-        if (!lost) {
-            EXPECT_EQ(d->common.dieTime, first) << "later contacts keep the first die time";
-        }
-    }
-    EXPECT_TRUE(lost);
-    EXPECT_GE(Entity_GetRecord(hero)->clock, first);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 // and stun protection, points, and riding a turning platform.
 #include <cmath>
 
-#include "app/config.h"
 #include "engine/objecttemplate.h"
 #include "game/race_setup.h"
 #include "modes_fixture.h"
@@ -14,42 +13,12 @@ using entitytest::V;
 
 namespace {
 
-class ManCamRelCollisionTest : public ModesTest {
-protected:
-    Object* Hero(const std::string& controlData = "", std::vector<LwsWriterItem> extra = {})
-    {
-        return CamRelHero(controlData, extra);
-    }
-    // A shot of a weapon with this purpose and these values, owned by owner.
-    Object* Shot(Object* owner, const char* purpose, float v0, float v3 = 0.0f)
-    {
-        WriteShot("Shots\\Gift.cfg", "STRAIGHT");
-        char keys[256];
-        snprintf(keys, sizeof keys,
-                 "vehicle {\n projectiles {\n  ProjType0Config = Shots\\Gift.cfg\n  ProjType0Purpose = %s\n"
-                 "  ProjType0FPVal0 = %g\n  ProjType0FPVal3 = %g\n  ProjType0FiringDelay = 0\n }\n}\n",
-                 purpose, v0, v3);
-        WriteConfig("Gifts.cfg", keys);
-        ConfigNode* reader = Config_Open("Gifts.cfg");
-        Config_SetSection(reader, "vehicle");
-        ProjType_Free(&gifts);
-        ProjType_Load(&gifts, reader, "projectiles");
-        Config_Close(reader);
-        return Projectile_Spawn(&gifts.weapons[0], owner, &gifts);
-    }
-    void TearDown() override
-    {
-        ProjType_Free(&gifts);
-        ModesTest::TearDown();
-    }
-    WeaponList gifts{};
-};
+class ManCamRelCollisionTest : public ModesTest {};
 
 TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
 {
-    Object* hero = Hero();
+    Object* hero = CamRelHero();
     EntityRecord* r = Record(hero);
-    ManCamRelData* d = CamRel(hero);
     struct Case {
         float health;
         int32_t lives;
@@ -64,7 +33,7 @@ TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
     for (const Case& c : cases) {
         r->health = c.health;
         d->lives = c.lives;
-        Object* shot = Shot(hero, "HEALTH", c.amount);
+        Object* shot = PurposeShot(hero, "HEALTH", c.amount);
         ASSERT_NE(shot, nullptr);
         ManCamRelMode_Collision(hero, r, shot, 0);
         EXPECT_EQ(Entity_GetHealth(r), c.healthAfter) << c.health;
@@ -78,62 +47,12 @@ TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
         int32_t after;
     } scores[] = {{0, 12.9f, 12}, {2147483000, 1e6f, INT32_MAX}, {0, 5e9f, INT32_MAX}, {-5, -5e9f, INT32_MIN}};
     for (const auto& c : scores) {
-        Object* shot = Shot(hero, "SCORE", c.value);
+        Object* shot = PurposeShot(hero, "SCORE", c.value);
         d->score = c.before;
         ManCamRelMode_Collision(hero, r, shot, 0);
         EXPECT_EQ(d->score, c.after) << c.value;
         Projectile_Release(shot, hero);
     }
-}
-
-TEST_F(ManCamRelCollisionTest, ScorePickupsCountOncePerPickupAndMeetTheRequiredFraction)
-{
-    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal1 = 5\n FPVal2 = 10\n BoolVal10 = TRUE");
-    WriteProp("Rock", "StringVal0 = PICKUP\n FPVal1 = 5\n FPVal2 = 1");
-    std::vector<LwsWriterItem> coins;
-    for (int i = 0; i < 10; ++i) coins.push_back(Item("Coin", V(5.0f * (i + 1), 0.5f, 20)));
-    coins.push_back(Item("Rock", V(-20, 0.5f, -20)));
-    PlaceProps(coins);
-    Level_SetGameRule(RULE_SCORE_PICKUPS);
-    GameSetup_SetPlayerDifficulty(0, 0);
-    Object* hero = Hero(" easyScorePickupPercentReq = 75\n");
-    ManCamRelData* d = CamRel(hero);
-    ASSERT_EQ(d->scorePickupTotal, 11);
-    d->scorePickupTotal = 10;  // 10 x 0.75: 7 are needed
-    for (int i = 0; i < 10; ++i) {
-        Place(hero, V(5.0f * (i + 1), 0.5f, 20));
-        SetVelocity(hero, V(0, 0, 0));
-        Step(i == 0 ? 20 : 2);
-        EXPECT_EQ(d->scorePickupsCollected, i + 1) << "once, however many frames the player stays";
-        EXPECT_EQ((d->flags & MCR_PICKUPS_MET) != 0, i + 1 >= 7) << i;
-    }
-    EXPECT_EQ(d->texts[0].value, 10);
-    // Without option 512 the object stays active and counts again.
-    Place(hero, V(-20, 0.5f, -20));
-    Step(3);
-    EXPECT_GT(d->scorePickupsCollected, 11);
-}
-
-TEST_F(ManCamRelCollisionTest, PhantomPickupsNeedANegativeThresholdAndASteppingPickupCounts)
-{
-    WriteProp("Lure", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 7\n BoolVal10 = TRUE", 0, "SPHERE0.5\n Phantom = TRUE");
-    WriteProp("Dud", "StringVal0 = PICKUP\n FPVal1 = 7\n BoolVal10 = TRUE", 0, "SPHERE0.5\n Phantom = TRUE");
-    WriteProp("Bell", "StringVal0 = PICKUP\n FPVal1 = 7\n BoolVal11 = TRUE", 2);
-    PlaceProps({Item("Lure", V(0, 0.5f, 5)), Item("Dud", V(8, 0.5f, 5)), Item("Bell", V(-8, 0.5f, 5))});
-    Level_SetGameRule(RULE_HIDDEN_PICKUPS);
-    Object* hero = Hero();
-    ManCamRelData* d = CamRel(hero);
-    ASSERT_EQ(d->hiddenTotal, 3);
-    Place(hero, V(0, 0.5f, 4.6f));
-    Step(5);
-    EXPECT_EQ(d->hiddenCollected, 1) << "a phantom has impact 0, above -1";
-    Place(hero, V(8, 0.5f, 4.6f));
-    Step(5);
-    EXPECT_EQ(d->hiddenCollected, 1) << "0 is not above a threshold of 0";
-    Place(hero, V(-8, 0.5f, 5));
-    Step(2);
-    EXPECT_EQ(d->hiddenCollected, 2) << "the index read before the hit steps it";
-    EXPECT_EQ(HitModeObject_GetAnimIndex(PropAt(V(-8, 0.5f, 5))), 1);
 }
 
 TEST_F(ManCamRelCollisionTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboardLaunches)
@@ -142,7 +61,7 @@ TEST_F(ManCamRelCollisionTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboard
     WriteProp("Ammo", "StringVal0 = PICKUP\n FPVal1 = 11\n FPVal2 = 2\n FPVal3 = 5\n BoolVal10 = TRUE");
     WriteProp("Spring", "StringVal0 = SPRINGBOARD\n FPVal1 = 12");
     PlaceProps({Item("Ammo", V(10, 0.5f, 10)), Item("Spring", V(-10, 0.5f, 10))});
-    Object* hero = Hero(
+    Object* hero = CamRelHero(
         " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0Ammo = 3\n  ProjType0PickupTypeReq = 2\n"
         "  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 3\n  ProjType1PickupTypeReq = 1\n }\n");
     WeaponList* weapons = &CamRel(hero)->weapons;
@@ -157,76 +76,6 @@ TEST_F(ManCamRelCollisionTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboard
         top = std::fmax(top, BodyPosition(hero).y);
     }
     EXPECT_GT(top, 4.0f);
-}
-
-TEST_F(ManCamRelCollisionTest, ANewCheckpointBecomesTheStartAndSendsThePreviousOneBack)
-{
-    WriteProp("Flag", "StringVal0 = CHECKPOINT", 3);
-    PlaceProps({Item("Flag", V(10, 0.5f, 10)), Item("Flag", V(-10, 0.5f, 10))});
-    Object* hero = Hero();
-    Object* first = PropAt(V(10, 0.5f, 10));
-    Object* second = PropAt(V(-10, 0.5f, 10));
-    Place(hero, V(10, 0.5f, 10));
-    Step();
-    EXPECT_EQ(HitModeObject_GetAnimIndex(first), 1);
-    EXPECT_EQ(Player_GetUserWord(0), first);
-    EXPECT_NEAR(Record(hero)->startPosition.x, 10.0f, 1e-4f);
-    Step(20);
-    EXPECT_EQ(HitModeObject_GetAnimIndex(first), 2) << "1, then 2, and touching it again changes nothing";
-    Place(hero, V(-10, 0.5f, 10));
-    Step();
-    EXPECT_EQ(Player_GetUserWord(0), second);
-    EXPECT_EQ(HitModeObject_GetAnimIndex(first), 0);
-    Entity_Respawn(hero, 0);
-    EXPECT_NEAR(BodyPosition(hero).x, -10.0f, 1e-3f);
-    Entity_Respawn(hero, 1);
-    EXPECT_EQ(Player_GetUserWord(0), nullptr) << "a restart from the player start forgets it";
-    EXPECT_EQ(HitModeObject_GetAnimIndex(second), 0);
-}
-
-TEST_F(ManCamRelCollisionTest, HitsDuringStunProtectionPushButDoNotHurt)
-{
-    Object* hero = Hero(" stunDuration = 1\n");
-    EntityRecord* r = Record(hero);
-    ManCamRelData* d = CamRel(hero);
-    const Vec3 side = Mode_Unit(V(1, 3, 0));
-    ManCamRelMode_TakeHit(hero, r, -10.0f, &side, 20.0f, 100.0f);
-    EXPECT_EQ(Entity_GetHealth(r), 90.0f);
-    EXPECT_EQ(Anim(hero), MCR_STUNNED_UPWARDS) << "a vertical push above 10";
-    Step();
-    const Vec3 flat = V(1, 0, 0);
-    ManCamRelMode_TakeHit(hero, r, -10.0f, &flat, 4.0f, 0.0f);
-    EXPECT_EQ(Entity_GetHealth(r), 90.0f) << "protected for stunDuration";
-    EXPECT_NEAR(d->forcedVel.x, 4.0f, 1e-5f) << "the push applies";
-    Step(60);
-    Mode_Play(r, MCR_STAND);
-    ManCamRelMode_TakeHit(hero, r, -10.0f, &flat, 4.0f, 0.0f);
-    EXPECT_EQ(Entity_GetHealth(r), 80.0f);
-    EXPECT_EQ(Anim(hero), MCR_STUNNED);
-    const Vec3 down = V(0, -1, 0);
-    ManCamRelMode_TakeHit(hero, r, 0.0f, &down, 50.0f, 3.0f);
-    EXPECT_NEAR(d->forcedVel.y, -3.0f, 1e-5f) << "the vertical part is limited, its sign kept";
-}
-
-TEST_F(ManCamRelCollisionTest, PointsGoToAManCamRelPlayerOnlyAndAllAtOnceWhenEveryTextFlies)
-{
-    WriteCharacter("Levels\\Test\\Frog.cfg", "Man", " forwardVelStep = 1\n");
-    Object* hero = Hero("", {Item("entity_Frog", V(0, 0, 8))});
-    ManCamRelData* d = CamRel(hero);
-    Object* frog = nullptr;
-    for (Object* o : Entities())
-        if (o != hero) frog = o;
-    d->score = 0;
-    ControlMode_AreaHelper(5, frog, hero, 1, 0);
-    EXPECT_EQ(d->texts[0].flags, 0u) << "a Man earns nothing";
-    for (int i = 0; i < MCR_FLOAT_TEXTS; ++i) ControlMode_AreaHelper(1, hero, frog, 0, 0);
-    EXPECT_EQ(d->score, 0);
-    ControlMode_AreaHelper(40, hero, frog, 1, 0);
-    EXPECT_EQ(d->score, 40) << "no text free: at once";
-    ControlMode_AreaHelper(INT32_MAX, hero, frog, 0, 0);
-    EXPECT_EQ(d->score, INT32_MAX) << "held at the top, never wrapped";
-    EXPECT_EQ(d->killCount, 1);
-    EXPECT_NEAR(d->texts[0].world.z, 8.0f, 0.6f) << "texts start at the position object";
 }
 
 // A heavy ball of radius 20 spinning about +y under the rider, kept in place
@@ -267,23 +116,19 @@ TEST_P(TurningPlatformTest, ARiderIsCarriedAlongThePlatformSurface)
 
 INSTANTIATE_TEST_SUITE_P(BothSides, TurningPlatformTest, ::testing::Bool());
 
-}  // namespace
-
-namespace {
-
 // Key events of the hero's own animations: a "ProjType" event fires the
 // weapon it names, or the current one when it names none or one the list
 // lacks; a "Message" event queues object events for the hero's player.
 TEST_F(ManCamRelCollisionTest, KeyEventsFireTheNamedOrCurrentWeaponAndQueueMessages)
 {
     WriteShot("Shots\\Bolt.cfg", "STRAIGHT", "U32Val0 = 4");  // four shots may fly
-    Object* hero = Hero(" projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n"
-                        "  ProjType0Ammo = 9\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1FiringDelay = 0\n"
-                        "  ProjType1Ammo = 9\n }\n");
+    Object* hero = CamRelHero(
+        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n  ProjType0FiringDelay = 0\n"
+        "  ProjType0Ammo = 9\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1FiringDelay = 0\n"
+        "  ProjType1Ammo = 9\n }\n");
     WriteProp("Gate", "StringVal0 = DOOR\n StringVal1 = GATES");
     PlaceProps({Item("Gate", V(30, 0.5f, 30))});
     EntityRecord* r = Record(hero);
-    ManCamRelData* d = CamRel(hero);
     ASSERT_EQ(d->weapons.count, 2u);
     AnimSet* set = r->animSlots[0].set;
     Node* root = r->animSlots[0].root;
@@ -291,10 +136,9 @@ TEST_F(ManCamRelCollisionTest, KeyEventsFireTheNamedOrCurrentWeaponAndQueueMessa
         const char* event;
         int32_t ammo0, ammo1;
     } cases[] = {
-        {"ProjType, 1", 9, 8},
-        {"ProjType,7", 8, 8},  // no weapon 7: the current one
-        {"ProjType", 7, 8},
-        {"Projectile,1", 7, 8},  // not a shot
+        {"ProjType, 1", 9, 8},  {"ProjType,7", 8, 8},  // no weapon 7: the current one
+        {"ProjType", 7, 8},     {"ProjType,x", 6, 8},  // not a number: weapon 0
+        {"Projectile,1", 6, 8},                        // not a shot
     };
     for (const Case& c : cases) {
         Step();  // past the firing delay of 0

@@ -23,56 +23,9 @@ protected:
     static float Horizontal(Vec3 v) { return std::sqrt(v.x * v.x + v.z * v.z); }
 };
 
-TEST_F(ManCamRelMoveTest, HalfAStickOnTheGroundStepsByOneSixtyFourthOfTheStep)
-{
-    Object* hero = Hero();
-    ASSERT_TRUE(Record(hero)->flags & ENTITY_ON_GROUND);
-    script[0].stickY = 0.5f;
-    Step();
-    const Vec3 v = Velocity(hero);
-    EXPECT_NEAR(Horizontal(v), dt * 64.0f / 64.0f, 2e-3f);
-    EXPECT_GT(v.z, 0.0f) << "forward is the camera's heading";
-    EXPECT_FALSE(CamRel(hero)->flags & MCR_NO_INPUT);
-}
-
-TEST_F(ManCamRelMoveTest, ATapOfTheCameraButtonCyclesTheModeAndAHoldOnlySteers)
-{
-    Object* hero = Hero();
-    ManCamRelData* d = CamRel(hero);
-    d->camMode = 3;
-    script[0].buttons = MCR_BUTTON_CAMERA;
-    Step(5);
-    script[0].buttons = 0;
-    Step();
-    EXPECT_EQ(d->camMode, 0) << "3 wraps to 0";
-    EXPECT_EQ(d->camera->targetDistance, 4.0f);
-
-    // Held, the button makes the stick steer the camera by hand: x turns
-    // it towards +x, y raises it to look further down; the character stays.
-    auto Steer = [&](float x, float y, int frames = 15) {
-        script[0].buttons = MCR_BUTTON_CAMERA;
-        script[0].stickX = x;
-        script[0].stickY = y;
-        Step(frames);
-        EXPECT_TRUE(Horizontal(Velocity(hero)) < 0.05f);
-        Vec3 at, up;
-        Node_GetWorldOrientation(cameraFrame, &at, &up);
-        return at;
-    };
-    const Vec3 still = Steer(0, 0, 60), turned = Steer(1, 0), lowered = Steer(0, 1);
-    EXPECT_GT(Vec3_Heading(&turned), 0.6f);
-    EXPECT_NEAR(turned.y, still.y, 0.05f);
-    EXPECT_LT(lowered.y, turned.y - 0.08f);
-    script[0].buttons = 0;
-    script[0].stickY = 0.0f;
-    Step();
-    EXPECT_EQ(d->camMode, 0) << "a hold of 1.8 s is no tap";
-}
-
 TEST_F(ManCamRelMoveTest, NothingButTheNoInputFlagHappensForThreeTenthsAfterAFreeze)
 {
     Object* hero = Hero();
-    ManCamRelData* d = CamRel(hero);
     Record(hero)->flags |= ENTITY_FROZEN;
     Step();
     Record(hero)->flags &= ~ENTITY_FROZEN;
@@ -91,37 +44,6 @@ TEST_F(ManCamRelMoveTest, NothingButTheNoInputFlagHappensForThreeTenthsAfterAFre
     EXPECT_GE(frames, 13);
     Step(3);
     EXPECT_GT(Horizontal(Velocity(hero)), 0.5f);
-}
-
-TEST_F(ManCamRelMoveTest, TheSpeedLimitAppliesToTheVelocityRelativeToThePlatform)
-{
-    Object* hero = Hero();
-    ManCamRelData* d = CamRel(hero);
-    Place(hero, V(0, 50, 0));
-    SetVelocity(hero, V(4, 0, 0));
-    d->platformVel = V(4, 0, 0);
-    script[0].stickY = 1.0f;
-    Step(3);
-    const Vec3 v = Velocity(hero);
-    EXPECT_NEAR(v.x, 4.0f, 0.05f) << "the platform's motion is kept";
-    EXPECT_NEAR(v.z, 3.0f, 0.05f) << "maxInAirSpeed over the platform";
-}
-
-TEST_F(ManCamRelMoveTest, ASecondAttackPressDuringTheFirstQueuesTheSecondAttack)
-{
-    Object* hero = Hero();
-    Press(MCR_BUTTON_ATTACK);
-    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1);
-    EXPECT_FALSE(CamRel(hero)->flags & MCR_ATTACK_QUEUED);
-    Step();
-    Press(MCR_BUTTON_ATTACK);
-    EXPECT_TRUE(CamRel(hero)->flags & MCR_ATTACK_QUEUED);
-    Press(MCR_BUTTON_FIRE);
-    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1) << "no firing during an attack";
-    Step(20);
-    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK2);
-    Step(20);
-    EXPECT_NE(Anim(hero), MCR_CLOSE_ATTACK1) << "without a queued attack the second one finishes";
 }
 
 // A close attack, and the special move while its weapon has shots, lunge
@@ -166,24 +88,62 @@ INSTANTIATE_TEST_SUITE_P(Moves, ManCamRelLungeTest,
                                            LungeCase{"", MCR_BUTTON_SPECIAL, MCR_SPECIAL_MOVE, true},
                                            LungeCase{" noSpecialAmmo = TRUE\n", MCR_BUTTON_SPECIAL, MCR_STAND, false}));
 
-TEST_F(ManCamRelMoveTest, AJumpWorksWithinTheAllowanceAfterTheLastLandingAndTheDoubleJumpInItsWindow)
+// (The jump's allowance after leaving the ground: walking_level_test.)
+TEST_F(ManCamRelMoveTest, ATapOfTheCameraButtonCyclesTheModeAndAHoldOnlySteers)
 {
     Object* hero = Hero();
-    EntityRecord* r = Record(hero);
-    Place(hero, V(0, 40, 0));
-    SetVelocity(hero, V(0, -2, 0));
+    d->camMode = 3;
+    script[0].buttons = MCR_BUTTON_CAMERA;
+    Step(5);
+    script[0].buttons = 0;
     Step();
-    ASSERT_FALSE(r->flags & ENTITY_ON_GROUND);
-    r->landingTime = r->clock - 0.15f;
-    Press(MCR_BUTTON_JUMP);
-    EXPECT_LT(Velocity(hero).y, 0.0f) << "0.15 s after leaving the ground is too late";
+    EXPECT_EQ(d->camMode, 0) << "3 wraps to 0";
+    EXPECT_EQ(d->camera->targetDistance, 4.0f);
+
+    // Held, the button makes the stick steer the camera by hand: x turns
+    // it towards +x, y raises it to look further down; the character stays.
+    auto Steer = [&](float x, float y, int frames = 15) {
+        script[0].buttons = MCR_BUTTON_CAMERA;
+        script[0].stickX = x;
+        script[0].stickY = y;
+        Step(frames);
+        EXPECT_TRUE(Horizontal(Velocity(hero)) < 0.05f);
+        Vec3 at, up;
+        Node_GetWorldOrientation(cameraFrame, &at, &up);
+        return at;
+    };
+    const Vec3 still = Steer(0, 0, 60), turned = Steer(1, 0), lowered = Steer(0, 1);
+    EXPECT_GT(Vec3_Heading(&turned), 0.6f);
+    EXPECT_NEAR(turned.y, still.y, 0.05f);
+    EXPECT_LT(lowered.y, turned.y - 0.08f);
+    script[0].buttons = 0;
+    script[0].stickY = 0.0f;
     Step();
-    Mode_Play(r, MCR_STAND);
-    r->landingTime = r->clock - 0.04f;
+    EXPECT_EQ(d->camMode, 0) << "a hold of 1.8 s is no tap";
+}
+
+TEST_F(ManCamRelMoveTest, ASecondAttackPressDuringTheFirstQueuesTheSecondAttack)
+{
+    Object* hero = Hero();
+    Press(MCR_BUTTON_ATTACK);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1);
+    EXPECT_FALSE(CamRel(hero)->flags & MCR_ATTACK_QUEUED);
+    Step();
+    Press(MCR_BUTTON_ATTACK);
+    EXPECT_TRUE(CamRel(hero)->flags & MCR_ATTACK_QUEUED);
+    Press(MCR_BUTTON_FIRE);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1) << "no firing during an attack";
+    Step(20);
+    EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK2);
+    Step(20);
+    EXPECT_NE(Anim(hero), MCR_CLOSE_ATTACK1) << "without a queued attack the second one finishes";
+}
+
+TEST_F(ManCamRelMoveTest, TheDoubleJumpNeedsANewPressInItsWindowAndComesOncePerJump)
+{
+    Object* hero = Hero();
     Press(MCR_BUTTON_JUMP);
     EXPECT_NEAR(Velocity(hero).y, 6.0f, 0.01f);
-    EXPECT_EQ(Anim(hero), MCR_JUMPIN);
-
     // The double jump needs a new press inside the vertical-speed window.
     script[0].buttons = MCR_BUTTON_JUMP;
     Step(5);

@@ -29,8 +29,7 @@ TEST_F(ManCamRelRulesTest, CountDownRecordsBestScoresAndComparesThemUnsigned)
     Level_SetGameRule(RULE_COUNTDOWN);
     Level_SetLevelToUnlock(3);
     Level_SetTimeAllowance(100.0f);
-    Object* hero = Hero(" dieInAirTime = 50\n");
-    ManCamRelData* d = CamRel(hero);
+    Hero(" dieInAirTime = 50\n");
     EXPECT_TRUE(g_pages.empty());
 
     struct Case {
@@ -75,81 +74,9 @@ TEST_F(ManCamRelRulesTest, CountDownRecordsBestScoresAndComparesThemUnsigned)
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED) && Level_TestFlags(LEVEL_QUIT));
 }
 
-TEST_F(ManCamRelRulesTest, FloatingTextsScaleByDepthFlyInAndCountOnce)
-{
-    Font font{};  // the texts are added (never drawn here) with the context's first font
-    Game_GetContext()->fonts[0] = &font;
-    Object* hero = Hero(" dieInAirTime = 50\n");
-    ManCamRelData* d = CamRel(hero);
-    d->score = 0;
-    ControlMode_AreaHelper(25, hero, hero, 0, 0);
-    ASSERT_TRUE(d->texts[0].flags & MCR_TEXT_ACTIVE);
-    EXPECT_EQ(d->score, 0);
-    EXPECT_STREQ(d->texts[0].text, "25");
-    // Placed at depth 4 near the counter; a far text must come in too.
-    Step();
-    d->texts[0].x = 30.0f;
-    d->texts[0].y = 30.0f;
-    d->texts[0].depth = 4.0f;
-    ControlMode_AreaHelper(7, hero, hero, 0, 0);
-    Step();
-    const uint32_t line = Entity_GetRecord(hero)->hudTextCount;
-    EXPECT_FLOAT_EQ(Level_GetSession()->viewports[0].texts[line].size, 4.0f) << "drawn at depth 4";
-    d->texts[1].depth = 60.0f;
-    int frames = 0;
-    while ((d->texts[0].flags | d->texts[1].flags) && frames < 500) {
-        Step();
-        frames++;
-    }
-    EXPECT_EQ(d->score, 32) << "each value arrives once";
-    EXPECT_LT(frames, 500);
-    Step(10);
-    EXPECT_EQ(d->score, 32);
-    Game_GetContext()->fonts[0] = nullptr;
-}
-
-TEST_F(ManCamRelRulesTest, CompletionPlaysTheEndObjectQueuesItsTriggerAndEndsTheLevelOnce)
-{
-    WriteProp("End", "StringVal0 = ENDAREA", 4);
-    WriteProp("Trigger", "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n BoolVal0 = TRUE");
-    PlaceProps({Item("End", V(30, 1, 30)), Item("Trigger", V(40, 1, 40))});
-    Level_SetGameRule(RULE_SCORE_PICKUPS);
-    Level_SetLevelToUnlock(5);
-    Object* hero = Hero(" dieInAirTime = 50\n");
-    ManCamRelData* d = CamRel(hero);
-    Object* end = d->levelEnd;
-    ASSERT_NE(end, nullptr);
-    EXPECT_EQ(HitModeObject_GetAnimIndex(end), 2) << "n - 4 = 0 at once: played 1, then 2";
-    Object* trigger = PropAt(V(40, 1, 40));
-    EXPECT_TRUE(HitModeObject_TestState(trigger, HITSTATE_ACTIVE)) << "the end trigger was activated";
-
-    HitModeObject_PlayIndex(end, 3, 1, 0);
-    for (int i = 0; i < 30 && g_pages.empty(); ++i) Step();
-    ASSERT_EQ(g_pages.size(), 1u);
-    EXPECT_EQ(g_pages[0], "unlockedTimeAttack");
-    EXPECT_TRUE(Progress_TestFlags(5, PROGRESS_BEATTIME_RULE));
-    EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED));
-    Step();
-    EXPECT_EQ(g_pages.size(), 1u) << "the unlock opens once";
-    EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
-}
-
-TEST_F(ManCamRelRulesTest, TwoCompletionPickupsTakenDuringOneTransitionStillCompleteTheLevel)
-{
-    WriteProp("End", "StringVal0 = ENDAREA", 8);
-    WriteProp("Gem", "StringVal0 = PICKUP\n FPVal1 = 4\n BoolVal10 = TRUE");
-    PlaceProps({Item("End", V(30, 1, 30)), Item("Gem", V(0.2f, 0.5f, 0.2f)), Item("Gem", V(-0.2f, 0.5f, 0.2f))});
-    Object* hero = Hero(" dieInAirTime = 50\n levelCompPickupTotal = 2\n");
-    ManCamRelData* d = CamRel(hero);
-    EXPECT_EQ(d->levelCompCollected, 2);
-    Step(60);
-    EXPECT_GE(HitModeObject_GetAnimIndex(d->levelEnd), 5) << "reached n - 4 = 4 and completed";
-}
-
 TEST_F(ManCamRelRulesTest, TheLastLifeOpensTheDieMenuAndWithoutItTheLevelIsLost)
 {
     Object* hero = Hero(" dieInAirTime = 50\n initNumLifes = 1\n");
-    ManCamRelData* d = CamRel(hero);
     EXPECT_EQ(d->lives, 1);
     Entity_SetHealth(Record(hero), 0.0f, 0.0f);
     Step(30);
@@ -164,16 +91,6 @@ TEST_F(ManCamRelRulesTest, TheLastLifeOpensTheDieMenuAndWithoutItTheLevelIsLost)
     g_hasMenu = false;
     Step(30);
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED) && Level_TestFlags(LEVEL_QUIT)) << "lost: no progress";
-}
-
-TEST_F(ManCamRelRulesTest, LandingWhileJumpinPlaysGoesToLand)
-{
-    Object* hero = Hero(" dieInAirTime = 50\n");
-    Mode_Play(Record(hero), MCR_JUMPIN);
-    Step();
-    EXPECT_EQ(Anim(hero), MCR_LAND);
-    Step(10);
-    EXPECT_EQ(Anim(hero), MCR_STAND);
 }
 
 TEST_F(ManCamRelRulesTest, AFallFasterThanTheLimitKillsAfterItsTimeAndContactOrSlowingRenewsIt)
@@ -197,76 +114,15 @@ TEST_F(ManCamRelRulesTest, AFallFasterThanTheLimitKillsAfterItsTimeAndContactOrS
     EXPECT_EQ(Anim(hero), MCR_DIE_IN_AIR);
 }
 
-TEST_F(ManCamRelRulesTest, ASkidNeedsMoreThanTheSlopeScaledSkidSpeedForAFifthOfASecond)
-{
-    Object* hero = Hero(" dieInAirTime = 50\n skidVel = 10\n skidPowerVal = 1\n");
-    ManCamRelData* d = CamRel(hero);
-    const float c = std::cos(0.7853982f);
-    d->groundNormal = V(c, c, 0);  // 45 degrees: the threshold halves to 5
-    SetVelocity(hero, V(0, 0, 8));
-    Step(5);
-    EXPECT_NE(Anim(hero), MCR_SKID) << "within 0.2 s";
-    SetVelocity(hero, V(0, 0, 8));
-    Step(10);
-    EXPECT_EQ(Anim(hero), MCR_SKID);
-    d->groundNormal = V(0, 1, 0);
-    SetVelocity(hero, V(0, 0, 8));
-    Step(20);
-    EXPECT_NE(Anim(hero), MCR_SKID) << "on the flat 8 is below 10";
-}
-
-TEST_F(ManCamRelRulesTest, WalkAndRunPlayAtTheSpeedFactorClampedToTheirLimits)
-{
-    Object* hero = Hero(" dieInAirTime = 50\n maxWalkSpeed = 5\n walkVelSpeedChange = 10\n walkMinAnimSpeedChange = 0.5\n"
-                        " walkMaxAnimSpeedChange = 2\n runVelSpeedChange = 0.01\n runMinAnimSpeedChange = 0.25\n"
-                        " runMaxAnimSpeedChange = 3\n runDamping = 0, 0, 0\n");
-    EntityRecord* r = Record(hero);
-    ManCamRelData* d = CamRel(hero);
-    AnimSet* set = Entity_GetAnimSlotValue(r, 0);
-    script[0].stickY = 1.0f;  // 1 m/s at most: walk, factor 10 clamped to 2
-    d->maxRunSpeed = 1.0f;
-    Step(10);
-    ASSERT_EQ(Anim(hero), MCR_WALK);
-    float before = AnimSet_GetTime(set);
-    Step();
-    EXPECT_NEAR(AnimSet_GetTime(set) - before, 2.0f * dt, 1e-4f);
-    EXPECT_TRUE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED)) << "the mode advances the slot itself";
-    d->maxWalkSpeed = 0.5f;  // run: (1 - 0.5) x 0.01 clamped up to 0.25
-    Step(2);
-    ASSERT_EQ(Anim(hero), MCR_RUN);
-    before = AnimSet_GetTime(set);
-    Step();
-    EXPECT_NEAR(AnimSet_GetTime(set) - before, 0.25f * dt, 1e-4f);
-    script[0].stickY = 0.0f;
-    Step(3);
-    EXPECT_FALSE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED));
-}
-
-TEST_F(ManCamRelRulesTest, AForcedVelocityHoldsForAQuarterSecondWithoutDamping)
-{
-    Object* hero = Hero(" dieInAirTime = 50\n noInputDamping = 20, 20, 20\n inAirDamping = 20, 20, 20\n");
-    ManCamRelData* d = CamRel(hero);
-    const Vec3 up = V(0, 1, 0);
-    ManCamRelMode_TakeHit(hero, Record(hero), 0.0f, &up, 7.0f, 1000.0f);
-    ASSERT_NEAR(d->forcedVel.y, 7.0f, 1e-5f);
-    Step();
-    EXPECT_TRUE(d->flags & MCR_FORCED);
-    EXPECT_GT(Velocity(hero).y, 6.5f) << "no damping while forced";
-    Step(13);
-    EXPECT_EQ(d->forcedVel.y, 0.0f) << "cleared after 0.25 s";
-    Step(2);
-    EXPECT_FALSE(d->flags & MCR_FORCED);
-}
-
 TEST_F(ManCamRelRulesTest, TheTargetListKeepsVisibleTargetsDropsLostOnesAndSkittersDuringADoubleJump)
 {
     WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
     WriteCharacter("Levels\\Test\\Frog.cfg", "Man", " forwardVelStep = 1\n", "EntityType0 = 2");
     WriteCharacter("Levels\\Test\\Bug.cfg", "Skitter", " totalHealth = 10\n", "EntityType0 = 2");
-    Object* hero = Hero(" dieInAirTime = 50\n targetViewRadius = 20\n targetViewAngle = 90, 90\n entityTypeToAttack0 = 2\n"
-                        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n }\n",
-                        {Item("entity_Frog", V(0, 0, 6)), Item("entity_Bug", V(2, 0, 12))});
-    ManCamRelData* d = CamRel(hero);
+    Object* hero = Hero(
+        " dieInAirTime = 50\n targetViewRadius = 20\n targetViewAngle = 90, 90\n entityTypeToAttack0 = 2\n"
+        " projectiles {\n  ProjType0Config = Shots\\Bolt.cfg\n }\n",
+        {Item("entity_Frog", V(0, 0, 6)), Item("entity_Bug", V(2, 0, 12))});
     Object *frog = nullptr, *bug = nullptr;
     for (Object* o : Entities()) {
         if (Record(o)->mode == MODE_MAN) frog = o;
@@ -311,7 +167,6 @@ TEST_F(ManCamRelRulesTest, TheTargetListKeepsVisibleTargetsDropsLostOnesAndSkitt
 TEST_F(ManCamRelRulesTest, TheCameraPitchStaysFiniteWithoutRangeKeys)
 {
     Object* hero = Hero(" dieInAirTime = 50\n");
-    ManCamRelData* d = CamRel(hero);
     for (float vy : {-20.0f, 0.0f, 15.0f}) {
         Place(hero, V(0, 100, 0));
         SetVelocity(hero, V(0, vy, 0));
@@ -326,3 +181,46 @@ TEST_F(ManCamRelRulesTest, TheCameraPitchStaysFiniteWithoutRangeKeys)
 }
 
 }  // namespace
+
+TEST_F(ManCamRelRulesTest, ASkidNeedsMoreThanTheSlopeScaledSkidSpeedForAFifthOfASecond)
+{
+    Object* hero = Hero(" dieInAirTime = 50\n skidVel = 10\n skidPowerVal = 1\n");
+    const float c = std::cos(0.7853982f);
+    d->groundNormal = V(c, c, 0);  // 45 degrees: the threshold halves to 5
+    SetVelocity(hero, V(0, 0, 8));
+    Step(5);
+    EXPECT_NE(Anim(hero), MCR_SKID) << "within 0.2 s";
+    SetVelocity(hero, V(0, 0, 8));
+    Step(10);
+    EXPECT_EQ(Anim(hero), MCR_SKID);
+    d->groundNormal = V(0, 1, 0);
+    SetVelocity(hero, V(0, 0, 8));
+    Step(20);
+    EXPECT_NE(Anim(hero), MCR_SKID) << "on the flat 8 is below 10";
+}
+
+TEST_F(ManCamRelRulesTest, WalkAndRunPlayAtTheSpeedFactorClampedToTheirLimits)
+{
+    Object* hero = Hero(" dieInAirTime = 50\n maxWalkSpeed = 5\n walkVelSpeedChange = 10\n walkMinAnimSpeedChange = 0.5\n"
+                        " walkMaxAnimSpeedChange = 2\n runVelSpeedChange = 0.01\n runMinAnimSpeedChange = 0.25\n"
+                        " runMaxAnimSpeedChange = 3\n runDamping = 0, 0, 0\n");
+    EntityRecord* r = Record(hero);
+    AnimSet* set = Entity_GetAnimSlotValue(r, 0);
+    script[0].stickY = 1.0f;  // 1 m/s at most: walk, factor 10 clamped to 2
+    d->maxRunSpeed = 1.0f;
+    Step(10);
+    ASSERT_EQ(Anim(hero), MCR_WALK);
+    float before = AnimSet_GetTime(set);
+    Step();
+    EXPECT_NEAR(AnimSet_GetTime(set) - before, 2.0f * dt, 1e-4f);
+    EXPECT_TRUE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED)) << "the mode advances the slot itself";
+    d->maxWalkSpeed = 0.5f;  // run: (1 - 0.5) x 0.01 clamped up to 0.25
+    Step(2);
+    ASSERT_EQ(Anim(hero), MCR_RUN);
+    before = AnimSet_GetTime(set);
+    Step();
+    EXPECT_NEAR(AnimSet_GetTime(set) - before, 0.25f * dt, 1e-4f);
+    script[0].stickY = 0.0f;
+    Step(3);
+    EXPECT_FALSE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED));
+}

@@ -32,52 +32,7 @@ protected:
         Step(10);
         return man;
     }
-    static ManData* Data(Object* o) { return (ManData*)Record(o)->modeData; }
-    static float Heading(Object* o)
-    {
-        Vec3 at, up;
-        Node_GetWorldOrientation(o->node, &at, &up);
-        return Vec3_Heading(&at);
-    }
 };
-
-TEST_F(ManModeTest, TheSmoothedStickMovesAtItsTwoRatesAndNeverPastTheStick)
-{
-    struct Case {
-        float value, stick, expected;
-    } cases[] = {
-        {0.0f, 1.0f, 0.2f},    // away from the centre at 10 / s
-        {0.95f, 1.0f, 1.0f},   // never past the stick
-        {0.5f, 0.0f, 0.46f},   // towards the centre at 2 / s
-        {0.01f, 0.0f, 0.0f},
-        {0.0f, -1.0f, -0.2f},  // away on the other side
-        {-0.5f, 0.0f, -0.46f},
-        {0.3f, -1.0f, 0.26f},  // crossing: towards the centre first
-    };
-    for (const Case& c : cases) EXPECT_NEAR(ManMode_Smooth(c.value, c.stick, 10.0f, 2.0f, 0.02f), c.expected, 1e-5f);
-}
-
-TEST_F(ManModeTest, DeadZonesHoldAtExactlyTheEdgeAndATurnLasts)
-{
-    Object* man = Man();
-    const float start = Heading(man);
-    script[0].stickX = 0.5f;
-    Step(5);
-    EXPECT_EQ(Data(man)->turn, 0.0f) << "0.5 is inside the dead zone";
-    EXPECT_NEAR(Heading(man), start, 1e-4f);
-    script[0].stickX = 0.51f;
-    Step();
-    EXPECT_GT(Data(man)->turn, 0.0f);
-    // Half a second at full right: a quarter turn, which stays.
-    script[0].stickX = 1.0f;
-    Step(25);
-    script[0].stickX = 0.0f;
-    Step(2);
-    const float turned = Heading(man);
-    EXPECT_GT(Angle_Diff(start, turned, 1, 1), 1.2f) << "right turns the heading up";
-    Step(10);
-    EXPECT_NEAR(Heading(man), turned, 1e-3f) << "the body keeps the node's facing";
-}
 
 TEST_F(ManModeTest, HoldingJumpJumpsAgainOnLandingAndTheDoubleJumpNeedsANewPressInItsWindow)
 {

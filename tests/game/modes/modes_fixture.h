@@ -13,10 +13,11 @@
 #include <vector>
 
 #include "../entity_fixture.h"
+#include "app/config.h"
 #include "engine/objectscene.h"
-#include "game/hit_mode_object.h"
 #include "game/entity_anim.h"
 #include "game/entity_hud.h"
+#include "game/hit_mode_object.h"
 #include "game/modes/man_camrel.h"
 #include "game/modes/man_mode.h"
 #include "game/modes/mode_common.h"
@@ -76,6 +77,7 @@ protected:
 
     void TearDown() override
     {
+        ProjType_Free(&gifts);
         ManCamRel_SetMenuCalls(nullptr);
         for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p) Viewport_SetCameraFrame(p, nullptr);
         EntityTest::TearDown();
@@ -123,7 +125,8 @@ protected:
     }
 
     // One human player playing "carddata\entityconfigs\Hero.cfg", a camera
-    // frame behind the start, the level built. Returns the player's object.
+    // frame behind the start, the level built. Returns the player's object;
+    // d is its Man_CamRel data (none for other modes).
     Object* StartPlayer(std::vector<LwsWriterItem> extra = {}, float y = 0.0f)
     {
         SetPlayers({1});
@@ -135,7 +138,9 @@ protected:
         Viewport_SetCameraFrame(0, cameraFrame);
         WriteLevel(extra, y);
         Entity_CreateFromLevel("Levels\\Test\\Level.lws");
-        return Level_GetPlayerEntity(0);
+        Object* player = Level_GetPlayerEntity(0);
+        d = player ? CamRel(player) : nullptr;
+        return player;
     }
 
     // Frames with the scripted pad of player 0; the previous buttons follow.
@@ -213,6 +218,29 @@ protected:
                               keys + "\n }\n}\n" + data);
     }
 
+    // A shot of a one-weapon list of this purpose and values (FPVal0 and
+    // FPVal3), owned by owner and spawned out of the way; earlier ones go.
+    Object* PurposeShot(Object* owner, const char* purpose, float v0, float v3 = 0.0f)
+    {
+        WriteShot("Shots\\Gift.cfg", "STRAIGHT");
+        char keys[256];
+        snprintf(keys, sizeof keys,
+                 "vehicle {\n projectiles {\n  ProjType0Config = Shots\\Gift.cfg\n  ProjType0Purpose = %s\n"
+                 "  ProjType0FPVal0 = %g\n  ProjType0FPVal3 = %g\n  ProjType0FiringDelay = 0\n }\n}\n",
+                 purpose, v0, v3);
+        WriteConfig("Gifts.cfg", keys);
+        ConfigNode* reader = Config_Open("Gifts.cfg");
+        Config_SetSection(reader, "vehicle");
+        Projectile_ClearAll();
+        ProjType_Free(&gifts);
+        ProjType_Load(&gifts, reader, "projectiles");
+        Config_Close(reader);
+        Object* shot = Projectile_Spawn(&gifts.weapons[0], owner, &gifts);
+        const Vec3 far = {100, 100, 100};
+        if (shot) PhysBody_SetPosition(shot->body, &far);
+        return shot;
+    }
+
     // A fixed ball of radius 1000 whose top is at height 0: nearly flat
     // within a few tens of units (group 1, in the pick list).
     PhysBody* FlatGround()
@@ -250,10 +278,16 @@ protected:
         PhysBody_GetLinearVelocity(o->body, &v);
         return v;
     }
+    static float Heading(Object* o)  // of the object's node
+    {
+        Vec3 at, up;
+        Node_GetWorldOrientation(o->node, &at, &up);
+        return Vec3_Heading(&at);
+    }
     static void SetVelocity(Object* o, Vec3 v) { PhysBody_SetLinearVelocity(o->body, &v); }
     static void Place(Object* o, Vec3 p) { PhysBody_SetPosition(o->body, &p); }
-    // Plays out slot 0's current animation (as if its end came).
-    static void FinishAnim(Object* o) { Entity_SetAnimFlags(Entity_GetRecord(o), 0, ANIMSLOT_PLAYING, 0); }
 
     Node* cameraFrame = nullptr;
+    ManCamRelData* d = nullptr;
+    WeaponList gifts{};
 };

@@ -100,31 +100,6 @@ TEST_F(SkitterAiTest, ItChasesAndBitesWithinMeleeRangeAndFiresOnlyInsideItsArcs)
     EXPECT_EQ(Anim(bug), SKITTER_MELEE);
 }
 
-TEST_F(SkitterAiTest, TheSpeedCapComesFromTheLastMatchingEntryForTheAnimation)
-{
-    Level(" aiVisionRadius = 1\n aiNonAttackSpeedMax = 7\n aiSpeed0 = 2\n aiSpeed0AnimNum = 5\n"
-          " aiSpeed0OnNonAttack = TRUE\n aiSpeed1 = 3\n aiSpeed1AnimNum = 5\n aiSpeed1OnNonAttack = TRUE\n"
-          " aiSpeed2 = 9\n aiSpeed2AnimNum = 4\n aiSpeed2OnAttack = TRUE\n");
-    ASSERT_EQ(Data()->speedCount, 3u);
-    Mode_Play(Record(bug), 5);
-    Decide();
-    EXPECT_EQ(Data()->speedCap, 3.0f);
-    Mode_Play(Record(bug), 4);
-    Decide();
-    EXPECT_EQ(Data()->speedCap, 7.0f) << "entry 2 counts only when attacking";
-}
-
-TEST_F(SkitterAiTest, ADefenderReturnsHomeAndFacesItsStart)
-{
-    Level(" aiVisionRadius = 2\n aiDefendOrigin = TRUE\n aiDefenceNoEnemyDist = 1\n aiNonAttackSpeedMax = 4\n",
-          V(0, 0, 0));
-    Mode_Play(Record(bug), 4);
-    Place(bug, V(6, 0.5f, 0));
-    Step(150);
-    const Vec3 p = BodyPosition(bug);
-    EXPECT_LT(p.x * p.x + p.z * p.z, 1.5f) << "back within its defence distance";
-}
-
 TEST_F(SkitterAiTest, ADefenderIgnoresATargetBeyondItsFollowRadiusUnlessItShootsOutsideItsDefence)
 {
     struct Case {
@@ -241,3 +216,17 @@ TEST_F(SkitterAiTest, ARoutelessSkitterStuckAwayFromHomeRespawnsAfterTenSecondsB
 }
 
 }  // namespace
+
+TEST_F(SkitterAiTest, TheSpeedCapComesFromTheLastMatchingEntryForTheAnimation)
+{
+    Level(" aiVisionRadius = 1\n aiNonAttackSpeedMax = 7\n aiSpeed0 = 2\n aiSpeed0AnimNum = 5\n"
+          " aiSpeed0OnNonAttack = TRUE\n aiSpeed1 = 3\n aiSpeed1AnimNum = 5\n aiSpeed1OnNonAttack = TRUE\n"
+          " aiSpeed2 = 9\n aiSpeed2AnimNum = 4\n aiSpeed2OnAttack = TRUE\n");
+    ASSERT_EQ(Data()->speedCount, 3u);
+    Mode_Play(Record(bug), 5);
+    Decide();
+    EXPECT_EQ(Data()->speedCap, 3.0f);
+    Mode_Play(Record(bug), 4);
+    Decide();
+    EXPECT_EQ(Data()->speedCap, 7.0f) << "entry 2 counts only when attacking";
+}

@@ -3,7 +3,6 @@
 // animation chains, and a Skitter played by a player.
 #include <cmath>
 
-#include "app/config.h"
 #include "modes_fixture.h"
 
 using namespace modestest;
@@ -48,39 +47,11 @@ protected:
         return out;
     }
     static SkitterData* Bug(Object* o) { return Skitter_Data(Record(o)); }
-    // A shot of this purpose and damage fired by owner.
-    Object* Shot(Object* owner, const char* purpose, float damage)
-    {
-        WriteShot("Shots\\Hit.cfg", "STRAIGHT");
-        char keys[256];
-        snprintf(keys, sizeof keys,
-                 "vehicle {\n projectiles {\n  ProjType0Config = Shots\\Hit.cfg\n  ProjType0Purpose = %s\n"
-                 "  ProjType0FPVal0 = %g\n  ProjType0FiringDelay = 0\n }\n}\n",
-                 purpose, damage);
-        WriteConfig("Hits.cfg", keys);
-        ConfigNode* reader = Config_Open("Hits.cfg");
-        Config_SetSection(reader, "vehicle");
-        Projectile_ClearAll();
-        ProjType_Free(&shots);
-        ProjType_Load(&shots, reader, "projectiles");
-        Config_Close(reader);
-        Object* shot = Projectile_Spawn(&shots.weapons[0], owner, &shots);
-        const Vec3 far = V(100, 100, 100);
-        PhysBody_SetPosition(shot->body, &far);
-        return shot;
-    }
-    void TearDown() override
-    {
-        ProjType_Free(&shots);
-        ModesTest::TearDown();
-    }
-    WeaponList shots{};
 };
 
 TEST_F(SkitterTest, ItIsSwitchedOffFarFromPlayerZerosCameraAndBackOnWithItsGroupAndPlace)
 {
-    Object* hero = Level("", {Item("entity_Bug", V(0, 0, 34))});
-    (void)hero;
+    Level("", {Item("entity_Bug", V(0, 0, 34))});
     Object* bug = Bugs().at(0);
     EntityRecord* r = Record(bug);
     SkitterData* d = Bug(bug);
@@ -120,9 +91,7 @@ class SkitterFallTest : public SkitterTest, public ::testing::WithParamInterface
 TEST_P(SkitterFallTest, AFallWithoutFlightKillsAndThenItHidesOrRespawnsAsConfigured)
 {
     const FallCase& c = GetParam();
-    Object* hero = Level(std::string(" dieInAirTime = 1\n ClipAllowed = FALSE\n") + c.keys,
-                         {Item("entity_Bug", V(3, 0, 3))});
-    (void)hero;
+    Level(std::string(" dieInAirTime = 1\n ClipAllowed = FALSE\n") + c.keys, {Item("entity_Bug", V(3, 0, 3))});
     Object* bug = Bugs().at(0);
     EntityRecord* r = Record(bug);
     Place(bug, V(3, 500, 3));
@@ -155,12 +124,12 @@ TEST_F(SkitterTest, ProjectilesHurtByTheWeakAreasFactorAndOnlySpecialDamageHurts
     Object* bug = Bugs().at(0);
     EntityRecord* r = Record(bug);
     Mode_Play(r, SKITTER_STAND);
-    SkitterMode_Collision(bug, r, Shot(hero, "DAMAGE", -20.0f), 0);
+    SkitterMode_Collision(bug, r, PurposeShot(hero, "DAMAGE", -20.0f), 0);
     EXPECT_EQ(Entity_GetHealth(r), 20.0f) << "30 - 0.5 x 20";
     EXPECT_EQ(Anim(bug), SKITTER_STUNNED);
     EXPECT_EQ(CamRel(hero)->texts[0].value, 3) << "the shooter earns the stun score";
     Mode_Play(r, SKITTER_STAND);
-    SkitterMode_Collision(bug, r, Shot(hero, "SWORD", -60.0f), 0);
+    SkitterMode_Collision(bug, r, PurposeShot(hero, "SWORD", -60.0f), 0);
     EXPECT_EQ(Entity_GetHealth(r), 0.0f);
     EXPECT_EQ(CamRel(hero)->texts[1].value, 9);
     EXPECT_EQ(CamRel(hero)->killCount, 1);
@@ -168,10 +137,10 @@ TEST_F(SkitterTest, ProjectilesHurtByTheWeakAreasFactorAndOnlySpecialDamageHurts
     Bug(bug)->flags |= SKITTER_BOSS;
     r->health = 30.0f;
     Mode_Play(r, SKITTER_STAND);
-    SkitterMode_Collision(bug, r, Shot(hero, "DAMAGE", -20.0f), 0);
-    SkitterMode_Collision(bug, r, Shot(hero, "SWORD", -20.0f), 0);
+    SkitterMode_Collision(bug, r, PurposeShot(hero, "DAMAGE", -20.0f), 0);
+    SkitterMode_Collision(bug, r, PurposeShot(hero, "SWORD", -20.0f), 0);
     EXPECT_EQ(Entity_GetHealth(r), 30.0f);
-    SkitterMode_Collision(bug, r, Shot(hero, "SPECIAL_DAMAGE", -20.0f), 0);
+    SkitterMode_Collision(bug, r, PurposeShot(hero, "SPECIAL_DAMAGE", -20.0f), 0);
     EXPECT_EQ(Entity_GetHealth(r), 20.0f);
 }
 
@@ -206,44 +175,6 @@ TEST_F(SkitterTest, AFightHurtsBothWaysThroughWeakAndDamageAreas)
     EXPECT_EQ(Anim(bug), SKITTER_STUNNED);
 }
 
-TEST_F(SkitterTest, AnimationsChainAndDieIsNotRestarted)
-{
-    Object* hero = Level("", {Item("entity_Bug", V(5, 0, 5))});
-    (void)hero;
-    Object* bug = Bugs().at(0);
-    EntityRecord* r = Record(bug);
-    Mode_Play(r, SKITTER_JUMPIN);
-    Place(bug, V(5, 3, 5));
-    Step(6);
-    EXPECT_EQ(Anim(bug), SKITTER_JUMP);
-    Step(60);
-    EXPECT_TRUE(Anim(bug) == SKITTER_STAND || Anim(bug) == SKITTER_WALK) << Anim(bug);
-    Entity_SetHealth(r, 0.0f, 0.0f);
-    Step();
-    ASSERT_EQ(Anim(bug), SKITTER_DIE);
-    const float started = Entity_GetAnimSlotFloat(r, 0);
-    Step(5);
-    EXPECT_EQ(Entity_GetAnimSlotFloat(r, 0), started) << "die plays on while health stays 0";
-}
-
-TEST_F(SkitterTest, APlayersSkitterIsNeverSwitchedOffAndItsDeathRestartsTheLevelOnce)
-{
-    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter", " totalHealth = 30\n", "EntityType0 = 1",
-                   SkitterAnims());
-    Ground();
-    // As the level state's restart: every entity respawns next frame.
-    Level_SetRestartCallback([](uint32_t) { Level_RaiseEvents(LEVEL_EVENT_RESPAWN); });
-    Object* critter = StartPlayer();
-    Place(critter, V(0, 0.5f, 80));
-    Step(5);
-    EXPECT_FALSE(Bug(critter)->switchedOff);
-    const uint32_t before = Level_GetRestartCount();
-    Entity_SetHealth(Record(critter), 0.0f, 30.0f);
-    Step(40);
-    EXPECT_EQ(Level_GetRestartCount() - before, 1u);
-    EXPECT_EQ(Entity_GetHealth(Record(critter)), 30.0f) << "respawned";
-}
-
 TEST_F(SkitterTest, AFlyingSkitterClimbsWhileJumpIsHeldAndSinksSlowlyWithoutDyingOfTheFall)
 {
     WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Skitter",
@@ -264,21 +195,6 @@ TEST_F(SkitterTest, AFlyingSkitterClimbsWhileJumpIsHeldAndSinksSlowlyWithoutDyin
     EXPECT_NEAR(Velocity(bug).y, -1.0f, 1e-3) << "at its lowest";
     EXPECT_GT(BodyPosition(bug).y, 4.0f);
     EXPECT_EQ(Entity_GetHealth(Record(bug)), 60.0f) << "3 s in the air, 2.5 of them sinking";
-}
-
-TEST_F(SkitterTest, OnAHillsideItsUpTurnsToTheGround)
-{
-    // The ground is a ball of radius 100 with its top at the origin.
-    Level(
-        " orientToColNormal = TRUE\n colOrientMaxUpwardChange = 40\n colOrientSpeed = 10\n ClipAllowed = FALSE\n"
-        " noInputDamping = 8, 0, 8\n",
-        {Item("entity_Bug", V(20, -1.5f, 0))});
-    Object* bug = Bugs().at(0);
-    Step(100);
-    Vec3 at, up, normal = BodyPosition(bug);
-    normal.y += 100.0f;
-    ASSERT_EQ(Entity_GetAnimRootOrientation(Record(bug), 0, &at, &up), 1);
-    EXPECT_LT(std::acos(Vec3_Dot(&up, &normal) / Length(normal)), 2.0f * 0.0174533f);
 }
 
 TEST_F(SkitterTest, APlayersSkitterMovesRelativeToTheCameraAttacksAndGivesControlBack)
@@ -314,3 +230,18 @@ TEST_F(SkitterTest, APlayersSkitterMovesRelativeToTheCameraAttacksAndGivesContro
 }
 
 }  // namespace
+
+TEST_F(SkitterTest, OnAHillsideItsUpTurnsToTheGround)
+{
+    // The ground is a ball of radius 100 with its top at the origin.
+    Level(
+        " orientToColNormal = TRUE\n colOrientMaxUpwardChange = 40\n colOrientSpeed = 10\n ClipAllowed = FALSE\n"
+        " noInputDamping = 8, 0, 8\n",
+        {Item("entity_Bug", V(20, -1.5f, 0))});
+    Object* bug = Bugs().at(0);
+    Step(100);
+    Vec3 at, up, normal = BodyPosition(bug);
+    normal.y += 100.0f;
+    ASSERT_EQ(Entity_GetAnimRootOrientation(Record(bug), 0, &at, &up), 1);
+    EXPECT_LT(std::acos(Vec3_Dot(&up, &normal) / Length(normal)), 2.0f * 0.0174533f);
+}

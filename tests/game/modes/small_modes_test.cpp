@@ -1,6 +1,4 @@
-// Flitter, Butterfly, ScreenRel and Thrusting as a player's characters.
-#include <cmath>
-
+// Flitter and Butterfly as a player's characters.
 #include "modes_fixture.h"
 
 using namespace modestest;
@@ -18,19 +16,11 @@ protected:
         Step(5);
         return o;
     }
-    static float Heading(Object* o)
-    {
-        Vec3 at, up;
-        Node_GetWorldOrientation(o->node, &at, &up);
-        return Vec3_Heading(&at);
-    }
 };
 
-TEST_F(SmallModesTest, FlitterTurnsLeftWithBothTurnButtonsAndItsSpeedsDecayPerFrame)
+TEST_F(SmallModesTest, FlitterTurnsLeftWithBothTurnButtonsAndKeepsTheTurn)
 {
-    Object* flitter = Player("Flitter",
-                             " maxSpeed = 10\n forwardSpeedStep = 1000\n maxTurnSpeed = 3\n turnSpeedStep = 100\n"
-                             " runSpeed = 5\n",
+    Object* flitter = Player("Flitter", " maxSpeed = 10\n forwardSpeedStep = 1000\n maxTurnSpeed = 3\n turnSpeedStep = 100\n",
                              {{"stand", 1.0f, true}, {"walk", 1.0f, true}, {"run", 1.0f, true}, {"fire", 0.1f, false}});
     FlitterData* d = (FlitterData*)Record(flitter)->modeData;
     const float start = Heading(flitter);
@@ -39,28 +29,13 @@ TEST_F(SmallModesTest, FlitterTurnsLeftWithBothTurnButtonsAndItsSpeedsDecayPerFr
     EXPECT_EQ(d->turnSpeed, -3.0f) << "left wins, clamped to maxTurnSpeed";
     EXPECT_LT(Angle_Diff(start, Heading(flitter), 1, 1), -0.3f) << "the heading falls: a left turn";
     script[0].buttons = 0;
-    Step();
-    EXPECT_NEAR(d->turnSpeed, -3.0f * 0.02f * 0.5f, 1e-6f);
-    Step();
-    EXPECT_NEAR(d->turnSpeed, -0.0003f, 1e-8f);
-
-    script[0].buttons = SMALL_BUTTON_FORWARD2;
-    Step(3);
-    EXPECT_EQ(d->forwardSpeed, 10.0f);
-    EXPECT_EQ(Anim(flitter), FLITTER_RUN);
-    script[0].buttons = 0;
-    Step();
-    EXPECT_FLOAT_EQ(d->forwardSpeed, 1.0f);
-    EXPECT_EQ(Anim(flitter), FLITTER_WALK);
-    Step();
-    EXPECT_EQ(d->forwardSpeed, 0.0f) << "0.1 is below 0.5";
-    EXPECT_EQ(Anim(flitter), FLITTER_STAND);
+    Step(2);
     const float turned = Heading(flitter);
     Step(10);
-    EXPECT_NEAR(Heading(flitter), turned, 1e-4f) << "the body keeps the turn";
+    EXPECT_NEAR(Heading(flitter), turned, 1e-4f) << "the turn decays at once and the body keeps it";
 }
 
-TEST_F(SmallModesTest, ButterflyGoesFromJumpinToFlyAndGlide)
+TEST_F(SmallModesTest, ButterflyGoesFromJumpinToFlyGlideAndLand)
 {
     const Anims anims = {{"stand", 1.0f, true}, {"walk", 1.0f, true}, {"jumpin", 0.1f, false},
                          {"fly", 1.0f, true},   {"glide", 1.0f, true}, {"land", 0.1f, false}};
@@ -69,57 +44,22 @@ TEST_F(SmallModesTest, ButterflyGoesFromJumpinToFlyAndGlide)
     SetVelocity(butterfly, V(0, -2, 0));
     Step();
     ASSERT_FALSE(Record(butterfly)->flags & ENTITY_ON_GROUND);
-    // Pressed for one frame.
     Press(SMALL_BUTTON_JUMP);
-    EXPECT_EQ(Anim(butterfly), BUTTERFLY_JUMPIN);
-    Step(3);
     EXPECT_EQ(Anim(butterfly), BUTTERFLY_JUMPIN);
     for (int i = 0; i < 10 && Anim(butterfly) == BUTTERFLY_JUMPIN; ++i) Step();
     EXPECT_EQ(Anim(butterfly), BUTTERFLY_FLY) << "when jumpin ends";
     Step();
     EXPECT_EQ(Anim(butterfly), BUTTERFLY_GLIDE) << "without the button";
-    // Held: fly in the second frame, glide on release.
+    // Held: fly in the second frame.
     Mode_Play(Record(butterfly), BUTTERFLY_STAND);
     script[0].buttons = SMALL_BUTTON_JUMP;
     Step();
     EXPECT_EQ(Anim(butterfly), BUTTERFLY_JUMPIN);
     Step();
     EXPECT_EQ(Anim(butterfly), BUTTERFLY_FLY);
-    const float vy = Velocity(butterfly).y;
     script[0].buttons = 0;
-    Step();
-    EXPECT_EQ(Anim(butterfly), BUTTERFLY_GLIDE);
-    EXPECT_LT(Velocity(butterfly).y, vy) << "no more lift";
-}
-
-TEST_F(SmallModesTest, ScreenRelAndThrustingLeaveTheEntityToTheSharedUpdate)
-{
-    for (const char* mode : {"ScreenRel", "Thrusting"}) {
-        SCOPED_TRACE(mode);
-        Object* o = Player(mode, "", {});
-        EntityRecord* r = Record(o);
-        Place(o, V(0, 20, 0));
-        const Vec3 v = V(3, 1, -2);
-        SetVelocity(o, v);
-        Vec3 at0, up0;
-        Node_GetWorldOrientation(o->node, &at0, &up0);
-        PlayerInputRecord input{};
-        input.stickX = 1.0f;
-        input.stickY = -1.0f;
-        input.buttons = 0xFFF;
-        r->slots.update(o, r, &input);
-        const Vec3 after = Velocity(o);
-        EXPECT_EQ(after.x, v.x);
-        EXPECT_EQ(after.y, v.y);
-        EXPECT_EQ(after.z, v.z);
-        Vec3 at1, up1;
-        Node_GetWorldOrientation(o->node, &at1, &up1);
-        EXPECT_EQ(at1.x, at0.x);
-        EXPECT_EQ(at1.z, at0.z);
-        EXPECT_EQ(r->modeData, nullptr) << "no data of their own";
-        EXPECT_EQ(r->slots.load, nullptr);
-        EntitySystem_Unload(1);
-    }
+    for (int i = 0; i < 200 && Anim(butterfly) != BUTTERFLY_STAND; ++i) Step();
+    EXPECT_EQ(Anim(butterfly), BUTTERFLY_STAND) << "landed";
 }
 
 }  // namespace

@@ -46,60 +46,6 @@ protected:
     }
 };
 
-TEST_F(BallTest, StickUpRollsAwayFromTheCameraAtEveryHeading)
-{
-    Floor();
-    Object* ball = Ball();
-    ASSERT_TRUE(Settle(ball));
-    for (float heading : {0.0f, kPi / 2, kPi, 3 * kPi / 2}) {
-        SCOPED_TRACE(heading);
-        AimCamera(0, V(-8 * std::sin(heading), 3, -8 * std::cos(heading)), heading);
-        Vec3 push = Push(ball, 0.0f, 1.0f);
-        Vec3_Normalise(&push);
-        EXPECT_NEAR(push.x, std::sin(heading), 1e-3f);
-        EXPECT_NEAR(push.z, std::cos(heading), 1e-3f);
-    }
-    // A stick of 0.1 only damps.
-    const Vec3 moving = V(2, 0, 0);
-    PhysBody_SetLinearVelocity(ball->body, &moving);
-    Vec3 change = Push(ball, 0.1f, 0.0f);
-    EXPECT_NEAR(change.x, -2.0f * 2.0f * dt, 1e-4f);
-    EXPECT_NEAR(change.z, 0.0f, 1e-6f);
-}
-
-TEST_F(BallTest, TheBallFadesOnlyWhenTheCameraIsNearerThanThreeAndAHalf)
-{
-    Floor();
-    Object* ball = Ball();
-    ASSERT_TRUE(Settle(ball));
-    EntityRecord* r = Entity_GetRecord(ball);
-    const Vec3 p = BodyPosition(ball);
-    for (auto [distance, alpha] : {std::pair{3.5f, 1.0f}, std::pair{3.4f, 0.3f}, std::pair{10.0f, 1.0f}}) {
-        AimCamera(0, V(p.x, p.y, p.z - distance), 0.0f);
-        Push(ball, 0.0f, 0.0f);
-        EXPECT_FLOAT_EQ(r->animAlphaTarget, alpha) << distance;
-    }
-}
-
-TEST_F(BallTest, APlayersLongFallRestartsTheLevelOnce)
-{
-    Object* ball = Ball(50.0f);
-    ASSERT_NE(ball, nullptr);
-    for (int i = 0; i < 60 && g_restarts == 0; ++i) Frame();
-    Frame();  // the respawn event
-    EXPECT_EQ(g_restarts, 1);
-    EXPECT_NEAR(BodyPosition(ball).y, 50.5f, 0.1f) << "respawned at the start";
-}
-
-TEST_F(BallTest, ASceneBallsLongFallRestartsNothing)
-{
-    Object* sceneBall = Ball(50.0f, true);
-    ASSERT_NE(sceneBall, nullptr);
-    Frame(40);
-    EXPECT_EQ(g_restarts, 0);
-    EXPECT_LT(BodyPosition(sceneBall).y, 49.0f) << "still falling";
-}
-
 TEST_F(BallTest, TheBoardIsSteeredTowardThePushesAndNothingHappensWithoutOne)
 {
     Floor();
@@ -165,95 +111,7 @@ protected:
         }
         return nullptr;
     }
-    AirPlaneData* D(Object* o) { return Data<AirPlaneData>(o); }
 };
-
-TEST_F(AirPlaneTest, APossessedPlaneTurnsTheShortWayAcrossHeadingZeroAndBackFromSmallRolls)
-{
-    Object* plane = Plane(0.3f);
-    Object* hero = Level_GetPlayerEntity(0);
-    ASSERT_NE(plane, nullptr);
-    Frame(30);
-    ASSERT_EQ(Entity_TakeOver(hero, plane), 1);
-    AirPlaneData* d = D(plane);
-    Frame();
-    EXPECT_NEAR(d->heading, 0.3f, 0.02f);
-    // Stick right lowers the target heading through 0; the plane follows step by step.
-    Pad(1.0f, 0.0f);
-    float last = d->heading;
-    for (int i = 0; i < 60; ++i) {
-        Frame();
-        EXPECT_LT(std::fabs(Angle_Diff(last, d->heading, 1, 1)), 0.1f) << "no jump at frame " << i;
-        last = d->heading;
-    }
-    EXPECT_LT(Angle_Diff(0.0f, d->heading, 1, 1), -0.1f) << "crossed heading 0";
-    EXPECT_LT(std::fabs(Angle_Diff(d->heading, d->targetHeading, 1, 1)), 1.5707964f);
-    // A small roll either way is taken back the short way.
-    Pad(0.0f, 0.0f);
-    for (float roll : {0.4f, -0.4f}) {
-        d->targetRoll = roll;
-        Frame(150);
-        EXPECT_NEAR(d->roll, roll, 0.11f);
-        d->targetRoll = 0.0f;
-        for (int i = 0; i < 150; ++i) {
-            Frame();
-            EXPECT_LT(std::fabs(d->roll), 0.6f) << "never the long way round";
-        }
-        EXPECT_NEAR(d->roll, 0.0f, 0.11f);
-    }
-    // And the pitch, nose up and back.
-    const float level = d->pitch;
-    d->targetPitch = level + 0.4f;
-    Frame(150);
-    EXPECT_NEAR(d->pitch, level + 0.4f, 0.11f);
-}
-
-TEST_F(AirPlaneTest, TheStickStopsAtAQuarterTurnAndSmallDifferencesAddNoTurn)
-{
-    Object* plane = Plane();
-    ASSERT_NE(plane, nullptr);
-    AirPlaneData* d = D(plane);
-    EntityRecord* r = Entity_GetRecord(plane);
-    AirPlaneMode_RulesUpdate(plane, r, nullptr);
-    PlayerInputRecord input{};
-    input.stickX = 1.0f;
-    input.stickY = 1.0f;
-    // A quarter turn away (the heading across 0): neither target moves.
-    d->targetHeading = d->heading - 1.5707964f + 6.2831855f;
-    d->targetPitch = d->pitch + 1.5707964f;
-    const float heading = d->targetHeading, pitch = d->targetPitch;
-    AirPlaneMode_Update(plane, r, &input);
-    EXPECT_FLOAT_EQ(d->targetHeading, heading);
-    EXPECT_FLOAT_EQ(d->targetPitch, pitch);
-    // Within 0.1 rad: no turn at all.
-    d->targetHeading = d->heading + 0.095f;
-    d->targetPitch = d->pitch - 0.095f;
-    d->targetRoll = d->roll + 0.095f;
-    AirPlaneMode_RulesUpdate(plane, r, nullptr);
-    Vec3 w;
-    PhysBody_GetAngularVelocity(plane->body, &w);
-    EXPECT_LT(Vec3_LengthSq(&w), 1e-10f);
-}
-
-TEST_F(AirPlaneTest, EnginePowerStaysWithinItsLimitsAndThePlaneDoesNotTravel)
-{
-    Object* plane = Plane();
-    Object* hero = Level_GetPlayerEntity(0);
-    ASSERT_NE(plane, nullptr);
-    Frame(30);
-    ASSERT_EQ(Entity_TakeOver(hero, plane), 1);
-    const Vec3 start = BodyPosition(plane);
-    Pad(0, 0, AIRPLANE_BUTTON_POWER_UP);
-    Frame(30);
-    EXPECT_FLOAT_EQ(D(plane)->enginePower, 3.0f);
-    Pad(0, 0, AIRPLANE_BUTTON_POWER_DOWN);
-    Frame(30);
-    EXPECT_FLOAT_EQ(D(plane)->enginePower, 1.0f);
-    EXPECT_FLOAT_EQ(D(plane)->speed, 0.0f);
-    const Vec3 now = BodyPosition(plane);
-    EXPECT_NEAR(now.x, start.x, 1e-3f) << "no travel along the nose";
-    EXPECT_NEAR(now.z, start.z, 1e-3f);
-}
 
 TEST_F(AirPlaneTest, ActionSevenHandsControlBackBesideThePlaneOnlyToAHolder)
 {
@@ -274,53 +132,6 @@ TEST_F(AirPlaneTest, ActionSevenHandsControlBackBesideThePlaneOnlyToAHolder)
     EXPECT_EQ(Entity_GetRecord(hero)->player, 1u);
     const Vec3 a = BodyPosition(hero), b = BodyPosition(plane);
     EXPECT_LT(Vec3_Distance(&a, &b), 5.0f) << "put down beside the plane";
-}
-
-TEST_F(AirPlaneTest, ARestartTakesTheBodysAttitudeAsItsTargets)
-{
-    Object* plane = Plane(1.0f);
-    ASSERT_NE(plane, nullptr);
-    AirPlaneData* d = D(plane);
-    d->targetHeading = 4.0f;
-    d->targetPitch = 0.2f;
-    Entity_Respawn(plane, 0);
-    EXPECT_NEAR(d->targetHeading, 1.0f, 1e-3f);
-    EXPECT_NEAR(d->targetPitch, kPi / 2, 1e-3f);
-    EXPECT_NEAR(d->targetRoll, 0.0f, 1e-3f);
-}
-
-// ---------------------------------------------------------------- CameraMode
-
-TEST_F(VehicleTest, ACameraEntityTurnsOnlyItsCameraAndStaysPinned)
-{
-    WriteMode("carddata\\entityconfigs\\Hero.cfg", "CameraMode", {{"idle", 1.0f, true}},
-              "genCamData {\n defaultDistance = 5\n rotationSpeeds = 90, 90, 90\n}");
-    WriteLevel();
-    Floor();
-    Object* viewer = Build();
-    ASSERT_NE(viewer, nullptr);
-    CameraModeData* d = Data<CameraModeData>(viewer);
-    ASSERT_NE(d->camera, nullptr);
-    EntityRecord* r = Entity_GetRecord(viewer);
-    PlayerInputRecord input{};
-    input.stickY = 1.0f;  // does nothing
-    const float held = d->camera->targetAngles.y;
-    CameraModeMode_Update(viewer, r, &input);
-    EXPECT_FLOAT_EQ(d->camera->targetAngles.y, held);
-    EXPECT_FLOAT_EQ(d->camera->currentRotationSpeeds.y, 0.0f);
-    input.stickX = 1.0f;
-    CameraModeMode_Update(viewer, r, &input);
-    EXPECT_NEAR(Angle_Diff(held, d->camera->targetAngles.y, 1, 1), -0.43633232f, 1e-4f);
-    EXPECT_NEAR(d->camera->currentRotationSpeeds.y, -1.0471976f, 1e-5f);
-
-    // Once settled the body is pinned: a push does not move it.
-    ASSERT_TRUE(Settle(viewer));
-    Frame(20);
-    const Vec3 at = BodyPosition(viewer), shove = V(5, 3, 0);
-    PhysBody_SetLinearVelocity(viewer->body, &shove);
-    Frame(10);
-    const Vec3 now = BodyPosition(viewer);
-    EXPECT_LT(Vec3_Distance(&at, &now), 0.01f);
 }
 
 }  // namespace

@@ -29,23 +29,6 @@ inline void CountRestart(uint32_t)
     Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
 }
 
-inline float AngleBetween(const Vec3& a, const Vec3& b)
-{
-    float d = Vec3_Dot(&a, &b) / std::sqrt(Vec3_LengthSq(&a) * Vec3_LengthSq(&b));
-    return std::acos(d > 1.0f ? 1.0f : (d < -1.0f ? -1.0f : d));
-}
-
-// Random numbers the tests choose: each draw returns the next value (the last one repeats).
-inline std::vector<int> g_draws;
-inline size_t g_drawIndex = 0;
-inline int ScriptedRand()
-{
-    if (g_draws.empty()) return 0;
-    int v = g_draws[g_drawIndex < g_draws.size() ? g_drawIndex : g_draws.size() - 1];
-    g_drawIndex++;
-    return v;
-}
-
 }  // namespace vehicletest
 
 class VehicleTest : public ModesTest {
@@ -55,8 +38,6 @@ protected:
         ModesTest::SetUp();
         ASSERT_EQ(VehicleModes_Register(), 1);
         vehicletest::g_restarts = 0;
-        vehicletest::g_draws.clear();
-        vehicletest::g_drawIndex = 0;
         Level_SetRestartCallback(vehicletest::CountRestart);
         // Every player's input is the script's (all zero until a test sets
         // it): no real pad, whatever state an earlier test left it in.
@@ -116,15 +97,6 @@ protected:
         if (Level_GetNumPlayerEntities() == 0) SetPlayers({1});
         Entity_CreateFromLevel("Levels\\Test\\Level.lws");
         return Level_GetPlayerEntity(0);
-    }
-
-    // ReloadLevel("Levels\Test\Level.lws") with the next level's props
-    // placed before its entities are made, as a level's content load does
-    // (the modes' loads scan the level's objects).
-    template <typename Props>
-    void ReloadLevelWith(Props props)
-    {
-        ReloadLevel("Levels\\Test\\Level.lws", props);
     }
 
     // Puts viewport v's camera at a position looking along the heading.

@@ -6,6 +6,7 @@
 
 #include "game/modes/battleblades_mode.h"
 #include "game/modes/broomstick_mode.h"
+#include "game/modes/faketilt_mode.h"
 #include "game/modes/skater_mode.h"
 #include "vehicle_fixture.h"
 
@@ -31,7 +32,7 @@ const ModeCase kModes[] = {
     {"BroomStick", MODE_BROOMSTICK, "Rrc.fhmd"},
 };
 
-class VehicleModeTest : public VehicleTest, public ::testing::WithParamInterface<ModeCase> {
+class ModeRowTest : public VehicleTest {
 protected:
     // Animations of every mode's slot 0 names (sets may hold more than a mode plays).
     Anims AllAnims()
@@ -42,9 +43,10 @@ protected:
             out.push_back({n, 0.2f, false});
         return out;
     }
-    void WriteCharacter(const ModeCase& m, const std::string& keys)
+    // The player character of the mode `name`, with the keys given first.
+    void WriteCharacter(const char* name, const std::string& keys)
     {
-        WriteMode("carddata\\entityconfigs\\Hero.cfg", m.name, AllAnims(),
+        WriteMode("carddata\\entityconfigs\\Hero.cfg", name, AllAnims(),
                   keys +
                       "\n dieInAirVel = -100\n dieInAirTime = 100\n genCamData {\n defaultDistance = 4\n}\n"
                       " projectiles {\n ProjType0Config = Shots\\Bolt.cfg\n}\n colAreas {\n Area0Val1 = 1\n}\n");
@@ -55,6 +57,8 @@ protected:
                     " Collision = Projectile_Type_Collision\n }\n}\n");
     }
 };
+
+class VehicleModeTest : public ModeRowTest, public ::testing::WithParamInterface<ModeCase> {};
 
 TEST_P(VehicleModeTest, EachRowHasItsSlotsAndAPlayerLivesThroughAReload)
 {
@@ -68,7 +72,7 @@ TEST_P(VehicleModeTest, EachRowHasItsSlotsAndAPlayerLivesThroughAReload)
     EXPECT_GT(ControlMode_GetDataSize(m.mode), 0u);
 
     Floor();
-    WriteCharacter(m, "");
+    WriteCharacter(m.name, "");
     Level_SetLevelToUnlock(2);
     WriteLevel();
     Object* hero = Build();
@@ -92,7 +96,7 @@ TEST_P(VehicleModeTest, BadValuesAreLoggedAndTheEntityPlaysOn)
     const ModeCase m = GetParam();
     Floor();
     g_log.clear();
-    WriteCharacter(m,
+    WriteCharacter(m.name,
                    "forwardVelStep = nan\n runDamping = inf, 1, 1\n orientToFloorSpeed = 1e39\n"
                    " totalHealth = 0\n initType = -1\n entityTypeToAttack0 = 33\n entityTypeToAttack1 = 0\n"
                    " aiEntityTypeToAttack0 = -1\n forwardSpeedMax = -5\n forwardSpeedAccelRangePower = -2\n"
@@ -116,6 +120,92 @@ TEST_P(VehicleModeTest, BadValuesAreLoggedAndTheEntityPlaysOn)
 
 INSTANTIATE_TEST_SUITE_P(Modes, VehicleModeTest, ::testing::ValuesIn(kModes),
                          [](const ::testing::TestParamInfo<ModeCase>& i) { return std::string(i.param.name); });
+
+// Deaths of the rolling and walking players: a long fall (or a death area's
+// time run out) plays the lose animation, frozen, then restarts the level
+// once with the player back at its start; a death area's later contacts keep
+// the first die time.
+struct DeathCase {
+    const char* name;
+    int32_t lose;      // the mode's lose animation, -1: none
+    int32_t fallLose;  // its animation after a long fall (frozen), -1: none
+    const char* area;  // the type name of its death areas
+};
+const DeathCase kDeaths[] = {{"Skater", SKATER_ANIM_LOSE, SKATER_ANIM_LOSE, "DEATHAREA"},
+                             {"FakeTilt", FAKETILT_ANIM_LOSE, -1, "DEATH_AREA"},
+                             {"Ball", -1, -1, ""}};
+
+class VehicleDeathTest : public ModeRowTest, public ::testing::WithParamInterface<DeathCase> {
+protected:
+    Object* Hero(const std::string& keys, float y)
+    {
+        WriteCharacter(GetParam().name, keys + "\n initHealth = 100\n totalHealth = 100\n");
+        WriteLevel({}, y);
+        return Build();
+    }
+    int32_t Current(Object* o) { return Entity_GetRecord(o)->animSlots[0].current; }
+};
+
+TEST_P(VehicleDeathTest, ALongFallLosesAndRestartsTheLevelOnceBackAtTheStart)
+{
+    Object* hero = Hero("dieInAirVel = -1\n dieInAirTime = 0.3", 50.0f);
+    ASSERT_NE(hero, nullptr);
+    EntityRecord* r = Entity_GetRecord(hero);
+    bool lost = false;
+    for (int i = 0; i < 200 && g_restarts == 0; ++i) {
+        Frame();
+        if (GetParam().fallLose >= 0 && Current(hero) == GetParam().fallLose) {
+            lost = true;
+            EXPECT_TRUE(r->flags & ENTITY_FROZEN);
+        }
+    }
+    EXPECT_EQ(lost, GetParam().fallLose >= 0);
+    ASSERT_EQ(g_restarts, 1);
+    Frame();  // the respawn event
+    EXPECT_NEAR(BodyPosition(hero).y, 50.5f, 0.1f);
+    EXPECT_FALSE(r->flags & ENTITY_FROZEN);
+    EXPECT_FLOAT_EQ(r->health, 100.0f);
+    for (int i = 0; i < 10; ++i) {  // less than the next fall's time
+        Frame();
+        if (lost) {
+            ASSERT_NE(Current(hero), GetParam().fallLose) << "one death, one lose, one restart";
+        }
+    }
+    EXPECT_EQ(g_restarts, 1);
+}
+
+TEST_P(VehicleDeathTest, ADeathAreaLosesAfterItsValueInSecondsCountedFromTheFirstContact)
+{
+    if (GetParam().lose < 0) GTEST_SKIP() << "no death areas";
+    Floor();
+    WriteProp("Pit", std::string("StringVal0 = ") + GetParam().area + "\n FPVal0 = -1\n FPVal1 = 0.4", 0, "SPHERE0.5");
+    Object* hero = Hero("dieInAirTime = 100", 1.5f);
+    PlaceProps({Item("Pit", V(0, 0.5f, 0))});
+    ASSERT_NE(hero, nullptr);
+    EntityRecord* r = Entity_GetRecord(hero);
+    SkateCommon* common = (SkateCommon*)r->modeData;  // first in both modes' data
+    float setAt = 0.0f;
+    for (int i = 0; i < 100 && common->dieTime == 0.0f; ++i) {
+        Frame();
+        setAt = r->clock;
+    }
+    const float first = common->dieTime;
+    ASSERT_NE(first, 0.0f);
+    EXPECT_NEAR(first, setAt + 0.4f, dt + 1e-4f);
+    float loseAt = -1.0f;
+    for (int i = 0; i < 100 && g_restarts == 0; ++i) {
+        Frame();
+        if (loseAt < 0.0f && Current(hero) == GetParam().lose) loseAt = r->clock;
+        if (loseAt < 0.0f) {
+            EXPECT_EQ(common->dieTime, first) << "later contacts keep the first die time";
+        }
+    }
+    EXPECT_GE(loseAt, setAt + 0.4f - 1e-4f);
+    EXPECT_EQ(g_restarts, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, VehicleDeathTest, ::testing::ValuesIn(kDeaths),
+                         [](const ::testing::TestParamInfo<DeathCase>& i) { return std::string(i.param.name); });
 
 TEST_F(VehicleTest, ABladePickupForNoElementGivesOnlySpin)
 {
