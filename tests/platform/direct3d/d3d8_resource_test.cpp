@@ -153,6 +153,7 @@ TEST_F(Resource, BufferLocksMapPlainReadableMemoryInsideTheBuffer) {
   EXPECT_EQ(vb->Lock(96, 8, &part, 0), D3DERR_INVALIDCALL);
   EXPECT_EQ(part, nullptr);
   EXPECT_EQ(vb->Lock(101, 0, &part, 0), D3DERR_INVALIDCALL);
+  EXPECT_EQ(vb->Lock(0, 4, nullptr, 0), D3DERR_INVALIDCALL);  // nowhere to put the pointer
   ASSERT_EQ(vb->Lock(100, 0, &part, 0), D3D_OK);  // an empty map at the end
   vb->Unlock();
   vb->Release();
