@@ -283,6 +283,54 @@ TEST_F(Device, ValidateDeviceAnswersTruthfullyForTheStagesItHas) {
   EXPECT_EQ(dev->ValidateDevice(&passes), D3DERR_UNSUPPORTEDCOLOROPERATION);
 }
 
+// The state calls refuse slots they lack and null pointers, and say so in
+// the recording; WORLD1-3 are held though nothing blends with them.
+TEST_F(Device, StateCallsRefuseSlotsTheyLackAndNullPointers)
+{
+    using namespace raster_test::ps;
+    IDirect3DTexture8* other = nullptr;
+    ASSERT_EQ(dev->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &other), D3D_OK);
+    MakeWith([](D3D8Answers* a) { a->pixelShaders = true; });  // `other` is now another device's
+    const D3DMATRIX m{};
+    const D3DMATERIAL8 material{};
+    const uint32_t shader[] = {D3DPS_VERSION_1_1, D3DSIO_MOV, Dst(R(0)), Src(V(0)), D3DPS_END};
+    D3DMATRIX outMatrix;
+    IDirect3DBaseTexture8* outTexture;
+    // Checks the answer and the recording of the call just made, then records the next one.
+    auto check = [](D3DRESULT answer, D3DRESULT expected, const char* start) {
+        EXPECT_EQ(answer, expected) << start;
+        EXPECT_EQ(std::string(D3D8Test_Recording()).rfind(start, 0), 0u) << D3D8Test_Recording();
+        D3D8Test_StartRecording();
+    };
+    D3D8Test_StartRecording();
+    check(dev->SetTransform(D3DTS_WORLD + 1, &m), D3D_OK, "SetTransform(257, ");
+    check(dev->SetTransform(D3DTS_WORLD + 4, &m), D3DERR_INVALIDCALL, "SetTransform(260, ");
+    check(dev->SetTransform(D3DTS_TEXTURE0 + 8, &m), D3DERR_INVALIDCALL, "SetTransform(24, ");
+    check(dev->SetTransform(D3DTS_VIEW, nullptr), D3DERR_INVALIDCALL, "");
+    check(dev->GetTransform(D3DTS_WORLD + 1, &outMatrix), D3DERR_INVALIDCALL, "GetTransform(257)");
+    check(dev->SetMaterial(nullptr), D3DERR_INVALIDCALL, "");
+    check(dev->SetMaterial(&material), D3D_OK, "SetMaterial(diffuse 0 0 0 0, ambient 0 0 0 0) = 0");
+    check(dev->GetMaterial(nullptr), D3DERR_INVALIDCALL, "GetMaterial()");
+    check(dev->SetLight(2, nullptr), D3DERR_INVALIDCALL, "SetLight(2, type 0) = 0x8876086c");
+    check(dev->LightEnable(2, 0), D3D_OK, "LightEnable(2, 0) = 0");
+    check(dev->LightEnable(2, 1), D3D_OK, "LightEnable(2, 1) = 0");
+    check(dev->GetLightEnable(2, nullptr), D3DERR_INVALIDCALL, "GetLightEnable(2)");
+    check(dev->SetRenderState(256, 0), D3DERR_INVALIDCALL, "SetRenderState(256, 0x0) = 0x8876086c");
+    check(dev->SetTextureStageState(8, 1, 2), D3DERR_INVALIDCALL, "SetTextureStageState(8, 1, 0x2) = 0x88");
+    check(dev->SetTextureStageState(0, 99, 2), D3DERR_INVALIDCALL, "SetTextureStageState(0, 99, 0x2) = 0x88");
+    check(dev->GetTextureStageState(0, 1, nullptr), D3DERR_INVALIDCALL, "GetTextureStageState(0, 1)");
+    check(dev->SetTexture(8, nullptr), D3DERR_INVALIDCALL, "SetTexture(8, ");
+    check(dev->SetTexture(0, other), D3DERR_INVALIDCALL, "SetTexture(0, ");
+    check(dev->GetTexture(8, &outTexture), D3DERR_INVALIDCALL, "GetTexture(8)");
+    check(dev->SetVertexShader(0), D3DERR_INVALIDCALL, "SetVertexShader(0x0) = 0x8876086c");
+    check(dev->GetVertexShader(nullptr), D3DERR_INVALIDCALL, "GetVertexShader()");
+    check(dev->ValidateDevice(nullptr), D3DERR_INVALIDCALL, "ValidateDevice() = 0x8876086c 0");
+    check(dev->CreatePixelShader(shader, nullptr), D3DERR_INVALIDCALL, "CreatePixelShader(0xffff0101) = 0x88");
+    check(dev->SetPixelShaderConstant(0, nullptr, 1), D3DERR_INVALIDCALL, "SetPixelShaderConstant(0, 1)");
+    D3D8Test_StopRecording();
+    other->Release();
+}
+
 // Off by default (only the null shader binds); switched on, created, bound and drawn.
 TEST_F(Device, PixelShadersAreCreatedBoundAndDrawnOnlyWhereSwitchedOn) {
   using namespace raster_test::ps;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "platform/direct3d/d3d8_test.h"
 #include "tests/platform/direct3d/d3d8_fixture.h"
 
@@ -33,13 +35,25 @@ TEST_F(Object, FormatChecksAnswerTheSupportedSet) {
   D3DDISPLAYMODE m;
   EXPECT_EQ(d3d->GetDeviceCaps(1, D3DDEVTYPE_HAL, &caps), D3DERR_INVALIDCALL);
   EXPECT_EQ(d3d->EnumAdapterModes(0, d3d->GetAdapterModeCount(0), &m), D3DERR_INVALIDCALL);
-  // A 16-bit display takes 16-bit depth.
+  // A 16-bit display takes 16-bit depth; its scripted modes replace the built-in ones (as recorded).
   D3D8Answers a;
   a.displayFormat = D3DFMT_R5G6B5;
+  a.modeCount = 1;
+  a.modes[0] = {512, 384, 60, D3DFMT_R5G6B5};
+  D3D8Test_StartRecording();
   Make(a, D3DFMT_R5G6B5, D3DFMT_D16);
+  EXPECT_EQ(d3d->GetAdapterModeCount(0), 1u);
+  EXPECT_EQ((d3d->EnumAdapterModes(0, 0, &m), m.Width), 512u);
+  EXPECT_EQ((d3d->GetAdapterDisplayMode(0, &m), m.Format), D3DFMT_R5G6B5);
+  EXPECT_EQ(d3d->GetAdapterCount(), 1u);
+  D3DADAPTER_IDENTIFIER8 id;
+  EXPECT_EQ(d3d->GetAdapterIdentifier(1, 0, &id), D3DERR_INVALIDCALL);  // one adapter only
+  EXPECT_EQ(d3d->EnumAdapterModes(0, 0, nullptr), D3DERR_INVALIDCALL);
   EXPECT_EQ(d3d->CheckDepthStencilMatch(0, 1, D3DFMT_R5G6B5, D3DFMT_R5G6B5, D3DFMT_D16), D3D_OK);
   EXPECT_EQ(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, D3DUSAGE_RENDERTARGET, D3DRTYPE_SURFACE, D3DFMT_R5G6B5), D3D_OK);
   EXPECT_LT(d3d->CheckDeviceFormat(0, 1, D3DFMT_R5G6B5, D3DUSAGE_DEPTHSTENCIL, D3DRTYPE_SURFACE, D3DFMT_D15S1), 0);
+  D3D8Test_StopRecording();
+  EXPECT_NE(std::string(D3D8Test_Recording()).find("GetAdapterModeCount(0) = 1"), std::string::npos);
 }
 
 // Vertex processing flags against the answers: software always; hardware

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "platform/direct3d/d3d8_resource.h"
 #include "platform/direct3d/d3d8_test.h"
@@ -12,6 +13,7 @@ using Resource = D3D8Fixture;
 
 TEST_F(Resource, TexturesWithLevelsZeroGetTheFullChain) {
   IDirect3DTexture8* tex = nullptr;
+  D3D8Test_StartRecording();
   ASSERT_EQ(dev->CreateTexture(40, 10, 0, 0, D3DFMT_A4R4G4B4, D3DPOOL_MANAGED, &tex), D3D_OK);
   ASSERT_EQ(tex->GetLevelCount(), 6u);  // 40, 20, 10, 5, 2, 1
   D3DSURFACE_DESC desc;
@@ -30,6 +32,15 @@ TEST_F(Resource, TexturesWithLevelsZeroGetTheFullChain) {
   EXPECT_EQ(lr.pBits, tex->chain.levels[1].pixels);
   EXPECT_EQ(tex->LockRect(1, &lr, nullptr, 0), D3DERR_INVALIDCALL);  // already locked
   tex->UnlockRect(1);
+  // No seventh level to lock, unlock or hand out; no place to hand one to.
+  IDirect3DSurface8* none = nullptr;
+  EXPECT_EQ(tex->LockRect(6, &lr, nullptr, 0), D3DERR_INVALIDCALL);
+  EXPECT_EQ(tex->UnlockRect(6), D3DERR_INVALIDCALL);
+  EXPECT_EQ(tex->GetSurfaceLevel(6, &none), D3DERR_INVALIDCALL);
+  EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(tex->GetSurfaceLevel(0, nullptr), D3DERR_INVALIDCALL);
+  D3D8Test_StopRecording();
+  EXPECT_NE(std::string(D3D8Test_Recording()).find("Surface::UnlockRect(#"), std::string::npos);
   EXPECT_EQ(tex->chain.levelCount, 6);
   EXPECT_EQ(tex->chain.format, D3DFMT_A4R4G4B4);
   tex->Release();
@@ -142,6 +153,7 @@ TEST_F(Resource, BufferLocksMapPlainReadableMemoryInsideTheBuffer) {
   EXPECT_EQ(vb->Lock(96, 8, &part, 0), D3DERR_INVALIDCALL);
   EXPECT_EQ(part, nullptr);
   EXPECT_EQ(vb->Lock(101, 0, &part, 0), D3DERR_INVALIDCALL);
+  EXPECT_EQ(vb->Lock(0, 4, nullptr, 0), D3DERR_INVALIDCALL);  // nowhere to put the pointer
   ASSERT_EQ(vb->Lock(100, 0, &part, 0), D3D_OK);  // an empty map at the end
   vb->Unlock();
   vb->Release();
