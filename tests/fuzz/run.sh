@@ -45,8 +45,10 @@ compile() {
   local missing=() s
   for s in "$@"; do [[ -f $(obj_of "$s") ]] || missing+=("$s"); done
   [[ ${#missing[@]} -eq 0 ]] && return 0
+  # The AVX2 kernels build with the options their library gives them.
   printf '%s\n' "${missing[@]}" | xargs -P "$parallel" -I{} sh -c \
-    '"$3" $4 -c "$2" -o "$1/$(echo "$2" | md5sum | cut -c1-12).o"' _ "$out/obj" {} "$cxx" "${flags[*]} $cflags_extra"
+    'x=; case "$2" in *_avx2.cpp) x="-mavx2 -ffp-contract=off";; esac
+     "$3" $4 $x -c "$2" -o "$1/$(echo "$2" | md5sum | cut -c1-12).o"' _ "$out/obj" {} "$cxx" "${flags[*]} $cflags_extra"
 }
 # build NAME INPUT...: a target from sources (compiled once), archives and
 # linker options.
