@@ -155,6 +155,23 @@ TEST_F(MenuTest, SelectionsComeBackOnceAndLinksAndBackupsWalkTheHistory)
     EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("main", 1, 1));
     EXPECT_EQ(menu_->historyCount, 0);
     EXPECT_EQ(Page()->focus, 2);
+    // Back walks the history; a link that is not remembered leaves it alone.
+    Press(kKeySelect);
+    Press(kKeyBack);
+    EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("main", 1, 1));
+    Press(kKeySelect);
+    Press(kKeyDown);
+    Press(kKeySelect);  // away
+    EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("main", 1, 1));
+    EXPECT_EQ(menu_->historyCount, 1);
+    MenuHistory_Clear(menu_);
+    // Without history, back closes a page that asks so, and so does a backup entry.
+    Press(kKeyBack);
+    EXPECT_EQ(Menu_IsOpen(menu_), 0);
+    Open("optionsPage");
+    Press(kKeySelect);
+    EXPECT_EQ(Menu_IsOpen(menu_), 0);
+    Open("main");
     // A link to a missing page stays, and takes back only its own entry.
     MenuHistory_Push(menu_, 3);
     Press(kKeyDown);

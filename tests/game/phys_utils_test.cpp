@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "entity_fixture.h"
+#include "game/hit_mode_object.h"
 
 using namespace entitytest;
 
@@ -150,6 +151,18 @@ TEST_F(PhysUtilsTest, AGenericPropReturnsToItsStartOnTheRestartEvent)
     EXPECT_EQ(w.y, 0.0f);
     Quat q = PhysBody_GetRotation(crate->body);
     EXPECT_NEAR(std::fabs(q.w), 1.0f, 1e-5);
+}
+
+// A magnet is in the shared list while it lives and leaves it when destroyed.
+TEST_F(PhysUtilsTest, AMagnetIsListedUntilItIsDestroyed)
+{
+    WriteUtility("Magnet", "Magnet", "StringVal0 = IRON", "MagnetData {\n}\n");
+    Object* magnet = Place("Magnet", V(0, 0, 0));
+    ASSERT_NE(magnet, nullptr);
+    ASSERT_EQ(VavadUtils_GetMagnetCount(), 1u);
+    EXPECT_EQ(VavadUtils_GetMagnet(0), magnet);
+    Object_Destroy(magnet);
+    EXPECT_EQ(VavadUtils_GetMagnetCount(), 0u);
 }
 
 }  // namespace

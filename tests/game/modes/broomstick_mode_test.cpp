@@ -323,6 +323,33 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
 }
 
+// An end area with fewer steps than the run has pickups goes straight to its
+// waiting animation and stays there; one too short for the sequence is ignored.
+TEST_F(BroomTest, AShortEndAreaWaitsAtOnceAndATooShortOneIsIgnored)
+{
+    WriteProp("End", "StringVal0 = ENDAREA\n FPVal0 = -1", 5);
+    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
+    PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5))});
+    ASSERT_TRUE(Broom());
+    Object* end = PropAt(V(0, 0, 30));
+    ASSERT_EQ(d->endArea, end);
+    Frame();
+    Hit(broom, PropAt(V(1, 0, 5)));
+    EXPECT_EQ(HitModeObject_GetAnimIndex(end), 1);
+    Hit(broom, PropAt(V(2, 0, 5)));
+    EXPECT_EQ(HitModeObject_GetAnimIndex(end), 1);
+}
+
+TEST_F(BroomTest, AnEndAreaTooShortForItsSequenceIsIgnoredAndAHiddenRunWithoutHiddenPickupsIsMet)
+{
+    WriteProp("End", "StringVal0 = ENDAREA\n FPVal0 = -1", 3);
+    PlaceProps({Item("End", V(0, 0, 30))});
+    Level_SetGameRule(RULE_HIDDEN_PICKUPS);
+    ASSERT_TRUE(Broom());
+    EXPECT_EQ(d->endArea, nullptr);
+    EXPECT_TRUE(d->flags & BROOM_REQUIREMENT);
+}
+
 TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
 {
     ASSERT_TRUE(Broom());
