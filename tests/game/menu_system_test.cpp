@@ -67,7 +67,7 @@ const char* const kPages =
     " }\n"
     " optionsPage = x\n"
     " empty {\n  closeDownMenuOnBackup = TRUE\n }\n"
-    " labels {\n  one {\n   ImageColour = 255:0:0:255\n  }\n  two {\n   FPVal1 = 2.5\n  }\n }\n"
+    " labels {\n  one {\n   ImageColour = 255:0:0:255\n   FPVal0 = 1\n  }\n  two {\n   FPVal1 = 2.5\n  }\n }\n"
     "}\n"
     "optionsPage {\n"
     " back {\n  MenuItem = TRUE\n  MenuItemBackup = TRUE\n }\n"
@@ -136,6 +136,10 @@ TEST_F(MenuTest, FocusMovesOverMenuItemsWithoutWrapping)
     EXPECT_EQ(Page()->focus, 0);
     EXPECT_EQ(Press(kKeySelect), 0u);
     EXPECT_EQ(Menu_IsOpen(menu_), 1);
+    Press(kKeyBack);  // no history, and the page does not close on a backup
+    EXPECT_EQ(Menu_IsOpen(menu_), 1);
+    Open("empty");
+    EXPECT_EQ(Press(kKeySelect), 0u);
 }
 
 TEST_F(MenuTest, SelectionsComeBackOnceAndLinksAndBackupsWalkTheHistory)
