@@ -7,6 +7,7 @@
 
 #include "game/chase_camera.h"
 #include "game/entity_hud.h"
+#include "game/race_setup.h"
 #include "vehicle_fixture.h"
 
 using namespace entitytest;
@@ -330,14 +331,22 @@ TEST_F(BroomTest, AShortEndAreaWaitsAtOnceAndATooShortOneIsIgnored)
     WriteProp("End", "StringVal0 = ENDAREA\n FPVal0 = -1", 5);
     WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
     PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5))});
+    Level_SetGameRule(RULE_SCORE_PICKUPS);
     ASSERT_TRUE(Broom());
+    EXPECT_TRUE(d->flags & BROOM_REQUIREMENT) << "no score pickups to collect";
     Object* end = PropAt(V(0, 0, 30));
     ASSERT_EQ(d->endArea, end);
     Frame();
     Hit(broom, PropAt(V(1, 0, 5)));
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 1);
+    Hit(broom, PropAt(V(1, 0, 5)));  // taken already
     Hit(broom, PropAt(V(2, 0, 5)));
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 1);
+    // The hard share of score pickups on a hard player's restart.
+    GameSetup_SetPlayerDifficulty(0, 2);
+    Entity_Respawn(broom, 1);
+    GameSetup_SetPlayerDifficulty(0, 0);
+    EXPECT_EQ(d->scoreFractionRequired, d->scoreFraction[2]);
 }
 
 TEST_F(BroomTest, AnEndAreaTooShortForItsSequenceIsIgnoredAndAHiddenRunWithoutHiddenPickupsIsMet)

@@ -55,7 +55,7 @@ TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
     }
     // Awarded points float up while a text is free, then go straight to the score.
     d->score = 0;
-    ControlMode_AreaHelper(7, nullptr, nullptr, 1, 0);
+    ControlMode_AreaHelper(0, hero, nullptr, 0, 0);  // no points, nothing to show
     for (int i = 0; i <= MCR_FLOAT_TEXTS; ++i) ControlMode_AreaHelper(7, hero, nullptr, 1, 1);
     EXPECT_EQ(d->score, 7);
     EXPECT_EQ(d->killCount, MCR_FLOAT_TEXTS + 1);
