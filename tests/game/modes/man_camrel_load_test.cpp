@@ -65,7 +65,7 @@ TEST_F(ManCamRelLoadTest, AMismatchedEndObjectWarnsAndTheDifficultyPicksTheRequi
     EXPECT_GE(warned, 1);
     for (uint32_t difficulty : {1u, 2u, 0u}) {
         GameSetup_SetPlayerDifficulty(0, difficulty);
-        ManCamRelMode_Restart(hero, Record(hero), 1);
+        ManCamRelMode_Restart(hero, Record(hero), difficulty > 0);
         EXPECT_FLOAT_EQ(CamRel(hero)->requiredFraction, 0.25f * (float)(difficulty + 1)) << difficulty;
     }
 }
