@@ -65,6 +65,11 @@ std::string StartScene(int starts)
         item.keys.push_back(key);
         scene.items.push_back(item);
     }
+    // A start without a player number after its name belongs to nobody.
+    LwsWriterItem stray;
+    stray.name = "PlayerStart_Null-";
+    stray.keys.push_back(LwsWriterKey{});
+    scene.items.push_back(stray);
     return LwsWriter_Write(scene);
 }
 

@@ -88,6 +88,9 @@ TEST_F(MenuTest, EntryTextIsCopiedBoundedAndOnlyIntoLiteralTexts)
     Menu_SetEntryText(nullptr, "main", "options", "x");
     Menu_SetEntryText(menu_, "main", "options", "Best: 12");
     EXPECT_STREQ(options->literal, "Best: 12");
+    MenuText* title = Menu_FindPage(menu_, Name_Hash("main", 1, 1))->entries[0].text;
+    MenuText_SetFlags(title, MENU_TEXT_CYCLING, 1);
+    EXPECT_EQ(MenuText_TestFlags(title, MENU_TEXT_CYCLING), 1);
 }
 
 int g_shutdowns = 0;
