@@ -106,6 +106,10 @@ TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
     EXPECT_EQ(Probe("level"), "none");
     Game_GetContext()->effectsVolume = 0.25f;
     EXPECT_EQ(Probe("volume.sfx"), "0.2500");
+    Level_SetRestartCallback(nullptr);
+    const uint32_t restarts = Level_GetRestartCount();
+    Level_Restart(0);  // counted even without a callback
+    EXPECT_EQ(Level_GetRestartCount(), restarts + 1);
     for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) Progress_SetPlayerValue(1, e, e);
     EXPECT_EQ(Progress_SumPlayerValues(1), 149 * 150 / 2);
     Progress_SetFloat(3, 2.5f);

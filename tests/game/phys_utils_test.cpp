@@ -157,11 +157,14 @@ TEST_F(PhysUtilsTest, AGenericPropReturnsToItsStartOnTheRestartEvent)
 TEST_F(PhysUtilsTest, AMagnetIsListedUntilItIsDestroyed)
 {
     WriteUtility("Magnet", "Magnet", "StringVal0 = IRON", "MagnetData {\n}\n");
-    Object* magnet = Place("Magnet", V(0, 0, 0));
-    ASSERT_NE(magnet, nullptr);
+    ASSERT_NE(Place("Magnet", V(0, 0, 0)), nullptr);
+    ASSERT_NE(Place("Magnet", V(5, 0, 0)), nullptr);
+    ASSERT_EQ(VavadUtils_GetMagnetCount(), 2u);
+    Object* first = VavadUtils_GetMagnet(0);
+    Object_Destroy(VavadUtils_GetMagnet(1));
     ASSERT_EQ(VavadUtils_GetMagnetCount(), 1u);
-    EXPECT_EQ(VavadUtils_GetMagnet(0), magnet);
-    Object_Destroy(magnet);
+    EXPECT_EQ(VavadUtils_GetMagnet(0), first);
+    Object_Destroy(first);
     EXPECT_EQ(VavadUtils_GetMagnetCount(), 0u);
 }
 
