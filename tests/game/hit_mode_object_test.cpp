@@ -401,6 +401,8 @@ TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
             << c.other.x << "," << c.other.y << "," << c.other.z;
         EXPECT_EQ(v1, c.v1);
     }
+    const Vec3 origin = {0, 0, 0}, ahead = {0, 0, 1}, up = {0, 1, 0}, other = At(40, 0);
+    EXPECT_EQ(ColArea_HitTest(&list, &origin, &other, &ahead, &up, COLAREA_DAMAGE, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(list.areas[2].activeLow, 0xC0000000u);
     EXPECT_EQ(list.areas[2].activeHigh, 0x800001FFu);
     EXPECT_EQ(list.areas[3].activeLow | list.areas[3].activeHigh, 0u);
