@@ -259,8 +259,9 @@ TEST_F(EntitySystemTest, AReloadKeepsPlayerRecordsAndDropsEveryPointerIntoTheOld
                                     " Collision = Projectile_Type_Collision");
     WriteObject("Levels\\Test\\Pool.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE4\n Mass = 0\n"
                                               " Constructor = Entity_Water_Constructor\n Destructor = Entity_Water_Destructor");
-    WriteObject("Levels\\Test\\Wind.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE4\n Mass = 0\n CollisionGroup = 1\n"
-                                              " Constructor = Entity_AirStream_Constructor");
+    WriteObject("Levels\\Test\\Wind.cfg",
+                "VisualModel = NOVISUAL\n PhysicalModel = SPHERE4\n Mass = 0\n CollisionGroup = 1\n"
+                " Constructor = Entity_AirStream_Constructor");
     Level_SetLevelToUnlock(3);
     Ground();
     ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 3);

@@ -128,7 +128,8 @@ TEST_F(BladesTest, NoSpinLeftKillsAFullHealthTopAndTheLevelRestartsOnce)
         int kept;
     } damage[] = {{0, 5.0f, 1}, {0, 3.0f, 0}, {0, 8.0f, 1}, {1, 1.0f, 1}, {2, 1.0f, 1}, {3, 1.0f, 1}, {4, 1.0f, 0}};
     for (const auto& c : damage)
-        EXPECT_EQ(BattleBlades_RecordDamage(&data, c.amount, &sources[c.source]), c.kept) << c.source << " " << c.amount;
+        EXPECT_EQ(BattleBlades_RecordDamage(&data, c.amount, &sources[c.source]), c.kept)
+            << c.source << " " << c.amount;
 }
 
 TEST_F(BladesTest, OnlyATapOfTheCameraButtonChangesThePreset)

@@ -71,7 +71,10 @@ TEST_F(FakeTiltTest, WithTwoPlayersTheWalkerRespawnsFrozenWhileStartPlays)
     const struct {
         float speed;
         int32_t anim;
-    } loco[] = {{0.5f, FAKETILT_ANIM_STAND}, {1.0f, FAKETILT_ANIM_WALK}, {6.0f, FAKETILT_ANIM_RUN}, {25.0f, FAKETILT_ANIM_TUMBLE}};
+    } loco[] = {{0.5f, FAKETILT_ANIM_STAND},
+                {1.0f, FAKETILT_ANIM_WALK},
+                {6.0f, FAKETILT_ANIM_RUN},
+                {25.0f, FAKETILT_ANIM_TUMBLE}};
     for (const auto& c : loco) EXPECT_EQ(FakeTiltMode_LocomotionAnim(c.speed), c.anim) << c.speed;
 }
 

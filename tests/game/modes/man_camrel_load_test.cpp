@@ -56,12 +56,14 @@ TEST_F(ManCamRelLoadTest, AMismatchedEndObjectWarnsAndTheDifficultyPicksTheRequi
     WriteProp("End", "StringVal0 = ENDAREA", 5);
     PlaceProps({Item("End", V(6, 1, 1))});
     entitytest::g_log.clear();
-    Object* hero = Hero(" levelCompPickupTotal = 2\n easyScorePickupPercentReq = 25\n"
-                        " mediumScorePickupPercentReq = 50\n hardScorePickupPercentReq = 75\n");
+    Object* hero = Hero(
+        " levelCompPickupTotal = 2\n easyScorePickupPercentReq = 25\n"
+        " mediumScorePickupPercentReq = 50\n hardScorePickupPercentReq = 75\n");
     ASSERT_NE(hero, nullptr);
     EXPECT_NE(CamRel(hero)->levelEnd, nullptr);
     int warned = 0;
-    for (const std::string& line : entitytest::g_log) warned += line.find("levelCompPickupTotal 2 needs 8") != std::string::npos;
+    for (const std::string& line : entitytest::g_log)
+        warned += line.find("levelCompPickupTotal 2 needs 8") != std::string::npos;
     EXPECT_GE(warned, 1);
     for (uint32_t difficulty : {1u, 2u, 0u}) {
         GameSetup_SetPlayerDifficulty(0, difficulty);

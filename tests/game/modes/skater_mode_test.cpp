@@ -120,8 +120,10 @@ TEST(SkaterSidenessTest, OnlyTheHorizontalForwardCounts)
     const struct {
         Vec3 direction, forward;
         float sideness;
-    } cases[] = {{V(0, 0, 1), V(0, 0.6f, 0.8f), 0.0f}, {V(1, 0, 0), V(2, 0, 0), 0.0f},
-                 {V(1, 0, 0), V(0, 0, 3), 1.0f},       {V(0, 0, 1), V(0, 1, 0), 1.0f}};
+    } cases[] = {{V(0, 0, 1), V(0, 0.6f, 0.8f), 0.0f},
+                 {V(1, 0, 0), V(2, 0, 0), 0.0f},
+                 {V(1, 0, 0), V(0, 0, 3), 1.0f},
+                 {V(0, 0, 1), V(0, 1, 0), 1.0f}};
     for (const auto& c : cases)
         EXPECT_NEAR(SkaterMode_Sideness(&c.direction, &c.forward), c.sideness, 1e-5f) << c.forward.x << c.forward.z;
 }
