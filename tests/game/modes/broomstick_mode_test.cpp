@@ -447,8 +447,6 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
     EXPECT_LT(frames * dt, 5.5f);
 }
 
-}  // namespace
-
 // The arrow points at the nearest completion pickup still waiting, then at
 // the next one, and hides when there is no goal left (no end area here).
 TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
@@ -471,3 +469,5 @@ TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
     Frame();
     EXPECT_TRUE(arrow->flags & NODE_HIDDEN);
 }
+
+}  // namespace
