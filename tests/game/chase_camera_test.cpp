@@ -60,7 +60,8 @@ protected:
     // A camera behind and level with the followed node, 6 away, rail on.
     void Basic(const std::string& more = "")
     {
-        ASSERT_EQ(Load("defaultAngles = 90, 0, 0\ndefaultDistance = 6\nrailMoveSpeed = 100\nmoveToPickHit = TRUE\n" +
+        ASSERT_EQ(Load("defaultAngles = 90, 0, 0\ndefaultDistance = 6\nrailMoveSpeed = 100\nmoveToPickHit = TRUE\n"
+                       "railHitMoveInSpeedDistRel = FALSE\n" +
                        more),
                   1);
         PhysRay_SetCastFunction(ScriptedRay);

@@ -58,6 +58,9 @@ TEST_F(EntitySystemTest, AMovingModeWithoutMaxVelocityIsLoggedAndStandsStill)
     g_log.clear();
     LoadType("vehicleData {\n ControlMode = Thrusting\n}");
     EXPECT_TRUE(g_log.empty()) << "a mode without an update slot needs no speed";
+    LoadType("vehicleData {\n ControlMode = Nowhere\n}");
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_NE(g_log[0].find("no control mode"), std::string::npos);
 
     SetPlayers({1});
     WriteLevel();
@@ -256,6 +259,9 @@ TEST_F(EntitySystemTest, AReloadKeepsPlayerRecordsAndDropsEveryPointerIntoTheOld
                                     " Collision = Projectile_Type_Collision");
     WriteObject("Levels\\Test\\Pool.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE4\n Mass = 0\n"
                                               " Constructor = Entity_Water_Constructor\n Destructor = Entity_Water_Destructor");
+    WriteObject("Levels\\Test\\Wind.cfg",
+                "VisualModel = NOVISUAL\n PhysicalModel = SPHERE4\n Mass = 0\n CollisionGroup = 1\n"
+                " Constructor = Entity_AirStream_Constructor");
     Level_SetLevelToUnlock(3);
     Ground();
     ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 3);
@@ -274,6 +280,7 @@ TEST_F(EntitySystemTest, AReloadKeepsPlayerRecordsAndDropsEveryPointerIntoTheOld
     Object* pool = ObjectTemplate_Load("Levels\\Test\\Pool.cfg", nullptr, objects, 0);
     record->water->water = pool;
     record->airStream = pool;
+    ASSERT_NE(ObjectTemplate_Load("Levels\\Test\\Wind.cfg", nullptr, objects, 0), nullptr);  // an air stream too
     record->flags |= ENTITY_HELD | ENTITY_FROZEN;
     WeaponList weapons{};
     ConfigNode* reader = Config_Open("carddata\\entityconfigs\\Hero.cfg");

@@ -20,6 +20,7 @@
 #include "game/player_input.h"
 #include "game/probe.h"
 #include "game/save_game.h"
+#include "game/state_hooks.h"
 
 namespace {
 
@@ -94,9 +95,21 @@ TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
     const LevelPickupActivation* activations = nullptr;
     EXPECT_EQ(LevelTest_GetActivations(&activations) + MemCardUI_FindMode(nullptr), 0u);
     EXPECT_EQ(Game_StateForType(99), nullptr);
+    EXPECT_EQ(Game_StateForType(GAMESTATE_OPTIONS), GameStateHooks_Get()->options);
+    const int locked = Character_IsLocked(3);
+    for (int on : {1, 0, locked}) {
+        Character_SetLocked(3, on);
+        EXPECT_EQ(Character_IsLocked(3), on);
+    }
     Level_SetConfigDir("Levels\\Demo\\");  // the trailing separator goes
     EXPECT_STREQ(Level_GetConfigDir(), "Levels\\Demo");
     EXPECT_EQ(Probe("level"), "none");
+    Game_GetContext()->effectsVolume = 0.25f;
+    EXPECT_EQ(Probe("volume.sfx"), "0.2500");
+    Level_SetRestartCallback(nullptr);
+    const uint32_t restarts = Level_GetRestartCount();
+    Level_Restart(0);  // counted even without a callback
+    EXPECT_EQ(Level_GetRestartCount(), restarts + 1);
     for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++) Progress_SetPlayerValue(1, e, e);
     EXPECT_EQ(Progress_SumPlayerValues(1), 149 * 150 / 2);
     Progress_SetFloat(3, 2.5f);

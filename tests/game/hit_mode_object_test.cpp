@@ -89,9 +89,14 @@ protected:
 
 TEST_F(HitModeTest, HitsNeedSpeedTypeAndAnIdleActiveProp)
 {
-    WriteProp("Plate", "StringVal0 = SPRINGBOARD\n FPVal0 = 2\n S32Val0 = 3\n BoolVal11 = TRUE");
+    // A mask value outside 1..32 sets no bit.
+    WriteProp("Plate", "StringVal0 = SPRINGBOARD\n FPVal0 = 2\n S32Val0 = 3\n S32Val1 = 40\n BoolVal11 = TRUE");
     WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n BoolVal10 = TRUE", "NOVISUAL");
-    Place({Item("Plate", V(0, 0, 5)), Item("Coin", V(3, 0, 5))});
+    WriteProp("_Bin_01", "StringVal1 = GRP", "NOVISUAL");
+    Place({Item("Plate", V(0, 0, 5)), Item("Coin", V(3, 0, 5)), Item("_Bin_01", V(6, 0, 5))});
+    // An item named "_..." adds its name to its group.
+    ASSERT_NE(PropAt(V(6, 0, 5)), nullptr);
+    EXPECT_EQ(HitModeObject_GetRecord(PropAt(V(6, 0, 5)))->groupHash, ObjectEvent_GroupHash("GRP_Bin_01"));
     Object* plate = PropAt(V(0, 0, 5));
     Object* coin = PropAt(V(3, 0, 5));
     ASSERT_NE(plate, nullptr);
@@ -99,6 +104,7 @@ TEST_F(HitModeTest, HitsNeedSpeedTypeAndAnIdleActiveProp)
     EXPECT_EQ(HitModeObject_TestHit(plate, 2.0f, 1, 4), 0) << "exactly the threshold";
     EXPECT_EQ(HitModeObject_TestHit(plate, 3.0f, 1, 3), 0) << "a disjoint hit mask";
     EXPECT_EQ(HitModeObject_TestHit(nullptr, 3.0f, 1, 4), 0);
+    EXPECT_EQ(HitModeObject_GetValue(plate, 5), 0.0f);
     // Option 1024 steps the animation forward once only.
     EXPECT_EQ(HitModeObject_TestHit(plate, 3.0f, 1, 4), 1);
     EXPECT_EQ(HitModeObject_GetAnimIndex(plate), 1);
@@ -395,6 +401,8 @@ TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
             << c.other.x << "," << c.other.y << "," << c.other.z;
         EXPECT_EQ(v1, c.v1);
     }
+    const Vec3 origin = {0, 0, 0}, ahead = {0, 0, 1}, up = {0, 1, 0}, other = At(40, 0);
+    EXPECT_EQ(ColArea_HitTest(&list, &origin, &other, &ahead, &up, COLAREA_DAMAGE, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(list.areas[2].activeLow, 0xC0000000u);
     EXPECT_EQ(list.areas[2].activeHigh, 0x800001FFu);
     EXPECT_EQ(list.areas[3].activeLow | list.areas[3].activeHigh, 0u);

@@ -65,6 +65,11 @@ std::string StartScene(int starts)
         item.keys.push_back(key);
         scene.items.push_back(item);
     }
+    // A start without a player number after its name belongs to nobody.
+    LwsWriterItem stray;
+    stray.name = "PlayerStart_Null-";
+    stray.keys.push_back(LwsWriterKey{});
+    scene.items.push_back(stray);
     return LwsWriter_Write(scene);
 }
 
@@ -92,9 +97,11 @@ protected:
         gametest::WriteData("Levels/Starts.lws", StartScene(starts));
         for (int k = 1; k <= n; k++) {
             std::string file = "levels\\level" + std::to_string(k) + ".cfg";
-            gametest::WriteConfig(file.c_str(), "game {\n Level {\n levelscene = Levels\\Starts.lws\n"
-                                                " levelToUnlock = " + std::to_string(10 + k) +
-                                                    "\n loadingScreenIndex = " + std::to_string(k) + "\n gametimelength = 60\n }\n}\n");
+            gametest::WriteConfig(file.c_str(),
+                                  "game {\n Level {\n levelscene = Levels\\Starts.lws\n"
+                                  " levelToUnlock = " +
+                                      std::to_string(10 + k) + "\n loadingScreenIndex = " + std::to_string(k) +
+                                      "\n gametimelength = 60\n levelSoundConfig = " + file + "\n }\n}\n");
         }
         gametest::WriteConfig("levels\\level9.cfg", "game {\n Level {\n levelscene = Levels\\Starts.lws\n FogType = 7\n"
                                                 "FogColourRGB = 300, -4, 9\n ClippingViewAngle = 90\n"

@@ -67,7 +67,7 @@ const char* const kPages =
     " }\n"
     " optionsPage = x\n"
     " empty {\n  closeDownMenuOnBackup = TRUE\n }\n"
-    " labels {\n  one {\n   ImageColour = 255:0:0:255\n  }\n  two {\n   FPVal1 = 2.5\n  }\n }\n"
+    " labels {\n  one {\n   ImageColour = 255:0:0:255\n   FPVal0 = 1\n  }\n  two {\n   FPVal1 = 2.5\n  }\n }\n"
     "}\n"
     "optionsPage {\n"
     " back {\n  MenuItem = TRUE\n  MenuItemBackup = TRUE\n }\n"
@@ -88,6 +88,9 @@ TEST_F(MenuTest, EntryTextIsCopiedBoundedAndOnlyIntoLiteralTexts)
     Menu_SetEntryText(nullptr, "main", "options", "x");
     Menu_SetEntryText(menu_, "main", "options", "Best: 12");
     EXPECT_STREQ(options->literal, "Best: 12");
+    MenuText* title = Menu_FindPage(menu_, Name_Hash("main", 1, 1))->entries[0].text;
+    MenuText_SetFlags(title, MENU_TEXT_CYCLING, 1);
+    EXPECT_EQ(MenuText_TestFlags(title, MENU_TEXT_CYCLING), 1);
 }
 
 int g_shutdowns = 0;
@@ -136,6 +139,10 @@ TEST_F(MenuTest, FocusMovesOverMenuItemsWithoutWrapping)
     EXPECT_EQ(Page()->focus, 0);
     EXPECT_EQ(Press(kKeySelect), 0u);
     EXPECT_EQ(Menu_IsOpen(menu_), 1);
+    Press(kKeyBack);  // no history, and the page does not close on a backup
+    EXPECT_EQ(Menu_IsOpen(menu_), 1);
+    Open("empty");
+    EXPECT_EQ(Press(kKeySelect), 0u);
 }
 
 TEST_F(MenuTest, SelectionsComeBackOnceAndLinksAndBackupsWalkTheHistory)
@@ -155,6 +162,23 @@ TEST_F(MenuTest, SelectionsComeBackOnceAndLinksAndBackupsWalkTheHistory)
     EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("main", 1, 1));
     EXPECT_EQ(menu_->historyCount, 0);
     EXPECT_EQ(Page()->focus, 2);
+    // Back walks the history; a link that is not remembered leaves it alone.
+    Press(kKeySelect);
+    Press(kKeyBack);
+    EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("main", 1, 1));
+    Press(kKeySelect);
+    Press(kKeyDown);
+    Press(kKeySelect);  // away
+    EXPECT_EQ(Menu_GetCurrentHash(menu_), Name_Hash("main", 1, 1));
+    EXPECT_EQ(menu_->historyCount, 1);
+    MenuHistory_Clear(menu_);
+    // Without history, back closes a page that asks so, and so does a backup entry.
+    Press(kKeyBack);
+    EXPECT_EQ(Menu_IsOpen(menu_), 0);
+    Open("optionsPage");
+    Press(kKeySelect);
+    EXPECT_EQ(Menu_IsOpen(menu_), 0);
+    Open("main");
     // A link to a missing page stays, and takes back only its own entry.
     MenuHistory_Push(menu_, 3);
     Press(kKeyDown);

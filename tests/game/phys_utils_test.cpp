@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "entity_fixture.h"
+#include "game/hit_mode_object.h"
 
 using namespace entitytest;
 
@@ -150,6 +151,21 @@ TEST_F(PhysUtilsTest, AGenericPropReturnsToItsStartOnTheRestartEvent)
     EXPECT_EQ(w.y, 0.0f);
     Quat q = PhysBody_GetRotation(crate->body);
     EXPECT_NEAR(std::fabs(q.w), 1.0f, 1e-5);
+}
+
+// A magnet is in the shared list while it lives and leaves it when destroyed.
+TEST_F(PhysUtilsTest, AMagnetIsListedUntilItIsDestroyed)
+{
+    WriteUtility("Magnet", "Magnet", "StringVal0 = IRON", "MagnetData {\n}\n");
+    ASSERT_NE(Place("Magnet", V(0, 0, 0)), nullptr);
+    ASSERT_NE(Place("Magnet", V(5, 0, 0)), nullptr);
+    ASSERT_EQ(VavadUtils_GetMagnetCount(), 2u);
+    Object* first = VavadUtils_GetMagnet(0);
+    Object_Destroy(VavadUtils_GetMagnet(1));
+    ASSERT_EQ(VavadUtils_GetMagnetCount(), 1u);
+    EXPECT_EQ(VavadUtils_GetMagnet(0), first);
+    Object_Destroy(first);
+    EXPECT_EQ(VavadUtils_GetMagnetCount(), 0u);
 }
 
 }  // namespace

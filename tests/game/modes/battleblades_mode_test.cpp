@@ -115,6 +115,21 @@ TEST_F(BladesTest, NoSpinLeftKillsAFullHealthTopAndTheLevelRestartsOnce)
     Frame();
     EXPECT_EQ(g_restarts, 1);
     EXPECT_FLOAT_EQ(D(hero)->spin, 1.0f) << "restarted";
+    // Only a real element other than the current one can be asked for.
+    EXPECT_EQ(BattleBlades_RequestElement(r, -1) + BattleBlades_RequestElement(r, BLADE_ELEMENTS) +
+                  BattleBlades_RequestElement(r, D(hero)->element),
+              0);
+    // Damage is kept per source, the largest only, for four sources at most.
+    BattleBladesData data{};
+    Object sources[5]{};
+    const struct {
+        int source;
+        float amount;
+        int kept;
+    } damage[] = {{0, 5.0f, 1}, {0, 3.0f, 0}, {0, 8.0f, 1}, {1, 1.0f, 1}, {2, 1.0f, 1}, {3, 1.0f, 1}, {4, 1.0f, 0}};
+    for (const auto& c : damage)
+        EXPECT_EQ(BattleBlades_RecordDamage(&data, c.amount, &sources[c.source]), c.kept)
+            << c.source << " " << c.amount;
 }
 
 TEST_F(BladesTest, OnlyATapOfTheCameraButtonChangesThePreset)

@@ -7,6 +7,7 @@
 
 #include "game/chase_camera.h"
 #include "game/entity_hud.h"
+#include "game/race_setup.h"
 #include "vehicle_fixture.h"
 
 using namespace entitytest;
@@ -323,6 +324,41 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
 }
 
+// An end area with fewer steps than the run has pickups goes straight to its
+// waiting animation and stays there; one too short for the sequence is ignored.
+TEST_F(BroomTest, AShortEndAreaWaitsAtOnceAndATooShortOneIsIgnored)
+{
+    WriteProp("End", "StringVal0 = ENDAREA\n FPVal0 = -1", 5);
+    WriteProp("Comp", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 4", 2);
+    PlaceProps({Item("End", V(0, 0, 30)), Item("Comp", V(1, 0, 5)), Item("Comp", V(2, 0, 5))});
+    Level_SetGameRule(RULE_SCORE_PICKUPS);
+    ASSERT_TRUE(Broom());
+    EXPECT_TRUE(d->flags & BROOM_REQUIREMENT) << "no score pickups to collect";
+    Object* end = PropAt(V(0, 0, 30));
+    ASSERT_EQ(d->endArea, end);
+    Frame();
+    Hit(broom, PropAt(V(1, 0, 5)));
+    EXPECT_EQ(HitModeObject_GetAnimIndex(end), 1);
+    Hit(broom, PropAt(V(1, 0, 5)));  // taken already
+    Hit(broom, PropAt(V(2, 0, 5)));
+    EXPECT_EQ(HitModeObject_GetAnimIndex(end), 1);
+    // The hard share of score pickups on a hard player's restart.
+    GameSetup_SetPlayerDifficulty(0, 2);
+    Entity_Respawn(broom, 1);
+    GameSetup_SetPlayerDifficulty(0, 0);
+    EXPECT_EQ(d->scoreFractionRequired, d->scoreFraction[2]);
+}
+
+TEST_F(BroomTest, AnEndAreaTooShortForItsSequenceIsIgnoredAndAHiddenRunWithoutHiddenPickupsIsMet)
+{
+    WriteProp("End", "StringVal0 = ENDAREA\n FPVal0 = -1", 3);
+    PlaceProps({Item("End", V(0, 0, 30))});
+    Level_SetGameRule(RULE_HIDDEN_PICKUPS);
+    ASSERT_TRUE(Broom());
+    EXPECT_EQ(d->endArea, nullptr);
+    EXPECT_TRUE(d->flags & BROOM_REQUIREMENT);
+}
+
 TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
 {
     ASSERT_TRUE(Broom());
@@ -411,8 +447,6 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
     EXPECT_LT(frames * dt, 5.5f);
 }
 
-}  // namespace
-
 // The arrow points at the nearest completion pickup still waiting, then at
 // the next one, and hides when there is no goal left (no end area here).
 TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
@@ -435,3 +469,5 @@ TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
     Frame();
     EXPECT_TRUE(arrow->flags & NODE_HIDDEN);
 }
+
+}  // namespace

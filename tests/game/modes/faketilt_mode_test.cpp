@@ -67,6 +67,15 @@ TEST_F(FakeTiltTest, WithTwoPlayersTheWalkerRespawnsFrozenWhileStartPlays)
     Pad(0.0f, 1.0f);
     Frame(10);
     EXPECT_GT(BodyPosition(hero).z, 0.05f);
+    // The walker's locomotion by its speed.
+    const struct {
+        float speed;
+        int32_t anim;
+    } loco[] = {{0.5f, FAKETILT_ANIM_STAND},
+                {1.0f, FAKETILT_ANIM_WALK},
+                {6.0f, FAKETILT_ANIM_RUN},
+                {25.0f, FAKETILT_ANIM_TUMBLE}};
+    for (const auto& c : loco) EXPECT_EQ(FakeTiltMode_LocomotionAnim(c.speed), c.anim) << c.speed;
 }
 
 }  // namespace

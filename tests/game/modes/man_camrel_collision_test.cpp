@@ -53,6 +53,12 @@ TEST_F(ManCamRelCollisionTest, HealthShotsAddUpToTheTotalOrGiveALife)
         EXPECT_EQ(d->score, c.after) << c.value;
         Projectile_Release(shot, hero);
     }
+    // Awarded points float up while a text is free, then go straight to the score.
+    d->score = 0;
+    ControlMode_AreaHelper(0, hero, nullptr, 0, 0);  // no points, nothing to show
+    for (int i = 0; i <= MCR_FLOAT_TEXTS; ++i) ControlMode_AreaHelper(7, hero, nullptr, 1, 1);
+    EXPECT_EQ(d->score, 7);
+    EXPECT_EQ(d->killCount, MCR_FLOAT_TEXTS + 1);
 }
 
 TEST_F(ManCamRelCollisionTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboardLaunches)

@@ -49,4 +49,27 @@ TEST_F(ManCamRelLoadTest, MissingKeysWarnOncePerLoadAndABadEndObjectIsNotUsed)
     EXPECT_EQ(CamRel(hero)->levelEnd, nullptr);
 }
 
+// An end object whose animations do not match the completion pickups is kept
+// with a warning; the player's difficulty picks the share of score pickups required.
+TEST_F(ManCamRelLoadTest, AMismatchedEndObjectWarnsAndTheDifficultyPicksTheRequiredShare)
+{
+    WriteProp("End", "StringVal0 = ENDAREA", 5);
+    PlaceProps({Item("End", V(6, 1, 1))});
+    entitytest::g_log.clear();
+    Object* hero = Hero(
+        " levelCompPickupTotal = 2\n easyScorePickupPercentReq = 25\n"
+        " mediumScorePickupPercentReq = 50\n hardScorePickupPercentReq = 75\n");
+    ASSERT_NE(hero, nullptr);
+    EXPECT_NE(CamRel(hero)->levelEnd, nullptr);
+    int warned = 0;
+    for (const std::string& line : entitytest::g_log)
+        warned += line.find("levelCompPickupTotal 2 needs 8") != std::string::npos;
+    EXPECT_GE(warned, 1);
+    for (uint32_t difficulty : {1u, 2u, 0u}) {
+        GameSetup_SetPlayerDifficulty(0, difficulty);
+        ManCamRelMode_Restart(hero, Record(hero), difficulty > 0);
+        EXPECT_FLOAT_EQ(CamRel(hero)->requiredFraction, 0.25f * (float)(difficulty + 1)) << difficulty;
+    }
+}
+
 }  // namespace

@@ -88,6 +88,9 @@ TEST_F(SkaterTest, ACheckpointMovesTheStartOnceAndAFullRestartFreesIt)
     ASSERT_NE(second, nullptr);
     EntityRecord* r = Entity_GetRecord(hero);
 
+    SkaterMode_Collision(hero, r, nullptr, 0);  // no object, or none of the level's props: nothing
+    SkaterMode_Collision(hero, r, hero, 0);
+    EXPECT_EQ(Player_GetUserWord(0), nullptr);
     SkaterMode_Collision(hero, r, first, 0);
     EXPECT_EQ(Player_GetUserWord(0), first);
     EXPECT_EQ(HitModeObject_GetAnimIndex(first), 1);
@@ -107,6 +110,22 @@ TEST_F(SkaterTest, ACheckpointMovesTheStartOnceAndAFullRestartFreesIt)
     Entity_Respawn(hero, 1);
     EXPECT_EQ(Player_GetUserWord(0), nullptr);
     EXPECT_EQ(HitModeObject_GetAnimIndex(second), 0);
+}
+
+// A push along the model's forward is straight, across it fully sideways,
+// whatever the forward's length or pitch; a forward with no horizontal part
+// leaves every push sideways.
+TEST(SkaterSidenessTest, OnlyTheHorizontalForwardCounts)
+{
+    const struct {
+        Vec3 direction, forward;
+        float sideness;
+    } cases[] = {{V(0, 0, 1), V(0, 0.6f, 0.8f), 0.0f},
+                 {V(1, 0, 0), V(2, 0, 0), 0.0f},
+                 {V(1, 0, 0), V(0, 0, 3), 1.0f},
+                 {V(0, 0, 1), V(0, 1, 0), 1.0f}};
+    for (const auto& c : cases)
+        EXPECT_NEAR(SkaterMode_Sideness(&c.direction, &c.forward), c.sideness, 1e-5f) << c.forward.x << c.forward.z;
 }
 
 }  // namespace

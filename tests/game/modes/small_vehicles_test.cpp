@@ -121,6 +121,16 @@ TEST_F(AirPlaneTest, ActionSevenHandsControlBackBesideThePlaneOnlyToAHolder)
     EntityRecord* r = Entity_GetRecord(plane);
     PlayerInputRecord leave{};
     leave.buttons = AIRPLANE_BUTTON_LEAVE;
+    // The engine's power stays within its limits while the stick moves the targets.
+    AirPlaneData* d = Data<AirPlaneData>(plane);
+    PlayerInputRecord fly{};
+    fly.stickX = fly.stickY = 1.0f;
+    for (uint32_t button : {AIRPLANE_BUTTON_POWER_UP, AIRPLANE_BUTTON_POWER_DOWN}) {
+        fly.buttons = button;
+        for (int i = 0; i < 30; ++i) AirPlaneMode_Update(plane, r, &fly);
+        EXPECT_FLOAT_EQ(d->enginePower, button == AIRPLANE_BUTTON_POWER_UP ? 3.0f : 1.0f);
+    }
+    EXPECT_NE(d->targetHeading, 0.0f);
     AirPlaneMode_Update(plane, r, &leave);  // nobody to hand back to
     EXPECT_EQ(r->player, 0u);
     Frame(30);
