@@ -52,7 +52,9 @@ function(helm_library name)
 endfunction()
 
 function(helm_test_sources name)
-  target_compile_options(${name} PRIVATE -O0)
+  # -Wno-subobject-linkage: a file's fixture in an anonymous namespace is
+  # local to the file, though a unity batch includes the file.
+  target_compile_options(${name} PRIVATE -O0 -Wno-subobject-linkage)
   target_precompile_headers(${name} PRIVATE <gtest/gtest.h>)
   set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
 endfunction()
