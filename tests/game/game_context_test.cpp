@@ -8,6 +8,7 @@
 
 #include "game/chase_camera.h"
 #include "game/col_area.h"
+#include "engine/node.h"
 #include "game/entity.h"
 #include "game/entity_anim.h"
 #include "game/game_setup.h"
@@ -64,6 +65,8 @@ TEST(GameProbeTest, ValuesAreCutToTheBufferAndAlwaysTerminated)
 // Entries, players and characters outside the tables answer locked, no and zero and change nothing.
 TEST(GameContextTest, EntriesOutsideTheTablesAnswerLockedNoAndZero)
 {
+    // The context's reset makes the default settings' node.
+    ASSERT_TRUE(Node_Init());
     Game_ResetContext();
     for (int bad : {-1, 150, 100000}) {
         EXPECT_EQ(Progress_IsLocked(bad), 1) << bad;
