@@ -1,11 +1,7 @@
-// Set-up of the entity and level-object tests: the game's records (GameTest),
-// the content layer's nodes, scenes (nodes only: no device), triggers and
-// animation sets, the physics world with its pick list, the object world
-// with its callback registry, templates and collision dispatch, the level
-// session, and the entity system, projectile registry and shared hit-mode
-// record as a level state sets them up. Configurations are compiled with the
-// configuration compiler; scenes and animation sets come from tools_lib's
-// writers. A recording fake control mode stands in for the real ones.
+// Set-up of the entity and level-object tests: the modules of entity_modules.h
+// over the game's records, configurations compiled by the configuration
+// compiler, scenes and animation sets from tools_lib's writers, and a
+// recording fake control mode in place of the real ones.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,31 +14,16 @@
 #include "app/cache.h"
 #include "common/list.h"
 #include "common/memory.h"
-#include "engine/animset.h"
-#include "engine/callbacks.h"
-#include "engine/node.h"
-#include "engine/objectcollision.h"
 #include "engine/objectscene.h"
-#include "engine/objecttemplate.h"
-#include "engine/objectworld.h"
 #include "engine/physbody.h"
-#include "engine/physray.h"
-#include "engine/physworld.h"
 #include "physics/dynamics/events.h"
 #include "physics/dynamics/rigid_body.h"
-#include "engine/scene.h"
-#include "engine/trigger.h"
 #include "game/control_mode.h"
-#include "game/entity.h"
 #include "game/entity_anim.h"
 #include "game/game_log.h"
-#include "game/hit_mode_object.h"
-#include "game/level_session.h"
-#include "game/projectile.h"
 #include "entity_modules.h"
 #include "game_fixture.h"
 #include "tools/lib/atfwrite.h"
-#include "tools/lib/lwswrite.h"
 
 namespace entitytest {
 
@@ -125,15 +106,7 @@ inline void RegisterFakeModes()
 
 inline LwsWriterItem Item(const char* name, Vec3 p, float heading = 0.0f)
 {
-    LwsWriterItem item;
-    item.name = name;
-    LwsWriterKey k;
-    k.position[0] = p.x;
-    k.position[1] = p.y;
-    k.position[2] = p.z;
-    k.rotation[0] = heading;
-    item.keys.push_back(k);
-    return item;
+    return gametest::SceneItem(name, p.x, p.y, p.z, heading);
 }
 
 }  // namespace entitytest

@@ -31,6 +31,7 @@
 #include "gfx/core/engine.h"
 #include "platform/win32/path.h"
 #include "tools/lib/cfgc.h"
+#include "tools/lib/lwswrite.h"
 #include "tests/test_env.h"
 
 namespace gametest {
@@ -78,6 +79,15 @@ inline void WriteConfig(const char* sourceName, const std::string& text)
     CfgcError error;
     ASSERT_EQ(Cfgc_Compile(text.data(), text.size(), &bytes, &error), 1) << error.line << ": " << error.message;
     Write("data/" + Cfgc_OutputPath(sourceName), std::string(bytes.begin(), bytes.end()));
+}
+
+// A scene item (a null unless its kind is changed) with one key at the position, turned about y.
+inline LwsWriterItem SceneItem(const char* name, float x = 0, float y = 0, float z = 0, float heading = 0)
+{
+    LwsWriterItem item;
+    item.name = name;
+    item.keys.push_back(LwsWriterKey{0, {x, y, z}, {heading, 0, 0}});
+    return item;
 }
 
 }  // namespace gametest

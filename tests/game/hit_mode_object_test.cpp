@@ -99,8 +99,7 @@ TEST_F(HitModeTest, HitsNeedSpeedTypeAndAnIdleActiveProp)
     EXPECT_EQ(HitModeObject_GetRecord(PropAt(V(6, 0, 5)))->groupHash, ObjectEvent_GroupHash("GRP_Bin_01"));
     Object* plate = PropAt(V(0, 0, 5));
     Object* coin = PropAt(V(3, 0, 5));
-    ASSERT_NE(plate, nullptr);
-    ASSERT_NE(coin, nullptr);
+    ASSERT_TRUE(plate && coin);
     EXPECT_EQ(HitModeObject_TestHit(plate, 2.0f, 1, 4), 0) << "exactly the threshold";
     EXPECT_EQ(HitModeObject_TestHit(plate, 3.0f, 1, 3), 0) << "a disjoint hit mask";
     EXPECT_EQ(HitModeObject_TestHit(nullptr, 3.0f, 1, 4), 0);
@@ -112,8 +111,7 @@ TEST_F(HitModeTest, HitsNeedSpeedTypeAndAnIdleActiveProp)
     EXPECT_EQ(HitModeObject_GetAnimIndex(plate), 1);
     // Option 512: the hit deactivates; a pending request blocks a second hit.
     EXPECT_EQ(HitModeObject_TestHit(coin, 0.0f, 1, 1), 1);
-    EXPECT_FALSE(State(coin) & HITSTATE_ACTIVE);
-    EXPECT_FALSE(State(coin) & HITSTATE_IN_WORLD);
+    EXPECT_FALSE(State(coin) & (HITSTATE_ACTIVE | HITSTATE_IN_WORLD));
     EXPECT_EQ(HitModeObject_TestHit(coin, 0.0f, 1, 1), 0);
     HitModeObject_SetStateBits(coin, HITSTATE_ACTIVE | HITSTATE_ACTIVATE_REQUEST, 1);
     EXPECT_EQ(HitModeObject_TestHit(coin, 0.0f, 1, 1), 0) << "a pending request";
@@ -141,9 +139,8 @@ TEST_F(HitModeTest, TargetsAreTriggeredThroughTheQueue)
     EXPECT_EQ(ObjectEvent_GetCount(), 2u);
     Update();
     EXPECT_EQ(ObjectEvent_GetCount(), 0u) << "every live prop saw each once";
-    EXPECT_TRUE(State(door) & HITSTATE_ACTIVE);
-    EXPECT_TRUE(State(door) & HITSTATE_IN_WORLD);
-    EXPECT_TRUE(State(door) & HITSTATE_EVENT_ACTIVATED);
+    const uint32_t activated = HITSTATE_ACTIVE | HITSTATE_IN_WORLD | HITSTATE_EVENT_ACTIVATED;
+    EXPECT_EQ(State(door) & activated, activated);
     EXPECT_FALSE(door->node->flags & NODE_HIDDEN);
     Update(20);
     EXPECT_FALSE(State(lamp) & HITSTATE_ACTIVE) << "deactivated when its animation ended";
@@ -152,12 +149,10 @@ TEST_F(HitModeTest, TargetsAreTriggeredThroughTheQueue)
     HitModeObject_SetState(lamp, 0);
     ASSERT_EQ(HitModeObject_TestHit(lever, 1.0f, 1, 1), 1);
     Update();
-    EXPECT_TRUE(State(lamp) & HITSTATE_HIDDEN);
-    EXPECT_TRUE(lamp->node->flags & NODE_HIDDEN);
+    EXPECT_TRUE((State(lamp) & HITSTATE_HIDDEN) && (lamp->node->flags & NODE_HIDDEN));
     ObjectEvent_Queue(ObjectEvent_GroupHash("LAMPS"), OBJECT_EVENT_HIDE, 0, 1);
     Update();
-    EXPECT_FALSE(State(lamp) & HITSTATE_HIDDEN);
-    EXPECT_FALSE(lamp->node->flags & NODE_HIDDEN);
+    EXPECT_FALSE((State(lamp) & HITSTATE_HIDDEN) || (lamp->node->flags & NODE_HIDDEN));
     // The late switch triggers only when its animation ends: the doors close then.
     ASSERT_EQ(HitModeObject_TestHit(late, 1.0f, 3, 1), 1);
     EXPECT_TRUE(State(late) & HITSTATE_TRIGGER_PENDING);
@@ -186,8 +181,7 @@ TEST_F(HitModeTest, TheQueueReachesEveryLivePropOnceAndOnlyThisLevel)
     Update();
     EXPECT_TRUE(State(far) & HITSTATE_CLIPPED);
     EXPECT_EQ(ObjectEvent_GetCount(), 0u) << "the clipped box counted its visit";
-    EXPECT_TRUE(State(PropAt(V(0, 0, 1))) & HITSTATE_ACTIVE);
-    EXPECT_TRUE(State(PropAt(V(0, 0, 2))) & HITSTATE_ACTIVE);
+    EXPECT_TRUE(State(PropAt(V(0, 0, 1))) & State(PropAt(V(0, 0, 2))) & HITSTATE_ACTIVE);
     // Messages "<command> <player, 0 the default> activate|deactivate <groups>" queue one event per group.
     const char* messages[][5] = {{"m", "0", "deactivate", "BOXES", "LAMPS"}, {"m", "3", "activate", "BOXES", nullptr},
                                  {"m", "1", "toggle", "BOXES", nullptr}, {"m", nullptr, "activate", "BOXES", nullptr}};
@@ -205,7 +199,6 @@ TEST_F(HitModeTest, TheQueueReachesEveryLivePropOnceAndOnlyThisLevel)
 
 TEST_F(HitModeTest, AnEntryQueuedDuringTheWalkIsSeenByEveryPropOnce)
 {
-    // Three lamps; the middle one's deferred trigger queues during the walk.
     WriteProp("Lamp", "StringVal1 = LAMPS\n StringVal2 = FLAGS\n BoolVal1 = TRUE\n BoolVal2 = TRUE\n BoolVal22 = TRUE\n"
                       " FPVal0 = -1",
               "NOVISUAL");
@@ -214,8 +207,7 @@ TEST_F(HitModeTest, AnEntryQueuedDuringTheWalkIsSeenByEveryPropOnce)
     Object* lamp = PropAt(V(0, 0, 1));
     ASSERT_EQ(HitModeObject_TestHit(lamp, 1.0f, 1, 1), 1);
     // Without an animation the lamp's "animation" has ended at its next update.
-    Update();
-    Update();
+    Update(2);
     EXPECT_EQ(ObjectEvent_GetCount(), 0u);
     int active = 0;
     for (Object* o : Props())
@@ -254,7 +246,6 @@ TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
                   "Props\\Show");
         Place({Item(name.c_str(), V(0, 0, byFlag ? 7.0f : 6.0f))});
         Object* show = PropAt(V(0, 0, byFlag ? 7.0f : 6.0f));
-        ASSERT_NE(show, nullptr);
         Level_SetFlags(LEVEL_SKIP_PHYSICS, 0);
         ASSERT_EQ(HitModeObject_PlayIndex(show, 1, 1, 1), 1);
         Update();
@@ -281,12 +272,9 @@ TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
     WriteConfig("HitModeObject.cfg", "HitModeObject {\n objectUnclippedDist = 5\n objectClippedDist = 10\n"
                                      " objectVerticalClippedDist = 2\n visualClipDist = 20\n}\n");
     HitModeObject_LoadConfig();
-    float unclipped, clipped, vertical, visual;
-    HitModeObject_GetClipDistances(&unclipped, &clipped, &vertical, &visual);
-    EXPECT_EQ(unclipped, 25.0f);
-    EXPECT_EQ(clipped, 100.0f);
-    EXPECT_EQ(vertical, 2.0f);
-    EXPECT_EQ(visual, 400.0f);
+    float d[4];
+    HitModeObject_GetClipDistances(&d[0], &d[1], &d[2], &d[3]);
+    EXPECT_EQ(std::vector<float>(d, d + 4), std::vector<float>({25, 100, 2, 400}));
     SetPlayers({1});
     WriteProp("Post", "BoolVal12 = TRUE");
     WriteProp("Pole", "");
@@ -294,8 +282,7 @@ TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
     Object* post = PropAt(V(0, 0, 0));
     Object* pole = PropAt(V(0, 0, 1));
     Node* camera = Camera();
-    // A clipped prop leaves the world; within the visual distance its
-    // visibility is still refreshed (from its hidden bit), so it stays drawn.
+    // A clipped prop leaves the world; within the visual distance its visibility is still refreshed.
     struct Case {
         Vec3 camera;
         bool clipped;
@@ -356,8 +343,7 @@ TEST_F(HitModeTest, TheRestartEventResetsAProp)
     HitModeObject_PlayIndex(crate, 2, 1, 0);
     Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
     Update();
-    EXPECT_TRUE(State(crate) & HITSTATE_ACTIVE);
-    EXPECT_TRUE(State(crate) & HITSTATE_IN_WORLD);
+    EXPECT_EQ(State(crate) & (HITSTATE_ACTIVE | HITSTATE_IN_WORLD), (uint32_t)(HITSTATE_ACTIVE | HITSTATE_IN_WORLD));
     EXPECT_EQ(HitModeObject_GetAnimIndex(crate), 0);
     EXPECT_EQ(HitModeObject_GetValue(crate, 0), 3.0f) << "values back to their start";
 }

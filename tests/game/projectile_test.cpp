@@ -27,7 +27,6 @@ protected:
         WriteAnimSet("Shots\\Bolt", "ANIM",
                      {{"fired", 0.1f, false}, {"inAir", 1.0f, true}, {"hittarget", 0.2f, false}, {"expire", 0.2f, false}});
         WriteAnimSet("Shots\\Plain", "ANIM", {{"inAir", 1.0f, true}});
-        // The shooter: a fixed ball at the origin.
         WriteObject("Shooter.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.5\n Mass = 0\n CollisionGroup = 1");
         shooter = ObjectTemplate_Load("Shooter.cfg", nullptr, objects, 0);
         ASSERT_NE(shooter, nullptr);
@@ -39,8 +38,7 @@ protected:
         ProjType_Free(&weapons);
         EntityTest::TearDown();
     }
-    // A projectile configuration: fire mode, extra Description keys, and the
-    // text after the Object section (mode data).
+    // A projectile configuration: fire mode, Description keys, and the mode data after the Object section.
     void WriteShot(const char* path, const char* mode, const std::string& keys = "", const std::string& data = "",
                    const char* visual = "Shots\\Bolt")
     {
@@ -62,6 +60,7 @@ protected:
     Object* Fire(int weapon, Vec3 at = {0, 0, 1}, Vec3 from = {0, 0, 0}, Node* target = nullptr, bool useBody = true)
     {
         Object* shot = Projectile_Spawn(&weapons.weapons[weapon], shooter, &weapons);
+        EXPECT_NE(shot, nullptr) << "weapon " << weapon;
         if (!shot) return nullptr;
         Projectile_SetLaunchNode(target);
         Vec3 up = {0, 1, 0};
@@ -110,13 +109,10 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
     }
     // Ammunition for pickup type 7 reaches weapons 0 and 2 only.
     ProjType_AddAmmo(&weapons, 7, 5);
-    EXPECT_EQ(ProjType_GetAmmo(&weapons, 0), 5);
-    EXPECT_EQ(ProjType_GetAmmo(&weapons, 2), 6);
-    EXPECT_EQ(ProjType_GetAmmo(&weapons, 3), 0);
-    EXPECT_EQ(ProjType_GetAmmo(&weapons, 9), 0);
+    const int ammo[][2] = {{0, 5}, {2, 6}, {3, 0}, {9, 0}};
+    for (const auto& a : ammo) EXPECT_EQ(ProjType_GetAmmo(&weapons, a[0]), a[1]) << a[0];
     ProjType_AddAmmo(&weapons, 7, INT32_MAX);
     EXPECT_EQ(ProjType_GetAmmo(&weapons, 2), INT32_MAX) << "held at the top, never wrapped";
-
     // One weapon: a reset keeps it current, and stepping leaves it.
     ProjType_Free(&weapons);
     EXPECT_EQ(weapons.current, -1);
@@ -133,24 +129,22 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
 
 TEST_F(ProjectileTest, TheOwnerIsIgnoredForTheGraceTimeAndAReusedShotHitsWallsAgain)
 {
-    // Projectiles without animations: a hit returns them at once.
+    // Without animations a hit returns a shot at once.
     WriteShot("Shots\\Grace.cfg", "STRAIGHT", "FPVal1 = 0.5", "ProjectileModeData0 {\n velocity = 2\n}\n", "NOVISUAL");
     WriteShot("Shots\\Rude.cfg", "STRAIGHT", "", "ProjectileModeData0 {\n velocity = 2\n}\n", "NOVISUAL");
     LoadWeapons("ProjType0Config = Shots\\Grace.cfg\nProjType0FiringDelay = 0\n"
                 "ProjType1Config = Shots\\Rude.cfg\nProjType1FiringDelay = 0");
     // Launched inside the shooter: without a grace time it hits at once.
     Object* rude = Fire(1);
-    ASSERT_NE(rude, nullptr);
-    EXPECT_FALSE(InUse(rude));
     Object* polite = Fire(0);
-    ASSERT_NE(polite, nullptr);
-    EXPECT_TRUE(InUse(polite));
-    EXPECT_TRUE(Projectile_GetRecord(polite)->flags & PROJ_OWNER_FILTERED);
+    ASSERT_TRUE(rude && polite);
+    EXPECT_FALSE(InUse(rude));
+    EXPECT_EQ(Projectile_GetRecord(polite)->flags & (PROJ_IN_USE | PROJ_OWNER_FILTERED),
+              (uint32_t)(PROJ_IN_USE | PROJ_OWNER_FILTERED));
     Frames(10);
     EXPECT_TRUE(InUse(polite)) << "it flies out of its owner";
     Frames(20);
     EXPECT_FALSE(Projectile_GetRecord(polite)->flags & PROJ_OWNER_FILTERED);
-
     // The same instance fired twice at a wall hits it both times.
     PhysBody* wall = PhysBody_Create(phys, 1.0f, 0.0f);
     PhysBody_SetCollisionGroup(wall, 1);
@@ -159,8 +153,7 @@ TEST_F(ProjectileTest, TheOwnerIsIgnoredForTheGraceTimeAndAReusedShotHitsWallsAg
     Projectile_ClearAll();
     for (int round = 0; round < 2; ++round) {
         Object* shot = Fire(1, V(1, 0, 0), V(6, 0, 0), nullptr, false);
-        ASSERT_NE(shot, nullptr) << round;
-        EXPECT_EQ(shot, rude) << "one instance";
+        ASSERT_EQ(shot, rude) << "one instance";
         Frames(100);
         EXPECT_FALSE(InUse(shot)) << "round " << round << " hit the wall";
     }
@@ -180,7 +173,6 @@ TEST_F(ProjectileTest, EachFireModeFliesItsWay)
                 "ProjType4Config = Shots\\Follow.cfg\nProjType5Config = Shots\\Straight.cfg");
     Node* target = Node_Create(ObjectWorld_GetRootNode());
     const Vec3 from = V(0, 20, 0);
-
     // THROW: raised 30 degrees, then ballistic.
     Object* thrown = Fire(0, V(0, 0, 1), from);
     ASSERT_NE(thrown, nullptr);
@@ -191,18 +183,15 @@ TEST_F(ProjectileTest, EachFireModeFliesItsWay)
     Frames(25);
     PhysBody_GetLinearVelocity(thrown->body, &v);
     EXPECT_NEAR(v.y, 5.0f - 9.81f * 0.5f, 0.1f) << "gravity alone moves it";
-
     // STRAIGHT: a target 10 degrees off is aimed at; one 30 degrees off is not.
     Vec3 t = V(std::sin(10 * kDegree) * 10, 20, std::cos(10 * kDegree) * 10);
     Node_SetPosition(target, &t);
     Object* aimed = Fire(1, V(0, 0, 1), from, target);
-    ASSERT_NE(aimed, nullptr);
     auto* sd = (ProjStraightData*)Projectile_GetRecord(aimed)->modeData;
     EXPECT_NEAR(sd->velocity.x, 10.0f * std::sin(10 * kDegree), 0.02f);
     t = V(std::sin(30 * kDegree) * 10, 20, std::cos(30 * kDegree) * 10);
     Node_SetPosition(target, &t);
     Object* unaimed = Fire(5, V(0, 0, 1), from, target);
-    ASSERT_NE(unaimed, nullptr);
     sd = (ProjStraightData*)Projectile_GetRecord(unaimed)->modeData;
     EXPECT_NEAR(sd->velocity.x, 0.0f, 1e-5);
     EXPECT_NEAR(sd->velocity.z, 10.0f, 1e-4);
@@ -210,15 +199,13 @@ TEST_F(ProjectileTest, EachFireModeFliesItsWay)
     PhysBody_GetLinearVelocity(unaimed->body, &v);
     EXPECT_NEAR(v.z, 10.0f, 1e-3) << "constant velocity";
     EXPECT_NEAR(v.y, 0.0f, 1e-3);
-
-    // HOMING: turns towards a target to the side; its pitch rate is driven
-    // below 0 and stays there; with both rates 0 (block 1) it never steers.
+    // HOMING: turns towards a target to the side; its pitch rate is driven below 0 and stays there; with
+    // both rates 0 (block 1) it never steers.
     t = V(10, 20, 0);
     Node_SetPosition(target, &t);
     Object* homing = Fire(2, V(0, 0, 1), from, target);
     Object* blind = Fire(3, V(0, 0, 1), V(0, 25, 0), target);
-    ASSERT_NE(homing, nullptr);
-    ASSERT_NE(blind, nullptr);
+    ASSERT_TRUE(homing && blind);
     Frames(20);
     Vec3 at, up;
     Node_GetWorldOrientation(homing->node, &at, &up);
@@ -229,7 +216,6 @@ TEST_F(ProjectileTest, EachFireModeFliesItsWay)
     EXPECT_NEAR(at.x, 0.0f, 1e-5);
     PhysBody_GetLinearVelocity(blind->body, &v);
     EXPECT_NEAR(v.z, 5.0f, 1e-3);
-
     // FRAME_FOLLOW: no data section, glued to its node.
     Node* hand = Node_Create(ObjectWorld_GetRootNode());
     Vec3 h = V(3, 4, 5);
@@ -259,9 +245,7 @@ TEST_F(ProjectileTest, KeyEventsOfAShotFireChildShotsAndUnknownModesAreRefused)
     ASSERT_EQ(g_log.size(), 1u);
     EXPECT_NE(g_log[0].find("fire mode"), std::string::npos);
     EXPECT_EQ(weapons.weapons[2].mode, (uint32_t)PROJMODE_NONE);
-
-    Object* parent = Fire(0, V(0, 1, 0), V(0, 3, 0));
-    ASSERT_NE(parent, nullptr);
+    ASSERT_NE(Fire(0, V(0, 1, 0), V(0, 3, 0)), nullptr);
     Frames(10);
     int children = 0;
     List_ForEach(
@@ -317,12 +301,10 @@ TEST_F(ProjectileTest, ShotsLiveThroughTheirAnimationsAndReturnToThePool)
     EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "out of ammunition";
     // A set without "hittarget" returns to the pool on its first hit; clear all returns every shot.
     Object* plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
-    ASSERT_NE(plain, nullptr);
     Projectile_OnHit(plain, shooter);
     EXPECT_FALSE(InUse(plain));
     Frames(1);
     plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
-    ASSERT_NE(plain, nullptr);
     Projectile_ClearAll();
     EXPECT_FALSE(InUse(plain));
 }
