@@ -37,26 +37,15 @@ protected:
     {
         LwsWriterScene s;
         s.lastFrame = (int)std::lround(seconds * 30.0f);
-        LwsWriterItem item = entitytest::Item("Route", V(0, 0, 0));
-        LwsWriterKey k;
-        k.time = seconds;
-        k.position[0] = end.x;
-        k.position[1] = end.y;
-        k.position[2] = end.z;
-        item.keys.push_back(k);
-        s.items = {item};
+        s.items = {entitytest::Item("Route", V(0, 0, 0))};
+        s.items[0].keys.push_back(LwsWriterKey{seconds, {end.x, end.y, end.z}});
         WriteData(path, LwsWriter_Write(s));
     }
     void WriteRouteSet(const char* set, std::vector<std::string> names)
     {
         AtfWriterSet atf;
-        for (const std::string& n : names) {
-            AtfWriterAnimation a;
-            a.name = n;
-            a.scenePath = std::string("Routes\\Path_") + n + ".lws";
-            a.sceneFlags = SCENE_NODES_ONLY;
-            atf.animations.push_back(a);
-        }
+        for (const std::string& n : names)
+            atf.animations.push_back({SCENE_NODES_ONLY, 0, "Routes\\Path_" + n + ".lws", n});
         std::vector<uint8_t> bytes = AtfWriter_Encode(atf);
         WriteData(AtfWriter_CacheName(set, "ANIM"), std::string(bytes.begin(), bytes.end()));
     }
