@@ -64,17 +64,13 @@ TEST_F(EntityHudTest, PossessionParksTheHolderAndPlacesItBackWhenFree)
     ASSERT_EQ(Entity_FindTakeOverTarget(hero), frog);
     Frame(10);
     ASSERT_EQ(Entity_TakeOver(hero, frog), 1);
-    EXPECT_EQ(f->player, 1u);
-    EXPECT_EQ(h->player, 0u);
+    EXPECT_EQ(std::make_pair(f->player, h->player), std::make_pair(1u, 0u));
     EXPECT_EQ(f->heldFrom, hero);
     EXPECT_FLOAT_EQ(h->takeOverTime, f->clock) << "the possessed entity's clock";
     EXPECT_EQ(Level_GetPlayerEntity(0), frog);
     // Parked far away as a hidden phantom.
-    EXPECT_TRUE(PhysBody_IsPhantom(hero->body));
-    EXPECT_TRUE(hero->node->flags & NODE_HIDDEN);
-    EXPECT_FLOAT_EQ(BodyPosition(hero).x, -9999.0f);
-    EXPECT_FLOAT_EQ(BodyPosition(hero).y, 9999.0f);
-
+    EXPECT_TRUE(PhysBody_IsPhantom(hero->body) && (hero->node->flags & NODE_HIDDEN));
+    EXPECT_EQ(std::make_pair(BodyPosition(hero).x, BodyPosition(hero).y), std::make_pair(-9999.0f, 9999.0f));
     // Refused before half a second of the frog's clock (the holder's own clock runs on).
     Frame(24);
     EXPECT_EQ(Entity_PlaceHeld(hero, frog), 0);
@@ -84,33 +80,26 @@ TEST_F(EntityHudTest, PossessionParksTheHolderAndPlacesItBackWhenFree)
     Vec3 base = BodyPosition(frog);
     std::vector<PhysBody*> blocks;
     const Vec3 places[3] = {V(0, 1.5f, 1.5f), V(-1.5f, 1.5f, 0), V(0, 1.5f, -1.5f)};
-    for (const Vec3& d : places) {
+    auto Block = [&](Vec3 at) {
         PhysBody* b = PhysBody_Create(phys, 0.6f, 0.0f);
         PhysBody_SetCollisionGroup(b, 1);
-        Vec3 p;
-        Vec3_Add(&p, &base, &d);
-        PhysWorld_AddBody(phys, b, &p, nullptr, nullptr);
-        blocks.push_back(b);
-    }
+        PhysWorld_AddBody(phys, b, &at, nullptr, nullptr);
+        return b;
+    };
+    for (const Vec3& d : places) blocks.push_back(Block(V(base.x + d.x, base.y + d.y, base.z + d.z)));
     ASSERT_EQ(Entity_PlaceHeld(hero, frog), 1);
     EXPECT_NEAR(BodyPosition(hero).x, base.x + 1.5f, 1e-3);
     EXPECT_NEAR(BodyPosition(hero).y, base.y + 1.5f, 1e-3);
-    EXPECT_EQ(h->player, 1u);
-    EXPECT_EQ(f->player, 0u);
+    EXPECT_EQ(std::make_pair(f->player, h->player), std::make_pair(0u, 1u));
     EXPECT_EQ(f->heldFrom, nullptr);
     EXPECT_EQ(Level_GetPlayerEntity(0), hero);
-    EXPECT_FALSE(PhysBody_IsPhantom(hero->body));
-    EXPECT_FALSE(hero->node->flags & NODE_HIDDEN);
+    EXPECT_FALSE(PhysBody_IsPhantom(hero->body) || (hero->node->flags & NODE_HIDDEN));
     EXPECT_EQ(hero->update, Entity_Update);
-
     // Taken over again with all four places blocked: parked again, 0.
     ASSERT_EQ(Entity_TakeOver(hero, frog), 1);
     Frame(30);
     base = BodyPosition(frog);
-    PhysBody* b = PhysBody_Create(phys, 0.6f, 0.0f);
-    PhysBody_SetCollisionGroup(b, 1);
-    Vec3 p = V(base.x + 1.5f, base.y + 1.5f, base.z);
-    PhysWorld_AddBody(phys, b, &p, nullptr, nullptr);
+    Block(V(base.x + 1.5f, base.y + 1.5f, base.z));
     for (size_t i = 0; i < blocks.size(); ++i) {
         Vec3 q;
         Vec3_Add(&q, &base, &places[i]);
@@ -182,16 +171,14 @@ TEST_F(EntityHudTest, HideTakesTheEntityOutOfPlayAndARespawnBringsBackWhatItHid)
     EntityRecord* r = Entity_GetRecord(hero);
     Vec3 away = V(100, 100, 100);
     Entity_Hide(hero, 1, &away);
-    EXPECT_TRUE(PhysBody_IsPhantom(hero->body));
     EXPECT_EQ(BodyPosition(hero).x, 100.0f);
-    EXPECT_TRUE(hero->node->flags & NODE_HIDDEN);
-    EXPECT_TRUE(Entity_TestFlags(r, ENTITY_FROZEN));
-    for (uint32_t i = 0; i < r->animSlotCount; ++i) EXPECT_FALSE(Entity_TestAnimFlags(r, i, ANIMSLOT_SHOWN));
-    Entity_Respawn(hero, 1);
-    EXPECT_FALSE(PhysBody_IsPhantom(hero->body));
-    EXPECT_FALSE(hero->node->flags & NODE_HIDDEN);
-    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_FROZEN));
-    for (uint32_t i = 0; i < r->animSlotCount; ++i) EXPECT_TRUE(Entity_TestAnimFlags(r, i, ANIMSLOT_SHOWN));
+    for (int hidden : {1, 0}) {
+        if (!hidden) Entity_Respawn(hero, 1);
+        EXPECT_EQ(PhysBody_IsPhantom(hero->body) != 0, hidden != 0);
+        EXPECT_EQ((hero->node->flags & NODE_HIDDEN) != 0, hidden != 0);
+        EXPECT_EQ(Entity_TestFlags(r, ENTITY_FROZEN), hidden);
+        for (uint32_t i = 0; i < r->animSlotCount; ++i) EXPECT_EQ(Entity_TestAnimFlags(r, i, ANIMSLOT_SHOWN), !hidden);
+    }
 }
 
 TEST_F(EntityHudTest, OrientationHelpersKeepUpPerpendicular)
@@ -229,10 +216,8 @@ TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
     EntityRecord* r = Entity_GetRecord(hero);
     ASSERT_EQ(r->hudTextCount, HUD_TEXT_SLOTS);
     EXPECT_FALSE(g_log.empty());
-    EXPECT_EQ(r->hudTexts[0].font, &secondary);
-    EXPECT_EQ(r->hudTexts[1].font, &kart);
-    EXPECT_EQ(r->hudTexts[0].colour, 0x80FF0000u);
-    EXPECT_EQ(r->hudTexts[1].colour, 0xFFFFFF00u);
+    EXPECT_EQ(std::make_pair(r->hudTexts[0].font, r->hudTexts[1].font), std::make_pair(&secondary, &kart));
+    EXPECT_EQ(std::make_pair(r->hudTexts[0].colour, r->hudTexts[1].colour), std::make_pair(0x80FF0000u, 0xFFFFFF00u));
     LevelViewport* v = &Level_GetSession()->viewports[0];
     v->rect[2] = v->rect[3] = 1.0f;
     Frame();
