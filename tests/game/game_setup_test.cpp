@@ -54,17 +54,14 @@ TEST_F(GameSetupTest, TheRaceSetUpListsEndAtNoneCutLongTextsAndIgnoreBadIndices)
     EXPECT_EQ(r->tuning[5][3], r->tuning[0][3]);  // the tuning set on player 5 went
     EXPECT_EQ(GameSetup_GetEngineClass(), 0u);
     EXPECT_TRUE(GameSetup_IsListEnd(0));
-    GameSetup_SetPlayerFlag(1, 3);
-    GameSetup_SetPlayerFlag(1, 3);
+    for (int i = 0; i < 2; i++) GameSetup_SetPlayerFlag(1, 3);
     EXPECT_EQ(GameSetup_Get()->playerFlags[3], 1u);  // bit 0 only
     GameSetup_SetPlayerFlag(0, 3);
     EXPECT_EQ(GameSetup_Get()->playerFlags[3], 0u);
-
     std::string longText(2000, 'x');
     GameSetup_SetLevel(longText.c_str(), 7);
     GameSetup_SetVehicleConfig(longText.c_str(), 7);
-    EXPECT_EQ(strlen(GameSetup_GetLevel(7)), 1023u);
-    EXPECT_EQ(strlen(GameSetup_Get()->vehicleConfig[7]), 1023u);
+    EXPECT_EQ(strlen(GameSetup_GetLevel(7)) + strlen(GameSetup_Get()->vehicleConfig[7]), 2 * 1023u);
     GameSetupRecord before;
     memcpy(&before, GameSetup_Get(), sizeof before);
     for (int bad : {-1, 35, 1000}) GameSetup_SetLevel("level1.cfg", bad);
@@ -109,8 +106,7 @@ TEST_F(GameSetupTest, MoviesPlayByTheirVideoStandard)
 // Logo lines: name, time, then two flags with their defaults; every logo of the list goes to the shell.
 TEST_F(GameSetupTest, LogoLinesGiveNameTimeAndTwoFlagsWithTheirDefaults)
 {
-    // {line, name ("" when refused), time, fade, skippable}
-    struct Case {
+    struct Case {  // name "" when refused
         const char *line, *name;
         float time;
         int fade, skippable;
@@ -184,9 +180,7 @@ TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
         EXPECT_EQ(Game_GetRequestedState(), c.request) << c.commandLine;
         EXPECT_EQ(Game_GetContext()->gameStateType, c.type) << c.commandLine;
         EXPECT_STREQ(GameSetup_GetLevel(0), c.entry0) << c.commandLine;
-        if (c.type == GAMESTATE_GLIM) {
-            EXPECT_STREQ(GameSetup_GetLevel(1), "NONE");
-        }
+        EXPECT_STREQ(GameSetup_GetLevel(1), c.type == GAMESTATE_GLIM ? "NONE" : "") << c.commandLine;
     }
     EXPECT_EQ(App_GetState()->runWhenInactive, 1u);
     EXPECT_EQ(Game_GetContext()->characters[0], 0);  // set 2 is past the eight characters
