@@ -131,10 +131,7 @@ protected:
     static void ResetGame() { gametest::ResetGame(); }
     static void Write(const std::string& path, const std::string& bytes) { gametest::Write(path, bytes); }
     static void WriteData(const std::string& name, const std::string& bytes) { gametest::WriteData(name, bytes); }
-    static void WriteConfig(const char* sourceName, const std::string& text)
-    {
-        gametest::WriteConfig(sourceName, text);
-    }
+    static void WriteConfig(const char* name, const std::string& text) { gametest::WriteConfig(name, text); }
 
     std::filesystem::path folder_;
 };

@@ -59,10 +59,7 @@ protected:
 
     // Writes data files and configurations as the game tests do.
     static void WriteData(const std::string& name, const std::string& bytes) { gametest::WriteData(name, bytes); }
-    static void WriteConfig(const char* sourceName, const std::string& text)
-    {
-        gametest::WriteConfig(sourceName, text);
-    }
+    static void WriteConfig(const char* name, const std::string& text) { gametest::WriteConfig(name, text); }
 
 private:
     static std::function<void()>& Body()
