@@ -26,7 +26,6 @@ protected:
         WriteRouteScene("Routes\\Path_a.lws", 2.0f, V(0, 0, 10));
         WriteRouteScene("Routes\\Path_b.lws", 1.0f, V(10, 0, 0));
         WriteRouteSet("Routes\\Path", {"a", "b"});
-        WriteRouteSet("Routes\\Single", {"a"});
     }
     void TearDown() override
     {
@@ -96,32 +95,6 @@ TEST_F(AiRouteTest, TheRouteWaitsAtTheCatchUpDistanceMeasuredFlat)
     Vec3 p = RoutePoint();
     Update(V(p.x, p.y + 5.0f, p.z - 2.0f), &steering);
     EXPECT_TRUE(Route_IsWaiting(&route));
-}
-
-TEST_F(AiRouteTest, RoutesSwitchAtTheirEndsOnlyWhenAnotherIsChosen)
-{
-    Load("aiAllowCatchUpDist = 100\naiRandomRoutes = TRUE\naiRoutesAnim = Routes\\Single");
-    Vec3 steering;
-    for (int i = 0; i < 150; ++i) Update(RoutePoint(), &steering);
-    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 0) << "one animation never switches";
-    EXPECT_NEAR(RoutePoint().z, 10.0f, 1e-3) << "and stays at its end";
-
-    Load("aiRandomRoutes = FALSE\naiRoutesAnim = Routes\\Path", 0);
-    Route_Reset(&route, nullptr, 0);
-    Route_SetNextIndex(&route, 1);
-    EXPECT_TRUE(route.flags & ROUTE_NEXT_REQUESTED);
-    for (int i = 0; i < 200 && AnimSet_GetCurrentIndex(route.set) == 0; ++i) Update(RoutePoint(), &steering);
-    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 1);
-    EXPECT_FALSE(route.flags & ROUTE_NEXT_REQUESTED);
-    EXPECT_LT(AnimSet_GetTime(route.set), 0.1f) << "the new route starts from its beginning";
-    // Random routes draw; the same index leaves the ended route alone.
-    route.flags |= ROUTE_RANDOM;
-    g_random = 1;
-    for (int i = 0; i < 60; ++i) Update(RoutePoint(), &steering);
-    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 1);
-    g_random = 2;  // 2 mod 2 = 0
-    for (int i = 0; i < 3; ++i) Update(RoutePoint(), &steering);
-    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 0);
 }
 
 }  // namespace

@@ -184,22 +184,6 @@ TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere
     }
 }
 
-TEST_F(ChaseCameraTest, AWallBehindInTheWorldPullsTheLimitIn)
-{
-    Basic("railMoveInSpeed = 100\nrailHitMoveInSpeed = 1000");
-    PhysRay_SetCastFunction(nullptr);
-    PhysBody* wall = PhysBody_Create(phys, 1.0f, 0.0f);
-    Vec3 at = V(0, 0, -4);
-    PhysWorld_AddBody(phys, wall, &at, nullptr, nullptr);
-    PhysContacts_AddBody(wall);
-    Update(3);
-    EXPECT_NEAR(camera->distanceLimit, 3.0f, 1e-3) << "the near side of the ball";
-    EXPECT_NEAR(CameraPosition().z, -3.0f, 0.05f);
-    PhysContacts_RemoveBody(wall);
-    Update(2);
-    EXPECT_EQ(camera->distanceLimit, 6.0f);
-}
-
 // Tilt and roll turn the view in place at their speeds; the default limits clamp the default angles.
 TEST_F(ChaseCameraTest, TiltAndRollTurnTheViewInPlaceAtTheirSpeeds)
 {

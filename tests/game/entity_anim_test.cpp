@@ -63,29 +63,6 @@ TEST_F(EntityAnimTest, PlayRequestsKeepTheirOrderOfTests)
     EXPECT_EQ(Entity_PlayAnim(record, 0, 7, 0.0f), 0);
 }
 
-TEST_F(EntityAnimTest, TheViewMaskShowsOnlyShownSlotsOfItsViews)
-{
-    // Created with mask 1: slot 0 (mask 2) hidden, slot 1 (all) shown.
-    EXPECT_TRUE(Hidden(0));
-    EXPECT_FALSE(Hidden(1));
-    Entity_SetViewMask(record, 2);
-    EXPECT_FALSE(Hidden(0));
-    // A slot that shares a bit but is not shown stays as it is, hidden or not.
-    Entity_SetAnimFlags(record, 1, ANIMSLOT_SHOWN, 0);
-    Entity_SetViewMask(record, 3);
-    EXPECT_FALSE(Hidden(1));
-    Node_SetFlags(Entity_GetAnimObject(record, 1), NODE_HIDDEN, 1);
-    Entity_SetViewMask(record, 2);
-    EXPECT_TRUE(Hidden(1));
-    // An unchanged mask does nothing.
-    Node_SetFlags(Entity_GetAnimObject(record, 0), NODE_HIDDEN, 1);
-    Entity_SetViewMask(record, 2);
-    EXPECT_TRUE(Hidden(0));
-    Entity_ShowAnimSlots(record, 1);
-    EXPECT_FALSE(Hidden(0));
-    EXPECT_FALSE(Hidden(1));
-}
-
 TEST_F(EntityAnimTest, TheNameCacheSharesEqualTablesOnly)
 {
     static const char* const kA[] = {"stand", "walk"};
@@ -119,16 +96,6 @@ TEST_F(EntityAnimTest, TheNameCacheSharesEqualTablesOnly)
     EXPECT_STREQ(slots[1].names[2], "x");
     ControlDataCache_Clear();
     EXPECT_EQ(ControlDataCache_Count(), 0u);
-}
-
-TEST_F(EntityAnimTest, TheEntityDestructorReleasesItsTables)
-{
-    static const char* const kA[] = {"stand", "walk"};
-    ASSERT_EQ(ControlDataCache_Acquire(kA, 2, record, 0), 1);
-    EXPECT_EQ(ControlDataCache_Count(), 1u);
-    Object_Destroy(hero);
-    EXPECT_EQ(ControlDataCache_Count(), 0u);
-    EXPECT_EQ(EntitySystem_Get()->saved[0], nullptr) << "the saved record goes with it";
 }
 
 }  // namespace

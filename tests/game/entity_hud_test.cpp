@@ -165,43 +165,6 @@ TEST_F(EntityHudTest, QueriesFilterByModePlayersTypesDistanceAndArcs)
     EXPECT_NE(Entity_QueryNearest(&q, nullptr), nearest);
 }
 
-TEST_F(EntityHudTest, HideTakesTheEntityOutOfPlayAndARespawnBringsBackWhatItHid)
-{
-    Build({});
-    EntityRecord* r = Entity_GetRecord(hero);
-    Vec3 away = V(100, 100, 100);
-    Entity_Hide(hero, 1, &away);
-    EXPECT_EQ(BodyPosition(hero).x, 100.0f);
-    for (int hidden : {1, 0}) {
-        if (!hidden) Entity_Respawn(hero, 1);
-        EXPECT_EQ(PhysBody_IsPhantom(hero->body) != 0, hidden != 0);
-        EXPECT_EQ((hero->node->flags & NODE_HIDDEN) != 0, hidden != 0);
-        EXPECT_EQ(Entity_TestFlags(r, ENTITY_FROZEN), hidden);
-        for (uint32_t i = 0; i < r->animSlotCount; ++i) EXPECT_EQ(Entity_TestAnimFlags(r, i, ANIMSLOT_SHOWN), !hidden);
-    }
-}
-
-TEST_F(EntityHudTest, OrientationHelpersKeepUpPerpendicular)
-{
-    Vec3 at = V(0, 0, 1), up = V(0, 1, 0), target = V(1, 0, 0);
-    Orient_TurnAt(&at, &up, &target, 0.5f);
-    EXPECT_NEAR(at.x, std::sin(0.5f), 1e-3);
-    EXPECT_NEAR(at.z, std::cos(0.5f), 1e-3);
-    EXPECT_NEAR(Vec3_Dot(&at, &up), 0.0f, 1e-4);
-    Orient_TurnAt(&at, &up, &target, 2.0f);
-    EXPECT_NEAR(at.x, 1.0f, 1e-3) << "never past the target";
-    Vec3 same = at, sameUp = up;
-    Orient_TurnAt(&at, &up, &same, 0.1f);
-    EXPECT_EQ(up.y, sameUp.y);
-    at = V(0, 0, 1);
-    up = V(0, 1, 0);
-    target = V(0, 1, 1);
-    Orient_LerpAt(&at, &up, &target, 0.5f);
-    EXPECT_GT(at.y, 0.0f);
-    EXPECT_NEAR(Vec3_Dot(&at, &up), 0.0f, 1e-4);
-    EXPECT_NEAR(Vec3_LengthSq(&up), 1.0f, 1e-3);
-}
-
 // HUD slots read their keys and show texts for players only; take-over targets are near, in front and free.
 TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
 {

@@ -155,41 +155,6 @@ TEST_F(EntitySystemTest, EachFrameRunsRulesThenRouteOrPadThenMovementThenClamps)
     EXPECT_EQ(std::count(g_trace.begin(), g_trace.end(), "update@1"), 1);
 }
 
-TEST_F(EntitySystemTest, GroundContactsSetTheGroundFlagButNotWhileLeavingOrByProximity)
-{
-    SetPlayers({1});
-    WriteLevel();
-    WriteHero("maxVelocity = 30\n hitGroundAngle = 45");
-    Ground();
-    ASSERT_EQ(Entity_CreateFromLevel("Levels\\Test\\Level.lws"), 1);
-    Object* hero = Level_GetPlayerEntity(0);
-    EntityRecord* r = Entity_GetRecord(hero);
-    Frame(80);
-    EXPECT_TRUE(Entity_TestFlags(r, ENTITY_ON_GROUND));
-    EXPECT_NEAR(BodyPosition(hero).y, 0.5f, 0.05f);
-    EXPECT_NEAR(r->landingTime, r->clock, 1e-5);
-
-    // A jump: the take-off contact points away faster than 0.5 and sets nothing.
-    g_onUpdate = [](Object* o, EntityRecord* rec, PlayerInputRecord*) {
-        if (rec->clock < 1.7f) {
-            Vec3 up = V(0, 6, 0);
-            PhysBody_SetLinearVelocity(o->body, &up);
-        }
-    };
-    r->flags &= ~ENTITY_ON_GROUND;
-    Frame(1);
-    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_ON_GROUND));
-    g_onUpdate = nullptr;
-
-    // Proximity calls (no event under way) set neither ground nor touch.
-    ObjectCollision_ClearEvent();
-    r->flags &= ~(ENTITY_ON_GROUND | ENTITY_TOUCHED);
-    g_calls.clear();
-    Entity_Collision(hero, nullptr, 0);
-    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_ON_GROUND | ENTITY_TOUCHED));
-    EXPECT_EQ(g_calls, std::vector<std::string>{"collision"}) << "the mode's collision slot still runs";
-}
-
 TEST_F(EntitySystemTest, RespawnRisesOutOfSolidBodiesInHalfStepsAtMostTwentyTimes)
 {
     SetPlayers({1});

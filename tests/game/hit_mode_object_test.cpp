@@ -215,25 +215,6 @@ TEST_F(HitModeTest, AnEntryQueuedDuringTheWalkIsSeenByEveryPropOnce)
     EXPECT_EQ(active, 3);
 }
 
-TEST_F(HitModeTest, DeactivationKeepsOnlyItsFourBitsAndReleasesWatchers)
-{
-    ASSERT_NO_FATAL_FAILURE(Hero());
-    WriteProp("Gate", "U32Val0 = 1");
-    Place({Item("Gate", V(0, 0, 1))});
-    Object* gate = PropAt(V(0, 0, 1));
-    HitModeObject_PlayIndex(gate, 0, 1, 1);
-    EXPECT_TRUE(State(gate) & HITSTATE_WATCHED);
-    Camera();
-    Update();
-    EntityRecord* hero = Entity_GetRecord(Level_GetPlayerEntity(0));
-    EXPECT_TRUE(Entity_TestFlags(hero, ENTITY_FROZEN)) << "held by a freeze";
-    HitModeRecord* r = HitModeObject_GetRecord(gate);
-    r->state |= 0xFFFF;
-    HitModeObject_Deactivate(gate, r);
-    EXPECT_EQ(r->state & 0xFFFF, (uint32_t)(HITSTATE_FINISHED | HITSTATE_HIDDEN | HITSTATE_CLIPPED));
-    EXPECT_FALSE(Entity_TestFlags(hero, ENTITY_FROZEN));
-}
-
 TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
 {
     ASSERT_NO_FATAL_FAILURE(Hero());

@@ -49,7 +49,6 @@ uint32_t CountUpdate(Object*, uint32_t, void* dt)
     return 0;
 }
 
-
 // A scene of nulls: "PlayerStart_Null" items (numbered 00, 01, ... by the
 // loader) at x = 10 n, z = 5, turned a quarter about y.
 std::string StartScene(int starts)
@@ -309,23 +308,6 @@ TEST_F(LevelStateTest, AFrameAdvancesAtMostAFiftiethPhysicsCanBeSkippedOnceAndAn
         EXPECT_EQ(Updates().size(), 2u);
         Finish();
     });
-}
-
-TEST_F(LevelStateTest, ThePackingRunAdvancesAsSoonAsALevelHasRendered)
-{
-    WriteLevels(2);
-    RunProgram(
-        [] {
-            Game_ReadSwitches();
-            gametest::WriteData("streams/movies_SKY.txt", "");
-            Game_LoadMovieList();  // touches every list, so each lands in the archive
-            LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
-            Tick();
-            EXPECT_EQ(level->levelIndex, 1);  // the frame before rendered it
-            EXPECT_TRUE(Leaves());
-            Finish();
-        },
-        "-quiet -WadProcess");
 }
 
 // Ends the level and ticks until the next one has loaded in place.

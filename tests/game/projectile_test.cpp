@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "common/hash.h"
 #include "entity_fixture.h"
 #include "game/col_area.h"
 
@@ -125,6 +124,15 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
     weapons.current = -1;
     EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 0), 1) << "from none every weapon is a candidate";
     EXPECT_EQ(weapons.current, 0);
+    // An unknown fire mode is logged, and no shot of it spawns.
+    ProjType_Free(&weapons);
+    WriteShot("Shots\\Odd.cfg", "SIDEWAYS");
+    LoadWeapons("ProjType0Config = Shots\\Odd.cfg");
+    g_log.clear();
+    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_NE(g_log[0].find("fire mode"), std::string::npos);
+    EXPECT_EQ(weapons.weapons[0].mode, (uint32_t)PROJMODE_NONE);
 }
 
 TEST_F(ProjectileTest, TheOwnerIsIgnoredForTheGraceTimeAndAReusedShotHitsWallsAgain)
@@ -230,33 +238,6 @@ TEST_F(ProjectileTest, EachFireModeFliesItsWay)
     Frames(2);
     EXPECT_NEAR(BodyPosition(follow).x, -3.0f, 1e-4);
     EXPECT_NEAR(BodyPosition(follow).y, 6.0f, 1e-4);
-}
-
-TEST_F(ProjectileTest, KeyEventsOfAShotFireChildShotsAndUnknownModesAreRefused)
-{
-    WriteAnimSet("Shots\\Splitter", "ANIM", {{"inAir", 1.0f, true}}, {{"ProjType,child", 0, 0.1f, 0.15f}});
-    WriteShot("Shots\\Parent.cfg", "STRAIGHT", "", "ProjectileModeData0 {\n velocity = 3\n}\n", "Shots\\Splitter");
-    WriteShot("Shots\\Child.cfg", "STRAIGHT", "U32Val0 = 2\nFPVal1 = 1", "ProjectileModeData0 {\n velocity = 1\n}\n", "NOVISUAL");
-    WriteShot("Shots\\Odd.cfg", "SIDEWAYS");
-    LoadWeapons("ProjType0Config = Shots\\Parent.cfg\nProjType1Config = Shots\\Child.cfg\nProjType1TriggerRef = CHILD\n"
-                "ProjType1Selectable = FALSE\nProjType2Config = Shots\\Odd.cfg");
-    g_log.clear();
-    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[2], shooter, &weapons), nullptr);
-    ASSERT_EQ(g_log.size(), 1u);
-    EXPECT_NE(g_log[0].find("fire mode"), std::string::npos);
-    EXPECT_EQ(weapons.weapons[2].mode, (uint32_t)PROJMODE_NONE);
-    ASSERT_NE(Fire(0, V(0, 1, 0), V(0, 3, 0)), nullptr);
-    Frames(10);
-    int children = 0;
-    List_ForEach(
-        Projectile_GetPool(),
-        [](void* item, void* n) {
-            ProjectileRecord* r = Projectile_GetRecord((Object*)item);
-            if (r && r->pathHash == Name_Hash("Shots\\Child.cfg", 0, 1) && (r->flags & PROJ_IN_USE)) ++*(int*)n;
-            return 0;
-        },
-        &children);
-    EXPECT_EQ(children, 1);
 }
 
 // A shot lives through its animations back to the pool; later shots wait their delay and ammunition.

@@ -120,40 +120,6 @@ TEST_F(ViewportTest, RectanglesSplitTheScreenForOneToFourPlayersWithThreeViewsEa
     });
 }
 
-TEST_F(ViewportTest, ScreenTextsArePlacedInTheirViewportAndLastOneFrame)
-{
-    RunProgram([] {
-        MakeViewports(4);
-        Font* font = Font_Load(nullptr, nullptr);
-        const Vec2 at{0.5f, 0.25f};
-        ASSERT_EQ(Level_AddScreenText(font, 3, 0, "HELLO", &at, 1.0f, nullptr, 0), 1);
-        const ScreenText& t = Level_GetSession()->viewports[3].texts[0];
-        EXPECT_FLOAT_EQ(t.x, (0.5f + 0.5f * 0.5f) * 640.0f);
-        EXPECT_FLOAT_EQ(t.y, (0.5f + 0.5f * 0.25f) * 480.0f);
-        EXPECT_EQ(t.colour, 0xFFFFFFFFu);
-        const uint32_t red = 0xFFFF0000u;
-        ASSERT_EQ(Level_AddScreenText(font, 3, 1, "HELLO", &at, 2.0f, &red, 1), 1);
-        Font_SetSize(font, 2.0f);
-        const float width = Font_MeasureF(font, "HELLO");
-        EXPECT_FLOAT_EQ(Level_GetSession()->viewports[3].texts[1].x, t.x - width * 0.5f);
-        EXPECT_EQ(Level_GetSession()->viewports[3].texts[1].colour, red);
-
-        EXPECT_EQ(Level_AddScreenText(font, 3, LEVEL_SCREEN_TEXTS, "X", &at, 1, nullptr, 0) +
-                      Level_AddScreenText(font, 4, 0, "X", &at, 1, nullptr, 0) +
-                      Level_AddScreenText(nullptr, 0, 0, "X", &at, 1, nullptr, 0) +
-                      Level_AddScreenText(font, 0, 0, nullptr, &at, 1, nullptr, 0) +
-                      Level_AddScreenText(font, 0, 0, "X", nullptr, 1, nullptr, 0),
-                  0);
-        // Texts show in the frame after they were added, and then no more.
-        const int drawnFirst = capture::CountCalls(DrawFrame().c_str(), "Draw");
-        EXPECT_EQ(Level_GetSession()->viewports[3].hasTexts, 0u);
-        EXPECT_LT(capture::CountCalls(DrawFrame().c_str(), "Draw"), drawnFirst);
-        Font_Release(font);
-        Finish();
-        State_Reset();
-    });
-}
-
 TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageTheWorldDepthFollowsTheLevelAndLineBatchesDrawOnce)
 {
     RunProgram([] {
