@@ -48,10 +48,10 @@ TEST_F(EntityAnimTest, PlayRequestsKeepTheirOrderOfTests)
     EXPECT_STREQ(AnimSet_GetCurrentName(Entity_GetAnimSlotValue(record, 0)), "jump");
     // A name the set lacks, or an id past the table: refused, yet the id is current.
     Frame(30);
-    EXPECT_EQ(Entity_PlayAnim(record, 3, 0, 0.5f), 0);
-    EXPECT_EQ(record->animSlots[0].current, 3);
-    EXPECT_EQ(Entity_PlayAnim(record, 9, 0, 0.0f), 0);
-    EXPECT_EQ(record->animSlots[0].current, 9);
+    for (const auto& [id, interval] : {std::pair{3, 0.5f}, {9, 0.0f}}) {
+        EXPECT_EQ(Entity_PlayAnim(record, id, 0, interval), 0);
+        EXPECT_EQ(record->animSlots[0].current, id);
+    }
     // The jump ends: the playing flag clears; a play restarts from the start.
     EXPECT_EQ(Entity_PlayAnim(record, 2, 0, 0.0f), 1);
     EXPECT_TRUE(Entity_TestAnimFlags(record, 0, ANIMSLOT_PLAYING));

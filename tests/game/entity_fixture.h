@@ -33,14 +33,18 @@ inline Vec3 V(float x, float y, float z) { return Vec3{x, y, z}; }
 inline std::vector<std::string> g_log;
 inline void CaptureLog(const char* line) { g_log.push_back(line); }
 
-// The recording fake control mode: every slot call is appended to g_calls
-// ("load 0", "rules", "route", "update", "restart 1", "collision", ...), with
-// the input record the slot saw.
+// The recording fake control mode: every slot call is appended to g_calls ("load 0", "rules", "route",
+// "update", "restart 1", "collision", ...), with the input record the rules and update slots saw.
 inline std::vector<std::string> g_calls;
 inline std::vector<PlayerInputRecord> g_inputs;
 // "<slot>@<player number>" of the rules, route and update slots.
 inline std::vector<std::string> g_trace;
-inline void Trace(const char* slot, const EntityRecord* r) { g_trace.push_back(std::string(slot) + "@" + std::to_string(r->player)); }
+inline void Traced(const char* slot, const EntityRecord* r, const PlayerInputRecord* input)
+{
+    g_calls.push_back(slot);
+    g_trace.push_back(std::string(slot) + "@" + std::to_string(r->player));
+    if (input) g_inputs.push_back(*input);
+}
 // What the route slot writes into the input record.
 inline float g_routeStickX = 0.0f;
 // Called by the update slot when set.
@@ -59,18 +63,11 @@ inline void FakeLoad(ConfigNode*, void* data, EntityRecord*, Object*, int32_t pa
 }
 inline void FakeUpdate(Object* o, EntityRecord* r, PlayerInputRecord* input)
 {
-    g_calls.push_back("update");
-    Trace("update", r);
-    g_inputs.push_back(*input);
+    Traced("update", r, input);
     if (g_onUpdate) g_onUpdate(o, r, input);
 }
 inline void FakeRestart(Object*, EntityRecord*, int32_t use) { g_calls.push_back("restart " + std::to_string(use)); }
-inline void FakeRules(Object*, EntityRecord* r, PlayerInputRecord* input)
-{
-    g_calls.push_back("rules");
-    Trace("rules", r);
-    g_inputs.push_back(*input);
-}
+inline void FakeRules(Object*, EntityRecord* r, PlayerInputRecord* input) { Traced("rules", r, input); }
 inline void FakeCollision(Object* o, EntityRecord* r, Object* other, uint32_t side)
 {
     g_calls.push_back("collision");
@@ -78,8 +75,7 @@ inline void FakeCollision(Object* o, EntityRecord* r, Object* other, uint32_t si
 }
 inline void FakeRoute(Object*, EntityRecord* r, PlayerInputRecord* input)
 {
-    g_calls.push_back("route");
-    Trace("route", r);
+    Traced("route", r, nullptr);
     input->stickX = g_routeStickX;
 }
 inline void FakeFree(EntityRecord*) { g_calls.push_back("free"); }
@@ -89,9 +85,7 @@ inline void FakeDetach(EntityRecord* r)
     memset(((FakeModeData*)r->modeData)->held, 0, sizeof(FakeModeData::held));
 }
 
-// Mode rows of the fake: MODE_MAN with every slot, MODE_FLITTER without a
-// route slot (a player or scene entity that reads pads), MODE_THRUSTING with
-// nothing registered.
+// MODE_MAN with every fake slot, MODE_FLITTER without a route slot (it reads pads), the others with none.
 inline void RegisterFakeModes()
 {
     ControlModeSlots all = {FakeLoad,  FakeUpdate, FakeRestart, FakeRules,   FakeCollision,
