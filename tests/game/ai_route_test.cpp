@@ -10,50 +10,30 @@ using namespace entitytest;
 
 namespace {
 
-int g_random = 0;
-int Random() { return g_random; }
-
 class AiRouteTest : public EntityTest {
 protected:
-    void SetUp() override
-    {
-        EntityTest::SetUp();
-        g_random = 0;
-        Game_SetRandomSource(Random);
-        entity = Node_Create(ObjectWorld_GetRootNode());
-        holder.node = entity;
-        // Route 0 runs from z = 0 to z = 10 in 2 s; route 1 from x = 0 to x = 10 in 1 s.
-        WriteRouteScene("Routes\\Path_a.lws", 2.0f, V(0, 0, 10));
-        WriteRouteScene("Routes\\Path_b.lws", 1.0f, V(10, 0, 0));
-        WriteRouteSet("Routes\\Path", {"a", "b"});
-    }
     void TearDown() override
     {
         Route_Free(&route);
         EntityTest::TearDown();
     }
-    void WriteRouteScene(const char* path, float seconds, Vec3 end)
+    // A route set of one animation from z = 0 to z = 10 in 2 s, loaded for the holder.
+    void Load()
     {
         LwsWriterScene s;
-        s.lastFrame = (int)std::lround(seconds * 30.0f);
+        s.lastFrame = 60;
         s.items = {entitytest::Item("Route", V(0, 0, 0))};
-        s.items[0].keys.push_back(LwsWriterKey{seconds, {end.x, end.y, end.z}});
-        WriteData(path, LwsWriter_Write(s));
-    }
-    void WriteRouteSet(const char* set, std::vector<std::string> names)
-    {
+        s.items[0].keys.push_back(LwsWriterKey{2.0f, {0, 0, 10}});
+        WriteData("Routes\\Path_a.lws", LwsWriter_Write(s));
         AtfWriterSet atf;
-        for (const std::string& n : names)
-            atf.animations.push_back({SCENE_NODES_ONLY, 0, "Routes\\Path_" + n + ".lws", n});
+        atf.animations.push_back({SCENE_NODES_ONLY, 0, "Routes\\Path_a.lws", "a"});
         std::vector<uint8_t> bytes = AtfWriter_Encode(atf);
-        WriteData(AtfWriter_CacheName(set, "ANIM"), std::string(bytes.begin(), bytes.end()));
-    }
-    void Load(const std::string& keys, int defaults = 1, const char* section = "controlData")
-    {
-        WriteConfig("Route.cfg", std::string("vehicle {\n ") + section + " {\n" + keys + "\n }\n}\n");
+        WriteData(AtfWriter_CacheName("Routes\\Path", "ANIM"), std::string(bytes.begin(), bytes.end()));
+        WriteConfig("Route.cfg", "vehicle {\n controlData {\naiRoutesAnim = Routes\\Path\n }\n}\n");
         ConfigNode* reader = Config_Open("Route.cfg");
         Config_SetSection(reader, "vehicle");
-        Route_LoadConfig(reader, section, &holder, &route, defaults);
+        holder.node = Node_Create(ObjectWorld_GetRootNode());
+        Route_LoadConfig(reader, "controlData", &holder, &route, 1);
         Config_Close(reader);
     }
     Vec3 RoutePoint()
@@ -68,13 +48,12 @@ protected:
     }
 
     AiRoute route{};
-    Node* entity = nullptr;
     Object holder{};
 };
 
 TEST_F(AiRouteTest, TheRouteWaitsAtTheCatchUpDistanceMeasuredFlat)
 {
-    Load("aiRoutesAnim = Routes\\Path");
+    Load();
     Vec3 steering;
     // The flat distance counts a height of 0.01, whatever the entity's height:
     // at exactly the catch-up distance the route waits, just inside it advances.
