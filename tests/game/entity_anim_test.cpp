@@ -63,39 +63,4 @@ TEST_F(EntityAnimTest, PlayRequestsKeepTheirOrderOfTests)
     EXPECT_EQ(Entity_PlayAnim(record, 0, 7, 0.0f), 0);
 }
 
-TEST_F(EntityAnimTest, TheNameCacheSharesEqualTablesOnly)
-{
-    static const char* const kA[] = {"stand", "walk"};
-    static const char* const kB[] = {"stand", "walk"};      // other pointers, same names
-    static const char* const kC[] = {"walk", "stand"};      // same hash sum, other names in order
-    static const char* const kD[] = {"stand", "walk", "x"};
-    EXPECT_EQ(ControlDataCache_Count(), 0u);
-    ASSERT_EQ(ControlDataCache_Acquire(kA, 2, record, 0), 1);
-    EXPECT_EQ(ControlDataCache_Acquire(kD, 3, record, 0), 0) << "the slot has a table";
-    ASSERT_EQ(ControlDataCache_Acquire(kB, 2, record, 1), 1);
-    EXPECT_EQ(record->animSlots[0].names, record->animSlots[1].names);
-    EXPECT_EQ(ControlDataCache_Count(), 1u);
-    EXPECT_NE(record->animSlots[0].names, (const char* const*)kA) << "a copy";
-
-    // A second entity with other tables of equal hash sums gets entries of its own.
-    EntityRecord other{};
-    EntityAnimSlot slots[2] = {};
-    other.animSlots = slots;
-    other.animSlotCount = 2;
-    ASSERT_EQ(ControlDataCache_Acquire(kC, 2, &other, 0), 1);
-    ASSERT_EQ(ControlDataCache_Acquire(kD, 3, &other, 1), 1);
-    EXPECT_EQ(ControlDataCache_Count(), 3u);
-    EXPECT_NE(slots[0].names, record->animSlots[0].names);
-    EXPECT_STREQ(slots[0].names[0], "walk");
-    // Freed at the last release; the last entry moves into its place.
-    ControlDataCache_Release(record->animSlots[0].names);
-    EXPECT_EQ(ControlDataCache_Count(), 3u);
-    ControlDataCache_Release(record->animSlots[1].names);
-    record->animSlots[0].names = record->animSlots[1].names = nullptr;
-    EXPECT_EQ(ControlDataCache_Count(), 2u);
-    EXPECT_STREQ(slots[1].names[2], "x");
-    ControlDataCache_Clear();
-    EXPECT_EQ(ControlDataCache_Count(), 0u);
-}
-
 }  // namespace

@@ -49,7 +49,6 @@ inline void Traced(const char* slot, const EntityRecord* r, const PlayerInputRec
 inline float g_routeStickX = 0.0f;
 // Called by the update slot when set.
 inline void (*g_onUpdate)(Object*, EntityRecord*, PlayerInputRecord*) = nullptr;
-inline void (*g_onCollision)(Object*, EntityRecord*, Object*, uint32_t) = nullptr;
 
 struct FakeModeData {
     uint32_t loads;
@@ -68,11 +67,7 @@ inline void FakeUpdate(Object* o, EntityRecord* r, PlayerInputRecord* input)
 }
 inline void FakeRestart(Object*, EntityRecord*, int32_t use) { g_calls.push_back("restart " + std::to_string(use)); }
 inline void FakeRules(Object*, EntityRecord* r, PlayerInputRecord* input) { Traced("rules", r, input); }
-inline void FakeCollision(Object* o, EntityRecord* r, Object* other, uint32_t side)
-{
-    g_calls.push_back("collision");
-    if (g_onCollision) g_onCollision(o, r, other, side);
-}
+inline void FakeCollision(Object*, EntityRecord*, Object*, uint32_t) { g_calls.push_back("collision"); }
 inline void FakeRoute(Object*, EntityRecord* r, PlayerInputRecord* input)
 {
     Traced("route", r, nullptr);
@@ -117,7 +112,6 @@ protected:
         g_log.clear();
         g_routeStickX = 0.0f;
         g_onUpdate = nullptr;
-        g_onCollision = nullptr;
         GameLog_SetSink(CaptureLog);
         RegisterFakeModes();
         ASSERT_EQ(EntityModules_Start(&modules), 1);

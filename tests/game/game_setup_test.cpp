@@ -30,17 +30,6 @@ protected:
     }
 };
 
-TEST_F(GameSetupTest, WithoutAFrontEndTheRootSaysSoOnceAndEnds)
-{
-    Game_CreateRootState();
-    testing::internal::CaptureStdout();
-    int alive = 1;
-    for (int tick = 0; tick < 4 && alive; tick++) alive = State_Update(0.01f);
-    std::string said = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(alive, 0);
-    EXPECT_EQ(said, "The front end is not built yet: start a level with -leveltype Glim -levelnumber N\n");
-}
-
 // The race set-up record: lists end at "NONE", texts are cut, indices outside the tables change nothing.
 TEST_F(GameSetupTest, TheRaceSetUpListsEndAtNoneCutLongTextsAndIgnoreBadIndices)
 {

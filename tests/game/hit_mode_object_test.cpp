@@ -297,31 +297,6 @@ TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
     EXPECT_EQ(HitModeObject_TestHit(post, 1.0f, 1, 1), 1);
 }
 
-TEST_F(HitModeTest, BodilessPropsAreCollectedByProximity)
-{
-    ASSERT_NO_FATAL_FAILURE(Hero());
-    Object* hero = Level_GetPlayerEntity(0);
-    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n BoolVal10 = TRUE", "NOVISUAL");
-    Place({Item("Coin", V(0, 0.5f, 0.9f)), Item("Coin", V(0, 0.5f, 3))});
-    static Object* collected[4];
-    static int count;
-    count = 0;
-    g_onCollision = [](Object*, EntityRecord*, Object* other, uint32_t) {
-        // No event is under way during proximity collection.
-        EXPECT_EQ(ObjectCollision_GetEventType(), 0u);
-        EXPECT_EQ(ObjectCollision_InContact(), 0u);
-        if (HitModeObject_TestHit(other, 1.0f, 1, 1) && count < 4) collected[count++] = other;
-    };
-    Vec3 at = V(0, 0.5f, 0);
-    PhysBody_SetPosition(hero->body, &at);
-    Update();
-    ASSERT_EQ(count, 1);
-    EXPECT_EQ(collected[0], PropAt(V(0, 0.5f, 0.9f)));
-    EXPECT_FALSE(State(collected[0]) & HITSTATE_ACTIVE);
-    Update();
-    EXPECT_EQ(count, 1);
-}
-
 // Collision areas: strict windows, the lower-numbered area decides, kinds and animation bits filter.
 TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
 {
