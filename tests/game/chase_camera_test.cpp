@@ -171,7 +171,8 @@ TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere
         // The camera slides along the side the wall faces, slower the nearer the wall.
         ChaseCamera_SetSlideMaxDist(camera, 20.0f);
         at = View(10, 90, 0);
-        EXPECT_TRUE(-s * at.x > 0.04f && -s * at.x < 0.09f && s * at.y > 0.07f && s * at.y < 0.13f) << at.x << " " << at.y;
+        EXPECT_TRUE(-s * at.x > 0.04f && -s * at.x < 0.09f && s * at.y > 0.07f && s * at.y < 0.13f)
+            << at.x << " " << at.y;
         // The wall goes out of sight: the camera may not turn back towards it ...
         g_wall = -1.0f;
         const Vec3 held = View(30, 90 - s * 30, s * 30);

@@ -16,13 +16,13 @@
 #include "common/memory.h"
 #include "engine/objectscene.h"
 #include "engine/physbody.h"
-#include "physics/dynamics/events.h"
-#include "physics/dynamics/rigid_body.h"
+#include "entity_modules.h"
 #include "game/control_mode.h"
 #include "game/entity_anim.h"
 #include "game/game_log.h"
-#include "entity_modules.h"
 #include "game_fixture.h"
+#include "physics/dynamics/events.h"
+#include "physics/dynamics/rigid_body.h"
 #include "tools/lib/atfwrite.h"
 
 namespace entitytest {

@@ -30,9 +30,9 @@
 #include "game/state_hooks.h"
 #include "gfx/core/engine.h"
 #include "platform/win32/path.h"
+#include "tests/test_env.h"
 #include "tools/lib/cfgc.h"
 #include "tools/lib/lwswrite.h"
-#include "tests/test_env.h"
 
 namespace gametest {
 

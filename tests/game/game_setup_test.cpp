@@ -100,8 +100,11 @@ TEST_F(GameSetupTest, LogoLinesGiveNameTimeAndTwoFlagsWithTheirDefaults)
         float time;
         int fade, skippable;
     } cases[] = {
-        {"Logos\\Studio.bmp,3.5,FALSE,TRUE", "Logos\\Studio.bmp", 3.5f, 0, 1}, {"Logos\\Maker.bmp", "Logos\\Maker.bmp", 0, 1, 0},
-        {" Logos\\X.png , 2 , yes", "Logos\\X.png", 2.0f, 1, 0}, {"", "", 0, 0, 0}, {" ,4", "", 0, 0, 0},
+        {"Logos\\Studio.bmp,3.5,FALSE,TRUE", "Logos\\Studio.bmp", 3.5f, 0, 1},
+        {"Logos\\Maker.bmp", "Logos\\Maker.bmp", 0, 1, 0},
+        {" Logos\\X.png , 2 , yes", "Logos\\X.png", 2.0f, 1, 0},
+        {"", "", 0, 0, 0},
+        {" ,4", "", 0, 0, 0},
     };
     for (const Case& c : cases) {
         std::string text = c.line;

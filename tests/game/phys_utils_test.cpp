@@ -109,8 +109,12 @@ TEST_F(PhysUtilsTest, TheMovementSwitchNeedsATenthOfASecondBeyondEitherSpeed)
         }
     };
     // Five frames are 0.1 s beyond a speed, not yet more; between the two speeds nothing changes.
-    for (const auto& [z, frames, moving] : {std::tuple{3.0f, 5, false}, {3.0f, 2, true}, {1.5f, 20, true},
-                                            {0.5f, 5, true}, {0.5f, 2, false}, {1.5f, 20, false}}) {
+    for (const auto& [z, frames, moving] : {std::tuple{3.0f, 5, false},
+                                            {3.0f, 2, true},
+                                            {1.5f, 20, true},
+                                            {0.5f, 5, true},
+                                            {0.5f, 2, false},
+                                            {1.5f, 20, false}}) {
         Spin(z, frames);
         EXPECT_EQ(h->moving != 0, moving) << z << " " << frames;
         EXPECT_EQ(AnimSet_GetCurrentIndex(wheel->animSet), h->moving ? 1 : 0);

@@ -85,7 +85,8 @@ TEST_F(ViewportTest, RectanglesSplitTheScreenForOneToFourPlayersWithThreeViewsEa
         {{0, 0, 0.5f, 0.5f}, {0.5f, 0, 0.5f, 0.5f}, {0, 0.5f, 0.5f, 0.5f}, {0.5f, 0.5f, 0.5f, 0.5f}},
     };
     float rect[4];
-    EXPECT_EQ(Level_GetViewportRect(0, 0, rect) + Level_GetViewportRect(5, 0, rect) + Level_GetViewportRect(2, 2, rect), 0);
+    EXPECT_EQ(Level_GetViewportRect(0, 0, rect) + Level_GetViewportRect(5, 0, rect) + Level_GetViewportRect(2, 2, rect),
+              0);
     RunProgram([&] {
         for (int n = 1; n <= 4; n++) {
             SCOPED_TRACE(n);
