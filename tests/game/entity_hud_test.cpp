@@ -119,10 +119,7 @@ TEST_F(EntityHudTest, QueriesFilterByModePlayersTypesDistanceAndArcs)
     Object* second = Level_GetPlayerEntity(1);   // a Man at x = 0 ... its start is the origin too
     Vec3 p = V(-3, 0.5f, 0);
     PhysBody_SetPosition(second->body, &p);
-    EntityQuery q{};
-    q.self = hero;
-    q.mode = ENTITY_QUERY_ANY_MODE;
-    q.maxDistance = 10.0f;
+    EntityQuery q{hero, ENTITY_QUERY_ANY_MODE, 0, 0, 10.0f, 0, 0, 0, 0};
     EntityQueryHit hits[20];
     ASSERT_EQ(Entity_Query(&q, hits, 20), 4);
     for (int i = 1; i < 4; ++i) EXPECT_LE(hits[i - 1].distanceSq, hits[i].distanceSq) << "nearest first";
@@ -144,14 +141,7 @@ TEST_F(EntityHudTest, QueriesFilterByModePlayersTypesDistanceAndArcs)
         {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_PITCH_ARC | ENTITY_QUERY_HEADING_ARC, 0, 10, 2},
     };
     for (const Case& c : cases) {
-        q.mode = c.mode;
-        q.bits = c.bits;
-        q.typeMask = c.typeMask;
-        q.maxDistance = c.maxDistance;
-        q.pitch = 1.5707964f;
-        q.pitchArc = 0.1f;
-        q.heading = 0.0f;
-        q.headingArc = 0.3f;
+        q = EntityQuery{hero, c.mode, c.bits, c.typeMask, c.maxDistance, 1.5707964f, 0.1f, 0.0f, 0.3f};
         EXPECT_EQ(Entity_Query(&q, hits, 20), c.count) << c.mode << " " << c.bits << " " << c.maxDistance;
     }
     // Entities that are no query target are skipped.
