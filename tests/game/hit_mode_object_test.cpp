@@ -255,6 +255,16 @@ TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
         EXPECT_FALSE(State(show) & HITSTATE_WATCHED);
         Update();
     }
+    // A deactivation releases the watchers too, and keeps only its four bits.
+    Object* show = PropAt(V(0, 0, 6));
+    ASSERT_EQ(HitModeObject_PlayIndex(show, 1, 1, 1), 1);
+    Update();
+    ASSERT_TRUE(Entity_TestFlags(hero, ENTITY_FROZEN));
+    HitModeRecord* r = HitModeObject_GetRecord(show);
+    r->state |= 0xFFFF;
+    HitModeObject_Deactivate(show, r);
+    EXPECT_EQ(r->state & 0xFFFF, (uint32_t)(HITSTATE_FINISHED | HITSTATE_HIDDEN | HITSTATE_CLIPPED));
+    EXPECT_FALSE(Entity_TestFlags(hero, ENTITY_FROZEN));
 }
 
 TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
