@@ -1,7 +1,6 @@
-// Set-up of the entity and level-object tests: the modules of entity_modules.h
-// over the game's records, configurations compiled by the configuration
-// compiler, scenes and animation sets from tools_lib's writers, and a
-// recording fake control mode in place of the real ones.
+// Set-up of the entity and level-object tests: the modules of entity_modules.h over the game's records, configurations
+// compiled by the configuration compiler, scenes and animation sets from tools_lib's writers, and a recording fake
+// control mode in place of the real ones.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -149,8 +148,7 @@ protected:
         WriteConfig(path, "Object {\n Description {\n" + keys + "\n }\n}\n");
     }
 
-    // A nodes-only scene of one item "Root" (or the items given) lasting
-    // `seconds`.
+    // A nodes-only scene of one item "Root" (or the items given) lasting `seconds`.
     void WriteScene(const std::string& path, float seconds, std::vector<LwsWriterItem> items = {},
                     bool camera = false)
     {
@@ -232,11 +230,9 @@ protected:
         Level_SetNumViewports(count);
     }
 
-    // The level's unload and the next level's content load, in the level
-    // state's order, as far as entities and level objects take part:
-    // projectiles first, then the entities (player records kept), the level's
-    // objects, the shared lists, a new physics world, then everything again;
-    // `props`, when given, places the next level's props before its
+    // The level's unload and the next level's content load, in the level state's order, as far as entities and level
+    // objects take part: projectiles first, then the entities (player records kept), the level's objects, the shared
+    // lists, a new physics world, then everything again; `props`, when given, places the next level's props before its
     // entities are made.
     void ReloadLevel(const char* scene, const std::function<void()>& props = {})
     {

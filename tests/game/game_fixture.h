@@ -1,9 +1,7 @@
-// Shared set-up of the game's tests: each test runs in a folder of its own
-// (tests run in parallel processes) with the engine's file table, the file
-// layer, configurations, text tables and the sound bank in place, and the
-// game's records put back to their start-up state. Data files are written
-// into "data/" (the data layer's "DATA\"), configurations compiled there
-// with the configuration compiler.
+// Shared set-up of the game's tests: each test runs in a folder of its own (tests run in parallel processes) with the
+// engine's file table, the file layer, configurations, text tables and the sound bank in place, and the game's records
+// put back to their start-up state. Data files are written into "data/" (the data layer's "DATA\"), configurations
+// compiled there with the configuration compiler.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -71,8 +69,7 @@ inline void WriteData(const std::string& name, const std::string& bytes)
     Write(path, bytes);
 }
 
-// Compiles a configuration written in the compiler's text form and puts it
-// where Config_Open finds the source name.
+// Compiles a configuration written in the compiler's text form and puts it where Config_Open finds the source name.
 inline void WriteConfig(const char* sourceName, const std::string& text)
 {
     std::vector<uint8_t> bytes;

@@ -122,8 +122,7 @@ protected:
         ASSERT_EQ(Ui()->messageFade, MEMCARD_MESSAGE_FADE);
     }
 
-    // From the slot selection: choose slot index `slot`, wait for the check
-    // and put the file cursor on `file`.
+    // From the slot selection: choose slot index `slot`, wait for the check and put the file cursor on `file`.
     void ChooseSlotAndFile(int slot, int file)
     {
         for (int i = 0; i < slot % 4; i++) Press(kKeyRight);
@@ -321,10 +320,9 @@ TEST_F(MemCardTest, TheBootCheckShowsWhatTheSlotsHold)
     EXPECT_EQ(ReadFile(SavePath('C', 5)).size(), SAVE_RECORD_SIZE);
 }
 
-// What the storage says to a save at an empty place (the free space among
-// it) and the confirmations every mode shares, from the Save road's file
-// grid at its first place: the messages each road shows in turn, where it
-// ends, and what the disk holds afterwards.
+// What the storage says to a save at an empty place (the free space among it) and the confirmations every mode shares,
+// from the Save road's file grid at its first place: the messages each road shows in turn, where it ends, and what the
+// disk holds afterwards.
 TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
 {
     // BLOCKED: a file named SaveGame; FULL: 1000 bytes free; HUGE: above 4 GB free.

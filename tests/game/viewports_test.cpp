@@ -13,8 +13,7 @@ namespace {
 
 class ViewportTest : public ProgramTest {
 protected:
-    // Views for n players: slots 0..n-1, each on its viewport, with the
-    // rectangles of the level's table.
+    // Views for n players: slots 0..n-1, each on its viewport, with the rectangles of the level's table.
     static void MakeViewports(int n, uint32_t fogColour = 0xFF000000u)
     {
         ObjectWorld_Init();  // the level's tree the world views draw
