@@ -167,10 +167,14 @@ TEST_F(EntitySystemTest, RespawnRisesOutOfSolidBodiesInHalfStepsAtMostTwentyTime
     Player_SetStart(0, nullptr, nullptr, nullptr);
     const Vec3 at = V(50, 0, 0);
     Player_SetStart(0, &at, nullptr, nullptr);
+    auto Solid = [&](float radius) {
+        PhysBody* b = PhysBody_Create(phys, radius, 0.0f);
+        PhysBody_SetCollisionGroup(b, 1);
+        PhysWorld_AddBody(phys, b, &at, nullptr, nullptr);
+        return b;
+    };
     // A solid ball of radius 2 around the start: the sphere (radius 0.5) rises to the first free half step.
-    PhysBody* ball = PhysBody_Create(phys, 2.0f, 0.0f);
-    PhysBody_SetCollisionGroup(ball, 1);
-    PhysWorld_AddBody(phys, ball, &at, nullptr, nullptr);
+    PhysBody* ball = Solid(2.0f);
     g_calls.clear();
     Entity_Respawn(hero, 1);
     EXPECT_FLOAT_EQ(Entity_GetHealth(r), 100.0f);
@@ -182,9 +186,7 @@ TEST_F(EntitySystemTest, RespawnRisesOutOfSolidBodiesInHalfStepsAtMostTwentyTime
     EXPECT_FLOAT_EQ(BodyPosition(hero).y, 0.5f);
     // A tall solid column: twenty steps and it stays there.
     PhysBody_SetPhantom(ball, 0);
-    PhysBody* column = PhysBody_Create(phys, 30.0f, 0.0f);
-    PhysBody_SetCollisionGroup(column, 1);
-    PhysWorld_AddBody(phys, column, &at, nullptr, nullptr);
+    Solid(30.0f);
     Entity_Respawn(hero, 1);
     EXPECT_FLOAT_EQ(BodyPosition(hero).y, 0.5f + 10.0f);
     EXPECT_EQ(r->flags & (ENTITY_ALIVE | ENTITY_FROZEN | ENTITY_RESPAWNED), (uint32_t)ENTITY_ALIVE);

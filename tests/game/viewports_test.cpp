@@ -99,10 +99,9 @@ TEST_F(ViewportTest, RectanglesSplitTheScreenForOneToFourPlayersWithThreeViewsEa
                 // A player's views cover its rectangle: 640 x 480 times the fractions.
                 for (View* view : {Viewport_GetWorldView(v), Viewport_GetBackDomeView(v), Viewport_GetHudView(v)}) {
                     ASSERT_NE(view, nullptr);
-                    EXPECT_EQ(view->width, (uint16_t)(640 * rect[2]));
-                    EXPECT_EQ(view->height, (uint16_t)(480 * rect[3]));
-                    EXPECT_FLOAT_EQ(View_GetFov(view), 0.55f);
-                    EXPECT_FLOAT_EQ(view->aspect, 0.75f);
+                    EXPECT_EQ(std::make_pair(view->width, view->height),
+                              std::make_pair((uint16_t)(640 * rect[2]), (uint16_t)(480 * rect[3])));
+                    EXPECT_EQ(std::make_pair(View_GetFov(view), view->aspect), std::make_pair(0.55f, 0.75f));
                 }
                 EXPECT_EQ(Viewport_GetBackDomeView(v)->farClip, 250.0f);
                 EXPECT_TRUE(Viewport_GetCameraFrame(v) && Viewport_GetHudFrame(v));
