@@ -75,6 +75,12 @@ protected:
             Projectile_UpdatePool(dt);
         }
     }
+    static Vec3 Velocity(Object* shot)
+    {
+        Vec3 v;
+        PhysBody_GetLinearVelocity(shot->body, &v);
+        return v;
+    }
     static bool InUse(Object* shot) { return Projectile_GetRecord(shot)->flags & PROJ_IN_USE; }
     static Vec3 NodePosition(Object* o)
     {
@@ -180,37 +186,31 @@ TEST_F(ProjectileTest, EachFireModeFliesItsWay)
                 "ProjType2Config = Shots\\Homing.cfg\nProjType3Config = Shots\\Homing.cfg\nProjType3FireMode = 1\n"
                 "ProjType4Config = Shots\\Follow.cfg\nProjType5Config = Shots\\Straight.cfg");
     Node* target = Node_Create(ObjectWorld_GetRootNode());
+    auto Aim = [&](Vec3 t) { Node_SetPosition(target, &t); };
     const Vec3 from = V(0, 20, 0);
     // THROW: raised 30 degrees, then ballistic.
     Object* thrown = Fire(0, V(0, 0, 1), from);
     ASSERT_NE(thrown, nullptr);
-    Vec3 v;
-    PhysBody_GetLinearVelocity(thrown->body, &v);
-    EXPECT_NEAR(v.y, 10.0f * std::sin(30 * kDegree), 1e-3);
-    EXPECT_NEAR(v.z, 10.0f * std::cos(30 * kDegree), 1e-3);
+    EXPECT_NEAR(Velocity(thrown).y, 10.0f * std::sin(30 * kDegree), 1e-3);
+    EXPECT_NEAR(Velocity(thrown).z, 10.0f * std::cos(30 * kDegree), 1e-3);
     Frames(25);
-    PhysBody_GetLinearVelocity(thrown->body, &v);
-    EXPECT_NEAR(v.y, 5.0f - 9.81f * 0.5f, 0.1f) << "gravity alone moves it";
+    EXPECT_NEAR(Velocity(thrown).y, 5.0f - 9.81f * 0.5f, 0.1f) << "gravity alone moves it";
     // STRAIGHT: a target 10 degrees off is aimed at; one 30 degrees off is not.
-    Vec3 t = V(std::sin(10 * kDegree) * 10, 20, std::cos(10 * kDegree) * 10);
-    Node_SetPosition(target, &t);
+    Aim(V(std::sin(10 * kDegree) * 10, 20, std::cos(10 * kDegree) * 10));
     Object* aimed = Fire(1, V(0, 0, 1), from, target);
     auto* sd = (ProjStraightData*)Projectile_GetRecord(aimed)->modeData;
     EXPECT_NEAR(sd->velocity.x, 10.0f * std::sin(10 * kDegree), 0.02f);
-    t = V(std::sin(30 * kDegree) * 10, 20, std::cos(30 * kDegree) * 10);
-    Node_SetPosition(target, &t);
+    Aim(V(std::sin(30 * kDegree) * 10, 20, std::cos(30 * kDegree) * 10));
     Object* unaimed = Fire(5, V(0, 0, 1), from, target);
     sd = (ProjStraightData*)Projectile_GetRecord(unaimed)->modeData;
     EXPECT_NEAR(sd->velocity.x, 0.0f, 1e-5);
     EXPECT_NEAR(sd->velocity.z, 10.0f, 1e-4);
     Frames(3);
-    PhysBody_GetLinearVelocity(unaimed->body, &v);
-    EXPECT_NEAR(v.z, 10.0f, 1e-3) << "constant velocity";
-    EXPECT_NEAR(v.y, 0.0f, 1e-3);
+    EXPECT_NEAR(Velocity(unaimed).z, 10.0f, 1e-3) << "constant velocity";
+    EXPECT_NEAR(Velocity(unaimed).y, 0.0f, 1e-3);
     // HOMING: turns towards a target to the side; its pitch rate is driven below 0 and stays there; with
     // both rates 0 (block 1) it never steers.
-    t = V(10, 20, 0);
-    Node_SetPosition(target, &t);
+    Aim(V(10, 20, 0));
     Object* homing = Fire(2, V(0, 0, 1), from, target);
     Object* blind = Fire(3, V(0, 0, 1), V(0, 25, 0), target);
     ASSERT_TRUE(homing && blind);
@@ -222,17 +222,13 @@ TEST_F(ProjectileTest, EachFireModeFliesItsWay)
     EXPECT_EQ(hd->turnRate[0], 0.0f);
     Node_GetWorldOrientation(blind->node, &at, &up);
     EXPECT_NEAR(at.x, 0.0f, 1e-5);
-    PhysBody_GetLinearVelocity(blind->body, &v);
-    EXPECT_NEAR(v.z, 5.0f, 1e-3);
+    EXPECT_NEAR(Velocity(blind).z, 5.0f, 1e-3);
     // FRAME_FOLLOW: no data section, glued to its node.
     Node* hand = Node_Create(ObjectWorld_GetRootNode());
     Vec3 h = V(3, 4, 5);
     Node_SetPosition(hand, &h);
-    Object* follow = Projectile_Spawn(&weapons.weapons[4], shooter, &weapons);
+    Object* follow = Fire(4, V(0, 0, 1), h, hand, false);
     ASSERT_NE(follow, nullptr);
-    Projectile_SetLaunchNode(hand);
-    Vec3 a = V(0, 0, 1), u = V(0, 1, 0);
-    ASSERT_EQ(Projectile_Launch(follow, &h, &a, &u, shooter, nullptr), 1);
     h = V(-3, 6, 1);
     Node_SetPosition(hand, &h);
     Frames(2);
