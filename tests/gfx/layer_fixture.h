@@ -1,20 +1,11 @@
-// Test harness shared by the graphics layers above the driver (world,
-// toolkits, plugins).
-//
-// gfxtest: memory functions that count live blocks (leak checks compare
-// counts around an operation), can refuse blocks above a bound and can fill
-// new blocks with 0xA5 so that a read of memory nobody wrote shows;
-// memory-stream bytes with word access; objects written to and read from
-// chunks; and a table runner for edits of a good chunk that its reader must
-// refuse.
-//
-// WorldTest: the engine opened and started through the Direct3D 8 driver with
-// the world plugins attached (and those a derived test registers), a resource
-// arena, those memory functions and a current texture dictionary whose reader
-// knows "brick" and "stone". Objects the test owns are released at tear-down;
-// helpers make materials, grids, atomics and a two-leaf world, draw through a
-// camera and compare the back buffer with a golden picture. SceneTest adds a
-// world with a camera in it.
+// Test harness of the graphics layers above the driver (world, toolkits,
+// plugins). gfxtest: memory functions that count live blocks (and can fill
+// new ones with 0xA5), memory-stream bytes, chunk writes and reads, and a
+// runner for edits of a good chunk that its reader must refuse. WorldTest:
+// the engine started through the Direct3D 8 driver with the world attached,
+// a texture dictionary whose reader knows "brick" and "stone", owned objects
+// released at tear-down, and pictures against goldens. SceneTest adds a world
+// with a camera in it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -54,9 +45,8 @@ namespace gfxtest {
 
 struct Counter {
     long live = 0;
-    size_t limit = (size_t)-1;  // larger blocks are refused
-    bool poison = false;        // new bytes are 0xA5
-    size_t largest = 0;         // the largest block asked for
+    bool poison = false;  // new bytes are 0xA5
+    size_t largest = 0;   // the largest block asked for
 };
 inline Counter& Count()
 {
@@ -69,7 +59,7 @@ constexpr size_t kHeader = 16;  // the block's size; keeps the caller's block 16
 inline void* Alloc(size_t n)
 {
     Count().largest = std::max(Count().largest, n);
-    char* p = n > Count().limit ? nullptr : (char*)malloc(n + kHeader);
+    char* p = (char*)malloc(n + kHeader);
     if (!p) return nullptr;
     Count().live++;
     memcpy(p, &n, sizeof n);
@@ -94,7 +84,7 @@ inline void* Realloc(void* p, size_t n)
 }
 inline void* Calloc(size_t count, size_t size)
 {
-    void* p = size && count > Count().limit / size ? nullptr : Alloc(count * size);
+    void* p = Alloc(count * size);
     if (p) memset(p, 0, count * size);
     return p;
 }
@@ -185,14 +175,6 @@ void ExpectRefused(const Bytes& good, std::initializer_list<Edit> edits, R read)
     }
 }
 
-// Each coordinate of got within tolerance of expected's.
-inline void ExpectNear(const Vec3& got, const Vec3& expected, const char* what, float tolerance = 1e-4f)
-{
-    EXPECT_NEAR(got.x, expected.x, tolerance) << what;
-    EXPECT_NEAR(got.y, expected.y, tolerance) << what;
-    EXPECT_NEAR(got.z, expected.z, tolerance) << what;
-}
-
 }  // namespace gfxtest
 
 class WorldTest : public D3D8DriverTest {
@@ -202,20 +184,8 @@ protected:
     Material* white = nullptr;                 // an opaque white material
     std::vector<std::function<void()>> owned;  // released last first at tear-down
 
-    void SetUp() override { StartWorld(); }
-    void TearDown() override
-    {
-        ReleaseOwned();
-        EndFrame();
-        TextureDictionary_SetCurrent(nullptr);
-        if (dictionary) TextureDictionary_Destroy(dictionary);
-        D3D8DriverTest::TearDown();
-        gfxtest::Count().limit = (size_t)-1;
-        gfxtest::Count().poison = false;
-        gfxtest::Count().largest = 0;
-    }
     // Opens and starts the engine with the world attached (answers first).
-    void StartWorld()
+    void SetUp() override
     {
         if (answers.desktopWidth == 0) answers.desktopWidth = 640, answers.desktopHeight = 480;
         D3D8Test_SetAnswers(&answers);
@@ -233,9 +203,23 @@ protected:
         ASSERT_EQ(Engine_Open(&window), 1);
         opened = true;
         StartEngine(0);
-        UseNewDictionary();
+        dictionary = TextureDictionary_SetCurrent(TextureDictionary_Create());
+        Texture_SetReadCallback([](const char* name, const char*) -> Texture* {
+            if (strcmp(name, "brick") && strcmp(name, "stone")) return nullptr;
+            return Texture_SetName(Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888)), name);
+        });
         BeginFrame();
         white = Own(MakeMaterial());
+    }
+    void TearDown() override
+    {
+        while (!owned.empty()) owned.back()(), owned.pop_back();
+        EndFrame();
+        TextureDictionary_SetCurrent(nullptr);
+        if (dictionary) TextureDictionary_Destroy(dictionary);
+        D3D8DriverTest::TearDown();
+        gfxtest::Count().poison = false;
+        gfxtest::Count().largest = 0;
     }
     // The test's object, released at tear-down after everything owned since:
     // an atomic, camera or light leaves its world first, a camera takes its
@@ -245,11 +229,6 @@ protected:
     {
         if (object) owned.push_back([object] { Release(object); });
         return object;
-    }
-    // Releases what the test owns now, last first (objects of an engine that stops).
-    void ReleaseOwned()
-    {
-        while (!owned.empty()) owned.back()(), owned.pop_back();
     }
     static void Release(Geometry* g) { Geometry_Destroy(g); }
     static void Release(Material* m) { Material_Destroy(m); }
@@ -273,19 +252,6 @@ protected:
         Atomic* a = Own(MakeAtomic(g, Own(worldshapes::FrameAt(x, y, z))));
         if (w) World_AddAtomic(w, a);
         return a;
-    }
-    // A new current dictionary, and a texture reader that knows "brick" and
-    // "stone" (4 x 4 rasters) and nothing else.
-    void UseNewDictionary()
-    {
-        dictionary = TextureDictionary_Create();
-        TextureDictionary_SetCurrent(dictionary);
-        Texture_SetReadCallback([](const char* name, const char*) -> Texture* {
-            if (strcmp(name, "brick") && strcmp(name, "stone")) return nullptr;
-            Texture* t = Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
-            Texture_SetName(t, name);
-            return t;
-        });
     }
     // The picture fn draws with camera: cleared to `clear` (r, g, b, a), the
     // back buffer's pixels (0xAARRGGBB) returned row by row.
@@ -364,18 +330,14 @@ public:
         return v;
     }
     // The device copy of the meshes in an instance-data entry, and a vertex's floats.
-    static D3D8MeshInstance* Records(ResourceArenaEntry* e)
-    {
-        return D3D8InstanceData_Records(D3D8InstanceData_Get(e));
-    }
+    static D3D8MeshInstance* Records(ResourceArenaEntry* e) { return D3D8InstanceData_Records(D3D8InstanceData_Get(e)); }
     static const float* Vertex(const D3D8MeshInstance& r, uint32_t i)
     {
         return (const float*)(r.vertexBuffer->bytes.data() + (size_t)(r.baseIndex + i) * r.stride);
     }
 
 protected:
-    // Tests that need plugins of their own register them here.
-    virtual void RegisterPlugins() {}
+    virtual void RegisterPlugins() {}  // a test's own plugins
     static long Live() { return gfxtest::Count().live; }
     static int32_t TakeError() { return Error_TakeCode(); }
     // The pending error as (plugin id, code), taken.

@@ -1,13 +1,6 @@
 // The resource arena and the best-fit heap it allocates from.
 #include "gfx/core/arena.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <random>
-#include <vector>
-
-#include "gfx/core/error.h"
 #include "gfx/core/resourceheap.h"
 #include "tests/gfx/core/image_fixture.h"
 

@@ -1,12 +1,8 @@
 #include "gfx/core/camera.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
-#include <string>
 #include <tuple>
 
-#include "gfx/core/error.h"
 #include "tests/gfx/core/image_fixture.h"
 
 using namespace testdriver;

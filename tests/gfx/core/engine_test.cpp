@@ -2,15 +2,8 @@
 // services, and the processor probe.
 #include "gfx/core/engine.h"
 
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <vector>
-
 #include "gfx/core/cpu.h"
-#include "gfx/core/error.h"
 #include "tests/gfx/core/image_fixture.h"
-#include "tests/test_env.h"
 
 using namespace testdriver;
 

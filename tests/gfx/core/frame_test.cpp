@@ -1,7 +1,5 @@
 #include "gfx/core/frame.h"
 
-#include <gtest/gtest.h>
-
 #include "tests/gfx/core/image_fixture.h"
 
 using namespace testdriver;

@@ -1,11 +1,6 @@
 // The kernel's containers: free lists of fixed-size entries and array lists.
 #include "gfx/core/freelist.h"
 
-#include <gtest/gtest.h>
-
-#include <set>
-#include <vector>
-
 #include "common/assert.h"
 #include "gfx/core/arraylist.h"
 #include "tests/gfx/core/image_fixture.h"

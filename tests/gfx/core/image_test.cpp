@@ -1,11 +1,7 @@
 // Images: pixels, masks, gamma, conversion, file search and resampling.
 #include "gfx/core/image.h"
 
-#include <cstring>
-#include <set>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "gfx/core/imageresample.h"
 #include "tests/gfx/core/image_fixture.h"

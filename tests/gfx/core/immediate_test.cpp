@@ -1,9 +1,7 @@
 // The kernel's entry points into the driver: the 2D and 3D immediate modes
 // and the render states.
-#include <vector>
 
 #include "gfx/core/im2d.h"
-#include "gfx/core/im3d.h"
 #include "gfx/core/pipeline.h"
 #include "gfx/core/renderstate.h"
 #include "tests/gfx/core/image_fixture.h"

@@ -1,9 +1,5 @@
 #include "gfx/core/palquant.h"
 
-#include <cstring>
-#include <set>
-#include <vector>
-
 #include "tests/gfx/core/image_fixture.h"
 
 namespace {

@@ -2,15 +2,9 @@
 // packets allocate from.
 #include "gfx/core/pipeline.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
-#include <cstring>
 #include <deque>
-#include <string>
-#include <vector>
 
-#include "gfx/core/error.h"
 #include "gfx/core/pipelineheap.h"
 #include "tests/gfx/core/image_fixture.h"
 

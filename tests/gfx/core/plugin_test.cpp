@@ -1,11 +1,5 @@
 #include "gfx/core/plugin.h"
 
-#include <gtest/gtest.h>
-
-#include <vector>
-
-#include "gfx/core/engine.h"
-#include "gfx/core/error.h"
 #include "gfx/core/stream.h"
 #include "tests/gfx/core/image_fixture.h"
 

@@ -1,16 +1,6 @@
 #include "gfx/core/stream.h"
 
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "gfx/core/engine.h"
-#include "gfx/core/error.h"
 #include "tests/gfx/core/image_fixture.h"
-#include "tests/test_env.h"
 
 using namespace testdriver;
 

@@ -1,8 +1,5 @@
 #include "gfx/core/texture.h"
 
-#include <cstring>
-#include <string>
-
 #include "common/bytes.h"
 #include "gfx/core/stream.h"
 #include "gfx/toolkit/bmp/imagebmp.h"

@@ -1,4 +1,3 @@
-#include "gfx/core/raster.h"
 #include "tests/gfx/layer_fixture.h"
 
 using namespace gfxtest;

@@ -1,7 +1,5 @@
-#include <cmath>
 #include <limits>
 
-#include "gfx/driver/d3d8/d3d8renderstate.h"
 #include "gfx/world/d3d8lighting.h"
 #include "tests/gfx/layer_fixture.h"
 

@@ -1,7 +1,6 @@
 #include <array>
 #include <chrono>
 #include <map>
-#include <random>
 
 #include "tests/gfx/layer_fixture.h"
 

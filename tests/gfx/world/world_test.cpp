@@ -1,4 +1,3 @@
-#include "gfx/core/camera.h"
 #include "gfx/core/pipeline.h"
 #include "gfx/world/pipelines.h"
 #include "tests/gfx/layer_fixture.h"
@@ -195,37 +194,21 @@ TEST_F(WorldObjectsTest, DestroyingAWorldLetsGoOfEverythingStillInIt)
 
 int sRuns = 0;
 void* sLastObject = nullptr;
-PipelineNodeDefinition sCounting = {"counting.csl",
-                                    [](PipelineNode*, const PipelineExecuteParams* params) -> int32_t {
-                                        sRuns++;
-                                        sLastObject = params->data;
-                                        return 1;
-                                    },
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    0,
-                                    nullptr,
-                                    nullptr,
-                                    0,
-                                    nullptr,
-                                    0,
-                                    0,
-                                    0};
+int32_t CountRun(PipelineNode*, const PipelineExecuteParams* params) { return sRuns++, sLastObject = params->data, 1; }
 
 TEST_F(WorldObjectsTest, DefaultPipelinesAreSelectedUnlessTheObjectOrWorldHasItsOwn)
 {
     Pipeline* builtIn = Pipeline_GetDefaultAtomicPipeline();
     ASSERT_NE(builtIn, nullptr);
     EXPECT_EQ(builtIn->pluginId, 2u);
+    PipelineNodeDefinition counting = {};
+    counting.name = "counting.csl", counting.body = CountRun;
     Pipeline* p[2];
-    for (Pipeline*& counting : p) {
-        counting = Pipeline_Create();
-        Pipeline_BeginEdit(counting);
-        Pipeline_AddNodeChain(counting, nullptr, &sCounting, (PipelineNodeDefinition*)nullptr);
-        Pipeline_Compile(counting);
+    for (Pipeline*& q : p) {
+        q = Pipeline_Create();
+        Pipeline_BeginEdit(q);
+        Pipeline_AddNodeChain(q, nullptr, &counting, (PipelineNodeDefinition*)nullptr);
+        Pipeline_Compile(q);
     }
     Atomic* a = Atomic_Create();
     Pipeline_SetDefaultAtomicPipeline(p[0]);
@@ -251,7 +234,7 @@ TEST_F(WorldObjectsTest, DefaultPipelinesAreSelectedUnlessTheObjectOrWorldHasIts
     EXPECT_EQ(sRuns, 1);
     EXPECT_EQ(sLastObject, leaf);
     Engine_Instance()->currentWorld = nullptr;
-    for (Pipeline* counting : p) Pipeline_Destroy(counting);
+    for (Pipeline* q : p) Pipeline_Destroy(q);
 
     // The world's modules registered in order; the engine is open now, so
     // every registration is refused.
