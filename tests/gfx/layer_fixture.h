@@ -330,7 +330,10 @@ public:
         return v;
     }
     // The device copy of the meshes in an instance-data entry, and a vertex's floats.
-    static D3D8MeshInstance* Records(ResourceArenaEntry* e) { return D3D8InstanceData_Records(D3D8InstanceData_Get(e)); }
+    static D3D8MeshInstance* Records(ResourceArenaEntry* e)
+    {
+        return D3D8InstanceData_Records(D3D8InstanceData_Get(e));
+    }
     static const float* Vertex(const D3D8MeshInstance& r, uint32_t i)
     {
         return (const float*)(r.vertexBuffer->bytes.data() + (size_t)(r.baseIndex + i) * r.stride);
