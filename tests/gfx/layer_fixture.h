@@ -300,15 +300,43 @@ protected:
             s->vertices[0] = Vec3{x, 0, 0}, s->vertices[1] = Vec3{x, 1, 0}, s->vertices[2] = Vec3{x + 1, 0, 0};
         }
         r->matListWindowBase = 1;
+        World* w = TreeWorld(all, (WorldSector*)WorldSector_CreatePlane(SECTOR_PLANE_X, 0, 0, 0, l, r), WORLD_POSITIONS,
+                             {white, b ? b : white});
+        w->renderOrder = renderOrder;
+        return w;
+    }
+    // A material list of `materials` (the caller deinitialises it).
+    static MaterialList List(std::initializer_list<Material*> materials)
+    {
         MaterialList list;
         MaterialList_Initialize(&list);
-        MaterialList_AppendMaterial(&list, white);
-        MaterialList_AppendMaterial(&list, b ? b : white);
-        World* w = World_CreateWithTree(&all, (WorldSector*)WorldSector_CreatePlane(SECTOR_PLANE_X, 0, 0, 0, l, r),
-                                        &list, WORLD_POSITIONS);
+        for (Material* m : materials) MaterialList_AppendMaterial(&list, m);
+        return list;
+    }
+    // A world over box of the tree at root with a list of `materials` (null when refused). Owned.
+    World* TreeWorld(const WorldBox& box, WorldSector* root, uint32_t flags, std::initializer_list<Material*> materials)
+    {
+        MaterialList list = List(materials);
+        World* w = World_CreateWithTree(&box, root, &list, flags);
         MaterialList_Deinitialize(&list);
-        w->renderOrder = renderOrder;
         return Own(w);
+    }
+    // A leaf of a unit square at z = 5 (4 vertices prelit (60 v, 10, 20), normals (0, 64, -128), texture
+    // coordinates the corners; 2 triangles, the second on material `second`) in an owned world of its own.
+    WorldSector* QuadLeaf(uint32_t flags, std::initializer_list<Material*> materials, uint16_t second = 0)
+    {
+        const WorldBox box = {{-10, -10, -10}, {10, 10, 10}};
+        WorldSector* leaf = WorldSector_CreateLeaf(&box, 4, 2, flags);
+        for (int v = 0; v < 4; v++) {
+            leaf->vertices[v] = Vec3{(float)(v % 2), (float)(v / 2), 5};
+            if (leaf->normals) leaf->normals[v] = SectorNormal{0, 64, -128, 0};
+            if (leaf->preLitLum) leaf->preLitLum[v] = RGBA{(uint8_t)(60 * v), 10, 20, 255};
+            if (leaf->texCoords[0]) leaf->texCoords[0][v] = TexCoords{(float)(v % 2), (float)(v / 2)};
+        }
+        leaf->triangles[0] = SectorTriangle{0, {0, 2, 1}};
+        leaf->triangles[1] = SectorTriangle{second, {1, 2, 3}};
+        TreeWorld(box, leaf, flags, materials);
+        return leaf;
     }
     static WorldSector* Leaf(World* w, bool right)
     {

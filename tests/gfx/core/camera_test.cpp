@@ -9,13 +9,6 @@ using namespace testdriver;
 
 namespace {
 
-void ExpectVecNear(const Vec3& v, Vec3 expected)
-{
-    EXPECT_NEAR(v.x, expected.x, 1e-4f);
-    EXPECT_NEAR(v.y, expected.y, 1e-4f);
-    EXPECT_NEAR(v.z, expected.z, 1e-4f);
-}
-
 // How far p lies outside plane pl (negative: inside).
 float Outside(const FrustumPlane& pl, const Vec3& p)
 {
@@ -103,12 +96,12 @@ TEST_F(CameraTest, FrustaOfEveryShapeHaveUnitOutwardPlanesAndMapTheirCornersOnto
         for (int i = 0; i < 4; i++) {
             const Vec3 &a = c->frustumCorners[i], &b = c->frustumCorners[4 + i];
             if (perspective) {
-                ExpectVecNear({b.x - eye.x, b.y - eye.y, b.z - eye.z},
-                           {(a.x - eye.x) * 200, (a.y - eye.y) * 200, (a.z - eye.z) * 200});
+                ExpectNear({b.x - eye.x, b.y - eye.y, b.z - eye.z},
+                           {(a.x - eye.x) * 200, (a.y - eye.y) * 200, (a.z - eye.z) * 200}, 1e-4f);
             } else {
                 const float d = 9.95f;
-                ExpectVecNear({b.x - a.x, b.y - a.y, b.z - a.z},
-                           {d * (m.at.x + k.ox * m.right.x), -d * k.oy, d * (m.at.z + k.ox * m.right.z)});
+                ExpectNear({b.x - a.x, b.y - a.y, b.z - a.z},
+                           {d * (m.at.x + k.ox * m.right.x), -d * k.oy, d * (m.at.z + k.ox * m.right.z)}, 1e-4f);
             }
         }
     }

@@ -17,11 +17,13 @@
 #include <utility>
 #include <vector>
 
+#include "common/maths.h"
 #include "gfx/core/arena.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
+#include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
 #include "tests/test_env.h"
 
@@ -117,6 +119,28 @@ struct EngineScope {
     }
 };
 
+// The bytes write(stream) put in a memory stream; Open reads them again.
+struct MemoryBytes {
+    StreamMemory mem = {nullptr, 0};
+    MemoryBytes() = default;
+    template <typename Write>
+    explicit MemoryBytes(Write write)
+    {
+        Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
+        write(s);
+        EXPECT_EQ(Stream_Close(s, &mem), 1);
+    }
+    ~MemoryBytes() { Engine_Free(mem.start); }
+    Stream* Open() { return Stream_Open(STREAM_MEMORY, STREAM_READ, &mem); }
+};
+
+inline void ExpectNear(const Vec3& v, Vec3 expected, float tolerance = 1e-6f)
+{
+    EXPECT_NEAR(v.x, expected.x, tolerance);
+    EXPECT_NEAR(v.y, expected.y, tolerance);
+    EXPECT_NEAR(v.z, expected.z, tolerance);
+}
+
 // Only initialised: plugins may still be attached.
 struct InitScope {
     explicit InitScope(uint32_t flags = 0)
@@ -160,15 +184,6 @@ inline std::string TestFolder()
     std::string folder = TestTmp().string() + "/image_" + name;
     std::filesystem::create_directories(folder);
     return folder + "/";
-}
-
-// Writes bytes to a file and returns its path.
-inline std::string WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-    return path;
 }
 
 }  // namespace imagetest

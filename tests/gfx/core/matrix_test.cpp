@@ -1,15 +1,13 @@
 // Matrices and vectors.
 #include "gfx/core/matrix.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cmath>
-#include <cstring>
-#include <random>
 
-#include "gfx/core/error.h"
 #include "gfx/core/vector.h"
+#include "tests/gfx/core/image_fixture.h"
+
+using testdriver::ExpectNear;
 
 namespace {
 
@@ -36,13 +34,6 @@ void ExpectProduct(const Matrix& m, const Matrix& a, const Matrix& b)
         EXPECT_NEAR(mr[i]->y, x * b.right.y + y * b.up.y + z * b.at.y + w * b.pos.y, 1e-4);
         EXPECT_NEAR(mr[i]->z, x * b.right.z + y * b.up.z + z * b.at.z + w * b.pos.z, 1e-4);
     }
-}
-
-void ExpectNear(const Vec3& v, Vec3 expected, float tolerance = 1e-6f)
-{
-    EXPECT_NEAR(v.x, expected.x, tolerance);
-    EXPECT_NEAR(v.y, expected.y, tolerance);
-    EXPECT_NEAR(v.z, expected.z, tolerance);
 }
 
 }  // namespace

@@ -43,22 +43,8 @@ Stream* Greedy(Stream* s, int32_t, void*, int32_t, int32_t)
     return Stream_ReadInt32(s, two, 8);
 }
 
-// A memory stream's bytes, written by write(stream); Open reads them again.
-struct PluginBuffer {
-    StreamMemory mem = {nullptr, 0};
-    template <typename Write>
-    explicit PluginBuffer(Write write)
-    {
-        Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-        write(s);
-        Stream_Close(s, &mem);
-    }
-    ~PluginBuffer() { Engine_Free(mem.start); }
-    Stream* Open() { return Stream_Open(STREAM_MEMORY, STREAM_READ, &mem); }
-};
-
 // Reads the extensions of buf into a fresh object of reg; the object's bytes.
-std::vector<char> ReadInto(PluginRegistry* reg, PluginBuffer& buf, bool expected)
+std::vector<char> ReadInto(PluginRegistry* reg, MemoryBytes& buf, bool expected)
 {
     std::vector<char> object(reg->size, 0);
     Stream* s = buf.Open();
@@ -84,7 +70,8 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesThe
               PluginRegistry_GetPluginOffset(&writer, 0x51));
     EXPECT_EQ(PluginRegistry_GetPluginOffset(&writer, 0x99), -1);
     EXPECT_EQ(PluginRegistry_StreamGetExtensionsSize(&writer, object.data()), 2 * 16);  // 0x52 sizes but never writes
-    PluginBuffer buf([&](Stream* s) { ASSERT_EQ(PluginRegistry_StreamWriteExtensions(&writer, s, object.data()), &writer); });
+    MemoryBytes buf(
+        [&](Stream* s) { ASSERT_EQ(PluginRegistry_StreamWriteExtensions(&writer, s, object.data()), &writer); });
     EXPECT_EQ(buf.mem.length, 12u + 32u);
     // The reader knows only 0x51 (at another offset); then an always
     // callback of its own refuses the object.
@@ -96,7 +83,7 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesThe
     ReadInto(&reader, buf, false);
     // An object without extension data writes an empty extension chunk.
     std::vector<char> empty(reader.size, 0);
-    PluginBuffer none([&](Stream* s) { PluginRegistry_StreamWriteExtensions(&reader, s, empty.data()); });
+    MemoryBytes none([&](Stream* s) { PluginRegistry_StreamWriteExtensions(&reader, s, empty.data()); });
     Stream* s = none.Open();
     uint32_t type, length;
     ASSERT_EQ(Stream_ReadChunkHeader(s, &type, &length, nullptr, nullptr), 1);
@@ -104,7 +91,7 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesThe
     EXPECT_EQ(length, 0u);
     Stream_Close(s, nullptr);
     // Skipping passes over the whole extension chunk.
-    PluginBuffer two([&](Stream* s) {
+    MemoryBytes two([&](Stream* s) {
         PluginRegistry_StreamWriteExtensions(&writer, s, object.data());
         Stream_WriteChunkHeaderDefault(s, CHUNK_STRUCT, 0);
     });
@@ -136,7 +123,7 @@ TEST(PluginRegistry, ACorruptSubChunkStopsTheReadBeforeTheChunkBehindIt)
         {"payload past the chunk, known plugin", 12, {{0x50, 4}}, 4},
     };
     for (const auto& c : cases) {
-        PluginBuffer buf([&](Stream* s) {
+        MemoryBytes buf([&](Stream* s) {
             Stream_WriteChunkHeaderDefault(s, CHUNK_EXTENSION, c.chunk);
             for (auto [id, length] : c.subs) Stream_WriteChunkHeaderDefault(s, id, length);
             const uint8_t zeros[8] = {};
@@ -152,7 +139,7 @@ TEST(PluginRegistry, ACorruptSubChunkStopsTheReadBeforeTheChunkBehindIt)
     }
     // A plugin that reads past its own payload fails the read.
     PluginRegistry_AddPluginStream(&reg, 0x50, Greedy, WriteInt, SizeInt);
-    PluginBuffer buf([](Stream* s) {
+    MemoryBytes buf([](Stream* s) {
         const uint8_t zeros[16] = {};
         Stream_WriteChunkHeaderDefault(s, CHUNK_EXTENSION, 16);
         Stream_WriteChunkHeaderDefault(s, 0x50, 4);

@@ -6,21 +6,6 @@ using namespace testdriver;
 
 namespace {
 
-// The bytes a memory stream handed back, freed with the engine's allocator.
-struct Buffer {
-    StreamMemory mem = {nullptr, 0};
-    ~Buffer() { Engine_Free(mem.start); }
-};
-
-// Writes a memory stream with write(stream) into buf.
-template <typename Write>
-void WriteMemory(Buffer& buf, Write write)
-{
-    Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-    write(s);
-    ASSERT_EQ(Stream_Close(s, &buf.mem), 1);
-}
-
 // A small tree: STRUCT(4 bytes) and a parent 0x10 holding 0x11(8 bytes).
 bool WriteTree(Stream* s)
 {
@@ -111,13 +96,12 @@ TEST(Stream, StampsAndFindChunkSkipOthersAndCheckTheVersionRangeInclusively)
         {0x35001, 0, ERR_BAD_VERSION}, {0x36000, 0, ERR_BAD_VERSION},
     };
     for (const auto& c : cases) {
-        Buffer buf;
-        WriteMemory(buf, [&](Stream* s) {
+        MemoryBytes buf([&](Stream* s) {
             Stream_WriteChunkHeaderDefault(s, CHUNK_STRUCT, 20);
             Stream_Write(s, "01234567890123456789", 20);
             Stream_WriteChunkHeader(s, CHUNK_TEXTURE, 0, c.version, 0xFFFF);
         });
-        Stream* s = Stream_Open(STREAM_MEMORY, STREAM_READ, &buf.mem);
+        Stream* s = buf.Open();
         Error_Get(nullptr);
         uint32_t version = 0;
         EXPECT_EQ(Stream_FindChunk(s, CHUNK_TEXTURE, nullptr, &version), c.found) << std::hex << c.version;
@@ -154,16 +138,14 @@ TEST(Stream, ShortReadsAndChunksPastTheEndFailWithoutReadingPastIt)
     }
     // A chunk whose size runs past the end of a memory stream or a file can
     // be neither skipped nor found: no reader sizes anything by its length.
-    Buffer buf;
-    WriteMemory(buf, [](Stream* s) {
+    MemoryBytes buf([](Stream* s) {
         Stream_WriteChunkHeaderDefault(s, CHUNK_STRUCT, 1000);
         Stream_WriteChunkHeaderDefault(s, CHUNK_TEXTURE, 0);
     });
     WriteFile(path, buf.mem.start, buf.mem.length);
     for (uint32_t wanted : {CHUNK_TEXTURE, CHUNK_STRUCT})
         for (bool file : {false, true}) {
-            Stream* s = file ? Stream_Open(STREAM_FILENAME, STREAM_READ, path.c_str())
-                             : Stream_Open(STREAM_MEMORY, STREAM_READ, &buf.mem);
+            Stream* s = file ? Stream_Open(STREAM_FILENAME, STREAM_READ, path.c_str()) : buf.Open();
             EXPECT_EQ(Stream_FindChunk(s, wanted, nullptr, nullptr), 0) << wanted << file;
             EXPECT_EQ(Error_TakeCode(), ERR_END_OF_STREAM);
             Stream_Close(s, nullptr);
@@ -204,11 +186,10 @@ TEST(Stream, OpenRefusesMissingFilesAndBadKindsAndFailedWritesAreFailures)
 TEST(Stream, ChunkTreesRoundTripOverMemoryFilesAndCallbacks)
 {
     EngineScope scope;
-    Buffer buf;
-    WriteMemory(buf, [](Stream* s) { ASSERT_TRUE(WriteTree(s)); });
+    MemoryBytes buf([](Stream* s) { ASSERT_TRUE(WriteTree(s)); });
     EXPECT_EQ(buf.mem.length, 12u + 4 + 12 + 12 + 8);
     EXPECT_EQ(memcmp(buf.mem.start + 8, "\xFF\xFF\x00\x14", 4), 0);  // stamp 0x1400FFFF, little-endian
-    ReadTree(Stream_Open(STREAM_MEMORY, STREAM_READ, &buf.mem));
+    ReadTree(buf.Open());
     // A named file, then an open file of the caller.
     const std::string path = (TestTmp() / "stream_tree.bin").string();
     Stream* s = Stream_Open(STREAM_FILENAME, STREAM_WRITE, path.c_str());
@@ -243,7 +224,7 @@ TEST(Stream, MemoryStreamsStopAtTheLastWriteAndAppendBehindIt)
     EXPECT_EQ(Error_TakeCode(), ERR_END_OF_STREAM);
     EXPECT_EQ(Stream_Skip(s, 1), nullptr);
     Error_Get(nullptr);
-    Buffer buf;
+    MemoryBytes buf;
     Stream_Close(s, &buf.mem);
     EXPECT_EQ(buf.mem.length, 600u);
     s = Stream_Open(STREAM_MEMORY, STREAM_APPEND, &buf.mem);

@@ -157,23 +157,8 @@ TEST_F(NativeDataTest, OtherGeometriesAtomicsAndSectorsWriteTheSameBytesAgain)
     ExpectSameWrites(WriteGeometry(g), ReadGeometry, WriteGeometry, Geometry_Destroy);
     ExpectSameWrites(WriteAtomic(Own(MakeAtomic(g))), ReadAtomic, WriteAtomic, Atomic_Destroy);
     // Sectors travel as their extension chunk, read into a leaf of a new world.
-    MaterialList list;
-    MaterialList_Initialize(&list);
-    MaterialList_AppendMaterial(&list, white);
-    MaterialList_AppendMaterial(&list, blue);
     uint32_t flags = WORLD_POSITIONS | WORLD_PRELIT;
-    auto sector = [&] {  // 4 vertices and 2 triangles in a world of its own
-        const WorldBox box = {{-10, -10, -10}, {10, 10, 10}};
-        WorldSector* leaf = WorldSector_CreateLeaf(&box, 4, 2, flags);
-        for (int v = 0; v < 4; v++) {
-            leaf->vertices[v] = Vec3{(float)(v % 2), (float)(v / 2), 5};
-            leaf->preLitLum[v] = RGBA{(uint8_t)(60 * v), 10, 20, 255};
-        }
-        leaf->triangles[0] = SectorTriangle{0, {0, 2, 1}};
-        leaf->triangles[1] = SectorTriangle{1, {1, 2, 3}};
-        Own(World_CreateWithTree(&box, leaf, &list, flags));
-        return leaf;
-    };
+    auto sector = [&] { return QuadLeaf(flags, {white, blue}, 1); };
     auto write = [](WorldSector* leaf) {
         return Written([](const void* o,
                           Stream* s) { return PluginRegistry_StreamWriteExtensions(WorldSector_GetRegistry(), s, o); },
@@ -199,7 +184,6 @@ TEST_F(NativeDataTest, OtherGeometriesAtomicsAndSectorsWriteTheSameBytesAgain)
             EXPECT_EQ(WorldSector_Render(WorldSector_GetWorld(s), s), s);
         });
     }
-    MaterialList_Deinitialize(&list);
 }
 
 class NativeMorphTest : public NativeDataTest {

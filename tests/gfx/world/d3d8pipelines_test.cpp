@@ -209,22 +209,8 @@ TEST_F(D3D8PipelineTest, EmptyGeometryAndZeroIndexMeshesDrawNothingAndSucceed)
 
 TEST_F(D3D8PipelineTest, SectorsInstanceTheirByteNormalsIntoSharedRanges)
 {
-    const uint32_t flags = WORLD_POSITIONS | WORLD_NORMALS | WORLD_PRELIT | WORLD_TEXTURED;
-    WorldBox box = {{-10, -10, -10}, {10, 10, 10}};
-    WorldSector* leaf = WorldSector_CreateLeaf(&box, 4, 2, flags);
-    for (int v = 0; v < 4; v++) {
-        leaf->vertices[v] = Vec3{(float)(v % 2), (float)(v / 2), 5};
-        leaf->normals[v] = SectorNormal{0, 64, -128, 0};
-        leaf->preLitLum[v] = RGBA{(uint8_t)(60 * v), 10, 20, 255};
-        leaf->texCoords[0][v] = TexCoords{(float)(v % 2), (float)(v / 2)};
-    }
-    leaf->triangles[0] = SectorTriangle{0, {0, 2, 1}};
-    leaf->triangles[1] = SectorTriangle{0, {1, 2, 3}};
-    MaterialList list;
-    MaterialList_Initialize(&list);
-    MaterialList_AppendMaterial(&list, white);
-    World* sectorWorld = Own(World_CreateWithTree(&box, leaf, &list, flags));
-    MaterialList_Deinitialize(&list);
+    WorldSector* leaf = QuadLeaf(WORLD_POSITIONS | WORLD_NORMALS | WORLD_PRELIT | WORLD_TEXTURED, {white});
+    World* sectorWorld = WorldSector_GetWorld(leaf);
     Engine_Instance()->currentWorld = sectorWorld;
     EXPECT_EQ(Count(Record([&] { EXPECT_EQ(WorldSector_Render(sectorWorld, leaf), leaf); }), "DrawIndexedPrimitive("),
               1);

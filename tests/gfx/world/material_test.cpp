@@ -16,9 +16,7 @@ TEST_F(MaterialTest, ListsStreamRepeatsAsBackReferencesRestoreTheReferenceCounts
 {
     Material* a = Own(MakeMaterial(10, 20, 30, 40));
     Material* b = Own(MakeMaterial(1, 2, 3, 255));
-    MaterialList list;
-    MaterialList_Initialize(&list);
-    for (Material* m : {a, a, b, a}) MaterialList_AppendMaterial(&list, m);
+    MaterialList list = List({a, a, b, a});
     Bytes bytes = Written(MaterialList_StreamWrite, &list);
     // Struct: count 4, then -1, 0, -1, 1; then two material chunks.
     const uint32_t words[][2] = {{24, 4}, {28, (uint32_t)-1}, {32, 0}, {36, (uint32_t)-1}, {40, 1}};
@@ -96,10 +94,7 @@ TEST_F(MaterialTest, TextureThatCannotBeFoundReadsUntexturedAndKeepsTheStreamAli
     TextureDictionary_RemoveTexture(stone->texture);
     strcpy(stone->texture->name, "lost");  // written under a name nobody has
     Material* plain = Own(MakeMaterial(5, 5, 5, 255));
-    MaterialList list;
-    MaterialList_Initialize(&list);
-    MaterialList_AppendMaterial(&list, stone);
-    MaterialList_AppendMaterial(&list, plain);
+    MaterialList list = List({stone, plain});
     Bytes bytes = Written(MaterialList_StreamWrite, &list);
     MaterialList read;
     ASSERT_NE(ReadList(bytes, &read), nullptr);

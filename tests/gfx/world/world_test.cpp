@@ -36,20 +36,16 @@ TEST_F(WorldObjectsTest, WorldsAreOneEmptyLeafOrAHandBuiltTreeAndRefuseWhatTheWa
     EXPECT_EQ(Live(), before);
     EXPECT_EQ(WorldSector_GetWorld(leaf), nullptr);
 
-    MaterialList one;
-    MaterialList_Initialize(&one);
-    MaterialList_AppendMaterial(&one, white);
     // A triangle whose material lies past the list.
     WorldSector* bad = WorldSector_CreateLeaf(&big, 3, 1, WORLD_POSITIONS);
     bad->triangles[0] = SectorTriangle{1, {0, 1, 2}};
-    EXPECT_EQ(World_CreateWithTree(&big, bad, &one, 0), nullptr);
+    EXPECT_EQ(TreeWorld(big, bad, 0, {white}), nullptr);
     // A chain of 70 planes is deeper than the walks' stack.
     WorldSector* root = WorldSector_CreateLeaf(&big, 0, 0, 0);
     for (int i = 0; i < 70; i++)
         root =
             (WorldSector*)WorldSector_CreatePlane(SECTOR_PLANE_Y, 0, 0, 0, root, WorldSector_CreateLeaf(&big, 0, 0, 0));
-    EXPECT_EQ(World_CreateWithTree(&big, root, &one, 0), nullptr);
-    MaterialList_Deinitialize(&one);
+    EXPECT_EQ(TreeWorld(big, root, 0, {white}), nullptr);
     EXPECT_EQ(Live(), before);
     Material* b = Own(MakeMaterial(1, 1, 1));
     w = TwoLeafWorld(b);
