@@ -15,7 +15,7 @@ struct Owner {
 
 void Notify(ResourceArenaEntry* e) { ((Owner*)e->owner)->notified++; }
 
-// Allocates 1000-byte entries for owners[i], owners[i + 1], ... until done().
+// 1000-byte entries for owners[i], owners[i + 1], ... until done().
 template <typename Done>
 void FillUntil(std::vector<Owner>& owners, int& i, Done done)
 {
@@ -123,8 +123,7 @@ TEST(ResourceHeap, SmallRequestsTakeOneGranuleAndSplitOnlyAboveTheThreshold)
     void* fence2 = ResourceHeap_Alloc(heap, 32);
     ResourceHeap_Free(a96);
     ResourceHeap_Free(a128);
-    // Best fit: 32 bytes go to the 96-byte block, not split (96 - 32 <= 64);
-    // the 128-byte block is split for the next 32 (128 - 32 > 64).
+    // Best fit, split only when over 64 bytes are left: 96 stays whole, 128 splits.
     void* b = ResourceHeap_Alloc(heap, 32);
     EXPECT_EQ(b, a96);
     EXPECT_EQ(ResourceHeap_BlockSize(b), 96u);

@@ -39,9 +39,7 @@ protected:
 
 TEST_F(CameraTest, FrustaOfEveryShapeHaveUnitOutwardPlanesAndMapTheirCornersOntoTheScreen)
 {
-    // Frames turned 45 degrees about y, right- or left-handed; windows of
-    // either sign; with and without a view offset; parallel boxes of the
-    // default window too.
+    // Frames turned 45 degrees about y, either handedness; windows of either sign; offsets.
     const struct {
         bool mirrored, negative;
         uint32_t projection;
@@ -80,8 +78,7 @@ TEST_F(CameraTest, FrustaOfEveryShapeHaveUnitOutwardPlanesAndMapTheirCornersOnto
         EXPECT_TRUE(Inside(c, centre));
         for (Vec3 out : {along(8, 10, 0), along(8, -10, 0), along(8, 0, 10), along(8, 0, -10), along(12, 0, 0)})
             EXPECT_FALSE(Inside(c, out));
-        // The view matrix takes corners 0-3 and 4-7 to the screen's corners
-        // (0, 0), (1, 0), (1, 1), (0, 1).
+        // The view matrix takes corners 0-3 and 4-7 to (0, 0), (1, 0), (1, 1), (0, 1).
         for (int i = 0; i < 8; i++) {
             Vec3 p;
             Vector3_TransformPoints(&p, &c->frustumCorners[i], 1, &c->viewMatrix);
@@ -89,9 +86,7 @@ TEST_F(CameraTest, FrustaOfEveryShapeHaveUnitOutwardPlanesAndMapTheirCornersOnto
             EXPECT_NEAR(p.x / z, (i % 4 == 1 || i % 4 == 2) ? 1.0f : 0.0f, 1e-4f) << " corner " << i;
             EXPECT_NEAR(p.y / z, (i % 4 >= 2) ? 1.0f : 0.0f, 1e-4f) << " corner " << i;
         }
-        // A perspective view's edges meet at the eye moved by the offset
-        // (against the camera's right for +x, up for +y); a parallel one is
-        // a box from the near to the far plane, sheared by the offset.
+        // Perspective edges meet at the eye moved by the offset; a parallel box is sheared by it.
         const Vec3 eye = along(0, -k.ox, k.oy);
         for (int i = 0; i < 4; i++) {
             const Vec3 &a = c->frustumCorners[i], &b = c->frustumCorners[4 + i];

@@ -1,5 +1,4 @@
-// The engine's lifecycle and registry, its error slot, its string and file
-// services, and the processor probe.
+// The engine's lifecycle and registry, its error slot and its string services.
 #include "gfx/core/engine.h"
 
 #include "gfx/core/cpu.h"

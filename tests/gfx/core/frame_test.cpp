@@ -20,8 +20,7 @@ void MoveTo(Frame* f, float x, float y, float z)
     Frame_MarkDirty(f);
 }
 
-// A frame object that counts its syncs; `edits` of them move its frame one
-// unit along x (-1: every one).
+// Counts its syncs; `edits` of them move its frame one unit along x (-1: all).
 struct Counter {
     FrameLinkedObject object;
     int syncs;
@@ -43,7 +42,6 @@ class FrameTest : public ::testing::Test {
 protected:
     EngineScope scope;
     Frame* root = Frame_Create();
-    // A new frame, the newest child of parent.
     static Frame* Child(Frame* parent)
     {
         Frame* f = Frame_Create();
@@ -69,8 +67,7 @@ TEST_F(FrameTest, AnEditMadeByASyncCallbackIsAppliedByTheNextSync)
     Frame_SyncDirtyList();
     EXPECT_EQ(child->world.pos.x, 1.0f);
     EXPECT_EQ(Frame_IsDirty(child), 0u);
-    // A callback that edits at every sync lists its root for the next one
-    // and lets the running one end.
+    // Editing at every sync lists the root for the next one and lets this one end.
     mover.edits = -1;
     mover.syncs = 0;
     Frame_MarkDirty(child);

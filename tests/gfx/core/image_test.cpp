@@ -98,8 +98,7 @@ TEST_F(ImageTest, ConvertIntoAcceptsTheListedDepthPairsAndCopiesFourToEightWithS
     EXPECT_TRUE(wide->flags & IMAGE_GAMMACORRECTED);
 }
 
-// A file system of names only: exists() answers from a set and records
-// every question; readers record the paths they are given.
+// A file system of names only; exists() and the readers record what they are asked.
 std::set<std::string> g_present;
 std::vector<std::string> g_asked, g_read;
 std::string g_failing;  // a present file whose reader fails
@@ -129,7 +128,6 @@ protected:
         Engine_Instance()->fileFunctions.exists = FakeExists;
         Image_RegisterFileFormat("bmp", FakeRead, nullptr);
     }
-    // Reads name and tells whether an image came back.
     bool Read(const char* name) { return Keep(Image_Read(name)) != nullptr; }
 };
 
@@ -169,8 +167,7 @@ TEST_F(ImageTest, ResamplingAwkwardRatiosStaysInsideTheSourceAndRefusesZeroOrOve
     const std::pair<int32_t, int32_t> ratios[] = {{3, 2},   {1023, 7},   {7, 1023},  {1, 300},
                                                   {300, 1}, {1000, 999}, {999, 1000}};
     for (auto [from, to] : ratios) {
-        // Exact-size rows (stride = width x 4) make ASan see any read past a
-        // row's end; gradients stay monotone.
+        // Exact-size rows let ASan see a read past a row; gradients stay monotone.
         Image* source = Img(from, 2, 32, [from](int32_t x, int32_t, uint8_t* p) {
             memset(p, (uint8_t)(from > 1 ? x * 255 / (from - 1) : 9), 4);
         });

@@ -1,5 +1,4 @@
-// The kernel's entry points into the driver: the 2D and 3D immediate modes
-// and the render states.
+// The 2D and 3D immediate modes and the render states.
 
 #include "gfx/core/im2d.h"
 #include "gfx/core/pipeline.h"
@@ -79,8 +78,7 @@ TEST_F(EntryTest, Im3DRenderingNeedsABatchAndAKnownTypeAndPipelinesCanBeReplaced
     Im3D_SetRenderPipeline(nullptr, 6);
 }
 
-// A driver of the test's own: the kernel knows the Im3D nodes only through
-// the record the driver installs.
+// A driver of the test's own: the kernel knows the Im3D nodes only from its record.
 struct RecordingDriver {
     static inline std::vector<Im3DBatch> transformed, drawn;
     static inline int opens = 0, closes = 0, refuseOpen = 0;

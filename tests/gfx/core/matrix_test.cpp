@@ -68,12 +68,10 @@ TEST(Matrix, RotateScaleAndTranslateCombineInTheStatedOrder)
     Matrix_Rotate(&m, &z, 90.0f, COMBINE_REPLACE);
     ExpectNear(m.right, {0, 1, 0});
     EXPECT_EQ(m.flags, 3u);
-    // About +y it takes at (+z) to +x: the other way from the engine layer's
-    // Vec3_RotateAxis, which takes +z to -x.
+    // About +y it takes at (+z) to +x (the engine layer's Vec3_RotateAxis: to -x).
     Matrix_Rotate(&m, &y, 90.0f, COMBINE_REPLACE);
     ExpectNear(m.at, {1, 0, 0});
-    // Pre: the new transform applies first. Translate then rotate (post) moves
-    // the translation; rotate then translate (pre) does not.
+    // Pre: the new transform applies first, so it leaves the translation alone.
     for (Matrix* r : {&post, &pre}) {
         Matrix_SetIdentity(r);
         Matrix_Translate(r, &t, COMBINE_REPLACE);

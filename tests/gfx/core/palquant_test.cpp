@@ -53,8 +53,7 @@ TEST_F(PaletteQuantiserTest, FewColoursGetExactEntriesAndTheRestStayZero)
     uint8_t indices[6 * 4] = {};
     ASSERT_EQ(PaletteQuantiser_MapImage(indices, 4, 8, 0, &q, image), 1);
     for (int x = 0; x < 3; x++) EXPECT_EQ(memcmp(palette + 4 * indices[x], colours[x], 4), 0);
-    // A large solid image keeps its exact colour: the leaf's sums of a
-    // quarter of a million equal pixels must not drift past the rounding.
+    // A quarter of a million equal pixels must not drift past the rounding.
     EXPECT_EQ(Quantise(Img(512, 512, 32, 254), 256), 1);
     for (int c = 0; c < 4; c++) EXPECT_EQ(palette[c], 254) << c;
 }
@@ -80,8 +79,7 @@ TEST_F(PaletteQuantiserTest, ManyColoursMakeExactlyNEntriesWithBoundedErrorDeter
     const std::vector<uint8_t> first(palette, palette + 64);
     Quantise(image, 16);
     EXPECT_EQ(std::vector<uint8_t>(palette, palette + 64), first);
-    // Four colours on grid points of their own, weighed unevenly: asking for
-    // three splits until every box is one point.
+    // Four colours weighed unevenly, three asked for: splits until a box is one point.
     const uint8_t four[4][4] = {{0, 0, 0, 255}, {255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}};
     EXPECT_EQ(Quantise(Img(4, 1, 32, [&](int32_t x, int32_t, uint8_t* p) { memcpy(p, four[x], 4); }), 3, 2), 3);
     // Two leaves but one entry asked for: one box over everything, its mean.

@@ -73,8 +73,7 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesThe
     MemoryBytes buf(
         [&](Stream* s) { ASSERT_EQ(PluginRegistry_StreamWriteExtensions(&writer, s, object.data()), &writer); });
     EXPECT_EQ(buf.mem.length, 12u + 32u);
-    // The reader knows only 0x51 (at another offset); then an always
-    // callback of its own refuses the object.
+    // The reader knows only 0x51 (elsewhere); then an always callback refuses the object.
     PluginRegistry reader = PLUGIN_REGISTRY_INIT(kBase + 8);
     int32_t offset = PluginRegistry_AddPlugin(&reader, 4, 0x51, nullptr, nullptr, nullptr);
     PluginRegistry_AddPluginStream(&reader, 0x51, ReadInt, WriteInt, SizeInt);
@@ -108,9 +107,8 @@ TEST(PluginRegistry, ACorruptSubChunkStopsTheReadBeforeTheChunkBehindIt)
     PluginRegistry reg = PLUGIN_REGISTRY_INIT(kBase);
     int32_t offset = PluginRegistry_AddPlugin(&reg, 4, 0x50, nullptr, nullptr, nullptr);
     PluginRegistry_AddPluginStream(&reg, 0x50, ReadInt, WriteInt, SizeInt);
-    // Each extension chunk declares `chunk` bytes and holds the sub-chunk
-    // headers given, a few padding bytes, then a whole sub-chunk of the known
-    // plugin 0x50 holding 7: reading on past the corrupt part would reach it.
+    // An extension chunk of `chunk` bytes: the sub-chunk headers, padding, then a good 0x50
+    // sub-chunk holding 7 that a read on past the corrupt part would reach.
     const struct {
         const char* what;
         uint32_t chunk;

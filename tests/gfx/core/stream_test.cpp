@@ -30,8 +30,7 @@ void ReadTree(Stream* s)
     ASSERT_EQ(Stream_FindChunk(s, 0x11, &length, nullptr), 1);
     float reals[2];
     ASSERT_NE(Stream_ReadReal(s, reals, 8), nullptr);
-    EXPECT_EQ(reals[0], 1.5f);
-    EXPECT_EQ(reals[1], -2.25f);
+    EXPECT_EQ(std::pair(reals[0], reals[1]), std::pair(1.5f, -2.25f));
     Stream_Close(s, nullptr);
 }
 
@@ -52,8 +51,7 @@ uint32_t SRead(void* d, void* buffer, uint32_t length)
 }
 int32_t SWrite(void* d, const void* buffer, uint32_t length)
 {
-    ((StringStream*)d)->bytes.append((const char*)buffer, length);
-    return 1;
+    return ((StringStream*)d)->bytes.append((const char*)buffer, length), 1;
 }
 int32_t SSkip(void* d, uint32_t length)
 {
@@ -78,14 +76,11 @@ TEST(Stream, StampsAndFindChunkSkipOthersAndCheckTheVersionRangeInclusively)
     InitScope scope;
     uint32_t v, b;
     Stream_DecodeStamp(0x1400FFFF, &v, &b);
-    EXPECT_EQ(v, 0x35000u);
-    EXPECT_EQ(b, 0xFFFFu);
+    EXPECT_EQ(std::pair(v, b), std::pair(0x35000u, 0xFFFFu));
     Stream_DecodeStamp(0x0310, &v, &b);  // an old stamp-less version
-    EXPECT_EQ(v, 0x31000u);
-    EXPECT_EQ(b, 0u);
+    EXPECT_EQ(std::pair(v, b), std::pair(0x31000u, 0u));
     EXPECT_EQ(Stream_EncodeStamp(0x34003, 0xFFFF), 0x1003FFFFu);
-    // Behind a struct chunk that is skipped whole: each version, found or
-    // not and warned of or not.
+    // Behind a struct chunk skipped whole: each version, found or not, warned of or not.
     const struct {
         uint32_t version;
         int32_t found;
@@ -136,8 +131,7 @@ TEST(Stream, ShortReadsAndChunksPastTheEndFailWithoutReadingPastIt)
         }
         Stream_Close(s, nullptr);
     }
-    // A chunk whose size runs past the end of a memory stream or a file can
-    // be neither skipped nor found: no reader sizes anything by its length.
+    // A chunk running past the end can be neither skipped nor found.
     MemoryBytes buf([](Stream* s) {
         Stream_WriteChunkHeaderDefault(s, CHUNK_STRUCT, 1000);
         Stream_WriteChunkHeaderDefault(s, CHUNK_TEXTURE, 0);
@@ -199,7 +193,6 @@ TEST(Stream, ChunkTreesRoundTripOverMemoryFilesAndCallbacks)
     void* f = FileSystem_GetInterface()->open(path.c_str(), "rb");
     ReadTree(Stream_Open(STREAM_FILE, STREAM_READ, f));
     FileSystem_GetInterface()->close(f);
-    // Callbacks.
     StringStream str;
     StreamCustom custom = {SClose, SRead, SWrite, SSkip, &str};
     s = Stream_Open(STREAM_CUSTOM, STREAM_WRITE, &custom);

@@ -19,8 +19,7 @@ protected:
         WorldTest::SetUp();
         blue = Own(MakeMaterial(0, 0, 255));
     }
-    // A 3 x 3 grid with two materials (two meshes), instanced on the device
-    // and turned native (its block moved out of the arena, as native data lives).
+    // A 3 x 3 grid of two meshes, instanced and turned native (its block out of the arena).
     Geometry* NativeGrid()
     {
         Geometry* g = MakeGrid(3, 2.0f, GEOMETRY_POSITIONS | GEOMETRY_PRELIT | GEOMETRY_TEXTURED, white, 4.0f);
@@ -48,8 +47,7 @@ protected:
     {
         return Bytes((const uint8_t*)Vertex(r, 0), (const uint8_t*)Vertex(r, r.numVertices));
     }
-    // Read back and written again, twice, an object writes the same bytes
-    // (but for what native blocks may move).
+    // Read back and written again, twice, an object writes the same bytes.
     template <typename R, typename W, typename D>
     static void ExpectSameWrites(const Bytes& first, R read, W write, D destroy)
     {
@@ -113,8 +111,7 @@ TEST_F(NativeDataTest, FailedReadsGiveEveryRangeBackAndLeaveNothing)
     const Bytes good = WriteGeometry(g);
     size_t native = 0;
     while (U32(good, native) != PLUGIN_NATIVE_DATA || U32(good, native + 12) != CHUNK_STRUCT) native += 4;
-    // A wrong platform code fails before anything is allocated, with no
-    // error of the native reader's own (the geometry reader then reports it).
+    // A wrong platform fails before allocating, with no error of its own (the caller's).
     Bytes block(good.begin() + native + 12, good.begin() + native + 12 + U32(good, native + 4));
     PutU32(block, 12, 9);
     ResourceArenaEntry* kept = g->instanceData;
@@ -200,8 +197,7 @@ TEST_F(NativeMorphTest, MorphingNativeDataReadsIntoSharedRangesAndSurvivesADevic
     Geometry* g = MakeGrid(3, 2.0f, GEOMETRY_POSITIONS | GEOMETRY_PRELIT, white, 4.0f);
     Geometry_AddMorphTarget(g);
     for (int v = 0; v < g->numVertices; v++) g->morphTarget[1].verts[v] = g->morphTarget[0].verts[v];
-    // A range taken first puts the geometry's vertices at a base index > 0;
-    // a pipeline word 0x12E keeps it in shared ranges on this device.
+    // A range taken first puts the vertices at a base index > 0; pipeline 0x12E shares ranges.
     IDirect3DVertexBuffer8* vb = nullptr;
     uint32_t base = 0;
     ASSERT_EQ(VertexBufferManager_Alloc(0x42, 16 * 10, &vb, &base), 1);

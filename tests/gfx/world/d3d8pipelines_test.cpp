@@ -1,7 +1,4 @@
-// The world's drawing pipelines: what instancing writes to the device
-// buffers, which states a draw sets and leaves, and pictures of atomics drawn
-// in a lit world against analytic values and the golden image
-// tests/gfx/world/golden/world_lights.png.
+// The world's drawing pipelines: instanced buffers, the states a draw sets and leaves, and lit pictures.
 #include "gfx/world/d3d8pipelines.h"
 
 #include "tests/gfx/layer_fixture.h"
@@ -117,8 +114,7 @@ TEST_F(D3D8PipelineTest, MorphBlendsPerAtomicFallsBackToTheStartOrTargetZeroAndE
         ASSERT_EQ(r.minVertexIndex, 0u);  // morphing meshes are not compacted
         EXPECT_EQ(Vertex(r, 0)[0], c.x) << c.start << " " << c.end << " " << c.position;
     }
-    // A lock seen (and cleared) by one atomic's draw still refreshes another's
-    // (outside the world: its device copy goes only with it).
+    // A lock seen (and cleared) by one atomic's draw still refreshes another's.
     Atomic_SetMorphBlend(a, 0, 1, 0, 1.0f);
     Atomic* b = Place(g);
     Geometry_Destroy(g);

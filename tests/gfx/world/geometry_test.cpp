@@ -4,8 +4,7 @@ using namespace gfxtest;
 
 namespace {
 
-// A geometry extension that owns a block, to check that copies go through
-// the copy callback (a raw byte copy would make two owners of one block).
+// A geometry extension owning a block: copies must go through its copy callback.
 int32_t sOwnedOffset = -1;
 int*& Owned(const void* g) { return *(int**)((char*)g + sOwnedOffset); }
 
@@ -65,8 +64,7 @@ TEST_F(GeometryTest, GeometryRoundTripsByteForByteWithTrianglesStoredAsSwappedWo
     EXPECT_EQ(bytes.size(), 12u + Geometry_StreamGetSize(g));
     Geometry_Destroy(g);
 
-    // Two morph targets, normals, prelit colours and two texture sets over a
-    // 2 x 2 grid with two materials.
+    // Two morph targets, normals, prelit colours, two texture sets, two materials.
     g = Own(MakeGrid(
         2, 4.0f, GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT | GEOMETRY_LIGHT | GEOMETRY_TEXTURED2, white));
     Geometry_SetTriangleMaterial(g, &g->triangles[3], Own(MakeMaterial(1, 2, 3, 4)));
@@ -109,8 +107,7 @@ TEST_F(GeometryTest, MalformedChunksAreRefusedWithNothingLeft)
                    {"morph targets whose positions the struct cannot hold", 36, 2, WORLD_ERR_BAD_DATA}},
                   ReadGeometry);
     EXPECT_EQ(white->refCount, 2);
-    // Triangles without vertices store nothing that bounds their count: a
-    // 104-byte chunk could ask for any number of them.
+    // Nothing bounds the count of triangles without vertices but the chunk.
     const Bytes none = WriteGeometry(Own(Geometry_Create(0, 7, GEOMETRY_PRELIT | GEOMETRY_TEXTURED)));
     EXPECT_EQ(U32(none, 16), 16u + 24u);
     ExpectRefused(none, {{"40 million triangles", 28, 40000000, WORLD_ERR_BAD_DATA}}, ReadGeometry);
@@ -120,8 +117,7 @@ TEST_F(GeometryTest, OldStructWithSurfacePropertiesReadsWithAWarningAndRestoresT
 {
     Geometry* g = Own(MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white));
     Bytes bytes = WriteGeometry(g);
-    // Version 0x33000 on the struct and the material list; 12 bytes of
-    // surface properties after the 16-byte header.
+    // Version 0x33000 struct and material list; 12 bytes of surface properties after the header.
     const uint32_t old = Stream_EncodeStamp(0x33000, 0xFFFF);
     PutU32(bytes, 20, old);
     const float props[3] = {0.25f, 0.5f, 0.75f};

@@ -56,8 +56,7 @@ TEST_F(MaterialTest, StructsOfOtherLengthsAndAnEmptyRightToRenderSubChunk)
 {
     Material* a = Own(MakeMaterial(9, 8, 7, 6));
     Bytes bytes = WriteMaterial(a);
-    // Struct header at 12, payload at 24: shortened to 16 bytes, the surface
-    // reads as zero; lengthened by 8 unknown bytes, they are skipped.
+    // A 16-byte struct reads its surface as zero; 8 unknown bytes more are skipped.
     Bytes shortStruct(bytes.begin(), bytes.begin() + 24 + 16);
     PutU32(shortStruct, 16, 16);
     shortStruct.insert(shortStruct.end(), bytes.begin() + 52, bytes.end());
@@ -75,8 +74,7 @@ TEST_F(MaterialTest, StructsOfOtherLengthsAndAnEmptyRightToRenderSubChunk)
         EXPECT_EQ(m->surfaceProperties[2], expected);
         Material_Destroy(m);
     }
-    // The material ends with its (empty) extension chunk: a right-to-render
-    // sub-chunk of no payload in it is refused.
+    // An empty right-to-render sub-chunk in the (empty) extension chunk is refused.
     const size_t extension = bytes.size() - 12;
     ASSERT_EQ(U32(bytes, extension), (uint32_t)CHUNK_EXTENSION);
     Words(bytes, {PLUGIN_RIGHT_TO_RENDER, 0, U32(bytes, extension + 8)});

@@ -75,8 +75,7 @@ TEST_F(MeshTest, SpreadAndJoinKeepTrianglesAndParityAndBuildAroundOneVertexAtOnc
         EXPECT_EQ(std::vector<uint16_t>(out.indices, out.indices + out.numIndices), c.joined);
         Engine_Free(out.indices);
     }
-    // 100,000 triangles around vertex 0 (a fan wound twice round): a spread
-    // pass or a strip join per triangle would take many seconds.
+    // 100,000 triangles around vertex 0: a pass per triangle would take many seconds.
     const int32_t n = 100000;
     BuildMesh* build = BuildMesh_Create(n);
     for (int32_t i = 0; i < n; i++)
@@ -93,9 +92,7 @@ TEST_F(MeshTest, SpreadAndJoinKeepTrianglesAndParityAndBuildAroundOneVertexAtOnc
     BuildMesh_Destroy(build);
 }
 
-// Builds strips of the triangles (material i % numMaterials for triangle i)
-// and checks that every mesh decodes to exactly its input triangles with
-// their winding. Returns the total strip length.
+// Strips of the triangles (material i % numMaterials) decode to exactly them; the total length.
 uint32_t CheckStrips(const std::vector<Tri>& tris, Material** materials, int numMaterials, int32_t tryAll)
 {
     BuildMesh* build = BuildMesh_Create((int32_t)tris.size());

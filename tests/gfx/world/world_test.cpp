@@ -175,8 +175,7 @@ TEST_F(WorldObjectsTest, DestroyingAWorldLetsGoOfEverythingStillInIt)
     EXPECT_EQ(Camera_GetWorld(camera), nullptr);
     EXPECT_EQ(Camera_GetVisibleSectors(camera, &count), nullptr);
     EXPECT_EQ(WorldTies_AtomicTiesInUse() + WorldTies_LightTiesInUse(), 0);
-    // The next frame moves and draws them without the world (under the
-    // sanitizers: nothing reads the freed world), and the clump leaves no list.
+    // The next frame moves and draws them without reading the freed world.
     for (Frame* moved : {Atomic_GetFrame(a), Light_GetFrame(lamp), Camera_GetFrame(camera)}) {
         moved->modelling.pos.y += 1;
         Frame_MarkDirty(moved);
@@ -232,8 +231,7 @@ TEST_F(WorldObjectsTest, DefaultPipelinesAreSelectedUnlessTheObjectOrWorldHasIts
     Engine_Instance()->currentWorld = nullptr;
     for (Pipeline* q : p) Pipeline_Destroy(q);
 
-    // The world's modules registered in order; the engine is open now, so
-    // every registration is refused.
+    // The world's modules registered in order; the engine is open, so a new one is refused.
     std::vector<uint32_t> ids;
     for (const PluginEntry* e = Engine_GetRegistry()->first; e; e = e->next)
         if (e->pluginId >= 0x501 && e->pluginId <= 0x50B) ids.push_back(e->pluginId);
