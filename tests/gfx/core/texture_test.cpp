@@ -191,7 +191,9 @@ TEST_F(TextureTest, AMissingImageLeavesTheStreamAfterItsChunkAndSixteenBitNamesR
 
     // A name of 16-bit characters, then a 200-letter mask name (cut before it is asked for).
     std::vector<uint8_t> bytes;
-    auto put32 = [&](uint32_t v) { for (int i = 0; i < 4; i++) bytes.push_back((uint8_t)(v >> 8 * i)); };
+    auto put32 = [&](uint32_t v) {
+        for (int i = 0; i < 4; i++) bytes.push_back((uint8_t)(v >> 8 * i));
+    };
     auto header = [&](uint32_t type, uint32_t length) { put32(type), put32(length), put32(0x1400ffffu); };
     header(CHUNK_TEXTURE, 0);  // the size is not read
     header(CHUNK_STRUCT, 4);
