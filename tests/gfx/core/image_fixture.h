@@ -94,19 +94,26 @@ inline void Install()
     refusedStandard.clear();
 }
 
-// Init (with an arena of `arena` bytes, set between the init and the open),
-// open and start on construction; stop, close and terminate on destruction.
-// The error slot is cleared on both ends.
-struct EngineScope {
-    int window = 0;
-    explicit EngineScope(uint32_t flags = 0, size_t arena = 0)
+// Only initialised (plugins may still be attached); terminated at the end.
+struct InitScope {
+    explicit InitScope(uint32_t flags = 0)
     {
         Install();
         Error_Get(nullptr);
         EXPECT_EQ(Engine_Init(nullptr, flags, 0), 1);
-        if (arena) {
-            EXPECT_EQ(ResourceArena_SetSize(arena), 1);
-        }
+    }
+    ~InitScope()
+    {
+        EXPECT_EQ(Engine_Term(), 1);
+        Error_Get(nullptr);
+    }
+};
+// Also given an arena of `arena` bytes (unless 0), opened and started; stopped and closed at the end.
+struct EngineScope : InitScope {
+    int window = 0;
+    explicit EngineScope(uint32_t flags = 0, size_t arena = 0) : InitScope(flags)
+    {
+        EXPECT_EQ(arena ? ResourceArena_SetSize(arena) : 1, 1);
         EXPECT_EQ(Engine_Open(&window), 1);
         EXPECT_EQ(Engine_Start(), 1);
     }
@@ -114,8 +121,6 @@ struct EngineScope {
     {
         EXPECT_EQ(Engine_Stop(), 1);
         EXPECT_EQ(Engine_Close(), 1);
-        EXPECT_EQ(Engine_Term(), 1);
-        Error_Get(nullptr);
     }
 };
 
@@ -140,21 +145,6 @@ inline void ExpectNear(const Vec3& v, Vec3 expected, float tolerance = 1e-6f)
     EXPECT_NEAR(v.y, expected.y, tolerance);
     EXPECT_NEAR(v.z, expected.z, tolerance);
 }
-
-// Only initialised: plugins may still be attached.
-struct InitScope {
-    explicit InitScope(uint32_t flags = 0)
-    {
-        Install();
-        Error_Get(nullptr);
-        EXPECT_EQ(Engine_Init(nullptr, flags, 0), 1);
-    }
-    ~InitScope()
-    {
-        EXPECT_EQ(Engine_Term(), 1);
-        Error_Get(nullptr);
-    }
-};
 
 }  // namespace testdriver
 
@@ -245,16 +235,14 @@ protected:
         return image;
     }
     // Objects destroyed, newest first, when the test ends.
-    Image* Keep(Image* image)
+    template <typename T>
+    T* Keep(T* object)
     {
-        owned.push_back([image] { Image_Destroy(image); });
-        return image;
+        owned.push_back([object] { Destroy(object); });
+        return object;
     }
-    Raster* Keep(Raster* raster)
-    {
-        owned.push_back([raster] { Raster_Destroy(raster); });
-        return raster;
-    }
+    static void Destroy(Image* image) { Image_Destroy(image); }
+    static void Destroy(Raster* raster) { Raster_Destroy(raster); }
     // A kept image filled by fill(x, y, pixel), or whose pixels' bytes are all
     // `fill` when that is a number.
     template <typename Fill>

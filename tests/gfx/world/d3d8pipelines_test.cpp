@@ -129,14 +129,18 @@ TEST_F(D3D8PipelineTest, MorphBlendsPerAtomicFallsBackToTheStartOrTargetZeroAndE
     for (Atomic* x : {a, b}) EXPECT_EQ(Vertex(Records(x->instanceData)[0], 0)[2], 7.0f);
 }
 
-TEST_F(D3D8PipelineTest, UnlitUnprelitObjectsDrawOpaqueBlackRestoreShadingAndSendNothingTwice)
+TEST_F(D3D8PipelineTest, UnlitUnprelitObjectsDrawOpaqueBlackRestoreShadingSendNothingTwiceAndClipOnlyWhenOutside)
 {
     Atomic* a = Add(MakeGrid(1, 4.0f, GEOMETRY_POSITIONS, Own(MakeMaterial(200, 100, 50, 128))), 0, 0, 6);
+    Atomic* straddling = Add(MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white), 6, 0, 6);  // across the frustum side
     const uint32_t shade = State(D3DRS_SHADEMODE), dither = State(D3DRS_DITHERENABLE);
     std::string log, again;
     const std::vector<uint32_t> pixels = Snapshot(camera, [&] {
         log = Record([&] { Atomic_Render(a); });
+        EXPECT_EQ(State(D3DRS_CLIPPING), 0u);  // wholly inside the frustum
         again = Record([&] { Atomic_Render(a); });
+        Atomic_Render(straddling);
+        EXPECT_EQ(State(D3DRS_CLIPPING), 1u);
     });
     EXPECT_TRUE(Before(log, "SetRenderState(60, 0xff000000)", "DrawIndexedPrimitive(")) << log;
     EXPECT_TRUE(Before(log, "SetRenderState(9, 0x1)", "DrawIndexedPrimitive(")) << log;
@@ -155,20 +159,7 @@ TEST_F(D3D8PipelineTest, UnlitUnprelitObjectsDrawOpaqueBlackRestoreShadingAndSen
     EXPECT_EQ(pixels[10] & 0xFFFFFF, 0x404040u);  // the clear colour around it
 }
 
-TEST_F(D3D8PipelineTest, ClippingIsTurnedOffForObjectsWhollyInsideTheFrustum)
-{
-    Geometry* g = MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white);
-    Atomic* inside = Add(Geometry_AddRef(g), 0, 0, 5);
-    Atomic* straddling = Add(g, 0, 0, 0.05f);
-    Snapshot(camera, [&] {
-        Atomic_Render(inside);
-        EXPECT_EQ(State(D3DRS_CLIPPING), 0u);
-        Atomic_Render(straddling);
-        EXPECT_EQ(State(D3DRS_CLIPPING), 1u);
-    });
-}
-
-TEST_F(D3D8PipelineTest, NewSerialNumbersAndEvictionRebuildTheInstanceData)
+TEST_F(D3D8PipelineTest, NewSerialNumbersAndEvictionRebuildTheInstanceDataAndEmptyMeshesDrawNothing)
 {
     Geometry* g = MakeGrid(2, 1.0f, GEOMETRY_POSITIONS, white);
     Atomic* a = Add(g);
@@ -184,16 +175,13 @@ TEST_F(D3D8PipelineTest, NewSerialNumbersAndEvictionRebuildTheInstanceData)
     EXPECT_EQ(g->instanceData, nullptr);
     ASSERT_EQ(Atomic_Render(a), a);
     EXPECT_NE(g->instanceData, nullptr);
-}
-
-TEST_F(D3D8PipelineTest, EmptyGeometryAndZeroIndexMeshesDrawNothingAndSucceed)
-{
+    // Empty geometry and meshes of no indices draw nothing and succeed.
     Geometry* empty = Geometry_Create(0, 0, GEOMETRY_POSITIONS);
     Geometry_Unlock(empty);
-    Atomic* a = Add(empty);
+    a = Add(empty);
     EXPECT_EQ(Count(Record([&] { EXPECT_EQ(Atomic_Render(a), a); }), "Draw"), 0);
     // A crafted binary mesh: one indexed mesh with no indices.
-    Geometry* g = MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white);
+    g = MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white);
     MeshHeader* header = MeshHeader_Alloc(sizeof(MeshHeader) + sizeof(Mesh));
     *header = MeshHeader{MESH_TRIANGLE_LIST, 1, 999, 0, 0};
     MeshHeader_Meshes(header)[0] = Mesh{nullptr, 0, white};
