@@ -58,26 +58,23 @@ TEST_F(WorldObjectsTest, AtomicsAreRetiedToTheLeavesTheyOverlapAtEachSync)
 {
     World* w = TwoLeafWorld();
     Geometry* g = Own(MakeGrid(1, 2.0f, GEOMETRY_POSITIONS, white));
-    Atomic* a = Place(g, -50);
-    Atomic* second = Place(g, -50);
-    second->object.header.flags = ATOMIC_RENDER;
-    World_AddAtomic(w, a);
+    Atomic *a = Place(g, -50, 0, 0, w), *second = Place(g, -50);
+    second->object.header.flags = ATOMIC_RENDER;  // without collision tests: the other list
     World_AddAtomic(w, second);
-    Frame_SyncDirtyList();
-    EXPECT_EQ(Count(&Leaf(w, false)->collAtomics), 1);  // flags 0x05: the first list
-    EXPECT_EQ(Count(&Leaf(w, false)->atomics), 1);      // flags 0x04: the second
-    EXPECT_EQ(Count(&Leaf(w, true)->collAtomics), 0);
-    EXPECT_EQ(WorldTies_AtomicTiesInUse(), 2);
-    Move(Atomic_GetFrame(a), 0);  // straddling the plane: one tie per leaf, the old one freed
-    Frame_SyncDirtyList();
-    EXPECT_EQ(Count(&Leaf(w, false)->collAtomics), 1);
-    EXPECT_EQ(Count(&Leaf(w, true)->collAtomics), 1);
-    EXPECT_EQ(Count(&a->sectorTies), 2);
-    EXPECT_EQ(WorldTies_AtomicTiesInUse(), 3);
-    Move(Atomic_GetFrame(a), 50);
-    Frame_SyncDirtyList();
-    EXPECT_EQ(Count(&Leaf(w, false)->collAtomics), 0);
-    EXPECT_EQ(Count(&Leaf(w, true)->collAtomics), 1);
+    // Where a goes: its ties in the left and the right leaf, and the ties in use.
+    const struct {
+        float x;
+        int left, right, inUse;
+    } steps[] = {{-50, 1, 0, 2}, {0, 1, 1, 3}, {50, 0, 1, 2}};
+    for (const auto& s : steps) {
+        Move(Atomic_GetFrame(a), s.x);
+        Frame_SyncDirtyList();
+        EXPECT_EQ(std::tuple(Count(&Leaf(w, false)->collAtomics), Count(&Leaf(w, true)->collAtomics),
+                             WorldTies_AtomicTiesInUse()),
+                  std::tuple(s.left, s.right, s.inUse))
+            << s.x;
+    }
+    EXPECT_EQ(Count(&Leaf(w, false)->atomics), 1);
     World_RemoveAtomic(w, a);
     World_RemoveAtomic(w, second);
     EXPECT_EQ(WorldTies_AtomicTiesInUse(), 0);
