@@ -72,9 +72,7 @@ TEST(ResourceArena, FreeEmptyAndResizeNotifyAndClearOwners)
     EXPECT_EQ(a.notified, 1);
     ResourceArena_NewFrame();
     ResourceArena_Empty();
-    EXPECT_EQ(b.entry, nullptr);
-    EXPECT_EQ(b.notified, 1);
-    EXPECT_EQ(ResourceArena_BytesInUse(), 0u);
+    EXPECT_EQ(std::tuple(b.entry, b.notified, ResourceArena_BytesInUse()), std::tuple(nullptr, 1, 0u));
     // Resizing a running arena empties and rebuilds it.
     ResourceArena_AllocateEntry(&a, &a.entry, 100, Notify);
     EXPECT_EQ(ResourceArena_SetSize(32 * 1024), 1);

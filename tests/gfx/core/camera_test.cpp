@@ -177,9 +177,8 @@ TEST(Matrix, MultiplyMatchesADoubleReferenceAliasesSafelyAndCopiesIdentityOperan
     Matrix_SetIdentity(&id);
     for (bool idFirst : {true, false}) {
         Matrix_Multiply(&out, idFirst ? &id : &other, idFirst ? &other : &id);
-        EXPECT_EQ(out.flags, 0x40u);
-        EXPECT_EQ(memcmp(&out.right, &other.right, sizeof(Vec3)), 0);
-        EXPECT_EQ(out.pos.z, 3.0f);
+        EXPECT_EQ(std::tuple(out.flags, memcmp(&out.right, &other.right, sizeof(Vec3)), out.pos.z),
+                  std::tuple(0x40u, 0, 3.0f));
     }
 }
 

@@ -86,9 +86,8 @@ TEST(Engine, AModuleThatFailsToOpenUndoesTheOthersAndARefusedStopReopensThem)
     OpenWithModules(3);
     requests.clear();
     EXPECT_EQ(Engine_Start(), 0);
-    EXPECT_EQ(Engine_GetStatus(), 2u);
-    EXPECT_EQ(moduleLog, (std::vector<int>{1, 2, 3, -2, -1}));
-    EXPECT_EQ(requests, (std::vector<int32_t>{REQ_START, REQ_STOP}));
+    EXPECT_EQ(std::tuple(Engine_GetStatus(), moduleLog, requests),
+              std::tuple(2u, (std::vector<int>{1, 2, 3, -2, -1}), (std::vector<int32_t>{REQ_START, REQ_STOP})));
     ASSERT_EQ(Engine_Close(), 1);
     ASSERT_EQ(Engine_Term(), 1);
 
@@ -124,9 +123,8 @@ TEST(Engine, CoreAnswersSubSystemQueriesTheDriverLeavesOpen)
     EXPECT_EQ(Engine_SetSubSystem(0), 1);
     EXPECT_EQ(Engine_SetSubSystem(1), 0);
     EXPECT_EQ(Engine_Start(), 1);
-    EXPECT_EQ(Engine_QueryDeviceInt(), -1);
-    EXPECT_EQ(Engine_GetNumVideoModes(), -1);
-    EXPECT_EQ(Engine_GetMaxTextureSize(), -1);
+    EXPECT_EQ(std::tuple(Engine_QueryDeviceInt(), Engine_GetNumVideoModes(), Engine_GetMaxTextureSize()),
+              std::tuple(-1, -1, -1));
     Error_Get(nullptr);
 }
 

@@ -93,10 +93,8 @@ TEST_F(FrameTest, DestroyingAFrameKeepsPendingChangesOfItsChildren)
     attached.object.sync = CountSync;
     FrameObject_SetFrame(&attached.object, mid);
     Frame_Destroy(mid);
-    EXPECT_EQ(FrameObject_GetFrame(&attached.object), nullptr);
-    EXPECT_EQ(orphan->header.parent, nullptr);
-    EXPECT_EQ(orphan->root, orphan);
-    EXPECT_EQ(grandchild->root, orphan);
+    EXPECT_EQ(std::tuple(FrameObject_GetFrame(&attached.object), orphan->header.parent, orphan->root, grandchild->root),
+              std::tuple(nullptr, nullptr, orphan, orphan));
     EXPECT_TRUE(Listed(orphan));
     for (Frame* f : {grandchild, root, (Frame*)nullptr}) EXPECT_TRUE(Frame_Validate(f));
     Frame_SyncDirtyList();

@@ -70,10 +70,9 @@ TEST_F(NativeDataTest, NativeGeometryAndItsAtomicRoundTripWithChunkSizesMatching
     EXPECT_EQ((int32_t)U32(bytes, 4), Geometry_StreamGetSize(g));
     size_t native = 0;  // the native sub-chunk
     while (U32(bytes, native) != PLUGIN_NATIVE_DATA || U32(bytes, native + 12) != CHUNK_STRUCT) native += 4;
-    EXPECT_EQ((int32_t)U32(bytes, native + 4), D3D8NativeData_GeometryGetSize(g, 0, 0));
-    EXPECT_EQ(U32(bytes, native + 16) + 12, U32(bytes, native + 4));
-    EXPECT_EQ(U32(bytes, native + 24), 8u);
-    EXPECT_EQ(U32(bytes, native + 28), 4u + 44 * 2);
+    EXPECT_EQ(std::tuple((int32_t)U32(bytes, native + 4), U32(bytes, native + 16) + 12, U32(bytes, native + 24),
+                         U32(bytes, native + 28)),
+              std::tuple(D3D8NativeData_GeometryGetSize(g, 0, 0), U32(bytes, native + 4), 8u, 4u + 44 * 2));
     Geometry* back = Own(ReadGeometry(bytes));
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->triangles, nullptr);
@@ -81,9 +80,8 @@ TEST_F(NativeDataTest, NativeGeometryAndItsAtomicRoundTripWithChunkSizesMatching
         const D3D8MeshInstance &a = Records(g->instanceData)[m], &b = Records(back->instanceData)[m];
         EXPECT_EQ(MaterialList_FindMaterialIndex(&back->matList, b.material),
                   MaterialList_FindMaterialIndex(&g->matList, a.material));
-        EXPECT_EQ(b.managed, 1);
-        EXPECT_EQ(a.indexBuffer->bytes, b.indexBuffer->bytes);
-        EXPECT_EQ(VertexBytes(a), VertexBytes(b));
+        EXPECT_EQ(std::tuple(b.managed, a.indexBuffer->bytes, VertexBytes(a)),
+                  std::tuple(1, b.indexBuffer->bytes, VertexBytes(b)));
     }
     ExpectSameWrites(bytes, ReadGeometry, WriteGeometry, Geometry_Destroy);
     ExpectSameWrites(WriteAtomic(Own(MakeAtomic(g))), ReadAtomic, WriteAtomic, Atomic_Destroy);
@@ -100,9 +98,7 @@ TEST_F(NativeDataTest, NativeGeometryAndItsAtomicRoundTripWithChunkSizesMatching
     EXPECT_EQ(D3D8NativeData_GeometryGetSize(plain, 0, 0), 24);
     const Bytes empty = Written(write, plain);
     ASSERT_EQ(empty.size(), 24u);
-    EXPECT_EQ(U32(empty, 4), 12u);
-    EXPECT_EQ(U32(empty, 12), 8u);
-    EXPECT_EQ(U32(empty, 16), 4u);
+    EXPECT_EQ(std::tuple(U32(empty, 4), U32(empty, 12), U32(empty, 16)), std::tuple(12u, 8u, 4u));
 }
 
 TEST_F(NativeDataTest, FailedReadsGiveEveryRangeBackAndLeaveNothing)

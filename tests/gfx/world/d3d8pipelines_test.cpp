@@ -39,16 +39,11 @@ TEST_F(D3D8PipelineTest, InstancingWritesPositionNormalModulatedColourAndCoordin
     ASSERT_EQ(Atomic_Render(a), a);
     ASSERT_NE(g->instanceData, nullptr);
     const D3D8MeshInstance& r = Records(g->instanceData)[0];
-    EXPECT_EQ(r.vertexShader, 0x152u);
-    EXPECT_EQ(r.stride, 36u);
-    EXPECT_EQ(r.managed, 1);
-    EXPECT_EQ(r.vertexAlpha, 1);
-    EXPECT_EQ(r.primitiveType, (uint32_t)D3DPT_TRIANGLELIST);
+    EXPECT_EQ(std::tuple(r.vertexShader, r.stride, r.managed, r.vertexAlpha, r.primitiveType),
+              std::tuple(0x152u, 36u, 1, 1, (uint32_t)D3DPT_TRIANGLELIST));
     for (uint32_t i = 0; i < 3; i++) {
         const float* v = Vertex(r, i);
-        EXPECT_EQ(v[0], (float)i);
-        EXPECT_EQ(v[1], 2.0f * i);
-        EXPECT_EQ(v[5], -1.0f);
+        EXPECT_EQ(std::tuple(v[0], v[1], v[5]), std::tuple((float)i, 2.0f * i, -1.0f));
         const RGBA c = colours[i];
         const uint32_t expected = (uint32_t)((256 * c.alpha) >> 8) << 24 | (uint32_t)((129 * c.red) >> 8) << 16 |
                                   (uint32_t)((65 * c.green) >> 8) << 8 | (uint32_t)((256 * c.blue) >> 8);
@@ -73,9 +68,7 @@ TEST_F(D3D8PipelineTest, CompactedMeshesRefillOnlyLockedPartsThroughTheirReverse
     ASSERT_EQ(Atomic_Render(a), a);
     const D3D8MeshInstance& r = Records(g->instanceData)[0];
     // Relative (2,4,3),(0,6,1) sorted to (0,6,1),(2,4,3); first use 0,6,1,2,4,3.
-    EXPECT_EQ(r.minVertexIndex, 5u);
-    EXPECT_EQ(r.numVertices, 6u);
-    EXPECT_EQ(r.remapped, 1);
+    EXPECT_EQ(std::tuple(r.minVertexIndex, r.numVertices, r.remapped), std::tuple(5u, 6u, 1));
     const uint16_t expected[6] = {0, 1, 2, 3, 4, 5};
     EXPECT_TRUE(std::equal(expected, expected + 6, (const uint16_t*)r.indexBuffer->bytes.data()));
     const float sources[6] = {5, 11, 6, 7, 9, 8};
@@ -148,11 +141,10 @@ TEST_F(D3D8PipelineTest, UnlitUnprelitObjectsDrawOpaqueBlackRestoreShadingSendNo
     EXPECT_TRUE(Before(log, "SetRenderState(60, 0xff000000)", "DrawIndexedPrimitive(")) << log;
     EXPECT_TRUE(Before(log, "SetRenderState(9, 0x1)", "DrawIndexedPrimitive(")) << log;
     EXPECT_TRUE(Before(log, "SetTextureStageState(0, 3, 0x3)", "DrawIndexedPrimitive(")) << log;
-    EXPECT_EQ(State(D3DRS_SHADEMODE), shade);
-    EXPECT_EQ(State(D3DRS_DITHERENABLE), dither);
-    EXPECT_EQ(StageState(0, D3DTSS_COLOROP), (uint32_t)D3DTOP_SELECTARG2);
-    EXPECT_EQ(StageState(0, D3DTSS_COLORARG2), (uint32_t)D3DTA_DIFFUSE);
-    EXPECT_EQ(StageState(0, D3DTSS_ALPHAOP), (uint32_t)D3DTOP_DISABLE);
+    EXPECT_EQ(
+        std::tuple(State(D3DRS_SHADEMODE), State(D3DRS_DITHERENABLE), StageState(0, D3DTSS_COLOROP),
+                   StageState(0, D3DTSS_COLORARG2), StageState(0, D3DTSS_ALPHAOP)),
+        std::tuple(shade, dither, (uint32_t)D3DTOP_SELECTARG2, (uint32_t)D3DTA_DIFFUSE, (uint32_t)D3DTOP_DISABLE));
     // Drawn again, the same buffer and format are not sent again.
     EXPECT_EQ(Count(again, "SetStreamSource("), 0) << again;
     EXPECT_EQ(Count(again, "SetVertexShader("), 0) << again;
@@ -361,20 +353,14 @@ TEST_F(LightTest, SpotConesPointLightsAndColoursBecomeDeviceFields)
     EXPECT_EQ(D3D8Lights_ConvertLight(dark), 0);
     EXPECT_EQ(D3D8Lights_GetData(dark)->index, -1);
     const D3DLIGHT8 s = DeviceLight(spot);
-    EXPECT_EQ(s.Type, (uint32_t)D3DLIGHT_SPOT);
-    EXPECT_EQ(s.Phi, 3.1415927f);
-    EXPECT_EQ(s.Theta, 3.1415927f - 0.001f);
+    EXPECT_EQ(std::tuple(s.Type, s.Phi, s.Theta), std::tuple((uint32_t)D3DLIGHT_SPOT, 3.1415927f, 3.1415927f - 0.001f));
     EXPECT_EQ(s.Diffuse.a, 0.5f);  // positional lights keep their alpha
-    EXPECT_EQ(s.Position.z, 3.0f);
-    EXPECT_EQ(s.Range, 4.0f);
-    EXPECT_EQ(s.Attenuation2, 5.0f / 16);
+    EXPECT_EQ(std::tuple(s.Position.z, s.Range, s.Attenuation2), std::tuple(3.0f, 4.0f, 5.0f / 16));
     EXPECT_EQ(DeviceLight(unset).Phi, 3.1415927f);  // never set: clamped to pi
     EXPECT_EQ(DeviceLight(soft).Theta, 0.0f);
     EXPECT_NEAR(DeviceLight(soft).Phi, 1.0f, 1e-4f);
     const D3DLIGHT8 p = DeviceLight(point);
-    EXPECT_EQ(p.Type, (uint32_t)D3DLIGHT_POINT);
-    EXPECT_EQ(p.Attenuation0, 1.0f);
-    EXPECT_EQ(p.Attenuation1, 0.0f);
+    EXPECT_EQ(std::tuple(p.Type, p.Attenuation0, p.Attenuation1), std::tuple((uint32_t)D3DLIGHT_POINT, 1.0f, 0.0f));
     D3D8Lights_Commit(1);
 }
 
@@ -400,9 +386,8 @@ TEST_F(LightTest, AnAtomicIsLitByTheLightsReachingItsSectorsOnceEachAndWithoutNo
     const LightColour blue = {0.1f, 0.2f, 0.3f, 1};
     Light_SetColour(sky, &blue);
     D3D8AtomicNode_Lighting(b);
-    EXPECT_EQ(D3D8Lights_GetEnabled(nullptr), 0);
-    EXPECT_EQ(D3D8Lights_GetData(sun)->index, -1);
-    EXPECT_EQ(State(D3DRS_AMBIENT), 0xFFFFFFFFu);
+    EXPECT_EQ(std::tuple(D3D8Lights_GetEnabled(nullptr), D3D8Lights_GetData(sun)->index, State(D3DRS_AMBIENT)),
+              std::tuple(0, -1, 0xFFFFFFFFu));
     float ambient[3];
     D3D8Lights_GetAmbient(ambient);
     EXPECT_EQ(ambient[2], 0.3f);

@@ -21,6 +21,30 @@ protected:
                 return dst;
             });
     }
+    // The one textured, prelit triangle of the 424-byte example.
+    static Atomic* MakeExample()
+    {
+        Geometry* g = Geometry_Create(3, 1, 0x4C);
+        Material* m = MakeMaterial(10, 20, 30, 255);
+        Texture* t = Texture_Read("brick", "");
+        t->filterAddressing = 0x1102;
+        Material_SetTexture(m, t);
+        Texture_Destroy(t);
+        const Vec3 v[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
+        for (int i = 0; i < 3; i++) {
+            g->morphTarget[0].verts[i] = v[i];
+            g->preLitLum[i] = RGBA{(uint8_t)(50 * i), 100, 150, 255};
+            g->texCoords[0][i] = TexCoords{v[i].x, v[i].y};
+        }
+        Geometry_SetTriangleVertexIndices(g, &g->triangles[0], 0, 1, 2);
+        Geometry_SetTriangleMaterial(g, &g->triangles[0], m);
+        MorphTarget_CalcBoundingSphere(&g->morphTarget[0], &g->morphTarget[0].boundingSphere);
+        Geometry_Unlock(g);
+        Atomic* a = MakeAtomic(g);
+        Geometry_Destroy(g);
+        Material_Destroy(m);
+        return a;
+    }
 };
 
 TEST_F(GeometryTest, CreationFlagsGiveTheTextureSetCountAndStoredFlagsWithinTheLimits)
@@ -82,9 +106,8 @@ TEST_F(GeometryTest, GeometryRoundTripsByteForByteWithTrianglesStoredAsSwappedWo
     const long before = Live();
     Geometry* back = ReadGeometry(bytes);
     ASSERT_NE(back, nullptr);
-    EXPECT_EQ(back->numMorphTargets, 2);
-    EXPECT_EQ(back->morphTarget[1].verts[3].y, 3.0f);
-    EXPECT_EQ(back->triangles[3].matIndex, 1);
+    EXPECT_EQ(std::tuple(back->numMorphTargets, back->morphTarget[1].verts[3].y, back->triangles[3].matIndex),
+              std::tuple(2, 3.0f, 1));
     EXPECT_EQ(WriteGeometry(back), bytes);
     Geometry_Destroy(back);
     EXPECT_EQ(Live(), before);
@@ -175,15 +198,13 @@ TEST_F(GeometryTest, LockingTrianglesRebuildsTheMeshHeaderAndSortingSplitsShared
     EXPECT_EQ(low->refCount, 3);
 }
 
-using MaterialTest = WorldTest;
-
 // The list chunk read into list; null on failure.
 MaterialList* ReadList(Bytes& bytes, MaterialList* list)
 {
     return ReadChunk([list](Stream* s) { return MaterialList_StreamRead(s, list); }, CHUNK_MATERIAL_LIST, bytes);
 }
 
-TEST_F(MaterialTest, ListsStreamRepeatsAsBackReferencesRestoreTheReferenceCountsAndRefuseBrokenChunks)
+TEST_F(GeometryTest, MaterialListsStreamRepeatsAsBackReferencesRestoreTheReferenceCountsAndRefuseBrokenChunks)
 {
     Material* a = Own(MakeMaterial(10, 20, 30, 40));
     Material* b = Own(MakeMaterial(1, 2, 3, 255));
@@ -198,11 +219,9 @@ TEST_F(MaterialTest, ListsStreamRepeatsAsBackReferencesRestoreTheReferenceCounts
     MaterialList read;
     ASSERT_NE(ReadList(bytes, &read), nullptr);
     ASSERT_EQ(read.count, 4);
-    EXPECT_EQ(read.materials[0], read.materials[1]);
-    EXPECT_EQ(read.materials[0], read.materials[3]);
-    EXPECT_EQ(read.materials[0]->refCount, 3);
-    EXPECT_EQ(read.materials[2]->refCount, 1);
-    EXPECT_EQ(memcmp(read.materials[0]->colour, a->colour, 4), 0);
+    EXPECT_EQ(std::tuple(read.materials[0], read.materials[0], read.materials[0]->refCount, read.materials[2]->refCount,
+                         memcmp(read.materials[0]->colour, a->colour, 4)),
+              std::tuple(read.materials[1], read.materials[3], 3, 1, 0));
     EXPECT_EQ(Written(MaterialList_StreamWrite, &read), bytes);
     MaterialList_Deinitialize(&read);
 
@@ -223,7 +242,7 @@ TEST_F(MaterialTest, ListsStreamRepeatsAsBackReferencesRestoreTheReferenceCounts
     MaterialList_Deinitialize(&list);
 }
 
-TEST_F(MaterialTest, StructsOfOtherLengthsAndAnEmptyRightToRenderSubChunk)
+TEST_F(GeometryTest, MaterialStructsOfOtherLengthsAndAnEmptyRightToRenderSubChunk)
 {
     Material* a = Own(MakeMaterial(9, 8, 7, 6));
     Bytes bytes = WriteMaterial(a);
@@ -254,7 +273,7 @@ TEST_F(MaterialTest, StructsOfOtherLengthsAndAnEmptyRightToRenderSubChunk)
     ExpectRefused(bytes, {{"empty right to render", kKeep, 0, (int32_t)ERR_SHORT_READ}}, ReadMaterial);
 }
 
-TEST_F(MaterialTest, TextureThatCannotBeFoundReadsUntexturedAndKeepsTheStreamAligned)
+TEST_F(GeometryTest, MaterialTextureThatCannotBeFoundReadsUntexturedAndKeepsTheStreamAligned)
 {
     Material* stone = Own(MakeMaterial(1, 1, 1, 255));
     Texture* t = Texture_Read("stone", "");
@@ -274,7 +293,7 @@ TEST_F(MaterialTest, TextureThatCannotBeFoundReadsUntexturedAndKeepsTheStreamAli
     MaterialList_Deinitialize(&list);
 }
 
-TEST_F(MaterialTest, ReferencesAreKeptRightByTextureSwapsAppendsCopiesAndSearches)
+TEST_F(GeometryTest, MaterialReferencesAreKeptRightByTextureSwapsAppendsCopiesAndSearches)
 {
     Material* m = MakeMaterial();
     Texture* t = Texture_Read("brick", "");
@@ -300,35 +319,7 @@ TEST_F(MaterialTest, ReferencesAreKeptRightByTextureSwapsAppendsCopiesAndSearche
     Material_Destroy(m);
 }
 
-class AtomicTest : public WorldTest {
-protected:
-    // The one textured, prelit triangle of the 424-byte example.
-    static Atomic* MakeExample()
-    {
-        Geometry* g = Geometry_Create(3, 1, 0x4C);
-        Material* m = MakeMaterial(10, 20, 30, 255);
-        Texture* t = Texture_Read("brick", "");
-        t->filterAddressing = 0x1102;
-        Material_SetTexture(m, t);
-        Texture_Destroy(t);
-        const Vec3 v[3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-        for (int i = 0; i < 3; i++) {
-            g->morphTarget[0].verts[i] = v[i];
-            g->preLitLum[i] = RGBA{(uint8_t)(50 * i), 100, 150, 255};
-            g->texCoords[0][i] = TexCoords{v[i].x, v[i].y};
-        }
-        Geometry_SetTriangleVertexIndices(g, &g->triangles[0], 0, 1, 2);
-        Geometry_SetTriangleMaterial(g, &g->triangles[0], m);
-        MorphTarget_CalcBoundingSphere(&g->morphTarget[0], &g->morphTarget[0].boundingSphere);
-        Geometry_Unlock(g);
-        Atomic* a = MakeAtomic(g);
-        Geometry_Destroy(g);
-        Material_Destroy(m);
-        return a;
-    }
-};
-
-TEST_F(AtomicTest, TheExampleAtomicIsWrittenAsLaidOutReadsBackByteForByteAndRefusesEveryBrokenPart)
+TEST_F(GeometryTest, TheExampleAtomicIsWrittenAsLaidOutReadsBackByteForByteAndRefusesEveryBrokenPart)
 {
     Atomic* a = MakeExample();
     const Bytes bytes = WriteAtomic(a);
@@ -386,7 +377,7 @@ TEST_F(AtomicTest, TheExampleAtomicIsWrittenAsLaidOutReadsBackByteForByteAndRefu
                   ReadAtomic);
 }
 
-TEST_F(AtomicTest, WorldSphereFollowsScaledFramesIsCachedWhileCleanAndBlendsBetweenMorphTargets)
+TEST_F(GeometryTest, WorldSphereFollowsScaledFramesIsCachedWhileCleanAndBlendsBetweenMorphTargets)
 {
     Geometry* g = Own(MakeGrid(1, 2.0f, GEOMETRY_POSITIONS, white));
     Frame* f = Own(Frame_Create());

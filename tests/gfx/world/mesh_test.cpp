@@ -43,10 +43,8 @@ TEST_F(MeshTest, OpaqueMeshesComeBeforeTranslucentOnesAndKeysOrderTheRest)
     ASSERT_NE(header, nullptr);
     ASSERT_EQ(header->numMeshes, 3);
     const Mesh* meshes = MeshHeader_Meshes(header);
-    EXPECT_EQ(meshes[0].material, opaqueB);
-    EXPECT_EQ(meshes[1].material, opaqueA);
-    EXPECT_EQ(meshes[2].material, glass);
-    EXPECT_EQ(header->totalIndicesInMesh, 9u);
+    EXPECT_EQ(std::tuple(meshes[0].material, meshes[1].material, meshes[2].material, header->totalIndicesInMesh),
+              std::tuple(opaqueB, opaqueA, glass, 9u));
     MeshHeader_Destroy(header);
     // Without triangles or materials a geometry shares the empty header.
     Geometry* empty = Geometry_Create(3, 0, GEOMETRY_POSITIONS);

@@ -28,9 +28,8 @@ TEST_F(WorldObjectsTest, WorldsAreOneEmptyLeafOrAHandBuiltTreeAndRefuseWhatTheWa
     World* w = World_Create(&big);
     ASSERT_NE(w, nullptr);
     WorldSector* leaf = w->rootSector;
-    EXPECT_EQ(leaf->type, SECTOR_LEAF);
-    EXPECT_EQ(leaf->mesh, MeshHeader_Empty());
-    EXPECT_EQ(WorldSector_GetWorld(leaf), w);
+    EXPECT_EQ(std::tuple(leaf->type, leaf->mesh, WorldSector_GetWorld(leaf)),
+              std::tuple(SECTOR_LEAF, MeshHeader_Empty(), w));
     EXPECT_EQ(WorldSector_DefaultRenderCallback(leaf), leaf);
     World_Destroy(w);
     EXPECT_EQ(Live(), before);
@@ -49,9 +48,9 @@ TEST_F(WorldObjectsTest, WorldsAreOneEmptyLeafOrAHandBuiltTreeAndRefuseWhatTheWa
     EXPECT_EQ(Live(), before);
     Material* b = Own(MakeMaterial(1, 1, 1));
     w = TwoLeafWorld(b);
-    EXPECT_EQ(MeshHeader_Meshes(Leaf(w, false)->mesh)[0].material, white);
-    EXPECT_EQ(MeshHeader_Meshes(Leaf(w, true)->mesh)[0].material, b);
-    EXPECT_EQ(WorldSector_GetWorld(Leaf(w, true)), w);
+    EXPECT_EQ(std::tuple(MeshHeader_Meshes(Leaf(w, false)->mesh)[0].material,
+                         MeshHeader_Meshes(Leaf(w, true)->mesh)[0].material, WorldSector_GetWorld(Leaf(w, true))),
+              std::tuple(white, b, w));
 }
 
 TEST_F(WorldObjectsTest, AtomicsAreRetiedToTheLeavesTheyOverlapAtEachSync)
@@ -91,18 +90,15 @@ TEST_F(WorldObjectsTest, LightsJoinTheirListPositionalOnesAreTiedByRadiusAndDest
     Light_SetRadius(lamp, 2);
     for (Light* l : {sun, lamp, frameless}) World_AddLight(w, l);
     Frame_SyncDirtyList();
-    EXPECT_EQ(Count(&w->globalLights), 1);
-    EXPECT_EQ(Count(&w->localLights), 2);
-    EXPECT_EQ(Count(&sun->sectorTies), 0);
-    EXPECT_EQ(Count(&Leaf(w, false)->lights), 1);
-    EXPECT_EQ(WorldTies_LightTiesInUse(), 1);
+    EXPECT_EQ(std::tuple(Count(&w->globalLights), Count(&w->localLights), Count(&sun->sectorTies),
+                         Count(&Leaf(w, false)->lights), WorldTies_LightTiesInUse()),
+              std::tuple(1, 2, 0, 1, 1));
     Light_SetRadius(lamp, 10);  // now reaches across x = 0
     Frame_SyncDirtyList();
     EXPECT_EQ(Count(&lamp->sectorTies), 2);
     World_RemoveLight(w, lamp);
-    EXPECT_EQ(Count(&lamp->sectorTies), 0);
-    EXPECT_EQ(Count(&w->localLights), 1);
-    EXPECT_EQ(Light_GetWorld(lamp), nullptr);
+    EXPECT_EQ(std::tuple(Count(&lamp->sectorTies), Count(&w->localLights), Light_GetWorld(lamp)),
+              std::tuple(0, 1, nullptr));
     World_AddLight(w, lamp);
     Frame_SyncDirtyList();
     for (Light* l : {sun, lamp, frameless}) Light_Destroy(l);  // still in the world
@@ -165,13 +161,10 @@ TEST_F(WorldObjectsTest, DestroyingAWorldLetsGoOfEverythingStillInIt)
     ASSERT_EQ(count, 2);
     ASSERT_EQ(WorldTies_AtomicTiesInUse(), 1);
     World_Destroy(w);
-    EXPECT_EQ(Atomic_GetWorld(a), nullptr);
-    EXPECT_EQ(Atomic_GetWorld(member), nullptr);
-    EXPECT_EQ(Clump_GetWorld(clump), nullptr);
-    EXPECT_EQ(Light_GetWorld(lamp), nullptr);
-    EXPECT_EQ(Camera_GetWorld(camera), nullptr);
-    EXPECT_EQ(Camera_GetVisibleSectors(camera, &count), nullptr);
-    EXPECT_EQ(WorldTies_AtomicTiesInUse() + WorldTies_LightTiesInUse(), 0);
+    EXPECT_EQ(std::tuple(Atomic_GetWorld(a), Atomic_GetWorld(member), Clump_GetWorld(clump), Light_GetWorld(lamp),
+                         Camera_GetWorld(camera), Camera_GetVisibleSectors(camera, &count),
+                         WorldTies_AtomicTiesInUse() + WorldTies_LightTiesInUse()),
+              std::tuple(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0));
     // The next frame moves and draws them without reading the freed world.
     for (Frame* moved : {Atomic_GetFrame(a), Light_GetFrame(lamp), Camera_GetFrame(camera)}) {
         moved->modelling.pos.y += 1;
