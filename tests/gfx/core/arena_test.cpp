@@ -68,8 +68,7 @@ TEST(ResourceArena, FreeEmptyAndResizeNotifyAndClearOwners)
     EXPECT_EQ(ResourceArena_BytesInUse(), 300u);
     EXPECT_EQ((uintptr_t)ResourceArenaEntry_Data(a.entry) % 16, 0u);
     ResourceArena_FreeEntry(a.entry);
-    EXPECT_EQ(a.entry, nullptr);
-    EXPECT_EQ(a.notified, 1);
+    EXPECT_EQ(std::tuple(a.entry, a.notified), std::tuple(nullptr, 1));
     ResourceArena_NewFrame();
     ResourceArena_Empty();
     EXPECT_EQ(std::tuple(b.entry, b.notified, ResourceArena_BytesInUse()), std::tuple(nullptr, 1, 0u));
@@ -103,8 +102,7 @@ TEST(ResourceArena, EntriesMovedToTheFrontOutliveOlderOnesAndOutsideEntriesStayP
     ResourceArena_MoveToFront(e);
     EXPECT_EQ(e->link.next, nullptr);
     ResourceArena_FreeEntry(e);
-    EXPECT_EQ(outside.entry, nullptr);
-    EXPECT_EQ(outside.notified, 1);
+    EXPECT_EQ(std::tuple(outside.entry, outside.notified), std::tuple(nullptr, 1));
     ResourceArena_Empty();  // before the owners go
 }
 
@@ -115,8 +113,7 @@ TEST(ResourceHeap, SmallRequestsTakeOneGranuleAndSplitOnlyAboveTheThreshold)
     ResourceHeap* heap = (ResourceHeap*)memory.get();
     void* one = ResourceHeap_Alloc(heap, 1);
     ASSERT_NE(one, nullptr);
-    EXPECT_EQ(ResourceHeap_BlockSize(one), 32u);
-    EXPECT_EQ((uintptr_t)one % 32, 0u);
+    EXPECT_EQ(std::tuple(ResourceHeap_BlockSize(one), (uintptr_t)one % 32), std::tuple(32u, 0u));
     // A 96-byte and a 128-byte free block, each fenced by a used one.
     void* a96 = ResourceHeap_Alloc(heap, 96);
     void* fence1 = ResourceHeap_Alloc(heap, 32);
@@ -126,11 +123,9 @@ TEST(ResourceHeap, SmallRequestsTakeOneGranuleAndSplitOnlyAboveTheThreshold)
     ResourceHeap_Free(a128);
     // Best fit, split only when over 64 bytes are left: 96 stays whole, 128 splits.
     void* b = ResourceHeap_Alloc(heap, 32);
-    EXPECT_EQ(b, a96);
-    EXPECT_EQ(ResourceHeap_BlockSize(b), 96u);
+    EXPECT_EQ(std::tuple(b, ResourceHeap_BlockSize(b)), std::tuple(a96, 96u));
     void* c = ResourceHeap_Alloc(heap, 32);
-    EXPECT_EQ(c, a128);
-    EXPECT_EQ(ResourceHeap_BlockSize(c), 32u);
+    EXPECT_EQ(std::tuple(c, ResourceHeap_BlockSize(c)), std::tuple(a128, 32u));
     for (void* p : {one, b, fence1, c, fence2}) ResourceHeap_Free(p);
     EXPECT_EQ(heap->first->next, nullptr);  // everything merged back into one block
     EXPECT_EQ(ResourceHeap_Init(memory.get(), 60), 0);

@@ -59,8 +59,7 @@ TEST(Engine, OutOfOrderCallsAndARefusedOpenLeaveTheStateAsItWas)
     // A refused device open leaves the static block current.
     refusedRequests.insert(REQ_OPEN);
     EXPECT_EQ(Engine_Open(&window), 0);
-    EXPECT_EQ(Engine_Instance(), staticBlock);
-    EXPECT_EQ(Engine_GetStatus(), 1u);
+    EXPECT_EQ(std::tuple(Engine_Instance(), Engine_GetStatus()), std::tuple(staticBlock, 1u));
     EXPECT_EQ(Engine_GetOpenCount(), 0);
     refusedRequests.clear();
     ASSERT_EQ(Engine_Open(&window), 1);
@@ -73,8 +72,7 @@ TEST(Engine, OutOfOrderCallsAndARefusedOpenLeaveTheStateAsItWas)
     // A second init or a term while open must not drop the open instance.
     EXPECT_EQ(Engine_Init(nullptr, 0, 0), 0);
     EXPECT_EQ(Engine_Term(), 0);
-    EXPECT_EQ(Engine_Instance(), openBlock);
-    EXPECT_EQ(Engine_GetStatus(), 2u);
+    EXPECT_EQ(std::tuple(Engine_Instance(), Engine_GetStatus()), std::tuple(openBlock, 2u));
     ASSERT_EQ(Engine_Close(), 1);
     EXPECT_EQ(Engine_Instance(), staticBlock);
     ASSERT_EQ(Engine_Term(), 1);
@@ -108,16 +106,14 @@ TEST(Engine, AModuleThatFailsToOpenUndoesTheOthersAndARefusedStopReopensThem)
 TEST(Engine, CoreAnswersSubSystemQueriesTheDriverLeavesOpen)
 {
     EngineScope scope;
-    EXPECT_EQ(Engine_GetNumSubSystems(), 1);
-    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
+    EXPECT_EQ(std::tuple(Engine_GetNumSubSystems(), Engine_GetCurrentSubSystem()), std::tuple(1, 0));
     char name[80] = {};
     EXPECT_STREQ(Engine_GetSubSystemInfo(name, 0), "Only rendering sub system");
     Error_Get(nullptr);
     EXPECT_EQ(Engine_GetSubSystemInfo(name, 1), nullptr);
     ErrorRecord r;
     Error_Get(&r);
-    EXPECT_EQ(r.code, 24);
-    EXPECT_EQ(r.pluginId, 1);
+    EXPECT_EQ(std::tuple(r.code, r.pluginId), std::tuple(24, 1));
     EXPECT_EQ(Engine_SetSubSystem(0), 0);  // started: too late to choose
     EXPECT_EQ(Engine_Stop(), 1);
     EXPECT_EQ(Engine_SetSubSystem(0), 1);
@@ -142,8 +138,7 @@ TEST(Engine, StringsCompareFoldedFindCharactersAndTellAbsolutePaths)
     char text[] = "MiXeD 1", empty[] = "";
     EXPECT_STREQ(String_ToUpper(text), "MIXED 1");
     EXPECT_STREQ(String_ToLower(text), "mixed 1");
-    EXPECT_EQ(String_ToUpper(empty), empty);
-    EXPECT_EQ(String_ToLower(nullptr), nullptr);
+    EXPECT_EQ(std::tuple(String_ToUpper(empty), String_ToLower(nullptr)), std::tuple(empty, nullptr));
     const std::pair<const char*, int32_t> paths[] = {
         {"\\textures\\a.png", 1}, {"c:\\a.png", 1}, {"textures\\a.png", 0}, {"1:", 0}, {"", 0}};
     for (const auto& [p, absolute] : paths) EXPECT_EQ(Path_IsAbsolute(p), absolute) << p;
@@ -166,8 +161,7 @@ TEST(Error, FirstErrorStaysUntilReadAndGeneralCodesAreStoredWithPluginZero)
         c.raise();
         ErrorRecord r;
         Error_Get(&r);
-        EXPECT_EQ(r.pluginId, c.expected.pluginId);
-        EXPECT_EQ(r.code, c.expected.code);
+        EXPECT_EQ(std::tuple(r.pluginId, r.code), std::tuple(c.expected.pluginId, c.expected.code));
     }
 }
 
@@ -209,8 +203,7 @@ TEST_F(EntryTest, Im2DCallsReachTheDevicesIm2DFunctions)
     EXPECT_EQ(Count(log, "DrawPrimitive(4,"), 2) << log;
     EXPECT_EQ(Count(log, "DrawIndexedPrimitive(4,"), 1) << log;
     EXPECT_EQ(Count(log, "DrawPrimitive(2,"), 1) << log;
-    EXPECT_EQ(Im2D_GetNearScreenZ(), 0.0f);
-    EXPECT_EQ(Im2D_GetFarScreenZ(), 1.0f);
+    EXPECT_EQ(std::tuple(Im2D_GetNearScreenZ(), Im2D_GetFarScreenZ()), std::tuple(0.0f, 1.0f));
 }
 
 TEST_F(EntryTest, Im3DRenderingNeedsABatchAndAKnownTypeAndPipelinesCanBeReplaced)

@@ -65,16 +65,14 @@ TEST_F(FrameTest, AnEditMadeByASyncCallbackIsAppliedByTheNextSync)
     EXPECT_NE(Frame_IsDirty(child), 0u);  // listed again, not lost
     EXPECT_TRUE(Frame_Validate(nullptr));
     Frame_SyncDirtyList();
-    EXPECT_EQ(child->world.pos.x, 1.0f);
-    EXPECT_EQ(Frame_IsDirty(child), 0u);
+    EXPECT_EQ(std::tuple(child->world.pos.x, Frame_IsDirty(child)), std::tuple(1.0f, 0u));
     // Editing at every sync lists the root for the next one and lets this one end.
     mover.edits = -1;
     mover.syncs = 0;
     Frame_MarkDirty(child);
     Frame_SyncDirtyList();
     Frame_SyncDirtyList();
-    EXPECT_EQ(mover.syncs, 2);
-    EXPECT_EQ(child->world.pos.x, 2.0f);
+    EXPECT_EQ(std::tuple(mover.syncs, child->world.pos.x), std::tuple(2, 2.0f));
     EXPECT_NE(Frame_IsDirty(child), 0u);
     FrameObject_SetFrame(&mover.object, nullptr);
 }
@@ -99,8 +97,7 @@ TEST_F(FrameTest, DestroyingAFrameKeepsPendingChangesOfItsChildren)
     for (Frame* f : {grandchild, root, (Frame*)nullptr}) EXPECT_TRUE(Frame_Validate(f));
     Frame_SyncDirtyList();
     EXPECT_EQ(orphan->world.pos.x, 0.0f);  // world = modelling now
-    EXPECT_EQ(orphan->world.pos.y, 1.0f);
-    EXPECT_EQ(grandchild->world.pos.z, 7.0f);
+    EXPECT_EQ(std::tuple(orphan->world.pos.y, grandchild->world.pos.z), std::tuple(1.0f, 7.0f));
     Frame_DestroyHierarchy(orphan);
 }
 
@@ -152,15 +149,13 @@ TEST_F(FrameTest, NewestChildComesFirstCyclesAreRefusedAndReparentingMovesTheLis
 {
     Frame* a = Child(root);
     Frame* b = Child(root);
-    EXPECT_EQ(root->child, b);
-    EXPECT_EQ(b->next, a);
+    EXPECT_EQ(std::tuple(root->child, b->next), std::tuple(b, a));
     EXPECT_EQ(Frame_AddChild(a, root), nullptr);  // root is a's parent
     EXPECT_EQ(Frame_AddChild(a, a), nullptr);
     EXPECT_EQ(a->root, root);
     // Destroying a subtree leaves the parent with its other children only.
     Frame_DestroyHierarchy(b);
-    EXPECT_EQ(root->child, a);
-    EXPECT_EQ(a->next, nullptr);
+    EXPECT_EQ(std::tuple(root->child, a->next), std::tuple(a, nullptr));
     EXPECT_TRUE(Frame_Validate(root));
     // A dirty root given a parent hands its listing and pending changes over.
     Frame* c = Frame_Create();
@@ -176,6 +171,5 @@ TEST_F(FrameTest, NewestChildComesFirstCyclesAreRefusedAndReparentingMovesTheLis
     EXPECT_TRUE(Frame_Validate(g));
     EXPECT_EQ(Frame_GetWorldMatrix(g)->pos.x, 1.0f);  // the matrices alone, ahead of the sync
     Frame_SyncDirtyList();
-    EXPECT_EQ(g->world.pos.x, 1.0f);
-    EXPECT_EQ(g->world.pos.y, 3.0f);
+    EXPECT_EQ(std::tuple(g->world.pos.x, g->world.pos.y), std::tuple(1.0f, 3.0f));
 }

@@ -25,8 +25,7 @@ TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaAndApplyingOneMakesAPalettisedImag
         memcpy(p, c, 4);
     });
     Image_MakeMask(wide);
-    EXPECT_EQ(wide->pixels[3], 90);
-    EXPECT_EQ(wide->pixels[7], 60);
+    EXPECT_EQ(std::tuple(wide->pixels[3], wide->pixels[7]), std::tuple(90, 60));
 
     Image* image = Img(2, 2, 8, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)x; });
     const uint8_t red[4] = {255, 0, 0, 255}, blue[4] = {0, 0, 255, 255};
@@ -35,8 +34,7 @@ TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaAndApplyingOneMakesAPalettisedImag
     image->flags |= IMAGE_GAMMACORRECTED;
     Image* mask = Img(2, 2, 32, [](int32_t x, int32_t y, uint8_t* p) { p[3] = (uint8_t)(10 * x + 100 * y); });
     ASSERT_EQ(Image_ApplyMask(image, mask), image);
-    EXPECT_EQ(image->depth, 32);
-    EXPECT_EQ(image->palette, nullptr);
+    EXPECT_EQ(std::tuple(image->depth, image->palette), std::tuple(32, nullptr));
     EXPECT_TRUE(image->flags & IMAGE_GAMMACORRECTED);
     EXPECT_EQ(Bytes(image->pixels, 8), (std::vector<uint8_t>{255, 0, 0, 0, 0, 0, 255, 10}));
     EXPECT_EQ(image->pixels[image->stride + 7], 110);
@@ -45,8 +43,7 @@ TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaAndApplyingOneMakesAPalettisedImag
     mask->palette[3] = 5;
     mask->palette[7] = 66;
     ASSERT_EQ(Image_ApplyMask(image, mask), image);
-    EXPECT_EQ(image->pixels[3], 5);
-    EXPECT_EQ(image->pixels[7], 66);
+    EXPECT_EQ(std::tuple(image->pixels[3], image->pixels[7]), std::tuple(5, 66));
 }
 
 TEST_F(ImageTest, ApplyMaskRefusesSizeMismatchKeepsTheImageWhenMemoryRunsOutAndNeverFreesCallersPixels)
@@ -59,8 +56,7 @@ TEST_F(ImageTest, ApplyMaskRefusesSizeMismatchKeepsTheImageWhenMemoryRunsOutAndN
     imagetest::g_failAfter = 0;
     EXPECT_EQ(Image_ApplyMask(image, mask), nullptr);
     imagetest::g_failAfter = -1;
-    EXPECT_EQ(image->depth, 8);
-    EXPECT_EQ(image->pixels, pixels);
+    EXPECT_EQ(std::tuple(image->depth, image->pixels), std::tuple(8, pixels));
     EXPECT_NE(image->palette, nullptr);
     uint8_t own[4] = {0, 1, 1, 0}, palette[8 * 4] = {};
     Image* borrowed = Keep(Image_Create(2, 2, 8));
@@ -89,8 +85,7 @@ TEST_F(ImageTest, ConvertIntoAcceptsTheListedDepthPairsAndCopiesFourToEightWithS
     Image* destination = Img(3, 1, 8, 0);
     memset(destination->palette, 0xee, 1024);
     ASSERT_EQ(Image_ConvertInto(destination, source), 1);
-    EXPECT_EQ(destination->pixels[2], 15);
-    EXPECT_EQ(memcmp(destination->palette, source->palette, 64), 0);
+    EXPECT_EQ(std::tuple(destination->pixels[2], memcmp(destination->palette, source->palette, 64)), std::tuple(15, 0));
     for (int i = 64; i < 1024; i++) ASSERT_EQ(destination->palette[i], 0);
     Image* wide = Img(3, 1, 32, 0);
     source->flags |= IMAGE_GAMMACORRECTED;

@@ -169,19 +169,16 @@ TEST_F(PipelineTest, ClusterResolutionAssignsSlotsAndRefusesMissingClusters)
     PipelineNode *src = Node(p, "source"), *mid = Node(p, "middle"), *snk = Node(p, "sink");
     // verts flows from source to sink in one slot, left by output 0.
     EXPECT_GE(src->slotIndex[0], 0);
-    EXPECT_EQ(src->slotIndex[0], snk->slotIndex[0]);
-    EXPECT_EQ(src->outputMask[0], 1u);
+    EXPECT_EQ(std::tuple(src->slotIndex[0], src->outputMask[0]), std::tuple(snk->slotIndex[0], 1u));
     // The optional uvs were dropped upstream, so the sink has no slot for them.
-    EXPECT_EQ(snk->slotIndex[1], -1);
-    EXPECT_EQ(src->slotIndex[2], -1);
+    EXPECT_EQ(std::tuple(snk->slotIndex[1], src->slotIndex[2]), std::tuple(-1, -1));
     // The temporary meets verts in the middle node, so it needs a slot of its own.
     EXPECT_GE(mid->slotIndex[0], 0);
     EXPECT_NE(mid->slotIndex[0], src->slotIndex[0]);
     EXPECT_LE(p->packetNumClusterSlots, 3u);
     calls.clear();
     EXPECT_EQ(Pipeline_Execute(p, nullptr, 1), p);
-    EXPECT_EQ(calls.size(), 3u);
-    EXPECT_EQ(Pipeline_GetHeap()->resetNeeded, 1);
+    EXPECT_EQ(std::tuple(calls.size(), Pipeline_GetHeap()->resetNeeded), std::tuple(3u, 1));
 
     // A required cluster invalidated upstream, a cluster listed twice, a null cluster.
     const uint32_t dropVerts[] = {CLUSTER_INVALID, CLUSTER_VALID, CLUSTER_INVALID};
@@ -227,8 +224,7 @@ TEST(PipelineHeap, FreeMergesWithEachKindOfNeighbour)
     auto header = [](void* data) { return (PipelineHeapBlock*)((uint8_t*)data - 32); };
     void *a = PipelineHeap_Alloc(heap, 64), *b = PipelineHeap_Alloc(heap, 64), *c = PipelineHeap_Alloc(heap, 64),
          *d = PipelineHeap_Alloc(heap, 64);
-    EXPECT_EQ((uintptr_t)a % 32, 0u);
-    EXPECT_EQ(header(b)->prev, header(a));
+    EXPECT_EQ(std::tuple((uintptr_t)a % 32, header(b)->prev), std::tuple(0u, header(a)));
     EXPECT_EQ(heap->freeCount, 1u);  // the rest after d
     // Each free: the block, then the free records and a's size after it.
     const struct {
@@ -242,8 +238,7 @@ TEST(PipelineHeap, FreeMergesWithEachKindOfNeighbour)
     };
     for (const auto& s : steps) {
         PipelineHeap_Free(heap, s.block);
-        EXPECT_EQ(heap->freeCount, s.freeCount);
-        EXPECT_EQ(header(a)->size, s.sizeOfA);
+        EXPECT_EQ(std::tuple(heap->freeCount, header(a)->size), std::tuple(s.freeCount, s.sizeOfA));
     }
     void *e = PipelineHeap_Alloc(heap, 32), *f = PipelineHeap_Alloc(heap, 32);
     PipelineHeap_Free(heap, e);
@@ -253,8 +248,7 @@ TEST(PipelineHeap, FreeMergesWithEachKindOfNeighbour)
     ASSERT_NE(PipelineHeap_Alloc(heap, 5000), nullptr);
     EXPECT_EQ(heap->resetNeeded, 1);
     PipelineHeap_Reset(heap);
-    EXPECT_EQ(heap->freeCount, 2u);
-    EXPECT_EQ(heap->resetNeeded, 0);
+    EXPECT_EQ(std::tuple(heap->freeCount, heap->resetNeeded), std::tuple(2u, 0));
     PipelineHeap_Destroy(heap);
 }
 

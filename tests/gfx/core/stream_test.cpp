@@ -21,8 +21,7 @@ void ReadTree(Stream* s)
     ASSERT_NE(s, nullptr);
     uint32_t length = 0, version = 0;
     ASSERT_EQ(Stream_FindChunk(s, CHUNK_STRUCT, &length, &version), 1);
-    EXPECT_EQ(length, 4u);
-    EXPECT_EQ(version, (uint32_t)STREAM_VERSION);
+    EXPECT_EQ(std::tuple(length, version), std::tuple(4u, (uint32_t)STREAM_VERSION));
     int32_t word = 0;
     ASSERT_NE(Stream_ReadInt32(s, &word, 4), nullptr);
     EXPECT_EQ(word, 0x11223344);
@@ -319,8 +318,7 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesThe
     Stream* s = none.Open();
     uint32_t type, length;
     ASSERT_EQ(Stream_ReadChunkHeader(s, &type, &length, nullptr, nullptr), 1);
-    EXPECT_EQ(type, (uint32_t)CHUNK_EXTENSION);
-    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(std::tuple(type, length), std::tuple((uint32_t)CHUNK_EXTENSION, 0u));
     Stream_Close(s, nullptr);
     // Skipping passes over the whole extension chunk.
     MemoryBytes two([&](Stream* s) {

@@ -162,8 +162,7 @@ TEST_F(TextureTest, ChunksRoundTripAndTheirFilterWordDecidesTheLevelsOfFreshText
         Texture_SetAutoMipmapping(c.autoMipmapping);
         Texture* read = ReadChunkFrom();
         ASSERT_NE(read, nullptr);
-        EXPECT_EQ(read->refCount, 1);
-        EXPECT_EQ(Raster_GetFormat(read->raster) & (kMip | kAuto), c.levels);
+        EXPECT_EQ(std::tuple(read->refCount, Raster_GetFormat(read->raster) & (kMip | kAuto)), std::tuple(1, c.levels));
         EXPECT_EQ(read->filterAddressing, c.wordRead);
         // The module's flags are the caller's again afterwards.
         EXPECT_EQ(Texture_GetMipmapping(), c.mipmapping);

@@ -89,8 +89,7 @@ TEST_F(NativeDataTest, NativeGeometryAndItsAtomicRoundTripWithChunkSizesMatching
     // A plain geometry writes no block; an instanced one without meshes an empty one.
     auto write = [](const Geometry* p, Stream* s) { return D3D8NativeData_GeometryWrite(s, 0, p, 0, 0); };
     Geometry* plain = Own(MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white));
-    EXPECT_EQ(D3D8NativeData_GeometryGetSize(plain, 0, 0), 0);
-    EXPECT_EQ(Written(write, plain).size(), 0u);
+    EXPECT_EQ(std::tuple(D3D8NativeData_GeometryGetSize(plain, 0, 0), Written(write, plain).size()), std::tuple(0, 0u));
     Atomic* a = Own(MakeAtomic(plain));
     ASSERT_NE(D3D8_InstanceMeshes(a, plain, &plain->instanceData, MeshHeader_Empty(), D3D8AtomicNode_Instance, 1),
               nullptr);
@@ -116,8 +115,7 @@ TEST_F(NativeDataTest, FailedReadsGiveEveryRangeBackAndLeaveNothing)
     EXPECT_EQ(D3D8NativeData_GeometryRead(s, (int32_t)block.size(), g, 0, 0), nullptr);
     Stream_Close(s, nullptr);
     EXPECT_EQ(TakeError(), (int32_t)ERR_NO_ERROR);
-    EXPECT_EQ(Live(), before);
-    EXPECT_EQ(g->instanceData, kept);
+    EXPECT_EQ(std::tuple(Live(), g->instanceData), std::tuple(before, kept));
     // Every other refusal gives the vertex ranges it took back.
     auto freeBytes = [key = Records(g->instanceData)[0].vertexShader] {
         VertexBufferRange ranges[64];

@@ -48,8 +48,7 @@ TEST_F(D3D8PipelineTest, InstancingWritesPositionNormalModulatedColourAndCoordin
         const uint32_t expected = (uint32_t)((256 * c.alpha) >> 8) << 24 | (uint32_t)((129 * c.red) >> 8) << 16 |
                                   (uint32_t)((65 * c.green) >> 8) << 8 | (uint32_t)((256 * c.blue) >> 8);
         EXPECT_EQ(Colour(r, i, 6), expected) << i;
-        EXPECT_EQ(v[7], 0.5f * i);
-        EXPECT_EQ(v[8], 1.0f - i);
+        EXPECT_EQ(std::tuple(v[7], v[8]), std::tuple(0.5f * i, 1.0f - i));
     }
 }
 
@@ -82,8 +81,7 @@ TEST_F(D3D8PipelineTest, CompactedMeshesRefillOnlyLockedPartsThroughTheirReverse
     Geometry_Unlock(g);
     ResourceArenaEntry* before = g->instanceData;
     ASSERT_EQ(Atomic_Render(a), a);
-    EXPECT_EQ(g->instanceData, before);
-    EXPECT_EQ(g->lockedSinceLastInst, 0);
+    EXPECT_EQ(std::tuple(g->instanceData, g->lockedSinceLastInst), std::tuple(before, 0));
     for (uint32_t i = 0; i < 6; i++) {
         EXPECT_EQ(Vertex(r, i)[1], 100.0f + sources[i]);
         EXPECT_EQ(Colour(r, i, 3) >> 16 & 0xFF, (uint32_t)sources[i]);
@@ -195,8 +193,7 @@ TEST_F(D3D8PipelineTest, SectorsInstanceTheirByteNormalsIntoSharedRanges)
               1);
     ASSERT_NE(leaf->instanceData, nullptr);
     const D3D8MeshInstance& r = Records(leaf->instanceData)[0];
-    EXPECT_EQ(r.vertexShader, 0x152u);
-    EXPECT_EQ(r.managed, 1);
+    EXPECT_EQ(std::tuple(r.vertexShader, r.managed), std::tuple(0x152u, 1));
     EXPECT_EQ(Vertex(r, 0)[4], 0.5f);  // 64 / 128
     EXPECT_EQ(Vertex(r, 0)[5], -1.0f);
     EXPECT_EQ(Colour(r, 3, 6), 0xFF000000u | 180u << 16 | 10u << 8 | 20u);
@@ -298,16 +295,14 @@ TEST_F(LightTest, DeviceIndicesGrowReuseADestroyedLightsFirstAndAreNotCopied)
     Light_SetRadius(b, 1);
     Light* c = Make(LIGHT_POINT);
     for (Light* l : {a, b, c}) EXPECT_EQ(D3D8Lights_ConvertLight(l), 1);
-    EXPECT_EQ(D3D8Lights_GetData(a)->index, 0);
-    EXPECT_EQ(D3D8Lights_GetData(c)->index, 2);
+    EXPECT_EQ(std::tuple(D3D8Lights_GetData(a)->index, D3D8Lights_GetData(c)->index), std::tuple(0, 2));
     D3D8Lights_Commit(1);
     Light_Destroy(b);
     Light* d = Make(LIGHT_POINT);
     Light* e = Make(LIGHT_POINT);
     D3D8Lights_ConvertLight(d);
     D3D8Lights_ConvertLight(e);
-    EXPECT_EQ(D3D8Lights_GetData(d)->index, 1);
-    EXPECT_EQ(D3D8Lights_GetData(e)->index, 3);
+    EXPECT_EQ(std::tuple(D3D8Lights_GetData(d)->index, D3D8Lights_GetData(e)->index), std::tuple(1, 3));
     D3D8Lights_Commit(1);
     Light* copy = Make(LIGHT_POINT);
     for (const PluginEntry* p = Light_GetRegistry()->first; p; p = p->next)

@@ -166,8 +166,7 @@ TEST_F(GeometryTest, LockingTrianglesRebuildsTheMeshHeaderAndSortingSplitsShared
     Geometry* g = Own(MakeGrid(1, 1.0f, GEOMETRY_POSITIONS | GEOMETRY_PRELIT, low));
     MeshHeader* header = g->mesh;
     Geometry_Lock(g, GEOMETRY_LOCK_VERTICES);
-    EXPECT_EQ(g->mesh, header);
-    EXPECT_EQ(g->lockedSinceLastInst, GEOMETRY_LOCK_VERTICES);
+    EXPECT_EQ(std::tuple(g->mesh, g->lockedSinceLastInst), std::tuple(header, GEOMETRY_LOCK_VERTICES));
     const uint16_t serial = header->serialNumber;
     Geometry_Lock(g, GEOMETRY_LOCK_POLYGONS);
     EXPECT_EQ(g->mesh, nullptr);
@@ -180,8 +179,7 @@ TEST_F(GeometryTest, LockingTrianglesRebuildsTheMeshHeaderAndSortingSplitsShared
     *Owned(g) = 42;
     Geometry* sorted = Own(Geometry_SortVerticesByMaterial(g, nullptr));
     ASSERT_NE(sorted, nullptr);
-    EXPECT_EQ(sorted->numVertices, 6);
-    EXPECT_EQ(g->numVertices, 4);
+    EXPECT_EQ(std::tuple(sorted->numVertices, g->numVertices), std::tuple(6, 4));
     // The lower material's vertices come first; triangles keep their order.
     EXPECT_EQ(sorted->triangles[1].matIndex, 0);
     for (uint16_t v : sorted->triangles[1].vertIndex) EXPECT_LT(v, 3);
@@ -189,13 +187,11 @@ TEST_F(GeometryTest, LockingTrianglesRebuildsTheMeshHeaderAndSortingSplitsShared
     for (int k = 0; k < 3; k++) {
         const Vec3& a = g->morphTarget[0].verts[g->triangles[0].vertIndex[k]];
         const Vec3& b = sorted->morphTarget[0].verts[sorted->triangles[0].vertIndex[k]];
-        EXPECT_EQ(a.x, b.x);
-        EXPECT_EQ(a.y, b.y);
+        EXPECT_EQ(std::tuple(a.x, a.y), std::tuple(b.x, b.y));
     }
     ASSERT_NE(Owned(sorted), nullptr);
     EXPECT_NE(Owned(sorted), Owned(g));
-    EXPECT_EQ(*Owned(sorted), 42);
-    EXPECT_EQ(low->refCount, 3);
+    EXPECT_EQ(std::tuple(*Owned(sorted), low->refCount), std::tuple(42, 3));
 }
 
 // The list chunk read into list; null on failure.
@@ -260,8 +256,7 @@ TEST_F(GeometryTest, MaterialStructsOfOtherLengthsAndAnEmptyRightToRenderSubChun
         ASSERT_NE(m, nullptr);
         EXPECT_EQ(memcmp(m->colour, a->colour, 4), 0);
         const float expected = b == &shortStruct ? 0.0f : 1.0f;
-        EXPECT_EQ(m->surfaceProperties[0], expected);
-        EXPECT_EQ(m->surfaceProperties[2], expected);
+        EXPECT_EQ(std::tuple(m->surfaceProperties[0], m->surfaceProperties[2]), std::tuple(expected, expected));
         Material_Destroy(m);
     }
     // An empty right-to-render sub-chunk in the (empty) extension chunk is refused.
@@ -287,8 +282,7 @@ TEST_F(GeometryTest, MaterialTextureThatCannotBeFoundReadsUntexturedAndKeepsTheS
     MaterialList read;
     ASSERT_NE(ReadList(bytes, &read), nullptr);
     ASSERT_EQ(read.count, 2);
-    EXPECT_EQ(read.materials[0]->texture, nullptr);
-    EXPECT_EQ(read.materials[1]->colour[0], 5);
+    EXPECT_EQ(std::tuple(read.materials[0]->texture, read.materials[1]->colour[0]), std::tuple(nullptr, 5));
     MaterialList_Deinitialize(&read);
     MaterialList_Deinitialize(&list);
 }
@@ -361,8 +355,7 @@ TEST_F(GeometryTest, TheExampleAtomicIsWrittenAsLaidOutReadsBackByteForByteAndRe
     existing->filterAddressing = 0x1101;
     Atomic* shared = ReadAtomic(copy);
     ASSERT_NE(shared, nullptr);
-    EXPECT_EQ(shared->geometry->matList.materials[0]->texture, existing);
-    EXPECT_EQ(existing->refCount, 2);
+    EXPECT_EQ(std::tuple(shared->geometry->matList.materials[0]->texture, existing->refCount), std::tuple(existing, 2));
     EXPECT_EQ(U32(WriteAtomic(shared), 292), 0x00011101u);
     Atomic_Destroy(shared);
     Texture_Destroy(existing);

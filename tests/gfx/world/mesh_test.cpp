@@ -111,8 +111,7 @@ uint32_t CheckStrips(const std::vector<Tri>& tris, Material** materials, int num
         decoded[mesh.material].merge(DecodeStrip(mesh.indices, mesh.numIndices));
         total += mesh.numIndices;
     }
-    EXPECT_EQ(total, header->totalIndicesInMesh);
-    EXPECT_EQ(decoded, expected);
+    EXPECT_EQ(std::tuple(total, decoded), std::tuple(header->totalIndicesInMesh, expected));
     MeshHeader_Destroy(header);
     return total;
 }
@@ -171,8 +170,7 @@ TEST_F(MeshTest, BinaryMeshRoundTripsAndRefusesContradictoryCounts)
         MeshHeader* back = read(good, native);
         ASSERT_NE(back, nullptr);
         EXPECT_NE(back->serialNumber, g->mesh->serialNumber);
-        EXPECT_EQ(back->numMeshes, g->mesh->numMeshes);
-        EXPECT_EQ(MeshHeader_Meshes(back)[0].material, m);
+        EXPECT_EQ(std::tuple(back->numMeshes, MeshHeader_Meshes(back)[0].material), std::tuple(g->mesh->numMeshes, m));
         const uint16_t* indices = MeshHeader_Meshes(back)[0].indices;
         if (!native) {
             EXPECT_TRUE(std::equal(indices, indices + back->totalIndicesInMesh, MeshHeader_Meshes(g->mesh)[0].indices));

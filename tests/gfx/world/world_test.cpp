@@ -32,8 +32,7 @@ TEST_F(WorldObjectsTest, WorldsAreOneEmptyLeafOrAHandBuiltTreeAndRefuseWhatTheWa
               std::tuple(SECTOR_LEAF, MeshHeader_Empty(), w));
     EXPECT_EQ(WorldSector_DefaultRenderCallback(leaf), leaf);
     World_Destroy(w);
-    EXPECT_EQ(Live(), before);
-    EXPECT_EQ(WorldSector_GetWorld(leaf), nullptr);
+    EXPECT_EQ(std::tuple(Live(), WorldSector_GetWorld(leaf)), std::tuple(before, nullptr));
 
     // A triangle whose material lies past the list.
     WorldSector* bad = WorldSector_CreateLeaf(&big, 3, 1, WORLD_POSITIONS);
@@ -216,8 +215,7 @@ TEST_F(WorldObjectsTest, DefaultPipelinesAreSelectedUnlessTheObjectOrWorldHasIts
     leaf->pipeline = p[1];
     sRuns = 0;
     EXPECT_EQ(WorldSector_Render(w, leaf), leaf);
-    EXPECT_EQ(sRuns, 1);
-    EXPECT_EQ(sLastObject, leaf);
+    EXPECT_EQ(std::tuple(sRuns, sLastObject), std::tuple(1, leaf));
     Engine_Instance()->currentWorld = nullptr;
     for (Pipeline* q : p) Pipeline_Destroy(q);
 
