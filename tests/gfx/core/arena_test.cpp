@@ -115,10 +115,8 @@ TEST(ResourceHeap, SmallRequestsTakeOneGranuleAndSplitOnlyAboveTheThreshold)
     ASSERT_NE(one, nullptr);
     EXPECT_EQ(std::tuple(ResourceHeap_BlockSize(one), (uintptr_t)one % 32), std::tuple(32u, 0u));
     // A 96-byte and a 128-byte free block, each fenced by a used one.
-    void* a96 = ResourceHeap_Alloc(heap, 96);
-    void* fence1 = ResourceHeap_Alloc(heap, 32);
-    void* a128 = ResourceHeap_Alloc(heap, 128);
-    void* fence2 = ResourceHeap_Alloc(heap, 32);
+    void *a96 = ResourceHeap_Alloc(heap, 96), *fence1 = ResourceHeap_Alloc(heap, 32);
+    void *a128 = ResourceHeap_Alloc(heap, 128), *fence2 = ResourceHeap_Alloc(heap, 32);
     ResourceHeap_Free(a96);
     ResourceHeap_Free(a128);
     // Best fit, split only when over 64 bytes are left: 96 stays whole, 128 splits.
@@ -215,10 +213,8 @@ TEST(FreeListDeathTest, FreeingAnEntryTwiceOrAnotherListsEntryAsserts)
 {
     if (!Assert_Enabled()) GTEST_SKIP() << "assertions are compiled out of this build";
     InitScope scope;
-    FreeList* list = FreeList_Create(16, 4, 8);
-    FreeList* other = FreeList_Create(16, 4, 8);
-    void* entry = FreeList_Alloc(list);
-    void* foreign = FreeList_Alloc(other);
+    FreeList *list = FreeList_Create(16, 4, 8), *other = FreeList_Create(16, 4, 8);
+    void *entry = FreeList_Alloc(list), *foreign = FreeList_Alloc(other);
     FreeList_Alloc(list);  // keeps the block alive after entry goes
     FreeList_Free(list, entry);
     EXPECT_DEATH(FreeList_Free(list, entry), "freelist\\.cpp:[0-9]+: assertion failed");

@@ -23,8 +23,7 @@ void MoveTo(Frame* f, float x, float y, float z)
 // Counts its syncs; `edits` of them move its frame one unit along x (-1: all).
 struct Counter {
     FrameLinkedObject object;
-    int syncs;
-    int edits;
+    int syncs, edits;
 };
 FrameLinkedObject* CountSync(FrameLinkedObject* o)
 {
@@ -79,9 +78,7 @@ TEST_F(FrameTest, AnEditMadeByASyncCallbackIsAppliedByTheNextSync)
 
 TEST_F(FrameTest, DestroyingAFrameKeepsPendingChangesOfItsChildren)
 {
-    Frame* mid = Child(root);
-    Frame* orphan = Child(mid);
-    Frame* grandchild = Child(orphan);
+    Frame *mid = Child(root), *orphan = Child(mid), *grandchild = Child(orphan);
     MoveTo(mid, 10, 0, 0);
     MoveTo(orphan, 0, 1, 0);
     Frame_SyncDirtyList();
@@ -103,9 +100,7 @@ TEST_F(FrameTest, DestroyingAFrameKeepsPendingChangesOfItsChildren)
 
 TEST_F(FrameTest, ValidationFindsBrokenLinksAndListings)
 {
-    Frame* a = Child(root);
-    Frame* b = Child(root);
-    Frame* other = Frame_Create();
+    Frame *a = Child(root), *b = Child(root), *other = Frame_Create();
     Counter attached = {};
     FrameObject_SetFrame(&attached.object, a);
     Frame_SyncDirtyList();
@@ -147,8 +142,7 @@ TEST_F(FrameTest, ValidationFindsBrokenLinksAndListings)
 
 TEST_F(FrameTest, NewestChildComesFirstCyclesAreRefusedAndReparentingMovesTheListing)
 {
-    Frame* a = Child(root);
-    Frame* b = Child(root);
+    Frame *a = Child(root), *b = Child(root);
     EXPECT_EQ(std::tuple(root->child, b->next), std::tuple(b, a));
     EXPECT_EQ(Frame_AddChild(a, root), nullptr);  // root is a's parent
     EXPECT_EQ(Frame_AddChild(a, a), nullptr);
@@ -158,8 +152,7 @@ TEST_F(FrameTest, NewestChildComesFirstCyclesAreRefusedAndReparentingMovesTheLis
     EXPECT_EQ(std::tuple(root->child, a->next), std::tuple(a, nullptr));
     EXPECT_TRUE(Frame_Validate(root));
     // A dirty root given a parent hands its listing and pending changes over.
-    Frame* c = Frame_Create();
-    Frame* g = Child(c);
+    Frame *c = Frame_Create(), *g = Child(c);
     Frame_SyncDirtyList();
     MoveTo(g, 0, 3, 0);
     MoveTo(a, 1, 0, 0);

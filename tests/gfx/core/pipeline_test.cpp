@@ -98,8 +98,7 @@ TEST_F(PipelineTest, SharedDefinitionsOpenAndCloseOnceAndAFailedCompileClosesOnl
     PipelineNodeDefinition &a = Def("a", 0), &bad = Def("bad");
     bad.init = FailInit;
     calls.clear();
-    Pipeline* p1 = Edit({{&a}});
-    Pipeline* p2 = Edit({{&a}});
+    Pipeline *p1 = Edit({{&a}}), *p2 = Edit({{&a}});
     ASSERT_EQ(Pipeline_Compile(p1), p1);
     ASSERT_EQ(Pipeline_Compile(p2), p2);
     EXPECT_EQ(a.refCount, 2);

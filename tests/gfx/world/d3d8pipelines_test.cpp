@@ -298,8 +298,7 @@ TEST_F(LightTest, DeviceIndicesGrowReuseADestroyedLightsFirstAndAreNotCopied)
     EXPECT_EQ(std::tuple(D3D8Lights_GetData(a)->index, D3D8Lights_GetData(c)->index), std::tuple(0, 2));
     D3D8Lights_Commit(1);
     Light_Destroy(b);
-    Light* d = Make(LIGHT_POINT);
-    Light* e = Make(LIGHT_POINT);
+    Light *d = Make(LIGHT_POINT), *e = Make(LIGHT_POINT);
     D3D8Lights_ConvertLight(d);
     D3D8Lights_ConvertLight(e);
     EXPECT_EQ(std::tuple(D3D8Lights_GetData(d)->index, D3D8Lights_GetData(e)->index), std::tuple(1, 3));
@@ -339,11 +338,9 @@ TEST_F(LightTest, SpotConesPointLightsAndColoursBecomeDeviceFields)
     Light_SetConeAngle(spot, 1.5707964f);
     const LightColour half = {0.5f, 0.25f, 1.0f, 0.5f};
     Light_SetColour(spot, &half);
-    Light* unset = Make(LIGHT_SPOT, 4.0f);
-    Light* soft = Make(LIGHT_SOFT_SPOT, 4.0f);
+    Light *unset = Make(LIGHT_SPOT, 4.0f), *soft = Make(LIGHT_SOFT_SPOT, 4.0f);
     Light_SetConeAngle(soft, 0.5f);
-    Light* point = Make(LIGHT_POINT, 2.0f);
-    Light* dark = Make(LIGHT_POINT, 0.0f);
+    Light *point = Make(LIGHT_POINT, 2.0f), *dark = Make(LIGHT_POINT, 0.0f);
     for (Light* l : {spot, unset, soft, point}) EXPECT_EQ(D3D8Lights_ConvertLight(l), 1);
     EXPECT_EQ(D3D8Lights_ConvertLight(dark), 0);
     EXPECT_EQ(D3D8Lights_GetData(dark)->index, -1);
@@ -376,8 +373,7 @@ TEST_F(LightTest, AnAtomicIsLitByTheLightsReachingItsSectorsOnceEachAndWithoutNo
     EXPECT_EQ(D3D8Lights_GetData(far)->index, -1);
 
     Atomic* b = Own(MakeAtomic(Own(MakeGrid(1, 2.0f, GEOMETRY_POSITIONS | GEOMETRY_LIGHT, white))));
-    Light* sun = Make(LIGHT_DIRECTIONAL);
-    Light* sky = Make(LIGHT_AMBIENT);
+    Light *sun = Make(LIGHT_DIRECTIONAL), *sky = Make(LIGHT_AMBIENT);
     const LightColour blue = {0.1f, 0.2f, 0.3f, 1};
     Light_SetColour(sky, &blue);
     D3D8AtomicNode_Lighting(b);

@@ -161,8 +161,7 @@ TEST_F(GeometryTest, OldStructWithSurfacePropertiesReadsWithAWarningAndRestoresT
 
 TEST_F(GeometryTest, LockingTrianglesRebuildsTheMeshHeaderAndSortingSplitsSharedVerticesCopyingExtensions)
 {
-    Material* low = white;
-    Material* high = Own(MakeMaterial(9, 9, 9));
+    Material *low = white, *high = Own(MakeMaterial(9, 9, 9));
     Geometry* g = Own(MakeGrid(1, 1.0f, GEOMETRY_POSITIONS | GEOMETRY_PRELIT, low));
     MeshHeader* header = g->mesh;
     Geometry_Lock(g, GEOMETRY_LOCK_VERTICES);
@@ -202,8 +201,7 @@ MaterialList* ReadList(Bytes& bytes, MaterialList* list)
 
 TEST_F(GeometryTest, MaterialListsStreamRepeatsAsBackReferencesRestoreTheReferenceCountsAndRefuseBrokenChunks)
 {
-    Material* a = Own(MakeMaterial(10, 20, 30, 40));
-    Material* b = Own(MakeMaterial(1, 2, 3, 255));
+    Material *a = Own(MakeMaterial(10, 20, 30, 40)), *b = Own(MakeMaterial(1, 2, 3, 255));
     MaterialList list = List({a, a, b, a});
     Bytes bytes = Written(MaterialList_StreamWrite, &list);
     // Struct: count 4, then -1, 0, -1, 1; then two material chunks.

@@ -31,8 +31,7 @@ using MeshTest = WorldTest;
 
 TEST_F(MeshTest, OpaqueMeshesComeBeforeTranslucentOnesAndKeysOrderTheRest)
 {
-    Material* opaqueA = white;
-    Material* opaqueB = Own(MakeMaterial(0, 255, 0));
+    Material *opaqueA = white, *opaqueB = Own(MakeMaterial(0, 255, 0));
     Material* glass = Own(MakeMaterial(255, 255, 255, 128));
     BuildMesh* build = BuildMesh_Create(3);
     // Pipeline keys put B before A; the translucent one comes first in the input.
@@ -67,8 +66,7 @@ TEST_F(MeshTest, SpreadAndJoinKeepTrianglesAndParityAndBuildAroundOneVertexAtOnc
     } joins[] = {{{0, 1, 2, 3}, {3, 4, 5}, {0, 1, 2, 3, 3, 4, 5}}, {{0, 1, 2}, {3, 4, 5}, {0, 1, 2, 2, 3, 3, 3, 4, 5}}};
     for (auto c : joins) {
         MeshStrip second = {c.b.data(), (uint32_t)c.b.size(), (uint32_t)c.b.size(), nullptr};
-        MeshStrip first = {c.a.data(), (uint32_t)c.a.size(), (uint32_t)c.a.size(), &second};
-        MeshStrip out;
+        MeshStrip first = {c.a.data(), (uint32_t)c.a.size(), (uint32_t)c.a.size(), &second}, out;
         ASSERT_EQ(MeshOp_JoinStrips(&first, 1, &out), 1);
         EXPECT_EQ(std::vector<uint16_t>(out.indices, out.indices + out.numIndices), c.joined);
         Engine_Free(out.indices);

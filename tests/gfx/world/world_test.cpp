@@ -81,8 +81,7 @@ TEST_F(WorldObjectsTest, AtomicsAreRetiedToTheLeavesTheyOverlapAtEachSync)
 TEST_F(WorldObjectsTest, LightsJoinTheirListPositionalOnesAreTiedByRadiusAndDestroyedOnesLeave)
 {
     World* w = TwoLeafWorld();
-    Light* sun = Light_Create(LIGHT_DIRECTIONAL);
-    Light* lamp = Light_Create(LIGHT_POINT);
+    Light *sun = Light_Create(LIGHT_DIRECTIONAL), *lamp = Light_Create(LIGHT_POINT);
     Light* frameless = Light_Create(LIGHT_SPOT);
     Light_SetRadius(frameless, 3);  // no frame to mark
     Light_SetFrame(lamp, Own(worldshapes::FrameAt(-5, 0, 0)));
