@@ -132,9 +132,8 @@ TEST(Engine, StringsCompareFoldedFindCharactersAndTellAbsolutePaths)
     EXPECT_EQ(String_CompareNoCase(nullptr, "a"), 0);
     EXPECT_GT(String_CompareNoCase("[", "a"), 0);  // folded to upper case: 0x5B above 0x41
     const char* path = "a\\b\\c.png";
-    EXPECT_EQ(String_FindLastChar(path, '\\'), path + 3);
-    EXPECT_EQ(String_FindChar(path, '\\'), path + 1);
-    EXPECT_EQ(String_FindLastChar(path, '/'), nullptr);
+    EXPECT_EQ(std::tuple(String_FindLastChar(path, '\\'), String_FindChar(path, '\\'), String_FindLastChar(path, '/')),
+              std::tuple(path + 3, path + 1, nullptr));
     char text[] = "MiXeD 1", empty[] = "";
     EXPECT_STREQ(String_ToUpper(text), "MIXED 1");
     EXPECT_STREQ(String_ToLower(text), "mixed 1");
@@ -200,9 +199,9 @@ TEST_F(EntryTest, Im2DCallsReachTheDevicesIm2DFunctions)
         EXPECT_EQ(Im2D_RenderLine(v, 3, 0, 1), 1);
         EXPECT_EQ(Im2D_RenderTriangle(v, 3, 0, 1, 2), 1);
     });
-    EXPECT_EQ(Count(log, "DrawPrimitive(4,"), 2) << log;
-    EXPECT_EQ(Count(log, "DrawIndexedPrimitive(4,"), 1) << log;
-    EXPECT_EQ(Count(log, "DrawPrimitive(2,"), 1) << log;
+    EXPECT_EQ(std::tuple(Count(log, "DrawPrimitive(4,"), Count(log, "DrawIndexedPrimitive(4,"), Count(log, "DrawPrimitive(2,")),
+              std::tuple(2, 1, 1))
+        << log;
     EXPECT_EQ(std::tuple(Im2D_GetNearScreenZ(), Im2D_GetFarScreenZ()), std::tuple(0.0f, 1.0f));
 }
 
@@ -241,13 +240,10 @@ TEST_F(EntryTest, Im3DRenderingNeedsABatchAndAKnownTypeAndPipelinesCanBeReplaced
 struct RecordingDriver {
     static inline std::vector<Im3DBatch> transformed, drawn;
     static inline int opens = 0, closes = 0, refuseOpen = 0;
-    static int32_t Transform(PipelineNode*, const PipelineExecuteParams* params)
+    template <std::vector<Im3DBatch>& log>
+    static int32_t Note(PipelineNode*, const PipelineExecuteParams* params)
     {
-        return transformed.push_back(*(const Im3DBatch*)params->data), 1;
-    }
-    static int32_t Draw(PipelineNode*, const PipelineExecuteParams* params)
-    {
-        return drawn.push_back(*(const Im3DBatch*)params->data), 1;
+        return log.push_back(*(const Im3DBatch*)params->data), 1;
     }
     static int32_t Open(void) { return ++opens, !refuseOpen; }
     static void Close(void) { ++closes; }
@@ -257,7 +253,8 @@ struct RecordingDriver {
         node.name = name, node.body = body;
         return node;
     }
-    static inline PipelineNodeDefinition transformNode = Node("record", Transform), drawNode = Node("draw", Draw);
+    static inline PipelineNodeDefinition transformNode = Node("record", Note<transformed>),
+                                         drawNode = Node("draw", Note<drawn>);
     explicit RecordingDriver(int refuse)
     {
         transformed.clear(), drawn.clear();
@@ -279,16 +276,14 @@ TEST(Im3DDriverTest, BatchesRunThroughTheNodesTheDriverInstalledWhichMayRefuseTh
             const uint16_t indices[5] = {0, 1, 2, 3, 4};
             ASSERT_EQ(Im3D_Transform(v.data(), 5, nullptr, IM3D_TEXTURED), v.data());
             ASSERT_EQ(RecordingDriver::transformed.size(), 1u);
-            EXPECT_EQ(RecordingDriver::transformed[0].vertexCount, 5u);
-            EXPECT_EQ(RecordingDriver::transformed[0].flags, IM3D_TEXTURED | IM3D_ALLOPAQUE | IM3D_NOFOG);
+            const Im3DBatch& batch = RecordingDriver::transformed[0];
+            EXPECT_EQ(std::tuple(batch.vertexCount, batch.flags), std::tuple(5u, IM3D_TEXTURED | IM3D_ALLOPAQUE | IM3D_NOFOG));
             EXPECT_EQ(Im3D_RenderIndexedPrimitive(1, indices, 5), 1);  // a line list keeps whole lines
             EXPECT_EQ(Im3D_RenderPrimitive(4), 1);
             ASSERT_EQ(RecordingDriver::drawn.size(), 2u);
-            EXPECT_EQ(RecordingDriver::drawn[0].primType, 1);
-            EXPECT_EQ(RecordingDriver::drawn[0].indices, indices);
-            EXPECT_EQ(RecordingDriver::drawn[0].indexCount, 4u);
-            EXPECT_EQ(RecordingDriver::drawn[1].primType, 4);
-            EXPECT_EQ(RecordingDriver::drawn[1].indices, nullptr);
+            const Im3DBatch &lines = RecordingDriver::drawn[0], &list = RecordingDriver::drawn[1];
+            EXPECT_EQ(std::tuple(lines.primType, lines.indices, lines.indexCount, list.primType, list.indices),
+                      std::tuple(1, indices, 4u, 4, nullptr));
             EXPECT_EQ(Im3D_End(), 1);
         }
         EXPECT_EQ(RecordingDriver::closes, 1);
