@@ -199,7 +199,8 @@ TEST_F(EntryTest, Im2DCallsReachTheDevicesIm2DFunctions)
         EXPECT_EQ(Im2D_RenderLine(v, 3, 0, 1), 1);
         EXPECT_EQ(Im2D_RenderTriangle(v, 3, 0, 1, 2), 1);
     });
-    EXPECT_EQ(std::tuple(Count(log, "DrawPrimitive(4,"), Count(log, "DrawIndexedPrimitive(4,"), Count(log, "DrawPrimitive(2,")),
+    EXPECT_EQ(std::tuple(Count(log, "DrawPrimitive(4,"), Count(log, "DrawIndexedPrimitive(4,"),
+                         Count(log, "DrawPrimitive(2,")),
               std::tuple(2, 1, 1))
         << log;
     EXPECT_EQ(std::tuple(Im2D_GetNearScreenZ(), Im2D_GetFarScreenZ()), std::tuple(0.0f, 1.0f));
@@ -277,7 +278,8 @@ TEST(Im3DDriverTest, BatchesRunThroughTheNodesTheDriverInstalledWhichMayRefuseTh
             ASSERT_EQ(Im3D_Transform(v.data(), 5, nullptr, IM3D_TEXTURED), v.data());
             ASSERT_EQ(RecordingDriver::transformed.size(), 1u);
             const Im3DBatch& batch = RecordingDriver::transformed[0];
-            EXPECT_EQ(std::tuple(batch.vertexCount, batch.flags), std::tuple(5u, IM3D_TEXTURED | IM3D_ALLOPAQUE | IM3D_NOFOG));
+            EXPECT_EQ(std::tuple(batch.vertexCount, batch.flags),
+                      std::tuple(5u, IM3D_TEXTURED | IM3D_ALLOPAQUE | IM3D_NOFOG));
             EXPECT_EQ(Im3D_RenderIndexedPrimitive(1, indices, 5), 1);  // a line list keeps whole lines
             EXPECT_EQ(Im3D_RenderPrimitive(4), 1);
             ASSERT_EQ(RecordingDriver::drawn.size(), 2u);
