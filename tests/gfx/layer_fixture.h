@@ -1,11 +1,6 @@
-// Test harness of the graphics layers above the driver (world, toolkits,
-// plugins). gfxtest: memory functions that count live blocks (and can fill
-// new ones with 0xA5), memory-stream bytes, chunk writes and reads, and a
-// runner for edits of a good chunk that its reader must refuse. WorldTest:
-// the engine started through the Direct3D 8 driver with the world attached,
-// a texture dictionary whose reader knows "brick" and "stone", owned objects
-// released at tear-down, and pictures against goldens. SceneTest adds a world
-// with a camera in it.
+// Test harness of the graphics layers above the driver. gfxtest: counted memory, stream bytes and
+// chunk edits a reader must refuse. WorldTest: the engine on the Direct3D 8 driver with the world
+// attached, owned objects and goldens. SceneTest adds a world with a camera in it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -145,8 +140,7 @@ inline Atomic* ReadAtomic(Bytes& b) { return ReadChunk(Atomic_StreamRead, CHUNK_
 inline Bytes WriteMaterial(const Material* m) { return Written(Material_StreamWrite, m); }
 inline Material* ReadMaterial(Bytes& b) { return ReadChunk(Material_StreamRead, CHUNK_MATERIAL, b); }
 
-// One change to a good chunk: the word at `at` set to `value` (unless at is
-// kKeep), then the bytes cut to `cut` (unless 0).
+// One change to a good chunk: the word at `at` set (unless kKeep), then a cut to `cut` (unless 0).
 constexpr size_t kKeep = (size_t)-1;
 struct Edit {
     const char* what;
@@ -155,8 +149,7 @@ struct Edit {
     int32_t error;  // the error the refusal leaves (0: any)
     size_t cut = 0;
 };
-// Each edit of good on its own: read(bytes) refuses, leaving no block behind
-// and the edit's error.
+// Each edit of good on its own: read(bytes) refuses, leaving no block behind and the edit's error.
 template <typename R>
 void ExpectRefused(const Bytes& good, std::initializer_list<Edit> edits, R read)
 {
@@ -221,9 +214,7 @@ protected:
         gfxtest::Count().poison = false;
         gfxtest::Count().largest = 0;
     }
-    // The test's object, released at tear-down after everything owned since:
-    // an atomic, camera or light leaves its world first, a camera takes its
-    // frame and rasters along (an atomic's or light's frame is owned apart).
+    // Released at tear-down after everything owned since (leaving its world; a camera with its frame).
     template <typename T>
     T* Own(T* object)
     {
@@ -253,8 +244,7 @@ protected:
         if (w) World_AddAtomic(w, a);
         return a;
     }
-    // The picture fn draws with camera: cleared to `clear` (r, g, b, a), the
-    // back buffer's pixels (0xAARRGGBB) returned row by row.
+    // The picture fn draws with camera over `clear` (r, g, b, a): the pixels (0xAARRGGBB) row by row.
     template <typename Fn>
     std::vector<uint32_t> Snapshot(Camera* camera, Fn fn, const uint8_t* clear = nullptr)
     {
@@ -275,10 +265,8 @@ protected:
         if (!D3D8_System()->inScene) BeginFrame();
         return out;
     }
-    // The back buffer against the golden picture tests/<golden>.png: every
-    // channel within `tolerance` on all but `allowedOff` pixels. Empty when it
-    // matches. After an intended change in rendering, HELM_REGEN_GOLDEN=1
-    // rewrites the goldens; look at each one before committing it.
+    // The back buffer against tests/<golden>.png (empty when it matches); HELM_REGEN_GOLDEN=1
+    // rewrites the goldens after an intended change: look at each one before committing it.
     static std::string MatchGolden(const std::string& golden, int tolerance = 3, int allowedOff = 0)
     {
         D3D8Test_Finish();
@@ -286,8 +274,7 @@ protected:
             D3D8_DeviceState()->backBuffer->surface, std::string(HELM_SOURCE_DIR) + "/tests/" + golden + ".png",
             TestTmp().string() + "/" + golden.substr(golden.rfind('/') + 1) + "_actual.png", tolerance, allowedOff);
     }
-    // Two leaves split at x = 0, each with one triangle; the second leaf's
-    // triangle uses window base 1 (material b). Owned.
+    // Two leaves split at x = 0 with a triangle each, the second's on material b. Owned.
     World* TwoLeafWorld(Material* b = nullptr, int32_t renderOrder = 2)
     {
         const WorldBox left = {{-200, -200, -200}, {0, 200, 200}}, right = {{0, -200, -200}, {200, 200, 200}},
@@ -401,8 +388,7 @@ protected:
     }
 };
 
-// A world (+-200) with a camera at the origin looking along +z (640 x 480,
-// far plane 100) in it; atomics and lights added to it.
+// A world (+-200) with a camera at the origin looking along +z (640 x 480, far plane 100).
 class SceneTest : public WorldTest {
 protected:
     World* world = nullptr;
@@ -446,8 +432,7 @@ protected:
             },
             clear);
     }
-    // The pixel where world point (x, y, z) lands (320 pixels per unit at
-    // z = 1; world +x runs to the left of the picture).
+    // The pixel where world point (x, y, z) lands (world +x runs to the left).
     static uint32_t PixelAt(const std::vector<uint32_t>& pixels, float x, float y, float z)
     {
         const int px = (int)std::lround(320 - 320 * x / z), py = (int)std::lround(240 - 240 * y / z);

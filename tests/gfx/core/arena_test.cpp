@@ -72,7 +72,6 @@ TEST(ResourceArena, FreeEmptyAndResizeNotifyAndClearOwners)
     ResourceArena_NewFrame();
     ResourceArena_Empty();
     EXPECT_EQ(std::tuple(b.entry, b.notified, ResourceArena_BytesInUse()), std::tuple(nullptr, 1, 0u));
-    // Resizing a running arena empties and rebuilds it.
     ResourceArena_AllocateEntry(&a, &a.entry, 100, Notify);
     EXPECT_EQ(ResourceArena_SetSize(32 * 1024), 1);
     EXPECT_EQ(a.entry, nullptr);
@@ -114,7 +113,6 @@ TEST(ResourceHeap, SmallRequestsTakeOneGranuleAndSplitOnlyAboveTheThreshold)
     void* one = ResourceHeap_Alloc(heap, 1);
     ASSERT_NE(one, nullptr);
     EXPECT_EQ(std::tuple(ResourceHeap_BlockSize(one), (uintptr_t)one % 32), std::tuple(32u, 0u));
-    // A 96-byte and a 128-byte free block, each fenced by a used one.
     void *a96 = ResourceHeap_Alloc(heap, 96), *fence1 = ResourceHeap_Alloc(heap, 32);
     void *a128 = ResourceHeap_Alloc(heap, 128), *fence2 = ResourceHeap_Alloc(heap, 32);
     ResourceHeap_Free(a96);
@@ -132,7 +130,6 @@ TEST(ResourceHeap, SmallRequestsTakeOneGranuleAndSplitOnlyAboveTheThreshold)
 // The kernel's containers: free lists of fixed-size entries and array lists.
 namespace {
 
-// A walk over the used entries that counts them and frees those listed.
 struct Walk {
     FreeList* list;
     std::set<void*> freeThese;
@@ -167,7 +164,6 @@ TEST(FreeList, ForAllUsedSurvivesACallbackThatEmptiesABlockWithAndWithoutBlocks)
         EXPECT_EQ(w.visited, 9);
         EXPECT_EQ(FreeList_BlockCount(list), flags ? 4 : 1);
         EXPECT_TRUE(FreeList_Validate(list));
-        // What is left still walks, allocates and frees normally.
         Walk count{list, {}};
         FreeList_ForAllUsed(list, FreeSome, &count);
         EXPECT_EQ(count.visited, 4);

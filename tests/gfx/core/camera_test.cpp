@@ -24,7 +24,6 @@ bool Inside(const Camera* c, const Vec3& p)
     return true;
 }
 
-// A camera on a frame of its own, in a started engine.
 class CameraTest : public ::testing::Test {
 protected:
     EngineScope scope;
@@ -131,7 +130,6 @@ TEST_F(CameraTest, SettersRefuseValuesThatDivideByZeroAndZMapsTheClipRangeIntoTh
     EXPECT_NEAR(camera->zScale * (1.0f / 100.0f) + camera->zShift, 0.9999f, 1e-5f);
 }
 
-// Matrices and vectors.
 namespace {
 
 Matrix Make(Vec3 r, Vec3 u, Vec3 a, Vec3 p, uint32_t flags = 0)
@@ -207,7 +205,6 @@ TEST(Matrix, RotateScaleAndTranslateCombineInTheStatedOrder)
     EXPECT_EQ(pre.flags & MATRIX_IDENTITY_FLAGS, 0u);
     Matrix_Translate(&pre, &t, COMBINE_PRECONCAT);  // along the scaled, rotated right
     EXPECT_NEAR(pre.pos.y, 3.0f, 1e-5f);
-    // Another combination is refused and changes nothing.
     const Matrix before = pre;
     Error_Get(nullptr);
     EXPECT_EQ(Matrix_Translate(&pre, &t, 7), nullptr);

@@ -26,7 +26,6 @@ void* CloseModule(void* o, int32_t, int32_t)
     return o;
 }
 
-// Initialises the engine with modules 1..n added and opens it.
 void OpenWithModules(int n)
 {
     Install();
@@ -164,7 +163,6 @@ TEST(Error, FirstErrorStaysUntilReadAndGeneralCodesAreStoredWithPluginZero)
     }
 }
 
-// The 2D and 3D immediate modes and the render states.
 namespace {
 
 // Started on mode 0, with a camera update open where a test begins one.
@@ -229,7 +227,6 @@ TEST_F(EntryTest, Im3DRenderingNeedsABatchAndAKnownTypeAndPipelinesCanBeReplaced
     EXPECT_EQ(Im3D_SetRenderPipeline(nullptr, 6), nullptr);  // point lists have no default
     EXPECT_EQ(Im3D_SetRenderPipeline(triangles, 7), nullptr);
     EXPECT_EQ(Error_TakeCode(), ERR_BAD_PRIMITIVE);
-    // A pipeline given to point lists makes them drawable.
     EXPECT_EQ(Im3D_SetRenderPipeline(triangles, 6), triangles);
     ASSERT_NE(Im3D_Transform(v.data(), 3, nullptr, 0), nullptr);
     EXPECT_EQ(Im3D_RenderPrimitive(6), 1);

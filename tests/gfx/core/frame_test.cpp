@@ -147,7 +147,6 @@ TEST_F(FrameTest, NewestChildComesFirstCyclesAreRefusedAndReparentingMovesTheLis
     EXPECT_EQ(Frame_AddChild(a, root), nullptr);  // root is a's parent
     EXPECT_EQ(Frame_AddChild(a, a), nullptr);
     EXPECT_EQ(a->root, root);
-    // Destroying a subtree leaves the parent with its other children only.
     Frame_DestroyHierarchy(b);
     EXPECT_EQ(std::tuple(root->child, a->next), std::tuple(a, nullptr));
     EXPECT_TRUE(Frame_Validate(root));

@@ -1,7 +1,5 @@
-// Test harness of the graphics kernel: a recording stand-in for the device
-// driver, scopes that run the engine over it for the length of a test, and
-// the fixture of the image, raster and texture modules with an allocator that
-// can be told to fail and a list of objects freed at the end of the test.
+// Test harness of the graphics kernel: a recording stand-in driver, engine scopes, and the
+// image, raster and texture fixture with an allocator that can be told to fail.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,9 +31,8 @@ namespace testdriver {
 // refuses (a test fills these after Install).
 inline std::vector<int32_t> requests, standardCalls;
 inline std::set<int32_t> refusedRequests, refusedStandard;
-// A driver's own standard functions, handed out instead of the recording ones
-// when any is set; its extension attached at Engine_Init; its hooks run when
-// the device starts (their answer is the start's) and stops.
+// A driver's own standard functions (instead of the recording ones when any is set), its
+// extension attached at Engine_Init, and hooks run when the device starts (their answer) and stops.
 inline StandardFunction g_standard[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
 inline int32_t (*g_attach)(void) = nullptr;
 inline int32_t (*g_onStart)(void) = nullptr;
@@ -178,8 +175,7 @@ inline std::string TestFolder()
 
 }  // namespace imagetest
 
-// Starts the engine with the image module (and whatever InstallModules adds)
-// on the recording driver and the failing allocator.
+// The engine with the image module (and InstallModules') on the recording driver and allocator.
 class ImageEngineTest : public ::testing::Test {
 protected:
     virtual void InstallModules() { Image_InstallModule(); }
@@ -187,8 +183,7 @@ protected:
     {
         imagetest::g_failAfter = -1;
         imagetest::g_largest = 0;
-        // Only the modules these tests install run: other suites may have
-        // left theirs (the immediate-mode module, say) installed.
+        // Only the modules these tests install run (other suites may have left theirs).
         for (uint32_t id : {MODULE_IMAGE, MODULE_RASTER, MODULE_TEXTURE, MODULE_IM3D})
             Engine_SetCoreModule(id, 0, nullptr, nullptr);
         InstallModules();
@@ -243,8 +238,7 @@ protected:
     }
     static void Destroy(Image* image) { Image_Destroy(image); }
     static void Destroy(Raster* raster) { Raster_Destroy(raster); }
-    // A kept image filled by fill(x, y, pixel), or whose pixels' bytes are all
-    // `fill` when that is a number.
+    // A kept image filled by fill(x, y, pixel), or with all bytes `fill` when that is a number.
     template <typename Fill>
     Image* Img(int32_t w, int32_t h, int32_t depth, Fill fill)
     {

@@ -137,7 +137,6 @@ TEST_F(ImageFileTest, SearchPathIsTriedInOrderPastFailingReadersAndSkippedForAbs
     EXPECT_FALSE(Read("c:tex.bmp"));
     EXPECT_FALSE(Read("\\tex.bmp"));
     EXPECT_EQ(g_asked, (std::vector<std::string>{"c:tex.bmp", "\\tex.bmp"}));
-    // A long search path grows the buffers.
     const std::string folder(600, 'd');
     ASSERT_NE(Image_SetPath((folder + "/").c_str()), nullptr);
     g_present = {folder + "/tex.bmp"};
@@ -180,7 +179,6 @@ TEST_F(ImageTest, ResamplingAwkwardRatiosStaysInsideTheSourceAndRefusesZeroOrOve
         EXPECT_EQ(Image_Resample(out, source), s.error != ERR_NO_ERROR ? nullptr : out) << s.width;
         EXPECT_EQ(TakeError(), s.error);
     }
-    // A palettised source is converted first.
     Image* indexed = Img(2, 2, 8, 3);
     memcpy(indexed->palette + 12, "\x09\x08\x07\x06", 4);
     indexed->flags |= IMAGE_GAMMACORRECTED;
@@ -306,7 +304,6 @@ TEST_F(PaletteQuantiserTest, ManyColoursMakeExactlyNEntriesWithBoundedErrorDeter
             for (int c = 0; c < 3; c++) error += std::abs(palette[4 * index + c] - Pixel(image, x, y)[c]);
         }
     EXPECT_LT(error / (64 * 64 * 3), 24.0);
-    // A second quantiser over the same image makes the same palette.
     const std::vector<uint8_t> first(palette, palette + 64);
     Quantise(image, 16);
     EXPECT_EQ(std::vector<uint8_t>(palette, palette + 64), first);

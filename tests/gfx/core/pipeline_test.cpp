@@ -38,7 +38,6 @@ int32_t WriteSlots(PipelineNode* n, const PipelineExecuteParams* params)
 const PipelineClusterDefinition kVerts = {"verts", 12, 0}, kColours = {"colours", 4, 0}, kUvs = {"uvs", 8, 0},
                                 kTemp = {"temp", 4, 0};
 
-// A started engine; pipelines made by Edit are destroyed at the end.
 class PipelineTest : public ::testing::Test {
 protected:
     EngineScope scope;

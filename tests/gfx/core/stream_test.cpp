@@ -34,7 +34,6 @@ void ReadTree(Stream* s)
     Stream_Close(s, nullptr);
 }
 
-// A custom stream over a std::string.
 struct StringStream {
     std::string bytes;
     size_t position = 0;
@@ -182,7 +181,6 @@ TEST(Stream, ChunkTreesRoundTripOverMemoryFilesAndCallbacks)
     EXPECT_EQ(buf.mem.length, 12u + 4 + 12 + 12 + 8);
     EXPECT_EQ(memcmp(buf.mem.start + 8, "\xFF\xFF\x00\x14", 4), 0);  // stamp 0x1400FFFF, little-endian
     ReadTree(buf.Open());
-    // A named file, then an open file of the caller.
     const std::string path = (TestTmp() / "stream_tree.bin").string();
     Stream* s = Stream_Open(STREAM_FILENAME, STREAM_WRITE, path.c_str());
     ASSERT_TRUE(s && WriteTree(s));
@@ -318,7 +316,6 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownPluginsAreSkippedAndSkipPassesThe
     ASSERT_EQ(Stream_ReadChunkHeader(s, &type, &length, nullptr, nullptr), 1);
     EXPECT_EQ(std::tuple(type, length), std::tuple((uint32_t)CHUNK_EXTENSION, 0u));
     Stream_Close(s, nullptr);
-    // Skipping passes over the whole extension chunk.
     MemoryBytes two([&](Stream* s) {
         PluginRegistry_StreamWriteExtensions(&writer, s, object.data());
         Stream_WriteChunkHeaderDefault(s, CHUNK_STRUCT, 0);
@@ -364,7 +361,6 @@ TEST(PluginRegistry, ACorruptSubChunkStopsTheReadBeforeTheChunkBehindIt)
         EXPECT_EQ(*(int32_t*)&ReadInto(&reg, buf, false)[offset], 0);
         EXPECT_EQ(g_reads, 0);
     }
-    // A plugin that reads past its own payload fails the read.
     PluginRegistry_AddPluginStream(&reg, 0x50, Greedy, WriteInt, SizeInt);
     MemoryBytes buf([](Stream* s) {
         const uint8_t zeros[16] = {};

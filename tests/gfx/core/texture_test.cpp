@@ -100,7 +100,6 @@ TEST_F(TextureTest, LevelsComeFromTheirOwnFilesOrLevelZeroAndAreGammaCorrectedOn
     EXPECT_TRUE(Raster_GetFormat(texture->raster) & RASTERFORMATAUTOMIPMAP);
     EXPECT_EQ(LevelColour(texture->raster, 3), colours[0]);
     Texture_Destroy(texture);
-    // A mask's brightness becomes the texture's alpha.
     WritePng("brick", 4, 4, 0x10203040);
     WritePng("brick_a", 4, 4, 0x80808080);
     Texture_SetMipmapping(0);
@@ -164,7 +163,6 @@ TEST_F(TextureTest, ChunksRoundTripAndTheirFilterWordDecidesTheLevelsOfFreshText
         ASSERT_NE(read, nullptr);
         EXPECT_EQ(std::tuple(read->refCount, Raster_GetFormat(read->raster) & (kMip | kAuto)), std::tuple(1, c.levels));
         EXPECT_EQ(read->filterAddressing, c.wordRead);
-        // The module's flags are the caller's again afterwards.
         EXPECT_EQ(Texture_GetMipmapping(), c.mipmapping);
         EXPECT_EQ(Texture_GetAutoMipmapping(), c.autoMipmapping);
         Texture_Destroy(read);

@@ -173,7 +173,6 @@ TEST_F(D3D8PipelineTest, NewSerialNumbersAndEvictionRebuildTheInstanceDataAndEmp
     Geometry_Unlock(empty);
     a = Add(empty);
     EXPECT_EQ(Count(Record([&] { EXPECT_EQ(Atomic_Render(a), a); }), "Draw"), 0);
-    // A crafted binary mesh: one indexed mesh with no indices.
     g = MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white);
     MeshHeader* header = MeshHeader_Alloc(sizeof(MeshHeader) + sizeof(Mesh));
     *header = MeshHeader{MESH_TRIANGLE_LIST, 1, 999, 0, 0};
@@ -250,7 +249,6 @@ protected:
         Engine_Instance()->currentWorld = nullptr;
         WorldTest::TearDown();
     }
-    // A light on a frame at (x, y, z), added to the world when there is one.
     Light* Make(uint8_t kind, float radius = 1.0f, float x = 0, float y = 0, float z = 0)
     {
         Frame* f = Own(worldshapes::FrameAt(x, y, z));

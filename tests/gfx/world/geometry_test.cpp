@@ -193,7 +193,6 @@ TEST_F(GeometryTest, LockingTrianglesRebuildsTheMeshHeaderAndSortingSplitsShared
     EXPECT_EQ(std::tuple(*Owned(sorted), low->refCount), std::tuple(42, 3));
 }
 
-// The list chunk read into list; null on failure.
 MaterialList* ReadList(Bytes& bytes, MaterialList* list)
 {
     return ReadChunk([list](Stream* s) { return MaterialList_StreamRead(s, list); }, CHUNK_MATERIAL_LIST, bytes);

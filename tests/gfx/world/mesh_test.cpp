@@ -120,7 +120,6 @@ TEST_F(MeshTest, StripsDecodeToExactlyTheInputTrianglesOnRandomAndGridMeshes)
     std::mt19937 random(1234);
     for (int round = 0; round < 60; round++) {
         SCOPED_TRACE(round);
-        // Random triangles over few vertices share many edges in both windings.
         const int vertices = 4 + (int)(random() % 12), count = 1 + (int)(random() % 40);
         std::vector<Tri> tris;
         while ((int)tris.size() < count) {

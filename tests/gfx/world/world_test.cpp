@@ -34,7 +34,6 @@ TEST_F(WorldObjectsTest, WorldsAreOneEmptyLeafOrAHandBuiltTreeAndRefuseWhatTheWa
     World_Destroy(w);
     EXPECT_EQ(std::tuple(Live(), WorldSector_GetWorld(leaf)), std::tuple(before, nullptr));
 
-    // A triangle whose material lies past the list.
     WorldSector* bad = WorldSector_CreateLeaf(&big, 3, 1, WORLD_POSITIONS);
     bad->triangles[0] = SectorTriangle{1, {0, 1, 2}};
     EXPECT_EQ(TreeWorld(big, bad, 0, {white}), nullptr);
