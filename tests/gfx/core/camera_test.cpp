@@ -159,7 +159,7 @@ void ExpectProduct(const Matrix& m, const Matrix& a, const Matrix& b)
 
 }  // namespace
 
-TEST(Matrix, MultiplyMatchesADoubleReferenceAliasesSafelyAndCopiesIdentityOperands)
+TEST(Matrix, MultiplyMatchesADoubleReferenceAndRotateScaleTranslateCombineInTheStatedOrder)
 {
     std::mt19937 rng(3);
     for (int i = 0; i < 50; i++) {
@@ -178,10 +178,6 @@ TEST(Matrix, MultiplyMatchesADoubleReferenceAliasesSafelyAndCopiesIdentityOperan
         EXPECT_EQ(std::tuple(out.flags, memcmp(&out.right, &other.right, sizeof(Vec3)), out.pos.z),
                   std::tuple(0x40u, 0, 3.0f));
     }
-}
-
-TEST(Matrix, RotateScaleAndTranslateCombineInTheStatedOrder)
-{
     Matrix m, post, pre;
     Matrix_SetIdentity(&m);
     Vec3 z = {0, 0, 2}, y = {0, 1, 0}, t = {1, 0, 0}, s = {2, 3, 4};  // axes are normalised inside

@@ -123,7 +123,7 @@ TEST(Engine, CoreAnswersSubSystemQueriesTheDriverLeavesOpen)
     Error_Get(nullptr);
 }
 
-TEST(Engine, StringsCompareFoldedFindCharactersAndTellAbsolutePaths)
+TEST(Engine, StringsCompareFoldedAndTheFirstErrorStaysUntilRead)
 {
     EXPECT_EQ(String_CompareNoCase("Texture", "tEXTURE"), 0);
     EXPECT_LT(String_CompareNoCase("tex", "texture"), 0);  // compared through the end
@@ -140,10 +140,6 @@ TEST(Engine, StringsCompareFoldedFindCharactersAndTellAbsolutePaths)
     const std::pair<const char*, int32_t> paths[] = {
         {"\\textures\\a.png", 1}, {"c:\\a.png", 1}, {"textures\\a.png", 0}, {"1:", 0}, {"", 0}};
     for (const auto& [p, absolute] : paths) EXPECT_EQ(Path_IsAbsolute(p), absolute) << p;
-}
-
-TEST(Error, FirstErrorStaysUntilReadAndGeneralCodesAreStoredWithPluginZero)
-{
     Error_Get(nullptr);
     const ErrorRecord first = {7, 25}, second = {9, 30}, general = {5, (int32_t)ERR_OUT_OF_MEMORY};
     const struct {

@@ -52,7 +52,7 @@ protected:
 
 }  // namespace
 
-TEST_F(FrameTest, AnEditMadeByASyncCallbackIsAppliedByTheNextSync)
+TEST_F(FrameTest, EditsBySyncCallbacksAreAppliedNextAndDestroyingAFrameKeepsItsChildrensPendingChanges)
 {
     Frame* child = Child(root);
     Counter mover = {};
@@ -74,10 +74,6 @@ TEST_F(FrameTest, AnEditMadeByASyncCallbackIsAppliedByTheNextSync)
     EXPECT_EQ(std::tuple(mover.syncs, child->world.pos.x), std::tuple(2, 2.0f));
     EXPECT_NE(Frame_IsDirty(child), 0u);
     FrameObject_SetFrame(&mover.object, nullptr);
-}
-
-TEST_F(FrameTest, DestroyingAFrameKeepsPendingChangesOfItsChildren)
-{
     Frame *mid = Child(root), *orphan = Child(mid), *grandchild = Child(orphan);
     MoveTo(mid, 10, 0, 0);
     MoveTo(orphan, 0, 1, 0);

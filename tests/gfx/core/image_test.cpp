@@ -13,7 +13,7 @@ using ImageTest = ImageEngineTest;
 
 std::vector<uint8_t> Bytes(const uint8_t* p, size_t n) { return std::vector<uint8_t>(p, p + n); }
 
-TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaAndApplyingOneMakesAPalettisedImageWide)
+TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaWidenPalettisedImagesAndNeverLoseOrFreeCallersPixels)
 {
     Image* palettised = Img(1, 1, 8, 0);
     const uint8_t entry[4] = {10, 200, 30, 0};
@@ -44,14 +44,10 @@ TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaAndApplyingOneMakesAPalettisedImag
     mask->palette[7] = 66;
     ASSERT_EQ(Image_ApplyMask(image, mask), image);
     EXPECT_EQ(std::tuple(image->pixels[3], image->pixels[7]), std::tuple(5, 66));
-}
-
-TEST_F(ImageTest, ApplyMaskRefusesSizeMismatchKeepsTheImageWhenMemoryRunsOutAndNeverFreesCallersPixels)
-{
-    Image* image = Img(2, 2, 8, 0);
+    image = Img(2, 2, 8, 0);
     EXPECT_EQ(Image_ApplyMask(image, Img(1, 2, 32, 0)), nullptr);
     EXPECT_EQ(TakeError(), 0x8000000au);
-    Image* mask = Img(2, 2, 32, [](int32_t, int32_t, uint8_t* p) { p[3] = 33; });
+    mask = Img(2, 2, 32, [](int32_t, int32_t, uint8_t* p) { p[3] = 33; });
     uint8_t* pixels = image->pixels;
     imagetest::g_failAfter = 0;
     EXPECT_EQ(Image_ApplyMask(image, mask), nullptr);
@@ -125,11 +121,19 @@ protected:
     bool Read(const char* name) { return Keep(Image_Read(name)) != nullptr; }
 };
 
-TEST_F(ImageFileTest, SearchPathIsTriedInOrderPastFailingReadersAndSkippedForAbsoluteNames)
+TEST_F(ImageFileTest, SearchPathIsTriedInOrderPastFailingReadersAndReadMaskedNeedsItsMask)
 {
+    g_present = {"a.bmp"};
+    EXPECT_EQ(Image_ReadMasked("a.bmp", "missing.bmp"), nullptr);
+    g_present = {"a.bmp", "m.bmp"};
+    Image* image = Keep(Image_ReadMasked("a.bmp", "m.bmp"));
+    ASSERT_NE(image, nullptr);
+    EXPECT_EQ(image->pixels[3], 200);
+    EXPECT_NE(Keep(Image_ReadMasked("a.bmp", "")), nullptr);
     ASSERT_NE(Image_SetPath("a\\;b\\"), nullptr);
     g_present = {"a\\tex.bmp", "b\\tex.bmp"};
     g_failing = "a\\tex.bmp";
+    g_asked.clear(), g_read.clear();
     EXPECT_TRUE(Read("tex.bmp"));
     EXPECT_EQ(g_asked, (std::vector<std::string>{"a\\tex.bmp", "b\\tex.bmp"}));
     EXPECT_EQ(g_read, g_asked);
@@ -142,17 +146,6 @@ TEST_F(ImageFileTest, SearchPathIsTriedInOrderPastFailingReadersAndSkippedForAbs
     g_present = {folder + "/tex.bmp"};
     EXPECT_TRUE(Read("tex.bmp"));
     EXPECT_STREQ(Image_FindFileExtension("tex"), ".bmp");
-}
-
-TEST_F(ImageFileTest, ReadMaskedAppliesMaskBrightnessAndFailsWithoutMask)
-{
-    g_present = {"a.bmp"};
-    EXPECT_EQ(Image_ReadMasked("a.bmp", "missing.bmp"), nullptr);
-    g_present = {"a.bmp", "m.bmp"};
-    Image* image = Keep(Image_ReadMasked("a.bmp", "m.bmp"));
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(image->pixels[3], 200);
-    EXPECT_NE(Keep(Image_ReadMasked("a.bmp", "")), nullptr);
 }
 
 TEST_F(ImageTest, ResamplingAwkwardRatiosStaysInsideTheSourceAndRefusesZeroOrOverwideSizes)
@@ -266,7 +259,7 @@ protected:
     }
 };
 
-TEST_F(PaletteQuantiserTest, FewColoursGetExactEntriesAndTheRestStayZero)
+TEST_F(PaletteQuantiserTest, FewColoursGetExactEntriesFourBitPixelsAreTheLowBitsAndUnseenColoursMapNearest)
 {
     const uint8_t colours[3][4] = {{255, 0, 0, 255}, {0, 128, 64, 255}, {16, 16, 16, 0}};
     Image* image = Img(3, 2, 32, [&](int32_t x, int32_t, uint8_t* p) { memcpy(p, colours[x], 4); });
@@ -285,6 +278,22 @@ TEST_F(PaletteQuantiserTest, FewColoursGetExactEntriesAndTheRestStayZero)
     // A quarter of a million equal pixels must not drift past the rounding.
     EXPECT_EQ(Quantise(Img(512, 512, 32, 254), 256), 1);
     for (int c = 0; c < 4; c++) EXPECT_EQ(palette[c], 254) << c;
+    Image* four = Img(2, 1, 4, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(0x90 | x); });
+    memset(four->palette, 0, 64);
+    memset(four->palette + 4, 200, 4);
+    ASSERT_EQ(Quantise(four, 16), 2);
+    EXPECT_EQ(MappedReds(four, 2), (std::vector<int>{0, 200}));
+    Quantise(Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) { memset(p, x ? 250 : 0, 4); }), 256);
+    EXPECT_EQ(MappedReds(Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) { memset(p, x ? 200 : 40, 4); }), 2),
+              (std::vector<int>{0, 250}));
+    // Packed 4-bit indices leave the last high nibble of an odd width alone.
+    Image* three = Img(3, 1, 8, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)x; });
+    for (int i = 0; i < 3; i++) memset(three->palette + 4 * i, 100 * i, 4);
+    Quantise(three, 16);
+    uint8_t packed[2] = {0xff, 0xff};
+    ASSERT_EQ(PaletteQuantiser_MapImage(packed, 2, 4, 1, &q, three), 1);
+    EXPECT_EQ(packed[1] & 0xf0, 0xf0);
+    for (int x = 0; x < 3; x++) EXPECT_EQ(palette[4 * ((x & 1) ? packed[x / 2] >> 4 : packed[x / 2] & 15)], 100 * x);
 }
 
 TEST_F(PaletteQuantiserTest, ManyColoursMakeExactlyNEntriesWithBoundedErrorDeterministically)
@@ -314,26 +323,6 @@ TEST_F(PaletteQuantiserTest, ManyColoursMakeExactlyNEntriesWithBoundedErrorDeter
     Image* two = Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) { memset(p, x ? 255 : 0, 3), p[3] = 255; });
     EXPECT_EQ(Quantise(two, 1, 3), 1);
     EXPECT_EQ(palette[0], 127);
-}
-
-TEST_F(PaletteQuantiserTest, FourBitPixelsAreTheLowBitsAndUnseenColoursMapToTheNearestEntry)
-{
-    Image* four = Img(2, 1, 4, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(0x90 | x); });
-    memset(four->palette, 0, 64);
-    memset(four->palette + 4, 200, 4);
-    ASSERT_EQ(Quantise(four, 16), 2);
-    EXPECT_EQ(MappedReds(four, 2), (std::vector<int>{0, 200}));
-    Quantise(Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) { memset(p, x ? 250 : 0, 4); }), 256);
-    EXPECT_EQ(MappedReds(Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) { memset(p, x ? 200 : 40, 4); }), 2),
-              (std::vector<int>{0, 250}));
-    // Packed 4-bit indices leave the last high nibble of an odd width alone.
-    Image* three = Img(3, 1, 8, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)x; });
-    for (int i = 0; i < 3; i++) memset(three->palette + 4 * i, 100 * i, 4);
-    Quantise(three, 16);
-    uint8_t packed[2] = {0xff, 0xff};
-    ASSERT_EQ(PaletteQuantiser_MapImage(packed, 2, 4, 1, &q, three), 1);
-    EXPECT_EQ(packed[1] & 0xf0, 0xf0);
-    for (int x = 0; x < 3; x++) EXPECT_EQ(palette[4 * ((x & 1) ? packed[x / 2] >> 4 : packed[x / 2] & 15)], 100 * x);
 }
 
 }  // namespace

@@ -77,7 +77,7 @@ protected:
 
 }  // namespace
 
-TEST_F(PipelineTest, TooManyNodesOrOutputsAreRefusedAndNothingIsAdded)
+TEST_F(PipelineTest, TooManyNodesOrOutputsAndGraphsWithUnreachableNodesCyclesOrAnEntryWithInputAreRefused)
 {
     PipelineNodeDefinition &a = Def("a"), &wide = Def("wide", 33);
     Pipeline* p = Edit({});
@@ -90,32 +90,6 @@ TEST_F(PipelineTest, TooManyNodesOrOutputsAreRefusedAndNothingIsAdded)
     EXPECT_EQ(Add(q, {&a, &wide}), nullptr);
     EXPECT_EQ(Error_TakeCode(), ERR_PIPE_OUTPUTS);
     EXPECT_EQ(q->numNodes, 0u);
-}
-
-TEST_F(PipelineTest, SharedDefinitionsOpenAndCloseOnceAndAFailedCompileClosesOnlyItsOwn)
-{
-    PipelineNodeDefinition &a = Def("a", 0), &bad = Def("bad");
-    bad.init = FailInit;
-    calls.clear();
-    Pipeline *p1 = Edit({{&a}}), *p2 = Edit({{&a}});
-    ASSERT_EQ(Pipeline_Compile(p1), p1);
-    ASSERT_EQ(Pipeline_Compile(p2), p2);
-    EXPECT_EQ(a.refCount, 2);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "open a"), 1);
-    Pipeline* broken = Edit({{&bad, &a}});
-    calls.clear();
-    EXPECT_EQ(Pipeline_Compile(broken), nullptr);
-    EXPECT_EQ(calls, (std::vector<std::string>{"init a", "open bad", "close bad", "term a"}));
-    EXPECT_EQ(a.refCount, 2);
-    for (auto p = made.rbegin(); p != made.rend(); ++p) Pipeline_Destroy(*p);  // broken first
-    made.clear();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "close a"), 1);
-    EXPECT_EQ(a.refCount, 0);
-    Error_Get(nullptr);
-}
-
-TEST_F(PipelineTest, GraphChecksReportUnreachableNodesCyclesAndAnEntryWithInput)
-{
     PipelineNodeDefinition &e = Def("entry"), &x = Def("x"), &y = Def("y"), &lone = Def("lone", 0);
     const struct {
         const char* what;
@@ -139,6 +113,28 @@ TEST_F(PipelineTest, GraphChecksReportUnreachableNodesCyclesAndAnEntryWithInput)
         EXPECT_EQ(p->locked, 1);
         EXPECT_TRUE(calls.empty());  // nothing was initialised
     }
+    Error_Get(nullptr);
+}
+
+TEST_F(PipelineTest, SharedDefinitionsOpenAndCloseOnceAndAFailedCompileClosesOnlyItsOwn)
+{
+    PipelineNodeDefinition &a = Def("a", 0), &bad = Def("bad");
+    bad.init = FailInit;
+    calls.clear();
+    Pipeline *p1 = Edit({{&a}}), *p2 = Edit({{&a}});
+    ASSERT_EQ(Pipeline_Compile(p1), p1);
+    ASSERT_EQ(Pipeline_Compile(p2), p2);
+    EXPECT_EQ(a.refCount, 2);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "open a"), 1);
+    Pipeline* broken = Edit({{&bad, &a}});
+    calls.clear();
+    EXPECT_EQ(Pipeline_Compile(broken), nullptr);
+    EXPECT_EQ(calls, (std::vector<std::string>{"init a", "open bad", "close bad", "term a"}));
+    EXPECT_EQ(a.refCount, 2);
+    for (auto p = made.rbegin(); p != made.rend(); ++p) Pipeline_Destroy(*p);  // broken first
+    made.clear();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "close a"), 1);
+    EXPECT_EQ(a.refCount, 0);
     Error_Get(nullptr);
 }
 

@@ -107,7 +107,7 @@ TEST(Stream, StampsAndFindChunkSkipOthersAndCheckTheVersionRangeInclusively)
     Error_Get(nullptr);
 }
 
-TEST(Stream, ShortReadsAndChunksPastTheEndFailWithoutReadingPastIt)
+TEST(Stream, ShortReadsChunksPastTheEndBadOpensAndFailedWritesAreFailures)
 {
     InitScope scope;
     uint8_t bytes[6] = {1, 2, 3, 4, 5, 6};
@@ -141,11 +141,6 @@ TEST(Stream, ShortReadsAndChunksPastTheEndFailWithoutReadingPastIt)
             EXPECT_EQ(Error_TakeCode(), ERR_END_OF_STREAM);
             Stream_Close(s, nullptr);
         }
-}
-
-TEST(Stream, OpenRefusesMissingFilesAndBadKindsAndFailedWritesAreFailures)
-{
-    InitScope scope;
     const std::string missing = (TestTmp() / "missing.bin").string();
     StreamMemory noBytes = {nullptr, 10};
     const struct {

@@ -113,7 +113,7 @@ TEST_F(GeometryTest, GeometryRoundTripsByteForByteWithTrianglesStoredAsSwappedWo
     EXPECT_EQ(Live(), before);
 }
 
-TEST_F(GeometryTest, MalformedChunksAreRefusedWithNothingLeft)
+TEST_F(GeometryTest, MalformedChunksAreRefusedWithNothingLeftAndAnOldStructReadsWithAWarning)
 {
     Geometry* g = Own(MakeGrid(1, 1.0f, GEOMETRY_POSITIONS | GEOMETRY_TEXTURED, white));
     const Bytes good = WriteGeometry(g);
@@ -134,11 +134,7 @@ TEST_F(GeometryTest, MalformedChunksAreRefusedWithNothingLeft)
     const Bytes none = WriteGeometry(Own(Geometry_Create(0, 7, GEOMETRY_PRELIT | GEOMETRY_TEXTURED)));
     EXPECT_EQ(U32(none, 16), 16u + 24u);
     ExpectRefused(none, {{"40 million triangles", 28, 40000000, WORLD_ERR_BAD_DATA}}, ReadGeometry);
-}
-
-TEST_F(GeometryTest, OldStructWithSurfacePropertiesReadsWithAWarningAndRestoresTheDefault)
-{
-    Geometry* g = Own(MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white));
+    g = Own(MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white));
     Bytes bytes = WriteGeometry(g);
     // Version 0x33000 struct and material list; 12 bytes of surface properties after the header.
     const uint32_t old = Stream_EncodeStamp(0x33000, 0xFFFF);
@@ -198,7 +194,7 @@ MaterialList* ReadList(Bytes& bytes, MaterialList* list)
     return ReadChunk([list](Stream* s) { return MaterialList_StreamRead(s, list); }, CHUNK_MATERIAL_LIST, bytes);
 }
 
-TEST_F(GeometryTest, MaterialListsStreamRepeatsAsBackReferencesRestoreTheReferenceCountsAndRefuseBrokenChunks)
+TEST_F(GeometryTest, MaterialListsStreamRepeatsAsBackReferencesRefuseBrokenChunksAndReadLostTexturesUntextured)
 {
     Material *a = Own(MakeMaterial(10, 20, 30, 40)), *b = Own(MakeMaterial(1, 2, 3, 255));
     MaterialList list = List({a, a, b, a});
@@ -233,6 +229,20 @@ TEST_F(GeometryTest, MaterialListsStreamRepeatsAsBackReferencesRestoreTheReferen
         });
     EXPECT_EQ(a->refCount, 4);
     MaterialList_Deinitialize(&list);
+    Material* stone = Own(MakeMaterial(1, 1, 1, 255));
+    Texture* t = Texture_Read("stone", "");
+    Material_SetTexture(stone, t);
+    Texture_Destroy(t);
+    TextureDictionary_RemoveTexture(stone->texture);
+    strcpy(stone->texture->name, "lost");  // written under a name nobody has
+    Material* plain = Own(MakeMaterial(5, 5, 5, 255));
+    list = List({stone, plain});
+    bytes = Written(MaterialList_StreamWrite, &list);
+    ASSERT_NE(ReadList(bytes, &read), nullptr);
+    ASSERT_EQ(read.count, 2);
+    EXPECT_EQ(std::tuple(read.materials[0]->texture, read.materials[1]->colour[0]), std::tuple(nullptr, 5));
+    MaterialList_Deinitialize(&read);
+    MaterialList_Deinitialize(&list);
 }
 
 TEST_F(GeometryTest, MaterialStructsOfOtherLengthsAndAnEmptyRightToRenderSubChunk)
@@ -263,25 +273,6 @@ TEST_F(GeometryTest, MaterialStructsOfOtherLengthsAndAnEmptyRightToRenderSubChun
     PutU32(bytes, extension + 4, 12);
     PutU32(bytes, 4, U32(bytes, 4) + 12);
     ExpectRefused(bytes, {{"empty right to render", kKeep, 0, (int32_t)ERR_SHORT_READ}}, ReadMaterial);
-}
-
-TEST_F(GeometryTest, MaterialTextureThatCannotBeFoundReadsUntexturedAndKeepsTheStreamAligned)
-{
-    Material* stone = Own(MakeMaterial(1, 1, 1, 255));
-    Texture* t = Texture_Read("stone", "");
-    Material_SetTexture(stone, t);
-    Texture_Destroy(t);
-    TextureDictionary_RemoveTexture(stone->texture);
-    strcpy(stone->texture->name, "lost");  // written under a name nobody has
-    Material* plain = Own(MakeMaterial(5, 5, 5, 255));
-    MaterialList list = List({stone, plain});
-    Bytes bytes = Written(MaterialList_StreamWrite, &list);
-    MaterialList read;
-    ASSERT_NE(ReadList(bytes, &read), nullptr);
-    ASSERT_EQ(read.count, 2);
-    EXPECT_EQ(std::tuple(read.materials[0]->texture, read.materials[1]->colour[0]), std::tuple(nullptr, 5));
-    MaterialList_Deinitialize(&read);
-    MaterialList_Deinitialize(&list);
 }
 
 TEST_F(GeometryTest, MaterialReferencesAreKeptRightByTextureSwapsAppendsCopiesAndSearches)

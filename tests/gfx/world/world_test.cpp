@@ -51,7 +51,7 @@ TEST_F(WorldObjectsTest, WorldsAreOneEmptyLeafOrAHandBuiltTreeAndRefuseWhatTheWa
               std::tuple(white, b, w));
 }
 
-TEST_F(WorldObjectsTest, AtomicsAreRetiedToTheLeavesTheyOverlapAtEachSync)
+TEST_F(WorldObjectsTest, AtomicsAndLightsAreRetiedToTheLeavesTheyOverlapAndDestroyedLightsLeave)
 {
     World* w = TwoLeafWorld();
     Geometry* g = Own(MakeGrid(1, 2.0f, GEOMETRY_POSITIONS, white));
@@ -75,11 +75,6 @@ TEST_F(WorldObjectsTest, AtomicsAreRetiedToTheLeavesTheyOverlapAtEachSync)
     World_RemoveAtomic(w, a);
     World_RemoveAtomic(w, second);
     EXPECT_EQ(WorldTies_AtomicTiesInUse(), 0);
-}
-
-TEST_F(WorldObjectsTest, LightsJoinTheirListPositionalOnesAreTiedByRadiusAndDestroyedOnesLeave)
-{
-    World* w = TwoLeafWorld();
     Light *sun = Light_Create(LIGHT_DIRECTIONAL), *lamp = Light_Create(LIGHT_POINT);
     Light* frameless = Light_Create(LIGHT_SPOT);
     Light_SetRadius(frameless, 3);  // no frame to mark
