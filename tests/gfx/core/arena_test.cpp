@@ -59,9 +59,26 @@ TEST(ResourceArena, EvictsTheOldestFrameFirstThenTheCurrentOne)
     EXPECT_EQ(ResourceArena_BytesInUse(), 0u);
 }
 
-TEST(ResourceArena, FreeEmptyAndResizeNotifyAndClearOwners)
+TEST(ResourceArena, EntriesMovedToTheFrontOutliveOlderOnesAndFreeEmptyAndResizeNotifyAndClearOwners)
 {
-    EngineScope scope(0, 16 * 1024);
+    EngineScope scope(0, 8 * 1024);
+    std::vector<Owner> owners(64);
+    int i = 0;
+    FillUntil(owners, i, [&] { return i == 3; });
+    ResourceArena_NewFrame();
+    ResourceArena_MoveToFront(owners[0].entry);  // used again this frame
+    FillUntil(owners, i, [&] { return !owners[1].entry || !owners[2].entry; });
+    EXPECT_NE(owners[0].entry, nullptr);
+    // An entry made outside the arena is left alone, and freed by FreeEntry.
+    Owner outside;
+    ResourceArenaEntry* e = (ResourceArenaEntry*)Engine_Malloc(sizeof(ResourceArenaEntry) + 16);
+    *e = ResourceArenaEntry{{nullptr, nullptr}, 16, &outside, &outside.entry, Notify};
+    outside.entry = e;
+    ResourceArena_MoveToFront(e);
+    EXPECT_EQ(e->link.next, nullptr);
+    ResourceArena_FreeEntry(e);
+    EXPECT_EQ(std::tuple(outside.entry, outside.notified), std::tuple(nullptr, 1));
+    ResourceArena_Empty();
     Owner a, b;
     ResourceArena_AllocateEntry(&a, &a.entry, 100, Notify);
     ResourceArena_AllocateEntry(&b, &b.entry, 200, Notify);
@@ -81,28 +98,6 @@ TEST(ResourceArena, FreeEmptyAndResizeNotifyAndClearOwners)
     Error_Get(nullptr);
     EXPECT_EQ(ResourceArena_AllocateEntry(&b, &b.entry, 16, nullptr), nullptr);
     EXPECT_EQ(Error_TakeCode(), ERR_ARENA_FULL);
-}
-
-TEST(ResourceArena, EntriesMovedToTheFrontOutliveOlderOnesAndOutsideEntriesStayPut)
-{
-    EngineScope scope(0, 8 * 1024);
-    std::vector<Owner> owners(64);
-    int i = 0;
-    FillUntil(owners, i, [&] { return i == 3; });
-    ResourceArena_NewFrame();
-    ResourceArena_MoveToFront(owners[0].entry);  // used again this frame
-    FillUntil(owners, i, [&] { return !owners[1].entry || !owners[2].entry; });
-    EXPECT_NE(owners[0].entry, nullptr);
-    // An entry made outside the arena is left alone, and freed by FreeEntry.
-    Owner outside;
-    ResourceArenaEntry* e = (ResourceArenaEntry*)Engine_Malloc(sizeof(ResourceArenaEntry) + 16);
-    *e = ResourceArenaEntry{{nullptr, nullptr}, 16, &outside, &outside.entry, Notify};
-    outside.entry = e;
-    ResourceArena_MoveToFront(e);
-    EXPECT_EQ(e->link.next, nullptr);
-    ResourceArena_FreeEntry(e);
-    EXPECT_EQ(std::tuple(outside.entry, outside.notified), std::tuple(nullptr, 1));
-    ResourceArena_Empty();  // before the owners go
 }
 
 TEST(ResourceHeap, SmallRequestsTakeOneGranuleAndSplitOnlyAboveTheThreshold)

@@ -120,7 +120,7 @@ TEST_F(TextureTest, LevelsComeFromTheirOwnFilesOrLevelZeroAndAreGammaCorrectedOn
     Texture_Destroy(texture);
 }
 
-TEST_F(TextureTest, ChunksRoundTripAndTheirFilterWordDecidesTheLevelsOfFreshTexturesOnly)
+TEST_F(TextureTest, ChunksRoundTripTheirFilterWordDecidesTheLevelsOfFreshTexturesAndNamesAreCut)
 {
     WritePng("stone", 4, 4, 0x20406080);
     Texture* texture = Texture_Read("stone", nullptr);
@@ -167,6 +167,31 @@ TEST_F(TextureTest, ChunksRoundTripAndTheirFilterWordDecidesTheLevelsOfFreshText
         EXPECT_EQ(Texture_GetAutoMipmapping(), c.autoMipmapping);
         Texture_Destroy(read);
     }
+    texture = Texture_Create(nullptr);
+    Error_Get(nullptr);
+    const std::string name31(31, 'n');
+    Texture_SetName(texture, name31.c_str());
+    EXPECT_EQ(TakeError(), 0x80000000u);
+    EXPECT_EQ(std::string(texture->name), name31);
+    Texture_SetMaskName(texture, (name31 + "x").c_str());
+    EXPECT_EQ(TakeError(), 0x8000001eu);
+    EXPECT_EQ(std::string(texture->mask), name31);
+    Texture_Destroy(texture);
+    // Names the reader is given are cut at 255, and mip suffixes still fit.
+    Texture_SetMipmapping(1);
+    for (size_t length : {(size_t)254, (size_t)255, (size_t)300}) {
+        Error_Get(nullptr);
+        EXPECT_EQ(Texture_Read(std::string(length, 'w').c_str(), std::string(length, 'k').c_str()), nullptr);
+        EXPECT_EQ(TakeError(), length > 255 ? 0x8000001eu : 22u);
+    }
+    char name[300] = "wall", mask[300] = "wall_a", empty[300] = "";
+    Texture_DefaultMipLevelName(name, mask, 10, 0);
+    EXPECT_STREQ(name, "wallma");
+    EXPECT_STREQ(mask, "wall_ama");
+    Texture_DefaultMipLevelName(name, empty, 0, 0);
+    Texture_DefaultMipLevelName(name, empty, 16, 0);
+    EXPECT_STREQ(name, "wallma");
+    EXPECT_STREQ(empty, "");
 }
 
 TEST_F(TextureTest, AMissingImageLeavesTheStreamAfterItsChunkAndSixteenBitNamesReadLikeEightBitOnes)
@@ -247,32 +272,4 @@ TEST_F(TextureTest, GenerationRestoresTheAutomaticFlagOnEveryExitAndPalettisedLe
     // One level down each pixel averages red and blue: a colour of the shared palette.
     EXPECT_EQ(LevelColour(texture->raster, 1), 0x640064ffu);
     Texture_Destroy(texture);
-}
-
-TEST_F(TextureTest, NamesKeep31CharactersReadNamesAreCutAt255AndMipLevelNamesAppendAHexDigit)
-{
-    Texture* texture = Texture_Create(nullptr);
-    const std::string name31(31, 'n');
-    Texture_SetName(texture, name31.c_str());
-    EXPECT_EQ(TakeError(), 0x80000000u);
-    EXPECT_EQ(std::string(texture->name), name31);
-    Texture_SetMaskName(texture, (name31 + "x").c_str());
-    EXPECT_EQ(TakeError(), 0x8000001eu);
-    EXPECT_EQ(std::string(texture->mask), name31);
-    Texture_Destroy(texture);
-    // Names the reader is given are cut at 255, and mip suffixes still fit.
-    Texture_SetMipmapping(1);
-    for (size_t length : {(size_t)254, (size_t)255, (size_t)300}) {
-        Error_Get(nullptr);
-        EXPECT_EQ(Texture_Read(std::string(length, 'w').c_str(), std::string(length, 'k').c_str()), nullptr);
-        EXPECT_EQ(TakeError(), length > 255 ? 0x8000001eu : 22u);
-    }
-    char name[300] = "wall", mask[300] = "wall_a", empty[300] = "";
-    Texture_DefaultMipLevelName(name, mask, 10, 0);
-    EXPECT_STREQ(name, "wallma");
-    EXPECT_STREQ(mask, "wall_ama");
-    Texture_DefaultMipLevelName(name, empty, 0, 0);
-    Texture_DefaultMipLevelName(name, empty, 16, 0);
-    EXPECT_STREQ(name, "wallma");
-    EXPECT_STREQ(empty, "");
 }
