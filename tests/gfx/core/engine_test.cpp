@@ -182,25 +182,7 @@ protected:
     }
 };
 
-TEST_F(EntryTest, Im2DCallsReachTheDevicesIm2DFunctions)
-{
-    BeginFrame();
-    float v[3][7] = {{10, 10, 0.5f, 1, 0, 0, 0}, {50, 10, 0.5f, 1, 0, 0, 0}, {10, 50, 0.5f, 1, 0, 0, 0}};
-    uint16_t indices[3] = {0, 1, 2};
-    std::string log = Record([&] {
-        EXPECT_EQ(Im2D_RenderPrimitive(3, v, 3), 1);
-        EXPECT_EQ(Im2D_RenderIndexedPrimitive(3, v, 3, indices, 3), 1);
-        EXPECT_EQ(Im2D_RenderLine(v, 3, 0, 1), 1);
-        EXPECT_EQ(Im2D_RenderTriangle(v, 3, 0, 1, 2), 1);
-    });
-    EXPECT_EQ(std::tuple(Count(log, "DrawPrimitive(4,"), Count(log, "DrawIndexedPrimitive(4,"),
-                         Count(log, "DrawPrimitive(2,")),
-              std::tuple(2, 1, 1))
-        << log;
-    EXPECT_EQ(std::tuple(Im2D_GetNearScreenZ(), Im2D_GetFarScreenZ()), std::tuple(0.0f, 1.0f));
-}
-
-TEST_F(EntryTest, Im3DRenderingNeedsABatchAndAKnownTypeAndPipelinesCanBeReplaced)
+TEST_F(EntryTest, Im3DRenderingNeedsABatchAndAKnownTypePipelinesCanBeReplacedAndIm2DCallsReachTheDevice)
 {
     std::vector<Im3DVertex> v(3);
     Error_Get(nullptr);
@@ -228,6 +210,20 @@ TEST_F(EntryTest, Im3DRenderingNeedsABatchAndAKnownTypeAndPipelinesCanBeReplaced
     EXPECT_EQ(Im3D_RenderPrimitive(6), 1);
     Im3D_End();
     Im3D_SetRenderPipeline(nullptr, 6);
+    BeginFrame();
+    float quad[3][7] = {{10, 10, 0.5f, 1, 0, 0, 0}, {50, 10, 0.5f, 1, 0, 0, 0}, {10, 50, 0.5f, 1, 0, 0, 0}};
+    uint16_t indices[3] = {0, 1, 2};
+    std::string log = Record([&] {
+        EXPECT_EQ(Im2D_RenderPrimitive(3, quad, 3), 1);
+        EXPECT_EQ(Im2D_RenderIndexedPrimitive(3, quad, 3, indices, 3), 1);
+        EXPECT_EQ(Im2D_RenderLine(quad, 3, 0, 1), 1);
+        EXPECT_EQ(Im2D_RenderTriangle(quad, 3, 0, 1, 2), 1);
+    });
+    EXPECT_EQ(std::tuple(Count(log, "DrawPrimitive(4,"), Count(log, "DrawIndexedPrimitive(4,"),
+                         Count(log, "DrawPrimitive(2,")),
+              std::tuple(2, 1, 1))
+        << log;
+    EXPECT_EQ(std::tuple(Im2D_GetNearScreenZ(), Im2D_GetFarScreenZ()), std::tuple(0.0f, 1.0f));
 }
 
 // A driver of the test's own: the kernel knows the Im3D nodes only from its record.

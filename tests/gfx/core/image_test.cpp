@@ -65,7 +65,7 @@ TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaWidenPalettisedImagesAndNeverLoseO
     EXPECT_EQ(Image_GammaCorrect(Keep(Image_Create(2, 2, 32))), nullptr);
 }
 
-TEST_F(ImageTest, ConvertIntoAcceptsTheListedDepthPairsAndCopiesFourToEightWithSixteenEntries)
+TEST_F(ImageTest, ConvertIntoAcceptsTheListedDepthPairsAndResizeKeepsTheTopLeftOrTheImage)
 {
     const int32_t depths[] = {4, 8, 32};
     for (int32_t from : depths)
@@ -86,6 +86,19 @@ TEST_F(ImageTest, ConvertIntoAcceptsTheListedDepthPairsAndCopiesFourToEightWithS
     ASSERT_EQ(Image_CopyConverted(wide, source), wide);
     EXPECT_EQ(memcmp(wide->pixels + 4, source->palette + 4 * 14, 4), 0);
     EXPECT_TRUE(wide->flags & IMAGE_GAMMACORRECTED);
+    Image* image = Img(4, 4, 8, [](int32_t x, int32_t y, uint8_t* p) { *p = (uint8_t)(y * 4 + x); });
+    image->palette[4 * 9] = 99;
+    ASSERT_NE(Image_Resize(image, 2, 6), nullptr);
+    EXPECT_EQ(std::tie(image->width, image->height, image->stride), std::make_tuple(2, 6, 4));
+    for (int32_t y = 0; y < 4; y++)
+        for (int32_t x = 0; x < 2; x++) EXPECT_EQ(image->pixels[y * image->stride + x], y * 4 + x);
+    EXPECT_EQ(image->palette[4 * 9], 99);
+    uint8_t* pixels = image->pixels;
+    imagetest::g_failAfter = 0;
+    EXPECT_EQ(Image_Resize(image, 8, 8), nullptr);
+    imagetest::g_failAfter = -1;
+    EXPECT_EQ(TakeError(), 0x80000013u);
+    EXPECT_EQ(std::tie(image->pixels, image->width, image->stride), std::make_tuple(pixels, 2, 4));
 }
 
 // A file system of names only; exists() and the readers record what they are asked.
@@ -184,23 +197,6 @@ TEST_F(ImageTest, ResamplingAwkwardRatiosStaysInsideTheSourceAndRefusesZeroOrOve
 
 }  // namespace
 
-TEST_F(ImageTest, ResizeKeepsTheTopLeftRectangleAndPaletteOrTheImageWhenMemoryRunsOut)
-{
-    Image* image = Img(4, 4, 8, [](int32_t x, int32_t y, uint8_t* p) { *p = (uint8_t)(y * 4 + x); });
-    image->palette[4 * 9] = 99;
-    ASSERT_NE(Image_Resize(image, 2, 6), nullptr);
-    EXPECT_EQ(std::tie(image->width, image->height, image->stride), std::make_tuple(2, 6, 4));
-    for (int32_t y = 0; y < 4; y++)
-        for (int32_t x = 0; x < 2; x++) EXPECT_EQ(image->pixels[y * image->stride + x], y * 4 + x);
-    EXPECT_EQ(image->palette[4 * 9], 99);
-    uint8_t* pixels = image->pixels;
-    imagetest::g_failAfter = 0;
-    EXPECT_EQ(Image_Resize(image, 8, 8), nullptr);
-    imagetest::g_failAfter = -1;
-    EXPECT_EQ(TakeError(), 0x80000013u);
-    EXPECT_EQ(std::tie(image->pixels, image->width, image->stride), std::make_tuple(pixels, 2, 4));
-}
-
 TEST_F(ImageFileTest, ExtensionsMatchInLowerOrUpperCaseOnlyAndRegisteringAgainKeepsOneFormat)
 {
     g_present = {"tex.bmp", "tex.BMP", "tex.Bmp"};
@@ -259,7 +255,7 @@ protected:
     }
 };
 
-TEST_F(PaletteQuantiserTest, FewColoursGetExactEntriesFourBitPixelsAreTheLowBitsAndUnseenColoursMapNearest)
+TEST_F(PaletteQuantiserTest, FewColoursAreExactManyMakeNEntriesWithBoundedErrorAndUnseenColoursMapNearest)
 {
     const uint8_t colours[3][4] = {{255, 0, 0, 255}, {0, 128, 64, 255}, {16, 16, 16, 0}};
     Image* image = Img(3, 2, 32, [&](int32_t x, int32_t, uint8_t* p) { memcpy(p, colours[x], 4); });
@@ -294,21 +290,17 @@ TEST_F(PaletteQuantiserTest, FewColoursGetExactEntriesFourBitPixelsAreTheLowBits
     ASSERT_EQ(PaletteQuantiser_MapImage(packed, 2, 4, 1, &q, three), 1);
     EXPECT_EQ(packed[1] & 0xf0, 0xf0);
     for (int x = 0; x < 3; x++) EXPECT_EQ(palette[4 * ((x & 1) ? packed[x / 2] >> 4 : packed[x / 2] & 15)], 100 * x);
-}
-
-TEST_F(PaletteQuantiserTest, ManyColoursMakeExactlyNEntriesWithBoundedErrorDeterministically)
-{
-    Image* image = Img(64, 64, 32, [](int32_t x, int32_t y, uint8_t* p) {
+    image = Img(64, 64, 32, [](int32_t x, int32_t y, uint8_t* p) {
         const uint8_t c[4] = {(uint8_t)(x * 4), (uint8_t)(y * 4), (uint8_t)((x + y) * 2), 255};
         memcpy(p, c, 4);
     });
     ASSERT_EQ(Quantise(image, 16), 16);
-    std::vector<uint8_t> indices(64 * 64);
-    ASSERT_EQ(PaletteQuantiser_MapImage(indices.data(), 64, 8, 0, &q, image), 1);
+    std::vector<uint8_t> mapped(64 * 64);
+    ASSERT_EQ(PaletteQuantiser_MapImage(mapped.data(), 64, 8, 0, &q, image), 1);
     double error = 0;
     for (int32_t y = 0; y < 64; y++)
         for (int32_t x = 0; x < 64; x++) {
-            const uint8_t index = indices[y * 64 + x];
+            const uint8_t index = mapped[y * 64 + x];
             ASSERT_LT(index, 16);
             for (int c = 0; c < 3; c++) error += std::abs(palette[4 * index + c] - Pixel(image, x, y)[c]);
         }
@@ -317,8 +309,8 @@ TEST_F(PaletteQuantiserTest, ManyColoursMakeExactlyNEntriesWithBoundedErrorDeter
     Quantise(image, 16);
     EXPECT_EQ(std::vector<uint8_t>(palette, palette + 64), first);
     // Four colours weighed unevenly, three asked for: splits until a box is one point.
-    const uint8_t four[4][4] = {{0, 0, 0, 255}, {255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}};
-    EXPECT_EQ(Quantise(Img(4, 1, 32, [&](int32_t x, int32_t, uint8_t* p) { memcpy(p, four[x], 4); }), 3, 2), 3);
+    const uint8_t corners[4][4] = {{0, 0, 0, 255}, {255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}};
+    EXPECT_EQ(Quantise(Img(4, 1, 32, [&](int32_t x, int32_t, uint8_t* p) { memcpy(p, corners[x], 4); }), 3, 2), 3);
     // Two leaves but one entry asked for: one box over everything, its mean.
     Image* two = Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) { memset(p, x ? 255 : 0, 3), p[3] = 255; });
     EXPECT_EQ(Quantise(two, 1, 3), 1);

@@ -72,7 +72,6 @@ protected:
         int32_t i;
         return Pipeline_FindNodeByName(p, name, nullptr, &i) ? &p->nodes[i] : nullptr;
     }
-    static int32_t Index(Pipeline* p, const char* name) { return (int32_t)(Node(p, name) - p->nodes); }
 };
 
 }  // namespace

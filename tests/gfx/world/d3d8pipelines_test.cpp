@@ -266,7 +266,7 @@ protected:
     }
 };
 
-TEST_F(LightTest, ConeAngleSetterRefusesOutOfRangeAndGetterFollowsTheArcCosine)
+TEST_F(LightTest, ConeAnglesFollowTheArcCosineAndSpotConesPointLightsAndColoursBecomeDeviceFields)
 {
     Light* light = Make(LIGHT_SPOT);
     EXPECT_EQ(Light_GetConeAngle(light), 3.1415927f);  // a new light
@@ -283,6 +283,26 @@ TEST_F(LightTest, ConeAngleSetterRefusesOutOfRangeAndGetterFollowsTheArcCosine)
         light->minusCosAngle = -c;
         EXPECT_NEAR(Light_GetConeAngle(light), acosf(c), 4e-5f + acosf(c) * 1e-5f) << c;
     }
+    Light* spot = Make(LIGHT_SPOT, 4.0f, 1, 2, 3);
+    Light_SetConeAngle(spot, 1.5707964f);
+    const LightColour half = {0.5f, 0.25f, 1.0f, 0.5f};
+    Light_SetColour(spot, &half);
+    Light *unset = Make(LIGHT_SPOT, 4.0f), *soft = Make(LIGHT_SOFT_SPOT, 4.0f);
+    Light_SetConeAngle(soft, 0.5f);
+    Light *point = Make(LIGHT_POINT, 2.0f), *dark = Make(LIGHT_POINT, 0.0f);
+    for (Light* l : {spot, unset, soft, point}) EXPECT_EQ(D3D8Lights_ConvertLight(l), 1);
+    EXPECT_EQ(D3D8Lights_ConvertLight(dark), 0);
+    EXPECT_EQ(D3D8Lights_GetData(dark)->index, -1);
+    const D3DLIGHT8 s = DeviceLight(spot);
+    EXPECT_EQ(std::tuple(s.Type, s.Phi, s.Theta), std::tuple((uint32_t)D3DLIGHT_SPOT, 3.1415927f, 3.1415927f - 0.001f));
+    EXPECT_EQ(s.Diffuse.a, 0.5f);  // positional lights keep their alpha
+    EXPECT_EQ(std::tuple(s.Position.z, s.Range, s.Attenuation2), std::tuple(3.0f, 4.0f, 5.0f / 16));
+    EXPECT_EQ(DeviceLight(unset).Phi, 3.1415927f);  // never set: clamped to pi
+    EXPECT_EQ(DeviceLight(soft).Theta, 0.0f);
+    EXPECT_NEAR(DeviceLight(soft).Phi, 1.0f, 1e-4f);
+    const D3DLIGHT8 p = DeviceLight(point);
+    EXPECT_EQ(std::tuple(p.Type, p.Attenuation0, p.Attenuation1), std::tuple((uint32_t)D3DLIGHT_POINT, 1.0f, 0.0f));
+    D3D8Lights_Commit(1);
 }
 
 TEST_F(LightTest, DeviceIndicesGrowAndReuseAndCommitDisablesOnlyThePreviousObjectsUnusedLights)
@@ -324,30 +344,6 @@ TEST_F(LightTest, DeviceIndicesGrowAndReuseAndCommitDisablesOnlyThePreviousObjec
     EXPECT_EQ(on, 0);
     D3D8Lights_Commit(0);
     EXPECT_EQ(State(D3DRS_LIGHTING), 0u);
-}
-
-TEST_F(LightTest, SpotConesPointLightsAndColoursBecomeDeviceFields)
-{
-    Light* spot = Make(LIGHT_SPOT, 4.0f, 1, 2, 3);
-    Light_SetConeAngle(spot, 1.5707964f);
-    const LightColour half = {0.5f, 0.25f, 1.0f, 0.5f};
-    Light_SetColour(spot, &half);
-    Light *unset = Make(LIGHT_SPOT, 4.0f), *soft = Make(LIGHT_SOFT_SPOT, 4.0f);
-    Light_SetConeAngle(soft, 0.5f);
-    Light *point = Make(LIGHT_POINT, 2.0f), *dark = Make(LIGHT_POINT, 0.0f);
-    for (Light* l : {spot, unset, soft, point}) EXPECT_EQ(D3D8Lights_ConvertLight(l), 1);
-    EXPECT_EQ(D3D8Lights_ConvertLight(dark), 0);
-    EXPECT_EQ(D3D8Lights_GetData(dark)->index, -1);
-    const D3DLIGHT8 s = DeviceLight(spot);
-    EXPECT_EQ(std::tuple(s.Type, s.Phi, s.Theta), std::tuple((uint32_t)D3DLIGHT_SPOT, 3.1415927f, 3.1415927f - 0.001f));
-    EXPECT_EQ(s.Diffuse.a, 0.5f);  // positional lights keep their alpha
-    EXPECT_EQ(std::tuple(s.Position.z, s.Range, s.Attenuation2), std::tuple(3.0f, 4.0f, 5.0f / 16));
-    EXPECT_EQ(DeviceLight(unset).Phi, 3.1415927f);  // never set: clamped to pi
-    EXPECT_EQ(DeviceLight(soft).Theta, 0.0f);
-    EXPECT_NEAR(DeviceLight(soft).Phi, 1.0f, 1e-4f);
-    const D3DLIGHT8 p = DeviceLight(point);
-    EXPECT_EQ(std::tuple(p.Type, p.Attenuation0, p.Attenuation1), std::tuple((uint32_t)D3DLIGHT_POINT, 1.0f, 0.0f));
-    D3D8Lights_Commit(1);
 }
 
 TEST_F(LightTest, AnAtomicIsLitByTheLightsReachingItsSectorsOnceEachAndWithoutNormalsByAmbientOnly)

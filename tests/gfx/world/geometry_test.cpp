@@ -47,7 +47,7 @@ protected:
     }
 };
 
-TEST_F(GeometryTest, CreationFlagsGiveTheTextureSetCountAndStoredFlagsWithinTheLimits)
+TEST_F(GeometryTest, CreationFlagsGiveTheTextureSetsAndGeometryRoundTripsByteForByteWithTrianglesAsSwappedWords)
 {
     const struct {
         uint32_t flags;
@@ -73,10 +73,6 @@ TEST_F(GeometryTest, CreationFlagsGiveTheTextureSetCountAndStoredFlagsWithinTheL
     Error_Get(nullptr);
     EXPECT_EQ(Geometry_Create(65536, 0, 0), nullptr);
     EXPECT_EQ(TakeErrorOf(), std::pair((int32_t)WORLD_PLUGIN_ID, (int32_t)GEOMETRY_ERR_TOO_MANY_VERTICES));
-}
-
-TEST_F(GeometryTest, GeometryRoundTripsByteForByteWithTrianglesStoredAsSwappedWords)
-{
     Geometry* g = Geometry_Create(5, 1, GEOMETRY_POSITIONS);
     for (int i = 0; i < 5; i++) MaterialList_AppendMaterial(&g->matList, white);
     g->triangles[0] = Triangle{{1, 2, 3}, 4};
@@ -245,7 +241,7 @@ TEST_F(GeometryTest, MaterialListsStreamRepeatsAsBackReferencesRefuseBrokenChunk
     MaterialList_Deinitialize(&list);
 }
 
-TEST_F(GeometryTest, MaterialStructsOfOtherLengthsAndAnEmptyRightToRenderSubChunk)
+TEST_F(GeometryTest, MaterialStructsOfOtherLengthsAnEmptyRightToRenderSubChunkAndReferencesKeptRight)
 {
     Material* a = Own(MakeMaterial(9, 8, 7, 6));
     Bytes bytes = WriteMaterial(a);
@@ -273,10 +269,6 @@ TEST_F(GeometryTest, MaterialStructsOfOtherLengthsAndAnEmptyRightToRenderSubChun
     PutU32(bytes, extension + 4, 12);
     PutU32(bytes, 4, U32(bytes, 4) + 12);
     ExpectRefused(bytes, {{"empty right to render", kKeep, 0, (int32_t)ERR_SHORT_READ}}, ReadMaterial);
-}
-
-TEST_F(GeometryTest, MaterialReferencesAreKeptRightByTextureSwapsAppendsCopiesAndSearches)
-{
     Material* m = MakeMaterial();
     Texture* t = Texture_Read("brick", "");
     const int32_t refs = t->refCount;
@@ -301,7 +293,7 @@ TEST_F(GeometryTest, MaterialReferencesAreKeptRightByTextureSwapsAppendsCopiesAn
     Material_Destroy(m);
 }
 
-TEST_F(GeometryTest, TheExampleAtomicIsWrittenAsLaidOutReadsBackByteForByteAndRefusesEveryBrokenPart)
+TEST_F(GeometryTest, TheExampleAtomicRoundTripsAndRefusesBrokenPartsAndItsWorldSphereFollowsFramesAndMorphs)
 {
     Atomic* a = MakeExample();
     const Bytes bytes = WriteAtomic(a);
@@ -356,13 +348,9 @@ TEST_F(GeometryTest, TheExampleAtomicIsWrittenAsLaidOutReadsBackByteForByteAndRe
                    {"geometry triangle", 116, 7, WORLD_ERR_BAD_DATA},
                    {"extension sub-chunk past its chunk", 372, 40, (int32_t)ERR_SHORT_READ}},
                   ReadAtomic);
-}
-
-TEST_F(GeometryTest, WorldSphereFollowsScaledFramesIsCachedWhileCleanAndBlendsBetweenMorphTargets)
-{
     Geometry* g = Own(MakeGrid(1, 2.0f, GEOMETRY_POSITIONS, white));
     Frame* f = Own(Frame_Create());
-    Atomic* a = Own(MakeAtomic(g, f));
+    a = Own(MakeAtomic(g, f));
     const Vec3 scale = {2, 1, 1}, move = {5, 0, 0};
     Matrix_Scale(&f->modelling, &scale, COMBINE_REPLACE);
     Matrix_Translate(&f->modelling, &move, COMBINE_POSTCONCAT);
