@@ -47,7 +47,7 @@ int32_t Standard(void*, void*, int32_t)
 template <size_t... I>
 void FillStandard(StandardFunction* out, std::index_sequence<I...>)
 {
-    ((out[I] = g_standard[I] ? g_standard[I] : Standard<(int)I>), ...);
+    ((out[I] = Standard<(int)I>), ...);
 }
 
 int32_t Request(int32_t code, void* out, void* inOut, int32_t arg);
@@ -68,11 +68,8 @@ inline int32_t Request(int32_t code, void* out, void*, int32_t)
     case REQ_STANDARD_FUNCTIONS: {
         bool own = false;
         for (StandardFunction f : g_standard) own = own || f;
-        if (own) {
-            for (int i = 0; i < ENGINE_NUM_STANDARD_FUNCTIONS; i++) ((StandardFunction*)out)[i] = g_standard[i];
-        } else {
-            FillStandard((StandardFunction*)out, std::make_index_sequence<ENGINE_NUM_STANDARD_FUNCTIONS>());
-        }
+        if (own) memcpy(out, g_standard, sizeof g_standard);
+        else FillStandard((StandardFunction*)out, std::make_index_sequence<ENGINE_NUM_STANDARD_FUNCTIONS>());
         return 1;
     }
     default: return 0;  // everything else is left to the engine's own answers
@@ -85,10 +82,7 @@ inline void Install()
 {
     static const EngineDriver driver = {&kDevice, Attach};
     Engine_SetDriver(&driver);
-    requests.clear();
-    refusedRequests.clear();
-    standardCalls.clear();
-    refusedStandard.clear();
+    requests.clear(), refusedRequests.clear(), standardCalls.clear(), refusedStandard.clear();
 }
 
 // Only initialised (plugins may still be attached); terminated at the end.
@@ -208,9 +202,7 @@ protected:
         for (uint32_t id : {MODULE_IMAGE, MODULE_RASTER, MODULE_TEXTURE}) Engine_SetCoreModule(id, 0, nullptr, nullptr);
         Engine_SetGammaHook(nullptr);
         for (auto& f : testdriver::g_standard) f = nullptr;
-        testdriver::g_attach = nullptr;
-        testdriver::g_onStart = nullptr;
-        testdriver::g_onStop = nullptr;
+        testdriver::g_attach = nullptr, testdriver::g_onStart = nullptr, testdriver::g_onStop = nullptr;
         Error_Get(nullptr);
     }
     static uint32_t TakeError() { return (uint32_t)Error_TakeCode(); }
