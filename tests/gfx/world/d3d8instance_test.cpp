@@ -62,7 +62,7 @@ protected:
     }
 };
 
-TEST_F(NativeDataTest, NativeGeometryAndItsAtomicRoundTripWithChunkSizesMatchingTheirBytes)
+TEST_F(NativeDataTest, NativeGeometryAndItsAtomicRoundTripWithSizesMatchingTheirBytesAndFailedReadsLeaveNothing)
 {
     Geometry* g = Own(NativeGrid());
     Bytes bytes = WriteGeometry(g);
@@ -98,14 +98,7 @@ TEST_F(NativeDataTest, NativeGeometryAndItsAtomicRoundTripWithChunkSizesMatching
     const Bytes empty = Written(write, plain);
     ASSERT_EQ(empty.size(), 24u);
     EXPECT_EQ(std::tuple(U32(empty, 4), U32(empty, 12), U32(empty, 16)), std::tuple(12u, 8u, 4u));
-}
-
-TEST_F(NativeDataTest, FailedReadsGiveEveryRangeBackAndLeaveNothing)
-{
-    Geometry* g = Own(NativeGrid());
-    const Bytes good = WriteGeometry(g);
-    size_t native = 0;
-    while (U32(good, native) != PLUGIN_NATIVE_DATA || U32(good, native + 12) != CHUNK_STRUCT) native += 4;
+    const Bytes& good = bytes;
     // A wrong platform fails before allocating, with no error of its own (the caller's).
     Bytes block(good.begin() + native + 12, good.begin() + native + 12 + U32(good, native + 4));
     PutU32(block, 12, 9);
