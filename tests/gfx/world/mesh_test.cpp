@@ -31,8 +31,7 @@ using MeshTest = WorldTest;
 
 TEST_F(MeshTest, OpaqueMeshesComeBeforeTranslucentOnesAndKeysOrderTheRest)
 {
-    Material *opaqueA = white, *opaqueB = Own(MakeMaterial(0, 255, 0));
-    Material* glass = Own(MakeMaterial(255, 255, 255, 128));
+    Material *opaqueA = white, *opaqueB = Own(MakeMaterial(0, 255, 0)), *glass = Own(MakeMaterial(255, 255, 255, 128));
     BuildMesh* build = BuildMesh_Create(3);
     // Pipeline keys put B before A; the translucent one comes first in the input.
     BuildMesh_AddTriangle(build, glass, 0, 1, 2, 2, 0, 0, 0);
@@ -46,9 +45,7 @@ TEST_F(MeshTest, OpaqueMeshesComeBeforeTranslucentOnesAndKeysOrderTheRest)
               std::tuple(opaqueB, opaqueA, glass, 9u));
     MeshHeader_Destroy(header);
     // Without triangles or materials a geometry shares the empty header.
-    Geometry* empty = Geometry_Create(3, 0, GEOMETRY_POSITIONS);
-    Geometry* noMaterials = Geometry_Create(3, 1, GEOMETRY_POSITIONS);
-    for (Geometry* g : {empty, noMaterials}) {
+    for (Geometry* g : {Geometry_Create(3, 0, GEOMETRY_POSITIONS), Geometry_Create(3, 1, GEOMETRY_POSITIONS)}) {
         ASSERT_NE(Geometry_Unlock(g), nullptr);
         EXPECT_EQ(g->mesh, MeshHeader_Empty());
         Geometry_Destroy(g);
@@ -148,8 +145,7 @@ TEST_F(MeshTest, StripsDecodeToExactlyTheInputTrianglesOnRandomAndGridMeshes)
 
 TEST_F(MeshTest, BinaryMeshRoundTripsAndRefusesContradictoryCounts)
 {
-    Material* m = white;
-    Geometry* g = Own(MakeGrid(3, 2.0f, GEOMETRY_POSITIONS | GEOMETRY_TRISTRIP, m));
+    Geometry* g = Own(MakeGrid(3, 2.0f, GEOMETRY_POSITIONS | GEOMETRY_TRISTRIP, white));
     auto read = [&](Bytes& bytes, int32_t native) {
         Stream* r = OpenRead(bytes);
         MeshHeader* h = MeshHeader_StreamRead(r, (int32_t)bytes.size(), native, &g->matList, g->numVertices);
@@ -167,7 +163,7 @@ TEST_F(MeshTest, BinaryMeshRoundTripsAndRefusesContradictoryCounts)
         MeshHeader* back = read(good, native);
         ASSERT_NE(back, nullptr);
         EXPECT_NE(back->serialNumber, g->mesh->serialNumber);
-        EXPECT_EQ(std::tuple(back->numMeshes, MeshHeader_Meshes(back)[0].material), std::tuple(g->mesh->numMeshes, m));
+        EXPECT_EQ(std::tuple(back->numMeshes, MeshHeader_Meshes(back)[0].material), std::tuple(g->mesh->numMeshes, white));
         const uint16_t* indices = MeshHeader_Meshes(back)[0].indices;
         if (!native) {
             EXPECT_TRUE(std::equal(indices, indices + back->totalIndicesInMesh, MeshHeader_Meshes(g->mesh)[0].indices));
