@@ -163,7 +163,8 @@ TEST_F(MeshTest, BinaryMeshRoundTripsAndRefusesContradictoryCounts)
         MeshHeader* back = read(good, native);
         ASSERT_NE(back, nullptr);
         EXPECT_NE(back->serialNumber, g->mesh->serialNumber);
-        EXPECT_EQ(std::tuple(back->numMeshes, MeshHeader_Meshes(back)[0].material), std::tuple(g->mesh->numMeshes, white));
+        EXPECT_EQ(std::tuple(back->numMeshes, MeshHeader_Meshes(back)[0].material),
+                  std::tuple(g->mesh->numMeshes, white));
         const uint16_t* indices = MeshHeader_Meshes(back)[0].indices;
         if (!native) {
             EXPECT_TRUE(std::equal(indices, indices + back->totalIndicesInMesh, MeshHeader_Meshes(g->mesh)[0].indices));
