@@ -115,7 +115,7 @@ TEST_F(PipelineTest, TooManyNodesOrOutputsAndGraphsWithUnreachableNodesCyclesOrA
     Error_Get(nullptr);
 }
 
-TEST_F(PipelineTest, SharedDefinitionsOpenAndCloseOnceAndAFailedCompileClosesOnlyItsOwn)
+TEST_F(PipelineTest, SharedDefinitionsOpenAndCloseOnceChainsConnectInOrderInitFromTheLastNodeAndRunFromTheFirst)
 {
     PipelineNodeDefinition &a = Def("a", 0), &bad = Def("bad");
     bad.init = FailInit;
@@ -135,6 +135,32 @@ TEST_F(PipelineTest, SharedDefinitionsOpenAndCloseOnceAndAFailedCompileClosesOnl
     EXPECT_EQ(std::count(calls.begin(), calls.end(), "close a"), 1);
     EXPECT_EQ(a.refCount, 0);
     Error_Get(nullptr);
+    // An empty pipeline compiles and unlocks; an unlocked one is not compiled.
+    Pipeline* empty = Edit({});
+    EXPECT_EQ(empty->locked, 1);
+    EXPECT_EQ(Pipeline_Compile(empty), empty);
+    EXPECT_EQ(empty->locked, 0);
+    Error_Get(nullptr);
+    EXPECT_EQ(Pipeline_Compile(empty), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_NOT_LOCKED);
+
+    PipelineNodeDefinition &x = Def("a"), &y = Def("b"), &z = Def("c", 0);
+    Pipeline* p = Edit({});
+    int32_t first = -1;
+    ASSERT_EQ(Pipeline_AddNodeChain(p, &first, &x, &y, &z, nullptr), p);
+    EXPECT_EQ(std::tuple(first, p->nodes[0].outputs[0], p->nodes[1].outputs[0]), std::tuple(0, 1, 2));
+    calls.clear();
+    ASSERT_EQ(Pipeline_Compile(p), p);
+    EXPECT_EQ(calls, (std::vector<std::string>{"open c", "init c", "open b", "init b", "open a", "init a"}));
+    calls.clear();
+    int token = 0;
+    EXPECT_EQ(Pipeline_Execute(p, &token, 1), p);
+    EXPECT_EQ(calls, (std::vector<std::string>{"body a", "body b", "body c"}));
+    // A search after the only node of a name finds nothing.
+    int32_t idx;
+    EXPECT_EQ(Pipeline_FindNodeByName(p, "b", Node(p, "b"), &idx), nullptr);
+    EXPECT_EQ(Pipeline_FindNodeByName(p, "c", nullptr, nullptr), &p->nodes[2]);  // no index wanted
+    EXPECT_EQ(idx, -1);
 }
 
 TEST_F(PipelineTest, ClusterResolutionAssignsSlotsAndRefusesMissingClusters)
@@ -193,21 +219,6 @@ TEST_F(PipelineTest, ClusterResolutionAssignsSlotsAndRefusesMissingClusters)
     }
 }
 
-TEST(Pipeline, RadixSortOrdersRecordsByKey)
-{
-    struct Rec {
-        uint32_t pad, key;
-    };
-    std::vector<Rec> recs;
-    for (uint32_t i = 0; i < 200; i++) recs.push_back({i, (i * 7919u) % 1000u});
-    Pipeline_RadixSort(recs.data(), (uint32_t)recs.size(), sizeof(Rec), offsetof(Rec, key), 0, 999);
-    for (size_t i = 1; i < recs.size(); i++) EXPECT_LE(recs[i - 1].key, recs[i].key);
-    // A key that does not fit the record: nothing moves.
-    Rec two[2] = {{0, 5}, {0, 1}};
-    Pipeline_RadixSort(two, 2, sizeof(Rec), 6, 0, 10);
-    EXPECT_EQ(two[0].key, 5u);
-}
-
 TEST(PipelineHeap, FreeMergesWithEachKindOfNeighbour)
 {
     InitScope scope;
@@ -245,37 +256,7 @@ TEST(PipelineHeap, FreeMergesWithEachKindOfNeighbour)
     PipelineHeap_Destroy(heap);
 }
 
-TEST_F(PipelineTest, ChainsConnectInOrderInitFromTheLastNodeAndRunFromTheFirst)
-{
-    // An empty pipeline compiles and unlocks; an unlocked one is not compiled.
-    Pipeline* empty = Edit({});
-    EXPECT_EQ(empty->locked, 1);
-    EXPECT_EQ(Pipeline_Compile(empty), empty);
-    EXPECT_EQ(empty->locked, 0);
-    Error_Get(nullptr);
-    EXPECT_EQ(Pipeline_Compile(empty), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_PIPE_NOT_LOCKED);
-
-    PipelineNodeDefinition &a = Def("a"), &b = Def("b"), &c = Def("c", 0);
-    Pipeline* p = Edit({});
-    int32_t first = -1;
-    ASSERT_EQ(Pipeline_AddNodeChain(p, &first, &a, &b, &c, nullptr), p);
-    EXPECT_EQ(std::tuple(first, p->nodes[0].outputs[0], p->nodes[1].outputs[0]), std::tuple(0, 1, 2));
-    calls.clear();
-    ASSERT_EQ(Pipeline_Compile(p), p);
-    EXPECT_EQ(calls, (std::vector<std::string>{"open c", "init c", "open b", "init b", "open a", "init a"}));
-    calls.clear();
-    int token = 0;
-    EXPECT_EQ(Pipeline_Execute(p, &token, 1), p);
-    EXPECT_EQ(calls, (std::vector<std::string>{"body a", "body b", "body c"}));
-    // A search after the only node of a name finds nothing.
-    int32_t idx;
-    EXPECT_EQ(Pipeline_FindNodeByName(p, "b", Node(p, "b"), &idx), nullptr);
-    EXPECT_EQ(Pipeline_FindNodeByName(p, "c", nullptr, nullptr), &p->nodes[2]);  // no index wanted
-    EXPECT_EQ(idx, -1);
-}
-
-TEST(Pipeline, BeforeTheStartOnlyTheModulesOwnRenderStateVectorIsAnswered)
+TEST(Pipeline, BeforeTheStartOnlyTheModulesOwnRenderStateVectorIsAnsweredAndRadixSortOrdersByKey)
 {
     InitScope scope;
     PipelineRenderStateVector* defaults = Pipeline_GetDefaultRenderStateVector();
@@ -287,4 +268,15 @@ TEST(Pipeline, BeforeTheStartOnlyTheModulesOwnRenderStateVectorIsAnswered)
     EXPECT_EQ(Error_TakeCode(), ERR_BAD_BLOCK);
     EXPECT_EQ(Pipeline_LoadRenderStateVector(nullptr), nullptr);
     EXPECT_EQ(Error_TakeCode(), ERR_NULL_ARGUMENT);
+    struct Rec {
+        uint32_t pad, key;
+    };
+    std::vector<Rec> recs;
+    for (uint32_t i = 0; i < 200; i++) recs.push_back({i, (i * 7919u) % 1000u});
+    Pipeline_RadixSort(recs.data(), (uint32_t)recs.size(), sizeof(Rec), offsetof(Rec, key), 0, 999);
+    for (size_t i = 1; i < recs.size(); i++) EXPECT_LE(recs[i - 1].key, recs[i].key);
+    // A key that does not fit the record: nothing moves.
+    Rec two[2] = {{0, 5}, {0, 1}};
+    Pipeline_RadixSort(two, 2, sizeof(Rec), 6, 0, 10);
+    EXPECT_EQ(two[0].key, 5u);
 }

@@ -183,7 +183,7 @@ TEST_F(D3D8PipelineTest, NewSerialNumbersAndEvictionRebuildTheInstanceDataAndEmp
     EXPECT_EQ(Count(Record([&] { EXPECT_EQ(Atomic_Render(b), b); }), "Draw"), 0);
 }
 
-TEST_F(D3D8PipelineTest, SectorsInstanceTheirByteNormalsIntoSharedRanges)
+TEST_F(D3D8PipelineTest, SectorsInstanceByteNormalsAndAQuadAtSixtyDegreesToTheLightShowsAmbientPlusHalfTheDiffuse)
 {
     WorldSector* leaf = QuadLeaf(WORLD_POSITIONS | WORLD_NORMALS | WORLD_PRELIT | WORLD_TEXTURED, {white});
     World* sectorWorld = WorldSector_GetWorld(leaf);
@@ -197,10 +197,6 @@ TEST_F(D3D8PipelineTest, SectorsInstanceTheirByteNormalsIntoSharedRanges)
     EXPECT_EQ(Vertex(r, 0)[5], -1.0f);
     EXPECT_EQ(Colour(r, 3, 6), 0xFF000000u | 180u << 16 | 10u << 8 | 20u);
     Engine_Instance()->currentWorld = nullptr;
-}
-
-TEST_F(D3D8PipelineTest, AQuadAtSixtyDegreesToADirectionalLightShowsAmbientPlusHalfTheDiffuse)
-{
     Add(MakeGrid(1, 4.0f, GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_LIGHT, white), 0, 0, 6);
     const Vec3 sixty = {0, -0.8660254f, 0.5f};  // the light travels up-and-in; N . -at = 0.5
     AddLight(LIGHT_DIRECTIONAL, LightColour{1, 1, 1, 1}, 0, 0, 0, &sixty);
