@@ -66,8 +66,8 @@ TEST_F(NativeDataTest, NativeGeometryAndItsAtomicRoundTripWithSizesMatchingTheir
 {
     Geometry* g = Own(NativeGrid());
     Bytes bytes = WriteGeometry(g);
-    EXPECT_EQ(U32(bytes, 4) + 12, bytes.size());
-    EXPECT_EQ((int32_t)U32(bytes, 4), Geometry_StreamGetSize(g));
+    EXPECT_EQ(std::tuple(U32(bytes, 4) + 12, (int32_t)U32(bytes, 4)),
+              std::tuple(bytes.size(), Geometry_StreamGetSize(g)));
     size_t native = 0;  // the native sub-chunk
     while (U32(bytes, native) != PLUGIN_NATIVE_DATA || U32(bytes, native + 12) != CHUNK_STRUCT) native += 4;
     EXPECT_EQ(std::tuple((int32_t)U32(bytes, native + 4), U32(bytes, native + 16) + 12, U32(bytes, native + 24),

@@ -198,8 +198,8 @@ TEST_F(GeometryTest, MaterialListsStreamRepeatsAsBackReferencesRefuseBrokenChunk
     // Struct: count 4, then -1, 0, -1, 1; then two material chunks.
     const uint32_t words[][2] = {{24, 4}, {28, (uint32_t)-1}, {32, 0}, {36, (uint32_t)-1}, {40, 1}};
     for (const auto& w : words) EXPECT_EQ(U32(bytes, w[0]), w[1]) << w[0];
-    EXPECT_EQ(U32(bytes, 4) + 12, bytes.size());
-    EXPECT_EQ((int32_t)U32(bytes, 4), MaterialList_StreamGetSize(&list));
+    EXPECT_EQ(std::tuple(U32(bytes, 4) + 12, (int32_t)U32(bytes, 4)),
+              std::tuple(bytes.size(), MaterialList_StreamGetSize(&list)));
 
     MaterialList read;
     ASSERT_NE(ReadList(bytes, &read), nullptr);
@@ -269,7 +269,7 @@ TEST_F(GeometryTest, MaterialStructsOfOtherLengthsAnEmptyRightToRenderSubChunkAn
     PutU32(bytes, extension + 4, 12);
     PutU32(bytes, 4, U32(bytes, 4) + 12);
     ExpectRefused(bytes, {{"empty right to render", kKeep, 0, (int32_t)ERR_SHORT_READ}}, ReadMaterial);
-    Material* m = MakeMaterial();
+    Material* m = Own(MakeMaterial());
     Texture* t = Texture_Read("brick", "");
     const int32_t refs = t->refCount;
     Material_SetTexture(m, t);
@@ -279,18 +279,15 @@ TEST_F(GeometryTest, MaterialStructsOfOtherLengthsAnEmptyRightToRenderSubChunkAn
     EXPECT_EQ(t->refCount, refs);
     Texture_Destroy(t);
 
-    MaterialList list;
-    MaterialList_Initialize(&list);
+    MaterialList list = List({});
     for (int i = 0; i < 21; i++) MaterialList_AppendMaterial(&list, m);
-    EXPECT_EQ(m->refCount, 22);
-    EXPECT_EQ(MaterialList_FindMaterialIndex(&list, m), 20);
+    EXPECT_EQ(std::tuple(m->refCount, MaterialList_FindMaterialIndex(&list, m)), std::tuple(22, 20));
     MaterialList copy;
     ASSERT_NE(MaterialList_Copy(&copy, &list), nullptr);
     EXPECT_EQ(m->refCount, 43);
     MaterialList_Deinitialize(&copy);
     MaterialList_Deinitialize(&list);
     EXPECT_EQ(m->refCount, 1);
-    Material_Destroy(m);
 }
 
 TEST_F(GeometryTest, TheExampleAtomicRoundTripsAndRefusesBrokenPartsAndItsWorldSphereFollowsFramesAndMorphs)
