@@ -15,11 +15,6 @@ protected:
         for (EngineLink* l = head->next; l != head; l = l->next) n++;
         return n;
     }
-    static void Move(Frame* f, float x)
-    {
-        f->modelling.pos = Vec3{x, 0, 0};
-        Frame_MarkDirty(f);
-    }
 };
 
 TEST_F(WorldObjectsTest, WorldsAreOneEmptyLeafOrAHandBuiltTreeAndRefuseWhatTheWalksCannotFollow)
@@ -64,7 +59,8 @@ TEST_F(WorldObjectsTest, AtomicsAndLightsAreRetiedToTheLeavesTheyOverlapAndDestr
         int left, right, inUse;
     } steps[] = {{-50, 1, 0, 2}, {0, 1, 1, 3}, {50, 0, 1, 2}};
     for (const auto& s : steps) {
-        Move(Atomic_GetFrame(a), s.x);
+        Atomic_GetFrame(a)->modelling.pos.x = s.x;
+        Frame_MarkDirty(Atomic_GetFrame(a));
         Frame_SyncDirtyList();
         EXPECT_EQ(std::tuple(Count(&Leaf(w, false)->collAtomics), Count(&Leaf(w, true)->collAtomics),
                              WorldTies_AtomicTiesInUse()),
@@ -111,8 +107,8 @@ TEST_F(WorldObjectsTest, CameraUpdatesNameTheWorldAndSyncVisitsStraddlingLeavesI
         const uint16_t frame = Engine_Instance()->renderFrame;
         EndFrame();
         ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
-        EXPECT_EQ(Engine_Instance()->currentWorld, w);
-        EXPECT_EQ(Engine_Instance()->renderFrame, (uint16_t)(frame + 1));
+        EXPECT_EQ(std::tuple(Engine_Instance()->currentWorld, Engine_Instance()->renderFrame),
+                  std::tuple(w, (uint16_t)(frame + 1)));
         int32_t count = 0;
         WorldSector** visible = Camera_GetVisibleSectors(camera, &count);
         ASSERT_EQ(count, 2);  // both leaves reach past the frustum and are kept
