@@ -123,8 +123,7 @@ TEST_F(CameraTest, SettersRefuseValuesThatDivideByZeroAndZMapsTheClipRangeIntoTh
     EXPECT_NE(Camera_SetNearClipPlane(camera, -1.0f), nullptr);
     EXPECT_EQ(Camera_SetProjection(camera, CAMERA_PERSPECTIVE), nullptr);
     // Device Z runs from just above 0 at the near plane to just below 1 at the far one.
-    Camera_SetNearClipPlane(camera, 1.0f);
-    Camera_SetFarClipPlane(camera, 100.0f);
+    Camera_SetNearClipPlane(camera, 1.0f), Camera_SetFarClipPlane(camera, 100.0f);
     ASSERT_NE(Camera_SetProjection(camera, CAMERA_PERSPECTIVE), nullptr);
     EXPECT_NEAR(camera->zScale * (1.0f / 1.0f) + camera->zShift, 0.0001f, 1e-5f);
     EXPECT_NEAR(camera->zScale * (1.0f / 100.0f) + camera->zShift, 0.9999f, 1e-5f);

@@ -16,8 +16,7 @@ std::vector<uint8_t> Bytes(const uint8_t* p, size_t n) { return std::vector<uint
 TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaWidenPalettisedImagesAndNeverLoseOrFreeCallersPixels)
 {
     Image* palettised = Img(1, 1, 8, 0);
-    const uint8_t entry[4] = {10, 200, 30, 0};
-    memcpy(palettised->palette, entry, 4);
+    memcpy(palettised->palette, "\x0a\xc8\x1e\x00", 4);
     Image_MakeMask(palettised);
     EXPECT_EQ(palettised->palette[3], 200);
     Image* wide = Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) {
@@ -28,9 +27,7 @@ TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaWidenPalettisedImagesAndNeverLoseO
     EXPECT_EQ(std::tuple(wide->pixels[3], wide->pixels[7]), std::tuple(90, 60));
 
     Image* image = Img(2, 2, 8, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)x; });
-    const uint8_t red[4] = {255, 0, 0, 255}, blue[4] = {0, 0, 255, 255};
-    memcpy(image->palette, red, 4);
-    memcpy(image->palette + 4, blue, 4);
+    memcpy(image->palette, "\xff\0\0\xff\0\0\xff\xff", 8);  // red, blue
     image->flags |= IMAGE_GAMMACORRECTED;
     Image* mask = Img(2, 2, 32, [](int32_t x, int32_t y, uint8_t* p) { p[3] = (uint8_t)(10 * x + 100 * y); });
     ASSERT_EQ(Image_ApplyMask(image, mask), image);
@@ -40,8 +37,7 @@ TEST_F(ImageTest, MasksTurnBrightnessIntoAlphaWidenPalettisedImagesAndNeverLoseO
     EXPECT_EQ(image->pixels[image->stride + 7], 110);
     // A 4-bit mask's pixel is its byte's low four bits (16 palette entries).
     mask = Img(2, 2, 4, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(0xe0 | x); });
-    mask->palette[3] = 5;
-    mask->palette[7] = 66;
+    mask->palette[3] = 5, mask->palette[7] = 66;
     ASSERT_EQ(Image_ApplyMask(image, mask), image);
     EXPECT_EQ(std::tuple(image->pixels[3], image->pixels[7]), std::tuple(5, 66));
     image = Img(2, 2, 8, 0);
