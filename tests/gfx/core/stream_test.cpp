@@ -70,7 +70,7 @@ void WriteFile(const std::string& path, const void* bytes, size_t length)
 
 }  // namespace
 
-TEST(Stream, StampsAndFindChunkSkipOthersAndCheckTheVersionRangeInclusively)
+TEST(Stream, StampsFindChunkChecksTheVersionRangeAndMemoryStreamsStopAtTheLastWriteAndAppend)
 {
     InitScope scope;
     uint32_t v, b;
@@ -105,6 +105,35 @@ TEST(Stream, StampsAndFindChunkSkipOthersAndCheckTheVersionRangeInclusively)
         Stream_Close(s, nullptr);
     }
     Error_Get(nullptr);
+    std::vector<uint8_t> data(600, 0xAB);
+    Stream_Close(Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr), nullptr);  // nobody takes the buffer: freed
+    Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
+    for (int i = 0; i < 6; i++) Stream_Write(s, data.data(), 100);
+    EXPECT_GT(Stream_MemoryCapacity(s), 600u);
+    // Reads and skips stop at the last write, not at the block's end.
+    Error_Get(nullptr);
+    EXPECT_EQ(Stream_Read(s, data.data(), 4), 0u);
+    EXPECT_EQ(Error_TakeCode(), ERR_END_OF_STREAM);
+    EXPECT_EQ(Stream_Skip(s, 1), nullptr);
+    Error_Get(nullptr);
+    MemoryBytes buf;
+    Stream_Close(s, &buf.mem);
+    EXPECT_EQ(buf.mem.length, 600u);
+    s = Stream_Open(STREAM_MEMORY, STREAM_APPEND, &buf.mem);
+    Stream_Write(s, "xyz", 3);
+    Stream_Close(s, &buf.mem);
+    EXPECT_EQ(buf.mem.length, 603u);
+    EXPECT_EQ(memcmp(buf.mem.start + 600, "xyz", 3), 0);
+    // A read stream over the caller's block neither writes into it nor grows it.
+    uint8_t bytes[4] = {1, 2, 3, 4};
+    StreamMemory mem = {bytes, 4};
+    s = Stream_Open(STREAM_MEMORY, STREAM_READ, &mem);
+    Error_Get(nullptr);
+    EXPECT_EQ(Stream_Write(s, data.data(), 2), nullptr);
+    EXPECT_EQ(Error_TakeCode(), ERR_BAD_ACCESS);
+    EXPECT_EQ(Stream_Write(s, data.data(), 600), nullptr);
+    EXPECT_EQ(bytes[0], 1);
+    Stream_Close(s, nullptr);
 }
 
 TEST(Stream, ShortReadsChunksPastTheEndBadOpensAndFailedWritesAreFailures)
@@ -192,40 +221,6 @@ TEST(Stream, ChunkTreesRoundTripOverMemoryFilesAndCallbacks)
     EXPECT_TRUE(str.closed);
     EXPECT_EQ(str.bytes, std::string((const char*)buf.mem.start, buf.mem.length));
     ReadTree(Stream_Open(STREAM_CUSTOM, STREAM_READ, &custom));
-}
-
-TEST(Stream, MemoryStreamsStopAtTheLastWriteAndAppendBehindIt)
-{
-    InitScope scope;
-    std::vector<uint8_t> data(600, 0xAB);
-    Stream_Close(Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr), nullptr);  // nobody takes the buffer: freed
-    Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-    for (int i = 0; i < 6; i++) Stream_Write(s, data.data(), 100);
-    EXPECT_GT(Stream_MemoryCapacity(s), 600u);
-    // Reads and skips stop at the last write, not at the block's end.
-    Error_Get(nullptr);
-    EXPECT_EQ(Stream_Read(s, data.data(), 4), 0u);
-    EXPECT_EQ(Error_TakeCode(), ERR_END_OF_STREAM);
-    EXPECT_EQ(Stream_Skip(s, 1), nullptr);
-    Error_Get(nullptr);
-    MemoryBytes buf;
-    Stream_Close(s, &buf.mem);
-    EXPECT_EQ(buf.mem.length, 600u);
-    s = Stream_Open(STREAM_MEMORY, STREAM_APPEND, &buf.mem);
-    Stream_Write(s, "xyz", 3);
-    Stream_Close(s, &buf.mem);
-    EXPECT_EQ(buf.mem.length, 603u);
-    EXPECT_EQ(memcmp(buf.mem.start + 600, "xyz", 3), 0);
-    // A read stream over the caller's block neither writes into it nor grows it.
-    uint8_t bytes[4] = {1, 2, 3, 4};
-    StreamMemory mem = {bytes, 4};
-    s = Stream_Open(STREAM_MEMORY, STREAM_READ, &mem);
-    Error_Get(nullptr);
-    EXPECT_EQ(Stream_Write(s, data.data(), 2), nullptr);
-    EXPECT_EQ(Error_TakeCode(), ERR_BAD_ACCESS);
-    EXPECT_EQ(Stream_Write(s, data.data(), 600), nullptr);
-    EXPECT_EQ(bytes[0], 1);
-    Stream_Close(s, nullptr);
 }
 
 namespace {
