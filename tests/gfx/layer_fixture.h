@@ -63,9 +63,7 @@ inline void* Alloc(size_t n)
 }
 inline void Free(void* p)
 {
-    if (!p) return;
-    Count().live--;
-    free((char*)p - kHeader);
+    if (p) Count().live--, free((char*)p - kHeader);
 }
 inline void* Realloc(void* p, size_t n)
 {
@@ -211,8 +209,7 @@ protected:
         TextureDictionary_SetCurrent(nullptr);
         if (dictionary) TextureDictionary_Destroy(dictionary);
         D3D8DriverTest::TearDown();
-        gfxtest::Count().poison = false;
-        gfxtest::Count().largest = 0;
+        gfxtest::Count().poison = false, gfxtest::Count().largest = 0;
     }
     // Released at tear-down after everything owned since (leaving its world; a camera with its frame).
     template <typename T>

@@ -193,11 +193,8 @@ protected:
     void TearDown() override
     {
         imagetest::g_failAfter = -1;
-        for (auto it = owned.rbegin(); it != owned.rend(); ++it) (*it)();
-        owned.clear();
-        Engine_Stop();
-        Engine_Close();
-        Engine_Term();
+        while (!owned.empty()) owned.back()(), owned.pop_back();
+        Engine_Stop(), Engine_Close(), Engine_Term();
         Engine_SetDriver(nullptr);
         for (uint32_t id : {MODULE_IMAGE, MODULE_RASTER, MODULE_TEXTURE}) Engine_SetCoreModule(id, 0, nullptr, nullptr);
         Engine_SetGammaHook(nullptr);
