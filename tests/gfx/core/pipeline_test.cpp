@@ -121,19 +121,16 @@ TEST_F(PipelineTest, SharedDefinitionsOpenAndCloseOnceChainsConnectInOrderInitFr
     bad.init = FailInit;
     calls.clear();
     Pipeline *p1 = Edit({{&a}}), *p2 = Edit({{&a}});
-    ASSERT_EQ(Pipeline_Compile(p1), p1);
-    ASSERT_EQ(Pipeline_Compile(p2), p2);
-    EXPECT_EQ(a.refCount, 2);
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "open a"), 1);
+    for (Pipeline* q : {p1, p2}) ASSERT_EQ(Pipeline_Compile(q), q);
+    EXPECT_EQ(std::tuple(a.refCount, std::count(calls.begin(), calls.end(), "open a")), std::tuple(2, 1));
     Pipeline* broken = Edit({{&bad, &a}});
     calls.clear();
     EXPECT_EQ(Pipeline_Compile(broken), nullptr);
-    EXPECT_EQ(calls, (std::vector<std::string>{"init a", "open bad", "close bad", "term a"}));
-    EXPECT_EQ(a.refCount, 2);
+    EXPECT_EQ(std::tuple(calls, a.refCount),
+              std::tuple(std::vector<std::string>{"init a", "open bad", "close bad", "term a"}, 2));
     for (auto p = made.rbegin(); p != made.rend(); ++p) Pipeline_Destroy(*p);  // broken first
     made.clear();
-    EXPECT_EQ(std::count(calls.begin(), calls.end(), "close a"), 1);
-    EXPECT_EQ(a.refCount, 0);
+    EXPECT_EQ(std::tuple(std::count(calls.begin(), calls.end(), "close a"), a.refCount), std::tuple(1, 0));
     Error_Get(nullptr);
     // An empty pipeline compiles and unlocks; an unlocked one is not compiled.
     Pipeline* empty = Edit({});
