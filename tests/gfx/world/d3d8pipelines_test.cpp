@@ -43,12 +43,12 @@ TEST_F(D3D8PipelineTest, InstancingWritesPositionNormalModulatedColourAndCoordin
               std::tuple(0x152u, 36u, 1, 1, (uint32_t)D3DPT_TRIANGLELIST));
     for (uint32_t i = 0; i < 3; i++) {
         const float* v = Vertex(r, i);
-        EXPECT_EQ(std::tuple(v[0], v[1], v[5]), std::tuple((float)i, 2.0f * i, -1.0f));
         const RGBA c = colours[i];
         const uint32_t expected = (uint32_t)((256 * c.alpha) >> 8) << 24 | (uint32_t)((129 * c.red) >> 8) << 16 |
                                   (uint32_t)((65 * c.green) >> 8) << 8 | (uint32_t)((256 * c.blue) >> 8);
-        EXPECT_EQ(Colour(r, i, 6), expected) << i;
-        EXPECT_EQ(std::tuple(v[7], v[8]), std::tuple(0.5f * i, 1.0f - i));
+        EXPECT_EQ(std::tuple(v[0], v[1], v[5], Colour(r, i, 6), v[7], v[8]),
+                  std::tuple((float)i, 2.0f * i, -1.0f, expected, 0.5f * i, 1.0f - i))
+            << i;
     }
 }
 
@@ -82,10 +82,9 @@ TEST_F(D3D8PipelineTest, CompactedMeshesRefillOnlyLockedPartsThroughTheirReverse
     ResourceArenaEntry* before = g->instanceData;
     ASSERT_EQ(Atomic_Render(a), a);
     EXPECT_EQ(std::tuple(g->instanceData, g->lockedSinceLastInst), std::tuple(before, 0));
-    for (uint32_t i = 0; i < 6; i++) {
-        EXPECT_EQ(Vertex(r, i)[1], 100.0f + sources[i]);
-        EXPECT_EQ(Colour(r, i, 3) >> 16 & 0xFF, (uint32_t)sources[i]);
-    }
+    for (uint32_t i = 0; i < 6; i++)
+        EXPECT_EQ(std::tuple(Vertex(r, i)[1], Colour(r, i, 3) >> 16 & 0xFF),
+                  std::tuple(100.0f + sources[i], (uint32_t)sources[i]));
 }
 
 TEST_F(D3D8PipelineTest, MorphBlendsPerAtomicFallsBackToTheStartOrTargetZeroAndEveryAtomicSeesALock)
