@@ -423,11 +423,7 @@ protected:
     {
         if (list.empty()) list = atomics;
         return Snapshot(
-            camera,
-            [&] {
-                for (Atomic* a : list) Atomic_Render(a);
-            },
-            clear);
+            camera, [&] { std::for_each(list.begin(), list.end(), Atomic_Render); }, clear);
     }
     // The pixel where world point (x, y, z) lands (world +x runs to the left).
     static uint32_t PixelAt(const std::vector<uint32_t>& pixels, float x, float y, float z)
