@@ -112,7 +112,6 @@ TEST_F(PipelineTest, TooManyNodesOrOutputsAndGraphsWithUnreachableNodesCyclesOrA
         EXPECT_EQ(p->locked, 1);
         EXPECT_TRUE(calls.empty());  // nothing was initialised
     }
-    Error_Get(nullptr);
 }
 
 TEST_F(PipelineTest, SharedDefinitionsOpenAndCloseOnceChainsConnectInOrderInitFromTheLastNodeAndRunFromTheFirst)
