@@ -196,11 +196,9 @@ TEST_F(ImageTest, ResamplingAwkwardRatiosStaysInsideTheSourceAndRefusesZeroOrOve
 TEST_F(ImageFileTest, ExtensionsMatchInLowerOrUpperCaseOnlyAndRegisteringAgainKeepsOneFormat)
 {
     g_present = {"tex.bmp", "tex.BMP", "tex.Bmp"};
-    EXPECT_TRUE(Read("tex.bmp"));
-    EXPECT_TRUE(Read("tex.BMP"));
-    EXPECT_FALSE(Read("tex.Bmp"));
-    EXPECT_FALSE(Read("dir.old/tex"));
-    EXPECT_FALSE(Read("dir.old\\tex"));
+    const std::pair<const char*, bool> names[] = {
+        {"tex.bmp", true}, {"tex.BMP", true}, {"tex.Bmp", false}, {"dir.old/tex", false}, {"dir.old\\tex", false}};
+    for (auto [name, found] : names) EXPECT_EQ(Read(name), found) << name;
     EXPECT_EQ(g_read.size(), 2u);
     // The newest reader of a format wins; registering without one keeps it.
     Image_RegisterFileFormat("BMP", OtherRead, nullptr);
