@@ -12,15 +12,11 @@ using namespace testdriver;
 
 namespace {
 
-// How far p lies outside plane pl (negative: inside).
-float Outside(const FrustumPlane& pl, const Vec3& p)
-{
-    return pl.normal.x * p.x + pl.normal.y * p.y + pl.normal.z * p.z - pl.distance;
-}
+// Whether p lies inside (or within 1e-4 of) every plane of c's frustum.
 bool Inside(const Camera* c, const Vec3& p)
 {
     for (const FrustumPlane& pl : c->frustumPlanes)
-        if (Outside(pl, p) > 1e-4f) return false;
+        if (pl.normal.x * p.x + pl.normal.y * p.y + pl.normal.z * p.z - pl.distance > 1e-4f) return false;
     return true;
 }
 
@@ -30,11 +26,7 @@ protected:
     Frame* frame = Frame_Create();
     Camera* camera = Camera_Create();
     void SetUp() override { Camera_SetFrame(camera, frame); }
-    void TearDown() override
-    {
-        Camera_Destroy(camera);
-        Frame_Destroy(frame);
-    }
+    void TearDown() override { Camera_Destroy(camera), Frame_Destroy(frame); }
 };
 
 }  // namespace
