@@ -65,10 +65,9 @@ protected:
 TEST_F(TextureTest, LevelsComeFromTheirOwnFilesOrLevelZeroAndAreGammaCorrectedOnce)
 {
     const uint32_t colours[4] = {0x808080ff, 0x404040ff, 0x708090ff, 0xa0b0c0ff};
-    WritePng("wall", 8, 8, colours[0]);
-    WritePng("wallm1", 4, 4, colours[1]);
-    WritePng("wallm2", 3, 3, colours[2]);  // resampled to the level's 2 x 2
-    WritePng("wallm3", 1, 1, colours[3]);
+    const int sides[4] = {8, 4, 3, 1};  // the third resampled to the level's 2 x 2
+    for (int l = 0; l < 4; l++)
+        WritePng(l ? ("wallm" + std::to_string(l)).c_str() : "wall", sides[l], sides[l], colours[l]);
     for (int mipmapping : {0, 1})
         for (float gamma : {1.0f, 2.0f}) {
             Image_BuildGammaTables(gamma);
@@ -115,8 +114,7 @@ TEST_F(TextureTest, LevelsComeFromTheirOwnFilesOrLevelZeroAndAreGammaCorrectedOn
     EXPECT_EQ(Texture_Read("brick", nullptr), texture);
     TextureDictionary_Destroy(dictionary);
     EXPECT_EQ(std::tuple(texture->refCount, texture->dictionary), std::tuple(2, nullptr));
-    Texture_Destroy(texture);
-    Texture_Destroy(texture);
+    for (int i = 0; i < 2; i++) Texture_Destroy(texture);
 }
 
 TEST_F(TextureTest, ChunksRoundTripTheirFilterWordDecidesTheLevelsOfFreshTexturesAndNamesAreCut)
