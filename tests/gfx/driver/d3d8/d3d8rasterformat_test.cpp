@@ -1,25 +1,16 @@
 #include "gfx/driver/d3d8/d3d8rasterformat.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "gfx/driver/d3d8/d3d8raster.h"
 #include "tests/gfx/driver/d3d8/d3d8_fixture.h"
 
 namespace {
 
-Image *AlphaImage(uint8_t alpha)
-{
-    Image *image = Image_Create(2, 1, 32);
-    Image_AllocatePixels(image);
-    memset(image->pixels, 255, 8);
-    image->pixels[7] = alpha;
-    return image;
-}
-
 TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
 {
-    Image *image = Image_Create(2, 1, 8);
-    Image_AllocatePixels(image);
+    Image* image = Img(2, 1, 8, 0);
     memset(image->palette, 255, 1024);
     image->palette[4 * 9 + 3] = 128;
     image->pixels[0] = 1;
@@ -30,7 +21,6 @@ TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
     image->depth = 4;
     EXPECT_EQ(D3D8_ImageChooseFormat(image), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT8888));
     image->depth = 8;
-    Image_Destroy(image);
     // A 4-bit pixel is its byte's low four bits, and its palette has 16 entries.
     Image* four = Img(2, 1, 4, [](int32_t, int32_t, uint8_t* p) { *p = 0xf1; });
     memset(four->palette, 255, 64);
@@ -83,16 +73,13 @@ TEST_F(D3D8RasterTest, FormatResolutionTable)
 
 TEST_F(D3D8RasterTest, FindRasterFormatGivesSizeDepthAndFormatForAnImage)
 {
-    Image *image = AlphaImage(128);
+    Image* image = Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) { memset(p, 255, 4), p[3] = x ? 128 : 255; });
     int32_t w = 0, h = 0, depth = 0, format = 0;
     ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
-    EXPECT_EQ(w, 2);
-    EXPECT_EQ(h, 1);
-    EXPECT_EQ(depth, 32);
-    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888 | RASTERFORMATMIPMAP | RASTERTYPETEXTURE);
+    EXPECT_EQ(std::tuple(w, h, depth, (uint32_t)format),
+              std::tuple(2, 1, 32, RASTERFORMAT8888 | RASTERFORMATMIPMAP | RASTERTYPETEXTURE));
     ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPENORMAL | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
     EXPECT_EQ((uint32_t)format, RASTERFORMAT8888);
-    Image_Destroy(image);
 }
 
 }  // namespace
@@ -124,7 +111,6 @@ TEST_F(D3D8RasterTest, SizeClampFollowsPowerOfTwoAndSquareCaps)
         OpenDevice();
         int32_t w = c.w, h = c.h;
         D3D8_ClampRasterSize(&w, &h, c.creationWord);
-        EXPECT_EQ(w, c.clampedW) << "case " << i;
-        EXPECT_EQ(h, c.clampedH) << "case " << i;
+        EXPECT_EQ(std::tie(w, h), std::tie(c.clampedW, c.clampedH)) << "case " << i;
     }
 }
