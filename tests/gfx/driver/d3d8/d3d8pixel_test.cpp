@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "common/bytes.h"
 #include "gfx/core/raster.h"
@@ -17,29 +18,26 @@ TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
         const uint8_t* rgba;
         uint32_t format, packed;
     } cases[] = {
-        {white128, RASTERFORMAT1555, 0xffffu},
-        {white128, RASTERFORMAT4444, 0x8fffu},
-        {white128, RASTERFORMAT565, 0xffffu},
-        {white128, RASTERFORMATLUM8, 128u},
-        {white128, RASTERFORMAT8888, 0x80ffffffu},
-        {white128, RASTERFORMATDEFAULT, 0x80ffffffu},
-        {white128, RASTERFORMAT888, 0xffffffffu},
-        {white128, RASTERFORMAT555, 0x7fffu},
+        // clang-format off
+        {white128, RASTERFORMAT1555, 0xffffu}, {white128, RASTERFORMAT4444, 0x8fffu},
+        {white128, RASTERFORMAT565, 0xffffu}, {white128, RASTERFORMATLUM8, 128u},
+        {white128, RASTERFORMAT8888, 0x80ffffffu}, {white128, RASTERFORMATDEFAULT, 0x80ffffffu},
+        {white128, RASTERFORMAT888, 0xffffffffu}, {white128, RASTERFORMAT555, 0x7fffu},
         {mixed, RASTERFORMAT565, (0x10u << 8) | (0x34u << 3) | (0x56u >> 3)},
         {mixed, RASTERFORMAT888 | RASTERFORMATPAL8, 0xff123456u},
         // LUM8: integer divisions in order: (52*59 + 86*11 + 18*30) / 100 = 45, then 45 * 120 / 255 = 21.
         {mixed, RASTERFORMATLUM8, 21u},
+        // clang-format on
     };
     for (const auto& c : cases) {
         uint32_t pixel = 0;
         ASSERT_EQ(D3D8_PackPixel(&pixel, c.rgba, c.format), 1) << std::hex << c.format;
-        EXPECT_EQ(pixel, c.packed) << std::hex << c.format;
-        EXPECT_EQ(D3D8_PackFunctionFor(c.format)(c.rgba), c.packed) << std::hex << c.format;
+        EXPECT_EQ(std::tuple(pixel, D3D8_PackFunctionFor(c.format)(c.rgba)), std::tuple(c.packed, c.packed))
+            << std::hex << c.format;
     }
     uint32_t untouched = 7;
     EXPECT_EQ(D3D8_PackPixel(&untouched, mixed, RASTERFORMAT16), 0);
-    EXPECT_EQ(untouched, 7u);
-    EXPECT_EQ(D3D8_PackFunctionFor(RASTERFORMAT32), nullptr);
+    EXPECT_EQ(std::tuple(untouched, D3D8_PackFunctionFor(RASTERFORMAT32)), std::tuple(7u, nullptr));
 }
 
 class D3D8TransferTest : public D3D8RasterTest {};
@@ -157,17 +155,14 @@ TEST(D3D8PixelTest, UnpackingUsesMasksWithoutBitReplication)
     const struct {
         uint32_t value, format;
         uint8_t rgba[4];
-    } cases[] = {{0xffff, RASTERFORMAT565, {248, 252, 248, 255}},
-                 {0xf123, RASTERFORMAT4444, {16, 32, 48, 255}},
-                 {0x7123, RASTERFORMAT4444, {16, 32, 48, 112}},
-                 {0x7fff, RASTERFORMAT1555, {248, 248, 248, 0}},
-                 {0x8000, RASTERFORMAT1555, {0, 0, 0, 255}},
-                 {0xffff, RASTERFORMAT555, {248, 248, 248, 255}},
-                 {0x9a, RASTERFORMATLUM8, {0x9a, 0x9a, 0x9a, 255}},
-                 {0x80123456, RASTERFORMAT8888, {0x12, 0x34, 0x56, 0x80}},
-                 {0x80123456, RASTERFORMATDEFAULT, {0x12, 0x34, 0x56, 0x80}},
-                 {0x00123456, RASTERFORMAT888, {0x12, 0x34, 0x56, 255}},
-                 {0x44332211, RASTERFORMAT565 | RASTERFORMATPAL8, {0x11, 0x22, 0x33, 0x44}}};
+    } cases[] = {// clang-format off
+        {0xffff, RASTERFORMAT565, {248, 252, 248, 255}}, {0xf123, RASTERFORMAT4444, {16, 32, 48, 255}},
+        {0x7123, RASTERFORMAT4444, {16, 32, 48, 112}}, {0x7fff, RASTERFORMAT1555, {248, 248, 248, 0}},
+        {0x8000, RASTERFORMAT1555, {0, 0, 0, 255}}, {0xffff, RASTERFORMAT555, {248, 248, 248, 255}},
+        {0x9a, RASTERFORMATLUM8, {0x9a, 0x9a, 0x9a, 255}}, {0x80123456, RASTERFORMAT8888, {0x12, 0x34, 0x56, 0x80}},
+        {0x80123456, RASTERFORMATDEFAULT, {0x12, 0x34, 0x56, 0x80}}, {0x00123456, RASTERFORMAT888, {0x12, 0x34, 0x56, 255}},
+        {0x44332211, RASTERFORMAT565 | RASTERFORMATPAL8, {0x11, 0x22, 0x33, 0x44}}};
+    // clang-format on
     for (const auto& c : cases) {
         uint8_t out[4] = {};
         EXPECT_EQ(D3D8_UnpackPixel(out, c.value, c.format), 1);

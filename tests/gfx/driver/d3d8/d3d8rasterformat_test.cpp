@@ -37,24 +37,22 @@ TEST_F(D3D8RasterTest, FormatResolutionTable)
         bool shallow, palettes;
         uint32_t type, word, expected;
     } cases[] = {
-        {false, false, T, 0, RASTERFORMAT8888},
-        {true, false, T, 0, RASTERFORMAT8888},
+        // clang-format off
+        {false, false, T, 0, RASTERFORMAT8888}, {true, false, T, 0, RASTERFORMAT8888},
         {false, true, T, P8, P8 | RASTERFORMAT8888},  // the alpha-palette cap comes with palettes
-        {false, false, T, P8, RASTERFORMAT8888},
-        {false, true, T, P4 | RASTERFORMAT888, P8 | RASTERFORMAT888},
+        {false, false, T, P8, RASTERFORMAT8888}, {false, true, T, P4 | RASTERFORMAT888, P8 | RASTERFORMAT888},
         {false, false, T, P4 | RASTERFORMAT888, RASTERFORMAT888},
         {true, false, T, P8 | RASTERFORMAT888, RASTERFORMAT565},
         {true, false, T, P8 | RASTERFORMAT8888, RASTERFORMAT4444},
         {false, false, T, RASTERFORMAT4444 | RASTERFORMATMIPMAP, RASTERFORMAT4444 | RASTERFORMATMIPMAP},
-        {false, false, T, RASTERFORMATLUM8, RASTERFORMATLUM8},
-        {false, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT32},
-        {true, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT16},
-        {false, false, RASTERTYPECAMERA, 0, RASTERFORMAT888},
+        {false, false, T, RASTERFORMATLUM8, RASTERFORMATLUM8}, {false, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT32},
+        {true, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT16}, {false, false, RASTERTYPECAMERA, 0, RASTERFORMAT888},
         {true, false, RASTERTYPECAMERA, 0, RASTERFORMAT565},
         {false, false, RASTERTYPECAMERATEXTURE, 0, RASTERFORMAT888},
         {true, false, RASTERTYPECAMERATEXTURE, 0, RASTERFORMAT565},
         {false, false, RASTERTYPECAMERATEXTURE, RASTERFORMAT4444, RASTERFORMAT8888},
         {true, false, RASTERTYPECAMERATEXTURE, RASTERFORMAT8888, RASTERFORMAT565},  // 4444, 1555 not render targets
+        // clang-format on
     };
     for (const auto &c : cases) {
         answers.displayFormat = c.shallow ? D3DFMT_R5G6B5 : D3DFMT_X8R8G8B8;
