@@ -207,10 +207,12 @@ TEST_P(MatFXPictureTest, BumpMapsAndEnvironmentsWithAlphaDrawAlikeWithAndWithout
                          Env(nullptr, env, 0.8f, nullptr, 1),
                          Bump(bumpBase, env, 1, 0.7f),
                          Bump(bumpBase, opaqueEnv, 1, 0.7f)};
-    for (int i = 0; i < 6; i++)
-        AddFX(quads[i], 3.2f - 3.2f * (float)(i % 3), i < 3 ? 1.45f : -1.45f, 6, i == 3 ? kUntextured : kTextured, 8,
-              2.6f, true);
-    Tint(RGBA{96, 96, 96, 255});
+    for (int i = 0; i < 6; i++) {
+        Geometry* g = AddFX(quads[i], 3.2f - 3.2f * (float)(i % 3), i < 3 ? 1.45f : -1.45f, 6,
+                            i == 3 ? kUntextured : kTextured, 8, 2.6f, true)
+                          ->geometry;
+        for (int32_t v = 0; v < g->numVertices; v++) g->preLitLum[v] = RGBA{96, 96, 96, 255};  // before the first draw
+    }
     const std::string calls = Calls(atomics);
     EXPECT_EQ(Golden("matfx_bump_env_alpha"), "");
     for (int handle = 1; profile == SHADERS && handle <= 6; handle++)  // each of the six programs drew
