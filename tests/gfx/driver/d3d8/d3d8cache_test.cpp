@@ -9,10 +9,21 @@
 
 namespace {
 
-class DeviceCacheTest : public D3D8DriverTest {
+// Started on mode 0, on a device with hardware vertex processing and pixel
+// shaders or without.
+template <bool Hardware, bool Shaders>
+class Started : public D3D8DriverTest {
 protected:
-    void SetUp() override { StartEngine(0); }
+    void SetUp() override
+    {
+        answers.hardwareTnL = Hardware;
+        answers.pixelShaders = Shaders;
+        StartEngine(0);
+    }
 };
+using DeviceCacheTest = Started<false, false>;
+using RotatingHardwareTest = Started<true, false>;
+using PixelShaderTest = Started<false, true>;
 
 TEST_F(DeviceCacheTest, LightsAreSentWhenAnyFieldChangesAndEnablesOnlyOnChange)
 {
@@ -47,15 +58,6 @@ uint32_t LockAndUnlock(uint32_t stride, uint32_t count)
     D3D8_VertexBufferUnlock(vb);
     return first;
 }
-
-class RotatingHardwareTest : public D3D8DriverTest {
-protected:
-    void SetUp() override
-    {
-        answers.hardwareTnL = true;
-        StartEngine(0);
-    }
-};
 
 TEST_F(RotatingHardwareTest, LocksAppendAndRoundToTheStride)
 {
@@ -112,16 +114,6 @@ TEST_F(RotatingHardwareTest, PooledBuffersAreReusedAndRewrittenAroundAReset)
 
 // A version 1.1 pixel shader: mov r0, v0.
 const uint32_t kShader[5] = {0xFFFF0101, 0x00000001, 0x800F0000, 0x90E40000, 0x0000FFFF};
-
-// A device that accepts pixel shaders.
-class PixelShaderTest : public D3D8DriverTest {
-protected:
-    void SetUp() override
-    {
-        answers.pixelShaders = true;
-        StartEngine(0);
-    }
-};
 
 TEST_F(PixelShaderTest, ShadersReachTheDeviceOnceAndReleaseAndRecreateRewriteEveryOwnersHandle)
 {
