@@ -93,10 +93,11 @@ TEST_F(DeviceSystemTest, UseModeBuildsTheTableOnDemandAFailedDeviceFailsTheStart
     EXPECT_EQ(Engine_GetCurrentVideoMode(), 1);
 }
 
-TEST_F(DeviceSystemTest, DepthFormatFollowsThePreferenceAndFallsBackToSixteenBitZ)
+TEST_F(DeviceSystemTest, WindowedParametersCopyTheDesktopAndTheDepthFormatFallsBackToSixteenBitZ)
 {
     OpenEngine();
     D3D8Answers &offer = D3D8_DeviceState()->d3d->answers;
+    const D3DPRESENT_PARAMETERS& pp = D3D8_System()->presentParams;
     const uint32_t X8 = D3DFMT_X8R8G8B8, R5 = D3DFMT_R5G6B5;
     const struct {
         uint32_t display;
@@ -127,11 +128,21 @@ TEST_F(DeviceSystemTest, DepthFormatFollowsThePreferenceAndFallsBackToSixteenBit
         const D3DDISPLAYMODE desktop = {640, 480, 60, r.display};
         const D3D8VideoMode windowed = {640, 480, 60, r.display, 0};
         D3D8_SetPresentParameters(&windowed, &desktop);
-        EXPECT_EQ(std::tie(D3D8_DeviceState()->depthFormat, D3D8_System()->presentParams.AutoDepthStencilFormat,
-                           D3D8_System()->hasStencil, D3D8_DeviceState()->zBufferDepth),
+        EXPECT_EQ(std::tie(D3D8_DeviceState()->depthFormat, pp.AutoDepthStencilFormat, D3D8_System()->hasStencil,
+                           D3D8_DeviceState()->zBufferDepth),
                   std::tie(r.format, r.format, r.stencil, r.zDepth))
             << row;
+        // Windowed: copy swaps into a back buffer of the window's size in the desktop's format.
+        EXPECT_EQ(std::tie(pp.Windowed, pp.SwapEffect, pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat,
+                           pp.EnableAutoDepthStencil, pp.hDeviceWindow),
+                  std::make_tuple(1, D3DSWAPEFFECT_COPY, 0u, 0u, r.display, 1, (void*)window))
+            << row;
     }
+    Window_UserMinimise(window, 1);  // no outer area: a back buffer of 1 x 1
+    const D3DDISPLAYMODE desktop = {640, 480, 60, X8};
+    const D3D8VideoMode windowed = {640, 480, 60, X8, 0};
+    D3D8_SetPresentParameters(&windowed, &desktop);
+    EXPECT_EQ(pp.BackBufferWidth * pp.BackBufferHeight, 1u);
 }
 
 TEST_F(DeviceSystemTest, AStencilDepthFormatIsClearedAndMasksDrawingThroughTheEngineStates)
@@ -260,24 +271,4 @@ TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSizeSelectionChecks
     ASSERT_EQ(D3D8_GetStandardFunctions(table, ENGINE_NUM_STANDARD_FUNCTIONS), 1);
     EXPECT_EQ(table[0](nullptr, nullptr, 0) + table[22](nullptr, nullptr, 0), 0);
     EXPECT_NE(table[1], table[0]);
-}
-
-TEST_F(DeviceSystemTest, WindowedStartUsesCopySwapAndTheDesktopFormat)
-{
-    OpenEngine();
-    D3DDISPLAYMODE desktop = {640, 480, 60, D3DFMT_X8R8G8B8};
-    D3D8VideoMode windowed = {640, 480, 60, D3DFMT_X8R8G8B8, 0};
-    D3D8_SetPresentParameters(&windowed, &desktop);
-    const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
-    EXPECT_EQ(std::tie(pp.Windowed, pp.SwapEffect, pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat,
-                       pp.EnableAutoDepthStencil, pp.hDeviceWindow),
-              std::make_tuple(1, D3DSWAPEFFECT_COPY, 0u, 0u, D3DFMT_X8R8G8B8, 1, (void*)window));
-    Window_UserMinimise(window, 1);  // no outer area: a back buffer of 1 x 1
-    D3D8_SetPresentParameters(&windowed, &desktop);
-    EXPECT_EQ(pp.BackBufferWidth * pp.BackBufferHeight, 1u);
-    Window_UserMinimise(window, 0);
-    StartEngine(0);
-    EXPECT_EQ(std::tuple(D3D8_System()->currentMode.width, D3D8_System()->started),
-              std::tuple(answers.desktopWidth, 1u));
-    EXPECT_NE(D3D8_DeviceState()->backBuffer, nullptr);
 }
