@@ -59,7 +59,7 @@ uint32_t LockAndUnlock(uint32_t stride, uint32_t count)
     return first;
 }
 
-TEST_F(RotatingHardwareTest, LocksAppendAndRoundToTheStride)
+TEST_F(RotatingHardwareTest, LocksAppendAndRoundToTheStrideAndPooledBuffersAreReused)
 {
     std::string log = Record([&] {
         EXPECT_EQ(LockAndUnlock(24, 100), 0u);
@@ -73,6 +73,14 @@ TEST_F(RotatingHardwareTest, LocksAppendAndRoundToTheStride)
     EXPECT_EQ(LockAndUnlock(8, 125), 0u);
     EXPECT_EQ(LockAndUnlock(24, 10), 42u);
     EXPECT_EQ(D3D8_GetRotatingBuffer(0)->fill, 1008u + 240u);
+    // A destroyed pooled buffer serves the next one of its format and size.
+    IDirect3DVertexBuffer8 *a = nullptr, *b = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &a), 1);
+    IDirect3DVertexBuffer8* first = a;
+    D3D8_DestroyDynamicVertexBuffer(a);
+    log = Record([&] { ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &b), 1); });
+    EXPECT_EQ(std::tuple(b, Count(log, "CreateVertexBuffer(")), std::tuple(first, 0));
+    D3D8_DestroyDynamicVertexBuffer(b);
 }
 
 TEST_F(RotatingHardwareTest, ALargeRequestReplacesTheBufferAndAFailedOneLeavesItEmpty)
@@ -93,23 +101,6 @@ TEST_F(RotatingHardwareTest, ALargeRequestReplacesTheBufferAndAFailedOneLeavesIt
     D3D8Test_InjectFault(D3D8_FAULT_CREATEBUFFER, 0, 0, D3D_OK);
     EXPECT_EQ(D3D8_DynamicVertexBufferLock(40, 20000, &vb, &data, &first), 1);  // the next one tries again
     D3D8_VertexBufferUnlock(vb);
-}
-
-TEST_F(RotatingHardwareTest, PooledBuffersAreReusedAndRewrittenAroundAReset)
-{
-    IDirect3DVertexBuffer8 *a = nullptr, *b = nullptr;
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &a), 1);
-    IDirect3DVertexBuffer8 *first = a;
-    D3D8_DestroyDynamicVertexBuffer(a);
-    std::string log = Record([&] { ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &b), 1); });
-    EXPECT_EQ(b, first);  // same format and size: the same record and buffer
-    EXPECT_EQ(Count(log, "CreateVertexBuffer("), 0);
-
-    D3D8_ReleaseDynamicVertexBuffers();
-    EXPECT_EQ(b, nullptr);  // the owner's handle follows its buffer
-    ASSERT_EQ(D3D8_RecreateDynamicVertexBuffers(), 1);
-    EXPECT_NE(b, nullptr);
-    D3D8_DestroyDynamicVertexBuffer(b);
 }
 
 // A version 1.1 pixel shader: mov r0, v0.
