@@ -56,10 +56,10 @@ TEST_F(D3D8RasterTest, PalettisedCreateFailsSilentlyForCodesAPaletteCannotHold)
 {
     answers.palettes = true;
     OpenDevice();
-    EXPECT_EQ(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL8 | RASTERFORMAT4444), nullptr);
-    EXPECT_EQ(TakeError(), 0x80000000u);
-    EXPECT_EQ(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL4 | RASTERFORMAT888), nullptr);
-    EXPECT_EQ(TakeError(), 0x8000000du);
+    EXPECT_EQ(AndError(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL8 | RASTERFORMAT4444)),
+              std::tuple(nullptr, 0x80000000u));
+    EXPECT_EQ(AndError(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL4 | RASTERFORMAT888)),
+              std::tuple(nullptr, 0x8000000du));
 }
 
 TEST_F(D3D8RasterTest, DestroyingARasterBoundOnAnyStageUnbindsIt)
@@ -141,13 +141,11 @@ TEST_F(D3D8RasterTest, LockReportsLevelSizeAndRefusesSecondLockAndDoubleUnlock)
     ASSERT_NE(Raster_Lock(raster, 2, RASTERLOCKREAD), nullptr);
     EXPECT_EQ(std::tie(raster->width, raster->height, raster->stride), std::make_tuple(16, 4, 32));
     EXPECT_TRUE(raster->privateFlags & RASTERPIXELLOCKEDREAD);
-    EXPECT_EQ(Raster_Lock(raster, 0, RASTERLOCKREAD), nullptr);
-    EXPECT_EQ(TakeError(), 0x8000000eu);
+    EXPECT_EQ(AndError(Raster_Lock(raster, 0, RASTERLOCKREAD)), std::tuple(nullptr, 0x8000000eu));
     EXPECT_NE(Raster_Unlock(raster), nullptr);
     EXPECT_EQ(std::tie(raster->width, raster->height, raster->stride), std::make_tuple(64, 16, 0));
     EXPECT_EQ(raster->privateFlags & (RASTERPIXELLOCKEDREAD | RASTERPIXELLOCKEDWRITE), 0);
-    EXPECT_EQ(Raster_Unlock(raster), nullptr);
-    EXPECT_EQ(TakeError(), 0x80000011u);
+    EXPECT_EQ(AndError(Raster_Unlock(raster)), std::tuple(nullptr, 0x80000011u));
     ASSERT_NE(Raster_Lock(raster, 5, RASTERLOCKWRITE), nullptr);
     EXPECT_EQ(std::tie(raster->width, raster->height), std::make_tuple(2, 1));
     Raster_Unlock(raster);
@@ -158,10 +156,8 @@ TEST_F(D3D8RasterTest, RasterWithoutDevicePixelsRefusesLocks)
 {
     Raster* raster = Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
     ASSERT_NE(raster, nullptr);
-    EXPECT_EQ(Raster_Lock(raster, 0, RASTERLOCKREAD), nullptr);
-    EXPECT_EQ(TakeError(), 0x8000000eu);
-    EXPECT_EQ(Raster_LockPalette(raster, RASTERLOCKREAD), nullptr);
-    EXPECT_EQ(TakeError(), 0x8000000du);
+    EXPECT_EQ(AndError(Raster_Lock(raster, 0, RASTERLOCKREAD)), std::tuple(nullptr, 0x8000000eu));
+    EXPECT_EQ(AndError(Raster_LockPalette(raster, RASTERLOCKREAD)), std::tuple(nullptr, 0x8000000du));
     EXPECT_EQ(Raster_GetNumLevels(raster), 1);
     Raster* zero = Keep(Raster_Create(0, 4, 0, RASTERTYPENORMAL));
     EXPECT_EQ(zero ? zero->flags : -1, RASTERDONTALLOCATE);

@@ -63,10 +63,9 @@ TEST_F(D3D8RasterTest, FormatResolutionTable)
         EXPECT_EQ(resolved, c.expected) << std::hex << c.type << " " << c.word << " " << c.shallow << c.palettes;
     }
     uint32_t resolved = 0;
-    EXPECT_EQ(D3D8_ResolveRasterFormat(RASTERTYPEZBUFFER, RASTERFORMAT565, &resolved), 0);
-    EXPECT_EQ(TakeError(), 0x8000000du);
-    EXPECT_EQ(D3D8_ResolveRasterFormat(3, 0, &resolved), 0);
-    EXPECT_EQ(TakeError(), 0x8000000du);
+    EXPECT_EQ(AndError(D3D8_ResolveRasterFormat(RASTERTYPEZBUFFER, RASTERFORMAT565, &resolved)),
+              std::tuple(0, 0x8000000du));
+    EXPECT_EQ(AndError(D3D8_ResolveRasterFormat(3, 0, &resolved)), std::tuple(0, 0x8000000du));
 }
 
 TEST_F(D3D8RasterTest, FindRasterFormatGivesSizeDepthAndFormatForAnImage)
