@@ -11,7 +11,7 @@
 
 namespace {
 
-TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
+TEST(D3D8PixelTest, PackingAndUnpackingFollowEachFormatsMasksWithoutBitReplication)
 {
     const uint8_t white128[4] = {255, 255, 255, 128}, mixed[4] = {0x12, 0x34, 0x56, 0x78};
     const struct {
@@ -38,6 +38,26 @@ TEST(D3D8PixelTest, PackingFollowsEachFormatsMasksAndShifts)
     uint32_t untouched = 7;
     EXPECT_EQ(D3D8_PackPixel(&untouched, mixed, RASTERFORMAT16), 0);
     EXPECT_EQ(std::tuple(untouched, D3D8_PackFunctionFor(RASTERFORMAT32)), std::tuple(7u, nullptr));
+    // Unpacking uses the masks without bit replication.
+    // clang-format off
+    const struct {
+        uint32_t value, format;
+        uint8_t rgba[4];
+    } unpacked[] = {
+        {0xffff, RASTERFORMAT565, {248, 252, 248, 255}}, {0xf123, RASTERFORMAT4444, {16, 32, 48, 255}},
+        {0x7123, RASTERFORMAT4444, {16, 32, 48, 112}}, {0x7fff, RASTERFORMAT1555, {248, 248, 248, 0}},
+        {0x8000, RASTERFORMAT1555, {0, 0, 0, 255}}, {0xffff, RASTERFORMAT555, {248, 248, 248, 255}},
+        {0x9a, RASTERFORMATLUM8, {0x9a, 0x9a, 0x9a, 255}}, {0x80123456, RASTERFORMAT8888, {0x12, 0x34, 0x56, 0x80}},
+        {0x80123456, RASTERFORMATDEFAULT, {0x12, 0x34, 0x56, 0x80}}, {0x00123456, RASTERFORMAT888, {0x12, 0x34, 0x56, 255}},
+        {0x44332211, RASTERFORMAT565 | RASTERFORMATPAL8, {0x11, 0x22, 0x33, 0x44}}};
+    // clang-format on
+    for (const auto& c : unpacked) {
+        uint8_t out[4] = {};
+        EXPECT_EQ(D3D8_UnpackPixel(out, c.value, c.format), 1);
+        EXPECT_EQ(memcmp(out, c.rgba, 4), 0) << std::hex << c.value << " " << c.format;
+    }
+    uint8_t none[4];
+    EXPECT_EQ(D3D8_UnpackPixel(none, 0, RASTERFORMAT16), 0);
 }
 
 class D3D8TransferTest : public D3D8RasterTest {};
@@ -144,28 +164,6 @@ TEST_F(D3D8TransferTest, PalettisedRastersQuantiseWideImagesAndCopyPaletteImages
 }
 
 }  // namespace
-
-TEST(D3D8PixelTest, UnpackingUsesMasksWithoutBitReplication)
-{
-    const struct {
-        uint32_t value, format;
-        uint8_t rgba[4];
-    } cases[] = {// clang-format off
-        {0xffff, RASTERFORMAT565, {248, 252, 248, 255}}, {0xf123, RASTERFORMAT4444, {16, 32, 48, 255}},
-        {0x7123, RASTERFORMAT4444, {16, 32, 48, 112}}, {0x7fff, RASTERFORMAT1555, {248, 248, 248, 0}},
-        {0x8000, RASTERFORMAT1555, {0, 0, 0, 255}}, {0xffff, RASTERFORMAT555, {248, 248, 248, 255}},
-        {0x9a, RASTERFORMATLUM8, {0x9a, 0x9a, 0x9a, 255}}, {0x80123456, RASTERFORMAT8888, {0x12, 0x34, 0x56, 0x80}},
-        {0x80123456, RASTERFORMATDEFAULT, {0x12, 0x34, 0x56, 0x80}}, {0x00123456, RASTERFORMAT888, {0x12, 0x34, 0x56, 255}},
-        {0x44332211, RASTERFORMAT565 | RASTERFORMATPAL8, {0x11, 0x22, 0x33, 0x44}}};
-    // clang-format on
-    for (const auto& c : cases) {
-        uint8_t out[4] = {};
-        EXPECT_EQ(D3D8_UnpackPixel(out, c.value, c.format), 1);
-        EXPECT_EQ(memcmp(out, c.rgba, 4), 0) << std::hex << c.value << " " << c.format;
-    }
-    uint8_t out[4];
-    EXPECT_EQ(D3D8_UnpackPixel(out, 0, RASTERFORMAT16), 0);
-}
 
 TEST_F(D3D8TransferTest, LuminanceRastersReadBackAsGrey)
 {
