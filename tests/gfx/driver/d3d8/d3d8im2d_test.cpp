@@ -22,19 +22,15 @@ std::vector<V2> Fan(uint32_t n)
 
 using Im2DTest = D3D8SceneTest;
 
-TEST_F(Im2DTest, BatchesLargerThanTheOwnBufferGoThroughTheRotatingBuffers)
+TEST_F(Im2DTest, LargeBatchesGoThroughTheRotatingBuffersAndIndexedDrawsUseTheIndexBufferOrExpand)
 {
     auto huge = Fan(10000);
     std::string log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderPrimitive(3, huge.data(), 9999), 1); });
     EXPECT_NE(log.find("CreateVertexBuffer(279972,"), std::string::npos) << log;  // the rotating buffer grew
-    EXPECT_EQ(D3D8_Im2DVertexPosition(), 0u);  // the own buffer was not touched
-}
-
-TEST_F(Im2DTest, IndexedDrawsUseTheIndexBufferOrExpand)
-{
+    EXPECT_EQ(D3D8_Im2DVertexPosition(), 0u);                                     // the own buffer was not touched
     auto v = Fan(4);
     uint16_t quad[6] = {0, 1, 2, 2, 1, 3};
-    std::string log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, quad, 6), 1); });
+    log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, quad, 6), 1); });
     EXPECT_NE(log.find("DrawIndexedPrimitive(4, 0, 4, 0, 2)"), std::string::npos) << log;
     EXPECT_EQ(D3D8_Im2DIndexPosition(), 6u);
     // Indices that no longer fit behind the others restart the index buffer.

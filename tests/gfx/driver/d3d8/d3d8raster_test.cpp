@@ -30,7 +30,7 @@ TEST_F(D3D8RasterTest, AutomaticMipLevelsRegenerateOnlyAfterWritingLevelZero)
     }
 }
 
-TEST_F(D3D8RasterTest, PaletteNumbersStartAtZeroReuseFreedOnesAndReachTheDevice)
+TEST_F(D3D8RasterTest, PaletteNumbersStartAtZeroReuseFreedOnesReachTheDeviceAndCodesAPaletteCannotHoldFailSilently)
 {
     answers.palettes = true;
     OpenDevice();
@@ -50,12 +50,7 @@ TEST_F(D3D8RasterTest, PaletteNumbersStartAtZeroReuseFreedOnesAndReachTheDevice)
     PALETTEENTRY entries[256];
     ASSERT_GE(device->GetPaletteEntries(0, entries), 0);
     EXPECT_EQ(entries[3].peRed, 77);
-}
-
-TEST_F(D3D8RasterTest, PalettisedCreateFailsSilentlyForCodesAPaletteCannotHold)
-{
-    answers.palettes = true;
-    OpenDevice();
+    // Codes a palette cannot hold fail silently.
     EXPECT_EQ(AndError(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL8 | RASTERFORMAT4444)),
               std::tuple(nullptr, 0x80000000u));
     EXPECT_EQ(AndError(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMATPAL4 | RASTERFORMAT888)),
@@ -133,7 +128,7 @@ TEST_F(D3D8RasterTest, DeviceResetRebuildsPalettesCameraTexturesAndDepthBuffers)
 
 }  // namespace
 
-TEST_F(D3D8RasterTest, LockReportsLevelSizeAndRefusesSecondLockAndDoubleUnlock)
+TEST_F(D3D8RasterTest, LockReportsLevelSizeRefusesSecondLocksDoubleUnlocksAndRastersWithoutDevicePixels)
 {
     Raster* raster = Keep(Raster_Create(64, 16, 0, RASTERTYPETEXTURE | RASTERFORMAT565 | RASTERFORMATMIPMAP));
     ASSERT_NE(raster, nullptr);
@@ -150,15 +145,12 @@ TEST_F(D3D8RasterTest, LockReportsLevelSizeAndRefusesSecondLockAndDoubleUnlock)
     EXPECT_EQ(std::tie(raster->width, raster->height), std::make_tuple(2, 1));
     Raster_Unlock(raster);
     EXPECT_EQ(Raster_GetNumLevels(Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE))), 1);
-}
-
-TEST_F(D3D8RasterTest, RasterWithoutDevicePixelsRefusesLocks)
-{
-    Raster* raster = Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
-    ASSERT_NE(raster, nullptr);
-    EXPECT_EQ(AndError(Raster_Lock(raster, 0, RASTERLOCKREAD)), std::tuple(nullptr, 0x8000000eu));
-    EXPECT_EQ(AndError(Raster_LockPalette(raster, RASTERLOCKREAD)), std::tuple(nullptr, 0x8000000du));
-    EXPECT_EQ(Raster_GetNumLevels(raster), 1);
+    // A raster without device pixels refuses locks.
+    Raster* bare = Keep(Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERDONTALLOCATE));
+    ASSERT_NE(bare, nullptr);
+    EXPECT_EQ(AndError(Raster_Lock(bare, 0, RASTERLOCKREAD)), std::tuple(nullptr, 0x8000000eu));
+    EXPECT_EQ(AndError(Raster_LockPalette(bare, RASTERLOCKREAD)), std::tuple(nullptr, 0x8000000du));
+    EXPECT_EQ(Raster_GetNumLevels(bare), 1);
     Raster* zero = Keep(Raster_Create(0, 4, 0, RASTERTYPENORMAL));
     EXPECT_EQ(zero ? zero->flags : -1, RASTERDONTALLOCATE);
 }

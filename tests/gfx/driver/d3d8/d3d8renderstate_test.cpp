@@ -49,7 +49,7 @@ protected:
     }
 };
 
-TEST_F(RenderStateTest, FogFollowsTheCapabilitiesAndTheCamera)
+TEST_F(RenderStateTest, FogFollowsTheCapabilitiesAndTheCameraAndEngineStatesRefuseUnknownNumbersAndStateFiveZero)
 {
     // The stand-in fogs per vertex or per pixel; without caps fog stays off.
     D3D8_DeviceState()->caps.RasterCaps &= ~(D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE);
@@ -85,10 +85,6 @@ TEST_F(RenderStateTest, FogFollowsTheCapabilitiesAndTheCamera)
     EXPECT_EQ(Get(RS_FOGDENSITY), 0x3E800000u);
     Engine_Instance()->currentCamera = nullptr;
     DestroyCamera(camera);
-}
-
-TEST_F(RenderStateTest, EngineStatesRefuseUnknownNumbersAndStateFiveZero)
-{
     uint32_t v = 0;
     EXPECT_EQ(std::tuple(Set(5, 1), Set(5, 0), Set(0, 1), Set(18, 1), Set(29, 1), D3D8_EngineRenderStateGet(5, &v),
                          D3D8_EngineRenderStateGet(19, &v)),
