@@ -77,7 +77,7 @@ TEST_F(CameraUpdateTest, TheFrameOfAResetOrARecoveryDrawsWithTheCamerasTransform
     Raster_Destroy(sub);
 }
 
-TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBack)
+TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBackAndAMinimisedWindowSkipsTheScene)
 {
     Window_UserMaximise(window, 1);
     Window_UserResize(window, 1000, 700);
@@ -88,6 +88,20 @@ TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBack)
     EXPECT_EQ(std::tuple(client.right, client.bottom, Window_GetStyle(window) & WINDOW_STYLE_MAXIMIZE,
                          D3D8_System()->currentMode.width),
               std::tuple(640, 480, 0u, 640u));
+    End();
+    EndFrame();
+    // A minimised window skips the scene.
+    Window_UserMinimise(window, 1);
+    const uint8_t colour[4] = {0, 0, 0, 255};
+    std::string log = Record([&] {
+        EXPECT_EQ(Begin(), 0);
+        EXPECT_EQ(Camera_Clear(camera, (void*)colour, 1), nullptr);
+        EXPECT_EQ(DrawTriangle(), 0);  // no scene: the device refuses it
+    });
+    EXPECT_EQ(Count(log, "BeginScene(") + Count(log, "Clear(") + Count(log, "Reset("), 0) << log;
+    Engine_Instance()->currentCamera = nullptr;
+    Window_UserMinimise(window, 0);
+    EXPECT_EQ(Begin(), 1);
     End();
 }
 
@@ -328,20 +342,4 @@ TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
     D3D8_System()->hasStencil = 0;
     log = Record([&] { Camera_Clear(camera, (void *)colour, 6); });
     EXPECT_NE(log.find("Clear(0, 0x2, 0x00000000"), std::string::npos) << log;
-}
-
-TEST_F(CameraUpdateTest, MinimisedWindowSkipsTheScene)
-{
-    Window_UserMinimise(window, 1);
-    const uint8_t colour[4] = {0, 0, 0, 255};
-    std::string log = Record([&] {
-        EXPECT_EQ(Begin(), 0);
-        EXPECT_EQ(Camera_Clear(camera, (void *)colour, 1), nullptr);
-        EXPECT_EQ(DrawTriangle(), 0);  // no scene: the device refuses it
-    });
-    EXPECT_EQ(Count(log, "BeginScene(") + Count(log, "Clear(") + Count(log, "Reset("), 0) << log;
-    Engine_Instance()->currentCamera = nullptr;
-    Window_UserMinimise(window, 0);
-    EXPECT_EQ(Begin(), 1);
-    End();
 }

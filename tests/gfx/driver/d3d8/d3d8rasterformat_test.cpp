@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
+TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUseAndImagesFindTheirRasterFormat)
 {
     Image* image = Img(2, 1, 8, 0);
     memset(image->palette, 255, 1024);
@@ -28,6 +28,14 @@ TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
     EXPECT_EQ(D3D8_ImageChooseFormat(four), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT888));
     four->pixels[1] = 0x72;
     EXPECT_EQ(D3D8_ImageChooseFormat(four), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT8888));
+    // Raster sizes, depth and format for an image.
+    Image* wide = Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) { memset(p, 255, 4), p[3] = x ? 128 : 255; });
+    int32_t w = 0, h = 0, depth = 0, format = 0;
+    ASSERT_EQ(Image_FindRasterFormat(wide, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, &w, &h, &depth, &format), wide);
+    EXPECT_EQ(std::tuple(w, h, depth, (uint32_t)format),
+              std::tuple(2, 1, 32, RASTERFORMAT8888 | RASTERFORMATMIPMAP | RASTERTYPETEXTURE));
+    ASSERT_EQ(Image_FindRasterFormat(wide, RASTERTYPENORMAL | RASTERFORMATMIPMAP, &w, &h, &depth, &format), wide);
+    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888);
 }
 
 TEST_F(D3D8RasterTest, FormatResolutionTable)
@@ -66,17 +74,6 @@ TEST_F(D3D8RasterTest, FormatResolutionTable)
     EXPECT_EQ(AndError(D3D8_ResolveRasterFormat(RASTERTYPEZBUFFER, RASTERFORMAT565, &resolved)),
               std::tuple(0, 0x8000000du));
     EXPECT_EQ(AndError(D3D8_ResolveRasterFormat(3, 0, &resolved)), std::tuple(0, 0x8000000du));
-}
-
-TEST_F(D3D8RasterTest, FindRasterFormatGivesSizeDepthAndFormatForAnImage)
-{
-    Image* image = Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) { memset(p, 255, 4), p[3] = x ? 128 : 255; });
-    int32_t w = 0, h = 0, depth = 0, format = 0;
-    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
-    EXPECT_EQ(std::tuple(w, h, depth, (uint32_t)format),
-              std::tuple(2, 1, 32, RASTERFORMAT8888 | RASTERFORMATMIPMAP | RASTERTYPETEXTURE));
-    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPENORMAL | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
-    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888);
 }
 
 }  // namespace
