@@ -12,8 +12,8 @@ namespace fuzz {
 
 inline EngineInstance g_instance = [] {
   EngineInstance e{};
-  e.fileFunctions = FileInterface{Exists, Open, Close, Read, Write, Gets, Puts, Eof, Seek, Flush, Tell};
-  e.memoryFunctions = MemoryFunctions{Alloc, Free, Realloc, Calloc};
+  e.fileFunctions = Files();
+  e.memoryFunctions = MemoryFunctions{malloc, free, realloc, calloc};
   return e;
 }();
 
@@ -22,8 +22,7 @@ inline EngineInstance g_instance = [] {
 struct Input {
   FileInterface saved;
   Input(const uint8_t* data, size_t size) : saved(g_instance.fileFunctions) {
-    g_data = data;
-    g_size = size;
+    Serve(data, size);
     File_Init();
   }
   ~Input() {

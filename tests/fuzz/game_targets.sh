@@ -1,12 +1,10 @@
 # Sourced by run.sh (its variables: root, out, seconds; its functions: compile,
 # obj_of, build, queue).
-# The game's targets (the save record, the text lists, the level file,
-# "Load.dat" and sectioned text) and the front end's (its configurations,
-# the menus, "Menu.cfg", "MemCard.cfg" and save files) stand on everything
-# below them: every
-# library's sources go into one archive, from which each target links what
-# it uses, over the real engine instance with the in-memory file table.
-mkdir -p "$out/seeds/save_record" "$out/seeds/game_lists" "$out/seeds/game_config"
+# The game's targets (save records and files; the level file, "Load.dat",
+# sectioned text and the text lists; the front end's and the menus'
+# configurations) stand on everything below them: every library's sources go
+# into one archive, from which each target links what it uses, over the real
+# engine instance with the in-memory file table.
 echo "== fuzz: building the game's archive"
 mapfile -t gamesources < <(ls "$root"/common/*.cpp
   find "$root"/platform "$root"/gfx "$root"/physics -name '*.cpp'
@@ -16,18 +14,20 @@ compile "${gamesources[@]}"
 rm -f "$out/libgame_fuzz.a"
 ar rcs "$out/libgame_fuzz.a" $(for s in "${gamesources[@]}"; do obj_of "$s"; done)
 gamelibs=($(pkg-config --libs sdl2 libpng libavformat libavcodec libavutil libswscale libswresample) -lqhull_r -lz -lpthread)
-# A record of the fresh game, a short list and a small level file.
-head -c 1936 /dev/zero > "$out/seeds/save_record/zero.sav"
-printf '0,3,x,7\r\nFrog\nLogo.bmp,2,TRUE,FALSE\nintro,TRUE,PAL2x\n12\n' > "$out/seeds/game_lists/list.txt"
-cp "$out/seeds/config/kart.cfb" "$out/seeds/game_config/"
-for target in frontend_config menu_config start_menu memcard_config; do
-  mkdir -p "$out/seeds/$target"
-  cp "$out/seeds/config/kart.cfb" "$out/seeds/$target/"
+# Each seed starts with the byte that picks the target's case: a record of
+# the fresh game and a short file; a small level file and a short list; the
+# compiled configuration for every front-end file.
+mkdir -p "$out/seeds/save" "$out/seeds/game_config" "$out/seeds/frontend"
+for c in 0 1; do
+  { printf "\\x0$c"; head -c 1936 /dev/zero; } > "$out/seeds/save/zero$c.sav"
 done
-mkdir -p "$out/seeds/save_game"
-head -c 1936 /dev/zero > "$out/seeds/save_game/zero.sav"
-printf 'short' > "$out/seeds/save_game/short.sav"
-for target in save_record game_lists game_config frontend_config menu_config start_menu memcard_config save_game; do
+printf '\x01short' > "$out/seeds/save/short.sav"
+{ printf '\x00'; cat "$out/seeds/config/kart.cfb"; } > "$out/seeds/game_config/kart.cfb"
+printf '\x010,3,x,7\r\nFrog\nLogo.bmp,2,TRUE,FALSE\nintro,TRUE,PAL2x\n12\n' > "$out/seeds/game_config/list.txt"
+for c in 0 1 2 3; do
+  { printf "\\x0$c"; cat "$out/seeds/config/kart.cfb"; } > "$out/seeds/frontend/kart$c.cfb"
+done
+for target in save game_config frontend; do
   build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "$out/libgame_fuzz.a" "${gamelibs[@]}"
   queue $target -- -max_len=8192 "$out/seeds/$target"
 done

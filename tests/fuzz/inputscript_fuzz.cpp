@@ -2,8 +2,7 @@
 // the three texts of a comparison. A script the reader takes must be
 // playable: it is started and ticked to its end against a probe that
 // answers every name with a piece of the input, without a crash.
-#include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <string>
 
 #include "platform/dinput/inputscript.h"

@@ -2,7 +2,6 @@
 // all layers merged and with the first layer alone; every object that loads
 // gets its normals and answers every per-corner query, so each index the
 // parser let through is used once.
-#include <cstdio>
 #include <initializer_list>
 
 #include "engine/lwo.h"

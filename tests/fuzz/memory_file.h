@@ -1,13 +1,14 @@
 // Files in memory for the fuzz targets: every open in a read mode serves the
 // fuzzer's bytes (g_data, g_size), so readers run over hostile data without
-// a disk. The functions fill a FileInterface; the allocators a
-// MemoryFunctions table.
+// a disk. Files() is the table of them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#include "gfx/core/engine.h"
 
 namespace fuzz {
 
@@ -17,6 +18,12 @@ struct MemoryFile {
 
 inline const uint8_t* g_data = nullptr;
 inline size_t g_size = 0;
+
+// Serves data as every file from now on.
+inline void Serve(const uint8_t* data, size_t size) {
+  g_data = data;
+  g_size = size;
+}
 
 inline int Exists(const char*) { return 1; }
 inline void* Open(const char*, const char* mode) {
@@ -61,9 +68,8 @@ inline int Seek(void* file, long offset, int origin) {
 inline int Flush(void*) { return 0; }
 inline long Tell(void* file) { return (long)((MemoryFile*)file)->position; }
 
-inline void* Alloc(size_t size) { return malloc(size); }
-inline void Free(void* block) { free(block); }
-inline void* Realloc(void* block, size_t size) { return realloc(block, size); }
-inline void* Calloc(size_t count, size_t size) { return calloc(count, size); }
+inline FileInterface Files() {
+  return FileInterface{Exists, Open, Close, Read, Write, Gets, Puts, Eof, Seek, Flush, Tell};
+}
 
 }  // namespace fuzz

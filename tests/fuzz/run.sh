@@ -153,18 +153,14 @@ for target in config wad font2d wave atf; do
   queue $target -- -max_len=4096 "$out/seeds/$target"
 done
 
-# The world reader: the atomic chunk with the world plugins attached over
-# the engine and the Direct3D 8 stand-in, all compiled with the fuzzer.
+# The world's and the plugins' readers (atomic chunk, frame and sector
+# extensions, key frames) over the engine and the Direct3D 8 stand-in, all
+# compiled with the fuzzer. tests/fuzz/corpus/plugin keeps inputs that once
+# found a fault.
 world=("$root"/common/*.cpp "$root"/gfx/core/*.cpp "$root"/gfx/driver/*/*.cpp "$root"/gfx/world/*.cpp
-       "$root"/gfx/toolkit/*/*.cpp "$root"/platform/direct3d/*.cpp "$root"/platform/win32/*.cpp)
-mkdir -p "$out/seeds/world"
-build world_fuzz "${world[@]}" "$root/tests/fuzz/world_fuzz.cpp" $(pkg-config --libs sdl2 libpng)
-queue world HELM_WORLD_SEEDS="$out/seeds/world" -- -max_len=8192 "$out/seeds/world"
-# The plugin readers (atomic chunk, frame and sector extensions, key
-# frames): the world's objects without its target, and the plugins.
-# tests/fuzz/corpus/plugin keeps inputs that once found a fault.
+       "$root"/gfx/toolkit/*/*.cpp "$root"/gfx/plugin/*/*.cpp "$root"/platform/direct3d/*.cpp "$root"/platform/win32/*.cpp)
 mkdir -p "$out/seeds/plugin"
-build plugin_fuzz "${world[@]}" "$root"/gfx/plugin/*/*.cpp "$root/tests/fuzz/plugin_fuzz.cpp" $(pkg-config --libs sdl2 libpng)
+build plugin_fuzz "${world[@]}" "$root/tests/fuzz/plugin_fuzz.cpp" $(pkg-config --libs sdl2 libpng)
 queue plugin HELM_PLUGIN_SEEDS="$out/seeds/plugin" -- -max_len=8192 "$out/seeds/plugin" "$root/tests/fuzz/corpus/plugin"
 
 # The content layer's readers: objects, scene texts, scene caches and
@@ -172,23 +168,24 @@ queue plugin HELM_PLUGIN_SEEDS="$out/seeds/plugin" -- -max_len=8192 "$out/seeds/
 content=("$root"/engine/loaderror.cpp "$root"/engine/lwo.cpp "$root"/engine/lwonormals.cpp "$root"/app/colour.cpp)
 scenes=("$root"/engine/scenetext.cpp "$root"/engine/scenecache.cpp "$root"/engine/scenedata.cpp)
 skins=("$root"/engine/skincache.cpp "$root"/engine/nodeextra.cpp)
-mkdir -p "$out/seeds/lwo" "$out/seeds/scenetext" "$out/seeds/scenecache" "$out/seeds/skincache"
-# One triangle with a surface; a scene with a null, a keyed object and a light.
+mkdir -p "$out/seeds/lwo" "$out/seeds/scene" "$out/seeds/skincache"
+# One triangle with a surface; scenes (their first byte picks the reader) of
+# a null, a keyed object and a light.
 printf '\x46\x4f\x52\x4d\x00\x00\x00\x7e\x4c\x57\x4f\x32\x54\x41\x47\x53\x00\x00\x00\x02\x53\x00\x50\x4e\x54\x53\x00\x00\x00\x24\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x3f\x80\x00\x00\x00\x00\x00\x00\x3f\x80\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x50\x4f\x4c\x53\x00\x00\x00\x0c\x46\x41\x43\x45\x00\x03\x00\x00\x00\x01\x00\x02\x50\x54\x41\x47\x00\x00\x00\x08\x53\x55\x52\x46\x00\x00\x00\x00\x53\x55\x52\x46\x00\x00\x00\x18\x53\x00\x00\x00\x43\x4f\x4c\x52\x00\x0e\x3f\x80\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
   > "$out/seeds/lwo/triangle.lwo"
-printf 'LWSC\n3\n\nPreviewFirstFrame 0\nPreviewLastFrame 30\nFramesPerSecond 30\n\nAddNullObject Top\n\nLoadObjectLayer 1 Box.lwo\nObjectMotion\nNumChannels 9\nChannel 0\n{ Envelope\n  2\n  Key 1 0 0\n  Key 2 1 0\n  Behaviors 1 1\n}\nParentItem 10000000\nAddBone\nBoneName B\nBoneMotion\nNumChannels 1\nChannel 0\n{ Envelope\n  1\n  Key 0 0\n  Behaviors 1 1\n}\n\nAddLight\nLightIntensity (envelope)\n{ Envelope\n  1\n  Key 1 0\n  Behaviors\n}\n\n' \
-  > "$out/seeds/scenetext/scene.lws"
-printf 'LWSC\n1\n\nLoadObject C:\\Box.lwo\nObjectMotion (unnamed)\n  9\n  1\n  0 0 0 0 0 0 1 1 1\n  0 0 0 0 0\nEndBehavior 1\nObjDissolve (envelope)\n  1\n  1\n  0.5\n  0 0 0 0 0\nEndBehavior 1\nParentObject 1\n\n' \
-  > "$out/seeds/scenetext/scene1.lws"
+printf '\x00LWSC\n3\n\nPreviewFirstFrame 0\nPreviewLastFrame 30\nFramesPerSecond 30\n\nAddNullObject Top\n\nLoadObjectLayer 1 Box.lwo\nObjectMotion\nNumChannels 9\nChannel 0\n{ Envelope\n  2\n  Key 1 0 0\n  Key 2 1 0\n  Behaviors 1 1\n}\nParentItem 10000000\nAddBone\nBoneName B\nBoneMotion\nNumChannels 1\nChannel 0\n{ Envelope\n  1\n  Key 0 0\n  Behaviors 1 1\n}\n\nAddLight\nLightIntensity (envelope)\n{ Envelope\n  1\n  Key 1 0\n  Behaviors\n}\n\n' \
+  > "$out/seeds/scene/scene.lws"
+printf '\x00LWSC\n1\n\nLoadObject C:\\Box.lwo\nObjectMotion (unnamed)\n  9\n  1\n  0 0 0 0 0 0 1 1 1\n  0 0 0 0 0\nEndBehavior 1\nObjDissolve (envelope)\n  1\n  1\n  0.5\n  0 0 0 0 0\nEndBehavior 1\nParentObject 1\n\n' \
+  > "$out/seeds/scene/scene1.lws"
 # A boneless cache of one null ("A"), and a weight cache of one vertex and three bones.
-printf '\x00\x00\xf0\x41\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x41\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
-  > "$out/seeds/scenecache/null.lsf"
+printf '\x01\x00\x00\xf0\x41\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x41\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
+  > "$out/seeds/scene/null.lsf"
 printf '\x01\x00\x00\x00\x03\x00\x00\x00\x01\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00' \
   > "$out/seeds/skincache/one.bwl"
-for target in lwo scenetext scenecache skincache; do
+for target in lwo scene skincache; do
   sources=("${content[@]}")
   case $target in
-    scenetext|scenecache) sources+=("${scenes[@]}") ;;
+    scene) sources+=("${scenes[@]}") ;;
     skincache) sources+=("${skins[@]}") ;;
   esac
   build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "${common[@]}" "${sources[@]}"
