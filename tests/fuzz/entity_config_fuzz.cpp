@@ -16,7 +16,6 @@
 #include "game/col_area.h"
 #include "game/entity.h"
 #include "game/entity_hud.h"
-#include "game/game_context.h"
 #include "game/hit_mode_object.h"
 #include "game/phys_utils.h"
 #include "game/projectile.h"

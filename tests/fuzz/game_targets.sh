@@ -34,16 +34,16 @@ done
 
 # Entities, level objects and the control modes: configuration text (entity
 # configurations, with a dictionary of their keys) or generated mode data run
-# through the configuration compiler into one entity of a minimal level.
-mkdir -p "$out/seeds/entity_config" "$out/seeds/walking_modes" "$out/seeds/vehicle_modes"
+# through the configuration compiler into one entity of a minimal level, or
+# compiled configurations read by a mode directly (their first byte picks).
+mkdir -p "$out/seeds/entity_config" "$out/seeds/modes"
 printf 'Entity\n{\n  type = "player"\n  hudFont = "a"\n  colArea0 = "0 0 0 1 1 1"\n}\n' > "$out/seeds/entity_config/entity.txt"
-printf '\x00\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x80\x80\xff\x00\x10\x20' \
-  > "$out/seeds/walking_modes/camrel.bin"
-printf '\x02\x03\x03\x03\x03\x03\x03\x03\x03\x03\x03\x01\x00\x01\x05\x09\xff\x00\xff\x00\xf0' \
-  > "$out/seeds/walking_modes/skitter.bin"
-cp "$out/seeds/config/kart.cfb" "$out/seeds/vehicle_modes/"
-for target in entity_config walking_modes vehicle_modes; do
-  [[ -f "$root/tests/fuzz/${target}_fuzz.cpp" ]] || continue
+printf '\x00\x00\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x80\x80\xff\x00\x10\x20' \
+  > "$out/seeds/modes/camrel.bin"
+printf '\x00\x02\x03\x03\x03\x03\x03\x03\x03\x03\x03\x03\x01\x00\x01\x05\x09\xff\x00\xff\x00\xf0' \
+  > "$out/seeds/modes/skitter.bin"
+{ printf '\x01'; cat "$out/seeds/config/kart.cfb"; } > "$out/seeds/modes/kart.cfb"
+for target in entity_config modes; do
   build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "$root/tools/lib/cfgc.cpp" "$root/tools/lib/toolfile.cpp" \
     "$out/libgame_fuzz.a" "${gamelibs[@]}"
   dict=()

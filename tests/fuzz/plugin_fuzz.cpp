@@ -42,9 +42,9 @@ using Bytes = std::vector<uint8_t>;
 
 // The engine's memory: live blocks are counted (an input must leave as many
 // as it found) and blocks above a bound refused, so that a huge count no
-// chunk size bounds ends as a clean out-of-memory failure.
-constexpr size_t kLimit = 32u << 20;
-constexpr size_t kHeader = 16;  // keeps the caller's block 16-byte aligned
+// chunk size bounds ends as a clean out-of-memory failure. The header keeps
+// the caller's block 16-byte aligned.
+constexpr size_t kLimit = 32u << 20, kHeader = 16;
 long g_live = 0;
 
 void* Alloc(size_t n)
@@ -272,69 +272,62 @@ void ReadAtomic(Stream* s)
     });
 }
 
-// Reads an extension chunk into object; what reads is written, read into a
-// second object (made and given back by the caller's functions) and
-// written again.
-template <typename Make, typename Drop>
-void ReadExtensionsOf(PluginRegistry* registry, void* object, Stream* s, Make make, Drop drop)
-{
-    Error_Get(nullptr);
-    if (!PluginRegistry_StreamReadExtensions(registry, s, object)) {
-        if (!FailedWithReason()) __builtin_trap();
-        return;
-    }
-    const Bytes first = Written([&](Stream* w) { PluginRegistry_StreamWriteExtensions(registry, w, object); });
-    void* again = make();
-    if (!again) return;
-    MustRead(first, [&](Stream* r) { return PluginRegistry_StreamReadExtensions(registry, r, again) != nullptr; });
-    const Bytes second = Written([&](Stream* w) { PluginRegistry_StreamWriteExtensions(registry, w, again); });
-    if (!samewrites::Same(first, second)) __builtin_trap();
-    drop(again);
-}
+// What extensions are read into: a frame, or a leaf of 6 vertices and 4
+// triangles in a world of its own (which takes the leaf, constructs its
+// extensions and frees them with it); owner is what is destroyed after.
+struct Holder {
+    void* object;
+    void* owner;
+};
 
-void ReadFrame(Stream* s)
+Holder NewFrame()
 {
     Frame* frame = Frame_Create();
-    if (!frame) return;
-    ReadExtensionsOf(
-        Frame_GetRegistry(), frame, s, []() -> void* { return Frame_Create(); },
-        [](void* again) { Frame_Destroy((Frame*)again); });
-    Frame_Destroy(frame);
+    return {frame, frame};
 }
+void DropFrame(Holder h) { Frame_Destroy((Frame*)h.owner); }
 
-// A leaf of 6 vertices and 4 triangles in a world of its own, which takes
-// the leaf, constructs its extensions and frees them with it.
-World* SectorWorld(WorldSector** leaf)
+Holder NewLeaf()
 {
     const WorldBox box = {{-1, -1, -1}, {1, 1, 1}};
-    *leaf = WorldSector_CreateLeaf(&box, 6, 4, 0);
-    if (!*leaf) return nullptr;
+    WorldSector* leaf = WorldSector_CreateLeaf(&box, 6, 4, 0);
+    if (!leaf) return {nullptr, nullptr};
     MaterialList list;
     MaterialList_Initialize(&list);
     Material* material = Material_Create();
     MaterialList_AppendMaterial(&list, material);
     Material_Destroy(material);
-    World* world = World_CreateWithTree(&box, *leaf, &list, 0);
+    World* world = World_CreateWithTree(&box, leaf, &list, 0);
     MaterialList_Deinitialize(&list);
-    return world;
+    return {leaf, world};
+}
+void DropLeaf(Holder h) { World_Destroy((World*)h.owner); }
+
+// Reads an extension chunk into a new holder's object; what reads is
+// written, read into a second one and written again.
+void ReadExtensions(PluginRegistry* registry, Holder (*make)(), void (*drop)(Holder), Stream* s)
+{
+    auto write = [&](void* object) {
+        return Written([&](Stream* w) { PluginRegistry_StreamWriteExtensions(registry, w, object); });
+    };
+    const Holder first = make();
+    if (!first.owner) return;
+    Error_Get(nullptr);
+    if (PluginRegistry_StreamReadExtensions(registry, s, first.object)) {
+        const Bytes bytes = write(first.object);
+        if (const Holder again = make(); again.owner) {
+            MustRead(bytes, [&](Stream* r) { return PluginRegistry_StreamReadExtensions(registry, r, again.object); });
+            if (!samewrites::Same(bytes, write(again.object))) __builtin_trap();
+            drop(again);
+        }
+    } else if (!FailedWithReason()) {
+        __builtin_trap();
+    }
+    drop(first);
 }
 
-void ReadSector(Stream* s)
-{
-    WorldSector* leaf = nullptr;
-    World* world = SectorWorld(&leaf);
-    if (!world) return;
-    World* second = nullptr;
-    ReadExtensionsOf(
-        WorldSector_GetRegistry(), leaf, s,
-        [&]() -> void* {
-            WorldSector* again = nullptr;
-            second = SectorWorld(&again);
-            return second ? again : nullptr;
-        },
-        [&](void*) { World_Destroy(second); });
-    World_Destroy(world);
-}
+void ReadFrame(Stream* s) { ReadExtensions(Frame_GetRegistry(), NewFrame, DropFrame, s); }
+void ReadSector(Stream* s) { ReadExtensions(WorldSector_GetRegistry(), NewLeaf, DropLeaf, s); }
 
 void ReadKeys(Stream* s)
 {
@@ -346,9 +339,9 @@ void ReadKeys(Stream* s)
     if (StdKeyFrame_StreamRead(s, &animation)) {
         for (int32_t i = 0; i < animation.numFrames; i++)
             if (keys[i].prevFrame < keys || keys[i].prevFrame >= keys + animation.numFrames) __builtin_trap();
-        Stream* w = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-        if (!StdKeyFrame_StreamWrite(&animation, w)) __builtin_trap();  // what reads writes back
-        Stream_Close(w, nullptr);
+        Written([&](Stream* w) {
+            if (!StdKeyFrame_StreamWrite(&animation, w)) __builtin_trap();  // what reads writes back
+        });
     } else if (!FailedWithReason()) {
         __builtin_trap();
     }

@@ -1,9 +1,16 @@
-// Fuzzes the archive mount and its file functions: any bytes as an archive.
+// Fuzzes the data layer's readers, each over the same bytes: the compiled
+// configuration reader (every name looked up again, its children and
+// siblings walked), the animation-set file reader (every string handed out
+// walked to its NUL, every index read, no skip record passed on as an event)
+// and the archive mount with its file functions.
+#include <cstring>
 #include <string>
 
+#include "app/config.h"
 #include "app/file.h"
 #include "app/wad.h"
 #include "common/bytes.h"
+#include "engine/animfile.h"
 #include "fuzz_files.h"
 
 namespace {
@@ -44,11 +51,50 @@ void Walk(const uint8_t* data, size_t size, uint32_t index, const std::string& p
     }
 }
 
+void ReadConfig()
+{
+    ConfigSys_Init();
+    ConfigNode* cfg = Config_Load("fuzz.cfb");
+    for (ConfigNode* n = cfg; n; n = n->next) {
+        float v[3];
+        uint8_t rgba[4];
+        Config_GetVector3(cfg, n->name, v);
+        Config_GetColourBytes(n, n->name, rgba);
+        Config_SetSection(cfg, n->name);
+        Config_GetValue(cfg, n->value);
+        Config_SetSection(cfg, nullptr);
+        for (ConfigNode* c = Config_FirstChild(cfg, n->name); c; c = Config_NextSibling(c)) {}
+    }
+    Config_Close(cfg);
+    ConfigSys_Shutdown();
+}
+
+volatile size_t g_sum;  // keeps the walks over the strings
+
+void ReadAnimations()
+{
+    AnimFile* file = AnimFile_Read("fuzz.atf");
+    if (!file) return;
+    size_t sum = 0;
+    for (uint32_t i = 0; i < file->animationCount; i++)
+        sum += strlen(file->animations[i].scenePath) + strlen(file->animations[i].name) + file->animations[i].flags;
+    for (uint32_t i = 0; i < file->eventCount; i++) sum += strlen(file->eventNames[i]);
+    for (uint32_t i = 0; i < file->keyEventCount; i++) {
+        const AnimFileKeyEvent& k = file->keyEvents[i];
+        if (k.item == ANIMFILE_SKIP) __builtin_trap();
+        sum += k.animation + k.event;
+    }
+    AnimFile_Free(file);
+    g_sum = sum;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::Input input(data, size);
+    ReadConfig();
+    ReadAnimations();
     Wad_Init();
     if (Wad_Mount("fuzz.wad", 1)) {
         for (const char* name : {"a", "x\\y", "DATA", "", "Levels\\Track01\\track.cfg"})

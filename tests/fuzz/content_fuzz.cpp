@@ -1,17 +1,34 @@
-// Fuzzes the scene readers; the first byte picks the ".lws" text parser (0)
-// or the "lsf" cache reader (1) for the rest. A scene either reader accepts
-// must hold together as the loader will walk it: one forest reached from the
-// root exactly once, parents and children agreeing, cameras and lights inside
-// the items, names inside their pool and every bone chain ending. A refused
-// one leaves nothing allocated.
+// Fuzzes the content layer's caches and scene texts; the first byte picks the
+// reader of the rest: the ".lws" text parser (0) or the "lsf" cache reader
+// (1), whose accepted scene must hold together as the loader will walk it
+// (one forest reached from the root exactly once, parents and children
+// agreeing, cameras and lights inside the items, names inside their pool,
+// every bone chain ending) and whose refusal leaves it empty; or the
+// skin-weight cache reader (2) for a binding of three bones on a mesh of
+// up to seven vertices (the file's first byte picks), whose accepted weights
+// must name the binding's bones.
 #include <cstdlib>
 #include <vector>
 
+#include "engine/node.h"
+#include "engine/nodeextra.h"
+#include "engine/renderobj.h"
 #include "engine/scene.h"
 #include "engine/scenecache.h"
 #include "engine/scenedata.h"
 #include "engine/scenetext.h"
+#include "engine/skincache.h"
 #include "fuzz_files.h"
+#include "gfx/world/atomic.h"
+#include "gfx/world/geometry.h"
+
+// The target links the bindings without the graphics engine's skinning:
+// nothing here binds a skin, so no hierarchy is ever made.
+void NodeExtra_ReleaseHierarchy(NodeExtra* extra)
+{
+    extra->hierarchy = nullptr;
+    extra->skin = nullptr;
+}
 
 namespace {
 
@@ -64,14 +81,38 @@ bool ReadText(Scene* scene)
     return read;
 }
 
+void ReadWeights(const uint8_t* data, size_t size)
+{
+    NodeExtra_Init();
+    Geometry geometry{};
+    geometry.numVertices = size ? data[0] % 8 : 6;
+    Atomic atomic{};
+    atomic.geometry = &geometry;
+    RenderObj object{};
+    object.atomic = &atomic;
+    Node node{};
+    NodeExtra* e = NodeExtra_Create(&node, 3, 4);
+    if (ObjectCache_Read(e, &object, "Chars\\Fuzz")) {
+        Require(e->vertexCount == (uint32_t)geometry.numVertices);
+        for (uint32_t i = 0; i < e->vertexCount * 3; i++) Require(e->weights[i].bone < 3);
+    }
+    NodeExtra_Destroy(&node);
+    NodeExtra_Shutdown();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1) return 0;
     fuzz::Input input(data + 1, size - 1);
+    const int reader = data[0] % 3;
+    if (reader == 2) {
+        ReadWeights(data + 1, size - 1);
+        return 0;
+    }
     Scene scene{};
-    if (data[0] & 1 ? SceneCache_Read(&scene, "Cache\\00\\fuzz.lsf") : ReadText(&scene)) {
+    if (reader == 1 ? SceneCache_Read(&scene, "Cache\\00\\fuzz.lsf") : ReadText(&scene)) {
         CheckScene(&scene);
         SceneData_Free(&scene);
     } else {
