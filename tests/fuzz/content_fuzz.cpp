@@ -1,12 +1,10 @@
-// Fuzzes the content layer's caches and scene texts; the first byte picks the
-// reader of the rest: the ".lws" text parser (0) or the "lsf" cache reader
-// (1), whose accepted scene must hold together as the loader will walk it
-// (one forest reached from the root exactly once, parents and children
-// agreeing, cameras and lights inside the items, names inside their pool,
-// every bone chain ending) and whose refusal leaves it empty; or the
-// skin-weight cache reader (2) for a binding of three bones on a mesh of
-// up to seven vertices (the file's first byte picks), whose accepted weights
-// must name the binding's bones.
+// Fuzzes the content layer's readers; the first byte picks one for the rest.
+// 0, 1: the ".lws" text parser and the "lsf" cache reader, whose scene holds
+// together as the loader walks it (one forest reached from the root once,
+// parents and children agreeing, cameras and lights and names inside their
+// ranges, bone chains ending) or, refused, stays empty. 2: the skin-weight
+// cache reader for three bones on a mesh of up to seven vertices (the file's
+// first byte picks), whose weights name the binding's bones.
 #include <cstdlib>
 #include <vector>
 
@@ -22,8 +20,7 @@
 #include "gfx/world/atomic.h"
 #include "gfx/world/geometry.h"
 
-// The target links the bindings without the graphics engine's skinning:
-// nothing here binds a skin, so no hierarchy is ever made.
+// Linked without the engine's skinning: nothing here binds a skin.
 void NodeExtra_ReleaseHierarchy(NodeExtra* extra)
 {
     extra->hierarchy = nullptr;
@@ -86,10 +83,8 @@ void ReadWeights(const uint8_t* data, size_t size)
     NodeExtra_Init();
     Geometry geometry{};
     geometry.numVertices = size ? data[0] % 8 : 6;
-    Atomic atomic{};
-    atomic.geometry = &geometry;
-    RenderObj object{};
-    object.atomic = &atomic;
+    Atomic atomic{.geometry = &geometry};
+    RenderObj object{.atomic = &atomic};
     Node node{};
     NodeExtra* e = NodeExtra_Create(&node, 3, 4);
     if (ObjectCache_Read(e, &object, "Chars\\Fuzz")) {
@@ -106,13 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1) return 0;
     fuzz::Input input(data + 1, size - 1);
-    const int reader = data[0] % 3;
-    if (reader == 2) {
-        ReadWeights(data + 1, size - 1);
-        return 0;
-    }
     Scene scene{};
-    if (reader == 1 ? SceneCache_Read(&scene, "Cache\\00\\fuzz.lsf") : ReadText(&scene)) {
+    if (data[0] % 3 == 2) {
+        ReadWeights(data + 1, size - 1);
+    } else if (data[0] % 3 == 1 ? SceneCache_Read(&scene, "Cache\\00\\fuzz.lsf") : ReadText(&scene)) {
         CheckScene(&scene);
         SceneData_Free(&scene);
     } else {

@@ -15,8 +15,7 @@
 
 namespace {
 
-// Reads a file by lines, in items from an offset, back from its end and
-// past it, and closes it.
+// Reads a file by lines, in items, from its end and past it; closes it.
 void Drain(void* f)
 {
     if (!f) return;

@@ -41,18 +41,12 @@ void Ray(PrimitiveCollector*, const Vec3* from, const Vec3* to, PhysRayResult* o
     out->distance = g_rayDistance;
 }
 
-void Check(bool ok)
-{
-    if (!ok) abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::StartGame();
-    static bool started = (Node_Init(), PhysRay_SetCastFunction(Ray), VavadUtils_Register(), true);
-    (void)started;
+    [[maybe_unused]] static bool started = (Node_Init(), PhysRay_SetCastFunction(Ray), VavadUtils_Register(), true);
     std::vector<uint8_t> compiled;
     CfgcError error;
     if (!Cfgc_Compile((const char*)data, size, &compiled, &error) || compiled.empty()) return 0;
@@ -60,10 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ConfigNode* reader = Config_Open("Fuzz.cfg");
     if (!reader) return 0;
 
-    // Entity type keys.
     EntityRecord record{};
     EntityType_Load(reader, &record);
-    Check(record.mode < CONTROL_MODES);
+    if (record.mode >= CONTROL_MODES) abort();
     Mem_Free(record.modeData);
     Mem_Free(record.water);
 
@@ -71,11 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (uint32_t layout : {0u, 3u}) {
         EntityRecord hud{};
         Hud_LoadConfig("Fuzz.cfg", &hud, layout, nullptr);
-        Check(hud.hudTextCount <= HUD_TEXT_SLOTS);
+        if (hud.hudTextCount > HUD_TEXT_SLOTS) abort();
         Hud_Free(&hud);
     }
 
-    // Collision areas, appended by two passes, and hit tests all round.
     ColAreaList areas{};
     Config_SetSection(reader, "vehicle");
     ColArea_Load(reader, "controlData::colAreas", &areas);
@@ -88,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     ColArea_Free(&areas);
 
-    // The chase camera with updates, the ray stopping where Area0Val1 says.
+    // The ray stops where the top-level "rayDistance" says.
     ChaseCamera* camera = nullptr;
     ChaseCamera_LoadConfig(reader, &camera, "controlData::genCamData");
     ChaseCamera_LoadConfig(reader, &camera, "controlData_1::genCamData");
@@ -116,7 +108,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Config_SetSection(reader, "vehicle");
     }
 
-    // The weapon table with its selection, and the mode blocks of each mode.
     WeaponList weapons{0, -1, nullptr};
     char path[1024];
     for (int n = 0; n < 64; ++n) {
@@ -131,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 0; i < 6; ++i) {
         ProjType_SelectNext(&weapons, i & 1, i & 2);
         ProjType_SelectPrevious(&weapons, i & 1, i & 4);
-        Check(weapons.current >= -1 && weapons.current < (int32_t)weapons.count);
+        if (weapons.current < -1 || weapons.current >= (int32_t)weapons.count) abort();
     }
     ProjType_AddAmmo(&weapons, 1, 5);
     ProjType_GetIconIndex(&weapons);
@@ -143,7 +134,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Mem_Free(blocks);
     }
 
-    // "HitModeObject.cfg", then the magnet and hinge-velocity blocks.
     HitModeObject_LoadConfig();
     float unclipped = 0, clipped = 0;
     HitModeObject_GetClipDistances(&unclipped, &clipped, nullptr, nullptr);

@@ -122,7 +122,9 @@ Image* ReadImage(const char* path)
 
 Camera* g_camera = nullptr;
 
-void StartEngine()
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     static int window;
     static const EngineDriver driver = {&kDevice, nullptr};
@@ -136,13 +138,11 @@ void StartEngine()
     g_camera = Camera_Create();
     Camera_SetFrame(g_camera, Frame_Create());
     Camera_SetRaster(g_camera, Raster_Create(160, 120, 0, RASTERTYPECAMERA));
+    return 0;
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (!g_camera) StartEngine();
     fuzz::Serve(data, size);
     if (!Toolkit2D_Open(g_camera)) abort();
     Toolkit2D_SetDeviceRect(0, 0, 160, 120);

@@ -1,14 +1,11 @@
 // Fuzzes the front end's and the menus' configurations; the first byte picks
-// what the rest is (it also serves every other file they open):
-// 0  "FrontEnd\FrontEnd.cfg", with every screen entered, updated and left
-//    in turn and back asked of each: the focus stays within the items;
-// 1  "InGameMenu.cfg", with every page opened, moved over, given entry texts
-//    and freed;
-// 2  "Menu.cfg" for the start menu and the options state: at most 255
-//    entries with types inside their tables, and a long hold of either
-//    direction keeps the cursor and the scroll offset on the entries;
-// 3  "MemCard.cfg", set up twice.
-// Nodes exist; scenes, sprites, sounds, fonts and input devices do not.
+// what the rest is (it also serves every other file they open): 0
+// "FrontEnd\FrontEnd.cfg", every screen entered, updated, left and asked
+// back, its focus within its items; 1 "InGameMenu.cfg", every page opened,
+// moved over and given entry texts; 2 "Menu.cfg", at most 255 entries with
+// types inside their tables and a cursor that a long hold keeps on them;
+// 3 "MemCard.cfg", set up twice. Scenes, sprites, sounds, fonts and input
+// devices do not exist.
 #include <cstdlib>
 #include <cstring>
 
@@ -26,8 +23,7 @@ namespace {
 
 void ReadFrontEnd(const uint8_t*, size_t)
 {
-    static bool nodes = Node_Init() != 0;
-    (void)nodes;
+    [[maybe_unused]] static bool nodes = Node_Init() != 0;
     GameSetup_Reset();
     FrontEndMemory* memory = FrontEnd_GetMemory();
     memset(memory, 0, sizeof *memory);

@@ -1,7 +1,6 @@
-// In-memory file table for the fuzz targets: every open in a read mode
-// serves the fuzzer's bytes, so readers run over hostile data without a disk.
-// It stands in for the engine's table (no engine lifecycle is needed for
-// streams over files).
+// In-memory file table for the fuzz targets that link no engine: it stands
+// in for the engine's table, and every open in a read mode serves the
+// fuzzer's bytes, so readers run over hostile data without a disk.
 #pragma once
 
 #include "app/file.h"
@@ -29,8 +28,6 @@ struct Input {
     File_Shutdown();
     g_instance.fileFunctions = saved;
   }
-  Input(const Input&) = delete;
-  Input& operator=(const Input&) = delete;
 };
 
 }  // namespace fuzz

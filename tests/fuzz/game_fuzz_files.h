@@ -12,7 +12,6 @@
 #include "app/text.h"
 #include "game/game_context.h"
 #include "game/game_log.h"
-#include "gfx/core/engine.h"
 #include "memory_file.h"
 
 namespace fuzz {

@@ -1,7 +1,7 @@
 # Sourced by run.sh (its variables: root, out, seconds; its functions: compile,
 # obj_of, build, queue).
-# The game's targets (save records and files; the level file, "Load.dat",
-# sectioned text and the text lists; the front end's and the menus'
+# The game's targets (the level file, "Load.dat", sectioned text, the text
+# lists, save records and files; the front end's and the menus'
 # configurations) stand on everything below them: every library's sources go
 # into one archive, from which each target links what it uses, over the real
 # engine instance with the in-memory file table.
@@ -14,20 +14,20 @@ compile "${gamesources[@]}"
 rm -f "$out/libgame_fuzz.a"
 ar rcs "$out/libgame_fuzz.a" $(for s in "${gamesources[@]}"; do obj_of "$s"; done)
 gamelibs=($(pkg-config --libs sdl2 libpng libavformat libavcodec libavutil libswscale libswresample) -lqhull_r -lz -lpthread)
-# Each seed starts with the byte that picks the target's case: a record of
-# the fresh game and a short file; a small level file and a short list; the
-# compiled configuration for every front-end file.
-mkdir -p "$out/seeds/save" "$out/seeds/game_config" "$out/seeds/frontend"
-for c in 0 1; do
-  { printf "\\x0$c"; head -c 1936 /dev/zero; } > "$out/seeds/save/zero$c.sav"
+# Each seed starts with the byte that picks the target's case: a small level
+# file and a short list; a record of the fresh game, and as a file with a
+# short one; the compiled configuration for every front-end file.
+mkdir -p "$out/seeds/game" "$out/seeds/frontend"
+{ printf '\x00'; cat "$out/seeds/config/kart.cfb"; } > "$out/seeds/game/kart.cfb"
+printf '\x010,3,x,7\r\nFrog\nLogo.bmp,2,TRUE,FALSE\nintro,TRUE,PAL2x\n12\n' > "$out/seeds/game/list.txt"
+for c in 2 3; do
+  { printf "\\x0$c"; head -c 1936 /dev/zero; } > "$out/seeds/game/zero$c.sav"
 done
-printf '\x01short' > "$out/seeds/save/short.sav"
-{ printf '\x00'; cat "$out/seeds/config/kart.cfb"; } > "$out/seeds/game_config/kart.cfb"
-printf '\x010,3,x,7\r\nFrog\nLogo.bmp,2,TRUE,FALSE\nintro,TRUE,PAL2x\n12\n' > "$out/seeds/game_config/list.txt"
+printf '\x03short' > "$out/seeds/game/short.sav"
 for c in 0 1 2 3; do
   { printf "\\x0$c"; cat "$out/seeds/config/kart.cfb"; } > "$out/seeds/frontend/kart$c.cfb"
 done
-for target in save game_config frontend; do
+for target in game frontend; do
   build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "$out/libgame_fuzz.a" "${gamelibs[@]}"
   queue $target -- -max_len=8192 "$out/seeds/$target"
 done

@@ -27,8 +27,7 @@ inline void Serve(const uint8_t* data, size_t size) {
 
 inline int Exists(const char*) { return 1; }
 inline void* Open(const char*, const char* mode) {
-  if (!strchr(mode, 'r')) return nullptr;
-  return calloc(1, sizeof(MemoryFile));
+  return strchr(mode, 'r') ? calloc(1, sizeof(MemoryFile)) : nullptr;
 }
 inline int Close(void* f) {
   free(f);
@@ -49,9 +48,7 @@ inline char* Gets(char* buffer, int size, void* file) {
   if (size <= 1 || f->position >= g_size) return nullptr;
   int n = 0;
   while (n < size - 1 && f->position < g_size) {
-    char c = (char)g_data[f->position++];
-    buffer[n++] = c;
-    if (c == '\n') break;
+    if ((buffer[n++] = (char)g_data[f->position++]) == '\n') break;
   }
   buffer[n] = 0;
   return buffer;

@@ -1,22 +1,16 @@
-// Fuzzes what the control modes read; the first byte picks the kind, and
-// each input plays in a minimal level (a ground, a physics world, player 0's
-// camera, no rendering):
-// even: a walking or creature mode (Man_CamRel, Man, Skitter, Flitter or
-//   Butterfly), the value of every key of its key table (missing, 0,
-//   negative, huge or a number of the input), a few animation event texts
-//   for the message slot and 60 frames of pad input. The configuration is
-//   written as text, compiled and served; the body's position and velocity
-//   and the node's orientation stay finite.
-// odd: a skating, rolling, flying or battling mode (the next byte), the
-//   level's section number, four bytes of pad, and a compiled configuration
-//   served for every file. The mode's data (pass 0, then the level's pass)
-//   is loaded into a player object, restarted both ways, run through its
-//   rules, route and movement steps and freed; the tail also goes to the
-//   BroomStick's key-event handler as event texts.
+// Fuzzes what the control modes read, each input in a minimal level (a
+// ground, a physics world, no rendering). An even first byte: a walking or
+// creature mode, every key of its key table given a value (missing, 0,
+// negative, huge or from the input), a few animation event texts and 60
+// frames of pad input, written as text and compiled; the body and node stay
+// finite. An odd one: a skating, rolling, flying or battling mode, its
+// section number and pad, then a compiled configuration, loaded (pass 0,
+// then the level's), restarted both ways, stepped and freed, with the tail
+// as BroomStick event texts.
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -45,9 +39,7 @@ struct Input {
     {
         uint32_t bits = 0;
         for (int i = 0; i < 4; ++i) bits = bits << 8 | Byte();
-        float f;
-        memcpy(&f, &bits, sizeof f);
-        return f;
+        return std::bit_cast<float>(bits);
     }
 };
 

@@ -1,23 +1,78 @@
-// Fuzzes the save record and the save screens' reading of save files; the
-// first byte picks one:
-// 0  the bytes as a 76-byte header and as a whole record. A copy of the
-//    record is resealed so that unpacking is reached; whatever it held, the
-//    context then has volumes within 0..1 and a rebuilt record passes both
-//    checks.
-// 1  the bytes, of any size, as the file at a slot's first position, read as
-//    a header and as a whole save. A file is applied only when it is exactly
-//    one record with both checksums right; otherwise the progress stays.
+// Fuzzes the game's configurations, lists and saves; the first byte picks:
+// 0 the level file, "Load.dat" and a sectioned text file stepped through its
+// timing, whose settings stay in their ranges; 1 "Unlocked.cfg",
+// "CharList.txt", "configs\logos.cfg", "streams\movies_PC.txt" and
+// "Build.ver", after which only entries 1..149 unlock and one to eight
+// terminated character names are listed; 2 the save record, which, resealed
+// so that unpacking is reached, leaves volumes within 0..1 and rebuilds into
+// one that passes both checks; 3 a save file of any size, applied only when
+// it is one record with both checksums right.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <initializer_list>
 
 #include "app/save.h"
+#include "game/game_setup.h"
+#include "game/level_file.h"
+#include "game/loading_screen.h"
+#include "game/race_setup.h"
 #include "game/save_game.h"
 #include "game/save_record.h"
+#include "game/text_file.h"
 #include "game_fuzz_files.h"
 
 namespace {
+
+void Configs(const uint8_t*, size_t)
+{
+    Rules_Init();
+    GameSetup_Reset();
+    GameSetup_SetLevel("level1.cfg", 0);
+    LevelState level = {};
+    Level_ResetSettings(&level);
+    Level_Load(&level);
+    if (level.fogType < 1 || level.fogType > 3) abort();
+    if (Level_GetGameRule() >= LEVEL_RULES) abort();
+    Level_GetLoadingScreenIndex(0);
+
+    LoadingScreen_LoadData("Load.dat");
+    if (Game_GetMaxPlayers() < 1 || Game_GetMaxPlayers() > 8) abort();
+    for (float bytes : {0.0f, 1000.0f, 1e7f}) LoadingScreen_Advance(bytes);
+    TextFile_Free(&LoadingScreen_Get()->text);
+
+    TextFile text = {};
+    FrontEnd_LoadTextFile("t.tdf", &text);
+    for (int i = 0; i < 40; i++) {
+        TextFile_Update(&text, 0.37f);
+        if (text.sectionCount > 0) {
+            float a = text.sections[text.current].alpha;
+            if (!(a >= 0.0f && a <= 1.0f)) abort();
+        }
+    }
+    text.followFocus = 1;
+    text.focus = 1000;
+    TextFile_Update(&text, 0.1f);
+    TextFile_Free(&text);
+    Rules_Shutdown();
+}
+
+void Lists(const uint8_t*, size_t)
+{
+    GameContext* ctx = Game_GetContext();
+    Game_InitProgress();
+    if (!Progress_IsLocked(0)) abort();
+    Game_LoadCharacterList();
+    if (ctx->characterCount < 1 || ctx->characterCount > GAME_CHARACTERS) abort();
+    for (uint32_t c = 0; c < ctx->characterCount; c++)
+        if (memchr(ctx->characterNames[c], 0, GAME_CHARACTER_NAME) == nullptr) abort();
+    Game_LoadLogos();
+    Game_LoadMovieList();
+    Game_ReadBuildNumber();
+    char version[32];
+    Game_FormatVersion(version, sizeof version);
+}
 
 void Record(const uint8_t* data, size_t size)
 {
@@ -56,13 +111,12 @@ void File(const uint8_t* data, size_t size)
     char name[256];
     Save_GetFileName(0, name, sizeof name);
     static char folder[SAVE_FOLDER_MAX];
-    static bool made = [&] {
+    [[maybe_unused]] static bool made = [&] {
         char storage[300];
         snprintf(storage, sizeof storage, "A%s", name);
         Save_FolderName(storage, folder);
         return std::filesystem::create_directories(std::filesystem::path("SaveGame") / folder);
     }();
-    (void)made;
     if (FILE* f = fopen((std::filesystem::path("SaveGame") / folder / name).c_str(), "wb")) {
         if (size) fwrite(data, 1, size, f);
         fclose(f);
@@ -81,6 +135,6 @@ void File(const uint8_t* data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static void (*const kCases[])(const uint8_t*, size_t) = {Record, File};
+    static void (*const kCases[])(const uint8_t*, size_t) = {Configs, Lists, Record, File};
     return fuzz::RunCase(kCases, data, size);
 }
