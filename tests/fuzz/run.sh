@@ -123,7 +123,8 @@ done
 sdl=($(pkg-config --cflags --libs sdl2))
 
 mkdir -p "$out/seeds/config" "$out/seeds/data" "$out/seeds/font2d" "$out/seeds/wave"
-# The compiled "Kart { Speed = 1.5 }" and a small archive holding
+# The compiled "Kart { Speed = 1.5 }" (the game targets' configuration too)
+# and a small archive holding
 # DATA\Levels\x.cfg for both kinds of open.
 printf '\x04\x00\x00\x00Kart\x00\x00\x00\x00\x89\x18\x7a\xe7\x01\x00\x00\x00{\x00\x00\x00\x00\x00\x00\x00\x05\x00\x00\x00Speed\x00\x00\x00\x5e\x18\xb6\x95\x03\x00\x00\x001.5\x00\x00\x00\x00\x00\x01\x00\x00\x00' \
   > "$out/seeds/config/kart.cfb"
@@ -142,7 +143,8 @@ printf 'METRICS3\nSeed\n A\nbegin\nmoveto 0 0\ncurveto 0 1 1 1 1 0\nclosepath\nm
 printf 'RIFF\x28\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00\x00\x40\x1f\x00\x00\x01\x00\x08\x00data\x04\x00\x00\x00\x80\xc0\x40\xff' \
   > "$out/seeds/wave/blip.wav"
 
-# The animation-set file reader stands on the binary files of the data layer.
+# The data layer's readers (configurations, animation sets, archives) take
+# every input; the animation-set reader stands on its binary files.
 cp "$out/seeds/config/kart.cfb" "$out/seeds/data/"
 build data_fuzz "$root/tests/fuzz/data_fuzz.cpp" "${common[@]}" "$root"/engine/animfile.cpp "$root"/engine/loaderror.cpp
 build font2d_fuzz "$root/tests/fuzz/font2d_fuzz.cpp" "${font2d[@]}"
