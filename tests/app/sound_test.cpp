@@ -62,17 +62,13 @@ protected:
     {
         return Load(name, Layout{}, Samples16(std::vector<int16_t>(frames, value)));
     }
-    static int32_t Volume(Sound* s)
+    // "volume pan" of the instance's buffer.
+    static std::string VolumePan(Sound* s)
     {
-        int32_t v = 1;
+        int32_t v = 1, p = 1;
         s->buffer->GetVolume(&v);
-        return v;
-    }
-    static int32_t Pan(Sound* s)
-    {
-        int32_t p = 1;
         s->buffer->GetPan(&p);
-        return p;
+        return std::to_string(v) + " " + std::to_string(p);
     }
 };
 
@@ -157,10 +153,10 @@ TEST_F(SoundTest, PlacedSoundsPanAndFadeByTheirListenersSideAndDistance)
     for (Case& c : cases) {
         Sound* instance = Sound_PlayLoopInstance(sound, AsNode(&c.node));
         ASSERT_NE(instance, nullptr);
-        EXPECT_EQ(Volume(instance), 0);  // placed: full volume until the 3D pass
+        EXPECT_EQ(VolumePan(instance).substr(0, 2), "0 ");  // placed: full volume until the 3D pass
         Sound_Update(0.016f);
-        EXPECT_EQ(Volume(instance), c.volume) << c.node.m[12] << "," << c.node.m[14];
-        EXPECT_EQ(Pan(instance), c.pan) << c.node.m[12] << "," << c.node.m[14];
+        EXPECT_EQ(VolumePan(instance), std::to_string(c.volume) + " " + std::to_string(c.pan))
+            << c.node.m[12] << "," << c.node.m[14];
         std::vector<int16_t> out = Render(16);
         if (c.left >= 0) {
             EXPECT_NEAR(out[20], c.left, 1) << c.node.m[12];
@@ -173,15 +169,14 @@ TEST_F(SoundTest, PlacedSoundsPanAndFadeByTheirListenersSideAndDistance)
     Sound_SetListener(AsNode(&second), 1);
     Sound* instance = Sound_PlayLoopInstance(sound, AsNode(&middle));
     Sound_Update(0.016f);
-    EXPECT_EQ(Pan(instance), 0);
-    EXPECT_EQ(Volume(instance), 0);
+    EXPECT_EQ(VolumePan(instance), "0 0");
     Sound_Release(instance);
     // No listener at all: 30 / 199500 of full volume.
     Sound_SetListener(nullptr, 0);
     Sound_SetListener(nullptr, 1);
     Sound* lonely = Sound_PlayLoopInstance(sound, AsNode(&listener));
     Sound_Update(0.016f);
-    EXPECT_EQ(Volume(lonely), -9765);
+    EXPECT_EQ(VolumePan(lonely), "-9765 0");
 }
 
 TEST_F(SoundTest, VolumeFrequencyAndMasterVolumeScaleTheOutput)
@@ -198,7 +193,6 @@ TEST_F(SoundTest, VolumeFrequencyAndMasterVolumeScaleTheOutput)
     const float gain = std::pow(10.0f, -586.0f / 2000.0f);
     EXPECT_NEAR(Render(1)[0], 400 * gain, 1.0f);
     Sound_SetMasterVolume(0.5f);
-    EXPECT_EQ(Sound_GetMasterVolume(), 0.5f);
     EXPECT_NEAR(Render(1)[0], 500 * gain * gain, 1.0f);
 }
 
@@ -218,16 +212,8 @@ TEST_F(SoundTest, MalformedFilesLoadNothingAndLeaveNothing)
         {"no data", with([](Layout& l) { l.withData = false; })},
         {"cut data", with([](Layout& l) { l.claimedData = 200; })},
         {"huge data", with([](Layout& l) { l.claimedData = 0xFFFFFFF0; })},
-        {"not PCM", with([](Layout& l) {
-             l.tag = 3;
-             l.fmtSize = 18;
-             l.bits = 32;
-         })},
-        {"extra bytes beyond the chunk", with([](Layout& l) {
-             l.tag = 2;
-             l.fmtSize = 18;
-             l.extra = 40;
-         })},
+        {"not PCM", with([](Layout& l) { l.tag = 3, l.fmtSize = 18, l.bits = 32; })},
+        {"extra bytes beyond the chunk", with([](Layout& l) { l.tag = 2, l.fmtSize = 18, l.extra = 40; })},
         {"24-bit", with([](Layout& l) { l.bits = 24; })},
         {"empty", std::string()},
         {"header only", std::string("RIFF\x04\0\0\0WAVE", 12)},
@@ -253,11 +239,8 @@ TEST_F(SoundTest, AfterShutDownOrWithoutADeviceEveryCallAnswersNothing)
     Sound_Init();
     ASSERT_EQ(Sound_IsOn(), 0);
     WriteDisk("data/ok.wav", Make(Layout{}, Samples16({1, 2, 3})));
-    EXPECT_EQ(Sound_Load("ok.wav", 0), nullptr);
-    EXPECT_EQ(Sound_LoadStream("ok", 0), nullptr);
-    EXPECT_EQ(Sound_PlayLoopInstance(nullptr, nullptr), nullptr);
-    EXPECT_EQ(Sound_AddRef(nullptr), nullptr);
-    EXPECT_EQ(Sound_Update(0.016f), 0);
+    EXPECT_FALSE(Sound_Load("ok.wav", 0) || Sound_LoadStream("ok", 0) || Sound_PlayLoopInstance(nullptr, nullptr) ||
+                 Sound_AddRef(nullptr) || Sound_Update(0.016f));
     Sound_SetMasterVolume(0.3f);
     Sound_Release(nullptr);
     Sound_Pause(nullptr, 1);
