@@ -30,12 +30,11 @@ TEST_F(PhysTest, WorldsListBodiesOnceHoldAThousandAndTwentyFourAndKeepTheBaseSys
     PhysBody_SetLinearVelocity(b, &v);
     PhysWorld_AddBody(phys, b, &p, &at, &up);
     PhysWorld_AddBody(phys, b, &p, &at, &up);
-    EXPECT_EQ(List_Count(phys->bodyList), 1u);
-    EXPECT_EQ(Str(Position(b)), "1 2 3");
-    EXPECT_EQ(PhysBody_GetSpeed(b), 0.0f);
     Vec3 gotAt, gotUp;
     PhysBody_GetAxes(b, &gotAt, &gotUp);
-    EXPECT_EQ(Str(gotAt) + ", " + Str(gotUp), "1 0 0, 0 1 0");
+    EXPECT_EQ(Str({(float)List_Count(phys->bodyList), PhysBody_GetSpeed(b), 0}) + ", " + Str(Position(b)) + ", " +
+                  Str(gotAt) + ", " + Str(gotUp),
+              "1 0 0, 1 2 3, 1 0 0, 0 1 0");
     PhysWorld_RemoveBody(phys, b);
     EXPECT_EQ(List_Count(phys->bodyList), 0u);
     Step(10);
@@ -54,17 +53,17 @@ TEST_F(PhysTest, WorldsListBodiesOnceHoldAThousandAndTwentyFourAndKeepTheBaseSys
     PhysWorld* second = PhysWorld_CreateDefault();
     EXPECT_EQ(PhysWorld_GetLiveCount(), 2);
     PhysWorld_Destroy(second);
-    EXPECT_EQ(BaseSystem_IsStarted(), 1);
+    const int started = BaseSystem_IsStarted();
     PhysWorld_Destroy(phys);
-    EXPECT_EQ(BaseSystem_IsStarted(), 0);
+    EXPECT_EQ(started * 10 + BaseSystem_IsStarted(), 10);
     phys = PhysWorld_CreateDefault();
     EXPECT_EQ(BaseSystem_IsStarted(), 1);
     Vec3 axis;
     const Quat q = Quat_FromAxisAngle(Vec3{0, 0, 1}, 1.0f), minus{-q.x, -q.y, -q.z, -q.w};
-    EXPECT_NEAR(PhysWorld_QuatToAxisAngle(minus, &axis), 1.0f, 1e-5);
-    EXPECT_NEAR(axis.z, 1.0f, 1e-5);
-    EXPECT_EQ(PhysWorld_QuatToAxisAngle(Quat_FromAxisAngle(Vec3{1, 0, 0}, 0.005f), &axis), 0.0f);
-    EXPECT_EQ(PhysWorld_QuatToAxisAngle(Quat{kNan, 0, 0, 0.5f}, &axis), 0.0f);
+    EXPECT_EQ(Str({PhysWorld_QuatToAxisAngle(minus, &axis), axis.z, 0}), "1 1 0");
+    EXPECT_EQ(PhysWorld_QuatToAxisAngle(Quat_FromAxisAngle(Vec3{1, 0, 0}, 0.005f), &axis) +
+                  PhysWorld_QuatToAxisAngle(Quat{kNan, 0, 0, 0.5f}, &axis),
+              0.0f);
     EXPECT_EQ(axis.y, 1.0f);
 }
 
@@ -91,8 +90,8 @@ TEST_F(PhysTest, FieldsPullInsideTheirConeWakeSleepersPushTheAnchorAndForgetDest
     PhysBody_SetActive(b, 0);
     PhysField_SetBodyInside(g, b, 1);
     g->Apply(nullptr, 0.01f);
-    EXPECT_EQ(PhysBody_IsActive(b), 1);
-    EXPECT_EQ(force(b) + ", " + force(anchor), "0 5.625 0, 0 -5.625 0");  // 10 x 0.75 x 0.75
+    EXPECT_EQ(force(b) + ", " + force(anchor) + (PhysBody_IsActive(b) ? " awake" : ""),
+              "0 5.625 0, 0 -5.625 0 awake");  // 10 x 0.75 x 0.75
     PhysField_SetBodyInside(g, b, 0);
     EXPECT_EQ(g->bodies.Count(), 0);
     PhysField_SetBodyInside(g, b, 1);
@@ -100,9 +99,7 @@ TEST_F(PhysTest, FieldsPullInsideTheirConeWakeSleepersPushTheAnchorAndForgetDest
     PhysField_SetBodyInside(f, anchor, 1);
     PhysBody_Destroy(phys, b);
     PhysBody_Destroy(phys, anchor);
-    EXPECT_EQ(g->bodies.Count(), 0);
-    EXPECT_EQ(f->bodies.Count(), 4);
-    EXPECT_EQ(g->anchor, nullptr);
+    EXPECT_TRUE(g->bodies.Count() == 0 && f->bodies.Count() == 4 && !g->anchor);
     Step(5);  // the fields run over nothing that was freed
     PhysField_Destroy(phys, f);
     EXPECT_EQ(List_Count(phys->fieldPool), 1u);
@@ -125,11 +122,11 @@ TEST_F(PhysTest, EventRegistrationsFollowTheBodyAndMemoryTrackingCountsLiveBlock
     void* a = PhysMem_Alloc16(40);
     void* c = PhysMem_Alloc(24, 8);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(a) % 16, 0u);
-    EXPECT_EQ(PhysMem_GetTrackedCount(), 2u);
+    const uint32_t two = PhysMem_GetTrackedCount();
     PhysMem_Free(a);
-    EXPECT_EQ(PhysMem_GetTrackedCount(), 1u);
+    const uint32_t one = PhysMem_GetTrackedCount();
     PhysMem_SetTracking(0);
-    EXPECT_EQ(PhysMem_GetTrackedCount(), 0u);
+    EXPECT_EQ(std::vector<uint32_t>({two, one, PhysMem_GetTrackedCount()}), std::vector<uint32_t>({2, 1, 0}));
     PhysMem_Free(c);
 }
 
@@ -138,21 +135,16 @@ TEST_F(PhysTest, BodyHandlesTakeDefaultsVelocityOperationsAndActivationRules)
     PhysBody* b = PhysBody_Create(phys, 2.5f, 2.0f);
     ASSERT_NE(b, nullptr);
     RigidBody* rb = PhysBody_Unwrap(b);
-    EXPECT_EQ(PhysBody_GetMass(b), 2.0f);
-    EXPECT_TRUE(PhysWorld_Owns(phys, rb));
     float r = 0;
-    EXPECT_EQ(PhysBody_GetFirstPrimitiveValue(b, &r), 1);
-    EXPECT_EQ(r, 2.5f);
-    EXPECT_EQ(PhysBody_GetFirstPrimitiveValue(b, nullptr), 0);
-    EXPECT_EQ(PhysBody_GetPrimitiveKind(b, 0), uint32_t(PRIMITIVE_KIND_SPHERE));
+    EXPECT_TRUE(PhysBody_GetMass(b) == 2.0f && PhysWorld_Owns(phys, rb) && PhysBody_GetFirstPrimitiveValue(b, &r) &&
+                r == 2.5f && !PhysBody_GetFirstPrimitiveValue(b, nullptr) &&
+                PhysBody_GetPrimitiveKind(b, 0) == PRIMITIVE_KIND_SPHERE);
     const uint32_t before = List_Count(phys->bodyPool);
-    EXPECT_EQ(PhysBody_Create(phys, 0.0f, 1.0f), nullptr);  // no radius
-    EXPECT_EQ(PhysBody_Create(phys, -1.0f, 1.0f), nullptr);
+    EXPECT_FALSE(PhysBody_Create(phys, 0.0f, 1.0f) || PhysBody_Create(phys, -1.0f, 1.0f));  // no radius
     EXPECT_EQ(List_Count(phys->bodyPool), before);
     const Vec3 j{4, -2, 0}, k{1, 2, 0}, w{0, 0, -10};
     PhysBody_ApplyImpulse(b, &j);
-    EXPECT_EQ(Str(Velocity(b)), "2 -1 0");
-    EXPECT_NEAR(PhysBody_GetSpeed(b), std::sqrt(5.0f), 1e-6);
+    EXPECT_EQ(Str(Velocity(b)) + " " + Str({PhysBody_GetSpeed(b), 0, 0}), "2 -1 0 " + Str({std::sqrt(5.0f), 0, 0}));
     PhysBody_DampLinearVelocity(b, &k, 0.25f);
     EXPECT_EQ(Str(Velocity(b)), "1.5 -0.5 0");
     PhysBody_SetAngularVelocity(b, &w);
@@ -185,24 +177,23 @@ TEST_F(PhysTest, BodyHandlesTakeDefaultsVelocityOperationsAndActivationRules)
     EXPECT_EQ(PhysBody_IsActive(fixed) + PhysBody_GetSpeed(fixed), 0.0f);
     PhysBody* held = Sphere(V(5, 0, 0));
     PhysBody_SetActive(held, 0);
-    EXPECT_EQ(PhysBody_IsActive(held), 0);
+    const int asleep = !PhysBody_IsActive(held);
     PhysBody_HoldActive(held, 1);
-    EXPECT_EQ(PhysBody_IsActive(held) + PhysBody_TestStateFlag4(held), 2);
+    EXPECT_EQ(asleep + PhysBody_IsActive(held) + PhysBody_TestStateFlag4(held), 3);
     PhysBody_HoldActive(held, 0);
     PhysBody_HoldActive(held, 0);
     EXPECT_EQ(PhysBody_Unwrap(held)->keepActiveCount, 0);
     PhysBody_ResetMotion(held, 1);
-    EXPECT_TRUE(PhysBody_Unwrap(held)->pinned);
+    const bool pinned = PhysBody_Unwrap(held)->pinned;
     PhysBody_ResetMotion(held, 0);
-    EXPECT_FALSE(PhysBody_Unwrap(held)->pinned);
+    EXPECT_TRUE(pinned && !PhysBody_Unwrap(held)->pinned);
     PhysBody_Destroy(phys, b);
     EXPECT_FALSE(PhysWorld_Owns(phys, rb));
     Vec3 out{9, 9, 9};
     PhysBody_SetLinearVelocity(nullptr, &v);
     PhysBody_GetLinearVelocity(nullptr, &out);
     EXPECT_EQ(Str(out), "0 0 0");
-    EXPECT_EQ(PhysBody_GetMass(nullptr) + PhysBody_IsActive(nullptr), 0.0f);
-    EXPECT_EQ(PhysBody_GetOwner(nullptr), nullptr);
+    EXPECT_EQ(PhysBody_GetMass(nullptr) + PhysBody_IsActive(nullptr) + (PhysBody_GetOwner(nullptr) != nullptr), 0.0f);
     PhysBody_Destroy(phys, nullptr);
     PhysBody_SetActive(nullptr, 1);
     PhysBody_ApplyImpulse(nullptr, &v);
@@ -227,17 +218,14 @@ TEST_F(PhysTest, ShapeFilesGiveOneBodyOfAPrimitivePerBlockOrNothingAtAll)
     PhysBody* b = PhysShape_LoadRbs(kModel, phys);
     ASSERT_NE(b, nullptr);
     ASSERT_EQ(PhysBody_GetPrimitiveCount(b), 2);
-    EXPECT_EQ(PhysBody_GetPrimitiveKind(b, 0), uint32_t(PRIMITIVE_KIND_MESH));
-    EXPECT_EQ(PhysBody_GetPrimitiveKind(b, 1), uint32_t(PRIMITIVE_KIND_CONVEX));
-    EXPECT_EQ(shapes(), 2u);
-    EXPECT_EQ(b->shape->convex, 0);
-    EXPECT_EQ(Triangles(b->shape->shape), 8);
+    EXPECT_EQ(std::vector<uint32_t>({PhysBody_GetPrimitiveKind(b, 0), PhysBody_GetPrimitiveKind(b, 1), shapes(),
+                                     (uint32_t)b->shape->convex, (uint32_t)Triangles(b->shape->shape)}),
+              std::vector<uint32_t>({PRIMITIVE_KIND_MESH, PRIMITIVE_KIND_CONVEX, 2, 0, 8}));
     EXPECT_NE(PhysShape_LoadRbs("OBJECTS\\crate.LWO", phys), nullptr);  // the path's case does not matter
     install({Rbs_Box(2.0f, 0.5f, 0.5f, 0.5f), Rbs_Box(6.0f, 0.5f, 0.5f, 0.5f, 0, 2, 0)});
     b = PhysShape_LoadRbs(kModel, phys);
     ASSERT_NE(b, nullptr);
-    EXPECT_FLOAT_EQ(PhysBody_GetMass(b), 8.0f);
-    EXPECT_NEAR(PhysBody_Unwrap(b)->comOffset.y, 1.5f, 1e-4);
+    EXPECT_EQ(Str({PhysBody_GetMass(b), PhysBody_Unwrap(b)->comOffset.y, 0}), "8 1.5 0");
     PhysWorld_Destroy(phys);
 
     phys = PhysWorld_CreateDefault();
@@ -293,18 +281,16 @@ TEST_F(PhysTest, ModelsGiveAHullAHullPerLayerOrTheirMeshScaledUnlessAShapeFileWi
 {
     WriteModel("Objects\\Three.lwo", BoxModel(0.5f, {{0, 0, 0}, {2, 0, 0}, {4, 0, 0}}));
     PhysBody* hull = PhysBody_CreateFromModelUnscaled("Objects\\Three.lwo", phys, 3.0f, PHYS_MODEL_HULL);
-    ASSERT_NE(hull, nullptr);
-    EXPECT_EQ(PhysBody_GetPrimitiveCount(hull), 1);
-    EXPECT_EQ(PhysBody_GetPrimitiveKind(hull, 0), uint32_t(PRIMITIVE_KIND_CONVEX));
-    EXPECT_NEAR(Extent(hull), 5.0f, 1e-4);  // one hull round all three boxes
+    ASSERT_NE(hull, nullptr);  // one hull round all three boxes
+    EXPECT_EQ(Str({(float)PhysBody_GetPrimitiveCount(hull), (float)PhysBody_GetPrimitiveKind(hull, 0), Extent(hull)}),
+              Str({1, (float)PRIMITIVE_KIND_CONVEX, 5}));
     PhysBody* parts = PhysBody_CreateFromModelUnscaled("Objects\\Three.lwo", phys, 3.0f, PHYS_MODEL_COMPOSITE);
     ASSERT_NE(parts, nullptr);
     ASSERT_EQ(PhysBody_GetPrimitiveCount(parts), 3);
     for (int i = 0; i < 3; ++i) EXPECT_EQ(PhysBody_GetPrimitiveKind(parts, i), uint32_t(PRIMITIVE_KIND_CONVEX));
     PhysBody* mesh = PhysBody_CreateFromModelUnscaled("Objects\\Three.lwo", phys, 0.0f, PHYS_MODEL_MESH);
     ASSERT_NE(mesh, nullptr);
-    EXPECT_EQ(PhysBody_GetPrimitiveKind(mesh, 0), uint32_t(PRIMITIVE_KIND_MESH));
-    EXPECT_EQ(Triangles(mesh->shape->shape), 36);
+    EXPECT_TRUE(PhysBody_GetPrimitiveKind(mesh, 0) == PRIMITIVE_KIND_MESH && Triangles(mesh->shape->shape) == 36);
     EXPECT_EQ(PhysBody_CreateFromModelUnscaled("Objects\\Nothing.lwo", phys, 1.0f, PHYS_MODEL_HULL), nullptr);
     WriteModel(kModel, BoxModel(0.5f));
     PhysBody* scaled = PhysBody_CreateFromModel(kModel, phys, 1.0f, PHYS_MODEL_HULL, 2.0f, 1.0f, 1.0f);
@@ -320,8 +306,7 @@ TEST_F(PhysTest, ModelsGiveAHullAHullPerLayerOrTheirMeshScaledUnlessAShapeFileWi
     WriteData(Rbs_OutputPath(kModel), Rbs_Write({flat}));
     PhysBody* fallback = PhysBody_CreateFromModelUnscaled(kModel, phys, 1.0f, PHYS_MODEL_HULL);
     ASSERT_NE(fallback, nullptr);
-    EXPECT_NEAR(Extent(fallback), 1.0f, 1e-4);
-    EXPECT_EQ(List_Count(phys->shapePool), shapes + 1);
+    EXPECT_EQ(Str({Extent(fallback), (float)(List_Count(phys->shapePool) - shapes), 0}), "1 1 0");
 
     std::vector<Vec3> points(65537);
     for (size_t i = 0; i < points.size(); ++i) points[i] = Vec3{float(i % 256), float(i / 256), 0.0f};
@@ -380,8 +365,7 @@ TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
     EXPECT_EQ(Str(point) + ", " + Str(normal), "0 0 9, 0 0 -1");
     EXPECT_EQ(PhysWorld_CastRay(phys, &to, &from, &point, &normal), &owners[0]);  // from the far side
     PhysContacts_AddBody(near);
-    EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count(), 3);
-    EXPECT_EQ(PhysContacts_Holds(near, 0), 1);
+    EXPECT_EQ(PhysContacts_GetPickList()->primitives.Count() * 10 + PhysContacts_Holds(near, 0), 31);
     PhysContacts_RemoveBody(near);
     EXPECT_EQ(PhysWorld_CastRay(phys, &from, &to, nullptr, nullptr), &owners[2]);
     PhysBody* ball = Sphere(V(0, 0, 8.8f));
@@ -413,10 +397,8 @@ TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
     EXPECT_EQ(PhysWorld_CastRay(phys, &within, &beyond, nullptr, nullptr), &owners[0]);
     target(V(0, -5, 0), nullptr);
     EXPECT_EQ(PhysWorld_CastRayHit(phys, &from, &down, &r), 1);
-    EXPECT_EQ(r.object, nullptr);
-    EXPECT_NEAR(r.point.y, -4.0f, 1e-4);
     EXPECT_EQ(PhysWorld_CastRay(phys, &from, &down, &point, nullptr), nullptr);
-    EXPECT_NEAR(point.y, -4.0f, 1e-4);  // the outputs still get the hit
+    EXPECT_TRUE(!r.object && Str(r.point) == "0 -4 0" && Str(point) == "0 -4 0");  // the outputs still get the hit
     PhysRayHit h{};
     EXPECT_EQ(PhysWorld_CastRayDir(phys, nullptr, &from, nullptr, 9) +
                   PhysWorld_CastRayDir(phys, &h, nullptr, nullptr, 9) +
@@ -444,8 +426,7 @@ TEST_F(PhysTest, EveryConstraintKindAttachesHoldsAndGoesSafely)
         PhysConstraint* c = PhysConstraint_Create(phys, a, b, kind);
         ASSERT_NE(c, nullptr) << kind;
         PhysObject* o = c->object;
-        EXPECT_TRUE(PhysWorld_Owns(phys, o)) << kind;
-        EXPECT_EQ(PhysConstraint_Attach(phys, c, 0), 1) << kind;
+        EXPECT_TRUE(PhysWorld_Owns(phys, o) && PhysConstraint_Attach(phys, c, 0)) << kind;
         EXPECT_EQ(attached(o), PhysConstraint_IsJoint(kind) ? 1 : 2) << kind;
         PhysConstraint_SetStrength(c, 0.25f);
         PhysConstraint_SetDamping(c, 0.75f);
@@ -457,14 +438,13 @@ TEST_F(PhysTest, EveryConstraintKindAttachesHoldsAndGoesSafely)
         EXPECT_FLOAT_EQ(kept, PhysConstraint_IsJoint(kind) ? 7.75f : 0.25f) << kind;
         Step(2);
         PhysConstraint_Detach(phys, c);
-        EXPECT_EQ(attached(o), 0) << kind;
+        const int left = attached(o);
         PhysConstraint_Destroy(phys, c);
-        EXPECT_FALSE(PhysWorld_Owns(phys, o)) << kind;
+        EXPECT_TRUE(left == 0 && !PhysWorld_Owns(phys, o)) << kind;
     }
     EXPECT_EQ(List_Count(phys->constraintPool), 0u);
-    EXPECT_EQ(PhysConstraint_Create(phys, a, b, 8), nullptr);
-    EXPECT_EQ(PhysConstraint_Create(phys, a, b, -1), nullptr);
-    EXPECT_EQ(PhysConstraint_Create(phys, nullptr, b, 0), nullptr);
+    EXPECT_FALSE(PhysConstraint_Create(phys, a, b, 8) || PhysConstraint_Create(phys, a, b, -1) ||
+                 PhysConstraint_Create(phys, nullptr, b, 0));
     for (int kind : {1, 3, 4, 5, 6}) EXPECT_EQ(PhysConstraint_Create(phys, a, nullptr, kind), nullptr) << kind;
     for (int kind : {0, 2, 7}) EXPECT_NE(PhysConstraint_Create(phys, a, nullptr, kind), nullptr) << kind;
     EXPECT_EQ(PhysConstraint_Attach(phys, PhysConstraint_Create(phys, a, b, 1), 5), 0);  // no subspace 5
