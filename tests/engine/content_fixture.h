@@ -197,14 +197,6 @@ inline void ScriptedRay(PrimitiveCollector* c, const Vec3* from, const Vec3* to,
 
 inline Vec3 V(float x, float y, float z) { return Vec3{x, y, z}; }
 
-// A vector as "x y z", each rounded to four decimals, without a sign on zero.
-inline std::string Str(const Vec3& v)
-{
-    char text[64];
-    snprintf(text, sizeof text, "%g %g %g", std::round(v.x * 1e4f) / 1e4f + 0.0f, std::round(v.y * 1e4f) / 1e4f + 0.0f,
-             std::round(v.z * 1e4f) / 1e4f + 0.0f);
-    return text;
-}
 inline Vec3 Position(PhysBody* b)
 {
     Vec3 p;

@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -52,6 +54,15 @@ inline std::vector<uint8_t> ReadData(const std::string& name)
 }
 
 inline bool DataExists(const std::string& name) { return std::filesystem::exists(DataPath(name)); }
+
+// A vector as "x y z", each rounded to four decimals, without a sign on zero.
+inline std::string Str(const Vec3& v)
+{
+    char text[64];
+    snprintf(text, sizeof text, "%g %g %g", std::round(v.x * 1e4f) / 1e4f + 0.0f, std::round(v.y * 1e4f) / 1e4f + 0.0f,
+             std::round(v.z * 1e4f) / 1e4f + 0.0f);
+    return text;
+}
 
 // Scene writer shorthands.
 inline LwsWriterItem Item(LwsWriterItem::Kind kind, const std::string& name)
