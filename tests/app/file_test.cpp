@@ -86,9 +86,10 @@ TEST_F(FileLayer, BinaryWordsAreLittleEndianShortReadsFailAndOnlyReadWriteAndApp
   uint16_t halves[3] = {0x0102, 0xFFFE, 7};
   float matrix[16], vec[6] = {1, 2, 3, -4, -5, -6};
   for (int i = 0; i < 16; i++) matrix[i] = (float)i * 0.5f - 3.0f;
-  EXPECT_EQ(BinFile_WriteInt32s(out, words, 2) + BinFile_WriteInt16s(out, halves, 3) +
-                BinFile_WriteMatrix(out, matrix) + BinFile_WriteVec3s(out, vec, 2) + BinFile_WriteFloats(out, vec, 1),
-            5);
+  EXPECT_EQ(std::vector<int>({BinFile_WriteInt32s(out, words, 2), BinFile_WriteInt16s(out, halves, 3),
+                              BinFile_WriteMatrix(out, matrix), BinFile_WriteVec3s(out, vec, 2),
+                              BinFile_WriteFloats(out, vec, 1)}),
+            std::vector<int>(5, 1));
   BinFile_Close(out);
   std::string disk = ReadDisk("data/w.bin");
   ASSERT_EQ(disk.size(), 8u + 6 + 64 + 24 + 4);
@@ -98,9 +99,9 @@ TEST_F(FileLayer, BinaryWordsAreLittleEndianShortReadsFailAndOnlyReadWriteAndApp
   uint32_t w[2];
   uint16_t h[3];
   float m[16], v[6], one;
-  EXPECT_EQ(BinFile_ReadInt32s(in, w, 2) + BinFile_ReadInt16s(in, h, 3) + BinFile_ReadMatrix(in, m) +
-                BinFile_ReadVec3s(in, v, 2) + BinFile_ReadInt32(in, &one),
-            5);
+  EXPECT_EQ(std::vector<int>({BinFile_ReadInt32s(in, w, 2), BinFile_ReadInt16s(in, h, 3), BinFile_ReadMatrix(in, m),
+                              BinFile_ReadVec3s(in, v, 2), BinFile_ReadInt32(in, &one)}),
+            std::vector<int>(5, 1));
   EXPECT_EQ(std::vector<float>({(float)(w[1] == words[1]), (float)h[1], v[5], one}),
             std::vector<float>({1, (float)halves[1], -6, 1}));
   EXPECT_EQ(memcmp(m, matrix, sizeof m), 0);
