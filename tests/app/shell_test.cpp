@@ -45,11 +45,7 @@ AppHooks RecordingHooks()
 {
     AppHooks h = {};
     h.trace = Trace;
-#define RECORD_INIT(slot, name) \
-    h.slot = [] {               \
-        Record(name);           \
-        return 1;               \
-    }
+#define RECORD_INIT(slot, name) h.slot = [] { return Record(name), 1; }
 #define RECORD_SHUTDOWN(slot, name) h.slot = [] { Record(name); }
     RECORD_INIT(sceneInit, "Scene_Init");
     RECORD_INIT(nodeInit, "Node_Init");

@@ -46,6 +46,7 @@
 #include "physics/base/phys_warning.h"
 #include "physics/dynamics/phys_time.h"
 #include "physics/dynamics/rigid_body.h"
+#include "tests/engine/drawing_fixture.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 #include "tools/lib/atfwrite.h"
 #include "tools/lib/cfgc.h"
@@ -152,18 +153,9 @@ protected:
     // A solid 4 x 4 image file (".png" or ".bmp" by the name) of colour r, g, b.
     static void WriteImage(const std::string& name, uint8_t r, uint8_t g, uint8_t b)
     {
-        const std::filesystem::path p = DataPath(name);
-        std::filesystem::create_directories(p.parent_path());
-        Image* image = Image_Create(4, 4, 32);
-        Image_AllocatePixels(image);
-        for (int i = 0; i < 16; i++) {
-            uint8_t* px = image->pixels + (i / 4) * image->stride + (i % 4) * 4;
-            px[0] = r, px[1] = g, px[2] = b, px[3] = 255;
-        }
-        const std::string path = p.string();
-        if (path.size() > 4 && path.substr(path.size() - 4) == ".png") ImagePng_Write(image, path.c_str());
-        else ImageBmp_Write(image, path.c_str());
-        Image_Destroy(image);
+        std::filesystem::create_directories(DataPath(name).parent_path());
+        drawingtest::WriteImage(DataPath(name).string(), 4, 4,
+                                [=](int32_t, int32_t) { return 0xFFu << 24 | r << 16 | g << 8 | b; });
     }
     // Compiles configuration text for the source name the game opens.
     static void WriteConfig(const std::string& sourceName, const std::string& text)
