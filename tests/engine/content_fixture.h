@@ -403,26 +403,16 @@ inline void Install(std::set<std::string> loadable)
     const TriggerSoundTable table = {
         [](const char* name, uint32_t) -> Sound* {
             Get().calls.push_back(std::string("load ") + name);
-            if (!Get().loadable.count(name)) return nullptr;
-            Get().live++;
-            return (Sound*)Get().next++;
+            return Get().loadable.count(name) ? (Get().live++, (Sound*)Get().next++) : nullptr;
         },
+        [](Sound* s) { return Get().calls.push_back("addref " + Id(s)), Get().live++, s; },
         [](Sound* s) {
-            Get().calls.push_back("addref " + Id(s));
-            Get().live++;
-            return s;
-        },
-        [](Sound* s) {
-            if (!s) return;
-            Get().calls.push_back("release " + Id(s));
-            Get().live--;
+            if (s) Get().calls.push_back("release " + Id(s)), Get().live--;
         },
         [](Sound* s, Node* n) { Get().calls.push_back("oneshot " + Id(s) + " " + Where(n)); },
         [](Sound* s, Node* n) {
             Sound* loop = (Sound*)(Get().next++ + 1000);
-            Get().calls.push_back("loop " + Id(s) + " " + Where(n) + " -> " + Id(loop));
-            Get().live++;
-            return loop;
+            return Get().calls.push_back("loop " + Id(s) + " " + Where(n) + " -> " + Id(loop)), Get().live++, loop;
         },
         [](Sound* s, float g) {
             char text[64];
