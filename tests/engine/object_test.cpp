@@ -129,13 +129,11 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
         Object* o = Make(d);
         ASSERT_NE(o, nullptr);
         EXPECT_EQ(g_templates, std::vector<ObjectTemplate*>{d.templateRecord});
-        EXPECT_EQ(o->visual != nullptr, c.mesh);
-        EXPECT_EQ(c.mesh ? Node_GetVisual(o->node) : nullptr, o->visual);
-        EXPECT_EQ(o->scene != nullptr, c.scene);
-        EXPECT_EQ(c.scene ? Node_GetParent(o->sceneNode) : nullptr, c.scene ? o->node : nullptr);
+        EXPECT_TRUE((o->visual != nullptr) == c.mesh && (c.mesh ? Node_GetVisual(o->node) : nullptr) == o->visual);
+        EXPECT_TRUE((o->scene != nullptr) == c.scene &&
+                    (c.scene ? Node_GetParent(o->sceneNode) : nullptr) == (c.scene ? o->node : nullptr));
         float r = 0.0f;
-        EXPECT_EQ(PhysBody_GetFirstPrimitiveValue(o->body, &r), c.radius > 0.0f ? 1 : 0);
-        EXPECT_EQ(r, c.radius);
+        EXPECT_TRUE(PhysBody_GetFirstPrimitiveValue(o->body, &r) == (c.radius > 0.0f) && r == c.radius);
         EXPECT_TRUE(Node_GetObject(o->node) == o && PhysBody_GetOwner(o->body) == (o->body ? o : nullptr) &&
                     Node_GetParent(o->node) == ObjectWorld_GetRootNode() && !o->animSet);
         EXPECT_EQ(Object_AdvanceAnimation(o, 0.01f), 0);
@@ -182,9 +180,8 @@ TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInIns
     Object* o = Make(d);
     const RigidBody* rb = PhysBody_Unwrap(o->body);
     EXPECT_EQ(Str({rb->mass, rb->restitution, rb->friction}), "2 0.3 0.7");
-    EXPECT_EQ(PhysBody_GetCollisionGroup(o->body), 5u);
-    EXPECT_EQ(PhysBody_IsActive(o->body) + PhysBody_IsPhantom(o->body) + rb->pinned, 3);
-    EXPECT_EQ(rb->lockedAxes, 4);
+    EXPECT_TRUE(PhysBody_GetCollisionGroup(o->body) == 5 && PhysBody_IsActive(o->body) && PhysBody_IsPhantom(o->body) &&
+                rb->pinned && rb->lockedAxes == 4);
     EXPECT_EQ(o->flags,
               uint32_t(OBJECT_PHANTOM | OBJECT_ACTIVE | OBJECT_PINNED | OBJECT_LIMIT_SPIN_Z | OBJECT_NO_PICK));
     const Vec3 zero{0, 0, 0};
@@ -206,8 +203,7 @@ TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInIns
     for (Object* x : {s, copy}) {
         Vec3 w;
         PhysBody_GetAngularVelocity(x->body, &w);
-        EXPECT_EQ(w.y, 0.0f);
-        EXPECT_NE(w.z, 0.0f);
+        EXPECT_TRUE(w.y == 0.0f && w.z != 0.0f);
     }
     Object* st = Make(Describe("NOVISUAL", "SPHERE0.5"));
     EXPECT_TRUE(st->flags == OBJECT_STATIC && !PhysBody_Unwrap(st->body)->pinned && !PhysBody_IsActive(st->body));
@@ -223,8 +219,7 @@ TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInIns
     picked.removeFromPickList = 1;
     Object* hidden = Make(picked);
     picked.removeFromPickList = 0;
-    EXPECT_EQ(PhysContacts_Holds(hidden->body, 0), 0);
-    EXPECT_EQ(PhysContacts_Holds(Make(picked)->body, 0), 1);
+    EXPECT_TRUE(!PhysContacts_Holds(hidden->body, 0) && PhysContacts_Holds(Make(picked)->body, 0));
 }
 
 TEST_F(ObjectWorldTest, UpdatesDampByClampedFactorsAndStopForAnObjectDestroyedMeanwhile)
@@ -329,8 +324,7 @@ TEST_F(ObjectWorldTest, ShadowsLieOnTheGroundTheRayFindsOrOnlyWithTheAlwaysFlagW
     ASSERT_EQ(g_rays.size(), 1u);
     EXPECT_EQ(Str(g_rays[0].from) + ", " + Str(g_rays[0].to), "3 10 4, 3 -1990 4");
     EXPECT_EQ(Str(o->shadowPosition) + ", " + Str(o->shadowAxis), "3 1.05 4, 0 -0.48 0.36");
-    ASSERT_EQ(batch->quadCount, 1u);
-    EXPECT_TRUE(batch->quads[0].oriented);
+    ASSERT_TRUE(batch->quadCount == 1 && batch->quads[0].oriented);
     Object_Update(o, &dt);
     ASSERT_EQ(g_rays.size() * 10 + batch->quadCount, 12u);
     EXPECT_EQ(Str(batch->quads[1].centre), Str(batch->quads[0].centre));
@@ -446,12 +440,10 @@ TEST_F(ObjectWorldTest, LaterLoadsOfAFileInstanceItsTemplateUnlessItsVisualCanno
         const std::string text = std::string(keys) + "\n Constructor = Test_Constructor\n FPVal0 = ";
         WriteObject(name, text + "1");
         Object* one = ObjectTemplate_Load(name.c_str(), nullptr, pool, 0);
-        ASSERT_NE(one, nullptr) << keys;
-        EXPECT_EQ((one->flags & OBJECT_MADE_WHILE_LOADING) != 0, afresh) << keys;
+        ASSERT_TRUE(one && ((one->flags & OBJECT_MADE_WHILE_LOADING) != 0) == afresh) << keys;
         WriteObject(name, text + "2");  // only a fresh read sees the change
         Object* two = ObjectTemplate_Load(name.c_str(), nullptr, pool, 0);
-        ASSERT_NE(two, nullptr) << keys;
-        EXPECT_EQ(g_templates.back()->fpVal[0], afresh ? 2.0f : 1.0f) << keys;
+        ASSERT_TRUE(two && g_templates.back()->fpVal[0] == (afresh ? 2.0f : 1.0f)) << keys;
         if (one->scene) {
             EXPECT_EQ(two->scene->source == nullptr, afresh) << keys;
         }
@@ -466,8 +458,9 @@ TEST_F(ObjectWorldTest, LaterLoadsOfAFileInstanceItsTemplateUnlessItsVisualCanno
     for (const auto& [keys, made] : statics) {
         const std::string name = "Objects\\Static" + std::to_string(i++) + ".cfg";
         WriteObject(name, keys);
-        EXPECT_EQ(ObjectTemplate_Load(name.c_str(), nullptr, pool, 1) != nullptr, made) << keys;
-        EXPECT_NE(ObjectTemplate_Load(name.c_str(), nullptr, pool, 0), nullptr) << keys;
+        EXPECT_TRUE((ObjectTemplate_Load(name.c_str(), nullptr, pool, 1) != nullptr) == made &&
+                    ObjectTemplate_Load(name.c_str(), nullptr, pool, 0))
+            << keys;
     }
     EXPECT_EQ(ObjectTemplate_Count(), templates + 4);
     CallbackRegistry_AddFn(
@@ -523,8 +516,8 @@ TEST_F(ObjectWorldTest, ContactsReachBothSidesWithOneNormalAndAreNewUntilBothUpd
     ObjectCollision_GetContactPoint(&p);
     ObjectCollision_GetContactNormal(&n);
     EXPECT_EQ(Str(p) + ", " + Str(n), "0 0 0, 0 1 0");
-    EXPECT_EQ(ObjectCollision_InContact() + ObjectCollision_IsTouching() + ObjectCollision_GetImpactSpeed(), 0.0f);
-    EXPECT_EQ(ObjectCollision_GetEventType(), uint32_t(OBJECT_EVENT_CONTACT));
+    EXPECT_TRUE(ObjectCollision_InContact() + ObjectCollision_IsTouching() + ObjectCollision_GetImpactSpeed() == 0.0f &&
+                ObjectCollision_GetEventType() == OBJECT_EVENT_CONTACT);
     ObjectCollision_ClearEvent();
     EXPECT_EQ(ObjectCollision_GetEventType(), 0u);
     const float dt = 0.01f;
@@ -579,8 +572,7 @@ TEST_F(ObjectWorldTest, OverlapsOwnerlessBodiesAndCallbacksThatDestroyObjects)
     ASSERT_EQ(g_hits.size(), 3u);
     EXPECT_EQ(std::vector<Object*>({g_hits[0].other, g_hits[1].other, g_hits[2].other, g_hits[2].self}),
               std::vector<Object*>({nullptr, nullptr, nullptr, b}));
-    EXPECT_EQ(g_hits[0].side + g_hits[1].side, 1u);
-    EXPECT_EQ(a->partnerCount, 0u);
+    EXPECT_TRUE(g_hits[0].side + g_hits[1].side == 1 && a->partnerCount == 0);
     events[0].primitiveB = nullptr;
     ObjectCollision_OnContact(&events[0]);
     ObjectCollision_OnEvent(&events[0]);
@@ -639,13 +631,12 @@ TEST_F(ObjectWorldTest, ObjectScenesMakeAnObjectPerItemFromTheFileOfItsBaseName)
         Node_FindByName(root, "Keep_00")->flags |= 1u << 24;
     });
     char folder[] = "Level\\";  // a trailing back-slash: not doubled, not written to
-    EXPECT_EQ(ObjectScene_Load("Level\\Map.lws", folder, pool), 0);
-    EXPECT_STREQ(folder, "Level\\");
+    EXPECT_TRUE(ObjectScene_Load("Level\\Map.lws", folder, pool) == 0 && !strcmp(folder, "Level\\"));
     std::string made;
     for (Object* o : PoolObjects()) made += std::string(o->name) + " ";
     EXPECT_EQ(made, "Level\\Keep.cfg Crate Crate ");  // the walk takes the newest sibling first
     EXPECT_EQ(hooked, (std::vector<std::string>{"Keep", "Claimed", "Missing", "Crate", "Crate"}));
-    EXPECT_EQ(ObjectTemplate_Find("Level\\Claimed.cfg"), nullptr);
+    EXPECT_FALSE(ObjectTemplate_Find("Level\\Claimed.cfg"));
     const std::vector<Object*> crates = {PoolObjects()[1], PoolObjects()[2]};
     EXPECT_NE(crates[0]->nameHash == 0, crates[1]->nameHash == 0);
     for (Object* o : {crates[0], crates[1]})  // synced: the node follows
