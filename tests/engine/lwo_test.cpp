@@ -68,8 +68,7 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
 {
     const std::vector<uint8_t> bytes = LwoWriter_Write(RichObject());
     LwoObject* o = LoadBytes(bytes);
-    ASSERT_NE(o, nullptr) << LoadError_Get();
-    ASSERT_TRUE(o->pointCount == 11 && o->polygonCount == 14);
+    ASSERT_TRUE(o && o->pointCount == 11 && o->polygonCount == 14) << LoadError_Get();
     Vec3 p;
     Lwo_GetCornerPosition(o, 12, 2, &p);
     EXPECT_EQ(std::vector<float>({(float)o->version, (float)o->layerCount, (float)o->indices[12 * 3 + 2],
@@ -87,8 +86,8 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
                   {Lwo_GetSurfaceClipCount(o, 0), Lwo_GetSurfaceClipCount(o, 1), Lwo_GetSurfaceClipCount(o, 2)}),
               std::vector<uint32_t>({1, 4, 0}));
     EXPECT_EQ(image(0, 0) + " " + image(1, 3), "wood.png img010.png");
-    EXPECT_EQ(Lwo_GetSurfaceReflection(o, 1, name, sizeof name, &value), 1);
-    EXPECT_EQ(name + (" " + Str({value, 0, 0})), "chrome.bmp 0.4 0 0");
+    EXPECT_TRUE(Lwo_GetSurfaceReflection(o, 1, name, sizeof name, &value) &&
+                name + (" " + Str({value, 0, 0})) == "chrome.bmp 0.4 0 0");
     EXPECT_EQ(Lwo_GetSurfaceReflection(o, 2, name, sizeof name, &value) +
                   Lwo_GetSurfaceReflection(o, 0, name, sizeof name, &value),
               0);
@@ -96,8 +95,7 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
     float u, v;
     ASSERT_EQ(Lwo_GetTexCoord(o, 0, 12, 8, &u, &v), 1);
     EXPECT_EQ(std::vector<float>({u, v}), std::vector<float>({0.25f, 0.25f}));  // v stored as 1 - v
-    ASSERT_EQ(Lwo_GetTexCoord(o, 0, 13, 8, &u, &v), 1);
-    EXPECT_EQ(u, 0.5f);
+    EXPECT_TRUE(Lwo_GetTexCoord(o, 0, 13, 8, &u, &v) && u == 0.5f);
     EXPECT_EQ(Lwo_GetTexCoord(o, 0, 12, 9, &u, &v) + Lwo_GetSurfaceTexCoordMap(o, 0), 0);
     ASSERT_EQ(Lwo_FindVertexMap(o, LWO_MAP_WEIGHT, "Arm"), 0);
     EXPECT_EQ(Str({Lwo_GetWeight(o, 0, 12, 1), Lwo_GetWeight(o, 0, 12, 0),
@@ -105,20 +103,17 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
               "0.3 0 -1");
     EXPECT_EQ(o->mapCount[LWO_MAP_MORPH] * 10 + o->mapCount[LWO_MAP_COLOUR], 12u);
     uint32_t colour = 0;  // point 10, (1, 0.5, 0) at intensity 0.5
-    ASSERT_EQ(Lwo_GetVertexColour(o, 12, 2, &colour), 1);
-    EXPECT_EQ(colour, 0xFF7F3F00u);
+    EXPECT_TRUE(Lwo_GetVertexColour(o, 12, 2, &colour) && colour == 0xFF7F3F00u) << colour;
     EXPECT_EQ(Lwo_GetVertexColour(o, 12, 0, &colour) + Lwo_GetVertexColour(o, 0, 0, &colour), 0);  // "Wood": no paint
     const Vec3 where = {11.0f, 0.000005f, 0.0f}, nowhere = {11.0f, 0.0001f, 0.0f};
     EXPECT_EQ(Lwo_FindPoint(o, &where) * 10 + Lwo_FindPoint(o, &nowhere), 99);
     uint32_t polygon, corner;
-    ASSERT_EQ(Lwo_FindPolygonWithPoint(o, 10, &polygon, &corner), 1);
-    EXPECT_EQ(polygon * 10 + corner, 122u);
+    EXPECT_TRUE(Lwo_FindPolygonWithPoint(o, 10, &polygon, &corner) && polygon * 10 + corner == 122);
     Lwo_Free(o);
 
     int32_t layer = 1;
     o = Lwo_Load("Objects\\Thing.lwo", &layer, 0, 0);
-    ASSERT_NE(o, nullptr);
-    ASSERT_EQ(o->pointCount, 3u);
+    ASSERT_TRUE(o && o->pointCount == 3);
     EXPECT_EQ(Str({(float)layer, o->points[0].x, (float)o->polygons[0].surface}), "1 10 1");
     Lwo_Free(o);
     int32_t index = 0, missing = 0;
@@ -240,12 +235,10 @@ TEST_F(LwoTest, VersionOneSurfacesAndPlanarCoordinatesOfEitherVersion)
             if (version == 1) {
                 char name[32];
                 float value;
-                ASSERT_EQ(Lwo_GetSurfaceImageName(o, 0, 0, name, sizeof name), 1);
-                EXPECT_STREQ(name, "grid.png");
+                EXPECT_TRUE(Lwo_GetSurfaceImageName(o, 0, 0, name, sizeof name) && !strcmp(name, "grid.png"));
                 // The colour in bytes, the diffuse level in fixed point.
                 EXPECT_EQ(Str({o->surfaces[0].colour[2], o->surfaces[0].diffuse, 0}), Str({51 / 255.0f, 0.5f, 0}));
-                EXPECT_EQ(Lwo_GetSurfaceReflection(o, 0, name, sizeof name, &value), 1);
-                EXPECT_STREQ(name, "env.bmp");
+                EXPECT_TRUE(Lwo_GetSurfaceReflection(o, 0, name, sizeof name, &value) && !strcmp(name, "env.bmp"));
             }
             Lwo_Free(o);
         }
@@ -275,8 +268,7 @@ TEST_F(LwoTest, RawChunksFourByteIndicesSkippedPolygonTagsAndPadBytes)
     LwoBytes file;
     file.Chunk("FORM", form);
     LwoObject* o = LoadBytes(file.data);
-    ASSERT_NE(o, nullptr) << LoadError_Get();
-    ASSERT_EQ(o->polygonCount, 2u);
+    ASSERT_TRUE(o && o->polygonCount == 2) << LoadError_Get();
     EXPECT_EQ(Str({(float)o->indices[0], (float)o->polygons[0].surface, (float)o->polygons[1].surface}), "291 0 -1");
     Lwo_Free(o);
 }

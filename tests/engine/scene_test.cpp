@@ -104,8 +104,7 @@ TEST_F(SceneTextTest, VersionThreeChannelsFillEqualTimesInsertEarlierKeysAndInte
               std::vector<float>({1, 0, 0, 5}));
     ASSERT_EQ(Parse("LWSC\n3\n\nAddNullObject Kept\n\nAddCamera\nZoomFactor 2"), 1);
     EXPECT_EQ(std::vector<int>({scene.itemCount, scene.cameraCount, scene.firstCamera}), std::vector<int>({1, 0, -1}));
-    ASSERT_EQ(Parse("LWSC\n3\n\nAddNullObject A\nAddNullObject B\n\n"), 1);
-    EXPECT_EQ(scene.itemCount, 2);
+    EXPECT_TRUE(Parse("LWSC\n3\n\nAddNullObject A\nAddNullObject B\n\n") && scene.itemCount == 2);
 }
 
 TEST_F(SceneTextTest, ParentsResolveByKindAndBadOnesBecomeRoots)
@@ -127,8 +126,7 @@ TEST_F(SceneTextTest, ParentsResolveByKindAndBadOnesBecomeRoots)
     s.items[5].bones[0].name = "Root";
     s.items[5].bones[1].name = "Tip";
     s.items[5].bones[1].parent = 0;
-    ASSERT_EQ(Parse(s), 1) << LoadError_Get();
-    ASSERT_EQ(scene.itemCount, 12);
+    ASSERT_TRUE(Parse(s) && scene.itemCount == 12) << LoadError_Get();
     auto at = [&](const SceneRecord* r) { return r ? (int)(r - scene.records) : -1; };
     std::vector<int> parentOf, roots;
     for (int i = 0; i < 12; i++) parentOf.push_back(at(scene.records[i].parent));
@@ -202,8 +200,7 @@ LwsWriterScene RichScene()
 TEST_F(SceneTextTest, TheCacheWritesBackWhatItReadsAndEveryTruncationFailsWithNothingLeft)
 {
     std::filesystem::create_directories(DataPath("Cache\\00"));
-    ASSERT_EQ(Parse(RichScene()), 1);
-    ASSERT_EQ(SceneCache_Write(&scene, kCache), 1);
+    ASSERT_TRUE(Parse(RichScene()) && SceneCache_Write(&scene, kCache));
     const std::vector<uint8_t> full = ReadData(kCache);
     ASSERT_EQ(ReadBack(full), 1) << LoadError_Get();
     EXPECT_EQ(read.items[1].firstBone, &read.bones[0]);
@@ -224,8 +221,8 @@ TEST_F(SceneTextTest, TheCacheWritesBackWhatItReadsAndEveryTruncationFailsWithNo
 TEST_F(SceneTextTest, CachedPoolsCarryOneLengthWordAndLyingCountsAndIndicesAreRefused)
 {
     std::filesystem::create_directories(DataPath("Cache\\00"));
-    ASSERT_EQ(Parse("LWSC\n3\n\nAddNullObject A\n\nAddNullObject B\nParentItem 10000000\n\n"), 1);
-    ASSERT_EQ(SceneCache_Write(&scene, kCache), 1);
+    ASSERT_TRUE(Parse("LWSC\n3\n\nAddNullObject A\n\nAddNullObject B\nParentItem 10000000\n\n") &&
+                SceneCache_Write(&scene, kCache));
     const std::vector<uint8_t> good = ReadData(kCache);
     ASSERT_EQ(good.size(), 70u + 2 * 44 + 2 * 60 + 2 * 4 + 4);
     EXPECT_EQ(std::vector<uint8_t>(good.begin() + 36, good.begin() + 52),
@@ -355,8 +352,7 @@ TEST_F(SceneTest, SharedLoadsGiveInstancesThatPlayOnTheirOwnAndEverythingIsFreed
     WriteScene("Scenes\\Shared.lws", SceneOf({box, Item(LwsWriterItem::LIGHT, "")}));
     for (int releaseFirstFirst : {0, 1}) {
         Scene* first = Scene_Load("Scenes\\Shared", nullptr, 0, nullptr);
-        ASSERT_NE(first, nullptr);
-        ASSERT_EQ(Scene_CreateLights(first), 1);
+        ASSERT_TRUE(first && Scene_CreateLights(first));
         Scene* second = Scene_Load("Scenes\\Shared.lws", nullptr, 0, nullptr);
         ASSERT_TRUE(second && second->lights);
         Node* a = Scene_GetItemNode(first, 0);
@@ -421,8 +417,7 @@ TEST_F(SceneTest, DissolvesFadeTheSubtreeAndIntensityEnvelopesDriveLightsFiveFol
         s.version = version;
         s.firstFrame = 30;  // times count from the start
         Scene* scene = Load(s);
-        ASSERT_NE(scene, nullptr);
-        ASSERT_EQ(Scene_CreateLights(scene), 1);
+        ASSERT_TRUE(scene && Scene_CreateLights(scene));
         Node* ghost = Scene_FindItem(scene, "Ghost", 0);
         Node* under = Scene_FindItem(scene, "Child", 0);
         std::vector<float> alphas;
@@ -451,16 +446,15 @@ TEST_F(SceneTest, LightItemsBecomeLightsOfTheirKindThatAddToTheWorldWhileEnabled
     s.items[2].range = 25.0f;
     s.items[4].intensity = 0.5f;
     Scene* scene = Load(s);
-    ASSERT_NE(scene, nullptr);
-    ASSERT_EQ(Scene_CreateLights(scene), 1);
+    ASSERT_TRUE(scene && Scene_CreateLights(scene));
     SceneLight** l = scene->lights;
     ASSERT_TRUE(l[0] && !l[1] && l[2] && !l[3] && l[4]);
     EXPECT_EQ(std::vector<int>({Light_GetType(l[0]->light), Light_GetType(l[2]->light), Light_GetType(l[4]->light)}),
               std::vector<int>({LIGHT_DIRECTIONAL, LIGHT_SOFT_SPOT, LIGHT_POINT}));
     EXPECT_EQ(F(SceneLight_GetConeAngle(l[2])) + " " + F(SceneLight_GetRadius(l[2])) + " " + F(l[4]->light->colour.red),
               F(kPi / 6) + " 25 " + F(127 / 255.0f * 0.5f));
-    EXPECT_EQ(LightsInWorld() * 10 + l[0]->enabled + l[2]->enabled + l[4]->enabled, 33u);
-    EXPECT_EQ(l[2]->node->parent, Scene_GetItemNode(scene, scene->items[2].nodeIndex));
+    EXPECT_TRUE(LightsInWorld() * 10 + l[0]->enabled + l[2]->enabled + l[4]->enabled == 33 &&
+                l[2]->node->parent == Scene_GetItemNode(scene, scene->items[2].nodeIndex));
     Scene_Release(scene);
     EXPECT_EQ(LightsInWorld(), 0);
 
@@ -537,8 +531,7 @@ TEST_F(NodeTest, NamesSurviveCompactionsAndThePoolGrowing)
     EXPECT_EQ(std::string(Node_GetNameText(other)) + Node_GetNameText(keep), longName + "Keeper_00");
     for (int i = 0; i < 400; ++i) {
         Node* copy = Node_Create(nullptr);
-        ASSERT_EQ(Node_SetName(copy, Node_GetNameText(keep)), 1);
-        ASSERT_STREQ(Node_GetNameText(copy), "Keeper_00");
+        ASSERT_TRUE(Node_SetName(copy, Node_GetNameText(keep)) && !strcmp(Node_GetNameText(copy), "Keeper_00")) << i;
     }
 }
 
