@@ -86,21 +86,6 @@ protected:
             },
             clear);
     }
-    // The box of the white pixels drawn by fn: "left right top bottom".
-    std::string Lit(const std::function<void()>& fn)
-    {
-        Draw(fn);
-        int32_t l = -1, r = -1, t = -1, b = -1;
-        for (int32_t y = 0; y < height; y++)
-            for (int32_t x = 0; x < width; x++) {
-                if (Pixel(x, y) != 0xFFFFFF) continue;
-                if (t < 0) t = y;
-                b = y;
-                if (l < 0 || x < l) l = x;
-                r = std::max(r, x);
-            }
-        return std::to_string(l) + " " + std::to_string(r) + " " + std::to_string(t) + " " + std::to_string(b);
-    }
 };
 
 TEST_F(SpriteTest, SharedLoadsShareOneSpriteAndLargeImagesAreHalvedUntilTheyFit)
@@ -236,13 +221,6 @@ protected:
     {
         Sprite3d_Shutdown();
         DrawingTest::TearDown();
-    }
-    uint32_t DrawWith(const Mat4& cam)
-    {
-        PlaceCamera(camera, cam);
-        uint32_t drawn = 0;
-        DrawFrame([&] { drawn = Billboard_Draw(&cam); });
-        return drawn;
     }
     // A 2 x 2 quad facing the camera (colour 0xAARRGGBB).
     static int Facing(Sprite3d* s, Vec3 at, uint32_t colour = 0xFFFFFFFF, const Mat4* cam = nullptr, float size = 2.0f)
