@@ -15,24 +15,18 @@ TEST(FileNames, DataGoesInFrontDoubledBackSlashesCollapseAndExtensionsFollowTheL
                                                        {"a\\\\b\\\\c", "DATA\\a\\b\\c"}};
   for (const auto& [name, path] : paths) EXPECT_STREQ(File_ResolvePath(name), path) << name;
   const char* cut = File_ResolvePath(std::string(5000, 'x').c_str());  // within its buffer
-  EXPECT_EQ(strlen(cut), 1023u);
-  EXPECT_EQ(strncmp(cut, "DATA\\xxx", 8), 0);
-  EXPECT_STREQ(File_GetExtension("x.y.z"), "z");
-  EXPECT_STREQ(File_GetExtension("name."), "");
-  EXPECT_EQ(File_GetExtension("xyz"), nullptr);
-  EXPECT_EQ(File_GetExtension(""), nullptr);
+  EXPECT_TRUE(strlen(cut) == 1023 && strncmp(cut, "DATA\\xxx", 8) == 0);
+  EXPECT_EQ(std::string(File_GetExtension("x.y.z")) + "|" + File_GetExtension("name."), "z|");
+  EXPECT_FALSE(File_GetExtension("xyz") || File_GetExtension(""));
 }
 
 TEST(FileWithoutEngine, OpensNothingAndReportsNoPosition) {
   FileInterface saved = *FileSystem_GetInterface();
   *FileSystem_GetInterface() = FileInterface{};
-  EXPECT_EQ(File_Init(), 0);
-  EXPECT_EQ(File_Open("x", "rb"), nullptr);
+  char buffer[8];
+  EXPECT_FALSE(File_Init() || File_Open("x", "rb") || File_Gets(buffer, sizeof buffer, nullptr) || File_GetSize("x", 1));
   EXPECT_EQ(File_Tell(nullptr), -1);
   EXPECT_EQ(File_Seek(nullptr, 0, 0), -1);  // nothing moved: not a success
-  char buffer[8];
-  EXPECT_EQ(File_Gets(buffer, sizeof buffer, nullptr), nullptr);
-  EXPECT_EQ(File_GetSize("x", 1), 0);
   File_Shutdown();
   *FileSystem_GetInterface() = saved;
 }
@@ -51,8 +45,7 @@ TEST_F(FileLayer, PrintfWritesThroughTheTableAndTheDiskCopyReadsPlainly) {
   void* g = disk->open("DATA\\out.txt", "rb");
   ASSERT_NE(g, nullptr);
   char buffer[16] = {};
-  EXPECT_EQ(disk->read(buffer, 1, sizeof buffer, g), 7u);
-  EXPECT_STREQ(buffer, "key=42\n");
+  EXPECT_TRUE(disk->read(buffer, 1, sizeof buffer, g) == 7 && !strcmp(buffer, "key=42\n"));
   disk->close(g);
 }
 
@@ -62,8 +55,7 @@ TEST_F(FileLayer, ShutdownPutsTheOriginalSlotsBack) {
   FileInterface original = *live;
   ASSERT_EQ(File_Init(), 1);
   ASSERT_EQ(File_Init(), 1);  // a second take-over changes nothing
-  EXPECT_NE(live->read, original.read);
-  EXPECT_NE(live->open, original.open);
+  EXPECT_TRUE(live->read != original.read && live->open != original.open);
   File_Shutdown();
   EXPECT_EQ(memcmp(live, &original, sizeof original), 0);  // every slot
   // And they work without the layer behind them: the engine's own slots

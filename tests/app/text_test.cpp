@@ -38,9 +38,7 @@ TEST_F(Text, DuplicateKeysTakeIndicesAndKeysIgnoreCaseAndBlanks) {
   EXPECT_EQ(Text_CountById(Text_Id("LS_HELLO")) * 10 + Text_CountById(Text_Id("LS_Empty")), 20u);
   char buffer[TEXT_BUFFER_SIZE];
   EXPECT_STREQ(Text_GetById(0, 0, buffer), kMissing);
-  EXPECT_EQ(Text_GetById(1, 0, nullptr), nullptr);
-  EXPECT_EQ(Text_Get(nullptr, 0, buffer), nullptr);
-  EXPECT_EQ(Text_Id(nullptr), 0u);
+  EXPECT_FALSE(Text_GetById(1, 0, nullptr) || Text_Get(nullptr, 0, buffer) || Text_Id(nullptr));
   char small[4];
   EXPECT_STREQ(Text_Get("LS_Hello", 0, small, sizeof small), "Hel");
 }
@@ -86,8 +84,7 @@ TEST_F(Text, MacrosLinesAndKeysReadAsTheFilesSay)
     // Keys hashing to zero add nothing; loading twice doubles.
     Parse("   =blank key\nK=v\n");
     Parse("K=w\n");
-    EXPECT_EQ(Text_CountById(0), 0u);
-    EXPECT_EQ(Get("K", 1), "w");
+    EXPECT_TRUE(Text_CountById(0) == 0 && Get("K", 1) == "w");
 }
 
 int German() { return 2; }
