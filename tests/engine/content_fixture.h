@@ -340,15 +340,6 @@ protected:
         return d;
     }
     Object* Make(const ObjectDescription& d) { return Object_Create(pool, &d); }
-    // An object of the description at p, synced with the flags.
-    Object* PlaceObject(const ObjectDescription& d, Vec3 p, uint32_t sync)
-    {
-        Object* o = Object_Create(pool, &d);
-        if (!o) return nullptr;
-        Node_SetPosition(o->node, &p);
-        Object_Sync(o, sync);
-        return o;
-    }
     Object* Copy(Object* o)
     {
         return Object_CreateFromTemplate(nullptr, o, nullptr, ObjectWorld_GetRootNode(), nullptr);

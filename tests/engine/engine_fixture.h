@@ -53,8 +53,6 @@ inline std::vector<uint8_t> ReadData(const std::string& name)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool DataExists(const std::string& name) { return std::filesystem::exists(DataPath(name)); }
-
 // A vector as "x y z", each rounded to four decimals, without a sign on zero.
 inline std::string Str(const Vec3& v)
 {

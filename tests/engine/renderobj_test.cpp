@@ -166,8 +166,7 @@ TEST_F(RenderObjTest, RaysHitFrontFacesWhereTheNodePlacesTheObject)
         return 1;
     };
     const Vec3 from = {5.2f, 0.1f, 0}, to = {5.2f, 0.1f, 20}, beside = {0, 0, 0}, past = {0, 0, 20};
-    EXPECT_EQ(RenderObj_RayTest(object, node, &from, &to, record, &hits), 1u);
-    ASSERT_EQ(hits.size(), 2u);
+    ASSERT_TRUE(RenderObj_RayTest(object, node, &from, &to, record, &hits) == 1 && hits.size() == 2);
     EXPECT_EQ(Str({hits[0].z, hits[1].z, 0}), "10 -1 0");
     EXPECT_EQ(RenderObj_RayTest(object, node, &to, &from, nullptr, nullptr) +
                   RenderObj_RayTest(object, node, &beside, &past, nullptr, nullptr),
@@ -212,8 +211,7 @@ TEST_F(RenderObjTest, TheQueueHoldsTwelveHundredEightyAndFlushesFarthestFirst)
                    &m[14], &m[15]) == 16)
             depths.push_back(m[14]);
     }
-    EXPECT_EQ(depths, (std::vector<float>{20, 10, 5})) << text;
-    EXPECT_EQ(RenderObj_GetQueueCount(), 0u);
+    EXPECT_TRUE(depths == (std::vector<float>{20, 10, 5}) && RenderObj_GetQueueCount() == 0) << text;
 }
 
 }  // namespace

@@ -167,7 +167,7 @@ TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
 
     char bwl[CACHE_NAME_MAX];
     Cache_NameFromSource(bwl, "Chars\\Arm.lwo", 0, "bwl");
-    EXPECT_TRUE(DataExists(bwl));
+    EXPECT_TRUE(std::filesystem::exists(DataPath(bwl)));
     Scene* cached = Scene_Load("Chars\\Arm", nullptr, SCENE_NO_SHARING, nullptr);
     ASSERT_NE(cached, nullptr);
     NodeExtra* e = Node_GetExtra(Scene_GetItemNode(cached, 0));
