@@ -98,8 +98,8 @@ protected:
 
 TEST_F(ShellRunTest, StartsEveryModuleInOrderRunsFramesAndShutsDownInOrder)
 {
-    Write("game.ver", std::string("1.0 build 7\r\n\0tail", 18));
-    Write("data/Text/french.txt", "HELLO=Bonjour\n");
+    WriteDisk("game.ver", std::string("1.0 build 7\r\n\0tail", 18));
+    WriteDisk("data/Text/french.txt", "HELLO=Bonjour\n");
     hooks_.gameSetup = [] {
         Record("Game_Setup");
         // The engine is started, and the options reached their readers.
@@ -155,7 +155,7 @@ TEST_F(ShellRunTest, AHeldLockOrExitInTheDialogEndsTheStartWithTheEngineClosed)
 {
     // No game: the shell's test screen in its own view until its headless time is up.
     App_SetClock([] { return g_now += 100; });
-    Write("game.ver", "1.0");  // read without a font to show it in
+    WriteDisk("game.ver", "1.0");  // read without a font to show it in
     EXPECT_EQ(Run("-quiet"), 0);
     EXPECT_TRUE(g_now >= 5000 && std::filesystem::exists(TEST_SCREEN_PNG));  // its last frame
     Mutex_Release();

@@ -61,10 +61,6 @@ protected:
         return ok;
     }
     int Parse(const LwsWriterScene& s) { return Parse(LwsWriter_Write(s)); }
-    std::string Name(uint32_t item) const
-    {
-        return SceneData_Name(scene.itemNames, scene.itemNameSize, scene.records[item].nameOffset);
-    }
     std::string Keys(uint32_t item) const
     {
         std::string s;
