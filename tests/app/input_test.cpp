@@ -47,10 +47,7 @@ protected:
     {
         ActionMap* map = ActionMap_Create(1, INPUT_TYPE_KEYBOARD);
         InputAction* a = ActionMap_GetAction(map, 0);
-        a->key = DIK_UP;
-        a->trigger = trigger;
-        a->repeatKind = repeatKind;
-        a->afterTrigger = afterTrigger;
+        a->key = DIK_UP, a->trigger = trigger, a->repeatKind = repeatKind, a->afterTrigger = afterTrigger;
         a->repeatDelay = 0.5f;
         return map;
     }

@@ -257,8 +257,7 @@ protected:
     static Sound* Stream(const char* name, uint32_t frames, int looping = 0, int64_t claimed = -1)
     {
         Layout layout;
-        layout.bits = 8;
-        layout.claimedData = claimed;
+        layout.bits = 8, layout.claimedData = claimed;
         std::string bytes(frames, '\0');
         for (uint32_t i = 0; i < frames; i++) bytes[i] = (char)Pattern(i);
         WriteDisk(std::string("Streams/") + name + ".wav", Make(layout, bytes));

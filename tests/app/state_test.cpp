@@ -87,17 +87,14 @@ TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
     GameState* root = State_Create();
     ASSERT_NE(root, nullptr);
     EXPECT_EQ(State_GetCurrent(), root);  // the first record created is current
-    root->load = RootLoad;
-    root->enter = RootEnter;
-    root->resume = RootResume;
+    root->load = RootLoad, root->enter = RootEnter, root->resume = RootResume;
     State_SetUpdate(root, RootUpdate);
     State_SetRender(root, RootRender);
     State_SetDestroy(root, RootDestroy);
     g_child = State_Create();
     ASSERT_NE(g_child, nullptr);
     EXPECT_EQ(State_GetCurrent(), root);  // later records wait to be pushed
-    g_child->enter = ChildEnter;
-    g_child->keepNodes = 1;
+    g_child->enter = ChildEnter, g_child->keepNodes = 1;
     State_SetPreUpdate(g_child, ChildPreUpdate);
     State_SetUpdate(g_child, ChildUpdate);
     State_SetDestroy(g_child, ChildDestroy);

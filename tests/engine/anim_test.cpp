@@ -29,11 +29,9 @@ AtfWriterSet SampleSet()
     AtfWriterSet set;
     for (int i = 0; i < 5; i++) {
         AtfWriterAnimation a;
-        a.sceneFlags = 1u << i;
-        a.flags = (uint32_t)i % 4;
+        a.sceneFlags = 1u << i, a.flags = (uint32_t)i % 4;
         a.scenePath = std::string("Anims\\") + std::string(i, 'p') + ".lws";
-        a.name = i ? std::string((size_t)i * 2 + 1, (char)('a' + i)) : "";
-        a.valueA = 100 + i;
+        a.name = i ? std::string((size_t)i * 2 + 1, (char)('a' + i)) : "", a.valueA = 100 + i;
         a.blendTime = 0.25f * (float)i;
         set.animations.push_back(a);
     }
@@ -207,10 +205,7 @@ protected:
                                         float blend = 0.0f)
     {
         AtfWriterAnimation a;
-        a.name = name;
-        a.scenePath = scene;
-        a.sceneFlags = sceneFlags | SCENE_NODES_ONLY;
-        a.blendTime = blend;
+        a.name = name, a.scenePath = scene, a.sceneFlags = sceneFlags | SCENE_NODES_ONLY, a.blendTime = blend;
         return a;
     }
     // The set of the file, with the game's handlers: a recorder for every

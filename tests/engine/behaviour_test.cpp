@@ -72,8 +72,7 @@ TEST_F(JointTest, HingesTakeTheirLimitsInDegreesAndJointsNeedAHeldBody)
     Step(3);
     Object_Destroy(joint_);
     ObjectDescription d = Describe();
-    d.constructor = Point2Point_Constructor;
-    d.destructor = Point2Point_Destructor;
+    d.constructor = Point2Point_Constructor, d.destructor = Point2Point_Destructor;
     Object* loose = Make(d);
     EXPECT_EQ(Joint_GetConstraint(loose), nullptr);
     Object_Destroy(loose);
@@ -146,9 +145,7 @@ protected:
     Object* Target(Vec3 p, bool phantom = false, float mass = 1.0f)
     {
         ObjectDescription d = Describe("NOVISUAL", "SPHERE0.5", mass);
-        d.active = 1;
-        d.collisionGroup = 1;
-        d.phantom = phantom;
+        d.active = 1, d.collisionGroup = 1, d.phantom = phantom;
         Object* o = Make(d);
         Node_SetPosition(o->node, &p);
         Object_Sync(o, OBJECT_SYNC_ALL);
@@ -293,8 +290,7 @@ TEST_F(AnimPathTest, OnlyHitsAboveTwoFromTheRightObjectsKnockAFollower)
         PhysPairEvent e{};
         e.kind = PHYS_EVENT_CONTACT;
         e.primitiveA = PhysBody_Unwrap(o->body)->primitives[0],
-        e.primitiveB = PhysBody_Unwrap(other->body)->primitives[0];
-        e.normal = Vec3{0, 1, 0};
+        e.primitiveB = PhysBody_Unwrap(other->body)->primitives[0], e.normal = Vec3{0, 1, 0};
         ObjectCollision_OnContact(&e);
         EXPECT_TRUE(Has(o, ANIMPATH_KNOCKED) == c.knocked && !Has(o, ANIMPATH_FOLLOWING) == c.knocked);
         Object_Destroy(o);
@@ -320,8 +316,7 @@ TEST_F(AnimPathTest, VisionRaysHaveABudgetPerRoundAndOneThatSeesSomethingKnocksT
     g_rays.clear();
     Object* o = Follower("StringVal0 = Routes\\Line.lws\n BoolVal14 = yes\n");
     PhysRayResult hit{};
-    hit.hit = 1;
-    hit.object = Target(Vec3{0, 0, -30});
+    hit.hit = 1, hit.object = Target(Vec3{0, 0, -30});
     g_rayScript = {hit};
     Update(o);
     ASSERT_EQ(g_rays.size(), 1u);

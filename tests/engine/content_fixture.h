@@ -62,8 +62,7 @@ protected:
     void SetUp() override
     {
         EnterFolder("content_");
-        answers.desktopWidth = 640;
-        answers.desktopHeight = 480;
+        answers.desktopWidth = 640, answers.desktopHeight = 480;
         D3D8Test_SetAnswers(&answers);
         window = Window_Create("content test", 640, 480, WINDOW_HEADLESS);
         ASSERT_NE(window, nullptr);
@@ -83,12 +82,8 @@ protected:
         camera = MakeCamera(0, 0, 0);
         World_AddCamera(world, camera);
         cameraNode = Node_Create(nullptr);
-        view.camera = camera;
-        view.frame = Camera_GetFrame(camera);
-        view.width = 640;
-        view.height = 480;
-        view.aspect = 0.75f;
-        view.fov = 0.5f;
+        view.camera = camera, view.frame = Camera_GetFrame(camera), view.width = 640, view.height = 480;
+        view.aspect = 0.75f, view.fov = 0.5f;
         SetCameraWindow(0.5f, 0.375f);
     }
 
@@ -120,8 +115,7 @@ protected:
         Node_SetPosition(cameraNode, &position);
         Node_GetWorldFrameMatrix(cameraNode, &view.frame->modelling);
         // A root node's world is set by the draw walk; do it here.
-        cameraNode->world = cameraNode->local;
-        cameraNode->flags &= ~NODE_DIRTY;
+        cameraNode->world = cameraNode->local, cameraNode->flags &= ~NODE_DIRTY;
         Frame_MarkDirty(view.frame);
         Frame_GetWorldMatrix(view.frame);
         Camera_SyncFrustum(&camera->object);
@@ -330,9 +324,7 @@ protected:
                                       float mass = 0, const char* name = "thing")
     {
         ObjectDescription d{};
-        d.friction = 1.0f;
-        d.convex = 1;
-        d.mass = mass;
+        d.friction = 1.0f, d.convex = 1, d.mass = mass;
         snprintf(d.visualModel, sizeof d.visualModel, "%s", visual);
         snprintf(d.physicalModel, sizeof d.physicalModel, "%s", physical);
         snprintf(d.name, sizeof d.name, "%s", name);

@@ -26,10 +26,8 @@ using drawingtest::WriteImage;
 void PlaceCamera(Camera* camera, const Mat4& m)
 {
     Matrix& f = Camera_GetFrame(camera)->modelling;
-    f.right = {m.m[0][0], m.m[0][1], m.m[0][2]};
-    f.up = {m.m[1][0], m.m[1][1], m.m[1][2]};
-    f.at = {m.m[2][0], m.m[2][1], m.m[2][2]};
-    f.pos = {m.m[3][0], m.m[3][1], m.m[3][2]};
+    f.right = {m.m[0][0], m.m[0][1], m.m[0][2]}, f.up = {m.m[1][0], m.m[1][1], m.m[1][2]};
+    f.at = {m.m[2][0], m.m[2][1], m.m[2][2]}, f.pos = {m.m[3][0], m.m[3][1], m.m[3][2]};
     Matrix_RecomputeFlags(&f, nullptr);
     Frame_MarkDirty(Camera_GetFrame(camera));
 }

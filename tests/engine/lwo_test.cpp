@@ -26,21 +26,16 @@ bool Says(const char* reason) { return std::string(LoadError_Get()).find(reason)
 LwoWriterObject RichObject()
 {
     LwoWriterObject o = Model({"Wood", "Metal", "Plain"}, {BoxLayer(1, {0, 0, 0}, 1), Triangle(2, 10, 1)});
-    o.surfaces[0].colour[1] = 0.5f;
-    o.surfaces[0].smoothingAngle = 1.0f;
+    o.surfaces[0].colour[1] = 0.5f, o.surfaces[0].smoothingAngle = 1.0f;
     o.clips.resize(3);
     o.clips[0].still = "Images\\Sub/wood.png";
     o.clips[1].prefix = "Anim\\img", o.clips[1].suffix = ".png", o.clips[1].first = 7, o.clips[1].last = 10;
     o.clips[2].still = "chrome.bmp";
     o.surfaces[0].blocks.resize(1);
-    o.surfaces[0].blocks[0].clip = 1;
-    o.surfaces[0].blocks[0].uvMap = "UV";
+    o.surfaces[0].blocks[0].clip = 1, o.surfaces[0].blocks[0].uvMap = "UV";
     o.surfaces[1].blocks.resize(1);
-    o.surfaces[1].blocks[0].clip = 2;
-    o.surfaces[1].reflection = 0.4f;
-    o.surfaces[1].reflectionClip = 3;
-    o.surfaces[1].vertexColourMap = "Paint";
-    o.surfaces[1].vertexColourIntensity = 0.5f;
+    o.surfaces[1].blocks[0].clip = 2, o.surfaces[1].reflection = 0.4f, o.surfaces[1].reflectionClip = 3;
+    o.surfaces[1].vertexColourMap = "Paint", o.surfaces[1].vertexColourIntensity = 0.5f;
     o.surfaces[2].reflection = 0.4f;  // a reflection without an image
     for (size_t i = 6; i < 12; i++) o.layers[0].polygons[i].tag = 1;
     LwoWriterLayer& t = o.layers[1];
@@ -216,14 +211,10 @@ TEST_F(LwoTest, VersionOneSurfacesAndPlanarCoordinatesOfEitherVersion)
                 for (float& x : s.blocks[0].size) x = 2.0f;
                 s.blocks[0].projection = 0;
             } else {
-                s.textureType = "Planar Image Map";
-                s.textureImage = "Images\\grid.png";
+                s.textureType = "Planar Image Map", s.textureImage = "Images\\grid.png";
                 s.textureFlags = (uint16_t)(1 << axis);
                 for (float& x : s.textureSize) x = 2.0f;
-                s.colour[2] = 0.2f;
-                s.diffuse = 0.5f;
-                s.reflection = 0.25f;
-                s.reflectionImage = "env.bmp";
+                s.colour[2] = 0.2f, s.diffuse = 0.5f, s.reflection = 0.25f, s.reflectionImage = "env.bmp";
             }
             LwoObject* o = Load(object);
             ASSERT_NE(o, nullptr) << LoadError_Get();

@@ -87,10 +87,8 @@ TEST_F(MeshTest, AReflectionImageMakesAnEnvironmentMaterialThatTheCacheKeeps)
 {
     WriteImage("Objects\\pc\\chrome.bmp", 200, 200, 200);
     LwoWriterObject object = Model({"Shiny", "Dull"}, {Strip(2, 2)});
-    object.surfaces[0] = Surface("Shiny", 0.5f, 0.5f, 0.5f);
-    object.surfaces[0].reflection = 0.5f;
-    object.surfaces[0].reflectionClip = 1;
-    object.surfaces[0].vertexColourMap = "Paint";
+    object.surfaces[0] = Surface("Shiny", 0.5f, 0.5f, 0.5f), object.surfaces[0].reflection = 0.5f;
+    object.surfaces[0].reflectionClip = 1, object.surfaces[0].vertexColourMap = "Paint";
     object.surfaces[1].reflectionClip = 1;  // writers put a zero reflection in routinely
     object.clips.resize(1);
     object.clips[0].still = "chrome.bmp";
@@ -112,8 +110,7 @@ TEST_F(MeshTest, AReflectionImageMakesAnEnvironmentMaterialThatTheCacheKeeps)
         EXPECT_FLOAT_EQ(fx->coefficient, load == 2 ? 0.25f : 0.5f);
         RenderObj_Release(&o);
     }
-    object.surfaces[0].reflectionClip = 0;
-    object.surfaces[1].reflectionClip = 0;
+    object.surfaces[0].reflectionClip = 0, object.surfaces[1].reflectionClip = 0;
     WriteModel("Objects\\Plain.lwo", object);
     RenderObj* o = Mesh_Load("Objects\\Plain", 0, nullptr);
     ASSERT_NE(o, nullptr);

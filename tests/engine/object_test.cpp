@@ -86,18 +86,14 @@ protected:
     Object* Thing(const char* name, float mass = 1.0f)
     {
         ObjectDescription d = Describe("NOVISUAL", "SPHERE0.5", mass, name);
-        d.active = 1;
-        d.collision = Collide;
+        d.active = 1, d.collision = Collide;
         return Make(d);
     }
     static CollisionPrimitive* Prim(PhysBody* b) { return PhysBody_Unwrap(b)->primitives[0]; }
     static PhysPairEvent Contact(PhysBody* a, PhysBody* b, uint32_t kind = PHYS_EVENT_CONTACT)
     {
         PhysPairEvent e{};
-        e.kind = kind;
-        e.primitiveA = Prim(a);
-        e.primitiveB = Prim(b);
-        e.normal = Vec3{0, 1, 0};
+        e.kind = kind, e.primitiveA = Prim(a), e.primitiveB = Prim(b), e.normal = Vec3{0, 1, 0};
         return e;
     }
 };
@@ -124,8 +120,7 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
         SCOPED_TRACE(std::string(c.visual) + " / " + c.physical);
         g_templates.clear();
         ObjectDescription d = Describe(c.visual, c.physical, 1.0f);
-        d.constructor = Construct;
-        d.templateRecord = reinterpret_cast<ObjectTemplate*>(&record);
+        d.constructor = Construct, d.templateRecord = reinterpret_cast<ObjectTemplate*>(&record);
         Object* o = Make(d);
         ASSERT_NE(o, nullptr);
         EXPECT_EQ(g_templates, std::vector<ObjectTemplate*>{d.templateRecord});
@@ -161,8 +156,7 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
     for (int before : {0, 1}) {
         Mesh_SetPerObjectDictionaries(before);
         ObjectDescription d = Describe("Objects\\Box.lwo");
-        d.noTextureSharing = 1;
-        d.visualFlags = 1;
+        d.noTextureSharing = 1, d.visualFlags = 1;
         EXPECT_TRUE(Make(d)->visual && Mesh_GetPerObjectDictionaries() == before);
     }
     Mesh_SetPerObjectDictionaries(0);
@@ -171,12 +165,8 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
 TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInInstances)
 {
     ObjectDescription d = Describe("NOVISUAL", "SPHERE0.5", 2.0f);
-    d.collisionGroup = 5;
-    d.restitution = 0.3f;
-    d.friction = 0.7f;
-    d.active = d.phantom = d.pinned = 1;
-    d.limitSpin[2] = 1;
-    d.removeFromPickList = 1;
+    d.collisionGroup = 5, d.restitution = 0.3f, d.friction = 0.7f, d.active = d.phantom = d.pinned = 1;
+    d.limitSpin[2] = 1, d.removeFromPickList = 1;
     Object* o = Make(d);
     const RigidBody* rb = PhysBody_Unwrap(o->body);
     EXPECT_EQ(Str({rb->mass, rb->restitution, rb->friction}), "2 0.3 0.7");
@@ -187,9 +177,7 @@ TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInIns
     const Vec3 zero{0, 0, 0};
     PhysWorld_SetGravity(phys, &zero);
     ObjectDescription spin = Describe("NOVISUAL", "SPHERE0.5", 1.0f);
-    spin.active = 1;
-    spin.limitSpin[1] = 1;
-    spin.centreOfMassShift = Vec3{0, -0.2f, 0};
+    spin.active = 1, spin.limitSpin[1] = 1, spin.centreOfMassShift = Vec3{0, -0.2f, 0};
     Object* s = Make(spin);
     Object* copy = Copy(s);
     ASSERT_NE(copy, nullptr);
@@ -264,10 +252,7 @@ TEST_F(ObjectWorldTest, DestroyReleasesByOwnershipAlwaysUnlinksAndPoolsAreLimite
     Node* node = Node_Create(ObjectWorld_GetRootNode());
     PhysBody* body = PhysBody_Create(phys, 0.5f, 1.0f);
     ObjectDescription d = Describe();
-    d.node = node;
-    d.body = body;
-    d.ownership = OBJECT_OWNS_VISUALS;
-    d.destructor = Destruct;
+    d.node = node, d.body = body, d.ownership = OBJECT_OWNS_VISUALS, d.destructor = Destruct;
     Object* o = Make(d);
     const uint32_t serial = Object_GetSerial(o);
     EXPECT_TRUE(Node_GetObject(node) == o && PhysBody_GetOwner(body) == o && serial &&
@@ -303,9 +288,7 @@ TEST_F(ObjectWorldTest, ShadowsLieOnTheGroundTheRayFindsOrOnlyWithTheAlwaysFlagW
     auto shadowed = [&](uint32_t extraFlags, Vec3 p) {
         ObjectDescription d = Describe();
         snprintf(d.shadowName, sizeof d.shadowName, "shadow.png");
-        d.shadowPixelHeight = 4;
-        d.shadowSize[0] = 2.0f;
-        d.shadowSize[1] = 3.0f;
+        d.shadowPixelHeight = 4, d.shadowSize[0] = 2.0f, d.shadowSize[1] = 3.0f;
         Object* o = Make(d);
         o->flags |= extraFlags;
         Node_SetPosition(o->node, &p);
@@ -316,9 +299,7 @@ TEST_F(ObjectWorldTest, ShadowsLieOnTheGroundTheRayFindsOrOnlyWithTheAlwaysFlagW
     Object* o = shadowed(0, V(3, 10, 4));
     ASSERT_TRUE(o->shadow && (o->flags & OBJECT_SHADOW));
     PhysRayResult hit{};
-    hit.hit = 1;
-    hit.point = V(3, 1, 4);
-    hit.normal = V(0, 0.6f, 0.8f);
+    hit.hit = 1, hit.point = V(3, 1, 4), hit.normal = V(0, 0.6f, 0.8f);
     g_rayScript = {hit};
     Object_Update(o, &dt);
     ASSERT_EQ(g_rays.size(), 1u);

@@ -119,9 +119,7 @@ TEST_F(SceneTextTest, ParentsResolveByKindAndBadOnesBecomeRoots)
         s.items[p[0]].parentBone = p[3];
     }
     s.items[5].bones.resize(2);
-    s.items[5].bones[0].name = "Root";
-    s.items[5].bones[1].name = "Tip";
-    s.items[5].bones[1].parent = 0;
+    s.items[5].bones[0].name = "Root", s.items[5].bones[1].name = "Tip", s.items[5].bones[1].parent = 0;
     ASSERT_TRUE(Parse(s) && scene.itemCount == 12) << LoadError_Get();
     auto at = [&](const SceneRecord* r) { return r ? (int)(r - scene.records) : -1; };
     std::vector<int> parentOf, roots;
@@ -135,8 +133,7 @@ TEST_F(SceneTextTest, ParentsResolveByKindAndBadOnesBecomeRoots)
                 scene.bones[0].firstChild == &scene.bones[1] && scene.boneParents[1] == 1);
     EXPECT_TRUE(!strcmp(scene.bones[1].name, "Tip") && scene.bones[1].boneNumber == 1);
     s = SceneOf({Item(LwsWriterItem::NUL, "Top"), Placed("Child", {0, 0, 0}, 0), Placed("Bad", {0, 0, 0}, 0)});
-    s.version = 1;
-    s.items[2].parentIndex = -1;
+    s.version = 1, s.items[2].parentIndex = -1;
     ASSERT_EQ(Parse(s), 1);
     EXPECT_TRUE(scene.records[1].parent == &scene.records[0] && !scene.records[2].parent &&
                 scene.parentCodes[1] == 0x10000001u);
@@ -169,25 +166,14 @@ LwsWriterScene RichScene()
 {
     LwsWriterItem root = Item(LwsWriterItem::NUL, "Root"), skin = Item(LwsWriterItem::OBJECT, "Skin.lwo"),
                   light = Item(LwsWriterItem::LIGHT, ""), camera = Item(LwsWriterItem::CAMERA, "");
-    root.keys = {Key(0, 0), Key(1, 0)};
-    root.keys[1].position[2] = 4.0f;
-    root.dissolve = {{0.0f, 0.0f}, {0.5f, 1.0f}};
-    root.hasPivotRotation = true;
-    root.pivotRotation[0] = 0.5f;
-    skin.parentKind = LWS_PARENT_ITEM;
-    skin.hasPivot = true;
-    skin.pivot[1] = 1.0f;
+    root.keys = {Key(0, 0), Key(1, 0)}, root.keys[1].position[2] = 4.0f, root.dissolve = {{0.0f, 0.0f}, {0.5f, 1.0f}};
+    root.hasPivotRotation = true, root.pivotRotation[0] = 0.5f;
+    skin.parentKind = LWS_PARENT_ITEM, skin.hasPivot = true, skin.pivot[1] = 1.0f;
     skin.bones.resize(2);
-    skin.bones[0].name = "Upper";
-    skin.bones[0].weightMap = "UpperMap";
-    skin.bones[0].falloffType = 2;
-    skin.bones[0].keys = {Key(0, 0), Key(2, 0)};
-    skin.bones[1].name = "Lower";
-    skin.bones[1].parent = 0;
+    skin.bones[0].name = "Upper", skin.bones[0].weightMap = "UpperMap", skin.bones[0].falloffType = 2;
+    skin.bones[0].keys = {Key(0, 0), Key(2, 0)}, skin.bones[1].name = "Lower", skin.bones[1].parent = 0;
     skin.bones[1].restDirection[2] = 0.25f;
-    light.lightName = "Lamp";
-    light.lightType = 2;
-    light.lightColour[1] = 0.5f;
+    light.lightName = "Lamp", light.lightType = 2, light.lightColour[1] = 0.5f;
     light.intensityEnvelope = {{1.0f, 0.0f}, {0.0f, 1.0f}};
     camera.zoom = 2.0f;
     return SceneOf({root, skin, light, camera});
@@ -393,8 +379,7 @@ TEST_F(SceneTest, ZeroScaleHidesAnItemAndALoopOfNoLengthStaysAtZero)
     EXPECT_TRUE(Scene_SetTime(scene, 3.0f) == 1 && !(zero->flags & NODE_ZERO_SCALE));
     Scene_Release(scene);
     LwsWriterScene twin = SceneOf({Placed("Twin")});
-    twin.firstFrame = twin.lastFrame = 10;
-    twin.items[0].keys = {Key(0, 1), Key(0, 2)};
+    twin.firstFrame = twin.lastFrame = 10, twin.items[0].keys = {Key(0, 1), Key(0, 2)};
     scene = Load(twin, SCENE_NO_SHARING | SCENE_NODES_ONLY | SCENE_LOOP);
     for (float t : {0.0f, 7.0f}) {
         Scene_SetTime(scene, t);
@@ -432,15 +417,12 @@ TEST_F(SceneTest, LightItemsBecomeLightsOfTheirKindThatAddToTheWorldWhileEnabled
 {
     auto light = [](int type, float r, float g, float b) {
         LwsWriterItem item = Item(LwsWriterItem::LIGHT, "");
-        item.lightType = type;
-        item.lightColour[0] = r, item.lightColour[1] = g, item.lightColour[2] = b;
+        item.lightType = type, item.lightColour[0] = r, item.lightColour[1] = g, item.lightColour[2] = b;
         return item;
     };
     LwsWriterScene s =
         SceneOf({light(0, 1, 1, 1), light(1, 1, 0, 0), light(2, 1, 1, 1), light(7, 1, 1, 1), light(1, .5f, .5f, .5f)});
-    s.items[2].coneAngle = 30.0f;
-    s.items[2].range = 25.0f;
-    s.items[4].intensity = 0.5f;
+    s.items[2].coneAngle = 30.0f, s.items[2].range = 25.0f, s.items[4].intensity = 0.5f;
     Scene* scene = Load(s);
     ASSERT_TRUE(scene && Scene_CreateLights(scene));
     SceneLight** l = scene->lights;
@@ -478,8 +460,7 @@ TEST_F(SceneTest, LightItemsBecomeLightsOfTheirKindThatAddToTheWorldWhileEnabled
                 LightsInWorld() == 2);
     const Vec3 at = {1, 2, 3};
     Node_SetPosition(parent, &at);
-    parent->world = parent->local;
-    parent->flags &= ~NODE_DIRTY;
+    parent->world = parent->local, parent->flags &= ~NODE_DIRTY;
     SceneLight_UpdateAll();
     EXPECT_EQ(Frame_GetWorldMatrix(copy->frame)->pos.y, 2.0f);
     SceneLight_Destroy(copy);
@@ -544,8 +525,7 @@ TEST_F(NodeTest, ValidationCatchesBrokenLinksAndAChildLeftAsARootKeepsItsWorld)
     int valid = Node_Validate(other);
     a->parent = root;
     valid = valid * 10 + Node_Validate(other);
-    a->parent = other;
-    a->flags &= ~NODE_DIRTY;
+    a->parent = other, a->flags &= ~NODE_DIRTY;
     other->flags |= NODE_DIRTY;
     EXPECT_EQ(valid * 10 + Node_Validate(other), 100);  // a wrong parent link, a clean child of a dirty parent
     const Vec3 at = {4, 0, 0};

@@ -39,18 +39,11 @@ LwsWriterScene ArmScene()
 {
     LwsWriterItem arm = Item(LwsWriterItem::OBJECT, "Arm.lwo");
     arm.bones.resize(2);
-    arm.bones[0].name = "Upper";
-    arm.bones[0].restLength = 2.0f;
-    arm.bones[0].falloffType = 2;
+    arm.bones[0].name = "Upper", arm.bones[0].restLength = 2.0f, arm.bones[0].falloffType = 2;
     LwsWriterBone& lower = arm.bones[1];
-    lower.name = "Lower";
-    lower.parent = 0;
-    lower.restPosition[2] = 2.0f;
-    lower.restLength = 2.0f;
-    lower.weightMap = "Tip";
-    lower.keys = {Key(0, 0), Key(2, 0)};
-    lower.keys[0].position[2] = lower.keys[1].position[2] = 2.0f;
-    lower.keys[1].rotation[1] = 0.5f;
+    lower.name = "Lower", lower.parent = 0, lower.restPosition[2] = 2.0f, lower.restLength = 2.0f;
+    lower.weightMap = "Tip", lower.keys = {Key(0, 0), Key(2, 0)};
+    lower.keys[0].position[2] = lower.keys[1].position[2] = 2.0f, lower.keys[1].rotation[1] = 0.5f;
     return SceneOf({arm});
 }
 
