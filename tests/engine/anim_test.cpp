@@ -88,8 +88,7 @@ TEST(AnimFile, SetsReadBackWithEveryStringLengthAndCutsEndTheKeyEventsOrTheFile)
     for (size_t cut = 0; cut <= whole.size(); cut++) {
         const FilePtr part = Parse(std::vector<uint8_t>(whole.begin(), whole.begin() + (ptrdiff_t)cut));
         if (cut < headSize) {
-            EXPECT_EQ(part, nullptr) << cut;
-            EXPECT_STRNE(LoadError_Get(), "") << cut;
+            EXPECT_TRUE(!part && *LoadError_Get()) << cut;
             continue;
         }
         ASSERT_NE(part, nullptr) << cut;
@@ -103,8 +102,7 @@ TEST(AnimFile, SetsReadBackWithEveryStringLengthAndCutsEndTheKeyEventsOrTheFile)
     for (const auto& [offset, value] : lies) {
         std::vector<uint8_t> bytes = whole;
         Bytes_StoreU32(&bytes[offset], value);
-        EXPECT_EQ(Parse(bytes), nullptr) << offset << " " << value;
-        EXPECT_STRNE(LoadError_Get(), "");
+        EXPECT_TRUE(!Parse(bytes) && *LoadError_Get()) << offset << " " << value;
     }
     EXPECT_EQ(Parse({0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}), nullptr);
 }
@@ -167,10 +165,7 @@ protected:
     void SetUp() override
     {
         ContentTest::SetUp();
-        ASSERT_EQ(Trigger_Init(), 1);
-        ASSERT_EQ(Particle_Init(), 1);
-        ASSERT_EQ(Sprite3d_Init(), 1);
-        ASSERT_EQ(AnimSet_Init(), 1);
+        ASSERT_TRUE(Trigger_Init() && Particle_Init() && Sprite3d_Init() && AnimSet_Init());
         soundrecorder::Install({"Sfx\\Step1.wav", "Sfx\\Step2.wav", "Sfx\\Step4.wav", "Sfx\\Engine.wav"});
         g_calls.clear();
         g_lookedUp.clear();
@@ -332,8 +327,7 @@ TEST_F(AnimTest, SoundsPlayFromTheStartToTheEndOfTheirEventAndFollowTheItemsSpee
 
     const std::string both = kSound + "Sfx\\Engine.wav,True,0-10,0-10,20000-4000";
     const std::string flat = kSound + "Sfx\\Engine.wav,True,0.3-0,2-8";  // no upper gain, no pitch scale
-    ASSERT_EQ(Parse(both), Trigger_Fire);
-    ASSERT_EQ(Parse(flat), Trigger_Fire);
+    ASSERT_TRUE(Parse(both) == Trigger_Fire && Parse(flat) == Trigger_Fire);
     soundrecorder::Get().calls.clear();
     Fire(both, 0);  // runs with no time: only the start
     MoveItem(5);
@@ -392,8 +386,7 @@ TEST_F(AnimTest, ParticlesFlaresAndRumbleFollowTheItemAndInstancedSetsCopyTrigge
     Node_Scale(item, &triple, 0);
     Fire(rumble, 0);
     const TriggerInstance* in = Trigger_Find(set, rumble.c_str())->instances;
-    ASSERT_NE(in, nullptr);
-    EXPECT_EQ(Str({(float)in->rumble[0], (float)in->rumble[2], in->rumbleLevel}), "0 127 2");
+    ASSERT_TRUE(in && Str({(float)in->rumble[0], (float)in->rumble[2], in->rumbleLevel}) == "0 127 2");
     Fire(rumble, 1);
     EXPECT_EQ(Trigger_Find(set, rumble.c_str())->instances, nullptr);
 
@@ -421,8 +414,7 @@ TEST_F(AnimTest, SetsMapFileIndicesToTheLoadedAnimationsAndSkipWhatDidNotLoad)
     atf.keyEvents = {{0, 0, 1, 0.5f, 1.0f}, {1, 0, 1, 0.5f, 1.0f}, {2, 2, 1, 0.2f, 0.4f}, {0, 4, 1, 0, 1},
                      {0, 0, 2, 0, 1},       {3, 0, 0, 0, 1},       {2, 1, 0, 0.1f, 0.3f}};
     AnimSet* set = Load(atf);
-    ASSERT_NE(set, nullptr);
-    ASSERT_EQ(AnimSet_GetCount(set), 2u);
+    ASSERT_TRUE(set && AnimSet_GetCount(set) == 2);
     EXPECT_EQ(std::string(AnimSet_GetName(set, 0)) + AnimSet_GetName(set, 1) + AnimSet_GetCurrentName(set),
               "IdleRunIdle");
     EXPECT_EQ(Node_GetParent(AnimSet_GetCurrentScene(set)->nodes[0])->parent, model);
@@ -434,8 +426,7 @@ TEST_F(AnimTest, SetsMapFileIndicesToTheLoadedAnimationsAndSkipWhatDidNotLoad)
                 set->keyEvents[2].item == Scene_GetItemNode(AnimSet_GetAnimScene(set, 1), 0));
 
     const uint32_t nodes = List_Count(Node_GetPool());
-    EXPECT_EQ(AnimSet_Load("Chars\\Nobody", "ANIM", model, nullptr), nullptr);
-    EXPECT_STRNE(LoadError_Get(), "");
+    EXPECT_TRUE(!AnimSet_Load("Chars\\Nobody", "ANIM", model, nullptr) && *LoadError_Get());
     std::vector<uint8_t> bytes = AtfWriter_Encode(atf);
     bytes.resize(60);  // inside the animation records
     WriteData(AtfWriter_CacheName("Chars\\Cut"), bytes);
@@ -443,8 +434,7 @@ TEST_F(AnimTest, SetsMapFileIndicesToTheLoadedAnimationsAndSkipWhatDidNotLoad)
     EXPECT_TRUE(List_Count(Node_GetPool()) == nodes && List_Count(AnimSet_GetPool()) == 1);
     atf.animations = {Animation("Idle", "Anims\\Missing")};
     AnimSet* empty = Load(atf, "Chars\\Empty");
-    ASSERT_NE(empty, nullptr);
-    EXPECT_TRUE(AnimSet_GetCount(empty) == 0 && !AnimSet_GetCurrentName(empty));
+    ASSERT_TRUE(empty && AnimSet_GetCount(empty) == 0 && !AnimSet_GetCurrentName(empty));
     EXPECT_EQ(AnimSet_Play(empty, "Idle") + AnimSet_PlayIndexFromStart(empty, 0), 0);
     AnimSet_SetTime(empty, 1.0f);
     EXPECT_TRUE(AnimSet_Advance(empty, 0.1f, ANIMSET_ADVANCE_SCENE) == 1 && Fired() == "");
@@ -485,8 +475,7 @@ TEST_F(AnimTest, KeyEventsFireOnceAsTheirTimesAreCrossedAndWholeAnimationEventsO
     EXPECT_EQ(AnimSet_Play(set, "Idle"), 1);  // current: nothing
     EXPECT_EQ(AnimSet_PlayIndexFromStart(set, 0) + AnimSet_PlayIndexFromStart(set, 2) + AnimSet_Play(set, "Walk"), 0);
     EXPECT_EQ(Fired(), "");
-    EXPECT_EQ(AnimSet_Play(set, "Run"), 1);
-    EXPECT_EQ(Fired(), "IdleWhole 0, Start 1, RunWhole 1");
+    EXPECT_TRUE(AnimSet_Play(set, "Run") == 1 && Fired() == "IdleWhole 0, Start 1, RunWhole 1");
     // Idle's nodes are out of the tree.
     EXPECT_TRUE(AnimSet_GetCurrentIndex(set) == 1 && !Node_GetParent(AnimSet_GetAnimScene(set, 0)->nodes[0])->parent);
     EXPECT_EQ(AnimSet_PlayFromStart(set, "Idle"), 1);
@@ -547,8 +536,7 @@ TEST_F(AnimTest, InstancesShareTheLoadedSetFreeItOnceAndTakeTheAlpha)
                 AnimSet_GetCurrentIndex(copy) == 0 && Arm(copy, 0) != Arm(source, 0) &&
                 copy->keyEvents[0].item == Arm(copy, 0));
     AnimSet_SetTime(copy, 0.75f);
-    ASSERT_EQ(g_calls.size(), 1u);
-    EXPECT_EQ(g_calls[0].item, Arm(copy, 0));
+    ASSERT_TRUE(g_calls.size() == 1 && g_calls[0].item == Arm(copy, 0));
     EXPECT_EQ(Str({Arm(copy, 0)->local.m[3][0], Arm(source, 0)->local.m[3][0], 0}), "0.75 0 0");
     // The copied trigger's sound is referenced again; the copy has a loop of its own.
     EXPECT_EQ(Calls("addref").size() * 10 + Calls("loop").size(), 11u);

@@ -143,8 +143,7 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
         d.visualFlags = flags;
         Object* o = Make(d);
         Object* copy = Object_CreateFromTemplate(nullptr, o, &shared, ObjectWorld_GetRootNode(), nullptr);
-        ASSERT_NE(copy->visual, nullptr) << flags;
-        EXPECT_EQ(copy->visual == o->visual, flags == 0) << flags;
+        EXPECT_TRUE(copy->visual && (copy->visual == o->visual) == (flags == 0)) << flags;
         Object_Destroy(o);
         Object_Destroy(copy);
     }
@@ -180,8 +179,7 @@ TEST_F(ObjectWorldTest, BodySettingsFollowTheDescriptionAndSpinLocksSurviveInIns
     spin.active = 1, spin.limitSpin[1] = 1, spin.centreOfMassShift = Vec3{0, -0.2f, 0};
     Object* s = Make(spin);
     Object* copy = Copy(s);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_TRUE(copy->body != s->body && copy->nameHash == 0);
+    ASSERT_TRUE(copy && copy->body != s->body && copy->nameHash == 0);
     for (Object* x : {s, copy}) {
         EXPECT_EQ(PhysBody_Unwrap(x->body)->comOffset.y, -0.2f);
         Object_Sync(x, OBJECT_SYNC_ADD);
@@ -274,8 +272,7 @@ TEST_F(ObjectWorldTest, DestroyReleasesByOwnershipAlwaysUnlinksAndPoolsAreLimite
     EXPECT_EQ(List_Count(pool), 0u);
     std::vector<List*> pools;
     for (int i = 1; i < OBJECT_POOL_SLOTS; ++i) pools.push_back(ObjectPool_Create());
-    EXPECT_EQ(std::count(pools.begin(), pools.end(), nullptr), 0);
-    EXPECT_EQ(ObjectPool_Create(), nullptr);
+    EXPECT_TRUE(std::count(pools.begin(), pools.end(), nullptr) == 0 && !ObjectPool_Create());
     ObjectPool_Destroy(pools[3]);
     ObjectPool_Destroy(reinterpret_cast<List*>(&g_seen));
     EXPECT_NE(ObjectPool_Create(), nullptr);
@@ -348,8 +345,7 @@ TEST_F(ObjectWorldTest, ConfigurationFilesReadEveryKeyIntoTheObjectAndItsTemplat
     EXPECT_EQ(Str({t->fpVal[0], t->fpVal[9], (float)t->u32Val[3]}) + ", " + Str({(float)t->s32Val[4], 0, 0}) + ", " +
                   Str(t->vector3dVal[2]),
               "1.5 -2 7, -9 0 0, 1 2 3");
-    EXPECT_STREQ(t->stringVal[5], "Routes\\Path.lws");
-    EXPECT_EQ(t->boolVals, 0x80000001u);
+    EXPECT_TRUE(!strcmp(t->stringVal[5], "Routes\\Path.lws") && t->boolVals == 0x80000001u);
     EXPECT_EQ(std::vector<int>({ObjectTemplate_GetBool(t, 31), ObjectTemplate_GetBool(t, 7),
                                 ObjectTemplate_GetBool(t, 32), ObjectTemplate_GetBool(t, -1)}),
               std::vector<int>({1, 0, 0, 0}));
@@ -407,8 +403,7 @@ TEST_F(ObjectWorldTest, LaterLoadsOfAFileInstanceItsTemplateUnlessItsVisualCanno
     pool = ObjectPool_Create();
     EXPECT_EQ(ObjectTemplate_Find("Objects\\Crate.cfg")->object, nullptr);
     Object* again = ObjectTemplate_Load("Objects\\Crate.cfg", nullptr, pool, 0);
-    ASSERT_NE(again, nullptr);
-    EXPECT_TRUE(again->body && ObjectTemplate_Find("Objects\\Crate.cfg")->object == again);
+    ASSERT_TRUE(again && again->body && ObjectTemplate_Find("Objects\\Crate.cfg")->object == again);
     const std::pair<const char*, bool> cases[] = {
         {"VisualModel = Objects\\Box.lwo", false},
         {"VisualModel = Objects\\Box.lwo\n VisualIsWriteable = yes", true},
@@ -447,8 +442,8 @@ TEST_F(ObjectWorldTest, LaterLoadsOfAFileInstanceItsTemplateUnlessItsVisualCanno
     CallbackRegistry_AddFn(
         "Self_Destroy", +[](Object* o, uint32_t, void*) -> uint32_t { return Object_Destroy(o), 0; });
     WriteObject("Objects\\B.cfg", "Name = B\n Constructor = Self_Destroy");
-    EXPECT_FALSE(ObjectTemplate_Load("Objects\\B.cfg", nullptr, pool, 0) || ObjectTemplate_Find("Objects\\B.cfg"));
-    EXPECT_EQ(ObjectTemplate_Count(), templates + 4);
+    EXPECT_TRUE(!ObjectTemplate_Load("Objects\\B.cfg", nullptr, pool, 0) && !ObjectTemplate_Find("Objects\\B.cfg") &&
+                ObjectTemplate_Count() == templates + 4);
 }
 
 TEST(CallbackRegistry, TheEarliestOfEqualNamesWinsWhateverTheCaseAndAnyTypeComesBackCallable)

@@ -110,8 +110,7 @@ TEST_F(PhysTest, EventRegistrationsFollowTheBodyAndMemoryTrackingCountsLiveBlock
     PhysBody* b = Sphere(V(0, 0, 0));
     PhysWorld_SetEventParam(1.5f);
     PhysWorld_RegisterBodyEvents(phys, b);
-    ASSERT_EQ(phys->listener->registered.Count(), 1);
-    EXPECT_EQ(phys->listener->registered[0].threshold, 1.5f);
+    ASSERT_TRUE(phys->listener->registered.Count() == 1 && phys->listener->registered[0].threshold == 1.5f);
     PhysWorld_UnregisterBodyEvents(phys, b);
     EXPECT_EQ(phys->listener->registered.Count(), 0);
     PhysWorld_SetEventParam(0.0f);
@@ -223,8 +222,7 @@ TEST_F(PhysTest, ShapeFilesGiveOneBodyOfAPrimitivePerBlockOrNothingAtAll)
     EXPECT_NE(PhysShape_LoadRbs("OBJECTS\\crate.LWO", phys), nullptr);  // the path's case does not matter
     install({Rbs_Box(2.0f, 0.5f, 0.5f, 0.5f), Rbs_Box(6.0f, 0.5f, 0.5f, 0.5f, 0, 2, 0)});
     b = PhysShape_LoadRbs(kModel, phys);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(Str({PhysBody_GetMass(b), PhysBody_Unwrap(b)->comOffset.y, 0}), "8 1.5 0");
+    ASSERT_TRUE(b && Str({PhysBody_GetMass(b), PhysBody_Unwrap(b)->comOffset.y, 0}) == "8 1.5 0");
     PhysWorld_Destroy(phys);
 
     phys = PhysWorld_CreateDefault();
@@ -298,8 +296,7 @@ TEST_F(PhysTest, ModelsGiveAHullAHullPerLayerOrTheirMeshScaledUnlessAShapeFileWi
     flat.points = {0, 0, 0, 1, 0, 0, 0, 0, 1, 1, 0, 1};
     WriteData(Rbs_OutputPath(kModel), Rbs_Write({flat}));
     PhysBody* fallback = PhysBody_CreateFromModelUnscaled(kModel, phys, 1.0f, PHYS_MODEL_HULL);
-    ASSERT_NE(fallback, nullptr);
-    EXPECT_EQ(Str({Extent(fallback), (float)(List_Count(phys->shapePool) - shapes), 0}), "1 1 0");
+    ASSERT_TRUE(fallback && Str({Extent(fallback), (float)(List_Count(phys->shapePool) - shapes), 0}) == "1 1 0");
 
     std::vector<Vec3> points(65537);
     for (size_t i = 0; i < points.size(); ++i) points[i] = Vec3{float(i % 256), float(i / 256), 0.0f};
@@ -315,8 +312,8 @@ TEST_F(PhysTest, ModelsGiveAHullAHullPerLayerOrTheirMeshScaledUnlessAShapeFileWi
     LwoPolygon four{4, 0, 0};
     model.indices = quad, model.indexCount = 4, model.polygons = &four, model.polygonCount = 1;
     PhysShape* cut = PhysShape_FromLwo(phys, &model, 0, "quad", 1, 1, 1);
-    ASSERT_TRUE(cut && Triangles(cut->shape) == 1);
-    EXPECT_EQ(static_cast<const MeshContainer*>(cut->shape)->indexTriangles[0].v[2], 257u);
+    ASSERT_TRUE(cut && Triangles(cut->shape) == 1 &&
+                static_cast<const MeshContainer*>(cut->shape)->indexTriangles[0].v[2] == 257);
     const uint32_t before = List_Count(phys->shapePool);
     uint32_t far[3] = {0, 1, 65536};
     model.indices = far, model.indexCount = 3;
@@ -377,8 +374,8 @@ TEST_F(PhysTest, RaysHitTheNearestPickableBodyWithinAThousand)
     EXPECT_TRUE(PhysWorld_CastRayHit(phys, &to, &beyond, &r) == 0 &&
                 PhysWorld_CastRay(phys, &within, &beyond, nullptr, nullptr) == &owners[0]);
     target(V(0, -5, 0), nullptr);
-    EXPECT_EQ(PhysWorld_CastRayHit(phys, &from, &down, &r), 1);
-    EXPECT_EQ(PhysWorld_CastRay(phys, &from, &down, &point, nullptr), nullptr);
+    EXPECT_TRUE(PhysWorld_CastRayHit(phys, &from, &down, &r) == 1 &&
+                !PhysWorld_CastRay(phys, &from, &down, &point, nullptr));
     EXPECT_TRUE(!r.object && Str(r.point) == "0 -4 0" && Str(point) == "0 -4 0");  // the outputs still get the hit
     PhysRayHit h{};
     EXPECT_EQ(PhysWorld_CastRayDir(phys, nullptr, &from, nullptr, 9) +
