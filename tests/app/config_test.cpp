@@ -199,8 +199,7 @@ TEST_F(Config, KeysAndPathsAreBounded)
     }
     for (int d = 0; d < 101; d++) text += "}\n";
     ConfigNode* cfg = Open(text.c_str());
-    ASSERT_NE(cfg, nullptr);
-    EXPECT_EQ(Config_Find(cfg, key.c_str()), nullptr);
+    ASSERT_TRUE(cfg && !Config_Find(cfg, key.c_str()));
     ConfigNode* deep = Config_Find(cfg, key.substr(0, key.size() - 3).c_str());
     EXPECT_TRUE(deep && deep->depth == 99);
 }

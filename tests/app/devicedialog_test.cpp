@@ -62,8 +62,7 @@ protected:
         g_currentSubSystem = 0;
         EngineDriver driver = {&kRecord, nullptr};
         Engine_SetDriver(&driver);
-        ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
-        ASSERT_EQ(Engine_Open(&window_), 1);
+        ASSERT_TRUE(Engine_Init(nullptr, 0, 0) && Engine_Open(&window_));
         App_InitDefaults();
         App_ResetState();
         App_RegisterDeviceDialog();

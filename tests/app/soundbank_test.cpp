@@ -30,8 +30,7 @@ protected:
         ASSERT_EQ(ConfigSys_Init(), 1);
         DSoundTest_SetDirectRender(1);
         Sound_Init();
-        ASSERT_EQ(Sound_IsOn(), 1);
-        ASSERT_EQ(SoundBank_Init(), 1);
+        ASSERT_TRUE(Sound_IsOn() && SoundBank_Init());
         std::vector<uint8_t> bytes;
         CfgcError error;
         ASSERT_EQ(Cfgc_Compile(kBank, strlen(kBank), &bytes, &error), 1) << error.line << ": " << error.message;
@@ -62,8 +61,8 @@ TEST_F(SoundBankTest, EntriesByNameGroupAndIndexWithLoopingFromTheSettings)
               std::vector<int32_t>({10000, 10001, 10002, -1}));
     // The bank loaded again is a group of its own; releasing one group keeps the other.
     uint32_t second = 0;
-    ASSERT_EQ(SoundBank_Load("Bank.cfg", "SOUND", &second), 1);
-    EXPECT_TRUE(SoundBank_CountName("Hit", second) == 2 && SoundBank_FindId("Hit", second, 0) != 10000);
+    ASSERT_TRUE(SoundBank_Load("Bank.cfg", "SOUND", &second) && SoundBank_CountName("Hit", second) == 2 &&
+                SoundBank_FindId("Hit", second, 0) != 10000);
     // A looping entry gives its instance; others play a one-shot and give none.
     Sound* engine = SoundBank_PlayId(10002, 1.0f, 0, nullptr);
     EXPECT_TRUE(engine && !SoundBank_Play("Hit", 2, 1, 1.0f, 0, nullptr));

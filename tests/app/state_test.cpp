@@ -106,8 +106,7 @@ TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
                                                 "refresh", "root.update 0", "view.begin", "root.render", "view.end",
                                                 "sprites3d.clear", "billboards.reset"}));
     // Second tick: the update pushes the child; nothing renders.
-    EXPECT_EQ(State_Update(0.1f), 1);
-    EXPECT_EQ(Take(), (std::vector<std::string>{"root.update 100"}));
+    EXPECT_TRUE(State_Update(0.1f) == 1 && Take() == std::vector<std::string>{"root.update 100"});
     EXPECT_TRUE(State_GetCurrent() == g_child && g_child->previous == root);
     // Third tick: the child's enter (it keeps its nodes), frame time 0, then
     // its update pops it: destroy after enter, then the names compact.

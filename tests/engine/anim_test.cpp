@@ -135,8 +135,7 @@ TEST_F(ParticleTest, TheLimitFollowsTheDetailAndOnlyInitResetsTheCount)
         EXPECT_TRUE(!Spawn() && Particle_GetLiveCount() == limit);
     }
     Particle_SetUnlimited(1);
-    ASSERT_EQ(Particle_Init(), 1);
-    EXPECT_EQ(Spawn(), nullptr);
+    ASSERT_TRUE(Particle_Init() && !Spawn());
     Particle_Shutdown();
     Particle_SetDetail(1);
     ASSERT_TRUE(Particle_Init() && Particle_GetLiveCount() == 0);
@@ -379,8 +378,7 @@ TEST_F(AnimTest, ParticlesFlaresAndRumbleFollowTheItemAndInstancedSetsCopyTrigge
     Fire(flare, 0);
     Trigger_UpdateAll(set, 0.1f);
     const BillboardBatch* batch = Billboard_GetBatch();
-    ASSERT_EQ(batch->quadCount, 2u);
-    EXPECT_EQ(Str({batch->quads[0].centre.x, batch->quads[0].halfWidth, 0}), "2 0.75 0");
+    ASSERT_TRUE(batch->quadCount == 2 && Str({batch->quads[0].centre.x, batch->quads[0].halfWidth, 0}) == "2 0.75 0");
     Fire(flare, 1);
     const Vec3 triple = {3, 3, 3};
     Node_Scale(item, &triple, 0);
@@ -393,8 +391,8 @@ TEST_F(AnimTest, ParticlesFlaresAndRumbleFollowTheItemAndInstancedSetsCopyTrigge
     ASSERT_EQ(Parse(kSound + "Sfx\\Step<N>.wav"), Trigger_Fire);
     int other = 0;
     AnimSet* copy = (AnimSet*)&other;
-    ASSERT_EQ(Trigger_InstanceForSet(set, copy), 1);
-    EXPECT_EQ(Calls("addref").size() * 10 + List_Count(Sprite3d_GetPool()), 26u);
+    ASSERT_TRUE(Trigger_InstanceForSet(set, copy) &&
+                Calls("addref").size() * 10 + List_Count(Sprite3d_GetPool()) == 26);
     AnimTrigger* mine = Trigger_Find(copy, flare.c_str());
     EXPECT_TRUE(mine && mine != Trigger_Find(set, flare.c_str()));
     Trigger_Fire(copy, flare.c_str(), item, 0, 0, 0);
@@ -458,8 +456,7 @@ TEST_F(AnimTest, KeyEventsFireOnceAsTheirTimesAreCrossedAndWholeAnimationEventsO
     AnimSet_SetTime(set, 0.55f);
     EXPECT_EQ(Fired(), "");
     AnimSet_SetTime(set, 0.7f);
-    ASSERT_EQ(g_calls.size(), 2u);
-    EXPECT_EQ(g_calls[0].item, Arm(set, 0));
+    ASSERT_TRUE(g_calls.size() == 2 && g_calls[0].item == Arm(set, 0));
     EXPECT_EQ(Str({g_calls[0].time, g_calls[0].span, 0}), "0.09 0.01 0");
     EXPECT_EQ(Fired(), "Blink 0, Blink 1");
     AnimSet_SetTime(set, 0.35f);  // backwards: nothing

@@ -304,8 +304,8 @@ TEST_F(ObjectWorldTest, ShadowsLieOnTheGroundTheRayFindsOrOnlyWithTheAlwaysFlagW
     EXPECT_EQ(Str(o->shadowPosition) + ", " + Str(o->shadowAxis), "3 1.05 4, 0 -0.48 0.36");
     ASSERT_TRUE(batch->quadCount == 1 && batch->quads[0].oriented);
     Object_Update(o, &dt);
-    ASSERT_EQ(g_rays.size() * 10 + batch->quadCount, 12u);
-    EXPECT_EQ(Str(batch->quads[1].centre), Str(batch->quads[0].centre));
+    ASSERT_TRUE(g_rays.size() * 10 + batch->quadCount == 12 &&
+                Str(batch->quads[1].centre) == Str(batch->quads[0].centre));
     Object* plain = shadowed(0, V(0, 0, 0));
     Object_Update(plain, &dt);  // at the origin: the first update casts all the same
     Object_Update(plain, &dt);
@@ -357,8 +357,8 @@ TEST_F(ObjectWorldTest, ConfigurationFilesReadEveryKeyIntoTheObjectAndItsTemplat
     EXPECT_EQ(PhysBody_GetCollisionGroup(o->body), 0x80000001u);
     EXPECT_EQ(o->flags, uint32_t(OBJECT_SHADOW | OBJECT_PHANTOM | OBJECT_ACTIVE | OBJECT_PINNED | OBJECT_LIMIT_SPIN_X |
                                  OBJECT_LIMIT_SPIN_Z | OBJECT_NO_PICK));
-    EXPECT_EQ(rb->lockedAxes, 5);
-    EXPECT_EQ(Str({o->motionFactor, o->rotationFactor, (float)o->removeFromPickList}), "0.5 0 1");
+    EXPECT_TRUE(rb->lockedAxes == 5 &&
+                Str({o->motionFactor, o->rotationFactor, (float)o->removeFromPickList}) == "0.5 0 1");
     EXPECT_TRUE(o->constructor == Construct && o->update == Update && o->destructor == Destruct &&
                 o->collision == Collide);
 
@@ -624,8 +624,7 @@ TEST_F(ObjectWorldTest, ObjectScenesMakeAnObjectPerItemFromTheFileOfItsBaseName)
     const Vec3 p{4, 5, 6};
     Node_SetPosition(o->node, &p);
     Object_PlaceAtItemNode(o);
-    EXPECT_EQ(Str(Position(o->body)), "4 5 6");
-    EXPECT_TRUE(o->body->node == o->node && PhysContacts_Holds(o->body, 0));
+    EXPECT_TRUE(Str(Position(o->body)) == "4 5 6" && o->body->node == o->node && PhysContacts_Holds(o->body, 0));
 }
 
 }  // namespace
