@@ -31,9 +31,12 @@ protected:
                     "CollisionGroup = 1\n Constructor = Place");
         WriteObject("Level\\Ghost.cfg", "Name = Ghost\n Constructor = Place");
     }
-    // A scene of a held object at y = 2 with a joint item as its child 1 above.
+    // A scene of a held object at y = 2 with a joint item as its child 1
+    // above, in a fresh pool (the old one's objects go).
     void Load(const char* held, const std::string& jointKeys)
     {
+        ObjectPool_Destroy(pool);
+        pool = ObjectPool_Create();
         WriteObject("Level\\Joint.cfg", "Name = Joint\n" + jointKeys);
         // One map per held object: a rewrite in the same clock tick would leave the old scene cache fresh.
         const std::string map = std::string("Level\\Map") + held + ".lws";
@@ -60,13 +63,9 @@ TEST_F(JointTest, HingesTakeTheirLimitsInDegreesAndJointsNeedAHeldBody)
     const HingeConstraint* h = static_cast<const HingeConstraint*>(c->object);
     EXPECT_EQ(Str({(float)h->limitOn, h->limit[0], h->limit[1]}), "1 -0.7854 0.7854");
     EXPECT_EQ(Str({(float)h->motorOn, h->motor[0], 0}) + ", " + Str({h->damping, h->strength, 0}), "1 2 0, 0.5 0.25 0");
-    ObjectPool_Destroy(pool);
-    pool = ObjectPool_Create();
     Load("Door", kHinge);
     h = static_cast<const HingeConstraint*>(Joint_GetConstraint(joint_)->object);
     EXPECT_EQ(Str({(float)h->limitOn, (float)h->motorOn, h->damping}), "0 0 1");
-    ObjectPool_Destroy(pool);
-    pool = ObjectPool_Create();
     Load("Ghost", kHinge);
     EXPECT_FALSE(held_->body || Joint_GetConstraint(joint_) || Object_GetUserData(joint_));
     Step(3);
@@ -88,9 +87,7 @@ TEST_F(JointTest, APointToPointFactorOfOneKeepsVelocitiesAndJointsLetGoOfADestro
     const float dt = 0.0f;
     Object_Update(joint_, &dt);
     EXPECT_EQ(Str(Velocity(held_->body)) + (PhysBody_IsActive(held_->body) ? " awake" : ""), Str(v) + " awake");
-    ObjectPool_Destroy(pool);
     for (const std::string& keys : {kHinge, kRope}) {
-        pool = ObjectPool_Create();
         Load("Door", keys + "FPVal2 = 1\n");
         ASSERT_NE(Joint_GetConstraint(joint_), nullptr) << keys;
         Object_Destroy(held_);
@@ -98,9 +95,7 @@ TEST_F(JointTest, APointToPointFactorOfOneKeepsVelocitiesAndJointsLetGoOfADestro
         EXPECT_TRUE(!Joint_GetConstraint(joint_) && List_Count(phys->constraintPool) == 0) << keys;
         Make(Describe("NOVISUAL", "SPHERE1"));
         Step(1);
-        ObjectPool_Destroy(pool);
     }
-    pool = ObjectPool_Create();
 }
 
 int g_nextRoute = 0;
