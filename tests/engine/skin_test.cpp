@@ -99,8 +99,8 @@ TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
     Node* item = Scene_GetItemNode(first, 0);
     Node* upper = Scene_GetBoneNode(first, 0);
     Node* lower = Scene_GetBoneNode(first, 1);
-    EXPECT_EQ(std::string(Node_GetNameText(upper)) + " " + Node_GetNameText(lower), "Upper_00 Lower_01");
-    EXPECT_TRUE(upper->parent == item && lower->parent == upper);
+    EXPECT_TRUE(std::string(Node_GetNameText(upper)) + " " + Node_GetNameText(lower) == "Upper_00 Lower_01" &&
+                upper->parent == item && lower->parent == upper);
     Vec3 p;
     Node_GetWorldPosition(lower, &p);
     NodeExtra* a = Node_GetExtra(item);
