@@ -85,15 +85,13 @@ protected:
 TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
 {
     GameState* root = State_Create();
-    ASSERT_NE(root, nullptr);
-    EXPECT_EQ(State_GetCurrent(), root);  // the first record created is current
+    ASSERT_TRUE(root && State_GetCurrent() == root);  // the first record created is current
     root->load = RootLoad, root->enter = RootEnter, root->resume = RootResume;
     State_SetUpdate(root, RootUpdate);
     State_SetRender(root, RootRender);
     State_SetDestroy(root, RootDestroy);
     g_child = State_Create();
-    ASSERT_NE(g_child, nullptr);
-    EXPECT_EQ(State_GetCurrent(), root);  // later records wait to be pushed
+    ASSERT_TRUE(g_child && State_GetCurrent() == root);  // later records wait to be pushed
     g_child->enter = ChildEnter, g_child->keepNodes = 1;
     State_SetPreUpdate(g_child, ChildPreUpdate);
     State_SetUpdate(g_child, ChildUpdate);
@@ -135,7 +133,7 @@ TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
                                                 "child.destroy", "compact", "root.resume", "root.update 0"}));
 }
 
-TEST_F(StateTest, DestroyRunsOnlyAfterEnterAndAStateWithoutUpdatePopsAfterEnter)
+TEST_F(StateTest, DestroyRunsOnlyAfterEnterAStateWithoutUpdatePopsAfterEnterAndAnOverlayDrawsItsParent)
 {
     GameState* root = State_Create();
     root->enter = RootEnter;
@@ -145,13 +143,10 @@ TEST_F(StateTest, DestroyRunsOnlyAfterEnterAndAStateWithoutUpdatePopsAfterEnter)
     State_SetDestroy(never, ChildDestroy);
     State_Destroy(never);  // never ticked: its destroy must not run
     EXPECT_EQ(Take(), (std::vector<std::string>{"compact"}));
-    EXPECT_EQ(State_Update(0.1f), 0);  // no update callback: popped on its first tick
-    EXPECT_EQ(Take(), (std::vector<std::string>{"root.enter", "refresh", "root.destroy", "compact"}));
-}
-
-TEST_F(StateTest, RenderPreviousDrawsTheParentUnderAnOverlay)
-{
-    GameState* root = State_Create();
+    // No update callback: popped on its first tick.
+    EXPECT_TRUE(State_Update(0.1f) == 0 &&
+                Take() == (std::vector<std::string>{"root.enter", "refresh", "root.destroy", "compact"}));
+    root = State_Create();
     State_SetRender(root, RootRender);
     GameState* overlay = State_Create();
     overlay->previous = root;

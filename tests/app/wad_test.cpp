@@ -87,8 +87,8 @@ TEST_F(Wad, ReadsStopAtTheEntryEndInterleaveSeekAndCountForLoadingProgress)
     std::string deep;
     for (int i = 0; i <= WAD_MAX_PATH_PARTS; i++) deep += "levels\\";
     EXPECT_EQ(Contents("closed.dat") + Contents((deep + "x.cfg").c_str()), "--");
-    EXPECT_EQ(Wad_FileOpen(nullptr, "rb") || Wad_FileOpen("ten.dat", nullptr) || Wad_FileOpen("ten.dat", "wb"), false);
-    EXPECT_EQ(Wad_GetMount(-1) || Wad_GetMount(1), false);  // one mount
+    EXPECT_FALSE(Wad_FileOpen(nullptr, "rb") || Wad_FileOpen("ten.dat", nullptr) || Wad_FileOpen("ten.dat", "wb") ||
+                 Wad_GetMount(-1) || Wad_GetMount(1));  // one mount
     float counted = 0;
     File_SetClock([]() -> uint32_t { return 1000; });
     LoadProgress_Begin(
