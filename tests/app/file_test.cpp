@@ -41,8 +41,7 @@ TEST_F(FileLayer, PrintfWritesThroughTheTableAndTheDiskCopyReadsPlainly) {
   File_Close(f);
   EXPECT_EQ(ReadDisk("data/out.txt"), "key=42\n");
   const FileInterface* disk = File_GetInterface();
-  ASSERT_NE(disk, nullptr);
-  void* g = disk->open("DATA\\out.txt", "rb");
+  void* g = disk ? disk->open("DATA\\out.txt", "rb") : nullptr;
   ASSERT_NE(g, nullptr);
   char buffer[16] = {};
   EXPECT_TRUE(disk->read(buffer, 1, sizeof buffer, g) == 7 && !strcmp(buffer, "key=42\n"));
