@@ -92,9 +92,7 @@ TEST_F(SoundTest, LoadedSoundsPlayLoopedOrOnceFromASharedCache)
 {
     // A looping stereo instance repeats its frames.
     const std::vector<int16_t> frames = {1000, -1, 2000, -2, 3000, -3, 4000, -4};
-    Layout stereo;
-    stereo.channels = 2;
-    Sound* loop = Load("loop.wav", stereo, Samples16(frames), 2);
+    Sound* loop = Load("loop.wav", Layout{.channels = 2}, Samples16(frames), 2);
     Sound* instance = Sound_PlayLoopInstance(loop, nullptr);
     ASSERT_NE(instance, nullptr);
     std::vector<int16_t> out = Render(10);
@@ -104,9 +102,7 @@ TEST_F(SoundTest, LoadedSoundsPlayLoopedOrOnceFromASharedCache)
     EXPECT_EQ(Sound_Update(0.016f), 0);
     // An 8-bit mono one-shot plays once, (b - 128) << 8 on both channels,
     // and the update releases the finished instance but not the sound.
-    Layout bytes;
-    bytes.bits = 8;
-    Sound* blip = Load("blip.wav", bytes, std::string("\x80\xC0\x40\xFF", 4));
+    Sound* blip = Load("blip.wav", Layout{.bits = 8}, std::string("\x80\xC0\x40\xFF", 4));
     ASSERT_NE(blip, nullptr);
     Sound_PlayOneShot(blip, nullptr);
     EXPECT_EQ(Sound_GetCount(), 3u);
@@ -196,22 +192,17 @@ TEST_F(SoundTest, VolumeFrequencyAndMasterVolumeScaleTheOutput)
 TEST_F(SoundTest, MalformedFilesLoadNothingAndLeaveNothing)
 {
     const std::string samples = Samples16(std::vector<int16_t>(50, 7));
-    auto with = [&](void (*change)(Layout&)) {
-        Layout layout;
-        change(layout);
-        return Make(layout, samples);
-    };
     const std::pair<const char*, std::string> cases[] = {
-        {"no RIFF", with([](Layout& l) { l.riff = "RIFX"; })},
-        {"no WAVE", with([](Layout& l) { l.form = "AVI "; })},
-        {"short fmt", with([](Layout& l) { l.fmtSize = 14; })},
-        {"no fmt", with([](Layout& l) { l.withFmt = false; })},
-        {"no data", with([](Layout& l) { l.withData = false; })},
-        {"cut data", with([](Layout& l) { l.claimedData = 200; })},
-        {"huge data", with([](Layout& l) { l.claimedData = 0xFFFFFFF0; })},
-        {"not PCM", with([](Layout& l) { l.tag = 3, l.fmtSize = 18, l.bits = 32; })},
-        {"extra bytes beyond the chunk", with([](Layout& l) { l.tag = 2, l.fmtSize = 18, l.extra = 40; })},
-        {"24-bit", with([](Layout& l) { l.bits = 24; })},
+        {"no RIFF", Make({.riff = "RIFX"}, samples)},
+        {"no WAVE", Make({.form = "AVI "}, samples)},
+        {"short fmt", Make({.fmtSize = 14}, samples)},
+        {"no fmt", Make({.withFmt = false}, samples)},
+        {"no data", Make({.withData = false}, samples)},
+        {"cut data", Make({.claimedData = 200}, samples)},
+        {"huge data", Make({.claimedData = 0xFFFFFFF0}, samples)},
+        {"not PCM", Make({.tag = 3, .bits = 32, .fmtSize = 18}, samples)},
+        {"extra bytes beyond the chunk", Make({.tag = 2, .fmtSize = 18, .extra = 40}, samples)},
+        {"24-bit", Make({.bits = 24}, samples)},
         {"empty", std::string()},
         {"header only", std::string("RIFF\x04\0\0\0WAVE", 12)},
     };
@@ -256,8 +247,7 @@ class StreamTest : public SoundTest {
 protected:
     static Sound* Stream(const char* name, uint32_t frames, int looping = 0, int64_t claimed = -1)
     {
-        Layout layout;
-        layout.bits = 8, layout.claimedData = claimed;
+        const Layout layout{.bits = 8, .claimedData = claimed};
         std::string bytes(frames, '\0');
         for (uint32_t i = 0; i < frames; i++) bytes[i] = (char)Pattern(i);
         WriteDisk(std::string("Streams/") + name + ".wav", Make(layout, bytes));
