@@ -272,12 +272,11 @@ TEST_F(BillboardTest, AShadowDarkensByItsAlphaAndTheDrawsPutTheStatesBack)
     Facing(strip, {0, 0, -7});
     PlaceCamera(camera, front);
     const int32_t names[3] = {20, 8, 14};  // cull, Z write, fog
+    const uintptr_t set[3] = {3, 1, 0};
     uint32_t states[3] = {0, 0, 1};
     DrawFrame(
         [&] {
-            RenderState_Set(20, (void*)3);
-            RenderState_Set(8, (void*)1);
-            RenderState_Set(14, (void*)0);
+            for (int i = 0; i < 3; i++) RenderState_Set(names[i], (void*)set[i]);
             EXPECT_EQ(Billboard_Draw(&front), 5u);
             for (int i = 0; i < 3; i++) RenderState_Get(names[i], &states[i]);
         },

@@ -67,9 +67,8 @@ TEST_F(MeshTest, FileNamesAndTagsGiveRenderAndLoadFlags)
     Mesh_SetFog(1);
     LwoWriterObject object = Model({"Pane", "Frame"}, {Strip(2, 2)});
     object.surfaces[1] = Surface("Frame", 0.5f, 0.5f, 0.5f);
-    WriteModel("Objects\\A_Glass.lwo", object);
-    WriteModel("Objects\\&T_Leaf.lwo", object);
-    WriteModel("Objects\\Lit.lwo", object);
+    for (const char* name : {"Objects\\A_Glass.lwo", "Objects\\&T_Leaf.lwo", "Objects\\Lit.lwo"})
+        WriteModel(name, object);
     RenderObj* glass = Mesh_Load("Objects\\A_Glass", 0, nullptr);
     RenderObj* leaf = Mesh_Load("Objects\\&T_Leaf", 0, nullptr);
     int builder = 1;
