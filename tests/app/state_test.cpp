@@ -150,6 +150,7 @@ TEST_F(StateTest, DestroyRunsOnlyAfterEnterAStateWithoutUpdatePopsAfterEnterAndA
     State_SetRender(root, RootRender);
     GameState* overlay = State_Create();
     overlay->previous = root;
+    State_SetRender(overlay, RootRender);  // its own render is not the one drawn
     State_RenderPrevious(overlay);
     State_RenderPrevious(root);  // no parent: nothing
     EXPECT_EQ(Take(), (std::vector<std::string>{"root.render"}));
