@@ -484,9 +484,7 @@ TEST_P(TurningPlatformTest, ARiderIsCarriedAlongThePlatformSurface)
         PhysWorld_RegisterBodyEvents(phys, wheel->body);
     };
     if (platformFirst) makeWheel();
-    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
-                   " forwardVelStep = 64\n maxRunSpeed = 10\n jumpTimeSinceGroundAllow = 0.1\n dieInAirTime = 50\n"
-                   " noInputDamping = 10, 0, 10\n camMode0RailDist = 4\n");
+    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", " noInputDamping = 10, 0, 10\n" + kCamRelKeys);
     Object* hero = StartPlayer({}, 40.0f);
     if (!platformFirst) makeWheel();
     const Vec3 centre = V(0, -19.6f, 0), spin = V(0, 1, 0), still = V(0, 0, 0);

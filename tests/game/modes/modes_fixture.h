@@ -56,6 +56,12 @@ inline const ManCamRelMenuCalls kRecorder = {RecordGoTo, RecordOpen, RecordEntry
 inline int g_counter = 0;
 inline int Counter() { return g_counter++; }
 
+// The keys a Man_CamRel player needs to walk and jump (with a camera of its
+// own: genCamData) without a warning.
+inline const std::string kCamRelKeys =
+    " forwardVelStep = 64\n maxRunSpeed = 10\n maxInAirSpeed = 3\n jumpTimeSinceGroundAllow = 0.1\n jumpVel = 6\n"
+    " dieInAirTime = 50\n camMode0RailDist = 4\n camMode1RailDist = 4\n camMode2RailDist = 4\n camMode3RailDist = 4\n";
+
 inline float Length(Vec3 v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
 
 }  // namespace modestest
@@ -259,10 +265,7 @@ protected:
     Object* CamRelHero(const std::string& keys = "", std::vector<LwsWriterItem> extra = {})
     {
         WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
-                       keys + " forwardVelStep = 64\n maxRunSpeed = 10\n maxInAirSpeed = 3\n"
-                              " jumpTimeSinceGroundAllow = 0.1\n jumpVel = 6\n dieInAirTime = 50\n"
-                              " camMode0RailDist = 4\n camMode1RailDist = 4\n camMode2RailDist = 4\n"
-                              " camMode3RailDist = 4\n genCamData {\n  defaultDistance = 4\n }\n");
+                       keys + modestest::kCamRelKeys + " genCamData {\n  defaultDistance = 4\n }\n");
         Ground();
         Object* hero = StartPlayer(extra);
         Step(20);

@@ -1,7 +1,7 @@
 // A walking player in a level with the real physics engine, driven by
-// scripted input: running relative to the camera, jumps to computed
-// heights, landing, platforms, water, firing, death areas, completing a
-// level, a level reload with a shot pending, and every mode on bad data.
+// scripted input: turning round at speed, walls, water, firing, death
+// areas, completing a level, a level reload with a shot pending, and every
+// mode on bad data.
 #include <cmath>
 
 #include "engine/animset.h"
@@ -16,35 +16,17 @@ using entitytest::V;
 
 namespace {
 
-constexpr float kGravity = 9.81f;
-
-const char kHero[] =
-    " forwardVelStep = 64\n maxRunSpeed = 6\n maxInAirSpeed = 3\n jumpTimeSinceGroundAllow = 0.1\n"
-    " dieInAirTime = 50\n camMode0RailDist = 4\n camMode1RailDist = 4\n camMode2RailDist = 4\n camMode3RailDist = 4\n";
-
 class WalkingLevelTest : public ModesTest {
 protected:
     Object* Hero(const std::string& keys = "", std::vector<LwsWriterItem> extra = {}, const std::string& more = "",
                  const std::vector<Event>& events = {}, const std::string& vehicle = "")
     {
-        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", keys + kHero, vehicle, ManCamRelAnims(),
-                       events, more);
+        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", keys + " maxRunSpeed = 6\n" + kCamRelKeys,
+                       vehicle, ManCamRelAnims(), events, more);
         FlatGround();
         Object* hero = StartPlayer(extra);
         Step(20);
         return hero;
-    }
-    // A heavy ball under the rider kept at its height, moving or spinning.
-    Object* Wheel(float radius)
-    {
-        char keys[160];
-        snprintf(keys, sizeof keys,
-                 "VisualModel = NOVISUAL\n PhysicalModel = SPHERE%g\n Mass = 100000\n CollisionGroup = 1", radius);
-        WriteObject("Levels\\Test\\Wheel.cfg", keys);
-        Object* wheel = ObjectTemplate_Load("Levels\\Test\\Wheel.cfg", nullptr, objects, 0);
-        Object_Sync(wheel, OBJECT_SYNC_ALL);
-        PhysWorld_RegisterBodyEvents(phys, wheel->body);
-        return wheel;
     }
     static int ShotsInUse()
     {
