@@ -55,14 +55,10 @@ TEST_F(FrontEndTest, AFullHistoryDropsItsOldestEntryAndBackStillReturns)
 // The letters' keys: U D L R, A select, B action 5.
 void Enter(const char* sequence, float gap = 0.0f)
 {
+    const char* letters = "UDLRAB";
+    const uint8_t keys[] = {kUp, kDown, kLeft, kRight, kSelect, kAction5};
     for (const char* c = sequence; *c; c++) {
-        uint8_t key = *c == 'U'   ? kUp
-                      : *c == 'D' ? kDown
-                      : *c == 'L' ? kLeft
-                      : *c == 'R' ? kRight
-                      : *c == 'A' ? kSelect
-                                  : kAction5;
-        Press(key);
+        Press(keys[strchr(letters, *c) - letters]);
         if (gap > 0 && c == sequence + 5) Wait(gap);
     }
 }

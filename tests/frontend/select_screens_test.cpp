@@ -298,7 +298,7 @@ TEST_F(FrontEndTest, ACompletedGameShowsItsScreenThenCredits)
         FrontEnd_Exit(Fe()->state);
         State_Reset();
         ASSERT_EQ(State_Init(), 1);
-        RootPushes() = 0;
+        g_rootPushes = 0;
         StartFrontEnd();
         EXPECT_EQ(Current(), FRONTEND_MAIN);
     });
@@ -325,10 +325,6 @@ TEST_F(FrontEndTest, LaunchShowsTheLoadingImageThenRequestsTheLevel)
         EXPECT_TRUE(track == "Track1" || track == "Track2" || track == "Track3") << track;
     });
 }
-
-}  // namespace
-
-namespace {
 
 // The screens name their scenes' items ("P1_NULL", "Move"); a scene names
 // an item's first node "<item>_00". A node named exactly wins.

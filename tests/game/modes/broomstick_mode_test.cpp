@@ -86,21 +86,7 @@ protected:
     }
 };
 
-TEST_F(BroomTest, SpeedFollowsTheAccelerationCurveAndTheLeanSnapsToZeroOnACrossOver)
-{
-    ASSERT_TRUE(Broom());
-    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
-    EXPECT_NEAR(d->speed, dt * 10.0f, 1e-5f) << "at rest: the curve's start";
-    d->speed = 5.0f;
-    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
-    EXPECT_NEAR(d->speed, 5.0f + dt * 15.0f, 1e-5f) << "half way: half way along a linear curve";
-    for (int i = 0; i < 60; ++i) Input(broom, 1.0f, 0.0f);
-    EXPECT_FLOAT_EQ(d->lean, 1.0f);
-    Input(broom, -1.0f, 0.0f);
-    EXPECT_NEAR(d->lean, -dt * 2.0f, 1e-5f) << "crossing over snaps to 0 first";
-}
-
-TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapAndInputWaitsAfterAStop)
+TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapInputWaitsAfterAStopAndSpeedFollowsItsCurve)
 {
     ASSERT_TRUE(Broom());
     for (auto [held, preset] : {std::pair{10, 1u}, std::pair{20, 1u}}) {
@@ -121,10 +107,24 @@ TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapAndInputWaitsAfterAStop)
     d->stopTime = r->clock - 0.31f;
     Input(broom, 1.0f, 0.0f);
     EXPECT_GT(d->lean, 0.0f);
+    d->speed = 0.0f;
+    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
+    EXPECT_NEAR(d->speed, dt * 10.0f, 1e-5f) << "at rest: the curve's start";
+    d->speed = 5.0f;
+    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
+    EXPECT_NEAR(d->speed, 5.0f + dt * 15.0f, 1e-5f) << "half way: half way along a linear curve";
+    for (int i = 0; i < 60; ++i) Input(broom, 1.0f, 0.0f);
+    EXPECT_FLOAT_EQ(d->lean, 1.0f);
+    Input(broom, -1.0f, 0.0f);
+    EXPECT_NEAR(d->lean, -dt * 2.0f, 1e-5f) << "crossing over snaps to 0 first";
 }
 
+// Scores as large as an int holds, taken at once and through pop-ups, stop
+// at the limit (the sanitizer build would stop at an overflow).
 TEST_F(BroomTest, HealingScoringAndPopUps)
 {
+    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 3e9", 2);
+    PlaceProps({Item("Coin", V(3, 0, 5)), Item("Coin", V(4, 0, 5))});
     ASSERT_TRUE(Broom());
     struct Case {
         float health;
@@ -157,15 +157,6 @@ TEST_F(BroomTest, HealingScoringAndPopUps)
     // Without a score counter to fly to, they land at the next frame.
     Frame();
     EXPECT_EQ(d->score, 62);
-}
-
-// Scores as large as an int holds, taken at once and through pop-ups, stop
-// at the limit (the sanitizer build would stop at an overflow).
-TEST_F(BroomTest, HugeScoresStopAtTheLimit)
-{
-    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 3e9", 2);
-    PlaceProps({Item("Coin", V(3, 0, 5)), Item("Coin", V(4, 0, 5))});
-    ASSERT_TRUE(Broom());
     Hit(broom, PropAt(V(3, 0, 5)));
     Hit(broom, PropAt(V(4, 0, 5)));
     Frame();
