@@ -215,15 +215,14 @@ TEST_P(BroomTimeTest, TimeUpOpensTheRulesPageOrEndsTheLevel)
         int32_t best, score, stored;
         const char* page;
     };
-    const Run countDown[] = {{0, 0, 0, "newBestScore"},
-                             {0, 7, 7, "newBestScore"},
-                             {7, 7, 7, "notBeatenTopScore"},
-                             {9, 7, 9, "notBeatenTopScore"},
-                             {5, 7, 7, "newBestScore"}};
-    const Run lost[] = {{3, 7, 3, "timeOver"}};
+    const std::vector<Run> runs = rule == RULE_COUNTDOWN ? std::vector<Run>{{0, 0, 0, "newBestScore"},
+                                                                            {0, 7, 7, "newBestScore"},
+                                                                            {7, 7, 7, "notBeatenTopScore"},
+                                                                            {9, 7, 9, "notBeatenTopScore"},
+                                                                            {5, 7, 7, "newBestScore"}}
+                                                         : std::vector<Run>{{3, 7, 3, "timeOver"}};
     for (bool menu : {true, false}) {
-        for (const Run& run : rule == RULE_COUNTDOWN ? std::vector<Run>(std::begin(countDown), std::end(countDown))
-                                                     : std::vector<Run>(std::begin(lost), std::end(lost))) {
+        for (const Run& run : runs) {
             SCOPED_TRACE(std::string(run.page) + (menu ? "" : " missing"));
             modestest::g_hasMenu = menu;
             modestest::g_pages.clear();

@@ -60,6 +60,10 @@ TEST_F(BallTest, TheBoardIsSteeredTowardThePushesAndNothingHappensWithoutOne)
     EXPECT_GE(d->tilt.z, -kPi);
     EXPECT_LT(d->tilt.z, kPi);
     BallMode_RulesUpdate(ball, r, nullptr);  // no board: nothing to steer, nothing breaks
+    // A damping stronger than 1 / dt stops the ball; it never throws it back.
+    d->noInputDamping = V(100, 0, 100);
+    SetVelocity(ball, V(0, 0, 5));
+    EXPECT_EQ(Push(ball, 0, 0).z, -5.0f);
 
     PhysBody* boardBody = PhysBody_Create(phys, 1.0f, 1.0f);
     const Vec3 at = V(0, 5, 20);

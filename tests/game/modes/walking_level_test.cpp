@@ -258,47 +258,4 @@ TEST_F(WalkingLevelTest, AReloadWithAShotPendingAndATargetPlaysOnInTheNewLevel)
     EXPECT_GT(Velocity(again).z, 3.0f) << "it plays on";
 }
 
-// Every mode loads without any key and plays 10 s of scripted input.
-struct BadData {
-    const char* mode;
-    int warnings;
-};
-
-class BadDataTest : public WalkingLevelTest, public ::testing::WithParamInterface<BadData> {};
-
-TEST_P(BadDataTest, EveryModeRunsWithAllItsKeysMissing)
-{
-    const BadData& c = GetParam();
-    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", c.mode, "", "maxAngularVelocity = 0");
-    FlatGround();
-    entitytest::g_log.clear();
-    Object* o = StartPlayer();
-    ASSERT_NE(o, nullptr);
-    EXPECT_EQ((int)entitytest::g_log.size(), c.warnings);
-    for (const std::string& line : entitytest::g_log) EXPECT_NE(line.find("Hero.cfg"), std::string::npos) << line;
-    for (int i = 0; i < 500; ++i) {
-        script[0].stickX = std::sin(i * 0.05f);
-        script[0].stickY = std::cos(i * 0.03f);
-        script[0].stick2X = std::sin(i * 0.11f);
-        script[0].buttons = (uint32_t)(i * 2654435761u) >> 20 & 0xFFF;
-        Step();
-        const Vec3 p = BodyPosition(o), v = Velocity(o);
-        ASSERT_TRUE(Mode_IsFinite(p) && Mode_IsFinite(v)) << i;
-        Vec3 at, up;
-        Node_GetWorldOrientation(o->node, &at, &up);
-        ASSERT_TRUE(Mode_IsFinite(at) && Mode_IsFinite(up)) << i;
-        if (Level_GetPlayerEntity(0) != o) break;  // taken over or given back
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, BadDataTest,
-                         ::testing::Values(BadData{"Man_CamRel", 10}, BadData{"Man", 6}, BadData{"Skitter", 4},
-                                           BadData{"Flitter", 4}, BadData{"Butterfly", 1}),
-                         [](const ::testing::TestParamInfo<BadData>& info) {
-                             std::string name = info.param.mode;
-                             for (char& ch : name)
-                                 if (ch == '_') ch = 'X';
-                             return name;
-                         });
-
 }  // namespace
