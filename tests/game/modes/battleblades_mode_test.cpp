@@ -1,15 +1,10 @@
 #include "game/modes/battleblades_mode.h"
 
-#include <gtest/gtest.h>
-
 #include "common/hash.h"
 #include "engine/objectscene.h"
 #include "game/chase_camera.h"
 #include "game/phys_utils.h"
 #include "vehicle_fixture.h"
-
-using namespace entitytest;
-using namespace vehicletest;
 
 namespace {
 

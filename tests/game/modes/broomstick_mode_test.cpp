@@ -1,17 +1,9 @@
 #include "game/modes/broomstick_mode.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-
 #include "game/chase_camera.h"
 #include "game/entity_hud.h"
 #include "game/race_setup.h"
 #include "vehicle_fixture.h"
-
-using namespace entitytest;
-using namespace vehicletest;
 
 namespace {
 
@@ -224,28 +216,27 @@ TEST_P(BroomTimeTest, TimeUpOpensTheRulesPageOrEndsTheLevel)
     for (bool menu : {true, false}) {
         for (const Run& run : runs) {
             SCOPED_TRACE(std::string(run.page) + (menu ? "" : " missing"));
-            modestest::g_hasMenu = menu;
-            modestest::g_pages.clear();
-            modestest::g_entries.clear();
+            g_hasMenu = menu;
+            g_pages.clear();
+            g_entries.clear();
             Progress_SetPlayerValue(0, 5, run.best);
             Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 0);
             Level_SetClock2(0.0f);
             Entity_Respawn(broom, 1);
             d->score = run.score;
-            for (int i = 0; i < 40 && modestest::g_pages.empty() && !Level_TestFlags(LEVEL_ENDED); ++i) Frame();
+            for (int i = 0; i < 40 && g_pages.empty() && !Level_TestFlags(LEVEL_ENDED); ++i) Frame();
             EXPECT_EQ(Progress_GetPlayerValue(0, 5), run.stored);
             if (menu) {
-                ASSERT_EQ(modestest::g_pages.size(), 1u);
-                EXPECT_EQ(modestest::g_pages[0], run.page);
+                ASSERT_EQ(g_pages.size(), 1u);
+                EXPECT_EQ(g_pages[0], run.page);
                 EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED));
                 Frame();
-                EXPECT_EQ(modestest::g_pages.size(), 2u) << "while the time stays up the page comes back";
+                EXPECT_EQ(g_pages.size(), 2u) << "while the time stays up the page comes back";
                 if (rule == RULE_COUNTDOWN) {
                     const std::string shown =
                         std::string(run.page) +
                         ".bestscore=" + std::to_string(run.score > run.best || run.best == 0 ? run.score : run.best);
-                    EXPECT_NE(std::find(modestest::g_entries.begin(), modestest::g_entries.end(), shown),
-                              modestest::g_entries.end());
+                    EXPECT_NE(std::find(g_entries.begin(), g_entries.end(), shown), g_entries.end());
                 }
             } else {
                 EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
@@ -299,18 +290,18 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 7);
     Frame(15);
     EXPECT_TRUE(Progress_TestFlags(5, 4)) << "time attack unlocked";
-    ASSERT_EQ(modestest::g_pages.size(), 1u);
-    EXPECT_EQ(modestest::g_pages[0], "unlockedTimeAttack");
+    ASSERT_EQ(g_pages.size(), 1u);
+    EXPECT_EQ(g_pages[0], "unlockedTimeAttack");
     EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED)) << "the page shows instead";
     EXPECT_EQ(d->score, 30 + 25) << "the coin and the pop-up, each once";
     EXPECT_EQ(Progress_GetPlayerValue(0, 5), 55);
     // Completed again: time attack is unlocked already, no page, the level ends.
-    modestest::g_pages.clear();
+    g_pages.clear();
     Entity_Respawn(broom, 1);
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 0);
     HitModeObject_PlayIndex(end, 7, 1, 0);
     Frame(15);
-    EXPECT_TRUE(modestest::g_pages.empty());
+    EXPECT_TRUE(g_pages.empty());
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
 }
 

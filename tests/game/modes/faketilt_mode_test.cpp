@@ -1,13 +1,6 @@
 #include "game/modes/faketilt_mode.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-
 #include "vehicle_fixture.h"
-
-using namespace entitytest;
-using namespace vehicletest;
 
 namespace {
 

@@ -3,17 +3,12 @@
 // jumps), the rules (time limits and best scores, lives, falls, the target
 // list, skids, animation speed, the camera pitch) and the collision slot
 // (health and score shots, pickups, platforms, key events).
-#include <cmath>
 
 #include "engine/animset.h"
 #include "engine/objecttemplate.h"
 #include "game/game_context.h"
 #include "game/race_setup.h"
 #include "modes_fixture.h"
-
-using namespace modestest;
-using entitytest::Item;
-using entitytest::V;
 
 namespace {
 
@@ -37,7 +32,7 @@ protected:
     static int Logged(const std::string& text)  // lines of the log with the text
     {
         int seen = 0;
-        for (const std::string& line : entitytest::g_log) seen += line.find(text) != std::string::npos;
+        for (const std::string& line : g_log) seen += line.find(text) != std::string::npos;
         return seen;
     }
 };
@@ -48,12 +43,12 @@ TEST_F(ManCamRelTest, MissingKeysWarnOncePerLoadAndABadEndObjectIsNotUsed)
     PlaceProps({Item("End", V(6, 1, 1))});
     WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", "");
     Ground();
-    entitytest::g_log.clear();
+    g_log.clear();
     Object* hero = StartPlayer();
     for (const char* key : {"jumpTimeSinceGroundAllow", "forwardVelStep", "maxRunSpeed", "maxInAirSpeed", "dieInAirTime",
                             "camMode0RailDist", "camMode3RailDist", "genCamData", "fewer than 4"})
         EXPECT_EQ(Logged(key), 1) << key;
-    EXPECT_EQ(entitytest::g_log.size(), 11u) << "pass 0 twice (levelToUnlock 0) still warns once";
+    EXPECT_EQ(g_log.size(), 11u) << "pass 0 twice (levelToUnlock 0) still warns once";
     EXPECT_EQ(CamRel(hero)->levelEnd, nullptr);
 }
 
@@ -63,7 +58,7 @@ TEST_F(ManCamRelTest, AMismatchedEndObjectWarnsAndTheDifficultyPicksTheRequiredS
 {
     WriteProp("End", "StringVal0 = ENDAREA", 5);
     PlaceProps({Item("End", V(6, 1, 1))});
-    entitytest::g_log.clear();
+    g_log.clear();
     Object* hero = Hero(" levelCompPickupTotal = 2\n easyScorePickupPercentReq = 25\n mediumScorePickupPercentReq = 50\n"
                         " hardScorePickupPercentReq = 75\n");
     EXPECT_NE(CamRel(hero)->levelEnd, nullptr);

@@ -1,11 +1,7 @@
 // Man: the stick's dead zones and smoothing, turns that last, jumps, falls,
 // death and respawn, and the movement animations on dry ground.
-#include <cmath>
 
 #include "modes_fixture.h"
-
-using namespace modestest;
-using entitytest::V;
 
 namespace {
 

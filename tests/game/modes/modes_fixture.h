@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -294,3 +295,7 @@ protected:
     ManCamRelData* d = nullptr;
     WeaponList gifts{};
 };
+
+// The tests of this folder name the fixtures' helpers unqualified.
+using namespace entitytest;
+using namespace modestest;

@@ -1,12 +1,7 @@
 #include "game/modes/skater_mode.h"
 
-#include <gtest/gtest.h>
-
 #include "game/chase_camera.h"
 #include "vehicle_fixture.h"
-
-using namespace entitytest;
-using namespace vehicletest;
 
 namespace {
 

@@ -3,13 +3,8 @@
 // animation chains, a Skitter played by a player; and its AI: vision,
 // chasing and attacking, firing arcs, speed caps, defending the origin,
 // routes and the stuck respawn.
-#include <cmath>
 
 #include "modes_fixture.h"
-
-using namespace modestest;
-using entitytest::Item;
-using entitytest::V;
 
 namespace {
 

@@ -1,14 +1,10 @@
 // Ball, AirPlane and CameraMode.
-#include <gtest/gtest.h>
 
 #include "game/chase_camera.h"
 #include "game/modes/airplane_mode.h"
 #include "game/modes/ball_mode.h"
 #include "game/modes/camera_mode.h"
 #include "vehicle_fixture.h"
-
-using namespace entitytest;
-using namespace vehicletest;
 
 namespace {
 

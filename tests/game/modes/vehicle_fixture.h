@@ -135,3 +135,5 @@ protected:
         return (T*)Entity_GetRecord(o)->modeData;
     }
 };
+
+using namespace vehicletest;

@@ -5,18 +5,12 @@
 // missing key logged once, naming the file), played on random input with a
 // finite state, re-attached to a reloaded level and destroyed (the
 // sanitizer build checks that nothing leaks or is used after it is freed).
-#include <gtest/gtest.h>
-
-#include <cmath>
 
 #include "game/modes/battleblades_mode.h"
 #include "game/modes/broomstick_mode.h"
 #include "game/modes/faketilt_mode.h"
 #include "game/modes/skater_mode.h"
 #include "vehicle_fixture.h"
-
-using namespace entitytest;
-using namespace vehicletest;
 
 namespace {
 

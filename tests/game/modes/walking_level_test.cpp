@@ -2,17 +2,12 @@
 // scripted input: turning round at speed, walls, water, firing, death
 // areas, completing a level, a level reload with a shot pending, and every
 // mode on bad data.
-#include <cmath>
 
 #include "engine/animset.h"
 #include "engine/objecttemplate.h"
 #include "game/game_context.h"
 #include "game/race_setup.h"
 #include "modes_fixture.h"
-
-using namespace modestest;
-using entitytest::Item;
-using entitytest::V;
 
 namespace {
 
