@@ -111,10 +111,12 @@ TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapInputWaitsAfterAStopAndS
     EXPECT_NEAR(d->lean, -dt * 2.0f, 1e-5f) << "crossing over snaps to 0 first";
 }
 
-// Scores as large as an int holds, taken at once and through pop-ups, stop
-// at the limit (the sanitizer build would stop at an overflow).
-TEST_F(BroomTest, HealingScoringAndPopUps)
+TEST_F(BroomTest, HealingScoringPopUpsAndTypedObjects)
 {
+    WriteProp("Kill", "StringVal0 = KILLAREA\n FPVal0 = -1\n FPVal1 = 50");
+    WriteProp("Marker", "StringVal0 = WAYPOINT\n FPVal0 = -1\n FPVal1 = 50");
+    WriteProp("Spring", "StringVal0 = SPRINGBOARD\n FPVal0 = -1\n FPVal1 = 10");
+    WriteProp("Fire", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 20\n FPVal2 = 4");
     WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 3e9", 2);
     PlaceProps({Item("Coin", V(3, 0, 5)), Item("Coin", V(4, 0, 5))});
     ASSERT_TRUE(Broom());
@@ -149,6 +151,8 @@ TEST_F(BroomTest, HealingScoringAndPopUps)
     // Without a score counter to fly to, they land at the next frame.
     Frame();
     EXPECT_EQ(d->score, 62);
+    // Scores as large as an int holds, taken at once and through pop-ups,
+    // stop at the limit (the sanitizer build would stop at an overflow).
     Hit(broom, PropAt(V(3, 0, 5)));
     Hit(broom, PropAt(V(4, 0, 5)));
     Frame();
@@ -156,15 +160,8 @@ TEST_F(BroomTest, HealingScoringAndPopUps)
     for (int i = 0; i < 11; ++i) BroomStickMode_CountHit(INT32_MAX, broom, broom, 1, 0);
     Frame();
     EXPECT_EQ(d->score, INT32_MAX);
-}
 
-TEST_F(BroomTest, TypedObjectsHurtPushOrDoNothing)
-{
-    WriteProp("Kill", "StringVal0 = KILLAREA\n FPVal0 = -1\n FPVal1 = 50");
-    WriteProp("Marker", "StringVal0 = WAYPOINT\n FPVal0 = -1\n FPVal1 = 50");
-    WriteProp("Spring", "StringVal0 = SPRINGBOARD\n FPVal0 = -1\n FPVal1 = 10");
-    WriteProp("Fire", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 20\n FPVal2 = 4");
-    ASSERT_TRUE(Broom());
+    // Typed objects hurt, push or do nothing.
     PlaceProps(
         {Item("Kill", V(0, 0, 5)), Item("Marker", V(0, 0, 6)), Item("Spring", V(0, 0, 7)), Item("Fire", V(0, 0, 8))});
     Frame(60);  // past the stun protection
