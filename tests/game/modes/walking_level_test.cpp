@@ -26,14 +26,10 @@ protected:
     static int ShotsInUse()
     {
         int n = 0;
-        List_ForEach(
-            Projectile_GetPool(),
-            [](void* item, void* arg) {
-                ProjectileRecord* r = Projectile_GetRecord((Object*)item);
-                if (r && (r->flags & PROJ_IN_USE)) ++*(int*)arg;
-                return 0;
-            },
-            &n);
+        for (Object* o : Items(Projectile_GetPool())) {
+            const ProjectileRecord* r = Projectile_GetRecord(o);
+            n += r && (r->flags & PROJ_IN_USE);
+        }
         return n;
     }
 };
