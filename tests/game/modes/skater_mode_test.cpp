@@ -15,10 +15,10 @@ protected:
         return {
             {"rolling", 1.0f, true}, {"pushground", 1.0f, true}, {"lose", 0.2f, false}, {"startlevel", 0.1f, false}};
     }
-    // A player skater at (0, y, 0) with the keys given after the defaults.
-    Object* Skater(const std::string& keys, float y = 1.0f, std::vector<LwsWriterItem> items = {})
+    // A player skater at (0, 1, 0) with the keys given after the defaults.
+    Object* Skater(const std::string& keys)
     {
-        WriteLevel(items, y);
+        WriteLevel();
         // Keys given first: the first of two equal keys counts.
         WriteHero("Skater", ModeAnims(),
                   keys + "\n" +

@@ -20,12 +20,11 @@ protected:
                 {"celebrate", 0.2f, false}};
     }
     // A Skitter "Levels\Test\Bug.cfg" and a hero, with their extra keys.
-    Object* Level(const std::string& bugKeys, std::vector<LwsWriterItem> bugs, const std::string& heroKeys = "",
-                  const std::string& bugVehicle = "EntityType0 = 2")
+    Object* Level(const std::string& bugKeys, std::vector<LwsWriterItem> bugs, const std::string& heroKeys = "")
     {
         WriteCharacter("Levels\\Test\\Bug.cfg", "Skitter",
                        bugKeys + " totalHealth = 30\n forwardVelStep = 30\n maxRunSpeed = 4\n maxInAirSpeed = 4\n",
-                       bugVehicle, SkitterAnims());
+                       "EntityType0 = 2", SkitterAnims());
         WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", heroKeys + kCamRelKeys);
         Ground(0.0f);
         Object* hero = StartPlayer(bugs);
