@@ -73,7 +73,6 @@ TEST_P(BladesClashTest, TheLoserAndBothOfADrawTakeTheOtherTopsDamageAndTheWinner
     const Vec3 right = V(6, 0, 0), left = V(-6, 0, 0);
     PhysBody_SetLinearVelocity(tops[0]->body, &right);
     PhysBody_SetLinearVelocity(tops[1]->body, &left);
-    // Up to the first damage tick after the clash.
     EntityRecord* ra = Entity_GetRecord(tops[0]);
     EntityRecord* rb = Entity_GetRecord(tops[1]);
     int frames = 0;

@@ -141,16 +141,14 @@ TEST_F(BroomTest, HealingScoringPopUpsAndTypedObjects)
     ASSERT_NE(coin, nullptr);
     Hit(broom, coin);
     EXPECT_EQ(d->score, 7);
-    // Ten pop-ups fly; the eleventh score counts at once.
     for (int i = 0; i < 11; ++i) BroomStickMode_CountHit(5, broom, broom, 1, 0);
-    EXPECT_EQ(d->score, 12);
+    EXPECT_EQ(d->score, 12) << "ten pop-ups fly; the eleventh score counts at once";
     EXPECT_EQ(d->hitCount, 11);
     int flying = 0;
     for (const BroomPopup& p : d->popups) flying += (p.flags & BROOM_POPUP_ACTIVE) ? 1 : 0;
     EXPECT_EQ(flying, 10);
-    // Without a score counter to fly to, they land at the next frame.
     Frame();
-    EXPECT_EQ(d->score, 62);
+    EXPECT_EQ(d->score, 62) << "without a score counter to fly to, they land at the next frame";
     // Scores as large as an int holds, taken at once and through pop-ups,
     // stop at the limit (the sanitizer build would stop at an overflow).
     Hit(broom, PropAt(V(3, 0, 5)));
@@ -181,9 +179,8 @@ TEST_F(BroomTest, HealingScoringPopUpsAndTypedObjects)
         EXPECT_LT(std::fabs(Velocity(broom).y - last), dt * 10.0f + dt * 10.0f) << "no snap back";
         last = Velocity(broom).y;
     }
-    // A death area hurts and stuns.
     Hit(broom, PropAt(V(0, 0, 8)));
-    EXPECT_FLOAT_EQ(r->health, health - 20.0f);
+    EXPECT_FLOAT_EQ(r->health, health - 20.0f) << "a death area hurts and stuns";
     EXPECT_EQ(r->animSlots[0].current, BROOM_ANIM_STUNNED);
 }
 
@@ -350,14 +347,12 @@ TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
     BroomStickMode_Message(set, "ProjType,3", node, 1, 0.0f, 0.0f);
     EXPECT_EQ(d->held[0].projectile, nullptr);
     EXPECT_FALSE(Projectile_GetRecord(held)->flags & PROJ_IN_USE) << "back in the pool";
-    // A slot not in the list fires the current weapon.
     BroomStickMode_Message(set, "ProjType, 17", node, 0, 0.0f, 0.1f);
-    EXPECT_EQ(d->held[0].projectile, nullptr) << "the current weapon is not held";
-    // More than six words: the rest is ignored.
+    EXPECT_EQ(d->held[0].projectile, nullptr) << "a slot not in the list fires the current weapon, not held";
     WriteProp("Gate", "StringVal1 = A");
     PlaceProps({Item("Gate", V(0, 0, 9))});
     BroomStickMode_Message(set, "Message,0,activate,A,B,C,D,E,F,G", node, 0, 0.0f, 0.1f);
-    EXPECT_EQ(ObjectEvent_GetCount(), 3u);
+    EXPECT_EQ(ObjectEvent_GetCount(), 3u) << "past six words the rest is ignored";
     // A tap of the camera button steps the preset; the brake slows the broom.
     const uint32_t preset = d->camPreset;
     Input(broom, 0, 0, BROOM_BUTTON_CAMERA);
@@ -408,12 +403,11 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
         EXPECT_EQ(d->target, at(sw.z)) << sw.z;
     }
 
-    // The target moves behind the broom, out of the search: dropped at the next pass.
     Object* gone = at(10);
     const Vec3 behind = V(0, 10, -20);
     PhysBody_SetPosition(gone->body, &behind);
     run(6);
-    EXPECT_NE(d->target, gone);
+    EXPECT_NE(d->target, gone) << "behind the broom, out of the search: dropped at the next pass";
     EXPECT_EQ(d->target, at(5));
 
     // A wall hides the target: its lock runs out 5 s later.

@@ -312,16 +312,14 @@ TEST_F(ManCamRelTest, TheTargetListKeepsVisibleTargetsDropsLostOnesAndSkittersDu
     EXPECT_EQ(d->target, frog) << "a visible target is kept";
     EXPECT_TRUE(d->flags & MCR_TARGET_HIDDEN) << "renewed against the hold at every scan";
 
-    // Out of the query: dropped when the next scan ends.
     Place(frog, V(0, 0.5f, 60));
     Step(4);
-    EXPECT_EQ(d->target, bug);
+    EXPECT_EQ(d->target, bug) << "out of the query: dropped when the next scan ends";
 
-    // A Skitter is dropped while the double jump plays.
     Mode_Play(Record(hero), MCR_DOUBLEJUMP);
     Entity_SetAnimFlags(Record(hero), 0, ANIMSLOT_PLAYING, 1);
     Step();
-    EXPECT_EQ(d->target, nullptr);
+    EXPECT_EQ(d->target, nullptr) << "a Skitter is dropped while the double jump plays";
 
     // Something solid between blocks the view.
     PhysBody* wall = PhysBody_Create(phys, 1.0f, 0.0f);

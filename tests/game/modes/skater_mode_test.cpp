@@ -15,11 +15,10 @@ protected:
         return {
             {"rolling", 1.0f, true}, {"pushground", 1.0f, true}, {"lose", 0.2f, false}, {"startlevel", 0.1f, false}};
     }
-    // A player skater at (0, 1, 0) with the keys given after the defaults.
+    // A player skater at (0, 1, 0); its keys come first and so win.
     Object* Skater(const std::string& keys)
     {
         WriteLevel();
-        // Keys given first: the first of two equal keys counts.
         WriteHero("Skater", ModeAnims(),
                   keys + "\n" +
                       std::string("forwardVelStep = 20\n sideVelStep = 20\n runDamping = 0.5, 0, 0.5\n"

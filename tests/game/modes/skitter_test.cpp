@@ -66,10 +66,9 @@ TEST_F(SkitterTest, ItIsSwitchedOffFarFromPlayerZerosCameraAndBackOnWithItsGroup
     EXPECT_TRUE(d->switchedOff) << "always beyond 60 units";
     Step(10);
     EXPECT_NEAR(BodyPosition(bug).z, 55.0f, 0.05f) << "a switched-off body stays where it was";
-    // Without a camera node every entity counts as near.
     Viewport_SetCameraFrame(0, nullptr);
     Step();
-    EXPECT_FALSE(d->switchedOff);
+    EXPECT_FALSE(d->switchedOff) << "without a camera node every entity counts as near";
 }
 
 struct FallCase {

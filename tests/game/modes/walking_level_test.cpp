@@ -52,10 +52,9 @@ TEST_F(WalkingLevelTest, TurnedRightRoundAtSpeedItPlaysChangeDirectionButNotWhen
     EXPECT_GT(changes(-1.0f), 5);
     EXPECT_EQ(Anim(hero), MCR_RUN);
     EXPECT_LT(Velocity(hero).z, -5.0f);
-    // Walking slower than changeDirHighVel, it turns round without.
     script[0].stickY = -0.7f;
     Step(100);
-    EXPECT_EQ(changes(0.7f), 0);
+    EXPECT_EQ(changes(0.7f), 0) << "walking slower than changeDirHighVel, it turns round without";
     EXPECT_GT(Velocity(hero).z, 0.5f);
 }
 
@@ -96,10 +95,9 @@ TEST_F(WalkingLevelTest, ItWadesInShallowWaterSwimsWhenDeeperAndIsHurtBelowTheDa
                         "Water {\n BuoyancyVelStep = 20\n BuoyancyVelMax = 2\n BuoyancySettleY = 0.5\n}\n", {},
                         "VehicleHeight = 1");
     EntityRecord* r = Record(hero);
-    // Dry ground: it runs.
     script[0].stickY = 1.0f;
     Step(15);
-    EXPECT_EQ(Anim(hero), MCR_RUN);
+    EXPECT_EQ(Anim(hero), MCR_RUN) << "dry ground";
     Object* pool = ObjectTemplate_Load("Levels\\Test\\Pool.cfg", nullptr, objects, 0);
     ASSERT_NE(pool, nullptr);
     Vec3 surface = BodyPosition(hero);
