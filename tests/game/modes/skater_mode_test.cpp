@@ -19,7 +19,7 @@ protected:
     Object* Skater(const std::string& keys)
     {
         WriteLevel();
-        WriteHero("Skater", ModeAnims(),
+        WriteMode("carddata\\entityconfigs\\Hero.cfg", "Skater", ModeAnims(),
                   keys + "\n" +
                       std::string("forwardVelStep = 20\n sideVelStep = 20\n runDamping = 0.5, 0, 0.5\n"
                                   " noInputDamping = 0.5, 0, 0.5\n orientToFloorSpeed = 5\n leanRangeMax = 30\n"
@@ -27,7 +27,9 @@ protected:
                                   " totalHealth = 100\n dieInAirVel = -1\n dieInAirTime = 2\n camMode0RailDist = 4\n") +
                       kCamera);
         Object* hero = Build();
-        AimCamera(0, V(0, 3, -5), 0.0f);
+        const Vec3 camera = V(0, 3, -5), at = V(0, 0, 1), up = V(0, 1, 0);
+        Node_SetWorldPosition(Level_GetSession()->viewports[0].cameraFrame, &camera);
+        Node_SetWorldOrientation(Level_GetSession()->viewports[0].cameraFrame, &at, &up);
         return hero;
     }
     SkaterData* D(Object* o) { return Data<SkaterData>(o); }

@@ -262,7 +262,6 @@ protected:
         SkitterMode_Route(bug, Record(bug), &input);
         return input;
     }
-    SkitterData* Data() { return Skitter_Data(Record(bug)); }
     Object* bug = nullptr;
 };
 
@@ -437,20 +436,6 @@ TEST_F(SkitterAiTest, ARoutelessSkitterStuckAwayFromHomeRespawnsAfterTenSecondsB
         }
         EntitySystem_Unload(0);
     }
-}
-
-TEST_F(SkitterAiTest, TheSpeedCapComesFromTheLastMatchingEntryForTheAnimation)
-{
-    Level(" aiVisionRadius = 1\n aiNonAttackSpeedMax = 7\n aiSpeed0 = 2\n aiSpeed0AnimNum = 5\n"
-          " aiSpeed0OnNonAttack = TRUE\n aiSpeed1 = 3\n aiSpeed1AnimNum = 5\n aiSpeed1OnNonAttack = TRUE\n"
-          " aiSpeed2 = 9\n aiSpeed2AnimNum = 4\n aiSpeed2OnAttack = TRUE\n");
-    ASSERT_EQ(Data()->speedCount, 3u);
-    Mode_Play(Record(bug), 5);
-    Decide();
-    EXPECT_EQ(Data()->speedCap, 3.0f);
-    Mode_Play(Record(bug), 4);
-    Decide();
-    EXPECT_EQ(Data()->speedCap, 7.0f) << "entry 2 counts only when attacking";
 }
 
 }  // namespace

@@ -83,13 +83,6 @@ protected:
     {
         WriteCharacter(path, mode, control, vehicleData, anims, {}, more, object);
     }
-    // The player character "Hero".
-    void WriteHero(const char* mode, const Anims& anims, const std::string& control,
-                   const std::string& vehicleData = "", const std::string& more = "")
-    {
-        WriteMode("carddata\\entityconfigs\\Hero.cfg", mode, anims, control, vehicleData, more);
-    }
-
     // Builds the level's entities (one human player unless SetPlayers said
     // otherwise); returns player 0's entity.
     Object* Build()
@@ -97,15 +90,6 @@ protected:
         if (Level_GetNumPlayerEntities() == 0) SetPlayers({1});
         Entity_CreateFromLevel("Levels\\Test\\Level.lws");
         return Level_GetPlayerEntity(0);
-    }
-
-    // Puts viewport v's camera at a position looking along the heading.
-    void AimCamera(int v, Vec3 position, float heading)
-    {
-        Node* c = Level_GetSession()->viewports[v].cameraFrame;
-        Vec3 at = {std::sin(heading), 0.0f, std::cos(heading)}, up = {0, 1, 0};
-        Node_SetWorldPosition(c, &position);
-        Node_SetWorldOrientation(c, &at, &up);
     }
 
     // Player 0's scripted pad for the following frames.
