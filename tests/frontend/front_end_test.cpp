@@ -1,8 +1,6 @@
 // The front end's loader, state and what it draws.
 #include "frontend/front_end.h"
 
-#include <gtest/gtest.h>
-
 #include "common/memory.h"
 #include "engine/physworld.h"
 #include "frontend_fixture.h"
@@ -13,8 +11,6 @@
 #include "tests/game/frame_capture.h"
 
 namespace {
-
-using namespace fetest;
 
 TEST_F(FrontEndTest, EveryKeyOfAScreenAndItsItemsLoads)
 {

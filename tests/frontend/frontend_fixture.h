@@ -76,6 +76,18 @@ inline void Wait(float seconds)
     for (float t = 0; t < seconds; t += kDt) Step({});
 }
 
+inline FrontEnd* Fe() { return FrontEnd_Get(); }
+inline int32_t Current() { return Fe() ? Fe()->current : -1; }
+
+// Makes the screen current at once (as if reached from Main) and runs its enter.
+inline void Open(int32_t screen)
+{
+    Fe()->current = FRONTEND_MAIN;
+    FrontEnd_PushScreen(screen, 1);
+    Step({});
+    ASSERT_EQ(Current(), screen);
+}
+
 // Makes the test's root state current and runs the frames in which it
 // pushes the front end and the front end enters.
 inline GameState* StartFrontEnd()
@@ -95,13 +107,13 @@ inline void EnterAgain()
     Step({});
 }
 
-inline FrontEnd* Fe() { return FrontEnd_Get(); }
-inline int32_t Current() { return Fe() ? Fe()->current : -1; }
 inline int32_t Focus() { return Fe() ? FrontEnd_GetFocus(Fe()->current) : -1; }
 inline bool Heard(const std::string& s) { return std::find(g_sounds.begin(), g_sounds.end(), s) != g_sounds.end(); }
 inline void ClearSounds() { g_sounds.clear(); }
 
 }  // namespace fetest
+
+using namespace fetest;  // the front-end tests name the helpers unqualified
 
 class FrontEndTest : public ProgramTest {
 protected:

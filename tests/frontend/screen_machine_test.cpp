@@ -2,8 +2,6 @@
 #include "frontend/screen_machine.h"
 #include "frontend/option_screens.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 #include "app/sound.h"
@@ -13,8 +11,6 @@
 #include "platform/dsound/dsound.h"
 
 namespace {
-
-using namespace fetest;
 
 // Title, then Main.
 void ToMain()
@@ -111,9 +107,7 @@ TEST_F(FrontEndTest, CreditsSequencesWorkOnlyWithinASecondBetweenPressesAndTheir
 // From Options (reached from Main), the option item n.
 void OpenOption(int n)
 {
-    Fe()->current = FRONTEND_MAIN;
-    FrontEnd_PushScreen(FRONTEND_OPTIONS, 1);
-    Step({});
+    Open(FRONTEND_OPTIONS);
     for (int i = 0; i < n; i++) Press(kDown);
     Press(kSelect);
 }

@@ -3,8 +3,6 @@
 // Launch.
 #include "frontend/select_screens.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <set>
 #include <vector>
@@ -15,18 +13,6 @@
 #include "game/race_setup.h"
 
 namespace {
-
-using namespace fetest;
-
-// Makes the screen current at once (as if reached from Main) and runs its
-// enter.
-void Open(int32_t screen)
-{
-    Fe()->current = FRONTEND_MAIN;
-    FrontEnd_PushScreen(screen, 1);
-    Step({});
-    ASSERT_EQ(Current(), screen);
-}
 
 void Select() { Press(kSelect); }
 

@@ -1,8 +1,6 @@
 // The start menu and the options state.
 #include "frontend/start_menu.h"
 
-#include <gtest/gtest.h>
-
 #include <string>
 
 #include "frontend_fixture.h"
@@ -10,8 +8,6 @@
 #include "game/race_setup.h"
 
 namespace {
-
-using namespace fetest;
 
 // Pushes the state the hook makes for `type` over a root of the test and
 // runs the frames of its push and enter.
