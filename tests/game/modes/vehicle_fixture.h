@@ -1,12 +1,7 @@
-// The level of the skating, rolling, flying and battling mode tests: the
-// walking modes' test level (modes_fixture.h: the entity tests' level with
-// the walking modes, a recording in-game menu, a counting generator, and
-// writers of characters, props and shots) with these modes registered too, a
-// camera frame per viewport, scripted pads for every player, player starts
-// as the level state reads them, a restart callback that does what the
-// level state's does (the rule clock back to 0, every entity respawned at
-// its start next frame) and counts its calls, and static level geometry from
-// shape files.
+// The walking modes' test level (modes_fixture.h) with the vehicle modes
+// registered too, a camera frame per viewport, scripted pads for every
+// player, player starts as the level state reads them, a counting restart
+// callback that does what the level state's does, and static boxes.
 #pragma once
 
 #include <cmath>
@@ -39,8 +34,6 @@ protected:
         ASSERT_EQ(VehicleModes_Register(), 1);
         vehicletest::g_restarts = 0;
         Level_SetRestartCallback(vehicletest::CountRestart);
-        // Every player's input is the script's (all zero until a test sets
-        // it): no real pad, whatever state an earlier test left it in.
         for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p) scripted[p] = true;
         for (int v = 0; v < LEVEL_VIEWPORTS; ++v) {
             LevelViewport& vp = Level_GetSession()->viewports[v];
