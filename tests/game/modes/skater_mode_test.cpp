@@ -35,8 +35,9 @@ protected:
     SkaterData* D(Object* o) { return Data<SkaterData>(o); }
 };
 
-TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHoldsUntilAQuietFrame)
+TEST_F(SkaterTest, ALevelSectionSilencesCollisionsTheLatchWaitsForAQuietFrameAndACheckpointMovesTheStart)
 {
+    WriteProp("Checkpoint", "StringVal0 = CHECKPOINT\n FPVal0 = -1", 3);
     Level_SetLevelToUnlock(3);
     Object* hero = Skater(
         "faintNoiseColChange = -1\n mediumNoiseColChange = -5\n loudNoiseColChange = -10\n"
@@ -71,19 +72,12 @@ TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHol
         SkaterMode_RulesUpdate(hero, r, nullptr);
         EXPECT_EQ(d->common.noiseLatch, s.latch) << s.change;
     }
-}
-
-TEST_F(SkaterTest, ACheckpointMovesTheStartOnceAndAFullRestartFreesIt)
-{
-    WriteProp("Checkpoint", "StringVal0 = CHECKPOINT\n FPVal0 = -1", 3);
-    Object* hero = Skater("");
+    // A checkpoint moves the start once, and a full restart frees it.
     PlaceProps({Item("Checkpoint", V(5, 0, 5)), Item("Checkpoint", V(9, 0, 9))});
     Object* first = PropAt(V(5, 0, 5));
     Object* second = PropAt(V(9, 0, 9));
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    EntityRecord* r = Entity_GetRecord(hero);
-
     SkaterMode_Collision(hero, r, nullptr, 0);  // no object, or none of the level's props: nothing
     SkaterMode_Collision(hero, r, hero, 0);
     EXPECT_EQ(Player_GetUserWord(0), nullptr);

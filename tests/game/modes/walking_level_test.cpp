@@ -158,13 +158,25 @@ TEST_F(WalkingLevelTest, TheProjTypeEventsOfFireAndSwipeAnimationsLaunchTheirWea
     EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1) << "the swipes are spent";
 }
 
-TEST_F(WalkingLevelTest, DeathAreasCostALifeAndRespawnAtTheLastCheckpointKillAreasAtOnce)
+// Death areas cost a life and respawn at the last checkpoint, kill areas at
+// once; then two completion pickups, the end trigger and the end area's last
+// animation complete the level.
+TEST_F(WalkingLevelTest, DeathAreasCostALifeAndTwoPickupsTheEndTriggerAndTheLastAnimationCompleteTheLevel)
 {
     WriteProp("Flag", "StringVal0 = CHECKPOINT", 3);
     WriteProp("Pit", "StringVal0 = DEATHAREA\n FPVal1 = 500\n FPVal2 = 1");
     WriteProp("Void", "StringVal0 = KILLAREA");
-    PlaceProps({Item("Flag", V(10, 0.5f, 10)), Item("Pit", V(-10, 0.5f, 10)), Item("Void", V(20, 0.5f, -10))});
-    Object* hero = Hero(" initNumLifes = 5\n");
+    WriteProp("End", "StringVal0 = ENDAREA\n S32Val0 = 32", 8);
+    WriteProp("Gem", "StringVal0 = PICKUP\n FPVal1 = 4\n BoolVal10 = TRUE");
+    WriteProp("Gate",
+              "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n FPVal1 = 6\n BoolVal0 = TRUE\n"
+              " BoolVal10 = TRUE");
+    PlaceProps({Item("Flag", V(10, 0.5f, 10)), Item("Pit", V(-10, 0.5f, 10)), Item("Void", V(20, 0.5f, -10)),
+                Item("End", V(0, 0.5f, 40)), Item("Gem", V(5.2f, 0.5f, 5)), Item("Gem", V(4.8f, 0.5f, 5)),
+                Item("Gate", V(-5, 0.5f, 5))});
+    Level_SetGameRule(RULE_SCORE_PICKUPS);
+    Level_SetLevelToUnlock(7);
+    Object* hero = Hero(" initNumLifes = 5\n levelCompPickupTotal = 2\n");
     Place(hero, V(10, 0.5f, 10));
     Step(3);
     Place(hero, V(-10, 0.5f, 10));
@@ -174,7 +186,6 @@ TEST_F(WalkingLevelTest, DeathAreasCostALifeAndRespawnAtTheLastCheckpointKillAre
     EXPECT_EQ(d->lives, 4);
     EXPECT_NEAR(BodyPosition(hero).x, 10.0f, 0.2f) << "back at the checkpoint";
     EXPECT_EQ(Entity_GetHealth(Record(hero)), 100.0f);
-
     Place(hero, V(20, 0.5f, -10));
     Step();
     EXPECT_EQ(Anim(hero), MCR_DIE_IN_AIR);
@@ -183,19 +194,7 @@ TEST_F(WalkingLevelTest, DeathAreasCostALifeAndRespawnAtTheLastCheckpointKillAre
     EXPECT_EQ(d->lives, 3) << "the next rules update respawns without waiting for the animation";
     EXPECT_NEAR(BodyPosition(hero).x, 10.0f, 0.2f);
     EXPECT_FALSE(d->flags & MCR_KILLED_BY_AREA);
-}
 
-TEST_F(WalkingLevelTest, TwoPickupsTheEndTriggerAndTheLastAnimationCompleteTheLevel)
-{
-    WriteProp("End", "StringVal0 = ENDAREA\n S32Val0 = 32", 8);
-    WriteProp("Gem", "StringVal0 = PICKUP\n FPVal1 = 4\n BoolVal10 = TRUE");
-    WriteProp("Gate", "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n FPVal1 = 6\n BoolVal0 = TRUE\n"
-                      " BoolVal10 = TRUE");
-    PlaceProps({Item("End", V(0, 0.5f, 40)), Item("Gem", V(5.2f, 0.5f, 5)), Item("Gem", V(4.8f, 0.5f, 5)),
-                Item("Gate", V(-5, 0.5f, 5))});
-    Level_SetGameRule(RULE_SCORE_PICKUPS);
-    Level_SetLevelToUnlock(7);
-    Object* hero = Hero(" levelCompPickupTotal = 2\n");
     Object* gate = PropAt(V(-5, 0.5f, 5));
     ASSERT_NE(d->levelEnd, nullptr);
     d->score = 120;
