@@ -112,14 +112,12 @@ protected:
     // Animation slot 0 comes from the set "<path>" with the animations given.
     void WriteCharacter(const std::string& path, const char* mode, const std::string& controlData,
                         const std::string& vehicleData = "", const Anims& anims = ManCamRelAnims(),
-                        const std::vector<Event>& events = {}, const std::string& more = "",
-                        const std::string& object = "")
+                        const std::vector<Event>& events = {}, const std::string& more = "")
     {
         if (!anims.empty()) WriteAnimSet(path, "Anim0", anims, events);
-        WriteEntity(path.c_str(),
-                    std::string("vehicleData {\n ControlMode = ") + mode + "\n maxVelocity = 50\n" + vehicleData +
-                        "\n}\nAnim0RBRelMode = 1\n" + more + "\ncontrolData {\n" + controlData + "\n}\n",
-                    object);
+        WriteEntity(path.c_str(), std::string("vehicleData {\n ControlMode = ") + mode + "\n maxVelocity = 50\n" +
+                                      vehicleData + "\n}\nAnim0RBRelMode = 1\n" + more + "\ncontrolData {\n" +
+                                      controlData + "\n}\n");
     }
 
     // A level scene: player starts at (10 p, y, 0) and the extra items.

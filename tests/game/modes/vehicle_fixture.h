@@ -72,9 +72,9 @@ protected:
 
     // WriteCharacter with the animations given first.
     void WriteMode(const std::string& path, const char* mode, const Anims& anims, const std::string& control,
-                   const std::string& vehicleData = "", const std::string& more = "", const std::string& object = "")
+                   const std::string& vehicleData = "", const std::string& more = "")
     {
-        WriteCharacter(path, mode, control, vehicleData, anims, {}, more, object);
+        WriteCharacter(path, mode, control, vehicleData, anims, {}, more);
     }
     // Builds the level's entities (one human player unless SetPlayers said
     // otherwise); returns player 0's entity.
