@@ -78,7 +78,7 @@ protected:
     }
 };
 
-TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapInputWaitsAfterAStopAndSpeedFollowsItsCurve)
+TEST_F(BroomTest, CameraTapsInputAfterAStopTheSpeedCurveAndKeyEventsOfShotsAndMessages)
 {
     ASSERT_TRUE(Broom());
     for (auto [held, preset] : {std::pair{10, 1u}, std::pair{20, 1u}}) {
@@ -109,6 +109,31 @@ TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapInputWaitsAfterAStopAndS
     EXPECT_FLOAT_EQ(d->lean, 1.0f);
     Input(broom, -1.0f, 0.0f);
     EXPECT_NEAR(d->lean, -dt * 2.0f, 1e-5f) << "crossing over snaps to 0 first";
+    // Key events fire held shots and queue object events.
+    AnimSet* set = r->animSlots[0].set;
+    Node* node = r->animSlots[0].root;
+    BroomStickMode_Message(set, "ProjType,3", node, 0, 0.0f, 0.1f);
+    Object* held = d->held[0].projectile;
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(Projectile_GetModeIndex(held), (uint32_t)PROJMODE_FRAME_FOLLOW);
+    EXPECT_EQ(d->held[0].set, set);
+    BroomStickMode_Message(set, "ProjType,3", node, 1, 0.0f, 0.0f);
+    EXPECT_EQ(d->held[0].projectile, nullptr);
+    EXPECT_FALSE(Projectile_GetRecord(held)->flags & PROJ_IN_USE) << "back in the pool";
+    BroomStickMode_Message(set, "ProjType, 17", node, 0, 0.0f, 0.1f);
+    EXPECT_EQ(d->held[0].projectile, nullptr) << "a slot not in the list fires the current weapon, not held";
+    WriteProp("Gate", "StringVal1 = A");
+    PlaceProps({Item("Gate", V(0, 0, 9))});
+    BroomStickMode_Message(set, "Message,0,activate,A,B,C,D,E,F,G", node, 0, 0.0f, 0.1f);
+    EXPECT_EQ(ObjectEvent_GetCount(), 3u) << "past six words the rest is ignored";
+    // A tap of the camera button steps the preset; the brake slows the broom.
+    const uint32_t preset = d->camPreset;
+    Input(broom, 0, 0, BROOM_BUTTON_CAMERA);
+    Input(broom, 0, 0, 0, BROOM_BUTTON_CAMERA);
+    EXPECT_EQ(d->camPreset, (preset + 1) & 3);
+    d->speed = 5.0f;
+    Input(broom, 0, 0, BROOM_BUTTON_BRAKE);
+    EXPECT_LT(d->speed, 5.0f);
 }
 
 TEST_F(BroomTest, HealingScoringPopUpsAndTypedObjects)
@@ -332,35 +357,6 @@ TEST_F(BroomTest, AnEndAreaTooShortForItsSequenceIsIgnoredAndAHiddenRunWithoutHi
     ASSERT_TRUE(Broom());
     EXPECT_EQ(d->endArea, nullptr);
     EXPECT_TRUE(d->flags & BROOM_REQUIREMENT);
-}
-
-TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
-{
-    ASSERT_TRUE(Broom());
-    AnimSet* set = r->animSlots[0].set;
-    Node* node = r->animSlots[0].root;
-    BroomStickMode_Message(set, "ProjType,3", node, 0, 0.0f, 0.1f);
-    Object* held = d->held[0].projectile;
-    ASSERT_NE(held, nullptr);
-    EXPECT_EQ(Projectile_GetModeIndex(held), (uint32_t)PROJMODE_FRAME_FOLLOW);
-    EXPECT_EQ(d->held[0].set, set);
-    BroomStickMode_Message(set, "ProjType,3", node, 1, 0.0f, 0.0f);
-    EXPECT_EQ(d->held[0].projectile, nullptr);
-    EXPECT_FALSE(Projectile_GetRecord(held)->flags & PROJ_IN_USE) << "back in the pool";
-    BroomStickMode_Message(set, "ProjType, 17", node, 0, 0.0f, 0.1f);
-    EXPECT_EQ(d->held[0].projectile, nullptr) << "a slot not in the list fires the current weapon, not held";
-    WriteProp("Gate", "StringVal1 = A");
-    PlaceProps({Item("Gate", V(0, 0, 9))});
-    BroomStickMode_Message(set, "Message,0,activate,A,B,C,D,E,F,G", node, 0, 0.0f, 0.1f);
-    EXPECT_EQ(ObjectEvent_GetCount(), 3u) << "past six words the rest is ignored";
-    // A tap of the camera button steps the preset; the brake slows the broom.
-    const uint32_t preset = d->camPreset;
-    Input(broom, 0, 0, BROOM_BUTTON_CAMERA);
-    Input(broom, 0, 0, 0, BROOM_BUTTON_CAMERA);
-    EXPECT_EQ(d->camPreset, (preset + 1) & 3);
-    d->speed = 5.0f;
-    Input(broom, 0, 0, BROOM_BUTTON_BRAKE);
-    EXPECT_LT(d->speed, 5.0f);
 }
 
 // Lock-on: targets in front are found, one seen at a time; the nearest
