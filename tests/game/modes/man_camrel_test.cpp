@@ -336,10 +336,35 @@ TEST_F(ManCamRelTest, TheTargetListKeepsVisibleTargetsDropsLostOnesAndSkittersDu
     EXPECT_EQ(d->target, nullptr) << "dropped 5 s after it went out of sight";
 }
 
-// The camera pitch stays finite without its range keys.
-TEST_F(ManCamRelTest, ASkidNeedsMoreThanTheSlopeScaledSkidSpeedForAFifthOfASecond)
+// Walk and run play at the speed factor clamped to their limits; a skid needs
+// more than the slope-scaled skid speed for a fifth of a second; the camera
+// pitch stays finite without its range keys.
+TEST_F(ManCamRelTest, WalkRunAndSkidPlayAtTheirSpeedsAndTheCameraPitchStaysFinite)
 {
-    Object* hero = Hero(" skidVel = 10\n skidPowerVal = 1\n");
+    Object* hero = Hero(
+        " maxWalkSpeed = 5\n walkVelSpeedChange = 10\n walkMinAnimSpeedChange = 0.5\n"
+        " walkMaxAnimSpeedChange = 2\n runVelSpeedChange = 0.01\n runMinAnimSpeedChange = 0.25\n"
+        " runMaxAnimSpeedChange = 3\n runDamping = 0, 0, 0\n skidVel = 10\n skidPowerVal = 1\n");
+    EntityRecord* r = Record(hero);
+    AnimSet* set = Entity_GetAnimSlotValue(r, 0);
+    script[0].stickY = 1.0f;  // 1 m/s at most: walk, factor 10 clamped to 2
+    d->maxRunSpeed = 1.0f;
+    Step(10);
+    ASSERT_EQ(Anim(hero), MCR_WALK);
+    float before = AnimSet_GetTime(set);
+    Step();
+    EXPECT_NEAR(AnimSet_GetTime(set) - before, 2.0f * dt, 1e-4f);
+    EXPECT_TRUE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED)) << "the mode advances the slot itself";
+    d->maxWalkSpeed = 0.5f;  // run: (1 - 0.5) x 0.01 clamped up to 0.25
+    Step(2);
+    ASSERT_EQ(Anim(hero), MCR_RUN);
+    before = AnimSet_GetTime(set);
+    Step();
+    EXPECT_NEAR(AnimSet_GetTime(set) - before, 0.25f * dt, 1e-4f);
+    script[0].stickY = 0.0f;
+    Step(3);
+    EXPECT_FALSE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED));
+    d->maxRunSpeed = 100.0f;
     const float c = std::cos(0.7853982f);
     d->groundNormal = V(c, c, 0);  // 45 degrees: the threshold halves to 5
     SetVelocity(hero, V(0, 0, 8));
@@ -362,32 +387,6 @@ TEST_F(ManCamRelTest, ASkidNeedsMoreThanTheSlopeScaledSkidSpeedForAFifthOfASecon
         Node_GetWorldPosition(cameraFrame, &p);
         EXPECT_TRUE(Mode_IsFinite(p));
     }
-}
-
-TEST_F(ManCamRelTest, WalkAndRunPlayAtTheSpeedFactorClampedToTheirLimits)
-{
-    Object* hero = Hero(" maxWalkSpeed = 5\n walkVelSpeedChange = 10\n walkMinAnimSpeedChange = 0.5\n"
-                        " walkMaxAnimSpeedChange = 2\n runVelSpeedChange = 0.01\n runMinAnimSpeedChange = 0.25\n"
-                        " runMaxAnimSpeedChange = 3\n runDamping = 0, 0, 0\n");
-    EntityRecord* r = Record(hero);
-    AnimSet* set = Entity_GetAnimSlotValue(r, 0);
-    script[0].stickY = 1.0f;  // 1 m/s at most: walk, factor 10 clamped to 2
-    d->maxRunSpeed = 1.0f;
-    Step(10);
-    ASSERT_EQ(Anim(hero), MCR_WALK);
-    float before = AnimSet_GetTime(set);
-    Step();
-    EXPECT_NEAR(AnimSet_GetTime(set) - before, 2.0f * dt, 1e-4f);
-    EXPECT_TRUE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED)) << "the mode advances the slot itself";
-    d->maxWalkSpeed = 0.5f;  // run: (1 - 0.5) x 0.01 clamped up to 0.25
-    Step(2);
-    ASSERT_EQ(Anim(hero), MCR_RUN);
-    before = AnimSet_GetTime(set);
-    Step();
-    EXPECT_NEAR(AnimSet_GetTime(set) - before, 0.25f * dt, 1e-4f);
-    script[0].stickY = 0.0f;
-    Step(3);
-    EXPECT_FALSE(Entity_TestAnimFlags(r, 0, ANIMSLOT_PAUSED));
 }
 
 TEST_F(ManCamRelTest, HealthShotsAddUpToTheTotalOrGiveALife)
