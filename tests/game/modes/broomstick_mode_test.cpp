@@ -415,8 +415,6 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
     EXPECT_LT(frames * dt, 5.5f);
 }
 
-// The arrow points at the nearest completion pickup still waiting, then at
-// the next one, and hides when there is no goal left (no end area here).
 TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
 {
     WriteConfig("Huds\\Broom.cfg", "HUD1 {\n HudText0Position = 0.1, 0.1\n}\n");

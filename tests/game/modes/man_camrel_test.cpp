@@ -135,7 +135,6 @@ INSTANTIATE_TEST_SUITE_P(Moves, ManCamRelLungeTest,
                                            LungeCase{"", MCR_BUTTON_SPECIAL, MCR_SPECIAL_MOVE, true},
                                            LungeCase{" noSpecialAmmo = TRUE\n", MCR_BUTTON_SPECIAL, MCR_STAND, false}));
 
-// (The jump's allowance after leaving the ground: walking_level_test.)
 TEST_F(ManCamRelTest, ATapOfTheCameraButtonCyclesTheModeAndAHoldOnlySteers)
 {
     Object* hero = Mover();
@@ -336,9 +335,6 @@ TEST_F(ManCamRelTest, TheTargetListKeepsVisibleTargetsDropsLostOnesAndSkittersDu
     EXPECT_EQ(d->target, nullptr) << "dropped 5 s after it went out of sight";
 }
 
-// Walk and run play at the speed factor clamped to their limits; a skid needs
-// more than the slope-scaled skid speed for a fifth of a second; the camera
-// pitch stays finite without its range keys.
 TEST_F(ManCamRelTest, WalkRunAndSkidPlayAtTheirSpeedsAndTheCameraPitchStaysFinite)
 {
     Object* hero = Hero(

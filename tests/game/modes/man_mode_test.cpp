@@ -29,8 +29,6 @@ protected:
     }
 };
 
-// On dry ground (no wade height) it runs, walks and walks back; holding jump
-// jumps again on landing, the double jump needs a new press in its window.
 TEST_F(ManModeTest, ItRunsWalksAndJumpsAndTheDoubleJumpNeedsANewPressInItsWindow)
 {
     Object* man = Man();
