@@ -45,8 +45,8 @@ TEST_F(ManCamRelTest, MissingKeysWarnOncePerLoadAndABadEndObjectIsNotUsed)
     Ground();
     g_log.clear();
     Object* hero = StartPlayer();
-    for (const char* key : {"jumpTimeSinceGroundAllow", "forwardVelStep", "maxRunSpeed", "maxInAirSpeed", "dieInAirTime",
-                            "camMode0RailDist", "camMode3RailDist", "genCamData", "fewer than 4"})
+    for (const char* key : {"jumpTimeSinceGroundAllow", "forwardVelStep", "maxRunSpeed", "maxInAirSpeed",
+                            "dieInAirTime", "camMode0RailDist", "camMode3RailDist", "genCamData", "fewer than 4"})
         EXPECT_EQ(Logged(key), 1) << key;
     EXPECT_EQ(g_log.size(), 11u) << "pass 0 twice (levelToUnlock 0) still warns once";
     EXPECT_EQ(CamRel(hero)->levelEnd, nullptr);
@@ -59,8 +59,9 @@ TEST_F(ManCamRelTest, AMismatchedEndObjectWarnsAndTheDifficultyPicksTheRequiredS
     WriteProp("End", "StringVal0 = ENDAREA", 5);
     PlaceProps({Item("End", V(6, 1, 1))});
     g_log.clear();
-    Object* hero = Hero(" levelCompPickupTotal = 2\n easyScorePickupPercentReq = 25\n mediumScorePickupPercentReq = 50\n"
-                        " hardScorePickupPercentReq = 75\n");
+    Object* hero = Hero(
+        " levelCompPickupTotal = 2\n easyScorePickupPercentReq = 25\n mediumScorePickupPercentReq = 50\n"
+        " hardScorePickupPercentReq = 75\n");
     EXPECT_NE(CamRel(hero)->levelEnd, nullptr);
     EXPECT_GE(Logged("levelCompPickupTotal 2 needs 8"), 1);
     for (uint32_t difficulty : {1u, 2u, 0u}) {
@@ -110,9 +111,9 @@ TEST_P(ManCamRelLungeTest, AttacksAndTheSpecialMoveLungeForwardInTheirWindow)
     WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
     Object* hero =
         Mover(std::string(c.keys) +
-             " closeAttackMoveStartTime = 0.05\n closeAttackMoveEndTime = 0.25\n closeAttackForwardVelStep = 60\n"
-             " closeAttackMaxSpeed = 6\n noInputDamping = 2, 0, 2\n specialMoveProjectileNum = 1\n projectiles {\n"
-             "  ProjType0Config = Shots\\Bolt.cfg\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 2\n }\n");
+              " closeAttackMoveStartTime = 0.05\n closeAttackMoveEndTime = 0.25\n closeAttackForwardVelStep = 60\n"
+              " closeAttackMaxSpeed = 6\n noInputDamping = 2, 0, 2\n specialMoveProjectileNum = 1\n projectiles {\n"
+              "  ProjType0Config = Shots\\Bolt.cfg\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 2\n }\n");
     Press(c.button);
     EXPECT_EQ(Anim(hero), c.anim);
     float speeds[15], fastest = 0.0f;
@@ -303,7 +304,7 @@ TEST_F(ManCamRelTest, TheTargetListKeepsVisibleTargetsDropsLostOnesAndSkittersDu
         if (o != hero) PhysContacts_AddBody(o->body);
     }
     ASSERT_TRUE(frog && bug);
-    PhysContacts_AddBody(hero->body);  // rays start inside the caster
+    PhysContacts_AddBody(hero->body);       // rays start inside the caster
     Mode_Play(Record(bug), SKITTER_STAND);  // awake: a sleeping Skitter is no target
     Step(4);
     EXPECT_EQ(d->target, frog) << "the nearest visible candidate";
@@ -456,8 +457,7 @@ TEST_F(ManCamRelTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboardLaunches)
 
 // A heavy ball of radius 20 spinning about +y under the rider, kept in place
 // every frame: its surface under the rider moves along w x r.
-class TurningPlatformTest : public ManCamRelTest,
-                            public ::testing::WithParamInterface<bool> {};
+class TurningPlatformTest : public ManCamRelTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(TurningPlatformTest, ARiderIsCarriedAlongThePlatformSurface)
 {
