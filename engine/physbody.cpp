@@ -1,5 +1,6 @@
 #include "engine/physbody.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "common/list.h"
@@ -178,9 +179,12 @@ void PhysBody_ClampAngularSpeed(PhysBody* handle, float max)
 void Phys_DampVector(Vec3* v, const Vec3* k, float dt)
 {
     if (!v || !k) return;
-    v->x *= 1.0f - dt * k->x;
-    v->y *= 1.0f - dt * k->y;
-    v->z *= 1.0f - dt * k->z;
+    // A damping stops an axis at most: a rate beyond 1 / dt (a large value
+    // from data, or a long frame) would reverse the motion and amplify it,
+    // frame after frame, up to infinity; a negative one would speed it up.
+    v->x *= std::clamp(1.0f - dt * k->x, 0.0f, 1.0f);
+    v->y *= std::clamp(1.0f - dt * k->y, 0.0f, 1.0f);
+    v->z *= std::clamp(1.0f - dt * k->z, 0.0f, 1.0f);
 }
 
 void PhysBody_DampLinearVelocity(PhysBody* handle, const Vec3* k, float dt)

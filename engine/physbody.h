@@ -76,9 +76,10 @@ void PhysBody_ApplyImpulse(PhysBody* handle, const Vec3* impulse);
 // When max^2 < |v|^2: v = max along v. The same for the angular velocity.
 void PhysBody_ClampLinearSpeed(PhysBody* handle, float max);
 void PhysBody_ClampAngularSpeed(PhysBody* handle, float max);
-// v[i] = (1 - dt x k[i]) x v[i] for each axis.
+// Phys_DampVector on the body's linear velocity.
 void PhysBody_DampLinearVelocity(PhysBody* handle, const Vec3* k, float dt);
-// Per-axis velocity times factor (Phys_DampVector): v[i] = (1 - dt x k[i]) x v[i].
+// Per-axis velocity times factor (Phys_DampVector): v[i] = f x v[i] with f = 1 - dt x k[i]
+// held within 0..1, so a damping never reverses an axis nor speeds it up.
 void Phys_DampVector(Vec3* v, const Vec3* k, float dt);
 // Slows the body along the weighted axes without reversing it: with n the
 // direction of v, v[i] -= n[i] x d[i] x rate, and a component that reaches or

@@ -1,5 +1,6 @@
 #include "game/modes/skater_mode.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 
@@ -122,7 +123,10 @@ void SkaterMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* 
     if (f.stickLength > kDeadZone && (record->flags & ENTITY_ON_GROUND) && !f.looking) {
         Vec3 direction = SkateCommon_PushDirection(record, input, &f);
         float sideness = SkaterMode_Sideness(&direction, &c->modelAt);
-        float step = Math_Lerp(c->forwardVelStep, data->sideVelStep, Math_Pow(sideness, data->forwardToSidePower));
+        // The side step's weight stays within 0..1: a negative power from data
+        // would make a straight push's (sideness 0) infinite.
+        const float weight = std::clamp(Math_Pow(sideness, data->forwardToSidePower), 0.0f, 1.0f);
+        float step = Math_Lerp(c->forwardVelStep, data->sideVelStep, weight);
         SkateCommon_Push(object, record, c, input, &direction, step, &f);
         Vec3 v;
         PhysBody_GetLinearVelocity(body, &v);

@@ -1,8 +1,6 @@
 // The front end's loader, state and what it draws.
 #include "frontend/front_end.h"
 
-#include <gtest/gtest.h>
-
 #include "common/memory.h"
 #include "engine/physworld.h"
 #include "frontend_fixture.h"
@@ -13,8 +11,6 @@
 #include "tests/game/frame_capture.h"
 
 namespace {
-
-using namespace fetest;
 
 TEST_F(FrontEndTest, EveryKeyOfAScreenAndItsItemsLoads)
 {
@@ -130,19 +126,16 @@ TEST_F(FrontEndTest, ItemsDrawTheirImagesAndTheFadeCoversTheScreen)
         ASSERT_EQ(Current(), FRONTEND_MAIN);
         Step({});
         EXPECT_LE(capture::Distance(capture::Pixel(120, 115), 0xFF0000), 8);
-        // Only the focused item shows its secondary images.
         EXPECT_LE(capture::Distance(capture::Pixel(310, 110), 0x00FF00), 8);
-        EXPECT_GT(capture::Distance(capture::Pixel(310, 210), 0x00FF00), 64);
-        // A disabled item is dimmed and locked.
+        EXPECT_GT(capture::Distance(capture::Pixel(310, 210), 0x00FF00), 64) << "only the focused item's secondary";
         Fe()->screens[FRONTEND_MAIN].items[0].disabled = 1;
         Step({});
-        EXPECT_LE(capture::Distance(capture::Pixel(120, 115), 0x0000FF), 100);
-        // The fade towards a FadeEntry screen turns the screen white.
+        EXPECT_LE(capture::Distance(capture::Pixel(120, 115), 0x0000FF), 100) << "a disabled item is dimmed and locked";
         Fe()->screens[FRONTEND_MAIN].items[0].disabled = 0;
         Press(kSelect);
         Wait(0.3f);
         EXPECT_GE(FrontEnd_CurrentScreen()->fade, 1.0f);
-        EXPECT_LE(capture::Distance(capture::Pixel(600, 20), 0xFFFFFF), 8);
+        EXPECT_LE(capture::Distance(capture::Pixel(600, 20), 0xFFFFFF), 8) << "the fade to a FadeEntry screen: white";
         // Escape on Main ends the game, unless the input is locked.
         Wait(1.0f);
         Press(kBack);

@@ -4,6 +4,7 @@
 // dt; a root state of the test pushes the front end and stays below it.
 #pragma once
 
+#include <algorithm>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -30,35 +31,20 @@ constexpr uint8_t kSelect = 0x1C, kBack = 0x35, kEscape = 0x01, kAction5 = 0x36;
 constexpr uint8_t kSelect1 = 0x1D, kLeft1 = 0x1E, kRight1 = 0x20;
 constexpr float kDt = 0.05f;
 
-inline std::vector<std::string>& SoundLog()  // what the front end played
-{
-    static std::vector<std::string> log;
-    return log;
-}
-
+inline std::vector<std::string> g_sounds;  // what the front end played
 inline void RecordSound(const char* name, int32_t index)
 {
-    SoundLog().push_back(name ? (index ? std::string(name) + "#" + std::to_string(index) : std::string(name))
-                              : "id" + std::to_string(index));
+    g_sounds.push_back(name ? (index ? std::string(name) + "#" + std::to_string(index) : std::string(name))
+                            : "id" + std::to_string(index));
 }
 
 // The root below the front end: pushes it on its first tick, and again
 // each time a test allows one more entry; otherwise it stays.
-inline int& RootPushes()
-{
-    static int pushes = 0;
-    return pushes;
-}
-inline int& RootEntries()
-{
-    static int entries = 1;
-    return entries;
-}
-
+inline int g_rootPushes = 0, g_rootEntries = 1;
 inline GameState* RootUpdate(GameState* self, float)
 {
-    if (RootPushes() >= RootEntries()) return self;
-    RootPushes()++;
+    if (g_rootPushes >= g_rootEntries) return self;
+    g_rootPushes++;
     GameState* fe = FrontEnd_CreateState();
     return fe ? fe : self;
 }
@@ -90,6 +76,18 @@ inline void Wait(float seconds)
     for (float t = 0; t < seconds; t += kDt) Step({});
 }
 
+inline FrontEnd* Fe() { return FrontEnd_Get(); }
+inline int32_t Current() { return Fe() ? Fe()->current : -1; }
+
+// Makes the screen current at once (as if reached from Main) and runs its enter.
+inline void Open(int32_t screen)
+{
+    Fe()->current = FRONTEND_MAIN;
+    FrontEnd_PushScreen(screen, 1);
+    Step({});
+    ASSERT_EQ(Current(), screen);
+}
+
 // Makes the test's root state current and runs the frames in which it
 // pushes the front end and the front end enters.
 inline GameState* StartFrontEnd()
@@ -104,39 +102,27 @@ inline GameState* StartFrontEnd()
 // frames of the push and the entry.
 inline void EnterAgain()
 {
-    RootEntries()++;
+    g_rootEntries++;
     Step({});
     Step({});
 }
 
-inline FrontEnd* Fe() { return FrontEnd_Get(); }
-inline int32_t Current() { return Fe() ? Fe()->current : -1; }
 inline int32_t Focus() { return Fe() ? FrontEnd_GetFocus(Fe()->current) : -1; }
-inline bool Heard(const std::string& sound)
-{
-    for (const std::string& s : SoundLog())
-        if (s == sound) return true;
-    return false;
-}
-inline void ClearSounds() { SoundLog().clear(); }
-
-// Lines "KEY=text" added to the text tables (inside the program).
-inline void WriteTexts(const std::string& lines)
-{
-    gametest::WriteData("texts.txt", lines);
-    Text_ParseFile("texts.txt");
-}
+inline bool Heard(const std::string& s) { return std::find(g_sounds.begin(), g_sounds.end(), s) != g_sounds.end(); }
+inline void ClearSounds() { g_sounds.clear(); }
 
 }  // namespace fetest
+
+using namespace fetest;  // the front-end tests name the helpers unqualified
 
 class FrontEndTest : public ProgramTest {
 protected:
     void SetUp() override
     {
         ProgramTest::SetUp();
-        fetest::SoundLog().clear();
-        fetest::RootPushes() = 0;
-        fetest::RootEntries() = 1;
+        fetest::g_sounds.clear();
+        fetest::g_rootPushes = 0;
+        fetest::g_rootEntries = 1;
         *FrontEnd_GetMemory() = fetest::FreshMemory();
     }
     void TearDown() override

@@ -2,8 +2,6 @@
 #include "frontend/screen_machine.h"
 #include "frontend/option_screens.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 
 #include "app/sound.h"
@@ -13,8 +11,6 @@
 #include "platform/dsound/dsound.h"
 
 namespace {
-
-using namespace fetest;
 
 // Title, then Main.
 void ToMain()
@@ -55,14 +51,10 @@ TEST_F(FrontEndTest, AFullHistoryDropsItsOldestEntryAndBackStillReturns)
 // The letters' keys: U D L R, A select, B action 5.
 void Enter(const char* sequence, float gap = 0.0f)
 {
+    const char* letters = "UDLRAB";
+    const uint8_t keys[] = {kUp, kDown, kLeft, kRight, kSelect, kAction5};
     for (const char* c = sequence; *c; c++) {
-        uint8_t key = *c == 'U'   ? kUp
-                      : *c == 'D' ? kDown
-                      : *c == 'L' ? kLeft
-                      : *c == 'R' ? kRight
-                      : *c == 'A' ? kSelect
-                                  : kAction5;
-        Press(key);
+        Press(keys[strchr(letters, *c) - letters]);
         if (gap > 0 && c == sequence + 5) Wait(gap);
     }
 }
@@ -115,9 +107,7 @@ TEST_F(FrontEndTest, CreditsSequencesWorkOnlyWithinASecondBetweenPressesAndTheir
 // From Options (reached from Main), the option item n.
 void OpenOption(int n)
 {
-    Fe()->current = FRONTEND_MAIN;
-    FrontEnd_PushScreen(FRONTEND_OPTIONS, 1);
-    Step({});
+    Open(FRONTEND_OPTIONS);
     for (int i = 0; i < n; i++) Press(kDown);
     Press(kSelect);
 }

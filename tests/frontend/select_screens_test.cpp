@@ -3,8 +3,6 @@
 // Launch.
 #include "frontend/select_screens.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <set>
 #include <vector>
@@ -15,18 +13,6 @@
 #include "game/race_setup.h"
 
 namespace {
-
-using namespace fetest;
-
-// Makes the screen current at once (as if reached from Main) and runs its
-// enter.
-void Open(int32_t screen)
-{
-    Fe()->current = FRONTEND_MAIN;
-    FrontEnd_PushScreen(screen, 1);
-    Step({});
-    ASSERT_EQ(Current(), screen);
-}
 
 void Select() { Press(kSelect); }
 
@@ -61,7 +47,7 @@ TEST_F(FrontEndTest, TheLockTestTakesTheProgressTableOnlyForEntriesBelow150)
                  });
 }
 
-TEST_F(FrontEndTest, LevelSelectChoosesDayOrNightThenTheDirectionInTwoStages)
+TEST_F(FrontEndTest, LevelSelectChoosesDayOrNightThenTheDirectionInTwoStagesAndLaunchRequestsTheLevel)
 {
     PlayFrontEnd([] {
         Open(FRONTEND_LEVELSELECT);
@@ -82,7 +68,17 @@ TEST_F(FrontEndTest, LevelSelectChoosesDayOrNightThenTheDirectionInTwoStages)
         Press(kRight);
         EXPECT_EQ(ls.forwards, 0u);
         EXPECT_EQ(Current(), FRONTEND_LEVELSELECT);
-        Launch();
+        // Launch shows the loading image, then requests the level.
+        Select();
+        LoadingScreen_Get()->currentIndex = -1;
+        float t = 0;
+        for (; Fe() && !Fe()->launchImageShown; t += kDt) Step({});
+        EXPECT_NEAR(t, 0.7f, 2 * kDt);
+        for (; Fe(); t += kDt) Step({});
+        EXPECT_NEAR(t, 1.7f, 2 * kDt);
+        EXPECT_EQ(Game_GetRequestedState(), (uint32_t)GAME_REQUEST_LEVEL);
+        const std::string track = Game_GetTrackName();
+        EXPECT_TRUE(track == "Track1" || track == "Track2" || track == "Track3") << track;
         EXPECT_EQ(Levels(), "LandScape\\Track03\\T03_Night_Backwards.cfg;NONE;;;;;");
     });
 }
@@ -298,52 +294,27 @@ TEST_F(FrontEndTest, ACompletedGameShowsItsScreenThenCredits)
         FrontEnd_Exit(Fe()->state);
         State_Reset();
         ASSERT_EQ(State_Init(), 1);
-        RootPushes() = 0;
+        g_rootPushes = 0;
         StartFrontEnd();
         EXPECT_EQ(Current(), FRONTEND_MAIN);
     });
 }
-
-TEST_F(FrontEndTest, LaunchShowsTheLoadingImageThenRequestsTheLevel)
-{
-    PlayFrontEnd([] {
-        Open(FRONTEND_LAUNCH);
-        LoadingScreen_Get()->currentIndex = -1;
-        float t = 0;
-        while (Fe() && !Fe()->launchImageShown) {
-            Step({});
-            t += kDt;
-        }
-        EXPECT_NEAR(t, 0.7f, 2 * kDt);
-        while (Fe()) {
-            Step({});
-            t += kDt;
-        }
-        EXPECT_NEAR(t, 1.7f, 2 * kDt);
-        EXPECT_EQ(Game_GetRequestedState(), (uint32_t)GAME_REQUEST_LEVEL);
-        const std::string track = Game_GetTrackName();
-        EXPECT_TRUE(track == "Track1" || track == "Track2" || track == "Track3") << track;
-    });
-}
-
-}  // namespace
-
-namespace {
 
 // The screens name their scenes' items ("P1_NULL", "Move"); a scene names
 // an item's first node "<item>_00". A node named exactly wins.
 TEST_F(FrontEndTest, ScreensFindSceneNodesByTheirItemNames)
 {
     RunFrontEnd([] {
-        Node* root = Node_Create(nullptr);
-        Node* numbered = Node_Create(root);
-        Node_SetName(numbered, "P1_NULL_00");
-        Node* second = Node_Create(root);
-        Node_SetName(second, "P1_NULL_01");
-        Node* exact = Node_Create(numbered);
-        Node_SetName(exact, "Move");
-        Node* alsoNumbered = Node_Create(root);
-        Node_SetName(alsoNumbered, "Move_00");
+        auto named = [](Node* parent, const char* name) {
+            Node* node = Node_Create(parent);
+            if (name) Node_SetName(node, name);
+            return node;
+        };
+        Node* root = named(nullptr, nullptr);
+        Node* numbered = named(root, "P1_NULL_00");
+        named(root, "P1_NULL_01");
+        Node* exact = named(numbered, "Move");
+        named(root, "Move_00");
         EXPECT_EQ(FrontEnd_FindNode(root, "P1_NULL"), numbered);
         EXPECT_EQ(FrontEnd_FindNode(root, "Move"), exact);
         EXPECT_EQ(FrontEnd_FindNode(root, "CHAR_NULL01"), nullptr);

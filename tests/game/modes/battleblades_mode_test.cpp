@@ -1,15 +1,10 @@
 #include "game/modes/battleblades_mode.h"
 
-#include <gtest/gtest.h>
-
 #include "common/hash.h"
 #include "engine/objectscene.h"
 #include "game/chase_camera.h"
 #include "game/phys_utils.h"
 #include "vehicle_fixture.h"
-
-using namespace entitytest;
-using namespace vehicletest;
 
 namespace {
 
@@ -78,7 +73,6 @@ TEST_P(BladesClashTest, TheLoserAndBothOfADrawTakeTheOtherTopsDamageAndTheWinner
     const Vec3 right = V(6, 0, 0), left = V(-6, 0, 0);
     PhysBody_SetLinearVelocity(tops[0]->body, &right);
     PhysBody_SetLinearVelocity(tops[1]->body, &left);
-    // Up to the first damage tick after the clash.
     EntityRecord* ra = Entity_GetRecord(tops[0]);
     EntityRecord* rb = Entity_GetRecord(tops[1]);
     int frames = 0;
@@ -183,48 +177,41 @@ protected:
     }
 };
 
-TEST_F(BladesAiTest, AFastTopBrakesWithinTheStickRangeAndDefendsItsOrigin)
+// A dead computer top with respawn comes back at its start after its time;
+// one moving fast away from its target brakes and turns within the stick's
+// range; a defender beyond its follow radius, with the target no nearer to
+// the origin, goes back home.
+TEST_F(BladesAiTest, ADeadTopRespawnsAfterItsTimeAndAFastOneBrakesAndDefendsItsOrigin)
 {
-    Object* ai = Hunter("aiAttackSpeed = 1", V(5, 0.5f, 0));
+    Object* ai = Hunter("aiAttackSpeed = 1\n aiRespawn = TRUE\n aiRespawnTime = 0.5", V(40, 0.5f, 0));
     ASSERT_NE(ai, nullptr);
     EntityRecord* r = Entity_GetRecord(ai);
-    // Moving fast away from the target: brake and turn, clamped to the stick's range.
-    const Vec3 away = V(-4, 0, 0);
+    BattleBladesData* d = D(ai);
+    ASSERT_TRUE(Settle(ai));
+    Entity_SetHealth(r, 0.0f, 100.0f);
+    for (int i = 0; i < 30 && !(d->aiFlags & BLADES_WAITING); ++i) Frame();
+    ASSERT_TRUE(d->aiFlags & BLADES_WAITING);
+    EXPECT_NEAR(BodyPosition(ai).x, -9999.0f, 1.0f) << "out of play";
+    const float hidden = r->clock;
+    for (int i = 0; i < 60 && (d->aiFlags & BLADES_WAITING); ++i) Frame();
+    EXPECT_FALSE(d->aiFlags & BLADES_WAITING);
+    EXPECT_NEAR(r->clock - hidden, 0.5f, 2.0f * dt);
+    EXPECT_NEAR(BodyPosition(ai).x, 0.0f, 0.1f) << "back at its start";
+    EXPECT_FLOAT_EQ(Entity_GetHealth(r), 100.0f);
+    const Vec3 target = V(5, 0.5f, 0), away = V(-4, 0, 0);
+    PhysBody_SetPosition(Level_GetPlayerEntity(0)->body, &target);
     PhysBody_SetLinearVelocity(ai->body, &away);
     r->lastPosition = BodyPosition(ai);
     r->lastPosition.x += 0.1f;
     PlayerInputRecord in = Think(ai);
     EXPECT_FLOAT_EQ(in.stickX, 1.0f);
     EXPECT_LE(std::fabs(in.stickY), 1.0f);
-
-    // Defending: beyond the follow radius, with the target no nearer to the origin, back home.
-    BattleBladesData* d = D(ai);
     d->aiFlags |= BLADES_DEFEND_ORIGIN;
     d->aiFollowRadius = 2.0f;
     const Vec3 out = V(3, 0.5f, 0);
     PhysBody_SetPosition(ai->body, &out);
     r->lastPosition = out;
-    in = Think(ai);
-    EXPECT_LT(in.stickX, 0.0f) << "toward the origin, away from the target";
-}
-
-TEST_F(BladesAiTest, ADeadComputerTopWithRespawnComesBackAfterItsTime)
-{
-    Object* ai = Hunter("aiRespawn = TRUE\n aiRespawnTime = 0.5", V(40, 0.5f, 0));
-    ASSERT_NE(ai, nullptr);
-    EntityRecord* r = Entity_GetRecord(ai);
-    ASSERT_TRUE(Settle(ai));
-    Entity_SetHealth(r, 0.0f, 100.0f);
-    for (int i = 0; i < 30 && !(D(ai)->aiFlags & BLADES_WAITING); ++i) Frame();
-    ASSERT_TRUE(D(ai)->aiFlags & BLADES_WAITING);
-    EXPECT_LT(BodyPosition(ai).y, -1000.0f + 20000.0f);
-    EXPECT_NEAR(BodyPosition(ai).x, -9999.0f, 1.0f) << "out of play";
-    const float hidden = r->clock;
-    for (int i = 0; i < 60 && (D(ai)->aiFlags & BLADES_WAITING); ++i) Frame();
-    EXPECT_FALSE(D(ai)->aiFlags & BLADES_WAITING);
-    EXPECT_NEAR(r->clock - hidden, 0.5f, 2.0f * dt);
-    EXPECT_NEAR(BodyPosition(ai).x, 0.0f, 0.1f) << "back at its start";
-    EXPECT_FLOAT_EQ(Entity_GetHealth(r), 100.0f);
+    EXPECT_LT(Think(ai).stickX, 0.0f) << "toward the origin, away from the target";
 }
 
 }  // namespace

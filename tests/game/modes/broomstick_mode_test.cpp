@@ -1,17 +1,9 @@
 #include "game/modes/broomstick_mode.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-
 #include "game/chase_camera.h"
 #include "game/entity_hud.h"
 #include "game/race_setup.h"
 #include "vehicle_fixture.h"
-
-using namespace entitytest;
-using namespace vehicletest;
 
 namespace {
 
@@ -86,21 +78,7 @@ protected:
     }
 };
 
-TEST_F(BroomTest, SpeedFollowsTheAccelerationCurveAndTheLeanSnapsToZeroOnACrossOver)
-{
-    ASSERT_TRUE(Broom());
-    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
-    EXPECT_NEAR(d->speed, dt * 10.0f, 1e-5f) << "at rest: the curve's start";
-    d->speed = 5.0f;
-    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
-    EXPECT_NEAR(d->speed, 5.0f + dt * 15.0f, 1e-5f) << "half way: half way along a linear curve";
-    for (int i = 0; i < 60; ++i) Input(broom, 1.0f, 0.0f);
-    EXPECT_FLOAT_EQ(d->lean, 1.0f);
-    Input(broom, -1.0f, 0.0f);
-    EXPECT_NEAR(d->lean, -dt * 2.0f, 1e-5f) << "crossing over snaps to 0 first";
-}
-
-TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapAndInputWaitsAfterAStop)
+TEST_F(BroomTest, CameraTapsInputAfterAStopTheSpeedCurveAndKeyEventsOfShotsAndMessages)
 {
     ASSERT_TRUE(Broom());
     for (auto [held, preset] : {std::pair{10, 1u}, std::pair{20, 1u}}) {
@@ -121,10 +99,51 @@ TEST_F(BroomTest, TheCameraButtonChangesPresetOnlyOnATapAndInputWaitsAfterAStop)
     d->stopTime = r->clock - 0.31f;
     Input(broom, 1.0f, 0.0f);
     EXPECT_GT(d->lean, 0.0f);
+    d->speed = 0.0f;
+    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
+    EXPECT_NEAR(d->speed, dt * 10.0f, 1e-5f) << "at rest: the curve's start";
+    d->speed = 5.0f;
+    Input(broom, 0, 0, BROOM_BUTTON_ACCELERATE);
+    EXPECT_NEAR(d->speed, 5.0f + dt * 15.0f, 1e-5f) << "half way: half way along a linear curve";
+    for (int i = 0; i < 60; ++i) Input(broom, 1.0f, 0.0f);
+    EXPECT_FLOAT_EQ(d->lean, 1.0f);
+    Input(broom, -1.0f, 0.0f);
+    EXPECT_NEAR(d->lean, -dt * 2.0f, 1e-5f) << "crossing over snaps to 0 first";
+    // Key events fire held shots and queue object events.
+    AnimSet* set = r->animSlots[0].set;
+    Node* node = r->animSlots[0].root;
+    BroomStickMode_Message(set, "ProjType,3", node, 0, 0.0f, 0.1f);
+    Object* held = d->held[0].projectile;
+    ASSERT_NE(held, nullptr);
+    EXPECT_EQ(Projectile_GetModeIndex(held), (uint32_t)PROJMODE_FRAME_FOLLOW);
+    EXPECT_EQ(d->held[0].set, set);
+    BroomStickMode_Message(set, "ProjType,3", node, 1, 0.0f, 0.0f);
+    EXPECT_EQ(d->held[0].projectile, nullptr);
+    EXPECT_FALSE(Projectile_GetRecord(held)->flags & PROJ_IN_USE) << "back in the pool";
+    BroomStickMode_Message(set, "ProjType, 17", node, 0, 0.0f, 0.1f);
+    EXPECT_EQ(d->held[0].projectile, nullptr) << "a slot not in the list fires the current weapon, not held";
+    WriteProp("Gate", "StringVal1 = A");
+    PlaceProps({Item("Gate", V(0, 0, 9))});
+    BroomStickMode_Message(set, "Message,0,activate,A,B,C,D,E,F,G", node, 0, 0.0f, 0.1f);
+    EXPECT_EQ(ObjectEvent_GetCount(), 3u) << "past six words the rest is ignored";
+    // A tap of the camera button steps the preset; the brake slows the broom.
+    const uint32_t preset = d->camPreset;
+    Input(broom, 0, 0, BROOM_BUTTON_CAMERA);
+    Input(broom, 0, 0, 0, BROOM_BUTTON_CAMERA);
+    EXPECT_EQ(d->camPreset, (preset + 1) & 3);
+    d->speed = 5.0f;
+    Input(broom, 0, 0, BROOM_BUTTON_BRAKE);
+    EXPECT_LT(d->speed, 5.0f);
 }
 
-TEST_F(BroomTest, HealingScoringAndPopUps)
+TEST_F(BroomTest, HealingScoringPopUpsAndTypedObjects)
 {
+    WriteProp("Kill", "StringVal0 = KILLAREA\n FPVal0 = -1\n FPVal1 = 50");
+    WriteProp("Marker", "StringVal0 = WAYPOINT\n FPVal0 = -1\n FPVal1 = 50");
+    WriteProp("Spring", "StringVal0 = SPRINGBOARD\n FPVal0 = -1\n FPVal1 = 10");
+    WriteProp("Fire", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 20\n FPVal2 = 4");
+    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 3e9", 2);
+    PlaceProps({Item("Coin", V(3, 0, 5)), Item("Coin", V(4, 0, 5))});
     ASSERT_TRUE(Broom());
     struct Case {
         float health;
@@ -147,25 +166,16 @@ TEST_F(BroomTest, HealingScoringAndPopUps)
     ASSERT_NE(coin, nullptr);
     Hit(broom, coin);
     EXPECT_EQ(d->score, 7);
-    // Ten pop-ups fly; the eleventh score counts at once.
     for (int i = 0; i < 11; ++i) BroomStickMode_CountHit(5, broom, broom, 1, 0);
-    EXPECT_EQ(d->score, 12);
+    EXPECT_EQ(d->score, 12) << "ten pop-ups fly; the eleventh score counts at once";
     EXPECT_EQ(d->hitCount, 11);
     int flying = 0;
     for (const BroomPopup& p : d->popups) flying += (p.flags & BROOM_POPUP_ACTIVE) ? 1 : 0;
     EXPECT_EQ(flying, 10);
-    // Without a score counter to fly to, they land at the next frame.
     Frame();
-    EXPECT_EQ(d->score, 62);
-}
-
-// Scores as large as an int holds, taken at once and through pop-ups, stop
-// at the limit (the sanitizer build would stop at an overflow).
-TEST_F(BroomTest, HugeScoresStopAtTheLimit)
-{
-    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 3e9", 2);
-    PlaceProps({Item("Coin", V(3, 0, 5)), Item("Coin", V(4, 0, 5))});
-    ASSERT_TRUE(Broom());
+    EXPECT_EQ(d->score, 62) << "without a score counter to fly to, they land at the next frame";
+    // Scores as large as an int holds, taken at once and through pop-ups,
+    // stop at the limit (the sanitizer build would stop at an overflow).
     Hit(broom, PropAt(V(3, 0, 5)));
     Hit(broom, PropAt(V(4, 0, 5)));
     Frame();
@@ -173,15 +183,8 @@ TEST_F(BroomTest, HugeScoresStopAtTheLimit)
     for (int i = 0; i < 11; ++i) BroomStickMode_CountHit(INT32_MAX, broom, broom, 1, 0);
     Frame();
     EXPECT_EQ(d->score, INT32_MAX);
-}
 
-TEST_F(BroomTest, TypedObjectsHurtPushOrDoNothing)
-{
-    WriteProp("Kill", "StringVal0 = KILLAREA\n FPVal0 = -1\n FPVal1 = 50");
-    WriteProp("Marker", "StringVal0 = WAYPOINT\n FPVal0 = -1\n FPVal1 = 50");
-    WriteProp("Spring", "StringVal0 = SPRINGBOARD\n FPVal0 = -1\n FPVal1 = 10");
-    WriteProp("Fire", "StringVal0 = DEATHAREA\n FPVal0 = -1\n FPVal1 = 20\n FPVal2 = 4");
-    ASSERT_TRUE(Broom());
+    // Typed objects hurt, push or do nothing.
     PlaceProps(
         {Item("Kill", V(0, 0, 5)), Item("Marker", V(0, 0, 6)), Item("Spring", V(0, 0, 7)), Item("Fire", V(0, 0, 8))});
     Frame(60);  // past the stun protection
@@ -201,9 +204,8 @@ TEST_F(BroomTest, TypedObjectsHurtPushOrDoNothing)
         EXPECT_LT(std::fabs(Velocity(broom).y - last), dt * 10.0f + dt * 10.0f) << "no snap back";
         last = Velocity(broom).y;
     }
-    // A death area hurts and stuns.
     Hit(broom, PropAt(V(0, 0, 8)));
-    EXPECT_FLOAT_EQ(r->health, health - 20.0f);
+    EXPECT_FLOAT_EQ(r->health, health - 20.0f) << "a death area hurts and stuns";
     EXPECT_EQ(r->animSlots[0].current, BROOM_ANIM_STUNNED);
 }
 
@@ -224,38 +226,36 @@ TEST_P(BroomTimeTest, TimeUpOpensTheRulesPageOrEndsTheLevel)
         int32_t best, score, stored;
         const char* page;
     };
-    const Run countDown[] = {{0, 0, 0, "newBestScore"},
-                             {0, 7, 7, "newBestScore"},
-                             {7, 7, 7, "notBeatenTopScore"},
-                             {9, 7, 9, "notBeatenTopScore"},
-                             {5, 7, 7, "newBestScore"}};
-    const Run lost[] = {{3, 7, 3, "timeOver"}};
+    const std::vector<Run> runs = rule == RULE_COUNTDOWN ? std::vector<Run>{{0, 0, 0, "newBestScore"},
+                                                                            {0, 7, 7, "newBestScore"},
+                                                                            {7, 7, 7, "notBeatenTopScore"},
+                                                                            {9, 7, 9, "notBeatenTopScore"},
+                                                                            {5, 7, 7, "newBestScore"}}
+                                                         : std::vector<Run>{{3, 7, 3, "timeOver"}};
     for (bool menu : {true, false}) {
-        for (const Run& run : rule == RULE_COUNTDOWN ? std::vector<Run>(std::begin(countDown), std::end(countDown))
-                                                     : std::vector<Run>(std::begin(lost), std::end(lost))) {
+        for (const Run& run : runs) {
             SCOPED_TRACE(std::string(run.page) + (menu ? "" : " missing"));
-            modestest::g_hasMenu = menu;
-            modestest::g_pages.clear();
-            modestest::g_entries.clear();
+            g_hasMenu = menu;
+            g_pages.clear();
+            g_entries.clear();
             Progress_SetPlayerValue(0, 5, run.best);
             Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 0);
             Level_SetClock2(0.0f);
             Entity_Respawn(broom, 1);
             d->score = run.score;
-            for (int i = 0; i < 40 && modestest::g_pages.empty() && !Level_TestFlags(LEVEL_ENDED); ++i) Frame();
+            for (int i = 0; i < 40 && g_pages.empty() && !Level_TestFlags(LEVEL_ENDED); ++i) Frame();
             EXPECT_EQ(Progress_GetPlayerValue(0, 5), run.stored);
             if (menu) {
-                ASSERT_EQ(modestest::g_pages.size(), 1u);
-                EXPECT_EQ(modestest::g_pages[0], run.page);
+                ASSERT_EQ(g_pages.size(), 1u);
+                EXPECT_EQ(g_pages[0], run.page);
                 EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED));
                 Frame();
-                EXPECT_EQ(modestest::g_pages.size(), 2u) << "while the time stays up the page comes back";
+                EXPECT_EQ(g_pages.size(), 2u) << "while the time stays up the page comes back";
                 if (rule == RULE_COUNTDOWN) {
                     const std::string shown =
                         std::string(run.page) +
                         ".bestscore=" + std::to_string(run.score > run.best || run.best == 0 ? run.score : run.best);
-                    EXPECT_NE(std::find(modestest::g_entries.begin(), modestest::g_entries.end(), shown),
-                              modestest::g_entries.end());
+                    EXPECT_NE(std::find(g_entries.begin(), g_entries.end(), shown), g_entries.end());
                 }
             } else {
                 EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
@@ -309,18 +309,18 @@ TEST_F(BroomTest, TheEndAreaRunsToTheEndOfAScorePickupsRun)
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 7);
     Frame(15);
     EXPECT_TRUE(Progress_TestFlags(5, 4)) << "time attack unlocked";
-    ASSERT_EQ(modestest::g_pages.size(), 1u);
-    EXPECT_EQ(modestest::g_pages[0], "unlockedTimeAttack");
+    ASSERT_EQ(g_pages.size(), 1u);
+    EXPECT_EQ(g_pages[0], "unlockedTimeAttack");
     EXPECT_FALSE(Level_TestFlags(LEVEL_ENDED)) << "the page shows instead";
     EXPECT_EQ(d->score, 30 + 25) << "the coin and the pop-up, each once";
     EXPECT_EQ(Progress_GetPlayerValue(0, 5), 55);
     // Completed again: time attack is unlocked already, no page, the level ends.
-    modestest::g_pages.clear();
+    g_pages.clear();
     Entity_Respawn(broom, 1);
     EXPECT_EQ(HitModeObject_GetAnimIndex(end), 0);
     HitModeObject_PlayIndex(end, 7, 1, 0);
     Frame(15);
-    EXPECT_TRUE(modestest::g_pages.empty());
+    EXPECT_TRUE(g_pages.empty());
     EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED));
 }
 
@@ -357,37 +357,6 @@ TEST_F(BroomTest, AnEndAreaTooShortForItsSequenceIsIgnoredAndAHiddenRunWithoutHi
     ASSERT_TRUE(Broom());
     EXPECT_EQ(d->endArea, nullptr);
     EXPECT_TRUE(d->flags & BROOM_REQUIREMENT);
-}
-
-TEST_F(BroomTest, KeyEventsFireHeldShotsAndQueueObjectEvents)
-{
-    ASSERT_TRUE(Broom());
-    AnimSet* set = r->animSlots[0].set;
-    Node* node = r->animSlots[0].root;
-    BroomStickMode_Message(set, "ProjType,3", node, 0, 0.0f, 0.1f);
-    Object* held = d->held[0].projectile;
-    ASSERT_NE(held, nullptr);
-    EXPECT_EQ(Projectile_GetModeIndex(held), (uint32_t)PROJMODE_FRAME_FOLLOW);
-    EXPECT_EQ(d->held[0].set, set);
-    BroomStickMode_Message(set, "ProjType,3", node, 1, 0.0f, 0.0f);
-    EXPECT_EQ(d->held[0].projectile, nullptr);
-    EXPECT_FALSE(Projectile_GetRecord(held)->flags & PROJ_IN_USE) << "back in the pool";
-    // A slot not in the list fires the current weapon.
-    BroomStickMode_Message(set, "ProjType, 17", node, 0, 0.0f, 0.1f);
-    EXPECT_EQ(d->held[0].projectile, nullptr) << "the current weapon is not held";
-    // More than six words: the rest is ignored.
-    WriteProp("Gate", "StringVal1 = A");
-    PlaceProps({Item("Gate", V(0, 0, 9))});
-    BroomStickMode_Message(set, "Message,0,activate,A,B,C,D,E,F,G", node, 0, 0.0f, 0.1f);
-    EXPECT_EQ(ObjectEvent_GetCount(), 3u);
-    // A tap of the camera button steps the preset; the brake slows the broom.
-    const uint32_t preset = d->camPreset;
-    Input(broom, 0, 0, BROOM_BUTTON_CAMERA);
-    Input(broom, 0, 0, 0, BROOM_BUTTON_CAMERA);
-    EXPECT_EQ(d->camPreset, (preset + 1) & 3);
-    d->speed = 5.0f;
-    Input(broom, 0, 0, BROOM_BUTTON_BRAKE);
-    EXPECT_LT(d->speed, 5.0f);
 }
 
 // Lock-on: targets in front are found, one seen at a time; the nearest
@@ -430,12 +399,11 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
         EXPECT_EQ(d->target, at(sw.z)) << sw.z;
     }
 
-    // The target moves behind the broom, out of the search: dropped at the next pass.
     Object* gone = at(10);
     const Vec3 behind = V(0, 10, -20);
     PhysBody_SetPosition(gone->body, &behind);
     run(6);
-    EXPECT_NE(d->target, gone);
+    EXPECT_NE(d->target, gone) << "behind the broom, out of the search: dropped at the next pass";
     EXPECT_EQ(d->target, at(5));
 
     // A wall hides the target: its lock runs out 5 s later.
@@ -447,8 +415,6 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
     EXPECT_LT(frames * dt, 5.5f);
 }
 
-// The arrow points at the nearest completion pickup still waiting, then at
-// the next one, and hides when there is no goal left (no end area here).
 TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
 {
     WriteConfig("Huds\\Broom.cfg", "HUD1 {\n HudText0Position = 0.1, 0.1\n}\n");

@@ -1,11 +1,7 @@
 // Man: the stick's dead zones and smoothing, turns that last, jumps, falls,
 // death and respawn, and the movement animations on dry ground.
-#include <cmath>
 
 #include "modes_fixture.h"
-
-using namespace modestest;
-using entitytest::V;
 
 namespace {
 
@@ -18,11 +14,10 @@ protected:
                 {"dead", 0.3f, false},  {"dieInAir", 0.3f, false}, {"turnOnSpot", 1.0f, true},
                 {"skid", 0.3f, false}};
     }
-    Object* Man(const std::string& controlData = "")
+    Object* Man()
     {
         WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man",
-                       controlData +
-                           " jumpVel = 5\n forwardVelStep = 40\n reverseVelStep = 20\n turnVelMax = 3.14159\n"
+                       " jumpVel = 5\n forwardVelStep = 40\n reverseVelStep = 20\n turnVelMax = 3.14159\n"
                        " maxRunSpeed = 4\n joyDirIncFromCenter = 100, 0, 100\n joyDirIncToCenter = 100, 0, 100\n"
                        " dieInAirTime = 1.5\n dieInAirVel = -3\n doubleJumpAllow = TRUE\n doubleJumpVel = 7\n"
                        " doubleJumpAllowMinYVel = -1\n doubleJumpAllowMaxYVel = 1\n stunColVelHor = -100\n",
@@ -34,9 +29,21 @@ protected:
     }
 };
 
-TEST_F(ManModeTest, HoldingJumpJumpsAgainOnLandingAndTheDoubleJumpNeedsANewPressInItsWindow)
+TEST_F(ManModeTest, ItRunsWalksAndJumpsAndTheDoubleJumpNeedsANewPressInItsWindow)
 {
     Object* man = Man();
+    script[0].stickY = 1.0f;
+    Step(10);
+    EXPECT_EQ(Anim(man), MAN_RUN);
+    script[0].stickY = 0.5f;
+    Step(10);
+    EXPECT_EQ(Anim(man), MAN_WALK);
+    script[0].stickY = -0.8f;
+    Step(30);
+    EXPECT_EQ(Anim(man), MAN_WALK_BACK);
+    EXPECT_LT(Velocity(man).z, 0.0f);
+    script[0].stickY = 0.0f;
+    Step(60);
     script[0].buttons = MAN_BUTTON_JUMP;
     Step();
     EXPECT_NEAR(Velocity(man).y, 5.0f, 0.05f);
@@ -78,21 +85,6 @@ TEST_F(ManModeTest, OffALedgeItPlaysJumpAndALongFallKillsThenItRespawnsAtItsStar
     Step(30);
     EXPECT_NEAR(BodyPosition(man).x, 0.0f, 0.1f) << "respawned at its start when dieInAir ended";
     EXPECT_EQ(Entity_GetHealth(r), 100.0f);
-}
-
-TEST_F(ManModeTest, OnDryGroundWithoutAWadeHeightItRuns)
-{
-    Object* man = Man();
-    script[0].stickY = 1.0f;
-    Step(10);
-    EXPECT_EQ(Anim(man), MAN_RUN);
-    script[0].stickY = 0.5f;
-    Step(10);
-    EXPECT_EQ(Anim(man), MAN_WALK);
-    script[0].stickY = -0.8f;
-    Step(30);
-    EXPECT_EQ(Anim(man), MAN_WALK_BACK);
-    EXPECT_LT(Velocity(man).z, 0.0f);
 }
 
 }  // namespace

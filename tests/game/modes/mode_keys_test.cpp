@@ -1,12 +1,8 @@
 // The key tables: conversions, limits, type masks.
 #include "game/modes/mode_keys.h"
 
-#include <cmath>
-
 #include "app/config.h"
 #include "modes_fixture.h"
-
-using namespace modestest;
 
 namespace {
 
@@ -64,10 +60,10 @@ TEST_F(ModeKeysTest, ConversionsLimitsAndTypeMasks)
     EXPECT_EQ(ModeKeys_WarnMissing(&table, &needed, 0), 0);
     ConfigNode* reader = Open("  t0 = 1\n  t1 = 32\n  t2 = 33\n  t3 = -1\n  t5 = 4");
     uint32_t mask = 0;
-    entitytest::g_log.clear();
+    g_log.clear();
     EXPECT_EQ(ModeKeys_ReadTypeMask(reader, "controlData", "t%d", &mask, "Test"), 4) << "stops at the missing t4";
     EXPECT_EQ(mask, 0x80000001u);
-    EXPECT_EQ(entitytest::g_log.size(), 2u);
+    EXPECT_EQ(g_log.size(), 2u);
     Config_Close(reader);
 }
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -55,6 +56,12 @@ inline const ManCamRelMenuCalls kRecorder = {RecordGoTo, RecordOpen, RecordEntry
 // A repeatable generator: 0, 1, 2, ... mod 20000.
 inline int g_counter = 0;
 inline int Counter() { return g_counter++; }
+
+// The keys a Man_CamRel player needs to walk and jump (with a camera of its
+// own: genCamData) without a warning.
+inline const std::string kCamRelKeys =
+    " forwardVelStep = 64\n maxRunSpeed = 10\n maxInAirSpeed = 3\n jumpTimeSinceGroundAllow = 0.1\n jumpVel = 6\n"
+    " dieInAirTime = 50\n camMode0RailDist = 4\n camMode1RailDist = 4\n camMode2RailDist = 4\n camMode3RailDist = 4\n";
 
 inline float Length(Vec3 v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
 
@@ -105,14 +112,12 @@ protected:
     // Animation slot 0 comes from the set "<path>" with the animations given.
     void WriteCharacter(const std::string& path, const char* mode, const std::string& controlData,
                         const std::string& vehicleData = "", const Anims& anims = ManCamRelAnims(),
-                        const std::vector<Event>& events = {}, const std::string& more = "",
-                        const std::string& object = "")
+                        const std::vector<Event>& events = {}, const std::string& more = "")
     {
         if (!anims.empty()) WriteAnimSet(path, "Anim0", anims, events);
-        WriteEntity(path.c_str(),
-                    std::string("vehicleData {\n ControlMode = ") + mode + "\n maxVelocity = 50\n" + vehicleData +
-                        "\n}\nAnim0RBRelMode = 1\n" + more + "\ncontrolData {\n" + controlData + "\n}\n",
-                    object);
+        WriteEntity(path.c_str(), std::string("vehicleData {\n ControlMode = ") + mode + "\n maxVelocity = 50\n" +
+                                      vehicleData + "\n}\nAnim0RBRelMode = 1\n" + more + "\ncontrolData {\n" +
+                                      controlData + "\n}\n");
     }
 
     // A level scene: player starts at (10 p, y, 0) and the extra items.
@@ -186,24 +191,24 @@ protected:
         WriteScene(path, 1.0f, items);
         ObjectScene_Load(path.c_str(), "Levels\\Test", objects);
     }
+    // The items of a pool of objects, in pool order.
+    static std::vector<Object*> Items(List* pool)
+    {
+        std::vector<Object*> out;
+        List_ForEach(
+            pool, [](void* item, void* arg) { return ((std::vector<Object*>*)arg)->push_back((Object*)item), 0; },
+            &out);
+        return out;
+    }
+    // The level's prop at p, or none.
     Object* PropAt(Vec3 p)
     {
-        struct Find {
-            Vec3 p;
-            Object* found;
-        } f = {p, nullptr};
-        List_ForEach(
-            objects,
-            [](void* item, void* arg) {
-                Find* f = (Find*)arg;
-                Vec3 q;
-                if (!HitModeObject_GetRecord((Object*)item)) return 0;
-                Object_GetTransform((Object*)item, &q, nullptr, nullptr);
-                if (Vec3_DistanceSq(&f->p, &q) < 1e-4f) f->found = (Object*)item;
-                return 0;
-            },
-            &f);
-        return f.found;
+        for (Object* o : Items(objects)) {
+            Vec3 q;
+            Object_GetTransform(o, &q, nullptr, nullptr);
+            if (HitModeObject_GetRecord(o) && Vec3_DistanceSq(&p, &q) < 1e-4f) return o;
+        }
+        return nullptr;
     }
     // A projectile configuration of a fire mode with its mode data.
     void WriteShot(const char* path, const char* mode, const std::string& keys = "",
@@ -259,10 +264,7 @@ protected:
     Object* CamRelHero(const std::string& keys = "", std::vector<LwsWriterItem> extra = {})
     {
         WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel",
-                       keys + " forwardVelStep = 64\n maxRunSpeed = 10\n maxInAirSpeed = 3\n"
-                              " jumpTimeSinceGroundAllow = 0.1\n jumpVel = 6\n dieInAirTime = 50\n"
-                              " camMode0RailDist = 4\n camMode1RailDist = 4\n camMode2RailDist = 4\n"
-                              " camMode3RailDist = 4\n genCamData {\n  defaultDistance = 4\n }\n");
+                       keys + modestest::kCamRelKeys + " genCamData {\n  defaultDistance = 4\n }\n");
         Ground();
         Object* hero = StartPlayer(extra);
         Step(20);
@@ -291,3 +293,7 @@ protected:
     ManCamRelData* d = nullptr;
     WeaponList gifts{};
 };
+
+// The tests of this folder name the fixtures' helpers unqualified.
+using namespace entitytest;
+using namespace modestest;

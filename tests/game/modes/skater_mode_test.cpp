@@ -1,12 +1,7 @@
 #include "game/modes/skater_mode.h"
 
-#include <gtest/gtest.h>
-
 #include "game/chase_camera.h"
 #include "vehicle_fixture.h"
-
-using namespace entitytest;
-using namespace vehicletest;
 
 namespace {
 
@@ -20,12 +15,11 @@ protected:
         return {
             {"rolling", 1.0f, true}, {"pushground", 1.0f, true}, {"lose", 0.2f, false}, {"startlevel", 0.1f, false}};
     }
-    // A player skater at (0, y, 0) with the keys given after the defaults.
-    Object* Skater(const std::string& keys, float y = 1.0f, std::vector<LwsWriterItem> items = {})
+    // A player skater at (0, 1, 0); its keys come first and so win.
+    Object* Skater(const std::string& keys)
     {
-        WriteLevel(items, y);
-        // Keys given first: the first of two equal keys counts.
-        WriteHero("Skater", ModeAnims(),
+        WriteLevel();
+        WriteMode("carddata\\entityconfigs\\Hero.cfg", "Skater", ModeAnims(),
                   keys + "\n" +
                       std::string("forwardVelStep = 20\n sideVelStep = 20\n runDamping = 0.5, 0, 0.5\n"
                                   " noInputDamping = 0.5, 0, 0.5\n orientToFloorSpeed = 5\n leanRangeMax = 30\n"
@@ -33,14 +27,17 @@ protected:
                                   " totalHealth = 100\n dieInAirVel = -1\n dieInAirTime = 2\n camMode0RailDist = 4\n") +
                       kCamera);
         Object* hero = Build();
-        AimCamera(0, V(0, 3, -5), 0.0f);
+        const Vec3 camera = V(0, 3, -5), at = V(0, 0, 1), up = V(0, 1, 0);
+        Node_SetWorldPosition(Level_GetSession()->viewports[0].cameraFrame, &camera);
+        Node_SetWorldOrientation(Level_GetSession()->viewports[0].cameraFrame, &at, &up);
         return hero;
     }
     SkaterData* D(Object* o) { return Data<SkaterData>(o); }
 };
 
-TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHoldsUntilAQuietFrame)
+TEST_F(SkaterTest, ALevelSectionSilencesCollisionsTheLatchWaitsForAQuietFrameAndACheckpointMovesTheStart)
 {
+    WriteProp("Checkpoint", "StringVal0 = CHECKPOINT\n FPVal0 = -1", 3);
     Level_SetLevelToUnlock(3);
     Object* hero = Skater(
         "faintNoiseColChange = -1\n mediumNoiseColChange = -5\n loudNoiseColChange = -10\n"
@@ -75,19 +72,12 @@ TEST_F(SkaterTest, ALevelSectionWithoutNoiseKeysSilencesCollisionsAndTheLatchHol
         SkaterMode_RulesUpdate(hero, r, nullptr);
         EXPECT_EQ(d->common.noiseLatch, s.latch) << s.change;
     }
-}
-
-TEST_F(SkaterTest, ACheckpointMovesTheStartOnceAndAFullRestartFreesIt)
-{
-    WriteProp("Checkpoint", "StringVal0 = CHECKPOINT\n FPVal0 = -1", 3);
-    Object* hero = Skater("");
+    // A checkpoint moves the start once, and a full restart frees it.
     PlaceProps({Item("Checkpoint", V(5, 0, 5)), Item("Checkpoint", V(9, 0, 9))});
     Object* first = PropAt(V(5, 0, 5));
     Object* second = PropAt(V(9, 0, 9));
     ASSERT_NE(first, nullptr);
     ASSERT_NE(second, nullptr);
-    EntityRecord* r = Entity_GetRecord(hero);
-
     SkaterMode_Collision(hero, r, nullptr, 0);  // no object, or none of the level's props: nothing
     SkaterMode_Collision(hero, r, hero, 0);
     EXPECT_EQ(Player_GetUserWord(0), nullptr);

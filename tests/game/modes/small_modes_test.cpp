@@ -1,9 +1,6 @@
 // Flitter and Butterfly as a player's characters.
 #include "modes_fixture.h"
 
-using namespace modestest;
-using entitytest::V;
-
 namespace {
 
 class SmallModesTest : public ModesTest {

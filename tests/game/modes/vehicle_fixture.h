@@ -1,12 +1,7 @@
-// The level of the skating, rolling, flying and battling mode tests: the
-// walking modes' test level (modes_fixture.h: the entity tests' level with
-// the walking modes, a recording in-game menu, a counting generator, and
-// writers of characters, props and shots) with these modes registered too, a
-// camera frame per viewport, scripted pads for every player, player starts
-// as the level state reads them, a restart callback that does what the
-// level state's does (the rule clock back to 0, every entity respawned at
-// its start next frame) and counts its calls, and static level geometry from
-// shape files.
+// The walking modes' test level (modes_fixture.h) with the vehicle modes
+// registered too, a camera frame per viewport, scripted pads for every
+// player, player starts as the level state reads them, a counting restart
+// callback that does what the level state's does, and static boxes.
 #pragma once
 
 #include <cmath>
@@ -39,8 +34,6 @@ protected:
         ASSERT_EQ(VehicleModes_Register(), 1);
         vehicletest::g_restarts = 0;
         Level_SetRestartCallback(vehicletest::CountRestart);
-        // Every player's input is the script's (all zero until a test sets
-        // it): no real pad, whatever state an earlier test left it in.
         for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p) scripted[p] = true;
         for (int v = 0; v < LEVEL_VIEWPORTS; ++v) {
             LevelViewport& vp = Level_GetSession()->viewports[v];
@@ -79,17 +72,10 @@ protected:
 
     // WriteCharacter with the animations given first.
     void WriteMode(const std::string& path, const char* mode, const Anims& anims, const std::string& control,
-                   const std::string& vehicleData = "", const std::string& more = "", const std::string& object = "")
-    {
-        WriteCharacter(path, mode, control, vehicleData, anims, {}, more, object);
-    }
-    // The player character "Hero".
-    void WriteHero(const char* mode, const Anims& anims, const std::string& control,
                    const std::string& vehicleData = "", const std::string& more = "")
     {
-        WriteMode("carddata\\entityconfigs\\Hero.cfg", mode, anims, control, vehicleData, more);
+        WriteCharacter(path, mode, control, vehicleData, anims, {}, more);
     }
-
     // Builds the level's entities (one human player unless SetPlayers said
     // otherwise); returns player 0's entity.
     Object* Build()
@@ -97,15 +83,6 @@ protected:
         if (Level_GetNumPlayerEntities() == 0) SetPlayers({1});
         Entity_CreateFromLevel("Levels\\Test\\Level.lws");
         return Level_GetPlayerEntity(0);
-    }
-
-    // Puts viewport v's camera at a position looking along the heading.
-    void AimCamera(int v, Vec3 position, float heading)
-    {
-        Node* c = Level_GetSession()->viewports[v].cameraFrame;
-        Vec3 at = {std::sin(heading), 0.0f, std::cos(heading)}, up = {0, 1, 0};
-        Node_SetWorldPosition(c, &position);
-        Node_SetWorldOrientation(c, &at, &up);
     }
 
     // Player 0's scripted pad for the following frames.
@@ -135,3 +112,5 @@ protected:
         return (T*)Entity_GetRecord(o)->modeData;
     }
 };
+
+using namespace vehicletest;

@@ -1,8 +1,7 @@
 // A walking player in a level with the real physics engine, driven by
-// scripted input: running relative to the camera, jumps to computed
-// heights, landing, platforms, water, firing, death areas, completing a
-// level, a level reload with a shot pending, and every mode on bad data.
-#include <cmath>
+// scripted input: turning round at speed, walls, water, firing, death
+// areas, completing a level, a level reload with a shot pending, and every
+// mode on bad data.
 
 #include "engine/animset.h"
 #include "engine/objecttemplate.h"
@@ -10,53 +9,27 @@
 #include "game/race_setup.h"
 #include "modes_fixture.h"
 
-using namespace modestest;
-using entitytest::Item;
-using entitytest::V;
-
 namespace {
-
-constexpr float kGravity = 9.81f;
-
-const char kHero[] =
-    " forwardVelStep = 64\n maxRunSpeed = 6\n maxInAirSpeed = 3\n jumpTimeSinceGroundAllow = 0.1\n"
-    " dieInAirTime = 50\n camMode0RailDist = 4\n camMode1RailDist = 4\n camMode2RailDist = 4\n camMode3RailDist = 4\n";
 
 class WalkingLevelTest : public ModesTest {
 protected:
     Object* Hero(const std::string& keys = "", std::vector<LwsWriterItem> extra = {}, const std::string& more = "",
                  const std::vector<Event>& events = {}, const std::string& vehicle = "")
     {
-        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", keys + kHero, vehicle, ManCamRelAnims(),
-                       events, more);
+        WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", keys + " maxRunSpeed = 6\n" + kCamRelKeys,
+                       vehicle, ManCamRelAnims(), events, more);
         FlatGround();
         Object* hero = StartPlayer(extra);
         Step(20);
         return hero;
     }
-    // A heavy ball under the rider kept at its height, moving or spinning.
-    Object* Wheel(float radius)
-    {
-        char keys[160];
-        snprintf(keys, sizeof keys,
-                 "VisualModel = NOVISUAL\n PhysicalModel = SPHERE%g\n Mass = 100000\n CollisionGroup = 1", radius);
-        WriteObject("Levels\\Test\\Wheel.cfg", keys);
-        Object* wheel = ObjectTemplate_Load("Levels\\Test\\Wheel.cfg", nullptr, objects, 0);
-        Object_Sync(wheel, OBJECT_SYNC_ALL);
-        PhysWorld_RegisterBodyEvents(phys, wheel->body);
-        return wheel;
-    }
     static int ShotsInUse()
     {
         int n = 0;
-        List_ForEach(
-            Projectile_GetPool(),
-            [](void* item, void* arg) {
-                ProjectileRecord* r = Projectile_GetRecord((Object*)item);
-                if (r && (r->flags & PROJ_IN_USE)) ++*(int*)arg;
-                return 0;
-            },
-            &n);
+        for (Object* o : Items(Projectile_GetPool())) {
+            const ProjectileRecord* r = Projectile_GetRecord(o);
+            n += r && (r->flags & PROJ_IN_USE);
+        }
         return n;
     }
 };
@@ -79,10 +52,9 @@ TEST_F(WalkingLevelTest, TurnedRightRoundAtSpeedItPlaysChangeDirectionButNotWhen
     EXPECT_GT(changes(-1.0f), 5);
     EXPECT_EQ(Anim(hero), MCR_RUN);
     EXPECT_LT(Velocity(hero).z, -5.0f);
-    // Walking slower than changeDirHighVel, it turns round without.
     script[0].stickY = -0.7f;
     Step(100);
-    EXPECT_EQ(changes(0.7f), 0);
+    EXPECT_EQ(changes(0.7f), 0) << "walking slower than changeDirHighVel, it turns round without";
     EXPECT_GT(Velocity(hero).z, 0.5f);
 }
 
@@ -123,10 +95,9 @@ TEST_F(WalkingLevelTest, ItWadesInShallowWaterSwimsWhenDeeperAndIsHurtBelowTheDa
                         "Water {\n BuoyancyVelStep = 20\n BuoyancyVelMax = 2\n BuoyancySettleY = 0.5\n}\n", {},
                         "VehicleHeight = 1");
     EntityRecord* r = Record(hero);
-    // Dry ground: it runs.
     script[0].stickY = 1.0f;
     Step(15);
-    EXPECT_EQ(Anim(hero), MCR_RUN);
+    EXPECT_EQ(Anim(hero), MCR_RUN) << "dry ground";
     Object* pool = ObjectTemplate_Load("Levels\\Test\\Pool.cfg", nullptr, objects, 0);
     ASSERT_NE(pool, nullptr);
     Vec3 surface = BodyPosition(hero);
@@ -187,13 +158,25 @@ TEST_F(WalkingLevelTest, TheProjTypeEventsOfFireAndSwipeAnimationsLaunchTheirWea
     EXPECT_EQ(Anim(hero), MCR_CLOSE_ATTACK1) << "the swipes are spent";
 }
 
-TEST_F(WalkingLevelTest, DeathAreasCostALifeAndRespawnAtTheLastCheckpointKillAreasAtOnce)
+// Death areas cost a life and respawn at the last checkpoint, kill areas at
+// once; then two completion pickups, the end trigger and the end area's last
+// animation complete the level.
+TEST_F(WalkingLevelTest, DeathAreasCostALifeAndTwoPickupsTheEndTriggerAndTheLastAnimationCompleteTheLevel)
 {
     WriteProp("Flag", "StringVal0 = CHECKPOINT", 3);
     WriteProp("Pit", "StringVal0 = DEATHAREA\n FPVal1 = 500\n FPVal2 = 1");
     WriteProp("Void", "StringVal0 = KILLAREA");
-    PlaceProps({Item("Flag", V(10, 0.5f, 10)), Item("Pit", V(-10, 0.5f, 10)), Item("Void", V(20, 0.5f, -10))});
-    Object* hero = Hero(" initNumLifes = 5\n");
+    WriteProp("End", "StringVal0 = ENDAREA\n S32Val0 = 32", 8);
+    WriteProp("Gem", "StringVal0 = PICKUP\n FPVal1 = 4\n BoolVal10 = TRUE");
+    WriteProp("Gate",
+              "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n FPVal1 = 6\n BoolVal0 = TRUE\n"
+              " BoolVal10 = TRUE");
+    PlaceProps({Item("Flag", V(10, 0.5f, 10)), Item("Pit", V(-10, 0.5f, 10)), Item("Void", V(20, 0.5f, -10)),
+                Item("End", V(0, 0.5f, 40)), Item("Gem", V(5.2f, 0.5f, 5)), Item("Gem", V(4.8f, 0.5f, 5)),
+                Item("Gate", V(-5, 0.5f, 5))});
+    Level_SetGameRule(RULE_SCORE_PICKUPS);
+    Level_SetLevelToUnlock(7);
+    Object* hero = Hero(" initNumLifes = 5\n levelCompPickupTotal = 2\n");
     Place(hero, V(10, 0.5f, 10));
     Step(3);
     Place(hero, V(-10, 0.5f, 10));
@@ -203,7 +186,6 @@ TEST_F(WalkingLevelTest, DeathAreasCostALifeAndRespawnAtTheLastCheckpointKillAre
     EXPECT_EQ(d->lives, 4);
     EXPECT_NEAR(BodyPosition(hero).x, 10.0f, 0.2f) << "back at the checkpoint";
     EXPECT_EQ(Entity_GetHealth(Record(hero)), 100.0f);
-
     Place(hero, V(20, 0.5f, -10));
     Step();
     EXPECT_EQ(Anim(hero), MCR_DIE_IN_AIR);
@@ -212,19 +194,7 @@ TEST_F(WalkingLevelTest, DeathAreasCostALifeAndRespawnAtTheLastCheckpointKillAre
     EXPECT_EQ(d->lives, 3) << "the next rules update respawns without waiting for the animation";
     EXPECT_NEAR(BodyPosition(hero).x, 10.0f, 0.2f);
     EXPECT_FALSE(d->flags & MCR_KILLED_BY_AREA);
-}
 
-TEST_F(WalkingLevelTest, TwoPickupsTheEndTriggerAndTheLastAnimationCompleteTheLevel)
-{
-    WriteProp("End", "StringVal0 = ENDAREA\n S32Val0 = 32", 8);
-    WriteProp("Gem", "StringVal0 = PICKUP\n FPVal1 = 4\n BoolVal10 = TRUE");
-    WriteProp("Gate", "StringVal0 = PICKUP\n StringVal1 = ENDAREATRIGGER\n FPVal1 = 6\n BoolVal0 = TRUE\n"
-                      " BoolVal10 = TRUE");
-    PlaceProps({Item("End", V(0, 0.5f, 40)), Item("Gem", V(5.2f, 0.5f, 5)), Item("Gem", V(4.8f, 0.5f, 5)),
-                Item("Gate", V(-5, 0.5f, 5))});
-    Level_SetGameRule(RULE_SCORE_PICKUPS);
-    Level_SetLevelToUnlock(7);
-    Object* hero = Hero(" levelCompPickupTotal = 2\n");
     Object* gate = PropAt(V(-5, 0.5f, 5));
     ASSERT_NE(d->levelEnd, nullptr);
     d->score = 120;
@@ -275,48 +245,5 @@ TEST_F(WalkingLevelTest, AReloadWithAShotPendingAndATargetPlaysOnInTheNewLevel)
     Step(30);
     EXPECT_GT(Velocity(again).z, 3.0f) << "it plays on";
 }
-
-// Every mode loads without any key and plays 10 s of scripted input.
-struct BadData {
-    const char* mode;
-    int warnings;
-};
-
-class BadDataTest : public WalkingLevelTest, public ::testing::WithParamInterface<BadData> {};
-
-TEST_P(BadDataTest, EveryModeRunsWithAllItsKeysMissing)
-{
-    const BadData& c = GetParam();
-    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", c.mode, "", "maxAngularVelocity = 0");
-    FlatGround();
-    entitytest::g_log.clear();
-    Object* o = StartPlayer();
-    ASSERT_NE(o, nullptr);
-    EXPECT_EQ((int)entitytest::g_log.size(), c.warnings);
-    for (const std::string& line : entitytest::g_log) EXPECT_NE(line.find("Hero.cfg"), std::string::npos) << line;
-    for (int i = 0; i < 500; ++i) {
-        script[0].stickX = std::sin(i * 0.05f);
-        script[0].stickY = std::cos(i * 0.03f);
-        script[0].stick2X = std::sin(i * 0.11f);
-        script[0].buttons = (uint32_t)(i * 2654435761u) >> 20 & 0xFFF;
-        Step();
-        const Vec3 p = BodyPosition(o), v = Velocity(o);
-        ASSERT_TRUE(Mode_IsFinite(p) && Mode_IsFinite(v)) << i;
-        Vec3 at, up;
-        Node_GetWorldOrientation(o->node, &at, &up);
-        ASSERT_TRUE(Mode_IsFinite(at) && Mode_IsFinite(up)) << i;
-        if (Level_GetPlayerEntity(0) != o) break;  // taken over or given back
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Modes, BadDataTest,
-                         ::testing::Values(BadData{"Man_CamRel", 10}, BadData{"Man", 6}, BadData{"Skitter", 4},
-                                           BadData{"Flitter", 4}, BadData{"Butterfly", 1}),
-                         [](const ::testing::TestParamInfo<BadData>& info) {
-                             std::string name = info.param.mode;
-                             for (char& ch : name)
-                                 if (ch == '_') ch = 'X';
-                             return name;
-                         });
 
 }  // namespace
