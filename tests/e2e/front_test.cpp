@@ -87,24 +87,18 @@ TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcessAndIsDeletedInAThird)
     EXPECT_TRUE(fs::is_empty(r.folder / "SaveGame")) << "the save's folder went with it";
 }
 
-TEST(FrontEnd, AControllerAloneWalksTheMenus)
+// A controller alone walks the menus; the keyboard's player beside a
+// controller is the one the level draws and moves.
+TEST(FrontEnd, ControllerScriptsPlayAsWritten)
 {
     FRONT_REQUIRE_DATA();
-    GameRun run;
-    run.name = "front-controller";
-    run.script = "front_controller.txt";
-    const Result r = RunGame(run);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-}
-
-TEST(FrontEnd, TheKeyboardsPlayerBesideAControllerIsTheOneTheLevelDrawsAndMoves)
-{
-    FRONT_REQUIRE_DATA();
-    GameRun run;
-    run.name = "front-keyboard";
-    run.script = "front_keyboard_beside_controller.txt";
-    const Result r = RunGame(run);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
+    for (const char* script : {"front_controller", "front_keyboard_beside_controller"}) {
+        GameRun run;
+        run.name = script;
+        run.script = std::string(script) + ".txt";
+        const Result r = RunGame(run);
+        EXPECT_EQ(r.exitCode, 0) << script << ":\n" << r.output;
+    }
 }
 
 // A scripted run without a seed still repeats itself: the same frames twice.
@@ -141,22 +135,18 @@ TEST(FrontEnd, TheAttractDemoPlaysADayTrackByItselfAndAKeyBringsTheTitleBack)
     GameRun run;
     run.name = "front-attract";
     run.script = "front_attract.txt";
-    std::error_code ec;
-    fs::remove_all(FolderOf(run), ec);
-    CopyTree(Stage(), FolderOf(run));
+    const fs::path folder = FreshFolder(run);
     const std::string source = ReadFile(SourceDir() / "data" / "configs" / "FrontEnd" / "FrontEnd.cfg");
     const std::string key = "DemoWaitTime = ";
     const size_t at = source.find(key);
     ASSERT_NE(at, std::string::npos);
     const size_t end = source.find('\n', at);
     const std::string quick = source.substr(0, at) + key + "3" + source.substr(end);
-    const fs::path edited = FolderOf(run) / "FrontEnd-quick.cfg";
-    std::ofstream(edited) << quick;
+    std::ofstream(folder / "FrontEnd-quick.cfg") << quick;
     std::string message;
-    ASSERT_TRUE(Cfgc_CompileFile(
-        edited.string(), (FolderOf(run) / "DATA" / Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg")).string(), &message))
+    ASSERT_TRUE(Cfgc_CompileFile((folder / "FrontEnd-quick.cfg").string(),
+                                 (folder / "DATA" / Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg")).string(), &message))
         << message;
-    run.freshFolder = false;
     run.env = {"HELM_RANDOM_SEED=3"};
     const Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;

@@ -104,8 +104,8 @@ TEST_F(DemoDataTest, TheRepositorysSourcesBuildTwiceIntoTheSameBytesThatTheGameR
 
 TEST_F(DemoDataTest, TheSourcesHoldNoPictureSoundMeshOrVideo)
 {
-    const char* binary[] = {".bmp", ".png",  ".jpg", ".tga", ".dds", ".wav", ".dwf", ".mp3", ".ogg",
-                            ".mpg", ".mpeg", ".avi", ".lwo", ".cfb", ".wad", ".dff", ".atf", ".rbs"};
+    const char* binary[] = {".bmp", ".png", ".jpg", ".tga", ".dds", ".wav", ".dwf", ".mp3", ".ogg", ".mpg", ".mpeg",
+                            ".avi", ".mp4", ".lwo", ".cfb", ".wad", ".dff", ".atf", ".rbs", ".met"};
     int files = 0;
     for (const fs::directory_entry& e : fs::recursive_directory_iterator(kRepositoryData)) {
         if (!e.is_regular_file()) continue;
