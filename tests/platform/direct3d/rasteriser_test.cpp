@@ -970,29 +970,10 @@ TEST(RasterDeferred, ATileWithMoreCommandsThanABinBlockShadesThemInSubmissionOrd
   }
 }
 
-TEST(RasterDeferred, PresentShowsEveryDrawMadeBeforeIt) {
-  Scene s(16, 16);
-  Untextured(s);
-  const std::string path = TestTmp().string() + "/deferred_present.png";
-  D3D8Present_CaptureFrame(0, path.c_str());
-  Quad2D(s, 0, 0, 16, 16, 0, 0, 1, 1, 0xFF00FF00u);
-  ASSERT_EQ(s.dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
-  D3D8Test_Finish();  // shown once shaded
-  D3D8Present_CaptureFrame(0, nullptr);
-  int w = 0, h = 0;
-  std::unique_ptr<uint32_t[]> shown(D3D8Present_ReadPng(path.c_str(), &w, &h));
-  ASSERT_NE(shown, nullptr);
-  EXPECT_EQ(shown[8 * 16 + 8], 0xFF00FF00u);
-  std::remove(path.c_str());
-}
-
 TEST(RasterDeferred, TheNextFrameIsRecordedWhileThePresentedOneIsShadedAndWaitsWhereItMust) {
   deferred::Threads threads(8);  // Present hands the frame to the workers and returns
   Scene s(128, 64);
-  Texture t(s, 4, 4, D3DFMT_A8R8G8B8, 1);
-  t.Fill(0, [](int, int) { return 0xFFFF0000u; });
-  s.dev->SetTexture(0, t.tex);
-  s.TSS(0, D3DTSS_COLOROP, D3DTOP_SELECTARG1);
+  Texture t = Bound(s, 4, 4, [](int, int) { return 0xFFFF0000u; });
   const std::string path = TestTmp().string() + "/deferred_next_frame.png";
   D3D8Present_CaptureFrame(0, path.c_str());
   Quad2D(s, 0, 0, 128, 64, 0, 0, 1, 1, 0xFFFFFFFFu);
