@@ -28,6 +28,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -139,38 +140,24 @@ inline pid_t Start(const GameRun& run)
     GameRun copy = run;
     const fs::path folder = run.freshFolder ? FreshFolder(copy) : FolderOf(run);
     fs::create_directories(folder / "captures");
-    std::vector<std::string> env = {
-        "SDL_VIDEODRIVER=offscreen",
-        "SDL_AUDIODRIVER=dummy",
-        "HELM_RASTER_THREADS=1",
-        "HELM_FIXED_STEP_MS=20",
-        "HELM_MUTEX_NAME=helm-e2e-" + run.name + "-" + std::to_string(getpid()),
-        "HELM_CAPTURE_DIR=" + (folder / "captures").string(),
-    };
-    if (!run.script.empty()) {
-        const fs::path script = fs::path(run.script).is_absolute() ? fs::path(run.script) : ScriptDir() / run.script;
-        env.push_back("HELM_SCRIPT=" + script.string());
-    }
-    // The run's own settings replace the defaults of the same name.
-    for (const std::string& mine : run.env) {
-        const std::string key = mine.substr(0, mine.find('=') + 1);
-        std::erase_if(env, [&](const std::string& e) { return e.compare(0, key.size(), key) == 0; });
-        env.push_back(mine);
-    }
-    std::vector<std::string> argv = {Program().string()};
+    // The whole environment, the run's own settings over the defaults over
+    // the inherited one, and the arguments, made before the fork: the child
+    // only calls exec.
+    std::map<std::string, std::string> vars;
+    auto set = [&](const std::string& entry) { vars[entry.substr(0, entry.find('='))] = entry; };
+    for (char** e = environ; *e; ++e) set(*e);
+    for (const std::string& entry : std::vector<std::string>{
+             "SDL_VIDEODRIVER=offscreen", "SDL_AUDIODRIVER=dummy", "HELM_RASTER_THREADS=1", "HELM_FIXED_STEP_MS=20",
+             "HELM_MUTEX_NAME=helm-e2e-" + run.name + "-" + std::to_string(getpid()),
+             "HELM_CAPTURE_DIR=" + (folder / "captures").string()})
+        set(entry);
+    if (!run.script.empty())
+        set("HELM_SCRIPT=" +
+            (fs::path(run.script).is_absolute() ? fs::path(run.script) : ScriptDir() / run.script).string());
+    for (const std::string& mine : run.env) set(mine);
+    std::vector<std::string> environment, argv = {Program().string()};
+    for (const auto& [key, entry] : vars) environment.push_back(entry);
     argv.insert(argv.end(), run.args.begin(), run.args.end());
-
-    // The whole environment, ours over the inherited one, and the
-    // arguments, made before the fork: the child only calls exec.
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        const std::string key = entry.substr(0, entry.find('=') + 1);
-        bool replaced = false;
-        for (const std::string& mine : env) replaced = replaced || mine.compare(0, key.size(), key) == 0;
-        if (!replaced) environment.push_back(entry);
-    }
-    environment.insert(environment.end(), env.begin(), env.end());
     std::vector<char*> envp, args;
     for (std::string& e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
