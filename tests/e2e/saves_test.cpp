@@ -42,40 +42,30 @@ bool Sound(const std::string& record)
 struct Kill {
     std::string stop;
     GameRun run;
-    pid_t pid = -1;
     bool stopped = false;  // it reached the stop
-    bool done = false;
 };
 
 // Starts every save at once, each in a folder of its own, and kills each
 // program as soon as it holds at its stop (or ended by itself).
 void KillInsideSaves(std::vector<Kill>& kills)
 {
+    std::vector<pid_t> pids;
     for (Kill& k : kills) {
         k.run.script = "save_over.txt";
         k.run.env = {"HELM_SAVE_STOP=" + k.stop};
-        k.pid = Start(k.run);
-        k.done = k.pid < 0;
+        pids.push_back(Start(k.run));
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(200);
-    for (bool waiting = true; waiting && std::chrono::steady_clock::now() < deadline;) {
-        waiting = false;
-        for (Kill& k : kills) {
-            if (k.done) continue;
-            k.stopped = fs::exists(FolderOf(k.run) / "save-stopped");
-            if (k.stopped || waitpid(k.pid, nullptr, WNOHANG) == k.pid) {
-                kill(k.pid, SIGKILL);
-                waitpid(k.pid, nullptr, 0);
-                k.done = true;
-            }
-            waiting = waiting || !k.done;
+    for (size_t i = 0; i < kills.size(); i++) {
+        bool ended = pids[i] < 0;
+        while (!ended && !(kills[i].stopped = fs::exists(FolderOf(kills[i].run) / "save-stopped")) &&
+               std::chrono::steady_clock::now() < deadline) {
+            ended = waitpid(pids[i], nullptr, WNOHANG) == pids[i];
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    for (Kill& k : kills) {
-        if (k.done) continue;
-        kill(k.pid, SIGKILL);
-        waitpid(k.pid, nullptr, 0);
+        if (ended) continue;
+        kill(pids[i], SIGKILL);
+        waitpid(pids[i], nullptr, 0);
     }
 }
 
