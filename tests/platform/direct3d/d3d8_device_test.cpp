@@ -21,11 +21,8 @@ struct Vertex2D {  // FVF 0x144: XYZRHW | DIFFUSE | TEX1
 };
 constexpr uint32_t kDeviceFvf2D = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 
-void Triangle(Vertex2D* v) {
-  v[0] = {0, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0};
-  v[1] = {10, 0, 0.5f, 1, 0xFFFFFFFFu, 1, 0};
-  v[2] = {0, 10, 0.5f, 1, 0xFFFFFFFFu, 0, 1};
-}
+const Vertex2D kTriangle[3] = {
+    {0, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0}, {10, 0, 0.5f, 1, 0xFFFFFFFFu, 1, 0}, {0, 10, 0.5f, 1, 0xFFFFFFFFu, 0, 1}};
 
 // A vertex buffer holding `count` vertices (by default copies of the
 // triangle's), bound to stream 0.
@@ -35,8 +32,7 @@ IDirect3DVertexBuffer8* BindVertices(IDirect3DDevice8* dev, uint32_t count, cons
             D3D_OK);
   uint8_t* p;
   EXPECT_EQ(vb->Lock(0, 0, &p, 0), D3D_OK);
-  Vertex2D tri[3];
-  Triangle(tri);
+  const Vertex2D* tri = kTriangle;
   for (uint32_t i = 0; i < count; ++i) std::memcpy(p + i * sizeof(Vertex2D), v ? &v[i] : &tri[i % 3], sizeof(Vertex2D));
   vb->Unlock();
   dev->SetStreamSource(0, vb, sizeof(Vertex2D));
@@ -156,8 +152,7 @@ TEST_F(Device, DrawsNeedASceneAndUserPointerDrawsUnsetStreamAndIndices) {
   const uint16_t idx[3] = {0, 1, 2};
   IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 3);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
-  Vertex2D tri[3];
-  Triangle(tri);
+  const Vertex2D* tri = kTriangle;
   EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(Vertex2D)), D3DERR_INVALIDCALL);
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
   ASSERT_EQ(dev->BeginScene(), D3D_OK);
@@ -201,8 +196,7 @@ TEST_F(Device, DrawsThatWouldReadOutsideTheirBuffersAreRefused) {
   dev->SetStreamSource(0, nullptr, 0);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_POINTLIST, 0, 1), D3DERR_INVALIDCALL);
   // User-pointer indices outside the vertex range.
-  Vertex2D tri[3];
-  Triangle(tri);
+  const Vertex2D* tri = kTriangle;
   const uint16_t bad[3] = {0, 1, 3};
   EXPECT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, bad, D3DFMT_INDEX16, tri, sizeof(Vertex2D)),
             D3DERR_INVALIDCALL);
@@ -479,8 +473,7 @@ TEST_F(Device, LostDeviceWalksLostThenNotResetUntilAResetSucceeds) {
   D3D8Test_LoseDevice(dev, 2);
   // A lost device accepts clears and draws and does nothing with them.
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFFu, 1, 0), D3D_OK);
-  Vertex2D tri[3];
-  Triangle(tri);
+  const Vertex2D* tri = kTriangle;
   dev->SetVertexShader(kDeviceFvf2D);
   dev->BeginScene();
   EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(Vertex2D)), D3D_OK);

@@ -20,33 +20,6 @@ inline int ColourDistance(uint32_t a, uint32_t b) {
   return d;
 }
 
-// Compares a drawn surface with the golden PNG `golden`: every channel
-// within `tolerance` on all but `allowedOff` pixels. With
-// HELM_REGEN_GOLDEN=1 it rewrites the golden instead. On a mismatch the
-// surface is written to `actualOut`. Empty on success, else what differs.
-inline std::string MatchGoldenSurface(const D3D8DrawSurface& s, const std::string& golden, const std::string& actualOut,
-                                      int tolerance = 2, int allowedOff = 0) {
-  const char* regen = getenv("HELM_REGEN_GOLDEN");
-  if (regen && regen[0] == '1')
-    return D3D8Present_WritePng(&s, nullptr, golden.c_str()) == 1 ? "" : "cannot write " + golden;
-  int w = 0, h = 0;
-  std::unique_ptr<uint32_t[]> ref(D3D8Present_ReadPng(golden.c_str(), &w, &h));
-  if (!ref) return "missing or unreadable " + golden;
-  if (w != s.width || h != s.height) return "size differs from " + golden;
-  const int bpp = RasteriserFormat_BytesPerPixel(s.format);
-  int off = 0, worst = 0;
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const uint32_t got = RasteriserFormat_Load(s.format, s.pixels + size_t(y) * s.pitch + size_t(x) * bpp);
-      const int d = ColourDistance(got, ref[size_t(y) * w + x]);
-      off += d > tolerance;
-      worst = std::max(worst, d);
-    }
-  if (off <= allowedOff) return "";
-  D3D8Present_WritePng(&s, nullptr, actualOut.c_str());
-  return std::to_string(off) + " pixels differ (worst " + std::to_string(worst) + "); actual image in " + actualOut;
-}
-
 // The picture shrunk to cw x ch cells, each the average colour of the
 // pixels whose centres lie in it (0xFFRRGGBB); the cell of pixel (x, y).
 inline size_t CellOf(int x, int y, int w, int h, int cw, int ch)
@@ -117,12 +90,25 @@ inline std::string MatchGoldenFile(const std::string& actual, const std::string&
         }
     const std::string actualOut = outPrefix + "_actual.png", diffOut = outPrefix + "_diff.png";
     std::error_code ec;
-    std::filesystem::copy_file(actual, actualOut, std::filesystem::copy_options::overwrite_existing, ec);
+    if (actualOut != actual)
+        std::filesystem::copy_file(actual, actualOut, std::filesystem::copy_options::overwrite_existing, ec);
     D3D8DrawSurface surface = {D3DFMT_X8R8G8B8, w, h, w * 4, reinterpret_cast<uint8_t*>(diff.data())};
     D3D8Present_WritePng(&surface, nullptr, diffOut.c_str());
     return std::to_string(off) + " of " + std::to_string(a.size()) + (cell == 1 ? " pixels" : " cells") +
            " differ from " + golden + " (worst " + std::to_string(worst) + "); actual frame " + actualOut +
            ", difference " + diffOut;
+}
+
+// Compares a drawn surface with the golden PNG `golden` as MatchGoldenFile
+// does, through the PNG it writes to `actualOut` (kept on a mismatch).
+inline std::string MatchGoldenSurface(const D3D8DrawSurface& s, const std::string& golden, const std::string& actualOut,
+                                      int tolerance = 2, int allowedOff = 0)
+{
+    if (D3D8Present_WritePng(&s, nullptr, actualOut.c_str()) != 1) return "cannot write " + actualOut;
+    const std::string prefix = actualOut.substr(0, actualOut.rfind("_actual.png"));
+    const std::string result = MatchGoldenFile(actualOut, golden, prefix, tolerance, allowedOff);
+    if (result.empty()) std::filesystem::remove(actualOut);
+    return result;
 }
 
 }  // namespace raster_test
