@@ -136,12 +136,9 @@ TEST_F(Device, ResetRestoresDirect3DDefaults) {
   int32_t on;
   EXPECT_EQ(dev->GetLightEnable(4, &on), D3DERR_INVALIDCALL);  // lights are gone
   dev->GetViewport(&vp);
-  EXPECT_EQ(vp.X, 0u);
-  EXPECT_EQ(vp.Width, 64u);
-  EXPECT_EQ(vp.Height, 48u);
   dev->GetTransform(D3DTS_WORLD, &m);
-  EXPECT_EQ(m.m[0][0], 1.0f);
-  EXPECT_EQ(m.m[3][3], 1.0f);
+  EXPECT_TRUE(vp.X == 0 && vp.Width == 64 && vp.Height == 48) << vp.X << " " << vp.Width << " x " << vp.Height;
+  EXPECT_TRUE(m.m[0][0] == 1.0f && m.m[3][3] == 1.0f);
 }
 
 // Draws need a scene (clears do not); a user-pointer draw unsets the stream
