@@ -15,9 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>

@@ -2,7 +2,6 @@
 
 #include "scratch.h"
 
-#include <cstring>
 
 // Resolves `name`: the path and whether it exists, as expected.
 class PathTest : public ScratchFolder {

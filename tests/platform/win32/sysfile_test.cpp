@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <fcntl.h>
 
-#include <cstring>
 #include <set>
 #include <string>
 

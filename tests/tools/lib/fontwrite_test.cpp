@@ -1,6 +1,5 @@
 #include "tools/lib/fontwrite.h"
 
-#include <filesystem>
 #include <sstream>
 
 #include "gfx/core/arraylist.h"
