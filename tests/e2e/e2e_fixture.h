@@ -11,10 +11,7 @@
 // The stage: build/stage (the build's demo_stage target), or the copy the
 // set-up case StageSetup.MakesTheCaches filled with every generated cache
 // (a CTest fixture that runs before the other cases), once it is ready.
-//
-// Goldens: HELM_REGEN_GOLDEN=1 rewrites them from the captures; look at
-// each before committing it. A mismatch leaves <folder>/<capture>_actual.png
-// and <capture>_diff.png and names them in the failure.
+// Goldens: see MatchGoldenFile.
 #pragma once
 
 #include <fcntl.h>
