@@ -23,7 +23,7 @@ bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 void OnWindow(D3D8Fixture& f, Window* window, bool deviceWindow) {
   f.Drop();
   f.d3d = Direct3DCreate8(D3D_SDK_VERSION);
-  f.pp = D3D8Fixture::Windowed();
+  f.pp = raster_test::Scene::Params();
   if (deviceWindow) f.pp.hDeviceWindow = window;
   ASSERT_EQ(f.d3d->CreateDevice(0, 1, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &f.pp, &f.dev), D3D_OK);
 }
@@ -80,7 +80,7 @@ TEST_F(Present, HeadlessWindowsGiveTheirClientSizeAndShowNothing) {
   EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
   // The user resizes; a reset with size 0 follows the new client area.
   Window_UserResize(window, 70, 35);
-  D3DPRESENT_PARAMETERS again = Windowed();
+  D3DPRESENT_PARAMETERS again = raster_test::Scene::Params();
   ASSERT_EQ(dev->Reset(&again), D3D_OK);
   EXPECT_EQ(again.BackBufferWidth, 70u);
   EXPECT_EQ(again.BackBufferHeight, 35u);
