@@ -171,17 +171,3 @@ TEST(RigidBody, RemovingTheSupportWakesASleepingStack) {
   s.Run(1.0f);
   EXPECT_NEAR(top->pose.position.y, 0.5f, 0.03f);
 }
-
-TEST(RigidBody, PointVelocityAddsTheSpinAboutTheCentreOfMass) {
-  DynTestScene s;
-  RigidBody* b = s.Sphere(0.5f, 1.0f, V3(1, 0, 0));
-  b->linearVelocity = V3(1, 0, 0);
-  b->angularVelocity = V3(0, 0, 2);
-  Vec3 v;
-  RigidBody_GetPointVelocity(b, &v, V3(1, 1, 0));
-  EXPECT_NEAR(v.x, -1.0f, 1e-6f);
-  EXPECT_NEAR(v.y, 0.0f, 1e-6f);
-  RigidBody_ScaleVelocities(b, 0.5f, 0.0f);
-  EXPECT_FLOAT_EQ(b->linearVelocity.x, 0.5f);
-  EXPECT_FLOAT_EQ(b->angularVelocity.z, 0.0f);
-}
