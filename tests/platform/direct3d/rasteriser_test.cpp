@@ -312,10 +312,9 @@ INSTANTIATE_TEST_SUITE_P(Scenes, RasterGolden, ::testing::ValuesIn(kGoldenScenes
 
 // ---- rules the driver relies on ---------------------------------------------
 
-// Pixel centres sit on integers, so at k-times magnification every k-th
-// column and row centre lies exactly on a texel edge, where the two
-// triangles' planes round differently; at 1 x a quad copies the texture,
-// whatever its width, and its right and left edges are not drawn.
+// At k-times magnification every k-th pixel centre lies on a texel edge,
+// where the two triangles' planes round differently; at 1 x a quad copies the
+// texture and draws nothing past its right or left edge.
 TEST(RasterRules, PointSamplingCopiesTexelsAtOneToOneAndAgreesAcrossTrianglesWhenMagnified) {
   const struct {
     int w, h, k;
@@ -991,10 +990,9 @@ TEST(RasterDeferred, TheNextFrameIsRecordedWhileThePresentedOneIsShadedAndWaitsW
   s.dev->SetTexture(0, nullptr);
 }
 
-// What reads or replaces the target waits for the draws made before it: a
-// lock of the target or of its depth surface, CopyRects from it and into it
-// (landing on top of the draws before), and a reset, whose new surfaces
-// (likely in the old ones' memory) hold nothing of the old draws.
+// Locks of the target or its depth surface, CopyRects from and into it and
+// a reset (whose new surfaces hold nothing of the old draws) wait for the
+// draws made before them.
 TEST(RasterDeferred, LocksCopiesAndResetsSeeEveryDrawMadeBeforeThem) {
   Scene s(16, 16);
   Untextured(s);
@@ -1028,12 +1026,11 @@ TEST(RasterDeferred, LocksCopiesAndResetsSeeEveryDrawMadeBeforeThem) {
   EXPECT_EQ(s.Pixel(8, 8), 0xFF000000u);
 }
 
-// A render-target texture at 1 and 8 threads, drawn into and sampled with
-// no flush in between: a camera texture is finished before a draw samples
-// it (the back buffer's top-left tile, the busiest and so shaded first,
-// shows the camera's bottom-right quadrant, drawn in another tile); draws to
-// the two targets interleaved land each on their own; a draw sampling its
-// own target gives one picture at every thread count.
+// A render-target texture at 1 and 8 threads, drawn into and sampled with no
+// flush between: a camera texture is finished before a draw samples it (the
+// back buffer's busiest top-left tile shows the camera's bottom-right
+// quadrant); interleaved draws land on their own targets; a draw sampling
+// its own target gives one picture at every thread count.
 TEST(RasterDeferred, RenderTargetTexturesAreDrawnAndSampledInOrderAtEveryThreadCount) {
   const uint32_t quadrant[4] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu, 0xFFFFFF00u};
   std::vector<uint32_t> first;
@@ -1091,13 +1088,10 @@ TEST(RasterDeferred, ATextureRewrittenOrReleasedAfterADrawIsSampledAsItWasAtTheD
   EXPECT_EQ(s.Pixel(8, 4), 0xFF00FF00u);
 }
 
-// Rows of states the kernels take (depth test and/or write or none, blends,
-// alpha test, fog, point, bilinear and trilinear, wrapped, mirrored and
-// clamped axes, X8R8G8B8 textures, the stage's selections): a coloured
-// sphere, then a textured floor in perspective around it, drawn by the
-// general stages and by each kernel set from a managed texture (sampled from
-// its tiled copy), and from a render-target texture (sampled from its rows) by the kernels
-// and by the general stages.
+// Rows of the states the kernels take: a coloured sphere and a textured floor
+// in perspective, drawn by the general stages and by each kernel set from a
+// managed texture (sampled from its tiled copy) and from a render-target
+// texture (sampled from its rows).
 TEST(RasterRules, FusedKernelsAndTexturesRowsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
   constexpr uint32_t W = D3DTADDRESS_WRAP, C = D3DTADDRESS_CLAMP, M = D3DTADDRESS_MIRROR, P = D3DTEXF_POINT;
   constexpr uint32_t SA = D3DBLEND_SRCALPHA, ISA = D3DBLEND_INVSRCALPHA, A8 = D3DFMT_A8R8G8B8, S1 = D3DTOP_SELECTARG1;
