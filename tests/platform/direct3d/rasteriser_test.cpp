@@ -614,25 +614,19 @@ TEST(RasterRules, SpotWithEqualConesHasAHardEdgeAndPointLightsStopAtRange) {
   D3DLIGHT8 l{};
   l.Type = D3DLIGHT_SPOT;
   l.Diffuse = {1, 1, 1, 1};
-  l.Position = {0, 0, -1};
+  l.Position = {-0.2f, -0.2f, -1};  // 1.5 before the lit (flat-shaded, first) vertex of LitCentre's triangle
   l.Direction = {0, 0, 1};
   l.Range = 10;
   l.Attenuation0 = 1;
   l.Theta = l.Phi = 1.0f;  // full cone angles: the edge is 0.5 rad off the axis
   l.Falloff = 1;
   VLit v{0, 0, 0.5f, 0, 0, -1, 0xFFFFFFFFu, 0, 0};
-  // The spot's axis turned these angles away from the lit (flat-shaded,
-  // first) vertex of LitCentre's triangle at (-0.2, -0.2, 0.5).
-  const float len = std::sqrt(0.2f * 0.2f * 2 + 1.5f * 1.5f), flat = std::sqrt(0.2f * 0.2f + 1.5f * 1.5f);
-  const float d0[3] = {-0.2f / len, -0.2f / len, 1.5f / len};  // light to vertex
-  const float side[3] = {1.5f / flat, 0, 0.2f / flat};         // unit, perpendicular to d0
   const struct {
     float offAxis;
     bool lit;
   } cone[] = {{0.0f, true}, {0.4f, true}, {0.6f, false}, {0.9f, false}};
   for (const auto& c : cone) {
-    const float cs = std::cos(c.offAxis), sn = std::sin(c.offAxis);
-    l.Direction = {d0[0] * cs + side[0] * sn, d0[1] * cs + side[1] * sn, d0[2] * cs + side[2] * sn};
+    l.Direction = {std::sin(c.offAxis), 0, std::cos(c.offAxis)};
     s.Light(0, l);
     if (c.lit)
       EXPECT_GE(LitCentre(s, v) & 255, 0xF0u) << c.offAxis;
