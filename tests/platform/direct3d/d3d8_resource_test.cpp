@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 #include "platform/direct3d/d3d8_resource.h"
 #include "platform/direct3d/d3d8_test.h"
@@ -18,12 +19,9 @@ TEST_F(Resource, TexturesWithLevelsZeroGetTheFullChain) {
   ASSERT_EQ(tex->GetLevelCount(), 6u);  // 40, 20, 10, 5, 2, 1
   D3DSURFACE_DESC desc;
   ASSERT_EQ(tex->GetLevelDesc(2, &desc), D3D_OK);
-  EXPECT_EQ(desc.Width, 10u);
-  EXPECT_EQ(desc.Height, 2u);
-  EXPECT_EQ(desc.Size, 10u * 2 * 2);
+  EXPECT_EQ(std::make_tuple(desc.Width, desc.Height, desc.Size), std::make_tuple(10u, 2u, 10u * 2 * 2));
   ASSERT_EQ(tex->GetLevelDesc(5, &desc), D3D_OK);
-  EXPECT_EQ(desc.Width, 1u);
-  EXPECT_EQ(desc.Height, 1u);
+  EXPECT_EQ(std::make_pair(desc.Width, desc.Height), std::make_pair(1u, 1u));
   EXPECT_EQ(tex->GetLevelDesc(6, &desc), D3DERR_INVALIDCALL);
   // The chain the rasteriser samples points at the same pixels the driver locks.
   D3DLOCKED_RECT lr;
