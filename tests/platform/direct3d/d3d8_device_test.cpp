@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/direct3d/d3d8_test.h"
@@ -241,9 +242,8 @@ TEST_F(Device, LightsAreUnboundedAndEnablingAnUnsetOneGivesTheDefaultLight) {
   ASSERT_EQ(dev->LightEnable(1000000, 1), D3D_OK);
   D3DLIGHT8 light;
   ASSERT_EQ(dev->GetLight(1000000, &light), D3D_OK);
-  EXPECT_EQ(light.Type, D3DLIGHT_DIRECTIONAL);
-  EXPECT_EQ(light.Diffuse.r, 1.0f);
-  EXPECT_EQ(light.Direction.z, 1.0f);
+  EXPECT_EQ(std::make_tuple(light.Type, light.Diffuse.r, light.Direction.z),
+            std::make_tuple(D3DLIGHT_DIRECTIONAL, 1.0f, 1.0f));
   light.Type = 9;
   EXPECT_EQ(dev->SetLight(0, &light), D3DERR_INVALIDCALL);
 }
