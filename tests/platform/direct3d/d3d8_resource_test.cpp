@@ -105,9 +105,8 @@ TEST_F(Resource, BlockTexturesStoreLevelsInWholeBlocks) {
   D3DRECT8 block{4, 0, 8, 4};
   D3DPOINT8 below{0, 4}, odd{2, 4};
   ASSERT_EQ(dev->CopyRects(from, &block, 1, to, &below), D3D_OK);
-  EXPECT_EQ(to->surface.pixels[16], 0x5A);  // block (0, 1): a row of blocks is 16 bytes
-  EXPECT_EQ(to->surface.pixels[23], 0x5A);
-  EXPECT_EQ(to->surface.pixels[24], 0);
+  const uint8_t* got = to->surface.pixels;  // block (0, 1): a row of blocks is 16 bytes
+  EXPECT_EQ(std::make_tuple(got[16], got[23], got[24]), std::make_tuple(0x5A, 0x5A, 0));
   EXPECT_EQ(dev->CopyRects(from, &block, 1, to, &odd), D3DERR_INVALIDCALL);
   from->Release();
   to->Release();
