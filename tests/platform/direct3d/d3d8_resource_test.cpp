@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <string>
 #include <tuple>
 
@@ -169,8 +170,7 @@ TEST_F(Resource, CopyRectsCopiesToTheSameCoordinatesUnlessPointsAreGiven) {
   ASSERT_EQ(dev->CreateImageSurface(64, 48, D3DFMT_X8R8G8B8, &image), D3D_OK);
   D3DRECT8 rect{2, 2, 10, 10};
   ASSERT_EQ(dev->CopyRects(back, &rect, 1, image, nullptr), D3D_OK);
-  EXPECT_EQ(Pixel32(image, 4, 4), 0xFFFF0000u);
-  EXPECT_EQ(Pixel32(image, 2, 2), 0xFF000000u);
+  EXPECT_EQ(std::make_pair(Pixel32(image, 4, 4), Pixel32(image, 2, 2)), std::make_pair(0xFFFF0000u, 0xFF000000u));
   EXPECT_EQ(Pixel32(image, 10, 10), 0u);  // outside the rectangle: untouched
   D3DPOINT8 at{0, 0};
   ASSERT_EQ(dev->CopyRects(back, &rect, 1, image, &at), D3D_OK);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cfenv>
+#include <utility>
 
 #include "platform/direct3d/rasteriser.h"
 #include "tests/platform/direct3d/raster_scene.h"
@@ -328,8 +329,7 @@ TEST(RasterRules, PointSamplingCopiesTexelsAtOneToOneAndAgreesAcrossTrianglesWhe
     for (int y = 0; y < r.h * r.k; ++y)
       for (int x = 0; x < r.w * r.k; ++x) wrong += s.Pixel(3 + x, 2 + y) != texel(x / r.k, y / r.k);
     EXPECT_EQ(wrong, 0) << r.w << " x " << r.h << " at " << r.k << " x";
-    EXPECT_EQ(s.Pixel(3 + r.w * r.k, 2), 0xFF000000u);
-    EXPECT_EQ(s.Pixel(2, 2), 0xFF000000u);
+    EXPECT_EQ(std::make_pair(s.Pixel(3 + r.w * r.k, 2), s.Pixel(2, 2)), std::make_pair(0xFF000000u, 0xFF000000u));
   }
 }
 
@@ -353,8 +353,7 @@ TEST(RasterRules, IndexedDrawsReadOnlyTheVerticesTheirRangeNames) {
     EXPECT_EQ(s.dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, minIndex, 4, 2, idx, D3DFMT_INDEX16, vertex0,
                                             sizeof(V2D)),
               D3D_OK);
-    EXPECT_EQ(s.Pixel(4, 4), 0xFF00FF00u);
-    EXPECT_EQ(s.Pixel(0, 0), 0xFF000000u);
+    EXPECT_EQ(std::make_pair(s.Pixel(4, 4), s.Pixel(0, 0)), std::make_pair(0xFF00FF00u, 0xFF000000u));
   }
   munmap(map, 2 * page);
 }
@@ -751,16 +750,14 @@ TEST(RasterRules, SixteenBitTargetsAndPaletteAndBlockTexturesDraw) {
   ASSERT_EQ(s.dev->SetPaletteEntries(3, pal), D3D_OK);
   ASSERT_EQ(s.dev->SetCurrentTexturePalette(3), D3D_OK);
   Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFFFFFFFFu);
-  EXPECT_EQ(s.Pixel(1, 1), 0xFFFF0000u);
-  EXPECT_EQ(s.Pixel(6, 1), 0xFF0000FFu);
+  EXPECT_EQ(std::make_pair(s.Pixel(1, 1), s.Pixel(6, 1)), std::make_pair(0xFFFF0000u, 0xFF0000FFu));
   // DXT1: one 4x4 block, colour 0 white, colour 1 black, indices 0 then 1 per row.
   Texture d(s, 4, 4, D3DFMT_DXT1, 1);
   uint8_t block[8] = {0xFF, 0xFF, 0x00, 0x00, 0x50, 0x50, 0x50, 0x50};  // per row: 0, 0, 1, 1
   d.Write(0, block, 8);
   s.dev->SetTexture(0, d.tex);
   Quad2D(s, 0, 0, 8, 8, 0, 0, 1, 1, 0xFFFFFFFFu);
-  EXPECT_EQ(s.Pixel(1, 1), 0xFFFFFFFFu);
-  EXPECT_EQ(s.Pixel(6, 1), 0xFF000000u);
+  EXPECT_EQ(std::make_pair(s.Pixel(1, 1), s.Pixel(6, 1)), std::make_pair(0xFFFFFFFFu, 0xFF000000u));
   EXPECT_EQ(s.Depth(1, 1), RasteriserFormat_DepthDecode(D3DFMT_D16, RasteriserFormat_DepthEncode(D3DFMT_D16, 0.5f)));
   // The target and its depth surface store their real formats, two bytes a pixel.
   s.Clear(0xFFFF0000u, 1.0f);
@@ -974,8 +971,7 @@ TEST(RasterDeferred, TheNextFrameIsRecordedWhileThePresentedOneIsShadedAndWaitsW
   D3D8Present_CaptureFrame(0, nullptr);
   t.Fill(0, [](int, int) { return 0xFF0000FFu; });  // the presented frame read it: the lock waits
   Quad2D(s, 0, 0, 64, 64, 0, 0, 1, 1, 0xFFFFFFFFu);
-  EXPECT_EQ(s.Pixel(32, 32), 0xFF0000FFu);
-  EXPECT_EQ(s.Pixel(96, 32), 0xFFFF0000u);
+  EXPECT_EQ(std::make_pair(s.Pixel(32, 32), s.Pixel(96, 32)), std::make_pair(0xFF0000FFu, 0xFFFF0000u));
   int w = 0, h = 0;
   std::unique_ptr<uint32_t[]> shown(D3D8Present_ReadPng(path.c_str(), &w, &h));
   ASSERT_NE(shown, nullptr);
@@ -1007,8 +1003,7 @@ TEST(RasterDeferred, LocksCopiesAndResetsSeeEveryDrawMadeBeforeThem) {
   Rect(s, 0, 0, 16, 16, 0xFFFF0000u, 0.05f);
   const D3DRECT8 left = {0, 0, 8, 16};
   ASSERT_EQ(s.dev->CopyRects(image, &left, 1, s.back, nullptr), D3D_OK);
-  EXPECT_EQ(s.Pixel(4, 8), 0xFF0000FFu);
-  EXPECT_EQ(s.Pixel(12, 8), 0xFFFF0000u);
+  EXPECT_EQ(std::make_pair(s.Pixel(4, 8), s.Pixel(12, 8)), std::make_pair(0xFF0000FFu, 0xFFFF0000u));
   image->Release();
   Rect(s, 0, 0, 16, 16, 0xFF00FF00u, 0.0f);
   D3DPRESENT_PARAMETERS pp = Scene::Params();
@@ -1070,8 +1065,7 @@ TEST(RasterDeferred, ATextureRewrittenOrReleasedAfterADrawIsSampledAsItWasAtTheD
   Rect(s, 0, 0, 8, 16, 0xFFFFFFFFu);
   t.Fill(0, [](int, int) { return 0xFF0000FFu; });
   Rect(s, 8, 0, 16, 16, 0xFFFFFFFFu);
-  EXPECT_EQ(s.Pixel(4, 8), 0xFFFF0000u);
-  EXPECT_EQ(s.Pixel(12, 8), 0xFF0000FFu);
+  EXPECT_EQ(std::make_pair(s.Pixel(4, 8), s.Pixel(12, 8)), std::make_pair(0xFFFF0000u, 0xFF0000FFu));
   {
     Texture gone = Bound(s, 64, 64, [](int, int) { return 0xFF00FF00u; });
     Rect(s, 0, 0, 16, 8, 0xFFFFFFFFu);
