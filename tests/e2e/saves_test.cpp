@@ -101,20 +101,16 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
     stops.push_back("renamed");
     std::vector<Kill> kills;
     for (const std::string& stop : stops) {
-        Kill k;
-        k.stop = stop;
-        k.run = run;
-        k.run.name = "saves-kill-" + std::to_string(kills.size());
-        k.run.stage = withOld;
-        kills.push_back(k);
+        kills.push_back({stop, run});
+        kills.back().run.name = "saves-kill-" + std::to_string(kills.size());
+        kills.back().run.stage = withOld;
     }
     KillInsideSaves(kills);
     for (const Kill& k : kills) {
         const std::string& stop = k.stop;
+        const fs::path folder = FolderOf(k.run);
         SCOPED_TRACE("stopped at " + stop);
-        ASSERT_TRUE(k.stopped) << "it never reached the stop:\n" << ReadFile(FolderOf(k.run) / "output.txt");
-        const GameRun& killed = k.run;
-        const fs::path folder = FolderOf(killed);
+        ASSERT_TRUE(k.stopped) << "it never reached the stop:\n" << ReadFile(folder / "output.txt");
         const std::string left = ReadFile(SlotFile(folder));
         EXPECT_TRUE(Sound(left));
         if (stop == "renamed") {
@@ -132,7 +128,7 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
         // still finds the save valid and takes the old one.
         ASSERT_EQ(SaveFiles(folder).size(), 2u);
         EXPECT_TRUE(Sound(ReadFile(SaveFiles(folder)[1])));
-        GameRun check = killed;
+        GameRun check = k.run;
         check.freshFolder = false;
         check.script = "save_check.txt";
         check.env.clear();
