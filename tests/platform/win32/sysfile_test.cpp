@@ -58,7 +58,7 @@ int FakeDiskFree(const char* realPath, uint64_t* freeBytes)
 
 }  // namespace
 
-TEST_F(SysFileTest, OpensADataNameSpelledInAnyCase)
+TEST_F(SysFileTest, DataNamesOpenInAnyCaseAndANewFileLandsInTheExistingFolderAndIsFoundAtOnce)
 {
     Plant("data/cache/01/0562ecda.cfb", "cached");
     FILE* file = SysFile_Open("DATA\\Cache\\01\\0562ECDA.cfb", "rb");
@@ -66,16 +66,12 @@ TEST_F(SysFileTest, OpensADataNameSpelledInAnyCase)
     EXPECT_EQ(ReadAll(file), "cached");
     EXPECT_EQ(SysFile_Open("DATA\\Cache\\02\\0562ECDA.cfb", "rb"), nullptr);
     EXPECT_EQ(SysFile_Open("DATA\\Cache\\01\\0562ECDA.cfb", nullptr), nullptr);
-}
-
-TEST_F(SysFileTest, ANewFileLandsInTheExistingFolderAndIsFoundAtOnce)
-{
     Plant("data/cache/keep");
     EXPECT_EQ(Resolved("DATA\\CACHE\\KEEP"), "data/cache/keep");  // listing cached
     ASSERT_TRUE(WriteText("Data\\Cache\\Fresh.cfb", "new"));
     EXPECT_TRUE(OnDisk("data/cache/Fresh.cfb"));
     EXPECT_FALSE(OnDisk("Data"));
-    FILE* file = SysFile_Open("DATA\\CACHE\\FRESH.CFB", "rb");
+    file = SysFile_Open("DATA\\CACHE\\FRESH.CFB", "rb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(ReadAll(file), "new");
 }
