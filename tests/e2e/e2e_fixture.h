@@ -81,8 +81,8 @@ struct GameRun {
     std::string name;    // the folder under the temporary folder; the mutex name
     std::string script;  // a file of tests/e2e/scripts/ or an absolute path; "" none
     std::vector<std::string> args = {"-quiet"};
-    std::vector<std::string> env;  // "NAME=value", after (and over) the defaults
-    fs::path stage;                // "" the default Stage()
+    std::vector<std::string> env = {};  // "NAME=value", after (and over) the defaults
+    fs::path stage = {};                // "" the default Stage()
     bool freshFolder = true;       // false: run again in the folder the last run left
     int timeoutSeconds = 120;      // wall time before the process is killed
 };

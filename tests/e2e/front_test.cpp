@@ -23,9 +23,7 @@ using namespace e2e;
 TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
 {
     FRONT_REQUIRE_DATA();
-    GameRun run;
-    run.name = "front-screens";
-    run.script = "front_screens.txt";
+    GameRun run{"front-screens", "front_screens.txt"};
     const Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     // The pause menu lies over level 1, whose look is the level's own affair:
@@ -62,9 +60,7 @@ TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
 TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcessAndIsDeletedInAThird)
 {
     FRONT_REQUIRE_DATA();
-    GameRun run;
-    run.name = "front-save";
-    run.script = "front_save.txt";
+    GameRun run{"front-save", "front_save.txt"};
     Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     // One save file in slot A and no temporary file beside it.
@@ -93,9 +89,7 @@ TEST(FrontEnd, ControllerScriptsPlayAsWritten)
 {
     FRONT_REQUIRE_DATA();
     for (const char* script : {"front_controller", "front_keyboard_beside_controller"}) {
-        GameRun run;
-        run.name = script;
-        run.script = std::string(script) + ".txt";
+        GameRun run{script, std::string(script) + ".txt"};
         const Result r = RunGame(run);
         EXPECT_EQ(r.exitCode, 0) << script << ":\n" << r.output;
     }
@@ -108,9 +102,7 @@ TEST(FrontEnd, AScriptedRunWithoutASeedPlaysTheSameWayEveryTime)
     FRONT_REQUIRE_DATA();
     std::string frames[3];
     for (int i = 0; i < 3; i++) {
-        GameRun run;
-        run.name = "front-replay-" + std::to_string(i);
-        run.script = "front_replay.txt";
+        GameRun run{"front-replay-" + std::to_string(i), "front_replay.txt"};
         if (i == 2) run.env = {"HELM_RANDOM_SEED=3"};
         const Result r = RunGame(run);
         ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -132,9 +124,7 @@ TEST(FrontEnd, TheAttractDemoPlaysADayTrackByItselfAndAKeyBringsTheTitleBack)
             "levels\\LandScape\\Track0" + std::to_string(t) + "\\T0" + std::to_string(t) + "_Day_Forwards.cfg";
         if (!StageHasConfig(track.c_str())) GTEST_SKIP() << "the stage has no " << track << " yet";
     }
-    GameRun run;
-    run.name = "front-attract";
-    run.script = "front_attract.txt";
+    GameRun run{"front-attract", "front_attract.txt"};
     const fs::path folder = FreshFolder(run);
     const std::string source = ReadFile(SourceDir() / "data" / "configs" / "FrontEnd" / "FrontEnd.cfg");
     const std::string key = "DemoWaitTime = ";

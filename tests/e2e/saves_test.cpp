@@ -75,9 +75,7 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
     if (!StageHasConfig("FrontEnd\\FrontEnd.cfg") || !StageHasConfig("MemCard.cfg"))
         GTEST_SKIP() << "the stage has no front end or save screens yet (" << StageConfigPath("MemCard.cfg") << ")";
     // The old record, and the new one a whole save over it writes.
-    GameRun run;
-    run.name = "saves-old";
-    run.script = "save_new.txt";
+    GameRun run{"saves-old", "save_new.txt"};
     const Result first = RunGame(run);
     ASSERT_EQ(first.exitCode, 0) << first.output;
     const fs::path withOld = first.folder;
