@@ -83,8 +83,8 @@ struct GameRun {
     std::vector<std::string> args = {"-quiet"};
     std::vector<std::string> env = {};  // "NAME=value", after (and over) the defaults
     fs::path stage = {};                // "" the default Stage()
-    bool freshFolder = true;       // false: run again in the folder the last run left
-    int timeoutSeconds = 120;      // wall time before the process is killed
+    bool freshFolder = true;            // false: run again in the folder the last run left
+    int timeoutSeconds = 120;           // wall time before the process is killed
 };
 
 struct Result {
