@@ -28,7 +28,7 @@ void OnWindow(D3D8Fixture& f, Window* window, bool deviceWindow) {
   ASSERT_EQ(f.d3d->CreateDevice(0, 1, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &f.pp, &f.dev), D3D_OK);
 }
 
-TEST_F(Present, DamagedOrMissingPngIsRefused) {
+TEST_F(Present, DamagedOrMissingPngIsRefusedAndCapturesOfEveryFrameAreNumbered) {
   int w, h;
   EXPECT_EQ(D3D8Present_ReadPng(TempPath("missing.png").c_str(), &w, &h), nullptr);
   // A real image cut short.
@@ -45,9 +45,7 @@ TEST_F(Present, DamagedOrMissingPngIsRefused) {
   EXPECT_FALSE(Exists(TempPath("depth.png")));
   z->Release();
   std::remove(path.c_str());
-}
-
-TEST_F(Present, CaptureOfEveryFrameNumbersItsFiles) {
+  // Capturing every frame numbers the files.
   std::string pattern = TempPath("every_%d.png");
   D3D8Present_CaptureEveryFrame(pattern.c_str());
   dev->Present(nullptr, nullptr, nullptr, nullptr);
