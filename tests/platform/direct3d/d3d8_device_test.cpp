@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/direct3d/d3d8_test.h"
@@ -217,8 +218,7 @@ TEST_F(Device, RenderTargetsSwitchToTextureLevelsAndBack) {
   ASSERT_EQ(dev->SetRenderTarget(level, nullptr), D3D_OK);
   D3DVIEWPORT8 vp;
   dev->GetViewport(&vp);
-  EXPECT_EQ(vp.Width, 16u);
-  EXPECT_EQ(vp.Height, 8u);
+  EXPECT_EQ(std::make_pair(vp.Width, vp.Height), std::make_pair(16u, 8u));
   dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0x80112233u, 1, 0);
   EXPECT_EQ(Pixel32(level, 15, 7), 0x80112233u);
   // A depth surface smaller than the target is refused; an image surface is no target.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "platform/direct3d/d3d8.h"
 #include "platform/win32/window.h"
@@ -80,8 +81,7 @@ TEST_F(Present, HeadlessWindowsGiveTheirClientSizeAndShowNothing) {
   Window_UserResize(window, 70, 35);
   D3DPRESENT_PARAMETERS again = raster_test::Scene::Params();
   ASSERT_EQ(dev->Reset(&again), D3D_OK);
-  EXPECT_EQ(again.BackBufferWidth, 70u);
-  EXPECT_EQ(again.BackBufferHeight, 35u);
+  EXPECT_EQ(std::make_pair(again.BackBufferWidth, again.BackBufferHeight), std::make_pair(70u, 35u));
   D3DSURFACE_DESC desc;
   Back()->GetDesc(&desc);
   EXPECT_EQ(desc.Width, 70u);

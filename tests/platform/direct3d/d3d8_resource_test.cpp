@@ -27,8 +27,7 @@ TEST_F(Resource, TexturesWithLevelsZeroGetTheFullChain) {
   // The chain the rasteriser samples points at the same pixels the driver locks.
   D3DLOCKED_RECT lr;
   ASSERT_EQ(tex->LockRect(1, &lr, nullptr, D3DLOCK_NOSYSLOCK), D3D_OK);
-  EXPECT_EQ(lr.Pitch, 40);
-  EXPECT_EQ(lr.pBits, tex->chain.levels[1].pixels);
+  EXPECT_EQ(std::make_pair(lr.Pitch, static_cast<uint8_t*>(lr.pBits)), std::make_pair(40, tex->chain.levels[1].pixels));
   EXPECT_EQ(tex->LockRect(1, &lr, nullptr, 0), D3DERR_INVALIDCALL);  // already locked
   tex->UnlockRect(1);
   // No seventh level to lock, unlock or hand out; no place to hand one to.
@@ -40,8 +39,7 @@ TEST_F(Resource, TexturesWithLevelsZeroGetTheFullChain) {
   EXPECT_EQ(tex->GetSurfaceLevel(0, nullptr), D3DERR_INVALIDCALL);
   D3D8Test_StopRecording();
   EXPECT_NE(std::string(D3D8Test_Recording()).find("Surface::UnlockRect(#"), std::string::npos);
-  EXPECT_EQ(tex->chain.levelCount, 6);
-  EXPECT_EQ(tex->chain.format, D3DFMT_A4R4G4B4);
+  EXPECT_EQ(std::make_pair(tex->chain.levelCount, tex->chain.format), std::make_pair(6, D3DFMT_A4R4G4B4));
   tex->Release();
 }
 

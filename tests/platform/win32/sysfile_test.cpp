@@ -7,6 +7,7 @@
 
 #include <set>
 #include <string>
+#include <utility>
 
 using SysFileTest = ScratchFolder;
 
@@ -153,8 +154,7 @@ TEST_F(SysFileTest, FindListsMatchingEntriesWithoutRegardToCase)
     SysFind* find = SysFile_FindFirst("SaveGame\\0a1b2c3d-player 1\\*.SAV", &data);
     ASSERT_NE(find, nullptr);
     EXPECT_STREQ(data.name, "data.sav");
-    EXPECT_EQ(data.size, 5u);
-    EXPECT_EQ(data.isFolder, 0);
+    EXPECT_EQ(std::make_pair(data.size, data.isFolder), std::make_pair(5u, 0));
     EXPECT_EQ(SysFile_FindNext(find, &data), 0);
     SysFile_FindClose(find);
     SysFile_FindClose(nullptr);
