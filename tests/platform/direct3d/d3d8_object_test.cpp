@@ -94,8 +94,8 @@ TEST_F(Object, CreateDeviceHonoursVertexProcessingCaps) {
     EXPECT_EQ(got, r.result) << &r - rows;
     EXPECT_EQ(dev != nullptr, got >= 0) << &r - rows;
     if (dev) {
-        EXPECT_EQ(std::make_pair(p.BackBufferWidth, p.BackBufferHeight), std::make_pair(640u, 480u));
-        dev->Release();
+      EXPECT_EQ(std::make_pair(p.BackBufferWidth, p.BackBufferHeight), std::make_pair(640u, 480u));
+      dev->Release();
     }
   }
 }

@@ -89,7 +89,7 @@ TEST_F(MessageTest, AWindowFilterLeavesOtherMessagesQueuedAndNullTakesQuit)
     ASSERT_EQ(Message_Peek(&msg, nullptr, 0, 0, MESSAGE_REMOVE), 1);
     EXPECT_EQ(msg.window, a);
     ASSERT_EQ(Message_Peek(&msg, nullptr, 0, 0, MESSAGE_NOREMOVE), 1);
-    EXPECT_EQ(std::make_pair(msg.message, msg.wParam), std::make_pair((uint32_t)WM_QUIT, 3u));
+    EXPECT_EQ(std::make_pair(msg.message, msg.wParam), std::make_pair((uint32_t)WM_QUIT, (uintptr_t)3));
     EXPECT_EQ(Message_Peek(&msg, a, 0, 0, MESSAGE_REMOVE), 0);  // a filter never takes the quit
     EXPECT_EQ(Message_Post((Window*)&msg, WM_USER, 0, 0), 0);  // not a window
 }
@@ -106,7 +106,7 @@ TEST_F(MessageTest, CloseDestroysOnceAndDropsTheWindowsQueuedMessages)
     EXPECT_EQ(g_log, (std::vector<std::string>{"w:16:0", "w:2:0"}));
     // The window's own message went with it; the quit its procedure posted stays.
     ASSERT_EQ(Message_Peek(&msg, nullptr, 0, 0, MESSAGE_REMOVE), 1);
-    EXPECT_EQ(std::make_pair(msg.message, msg.wParam), std::make_pair((uint32_t)WM_QUIT, 7u));
+    EXPECT_EQ(std::make_pair(msg.message, msg.wParam), std::make_pair((uint32_t)WM_QUIT, (uintptr_t)7));
     EXPECT_EQ(Window_Destroy(w), 0);  // a second destroy is harmless
     EXPECT_EQ(g_log.size(), 2u);
     EXPECT_EQ(Message_Send(w, WM_USER, 0, 0), 0);

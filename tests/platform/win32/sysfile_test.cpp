@@ -154,7 +154,7 @@ TEST_F(SysFileTest, FindListsMatchingEntriesWithoutRegardToCase)
     SysFind* find = SysFile_FindFirst("SaveGame\\0a1b2c3d-player 1\\*.SAV", &data);
     ASSERT_NE(find, nullptr);
     EXPECT_STREQ(data.name, "data.sav");
-    EXPECT_EQ(std::make_pair(data.size, data.isFolder), std::make_pair(5u, 0));
+    EXPECT_EQ(std::make_pair(data.size, data.isFolder), std::make_pair((uint64_t)5, 0));
     EXPECT_EQ(SysFile_FindNext(find, &data), 0);
     SysFile_FindClose(find);
     SysFile_FindClose(nullptr);

@@ -55,7 +55,7 @@ TEST_F(FontWriterTest, TheReaderGetsEveryCharacterAtTheWrittenHeightAndBaseLine)
         Font2D* font = Font2D_Read(name.c_str());
         ASSERT_NE(font, nullptr) << name;
         EXPECT_EQ(Font2D_Validate(font), 1);
-        EXPECT_EQ(std::make_pair(font->kind, font->height), std::make_pair(FONT2D_BITMAP, (float)cellHeight));
+        EXPECT_EQ(std::make_pair(font->kind, font->height), std::make_pair((uint32_t)FONT2D_BITMAP, (float)cellHeight));
         EXPECT_FLOAT_EQ(font->baseline, (float)files.baseline / cellHeight);
         EXPECT_GT(font->baseline, 0.1f);  // room for descenders below the base line
         EXPECT_EQ(font->flags & FONT2D_WIDE, 0u);
