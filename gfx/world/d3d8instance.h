@@ -12,6 +12,7 @@
 #pragma once
 #include <cstdint>
 
+#include "gfx/driver/d3d8/d3d8texstream.h"  // D3D8_NATIVE_PLATFORM, the native chunks' platform code
 #include "platform/direct3d/d3d8.h"
 
 struct Geometry;
@@ -21,7 +22,6 @@ struct Stream;
 struct WorldSector;
 
 enum : uint32_t {
-    D3D8_NATIVE_PLATFORM = 8,       // platform code of the native chunk
     D3D8_NATIVE_RECORD_BYTES = 44,  // stream size of one record
 };
 

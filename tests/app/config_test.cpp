@@ -142,15 +142,13 @@ TEST_F(Config, GettersWantTheirExactPartsTruncateAndLeaveTheOutputsOfWhatTheyRef
     }
     EXPECT_STREQ(Config_GetValue(cfg, "Kart::Wheels::Front"), "1,2,3");  // never cut
     Config_GetColour3(cfg, "Colours::Orange", v, v + 1, v + 2);
-    EXPECT_EQ(v[1], 128.0f * 0.003921569f);
-    EXPECT_EQ(Config_GetBool(cfg, "Kart::Speed", nullptr), 1);
+    EXPECT_TRUE(v[1] == 128.0f * 0.003921569f && Config_GetBool(cfg, "Kart::Speed", nullptr) == 1);
     char* copy = Config_DupString(cfg, "Kart::Speed");
     EXPECT_STREQ(copy, "1.5");
     Mem_Free(copy);
-    EXPECT_EQ(Config_DupString(cfg, "Kart::Nothing"), nullptr);
-    EXPECT_EQ(Config_Find(cfg, "") || Config_Find(cfg, nullptr), false);
-    EXPECT_EQ(Config_Find(cfg, "Kart::   "), nullptr);  // a blank name hashes to 0
-    EXPECT_EQ(Config_FirstChild(cfg, "Kart::Speed"), nullptr);
+    // A blank name hashes to 0.
+    EXPECT_FALSE(Config_DupString(cfg, "Kart::Nothing") || Config_Find(cfg, "") || Config_Find(cfg, nullptr) ||
+                 Config_Find(cfg, "Kart::   ") || Config_FirstChild(cfg, "Kart::Speed"));
     Config_SetSection(Config_Find(cfg, "Kart::Wheels"), "Kart");  // prefixes later lookups, through any node
     EXPECT_STREQ(Config_GetSection(cfg), "Kart");
     Config_SetSubSection(cfg, "Wheels");
@@ -190,8 +188,9 @@ TEST_F(Config, KeysAndPathsAreBounded)
     EXPECT_STREQ(Config_Key("game", "Level", "levelscene", nullptr), "game::Level::levelscene");
     EXPECT_STREQ(Config_Key("alone", nullptr), "alone");
     std::string longPart(2000, 'k');
-    EXPECT_EQ(strlen(Config_Key(longPart.c_str(), "x", nullptr)), (size_t)CONFIG_TEXT_MAX - 1);
-    EXPECT_EQ(strlen(Config_Key("a", longPart.c_str(), nullptr)), (size_t)CONFIG_TEXT_MAX - 1);
+    for (const char* tail : {"x", longPart.c_str()})
+        EXPECT_EQ(strlen(Config_Key(tail[0] == 'x' ? longPart.c_str() : "a", tail, nullptr)),
+                  (size_t)CONFIG_TEXT_MAX - 1);
     // A path of more than a hundred parts finds nothing.
     std::string text, key;
     for (int d = 0; d < 101; d++) {
@@ -200,11 +199,9 @@ TEST_F(Config, KeysAndPathsAreBounded)
     }
     for (int d = 0; d < 101; d++) text += "}\n";
     ConfigNode* cfg = Open(text.c_str());
-    ASSERT_NE(cfg, nullptr);
-    EXPECT_EQ(Config_Find(cfg, key.c_str()), nullptr);
+    ASSERT_TRUE(cfg && !Config_Find(cfg, key.c_str()));
     ConfigNode* deep = Config_Find(cfg, key.substr(0, key.size() - 3).c_str());
-    ASSERT_NE(deep, nullptr);
-    EXPECT_EQ(deep->depth, 99u);
+    EXPECT_TRUE(deep && deep->depth == 99);
 }
 
 }  // namespace

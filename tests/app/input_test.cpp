@@ -6,8 +6,10 @@
 
 #include "app/pad.h"
 #include "app/shell.h"
+#include "app/syskeys.h"
 #include "platform/dinput/dinput.h"
 #include "platform/dinput/dinput_test.h"
+#include "platform/win32/system.h"
 #include "platform/win32/win32_test.h"
 
 namespace {
@@ -45,10 +47,7 @@ protected:
     {
         ActionMap* map = ActionMap_Create(1, INPUT_TYPE_KEYBOARD);
         InputAction* a = ActionMap_GetAction(map, 0);
-        a->key = DIK_UP;
-        a->trigger = trigger;
-        a->repeatKind = repeatKind;
-        a->afterTrigger = afterTrigger;
+        a->key = DIK_UP, a->trigger = trigger, a->repeatKind = repeatKind, a->afterTrigger = afterTrigger;
         a->repeatDelay = 0.5f;
         return map;
     }
@@ -99,15 +98,13 @@ TEST_F(InputTest, VirtualIdsAddressTheBuiltInActionsBehindTheCallersOnes)
     ASSERT_EQ(Input_Create(2), 1);
     ActionMap* map = ActionMap_Create(5, INPUT_TYPE_KEYBOARD);
     ASSERT_NE(map, nullptr);
-    EXPECT_NE(ActionMap_GetAction(map, 4), ActionMap_GetAction(map, INPUT_VIRTUAL_ID));
-    EXPECT_EQ(ActionMap_GetKey(map, INPUT_VIRTUAL_ID), DIK_ESCAPE);
-    EXPECT_EQ(ActionMap_GetKey(map, INPUT_VIRTUAL_ID + 11), DIK_RIGHT);
-    EXPECT_EQ(ActionMap_GetAction(map, INPUT_VIRTUAL_ID + 12), nullptr);
-    EXPECT_EQ(ActionMap_GetAction(map, 17), nullptr);
+    EXPECT_TRUE(ActionMap_GetAction(map, 4) != ActionMap_GetAction(map, INPUT_VIRTUAL_ID) &&
+                !ActionMap_GetAction(map, INPUT_VIRTUAL_ID + 12) && !ActionMap_GetAction(map, 17));
+    EXPECT_TRUE(ActionMap_GetKey(map, INPUT_VIRTUAL_ID) == DIK_ESCAPE &&
+                ActionMap_GetKey(map, INPUT_VIRTUAL_ID + 11) == DIK_RIGHT);
     ActionMap_SetKey(map, INPUT_VIRTUAL_ID + 12, 5);  // ignored
     float delay = -1;
-    EXPECT_EQ(ActionMap_GetRepeat(map, INPUT_VIRTUAL_ID + 12, &delay), 0u);
-    EXPECT_EQ(delay, 0.0f);
+    EXPECT_TRUE(ActionMap_GetRepeat(map, INPUT_VIRTUAL_ID + 12, &delay) == 0 && delay == 0.0f);
     // The built-in Escape key-down action fires on every update while held.
     DInputTest_PushKey(DIK_ESCAPE, 1);
     for (int i = 0; i < 3; i++) {
@@ -123,23 +120,21 @@ TEST_F(InputTest, UsersShareTheKeyboardBySixTheMouseByOneAndControllersByOne)
     int32_t first = DInputTest_AttachController(1);
     int32_t second = DInputTest_AttachController(1);
     if (first < 0 || second < 0) GTEST_SKIP() << "no virtual joysticks";
-    ASSERT_EQ(Input_Create(12), 1);
-    EXPECT_EQ(Input_GetDeviceCount(), 4u);
+    ASSERT_TRUE(Input_Create(12) && Input_GetDeviceCount() == 4);
     for (int i = 0; i < 6; i++) EXPECT_NE(Input_AllocUser(INPUT_TYPE_KEYBOARD), INPUT_NO_USER) << i;
     EXPECT_EQ(Input_AllocUser(INPUT_TYPE_KEYBOARD), INPUT_NO_USER);
     uint8_t mouse = Input_AllocUser(INPUT_TYPE_MOUSE);
-    EXPECT_NE(mouse, INPUT_NO_USER);
-    EXPECT_EQ(Input_AllocUser(INPUT_TYPE_MOUSE), INPUT_NO_USER);
+    EXPECT_TRUE(mouse != INPUT_NO_USER && Input_AllocUser(INPUT_TYPE_MOUSE) == INPUT_NO_USER);
     uint8_t pad1 = Input_AllocUser(INPUT_TYPE_CONTROLLER), pad2 = Input_AllocUser(INPUT_TYPE_CONTROLLER);
-    EXPECT_EQ(Input_GetUser(pad1)->slot, 2);
-    EXPECT_EQ(Input_GetUser(pad2)->slot, 3);
-    EXPECT_EQ(Input_AllocUser(INPUT_TYPE_CONTROLLER), INPUT_NO_USER);
+    EXPECT_TRUE(Input_GetUser(pad1)->slot == 2 && Input_GetUser(pad2)->slot == 3 &&
+                Input_AllocUser(INPUT_TYPE_CONTROLLER) == INPUT_NO_USER);
     Input_FreeUser(pad1);
     uint8_t again = Input_AllocUser(INPUT_TYPE_CONTROLLER);
     EXPECT_EQ(Input_GetUser(again)->slot, 2);               // the first free controller slot
-    EXPECT_EQ(Input_BindUser(mouse, INPUT_TYPE_MOUSE), 0);  // bound to that type already
-    EXPECT_EQ(Input_BindUser(mouse, 5), 0);
-    EXPECT_EQ(Input_BindUser(mouse, INPUT_TYPE_NONE), 1);
+    // Bound to that type already; no type 5.
+    EXPECT_EQ(std::vector<int>({Input_BindUser(mouse, INPUT_TYPE_MOUSE), Input_BindUser(mouse, 5),
+                                Input_BindUser(mouse, INPUT_TYPE_NONE)}),
+              std::vector<int>({0, 0, 1}));
     EXPECT_NE(Input_AllocUser(INPUT_TYPE_MOUSE), INPUT_NO_USER);
     EXPECT_EQ(Input_IsKeyUp(mouse, 300) + Input_GetKeyValue(mouse, 256), 0);  // beyond the keys
 }
@@ -150,8 +145,7 @@ TEST_F(InputTest, ALostDeviceIsAcquiredAgainAndItsMapSkipsThatFrame)
     ActionMap* map = MapWith(REPEAT_NONE, 1);
     EXPECT_EQ(ActionMap_Update(map, 0.01f), 1);
     DInputTest_LoseDevices();
-    EXPECT_EQ(ActionMap_Update(map, 0.01f), 0);
-    EXPECT_EQ(Input_GetUser(map->user)->flags & INPUT_USER_ACQUIRED, 0u);
+    EXPECT_TRUE(ActionMap_Update(map, 0.01f) == 0 && !(Input_GetUser(map->user)->flags & INPUT_USER_ACQUIRED));
     EXPECT_EQ(ActionMap_Update(map, 0.01f), 1);
     // Deactivation gives every device up until the activation.
     Input_SetActive(0);
@@ -161,6 +155,50 @@ TEST_F(InputTest, ALostDeviceIsAcquiredAgainAndItsMapSkipsThatFrame)
     ActionMap_Destroy(&map);
 }
 
+TEST(SystemKeysTest, TheHookSwallowsExactlyTheTaskSwitchingCombinations)
+{
+    Win32Test_ResetAll();
+    const std::tuple<uint32_t, bool, bool, intptr_t> cases[] = {
+        {0x1B, false, true, 1},  // Ctrl+Esc
+        {0x09, true, false, 1},  // Alt+Tab
+        {0x1B, true, false, 1},  // Alt+Esc
+        {0x5B, false, false, 1}, // the Windows keys
+        {0x5C, false, false, 1},
+        {0x1B, false, false, 0}, // Escape alone
+        {0x09, false, true, 0},  // Ctrl+Tab
+        {0x73, true, false, 0},  // Alt+F4 is the window's business
+        {'A', true, true, 0},
+    };
+    for (const auto& [vk, alt, control, swallowed] : cases) {
+        Win32Test_PushKey(0x11, control, 0);
+        KeyboardHookRecord key = {vk, 0, alt ? (uint32_t)SYSTEM_LLKHF_ALTDOWN : 0u, 0, 0};
+        EXPECT_EQ(App_LowLevelKeyboardProc(SYSTEM_HC_ACTION, 0x100, (intptr_t)&key), swallowed) << vk;
+        EXPECT_EQ(App_LowLevelKeyboardProc(1, 0x100, (intptr_t)&key), 0) << vk;  // not a keyboard action
+    }
+    Win32Test_PushKey(0x11, 0, 0);
+}
 
+TEST(SystemKeysTest, SuppressingInstallsOneHookAndRestoringRemovesIt)
+{
+    Win32Test_ResetAll();
+    App_ResetSystemKeys();
+    App_SuppressSystemKeys(0);
+    App_SuppressSystemKeys(0);
+    EXPECT_TRUE(System_GetHookCount() == 1 && App_SystemKeysSuppressed());
+    // The keys the window gets pass the hook: Alt+Tab and the Windows key
+    // are swallowed before anything else sees them, other keys go on.
+    auto pressed = [](uint32_t vk, int alt) {
+        Win32Test_PushKey(vk, 1, alt);
+        const bool down = System_GetAsyncKeyState((int32_t)vk) != 0;
+        Win32Test_PushKey(vk, 0, alt);
+        return down;
+    };
+    EXPECT_TRUE(!pressed(0x09, 1) && !pressed(0x5B, 0) && pressed('A', 1));
+    App_SuppressSystemKeys(1);
+    EXPECT_TRUE(System_GetHookCount() == 0 && pressed(0x09, 1));
+    App_SuppressSystemKeys(1);  // nothing left to restore
+    EXPECT_EQ(App_SystemKeysSuppressed(), 0);
+    Win32Test_ResetAll();
+}
 
 }  // namespace

@@ -41,7 +41,6 @@ protected:
         D3D8Test_ResetAll();
         FolderTest::TearDown();
     }
-    static void Write(const std::string& path, const std::string& bytes) { WriteDisk(path, bytes); }
     // Runs the entry as the executable does, with this command line.
     static int32_t Run(const char* commandLine)
     {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -84,19 +85,14 @@ protected:
 TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
 {
     GameState* root = State_Create();
-    ASSERT_NE(root, nullptr);
-    EXPECT_EQ(State_GetCurrent(), root);  // the first record created is current
-    root->load = RootLoad;
-    root->enter = RootEnter;
-    root->resume = RootResume;
+    ASSERT_TRUE(root && State_GetCurrent() == root);  // the first record created is current
+    root->load = RootLoad, root->enter = RootEnter, root->resume = RootResume;
     State_SetUpdate(root, RootUpdate);
     State_SetRender(root, RootRender);
     State_SetDestroy(root, RootDestroy);
     g_child = State_Create();
-    ASSERT_NE(g_child, nullptr);
-    EXPECT_EQ(State_GetCurrent(), root);  // later records wait to be pushed
-    g_child->enter = ChildEnter;
-    g_child->keepNodes = 1;
+    ASSERT_TRUE(g_child && State_GetCurrent() == root);  // later records wait to be pushed
+    g_child->enter = ChildEnter, g_child->keepNodes = 1;
     State_SetPreUpdate(g_child, ChildPreUpdate);
     State_SetUpdate(g_child, ChildUpdate);
     State_SetDestroy(g_child, ChildDestroy);
@@ -108,10 +104,8 @@ TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
                                                 "refresh", "root.update 0", "view.begin", "root.render", "view.end",
                                                 "sprites3d.clear", "billboards.reset"}));
     // Second tick: the update pushes the child; nothing renders.
-    EXPECT_EQ(State_Update(0.1f), 1);
-    EXPECT_EQ(Take(), (std::vector<std::string>{"root.update 100"}));
-    EXPECT_EQ(State_GetCurrent(), g_child);
-    EXPECT_EQ(g_child->previous, root);
+    EXPECT_TRUE(State_Update(0.1f) == 1 && Take() == std::vector<std::string>{"root.update 100"});
+    EXPECT_TRUE(State_GetCurrent() == g_child && g_child->previous == root);
     // Third tick: the child's enter (it keeps its nodes), frame time 0, then
     // its update pops it: destroy after enter, then the names compact.
     EXPECT_EQ(State_Update(0.1f), 1);
@@ -122,12 +116,9 @@ TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
     // 0 pops the root at once, the last state: the stack is empty.
     EXPECT_EQ(State_Update(0.1f), 0);
     EXPECT_EQ(Take(), (std::vector<std::string>{"root.resume", "root.destroy", "compact"}));
-    EXPECT_EQ(g_resumeArgument, 7u);
-    EXPECT_EQ(State_GetCurrent(), nullptr);
-    EXPECT_EQ(State_GetFrameTime(), 0.0f);
+    EXPECT_TRUE(g_resumeArgument == 7 && !State_GetCurrent() && State_GetFrameTime() == 0.0f);
     // The clock keeps counting on an empty stack.
-    EXPECT_EQ(State_Update(0.25f), 0);
-    EXPECT_NEAR(State_GetClock(), 0.65f, 1e-5f);
+    EXPECT_TRUE(State_Update(0.25f) == 0 && std::fabs(State_GetClock() - 0.65f) < 1e-5f);
     // A child whose pre-update gives none pops without its update; the root, resumed with 1, goes on at time 0.
     g_resumeResult = 1;
     g_preUpdatePops = true;
@@ -142,7 +133,7 @@ TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
                                                 "child.destroy", "compact", "root.resume", "root.update 0"}));
 }
 
-TEST_F(StateTest, DestroyRunsOnlyAfterEnterAndAStateWithoutUpdatePopsAfterEnter)
+TEST_F(StateTest, DestroyRunsOnlyAfterEnterAStateWithoutUpdatePopsAfterEnterAndAnOverlayDrawsItsParent)
 {
     GameState* root = State_Create();
     root->enter = RootEnter;
@@ -152,16 +143,14 @@ TEST_F(StateTest, DestroyRunsOnlyAfterEnterAndAStateWithoutUpdatePopsAfterEnter)
     State_SetDestroy(never, ChildDestroy);
     State_Destroy(never);  // never ticked: its destroy must not run
     EXPECT_EQ(Take(), (std::vector<std::string>{"compact"}));
-    EXPECT_EQ(State_Update(0.1f), 0);  // no update callback: popped on its first tick
-    EXPECT_EQ(Take(), (std::vector<std::string>{"root.enter", "refresh", "root.destroy", "compact"}));
-}
-
-TEST_F(StateTest, RenderPreviousDrawsTheParentUnderAnOverlay)
-{
-    GameState* root = State_Create();
+    // No update callback: popped on its first tick.
+    EXPECT_TRUE(State_Update(0.1f) == 0 &&
+                Take() == (std::vector<std::string>{"root.enter", "refresh", "root.destroy", "compact"}));
+    root = State_Create();
     State_SetRender(root, RootRender);
     GameState* overlay = State_Create();
     overlay->previous = root;
+    State_SetRender(overlay, RootRender);  // its own render is not the one drawn
     State_RenderPrevious(overlay);
     State_RenderPrevious(root);  // no parent: nothing
     EXPECT_EQ(Take(), (std::vector<std::string>{"root.render"}));

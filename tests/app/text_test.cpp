@@ -32,20 +32,15 @@ const char* const kMissing = "!!!TRANSLATION MISSING!!!";
 
 TEST_F(Text, DuplicateKeysTakeIndicesAndKeysIgnoreCaseAndBlanks) {
   Parse("LS_Hello=Hello\nls_hello= second\nno equals sign here\nLS_ Empty=\n");
-  EXPECT_EQ(Get("LS_HELLO", 0), "Hello");
-  EXPECT_EQ(Get("l s _ h e l l o", 1), " second");  // the text keeps its blanks
-  EXPECT_EQ(Get("LS_Hello", 2), kMissing);
-  EXPECT_EQ(Text_CountById(Text_Id("LS_HELLO")), 2u);
-  EXPECT_EQ(Get("LS_Empty"), kMissing);  // an empty text adds nothing
-  EXPECT_EQ(Text_CountById(Text_Id("LS_Empty")), 0u);
+  // The text keeps its blanks; an empty text adds nothing.
+  EXPECT_EQ(Get("LS_HELLO", 0) + "|" + Get("l s _ h e l l o", 1) + "|" + Get("LS_Hello", 2) + "|" + Get("LS_Empty"),
+            std::string("Hello| second|") + kMissing + "|" + kMissing);
+  EXPECT_EQ(Text_CountById(Text_Id("LS_HELLO")) * 10 + Text_CountById(Text_Id("LS_Empty")), 20u);
   char buffer[TEXT_BUFFER_SIZE];
   EXPECT_STREQ(Text_GetById(0, 0, buffer), kMissing);
-  EXPECT_EQ(Text_GetById(1, 0, nullptr), nullptr);
-  EXPECT_EQ(Text_Get(nullptr, 0, buffer), nullptr);
-  EXPECT_EQ(Text_Id(nullptr), 0u);
+  EXPECT_FALSE(Text_GetById(1, 0, nullptr) || Text_Get(nullptr, 0, buffer) || Text_Id(nullptr));
   char small[4];
   EXPECT_STREQ(Text_Get("LS_Hello", 0, small, sizeof small), "Hel");
-
 }
 
 TEST_F(Text, MacrosLinesAndKeysReadAsTheFilesSay)
@@ -88,9 +83,8 @@ TEST_F(Text, MacrosLinesAndKeysReadAsTheFilesSay)
     EXPECT_EQ(Get("Game"), "2 KB");
     // Keys hashing to zero add nothing; loading twice doubles.
     Parse("   =blank key\nK=v\n");
-    EXPECT_EQ(Text_CountById(0), 0u);
     Parse("K=w\n");
-    EXPECT_EQ(Get("K", 1), "w");
+    EXPECT_TRUE(Text_CountById(0) == 0 && Get("K", 1) == "w");
 }
 
 int German() { return 2; }
@@ -102,13 +96,10 @@ TEST_F(Text, LoadReadsThePlatformFileThenTheLanguageFile) {
   WriteDisk("data/language/german.txt", "LS_Yes=Ja\n");
   Text_SetLanguageQuery(German);
   Text_Load("language", 1);
-  EXPECT_EQ(Get("LS_CardNamePC"), "Memory card");
-  EXPECT_EQ(Get("LS_Both", 0), "pc");
-  EXPECT_EQ(Get("LS_Both", 1), "common");
-  EXPECT_EQ(Get("LS_Yes"), "Yes");
+  EXPECT_EQ(Get("LS_CardNamePC") + "|" + Get("LS_Both", 0) + "|" + Get("LS_Both", 1) + "|" + Get("LS_Yes"),
+            "Memory card|pc|common|Yes");
   Text_Load("language", 0);
-  EXPECT_EQ(Get("LS_Yes", 1), "Ja");
-  EXPECT_EQ(Get("LS_Yes", 2), "Ja");
+  EXPECT_EQ(Get("LS_Yes", 1) + Get("LS_Yes", 2), "JaJa");
 }
 
 }  // namespace

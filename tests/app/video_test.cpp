@@ -55,12 +55,9 @@ TEST_F(VideoTest, AClipPlaysToItsEndAtItsOwnPaceUntilItsWindowClosesAndFromThePa
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\intro.mpg", nullptr), 0);
     EXPECT_GE(Seconds(start), 0.9);  // one second of frames, shown when due
-    EXPECT_GE(DShowTest_FramesShown(), 20);
-    EXPECT_EQ(DShowTest_WindowMade(), 1);
-    EXPECT_TRUE(ClassIsFree());
+    EXPECT_TRUE(DShowTest_FramesShown() >= 20 && DShowTest_WindowMade() == 1 && ClassIsFree());
     DShowTest_CloseAfterFrames(3);
-    EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\intro.mpg", nullptr), 0);
-    EXPECT_LT(DShowTest_FramesShown(), 10);
+    EXPECT_TRUE(PlayCutscene("Streams\\VIDEO\\intro.mpg", nullptr) == 0 && DShowTest_FramesShown() < 10);
     // Found only in the parent folder's streams: played from there.
     DShowTest_Reset();
     std::filesystem::create_directories("run");
@@ -103,9 +100,7 @@ TEST_F(VideoTest, EnterEscapeAndSpaceSkipAndOtherKeysDoNot)
         ASSERT_EQ(Win32Test_PushKey(c.key, 1, 0), 1);
         auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\intro.mpg", nullptr), c.result) << c.key;
-        if (c.result == 1) {
-            EXPECT_LT(Seconds(start), 0.6) << c.key;
-        }
+        EXPECT_TRUE(c.result == 0 || Seconds(start) < 0.6) << c.key;
         Win32Test_PushKey(c.key, 0, 0);
     }
 }

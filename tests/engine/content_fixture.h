@@ -46,6 +46,7 @@
 #include "physics/base/phys_warning.h"
 #include "physics/dynamics/phys_time.h"
 #include "physics/dynamics/rigid_body.h"
+#include "tests/engine/drawing_fixture.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
 #include "tools/lib/atfwrite.h"
 #include "tools/lib/cfgc.h"
@@ -61,8 +62,7 @@ protected:
     void SetUp() override
     {
         EnterFolder("content_");
-        answers.desktopWidth = 640;
-        answers.desktopHeight = 480;
+        answers.desktopWidth = 640, answers.desktopHeight = 480;
         D3D8Test_SetAnswers(&answers);
         window = Window_Create("content test", 640, 480, WINDOW_HEADLESS);
         ASSERT_NE(window, nullptr);
@@ -82,12 +82,8 @@ protected:
         camera = MakeCamera(0, 0, 0);
         World_AddCamera(world, camera);
         cameraNode = Node_Create(nullptr);
-        view.camera = camera;
-        view.frame = Camera_GetFrame(camera);
-        view.width = 640;
-        view.height = 480;
-        view.aspect = 0.75f;
-        view.fov = 0.5f;
+        view.camera = camera, view.frame = Camera_GetFrame(camera), view.width = 640, view.height = 480;
+        view.aspect = 0.75f, view.fov = 0.5f;
         SetCameraWindow(0.5f, 0.375f);
     }
 
@@ -119,8 +115,7 @@ protected:
         Node_SetPosition(cameraNode, &position);
         Node_GetWorldFrameMatrix(cameraNode, &view.frame->modelling);
         // A root node's world is set by the draw walk; do it here.
-        cameraNode->world = cameraNode->local;
-        cameraNode->flags &= ~NODE_DIRTY;
+        cameraNode->world = cameraNode->local, cameraNode->flags &= ~NODE_DIRTY;
         Frame_MarkDirty(view.frame);
         Frame_GetWorldMatrix(view.frame);
         Camera_SyncFrustum(&camera->object);
@@ -152,18 +147,9 @@ protected:
     // A solid 4 x 4 image file (".png" or ".bmp" by the name) of colour r, g, b.
     static void WriteImage(const std::string& name, uint8_t r, uint8_t g, uint8_t b)
     {
-        const std::filesystem::path p = DataPath(name);
-        std::filesystem::create_directories(p.parent_path());
-        Image* image = Image_Create(4, 4, 32);
-        Image_AllocatePixels(image);
-        for (int i = 0; i < 16; i++) {
-            uint8_t* px = image->pixels + (i / 4) * image->stride + (i % 4) * 4;
-            px[0] = r, px[1] = g, px[2] = b, px[3] = 255;
-        }
-        const std::string path = p.string();
-        if (path.size() > 4 && path.substr(path.size() - 4) == ".png") ImagePng_Write(image, path.c_str());
-        else ImageBmp_Write(image, path.c_str());
-        Image_Destroy(image);
+        std::filesystem::create_directories(DataPath(name).parent_path());
+        drawingtest::WriteImage(DataPath(name).string(), 4, 4,
+                                [=](int32_t, int32_t) { return 0xFFu << 24 | r << 16 | g << 8 | b; });
     }
     // Compiles configuration text for the source name the game opens.
     static void WriteConfig(const std::string& sourceName, const std::string& text)
@@ -197,14 +183,6 @@ inline void ScriptedRay(PrimitiveCollector* c, const Vec3* from, const Vec3* to,
 
 inline Vec3 V(float x, float y, float z) { return Vec3{x, y, z}; }
 
-// A vector as "x y z", each rounded to four decimals, without a sign on zero.
-inline std::string Str(const Vec3& v)
-{
-    char text[64];
-    snprintf(text, sizeof text, "%g %g %g", std::round(v.x * 1e4f) / 1e4f + 0.0f, std::round(v.y * 1e4f) / 1e4f + 0.0f,
-             std::round(v.z * 1e4f) / 1e4f + 0.0f);
-    return text;
-}
 inline Vec3 Position(PhysBody* b)
 {
     Vec3 p;
@@ -346,9 +324,7 @@ protected:
                                       float mass = 0, const char* name = "thing")
     {
         ObjectDescription d{};
-        d.friction = 1.0f;
-        d.convex = 1;
-        d.mass = mass;
+        d.friction = 1.0f, d.convex = 1, d.mass = mass;
         snprintf(d.visualModel, sizeof d.visualModel, "%s", visual);
         snprintf(d.physicalModel, sizeof d.physicalModel, "%s", physical);
         snprintf(d.name, sizeof d.name, "%s", name);
@@ -356,15 +332,6 @@ protected:
         return d;
     }
     Object* Make(const ObjectDescription& d) { return Object_Create(pool, &d); }
-    // An object of the description at p, synced with the flags.
-    Object* PlaceObject(const ObjectDescription& d, Vec3 p, uint32_t sync)
-    {
-        Object* o = Object_Create(pool, &d);
-        if (!o) return nullptr;
-        Node_SetPosition(o->node, &p);
-        Object_Sync(o, sync);
-        return o;
-    }
     Object* Copy(Object* o)
     {
         return Object_CreateFromTemplate(nullptr, o, nullptr, ObjectWorld_GetRootNode(), nullptr);
@@ -419,26 +386,16 @@ inline void Install(std::set<std::string> loadable)
     const TriggerSoundTable table = {
         [](const char* name, uint32_t) -> Sound* {
             Get().calls.push_back(std::string("load ") + name);
-            if (!Get().loadable.count(name)) return nullptr;
-            Get().live++;
-            return (Sound*)Get().next++;
+            return Get().loadable.count(name) ? (Get().live++, (Sound*)Get().next++) : nullptr;
         },
+        [](Sound* s) { return Get().calls.push_back("addref " + Id(s)), Get().live++, s; },
         [](Sound* s) {
-            Get().calls.push_back("addref " + Id(s));
-            Get().live++;
-            return s;
-        },
-        [](Sound* s) {
-            if (!s) return;
-            Get().calls.push_back("release " + Id(s));
-            Get().live--;
+            if (s) Get().calls.push_back("release " + Id(s)), Get().live--;
         },
         [](Sound* s, Node* n) { Get().calls.push_back("oneshot " + Id(s) + " " + Where(n)); },
         [](Sound* s, Node* n) {
             Sound* loop = (Sound*)(Get().next++ + 1000);
-            Get().calls.push_back("loop " + Id(s) + " " + Where(n) + " -> " + Id(loop));
-            Get().live++;
-            return loop;
+            return Get().calls.push_back("loop " + Id(s) + " " + Where(n) + " -> " + Id(loop)), Get().live++, loop;
         },
         [](Sound* s, float g) {
             char text[64];

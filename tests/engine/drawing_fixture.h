@@ -42,10 +42,7 @@ inline void WriteImage(const std::string& path, int32_t w, int32_t h,
         for (int32_t x = 0; x < w; x++) {
             const uint32_t c = fn(x, y);
             uint8_t* p = image->pixels + (size_t)y * image->stride + 4 * (size_t)x;
-            p[0] = (uint8_t)(c >> 16);
-            p[1] = (uint8_t)(c >> 8);
-            p[2] = (uint8_t)c;
-            p[3] = (uint8_t)(c >> 24);
+            p[0] = (uint8_t)(c >> 16), p[1] = (uint8_t)(c >> 8), p[2] = (uint8_t)c, p[3] = (uint8_t)(c >> 24);
         }
     const bool bmp = path.size() > 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
     ASSERT_NE(bmp ? ImageBmp_Write(image, path.c_str()) : ImagePng_Write(image, path.c_str()), nullptr) << path;
@@ -97,10 +94,8 @@ protected:
 
     void SetUp() override
     {
-        answers.desktopWidth = (uint32_t)width;
-        answers.desktopHeight = (uint32_t)height;
-        answers.displayFormat = D3DFMT_X8R8G8B8;
-        answers.pow2 = true;
+        answers.desktopWidth = (uint32_t)width, answers.desktopHeight = (uint32_t)height;
+        answers.displayFormat = D3DFMT_X8R8G8B8, answers.pow2 = true;
         StartEngine(0);
         ASSERT_EQ(Image_RegisterFileFormat("png", ImagePng_Read, ImagePng_Write), 1);
         ASSERT_EQ(Image_RegisterFileFormat("bmp", ImageBmp_Read, ImageBmp_Write), 1);

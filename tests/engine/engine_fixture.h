@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -51,23 +53,27 @@ inline std::vector<uint8_t> ReadData(const std::string& name)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool DataExists(const std::string& name) { return std::filesystem::exists(DataPath(name)); }
+// A vector as "x y z", each rounded to four decimals, without a sign on zero.
+inline std::string Str(const Vec3& v)
+{
+    char text[64];
+    snprintf(text, sizeof text, "%g %g %g", std::round(v.x * 1e4f) / 1e4f + 0.0f, std::round(v.y * 1e4f) / 1e4f + 0.0f,
+             std::round(v.z * 1e4f) / 1e4f + 0.0f);
+    return text;
+}
 
 // Scene writer shorthands.
 inline LwsWriterItem Item(LwsWriterItem::Kind kind, const std::string& name)
 {
     LwsWriterItem item;
-    item.kind = kind;
-    item.name = name;
+    item.kind = kind, item.name = name;
     return item;
 }
 
 inline LwsWriterKey Key(float time, float x, float heading = 0, float scale = 1)
 {
     LwsWriterKey k;
-    k.time = time;
-    k.position[0] = x;
-    k.rotation[0] = heading;
+    k.time = time, k.position[0] = x, k.rotation[0] = heading;
     for (float& s : k.scale) s = scale;
     return k;
 }
@@ -76,9 +82,7 @@ inline LwsWriterKey Key(float time, float x, float heading = 0, float scale = 1)
 inline LwsWriterItem Placed(const std::string& name, Vec3 p = {0, 0, 0}, int parent = -1, float heading = 0)
 {
     LwsWriterItem item = Item(LwsWriterItem::NUL, name);
-    item.keys = {Key(0, p.x, heading)};
-    item.keys[0].position[1] = p.y;
-    item.keys[0].position[2] = p.z;
+    item.keys = {Key(0, p.x, heading)}, item.keys[0].position[1] = p.y, item.keys[0].position[2] = p.z;
     if (parent >= 0) item.parentKind = LWS_PARENT_ITEM, item.parentIndex = parent;
     return item;
 }
@@ -86,8 +90,7 @@ inline LwsWriterItem Placed(const std::string& name, Vec3 p = {0, 0, 0}, int par
 inline LwsWriterScene SceneOf(std::vector<LwsWriterItem> items, int lastFrame = 60)
 {
     LwsWriterScene s;
-    s.items = std::move(items);
-    s.lastFrame = lastFrame;
+    s.items = std::move(items), s.lastFrame = lastFrame;
     return s;
 }
 
@@ -100,8 +103,7 @@ inline void WriteScene(const std::string& name, const LwsWriterScene& scene) { W
 inline LwoWriterSurface Surface(const std::string& name, float r = 1, float g = 1, float b = 1)
 {
     LwoWriterSurface s;
-    s.name = name;
-    s.colour[0] = r, s.colour[1] = g, s.colour[2] = b;
+    s.name = name, s.colour[0] = r, s.colour[1] = g, s.colour[2] = b;
     return s;
 }
 

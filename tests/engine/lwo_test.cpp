@@ -26,21 +26,16 @@ bool Says(const char* reason) { return std::string(LoadError_Get()).find(reason)
 LwoWriterObject RichObject()
 {
     LwoWriterObject o = Model({"Wood", "Metal", "Plain"}, {BoxLayer(1, {0, 0, 0}, 1), Triangle(2, 10, 1)});
-    o.surfaces[0].colour[1] = 0.5f;
-    o.surfaces[0].smoothingAngle = 1.0f;
+    o.surfaces[0].colour[1] = 0.5f, o.surfaces[0].smoothingAngle = 1.0f;
     o.clips.resize(3);
     o.clips[0].still = "Images\\Sub/wood.png";
     o.clips[1].prefix = "Anim\\img", o.clips[1].suffix = ".png", o.clips[1].first = 7, o.clips[1].last = 10;
     o.clips[2].still = "chrome.bmp";
     o.surfaces[0].blocks.resize(1);
-    o.surfaces[0].blocks[0].clip = 1;
-    o.surfaces[0].blocks[0].uvMap = "UV";
+    o.surfaces[0].blocks[0].clip = 1, o.surfaces[0].blocks[0].uvMap = "UV";
     o.surfaces[1].blocks.resize(1);
-    o.surfaces[1].blocks[0].clip = 2;
-    o.surfaces[1].reflection = 0.4f;
-    o.surfaces[1].reflectionClip = 3;
-    o.surfaces[1].vertexColourMap = "Paint";
-    o.surfaces[1].vertexColourIntensity = 0.5f;
+    o.surfaces[1].blocks[0].clip = 2, o.surfaces[1].reflection = 0.4f, o.surfaces[1].reflectionClip = 3;
+    o.surfaces[1].vertexColourMap = "Paint", o.surfaces[1].vertexColourIntensity = 0.5f;
     o.surfaces[2].reflection = 0.4f;  // a reflection without an image
     for (size_t i = 6; i < 12; i++) o.layers[0].polygons[i].tag = 1;
     LwoWriterLayer& t = o.layers[1];
@@ -68,20 +63,14 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
 {
     const std::vector<uint8_t> bytes = LwoWriter_Write(RichObject());
     LwoObject* o = LoadBytes(bytes);
-    ASSERT_NE(o, nullptr) << LoadError_Get();
-    EXPECT_EQ(o->version, 2);
-    EXPECT_EQ(o->layerCount, 2);
-    ASSERT_EQ(o->pointCount, 11u);
-    ASSERT_EQ(o->polygonCount, 14u);
-    EXPECT_EQ(o->indices[12 * 3 + 2], 10u);
-    EXPECT_EQ(o->polygons[5].surface, 0);
-    EXPECT_EQ(o->polygons[6].surface, 1);
+    ASSERT_TRUE(o && o->pointCount == 11 && o->polygonCount == 14) << LoadError_Get();
     Vec3 p;
     Lwo_GetCornerPosition(o, 12, 2, &p);
-    EXPECT_EQ(p.x, 11.0f);
-    EXPECT_STREQ(o->folder, "Objects");
-    EXPECT_EQ(o->surfaces[0].colour[1], 0.5f);
-    EXPECT_NEAR(o->surfaces[2].smoothCos, 0.99999f, 1e-7f);
+    EXPECT_EQ(std::vector<float>({(float)o->version, (float)o->layerCount, (float)o->indices[12 * 3 + 2],
+                                  (float)o->polygons[5].surface, (float)o->polygons[6].surface, p.x,
+                                  o->surfaces[0].colour[1]}),
+              std::vector<float>({2, 2, 10, 0, 1, 11, 0.5f}));
+    EXPECT_TRUE(!strcmp(o->folder, "Objects") && std::fabs(o->surfaces[2].smoothCos - 0.99999f) < 1e-7f);
     char name[64];
     float value;
     auto image = [&](uint32_t surface, uint32_t clip) {
@@ -91,56 +80,43 @@ TEST_F(LwoTest, ARichObjectReadsBackLayerByLayerAndEveryTruncationFailsCleanly)
                   {Lwo_GetSurfaceClipCount(o, 0), Lwo_GetSurfaceClipCount(o, 1), Lwo_GetSurfaceClipCount(o, 2)}),
               std::vector<uint32_t>({1, 4, 0}));
     EXPECT_EQ(image(0, 0) + " " + image(1, 3), "wood.png img010.png");
-    EXPECT_EQ(Lwo_GetSurfaceReflection(o, 1, name, sizeof name, &value), 1);
-    EXPECT_STREQ(name, "chrome.bmp");
-    EXPECT_FLOAT_EQ(value, 0.4f);
-    EXPECT_EQ(Lwo_GetSurfaceReflection(o, 2, name, sizeof name, &value), 0);
-    EXPECT_EQ(Lwo_GetSurfaceReflection(o, 0, name, sizeof name, &value), 0);
+    EXPECT_TRUE(Lwo_GetSurfaceReflection(o, 1, name, sizeof name, &value) &&
+                name + (" " + Str({value, 0, 0})) == "chrome.bmp 0.4 0 0");
+    EXPECT_EQ(Lwo_GetSurfaceReflection(o, 2, name, sizeof name, &value) +
+                  Lwo_GetSurfaceReflection(o, 0, name, sizeof name, &value),
+              0);
     ASSERT_EQ(Lwo_GetTexCoordSetCount(o), 1u);
     float u, v;
     ASSERT_EQ(Lwo_GetTexCoord(o, 0, 12, 8, &u, &v), 1);
     EXPECT_EQ(std::vector<float>({u, v}), std::vector<float>({0.25f, 0.25f}));  // v stored as 1 - v
-    ASSERT_EQ(Lwo_GetTexCoord(o, 0, 13, 8, &u, &v), 1);
-    EXPECT_FLOAT_EQ(u, 0.5f);
-    EXPECT_EQ(Lwo_GetTexCoord(o, 0, 12, 9, &u, &v), 0);
-    EXPECT_EQ(Lwo_GetSurfaceTexCoordMap(o, 0), 0);
-    const int32_t arm = Lwo_FindVertexMap(o, LWO_MAP_WEIGHT, "Arm");
-    ASSERT_EQ(arm, 0);
-    EXPECT_FLOAT_EQ(Lwo_GetWeight(o, (uint32_t)arm, 12, 1), 0.3f);
-    EXPECT_FLOAT_EQ(Lwo_GetWeight(o, (uint32_t)arm, 12, 0), 0.0f);
-    EXPECT_EQ(Lwo_FindVertexMap(o, LWO_MAP_WEIGHT, "Leg"), -1);
+    EXPECT_TRUE(Lwo_GetTexCoord(o, 0, 13, 8, &u, &v) && u == 0.5f);
+    EXPECT_EQ(Lwo_GetTexCoord(o, 0, 12, 9, &u, &v) + Lwo_GetSurfaceTexCoordMap(o, 0), 0);
+    ASSERT_EQ(Lwo_FindVertexMap(o, LWO_MAP_WEIGHT, "Arm"), 0);
+    EXPECT_EQ(Str({Lwo_GetWeight(o, 0, 12, 1), Lwo_GetWeight(o, 0, 12, 0),
+                   (float)Lwo_FindVertexMap(o, LWO_MAP_WEIGHT, "Leg")}),
+              "0.3 0 -1");
     EXPECT_EQ(o->mapCount[LWO_MAP_MORPH] * 10 + o->mapCount[LWO_MAP_COLOUR], 12u);
     uint32_t colour = 0;  // point 10, (1, 0.5, 0) at intensity 0.5
-    ASSERT_EQ(Lwo_GetVertexColour(o, 12, 2, &colour), 1);
-    EXPECT_EQ(colour, 0xFF7F3F00u);
-    EXPECT_EQ(Lwo_GetVertexColour(o, 12, 0, &colour), 0);
-    EXPECT_EQ(Lwo_GetVertexColour(o, 0, 0, &colour), 0);  // "Wood" has no paint
+    EXPECT_TRUE(Lwo_GetVertexColour(o, 12, 2, &colour) && colour == 0xFF7F3F00u) << colour;
+    EXPECT_EQ(Lwo_GetVertexColour(o, 12, 0, &colour) + Lwo_GetVertexColour(o, 0, 0, &colour), 0);  // "Wood": no paint
     const Vec3 where = {11.0f, 0.000005f, 0.0f}, nowhere = {11.0f, 0.0001f, 0.0f};
-    EXPECT_EQ(Lwo_FindPoint(o, &where), 10);
-    EXPECT_EQ(Lwo_FindPoint(o, &nowhere), -1);
+    EXPECT_EQ(Lwo_FindPoint(o, &where) * 10 + Lwo_FindPoint(o, &nowhere), 99);
     uint32_t polygon, corner;
-    ASSERT_EQ(Lwo_FindPolygonWithPoint(o, 10, &polygon, &corner), 1);
-    EXPECT_EQ(polygon * 10 + corner, 122u);
+    EXPECT_TRUE(Lwo_FindPolygonWithPoint(o, 10, &polygon, &corner) && polygon * 10 + corner == 122);
     Lwo_Free(o);
 
     int32_t layer = 1;
     o = Lwo_Load("Objects\\Thing.lwo", &layer, 0, 0);
-    ASSERT_NE(o, nullptr);
-    EXPECT_EQ(layer, 1);
-    ASSERT_EQ(o->pointCount, 3u);
-    EXPECT_EQ(o->points[0].x, 10.0f);
-    EXPECT_EQ(o->polygons[0].surface, 1);
+    ASSERT_TRUE(o && o->pointCount == 3 &&
+                Str({(float)layer, o->points[0].x, (float)o->polygons[0].surface}) == "1 10 1");
     Lwo_Free(o);
-    int32_t index = 0;
-    EXPECT_EQ(Lwo_FindLayer("Objects\\Thing", 2, &index), 1);
-    EXPECT_EQ(index, 1);
-    EXPECT_EQ(Lwo_FindLayer("Objects\\Thing", 7, &index), 0);
-    EXPECT_EQ(index, -2);
+    int32_t index = 0, missing = 0;
+    EXPECT_TRUE(Lwo_FindLayer("Objects\\Thing", 2, &index) && !Lwo_FindLayer("Objects\\Thing", 7, &missing) &&
+                index == 1 && missing == -2);
 
     for (size_t n = 0; n < bytes.size(); n++) {
         std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + (long)n);
-        EXPECT_EQ(LoadBytes(cut), nullptr) << n;
-        EXPECT_STRNE(LoadError_Get(), "") << n;
+        EXPECT_TRUE(!LoadBytes(cut) && *LoadError_Get()) << n;
         if (n >= 12) {
             const uint32_t size = (uint32_t)n - 8;
             cut[4] = (uint8_t)(size >> 24), cut[5] = (uint8_t)(size >> 16), cut[6] = (uint8_t)(size >> 8);
@@ -195,14 +171,12 @@ TEST_F(LwoTest, DamagedFilesAreRefusedWithAReason)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        EXPECT_EQ(LoadBytes(c.bytes), nullptr);
-        EXPECT_TRUE(Says(c.reason)) << LoadError_Get();
+        EXPECT_TRUE(!LoadBytes(c.bytes) && Says(c.reason)) << LoadError_Get();
     }
     LwoObject* o = LoadBytes(good);
-    ASSERT_NE(o, nullptr);
+    EXPECT_NE(o, nullptr);
     Lwo_Free(o);
-    EXPECT_EQ(Lwo_Open("Objects\\Missing", -1), nullptr);
-    EXPECT_TRUE(Says("cannot open"));
+    EXPECT_TRUE(!Lwo_Open("Objects\\Missing", -1) && Says("cannot open"));
 }
 
 TEST_F(LwoTest, TextureCoordinatesBeyondSixtyFourFail)
@@ -233,31 +207,25 @@ TEST_F(LwoTest, VersionOneSurfacesAndPlanarCoordinatesOfEitherVersion)
                 for (float& x : s.blocks[0].size) x = 2.0f;
                 s.blocks[0].projection = 0;
             } else {
-                s.textureType = "Planar Image Map";
-                s.textureImage = "Images\\grid.png";
+                s.textureType = "Planar Image Map", s.textureImage = "Images\\grid.png";
                 s.textureFlags = (uint16_t)(1 << axis);
                 for (float& x : s.textureSize) x = 2.0f;
-                s.colour[2] = 0.2f;
-                s.diffuse = 0.5f;
-                s.reflection = 0.25f;
-                s.reflectionImage = "env.bmp";
+                s.colour[2] = 0.2f, s.diffuse = 0.5f, s.reflection = 0.25f, s.reflectionImage = "env.bmp";
             }
             LwoObject* o = Load(object);
             ASSERT_NE(o, nullptr) << LoadError_Get();
             float u = 0, v = 0;
             ASSERT_EQ(Lwo_PlanarTexCoord(o, 0, LWO_CHANNEL_COLR, &point, &u, &v), 1);
-            EXPECT_EQ(std::vector<float>({u, v}), std::vector<float>({uv[axis][0], uv[axis][1]}));
-            EXPECT_EQ(o->version, version);
-            EXPECT_EQ(o->indices[3], 3u);  // version 1: the layers merged by the writer
+            // Version 1: the layers merged by the writer.
+            EXPECT_EQ(std::vector<float>({u, v, (float)o->version, (float)o->indices[3]}),
+                      std::vector<float>({uv[axis][0], uv[axis][1], (float)version, 3}));
             if (version == 1) {
                 char name[32];
                 float value;
-                ASSERT_EQ(Lwo_GetSurfaceImageName(o, 0, 0, name, sizeof name), 1);
-                EXPECT_STREQ(name, "grid.png");
-                EXPECT_FLOAT_EQ(o->surfaces[0].colour[2], 51 / 255.0f);  // bytes
-                EXPECT_FLOAT_EQ(o->surfaces[0].diffuse, 0.5f);           // fixed point
-                EXPECT_EQ(Lwo_GetSurfaceReflection(o, 0, name, sizeof name, &value), 1);
-                EXPECT_STREQ(name, "env.bmp");
+                EXPECT_TRUE(Lwo_GetSurfaceImageName(o, 0, 0, name, sizeof name) && !strcmp(name, "grid.png"));
+                // The colour in bytes, the diffuse level in fixed point.
+                EXPECT_EQ(Str({o->surfaces[0].colour[2], o->surfaces[0].diffuse, 0}), Str({51 / 255.0f, 0.5f, 0}));
+                EXPECT_TRUE(Lwo_GetSurfaceReflection(o, 0, name, sizeof name, &value) && !strcmp(name, "env.bmp"));
             }
             Lwo_Free(o);
         }
@@ -287,11 +255,8 @@ TEST_F(LwoTest, RawChunksFourByteIndicesSkippedPolygonTagsAndPadBytes)
     LwoBytes file;
     file.Chunk("FORM", form);
     LwoObject* o = LoadBytes(file.data);
-    ASSERT_NE(o, nullptr) << LoadError_Get();
-    ASSERT_EQ(o->polygonCount, 2u);
-    EXPECT_EQ(o->indices[0], 291u);
-    EXPECT_EQ(o->polygons[0].surface, 0);
-    EXPECT_EQ(o->polygons[1].surface, -1);
+    ASSERT_TRUE(o && o->polygonCount == 2) << LoadError_Get();
+    EXPECT_EQ(Str({(float)o->indices[0], (float)o->polygons[0].surface, (float)o->polygons[1].surface}), "291 0 -1");
     Lwo_Free(o);
 }
 

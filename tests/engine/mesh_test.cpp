@@ -61,23 +61,21 @@ TEST_F(MeshTest, FileNamesAndTagsGiveRenderAndLoadFlags)
         {"Objects\\Plain&A_", 0, 0},
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(Mesh_RenderFlagsFromName(c.path), c.render) << c.path;
-        EXPECT_EQ(Mesh_ParseMaterialFlags(c.path), c.load) << c.path;
+        EXPECT_TRUE(Mesh_RenderFlagsFromName(c.path) == c.render && Mesh_ParseMaterialFlags(c.path) == c.load)
+            << c.path;
     }
     Mesh_SetFog(1);
     LwoWriterObject object = Model({"Pane", "Frame"}, {Strip(2, 2)});
     object.surfaces[1] = Surface("Frame", 0.5f, 0.5f, 0.5f);
-    WriteModel("Objects\\A_Glass.lwo", object);
-    WriteModel("Objects\\&T_Leaf.lwo", object);
-    WriteModel("Objects\\Lit.lwo", object);
+    for (const char* name : {"Objects\\A_Glass.lwo", "Objects\\&T_Leaf.lwo", "Objects\\Lit.lwo"})
+        WriteModel(name, object);
     RenderObj* glass = Mesh_Load("Objects\\A_Glass", 0, nullptr);
     RenderObj* leaf = Mesh_Load("Objects\\&T_Leaf", 0, nullptr);
     int builder = 1;
     RenderObj* lit = Mesh_LoadObject("Objects\\Lit", nullptr, 0, MESH_UNSHARED, nullptr, &builder);
     ASSERT_TRUE(glass && leaf && lit);
     Mesh_SetFog(0);
-    EXPECT_EQ(glass->blendFlags, (uint32_t)RENDEROBJ_BLEND_ADD);
-    EXPECT_NE(glass->state & RENDEROBJ_TRANSPARENT, 0u);
+    EXPECT_TRUE(glass->blendFlags == RENDEROBJ_BLEND_ADD && (glass->state & RENDEROBJ_TRANSPARENT));
     EXPECT_EQ(Summary(glass), "format 76 v6 t2 sets 1 lit ffffffff [fffffffe - fx0 -] [7f7f7ffe - fx0 -]");
     EXPECT_EQ(leaf->blendFlags, (uint32_t)(RENDEROBJ_BLEND_ALPHA | RENDEROBJ_FOG));
     EXPECT_EQ(Summary(lit), "format 124 v6 t2 sets 1 lit 000000ff [ffffffff - fx0 -] [7f7f7fff - fx0 -]");
@@ -88,10 +86,8 @@ TEST_F(MeshTest, AReflectionImageMakesAnEnvironmentMaterialThatTheCacheKeeps)
 {
     WriteImage("Objects\\pc\\chrome.bmp", 200, 200, 200);
     LwoWriterObject object = Model({"Shiny", "Dull"}, {Strip(2, 2)});
-    object.surfaces[0] = Surface("Shiny", 0.5f, 0.5f, 0.5f);
-    object.surfaces[0].reflection = 0.5f;
-    object.surfaces[0].reflectionClip = 1;
-    object.surfaces[0].vertexColourMap = "Paint";
+    object.surfaces[0] = Surface("Shiny", 0.5f, 0.5f, 0.5f), object.surfaces[0].reflection = 0.5f;
+    object.surfaces[0].reflectionClip = 1, object.surfaces[0].vertexColourMap = "Paint";
     object.surfaces[1].reflectionClip = 1;  // writers put a zero reflection in routinely
     object.clips.resize(1);
     object.clips[0].still = "chrome.bmp";
@@ -105,19 +101,15 @@ TEST_F(MeshTest, AReflectionImageMakesAnEnvironmentMaterialThatTheCacheKeeps)
         RenderObj* o = Mesh_Load("Objects\\Bumper", 0, nullptr);
         Mesh_SetEnvCoefficientOverride(-1.0f);
         ASSERT_NE(o, nullptr) << LoadError_Get();
-        EXPECT_EQ(FromCache(o), load > 0);
         EXPECT_EQ(Summary(o), env);
-        EXPECT_NE(GeometryOf(o)->morphTarget[0].normals, nullptr);
-        EXPECT_EQ(o->envCount, 1u);
-        EXPECT_EQ(MatFX_GetEnvMapTexture(MaterialOf(o, 0)), o->envTextures[0]);
         const MatFXEnv* fx = &MatFX_GetMaterialData(MaterialOf(o, 0))->slots[0].env;
+        EXPECT_TRUE(FromCache(o) == (load > 0) && GeometryOf(o)->morphTarget[0].normals && o->envCount == 1 &&
+                    MatFX_GetEnvMapTexture(MaterialOf(o, 0)) == o->envTextures[0] && fx->frame &&
+                    MatFX_AtomicEffectsEnabled(o->atomic));
         EXPECT_FLOAT_EQ(fx->coefficient, load == 2 ? 0.25f : 0.5f);
-        EXPECT_NE(fx->frame, nullptr);
-        EXPECT_EQ(MatFX_AtomicEffectsEnabled(o->atomic), 1);
         RenderObj_Release(&o);
     }
-    object.surfaces[0].reflectionClip = 0;
-    object.surfaces[1].reflectionClip = 0;
+    object.surfaces[0].reflectionClip = 0, object.surfaces[1].reflectionClip = 0;
     WriteModel("Objects\\Plain.lwo", object);
     RenderObj* o = Mesh_Load("Objects\\Plain", 0, nullptr);
     ASSERT_NE(o, nullptr);
@@ -138,12 +130,9 @@ TEST_F(MeshTest, SequenceFramesFollowTheirConfiguration)
     RenderObj* o = Mesh_Load("Fx\\Torch", 0, nullptr);
     ASSERT_NE(o, nullptr) << LoadError_Get();
     Material* m = MaterialOf(o, 0);
-    ASSERT_NE(RenderObj_GetMaterialName(m), nullptr);
-    EXPECT_EQ(strncmp(RenderObj_GetMaterialName(m), "SEQ:Cache\\", 10), 0) << RenderObj_GetMaterialName(m);
+    ASSERT_TRUE(RenderObj_GetMaterialName(m) && !strncmp(RenderObj_GetMaterialName(m), "SEQ:Cache\\", 10));
     TexSeq* seq = o->sequences;
-    ASSERT_NE(seq, nullptr);
-    ASSERT_EQ(seq->frameCount, 3u);
-    EXPECT_EQ(seq->configured, 1);
+    ASSERT_TRUE(seq && seq->frameCount == 3 && seq->configured);
     std::vector<uint32_t> shown = {seq->current};
     for (int i = 0; i < 5; i++) {
         MaterialAnim_Tick(0.1f);
@@ -152,16 +141,13 @@ TEST_F(MeshTest, SequenceFramesFollowTheirConfiguration)
     }
     EXPECT_EQ(shown, (std::vector<uint32_t>{0, 1, 2, 0, 0, 1}));
     MaterialAnim_Tick(0.05f);  // half a step changes nothing
-    EXPECT_EQ(seq->current, 1u);
-    EXPECT_EQ(TexSeq_Find("fx\\FLAME000"), seq);
-    EXPECT_EQ(TexSeq_Find("Fx\\flame001"), nullptr);
+    EXPECT_TRUE(seq->current == 1 && TexSeq_Find("fx\\FLAME000") == seq && !TexSeq_Find("Fx\\flame001"));
     TexSeq_ShowFrame(seq, 2);
     EXPECT_EQ(m->texture, seq->frames[2]);
     TexSeq_ShowFrame(seq, 3);
     EXPECT_EQ(seq->current, 2u);
     RenderObj_Release(&o);
-    EXPECT_EQ(List_Count(MaterialAnim_GetSequencePool()), 0u);
-    EXPECT_EQ(TexSeq_Find("Fx\\flame000"), nullptr);
+    EXPECT_TRUE(List_Count(MaterialAnim_GetSequencePool()) == 0 && !TexSeq_Find("Fx\\flame000"));
 }
 
 TEST_F(MeshTest, ObjectsWithoutTrianglesOrWithTooManyMakeNoVisual)
@@ -175,7 +161,7 @@ TEST_F(MeshTest, ObjectsWithoutTrianglesOrWithTooManyMakeNoVisual)
     EXPECT_EQ(Mesh_Load("Objects\\Big", MESH_TWO_SIDED, nullptr), nullptr);
     EXPECT_NE(std::string(LoadError_Get()).find("65535"), std::string::npos) << LoadError_Get();
     RenderObj* o = Mesh_Load("Objects\\Big", 0, nullptr);  // one-sided it fits
-    ASSERT_NE(o, nullptr);
+    EXPECT_NE(o, nullptr);
     RenderObj_Release(&o);
     EXPECT_EQ(Mesh_Load("Objects\\Missing", 0, nullptr), nullptr);
 }

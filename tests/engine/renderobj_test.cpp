@@ -91,8 +91,7 @@ TEST_F(RenderObjTest, BlendFlagsSetTheirRenderStates)
         }
         RenderObj_SetBlendMode(RENDEROBJ_BLEND_ADD);
         RenderObj_SetBlendMode(RENDEROBJ_BLEND_VERTEX);
-        EXPECT_EQ(State(RS_VERTEXALPHAENABLE), 1);
-        EXPECT_EQ(State(RS_SRCBLEND), 2);
+        EXPECT_EQ(State(RS_VERTEXALPHAENABLE) * 10 + State(RS_SRCBLEND), 12);
     });
 }
 
@@ -115,8 +114,7 @@ TEST_F(RenderObjTest, CullingByPlanesInNormalAndMirroredViewsAndByDistanceUnrepo
     }
     MakeObject();
     const Sphere one = {{0, 0, 121}, 1}, near = {{0, 0, 119}, 1};
-    EXPECT_EQ(RenderObj_DistanceCull(&one, cameraNode), 1);
-    EXPECT_EQ(RenderObj_DistanceCull(&near, cameraNode), 0);
+    EXPECT_EQ(RenderObj_DistanceCull(&one, cameraNode) * 10 + RenderObj_DistanceCull(&near, cameraNode), 10);
     Node* far = At(0, 0, 200);
     RenderObj_SetDistanceCull(object, 1);
     Draw([&] { EXPECT_EQ(RenderObj_Render(&view, cameraNode, object, far), 1); });
@@ -132,13 +130,9 @@ TEST_F(RenderObjTest, MaterialsFollowTheEffectiveAlphaAndOnlyWhenItChanges)
     MakeObject(200, 100, 50);
     Node* node = At(0, 0, 10);
     Node_SetAlpha(node, 0.5f);
-    EXPECT_EQ(Drawn({node}, 0), 1);
-    EXPECT_EQ(RenderObj_GetQueueCount(), 0u);
-    EXPECT_NE(object->state & RENDEROBJ_TRANSPARENT, 0u);
-    EXPECT_EQ(Drawn({node}, 0), 0);
-    EXPECT_EQ(RenderObj_GetQueueCount(), 1u);
-    EXPECT_EQ(Drawn({}), 1);
-    EXPECT_EQ(Rgba(), "200 100 255");
+    EXPECT_TRUE(Drawn({node}, 0) == 1 && RenderObj_GetQueueCount() == 0 && (object->state & RENDEROBJ_TRANSPARENT));
+    EXPECT_TRUE(Drawn({node}, 0) == 0 && RenderObj_GetQueueCount() == 1);
+    EXPECT_TRUE(Drawn({}) == 1 && Rgba() == "200 100 255");
     Node_SetAlpha(node, 1.0f);
     RenderObj_SetFlags(object, RENDEROBJ_BLEND_ADD, 1);
     Drawn({node});
@@ -156,12 +150,9 @@ TEST_F(RenderObjTest, MaterialsFollowTheEffectiveAlphaAndOnlyWhenItChanges)
     Drawn({node});
     EXPECT_EQ(Rgba(), "9 127 63");
     Node_SetAlpha(node, 0.0f);
-    EXPECT_EQ(Drawn({node}), 0);
-    EXPECT_NE(object->state & RENDEROBJ_INVISIBLE, 0u);
-    EXPECT_EQ(Drawn({node}), 0);
+    EXPECT_TRUE(Drawn({node}) == 0 && (object->state & RENDEROBJ_INVISIBLE) && Drawn({node}) == 0);
     Node_SetAlpha(node, 1.0f);
-    EXPECT_EQ(Drawn({node}), 1);
-    EXPECT_EQ(object->state & RENDEROBJ_INVISIBLE, 0u);
+    EXPECT_TRUE(Drawn({node}) == 1 && !(object->state & RENDEROBJ_INVISIBLE));
 }
 
 TEST_F(RenderObjTest, RaysHitFrontFacesWhereTheNodePlacesTheObject)
@@ -175,14 +166,12 @@ TEST_F(RenderObjTest, RaysHitFrontFacesWhereTheNodePlacesTheObject)
         return 1;
     };
     const Vec3 from = {5.2f, 0.1f, 0}, to = {5.2f, 0.1f, 20}, beside = {0, 0, 0}, past = {0, 0, 20};
-    EXPECT_EQ(RenderObj_RayTest(object, node, &from, &to, record, &hits), 1u);
-    ASSERT_EQ(hits.size(), 2u);
-    EXPECT_NEAR(hits[0].z, 10.0f, 1e-4f);
-    EXPECT_NEAR(hits[1].z, -1.0f, 1e-4f);
-    EXPECT_EQ(RenderObj_RayTest(object, node, &to, &from, nullptr, nullptr), 0u);
-    EXPECT_EQ(RenderObj_RayTest(object, node, &beside, &past, nullptr, nullptr), 0u);
-    EXPECT_EQ(Atomic_GetFrame(object->atomic), nullptr);  // back on no frame
-    EXPECT_NE(RenderObj_GetRaySlot(), nullptr);
+    ASSERT_TRUE(RenderObj_RayTest(object, node, &from, &to, record, &hits) == 1 && hits.size() == 2);
+    EXPECT_EQ(Str({hits[0].z, hits[1].z, 0}), "10 -1 0");
+    EXPECT_EQ(RenderObj_RayTest(object, node, &to, &from, nullptr, nullptr) +
+                  RenderObj_RayTest(object, node, &beside, &past, nullptr, nullptr),
+              0u);
+    EXPECT_TRUE(!Atomic_GetFrame(object->atomic) && RenderObj_GetRaySlot());  // back on no frame
 }
 
 TEST_F(RenderObjTest, ProjectedPointsLandOnTheVirtualScreen)
@@ -190,14 +179,10 @@ TEST_F(RenderObjTest, ProjectedPointsLandOnTheVirtualScreen)
     Node* centre = At(0, 0, 10);
     Vec3 screen;
     View_ProjectPoint(&view, cameraNode, centre, &screen, nullptr);
-    EXPECT_NEAR(screen.x, 320.0f, 1e-3f);
-    EXPECT_NEAR(screen.y, 240.0f, 1e-3f);
-    EXPECT_NEAR(screen.z, 10.1f, 1e-4f);  // a zero depth offset counts as 0.1
+    EXPECT_LT(Dist(screen, V(320, 240, 10.1f)), 1e-3f);  // a zero depth offset counts as 0.1
     const Vec3 offset = {5, 3.75f, 0.5f};
     View_ProjectPoint(&view, cameraNode, At(0, 0, 9.5f), &screen, &offset);
-    EXPECT_NEAR(screen.x, 640.0f, 1e-2f);
-    EXPECT_NEAR(screen.y, 0.0f, 1e-2f);
-    EXPECT_NEAR(screen.z, 10.0f, 1e-4f);
+    EXPECT_LT(Dist(screen, V(640, 0, 10)), 1e-2f);
     View_ProjectPoint(&view, nullptr, centre, &screen, nullptr);
     EXPECT_NEAR(screen.x, 320.0f, 1e-3f);
 }
@@ -207,9 +192,9 @@ TEST_F(RenderObjTest, TheQueueHoldsTwelveHundredEightyAndFlushesFarthestFirst)
     MakeObject();
     Node* node = At(0, 0, 5);
     RenderObj_ResetTransparent();
-    for (int i = 0; i < 1280; i++) EXPECT_EQ(RenderObj_QueueTransparent(&view, cameraNode, object, node), 0);
-    EXPECT_EQ(RenderObj_QueueTransparent(&view, cameraNode, object, node), 1);
-    EXPECT_EQ(RenderObj_GetQueueCount(), 1280u);
+    std::string refused;
+    for (int i = 0; i <= 1280; i++) refused += RenderObj_QueueTransparent(&view, cameraNode, object, node) ? '1' : '0';
+    EXPECT_TRUE(refused == std::string(1280, '0') + "1" && RenderObj_GetQueueCount() == 1280);
     RenderObj_ResetTransparent();
     RenderObj_SetFlags(object, RENDEROBJ_BLEND_ALPHA, 1);
     Node* nodes[3] = {At(0, 0, 5), At(0, 0, 20), At(1, 0, 10)};
@@ -226,8 +211,7 @@ TEST_F(RenderObjTest, TheQueueHoldsTwelveHundredEightyAndFlushesFarthestFirst)
                    &m[14], &m[15]) == 16)
             depths.push_back(m[14]);
     }
-    EXPECT_EQ(depths, (std::vector<float>{20, 10, 5})) << text;
-    EXPECT_EQ(RenderObj_GetQueueCount(), 0u);
+    EXPECT_TRUE(depths == (std::vector<float>{20, 10, 5}) && RenderObj_GetQueueCount() == 0) << text;
 }
 
 }  // namespace

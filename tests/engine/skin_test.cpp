@@ -39,18 +39,11 @@ LwsWriterScene ArmScene()
 {
     LwsWriterItem arm = Item(LwsWriterItem::OBJECT, "Arm.lwo");
     arm.bones.resize(2);
-    arm.bones[0].name = "Upper";
-    arm.bones[0].restLength = 2.0f;
-    arm.bones[0].falloffType = 2;
+    arm.bones[0].name = "Upper", arm.bones[0].restLength = 2.0f, arm.bones[0].falloffType = 2;
     LwsWriterBone& lower = arm.bones[1];
-    lower.name = "Lower";
-    lower.parent = 0;
-    lower.restPosition[2] = 2.0f;
-    lower.restLength = 2.0f;
-    lower.weightMap = "Tip";
-    lower.keys = {Key(0, 0), Key(2, 0)};
-    lower.keys[0].position[2] = lower.keys[1].position[2] = 2.0f;
-    lower.keys[1].rotation[1] = 0.5f;
+    lower.name = "Lower", lower.parent = 0, lower.restPosition[2] = 2.0f, lower.restLength = 2.0f;
+    lower.weightMap = "Tip", lower.keys = {Key(0, 0), Key(2, 0)};
+    lower.keys[0].position[2] = lower.keys[1].position[2] = 2.0f, lower.keys[1].rotation[1] = 0.5f;
     return SceneOf({arm});
 }
 
@@ -64,8 +57,7 @@ TEST_F(SkinTest, TheWeightCacheRoundTripsAndIsIgnoredForAnotherMeshSkeletonOrDam
     RenderObj* leg = Mesh_Load("Chars\\Leg", 0, nullptr);
     ASSERT_TRUE(o && leg);
     NodeExtra* e = NodeExtra_Create(Node_Create(nullptr), 3, 4);
-    ASSERT_EQ(NodeExtra_AllocWeights(e, o), 1);
-    ASSERT_EQ(e->vertexCount, 6u);
+    ASSERT_TRUE(NodeExtra_AllocWeights(e, o) && e->vertexCount == 6);
     for (uint32_t v = 0; v < 6; v++)
         for (uint32_t b = 0; b < 3; b++) NodeExtra_SetWeight(e, v, b, (float)(v * 10 + b));
     ASSERT_EQ(ObjectCache_Write(e, "Chars\\Arm"), 1);
@@ -74,14 +66,10 @@ TEST_F(SkinTest, TheWeightCacheRoundTripsAndIsIgnoredForAnotherMeshSkeletonOrDam
     const std::vector<uint8_t> bytes = ReadData(name);
     EXPECT_EQ(bytes.size(), 8u + 6 * 3 * 12);
     NodeExtra* back = NodeExtra_Clone(e, Node_Create(nullptr), 0);
-    ASSERT_EQ(ObjectCache_Read(back, o, "Chars\\Arm"), 1);
-    EXPECT_EQ(back->vertexCount, 6u);
+    ASSERT_TRUE(ObjectCache_Read(back, o, "Chars\\Arm") && back->vertexCount == 6 && o->skin == back);
     EXPECT_EQ(memcmp(back->weights, e->weights, 6 * 3 * sizeof(NodeWeight)), 0);
-    EXPECT_EQ(o->skin, back);
     NodeExtra* twoBones = NodeExtra_Create(Node_Create(nullptr), 2, 9);
-    EXPECT_EQ(twoBones->maxWeights, 4u);
-    EXPECT_EQ(ObjectCache_Read(twoBones, o, "Chars\\Arm"), 0);
-    EXPECT_EQ(twoBones->weights, nullptr);
+    EXPECT_TRUE(twoBones->maxWeights == 4 && !ObjectCache_Read(twoBones, o, "Chars\\Arm") && !twoBones->weights);
     EXPECT_EQ(ObjectCache_Read(back, leg, "Chars\\Arm"), 0);  // another vertex count
     std::vector<uint8_t> bad = bytes;
     bad[8 + 8] = 7;  // a bone index past the bones
@@ -107,65 +95,47 @@ TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
     WriteScene("Chars\\Arm.lws", ArmScene());
     Node* root = Node_Create(nullptr);
     Scene* first = Scene_Load("Chars\\Arm", root, 0, nullptr);
-    ASSERT_NE(first, nullptr) << LoadError_Get();
-    ASSERT_EQ(first->boneCount, 2);
+    ASSERT_TRUE(first && first->boneCount == 2) << LoadError_Get();
     Node* item = Scene_GetItemNode(first, 0);
     Node* upper = Scene_GetBoneNode(first, 0);
     Node* lower = Scene_GetBoneNode(first, 1);
-    EXPECT_STREQ(Node_GetNameText(upper), "Upper_00");
-    EXPECT_STREQ(Node_GetNameText(lower), "Lower_01");
-    EXPECT_EQ(upper->parent, item);
-    EXPECT_EQ(lower->parent, upper);
+    EXPECT_TRUE(std::string(Node_GetNameText(upper)) + " " + Node_GetNameText(lower) == "Upper_00 Lower_01" &&
+                upper->parent == item && lower->parent == upper);
     Vec3 p;
     Node_GetWorldPosition(lower, &p);
-    EXPECT_FLOAT_EQ(p.z, 2.0f);
     NodeExtra* a = Node_GetExtra(item);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(a->bonesAdded, 2u);
-    EXPECT_EQ(a->boneNodes[1], lower);
-    EXPECT_FLOAT_EQ(a->inverseRest[1].m[3][2], -2.0f);  // undoes the lower bone's place in the item
-    ASSERT_EQ(a->vertexCount, 12u);
+    ASSERT_TRUE(a && a->bonesAdded == 2 && a->boneNodes[1] == lower);
+    // The inverse rest pose undoes the lower bone's place in the item.
+    ASSERT_TRUE(Str({p.z, a->inverseRest[1].m[3][2], 0}) == "2 -2 0" && a->vertexCount == 12);
     auto weightOf = [&](uint32_t v, uint32_t slot) {
         for (uint32_t b = 0; b < 2; b++)
             if (a->weights[v * 2 + b].bone == slot) return a->weights[v * 2 + b].weight;
         return 0.0f;
     };
-    EXPECT_GT(weightOf(9, 0), 0.0f);
-    EXPECT_EQ(weightOf(0, 1), 0.0f);
-    EXPECT_GT(weightOf(11, 1), weightOf(11, 0));
+    EXPECT_TRUE(weightOf(9, 0) > 0.0f && weightOf(0, 1) == 0.0f && weightOf(11, 1) > weightOf(11, 0));
     for (uint32_t v = 0; v < 12; v++) EXPECT_GE(a->weights[v * 2].weight, a->weights[v * 2 + 1].weight);
     const std::vector<NodeWeight> computed(a->weights, a->weights + 24);
     const Mat4 inverse = a->inverseRest[1];
 
     Scene* second = Scene_Load("Chars\\Arm", root, 0, nullptr);
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(second->source, nullptr);
-    NodeExtra* b = Node_GetExtra(Scene_GetItemNode(second, 0));
+    NodeExtra* b = second ? Node_GetExtra(Scene_GetItemNode(second, 0)) : nullptr;
     ASSERT_NE(b, nullptr);
-    EXPECT_EQ(b->source, a);
-    EXPECT_EQ(b->weights, nullptr);
-    EXPECT_EQ(b->boneNodes[0], Scene_GetBoneNode(second, 0));
     RenderObj* mesh = Node_GetVisual(item);
-    EXPECT_EQ(Node_GetVisual(Scene_GetItemNode(second, 0)), mesh);
+    EXPECT_TRUE(!second->source && b->source == a && !b->weights && b->boneNodes[0] == Scene_GetBoneNode(second, 0) &&
+                Node_GetVisual(Scene_GetItemNode(second, 0)) == mesh);
 
     Node_RefreshAttachments(nullptr);
     Node_RefreshAttachments(nullptr);
     Geometry* g = Atomic_GetGeometry(mesh->atomic);
     Skin* skin = Skin_GeometryGetSkin(g);
-    ASSERT_NE(skin, nullptr);
-    EXPECT_EQ(a->skin, skin);
-    EXPECT_EQ(skin->numBones, 2u);
-    EXPECT_EQ(skin->numVertices, 12u);
+    ASSERT_TRUE(skin && a->skin == skin && skin->numBones == 2 && skin->numVertices == 12);
     for (uint32_t v = 0; v < 12; v++)
         EXPECT_NEAR(skin->vertexWeights[v * 4] + skin->vertexWeights[v * 4 + 1], 1.0f, 1e-5f) << v;
     EXPECT_FLOAT_EQ(skin->inverseMatrices[1].pos.z, -2.0f);
     BoneHierarchy* h = (BoneHierarchy*)a->hierarchy;
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(Skin_AtomicGetHierarchy(mesh->atomic), h);
-    EXPECT_EQ(h->numNodes, 2);
+    ASSERT_TRUE(h && Skin_AtomicGetHierarchy(mesh->atomic) == h && h->numNodes == 2 && b->skin == skin &&
+                b->hierarchy == h);
     EXPECT_EQ(a->weights, nullptr);  // the table is freed once bound
-    EXPECT_EQ(b->skin, skin);
-    EXPECT_EQ(b->hierarchy, h);
 
     PlaceCamera({0, 0, -10});
     Scene_SetTime(first, 2.0f);
@@ -177,26 +147,22 @@ TEST_F(SkinTest, SceneBonesAreBoundSharedByInstancesPosedByDrawsAndCached)
     EXPECT_EQ(Count(text, "DrawIndexedPrimitive") + Count(text, "DrawPrimitive"), 1) << text;
     Mat4 world;
     Node_GetWorldMatrix(lower, &world);
-    EXPECT_FLOAT_EQ(h->matrixArray[1].pos.z, world.m[3][2]);
-    EXPECT_FLOAT_EQ(h->matrixArray[1].at.y, world.m[2][1]);
+    EXPECT_EQ(Str({h->matrixArray[1].pos.z, h->matrixArray[1].at.y, 0}), Str({world.m[3][2], world.m[2][1], 0}));
 
     Scene_Release(first);
-    EXPECT_EQ(b->source, nullptr);
-    EXPECT_EQ(mesh->skin, b);
+    EXPECT_TRUE(!b->source && mesh->skin == b);
     Scene_Release(second);
-    EXPECT_EQ(List_Count(NodeExtra_GetPool()), 0u);
-    EXPECT_EQ(List_Count(RenderObj_GetPool()), 0u);
+    EXPECT_EQ(List_Count(NodeExtra_GetPool()) + List_Count(RenderObj_GetPool()), 0u);
 
     char bwl[CACHE_NAME_MAX];
     Cache_NameFromSource(bwl, "Chars\\Arm.lwo", 0, "bwl");
-    EXPECT_TRUE(DataExists(bwl));
+    EXPECT_TRUE(std::filesystem::exists(DataPath(bwl)));
     Scene* cached = Scene_Load("Chars\\Arm", nullptr, SCENE_NO_SHARING, nullptr);
     ASSERT_NE(cached, nullptr);
     NodeExtra* e = Node_GetExtra(Scene_GetItemNode(cached, 0));
-    ASSERT_NE(e, nullptr);
-    ASSERT_EQ(e->vertexCount, 12u);
-    EXPECT_EQ(memcmp(e->weights, computed.data(), 24 * sizeof(NodeWeight)), 0);
-    EXPECT_EQ(memcmp(&e->inverseRest[1], &inverse, sizeof inverse), 0);
+    ASSERT_TRUE(e && e->vertexCount == 12);
+    EXPECT_TRUE(!memcmp(e->weights, computed.data(), 24 * sizeof(NodeWeight)) &&
+                !memcmp(&e->inverseRest[1], &inverse, sizeof inverse));
     EXPECT_STREQ(Node_GetNameText(Scene_GetBoneNode(cached, 1)), "Lower_01");
     Scene_Release(cached);
 }

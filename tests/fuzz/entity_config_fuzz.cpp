@@ -1,15 +1,12 @@
-// Fuzzes the configuration readers of entities and level objects. The input
-// is configuration text: it is compiled with the project's configuration
-// compiler, and every configuration the readers open serves the compiled
-// bytes. On it run the entity type keys, the HUD keys, collision areas with
-// hit tests, the chase camera with updates against a ray that hits where the
-// input says, the weapon table with its selection and the projectile mode
-// blocks, "HitModeObject.cfg", and the magnet and hinge-velocity blocks.
-// Whatever they hold, nothing is read or written out of bounds, no shift is
-// undefined and no value is divided by zero.
+// Fuzzes the configuration readers of entities and level objects: the input
+// is configuration text, compiled with the project's configuration compiler
+// and served for every configuration the readers open. On it run the entity
+// type and HUD keys, collision areas with hit tests, the chase camera with
+// updates against a ray that stops where the input says, the weapon table
+// with its selection and the projectile mode blocks, "HitModeObject.cfg",
+// and the magnet and hinge-velocity blocks.
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include "common/memory.h"
@@ -19,8 +16,6 @@
 #include "game/col_area.h"
 #include "game/entity.h"
 #include "game/entity_hud.h"
-#include "game/game_context.h"
-#include "game/game_log.h"
 #include "game/hit_mode_object.h"
 #include "game/phys_utils.h"
 #include "game/projectile.h"
@@ -30,8 +25,6 @@
 namespace {
 
 float g_rayDistance = -1.0f;
-
-void Quiet(const char*) {}
 
 // The ray stops at the distance the input gives (none when negative).
 void Ray(PrimitiveCollector*, const Vec3* from, const Vec3* to, PhysRayResult* out)
@@ -48,24 +41,12 @@ void Ray(PrimitiveCollector*, const Vec3* from, const Vec3* to, PhysRayResult* o
     out->distance = g_rayDistance;
 }
 
-void Check(bool ok)
-{
-    if (!ok) abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool started = false;
-    if (!started) {
-        started = true;
-        fuzz::StartGame();
-        Node_Init();
-        GameLog_SetSink(Quiet);
-        PhysRay_SetCastFunction(Ray);
-        VavadUtils_Register();
-    }
+    fuzz::StartGame();
+    [[maybe_unused]] static bool started = (Node_Init(), PhysRay_SetCastFunction(Ray), VavadUtils_Register(), true);
     std::vector<uint8_t> compiled;
     CfgcError error;
     if (!Cfgc_Compile((const char*)data, size, &compiled, &error) || compiled.empty()) return 0;
@@ -73,10 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     ConfigNode* reader = Config_Open("Fuzz.cfg");
     if (!reader) return 0;
 
-    // Entity type keys.
     EntityRecord record{};
     EntityType_Load(reader, &record);
-    Check(record.mode < CONTROL_MODES);
+    if (record.mode >= CONTROL_MODES) abort();
     Mem_Free(record.modeData);
     Mem_Free(record.water);
 
@@ -84,11 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (uint32_t layout : {0u, 3u}) {
         EntityRecord hud{};
         Hud_LoadConfig("Fuzz.cfg", &hud, layout, nullptr);
-        Check(hud.hudTextCount <= HUD_TEXT_SLOTS);
+        if (hud.hudTextCount > HUD_TEXT_SLOTS) abort();
         Hud_Free(&hud);
     }
 
-    // Collision areas, appended by two passes, and hit tests all round.
     ColAreaList areas{};
     Config_SetSection(reader, "vehicle");
     ColArea_Load(reader, "controlData::colAreas", &areas);
@@ -101,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     ColArea_Free(&areas);
 
-    // The chase camera with updates, the ray stopping where Area0Val1 says.
+    // The ray stops where the top-level "rayDistance" says.
     ChaseCamera* camera = nullptr;
     ChaseCamera_LoadConfig(reader, &camera, "controlData::genCamData");
     ChaseCamera_LoadConfig(reader, &camera, "controlData_1::genCamData");
@@ -129,7 +108,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Config_SetSection(reader, "vehicle");
     }
 
-    // The weapon table with its selection, and the mode blocks of each mode.
     WeaponList weapons{0, -1, nullptr};
     char path[1024];
     for (int n = 0; n < 64; ++n) {
@@ -144,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (int i = 0; i < 6; ++i) {
         ProjType_SelectNext(&weapons, i & 1, i & 2);
         ProjType_SelectPrevious(&weapons, i & 1, i & 4);
-        Check(weapons.current >= -1 && weapons.current < (int32_t)weapons.count);
+        if (weapons.current < -1 || weapons.current >= (int32_t)weapons.count) abort();
     }
     ProjType_AddAmmo(&weapons, 1, 5);
     ProjType_GetIconIndex(&weapons);
@@ -156,7 +134,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         Mem_Free(blocks);
     }
 
-    // "HitModeObject.cfg", then the magnet and hinge-velocity blocks.
     HitModeObject_LoadConfig();
     float unclipped = 0, clipped = 0;
     HitModeObject_GetClipDistances(&unclipped, &clipped, nullptr, nullptr);

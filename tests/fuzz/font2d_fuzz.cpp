@@ -1,13 +1,12 @@
 // Fuzzes the font metrics reader: any bytes as a ".met" file of any kind,
-// read through an in-memory file table, with small generated images for
-// every image name. A font that reads is measured and drawn; the drawing ends
-// in immediate-mode stand-ins that stop on a vertex that is not finite or an
-// index past the batch. The engine runs on a stand-in device whose rasters are
-// records only and whose preferred texture sizes are powers of two rounded
+// with small generated images for every image name. A font that reads is
+// measured and drawn into immediate-mode stand-ins that stop on a vertex that
+// is not finite or an index past the batch. The stand-in device's rasters are
+// records only and its preferred texture sizes are powers of two rounded
 // down, so that the padding paths run too.
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
@@ -21,22 +20,15 @@
 #include "gfx/toolkit/2d/toolkit2d.h"
 #include "memory_file.h"
 
-namespace {
-
-// ---- Immediate mode: checks instead of drawing ----
-
-uint32_t g_batch = 0;
-
-}  // namespace
+static uint32_t g_batch = 0;
 
 void* Im3D_Transform(void* vertices, uint32_t count, const Matrix*, uint32_t)
 {
     const Im3DVertex* v = (const Im3DVertex*)vertices;
     if (count > 256) abort();
     for (uint32_t i = 0; i < count; i++)
-        if (!std::isfinite(v[i].x) || !std::isfinite(v[i].y) || !std::isfinite(v[i].z) || !std::isfinite(v[i].u) ||
-            !std::isfinite(v[i].v))
-            abort();
+        for (float f : {v[i].x, v[i].y, v[i].z, v[i].u, v[i].v})
+            if (!std::isfinite(f)) abort();
     g_batch = count;
     return vertices;
 }
@@ -56,21 +48,14 @@ int32_t Im3D_End(void)
 
 namespace {
 
-// ---- The device: raster records, power-of-two preferred sizes ----
-
 int32_t Accept(void*, void*, int32_t) { return 1; }
 
 int32_t FindRasterFormat(void* out, void* in, int32_t word)
 {
     Raster* raster = (Raster*)out;
     const Image* image = (const Image*)in;
-    auto floorPow2 = [](int32_t v) {
-        int32_t p = 1;
-        while (p * 2 <= v) p *= 2;
-        return p;
-    };
-    raster->width = floorPow2(image->width);
-    raster->height = floorPow2(image->height);
+    for (raster->width = 1; raster->width * 2 <= image->width;) raster->width *= 2;
+    for (raster->height = 1; raster->height * 2 <= image->height;) raster->height *= 2;
     raster->depth = 32;
     raster->type = (uint8_t)(word & RASTERTYPEMASK);
     raster->format = (uint8_t)((RASTERFORMAT8888 | (word & 0xF000)) >> 8);
@@ -82,31 +67,21 @@ const EngineDevice kDevice = {1.0f, Request, 0.0f, 1.0f, nullptr, nullptr, nullp
 
 int32_t Request(int32_t code, void* out, void*, int32_t)
 {
-    switch (code) {
-    case REQ_GET_DEVICE: *(EngineDevice*)out = kDevice; return 1;
-    case REQ_OPEN:
-    case REQ_CLOSE:
-    case REQ_START:
-    case REQ_STOP: return 1;
-    case REQ_STANDARD_FUNCTIONS: {
+    if (code == REQ_GET_DEVICE) *(EngineDevice*)out = kDevice;
+    if (code == REQ_STANDARD_FUNCTIONS) {
         StandardFunction* table = (StandardFunction*)out;
         for (int i = 0; i < ENGINE_NUM_STANDARD_FUNCTIONS; i++) table[i] = Accept;
         table[STDFN_IMAGEFINDRASTERFORMAT] = FindRasterFormat;
-        return 1;
     }
-    default: return 0;
-    }
+    return (uint32_t)code <= REQ_GET_DEVICE || code == REQ_STANDARD_FUNCTIONS;
 }
 
-// ---- Images by name: the file part's first letter picks one ----
+// Images by name: the file part's first letter picks one.
 
 Image* NewImage(int32_t w, int32_t h, int32_t depth)
 {
     Image* image = Image_Create(w, h, depth);
-    if (image && !Image_AllocatePixels(image)) {
-        Image_Destroy(image);
-        return nullptr;
-    }
+    if (image && !Image_AllocatePixels(image)) Image_Destroy(image), image = nullptr;
     return image;
 }
 
@@ -145,11 +120,11 @@ Image* ReadImage(const char* path)
     }
 }
 
-// ---- The engine, made once ----
-
 Camera* g_camera = nullptr;
 
-void StartEngine()
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     static int window;
     static const EngineDriver driver = {&kDevice, nullptr};
@@ -157,38 +132,28 @@ void StartEngine()
     Image_InstallModule();
     Raster_InstallModule();
     Texture_InstallModule();
-    if (!Engine_Init(nullptr, 0, 0) || !Engine_Open(&window) || !Engine_Start()) {
-        fprintf(stderr, "font2d_fuzz: the engine did not start\n");
-        abort();
-    }
+    if (!Engine_Init(nullptr, 0, 0) || !Engine_Open(&window) || !Engine_Start()) abort();
     Image_RegisterFileFormat("img", ReadImage, nullptr);
-    FileInterface* io = FileSystem_GetInterface();
-    *io = FileInterface{fuzz::Exists, fuzz::Open, fuzz::Close, fuzz::Read,  fuzz::Write, fuzz::Gets,
-                        fuzz::Puts,   fuzz::Eof,  fuzz::Seek,  fuzz::Flush, fuzz::Tell};
+    *FileSystem_GetInterface() = fuzz::Files();
     g_camera = Camera_Create();
     Camera_SetFrame(g_camera, Frame_Create());
     Camera_SetRaster(g_camera, Raster_Create(160, 120, 0, RASTERTYPECAMERA));
+    return 0;
 }
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    if (!g_camera) StartEngine();
-    fuzz::g_data = data;
-    fuzz::g_size = size;
+    fuzz::Serve(data, size);
     if (!Toolkit2D_Open(g_camera)) abort();
     Toolkit2D_SetDeviceRect(0, 0, 160, 120);
     Font2D_SetPath("a/;b/");
     Font2D* font = Font2D_Read("font");
     if (font) {
         // Every byte once, and every 16-bit unit up to 0x17F, as strings.
-        uint8_t bytes[256];
-        uint16_t units[0x180];
+        uint8_t bytes[256] = {};
+        uint16_t units[0x180] = {};
         for (int i = 0; i < 255; i++) bytes[i] = (uint8_t)(i + 1);
-        bytes[255] = 0;
         for (int i = 0; i < 0x17F; i++) units[i] = (uint16_t)(i + 1);
-        units[0x17F] = 0;
         const void* text = (font->flags & FONT2D_WIDE) ? (const void*)units : (const void*)bytes;
         Brush2D* brush = Brush2D_Create();
         const Brush2DColour a = {255, 0, 0, 255}, b = {0, 0, 255, 0};

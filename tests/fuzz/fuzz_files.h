@@ -1,7 +1,6 @@
-// In-memory file table for the fuzz targets: every open in a read mode
-// serves the fuzzer's bytes, so readers run over hostile data without a disk.
-// It stands in for the engine's table (no engine lifecycle is needed for
-// streams over files).
+// In-memory file table for the fuzz targets that link no engine: it stands
+// in for the engine's table, and every open in a read mode serves the
+// fuzzer's bytes, so readers run over hostile data without a disk.
 #pragma once
 
 #include "app/file.h"
@@ -12,8 +11,8 @@ namespace fuzz {
 
 inline EngineInstance g_instance = [] {
   EngineInstance e{};
-  e.fileFunctions = FileInterface{Exists, Open, Close, Read, Write, Gets, Puts, Eof, Seek, Flush, Tell};
-  e.memoryFunctions = MemoryFunctions{Alloc, Free, Realloc, Calloc};
+  e.fileFunctions = Files();
+  e.memoryFunctions = MemoryFunctions{malloc, free, realloc, calloc};
   return e;
 }();
 
@@ -22,16 +21,13 @@ inline EngineInstance g_instance = [] {
 struct Input {
   FileInterface saved;
   Input(const uint8_t* data, size_t size) : saved(g_instance.fileFunctions) {
-    g_data = data;
-    g_size = size;
+    Serve(data, size);
     File_Init();
   }
   ~Input() {
     File_Shutdown();
     g_instance.fileFunctions = saved;
   }
-  Input(const Input&) = delete;
-  Input& operator=(const Input&) = delete;
 };
 
 }  // namespace fuzz

@@ -1,12 +1,10 @@
 # Sourced by run.sh (its variables: root, out, seconds; its functions: compile,
 # obj_of, build, queue).
-# The game's targets (the save record, the text lists, the level file,
-# "Load.dat" and sectioned text) and the front end's (its configurations,
-# the menus, "Menu.cfg", "MemCard.cfg" and save files) stand on everything
-# below them: every
-# library's sources go into one archive, from which each target links what
-# it uses, over the real engine instance with the in-memory file table.
-mkdir -p "$out/seeds/save_record" "$out/seeds/game_lists" "$out/seeds/game_config"
+# The game's targets (the level file, "Load.dat", sectioned text, the text
+# lists, save records and files; the front end's and the menus'
+# configurations) stand on everything below them: every library's sources go
+# into one archive, from which each target links what it uses, over the real
+# engine instance with the in-memory file table.
 echo "== fuzz: building the game's archive"
 mapfile -t gamesources < <(ls "$root"/common/*.cpp
   find "$root"/platform "$root"/gfx "$root"/physics -name '*.cpp'
@@ -16,34 +14,36 @@ compile "${gamesources[@]}"
 rm -f "$out/libgame_fuzz.a"
 ar rcs "$out/libgame_fuzz.a" $(for s in "${gamesources[@]}"; do obj_of "$s"; done)
 gamelibs=($(pkg-config --libs sdl2 libpng libavformat libavcodec libavutil libswscale libswresample) -lqhull_r -lz -lpthread)
-# A record of the fresh game, a short list and a small level file.
-head -c 1936 /dev/zero > "$out/seeds/save_record/zero.sav"
-printf '0,3,x,7\r\nFrog\nLogo.bmp,2,TRUE,FALSE\nintro,TRUE,PAL2x\n12\n' > "$out/seeds/game_lists/list.txt"
-cp "$out/seeds/config/kart.cfb" "$out/seeds/game_config/"
-for target in frontend_config menu_config start_menu memcard_config; do
-  mkdir -p "$out/seeds/$target"
-  cp "$out/seeds/config/kart.cfb" "$out/seeds/$target/"
+# Each seed starts with the byte that picks the target's case: a small level
+# file and a short list; a record of the fresh game, and as a file with a
+# short one; the compiled configuration for every front-end file.
+mkdir -p "$out/seeds/game" "$out/seeds/frontend"
+{ printf '\x00'; cat "$out/seeds/config/kart.cfb"; } > "$out/seeds/game/kart.cfb"
+printf '\x010,3,x,7\r\nFrog\nLogo.bmp,2,TRUE,FALSE\nintro,TRUE,PAL2x\n12\n' > "$out/seeds/game/list.txt"
+for c in 2 3; do
+  { printf "\\x0$c"; head -c 1936 /dev/zero; } > "$out/seeds/game/zero$c.sav"
 done
-mkdir -p "$out/seeds/save_game"
-head -c 1936 /dev/zero > "$out/seeds/save_game/zero.sav"
-printf 'short' > "$out/seeds/save_game/short.sav"
-for target in save_record game_lists game_config frontend_config menu_config start_menu memcard_config save_game; do
+printf '\x03short' > "$out/seeds/game/short.sav"
+for c in 0 1 2 3; do
+  { printf "\\x0$c"; cat "$out/seeds/config/kart.cfb"; } > "$out/seeds/frontend/kart$c.cfb"
+done
+for target in game frontend; do
   build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "$out/libgame_fuzz.a" "${gamelibs[@]}"
   queue $target -- -max_len=8192 "$out/seeds/$target"
 done
 
 # Entities, level objects and the control modes: configuration text (entity
 # configurations, with a dictionary of their keys) or generated mode data run
-# through the configuration compiler into one entity of a minimal level.
-mkdir -p "$out/seeds/entity_config" "$out/seeds/walking_modes" "$out/seeds/vehicle_modes"
+# through the configuration compiler into one entity of a minimal level, or
+# compiled configurations read by a mode directly (their first byte picks).
+mkdir -p "$out/seeds/entity_config" "$out/seeds/modes"
 printf 'Entity\n{\n  type = "player"\n  hudFont = "a"\n  colArea0 = "0 0 0 1 1 1"\n}\n' > "$out/seeds/entity_config/entity.txt"
-printf '\x00\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x80\x80\xff\x00\x10\x20' \
-  > "$out/seeds/walking_modes/camrel.bin"
-printf '\x02\x03\x03\x03\x03\x03\x03\x03\x03\x03\x03\x01\x00\x01\x05\x09\xff\x00\xff\x00\xf0' \
-  > "$out/seeds/walking_modes/skitter.bin"
-cp "$out/seeds/config/kart.cfb" "$out/seeds/vehicle_modes/"
-for target in entity_config walking_modes vehicle_modes; do
-  [[ -f "$root/tests/fuzz/${target}_fuzz.cpp" ]] || continue
+printf '\x00\x00\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x01\x02\x03\x04\x05\x80\x80\xff\x00\x10\x20' \
+  > "$out/seeds/modes/camrel.bin"
+printf '\x00\x02\x03\x03\x03\x03\x03\x03\x03\x03\x03\x03\x01\x00\x01\x05\x09\xff\x00\xff\x00\xf0' \
+  > "$out/seeds/modes/skitter.bin"
+{ printf '\x01'; cat "$out/seeds/config/kart.cfb"; } > "$out/seeds/modes/kart.cfb"
+for target in entity_config modes; do
   build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "$root/tools/lib/cfgc.cpp" "$root/tools/lib/toolfile.cpp" \
     "$out/libgame_fuzz.a" "${gamelibs[@]}"
   dict=()

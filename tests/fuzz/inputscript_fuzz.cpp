@@ -2,8 +2,7 @@
 // the three texts of a comparison. A script the reader takes must be
 // playable: it is started and ticked to its end against a probe that
 // answers every name with a piece of the input, without a crash.
-#include <cstdint>
-#include <cstring>
+#include <cstdio>
 #include <string>
 
 #include "platform/dinput/inputscript.h"
@@ -15,15 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     InputScript* script = InputScript_Parse(input.data(), input.size(), "fuzz.txt", error, sizeof error);
     if (!script && !error[0]) abort();  // a refusal always says why
     if (script) {
-        static std::string answer;
-        answer = input.substr(0, input.size() % 32);
-        InputScript_SetProbe(
-            script,
-            [](const char*, char* value, size_t size, void*) {
-                snprintf(value, size, "%s", answer.c_str());
-                return 1;
-            },
-            nullptr);
+        std::string answer = input.substr(0, input.size() % 32);
+        auto probe = [](const char*, char* value, size_t size, void* answer) {
+            snprintf(value, size, "%s", ((std::string*)answer)->c_str());
+            return 1;
+        };
+        InputScript_SetProbe(script, probe, &answer);
         // Controllers need SDL's joysticks; the reader is what is fuzzed, so
         // a script that asks for them is only parsed.
         if (InputScript_Start(script, 50, error, sizeof error)) {
@@ -32,7 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         }
         InputScript_Destroy(script);
     }
-    // The comparison over three parts of the input split at line feeds.
     const size_t a = input.find('\n'), b = a == std::string::npos ? a : input.find('\n', a + 1);
     if (b != std::string::npos) {
         const std::string actual = input.substr(0, a), op = input.substr(a + 1, b - a - 1),

@@ -1,13 +1,14 @@
 // Files in memory for the fuzz targets: every open in a read mode serves the
 // fuzzer's bytes (g_data, g_size), so readers run over hostile data without
-// a disk. The functions fill a FileInterface; the allocators a
-// MemoryFunctions table.
+// a disk. Files() is the table of them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#include "gfx/core/engine.h"
 
 namespace fuzz {
 
@@ -18,10 +19,15 @@ struct MemoryFile {
 inline const uint8_t* g_data = nullptr;
 inline size_t g_size = 0;
 
+// Serves data as every file from now on.
+inline void Serve(const uint8_t* data, size_t size) {
+  g_data = data;
+  g_size = size;
+}
+
 inline int Exists(const char*) { return 1; }
 inline void* Open(const char*, const char* mode) {
-  if (!strchr(mode, 'r')) return nullptr;
-  return calloc(1, sizeof(MemoryFile));
+  return strchr(mode, 'r') ? calloc(1, sizeof(MemoryFile)) : nullptr;
 }
 inline int Close(void* f) {
   free(f);
@@ -42,9 +48,7 @@ inline char* Gets(char* buffer, int size, void* file) {
   if (size <= 1 || f->position >= g_size) return nullptr;
   int n = 0;
   while (n < size - 1 && f->position < g_size) {
-    char c = (char)g_data[f->position++];
-    buffer[n++] = c;
-    if (c == '\n') break;
+    if ((buffer[n++] = (char)g_data[f->position++]) == '\n') break;
   }
   buffer[n] = 0;
   return buffer;
@@ -61,9 +65,8 @@ inline int Seek(void* file, long offset, int origin) {
 inline int Flush(void*) { return 0; }
 inline long Tell(void* file) { return (long)((MemoryFile*)file)->position; }
 
-inline void* Alloc(size_t size) { return malloc(size); }
-inline void Free(void* block) { free(block); }
-inline void* Realloc(void* block, size_t size) { return realloc(block, size); }
-inline void* Calloc(size_t count, size_t size) { return calloc(count, size); }
+inline FileInterface Files() {
+  return FileInterface{Exists, Open, Close, Read, Write, Gets, Puts, Eof, Seek, Flush, Tell};
+}
 
 }  // namespace fuzz

@@ -1,27 +1,20 @@
-// Fuzzes the readers of the graphics plugins over the engine and the
-// Direct3D 8 stand-in, with the world and the whole plugin chain attached.
-// The first byte chooses what the rest is read as:
-//   0  an atomic chunk: its geometry's skin and collision sub-chunks, its
-//      materials' effects, the atomic's effects flag and legacy skin chunk;
-//   1  a frame's extension chunk (the hierarchy sub-chunk);
-//   2  a world sector's extension chunk (collision data, effects flag) for
-//      a leaf of 4 triangles;
-//   3  standard key frames: the next byte is the key count (0..15).
-// Whatever reads is drawn (with a hierarchy for a skinned atomic), queried,
-// written back, read into a new object and written again (the bytes must
-// not change but for what native data may move, same_writes.h) and
-// destroyed; whatever fails must say why. Either way no block may be left
-// behind. Memory comes from functions that refuse blocks
-// above a bound, so a huge count ends as a clean out-of-memory failure.
-//
-// With HELM_PLUGIN_SEEDS=<folder> in the environment the target first writes
-// its seed inputs there.
+// Fuzzes the world's and the graphics plugins' readers over the engine and
+// the Direct3D 8 stand-in, with the whole plugin chain attached. The first
+// byte chooses what the rest is read as: 0 an atomic chunk (materials,
+// textures, geometry, meshes, native data, skin, collision, effects),
+// 1 a frame's extension chunk, 2 a world sector's extension chunk for a leaf
+// of 4 triangles, 3 standard key frames (the next byte is the key count).
+// Whatever reads is drawn, queried, written, read back and written again
+// (the same bytes but for what native data may move, same_writes.h);
+// whatever fails must say why; either way no block may be left behind.
+// HELM_PLUGIN_SEEDS=<folder> makes the target write its seeds there first.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "gfx/core/arena.h"
 #include "gfx/core/camera.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
@@ -41,137 +34,52 @@
 #include "gfx/world/atomic.h"
 #include "gfx/world/world.h"
 #include "platform/win32/window.h"
-#include "tests/fuzz/engine_memory.h"
 #include "tests/gfx/world/same_writes.h"
 
 namespace {
 
-using enginefuzz::g_live;
-using enginefuzz::ReadTexture;
-
-Window* g_window = nullptr;
-Camera* g_camera = nullptr;
-
-bool Start()
-{
-    g_window = Window_Create("plugin fuzz", 64, 48, WINDOW_HEADLESS);
-    Image_InstallModule();
-    Raster_InstallModule();
-    Texture_InstallModule();
-    D3D8_InstallDriver();
-    if (!Engine_Init(&enginefuzz::kMemory, 0, 8u << 20) || !World_PluginAttach() || !Random_PluginAttach() ||
-        !Skin_PluginAttach() || !HAnim_PluginAttach() || !GeomCollision_PluginAttach() || !MatFX_PluginAttach() ||
-        !Engine_Open(&g_window) || !Engine_Start())
-        return false;
-    Texture_SetReadCallback(ReadTexture);
-    return true;
-}
-
-void Save(const char* folder, const char* name, uint8_t selector, const uint8_t* data, size_t size)
-{
-    const std::string path = std::string(folder) + "/" + name;
-    if (FILE* f = fopen(path.c_str(), "wb")) {
-        fwrite(&selector, 1, 1, f);
-        fwrite(data, 1, size, f);
-        fclose(f);
-    }
-}
-
-template <typename Fn>
-void SaveStream(const char* folder, const char* name, uint8_t selector, Fn write)
-{
-    Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-    write(s);
-    StreamMemory m = {};
-    Stream_Close(s, &m);
-    Save(folder, name, selector, m.start, m.length);
-    Engine_Free(m.start);
-}
-
-// A skinned, collidable grid with an environment-mapped material, a frame
-// holding a hierarchy, and three key frames.
-void WriteSeeds(const char* folder)
-{
-    Geometry* g = Geometry_Create(9, 8, GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT | GEOMETRY_TEXTURED);
-    Material* m = Material_Create();
-    Texture* t = ReadTexture("chrome", "");
-    MatFX_SetMaterialEffects(m, MATFX_ENVMAP);
-    MatFX_SetEnvMap(m, t, nullptr, 1, 0.5f);
-    Texture_Destroy(t);
-    std::vector<float> weights;
-    std::vector<uint32_t> bones;
-    for (int v = 0; v < 9; v++) {
-        g->morphTarget[0].verts[v] = Vec3{(float)(v % 3), (float)(v / 3), 1};
-        g->morphTarget[0].normals[v] = Vec3{0, 0, -1};
-        g->preLitLum[v] = RGBA{255, 255, 255, 255};
-        g->texCoords[0][v] = TexCoords{0.5f * (v % 3), 0.5f * (v / 3)};
-        weights.insert(weights.end(), {0.75f, 0.25f, 0, 0});
-        bones.push_back(v % 2 ? 0x0001u : 0x0100u);
-    }
-    for (int q = 0, tri = 0; q < 4; q++) {
-        const uint16_t c = (uint16_t)(q % 2 + 3 * (q / 2));
-        Geometry_SetTriangleVertexIndices(g, &g->triangles[tri], c, (uint16_t)(c + 3), (uint16_t)(c + 1));
-        Geometry_SetTriangleMaterial(g, &g->triangles[tri++], m);
-        Geometry_SetTriangleVertexIndices(g, &g->triangles[tri], (uint16_t)(c + 1), (uint16_t)(c + 3),
-                                          (uint16_t)(c + 4));
-        Geometry_SetTriangleMaterial(g, &g->triangles[tri++], m);
-    }
-    MorphTarget_CalcBoundingSphere(&g->morphTarget[0], &g->morphTarget[0].boundingSphere);
-    Geometry_Unlock(g);
-    Matrix inverse[2];
-    Matrix_SetIdentity(&inverse[0]);
-    Matrix_SetIdentity(&inverse[1]);
-    inverse[1].pos = Vec3{0, 1, 0};
-    inverse[1].flags = 0;
-    Skin_GeometrySetSkin(g, Skin_Create(9, 2, weights.data(), bones.data(), inverse));
-    GeomCollision_BuildGeometryData(g);
-    Atomic* atomic = Atomic_Create();
-    Atomic_SetGeometry(atomic, g, 0);
-    MatFX_EnableAtomicEffects(atomic);
-    SaveStream(folder, "skinned_env.atomic", 0, [&](Stream* s) { Atomic_StreamWrite(atomic, s); });
-    Atomic_Destroy(atomic);
-    Geometry_Destroy(g);
-    Material_Destroy(m);
-
-    Frame* frame = Frame_Create();
-    const int32_t ids[3] = {4, 5, 6};
-    BoneHierarchy* h = HAnim_HierarchyCreate(3, nullptr, ids, 0, 36);
-    h->parentFrame = frame;
-    HAnim_FrameGetExtension(frame)->hierarchy = h;
-    HAnim_FrameGetExtension(frame)->nodeID = 2;
-    SaveStream(folder, "hierarchy.frame", 1,
-               [&](Stream* s) { PluginRegistry_StreamWriteExtensions(Frame_GetRegistry(), s, frame); });
-    Frame_Destroy(frame);
-
-    const uint32_t words[] = {CHUNK_EXTENSION,
-                              40,
-                              Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD),
-                              PLUGIN_COLLISION,
-                              28,
-                              Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD),
-                              1,
-                              4,
-                              4u << 16,
-                              0,
-                              1,
-                              2,
-                              3};
-    Save(folder, "collision.sector", 2, (const uint8_t*)words, sizeof(words));
-
-    StdKeyFrame keys[3] = {};
-    for (int i = 0; i < 3; i++) keys[i].time = (float)i, keys[i].q.w = 1, keys[i].prevFrame = &keys[i > 0 ? i - 1 : 0];
-    const Animation animation = {3, keys};
-    Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-    StdKeyFrame_StreamWrite(&animation, s);
-    StreamMemory mem = {};
-    Stream_Close(s, &mem);
-    std::vector<uint8_t> keyBytes = {3};
-    keyBytes.insert(keyBytes.end(), mem.start, mem.start + mem.length);
-    Engine_Free(mem.start);
-    Save(folder, "three.keys", 3, keyBytes.data(), keyBytes.size());
-}
-
 using Bytes = std::vector<uint8_t>;
+
+// The engine's memory: live blocks are counted (an input must leave as many
+// as it found) and blocks above a bound refused, so that a huge count no
+// chunk size bounds ends as a clean out-of-memory failure. The header keeps
+// the caller's block 16-byte aligned.
+constexpr size_t kLimit = 32u << 20, kHeader = 16;
+long g_live = 0;
+
+void* Alloc(size_t n)
+{
+    char* p = n <= kLimit ? (char*)malloc(n + kHeader) : nullptr;
+    if (p) g_live++;
+    return p ? p + kHeader : nullptr;
+}
+void Free(void* p)
+{
+    if (p) g_live--, free((char*)p - kHeader);
+}
+void* Realloc(void* p, size_t n)
+{
+    if (!p || n > kLimit) return p ? nullptr : Alloc(n);
+    char* q = (char*)realloc((char*)p - kHeader, n + kHeader);
+    return q ? q + kHeader : nullptr;
+}
+void* Calloc(size_t count, size_t size)
+{
+    void* p = size && count > kLimit / size ? nullptr : Alloc(count * size);
+    if (p) memset(p, 0, count * size);
+    return p;
+}
+const MemoryFunctions kMemory = {Alloc, Free, Realloc, Calloc};
+
+// Any texture name reads as a small texture.
+Texture* ReadTexture(const char* name, const char*)
+{
+    Texture* t = Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
+    if (t) Texture_SetName(t, name);
+    return t;
+}
+
+Camera* g_camera = nullptr;
 
 template <typename Fn>
 Bytes Written(Fn write)
@@ -185,6 +93,119 @@ Bytes Written(Fn write)
     return bytes;
 }
 
+void Save(const char* folder, const char* name, uint8_t selector, Bytes bytes)
+{
+    bytes.insert(bytes.begin(), selector);
+    if (FILE* f = fopen((std::string(folder) + "/" + name).c_str(), "wb")) {
+        fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+    }
+}
+
+// Moves a rendered geometry's instance into a block of its own, as a read
+// native geometry holds it.
+void MakeNative(Geometry* g)
+{
+    ResourceArenaEntry* e = g->instanceData;
+    ResourceArenaEntry* copy = (ResourceArenaEntry*)Engine_Malloc(sizeof(ResourceArenaEntry) + e->size);
+    memcpy(copy, e, sizeof(ResourceArenaEntry) + e->size);
+    copy->link.next = copy->link.prev = nullptr;
+    copy->ownerRef = &g->instanceData;
+    e->destroyNotify = nullptr;
+    ResourceArena_FreeEntry(e);
+    g->instanceData = copy;
+    g->flags |= GEOMETRY_NATIVE;
+}
+
+// Textured, prelit 3x3 grids with two materials (plain, with strips and two
+// morph targets, native, or skinned, collidable and environment-mapped), a
+// frame holding a hierarchy, a sector's collision data and three key frames.
+void WriteSeeds(const char* folder)
+{
+    const struct {
+        const char* name;
+        uint32_t flags;
+        bool morph, native, fx;
+    } atomics[] = {{"list.atomic", GEOMETRY_LIGHT, false, false, false},
+                   {"strips_morph.atomic", GEOMETRY_LIGHT | GEOMETRY_TRISTRIP, true, false, false},
+                   {"native.atomic", GEOMETRY_LIGHT, false, true, false},
+                   {"skinned_env.atomic", 0, false, false, true}};
+    for (const auto& seed : atomics) {
+        Geometry* g = Geometry_Create(
+            9, 8, seed.flags | GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_PRELIT | GEOMETRY_TEXTURED);
+        Material* a = Material_Create();
+        Material* b = Material_Create();
+        b->colour[3] = 128;
+        Texture* t = ReadTexture("brick", "");
+        Material_SetTexture(a, t);
+        if (seed.fx) MatFX_SetMaterialEffects(b, MATFX_ENVMAP), MatFX_SetEnvMap(b, t, nullptr, 1, 0.5f);
+        Texture_Destroy(t);
+        float weights[36] = {};
+        uint32_t bones[9];
+        for (int v = 0; v < 9; v++) {
+            g->morphTarget[0].verts[v] = Vec3{(float)(v % 3), (float)(v / 3), 1};
+            g->morphTarget[0].normals[v] = Vec3{0, 0, -1};
+            g->preLitLum[v] = RGBA{(uint8_t)(20 * v), 200, 100, 255};
+            g->texCoords[0][v] = TexCoords{0.5f * (v % 3), 0.5f * (v / 3)};
+            weights[4 * v] = 0.75f, weights[4 * v + 1] = 0.25f;
+            bones[v] = v % 2 ? 0x0001u : 0x0100u;
+        }
+        for (int t = 0; t < 8; t++) {  // two per quad, the last on b
+            const int c = t / 2 % 2 + 3 * (t / 4), odd = t % 2;
+            Geometry_SetTriangleVertexIndices(g, &g->triangles[t], c + odd, c + 3, c + 1 + 3 * odd);
+            Geometry_SetTriangleMaterial(g, &g->triangles[t], t == 7 ? b : a);
+        }
+        if (seed.morph) Geometry_AddMorphTarget(g);
+        MorphTarget_CalcBoundingSphere(&g->morphTarget[0], &g->morphTarget[0].boundingSphere);
+        Geometry_Unlock(g);
+        if (seed.fx) {
+            Matrix inverse[2];
+            for (Matrix& m : inverse) Matrix_SetIdentity(&m);
+            inverse[1].pos = Vec3{0, 1, 0};
+            inverse[1].flags = 0;
+            Skin_GeometrySetSkin(g, Skin_Create(9, 2, weights, bones, inverse));
+            GeomCollision_BuildGeometryData(g);
+        }
+        Atomic* atomic = Atomic_Create();
+        Atomic_SetGeometry(atomic, g, 0);
+        if (seed.fx) MatFX_EnableAtomicEffects(atomic);
+        if (seed.native) Atomic_Render(atomic), MakeNative(g);
+        Save(folder, seed.name, 0, Written([&](Stream* s) { Atomic_StreamWrite(atomic, s); }));
+        Atomic_Destroy(atomic);
+        Geometry_Destroy(g);
+        Material_Destroy(a);
+        Material_Destroy(b);
+    }
+
+    Frame* frame = Frame_Create();
+    const int32_t ids[3] = {4, 5, 6};
+    BoneHierarchy* h = HAnim_HierarchyCreate(3, nullptr, ids, 0, 36);
+    h->parentFrame = frame;
+    HAnim_FrameGetExtension(frame)->hierarchy = h;
+    HAnim_FrameGetExtension(frame)->nodeID = 2;
+    Save(folder, "hierarchy.frame", 1,
+         Written([&](Stream* s) { PluginRegistry_StreamWriteExtensions(Frame_GetRegistry(), s, frame); }));
+    Frame_Destroy(frame);
+
+    const uint32_t stamp = Stream_EncodeStamp(STREAM_VERSION, STREAM_BUILD);
+    const uint32_t words[] = {CHUNK_EXTENSION, 40, stamp, PLUGIN_COLLISION, 28, stamp, 1, 4, 4u << 16, 0, 1, 2, 3};
+    Save(folder, "collision.sector", 2, Bytes((const uint8_t*)words, (const uint8_t*)words + sizeof words));
+
+    StdKeyFrame keys[3] = {};
+    for (int i = 0; i < 3; i++) keys[i].time = (float)i, keys[i].q.w = 1, keys[i].prevFrame = &keys[i > 0 ? i - 1 : 0];
+    const Animation animation = {3, keys};
+    const uint8_t count = 3;
+    Save(folder, "three.keys", 3,
+         Written([&](Stream* s) { StdKeyFrame_StreamWrite(&animation, Stream_Write(s, &count, 1)); }));
+}
+
+bool FailedWithReason()
+{
+    ErrorRecord e;
+    Error_Get(&e);
+    return e.code != (int32_t)ERR_NO_ERROR;
+}
+
 // Reads bytes with read (stream -> success) and traps unless it succeeds.
 template <typename Fn>
 void MustRead(Bytes bytes, Fn read)
@@ -194,25 +215,7 @@ void MustRead(Bytes bytes, Fn read)
     Error_Get(nullptr);
     const bool ok = s && read(s);
     if (s) Stream_Close(s, nullptr);
-    if (!ok) {
-        ErrorRecord e;
-        Error_Get(&e);
-        fprintf(stderr, "what was written did not read back: error {%d, 0x%x}\n", e.pluginId, (unsigned)e.code);
-        __builtin_trap();
-    }
-}
-
-void ResetBufferCache()
-{
-    VertexBufferManager_Close();
-    VertexBufferManager_Open();
-}
-
-bool FailedWithReason()
-{
-    ErrorRecord e;
-    Error_Get(&e);
-    return e.code != (int32_t)ERR_NO_ERROR;
+    if (!ok) __builtin_trap();
 }
 
 int32_t CountHit(const GeomCollisionQuery*, const GeomCollisionTriangle*, float, void* data)
@@ -227,7 +230,7 @@ void ReadAtomic(Stream* s)
     Error_Get(nullptr);
     Atomic* atomic = Atomic_StreamRead(s);
     if (!atomic) {
-        if (!FailedWithReason()) __builtin_trap();  // a failure must say why
+        if (!FailedWithReason()) __builtin_trap();
         return;
     }
     // More nodes than any palette, so that a read skin's bones meet both
@@ -260,86 +263,104 @@ void ReadAtomic(Stream* s)
     });
 }
 
-// Reads an extension chunk into object; what reads is written, read into a
-// second object (made and given back by the caller's functions) and
-// written again.
-template <typename Make, typename Drop>
-void ReadExtensionsOf(PluginRegistry* registry, void* object, Stream* s, Make make, Drop drop)
-{
-    Error_Get(nullptr);
-    if (!PluginRegistry_StreamReadExtensions(registry, s, object)) {
-        if (!FailedWithReason()) __builtin_trap();
-        return;
-    }
-    const Bytes first = Written([&](Stream* w) { PluginRegistry_StreamWriteExtensions(registry, w, object); });
-    void* again = make();
-    if (!again) return;
-    MustRead(first, [&](Stream* r) { return PluginRegistry_StreamReadExtensions(registry, r, again) != nullptr; });
-    const Bytes second = Written([&](Stream* w) { PluginRegistry_StreamWriteExtensions(registry, w, again); });
-    if (!samewrites::Same(first, second)) __builtin_trap();
-    drop(again);
-}
+// What extensions are read into: a frame, or a leaf of 6 vertices and 4
+// triangles in a world of its own (which takes the leaf, constructs its
+// extensions and frees them with it); owner is what is destroyed after.
+struct Holder {
+    void* object;
+    void* owner;
+};
 
-// A leaf of 6 vertices and 4 triangles in a world of its own, which takes
-// the leaf, constructs its extensions and frees them with it.
-World* SectorWorld(WorldSector** leaf)
+Holder NewFrame()
+{
+    Frame* frame = Frame_Create();
+    return {frame, frame};
+}
+void DropFrame(Holder h) { Frame_Destroy((Frame*)h.owner); }
+
+Holder NewLeaf()
 {
     const WorldBox box = {{-1, -1, -1}, {1, 1, 1}};
-    *leaf = WorldSector_CreateLeaf(&box, 6, 4, 0);
-    if (!*leaf) return nullptr;
+    WorldSector* leaf = WorldSector_CreateLeaf(&box, 6, 4, 0);
+    if (!leaf) return {nullptr, nullptr};
     MaterialList list;
     MaterialList_Initialize(&list);
     Material* material = Material_Create();
     MaterialList_AppendMaterial(&list, material);
     Material_Destroy(material);
-    World* world = World_CreateWithTree(&box, *leaf, &list, 0);
+    World* world = World_CreateWithTree(&box, leaf, &list, 0);
     MaterialList_Deinitialize(&list);
-    return world;
+    return {leaf, world};
+}
+void DropLeaf(Holder h) { World_Destroy((World*)h.owner); }
+
+// Reads an extension chunk into a new holder's object; what reads is
+// written, read into a second one and written again.
+void ReadExtensions(PluginRegistry* registry, Holder (*make)(), void (*drop)(Holder), Stream* s)
+{
+    auto write = [&](void* object) {
+        return Written([&](Stream* w) { PluginRegistry_StreamWriteExtensions(registry, w, object); });
+    };
+    const Holder first = make();
+    if (!first.owner) return;
+    Error_Get(nullptr);
+    if (PluginRegistry_StreamReadExtensions(registry, s, first.object)) {
+        const Bytes bytes = write(first.object);
+        if (const Holder again = make(); again.owner) {
+            MustRead(bytes, [&](Stream* r) { return PluginRegistry_StreamReadExtensions(registry, r, again.object); });
+            if (!samewrites::Same(bytes, write(again.object))) __builtin_trap();
+            drop(again);
+        }
+    } else if (!FailedWithReason()) {
+        __builtin_trap();
+    }
+    drop(first);
 }
 
-void ReadSector(Stream* s)
-{
-    WorldSector* leaf = nullptr;
-    World* world = SectorWorld(&leaf);
-    if (!world) return;
-    World* second = nullptr;
-    ReadExtensionsOf(
-        WorldSector_GetRegistry(), leaf, s,
-        [&]() -> void* {
-            WorldSector* again = nullptr;
-            second = SectorWorld(&again);
-            return second ? again : nullptr;
-        },
-        [&](void*) { World_Destroy(second); });
-    World_Destroy(world);
-}
+void ReadFrame(Stream* s) { ReadExtensions(Frame_GetRegistry(), NewFrame, DropFrame, s); }
+void ReadSector(Stream* s) { ReadExtensions(WorldSector_GetRegistry(), NewLeaf, DropLeaf, s); }
 
-void ReadKeys(const uint8_t* data, size_t size)
+void ReadKeys(Stream* s)
 {
-    if (size < 1) return;
+    uint8_t count = 0;
+    if (Stream_Read(s, &count, 1) != 1) return;
     StdKeyFrame keys[16] = {};
-    Animation animation = {data[0] & 15, keys};
-    StreamMemory m = {(uint8_t*)data + 1, (uint32_t)(size - 1)};
-    Stream* s = Stream_Open(STREAM_MEMORY, STREAM_READ, &m);
-    if (!s) return;
+    Animation animation = {count & 15, keys};
     Error_Get(nullptr);
     if (StdKeyFrame_StreamRead(s, &animation)) {
         for (int32_t i = 0; i < animation.numFrames; i++)
             if (keys[i].prevFrame < keys || keys[i].prevFrame >= keys + animation.numFrames) __builtin_trap();
-        Stream* w = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
-        if (!StdKeyFrame_StreamWrite(&animation, w)) __builtin_trap();  // what reads writes back
-        Stream_Close(w, nullptr);
+        Written([&](Stream* w) {
+            if (!StdKeyFrame_StreamWrite(&animation, w)) __builtin_trap();  // what reads writes back
+        });
     } else if (!FailedWithReason()) {
         __builtin_trap();
     }
-    Stream_Close(s, nullptr);
+}
+
+// The shared vertex buffers are a cache that grows with every new vertex
+// format an input brings; it is emptied around each input so that only
+// real leaks count.
+void ResetBufferCache()
+{
+    VertexBufferManager_Close();
+    VertexBufferManager_Open();
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    if (!Start()) abort();
+    static Window* window = Window_Create("plugin fuzz", 64, 48, WINDOW_HEADLESS);
+    Image_InstallModule();
+    Raster_InstallModule();
+    Texture_InstallModule();
+    D3D8_InstallDriver();
+    if (!Engine_Init(&kMemory, 0, 8u << 20) || !World_PluginAttach() || !Random_PluginAttach() ||
+        !Skin_PluginAttach() || !HAnim_PluginAttach() || !GeomCollision_PluginAttach() || !MatFX_PluginAttach() ||
+        !Engine_Open(&window) || !Engine_Start())
+        abort();
+    Texture_SetReadCallback(ReadTexture);
     g_camera = Camera_Create();
     Camera_SetFrame(g_camera, Frame_Create());
     Camera_SetRaster(g_camera, Raster_Create(64, 48, 0, RASTERTYPECAMERA));
@@ -350,28 +371,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size < 1) return 0;
+    static void (*const kReaders[4])(Stream*) = {ReadAtomic, ReadFrame, ReadSector, ReadKeys};
     ResetBufferCache();
     const long before = g_live;
-    const uint8_t selector = data[0] & 3;
-    if (selector == 3) {
-        ReadKeys(data + 1, size - 1);
-    } else {
-        StreamMemory m = {(uint8_t*)data + 1, (uint32_t)(size - 1)};
-        Stream* s = Stream_Open(STREAM_MEMORY, STREAM_READ, &m);
-        if (s && selector == 0) {
-            ReadAtomic(s);
-        } else if (s && selector == 1) {
-            Frame* frame = Frame_Create();
-            if (frame) {
-                ReadExtensionsOf(
-                    Frame_GetRegistry(), frame, s, []() -> void* { return Frame_Create(); },
-                    [](void* again) { Frame_Destroy((Frame*)again); });
-                Frame_Destroy(frame);
-            }
-        } else if (s) {
-            ReadSector(s);
-        }
-        if (s) Stream_Close(s, nullptr);
+    StreamMemory m = {(uint8_t*)data + 1, (uint32_t)(size - 1)};
+    if (Stream* s = Stream_Open(STREAM_MEMORY, STREAM_READ, &m)) {
+        kReaders[data[0] & 3](s);
+        Stream_Close(s, nullptr);
     }
     Error_Get(nullptr);
     ResetBufferCache();

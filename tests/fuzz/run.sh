@@ -83,7 +83,8 @@ run_queue() {
   while read -r name cmd; do
     while (( $(jobs -rp | wc -l) >= parallel )); do wait -n || true; done
     echo "== fuzz: running ${name}_fuzz for ${seconds} s"
-    (cd "$out/run/$name" && eval "$cmd" < /dev/null > "$out/log/$name.txt" 2>&1; echo $? > "$out/log/$name.rc") &
+    # No errexit in the job: a finding still leaves its status.
+    (set +e; cd "$out/run/$name" && eval "$cmd" < /dev/null > "$out/log/$name.txt" 2>&1; echo $? > "$out/log/$name.rc") &
   done < "$out/queue"
   wait
   local failed=()
@@ -122,17 +123,17 @@ for f in "$root"/platform/win32/*.cpp; do
 done
 sdl=($(pkg-config --cflags --libs sdl2))
 
-mkdir -p "$out/seeds/config" "$out/seeds/wad" "$out/seeds/font2d" "$out/seeds/wave" "$out/seeds/atf"
-# The compiled "Kart { Speed = 1.5 }" and a small archive holding
-# DATA\Levels\x.cfg for both kinds of open.
+mkdir -p "$out/seeds/config" "$out/seeds/data" "$out/seeds/font2d" "$out/seeds/wave"
+# The compiled "Kart { Speed = 1.5 }" (the game targets' configuration too)
+# and a small archive holding DATA\Levels\x.cfg for both kinds of open.
 printf '\x04\x00\x00\x00Kart\x00\x00\x00\x00\x89\x18\x7a\xe7\x01\x00\x00\x00{\x00\x00\x00\x00\x00\x00\x00\x05\x00\x00\x00Speed\x00\x00\x00\x5e\x18\xb6\x95\x03\x00\x00\x001.5\x00\x00\x00\x00\x00\x01\x00\x00\x00' \
   > "$out/seeds/config/kart.cfb"
 printf '\x57\x41\x44\x48\x9a\x00\x00\x00\x05\x00\x00\x00\x12\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\xff\xff\xff\xff\x05\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\xff\xff\xff\xff\x0c\x00\x00\x00\x00\x00\x00\x00\x13\x00\x00\x00\x01\x00\x00\x00\xff\xff\xff\xff\x04\x00\x00\x00\x0c\x00\x00\x00\x00\x00\x00\x00\x13\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\x44\x41\x54\x41\x00\x4c\x65\x76\x65\x6c\x73\x00\x78\x2e\x63\x66\x67\x00\x6c\x69\x6e\x65\x20\x6f\x6e\x65\x0d\x0a\x6c\x69\x6e\x65\x20\x74\x77\x6f\x0a' \
-  > "$out/seeds/wad/small.wad"
+  > "$out/seeds/data/small.wad"
 
 # Two animations ("Idle", "Run"), the events "&AnimCommonTriggerType_Sound_a" and "Msg", two key events.
 printf '\x02\x00\x00\x00\x01\x00\x00\x00\x02\x00\x00\x00\x05\x00\x00\x00a.lws\x00\x00\x00\x04\x00\x00\x00Idle\x00\x00\x00\x00\x07\x00\x00\x00\x00\x00\x80\x3e\x00\x00\x00\x00\x01\x00\x00\x00\x03\x00\x00\x00b.l\x00\x00\x00\x00\x00\x03\x00\x00\x00Run\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x1e\x00\x00\x00&AnimCommonTriggerType_Sound_a\x00\x00\x03\x00\x00\x00Msg\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x3f\x00\x00\x80\x3f\x01\x00\x00\x00\x01\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x07' \
-  > "$out/seeds/atf/two.atf"
+  > "$out/seeds/data/two.atf"
 
 # One font of each kind; image names pick the target's generated images.
 printf 'METRICS1\nwide.img\n12\n65 0 0 8 16\n0x12C 8 0 24 16\n' > "$out/seeds/font2d/rects.met"
@@ -142,58 +143,47 @@ printf 'METRICS3\nSeed\n A\nbegin\nmoveto 0 0\ncurveto 0 1 1 1 1 0\nclosepath\nm
 printf 'RIFF\x28\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00\x40\x1f\x00\x00\x40\x1f\x00\x00\x01\x00\x08\x00data\x04\x00\x00\x00\x80\xc0\x40\xff' \
   > "$out/seeds/wave/blip.wav"
 
-for target in config wad; do
-  build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "${common[@]}"
-done
-# The animation-set file reader stands on the binary files of the data layer.
-build atf_fuzz "$root/tests/fuzz/atf_fuzz.cpp" "${common[@]}" "$root"/engine/animfile.cpp "$root"/engine/loaderror.cpp
+# The data layer's readers (configurations, animation sets, archives) take
+# every input; the animation-set reader stands on its binary files.
+cp "$out/seeds/config/kart.cfb" "$out/seeds/data/"
+build data_fuzz "$root/tests/fuzz/data_fuzz.cpp" "${common[@]}" "$root"/engine/animfile.cpp "$root"/engine/loaderror.cpp
 build font2d_fuzz "$root/tests/fuzz/font2d_fuzz.cpp" "${font2d[@]}"
 build wave_fuzz "$root/tests/fuzz/wave_fuzz.cpp" "${common[@]}" "${sound[@]}" "${sdl[@]}"
-for target in config wad font2d wave atf; do
+for target in data font2d wave; do
   queue $target -- -max_len=4096 "$out/seeds/$target"
 done
 
-# The world reader: the atomic chunk with the world plugins attached over
-# the engine and the Direct3D 8 stand-in, all compiled with the fuzzer.
+# The world's and the plugins' readers (atomic chunk, frame and sector
+# extensions, key frames) over the engine and the Direct3D 8 stand-in, all
+# compiled with the fuzzer. tests/fuzz/corpus/plugin keeps inputs that once
+# found a fault.
 world=("$root"/common/*.cpp "$root"/gfx/core/*.cpp "$root"/gfx/driver/*/*.cpp "$root"/gfx/world/*.cpp
-       "$root"/gfx/toolkit/*/*.cpp "$root"/platform/direct3d/*.cpp "$root"/platform/win32/*.cpp)
-mkdir -p "$out/seeds/world"
-build world_fuzz "${world[@]}" "$root/tests/fuzz/world_fuzz.cpp" $(pkg-config --libs sdl2 libpng)
-queue world HELM_WORLD_SEEDS="$out/seeds/world" -- -max_len=8192 "$out/seeds/world"
-# The plugin readers (atomic chunk, frame and sector extensions, key
-# frames): the world's objects without its target, and the plugins.
-# tests/fuzz/corpus/plugin keeps inputs that once found a fault.
+       "$root"/gfx/toolkit/*/*.cpp "$root"/gfx/plugin/*/*.cpp "$root"/platform/direct3d/*.cpp "$root"/platform/win32/*.cpp)
 mkdir -p "$out/seeds/plugin"
-build plugin_fuzz "${world[@]}" "$root"/gfx/plugin/*/*.cpp "$root/tests/fuzz/plugin_fuzz.cpp" $(pkg-config --libs sdl2 libpng)
+build plugin_fuzz "${world[@]}" "$root/tests/fuzz/plugin_fuzz.cpp" $(pkg-config --libs sdl2 libpng)
 queue plugin HELM_PLUGIN_SEEDS="$out/seeds/plugin" -- -max_len=8192 "$out/seeds/plugin" "$root/tests/fuzz/corpus/plugin"
 
-# The content layer's readers: objects, scene texts, scene caches and
-# skin-weight caches, over the data layer's in-memory files.
+# The content layer's readers over the data layer's in-memory files: scene
+# texts, scene caches and skin-weight caches (their first byte picks the
+# reader), and the object parser (with the shape files below).
 content=("$root"/engine/loaderror.cpp "$root"/engine/lwo.cpp "$root"/engine/lwonormals.cpp "$root"/app/colour.cpp)
 scenes=("$root"/engine/scenetext.cpp "$root"/engine/scenecache.cpp "$root"/engine/scenedata.cpp)
 skins=("$root"/engine/skincache.cpp "$root"/engine/nodeextra.cpp)
-mkdir -p "$out/seeds/lwo" "$out/seeds/scenetext" "$out/seeds/scenecache" "$out/seeds/skincache"
-# One triangle with a surface; a scene with a null, a keyed object and a light.
+mkdir -p "$out/seeds/model" "$out/seeds/content"
+# One triangle with a surface; scenes of a null, a keyed object and a light.
 printf '\x46\x4f\x52\x4d\x00\x00\x00\x7e\x4c\x57\x4f\x32\x54\x41\x47\x53\x00\x00\x00\x02\x53\x00\x50\x4e\x54\x53\x00\x00\x00\x24\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x3f\x80\x00\x00\x00\x00\x00\x00\x3f\x80\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x50\x4f\x4c\x53\x00\x00\x00\x0c\x46\x41\x43\x45\x00\x03\x00\x00\x00\x01\x00\x02\x50\x54\x41\x47\x00\x00\x00\x08\x53\x55\x52\x46\x00\x00\x00\x00\x53\x55\x52\x46\x00\x00\x00\x18\x53\x00\x00\x00\x43\x4f\x4c\x52\x00\x0e\x3f\x80\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
-  > "$out/seeds/lwo/triangle.lwo"
-printf 'LWSC\n3\n\nPreviewFirstFrame 0\nPreviewLastFrame 30\nFramesPerSecond 30\n\nAddNullObject Top\n\nLoadObjectLayer 1 Box.lwo\nObjectMotion\nNumChannels 9\nChannel 0\n{ Envelope\n  2\n  Key 1 0 0\n  Key 2 1 0\n  Behaviors 1 1\n}\nParentItem 10000000\nAddBone\nBoneName B\nBoneMotion\nNumChannels 1\nChannel 0\n{ Envelope\n  1\n  Key 0 0\n  Behaviors 1 1\n}\n\nAddLight\nLightIntensity (envelope)\n{ Envelope\n  1\n  Key 1 0\n  Behaviors\n}\n\n' \
-  > "$out/seeds/scenetext/scene.lws"
-printf 'LWSC\n1\n\nLoadObject C:\\Box.lwo\nObjectMotion (unnamed)\n  9\n  1\n  0 0 0 0 0 0 1 1 1\n  0 0 0 0 0\nEndBehavior 1\nObjDissolve (envelope)\n  1\n  1\n  0.5\n  0 0 0 0 0\nEndBehavior 1\nParentObject 1\n\n' \
-  > "$out/seeds/scenetext/scene1.lws"
+  > "$out/seeds/model/triangle.lwo"
+printf '\x00LWSC\n3\n\nPreviewFirstFrame 0\nPreviewLastFrame 30\nFramesPerSecond 30\n\nAddNullObject Top\n\nLoadObjectLayer 1 Box.lwo\nObjectMotion\nNumChannels 9\nChannel 0\n{ Envelope\n  2\n  Key 1 0 0\n  Key 2 1 0\n  Behaviors 1 1\n}\nParentItem 10000000\nAddBone\nBoneName B\nBoneMotion\nNumChannels 1\nChannel 0\n{ Envelope\n  1\n  Key 0 0\n  Behaviors 1 1\n}\n\nAddLight\nLightIntensity (envelope)\n{ Envelope\n  1\n  Key 1 0\n  Behaviors\n}\n\n' \
+  > "$out/seeds/content/scene.lws"
+printf '\x00LWSC\n1\n\nLoadObject C:\\Box.lwo\nObjectMotion (unnamed)\n  9\n  1\n  0 0 0 0 0 0 1 1 1\n  0 0 0 0 0\nEndBehavior 1\nObjDissolve (envelope)\n  1\n  1\n  0.5\n  0 0 0 0 0\nEndBehavior 1\nParentObject 1\n\n' \
+  > "$out/seeds/content/scene1.lws"
 # A boneless cache of one null ("A"), and a weight cache of one vertex and three bones.
-printf '\x00\x00\xf0\x41\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x41\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
-  > "$out/seeds/scenecache/null.lsf"
-printf '\x01\x00\x00\x00\x03\x00\x00\x00\x01\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00' \
-  > "$out/seeds/skincache/one.bwl"
-for target in lwo scenetext scenecache skincache; do
-  sources=("${content[@]}")
-  case $target in
-    scenetext|scenecache) sources+=("${scenes[@]}") ;;
-    skincache) sources+=("${skins[@]}") ;;
-  esac
-  build ${target}_fuzz "$root/tests/fuzz/${target}_fuzz.cpp" "${common[@]}" "${sources[@]}"
-  queue $target -- -max_len=8192 "$out/seeds/$target"
-done
+printf '\x01\x00\x00\xf0\x41\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00\x41\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00' \
+  > "$out/seeds/content/null.lsf"
+printf '\x02\x01\x00\x00\x00\x03\x00\x00\x00\x01\x00\x00\x00\x00\x00\x80\x3f\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x00\x00' \
+  > "$out/seeds/content/one.bwl"
+build content_fuzz "$root/tests/fuzz/content_fuzz.cpp" "${common[@]}" "${content[@]}" "${scenes[@]}" "${skins[@]}"
+queue content -- -max_len=8192 "$out/seeds/content"
 # The script reader of scripted runs, with the DirectInput and Win32
 # stand-ins it pushes its events through.
 mkdir -p "$out/seeds/inputscript"
@@ -204,24 +194,21 @@ build inputscript_fuzz "$root/tests/fuzz/inputscript_fuzz.cpp" "$root"/platform/
   "${sdl[@]}"
 queue inputscript -- -max_len=4096 "$out/seeds/inputscript"
 
-# The physics shape-file reader and its fallback to the model: the engine
-# layer's physics interface over the physics engine (qhull for the hulls) and
-# the object parser, reading through the file layer.
+# The object parser, and the physics shape-file reader with its fallback to
+# the model: the engine layer's physics interface over the physics engine
+# (qhull for the hulls), reading through the file layer.
 physics=("$root"/physics/*/*.cpp "$root"/engine/physworld.cpp "$root"/engine/physbody.cpp
          "$root"/engine/physshape.cpp "$root"/engine/physray.cpp "$root"/engine/physconstraint.cpp
          "${content[@]}")
-mkdir -p "$out/seeds/rbs"
 # One box hull of mass 1 (eight corners at +-0.5).
-printf '\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x04\x00\x00\x00\x00\x80\x3f\x08\x00\x00\x00' > "$out/seeds/rbs/box.rbs"
+printf '\x00\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x04\x00\x00\x00\x00\x80\x3f\x08\x00\x00\x00' > "$out/seeds/model/box.rbs"
 for i in 0 1 2 3 4 5 6 7; do
   for axis in 1 2 4; do
     if (( i & axis )); then printf '\x00\x00\x00\x3f'; else printf '\x00\x00\x00\xbf'; fi
   done
-done >> "$out/seeds/rbs/box.rbs"
-# The object parser's seed: a refused shape file falls back to the model.
-cp "$out/seeds/lwo/triangle.lwo" "$out/seeds/rbs/"
-build rbs_fuzz "$root/tests/fuzz/rbs_fuzz.cpp" "${common[@]}" "${physics[@]}" -lqhull_r
-queue rbs -- -max_len=4096 "$out/seeds/rbs"
+done >> "$out/seeds/model/box.rbs"
+build model_fuzz "$root/tests/fuzz/model_fuzz.cpp" "${common[@]}" "${physics[@]}" -lqhull_r
+queue model -- -max_len=8192 "$out/seeds/model"
 
 # The game's targets link one archive of every library built for fuzzing,
 # the longest build here; HELM_FUZZ_GAME=0 leaves them out.

@@ -31,15 +31,9 @@ void Mix(int periods)
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool started = [] {
-    DSoundTest_SetDirectRender(1);
-    Sound_Init();
-    return Sound_IsOn() != 0;
-  }();
+  static bool started = (DSoundTest_SetDirectRender(1), Sound_Init(), Sound_IsOn() != 0);
   if (!started) abort();
   fuzz::Input input(data, size);
-
-  // The reader alone: format, data chunk, every byte of it.
   WaveFile* wave = nullptr;
   WAVEFORMATEX* format = nullptr;
   WaveChunk riff, chunk;
@@ -47,13 +41,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint8_t buffer[700];
     uint32_t got = 0;
     if (Wave_FindData(wave, &chunk, &riff))
-      while (Wave_Read(wave, sizeof buffer, buffer, &chunk, &got) && got) {
-      }
+      while (Wave_Read(wave, sizeof buffer, buffer, &chunk, &got) && got) {}
     Mem_Free(format);
     Wave_Close(wave);
   }
-
-  // A sound held whole, played looping and as a one-shot.
   if (Sound* whole = Sound_Load("fuzz.wav", 0)) {
     Sound* loop = Sound_PlayLoopInstance(whole, nullptr);
     Sound_PlayOneShot(whole, nullptr);
@@ -62,10 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Sound_Release(loop);
     Sound_Release(whole);
   }
-
-  // The same bytes as a looping stream on disk.
-  FILE* file = SysFile_Open("fuzz-stream.wav", "wb");
-  if (file) {
+  if (FILE* file = SysFile_Open("fuzz-stream.wav", "wb")) {
     fwrite(data, 1, size, file);
     fclose(file);
     if (Sound* stream = Sound_Load("fuzz-stream.wav", SOUND_LOAD_STREAM | SOUND_LOAD_STREAM_LOOPS)) {

@@ -12,8 +12,7 @@ namespace {
 
 constexpr float kDegree = 0.0027777778f * 6.2831855f;
 
-// The scripted ray: a wall at g_wall along every cast (none when negative),
-// with the normal g_normal.
+// The scripted ray: a wall at g_wall along every cast (none when negative), with the normal g_normal.
 float g_wall = -1.0f;
 Vec3 g_normal = {0, 0, 1};
 int g_casts = 0;
@@ -89,8 +88,7 @@ protected:
 
 TEST_F(ChaseCameraTest, ASnappedCameraLagsToATenthShortOfItsGoalNeverPastIt)
 {
-    // Camera lag without speed: only what lies beyond the maximum distances
-    // is taken up.
+    // Camera lag without speed: only what lies beyond the maximum distances is taken up.
     ASSERT_EQ(Load("defaultAngles = 90, 0, 0\ndefaultDistance = 6\ndefaultCamLagPosDistMax = 9, 9, 9\n"
                    "defaultCamLagNegDistMax = 9, 9, 9"),
               1);
@@ -108,11 +106,9 @@ TEST_F(ChaseCameraTest, ASnappedCameraLagsToATenthShortOfItsGoalNeverPastIt)
 TEST_F(ChaseCameraTest, TheRailClosesOnHitsSnapsWhenAskedAndOpensWhenClear)
 {
     Basic("hitDistMultiply = 0.5\nrailHitMoveInSpeed = 2");
-    EXPECT_EQ(camera->distanceLimit, 6.0f);
     // Nothing behind: the limit opens to min(target, 2 x dist x multiplier) = 6.
     Update();
-    EXPECT_EQ(camera->scaledHitDist, 6.0f);
-    EXPECT_EQ(camera->distanceLimit, 6.0f);
+    EXPECT_EQ(std::make_pair(camera->scaledHitDist, camera->distanceLimit), std::make_pair(6.0f, 6.0f));
     // A wall 4 behind: scaled hit 2; the limit moves in at 2 per second.
     g_wall = 4.0f;
     Update();
@@ -147,8 +143,7 @@ TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere
         "slideXDistMultFar = 1\nslideXDistMultClose = 0.25\nslideXDistMultPower = 1\nslideYDistMultFar = 1\n"
         "slideYDistMultClose = 0.25\nslideYDistMultPower = 1\n"
         "rotationSpeeds = 90, 90, 0");
-    // The camera's view direction after frames in which the mode asks for
-    // the angles (degrees) at a high speed, as the modes do every frame.
+    // The view direction after frames in which the mode asks for the angles (degrees) at a high speed.
     auto View = [&](int frames, float x, float y) {
         for (int i = 0; i < frames; ++i) {
             ChaseCamera_SetAngleX(camera, x * kDegree);
@@ -161,8 +156,8 @@ TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere
         Node_GetOrientation(cameraNode, &at, &up);
         return at;
     };
-    // A wall 3 behind the camera, facing it, turned 20 degrees about the
-    // vertical and tilted to face down (s = 1) or up (s = -1).
+    // A wall 3 behind the camera, facing it, turned 20 degrees about the vertical and tilted to face down
+    // (s = 1) or up (s = -1).
     for (float s : {1.0f, -1.0f}) {
         SCOPED_TRACE(s);
         const Vec3 origin = V(0, 0, 0), ahead = V(0, 0, 10);
@@ -173,14 +168,11 @@ TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere
         Vec3 at = View(5, 90, 0);
         EXPECT_NEAR(at.x, 0.0f, 1e-5) << "after a reset no slide before the mode sets its distance";
         EXPECT_NEAR(at.y, 0.0f, 1e-5);
-        // The camera slides along the side the wall faces, at the slide's own
-        // speed (slower the nearer the wall).
+        // The camera slides along the side the wall faces, slower the nearer the wall.
         ChaseCamera_SetSlideMaxDist(camera, 20.0f);
         at = View(10, 90, 0);
-        EXPECT_GT(-s * at.x, 0.04f);
-        EXPECT_LT(-s * at.x, 0.09f);
-        EXPECT_GT(s * at.y, 0.07f);
-        EXPECT_LT(s * at.y, 0.13f);
+        EXPECT_TRUE(-s * at.x > 0.04f && -s * at.x < 0.09f && s * at.y > 0.07f && s * at.y < 0.13f)
+            << at.x << " " << at.y;
         // The wall goes out of sight: the camera may not turn back towards it ...
         g_wall = -1.0f;
         const Vec3 held = View(30, 90 - s * 30, s * 30);
@@ -191,23 +183,6 @@ TEST_F(ChaseCameraTest, AnObstacleWithinReachSlidesTheCameraOffItAndHoldsItThere
         EXPECT_NEAR(at.x, s * 0.433f, 1e-3);
         EXPECT_NEAR(at.y, -s * 0.5f, 1e-3);
     }
-}
-
-TEST_F(ChaseCameraTest, AWallBehindInTheWorldPullsTheLimitIn)
-{
-    Basic("railMoveInSpeed = 100\nrailHitMoveInSpeed = 1000");
-    PhysRay_SetCastFunction(nullptr);
-    PhysBody* wall = PhysBody_Create(phys, 1.0f, 0.0f);
-    Vec3 at = V(0, 0, -4);
-    PhysWorld_AddBody(phys, wall, &at, nullptr, nullptr);
-    PhysContacts_AddBody(wall);
-    Update(3);
-    EXPECT_NEAR(camera->distanceLimit, 3.0f, 1e-3) << "the near side of the ball";
-    EXPECT_NEAR(CameraPosition().z, -3.0f, 0.05f);
-    PhysContacts_RemoveBody(wall);
-    Update();
-    Update();
-    EXPECT_EQ(camera->distanceLimit, 6.0f);
 }
 
 // Tilt and roll turn the view in place at their speeds; the default limits clamp the default angles.
@@ -236,9 +211,8 @@ TEST_F(ChaseCameraTest, TiltAndRollTurnTheViewInPlaceAtTheirSpeeds)
     ASSERT_EQ(Load("defaultAngleMinLimits = 10, -30, -5\ndefaultAngleMaxLimits = 80, 30, 5\n"
                    "defaultAngles = 120, 60, -20"),
               1);
-    EXPECT_NEAR(camera->angles.x, 80.0f * kDegree, 1e-5);
-    EXPECT_NEAR(camera->angles.y, 30.0f * kDegree, 1e-5);
-    EXPECT_NEAR(camera->angles.z, -5.0f * kDegree, 1e-5);
+    const Vec3 clamped = V(80 * kDegree, 30 * kDegree, -5 * kDegree);
+    EXPECT_LT(Vec3_Distance(&camera->angles, &clamped), 1e-5f);
 }
 
 }  // namespace

@@ -48,10 +48,10 @@ TEST_F(EntityAnimTest, PlayRequestsKeepTheirOrderOfTests)
     EXPECT_STREQ(AnimSet_GetCurrentName(Entity_GetAnimSlotValue(record, 0)), "jump");
     // A name the set lacks, or an id past the table: refused, yet the id is current.
     Frame(30);
-    EXPECT_EQ(Entity_PlayAnim(record, 3, 0, 0.5f), 0);
-    EXPECT_EQ(record->animSlots[0].current, 3);
-    EXPECT_EQ(Entity_PlayAnim(record, 9, 0, 0.0f), 0);
-    EXPECT_EQ(record->animSlots[0].current, 9);
+    for (const auto& [id, interval] : {std::pair{3, 0.5f}, {9, 0.0f}}) {
+        EXPECT_EQ(Entity_PlayAnim(record, id, 0, interval), 0);
+        EXPECT_EQ(record->animSlots[0].current, id);
+    }
     // The jump ends: the playing flag clears; a play restarts from the start.
     EXPECT_EQ(Entity_PlayAnim(record, 2, 0, 0.0f), 1);
     EXPECT_TRUE(Entity_TestAnimFlags(record, 0, ANIMSLOT_PLAYING));
@@ -61,74 +61,6 @@ TEST_F(EntityAnimTest, PlayRequestsKeepTheirOrderOfTests)
     EXPECT_EQ(Entity_PlayAnim(record, 0, 1, 0.0f), 1);
     EXPECT_EQ(Entity_PlayAnim(record, 1, 1, 0.0f), 0) << "the hat's set has one animation";
     EXPECT_EQ(Entity_PlayAnim(record, 0, 7, 0.0f), 0);
-}
-
-TEST_F(EntityAnimTest, TheViewMaskShowsOnlyShownSlotsOfItsViews)
-{
-    // Created with mask 1: slot 0 (mask 2) hidden, slot 1 (all) shown.
-    EXPECT_TRUE(Hidden(0));
-    EXPECT_FALSE(Hidden(1));
-    Entity_SetViewMask(record, 2);
-    EXPECT_FALSE(Hidden(0));
-    // A slot that shares a bit but is not shown stays as it is, hidden or not.
-    Entity_SetAnimFlags(record, 1, ANIMSLOT_SHOWN, 0);
-    Entity_SetViewMask(record, 3);
-    EXPECT_FALSE(Hidden(1));
-    Node_SetFlags(Entity_GetAnimObject(record, 1), NODE_HIDDEN, 1);
-    Entity_SetViewMask(record, 2);
-    EXPECT_TRUE(Hidden(1));
-    // An unchanged mask does nothing.
-    Node_SetFlags(Entity_GetAnimObject(record, 0), NODE_HIDDEN, 1);
-    Entity_SetViewMask(record, 2);
-    EXPECT_TRUE(Hidden(0));
-    Entity_ShowAnimSlots(record, 1);
-    EXPECT_FALSE(Hidden(0));
-    EXPECT_FALSE(Hidden(1));
-}
-
-TEST_F(EntityAnimTest, TheNameCacheSharesEqualTablesOnly)
-{
-    static const char* const kA[] = {"stand", "walk"};
-    static const char* const kB[] = {"stand", "walk"};      // other pointers, same names
-    static const char* const kC[] = {"walk", "stand"};      // same hash sum, other names in order
-    static const char* const kD[] = {"stand", "walk", "x"};
-    EXPECT_EQ(ControlDataCache_Count(), 0u);
-    ASSERT_EQ(ControlDataCache_Acquire(kA, 2, record, 0), 1);
-    EXPECT_EQ(ControlDataCache_Acquire(kD, 3, record, 0), 0) << "the slot has a table";
-    ASSERT_EQ(ControlDataCache_Acquire(kB, 2, record, 1), 1);
-    EXPECT_EQ(record->animSlots[0].names, record->animSlots[1].names);
-    EXPECT_EQ(ControlDataCache_Count(), 1u);
-    EXPECT_NE(record->animSlots[0].names, (const char* const*)kA) << "a copy";
-
-    // A second entity with other tables of equal hash sums gets entries of its own.
-    EntityRecord other{};
-    EntityAnimSlot slots[2] = {};
-    other.animSlots = slots;
-    other.animSlotCount = 2;
-    ASSERT_EQ(ControlDataCache_Acquire(kC, 2, &other, 0), 1);
-    ASSERT_EQ(ControlDataCache_Acquire(kD, 3, &other, 1), 1);
-    EXPECT_EQ(ControlDataCache_Count(), 3u);
-    EXPECT_NE(slots[0].names, record->animSlots[0].names);
-    EXPECT_STREQ(slots[0].names[0], "walk");
-    // Freed at the last release; the last entry moves into its place.
-    ControlDataCache_Release(record->animSlots[0].names);
-    EXPECT_EQ(ControlDataCache_Count(), 3u);
-    ControlDataCache_Release(record->animSlots[1].names);
-    record->animSlots[0].names = record->animSlots[1].names = nullptr;
-    EXPECT_EQ(ControlDataCache_Count(), 2u);
-    EXPECT_STREQ(slots[1].names[2], "x");
-    ControlDataCache_Clear();
-    EXPECT_EQ(ControlDataCache_Count(), 0u);
-}
-
-TEST_F(EntityAnimTest, TheEntityDestructorReleasesItsTables)
-{
-    static const char* const kA[] = {"stand", "walk"};
-    ASSERT_EQ(ControlDataCache_Acquire(kA, 2, record, 0), 1);
-    EXPECT_EQ(ControlDataCache_Count(), 1u);
-    Object_Destroy(hero);
-    EXPECT_EQ(ControlDataCache_Count(), 0u);
-    EXPECT_EQ(EntitySystem_Get()->saved[0], nullptr) << "the saved record goes with it";
 }
 
 }  // namespace

@@ -1,11 +1,6 @@
-// Set-up of the entity and level-object tests: the game's records (GameTest),
-// the content layer's nodes, scenes (nodes only: no device), triggers and
-// animation sets, the physics world with its pick list, the object world
-// with its callback registry, templates and collision dispatch, the level
-// session, and the entity system, projectile registry and shared hit-mode
-// record as a level state sets them up. Configurations are compiled with the
-// configuration compiler; scenes and animation sets come from tools_lib's
-// writers. A recording fake control mode stands in for the real ones.
+// Set-up of the entity and level-object tests: the modules of entity_modules.h over the game's records, configurations
+// compiled by the configuration compiler, scenes and animation sets from tools_lib's writers, and a recording fake
+// control mode in place of the real ones.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,31 +13,16 @@
 #include "app/cache.h"
 #include "common/list.h"
 #include "common/memory.h"
-#include "engine/animset.h"
-#include "engine/callbacks.h"
-#include "engine/node.h"
-#include "engine/objectcollision.h"
 #include "engine/objectscene.h"
-#include "engine/objecttemplate.h"
-#include "engine/objectworld.h"
 #include "engine/physbody.h"
-#include "engine/physray.h"
-#include "engine/physworld.h"
-#include "physics/dynamics/events.h"
-#include "physics/dynamics/rigid_body.h"
-#include "engine/scene.h"
-#include "engine/trigger.h"
+#include "entity_modules.h"
 #include "game/control_mode.h"
-#include "game/entity.h"
 #include "game/entity_anim.h"
 #include "game/game_log.h"
-#include "game/hit_mode_object.h"
-#include "game/level_session.h"
-#include "game/projectile.h"
-#include "entity_modules.h"
 #include "game_fixture.h"
+#include "physics/dynamics/events.h"
+#include "physics/dynamics/rigid_body.h"
 #include "tools/lib/atfwrite.h"
-#include "tools/lib/lwswrite.h"
 
 namespace entitytest {
 
@@ -52,19 +32,22 @@ inline Vec3 V(float x, float y, float z) { return Vec3{x, y, z}; }
 inline std::vector<std::string> g_log;
 inline void CaptureLog(const char* line) { g_log.push_back(line); }
 
-// The recording fake control mode: every slot call is appended to g_calls
-// ("load 0", "rules", "route", "update", "restart 1", "collision", ...), with
-// the input record the slot saw.
+// The recording fake control mode: every slot call is appended to g_calls ("load 0", "rules", "route",
+// "update", "restart 1", "collision", ...), with the input record the rules and update slots saw.
 inline std::vector<std::string> g_calls;
 inline std::vector<PlayerInputRecord> g_inputs;
 // "<slot>@<player number>" of the rules, route and update slots.
 inline std::vector<std::string> g_trace;
-inline void Trace(const char* slot, const EntityRecord* r) { g_trace.push_back(std::string(slot) + "@" + std::to_string(r->player)); }
+inline void Traced(const char* slot, const EntityRecord* r, const PlayerInputRecord* input)
+{
+    g_calls.push_back(slot);
+    g_trace.push_back(std::string(slot) + "@" + std::to_string(r->player));
+    if (input) g_inputs.push_back(*input);
+}
 // What the route slot writes into the input record.
 inline float g_routeStickX = 0.0f;
 // Called by the update slot when set.
 inline void (*g_onUpdate)(Object*, EntityRecord*, PlayerInputRecord*) = nullptr;
-inline void (*g_onCollision)(Object*, EntityRecord*, Object*, uint32_t) = nullptr;
 
 struct FakeModeData {
     uint32_t loads;
@@ -78,27 +61,15 @@ inline void FakeLoad(ConfigNode*, void* data, EntityRecord*, Object*, int32_t pa
 }
 inline void FakeUpdate(Object* o, EntityRecord* r, PlayerInputRecord* input)
 {
-    g_calls.push_back("update");
-    Trace("update", r);
-    g_inputs.push_back(*input);
+    Traced("update", r, input);
     if (g_onUpdate) g_onUpdate(o, r, input);
 }
 inline void FakeRestart(Object*, EntityRecord*, int32_t use) { g_calls.push_back("restart " + std::to_string(use)); }
-inline void FakeRules(Object*, EntityRecord* r, PlayerInputRecord* input)
-{
-    g_calls.push_back("rules");
-    Trace("rules", r);
-    g_inputs.push_back(*input);
-}
-inline void FakeCollision(Object* o, EntityRecord* r, Object* other, uint32_t side)
-{
-    g_calls.push_back("collision");
-    if (g_onCollision) g_onCollision(o, r, other, side);
-}
+inline void FakeRules(Object*, EntityRecord* r, PlayerInputRecord* input) { Traced("rules", r, input); }
+inline void FakeCollision(Object*, EntityRecord*, Object*, uint32_t) { g_calls.push_back("collision"); }
 inline void FakeRoute(Object*, EntityRecord* r, PlayerInputRecord* input)
 {
-    g_calls.push_back("route");
-    Trace("route", r);
+    Traced("route", r, nullptr);
     input->stickX = g_routeStickX;
 }
 inline void FakeFree(EntityRecord*) { g_calls.push_back("free"); }
@@ -108,9 +79,7 @@ inline void FakeDetach(EntityRecord* r)
     memset(((FakeModeData*)r->modeData)->held, 0, sizeof(FakeModeData::held));
 }
 
-// Mode rows of the fake: MODE_MAN with every slot, MODE_FLITTER without a
-// route slot (a player or scene entity that reads pads), MODE_THRUSTING with
-// nothing registered.
+// MODE_MAN with every fake slot, MODE_FLITTER without a route slot (it reads pads), the others with none.
 inline void RegisterFakeModes()
 {
     ControlModeSlots all = {FakeLoad,  FakeUpdate, FakeRestart, FakeRules,   FakeCollision,
@@ -125,15 +94,7 @@ inline void RegisterFakeModes()
 
 inline LwsWriterItem Item(const char* name, Vec3 p, float heading = 0.0f)
 {
-    LwsWriterItem item;
-    item.name = name;
-    LwsWriterKey k;
-    k.position[0] = p.x;
-    k.position[1] = p.y;
-    k.position[2] = p.z;
-    k.rotation[0] = heading;
-    item.keys.push_back(k);
-    return item;
+    return gametest::SceneItem(name, p.x, p.y, p.z, heading);
 }
 
 }  // namespace entitytest
@@ -150,7 +111,6 @@ protected:
         g_log.clear();
         g_routeStickX = 0.0f;
         g_onUpdate = nullptr;
-        g_onCollision = nullptr;
         GameLog_SetSink(CaptureLog);
         RegisterFakeModes();
         ASSERT_EQ(EntityModules_Start(&modules), 1);
@@ -188,8 +148,7 @@ protected:
         WriteConfig(path, "Object {\n Description {\n" + keys + "\n }\n}\n");
     }
 
-    // A nodes-only scene of one item "Root" (or the items given) lasting
-    // `seconds`.
+    // A nodes-only scene of one item "Root" (or the items given) lasting `seconds`.
     void WriteScene(const std::string& path, float seconds, std::vector<LwsWriterItem> items = {},
                     bool camera = false)
     {
@@ -271,11 +230,9 @@ protected:
         Level_SetNumViewports(count);
     }
 
-    // The level's unload and the next level's content load, in the level
-    // state's order, as far as entities and level objects take part:
-    // projectiles first, then the entities (player records kept), the level's
-    // objects, the shared lists, a new physics world, then everything again;
-    // `props`, when given, places the next level's props before its
+    // The level's unload and the next level's content load, in the level state's order, as far as entities and level
+    // objects take part: projectiles first, then the entities (player records kept), the level's objects, the shared
+    // lists, a new physics world, then everything again; `props`, when given, places the next level's props before its
     // entities are made.
     void ReloadLevel(const char* scene, const std::function<void()>& props = {})
     {

@@ -1,11 +1,8 @@
-// The modules a level state starts for its entities and level objects, in its
-// order, over the game's records (the file layer, configurations, text tables
-// and the sound bank already started): nodes, scenes (nodes only: no
-// device), triggers and animation sets, the physics world with its pick list
-// (groups 1..4 all colliding with each other), the object world with its
-// callback registry, templates and collision dispatch, the level session,
-// and the entity system, projectile registry and pool and the shared
-// hit-mode record, with an object pool as the level's object list. Shared
+// The modules a level state starts for its entities and level objects, in its order, over the game's records (the file
+// layer, configurations, text tables and the sound bank already started): nodes, scenes (nodes only: no device),
+// triggers and animation sets, the physics world with its pick list (groups 1..4 all colliding with each other), the
+// object world with its callback registry, templates and collision dispatch, the level session, and the entity system,
+// projectile registry and pool and the shared hit-mode record, with an object pool as the level's object list. Shared
 // by the tests and the benchmark.
 #pragma once
 

@@ -1,9 +1,7 @@
-// Shared set-up of the game's tests: each test runs in a folder of its own
-// (tests run in parallel processes) with the engine's file table, the file
-// layer, configurations, text tables and the sound bank in place, and the
-// game's records put back to their start-up state. Data files are written
-// into "data/" (the data layer's "DATA\"), configurations compiled there
-// with the configuration compiler.
+// Shared set-up of the game's tests: each test runs in a folder of its own (tests run in parallel processes) with the
+// engine's file table, the file layer, configurations, text tables and the sound bank in place, and the game's records
+// put back to their start-up state. Data files are written into "data/" (the data layer's "DATA\"), configurations
+// compiled there with the configuration compiler.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -30,8 +28,9 @@
 #include "game/state_hooks.h"
 #include "gfx/core/engine.h"
 #include "platform/win32/path.h"
-#include "tools/lib/cfgc.h"
 #include "tests/test_env.h"
+#include "tools/lib/cfgc.h"
+#include "tools/lib/lwswrite.h"
 
 namespace gametest {
 
@@ -70,14 +69,22 @@ inline void WriteData(const std::string& name, const std::string& bytes)
     Write(path, bytes);
 }
 
-// Compiles a configuration written in the compiler's text form and puts it
-// where Config_Open finds the source name.
+// Compiles a configuration written in the compiler's text form and puts it where Config_Open finds the source name.
 inline void WriteConfig(const char* sourceName, const std::string& text)
 {
     std::vector<uint8_t> bytes;
     CfgcError error;
     ASSERT_EQ(Cfgc_Compile(text.data(), text.size(), &bytes, &error), 1) << error.line << ": " << error.message;
     Write("data/" + Cfgc_OutputPath(sourceName), std::string(bytes.begin(), bytes.end()));
+}
+
+// A scene item (a null unless its kind is changed) with one key at the position, turned about y.
+inline LwsWriterItem SceneItem(const char* name, float x = 0, float y = 0, float z = 0, float heading = 0)
+{
+    LwsWriterItem item;
+    item.name = name;
+    item.keys.push_back(LwsWriterKey{0, {x, y, z}, {heading, 0, 0}});
+    return item;
 }
 
 }  // namespace gametest
@@ -121,10 +128,7 @@ protected:
     static void ResetGame() { gametest::ResetGame(); }
     static void Write(const std::string& path, const std::string& bytes) { gametest::Write(path, bytes); }
     static void WriteData(const std::string& name, const std::string& bytes) { gametest::WriteData(name, bytes); }
-    static void WriteConfig(const char* sourceName, const std::string& text)
-    {
-        gametest::WriteConfig(sourceName, text);
-    }
+    static void WriteConfig(const char* name, const std::string& text) { gametest::WriteConfig(name, text); }
 
     std::filesystem::path folder_;
 };

@@ -99,8 +99,7 @@ TEST_F(HitModeTest, HitsNeedSpeedTypeAndAnIdleActiveProp)
     EXPECT_EQ(HitModeObject_GetRecord(PropAt(V(6, 0, 5)))->groupHash, ObjectEvent_GroupHash("GRP_Bin_01"));
     Object* plate = PropAt(V(0, 0, 5));
     Object* coin = PropAt(V(3, 0, 5));
-    ASSERT_NE(plate, nullptr);
-    ASSERT_NE(coin, nullptr);
+    ASSERT_TRUE(plate && coin);
     EXPECT_EQ(HitModeObject_TestHit(plate, 2.0f, 1, 4), 0) << "exactly the threshold";
     EXPECT_EQ(HitModeObject_TestHit(plate, 3.0f, 1, 3), 0) << "a disjoint hit mask";
     EXPECT_EQ(HitModeObject_TestHit(nullptr, 3.0f, 1, 4), 0);
@@ -112,11 +111,19 @@ TEST_F(HitModeTest, HitsNeedSpeedTypeAndAnIdleActiveProp)
     EXPECT_EQ(HitModeObject_GetAnimIndex(plate), 1);
     // Option 512: the hit deactivates; a pending request blocks a second hit.
     EXPECT_EQ(HitModeObject_TestHit(coin, 0.0f, 1, 1), 1);
-    EXPECT_FALSE(State(coin) & HITSTATE_ACTIVE);
-    EXPECT_FALSE(State(coin) & HITSTATE_IN_WORLD);
+    EXPECT_FALSE(State(coin) & (HITSTATE_ACTIVE | HITSTATE_IN_WORLD));
     EXPECT_EQ(HitModeObject_TestHit(coin, 0.0f, 1, 1), 0);
     HitModeObject_SetStateBits(coin, HITSTATE_ACTIVE | HITSTATE_ACTIVATE_REQUEST, 1);
     EXPECT_EQ(HitModeObject_TestHit(coin, 0.0f, 1, 1), 0) << "a pending request";
+    // The restart event puts a prop back: in the world, its first animation, its start values.
+    HitModeObject_PlayIndex(plate, 2, 1, 0);
+    HitModeObject_GetRecord(plate)->values[0] = 7.0f;
+    HitModeObject_SetStateBits(coin, HITSTATE_ACTIVE | HITSTATE_IN_WORLD | HITSTATE_ACTIVATE_REQUEST, 0);
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+    Update();
+    EXPECT_EQ(State(coin) & (HITSTATE_ACTIVE | HITSTATE_IN_WORLD), (uint32_t)(HITSTATE_ACTIVE | HITSTATE_IN_WORLD));
+    EXPECT_EQ(HitModeObject_GetAnimIndex(plate), 0);
+    EXPECT_EQ(HitModeObject_GetValue(plate, 0), 0.0f);
 }
 
 TEST_F(HitModeTest, TargetsAreTriggeredThroughTheQueue)
@@ -141,9 +148,8 @@ TEST_F(HitModeTest, TargetsAreTriggeredThroughTheQueue)
     EXPECT_EQ(ObjectEvent_GetCount(), 2u);
     Update();
     EXPECT_EQ(ObjectEvent_GetCount(), 0u) << "every live prop saw each once";
-    EXPECT_TRUE(State(door) & HITSTATE_ACTIVE);
-    EXPECT_TRUE(State(door) & HITSTATE_IN_WORLD);
-    EXPECT_TRUE(State(door) & HITSTATE_EVENT_ACTIVATED);
+    const uint32_t activated = HITSTATE_ACTIVE | HITSTATE_IN_WORLD | HITSTATE_EVENT_ACTIVATED;
+    EXPECT_EQ(State(door) & activated, activated);
     EXPECT_FALSE(door->node->flags & NODE_HIDDEN);
     Update(20);
     EXPECT_FALSE(State(lamp) & HITSTATE_ACTIVE) << "deactivated when its animation ended";
@@ -152,12 +158,10 @@ TEST_F(HitModeTest, TargetsAreTriggeredThroughTheQueue)
     HitModeObject_SetState(lamp, 0);
     ASSERT_EQ(HitModeObject_TestHit(lever, 1.0f, 1, 1), 1);
     Update();
-    EXPECT_TRUE(State(lamp) & HITSTATE_HIDDEN);
-    EXPECT_TRUE(lamp->node->flags & NODE_HIDDEN);
+    EXPECT_TRUE((State(lamp) & HITSTATE_HIDDEN) && (lamp->node->flags & NODE_HIDDEN));
     ObjectEvent_Queue(ObjectEvent_GroupHash("LAMPS"), OBJECT_EVENT_HIDE, 0, 1);
     Update();
-    EXPECT_FALSE(State(lamp) & HITSTATE_HIDDEN);
-    EXPECT_FALSE(lamp->node->flags & NODE_HIDDEN);
+    EXPECT_FALSE((State(lamp) & HITSTATE_HIDDEN) || (lamp->node->flags & NODE_HIDDEN));
     // The late switch triggers only when its animation ends: the doors close then.
     ASSERT_EQ(HitModeObject_TestHit(late, 1.0f, 3, 1), 1);
     EXPECT_TRUE(State(late) & HITSTATE_TRIGGER_PENDING);
@@ -186,8 +190,7 @@ TEST_F(HitModeTest, TheQueueReachesEveryLivePropOnceAndOnlyThisLevel)
     Update();
     EXPECT_TRUE(State(far) & HITSTATE_CLIPPED);
     EXPECT_EQ(ObjectEvent_GetCount(), 0u) << "the clipped box counted its visit";
-    EXPECT_TRUE(State(PropAt(V(0, 0, 1))) & HITSTATE_ACTIVE);
-    EXPECT_TRUE(State(PropAt(V(0, 0, 2))) & HITSTATE_ACTIVE);
+    EXPECT_TRUE(State(PropAt(V(0, 0, 1))) & State(PropAt(V(0, 0, 2))) & HITSTATE_ACTIVE);
     // Messages "<command> <player, 0 the default> activate|deactivate <groups>" queue one event per group.
     const char* messages[][5] = {{"m", "0", "deactivate", "BOXES", "LAMPS"}, {"m", "3", "activate", "BOXES", nullptr},
                                  {"m", "1", "toggle", "BOXES", nullptr}, {"m", nullptr, "activate", "BOXES", nullptr}};
@@ -205,7 +208,6 @@ TEST_F(HitModeTest, TheQueueReachesEveryLivePropOnceAndOnlyThisLevel)
 
 TEST_F(HitModeTest, AnEntryQueuedDuringTheWalkIsSeenByEveryPropOnce)
 {
-    // Three lamps; the middle one's deferred trigger queues during the walk.
     WriteProp("Lamp", "StringVal1 = LAMPS\n StringVal2 = FLAGS\n BoolVal1 = TRUE\n BoolVal2 = TRUE\n BoolVal22 = TRUE\n"
                       " FPVal0 = -1",
               "NOVISUAL");
@@ -214,32 +216,12 @@ TEST_F(HitModeTest, AnEntryQueuedDuringTheWalkIsSeenByEveryPropOnce)
     Object* lamp = PropAt(V(0, 0, 1));
     ASSERT_EQ(HitModeObject_TestHit(lamp, 1.0f, 1, 1), 1);
     // Without an animation the lamp's "animation" has ended at its next update.
-    Update();
-    Update();
+    Update(2);
     EXPECT_EQ(ObjectEvent_GetCount(), 0u);
     int active = 0;
     for (Object* o : Props())
         if (o != lamp && (State(o) & HITSTATE_ACTIVE)) active++;
     EXPECT_EQ(active, 3);
-}
-
-TEST_F(HitModeTest, DeactivationKeepsOnlyItsFourBitsAndReleasesWatchers)
-{
-    ASSERT_NO_FATAL_FAILURE(Hero());
-    WriteProp("Gate", "U32Val0 = 1");
-    Place({Item("Gate", V(0, 0, 1))});
-    Object* gate = PropAt(V(0, 0, 1));
-    HitModeObject_PlayIndex(gate, 0, 1, 1);
-    EXPECT_TRUE(State(gate) & HITSTATE_WATCHED);
-    Camera();
-    Update();
-    EntityRecord* hero = Entity_GetRecord(Level_GetPlayerEntity(0));
-    EXPECT_TRUE(Entity_TestFlags(hero, ENTITY_FROZEN)) << "held by a freeze";
-    HitModeRecord* r = HitModeObject_GetRecord(gate);
-    r->state |= 0xFFFF;
-    HitModeObject_Deactivate(gate, r);
-    EXPECT_EQ(r->state & 0xFFFF, (uint32_t)(HITSTATE_FINISHED | HITSTATE_HIDDEN | HITSTATE_CLIPPED));
-    EXPECT_FALSE(Entity_TestFlags(hero, ENTITY_FROZEN));
 }
 
 TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
@@ -254,7 +236,6 @@ TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
                   "Props\\Show");
         Place({Item(name.c_str(), V(0, 0, byFlag ? 7.0f : 6.0f))});
         Object* show = PropAt(V(0, 0, byFlag ? 7.0f : 6.0f));
-        ASSERT_NE(show, nullptr);
         Level_SetFlags(LEVEL_SKIP_PHYSICS, 0);
         ASSERT_EQ(HitModeObject_PlayIndex(show, 1, 1, 1), 1);
         Update();
@@ -274,6 +255,16 @@ TEST_F(HitModeTest, ACutSceneMovesTheWatchersCameraHoldsThemAndMayBeSkipped)
         EXPECT_FALSE(State(show) & HITSTATE_WATCHED);
         Update();
     }
+    // A deactivation releases the watchers too, and keeps only its four bits.
+    Object* show = PropAt(V(0, 0, 6));
+    ASSERT_EQ(HitModeObject_PlayIndex(show, 1, 1, 1), 1);
+    Update();
+    ASSERT_TRUE(Entity_TestFlags(hero, ENTITY_FROZEN));
+    HitModeRecord* r = HitModeObject_GetRecord(show);
+    r->state |= 0xFFFF;
+    HitModeObject_Deactivate(show, r);
+    EXPECT_EQ(r->state & 0xFFFF, (uint32_t)(HITSTATE_FINISHED | HITSTATE_HIDDEN | HITSTATE_CLIPPED));
+    EXPECT_FALSE(Entity_TestFlags(hero, ENTITY_FROZEN));
 }
 
 TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
@@ -281,12 +272,9 @@ TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
     WriteConfig("HitModeObject.cfg", "HitModeObject {\n objectUnclippedDist = 5\n objectClippedDist = 10\n"
                                      " objectVerticalClippedDist = 2\n visualClipDist = 20\n}\n");
     HitModeObject_LoadConfig();
-    float unclipped, clipped, vertical, visual;
-    HitModeObject_GetClipDistances(&unclipped, &clipped, &vertical, &visual);
-    EXPECT_EQ(unclipped, 25.0f);
-    EXPECT_EQ(clipped, 100.0f);
-    EXPECT_EQ(vertical, 2.0f);
-    EXPECT_EQ(visual, 400.0f);
+    float d[4];
+    HitModeObject_GetClipDistances(&d[0], &d[1], &d[2], &d[3]);
+    EXPECT_EQ(std::vector<float>(d, d + 4), std::vector<float>({25, 100, 2, 400}));
     SetPlayers({1});
     WriteProp("Post", "BoolVal12 = TRUE");
     WriteProp("Pole", "");
@@ -294,8 +282,7 @@ TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
     Object* post = PropAt(V(0, 0, 0));
     Object* pole = PropAt(V(0, 0, 1));
     Node* camera = Camera();
-    // A clipped prop leaves the world; within the visual distance its
-    // visibility is still refreshed (from its hidden bit), so it stays drawn.
+    // A clipped prop leaves the world; within the visual distance its visibility is still refreshed.
     struct Case {
         Vec3 camera;
         bool clipped;
@@ -318,48 +305,6 @@ TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
         EXPECT_FALSE(State(pole) & HITSTATE_CLIPPED) << "without BoolVal12 never clipped";
     }
     EXPECT_EQ(HitModeObject_TestHit(post, 1.0f, 1, 1), 1);
-}
-
-TEST_F(HitModeTest, BodilessPropsAreCollectedByProximity)
-{
-    ASSERT_NO_FATAL_FAILURE(Hero());
-    Object* hero = Level_GetPlayerEntity(0);
-    WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n BoolVal10 = TRUE", "NOVISUAL");
-    Place({Item("Coin", V(0, 0.5f, 0.9f)), Item("Coin", V(0, 0.5f, 3))});
-    static Object* collected[4];
-    static int count;
-    count = 0;
-    g_onCollision = [](Object*, EntityRecord*, Object* other, uint32_t) {
-        // No event is under way during proximity collection.
-        EXPECT_EQ(ObjectCollision_GetEventType(), 0u);
-        EXPECT_EQ(ObjectCollision_InContact(), 0u);
-        if (HitModeObject_TestHit(other, 1.0f, 1, 1) && count < 4) collected[count++] = other;
-    };
-    Vec3 at = V(0, 0.5f, 0);
-    PhysBody_SetPosition(hero->body, &at);
-    Update();
-    ASSERT_EQ(count, 1);
-    EXPECT_EQ(collected[0], PropAt(V(0, 0.5f, 0.9f)));
-    EXPECT_FALSE(State(collected[0]) & HITSTATE_ACTIVE);
-    Update();
-    EXPECT_EQ(count, 1);
-}
-
-TEST_F(HitModeTest, TheRestartEventResetsAProp)
-{
-    WriteProp("Crate", "BoolVal10 = TRUE\n FPVal0 = -1\n FPVal1 = 3");
-    Place({Item("Crate", V(2, 0, 2))});
-    Object* crate = PropAt(V(2, 0, 2));
-    HitModeObject_GetRecord(crate)->values[0] = 7.0f;
-    ASSERT_EQ(HitModeObject_TestHit(crate, 0.0f, 1, 1), 1);
-    EXPECT_FALSE(State(crate) & HITSTATE_ACTIVE);
-    HitModeObject_PlayIndex(crate, 2, 1, 0);
-    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
-    Update();
-    EXPECT_TRUE(State(crate) & HITSTATE_ACTIVE);
-    EXPECT_TRUE(State(crate) & HITSTATE_IN_WORLD);
-    EXPECT_EQ(HitModeObject_GetAnimIndex(crate), 0);
-    EXPECT_EQ(HitModeObject_GetValue(crate, 0), 3.0f) << "values back to their start";
 }
 
 // Collision areas: strict windows, the lower-numbered area decides, kinds and animation bits filter.

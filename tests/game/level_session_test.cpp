@@ -36,18 +36,14 @@ TEST_F(LevelSessionTest, PlayerIndicesBeyondTheSessionOrMaxPlayersReadZeroAndWri
         Player_SetWorldFov(p, 2.0f);
         Player_SetViewportIndex(p, 1);
         Level_SetPlayerEntity(p, (Object*)&v);
-        EXPECT_EQ(Player_GetInputRecord(p), nullptr);
-        EXPECT_EQ(Player_GetHudState(p), 0u);
-        EXPECT_EQ(Player_GetUserWord(p), nullptr);
-        EXPECT_EQ(Player_GetHudFov(p), 0.0f);
-        EXPECT_EQ(Level_GetPlayerEntity(p), nullptr);
-        EXPECT_EQ(Player_GetViewportIndex(p, &dummy), 0);
+        EXPECT_FALSE(Player_GetInputRecord(p) || Player_GetHudState(p) || Player_GetUserWord(p) ||
+                     Player_GetHudFov(p) != 0.0f || Level_GetPlayerEntity(p) || Player_GetViewportIndex(p, &dummy))
+            << p;
     }
     EXPECT_EQ(memcmp(&before, Level_GetSession(), sizeof before), 0);
     Game_SetMaxPlayers(2);  // GameMaxPlayers bounds them too
     Player_SetHudState(2, 5);
     EXPECT_EQ(Player_GetHudState(2), 0u);
-
     // The second per-player word holds a pointer whole.
     Player_SetUserWord(1, &v);
     EXPECT_EQ(Player_GetUserWord(1), &v);
@@ -98,10 +94,9 @@ TEST_F(LevelSessionTest, DevicesGoToSlotsByJoystickCountKeyboardAndMaxPlayers)
         DInputTest_DetachAll();
     }
     // The control of action 4 in the default layout does action 5 in preset 1 and 6 in preset 2.
-    EXPECT_EQ(Binding_FindInPreset(1, 4), 5);
-    EXPECT_EQ(Binding_FindInPreset(2, 7), 5);
-    EXPECT_EQ(Binding_FindInPreset(3, 4), -1);
-    EXPECT_EQ(Binding_FindInPreset(1, 14), -1);
+    EXPECT_EQ(std::vector<int>({Binding_FindInPreset(1, 4), Binding_FindInPreset(2, 7), Binding_FindInPreset(3, 4),
+                                Binding_FindInPreset(1, 14)}),
+              std::vector<int>({5, 5, -1, -1}));
     EXPECT_EQ(Binding_GetController(14, 0) + Binding_GetKeyboard(9, 0, 0) + Binding_GetKeyboard(0, 0, 3), 0);
     Player_SetControlPreset(9, 0);  // no such slot, no such preset: ignored
     Player_SetControlPreset(0, 3);

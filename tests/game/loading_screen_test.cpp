@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "game_fixture.h"
 
 namespace {
@@ -28,10 +30,10 @@ TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAZeroDataSizeDrawsNoneAndTheI
     LoadingScreen* l = LoadingScreen_Get();
     static int sprite;  // any non-null sprite stands for a loaded bar
     l->bar = (Sprite*)&sprite;
-    l->barPos[0] = 100;
-    l->barPos[1] = 400;
-    l->barSize[0] = 400;
-    l->barSize[1] = 10;
+    auto Place = [&](float x, float y, float w, float h) {
+        l->barPos[0] = x, l->barPos[1] = y, l->barSize[0] = w, l->barSize[1] = h;
+    };
+    Place(100, 400, 400, 10);
     l->dataSize[2] = 1000;
     l->type = 2;
     float widths[4];
@@ -39,33 +41,24 @@ TEST_F(LoadingScreenTest, TheBarNeverPassesItsWidthAZeroDataSizeDrawsNoneAndTheI
     EXPECT_FLOAT_EQ(widths[0], 120.0f);
     EXPECT_FLOAT_EQ(widths[2], 360.0f);
     EXPECT_FLOAT_EQ(widths[3], 400.0f);
-    EXPECT_FLOAT_EQ(LoadingScreen_Advance(1e9f).bar[2], 400.0f);
-    EXPECT_FLOAT_EQ(LoadingScreen_Advance(-50.0f).bar[2], 400.0f);
-
+    EXPECT_EQ(LoadingScreen_Advance(1e9f).bar[2], 400.0f);
+    EXPECT_EQ(LoadingScreen_Advance(-50.0f).bar[2], 400.0f);
     l->counter = 0;
     l->type = 1;  // DataSize 0
-    LoadingLayout layout = LoadingScreen_Advance(300.0f);
-    EXPECT_EQ(layout.bar[2], 0.0f);
-    EXPECT_EQ(layout.pieceCount, 0);
+    EXPECT_EQ(LoadingScreen_Advance(300.0f).bar[2], 0.0f);
     l->type = 9;  // no such type: no size
     EXPECT_EQ(LoadingScreen_Advance(300.0f).bar[2], 0.0f);
     l->bar = nullptr;
 
     // The indicator's pieces wrap inside the bar; a bar too narrow for one has none.
     l->indicator = (Sprite*)&sprite;
-    l->barPos[0] = 50;
-    l->barPos[1] = 20;
-    l->barSize[0] = 108;
-    l->barSize[1] = 6;
+    Place(50, 20, 108, 6);
     for (float bytes : {0.0f, 700.0f, 1.0e6f, 3.0e9f}) {
         LoadingLayout layout = LoadingScreen_Advance(bytes);
         ASSERT_EQ(layout.pieceCount, LOADING_PIECES);
         for (const float* p : layout.pieces) {
-            EXPECT_GE(p[0], 50.0f);
-            EXPECT_LT(p[0], 150.0f);
-            EXPECT_EQ(p[1], 19.0f);
-            EXPECT_EQ(p[2], 8.0f);
-            EXPECT_EQ(p[3], 7.0f);
+            EXPECT_TRUE(p[0] >= 50.0f && p[0] < 150.0f) << p[0];
+            EXPECT_EQ(std::vector<float>(p + 1, p + 4), std::vector<float>({19, 8, 7}));
         }
     }
     for (float narrow : {8.0f, 8.5f, 0.0f, -20.0f}) {
@@ -126,8 +119,7 @@ TEST_F(LoadingScreenDrawTest, ALoadDrawsFramesWithTheBarButNeverInsideAnOpenCame
         l->counter = 0.0f;
         l->drawn = 0;
         LoadProgress_AddBytes(250);
-        EXPECT_EQ(l->drawn, 1u);
-        EXPECT_FLOAT_EQ(l->counter, 250.0f);
+        EXPECT_EQ(std::make_pair(l->drawn, l->counter), std::make_pair(1u, 250.0f));
         // A quarter of the bar in the bar's colour, the rest the loading image.
         EXPECT_LE(capture::Distance(capture::Pixel(150, 410), 0xFF0000), 8);
         EXPECT_LE(capture::Distance(capture::Pixel(300, 410), 0x00FF00), 8);

@@ -32,12 +32,17 @@ void FixedTime(char* date, uint32_t* ms)
 }
 
 size_t ShortWrite(const void* data, size_t size, void* file) { return fwrite(data, 1, size / 2, (FILE*)file); }
-
 int NoCards(char*) { return 0; }
 int RefuseChanges(const char*) { return 0; }
 
 constexpr uint8_t kKeyDelete = 0x9D;  // player 0's action 6 (Right Ctrl)
 
+// The bytes with one bit pattern flipped at the offset.
+std::string Flip(std::string bytes, size_t at, char bits)
+{
+    bytes[at] ^= bits;
+    return bytes;
+}
 
 GameState* RootUpdate(GameState* self, float)
 {
@@ -94,11 +99,7 @@ protected:
     {
         for (float t = 0; t < seconds; t += kDt) Frame({});
     }
-    static void Press(uint8_t key)
-    {
-        Frame({key});
-        Frame({});
-    }
+    static void Press(uint8_t key) { Frame({key}), Frame({}); }
     // Frames until the message changes from its current text; the seconds taken.
     static float WaitForChange(float limit = 10.0f)
     {
@@ -121,8 +122,7 @@ protected:
         ASSERT_EQ(Ui()->messageFade, MEMCARD_MESSAGE_FADE);
     }
 
-    // From the slot selection: choose slot index `slot`, wait for the check
-    // and put the file cursor on `file`.
+    // From the slot selection: choose slot index `slot`, wait for the check and put the file cursor on `file`.
     void ChooseSlotAndFile(int slot, int file)
     {
         for (int i = 0; i < slot % 4; i++) Press(kKeyRight);
@@ -190,24 +190,9 @@ TEST_F(MemCardTest, RefusedFilesLeaveTheProgressAlone)
         {"short", changed.substr(0, SAVE_RECORD_SIZE - 1)},
         {"long", changed + "x"},
         {"empty", ""},
-        {"header byte",
-         [&] {
-             std::string b = changed;
-             b[3] ^= 0x20;
-             return b;
-         }()},
-        {"record byte",
-         [&] {
-             std::string b = changed;
-             b[900] ^= 0x01;
-             return b;
-         }()},
-        {"settings byte",
-         [&] {
-             std::string b = changed;
-             b[80] ^= 0x01;
-             return b;
-         }()},
+        {"header byte", Flip(changed, 3, 0x20)},
+        {"record byte", Flip(changed, 900, 0x01)},
+        {"settings byte", Flip(changed, 80, 0x01)},
     };
     char name[SAVE_NAME_MAX];
     Save_GetFileName(0, name, sizeof name);
@@ -232,9 +217,7 @@ TEST_F(MemCardTest, RefusedFilesLeaveTheProgressAlone)
 
     // Through the screens: a save whose header passes but whose record is
     // broken is offered, and its load fails with its message for 0.5 s.
-    std::string bad = changed;
-    bad[1000] ^= 0x04;
-    PlantSave('A', 0, bad);
+    PlantSave('A', 0, Flip(changed, 1000, 0x04));
     Open(MEMCARD_MODE_LOAD);
     ChooseSlotAndFile(0, 0);
     Press(kKeySelect);
@@ -337,10 +320,9 @@ TEST_F(MemCardTest, TheBootCheckShowsWhatTheSlotsHold)
     EXPECT_EQ(ReadFile(SavePath('C', 5)).size(), SAVE_RECORD_SIZE);
 }
 
-// What the storage says to a save at an empty place (the free space among
-// it) and the confirmations every mode shares, from the Save road's file
-// grid at its first place: the messages each road shows in turn, where it
-// ends, and what the disk holds afterwards.
+// What the storage says to a save at an empty place (the free space among it) and the confirmations every mode shares,
+// from the Save road's file grid at its first place: the messages each road shows in turn, where it ends, and what the
+// disk holds afterwards.
 TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
 {
     // BLOCKED: a file named SaveGame; FULL: 1000 bytes free; HUGE: above 4 GB free.

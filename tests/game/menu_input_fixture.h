@@ -1,7 +1,5 @@
-// Game tests with scripted keyboard input: the pads are up, every player
-// slot is on the keyboard with the default keys (players.h), nobody holds
-// the menus, and Frame() holds the listed keys for one pad update (every
-// other key is up).
+// Game tests with scripted keyboard input: the pads are up, every player slot is on the keyboard with the default keys
+// (players.h), nobody holds the menus, and Frame() holds the listed keys for one pad update (every other key is up).
 #pragma once
 
 #include <initializer_list>

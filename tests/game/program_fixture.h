@@ -1,9 +1,7 @@
-// The game's tests that need the whole engine run inside the program's own
-// start-up: the shell's entry with the program's hook table, whose game
-// set-up runs the test's body once every module is up (the body then owns
-// the state stack; when it leaves the stack empty the program ends and
-// shuts everything down). Each test runs in a folder of its own, with its
-// data files under "data/", on a 640 x 480 headless window.
+// The game's tests that need the whole engine run inside the program's own start-up: the shell's entry with the
+// program's hook table, whose game set-up runs the test's body once every module is up (the body then owns the state
+// stack; when it leaves the stack empty the program ends and shuts everything down). Each test runs in a folder of its
+// own, with its data files under "data/", on a 640 x 480 headless window.
 #pragma once
 
 #include <functional>
@@ -27,17 +25,15 @@ protected:
         ShellTest::TearDown();
     }
 
-    // Runs the program with the command line; body runs as its game set-up.
-    // Returns the program's result.
+    // Runs the program with the command line; body runs as its game set-up. Returns the program's result.
     int RunProgram(const std::function<void()>& body, const char* commandLine = "-quiet")
     {
         Body() = body;
         AppHooks hooks = ProgramHooks_Make();
         hooks.gameSetup = []() {
             Body()();
-            // A body cut short by a failed ASSERT leaves its states behind,
-            // which the program would run until the time-out: they go, as
-            // pops would destroy them, and the program ends at once.
+            // A body cut short by a failed ASSERT leaves its states behind, which the program would run until the
+            // time-out: they go, as pops would destroy them, and the program ends at once.
             if (State_GetCurrent()) {
                 for (GameState* s = State_GetCurrent(); s;) {
                     GameState* below = s->previous;
@@ -59,10 +55,7 @@ protected:
 
     // Writes data files and configurations as the game tests do.
     static void WriteData(const std::string& name, const std::string& bytes) { gametest::WriteData(name, bytes); }
-    static void WriteConfig(const char* sourceName, const std::string& text)
-    {
-        gametest::WriteConfig(sourceName, text);
-    }
+    static void WriteConfig(const char* name, const std::string& text) { gametest::WriteConfig(name, text); }
 
 private:
     static std::function<void()>& Body()

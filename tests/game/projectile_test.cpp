@@ -4,7 +4,6 @@
 
 #include <cmath>
 
-#include "common/hash.h"
 #include "entity_fixture.h"
 #include "game/col_area.h"
 
@@ -27,7 +26,6 @@ protected:
         WriteAnimSet("Shots\\Bolt", "ANIM",
                      {{"fired", 0.1f, false}, {"inAir", 1.0f, true}, {"hittarget", 0.2f, false}, {"expire", 0.2f, false}});
         WriteAnimSet("Shots\\Plain", "ANIM", {{"inAir", 1.0f, true}});
-        // The shooter: a fixed ball at the origin.
         WriteObject("Shooter.cfg", "VisualModel = NOVISUAL\n PhysicalModel = SPHERE0.5\n Mass = 0\n CollisionGroup = 1");
         shooter = ObjectTemplate_Load("Shooter.cfg", nullptr, objects, 0);
         ASSERT_NE(shooter, nullptr);
@@ -39,8 +37,7 @@ protected:
         ProjType_Free(&weapons);
         EntityTest::TearDown();
     }
-    // A projectile configuration: fire mode, extra Description keys, and the
-    // text after the Object section (mode data).
+    // A projectile configuration: fire mode, Description keys, and the mode data after the Object section.
     void WriteShot(const char* path, const char* mode, const std::string& keys = "", const std::string& data = "",
                    const char* visual = "Shots\\Bolt")
     {
@@ -62,6 +59,7 @@ protected:
     Object* Fire(int weapon, Vec3 at = {0, 0, 1}, Vec3 from = {0, 0, 0}, Node* target = nullptr, bool useBody = true)
     {
         Object* shot = Projectile_Spawn(&weapons.weapons[weapon], shooter, &weapons);
+        EXPECT_NE(shot, nullptr) << "weapon " << weapon;
         if (!shot) return nullptr;
         Projectile_SetLaunchNode(target);
         Vec3 up = {0, 1, 0};
@@ -76,6 +74,12 @@ protected:
             ObjectPool_Update(objects, &dt);
             Projectile_UpdatePool(dt);
         }
+    }
+    static Vec3 Velocity(Object* shot)
+    {
+        Vec3 v;
+        PhysBody_GetLinearVelocity(shot->body, &v);
+        return v;
     }
     static bool InUse(Object* shot) { return Projectile_GetRecord(shot)->flags & PROJ_IN_USE; }
     static Vec3 NodePosition(Object* o)
@@ -110,13 +114,10 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
     }
     // Ammunition for pickup type 7 reaches weapons 0 and 2 only.
     ProjType_AddAmmo(&weapons, 7, 5);
-    EXPECT_EQ(ProjType_GetAmmo(&weapons, 0), 5);
-    EXPECT_EQ(ProjType_GetAmmo(&weapons, 2), 6);
-    EXPECT_EQ(ProjType_GetAmmo(&weapons, 3), 0);
-    EXPECT_EQ(ProjType_GetAmmo(&weapons, 9), 0);
+    const int ammo[][2] = {{0, 5}, {2, 6}, {3, 0}, {9, 0}};
+    for (const auto& a : ammo) EXPECT_EQ(ProjType_GetAmmo(&weapons, a[0]), a[1]) << a[0];
     ProjType_AddAmmo(&weapons, 7, INT32_MAX);
     EXPECT_EQ(ProjType_GetAmmo(&weapons, 2), INT32_MAX) << "held at the top, never wrapped";
-
     // One weapon: a reset keeps it current, and stepping leaves it.
     ProjType_Free(&weapons);
     EXPECT_EQ(weapons.current, -1);
@@ -129,28 +130,35 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
     weapons.current = -1;
     EXPECT_EQ(ProjType_SelectNext(&weapons, 1, 0), 1) << "from none every weapon is a candidate";
     EXPECT_EQ(weapons.current, 0);
+    // An unknown fire mode is logged, and no shot of it spawns.
+    ProjType_Free(&weapons);
+    WriteShot("Shots\\Odd.cfg", "SIDEWAYS");
+    LoadWeapons("ProjType0Config = Shots\\Odd.cfg");
+    g_log.clear();
+    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_NE(g_log[0].find("fire mode"), std::string::npos);
+    EXPECT_EQ(weapons.weapons[0].mode, (uint32_t)PROJMODE_NONE);
 }
 
 TEST_F(ProjectileTest, TheOwnerIsIgnoredForTheGraceTimeAndAReusedShotHitsWallsAgain)
 {
-    // Projectiles without animations: a hit returns them at once.
+    // Without animations a hit returns a shot at once.
     WriteShot("Shots\\Grace.cfg", "STRAIGHT", "FPVal1 = 0.5", "ProjectileModeData0 {\n velocity = 2\n}\n", "NOVISUAL");
     WriteShot("Shots\\Rude.cfg", "STRAIGHT", "", "ProjectileModeData0 {\n velocity = 2\n}\n", "NOVISUAL");
     LoadWeapons("ProjType0Config = Shots\\Grace.cfg\nProjType0FiringDelay = 0\n"
                 "ProjType1Config = Shots\\Rude.cfg\nProjType1FiringDelay = 0");
     // Launched inside the shooter: without a grace time it hits at once.
     Object* rude = Fire(1);
-    ASSERT_NE(rude, nullptr);
-    EXPECT_FALSE(InUse(rude));
     Object* polite = Fire(0);
-    ASSERT_NE(polite, nullptr);
-    EXPECT_TRUE(InUse(polite));
-    EXPECT_TRUE(Projectile_GetRecord(polite)->flags & PROJ_OWNER_FILTERED);
+    ASSERT_TRUE(rude && polite);
+    EXPECT_FALSE(InUse(rude));
+    EXPECT_EQ(Projectile_GetRecord(polite)->flags & (PROJ_IN_USE | PROJ_OWNER_FILTERED),
+              (uint32_t)(PROJ_IN_USE | PROJ_OWNER_FILTERED));
     Frames(10);
     EXPECT_TRUE(InUse(polite)) << "it flies out of its owner";
     Frames(20);
     EXPECT_FALSE(Projectile_GetRecord(polite)->flags & PROJ_OWNER_FILTERED);
-
     // The same instance fired twice at a wall hits it both times.
     PhysBody* wall = PhysBody_Create(phys, 1.0f, 0.0f);
     PhysBody_SetCollisionGroup(wall, 1);
@@ -159,8 +167,7 @@ TEST_F(ProjectileTest, TheOwnerIsIgnoredForTheGraceTimeAndAReusedShotHitsWallsAg
     Projectile_ClearAll();
     for (int round = 0; round < 2; ++round) {
         Object* shot = Fire(1, V(1, 0, 0), V(6, 0, 0), nullptr, false);
-        ASSERT_NE(shot, nullptr) << round;
-        EXPECT_EQ(shot, rude) << "one instance";
+        ASSERT_EQ(shot, rude) << "one instance";
         Frames(100);
         EXPECT_FALSE(InUse(shot)) << "round " << round << " hit the wall";
     }
@@ -179,46 +186,34 @@ TEST_F(ProjectileTest, EachFireModeFliesItsWay)
                 "ProjType2Config = Shots\\Homing.cfg\nProjType3Config = Shots\\Homing.cfg\nProjType3FireMode = 1\n"
                 "ProjType4Config = Shots\\Follow.cfg\nProjType5Config = Shots\\Straight.cfg");
     Node* target = Node_Create(ObjectWorld_GetRootNode());
+    auto Aim = [&](Vec3 t) { Node_SetPosition(target, &t); };
     const Vec3 from = V(0, 20, 0);
-
     // THROW: raised 30 degrees, then ballistic.
     Object* thrown = Fire(0, V(0, 0, 1), from);
     ASSERT_NE(thrown, nullptr);
-    Vec3 v;
-    PhysBody_GetLinearVelocity(thrown->body, &v);
-    EXPECT_NEAR(v.y, 10.0f * std::sin(30 * kDegree), 1e-3);
-    EXPECT_NEAR(v.z, 10.0f * std::cos(30 * kDegree), 1e-3);
+    EXPECT_NEAR(Velocity(thrown).y, 10.0f * std::sin(30 * kDegree), 1e-3);
+    EXPECT_NEAR(Velocity(thrown).z, 10.0f * std::cos(30 * kDegree), 1e-3);
     Frames(25);
-    PhysBody_GetLinearVelocity(thrown->body, &v);
-    EXPECT_NEAR(v.y, 5.0f - 9.81f * 0.5f, 0.1f) << "gravity alone moves it";
-
+    EXPECT_NEAR(Velocity(thrown).y, 5.0f - 9.81f * 0.5f, 0.1f) << "gravity alone moves it";
     // STRAIGHT: a target 10 degrees off is aimed at; one 30 degrees off is not.
-    Vec3 t = V(std::sin(10 * kDegree) * 10, 20, std::cos(10 * kDegree) * 10);
-    Node_SetPosition(target, &t);
+    Aim(V(std::sin(10 * kDegree) * 10, 20, std::cos(10 * kDegree) * 10));
     Object* aimed = Fire(1, V(0, 0, 1), from, target);
-    ASSERT_NE(aimed, nullptr);
     auto* sd = (ProjStraightData*)Projectile_GetRecord(aimed)->modeData;
     EXPECT_NEAR(sd->velocity.x, 10.0f * std::sin(10 * kDegree), 0.02f);
-    t = V(std::sin(30 * kDegree) * 10, 20, std::cos(30 * kDegree) * 10);
-    Node_SetPosition(target, &t);
+    Aim(V(std::sin(30 * kDegree) * 10, 20, std::cos(30 * kDegree) * 10));
     Object* unaimed = Fire(5, V(0, 0, 1), from, target);
-    ASSERT_NE(unaimed, nullptr);
     sd = (ProjStraightData*)Projectile_GetRecord(unaimed)->modeData;
     EXPECT_NEAR(sd->velocity.x, 0.0f, 1e-5);
     EXPECT_NEAR(sd->velocity.z, 10.0f, 1e-4);
     Frames(3);
-    PhysBody_GetLinearVelocity(unaimed->body, &v);
-    EXPECT_NEAR(v.z, 10.0f, 1e-3) << "constant velocity";
-    EXPECT_NEAR(v.y, 0.0f, 1e-3);
-
-    // HOMING: turns towards a target to the side; its pitch rate is driven
-    // below 0 and stays there; with both rates 0 (block 1) it never steers.
-    t = V(10, 20, 0);
-    Node_SetPosition(target, &t);
+    EXPECT_NEAR(Velocity(unaimed).z, 10.0f, 1e-3) << "constant velocity";
+    EXPECT_NEAR(Velocity(unaimed).y, 0.0f, 1e-3);
+    // HOMING: turns towards a target to the side; its pitch rate is driven below 0 and stays there; with
+    // both rates 0 (block 1) it never steers.
+    Aim(V(10, 20, 0));
     Object* homing = Fire(2, V(0, 0, 1), from, target);
     Object* blind = Fire(3, V(0, 0, 1), V(0, 25, 0), target);
-    ASSERT_NE(homing, nullptr);
-    ASSERT_NE(blind, nullptr);
+    ASSERT_TRUE(homing && blind);
     Frames(20);
     Vec3 at, up;
     Node_GetWorldOrientation(homing->node, &at, &up);
@@ -227,52 +222,18 @@ TEST_F(ProjectileTest, EachFireModeFliesItsWay)
     EXPECT_EQ(hd->turnRate[0], 0.0f);
     Node_GetWorldOrientation(blind->node, &at, &up);
     EXPECT_NEAR(at.x, 0.0f, 1e-5);
-    PhysBody_GetLinearVelocity(blind->body, &v);
-    EXPECT_NEAR(v.z, 5.0f, 1e-3);
-
+    EXPECT_NEAR(Velocity(blind).z, 5.0f, 1e-3);
     // FRAME_FOLLOW: no data section, glued to its node.
     Node* hand = Node_Create(ObjectWorld_GetRootNode());
     Vec3 h = V(3, 4, 5);
     Node_SetPosition(hand, &h);
-    Object* follow = Projectile_Spawn(&weapons.weapons[4], shooter, &weapons);
+    Object* follow = Fire(4, V(0, 0, 1), h, hand, false);
     ASSERT_NE(follow, nullptr);
-    Projectile_SetLaunchNode(hand);
-    Vec3 a = V(0, 0, 1), u = V(0, 1, 0);
-    ASSERT_EQ(Projectile_Launch(follow, &h, &a, &u, shooter, nullptr), 1);
     h = V(-3, 6, 1);
     Node_SetPosition(hand, &h);
     Frames(2);
     EXPECT_NEAR(BodyPosition(follow).x, -3.0f, 1e-4);
     EXPECT_NEAR(BodyPosition(follow).y, 6.0f, 1e-4);
-}
-
-TEST_F(ProjectileTest, KeyEventsOfAShotFireChildShotsAndUnknownModesAreRefused)
-{
-    WriteAnimSet("Shots\\Splitter", "ANIM", {{"inAir", 1.0f, true}}, {{"ProjType,child", 0, 0.1f, 0.15f}});
-    WriteShot("Shots\\Parent.cfg", "STRAIGHT", "", "ProjectileModeData0 {\n velocity = 3\n}\n", "Shots\\Splitter");
-    WriteShot("Shots\\Child.cfg", "STRAIGHT", "U32Val0 = 2\nFPVal1 = 1", "ProjectileModeData0 {\n velocity = 1\n}\n", "NOVISUAL");
-    WriteShot("Shots\\Odd.cfg", "SIDEWAYS");
-    LoadWeapons("ProjType0Config = Shots\\Parent.cfg\nProjType1Config = Shots\\Child.cfg\nProjType1TriggerRef = CHILD\n"
-                "ProjType1Selectable = FALSE\nProjType2Config = Shots\\Odd.cfg");
-    g_log.clear();
-    EXPECT_EQ(Projectile_Spawn(&weapons.weapons[2], shooter, &weapons), nullptr);
-    ASSERT_EQ(g_log.size(), 1u);
-    EXPECT_NE(g_log[0].find("fire mode"), std::string::npos);
-    EXPECT_EQ(weapons.weapons[2].mode, (uint32_t)PROJMODE_NONE);
-
-    Object* parent = Fire(0, V(0, 1, 0), V(0, 3, 0));
-    ASSERT_NE(parent, nullptr);
-    Frames(10);
-    int children = 0;
-    List_ForEach(
-        Projectile_GetPool(),
-        [](void* item, void* n) {
-            ProjectileRecord* r = Projectile_GetRecord((Object*)item);
-            if (r && r->pathHash == Name_Hash("Shots\\Child.cfg", 0, 1) && (r->flags & PROJ_IN_USE)) ++*(int*)n;
-            return 0;
-        },
-        &children);
-    EXPECT_EQ(children, 1);
 }
 
 // A shot lives through its animations back to the pool; later shots wait their delay and ammunition.
@@ -317,12 +278,10 @@ TEST_F(ProjectileTest, ShotsLiveThroughTheirAnimationsAndReturnToThePool)
     EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr) << "out of ammunition";
     // A set without "hittarget" returns to the pool on its first hit; clear all returns every shot.
     Object* plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
-    ASSERT_NE(plain, nullptr);
     Projectile_OnHit(plain, shooter);
     EXPECT_FALSE(InUse(plain));
     Frames(1);
     plain = Fire(1, V(0, 1, 0), V(0, 2, 0));
-    ASSERT_NE(plain, nullptr);
     Projectile_ClearAll();
     EXPECT_FALSE(InUse(plain));
 }

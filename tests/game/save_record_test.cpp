@@ -51,17 +51,15 @@ TEST_F(SaveRecordTest, AFreshContextSavesTheKnownBytes)
     std::vector<uint8_t> r = Sealed();
     EXPECT_EQ(std::string((const char*)r.data()), "SAT DEC  6 20:29:00 2025\n");
     for (size_t i = 25; i < SAVE_DATE_SIZE; i++) EXPECT_EQ(r[i], 0) << i;
-    EXPECT_EQ(Bytes_LoadU32(&r[SAVE_OFFSET_TIME]), 123456u);
-    EXPECT_EQ(Bytes_LoadU32(&r[SAVE_OFFSET_COMPLETED]), 0u);
-    EXPECT_EQ(Bytes_LoadU32(&r[SAVE_OFFSET_EFFECTS]), 166u);
-    EXPECT_EQ(Bytes_LoadU32(&r[SAVE_OFFSET_MUSIC]), 90u);
+    const std::vector<uint32_t> words = {Bytes_LoadU32(&r[SAVE_OFFSET_TIME]), Bytes_LoadU32(&r[SAVE_OFFSET_COMPLETED]),
+                                         Bytes_LoadU32(&r[SAVE_OFFSET_EFFECTS]), Bytes_LoadU32(&r[SAVE_OFFSET_MUSIC])};
+    EXPECT_EQ(words, std::vector<uint32_t>({123456, 0, 166, 90}));
     EXPECT_EQ(Bytes_Hash(&r[76], 24), 3157929988u);
     EXPECT_EQ(Bytes_Hash(&r[100], 1832), 2713844390u);
     EXPECT_EQ(Bytes_LoadU32(&r[SAVE_OFFSET_HEADER_SUM]), 216797747u);
     EXPECT_EQ(Bytes_Hash(&r[0], 76), 2971956450u);
     EXPECT_EQ(Bytes_LoadU32(&r[SAVE_OFFSET_RECORD_SUM]), 253796236u);
-    EXPECT_TRUE(Save_CheckHeader(r.data()));
-    EXPECT_TRUE(Save_CheckRecord(r.data()));
+    EXPECT_TRUE(Save_CheckHeader(r.data()) && Save_CheckRecord(r.data()));
     EXPECT_EQ(Save_GetSizeKB(), 2u);
     EXPECT_STREQ(Save_GetTitle(), "Quillomere - Glimfall");
 }

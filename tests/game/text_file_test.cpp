@@ -42,21 +42,15 @@ TEST_F(TextFileTest, LinesReadUpToTheFirstMissingItemAndKeepAtMostThirtyTwo)
     EXPECT_STREQ(s.lines[0].text, "line 0");
     EXPECT_EQ(s.lines[1].text, nullptr);  // two numbers: the slot stays, without text
     EXPECT_STREQ(s.lines[3].text, "line 3");
-    EXPECT_EQ(s.lines[3].x, 3.0f);
-    EXPECT_EQ(s.lines[2].colour[2], 30);
-    EXPECT_EQ(s.lines[2].colour[3], 255);  // clamped
-    EXPECT_EQ(s.lines[2].font, 2);
-    EXPECT_EQ(s.lines[31].y, 7.0f);
+    EXPECT_EQ(std::make_pair(s.lines[3].x, s.lines[31].y), std::make_pair(3.0f, 7.0f));
+    EXPECT_EQ(std::vector<int>({s.lines[2].colour[2], s.lines[2].colour[3], s.lines[2].font}),
+              std::vector<int>({30, 255, 2}));  // the alpha clamped
     // The second section's defaults; its lines stop at the missing Item1.
     const TextFileSection& t = text_.sections[1];
-    EXPECT_EQ(t.lineCount, 1);
-    EXPECT_EQ(t.lines[0].font, 2);
-    EXPECT_EQ(t.lines[0].centred, 1u);
-
+    EXPECT_EQ(std::vector<int>({t.lineCount, t.lines[0].font, (int)t.lines[0].centred}), std::vector<int>({1, 2, 1}));
     EXPECT_EQ(TextFile_SetLineText(&text_, 1, 0, "changed"), 1);
     EXPECT_STREQ(t.lines[0].text, "changed");
-    EXPECT_EQ(TextFile_SetLineText(&text_, 1, 1, "x"), 0);
-    EXPECT_EQ(TextFile_SetLineText(&text_, 2, 0, "x"), 0);
+    EXPECT_EQ(TextFile_SetLineText(&text_, 1, 1, "x") + TextFile_SetLineText(&text_, 2, 0, "x"), 0);
     // Following the focus shows the focused section; without a fade time it shows whole; no font draws nothing.
     text_.followFocus = 1;
     text_.focus = 1;

@@ -1,20 +1,6 @@
-// Test harness shared by the graphics layers above the driver (world,
-// toolkits, plugins).
-//
-// gfxtest: memory functions that count live blocks (leak checks compare
-// counts around an operation), can refuse blocks above a bound and can fill
-// new blocks with 0xA5 so that a read of memory nobody wrote shows;
-// memory-stream bytes with word access; objects written to and read from
-// chunks; and a table runner for edits of a good chunk that its reader must
-// refuse.
-//
-// WorldTest: the engine opened and started through the Direct3D 8 driver with
-// the world plugins attached (and those a derived test registers), a resource
-// arena, those memory functions and a current texture dictionary whose reader
-// knows "brick" and "stone". Objects the test owns are released at tear-down;
-// helpers make materials, grids, atomics and a two-leaf world, draw through a
-// camera and compare the back buffer with a golden picture. SceneTest adds a
-// world with a camera in it.
+// Test harness of the graphics layers above the driver. gfxtest: counted memory, stream bytes and
+// chunk edits a reader must refuse. WorldTest: the engine on the Direct3D 8 driver with the world
+// attached, owned objects and goldens. SceneTest adds a world with a camera in it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -54,9 +40,8 @@ namespace gfxtest {
 
 struct Counter {
     long live = 0;
-    size_t limit = (size_t)-1;  // larger blocks are refused
-    bool poison = false;        // new bytes are 0xA5
-    size_t largest = 0;         // the largest block asked for
+    bool poison = false;  // new bytes are 0xA5
+    size_t largest = 0;   // the largest block asked for
 };
 inline Counter& Count()
 {
@@ -69,7 +54,7 @@ constexpr size_t kHeader = 16;  // the block's size; keeps the caller's block 16
 inline void* Alloc(size_t n)
 {
     Count().largest = std::max(Count().largest, n);
-    char* p = n > Count().limit ? nullptr : (char*)malloc(n + kHeader);
+    char* p = (char*)malloc(n + kHeader);
     if (!p) return nullptr;
     Count().live++;
     memcpy(p, &n, sizeof n);
@@ -78,9 +63,7 @@ inline void* Alloc(size_t n)
 }
 inline void Free(void* p)
 {
-    if (!p) return;
-    Count().live--;
-    free((char*)p - kHeader);
+    if (p) Count().live--, free((char*)p - kHeader);
 }
 inline void* Realloc(void* p, size_t n)
 {
@@ -94,7 +77,7 @@ inline void* Realloc(void* p, size_t n)
 }
 inline void* Calloc(size_t count, size_t size)
 {
-    void* p = size && count > Count().limit / size ? nullptr : Alloc(count * size);
+    void* p = Alloc(count * size);
     if (p) memset(p, 0, count * size);
     return p;
 }
@@ -155,8 +138,7 @@ inline Atomic* ReadAtomic(Bytes& b) { return ReadChunk(Atomic_StreamRead, CHUNK_
 inline Bytes WriteMaterial(const Material* m) { return Written(Material_StreamWrite, m); }
 inline Material* ReadMaterial(Bytes& b) { return ReadChunk(Material_StreamRead, CHUNK_MATERIAL, b); }
 
-// One change to a good chunk: the word at `at` set to `value` (unless at is
-// kKeep), then the bytes cut to `cut` (unless 0).
+// One change to a good chunk: the word at `at` set (unless kKeep), then a cut to `cut` (unless 0).
 constexpr size_t kKeep = (size_t)-1;
 struct Edit {
     const char* what;
@@ -165,8 +147,7 @@ struct Edit {
     int32_t error;  // the error the refusal leaves (0: any)
     size_t cut = 0;
 };
-// Each edit of good on its own: read(bytes) refuses, leaving no block behind
-// and the edit's error.
+// Each edit of good on its own: read(bytes) refuses, leaving no block behind and the edit's error.
 template <typename R>
 void ExpectRefused(const Bytes& good, std::initializer_list<Edit> edits, R read)
 {
@@ -185,14 +166,6 @@ void ExpectRefused(const Bytes& good, std::initializer_list<Edit> edits, R read)
     }
 }
 
-// Each coordinate of got within tolerance of expected's.
-inline void ExpectNear(const Vec3& got, const Vec3& expected, const char* what, float tolerance = 1e-4f)
-{
-    EXPECT_NEAR(got.x, expected.x, tolerance) << what;
-    EXPECT_NEAR(got.y, expected.y, tolerance) << what;
-    EXPECT_NEAR(got.z, expected.z, tolerance) << what;
-}
-
 }  // namespace gfxtest
 
 class WorldTest : public D3D8DriverTest {
@@ -202,20 +175,8 @@ protected:
     Material* white = nullptr;                 // an opaque white material
     std::vector<std::function<void()>> owned;  // released last first at tear-down
 
-    void SetUp() override { StartWorld(); }
-    void TearDown() override
-    {
-        ReleaseOwned();
-        EndFrame();
-        TextureDictionary_SetCurrent(nullptr);
-        if (dictionary) TextureDictionary_Destroy(dictionary);
-        D3D8DriverTest::TearDown();
-        gfxtest::Count().limit = (size_t)-1;
-        gfxtest::Count().poison = false;
-        gfxtest::Count().largest = 0;
-    }
     // Opens and starts the engine with the world attached (answers first).
-    void StartWorld()
+    void SetUp() override
     {
         if (answers.desktopWidth == 0) answers.desktopWidth = 640, answers.desktopHeight = 480;
         D3D8Test_SetAnswers(&answers);
@@ -233,23 +194,29 @@ protected:
         ASSERT_EQ(Engine_Open(&window), 1);
         opened = true;
         StartEngine(0);
-        UseNewDictionary();
+        dictionary = TextureDictionary_SetCurrent(TextureDictionary_Create());
+        Texture_SetReadCallback([](const char* name, const char*) -> Texture* {
+            if (strcmp(name, "brick") && strcmp(name, "stone")) return nullptr;
+            return Texture_SetName(Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888)), name);
+        });
         BeginFrame();
         white = Own(MakeMaterial());
     }
-    // The test's object, released at tear-down after everything owned since:
-    // an atomic, camera or light leaves its world first, a camera takes its
-    // frame and rasters along (an atomic's or light's frame is owned apart).
+    void TearDown() override
+    {
+        while (!owned.empty()) owned.back()(), owned.pop_back();
+        EndFrame();
+        TextureDictionary_SetCurrent(nullptr);
+        if (dictionary) TextureDictionary_Destroy(dictionary);
+        D3D8DriverTest::TearDown();
+        gfxtest::Count().poison = false, gfxtest::Count().largest = 0;
+    }
+    // Released at tear-down after everything owned since (leaving its world; a camera with its frame).
     template <typename T>
     T* Own(T* object)
     {
         if (object) owned.push_back([object] { Release(object); });
         return object;
-    }
-    // Releases what the test owns now, last first (objects of an engine that stops).
-    void ReleaseOwned()
-    {
-        while (!owned.empty()) owned.back()(), owned.pop_back();
     }
     static void Release(Geometry* g) { Geometry_Destroy(g); }
     static void Release(Material* m) { Material_Destroy(m); }
@@ -274,21 +241,7 @@ protected:
         if (w) World_AddAtomic(w, a);
         return a;
     }
-    // A new current dictionary, and a texture reader that knows "brick" and
-    // "stone" (4 x 4 rasters) and nothing else.
-    void UseNewDictionary()
-    {
-        dictionary = TextureDictionary_Create();
-        TextureDictionary_SetCurrent(dictionary);
-        Texture_SetReadCallback([](const char* name, const char*) -> Texture* {
-            if (strcmp(name, "brick") && strcmp(name, "stone")) return nullptr;
-            Texture* t = Texture_Create(Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT8888));
-            Texture_SetName(t, name);
-            return t;
-        });
-    }
-    // The picture fn draws with camera: cleared to `clear` (r, g, b, a), the
-    // back buffer's pixels (0xAARRGGBB) returned row by row.
+    // The picture fn draws with camera over `clear` (r, g, b, a): the pixels (0xAARRGGBB) row by row.
     template <typename Fn>
     std::vector<uint32_t> Snapshot(Camera* camera, Fn fn, const uint8_t* clear = nullptr)
     {
@@ -309,10 +262,8 @@ protected:
         if (!D3D8_System()->inScene) BeginFrame();
         return out;
     }
-    // The back buffer against the golden picture tests/<golden>.png: every
-    // channel within `tolerance` on all but `allowedOff` pixels. Empty when it
-    // matches. After an intended change in rendering, HELM_REGEN_GOLDEN=1
-    // rewrites the goldens; look at each one before committing it.
+    // The back buffer against tests/<golden>.png (empty when it matches); HELM_REGEN_GOLDEN=1
+    // rewrites the goldens after an intended change: look at each one before committing it.
     static std::string MatchGolden(const std::string& golden, int tolerance = 3, int allowedOff = 0)
     {
         D3D8Test_Finish();
@@ -320,8 +271,7 @@ protected:
             D3D8_DeviceState()->backBuffer->surface, std::string(HELM_SOURCE_DIR) + "/tests/" + golden + ".png",
             TestTmp().string() + "/" + golden.substr(golden.rfind('/') + 1) + "_actual.png", tolerance, allowedOff);
     }
-    // Two leaves split at x = 0, each with one triangle; the second leaf's
-    // triangle uses window base 1 (material b). Owned.
+    // Two leaves split at x = 0 with a triangle each, the second's on material b. Owned.
     World* TwoLeafWorld(Material* b = nullptr, int32_t renderOrder = 2)
     {
         const WorldBox left = {{-200, -200, -200}, {0, 200, 200}}, right = {{0, -200, -200}, {200, 200, 200}},
@@ -334,15 +284,43 @@ protected:
             s->vertices[0] = Vec3{x, 0, 0}, s->vertices[1] = Vec3{x, 1, 0}, s->vertices[2] = Vec3{x + 1, 0, 0};
         }
         r->matListWindowBase = 1;
+        World* w = TreeWorld(all, (WorldSector*)WorldSector_CreatePlane(SECTOR_PLANE_X, 0, 0, 0, l, r), WORLD_POSITIONS,
+                             {white, b ? b : white});
+        w->renderOrder = renderOrder;
+        return w;
+    }
+    // A material list of `materials` (the caller deinitialises it).
+    static MaterialList List(std::initializer_list<Material*> materials)
+    {
         MaterialList list;
         MaterialList_Initialize(&list);
-        MaterialList_AppendMaterial(&list, white);
-        MaterialList_AppendMaterial(&list, b ? b : white);
-        World* w = World_CreateWithTree(&all, (WorldSector*)WorldSector_CreatePlane(SECTOR_PLANE_X, 0, 0, 0, l, r),
-                                        &list, WORLD_POSITIONS);
+        for (Material* m : materials) MaterialList_AppendMaterial(&list, m);
+        return list;
+    }
+    // A world over box of the tree at root with a list of `materials` (null when refused). Owned.
+    World* TreeWorld(const WorldBox& box, WorldSector* root, uint32_t flags, std::initializer_list<Material*> materials)
+    {
+        MaterialList list = List(materials);
+        World* w = World_CreateWithTree(&box, root, &list, flags);
         MaterialList_Deinitialize(&list);
-        w->renderOrder = renderOrder;
         return Own(w);
+    }
+    // A leaf of a unit square at z = 5 (4 vertices prelit (60 v, 10, 20), normals (0, 64, -128), texture
+    // coordinates the corners; 2 triangles, the second on material `second`) in an owned world of its own.
+    WorldSector* QuadLeaf(uint32_t flags, std::initializer_list<Material*> materials, uint16_t second = 0)
+    {
+        const WorldBox box = {{-10, -10, -10}, {10, 10, 10}};
+        WorldSector* leaf = WorldSector_CreateLeaf(&box, 4, 2, flags);
+        for (int v = 0; v < 4; v++) {
+            leaf->vertices[v] = Vec3{(float)(v % 2), (float)(v / 2), 5};
+            if (leaf->normals) leaf->normals[v] = SectorNormal{0, 64, -128, 0};
+            if (leaf->preLitLum) leaf->preLitLum[v] = RGBA{(uint8_t)(60 * v), 10, 20, 255};
+            if (leaf->texCoords[0]) leaf->texCoords[0][v] = TexCoords{(float)(v % 2), (float)(v / 2)};
+        }
+        leaf->triangles[0] = SectorTriangle{0, {0, 2, 1}};
+        leaf->triangles[1] = SectorTriangle{second, {1, 2, 3}};
+        TreeWorld(box, leaf, flags, materials);
+        return leaf;
     }
     static WorldSector* Leaf(World* w, bool right)
     {
@@ -374,8 +352,7 @@ public:
     }
 
 protected:
-    // Tests that need plugins of their own register them here.
-    virtual void RegisterPlugins() {}
+    virtual void RegisterPlugins() {}  // a test's own plugins
     static long Live() { return gfxtest::Count().live; }
     static int32_t TakeError() { return Error_TakeCode(); }
     // The pending error as (plugin id, code), taken.
@@ -408,8 +385,7 @@ protected:
     }
 };
 
-// A world (+-200) with a camera at the origin looking along +z (640 x 480,
-// far plane 100) in it; atomics and lights added to it.
+// A world (+-200) with a camera at the origin looking along +z (640 x 480, far plane 100).
 class SceneTest : public WorldTest {
 protected:
     World* world = nullptr;
@@ -447,14 +423,9 @@ protected:
     {
         if (list.empty()) list = atomics;
         return Snapshot(
-            camera,
-            [&] {
-                for (Atomic* a : list) Atomic_Render(a);
-            },
-            clear);
+            camera, [&] { std::for_each(list.begin(), list.end(), Atomic_Render); }, clear);
     }
-    // The pixel where world point (x, y, z) lands (320 pixels per unit at
-    // z = 1; world +x runs to the left of the picture).
+    // The pixel where world point (x, y, z) lands (world +x runs to the left).
     static uint32_t PixelAt(const std::vector<uint32_t>& pixels, float x, float y, float z)
     {
         const int px = (int)std::lround(320 - 320 * x / z), py = (int)std::lround(240 - 240 * y / z);

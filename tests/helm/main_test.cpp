@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -112,8 +113,9 @@ TEST(ExecutableTest, AScriptDrivesTheKeysOnAFixedClockCapturesFramesAndEndsTheRu
     // the test screen still ends by itself after its 5 s, of game time, says
     // what it is and writes its last frame, drawn through the main view: the
     // keyboard pad's square where it starts, in the middle, and a bar that
-    // shows the frame time the step gives (50 ms: 300 pixels).
-    ProgramRun step = Scripted("step", "", "HELM_SCRIPT= HELM_FIXED_STEP_MS=50");
+    // shows the frame time the step gives (50 ms: 300 pixels). The frame log
+    // has a line a frame: wall and CPU milliseconds and the state.
+    ProgramRun step = Scripted("step", "", "HELM_SCRIPT= HELM_FIXED_STEP_MS=50 HELM_FRAME_LOG=frames.log");
     ASSERT_EQ(step.status, 0) << step.output;
     EXPECT_NE(step.output.find("The game is not built yet: this is the shell's test screen (Escape quits)"),
               std::string::npos)
@@ -128,6 +130,12 @@ TEST(ExecutableTest, AScriptDrivesTheKeysOnAFixedClockCapturesFramesAndEndsTheRu
     const int y = 480 - 20;
     EXPECT_EQ(pixels[y * width + 16 + 295] & 0xFFFFFF, 0xE0C040u);
     EXPECT_EQ(pixels[y * width + 16 + 305] & 0xFFFFFF, kBackground);
+    std::istringstream log(FileBytes(step.folder / "frames.log"));
+    double wall = 0, cpu = 0;
+    std::string state;
+    int frames = 0;
+    while (log >> wall >> cpu >> state) frames += wall >= 0 && cpu >= 0 && cpu < 60000 && !state.empty();
+    EXPECT_GE(frames, 90);  // 5 s of 50 ms steps
 }
 
 TEST(ExecutableTest, ScriptedRunsFailWithTheirLineAndExitCode)
@@ -144,6 +152,7 @@ TEST(ExecutableTest, ScriptedRunsFailWithTheirLineAndExitCode)
         {"bad-seed", "end\n", "HELM_RANDOM_SEED=-4", "", 2, "HELM_RANDOM_SEED"},
         {"bad-save-stop", "end\n", "HELM_SAVE_STOP=soon", "", 2, "HELM_SAVE_STOP: \"soon\""},
         {"no-script", "end\n", "HELM_SCRIPT=missing.txt", "", 2, "missing.txt: can't be opened"},
+        {"no-log", "end\n", "HELM_FRAME_LOG=none/frames.log", "", 2, "HELM_FRAME_LOG: \"none/frames.log\" can't"},
         // A start that fails says which step failed and is no success; a
         // second copy leaves at once, successfully, and says why.
         {"no-window", "at 10\nend\n", "", "-Width -5", 1, "could not start: the window of -5 x 480 pixels"},

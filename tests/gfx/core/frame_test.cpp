@@ -1,7 +1,5 @@
 #include "gfx/core/frame.h"
 
-#include <gtest/gtest.h>
-
 #include "tests/gfx/core/image_fixture.h"
 
 using namespace testdriver;
@@ -22,12 +20,10 @@ void MoveTo(Frame* f, float x, float y, float z)
     Frame_MarkDirty(f);
 }
 
-// A frame object that counts its syncs; `edits` of them move its frame one
-// unit along x (-1: every one).
+// Counts its syncs; `edits` of them move its frame one unit along x (-1: all).
 struct Counter {
     FrameLinkedObject object;
-    int syncs;
-    int edits;
+    int syncs, edits;
 };
 FrameLinkedObject* CountSync(FrameLinkedObject* o)
 {
@@ -45,7 +41,6 @@ class FrameTest : public ::testing::Test {
 protected:
     EngineScope scope;
     Frame* root = Frame_Create();
-    // A new frame, the newest child of parent.
     static Frame* Child(Frame* parent)
     {
         Frame* f = Frame_Create();
@@ -57,7 +52,7 @@ protected:
 
 }  // namespace
 
-TEST_F(FrameTest, AnEditMadeByASyncCallbackIsAppliedByTheNextSync)
+TEST_F(FrameTest, EditsBySyncCallbacksAreAppliedNextAndDestroyingAFrameKeepsItsChildrensPendingChanges)
 {
     Frame* child = Child(root);
     Counter mover = {};
@@ -69,26 +64,15 @@ TEST_F(FrameTest, AnEditMadeByASyncCallbackIsAppliedByTheNextSync)
     EXPECT_NE(Frame_IsDirty(child), 0u);  // listed again, not lost
     EXPECT_TRUE(Frame_Validate(nullptr));
     Frame_SyncDirtyList();
-    EXPECT_EQ(child->world.pos.x, 1.0f);
-    EXPECT_EQ(Frame_IsDirty(child), 0u);
-    // A callback that edits at every sync lists its root for the next one
-    // and lets the running one end.
-    mover.edits = -1;
-    mover.syncs = 0;
+    EXPECT_EQ(std::tuple(child->world.pos.x, Frame_IsDirty(child)), std::tuple(1.0f, 0u));
+    // Editing at every sync lists the root for the next one and lets this one end.
+    mover.edits = -1, mover.syncs = 0;
     Frame_MarkDirty(child);
-    Frame_SyncDirtyList();
-    Frame_SyncDirtyList();
-    EXPECT_EQ(mover.syncs, 2);
-    EXPECT_EQ(child->world.pos.x, 2.0f);
+    for (int i = 0; i < 2; i++) Frame_SyncDirtyList();
+    EXPECT_EQ(std::tuple(mover.syncs, child->world.pos.x), std::tuple(2, 2.0f));
     EXPECT_NE(Frame_IsDirty(child), 0u);
     FrameObject_SetFrame(&mover.object, nullptr);
-}
-
-TEST_F(FrameTest, DestroyingAFrameKeepsPendingChangesOfItsChildren)
-{
-    Frame* mid = Child(root);
-    Frame* orphan = Child(mid);
-    Frame* grandchild = Child(orphan);
+    Frame *mid = Child(root), *orphan = Child(mid), *grandchild = Child(orphan);
     MoveTo(mid, 10, 0, 0);
     MoveTo(orphan, 0, 1, 0);
     Frame_SyncDirtyList();
@@ -98,24 +82,19 @@ TEST_F(FrameTest, DestroyingAFrameKeepsPendingChangesOfItsChildren)
     attached.object.sync = CountSync;
     FrameObject_SetFrame(&attached.object, mid);
     Frame_Destroy(mid);
-    EXPECT_EQ(FrameObject_GetFrame(&attached.object), nullptr);
-    EXPECT_EQ(orphan->header.parent, nullptr);
-    EXPECT_EQ(orphan->root, orphan);
-    EXPECT_EQ(grandchild->root, orphan);
+    EXPECT_EQ(std::tuple(FrameObject_GetFrame(&attached.object), orphan->header.parent, orphan->root, grandchild->root),
+              std::tuple(nullptr, nullptr, orphan, orphan));
     EXPECT_TRUE(Listed(orphan));
     for (Frame* f : {grandchild, root, (Frame*)nullptr}) EXPECT_TRUE(Frame_Validate(f));
     Frame_SyncDirtyList();
-    EXPECT_EQ(orphan->world.pos.x, 0.0f);  // world = modelling now
-    EXPECT_EQ(orphan->world.pos.y, 1.0f);
-    EXPECT_EQ(grandchild->world.pos.z, 7.0f);
+    EXPECT_EQ(std::tuple(orphan->world.pos.x, orphan->world.pos.y, grandchild->world.pos.z),
+              std::tuple(0.0f, 1.0f, 7.0f));
     Frame_DestroyHierarchy(orphan);
 }
 
 TEST_F(FrameTest, ValidationFindsBrokenLinksAndListings)
 {
-    Frame* a = Child(root);
-    Frame* b = Child(root);
-    Frame* other = Frame_Create();
+    Frame *a = Child(root), *b = Child(root), *other = Frame_Create();
     Counter attached = {};
     FrameObject_SetFrame(&attached.object, a);
     Frame_SyncDirtyList();
@@ -157,21 +136,16 @@ TEST_F(FrameTest, ValidationFindsBrokenLinksAndListings)
 
 TEST_F(FrameTest, NewestChildComesFirstCyclesAreRefusedAndReparentingMovesTheListing)
 {
-    Frame* a = Child(root);
-    Frame* b = Child(root);
-    EXPECT_EQ(root->child, b);
-    EXPECT_EQ(b->next, a);
+    Frame *a = Child(root), *b = Child(root);
+    EXPECT_EQ(std::tuple(root->child, b->next), std::tuple(b, a));
     EXPECT_EQ(Frame_AddChild(a, root), nullptr);  // root is a's parent
     EXPECT_EQ(Frame_AddChild(a, a), nullptr);
     EXPECT_EQ(a->root, root);
-    // Destroying a subtree leaves the parent with its other children only.
     Frame_DestroyHierarchy(b);
-    EXPECT_EQ(root->child, a);
-    EXPECT_EQ(a->next, nullptr);
+    EXPECT_EQ(std::tuple(root->child, a->next), std::tuple(a, nullptr));
     EXPECT_TRUE(Frame_Validate(root));
     // A dirty root given a parent hands its listing and pending changes over.
-    Frame* c = Frame_Create();
-    Frame* g = Child(c);
+    Frame *c = Frame_Create(), *g = Child(c);
     Frame_SyncDirtyList();
     MoveTo(g, 0, 3, 0);
     MoveTo(a, 1, 0, 0);
@@ -183,6 +157,5 @@ TEST_F(FrameTest, NewestChildComesFirstCyclesAreRefusedAndReparentingMovesTheLis
     EXPECT_TRUE(Frame_Validate(g));
     EXPECT_EQ(Frame_GetWorldMatrix(g)->pos.x, 1.0f);  // the matrices alone, ahead of the sync
     Frame_SyncDirtyList();
-    EXPECT_EQ(g->world.pos.x, 1.0f);
-    EXPECT_EQ(g->world.pos.y, 3.0f);
+    EXPECT_EQ(std::tuple(g->world.pos.x, g->world.pos.y), std::tuple(1.0f, 3.0f));
 }

@@ -1,7 +1,5 @@
-// Test harness of the graphics kernel: a recording stand-in for the device
-// driver, scopes that run the engine over it for the length of a test, and
-// the fixture of the image, raster and texture modules with an allocator that
-// can be told to fail and a list of objects freed at the end of the test.
+// Test harness of the graphics kernel: a recording stand-in driver, engine scopes, and the
+// image, raster and texture fixture with an allocator that can be told to fail.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,11 +15,13 @@
 #include <utility>
 #include <vector>
 
+#include "common/maths.h"
 #include "gfx/core/arena.h"
 #include "gfx/core/engine.h"
 #include "gfx/core/error.h"
 #include "gfx/core/image.h"
 #include "gfx/core/raster.h"
+#include "gfx/core/stream.h"
 #include "gfx/core/texture.h"
 #include "tests/test_env.h"
 
@@ -31,9 +31,8 @@ namespace testdriver {
 // refuses (a test fills these after Install).
 inline std::vector<int32_t> requests, standardCalls;
 inline std::set<int32_t> refusedRequests, refusedStandard;
-// A driver's own standard functions, handed out instead of the recording ones
-// when any is set; its extension attached at Engine_Init; its hooks run when
-// the device starts (their answer is the start's) and stops.
+// A driver's own standard functions (instead of the recording ones when any is set), its
+// extension attached at Engine_Init, and hooks run when the device starts (their answer) and stops.
 inline StandardFunction g_standard[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
 inline int32_t (*g_attach)(void) = nullptr;
 inline int32_t (*g_onStart)(void) = nullptr;
@@ -48,7 +47,7 @@ int32_t Standard(void*, void*, int32_t)
 template <size_t... I>
 void FillStandard(StandardFunction* out, std::index_sequence<I...>)
 {
-    ((out[I] = g_standard[I] ? g_standard[I] : Standard<(int)I>), ...);
+    ((out[I] = Standard<(int)I>), ...);
 }
 
 int32_t Request(int32_t code, void* out, void* inOut, int32_t arg);
@@ -69,11 +68,8 @@ inline int32_t Request(int32_t code, void* out, void*, int32_t)
     case REQ_STANDARD_FUNCTIONS: {
         bool own = false;
         for (StandardFunction f : g_standard) own = own || f;
-        if (own) {
-            for (int i = 0; i < ENGINE_NUM_STANDARD_FUNCTIONS; i++) ((StandardFunction*)out)[i] = g_standard[i];
-        } else {
-            FillStandard((StandardFunction*)out, std::make_index_sequence<ENGINE_NUM_STANDARD_FUNCTIONS>());
-        }
+        if (own) memcpy(out, g_standard, sizeof g_standard);
+        else FillStandard((StandardFunction*)out, std::make_index_sequence<ENGINE_NUM_STANDARD_FUNCTIONS>());
         return 1;
     }
     default: return 0;  // everything else is left to the engine's own answers
@@ -86,38 +82,10 @@ inline void Install()
 {
     static const EngineDriver driver = {&kDevice, Attach};
     Engine_SetDriver(&driver);
-    requests.clear();
-    refusedRequests.clear();
-    standardCalls.clear();
-    refusedStandard.clear();
+    requests.clear(), refusedRequests.clear(), standardCalls.clear(), refusedStandard.clear();
 }
 
-// Init (with an arena of `arena` bytes, set between the init and the open),
-// open and start on construction; stop, close and terminate on destruction.
-// The error slot is cleared on both ends.
-struct EngineScope {
-    int window = 0;
-    explicit EngineScope(uint32_t flags = 0, size_t arena = 0)
-    {
-        Install();
-        Error_Get(nullptr);
-        EXPECT_EQ(Engine_Init(nullptr, flags, 0), 1);
-        if (arena) {
-            EXPECT_EQ(ResourceArena_SetSize(arena), 1);
-        }
-        EXPECT_EQ(Engine_Open(&window), 1);
-        EXPECT_EQ(Engine_Start(), 1);
-    }
-    ~EngineScope()
-    {
-        EXPECT_EQ(Engine_Stop(), 1);
-        EXPECT_EQ(Engine_Close(), 1);
-        EXPECT_EQ(Engine_Term(), 1);
-        Error_Get(nullptr);
-    }
-};
-
-// Only initialised: plugins may still be attached.
+// Only initialised (plugins may still be attached); terminated at the end.
 struct InitScope {
     explicit InitScope(uint32_t flags = 0)
     {
@@ -131,6 +99,43 @@ struct InitScope {
         Error_Get(nullptr);
     }
 };
+// Also given an arena of `arena` bytes (unless 0), opened and started; stopped and closed at the end.
+struct EngineScope : InitScope {
+    int window = 0;
+    explicit EngineScope(uint32_t flags = 0, size_t arena = 0) : InitScope(flags)
+    {
+        EXPECT_EQ(arena ? ResourceArena_SetSize(arena) : 1, 1);
+        EXPECT_EQ(Engine_Open(&window), 1);
+        EXPECT_EQ(Engine_Start(), 1);
+    }
+    ~EngineScope()
+    {
+        EXPECT_EQ(Engine_Stop(), 1);
+        EXPECT_EQ(Engine_Close(), 1);
+    }
+};
+
+// The bytes write(stream) put in a memory stream; Open reads them again.
+struct MemoryBytes {
+    StreamMemory mem = {nullptr, 0};
+    MemoryBytes() = default;
+    template <typename Write>
+    explicit MemoryBytes(Write write)
+    {
+        Stream* s = Stream_Open(STREAM_MEMORY, STREAM_WRITE, nullptr);
+        write(s);
+        EXPECT_EQ(Stream_Close(s, &mem), 1);
+    }
+    ~MemoryBytes() { Engine_Free(mem.start); }
+    Stream* Open() { return Stream_Open(STREAM_MEMORY, STREAM_READ, &mem); }
+};
+
+inline void ExpectNear(const Vec3& v, Vec3 expected, float tolerance = 1e-6f)
+{
+    EXPECT_NEAR(v.x, expected.x, tolerance);
+    EXPECT_NEAR(v.y, expected.y, tolerance);
+    EXPECT_NEAR(v.z, expected.z, tolerance);
+}
 
 }  // namespace testdriver
 
@@ -162,19 +167,9 @@ inline std::string TestFolder()
     return folder + "/";
 }
 
-// Writes bytes to a file and returns its path.
-inline std::string WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes)
-{
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-    return path;
-}
-
 }  // namespace imagetest
 
-// Starts the engine with the image module (and whatever InstallModules adds)
-// on the recording driver and the failing allocator.
+// The engine with the image module (and InstallModules') on the recording driver and allocator.
 class ImageEngineTest : public ::testing::Test {
 protected:
     virtual void InstallModules() { Image_InstallModule(); }
@@ -182,8 +177,7 @@ protected:
     {
         imagetest::g_failAfter = -1;
         imagetest::g_largest = 0;
-        // Only the modules these tests install run: other suites may have
-        // left theirs (the immediate-mode module, say) installed.
+        // Only the modules these tests install run (other suites may have left theirs).
         for (uint32_t id : {MODULE_IMAGE, MODULE_RASTER, MODULE_TEXTURE, MODULE_IM3D})
             Engine_SetCoreModule(id, 0, nullptr, nullptr);
         InstallModules();
@@ -199,18 +193,13 @@ protected:
     void TearDown() override
     {
         imagetest::g_failAfter = -1;
-        for (auto it = owned.rbegin(); it != owned.rend(); ++it) (*it)();
-        owned.clear();
-        Engine_Stop();
-        Engine_Close();
-        Engine_Term();
+        while (!owned.empty()) owned.back()(), owned.pop_back();
+        Engine_Stop(), Engine_Close(), Engine_Term();
         Engine_SetDriver(nullptr);
         for (uint32_t id : {MODULE_IMAGE, MODULE_RASTER, MODULE_TEXTURE}) Engine_SetCoreModule(id, 0, nullptr, nullptr);
         Engine_SetGammaHook(nullptr);
         for (auto& f : testdriver::g_standard) f = nullptr;
-        testdriver::g_attach = nullptr;
-        testdriver::g_onStart = nullptr;
-        testdriver::g_onStop = nullptr;
+        testdriver::g_attach = nullptr, testdriver::g_onStart = nullptr, testdriver::g_onStop = nullptr;
         Error_Get(nullptr);
     }
     static uint32_t TakeError() { return (uint32_t)Error_TakeCode(); }
@@ -230,18 +219,15 @@ protected:
         return image;
     }
     // Objects destroyed, newest first, when the test ends.
-    Image* Keep(Image* image)
+    template <typename T>
+    T* Keep(T* object)
     {
-        owned.push_back([image] { Image_Destroy(image); });
-        return image;
+        owned.push_back([object] { Destroy(object); });
+        return object;
     }
-    Raster* Keep(Raster* raster)
-    {
-        owned.push_back([raster] { Raster_Destroy(raster); });
-        return raster;
-    }
-    // A kept image filled by fill(x, y, pixel), or whose pixels' bytes are all
-    // `fill` when that is a number.
+    static void Destroy(Image* image) { Image_Destroy(image); }
+    static void Destroy(Raster* raster) { Raster_Destroy(raster); }
+    // A kept image filled by fill(x, y, pixel), or with all bytes `fill` when that is a number.
     template <typename Fill>
     Image* Img(int32_t w, int32_t h, int32_t depth, Fill fill)
     {

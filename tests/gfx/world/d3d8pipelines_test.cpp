@@ -1,9 +1,9 @@
-// The world's drawing pipelines: what instancing writes to the device
-// buffers, which states a draw sets and leaves, and pictures of atomics drawn
-// in a lit world against analytic values and the golden image
-// tests/gfx/world/golden/world_lights.png.
+// The world's drawing pipelines: instanced buffers, the states a draw sets and leaves, and lit pictures.
 #include "gfx/world/d3d8pipelines.h"
 
+#include <limits>
+
+#include "gfx/world/d3d8lighting.h"
 #include "tests/gfx/layer_fixture.h"
 
 using namespace gfxtest;
@@ -39,22 +39,16 @@ TEST_F(D3D8PipelineTest, InstancingWritesPositionNormalModulatedColourAndCoordin
     ASSERT_EQ(Atomic_Render(a), a);
     ASSERT_NE(g->instanceData, nullptr);
     const D3D8MeshInstance& r = Records(g->instanceData)[0];
-    EXPECT_EQ(r.vertexShader, 0x152u);
-    EXPECT_EQ(r.stride, 36u);
-    EXPECT_EQ(r.managed, 1);
-    EXPECT_EQ(r.vertexAlpha, 1);
-    EXPECT_EQ(r.primitiveType, (uint32_t)D3DPT_TRIANGLELIST);
+    EXPECT_EQ(std::tuple(r.vertexShader, r.stride, r.managed, r.vertexAlpha, r.primitiveType),
+              std::tuple(0x152u, 36u, 1, 1, (uint32_t)D3DPT_TRIANGLELIST));
     for (uint32_t i = 0; i < 3; i++) {
         const float* v = Vertex(r, i);
-        EXPECT_EQ(v[0], (float)i);
-        EXPECT_EQ(v[1], 2.0f * i);
-        EXPECT_EQ(v[5], -1.0f);
         const RGBA c = colours[i];
         const uint32_t expected = (uint32_t)((256 * c.alpha) >> 8) << 24 | (uint32_t)((129 * c.red) >> 8) << 16 |
                                   (uint32_t)((65 * c.green) >> 8) << 8 | (uint32_t)((256 * c.blue) >> 8);
-        EXPECT_EQ(Colour(r, i, 6), expected) << i;
-        EXPECT_EQ(v[7], 0.5f * i);
-        EXPECT_EQ(v[8], 1.0f - i);
+        EXPECT_EQ(std::tuple(v[0], v[1], v[5], Colour(r, i, 6), v[7], v[8]),
+                  std::tuple((float)i, 2.0f * i, -1.0f, expected, 0.5f * i, 1.0f - i))
+            << i;
     }
 }
 
@@ -73,9 +67,7 @@ TEST_F(D3D8PipelineTest, CompactedMeshesRefillOnlyLockedPartsThroughTheirReverse
     ASSERT_EQ(Atomic_Render(a), a);
     const D3D8MeshInstance& r = Records(g->instanceData)[0];
     // Relative (2,4,3),(0,6,1) sorted to (0,6,1),(2,4,3); first use 0,6,1,2,4,3.
-    EXPECT_EQ(r.minVertexIndex, 5u);
-    EXPECT_EQ(r.numVertices, 6u);
-    EXPECT_EQ(r.remapped, 1);
+    EXPECT_EQ(std::tuple(r.minVertexIndex, r.numVertices, r.remapped), std::tuple(5u, 6u, 1));
     const uint16_t expected[6] = {0, 1, 2, 3, 4, 5};
     EXPECT_TRUE(std::equal(expected, expected + 6, (const uint16_t*)r.indexBuffer->bytes.data()));
     const float sources[6] = {5, 11, 6, 7, 9, 8};
@@ -89,12 +81,10 @@ TEST_F(D3D8PipelineTest, CompactedMeshesRefillOnlyLockedPartsThroughTheirReverse
     Geometry_Unlock(g);
     ResourceArenaEntry* before = g->instanceData;
     ASSERT_EQ(Atomic_Render(a), a);
-    EXPECT_EQ(g->instanceData, before);
-    EXPECT_EQ(g->lockedSinceLastInst, 0);
-    for (uint32_t i = 0; i < 6; i++) {
-        EXPECT_EQ(Vertex(r, i)[1], 100.0f + sources[i]);
-        EXPECT_EQ(Colour(r, i, 3) >> 16 & 0xFF, (uint32_t)sources[i]);
-    }
+    EXPECT_EQ(std::tuple(g->instanceData, g->lockedSinceLastInst), std::tuple(before, 0));
+    for (uint32_t i = 0; i < 6; i++)
+        EXPECT_EQ(std::tuple(Vertex(r, i)[1], Colour(r, i, 3) >> 16 & 0xFF),
+                  std::tuple(100.0f + sources[i], (uint32_t)sources[i]));
 }
 
 TEST_F(D3D8PipelineTest, MorphBlendsPerAtomicFallsBackToTheStartOrTargetZeroAndEveryAtomicSeesALock)
@@ -117,8 +107,7 @@ TEST_F(D3D8PipelineTest, MorphBlendsPerAtomicFallsBackToTheStartOrTargetZeroAndE
         ASSERT_EQ(r.minVertexIndex, 0u);  // morphing meshes are not compacted
         EXPECT_EQ(Vertex(r, 0)[0], c.x) << c.start << " " << c.end << " " << c.position;
     }
-    // A lock seen (and cleared) by one atomic's draw still refreshes another's
-    // (outside the world: its device copy goes only with it).
+    // A lock seen (and cleared) by one atomic's draw still refreshes another's.
     Atomic_SetMorphBlend(a, 0, 1, 0, 1.0f);
     Atomic* b = Place(g);
     Geometry_Destroy(g);
@@ -133,23 +122,26 @@ TEST_F(D3D8PipelineTest, MorphBlendsPerAtomicFallsBackToTheStartOrTargetZeroAndE
     for (Atomic* x : {a, b}) EXPECT_EQ(Vertex(Records(x->instanceData)[0], 0)[2], 7.0f);
 }
 
-TEST_F(D3D8PipelineTest, UnlitUnprelitObjectsDrawOpaqueBlackRestoreShadingAndSendNothingTwice)
+TEST_F(D3D8PipelineTest, UnlitUnprelitObjectsDrawOpaqueBlackRestoreShadingSendNothingTwiceAndClipOnlyWhenOutside)
 {
     Atomic* a = Add(MakeGrid(1, 4.0f, GEOMETRY_POSITIONS, Own(MakeMaterial(200, 100, 50, 128))), 0, 0, 6);
+    Atomic* straddling = Add(MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white), 6, 0, 6);  // across the frustum side
     const uint32_t shade = State(D3DRS_SHADEMODE), dither = State(D3DRS_DITHERENABLE);
     std::string log, again;
     const std::vector<uint32_t> pixels = Snapshot(camera, [&] {
         log = Record([&] { Atomic_Render(a); });
+        EXPECT_EQ(State(D3DRS_CLIPPING), 0u);  // wholly inside the frustum
         again = Record([&] { Atomic_Render(a); });
+        Atomic_Render(straddling);
+        EXPECT_EQ(State(D3DRS_CLIPPING), 1u);
     });
     EXPECT_TRUE(Before(log, "SetRenderState(60, 0xff000000)", "DrawIndexedPrimitive(")) << log;
     EXPECT_TRUE(Before(log, "SetRenderState(9, 0x1)", "DrawIndexedPrimitive(")) << log;
     EXPECT_TRUE(Before(log, "SetTextureStageState(0, 3, 0x3)", "DrawIndexedPrimitive(")) << log;
-    EXPECT_EQ(State(D3DRS_SHADEMODE), shade);
-    EXPECT_EQ(State(D3DRS_DITHERENABLE), dither);
-    EXPECT_EQ(StageState(0, D3DTSS_COLOROP), (uint32_t)D3DTOP_SELECTARG2);
-    EXPECT_EQ(StageState(0, D3DTSS_COLORARG2), (uint32_t)D3DTA_DIFFUSE);
-    EXPECT_EQ(StageState(0, D3DTSS_ALPHAOP), (uint32_t)D3DTOP_DISABLE);
+    EXPECT_EQ(
+        std::tuple(State(D3DRS_SHADEMODE), State(D3DRS_DITHERENABLE), StageState(0, D3DTSS_COLOROP),
+                   StageState(0, D3DTSS_COLORARG2), StageState(0, D3DTSS_ALPHAOP)),
+        std::tuple(shade, dither, (uint32_t)D3DTOP_SELECTARG2, (uint32_t)D3DTA_DIFFUSE, (uint32_t)D3DTOP_DISABLE));
     // Drawn again, the same buffer and format are not sent again.
     EXPECT_EQ(Count(again, "SetStreamSource("), 0) << again;
     EXPECT_EQ(Count(again, "SetVertexShader("), 0) << again;
@@ -159,20 +151,7 @@ TEST_F(D3D8PipelineTest, UnlitUnprelitObjectsDrawOpaqueBlackRestoreShadingAndSen
     EXPECT_EQ(pixels[10] & 0xFFFFFF, 0x404040u);  // the clear colour around it
 }
 
-TEST_F(D3D8PipelineTest, ClippingIsTurnedOffForObjectsWhollyInsideTheFrustum)
-{
-    Geometry* g = MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white);
-    Atomic* inside = Add(Geometry_AddRef(g), 0, 0, 5);
-    Atomic* straddling = Add(g, 0, 0, 0.05f);
-    Snapshot(camera, [&] {
-        Atomic_Render(inside);
-        EXPECT_EQ(State(D3DRS_CLIPPING), 0u);
-        Atomic_Render(straddling);
-        EXPECT_EQ(State(D3DRS_CLIPPING), 1u);
-    });
-}
-
-TEST_F(D3D8PipelineTest, NewSerialNumbersAndEvictionRebuildTheInstanceData)
+TEST_F(D3D8PipelineTest, NewSerialNumbersAndEvictionRebuildTheInstanceDataAndEmptyMeshesDrawNothing)
 {
     Geometry* g = MakeGrid(2, 1.0f, GEOMETRY_POSITIONS, white);
     Atomic* a = Add(g);
@@ -188,16 +167,12 @@ TEST_F(D3D8PipelineTest, NewSerialNumbersAndEvictionRebuildTheInstanceData)
     EXPECT_EQ(g->instanceData, nullptr);
     ASSERT_EQ(Atomic_Render(a), a);
     EXPECT_NE(g->instanceData, nullptr);
-}
-
-TEST_F(D3D8PipelineTest, EmptyGeometryAndZeroIndexMeshesDrawNothingAndSucceed)
-{
+    // Empty geometry and meshes of no indices draw nothing and succeed.
     Geometry* empty = Geometry_Create(0, 0, GEOMETRY_POSITIONS);
     Geometry_Unlock(empty);
-    Atomic* a = Add(empty);
+    a = Add(empty);
     EXPECT_EQ(Count(Record([&] { EXPECT_EQ(Atomic_Render(a), a); }), "Draw"), 0);
-    // A crafted binary mesh: one indexed mesh with no indices.
-    Geometry* g = MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white);
+    g = MakeGrid(1, 1.0f, GEOMETRY_POSITIONS, white);
     MeshHeader* header = MeshHeader_Alloc(sizeof(MeshHeader) + sizeof(Mesh));
     *header = MeshHeader{MESH_TRIANGLE_LIST, 1, 999, 0, 0};
     MeshHeader_Meshes(header)[0] = Mesh{nullptr, 0, white};
@@ -207,39 +182,20 @@ TEST_F(D3D8PipelineTest, EmptyGeometryAndZeroIndexMeshesDrawNothingAndSucceed)
     EXPECT_EQ(Count(Record([&] { EXPECT_EQ(Atomic_Render(b), b); }), "Draw"), 0);
 }
 
-TEST_F(D3D8PipelineTest, SectorsInstanceTheirByteNormalsIntoSharedRanges)
+TEST_F(D3D8PipelineTest, SectorsInstanceByteNormalsAndAQuadAtSixtyDegreesToTheLightShowsAmbientPlusHalfTheDiffuse)
 {
-    const uint32_t flags = WORLD_POSITIONS | WORLD_NORMALS | WORLD_PRELIT | WORLD_TEXTURED;
-    WorldBox box = {{-10, -10, -10}, {10, 10, 10}};
-    WorldSector* leaf = WorldSector_CreateLeaf(&box, 4, 2, flags);
-    for (int v = 0; v < 4; v++) {
-        leaf->vertices[v] = Vec3{(float)(v % 2), (float)(v / 2), 5};
-        leaf->normals[v] = SectorNormal{0, 64, -128, 0};
-        leaf->preLitLum[v] = RGBA{(uint8_t)(60 * v), 10, 20, 255};
-        leaf->texCoords[0][v] = TexCoords{(float)(v % 2), (float)(v / 2)};
-    }
-    leaf->triangles[0] = SectorTriangle{0, {0, 2, 1}};
-    leaf->triangles[1] = SectorTriangle{0, {1, 2, 3}};
-    MaterialList list;
-    MaterialList_Initialize(&list);
-    MaterialList_AppendMaterial(&list, white);
-    World* sectorWorld = Own(World_CreateWithTree(&box, leaf, &list, flags));
-    MaterialList_Deinitialize(&list);
+    WorldSector* leaf = QuadLeaf(WORLD_POSITIONS | WORLD_NORMALS | WORLD_PRELIT | WORLD_TEXTURED, {white});
+    World* sectorWorld = WorldSector_GetWorld(leaf);
     Engine_Instance()->currentWorld = sectorWorld;
     EXPECT_EQ(Count(Record([&] { EXPECT_EQ(WorldSector_Render(sectorWorld, leaf), leaf); }), "DrawIndexedPrimitive("),
               1);
     ASSERT_NE(leaf->instanceData, nullptr);
     const D3D8MeshInstance& r = Records(leaf->instanceData)[0];
-    EXPECT_EQ(r.vertexShader, 0x152u);
-    EXPECT_EQ(r.managed, 1);
+    EXPECT_EQ(std::tuple(r.vertexShader, r.managed), std::tuple(0x152u, 1));
     EXPECT_EQ(Vertex(r, 0)[4], 0.5f);  // 64 / 128
     EXPECT_EQ(Vertex(r, 0)[5], -1.0f);
     EXPECT_EQ(Colour(r, 3, 6), 0xFF000000u | 180u << 16 | 10u << 8 | 20u);
     Engine_Instance()->currentWorld = nullptr;
-}
-
-TEST_F(D3D8PipelineTest, AQuadAtSixtyDegreesToADirectionalLightShowsAmbientPlusHalfTheDiffuse)
-{
     Add(MakeGrid(1, 4.0f, GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_LIGHT, white), 0, 0, 6);
     const Vec3 sixty = {0, -0.8660254f, 0.5f};  // the light travels up-and-in; N . -at = 0.5
     AddLight(LIGHT_DIRECTIONAL, LightColour{1, 1, 1, 1}, 0, 0, 0, &sixty);
@@ -278,6 +234,139 @@ TEST_F(D3D8PipelineTest, LitTexturedPrelitAndMorphingAtomicsUnderEveryKindOfLigh
     Light_SetConeAngle(AddLight(LIGHT_SPOT, LightColour{0.2f, 1.0f, 0.2f, 1}, 0, -2, 5, &spotAt, 12), 0.3f);
     ASSERT_FALSE(Draw().empty());
     EXPECT_EQ(MatchGolden("gfx/world/golden/world_lights"), "");
+}
+
+class LightTest : public WorldTest {
+protected:
+    World* world = nullptr;
+    void TearDown() override
+    {
+        Engine_Instance()->currentWorld = nullptr;
+        WorldTest::TearDown();
+    }
+    Light* Make(uint8_t kind, float radius = 1.0f, float x = 0, float y = 0, float z = 0)
+    {
+        Frame* f = Own(worldshapes::FrameAt(x, y, z));
+        Light* l = Own(Light_Create(kind));
+        Light_SetFrame(l, f);
+        Light_SetRadius(l, radius);
+        if (world) World_AddLight(world, l);
+        return l;
+    }
+    D3DLIGHT8 DeviceLight(Light* l)
+    {
+        D3DLIGHT8 out = {};
+        device->GetLight((uint32_t)D3D8Lights_GetData(l)->index, &out);
+        return out;
+    }
+};
+
+TEST_F(LightTest, ConeAnglesFollowTheArcCosineAndSpotConesPointLightsAndColoursBecomeDeviceFields)
+{
+    Light* light = Make(LIGHT_SPOT);
+    EXPECT_EQ(Light_GetConeAngle(light), 3.1415927f);  // a new light
+    ASSERT_NE(Light_SetConeAngle(light, 0.0f), nullptr);
+    EXPECT_EQ(Light_GetConeAngle(light), 0.0f);
+    ASSERT_NE(Light_SetConeAngle(light, 1.5707964f), nullptr);
+    EXPECT_EQ(Light_GetConeAngle(light), 1.5707964f);
+    for (float bad : {1.6f, -0.1f, std::numeric_limits<float>::quiet_NaN()}) {
+        EXPECT_EQ(Light_SetConeAngle(light, bad), nullptr);
+        EXPECT_EQ(Light_GetConeAngle(light), 1.5707964f);
+    }
+    // Table square roots keep the getter near acos in every branch.
+    for (float c = -1.0f; c <= 1.0f; c += 1.0f / 512) {
+        light->minusCosAngle = -c;
+        EXPECT_NEAR(Light_GetConeAngle(light), acosf(c), 4e-5f + acosf(c) * 1e-5f) << c;
+    }
+    Light* spot = Make(LIGHT_SPOT, 4.0f, 1, 2, 3);
+    Light_SetConeAngle(spot, 1.5707964f);
+    const LightColour half = {0.5f, 0.25f, 1.0f, 0.5f};
+    Light_SetColour(spot, &half);
+    Light *unset = Make(LIGHT_SPOT, 4.0f), *soft = Make(LIGHT_SOFT_SPOT, 4.0f);
+    Light_SetConeAngle(soft, 0.5f);
+    Light *point = Make(LIGHT_POINT, 2.0f), *dark = Make(LIGHT_POINT, 0.0f);
+    for (Light* l : {spot, unset, soft, point}) EXPECT_EQ(D3D8Lights_ConvertLight(l), 1);
+    EXPECT_EQ(D3D8Lights_ConvertLight(dark), 0);
+    EXPECT_EQ(D3D8Lights_GetData(dark)->index, -1);
+    const D3DLIGHT8 s = DeviceLight(spot);
+    EXPECT_EQ(std::tuple(s.Type, s.Phi, s.Theta), std::tuple((uint32_t)D3DLIGHT_SPOT, 3.1415927f, 3.1415927f - 0.001f));
+    EXPECT_EQ(s.Diffuse.a, 0.5f);  // positional lights keep their alpha
+    EXPECT_EQ(std::tuple(s.Position.z, s.Range, s.Attenuation2), std::tuple(3.0f, 4.0f, 5.0f / 16));
+    EXPECT_EQ(DeviceLight(unset).Phi, 3.1415927f);  // never set: clamped to pi
+    EXPECT_EQ(DeviceLight(soft).Theta, 0.0f);
+    EXPECT_NEAR(DeviceLight(soft).Phi, 1.0f, 1e-4f);
+    const D3DLIGHT8 p = DeviceLight(point);
+    EXPECT_EQ(std::tuple(p.Type, p.Attenuation0, p.Attenuation1), std::tuple((uint32_t)D3DLIGHT_POINT, 1.0f, 0.0f));
+    D3D8Lights_Commit(1);
+}
+
+TEST_F(LightTest, DeviceIndicesGrowAndReuseAndCommitDisablesOnlyThePreviousObjectsUnusedLights)
+{
+    Light* a = Make(LIGHT_POINT);
+    Light* b = Light_Create(LIGHT_POINT);  // destroyed below
+    Light_SetFrame(b, Own(Frame_Create()));
+    Light_SetRadius(b, 1);
+    Light* c = Make(LIGHT_POINT);
+    for (Light* l : {a, b, c}) EXPECT_EQ(D3D8Lights_ConvertLight(l), 1);
+    EXPECT_EQ(std::tuple(D3D8Lights_GetData(a)->index, D3D8Lights_GetData(c)->index), std::tuple(0, 2));
+    D3D8Lights_Commit(1);
+    Light_Destroy(b);
+    Light *d = Make(LIGHT_POINT), *e = Make(LIGHT_POINT);
+    D3D8Lights_ConvertLight(d);
+    D3D8Lights_ConvertLight(e);
+    EXPECT_EQ(std::tuple(D3D8Lights_GetData(d)->index, D3D8Lights_GetData(e)->index), std::tuple(1, 3));
+    D3D8Lights_Commit(1);
+    Light* copy = Make(LIGHT_POINT);
+    for (const PluginEntry* p = Light_GetRegistry()->first; p; p = p->next)
+        if (p->pluginId == D3D8_PLUGIN_LIGHTS) p->copy(copy, a, p->offset, p->size);
+    EXPECT_EQ(D3D8Lights_GetData(copy)->index, -1);
+    EXPECT_EQ(D3D8Lights_GetData(copy)->attenuation[2], 5.0f);
+    std::vector<Light*> many;
+    for (int i = 0; i < 10; i++) many.push_back(Make(LIGHT_POINT));
+    for (int i = 0; i < 3; i++) D3D8Lights_ConvertLight(many[i]);
+    D3D8Lights_Commit(1);
+    D3D8Lights_ConvertLight(many[1]);
+    std::string log = Record([&] { D3D8Lights_Commit(1); });
+    EXPECT_EQ(Count(log, "LightEnable("), 2) << log;
+    for (Light* l : {many[0], many[2]})
+        EXPECT_NE(log.find("LightEnable(" + std::to_string(D3D8Lights_GetData(l)->index) + ", 0)"), std::string::npos);
+    EXPECT_EQ(State(D3DRS_LIGHTING), 1u);
+    for (Light* l : many) D3D8Lights_ConvertLight(l);
+    D3D8Lights_Commit(1);
+    EXPECT_EQ(D3D8Lights_GetEnabled(nullptr), 8);
+    int32_t on = -1;
+    device->GetLightEnable((uint32_t)D3D8Lights_GetData(many[9])->index, &on);
+    EXPECT_EQ(on, 0);
+    D3D8Lights_Commit(0);
+    EXPECT_EQ(State(D3DRS_LIGHTING), 0u);
+}
+
+TEST_F(LightTest, AnAtomicIsLitByTheLightsReachingItsSectorsOnceEachAndWithoutNormalsByAmbientOnly)
+{
+    world = TwoLeafWorld();
+    Engine_Instance()->currentWorld = world;
+    Geometry* g = Own(MakeGrid(1, 2.0f, GEOMETRY_POSITIONS | GEOMETRY_NORMALS | GEOMETRY_LIGHT, white));
+    Atomic* a = Own(MakeAtomic(g));
+    World_AddAtomic(world, a);
+    Light* lamp = Make(LIGHT_POINT, 5.0f);  // reaches both leaves the atomic overlaps
+    Light* far = Make(LIGHT_POINT, 5.0f, 50, 0, 0);
+    Frame_SyncDirtyList();
+    a->object.sync(&a->object);  // no frame: tie it by hand
+    D3D8AtomicNode_Lighting(a);
+    EXPECT_EQ(D3D8Lights_GetEnabled(nullptr), 1);
+    EXPECT_GE(D3D8Lights_GetData(lamp)->index, 0);
+    EXPECT_EQ(D3D8Lights_GetData(far)->index, -1);
+
+    Atomic* b = Own(MakeAtomic(Own(MakeGrid(1, 2.0f, GEOMETRY_POSITIONS | GEOMETRY_LIGHT, white))));
+    Light *sun = Make(LIGHT_DIRECTIONAL), *sky = Make(LIGHT_AMBIENT);
+    const LightColour blue = {0.1f, 0.2f, 0.3f, 1};
+    Light_SetColour(sky, &blue);
+    D3D8AtomicNode_Lighting(b);
+    EXPECT_EQ(std::tuple(D3D8Lights_GetEnabled(nullptr), D3D8Lights_GetData(sun)->index, State(D3DRS_AMBIENT)),
+              std::tuple(0, -1, 0xFFFFFFFFu));
+    float ambient[3];
+    D3D8Lights_GetAmbient(ambient);
+    EXPECT_EQ(ambient[2], 0.3f);
 }
 
 }  // namespace

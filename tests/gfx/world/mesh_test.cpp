@@ -1,7 +1,6 @@
 #include <array>
 #include <chrono>
 #include <map>
-#include <random>
 
 #include "tests/gfx/layer_fixture.h"
 
@@ -32,9 +31,7 @@ using MeshTest = WorldTest;
 
 TEST_F(MeshTest, OpaqueMeshesComeBeforeTranslucentOnesAndKeysOrderTheRest)
 {
-    Material* opaqueA = white;
-    Material* opaqueB = Own(MakeMaterial(0, 255, 0));
-    Material* glass = Own(MakeMaterial(255, 255, 255, 128));
+    Material *opaqueA = white, *opaqueB = Own(MakeMaterial(0, 255, 0)), *glass = Own(MakeMaterial(255, 255, 255, 128));
     BuildMesh* build = BuildMesh_Create(3);
     // Pipeline keys put B before A; the translucent one comes first in the input.
     BuildMesh_AddTriangle(build, glass, 0, 1, 2, 2, 0, 0, 0);
@@ -44,15 +41,11 @@ TEST_F(MeshTest, OpaqueMeshesComeBeforeTranslucentOnesAndKeysOrderTheRest)
     ASSERT_NE(header, nullptr);
     ASSERT_EQ(header->numMeshes, 3);
     const Mesh* meshes = MeshHeader_Meshes(header);
-    EXPECT_EQ(meshes[0].material, opaqueB);
-    EXPECT_EQ(meshes[1].material, opaqueA);
-    EXPECT_EQ(meshes[2].material, glass);
-    EXPECT_EQ(header->totalIndicesInMesh, 9u);
+    EXPECT_EQ(std::tuple(meshes[0].material, meshes[1].material, meshes[2].material, header->totalIndicesInMesh),
+              std::tuple(opaqueB, opaqueA, glass, 9u));
     MeshHeader_Destroy(header);
     // Without triangles or materials a geometry shares the empty header.
-    Geometry* empty = Geometry_Create(3, 0, GEOMETRY_POSITIONS);
-    Geometry* noMaterials = Geometry_Create(3, 1, GEOMETRY_POSITIONS);
-    for (Geometry* g : {empty, noMaterials}) {
+    for (Geometry* g : {Geometry_Create(3, 0, GEOMETRY_POSITIONS), Geometry_Create(3, 1, GEOMETRY_POSITIONS)}) {
         ASSERT_NE(Geometry_Unlock(g), nullptr);
         EXPECT_EQ(g->mesh, MeshHeader_Empty());
         Geometry_Destroy(g);
@@ -70,14 +63,12 @@ TEST_F(MeshTest, SpreadAndJoinKeepTrianglesAndParityAndBuildAroundOneVertexAtOnc
     } joins[] = {{{0, 1, 2, 3}, {3, 4, 5}, {0, 1, 2, 3, 3, 4, 5}}, {{0, 1, 2}, {3, 4, 5}, {0, 1, 2, 2, 3, 3, 3, 4, 5}}};
     for (auto c : joins) {
         MeshStrip second = {c.b.data(), (uint32_t)c.b.size(), (uint32_t)c.b.size(), nullptr};
-        MeshStrip first = {c.a.data(), (uint32_t)c.a.size(), (uint32_t)c.a.size(), &second};
-        MeshStrip out;
+        MeshStrip first = {c.a.data(), (uint32_t)c.a.size(), (uint32_t)c.a.size(), &second}, out;
         ASSERT_EQ(MeshOp_JoinStrips(&first, 1, &out), 1);
         EXPECT_EQ(std::vector<uint16_t>(out.indices, out.indices + out.numIndices), c.joined);
         Engine_Free(out.indices);
     }
-    // 100,000 triangles around vertex 0 (a fan wound twice round): a spread
-    // pass or a strip join per triangle would take many seconds.
+    // 100,000 triangles around vertex 0: a pass per triangle would take many seconds.
     const int32_t n = 100000;
     BuildMesh* build = BuildMesh_Create(n);
     for (int32_t i = 0; i < n; i++)
@@ -94,9 +85,7 @@ TEST_F(MeshTest, SpreadAndJoinKeepTrianglesAndParityAndBuildAroundOneVertexAtOnc
     BuildMesh_Destroy(build);
 }
 
-// Builds strips of the triangles (material i % numMaterials for triangle i)
-// and checks that every mesh decodes to exactly its input triangles with
-// their winding. Returns the total strip length.
+// Strips of the triangles (material i % numMaterials) decode to exactly them; the total length.
 uint32_t CheckStrips(const std::vector<Tri>& tris, Material** materials, int numMaterials, int32_t tryAll)
 {
     BuildMesh* build = BuildMesh_Create((int32_t)tris.size());
@@ -117,8 +106,7 @@ uint32_t CheckStrips(const std::vector<Tri>& tris, Material** materials, int num
         decoded[mesh.material].merge(DecodeStrip(mesh.indices, mesh.numIndices));
         total += mesh.numIndices;
     }
-    EXPECT_EQ(total, header->totalIndicesInMesh);
-    EXPECT_EQ(decoded, expected);
+    EXPECT_EQ(std::tuple(total, decoded), std::tuple(header->totalIndicesInMesh, expected));
     MeshHeader_Destroy(header);
     return total;
 }
@@ -129,7 +117,6 @@ TEST_F(MeshTest, StripsDecodeToExactlyTheInputTrianglesOnRandomAndGridMeshes)
     std::mt19937 random(1234);
     for (int round = 0; round < 60; round++) {
         SCOPED_TRACE(round);
-        // Random triangles over few vertices share many edges in both windings.
         const int vertices = 4 + (int)(random() % 12), count = 1 + (int)(random() % 40);
         std::vector<Tri> tris;
         while ((int)tris.size() < count) {
@@ -158,8 +145,7 @@ TEST_F(MeshTest, StripsDecodeToExactlyTheInputTrianglesOnRandomAndGridMeshes)
 
 TEST_F(MeshTest, BinaryMeshRoundTripsAndRefusesContradictoryCounts)
 {
-    Material* m = white;
-    Geometry* g = Own(MakeGrid(3, 2.0f, GEOMETRY_POSITIONS | GEOMETRY_TRISTRIP, m));
+    Geometry* g = Own(MakeGrid(3, 2.0f, GEOMETRY_POSITIONS | GEOMETRY_TRISTRIP, white));
     auto read = [&](Bytes& bytes, int32_t native) {
         Stream* r = OpenRead(bytes);
         MeshHeader* h = MeshHeader_StreamRead(r, (int32_t)bytes.size(), native, &g->matList, g->numVertices);
@@ -177,8 +163,8 @@ TEST_F(MeshTest, BinaryMeshRoundTripsAndRefusesContradictoryCounts)
         MeshHeader* back = read(good, native);
         ASSERT_NE(back, nullptr);
         EXPECT_NE(back->serialNumber, g->mesh->serialNumber);
-        EXPECT_EQ(back->numMeshes, g->mesh->numMeshes);
-        EXPECT_EQ(MeshHeader_Meshes(back)[0].material, m);
+        EXPECT_EQ(std::tuple(back->numMeshes, MeshHeader_Meshes(back)[0].material),
+                  std::tuple(g->mesh->numMeshes, white));
         const uint16_t* indices = MeshHeader_Meshes(back)[0].indices;
         if (!native) {
             EXPECT_TRUE(std::equal(indices, indices + back->totalIndicesInMesh, MeshHeader_Meshes(g->mesh)[0].indices));

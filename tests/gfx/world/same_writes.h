@@ -1,9 +1,6 @@
-// Compares two writes of one object's chunks byte for byte, except the words
-// that a native device-data block (plugin 0x510) may change from one write
-// to the next: its serial number (each read header takes a new one) and the
-// base index of each mesh (where its shared vertex range happens to lie).
-// Header-only and free of the test framework, for the tests and the fuzz
-// targets alike.
+// Compares two writes of one object's chunks byte for byte, but for the words a native
+// device-data block (plugin 0x510) may change between writes: its serial number and each mesh's
+// base index. Free of the test framework, for the tests and the fuzz targets alike.
 #pragma once
 
 #include <cstddef>
@@ -18,10 +15,8 @@ inline uint32_t Load(const uint8_t* p)
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
-// Sets mask[i] for the bytes of those words in every native block of bytes:
-// sub-chunk header, struct header, platform 8, block size, then the serial
-// number (low half of the next word) and 44-byte records whose tenth word is
-// the base index.
+// Sets mask[i] for those words in every native block: sub-chunk and struct headers, platform 8,
+// block size, the serial number (low half), then 44-byte records whose tenth word is the base index.
 inline void MaskNativeWords(const uint8_t* bytes, size_t size, std::vector<uint8_t>& mask)
 {
     for (size_t at = 0; at + 36 <= size; at++) {

@@ -1,6 +1,5 @@
-// Shapes shared by the world tests and the world benchmark: a flat grid
-// geometry, a checker texture and a frame placed (and turned) in the world.
-// Every function needs the engine started with the world attached.
+// Shapes of the world tests and benchmarks (a grid, a checker texture, a placed frame); each
+// needs the engine started with the world attached.
 #pragma once
 
 #include <cstring>
@@ -13,10 +12,8 @@
 
 namespace worldshapes {
 
-// cols x rows quads (two triangles each, wound towards -z) in the x-y plane
-// at z, side `size`, centred on the origin; normals -z, prelit white,
-// texture coordinates 0..1, every triangle with material (may be null). The
-// mesh header is built. The caller owns the geometry.
+// cols x rows quads (wound towards -z) in the x-y plane at z, side `size`, centred on the origin;
+// normals -z, prelit white, coordinates 0..1, every triangle on material (may be null). The caller's.
 inline Geometry* Grid(int cols, int rows, float size, uint32_t flags, Material* material, float z = 0)
 {
     const int w = cols + 1, h = rows + 1;
@@ -46,8 +43,7 @@ inline Geometry* Grid(int cols, int rows, float size, uint32_t flags, Material* 
     return g;
 }
 
-// A size x size texture of squares of `square` texels in colours a and b
-// (0xAARRGGBB). The caller owns the texture.
+// A size x size texture of `square`-texel squares in colours a and b (0xAARRGGBB). The caller's.
 inline Texture* Checker(int size, int square, uint32_t a, uint32_t b)
 {
     Raster* r = Raster_Create(size, size, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
@@ -61,8 +57,7 @@ inline Texture* Checker(int size, int square, uint32_t a, uint32_t b)
     return Texture_Create(r);
 }
 
-// A root frame at (x, y, z) whose at vector is `at` (unit length; null keeps
-// the identity's). The caller destroys it.
+// A root frame at (x, y, z) looking along `at` (unit length; null: the identity's). The caller's.
 inline Frame* FrameAt(float x, float y, float z, const Vec3* at = nullptr)
 {
     Frame* f = Frame_Create();

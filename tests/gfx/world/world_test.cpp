@@ -1,4 +1,3 @@
-#include "gfx/core/camera.h"
 #include "gfx/core/pipeline.h"
 #include "gfx/world/pipelines.h"
 #include "tests/gfx/layer_fixture.h"
@@ -16,11 +15,6 @@ protected:
         for (EngineLink* l = head->next; l != head; l = l->next) n++;
         return n;
     }
-    static void Move(Frame* f, float x)
-    {
-        f->modelling.pos = Vec3{x, 0, 0};
-        Frame_MarkDirty(f);
-    }
 };
 
 TEST_F(WorldObjectsTest, WorldsAreOneEmptyLeafOrAHandBuiltTreeAndRefuseWhatTheWalksCannotFollow)
@@ -29,88 +23,70 @@ TEST_F(WorldObjectsTest, WorldsAreOneEmptyLeafOrAHandBuiltTreeAndRefuseWhatTheWa
     World* w = World_Create(&big);
     ASSERT_NE(w, nullptr);
     WorldSector* leaf = w->rootSector;
-    EXPECT_EQ(leaf->type, SECTOR_LEAF);
-    EXPECT_EQ(leaf->mesh, MeshHeader_Empty());
-    EXPECT_EQ(WorldSector_GetWorld(leaf), w);
+    EXPECT_EQ(std::tuple(leaf->type, leaf->mesh, WorldSector_GetWorld(leaf)),
+              std::tuple(SECTOR_LEAF, MeshHeader_Empty(), w));
     EXPECT_EQ(WorldSector_DefaultRenderCallback(leaf), leaf);
     World_Destroy(w);
-    EXPECT_EQ(Live(), before);
-    EXPECT_EQ(WorldSector_GetWorld(leaf), nullptr);
+    EXPECT_EQ(std::tuple(Live(), WorldSector_GetWorld(leaf)), std::tuple(before, nullptr));
 
-    MaterialList one;
-    MaterialList_Initialize(&one);
-    MaterialList_AppendMaterial(&one, white);
-    // A triangle whose material lies past the list.
     WorldSector* bad = WorldSector_CreateLeaf(&big, 3, 1, WORLD_POSITIONS);
     bad->triangles[0] = SectorTriangle{1, {0, 1, 2}};
-    EXPECT_EQ(World_CreateWithTree(&big, bad, &one, 0), nullptr);
+    EXPECT_EQ(TreeWorld(big, bad, 0, {white}), nullptr);
     // A chain of 70 planes is deeper than the walks' stack.
     WorldSector* root = WorldSector_CreateLeaf(&big, 0, 0, 0);
     for (int i = 0; i < 70; i++)
         root =
             (WorldSector*)WorldSector_CreatePlane(SECTOR_PLANE_Y, 0, 0, 0, root, WorldSector_CreateLeaf(&big, 0, 0, 0));
-    EXPECT_EQ(World_CreateWithTree(&big, root, &one, 0), nullptr);
-    MaterialList_Deinitialize(&one);
+    EXPECT_EQ(TreeWorld(big, root, 0, {white}), nullptr);
     EXPECT_EQ(Live(), before);
     Material* b = Own(MakeMaterial(1, 1, 1));
     w = TwoLeafWorld(b);
-    EXPECT_EQ(MeshHeader_Meshes(Leaf(w, false)->mesh)[0].material, white);
-    EXPECT_EQ(MeshHeader_Meshes(Leaf(w, true)->mesh)[0].material, b);
-    EXPECT_EQ(WorldSector_GetWorld(Leaf(w, true)), w);
+    EXPECT_EQ(std::tuple(MeshHeader_Meshes(Leaf(w, false)->mesh)[0].material,
+                         MeshHeader_Meshes(Leaf(w, true)->mesh)[0].material, WorldSector_GetWorld(Leaf(w, true))),
+              std::tuple(white, b, w));
 }
 
-TEST_F(WorldObjectsTest, AtomicsAreRetiedToTheLeavesTheyOverlapAtEachSync)
+TEST_F(WorldObjectsTest, AtomicsAndLightsAreRetiedToTheLeavesTheyOverlapAndDestroyedLightsLeave)
 {
     World* w = TwoLeafWorld();
     Geometry* g = Own(MakeGrid(1, 2.0f, GEOMETRY_POSITIONS, white));
-    Atomic* a = Place(g, -50);
-    Atomic* second = Place(g, -50);
-    second->object.header.flags = ATOMIC_RENDER;
-    World_AddAtomic(w, a);
+    Atomic *a = Place(g, -50, 0, 0, w), *second = Place(g, -50);
+    second->object.header.flags = ATOMIC_RENDER;  // without collision tests: the other list
     World_AddAtomic(w, second);
-    Frame_SyncDirtyList();
-    EXPECT_EQ(Count(&Leaf(w, false)->collAtomics), 1);  // flags 0x05: the first list
-    EXPECT_EQ(Count(&Leaf(w, false)->atomics), 1);      // flags 0x04: the second
-    EXPECT_EQ(Count(&Leaf(w, true)->collAtomics), 0);
-    EXPECT_EQ(WorldTies_AtomicTiesInUse(), 2);
-    Move(Atomic_GetFrame(a), 0);  // straddling the plane: one tie per leaf, the old one freed
-    Frame_SyncDirtyList();
-    EXPECT_EQ(Count(&Leaf(w, false)->collAtomics), 1);
-    EXPECT_EQ(Count(&Leaf(w, true)->collAtomics), 1);
-    EXPECT_EQ(Count(&a->sectorTies), 2);
-    EXPECT_EQ(WorldTies_AtomicTiesInUse(), 3);
-    Move(Atomic_GetFrame(a), 50);
-    Frame_SyncDirtyList();
-    EXPECT_EQ(Count(&Leaf(w, false)->collAtomics), 0);
-    EXPECT_EQ(Count(&Leaf(w, true)->collAtomics), 1);
+    // Where a goes: its ties in the left and the right leaf, and the ties in use.
+    const struct {
+        float x;
+        int left, right, inUse;
+    } steps[] = {{-50, 1, 0, 2}, {0, 1, 1, 3}, {50, 0, 1, 2}};
+    for (const auto& s : steps) {
+        Atomic_GetFrame(a)->modelling.pos.x = s.x;
+        Frame_MarkDirty(Atomic_GetFrame(a));
+        Frame_SyncDirtyList();
+        EXPECT_EQ(std::tuple(Count(&Leaf(w, false)->collAtomics), Count(&Leaf(w, true)->collAtomics),
+                             WorldTies_AtomicTiesInUse()),
+                  std::tuple(s.left, s.right, s.inUse))
+            << s.x;
+    }
+    EXPECT_EQ(Count(&Leaf(w, false)->atomics), 1);
     World_RemoveAtomic(w, a);
     World_RemoveAtomic(w, second);
     EXPECT_EQ(WorldTies_AtomicTiesInUse(), 0);
-}
-
-TEST_F(WorldObjectsTest, LightsJoinTheirListPositionalOnesAreTiedByRadiusAndDestroyedOnesLeave)
-{
-    World* w = TwoLeafWorld();
-    Light* sun = Light_Create(LIGHT_DIRECTIONAL);
-    Light* lamp = Light_Create(LIGHT_POINT);
+    Light *sun = Light_Create(LIGHT_DIRECTIONAL), *lamp = Light_Create(LIGHT_POINT);
     Light* frameless = Light_Create(LIGHT_SPOT);
     Light_SetRadius(frameless, 3);  // no frame to mark
     Light_SetFrame(lamp, Own(worldshapes::FrameAt(-5, 0, 0)));
     Light_SetRadius(lamp, 2);
     for (Light* l : {sun, lamp, frameless}) World_AddLight(w, l);
     Frame_SyncDirtyList();
-    EXPECT_EQ(Count(&w->globalLights), 1);
-    EXPECT_EQ(Count(&w->localLights), 2);
-    EXPECT_EQ(Count(&sun->sectorTies), 0);
-    EXPECT_EQ(Count(&Leaf(w, false)->lights), 1);
-    EXPECT_EQ(WorldTies_LightTiesInUse(), 1);
+    EXPECT_EQ(std::tuple(Count(&w->globalLights), Count(&w->localLights), Count(&sun->sectorTies),
+                         Count(&Leaf(w, false)->lights), WorldTies_LightTiesInUse()),
+              std::tuple(1, 2, 0, 1, 1));
     Light_SetRadius(lamp, 10);  // now reaches across x = 0
     Frame_SyncDirtyList();
     EXPECT_EQ(Count(&lamp->sectorTies), 2);
     World_RemoveLight(w, lamp);
-    EXPECT_EQ(Count(&lamp->sectorTies), 0);
-    EXPECT_EQ(Count(&w->localLights), 1);
-    EXPECT_EQ(Light_GetWorld(lamp), nullptr);
+    EXPECT_EQ(std::tuple(Count(&lamp->sectorTies), Count(&w->localLights), Light_GetWorld(lamp)),
+              std::tuple(0, 1, nullptr));
     World_AddLight(w, lamp);
     Frame_SyncDirtyList();
     for (Light* l : {sun, lamp, frameless}) Light_Destroy(l);  // still in the world
@@ -131,8 +107,8 @@ TEST_F(WorldObjectsTest, CameraUpdatesNameTheWorldAndSyncVisitsStraddlingLeavesI
         const uint16_t frame = Engine_Instance()->renderFrame;
         EndFrame();
         ASSERT_NE(Camera_BeginUpdate(camera), nullptr);
-        EXPECT_EQ(Engine_Instance()->currentWorld, w);
-        EXPECT_EQ(Engine_Instance()->renderFrame, (uint16_t)(frame + 1));
+        EXPECT_EQ(std::tuple(Engine_Instance()->currentWorld, Engine_Instance()->renderFrame),
+                  std::tuple(w, (uint16_t)(frame + 1)));
         int32_t count = 0;
         WorldSector** visible = Camera_GetVisibleSectors(camera, &count);
         ASSERT_EQ(count, 2);  // both leaves reach past the frustum and are kept
@@ -173,15 +149,11 @@ TEST_F(WorldObjectsTest, DestroyingAWorldLetsGoOfEverythingStillInIt)
     ASSERT_EQ(count, 2);
     ASSERT_EQ(WorldTies_AtomicTiesInUse(), 1);
     World_Destroy(w);
-    EXPECT_EQ(Atomic_GetWorld(a), nullptr);
-    EXPECT_EQ(Atomic_GetWorld(member), nullptr);
-    EXPECT_EQ(Clump_GetWorld(clump), nullptr);
-    EXPECT_EQ(Light_GetWorld(lamp), nullptr);
-    EXPECT_EQ(Camera_GetWorld(camera), nullptr);
-    EXPECT_EQ(Camera_GetVisibleSectors(camera, &count), nullptr);
-    EXPECT_EQ(WorldTies_AtomicTiesInUse() + WorldTies_LightTiesInUse(), 0);
-    // The next frame moves and draws them without the world (under the
-    // sanitizers: nothing reads the freed world), and the clump leaves no list.
+    EXPECT_EQ(std::tuple(Atomic_GetWorld(a), Atomic_GetWorld(member), Clump_GetWorld(clump), Light_GetWorld(lamp),
+                         Camera_GetWorld(camera), Camera_GetVisibleSectors(camera, &count),
+                         WorldTies_AtomicTiesInUse() + WorldTies_LightTiesInUse()),
+              std::tuple(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0));
+    // The next frame moves and draws them without reading the freed world.
     for (Frame* moved : {Atomic_GetFrame(a), Light_GetFrame(lamp), Camera_GetFrame(camera)}) {
         moved->modelling.pos.y += 1;
         Frame_MarkDirty(moved);
@@ -195,37 +167,21 @@ TEST_F(WorldObjectsTest, DestroyingAWorldLetsGoOfEverythingStillInIt)
 
 int sRuns = 0;
 void* sLastObject = nullptr;
-PipelineNodeDefinition sCounting = {"counting.csl",
-                                    [](PipelineNode*, const PipelineExecuteParams* params) -> int32_t {
-                                        sRuns++;
-                                        sLastObject = params->data;
-                                        return 1;
-                                    },
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    nullptr,
-                                    0,
-                                    nullptr,
-                                    nullptr,
-                                    0,
-                                    nullptr,
-                                    0,
-                                    0,
-                                    0};
+int32_t CountRun(PipelineNode*, const PipelineExecuteParams* params) { return sRuns++, sLastObject = params->data, 1; }
 
 TEST_F(WorldObjectsTest, DefaultPipelinesAreSelectedUnlessTheObjectOrWorldHasItsOwn)
 {
     Pipeline* builtIn = Pipeline_GetDefaultAtomicPipeline();
     ASSERT_NE(builtIn, nullptr);
     EXPECT_EQ(builtIn->pluginId, 2u);
+    PipelineNodeDefinition counting = {};
+    counting.name = "counting.csl", counting.body = CountRun;
     Pipeline* p[2];
-    for (Pipeline*& counting : p) {
-        counting = Pipeline_Create();
-        Pipeline_BeginEdit(counting);
-        Pipeline_AddNodeChain(counting, nullptr, &sCounting, (PipelineNodeDefinition*)nullptr);
-        Pipeline_Compile(counting);
+    for (Pipeline*& q : p) {
+        q = Pipeline_Create();
+        Pipeline_BeginEdit(q);
+        Pipeline_AddNodeChain(q, nullptr, &counting, (PipelineNodeDefinition*)nullptr);
+        Pipeline_Compile(q);
     }
     Atomic* a = Atomic_Create();
     Pipeline_SetDefaultAtomicPipeline(p[0]);
@@ -248,13 +204,11 @@ TEST_F(WorldObjectsTest, DefaultPipelinesAreSelectedUnlessTheObjectOrWorldHasIts
     leaf->pipeline = p[1];
     sRuns = 0;
     EXPECT_EQ(WorldSector_Render(w, leaf), leaf);
-    EXPECT_EQ(sRuns, 1);
-    EXPECT_EQ(sLastObject, leaf);
+    EXPECT_EQ(std::tuple(sRuns, sLastObject), std::tuple(1, leaf));
     Engine_Instance()->currentWorld = nullptr;
-    for (Pipeline* counting : p) Pipeline_Destroy(counting);
+    for (Pipeline* q : p) Pipeline_Destroy(q);
 
-    // The world's modules registered in order; the engine is open now, so
-    // every registration is refused.
+    // The world's modules registered in order; the engine is open, so a new one is refused.
     std::vector<uint32_t> ids;
     for (const PluginEntry* e = Engine_GetRegistry()->first; e; e = e->next)
         if (e->pluginId >= 0x501 && e->pluginId <= 0x50B) ids.push_back(e->pluginId);

@@ -3,6 +3,8 @@
 // on a stand-in device with chosen capability answers.
 #pragma once
 
+#include <tuple>
+
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/driver/d3d8/d3d8raster.h"
@@ -91,4 +93,10 @@ protected:
         D3D8Test_ResetAll();
     }
     static uint32_t Format(const Raster *raster) { return Raster_GetFormat(raster); }
+    // A call's result and the error code it left, read after it.
+    template <typename T>
+    static std::tuple<T, uint32_t> AndError(T result)
+    {
+        return {result, TakeError()};
+    }
 };

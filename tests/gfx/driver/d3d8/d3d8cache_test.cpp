@@ -1,6 +1,7 @@
 #include "gfx/driver/d3d8/d3d8cache.h"
 
 #include <string>
+#include <tuple>
 
 #include "gfx/core/matrix.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
@@ -8,10 +9,21 @@
 
 namespace {
 
-class DeviceCacheTest : public D3D8DriverTest {
+// Started on mode 0, on a device with hardware vertex processing and pixel
+// shaders or without.
+template <bool Hardware, bool Shaders>
+class Started : public D3D8DriverTest {
 protected:
-    void SetUp() override { StartEngine(0); }
+    void SetUp() override
+    {
+        answers.hardwareTnL = Hardware;
+        answers.pixelShaders = Shaders;
+        StartEngine(0);
+    }
 };
+using DeviceCacheTest = Started<false, false>;
+using RotatingHardwareTest = Started<true, false>;
+using PixelShaderTest = Started<false, true>;
 
 TEST_F(DeviceCacheTest, LightsAreSentWhenAnyFieldChangesAndEnablesOnlyOnChange)
 {
@@ -47,16 +59,7 @@ uint32_t LockAndUnlock(uint32_t stride, uint32_t count)
     return first;
 }
 
-class RotatingHardwareTest : public D3D8DriverTest {
-protected:
-    void SetUp() override
-    {
-        answers.hardwareTnL = true;
-        StartEngine(0);
-    }
-};
-
-TEST_F(RotatingHardwareTest, LocksAppendAndRoundToTheStride)
+TEST_F(RotatingHardwareTest, LocksAppendAndRoundToTheStrideAndPooledBuffersAreReused)
 {
     std::string log = Record([&] {
         EXPECT_EQ(LockAndUnlock(24, 100), 0u);
@@ -70,6 +73,14 @@ TEST_F(RotatingHardwareTest, LocksAppendAndRoundToTheStride)
     EXPECT_EQ(LockAndUnlock(8, 125), 0u);
     EXPECT_EQ(LockAndUnlock(24, 10), 42u);
     EXPECT_EQ(D3D8_GetRotatingBuffer(0)->fill, 1008u + 240u);
+    // A destroyed pooled buffer serves the next one of its format and size.
+    IDirect3DVertexBuffer8 *a = nullptr, *b = nullptr;
+    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &a), 1);
+    IDirect3DVertexBuffer8* first = a;
+    D3D8_DestroyDynamicVertexBuffer(a);
+    log = Record([&] { ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &b), 1); });
+    EXPECT_EQ(std::tuple(b, Count(log, "CreateVertexBuffer(")), std::tuple(first, 0));
+    D3D8_DestroyDynamicVertexBuffer(b);
 }
 
 TEST_F(RotatingHardwareTest, ALargeRequestReplacesTheBufferAndAFailedOneLeavesItEmpty)
@@ -79,103 +90,42 @@ TEST_F(RotatingHardwareTest, ALargeRequestReplacesTheBufferAndAFailedOneLeavesIt
     uint32_t first = 0;
     ASSERT_EQ(D3D8_DynamicVertexBufferLock(30, 10000, &vb, &data, &first), 1);  // 300,000 bytes
     D3D8_VertexBufferUnlock(vb);
-    uint32_t cur = D3D8_GetCurrentRotatingBuffer();
-    EXPECT_EQ(D3D8_GetRotatingBuffer(cur)->capacity, 300000u);
-    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(std::tuple(D3D8_GetRotatingBuffer(D3D8_GetCurrentRotatingBuffer())->capacity, first),
+              std::tuple(300000u, 0u));
 
     D3D8Test_InjectFault(D3D8_FAULT_CREATEBUFFER, 0, 8, D3DERR_OUTOFVIDEOMEMORY);
     EXPECT_EQ(D3D8_DynamicVertexBufferLock(40, 20000, &vb, &data, &first), 0);  // 800,000 bytes
-    cur = D3D8_GetCurrentRotatingBuffer();
-    EXPECT_EQ(D3D8_GetRotatingBuffer(cur)->capacity, 0u);
-    EXPECT_EQ(D3D8_GetRotatingBuffer(cur)->buffer, nullptr);
+    const uint32_t cur = D3D8_GetCurrentRotatingBuffer();
+    EXPECT_EQ(std::tuple(D3D8_GetRotatingBuffer(cur)->capacity, D3D8_GetRotatingBuffer(cur)->buffer),
+              std::tuple(0u, nullptr));
     D3D8Test_InjectFault(D3D8_FAULT_CREATEBUFFER, 0, 0, D3D_OK);
     EXPECT_EQ(D3D8_DynamicVertexBufferLock(40, 20000, &vb, &data, &first), 1);  // the next one tries again
     D3D8_VertexBufferUnlock(vb);
 }
 
-TEST_F(RotatingHardwareTest, PooledBuffersAreReusedAndRewrittenAroundAReset)
-{
-    IDirect3DVertexBuffer8 *a = nullptr, *b = nullptr;
-    ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &a), 1);
-    IDirect3DVertexBuffer8 *first = a;
-    D3D8_DestroyDynamicVertexBuffer(a);
-    std::string log = Record([&] { ASSERT_EQ(D3D8_CreateDynamicVertexBuffer(0x42, 1600, &b), 1); });
-    EXPECT_EQ(b, first);  // same format and size: the same record and buffer
-    EXPECT_EQ(Count(log, "CreateVertexBuffer("), 0);
-
-    D3D8_ReleaseDynamicVertexBuffers();
-    EXPECT_EQ(b, nullptr);  // the owner's handle follows its buffer
-    ASSERT_EQ(D3D8_RecreateDynamicVertexBuffers(), 1);
-    EXPECT_NE(b, nullptr);
-    D3D8_DestroyDynamicVertexBuffer(b);
-}
-
-TEST_F(DeviceCacheTest, PixelShadersThatCannotBeCreatedHandOutNothing)
-{
-    const uint32_t tokens[2] = {0xFFFF0101, 0x0000FFFF};
-    uint32_t handle = 77;
-    EXPECT_EQ(D3D8_CreatePixelShader(tokens, &handle), 0);  // the stand-in has no pixel shaders
-    EXPECT_EQ(handle, 77u);
-    D3D8_ReleasePixelShaders();
-    EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
-}
-
 // A version 1.1 pixel shader: mov r0, v0.
 const uint32_t kShader[5] = {0xFFFF0101, 0x00000001, 0x800F0000, 0x90E40000, 0x0000FFFF};
 
-// A device that accepts pixel shaders.
-class PixelShaderTest : public D3D8DriverTest {
-protected:
-    void SetUp() override
-    {
-        answers.pixelShaders = true;
-        StartEngine(0);
-    }
-};
-
-TEST_F(PixelShaderTest, CreateSetAndDeleteReachTheDeviceAndRepeatedSetsSendNothing)
-{
-    uint32_t handle = 0;
-    std::string log = Record([&] { ASSERT_EQ(D3D8_CreatePixelShader(kShader, &handle), 1); });
-    ASSERT_NE(handle, 0u);
-    EXPECT_NE(log.find("CreatePixelShader(0xffff0101) = 0x0 " + std::to_string(handle)), std::string::npos) << log;
-    const float constant[4] = {0.5f, 0.5f, 0.5f, 0.5f};
-    log = Record([&] {
-        EXPECT_EQ(D3D8_SetPixelShader(handle), 1);
-        EXPECT_EQ(D3D8_SetPixelShader(handle), 1);
-        EXPECT_EQ(D3D8_SetPixelShaderConstant(0, constant, 1), 1);
-    });
-    EXPECT_EQ(Count(log, "SetPixelShader("), 1) << log;
-    EXPECT_EQ(Count(log, "SetPixelShaderConstant(0, 1)"), 1) << log;
-    // Deleting the bound shader unbinds it on the device; the cache forgets
-    // it too, so the next set of none is sent.
-    const std::string deleted = "DeletePixelShader(" + std::to_string(handle) + ") = 0x0";
-    log = Record([&] {
-        EXPECT_EQ(D3D8_DeletePixelShader(handle), 1);
-        EXPECT_EQ(D3D8_SetPixelShader(0), 1);
-    });
-    EXPECT_TRUE(Before(log, deleted, "SetPixelShader(0) = 0x0")) << log;
-    // Its record went with it: a release and a re-create find nothing to do.
-    log = Record([] {
-        D3D8_ReleasePixelShaders();
-        EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
-    });
-    EXPECT_EQ(Count(log, "PixelShader("), 0) << log;
-}
-
-TEST_F(PixelShaderTest, ReleaseAndRecreateRewriteEveryOwnersHandleStopAtAFailureAndAreSafeTwice)
+TEST_F(PixelShaderTest, ShadersReachTheDeviceOnceAndReleaseAndRecreateRewriteEveryOwnersHandle)
 {
     uint32_t a = 0, b = 0;
-    ASSERT_EQ(D3D8_CreatePixelShader(kShader, &a), 1);
+    std::string log = Record([&] { ASSERT_EQ(D3D8_CreatePixelShader(kShader, &a), 1); });
+    ASSERT_NE(a, 0u);
+    EXPECT_NE(log.find("CreatePixelShader(0xffff0101) = 0x0 " + std::to_string(a)), std::string::npos) << log;
     ASSERT_EQ(D3D8_CreatePixelShader(kShader, &b), 1);  // the newest record comes first
     const uint32_t oldA = a, oldB = b;
-    ASSERT_EQ(D3D8_SetPixelShader(a), 1);
-    std::string log = Record([] {
+    const float constant[4] = {0.5f, 0.5f, 0.5f, 0.5f};
+    log = Record([&] {
+        EXPECT_EQ(D3D8_SetPixelShader(a), 1);
+        EXPECT_EQ(D3D8_SetPixelShader(a), 1);
+        EXPECT_EQ(D3D8_SetPixelShaderConstant(0, constant, 1), 1);
+    });
+    EXPECT_EQ(Count(log, "SetPixelShader(") * 10 + Count(log, "SetPixelShaderConstant(0, 1)"), 11) << log;
+    log = Record([] {
         D3D8_ReleasePixelShaders();
         D3D8_ReleasePixelShaders();  // handles of 0 are skipped
     });
-    EXPECT_EQ(a, 0u);
-    EXPECT_EQ(b, 0u);
+    EXPECT_EQ(a + b, 0u);
     EXPECT_EQ(Count(log, "DeletePixelShader("), 2) << log;
     EXPECT_EQ(Count(log, ") = 0x0"), 2) << log;  // each shader deleted once, successfully
     // While released every handle reads 0: a delete names no shader and must
@@ -185,22 +135,30 @@ TEST_F(PixelShaderTest, ReleaseAndRecreateRewriteEveryOwnersHandleStopAtAFailure
     // A re-create stops at the first failure; the next one finishes the rest.
     D3D8Test_InjectFault(D3D8_FAULT_CREATESHADER, 1, 1, D3DERR_OUTOFVIDEOMEMORY);
     EXPECT_EQ(D3D8_RecreatePixelShaders(), 0);
-    EXPECT_NE(b, 0u);
-    EXPECT_EQ(a, 0u);
+    EXPECT_TRUE(b && !a);
     log = Record([] {
         EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
         EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);  // nothing left at 0
     });
     EXPECT_EQ(Count(log, "CreatePixelShader("), 1) << log;
-    EXPECT_NE(a, 0u);
-    EXPECT_NE(a, b);
-    EXPECT_NE(a, oldA);  // the stand-in never hands a handle out twice
-    EXPECT_NE(b, oldB);
+    EXPECT_TRUE(a && a != b && a != oldA && b != oldB);  // the stand-in never hands a handle out twice
     // The cache forgot the bound shader at the release: the new handle is sent.
     log = Record([&] { EXPECT_EQ(D3D8_SetPixelShader(a), 1); });
     EXPECT_NE(log.find("SetPixelShader(" + std::to_string(a) + ") = 0x0"), std::string::npos) << log;
+    // Deleting the bound shader unbinds it on the device; the cache forgets
+    // it too, so the next set of none is sent; its record went with it.
+    const std::string deleted = "DeletePixelShader(" + std::to_string(a) + ") = 0x0";
+    log = Record([&] {
+        EXPECT_EQ(D3D8_DeletePixelShader(a), 1);
+        EXPECT_EQ(D3D8_SetPixelShader(0), 1);
+    });
+    EXPECT_TRUE(Before(log, deleted, "SetPixelShader(0) = 0x0")) << log;
+    log = Record([] {
+        D3D8_ReleasePixelShaders();
+        EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
+    });
+    EXPECT_EQ(Count(log, "DeletePixelShader(") * 10 + Count(log, "CreatePixelShader("), 11) << log;  // b's alone
     D3D8_DestroyPixelShaders();
-    EXPECT_EQ(a, 0u);
     EXPECT_EQ(b, 0u);
 }
 
@@ -220,6 +178,13 @@ TEST_F(DeviceCacheTest, ValidateDeviceFlushesFirstAndPassesTheAnswerOnAndFormatC
     EXPECT_EQ(D3D8_CheckTextureFormat(D3DFMT_A8R8G8B8), 1);
     EXPECT_EQ(D3D8_CheckZBufferFormat(D3DFMT_D24S8) || D3D8_CheckZBufferFormat(D3DFMT_D24X8), 1);
     EXPECT_EQ(D3D8_CheckTextureFormat(0x7777), 0);
+    // A device without pixel shaders hands out nothing.
+    const uint32_t tokens[2] = {0xFFFF0101, 0x0000FFFF};
+    uint32_t handle = 77;
+    EXPECT_EQ(D3D8_CreatePixelShader(tokens, &handle), 0);
+    EXPECT_EQ(handle, 77u);
+    D3D8_ReleasePixelShaders();
+    EXPECT_EQ(D3D8_RecreatePixelShaders(), 1);
 }
 
 }  // namespace
@@ -265,32 +230,29 @@ TEST_F(DeviceCacheTest, RedundantSetsSendNothingAndFailedSetsAreSentAgain)
 
 TEST_F(DeviceCacheTest, IndexedDrawCountsPrimitivesFromIndices)
 {
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLELIST, 7, 1), 2u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_POINTLIST, 7, 1), 0u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_POINTLIST, 7, 0), 7u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_LINELIST, 7, 0), 3u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_LINESTRIP, 7, 0), 6u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLEFAN, 7, 0), 5u);
-    EXPECT_EQ(D3D8_PrimitiveCount(D3DPT_TRIANGLESTRIP, 1, 0), 0u);
-    EXPECT_EQ(D3D8_PrimitiveCount(9, 7, 0), 0u);
+    const uint32_t rows[][4] = {{D3DPT_TRIANGLELIST, 7, 1, 2},  {D3DPT_POINTLIST, 7, 1, 0},
+                                {D3DPT_POINTLIST, 7, 0, 7},     {D3DPT_LINELIST, 7, 0, 3},
+                                {D3DPT_LINESTRIP, 7, 0, 6},     {D3DPT_TRIANGLEFAN, 7, 0, 5},
+                                {D3DPT_TRIANGLESTRIP, 1, 0, 0}, {9, 7, 0, 0}};
+    for (const auto& r : rows) EXPECT_EQ(D3D8_PrimitiveCount(r[0], r[1], r[2]), r[3]) << r[0] << "/" << r[2];
 }
 
 TEST_F(DeviceCacheTest, FrustumTestsUseTheCamerasPlanes)
 {
     Camera *camera = MakeCamera();
-    Vec2 window = {1, 1};
+    const Vec2 window = {1, 1};
     Camera_SetViewWindow(camera, &window);
     Camera_SetNearClipPlane(camera, 1.0f);
     Camera_SetFarClipPlane(camera, 100.0f);
     Frame_SyncDirtyList();
     const float inside[3] = {0, 0, 50}, touching[3] = {0, 0, 1.5f}, outside[3] = {0, 0, -10};
-    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, inside, 1.0f), 1);
-    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, touching, 1.0f), 0);  // crosses the near plane
-    EXPECT_EQ(D3D8_CameraIsSphereFullyInside(camera, outside, 1.0f), 0);
-    const float boxMax[3] = {1, 1, 51}, boxMin[3] = {-1, -1, 49};
-    EXPECT_EQ(D3D8_CameraIsBoxFullyInside(camera, boxMax, boxMin), 1);
-    const float wideMax[3] = {100, 1, 51};
-    EXPECT_EQ(D3D8_CameraIsBoxFullyInside(camera, wideMax, boxMin), 0);
+    const float boxMax[3] = {1, 1, 51}, boxMin[3] = {-1, -1, 49}, wideMax[3] = {100, 1, 51};
+    EXPECT_EQ(std::tuple(D3D8_CameraIsSphereFullyInside(camera, inside, 1.0f),
+                         D3D8_CameraIsSphereFullyInside(camera, touching, 1.0f),  // crosses the near plane
+                         D3D8_CameraIsSphereFullyInside(camera, outside, 1.0f),
+                         D3D8_CameraIsBoxFullyInside(camera, boxMax, boxMin),
+                         D3D8_CameraIsBoxFullyInside(camera, wideMax, boxMin)),
+              std::tuple(1, 0, 0, 1, 0));
     DestroyCamera(camera);
 }
 
@@ -311,11 +273,7 @@ TEST_F(DeviceCacheTest, MaterialFromColourScalesByAmbientLightAndSkipsRepeats)
         device->GetMaterial(&m);
         const float got[8] = {m.Diffuse.r, m.Diffuse.g, m.Diffuse.b, m.Diffuse.a,
                               m.Ambient.r, m.Ambient.g, m.Ambient.b, m.Specular.a};
-        int i = 0;
-        for (float v : values) {
-            EXPECT_FLOAT_EQ(got[i], v) << i;
-            i++;
-        }
+        for (int i = 0; i < 8; i++) EXPECT_FLOAT_EQ(got[i], values.begin()[i]) << i;
     };
     expectMaterial({0.75f, 0.75f, 0.75f, 1.0f, 0.25f, 0.125f, 0.5f, 1.0f});
     const uint8_t red[4] = {255, 0, 51, 102};

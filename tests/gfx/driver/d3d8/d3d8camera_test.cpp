@@ -14,8 +14,7 @@ namespace {
 
 class CameraUpdateTest : public D3D8DriverTest {
 protected:
-    Camera *camera = nullptr;
-    Raster *whole = nullptr;
+    Camera* camera = nullptr;
     void SetUp() override
     {
         StartEngine(0);
@@ -28,67 +27,7 @@ protected:
         D3D8DriverTest::TearDown();
     }
     int32_t Begin(Camera *c = nullptr) { return Camera_BeginUpdate(c ? c : camera) != nullptr; }
-    void End(Camera *c = nullptr) { Camera_EndUpdate(c ? c : camera); }
-    // Points the camera at the rectangle `rect` of its raster until
-    // UseWholeRaster; null when the sub-raster cannot be made.
-    Raster *UseSubRaster(RasterRect rect)
-    {
-        Raster *sub = Raster_Create(0, 0, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE);
-        if (!sub || Raster_SubRaster(sub, camera->frameBuffer, &rect) != sub) {
-            if (sub) Raster_Destroy(sub);
-            return nullptr;
-        }
-        whole = camera->frameBuffer;
-        Camera_SetRaster(camera, sub);
-        return sub;
-    }
-    void UseWholeRaster()
-    {
-        Raster *sub = camera->frameBuffer;
-        Camera_SetRaster(camera, whole);
-        Raster_Destroy(sub);
-    }
-    // A camera drawing into a 64 x 64 camera texture, without a Z raster.
-    Camera *MakeTextureCamera()
-    {
-        Camera *c = MakeCamera(0, 0, 0, 64, 64, false);
-        Raster_Destroy(c->frameBuffer);
-        Camera_SetRaster(c, Raster_Create(64, 64, 0, RASTERTYPECAMERATEXTURE));
-        return c;
-    }
-    // A green wall across the whole view of the camera at (1, 2, 3), five
-    // units ahead of it, drawn through the view and projection without the
-    // Z test (a reset leaves the depth surface unset).
-    static int32_t DrawWall()
-    {
-        Im3DVertex v[3] = {{-99, -98, 8, 0, 0, 1, 0xFF00FF00, 0, 0},
-                           {101, -98, 8, 0, 0, 1, 0xFF00FF00, 0, 0},
-                           {1, 102, 8, 0, 0, 1, 0xFF00FF00, 0, 0}};
-        D3D8_SetZTestEnable(0);
-        D3D8_SetZWriteEnable(0);
-        D3D8_SetCullMode(1);
-        const Im3DBatch batch = {3, v, 36, 2, nullptr, 3, nullptr, 0};
-        return D3D8_Im3DSubmit(&batch);
-    }
-    // After a begin update (with or without a reset in it): the device has the camera's view,
-    // projection and viewport (the lower half, split-screen style), and the
-    // wall covers exactly that half.
-    void ExpectTheCamerasFrame()
-    {
-        D3DMATRIX view = {}, projection = {};
-        device->GetTransform(D3DTS_VIEW, &view);
-        device->GetTransform(D3DTS_PROJECTION, &projection);
-        EXPECT_EQ(view.m[3][1], -2.0f);       // the camera's frame at y = 2
-        EXPECT_EQ(projection.m[2][3], 1.0f);  // perspective
-        D3DVIEWPORT8 vp = {};
-        device->GetViewport(&vp);
-        EXPECT_EQ(std::tie(vp.X, vp.Y, vp.Width, vp.Height, vp.MinZ, vp.MaxZ),
-                  std::make_tuple(0u, 240u, 640u, 240u, 0.0f, 1.0f));
-        ASSERT_EQ(DrawWall(), 1);
-        EXPECT_EQ(BackBufferPixel(320, 360), 0x00FF00u);
-        EXPECT_EQ(BackBufferPixel(320, 120), 0u);
-        EXPECT_EQ(Count(Record([] { EXPECT_EQ(DrawTriangle(), 1); }), "DrawPrimitive(4,"), 1);  // Im2D, moved down
-    }
+    void End(Camera* c = nullptr) { Camera_EndUpdate(c ? c : camera); }
     static int32_t DrawTriangle()
     {
         float v[3][7] = {{10, 10, 0.5f, 1, 0, 0, 0}, {50, 10, 0.5f, 1, 0, 0, 0}, {10, 50, 0.5f, 1, 0, 0, 0}};
@@ -96,54 +35,49 @@ protected:
     }
 };
 
-TEST_F(CameraUpdateTest, AResizedWindowResetsTheDeviceInTheSameFrame)
-{
-    D3DLIGHT8 light = {};
-    light.Type = D3DLIGHT_DIRECTIONAL;
-    light.Diffuse = {1, 0.5f, 0.25f, 1};
-    light.Direction = {0, 0, 1};
-    D3D8_SetLight(0, &light);
-    D3D8_EnableLight(0, 1);
-    Window_UserResize(window, 600, 400);
-    // The owner gives the camera a raster of the new size when it sees the
-    // window change; the viewport follows in the same frame.
-    Raster_Destroy(camera->frameBuffer);
-    Camera_SetRaster(camera, Raster_Create(600, 400, 0, RASTERTYPECAMERA));
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    ExpectInOrder(log, {"Reset() = 0x0", "BeginScene() = 0x0", "SetViewport(0, 0, 600, 400"});
-    EXPECT_EQ(D3D8_System()->currentMode.width, 600u);
-    EXPECT_EQ(D3D8_System()->currentMode.height, 400u);
-    D3DSURFACE_DESC desc = {};
-    D3D8_DeviceState()->backBuffer->GetDesc(&desc);
-    EXPECT_EQ(desc.Width, 600u);
-    D3DLIGHT8 back = {};
-    ASSERT_GE(device->GetLight(0, &back), 0);  // lights are in force again
-    EXPECT_EQ(back.Diffuse.g, 0.5f);
-    int32_t on = 0;
-    device->GetLightEnable(0, &on);
-    EXPECT_NE(on, 0);
-    End();
-}
-
 TEST_F(CameraUpdateTest, TheFrameOfAResetOrARecoveryDrawsWithTheCamerasTransformsAndViewport)
 {
     // A plain frame, a lost device recovered in the begin update, then a
     // window resized back and forth: each time the reset comes before what
-    // the camera sets, and drawing into the lower half goes through.
-    ASSERT_NE(UseSubRaster({0, 240, 640, 240}), nullptr);
+    // the camera sets, the device has the camera's view, projection and
+    // viewport (the lower half, split-screen style), and a green wall across
+    // the whole view five units ahead (drawn without the Z test: a reset
+    // leaves the depth surface unset) covers exactly that half.
+    Raster *whole = camera->frameBuffer, *sub = Raster_Create(0, 0, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE);
+    const RasterRect lower = {0, 240, 640, 240};
+    ASSERT_EQ(Raster_SubRaster(sub, whole, &lower), sub);
+    Camera_SetRaster(camera, sub);
+    Im3DVertex wall[3] = {{-99, -98, 8, 0, 0, 1, 0xFF00FF00, 0, 0},
+                          {101, -98, 8, 0, 0, 1, 0xFF00FF00, 0, 0},
+                          {1, 102, 8, 0, 0, 1, 0xFF00FF00, 0, 0}};
+    const Im3DBatch batch = {3, wall, 36, 2, nullptr, 3, nullptr, 0};
     for (int step = 0; step < 4; step++) {
         if (step == 1) D3D8Test_LoseDevice(device, 0);
         if (step >= 2) Window_UserResize(window, step == 2 ? 600 : 640, 480);
         std::string log = Record([&] { ASSERT_EQ(Begin(), 1); });
         EXPECT_EQ(Count(log, "Reset() = 0x0"), step ? 1 : 0) << step;
-        ExpectTheCamerasFrame();
+        D3DMATRIX view = {}, projection = {};
+        device->GetTransform(D3DTS_VIEW, &view);
+        device->GetTransform(D3DTS_PROJECTION, &projection);
+        D3DVIEWPORT8 vp = {};
+        device->GetViewport(&vp);
+        // The camera's frame at y = 2, a perspective projection.
+        EXPECT_EQ(std::tie(view.m[3][1], projection.m[2][3], vp.X, vp.Y, vp.Width, vp.Height, vp.MinZ, vp.MaxZ),
+                  std::make_tuple(-2.0f, 1.0f, 0u, 240u, 640u, 240u, 0.0f, 1.0f));
+        D3D8_SetZTestEnable(0);
+        D3D8_SetZWriteEnable(0);
+        D3D8_SetCullMode(1);
+        ASSERT_EQ(D3D8_Im3DSubmit(&batch), 1);
+        EXPECT_EQ(std::tuple(BackBufferPixel(320, 360), BackBufferPixel(320, 120)), std::tuple(0x00FF00u, 0u));
+        EXPECT_EQ(Count(Record([] { EXPECT_EQ(DrawTriangle(), 1); }), "DrawPrimitive(4,"), 1);  // Im2D, moved down
         End();
         EndFrame();
     }
-    UseWholeRaster();
+    Camera_SetRaster(camera, whole);
+    Raster_Destroy(sub);
 }
 
-TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBack)
+TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBackAndAMinimisedWindowSkipsTheScene)
 {
     Window_UserMaximise(window, 1);
     Window_UserResize(window, 1000, 700);
@@ -151,22 +85,32 @@ TEST_F(CameraUpdateTest, AResizeTheDeviceCannotTakePutsTheWindowBack)
     EXPECT_EQ(Begin(), 1);
     WindowRect client = {};
     Window_GetClientRect(window, &client);
-    EXPECT_EQ(client.right, 640);
-    EXPECT_EQ(client.bottom, 480);
-    EXPECT_EQ(Window_GetStyle(window) & WINDOW_STYLE_MAXIMIZE, 0u);
-    EXPECT_EQ(D3D8_System()->currentMode.width, 640u);
+    EXPECT_EQ(std::tuple(client.right, client.bottom, Window_GetStyle(window) & WINDOW_STYLE_MAXIMIZE,
+                         D3D8_System()->currentMode.width),
+              std::tuple(640, 480, 0u, 640u));
+    End();
+    EndFrame();
+    // A minimised window skips the scene.
+    Window_UserMinimise(window, 1);
+    const uint8_t colour[4] = {0, 0, 0, 255};
+    std::string log = Record([&] {
+        EXPECT_EQ(Begin(), 0);
+        EXPECT_EQ(Camera_Clear(camera, (void*)colour, 1), nullptr);
+        EXPECT_EQ(DrawTriangle(), 0);  // no scene: the device refuses it
+    });
+    EXPECT_EQ(Count(log, "BeginScene(") + Count(log, "Clear(") + Count(log, "Reset("), 0) << log;
+    Engine_Instance()->currentCamera = nullptr;
+    Window_UserMinimise(window, 0);
+    EXPECT_EQ(Begin(), 1);
     End();
 }
 
-TEST_F(CameraUpdateTest, ALostDeviceSkipsFramesThenRecoversEverything)
+TEST_F(CameraUpdateTest, ALostDeviceSkipsFramesAndAFailedResetIsRetriedUntilEverythingIsBack)
 {
     D3D8_SetCullMode(1);
     D3D8_FlushRenderStates();
     D3D8Test_LoseDevice(device, 2);
-    EXPECT_EQ(Begin(), 0);
-    End();
-    EXPECT_EQ(Begin(), 0);
-    End();
+    for (int skipped = 0; skipped < 2; skipped++, End()) EXPECT_EQ(Begin(), 0);
     std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
     ExpectInOrder(log, {"TestCooperativeLevel() = 0x88760869", "Reset() = 0x0", "BeginScene() = 0x0"});
     uint32_t cull = 0;
@@ -174,25 +118,32 @@ TEST_F(CameraUpdateTest, ALostDeviceSkipsFramesThenRecoversEverything)
     EXPECT_EQ(cull, 1u);
     EXPECT_EQ(DrawTriangle(), 1);
     End();
-}
-
-TEST_F(CameraUpdateTest, AFailedResetRestoresNothingAndTheNextFrameTriesAgain)
-{
+    EndFrame();
+    // A reset refused as lost restores nothing; the next frame tries again.
     D3D8Test_LoseDevice(device, 0);
     D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_DEVICELOST);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
-    EXPECT_EQ(Count(log, "Reset("), 1);
-    EXPECT_EQ(Count(log, "CreateVertexBuffer("), 0) << log;
-    EXPECT_EQ(Count(log, "BeginScene("), 0);
+    log = Record([&] { EXPECT_EQ(Begin(), 0); });
+    EXPECT_EQ(Count(log, "Reset(") * 100 + Count(log, "CreateVertexBuffer(") * 10 + Count(log, "BeginScene("), 100)
+        << log;
     End();
+    ExpectInOrder(Record([&] { EXPECT_EQ(Begin(), 1); }), {"Reset() = 0x0", "BeginScene() = 0x0"});
+    End();
+    EndFrame();
+    // A reset refused as an invalid call rereads the desktop and resets once more.
+    D3D8Test_LoseDevice(device, 0);
+    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_INVALIDCALL);
     log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    ExpectInOrder(log, {"Reset() = 0x0", "BeginScene() = 0x0"});
+    EXPECT_EQ(Count(log, "Reset("), 2) << log;
+    ExpectInOrder(log, {"GetAdapterDisplayMode(", "Reset() = 0x0"});
     End();
 }
 
 TEST_F(CameraUpdateTest, CameraTextureIsTheRenderTargetOrElseCopiedFromTheBackBuffer)
 {
-    Camera *texCamera = MakeTextureCamera();
+    // A camera drawing into a 64 x 64 camera texture, without a Z raster.
+    Camera* texCamera = MakeCamera(0, 0, 0, 64, 64, false);
+    Raster_Destroy(texCamera->frameBuffer);
+    Camera_SetRaster(texCamera, Raster_Create(64, 64, 0, RASTERTYPECAMERATEXTURE));
     ASSERT_NE(texCamera->frameBuffer, nullptr);
     const uint8_t colour[4] = {9, 9, 9, 9};
     std::string log = Record([&] { Camera_Clear(texCamera, (void*)colour, 7); });
@@ -224,10 +175,8 @@ TEST_F(CameraUpdateTest, ASecondWindowGetsItsOwnSwapChainRebuiltInPlace)
     Camera *other = Camera_Create();
     EXPECT_EQ(D3D8_CreateWindowSwapChain(other, window), 0);  // the device window itself
     ASSERT_EQ(D3D8_CreateWindowSwapChain(other, second), 1);
-    Raster *fb = other->frameBuffer;
-    Raster *z = other->zBuffer;
-    ASSERT_NE(fb, nullptr);
-    ASSERT_NE(z, nullptr);
+    Raster *fb = other->frameBuffer, *z = other->zBuffer;
+    ASSERT_TRUE(fb && z);
     EXPECT_EQ(fb->width, 320);
     std::string log = Record([&] {
         ASSERT_EQ(Begin(other), 1);
@@ -239,10 +188,8 @@ TEST_F(CameraUpdateTest, ASecondWindowGetsItsOwnSwapChainRebuiltInPlace)
     Window_UserResize(second, 400, 300);
     ASSERT_EQ(Begin(other), 1);
     End(other);
-    EXPECT_EQ(other->frameBuffer, fb);  // the same records, new sizes
-    EXPECT_EQ(other->zBuffer, z);
-    EXPECT_EQ(fb->width, 400);
-    EXPECT_EQ(z->height, 300);
+    EXPECT_EQ(std::tuple(other->frameBuffer, other->zBuffer, fb->width, z->height),
+              std::tuple(fb, z, 400, 300));  // the same records, new sizes
     const uint8_t colour[4] = {1, 1, 1, 1};
     log = Record([&] { EXPECT_NE(Camera_Clear(other, (void *)colour, 3), nullptr); });
     EXPECT_NE(log.find("Clear(0, 0x3,"), std::string::npos) << log;
@@ -301,7 +248,6 @@ TEST_F(HardwareResetTest, ALostDeviceIsReleasedResetAndRestoredInAFixedOrder)
                         "BeginScene() = 0x0"});
     EXPECT_EQ(Count(log, "Reset("), 1);
     EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, 0x40000u);
-    ASSERT_NE(mine, nullptr);
     uint8_t* data = nullptr;
     ASSERT_GE(mine->Lock(0, 0, &data, 0), 0);  // the handle the owner holds works
     mine->Unlock();
@@ -320,18 +266,20 @@ TEST_F(HardwareResetTest, RestoreStopsAtTheFirstFailingStepAndIsRetried)
         D3D8Test_LoseDevice(device, 0);
         D3D8Test_InjectFault(fault, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
         std::string log = Record([&] { EXPECT_EQ(Begin(), 0); });
-        // The failed step's owner holds nothing; render states and lights
-        // were not rebuilt.
-        size_t reset = log.find("Reset() = 0x0");
-        ASSERT_NE(reset, std::string::npos) << log;
+        // The stand-in refuses a reset while a shader lives: it was deleted
+        // first. The failed step's owner holds nothing; render states and
+        // lights were not rebuilt.
+        ExpectInOrder(log, {"DeletePixelShader(", "Reset() = 0x0"});
+        const size_t reset = log.find("Reset() = 0x0");
         EXPECT_EQ(log.find("SetRenderState(", reset), std::string::npos) << log;
         EXPECT_TRUE(fault == D3D8_FAULT_CREATEBUFFER ? buffer == nullptr : handle == 0) << fault;
         End();
         log = Record([&] { EXPECT_EQ(Begin(), 1); });
         EXPECT_EQ(Count(log, "Reset("), 0) << log;  // the reset held; only the restore is run again
         EXPECT_EQ(Count(log, "CreatePixelShader("), 1) << log;
-        EXPECT_NE(buffer, nullptr);
-        EXPECT_NE(handle, 0u);
+        ExpectInOrder(log, {"CreatePixelShader(0xffff0101) = 0x0 " + std::to_string(handle), "SetRenderState(",
+                            "BeginScene() = 0x0"});
+        EXPECT_TRUE(buffer && handle);
         End();
         EndFrame();
     }
@@ -339,45 +287,7 @@ TEST_F(HardwareResetTest, RestoreStopsAtTheFirstFailingStepAndIsRetried)
     EXPECT_EQ(D3D8_DeletePixelShader(handle), 1);
 }
 
-TEST_F(HardwareResetTest, ALostDeviceOrAResizeGivesTheOwnerANewShaderAfterTheReset)
-{
-    uint32_t mine = 0;
-    ASSERT_EQ(D3D8_CreatePixelShader(shader, &mine), 1);
-    for (bool resize : {false, true}) {
-        const uint32_t before = mine;
-        ASSERT_EQ(D3D8_SetPixelShader(mine), 1);
-        if (resize) Window_UserResize(window, 600, 400);
-        else D3D8Test_LoseDevice(device, 0);
-        std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-        // The stand-in refuses a reset while a shader lives: it was deleted
-        // first, then re-created after the back buffer and before the states.
-        ASSERT_NE(mine, 0u);
-        EXPECT_NE(mine, before);
-        ExpectInOrder(log, {"DeletePixelShader(" + std::to_string(before) + ") = 0x0", "Reset() = 0x0",
-                            "GetBackBuffer(", "CreatePixelShader(0xffff0101) = 0x0 " + std::to_string(mine),
-                            "SetRenderState(", "BeginScene() = 0x0"});
-        EXPECT_EQ(D3D8_System()->currentMode.width, resize ? 600u : 640u);
-        // The owner's handle works on the device and is sent, not taken for the old one.
-        log = Record([&] { EXPECT_EQ(D3D8_SetPixelShader(mine), 1); });
-        EXPECT_NE(log.find("SetPixelShader(" + std::to_string(mine) + ") = 0x0"), std::string::npos) << log;
-        EXPECT_EQ(DrawTriangle(), 1);  // Im2D draws without a pixel shader
-        End();
-        EndFrame();
-    }
-    EXPECT_EQ(D3D8_DeletePixelShader(mine), 1);
-}
-
 }  // namespace
-
-TEST_F(CameraUpdateTest, AnInvalidCallResetRereadsTheDesktopAndResetsOnceMore)
-{
-    D3D8Test_LoseDevice(device, 0);
-    D3D8Test_InjectFault(D3D8_FAULT_RESET, 0, 1, D3DERR_INVALIDCALL);
-    std::string log = Record([&] { EXPECT_EQ(Begin(), 1); });
-    EXPECT_EQ(Count(log, "Reset("), 2) << log;
-    ExpectInOrder(log, {"GetAdapterDisplayMode(", "Reset() = 0x0"});
-    End();
-}
 
 TEST_F(CameraUpdateTest, ViewAndProjectionTakeTheFrustumCornersToTheClipVolumeCorners)
 {
@@ -397,24 +307,20 @@ TEST_F(CameraUpdateTest, ViewAndProjectionTakeTheFrustumCornersToTheClipVolumeCo
         D3DMATRIX view = {}, projection = {};
         D3D8_GetTransform(D3DTS_VIEW, &view);
         D3D8_GetTransform(D3DTS_PROJECTION, &projection);
-        if (k.projection == CAMERA_PERSPECTIVE) {
-            EXPECT_FLOAT_EQ(projection.m[2][2], 1.1f);  // far / (far - near)
-            EXPECT_FLOAT_EQ(projection.m[3][2], -1.1f);
-        }
         // Corners 0-3 (near) and 4-7 (far) run +x+y, -x+y, -x-y, +x-y in the
         // engine's camera space, whose x is Direct3D's -x.
         const float cornerX[4] = {-1, 1, 1, -1}, cornerY[4] = {1, 1, -1, -1};
         for (int i = 0; i < 8; i++) {
             const Vec3 &p = camera->frustumCorners[i];
-            float v[4], clip[4];
-            for (int c = 0; c < 4; c++)
-                v[c] = p.x * view.m[0][c] + p.y * view.m[1][c] + p.z * view.m[2][c] + view.m[3][c];
-            for (int c = 0; c < 4; c++)
-                clip[c] = v[0] * projection.m[0][c] + v[1] * projection.m[1][c] + v[2] * projection.m[2][c] +
-                          v[3] * projection.m[3][c];
-            EXPECT_NEAR(clip[0] / clip[3], cornerX[i % 4], 1e-4f) << k.projection << "/" << k.ox << " corner " << i;
-            EXPECT_NEAR(clip[1] / clip[3], cornerY[i % 4], 1e-4f) << k.projection << "/" << k.ox << " corner " << i;
-            EXPECT_NEAR(clip[2] / clip[3], i < 4 ? 0.0f : 1.0f, 1e-4f) << k.projection << " corner " << i;
+            float v[4] = {p.x, p.y, p.z, 1}, clip[4] = {};
+            for (const D3DMATRIX* m : {&view, &projection}) {
+                for (int c = 0; c < 4; c++)
+                    clip[c] = v[0] * m->m[0][c] + v[1] * m->m[1][c] + v[2] * m->m[2][c] + v[3] * m->m[3][c];
+                memcpy(v, clip, sizeof v);
+            }
+            const float want[3] = {cornerX[i % 4], cornerY[i % 4], i < 4 ? 0.0f : 1.0f};
+            for (int c = 0; c < 3; c++)
+                EXPECT_NEAR(clip[c] / clip[3], want[c], 1e-4f) << k.projection << "/" << k.ox << " corner " << i;
         }
         End();
     }
@@ -436,22 +342,4 @@ TEST_F(CameraUpdateTest, ClearPacksTheColourAndClearsStencilOnlyWithStencil)
     D3D8_System()->hasStencil = 0;
     log = Record([&] { Camera_Clear(camera, (void *)colour, 6); });
     EXPECT_NE(log.find("Clear(0, 0x2, 0x00000000"), std::string::npos) << log;
-}
-
-TEST_F(CameraUpdateTest, MinimisedWindowSkipsTheScene)
-{
-    Window_UserMinimise(window, 1);
-    const uint8_t colour[4] = {0, 0, 0, 255};
-    std::string log = Record([&] {
-        EXPECT_EQ(Begin(), 0);
-        EXPECT_EQ(Camera_Clear(camera, (void *)colour, 1), nullptr);
-        EXPECT_EQ(DrawTriangle(), 0);  // no scene: the device refuses it
-    });
-    EXPECT_EQ(Count(log, "BeginScene("), 0) << log;
-    EXPECT_EQ(Count(log, "Clear("), 0);
-    EXPECT_EQ(Count(log, "Reset("), 0);
-    Engine_Instance()->currentCamera = nullptr;
-    Window_UserMinimise(window, 0);
-    EXPECT_EQ(Begin(), 1);
-    End();
 }

@@ -1,5 +1,6 @@
 #include "gfx/driver/d3d8/d3d8device.h"
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <tuple>
@@ -24,9 +25,7 @@ TEST_F(DeviceSystemTest, ModeTableHasWindowedEntryThenOneEntryPerSizeAndFormat)
     ASSERT_GT(count, 1);
     VideoModeInfo info = {};
     ASSERT_NE(Engine_GetVideoModeInfo(&info, 0), nullptr);
-    EXPECT_EQ(info.flags, 0u);  // windowed entry
-    EXPECT_EQ(info.depth, 32);
-    EXPECT_EQ(info.format, 0x600);
+    EXPECT_EQ(std::tuple(info.flags, info.depth, info.format), std::tuple(0u, 32, 0x600));  // windowed entry
     for (int32_t i = 1; i < count; i++) {
         ASSERT_NE(Engine_GetVideoModeInfo(&info, i), nullptr);
         EXPECT_EQ(info.flags, 1u);
@@ -60,10 +59,9 @@ TEST_F(DeviceSystemTest, ModeTableKeepsTheHighestRefreshAndDeduplicatesWithoutWi
     const D3D8VideoMode expected[2] = {{640, 480, 85, D3DFMT_X8R8G8B8, D3D8_MODE_FULLSCREEN},
                                        {800, 600, 60, D3DFMT_X8R8G8B8, D3D8_MODE_FULLSCREEN}};
     for (int32_t i = 0; i < 2; i++) {
-        EXPECT_EQ(sys->modeTable[i].width, expected[i].width) << i;
-        EXPECT_EQ(sys->modeTable[i].height, expected[i].height) << i;
-        EXPECT_EQ(sys->modeTable[i].refreshRate, expected[i].refreshRate) << i;
-        EXPECT_EQ(sys->modeTable[i].flags, expected[i].flags) << i;
+        const D3D8VideoMode &m = sys->modeTable[i], &e = expected[i];
+        EXPECT_EQ(std::tie(m.width, m.height, m.refreshRate, m.flags),
+                  std::tie(e.width, e.height, e.refreshRate, e.flags));
     }
 }
 
@@ -76,27 +74,30 @@ TEST_F(DeviceSystemTest, VideoModeInfoMapsDisplayFormats)
     } table[] = {{21, 32, 0x500}, {22, 32, 0x600}, {23, 16, 0x200}, {24, 16, 0xA00}, {25, 16, 0x100}, {26, 0, 0}};
     for (const auto &row : table) {
         D3D8_FormatDepthAndCode(row.format, &depth, &code);
-        EXPECT_EQ(depth, row.depth);
-        EXPECT_EQ(code, row.code);
+        EXPECT_EQ(std::tie(depth, code), std::tie(row.depth, row.code)) << row.format;
     }
 }
 
-TEST_F(DeviceSystemTest, UseModeBuildsTheTableOnDemandAndIsRefusedWhileStarted)
+TEST_F(DeviceSystemTest, UseModeBuildsTheTableOnDemandAFailedDeviceFailsTheStartAndModesAreRefusedWhileStarted)
 {
     OpenEngine();
     ASSERT_EQ(D3D8_System()->modeTable, nullptr);
     EXPECT_EQ(Engine_SetVideoMode(1), 1);  // no mode query before it
     EXPECT_EQ(Engine_GetCurrentVideoMode(), 1);
     EXPECT_EQ(Engine_SetVideoMode(10000), 0);
-    StartEngine();
+    D3D8Test_InjectFault(D3D8_FAULT_CREATEDEVICE, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
+    EXPECT_EQ(Engine_Start(), 0);
+    EXPECT_EQ(std::tuple(D3D8_System()->started, D3D8_GetDevice()), std::tuple(0u, nullptr));
+    StartEngine();  // the next attempt works
     EXPECT_EQ(Engine_SetVideoMode(0), 0);
     EXPECT_EQ(Engine_GetCurrentVideoMode(), 1);
 }
 
-TEST_F(DeviceSystemTest, DepthFormatFollowsThePreferenceAndFallsBackToSixteenBitZ)
+TEST_F(DeviceSystemTest, WindowedParametersCopyTheDesktopAndTheDepthFormatFallsBackToSixteenBitZ)
 {
     OpenEngine();
     D3D8Answers &offer = D3D8_DeviceState()->d3d->answers;
+    const D3DPRESENT_PARAMETERS& pp = D3D8_System()->presentParams;
     const uint32_t X8 = D3DFMT_X8R8G8B8, R5 = D3DFMT_R5G6B5;
     const struct {
         uint32_t display;
@@ -127,11 +128,21 @@ TEST_F(DeviceSystemTest, DepthFormatFollowsThePreferenceAndFallsBackToSixteenBit
         const D3DDISPLAYMODE desktop = {640, 480, 60, r.display};
         const D3D8VideoMode windowed = {640, 480, 60, r.display, 0};
         D3D8_SetPresentParameters(&windowed, &desktop);
-        EXPECT_EQ(D3D8_DeviceState()->depthFormat, r.format) << row;
-        EXPECT_EQ(D3D8_System()->presentParams.AutoDepthStencilFormat, r.format) << row;
-        EXPECT_EQ(D3D8_System()->hasStencil, r.stencil) << row;
-        EXPECT_EQ(D3D8_DeviceState()->zBufferDepth, r.zDepth) << row;
+        EXPECT_EQ(std::tie(D3D8_DeviceState()->depthFormat, pp.AutoDepthStencilFormat, D3D8_System()->hasStencil,
+                           D3D8_DeviceState()->zBufferDepth),
+                  std::tie(r.format, r.format, r.stencil, r.zDepth))
+            << row;
+        // Windowed: copy swaps into a back buffer of the window's size in the desktop's format.
+        EXPECT_EQ(std::tie(pp.Windowed, pp.SwapEffect, pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat,
+                           pp.EnableAutoDepthStencil, pp.hDeviceWindow),
+                  std::make_tuple(1, D3DSWAPEFFECT_COPY, 0u, 0u, r.display, 1, (void*)window))
+            << row;
     }
+    Window_UserMinimise(window, 1);  // no outer area: a back buffer of 1 x 1
+    const D3DDISPLAYMODE desktop = {640, 480, 60, X8};
+    const D3D8VideoMode windowed = {640, 480, 60, X8, 0};
+    D3D8_SetPresentParameters(&windowed, &desktop);
+    EXPECT_EQ(pp.BackBufferWidth * pp.BackBufferHeight, 1u);
 }
 
 TEST_F(DeviceSystemTest, AStencilDepthFormatIsClearedAndMasksDrawingThroughTheEngineStates)
@@ -176,77 +187,39 @@ TEST_F(DeviceSystemTest, AStencilDepthFormatIsClearedAndMasksDrawingThroughTheEn
 
 TEST_F(DeviceSystemTest, VertexProcessingFollowsTheCapsAndHardwareKeepsFourRotatingBuffers)
 {
+    // Software: one rotating buffer. Hardware: four, pooled in the default
+    // pool. A pure device only together with hardware vertex processing.
     const struct {
-        uint32_t devCaps, flags;
-    } caps[] = {{0, 0x20},
-                {D3DDEVCAPS_PUREDEVICE, 0x20},
-                {D3DDEVCAPS_HWTRANSFORMANDLIGHT, 0x40},
-                {D3DDEVCAPS_HWTRANSFORMANDLIGHT | D3DDEVCAPS_PUREDEVICE, 0x50}};
-    for (const auto& c : caps) {
-        D3DCAPS8 d = {};
-        d.DevCaps = c.devCaps;
-        EXPECT_EQ(D3D8_VertexProcessingFlags(&d), c.flags) << c.devCaps;
-    }
-    // Software: one rotating buffer. Hardware without a pure device: four,
-    // pooled in the default pool.
-    for (bool hardware : {false, true}) {
-        answers.hardwareTnL = hardware;
-        answers.pureDevice = false;
+        bool hardware, pure;
+        const char* created;
+    } kinds[] = {{false, true, "CreateDevice(0, 1, 0x20) = 0x0"},
+                 {true, false, "CreateDevice(0, 1, 0x40) = 0x0"},
+                 {true, true, "CreateDevice(0, 1, 0x50) = 0x0"}};
+    for (const auto& k : kinds) {
+        answers.hardwareTnL = k.hardware;
+        answers.pureDevice = k.pure;
         OpenEngine();
         std::string log = Record([&] { StartEngine(0); });
-        EXPECT_NE(log.find(hardware ? "CreateDevice(0, 1, 0x40) = 0x0" : "CreateDevice(0, 1, 0x20)"), std::string::npos)
-            << log;
-        EXPECT_EQ(D3D8_GetRotatingBuffer(0)->capacity, 0x40000u);
-        EXPECT_EQ(D3D8_GetRotatingBuffer(3)->capacity, hardware ? 0x40000u : 0u);
-        if (hardware) {
-            EXPECT_NE(log.find("CreateVertexBuffer(262144, 0x208, 0x0, 0)"), std::string::npos) << log;
-        }
+        EXPECT_NE(log.find(k.created), std::string::npos) << log;
+        EXPECT_EQ(std::tuple(D3D8_GetRotatingBuffer(0)->capacity, D3D8_GetRotatingBuffer(3)->capacity),
+                  std::tuple(0x40000u, k.hardware ? 0x40000u : 0u));
+        EXPECT_TRUE(!k.hardware || log.find("CreateVertexBuffer(262144, 0x208, 0x0, 0)") != std::string::npos) << log;
         TearDown();
     }
-}
-
-TEST_F(DeviceSystemTest, FailedDeviceCreationFailsTheStart)
-{
-    OpenEngine();
-    D3D8Test_InjectFault(D3D8_FAULT_CREATEDEVICE, 0, 1, D3DERR_OUTOFVIDEOMEMORY);
-    EXPECT_EQ(Engine_Start(), 0);
-    EXPECT_EQ(D3D8_System()->started, 0u);
-    EXPECT_EQ(D3D8_GetDevice(), nullptr);
-    StartEngine(0);  // the next attempt works
 }
 
 TEST_F(DeviceSystemTest, FocusHidesAndRestoresOnlyFullScreen)
 {
     StartEngine(0);
-    EXPECT_EQ(Engine_Focus(0), 1);
-    EXPECT_EQ(Window_IsVisible(window), 1);
-    D3D8_System()->presentParams.Windowed = 0;
-    EXPECT_EQ(Engine_Focus(0), 1);
-    EXPECT_EQ(Window_IsVisible(window), 0);
-    EXPECT_EQ(Engine_Focus(1), 1);
-    EXPECT_EQ(Window_IsVisible(window), 1);
+    for (const auto& step : {std::array{1, 0, 1}, std::array{0, 0, 0}, std::array{0, 1, 1}}) {
+        D3D8_System()->presentParams.Windowed = step[0];  // windowed, focus, then visible
+        EXPECT_EQ(Engine_Focus(step[1]), 1);
+        EXPECT_EQ(Window_IsVisible(window), step[2]);
+    }
     D3D8_System()->presentParams.Windowed = 1;
 }
 
 }  // namespace
-
-TEST_F(DeviceSystemTest, RequestsAnswerLimitsNamesAndSubSystems)
-{
-    StartEngine(0);
-    EXPECT_EQ(Engine_GetMaxTextureSize(), (int32_t)answers.maxTextureSize);
-    EXPECT_EQ(Engine_GetNumSubSystems(), 1);
-    char name[D3D8_SUBSYSTEM_NAME_SIZE];
-    EXPECT_EQ(Engine_GetSubSystemInfo(name, 1), nullptr);
-    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
-    StandardFunction table[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
-    ASSERT_EQ(D3D8_GetStandardFunctions(table, ENGINE_NUM_STANDARD_FUNCTIONS), 1);
-    EXPECT_EQ(table[0](nullptr, nullptr, 0), 0);
-    EXPECT_EQ(table[22](nullptr, nullptr, 0), 0);
-    EXPECT_NE(table[1], table[0]);
-    D3D8_DeviceState()->caps.MaxTextureWidth = 2048;  // the larger side
-    D3D8_DeviceState()->caps.MaxTextureHeight = 1024;
-    EXPECT_EQ(Engine_GetMaxTextureSize(), 2048);
-}
 
 TEST_F(DeviceSystemTest, FlushToZeroIsSetAfterStartAndClearedAtStopOnlyWithSSE)
 {
@@ -264,7 +237,7 @@ TEST_F(DeviceSystemTest, FlushToZeroIsSetAfterStartAndClearedAtStopOnlyWithSSE)
     Cpu_SetFlushToZero(saved);
 }
 
-TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSizeAndSelectionChecksTheIndex)
+TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSizeSelectionChecksTheIndexAndRequestsAnswerLimits)
 {
     const std::string longName = "Adapter " + std::string(100, 'n') + " end";
     answers.description = longName.c_str();
@@ -279,27 +252,15 @@ TEST_F(DeviceSystemTest, SubSystemNamesAreCutToTheEnginesNameSizeAndSelectionChe
     EXPECT_EQ(Engine_SetSubSystem(-1), 0);
     ASSERT_EQ(Engine_SetSubSystem(0), 1);
     EXPECT_NE(D3D8_System()->modeTable, nullptr);
-    EXPECT_EQ(Engine_GetCurrentSubSystem(), 0);
-}
-
-TEST_F(DeviceSystemTest, WindowedStartUsesCopySwapAndTheDesktopFormat)
-{
-    OpenEngine();
-    D3DDISPLAYMODE desktop = {640, 480, 60, D3DFMT_X8R8G8B8};
-    D3D8VideoMode windowed = {640, 480, 60, D3DFMT_X8R8G8B8, 0};
-    D3D8_SetPresentParameters(&windowed, &desktop);
-    const D3DPRESENT_PARAMETERS &pp = D3D8_System()->presentParams;
-    EXPECT_EQ(std::tie(pp.Windowed, pp.SwapEffect, pp.BackBufferWidth, pp.BackBufferHeight, pp.BackBufferFormat,
-                       pp.EnableAutoDepthStencil),
-              std::make_tuple(1, D3DSWAPEFFECT_COPY, 0u, 0u, D3DFMT_X8R8G8B8, 1));
-    EXPECT_EQ(pp.hDeviceWindow, (void *)window);
-    Window_UserMinimise(window, 1);  // no outer area: a back buffer of 1 x 1
-    D3D8_SetPresentParameters(&windowed, &desktop);
-    EXPECT_EQ(pp.BackBufferWidth, 1u);
-    EXPECT_EQ(pp.BackBufferHeight, 1u);
-    Window_UserMinimise(window, 0);
     StartEngine(0);
-    EXPECT_EQ(D3D8_System()->currentMode.width, answers.desktopWidth);
-    EXPECT_EQ(D3D8_System()->started, 1u);
-    EXPECT_NE(D3D8_DeviceState()->backBuffer, nullptr);
+    EXPECT_EQ(std::tuple(Engine_GetCurrentSubSystem(), Engine_GetNumSubSystems(), Engine_GetSubSystemInfo(name, 1)),
+              std::tuple(0, 1, nullptr));
+    EXPECT_EQ(Engine_GetMaxTextureSize(), (int32_t)answers.maxTextureSize);
+    D3D8_DeviceState()->caps.MaxTextureWidth = 2048;  // the larger side
+    D3D8_DeviceState()->caps.MaxTextureHeight = 1024;
+    EXPECT_EQ(Engine_GetMaxTextureSize(), 2048);
+    StandardFunction table[ENGINE_NUM_STANDARD_FUNCTIONS] = {};
+    ASSERT_EQ(D3D8_GetStandardFunctions(table, ENGINE_NUM_STANDARD_FUNCTIONS), 1);
+    EXPECT_EQ(table[0](nullptr, nullptr, 0) + table[22](nullptr, nullptr, 0), 0);
+    EXPECT_NE(table[1], table[0]);
 }

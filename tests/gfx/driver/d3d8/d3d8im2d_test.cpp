@@ -22,32 +22,25 @@ std::vector<V2> Fan(uint32_t n)
 
 using Im2DTest = D3D8SceneTest;
 
-TEST_F(Im2DTest, BatchesLargerThanTheOwnBufferGoThroughTheRotatingBuffers)
+TEST_F(Im2DTest, LargeBatchesGoThroughTheRotatingBuffersAndIndexedDrawsUseTheIndexBufferOrExpand)
 {
     auto huge = Fan(10000);
     std::string log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderPrimitive(3, huge.data(), 9999), 1); });
     EXPECT_NE(log.find("CreateVertexBuffer(279972,"), std::string::npos) << log;  // the rotating buffer grew
-    EXPECT_EQ(D3D8_Im2DVertexPosition(), 0u);  // the own buffer was not touched
-}
-
-TEST_F(Im2DTest, IndexedDrawsUseTheIndexBufferOrExpand)
-{
+    EXPECT_EQ(D3D8_Im2DVertexPosition(), 0u);                                     // the own buffer was not touched
     auto v = Fan(4);
     uint16_t quad[6] = {0, 1, 2, 2, 1, 3};
-    std::string log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, quad, 6), 1); });
+    log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, quad, 6), 1); });
     EXPECT_NE(log.find("DrawIndexedPrimitive(4, 0, 4, 0, 2)"), std::string::npos) << log;
     EXPECT_EQ(D3D8_Im2DIndexPosition(), 6u);
     // Indices that no longer fit behind the others restart the index buffer.
-    std::vector<uint16_t> filler(9990);
-    for (size_t i = 0; i < filler.size(); i++) filler[i] = (uint16_t)(i % 4);
-    ASSERT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, filler.data(), 9990), 1);
+    std::vector<uint16_t> many(10001);
+    for (size_t i = 0; i < many.size(); i++) many[i] = (uint16_t)(i % 4);
+    ASSERT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, many.data(), 9990), 1);
     EXPECT_EQ(D3D8_Im2DIndexPosition(), 9996u);
     log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(3, v.data(), 4, quad, 6), 1); });
     EXPECT_NE(log.find(", 0, 12, 0x2800)"), std::string::npos) << log;
     EXPECT_EQ(D3D8_Im2DIndexPosition(), 6u);
-
-    std::vector<uint16_t> many(10001);
-    for (size_t i = 0; i < many.size(); i++) many[i] = (uint16_t)(i % 4);
     log = Record([&] { EXPECT_EQ(D3D8_Im2DRenderIndexedPrimitive(1, v.data(), 4, many.data(), 10001), 1); });
     EXPECT_EQ(Count(log, "DrawIndexedPrimitive("), 0) << log;
     EXPECT_NE(log.find("DrawPrimitive(2, 0, 5000)"), std::string::npos) << log;  // expanded line list
@@ -68,7 +61,6 @@ TEST_F(Im2DTest, IndicesPastTheVerticesAreRefusedAndAFailedDrawLeavesTheWritePos
     EXPECT_EQ(Count(log, "Draw"), 0);
     EXPECT_EQ(D3D8_Im2DRenderLine(v.data(), 3, 0, 2), 1);
     EXPECT_EQ(D3D8_Im2DRenderTriangle(v.data(), 3, 2, 1, 0), 1);
-    // A failed draw leaves the write position alone.
     ASSERT_EQ(D3D8_Im2DRenderPrimitive(3, v.data(), 3), 1);
     const uint32_t position = D3D8_Im2DVertexPosition();
     D3D8Test_InjectFault(D3D8_FAULT_DRAW, 0, 1, D3DERR_INVALIDCALL);

@@ -42,25 +42,7 @@ TEST_F(Im3DNodeTest, LargerIndexedBatchesGoThroughTheIndexBufferAndWrap)
     EXPECT_EQ(D3D8_Im3DIndexCursor(), 9u);
 }
 
-TEST_F(Im3DNodeTest, WithoutTheIndexBufferIndexedBatchesDrawFromUserMemory)
-{
-    D3D8_Im3DClose();
-    auto v = Vertices(6);
-    const uint16_t indices[12] = {0, 1, 2, 2, 1, 3, 3, 4, 5, 5, 4, 0};
-    std::string log = Submit(v, 3, indices, 12);
-    ExpectInOrder(log, {"SetVertexShader(0x152)", "DrawIndexedPrimitiveUP(4, 0, 6, 4, 101, 36)"});
-    ASSERT_EQ(D3D8_Im3DOpen(), 1);
-}
-
-TEST_F(Im3DNodeTest, AFailedDrawFallsBackToUserMemory)
-{
-    auto v = Vertices(3);
-    D3D8Test_InjectFault(D3D8_FAULT_DRAW, 0, 1, D3DERR_INVALIDCALL);
-    std::string log = Submit(v, 5, nullptr, 0);
-    EXPECT_NE(log.find("DrawPrimitiveUP(6, 1, 36)"), std::string::npos) << log;
-}
-
-TEST_F(Im3DNodeTest, ABatchWithAnIndexPastItsVerticesIsSkipped)
+TEST_F(Im3DNodeTest, BadIndicesAreSkippedAndAFailedDrawOrAMissingIndexBufferDrawsFromUserMemory)
 {
     auto v = Vertices(3);
     // Expanded and through the index buffer.
@@ -69,6 +51,14 @@ TEST_F(Im3DNodeTest, ABatchWithAnIndexPastItsVerticesIsSkipped)
         std::string log = Submit(v, 3, indices.data(), (uint32_t)indices.size());
         EXPECT_EQ(Count(log, "Draw"), 0) << log;
     }
+    D3D8Test_InjectFault(D3D8_FAULT_DRAW, 0, 1, D3DERR_INVALIDCALL);
+    std::string log = Submit(v, 5, nullptr, 0);
+    EXPECT_NE(log.find("DrawPrimitiveUP(6, 1, 36)"), std::string::npos) << log;
+    D3D8_Im3DClose();
+    v = Vertices(6);
+    const uint16_t indices[12] = {0, 1, 2, 2, 1, 3, 3, 4, 5, 5, 4, 0};
+    ExpectInOrder(Submit(v, 3, indices, 12), {"SetVertexShader(0x152)", "DrawIndexedPrimitiveUP(4, 0, 6, 4, 101, 36)"});
+    ASSERT_EQ(D3D8_Im3DOpen(), 1);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "gfx/driver/d3d8/d3d8rasterdraw.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "gfx/driver/d3d8/d3d8raster.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
@@ -28,13 +29,10 @@ TEST_F(D3D8RasterTest, RenderCopiesBetweenTexturesOfOneFormatAndRefusesOtherComb
     D3D8_RasterClear(nullptr, nullptr, 0);
     const RasterPoint point = {3, 4};
     ASSERT_EQ(D3D8_RasterRenderFast(source, (void *)&point, 0), 1);
-    EXPECT_EQ(PixelAt(context, 4, 5), 0xff445566u);
-    EXPECT_EQ(PixelAt(context, 5, 5), 0u);
+    EXPECT_EQ(std::tuple(PixelAt(context, 4, 5), PixelAt(context, 5, 5)), std::tuple(0xff445566u, 0u));
     const RasterRect larger = {0, 0, 4, 4};
     EXPECT_EQ(D3D8_RasterRenderScaled(source, (void *)&larger, 0), 0);
-    ErrorRecord record;
-    Error_Get(&record);
-    EXPECT_EQ(record.code, 2);
+    EXPECT_EQ(Error_TakeCode(), 2);
     Raster* other = Keep(Raster_Create(2, 2, 0, RASTERTYPETEXTURE | RASTERFORMAT565));
     EXPECT_EQ(D3D8_RasterRender(other, (void *)&point, 0), 0);
     Error_Get(nullptr);
@@ -42,8 +40,7 @@ TEST_F(D3D8RasterTest, RenderCopiesBetweenTexturesOfOneFormatAndRefusesOtherComb
     Raster* camera = Keep(Raster_Create(64, 48, 0, RASTERTYPECAMERA));
     D3D8_RasterSetContext(nullptr, camera, 0);
     EXPECT_EQ(D3D8_RasterRender(depth, (void *)&point, 0), 0);
-    Error_Get(&record);
-    EXPECT_EQ(record.code, 2);
+    EXPECT_EQ(Error_TakeCode(), 2);
     EXPECT_EQ(D3D8_RasterShow(camera, nullptr, 0), 1);
     D3D8_RasterSetContext(nullptr, nullptr, 0);
 }
@@ -57,8 +54,7 @@ TEST_F(D3D8RasterDrawTest, QuadDrawsASourceIntoTheCameraAndRestoresTheStatesAndA
     StartEngine();
     Raster *camera = Raster_Create(64, 48, 0, RASTERTYPECAMERA);
     Raster *source = Raster_Create(4, 4, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
-    ASSERT_NE(camera, nullptr);
-    ASSERT_NE(source, nullptr);
+    ASSERT_TRUE(camera && source);
     D3D8_RasterSetContext(nullptr, source, 0);
     ASSERT_EQ(D3D8_RasterClear(nullptr, nullptr, (int32_t)0xff30a050u), 1);
     D3D8_RasterSetContext(nullptr, camera, 0);
@@ -71,15 +67,14 @@ TEST_F(D3D8RasterDrawTest, QuadDrawsASourceIntoTheCameraAndRestoresTheStatesAndA
     D3D8_EngineRenderStateGet(RS_TEXTUREFILTER, &after);
     EXPECT_EQ(after, filter);
     EXPECT_EQ(D3D8_RasterShow(camera, nullptr, 0), 1);
-    EXPECT_EQ(PixelAt(camera, 11, 9) & 0xffffff, 0x30a050u);
-    EXPECT_EQ(PixelAt(camera, 30, 20) & 0xffffff, 0u);
+    EXPECT_EQ(std::tuple(PixelAt(camera, 11, 9) & 0xffffff, PixelAt(camera, 30, 20) & 0xffffff),
+              std::tuple(0x30a050u, 0u));
     // Showing with another retrace wait resets the device once.
     std::string log = Record([&] { EXPECT_EQ(D3D8_RasterShow(camera, nullptr, 1), 1); });
     EXPECT_EQ(Count(log, "Reset("), 1);
     ExpectInOrder(log, {"Reset(", "Present("});
     log = Record([&] { EXPECT_EQ(D3D8_RasterShow(camera, nullptr, 1), 1); });
-    EXPECT_EQ(Count(log, "Reset("), 0);
-    EXPECT_EQ(Count(log, "Present("), 1);
+    EXPECT_EQ(Count(log, "Reset(") * 10 + Count(log, "Present("), 1);
     D3D8_RasterSetContext(nullptr, nullptr, 0);
     Raster_Destroy(source);
     Raster_Destroy(camera);

@@ -1,25 +1,16 @@
 #include "gfx/driver/d3d8/d3d8rasterformat.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "gfx/driver/d3d8/d3d8raster.h"
 #include "tests/gfx/driver/d3d8/d3d8_fixture.h"
 
 namespace {
 
-Image *AlphaImage(uint8_t alpha)
+TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUseAndImagesFindTheirRasterFormat)
 {
-    Image *image = Image_Create(2, 1, 32);
-    Image_AllocatePixels(image);
-    memset(image->pixels, 255, 8);
-    image->pixels[7] = alpha;
-    return image;
-}
-
-TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
-{
-    Image *image = Image_Create(2, 1, 8);
-    Image_AllocatePixels(image);
+    Image* image = Img(2, 1, 8, 0);
     memset(image->palette, 255, 1024);
     image->palette[4 * 9 + 3] = 128;
     image->pixels[0] = 1;
@@ -30,7 +21,6 @@ TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
     image->depth = 4;
     EXPECT_EQ(D3D8_ImageChooseFormat(image), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT8888));
     image->depth = 8;
-    Image_Destroy(image);
     // A 4-bit pixel is its byte's low four bits, and its palette has 16 entries.
     Image* four = Img(2, 1, 4, [](int32_t, int32_t, uint8_t* p) { *p = 0xf1; });
     memset(four->palette, 255, 64);
@@ -38,6 +28,14 @@ TEST_F(D3D8RasterTest, PaletteImagesCountOnlyEntriesThatPixelsUse)
     EXPECT_EQ(D3D8_ImageChooseFormat(four), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT888));
     four->pixels[1] = 0x72;
     EXPECT_EQ(D3D8_ImageChooseFormat(four), (uint32_t)(RASTERFORMATPAL4 | RASTERFORMAT8888));
+    // Raster sizes, depth and format for an image.
+    Image* wide = Img(2, 1, 32, [](int32_t x, int32_t, uint8_t* p) { memset(p, 255, 4), p[3] = x ? 128 : 255; });
+    int32_t w = 0, h = 0, depth = 0, format = 0;
+    ASSERT_EQ(Image_FindRasterFormat(wide, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, &w, &h, &depth, &format), wide);
+    EXPECT_EQ(std::tuple(w, h, depth, (uint32_t)format),
+              std::tuple(2, 1, 32, RASTERFORMAT8888 | RASTERFORMATMIPMAP | RASTERTYPETEXTURE));
+    ASSERT_EQ(Image_FindRasterFormat(wide, RASTERTYPENORMAL | RASTERFORMATMIPMAP, &w, &h, &depth, &format), wide);
+    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888);
 }
 
 TEST_F(D3D8RasterTest, FormatResolutionTable)
@@ -47,24 +45,22 @@ TEST_F(D3D8RasterTest, FormatResolutionTable)
         bool shallow, palettes;
         uint32_t type, word, expected;
     } cases[] = {
-        {false, false, T, 0, RASTERFORMAT8888},
-        {true, false, T, 0, RASTERFORMAT8888},
+        // clang-format off
+        {false, false, T, 0, RASTERFORMAT8888}, {true, false, T, 0, RASTERFORMAT8888},
         {false, true, T, P8, P8 | RASTERFORMAT8888},  // the alpha-palette cap comes with palettes
-        {false, false, T, P8, RASTERFORMAT8888},
-        {false, true, T, P4 | RASTERFORMAT888, P8 | RASTERFORMAT888},
+        {false, false, T, P8, RASTERFORMAT8888}, {false, true, T, P4 | RASTERFORMAT888, P8 | RASTERFORMAT888},
         {false, false, T, P4 | RASTERFORMAT888, RASTERFORMAT888},
         {true, false, T, P8 | RASTERFORMAT888, RASTERFORMAT565},
         {true, false, T, P8 | RASTERFORMAT8888, RASTERFORMAT4444},
         {false, false, T, RASTERFORMAT4444 | RASTERFORMATMIPMAP, RASTERFORMAT4444 | RASTERFORMATMIPMAP},
-        {false, false, T, RASTERFORMATLUM8, RASTERFORMATLUM8},
-        {false, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT32},
-        {true, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT16},
-        {false, false, RASTERTYPECAMERA, 0, RASTERFORMAT888},
+        {false, false, T, RASTERFORMATLUM8, RASTERFORMATLUM8}, {false, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT32},
+        {true, false, RASTERTYPEZBUFFER, 0, RASTERFORMAT16}, {false, false, RASTERTYPECAMERA, 0, RASTERFORMAT888},
         {true, false, RASTERTYPECAMERA, 0, RASTERFORMAT565},
         {false, false, RASTERTYPECAMERATEXTURE, 0, RASTERFORMAT888},
         {true, false, RASTERTYPECAMERATEXTURE, 0, RASTERFORMAT565},
         {false, false, RASTERTYPECAMERATEXTURE, RASTERFORMAT4444, RASTERFORMAT8888},
         {true, false, RASTERTYPECAMERATEXTURE, RASTERFORMAT8888, RASTERFORMAT565},  // 4444, 1555 not render targets
+        // clang-format on
     };
     for (const auto &c : cases) {
         answers.displayFormat = c.shallow ? D3DFMT_R5G6B5 : D3DFMT_X8R8G8B8;
@@ -75,24 +71,9 @@ TEST_F(D3D8RasterTest, FormatResolutionTable)
         EXPECT_EQ(resolved, c.expected) << std::hex << c.type << " " << c.word << " " << c.shallow << c.palettes;
     }
     uint32_t resolved = 0;
-    EXPECT_EQ(D3D8_ResolveRasterFormat(RASTERTYPEZBUFFER, RASTERFORMAT565, &resolved), 0);
-    EXPECT_EQ(TakeError(), 0x8000000du);
-    EXPECT_EQ(D3D8_ResolveRasterFormat(3, 0, &resolved), 0);
-    EXPECT_EQ(TakeError(), 0x8000000du);
-}
-
-TEST_F(D3D8RasterTest, FindRasterFormatGivesSizeDepthAndFormatForAnImage)
-{
-    Image *image = AlphaImage(128);
-    int32_t w = 0, h = 0, depth = 0, format = 0;
-    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPETEXTURE | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
-    EXPECT_EQ(w, 2);
-    EXPECT_EQ(h, 1);
-    EXPECT_EQ(depth, 32);
-    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888 | RASTERFORMATMIPMAP | RASTERTYPETEXTURE);
-    ASSERT_EQ(Image_FindRasterFormat(image, RASTERTYPENORMAL | RASTERFORMATMIPMAP, &w, &h, &depth, &format), image);
-    EXPECT_EQ((uint32_t)format, RASTERFORMAT8888);
-    Image_Destroy(image);
+    EXPECT_EQ(AndError(D3D8_ResolveRasterFormat(RASTERTYPEZBUFFER, RASTERFORMAT565, &resolved)),
+              std::tuple(0, 0x8000000du));
+    EXPECT_EQ(AndError(D3D8_ResolveRasterFormat(3, 0, &resolved)), std::tuple(0, 0x8000000du));
 }
 
 }  // namespace
@@ -124,7 +105,6 @@ TEST_F(D3D8RasterTest, SizeClampFollowsPowerOfTwoAndSquareCaps)
         OpenDevice();
         int32_t w = c.w, h = c.h;
         D3D8_ClampRasterSize(&w, &h, c.creationWord);
-        EXPECT_EQ(w, c.clampedW) << "case " << i;
-        EXPECT_EQ(h, c.clampedH) << "case " << i;
+        EXPECT_EQ(std::tie(w, h), std::tie(c.clampedW, c.clampedH)) << "case " << i;
     }
 }

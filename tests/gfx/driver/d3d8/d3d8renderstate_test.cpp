@@ -1,6 +1,8 @@
 #include "gfx/driver/d3d8/d3d8renderstate.h"
 
+#include <array>
 #include <cstring>
+#include <tuple>
 
 #include "gfx/driver/d3d8/d3d8camera.h"
 #include "gfx/driver/d3d8/d3d8raster.h"
@@ -30,6 +32,14 @@ protected:
         device->GetTextureStageState(stage, type, &v);
         return v;
     }
+    // Each {stage (kState: a render state), type, value} holds on the device.
+    static constexpr uint32_t kState = 9;
+    void ExpectOnDevice(std::initializer_list<std::array<uint32_t, 3>> list, const char* what = "")
+    {
+        for (const auto& e : list)
+            EXPECT_EQ(e[0] == kState ? DeviceState(e[1]) : DeviceStage(e[0], e[1]), e[2])
+                << what << " " << e[0] << "/" << e[1];
+    }
     static int32_t Set(int32_t state, uint32_t value) { return D3D8_EngineRenderStateSet(state, (void *)(uintptr_t)value); }
     static uint32_t Get(int32_t state)
     {
@@ -39,7 +49,7 @@ protected:
     }
 };
 
-TEST_F(RenderStateTest, FogFollowsTheCapabilitiesAndTheCamera)
+TEST_F(RenderStateTest, FogFollowsTheCapabilitiesAndTheCameraAndEngineStatesRefuseUnknownNumbersAndStateFiveZero)
 {
     // The stand-in fogs per vertex or per pixel; without caps fog stays off.
     D3D8_DeviceState()->caps.RasterCaps &= ~(D3DPRASTERCAPS_FOGVERTEX | D3DPRASTERCAPS_FOGTABLE);
@@ -52,9 +62,9 @@ TEST_F(RenderStateTest, FogFollowsTheCapabilitiesAndTheCamera)
     Set(RS_FOGENABLE, 1);
     Set(RS_FOGTYPE, 2);
     D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_FOGENABLE), 1u);
-    EXPECT_EQ(DeviceState(D3DRS_FOGTABLEMODE), D3DFOG_EXP);
-    EXPECT_EQ(DeviceState(D3DRS_FOGVERTEXMODE), D3DFOG_NONE);
+    ExpectOnDevice({{kState, D3DRS_FOGENABLE, 1},
+                    {kState, D3DRS_FOGTABLEMODE, D3DFOG_EXP},
+                    {kState, D3DRS_FOGVERTEXMODE, D3DFOG_NONE}});
 
     D3D8_DeviceState()->caps.RasterCaps &= ~D3DPRASTERCAPS_WFOG;
     Camera *camera = MakeCamera();
@@ -63,32 +73,22 @@ TEST_F(RenderStateTest, FogFollowsTheCapabilitiesAndTheCamera)
     Engine_Instance()->currentCamera = camera;
     Set(RS_FOGTYPE, 1);
     D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_FOGVERTEXMODE), D3DFOG_LINEAR);
-    EXPECT_EQ(DeviceState(D3DRS_FOGTABLEMODE), D3DFOG_NONE);
-    float start = 0, end = 0;
-    uint32_t bits = DeviceState(D3DRS_FOGSTART);
-    memcpy(&start, &bits, 4);
-    bits = DeviceState(D3DRS_FOGEND);
-    memcpy(&end, &bits, 4);
-    EXPECT_EQ(start, 3.0f);
-    EXPECT_EQ(end, 40.0f);
+    const float range[2] = {3.0f, 40.0f};
+    uint32_t bits[2];
+    memcpy(bits, range, sizeof bits);
+    ExpectOnDevice({{kState, D3DRS_FOGVERTEXMODE, D3DFOG_LINEAR},
+                    {kState, D3DRS_FOGTABLEMODE, D3DFOG_NONE},
+                    {kState, D3DRS_FOGSTART, bits[0]},
+                    {kState, D3DRS_FOGEND, bits[1]}});
     float density = 0.25f;
     EXPECT_EQ(D3D8_EngineRenderStateSet(RS_FOGDENSITY, &density), 1);
     EXPECT_EQ(Get(RS_FOGDENSITY), 0x3E800000u);
     Engine_Instance()->currentCamera = nullptr;
     DestroyCamera(camera);
-}
-
-TEST_F(RenderStateTest, EngineStatesRefuseUnknownNumbersAndStateFiveZero)
-{
-    EXPECT_EQ(Set(5, 1), 1);
-    EXPECT_EQ(Set(5, 0), 0);
-    EXPECT_EQ(Set(0, 1), 0);
-    EXPECT_EQ(Set(18, 1), 0);
-    EXPECT_EQ(Set(29, 1), 0);
     uint32_t v = 0;
-    EXPECT_EQ(D3D8_EngineRenderStateGet(5, &v), 0);
-    EXPECT_EQ(D3D8_EngineRenderStateGet(19, &v), 0);
+    EXPECT_EQ(std::tuple(Set(5, 1), Set(5, 0), Set(0, 1), Set(18, 1), Set(29, 1), D3D8_EngineRenderStateGet(5, &v),
+                         D3D8_EngineRenderStateGet(19, &v)),
+              std::tuple(1, 0, 0, 0, 0, 0, 0));
     Set(RS_TEXTUREADDRESSU, 1);
     Set(RS_TEXTUREADDRESSV, 3);
     v = 9;
@@ -103,51 +103,37 @@ TEST_F(RenderStateTest, StageRasterSetsOperationsByAlphaAndBlending)
 {
     Raster *plain = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT888);
     Raster *alpha = Raster_Create(8, 8, 0, RASTERTYPETEXTURE | RASTERFORMAT8888);
-    ASSERT_NE(plain, nullptr);
-    ASSERT_NE(alpha, nullptr);
-
-    // No texture, blending off.
-    D3D8_SetStageRaster(nullptr, 0);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceStage(0, D3DTSS_COLOROP), D3DTOP_SELECTARG2);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAOP), D3DTOP_DISABLE);
-
-    // Texture without alpha, blending off then on.
-    D3D8_SetStageRaster(plain, 0);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceStage(0, D3DTSS_COLOROP), D3DTOP_MODULATE);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAOP), D3DTOP_DISABLE);
-    EXPECT_EQ(DeviceState(D3DRS_ALPHABLENDENABLE), 0u);
-    D3D8_SetAlphaBlend(1);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_ALPHABLENDENABLE), 1u);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAOP), D3DTOP_SELECTARG2);
-
-    // Texture with alpha: blending off keeps the texture's alpha in force.
-    D3D8_SetStageRaster(alpha, 0);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAOP), D3DTOP_MODULATE);
-    D3D8_SetAlphaBlend(0);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_ALPHABLENDENABLE), 1u);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAOP), D3DTOP_SELECTARG1);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_ALPHAARG1), D3DTA_TEXTURE);
-
-    // Stage 1 over an alpha stage 0.
-    D3D8_SetStageRaster(alpha, 1);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceStage(1, D3DTSS_COLOROP), D3DTOP_MODULATE);
-    EXPECT_EQ(DeviceStage(1, D3DTSS_COLORARG2), D3DTA_CURRENT);
-    EXPECT_EQ(DeviceStage(1, D3DTSS_ALPHAOP), D3DTOP_MODULATE);
-    D3D8_SetStageRaster(nullptr, 1);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceStage(1, D3DTSS_COLOROP), D3DTOP_DISABLE);
-
-    // Back to no texture: alpha test and blending go off with blending off.
-    D3D8_SetStageRaster(nullptr, 0);
-    D3D8_FlushRenderStates();
-    EXPECT_EQ(DeviceState(D3DRS_ALPHABLENDENABLE), 0u);
-    EXPECT_EQ(DeviceState(D3DRS_ALPHATESTENABLE), 0u);
+    ASSERT_TRUE(plain && alpha);
+    const struct {
+        const char* what;
+        Raster* raster;
+        uint32_t stage;
+        int blend;  // -1: left as it is
+        std::initializer_list<std::array<uint32_t, 3>> device;
+    } steps[] = {
+        // clang-format off
+        {"no texture, blending off", nullptr, 0, -1,
+         {{0, D3DTSS_COLOROP, D3DTOP_SELECTARG2}, {0, D3DTSS_ALPHAOP, D3DTOP_DISABLE}}},
+        {"texture without alpha", plain, 0, -1,
+         {{0, D3DTSS_COLOROP, D3DTOP_MODULATE}, {0, D3DTSS_ALPHAOP, D3DTOP_DISABLE}, {kState, D3DRS_ALPHABLENDENABLE, 0}}},
+        {"texture without alpha, blending on", plain, 0, 1,
+         {{kState, D3DRS_ALPHABLENDENABLE, 1}, {0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG2}}},
+        {"texture with alpha", alpha, 0, -1, {{0, D3DTSS_ALPHAOP, D3DTOP_MODULATE}}},
+        {"texture with alpha, blending off: its alpha stays in force", alpha, 0, 0,
+         {{kState, D3DRS_ALPHABLENDENABLE, 1}, {0, D3DTSS_ALPHAOP, D3DTOP_SELECTARG1}, {0, D3DTSS_ALPHAARG1, D3DTA_TEXTURE}}},
+        {"stage 1 over an alpha stage 0", alpha, 1, -1,
+         {{1, D3DTSS_COLOROP, D3DTOP_MODULATE}, {1, D3DTSS_COLORARG2, D3DTA_CURRENT}, {1, D3DTSS_ALPHAOP, D3DTOP_MODULATE}}},
+        {"stage 1 untextured", nullptr, 1, -1, {{1, D3DTSS_COLOROP, D3DTOP_DISABLE}}},
+        {"no texture: alpha test and blending go off", nullptr, 0, -1,
+         {{kState, D3DRS_ALPHABLENDENABLE, 0}, {kState, D3DRS_ALPHATESTENABLE, 0}}},
+        // clang-format on
+    };
+    for (const auto& step : steps) {
+        D3D8_SetStageRaster(step.raster, step.stage);
+        if (step.blend >= 0) D3D8_SetAlphaBlend(step.blend);
+        D3D8_FlushRenderStates();
+        ExpectOnDevice(step.device, step.what);
+    }
     Raster_Destroy(plain);
     Raster_Destroy(alpha);
 }
@@ -174,20 +160,20 @@ TEST_F(RenderStateTest, AResetPutsTheEngineValuesAndItsListInForceAndLeavesTheRe
     D3D8_SetRenderState(D3DRS_CLIPPING, 0);
     D3D8_FlushRenderStates();
     std::string log = reset();
-    EXPECT_EQ(DeviceStage(0, D3DTSS_MINFILTER), D3DTEXF_LINEAR);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_MIPFILTER), D3DTEXF_LINEAR);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_ADDRESSU), D3DTADDRESS_CLAMP);
-    EXPECT_EQ(DeviceStage(0, D3DTSS_BORDERCOLOR), 0xFFFFFFFFu);
-    const uint32_t states[][2] = {{D3DRS_SRCBLEND, 2},      {D3DRS_DESTBLEND, 1},   {D3DRS_CULLMODE, 1},
-                                  {D3DRS_STENCILENABLE, 1}, {D3DRS_STENCILMASK, 0}, {D3DRS_FOGCOLOR, 0x00112233},
-                                  {D3DRS_LIGHTING, 0}};
-    for (const auto& st : states) EXPECT_EQ(DeviceState(st[0]), st[1]) << st[0];
+    // clang-format off
+    ExpectOnDevice({{0, D3DTSS_MINFILTER, D3DTEXF_LINEAR}, {0, D3DTSS_MIPFILTER, D3DTEXF_LINEAR},
+                    {0, D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP}, {0, D3DTSS_BORDERCOLOR, 0xFFFFFFFFu},
+                    {kState, D3DRS_SRCBLEND, 2}, {kState, D3DRS_DESTBLEND, 1}, {kState, D3DRS_CULLMODE, 1},
+                    {kState, D3DRS_STENCILENABLE, 1}, {kState, D3DRS_STENCILMASK, 0},
+                    {kState, D3DRS_FOGCOLOR, 0x00112233}, {kState, D3DRS_LIGHTING, 0}});
+    // clang-format on
     // The stencil values nobody set are the device's defaults, sent again.
     EXPECT_NE(log.find("SetRenderState(56, 0x8)"), std::string::npos) << log;
     EXPECT_NE(log.find("SetRenderState(59, 0xffffffff)"), std::string::npos) << log;
-    EXPECT_EQ(Count(log, "SetRenderState(136,"), 0) << log;  // not on the list
-    EXPECT_EQ(Count(log, "SetRenderState(36,"), 0) << log;   // fog range never set
-    EXPECT_EQ(Count(log, "SetRenderState(37,"), 0) << log;
+    // Not on the list; a fog range never set.
+    EXPECT_EQ(Count(log, "SetRenderState(136,") + Count(log, "SetRenderState(36,") + Count(log, "SetRenderState(37,"),
+              0)
+        << log;
     // The same value as before the reset is still sent at its next set.
     log = Flushed([] { D3D8_SetRenderState(D3DRS_CLIPPING, 0); });
     EXPECT_EQ(Count(log, "SetRenderState(136, 0x0)"), 1) << log;
@@ -200,8 +186,8 @@ TEST_F(RenderStateTest, AResetPutsTheEngineValuesAndItsListInForceAndLeavesTheRe
     Engine_Instance()->currentCamera = nullptr;
     DestroyCamera(camera);
     log = reset();
-    EXPECT_EQ(Count(log, "SetRenderState(36,"), 1) << log;  // a fog range once set comes back
-    EXPECT_EQ(Count(log, "SetRenderState(37,"), 1) << log;
+    // A fog range once set comes back.
+    EXPECT_EQ(Count(log, "SetRenderState(36,") * 10 + Count(log, "SetRenderState(37,"), 11) << log;
 }
 
 TEST_F(RenderStateTest, AStageWhoseTextureWentAwayIsUntexturedAndSentAgain)
@@ -220,21 +206,14 @@ TEST_F(RenderStateTest, AStageWhoseTextureWentAwayIsUntexturedAndSentAgain)
     IDirect3DBaseTexture8 *bound = nullptr;
     device->GetTexture(0, &bound);
     EXPECT_EQ(bound, nullptr);
-    // The texture's operations went with it: the stages are untextured.
-    uint32_t value = 0;
-    const struct {
-        uint32_t stage, type, value;
-    } expected[] = {{0, D3DTSS_COLOROP, D3DTOP_SELECTARG2},
+    // The texture's operations went with it: the stages are untextured, its
+    // alpha no longer blends.
+    ExpectOnDevice({{0, D3DTSS_COLOROP, D3DTOP_SELECTARG2},
                     {0, D3DTSS_COLORARG2, D3DTA_DIFFUSE},
                     {0, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
                     {1, D3DTSS_COLOROP, D3DTOP_DISABLE},
-                    {1, D3DTSS_ALPHAOP, D3DTOP_DISABLE}};
-    for (const auto& e : expected) {
-        device->GetTextureStageState(e.stage, e.type, &value);
-        EXPECT_EQ(value, e.value) << e.stage << "/" << e.type;
-    }
-    device->GetRenderState(D3DRS_ALPHABLENDENABLE, &value);  // the texture's alpha no longer blends
-    EXPECT_EQ(value, 0u);
+                    {1, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
+                    {kState, D3DRS_ALPHABLENDENABLE, 0}});
     // A raster at the same address is a new binding, not a repeat.
     std::string log = Record([&] { D3D8_SetStageRaster(raster, 0); });
     EXPECT_EQ(Count(log, "SetTexture(0, #"), 1) << log;

@@ -1,4 +1,7 @@
 #include "gfx/driver/d3d8/d3d8vbmanager.h"
+
+#include <tuple>
+
 #include "tests/gfx/world/world_fixture.h"
 
 namespace {
@@ -53,8 +56,7 @@ TEST_F(VertexBufferManagerTest, FreedNeighboursMergeWithinOneBufferOnly)
     VertexBufferManager_Free(kKey, 320, vb, b);
     auto ranges = Ranges();
     ASSERT_EQ(ranges.size(), 1u);
-    EXPECT_EQ(ranges[0].offset, 0u);
-    EXPECT_EQ(ranges[0].size, 960u);
+    EXPECT_EQ(std::tuple(ranges[0].offset, ranges[0].size), std::tuple(0u, 960u));
     // A second buffer's range that starts where the first buffer's ends stays apart.
     uint32_t e;
     ASSERT_EQ(VertexBufferManager_Alloc(kKey, 131072, &vb2, &e), 1);
@@ -75,27 +77,16 @@ TEST_F(VertexBufferManagerTest, FreedNeighboursMergeWithinOneBufferOnly)
 
 TEST_F(VertexBufferManagerTest, StridesAndIndexRangesFollowTheFormatCodes)
 {
-    struct Case {
-        uint32_t fvf, stride;
-    } cases[] = {{0x002, 12},
-                 {0x012, 24},
-                 {0x052, 28},
-                 {0x142, 24},
-                 {0x252, 44},
-                 {0x144, 28},
-                 {0x152, 36},
-                 {0x102 | 3u << 16, 16},
-                 {0x102 | 1u << 16, 24},
-                 {0x00E, 32},
-                 {0x0A2, 20},
-                 {0xF02, 0}};
-    for (const Case& c : cases) EXPECT_EQ(D3D8_GetFVFStride(c.fvf), c.stride) << std::hex << c.fvf;
+    // clang-format off
+    const uint32_t cases[][2] = {{0x002, 12}, {0x012, 24}, {0x052, 28}, {0x142, 24}, {0x252, 44}, {0x144, 28},
+                                 {0x152, 36}, {0x102 | 3u << 16, 16}, {0x102 | 1u << 16, 24}, {0x00E, 32}, {0x0A2, 20},
+                                 {0xF02, 0}};
+    // clang-format on
+    for (const auto& c : cases) EXPECT_EQ(D3D8_GetFVFStride(c[0]), c[1]) << std::hex << c[0];
     const uint16_t indices[] = {7, 3, 9};
     uint32_t count = 0, first = 0;
     D3D8_GetIndexRange(indices, 3, &count, &first);
-    EXPECT_EQ(count, 7u);
-    EXPECT_EQ(first, 3u);
+    EXPECT_EQ(std::tuple(count, first), std::tuple(7u, 3u));
     D3D8_GetIndexRange(indices, 0, &count, &first);
-    EXPECT_EQ(count, 0u);
-    EXPECT_EQ(first, 0u);
+    EXPECT_EQ(std::tuple(count, first), std::tuple(0u, 0u));
 }

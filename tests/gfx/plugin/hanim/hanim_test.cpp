@@ -43,10 +43,9 @@ TEST_F(HAnimTest, HierarchiesNumberTheirNodesAlignTheirMatricesAndTakeANewSerial
     const uint32_t serial = h->serial;
     HAnim_HierarchyDestroy(h);
     BoneHierarchy* next = HAnim_HierarchyCreate(5, nullptr, nullptr, HANIM_SHARED_ARRAYS, 0);
-    EXPECT_EQ(next, h);  // the free list hands the same record out again, under a new serial
-    EXPECT_NE(next->serial, serial);
-    EXPECT_TRUE(!next->nodeInfo &&
-                !next->matrixArray);  // shared arrays belong to another hierarchy: none made, none freed
+    // The free list hands the same record out again, under a new serial;
+    // shared arrays belong to another hierarchy: none made, none freed.
+    EXPECT_TRUE(next == h && next->serial != serial && !next->nodeInfo && !next->matrixArray);
     HAnim_HierarchyDestroy(next);
     EXPECT_EQ(Live(), before);
 }
@@ -61,9 +60,7 @@ TEST_F(HAnimTest, MalformedFrameSubChunksAreRefusedWithNothingLeftAndASecondOneR
         Words(b, words);
         return ExtensionChunk(PLUGIN_HANIM, b);
     };
-    Bytes cut = payload({256, 1, 2, 0, 0, 7, 0, 0, 8, 1});
-    PutU32(cut, 16, 44);  // the sub-chunk claims the full size
-    PutU32(cut, 4, 56);
+    Bytes cut = Edited(Edited(payload({256, 1, 2, 0, 0, 7, 0, 0, 8, 1}), 16, 44), 4, 56);  // claims the full size
     const struct {
         const char* what;
         Bytes chunk;
@@ -110,8 +107,7 @@ TEST_F(HAnimTest, CopiesDuplicateOwnHierarchiesOnlyNameSharedOnesAndDestructionK
     Frame* copy = Own(Frame_Create());
     ASSERT_EQ(e->copy(copy, source, e->offset, e->size), copy);
     const BoneHierarchy* c = HAnim_FrameGetExtension(copy)->hierarchy;
-    ASSERT_NE(c, nullptr);
-    EXPECT_TRUE(c != h && c->nodeInfo != h->nodeInfo);
+    ASSERT_TRUE(c && c != h && c->nodeInfo != h->nodeInfo);
     EXPECT_EQ(std::tuple(HAnim_FrameGetExtension(copy)->nodeID, c->flags, c->parentFrame,
                          c->interpolator->maxKeyFrameSize, c->nodeInfo[2].nodeID, c->nodeInfo[2].frame),
               std::tuple(11, (uint32_t)HANIM_LOCAL_SPACE, copy, 36, 9, nullptr));

@@ -10,6 +10,9 @@ namespace {
 using MatFXMinimalTest = MatFXOn<MINIMAL>;
 using MatFXFullTest = MatFXOn<FULL>;
 
+// Every source and destination blend pair a dual material may carry.
+const uint32_t kDualPairs[][2] = {{9, 1}, {1, 3}, {5, 6}, {9, 3}, {2, 2}, {1, 5}};
+
 // The text of the recording from its first draw on.
 std::string AfterFirstDraw(const std::string& text)
 {
@@ -36,8 +39,7 @@ TEST_F(MatFXMinimalTest, EnvironmentCoefficientsAndDualPairsChooseThePassesOfAOn
         EXPECT_EQ(StageState(0, D3DTSS_TEXCOORDINDEX) + StageState(0, D3DTSS_TEXTURETRANSFORMFLAGS), 0u);
     }
     // Every dual pair takes two passes with its own blend.
-    const uint32_t pairs[][2] = {{9, 1}, {1, 3}, {5, 6}, {9, 3}, {2, 2}, {1, 5}};
-    for (const auto& pair : pairs) {
+    for (const auto& pair : kDualPairs) {
         const std::string calls =
             Calls({AddFX(Dual(base, Solid(0x80C0C0C0u, true), pair[0], pair[1]), 0, 0, 5, kTextured)});
         ASSERT_EQ(Draws(calls), 2) << pair[0] << "," << pair[1];
@@ -133,11 +135,12 @@ TEST_P(MatFXHygieneTest, EveryPathLeavesTheFixedStatesAndAFollowingDefaultDrawIn
     Material* dualTransformed = NewMaterial(checker, MATFX_DUALUVTRANSFORM);
     MatFX_SetDualTexture(dualTransformed, dual);
     MatFX_SetDualBlendModes(dualTransformed, 9, 1);
-    const struct {
-        const char* what;
+    struct Config {
+        std::string what;
         Material* material;
         uint32_t flags;
-    } configs[] = {
+    };
+    std::vector<Config> configs = {
         {"plain", NewMaterial(checker), kTextured},
         {"coordinate transform", transformed(NewMaterial(checker, MATFX_UVTRANSFORM), false), kTextured},
         {"environment alone", Env(nullptr, env, 1.0f), kUntextured},
@@ -148,19 +151,13 @@ TEST_P(MatFXHygieneTest, EveryPathLeavesTheFixedStatesAndAFollowingDefaultDrawIn
         {"environment over a translucent base", Env(alphaBase, env, 0.7f), kTextured},
         {"bump map", Bump(alphaBase), kTextured},
         {"bump and environment map", Bump(alphaBase, env, 0, 0.5f), kTextured},
-        {"dual 9,1", Dual(checker, dual, 9, 1), kTextured},
-        {"dual 5,6", Dual(checker, dual, 5, 6), kTextured},
-        {"dual 9,3", Dual(checker, dual, 9, 3), kTextured},
-        {"dual 2,2", Dual(checker, dual, 2, 2), kTextured},
-        {"dual 1,5", Dual(checker, dual, 1, 5), kTextured},
-        {"dual 5,6 without a base", Dual(nullptr, dual, 5, 6), kUntextured},
-        {"dual 2,2 without a base", Dual(nullptr, dual, 2, 2), kUntextured},
-        {"dual 1,3 without a base", Dual(nullptr, dual, 1, 3), kUntextured},
-        {"dual 9,1 without a base", Dual(nullptr, dual, 9, 1), kUntextured},
-        {"dual 9,3 without a base", Dual(nullptr, dual, 9, 3), kUntextured},
-        {"dual 1,5 without a base", Dual(nullptr, dual, 1, 5), kUntextured},
         {"dual with transforms", transformed(dualTransformed, true), kTextured | GEOMETRY_TEXTURED2},
     };
+    for (const auto& pair : kDualPairs)
+        for (Texture* base : {checker, (Texture*)nullptr})
+            configs.push_back(
+                {"dual " + std::to_string(pair[0]) + "," + std::to_string(pair[1]) + (base ? "" : " without a base"),
+                 Dual(base, dual, pair[0], pair[1]), base ? kTextured : kUntextured});
     // The plain atomic on the default pipeline, alone, as the reference.
     Atomic* plain = AddFX(NewMaterial(checker), 1.5f, 0, 5, kTextured, 4);
     plain->pipeline = nullptr;
@@ -176,20 +173,67 @@ TEST_P(MatFXHygieneTest, EveryPathLeavesTheFixedStatesAndAFollowingDefaultDrawIn
         Atomic* a = AddFX(c.material, -1.5f, 0, 5, c.flags, 2);
         const uint32_t stage1Set = StageState(1, D3DTSS_TEXCOORDINDEX);  // paths that use stage 1 leave 1
         Draw({a});
-        EXPECT_EQ(StageState(0, D3DTSS_TEXCOORDINDEX) + StageState(0, D3DTSS_TEXTURETRANSFORMFLAGS), 0u);
         EXPECT_TRUE(StageState(1, D3DTSS_TEXCOORDINDEX) == 1u || StageState(1, D3DTSS_TEXCOORDINDEX) == stage1Set);
-        EXPECT_EQ(StageState(1, D3DTSS_TEXTURETRANSFORMFLAGS), 0u);
-        EXPECT_EQ(StageState(1, D3DTSS_COLOROP), (uint32_t)D3DTOP_DISABLE);
-        EXPECT_EQ(D3D8_GetStageRaster(1), nullptr);
-        EXPECT_EQ(StageState(2, D3DTSS_COLOROP), (uint32_t)D3DTOP_DISABLE);
-        EXPECT_EQ(StageState(0, D3DTSS_COLORARG2), (uint32_t)D3DTA_DIFFUSE);
-        EXPECT_EQ(State(D3DRS_ZWRITEENABLE), 1u);
-        EXPECT_EQ(EngineState(RS_SRCBLEND) * 10 + EngineState(RS_DESTBLEND), 56u);
+        EXPECT_EQ(std::tuple(StageState(0, D3DTSS_TEXCOORDINDEX), StageState(0, D3DTSS_TEXTURETRANSFORMFLAGS),
+                             StageState(1, D3DTSS_TEXTURETRANSFORMFLAGS), StageState(1, D3DTSS_COLOROP),
+                             D3D8_GetStageRaster(1), StageState(2, D3DTSS_COLOROP), StageState(0, D3DTSS_COLORARG2),
+                             State(D3DRS_ZWRITEENABLE), EngineState(RS_SRCBLEND), EngineState(RS_DESTBLEND)),
+                  std::tuple(0u, 0u, 0u, (uint32_t)D3DTOP_DISABLE, nullptr, (uint32_t)D3DTOP_DISABLE,
+                             (uint32_t)D3DTA_DIFFUSE, 1u, 5u, 6u));
         EXPECT_TRUE(region(Draw({a, plain})) == alone);
         World_RemoveAtomic(world, a);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Profiles, MatFXHygieneTest, ::testing::Values(MINIMAL, TWO_STAGES, FULL));
+
+// Every material effect against golden images, drawn on the one-stage device
+// (two passes), a full one (single passes) and one with pixel shaders: all
+// match the one golden.
+using MatFXPictureTest = MatFXEachProfileTest;
+
+// Each of the six pixel-shader programs draws one quad as the blended passes
+// do; the bump masks are at least half, so the frame-buffer alpha (their sum)
+// is 1 there. With shaders, masks of a quarter add the environment at half.
+TEST_P(MatFXPictureTest, BumpMapsAndEnvironmentsWithAlphaDrawAlikeWithAndWithoutPixelShaders)
+{
+    Texture* base = Pattern(16, 4, 0xFFC08040u, 0xFF406080u);
+    Texture* env = Pattern(16, 2, 0xC02060C0u, 0x50E0C040u, true);
+    Texture* opaqueEnv = Pattern(16, 4, 0xFF2060C0u, 0xFFE0C040u);
+    Texture* bumpBase = Pattern(16, 2, 0xFFB09070u, 0x80B09070u, true);
+    Material* quads[] = {Bump(bumpBase),
+                         Bump(bumpBase, opaqueEnv, 0, 0.5f),
+                         Env(base, env, 0.8f, nullptr, 1),
+                         Env(nullptr, env, 0.8f, nullptr, 1),
+                         Bump(bumpBase, env, 1, 0.7f),
+                         Bump(bumpBase, opaqueEnv, 1, 0.7f)};
+    for (int i = 0; i < 6; i++) {
+        Geometry* g = AddFX(quads[i], 3.2f - 3.2f * (float)(i % 3), i < 3 ? 1.45f : -1.45f, 6,
+                            i == 3 ? kUntextured : kTextured, 8, 2.6f, true)
+                          ->geometry;
+        for (int32_t v = 0; v < g->numVertices; v++) g->preLitLum[v] = RGBA{96, 96, 96, 255};  // before the first draw
+    }
+    const std::string calls = Calls(atomics);
+    EXPECT_EQ(Golden("matfx_bump_env_alpha"), "");
+    for (int handle = 1; profile == SHADERS && handle <= 6; handle++)  // each of the six programs drew
+        EXPECT_NE(Count(calls, "SetPixelShader(" + std::to_string(handle) + ")"), 0) << handle;
+    // B = (128, 96, 64) with mask 0x40, E = (64, 128, 192), opaque or with
+    // alpha 0x80: B + E b.a (opaque) and B + E 0x80 b.a, b.a = 2 x 0x40, with
+    // shaders; B + E and B + E 0x80 without.
+    Texture* flatBump = Solid(0x40806040u, true);
+    Atomic* opaque = AddFX(Bump(flatBump, Solid(0xFF4080C0u), 1, 1.0f), 1.5f, 0, 9, kTextured);
+    Atomic* alpha = AddFX(Bump(flatBump, Solid(0x804080C0u, true), 1, 1.0f), -1.5f, 0, 9, kTextured);
+    const std::vector<uint32_t> p = Draw({opaque, alpha});
+    const int e1 = profile == SHADERS ? 128 : 255, e2 = profile == SHADERS ? 64 : 128;
+    ExpectColour(PixelAt(p, 1.5f, 0, 9), 128 + 64 * e1 / 255, 96 + 128 * e1 / 255, 64 + 192 * e1 / 255,
+                 "opaque environment");
+    ExpectColour(PixelAt(p, -1.5f, 0, 9), 128 + 64 * e2 / 255, 96 + 128 * e2 / 255, 64 + 192 * e2 / 255,
+                 "environment with alpha");
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, MatFXPictureTest, ::testing::Values(MINIMAL, FULL, SHADERS),
+                         [](const ::testing::TestParamInfo<Profile>& info) {
+                             return info.param == SHADERS ? "Shaders" : info.param == FULL ? "Full" : "Minimal";
+                         });
 
 }  // namespace

@@ -92,11 +92,6 @@ protected:
         MatFX_EnableAtomicEffects(a);
         return a;
     }
-    void Tint(RGBA colour)  // every atomic's prelit colour, before it is first drawn
-    {
-        for (Atomic* a : atomics)
-            for (int32_t v = 0; v < a->geometry->numVertices; v++) a->geometry->preLitLum[v] = colour;
-    }
     // The device calls drawing the atomics makes.
     std::string Calls(const std::vector<Atomic*>& list)
     {

@@ -26,6 +26,14 @@ protected:
         TextureDictionary_AddTexture(dictionary, t);
         return t;
     }
+    // An owned material on base with effects of type.
+    Material* WithEffects(Texture* base, uint32_t type)
+    {
+        Material* m = Own(MakeMaterial());
+        Material_SetTexture(m, base);
+        MatFX_SetMaterialEffects(m, type);
+        return m;
+    }
     static const MatFXMaterialData* Data(const Material* m) { return MatFX_GetMaterialData(m); }
 };
 
@@ -33,9 +41,7 @@ TEST_F(MatFXTest, BumpedTexturesCarryTheBumpsBrightnessAsAlphaAreSharedByNameAnd
 {
     Texture* base = InDictionary("ab", 0xFF204060u);
     Texture* bump = InDictionary("xyz", 0, true);
-    Material* a = Own(MakeMaterial());
-    Material_SetTexture(a, base);
-    ASSERT_EQ(MatFX_SetMaterialEffects(a, MATFX_BUMPMAP), a);
+    Material* a = WithEffects(base, MATFX_BUMPMAP);
     ASSERT_EQ(MatFX_SetBumpMapTexture(a, bump), a);
     Texture* bumped = Data(a)->slots[0].bump.bumpedTexture;
     ASSERT_NE(bumped, nullptr);
@@ -49,9 +55,7 @@ TEST_F(MatFXTest, BumpedTexturesCarryTheBumpsBrightnessAsAlphaAreSharedByNameAnd
     Raster_Unlock(bumped->raster);
     // A second material finds the same bumped texture in the dictionary; the
     // same type again keeps everything.
-    Material* b = Own(MakeMaterial());
-    Material_SetTexture(b, base);
-    MatFX_SetMaterialEffects(b, MATFX_BUMPMAP);
+    Material* b = WithEffects(base, MATFX_BUMPMAP);
     MatFX_SetBumpMapTexture(b, bump);
     MatFX_SetMaterialEffects(b, MATFX_BUMPMAP);
     EXPECT_EQ(std::tuple(Data(b)->slots[0].bump.bumpedTexture, Data(b)->slots[0].bump.bumpTexture, bumped->refCount),
@@ -88,26 +92,21 @@ TEST_F(MatFXTest, EverySlotKindRoundTripsThroughTheMaterialStreamAndMalformedDat
     Texture* bump = InDictionary("bumptex", 0xFFFFFFFFu);
     Matrix uv;
     Matrix_SetIdentity(&uv);
-    Material* e = Own(MakeMaterial());
-    MatFX_SetMaterialEffects(e, MATFX_ENVMAP);
+    Material* e = WithEffects(nullptr, MATFX_ENVMAP);
     MatFX_SetEnvMap(e, env, Own(Frame_Create()), 1, 0.625f);
-    Material* b = Own(MakeMaterial());
-    Material_SetTexture(b, InDictionary("basetex", 0xFF808080u));
-    MatFX_SetMaterialEffects(b, MATFX_BUMPENVMAP);
+    Material* b = WithEffects(InDictionary("basetex", 0xFF808080u), MATFX_BUMPENVMAP);
     MatFX_SetBumpMapTexture(b, bump);
     MatFX_SetBumpMapCoefficient(b, 0.75f);
     MatFX_SetEnvMap(b, env, nullptr, 0, 2.0f);  // kept as given: drawing clamps
-    Material* d = Own(MakeMaterial());
-    MatFX_SetMaterialEffects(d, MATFX_DUALUVTRANSFORM);
+    Material* d = WithEffects(nullptr, MATFX_DUALUVTRANSFORM);
     MatFX_SetDualTexture(d, dual);
     MatFX_SetDualBlendModes(d, 9, 3);
     MatFX_SetUVTransformMatrices(d, &uv, &uv);
     const int32_t refs[3] = {env->refCount, dual->refCount, bump->refCount};
     Bytes eb = WriteMaterial(e), bb = WriteMaterial(b), db = WriteMaterial(d);
-    const Bytes payload = SubChunk(bb, PLUGIN_MATFX);
-    EXPECT_EQ(U32(payload, 0), (uint32_t)MATFX_BUMPENVMAP);
-    EXPECT_EQ(U32(payload, 4), (uint32_t)MATFX_SLOT_BUMP);
-    EXPECT_EQ(U32(payload, 8), FloatBits(-0.75f));  // the bump coefficient is stored negated
+    const Bytes payload = SubChunk(bb, PLUGIN_MATFX);  // the bump coefficient is stored negated
+    EXPECT_EQ(std::tuple(U32(payload, 0), U32(payload, 4), U32(payload, 8)),
+              std::tuple((uint32_t)MATFX_BUMPENVMAP, (uint32_t)MATFX_SLOT_BUMP, FloatBits(-0.75f)));
     Material *e2 = ReadMaterial(eb), *b2 = ReadMaterial(bb), *d2 = ReadMaterial(db);
     ASSERT_TRUE(e2 && b2 && d2);
     const MatFXEnv& ee = Data(e2)->slots[0].env;  // frames are not streamed
@@ -160,8 +159,7 @@ TEST_F(MatFXTest, CopiesHoldTheirOwnReferencesAndReleaseWhatTheTargetHeld)
     MatFX_SetBumpMapTexture(source, bump);
     MatFX_SetBumpMapCoefficient(source, 0.5f);
     MatFX_SetEnvMap(source, env, nullptr, 1, 0.5f);
-    Material* target = Own(MakeMaterial());
-    MatFX_SetMaterialEffects(target, MATFX_BUMPENVMAP);
+    Material* target = WithEffects(nullptr, MATFX_BUMPENVMAP);
     MatFX_SetBumpMapTexture(target, old);
     Texture_Destroy(old);
     const int32_t envRefs = env->refCount, bumpRefs = bump->refCount;

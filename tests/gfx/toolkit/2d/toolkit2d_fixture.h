@@ -90,9 +90,6 @@ protected:
         draw();
         ASSERT_NE(Camera_EndUpdate(camera), nullptr);
     }
-    // The back buffer pixel as 0xRRGGBB, with every draw made so far.
-    static uint32_t Pixel(int32_t x, int32_t y) { return BackBufferPixel(x, y); }
-    static int ColourDistance(uint32_t a, uint32_t b) { return raster_test::ColourDistance(a, b); }
     // The device draws fn makes.
     template <typename Fn>
     static int Draws(Fn fn)

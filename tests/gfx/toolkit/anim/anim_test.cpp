@@ -41,9 +41,8 @@ TEST_F(AnimTest, TheRegistryRefusesARepeatedIdAndASeventeenthSchemeLeavingItUnch
     scheme.typeId = 5000;
     EXPECT_EQ(AnimScheme_Register(&scheme), 0);
     EXPECT_EQ(Error_TakeCode(), (int32_t)ANIM_ERR_REGISTRY_FULL);
-    EXPECT_EQ(AnimScheme_Count(), (int32_t)ANIM_MAX_SCHEMES);
-    EXPECT_EQ(AnimScheme_Get(5000), nullptr);
-    EXPECT_EQ(AnimScheme_Get(STDKEYFRAME_TYPE_ID), standard);
+    EXPECT_EQ(std::tuple(AnimScheme_Count(), AnimScheme_Get(5000), AnimScheme_Get(STDKEYFRAME_TYPE_ID)),
+              std::tuple((int32_t)ANIM_MAX_SCHEMES, nullptr, standard));
 }
 
 TEST_F(AnimTest, KeysBecomeOrthonormalMatricesAndBlendInterpolateAddAndTakeAwayAsRotations)
@@ -55,8 +54,7 @@ TEST_F(AnimTest, KeysBecomeOrthonormalMatricesAndBlendInterpolateAddAndTakeAwayA
     const float rows[] = {m.right.x, m.right.y, m.up.x, m.up.y, m.at.z, m.pos.x, m.pos.y, m.pos.z};
     const float want[] = {0, 1, -1, 0, 1, 1, 2, 3};
     for (int i = 0; i < 8; i++) EXPECT_NEAR(rows[i], want[i], 1e-6f) << i;
-    EXPECT_EQ(m.flags, 3u);
-    EXPECT_EQ(m.pad1 | m.pad2 | m.pad3, 0u);
+    EXPECT_EQ(std::tuple(m.flags, m.pad1 | m.pad2 | m.pad3), std::tuple(3u, 0u));
 
     // 90 degrees apart: halfway is 45 degrees, unit length; a dot product of
     // exactly 0.999 takes the linear weights; the opposite quaternion is the
@@ -70,8 +68,7 @@ TEST_F(AnimTest, KeysBecomeOrthonormalMatricesAndBlendInterpolateAddAndTakeAwayA
     ExpectKey(out, {0, 0, 0.25f * z, 0.75f + 0.25f * w}, {}, 1e-7f);
     b = Key(1, {0, 0, 0, -1});
     StdKeyFrame_Blend(&out, &a, &b, 0.5f);
-    ExpectKey(b, {0, 0, 0, 1}, {});
-    ExpectKey(out, {0, 0, 0, 1}, {});
+    for (const StdKeyFrame& k : {b, out}) ExpectKey(k, {0, 0, 0, 1}, {});
     // Interpolation hits both keys and halfway; keys at one time give the first.
     a = Key(2, {0, 0, 0, 1}, {1, 1, 1}), b = Key(4, {0, 0, kS45, kS45}, {3, 5, 7});
     StdKeyFrame_Interpolate(&out, &a, &b, 4);
@@ -105,8 +102,8 @@ TEST_F(AnimTest, KeyFrameStreamsStorePreviousKeysAsOffsetsAndRefuseOnesOutsideTh
     EXPECT_EQ(StdKeyFrame_StreamGetSize(&animation), 108);
     const Bytes good = Written(StdKeyFrame_StreamWrite, &animation);
     ASSERT_EQ(good.size(), 108u);
-    EXPECT_EQ(U32(good, 36 + 12), FloatBits(kS45));  // key 1's qz
-    EXPECT_EQ(U32(good, 36 + 32) + U32(good, 72 + 32), 36u);
+    EXPECT_EQ(std::tuple(U32(good, 36 + 12), U32(good, 36 + 32) + U32(good, 72 + 32)),
+              std::tuple(FloatBits(kS45), 36u));  // key 1's qz, the previous keys' offsets
     StdKeyFrame back[3] = {};
     Animation read = {3, back};
     auto readBack = [&](Bytes& b) {
@@ -118,10 +115,8 @@ TEST_F(AnimTest, KeyFrameStreamsStorePreviousKeysAsOffsetsAndRefuseOnesOutsideTh
     Bytes bytes = good;
     PutU32(bytes, 72 + 32, 40);  // inside key 1: rounds down to it
     ASSERT_EQ(readBack(bytes), &read);
-    EXPECT_EQ(back[2].prevFrame, &back[1]);
-    EXPECT_EQ(back[0].prevFrame, &back[0]);
+    EXPECT_EQ(std::tuple(back[2].prevFrame, back[0].prevFrame, back[2].time), std::tuple(&back[1], &back[0], 2.0f));
     ExpectKey(back[1], keys[1].q, keys[1].t);
-    EXPECT_EQ(back[2].time, 2.0f);
     ExpectRefused(good,
                   {{"before the animation", 36 + 32, 0xFFFFFFFCu, (int32_t)ANIM_ERR_BAD_DATA},
                    {"past it", 36 + 32, 108, (int32_t)ANIM_ERR_BAD_DATA},

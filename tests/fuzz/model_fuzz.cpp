@@ -1,12 +1,24 @@
-// Fuzzes the LightWave object parser: any bytes as a ".lwo" file, read with
-// all layers merged and with the first layer alone; every object that loads
-// gets its normals and answers every per-corner query, so each index the
-// parser let through is used once.
-#include <cstdio>
+// Fuzzes the object parser and the physics shape-file reader: any bytes as a
+// ".lwo" file, read with all layers merged and with the first layer alone,
+// every object that loads answering every per-corner query (so each index
+// the parser let through is used once); and as the "rbs" file of a model,
+// and, when that is refused, as the model itself, in the body mode the first
+// byte picks. A refused shape file must leave no body and no shape record
+// behind; a body that is made must step.
+#include <cstdlib>
 #include <initializer_list>
 
+#include "common/list.h"
 #include "engine/lwo.h"
+#include "engine/physbody.h"
+#include "engine/physshape.h"
+#include "engine/physworld.h"
 #include "fuzz_files.h"
+#include "physics/base/phys_warning.h"
+
+// The node sync of the step is not exercised here: no body has a node.
+void Node_SetRotation(Node*, const Vec3*, float) {}
+void Node_SetPosition(Node*, const Vec3*) {}
 
 namespace {
 
@@ -54,5 +66,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     int32_t index;
     Lwo_FindLayer("fuzz.lwo", 1, &index);
+    static int started = (Physics_SetWarningHook([](const char*, const char*, const char*, int) {}), Phys_Init());
+    if (!started) return 0;
+    PhysWorld* world = PhysWorld_CreateDefault();
+    if (!world) return 0;
+    PhysBody* body = PhysShape_LoadRbs("Objects\\Crate.lwo", world);
+    if (!body) {
+        // A refused file leaves no record behind.
+        if (List_Count(world->shapePool) != 0 || List_Count(world->bodyPool) != 0) abort();
+        body = PhysBody_CreateFromModel("Objects\\Crate.lwo", world, 1.0f, size ? data[0] % 3 : 0, 1.0f, 2.0f, 1.0f);
+    }
+    if (body) {
+        Vec3 p{0, 0, 0};
+        PhysWorld_AddBody(world, body, &p, nullptr, nullptr);
+        PhysWorld_Step(world, 0.02f);
+    }
+    PhysWorld_Destroy(world);
     return 0;
 }
