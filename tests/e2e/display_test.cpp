@@ -12,9 +12,7 @@ TEST(DisplayTest, AFullScreenStartPlaysTheClipWhichAKeySkipsAndTheTitleFollows)
 {
     E2E_REQUIRE_STAGE();
     if (!StageHasConfig("FrontEnd\\FrontEnd.cfg")) GTEST_SKIP() << "the stage has no front end yet";
-    GameRun run;
-    run.name = "fullscreen";
-    run.script = "fullscreen.txt";
+    GameRun run{"fullscreen", "fullscreen.txt"};
     run.args = {"-fullscreen", "-Width", "640", "-Height", "480"};
     const Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -71,9 +69,7 @@ TEST(DisplayTest, OnARealDisplayTheTitleScreenEqualsTheHeadlessOne)
     if (!StageHasConfig("FrontEnd\\FrontEnd.cfg")) GTEST_SKIP() << "the stage has no front end yet";
     XServer x;
     if (x.display.empty()) GTEST_SKIP() << "Xvfb could not start here: the display case is skipped";
-    GameRun run;
-    run.name = "display";
-    run.script = "title.txt";
+    GameRun run{"display", "title.txt"};
     run.env = {"SDL_VIDEODRIVER=x11", "DISPLAY=" + x.display,
                "LSAN_OPTIONS=suppressions=" + (SourceDir() / "tests" / "e2e" / "display_leaks.supp").string()};
     const Result r = RunGame(run);

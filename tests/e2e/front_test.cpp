@@ -23,9 +23,7 @@ using namespace e2e;
 TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
 {
     FRONT_REQUIRE_DATA();
-    GameRun run;
-    run.name = "front-screens";
-    run.script = "front_screens.txt";
+    GameRun run{"front-screens", "front_screens.txt"};
     const Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     // The pause menu lies over level 1, whose look is the level's own affair:
@@ -62,9 +60,7 @@ TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
 TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcessAndIsDeletedInAThird)
 {
     FRONT_REQUIRE_DATA();
-    GameRun run;
-    run.name = "front-save";
-    run.script = "front_save.txt";
+    GameRun run{"front-save", "front_save.txt"};
     Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
     // One save file in slot A and no temporary file beside it.
@@ -87,24 +83,16 @@ TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcessAndIsDeletedInAThird)
     EXPECT_TRUE(fs::is_empty(r.folder / "SaveGame")) << "the save's folder went with it";
 }
 
-TEST(FrontEnd, AControllerAloneWalksTheMenus)
+// A controller alone walks the menus; the keyboard's player beside a
+// controller is the one the level draws and moves.
+TEST(FrontEnd, ControllerScriptsPlayAsWritten)
 {
     FRONT_REQUIRE_DATA();
-    GameRun run;
-    run.name = "front-controller";
-    run.script = "front_controller.txt";
-    const Result r = RunGame(run);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
-}
-
-TEST(FrontEnd, TheKeyboardsPlayerBesideAControllerIsTheOneTheLevelDrawsAndMoves)
-{
-    FRONT_REQUIRE_DATA();
-    GameRun run;
-    run.name = "front-keyboard";
-    run.script = "front_keyboard_beside_controller.txt";
-    const Result r = RunGame(run);
-    EXPECT_EQ(r.exitCode, 0) << r.output;
+    for (const char* script : {"front_controller", "front_keyboard_beside_controller"}) {
+        GameRun run{script, std::string(script) + ".txt"};
+        const Result r = RunGame(run);
+        EXPECT_EQ(r.exitCode, 0) << script << ":\n" << r.output;
+    }
 }
 
 // A scripted run without a seed still repeats itself: the same frames twice.
@@ -114,9 +102,7 @@ TEST(FrontEnd, AScriptedRunWithoutASeedPlaysTheSameWayEveryTime)
     FRONT_REQUIRE_DATA();
     std::string frames[3];
     for (int i = 0; i < 3; i++) {
-        GameRun run;
-        run.name = "front-replay-" + std::to_string(i);
-        run.script = "front_replay.txt";
+        GameRun run{"front-replay-" + std::to_string(i), "front_replay.txt"};
         if (i == 2) run.env = {"HELM_RANDOM_SEED=3"};
         const Result r = RunGame(run);
         ASSERT_EQ(r.exitCode, 0) << r.output;
@@ -138,25 +124,19 @@ TEST(FrontEnd, TheAttractDemoPlaysADayTrackByItselfAndAKeyBringsTheTitleBack)
             "levels\\LandScape\\Track0" + std::to_string(t) + "\\T0" + std::to_string(t) + "_Day_Forwards.cfg";
         if (!StageHasConfig(track.c_str())) GTEST_SKIP() << "the stage has no " << track << " yet";
     }
-    GameRun run;
-    run.name = "front-attract";
-    run.script = "front_attract.txt";
-    std::error_code ec;
-    fs::remove_all(FolderOf(run), ec);
-    CopyTree(Stage(), FolderOf(run));
+    GameRun run{"front-attract", "front_attract.txt"};
+    const fs::path folder = FreshFolder(run);
     const std::string source = ReadFile(SourceDir() / "data" / "configs" / "FrontEnd" / "FrontEnd.cfg");
     const std::string key = "DemoWaitTime = ";
     const size_t at = source.find(key);
     ASSERT_NE(at, std::string::npos);
     const size_t end = source.find('\n', at);
     const std::string quick = source.substr(0, at) + key + "3" + source.substr(end);
-    const fs::path edited = FolderOf(run) / "FrontEnd-quick.cfg";
-    std::ofstream(edited) << quick;
+    std::ofstream(folder / "FrontEnd-quick.cfg") << quick;
     std::string message;
-    ASSERT_TRUE(Cfgc_CompileFile(
-        edited.string(), (FolderOf(run) / "DATA" / Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg")).string(), &message))
+    ASSERT_TRUE(Cfgc_CompileFile((folder / "FrontEnd-quick.cfg").string(),
+                                 (folder / "DATA" / Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg")).string(), &message))
         << message;
-    run.freshFolder = false;
     run.env = {"HELM_RANDOM_SEED=3"};
     const Result r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;

@@ -5,6 +5,7 @@
 // are all logged).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 
 #include "e2e_fixture.h"
@@ -34,33 +35,20 @@ std::string LoadScript(const std::string& level, const LevelCase& c)
 // when it has another name) and returns the run's output.
 Result LoadLevel(const LevelCase& c, int number, const std::string& name)
 {
-    GameRun run;
-    run.name = name;
-    const fs::path folder = FolderOf(run);
-    std::error_code ec;
-    fs::remove_all(folder, ec);
-    CopyTree(Stage(), folder);
-    const std::string level = "level" + std::to_string(number) + ".cfg";
-    const std::string asNamed = "levels\\" + level;
+    const std::string level = "level" + std::to_string(number) + ".cfg", asNamed = "levels\\" + level;
+    GameRun run = LevelRun(name, number, "");
+    const fs::path folder = FreshFolder(run);
     if (asNamed != c.file) {
         // The level start asks for "levelN.cfg": the track's own file takes that name.
         std::string source = c.file;
-        for (char& ch : source)
-            if (ch == '\\') ch = '/';
-        std::string message;
+        std::replace(source.begin(), source.end(), '\\', '/');
+        Result r;
         const fs::path out = folder / "DATA" / Cfgc_OutputPath(asNamed.c_str());
         fs::create_directories(out.parent_path());
-        if (!Cfgc_CompileFile((SourceDir() / "data" / "configs" / source).string(), out.string(), &message)) {
-            Result r;
-            r.output = message;
-            return r;
-        }
+        if (!Cfgc_CompileFile((SourceDir() / "data" / "configs" / source).string(), out.string(), &r.output)) return r;
     }
-    const fs::path script = folder / "load.txt";
-    std::ofstream(script) << LoadScript(level, c);
-    run.script = script.string();
-    run.freshFolder = false;
-    run.args = {"-quiet", "-leveltype", "Glim", "-levelnumber", std::to_string(number)};
+    run.script = (folder / "load.txt").string();
+    std::ofstream(run.script) << LoadScript(level, c);
     run.timeoutSeconds = 60;
     return RunGame(run);
 }

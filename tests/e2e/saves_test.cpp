@@ -42,40 +42,30 @@ bool Sound(const std::string& record)
 struct Kill {
     std::string stop;
     GameRun run;
-    pid_t pid = -1;
     bool stopped = false;  // it reached the stop
-    bool done = false;
 };
 
 // Starts every save at once, each in a folder of its own, and kills each
 // program as soon as it holds at its stop (or ended by itself).
 void KillInsideSaves(std::vector<Kill>& kills)
 {
+    std::vector<pid_t> pids;
     for (Kill& k : kills) {
         k.run.script = "save_over.txt";
         k.run.env = {"HELM_SAVE_STOP=" + k.stop};
-        k.pid = Start(k.run);
-        k.done = k.pid < 0;
+        pids.push_back(Start(k.run));
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(200);
-    for (bool waiting = true; waiting && std::chrono::steady_clock::now() < deadline;) {
-        waiting = false;
-        for (Kill& k : kills) {
-            if (k.done) continue;
-            k.stopped = fs::exists(FolderOf(k.run) / "save-stopped");
-            if (k.stopped || waitpid(k.pid, nullptr, WNOHANG) == k.pid) {
-                kill(k.pid, SIGKILL);
-                waitpid(k.pid, nullptr, 0);
-                k.done = true;
-            }
-            waiting = waiting || !k.done;
+    for (size_t i = 0; i < kills.size(); i++) {
+        bool ended = pids[i] < 0;
+        while (!ended && !(kills[i].stopped = fs::exists(FolderOf(kills[i].run) / "save-stopped")) &&
+               std::chrono::steady_clock::now() < deadline) {
+            ended = waitpid(pids[i], nullptr, WNOHANG) == pids[i];
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    for (Kill& k : kills) {
-        if (k.done) continue;
-        kill(k.pid, SIGKILL);
-        waitpid(k.pid, nullptr, 0);
+        if (ended) continue;
+        kill(pids[i], SIGKILL);
+        waitpid(pids[i], nullptr, 0);
     }
 }
 
@@ -85,9 +75,7 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
     if (!StageHasConfig("FrontEnd\\FrontEnd.cfg") || !StageHasConfig("MemCard.cfg"))
         GTEST_SKIP() << "the stage has no front end or save screens yet (" << StageConfigPath("MemCard.cfg") << ")";
     // The old record, and the new one a whole save over it writes.
-    GameRun run;
-    run.name = "saves-old";
-    run.script = "save_new.txt";
+    GameRun run{"saves-old", "save_new.txt"};
     const Result first = RunGame(run);
     ASSERT_EQ(first.exitCode, 0) << first.output;
     const fs::path withOld = first.folder;
@@ -111,20 +99,16 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
     stops.push_back("renamed");
     std::vector<Kill> kills;
     for (const std::string& stop : stops) {
-        Kill k;
-        k.stop = stop;
-        k.run = run;
-        k.run.name = "saves-kill-" + std::to_string(kills.size());
-        k.run.stage = withOld;
-        kills.push_back(k);
+        kills.push_back({stop, run});
+        kills.back().run.name = "saves-kill-" + std::to_string(kills.size());
+        kills.back().run.stage = withOld;
     }
     KillInsideSaves(kills);
     for (const Kill& k : kills) {
         const std::string& stop = k.stop;
+        const fs::path folder = FolderOf(k.run);
         SCOPED_TRACE("stopped at " + stop);
-        ASSERT_TRUE(k.stopped) << "it never reached the stop:\n" << ReadFile(FolderOf(k.run) / "output.txt");
-        const GameRun& killed = k.run;
-        const fs::path folder = FolderOf(killed);
+        ASSERT_TRUE(k.stopped) << "it never reached the stop:\n" << ReadFile(folder / "output.txt");
         const std::string left = ReadFile(SlotFile(folder));
         EXPECT_TRUE(Sound(left));
         if (stop == "renamed") {
@@ -142,7 +126,7 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
         // still finds the save valid and takes the old one.
         ASSERT_EQ(SaveFiles(folder).size(), 2u);
         EXPECT_TRUE(Sound(ReadFile(SaveFiles(folder)[1])));
-        GameRun check = killed;
+        GameRun check = k.run;
         check.freshFolder = false;
         check.script = "save_check.txt";
         check.env.clear();

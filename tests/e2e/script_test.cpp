@@ -30,9 +30,7 @@ TEST(ScriptTest, ABadScriptFailsAtStartNamingItsLine)
         const fs::path script = TempDir() / "bad.txt";
         fs::remove(script);
         if (c.text) std::ofstream(script) << c.text;
-        GameRun run;
-        run.name = "bad-script";
-        run.script = script.string();
+        GameRun run{"bad-script", script.string()};
         run.stage = TempDir() / "empty-stage";  // refused before any data is read
         fs::create_directories(run.stage);
         run.timeoutSeconds = 30;

@@ -90,9 +90,7 @@ TEST(StartTest, TheFirstScreensAndADirectStartLookAtEverySizeAsAt640x480)
     std::vector<GameRun> runs;
     for (const Row& row : rows) {
         const std::string size = std::to_string(row.width) + "x" + std::to_string(row.height);
-        GameRun front;
-        front.name = "sizes-front-" + size;
-        front.script = frontScript.string();
+        GameRun front{"sizes-front-" + size, frontScript.string()};
         for (GameRun run : {front, LevelRun("sizes-level-" + size, 1, "level_start.txt")}) {
             run.args.insert(run.args.end(),
                             {"-Width", std::to_string(row.width), "-Height", std::to_string(row.height)});

@@ -38,6 +38,8 @@ std::vector<std::string> Cells(const std::string& row)
     return cells;
 }
 
+bool Fail(std::string* error, const std::string& why) { return (*error = why), false; }
+
 bool IsNothing(const std::string& name) { return name.empty() || name == "-" || name == "\u2014"; }
 
 // The units a stands-on name means: the unit of that name, or every unit
@@ -59,10 +61,7 @@ bool Close(IncludeGraph* graph, int unit, std::vector<int>& state, std::vector<s
            std::string* error)
 {
     if (state[unit] == 2) return true;
-    if (state[unit] == 1) {
-        *error = "the graph has a cycle through " + graph->units[unit].name;
-        return false;
-    }
+    if (state[unit] == 1) return Fail(error, "the graph has a cycle through " + graph->units[unit].name);
     state[unit] = 1;
     std::vector<int> reach = {unit};
     for (int d : direct[unit]) {
@@ -97,42 +96,30 @@ bool IncludeGraph_Parse(const std::string& readme, IncludeGraph* graph, std::str
             continue;
         }
         if (cells.empty()) break;
-        if (cells.size() != 3) {
-            *error = "a row of the graph does not have three cells: " + line;
-            return false;
-        }
+        if (cells.size() != 3) return Fail(error, "a row of the graph does not have three cells: " + line);
         if (cells[0].find_first_not_of("-: ") == std::string::npos) continue;  // the separator row
         IncludeUnit unit;
         unit.name = Clean(cells[0]);
         unit.folder = Clean(cells[1]);
-        if (unit.name.empty() || unit.folder.empty()) {
-            *error = "a row of the graph lacks a unit or a folder: " + line;
-            return false;
-        }
+        if (unit.name.empty() || unit.folder.empty())
+            return Fail(error, "a row of the graph lacks a unit or a folder: " + line);
         if (unit.folder.back() != '/') unit.folder += '/';
         std::stringstream names(Clean(cells[2]));
         std::string name;
         while (std::getline(names, name, ','))
             if (!IsNothing(Trim(name))) unit.standsOn.push_back(Trim(name));
         for (const IncludeUnit& other : graph->units)
-            if (other.name == unit.name || other.folder == unit.folder) {
-                *error = "unit or folder named twice: " + unit.name;
-                return false;
-            }
+            if (other.name == unit.name || other.folder == unit.folder)
+                return Fail(error, "unit or folder named twice: " + unit.name);
         graph->units.push_back(unit);
     }
-    if (!found) {
-        *error = "no table headed | unit | folder | stands on |";
-        return false;
-    }
+    if (!found) return Fail(error, "no table headed | unit | folder | stands on |");
     std::vector<std::vector<int>> direct(graph->units.size());
     for (size_t i = 0; i < graph->units.size(); i++)
         for (const std::string& name : graph->units[i].standsOn) {
             std::vector<int> targets = Resolve(*graph, name);
-            if (targets.empty()) {
-                *error = graph->units[i].name + " stands on " + name + ", which names no unit";
-                return false;
-            }
+            if (targets.empty())
+                return Fail(error, graph->units[i].name + " stands on " + name + ", which names no unit");
             direct[i].insert(direct[i].end(), targets.begin(), targets.end());
         }
     std::vector<int> state(graph->units.size(), 0);

@@ -4,8 +4,6 @@
 
 #include <algorithm>
 #include <random>
-#include <set>
-#include <utility>
 #include <vector>
 
 namespace {

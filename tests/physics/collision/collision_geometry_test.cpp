@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <tuple>
 
 TEST(CollisionGeometry, SegmentsAndRaysMeetWhereExpected) {
   Vec3 c1, c2;

@@ -34,23 +34,17 @@ TEST(CollisionPrimitive, NearestOfSeveralHitsWinsAndNothingBeyondAThousand) {
 TEST(CollisionPrimitive, BadDescriptorsAreRefusedAndMassPropertiesFollowTheShape) {
   CollisionBody body;
   Warnings warnings;
-  PrimitiveDesc d = SphereDesc(0);
-  EXPECT_EQ(CollisionBody_AddPrimitive(&body, d), nullptr);
-  d = SphereDesc(NAN);
-  EXPECT_EQ(CollisionBody_AddPrimitive(&body, d), nullptr);
-  d = SphereDesc(1);
-  d.transform.position.x = INFINITY;
-  EXPECT_EQ(CollisionBody_AddPrimitive(&body, d), nullptr);
-  d = SphereDesc(1);
-  d.type = 7;
-  EXPECT_EQ(CollisionBody_AddPrimitive(&body, d), nullptr);
+  PrimitiveDesc bad[4] = {SphereDesc(0), SphereDesc(NAN), SphereDesc(1), SphereDesc(1)};
+  bad[2].transform.position.x = INFINITY;
+  bad[3].type = 7;
+  for (const PrimitiveDesc& d : bad) EXPECT_EQ(CollisionBody_AddPrimitive(&body, d), nullptr);
   MeshContainer* empty = MeshContainer_Construct();
   EXPECT_EQ(CollisionBody_AddPrimitive(&body, ShapeDesc(empty)), nullptr);
   CollisionShape_Release(empty);
   EXPECT_EQ(body.primitives.Count(), 0);
   EXPECT_EQ(warnings.count, 5);  // one for each refusal
 
-  d = SphereDesc(2);
+  PrimitiveDesc d = SphereDesc(2);
   d.transform.position = V3(1, 0, 0);
   CollisionPrimitive* s = CollisionBody_AddPrimitive(&body, d);
   Vec3 c;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "physics/base/phys_warning.h"
@@ -28,9 +29,7 @@ void ExpectRefused(std::vector<float> xyz) {
 TEST(ConvexHull, BoxRegroupsTrianglesIntoSixFacesWithExactMassProperties) {
   ConvexHull* box = BoxHull(0.5f, 1.0f, 1.5f);
   ASSERT_NE(box, nullptr);
-  EXPECT_EQ(box->vertices.Count(), 8);
-  EXPECT_EQ(box->faces.Count(), 6);
-  EXPECT_EQ(box->edges.Count(), 12);
+  EXPECT_EQ(std::make_tuple(box->vertices.Count(), box->faces.Count(), box->edges.Count()), std::make_tuple(8, 6, 12));
   for (const HullFace& f : box->faces) {
     EXPECT_EQ(f.count, 4);
     EXPECT_NEAR(Vec3_Norm(f.normal), 1.0f, 1e-5f);

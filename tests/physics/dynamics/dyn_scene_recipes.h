@@ -4,8 +4,6 @@
 // and the tests run one scene. The benchmark's own scenes (a pour into a
 // bowl, a terrain) are in bench/physics/bench_scenes.h.
 #pragma once
-#include <cmath>
-#include <cstdint>
 #include <vector>
 
 #include "physics/base/phys_math.h"

@@ -135,11 +135,7 @@ struct DynTestScene {
     Subspace_AttachEntity(sub, b);
     CollisionDetection_AddBody(cd, b);
   }
-  RigidBody* Added(RigidBody* b)
-  {
-      Add(b);
-      return b;
-  }
+  RigidBody* Added(RigidBody* b) { return Add(b), b; }
   void Remove(RigidBody* b) { PhysObject_NotifyDependents(b, PHYS_NOTIFY_DESTROYED); }
   // The engine layer's stepping rule: one sub-step per started 1/50 s, at
   // most three, and at most 0.1 s of simulated time per frame.

@@ -64,19 +64,14 @@ struct EventScene : DynTestScene {
     EventDispatcher_AddCallback(Simulation_GetDispatcher(sim), OnPhantom, PHYS_EVENT_PHANTOM);
   }
   // A fixed sphere of radius 100 whose top is the plane y = 0.
-  RigidBody* Ground(uint32_t group = 1) {
-    RigidBody* g = Sphere(100.0f, 0.0f, V3(0, -100, 0), group);
-    Add(g);
-    return g;
-  }
+  RigidBody* Ground(uint32_t group = 1) { return Added(Sphere(100.0f, 0.0f, V3(0, -100, 0), group)); }
   void Register(RigidBody* b) {
     for (CollisionPrimitive* p : b->primitives) CollisionListener_RegisterPair(listener, p, nullptr, 0, 0, 2);
   }
   // A sphere of mass 1 in the world, its contacts reported unless told otherwise.
   RigidBody* Ball(float r, Vec3 pos, bool registered = true, uint32_t group = 1)
   {
-      RigidBody* b = Sphere(r, 1.0f, pos, group);
-      Add(b);
+      RigidBody* b = Added(Sphere(r, 1.0f, pos, group));
       if (registered) Register(b);
       return b;
   }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <tuple>
 
 #include "tests/physics/dynamics/dyn_test_scene.h"
 

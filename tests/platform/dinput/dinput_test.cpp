@@ -144,12 +144,9 @@ TEST_F(DInputTest, GameControllerAxesButtonsAndDeadZoneAndRawJoysticksInOrder)
         ASSERT_EQ(d->SetProperty(DIPROP_DEADZONE, &zone.header), S_OK);
     }
     ASSERT_EQ(d->Acquire(), S_OK);
-    DIJOYSTATE rest = Read(d);
-    EXPECT_EQ(rest.lX, 0);
-    EXPECT_EQ(rest.lY, 0);
-    EXPECT_EQ(rest.lZ, 32768);  // other axes keep 0..65535
-    EXPECT_EQ(rest.lRz, 32768);
-    EXPECT_EQ(rest.rgdwPOV[0], 0xFFFFFFFFu);
+    DIJOYSTATE rest = Read(d);  // other axes keep 0..65535
+    EXPECT_EQ(std::make_tuple(rest.lX, rest.lY, rest.lZ, rest.lRz, rest.rgdwPOV[0]),
+              std::make_tuple(0, 0, 32768, 32768, 0xFFFFFFFFu));
     const std::pair<int32_t, int32_t> rawToX[] = {{32767, 127}, {-32768, -128}, {8000, 0},
                                                   {-8191, 0},   {16384, 42},    {-16384, -43}};
     for (const auto& [raw, x] : rawToX) {
@@ -161,11 +158,8 @@ TEST_F(DInputTest, GameControllerAxesButtonsAndDeadZoneAndRawJoysticksInOrder)
     DInputTest_SetAxis(pad, DINPUT_TEST_LEFTY, 32767);  // y positive down, as in DirectInput
     DInputTest_SetButton(pad, 4, 1);
     DIJOYSTATE moved = Read(d);
-    EXPECT_EQ(moved.lZ, 65535);
-    EXPECT_EQ(moved.lRz, 0);
-    EXPECT_EQ(moved.lY, 127);
-    EXPECT_EQ(moved.rgbButtons[4], 0x80);
-    EXPECT_EQ(moved.rgbButtons[5], 0);
+    EXPECT_EQ(std::make_tuple(moved.lZ, moved.lRz, moved.lY, moved.rgbButtons[4], moved.rgbButtons[5]),
+              std::make_tuple(65535, 0, 127, 0x80, 0));
     EXPECT_EQ(DInputTest_SetButton(pad, 11, 1), 0);
     // A raw joystick maps its axes, hat and buttons in order.
     DInputTest_DetachAll();
@@ -175,12 +169,9 @@ TEST_F(DInputTest, GameControllerAxesButtonsAndDeadZoneAndRawJoysticksInOrder)
     ASSERT_EQ(d->Acquire(), S_OK);
     DInputTest_SetAxis(stick, 3, 32767);  // the fourth axis is Rx
     DInputTest_SetButton(stick, 11, 1);
-    DIJOYSTATE state = Read(d);
-    EXPECT_EQ(state.lRx, 65535);
-    EXPECT_EQ(state.lX, 32768);
-    EXPECT_EQ(state.rgbButtons[11], 0x80);
-    EXPECT_EQ(state.rgdwPOV[0], 0xFFFFFFFFu);  // the hat is centred
-    EXPECT_EQ(state.rgdwPOV[1], 0xFFFFFFFFu);  // and there is only one
+    DIJOYSTATE state = Read(d);  // the hat is centred, and there is only one
+    EXPECT_EQ(std::make_tuple(state.lRx, state.lX, state.rgbButtons[11], state.rgdwPOV[0], state.rgdwPOV[1]),
+              std::make_tuple(65535, 32768, 0x80, 0xFFFFFFFFu, 0xFFFFFFFFu));
 }
 
 // An input script's fault, or "".
@@ -429,12 +420,9 @@ TEST_F(InputScriptPlay, ControllersAreAttachedAtStartAndDrivenByTheScript)
         ASSERT_EQ(pad[i]->Acquire(), S_OK);
     }
     EXPECT_EQ(InputScript_Tick(script), INPUTSCRIPT_ENDED);
-    DIJOYSTATE first = Read(pad[0]), second = Read(pad[1]);
-    EXPECT_EQ(second.rgbButtons[7], 0x80);  // start
-    EXPECT_EQ(first.rgbButtons[7], 0);
-    EXPECT_EQ(second.lX, 0);      // the left end of 0..65535
-    EXPECT_EQ(first.lRx, 65535);  // the left trigger pressed fully
-    EXPECT_EQ(first.lX, 32768);
+    DIJOYSTATE first = Read(pad[0]), second = Read(pad[1]);  // start; the left end; the left trigger fully in
+    EXPECT_EQ(std::make_tuple(second.rgbButtons[7], first.rgbButtons[7], second.lX, first.lRx, first.lX),
+              std::make_tuple(0x80, 0, 0, 65535, 32768));
     InputScript_Destroy(script);
     script = nullptr;
     EXPECT_TRUE(Enumerate(DIEDFL_ATTACHEDONLY).empty());  // the script's controllers went with it

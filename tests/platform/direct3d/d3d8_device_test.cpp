@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "platform/direct3d/d3d8_test.h"
@@ -21,11 +23,8 @@ struct Vertex2D {  // FVF 0x144: XYZRHW | DIFFUSE | TEX1
 };
 constexpr uint32_t kDeviceFvf2D = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 
-void Triangle(Vertex2D* v) {
-  v[0] = {0, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0};
-  v[1] = {10, 0, 0.5f, 1, 0xFFFFFFFFu, 1, 0};
-  v[2] = {0, 10, 0.5f, 1, 0xFFFFFFFFu, 0, 1};
-}
+const Vertex2D kTriangle[3] = {
+    {0, 0, 0.5f, 1, 0xFFFFFFFFu, 0, 0}, {10, 0, 0.5f, 1, 0xFFFFFFFFu, 1, 0}, {0, 10, 0.5f, 1, 0xFFFFFFFFu, 0, 1}};
 
 // A vertex buffer holding `count` vertices (by default copies of the
 // triangle's), bound to stream 0.
@@ -35,8 +34,7 @@ IDirect3DVertexBuffer8* BindVertices(IDirect3DDevice8* dev, uint32_t count, cons
             D3D_OK);
   uint8_t* p;
   EXPECT_EQ(vb->Lock(0, 0, &p, 0), D3D_OK);
-  Vertex2D tri[3];
-  Triangle(tri);
+  const Vertex2D* tri = kTriangle;
   for (uint32_t i = 0; i < count; ++i) std::memcpy(p + i * sizeof(Vertex2D), v ? &v[i] : &tri[i % 3], sizeof(Vertex2D));
   vb->Unlock();
   dev->SetStreamSource(0, vb, sizeof(Vertex2D));
@@ -140,12 +138,9 @@ TEST_F(Device, ResetRestoresDirect3DDefaults) {
   int32_t on;
   EXPECT_EQ(dev->GetLightEnable(4, &on), D3DERR_INVALIDCALL);  // lights are gone
   dev->GetViewport(&vp);
-  EXPECT_EQ(vp.X, 0u);
-  EXPECT_EQ(vp.Width, 64u);
-  EXPECT_EQ(vp.Height, 48u);
   dev->GetTransform(D3DTS_WORLD, &m);
-  EXPECT_EQ(m.m[0][0], 1.0f);
-  EXPECT_EQ(m.m[3][3], 1.0f);
+  EXPECT_TRUE(vp.X == 0 && vp.Width == 64 && vp.Height == 48) << vp.X << " " << vp.Width << " x " << vp.Height;
+  EXPECT_TRUE(m.m[0][0] == 1.0f && m.m[3][3] == 1.0f);
 }
 
 // Draws need a scene (clears do not); a user-pointer draw unsets the stream
@@ -156,8 +151,7 @@ TEST_F(Device, DrawsNeedASceneAndUserPointerDrawsUnsetStreamAndIndices) {
   const uint16_t idx[3] = {0, 1, 2};
   IDirect3DIndexBuffer8* ib = BindIndices(dev, idx, 3);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1), D3DERR_INVALIDCALL);
-  Vertex2D tri[3];
-  Triangle(tri);
+  const Vertex2D* tri = kTriangle;
   EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(Vertex2D)), D3DERR_INVALIDCALL);
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0, 1.0f, 0), D3D_OK);
   ASSERT_EQ(dev->BeginScene(), D3D_OK);
@@ -201,8 +195,7 @@ TEST_F(Device, DrawsThatWouldReadOutsideTheirBuffersAreRefused) {
   dev->SetStreamSource(0, nullptr, 0);
   EXPECT_EQ(dev->DrawPrimitive(D3DPT_POINTLIST, 0, 1), D3DERR_INVALIDCALL);
   // User-pointer indices outside the vertex range.
-  Vertex2D tri[3];
-  Triangle(tri);
+  const Vertex2D* tri = kTriangle;
   const uint16_t bad[3] = {0, 1, 3};
   EXPECT_EQ(dev->DrawIndexedPrimitiveUP(D3DPT_TRIANGLELIST, 0, 3, 1, bad, D3DFMT_INDEX16, tri, sizeof(Vertex2D)),
             D3DERR_INVALIDCALL);
@@ -225,8 +218,7 @@ TEST_F(Device, RenderTargetsSwitchToTextureLevelsAndBack) {
   ASSERT_EQ(dev->SetRenderTarget(level, nullptr), D3D_OK);
   D3DVIEWPORT8 vp;
   dev->GetViewport(&vp);
-  EXPECT_EQ(vp.Width, 16u);
-  EXPECT_EQ(vp.Height, 8u);
+  EXPECT_EQ(std::make_pair(vp.Width, vp.Height), std::make_pair(16u, 8u));
   dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0x80112233u, 1, 0);
   EXPECT_EQ(Pixel32(level, 15, 7), 0x80112233u);
   // A depth surface smaller than the target is refused; an image surface is no target.
@@ -250,9 +242,8 @@ TEST_F(Device, LightsAreUnboundedAndEnablingAnUnsetOneGivesTheDefaultLight) {
   ASSERT_EQ(dev->LightEnable(1000000, 1), D3D_OK);
   D3DLIGHT8 light;
   ASSERT_EQ(dev->GetLight(1000000, &light), D3D_OK);
-  EXPECT_EQ(light.Type, D3DLIGHT_DIRECTIONAL);
-  EXPECT_EQ(light.Diffuse.r, 1.0f);
-  EXPECT_EQ(light.Direction.z, 1.0f);
+  EXPECT_EQ(std::make_tuple(light.Type, light.Diffuse.r, light.Direction.z),
+            std::make_tuple(D3DLIGHT_DIRECTIONAL, 1.0f, 1.0f));
   light.Type = 9;
   EXPECT_EQ(dev->SetLight(0, &light), D3DERR_INVALIDCALL);
 }
@@ -479,8 +470,7 @@ TEST_F(Device, LostDeviceWalksLostThenNotResetUntilAResetSucceeds) {
   D3D8Test_LoseDevice(dev, 2);
   // A lost device accepts clears and draws and does nothing with them.
   EXPECT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFFFFFFFFu, 1, 0), D3D_OK);
-  Vertex2D tri[3];
-  Triangle(tri);
+  const Vertex2D* tri = kTriangle;
   dev->SetVertexShader(kDeviceFvf2D);
   dev->BeginScene();
   EXPECT_EQ(dev->DrawPrimitiveUP(D3DPT_TRIANGLELIST, 1, tri, sizeof(Vertex2D)), D3D_OK);

@@ -22,17 +22,13 @@ struct D3D8Fixture : ::testing::Test {
     return a;
   }
 
-  static D3DPRESENT_PARAMETERS Windowed(uint32_t format = D3DFMT_X8R8G8B8, uint32_t depth = D3DFMT_D24X8) {
-    return raster_test::Scene::Params(format, depth);
-  }
-
   // Recreates object and device with `answers` (flags: software vertex processing).
   void Make(const D3D8Answers& answers, uint32_t format = D3DFMT_X8R8G8B8, uint32_t depth = D3DFMT_D24X8) {
     Drop();
     D3D8Test_SetAnswers(&answers);
     d3d = Direct3DCreate8(D3D_SDK_VERSION);
     ASSERT_NE(d3d, nullptr);
-    pp = Windowed(format, depth);
+    pp = raster_test::Scene::Params(format, depth);
     ASSERT_EQ(d3d->CreateDevice(0, D3DDEVTYPE_HAL, nullptr, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, &dev), D3D_OK);
   }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "platform/direct3d/d3d8_test.h"
 #include "tests/platform/direct3d/d3d8_fixture.h"
@@ -93,8 +94,7 @@ TEST_F(Object, CreateDeviceHonoursVertexProcessingCaps) {
     EXPECT_EQ(got, r.result) << &r - rows;
     EXPECT_EQ(dev != nullptr, got >= 0) << &r - rows;
     if (dev) {
-      EXPECT_EQ(p.BackBufferWidth, 640u);
-      EXPECT_EQ(p.BackBufferHeight, 480u);
+      EXPECT_EQ(std::make_pair(p.BackBufferWidth, p.BackBufferHeight), std::make_pair(640u, 480u));
       dev->Release();
     }
   }

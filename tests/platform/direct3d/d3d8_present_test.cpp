@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "platform/direct3d/d3d8.h"
 #include "platform/win32/window.h"
@@ -23,12 +24,12 @@ bool Exists(const std::string& path) { return std::filesystem::exists(path); }
 void OnWindow(D3D8Fixture& f, Window* window, bool deviceWindow) {
   f.Drop();
   f.d3d = Direct3DCreate8(D3D_SDK_VERSION);
-  f.pp = D3D8Fixture::Windowed();
+  f.pp = raster_test::Scene::Params();
   if (deviceWindow) f.pp.hDeviceWindow = window;
   ASSERT_EQ(f.d3d->CreateDevice(0, 1, window, D3DCREATE_SOFTWARE_VERTEXPROCESSING, &f.pp, &f.dev), D3D_OK);
 }
 
-TEST_F(Present, DamagedOrMissingPngIsRefused) {
+TEST_F(Present, DamagedOrMissingPngIsRefusedAndCapturesOfEveryFrameAreNumbered) {
   int w, h;
   EXPECT_EQ(D3D8Present_ReadPng(TempPath("missing.png").c_str(), &w, &h), nullptr);
   // A real image cut short.
@@ -45,9 +46,7 @@ TEST_F(Present, DamagedOrMissingPngIsRefused) {
   EXPECT_FALSE(Exists(TempPath("depth.png")));
   z->Release();
   std::remove(path.c_str());
-}
-
-TEST_F(Present, CaptureOfEveryFrameNumbersItsFiles) {
+  // Capturing every frame numbers the files.
   std::string pattern = TempPath("every_%d.png");
   D3D8Present_CaptureEveryFrame(pattern.c_str());
   dev->Present(nullptr, nullptr, nullptr, nullptr);
@@ -80,10 +79,9 @@ TEST_F(Present, HeadlessWindowsGiveTheirClientSizeAndShowNothing) {
   EXPECT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
   // The user resizes; a reset with size 0 follows the new client area.
   Window_UserResize(window, 70, 35);
-  D3DPRESENT_PARAMETERS again = Windowed();
+  D3DPRESENT_PARAMETERS again = raster_test::Scene::Params();
   ASSERT_EQ(dev->Reset(&again), D3D_OK);
-  EXPECT_EQ(again.BackBufferWidth, 70u);
-  EXPECT_EQ(again.BackBufferHeight, 35u);
+  EXPECT_EQ(std::make_pair(again.BackBufferWidth, again.BackBufferHeight), std::make_pair(70u, 35u));
   D3DSURFACE_DESC desc;
   Back()->GetDesc(&desc);
   EXPECT_EQ(desc.Width, 70u);

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <string>
+#include <tuple>
 
 #include "platform/direct3d/d3d8_resource.h"
 #include "platform/direct3d/d3d8_test.h"
@@ -18,18 +20,14 @@ TEST_F(Resource, TexturesWithLevelsZeroGetTheFullChain) {
   ASSERT_EQ(tex->GetLevelCount(), 6u);  // 40, 20, 10, 5, 2, 1
   D3DSURFACE_DESC desc;
   ASSERT_EQ(tex->GetLevelDesc(2, &desc), D3D_OK);
-  EXPECT_EQ(desc.Width, 10u);
-  EXPECT_EQ(desc.Height, 2u);
-  EXPECT_EQ(desc.Size, 10u * 2 * 2);
+  EXPECT_EQ(std::make_tuple(desc.Width, desc.Height, desc.Size), std::make_tuple(10u, 2u, 10u * 2 * 2));
   ASSERT_EQ(tex->GetLevelDesc(5, &desc), D3D_OK);
-  EXPECT_EQ(desc.Width, 1u);
-  EXPECT_EQ(desc.Height, 1u);
+  EXPECT_EQ(std::make_pair(desc.Width, desc.Height), std::make_pair(1u, 1u));
   EXPECT_EQ(tex->GetLevelDesc(6, &desc), D3DERR_INVALIDCALL);
   // The chain the rasteriser samples points at the same pixels the driver locks.
   D3DLOCKED_RECT lr;
   ASSERT_EQ(tex->LockRect(1, &lr, nullptr, D3DLOCK_NOSYSLOCK), D3D_OK);
-  EXPECT_EQ(lr.Pitch, 40);
-  EXPECT_EQ(lr.pBits, tex->chain.levels[1].pixels);
+  EXPECT_EQ(std::make_pair(lr.Pitch, static_cast<uint8_t*>(lr.pBits)), std::make_pair(40, tex->chain.levels[1].pixels));
   EXPECT_EQ(tex->LockRect(1, &lr, nullptr, 0), D3DERR_INVALIDCALL);  // already locked
   tex->UnlockRect(1);
   // No seventh level to lock, unlock or hand out; no place to hand one to.
@@ -41,8 +39,7 @@ TEST_F(Resource, TexturesWithLevelsZeroGetTheFullChain) {
   EXPECT_EQ(tex->GetSurfaceLevel(0, nullptr), D3DERR_INVALIDCALL);
   D3D8Test_StopRecording();
   EXPECT_NE(std::string(D3D8Test_Recording()).find("Surface::UnlockRect(#"), std::string::npos);
-  EXPECT_EQ(tex->chain.levelCount, 6);
-  EXPECT_EQ(tex->chain.format, D3DFMT_A4R4G4B4);
+  EXPECT_EQ(std::make_pair(tex->chain.levelCount, tex->chain.format), std::make_pair(6, D3DFMT_A4R4G4B4));
   tex->Release();
 }
 
@@ -107,9 +104,8 @@ TEST_F(Resource, BlockTexturesStoreLevelsInWholeBlocks) {
   D3DRECT8 block{4, 0, 8, 4};
   D3DPOINT8 below{0, 4}, odd{2, 4};
   ASSERT_EQ(dev->CopyRects(from, &block, 1, to, &below), D3D_OK);
-  EXPECT_EQ(to->surface.pixels[16], 0x5A);  // block (0, 1): a row of blocks is 16 bytes
-  EXPECT_EQ(to->surface.pixels[23], 0x5A);
-  EXPECT_EQ(to->surface.pixels[24], 0);
+  const uint8_t* got = to->surface.pixels;  // block (0, 1): a row of blocks is 16 bytes
+  EXPECT_EQ(std::make_tuple(got[16], got[23], got[24]), std::make_tuple(0x5A, 0x5A, 0));
   EXPECT_EQ(dev->CopyRects(from, &block, 1, to, &odd), D3DERR_INVALIDCALL);
   from->Release();
   to->Release();
@@ -172,8 +168,7 @@ TEST_F(Resource, CopyRectsCopiesToTheSameCoordinatesUnlessPointsAreGiven) {
   ASSERT_EQ(dev->CreateImageSurface(64, 48, D3DFMT_X8R8G8B8, &image), D3D_OK);
   D3DRECT8 rect{2, 2, 10, 10};
   ASSERT_EQ(dev->CopyRects(back, &rect, 1, image, nullptr), D3D_OK);
-  EXPECT_EQ(Pixel32(image, 4, 4), 0xFFFF0000u);
-  EXPECT_EQ(Pixel32(image, 2, 2), 0xFF000000u);
+  EXPECT_EQ(std::make_pair(Pixel32(image, 4, 4), Pixel32(image, 2, 2)), std::make_pair(0xFFFF0000u, 0xFF000000u));
   EXPECT_EQ(Pixel32(image, 10, 10), 0u);  // outside the rectangle: untouched
   D3DPOINT8 at{0, 0};
   ASSERT_EQ(dev->CopyRects(back, &rect, 1, image, &at), D3D_OK);

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 
 #include "tests/platform/direct3d/d3d8_fixture.h"
 

@@ -1,23 +1,16 @@
 // Test helpers for the software rasteriser: scenes drawn through the device's
 // own calls, textures with mip chains, vertex layouts from FVF codes,
-// matrices, and golden-image comparison.
-//
-// Golden images live in tests/platform/direct3d/golden/. To regenerate them
-// after an intended change, run the tests with HELM_REGEN_GOLDEN=1 in the
-// environment, e.g.
-//   HELM_REGEN_GOLDEN=1 build/tests/platform_d3d8_tests --gtest_filter='RasterGolden*'
-// then look at every rewritten PNG before committing it. The rasteriser sets
-// its own floating-point mode (flush-to-zero, round-to-nearest) for the
-// length of each draw, so the images do not depend on the caller's.
+// matrices, and golden-image comparison (golden/*.png; HELM_REGEN_GOLDEN=1
+// rewrites them: look at each before committing it). The rasteriser sets its
+// own floating-point mode for each draw, so the images do not depend on the
+// caller's.
 #pragma once
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <initializer_list>
-#include <memory>
 #include <string>
 #include <utility>
 #include <vector>

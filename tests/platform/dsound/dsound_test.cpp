@@ -44,7 +44,7 @@ protected:
     std::vector<IDirectSoundBuffer*> buffers;
 };
 
-TEST_F(DSoundTest, LevelsOutsideTheirRangesAndMissingControlsAreRefused)
+TEST_F(DSoundTest, LevelsOutsideTheirRangesMissingControlsAndFormatsTheMixerLacksAreRefused)
 {
     IDirectSoundBuffer* b = Make(64);
     ASSERT_NE(b, nullptr);
@@ -70,10 +70,7 @@ TEST_F(DSoundTest, LevelsOutsideTheirRangesAndMissingControlsAreRefused)
     IDirectSoundBuffer* plain = Make(64, 1, 16, 44100, DSBCAPS_STATIC);
     EXPECT_EQ(plain->SetVolume(0), DSERR_CONTROLUNAVAIL);
     EXPECT_EQ(plain->SetPan(0), DSERR_CONTROLUNAVAIL);
-}
-
-TEST_F(DSoundTest, OnlyPcmEightOrSixteenBitMonoOrStereoMakesABuffer)
-{
+    // Only PCM of 8 or 16 bits, mono or stereo, makes a buffer.
     EXPECT_NE(Make(64, 2, 8), nullptr);
     EXPECT_EQ(Make(64, 1, 24), nullptr);
     EXPECT_EQ(Make(64, 3, 16), nullptr);
@@ -81,9 +78,9 @@ TEST_F(DSoundTest, OnlyPcmEightOrSixteenBitMonoOrStereoMakesABuffer)
     EXPECT_EQ(Make(1), nullptr);  // less than one frame
     WAVEFORMATEX floats = {3, 1, 44100, 176400, 4, 32, 0};
     DSBUFFERDESC desc = {sizeof desc, DSBCAPS_STATIC, 64, 0, &floats};
-    IDirectSoundBuffer* b = nullptr;
-    EXPECT_EQ(sound->CreateSoundBuffer(&desc, &b, nullptr), DSERR_BADFORMAT);
-    EXPECT_EQ(b, nullptr);
+    IDirectSoundBuffer* none = nullptr;
+    EXPECT_EQ(sound->CreateSoundBuffer(&desc, &none, nullptr), DSERR_BADFORMAT);
+    EXPECT_EQ(none, nullptr);
 }
 
 TEST_F(DSoundTest, LocksWrapAndCursorsFollowTheRender)

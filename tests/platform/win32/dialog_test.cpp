@@ -54,16 +54,14 @@ protected:
     void TearDown() override { Win32Test_ResetAll(); }
 };
 
-TEST_F(DialogTest, WithoutAUserTheDefaultButtonAnswers)
+TEST_F(DialogTest, WithoutAUserTheDefaultButtonAnswersAndScriptedCommandsActAsTheUser)
 {
     // Standard input of a test run is not a terminal.
     EXPECT_EQ(Dialog_Box(nullptr, 104, nullptr, Proc, 0), 2);  // "green" stayed selected
     EXPECT_EQ(g_commands, (std::vector<std::string>{"1/0"}));
     EXPECT_EQ(Dialog_Box(nullptr, 999, nullptr, Proc, 0), -1);
-}
-
-TEST_F(DialogTest, ScriptedCommandsActAsTheUserOnEnabledControls)
-{
+    // Scripted commands act as the user on enabled controls.
+    g_commands.clear();
     // 1 the list, 2 the check box, 3 and 4 the radios, 5 Go, 6 Exit.
     const char* script[] = {"1 2", "1 7", "2", "4", "3", "6"};
     Dialog_SetScript(script, 6);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 
 TEST(Entry, ArgumentsWithWhiteSpaceStayOneTokenForTheShell)
 {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/win32/cursor.h"
@@ -88,8 +89,7 @@ TEST_F(MessageTest, AWindowFilterLeavesOtherMessagesQueuedAndNullTakesQuit)
     ASSERT_EQ(Message_Peek(&msg, nullptr, 0, 0, MESSAGE_REMOVE), 1);
     EXPECT_EQ(msg.window, a);
     ASSERT_EQ(Message_Peek(&msg, nullptr, 0, 0, MESSAGE_NOREMOVE), 1);
-    EXPECT_EQ(msg.message, (uint32_t)WM_QUIT);
-    EXPECT_EQ(msg.wParam, 3u);
+    EXPECT_EQ(std::make_pair(msg.message, msg.wParam), std::make_pair((uint32_t)WM_QUIT, (uintptr_t)3));
     EXPECT_EQ(Message_Peek(&msg, a, 0, 0, MESSAGE_REMOVE), 0);  // a filter never takes the quit
     EXPECT_EQ(Message_Post((Window*)&msg, WM_USER, 0, 0), 0);  // not a window
 }
@@ -106,8 +106,7 @@ TEST_F(MessageTest, CloseDestroysOnceAndDropsTheWindowsQueuedMessages)
     EXPECT_EQ(g_log, (std::vector<std::string>{"w:16:0", "w:2:0"}));
     // The window's own message went with it; the quit its procedure posted stays.
     ASSERT_EQ(Message_Peek(&msg, nullptr, 0, 0, MESSAGE_REMOVE), 1);
-    EXPECT_EQ(msg.message, (uint32_t)WM_QUIT);
-    EXPECT_EQ(msg.wParam, 7u);
+    EXPECT_EQ(std::make_pair(msg.message, msg.wParam), std::make_pair((uint32_t)WM_QUIT, (uintptr_t)7));
     EXPECT_EQ(Window_Destroy(w), 0);  // a second destroy is harmless
     EXPECT_EQ(g_log.size(), 2u);
     EXPECT_EQ(Message_Send(w, WM_USER, 0, 0), 0);
@@ -171,8 +170,7 @@ TEST(CursorTest, CounterPositionAndClientConversion)
     CursorPoint p;
     Cursor_GetPos(&p);
     ASSERT_EQ(Window_ScreenToClient(w, &p), 1);
-    EXPECT_EQ(p.x, -5);
-    EXPECT_EQ(p.y, 90);
+    EXPECT_EQ(std::make_pair(p.x, p.y), std::make_pair(-5, 90));
     EXPECT_EQ(Cursor_Clip(nullptr), 1);
     Window_Destroy(w);
     EXPECT_EQ(Window_ScreenToClient(w, &p), 0);

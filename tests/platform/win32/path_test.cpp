@@ -2,17 +2,30 @@
 
 #include "scratch.h"
 
-#include <cstring>
 
-using PathTest = ScratchFolder;
+// Resolves `name`: the path and whether it exists, as expected.
+class PathTest : public ScratchFolder {
+protected:
+    static void Expect(const char* name, const std::string& path, int exists)
+    {
+        int found = -1;
+        EXPECT_EQ(Resolved(name, &found), path) << name;
+        EXPECT_EQ(found, exists) << name;
+    }
+};
 
-TEST_F(PathTest, EveryExistingPartMatchesWithoutRegardToCase)
+TEST_F(PathTest, ExistingPartsMatchWithoutRegardToCaseAndTheMissingTailKeepsTheCallersSpelling)
 {
     Plant("data/cache/01/0562ecda.cfb");
-    int exists = 0;
-    EXPECT_EQ(Resolved("DATA\\Cache\\01\\0562ECDA.cfb", &exists), "data/cache/01/0562ecda.cfb");
-    EXPECT_EQ(exists, 1);
-    EXPECT_EQ(Resolved("data/CACHE//01\\0562ecda.CFB"), "data/cache/01/0562ecda.cfb");
+    Plant("video/intro.avi");
+    Expect("DATA\\Cache\\01\\0562ECDA.cfb", "data/cache/01/0562ecda.cfb", 1);
+    Expect("data/CACHE//01\\0562ecda.CFB", "data/cache/01/0562ecda.cfb", 1);
+    Expect("Data\\Cache\\New\\File.BIN", "data/cache/New/File.BIN", 0);
+    Expect("Missing\\data\\cache", "Missing/data/cache", 0);
+    // Drive prefixes mean the working folder.
+    Expect(":\\Video\\Intro.avi", "video/intro.avi", 1);
+    Expect("\\Video\\Intro.avi", "video/intro.avi", 1);
+    Expect("D:\\VIDEO\\intro.avi", "video/intro.avi", 1);
 }
 
 TEST_F(PathTest, AnExactMatchWinsOverOtherCaseVariants)
@@ -24,29 +37,13 @@ TEST_F(PathTest, AnExactMatchWinsOverOtherCaseVariants)
     EXPECT_EQ(Resolved("DATA\\a"), "Data/a");  // no exact match: the first in name order
 }
 
-TEST_F(PathTest, TheMissingTailKeepsTheCallersSpelling)
+TEST_F(PathTest, DotsAndAbsolutePathsPassThrough)
 {
-    Plant("data/cache/keep");
-    int exists = 1;
-    EXPECT_EQ(Resolved("Data\\Cache\\New\\File.BIN", &exists), "data/cache/New/File.BIN");
-    EXPECT_EQ(exists, 0);
-    EXPECT_EQ(Resolved("Missing\\data\\cache", &exists), "Missing/data/cache");
-    EXPECT_EQ(exists, 0);
-}
-
-TEST_F(PathTest, DrivePrefixesMeanTheWorkingFolderAndDotsPassThrough)
-{
-    Plant("video/intro.avi");
     Plant("music/theme.wav");
-    EXPECT_EQ(Resolved(":\\Video\\Intro.avi"), "video/intro.avi");
-    EXPECT_EQ(Resolved("\\Video\\Intro.avi"), "video/intro.avi");
-    EXPECT_EQ(Resolved("D:\\VIDEO\\intro.avi"), "video/intro.avi");
     std::filesystem::create_directories("sub");
     std::filesystem::current_path("sub");
     Path_Shutdown();  // the working folder changed
-    int exists = 0;
-    EXPECT_EQ(Resolved("..\\Music\\Theme.wav", &exists), "../music/theme.wav");
-    EXPECT_EQ(exists, 1);
+    Expect("..\\Music\\Theme.wav", "../music/theme.wav", 1);
     std::string absolute = (root_ / "music").string();
     EXPECT_EQ(Resolved((absolute + "/THEME.WAV").c_str()), absolute + "/theme.wav");
 }
@@ -64,25 +61,18 @@ TEST_F(PathTest, BadNamesAndShortBuffersFailWithAnEmptyResult)
     EXPECT_STREQ(out, "1234567");
 }
 
-TEST_F(PathTest, FilesAddedBehindItsBackAreFoundWhenALookupMisses)
+// Files added behind its back are found when a lookup misses; renaming a
+// folder forgets the listings below it.
+TEST_F(PathTest, TheListingCacheFollowsChangesOnDisk)
 {
     Plant("data/a.txt");
+    Plant("saves/one/file.bin");
     EXPECT_EQ(Resolved("DATA\\A.TXT"), "data/a.txt");
     Plant("data/b.txt");  // not reported to the cache
-    int exists = 0;
-    EXPECT_EQ(Resolved("DATA\\B.TXT", &exists), "data/b.txt");
-    EXPECT_EQ(exists, 1);
-}
-
-TEST_F(PathTest, RenamingAFolderForgetsTheListingsBelowIt)
-{
-    Plant("saves/one/file.bin");
+    Expect("DATA\\B.TXT", "data/b.txt", 1);
     EXPECT_EQ(Resolved("SAVES\\ONE\\FILE.BIN"), "saves/one/file.bin");
     std::filesystem::rename("saves/one", "saves/two");
     Path_NoteRenamed("saves/one", "saves/two");
-    int exists = 1;
-    Resolved("SAVES\\ONE\\FILE.BIN", &exists);
-    EXPECT_EQ(exists, 0);
-    EXPECT_EQ(Resolved("Saves\\Two\\File.bin", &exists), "saves/two/file.bin");
-    EXPECT_EQ(exists, 1);
+    Expect("SAVES\\ONE\\FILE.BIN", "saves/ONE/FILE.BIN", 0);
+    Expect("Saves\\Two\\File.bin", "saves/two/file.bin", 1);
 }

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -43,10 +42,7 @@ protected:
         std::ofstream(path, std::ios::binary) << text;
     }
 
-    static bool OnDisk(const std::string& path)
-    {
-        return std::filesystem::exists(path);
-    }
+    static bool OnDisk(const std::string& path) { return std::filesystem::exists(path); }
 
     static std::string Resolved(const char* name, int* exists = nullptr)
     {

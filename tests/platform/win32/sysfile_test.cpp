@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <fcntl.h>
 
-#include <cstring>
 #include <set>
 #include <string>
+#include <utility>
 
 using SysFileTest = ScratchFolder;
 
@@ -59,7 +59,7 @@ int FakeDiskFree(const char* realPath, uint64_t* freeBytes)
 
 }  // namespace
 
-TEST_F(SysFileTest, OpensADataNameSpelledInAnyCase)
+TEST_F(SysFileTest, DataNamesOpenInAnyCaseAndANewFileLandsInTheExistingFolderAndIsFoundAtOnce)
 {
     Plant("data/cache/01/0562ecda.cfb", "cached");
     FILE* file = SysFile_Open("DATA\\Cache\\01\\0562ECDA.cfb", "rb");
@@ -67,16 +67,12 @@ TEST_F(SysFileTest, OpensADataNameSpelledInAnyCase)
     EXPECT_EQ(ReadAll(file), "cached");
     EXPECT_EQ(SysFile_Open("DATA\\Cache\\02\\0562ECDA.cfb", "rb"), nullptr);
     EXPECT_EQ(SysFile_Open("DATA\\Cache\\01\\0562ECDA.cfb", nullptr), nullptr);
-}
-
-TEST_F(SysFileTest, ANewFileLandsInTheExistingFolderAndIsFoundAtOnce)
-{
     Plant("data/cache/keep");
     EXPECT_EQ(Resolved("DATA\\CACHE\\KEEP"), "data/cache/keep");  // listing cached
     ASSERT_TRUE(WriteText("Data\\Cache\\Fresh.cfb", "new"));
     EXPECT_TRUE(OnDisk("data/cache/Fresh.cfb"));
     EXPECT_FALSE(OnDisk("Data"));
-    FILE* file = SysFile_Open("DATA\\CACHE\\FRESH.CFB", "rb");
+    file = SysFile_Open("DATA\\CACHE\\FRESH.CFB", "rb");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(ReadAll(file), "new");
 }
@@ -158,8 +154,7 @@ TEST_F(SysFileTest, FindListsMatchingEntriesWithoutRegardToCase)
     SysFind* find = SysFile_FindFirst("SaveGame\\0a1b2c3d-player 1\\*.SAV", &data);
     ASSERT_NE(find, nullptr);
     EXPECT_STREQ(data.name, "data.sav");
-    EXPECT_EQ(data.size, 5u);
-    EXPECT_EQ(data.isFolder, 0);
+    EXPECT_EQ(std::make_pair(data.size, data.isFolder), std::make_pair((uint64_t)5, 0));
     EXPECT_EQ(SysFile_FindNext(find, &data), 0);
     SysFile_FindClose(find);
     SysFile_FindClose(nullptr);

@@ -54,17 +54,11 @@ protected:
     }
 };
 
-TEST_F(DemoDataTest, TheRepositorysSourcesBuildTwiceIntoTheSameBytesThatTheGameReads)
+// Two builds' bytes are compared by the end-to-end data build case.
+TEST_F(DemoDataTest, TheRepositorysSourcesBuildIntoWhatTheGameReads)
 {
     ASSERT_EQ(Build(kRepositoryData, "one"), "");
-    ASSERT_EQ(Build(kRepositoryData, "two"), "");
-    const std::map<std::string, std::string> one = Tree(folder_ / "one"), two = Tree(folder_ / "two");
-    ASSERT_EQ(one.size(), two.size());
-    for (const auto& [path, bytes] : one) {
-        auto other = two.find(path);
-        ASSERT_NE(other, two.end()) << path;
-        EXPECT_TRUE(other->second == bytes) << path << " differs between two builds";
-    }
+    const std::map<std::string, std::string> one = Tree(folder_ / "one");
     EXPECT_TRUE(one.count("game.ver"));
     EXPECT_TRUE(one.count("Streams/VIDEO/Intro.mpg"));
     EXPECT_FALSE(fs::exists(folder_ / "one.demodata-build"));
@@ -104,8 +98,8 @@ TEST_F(DemoDataTest, TheRepositorysSourcesBuildTwiceIntoTheSameBytesThatTheGameR
 
 TEST_F(DemoDataTest, TheSourcesHoldNoPictureSoundMeshOrVideo)
 {
-    const char* binary[] = {".bmp", ".png",  ".jpg", ".tga", ".dds", ".wav", ".dwf", ".mp3", ".ogg",
-                            ".mpg", ".mpeg", ".avi", ".lwo", ".cfb", ".wad", ".dff", ".atf", ".rbs"};
+    const char* binary[] = {".bmp", ".png", ".jpg", ".tga", ".dds", ".wav", ".dwf", ".mp3", ".ogg", ".mpg", ".mpeg",
+                            ".avi", ".mp4", ".lwo", ".cfb", ".wad", ".dff", ".atf", ".rbs", ".met"};
     int files = 0;
     for (const fs::directory_entry& e : fs::recursive_directory_iterator(kRepositoryData)) {
         if (!e.is_regular_file()) continue;

@@ -1,7 +1,7 @@
 #include "tools/lib/fontwrite.h"
 
-#include <filesystem>
 #include <sstream>
+#include <utility>
 
 #include "gfx/core/arraylist.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
@@ -27,13 +27,6 @@ protected:
         uint32_t v;
         memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
         return v & 0xFFFFFF;
-    }
-    // Largest per-channel difference between two 0xRRGGBB colours.
-    static int ColourDistance(uint32_t a, uint32_t b)
-    {
-        int d = 0;
-        for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(int((a >> sh) & 255) - int((b >> sh) & 255)));
-        return d;
     }
 };
 
@@ -62,8 +55,7 @@ TEST_F(FontWriterTest, TheReaderGetsEveryCharacterAtTheWrittenHeightAndBaseLine)
         Font2D* font = Font2D_Read(name.c_str());
         ASSERT_NE(font, nullptr) << name;
         EXPECT_EQ(Font2D_Validate(font), 1);
-        EXPECT_EQ(font->kind, FONT2D_BITMAP);
-        EXPECT_EQ(font->height, (float)cellHeight);
+        EXPECT_EQ(std::make_pair(font->kind, font->height), std::make_pair((uint32_t)FONT2D_BITMAP, (float)cellHeight));
         EXPECT_FLOAT_EQ(font->baseline, (float)files.baseline / cellHeight);
         EXPECT_GT(font->baseline, 0.1f);  // room for descenders below the base line
         EXPECT_EQ(font->flags & FONT2D_WIDE, 0u);
@@ -138,9 +130,9 @@ TEST_F(FontWriterTest, DrawnTextShowsTheStrokesAndOnlyThem)
     const float left = 20, right = anchor.x;
     const int32_t middle = (int32_t)((left + right) / 2);
     const int32_t baseline = kHeight - 20;
-    EXPECT_GT(ColourDistance(Pixel(middle, baseline - 15), background), 150);
-    EXPECT_LT(ColourDistance(Pixel((int32_t)left + 1, baseline - 15), background), 8);
-    EXPECT_LT(ColourDistance(Pixel(middle, baseline - 60), background), 8);  // above the capital
+    EXPECT_GT(raster_test::ColourDistance(Pixel(middle, baseline - 15), background), 150);
+    EXPECT_LT(raster_test::ColourDistance(Pixel((int32_t)left + 1, baseline - 15), background), 8);
+    EXPECT_LT(raster_test::ColourDistance(Pixel(middle, baseline - 60), background), 8);  // above the capital
     Font2D_Destroy(font);
 }
 
@@ -154,28 +146,17 @@ TEST_F(FontWriterTest, BadStylesAndNamesAreRefused)
     };
     FontWriterStyle style;
     EXPECT_FALSE(refused(style, "Fine"));
-    EXPECT_TRUE(refused(style, ""));
-    EXPECT_TRUE(refused(style, "Two words"));
-    EXPECT_TRUE(refused(style, "Fonts\\PC"));
-    FontWriterStyle s = style;
-    s.cellHeight = 4;
-    EXPECT_TRUE(refused(s, "Small"));
-    s = style;
-    s.stroke = 0.5f;
-    EXPECT_TRUE(refused(s, "Thin"));
-    s = style;
-    s.imageWidth = 300;
-    EXPECT_TRUE(refused(s, "Odd"));
-    s = style;
-    s.characters = "AB\xE9";
-    EXPECT_TRUE(refused(s, "Accent"));
-    s.characters = "ABA";
-    EXPECT_TRUE(refused(s, "Twice"));
-    s = style;
-    s.cellHeight = 256;
-    s.stroke = 8;
-    s.imageWidth = 64;  // 95 cells of 256 pixels in a 64-wide picture: too tall
-    EXPECT_TRUE(refused(s, "Huge"));
+    for (const char* name : {"", "Two words", "Fonts\\PC"}) EXPECT_TRUE(refused(style, name)) << name;
+    // 95 cells of 256 pixels in a 64-wide picture are too tall.
+    const std::tuple<const char*, int32_t, float, int32_t, const char*> styles[] = {
+        {"Small", 4, 3, 256, nullptr},   {"Thin", 32, 0.5f, 256, nullptr}, {"Odd", 32, 3, 300, nullptr},
+        {"Accent", 32, 3, 256, "AB\xE9"}, {"Twice", 32, 3, 256, "ABA"},     {"Huge", 256, 8, 64, nullptr}};
+    for (const auto& [name, cellHeight, stroke, imageWidth, characters] : styles) {
+        FontWriterStyle s = style;
+        s.cellHeight = cellHeight, s.stroke = stroke, s.imageWidth = imageWidth;
+        if (characters) s.characters = characters;
+        EXPECT_TRUE(refused(s, name)) << name;
+    }
 }
 
 }  // namespace

@@ -68,27 +68,21 @@ TEST_F(ImageWriterTest, BothFormatsReadBackPixelForPixelAndBmpStaysBottomUp)
     }
 }
 
-TEST_F(ImageWriterTest, EqualPicturesGiveEqualFiles)
+TEST_F(ImageWriterTest, EqualPicturesGiveEqualFilesAndRefusedPicturesLeaveNone)
 {
     const ToolImage image = Pattern(33, 17, true);
     std::string error;
     EXPECT_EQ(ImageWriter_EncodePng(image, &error), ImageWriter_EncodePng(Pattern(33, 17, true), &error));
     EXPECT_EQ(ImageWriter_EncodeBmp(image, &error), ImageWriter_EncodeBmp(Pattern(33, 17, true), &error));
-}
-
-TEST_F(ImageWriterTest, RefusedPicturesLeaveNoFile)
-{
     ToolImage cut = Pattern(4, 4, false);
     cut.rgba.resize(cut.rgba.size() - 4);
     const ToolImage refused[] = {ToolImage(), ToolImage(0, 4), ToolImage(IMAGEWRITER_MAX_SIDE + 1, 1), cut};
     for (const ToolImage& image : refused)
         for (const char* name : {"r.bmp", "r.png"}) {
-            std::string error;
             EXPECT_EQ(ImageWriter_Write(image, folder + name, &error), 0) << name;
             EXPECT_NE(error.find(name), std::string::npos) << error;
             EXPECT_FALSE(std::filesystem::exists(folder + name));
         }
-    std::string error;
     EXPECT_EQ(ImageWriter_Write(Pattern(2, 2, false), folder + "r.tga", &error), 0);
     EXPECT_FALSE(std::filesystem::exists(folder + "r.tga"));
     // An unwritable place: a folder stands where the file would go.

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <tuple>
 
 #include "app/wave.h"
 #include "common/memory.h"
@@ -56,12 +57,10 @@ TEST_F(WaveWriter, TheShellsReaderGetsTheFormatAndEverySample)
         WAVEFORMATEX format;
         std::vector<int16_t> read;
         ReadBack(path, &format, &read);
-        EXPECT_EQ(format.formatTag, 1);
-        EXPECT_EQ(format.channels, c.channels);
-        EXPECT_EQ(format.samplesPerSec, (uint32_t)c.rate);
-        EXPECT_EQ(format.bitsPerSample, 16);
-        EXPECT_EQ(format.blockAlign, 2 * c.channels);
-        EXPECT_EQ(format.avgBytesPerSec, (uint32_t)(2 * c.channels * c.rate));
+        EXPECT_EQ(
+            std::make_tuple(format.formatTag, format.channels, format.samplesPerSec, format.bitsPerSample,
+                            format.blockAlign, format.avgBytesPerSec),
+            std::make_tuple(1, c.channels, (uint32_t)c.rate, 16, 2 * c.channels, (uint32_t)(2 * c.channels * c.rate)));
         EXPECT_EQ(read, samples);
     }
 }
