@@ -10,30 +10,62 @@ using namespace entitytest;
 
 namespace {
 
+int g_random = 0;
+int Random() { return g_random; }
+
 class AiRouteTest : public EntityTest {
 protected:
+    void SetUp() override
+    {
+        EntityTest::SetUp();
+        g_random = 0;
+        Game_SetRandomSource(Random);
+        entity = Node_Create(ObjectWorld_GetRootNode());
+        holder.node = entity;
+        // Route 0 runs from z = 0 to z = 10 in 2 s; route 1 from x = 0 to x = 10 in 1 s.
+        WriteRouteScene("Routes\\Path_a.lws", 2.0f, V(0, 0, 10));
+        WriteRouteScene("Routes\\Path_b.lws", 1.0f, V(10, 0, 0));
+        WriteRouteSet("Routes\\Path", {"a", "b"});
+        WriteRouteSet("Routes\\Single", {"a"});
+    }
     void TearDown() override
     {
         Route_Free(&route);
         EntityTest::TearDown();
     }
-    // A route set of one animation from z = 0 to z = 10 in 2 s, loaded for the holder.
-    void Load()
+    void WriteRouteScene(const char* path, float seconds, Vec3 end)
     {
         LwsWriterScene s;
-        s.lastFrame = 60;
-        s.items = {entitytest::Item("Route", V(0, 0, 0))};
-        s.items[0].keys.push_back(LwsWriterKey{2.0f, {0, 0, 10}});
-        WriteData("Routes\\Path_a.lws", LwsWriter_Write(s));
+        s.lastFrame = (int)std::lround(seconds * 30.0f);
+        LwsWriterItem item = entitytest::Item("Route", V(0, 0, 0));
+        LwsWriterKey k;
+        k.time = seconds;
+        k.position[0] = end.x;
+        k.position[1] = end.y;
+        k.position[2] = end.z;
+        item.keys.push_back(k);
+        s.items = {item};
+        WriteData(path, LwsWriter_Write(s));
+    }
+    void WriteRouteSet(const char* set, std::vector<std::string> names)
+    {
         AtfWriterSet atf;
-        atf.animations.push_back({SCENE_NODES_ONLY, 0, "Routes\\Path_a.lws", "a"});
+        for (const std::string& n : names) {
+            AtfWriterAnimation a;
+            a.name = n;
+            a.scenePath = std::string("Routes\\Path_") + n + ".lws";
+            a.sceneFlags = SCENE_NODES_ONLY;
+            atf.animations.push_back(a);
+        }
         std::vector<uint8_t> bytes = AtfWriter_Encode(atf);
-        WriteData(AtfWriter_CacheName("Routes\\Path", "ANIM"), std::string(bytes.begin(), bytes.end()));
-        WriteConfig("Route.cfg", "vehicle {\n controlData {\naiRoutesAnim = Routes\\Path\n }\n}\n");
+        WriteData(AtfWriter_CacheName(set, "ANIM"), std::string(bytes.begin(), bytes.end()));
+    }
+    void Load(const std::string& keys, int defaults = 1, const char* section = "controlData")
+    {
+        WriteConfig("Route.cfg", std::string("vehicle {\n ") + section + " {\n" + keys + "\n }\n}\n");
         ConfigNode* reader = Config_Open("Route.cfg");
         Config_SetSection(reader, "vehicle");
-        holder.node = Node_Create(ObjectWorld_GetRootNode());
-        Route_LoadConfig(reader, "controlData", &holder, &route, 1);
+        Route_LoadConfig(reader, section, &holder, &route, defaults);
         Config_Close(reader);
     }
     Vec3 RoutePoint()
@@ -48,12 +80,13 @@ protected:
     }
 
     AiRoute route{};
+    Node* entity = nullptr;
     Object holder{};
 };
 
 TEST_F(AiRouteTest, TheRouteWaitsAtTheCatchUpDistanceMeasuredFlat)
 {
-    Load();
+    Load("aiRoutesAnim = Routes\\Path");
     Vec3 steering;
     // The flat distance counts a height of 0.01, whatever the entity's height:
     // at exactly the catch-up distance the route waits, just inside it advances.
@@ -74,6 +107,32 @@ TEST_F(AiRouteTest, TheRouteWaitsAtTheCatchUpDistanceMeasuredFlat)
     Vec3 p = RoutePoint();
     Update(V(p.x, p.y + 5.0f, p.z - 2.0f), &steering);
     EXPECT_TRUE(Route_IsWaiting(&route));
+}
+
+TEST_F(AiRouteTest, RoutesSwitchAtTheirEndsOnlyWhenAnotherIsChosen)
+{
+    Load("aiAllowCatchUpDist = 100\naiRandomRoutes = TRUE\naiRoutesAnim = Routes\\Single");
+    Vec3 steering;
+    for (int i = 0; i < 150; ++i) Update(RoutePoint(), &steering);
+    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 0) << "one animation never switches";
+    EXPECT_NEAR(RoutePoint().z, 10.0f, 1e-3) << "and stays at its end";
+
+    Load("aiRandomRoutes = FALSE\naiRoutesAnim = Routes\\Path", 0);
+    Route_Reset(&route, nullptr, 0);
+    Route_SetNextIndex(&route, 1);
+    EXPECT_TRUE(route.flags & ROUTE_NEXT_REQUESTED);
+    for (int i = 0; i < 200 && AnimSet_GetCurrentIndex(route.set) == 0; ++i) Update(RoutePoint(), &steering);
+    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 1);
+    EXPECT_FALSE(route.flags & ROUTE_NEXT_REQUESTED);
+    EXPECT_LT(AnimSet_GetTime(route.set), 0.1f) << "the new route starts from its beginning";
+    // Random routes draw; the same index leaves the ended route alone.
+    route.flags |= ROUTE_RANDOM;
+    g_random = 1;
+    for (int i = 0; i < 60; ++i) Update(RoutePoint(), &steering);
+    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 1);
+    g_random = 2;  // 2 mod 2 = 0
+    for (int i = 0; i < 3; ++i) Update(RoutePoint(), &steering);
+    EXPECT_EQ(AnimSet_GetCurrentIndex(route.set), 0);
 }
 
 }  // namespace

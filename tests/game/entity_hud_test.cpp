@@ -200,3 +200,24 @@ TEST_F(EntityHudTest, HudSlotsReadTheirKeysAndTextsReachTheScreenEveryFrame)
 }
 
 }  // namespace
+
+TEST_F(EntityHudTest, OrientationHelpersKeepUpPerpendicular)
+{
+    Vec3 at = V(0, 0, 1), up = V(0, 1, 0), target = V(1, 0, 0);
+    Orient_TurnAt(&at, &up, &target, 0.5f);
+    EXPECT_NEAR(at.x, std::sin(0.5f), 1e-3);
+    EXPECT_NEAR(at.z, std::cos(0.5f), 1e-3);
+    EXPECT_NEAR(Vec3_Dot(&at, &up), 0.0f, 1e-4);
+    Orient_TurnAt(&at, &up, &target, 2.0f);
+    EXPECT_NEAR(at.x, 1.0f, 1e-3) << "never past the target";
+    Vec3 same = at, sameUp = up;
+    Orient_TurnAt(&at, &up, &same, 0.1f);
+    EXPECT_EQ(up.y, sameUp.y);
+    at = V(0, 0, 1);
+    up = V(0, 1, 0);
+    target = V(0, 1, 1);
+    Orient_LerpAt(&at, &up, &target, 0.5f);
+    EXPECT_GT(at.y, 0.0f);
+    EXPECT_NEAR(Vec3_Dot(&at, &up), 0.0f, 1e-4);
+    EXPECT_NEAR(Vec3_LengthSq(&up), 1.0f, 1e-3);
+}

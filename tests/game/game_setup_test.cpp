@@ -181,3 +181,14 @@ TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
 }
 
 }  // namespace
+
+TEST_F(GameSetupTest, WithoutAFrontEndTheRootSaysSoOnceAndEnds)
+{
+    Game_CreateRootState();
+    testing::internal::CaptureStdout();
+    int alive = 1;
+    for (int tick = 0; tick < 4 && alive; tick++) alive = State_Update(0.01f);
+    std::string said = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(alive, 0);
+    EXPECT_EQ(said, "The front end is not built yet: start a level with -leveltype Glim -levelnumber N\n");
+}

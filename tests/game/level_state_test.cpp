@@ -380,3 +380,20 @@ TEST_F(LevelStateTest, PlayerEntitiesRunEachFrameAndKeepTheirRecordsOverTheNextL
 }
 
 }  // namespace
+
+TEST_F(LevelStateTest, ThePackingRunAdvancesAsSoonAsALevelHasRendered)
+{
+    WriteLevels(2);
+    RunProgram(
+        [] {
+            Game_ReadSwitches();
+            gametest::WriteData("streams/movies_SKY.txt", "");
+            Game_LoadMovieList();  // touches every list, so each lands in the archive
+            LevelState* level = StartLevel({"level1.cfg", "level2.cfg"});
+            Tick();
+            EXPECT_EQ(level->levelIndex, 1);  // the frame before rendered it
+            EXPECT_TRUE(Leaves());
+            Finish();
+        },
+        "-quiet -WadProcess");
+}

@@ -137,3 +137,28 @@ TEST_F(PhysUtilsTest, AMagnetIsListedUntilItIsDestroyed)
 }
 
 }  // namespace
+
+TEST_F(PhysUtilsTest, AGenericPropReturnsToItsStartOnTheRestartEvent)
+{
+    WriteUtility("Crate", "GenericObject", "", "");
+    Object* crate = Place("Crate", V(3, 1, 2));
+    ASSERT_NE(crate, nullptr);
+    EXPECT_EQ(Object_GetUserInt(crate), GENERIC_USER_INT);
+    Vec3 push = V(5, 0, 0), spin = V(1, 2, 3);
+    PhysBody_SetLinearVelocity(crate->body, &push);
+    PhysBody_SetAngularVelocity(crate->body, &spin);
+    Step(10);
+    EXPECT_GT(BodyPosition(crate).x, 3.5f);
+    Level_RaiseEvents(LEVEL_EVENT_RESPAWN);
+    Rules_Update(dt);
+    ObjectPool_Update(objects, &dt);
+    EXPECT_FLOAT_EQ(BodyPosition(crate).x, 3.0f);
+    EXPECT_FLOAT_EQ(BodyPosition(crate).z, 2.0f);
+    Vec3 v, w;
+    PhysBody_GetLinearVelocity(crate->body, &v);
+    PhysBody_GetAngularVelocity(crate->body, &w);
+    EXPECT_EQ(v.x, 0.0f);
+    EXPECT_EQ(w.y, 0.0f);
+    Quat q = PhysBody_GetRotation(crate->body);
+    EXPECT_NEAR(std::fabs(q.w), 1.0f, 1e-5);
+}

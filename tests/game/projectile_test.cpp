@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "common/hash.h"
 #include "entity_fixture.h"
 #include "game/col_area.h"
 
@@ -132,7 +133,6 @@ TEST_F(ProjectileTest, SelectionSkipsUnselectableAndEmptyWeapons)
     EXPECT_EQ(weapons.current, 0);
     // An unknown fire mode is logged, and no shot of it spawns.
     ProjType_Free(&weapons);
-    WriteShot("Shots\\Odd.cfg", "SIDEWAYS");
     LoadWeapons("ProjType0Config = Shots\\Odd.cfg");
     g_log.clear();
     EXPECT_EQ(Projectile_Spawn(&weapons.weapons[0], shooter, &weapons), nullptr);
@@ -287,3 +287,25 @@ TEST_F(ProjectileTest, ShotsLiveThroughTheirAnimationsAndReturnToThePool)
 }
 
 }  // namespace
+
+TEST_F(ProjectileTest, KeyEventsOfAShotFireChildShots)
+{
+    WriteAnimSet("Shots\\Splitter", "ANIM", {{"inAir", 1.0f, true}}, {{"ProjType,child", 0, 0.1f, 0.15f}});
+    WriteShot("Shots\\Parent.cfg", "STRAIGHT", "", "ProjectileModeData0 {\n velocity = 3\n}\n", "Shots\\Splitter");
+    WriteShot("Shots\\Child.cfg", "STRAIGHT", "U32Val0 = 2\nFPVal1 = 1", "ProjectileModeData0 {\n velocity = 1\n}\n", "NOVISUAL");
+    LoadWeapons("ProjType0Config = Shots\\Parent.cfg\nProjType1Config = Shots\\Child.cfg\nProjType1TriggerRef = CHILD\n"
+                "ProjType1Selectable = FALSE");
+    Object* parent = Fire(0, V(0, 1, 0), V(0, 3, 0));
+    ASSERT_NE(parent, nullptr);
+    Frames(10);
+    int children = 0;
+    List_ForEach(
+        Projectile_GetPool(),
+        [](void* item, void* n) {
+            ProjectileRecord* r = Projectile_GetRecord((Object*)item);
+            if (r && r->pathHash == Name_Hash("Shots\\Child.cfg", 0, 1) && (r->flags & PROJ_IN_USE)) ++*(int*)n;
+            return 0;
+        },
+        &children);
+    EXPECT_EQ(children, 1);
+}

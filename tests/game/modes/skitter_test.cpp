@@ -439,3 +439,18 @@ TEST_F(SkitterAiTest, ARoutelessSkitterStuckAwayFromHomeRespawnsAfterTenSecondsB
 }
 
 }  // namespace
+
+TEST_F(SkitterAiTest, TheSpeedCapComesFromTheLastMatchingEntryForTheAnimation)
+{
+    Level(" aiVisionRadius = 1\n aiNonAttackSpeedMax = 7\n aiSpeed0 = 2\n aiSpeed0AnimNum = 5\n"
+          " aiSpeed0OnNonAttack = TRUE\n aiSpeed1 = 3\n aiSpeed1AnimNum = 5\n aiSpeed1OnNonAttack = TRUE\n"
+          " aiSpeed2 = 9\n aiSpeed2AnimNum = 4\n aiSpeed2OnAttack = TRUE\n");
+    SkitterData* d = Skitter_Data(Record(bug));
+    ASSERT_EQ(d->speedCount, 3u);
+    Mode_Play(Record(bug), 5);
+    Decide();
+    EXPECT_EQ(d->speedCap, 3.0f);
+    Mode_Play(Record(bug), 4);
+    Decide();
+    EXPECT_EQ(d->speedCap, 7.0f) << "entry 2 counts only when attacking";
+}
