@@ -22,5 +22,5 @@ git ls-files -- '*.cpp' '*.h' | awk '
     for (k in keys)
       printf "%-12s %8d %8d %8s\n", k, t[k], c[k], c[k] ? sprintf("%.3f", t[k] / c[k]) : "-" | "sort"
     close("sort")
-    printf "%-12s %8d %8d %8.3f\n", "all", tests, code, tests / code
+    printf "%-12s %8d %8d %8.4f\n", "all", tests, code, tests / code
   }' | { printf '%-12s %8s %8s %8s\n' folder tests code ratio; cat; }

@@ -20,8 +20,7 @@ protected:
         EntityTest::SetUp();
         g_random = 0;
         Game_SetRandomSource(Random);
-        entity = Node_Create(ObjectWorld_GetRootNode());
-        holder.node = entity;
+        holder.node = Node_Create(ObjectWorld_GetRootNode());
         // Route 0 runs from z = 0 to z = 10 in 2 s; route 1 from x = 0 to x = 10 in 1 s.
         WriteRouteScene("Routes\\Path_a.lws", 2.0f, V(0, 0, 10));
         WriteRouteScene("Routes\\Path_b.lws", 1.0f, V(10, 0, 0));
@@ -37,26 +36,15 @@ protected:
     {
         LwsWriterScene s;
         s.lastFrame = (int)std::lround(seconds * 30.0f);
-        LwsWriterItem item = entitytest::Item("Route", V(0, 0, 0));
-        LwsWriterKey k;
-        k.time = seconds;
-        k.position[0] = end.x;
-        k.position[1] = end.y;
-        k.position[2] = end.z;
-        item.keys.push_back(k);
-        s.items = {item};
+        s.items = {entitytest::Item("Route", V(0, 0, 0))};
+        s.items[0].keys.push_back(LwsWriterKey{seconds, {end.x, end.y, end.z}});
         WriteData(path, LwsWriter_Write(s));
     }
     void WriteRouteSet(const char* set, std::vector<std::string> names)
     {
         AtfWriterSet atf;
-        for (const std::string& n : names) {
-            AtfWriterAnimation a;
-            a.name = n;
-            a.scenePath = std::string("Routes\\Path_") + n + ".lws";
-            a.sceneFlags = SCENE_NODES_ONLY;
-            atf.animations.push_back(a);
-        }
+        for (const std::string& n : names)
+            atf.animations.push_back({SCENE_NODES_ONLY, 0, "Routes\\Path_" + n + ".lws", n});
         std::vector<uint8_t> bytes = AtfWriter_Encode(atf);
         WriteData(AtfWriter_CacheName(set, "ANIM"), std::string(bytes.begin(), bytes.end()));
     }
@@ -80,7 +68,6 @@ protected:
     }
 
     AiRoute route{};
-    Node* entity = nullptr;
     Object holder{};
 };
 
