@@ -127,6 +127,7 @@ TEST_F(StateTest, PushPopResumeAndDestroyFollowTheTickOrder)
     State_SetUpdate(root, RootUpdate);
     g_child = State_Create();
     State_SetPreUpdate(g_child, ChildPreUpdate);
+    State_SetUpdate(g_child, ChildUpdate);
     State_SetDestroy(g_child, ChildDestroy);
     for (int tick = 0; tick < 4; tick++) EXPECT_EQ(State_Update(0.1f), 1) << tick;
     EXPECT_EQ(Take(), (std::vector<std::string>{"root.update 0", "root.update 100", "child.preUpdate 0",

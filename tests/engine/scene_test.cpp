@@ -522,12 +522,14 @@ TEST_F(NodeTest, ValidationCatchesBrokenLinksAndAChildLeftAsARootKeepsItsWorld)
     a->parent = other, a->flags &= ~NODE_DIRTY;
     other->flags |= NODE_DIRTY;
     EXPECT_EQ(valid * 10 + Node_Validate(other), 100);  // a wrong parent link, a clean child of a dirty parent
-    const Vec3 at = {4, 0, 0};
+    const Vec3 at = {4, 0, 0}, moved = {5, 0, 0};
     Node_SetPosition(a, &at);
     Node_Destroy(a);
-    Vec3 p;
+    Vec3 p, q;
     Node_GetWorldPosition(a1, &p);
-    EXPECT_EQ(std::vector<float>({p.x, (float)Node_Validate(a1)}), std::vector<float>({4, 1}));
+    Node_SetPosition(a1, &moved);  // a root moved locally reads back where it now is, before any draw
+    Node_GetWorldPosition(a1, &q);
+    EXPECT_EQ(std::vector<float>({p.x, q.x, (float)Node_Validate(a1)}), std::vector<float>({4, 5, 1}));
     Node_DestroyRef(&a1);
     Node_DestroyRef(&a1);
     EXPECT_EQ(a1, nullptr);
@@ -535,15 +537,16 @@ TEST_F(NodeTest, ValidationCatchesBrokenLinksAndAChildLeftAsARootKeepsItsWorld)
 
 TEST_F(NodeTest, ScalingByRowsKeepsThePositionAndByColumnsScalesIt)
 {
-    const Vec3 p{1, 1, 1}, s{2, 3, 4};
+    const Vec3 p{1, 1, 1}, s{2, 3, 4}, z{0, 0, 1};
     for (int mode : {0, 1}) {
         Node* n = Node_Create(nullptr);
         Node_SetPosition(n, &p);
+        Node_SetRotation(n, &z, kPi / 2);  // turned: the node's own axes (rows) are not the world's
         Node_Scale(n, &s, mode);
         Mat4 m;
         Node_GetMatrix(n, &m);
-        EXPECT_EQ(std::vector<float>({m.m[1][1], m.m[3][0], m.m[3][2]}),
-                  mode ? std::vector<float>({3, 2, 4}) : std::vector<float>({3, 1, 1}));
+        EXPECT_EQ(std::vector<float>({m.m[0][1], m.m[1][0], m.m[3][0], m.m[3][2]}),
+                  mode ? std::vector<float>({-3, 2, 2, 4}) : std::vector<float>({-2, 3, 1, 1}));
     }
 }
 

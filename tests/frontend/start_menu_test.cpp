@@ -2,7 +2,9 @@
 #include "frontend/start_menu.h"
 
 #include <string>
+#include <tuple>
 
+#include "app/text.h"
 #include "frontend_fixture.h"
 #include "game/game_setup.h"
 #include "game/race_setup.h"
@@ -44,13 +46,11 @@ TEST_F(FrontEndTest, HeldDirectionsRepeatAfterHalfASecondAndScrollPastTheRows)
     EXPECT_NEAR(moves[1], 21, 1);  // 0.5 s later
     for (size_t i = 2; i < moves.size(); i++) EXPECT_EQ(moves[i] - moves[i - 1], 1);
     // The cursor stops at row 26; the rows scroll on to the last entry.
-    EXPECT_EQ(list.cursor, STARTMENU_ROWS - 1);
-    EXPECT_EQ(list.scroll, 40 - STARTMENU_ROWS);
+    EXPECT_EQ(std::tuple(list.cursor, list.scroll), std::tuple(STARTMENU_ROWS - 1, 40 - STARTMENU_ROWS));
     StartMenu_MoveCursor(&list, 0, 0, 0.025f, STARTMENU_ROWS);
     EXPECT_EQ(list.holds, 0u);
     for (int frame = 0; frame < 100; frame++) StartMenu_MoveCursor(&list, 1, 0, 0.025f, STARTMENU_ROWS);
-    EXPECT_EQ(list.cursor, 0);
-    EXPECT_EQ(list.scroll, 0);
+    EXPECT_EQ(std::tuple(list.cursor, list.scroll), std::tuple(0, 0));
 }
 
 TEST_F(FrontEndTest, MenuEntriesReadTheirTypeAndLevelAndStopAt255)
@@ -67,26 +67,14 @@ TEST_F(FrontEndTest, MenuEntriesReadTheirTypeAndLevelAndStopAt255)
             "GameState_Type_Glim", ""};
         StartMenuList list = {};
         ASSERT_EQ(StartMenu_ReadSection("Menu.cfg", "Menu", names, 8, &list), 1);
-        ASSERT_EQ(list.count, 5);
-        struct Expected {
-            const char* label;
-            int type, level, star;
-        } expected[] = {{"Level three", 6, 3, 0},
-                        {"Front", 5, 0, 1},
-                        {"Nothing", 0, 0, 0},
-                        {"Quit", 0, 0, 0},
-                        {"Glim five", 6, 5, 0}};  // a prefix names the type
-        for (int i = 0; i < 5; i++) {
-            EXPECT_STREQ(list.entries[i].label, expected[i].label);
-            EXPECT_EQ(list.entries[i].type, expected[i].type) << i;
-            EXPECT_EQ(list.entries[i].level, expected[i].level) << i;
-            EXPECT_EQ(list.entries[i].star, expected[i].star) << i;
-        }
-        ASSERT_EQ(StartMenu_ReadSection("Menu.cfg", "Many", names, 8, &list), 1);
-        EXPECT_EQ(list.count, STARTMENU_MAX_ENTRIES);
+        std::string entries;  // label:type,level,star of each entry; a prefix names the type
+        for (int i = 0; i < list.count; i++)
+            entries += std::string(list.entries[i].label) + ":" + std::to_string(list.entries[i].type) + "," +
+                       std::to_string(list.entries[i].level) + "," + std::to_string(list.entries[i].star) + " ";
+        EXPECT_EQ(entries, "Level three:6,3,0 Front:5,0,1 Nothing:0,0,0 Quit:0,0,0 Glim five:6,5,0 ");
+        EXPECT_TRUE(StartMenu_ReadSection("Menu.cfg", "Many", names, 8, &list) && list.count == STARTMENU_MAX_ENTRIES);
         StartMenu_FreeList(&list);
-        EXPECT_EQ(StartMenu_ReadSection("Missing.cfg", "Menu", names, 8, &list), 0);
-        EXPECT_EQ(list.count, 0);
+        EXPECT_TRUE(StartMenu_ReadSection("Missing.cfg", "Menu", names, 8, &list) == 0 && list.count == 0);
     });
 }
 
@@ -123,10 +111,13 @@ TEST_F(FrontEndTest, TheStartUpSwitchesReachTheStartMenu)
 {
     WriteConfig("Menu.cfg", "Menu {\n Front = GameState_Type_FrontEnd\n}\n");
     WriteConfig(FRONTEND_CONFIG, "Settings {\n}\n");
+    WriteData("language/english.txt", "LS_TITLE=Title\n");  // the data's only language
     RunProgram(
         [] {
             ProgramHooks_InstallStateHooks();
             Game_Setup();
+            char text[TEXT_BUFFER_SIZE];
+            EXPECT_STREQ(Text_Get("LS_TITLE", 0, text), "Title");  // whatever language is chosen
             for (int i = 0; i < 4 && State_GetCurrent()->update != StartMenu_Update; i++) Step({});
             EXPECT_EQ(State_GetCurrent()->update, StartMenu_Update);
             // Its entry hands over to the front end.
@@ -138,7 +129,7 @@ TEST_F(FrontEndTest, TheStartUpSwitchesReachTheStartMenu)
             State_Reset();
             Game_ReleaseContext();
         },
-        "-quiet -leveltype Start -levelnumber 0");
+        "-quiet -Language French -leveltype Start -levelnumber 0");
 }
 
 TEST_F(FrontEndTest, OptionsCyclePlayersKindsAndTheAspect)
