@@ -376,6 +376,17 @@ TEST_F(LevelStateTest, PlayerEntitiesRunEachFrameAndKeepTheirRecordsOverTheNextL
         EXPECT_EQ(List_Count(View_GetPool()), views);
         EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
         Finish();
+
+        // The keyboard's human on slot 1 beside a controller's computer slot 0 and two more: one player, drawn first.
+        for (int p : {0, 2, 3}) ctx->playerKinds[p] = PLAYER_KIND_COMPUTER;
+        ctx->playerCount = 1;
+        StartLevel({"level1.cfg"});
+        int viewport = -1;
+        EXPECT_EQ(std::make_pair(Player_GetViewportIndex(1, &viewport), viewport), std::make_pair(1, 0));
+        EXPECT_EQ(Level_GetNumPlayerEntities(), 1u);
+        EXPECT_TRUE(Level_GetPlayerEntity(1) &&
+                    !(Level_GetPlayerEntity(0) || Level_GetPlayerEntity(2) || Level_GetPlayerEntity(3)));
+        Finish();
     });
 }
 
