@@ -382,8 +382,8 @@ TEST_F(LevelStateTest, PlayerEntitiesRunEachFrameAndKeepTheirRecordsOverTheNextL
         ctx->playerCount = 1;
         StartLevel({"level1.cfg"});
         int viewport = -1;
-        EXPECT_EQ(std::make_pair(Player_GetViewportIndex(1, &viewport), viewport), std::make_pair(1, 0));
-        EXPECT_EQ(Level_GetNumPlayerEntities(), 1u);
+        EXPECT_EQ(std::make_tuple(Player_GetViewportIndex(1, &viewport), viewport, Level_GetNumPlayerEntities()),
+                  std::make_tuple(1, 0, 1u));
         EXPECT_TRUE(Level_GetPlayerEntity(1) &&
                     !(Level_GetPlayerEntity(0) || Level_GetPlayerEntity(2) || Level_GetPlayerEntity(3)));
         Finish();
