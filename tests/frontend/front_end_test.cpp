@@ -143,12 +143,11 @@ TEST_F(FrontEndTest, ItemsDrawTheirImagesAndTheFadeCoversTheScreen)
         Press(kBack);
         Wait(1.0f);
         ASSERT_EQ(Current(), FRONTEND_MAIN);
-        Game_GetContext()->inputLocked = 1;
-        Press(kEscape);
-        EXPECT_NE(Fe(), nullptr);
-        Game_GetContext()->inputLocked = 0;
-        Press(kEscape);
-        EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
+        for (uint32_t locked : {1u, 0u}) {
+            Game_GetContext()->inputLocked = locked;
+            Press(kEscape);
+            EXPECT_EQ(Game_GetContext()->gameStateType == GAMESTATE_NONE, !locked) << locked;
+        }
     });
 }
 

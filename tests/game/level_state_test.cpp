@@ -374,8 +374,7 @@ TEST_F(LevelStateTest, PlayerEntitiesRunEachFrameAndKeepTheirRecordsOverTheNextL
         Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
         EXPECT_TRUE(Leaves());
         EXPECT_FALSE(EntitySystem_Get() || Projectile_GetPool() || Level_GetPlayerEntity(0));
-        EXPECT_EQ(List_Count(Node_GetPool()), nodes);
-        EXPECT_EQ(List_Count(View_GetPool()), views);
+        EXPECT_EQ(std::make_pair(List_Count(Node_GetPool()), List_Count(View_GetPool())), std::make_pair(nodes, views));
         EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
         Finish();
     });
