@@ -11,6 +11,7 @@
 #include "engine/node.h"
 #include "engine/objectworld.h"
 #include "engine/physbody.h"
+#include "engine/renderobj.h"
 #include "game/control_mode.h"
 #include "game/entity.h"
 #include "game/entity_anim.h"
@@ -62,6 +63,12 @@ int IndexAfter(const char* name, const char* prefix, int limit)
 }
 
 int IsLive(const Object* object) { return object && Object_GetSerial(object) != 0; }
+
+int CountFogged(void* item, void* count)
+{
+    if (((const RenderObj*)item)->blendFlags & RENDEROBJ_FOG) ++*(uint32_t*)count;
+    return 0;
+}
 
 // The level's first player: the slot drawn in viewport 0 (slot 0 when none is).
 int FirstPlayer()
@@ -259,6 +266,11 @@ int Answer(const char* name, char* value, size_t size)
     if (!strcmp(name, "volume.music")) return Put(value, size, "%.4f", context->musicVolume);
     if (!strcmp(name, "volume.sfx")) return Put(value, size, "%.4f", context->effectsVolume);
     if (!strcmp(name, "restarts")) return Put(value, size, "%u", Level_GetRestartCount());
+    if (!strcmp(name, "fogged")) {
+        uint32_t fogged = 0;
+        if (List* pool = RenderObj_GetPool()) List_ForEach(pool, CountFogged, &fogged);
+        return Put(value, size, "%u", fogged);
+    }
     if (int n = IndexAfter(name, "character.", GAME_PLAYER_SLOTS); n >= 0)
         return Put(value, size, "%u", context->characters[n]);
     if (int n = IndexAfter(name, "progress.", GAME_PROGRESS_ENTRIES); n >= 0)

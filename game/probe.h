@@ -54,6 +54,8 @@
 //                   4 beat-time rule, 8 hidden-pickups rule)
 //   volume.music, volume.sfx   the context's volumes (0..1)
 //   restarts        calls of Level_Restart since the program started
+//   fogged          render objects loaded with fog (a level with
+//                   MapLoadFogOn loads its meshes so)
 //   save.N          1 when file position N (1..8, the texts
 //                   "LS_MEMCARD_FILENAME1".."8") of slot "A" holds a save
 //                   whose checksums pass, else 0

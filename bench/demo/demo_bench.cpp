@@ -87,7 +87,8 @@ RunFigures RunOnce(const fs::path& folder, int level, const Setting& setting, in
     }
     env.insert(env.end(),
                {"SDL_VIDEODRIVER=offscreen", "SDL_AUDIODRIVER=dummy", "HELM_FIXED_STEP_MS=20", "HELM_RANDOM_SEED=1",
-                "HELM_MUTEX_NAME=demo-bench-" + std::to_string(getpid()), "HELM_SCRIPT=" + script.string(),
+                "HELM_MUTEX_NAME=demo-bench-" + std::to_string(getpid()), "XDG_RUNTIME_DIR=" + folder.string(),
+                "HELM_SCRIPT=" + script.string(),
                 "HELM_FRAME_LOG=" + log.string(), "HELM_CAPTURE_DIR=" + (folder / "captures").string()});
     if (setting.threads > 0) env.push_back("HELM_RASTER_THREADS=" + std::to_string(setting.threads));
     std::vector<std::string> argv = {(fs::path(HELM_BINARY_DIR) / "helm" / "helm").string(),

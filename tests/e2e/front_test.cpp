@@ -75,11 +75,12 @@ TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcessAndIsDeletedInAThird)
     run.freshFolder = false;
     r = RunGame(run);
     EXPECT_EQ(r.exitCode, 0) << r.output;
-    // A third process deletes it: the question and the message after it.
+    // A third process deletes it (the question and the message after it), then opens the boot check and the Load road.
     run.script = "front_delete.txt";
     r = RunGame(run);
     ASSERT_EQ(r.exitCode, 0) << r.output;
-    for (const char* capture : {"front-delete-ask", "front-deleted"}) EXPECT_EQ(MatchGolden(r, capture), "") << capture;
+    for (const char* capture : {"front-delete-ask", "front-deleted", "front-boot", "front-load-slots"})
+        EXPECT_EQ(MatchGolden(r, capture), "") << capture;
     EXPECT_TRUE(fs::is_empty(r.folder / "SaveGame")) << "the save's folder went with it";
 }
 

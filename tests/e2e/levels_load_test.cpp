@@ -130,7 +130,8 @@ TEST(LevelsLoad, EveryTrackLoadsWithItsRacersAndNothingLogged)
                                                   "expect entity.TiltRacer.pos != 0,0,0\n";
                 char road[64];
                 snprintf(road, sizeof road, "expect entity.Road%d.pos == 0,0,0.01 0.01\n", track);
-                const std::string objects = racers + road;
+                const std::string objects =
+                    racers + road + (day[0] == 'N' ? "expect fogged > 0\n" : "expect fogged == 0\n");
                 const LevelCase c = {file, "race", objects.c_str()};
                 const Result r = LoadLevel(c, 90 + made, "levels-track-" + std::to_string(made));
                 made++;

@@ -2,6 +2,7 @@
 #include "frontend/front_end.h"
 
 #include "common/memory.h"
+#include "engine/loaderror.h"
 #include "engine/physworld.h"
 #include "frontend_fixture.h"
 #include "game/game_setup.h"
@@ -85,7 +86,7 @@ TEST_F(FrontEndTest, WithoutItsFileTheFrontEndHasNoScreensAndEndsTheGame)
 // screen animations (missing ones are skipped).
 TEST_F(FrontEndTest, EnterAndExitEmptyTheResourceArenaAndTheEnterMakesAFreshPhysicsWorld)
 {
-    WriteFrontEnd(fedata::Screen("FrontEnd_Title", " ScreenAnim0_SKY = Gone\\Sky\n ScreenAnim0_PC = Gone\\Pc\n"));
+    WriteFrontEnd(fedata::Screen("FrontEnd_Title", " ScreenAnim0_SKY = Gone\\Sky\n"));
     RunFrontEnd(
         [] {
             Game_ReadSwitches();
@@ -96,6 +97,7 @@ TEST_F(FrontEndTest, EnterAndExitEmptyTheResourceArenaAndTheEnterMakesAFreshPhys
             PhysWorld_Update(Game_GetPhysicsWorld(), 0.1f);
             StartFrontEnd();
             ASSERT_NE(Fe(), nullptr);
+            EXPECT_NE(strstr(LoadError_Get(), ".atf"), nullptr) << "the SKY animation was looked for";
             EXPECT_EQ(left, nullptr);
             EXPECT_EQ(Game_GetPhysicsWorld()->time, 0.0);
             ASSERT_NE(ResourceArena_AllocateEntry(&left, &left, 256, nullptr), nullptr);
@@ -141,12 +143,11 @@ TEST_F(FrontEndTest, ItemsDrawTheirImagesAndTheFadeCoversTheScreen)
         Press(kBack);
         Wait(1.0f);
         ASSERT_EQ(Current(), FRONTEND_MAIN);
-        Game_GetContext()->inputLocked = 1;
-        Press(kEscape);
-        EXPECT_NE(Fe(), nullptr);
-        Game_GetContext()->inputLocked = 0;
-        Press(kEscape);
-        EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
+        for (uint32_t locked : {1u, 0u}) {
+            Game_GetContext()->inputLocked = locked;
+            Press(kEscape);
+            EXPECT_EQ(Game_GetContext()->gameStateType == GAMESTATE_NONE, !locked) << locked;
+        }
     });
 }
 

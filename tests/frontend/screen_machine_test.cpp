@@ -88,13 +88,12 @@ TEST_F(FrontEndTest, CreditsSequencesWorkOnlyWithinASecondBetweenPressesAndTheir
                 Wait(1.0f);
                 EXPECT_EQ(Current(), c.completedScreen ? FRONTEND_COMPLETEDGAME : FRONTEND_CREDITS) << c.sequence;
                 if (c.completedScreen) {
-                    // Back from CompletedGame: Main, then Credits again.
-                    Press(kBack);
-                    Wait(0.5f);
-                    EXPECT_EQ(Current(), FRONTEND_CREDITS);
-                    Press(kBack);
-                    Wait(0.5f);  // Main fades in
-                    EXPECT_EQ(Current(), FRONTEND_MAIN);
+                    // Back from CompletedGame: Credits, then Main (fading in).
+                    for (int32_t screen : {FRONTEND_CREDITS, FRONTEND_MAIN}) {
+                        Press(kBack);
+                        Wait(0.5f);
+                        EXPECT_EQ(Current(), screen);
+                    }
                     Choose(3);
                 }
             }
@@ -218,7 +217,8 @@ TEST_F(FrontEndTest, SoundOptionsStepInSixteenthsRestoreOnBackAndSaveOnConfirm)
         EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);
         EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 1u);
 
-        // Effects down to 0: the master volume stays until the confirm sets it.
+        // Effects down to 0: the master volume stays until the confirm sets it. The autosave it starts waits
+        // until Options have faded in: its panel stands on them, not on the fade's white.
         MemCardUI* card = MemCardUI_Get();
         card->autosaveEnabled = 1;
         card->autosaveLetter = 'A';
@@ -227,11 +227,13 @@ TEST_F(FrontEndTest, SoundOptionsStepInSixteenthsRestoreOnBackAndSaveOnConfirm)
         Press(kDown);
         Hold(kLeft, [&] { return ctx->effectsVolume == 0.0f; });
         EXPECT_EQ(Sound_GetMasterVolume(), 0.0625f);
+        Fe()->screens[FRONTEND_OPTIONS].fadeEntry = 1;
         Step({kSelect});
-        Step({});
+        for (int i = 0; i < 40 && State_GetCurrent() != card->state; i++) Step({});
+        ASSERT_EQ(State_GetCurrent(), card->state);
+        EXPECT_EQ(Fe()->screens[FRONTEND_OPTIONS].fade, 0.0f);
         EXPECT_EQ(Sound_GetMasterVolume(), 0.0f);
         EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 2u);
-        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_AUTOSAVE);
     });
 }
 

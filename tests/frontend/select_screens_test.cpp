@@ -51,8 +51,7 @@ TEST_F(FrontEndTest, LevelSelectChoosesDayOrNightThenTheDirectionInTwoStagesAndL
 {
     PlayFrontEnd([] {
         Open(FRONTEND_LEVELSELECT);
-        Press(kDown);
-        Press(kDown);
+        for (int i = 0; i < 2; i++) Press(kDown);
         const FrontEndLevelSelect& ls = Fe()->levelSelect;
         Select();  // the first stage
         EXPECT_EQ(ls.stage1, 1u);
@@ -164,8 +163,7 @@ TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
         Select();  // player 0 confirms
         Select();  // and the item leads on to Engine
         ASSERT_EQ(Current(), FRONTEND_ENGINE);
-        Press(kDown);
-        Press(kDown);
+        for (int i = 0; i < 2; i++) Press(kDown);
         Select();
         ASSERT_EQ(Current(), FRONTEND_CUPSELECT);
         EXPECT_EQ(GameSetup_GetEngineClass(), 2u);

@@ -94,6 +94,19 @@ TEST_F(AiRouteTest, TheRouteWaitsAtTheCatchUpDistanceMeasuredFlat)
     Vec3 p = RoutePoint();
     Update(V(p.x, p.y + 5.0f, p.z - 2.0f), &steering);
     EXPECT_TRUE(Route_IsWaiting(&route));
+    // A body with inertia pushed by the steering, thrown sideways: the turn correction steers its drift out in a
+    // second.
+    for (float side : {6.0f, -6.0f}) {
+        Route_Free(&route);
+        Load("aiAllowCatchUpDist = 3\naiRoutesAnim = Routes\\Path");
+        Vec3 position = V(0, 0, 0), v = V(side, 0, 0);
+        for (int i = 0; i < 400; ++i) {
+            Update(position, &steering);
+            v = V((v.x + steering.x * 20.0f * dt) * (1 - 2 * dt), 0, (v.z + steering.z * 20.0f * dt) * (1 - 2 * dt));
+            position = V(position.x + v.x * dt, 0, position.z + v.z * dt);
+            ASSERT_TRUE(i < 50 || std::fabs(position.x) < 0.2f) << side << " at frame " << i;
+        }
+    }
 }
 
 TEST_F(AiRouteTest, RoutesSwitchAtTheirEndsOnlyWhenAnotherIsChosen)

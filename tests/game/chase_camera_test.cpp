@@ -190,22 +190,20 @@ TEST_F(ChaseCameraTest, TiltAndRollTurnTheViewInPlaceAtTheirSpeeds)
 {
     Basic("defaultCameraTiltSpeed = 90, 90, 90\nrotationSpeeds = 0, 0, 90");
     const float s10 = std::sin(10 * kDegree), s20 = std::sin(20 * kDegree), s30 = std::sin(30 * kDegree);
-    struct Case {
-        Vec3 tilt;  // degrees
-        float roll;
-        Vec3 at, up;
-    } cases[] = {
+    const std::tuple<Vec3, float, Vec3, Vec3> cases[] = {
+        // tilt and roll in degrees, then the view
         {V(10, 0, 0), 0, V(0, s10, std::cos(10 * kDegree)), V(0, std::cos(10 * kDegree), -s10)},  // looks up
-        {V(0, 20, 0), 0, V(-s20, 0, std::cos(20 * kDegree)), V(0, 1, 0)},  // turns towards -x
-        {V(0, 0, 10), 20, V(0, 0, 1), V(s30, std::cos(30 * kDegree), 0)},   // the roll and the tilt's add up
+        {V(0, 20, 0), 0, V(-s20, 0, std::cos(20 * kDegree)), V(0, 1, 0)},                         // turns towards -x
+        {V(0, 0, 10), 20, V(0, 0, 1), V(s30, std::cos(30 * kDegree), 0)},  // the roll and the tilt's add up
     };
-    for (const Case& c : cases) {
-        Vec3 tilt = V(c.tilt.x * kDegree, c.tilt.y * kDegree, c.tilt.z * kDegree), at, up;
+    for (auto [degrees, roll, wantAt, wantUp] : cases) {
+        Vec3 tilt = V(degrees.x * kDegree, degrees.y * kDegree, degrees.z * kDegree), at, up;
         ChaseCamera_SetTiltTarget(camera, &tilt);
-        ChaseCamera_SetAngleZ(camera, c.roll * kDegree);
+        ChaseCamera_SetAngleZ(camera, roll * kDegree);
         Update(31);
         Node_GetOrientation(cameraNode, &at, &up);
-        EXPECT_LT(Vec3_Distance(&at, &c.at) + Vec3_Distance(&up, &c.up), 1e-4f) << c.tilt.x << c.tilt.y << c.tilt.z;
+        EXPECT_LT(Vec3_Distance(&at, &wantAt) + Vec3_Distance(&up, &wantUp), 1e-4f)
+            << degrees.x << degrees.y << degrees.z;
         EXPECT_NEAR(CameraPosition().z, -6.0f, 1e-4);
     }
     ASSERT_EQ(Load("defaultAngleMinLimits = 10, -30, -5\ndefaultAngleMaxLimits = 80, 30, 5\n"

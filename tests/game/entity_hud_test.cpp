@@ -126,23 +126,20 @@ TEST_F(EntityHudTest, QueriesFilterByModePlayersTypesDistanceAndArcs)
     EXPECT_EQ(Entity_Query(&q, hits, 2), 2);
     EXPECT_FLOAT_EQ(hits[1].distanceSq, 9.0f) << "the capacity keeps the nearest";
 
-    struct Case {
-        uint32_t mode, bits, typeMask;
-        float maxDistance;
-        int count;
-    } cases[] = {
-        {MODE_MAN, 0, 0, 10, 1},                              // only Man entities
+    const std::tuple<uint32_t, uint32_t, uint32_t, float, int> cases[] = {
+        // mode, bits, type mask, distance, hits
+        {MODE_MAN, 0, 0, 10, 1},  // only Man entities
         {MODE_FLITTER, 0, 0, 10, 3},
         {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_PLAYERS, 0, 10, 1},
         {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_NON_PLAYERS, 0, 10, 3},
         {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_SHARED_TYPE, 4, 10, 2},  // EntityType 3 is bit 2
-        {ENTITY_QUERY_ANY_MODE, 0, 0, 4, 3},                  // 4 exactly counts
+        {ENTITY_QUERY_ANY_MODE, 0, 0, 4, 3},                          // 4 exactly counts
         {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_HEADING_ARC, 0, 10, 2},
         {ENTITY_QUERY_ANY_MODE, ENTITY_QUERY_PITCH_ARC | ENTITY_QUERY_HEADING_ARC, 0, 10, 2},
     };
-    for (const Case& c : cases) {
-        q = EntityQuery{hero, c.mode, c.bits, c.typeMask, c.maxDistance, 1.5707964f, 0.1f, 0.0f, 0.3f};
-        EXPECT_EQ(Entity_Query(&q, hits, 20), c.count) << c.mode << " " << c.bits << " " << c.maxDistance;
+    for (auto [mode, bits, typeMask, maxDistance, count] : cases) {
+        q = EntityQuery{hero, mode, bits, typeMask, maxDistance, 1.5707964f, 0.1f, 0.0f, 0.3f};
+        EXPECT_EQ(Entity_Query(&q, hits, 20), count) << mode << " " << bits << " " << maxDistance;
     }
     // Entities that are no query target are skipped.
     q = EntityQuery{hero, ENTITY_QUERY_ANY_MODE, 0, 0, 10.0f, 0, 0, 0, 0};

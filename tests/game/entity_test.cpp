@@ -175,9 +175,10 @@ TEST_F(EntitySystemTest, RespawnRisesOutOfSolidBodiesInHalfStepsAtMostTwentyTime
     };
     // A solid ball of radius 2 around the start: the sphere (radius 0.5) rises to the first free half step.
     PhysBody* ball = Solid(2.0f);
+    Entity_Hide(hero, 0, nullptr);
     g_calls.clear();
     Entity_Respawn(hero, 1);
-    EXPECT_FLOAT_EQ(Entity_GetHealth(r), 100.0f);
+    EXPECT_EQ(std::make_pair(Entity_GetHealth(r), hero->node->flags & NODE_HIDDEN), std::make_pair(100.0f, 0u));
     EXPECT_EQ(g_calls, std::vector<std::string>{"restart 1"});
     EXPECT_FLOAT_EQ(BodyPosition(hero).x, 50.0f);
     EXPECT_FLOAT_EQ(BodyPosition(hero).y, 0.5f + 2.0f) << "four half steps clear the ball's top";

@@ -72,23 +72,20 @@ TEST_F(GameSetupTest, TheRaceSetUpListsEndAtNoneCutLongTextsAndIgnoreBadIndices)
 
 TEST_F(GameSetupTest, MoviesPlayByTheirVideoStandard)
 {
-    struct Case {
-        const char* line;
-        const char* standard;
-        bool palOn, palOff;
-    } cases[] = {
+    const std::tuple<const char*, const char*, bool, bool> cases[] = {
+        // line, standard, plays with PAL on, off
         {"intro,TRUE,PAL", "PAL", true, false},    {"intro,TRUE,PAL2x", "PAL", true, false},
         {"intro,FALSE,NTSC", "NTSC", false, true}, {"intro,TRUE", "", true, true},
         {"intro,TRUE,SECAM", "SECAM", true, true}, {"intro,TRUE,2PAL", "", true, true},
     };
-    for (const Case& c : cases) {
-        std::string text = c.line;
+    for (auto [line, standard, palOn, palOff] : cases) {
+        std::string text = line;
         GameMovie movie;
-        ASSERT_EQ(Game_ParseMovieLine(text.data(), &movie), 1) << c.line;
+        ASSERT_EQ(Game_ParseMovieLine(text.data(), &movie), 1) << line;
         EXPECT_STREQ(movie.name, "intro");
-        EXPECT_STREQ(movie.standard, c.standard) << c.line;
-        EXPECT_EQ(Game_MovieShouldPlay(&movie, 1), c.palOn ? 1 : 0) << c.line;
-        EXPECT_EQ(Game_MovieShouldPlay(&movie, 0), c.palOff ? 1 : 0) << c.line;
+        EXPECT_STREQ(movie.standard, standard) << line;
+        EXPECT_EQ(Game_MovieShouldPlay(&movie, 1), palOn ? 1 : 0) << line;
+        EXPECT_EQ(Game_MovieShouldPlay(&movie, 0), palOff ? 1 : 0) << line;
     }
 }
 
@@ -148,11 +145,8 @@ TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
     int32_t count = 0;
     App_GetCommandLine(&count);
     EXPECT_EQ(count, 6);
-    struct Case {
-        const char* commandLine;
-        uint32_t request, type;
-        const char* entry0;
-    } cases[] = {
+    const std::tuple<const char*, uint32_t, uint32_t, const char*> cases[] = {
+        // command line, request, type, entry 0
         {"-leveltype Glim -levelnumber 3", GAME_REQUEST_LEVEL, GAMESTATE_GLIM, "level3.cfg"},
         {"-leveltype glim -levelnumber 12 -levelvariant 2", GAME_REQUEST_LEVEL, GAMESTATE_GLIM, "level12.cfg"},
         {"-leveltype Start -levelnumber 0", GAME_REQUEST_NONE, GAMESTATE_START, ""},
@@ -163,16 +157,16 @@ TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
         {"-focus -playerset 1", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
         {"-focus 1 -playerset 2", GAME_REQUEST_FRONTEND, GAMESTATE_START, ""},
     };
-    for (const Case& c : cases) {
+    for (auto [commandLine, request, type, entry0] : cases) {
         ResetGame();
         Game_LoadCharacterList();
         Game_GetContext()->gameStateType = GAMESTATE_START;
-        App_ParseCommandLine(c.commandLine);
+        App_ParseCommandLine(commandLine);
         Game_ApplyStartArguments();
-        EXPECT_EQ(Game_GetRequestedState(), c.request) << c.commandLine;
-        EXPECT_EQ(Game_GetContext()->gameStateType, c.type) << c.commandLine;
-        EXPECT_STREQ(GameSetup_GetLevel(0), c.entry0) << c.commandLine;
-        EXPECT_STREQ(GameSetup_GetLevel(1), c.type == GAMESTATE_GLIM ? "NONE" : "") << c.commandLine;
+        EXPECT_EQ(Game_GetRequestedState(), request) << commandLine;
+        EXPECT_EQ(Game_GetContext()->gameStateType, type) << commandLine;
+        EXPECT_STREQ(GameSetup_GetLevel(0), entry0) << commandLine;
+        EXPECT_STREQ(GameSetup_GetLevel(1), type == GAMESTATE_GLIM ? "NONE" : "") << commandLine;
     }
     EXPECT_EQ(App_GetState()->runWhenInactive, 1u);
     EXPECT_EQ(Game_GetContext()->characters[0], 0);  // set 2 is past the eight characters

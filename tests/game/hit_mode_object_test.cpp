@@ -283,25 +283,21 @@ TEST_F(HitModeTest, ClippingFollowsTheThreeDistanceBands)
     Object* pole = PropAt(V(0, 0, 1));
     Node* camera = Camera();
     // A clipped prop leaves the world; within the visual distance its visibility is still refreshed.
-    struct Case {
-        Vec3 camera;
-        bool clipped;
-        bool hidden;
-    } cases[] = {
-        {V(0, 0, 4), false, false},    // within the unclipped distance
-        {V(0, 1.5f, 8), false, false}, // between, low enough
-        {V(0, 3, 8), true, true},      // between, too high: clipped, visibility not refreshed
-        {V(0, 0, 30), true, true},     // beyond the visual distance: left as it was
-        {V(0, 0, 15), true, false},    // beyond the clipped distance: refreshed
-        {V(0, 0, 8), false, false},
-        {V(0, 0, 2), false, false},
+    const std::tuple<Vec3, bool, bool> cases[] = {
+        // camera, clipped, hidden
+        {V(0, 0, 4), false, false},     // within the unclipped distance
+        {V(0, 1.5f, 8), false, false},  // between, low enough
+        {V(0, 3, 8), true, true},       // between, too high: clipped, visibility not refreshed
+        {V(0, 0, 30), true, true},      // beyond the visual distance: left as it was
+        {V(0, 0, 15), true, false},     // beyond the clipped distance: refreshed
+        {V(0, 0, 8), false, false},    {V(0, 0, 2), false, false},
     };
-    for (const Case& c : cases) {
-        Node_SetPosition(camera, &c.camera);
+    for (auto [at, clipped, hidden] : cases) {
+        Node_SetPosition(camera, &at);
         Update();
-        EXPECT_EQ((State(post) & HITSTATE_CLIPPED) != 0, c.clipped) << c.camera.y << " " << c.camera.z;
-        EXPECT_EQ((post->node->flags & NODE_HIDDEN) != 0, c.hidden) << c.camera.y << " " << c.camera.z;
-        EXPECT_EQ((State(post) & HITSTATE_ACTIVE) != 0, !c.clipped);
+        EXPECT_EQ((State(post) & HITSTATE_CLIPPED) != 0, clipped) << at.y << " " << at.z;
+        EXPECT_EQ((post->node->flags & NODE_HIDDEN) != 0, hidden) << at.y << " " << at.z;
+        EXPECT_EQ((State(post) & HITSTATE_ACTIVE) != 0, !clipped);
         EXPECT_FALSE(State(pole) & HITSTATE_CLIPPED) << "without BoolVal12 never clipped";
     }
     EXPECT_EQ(HitModeObject_TestHit(post, 1.0f, 1, 1), 1);

@@ -57,28 +57,24 @@ TEST_F(LevelSessionTest, PlayerIndicesBeyondTheSessionOrMaxPlayersReadZeroAndWri
 // Devices go to slots by joystick count, keyboard and the player count; presets use the slot's own device table.
 TEST_F(LevelSessionTest, DevicesGoToSlotsByJoystickCountKeyboardAndMaxPlayers)
 {
-    struct Case {
-        int joysticks;
-        bool keyboard;
-        int maxPlayers;
-        const char* devices;  // per slot: J controller, K keyboard, - none
-    } cases[] = {
-        {0, true, 2, "KK"},      {0, false, 4, "----"}, {2, true, 4, "JJKK"},     {2, false, 4, "JJ--"},
+    // Joysticks, keyboard, maximum players, then per slot: J controller, K keyboard, - none.
+    const std::tuple<int, bool, int, const char*> cases[] = {
+        {0, true, 2, "KK"},       {0, false, 4, "----"},    {2, true, 4, "JJKK"}, {2, false, 4, "JJ--"},
         {4, true, 8, "JJJJ----"}, {5, true, 8, "JJJJJKKK"}, {1, true, 2, "JK"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.devices);
-        for (int i = 0; i < c.joysticks; i++)
+    for (auto [joysticks, keyboard, maxPlayers, devices] : cases) {
+        SCOPED_TRACE(devices);
+        for (int i = 0; i < joysticks; i++)
             if (DInputTest_AttachController(1) < 0) GTEST_SKIP() << "no virtual joysticks";
-        if (!c.keyboard) Pad_SetJoysticksEnabled((uint32_t)c.joysticks);
+        if (!keyboard) Pad_SetJoysticksEnabled((uint32_t)joysticks);
         ASSERT_EQ(Pad_Init(), 1);
-        Game_SetMaxPlayers(c.maxPlayers);
+        Game_SetMaxPlayers(maxPlayers);
         Player_AssignDevices();
         char text[64];
-        for (int s = 0; s < c.maxPlayers; s++) {
+        for (int s = 0; s < maxPlayers; s++) {
             Pad* pad = Player_GetInputDevice(s);
             char kind = !pad ? '-' : pad == Pad_Get(PAD_KEYBOARD, 0) ? 'K' : 'J';
-            EXPECT_EQ(kind, c.devices[s]) << s;
+            EXPECT_EQ(kind, devices[s]) << s;
             Player_SetControlPreset(s, s % PLAYER_PRESETS);
             EXPECT_STREQ(Player_GetControllerText(s, text, sizeof text),
                          kind == '-' ? "LS_CONTROLLER_NONE"

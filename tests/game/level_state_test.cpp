@@ -153,21 +153,23 @@ TEST_F(LevelStateTest, AnEndRecordsProgressAndLoadsTheNextLevelBehindItsImageBut
 {
     WriteLevels(2);
     RunProgram([] {
-        StartLevel({"level1.cfg", "level2.cfg"});
-        GameState* levelState = State_GetCurrent();
-        MemCardUI_Get()->autosaveEnabled = 1;
-        Progress_SetLocked(12, 1);
-        Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
-        EXPECT_TRUE(Level_TestFlags(LEVEL_ENDED | LEVEL_QUIT));
-        Tick();
-        EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);  // no save screens over a quit
-        EXPECT_EQ(State_GetCurrent(), levelState);
-        EXPECT_TRUE(Leaves());
-        EXPECT_EQ(Progress_TestFlags(11, PROGRESS_COMPLETED), 0);
-        EXPECT_EQ(Progress_IsLocked(12), 1);
-        EXPECT_EQ(MemCardUITest_GetAutosaveRequests(), 0u);
-        MemCardUI_Get()->autosaveEnabled = 0;
-        Finish();
+        GameState* levelState = nullptr;
+        for (bool demo : {false, true}) {  // a quit, and the attract demo's own end: neither records anything
+            StartLevel({"level1.cfg", "level2.cfg"}, demo);
+            levelState = State_GetCurrent();
+            MemCardUI_Get()->autosaveEnabled = 1;
+            Progress_SetLocked(12, 1);
+            if (demo) Level_SetFlags(LEVEL_ENDED, 1);
+            else Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
+            Tick();
+            EXPECT_EQ(MemCardUI_GetPendingMode(), (uint32_t)MEMCARD_MODE_NONE);  // no save screens over a quit
+            EXPECT_EQ(State_GetCurrent(), levelState);
+            EXPECT_TRUE(Leaves());
+            EXPECT_EQ(Progress_TestFlags(11, PROGRESS_COMPLETED) + Progress_IsLocked(12) * 2, 2) << demo;
+            EXPECT_EQ(MemCardUITest_GetAutosaveRequests() + GameSetup_IsDemo(), 0u) << demo;
+            MemCardUI_Get()->autosaveEnabled = 0;
+            Finish();
+        }
 
         Progress_SetFloat(11, 42.0f);  // a best time within the length is the allowance
         Progress_SetFloat(12, 70.0f);
@@ -372,9 +374,19 @@ TEST_F(LevelStateTest, PlayerEntitiesRunEachFrameAndKeepTheirRecordsOverTheNextL
         Level_OnMenuResult(nullptr, Name_Hash("quitToFrontend", 1, 1));
         EXPECT_TRUE(Leaves());
         EXPECT_FALSE(EntitySystem_Get() || Projectile_GetPool() || Level_GetPlayerEntity(0));
-        EXPECT_EQ(List_Count(Node_GetPool()), nodes);
-        EXPECT_EQ(List_Count(View_GetPool()), views);
+        EXPECT_EQ(std::make_pair(List_Count(Node_GetPool()), List_Count(View_GetPool())), std::make_pair(nodes, views));
         EXPECT_EQ(List_Count(Game_GetPhysicsWorld()->bodyPool), 0u);
+        Finish();
+
+        // The keyboard's human on slot 1 beside a controller's computer slot 0 and two more: one player, drawn first.
+        for (int p : {0, 2, 3}) ctx->playerKinds[p] = PLAYER_KIND_COMPUTER;
+        ctx->playerCount = 1;
+        StartLevel({"level1.cfg"});
+        int viewport = -1;
+        EXPECT_EQ(std::make_tuple(Player_GetViewportIndex(1, &viewport), viewport, Level_GetNumPlayerEntities()),
+                  std::make_tuple(1, 0, 1u));
+        EXPECT_TRUE(Level_GetPlayerEntity(1) &&
+                    !(Level_GetPlayerEntity(0) || Level_GetPlayerEntity(2) || Level_GetPlayerEntity(3)));
         Finish();
     });
 }

@@ -438,11 +438,7 @@ TEST_F(MemCardTest, AutosaveWritesTheSamePlaceAndAFailedOneOffersTheSaveRoad)
     Wait(4.0f);
     const std::string first = ReadFile(SavePath('A', 3));
     Progress_SetFlags(30, PROGRESS_COMPLETED, 1);
-    MemCardUI_SetMode(MEMCARD_MODE_AUTOSAVE);
-    Frame({});
-    Frame({});
-    ASSERT_TRUE(Running());
-    Wait(1.0f);
+    Open(MEMCARD_MODE_AUTOSAVE);
     EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_AUTOSAVE");
     Wait(3.0f);
     EXPECT_FALSE(Running());

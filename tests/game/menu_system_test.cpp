@@ -122,13 +122,10 @@ TEST_F(MenuTest, FocusMovesOverMenuItemsWithoutWrapping)
     ASSERT_NE(Load(kPages), nullptr);
     Open("main");
     EXPECT_EQ(Page()->focus, 2);  // the initially selected item
-    const struct {
-        uint8_t key;
-        int32_t focus;
-    } steps[] = {{kKeyUp, 1}, {kKeyUp, 1}, {kKeyDown, 2}, {kKeyDown, 3}, {kKeyDown, 3}};
-    for (const auto& s : steps) {
-        Press(s.key);
-        EXPECT_EQ(Page()->focus, s.focus);
+    const std::pair<uint8_t, int32_t> steps[] = {{kKeyUp, 1}, {kKeyUp, 1}, {kKeyDown, 2}, {kKeyDown, 3}, {kKeyDown, 3}};
+    for (auto [key, focus] : steps) {
+        Press(key);
+        EXPECT_EQ(Page()->focus, focus) << (int)key;
     }
     // A page without MenuItems never moves, and select acts on entry 0: nothing.
     Open("labels");

@@ -4,9 +4,11 @@
 
 #include "common/list.h"
 #include "engine/objectworld.h"
+#include "engine/renderobj.h"
 #include "frame_capture.h"
 #include "program_fixture.h"
 #include "tests/engine/drawing_fixture.h"
+#include "tests/engine/engine_fixture.h"
 #include "tools/lib/lwswrite.h"
 
 namespace {
@@ -123,11 +125,20 @@ TEST_F(ViewportTest, OnlyTheBackDomeClearsItsImageTheWorldDepthFollowsTheLevelAn
 {
     RunProgram([] {
         MakeViewports(1);
+        const std::vector<uint8_t> strip = LwoWriter_Write(enginetest::Model({"S"}, {enginetest::Strip(1)}));
+        gametest::WriteData("Strip.lwo", std::string(strip.begin(), strip.end()));
         LwsWriterScene dome;
-        dome.items.push_back(gametest::SceneItem("Null"));
+        dome.items.push_back(gametest::SceneItem("Strip.lwo"));
+        dome.items[0].kind = LwsWriterItem::OBJECT;
         gametest::WriteData("Dome.lws", LwsWriter_Write(dome));
         Level_LoadBackDome("Dome.lws", 1);
         ASSERT_NE(Level_GetSession()->backDome.scene, nullptr);
+        uint32_t fogged = 0;  // the dome's fog argument holds while its meshes load
+        List_ForEach(
+            RenderObj_GetPool(),
+            [](void* o, void* n) { return *(uint32_t*)n += ((RenderObj*)o)->blendFlags & RENDEROBJ_FOG ? 1 : 0, 0; },
+            &fogged);
+        EXPECT_EQ(fogged, 1u);
         for (uint32_t zClear : {1u, 0u}) {
             Level_GetSession()->worldZBufferClear = zClear;
             const std::string rec = DrawFrame();  // D3DCLEAR_TARGET 1, D3DCLEAR_ZBUFFER 2

@@ -116,14 +116,10 @@ TEST_F(BladesTest, NoSpinLeftKillsAFullHealthTopAndTheLevelRestartsOnce)
     // Damage is kept per source, the largest only, for four sources at most.
     BattleBladesData data{};
     Object sources[5]{};
-    const struct {
-        int source;
-        float amount;
-        int kept;
-    } damage[] = {{0, 5.0f, 1}, {0, 3.0f, 0}, {0, 8.0f, 1}, {1, 1.0f, 1}, {2, 1.0f, 1}, {3, 1.0f, 1}, {4, 1.0f, 0}};
-    for (const auto& c : damage)
-        EXPECT_EQ(BattleBlades_RecordDamage(&data, c.amount, &sources[c.source]), c.kept)
-            << c.source << " " << c.amount;
+    const std::tuple<int, float, int> damage[] = {{0, 5.0f, 1}, {0, 3.0f, 0}, {0, 8.0f, 1}, {1, 1.0f, 1},
+                                                  {2, 1.0f, 1}, {3, 1.0f, 1}, {4, 1.0f, 0}};
+    for (auto [source, amount, kept] : damage)
+        EXPECT_EQ(BattleBlades_RecordDamage(&data, amount, &sources[source]), kept) << source << " " << amount;
 }
 
 TEST_F(BladesTest, OnlyATapOfTheCameraButtonChangesThePreset)
@@ -132,19 +128,16 @@ TEST_F(BladesTest, OnlyATapOfTheCameraButtonChangesThePreset)
     Tops({}, "");
     Object* hero = Level_GetPlayerEntity(0);
     ASSERT_TRUE(Settle(hero));
-    struct Case {
-        int frames;  // held
-        uint32_t mode;
-    };
-    // 24 frames = 0.48 s: a tap; 26 = 0.52 s: a hold.
-    for (Case c : {Case{24, 1}, Case{26, 1}, Case{3, 2}}) {
+    // Frames held and the preset after: 24 frames = 0.48 s: a tap; 26 = 0.52 s: a hold.
+    const std::pair<int, uint32_t> cases[] = {{24, 1}, {26, 1}, {3, 2}};
+    for (auto [frames, mode] : cases) {
         Pad(0, 0, BLADES_BUTTON_CAMERA, 0);
         Frame();
         Pad(0, 0, BLADES_BUTTON_CAMERA, BLADES_BUTTON_CAMERA);
-        Frame(c.frames - 1);
+        Frame(frames - 1);
         Pad(0, 0, 0, BLADES_BUTTON_CAMERA);
         Frame();
-        EXPECT_EQ(D(hero)->camMode, c.mode) << c.frames;
+        EXPECT_EQ(D(hero)->camMode, mode) << frames;
         Pad(0, 0, 0, 0);
         Frame();
     }

@@ -145,21 +145,17 @@ TEST_F(BroomTest, HealingScoringPopUpsAndTypedObjects)
     WriteProp("Coin", "StringVal0 = PICKUP\n FPVal0 = -1\n FPVal1 = 5\n FPVal2 = 3e9", 2);
     PlaceProps({Item("Coin", V(3, 0, 5)), Item("Coin", V(4, 0, 5))});
     ASSERT_TRUE(Broom());
-    struct Case {
-        float health;
-        int32_t lives;
-        float healthAfter;
-        int32_t livesAfter;
-    };
-    // At full health with fewer than 99 lives: back to initHealth and a life more.
-    for (Case c : {Case{100, 3, 50, 4}, Case{50, 3, 60, 3}, Case{95, 3, 50, 4}, Case{100, 99, 100, 99}}) {
-        r->health = c.health;
-        d->lives = c.lives;
+    // Health and lives before and after: at full health with fewer than 99 lives, back to initHealth and a life more.
+    const std::tuple<float, int32_t, float, int32_t> cases[] = {
+        {100, 3, 50, 4}, {50, 3, 60, 3}, {95, 3, 50, 4}, {100, 99, 100, 99}};
+    for (auto [health, lives, healthAfter, livesAfter] : cases) {
+        r->health = health;
+        d->lives = lives;
         Object* heal = Shot(broom, 1);
         ASSERT_NE(heal, nullptr);
         Hit(broom, heal);
-        EXPECT_FLOAT_EQ(r->health, c.healthAfter) << c.health << " " << c.lives;
-        EXPECT_EQ(d->lives, c.livesAfter);
+        EXPECT_EQ(std::make_pair(r->health, d->lives), std::make_pair(healthAfter, livesAfter))
+            << health << " " << lives;
         Projectile_Release(heal, broom);
     }
     Object* coin = Shot(broom, 2);
@@ -207,6 +203,13 @@ TEST_F(BroomTest, HealingScoringPopUpsAndTypedObjects)
     Hit(broom, PropAt(V(0, 0, 8)));
     EXPECT_FLOAT_EQ(r->health, health - 20.0f) << "a death area hurts and stuns";
     EXPECT_EQ(r->animSlots[0].current, BROOM_ANIM_STUNNED);
+    // A phantom around the broom: its overlap has no contact, so impact 0, not above its threshold of 0.
+    WriteProp("Dud", "StringVal0 = PICKUP\n FPVal1 = 5\n FPVal2 = 20\n BoolVal10 = TRUE", 0,
+              "SPHERE2\n Phantom = TRUE");
+    PlaceProps({Item("Dud", BodyPosition(broom))});
+    const int32_t collected = d->scoreCollected;
+    Frame(5);
+    EXPECT_EQ(d->scoreCollected, collected) << "a phantom's overlap is no hit";
 }
 
 class BroomTimeTest : public BroomTest, public ::testing::WithParamInterface<uint32_t> {};
@@ -390,13 +393,11 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
     run(6);
     ASSERT_EQ(d->target, at(5)) << "the nearest one in plain sight";
     EXPECT_TRUE(d->live[0].visible && d->live[1].visible && d->live[2].visible);
-    const struct {
-        uint32_t button;
-        float z;
-    } switches[] = {{BROOM_BUTTON_FARTHER, 10}, {BROOM_BUTTON_FARTHER, 15}, {BROOM_BUTTON_NEARER, 10}};
-    for (const auto& sw : switches) {
-        run(1, sw.button);
-        EXPECT_EQ(d->target, at(sw.z)) << sw.z;
+    const std::pair<uint32_t, float> switches[] = {
+        {BROOM_BUTTON_FARTHER, 10}, {BROOM_BUTTON_FARTHER, 15}, {BROOM_BUTTON_NEARER, 10}};
+    for (auto [button, z] : switches) {
+        run(1, button);
+        EXPECT_EQ(d->target, at(z)) << z;
     }
 
     Object* gone = at(10);

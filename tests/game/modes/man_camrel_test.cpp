@@ -5,6 +5,7 @@
 // (health and score shots, pickups, platforms, key events).
 
 #include "engine/animset.h"
+#include "engine/font.h"
 #include "engine/objecttemplate.h"
 #include "game/game_context.h"
 #include "game/race_setup.h"
@@ -96,26 +97,21 @@ TEST_F(ManCamRelTest, NothingButTheNoInputFlagHappensForThreeTenthsAfterAFreeze)
 
 // A close attack, and the special move while its weapon has shots, lunge
 // forward from 0.05 to 0.25 s into the animation, at most at 6.
-struct LungeCase {
-    const char* keys;
-    uint32_t button;
-    int32_t anim;
-    bool lunges;
-};
+using LungeCase = std::tuple<const char*, uint32_t, int32_t, bool>;  // keys, button, animation, lunges
 
 class ManCamRelLungeTest : public ManCamRelTest, public ::testing::WithParamInterface<LungeCase> {};
 
 TEST_P(ManCamRelLungeTest, AttacksAndTheSpecialMoveLungeForwardInTheirWindow)
 {
-    const LungeCase& c = GetParam();
+    const auto [keys, button, anim, lunges] = GetParam();
     WriteShot("Shots\\Bolt.cfg", "STRAIGHT");
     Object* hero =
-        Mover(std::string(c.keys) +
+        Mover(std::string(keys) +
               " closeAttackMoveStartTime = 0.05\n closeAttackMoveEndTime = 0.25\n closeAttackForwardVelStep = 60\n"
               " closeAttackMaxSpeed = 6\n noInputDamping = 2, 0, 2\n specialMoveProjectileNum = 1\n projectiles {\n"
               "  ProjType0Config = Shots\\Bolt.cfg\n  ProjType1Config = Shots\\Bolt.cfg\n  ProjType1Ammo = 2\n }\n");
-    Press(c.button);
-    EXPECT_EQ(Anim(hero), c.anim);
+    Press(button);
+    EXPECT_EQ(Anim(hero), anim);
     float speeds[15], fastest = 0.0f;
     for (float& speed : speeds) {
         Step();
@@ -124,8 +120,8 @@ TEST_P(ManCamRelLungeTest, AttacksAndTheSpecialMoveLungeForwardInTheirWindow)
     }
     EXPECT_LT(speeds[0], 0.01f) << "not yet";
     EXPECT_LT(fastest, 6.01f);
-    EXPECT_EQ(fastest > 5.0f, c.lunges);
-    if (c.lunges) {
+    EXPECT_EQ(fastest > 5.0f, lunges);
+    if (lunges) {
         EXPECT_LT(speeds[14], fastest - 0.5f) << "over";
     }
     EXPECT_NEAR(Velocity(hero).x, 0.0f, 1e-3f);
@@ -209,30 +205,24 @@ TEST_F(ManCamRelTest, CountDownRecordsBestScoresAndComparesThemUnsigned)
     Hero();
     EXPECT_TRUE(g_pages.empty());
 
-    struct Case {
-        int32_t best, score;
-        const char* page;
-        int32_t stored;
-        const char* entries;
-    } cases[] = {
+    const std::tuple<int32_t, int32_t, const char*, int32_t, const char*> cases[] = {
         {0, 0, "newBestScore", 0, "newBestScore.bestscore=0"},  // a best of 0 records even 0
         {50, 70, "newBestScore", 70, "newBestScore.bestscore=70"},
         {70, 20, "notBeatenTopScore", 70, "notBeatenTopScore.bestscore=70|notBeatenTopScore.attemptscore=20"},
         {-5, 10, "notBeatenTopScore", -5, "notBeatenTopScore.bestscore=-5|notBeatenTopScore.attemptscore=10"},
     };
-    for (const Case& c : cases) {
-        Progress_SetPlayerValue(0, 3, c.best);
-        d->score = c.score;
+    for (auto [best, score, page, stored, expected] : cases) {
+        Progress_SetPlayerValue(0, 3, best);
+        d->score = score;
         g_pages.clear();
         g_entries.clear();
         Level_SetClock2(100.0f);
         Step();
-        ASSERT_FALSE(g_pages.empty()) << c.best;
-        EXPECT_EQ(LastPage(), c.page) << c.best;
-        EXPECT_EQ(Progress_GetPlayerValue(0, 3), c.stored) << c.best;
+        ASSERT_FALSE(g_pages.empty()) << best;
+        EXPECT_EQ(std::make_pair(LastPage(), Progress_GetPlayerValue(0, 3)), std::make_pair(std::string(page), stored));
         std::string entries;
         for (const std::string& e : g_entries) entries += (entries.empty() ? "" : "|") + e;
-        EXPECT_EQ(entries, c.entries);
+        EXPECT_EQ(entries, expected);
     }
     // A missing page of a countdown's end leaves the level as a completion.
     g_missingPages = {"notBeatenTopScore"};
@@ -390,38 +380,26 @@ TEST_F(ManCamRelTest, HealthShotsAddUpToTheTotalOrGiveALife)
 {
     Object* hero = CamRelHero();
     EntityRecord* r = Record(hero);
-    struct Case {
-        float health;
-        int32_t lives;
-        float amount;
-        float healthAfter;
-        int32_t livesAfter;
-    } cases[] = {
-        {100.0f, 99, 20.0f, 100.0f, 99},  // 99 lives: added, clamped
-        {90.0f, 3, 20.0f, 100.0f, 4},     // beyond the total: initHealth and a life
-        {70.0f, 3, 20.0f, 90.0f, 3},
-    };
-    for (const Case& c : cases) {
-        r->health = c.health;
-        d->lives = c.lives;
-        Object* shot = PurposeShot(hero, "HEALTH", c.amount);
+    // Shots of 20 health (health, lives before and after): with 99 lives added and clamped, beyond the total
+    // initHealth and a life.
+    const std::tuple<float, int32_t, float, int32_t> cases[] = {{100, 99, 100, 99}, {90, 3, 100, 4}, {70, 3, 90, 3}};
+    for (auto [health, lives, healthAfter, livesAfter] : cases) {
+        r->health = health;
+        d->lives = lives;
+        Object* shot = PurposeShot(hero, "HEALTH", 20.0f);
         ASSERT_NE(shot, nullptr);
         ManCamRelMode_Collision(hero, r, shot, 0);
-        EXPECT_EQ(Entity_GetHealth(r), c.healthAfter) << c.health;
-        EXPECT_EQ(d->lives, c.livesAfter) << c.health;
+        EXPECT_EQ(std::make_pair(Entity_GetHealth(r), d->lives), std::make_pair(healthAfter, livesAfter)) << health;
         Projectile_Release(shot, hero);
     }
     // Scores from data are truncated and held within the int32 range.
-    const struct {
-        int32_t before;
-        float value;
-        int32_t after;
-    } scores[] = {{0, 12.9f, 12}, {2147483000, 1e6f, INT32_MAX}, {0, 5e9f, INT32_MAX}, {-5, -5e9f, INT32_MIN}};
-    for (const auto& c : scores) {
-        Object* shot = PurposeShot(hero, "SCORE", c.value);
-        d->score = c.before;
+    const std::tuple<int32_t, float, int32_t> scores[] = {
+        {0, 12.9f, 12}, {2147483000, 1e6f, INT32_MAX}, {0, 5e9f, INT32_MAX}, {-5, -5e9f, INT32_MIN}};
+    for (auto [before, value, after] : scores) {
+        Object* shot = PurposeShot(hero, "SCORE", value);
+        d->score = before;
         ManCamRelMode_Collision(hero, r, shot, 0);
-        EXPECT_EQ(d->score, c.after) << c.value;
+        EXPECT_EQ(d->score, after) << value;
         Projectile_Release(shot, hero);
     }
     // Awarded points float up while a text is free, then go straight to the score.
@@ -430,6 +408,13 @@ TEST_F(ManCamRelTest, HealthShotsAddUpToTheTotalOrGiveALife)
     for (int i = 0; i <= MCR_FLOAT_TEXTS; ++i) ControlMode_AreaHelper(7, hero, nullptr, 1, 1);
     EXPECT_EQ(d->score, 7);
     EXPECT_EQ(d->killCount, MCR_FLOAT_TEXTS + 1);
+    Font font{};  // the texts are added with the context's first font
+    Game_GetContext()->fonts[0] = &font;
+    Step();
+    d->texts[0].depth = 4.0f;
+    Step();
+    EXPECT_FLOAT_EQ(Level_GetSession()->viewports[0].texts[r->hudTextCount].size, 4.0f) << "drawn at depth 4";
+    Game_GetContext()->fonts[0] = nullptr;
 }
 
 TEST_F(ManCamRelTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboardLaunches)
@@ -506,19 +491,16 @@ TEST_F(ManCamRelTest, KeyEventsFireTheNamedOrCurrentWeaponAndQueueMessages)
     ASSERT_EQ(d->weapons.count, 2u);
     AnimSet* set = r->animSlots[0].set;
     Node* root = r->animSlots[0].root;
-    struct Case {
-        const char* event;
-        int32_t ammo0, ammo1;
-    } cases[] = {
+    const std::tuple<const char*, int32_t, int32_t> cases[] = {
         {"ProjType, 1", 9, 8},  {"ProjType,7", 8, 8},  // no weapon 7: the current one
         {"ProjType", 7, 8},     {"ProjType,x", 6, 8},  // not a number: weapon 0
         {"Projectile,1", 6, 8},                        // not a shot
     };
-    for (const Case& c : cases) {
+    for (auto [event, ammo0, ammo1] : cases) {
         Step();  // past the firing delay of 0
-        ManCamRelMode_Message(set, c.event, root, 0, 0.0f, 0.1f);
-        EXPECT_EQ(d->weapons.weapons[0].ammo, c.ammo0) << c.event;
-        EXPECT_EQ(d->weapons.weapons[1].ammo, c.ammo1) << c.event;
+        ManCamRelMode_Message(set, event, root, 0, 0.0f, 0.1f);
+        EXPECT_EQ(std::make_pair(d->weapons.weapons[0].ammo, d->weapons.weapons[1].ammo), std::make_pair(ammo0, ammo1))
+            << event;
     }
     ManCamRelMode_Message(set, "Message,0,activate,GATES", root, 0, 0.0f, 0.1f);
     ASSERT_EQ(ObjectEvent_GetCount(), 1u);

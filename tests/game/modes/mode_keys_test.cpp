@@ -19,27 +19,28 @@ protected:
 
 TEST_F(ModeKeysTest, ConversionsLimitsAndTypeMasks)
 {
-    struct Case {
-        ModeKeyConversion conversion;
-        const char* value;
-        float expected;
-    } cases[] = {
-        {MODEKEY_RAW, "2.5", 2.5f},           {MODEKEY_PERCENT, "75", 0.75f},
-        {MODEKEY_DEGREES, "-90", -1.5707964f}, {MODEKEY_ABS, "-3", 3.0f},
+    const std::tuple<ModeKeyConversion, const char*, float> cases[] = {
+        {MODEKEY_RAW, "2.5", 2.5f},
+        {MODEKEY_PERCENT, "75", 0.75f},
+        {MODEKEY_DEGREES, "-90", -1.5707964f},
+        {MODEKEY_ABS, "-3", 3.0f},
         {MODEKEY_ABS_DEGREES, "-180", 3.1415927f},
-        {MODEKEY_COSINE, "200", -1.0f},        {MODEKEY_COSINE, "-30", 1.0f},
-        {MODEKEY_UNIT, "1.5", 1.0f},           {MODEKEY_UNIT, "-2", 0.0f},
-        {MODEKEY_RAW, "1e30", MODEKEY_LIMIT},  {MODEKEY_RAW, "-1e30", -MODEKEY_LIMIT},
+        {MODEKEY_COSINE, "200", -1.0f},
+        {MODEKEY_COSINE, "-30", 1.0f},
+        {MODEKEY_UNIT, "1.5", 1.0f},
+        {MODEKEY_UNIT, "-2", 0.0f},
+        {MODEKEY_RAW, "1e30", MODEKEY_LIMIT},
+        {MODEKEY_RAW, "-1e30", -MODEKEY_LIMIT},
         {MODEKEY_RAW, "nan", -7.0f},  // not a number: the field keeps its value
     };
-    for (const Case& c : cases) {
-        const ModeKey key = {"a", 0, MODEKEY_FLOAT, c.conversion, MODEKEY_LEVEL_SECTION, MODEKEY_OPTIONAL,
-                             0, 0.0f, nullptr};
+    for (auto [conversion, value, expected] : cases) {
+        const ModeKey key = {"a", 0,    MODEKEY_FLOAT, conversion, MODEKEY_LEVEL_SECTION, MODEKEY_OPTIONAL,
+                             0,   0.0f, nullptr};
         const ModeKeyTable table = {"Test", &key, 1, MODEKEY_NO_FLAGS};
-        ConfigNode* reader = Open(std::string("  a = ") + c.value);
+        ConfigNode* reader = Open(std::string("  a = ") + value);
         float a = -7.0f;
         ModeKeys_Read(&table, reader, 0, &a);
-        EXPECT_NEAR(a, c.expected, 1e-5f) << c.value;
+        EXPECT_NEAR(a, expected, 1e-5f) << value;
         Config_Close(reader);
     }
     // The modes' own speeds pass through the same guard.

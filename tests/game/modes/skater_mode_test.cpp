@@ -55,22 +55,18 @@ TEST_F(SkaterTest, ALevelSectionSilencesCollisionsTheLatchWaitsForAQuietFrameAnd
     d->common.mediumNoiseColChange = -5.0f;
     d->common.loudNoiseColChange = -10.0f;
     EntityRecord* r = Entity_GetRecord(hero);
-    struct Step {
-        uint32_t touched;
-        float change;
-        uint32_t latch;
-    };
-    const Step steps[] = {{ENTITY_TOUCHED, -0.05f, 1},
-                          {ENTITY_TOUCHED, -0.5f, 1},
-                          {0, -0.5f, 0},
-                          {ENTITY_TOUCHED, -0.01f, 0},
-                          {ENTITY_TOUCHED, -0.5f, 1}};
-    for (const Step& s : steps) {
-        r->flags = (r->flags & ~ENTITY_TOUCHED) | s.touched;
-        r->hSpeedChange = s.change;
+    const std::tuple<uint32_t, float, uint32_t> steps[] = {// touched, speed change, latch
+                                                           {ENTITY_TOUCHED, -0.05f, 1},
+                                                           {ENTITY_TOUCHED, -0.5f, 1},
+                                                           {0, -0.5f, 0},
+                                                           {ENTITY_TOUCHED, -0.01f, 0},
+                                                           {ENTITY_TOUCHED, -0.5f, 1}};
+    for (auto [touched, change, latch] : steps) {
+        r->flags = (r->flags & ~ENTITY_TOUCHED) | touched;
+        r->hSpeedChange = change;
         r->vSpeedChange = 0.0f;
         SkaterMode_RulesUpdate(hero, r, nullptr);
-        EXPECT_EQ(d->common.noiseLatch, s.latch) << s.change;
+        EXPECT_EQ(d->common.noiseLatch, latch) << change;
     }
     // A checkpoint moves the start once, and a full restart frees it.
     PlaceProps({Item("Checkpoint", V(5, 0, 5)), Item("Checkpoint", V(9, 0, 9))});
@@ -102,20 +98,43 @@ TEST_F(SkaterTest, ALevelSectionSilencesCollisionsTheLatchWaitsForAQuietFrameAnd
     EXPECT_EQ(HitModeObject_GetAnimIndex(second), 0);
 }
 
+// Pushed to one side at its top speed the model keeps to its travel frame after frame; a cut-scene holds the skater
+// without a loss.
+TEST_F(SkaterTest, AtTopSpeedTheModelKeepsToItsTravelAndACutSceneHoldsItWithoutALoss)
+{
+    WriteProp("Show", "U32Val0 = 2\n BoolVal13 = TRUE", 2);
+    Floor();
+    Object* hero = Skater("");
+    ASSERT_TRUE(hero && Settle(hero));
+    EntityRecord* r = Entity_GetRecord(hero);
+    Pad(1.0f, 0.0f);
+    Frame(25);
+    r->maxVelocity = 4.0f;
+    for (int i = 0; i < 15; ++i) {
+        Frame();
+        Vec3 v = Velocity(hero), at, up;
+        Entity_GetAnimRootOrientation(r, 0, &at, &up);
+        ASSERT_LT(std::fabs(Angle_Diff(Vec3_Heading(&at), Vec3_Heading(&v), 1, 1)), 0.06f) << i;
+    }
+    PlaceProps({Item("Show", V(20, 0, 20))});
+    ASSERT_EQ(HitModeObject_PlayIndex(PropAt(V(20, 0, 20)), 1, 1, 1), 1);
+    Frame(5);
+    EXPECT_TRUE(Entity_TestFlags(r, ENTITY_HELD));
+    Frame(40);  // the watched animation (0.2 s) ends and lets go
+    EXPECT_FALSE(Entity_TestFlags(r, ENTITY_HELD) || r->animSlots[0].current == SKATER_ANIM_LOSE || g_restarts);
+}
+
 // A push along the model's forward is straight, across it fully sideways,
 // whatever the forward's length or pitch; a forward with no horizontal part
 // leaves every push sideways.
 TEST(SkaterSidenessTest, OnlyTheHorizontalForwardCounts)
 {
-    const struct {
-        Vec3 direction, forward;
-        float sideness;
-    } cases[] = {{V(0, 0, 1), V(0, 0.6f, 0.8f), 0.0f},
-                 {V(1, 0, 0), V(2, 0, 0), 0.0f},
-                 {V(1, 0, 0), V(0, 0, 3), 1.0f},
-                 {V(0, 0, 1), V(0, 1, 0), 1.0f}};
-    for (const auto& c : cases)
-        EXPECT_NEAR(SkaterMode_Sideness(&c.direction, &c.forward), c.sideness, 1e-5f) << c.forward.x << c.forward.z;
+    const std::tuple<Vec3, Vec3, float> cases[] = {{V(0, 0, 1), V(0, 0.6f, 0.8f), 0.0f},
+                                                   {V(1, 0, 0), V(2, 0, 0), 0.0f},
+                                                   {V(1, 0, 0), V(0, 0, 3), 1.0f},
+                                                   {V(0, 0, 1), V(0, 1, 0), 1.0f}};
+    for (auto [direction, forward, sideness] : cases)
+        EXPECT_NEAR(SkaterMode_Sideness(&direction, &forward), sideness, 1e-5f) << forward.x << forward.z;
 }
 
 }  // namespace

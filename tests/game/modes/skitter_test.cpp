@@ -325,28 +325,24 @@ TEST_F(SkitterAiTest, ItChasesAndBitesWithinMeleeRangeAndFiresOnlyInsideItsArcs)
 
 TEST_F(SkitterAiTest, ADefenderIgnoresATargetBeyondItsFollowRadiusUnlessItShootsOutsideItsDefence)
 {
-    struct Case {
-        const char* outside;
-        float heroZ;
-        bool fires;
-        float stickY;
-    } cases[] = {
+    const std::tuple<const char*, float, bool, float> cases[] = {
+        // outside its defence, hero z, fires, stick
         {"TRUE", 8.0f, true, 0.0f},    // beyond the follow radius: shot at from home
         {"FALSE", 8.0f, false, 0.0f},  // ignored
         {"TRUE", 2.5f, true, 1.0f},    // within it: approached as well
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.outside + std::to_string(c.heroZ));
+    for (auto [outside, heroZ, fires, stickY] : cases) {
+        SCOPED_TRACE(outside + std::to_string(heroZ));
         Level(std::string(
                   " aiVisionRadius = 20\n aiDefendOrigin = TRUE\n aiFollowRadius = 3\n aiRangeAttackMaxDist = 12\n"
                   " aiVisionOutsideDefence = ") +
-                  c.outside + "\n",
-              V(0, 0, 0), V(0, 0, c.heroZ));
+                  outside + "\n",
+              V(0, 0, 0), V(0, 0, heroZ));
         Mode_Play(Record(bug), 4);
         const PlayerInputRecord in = Decide();
-        EXPECT_EQ((in.buttons & SKITTER_BUTTON_RANGE) != 0, c.fires);
+        EXPECT_EQ((in.buttons & SKITTER_BUTTON_RANGE) != 0, fires);
         EXPECT_EQ(in.stickX, 0.0f);
-        EXPECT_NEAR(in.stickY, c.stickY, 1e-3f);
+        EXPECT_NEAR(in.stickY, stickY, 1e-3f);
         EntitySystem_Unload(0);
     }
 }
@@ -372,29 +368,26 @@ TEST_F(SkitterAiTest, ABombSkitterExplodesOnSightAndIsGone)
 // One attacking on its path keeps to it and shoots from there.
 TEST_F(SkitterAiTest, WithThePlayerAwayItFollowsItsRoute)
 {
-    struct Case {
-        const char* keys;
-        float rise;
-        Vec3 heroAt;
-    } cases[] = {
+    const std::tuple<const char*, float, Vec3> cases[] = {
+        // keys, rise of the route, hero
         {"", 0.0f, V(0, 0, -40)},
         {" flyAllowed = TRUE\n forwardVelStepInAir = 30\n jumpVel = 4\n flyVelMax = 4\n flyVelMin = -4\n "
          "aiFlyVelDistRelSpeed = 2\n",
          6.0f, V(0, 0, -40)},
         {" aiAttackOnPath = TRUE\n aiRangeAttackMaxDist = 12\n", 0.0f, V(6, 0, 3)},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.keys);
+    for (auto [keys, rise, heroAt] : cases) {
+        SCOPED_TRACE(keys);
         WriteAnimSet("Routes\\Bug", "ANIM", {{"a", 5.0f, false}});
         LwsWriterItem route = Item("Route", V(0, 0, 0));
         LwsWriterKey end;
         end.time = 5.0f;
-        end.position[1] = c.rise;
+        end.position[1] = rise;
         end.position[2] = 12.0f;
         route.keys.push_back(end);
         WriteScene("Routes\\Bug_a.lws", 5.0f, {route});
-        Level(std::string(" aiRoutesAnim = Routes\\Bug\n aiAllowCatchUpDist = 3\n aiVisionRadius = 10\n") + c.keys,
-              V(0, 0, 0), c.heroAt);
+        Level(std::string(" aiRoutesAnim = Routes\\Bug\n aiAllowCatchUpDist = 3\n aiVisionRadius = 10\n") + keys,
+              V(0, 0, 0), heroAt);
         ASSERT_TRUE(Record(bug)->flags & ENTITY_ROUTE_DRIVEN);
         const Vec3 start = Mode_BodyPosition(bug);
         bool fired = false;
@@ -405,33 +398,30 @@ TEST_F(SkitterAiTest, WithThePlayerAwayItFollowsItsRoute)
         const Vec3 now = Mode_BodyPosition(bug);
         EXPECT_GT(now.z - start.z, 9.0f) << "it walked the route";
         EXPECT_NEAR(now.x, start.x, 1.0f);
-        EXPECT_NEAR(now.y, start.y + c.rise, 1.0f);
-        EXPECT_EQ(fired, c.heroAt.z > -40.0f);
+        EXPECT_NEAR(now.y, start.y + rise, 1.0f);
+        EXPECT_EQ(fired, heroAt.z > -40.0f);
         EntitySystem_Unload(0);
     }
 }
 
 TEST_F(SkitterAiTest, ARoutelessSkitterStuckAwayFromHomeRespawnsAfterTenSecondsButNotAtHome)
 {
-    struct Case {
-        const char* keys;
-        Vec3 at;
-        bool respawns;
-    } cases[] = {
+    const std::tuple<const char*, Vec3, bool> cases[] = {
+        // keys, place, respawns
         {" aiDefendOrigin = TRUE\n", V(8, 0.5f, 0), true},  // cannot get nearer: it cannot move
         {"", V(8, 0.5f, 0), true},                          // left elsewhere after a chase
         {"", V(0, 0.5f, 0), false},                         // at home: no progress to make
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.keys);
-        Level(std::string(" aiVisionRadius = 2\n forwardVelStep = 0\n") + c.keys);
+    for (auto [keys, at, respawns] : cases) {
+        SCOPED_TRACE(keys);
+        Level(std::string(" aiVisionRadius = 2\n forwardVelStep = 0\n") + keys);
         EntityRecord* r = Record(bug);
-        Place(bug, c.at);
+        Place(bug, at);
         Step(400);
         r->flags |= ENTITY_RESPAWNED;
         Step(150);
-        EXPECT_EQ((r->flags & ENTITY_RESPAWNED) == 0, c.respawns);
-        if (c.respawns) {
+        EXPECT_EQ((r->flags & ENTITY_RESPAWNED) == 0, respawns);
+        if (respawns) {
             EXPECT_LT(std::fabs(BodyPosition(bug).x), 0.1f);
         }
         EntitySystem_Unload(0);
