@@ -1,8 +1,9 @@
 // Atomics drawn per second (1,000 lit, textured atomics of 500 triangles,
 // each about 40 x 40 pixels on a 640 x 480 screen, under four lights), geometry
-// chunk reads per second from a memory stream, and strip-builder triangles per
-// second on a 100 x 100 grid. Compare the first with the stand-in's own
-// geometry scene in d3d8_raster_bench run on the same machine.
+// chunk reads per second from a memory stream, strip-builder triangles per
+// second on a 100 x 100 grid, and meshes built around one vertex. Compare
+// the first with the stand-in's own geometry scene in d3d8_raster_bench run
+// on the same machine.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -228,6 +229,36 @@ void BM_StripBuilder(benchmark::State& state)
     Material_Destroy(material);
 }
 BENCHMARK(BM_StripBuilder)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A fan of n triangles around one vertex, built as a list (0) and as strips
+// (1): the time a triangle stays flat as n grows where the spread, the strip
+// join and the edge table are linear.
+void BM_MeshAroundOneVertex(benchmark::State& state)
+{
+    WorldScope scope;
+    if (!scope.ok) {
+        state.SkipWithError("engine did not start");
+        return;
+    }
+    Material* material = Material_Create();
+    const int32_t n = (int32_t)state.range(0), strips = (int32_t)state.range(1);
+    for (auto _ : state) {
+        BuildMesh* build = BuildMesh_Create(n);
+        for (int32_t i = 0; i < n; i++)
+            BuildMesh_AddTriangle(build, material, 0, (uint16_t)(1 + i % 60000), (uint16_t)(2 + i % 60000), 0, 0, 0, 0);
+        MeshHeader* header = Mesh_BuildFromTriangles(build, strips);
+        benchmark::DoNotOptimize(header);
+        MeshHeader_Destroy(header);
+    }
+    state.counters["triangles/s"] =
+        benchmark::Counter((double)n * (double)state.iterations(), benchmark::Counter::kIsRate);
+    Material_Destroy(material);
+}
+BENCHMARK(BM_MeshAroundOneVertex)
+    ->ArgsProduct({{25000, 100000}, {0, 1}})
+    ->ArgNames({"triangles", "strips"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -851,6 +851,10 @@ TEST(RasterRules, PixelShaderInstructionsModifiersAndCoIssue) {
        {D3DSIO_ADD, Dst(R(1)), Src(T(0)), Src(V(0)), D3DSIO_ADD, Dst(R(0)), Src(R(1)),
         Src(V(0), D3DSP_NOSWIZZLE, D3DSPSM_NEG)},
        [](const In& i, int ch) { return std::min(1.0, i.t0[ch] + i.d[ch]) - i.d[ch]; }},
+      {"intermediate clamp below 0",
+       {D3DSIO_ADD, Dst(R(1)), Src(T(0), D3DSP_NOSWIZZLE, D3DSPSM_NEG), Src(V(0), D3DSP_NOSWIZZLE, D3DSPSM_NEG),
+        D3DSIO_MUL, Dst(R(0)), Src(R(1), D3DSP_NOSWIZZLE, D3DSPSM_COMP), Src(C(0))},
+       [](const In& i, int ch) { return (1 - std::max(-1.0, -i.t0[ch] - i.d[ch])) * i.c[ch]; }},
       // The alpha half of a pair reads r1.b as it was before the pair.
       {"co-issue",
        {D3DSIO_MOV, Dst(R(1)), Src(T(0)), D3DSIO_MOV, Dst(R(1), RGB), Src(T(1)), D3DSIO_MOV | D3DSI_COISSUE,
