@@ -9,6 +9,7 @@
 
 #include "platform/dshow/dshow_decoder.h"
 #include "platform/dshow/dshow_test.h"
+#include "platform/win32/clock.h"
 #include "platform/win32/gdi.h"
 #include "platform/win32/message.h"
 #include "platform/win32/path.h"
@@ -124,7 +125,7 @@ public:
             });
             Message_SetIdleHook(IdleHook, this);
         } else if (running_) {
-            pausedAt_ = SDL_GetTicks64();
+            pausedAt_ = Clock_GetMs();
             if (audio_) SDL_PauseAudioDevice(audio_, 1);
         }
         running_ = false;
@@ -139,7 +140,7 @@ public:
         }
         if (stopped_) return VFW_E_WRONG_STATE;
         if (running_) return S_OK;
-        uint64_t now = SDL_GetTicks64();
+        const uint32_t now = Clock_GetMs();
         clockStart_ = clockRunBefore_ ? clockStart_ + (now - pausedAt_) : now;
         clockRunBefore_ = true;
         running_ = true;
@@ -224,7 +225,7 @@ public:
             while (Message_Peek(&msg, window_, 0, 0, MESSAGE_REMOVE)) Message_Dispatch(&msg);
         }
         if (running_ && decoder_) {
-            double now = (double)(SDL_GetTicks64() - clockStart_) / 1000.0;
+            const double now = (double)(uint32_t)(Clock_GetMs() - clockStart_) / 1000.0;
             DecodedFrame frame;
             if (decoder_->PopDue(now, &frame)) {
                 Present(frame);
@@ -305,8 +306,10 @@ private:
     int32_t left_ = 0, top_ = 0, width_ = -1, height_ = -1;
     SDL_AudioDeviceID audio_ = 0;
     bool started_ = false, running_ = false, stopped_ = false, ended_ = false, ticking_ = false;
+    // The clip's clock runs on the shell's millisecond clock, so that a run
+    // whose clock is stepped by hand shows a clip on those steps.
     bool clockRunBefore_ = false;
-    uint64_t clockStart_ = 0, pausedAt_ = 0;
+    uint32_t clockStart_ = 0, pausedAt_ = 0;
     int32_t framesShown_ = 0;
     int32_t closeAfter_ = 0;
     std::mutex eventLock_;  // the decoder's error may be posted from its thread in future versions

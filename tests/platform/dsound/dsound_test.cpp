@@ -221,7 +221,8 @@ TEST(DSoundDeviceTest, TheMixReachesTheDeviceThroughSdl)
         for (uint32_t i = 0; i < bytes / 2; i++) ((int16_t*)samples)[i] = 3210;
         hum->Unlock(samples, bytes, nullptr, 0);
         ASSERT_EQ(hum->Play(0, 0, 0), DS_OK);
-        for (int i = 0; i < 100 && (hum->GetStatus(&status), status); i++)
+        // Until the buffer has played (a minute at most: only a hang ends the wait).
+        for (int i = 0; i < 3000 && (hum->GetStatus(&status), status); i++)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         hum->Release();
         sound->Release();  // closes the device: the file is complete
