@@ -21,7 +21,8 @@
 #   How a test executable's own sources build: unoptimised (they are mostly
 #   assertions; the libraries they call keep the build's optimisation, and
 #   the sources build in a fraction of the time) with GoogleTest's header
-#   precompiled once per executable.
+#   precompiled once for all of them (they build with the same options and
+#   definitions: HELM_SOURCE_DIR and HELM_BINARY_DIR).
 
 set(HELM_EMPTY_SOURCE ${CMAKE_CURRENT_LIST_DIR}/empty.cpp)
 
@@ -52,10 +53,18 @@ function(helm_library name)
 endfunction()
 
 function(helm_test_sources name)
-  # -Wno-subobject-linkage: a file's fixture in an anonymous namespace is
-  # local to the file, though a unity batch includes the file.
-  target_compile_options(${name} PRIVATE -O0 -Wno-subobject-linkage)
-  target_precompile_headers(${name} PRIVATE <gtest/gtest.h>)
+  # -Wno-subobject-linkage (gcc): a file's fixture in an anonymous namespace
+  # is local to the file, though a unity batch includes the file.
+  target_compile_options(${name} PRIVATE -O0 $<$<CXX_COMPILER_ID:GNU>:-Wno-subobject-linkage>)
+  target_compile_definitions(${name} PRIVATE HELM_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    HELM_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  get_property(pch GLOBAL PROPERTY HELM_TEST_PCH)
+  if(pch)
+    target_precompile_headers(${name} REUSE_FROM ${pch})
+  else()
+    target_precompile_headers(${name} PRIVATE <gtest/gtest.h>)
+    set_property(GLOBAL PROPERTY HELM_TEST_PCH ${name})
+  endif()
   set_target_properties(${name} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE 8)
 endfunction()
 
@@ -71,7 +80,6 @@ function(helm_tests name)
   add_executable(${name} ${srcs} ${PROJECT_SOURCE_DIR}/tests/test_env.cpp)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main Threads::Threads)
-  target_compile_definitions(${name} PRIVATE HELM_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   helm_test_sources(${name})
   # The test environment goes through "cmake -E env" as the launcher: the
   # ENVIRONMENT property of gtest_discover_tests loses every entry but the

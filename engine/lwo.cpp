@@ -41,7 +41,7 @@ constexpr uint32_t ID_COLR = Id4("COLR"), ID_DIFF = Id4("DIFF"), ID_LUMI = Id4("
                    ID_BLOK = Id4("BLOK");
 constexpr uint32_t ID_VDIF = Id4("VDIF"), ID_VLUM = Id4("VLUM"), ID_VSPC = Id4("VSPC"), ID_VRFL = Id4("VRFL"),
                    ID_VTRN = Id4("VTRN"), ID_CTEX = Id4("CTEX"), ID_TIMG = Id4("TIMG"), ID_TCTR = Id4("TCTR"),
-                   ID_TSIZ = Id4("TSIZ"), ID_TFLG = Id4("TFLG"), ID_BTEX = Id4("BTEX");
+                   ID_TSIZ = Id4("TSIZ"), ID_TFLG = Id4("TFLG");
 constexpr uint32_t ID_IMAP = Id4("IMAP"), ID_PROC = Id4("PROC"), ID_GRAD = Id4("GRAD"), ID_SHDR = Id4("SHDR"),
                    ID_CHAN = Id4("CHAN"), ID_TMAP = Id4("TMAP"), ID_CNTR = Id4("CNTR"), ID_SIZE = Id4("SIZE"),
                    ID_AXIS = Id4("AXIS"), ID_IMAG = Id4("IMAG");

@@ -20,7 +20,7 @@
 struct ConfigNode;
 struct Object;
 struct PhysBody;
-struct PhysField;
+class PhysField;
 struct Sound;
 
 constexpr uint32_t GENERIC_USER_INT = 19;

@@ -5,17 +5,27 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bash "$root/scripts/install-deps.sh"
 jobs=$(nproc)
-# Each step's heading carries the time since the start, so a run's log shows
-# where its time goes.
-step() { printf '== [%dm%02ds] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) "$*"; }
+# Each step's heading carries the time since the start and the CPU time the
+# steps before it took (user and system, every process), so a run's log
+# shows where its time goes.
+step() {
+  local -a stat
+  read -r -a stat < /proc/$$/stat  # fields 16 and 17: the children's CPU time in ticks
+  printf '== [%dm%02ds, CPU %ds] %s\n' $((SECONDS / 60)) $((SECONDS % 60)) \
+    $(((stat[15] + stat[16]) / $(getconf CLK_TCK))) "$*"
+}
 
 step "The normal build"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$root/build" -j "$jobs"
 
-step "The build under AddressSanitizer and UndefinedBehaviorSanitizer"
+# clang 14 (the fuzz targets' compiler) makes the sanitizer build in about
+# half the time gcc takes, and its tests run faster; the normal build keeps
+# gcc and its warnings. A report needs no more than line tables.
+step "The build under AddressSanitizer and UndefinedBehaviorSanitizer (clang)"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DHELM_SANITIZE=ON -DHELM_BENCH=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" >/dev/null
+  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
+  -DHELM_SANITIZE=ON -DHELM_BENCH=OFF -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" >/dev/null
 cmake --build "$root/build-asan" -j "$jobs"
 
 export SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy

@@ -20,6 +20,8 @@
 #include "platform/direct3d/rasteriser_internal.h"
 #include "platform/direct3d/rasteriser_kernel.h"
 
+// The kernels' helpers and lambdas are inlined at every optimisation level:
+// a sanitizer build (-O1) would otherwise call them per lane.
 #define HELM_KERNEL_INLINE __attribute__((always_inline)) inline
 
 namespace {
@@ -345,7 +347,8 @@ struct V8 {
         const I lower = _mm256_setr_epi8(8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1,  //
                                          8, -1, 12, -1, 9, -1, 13, -1, 10, -1, 14, -1, 11, -1, 15, -1);
         const I wt = LoadI(wTop), wb = LoadI(wBottom);
-        auto lane = [&](int k, I wtk, I wbk) {
+        auto lane = [&](int k, I wtk, I wbk) __attribute__((always_inline))
+        {
             const I pairs = Pairs(base, top, bottom, k);
             return _mm256_add_epi32(_mm256_madd_epi16(_mm256_shuffle_epi8(pairs, upper), wtk),
                                     _mm256_madd_epi16(_mm256_shuffle_epi8(pairs, lower), wbk));
@@ -394,8 +397,12 @@ HELM_KERNEL_INLINE __m128i V4::Fetch(const uint32_t* const* base, const uint32_t
     const __m128i wb = _mm_load_si128(reinterpret_cast<const __m128i*>(wBottom));
     // Lane k's packed weights (w00 | w10 << 16) as w00 in the low four
     // 16-bit lanes and w10 in the high four: one per channel of each texel.
-    auto spread = [](__m128i packed) { return _mm_shufflehi_epi16(_mm_shufflelo_epi16(packed, 0x00), 0x55); };
-    auto lane = [&](int k, __m128i wtk, __m128i wbk) {
+    auto spread = [](__m128i packed) __attribute__((always_inline))
+    {
+        return _mm_shufflehi_epi16(_mm_shufflelo_epi16(packed, 0x00), 0x55);
+    };
+    auto lane = [&](int k, __m128i wtk, __m128i wbk) __attribute__((always_inline))
+    {
         const __m128i pair = Pairs(base, top, bottom, k);
         const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(pair, zero), spread(wtk)),
                                           _mm_mullo_epi16(_mm_unpackhi_epi8(pair, zero), spread(wbk)));

@@ -20,7 +20,7 @@
 namespace {
 
 // Register slots of the interpreter's register file.
-constexpr uint8_t SLOT_R0 = 0, SLOT_R1 = 1;
+constexpr uint8_t SLOT_R0 = 0;  // r1 is slot 1
 constexpr uint8_t SLOT_T0 = 2;  // t0..t3
 constexpr uint8_t SLOT_V0 = 6, SLOT_V1 = 7;
 constexpr uint8_t SLOT_C0 = 8;                       // c0..c7

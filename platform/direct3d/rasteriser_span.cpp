@@ -33,7 +33,7 @@ namespace {
 constexpr uint32_t TOP_MODULATE4X = 6, TOP_ADDSIGNED = 8, TOP_ADDSIGNED2X = 9, TOP_SUBTRACT = 10,
                    TOP_ADDSMOOTH = 11, TOP_BLENDDIFFUSEALPHA = 12, TOP_BLENDFACTORALPHA = 14,
                    TOP_BLENDTEXTUREALPHAPM = 15, TOP_BLENDCURRENTALPHA = 16, TOP_LERP = 26;
-constexpr uint32_t TA_SPECULAR = 4, TA_COMPLEMENT = 0x10;
+constexpr uint32_t TA_COMPLEMENT = 0x10;
 
 // Exact round(a * b / 255) for a, b in 0..255.
 inline uint32_t Mul255(uint32_t a, uint32_t b) {
@@ -147,13 +147,6 @@ inline void Broadcast(float* out, float v, int n) {
   for (int j = 0; j < n; j += 4) _mm_storeu_ps(out + j, vv);
 }
 
-// Keeps texel coordinates where the fixed-point conversions cannot overflow
-// (NaN lands on the lower bound).
-inline float ClampCoord(float v) {
-  if (!(v > -4.0e6f)) return -4.0e6f;
-  return v < 4.0e6f ? v : 4.0e6f;
-}
-
 // Where the lanes of a call sit relative to a primitive's reference point.
 // Both coordinates are exact in float (positions snap to 1/16 pixel), so a
 // pixel's values never depend on the call or the quads it is shaded with.
@@ -209,7 +202,9 @@ inline void ReciprocalLanes(const RasteriserPlane& p, const Lanes& L, float* w) 
   for (int j = 0; j < L.lanes; j += 4) _mm_store_ps(w + j, _mm_div_ps(one, _mm_load_ps(w + j)));
 }
 
-// out[lane] = ClampCoord(plane x w): a perspective-correct attribute.
+// out[lane] = plane x w: a perspective-correct attribute, kept within 4e6 of
+// 0, where the fixed-point conversions of texel coordinates cannot overflow
+// (NaN lands on the lower bound).
 inline void AttributeLanes(const RasteriserPlane& p, const Lanes& L, const float* w, float* out) {
   PlaneLanes(p, L, out);
   const __m128 lo = _mm_set1_ps(-4.0e6f), hi = _mm_set1_ps(4.0e6f);

@@ -34,7 +34,8 @@ fuzz_tail() {
 timeout=${HELM_FUZZ_TIMEOUT:-5}
 
 cxx=clang++-14
-flags=(-std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
+# Line tables are all a finding's stack needs.
+flags=(-std=c++20 -gline-tables-only -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all
        -fno-omit-frame-pointer -DHELM_ASSERTS=1 -I"$root")
 cflags_extra=$(pkg-config --cflags sdl2 libpng libavformat)
 

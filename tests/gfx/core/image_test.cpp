@@ -163,8 +163,8 @@ TEST_F(ImageTest, ResamplingAwkwardRatiosStaysInsideTheSourceAndRefusesZeroOrOve
                                                   {300, 1}, {1000, 999}, {999, 1000}};
     for (auto [from, to] : ratios) {
         // Exact-size rows let ASan see a read past a row; gradients stay monotone.
-        Image* source = Img(from, 2, 32, [from](int32_t x, int32_t, uint8_t* p) {
-            memset(p, (uint8_t)(from > 1 ? x * 255 / (from - 1) : 9), 4);
+        Image* source = Img(from, 2, 32, [w = from](int32_t x, int32_t, uint8_t* p) {
+            memset(p, (uint8_t)(w > 1 ? x * 255 / (w - 1) : 9), 4);
         });
         Image* out = Img(to, 3, 32, 0);
         ASSERT_NE(Image_Resample(out, source), nullptr) << from << " -> " << to;

@@ -261,8 +261,10 @@ std::vector<char> ReadInto(PluginRegistry* reg, MemoryBytes& buf, bool expected)
 
 TEST(PluginRegistry, ExtensionsRoundTripUnknownOnesAreSkippedAndACorruptSubChunkStopsTheRead)
 {
+    // The registries outlive the engine, whose end walks every registry.
+    PluginRegistry writer = PLUGIN_REGISTRY_INIT(kBase), reader = PLUGIN_REGISTRY_INIT(kBase + 8),
+                   reg = PLUGIN_REGISTRY_INIT(kBase);
     InitScope scope;
-    PluginRegistry writer = PLUGIN_REGISTRY_INIT(kBase);
     std::vector<char> object(kBase + 24, 0);
     for (int32_t id : {0x50, 0x51, 0x52}) {
         const int32_t offset = PluginRegistry_AddPlugin(&writer, 4, id, nullptr, nullptr, nullptr);
@@ -278,7 +280,6 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownOnesAreSkippedAndACorruptSubChunk
         [&](Stream* s) { ASSERT_EQ(PluginRegistry_StreamWriteExtensions(&writer, s, object.data()), &writer); });
     EXPECT_EQ(buf.mem.length, 12u + 32u);
     // The reader knows only 0x51 (elsewhere); then an always callback refuses the object.
-    PluginRegistry reader = PLUGIN_REGISTRY_INIT(kBase + 8);
     int32_t offset = PluginRegistry_AddPlugin(&reader, 4, 0x51, nullptr, nullptr, nullptr);
     PluginRegistry_AddPluginStream(&reader, 0x51, ReadInt, WriteInt, SizeInt);
     EXPECT_EQ(*(int32_t*)&ReadInto(&reader, buf, true)[offset], 0x51);
@@ -301,7 +302,6 @@ TEST(PluginRegistry, ExtensionsRoundTripUnknownOnesAreSkippedAndACorruptSubChunk
     EXPECT_EQ(Stream_ReadChunkHeader(s, &type, nullptr, nullptr, nullptr), 1);
     EXPECT_EQ(type, (uint32_t)CHUNK_STRUCT);
     Stream_Close(s, nullptr);
-    PluginRegistry reg = PLUGIN_REGISTRY_INIT(kBase);
     offset = PluginRegistry_AddPlugin(&reg, 4, 0x50, nullptr, nullptr, nullptr);
     PluginRegistry_AddPluginStream(&reg, 0x50, ReadInt, WriteInt, SizeInt);
     // An extension chunk of `chunk` bytes: the sub-chunk headers, padding, then a good 0x50

@@ -204,7 +204,7 @@ TEST_F(Font2DTest, ThePathIsTriedFolderByFolderRefusalsLeaveNothingAndValidation
     ASSERT_EQ(Font2D_Validate(font), 1);
     Font2DGlyph* glyph = (Font2DGlyph*)ArrayList_GetEntry(font->glyphs, 1);
     const std::function<void(Font2D*)> breaks[] = {
-        [](Font2D* f) { f->map['A'] = 9; },
+        [](Font2D* f) { f->map[(int)'A'] = 9; },
         [](Font2D* f) { f->range[0] = 4; },
         [](Font2D* f) { f->rangeBase = 100; },  // codes below 128 belong to the map
         [](Font2D* f) { f->flags = 0; },        // a range table in a byte-string font
