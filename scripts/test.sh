@@ -34,8 +34,10 @@ step "The headless demo tour (scripts/play.sh without a display)"
 (unset DISPLAY WAYLAND_DISPLAY; bash "$root/scripts/play.sh")
 tours=$(find "$root/build/stage/frames" -maxdepth 1 -name 'tour-*.png' | wc -l)
 [ "$tours" -ge 10 ] || { echo "the demo tour wrote $tours frames" >&2; exit 1; }
+# One case more than there are cores: cases that wait on a child process, a
+# clip's pace or the disk would leave a core idle.
 step "Tests (normal build)"
-ctest --test-dir "$root/build" -j "$jobs" --output-on-failure
+ctest --test-dir "$root/build" -j $((jobs + 1)) --output-on-failure
 # CTest runs each case in a process of its own; run as one process, a case
 # that leaves the process changed (an environment variable, a stand-in's
 # state) fails a later one.
@@ -56,6 +58,6 @@ HELM_FUZZ_GAME=0 bash "$root/tests/fuzz/run.sh" 10 "$root/build-fuzz"
 # start, the display, the archive road, the twenty-track walk and the data
 # builds (tool runs, not the game) are left to the normal build above.
 step "Tests (AddressSanitizer and UndefinedBehaviorSanitizer)"
-ctest --test-dir "$root/build-asan" -j "$jobs" --output-on-failure \
+ctest --test-dir "$root/build-asan" -j $((jobs + 1)) --output-on-failure \
   -E 'FrontEnd\.(EveryScreenIsReached|AControllerAlone|TheAttractDemo|AScriptedRun)|DisplayTest\.|ArchiveTest\.|DataBuildTest\.|LevelsLoad\.EveryTrack'
 step "Done"
