@@ -109,9 +109,6 @@ void DrawLines(Font* font, float x, float y, const char* text, const VirtualScre
     lines->scaleY = grid * map.scaleY;
     const float z = Im2D_GetNearScreenZ();
     RenderState_Set(1, nullptr);
-    SetState(12, 1);
-    SetState(10, 5);
-    SetState(11, 6);
     for (const char* c = text; *c; c++) {
         const GlyphEntry& glyph = g_font.glyphs[(uint8_t)*c];
         for (uint32_t i = 0; i < glyph.count; i++) {
@@ -138,11 +135,17 @@ void DrawLines(Font* font, float x, float y, const char* text, const VirtualScre
 // device camera's view window has a positive x (the views set it up), so
 // the axes' corner is the target's lower-left one; the CTM only ever scales
 // and moves, so the axes lie along x and y.
+//
+// Both roads blend by the text's alpha whatever the last draw left (a
+// subtractive sprite before a text must not turn it black).
 void DrawAt(Font* font, float x, float y, const char* text, const VirtualScreenMap& map)
 {
     SetState(20, 1);
     SetState(14, 0);
     SetState(6, 0);
+    SetState(12, 1);
+    SetState(10, 5);
+    SetState(11, 6);
     if (!(font->flags & FONT_TOOLKIT)) {
         DrawLines(font, x * map.scaleX, y * map.scaleY, text, map);
         return;

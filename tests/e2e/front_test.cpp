@@ -33,24 +33,40 @@ TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
          {"front-title", "front-main", "front-playerselect", "front-levelselect2", "front-levelselect",
           "front-cupselect", "front-controlleroptions", "front-controls", "front-sound", "front-continue"})
         EXPECT_EQ(MatchGolden(r, capture), "") << capture;
-    // The information bar's text, drawn in each of the four fonts in turn,
-    // keeps its height: the rows of the bar (y 400..447) holding white.
-    int lowest = 480, highest = 0;
-    for (int n = 0; n < 4; n++) {
-        const std::string capture = "front-infobar-" + std::to_string(n);
+    // The light rows of the information bar (y 400..447) of a capture: its
+    // text, which every screen draws in its colour over the darkening bar.
+    auto lightRows = [&](const std::string& capture, int* top, int* bottom) {
         int w = 0, h = 0;
         std::unique_ptr<uint32_t[]> pixels(D3D8Present_ReadPng((r.captures / (capture + ".png")).c_str(), &w, &h));
-        ASSERT_TRUE(pixels && w == 640 && h == 480) << capture;
-        int top = h, bottom = -1;
+        *top = 480, *bottom = -1;
+        if (!pixels || w != 640 || h != 480) return;
         for (int y = 400; y < 448; y++)
             for (int x = 0; x < w; x++) {
                 const uint32_t p = pixels[(size_t)y * w + x];
                 if ((p & 255) > 160 && (p >> 8 & 255) > 160 && (p >> 16 & 255) > 160) {
-                    top = std::min(top, y);
-                    bottom = y;
+                    *top = std::min(*top, y);
+                    *bottom = y;
                 }
             }
-        ASSERT_GT(bottom, top) << capture;
+    };
+    // Every screen with the bar (all but Launch, which shows the level's
+    // loading picture, and None before the title) shows its text light, on
+    // screens with and without the star beside it.
+    for (const char* screen :
+         {"Title", "Main", "PlayGame", "Options", "LoadSave", "Credits", "Engine", "PlayerSelect", "PlayerSelect2",
+          "CupSelect", "LevelSelect", "LevelSelect2", "LevelSelect3", "LevelSelectZ", "ControllerOptions",
+          "ControllerOptions2", "GameOptions", "SoundOptions", "Tutorial_Main", "Tutorial_Ask", "Tutorial_Levels",
+          "CompletedGame"}) {
+        int top = 0, bottom = 0;
+        lightRows(std::string("band-") + screen, &top, &bottom);
+        EXPECT_GT(bottom - top, 6) << screen << ": no light text in the information bar";
+    }
+    // The bar's text, drawn in each of the four fonts in turn, keeps its height.
+    int lowest = 480, highest = 0;
+    for (int n = 0; n < 4; n++) {
+        int top = 0, bottom = 0;
+        lightRows("front-infobar-" + std::to_string(n), &top, &bottom);
+        ASSERT_GT(bottom, top) << n;
         lowest = std::min(lowest, bottom - top);
         highest = std::max(highest, bottom - top);
     }
