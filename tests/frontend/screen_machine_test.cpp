@@ -48,6 +48,23 @@ TEST_F(FrontEndTest, AFullHistoryDropsItsOldestEntryAndBackStillReturns)
     });
 }
 
+// Left alone, the title starts the attract demo after DemoWaitTime; a key
+// pressed there starts the count again.
+TEST_F(FrontEndTest, AKeyOnTheTitleRestartsTheAttractCountdown)
+{
+    WriteFrontEnd("", 5.0f);
+    RunFrontEnd([] {
+        fetest::StartFrontEnd();
+        ASSERT_EQ(Current(), FRONTEND_TITLE);
+        Wait(4.0f);
+        Press(kLeft);
+        Wait(4.0f);
+        ASSERT_TRUE(Fe() && Fe()->requested == FRONTEND_TITLE) << "the demo started while a player pressed keys";
+        Wait(1.5f);
+        EXPECT_EQ(Fe()->requested, FRONTEND_LAUNCH);
+    });
+}
+
 // The letters' keys: U D L R, A select, B action 5.
 void Enter(const char* sequence, float gap = 0.0f)
 {

@@ -7,8 +7,8 @@
 #include <set>
 #include <vector>
 
-#include "frontend_fixture.h"
 #include "engine/node.h"
+#include "frontend_fixture.h"
 #include "game/loading_screen.h"
 #include "game/race_setup.h"
 
@@ -101,6 +101,10 @@ TEST_F(FrontEndTest, LevelGridsQueueTheLevelsFromTheFocusedItem)
             // To the last item.
             {FRONTEND_LEVELSELECT3, {kDown, kRight, kRight, kRight}, "level29.cfg;level30.cfg;NONE;"},
             {FRONTEND_LEVELSELECTZ, {kDown, kDown, kDown, kRight}, "level11.cfg;level12.cfg;NONE;"},
+            // Up on the first row wraps to the last, down on the last to the first.
+            {FRONTEND_LEVELSELECT2, {kUp}, "level10.cfg;level11.cfg;level12.cfg;NONE;"},
+            {FRONTEND_LEVELSELECT3, {kUp, kRight}, "level27.cfg;level28.cfg;level29.cfg;level30.cfg;NONE;"},
+            {FRONTEND_LEVELSELECTZ, {kUp, kDown, kUp, kRight}, "level11.cfg;level12.cfg;NONE;"},
         };
         StartFrontEnd();
         for (const Case& c : cases) {
