@@ -979,8 +979,6 @@ void DrawFiles(const MemCardUI* ui)
     snprintf(line, sizeof line, "%s - %u", label, Save_GetHeaderCompleted(header));
     ScreenText_Draw(font, 100.0f, y, line);
     Save_GetHeaderDate(header, date);
-    for (char* c = date; *c; c++)
-        if (*c == '\n') *c = 0;
     ScreenText_Draw(font, 540.0f - ScreenText_Width(font, date), y, date);
 }
 
@@ -1026,8 +1024,12 @@ void DrawInfoLine(const MemCardUI* ui)
     Font* font = CardFont(kCycle[(int)(State_GetClock() * 10.0f) % 4]);
     char key[32], text[TEXT_BUFFER_SIZE];
     snprintf(key, sizeof key, "LS_INFOTEXT_INFO%.2u", ui->message.buttons);
+    Text_Get(key, 0, text, sizeof text);
+    // A line wider than the panel's inside (84..556) is drawn smaller to fit.
     ScreenText_Set(font, 0.55f, 255, 255, 255, TextAlpha(ui));
-    ScreenText_Draw(font, 84.0f, 399.0f + ScreenText_Height(font) * 0.5f, Text_Get(key, 0, text, sizeof text));
+    const float width = ScreenText_Width(font, text);
+    if (width > 472.0f) ScreenText_Set(font, 0.55f * 472.0f / width, 255, 255, 255, TextAlpha(ui));
+    ScreenText_Draw(font, 84.0f, 399.0f + ScreenText_Height(font) * 0.5f, text);
 }
 
 void ReleaseSprites(MemCardUI* ui)

@@ -88,6 +88,17 @@ TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcessAndIsDeletedInAThird)
         EXPECT_EQ(entry.path().parent_path().filename().string().find("-A"), 8u) << entry.path();
     }
     EXPECT_EQ(files, 1);
+    // The slot grid's information line (white, the longest of the Save road)
+    // stays inside the panel's right border (x 556 on) in every font it cycles through.
+    for (int n = 0; n < 4; n++) {
+        const std::string capture = "save-slots-" + std::to_string(n) + ".png";
+        int w = 0, h = 0, outside = 0;
+        std::unique_ptr<uint32_t[]> slots(D3D8Present_ReadPng((r.captures / capture).c_str(), &w, &h));
+        ASSERT_TRUE(slots && w == 640 && h == 480) << capture;
+        for (int y = 385; y < 425; y++)
+            for (int x = 556; x < w; x++) outside += (slots[(size_t)y * w + x] & 0xF0F0F0) == 0xF0F0F0;
+        EXPECT_EQ(outside, 0) << capture;
+    }
     run.script = "front_load.txt";
     run.freshFolder = false;
     r = RunGame(run);

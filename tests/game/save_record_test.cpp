@@ -50,6 +50,9 @@ TEST_F(SaveRecordTest, AFreshContextSavesTheKnownBytes)
 {
     std::vector<uint8_t> r = Sealed();
     EXPECT_EQ(std::string((const char*)r.data()), "SAT DEC  6 20:29:00 2025\n");
+    char date[SAVE_DATE_SIZE];
+    Save_GetHeaderDate(r.data(), date);
+    EXPECT_STREQ(date, "SAT DEC  6 20:29:00 2025");  // the text read back ends before the line feed
     for (size_t i = 25; i < SAVE_DATE_SIZE; i++) EXPECT_EQ(r[i], 0) << i;
     const std::vector<uint32_t> words = {Bytes_LoadU32(&r[SAVE_OFFSET_TIME]), Bytes_LoadU32(&r[SAVE_OFFSET_COMPLETED]),
                                          Bytes_LoadU32(&r[SAVE_OFFSET_EFFECTS]), Bytes_LoadU32(&r[SAVE_OFFSET_MUSIC])};

@@ -106,6 +106,21 @@ TEST(TexGen, LetteringInksTheMiddleAndBordersFrameThePicture)
     EXPECT_EQ(At(image, 40, 32), recipe.a);
     EXPECT_EQ(At(image, 0, 40), recipe.ink);
     EXPECT_EQ(At(image, 127, 63), recipe.ink);
+    // Lettering wider than the picture is made smaller: the column inside
+    // each edge of the frame stays clear, and the text is still there.
+    TexGenRecipe wide = recipe;
+    wide.width = 100;
+    wide.text = "2 MENAGERIE";
+    wide.textHeight = 11;
+    wide.stroke = 2;
+    ASSERT_EQ(TexGen_Make(wide, &image, &error), 1);
+    int inked = 0;
+    for (int y = 2; y < 62; y++) {
+        EXPECT_EQ(At(image, 2, y), recipe.a) << y;
+        EXPECT_EQ(At(image, 97, y), recipe.a) << y;
+        for (int x = 0; x < 100; x++) inked += At(image, x, y) != recipe.a;
+    }
+    EXPECT_GT(inked, 100);
 
     TexGenRecipe marble = recipe, empty = recipe, fine = recipe, accented = recipe;
     marble.pattern = "marble";
