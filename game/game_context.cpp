@@ -123,10 +123,8 @@ View* Game_CreateScreenView(int clear)
 void Game_ApplyAspectRatio(View* view)
 {
     if (!view) return;
-    if (g_context.wideScreen)
-        View_SetAspect(view, 16.0f, 9.0f);
-    else
-        View_SetAspect(view, 4.0f, 3.0f);
+    if (g_context.wideScreen) View_SetAspect(view, 16.0f, 9.0f);
+    else View_SetAspect(view, 4.0f, 3.0f);
     View_UpdateFov(view);
 }
 
@@ -193,7 +191,10 @@ void Game_SetDefaultSettings(void)
 
 // ---- progress ----
 
-int Progress_IsLocked(int entry) { return ValidEntry(entry) ? (g_context.progress.flags[entry] & PROGRESS_LOCKED) != 0 : 1; }
+int Progress_IsLocked(int entry)
+{
+    return ValidEntry(entry) ? (g_context.progress.flags[entry] & PROGRESS_LOCKED) != 0 : 1;
+}
 
 int Progress_SetLocked(int entry, int on)
 {
@@ -276,6 +277,24 @@ int Character_CountUnlocked(void)
     int count = 0;
     for (int c = 0; c < GAME_CHARACTERS; c++) count += !Character_IsLocked(c);
     return count;
+}
+
+uint32_t Character_GetStarsNeeded(int character)
+{
+    return character >= 0 && character < GAME_CHARACTERS ? g_context.characterStars[character] : 0;
+}
+
+void Character_SetStarsNeeded(int character, uint32_t stars)
+{
+    if (character >= 0 && character < GAME_CHARACTERS) g_context.characterStars[character] = stars;
+}
+
+void Character_UnlockEarned(int32_t stars)
+{
+    for (int c = 0; c < GAME_CHARACTERS; c++) {
+        const uint32_t need = g_context.characterStars[c];
+        if (need && stars >= 0 && (uint32_t)stars >= need) Character_SetLocked(c, 0);
+    }
 }
 
 // ---- hidden effects ----

@@ -47,11 +47,10 @@ constexpr const char* kDefaultCharacters[GAME_CHARACTERS] = {"Wren",   "Pip",   
                                                              "Fennel", "Tansy", "Sorrel", "Quill"};
 
 // Entries unlocked when there is no "Unlocked.cfg".
-constexpr int kDefaultUnlocked[] = {1,  2,  4,  5,  18, 70, 71, 72, 73, 74, 75,
-                                    76, 77, 78, 79, 91, 92, 93, 94, 95};
+constexpr int kDefaultUnlocked[] = {1, 2, 4, 5, 18, 70, 71, 72, 73, 74, 75, 76, 77, 78, 79, 91, 92, 93, 94, 95};
 
-constexpr const char* kMovieLists[] = {"streams\\movies_PC.txt", "streams\\movies_SKY.txt",
-                                       "streams\\movies_XBOX.txt", "streams\\movies_NGC.txt"};
+constexpr const char* kMovieLists[] = {"streams\\movies_PC.txt", "streams\\movies_SKY.txt", "streams\\movies_XBOX.txt",
+                                       "streams\\movies_NGC.txt"};
 
 struct Switches {
     uint32_t wadProcess;
@@ -138,8 +137,23 @@ void AddCharacterLine(char* line, void*)
     CopyText(ctx->characterNames[ctx->characterCount++], GAME_CHARACTER_NAME, name);
 }
 
+// "Character N STARS": character N (1..8) starts locked until STARS stars.
+int LockedCharacterLine(const char* line)
+{
+    if (String_FindNoCase(line, "Character") != line) return 0;
+    int character = 0;
+    long stars = 0;
+    if (sscanf(line + 9, "%d %ld", &character, &stars) == 2 && character >= 1 && character <= GAME_CHARACTERS &&
+        stars >= 1 && stars <= INT32_MAX) {
+        Character_SetLocked(character - 1, 1);
+        Character_SetStarsNeeded(character - 1, (uint32_t)stars);
+    }
+    return 1;
+}
+
 void UnlockLine(char* line, void*)
 {
+    if (LockedCharacterLine(line)) return;
     char* tokens[64];
     int count = String_Tokenise(line, tokens, 64, ",");
     if (count > 64) count = 64;
@@ -375,6 +389,10 @@ void Game_InitProgress(void)
 {
     GameContext* ctx = Game_GetContext();
     for (uint32_t& flags : ctx->progress.flags) flags = PROGRESS_LOCKED;
+    for (int c = 0; c < GAME_CHARACTERS; c++) {
+        Character_SetLocked(c, 0);
+        Character_SetStarsNeeded(c, 0);
+    }
     if (!ForEachLine("Unlocked.cfg", UnlockLine, nullptr))
         for (int entry : kDefaultUnlocked) Progress_SetFlags(entry, 0xFFFFFFFFu, 0);
 }
@@ -388,8 +406,8 @@ void Game_ApplyStartArguments(void)
     int32_t levelNumber = kAbsent, levelVariant = 0, playerSet = -1, focus = 0, kill = 0;
     uint32_t focusSwitch = 0, killSwitch = 0;
     CmdLine_GetStrings(tokens, count, "leveltype", &levelType, nullptr);
-    CmdLine_GetInts(tokens, count, "levelnumber", &levelNumber, "levelvariant", &levelVariant, "playerset",
-                    &playerSet, "focus", &focus, "kill", &kill, nullptr);
+    CmdLine_GetInts(tokens, count, "levelnumber", &levelNumber, "levelvariant", &levelVariant, "playerset", &playerSet,
+                    "focus", &focus, "kill", &kill, nullptr);
     CmdLine_GetBools(tokens, count, "focus", &focusSwitch, "kill", &killSwitch, nullptr);
 
     uint32_t request = GAME_REQUEST_FRONTEND;
@@ -398,8 +416,7 @@ void Game_ApplyStartArguments(void)
     bool numbered = levelNumber != kAbsent;
     // Only the types that have a state of their own can be started directly;
     // "FrontEnd" is the ordinary road.
-    if (levelType && numbered &&
-        (type == GAMESTATE_START || type == GAMESTATE_OPTIONS || type == GAMESTATE_GLIM)) {
+    if (levelType && numbered && (type == GAMESTATE_START || type == GAMESTATE_OPTIONS || type == GAMESTATE_GLIM)) {
         ctx->gameStateType = (uint32_t)type;
         Game_SetStartLevelIndex(0);
         Game_SetStartLevel(levelNumber, levelVariant);
@@ -423,6 +440,5 @@ void Game_ApplyStartArguments(void)
 
 void Game_FormatVersion(char* buffer, size_t size)
 {
-    if (buffer && size)
-        snprintf(buffer, size, "%s.%s.%s.%s.%.3d", "0", "A", "xx", "0", (int)Game_GetBuildNumber());
+    if (buffer && size) snprintf(buffer, size, "%s.%s.%s.%s.%.3d", "0", "A", "xx", "0", (int)Game_GetBuildNumber());
 }

@@ -116,7 +116,9 @@ void Game_ReadBuildNumber(void);
 void Game_LoadCharacterList(void);
 // Every entry locked; then "Unlocked.cfg" (comma-separated entry numbers,
 // 1..149 count) unlocks its entries, or without the file the built-in
-// list: 1, 2, 4, 5, 18, 70-79 and 91-95.
+// list: 1, 2, 4, 5, 18, 70-79 and 91-95. Every character starts open; a
+// line "Character N STARS" of the file locks character N (1..8) until the
+// player has STARS stars (at least 1).
 void Game_InitProgress(void);
 // The start-up arguments: the direct start, focus, kill and playerset.
 // Sets the requested state (1, or the direct start's).

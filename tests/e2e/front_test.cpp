@@ -29,9 +29,9 @@ TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
     // The pause menu lies over level 1, whose look is the level's own affair:
     // it is checked by its page, not by its picture. The page after its
     // load ("front-continue") is the front end's loading image.
-    for (const char* capture :
-         {"front-title", "front-main", "front-playerselect", "front-levelselect2", "front-levelselect",
-          "front-cupselect", "front-controlleroptions", "front-controls", "front-sound", "front-continue"})
+    for (const char* capture : {"front-title", "front-main", "front-playerselect", "front-char-locked",
+                                "front-char-confirmed", "front-levelselect2", "front-levelselect", "front-cupselect",
+                                "front-controlleroptions", "front-controls", "front-sound", "front-continue"})
         EXPECT_EQ(MatchGolden(r, capture), "") << capture;
     // The light rows of the information bar (y 400..447) of a capture: its
     // text, which every screen draws in its colour over the darkening bar.

@@ -198,6 +198,13 @@ void Shape_Ramp(MeshBuilder* m, float width, float height, float length, uint32_
     m->Triangle(a, b, c, surface);
 }
 
+void Shape_Card(MeshBuilder* m, float width, float height, uint32_t surface)
+{
+    const float x0 = -width / 2, x1 = width / 2;
+    m->Quad(m->Point(x0, 0, 0, 0, 0), m->Point(x0, height, 0, 0, 1), m->Point(x1, height, 0, 1, 1),
+            m->Point(x1, 0, 0, 1, 0), surface);
+}
+
 void Shape_Plane(MeshBuilder* m, float sizeX, float sizeZ, int cells, uint32_t surface, float tile)
 {
     Grid(m, sizeX, sizeZ, cells, surface, tile, [](float, float) { return 0.0f; });
