@@ -123,8 +123,10 @@ View* Game_CreateScreenView(int clear)
 void Game_ApplyAspectRatio(View* view)
 {
     if (!view) return;
-    if (g_context.wideScreen) View_SetAspect(view, 16.0f, 9.0f);
-    else View_SetAspect(view, 4.0f, 3.0f);
+    if (g_context.wideScreen)
+        View_SetAspect(view, 16.0f, 9.0f);
+    else
+        View_SetAspect(view, 4.0f, 3.0f);
     View_UpdateFov(view);
 }
 
@@ -191,10 +193,7 @@ void Game_SetDefaultSettings(void)
 
 // ---- progress ----
 
-int Progress_IsLocked(int entry)
-{
-    return ValidEntry(entry) ? (g_context.progress.flags[entry] & PROGRESS_LOCKED) != 0 : 1;
-}
+int Progress_IsLocked(int entry) { return ValidEntry(entry) ? (g_context.progress.flags[entry] & PROGRESS_LOCKED) != 0 : 1; }
 
 int Progress_SetLocked(int entry, int on)
 {

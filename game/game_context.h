@@ -79,41 +79,41 @@ enum : uint32_t {
 
 // The 458 words of progress, in the order the save record stores them.
 struct GameProgress {
-    uint32_t flags[GAME_PROGRESS_ENTRIES];     // PROGRESS_* values
-    float best[GAME_PROGRESS_ENTRIES];         // best value per entry (best time for timed levels)
-    int32_t values[GAME_PROGRESS_ENTRIES];     // player 0's per-entry values as last saved
-    uint32_t characterLocks[GAME_CHARACTERS];  // 1: locked
+    uint32_t flags[GAME_PROGRESS_ENTRIES];           // PROGRESS_* values
+    float best[GAME_PROGRESS_ENTRIES];               // best value per entry (best time for timed levels)
+    int32_t values[GAME_PROGRESS_ENTRIES];           // player 0's per-entry values as last saved
+    uint32_t characterLocks[GAME_CHARACTERS];        // 1: locked
 };
 static_assert(sizeof(GameProgress) == GAME_PROGRESS_WORDS * 4, "the progress block is 458 words");
 
 struct GameContext {
-    char frontEndPath[64];  // "FrontEnd\FrontEnd.cfg"
-    View* screenView;       // whole screen, near 0.5, far 250 (owned)
-    Node* cameraNode;       // the context's camera node and its two children (owned)
+    char frontEndPath[64];      // "FrontEnd\FrontEnd.cfg"
+    View* screenView;           // whole screen, near 0.5, far 250 (owned)
+    Node* cameraNode;           // the context's camera node and its two children (owned)
     Node* cameraChildren[2];
-    Font* defaultFonts[2];    // opaque white and opaque red (owned)
-    Font* fonts[GAME_FONTS];  // JS_KartFont, PC_Font01, PC_Font02, PC_Font03 (owned)
-    Font* secondaryFont;      // = fonts[2], not owned
-    Sprite* blankSprites[2];  // 2 x 2 blank sprites (owned)
-    Sprite* spriteSlot;       // third sprite slot (owned when set)
-    uint32_t wideScreen;      // 0: 4:3, else 16:9
-    float effectsVolume;      // 0..1, default 0.65; also the master volume
-    float musicVolume;        // 0..1, default 0.35
-    uint32_t gameStateType;   // GAMESTATE_*, 1 after the first reset
-    uint32_t characterCount;  // names in characterNames (8 after the list is loaded)
+    Font* defaultFonts[2];      // opaque white and opaque red (owned)
+    Font* fonts[GAME_FONTS];    // JS_KartFont, PC_Font01, PC_Font02, PC_Font03 (owned)
+    Font* secondaryFont;        // = fonts[2], not owned
+    Sprite* blankSprites[2];    // 2 x 2 blank sprites (owned)
+    Sprite* spriteSlot;         // third sprite slot (owned when set)
+    uint32_t wideScreen;        // 0: 4:3, else 16:9
+    float effectsVolume;        // 0..1, default 0.65; also the master volume
+    float musicVolume;          // 0..1, default 0.35
+    uint32_t gameStateType;     // GAMESTATE_*, 1 after the first reset
+    uint32_t characterCount;    // names in characterNames (8 after the list is loaded)
     char characterNames[GAME_CHARACTERS][GAME_CHARACTER_NAME];
-    uint32_t characterStars[GAME_CHARACTERS];  // stars that open a locked character (0: none do)
-    uint8_t characters[GAME_PLAYER_SLOTS];     // character index per player
-    uint8_t playerOrder[GAME_LEVEL_PLAYERS];   // 0, 1, 2, 3
-    uint32_t playerKinds[GAME_PLAYER_SLOTS];   // PLAYER_KIND_*; player 0 human by default
-    uint32_t playerCount;                      // 1 by default
-    Pad* inputDevices[GAME_PLAYER_SLOTS];      // recorded by the root state (not owned)
-    uint8_t controllingPlayer;                 // GAME_ANY_PLAYER = any
-    uint32_t levelLoaded;                      // 1 after a level's content loaded; cleared by the root update
-    Sound* music;                              // the level music stream, or null (owned while set)
-    uint32_t hiddenFlag;                       // hidden mode (more lives)
-    uint32_t defaultsMade;                     // the first Game_SetDefaultSettings ran
-    uint32_t cursorHidden;                     // the game has hidden the mouse cursor
+    uint32_t characterStars[GAME_CHARACTERS]; // stars that open a locked character (0: none do)
+    uint8_t characters[GAME_PLAYER_SLOTS];   // character index per player
+    uint8_t playerOrder[GAME_LEVEL_PLAYERS]; // 0, 1, 2, 3
+    uint32_t playerKinds[GAME_PLAYER_SLOTS]; // PLAYER_KIND_*; player 0 human by default
+    uint32_t playerCount;                    // 1 by default
+    Pad* inputDevices[GAME_PLAYER_SLOTS];    // recorded by the root state (not owned)
+    uint8_t controllingPlayer;               // GAME_ANY_PLAYER = any
+    uint32_t levelLoaded;                    // 1 after a level's content loaded; cleared by the root update
+    Sound* music;                            // the level music stream, or null (owned while set)
+    uint32_t hiddenFlag;                     // hidden mode (more lives)
+    uint32_t defaultsMade;                   // the first Game_SetDefaultSettings ran
+    uint32_t cursorHidden;                   // the game has hidden the mouse cursor
     GameProgress progress;
     int32_t playerValues[GAME_LEVEL_PLAYERS][GAME_PROGRESS_ENTRIES];  // per-player values (best scores)
 
@@ -121,13 +121,13 @@ struct GameContext {
     // above is the menu holder: while it is not GAME_ANY_PLAYER only that
     // player's input counts, in the front end, the pause menu and the save
     // screens alike.
-    uint8_t lastInputPlayer;                 // the player whose input test answered last
-    uint32_t eligibilityOn;                  // non-zero: only players whose slot byte is 1 count
-    uint8_t eligible[GAME_PLAYER_SLOTS];     // slot bytes: 1 eligible, 255 not
-    uint32_t inputLocked;                    // non-zero: no input test answers
-    uint8_t deviceIndex[GAME_PLAYER_SLOTS];  // device chosen on the character screens (255 none)
-    uint32_t playMode;                       // the PlayGame screen's choice: 0, 1 or 2
-    uint32_t twoStateOption;                 // the sound options' third item (0 or 1; not saved)
+    uint8_t lastInputPlayer;                  // the player whose input test answered last
+    uint32_t eligibilityOn;                   // non-zero: only players whose slot byte is 1 count
+    uint8_t eligible[GAME_PLAYER_SLOTS];      // slot bytes: 1 eligible, 255 not
+    uint32_t inputLocked;                     // non-zero: no input test answers
+    uint8_t deviceIndex[GAME_PLAYER_SLOTS];   // device chosen on the character screens (255 none)
+    uint32_t playMode;                        // the PlayGame screen's choice: 0, 1 or 2
+    uint32_t twoStateOption;                  // the sound options' third item (0 or 1; not saved)
 };
 
 // The context (never null).

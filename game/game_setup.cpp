@@ -47,10 +47,11 @@ constexpr const char* kDefaultCharacters[GAME_CHARACTERS] = {"Wren",   "Pip",   
                                                              "Fennel", "Tansy", "Sorrel", "Quill"};
 
 // Entries unlocked when there is no "Unlocked.cfg".
-constexpr int kDefaultUnlocked[] = {1, 2, 4, 5, 18, 70, 71, 72, 73, 74, 75, 76, 77, 78, 79, 91, 92, 93, 94, 95};
+constexpr int kDefaultUnlocked[] = {1,  2,  4,  5,  18, 70, 71, 72, 73, 74, 75,
+                                    76, 77, 78, 79, 91, 92, 93, 94, 95};
 
-constexpr const char* kMovieLists[] = {"streams\\movies_PC.txt", "streams\\movies_SKY.txt", "streams\\movies_XBOX.txt",
-                                       "streams\\movies_NGC.txt"};
+constexpr const char* kMovieLists[] = {"streams\\movies_PC.txt", "streams\\movies_SKY.txt",
+                                       "streams\\movies_XBOX.txt", "streams\\movies_NGC.txt"};
 
 struct Switches {
     uint32_t wadProcess;
@@ -406,8 +407,8 @@ void Game_ApplyStartArguments(void)
     int32_t levelNumber = kAbsent, levelVariant = 0, playerSet = -1, focus = 0, kill = 0;
     uint32_t focusSwitch = 0, killSwitch = 0;
     CmdLine_GetStrings(tokens, count, "leveltype", &levelType, nullptr);
-    CmdLine_GetInts(tokens, count, "levelnumber", &levelNumber, "levelvariant", &levelVariant, "playerset", &playerSet,
-                    "focus", &focus, "kill", &kill, nullptr);
+    CmdLine_GetInts(tokens, count, "levelnumber", &levelNumber, "levelvariant", &levelVariant, "playerset",
+                    &playerSet, "focus", &focus, "kill", &kill, nullptr);
     CmdLine_GetBools(tokens, count, "focus", &focusSwitch, "kill", &killSwitch, nullptr);
 
     uint32_t request = GAME_REQUEST_FRONTEND;
@@ -416,7 +417,8 @@ void Game_ApplyStartArguments(void)
     bool numbered = levelNumber != kAbsent;
     // Only the types that have a state of their own can be started directly;
     // "FrontEnd" is the ordinary road.
-    if (levelType && numbered && (type == GAMESTATE_START || type == GAMESTATE_OPTIONS || type == GAMESTATE_GLIM)) {
+    if (levelType && numbered &&
+        (type == GAMESTATE_START || type == GAMESTATE_OPTIONS || type == GAMESTATE_GLIM)) {
         ctx->gameStateType = (uint32_t)type;
         Game_SetStartLevelIndex(0);
         Game_SetStartLevel(levelNumber, levelVariant);
@@ -440,5 +442,6 @@ void Game_ApplyStartArguments(void)
 
 void Game_FormatVersion(char* buffer, size_t size)
 {
-    if (buffer && size) snprintf(buffer, size, "%s.%s.%s.%s.%.3d", "0", "A", "xx", "0", (int)Game_GetBuildNumber());
+    if (buffer && size)
+        snprintf(buffer, size, "%s.%s.%s.%s.%.3d", "0", "A", "xx", "0", (int)Game_GetBuildNumber());
 }
