@@ -191,8 +191,12 @@ TEST_F(FrontEndTest, CharacterScreensJoinPickDistinctCharactersAndLeaveOnlyWhenA
     RunFrontEnd([] {
         Game_SetDifficulty(2);
         Character_SetLocked(3, 1);
+        Character_SetLocked(5, 1);
+        Character_SetStarsNeeded(5, 300);
+        Progress_SetPlayerValue(0, 9, 300);
         StartFrontEnd();
         Open(FRONTEND_PLAYERSELECT);
+        EXPECT_EQ(Character_IsLocked(5), 0) << "the stars reached open it";
         const FrontEndCharacterSelect& c = Fe()->characters;
         ASSERT_EQ(c.count, 1);  // the last input player joined at once
         EXPECT_EQ(c.character[0], 0);

@@ -176,6 +176,11 @@ TEST_F(DemoDataTest, FaultsNameTheirSourceAndLineAndLeaveTheStageAsItWas)
         // Every frame of a sequence is a picture of its own.
         {{{"stage.txt", "texture Levels\\pc\\G00.png solid 4 4\nmesh Levels\\G.lwo plane sequence=G##.png:0-1\n"}},
          "stage.txt:2: the texture DATA/Levels/pc/G01.png is made by no command"},
+        // Below 0 the frames count down as the game names them: 00, 99, 98 (two pictures of one line).
+        {{{"stage.txt",
+           "texture Levels\\pc\\G00.png,G99.png solid 4 4\nmesh Levels\\G.lwo card sequence=G##.png:-100--98\n"}},
+         "stage.txt:2: the texture DATA/Levels/pc/G98.png is made by no command"},
+        {{{"stage.txt", "unlocked 1 locked=5:0\n"}}, "stage.txt:1: stars \"0\" is not a number"},
         {{{"stage.txt", "mesh Levels\\G.lwo teapot\n"}}, "stage.txt:1: unknown shape \"teapot\""},
         {{{"stage.txt", "texts language\\english.txt en.txt\n"}, {"en.txt", "# texts\nLS_OK=Caf\xC3\xA9\n"}},
          "en.txt:2: no font has the characters"},
