@@ -48,14 +48,12 @@ TEST_F(FrontEndTest, AFullHistoryDropsItsOldestEntryAndBackStillReturns)
     });
 }
 
-// Left alone, the title starts the attract demo after DemoWaitTime; a key
-// pressed there starts the count again.
+// Left alone, the title starts the attract demo after DemoWaitTime; a key there starts the count again.
 TEST_F(FrontEndTest, AKeyOnTheTitleRestartsTheAttractCountdown)
 {
     WriteFrontEnd("", 5.0f);
     RunFrontEnd([] {
         fetest::StartFrontEnd();
-        ASSERT_EQ(Current(), FRONTEND_TITLE);
         Wait(4.0f);
         Press(kLeft);
         Wait(4.0f);

