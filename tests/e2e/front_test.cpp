@@ -22,24 +22,18 @@ using namespace e2e;
 
 // The pixels of a capture's rows y0..y1 from x0 on brighter than `level` in
 // every channel: how many, and the height of the rows they span (0 for none).
-struct LightPixels {
-    int count = 0, height = 0;
-};
-LightPixels Light(const Result& r, const std::string& capture, int x0, int y0, int y1, int level = 160)
+std::pair<int, int> Light(const Result& r, const std::string& capture, int x0, int y0, int y1, int level = 160)
 {
-    int w = 0, h = 0, top = y1, bottom = y0 - 1;
-    LightPixels out;
+    int w = 0, h = 0, top = y1, bottom = y0 - 1, count = 0;
     std::unique_ptr<uint32_t[]> pixels(D3D8Present_ReadPng((r.captures / (capture + ".png")).c_str(), &w, &h));
     EXPECT_TRUE(pixels && w == 640 && h == 480) << capture;
     for (int y = y0; pixels && y < std::min(y1, h); y++)
         for (int x = x0; x < w; x++) {
             const uint32_t p = pixels[(size_t)y * w + x];
-            if ((p & 255) <= (uint32_t)level || (p >> 8 & 255) <= (uint32_t)level || (p >> 16 & 255) <= (uint32_t)level)
-                continue;
-            out.count++, top = std::min(top, y), bottom = y;
+            if (std::min({p & 255, p >> 8 & 255, p >> 16 & 255}) > (uint32_t)level)
+                count++, top = std::min(top, y), bottom = y;
         }
-    out.height = std::max(0, bottom - top);
-    return out;
+    return {count, std::max(0, bottom - top)};
 }
 
 TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
@@ -62,14 +56,14 @@ TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
     for (const auto& entry : fs::directory_iterator(r.captures)) {
         const std::string name = entry.path().stem().string();
         if (name.rfind("band-", 0) || name == "band-Launch") continue;
-        EXPECT_GT(Light(r, name, 0, 400, 448).height, 6) << name << ": no light text in the information bar";
+        EXPECT_GT(Light(r, name, 0, 400, 448).second, 6) << name << ": no light text in the information bar";
         screens++;
     }
     EXPECT_EQ(screens, 22);
     // The bar's text, drawn in each of the four fonts in turn, keeps its height.
     int lowest = 480, highest = 0;
     for (int n = 0; n < 4; n++) {
-        const int height = Light(r, "front-infobar-" + std::to_string(n), 0, 400, 448).height;
+        const int height = Light(r, "front-infobar-" + std::to_string(n), 0, 400, 448).second;
         ASSERT_GT(height, 0) << n;
         lowest = std::min(lowest, height), highest = std::max(highest, height);
     }
@@ -93,7 +87,7 @@ TEST(FrontEnd, ASaveMadeOnTheSaveScreenLoadsInAFreshProcessAndIsDeletedInAThird)
     // The slot grid's information line, the Save road's longest, stays inside
     // the panel's right border (x 556 on) in every font it cycles through.
     for (int n = 0; n < 4; n++)
-        EXPECT_EQ(Light(r, "save-slots-" + std::to_string(n), 556, 385, 425, 239).count, 0) << n;
+        EXPECT_EQ(Light(r, "save-slots-" + std::to_string(n), 556, 385, 425, 239).first, 0) << n;
     run.script = "front_load.txt";
     run.freshFolder = false;
     r = RunGame(run);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "app/config.h"
 #include "entity_fixture.h"
@@ -321,32 +322,33 @@ TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
     auto At = [&](float heading, float lift) {
         return Vec3{std::sin(heading * degree), lift, std::cos(heading * degree)};
     };
-    struct Case {
-        Vec3 other, up;
-        uint32_t kinds;
-        float hit, v1;
-    } cases[] = {
+    // The other body's place, up, the kinds; the hit and v1.
+    const std::tuple<Vec3, Vec3, uint32_t, float, float> cases[] = {
         {At(40, 0), {0, 1, 0}, COLAREA_DAMAGE | COLAREA_WEAK, 1, 1},
-        {At(11, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},   {At(69, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
-        {At(9, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},    {At(71, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
+        {At(11, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
+        {At(69, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
+        {At(9, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
+        {At(71, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
         {At(-40, 0), {0, 1, 0}, COLAREA_DAMAGE | COLAREA_WEAK, 1, 8},
         {At(40, std::tan(60 * degree)), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
         {At(40, std::tan(40 * degree)), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
-        {{0, 0, 0}, {0, 1, 0}, COLAREA_WEAK, 0, 0},     {{0, 0, 1}, {0, 0, 0}, COLAREA_WEAK, 0, 0},
-        {{0, 5, 0}, {0, 1e-3f, 0}, COLAREA_WEAK, 1, 8}, {{0, 1e20f, 0}, {0, 1, 0}, COLAREA_WEAK, 1, 8},
+        {{0, 0, 0}, {0, 1, 0}, COLAREA_WEAK, 0, 0},
+        {{0, 0, 1}, {0, 0, 0}, COLAREA_WEAK, 0, 0},
+        {{0, 5, 0}, {0, 1e-3f, 0}, COLAREA_WEAK, 1, 8},
+        {{0, 1e20f, 0}, {0, 1, 0}, COLAREA_WEAK, 1, 8},
     };
-    for (const Case& c : cases) {
+    for (const auto& [other, up, kinds, hit, value] : cases) {
         const Vec3 own = {0, 0, 0}, facing = {0, 0, 1};
         float v1 = 0, v2 = 0;
-        EXPECT_EQ(ColArea_HitTest(&list, &own, &c.other, &facing, &c.up, c.kinds, nullptr, &v1, &v2), (int)c.hit)
-            << c.other.x << "," << c.other.y << "," << c.other.z;
-        EXPECT_EQ(v1, c.v1);
+        EXPECT_EQ(ColArea_HitTest(&list, &own, &other, &facing, &up, kinds, nullptr, &v1, &v2), (int)hit)
+            << other.x << "," << other.y << "," << other.z;
+        EXPECT_EQ(v1, value);
     }
     const Vec3 origin = {0, 0, 0}, ahead = {0, 0, 1}, up = {0, 1, 0}, other = At(40, 0);
     EXPECT_EQ(ColArea_HitTest(&list, &origin, &other, &ahead, &up, COLAREA_DAMAGE, nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(list.areas[2].activeLow, 0xC0000000u);
-    EXPECT_EQ(list.areas[2].activeHigh, 0x800001FFu);
-    EXPECT_EQ(list.areas[3].activeLow | list.areas[3].activeHigh, 0u);
+    EXPECT_EQ(std::make_tuple(list.areas[2].activeLow, list.areas[2].activeHigh,
+                              list.areas[3].activeLow | list.areas[3].activeHigh),
+              std::make_tuple(0xC0000000u, 0x800001FFu, 0u));
     ColArea_Free(&list);
     EXPECT_EQ(ColArea_HitTest(&list, nullptr, nullptr, nullptr, nullptr, COLAREA_WEAK, nullptr, nullptr, nullptr), 0);
     EXPECT_STREQ(ObjectType_GetName(OBJTYPE_SPECIAL_DAMAGE), "SPECIAL_DAMAGE");

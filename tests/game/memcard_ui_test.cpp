@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 
 #include "app/save.h"
 #include "app/state.h"
@@ -183,10 +184,8 @@ TEST_F(MemCardTest, RefusedFilesLeaveTheProgressAlone)
     Progress_SetFlags(9, PROGRESS_COMPLETED, 1);
     const std::string changed = ValidRecord();  // progress entry 9 completed
     Progress_SetFlags(9, PROGRESS_COMPLETED, 0);
-    struct Case {
-        const char* what;
-        std::string bytes;
-    } cases[] = {
+    // What is wrong; the bytes.
+    const std::tuple<const char*, std::string> cases[] = {
         {"short", changed.substr(0, SAVE_RECORD_SIZE - 1)},
         {"long", changed + "x"},
         {"empty", ""},
@@ -196,12 +195,12 @@ TEST_F(MemCardTest, RefusedFilesLeaveTheProgressAlone)
     };
     char name[SAVE_NAME_MAX];
     Save_GetFileName(0, name, sizeof name);
-    for (const Case& c : cases) {
-        PlantSave('B', 0, c.bytes);
+    for (const auto& [what, bytes] : cases) {
+        PlantSave('B', 0, bytes);
         Save_ClearResult();
-        EXPECT_EQ(Save_ReadGame('B', name), 0) << c.what;
-        EXPECT_EQ(Save_GetResult(), (uint32_t)SAVE_RESULT_FAILED) << c.what;
-        EXPECT_EQ(Game_GetContext()->progress.flags[9], before) << c.what;
+        EXPECT_EQ(Save_ReadGame('B', name), 0) << what;
+        EXPECT_EQ(Save_GetResult(), (uint32_t)SAVE_RESULT_FAILED) << what;
+        EXPECT_EQ(Game_GetContext()->progress.flags[9], before) << what;
     }
     PlantSave('B', 0, changed);
     EXPECT_EQ(Save_ReadGame('B', name), 1);
@@ -274,24 +273,20 @@ TEST_F(MemCardTest, AFailedWriteKeepsTheOldSaveByteForByteAndABadFileNameWritesN
 
 TEST_F(MemCardTest, TheBootCheckShowsWhatTheSlotsHold)
 {
-    struct Case {
-        bool save;
-        int readable;
-        uint64_t bytes;
-        const char* message;
-    } cases[] = {
+    // A save somewhere, the free space readable, the bytes free; the message.
+    const std::tuple<bool, int, uint64_t, const char*> cases[] = {
         {true, 1, 1ull << 30, "LS_MEMCARD_MESSAGE_BOOTSELECTCARD"},
         {false, 1, 1ull << 30, "LS_MEMCARD_MESSAGE_BOOTNOFILE"},
         {false, 0, 0, "LS_MEMCARD_MESSAGE_BOOTUNFORMATTED"},
         {false, 1, 100, "LS_MEMCARD_MESSAGE_BOOTNOSPACE"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [save, readable, bytes, message] : cases) {
         std::filesystem::remove_all("SaveGame");
-        if (c.save) PlantSave('G', 6, ValidRecord());
-        g_freeReadable = c.readable;
-        g_freeBytes = c.bytes;
+        if (save) PlantSave('G', 6, ValidRecord());
+        g_freeReadable = readable;
+        g_freeBytes = bytes;
         Open(MEMCARD_MODE_BOOT);
-        EXPECT_EQ(Text(), c.message);
+        EXPECT_EQ(Text(), message);
         EXPECT_STREQ(Ui()->message.title, "LS_MEMCARD_TITLE_AUTOSAVE");
         // Backing out asks; yes ends the boot mode with autosave off.
         Press(kKeyBack);
@@ -299,7 +294,7 @@ TEST_F(MemCardTest, TheBootCheckShowsWhatTheSlotsHold)
         Press(kKeyLeft);
         Press(kKeySelect);
         Frame({});
-        EXPECT_FALSE(Running()) << c.message;
+        EXPECT_FALSE(Running()) << message;
         EXPECT_EQ(Ui()->autosaveEnabled, 0u);
     }
     // The findings without a slot to use are checked again every frame.
@@ -319,9 +314,8 @@ TEST_F(MemCardTest, TheBootCheckShowsWhatTheSlotsHold)
     EXPECT_EQ(Text(), "LS_MEMCARD_SUCCESS_AUTOSAVE");
     Wait(3.0f);
     EXPECT_FALSE(Running());
-    EXPECT_EQ(Ui()->autosaveEnabled, 1u);
-    EXPECT_EQ(Ui()->autosaveLetter, 'C');
-    EXPECT_EQ(Ui()->autosaveFile, 5);
+    EXPECT_EQ(std::make_tuple(Ui()->autosaveEnabled, Ui()->autosaveLetter, Ui()->autosaveFile),
+              std::make_tuple(1u, 'C', 5));
     EXPECT_EQ(ReadFile(SavePath('C', 5)).size(), SAVE_RECORD_SIZE);
 }
 

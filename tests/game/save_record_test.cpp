@@ -57,8 +57,8 @@ TEST_F(SaveRecordTest, AFreshContextSavesTheKnownBytes)
     const std::vector<uint32_t> words = {Bytes_LoadU32(&r[SAVE_OFFSET_TIME]), Bytes_LoadU32(&r[SAVE_OFFSET_COMPLETED]),
                                          Bytes_LoadU32(&r[SAVE_OFFSET_EFFECTS]), Bytes_LoadU32(&r[SAVE_OFFSET_MUSIC])};
     EXPECT_EQ(words, std::vector<uint32_t>({123456, 0, 166, 90}));
-    EXPECT_EQ(Bytes_Hash(&r[76], 24), 3157929988u);
-    EXPECT_EQ(Bytes_Hash(&r[100], 1832), 2713844390u);
+    EXPECT_EQ(std::make_tuple(Bytes_Hash(&r[76], 24), Bytes_Hash(&r[100], 1832)),
+              std::make_tuple(3157929988u, 2713844390u));
     EXPECT_EQ(Bytes_LoadU32(&r[SAVE_OFFSET_HEADER_SUM]), 216797747u);
     EXPECT_EQ(Bytes_Hash(&r[0], 76), 2971956450u);
     EXPECT_EQ(Bytes_LoadU32(&r[SAVE_OFFSET_RECORD_SUM]), 253796236u);

@@ -125,9 +125,9 @@ TEST(ExecutableTest, AScriptDrivesTheKeysOnAFixedClockCapturesFramesAndEndsTheRu
     pixels = step.Picture(TEST_SCREEN_PNG, &width);
     ASSERT_NE(pixels, nullptr) << step.output;
     ASSERT_EQ(width, 640);
-    EXPECT_EQ(pixels[100 * width + 600] & 0xFFFFFF, kBackground);
-    EXPECT_EQ(pixels[240 * width + 320] & 0xFFFFFF, kKeyboard);
-    EXPECT_EQ(pixels[240 * width + 320 + TEST_SCREEN_SQUARE] & 0xFFFFFF, kBackground);
+    EXPECT_EQ(std::make_tuple(pixels[100 * width + 600] & 0xFFFFFF, pixels[240 * width + 320] & 0xFFFFFF,
+                              pixels[240 * width + 320 + TEST_SCREEN_SQUARE] & 0xFFFFFF),
+              std::make_tuple(kBackground, kKeyboard, kBackground));
     const int y = 480 - 20;
     EXPECT_EQ(pixels[y * width + 16 + 295] & 0xFFFFFF, 0xE0C040u);
     EXPECT_EQ(pixels[y * width + 16 + 305] & 0xFFFFFF, kBackground);

@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 namespace {
 
@@ -69,11 +70,8 @@ TEST(IncludeGraph, IncludesAreJudgedByTheUnitsTheyReach)
     IncludeGraph graph;
     std::string error;
     ASSERT_TRUE(IncludeGraph_Parse(kGraph, &graph, &error)) << error;
-    struct Case {
-        const char* file;
-        const char* line;
-        bool allowed;
-    } cases[] = {
+    // The including file, its include line; allowed.
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"gfx/core/im3d.h", "#include \"gfx/driver/d3d8/d3d8im3d.h\"", false},  // the kernel stands on no driver
         {"gfx/core/im3d.h", "#include \"gfx/core/pipeline.h\"", true},
         {"gfx/core/texture.cpp", "#include \"platform/direct3d/d3d8.h\"", false},
@@ -93,22 +91,20 @@ TEST(IncludeGraph, IncludesAreJudgedByTheUnitsTheyReach)
         {"common/hash.cpp", "// #include \"app/file.h\" in a comment", true},
         {"bench/x.cpp", "#include \"common/hash.h\"", false},  // a file outside every unit
     };
-    for (const Case& c : cases) {
-        const std::string text = std::string("// first line\n") + c.line + "\n";
-        const std::vector<std::string> v = IncludeGraph_CheckFile(graph, c.file, text);
-        EXPECT_EQ(v.empty(), c.allowed) << c.file << ": " << c.line << "\n" << Joined(v);
+    for (const auto& [file, line, allowed] : cases) {
+        const std::string text = std::string("// first line\n") + line + "\n";
+        const std::vector<std::string> v = IncludeGraph_CheckFile(graph, file, text);
+        EXPECT_EQ(v.empty(), allowed) << file << ": " << line << "\n" << Joined(v);
         if (!v.empty()) {
-            EXPECT_EQ(v[0].rfind(std::string(c.file) + ":2: includes ", 0), 0u) << v[0];
+            EXPECT_EQ(v[0].rfind(std::string(file) + ":2: includes ", 0), 0u) << v[0];
         }
     }
 }
 
 TEST(IncludeGraph, TablesThatCannotBeAGraphAreRefused)
 {
-    struct Case {
-        const char* rows;
-        const char* reason;
-    } cases[] = {
+    // The table rows; the reason given.
+    const std::tuple<const char*, const char*> cases[] = {
         {"| a | a/ | b |\n| b | b/ | a |\n", "cycle"},
         {"| a | a/ | a |\n", "cycle"},
         {"| a | a/ | c |\n", "names no unit"},
@@ -116,12 +112,12 @@ TEST(IncludeGraph, TablesThatCannotBeAGraphAreRefused)
         {"| a | a/ | - |\n| b | a/ | - |\n", "named twice"},
         {"| a | a/ |\n", "three cells"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [rows, reason] : cases) {
         IncludeGraph graph;
         std::string error;
-        const std::string table = std::string("| unit | folder | stands on |\n|---|---|---|\n") + c.rows;
-        EXPECT_FALSE(IncludeGraph_Parse(table, &graph, &error)) << c.rows;
-        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        const std::string table = std::string("| unit | folder | stands on |\n|---|---|---|\n") + rows;
+        EXPECT_FALSE(IncludeGraph_Parse(table, &graph, &error)) << rows;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
     IncludeGraph graph;
     std::string error;

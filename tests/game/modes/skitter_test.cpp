@@ -121,9 +121,8 @@ TEST_F(SkitterTest, ProjectilesHurtByTheWeakAreasFactorAndOnlySpecialDamageHurts
     EXPECT_EQ(CamRel(hero)->texts[0].value, 3) << "the shooter earns the stun score";
     Mode_Play(r, SKITTER_STAND);
     SkitterMode_Collision(bug, r, PurposeShot(hero, "SWORD", -60.0f), 0);
-    EXPECT_EQ(Entity_GetHealth(r), 0.0f);
-    EXPECT_EQ(CamRel(hero)->texts[1].value, 9);
-    EXPECT_EQ(CamRel(hero)->killCount, 1);
+    EXPECT_EQ(std::make_tuple(Entity_GetHealth(r), CamRel(hero)->texts[1].value, CamRel(hero)->killCount),
+              std::make_tuple(0.0f, 9, 1));
 
     Bug(bug)->flags |= SKITTER_BOSS;
     r->health = 30.0f;
@@ -270,12 +269,8 @@ TEST_F(SkitterAiTest, ItSeesWithinItsRadiusAndArcAndWhenAlertOrIdleWithinTheirs)
     Object* hero = Level(
         " aiVisionRadius = 10\n aiVisionAlertRadius = 12\n aiVisionAlertDuration = 1\n aiVisionYArc = 30\n"
         " aiVisionIdleYArc = 180\n");
-    struct Look {
-        int32_t anim;
-        float heroZ;
-        bool away;  // the hero out of sight for 1.2 s first
-        bool seen;
-    } looks[] = {
+    // The animation playing, the hero's z, the hero out of sight for 1.2 s first; seen.
+    const std::tuple<int32_t, float, bool, bool> looks[] = {
         {4, 10.0f, false, false},             // exactly at the radius
         {4, 9.9f, false, true},               // seen: alert ...
         {4, 11.0f, false, true},              // ... out to the alert radius
@@ -284,15 +279,15 @@ TEST_F(SkitterAiTest, ItSeesWithinItsRadiusAndArcAndWhenAlertOrIdleWithinTheirs)
         {SKITTER_IDLE, -8.0f, false, true},   // idle: all round ...
         {SKITTER_IDLE, -11.0f, true, false},  // ... at the normal radius
     };
-    for (const Look& l : looks) {
-        if (l.away) {
+    for (const auto& [anim, heroZ, away, seen] : looks) {
+        if (away) {
             Place(hero, V(0, 0.5f, 40));
             Step(60);
         }
         Place(bug, V(0, 0.5f, 0));
-        Place(hero, V(0, 0.5f, l.heroZ));
-        Mode_Play(Record(bug), l.anim);
-        EXPECT_NEAR(Decide().stickY, l.seen ? (l.heroZ > 0 ? 1.0f : -1.0f) : 0.0f, 1e-3f) << l.anim << " " << l.heroZ;
+        Place(hero, V(0, 0.5f, heroZ));
+        Mode_Play(Record(bug), anim);
+        EXPECT_NEAR(Decide().stickY, seen ? (heroZ > 0 ? 1.0f : -1.0f) : 0.0f, 1e-3f) << anim << " " << heroZ;
     }
 }
 

@@ -1,8 +1,8 @@
 // Scenes of the physics tests and the physics benchmark, as plain
 // descriptions: the tests build them with DynTestScene::Build, the benchmark
 // builds the same description in this engine and in Bullet, so both engines
-// and the tests run one scene. The benchmark's own scenes (a pour into a
-// bowl, a terrain) are in bench/physics/bench_scenes.h.
+// and the tests run one scene. The benchmark's own scenes (a pyramid, a
+// pour into a bowl, a terrain) are in bench/physics/bench_scenes.h.
 #pragma once
 #include <vector>
 
@@ -60,21 +60,6 @@ inline SceneRecipe Recipe_Column(int boxes) {
   SceneRecipe r;
   Recipe_AddGroundBox(&r);
   for (int k = 0; k < boxes; ++k) r.bodies.push_back(Recipe_UnitBox(V3(0, 0.5f + float(k), 0)));
-  return r;
-}
-
-// A pyramid of unit boxes on the ground box: `rows` boxes at the bottom, one
-// less in each row above, each row resting on the joints of the one below;
-// boxes of a row 2 cm apart.
-inline SceneRecipe Recipe_Pyramid(int rows) {
-  SceneRecipe r;
-  Recipe_AddGroundBox(&r);
-  const float pitch = 1.02f;
-  for (int row = 0; row < rows; ++row) {
-    int n = rows - row;
-    for (int i = 0; i < n; ++i)
-      r.bodies.push_back(Recipe_UnitBox(V3((float(i) - 0.5f * float(n - 1)) * pitch, 0.5f + float(row), 0)));
-  }
   return r;
 }
 

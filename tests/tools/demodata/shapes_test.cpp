@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "engine/lwo.h"
 #include "tests/engine/engine_fixture.h"
@@ -69,11 +70,8 @@ TEST_F(ShapesTest, ClosedSolidsAreWatertightAndFaceOutwards)
 {
     ShapeSurface plain;
     plain.name = "Plain";
-    struct Case {
-        const char* name;
-        std::function<void(MeshBuilder*, uint32_t)> build;
-        Vec3 centre;
-    } cases[] = {
+    // The shape, how it is built, a point inside it.
+    const std::tuple<const char*, std::function<void(MeshBuilder*, uint32_t)>, Vec3> cases[] = {
         {"box",
          [](MeshBuilder* m, uint32_t s) {
              const float lo[3] = {-1, 0, -2}, hi[3] = {1, 3, 2};
@@ -86,14 +84,14 @@ TEST_F(ShapesTest, ClosedSolidsAreWatertightAndFaceOutwards)
         {"sphere", [](MeshBuilder* m, uint32_t s) { Shape_Sphere(m, 0.4f, 12, 8, s); }, {0, 0, 0}},
         {"cone", [](MeshBuilder* m, uint32_t s) { Shape_Cone(m, 0.5f, 0, 1, 10, s); }, {0, 0.3f, 0}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, build, centre] : cases) {
         MeshBuilder mesh;
-        c.build(&mesh, mesh.Surface(plain));
+        build(&mesh, mesh.Surface(plain));
         LwoObject* o = Read(mesh);
-        ASSERT_NE(o, nullptr) << c.name;
-        EXPECT_EQ(o->polygonCount, mesh.triangles.size()) << c.name;
-        EXPECT_TRUE(Closed(o)) << c.name;
-        EXPECT_TRUE(Outward(o, c.centre)) << c.name;
+        ASSERT_NE(o, nullptr) << name;
+        EXPECT_EQ(o->polygonCount, mesh.triangles.size()) << name;
+        EXPECT_TRUE(Closed(o)) << name;
+        EXPECT_TRUE(Outward(o, centre)) << name;
         Lwo_Free(o);
     }
     // The torus faces away from its tube's centre line.

@@ -33,9 +33,8 @@ TEST(TexGen, PatternsPutTheirColoursWhereTheyBelong)
 
     recipe.pattern = "checks";
     ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1) << error;
-    EXPECT_EQ(At(image, 0, 0), recipe.a);
-    EXPECT_EQ(At(image, 8, 0), recipe.b);
-    EXPECT_EQ(At(image, 8, 8), recipe.a);
+    EXPECT_EQ(std::make_tuple(At(image, 0, 0), At(image, 8, 0), At(image, 8, 8)),
+              std::make_tuple(recipe.a, recipe.b, recipe.a));
 
     recipe.pattern = "gradient";  // angle 0: top to bottom
     ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
@@ -103,10 +102,9 @@ TEST(TexGen, LetteringInksTheMiddleAndBordersFrameThePicture)
     ToolImage image;
     std::string error;
     ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
-    EXPECT_EQ(At(image, 64, 32), recipe.ink);  // the stem of the I, centred
-    EXPECT_EQ(At(image, 40, 32), recipe.a);
-    EXPECT_EQ(At(image, 0, 40), recipe.ink);
-    EXPECT_EQ(At(image, 127, 63), recipe.ink);
+    // The stem of the I, centred, plain beside it, and the frame at the edges.
+    EXPECT_EQ(std::make_tuple(At(image, 64, 32), At(image, 40, 32), At(image, 0, 40), At(image, 127, 63)),
+              std::make_tuple(recipe.ink, recipe.a, recipe.ink, recipe.ink));
     // Lettering wider than the picture is made smaller: the column inside
     // each edge of the frame stays clear, and the text is still there.
     TexGenRecipe wide = recipe;

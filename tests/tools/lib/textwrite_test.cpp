@@ -119,12 +119,10 @@ TEST_F(TextWriterTest, ListsComeBackLineByLineAndFieldByField)
     ASSERT_EQ(logos.size(), 2u);
     std::vector<std::string> first = Fields(logos[0]), second = Fields(logos[1]);
     ASSERT_EQ(first.size(), 4u);
-    EXPECT_EQ(first[0], "Logos\\Helm.bmp");
-    EXPECT_EQ(atof(first[1].c_str()), 2.5);
-    EXPECT_EQ(String_ToBool(first[2].c_str()), 1);
-    EXPECT_EQ(String_ToBool(first[3].c_str()), 1);
-    EXPECT_EQ(String_ToBool(second[2].c_str()), 0);
-    EXPECT_EQ(String_ToBool(second[3].c_str()), 0);
+    EXPECT_EQ(std::make_tuple(first[0], atof(first[1].c_str()), String_ToBool(first[2].c_str()),
+                              String_ToBool(first[3].c_str()), String_ToBool(second[2].c_str()),
+                              String_ToBool(second[3].c_str())),
+              std::make_tuple("Logos\\Helm.bmp", 2.5, 1, 1, 0, 0));
 
     ASSERT_EQ(TextWriter_Movies({{"Intro", true, ""}, {"Outro", false, "PAL"}}, &text, &error), 1) << error;
     Place("streams\\movies_PC.txt", text);
