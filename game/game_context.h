@@ -102,7 +102,7 @@ struct GameContext {
     uint32_t gameStateType;     // GAMESTATE_*, 1 after the first reset
     uint32_t characterCount;    // names in characterNames (8 after the list is loaded)
     char characterNames[GAME_CHARACTERS][GAME_CHARACTER_NAME];
-    uint32_t characterStars[GAME_CHARACTERS]; // stars that open a locked character (0: none do)
+    uint32_t characterStars[GAME_CHARACTERS];  // stars that open a locked character (0: none do)
     uint8_t characters[GAME_PLAYER_SLOTS];   // character index per player
     uint8_t playerOrder[GAME_LEVEL_PLAYERS]; // 0, 1, 2, 3
     uint32_t playerKinds[GAME_PLAYER_SLOTS]; // PLAYER_KIND_*; player 0 human by default
