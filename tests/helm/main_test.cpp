@@ -76,10 +76,18 @@ TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndWhereAndFails)
 {
     // An empty folder, and a damaged archive without loose data (the
     // archive is named): the front end has no screens, and the start fails
-    // naming its file and where it was looked for.
+    // naming its file and where it was looked for. The empty folder has no
+    // sound device either (the audio library looks for a card that is not
+    // there): its probe says nothing, the game one line.
     for (const std::string& archive : {std::string(), "WADH" + std::string(60, '\x7F')}) {
-        ProgramRun game("game", "", "", {{archive.empty() ? "none" : "DataPC.wad", archive}});
+        ProgramRun game("game", archive.empty() ? "SDL_AUDIODRIVER=alsa AUDIODEV=hw:99" : "", "",
+                        {{archive.empty() ? "none" : "DataPC.wad", archive}});
         EXPECT_EQ(game.status, 1) << game.output;
+        const size_t silent = game.output.find("plays silent"), more = game.output.rfind("silent");
+        EXPECT_TRUE(archive.empty() ? silent != std::string::npos && more == silent + 6 &&
+                                          game.output.find("ALSA lib") == std::string::npos
+                                    : silent == std::string::npos)
+            << game.output;
         EXPECT_EQ(archive.empty(), game.output.find("DataPC.wad: the archive is refused: its directory runs past the "
                                                     "end") == std::string::npos)
             << game.output;
