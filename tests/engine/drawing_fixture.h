@@ -26,6 +26,7 @@
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+#include "tests/platform/direct3d/golden_match.h"
 #include "tests/test_env.h"
 
 namespace drawingtest {
@@ -49,28 +50,11 @@ inline void WriteImage(const std::string& path, int32_t w, int32_t h,
     Image_Destroy(image);
 }
 
-// The back buffer with every draw made so far in it (the device draws deferred).
-inline const D3D8DrawSurface& BackBuffer()
-{
-    D3D8Test_Finish();
-    return D3D8_DeviceState()->backBuffer->surface;
-}
-// The back buffer pixel as 0xRRGGBB.
-inline uint32_t Pixel(int32_t x, int32_t y)
-{
-    const D3D8DrawSurface& s = BackBuffer();
-    uint32_t v;
-    memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
-    return v & 0xFFFFFF;
-}
+// The back buffer with every draw made so far in it, and a pixel as 0xRRGGBB.
+inline const D3D8DrawSurface& BackBuffer() { return BackBufferSurface(); }
+inline uint32_t Pixel(int32_t x, int32_t y) { return BackBufferPixel(x, y); }
 inline int Channel(uint32_t colour, int shift) { return (int)(colour >> shift & 255); }
-// Largest per-channel difference between two 0xRRGGBB colours.
-inline int ColourDistance(uint32_t a, uint32_t b)
-{
-    int d = 0;
-    for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(Channel(a, sh) - Channel(b, sh)));
-    return d;
-}
+using raster_test::ColourDistance;  // the largest per-channel difference
 // Pixels of the back buffer's rectangle whose colour is within 8 of c.
 inline int CountColour(uint32_t c, int32_t x0 = 0, int32_t y0 = 0, int32_t x1 = 1 << 20, int32_t y1 = 1 << 20)
 {

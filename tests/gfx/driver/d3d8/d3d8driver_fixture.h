@@ -23,6 +23,21 @@
 #include "platform/direct3d/d3d8_test.h"
 #include "platform/win32/window.h"
 
+// The device's 32-bit back buffer with every draw made so far (the device
+// draws deferred), and the colour (0xRRGGBB) of one of its pixels.
+inline const D3D8DrawSurface& BackBufferSurface()
+{
+    D3D8Test_Finish();
+    return D3D8_DeviceState()->backBuffer->surface;
+}
+inline uint32_t BackBufferPixel(int x, int y)
+{
+    const D3D8DrawSurface& s = BackBufferSurface();
+    uint32_t v = 0;
+    memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
+    return v & 0xFFFFFF;
+}
+
 class D3D8DriverTest : public ::testing::Test {
 protected:
     D3D8Answers answers;
@@ -144,16 +159,6 @@ protected:
         if (frame) Frame_Destroy(frame);
         if (fb) Raster_Destroy(fb);
         if (zb) Raster_Destroy(zb);
-    }
-    // The colour (0xRRGGBB) of a pixel of the device's 32-bit back buffer,
-    // with every draw made so far.
-    static uint32_t BackBufferPixel(int x, int y)
-    {
-        D3D8Test_Finish();
-        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
-        uint32_t v = 0;
-        memcpy(&v, s.pixels + y * s.pitch + x * 4, 4);
-        return v & 0xFFFFFF;
     }
     // Opens a device scene the way camera begin update does.
     void BeginFrame()
