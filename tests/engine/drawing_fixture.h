@@ -31,24 +31,7 @@
 
 namespace drawingtest {
 
-// A 32-bit image filled by fn(x, y) -> 0xAARRGGBB, written as PNG or BMP
-// by the extension of path.
-inline void WriteImage(const std::string& path, int32_t w, int32_t h,
-                       const std::function<uint32_t(int32_t, int32_t)>& fn)
-{
-    Image* image = Image_Create(w, h, 32);
-    ASSERT_NE(image, nullptr);
-    Image_AllocatePixels(image);
-    for (int32_t y = 0; y < h; y++)
-        for (int32_t x = 0; x < w; x++) {
-            const uint32_t c = fn(x, y);
-            uint8_t* p = image->pixels + (size_t)y * image->stride + 4 * (size_t)x;
-            p[0] = (uint8_t)(c >> 16), p[1] = (uint8_t)(c >> 8), p[2] = (uint8_t)c, p[3] = (uint8_t)(c >> 24);
-        }
-    const bool bmp = path.size() > 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
-    ASSERT_NE(bmp ? ImageBmp_Write(image, path.c_str()) : ImagePng_Write(image, path.c_str()), nullptr) << path;
-    Image_Destroy(image);
-}
+using ::WriteImage;
 
 // The back buffer with every draw made so far in it, and a pixel as 0xRRGGBB.
 inline const D3D8DrawSurface& BackBuffer() { return BackBufferSurface(); }
