@@ -67,13 +67,9 @@ void KillInsideSaves(std::vector<Kill>& kills)
         }
         if (ended) continue;
         kill(pids[i], kills[i].signal);
-        int status = 0;
-        pid_t done = 0;
-        const auto guard = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while ((done = waitpid(pids[i], &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < guard)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        if (done != pids[i]) kill(pids[i], SIGKILL), waitpid(pids[i], &status, 0);
-        kills[i].signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        GameRun held = kills[i].run;
+        held.timeoutSeconds = 60;  // then it is killed
+        kills[i].signal = Wait(held, pids[i]).signal;
     }
 }
 

@@ -80,22 +80,20 @@ TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndWhereAndFails)
     // sound device either (the audio library looks for a card that is not
     // there): its probe says nothing, the game one line.
     for (const std::string& archive : {std::string(), "WADH" + std::string(60, '\x7F')}) {
-        ProgramRun game("game", archive.empty() ? "SDL_AUDIODRIVER=alsa AUDIODEV=hw:99" : "", "",
-                        {{archive.empty() ? "none" : "DataPC.wad", archive}});
-        EXPECT_EQ(game.status, 1) << game.output;
-        const size_t silent = game.output.find("plays silent"), more = game.output.rfind("silent");
-        EXPECT_TRUE(archive.empty() ? silent != std::string::npos && more == silent + 6 &&
-                                          game.output.find("ALSA lib") == std::string::npos
-                                    : silent == std::string::npos)
-            << game.output;
-        EXPECT_EQ(archive.empty(), game.output.find("DataPC.wad: the archive is refused: its directory runs past the "
-                                                    "end") == std::string::npos)
-            << game.output;
+        const bool empty = archive.empty();
+        ProgramRun game("game", empty ? "SDL_AUDIODRIVER=alsa AUDIODEV=hw:99" : "", "",
+                        {{empty ? "none" : "DataPC.wad", archive}});
+        const std::string& out = game.output;
         const std::string why =
             "The game could not start: FrontEnd\\FrontEnd.cfg could not be read (looked for in "
             "DataPC.wad and DATA in " +
             std::filesystem::canonical(game.folder).string() + ").\n";
-        EXPECT_NE(game.output.find(why), std::string::npos) << game.output;
+        const size_t silent = out.find("plays silent"), none = std::string::npos;
+        EXPECT_EQ(
+            std::tuple(game.status, out.find(why) != none, silent != none, out.rfind("silent") == silent + 6,
+                       out.find("ALSA lib") == none, out.find("refused: its directory runs past the end") != none),
+            std::tuple(1, true, empty, empty, true, !empty))
+            << out;
     }
     // A direct start plays its level (here without a level file) until the
     // kill switch ends the process.

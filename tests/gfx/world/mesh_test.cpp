@@ -143,28 +143,6 @@ TEST_F(MeshTest, StripsDecodeToExactlyTheInputTrianglesOnRandomAndGridMeshes)
     }
 }
 
-TEST_F(MeshTest, AMeshWithoutAMaterialWritesReadsAndWritesAgainUnchanged)
-{
-    // A quad of 4 vertices, one triangle on white and one without a
-    // material, white listed once and twice: the mesh without one reads back
-    // without one, and the second write repeats the first byte for byte.
-    for (int listed : {1, 2}) {
-        Geometry* g = Own(Geometry_Create(4, 2, GEOMETRY_POSITIONS));
-        for (int i = 0; i < listed; i++) MaterialList_AppendMaterial(&g->matList, white);
-        g->triangles[0] = Triangle{{0, 1, 2}, 0};
-        g->triangles[1] = Triangle{{2, 1, 3}, -1};
-        Geometry_Unlock(g);
-        Bytes first = WriteGeometry(g);
-        Geometry* back = ReadGeometry(first);
-        ASSERT_NE(back, nullptr) << listed;
-        int without = 0;
-        for (uint32_t m = 0; m < back->mesh->numMeshes; m++) without += !MeshHeader_Meshes(back->mesh)[m].material;
-        EXPECT_EQ(std::pair((int)back->mesh->numMeshes, without), std::pair(2, 1)) << listed;
-        EXPECT_EQ(WriteGeometry(back), first) << listed;
-        Geometry_Destroy(back);
-    }
-}
-
 TEST_F(MeshTest, BinaryMeshRoundTripsAndRefusesContradictoryCounts)
 {
     Geometry* g = Own(MakeGrid(3, 2.0f, GEOMETRY_POSITIONS | GEOMETRY_TRISTRIP, white));

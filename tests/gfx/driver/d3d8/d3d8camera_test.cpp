@@ -66,9 +66,7 @@ TEST_F(CameraUpdateTest, TheFrameOfAResetOrARecoveryClearsAndDrawsWithTheCameras
         // The camera's frame at y = 2, a perspective projection.
         EXPECT_EQ(std::tie(view.m[3][1], projection.m[2][3], vp.X, vp.Y, vp.Width, vp.Height, vp.MinZ, vp.MaxZ),
                   std::make_tuple(-2.0f, 1.0f, 0u, 240u, 640u, 240u, 0.0f, 1.0f));
-        D3D8_SetZTestEnable(1);
-        D3D8_SetZWriteEnable(1);
-        D3D8_SetCullMode(1);
+        D3D8_SetZTestEnable(1), D3D8_SetZWriteEnable(1), D3D8_SetCullMode(1);
         for (const auto& [z, colour] : {std::pair(9.0f, 0xFF0000FFu), {6.0f, 0xFF00FF00u}, {8.0f, 0xFFFF0000u}}) {
             Im3DVertex wall[3] = {{-99, -98, z, 0, 0, 1, colour, 0, 0},
                                   {101, -98, z, 0, 0, 1, colour, 0, 0},
