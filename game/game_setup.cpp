@@ -227,7 +227,7 @@ int Game_GetPlatformProcess(void) { return g_switches.platformProcess != 0; }
 const char* Game_GetPlayerConfig(void) { return g_switches.playerConfig; }
 const char* Game_GetLevelConfig(void) { return g_switches.levelConfig; }
 
-int Game_MountDataWad(void) { return Wad_Mount("DataPC.wad", 1); }
+int Game_MountDataWad(void) { return Wad_Mount(GAME_DATA_WAD, 1); }
 
 int Game_ParseLogoLine(char* line, GameLogo* out)
 {

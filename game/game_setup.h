@@ -58,7 +58,9 @@ int Game_GetTestProcess(void);
 int Game_GetPlatformProcess(void);
 const char* Game_GetPlayerConfig(void);
 const char* Game_GetLevelConfig(void);
-// Wad_Mount("DataPC.wad"); 1 when mounted (0 is not an error).
+// The game's archive, in the working folder.
+constexpr const char* GAME_DATA_WAD = "DataPC.wad";
+// Wad_Mount(GAME_DATA_WAD); 1 when mounted (0 is not an error).
 int Game_MountDataWad(void);
 
 // One line of "configs\logos.cfg": name[,time[,fade[,skippable]]], time 0

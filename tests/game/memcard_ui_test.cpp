@@ -328,16 +328,13 @@ TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
     enum Storage { PLAIN, UNREADABLE, BLOCKED, READ_ONLY, FULL, HUGE };
     enum Removal { KEPT, AT_CHECK, AT_ANSWER };              // when the slot goes away
     // Messages, and what is on the disk afterwards.
-    const char* const F = "LS_MEMCARD_MESSAGE_SAVESELECTFILE";
-    const char* const S = "LS_MEMCARD_MESSAGE_SAVESELECTCARD";
-    const char* const DA = "LS_MEMCARD_MESSAGE_DELETEWARNING";
-    const char* const DI = "LS_MEMCARD_MESSAGE_DELETEINPROGRESS";
-    const char* const UF = "LS_MEMCARD_ERROR_CARDUNFORMATTED";
-    const char* const FA = "LS_MEMCARD_MESSAGE_FORMATWARNING";
-    const char* const FI = "LS_MEMCARD_MESSAGE_FORMATINPROGRESS";
-    const char* const RO = "LS_MEMCARD_ERROR_CARDUNFORMATTEDREADONLY";
-    const char* const CI = "LS_MEMCARD_MESSAGE_CHECKINPROGRESS";
-    const char* const SI = "LS_MEMCARD_MESSAGE_SAVEINPROGRESS";
+    const char *const F = "LS_MEMCARD_MESSAGE_SAVESELECTFILE", *const S = "LS_MEMCARD_MESSAGE_SAVESELECTCARD",
+                      *const DA = "LS_MEMCARD_MESSAGE_DELETEWARNING", *const DI = "LS_MEMCARD_MESSAGE_DELETEINPROGRESS",
+                      *const UF = "LS_MEMCARD_ERROR_CARDUNFORMATTED", *const FA = "LS_MEMCARD_MESSAGE_FORMATWARNING",
+                      *const FI = "LS_MEMCARD_MESSAGE_FORMATINPROGRESS",
+                      *const CI = "LS_MEMCARD_MESSAGE_CHECKINPROGRESS",
+                      *const RO = "LS_MEMCARD_ERROR_CARDUNFORMATTEDREADONLY",
+                      *const SI = "LS_MEMCARD_MESSAGE_SAVEINPROGRESS";
     const char* const GONE[] = {"LS_MEMCARD_ERROR_DELETECARDREMOVED", "LS_MEMCARD_ERROR_FORMATCARDREMOVED",
                                 "LS_MEMCARD_ERROR_CHECKCARDREMOVED"};
     const int M = SYSFILE_MISSING, FL = SYSFILE_FILE, D = SYSFILE_FOLDER;
