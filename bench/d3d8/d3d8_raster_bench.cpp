@@ -356,7 +356,9 @@ float TerrainHeight(float x, float z) {
          0.4f * std::cos(x * 0.7f - z * 0.5f);
 }
 
-SceneData LevelScene(int w, int h) {
+// A level's sky, fog, sun and camera, with 8 ground textures (textures 0 to 7).
+constexpr float kLevelEye[3] = {0, 9, -72};
+SceneData LevelOutdoors(int w, int h) {
   SceneData s;
   s.width = w, s.height = h;
   s.mipmaps = true;
@@ -366,13 +368,18 @@ SceneData LevelScene(int w, int h) {
   s.fogEnd = 150;
   s.lights = {{{0.4f, -1.0f, 0.3f}, {0.9f, 0.85f, 0.75f, 1}}, {{-0.5f, -0.6f, -0.4f}, {0.25f, 0.3f, 0.4f, 1}}};
   for (int i = 0; i < 8; ++i) s.textures.push_back(GroundTexture(256, i));
+  const float at[3] = {0, 0, 10};
+  s.view = LookAt(kLevelEye, at);
+  s.projection = Perspective(kPi / 3, float(w) / float(h), 1.0f, 300.0f);
+  return s;
+}
+
+SceneData LevelScene(int w, int h) {
+  SceneData s = LevelOutdoors(w, h);
   const int blob = int(s.textures.size());
   s.textures.push_back(BlobTexture(64));
   const int icon = int(s.textures.size());
   for (int i = 0; i < 4; ++i) s.textures.push_back(IconTexture(64, i));
-  const float eyeV[3] = {0, 9, -72}, atV[3] = {0, 0, 10};
-  s.view = LookAt(eyeV, atV);
-  s.projection = Perspective(kPi / 3, float(w) / float(h), 1.0f, 300.0f);
 
   // Terrain: 100 x 100 quads over 160 x 160 units, in 4 x 4 chunks of 1,250 triangles.
   for (int cz = 0; cz < 4; ++cz)
@@ -406,7 +413,8 @@ SceneData LevelScene(int w, int h) {
     p.y = TerrainHeight(p.x, p.z) + 1 + 6 * rnd();
     p.size = 1.0f + 2.0f * rnd();
     p.colour = uint32_t(0x50 + 0x70 * rnd()) << 24 | 0x00FFC890u;
-    p.depth = (p.x - eyeV[0]) * s.view.m[0][2] + (p.y - eyeV[1]) * s.view.m[1][2] + (p.z - eyeV[2]) * s.view.m[2][2];
+    p.depth = (p.x - kLevelEye[0]) * s.view.m[0][2] + (p.y - kLevelEye[1]) * s.view.m[1][2] +
+              (p.z - kLevelEye[2]) * s.view.m[2][2];
     ps.push_back(p);
   }
   std::sort(ps.begin(), ps.end(), [](const Particle& a, const Particle& b) { return a.depth > b.depth; });
@@ -478,20 +486,9 @@ TexData LightmapTexture(int size, Combine combine) {
 // The level's terrain with a light map on stage 1, its draws taking the four
 // combine modes in turn.
 SceneData LightmapScene(int w, int h) {
-  SceneData s;
-  s.width = w, s.height = h;
-  s.mipmaps = true;
-  s.clearColour = 0xFF8CA8C8u;
-  s.fogColour = 0xFF8CA8C8u;
-  s.fogStart = 40;
-  s.fogEnd = 150;
-  s.lights = {{{0.4f, -1.0f, 0.3f}, {0.9f, 0.85f, 0.75f, 1}}, {{-0.5f, -0.6f, -0.4f}, {0.25f, 0.3f, 0.4f, 1}}};
-  for (int i = 0; i < 8; ++i) s.textures.push_back(GroundTexture(256, i));
+  SceneData s = LevelOutdoors(w, h);
   const int lightmaps = int(s.textures.size());
   for (int c = 0; c < COMBINE_COUNT; ++c) s.textures.push_back(LightmapTexture(256, Combine(c)));
-  const float eyeV[3] = {0, 9, -72}, atV[3] = {0, 0, 10};
-  s.view = LookAt(eyeV, atV);
-  s.projection = Perspective(kPi / 3, float(w) / float(h), 1.0f, 300.0f);
   // 96 x 100 quads over 160 x 160 units in 16 strips along the view, so
   // that each mode covers about a quarter of the ground near and far.
   for (int i = 0; i < 16; ++i) {
