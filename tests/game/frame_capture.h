@@ -9,27 +9,15 @@
 #include <cstring>
 #include <string>
 
-<<<<<<< HEAD
-#include "gfx/driver/d3d8/d3d8rasterseam.h"
-#include "platform/direct3d/d3d8_present.h"
-#include "platform/direct3d/d3d8_resource.h"
-#include "platform/direct3d/d3d8_test.h"
-#include "tests/engine/drawing_fixture.h"
-=======
 #include "tests/engine/drawing_fixture.h"
 #include "tests/platform/direct3d/golden_match.h"
->>>>>>> shell41
 #include "tests/test_env.h"
 
 namespace capture {
 
 using drawingtest::BackBuffer;
 using drawingtest::Pixel;
-<<<<<<< HEAD
-inline int Distance(uint32_t a, uint32_t b) { return drawingtest::ColourDistance(a, b); }
-=======
 inline int Distance(uint32_t a, uint32_t b) { return raster_test::ColourDistance(a, b); }
->>>>>>> shell41
 
 // Empty when the back buffer matches golden/<name>.png within tolerance.
 inline std::string MatchGolden(const char* name, int tolerance = 2)
