@@ -77,6 +77,58 @@ TEST_F(ViewportTest, GoldenTwoAndThreePlayerFrames)
     });
 }
 
+// A text placed on or past a viewport's edges, or larger than the viewport,
+// is drawn whole inside it: its white pixels lie in the rectangle and span
+// what the same text spans in the middle (or fill the width when it had to
+// be made smaller).
+TEST_F(ViewportTest, EveryScreenTextIsDrawnWholeInsideItsViewport)
+{
+    struct Box {
+        int left = 640, top = 480, right = -1, bottom = -1;
+    };
+    const struct {
+        float x, y, size;
+        int centred;
+    } places[] = {
+        {-0.3f, -0.2f, 2, 0}, {1.1f, 1.2f, 2, 0}, {0.975f, 0.025f, 2, 1}, {0.025f, 0.975f, 2, 1}, {0.5f, 0.5f, 20, 1}};
+    const auto drawn = [](int viewport, Vec2 at, float size, int centred) {
+        Level_AddScreenText(Game_GetContext()->defaultFonts[0], viewport, 3, "8888", &at, size, nullptr, centred);
+        DrawFrame();
+        Box b;
+        for (int y = 0; y < 480; y++)
+            for (int x = 0; x < 640; x++)
+                if (capture::Distance(capture::Pixel(x, y), 0xFFFFFF) < 60)
+                    b = {std::min(b.left, x), std::min(b.top, y), std::max(b.right, x), std::max(b.bottom, y)};
+        return b;
+    };
+    RunProgram([&] {
+        for (int n = 1; n <= 4; n++) {
+            MakeViewports(n);
+            for (int v = 0; v < n; v++) {
+                float r[4];
+                Viewport_GetRect(v, r);
+                const int left = (int)(r[0] * 640), top = (int)(r[1] * 480);
+                const int right = left + (int)(r[2] * 640) - 1, bottom = top + (int)(r[3] * 480) - 1;
+                const Box whole = drawn(v, {0.5f, 0.5f}, 2.0f, 1);
+                for (const auto& [x, y, size, centred] : places) {
+                    SCOPED_TRACE(testing::Message() << n << " views, viewport " << v << " at " << x << "," << y);
+                    const Box b = drawn(v, {x, y}, size, centred);
+                    EXPECT_TRUE(b.left >= left && b.right <= right && b.top >= top && b.bottom <= bottom)
+                        << b.left << "," << b.top << " to " << b.right << "," << b.bottom;
+                    if (size > 2) {
+                        EXPECT_GE(b.right - b.left, (right - left) * 4 / 5) << "made smaller to fit";
+                    } else {
+                        EXPECT_EQ(b.right - b.left, whole.right - whole.left);
+                        EXPECT_EQ(b.bottom - b.top, whole.bottom - whole.top);
+                    }
+                }
+            }
+            Finish();
+        }
+        State_Reset();
+    });
+}
+
 TEST_F(ViewportTest, RectanglesSplitTheScreenForOneToFourPlayersWithThreeViewsEach)
 {
     const float want[4][4][4] = {
