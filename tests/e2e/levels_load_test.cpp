@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 
 #include "e2e_fixture.h"
+#include "platform/direct3d/d3d8_present.h"
 #include "tools/lib/cfgc.h"
 
 namespace {
@@ -113,14 +115,34 @@ INSTANTIATE_TEST_SUITE_P(Demo, LevelsLoad, ::testing::ValuesIn(kLevels), [](cons
     return name.substr(0, name.size() - 4);
 });
 
-// The twenty race tracks: each loads under "race" with its two computer racers.
+// A pixel of a run's "loaded" capture, as 0xRRGGBB (0 when unreadable).
+uint32_t Pixel(const Result& r, int x, int y)
+{
+    int w = 0, h = 0;
+    std::unique_ptr<uint32_t[]> pixels(D3D8Present_ReadPng((r.captures / "loaded.png").c_str(), &w, &h));
+    return pixels && x < w && y < h ? pixels[(size_t)y * w + x] & 0xFFFFFF : 0;
+}
+
+// The distance of two colours, channel by channel summed.
+int Apart(uint32_t a, uint32_t b)
+{
+    int d = 0;
+    for (int shift = 0; shift < 24; shift += 8) d += std::abs((int)(a >> shift & 255) - (int)(b >> shift & 255));
+    return d;
+}
+
+// The twenty race tracks: each loads under "race" with its two computer
+// racers. A night track, seen from the same start as its day, has a night
+// sky (dark, where the day's is blue) and its far ground (its scene's
+// field and road beyond the racers, at 320, 110) drawn in its fog.
 TEST(LevelsLoad, EveryTrackLoadsWithItsRacersAndNothingLogged)
 {
     E2E_REQUIRE_STAGE();
     int made = 0;
     for (int track = 1; track <= 5; ++track)
-        for (const char* day : {"Day", "Night"})
-            for (const char* way : {"Forwards", "Backwards"}) {
+        for (const char* way : {"Forwards", "Backwards"}) {
+            uint32_t sky[2] = {}, ground[2] = {};
+            for (const char* day : {"Day", "Night"}) {
                 char file[128];
                 snprintf(file, sizeof file, "levels\\LandScape\\Track%02d\\T%02d_%s_%s.cfg", track, track, day, way);
                 const bool back = std::string(way) == "Backwards";
@@ -137,7 +159,15 @@ TEST(LevelsLoad, EveryTrackLoadsWithItsRacersAndNothingLogged)
                 made++;
                 EXPECT_EQ(r.exitCode, 0) << file << ":\n" << r.output;
                 EXPECT_EQ(Faults(r), "") << file << " logged faults";
+                sky[day[0] == 'N'] = Pixel(r, 100, 20);
+                ground[day[0] == 'N'] = Pixel(r, 320, 110);
             }
+            SCOPED_TRACE(testing::Message() << "track " << track << " " << way);
+            constexpr uint32_t kFog = 0x141432;  // the night files' FogColourRGB
+            EXPECT_LT(Apart(sky[1], 0) * 10, Apart(sky[0], 0) * 6) << std::hex << sky[0] << " by day, " << sky[1];
+            EXPECT_LT(Apart(ground[1], kFog) * 20, Apart(ground[0], kFog) * 17)
+                << std::hex << ground[0] << " by day, " << ground[1];
+        }
     EXPECT_EQ(made, 20);
 }
 
