@@ -79,58 +79,31 @@ const ModeCase kModes[] = {
 INSTANTIATE_TEST_SUITE_P(Demo, LevelsModes, ::testing::ValuesIn(kModes),
                          [](const auto& info) { return std::string(info.param.script).substr(7); });
 
-}  // namespace
-
-namespace {
-
-// A split screen as players make one: n controllers, player 0 joined on
-// arriving at the characters, the others joining and confirming with their
-// own button, then the Meadow from the level grid. The characters alternate
-// Hero and Broom (two modes that count a score and lives).
-std::string SplitScript(int players)
-{
-    const auto press = [](int c) {
-        const std::string button = "button " + std::to_string(c) + " a ";
-        return button + "on\nafter 0.06\n" + button + "off\nafter 0.25\n";
-    };
-    std::string s = "controller " + std::to_string(players) + "\nwait screen == Title timeout 30\nafter 0.5\n" +
-                    press(0) + "wait screen == Main timeout 5\nafter 0.4\n" + press(0) +
-                    "wait screen == PlayGame timeout 5\nafter 0.8\n" + press(0) +
-                    "wait screen == PlayerSelect timeout 5\nafter 0.8\n" + press(0);
-    for (int c = 1; c < players; c++) s += press(c) + press(c);
-    return s + press(0) + "wait screen == LevelSelect2 timeout 5\nafter 0.8\n" + press(0) +
-           "wait page == loadingScreenContinue timeout 30\nafter 0.5\n" + press(0) +
-           "wait page == none timeout 5\nexpect level == level1.cfg\nafter 1\ncapture split-" +
-           std::to_string(players) + "\nend\n";
-}
-
-// Every player's view shows that player's score and lives, whole and inside
-// the view: two views one above the other, and four quarters, also on a
+// Split screens made on the front end (scripts split_<players>.txt): every
+// player's view shows that player's score and lives, whole and inside the
+// view: two views one above the other, and four quarters, also on a
 // wide window (the texts stretched with the views; its own golden, since
 // the views' fine checks and stripes fall on other pixels at another size).
 TEST(SplitScreens, EveryViewShowsItsPlayersScoreAndLives)
 {
     E2E_REQUIRE_STAGE();
     if (!StageHasConfig("FrontEnd\\FrontEnd.cfg")) GTEST_SKIP() << "the stage has no front end yet";
-    struct Row {
-        int players, width, height;
-    };
-    const Row rows[] = {{2, 640, 480}, {4, 640, 480}, {4, 1280, 720}};
+    const int rows[][3] = {{2, 640, 480}, {4, 640, 480}, {4, 1280, 720}};  // players, width, height
     std::vector<GameRun> runs;
     std::vector<pid_t> pids;
-    for (const Row& row : rows) {
-        GameRun run{"split-" + std::to_string(row.players) + "-" + std::to_string(row.width), ""};
-        run.script = (WithCharacters(run, {"Hero", "Broom", "Hero", "Broom"}) / "split.txt").string();
-        std::ofstream(run.script) << SplitScript(row.players);
-        run.args.insert(run.args.end(), {"-Width", std::to_string(row.width), "-Height", std::to_string(row.height)});
+    for (const auto& [players, width, height] : rows) {
+        GameRun run{"split-" + std::to_string(players) + "-" + std::to_string(width),
+                    "split_" + std::to_string(players) + ".txt"};
+        WithCharacters(run, {"Hero", "Broom", "Hero", "Broom"});
+        run.args.insert(run.args.end(), {"-Width", std::to_string(width), "-Height", std::to_string(height)});
         runs.push_back(run);
         pids.push_back(Start(run));
     }
     for (size_t i = 0; i < runs.size(); i++) {
         const Result r = Wait(runs[i], pids[i]);
         ASSERT_EQ(r.exitCode, 0) << runs[i].name << ":\n" << r.output;
-        const std::string capture = "split-" + std::to_string(rows[i].players);
-        EXPECT_EQ(MatchGolden(r, capture, capture + (rows[i].width == 640 ? "" : "-wide")), "") << runs[i].name;
+        const std::string capture = "split-" + std::to_string(rows[i][0]);
+        EXPECT_EQ(MatchGolden(r, capture, capture + (rows[i][1] == 640 ? "" : "-wide")), "") << runs[i].name;
     }
 }
 

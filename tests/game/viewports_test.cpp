@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+
 #include "common/list.h"
 #include "engine/objectworld.h"
 #include "engine/renderobj.h"
@@ -79,48 +81,43 @@ TEST_F(ViewportTest, GoldenTwoAndThreePlayerFrames)
 
 // A text placed on or past a viewport's edges, or larger than the viewport,
 // is drawn whole inside it: its white pixels lie in the rectangle and span
-// what the same text spans in the middle (or fill the width when it had to
+// what the same text spans in the middle (most of the width when it had to
 // be made smaller).
 TEST_F(ViewportTest, EveryScreenTextIsDrawnWholeInsideItsViewport)
 {
-    struct Box {
-        int left = 640, top = 480, right = -1, bottom = -1;
-    };
-    const struct {
-        float x, y, size;
-        int centred;
-    } places[] = {
-        {-0.3f, -0.2f, 2, 0}, {1.1f, 1.2f, 2, 0}, {0.975f, 0.025f, 2, 1}, {0.025f, 0.975f, 2, 1}, {0.5f, 0.5f, 20, 1}};
-    const auto drawn = [](int viewport, Vec2 at, float size, int centred) {
-        Level_AddScreenText(Game_GetContext()->defaultFonts[0], viewport, 3, "8888", &at, size, nullptr, centred);
+    const auto drawn = [](int v, Vec2 at, float size, int centred) {  // left, top, right, bottom of its pixels
+        Level_AddScreenText(Game_GetContext()->defaultFonts[0], v, 3, "8888", &at, size, nullptr, centred);
         DrawFrame();
-        Box b;
+        std::array<int, 4> b = {640, 480, -1, -1};
         for (int y = 0; y < 480; y++)
             for (int x = 0; x < 640; x++)
                 if (capture::Distance(capture::Pixel(x, y), 0xFFFFFF) < 60)
-                    b = {std::min(b.left, x), std::min(b.top, y), std::max(b.right, x), std::max(b.bottom, y)};
+                    b = {std::min(b[0], x), std::min(b[1], y), std::max(b[2], x), std::max(b[3], y)};
         return b;
     };
+    const float places[][4] = {{-0.3f, -0.2f, 2, 0},
+                               {1.1f, 1.2f, 2, 0},
+                               {0.975f, 0.025f, 2, 1},
+                               {0.025f, 0.975f, 2, 1},
+                               {0.5f, 0.5f, 20, 1}};  // x, y, size, centred
     RunProgram([&] {
         for (int n = 1; n <= 4; n++) {
             MakeViewports(n);
             for (int v = 0; v < n; v++) {
                 float r[4];
                 Viewport_GetRect(v, r);
-                const int left = (int)(r[0] * 640), top = (int)(r[1] * 480);
-                const int right = left + (int)(r[2] * 640) - 1, bottom = top + (int)(r[3] * 480) - 1;
-                const Box whole = drawn(v, {0.5f, 0.5f}, 2.0f, 1);
-                for (const auto& [x, y, size, centred] : places) {
-                    SCOPED_TRACE(testing::Message() << n << " views, viewport " << v << " at " << x << "," << y);
-                    const Box b = drawn(v, {x, y}, size, centred);
-                    EXPECT_TRUE(b.left >= left && b.right <= right && b.top >= top && b.bottom <= bottom)
-                        << b.left << "," << b.top << " to " << b.right << "," << b.bottom;
-                    if (size > 2) {
-                        EXPECT_GE(b.right - b.left, (right - left) * 4 / 5) << "made smaller to fit";
-                    } else {
-                        EXPECT_EQ(b.right - b.left, whole.right - whole.left);
-                        EXPECT_EQ(b.bottom - b.top, whole.bottom - whole.top);
-                    }
+                const int left = (int)(r[0] * 640), top = (int)(r[1] * 480), width = (int)(r[2] * 640);
+                const int bottom = top + (int)(r[3] * 480);
+                const std::array<int, 4> whole = drawn(v, {0.5f, 0.5f}, 2.0f, 1);
+                for (const auto& p : places) {
+                    SCOPED_TRACE(testing::Message() << n << " views, viewport " << v << " at " << p[0] << "," << p[1]);
+                    const std::array<int, 4> b = drawn(v, {p[0], p[1]}, p[2], (int)p[3]);
+                    EXPECT_TRUE(b[0] >= left && b[1] >= top && b[2] < left + width && b[3] < bottom)
+                        << b[0] << "," << b[1] << " to " << b[2] << "," << b[3];
+                    if (p[2] > 2) EXPECT_GE(b[2] - b[0], width * 4 / 5) << "made smaller to fit";
+                    else
+                        EXPECT_EQ(std::make_pair(b[2] - b[0], b[3] - b[1]),
+                                  std::make_pair(whole[2] - whole[0], whole[3] - whole[1]));
                 }
             }
             Finish();
