@@ -108,17 +108,13 @@ TEST(LevelsLoad, EveryTrackLoadsWithItsRacersAndNothingLogged)
             for (const char* day : {"Day", "Night"}) {
                 char file[128];
                 snprintf(file, sizeof file, "levels\\LandScape\\Track%02d\\T%02d_%s_%s.cfg", track, track, day, way);
-                const bool back = std::string(way) == "Backwards";
-                const std::string racers = back ? "expect entity.SkaterRacerBack.pos != 0,0,0\n"
-                                                  "expect entity.TiltRacerBack.pos != 0,0,0\n"
-                                                : "expect entity.SkaterRacer.pos != 0,0,0\n"
-                                                  "expect entity.TiltRacer.pos != 0,0,0\n";
-                char road[64];
-                snprintf(road, sizeof road, "expect entity.Road%d.pos == 0,0,0.01 0.01\n", track);
-                const std::string objects =
-                    racers + road + (day[0] == 'N' ? "expect fogged > 0\n" : "expect fogged == 0\n");
-                const LevelCase c = {file, "race", objects.c_str()};
-                const Result r = LoadLevel(c, 90 + made, "levels-track-" + std::to_string(made));
+                const char* back = way[0] == 'B' ? "Back" : "";
+                char objects[256];
+                snprintf(objects, sizeof objects,
+                         "expect entity.SkaterRacer%s.pos != 0,0,0\nexpect entity.TiltRacer%s.pos != 0,0,0\n"
+                         "expect entity.Road%d.pos == 0,0,0.01 0.01\nexpect fogged %s 0\n",
+                         back, back, track, day[0] == 'N' ? ">" : "==");
+                const Result r = LoadLevel({file, "race", objects}, 90 + made, "levels-track-" + std::to_string(made));
                 made++;
                 EXPECT_EQ(r.exitCode, 0) << file << ":\n" << r.output;
                 EXPECT_EQ(Faults(r), "") << file << " logged faults";

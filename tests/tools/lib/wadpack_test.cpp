@@ -59,25 +59,21 @@ TEST_F(WadPack, APackedFolderServesTheSameBytesAsTheDisk) {
 }
 
 TEST_F(WadPack, NamesTheArchiveCannotServeAreAllNamedAndNothingIsWritten) {
-  WriteDisk("data/a.txt", "a");
-  WriteDisk("data/A.TXT", "A");
-  WriteDisk("data/sub/x.txt", "x");
-  WriteDisk("data/SUB/y.txt", "y");
-  WriteDisk("data/Sub/z.txt", "z");
-  WriteDisk("data/back\\slash.txt", "b");
-  WriteDisk("data/Level", "a file beside a folder of its name");
-  WriteDisk("data/level/map.bin", "m");
-  WriteDisk("data/fine/ok.txt", "ok");
-  std::vector<WadPackFile> files;
-  std::string error;
-  ASSERT_EQ(WadPack_ListFolder("data", &files, &error), 1) << error;
-  EXPECT_EQ(WadPack_Write(files, "DATA", "x.wad", &error), 0);
-  EXPECT_FALSE(std::filesystem::exists("x.wad"));
-  for (const char* named : {"data/A.TXT and data/a.txt differ", "data/SUB/ and data/Sub/ differ",
-                            "data/SUB/ and data/sub/ differ", "data/back\\slash.txt holds a backslash", "data/Level and data/level/ differ"})
-    EXPECT_NE(error.find(named), std::string::npos) << named << " in\n" << error;
-  EXPECT_EQ(error.find("ok.txt"), std::string::npos) << error;
-  EXPECT_EQ(error.find("x.txt"), std::string::npos) << error;  // a folder pair is named once, as folders
+    for (const char* name : {"a.txt", "A.TXT", "sub/x.txt", "SUB/y.txt", "Sub/z.txt", "back\\slash.txt",
+                             "Level",  // a file beside a folder of its name
+                             "level/map.bin", "fine/ok.txt"})
+        WriteDisk(std::string("data/") + name, name);
+    std::vector<WadPackFile> files;
+    std::string error;
+    ASSERT_EQ(WadPack_ListFolder("data", &files, &error), 1) << error;
+    EXPECT_EQ(WadPack_Write(files, "DATA", "x.wad", &error), 0);
+    EXPECT_FALSE(std::filesystem::exists("x.wad"));
+    for (const char* named :
+         {"data/A.TXT and data/a.txt differ", "data/SUB/ and data/Sub/ differ", "data/SUB/ and data/sub/ differ",
+          "data/back\\slash.txt holds a backslash", "data/Level and data/level/ differ"})
+        EXPECT_NE(error.find(named), std::string::npos) << named << " in\n" << error;
+    EXPECT_EQ(error.find("ok.txt"), std::string::npos) << error;
+    EXPECT_EQ(error.find("x.txt"), std::string::npos) << error;  // a folder pair is named once, as folders
 }
 
 TEST_F(WadPack, AFailedWriteLeavesNoArchive) {
