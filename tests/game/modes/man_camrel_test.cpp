@@ -431,8 +431,7 @@ TEST_F(ManCamRelTest, AFloatingTextEndsWhereItMeetsTheScoreCounter)
                    "HudPath = Huds\\Hero.cfg");
     Ground();
     StartPlayer();
-    const float screen[4] = {0, 0, 1, 1};
-    Viewport_SetRect(0, screen);
+    Level_GetSession()->viewports[0].rect[2] = Level_GetSession()->viewports[0].rect[3] = 1.0f;
     App_SetScreenSize(640, 480);  // texts measure on it
     // The counter's "0" at x 480..490; the text's "100" at 455..485 (25 to its left), or at 420..450.
     for (auto [x, score] : {std::pair{455.0f, 100}, {420.0f, 0}}) {
@@ -440,7 +439,6 @@ TEST_F(ManCamRelTest, AFloatingTextEndsWhereItMeetsTheScoreCounter)
         d->texts[0] = ManCamRelFloatText{100, "100", x, 28.8f, 8.0f, 0, 0, {}, MCR_TEXT_ACTIVE};
         Step();
         EXPECT_EQ(d->score, score) << x;
-        d->texts[0].flags = 0;
     }
     Game_GetContext()->fonts[0] = nullptr;
     App_SetScreenSize(0, 0);
