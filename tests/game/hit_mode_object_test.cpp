@@ -58,16 +58,7 @@ protected:
         }
         return nullptr;
     }
-    void Update(int frames = 1)
-    {
-        for (int i = 0; i < frames; ++i) {
-            Rules_Update(dt);
-            for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p)
-                if (scripted[p]) *Player_GetInputRecord(p) = script[p];
-            Level_UpdateObjects(dt);
-            ObjectPool_Update(objects, &dt);
-        }
-    }
+    void Update(int frames = 1) { Frame(frames, false); }
     // Player 0's entity at the origin.
     void Hero()
     {
