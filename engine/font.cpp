@@ -1,5 +1,6 @@
 #include "engine/font.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -267,6 +268,12 @@ void Font_SetAlpha(Font* font, float alpha)
 void Font_SetVirtualScreen(int on) { g_font.virtualScreen = on; }
 
 float Font_GetHeight(const Font* font) { return GlyphHeight(font, CurrentMap()); }
+
+float Font_GetDescent(const Font* font)
+{
+    if (!(font->flags & FONT_TOOLKIT)) return 0.0f;
+    return GlyphHeight(font, CurrentMap()) * std::clamp(font->toolkitFont->baseline, 0.0f, 1.0f);
+}
 
 float Font_MeasureF(const Font* font, const char* format, ...)
 {

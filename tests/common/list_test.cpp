@@ -101,11 +101,8 @@ TEST(List, GrowsInBlocksOf1Then2Then4AndWalksEachBlockInAddressOrder)
 
 TEST(List, ItemsThatAreNotLiveInThisPoolAreIgnoredOnFree)
 {
-    List* pool = List_Create(16);
-    List* other = List_Create(16);
-    void* a = List_Alloc(pool);
-    void* b = List_Alloc(pool);
-    void* foreign = List_Alloc(other);
+    List *pool = List_Create(16), *other = List_Create(16);
+    void *a = List_Alloc(pool), *b = List_Alloc(pool), *foreign = List_Alloc(other);
     List_Free(pool, a);
     List_Free(pool, a);             // twice
     List_Free(pool, foreign);       // a live item of another pool

@@ -64,11 +64,7 @@ inline fs::path Stage()
 inline fs::path StageConfigPath(const char* gameName) { return Stage() / "DATA" / Cfgc_OutputPath(gameName); }
 inline bool StageHasConfig(const char* gameName) { return fs::exists(StageConfigPath(gameName)); }
 
-inline std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+inline std::string ReadFile(const fs::path& path) { return TestReadFile(path); }
 
 // Copies the folder's tree over `to` (made when missing), files replaced.
 inline void CopyTree(const fs::path& from, const fs::path& to)

@@ -1,11 +1,16 @@
 // The control modes played on the demo levels, each by a script of
-// tests/e2e/scripts/levels_*.txt from a direct level start. The player's
-// character (and so its mode) is chosen the way the game reads it: the
-// run's copy of CharList.txt lists that character first, so player 0
-// (character 0) plays it.
+// tests/e2e/scripts/levels_*.txt from a direct level start (or through the
+// front end, the split screens). The players' characters (and so their
+// modes) are chosen the way the game reads them: the run's copy of
+// CharList.txt lists the case's characters first, so player 0
+// (character 0) plays the first. A capture with a golden of its name
+// looks as before.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "e2e_fixture.h"
 
@@ -16,18 +21,21 @@ using namespace e2e;
 constexpr const char* kCharacters[] = {"Hero", "Skate", "Top", "Broom", "Tilt", "Roller", "Critter", "Walker"};
 
 struct ModeCase {
-    const char* character;
-    int level;
-    const char* script;  // tests/e2e/scripts/<script>.txt
+    const char* characters;  // the first lines of CharList.txt, blank-separated
+    int level;               // 0: through the front end
+    const char* script;      // tests/e2e/scripts/<script>.txt
 };
 
 Result PlayAs(const ModeCase& c)
 {
-    GameRun run = LevelRun(std::string("levels-") + c.script, c.level, std::string(c.script) + ".txt");
-    std::ofstream list(FreshFolder(run) / "DATA" / "CharList.txt", std::ios::trunc);
-    list << c.character << "\n";
+    const std::string name = std::string("levels-") + c.script, script = std::string(c.script) + ".txt";
+    GameRun run = c.level ? LevelRun(name, c.level, script) : GameRun{name, script};
+    std::istringstream first(c.characters);
+    std::vector<std::string> names{std::istream_iterator<std::string>(first), {}};
     for (const char* other : kCharacters)
-        if (std::string(other) != c.character) list << other << "\n";
+        if (std::find(names.begin(), names.end(), other) == names.end()) names.push_back(other);
+    std::ofstream list(FreshFolder(run) / "DATA" / "CharList.txt", std::ios::trunc);
+    for (const std::string& n : names) list << n << "\n";
     list.close();
     run.timeoutSeconds = 90;
     return RunGame(run);
@@ -40,8 +48,10 @@ TEST_P(LevelsModes, TheModePlaysItsLevelAsScripted)
     E2E_REQUIRE_STAGE();
     const ModeCase& c = GetParam();
     const Result r = PlayAs(c);
-    ASSERT_EQ(r.exitCode, 0) << c.character << " on level " << c.level << ":\n" << r.output;
+    ASSERT_EQ(r.exitCode, 0) << c.characters << " on level " << c.level << ":\n" << r.output;
     EXPECT_EQ(Faults(r), "") << "the run logged faults";
+    for (const auto& f : fs::directory_iterator(r.captures))
+        EXPECT_EQ(fs::exists(GoldenDir() / f.path().filename()) ? MatchGolden(r, f.path().stem()) : "", "");
 }
 
 // What each mode does on its level is told at the head of its script.
@@ -66,6 +76,9 @@ const ModeCase kModes[] = {
     {"Hero", 13, "levels_rule_beattime"},
     {"Hero", 14, "levels_rule_hidden"},
     {"Hero", 16, "levels_rule_race"},
+    // Every view of a split screen shows its own player's score and lives, whole and inside it.
+    {"Hero Broom Hero Broom", 0, "levels_split_2"},
+    {"Hero Broom Hero Broom", 0, "levels_split_4"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Demo, LevelsModes, ::testing::ValuesIn(kModes),

@@ -243,13 +243,15 @@ TEST_F(LwoTest, RawChunksFourByteIndicesSkippedPolygonTagsAndPadBytes)
     ptagPatch.Id("SURF"), ptagPatch.U2(0), ptagPatch.U2(1);
     odd.U1(1), odd.U1(2), odd.U1(3);
     form.Id("LWO2");
-    form.Chunk("TAGS", tags);
-    form.Chunk("XODD", odd);  // three bytes and a pad byte
-    form.Chunk("PNTS", pnts);
-    form.Chunk("POLS", face);
-    form.Chunk("PTAG", ptagFace);
-    form.Chunk("POLS", patch);
-    form.Chunk("PTAG", ptagPatch);
+    // XODD: three bytes and a pad byte.
+    for (const auto& [id, chunk] : {std::pair{"TAGS", &tags},
+                                    {"XODD", &odd},
+                                    {"PNTS", &pnts},
+                                    {"POLS", &face},
+                                    {"PTAG", &ptagFace},
+                                    {"POLS", &patch},
+                                    {"PTAG", &ptagPatch}})
+        form.Chunk(id, *chunk);
     LwoBytes file;
     file.Chunk("FORM", form);
     LwoObject* o = LoadBytes(file.data);

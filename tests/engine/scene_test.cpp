@@ -506,10 +506,7 @@ TEST_F(NodeTest, NamesSurviveCompactionsAndThePoolGrowing)
 
 TEST_F(NodeTest, ValidationCatchesBrokenLinksAndAChildLeftAsARootKeepsItsWorld)
 {
-    Node* root = Node_Create(nullptr);
-    Node* a = Node_Create(root);
-    Node* a1 = Node_Create(a);
-    Node* other = Node_Create(nullptr);
+    Node *root = Node_Create(nullptr), *a = Node_Create(root), *a1 = Node_Create(a), *other = Node_Create(nullptr);
     EXPECT_EQ(Node_FindByHash(root, 0), nullptr);
     Node_SetAlpha(root, 2.0f);
     Node_UpdateWorld(a1);

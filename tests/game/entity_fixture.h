@@ -197,15 +197,16 @@ protected:
         WriteData(AtfWriter_CacheName(set.c_str(), extension), std::string(bytes.begin(), bytes.end()));
     }
 
-    // One level frame of the parts the entities take part in. Scripted input
-    // replaces the pads' records after the rules update.
-    void Frame(int frames = 1)
+    // One level frame of the parts the entities take part in (without the
+    // physics step when asked). Scripted input replaces the pads' records
+    // after the rules update.
+    void Frame(int frames = 1, bool physics = true)
     {
         for (int i = 0; i < frames; ++i) {
             Rules_Update(dt);
             for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p)
                 if (scripted[p]) *Player_GetInputRecord(p) = script[p];
-            PhysWorld_Step(phys, dt);
+            if (physics) PhysWorld_Step(phys, dt);
             Level_UpdateObjects(dt);
             ObjectPool_Update(objects, &dt);
             Projectile_UpdatePool(dt);
@@ -274,6 +275,12 @@ protected:
         Vec3 p{};
         PhysBody_GetPosition(o->body, &p);
         return p;
+    }
+    static Vec3 Velocity(Object* o)
+    {
+        Vec3 v{};
+        PhysBody_GetLinearVelocity(o->body, &v);
+        return v;
     }
 
     // A fixed sphere of radius 100 whose top is at height `top` (group 1).

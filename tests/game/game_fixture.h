@@ -96,11 +96,7 @@ protected:
     {
         EnterFolder("game_");
         ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
-        ASSERT_EQ(File_Init(), 1);
-        ASSERT_EQ(ConfigSys_Init(), 1);
-        ASSERT_EQ(Text_Init(), 1);
-        ASSERT_EQ(Wad_Init(), 1);
-        ASSERT_EQ(SoundBank_Init(), 1);
+        for (auto init : {File_Init, ConfigSys_Init, Text_Init, Wad_Init, SoundBank_Init}) ASSERT_EQ(init(), 1);
         ResetGame();
     }
 

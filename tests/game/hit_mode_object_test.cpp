@@ -59,16 +59,7 @@ protected:
         }
         return nullptr;
     }
-    void Update(int frames = 1)
-    {
-        for (int i = 0; i < frames; ++i) {
-            Rules_Update(dt);
-            for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p)
-                if (scripted[p]) *Player_GetInputRecord(p) = script[p];
-            Level_UpdateObjects(dt);
-            ObjectPool_Update(objects, &dt);
-        }
-    }
+    void Update(int frames = 1) { Frame(frames, false); }
     // Player 0's entity at the origin.
     void Hero()
     {
@@ -137,11 +128,8 @@ TEST_F(HitModeTest, TargetsAreTriggeredThroughTheQueue)
     WriteProp("Lamp", "StringVal1 = LAMPS");
     Place({Item("Switch", V(0, 0, 1)), Item("Lever", V(0, 0, 2)), Item("Late", V(0, 0, 3)),
            Item("Door", V(0, 0, 4)), Item("Lamp", V(0, 0, 5))});
-    Object* sw = PropAt(V(0, 0, 1));
-    Object* lever = PropAt(V(0, 0, 2));
-    Object* late = PropAt(V(0, 0, 3));
-    Object* door = PropAt(V(0, 0, 4));
-    Object* lamp = PropAt(V(0, 0, 5));
+    Object *sw = PropAt(V(0, 0, 1)), *lever = PropAt(V(0, 0, 2)), *late = PropAt(V(0, 0, 3));
+    Object *door = PropAt(V(0, 0, 4)), *lamp = PropAt(V(0, 0, 5));
     ASSERT_TRUE(sw && lever && late && door && lamp);
     EXPECT_FALSE(State(door) & HITSTATE_ACTIVE);
     // The switch activates the doors (BoolVal22) and deactivates the lamps.

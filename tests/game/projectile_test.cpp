@@ -76,12 +76,6 @@ protected:
             Projectile_UpdatePool(dt);
         }
     }
-    static Vec3 Velocity(Object* shot)
-    {
-        Vec3 v;
-        PhysBody_GetLinearVelocity(shot->body, &v);
-        return v;
-    }
     static bool InUse(Object* shot) { return Projectile_GetRecord(shot)->flags & PROJ_IN_USE; }
     static Vec3 NodePosition(Object* o)
     {

@@ -2,19 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <tuple>
 
-namespace {
+#include "tests/test_env.h"
 
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+namespace {
 
 std::string Joined(const std::vector<std::string>& lines)
 {
@@ -27,7 +19,7 @@ TEST(IncludeGraph, SourceTreeFollowsTheReadmeGraph)
 {
     IncludeGraph graph;
     std::string error;
-    ASSERT_TRUE(IncludeGraph_Parse(ReadFile(HELM_SOURCE_DIR "/README.md"), &graph, &error)) << error;
+    ASSERT_TRUE(IncludeGraph_Parse(TestReadFile(HELM_SOURCE_DIR "/README.md"), &graph, &error)) << error;
     // The folders of today's libraries are units, so their files are read.
     for (const char* folder : {"common/", "gfx/core/", "gfx/driver/d3d8/", "gfx/toolkit/bmp/", "physics/base/", "app/",
                                "platform/win32/", "platform/direct3d/", "tools/lib/"})
@@ -43,7 +35,7 @@ TEST(IncludeGraph, AWrongIncludeInATreeIsNamedWithFileAndLine)
     const std::string root = HELM_SOURCE_DIR "/tests/layers/fixture";
     IncludeGraph graph;
     std::string error;
-    ASSERT_TRUE(IncludeGraph_Parse(ReadFile(root + "/README.md"), &graph, &error)) << error;
+    ASSERT_TRUE(IncludeGraph_Parse(TestReadFile(root + "/README.md"), &graph, &error)) << error;
     const std::vector<std::string> violations = IncludeGraph_CheckTree(graph, root);
     ASSERT_EQ(violations.size(), 1u) << Joined(violations);
     EXPECT_EQ(violations[0], "base/wrong.cpp:4: includes \"top/top.h\" of top, which base does not stand on");

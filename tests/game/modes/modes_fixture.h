@@ -274,12 +274,6 @@ protected:
     static EntityRecord* Record(Object* o) { return Entity_GetRecord(o); }
     static ManCamRelData* CamRel(Object* o) { return ManCamRel_Data(Entity_GetRecord(o)); }
     static int32_t Anim(Object* o) { return Mode_Anim(Entity_GetRecord(o)); }
-    static Vec3 Velocity(Object* o)
-    {
-        Vec3 v{};
-        PhysBody_GetLinearVelocity(o->body, &v);
-        return v;
-    }
     static float Heading(Object* o)  // of the object's node
     {
         Vec3 at, up;

@@ -94,9 +94,8 @@ TEST(WaveSynth, EveryEffectSoundsForItsLengthAndEndsSilent)
     std::string error;
     EXPECT_TRUE(WaveSynth_Effect("moo", 0, 1, 1, 22050, &error).empty());
     EXPECT_NE(error.find("moo"), std::string::npos);
-    EXPECT_TRUE(WaveSynth_Effect("blip", 11, 1, 1, 22050, &error).empty());
-    EXPECT_TRUE(WaveSynth_Effect("blip", 0, 0, 1, 22050, &error).empty());
-    EXPECT_TRUE(WaveSynth_Effect("blip", 0, 1, 1, 10, &error).empty());
+    for (auto [seconds, pitch, rate] : {std::tuple{11, 1, 22050}, {0, 0, 22050}, {0, 1, 10}})
+        EXPECT_TRUE(WaveSynth_Effect("blip", seconds, pitch, 1, rate, &error).empty()) << seconds << pitch << rate;
 }
 
 TEST(WaveSynth, MusicLastsItsStepsAndLoopsWithoutAClick)
