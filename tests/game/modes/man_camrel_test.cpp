@@ -415,6 +415,13 @@ TEST_F(ManCamRelTest, HealthShotsAddUpToTheTotalOrGiveALife)
     Step();
     EXPECT_FLOAT_EQ(Level_GetSession()->viewports[0].texts[r->hudTextCount].size, 4.0f) << "drawn at depth 4";
     Game_GetContext()->fonts[0] = nullptr;
+    // The texts that land are held within the int32 range as well.
+    d->score = INT32_MAX - 20;
+    for (int i = 0; i < 300 && std::any_of(d->texts, d->texts + MCR_FLOAT_TEXTS,
+                                            [](const ManCamRelFloatText& t) { return t.flags & MCR_TEXT_ACTIVE; });
+         ++i)
+        Step();
+    EXPECT_EQ(d->score, INT32_MAX) << "every text landed";
 }
 
 TEST_F(ManCamRelTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboardLaunches)
