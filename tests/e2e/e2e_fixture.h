@@ -118,6 +118,28 @@ inline GameRun LevelRun(const std::string& name, int level, const std::string& s
 
 inline fs::path FolderOf(const GameRun& run) { return TempDir() / ("run-" + run.name); }
 
+// Compiles the data's configuration text `source` (below data/configs, "/"
+// between folders) into the run folder as the game opens it by `name`.
+inline bool CompileAs(const fs::path& folder, const std::string& source, const char* name, std::string* message)
+{
+    return Cfgc_CompileFile((SourceDir() / "data" / "configs" / source).string(),
+                            (folder / "DATA" / Cfgc_OutputPath(name)).string(), message) != 0;
+}
+
+// The front end's configuration with DemoWaitTime 3, compiled into the run
+// folder: the title left alone starts the attract demo after 3 s.
+inline bool QuickAttract(const fs::path& folder, std::string* message)
+{
+    std::string text = ReadFile(SourceDir() / "data" / "configs" / "FrontEnd" / "FrontEnd.cfg");
+    const std::string key = "DemoWaitTime = ";
+    const size_t at = text.find(key);
+    if (at == std::string::npos) return *message = "FrontEnd.cfg has no " + key, false;
+    text.replace(at, text.find('\n', at) - at, key + "3");
+    std::ofstream(folder / "FrontEnd-quick.cfg") << text;
+    return Cfgc_CompileFile((folder / "FrontEnd-quick.cfg").string(),
+                            (folder / "DATA" / Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg")).string(), message) != 0;
+}
+
 // A fresh copy of the stage as the run's folder, for a case to change before
 // it runs there (the run then reuses it).
 inline fs::path FreshFolder(GameRun& run)

@@ -227,7 +227,6 @@ TEST(Simulation, NonFiniteAndHugeInputDoNotBreakTheStep) {
   EXPECT_NEAR(lost->pose.position.y, 0.3f, 0.02f);
 }
 
-
 // Ground that bends up by 6 degrees at x = 0. A sphere sliding fast enough to
 // be swept almost touches the triangles past the fold, which must not set it
 // back onto its start: it never (nearly) stands still for a frame, and goes over.
