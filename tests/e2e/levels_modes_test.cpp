@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <memory>
 
 #include "e2e_fixture.h"
+#include "platform/direct3d/d3d8_present.h"
 
 namespace {
 
@@ -33,6 +35,29 @@ Result PlayAs(const ModeCase& c)
     return RunGame(run);
 }
 
+// A capture named "*_whole*" shows a character dressed in green whole: its
+// clothes (green above red and blue) touch no edge of the picture, and skin
+// (its head) shows above them. "" when it does.
+std::string Whole(const fs::path& png)
+{
+    int w = 0, h = 0;
+    std::unique_ptr<uint32_t[]> pixels(D3D8Present_ReadPng(png.c_str(), &w, &h));
+    if (!pixels) return "no picture";
+    int top = h, bottom = -1, left = w, right = -1, head = h;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++) {
+            const uint32_t p = pixels[(size_t)y * w + x];
+            const int r = p >> 16 & 255, g = p >> 8 & 255, b = p & 255;
+            if (r > 180 && r > b + 50) head = std::min(head, y);
+            if (g <= r + 30 || g <= b + 30) continue;
+            top = std::min(top, y), bottom = std::max(bottom, y);
+            left = std::min(left, x), right = std::max(right, x);
+        }
+    if (bottom < 0) return "no character";
+    if (top == 0 || left == 0 || bottom == h - 1 || right == w - 1) return "the clothes reach the picture's edge";
+    return head < top ? "" : "no head above the clothes";
+}
+
 class LevelsModes : public ::testing::TestWithParam<ModeCase> {};
 
 TEST_P(LevelsModes, TheModePlaysItsLevelAsScripted)
@@ -42,6 +67,10 @@ TEST_P(LevelsModes, TheModePlaysItsLevelAsScripted)
     const Result r = PlayAs(c);
     ASSERT_EQ(r.exitCode, 0) << c.character << " on level " << c.level << ":\n" << r.output;
     EXPECT_EQ(Faults(r), "") << "the run logged faults";
+    for (const auto& capture : fs::directory_iterator(r.captures)) {
+        if (capture.path().filename().string().find("_whole") == std::string::npos) continue;
+        EXPECT_EQ(Whole(capture.path()), "") << capture.path().filename();
+    }
 }
 
 // What each mode does on its level is told at the head of its script.
