@@ -80,8 +80,8 @@ const LevelCase kLevels[] = {
      "expect entity.ArenaDish.pos == 0,0,0.01 0.01\nexpect entity.Magnet.pos == 0.01,-1.4,0.01 0.01\n"
      "expect entity.TopAI.pos != 0,0,0\n"},
     {"levels\\level5.cfg", "normal",
-     "expect entity.DeathArea.pos == 0.01,-9,10 0.01\nexpect entity.Ledge.pos != 0,0,0\n"
-     "expect entity.Slope.pos == 0,-9.5,14 0.01\n"},
+     "expect entity.DeathArea.pos == 0.01,-9,13 0.01\nexpect entity.Ledge.pos != 0,0,0\n"
+     "expect entity.Slope.pos == 0,-9.5,17 0.01\n"},
     {"levels\\level6.cfg", "beatTime",
      "expect entity.Ring.pos != 0,0,0\nexpect entity.Target.pos == 6,12.8,20 0.01\n"
      "expect entity.EndArea.pos == 0,9.5,55 0.01\n"},
