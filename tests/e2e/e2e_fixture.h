@@ -126,17 +126,22 @@ inline bool CompileAs(const fs::path& folder, const std::string& source, const c
                             (folder / "DATA" / Cfgc_OutputPath(name)).string(), message) != 0;
 }
 
+// The run's character list names the character in every place: player 0,
+// and any character a draw picks, plays it.
+inline void OnlyCharacter(const fs::path& folder, const std::string& name)
+{
+    std::ofstream list(folder / "DATA" / "CharList.txt", std::ios::trunc);
+    for (int i = 0; i < 8; i++) list << name << "\n";
+}
+
 // The front end's configuration with DemoWaitTime 3, compiled into the run
 // folder: the title left alone starts the attract demo after 3 s.
 inline bool QuickAttract(const fs::path& folder, std::string* message)
 {
     std::string text = ReadFile(SourceDir() / "data" / "configs" / "FrontEnd" / "FrontEnd.cfg");
-    const std::string key = "DemoWaitTime = ";
-    const size_t at = text.find(key);
-    if (at == std::string::npos) return *message = "FrontEnd.cfg has no " + key, false;
-    text.replace(at, text.find('\n', at) - at, key + "3");
-    std::ofstream(folder / "FrontEnd-quick.cfg") << text;
-    return Cfgc_CompileFile((folder / "FrontEnd-quick.cfg").string(),
+    const size_t at = text.find("DemoWaitTime = ");
+    std::ofstream(folder / "quick.cfg") << text.replace(at, text.find('\n', at) - at, "DemoWaitTime = 3");
+    return Cfgc_CompileFile((folder / "quick.cfg").string(),
                             (folder / "DATA" / Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg")).string(), message) != 0;
 }
 

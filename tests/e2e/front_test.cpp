@@ -116,8 +116,9 @@ TEST(FrontEnd, AScriptedRunWithoutASeedPlaysTheSameWayEveryTime)
 
 // With DemoWaitTime 3 (a copy of the front end's configuration compiled
 // into the run's folder) the title screen left alone launches a day track,
-// which plays with nobody pressing anything until one key ends it.
-TEST(FrontEnd, TheAttractDemoPlaysADayTrackByItselfAndAKeyBringsTheTitleBack)
+// which plays with nobody pressing anything for a minute and gives the
+// title back.
+TEST(FrontEnd, TheAttractDemoPlaysADayTrackByItselfForAMinute)
 {
     FRONT_REQUIRE_DATA();
     for (int t = 1; t <= 5; t++) {

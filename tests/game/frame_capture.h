@@ -16,31 +16,14 @@
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_resource.h"
 #include "platform/direct3d/d3d8_test.h"
+#include "tests/engine/drawing_fixture.h"
 #include "tests/test_env.h"
 
 namespace capture {
 
-inline const D3D8DrawSurface& BackBuffer()
-{
-    D3D8Test_Finish();
-    return D3D8_DeviceState()->backBuffer->surface;
-}
-
-// 0xRRGGBB of a back-buffer pixel.
-inline uint32_t Pixel(int x, int y)
-{
-    const D3D8DrawSurface& s = BackBuffer();
-    uint32_t v;
-    memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
-    return v & 0xFFFFFF;
-}
-
-inline int Distance(uint32_t a, uint32_t b)
-{
-    int d = 0;
-    for (int shift = 0; shift < 24; shift += 8) d = std::max(d, std::abs((int)(a >> shift & 255) - (int)(b >> shift & 255)));
-    return d;
-}
+using drawingtest::BackBuffer;
+using drawingtest::Pixel;
+inline int Distance(uint32_t a, uint32_t b) { return drawingtest::ColourDistance(a, b); }
 
 // Empty when the back buffer matches golden/<name>.png within tolerance.
 inline std::string MatchGolden(const char* name, int tolerance = 2)
