@@ -277,6 +277,15 @@ Node* Viewport_GetCameraFrame(int player)
     return vp ? vp->cameraFrame : nullptr;
 }
 
+Node* Viewport_GetFirstCameraFrame(void)
+{
+    for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p) {
+        int viewport = -1;
+        if (Player_GetViewportIndex(p, &viewport) && viewport == 0) return Viewport_GetCameraFrame(p);
+    }
+    return nullptr;
+}
+
 Node* Viewport_GetHudFrame(int player)
 {
     LevelViewport* vp = ViewportOf(player);

@@ -56,6 +56,9 @@ View* Viewport_GetWorldView(int player);
 View* Viewport_GetBackDomeView(int player);
 View* Viewport_GetHudView(int player);
 Node* Viewport_GetCameraFrame(int player);
+// The camera frame of the player drawn in viewport 0, whichever slot that
+// is; null without one.
+Node* Viewport_GetFirstCameraFrame(void);
 Node* Viewport_GetHudFrame(int player);
 void Viewport_SetWorldView(int player, View* view);
 void Viewport_SetBackDomeView(int player, View* view);

@@ -36,9 +36,7 @@ Result LoadLevel(const LevelCase& c, int number, const std::string& name)
         std::string source = c.file;
         std::replace(source.begin(), source.end(), '\\', '/');
         Result r;
-        const fs::path out = folder / "DATA" / Cfgc_OutputPath(asNamed.c_str());
-        fs::create_directories(out.parent_path());
-        if (!Cfgc_CompileFile((SourceDir() / "data" / "configs" / source).string(), out.string(), &r.output)) return r;
+        if (!CompileAs(folder, source, asNamed.c_str(), &r.output)) return r;
     }
     run.script = (folder / "load.txt").string();
     std::ofstream(run.script) << "wait state == level timeout 30\nexpect level == " << level

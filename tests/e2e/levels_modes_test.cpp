@@ -8,11 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "e2e_fixture.h"
+#include "platform/direct3d/d3d8_present.h"
 
 namespace {
 
@@ -41,6 +44,23 @@ Result PlayAs(const ModeCase& c)
     return RunGame(run);
 }
 
+// A capture named "*_whole*" shows a character dressed in green whole: its
+// clothes (green above red and blue) touch no edge of the picture, and skin
+// (its head) shows above them.
+bool Whole(const fs::path& png)
+{
+    int w = 0, h = 0, top = INT_MAX, head = INT_MAX, edge = 0;
+    std::unique_ptr<uint32_t[]> pixels(D3D8Present_ReadPng(png.c_str(), &w, &h));
+    for (int i = 0; pixels && i < w * h; i++) {
+        const int r = pixels[i] >> 16 & 255, g = pixels[i] >> 8 & 255, b = pixels[i] & 255, x = i % w, y = i / w;
+        if (r > 180 && r > b + 50) head = std::min(head, y);
+        if (g <= r + 30 || g <= b + 30) continue;
+        top = std::min(top, y);
+        edge |= x == 0 || y == 0 || x == w - 1 || y == h - 1;
+    }
+    return top < INT_MAX && !edge && head < top;
+}
+
 class LevelsModes : public ::testing::TestWithParam<ModeCase> {};
 
 TEST_P(LevelsModes, TheModePlaysItsLevelAsScripted)
@@ -50,8 +70,11 @@ TEST_P(LevelsModes, TheModePlaysItsLevelAsScripted)
     const Result r = PlayAs(c);
     ASSERT_EQ(r.exitCode, 0) << c.characters << " on level " << c.level << ":\n" << r.output;
     EXPECT_EQ(Faults(r), "") << "the run logged faults";
-    for (const auto& f : fs::directory_iterator(r.captures))
+    for (const auto& f : fs::directory_iterator(r.captures)) {
         EXPECT_EQ(fs::exists(GoldenDir() / f.path().filename()) ? MatchGolden(r, f.path().stem()) : "", "");
+        EXPECT_TRUE(f.path().filename().string().find("_whole") == std::string::npos || Whole(f.path()))
+            << f.path().filename();
+    }
 }
 
 // What each mode does on its level is told at the head of its script.

@@ -38,27 +38,6 @@ protected:
         WriteScene("Levels\\Test\\Props.lws", 1.0f, items);
         ObjectScene_Load("Levels\\Test\\Props.lws", "Levels\\Test", objects);
     }
-    std::vector<Object*> Props()
-    {
-        std::vector<Object*> out;
-        List_ForEach(
-            objects,
-            [](void* item, void* arg) {
-                if (HitModeObject_GetRecord((Object*)item)) ((std::vector<Object*>*)arg)->push_back((Object*)item);
-                return 0;
-            },
-            &out);
-        return out;
-    }
-    Object* PropAt(Vec3 p)
-    {
-        for (Object* o : Props()) {
-            Vec3 q;
-            Object_GetTransform(o, &q, nullptr, nullptr);
-            if (Vec3_DistanceSq(&p, &q) < 1e-4f) return o;
-        }
-        return nullptr;
-    }
     void Update(int frames = 1) { Frame(frames, false); }
     // Player 0's entity at the origin.
     void Hero()
@@ -208,8 +187,8 @@ TEST_F(HitModeTest, AnEntryQueuedDuringTheWalkIsSeenByEveryPropOnce)
     Update(2);
     EXPECT_EQ(ObjectEvent_GetCount(), 0u);
     int active = 0;
-    for (Object* o : Props())
-        if (o != lamp && (State(o) & HITSTATE_ACTIVE)) active++;
+    for (Object* o : Items(objects))
+        if (o != lamp && HitModeObject_GetRecord(o) && (State(o) & HITSTATE_ACTIVE)) active++;
     EXPECT_EQ(active, 3);
 }
 

@@ -77,12 +77,6 @@ protected:
         }
     }
     static bool InUse(Object* shot) { return Projectile_GetRecord(shot)->flags & PROJ_IN_USE; }
-    static Vec3 NodePosition(Object* o)
-    {
-        Vec3 p;
-        Node_GetWorldPosition(o->node, &p);
-        return p;
-    }
 
     WeaponList weapons{};
     Object* shooter = nullptr;

@@ -416,6 +416,10 @@ TEST_F(ManCamRelTest, HealthShotsAddUpToTheTotalOrGiveALife)
     Step();
     EXPECT_FLOAT_EQ(Level_GetSession()->viewports[0].texts[r->hudTextCount].size, 4.0f) << "drawn at depth 4";
     Game_GetContext()->fonts[0] = nullptr;
+    // The texts that land are held within the int32 range as well.
+    d->score = INT32_MAX - 20;
+    Step(300);
+    EXPECT_EQ(d->score, INT32_MAX) << "every text landed";
 }
 
 // A floating text that reaches the score counter on the screen ends there,

@@ -1,4 +1,4 @@
-// Skitter: clipping by distance from player 0's camera, death by falling
+// Skitter: clipping by distance from the first view's camera, death by falling
 // and respawn, projectiles and bosses, fights with a Man_CamRel player, the
 // animation chains, a Skitter played by a player; and its AI: vision,
 // chasing and attacking, firing arcs, speed caps, defending the origin,
@@ -41,7 +41,7 @@ protected:
     static SkitterData* Bug(Object* o) { return Skitter_Data(Record(o)); }
 };
 
-TEST_F(SkitterTest, ItIsSwitchedOffFarFromPlayerZerosCameraAndBackOnWithItsGroupAndPlace)
+TEST_F(SkitterTest, ItIsSwitchedOffFarFromTheFirstViewsCameraAndBackOnWithItsGroupAndPlace)
 {
     Level("", {Item("entity_Bug", V(0, 0, 34))});
     Object* bug = Bugs().at(0);
@@ -61,12 +61,15 @@ TEST_F(SkitterTest, ItIsSwitchedOffFarFromPlayerZerosCameraAndBackOnWithItsGroup
     EXPECT_FALSE(d->switchedOff);
     EXPECT_EQ(PhysBody_GetCollisionGroup(bug->body), group);
     EXPECT_NEAR(BodyPosition(bug).z, kept.z, 0.05f);
+    // The camera is the first view's, whichever slot plays in it: the one human on slot 1.
+    Player_SetViewportIndex(0, -1);
+    Player_SetViewportIndex(1, 0);
     Place(bug, V(0, 0.5f, 55));  // 61 units from the camera at (0, 3, -6)
     Step();
     EXPECT_TRUE(d->switchedOff) << "always beyond 60 units";
     Step(10);
     EXPECT_NEAR(BodyPosition(bug).z, 55.0f, 0.05f) << "a switched-off body stays where it was";
-    Viewport_SetCameraFrame(0, nullptr);
+    Viewport_SetCameraFrame(1, nullptr);
     Step();
     EXPECT_FALSE(d->switchedOff) << "without a camera node every entity counts as near";
 }
