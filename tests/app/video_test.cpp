@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "app/hooks.h"
 #include "platform/dshow/dshow.h"
 #include "platform/dshow/dshow_test.h"
@@ -117,17 +119,15 @@ TEST_F(VideoTest, FilesTheGraphCantPlayGiveTheirMessageTearDownAndLeaveTheNextCl
 TEST_F(VideoTest, EnterEscapeAndSpaceSkipAndOtherKeysDoNot)
 {
     WriteClip("Streams/VIDEO/intro.mpg");
-    struct Case {
-        uint32_t key;
-        int32_t result;
-    } cases[] = {{13, 1}, {27, 1}, {32, 1}, {'A', 0}};
-    for (const Case& c : cases) {
-        ASSERT_EQ(Win32Test_PushKey(c.key, 1, 0), 1);
+    // The key; the result.
+    const std::tuple<uint32_t, int32_t> cases[] = {{13, 1}, {27, 1}, {32, 1}, {'A', 0}};
+    for (const auto& [key, result] : cases) {
+        ASSERT_EQ(Win32Test_PushKey(key, 1, 0), 1);
         ClipClock::Start();
-        EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\intro.mpg", nullptr), c.result) << c.key;
+        EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\intro.mpg", nullptr), result) << key;
         // A skip ends the clip at its first frame; another key lets it play to its end.
-        EXPECT_EQ(DShowTest_FramesShown(), c.result ? 1 : 10) << c.key;
-        Win32Test_PushKey(c.key, 0, 0);
+        EXPECT_EQ(DShowTest_FramesShown(), result ? 1 : 10) << key;
+        Win32Test_PushKey(key, 0, 0);
     }
 }
 
