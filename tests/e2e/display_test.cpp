@@ -9,38 +9,38 @@ namespace {
 
 using namespace e2e;
 
-// An X server of its own for the case, on a free display number; stopped
-// when the case ends. Empty display when Xvfb can't start here.
+// An X server of its own for the case, on a display number it picks
+// itself; stopped when the case ends. Empty display when Xvfb can't start
+// here.
 struct XServer {
     pid_t pid = -1;
     std::string display;
 
     XServer()
     {
-        for (int n = 90 + getpid() % 50; n < 200 && display.empty(); n += 7) {
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (fs::exists(socket) || fs::exists("/tmp/.X" + std::to_string(n) + "-lock")) continue;
-            const std::string number = ":" + std::to_string(n);
-            pid = fork();
-            if (pid == 0) {
-                const int null = open("/dev/null", O_WRONLY);
-                dup2(null, 1);
-                dup2(null, 2);
-                execlp("Xvfb", "Xvfb", number.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                       (char*)nullptr);
-                _exit(127);
-            }
-            if (pid < 0) return;
-            for (int i = 0; i < 100 && !fs::exists(socket); i++) {
-                int status = 0;
-                if (waitpid(pid, &status, WNOHANG) == pid) {
-                    pid = -1;
-                    break;
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            }
-            if (pid > 0 && fs::exists(socket)) display = number;
+        // Xvfb writes its display number to the pipe once it takes
+        // connections, and the pipe closes empty when it fails: the wait
+        // needs no time limit, however slowly it starts.
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        const std::string fd = std::to_string(ready[1]);
+        pid = fork();
+        if (pid == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            close(ready[0]);
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                   (char*)nullptr);
+            _exit(127);
         }
+        close(ready[1]);
+        std::string number;
+        char c;
+        while (pid > 0 && read(ready[0], &c, 1) == 1 && c != '\n') number += c;
+        close(ready[0]);
+        if (!number.empty()) display = ":" + number;
     }
     ~XServer()
     {

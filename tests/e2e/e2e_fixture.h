@@ -16,11 +16,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -80,7 +83,7 @@ struct GameRun {
     std::vector<std::string> env = {};  // "NAME=value", after (and over) the defaults
     fs::path stage = {};                // "" the default Stage()
     bool freshFolder = true;            // false: run again in the folder the last run left
-    int timeoutSeconds = 120;           // wall time before the process is killed
+    int cpuSeconds = 120;               // CPU time (every thread's) before the process is killed
 };
 
 struct Result {
@@ -185,9 +188,19 @@ inline pid_t Start(const GameRun& run)
     args.push_back(nullptr);
     const std::string output = (folder / "output.txt").string();
     const std::string where = folder.string();
+    // The limit counts the program's own work, not the time a busy machine
+    // keeps it waiting. HELM_E2E_TIME_SCALE stretches it for slow builds
+    // (sanitizers, coverage, no optimisation).
+    const char* scale = getenv("HELM_E2E_TIME_SCALE");
+    const rlim_t cpu = (rlim_t)run.cpuSeconds * std::max(1, scale ? atoi(scale) : 1);
+    const struct rlimit limit = {cpu, cpu};
 
     const pid_t pid = fork();
     if (pid != 0) return pid;
+    // A run that spins is killed by the kernel at its limit; one that
+    // outlives the test ends with it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    setrlimit(RLIMIT_CPU, &limit);
     if (chdir(where.c_str()) != 0) _exit(126);
     const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) _exit(126);
@@ -197,7 +210,41 @@ inline pid_t Start(const GameRun& run)
     _exit(127);
 }
 
-// Waits for the child until it ends or the time is up (then it is killed).
+// The CPU time (every thread's, in clock ticks) a running child has used;
+// -1 once it is gone.
+inline long CpuTicks(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t name = stat.rfind(')');  // the program's name may hold spaces
+    long user = 0, system = 0;
+    if (name == std::string::npos ||
+        sscanf(stat.c_str() + name + 1, " %*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user, &system) != 2)
+        return -1;
+    return user + system;
+}
+
+// Tells a hung child: one that used less than a second of CPU time in the
+// last minute, so it waits for something that never comes (however busy
+// the machine, a program that runs gets several seconds a minute; one held
+// in a wait that polls takes a few ticks).
+struct Progress {
+    long ticks = -1;
+    std::chrono::steady_clock::time_point since = std::chrono::steady_clock::now();
+    bool Stalled(pid_t pid)
+    {
+        const long now = CpuTicks(pid);
+        const auto t = std::chrono::steady_clock::now();
+        if (ticks < 0) ticks = now;
+        if (t - since < std::chrono::minutes(1)) return false;
+        if (now - ticks < sysconf(_SC_CLK_TCK)) return true;
+        ticks = now, since = t;
+        return false;
+    }
+};
+
+// Waits for the child until it ends, is killed at its CPU limit (see
+// Start) or stalls (then it is killed).
 inline Result Wait(const GameRun& run, pid_t pid)
 {
     Result r;
@@ -207,22 +254,20 @@ inline Result Wait(const GameRun& run, pid_t pid)
         r.output = "the program could not be started";
         return r;
     }
-    // HELM_E2E_TIME_SCALE stretches every case's time for slow builds (coverage, no optimisation).
-    const char* scale = getenv("HELM_E2E_TIME_SCALE");
-    const int seconds = run.timeoutSeconds * std::max(1, scale ? atoi(scale) : 1);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    Progress progress;
     int status = 0;
+    bool stalled = false;
+    struct rusage usage = {};
     for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
+        const pid_t done = wait4(pid, &status, WNOHANG, &usage);
         if (done == pid) break;
         if (done < 0) {
             r.output = "lost the program";
             return r;
         }
-        if (std::chrono::steady_clock::now() > deadline) {
+        if ((stalled = progress.Stalled(pid))) {
             kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            r.timedOut = true;
+            wait4(pid, &status, 0, &usage);
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -230,7 +275,12 @@ inline Result Wait(const GameRun& run, pid_t pid)
     if (WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
     r.output = ReadFile(r.folder / "output.txt");
-    if (r.timedOut) r.output += "\n[killed after " + std::to_string(seconds) + " s]";
+    const double cpu =
+        usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    const bool spent = r.signal == SIGKILL && cpu + 0.5 >= run.cpuSeconds;
+    r.timedOut = stalled || spent;
+    if (stalled) r.output += "\n[killed: less than a second of CPU time used in a minute]";
+    if (spent) r.output += "\n[killed after " + std::to_string(std::lround(cpu)) + " s of CPU time]";
     return r;
 }
 

@@ -43,7 +43,7 @@ Result LoadLevel(const LevelCase& c, int number, const std::string& name)
                               << "\nexpect rule == " << c.rule << "\nexpect mode == Man_CamRel\n"
                               << c.objects
                               << "after 0.5\ntap Return\nafter 0.5\nexpect state == level\ncapture loaded\nend\n";
-    run.timeoutSeconds = 60;
+    run.cpuSeconds = 60;
     return RunGame(run);
 }
 

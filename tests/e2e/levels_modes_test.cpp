@@ -40,7 +40,7 @@ Result PlayAs(const ModeCase& c)
     std::ofstream list(FreshFolder(run) / "DATA" / "CharList.txt", std::ios::trunc);
     for (const std::string& n : names) list << n << "\n";
     list.close();
-    run.timeoutSeconds = 90;
+    run.cpuSeconds = 90;
     return RunGame(run);
 }
 

@@ -48,7 +48,8 @@ struct Kill {
 
 // Starts every save at once, each in a folder of its own, and sends each
 // program its signal as soon as it holds at its stop (or ended by itself).
-// One that outlives a quit signal by a minute is killed.
+// One that spins or stalls on the way or after its signal is killed (see
+// Wait).
 void KillInsideSaves(std::vector<Kill>& kills)
 {
     std::vector<pid_t> pids;
@@ -57,19 +58,17 @@ void KillInsideSaves(std::vector<Kill>& kills)
         k.run.env = {"HELM_SAVE_STOP=" + k.stop};
         pids.push_back(Start(k.run));
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(200);
     for (size_t i = 0; i < kills.size(); i++) {
         bool ended = pids[i] < 0;
+        Progress progress;
         while (!ended && !(kills[i].stopped = fs::exists(FolderOf(kills[i].run) / "save-stopped")) &&
-               std::chrono::steady_clock::now() < deadline) {
+               !progress.Stalled(pids[i])) {
             ended = waitpid(pids[i], nullptr, WNOHANG) == pids[i];
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         if (ended) continue;
-        kill(pids[i], kills[i].signal);
-        GameRun held = kills[i].run;
-        held.timeoutSeconds = 60;  // then it is killed
-        kills[i].signal = Wait(held, pids[i]).signal;
+        kill(pids[i], kills[i].stopped ? kills[i].signal : SIGKILL);
+        kills[i].signal = Wait(kills[i].run, pids[i]).signal;
     }
 }
 

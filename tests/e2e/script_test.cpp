@@ -30,7 +30,7 @@ TEST(ScriptTest, ABadScriptFailsAtStartNamingItsLine)
         GameRun run{"bad-script", script.string()};
         run.stage = TempDir() / "empty-stage";  // refused before any data is read
         fs::create_directories(run.stage);
-        run.timeoutSeconds = 30;
+        run.cpuSeconds = 30;
         const Result r = RunGame(run);
         EXPECT_EQ(r.exitCode, 2) << r.output;
         EXPECT_NE(r.output.find(c.said), std::string::npos) << r.output;

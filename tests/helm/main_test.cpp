@@ -43,11 +43,13 @@ struct ProgramRun {
         std::filesystem::remove_all(folder);
         std::filesystem::create_directories(folder);
         for (const auto& [file, bytes] : files) std::ofstream(folder / file, std::ios::binary) << bytes;
-        // A run that hangs is ended after a minute and fails on its status (124).
-        const std::string command = "cd '" + folder.string() + "' && HELM_MUTEX_NAME=executable-" + name + "-" +
-                                    std::to_string(getpid()) + " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy " +
-                                    environment + " timeout -k 5 60 '" + HELM_BINARY_DIR + "/helm/helm' -quiet " +
-                                    arguments + " > output.txt 2>&1";
+        // A run that spins is killed after a minute of CPU time (its own work, not the time a busy
+        // machine keeps it waiting) and fails on its status; one that waits for ever is ended after
+        // ten minutes, when the case has long failed on its own limit.
+        const std::string command =
+            "cd '" + folder.string() + "' && ulimit -t 60 && HELM_MUTEX_NAME=executable-" + name + "-" +
+            std::to_string(getpid()) + " SDL_VIDEODRIVER=offscreen SDL_AUDIODRIVER=dummy " + environment +
+            " timeout -k 5 600 '" + HELM_BINARY_DIR + "/helm/helm' -quiet " + arguments + " > output.txt 2>&1";
         const int result = std::system(command.c_str());
         if (WIFEXITED(result)) status = WEXITSTATUS(result);
         output = FileBytes(folder / "output.txt");
