@@ -99,7 +99,8 @@ TEST_F(DShowTest, AClipRunsToCompletionWithEveryFrameDecoded)
     int32_t code = 0;
     intptr_t p1, p2;
     HResult hr = E_ABORT;
-    for (int i = 0; i < 200 && hr == E_ABORT; i++) hr = events->GetEvent(&code, &p1, &p2, 100);
+    // Until the clip and its sound have played (a minute at most: only a hang ends the wait).
+    for (int i = 0; i < 600 && hr == E_ABORT; i++) hr = events->GetEvent(&code, &p1, &p2, 100);
     EXPECT_EQ(hr, S_OK);
     EXPECT_EQ(code, EC_COMPLETE);
     // Playback keeps to the clip's clock and drops frames that are late, as
