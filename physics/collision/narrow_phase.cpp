@@ -39,6 +39,9 @@ constexpr float kCacheTurn = 0.02f;
 // steps, and a point placed by a clip moves by no more than that.
 constexpr float kReplayMove = 2e-4f;
 constexpr float kReplayTurn = 2e-4f;
+// A candidate point within this gap bears (see Reduce): resting points lie
+// within the solver's slop of touching.
+constexpr float kBearingGap = 0.002f;
 
 struct ClipVertex {
   Vec3 p;
@@ -144,6 +147,11 @@ int ClipAgainstReference(const Vec3* ref, int refCount, Vec3 refN, float refD, c
 // widest. On ties in depth the point farthest out of the patch wins, so a
 // face resting on two mesh triangles keeps its corners, not the points where
 // the triangles' shared edge crosses it.
+// Points that bear (touch or press, within kBearingGap) come before gaps:
+// with three or more of them the gaps are left out, since a gap taken for
+// the spread of the patch in place of a point that carries load, and given
+// up again the next step, makes the load jump between points (a hull at
+// rest on a curved mesh never stops trembling).
 // `chosen` (may be null) receives the candidates kept, in the manifold's order.
 int Reduce(const CandidateSet& set, ContactManifold* out, int* chosen = nullptr) {
   int n = set.count;
@@ -159,6 +167,20 @@ int Reduce(const CandidateSet& set, ContactManifold* out, int* chosen = nullptr)
   int all[kMaxCandidates];
   for (int i = 0; i < n; ++i) all[i] = i;
   if (n <= 4) return emit(all, n);
+  CandidateSet bearing;
+  int from[kMaxCandidates];
+  for (int i = 0; i < n; ++i)
+    if (set.c[i].depth > -kBearingGap) {
+      from[bearing.count] = i;
+      bearing.c[bearing.count++] = set.c[i];
+    }
+  if (bearing.count >= 3 && bearing.count < n) {
+    int picked[4];
+    int k = Reduce(bearing, out, picked);
+    if (chosen)
+      for (int i = 0; i < k; ++i) chosen[i] = from[picked[i]];
+    return k;
+  }
 
   // Outline: monotone-chain hull of the points projected across the normal.
   int deepest = 0;

@@ -17,17 +17,25 @@
 // then removes the velocity that push left behind, and warm starting from
 // the last step's impulses lets tall stacks carry their weight from the
 // first pass. A soft contact alone holds a steady load only while its spring
-// stays compressed by it, and in a stack those compressions add up; so the
-// soft pass relaxes each point's impulse towards the load it has been
-// carrying (remembered from step to step, following the impulses slowly)
-// rather than towards zero, and the spring only answers changes of load.
+// stays compressed by it; so on a contact with an immovable body (the
+// ground, a mesh, a sleeping pile) the soft pass relaxes each point's
+// impulse towards the load it has been carrying (remembered from step to
+// step, following the impulses slowly) rather than towards zero, and the
+// spring only answers changes of load. Between two moving bodies nothing is
+// remembered: a load that moves between the points of a contact as its
+// bodies rock (a wall of bricks swaying after a blow) is followed with a
+// lag, and a lagging load pushes the rocking on instead of damping it, so
+// that the wall would never come to rest.
 // Gaps within the margin are closed speculatively: a point only acts when
 // the bodies would otherwise pass through within the sub-step.
 //
 // Friction acts on the manifold as a whole, at the centre of its points: two
 // tangent directions and a twist about the normal, bounded by the sum of the
 // normal impulses. Per-point friction rows fight each other in the
-// Gauss-Seidel order and tilt resting stacks.
+// Gauss-Seidel order and tilt resting stacks. The twist's arm is the points'
+// spread, and never less than a small patch about a single point (see
+// kPatchShare): a sphere spinning in place on its one point of contact comes
+// to rest instead of spinning on for ever.
 #include "physics/dynamics/contact_solver.h"
 
 #include <cmath>
@@ -37,6 +45,12 @@
 #include "physics/dynamics/rigid_body.h"
 
 namespace {
+
+// A contact bears on a patch, not a point: a manifold's twist friction acts
+// at least at this share of the nearer moving body's reach to the contact
+// (a ball of radius 0.25 m spinning at 10 rad/s about the normal of its one
+// contact, at friction 0.5, stops in about a second).
+constexpr float kPatchShare = 0.2f;
 
 // A body takes part when it is in the step's world and not quarantined.
 bool InStep(const RigidBody* b) { return b && b->subspace && !b->quarantined; }
@@ -334,7 +348,8 @@ bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, La
 }  // namespace
 
 void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int count, const SolverManifold* previous,
-                           int previousCount, const SolverSet* set, const ContactSolverParams& params) {
+                           int previousCount, const SolverManifold* resting, int restingCount, const SolverSet* set,
+                           const ContactSolverParams& params) {
   cs->constraints.Clear();
   const SolverBodyState* states = set->states.Data();
   const Lanes zero{0, 0, 0, 0};
@@ -357,6 +372,7 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     const SolverBodyState& A = states[ia];
     const SolverBodyState& B = states[ib];
     const SolverManifold* prev = FindPrevious(previous, previousCount, m.key);
+    if (!prev && restingCount > 0) prev = FindPrevious(resting, restingCount, m.key);
     c.a = ia;
     c.b = ib;
     c.manifold = mi;
@@ -429,8 +445,10 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     float radius = 0.0f;
     for (int k = 0; k < m.m.count; ++k)
       if (c.pointOf[k] >= 0) radius += Vec3_Norm(m.m.points[k].position - centre);
-    c.twistRadius = radius / float(used);
     Vec3 rA = centre - comA, rB = centre - comB;
+    float reach = ia ? Vec3_Norm(rA) : Vec3_Norm(rB);
+    if (ia && ib) reach = std::fmin(reach, Vec3_Norm(rB));
+    c.twistRadius = std::fmax(radius / float(used), kPatchShare * reach);
     // The first friction direction follows the sliding at the centre, so
     // that a body sliding in a plane gets no friction across it; at rest any
     // pair of directions does.
@@ -543,9 +561,11 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
       r1.impulse = next1;
       ApplyFriction(A, B, c, i0, i1);
     }
-    // A single point has no twist arm: nothing to hold about the normal.
+    // As with the friction rows, a twist impulse kept from the last step
+    // where the contact now carries nothing is taken back (applied by every
+    // warm start, it would otherwise spin the bodies up for ever).
     float twistBound = bound * c.twistRadius;
-    if (twistBound > 0.0f) {
+    if (twistBound > 0.0f || c.twistImpulse != 0.0f) {
       float vw = Vec3_Dot(n, A.w - B.w);
       float next = c.twistImpulse - c.twistMass * vw;
       next = std::fmax(-twistBound, std::fmin(next, twistBound));
@@ -589,6 +609,9 @@ void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, con
       float r = params.loadFollowWeights / carried;
       follow *= r * r * r;
     }
+    // Between two moving bodies the load is forgotten as it would be
+    // followed (one of them was asleep when it was remembered).
+    bool remembers = c.a == 0 || c.b == 0;
     for (int k = 0; k < m.m.count; ++k) {
       if (c.pointOf[k] < 0) {
         m.impulses[k] = m.loads[k] = 0.0f;
@@ -596,7 +619,8 @@ void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, con
       }
       int q = c.pointOf[k];
       m.impulses[k] = c.normalImpulse[q];
-      m.loads[k] = c.restImpulse[q] + follow * (c.normalImpulse[q] - c.restImpulse[q]);
+      float load = remembers ? c.normalImpulse[q] : 0.0f;
+      m.loads[k] = c.restImpulse[q] + follow * (load - c.restImpulse[q]);
     }
     m.frictionImpulse =
         Lanes_ToVec3(c.tangentRows[0].dir * c.tangentRows[0].impulse + c.tangentRows[1].dir * c.tangentRows[1].impulse);

@@ -29,16 +29,17 @@ constexpr float kContactSlop = 0.0005f;
 // frequency is held to a quarter of the sub-step rate: stiffer ones ring a
 // tall stack), and stay the same when the step length changes within them.
 // A new load first compresses them (a stack of n boxes by about
-// n^2 g / (2 w^2)); the remembered load below then takes that back, leaving
-// each contact resting on its slop.
+// n^2 g / (2 w^2)); on the ground the remembered load below then takes that
+// back, leaving the contact resting on its slop.
 constexpr float kContactHertz = 60.0f;
 constexpr float kContactDampingRatio = 10.0f;
 constexpr float kMaxPushSpeed = 3.0f;
 // How far a contact's remembered load moves towards the impulse it carried,
 // each time the contacts are solved. The soft push relaxes towards that load
-// instead of towards zero, so a steady load is held without the spring
-// staying compressed under it (a column of n boxes would otherwise settle by
-// the sum of n deflections). Remembering is a slow integral on top of the
+// instead of towards zero, so a steady load on the ground, a mesh or a
+// sleeping pile is held without the spring staying compressed under it
+// (contacts between two moving bodies remember nothing: see
+// contact_solver.cpp). Remembering is a slow integral on top of the
 // spring, and a tall stack's slowest mode (a twenty-box column's period
 // spans about a dozen steps at 60 Hz) rings under it when it follows too
 // fast: following the whole impulse at once shakes that column apart, and
@@ -62,6 +63,9 @@ constexpr float kBounceThreshold = 0.5f;
 constexpr float kTouchSlop = 0.01f;
 // Rounding room of the reach of a contact event (m).
 constexpr float kEventEpsilon = 1e-4f;
+// A fast body's sweep against meshes takes this share of its sphere (see
+// SweepFast).
+constexpr float kSweepCore = 0.75f;
 // Speeds beyond these are clamped (and reported once): they only come from
 // broken input and would overflow positions.
 constexpr float kMaxLinearSpeed = 1.0e4f;
@@ -402,18 +406,39 @@ void DispatchPhantomEvents(Simulation* sim) {
   }
 }
 
-void WakeTouchedSleepers(Simulation* sim) {
+// Wakes what a moving body touches or is jointed to while it sleeps, and
+// with each such body the whole island it sleeps with. Returns the number of
+// bodies woken: they were not collided this sub-step (a sleeping pair is
+// not), so their contacts with what still rests are yet to be found.
+int WakeTouchedSleepers(Simulation* sim) {
   ContactSolverState* st = State(sim);
+  int woken = 0;
+  auto wake = [&woken](RigidBody* b) {
+    if (CanMove(b) && b->subspace && !(b->stateFlags & RB_STATE_ACTIVE)) {
+      Wake(b);
+      ++woken;
+    }
+  };
   for (SolverManifold& m : st->manifolds) {
     if (m.dead || !InWorld(m.a) || !InWorld(m.b)) continue;
-    if (Moves(m.a) && !Moves(m.b) && CanMove(m.b) && MovingFast(m.a, sim->freeze)) Wake(m.b);
-    if (Moves(m.b) && !Moves(m.a) && CanMove(m.a) && MovingFast(m.b, sim->freeze)) Wake(m.a);
+    if (Moves(m.a) && !Moves(m.b) && MovingFast(m.a, sim->freeze)) wake(m.b);
+    if (Moves(m.b) && !Moves(m.a) && MovingFast(m.b, sim->freeze)) wake(m.a);
   }
+  for (Subspace* sub : sim->subspaces)
+    for (const Subspace::ActionEntry& e : sub->actions) {
+      if (!e.action->IsConstraintManager()) continue;
+      for (Constraint* c : static_cast<ConstraintManager*>(e.action)->constraints) {
+        if (!c->bodyA || !c->bodyB) continue;
+        if (Moves(c->bodyA) && MovingFast(c->bodyA, sim->freeze)) wake(c->bodyB);
+        if (Moves(c->bodyB) && MovingFast(c->bodyB, sim->freeze)) wake(c->bodyA);
+      }
+    }
+  if (woken == 0) return 0;
+  return woken + Island_WakeWoken(&st->islands, st->stepBodies.Data(), st->stepBodies.Count());
 }
 
 // The step's joints: every constraint of the subspaces' managers whose
-// bodies are both in the step, one of them moving. A joint to a sleeping body
-// wakes it when the other side moves.
+// bodies are both in the step, one of them moving.
 void GatherConstraints(Simulation* sim) {
   ContactSolverState* st = State(sim);
   st->stepConstraints.Clear();
@@ -421,12 +446,8 @@ void GatherConstraints(Simulation* sim) {
     for (const Subspace::ActionEntry& e : sub->actions) {
       if (!e.action->IsConstraintManager()) continue;
       ConstraintManager* mgr = static_cast<ConstraintManager*>(e.action);
-      for (Constraint* c : mgr->constraints) {
-        if (!c->bodyA || !c->bodyB) continue;
-        if (Moves(c->bodyA) && MovingFast(c->bodyA, sim->freeze)) Wake(c->bodyB);
-        if (Moves(c->bodyB) && MovingFast(c->bodyB, sim->freeze)) Wake(c->bodyA);
-        if (c->IsSolvable()) st->stepConstraints.Push(c);
-      }
+      for (Constraint* c : mgr->constraints)
+        if (c->bodyA && c->bodyB && c->IsSolvable()) st->stepConstraints.Push(c);
     }
   }
 }
@@ -462,7 +483,7 @@ void Solve(Simulation* sim, float h, float hRatio) {
   params.loadFollow = kContactLoadFollow;
   params.loadFollowWeights = kContactLoadFollowWeights;
   ContactSolver_Prepare(&st->contactSolver, st->manifolds.Data(), st->manifolds.Count(), st->previous.Data(),
-                        st->previous.Count(), set, params);
+                        st->previous.Count(), st->resting.Data(), st->resting.Count(), set, params);
   JointStep joints{set, set->states.Data(), dt, invDt, hRatio,
                    SolverSoftness_Make(std::fmin(kJointHertz, 0.5f * invDt), kJointDampingRatio, dt)};
   for (Constraint* c : st->stepConstraints) c->Prepare(joints);
@@ -526,9 +547,12 @@ int SweepAgainstMeshes(Simulation* sim, const CollisionPrimitive* prim, Vec3 c0,
 
 // Earliest impact of the body's primitives along its motion this sub-step,
 // against meshes: the body is set back to the impact (backstepping), so thin
-// walls hold. A sphere sweeps
-// itself; a hull sweeps the largest sphere inside it, which is enough to keep
-// its centre on the near side, where the contacts push it out.
+// walls hold. A sphere sweeps its core, three quarters of it, and a hull
+// the largest sphere inside it, which is enough to keep its centre on the
+// near side, where the contacts push it out. The whole sphere would be set
+// back at every step of a roll along a curved mesh (each step ahead crosses
+// the next triangle's plane by a little), and held there with its speed kept
+// for ever.
 void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* to) {
   CollisionDetection* cd = sim->detection;
   if (!cd) return;
@@ -539,10 +563,10 @@ void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* 
     float r;
     Vec3 centre = p->local.position;
     if (p->kind == PRIMITIVE_KIND_SPHERE) {
-      r = p->radius;
+      r = kSweepCore * p->radius;
     } else if (p->kind == PRIMITIVE_KIND_CONVEX) {
       const ConvexHull* hull = static_cast<const ConvexPrimitive*>(p)->Hull();
-      r = InnerRadius(hull);
+      r = kSweepCore * InnerRadius(hull);
       centre = Transform_Apply(p->local, hull->centroid);
     } else {
       continue;
@@ -573,6 +597,36 @@ void PlaceBodies(Simulation* sim) {
     CollisionBody_Place(b, to);
   }
   SolverSet_End(set);
+}
+
+// Updates the manifolds kept for pairs at rest (ContactSolverState::
+// resting): those of a pair with a body moving again served its warm start
+// in this sub-step and go; this sub-step's manifolds of pairs now both
+// resting (asleep or fixed: not collided again until one wakes) come in, in
+// key order.
+void KeepResting(ContactSolverState* st) {
+  auto resting = [](const SolverManifold& m) { return !m.dead && !Moves(m.a) && !Moves(m.b); };
+  bool changes = false;
+  for (const SolverManifold& m : st->manifolds) changes |= resting(m);
+  for (const SolverManifold& m : st->resting) changes |= !resting(m);
+  if (!changes) return;
+  PhysArray<SolverManifold, PHYS_MEM_CONTACT>& next = st->restingNext;
+  next.Clear();
+  int i = 0, j = 0;
+  const int ni = st->resting.Count(), nj = st->manifolds.Count();
+  while (i < ni || j < nj) {
+    if (j < nj && !resting(st->manifolds[j])) {
+      ++j;
+    } else if (i < ni && !resting(st->resting[i])) {
+      ++i;
+    } else if (j >= nj || (i < ni && st->resting[i].key < st->manifolds[j].key)) {
+      next.Push(st->resting[i++]);
+    } else {
+      if (i < ni && st->resting[i].key == st->manifolds[j].key) ++i;
+      next.Push(st->manifolds[j++]);
+    }
+  }
+  st->resting.Swap(next);
 }
 
 void SnapshotBodies(Simulation* sim) {
@@ -733,6 +787,8 @@ void Simulation_SubStep(Simulation* sim, float h) {
 
   SnapshotBodies(sim);
   PrepareBodies(sim, h);
+  // Islands of bodies woken since the last sub-step wake whole.
+  Island_WakeWoken(&st->islands, st->stepBodies.Data(), st->stepBodies.Count());
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Actions"));
     RunActions(sim, h);
@@ -740,6 +796,9 @@ void Simulation_SubStep(Simulation* sim, float h) {
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Collide"));
     Collide(sim, h);
+    // Sleepers woken by what touches them meet their resting neighbours in
+    // this sub-step's solve, not after a sub-step pressed into them.
+    if (WakeTouchedSleepers(sim) > 0) Collide(sim, h);
   }
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Events"));
@@ -748,7 +807,6 @@ void Simulation_SubStep(Simulation* sim, float h) {
   }
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Solve"));
-    WakeTouchedSleepers(sim);
     GatherConstraints(sim);
     // Bodies woken (or freed) since the sub-step began.
     for (RigidBody* b : st->stepBodies)
@@ -768,7 +826,9 @@ void Simulation_SubStep(Simulation* sim, float h) {
     for (int k = 0; k < m.m.count; ++k)
       if (m.m.points[k].depth > sim->stats.maxPenetration) sim->stats.maxPenetration = m.m.points[k].depth;
   }
-  // This sub-step's manifolds become the warm starts of the next.
+  // This sub-step's manifolds become the warm starts of the next, and those
+  // whose bodies both rest now are kept until they wake.
+  KeepResting(st);
   st->previous.Clear();
   for (const SolverManifold& m : st->manifolds)
     if (!m.dead) st->previous.Push(m);
@@ -797,6 +857,7 @@ void Simulation_BodyLeaves(Simulation* sim, RigidBody* body, bool destroyed) {
   // them instead of removing.
   mark(st->manifolds, sim->stepping);
   mark(st->previous, false);
+  mark(st->resting, false);
   for (int i = st->overlaps.Count() - 1; i >= 0; --i) {
     const PhantomOverlap& o = st->overlaps[i];
     if (o.a != body && o.b != body) continue;
