@@ -77,6 +77,7 @@ public:
   int islandIndex = -1;          // scratch of the step
   int solverIndex = -1;          // scratch of the step
   float speedBound = 0.0f;       // scratch of the step: fastest any of its points moves (0 at rest)
+  float spinBound = 0.0f;        // scratch of the step: the part of it its spin gives
   bool inertiaCurrent = false;   // scratch of the step: invInertiaWorld was taken at the step's start
 };
 

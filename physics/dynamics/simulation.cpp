@@ -56,6 +56,9 @@ constexpr int kMaxSubSteps = 64;
 constexpr float kMaxSubStepLength = 0.1f;
 // Gap below which contact points are always solved (speculatively).
 constexpr float kSpeculativeSlack = 0.02f;
+// The farthest a body looks ahead for contacts in one step (m): beyond this
+// only the sweep against meshes stops it.
+constexpr float kMaxReach = 2.0f;
 // Approach speed below which contacts do not bounce.
 constexpr float kBounceThreshold = 0.5f;
 // A contact event fires when the gap is at most this, or will close within
@@ -63,9 +66,9 @@ constexpr float kBounceThreshold = 0.5f;
 constexpr float kTouchSlop = 0.01f;
 // Rounding room of the reach of a contact event (m).
 constexpr float kEventEpsilon = 1e-4f;
-// A fast body's sweep against meshes takes this share of its sphere (see
-// SweepFast).
-constexpr float kSweepCore = 0.75f;
+// A fast body's sweep against meshes sets it back only where at least this
+// share of its path goes into the surface (see SweepFast).
+constexpr float kSweepSteepness = 0.25f;
 // Speeds beyond these are clamped (and reported once): they only come from
 // broken input and would overflow positions.
 constexpr float kMaxLinearSpeed = 1.0e4f;
@@ -179,11 +182,15 @@ void RunActions(Simulation* sim, float h) {
 }
 
 // Records in each body of the step the fastest any of its points may move
-// (0 for a body that does not move this step).
-void BoundSpeeds(Simulation* sim) {
+// (0 for a body that does not move this step), and where the broad phase
+// must look for what it may reach in the step (see PairMargin): around its
+// bounds as far as its spin and the speculative slack take a point, and
+// along its motion.
+void BoundSpeeds(Simulation* sim, float h) {
   for (RigidBody* b : State(sim)->stepBodies) {
     if (!b) continue;
-    b->speedBound = 0.0f;
+    b->speedBound = b->spinBound = b->reach = 0.0f;
+    b->sweep = V3(0, 0, 0);
     if (!Moves(b) || b->primitives.Empty()) continue;
     Vec3 com = RigidBody_GetCentreOfMassWorld(b);
     float reach = 0.0f;
@@ -191,7 +198,12 @@ void BoundSpeeds(Simulation* sim) {
       Vec3 centre = (p->bounds.min + p->bounds.max) * 0.5f;
       reach = std::fmax(reach, Vec3_Norm(p->bounds.max - centre) + Vec3_Norm(centre - com));
     }
-    b->speedBound = Vec3_Norm(b->linearVelocity) + Vec3_Norm(b->angularVelocity) * reach;
+    b->spinBound = Vec3_Norm(b->angularVelocity) * reach;
+    b->speedBound = Vec3_Norm(b->linearVelocity) + b->spinBound;
+    b->reach = std::fmin(kSpeculativeSlack + 2.0f * b->spinBound * h, kMaxReach);
+    Vec3 sweep = (b->linearVelocity + sim->gravity * h) * (2.0f * h);
+    float length = Vec3_Norm(sweep);
+    b->sweep = length > kMaxReach ? sweep * (kMaxReach / length) : sweep;
   }
 }
 
@@ -200,11 +212,18 @@ void BoundSpeeds(Simulation* sim) {
 // dropped by the solver and can give no contact event, so the narrow phase
 // need not find them: resting pairs are tested with a few centimetres of
 // margin instead of the holder's full tolerance, which prunes most mesh
-// triangles and clipped points early.
+// triangles and clipped points early. What the pair can close is bounded by
+// the difference of the bodies' velocities and their spins, so bodies
+// falling side by side look no farther than resting ones. A pair closing
+// fast gets more than the tolerance (kMaxReach at most; the broad phase
+// looks as far, see BoundSpeeds): found only once it is within the
+// tolerance, a ball falling at 15 m/s onto another would be deep inside it
+// by the next step.
 float PairMargin(float tolerance, const RigidBody* a, const RigidBody* b, float h, float gravity) {
-  float closing = a->speedBound + b->speedBound;
+  float closing = Vec3_Norm(a->linearVelocity - b->linearVelocity) + a->spinBound + b->spinBound;
   if (Moves(a) || Moves(b)) closing += gravity * h;
-  return std::fmin(tolerance, kSpeculativeSlack + 2.0f * closing * h);
+  float margin = kSpeculativeSlack + 2.0f * closing * h;
+  return margin <= tolerance ? margin : std::fmin(margin, kMaxReach);
 }
 
 void Collide(Simulation* sim, float h) {
@@ -213,7 +232,7 @@ void Collide(Simulation* sim, float h) {
   st->overlapsNext.Clear();
   CollisionDetection* cd = sim->detection;
   if (!cd) return;
-  BoundSpeeds(sim);
+  BoundSpeeds(sim, h);
   float gravity = Vec3_Norm(sim->gravity);
   const CollisionPair* pairs = nullptr;
   int n = CollisionDetection_FindPairs(cd, &pairs);
@@ -535,7 +554,8 @@ int SweepAgainstMeshes(Simulation* sim, const CollisionPrimitive* prim, Vec3 c0,
     float f;
     Vec3 n;
     const MeshContainer* mesh = static_cast<const MeshPrimitive*>(p)->Mesh();
-    if (MeshContainer_SweepSphere(mesh, Frame3_ApplyInv(p->world, c0), Frame3_ApplyInv(p->world, c1), r, &f, &n) &&
+    if (MeshContainer_SweepSphere(mesh, Frame3_ApplyInv(p->world, c0), Frame3_ApplyInv(p->world, c1), r, &f, &n,
+                                  kSweepSteepness) &&
         f < *fraction) {
       *fraction = f;
       *normal = Mat3_Mul(p->world.rot, n);
@@ -547,12 +567,12 @@ int SweepAgainstMeshes(Simulation* sim, const CollisionPrimitive* prim, Vec3 c0,
 
 // Earliest impact of the body's primitives along its motion this sub-step,
 // against meshes: the body is set back to the impact (backstepping), so thin
-// walls hold. A sphere sweeps its core, three quarters of it, and a hull
-// the largest sphere inside it, which is enough to keep its centre on the
-// near side, where the contacts push it out. The whole sphere would be set
-// back at every step of a roll along a curved mesh (each step ahead crosses
-// the next triangle's plane by a little), and held there with its speed kept
-// for ever.
+// walls hold. A sphere sweeps itself; a hull sweeps the largest sphere
+// inside it, which is enough to keep its centre on the near side, where the
+// contacts push it out. A graze is no impact (kSweepSteepness): a body
+// rolling or sliding along a curved mesh crosses the plane of the triangle
+// ahead by a little at every step, and set back there with its speed kept
+// it would stay in place for ever; the contacts keep it on the surface.
 void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* to) {
   CollisionDetection* cd = sim->detection;
   if (!cd) return;
@@ -563,10 +583,10 @@ void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* 
     float r;
     Vec3 centre = p->local.position;
     if (p->kind == PRIMITIVE_KIND_SPHERE) {
-      r = kSweepCore * p->radius;
+      r = p->radius;
     } else if (p->kind == PRIMITIVE_KIND_CONVEX) {
       const ConvexHull* hull = static_cast<const ConvexPrimitive*>(p)->Hull();
-      r = kSweepCore * InnerRadius(hull);
+      r = InnerRadius(hull);
       centre = Transform_Apply(p->local, hull->centroid);
     } else {
       continue;
