@@ -53,6 +53,8 @@ struct ContactConstraint {
   float twistRadius;    // mean distance of the points from their centre (twist friction arm)
   SolverSoftness soft;  // stiffer against immovable bodies
   bool blockValid;      // inverseCoupling holds the inverse for all points
+  int8_t factoredBits;  // the points whose coupling `factor` holds the Cholesky factor of (0: none)
+  float factor[10];
   ContactFrictionRow tangentRows[2];
   Lanes twistA, twistB;  // inverse inertia times n, for friction about the normal (lanes x, y, z, 0)
   float twistMass;

@@ -248,7 +248,9 @@ void Collide(Simulation* sim, float h) {
     if (!InWorld(a) || !InWorld(b)) continue;
     uint64_t key = PairKey(p.a, p.b);
     NarrowPhaseCache* cache = nullptr;
-    if (sim->cacheContacts && p.a->kind == PRIMITIVE_KIND_CONVEX && p.b->kind == PRIMITIVE_KIND_CONVEX) {
+    bool hulls = p.a->kind == PRIMITIVE_KIND_CONVEX || p.b->kind == PRIMITIVE_KIND_CONVEX;
+    bool cachable = p.a->kind != PRIMITIVE_KIND_SPHERE && p.b->kind != PRIMITIVE_KIND_SPHERE;
+    if (sim->cacheContacts && hulls && cachable) {
       while (cached < st->pairCache.Count() && st->pairCache[cached].key < key) ++cached;
       PairCacheEntry* e = st->pairCacheNext.NextSlot();
       if (e) {
