@@ -34,7 +34,8 @@ struct FileLayer {
   LoadProgressCallback callback;
   void* callbackArg;
   uint32_t bytesSinceReport;
-  uint32_t lastReportMs;
+  uint32_t lastReportMs;  // when the last report began
+  uint32_t reportEndMs;   // when it ended
   FileClock clock;
 };
 
@@ -264,13 +265,17 @@ void LoadProgress_AddBytes(uint32_t bytes) {
   if (g_file.current >= 0) g_file.records[g_file.current].bytes += bytes;
   if (!g_file.callback) return;
   uint32_t now = File_Now();
-  if (now <= g_file.lastReportMs + 100) return;
+  // The interval runs from the end of the last report: a report that takes
+  // longer than the interval (a slow loading screen) must still leave the
+  // load an interval of its own, or every read would redraw the screen.
+  if (now <= g_file.reportEndMs + 100) return;
   uint32_t elapsed = now - g_file.lastReportMs;
   g_file.lastReportMs = now;
   float counted = (float)g_file.bytesSinceReport;
   g_file.bytesSinceReport = 0;
   if (g_file.current >= 0) g_file.records[g_file.current].reports++;
   g_file.callback(elapsed, counted, g_file.callbackArg);
+  g_file.reportEndMs = File_Now();
 }
 
 void File_SetClock(FileClock clock) {

@@ -15,8 +15,8 @@
 
 struct FileInterface;
 
-// Progress callback: milliseconds since the previous report, bytes counted
-// since then, and the argument given to LoadProgress_Begin.
+// Progress callback: milliseconds since the previous report began, bytes
+// counted since then, and the argument given to LoadProgress_Begin.
 typedef void (*LoadProgressCallback)(uint32_t elapsedMs, float bytes, void* arg);
 
 // Millisecond clock used for the progress reports (tests script it).
@@ -65,8 +65,9 @@ long File_GetSize(const char* name, int binary);
 const char* File_GetExtension(const char* path);
 
 // Loading progress. Bytes read through the table are counted all the time;
-// while a callback is set it is called at most every 100 ms with what was
-// counted since its previous call.
+// while a callback is set it is called once more than 100 ms have passed
+// since its previous call ended, with the milliseconds since that call began
+// and what was counted since.
 void LoadProgress_Begin(int id, LoadProgressCallback callback, void* arg);
 // Clears the callback; counting goes on. The id is not used.
 void LoadProgress_End(int id = 0);

@@ -84,6 +84,7 @@ struct Shell {
     AppClock clock;
     const char* failedStep;  // what App_EngineOpen could not do, or null
     int hasRun;              // App_Main reached its main loop
+    char failedRun[512];     // why the game cannot run (App_FailStart), or ""
 };
 
 Shell g_shell = {};
@@ -170,6 +171,7 @@ int32_t StartFailed(const char* step)
 int32_t App_Main(void* instance, void*, const char* commandLine, int32_t showCommand)
 {
     g_shell.hasRun = 0;
+    g_shell.failedRun[0] = 0;
     if (Mutex_CreateNamed(kMutexName) == MUTEX_EXISTS) {
         fprintf(stderr, "The game is already running: this copy ends.\n");
         fflush(stderr);
@@ -212,7 +214,12 @@ int32_t App_Main(void* instance, void*, const char* commandLine, int32_t showCom
     App_ShutdownSystems();
     App_EngineClose();
     App_DestroyWindow();
-    return result;
+    return s.failedRun[0] ? StartFailed(s.failedRun) : result;
+}
+
+void App_FailStart(const char* why)
+{
+    if (!g_shell.failedRun[0]) CopyCut(g_shell.failedRun, sizeof g_shell.failedRun, why && *why ? why : "?");
 }
 
 void App_ParseCommandLine(const char* commandLine)

@@ -38,18 +38,22 @@ struct AppState {
 };
 
 // The exit code of a start that failed (the window, the graphics engine or
-// the device could not be made).
+// the device could not be made, or the game found no data to run on).
 constexpr int32_t APP_EXIT_START_FAILED = 1;
 
 // The entry: returns 0 when the state stack emptied, else the wParam of the
 // quit message (the last message taken). A start that fails says on
 // standard error which step failed (the window, the graphics engine, the
-// device) and returns APP_EXIT_START_FAILED; a second copy says that the
-// game is already running and returns 0 at once, as does a user who leaves
-// the device dialog with "E&xit".
+// device, or what App_FailStart names) and returns APP_EXIT_START_FAILED; a
+// second copy says that the game is already running and returns 0 at once,
+// as does a user who leaves the device dialog with "E&xit".
 int32_t App_Main(void* instance, void* previous, const char* commandLine, int32_t showCommand);
 // 1 once the last App_Main reached its main loop (the game ran).
 int App_HasRun(void);
+// The game cannot run (its data is missing): once its states have ended,
+// App_Main shuts down as usual, says "The game could not start: <why>."
+// and returns APP_EXIT_START_FAILED. The first reason given stays.
+void App_FailStart(const char* why);
 
 // Copies the command line (cut to 1023 characters), splits it at white
 // space (double quotes group) into at most 10 tokens, and reads "PAL",

@@ -1,5 +1,6 @@
 #include "engine/font.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -109,9 +110,6 @@ void DrawLines(Font* font, float x, float y, const char* text, const VirtualScre
     lines->scaleY = grid * map.scaleY;
     const float z = Im2D_GetNearScreenZ();
     RenderState_Set(1, nullptr);
-    SetState(12, 1);
-    SetState(10, 5);
-    SetState(11, 6);
     for (const char* c = text; *c; c++) {
         const GlyphEntry& glyph = g_font.glyphs[(uint8_t)*c];
         for (uint32_t i = 0; i < glyph.count; i++) {
@@ -138,11 +136,17 @@ void DrawLines(Font* font, float x, float y, const char* text, const VirtualScre
 // device camera's view window has a positive x (the views set it up), so
 // the axes' corner is the target's lower-left one; the CTM only ever scales
 // and moves, so the axes lie along x and y.
+//
+// Both roads blend by the text's alpha whatever the last draw left (a
+// subtractive sprite before a text must not turn it black).
 void DrawAt(Font* font, float x, float y, const char* text, const VirtualScreenMap& map)
 {
     SetState(20, 1);
     SetState(14, 0);
     SetState(6, 0);
+    SetState(12, 1);
+    SetState(10, 5);
+    SetState(11, 6);
     if (!(font->flags & FONT_TOOLKIT)) {
         DrawLines(font, x * map.scaleX, y * map.scaleY, text, map);
         return;
@@ -264,6 +268,12 @@ void Font_SetAlpha(Font* font, float alpha)
 void Font_SetVirtualScreen(int on) { g_font.virtualScreen = on; }
 
 float Font_GetHeight(const Font* font) { return GlyphHeight(font, CurrentMap()); }
+
+float Font_GetDescent(const Font* font)
+{
+    if (!(font->flags & FONT_TOOLKIT)) return 0.0f;
+    return GlyphHeight(font, CurrentMap()) * std::clamp(font->toolkitFont->baseline, 0.0f, 1.0f);
+}
 
 float Font_MeasureF(const Font* font, const char* format, ...)
 {

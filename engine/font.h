@@ -89,6 +89,9 @@ void Font_SetVirtualScreen(int on);
 // In position units: the toolkit font's pixel height, or 10, times the size
 // without its screen factor (with it, when the virtual screen is off).
 float Font_GetHeight(const Font* font);
+// The part of that height below the base line (the toolkit font's cells
+// reach under it; the line font's glyphs stand on it: 0).
+float Font_GetDescent(const Font* font);
 // Width of the formatted text in position units: the toolkit's glyph widths
 // at that height, or characters x that height for the line font.
 float Font_MeasureF(const Font* font, const char* format, ...) __attribute__((format(printf, 2, 3)));

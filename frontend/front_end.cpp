@@ -9,6 +9,7 @@
 #include "app/colour.h"
 #include "app/config.h"
 #include "app/pad.h"
+#include "app/shell.h"
 #include "app/sound.h"
 #include "app/soundbank.h"
 #include "app/state.h"
@@ -26,13 +27,13 @@
 #include "frontend/screen_machine.h"
 #include "frontend/select_screens.h"
 #include "game/game_context.h"
-#include "game/game_log.h"
 #include "game/game_setup.h"
 #include "game/memcard_ui.h"
 #include "game/player_input.h"
 #include "game/players.h"
 #include "game/screen_text.h"
 #include "gfx/core/arena.h"
+#include "platform/win32/sysfile.h"
 
 namespace {
 
@@ -544,7 +545,15 @@ void FrontEnd_Load(FrontEnd* fe)
     ConfigNode* cfg = Config_Open(path);
     fe->demoWaitTime = 0.0f;  // no file, no demo
     g_noScreens = cfg == nullptr;
-    if (!cfg) GameLog_Printf("%s could not be read: the front end has no screens", path);
+    if (!cfg) {
+        // Without its screens the game cannot run: the program ends as a
+        // start that failed, naming the file and where it was looked for.
+        char folder[400], why[600];
+        if (!SysFile_GetCurrentFolder(folder, sizeof folder)) snprintf(folder, sizeof folder, "the working folder");
+        snprintf(why, sizeof why, "%s could not be read (looked for in %s and DATA in %s)", path, GAME_DATA_WAD,
+                 folder);
+        App_FailStart(why);
+    }
     if (cfg) {
         // The sounds first, so that the items find their sounds by name.
         SoundBank_LoadSection(cfg, "Settings::SOUNDS", &fe->soundGroup);

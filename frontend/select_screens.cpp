@@ -273,17 +273,21 @@ void CharacterEnter(const char* pictures)
         ctx->inputDevices[p] = Player_GetInputDevice(p);
         ctx->eligible[p] = 255;  // the players who join are put on the list
     }
-    if (fe->backgroundNode) {
+    // The characters a player's stars have reached open.
+    Character_UnlockEarned(Progress_SumPlayerValues(0));
+    // The nodes of the scene the screen draws: its own, or the background.
+    const FrontEndScreen* s = Current();
+    if (Node* scene = s && s->scene ? s->sceneNode : fe->backgroundNode) {
         for (int q = 0; q < kPositions; q++) {
             char name[32];
             snprintf(name, sizeof name, "P%d_NULL", q + 1);
-            c.positionNodes[q] = FrontEnd_FindNode(fe->backgroundNode, name);
+            c.positionNodes[q] = FrontEnd_FindNode(scene, name);
             c.positionParents[q] = c.positionNodes[q] ? Node_GetParent(c.positionNodes[q]) : nullptr;
         }
         for (int k = 0; k < GAME_CHARACTERS; k++) {
             char name[32];
             snprintf(name, sizeof name, "CHAR_NULL%.2d", k + 1);
-            c.characterNodes[k] = FrontEnd_FindNode(fe->backgroundNode, name);
+            c.characterNodes[k] = FrontEnd_FindNode(scene, name);
         }
     }
     const int blank = ctx->playMode == 1 ? 9 : 8;
@@ -714,9 +718,11 @@ void FrontEnd_PlayerSelectRenderFront(float*)
     Font* font = Game_GetKartFont();
     for (int q = 0; q < kPositions; q++) {
         if (!c.joined[q] || !Character_IsLocked(c.character[q])) continue;
-        // The stars a locked character needs: no rule gives a count.
+        // The stars that open the locked character.
+        char stars[16];
+        snprintf(stars, sizeof stars, "%u", Character_GetStarsNeeded(c.character[q]));
         ScreenText_Set(font, 1.0f, 255, 255, 255, 1.0f);
-        ScreenText_DrawCentred(font, 120.0f + 136.5f * q, 415.0f - ScreenText_Height(font) * 0.5f, "0");
+        ScreenText_DrawCentred(font, 120.0f + 136.5f * q, 415.0f - ScreenText_Height(font) * 0.5f, stars);
     }
 }
 

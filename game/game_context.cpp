@@ -278,6 +278,24 @@ int Character_CountUnlocked(void)
     return count;
 }
 
+uint32_t Character_GetStarsNeeded(int character)
+{
+    return character >= 0 && character < GAME_CHARACTERS ? g_context.characterStars[character] : 0;
+}
+
+void Character_SetStarsNeeded(int character, uint32_t stars)
+{
+    if (character >= 0 && character < GAME_CHARACTERS) g_context.characterStars[character] = stars;
+}
+
+void Character_UnlockEarned(int32_t stars)
+{
+    for (int c = 0; c < GAME_CHARACTERS; c++) {
+        const uint32_t need = g_context.characterStars[c];
+        if (need && stars >= 0 && (uint32_t)stars >= need) Character_SetLocked(c, 0);
+    }
+}
+
 // ---- hidden effects ----
 
 void Progress_UnlockAll(void)

@@ -102,6 +102,7 @@ struct GameContext {
     uint32_t gameStateType;     // GAMESTATE_*, 1 after the first reset
     uint32_t characterCount;    // names in characterNames (8 after the list is loaded)
     char characterNames[GAME_CHARACTERS][GAME_CHARACTER_NAME];
+    uint32_t characterStars[GAME_CHARACTERS];  // stars that open a locked character (0: none do)
     uint8_t characters[GAME_PLAYER_SLOTS];   // character index per player
     uint8_t playerOrder[GAME_LEVEL_PLAYERS]; // 0, 1, 2, 3
     uint32_t playerKinds[GAME_PLAYER_SLOTS]; // PLAYER_KIND_*; player 0 human by default
@@ -190,6 +191,12 @@ int Character_IsLocked(int character);
 void Character_SetLocked(int character, int on);
 // Characters 0..7 whose lock bit is clear.
 int Character_CountUnlocked(void);
+// The stars that open the character (the unlock list gives them; 0 for a
+// character no count opens, and outside 0..7).
+uint32_t Character_GetStarsNeeded(int character);
+void Character_SetStarsNeeded(int character, uint32_t stars);
+// Opens every locked character whose count is reached by `stars`.
+void Character_UnlockEarned(int32_t stars);
 
 // ---- hidden effects (the front end's button sequences) ----
 // Clears the lock bit of all 150 entries.

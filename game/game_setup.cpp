@@ -138,8 +138,23 @@ void AddCharacterLine(char* line, void*)
     CopyText(ctx->characterNames[ctx->characterCount++], GAME_CHARACTER_NAME, name);
 }
 
+// "Character N STARS": character N (1..8) starts locked until STARS stars.
+int LockedCharacterLine(const char* line)
+{
+    if (String_FindNoCase(line, "Character") != line) return 0;
+    int character = 0;
+    long stars = 0;
+    if (sscanf(line + 9, "%d %ld", &character, &stars) == 2 && character >= 1 && character <= GAME_CHARACTERS &&
+        stars >= 1 && stars <= INT32_MAX) {
+        Character_SetLocked(character - 1, 1);
+        Character_SetStarsNeeded(character - 1, (uint32_t)stars);
+    }
+    return 1;
+}
+
 void UnlockLine(char* line, void*)
 {
+    if (LockedCharacterLine(line)) return;
     char* tokens[64];
     int count = String_Tokenise(line, tokens, 64, ",");
     if (count > 64) count = 64;
@@ -212,7 +227,7 @@ int Game_GetPlatformProcess(void) { return g_switches.platformProcess != 0; }
 const char* Game_GetPlayerConfig(void) { return g_switches.playerConfig; }
 const char* Game_GetLevelConfig(void) { return g_switches.levelConfig; }
 
-int Game_MountDataWad(void) { return Wad_Mount("DataPC.wad", 1); }
+int Game_MountDataWad(void) { return Wad_Mount(GAME_DATA_WAD, 1); }
 
 int Game_ParseLogoLine(char* line, GameLogo* out)
 {
@@ -375,6 +390,10 @@ void Game_InitProgress(void)
 {
     GameContext* ctx = Game_GetContext();
     for (uint32_t& flags : ctx->progress.flags) flags = PROGRESS_LOCKED;
+    for (int c = 0; c < GAME_CHARACTERS; c++) {
+        Character_SetLocked(c, 0);
+        Character_SetStarsNeeded(c, 0);
+    }
     if (!ForEachLine("Unlocked.cfg", UnlockLine, nullptr))
         for (int entry : kDefaultUnlocked) Progress_SetFlags(entry, 0xFFFFFFFFu, 0);
 }

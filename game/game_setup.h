@@ -58,7 +58,9 @@ int Game_GetTestProcess(void);
 int Game_GetPlatformProcess(void);
 const char* Game_GetPlayerConfig(void);
 const char* Game_GetLevelConfig(void);
-// Wad_Mount("DataPC.wad"); 1 when mounted (0 is not an error).
+// The game's archive, in the working folder.
+constexpr const char* GAME_DATA_WAD = "DataPC.wad";
+// Wad_Mount(GAME_DATA_WAD); 1 when mounted (0 is not an error).
 int Game_MountDataWad(void);
 
 // One line of "configs\logos.cfg": name[,time[,fade[,skippable]]], time 0
@@ -116,7 +118,9 @@ void Game_ReadBuildNumber(void);
 void Game_LoadCharacterList(void);
 // Every entry locked; then "Unlocked.cfg" (comma-separated entry numbers,
 // 1..149 count) unlocks its entries, or without the file the built-in
-// list: 1, 2, 4, 5, 18, 70-79 and 91-95.
+// list: 1, 2, 4, 5, 18, 70-79 and 91-95. Every character starts open; a
+// line "Character N STARS" of the file locks character N (1..8) until the
+// player has STARS stars (at least 1).
 void Game_InitProgress(void);
 // The start-up arguments: the direct start, focus, kill and playerset.
 // Sets the requested state (1, or the direct start's).

@@ -82,16 +82,6 @@ void AddMaskBit(uint32_t* mask, int64_t v, const char* what)
         GameLog_Printf("hit-mode object: %s value %lld is not 1..32; no bit set", what, (long long)v);
 }
 
-// The camera of the player on viewport 0.
-Node* FirstCamera()
-{
-    for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p) {
-        int viewport = -1;
-        if (Player_GetViewportIndex(p, &viewport) && viewport == 0) return Viewport_GetCameraFrame(p);
-    }
-    return nullptr;
-}
-
 void Hold(const HitModeRecord* record, int player, int hold)
 {
     Object* entity = Level_GetPlayerEntity(player);
@@ -669,7 +659,7 @@ uint32_t VavadUtils_HitModeObject_Update(Object* object, uint32_t, void* arg)
         if ((events & LEVEL_EVENT_FREEZE) && !(r->state & kWatchBits)) {
             RefreshVisibility(object, r);
         } else if ((r->options & HITMODE_CLIPPING) && !(r->state & HITSTATE_HIDDEN)) {
-            Node* camera = FirstCamera();
+            Node* camera = Viewport_GetFirstCameraFrame();
             Vec3 c = {0, 0, 0}, p = {0, 0, 0};
             if (camera) Node_GetWorldPosition(camera, &c);
             Object_GetTransform(object, &p, nullptr, nullptr);

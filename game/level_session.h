@@ -101,6 +101,7 @@ struct ScreenText {
     Font* font;          // null: the slot draws nothing
     float x, y;          // virtual-screen position (640 x 480)
     float size;
+    float box[4];        // where it is drawn: left, top, right, bottom (virtual pixels)
     uint32_t colour;     // packed a, r, g, b
 };
 

@@ -313,7 +313,9 @@ GameState* Level_Update(GameState* state, float dt)
         // menu is closed. The attract demo has no pause menu: any key ends it.
         if (GameSetup_IsDemo()) {
             const uint32_t ending = LEVEL_ENDED | LEVEL_END_WAIT | LEVEL_FADING | LEVEL_LOAD_NEXT;
-            if (!Level_TestFlags(ending) && AnyKeyPressed()) Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 1);
+            level->demoTime += dt;
+            if (!Level_TestFlags(ending) && (AnyKeyPressed() || level->demoTime >= LEVEL_DEMO_SECONDS))
+                Level_SetFlags(LEVEL_ENDED | LEVEL_QUIT, 1);
         } else if (menu && PlayerInput_EscapePressed(level->controllingPlayer)) {
             Menu_SetPlayer(menu, level->controllingPlayer);
             Menu_GoToByName(menu, "pauseMenuMain", 1);

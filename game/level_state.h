@@ -22,8 +22,9 @@
 // rendered once.
 //
 // The attract demo (GameSetup_IsDemo) plays without a player: it skips the
-// wait, has no pause menu, and any key or the level's end leaves it as a
-// quit does (no progress, no autosave). Leaving clears the demo's mark.
+// wait, has no pause menu, and any key, the level's end or a minute of play
+// (LEVEL_DEMO_SECONDS) leaves it as a quit does (no progress, no autosave).
+// Leaving clears the demo's mark.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +36,7 @@ struct MenuSystem;
 struct Node;
 
 constexpr int LEVEL_TIMER_LOGS = 3;
+constexpr float LEVEL_DEMO_SECONDS = 60.0f;
 
 // One per level state: zero-filled at its enter, freed at its exit.
 struct LevelState {
@@ -58,6 +60,7 @@ struct LevelState {
     uint32_t renderedOnce;            // set by every render, cleared by every content load
     uint32_t completedBefore;         // the entry was completed when the level ended
     uint8_t controllingPlayer;        // GAME_ANY_PLAYER = any
+    float demoTime;                   // the attract demo's play so far (seconds)
 };
 
 // ---- the state ----

@@ -111,6 +111,7 @@ void ShowResultOf(MemCardUI* ui, uint32_t step, const char* text, int ok, int fr
         ui->message.buttons = MEMCARD_BUTTONS_NONE;
     }
     ui->succeeded = (uint32_t)ok;
+    ui->resultTime = 0.0f;
 }
 
 void ShowResult(MemCardUI* ui, const char* text, int ok, int fresh) { ShowResultOf(ui, STEP_RESULT, text, ok, fresh); }
@@ -267,10 +268,14 @@ Event QuestionStep(MemCardUI* ui)
     return e == EVENT_BACK ? EVENT_NO : EVENT_NONE;
 }
 
+// A result goes on after its time from the message's start, and stands at
+// least the least time of its own (a result that replaced a long in-progress
+// message is still read); select or back ends it sooner.
 Event ResultStep(MemCardUI* ui)
 {
+    if (ReadButtons() != EVENT_NONE) return EVENT_DONE;
     float wait = ui->succeeded ? MEMCARD_SUCCESS_TIME : MEMCARD_FAILURE_TIME;
-    return ui->messageTime >= wait ? EVENT_DONE : EVENT_NONE;
+    return ui->messageTime >= wait && ui->resultTime >= MEMCARD_RESULT_MIN_TIME ? EVENT_DONE : EVENT_NONE;
 }
 
 // Loads the chosen save and shows its result; a result without a message of
@@ -842,6 +847,7 @@ GameState* MemCardUI_StateUpdate(GameState* state, float dt)
     }
     dt = std::min(dt, MEMCARD_MAX_DT);
     g_ui.messageTime += dt;
+    g_ui.resultTime += dt;
     g_ui.panelFade = Ease(g_ui.panelFade, MEMCARD_PANEL_FADE, 10.0f, dt);
     g_ui.messageFade = Ease(g_ui.messageFade, MEMCARD_MESSAGE_FADE, 5.0f, dt);
     if (g_ui.messageFade >= 0.792f) g_ui.messageFade = MEMCARD_MESSAGE_FADE;
@@ -973,8 +979,6 @@ void DrawFiles(const MemCardUI* ui)
     snprintf(line, sizeof line, "%s - %u", label, Save_GetHeaderCompleted(header));
     ScreenText_Draw(font, 100.0f, y, line);
     Save_GetHeaderDate(header, date);
-    for (char* c = date; *c; c++)
-        if (*c == '\n') *c = 0;
     ScreenText_Draw(font, 540.0f - ScreenText_Width(font, date), y, date);
 }
 
@@ -1020,8 +1024,12 @@ void DrawInfoLine(const MemCardUI* ui)
     Font* font = CardFont(kCycle[(int)(State_GetClock() * 10.0f) % 4]);
     char key[32], text[TEXT_BUFFER_SIZE];
     snprintf(key, sizeof key, "LS_INFOTEXT_INFO%.2u", ui->message.buttons);
+    Text_Get(key, 0, text, sizeof text);
+    // A line wider than the panel's inside (84..556) is drawn smaller to fit.
     ScreenText_Set(font, 0.55f, 255, 255, 255, TextAlpha(ui));
-    ScreenText_Draw(font, 84.0f, 399.0f + ScreenText_Height(font) * 0.5f, Text_Get(key, 0, text, sizeof text));
+    const float width = ScreenText_Width(font, text);
+    if (width > 472.0f) ScreenText_Set(font, 0.55f * 472.0f / width, 255, 255, 255, TextAlpha(ui));
+    ScreenText_Draw(font, 84.0f, 399.0f + ScreenText_Height(font) * 0.5f, text);
 }
 
 void ReleaseSprites(MemCardUI* ui)

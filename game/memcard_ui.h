@@ -108,7 +108,9 @@ constexpr int MEMCARD_HISTORY = 9;
 constexpr float MEMCARD_MESSAGE_FADE = 0.8f;
 constexpr float MEMCARD_PANEL_FADE = 0.65f;
 constexpr float MEMCARD_SUCCESS_TIME = 3.0f;
-constexpr float MEMCARD_FAILURE_TIME = 0.5f;
+constexpr float MEMCARD_FAILURE_TIME = 2.0f;
+// A result stands at least this long after its text showed, unless a key ends it.
+constexpr float MEMCARD_RESULT_MIN_TIME = 2.0f;
 constexpr float MEMCARD_CHECK_INTERVAL = 0.25f;
 constexpr float MEMCARD_MAX_DT = 0.2f;
 
@@ -140,6 +142,7 @@ struct MemCardUI {
     int32_t historyCount;
     int32_t selection;         // question: 0 yes, 1 no; grids: the cursor 0..7; check: positions checked
     float messageTime;         // seconds since the current message began
+    float resultTime;          // seconds since the current result's text showed
     GameState* state;          // the pushed state, null while none runs
     char letter;               // the chosen slot (0 for none)
     int32_t file;              // the chosen file position (-1 for none)

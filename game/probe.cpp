@@ -11,6 +11,7 @@
 #include "engine/node.h"
 #include "engine/objectworld.h"
 #include "engine/physbody.h"
+#include "engine/physray.h"
 #include "engine/renderobj.h"
 #include "game/control_mode.h"
 #include "game/entity.h"
@@ -31,6 +32,8 @@
 namespace {
 
 GameProbeFn g_frontEnd = nullptr;
+
+constexpr float kFeetRayHeight = 10.0f;
 
 // The in-game menu's pages by name; the menu keeps only their hashes.
 const char* const kMenuPages[] = {
@@ -192,6 +195,19 @@ int ProbePlayer(const char* name, char* value, size_t size)
             Object_GetTransform(object, nullptr, &up, &at);
         }
         return PutVec(value, size, up);
+    }
+    if (!strcmp(name, "player.feet")) {
+        // The lowest point of its body's first shape (a sphere's radius below
+        // its centre) against the pick list's first surface straight below a
+        // point well above it; a player's own body is not in the pick list.
+        float radius = 0.0f;
+        if (!object->body || !PhysBody_GetFirstPrimitiveValue(object->body, &radius)) return 0;
+        Vec3 p, down = {0.0f, -1.0f, 0.0f};
+        PhysBody_GetPosition(object->body, &p);
+        const Vec3 above = {p.x, p.y + kFeetRayHeight, p.z};
+        PhysRayHit hit;
+        if (!PhysWorld_CastRayDir(ObjectWorld_GetPhysicsWorld(), &hit, &above, &down, 2.0f * kFeetRayHeight)) return 0;
+        return Put(value, size, "%.4f", p.y - radius - hit.point.y);
     }
     if (!strcmp(name, "player.speed")) {
         if (!object->body) return 0;

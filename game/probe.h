@@ -33,6 +33,10 @@
 //                   root, which the control mode turns; the Skater's tilts
 //                   with the floor), or its body's without a model
 //   player.speed    the length of its body's velocity (m/s)
+//   player.feet     how far the bottom of its body's shape is above the
+//                   ground straight below it (negative: sunk into it): the
+//                   first surface of the pick list under a point 10 units
+//                   above the body; refused when nothing lies below
 //   player.anim     the current animation of its slot 0 by name ("-" none)
 //   health          its health (0..100)
 //   lives, score    its mode's counts (Man_CamRel and BroomStick)

@@ -121,6 +121,7 @@ void Save_GetHeaderDate(const uint8_t* header, char* out)
 {
     memcpy(out, header, SAVE_DATE_SIZE - 1);
     out[SAVE_DATE_SIZE - 1] = 0;
+    if (char* end = strchr(out, '\n')) *end = 0;
 }
 
 uint32_t Save_GetHeaderCompleted(const uint8_t* header) { return Bytes_LoadU32(header + SAVE_OFFSET_COMPLETED); }

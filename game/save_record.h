@@ -67,7 +67,8 @@ int Save_CheckRecord(const uint8_t* record);
 int Save_UnpackRecord(const uint8_t* record);
 
 // The header's date text into out (64 bytes): at most 63 characters, always
-// NUL-terminated, whatever the file held.
+// NUL-terminated, whatever the file held, without the line feed the record
+// keeps after it.
 void Save_GetHeaderDate(const uint8_t* header, char* out);
 // The completed count the header carries.
 uint32_t Save_GetHeaderCompleted(const uint8_t* header);

@@ -1,5 +1,6 @@
 #include "game/viewports.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -51,6 +52,33 @@ LevelViewport* ViewportOf(int player)
 {
     int v;
     return Player_GetViewportIndex(player, &v) ? &Session().viewports[v] : nullptr;
+}
+
+// A text stays whole inside its viewport: one wider or taller than the
+// viewport is made smaller until it fits, then it is moved in from any edge
+// it crosses (a score near the right edge, a floating text flying past it).
+// width is its measured width at t's size.
+void KeepInside(Font* font, const float* rect, ScreenText* t, float width)
+{
+    const float left = rect[0] * 640.0f, top = rect[1] * 480.0f;
+    const float right = left + rect[2] * 640.0f, bottom = top + rect[3] * 480.0f;
+    const float height = Font_GetHeight(font);
+    const float box[4] = {t->x, t->y - height, t->x + width, t->y};
+    memcpy(t->box, box, sizeof box);
+    if (!(right > left && bottom > top)) return;  // a viewport not placed yet
+    const float fit = std::min(width > right - left ? (right - left) / width : 1.0f,
+                               height > bottom - top ? (bottom - top) / height : 1.0f);
+    if (fit < 1.0f) {
+        t->size *= fit;
+        width *= fit;
+        Font_SetSize(font, t->size);
+    }
+    const float descent = Font_GetDescent(font), ascent = Font_GetHeight(font) - descent;
+    t->x = std::clamp(t->x, left, std::max(left, right - width));
+    // The base line's own row of pixels is drawn: it stays above the edge.
+    t->y = std::clamp(t->y, top + ascent, std::max(top + ascent, bottom - std::max(descent, 1.0f)));
+    const float placed[4] = {t->x, t->y - ascent, t->x + width, t->y + descent};
+    memcpy(t->box, placed, sizeof placed);
 }
 
 // The level player whose viewport is v, or -1.
@@ -249,6 +277,15 @@ Node* Viewport_GetCameraFrame(int player)
     return vp ? vp->cameraFrame : nullptr;
 }
 
+Node* Viewport_GetFirstCameraFrame(void)
+{
+    for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p) {
+        int viewport = -1;
+        if (Player_GetViewportIndex(p, &viewport) && viewport == 0) return Viewport_GetCameraFrame(p);
+    }
+    return nullptr;
+}
+
 Node* Viewport_GetHudFrame(int player)
 {
     LevelViewport* vp = ViewportOf(player);
@@ -312,12 +349,21 @@ int Level_AddScreenText(Font* font, int viewport, int slot, const char* text, co
     t.colour = colour ? *colour : 0xFFFFFFFFu;
     t.x = (vp.rect[0] + vp.rect[2] * position->x) * 640.0f;
     t.y = (vp.rect[1] + vp.rect[3] * position->y) * 480.0f;
-    if (centred) {
-        Font_SetSize(font, size);
-        t.x -= Font_MeasureF(font, "%s", t.text) * 0.5f;
-    }
+    Font_SetSize(font, size);
+    const float width = Font_MeasureF(font, "%s", t.text);
+    if (centred) t.x -= width * 0.5f;
+    KeepInside(font, vp.rect, &t, width);
     t.font = font;
     vp.hasTexts = 1;
+    return 1;
+}
+
+int Level_GetScreenTextBox(int viewport, int slot, float* box)
+{
+    if (viewport < 0 || viewport >= LEVEL_VIEWPORTS || slot < 0 || slot >= LEVEL_SCREEN_TEXTS) return 0;
+    const ScreenText& t = Session().viewports[viewport].texts[slot];
+    if (!t.font || !t.text || !t.text[0]) return 0;
+    memcpy(box, t.box, sizeof t.box);
     return 1;
 }
 

@@ -56,6 +56,9 @@ View* Viewport_GetWorldView(int player);
 View* Viewport_GetBackDomeView(int player);
 View* Viewport_GetHudView(int player);
 Node* Viewport_GetCameraFrame(int player);
+// The camera frame of the player drawn in viewport 0, whichever slot that
+// is; null without one.
+Node* Viewport_GetFirstCameraFrame(void);
 Node* Viewport_GetHudFrame(int player);
 void Viewport_SetWorldView(int player, View* view);
 void Viewport_SetBackDomeView(int player, View* view);
@@ -69,11 +72,17 @@ void Viewport_SetRect(int viewport, const float* rect);
 // Puts a text in a slot of a viewport for the next draw: its screen
 // position is x = (viewport x + viewport width x position x) x 640 and y
 // likewise with 480; a centred text moves left by half its width at its
-// size; without a colour it is opaque white (packed a, r, g, b). 0 for a
+// size; without a colour it is opaque white (packed a, r, g, b). The text
+// stays whole inside the viewport: moved in from an edge it would cross, and
+// drawn smaller when it is wider or taller than the viewport. 0 for a
 // missing text, position or font, a viewport out of range or a slot of 20
 // or more.
 int Level_AddScreenText(Font* font, int viewport, int slot, const char* text, const Vec2* position, float size,
                         const uint32_t* colour, int centred);
+// The box a text added since the last draw fills (left, top, right,
+// bottom in virtual pixels: its width, and its glyphs' height about the base
+// line); 0 while the slot holds no text to draw, or an empty one.
+int Level_GetScreenTextBox(int viewport, int slot, float* box);
 // Draws the session's blank sprite at (0, 0) 10 x 10, then the texts added
 // since the last draw, and forgets them.
 void Level_DrawScreenTexts(int viewport);

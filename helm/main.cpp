@@ -278,6 +278,7 @@ int SetUpSaveStop()
 
 int main(int argc, char** argv)
 {
+    Message_HandleQuitSignals();
     size_t length = Entry_BuildCommandLine(argc, argv, nullptr, 0);
     std::vector<char> commandLine(length + 1);
     Entry_BuildCommandLine(argc, argv, commandLine.data(), commandLine.size());

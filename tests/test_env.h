@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <string>
@@ -33,6 +35,13 @@ inline const std::filesystem::path& TestTmp()
         std::abort();
     }();
     return folder;
+}
+
+// Every byte of a file ("" when it can't be read).
+inline std::string TestReadFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // Sets an environment variable (null: unsets it) for the guard's life, then

@@ -12,7 +12,12 @@
 //             overlay quads, one draw each; depth on;
 //   blend     fill-bound blending: 12 large tilted cloud quads (about 9
 //             screens of pixels), trilinear, tinted per corner, alpha-blended
-//             back to front, depth tested but not written.
+//             back to front, depth tested but not written;
+//   lightmap  two texture stages: the level's terrain (lit, fogged, bilinear
+//             mipmapped ground on stage 0) with a light map on stage 1
+//             (bilinear, clamped, its own coordinates), in 16 strips taking
+//             turns at the four ways of combining it: modulate, modulate 2x,
+//             add, and blending it over the ground by its alpha.
 //
 // Method. Both sides run at 1 and at 4 shading threads (HELM_RASTER_THREADS,
 // LP_NUM_THREADS). Each scene is measured in 5 runs; a run measures ours and
@@ -27,7 +32,9 @@
 //
 // Pictures. Each side's picture of each scene is saved once as PNG (in
 // HELM_BENCH_PICTURES, default the working folder) and the mean per-channel
-// difference between the two is printed, so a faster but wrong picture shows.
+// difference between the two is printed, so a faster but wrong picture shows;
+// our side's picture is drawn at each thread count and its hash printed (a
+// change of the shading code that keeps the pictures keeps the hashes).
 // OpenGL puts pixel centres half a pixel away from the device's and maps depth
 // from [-1, 1]; the OpenGL side's projection is shifted to match, so what is
 // left is rounding, filtering and per-fragment against per-vertex fog (about
@@ -68,6 +75,9 @@ struct V2D {
   float u, v;
 };
 
+// How stage 1 combines its light map with stage 0's result.
+enum Combine { COMBINE_MODULATE, COMBINE_MODULATE2X, COMBINE_ADD, COMBINE_BLEND_ALPHA, COMBINE_COUNT };
+
 // One draw: a mesh with its states.
 struct Batch {
   bool pretransformed = false;
@@ -78,11 +88,17 @@ struct Batch {
   D3DMATRIX world = Identity();
   bool lighting = false, fog = false, blend = false, depthTest = true, depthWrite = true, cull = true;
   D3DCOLORVALUE diffuse = {1, 1, 1, 1};
+  // A light map on stage 1 (lit meshes only): its texture, how it combines,
+  // and its coordinates (u, v per vertex).
+  int lightmap = -1;
+  Combine combine = COMBINE_MODULATE;
+  std::vector<float> uv2;
 };
 
 // A texture as plain pixels (0xAARRGGBB), level 0 first.
 struct TexData {
   int size = 0;
+  bool clamp = false;  // clamped addressing, else wrapped
   std::vector<std::vector<uint32_t>> levels;
 };
 
@@ -340,7 +356,9 @@ float TerrainHeight(float x, float z) {
          0.4f * std::cos(x * 0.7f - z * 0.5f);
 }
 
-SceneData LevelScene(int w, int h) {
+// A level's sky, fog, sun and camera, with 8 ground textures (textures 0 to 7).
+constexpr float kLevelEye[3] = {0, 9, -72};
+SceneData LevelOutdoors(int w, int h) {
   SceneData s;
   s.width = w, s.height = h;
   s.mipmaps = true;
@@ -350,13 +368,18 @@ SceneData LevelScene(int w, int h) {
   s.fogEnd = 150;
   s.lights = {{{0.4f, -1.0f, 0.3f}, {0.9f, 0.85f, 0.75f, 1}}, {{-0.5f, -0.6f, -0.4f}, {0.25f, 0.3f, 0.4f, 1}}};
   for (int i = 0; i < 8; ++i) s.textures.push_back(GroundTexture(256, i));
+  const float at[3] = {0, 0, 10};
+  s.view = LookAt(kLevelEye, at);
+  s.projection = Perspective(kPi / 3, float(w) / float(h), 1.0f, 300.0f);
+  return s;
+}
+
+SceneData LevelScene(int w, int h) {
+  SceneData s = LevelOutdoors(w, h);
   const int blob = int(s.textures.size());
   s.textures.push_back(BlobTexture(64));
   const int icon = int(s.textures.size());
   for (int i = 0; i < 4; ++i) s.textures.push_back(IconTexture(64, i));
-  const float eyeV[3] = {0, 9, -72}, atV[3] = {0, 0, 10};
-  s.view = LookAt(eyeV, atV);
-  s.projection = Perspective(kPi / 3, float(w) / float(h), 1.0f, 300.0f);
 
   // Terrain: 100 x 100 quads over 160 x 160 units, in 4 x 4 chunks of 1,250 triangles.
   for (int cz = 0; cz < 4; ++cz)
@@ -390,7 +413,8 @@ SceneData LevelScene(int w, int h) {
     p.y = TerrainHeight(p.x, p.z) + 1 + 6 * rnd();
     p.size = 1.0f + 2.0f * rnd();
     p.colour = uint32_t(0x50 + 0x70 * rnd()) << 24 | 0x00FFC890u;
-    p.depth = (p.x - eyeV[0]) * s.view.m[0][2] + (p.y - eyeV[1]) * s.view.m[1][2] + (p.z - eyeV[2]) * s.view.m[2][2];
+    p.depth = (p.x - kLevelEye[0]) * s.view.m[0][2] + (p.y - kLevelEye[1]) * s.view.m[1][2] +
+              (p.z - kLevelEye[2]) * s.view.m[2][2];
     ps.push_back(p);
   }
   std::sort(ps.begin(), ps.end(), [](const Particle& a, const Particle& b) { return a.depth > b.depth; });
@@ -430,6 +454,56 @@ SceneData LevelScene(int w, int h) {
     Batch b = Overlay(blob);
     AddQuad2D(b, (400.0f + 22.0f * float(i)) * sx, 400 * sy, (420.0f + 22.0f * float(i)) * sx, 428 * sy,
               0xC000FF40u + uint32_t(i * 0x100000));
+    s.batches.push_back(std::move(b));
+  }
+  return s;
+}
+
+// A light map for `combine`, clamped: soft light and shadow in colour, and
+// patches in alpha (what COMBINE_BLEND_ALPHA lays over the ground). Its
+// brightness suits the way it combines: about 1 where it modulates, 0.5
+// where it modulates twice, dark where it adds.
+TexData LightmapTexture(int size, Combine combine) {
+  TexData t;
+  t.size = size;
+  t.clamp = true;
+  std::vector<uint32_t> px(size_t(size) * size_t(size));
+  const float scale[COMBINE_COUNT] = {1.0f, 0.6f, 0.35f, 0.8f}, floor[COMBINE_COUNT] = {0.35f, 0.2f, 0.0f, 0.3f};
+  for (int y = 0; y < size; ++y)
+    for (int x = 0; x < size; ++x) {
+      const float u = float(x) / float(size), v = float(y) / float(size);
+      const float light = 0.5f + 0.3f * std::sin(u * 17.0f + std::cos(v * 9.0f)) * std::cos(v * 13.0f - u * 4.0f) +
+                          0.2f * std::sin((u + v) * 31.0f);
+      const float l = std::clamp(floor[combine] + (scale[combine] - floor[combine]) * light, 0.0f, 1.0f);
+      const float patch = std::clamp(2.5f * std::sin(u * 11.0f) * std::sin(v * 7.0f + u * 3.0f), 0.0f, 1.0f);
+      auto ch = [&](float tint) { return uint32_t(std::clamp(l * tint, 0.0f, 1.0f) * 255.0f); };
+      px[size_t(y) * size + x] = uint32_t(patch * 255.0f) << 24 | ch(1.0f) << 16 | ch(0.92f) << 8 | ch(0.8f);
+    }
+  t.levels.push_back(std::move(px));
+  return t;
+}
+
+// The level's terrain with a light map on stage 1, its draws taking the four
+// combine modes in turn.
+SceneData LightmapScene(int w, int h) {
+  SceneData s = LevelOutdoors(w, h);
+  const int lightmaps = int(s.textures.size());
+  for (int c = 0; c < COMBINE_COUNT; ++c) s.textures.push_back(LightmapTexture(256, Combine(c)));
+  // 96 x 100 quads over 160 x 160 units in 16 strips along the view, so
+  // that each mode covers about a quarter of the ground near and far.
+  for (int i = 0; i < 16; ++i) {
+    Batch b;
+    const float x0 = -80.0f + 10.0f * float(i);
+    AddGrid(b, 6, 100, x0, x0 + 10, -80, 80, 1, TerrainHeight);
+    b.texture = i * 3 % 8;
+    b.combine = Combine(i % COMBINE_COUNT);
+    b.lightmap = lightmaps + b.combine;
+    for (VLit& v : b.lit) {
+      v.u = v.x / 8.0f, v.v = v.z / 8.0f;  // the level's 5 repeats per 40 units
+      b.uv2.insert(b.uv2.end(), {(v.x + 80.0f) / 160.0f, (v.z + 80.0f) / 160.0f});
+    }
+    b.lighting = b.fog = true;
+    b.diffuse = {0.85f, 0.85f, 0.85f, 1};
     s.batches.push_back(std::move(b));
   }
   return s;
@@ -507,7 +581,7 @@ struct SceneKind {
   SceneData (*make)(int w, int h);
 };
 const SceneKind kScenes[] = {{"fill", FillScene},   {"geometry", GeometryScene}, {"mixed", MixedScene},
-                             {"level", LevelScene}, {"blend", BlendScene}};
+                             {"level", LevelScene}, {"blend", BlendScene},       {"lightmap", LightmapScene}};
 struct SizeKind {
   int w, h;
 };
@@ -515,11 +589,27 @@ const SizeKind kSizes[] = {{640, 480}, {1280, 720}};
 
 // ---- our rasteriser, through the device's own calls ----------------------------
 
+// A lit vertex with the light map's coordinates.
+struct VLit2 {
+  VLit v;
+  float u2, v2;
+};
+constexpr uint32_t kFvfLit2 = D3DFVF_XYZ | D3DFVF_NORMAL | D3DFVF_DIFFUSE | D3DFVF_TEX2;  // 44 bytes
+
 struct Ours {
   Scene target;
   std::vector<Texture> textures;
+  std::vector<std::vector<VLit2>> lightmapped;  // per batch: its vertices with uv2, or none
   const SceneData* data;
-  explicit Ours(const SceneData& d) : target(d.width, d.height), data(&d) {
+  explicit Ours(const SceneData& d)
+      : target(d.width, d.height, D3DFMT_X8R8G8B8, D3DFMT_D24X8,
+               [](D3D8Answers* a) { a->blendStages = 2, a->modulate2x = true; }),
+        data(&d) {
+    for (const Batch& b : d.batches) {
+      lightmapped.emplace_back();
+      if (b.lightmap >= 0)
+        for (size_t i = 0; i < b.lit.size(); ++i) lightmapped.back().push_back({b.lit[i], b.uv2[2 * i], b.uv2[2 * i + 1]});
+    }
     for (const TexData& t : d.textures) {
       textures.emplace_back(target, t.size, t.size, D3DFMT_A8R8G8B8, int(t.levels.size()));
       for (size_t l = 0; l < t.levels.size(); ++l) {
@@ -550,12 +640,21 @@ struct Ours {
     target.TSS(0, D3DTSS_MAGFILTER, D3DTEXF_LINEAR);
     target.TSS(0, D3DTSS_MINFILTER, D3DTEXF_LINEAR);
     target.TSS(0, D3DTSS_MIPFILTER, d.mipmaps ? D3DTEXF_LINEAR : D3DTEXF_NONE);
+    target.TSS(1, {{D3DTSS_COLORARG1, D3DTA_TEXTURE}, {D3DTSS_COLORARG2, D3DTA_CURRENT},
+                   {D3DTSS_ADDRESSU, D3DTADDRESS_CLAMP}, {D3DTSS_ADDRESSV, D3DTADDRESS_CLAMP},
+                   {D3DTSS_MAGFILTER, D3DTEXF_LINEAR}, {D3DTSS_MINFILTER, D3DTEXF_LINEAR},
+                   {D3DTSS_MIPFILTER, D3DTEXF_NONE}});
   }
   void Frame() {
     target.Clear(data->clearColour, 1.0f);
-    for (const Batch& b : data->batches) {
+    for (size_t i = 0; i < data->batches.size(); ++i) {
+      const Batch& b = data->batches[i];
       target.World(b.world);
       target.dev->SetTexture(0, b.texture >= 0 ? textures[size_t(b.texture)].tex : nullptr);
+      static constexpr uint32_t kOps[COMBINE_COUNT] = {D3DTOP_MODULATE, D3DTOP_MODULATE2X, D3DTOP_ADD,
+                                                       D3DTOP_BLENDTEXTUREALPHA};
+      target.dev->SetTexture(1, b.lightmap >= 0 ? textures[size_t(b.lightmap)].tex : nullptr);
+      target.TSS(1, D3DTSS_COLOROP, b.lightmap >= 0 ? kOps[b.combine] : D3DTOP_DISABLE);
       target.RS(D3DRS_LIGHTING, b.lighting);
       target.RS(D3DRS_FOGENABLE, b.fog);
       target.RS(D3DRS_ALPHABLENDENABLE, b.blend);
@@ -568,6 +667,9 @@ struct Ours {
       target.Material(mat);
       if (b.pretransformed)
         target.Draw(D3DPT_TRIANGLELIST, int(b.idx.size() / 3), b.flat.data(), int(b.flat.size()), kFvf2D, b.idx.data());
+      else if (b.lightmap >= 0)
+        target.Draw(D3DPT_TRIANGLELIST, int(b.idx.size() / 3), lightmapped[i].data(), int(lightmapped[i].size()),
+                    kFvfLit2, b.idx.data());
       else
         target.Draw(D3DPT_TRIANGLELIST, int(b.idx.size() / 3), b.lit.data(), int(b.lit.size()), kFvfLit, b.idx.data());
     }
@@ -620,6 +722,10 @@ struct Llvmpipe {
       bool mips = d.mipmaps && t.levels.size() > 1;
       glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, mips ? GL_LINEAR_MIPMAP_LINEAR : GL_LINEAR);
       glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, mips ? GLint(t.levels.size()) - 1 : 0);
+      if (t.clamp) {
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+      }
     }
     glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     glViewport(0, 0, d.width, d.height);
@@ -687,6 +793,7 @@ struct Llvmpipe {
       } else {
         glDisable(GL_TEXTURE_2D);
       }
+      Lightmap(b);
       b.lighting ? glEnable(GL_LIGHTING) : glDisable(GL_LIGHTING);
       GLfloat diffuse[4] = {b.diffuse.r, b.diffuse.g, b.diffuse.b, b.diffuse.a};
       glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, diffuse);
@@ -712,6 +819,36 @@ struct Llvmpipe {
       glDrawElements(GL_TRIANGLES, GLsizei(b.idx.size()), GL_UNSIGNED_SHORT, b.idx.data());
     }
     glFinish();
+  }
+  // Texture unit 1: the batch's light map with its coordinates and the
+  // combine mode as the texture environment (modulate 2x through the
+  // combiner's scale), or off.
+  void Lightmap(const Batch& b) {
+    glActiveTexture(GL_TEXTURE1);
+    glClientActiveTexture(GL_TEXTURE1);
+    if (b.lightmap < 0) {
+      glDisable(GL_TEXTURE_2D);
+      glDisableClientState(GL_TEXTURE_COORD_ARRAY);
+    } else {
+      glEnable(GL_TEXTURE_2D);
+      glBindTexture(GL_TEXTURE_2D, names[size_t(b.lightmap)]);
+      glEnableClientState(GL_TEXTURE_COORD_ARRAY);
+      glTexCoordPointer(2, GL_FLOAT, 8, b.uv2.data());
+      if (b.combine == COMBINE_MODULATE2X) {
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_COMBINE);
+        glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_RGB, GL_MODULATE);
+        glTexEnvi(GL_TEXTURE_ENV, GL_SOURCE0_RGB, GL_TEXTURE);
+        glTexEnvi(GL_TEXTURE_ENV, GL_SOURCE1_RGB, GL_PREVIOUS);
+        glTexEnvi(GL_TEXTURE_ENV, GL_COMBINE_ALPHA, GL_REPLACE);
+        glTexEnvi(GL_TEXTURE_ENV, GL_SOURCE0_ALPHA, GL_PREVIOUS);
+        glTexEnvf(GL_TEXTURE_ENV, GL_RGB_SCALE, 2.0f);
+      } else {
+        const GLint modes[COMBINE_COUNT] = {GL_MODULATE, GL_COMBINE, GL_ADD, GL_DECAL};
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, modes[b.combine]);
+      }
+    }
+    glActiveTexture(GL_TEXTURE0);
+    glClientActiveTexture(GL_TEXTURE0);
   }
   // The picture as 0xAARRGGBB rows, top first (OpenGL's rows run bottom up).
   std::vector<uint32_t> Picture() {
@@ -776,15 +913,27 @@ double MeanChannelDifference(const std::vector<uint32_t>& a, const std::vector<u
   return sum / (3.0 * double(a.size()));
 }
 
-// Both pictures of one scene, saved; returns their difference.
-double ComparePictures(const SceneKind& scene, const SizeKind& size) {
+// FNV-1a of a picture's pixels.
+uint32_t PictureHash(const std::vector<uint32_t>& px) {
+  uint32_t h = 2166136261u;
+  for (uint32_t p : px)
+    for (int sh = 0; sh < 32; sh += 8) h = (h ^ ((p >> sh) & 255)) * 16777619u;
+  return h;
+}
+
+// Both pictures of one scene, saved, with the hash of ours at each thread
+// count; returns their difference.
+double ComparePictures(const SceneKind& scene, const SizeKind& size, const int (&threads)[2], uint32_t (&hashes)[2]) {
   SceneData data = scene.make(size.w, size.h);
   std::vector<uint32_t> ourPicture, glPicture;
-  {
+  for (int t = 1; t >= 0; --t) {
+    Rasteriser_SetThreads(threads[t]);
     Ours ours(data);
     ours.Frame();
     ourPicture = ours.Picture();
+    hashes[t] = PictureHash(ourPicture);
   }
+  Rasteriser_SetThreads(0);
   {
     Llvmpipe lp(data);
     if (!lp.Ok()) return -1;
@@ -848,6 +997,7 @@ struct Row {
   std::string scene, size, load;
   Series series[2];
   double difference = 0;
+  uint32_t hash[2] = {};  // of our picture per thread count
 };
 std::vector<Row> g_rows;
 
@@ -867,7 +1017,7 @@ void RunScene(benchmark::State& state, const SceneKind& scene, const SizeKind& s
         sr.ratio[r] = sr.llvmpipe[r].fps > 0 ? sr.ours[r].fps / sr.llvmpipe[r].fps : 0;
       }
   row.load = LoadAverage();
-  row.difference = ComparePictures(scene, size);
+  row.difference = ComparePictures(scene, size, kThreads, row.hash);
   for (int t = 0; t < 2; ++t) {
     const std::string n = std::to_string(kThreads[t]) + "t";
     state.counters["ratio_" + n] = Median(std::vector<double>(row.series[t].ratio, row.series[t].ratio + kRuns));
@@ -881,8 +1031,8 @@ void PrintTable() {
   printf("\nEach cell: median of %d interleaved runs (windows of >= %.1f s per side); fps by wall time, CPU ms per "
          "frame\nin brackets; ratio = ours / llvmpipe per run: median [lowest, highest]. Threads: both sides alike.\n",
          kRuns, kWindowSeconds);
-  printf("%-9s %-9s %3s %16s %16s %20s %6s  %s\n", "scene", "size", "thr", "ours", "llvmpipe", "ratio", "diff",
-         "load (1, 5, 15 min)");
+  printf("%-9s %-9s %3s %16s %16s %20s %6s %8s  %s\n", "scene", "size", "thr", "ours", "llvmpipe", "ratio", "diff",
+         "hash", "load (1, 5, 15 min)");
   for (const Row& row : g_rows)
     for (int t = 0; t < 2; ++t) {
       const Series& sr = row.series[t];
@@ -896,8 +1046,8 @@ void PrintTable() {
       snprintf(lp, sizeof lp, "%6.1f (%6.2f)", Median(lf), Median(lc));
       snprintf(ratio, sizeof ratio, "%5.2f [%4.2f, %4.2f]", Median(ra), *std::min_element(ra.begin(), ra.end()),
                *std::max_element(ra.begin(), ra.end()));
-      printf("%-9s %-9s %3d %16s %16s %20s %6.2f  %s\n", row.scene.c_str(), row.size.c_str(), kThreads[t], ours, lp,
-             ratio, row.difference, row.load.c_str());
+      printf("%-9s %-9s %3d %16s %16s %20s %6.2f %08x  %s\n", row.scene.c_str(), row.size.c_str(), kThreads[t], ours,
+             lp, ratio, row.difference, row.hash[t], row.load.c_str());
     }
 }
 

@@ -18,13 +18,24 @@
 // table gives the median with the spread (min-max). Pin the program with
 // taskset to compare thread counts on a fixed set of cores; the load
 // average is printed beside the figures, since other work on the machine
-// moves them. Not run by ctest.
+// moves them. Beside the table it measures the machine's memory bandwidth
+// on those cores: each thread clearing, reading and copying (with streaming
+// stores, as the present does) buffers of a frame's colour and depth, alone
+// and with as many threads as the most the table runs, so that a four-thread
+// run that costs more CPU time than it should can be told from a machine
+// whose shared bandwidth runs out; and the CPU time of clearing a frame's
+// tiles on one thread and on that many, the tiles shared out by rows of
+// tiles (as the rasteriser does) or by diagonals. Not run by ctest.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,6 +43,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/lib/cfgc.h"
@@ -176,6 +188,107 @@ std::string LoadAverage()
     return text;
 }
 
+// GB/s per thread of each of `threads` threads at once clearing, reading and
+// copying (streaming stores) `bytes`-byte buffers of its own, the best of a
+// few passes.
+struct Bandwidth {
+    double fill, read, copy;
+};
+
+Bandwidth MeasureBandwidth(size_t bytes, int threads)
+{
+    bytes &= ~size_t(63);
+    std::vector<Bandwidth> each((size_t)threads);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; t++)
+        workers.emplace_back([&, t] {
+            struct alignas(64) Line {
+                uint8_t bytes[64];
+            };
+            std::vector<Line> fromLines(bytes / 64), toLines(bytes / 64);
+            auto* a = fromLines.data()->bytes;
+            const auto* from = reinterpret_cast<const __m128i*>(a);
+            auto* to = reinterpret_cast<__m128i*>(toLines.data()->bytes);
+            const size_t count = bytes / 16;
+            ready++;
+            while (ready.load() < threads) std::this_thread::yield();
+            auto best = [&](auto pass) {
+                double least = 1e9;
+                for (int r = 0; r < 8; r++) {
+                    const auto start = std::chrono::steady_clock::now();
+                    pass(r);
+                    least = std::min(least,
+                                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+                }
+                return bytes / least / 1e9;
+            };
+            Bandwidth& b = each[(size_t)t];
+            b.fill = best([&](int r) {
+                memset(a, r, bytes);
+                asm volatile("" ::"r"(a) : "memory");
+            });
+            uint64_t sum = 0;
+            b.read = best([&](int) {
+                __m128i acc = _mm_setzero_si128();
+                for (size_t i = 0; i < count; i++) acc = _mm_add_epi64(acc, _mm_load_si128(from + i));
+                sum += (uint64_t)_mm_cvtsi128_si64(acc);
+            });
+            b.copy = best([&](int) {
+                for (size_t i = 0; i < count; i++) _mm_stream_si128(to + i, _mm_load_si128(from + i));
+                _mm_sfence();
+            });
+            if (sum == 1) printf(" ");  // keeps the reads
+        });
+    for (std::thread& w : workers) w.join();
+    Bandwidth mean = {0, 0, 0};
+    for (const Bandwidth& b : each)
+        mean.fill += b.fill / threads, mean.read += b.read / threads, mean.copy += b.copy / threads;
+    return mean;
+}
+
+// CPU milliseconds a frame of `threads` threads clearing the 64 x 64 tiles
+// of a width x height frame's colour and depth (four bytes a pixel), a
+// tile's rows as the rasteriser clears them, each tile by the thread of
+// its row (ty % threads) or of its diagonal ((tx + ty) % threads); the
+// best of a few passes.
+double TileClearMs(int width, int height, int threads, bool byRows)
+{
+    const size_t pitch = ((size_t)width * 4 + 63) & ~size_t(63), bytes = pitch * (size_t)height;
+    struct alignas(64) Line {
+        uint8_t bytes[64];
+    };
+    std::vector<Line> colour(bytes / 64), depth(bytes / 64);
+    uint8_t* surfaces[2] = {colour.data()->bytes, depth.data()->bytes};
+    std::vector<double> seconds((size_t)threads, 1e9);
+    std::atomic<int> ready{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; t++)
+        workers.emplace_back([&, t] {
+            ready++;
+            while (ready.load() < threads) std::this_thread::yield();
+            for (int pass = 0; pass < 20; pass++) {
+                const auto start = std::chrono::steady_clock::now();
+                for (int ty = 0; ty * 64 < height; ty++)
+                    for (int tx = 0; tx * 64 < width; tx++) {
+                        if ((byRows ? ty : tx + ty) % threads != t) continue;
+                        const int w = std::min(64, width - tx * 64), h = std::min(64, height - ty * 64);
+                        for (uint8_t* surface : surfaces)
+                            for (int y = 0; y < h; y++)
+                                memset(surface + (size_t)(ty * 64 + y) * pitch + (size_t)tx * 256, pass, (size_t)w * 4);
+                    }
+                asm volatile("" ::"r"(surfaces) : "memory");
+                seconds[(size_t)t] =
+                    std::min(seconds[(size_t)t],
+                             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            }
+        });
+    for (std::thread& w : workers) w.join();
+    double sum = 0;
+    for (double s : seconds) sum += s;
+    return sum * 1000;
+}
+
 // "1,4" into numbers; false when a part is not a number at least `least`.
 bool ReadList(const char* text, int least, std::vector<int>* out)
 {
@@ -255,6 +368,27 @@ int main(int argc, char** argv)
     printf("%d frames a run, headless, %d run(s) of each setting interleaved: median [min-max]; stage %s\n", frames,
            runs, stage.c_str());
     printf("load average at the start: %s\n", LoadAverage().c_str());
+    {
+        // A frame's colour and depth at the largest size the runs use.
+        size_t frameBytes = 0;
+        int most = 1;
+        for (const Setting& s : settings) frameBytes = std::max(frameBytes, (size_t)s.width * s.height * 8);
+        for (int t : threads) most = std::max(most, t ? t : (int)std::thread::hardware_concurrency());
+        const Bandwidth one = MeasureBandwidth(frameBytes, 1), all = MeasureBandwidth(frameBytes, most);
+        int width = 0, height = 0;
+        for (const Setting& s : settings)
+            if ((size_t)s.width * s.height * 8 == frameBytes) width = s.width, height = s.height;
+        printf(
+            "memory bandwidth per thread, %.1f MB buffers: clear %.1f GB/s, read %.1f, streamed copy %.1f on 1 "
+            "thread; %.1f, %.1f, %.1f each on %d at once (%.2f, %.2f, %.2f of one)\n",
+            frameBytes / 1048576.0, one.fill, one.read, one.copy, all.fill, all.read, all.copy, most,
+            all.fill / one.fill, all.read / one.read, all.copy / one.copy);
+        printf(
+            "clearing the tiles of a %dx%d frame's colour and depth: %.2f ms CPU on 1 thread; on %d, %.2f with "
+            "a thread's tiles on diagonals, %.2f by rows\n",
+            width, height, TileClearMs(width, height, 1, true), most, TileClearMs(width, height, most, false),
+            TileClearMs(width, height, most, true));
+    }
     printf("%-5s %-9s %7s | %-21s | %-21s | %7s | %7s %6s | %8s\n", "level", "size", "threads", "wall ms/frame",
            "CPU ms/frame", "fps", "speed-up", "CPU", "p99 ms");
     int failed = 0;

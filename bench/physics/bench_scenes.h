@@ -19,6 +19,22 @@ struct SceneRng {
   }
 };
 
+// A pyramid of unit boxes on the ground box: `rows` boxes at the bottom, one
+// less in each row above, each row resting on the joints of the one below;
+// boxes of a row 2 cm apart.
+inline SceneRecipe Recipe_Pyramid(int rows)
+{
+    SceneRecipe r;
+    Recipe_AddGroundBox(&r);
+    const float pitch = 1.02f;
+    for (int row = 0; row < rows; ++row) {
+        int n = rows - row;
+        for (int i = 0; i < n; ++i)
+            r.bodies.push_back(Recipe_UnitBox(V3((float(i) - 0.5f * float(n - 1)) * pitch, 0.5f + float(row), 0)));
+    }
+    return r;
+}
+
 // A fixed mesh body at the origin as the recipe's first body.
 inline void Recipe_AddMesh(SceneRecipe* r, SceneMesh mesh) {
   r->meshes.push_back(std::move(mesh));

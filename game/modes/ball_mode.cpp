@@ -9,6 +9,7 @@
 #include "game/entity.h"
 #include "game/game_context.h"
 #include "game/level_session.h"
+#include "game/modes/mode_common.h"
 #include "game/modes/skate_common.h"
 #include "game/modes/vehicle_common.h"
 
@@ -44,11 +45,25 @@ float WrapPi(float a)
 
 }  // namespace
 
-void BallMode_Load(ConfigNode* reader, void* modeData, EntityRecord*, Object*, int32_t)
+void BallMode_Load(ConfigNode* reader, void* modeData, EntityRecord*, Object* object, int32_t pass)
 {
-    // Both passes read "controlData": this mode has no per-level section.
-    if (reader && modeData)
-        VehicleKeys_Read(reader, "controlData", kKeys, sizeof kKeys / sizeof kKeys[0], modeData, "Ball");
+    // Both passes read "controlData": only the route has a per-level section.
+    if (!reader || !modeData) return;
+    VehicleKeys_Read(reader, "controlData", kKeys, sizeof kKeys / sizeof kKeys[0], modeData, "Ball");
+    Mode_LoadRoute(reader, &((BallData*)modeData)->route, object, pass);
+}
+
+void BallMode_Route(Object* object, EntityRecord* record, PlayerInputRecord* input)
+{
+    BallData* data = DataOf(record);
+    Vec3 steering;
+    if (data && Mode_SteerByRoute(&data->route, object, record, input, &steering))
+        Mode_StickAlong(input, steering, record->player);
+}
+
+void BallMode_Free(EntityRecord* record)
+{
+    if (BallData* data = DataOf(record)) Route_Free(&data->route);
 }
 
 void BallMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* input)

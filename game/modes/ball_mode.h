@@ -8,13 +8,17 @@
 //
 // Angles are radians throughout.
 //
-// Slots: load, update, rules, and detach (the board belongs to the level a
-// kept player record leaves). The data block is BallData.
+// A computer player's ball is pushed by its route slot along the route of
+// its configuration, as a player would push the stick.
+//
+// Slots: load, update, rules, route, free, and detach (the board belongs to
+// the level a kept player record leaves). The data block is BallData.
 #pragma once
 
 #include <cstdint>
 
 #include "common/maths.h"
+#include "game/ai_route.h"
 
 struct ConfigNode;
 struct EntityRecord;
@@ -30,11 +34,15 @@ struct BallData {
     Object* board;                    // the steered board, or null; not owned
     uint32_t boardSerial;             // the board's serial when it was set (a destroyed board is dropped)
     uint32_t deathHandled;            // this death was acted on; cleared once health is above 0
+    AiRoute route;                    // a computer player's (owned)
 };
 
 void BallMode_Load(ConfigNode* reader, void* modeData, EntityRecord* record, Object* object, int32_t pass);
 void BallMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* input);
 void BallMode_RulesUpdate(Object* object, EntityRecord* record, PlayerInputRecord* input);
+// A computer player's stick: along its route, relative to its camera.
+void BallMode_Route(Object* object, EntityRecord* record, PlayerInputRecord* input);
+void BallMode_Free(EntityRecord* record);
 void BallMode_Detach(EntityRecord* record);
 
 // Sets (or with null clears) the board object the ball entity steers. The

@@ -23,6 +23,7 @@
 #include "game/game_log.h"
 #include "game/hit_mode_object.h"
 #include "game/level_session.h"
+#include "game/modes/mode_common.h"
 #include "game/modes/mode_helpers.h"
 #include "game/modes/skitter.h"
 #include "game/modes/vehicle_common.h"
@@ -32,6 +33,11 @@ namespace {
 
 constexpr float kInputDelay = 0.3f;  // after a stop, and the longest camera-button tap
 constexpr float kDeadZone = 0.1f;
+constexpr float kHalfPi = 1.5707964f;
+constexpr float kRouteLean = 2.0f;          // a computer player's lean per radian off the route's heading
+constexpr float kRoutePitch = 1.0f;         // its wanted pitch per unit of height, and stick per radian off it
+constexpr float kRouteSpeedPerUnit = 1.5f;  // its wanted speed per unit of the route point's lead
+constexpr float kRouteSpeedSlack = 0.5f;    // how far off that speed it lets the speed be
 constexpr float kPushTime = 0.25f;
 constexpr float kSmoothRate = 10.0f;  // the smoothed velocity's change per second
 constexpr float kCos45 = 0.70710677f;
@@ -342,7 +348,28 @@ void BroomStickMode_Load(ConfigNode* reader, void* modeData, EntityRecord* recor
     ProjType_Load(&data->weapons, reader, path);
     snprintf(path, sizeof path, "%s::colAreas", section);
     ColArea_Load(reader, path, &data->areas);
-    (void)object;
+    Mode_LoadRoute(reader, &data->route, object, pass);
+}
+
+void BroomStickMode_Route(Object* object, EntityRecord* record, PlayerInputRecord* input)
+{
+    BroomStickData* data = DataOf(record);
+    Vec3 steering;
+    if (!data || !Mode_SteerByRoute(&data->route, object, record, input, &steering)) return;
+    Vec3 at, up, point, position = Mode_BodyPosition(object);
+    BroomStick_Frame(data, &at, &up);
+    Node_GetWorldPosition(data->route.item, &point);
+    const float error = Angle_Diff(Vec3_Heading(&at), Vec3_Heading(&steering), 1, 1);
+    input->stickX = Clamp(error * kRouteLean, -1.0f, 1.0f);
+    // A pitch above 0 dives: the nose goes up while the route lies higher.
+    const float pitch = Clamp(-steering.y * kRoutePitch, data->minXRotation, data->maxXRotation);
+    input->stickY = Clamp((pitch - data->pitch) * kRoutePitch, -1.0f, 1.0f);
+    // The speed follows the route point's distance ahead: it closes in and
+    // keeps behind it, and brakes while the point lies behind.
+    const float ahead = std::fabs(error) < kHalfPi ? std::hypot(point.x - position.x, point.z - position.z) : 0.0f;
+    const float wanted = std::fmin(ahead * kRouteSpeedPerUnit, data->speedMax);
+    if (data->speed < wanted - kRouteSpeedSlack) input->buttons |= BROOM_BUTTON_ACCELERATE;
+    else if (data->speed > wanted + kRouteSpeedSlack) input->buttons |= BROOM_BUTTON_BRAKE;
 }
 
 void BroomStickMode_Update(Object*, EntityRecord* record, PlayerInputRecord* input)
@@ -539,6 +566,7 @@ void BroomStickMode_Restart(Object* object, EntityRecord* record, int32_t fullRe
 
     const int player = (int)record->player - 1;
     if (fullRestart) {
+        Route_Reset(&data->route, nullptr, 0);
         data->lives = Game_GetHiddenFlag() ? 99 : data->initNumLifes;
         data->score = 0;
         data->compCollected = 0;
@@ -660,6 +688,7 @@ void BroomStickMode_Free(EntityRecord* record)
     Mem_Free(data->compPickups);
     data->compPickups = nullptr;
     data->compPickupCount = data->compPickupCapacity = 0;
+    Route_Free(&data->route);
 }
 
 void BroomStickMode_Detach(EntityRecord* record)

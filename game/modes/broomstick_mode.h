@@ -13,12 +13,17 @@
 // slot when a kept player record leaves its level, and found again by the
 // load of the next.
 //
-// Slots: load, update, restart, rules, collision, free, hook, message, detach.
+// A computer player's broom is flown by its route slot along the route of
+// its configuration, with the stick and speed buttons a player would use.
+//
+// Slots: load, update, restart, rules, collision, route, free, hook,
+// message, detach.
 #pragma once
 
 #include <cstdint>
 
 #include "common/maths.h"
+#include "game/ai_route.h"
 #include "game/col_area.h"
 #include "game/projectile.h"
 
@@ -156,6 +161,7 @@ struct BroomStickData {
     float lastInputTime;
     Vec3 pushVelocity;
     float pushTime;
+    AiRoute route;  // a computer player's (owned)
 };
 
 void BroomStickMode_Load(ConfigNode* reader, void* modeData, EntityRecord* record, Object* object, int32_t pass);
@@ -163,6 +169,9 @@ void BroomStickMode_Update(Object* object, EntityRecord* record, PlayerInputReco
 void BroomStickMode_Restart(Object* object, EntityRecord* record, int32_t fullRestart);
 void BroomStickMode_RulesUpdate(Object* object, EntityRecord* record, PlayerInputRecord* input);
 void BroomStickMode_Collision(Object* object, EntityRecord* record, Object* other, uint32_t side);
+// A computer player's input: lean towards the route, pitch to its height,
+// speed up while it runs ahead and brake once it is caught up.
+void BroomStickMode_Route(Object* object, EntityRecord* record, PlayerInputRecord* input);
 void BroomStickMode_Free(EntityRecord* record);
 void BroomStickMode_Message(AnimSet* set, const char* message, Node* node, int32_t phase, float time, float span);
 void BroomStickMode_Detach(EntityRecord* record);

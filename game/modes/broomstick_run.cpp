@@ -139,15 +139,16 @@ void PopupText(EntityRecord* record, uint32_t i, const char* text, float x, floa
     Level_AddScreenText(hud->font, viewport, slot, text, &position, hud->scale * scale, &hud->colour, 0);
 }
 
-// The score counter on the 640 x 480 screen.
+// The score counter on the 640 x 480 screen of the player's own view, the
+// frame the pop-ups fly and are drawn in (a split screen's view maps it
+// into its part of the screen once, when the text is drawn).
 int PopupTarget(EntityRecord* record, float* x, float* y)
 {
     const EntityHudTextSlot* hud = Entity_GetHudSlot(record, HUD_TEXT_SCORE);
     int viewport = 0;
-    float rect[4];
-    if (!hud || !Player_GetViewportIndex(PlayerIndex(record), &viewport) || !Viewport_GetRect(viewport, rect)) return 0;
-    *x = (rect[0] + rect[2] * hud->position[0]) * 640.0f;
-    *y = (rect[1] + rect[3] * hud->position[1]) * 480.0f;
+    if (!hud || !Player_GetViewportIndex(PlayerIndex(record), &viewport)) return 0;
+    *x = hud->position[0] * 640.0f;
+    *y = hud->position[1] * 480.0f;
     return 1;
 }
 

@@ -25,6 +25,7 @@
 #include <cstdint>
 
 #include "common/maths.h"
+#include "game/ai_route.h"
 #include "game/chase_camera.h"
 #include "game/col_area.h"
 #include "game/modes/mode_common.h"
@@ -218,6 +219,7 @@ struct ManCamRelData {
     ManCamRelFloatText texts[MCR_FLOAT_TEXTS];
     float frontContactTime;
     Vec3 savedCamPosition, savedCamAt, savedCamUp;
+    AiRoute route;  // a computer player's (owned)
     // Bookkeeping of the loader.
     ModeLoadPass loadPass;
     uint32_t endChecked;  // the level-end object was checked at this level's first restart
@@ -235,6 +237,8 @@ void ManCamRelMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Ob
 int ManCamRelMode_CollectObject(void* object, void* data);
 void ManCamRelMode_Restart(Object* object, EntityRecord* record, int32_t usePlayerStart);
 void ManCamRelMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* input);
+// A computer player's stick: along its route, relative to its camera.
+void ManCamRelMode_Route(Object* object, EntityRecord* record, PlayerInputRecord* input);
 void ManCamRelMode_RulesUpdate(Object* object, EntityRecord* record, PlayerInputRecord* input);
 void ManCamRelMode_Collision(Object* object, EntityRecord* record, Object* other, uint32_t side);
 void ManCamRelMode_Free(EntityRecord* record);

@@ -216,7 +216,7 @@ ManCamRelData* ManCamRel_Data(EntityRecord* record)
     return record && record->mode == MODE_MAN_CAMREL ? (ManCamRelData*)record->modeData : nullptr;
 }
 
-void ManCamRelMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Object*, int32_t pass)
+void ManCamRelMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Object* object, int32_t pass)
 {
     ManCamRelData* d = (ManCamRelData*)data;
     if (!d || !record) return;
@@ -245,6 +245,7 @@ void ManCamRelMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Ob
         if (ModeKeys_ReadTypeMask(reader, section, "entityTypeToAttack%d", &d->attackMask, kTable.mode) > 0)
             d->flags |= MCR_HAS_ATTACK_TYPES;
         ModeKeys_ReadGroups(reader, section, &d->camera, &d->weapons, &d->areas);
+        Mode_LoadRoute(reader, &d->route, object, pass);
     }
 
     if (ModeLoadPass_IsLast(&d->loadPass, pass)) {
@@ -318,6 +319,7 @@ void ManCamRelMode_Restart(Object* object, EntityRecord* record, int32_t usePlay
 
     CheckLevelEnd(d);
     if (usePlayerStart) {
+        Route_Reset(&d->route, nullptr, 0);
         d->lives = Game_GetHiddenFlag() ? 99 : d->initNumLifes;
         d->score = d->levelCompCollected = d->scorePickupsCollected = d->hiddenCollected = d->killCount = 0;
         d->flags &= ~MCR_PICKUPS_MET;
@@ -363,6 +365,7 @@ void ManCamRelMode_Free(EntityRecord* record)
     ColArea_Free(&d->areas);
     Mem_FreeSlot(&d->camera);
     FreeCompletionList(d);
+    Route_Free(&d->route);
 }
 
 void ManCamRelMode_Detach(EntityRecord* record)

@@ -130,6 +130,14 @@ void UpdateCamera(ManCamRelData* d, EntityRecord* record, const PlayerInputRecor
 
 }  // namespace
 
+void ManCamRelMode_Route(Object* object, EntityRecord* record, PlayerInputRecord* input)
+{
+    ManCamRelData* d = ManCamRel_Data(record);
+    Vec3 steering;
+    if (d && Mode_SteerByRoute(&d->route, object, record, input, &steering))
+        Mode_StickAlong(input, steering, record->player);
+}
+
 Weapon* ManCamRel_SpecialWeapon(ManCamRelData* d)
 {
     Weapon* w = d ? ProjType_GetWeapon(&d->weapons, d->specialMoveProjectileNum) : nullptr;

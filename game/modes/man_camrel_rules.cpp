@@ -181,6 +181,17 @@ void Freeze(ManCamRelData* d, EntityRecord* record, Node* frame, float now)
     Node_GetWorldOrientation(frame, &d->savedCamAt, &d->savedCamUp);
 }
 
+// Whether the floating text on the line is drawn over the score counter
+// (HUD text 2) of the entity's viewport this frame.
+bool MeetsCounter(EntityRecord* record, int line)
+{
+    int viewport = 0;
+    float a[4], b[4];
+    if (!record->player || !Player_GetViewportIndex((int)record->player - 1, &viewport)) return false;
+    if (!Level_GetScreenTextBox(viewport, 2, a) || !Level_GetScreenTextBox(viewport, line, b)) return false;
+    return a[0] < b[2] && b[0] < a[2] && a[1] < b[3] && b[1] < a[3];
+}
+
 // One axis of a floating text's flight towards the score counter.
 void Fly(float* position, float* velocity, float target, float dt)
 {
@@ -233,7 +244,11 @@ void FloatingTexts(ManCamRelData* d, EntityRecord* record, Node* frame, float dt
         float vz = t.depth > target[2] ? -20.0f : 20.0f;
         t.depth = std::fabs(t.depth - target[2]) <= 20.0f * dt ? target[2] : t.depth + vz * dt;
         const float dx = t.x - target[0], dy = t.y - target[1], dz = t.depth - target[2];
-        if (dx * dx + dy * dy + dz * dz < 20.0f * 20.0f) {
+        // It has arrived once near the counter, or once it touches it on the
+        // screen: it never circles over the counter and the lines below it.
+        const bool touches = MeetsCounter(record, line);
+        if (touches || dx * dx + dy * dy + dz * dz < 20.0f * 20.0f) {
+            if (touches) ScreenLine(record, line, "", nullptr, 1.0f, nullptr, 0);
             t.flags = 0;
             d->score = Math_AddClamped(d->score, t.value);
         }

@@ -67,7 +67,16 @@ bool In(int32_t anim, std::initializer_list<int32_t> list)
     return false;
 }
 
+constexpr float kTurnDeadZone = 0.5f, kDriveDeadZone = 0.2f;
+constexpr float kHalfPi = 1.5707964f;
+constexpr float kRouteAim = 0.05f;  // a heading error the route slot lets stand (radians)
+
 float DeadZone(float v, float zone) { return std::fabs(v) <= zone ? 0.0f : v; }
+
+ManData* DataOf(EntityRecord* record)
+{
+    return record && record->mode == MODE_MAN ? (ManData*)record->modeData : nullptr;
+}
 
 void Flicks(ManData* d, float x, float now)
 {
@@ -138,19 +147,42 @@ float ManMode_Smooth(float value, float stick, float fromCentre, float toCentre,
     return std::fmin(value + dt * rate, stick);
 }
 
-void ManMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Object*, int32_t pass)
+void ManMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Object* object, int32_t pass)
 {
     ManData* d = (ManData*)data;
     if (!d || !record) return;
     if (pass == 0) ModeKeys_SetDefaults(&kTable, d);
     ControlDataCache_Acquire(kAnimNames, MAN_ANIM_COUNT, record, 0);
-    if (reader) ModeKeys_Read(&kTable, reader, pass, d);
+    if (reader) {
+        ModeKeys_Read(&kTable, reader, pass, d);
+        Mode_LoadRoute(reader, &d->route, object, pass);
+    }
     if (ModeLoadPass_IsLast(&d->loadPass, pass)) ModeKeys_WarnMissing(&kTable, d, 0);
+}
+
+void ManMode_Route(Object* object, EntityRecord* record, PlayerInputRecord* input)
+{
+    ManData* d = DataOf(record);
+    Vec3 steering;
+    if (!d || !Mode_SteerByRoute(&d->route, object, record, input, &steering)) return;
+    Vec3 at = {0, 0, 1}, up = {0, 1, 0};
+    if (object->node) Node_GetWorldOrientation(object->node, &at, &up);
+    const float push = std::fmin(std::sqrt(steering.x * steering.x + steering.z * steering.z), 1.0f);
+    const float error = Angle_Diff(Vec3_Heading(&at), Vec3_Heading(&steering), 1, 1);
+    // A turn past the stick's dead zone, harder the farther off the route's way it faces.
+    if (std::fabs(error) > kRouteAim)
+        input->stickX = std::copysign(std::fmin(kTurnDeadZone + 0.05f + std::fabs(error), 1.0f), error);
+    input->stickY = std::fabs(error) < kHalfPi ? push * std::cos(error) : 0.0f;
+}
+
+void ManMode_Free(EntityRecord* record)
+{
+    if (ManData* d = DataOf(record)) Route_Free(&d->route);
 }
 
 void ManMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* input)
 {
-    ManData* d = record && record->mode == MODE_MAN ? (ManData*)record->modeData : nullptr;
+    ManData* d = DataOf(record);
     if (!d || !object || !input) return;
     const float dt = Mode_FrameTime();
     const float now = Entity_GetTime(record);
@@ -163,8 +195,8 @@ void ManMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* inp
     if (object->node) Node_GetWorldOrientation(object->node, &at, &up);
     if (onGround) d->doubleJumpUsed = 0;
 
-    const float x = DeadZone(input->stickX, 0.5f);
-    const float y = DeadZone(input->stickY, 0.2f);
+    const float x = DeadZone(input->stickX, kTurnDeadZone);
+    const float y = DeadZone(input->stickY, kDriveDeadZone);
     d->turn = ManMode_Smooth(d->turn, x, d->joyDirIncFromCenter.x, d->joyDirIncToCenter.x, dt);
     d->drive = ManMode_Smooth(d->drive, y, d->joyDirIncFromCenter.z, d->joyDirIncToCenter.z, dt);
 

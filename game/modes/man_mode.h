@@ -4,14 +4,16 @@
 // jumps, wades and swims, bumps into things, dies by falling or drowning
 // and respawns at its start without any count of lives.
 //
-// The mode has only a load and a movement slot, so it moves only as a
-// player's character (or one a player took over). Its facing lives on the
+// A player's character (or one a player took over) moves by its pad; a
+// computer player by its route slot, which pushes the stick a player would
+// to follow the route of its configuration. Its facing lives on the
 // object's node; each frame the turn is written to the node and the body.
 #pragma once
 
 #include <cstdint>
 
 #include "common/maths.h"
+#include "game/ai_route.h"
 #include "game/modes/mode_keys.h"
 
 struct ConfigNode;
@@ -48,6 +50,7 @@ struct ManData {
     uint32_t stickCentred;
     uint32_t sideStepActive;   // never started: nothing begins a side step
     float slowTime;            // last time the character stood slowly
+    AiRoute route;             // a computer player's (owned)
     ModeLoadPass loadPass;
 };
 
@@ -56,6 +59,9 @@ const char* const* ManMode_GetAnimNames(uint32_t* count);
 
 void ManMode_Load(ConfigNode* reader, void* data, EntityRecord* record, Object* object, int32_t pass);
 void ManMode_Update(Object* object, EntityRecord* record, PlayerInputRecord* input);
+// A computer player's stick: turn towards the route, drive while it lies ahead.
+void ManMode_Route(Object* object, EntityRecord* record, PlayerInputRecord* input);
+void ManMode_Free(EntityRecord* record);
 
 // The stick smoothing: value follows stick at fromCentre per second moving
 // away from 0 and toCentre per second moving towards it, never past the stick.

@@ -8,11 +8,13 @@
 #include "engine/node.h"
 #include "engine/objectworld.h"
 #include "engine/physbody.h"
+#include "game/ai_route.h"
 #include "game/entity.h"
 #include "game/entity_anim.h"
 #include "game/game_context.h"
 #include "game/hit_mode_object.h"
 #include "game/level_session.h"
+#include "game/modes/mode_keys.h"
 #include "game/projectile.h"
 #include "game/viewports.h"
 
@@ -58,6 +60,38 @@ Vec3 Mode_BodyPosition(const Object* object)
     Vec3 p = {0, 0, 0};
     if (object) PhysBody_GetPosition(object->body, &p);
     return p;
+}
+
+void Mode_LoadRoute(ConfigNode* reader, AiRoute* route, Object* object, int32_t pass)
+{
+    char section[64];
+    ModeKeys_SectionName(MODEKEY_LEVEL_SECTION, pass, section, sizeof section);
+    Route_LoadConfig(reader, section, object, route, pass == 0);
+}
+
+int Mode_SteerByRoute(AiRoute* route, Object* object, EntityRecord* record, PlayerInputRecord* input, Vec3* steering)
+{
+    *steering = {0.0f, 0.0f, 0.0f};
+    if (!object || !record || !input) return 0;
+    if (record->player && record->heldFrom) {
+        if (const PlayerInputRecord* pad = Player_GetInputRecord((int)record->player - 1)) *input = *pad;
+        return 0;
+    }
+    const Vec3 position = Mode_BodyPosition(object);
+    if (object->body && Route_Update(steering, route, &position, nullptr, nullptr, nullptr)) return 1;
+    *steering = {0.0f, 0.0f, 0.0f};
+    if (!record->player) record->flags &= ~ENTITY_MOVING;
+    return 0;
+}
+
+void Mode_StickAlong(PlayerInputRecord* input, const Vec3& direction, uint32_t player)
+{
+    Vec3 cameraAt = {0.0f, 0.0f, 1.0f}, cameraUp;
+    if (Node* frame = Mode_CameraFrame(player)) Node_GetWorldOrientation(frame, &cameraAt, &cameraUp);
+    // The modes turn the stick by minus the camera's heading into the world.
+    const Vec3 stick = Mode_TurnAboutUp(Vec3{direction.x, 0.0f, direction.z}, Vec3_Heading(&cameraAt));
+    input->stickX = stick.x;
+    input->stickY = stick.z;
 }
 
 Vec3 Mode_TurnAboutUp(const Vec3& v, float angle)

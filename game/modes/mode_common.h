@@ -9,7 +9,9 @@
 
 #include "common/maths.h"
 
+struct AiRoute;
 struct AnimSet;
+struct ConfigNode;
 struct EntityRecord;
 struct Node;
 struct Object;
@@ -55,6 +57,25 @@ float Mode_Length(const Vec3& v);
 float Mode_HorizontalLength(const Vec3& v);
 // 1 when every component is finite.
 int Mode_IsFinite(const Vec3& v);
+
+// ---- computer players ----
+// The modes a player steers with the stick get a route slot for a
+// computer-driven player: the stick a player would push to follow the
+// route (ai_route.h) of the entity's configuration.
+
+// Reads the route of the load pass's section: "controlData" with the
+// route's defaults at pass 0, "controlData_<pass>" (the level's) after it.
+void Mode_LoadRoute(ConfigNode* reader, AiRoute* route, Object* object, int32_t pass);
+// The start of such a route slot. A creature a player took over gets the
+// pad's input. Otherwise this frame's steering towards the route from the
+// body's position: a world direction, x and z within -1..1, y the height
+// difference (1). With no route to follow (0) a computer player's stick
+// stays at rest and a scene entity does not move this frame, as in a mode
+// without a route slot.
+int Mode_SteerByRoute(AiRoute* route, Object* object, EntityRecord* record, PlayerInputRecord* input, Vec3* steering);
+// The stick along a world direction for a mode whose stick pushes along the
+// heading of the player's camera (the world's +z without a camera).
+void Mode_StickAlong(PlayerInputRecord* input, const Vec3& direction, uint32_t player);
 
 // Splits a copy of an event text at "," into at most MODE_EVENT_WORDS words
 // (blanks around a word are cut). Returns the count; words point into copy.

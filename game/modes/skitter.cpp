@@ -27,6 +27,7 @@
 #include "game/modes/man_camrel.h"
 #include "game/modes/mode_common.h"
 #include "game/modes/mode_helpers.h"
+#include "game/viewports.h"
 
 namespace {
 
@@ -195,7 +196,7 @@ void RestartTriggers(AnimSet* set)
     }
 }
 
-// Switches the creature off beyond 60 units from player 0's camera, or
+// Switches the creature off beyond 60 units from the first view's camera, or
 // beyond 30 units when it was not drawn; on again when it comes closer.
 void Clipping(Object* object, EntityRecord* record, SkitterData* d)
 {
@@ -204,7 +205,7 @@ void Clipping(Object* object, EntityRecord* record, SkitterData* d)
     bool off = false;
     Node* root = record->animSlots[0].root;
     if ((d->flags & SKITTER_CLIP_ALLOWED) && !record->player) {
-        if (Node* camera = Mode_CameraFrame(1)) {
+        if (Node* camera = Viewport_GetFirstCameraFrame()) {
             // The entity's place: its body's (the node follows it).
             Vec3 c, p = Mode_BodyPosition(object);
             Node_GetWorldPosition(camera, &c);

@@ -45,8 +45,9 @@ int VehicleModes_Register(void)
                                      nullptr,
                                      nullptr,
                                      nullptr};
-    const ControlModeSlots ball = {BallMode_Load, BallMode_Update, nullptr, BallMode_RulesUpdate, nullptr, nullptr,
-                                   nullptr,       nullptr,         nullptr, BallMode_Detach};
+    const ControlModeSlots ball = {BallMode_Load, BallMode_Update, nullptr,       BallMode_RulesUpdate,
+                                   nullptr,       BallMode_Route,  BallMode_Free, nullptr,
+                                   nullptr,       BallMode_Detach};
     const ControlModeSlots plane = {AirPlaneMode_Load,
                                     AirPlaneMode_Update,
                                     AirPlaneMode_Restart,
@@ -68,7 +69,7 @@ int VehicleModes_Register(void)
                                      nullptr,
                                      nullptr};
     const ControlModeSlots broom = {BroomStickMode_Load,        BroomStickMode_Update,    BroomStickMode_Restart,
-                                    BroomStickMode_RulesUpdate, BroomStickMode_Collision, nullptr,
+                                    BroomStickMode_RulesUpdate, BroomStickMode_Collision, BroomStickMode_Route,
                                     BroomStickMode_Free,        ControlMode_Hook,         BroomStickMode_Message,
                                     BroomStickMode_Detach};
     int ok = 1;

@@ -13,6 +13,8 @@ int WalkingModes_Register(void)
     ControlModeSlots man = {};
     man.load = ManMode_Load;
     man.update = ManMode_Update;
+    man.route = ManMode_Route;
+    man.free = ManMode_Free;
 
     ControlModeSlots camRel = {};
     camRel.load = ManCamRelMode_Load;
@@ -20,6 +22,7 @@ int WalkingModes_Register(void)
     camRel.restart = ManCamRelMode_Restart;
     camRel.rules = ManCamRelMode_RulesUpdate;
     camRel.collision = ManCamRelMode_Collision;
+    camRel.route = ManCamRelMode_Route;
     camRel.free = ManCamRelMode_Free;
     camRel.hook = ControlMode_Hook;
     camRel.message = ManCamRelMode_Message;

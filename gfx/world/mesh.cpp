@@ -808,8 +808,12 @@ const MeshHeader* MeshHeader_StreamWrite(const MeshHeader* header, int32_t nativ
     if (!Stream_WriteInt32(stream, words, 12)) return nullptr;
     const Mesh* meshes = MeshHeader_Meshes(header);
     for (uint32_t m = 0; m < header->numMeshes; m++) {
-        const int32_t found = meshes[m].material ? MaterialList_FindMaterialIndex(list, meshes[m].material) : -1;
-        int32_t record[2] = {(int32_t)meshes[m].numIndices, found < 0 ? 0 : found};
+        // A mesh without a material (its triangles have none) is written as
+        // -1, which reads back as none; a material missing from the list is
+        // written as 0.
+        int32_t index = -1;
+        if (meshes[m].material) index = std::max(MaterialList_FindMaterialIndex(list, meshes[m].material), 0);
+        int32_t record[2] = {(int32_t)meshes[m].numIndices, index};
         if (!Stream_WriteInt32(stream, record, 8)) return nullptr;
         if (native) continue;
         uint32_t buffer[256];
@@ -861,12 +865,12 @@ MeshHeader* MeshHeader_StreamRead(Stream* stream, int32_t length, int32_t native
         }
         const uint32_t count = (uint32_t)record[0];
         sum += count;
-        if (sum > total || record[1] < 0 || record[1] >= list->count) {
+        if (sum > total || record[1] < -1 || record[1] >= list->count) {
             RaiseError(WORLD_ERR_BAD_DATA);
             ok = false;
             break;
         }
-        meshes[m].material = list->materials[record[1]];
+        meshes[m].material = record[1] < 0 ? nullptr : list->materials[record[1]];
         meshes[m].numIndices = count;
         meshes[m].indices = next;
         if (native) continue;

@@ -131,13 +131,16 @@ int32_t MeshOp_JoinStrips(const MeshStrip* list, int32_t keepParity, MeshStrip* 
 
 // ---- binary-mesh stream ----
 // native: the owner's format flags say its vertices live in device data, so
-// only the header and per-mesh records are written.
+// only the header and per-mesh records are written. A mesh's material is
+// written as its index in the list (the highest where it stands twice), 0
+// when it is not in the list, and -1 for a mesh without a material.
 int32_t MeshHeader_StreamGetSize(const MeshHeader* header, int32_t native);
 const MeshHeader* MeshHeader_StreamWrite(const MeshHeader* header, int32_t native, Stream* stream,
                                          const MaterialList* list);
-// Reads `length` payload bytes into a new header with a new serial number.
-// Refused (null): counts that do not fit the length or do not sum to the
-// total, material indices outside the list, indices >= numVertices.
+// Reads `length` payload bytes into a new header with a new serial number;
+// material index -1 is a mesh without a material. Refused (null): counts
+// that do not fit the length or do not sum to the total, material indices
+// outside the list and below -1, indices >= numVertices.
 MeshHeader* MeshHeader_StreamRead(Stream* stream, int32_t length, int32_t native, const MaterialList* list,
                                   int32_t numVertices);
 

@@ -534,7 +534,8 @@ D3DRESULT IDirect3DDevice8::Present(const D3DRECT8* source, const D3DRECT8* dest
     // buffer is stamped so that nothing changes it before then.
     r = D3D8Present_Begin(window, &s->backBuffer->surface) ? D3D_OK : D3DERR_INVALIDCALL;
     D3D8_MarkUse(s->backBuffer, false);
-    Rasteriser_FlushAsync(FinishPresent);
+    RasteriserTileJob copy;
+    Rasteriser_FlushAsync(FinishPresent, D3D8Present_TileCopy(&copy) ? &copy : nullptr);
   }
   D3D8_LOG("Present() = 0x%x", (uint32_t)r);
   return r;

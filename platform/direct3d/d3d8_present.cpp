@@ -17,6 +17,18 @@
 
 namespace {
 
+// The copy of an image into the window's surface when both hold 32-bit
+// pixels with red, green and blue in the same places, tile by tile on the
+// threads that shaded the tiles (the pixels are still in their caches). A
+// pixel becomes (source & keep) | set, as SDL's own blit gives it (an
+// opaque alpha into a surface with alpha, none into one without).
+struct WindowCopy {
+  const D3D8DrawSurface* image;
+  uint8_t* pixels;
+  int pitch;
+  uint32_t keep, set;
+};
+
 // A frame between D3D8Present_Begin and D3D8Present_Finish.
 struct PendingFrame {
   bool live = false;
@@ -24,6 +36,10 @@ struct PendingFrame {
                             // reused, so a window closed meanwhile is missed, not freed memory read
   D3D8DrawSurface image{};
   std::string capture;      // the file to write it to, or empty
+  // Whether the flush copies it into the window tile by tile
+  // (D3D8Present_TileCopy), or Finish does.
+  bool copied = false;
+  WindowCopy copy{};
 };
 
 // Module record of presentation.
@@ -140,18 +156,6 @@ bool ReadPngFile(FILE* file, uint32_t** out, int* width, int* height) {
   return true;
 }
 
-// The copy of an image into the window's surface when both hold 32-bit
-// pixels with red, green and blue in the same places, tile by tile on the
-// threads that shaded the tiles (the pixels are still in their caches). A
-// pixel becomes (source & keep) | set, as SDL's own blit gives it (an
-// opaque alpha into a surface with alpha, none into one without).
-struct WindowCopy {
-  const D3D8DrawSurface* image;
-  uint8_t* pixels;
-  int pitch;
-  uint32_t keep, set;
-};
-
 // The window's pixels are only written, so where they are 16-byte aligned
 // they go out with streaming stores: no reading of lines that are about to
 // be overwritten, and no pushing the tiles' pixels out of the caches.
@@ -177,19 +181,40 @@ void CopyTile(void* context, int x0, int y0, int x1, int y1) {
   _mm_sfence();  // the streamed stores are visible before the item counts as done
 }
 
-// Copies the image into the same-sized window surface on the rasteriser's
-// threads; false (nothing done) when the formats are not such a pair.
-bool CopyToWindow(const D3D8DrawSurface* image, SDL_Surface* screen) {
+// The tile copy of the image into the same-sized window surface; false
+// when the formats are not such a pair.
+bool WindowCopyOf(const D3D8DrawSurface* image, SDL_Surface* screen, WindowCopy* copy) {
   if (screen->w != image->width || screen->h != image->height || SDL_MUSTLOCK(screen)) return false;
   const uint32_t to = screen->format->format;
   const bool toAlpha = to == SDL_PIXELFORMAT_ARGB8888;
   if (!toAlpha && to != SDL_PIXELFORMAT_RGB888) return false;
   if (image->format != D3DFMT_A8R8G8B8 && image->format != D3DFMT_X8R8G8B8) return false;
   const bool fromAlpha = image->format == D3DFMT_A8R8G8B8;
-  WindowCopy copy{image, static_cast<uint8_t*>(screen->pixels), screen->pitch, ~0u, 0u};
-  if (toAlpha && !fromAlpha) copy.set = 0xFF000000u;
-  if (!toAlpha && fromAlpha) copy.keep = 0x00FFFFFFu;
-  return Rasteriser_ForEachTile(image->width, image->height, CopyTile, &copy) != 0;
+  *copy = WindowCopy{image, static_cast<uint8_t*>(screen->pixels), screen->pitch, ~0u, 0u};
+  if (toAlpha && !fromAlpha) copy->set = 0xFF000000u;
+  if (!toAlpha && fromAlpha) copy->keep = 0x00FFFFFFu;
+  return true;
+}
+
+// Copies the image into the same-sized window surface on the rasteriser's
+// threads; false (nothing done) when the formats are not such a pair.
+bool CopyToWindow(const D3D8DrawSurface* image, SDL_Surface* screen) {
+  WindowCopy copy;
+  return WindowCopyOf(image, screen, &copy) &&
+         Rasteriser_ForEachTile(image->width, image->height, CopyTile, &copy) != 0;
+}
+
+// The window's surface, made on first use. A flush may copy a frame into
+// it while the game goes on: the window module waits for the flush (the
+// fence) before anything takes the surface again, sets the window's size
+// or destroys it.
+SDL_Surface* ScreenOf(SDL_Window* window) {
+  // The picture is already made in memory: a plain window framebuffer is
+  // all that is needed, never an accelerated renderer behind it (which would
+  // load a GL stack for nothing on machines without a GPU).
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+  Window_SetSurfaceFence(Rasteriser_Wait);
+  return Window_Surface(window);
 }
 
 SDL_PixelFormatEnum SdlFormat(uint32_t format) {
@@ -249,6 +274,7 @@ int D3D8Present_Begin(void* windowHandle, const D3D8DrawSurface* image) {
   f.live = true;
   f.image = *image;
   f.capture.clear();
+  f.copied = false;
   const int frame = p.frame++;
   if (!p.capturePath.empty() && (p.captureEvery || frame == p.captureFrame)) {
     char path[1024];
@@ -263,6 +289,17 @@ int D3D8Present_Begin(void* windowHandle, const D3D8DrawSurface* image) {
   return !window || SdlFormat(image->format) != SDL_PIXELFORMAT_UNKNOWN;
 }
 
+int D3D8Present_TileCopy(RasteriserTileJob* job) {
+  PendingFrame& f = P().pending;
+  f.copied = false;
+  SDL_Window* window = f.live && f.window ? SDL_GetWindowFromID(f.window) : nullptr;
+  SDL_Surface* screen = window ? ScreenOf(window) : nullptr;
+  if (!screen || !WindowCopyOf(&f.image, screen, &f.copy)) return 0;
+  f.copied = true;
+  *job = RasteriserTileJob{CopyTile, &f.copy, f.image.width, f.image.height};
+  return 1;
+}
+
 int D3D8Present_Finish() {
   PendingFrame& f = P().pending;
   if (!f.live) return 1;
@@ -274,11 +311,12 @@ int D3D8Present_Finish() {
   if (!window) return 1;  // closed since the present call
   SDL_PixelFormatEnum format = SdlFormat(image->format);
   if (format == SDL_PIXELFORMAT_UNKNOWN) return 0;
-  // The picture is already made in memory: a plain window framebuffer is
-  // all that is needed, never an accelerated renderer behind it (which would
-  // load a GL stack for nothing on machines without a GPU).
-  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-  SDL_Surface* screen = SDL_GetWindowSurface(window);
+  // Copied by the flush: shown unless the window's surface was given up
+  // since (its size changed), which SDL refuses to show.
+  const bool copied = f.copied;
+  f.copied = false;
+  if (copied && SDL_UpdateWindowSurface(window) == 0) return 1;
+  SDL_Surface* screen = ScreenOf(window);
   if (!screen) return 0;
   if (!CopyToWindow(image, screen)) {
     SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom(image->pixels, image->width, image->height,

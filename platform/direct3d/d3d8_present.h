@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "platform/direct3d/d3d8_draw.h"
+#include "platform/direct3d/rasteriser.h"
 
 // The desktop the adapter reports in windowed mode (the window owner's
 // screen or main window size). Applies to objects created afterwards;
@@ -42,6 +43,13 @@ int D3D8Present_Show(void* windowHandle, const D3D8DrawSurface* image);
 // Begin is followed by its Finish before the next Begin.
 int D3D8Present_Begin(void* windowHandle, const D3D8DrawSurface* image);
 int D3D8Present_Finish();
+
+// Between Begin and Finish: the copy of the frame into its window as a job
+// on the picture's tiles, for the flush that draws the frame to run on each
+// tile once its pixels are final (Rasteriser_FlushAsync's `after`); Finish
+// then only shows it. Returns 0 (Finish copies) when the window cannot take
+// the frame that way (no window, another size, formats that differ).
+int D3D8Present_TileCopy(RasteriserTileJob* job);
 
 // Capture of presented frames. Frames are counted from 0 by D3D8Present_Show
 // since the last call to one of these. `path` for one frame is the file name;

@@ -156,14 +156,19 @@ struct PartTile {
 };
 
 // Tiles handed to the threads by home. Tile (tx, ty) is first offered to
-// thread (tx + ty) % threads, which takes its own tiles from the front of
-// its group; a thread out of tiles of its own takes others' from the back
-// of their groups. So a tile is shaded by the same thread frame after frame
+// thread ty % threads, which takes its own tiles from the front of its
+// group; a thread out of tiles of its own takes others' from the back of
+// their groups. So a tile is shaded by the same thread frame after frame
 // and its colour and depth stay in that core's caches (moving them between
 // cores made a level frame at 1280 x 720 on 4 threads cost 45% more CPU
-// time than on one, a fifth more with homes), while no thread idles while
-// tiles are left. The diagonal spreads each thread's tiles over the
-// screen, so an expensive region is shared. The device's thread has a
+// time than on one), while no thread idles while tiles are left. A home is
+// a whole row of tiles: the rows of two tiles side by side are neighbours
+// in memory, and a core that clears or writes one tile's row pulls the
+// lines after it (the processor fetches ahead along a page) out of the
+// neighbour's core when that tile is another thread's; with homes on the
+// diagonal that cost a level frame on 4 threads another tenth of CPU time.
+// The rows of a thread are spread over the screen (every threads-th row),
+// so an expensive region is shared. The device's thread has a
 // group too: it comes to a launched flush once the game's work for the
 // next frame is done, early in a frame that waits for the tiles; workers
 // that run out before it comes take its tiles from the back.
@@ -177,7 +182,7 @@ struct TileRun {
   std::unique_ptr<Ends[]> ends;   // per group
   int capacity = 0;               // of `ends`
 
-  static int Home(int tile, int groups) { return (tile % kGridSide + tile / kGridSide) % groups; }
+  static int Home(int tile, int groups) { return (tile / kGridSide) % groups; }
 
   // Groups `order` (tiles of the grid) for `threads` threads; false when
   // memory ran out.
@@ -381,6 +386,9 @@ struct Batch {
   std::vector<int> order;          // tiles in shading order
   TileRun run;                     // `order` handed to the threads
   std::atomic<bool> failed{false};  // a part of the set-up ran out of memory
+  // Rasteriser_FlushAsync's `after`: run by the tiles once shaded (job
+  // null: none), or left for the device's thread when they cannot take it.
+  RasteriserTileJob after{}, afterLeft{};
 };
 
 // Module record. Two batches: while one is shaded behind the device's back
@@ -818,8 +826,12 @@ void ShadeTileJob(void* context, int item, int thread) {
   Batch& b = *static_cast<Batch*>(context);
   const int tile = b.run.groups ? b.run.Take(thread) : b.order[size_t(item)];
   if (tile < 0) return;  // cannot happen: as many items as tiles
-  RasteriserTile_Shade(b.tiles[size_t(tile)].head, (tile % kGridSide) << RASTERISER_TILE_SHIFT,
-                       (tile / kGridSide) << RASTERISER_TILE_SHIFT);
+  const int x0 = (tile % kGridSide) << RASTERISER_TILE_SHIFT, y0 = (tile / kGridSide) << RASTERISER_TILE_SHIFT;
+  RasteriserTile_Shade(b.tiles[size_t(tile)].head, x0, y0);
+  const RasteriserTileJob& after = b.after;
+  if (after.job && x0 < after.width && y0 < after.height)
+    after.job(after.context, x0, y0, std::min(x0 + RASTERISER_TILE_SIZE, after.width),
+              std::min(y0 + RASTERISER_TILE_SIZE, after.height));
 }
 
 // Thread scratch for every thread that may run a part.
@@ -870,7 +882,8 @@ void ListParts(Batch& b) {
 }
 
 // After the parts are set up: they and the clears go into the bins in
-// submission order, and the tiles with commands are put in shading order.
+// submission order, and the tiles with commands (and the other tiles of the
+// batch's `after` picture) are put in shading order.
 void BinBatch(Batch& b, bool oneThread) {
   Binner main{&b.arena, b.tiles.get(), &b.touched, false};
   size_t part = 0;
@@ -894,6 +907,16 @@ void BinBatch(Batch& b, bool oneThread) {
       }
   }
   b.order = b.touched;
+  try {
+    for (int ty = 0; ty << RASTERISER_TILE_SHIFT < b.after.height; ++ty)
+      for (int tx = 0; tx << RASTERISER_TILE_SHIFT < b.after.width; ++tx)
+        if (!b.tiles[size_t(ty * kGridSide + tx)].head) b.order.push_back(ty * kGridSide + tx);
+  } catch (const std::bad_alloc&) {
+    // No room to list them: the whole picture gets `after` at the finish.
+    b.order.resize(b.touched.size());
+    b.afterLeft = b.after;
+    b.after = RasteriserTileJob{};
+  }
   b.run.groups = 0;  // one thread: the tiles in `order`
   if (oneThread) return;
   // The busiest tiles first, so that no thread is left with a long one at
@@ -905,6 +928,7 @@ void BinBatch(Batch& b, bool oneThread) {
 
 // After the tiles are shaded: the batch is emptied for the next frame.
 void Empty(Batch& b) {
+  b.after = RasteriserTileJob{};
   for (int tile : b.touched) b.tiles[size_t(tile)] = Tile{};
   b.touched.clear();
   b.records.clear();
@@ -956,6 +980,19 @@ void ShadeAsync(Batch& b) {
   RasteriserPool_Launch({int(b.vertexParts.size()), VertexPartJob, &b, AfterVertices});
 }
 
+// A batch's `after` where its tiles did not run it (nothing was shaded, or
+// memory ran out), on the whole picture; on the calling thread alone when
+// memory runs out for that too.
+void RunAfterLeft(Batch& b) {
+  const RasteriserTileJob left = b.after.job ? b.after : b.afterLeft;
+  b.after = b.afterLeft = RasteriserTileJob{};
+  if (!left.job || Rasteriser_ForEachTile(left.width, left.height, left.job, left.context)) return;
+  for (int y = 0; y < left.height; y += RASTERISER_TILE_SIZE)
+    for (int x = 0; x < left.width; x += RASTERISER_TILE_SIZE)
+      left.job(left.context, x, y, std::min(x + RASTERISER_TILE_SIZE, left.width),
+               std::min(y + RASTERISER_TILE_SIZE, left.height));
+}
+
 // Waits for the launched batch, if any (taking its items meanwhile), and
 // runs its finish.
 void FinishShading() {
@@ -965,7 +1002,9 @@ void FinishShading() {
     FpModeScope fpMode;
     RasteriserPool_Wait();
   }
+  Batch& done = *g.shading;
   g.shading = nullptr;
+  RunAfterLeft(done);
   void (*finish)() = g.finish;
   g.finish = nullptr;
   if (finish) finish();
@@ -1105,13 +1144,19 @@ void Rasteriser_Finish(uint64_t batch) {
 
 void Rasteriser_Flush() { Flush(false); }
 
-void Rasteriser_FlushAsync(void (*finish)()) {
+void Rasteriser_FlushAsync(void (*finish)(), const RasteriserTileJob* after) {
   RasterModule& g = g_raster;
   FinishShading();
   Batch& b = *g.recording;
+  if (after && after->job && after->width > 0 && after->height > 0) {
+    b.after = *after;
+    b.after.width = std::min(after->width, kGridSide << RASTERISER_TILE_SHIFT);
+    b.after.height = std::min(after->height, kGridSide << RASTERISER_TILE_SHIFT);
+  }
   const int threads = RasteriserPool_Threads();
   if (b.records.empty() || threads <= 1 || !ReadyToShade(b, threads)) {
     Flush(false);
+    RunAfterLeft(b);
     if (finish) finish();
     return;
   }

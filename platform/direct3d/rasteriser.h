@@ -33,14 +33,26 @@ int Rasteriser_Clear(const D3D8DrawSurface* colour, uint32_t colourValue, const 
 // nothing is binned.
 void Rasteriser_Flush();
 
+// Work on the screen tiles of a width x height picture: job(context, x0,
+// y0, x1, y1) for the part x0 <= x < x1, y0 <= y < y1 of each tile inside it.
+struct RasteriserTileJob {
+  void (*job)(void* context, int x0, int y0, int x1, int y1);
+  void* context;
+  int width, height;
+};
+
 // Like Rasteriser_Flush, but with worker threads it returns at once: the
 // batch is set up and shaded by the workers while the caller goes on
 // recording the next one. finish() runs on the calling thread once the
 // batch is shaded, at the latest when the next flush, wait, draw or clear
 // begins, before anything later is shaded. With one thread (or nothing
 // binned) it flushes and calls finish() before it returns. Until then the
-// launched batch's stamp (below) stays unfinished.
-void Rasteriser_FlushAsync(void (*finish)());
+// launched batch's stamp (below) stays unfinished. `after` (or null) runs
+// on every tile of its picture, each once the batch's commands in that
+// tile are done and on the thread that shaded them (the present's copy
+// into the window, while the tile's pixels are in that core's caches); it
+// runs on every tile before finish(), whatever the batch held.
+void Rasteriser_FlushAsync(void (*finish)(), const RasteriserTileJob* after);
 
 // Waits for the batch Rasteriser_FlushAsync launched, if any, and runs its
 // finish; what was recorded since stays binned.

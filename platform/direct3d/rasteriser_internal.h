@@ -138,7 +138,8 @@ inline uint32_t RasteriserQuads_Offset(const D3D8DrawSurface& surface, int bytes
 int RasteriserSpan_Plan(const D3D8DrawState* state, RasteriserPlan* plan);
 
 // Shades and writes the covered pixels of the quads, all inside the plan's
-// scissor and the target. Changes the quads' masks.
+// scissor and the target. Changes the quads' masks (and the entries past
+// the count).
 void RasteriserSpan_ShadeQuads(const RasteriserPlan* plan, const RasteriserSetup* setup, RasteriserQuads* quads);
 
 // A light in camera space, as vertex processing uses it.

@@ -585,6 +585,113 @@ HELM_KERNEL_INLINE typename V::I Passes(const CompareV<V>& c, typename V::I a, t
 
 // ---- the kernel -----------------------------------------------------------------
 
+// Stage 1's operation on its arguments (RASTERISER_KERNEL_OP_*): the general
+// stages' Combine on all four channels.
+template <class V>
+HELM_KERNEL_INLINE typename V::I StageOp(const RasteriserKernelOp& o, typename V::I tex, typename V::I current,
+                                         typename V::I diffuse)
+{
+    using I = typename V::I;
+    auto arg = [&](uint8_t a) {
+        return a == RASTERISER_KERNEL_ARG_TEXTURE ? tex : a == RASTERISER_KERNEL_ARG_CURRENT ? current : diffuse;
+    };
+    const I a1 = arg(o.arg1), a2 = arg(o.arg2);
+    switch (o.op) {
+    case RASTERISER_KERNEL_OP_SELECT2: return a2;
+    case RASTERISER_KERNEL_OP_MODULATE: return Modulate<V>(a1, a2);
+    case RASTERISER_KERNEL_OP_MODULATE2X: {
+        const I m = Modulate<V>(a1, a2);
+        return AddSat8(m, m);
+    }
+    case RASTERISER_KERNEL_OP_ADD: return AddSat8(a1, a2);
+    case RASTERISER_KERNEL_OP_BLEND_TEXTURE_ALPHA: return BlendAlpha<V>(a1, a2);
+    default: return a1;
+    }
+}
+
+// Pass 2 for one stage: the texture samples of the steps with a live lane
+// (live[n] per step from `begin`), from the lanes' texel coordinates into
+// out.
+template <class V, int Sample>
+HELM_KERNEL_INLINE void SampleStage(const RasteriserStage& st, const RasteriserKernelSampler& k, const int32_t* live,
+                                    const float* sLanes, const float* tLanes, int begin, int end, uint32_t* out)
+{
+    using I = typename V::I;
+    constexpr int kStep = 4 * V::kQuads;  // lanes per step
+    const int last = st.levelCount - 1;
+    const bool mipPoint = st.mipFilter == D3DTEXF_POINT;
+    const RasteriserLevel* const firstLevel[2] = {&st.levels[0], &st.levels[0]};
+    const typename V::Level level0 = V::MakeLevel(firstLevel);
+    const I texOr = V::SetI(int(k.texOr));
+    const bool clampU = k.clampU, clampV = k.clampV;
+    // A level (and a fraction towards the next) per quad, found first.
+    alignas(32) int32_t levelCode[RASTERISER_QUADS_MAX];
+    if (Sample == RASTERISER_KERNEL_SAMPLE_MIPPED)
+        for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
+            if (!live[n]) continue;
+            const I levels = QuadLevels<V>(V::LoadF(sLanes + j), V::LoadF(tLanes + j), mipPoint);
+            for (int i = 0; i < V::kQuads; ++i) levelCode[q - begin + i] = V::QuadLane0(levels, i);
+        }
+    // Where each sample reads and its weights (a second set for the
+    // steps with a quad between two levels), then the fetches.
+    constexpr int kSets = Sample == RASTERISER_KERNEL_SAMPLE_MIPPED ? 2 : 1;
+    alignas(32) uint32_t top[kSets][RASTERISER_LANES_MAX], bottom[kSets][RASTERISER_LANES_MAX];
+    alignas(32) uint32_t wTop[kSets][RASTERISER_LANES_MAX], wBottom[kSets][RASTERISER_LANES_MAX];
+    const uint32_t* base[kSets][RASTERISER_QUADS_MAX / V::kQuads][2];
+    int frac[RASTERISER_QUADS_MAX / V::kQuads][2];
+    for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
+        if (!live[n]) continue;
+        const typename V::F s = V::LoadF(sLanes + j), t = V::LoadF(tLanes + j);
+        if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
+            BilinearSetup<V>(level0, s, t, clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+            continue;
+        }
+        frac[n][0] = frac[n][1] = 0;
+        if ((levelCode[q - begin] | levelCode[q - begin + V::kQuads - 1]) == 0) {
+            // Not minified (magnified textures, the common case): level 0.
+            base[0][n][0] = base[0][n][1] = level0.base[0];
+            BilinearSetup<V>(level0, s, t, clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+            continue;
+        }
+        const RasteriserLevel* l[2];
+        const RasteriserLevel* l2[2];
+        for (int i = 0; i < V::kQuads; ++i) {
+            const int code = levelCode[q - begin + i];
+            int level = code >> 8;
+            frac[n][i] = code & 255;
+            if (level >= last) level = last, frac[n][i] = 0;
+            l[i] = &st.levels[level];
+            l2[i] = &st.levels[frac[n][i] ? level + 1 : level];
+        }
+        if (V::kQuads == 1) l[1] = l[0], l2[1] = l2[0];
+        const typename V::Level a = V::MakeLevel(l);
+        base[0][n][0] = a.base[0], base[0][n][1] = a.base[1];
+        BilinearSetup<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV), clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j,
+                         wBottom[0] + j);
+        if (frac[n][0] | frac[n][1]) {
+            const typename V::Level b = V::MakeLevel(l2);
+            base[kSets - 1][n][0] = b.base[0], base[kSets - 1][n][1] = b.base[1];
+            BilinearSetup<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV), clampU, clampV, top[kSets - 1] + j,
+                             bottom[kSets - 1] + j, wTop[kSets - 1] + j, wBottom[kSets - 1] + j);
+        }
+    }
+    for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
+        if (!live[n]) continue;
+        I c;
+        if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
+            c = V::Fetch(level0.base, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+        } else {
+            c = V::Fetch(base[0][n], top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+            if (frac[n][0] | frac[n][1])
+                c = LerpHalves<V>(c,
+                                  V::Fetch(base[kSets - 1][n], top[kSets - 1] + j, bottom[kSets - 1] + j,
+                                           wTop[kSets - 1] + j, wBottom[kSets - 1] + j),
+                                  V::PerQuadI16(frac[n]));
+        }
+        V::StoreI(out + j, Or(c, texOr));
+    }
+}
+
 // The quads [begin, end) of a call, in three passes over the steps (a quad,
 // or two with V8), each a short loop whose steps are independent, so that
 // the processor overlaps the long chains of consecutive steps (a divide, the
@@ -592,29 +699,35 @@ HELM_KERNEL_INLINE typename V::I Passes(const CompareV<V>& c, typename V::I a, t
 // reorder window with a single step. The passes hand their results on
 // through arrays of the call's lanes, which stay in the first-level cache.
 //   1. depth and its test, then for the steps with a live lane: w, the
-//      diffuse colour, the texture coordinates and the fog weight;
-//   2. the texture samples;
-//   3. the stage's colour, fog, the alpha test, the blend and the writes.
-template <class V, bool Depth, int Blend, int Sample>
+//      diffuse colour, each stage's texture coordinates and the fog weight;
+//   2. the texture samples, stage by stage;
+//   3. the stages' colour, fog, the alpha test, the blend and the writes.
+// Sample1 is stage 1's sampling, RASTERISER_KERNEL_SAMPLE_NONE for draws of
+// one stage.
+template <class V, bool Depth, int Blend, int Sample, int Sample1>
 void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads* Q, int begin, int end)
 {
     using F = typename V::F;
     using I = typename V::I;
     constexpr int kStep = 4 * V::kQuads;  // lanes per step
     const RasteriserKernelPlan& K = P.kernelPlan;
-    const RasteriserStage& st = P.stages[0];
     // Per-call choices in locals: the stores below may alias the records
     // for all the compiler knows.
     const bool depthTest = P.depthTest, depthWrite = P.depthWrite, perspective = S.perspective, flat = S.flat,
                fog = P.fog, alphaTest = P.alphaTest;
     constexpr bool sampled = Sample != RASTERISER_KERNEL_SAMPLE_NONE;
+    constexpr bool twoStages = Sample1 != RASTERISER_KERNEL_SAMPLE_NONE;
+    // The stages are read only when they sample: a plan without stages may
+    // end before them (the bins copy the stages in use).
+    const int attr0 = sampled ? P.stages[0].attr : 0, attr1 = twoStages ? P.stages[1].attr : 0;
     const F zeroF = V::SetF(0.0f), oneF = V::SetF(1.0f), halfF = V::SetF(0.5f);
     const I zero = V::Zero();
 
     alignas(32) int32_t live[RASTERISER_QUADS_MAX / V::kQuads];  // lane masks per step
     alignas(32) uint32_t depthNew[RASTERISER_LANES_MAX], depthOld[RASTERISER_LANES_MAX];
-    alignas(32) uint32_t diffuse[RASTERISER_LANES_MAX], fogWeight[RASTERISER_LANES_MAX], tex[RASTERISER_LANES_MAX];
-    alignas(32) float sLanes[RASTERISER_LANES_MAX], tLanes[RASTERISER_LANES_MAX];
+    alignas(32) uint32_t diffuse[RASTERISER_LANES_MAX], fogWeight[RASTERISER_LANES_MAX];
+    alignas(32) uint32_t tex[twoStages ? 2 : 1][RASTERISER_LANES_MAX];
+    alignas(32) float sLanes[twoStages ? 2 : 1][RASTERISER_LANES_MAX], tLanes[twoStages ? 2 : 1][RASTERISER_LANES_MAX];
     auto load = [](const void* p) { return V::LoadI(static_cast<const uint32_t*>(p)); };
 
     // ---- pass 1 ----
@@ -628,8 +741,8 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
         const PlaneV<V> colourPlanes[4] = {
             plane(!flat, 2 + RASTERISER_ATTR_COLOUR), plane(!flat, 3 + RASTERISER_ATTR_COLOUR),
             plane(!flat, 4 + RASTERISER_ATTR_COLOUR), plane(!flat, 5 + RASTERISER_ATTR_COLOUR)};
-        const PlaneV<V> sPlane = plane(sampled, sampled ? 2 + st.attr : 0),
-                        tPlane = plane(sampled, sampled ? 3 + st.attr : 0);
+        const PlaneV<V> sPlane = plane(sampled, 2 + attr0), tPlane = plane(sampled, 3 + attr0);
+        const PlaneV<V> sPlane1 = plane(twoStages, 2 + attr1), tPlane1 = plane(twoStages, 3 + attr1);
         const PlaneV<V> fogPlane = plane(fog, 2 + RASTERISER_ATTR_FOG);
         const F constantW = V::SetF(S.w);
         const I flatColour = V::SetI(int(S.flatColour));
@@ -674,101 +787,37 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
             // Attributes are clamped where the fixed-point conversions cannot
             // overflow (NaN lands on the lower bound).
             const F lo = V::SetF(-4.0e6f), hi = V::SetF(4.0e6f);
+            auto coordinate = [&](const PlaneV<V>& p) { return Min(Max(Mul(At(p, fx, fy), w), lo), hi); };
             if (sampled) {
-                V::StoreF(sLanes + j, Min(Max(Mul(At(sPlane, fx, fy), w), lo), hi));
-                V::StoreF(tLanes + j, Min(Max(Mul(At(tPlane, fx, fy), w), lo), hi));
+                V::StoreF(sLanes[0] + j, coordinate(sPlane));
+                V::StoreF(tLanes[0] + j, coordinate(tPlane));
+            }
+            if (twoStages) {
+                V::StoreF(sLanes[twoStages] + j, coordinate(sPlane1));
+                V::StoreF(tLanes[twoStages] + j, coordinate(tPlane1));
             }
             if (fog) {
                 // The fog factor to 0..256.
-                const F f = Min(Max(Min(Max(Mul(At(fogPlane, fx, fy), w), lo), hi), zeroF), oneF);
+                const F f = Min(Max(coordinate(fogPlane), zeroF), oneF);
                 V::StoreI(fogWeight + j, Trunc(Add(Mul(f, V::SetF(256.0f)), halfF)));
             }
         }
     }
 
     // ---- pass 2 ----
-    if (sampled) {
-        // The stage is read only when it samples: a plan without stages may
-        // end before it (the bins copy the stages in use).
-        const int last = st.levelCount - 1;
-        const bool mipPoint = st.mipFilter == D3DTEXF_POINT;
-        const RasteriserLevel* const firstLevel[2] = {&st.levels[0], &st.levels[0]};
-        const typename V::Level level0 = V::MakeLevel(firstLevel);
-        const I texOr = V::SetI(int(K.texOr));
-        const bool clampU = K.clampU, clampV = K.clampV;
-        // A level (and a fraction towards the next) per quad, found first.
-        alignas(32) int32_t levelCode[RASTERISER_QUADS_MAX];
-        if (Sample == RASTERISER_KERNEL_SAMPLE_MIPPED)
-            for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
-                if (!live[n]) continue;
-                const I levels = QuadLevels<V>(V::LoadF(sLanes + j), V::LoadF(tLanes + j), mipPoint);
-                for (int i = 0; i < V::kQuads; ++i) levelCode[q - begin + i] = V::QuadLane0(levels, i);
-            }
-        // Where each sample reads and its weights (a second set for the
-        // steps with a quad between two levels), then the fetches.
-        constexpr int kSets = Sample == RASTERISER_KERNEL_SAMPLE_MIPPED ? 2 : 1;
-        alignas(32) uint32_t top[kSets][RASTERISER_LANES_MAX], bottom[kSets][RASTERISER_LANES_MAX];
-        alignas(32) uint32_t wTop[kSets][RASTERISER_LANES_MAX], wBottom[kSets][RASTERISER_LANES_MAX];
-        const uint32_t* base[kSets][RASTERISER_QUADS_MAX / V::kQuads][2];
-        int frac[RASTERISER_QUADS_MAX / V::kQuads][2];
-        for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
-            if (!live[n]) continue;
-            const F s = V::LoadF(sLanes + j), t = V::LoadF(tLanes + j);
-            if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
-                BilinearSetup<V>(level0, s, t, clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
-                continue;
-            }
-            frac[n][0] = frac[n][1] = 0;
-            if ((levelCode[q - begin] | levelCode[q - begin + V::kQuads - 1]) == 0) {
-                // Not minified (magnified textures, the common case): level 0.
-                base[0][n][0] = base[0][n][1] = level0.base[0];
-                BilinearSetup<V>(level0, s, t, clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
-                continue;
-            }
-            const RasteriserLevel* l[2];
-            const RasteriserLevel* l2[2];
-            for (int i = 0; i < V::kQuads; ++i) {
-                const int code = levelCode[q - begin + i];
-                int level = code >> 8;
-                frac[n][i] = code & 255;
-                if (level >= last) level = last, frac[n][i] = 0;
-                l[i] = &st.levels[level];
-                l2[i] = &st.levels[frac[n][i] ? level + 1 : level];
-            }
-            if (V::kQuads == 1) l[1] = l[0], l2[1] = l2[0];
-            const typename V::Level a = V::MakeLevel(l);
-            base[0][n][0] = a.base[0], base[0][n][1] = a.base[1];
-            BilinearSetup<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV), clampU, clampV, top[0] + j, bottom[0] + j,
-                             wTop[0] + j, wBottom[0] + j);
-            if (frac[n][0] | frac[n][1]) {
-                const typename V::Level b = V::MakeLevel(l2);
-                base[kSets - 1][n][0] = b.base[0], base[kSets - 1][n][1] = b.base[1];
-                BilinearSetup<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV), clampU, clampV, top[kSets - 1] + j,
-                                 bottom[kSets - 1] + j, wTop[kSets - 1] + j, wBottom[kSets - 1] + j);
-            }
-        }
-        for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
-            if (!live[n]) continue;
-            I c;
-            if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
-                c = V::Fetch(level0.base, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
-            } else {
-                c = V::Fetch(base[0][n], top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
-                if (frac[n][0] | frac[n][1])
-                    c = LerpHalves<V>(c,
-                                      V::Fetch(base[kSets - 1][n], top[kSets - 1] + j, bottom[kSets - 1] + j,
-                                               wTop[kSets - 1] + j, wBottom[kSets - 1] + j),
-                                      V::PerQuadI16(frac[n]));
-            }
-            V::StoreI(tex + j, Or(c, texOr));
-        }
-    }
+    if (sampled) SampleStage<V, Sample>(P.stages[0], K.sampler[0], live, sLanes[0], tLanes[0], begin, end, tex[0]);
+    if (twoStages)
+        SampleStage<V, Sample1>(P.stages[1], K.sampler[1], live, sLanes[twoStages], tLanes[twoStages], begin, end,
+                                tex[twoStages]);
 
     // ---- pass 3 ----
     {
         const I texMask = V::SetI(int(K.texMask)), diffuseMask = V::SetI(int(K.diffuseMask));
         const I productMask = V::SetI(int(K.productMask));
         const bool product = K.productMask != 0;
+        const RasteriserKernelOp colour1 = K.colour1, alpha1 = K.alpha1;
+        const bool sameOp1 = colour1.op == alpha1.op && colour1.arg1 == alpha1.arg1 && colour1.arg2 == alpha1.arg2;
+        const I alphaBits = V::SetI(int(0xFF000000u));
         const I fogColour = UnpackLo8(V::SetI(int(P.fogColour)), zero);
         const CompareV<V> alphaCompare = MakeCompare<V>(P.alphaFunc);
         const I alphaRef = V::SetI(int(P.alphaRef));
@@ -781,17 +830,21 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
         for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
             int mask = live[n];
             if (!mask) continue;
-            const I t = sampled ? load(tex + j) : V::SetI(-1), d = load(diffuse + j);
+            const I t = sampled ? load(tex[0] + j) : V::SetI(-1), d = load(diffuse + j);
             I colour = Or(And(t, texMask), And(d, diffuseMask));
             if (product) colour = Or(colour, And(Modulate<V>(t, d), productMask));
+            if (twoStages) {
+                const I t1 = load(tex[twoStages] + j);
+                const I c = StageOp<V>(colour1, t1, colour, d);
+                colour = sameOp1 ? c : Or(AndNot(alphaBits, c), And(alphaBits, StageOp<V>(alpha1, t1, colour, d)));
+            }
             if (fog) {
                 // fog colour + (colour - fog colour) x weight, alpha kept.
                 const I k = load(fogWeight + j);
                 const I kl = SpreadWeights<false>(k), kh = SpreadWeights<true>(k), full = V::SetI16(256);
                 const I lo = Add16(Mul16(fogColour, Sub16(full, kl)), Mul16(UnpackLo8(colour, zero), kl));
                 const I hi = Add16(Mul16(fogColour, Sub16(full, kh)), Mul16(UnpackHi8(colour, zero), kh));
-                const I alpha = V::SetI(int(0xFF000000u));
-                colour = Or(AndNot(alpha, PackUs16(Shr16<8>(lo), Shr16<8>(hi))), And(alpha, colour));
+                colour = Or(AndNot(alphaBits, PackUs16(Shr16<8>(lo), Shr16<8>(hi))), And(alphaBits, colour));
             }
             if (alphaTest) {
                 mask &= SignBits(Passes(alphaCompare, Shr32<24>(colour), alphaRef));
@@ -825,18 +878,22 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
 namespace {
 
 // Each instruction set's file defines the kernel of every structure.
-template <bool Depth, int Blend, int Sample>
+template <bool Depth, int Blend, int Sample, int Sample1>
 void Kernel(const RasteriserPlan* plan, const RasteriserSetup* setup, RasteriserQuads* quads);
 
+// Stage 0's sampling by stage 1's (two stages only where stage 0 samples).
 template <bool Depth, int Blend>
-constexpr RasteriserKernel kSamplings[3] = {Kernel<Depth, Blend, 0>, Kernel<Depth, Blend, 1>, Kernel<Depth, Blend, 2>};
+constexpr RasteriserKernel kSamplings[3][3] = {
+    {Kernel<Depth, Blend, 0, 0>, nullptr, nullptr},
+    {Kernel<Depth, Blend, 1, 0>, Kernel<Depth, Blend, 1, 1>, Kernel<Depth, Blend, 1, 2>},
+    {Kernel<Depth, Blend, 2, 0>, Kernel<Depth, Blend, 2, 1>, Kernel<Depth, Blend, 2, 2>}};
 
 RasteriserKernel ChooseKernel(const RasteriserKernelPlan& k)
 {
-    static constexpr const RasteriserKernel* kTable[2][3] = {
+    static constexpr const RasteriserKernel(*kTable[2][3])[3] = {
         {kSamplings<false, 0>, kSamplings<false, 1>, kSamplings<false, 2>},
         {kSamplings<true, 0>, kSamplings<true, 1>, kSamplings<true, 2>}};
-    return kTable[k.depth][k.blend][k.sample];
+    return kTable[k.depth][k.blend][k.sampler[0].sample][k.sampler[1].sample];
 }
 
 }  // namespace

@@ -3,10 +3,10 @@
 
 namespace {
 
-template <bool Depth, int Blend, int Sample>
+template <bool Depth, int Blend, int Sample, int Sample1>
 void Kernel(const RasteriserPlan* plan, const RasteriserSetup* setup, RasteriserQuads* quads)
 {
-    ShadeRun<V4, Depth, Blend, Sample>(*plan, *setup, quads, 0, quads->count);
+    ShadeRun<V4, Depth, Blend, Sample, Sample1>(*plan, *setup, quads, 0, quads->count);
 }
 
 }  // namespace

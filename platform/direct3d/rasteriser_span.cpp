@@ -1102,89 +1102,6 @@ int DefaultSimd() {
 
 std::atomic<int> g_simd{0};  // Rasteriser_SetSimd's choice, 0: the default
 
-// Chooses the draw's fused kernel, or none when some part of its state is
-// outside what the kernels do (the general stages then shade it).
-void PlanKernel(RasteriserPlan* P) {
-  P->kernel = nullptr;
-  const int simd = Rasteriser_Simd();
-  if (simd == RASTERISER_SIMD_GENERAL || P->shader || P->stencil || P->targetBytes != 4 ||
-      P->writeMask != 0xFFFFFFFFu)
-    return;
-  RasteriserKernelPlan& k = P->kernelPlan;
-  k = RasteriserKernelPlan{};
-  k.depth = P->depthTest || P->depthWrite;
-  if (k.depth && (P->depthBytes != 4 || P->depthMask != 0xFFFFFF00u)) return;
-  // The usual alpha blend has its own arithmetic (the general stages'
-  // lerp); the other factors multiply and add.
-  k.blend = !P->blend                                                                     ? RASTERISER_KERNEL_BLEND_NONE
-            : P->srcBlend == D3DBLEND_SRCALPHA && P->destBlend == D3DBLEND_INVSRCALPHA ? RASTERISER_KERNEL_BLEND_ALPHA
-                                                                                        : RASTERISER_KERNEL_BLEND_FACTORS;
-  k.srcBlend = P->srcBlend;
-  k.destBlend = P->destBlend;
-  if (P->stageCount == 0) {
-    k.diffuseMask = 0xFFFFFFFFu;
-  } else {
-    if (P->stageCount > 1) return;
-    const RasteriserStage& st = P->stages[0];
-    if (st.sample) {
-      if (!st.levels[0].tiled || st.magFilter < D3DTEXF_LINEAR) return;
-      // Per axis: clamped, or wrapped on power-of-two sides at every level
-      // the sampler may use.
-      const auto axis = [&](uint32_t mode, bool across, bool* clamp) {
-        *clamp = mode == D3DTADDRESS_CLAMP;
-        if (*clamp) return true;
-        if (mode != D3DTADDRESS_WRAP) return false;
-        for (int l = 0; l < st.levelCount; ++l) {
-          const int n = across ? st.levels[l].width : st.levels[l].height;
-          if (n & (n - 1)) return false;
-        }
-        return true;
-      };
-      if (!axis(st.addressU, true, &k.clampU) || !axis(st.addressV, false, &k.clampV)) return;
-      // Rows of blocks are found by a 16-bit multiply-add.
-      for (int l = 0; l < st.levelCount; ++l)
-        if (16 * st.levels[l].blocksPerRow >= 32768 || st.levels[l].height >= 4 * 32768) return;
-      if (!st.needLod)
-        k.sample = RASTERISER_KERNEL_SAMPLE_BILINEAR;
-      else if (st.minFilter >= D3DTEXF_LINEAR)
-        k.sample = RASTERISER_KERNEL_SAMPLE_MIPPED;
-      else
-        return;
-      k.texOr = st.format == D3DFMT_X8R8G8B8 ? 0xFF000000u : 0;
-    }
-    // Where a channel group comes from: 1 texture, 2 diffuse (stage 0's
-    // current), 3 their product; 0 another operation or argument.
-    enum { NONE, TEX, DIFFUSE, PRODUCT };
-    const auto arg = [](uint32_t a) {
-      if (a & (TA_COMPLEMENT | D3DTA_ALPHAREPLICATE)) return int(NONE);
-      switch (a & D3DTA_SELECTMASK) {
-        case D3DTA_DIFFUSE:
-        case D3DTA_CURRENT: return int(DIFFUSE);
-        case D3DTA_TEXTURE: return int(TEX);
-        default: return int(NONE);
-      }
-    };
-    const auto source = [&](uint32_t op, const uint32_t* args) {
-      const int a1 = arg(args[0]), a2 = arg(args[1]);
-      switch (op) {
-        case D3DTOP_SELECTARG1: return a1;
-        case D3DTOP_SELECTARG2: return a2;
-        case D3DTOP_MODULATE:
-          if (!((a1 == TEX && a2 == DIFFUSE) || (a1 == DIFFUSE && a2 == TEX))) return int(NONE);
-          return st.sample ? int(PRODUCT) : int(DIFFUSE);  // white x diffuse is the diffuse colour
-        default: return int(NONE);
-      }
-    };
-    const int colour = source(st.colourOp, st.colourArg);
-    const int alpha = st.alphaOp == D3DTOP_DISABLE || st.alphaOp == 0 ? int(DIFFUSE) : source(st.alphaOp, st.alphaArg);
-    if (colour == NONE || alpha == NONE) return;
-    uint32_t* const masks[4] = {nullptr, &k.texMask, &k.diffuseMask, &k.productMask};
-    *masks[colour] |= 0x00FFFFFFu;
-    *masks[alpha] |= 0xFF000000u;
-  }
-  P->kernel = simd == RASTERISER_SIMD_AVX2 ? RasteriserKernel_Avx2(k) : RasteriserKernel_Sse2(k);
-}
-
 }  // namespace
 
 void Rasteriser_SetSimd(int simd) { g_simd.store(simd, std::memory_order_relaxed); }
@@ -1305,7 +1222,7 @@ int RasteriserSpan_Plan(const D3D8DrawState* s, RasteriserPlan* P) {
                  (cw & 8 ? 0xFF000000u : 0);
 
   PlanStencil(rs, P);
-  PlanKernel(P);
+  RasteriserKernel_Plan(P);
 
   // The device clips the viewport to the target; clamp again so no write can
   // land outside the target whatever the record holds.

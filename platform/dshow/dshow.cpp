@@ -285,7 +285,7 @@ private:
         SDL_Window* sdl = Window_SdlWindow(window_);
         if (!sdl) return;
         SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-        SDL_Surface* screen = SDL_GetWindowSurface(sdl);
+        SDL_Surface* screen = Window_Surface(sdl);
         if (!screen) return;
         SDL_Surface* source = SDL_CreateRGBSurfaceWithFormatFrom((void*)frame.pixels.data(), frame.width, frame.height,
                                                                  32, frame.width * 4, SDL_PIXELFORMAT_ARGB8888);

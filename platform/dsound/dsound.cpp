@@ -1,8 +1,10 @@
 #include "platform/dsound/dsound.h"
 
 #include <SDL2/SDL.h>
+#include <dlfcn.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/dsound/dsound_mixer.h"
@@ -70,10 +72,40 @@ int FocusWatch(void*, SDL_Event* e)
     return 1;
 }
 
+// The ALSA library reports every failed probe of a machine without a sound
+// card on standard error, a dozen lines a start; its handler is replaced by
+// one that keeps quiet, and a start without sound says so in one line.
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+void SilenceAlsa()
+{
+    static bool done = false;
+    if (done) return;
+    done = true;
+    // The library SDL uses (one copy per process): not there, nothing to silence.
+    void* alsa = dlopen("libasound.so.2", RTLD_LAZY);
+    typedef int (*SetHandler)(void (*)(const char*, int, const char*, int, const char*, ...));
+    if (SetHandler set = alsa ? (SetHandler)dlsym(alsa, "snd_lib_error_set_handler") : nullptr) set(QuietAlsa);
+}
+
+// Once a process: no output opened, so sound stays silent.
+void SaySilent(const char* why)
+{
+    static bool said = false;
+    if (said) return;
+    said = true;
+    fprintf(stderr, "No sound device (%s): the game plays silent.\n", why && *why ? why : "none found");
+}
+
 // Opens an SDL output device for the mixer: 0 when none opens.
 SDL_AudioDeviceID OpenOutput(DSoundDevice* device)
 {
-    if (!Settings().available || SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return 0;
+    if (!Settings().available) return 0;
+    SilenceAlsa();
+    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+        SaySilent(SDL_GetError());
+        return 0;
+    }
     SDL_AudioSpec want = {}, have = {};
     want.freq = DSOUND_OUTPUT_RATE;
     want.format = AUDIO_S16SYS;
@@ -83,7 +115,10 @@ SDL_AudioDeviceID OpenOutput(DSoundDevice* device)
     want.userdata = device;
     // No changes allowed: SDL converts to whatever the hardware takes.
     SDL_AudioDeviceID id = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-    if (id == 0) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    if (id == 0) {
+        SaySilent(SDL_GetError());
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    }
     if (id && device) device->periodFrames = have.samples ? have.samples : kDefaultPeriod;
     return id;
 }

@@ -38,7 +38,7 @@ int32_t Gdi_PatBlt(GdiContext* dc, int32_t x, int32_t y, int32_t width, int32_t 
     uint32_t rgb = rop == GDI_BLACKNESS ? 0 : 0xFFFFFF;
     window->lastFill = 0xFF000000u | rgb;
     if (!window->sdl) return 1;
-    SDL_Surface* surface = SDL_GetWindowSurface(window->sdl);
+    SDL_Surface* surface = Window_Surface(window->sdl);
     if (!surface) return 1;
     SDL_Rect rect = {x, y, width, height};
     SDL_FillRect(surface, &rect, SDL_MapRGB(surface->format, (uint8_t)(rgb >> 16), (uint8_t)(rgb >> 8), (uint8_t)rgb));

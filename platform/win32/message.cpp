@@ -1,6 +1,8 @@
 #include "platform/win32/message.h"
 
 #include <SDL2/SDL.h>
+#include <signal.h>
+#include <unistd.h>
 
 #include <deque>
 
@@ -26,6 +28,33 @@ MessageModule& M()
     static MessageModule m;
     return m;
 }
+
+// SIGINT and SIGTERM (Message_HandleQuitSignals): the first received, and
+// whether the pump has asked the main window to close for it.
+volatile sig_atomic_t g_quitSignal = 0;
+bool g_quitAsked = false;
+constexpr unsigned kQuitGraceSeconds = 1;
+
+// Ends the process by the signal, as if it had no handler.
+[[noreturn]] void EndBySignal(int sig)
+{
+    signal(sig, SIG_DFL);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    sigprocmask(SIG_UNBLOCK, &set, nullptr);
+    raise(sig);
+    _exit(128 + sig);
+}
+
+void OnQuitSignal(int sig)
+{
+    if (g_quitSignal) EndBySignal(sig);
+    g_quitSignal = sig;
+    alarm(kQuitGraceSeconds);
+}
+
+void OnQuitDeadline(int) { EndBySignal(g_quitSignal ? (int)g_quitSignal : SIGTERM); }
 
 intptr_t PackPoint(int32_t x, int32_t y) { return (intptr_t)(((uint32_t)y & 0xFFFF) << 16 | ((uint32_t)x & 0xFFFF)); }
 
@@ -78,6 +107,17 @@ void TranslateKey(const SDL_KeyboardEvent& e)
     if (vk) Queue(w, message, vk, lParam);
 }
 
+// The oldest window with an SDL window (the application's main window) is
+// asked to close; without one the loop is asked to end.
+void AskToClose()
+{
+    Window* oldest = nullptr;
+    for (Window* w : Window_LiveList())
+        if (w->sdl && (!oldest || w->serial < oldest->serial)) oldest = w;
+    if (oldest) Queue(oldest, WM_CLOSE, 0, 0);
+    else Queue(nullptr, WM_QUIT, 0, 0);
+}
+
 void Translate(const SDL_Event& e)
 {
     switch (e.type) {
@@ -101,21 +141,17 @@ void Translate(const SDL_Event& e)
             if (w && message) Queue(w, message, 0, PackPoint(e.button.x, e.button.y));
             break;
         }
-        case SDL_QUIT: {
-            // The interrupt key in a terminal: the oldest window with an SDL
-            // window (the application's main window) is asked to close.
-            Window* oldest = nullptr;
-            for (Window* w : Window_LiveList())
-                if (w->sdl && (!oldest || w->serial < oldest->serial)) oldest = w;
-            if (oldest) Queue(oldest, WM_CLOSE, 0, 0);
-            break;
-        }
+        case SDL_QUIT: AskToClose(); break;
         default: break;  // the wake event and everything else
     }
 }
 
 void Pump()
 {
+    if (g_quitSignal && !g_quitAsked) {
+        g_quitAsked = true;
+        AskToClose();
+    }
     if (!SDL_WasInit(SDL_INIT_EVENTS)) return;
     SDL_Event e;
     while (SDL_PollEvent(&e)) Translate(e);
@@ -148,6 +184,8 @@ int32_t Message_Peek(WindowMessage* out, Window* filter, uint32_t first, uint32_
     for (auto it = queue.begin(); it != queue.end(); ++it) {
         if (!Matches(*it, filter, first, last)) continue;
         if (out) *out = *it;
+        // The loop ends now and shuts down as usual: the deadline is off.
+        if (g_quitSignal && it->message == WM_QUIT && (flags & MESSAGE_REMOVE)) alarm(0);
         if (flags & MESSAGE_REMOVE) queue.erase(it);
         return 1;
     }
@@ -200,7 +238,25 @@ int32_t Message_Wait()
     }
     if (!m.queue.empty()) return 1;
     if (!Window_InitEvents()) return 0;
-    return SDL_WaitEvent(nullptr) ? 1 : 0;
+    // A quit signal wakes no wait: it is looked for four times a second.
+    while (!SDL_WaitEventTimeout(nullptr, 250))
+        if (g_quitSignal) return 1;
+    return 1;
+}
+
+void Message_HandleQuitSignals()
+{
+    // SDL would turn the signals into a quit event, which nothing takes
+    // while the program is busy.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    struct sigaction action = {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    action.sa_handler = OnQuitSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    action.sa_handler = OnQuitDeadline;
+    sigaction(SIGALRM, &action, nullptr);
 }
 
 intptr_t Window_DefProc(Window* window, uint32_t message, uintptr_t /*wParam*/, intptr_t /*lParam*/)

@@ -51,8 +51,16 @@ int32_t Message_Post(Window* window, uint32_t message, uintptr_t wParam, intptr_
 // Posts WM_QUIT with the exit code.
 void Message_PostQuit(int32_t exitCode);
 // Blocks until a message or an SDL event waits (SDL_WaitEvent, which removes
-// nothing). With a wait hook set, calls the hook instead.
+// nothing) or a quit signal came. With a wait hook set, calls the hook
+// instead.
 int32_t Message_Wait();
+// SIGINT and SIGTERM end the program promptly in any state. The first asks
+// the main window to close at the next pump (WM_QUIT without one), as the
+// window manager's close does, so a program that takes its messages shuts
+// down as usual; one that takes no WM_QUIT within a second (a load, a long
+// frame, a clip) ends by the signal then, and a second signal ends it at
+// once. Installed by the program's main before anything else.
+void Message_HandleQuitSignals();
 // Default processing: WM_CLOSE destroys the window; WM_PAINT sends
 // WM_ERASEBKGND; everything else returns 0.
 intptr_t Window_DefProc(Window* window, uint32_t message, uintptr_t wParam, intptr_t lParam);

@@ -40,6 +40,15 @@ WindowModule& M()
     return m;
 }
 
+// Window_SetSurfaceFence's fence; kept by Window_ResetAll, as it belongs to
+// the presentation layer, not to the windows.
+void (*g_surfaceFence)() = nullptr;
+
+void FenceSurface()
+{
+    if (g_surfaceFence) g_surfaceFence();
+}
+
 WindowClass* FindClass(const char* name)
 {
     if (!name) return nullptr;
@@ -95,6 +104,7 @@ Window* NewRecord(const char* className, const char* title, uint32_t style, Wind
 void FreeWindow(Window* window)
 {
     if (window->sdl) {
+        FenceSurface();
         SDL_DestroyWindow(window->sdl);
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
     }
@@ -351,8 +361,10 @@ int32_t Window_SetOuterSize(Window* window, int32_t width, int32_t height)
     int32_t clientHeight = height - (frame.bottom - frame.top);
     window->clientWidth = clientWidth > 0 ? clientWidth : 0;
     window->clientHeight = clientHeight > 0 ? clientHeight : 0;
-    if (window->sdl && window->clientWidth > 0 && window->clientHeight > 0)
+    if (window->sdl && window->clientWidth > 0 && window->clientHeight > 0) {
+        FenceSurface();
         SDL_SetWindowSize(window->sdl, window->clientWidth, window->clientHeight);
+    }
     return 1;
 }
 
@@ -400,12 +412,24 @@ int32_t Window_IsEnabled(Window* window) { return Window_IsLive(window) ? window
 
 SDL_Window* Window_SdlWindow(void* handle) { return handle ? ((Window*)handle)->sdl : nullptr; }
 
+void Window_SetSurfaceFence(void (*fence)()) { g_surfaceFence = fence; }
+
+SDL_Surface* Window_Surface(SDL_Window* window)
+{
+    if (!window) return nullptr;
+    FenceSurface();
+    return SDL_GetWindowSurface(window);
+}
+
 void Window_UserResize(Window* window, int32_t width, int32_t height)
 {
     if (!window || width < 0 || height < 0) return;
     window->clientWidth = width;
     window->clientHeight = height;
-    if (window->sdl && width > 0 && height > 0) SDL_SetWindowSize(window->sdl, width, height);
+    if (window->sdl && width > 0 && height > 0) {
+        FenceSurface();
+        SDL_SetWindowSize(window->sdl, width, height);
+    }
 }
 
 void Window_UserMinimise(Window* window, int32_t minimised)

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+struct SDL_Surface;
 struct SDL_Window;
 struct Window;
 
@@ -170,6 +171,16 @@ int32_t Window_IsEnabled(Window* window);
 // The SDL window behind a handle (null for headless windows and null handles);
 // the presentation layer registers it as its window resolver.
 SDL_Window* Window_SdlWindow(void* handle);
+
+// Writes into an SDL window's surface from other threads: the presentation
+// layer copies a frame into it while the game goes on. Its fence (null:
+// none) is called before a window's surface is taken (Window_Surface), its
+// size set or the window destroyed, and returns once those writes are done,
+// so that the surface's memory never changes or goes under them.
+void Window_SetSurfaceFence(void (*fence)());
+// The SDL window's surface to draw into, after the fence; null when SDL
+// has none for it.
+SDL_Surface* Window_Surface(SDL_Window* window);
 
 // Acting as the user (the SDL window is changed too when there is one):
 // resize the client area, minimise or restore, maximise.

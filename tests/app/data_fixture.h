@@ -48,11 +48,7 @@ protected:
     {
         WriteDisk(path, std::string(bytes.begin(), bytes.end()));
     }
-    static std::string ReadDisk(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    static std::string ReadDisk(const std::string& path) { return TestReadFile(path); }
 
     std::filesystem::path folder_;
     std::string name_;  // Suite.Test

@@ -50,6 +50,23 @@ TEST_F(FileLayer, PrintfWritesThroughTheTableAndTheDiskCopyReadsPlainly) {
   disk->close(g);
 }
 
+TEST_F(FileLayer, AReportSlowerThanTheIntervalLeavesTheLoadAnIntervalOfItsOwn)
+{
+    // Each report (a loading screen) takes 250 ms of the test's clock; the
+    // next comes more than 100 ms after it ended, not at every read.
+    static uint32_t now;
+    static std::vector<std::pair<uint32_t, float>> reports;
+    now = 1000, reports.clear();
+    File_SetClock([] { return now; });
+    const LoadProgressCallback screen = [](uint32_t ms, float n, void*) { reports.push_back({ms, n}), now += 250; };
+    LoadProgress_Begin(1, screen, nullptr);
+    for (uint32_t step : {0u, 100u, 1u}) {
+        now += step;
+        for (int i = 0; i < 50; i++) LoadProgress_AddBytes(4);
+    }
+    EXPECT_EQ(reports, (std::vector<std::pair<uint32_t, float>>{{1000, 4.0f}, {351, 400.0f}}));
+}
+
 TEST_F(FileLayer, ShutdownPutsTheOriginalSlotsBack) {
   FileInterface* live = File_GetLiveInterface();
   File_Shutdown();

@@ -74,8 +74,7 @@ TEST_F(Save, AFailedWriteOrSyncLeavesTheOldSaveIntactAndNoTemporaryFile)
     Save_SetWriteHook(nullptr);
     // Bytes are forced to disk before the rename and the folder after it.
     Save_SetSyncHook([](void* file, const char* name) -> int {
-        std::ifstream in(g_watch.file, std::ios::binary);
-        std::string now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string now = TestReadFile(g_watch.file);
         g_watch.seen.push_back(file ? "file:" + now : std::string("folder:") + name + ":" + now);
         return (int)g_watch.seen.size() - 1 != g_watch.failAt && (!file || SysFile_SyncFile((FILE*)file));
     });

@@ -271,28 +271,25 @@ protected:
 
 TEST_F(StreamTest, AStreamPlaysWithoutGapsOrStaleHalvesAndStopsWhereItsDataEnds)
 {
-    struct Case {
-        const char* name;
-        uint32_t frames;
-        int64_t claimed;
-    } cases[] = {
+    // The file, its frames, the length it claims.
+    const std::tuple<const char*, uint32_t, int64_t> cases[] = {
         {"longer than the ring", 441000, -1},
         {"ending 100 bytes before the ring's end: the cursor wraps past it between two checks", 352700, -1},
         {"claiming more than the file holds", 20000, 90000},
     };
-    for (const Case& c : cases) {
-        Sound* music = Stream("music", c.frames, 0, c.claimed);
+    for (const auto& [name, frames, claimed] : cases) {
+        Sound* music = Stream("music", frames, 0, claimed);
         ASSERT_NE(music, nullptr);
-        const std::vector<int16_t> left = Play(c.frames + 8192);
+        const std::vector<int16_t> left = Play(frames + 8192);
         // The stream's frames exactly, then silence: the stop comes at the
         // first check after the end, within a period.
         uint32_t wrong = 0;
-        for (uint32_t i = 0; i < c.frames; i++) wrong += left[i] != Expected(i);
-        EXPECT_EQ(wrong, 0u) << c.name;
-        for (uint32_t i = c.frames + 2048; i < left.size(); i++) ASSERT_EQ(left[i], 0) << c.name << " " << i;
+        for (uint32_t i = 0; i < frames; i++) wrong += left[i] != Expected(i);
+        EXPECT_EQ(wrong, 0u) << name;
+        for (uint32_t i = frames + 2048; i < left.size(); i++) ASSERT_EQ(left[i], 0) << name << " " << i;
         uint32_t status = 1;
         music->buffer->GetStatus(&status);
-        EXPECT_EQ(status & DSBSTATUS_PLAYING, 0u) << c.name;
+        EXPECT_EQ(status & DSBSTATUS_PLAYING, 0u) << name;
         Sound_Release(music);
     }
     // A looping stream wraps inside a half: one second in a four-second half.

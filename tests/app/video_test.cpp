@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <tuple>
 
 #include "platform/dshow/dshow.h"
 #include "platform/dshow/dshow_test.h"
@@ -92,16 +93,14 @@ TEST_F(VideoTest, FilesTheGraphCantPlayGiveTheirMessageTearDownAndLeaveTheNextCl
 TEST_F(VideoTest, EnterEscapeAndSpaceSkipAndOtherKeysDoNot)
 {
     WriteClip("Streams/VIDEO/intro.mpg");
-    struct Case {
-        uint32_t key;
-        int32_t result;
-    } cases[] = {{13, 1}, {27, 1}, {32, 1}, {'A', 0}};
-    for (const Case& c : cases) {
-        ASSERT_EQ(Win32Test_PushKey(c.key, 1, 0), 1);
+    // The key; the result.
+    const std::tuple<uint32_t, int32_t> cases[] = {{13, 1}, {27, 1}, {32, 1}, {'A', 0}};
+    for (const auto& [key, result] : cases) {
+        ASSERT_EQ(Win32Test_PushKey(key, 1, 0), 1);
         auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\intro.mpg", nullptr), c.result) << c.key;
-        EXPECT_TRUE(c.result == 0 || Seconds(start) < 0.6) << c.key;
-        Win32Test_PushKey(c.key, 0, 0);
+        EXPECT_EQ(PlayCutscene("Streams\\VIDEO\\intro.mpg", nullptr), result) << key;
+        EXPECT_TRUE(result == 0 || Seconds(start) < 0.6) << key;
+        Win32Test_PushKey(key, 0, 0);
     }
 }
 

@@ -65,10 +65,8 @@ TEST(List, GrowsInBlocksOf1Then2Then4AndWalksEachBlockInAddressOrder)
         bytes.push_back(List_GetTotalBytes());
     }
     const size_t one = bytes[1] - bytes[0];
-    EXPECT_EQ(bytes[2] - bytes[1], 2 * one);
-    EXPECT_EQ(bytes[3], bytes[2]);
-    EXPECT_EQ(bytes[4] - bytes[3], 4 * one);
-    EXPECT_EQ(bytes[7], bytes[4]);
+    EXPECT_EQ(std::make_tuple(bytes[2] - bytes[1], bytes[3], bytes[4] - bytes[3], bytes[7]),
+              std::make_tuple(2 * one, bytes[2], 4 * one, bytes[4]));
     // A new block serves its last slot first, so the walk (block by block,
     // each in address order) meets each block's items in reverse.
     Walk all;
@@ -103,11 +101,8 @@ TEST(List, GrowsInBlocksOf1Then2Then4AndWalksEachBlockInAddressOrder)
 
 TEST(List, ItemsThatAreNotLiveInThisPoolAreIgnoredOnFree)
 {
-    List* pool = List_Create(16);
-    List* other = List_Create(16);
-    void* a = List_Alloc(pool);
-    void* b = List_Alloc(pool);
-    void* foreign = List_Alloc(other);
+    List *pool = List_Create(16), *other = List_Create(16);
+    void *a = List_Alloc(pool), *b = List_Alloc(pool), *foreign = List_Alloc(other);
     List_Free(pool, a);
     List_Free(pool, a);             // twice
     List_Free(pool, foreign);       // a live item of another pool

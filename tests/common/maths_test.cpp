@@ -12,9 +12,7 @@ const float kPi = 3.1415927f;
 
 void ExpectVec(const Vec3& v, float x, float y, float z, float tol = 1e-5f)
 {
-    EXPECT_NEAR(v.x, x, tol);
-    EXPECT_NEAR(v.y, y, tol);
-    EXPECT_NEAR(v.z, z, tol);
+    for (const auto& [got, want] : {std::pair{v.x, x}, {v.y, y}, {v.z, z}}) EXPECT_NEAR(got, want, tol);
 }
 
 void ExpectIdentity(const Mat4& m)

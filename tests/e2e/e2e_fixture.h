@@ -64,11 +64,7 @@ inline fs::path Stage()
 inline fs::path StageConfigPath(const char* gameName) { return Stage() / "DATA" / Cfgc_OutputPath(gameName); }
 inline bool StageHasConfig(const char* gameName) { return fs::exists(StageConfigPath(gameName)); }
 
-inline std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+inline std::string ReadFile(const fs::path& path) { return TestReadFile(path); }
 
 // Copies the folder's tree over `to` (made when missing), files replaced.
 inline void CopyTree(const fs::path& from, const fs::path& to)
@@ -117,6 +113,33 @@ inline GameRun LevelRun(const std::string& name, int level, const std::string& s
 }
 
 inline fs::path FolderOf(const GameRun& run) { return TempDir() / ("run-" + run.name); }
+
+// Compiles the data's configuration text `source` (below data/configs, "/"
+// between folders) into the run folder as the game opens it by `name`.
+inline bool CompileAs(const fs::path& folder, const std::string& source, const char* name, std::string* message)
+{
+    return Cfgc_CompileFile((SourceDir() / "data" / "configs" / source).string(),
+                            (folder / "DATA" / Cfgc_OutputPath(name)).string(), message) != 0;
+}
+
+// The run's character list names the character in every place: player 0,
+// and any character a draw picks, plays it.
+inline void OnlyCharacter(const fs::path& folder, const std::string& name)
+{
+    std::ofstream list(folder / "DATA" / "CharList.txt", std::ios::trunc);
+    for (int i = 0; i < 8; i++) list << name << "\n";
+}
+
+// The front end's configuration with DemoWaitTime 3, compiled into the run
+// folder: the title left alone starts the attract demo after 3 s.
+inline bool QuickAttract(const fs::path& folder, std::string* message)
+{
+    std::string text = ReadFile(SourceDir() / "data" / "configs" / "FrontEnd" / "FrontEnd.cfg");
+    const size_t at = text.find("DemoWaitTime = ");
+    std::ofstream(folder / "quick.cfg") << text.replace(at, text.find('\n', at) - at, "DemoWaitTime = 3");
+    return Cfgc_CompileFile((folder / "quick.cfg").string(),
+                            (folder / "DATA" / Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg")).string(), message) != 0;
+}
 
 // A fresh copy of the stage as the run's folder, for a case to change before
 // it runs there (the run then reuses it).

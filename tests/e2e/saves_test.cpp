@@ -43,10 +43,12 @@ struct Kill {
     std::string stop;
     GameRun run;
     bool stopped = false;  // it reached the stop
+    int signal = SIGKILL;  // what it is sent there; then what ended it
 };
 
-// Starts every save at once, each in a folder of its own, and kills each
-// program as soon as it holds at its stop (or ended by itself).
+// Starts every save at once, each in a folder of its own, and sends each
+// program its signal as soon as it holds at its stop (or ended by itself).
+// One that outlives a quit signal by a minute is killed.
 void KillInsideSaves(std::vector<Kill>& kills)
 {
     std::vector<pid_t> pids;
@@ -64,8 +66,10 @@ void KillInsideSaves(std::vector<Kill>& kills)
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         if (ended) continue;
-        kill(pids[i], SIGKILL);
-        waitpid(pids[i], nullptr, 0);
+        kill(pids[i], kills[i].signal);
+        GameRun held = kills[i].run;
+        held.timeoutSeconds = 60;  // then it is killed
+        kills[i].signal = Wait(held, pids[i]).signal;
     }
 }
 
@@ -97,9 +101,11 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
     std::mt19937 random(20261207);
     for (int i = 0; i < 4; i++) stops.push_back(std::to_string(random() % SAVE_RECORD_SIZE));
     stops.push_back("renamed");
+    // The last is sent a quit signal (the interrupt key, a shut-down): it
+    // ends a program held inside a save as promptly, and leaves the same.
     std::vector<Kill> kills;
     for (const std::string& stop : stops) {
-        kills.push_back({stop, run});
+        kills.push_back({stop, run, false, kills.size() + 1 == stops.size() ? SIGTERM : SIGKILL});
         kills.back().run.name = "saves-kill-" + std::to_string(kills.size());
         kills.back().run.stage = withOld;
     }
@@ -109,6 +115,7 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
         const fs::path folder = FolderOf(k.run);
         SCOPED_TRACE("stopped at " + stop);
         ASSERT_TRUE(k.stopped) << "it never reached the stop:\n" << ReadFile(folder / "output.txt");
+        EXPECT_EQ(k.signal, &k == &kills.back() ? SIGTERM : SIGKILL);
         const std::string left = ReadFile(SlotFile(folder));
         EXPECT_TRUE(Sound(left));
         if (stop == "renamed") {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
+#include <cstdio>
 
 #include "e2e_fixture.h"
 
@@ -15,14 +15,8 @@ using namespace e2e;
 std::vector<int> DemoLevels()
 {
     std::vector<int> levels;
-    const fs::path dir = SourceDir() / "data" / "configs" / "levels";
-    std::error_code ec;
-    const std::regex name("level([0-9]+)\\.cfg", std::regex::icase);
-    for (const auto& entry : fs::directory_iterator(dir, ec)) {
-        std::smatch m;
-        const std::string file = entry.path().filename().string();
-        if (std::regex_match(file, m, name)) levels.push_back(std::stoi(m[1]));
-    }
+    for (const auto& entry : fs::directory_iterator(SourceDir() / "data" / "configs" / "levels"))
+        if (int n = 0; sscanf(entry.path().filename().c_str(), "level%d.cfg", &n) == 1) levels.push_back(n);
     std::sort(levels.begin(), levels.end());
     return levels;
 }

@@ -2,6 +2,7 @@
 // particles the triggers spawn.
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/binfile.h"
@@ -246,11 +247,8 @@ protected:
 
 TEST_F(AnimTest, EventNamesBecomeTriggersOrAreRefused)
 {
-    struct Case {
-        std::string name;
-        bool kept;
-        uint32_t type, flags, sounds;
-    } cases[] = {
+    // The name, kept; its type, flags and sounds.
+    const std::tuple<std::string, bool, uint32_t, uint32_t, uint32_t> cases[] = {
         {kSound + "Sfx\\Step<N>.wav", true, TRIGGER_SOUND, 0, 2},  // 1 and 2 load, 3 does not
         {kSound + "Sfx\\Engine.wav,True", true, TRIGGER_SOUND, TRIGGER_LOOPING, 1},
         {kSound + "Sfx\\Engine.wav,Looping3D,0-10", true, TRIGGER_SOUND, TRIGGER_LOOPING | TRIGGER_GAIN_RANGE, 1},
@@ -272,14 +270,14 @@ TEST_F(AnimTest, EventNamesBecomeTriggersOrAreRefused)
         {"&AnimCommonTriggerType_Rumble_3,4,200,true", true, TRIGGER_RUMBLE, 0, 0},
         {"&AnimCommonTriggerType_Rumble_1,2,3,4,5", false, 0, 0, 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(Parse(c.name) == Trigger_Fire, c.kept);
-        const AnimTrigger* t = Trigger_Find(set, c.name.c_str());
-        ASSERT_EQ(t != nullptr, c.kept);
+    for (const auto& [name, kept, type, flags, sounds] : cases) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(Parse(name) == Trigger_Fire, kept);
+        const AnimTrigger* t = Trigger_Find(set, name.c_str());
+        ASSERT_EQ(t != nullptr, kept);
         if (t) {
             EXPECT_EQ(std::vector<uint32_t>({t->type, t->flags, t->soundCount}),
-                      std::vector<uint32_t>({c.type, c.flags, c.sounds}));
+                      std::vector<uint32_t>({type, flags, sounds}));
         }
     }
     EXPECT_EQ(Calls("load Sfx\\Step"),

@@ -3,6 +3,7 @@
 // that puts them together on the real physics engine.
 #include <cstring>
 #include <map>
+#include <tuple>
 
 #include "content_fixture.h"
 #include "engine/animpath.h"
@@ -263,23 +264,19 @@ TEST_F(AnimPathTest, ARouteSetPlaysItsNextAnimationAtTheEndAndTheRouteItemIsFoun
 TEST_F(AnimPathTest, OnlyHitsAboveTwoFromTheRightObjectsKnockAFollower)
 {
     Start();
-    struct Case {
-        const char* bools;
-        bool fromTarget;
-        float speed;
-        bool knocked;
-    } cases[] = {
+    // The follower's switches, hit by its target, at a speed; knocked.
+    const std::tuple<const char*, bool, float, bool> cases[] = {
         {"BoolVal12 = yes\n", true, 2.0f, false}, {"BoolVal12 = yes\n", true, 2.1f, true},   {"", true, 2.1f, false},
         {"BoolVal13 = yes\n", false, 2.1f, true}, {"BoolVal12 = yes\n", false, 2.1f, false},
     };
     int i = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.bools) + std::to_string(c.speed));
-        Object* o = Follower(std::string("StringVal0 = Routes\\Line.lws\n BoolVal11 = yes\n") + c.bools,
+    for (const auto& [bools, fromTarget, speed, knocked] : cases) {
+        SCOPED_TRACE(std::string(bools) + std::to_string(speed));
+        Object* o = Follower(std::string("StringVal0 = Routes\\Line.lws\n BoolVal11 = yes\n") + bools,
                              "K" + std::to_string(i++));
-        Object* other = c.fromTarget ? Target(Vec3{0, 5, 0}) : Follower("StringVal0 = Routes\\Line.lws\n", "Other");
-        AnimPath_SetTarget(0, c.fromTarget ? other : nullptr);
-        const Vec3 down{0, -c.speed, 0};
+        Object* other = fromTarget ? Target(Vec3{0, 5, 0}) : Follower("StringVal0 = Routes\\Line.lws\n", "Other");
+        AnimPath_SetTarget(0, fromTarget ? other : nullptr);
+        const Vec3 down{0, -speed, 0};
         PhysBody_SetLinearVelocity(o->body, &down);
         PhysBody_ZeroVelocities(other->body);
         PhysPairEvent e{};
@@ -287,7 +284,7 @@ TEST_F(AnimPathTest, OnlyHitsAboveTwoFromTheRightObjectsKnockAFollower)
         e.primitiveA = PhysBody_Unwrap(o->body)->primitives[0],
         e.primitiveB = PhysBody_Unwrap(other->body)->primitives[0], e.normal = Vec3{0, 1, 0};
         ObjectCollision_OnContact(&e);
-        EXPECT_TRUE(Has(o, ANIMPATH_KNOCKED) == c.knocked && !Has(o, ANIMPATH_FOLLOWING) == c.knocked);
+        EXPECT_TRUE(Has(o, ANIMPATH_KNOCKED) == knocked && !Has(o, ANIMPATH_FOLLOWING) == knocked);
         Object_Destroy(o);
         Object_Destroy(other);
     }

@@ -277,10 +277,8 @@ protected:
         Open();
         ASSERT_EQ(ObjectWorld_Init(), 1);
         ObjectWorld_SetPhysicsWorld(phys);
-        ASSERT_EQ(CallbackRegistry_Init(), 1);
-        ASSERT_EQ(ObjectTemplate_Init(), 1);
-        ASSERT_EQ(Sprite3d_Init(), 1);
-        ASSERT_EQ(AnimSet_Init(), 1);
+        for (auto init : {CallbackRegistry_Init, ObjectTemplate_Init, Sprite3d_Init, AnimSet_Init})
+            ASSERT_EQ(init(), 1);
         pool = ObjectPool_Create();
         ASSERT_NE(pool, nullptr);
     }

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <tuple>
 
 #include "app/shell.h"
 #include "common/list.h"
@@ -102,23 +103,20 @@ TEST_F(SpriteTest, SharedLoadsShareOneSpriteAndLargeImagesAreHalvedUntilTheyFit)
     Sprite_Release(blank);
     EXPECT_EQ(List_Count(Sprite_GetPool()), 0u);
 
-    struct Case {
-        const char* name;
-        int32_t w, h;
-        uint32_t fitW, fitH;
-        int32_t depth;
-    } cases[] = {{"big.png", 2048, 2048, 1024, 1024, 16},
-                 {"long.png", 4100, 300, 512, 37, 16},
-                 {"fits.bmp", 1024, 8, 1024, 8, 32},
-                 {"odd.png", 100, 50, 100, 50, 32}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Solid(c.name, c.w, c.h, 0xFF00FF00);
-        Sprite* s = Sprite_Load((std::string("Art\\") + c.name).c_str(), 0);
+    // The picture and its size; the size and depth it is drawn with.
+    const std::tuple<const char*, int32_t, int32_t, uint32_t, uint32_t, int32_t> cases[] = {
+        {"big.png", 2048, 2048, 1024, 1024, 16},
+        {"long.png", 4100, 300, 512, 37, 16},
+        {"fits.bmp", 1024, 8, 1024, 8, 32},
+        {"odd.png", 100, 50, 100, 50, 32}};
+    for (const auto& [name, w, h, fitW, fitH, depth] : cases) {
+        SCOPED_TRACE(name);
+        Solid(name, w, h, 0xFF00FF00);
+        Sprite* s = Sprite_Load((std::string("Art\\") + name).c_str(), 0);
         ASSERT_NE(s, nullptr);
         EXPECT_EQ(std::vector<int64_t>({s->pixelWidth, s->pixelHeight, (int64_t)Sprite_GetWidth(s), s->raster->depth,
                                         s->image != nullptr}),
-                  std::vector<int64_t>({c.fitW, c.fitH, c.fitW, c.depth, 0}));
+                  std::vector<int64_t>({fitW, fitH, fitW, depth, 0}));
         Sprite_Release(s);
     }
 }
@@ -177,17 +175,14 @@ TEST_F(SpriteTest, EdgeModeTexelCentresBlendModesAndColoursReachThePixels)
 TEST_F(SpriteTest, BoxLinesBreakAtBlanksAndAfterHyphensAndAlwaysMoveOn)
 {
     Font* font = Font_Load(nullptr, nullptr);  // 10 virtual pixels a character
-    struct Case {
-        const char* text;
-        float width;
-        size_t length, skip;
-    } cases[] = {{"one two three", 75, 7, 1}, {"one two", 200, 7, 0}, {"well-known fact", 80, 5, 0},
-                 {"unbreakable", 50, 5, 0},   {"ab\ncd", 200, 2, 1},  {"abc def", 30, 3, 1},
-                 {"wide", 5, 1, 0},           {"\nx", 50, 0, 1}};
-    for (const Case& c : cases) {
+    // The text and the width; the characters of its first line and those skipped after it.
+    const std::tuple<const char*, float, size_t, size_t> cases[] = {
+        {"one two three", 75, 7, 1}, {"one two", 200, 7, 0}, {"well-known fact", 80, 5, 0},
+        {"unbreakable", 50, 5, 0},   {"ab\ncd", 200, 2, 1},  {"abc def", 30, 3, 1},
+        {"wide", 5, 1, 0},           {"\nx", 50, 0, 1}};
+    for (const auto& [text, width, length, skipped] : cases) {
         size_t skip = 9;
-        EXPECT_TRUE(Font_LayoutLine(font, c.text, c.width, &skip) == c.length && skip == c.skip)
-            << c.text << " " << skip;
+        EXPECT_TRUE(Font_LayoutLine(font, text, width, &skip) == length && skip == skipped) << text << " " << skip;
     }
     Draw([&] { EXPECT_FLOAT_EQ(Font_PrintfBox(font, 10, 50, 5, 0, 0, "%s", "wide"), 4.5f * 10.0f); });
     Draw([&] { EXPECT_FLOAT_EQ(Font_PrintfBox(font, 10, 50, 5, 15, 0, "wide"), 2.5f * 10.0f); });

@@ -26,51 +26,18 @@
 #include "platform/direct3d/d3d8_present.h"
 #include "platform/direct3d/d3d8_test.h"
 #include "tests/gfx/driver/d3d8/d3d8driver_fixture.h"
+#include "tests/platform/direct3d/golden_match.h"
 #include "tests/test_env.h"
 
 namespace drawingtest {
 
-// A 32-bit image filled by fn(x, y) -> 0xAARRGGBB, written as PNG or BMP
-// by the extension of path.
-inline void WriteImage(const std::string& path, int32_t w, int32_t h,
-                       const std::function<uint32_t(int32_t, int32_t)>& fn)
-{
-    Image* image = Image_Create(w, h, 32);
-    ASSERT_NE(image, nullptr);
-    Image_AllocatePixels(image);
-    for (int32_t y = 0; y < h; y++)
-        for (int32_t x = 0; x < w; x++) {
-            const uint32_t c = fn(x, y);
-            uint8_t* p = image->pixels + (size_t)y * image->stride + 4 * (size_t)x;
-            p[0] = (uint8_t)(c >> 16), p[1] = (uint8_t)(c >> 8), p[2] = (uint8_t)c, p[3] = (uint8_t)(c >> 24);
-        }
-    const bool bmp = path.size() > 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
-    ASSERT_NE(bmp ? ImageBmp_Write(image, path.c_str()) : ImagePng_Write(image, path.c_str()), nullptr) << path;
-    Image_Destroy(image);
-}
+using ::WriteImage;
 
-// The back buffer with every draw made so far in it (the device draws deferred).
-inline const D3D8DrawSurface& BackBuffer()
-{
-    D3D8Test_Finish();
-    return D3D8_DeviceState()->backBuffer->surface;
-}
-// The back buffer pixel as 0xRRGGBB.
-inline uint32_t Pixel(int32_t x, int32_t y)
-{
-    const D3D8DrawSurface& s = BackBuffer();
-    uint32_t v;
-    memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
-    return v & 0xFFFFFF;
-}
+// The back buffer with every draw made so far in it, and a pixel as 0xRRGGBB.
+inline const D3D8DrawSurface& BackBuffer() { return BackBufferSurface(); }
+inline uint32_t Pixel(int32_t x, int32_t y) { return BackBufferPixel(x, y); }
 inline int Channel(uint32_t colour, int shift) { return (int)(colour >> shift & 255); }
-// Largest per-channel difference between two 0xRRGGBB colours.
-inline int ColourDistance(uint32_t a, uint32_t b)
-{
-    int d = 0;
-    for (int sh = 0; sh < 24; sh += 8) d = std::max(d, std::abs(Channel(a, sh) - Channel(b, sh)));
-    return d;
-}
+using raster_test::ColourDistance;  // the largest per-channel difference
 // Pixels of the back buffer's rectangle whose colour is within 8 of c.
 inline int CountColour(uint32_t c, int32_t x0 = 0, int32_t y0 = 0, int32_t x1 = 1 << 20, int32_t y1 = 1 << 20)
 {

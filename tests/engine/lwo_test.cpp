@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "engine/loaderror.h"
 #include "engine_fixture.h"
@@ -143,11 +144,8 @@ TEST_F(LwoTest, DamagedFilesAreRefusedWithAReason)
     };
     std::vector<uint8_t> longer = good;
     longer[7] += 2;  // FORM claims two bytes more than the file has
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> bytes;
-        const char* reason;
-    } cases[] = {
+    // What is wrong, the bytes, the reason given.
+    const std::tuple<const char*, std::vector<uint8_t>, const char*> cases[] = {
         {"point index", object([](LwoWriterObject& o) { o.layers[0].polygons[0].points[2] = 3; }), "names point"},
         {"tag index", object([](LwoWriterObject& o) { o.layers[0].polygons[0].tag = 1; }), "tag index"},
         {"texture clip",
@@ -169,9 +167,9 @@ TEST_F(LwoTest, DamagedFilesAreRefusedWithAReason)
         {"form size", longer, ""},
         {"chunk size", patched(16, "\x7F", 1), "runs past the end"},  // the first chunk (TAGS)
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_TRUE(!LoadBytes(c.bytes) && Says(c.reason)) << LoadError_Get();
+    for (const auto& [what, bytes, reason] : cases) {
+        SCOPED_TRACE(what);
+        EXPECT_TRUE(!LoadBytes(bytes) && Says(reason)) << LoadError_Get();
     }
     LwoObject* o = LoadBytes(good);
     EXPECT_NE(o, nullptr);
@@ -245,13 +243,15 @@ TEST_F(LwoTest, RawChunksFourByteIndicesSkippedPolygonTagsAndPadBytes)
     ptagPatch.Id("SURF"), ptagPatch.U2(0), ptagPatch.U2(1);
     odd.U1(1), odd.U1(2), odd.U1(3);
     form.Id("LWO2");
-    form.Chunk("TAGS", tags);
-    form.Chunk("XODD", odd);  // three bytes and a pad byte
-    form.Chunk("PNTS", pnts);
-    form.Chunk("POLS", face);
-    form.Chunk("PTAG", ptagFace);
-    form.Chunk("POLS", patch);
-    form.Chunk("PTAG", ptagPatch);
+    // XODD: three bytes and a pad byte.
+    for (const auto& [id, chunk] : {std::pair{"TAGS", &tags},
+                                    {"XODD", &odd},
+                                    {"PNTS", &pnts},
+                                    {"POLS", &face},
+                                    {"PTAG", &ptagFace},
+                                    {"POLS", &patch},
+                                    {"PTAG", &ptagPatch}})
+        form.Chunk(id, *chunk);
     LwoBytes file;
     file.Chunk("FORM", form);
     LwoObject* o = LoadBytes(file.data);

@@ -1,6 +1,7 @@
 #include "engine/mesh.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "app/namecache.h"
 #include "content_fixture.h"
@@ -45,10 +46,8 @@ class MeshTest : public ContentTest {};
 
 TEST_F(MeshTest, FileNamesAndTagsGiveRenderAndLoadFlags)
 {
-    struct Case {
-        const char* path;
-        uint32_t render, load;
-    } cases[] = {
+    // The object path; its render flags and load flags.
+    const std::tuple<const char*, uint32_t, uint32_t> cases[] = {
         {"Objects\\A_Glass", RENDEROBJ_BLEND_ADD, 0},
         {"objects/s_shadow", RENDEROBJ_BLEND_MULTIPLY, 0},
         {"T_Leaf_ZT_ZW", RENDEROBJ_BLEND_ALPHA | RENDEROBJ_NO_ZTEST | RENDEROBJ_NO_ZWRITE, 0},
@@ -60,9 +59,8 @@ TEST_F(MeshTest, FileNamesAndTagsGiveRenderAndLoadFlags)
         {"Objects\\&T", 0, MESH_LOAD_ALPHA},
         {"Objects\\Plain&A_", 0, 0},
     };
-    for (const Case& c : cases) {
-        EXPECT_TRUE(Mesh_RenderFlagsFromName(c.path) == c.render && Mesh_ParseMaterialFlags(c.path) == c.load)
-            << c.path;
+    for (const auto& [path, render, load] : cases) {
+        EXPECT_TRUE(Mesh_RenderFlagsFromName(path) == render && Mesh_ParseMaterialFlags(path) == load) << path;
     }
     Mesh_SetFog(1);
     LwoWriterObject object = Model({"Pane", "Frame"}, {Strip(2, 2)});
@@ -75,10 +73,12 @@ TEST_F(MeshTest, FileNamesAndTagsGiveRenderAndLoadFlags)
     RenderObj* lit = Mesh_LoadObject("Objects\\Lit", nullptr, 0, MESH_UNSHARED, nullptr, &builder);
     ASSERT_TRUE(glass && leaf && lit);
     Mesh_SetFog(0);
-    EXPECT_TRUE(glass->blendFlags == RENDEROBJ_BLEND_ADD && (glass->state & RENDEROBJ_TRANSPARENT));
-    EXPECT_EQ(Summary(glass), "format 76 v6 t2 sets 1 lit ffffffff [fffffffe - fx0 -] [7f7f7ffe - fx0 -]");
-    EXPECT_EQ(leaf->blendFlags, (uint32_t)(RENDEROBJ_BLEND_ALPHA | RENDEROBJ_FOG));
-    EXPECT_EQ(Summary(lit), "format 124 v6 t2 sets 1 lit 000000ff [ffffffff - fx0 -] [7f7f7fff - fx0 -]");
+    EXPECT_EQ(
+        std::make_tuple((bool)(glass->blendFlags == RENDEROBJ_BLEND_ADD && (glass->state & RENDEROBJ_TRANSPARENT)),
+                        Summary(glass), leaf->blendFlags, Summary(lit)),
+        std::make_tuple(true, "format 76 v6 t2 sets 1 lit ffffffff [fffffffe - fx0 -] [7f7f7ffe - fx0 -]",
+                        (uint32_t)(RENDEROBJ_BLEND_ALPHA | RENDEROBJ_FOG),
+                        "format 124 v6 t2 sets 1 lit 000000ff [ffffffff - fx0 -] [7f7f7fff - fx0 -]"));
     for (RenderObj* o : {glass, leaf, lit}) RenderObj_Release(&o);
 }
 

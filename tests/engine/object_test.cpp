@@ -2,6 +2,7 @@
 // and configuration files (templates) with their named callbacks, the
 // collision dispatch and object scenes.
 #include <cstring>
+#include <tuple>
 
 #include "content_fixture.h"
 #include "engine/billboard.h"
@@ -100,12 +101,8 @@ protected:
 
 TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectIsAlwaysMade)
 {
-    struct Case {
-        const char* visual;
-        const char* physical;
-        bool mesh, scene;
-        float radius;  // 0: no body
-    } cases[] = {
+    // The visual and physical texts; a mesh made, a scene made, the body's radius (0: no body).
+    const std::tuple<const char*, const char*, bool, bool, float> cases[] = {
         {"Objects\\Box.lwo", "NOCOLLISION", true, false, 0.0f},
         {"OBJECTS\\BOX.LWO", "sphere1", true, false, 1.0f},
         {"Scenes\\Spin.lws", "SPHERE2.5", false, true, 2.5f},
@@ -116,19 +113,19 @@ TEST_F(ObjectWorldTest, VisualAndPhysicalModelsAreChosenByTheirTextAndTheObjectI
         {"Hero", "NOCOLLISION", false, false, 0.0f},  // a missing animation set
     };
     int record = 0;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.visual) + " / " + c.physical);
+    for (const auto& [visual, physical, mesh, scene, radius] : cases) {
+        SCOPED_TRACE(std::string(visual) + " / " + physical);
         g_templates.clear();
-        ObjectDescription d = Describe(c.visual, c.physical, 1.0f);
+        ObjectDescription d = Describe(visual, physical, 1.0f);
         d.constructor = Construct, d.templateRecord = reinterpret_cast<ObjectTemplate*>(&record);
         Object* o = Make(d);
         ASSERT_NE(o, nullptr);
         EXPECT_EQ(g_templates, std::vector<ObjectTemplate*>{d.templateRecord});
-        EXPECT_TRUE((o->visual != nullptr) == c.mesh && (c.mesh ? Node_GetVisual(o->node) : nullptr) == o->visual);
-        EXPECT_TRUE((o->scene != nullptr) == c.scene &&
-                    (c.scene ? Node_GetParent(o->sceneNode) : nullptr) == (c.scene ? o->node : nullptr));
+        EXPECT_TRUE((o->visual != nullptr) == mesh && (mesh ? Node_GetVisual(o->node) : nullptr) == o->visual);
+        EXPECT_TRUE((o->scene != nullptr) == scene &&
+                    (scene ? Node_GetParent(o->sceneNode) : nullptr) == (scene ? o->node : nullptr));
         float r = 0.0f;
-        EXPECT_TRUE(PhysBody_GetFirstPrimitiveValue(o->body, &r) == (c.radius > 0.0f) && r == c.radius);
+        EXPECT_TRUE(PhysBody_GetFirstPrimitiveValue(o->body, &r) == (radius > 0.0f) && r == radius);
         EXPECT_TRUE(Node_GetObject(o->node) == o && PhysBody_GetOwner(o->body) == (o->body ? o : nullptr) &&
                     Node_GetParent(o->node) == ObjectWorld_GetRootNode() && !o->animSet);
         EXPECT_EQ(Object_AdvanceAnimation(o, 0.01f), 0);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include "content_fixture.h"
 #include "gfx/driver/d3d8/d3d8renderstate.h"
@@ -69,10 +70,8 @@ protected:
 
 TEST_F(RenderObjTest, BlendFlagsSetTheirRenderStates)
 {
-    struct Case {
-        uint32_t flags;
-        int32_t vertexAlpha, src, dst, zTest, zWrite, fog;
-    } cases[] = {
+    // The flags; vertex alpha, source and destination blend, z test, z write, fog.
+    const std::tuple<uint32_t, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t> cases[] = {
         {0, 0, 5, 6, 1, 1, 0},
         {RENDEROBJ_BLEND_ADD, 1, 2, 2, 1, 1, 0},
         {RENDEROBJ_BLEND_MULTIPLY, 1, 1, 4, 1, 1, 0},
@@ -82,12 +81,12 @@ TEST_F(RenderObjTest, BlendFlagsSetTheirRenderStates)
         {RENDEROBJ_NO_ZWRITE | RENDEROBJ_FOG, 0, 5, 6, 1, 0, 1},
     };
     Draw([&] {
-        for (const Case& c : cases) {
-            RenderObj_SetBlendMode(c.flags);
+        for (const auto& [flags, vertexAlpha, src, dst, zTest, zWrite, fog] : cases) {
+            RenderObj_SetBlendMode(flags);
             EXPECT_EQ(std::vector<int32_t>({State(RS_VERTEXALPHAENABLE), State(RS_SRCBLEND), State(RS_DESTBLEND),
                                             State(RS_ZTESTENABLE), State(RS_ZWRITEENABLE), State(RS_FOGENABLE)}),
-                      std::vector<int32_t>({c.vertexAlpha, c.src, c.dst, c.zTest, c.zWrite, c.fog}))
-                << c.flags;
+                      std::vector<int32_t>({vertexAlpha, src, dst, zTest, zWrite, fog}))
+                << flags;
         }
         RenderObj_SetBlendMode(RENDEROBJ_BLEND_ADD);
         RenderObj_SetBlendMode(RENDEROBJ_BLEND_VERTEX);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <tuple>
 
 #include "app/namecache.h"
 #include "common/hash.h"
@@ -214,11 +215,8 @@ TEST_F(SceneTextTest, CachedPoolsCarryOneLengthWordAndLyingCountsAndIndicesAreRe
         for (int i = 0; i < bytes; i++) b.at(at + i) = (uint8_t)(v >> (8 * i));
         return b;
     };
-    struct Case {
-        const char* what;
-        std::vector<uint8_t> bytes;
-        const char* reason;
-    } cases[] = {
+    // What is wrong, the bytes, the reason given.
+    const std::tuple<const char*, std::vector<uint8_t>, const char*> cases[] = {
         {"item count", put(66, 900, 2), "larger than the file"},
         {"bone count", put(68, 101, 2), "100 bones"},
         {"name pool size", put(40, 4000), "pool runs past"},
@@ -231,8 +229,8 @@ TEST_F(SceneTextTest, CachedPoolsCarryOneLengthWordAndLyingCountsAndIndicesAreRe
         {"child loop", put(records + 60 + 48, 0), "tree"},  // B's first child is A
         {"root", put(good.size() - 4, 1), "tree"},          // B is not a root
     };
-    for (const Case& c : cases) {
-        EXPECT_TRUE(ReadBack(c.bytes) == 0 && strstr(LoadError_Get(), c.reason)) << c.what << ": " << LoadError_Get();
+    for (const auto& [what, bytes, reason] : cases) {
+        EXPECT_TRUE(ReadBack(bytes) == 0 && strstr(LoadError_Get(), reason)) << what << ": " << LoadError_Get();
     }
 }
 
@@ -508,10 +506,7 @@ TEST_F(NodeTest, NamesSurviveCompactionsAndThePoolGrowing)
 
 TEST_F(NodeTest, ValidationCatchesBrokenLinksAndAChildLeftAsARootKeepsItsWorld)
 {
-    Node* root = Node_Create(nullptr);
-    Node* a = Node_Create(root);
-    Node* a1 = Node_Create(a);
-    Node* other = Node_Create(nullptr);
+    Node *root = Node_Create(nullptr), *a = Node_Create(root), *a1 = Node_Create(a), *other = Node_Create(nullptr);
     EXPECT_EQ(Node_FindByHash(root, 0), nullptr);
     Node_SetAlpha(root, 2.0f);
     Node_UpdateWorld(a1);

@@ -60,10 +60,9 @@ TEST_F(FrontEndTest, EveryKeyOfAScreenAndItsItemsLoads)
         EXPECT_STREQ(item.userData, "level9.cfg");
         EXPECT_FLOAT_EQ(item.secondary[3].size[1], 14.0f);
         // A link naming no screen is a save-screen mode; names are exact.
-        EXPECT_EQ(main.items[1].cardMode, (uint32_t)MEMCARD_MODE_SAVE);
-        EXPECT_EQ(main.items[1].returnValue, -1);
-        EXPECT_EQ(main.items[2].link, -1);
-        EXPECT_EQ(main.items[2].cardMode, 0u);
+        EXPECT_EQ(std::make_tuple(main.items[1].cardMode, main.items[1].returnValue, main.items[2].link,
+                                  main.items[2].cardMode),
+                  std::make_tuple((uint32_t)MEMCARD_MODE_SAVE, -1, -1, 0u));
         FrontEnd_Unload(fe);
         Mem_Free(fe);
     });
@@ -74,9 +73,8 @@ TEST_F(FrontEndTest, WithoutItsFileTheFrontEndHasNoScreensAndEndsTheGame)
     RunFrontEnd([] {
         // The front end enters, has nothing to show or to leave by, and leaves as Escape on Main does.
         GameState* root = StartFrontEnd();
-        EXPECT_EQ(Fe(), nullptr);
-        EXPECT_EQ(State_GetCurrent(), root);
-        EXPECT_EQ(Game_GetContext()->gameStateType, (uint32_t)GAMESTATE_NONE);
+        EXPECT_EQ(std::make_tuple(Fe(), State_GetCurrent(), Game_GetContext()->gameStateType),
+                  std::make_tuple(nullptr, root, (uint32_t)GAMESTATE_NONE));
     });
 }
 

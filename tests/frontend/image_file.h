@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "gfx/core/image.h"
@@ -17,15 +18,9 @@ inline int WriteBitmap(const std::string& path, int32_t w, int32_t h, uint32_t r
     Image* image = Image_Create(w, h, 32);
     if (!image) return 0;
     Image_AllocatePixels(image);
-    for (int32_t y = 0; y < h; y++) {
-        for (int32_t x = 0; x < w; x++) {
-            uint8_t* p = image->pixels + (size_t)y * image->stride + 4 * (size_t)x;
-            p[0] = (uint8_t)(rgb >> 16);
-            p[1] = (uint8_t)(rgb >> 8);
-            p[2] = (uint8_t)rgb;
-            p[3] = 255;
-        }
-    }
+    const uint8_t rgba[4] = {(uint8_t)(rgb >> 16), (uint8_t)(rgb >> 8), (uint8_t)rgb, 255};
+    for (int32_t y = 0; y < h; y++)
+        for (int32_t x = 0; x < w; x++) memcpy(image->pixels + (size_t)y * image->stride + 4 * (size_t)x, rgba, 4);
     const int written = ImageBmp_Write(image, path.c_str()) != nullptr;
     Image_Destroy(image);
     return written;

@@ -3,6 +3,7 @@
 #include "frontend/option_screens.h"
 
 #include <cstring>
+#include <tuple>
 
 #include "app/sound.h"
 #include "frontend_fixture.h"
@@ -48,6 +49,21 @@ TEST_F(FrontEndTest, AFullHistoryDropsItsOldestEntryAndBackStillReturns)
     });
 }
 
+// Left alone, the title starts the attract demo after DemoWaitTime; a key there starts the count again.
+TEST_F(FrontEndTest, AKeyOnTheTitleRestartsTheAttractCountdown)
+{
+    WriteFrontEnd("", 5.0f);
+    RunFrontEnd([] {
+        fetest::StartFrontEnd();
+        Wait(4.0f);
+        Press(kLeft);
+        Wait(4.0f);
+        ASSERT_TRUE(Fe() && Fe()->requested == FRONTEND_TITLE) << "the demo started while a player pressed keys";
+        Wait(1.5f);
+        EXPECT_EQ(Fe()->requested, FRONTEND_LAUNCH);
+    });
+}
+
 // The letters' keys: U D L R, A select, B action 5.
 void Enter(const char* sequence, float gap = 0.0f)
 {
@@ -73,21 +89,19 @@ TEST_F(FrontEndTest, CreditsSequencesWorkOnlyWithinASecondBetweenPressesAndTheir
             EXPECT_EQ(Progress_IsLocked(7), 1);
             EXPECT_EQ(Current(), FRONTEND_CREDITS);
 
-            struct Case {
-                const char* sequence;
-                bool completedScreen;
-            } cases[] = {{"LRUDBADULRBA", true},
-                         {"RLBAUDRLDUAB", true},
-                         {"ABRDULBARLDU", true},
-                         {"DLURABDLURBA", false},
-                         {"LDRUBALDRUAB", true}};
-            for (const Case& c : cases) {
+            // The sequence; it opens the completed-game screen.
+            const std::tuple<const char*, bool> cases[] = {{"LRUDBADULRBA", true},
+                                                           {"RLBAUDRLDUAB", true},
+                                                           {"ABRDULBARLDU", true},
+                                                           {"DLURABDLURBA", false},
+                                                           {"LDRUBALDRUAB", true}};
+            for (const auto& [sequence, completedScreen] : cases) {
                 ClearSounds();
-                Enter(c.sequence);
-                EXPECT_TRUE(Heard("Cheat")) << c.sequence;
+                Enter(sequence);
+                EXPECT_TRUE(Heard("Cheat")) << sequence;
                 Wait(1.0f);
-                EXPECT_EQ(Current(), c.completedScreen ? FRONTEND_COMPLETEDGAME : FRONTEND_CREDITS) << c.sequence;
-                if (c.completedScreen) {
+                EXPECT_EQ(Current(), completedScreen ? FRONTEND_COMPLETEDGAME : FRONTEND_CREDITS) << sequence;
+                if (completedScreen) {
                     // Back from CompletedGame: Credits, then Main (fading in).
                     for (int32_t screen : {FRONTEND_CREDITS, FRONTEND_MAIN}) {
                         Press(kBack);
@@ -203,10 +217,8 @@ TEST_F(FrontEndTest, SoundOptionsStepInSixteenthsRestoreOnBackAndSaveOnConfirm)
         EXPECT_EQ(state.current, 0);
         // Back restores both.
         Press(kBack);
-        EXPECT_EQ(Current(), FRONTEND_OPTIONS);
-        EXPECT_EQ(ctx->musicVolume, 0.0f);
-        EXPECT_EQ(ctx->effectsVolume, 0.5f);
-        EXPECT_EQ(Sound_GetMasterVolume(), 0.5f);
+        EXPECT_EQ(std::make_tuple(Current(), ctx->musicVolume, ctx->effectsVolume, Sound_GetMasterVolume()),
+                  std::make_tuple(FRONTEND_OPTIONS, 0.0f, 0.5f, 0.5f));
 
         // Confirm without a save: no autosave.
         Press(kSelect);

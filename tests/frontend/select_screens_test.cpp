@@ -5,10 +5,11 @@
 
 #include <cstring>
 #include <set>
+#include <tuple>
 #include <vector>
 
-#include "frontend_fixture.h"
 #include "engine/node.h"
+#include "frontend_fixture.h"
 #include "game/loading_screen.h"
 #include "game/race_setup.h"
 
@@ -91,25 +92,26 @@ TEST_F(FrontEndTest, LevelGridsQueueTheLevelsFromTheFocusedItem)
                  " {\n  Link = FrontEnd_Launch\n  ReturnValue = " + std::to_string(i == 5 ? 0 : i + 1) + "\n }\n";
     WriteFrontEnd(fedata::Screen("FrontEnd_LevelSelect2", grid2));
     RunFrontEnd([] {
-        struct Case {
-            int32_t screen;
-            std::vector<uint8_t> keys;  // from the first item
-            const char* levels;
-        } cases[] = {
+        // The grid, the keys from its first item, the levels queued.
+        const std::tuple<int32_t, std::vector<uint8_t>, const char*> cases[] = {
             // A row's middle item: to the row's end.
             {FRONTEND_LEVELSELECT2, {kDown, kRight}, "level5.cfg;level6.cfg;NONE;"},
             // To the last item.
             {FRONTEND_LEVELSELECT3, {kDown, kRight, kRight, kRight}, "level29.cfg;level30.cfg;NONE;"},
             {FRONTEND_LEVELSELECTZ, {kDown, kDown, kDown, kRight}, "level11.cfg;level12.cfg;NONE;"},
+            // Up on the first row wraps to the last, down on the last to the first.
+            {FRONTEND_LEVELSELECT2, {kUp}, "level10.cfg;level11.cfg;level12.cfg;NONE;"},
+            {FRONTEND_LEVELSELECT3, {kUp, kRight}, "level27.cfg;level28.cfg;level29.cfg;level30.cfg;NONE;"},
+            {FRONTEND_LEVELSELECTZ, {kUp, kDown, kUp, kRight}, "level11.cfg;level12.cfg;NONE;"},
         };
         StartFrontEnd();
-        for (const Case& c : cases) {
-            Open(c.screen);
-            for (uint8_t key : c.keys) Press(key);
+        for (const auto& [screen, keys, levels] : cases) {
+            Open(screen);
+            for (uint8_t key : keys) Press(key);
             GameSetup_Reset();
             Launch();
             ASSERT_EQ(Fe(), nullptr);
-            EXPECT_EQ(Levels().substr(0, strlen(c.levels)), c.levels) << c.screen;
+            EXPECT_EQ(Levels().substr(0, strlen(levels)), levels) << screen;
             EXPECT_EQ(GameSetup_GetPlayerDifficulty(3), Game_GetDifficulty());
             EnterAgain();
         }
@@ -187,17 +189,17 @@ TEST_F(FrontEndTest, CharacterScreensJoinPickDistinctCharactersAndLeaveOnlyWhenA
     RunFrontEnd([] {
         Game_SetDifficulty(2);
         Character_SetLocked(3, 1);
+        Character_SetLocked(5, 1);
+        Character_SetStarsNeeded(5, 300);
+        Progress_SetPlayerValue(0, 9, 300);
         StartFrontEnd();
         Open(FRONTEND_PLAYERSELECT);
+        EXPECT_EQ(Character_IsLocked(5), 0) << "the stars reached open it";
         const FrontEndCharacterSelect& c = Fe()->characters;
         ASSERT_EQ(c.count, 1);  // the last input player joined at once
         EXPECT_EQ(c.character[0], 0);
-        // Each step: keys pressed, then where the screen stands.
-        struct Step {
-            uint8_t key;
-            uint32_t confirmed0, confirmed1;
-            const char* sound;  // heard, or null
-        } steps[] = {
+        // Each step: the key pressed; then players 0 and 1 confirmed, the sound heard (or null).
+        const std::tuple<uint8_t, uint32_t, uint32_t, const char*> steps[] = {
             {kSelect1, 0, 0, nullptr},    // player 1 joins with select on the first free character
             {kRight, 0, 0, "MoveFocus"},  // player 0 skips player 1's character: 2
             {kLeft1, 0, 0, "MoveFocus"},  // player 1 takes the one player 0 left: 0
@@ -209,17 +211,15 @@ TEST_F(FrontEndTest, CharacterScreensJoinPickDistinctCharactersAndLeaveOnlyWhenA
             {kSelect, 1, 0, nullptr},  // player 1 has not confirmed yet
             {kSelect1, 1, 1, "Announcer_Char"},
         };
-        for (const Step& st : steps) {
+        for (const auto& [key, confirmed0, confirmed1, sound] : steps) {
             ClearSounds();
-            Press(st.key);
-            ASSERT_EQ(Current(), FRONTEND_PLAYERSELECT) << (int)st.key;
-            EXPECT_EQ(c.confirmed[0], st.confirmed0) << (int)st.key;
-            EXPECT_EQ(c.confirmed[1], st.confirmed1) << (int)st.key;
-            EXPECT_TRUE(!st.sound || Heard(st.sound)) << st.sound;
+            Press(key);
+            ASSERT_EQ(Current(), FRONTEND_PLAYERSELECT) << (int)key;
+            EXPECT_EQ(std::make_pair(c.confirmed[0], c.confirmed[1]), std::make_pair(confirmed0, confirmed1))
+                << (int)key;
+            EXPECT_TRUE(!sound || Heard(sound)) << sound;
         }
-        EXPECT_EQ(c.count, 2);
-        EXPECT_EQ(c.character[0], 4);
-        EXPECT_EQ(c.character[1], 0);
+        EXPECT_EQ(std::make_tuple(c.count, c.character[0], c.character[1]), std::make_tuple(2, 4, 0));
         Select();  // everyone confirmed: on to the item's link
         ASSERT_EQ(Current(), FRONTEND_ENGINE);
         const GameContext* ctx = Game_GetContext();
@@ -249,9 +249,8 @@ TEST_F(FrontEndTest, EveryRoadToALevelHasAHumanAndTheDifficulty)
         EXPECT_EQ(Game_GetContext()->playerKinds[0], (uint32_t)PLAYER_KIND_COMPUTER);
         Launch();
         const GameContext* ctx = Game_GetContext();
-        EXPECT_EQ(Levels().substr(0, 16), "level1.cfg;NONE;");
-        EXPECT_EQ(ctx->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
-        EXPECT_EQ(ctx->playerCount, 1u);
+        EXPECT_EQ(std::make_tuple(Levels().substr(0, 16), ctx->playerKinds[0], ctx->playerCount),
+                  std::make_tuple("level1.cfg;NONE;", (uint32_t)PLAYER_KIND_HUMAN, 1u));
         EXPECT_EQ(GameSetup_GetMode(), 5u);
         for (int p = 0; p < GAMESETUP_PLAYERS; p++) EXPECT_EQ(GameSetup_GetPlayerDifficulty(p), 2u) << p;
 
@@ -269,10 +268,9 @@ TEST_F(FrontEndTest, EveryRoadToALevelHasAHumanAndTheDifficulty)
         Select();
         ASSERT_EQ(Current(), FRONTEND_LEVELSELECT2);
         Launch();
-        EXPECT_EQ(ctx->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
-        EXPECT_EQ(ctx->playerKinds[1], (uint32_t)PLAYER_KIND_HUMAN);
-        EXPECT_EQ(ctx->playerCount, 2u);
-        EXPECT_EQ(Levels().substr(0, 33), "level1.cfg;level2.cfg;level3.cfg;");
+        EXPECT_EQ(std::make_tuple(ctx->playerKinds[0], ctx->playerKinds[1], ctx->playerCount, Levels().substr(0, 33)),
+                  std::make_tuple((uint32_t)PLAYER_KIND_HUMAN, (uint32_t)PLAYER_KIND_HUMAN, 2u,
+                                  "level1.cfg;level2.cfg;level3.cfg;"));
     });
 }
 
@@ -313,10 +311,9 @@ TEST_F(FrontEndTest, ScreensFindSceneNodesByTheirItemNames)
         named(root, "P1_NULL_01");
         Node* exact = named(numbered, "Move");
         named(root, "Move_00");
-        EXPECT_EQ(FrontEnd_FindNode(root, "P1_NULL"), numbered);
-        EXPECT_EQ(FrontEnd_FindNode(root, "Move"), exact);
-        EXPECT_EQ(FrontEnd_FindNode(root, "CHAR_NULL01"), nullptr);
-        EXPECT_EQ(FrontEnd_FindNode(nullptr, "P1_NULL"), nullptr);
+        EXPECT_EQ(std::make_tuple(FrontEnd_FindNode(root, "P1_NULL"), FrontEnd_FindNode(root, "Move"),
+                                  FrontEnd_FindNode(root, "CHAR_NULL01"), FrontEnd_FindNode(nullptr, "P1_NULL")),
+                  std::make_tuple(numbered, exact, nullptr, nullptr));
         Node_Destroy(root);
     });
 }

@@ -19,6 +19,8 @@
 #include "game/control_mode.h"
 #include "game/entity_anim.h"
 #include "game/game_log.h"
+#include "game/hit_mode_object.h"
+#include "game/modes/vehicle_common.h"
 #include "game_fixture.h"
 #include "physics/dynamics/events.h"
 #include "physics/dynamics/rigid_body.h"
@@ -197,18 +199,19 @@ protected:
         WriteData(AtfWriter_CacheName(set.c_str(), extension), std::string(bytes.begin(), bytes.end()));
     }
 
-    // One level frame of the parts the entities take part in. Scripted input
-    // replaces the pads' records after the rules update.
-    void Frame(int frames = 1)
+    // One level frame of the parts the entities take part in (without the
+    // physics step when asked). Scripted input replaces the pads' records
+    // after the rules update.
+    void Frame(int frames = 1, bool physics = true)
     {
         for (int i = 0; i < frames; ++i) {
             Rules_Update(dt);
             for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p)
                 if (scripted[p]) *Player_GetInputRecord(p) = script[p];
-            PhysWorld_Step(phys, dt);
+            if (physics) PhysWorld_Step(phys, dt);
             Level_UpdateObjects(dt);
             ObjectPool_Update(objects, &dt);
-            Projectile_UpdatePool(dt);
+            if (physics) Projectile_UpdatePool(dt);
         }
     }
 
@@ -254,27 +257,33 @@ protected:
         Entity_CreateFromLevel(scene);
     }
 
+    // The items of a pool of objects, in pool order.
+    static std::vector<Object*> Items(List* pool)
+    {
+        std::vector<Object*> out;
+        List_ForEach(
+            pool, [](void* item, void* arg) { return ((std::vector<Object*>*)arg)->push_back((Object*)item), 0; },
+            &out);
+        return out;
+    }
+    // The level's prop at p, or none.
+    Object* PropAt(Vec3 p)
+    {
+        for (Object* o : Items(objects)) {
+            Vec3 q;
+            Object_GetTransform(o, &q, nullptr, nullptr);
+            if (HitModeObject_GetRecord(o) && Vec3_DistanceSq(&p, &q) < 1e-4f) return o;
+        }
+        return nullptr;
+    }
     // The entity pool's objects, in pool order.
     static std::vector<Object*> Entities()
     {
-        std::vector<Object*> out;
-        if (EntitySystem_Get() && EntitySystem_Get()->pool)
-            List_ForEach(
-                EntitySystem_Get()->pool,
-                [](void* item, void* arg) {
-                    ((std::vector<Object*>*)arg)->push_back((Object*)item);
-                    return 0;
-                },
-                &out);
-        return out;
+        return EntitySystem_Get() && EntitySystem_Get()->pool ? Items(EntitySystem_Get()->pool) : std::vector<Object*>{};
     }
 
-    static Vec3 BodyPosition(Object* o)
-    {
-        Vec3 p{};
-        PhysBody_GetPosition(o->body, &p);
-        return p;
-    }
+    static Vec3 BodyPosition(Object* o) { return Vehicle_BodyPosition(o); }
+    static Vec3 Velocity(Object* o) { return Vehicle_BodyVelocity(o); }
 
     // A fixed sphere of radius 100 whose top is at height `top` (group 1).
     PhysBody* Ground(float top = 0.0f, float x = 0.0f)

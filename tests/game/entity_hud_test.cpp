@@ -90,10 +90,9 @@ TEST_F(EntityHudTest, PossessionParksTheHolderAndPlacesItBackWhenFree)
     ASSERT_EQ(Entity_PlaceHeld(hero, frog), 1);
     EXPECT_NEAR(BodyPosition(hero).x, base.x + 1.5f, 1e-3);
     EXPECT_NEAR(BodyPosition(hero).y, base.y + 1.5f, 1e-3);
-    EXPECT_EQ(std::make_pair(f->player, h->player), std::make_pair(0u, 1u));
-    EXPECT_EQ(f->heldFrom, nullptr);
-    EXPECT_EQ(Level_GetPlayerEntity(0), hero);
-    EXPECT_FALSE(PhysBody_IsPhantom(hero->body) || (hero->node->flags & NODE_HIDDEN));
+    EXPECT_EQ(std::make_tuple(std::make_pair(f->player, h->player), f->heldFrom, Level_GetPlayerEntity(0),
+                              (bool)(PhysBody_IsPhantom(hero->body) || (hero->node->flags & NODE_HIDDEN))),
+              std::make_tuple(std::make_pair(0u, 1u), nullptr, hero, false));
     EXPECT_EQ(hero->update, Entity_Update);
     // Taken over again with all four places blocked: parked again, 0.
     ASSERT_EQ(Entity_TakeOver(hero, frog), 1);

@@ -70,9 +70,7 @@ TEST_F(EntitySystemTest, AMovingModeWithoutMaxVelocityIsLoggedAndStandsStill)
     Vec3 push = V(5, 0, 0);
     PhysBody_SetLinearVelocity(hero->body, &push);
     Frame();
-    Vec3 v;
-    PhysBody_GetLinearVelocity(hero->body, &v);
-    EXPECT_FLOAT_EQ(v.x, 0.0f);
+    EXPECT_FLOAT_EQ(Velocity(hero).x, 0.0f);
 }
 
 TEST_F(EntitySystemTest, EachFrameRunsRulesThenRouteOrPadThenMovementThenClamps)
@@ -123,16 +121,13 @@ TEST_F(EntitySystemTest, EachFrameRunsRulesThenRouteOrPadThenMovementThenClamps)
         EXPECT_EQ(seen.stickX, stickX) << t;
         EXPECT_EQ(seen.buttons, t == "update@1" ? 16u : 0u) << t;
     }
-    Vec3 v;
-    PhysBody_GetLinearVelocity(human->body, &v);
-    EXPECT_NEAR(v.x, 30.0f, 1e-3) << "the speed clamp runs after the movement slot";
+    EXPECT_NEAR(Velocity(human).x, 30.0f, 1e-3) << "the speed clamp runs after the movement slot";
     EXPECT_EQ(Entity_GetRecord(human)->flags & (ENTITY_MOVING | ENTITY_IDLE), (uint32_t)ENTITY_MOVING);
     // A scene entity without a route idles and is damped by (8, 0, 8) per second.
     EntityRecord* birdRecord = Entity_GetRecord(bird);
     EXPECT_EQ(birdRecord->flags & (ENTITY_MOVING | ENTITY_IDLE), (uint32_t)ENTITY_IDLE);
-    PhysBody_GetLinearVelocity(bird->body, &v);
-    EXPECT_LT(v.x, 10.0f * (1.0f - 8.0f * dt) + 1e-3f);
-    EXPECT_GT(v.x, 0.0f);
+    EXPECT_LT(Velocity(bird).x, 10.0f * (1.0f - 8.0f * dt) + 1e-3f);
+    EXPECT_GT(Velocity(bird).x, 0.0f);
 
     // Frozen: a player's clock stops, a scene entity's runs; neither moves.
     g_onUpdate = nullptr;

@@ -6,60 +6,25 @@
 // and look at every rewritten PNG before committing it.
 #pragma once
 
-#include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 
-#include "gfx/driver/d3d8/d3d8rasterseam.h"
-#include "platform/direct3d/d3d8_present.h"
-#include "platform/direct3d/d3d8_resource.h"
-#include "platform/direct3d/d3d8_test.h"
+#include "tests/engine/drawing_fixture.h"
+#include "tests/platform/direct3d/golden_match.h"
 #include "tests/test_env.h"
 
 namespace capture {
 
-inline const D3D8DrawSurface& BackBuffer()
-{
-    D3D8Test_Finish();
-    return D3D8_DeviceState()->backBuffer->surface;
-}
-
-// 0xRRGGBB of a back-buffer pixel.
-inline uint32_t Pixel(int x, int y)
-{
-    const D3D8DrawSurface& s = BackBuffer();
-    uint32_t v;
-    memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
-    return v & 0xFFFFFF;
-}
-
-inline int Distance(uint32_t a, uint32_t b)
-{
-    int d = 0;
-    for (int shift = 0; shift < 24; shift += 8) d = std::max(d, std::abs((int)(a >> shift & 255) - (int)(b >> shift & 255)));
-    return d;
-}
+using drawingtest::BackBuffer;
+using drawingtest::Pixel;
+inline int Distance(uint32_t a, uint32_t b) { return raster_test::ColourDistance(a, b); }
 
 // Empty when the back buffer matches golden/<name>.png within tolerance.
 inline std::string MatchGolden(const char* name, int tolerance = 2)
 {
-    const std::string path = std::string(HELM_SOURCE_DIR) + "/tests/game/golden/" + name + ".png";
-    const D3D8DrawSurface& s = BackBuffer();
-    const char* regen = getenv("HELM_REGEN_GOLDEN");
-    if (regen && regen[0] == '1') return D3D8Present_WritePng(&s, nullptr, path.c_str()) == 1 ? "" : "cannot write " + path;
-    int w = 0, h = 0;
-    std::unique_ptr<uint32_t[]> golden(D3D8Present_ReadPng(path.c_str(), &w, &h));
-    if (!golden) return "missing " + path;
-    if (w != s.width || h != s.height) return "size differs from " + path;
-    int off = 0;
-    for (int y = 0; y < h; y++)
-        for (int x = 0; x < w; x++) off += Distance(Pixel(x, y), golden[(size_t)y * w + x]) > tolerance;
-    if (off == 0) return "";
-    const std::string out = TestTmp().string() + "/" + name + "_actual.png";
-    D3D8Present_WritePng(&s, nullptr, out.c_str());
-    return std::to_string(off) + " pixels differ; actual image in " + out;
+    return raster_test::MatchGoldenSurface(BackBuffer(),
+                                           std::string(HELM_SOURCE_DIR) + "/tests/game/golden/" + name + ".png",
+                                           TestTmp().string() + "/" + name + "_actual.png", tolerance);
 }
 
 // The lines of the stand-in's recording that start with the prefix.

@@ -28,6 +28,7 @@
 #include "game/state_hooks.h"
 #include "gfx/core/engine.h"
 #include "platform/win32/path.h"
+#include "tests/engine/engine_fixture.h"
 #include "tests/test_env.h"
 #include "tools/lib/cfgc.h"
 #include "tools/lib/lwswrite.h"
@@ -89,23 +90,13 @@ inline LwsWriterItem SceneItem(const char* name, float x = 0, float y = 0, float
 
 }  // namespace gametest
 
-class GameTest : public ::testing::Test {
+class GameTest : public ::testing::Test, protected enginetest::TestFolder {
 protected:
     void SetUp() override
     {
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = TestTmp() /
-                  (std::string("game_") + info->test_suite_name() + "_" + info->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_ / "data");
-        std::filesystem::current_path(folder_);
-        Path_Shutdown();
+        EnterFolder("game_");
         ASSERT_EQ(Engine_Init(nullptr, 0, 0), 1);
-        ASSERT_EQ(File_Init(), 1);
-        ASSERT_EQ(ConfigSys_Init(), 1);
-        ASSERT_EQ(Text_Init(), 1);
-        ASSERT_EQ(Wad_Init(), 1);
-        ASSERT_EQ(SoundBank_Init(), 1);
+        for (auto init : {File_Init, ConfigSys_Init, Text_Init, Wad_Init, SoundBank_Init}) ASSERT_EQ(init(), 1);
         ResetGame();
     }
 
@@ -120,15 +111,11 @@ protected:
         File_SetClock(nullptr);
         Engine_Term();
         App_ParseCommandLine("");
-        Path_Shutdown();
-        std::filesystem::current_path(TestTmp());
-        std::filesystem::remove_all(folder_);
+        LeaveFolder();
     }
 
     static void ResetGame() { gametest::ResetGame(); }
     static void Write(const std::string& path, const std::string& bytes) { gametest::Write(path, bytes); }
     static void WriteData(const std::string& name, const std::string& bytes) { gametest::WriteData(name, bytes); }
     static void WriteConfig(const char* name, const std::string& text) { gametest::WriteConfig(name, text); }
-
-    std::filesystem::path folder_;
 };

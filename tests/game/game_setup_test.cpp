@@ -122,10 +122,23 @@ TEST_F(GameSetupTest, LogoLinesGiveNameTimeAndTwoFlagsWithTheirDefaults)
     Game_LoadLogos();
     EXPECT_EQ(shown, (std::vector<std::string>{"One.bmp", "Two.bmp", "Three.bmp"}));
     // The unlocked list opens only valid entries; the character list cuts a long line and skips its rest.
-    WriteData("Unlocked.cfg", "0,3,x,7\r\n-1,150, 149 ,99999999999\n");
+    // "Character N STARS" locks character N until that many stars; bad lines lock nothing and a new read
+    // starts every character open.
+    Character_SetLocked(1, 1);
+    WriteData("Unlocked.cfg",
+              "0,3,x,7\r\n-1,150, 149 ,99999999999\nCharacter 5 500\r\ncharacter 8 20\n"
+              "Character 9 5\nCharacter 3 0\nCharacter 4\n");
     Game_InitProgress();
     for (int e = 0; e < GAME_PROGRESS_ENTRIES; e++)
         EXPECT_EQ(Progress_IsLocked(e), e == 3 || e == 7 || e == 149 ? 0 : 1) << e;
+    for (int c = 0; c < GAME_CHARACTERS; c++) {
+        EXPECT_EQ(Character_IsLocked(c), c == 4 || c == 7) << c;
+        EXPECT_EQ(Character_GetStarsNeeded(c), c == 4 ? 500u : c == 7 ? 20u : 0u) << c;
+    }
+    Character_UnlockEarned(499);  // the stars open what they reach
+    EXPECT_EQ(Character_CountUnlocked(), 7);
+    Character_UnlockEarned(500);
+    EXPECT_EQ(Character_CountUnlocked(), 8);
     WriteData("CharList.txt", "Frog\r\n\nToad\n" + std::string(400, 'Z') + "\nA\nB\nC\nD\nE\nF\nG\n");
     Game_LoadCharacterList();
     GameContext* ctx = Game_GetContext();
@@ -168,10 +181,10 @@ TEST_F(GameSetupTest, DirectStartsChooseTheRequestTheTypeAndTheLevelList)
         EXPECT_STREQ(GameSetup_GetLevel(0), entry0) << commandLine;
         EXPECT_STREQ(GameSetup_GetLevel(1), type == GAMESTATE_GLIM ? "NONE" : "") << commandLine;
     }
-    EXPECT_EQ(App_GetState()->runWhenInactive, 1u);
-    EXPECT_EQ(Game_GetContext()->characters[0], 0);  // set 2 is past the eight characters
-    EXPECT_EQ(Game_FindStateType("GameState_Type_Glim"), -1);
-    EXPECT_EQ(Game_GetStateTypeName(0), nullptr);
+    // Player set 2 is past the eight characters: character 0 stays.
+    EXPECT_EQ(std::make_tuple(App_GetState()->runWhenInactive, Game_GetContext()->characters[0],
+                              Game_FindStateType("GameState_Type_Glim"), Game_GetStateTypeName(0)),
+              std::make_tuple(1u, 0, -1, nullptr));
 }
 
 }  // namespace

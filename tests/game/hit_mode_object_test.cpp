@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "app/config.h"
 #include "entity_fixture.h"
@@ -37,37 +38,7 @@ protected:
         WriteScene("Levels\\Test\\Props.lws", 1.0f, items);
         ObjectScene_Load("Levels\\Test\\Props.lws", "Levels\\Test", objects);
     }
-    std::vector<Object*> Props()
-    {
-        std::vector<Object*> out;
-        List_ForEach(
-            objects,
-            [](void* item, void* arg) {
-                if (HitModeObject_GetRecord((Object*)item)) ((std::vector<Object*>*)arg)->push_back((Object*)item);
-                return 0;
-            },
-            &out);
-        return out;
-    }
-    Object* PropAt(Vec3 p)
-    {
-        for (Object* o : Props()) {
-            Vec3 q;
-            Object_GetTransform(o, &q, nullptr, nullptr);
-            if (Vec3_DistanceSq(&p, &q) < 1e-4f) return o;
-        }
-        return nullptr;
-    }
-    void Update(int frames = 1)
-    {
-        for (int i = 0; i < frames; ++i) {
-            Rules_Update(dt);
-            for (int p = 0; p < GAME_LEVEL_PLAYERS; ++p)
-                if (scripted[p]) *Player_GetInputRecord(p) = script[p];
-            Level_UpdateObjects(dt);
-            ObjectPool_Update(objects, &dt);
-        }
-    }
+    void Update(int frames = 1) { Frame(frames, false); }
     // Player 0's entity at the origin.
     void Hero()
     {
@@ -136,11 +107,8 @@ TEST_F(HitModeTest, TargetsAreTriggeredThroughTheQueue)
     WriteProp("Lamp", "StringVal1 = LAMPS");
     Place({Item("Switch", V(0, 0, 1)), Item("Lever", V(0, 0, 2)), Item("Late", V(0, 0, 3)),
            Item("Door", V(0, 0, 4)), Item("Lamp", V(0, 0, 5))});
-    Object* sw = PropAt(V(0, 0, 1));
-    Object* lever = PropAt(V(0, 0, 2));
-    Object* late = PropAt(V(0, 0, 3));
-    Object* door = PropAt(V(0, 0, 4));
-    Object* lamp = PropAt(V(0, 0, 5));
+    Object *sw = PropAt(V(0, 0, 1)), *lever = PropAt(V(0, 0, 2)), *late = PropAt(V(0, 0, 3));
+    Object *door = PropAt(V(0, 0, 4)), *lamp = PropAt(V(0, 0, 5));
     ASSERT_TRUE(sw && lever && late && door && lamp);
     EXPECT_FALSE(State(door) & HITSTATE_ACTIVE);
     // The switch activates the doors (BoolVal22) and deactivates the lamps.
@@ -219,8 +187,8 @@ TEST_F(HitModeTest, AnEntryQueuedDuringTheWalkIsSeenByEveryPropOnce)
     Update(2);
     EXPECT_EQ(ObjectEvent_GetCount(), 0u);
     int active = 0;
-    for (Object* o : Props())
-        if (o != lamp && (State(o) & HITSTATE_ACTIVE)) active++;
+    for (Object* o : Items(objects))
+        if (o != lamp && HitModeObject_GetRecord(o) && (State(o) & HITSTATE_ACTIVE)) active++;
     EXPECT_EQ(active, 3);
 }
 
@@ -321,32 +289,33 @@ TEST_F(HitModeTest, CollisionAreaWindowsAreStrictAndTheLowerNumberedAreaDecides)
     auto At = [&](float heading, float lift) {
         return Vec3{std::sin(heading * degree), lift, std::cos(heading * degree)};
     };
-    struct Case {
-        Vec3 other, up;
-        uint32_t kinds;
-        float hit, v1;
-    } cases[] = {
+    // The other body's place, up, the kinds; the hit and v1.
+    const std::tuple<Vec3, Vec3, uint32_t, float, float> cases[] = {
         {At(40, 0), {0, 1, 0}, COLAREA_DAMAGE | COLAREA_WEAK, 1, 1},
-        {At(11, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},   {At(69, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
-        {At(9, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},    {At(71, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
+        {At(11, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
+        {At(69, 0), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
+        {At(9, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
+        {At(71, 0), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
         {At(-40, 0), {0, 1, 0}, COLAREA_DAMAGE | COLAREA_WEAK, 1, 8},
         {At(40, std::tan(60 * degree)), {0, 1, 0}, COLAREA_DAMAGE, 0, 0},
         {At(40, std::tan(40 * degree)), {0, 1, 0}, COLAREA_DAMAGE, 1, 1},
-        {{0, 0, 0}, {0, 1, 0}, COLAREA_WEAK, 0, 0},     {{0, 0, 1}, {0, 0, 0}, COLAREA_WEAK, 0, 0},
-        {{0, 5, 0}, {0, 1e-3f, 0}, COLAREA_WEAK, 1, 8}, {{0, 1e20f, 0}, {0, 1, 0}, COLAREA_WEAK, 1, 8},
+        {{0, 0, 0}, {0, 1, 0}, COLAREA_WEAK, 0, 0},
+        {{0, 0, 1}, {0, 0, 0}, COLAREA_WEAK, 0, 0},
+        {{0, 5, 0}, {0, 1e-3f, 0}, COLAREA_WEAK, 1, 8},
+        {{0, 1e20f, 0}, {0, 1, 0}, COLAREA_WEAK, 1, 8},
     };
-    for (const Case& c : cases) {
+    for (const auto& [other, up, kinds, hit, value] : cases) {
         const Vec3 own = {0, 0, 0}, facing = {0, 0, 1};
         float v1 = 0, v2 = 0;
-        EXPECT_EQ(ColArea_HitTest(&list, &own, &c.other, &facing, &c.up, c.kinds, nullptr, &v1, &v2), (int)c.hit)
-            << c.other.x << "," << c.other.y << "," << c.other.z;
-        EXPECT_EQ(v1, c.v1);
+        EXPECT_EQ(ColArea_HitTest(&list, &own, &other, &facing, &up, kinds, nullptr, &v1, &v2), (int)hit)
+            << other.x << "," << other.y << "," << other.z;
+        EXPECT_EQ(v1, value);
     }
     const Vec3 origin = {0, 0, 0}, ahead = {0, 0, 1}, up = {0, 1, 0}, other = At(40, 0);
     EXPECT_EQ(ColArea_HitTest(&list, &origin, &other, &ahead, &up, COLAREA_DAMAGE, nullptr, nullptr, nullptr), 1);
-    EXPECT_EQ(list.areas[2].activeLow, 0xC0000000u);
-    EXPECT_EQ(list.areas[2].activeHigh, 0x800001FFu);
-    EXPECT_EQ(list.areas[3].activeLow | list.areas[3].activeHigh, 0u);
+    EXPECT_EQ(std::make_tuple(list.areas[2].activeLow, list.areas[2].activeHigh,
+                              list.areas[3].activeLow | list.areas[3].activeHigh),
+              std::make_tuple(0xC0000000u, 0x800001FFu, 0u));
     ColArea_Free(&list);
     EXPECT_EQ(ColArea_HitTest(&list, nullptr, nullptr, nullptr, nullptr, COLAREA_WEAK, nullptr, nullptr, nullptr), 0);
     EXPECT_STREQ(ObjectType_GetName(OBJTYPE_SPECIAL_DAMAGE), "SPECIAL_DAMAGE");

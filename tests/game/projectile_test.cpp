@@ -76,19 +76,7 @@ protected:
             Projectile_UpdatePool(dt);
         }
     }
-    static Vec3 Velocity(Object* shot)
-    {
-        Vec3 v;
-        PhysBody_GetLinearVelocity(shot->body, &v);
-        return v;
-    }
     static bool InUse(Object* shot) { return Projectile_GetRecord(shot)->flags & PROJ_IN_USE; }
-    static Vec3 NodePosition(Object* o)
-    {
-        Vec3 p;
-        Node_GetWorldPosition(o->node, &p);
-        return p;
-    }
 
     WeaponList weapons{};
     Object* shooter = nullptr;

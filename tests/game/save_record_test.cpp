@@ -50,12 +50,15 @@ TEST_F(SaveRecordTest, AFreshContextSavesTheKnownBytes)
 {
     std::vector<uint8_t> r = Sealed();
     EXPECT_EQ(std::string((const char*)r.data()), "SAT DEC  6 20:29:00 2025\n");
+    char date[SAVE_DATE_SIZE];
+    Save_GetHeaderDate(r.data(), date);
+    EXPECT_STREQ(date, "SAT DEC  6 20:29:00 2025");  // the text read back ends before the line feed
     for (size_t i = 25; i < SAVE_DATE_SIZE; i++) EXPECT_EQ(r[i], 0) << i;
     const std::vector<uint32_t> words = {Bytes_LoadU32(&r[SAVE_OFFSET_TIME]), Bytes_LoadU32(&r[SAVE_OFFSET_COMPLETED]),
                                          Bytes_LoadU32(&r[SAVE_OFFSET_EFFECTS]), Bytes_LoadU32(&r[SAVE_OFFSET_MUSIC])};
     EXPECT_EQ(words, std::vector<uint32_t>({123456, 0, 166, 90}));
-    EXPECT_EQ(Bytes_Hash(&r[76], 24), 3157929988u);
-    EXPECT_EQ(Bytes_Hash(&r[100], 1832), 2713844390u);
+    EXPECT_EQ(std::make_tuple(Bytes_Hash(&r[76], 24), Bytes_Hash(&r[100], 1832)),
+              std::make_tuple(3157929988u, 2713844390u));
     EXPECT_EQ(Bytes_LoadU32(&r[SAVE_OFFSET_HEADER_SUM]), 216797747u);
     EXPECT_EQ(Bytes_Hash(&r[0], 76), 2971956450u);
     EXPECT_EQ(Bytes_LoadU32(&r[SAVE_OFFSET_RECORD_SUM]), 253796236u);

@@ -52,25 +52,39 @@ protected:
     }
 };
 
-TEST_F(ViewportTest, GoldenTwoAndThreePlayerFrames)
+// The frames of one to four players, each viewport with its player's name
+// in the middle and texts placed on and past its edges and one wider than a
+// quarter: every text is drawn whole inside its own viewport (moved in, or
+// made smaller).
+TEST_F(ViewportTest, GoldenOneToFourPlayerFrames)
 {
     RunProgram([] {
         drawingtest::WriteImage("data/Screen_Filler24.bmp", 32, 32,
                                 [](int32_t x, int32_t y) { return ((x / 8 + y / 8) % 2) ? 0xFFE0C020u : 0xFF203060u; });
-        for (int n : {2, 3}) {
+        const char* const goldens[] = {"viewports_one", "viewports_two", "viewports_three", "viewports_four"};
+        // x, y, size, centred: the player's name, then "8888" beyond the lower right, the left, the top, and at
+        // the upper right (the corner at the origin stays free for the blank sprite).
+        const float places[][4] = {
+            {0.5f, 0.5f, 2, 1}, {1.1f, 1.2f, 1, 0}, {-0.3f, 0.35f, 1, 0}, {0.3f, -0.2f, 1, 0}, {0.975f, 0.025f, 1, 1}};
+        for (int n = 1; n <= 4; n++) {
             MakeViewports(n);
             Font* font = Game_GetContext()->defaultFonts[0];
             for (int v = 0; v < n; v++) {
-                const Vec2 at{0.5f, 0.5f};
-                char text[16];
-                snprintf(text, sizeof text, "P%d", v + 1);
-                Level_AddScreenText(font, v, 0, text, &at, 2.0f, nullptr, 1);
+                char name[16];
+                snprintf(name, sizeof name, "P%d", v + 1);
+                for (int slot = 0; slot < 5; slot++) {
+                    const Vec2 at{places[slot][0], places[slot][1]};
+                    Level_AddScreenText(font, v, slot, slot ? "8888" : name, &at, places[slot][2], nullptr,
+                                        (int)places[slot][3]);
+                }
+                const Vec2 low{0.5f, 0.8f};
+                Level_AddScreenText(font, v, 5, "88888888", &low, 5.0f, nullptr, 1);  // 400 wide at its size
             }
             DrawFrame();
-            EXPECT_EQ(capture::MatchGolden(n == 2 ? "viewports_two" : "viewports_three"), "");
+            EXPECT_EQ(capture::MatchGolden(goldens[n - 1]), "");
             // The blank sprite drawn into the corner shows nothing.
             EXPECT_LE(capture::Distance(capture::Pixel(3, 3), 0x006090), 8);
-            EXPECT_TRUE(n == 2 || capture::Distance(capture::Pixel(440, 270), 0xE0C020) <= 8) << "the filler's quarter";
+            EXPECT_TRUE(n != 3 || capture::Distance(capture::Pixel(440, 270), 0xE0C020) <= 8) << "the filler's quarter";
             Finish();
         }
         State_Reset();

@@ -72,16 +72,29 @@ ProgramRun Scripted(const std::string& name, const std::string& script, const st
 
 const uint32_t kBackground = TEST_SCREEN_BACKGROUND & 0xFFFFFF, kKeyboard = TEST_SCREEN_KEYBOARD & 0xFFFFFF;
 
-TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndEnds)
+TEST(ExecutableTest, WithoutDataTheGameSaysWhatItCannotReadAndWhereAndFails)
 {
-    // A damaged archive and no loose data: the archive is named, and the
-    // front end without screens ends the program.
-    ProgramRun game("game", "", "", {{"DataPC.wad", "WADH" + std::string(60, '\x7F')}});
-    EXPECT_EQ(game.status, 0) << game.output;
-    EXPECT_NE(game.output.find("DataPC.wad: the archive is refused: its directory runs past the end"),
-              std::string::npos)
-        << game.output;
-    EXPECT_NE(game.output.find("FrontEnd\\FrontEnd.cfg could not be read"), std::string::npos) << game.output;
+    // An empty folder, and a damaged archive without loose data (the
+    // archive is named): the front end has no screens, and the start fails
+    // naming its file and where it was looked for. The empty folder has no
+    // sound device either (the audio library looks for a card that is not
+    // there): its probe says nothing, the game one line.
+    for (const std::string& archive : {std::string(), "WADH" + std::string(60, '\x7F')}) {
+        const bool empty = archive.empty();
+        ProgramRun game("game", empty ? "SDL_AUDIODRIVER=alsa AUDIODEV=hw:99" : "", "",
+                        {{empty ? "none" : "DataPC.wad", archive}});
+        const std::string& out = game.output;
+        const std::string why =
+            "The game could not start: FrontEnd\\FrontEnd.cfg could not be read (looked for in "
+            "DataPC.wad and DATA in " +
+            std::filesystem::canonical(game.folder).string() + ").\n";
+        const size_t silent = out.find("plays silent"), none = std::string::npos;
+        EXPECT_EQ(
+            std::tuple(game.status, out.find(why) != none, silent != none, out.rfind("silent") == silent + 6,
+                       out.find("ALSA lib") == none, out.find("refused: its directory runs past the end") != none),
+            std::tuple(1, true, empty, empty, true, !empty))
+            << out;
+    }
     // A direct start plays its level (here without a level file) until the
     // kill switch ends the process.
     ProgramRun level("level", "", "-leveltype Glim -levelnumber 1 -kill");
@@ -125,9 +138,9 @@ TEST(ExecutableTest, AScriptDrivesTheKeysOnAFixedClockCapturesFramesAndEndsTheRu
     pixels = step.Picture(TEST_SCREEN_PNG, &width);
     ASSERT_NE(pixels, nullptr) << step.output;
     ASSERT_EQ(width, 640);
-    EXPECT_EQ(pixels[100 * width + 600] & 0xFFFFFF, kBackground);
-    EXPECT_EQ(pixels[240 * width + 320] & 0xFFFFFF, kKeyboard);
-    EXPECT_EQ(pixels[240 * width + 320 + TEST_SCREEN_SQUARE] & 0xFFFFFF, kBackground);
+    EXPECT_EQ(std::make_tuple(pixels[100 * width + 600] & 0xFFFFFF, pixels[240 * width + 320] & 0xFFFFFF,
+                              pixels[240 * width + 320 + TEST_SCREEN_SQUARE] & 0xFFFFFF),
+              std::make_tuple(kBackground, kKeyboard, kBackground));
     const int y = 480 - 20;
     EXPECT_EQ(pixels[y * width + 16 + 295] & 0xFFFFFF, 0xE0C040u);
     EXPECT_EQ(pixels[y * width + 16 + 305] & 0xFFFFFF, kBackground);

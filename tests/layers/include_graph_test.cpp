@@ -2,18 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <tuple>
+
+#include "tests/test_env.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string Joined(const std::vector<std::string>& lines)
 {
@@ -26,7 +19,7 @@ TEST(IncludeGraph, SourceTreeFollowsTheReadmeGraph)
 {
     IncludeGraph graph;
     std::string error;
-    ASSERT_TRUE(IncludeGraph_Parse(ReadFile(HELM_SOURCE_DIR "/README.md"), &graph, &error)) << error;
+    ASSERT_TRUE(IncludeGraph_Parse(TestReadFile(HELM_SOURCE_DIR "/README.md"), &graph, &error)) << error;
     // The folders of today's libraries are units, so their files are read.
     for (const char* folder : {"common/", "gfx/core/", "gfx/driver/d3d8/", "gfx/toolkit/bmp/", "physics/base/", "app/",
                                "platform/win32/", "platform/direct3d/", "tools/lib/"})
@@ -42,7 +35,7 @@ TEST(IncludeGraph, AWrongIncludeInATreeIsNamedWithFileAndLine)
     const std::string root = HELM_SOURCE_DIR "/tests/layers/fixture";
     IncludeGraph graph;
     std::string error;
-    ASSERT_TRUE(IncludeGraph_Parse(ReadFile(root + "/README.md"), &graph, &error)) << error;
+    ASSERT_TRUE(IncludeGraph_Parse(TestReadFile(root + "/README.md"), &graph, &error)) << error;
     const std::vector<std::string> violations = IncludeGraph_CheckTree(graph, root);
     ASSERT_EQ(violations.size(), 1u) << Joined(violations);
     EXPECT_EQ(violations[0], "base/wrong.cpp:4: includes \"top/top.h\" of top, which base does not stand on");
@@ -69,11 +62,8 @@ TEST(IncludeGraph, IncludesAreJudgedByTheUnitsTheyReach)
     IncludeGraph graph;
     std::string error;
     ASSERT_TRUE(IncludeGraph_Parse(kGraph, &graph, &error)) << error;
-    struct Case {
-        const char* file;
-        const char* line;
-        bool allowed;
-    } cases[] = {
+    // The including file, its include line; allowed.
+    const std::tuple<const char*, const char*, bool> cases[] = {
         {"gfx/core/im3d.h", "#include \"gfx/driver/d3d8/d3d8im3d.h\"", false},  // the kernel stands on no driver
         {"gfx/core/im3d.h", "#include \"gfx/core/pipeline.h\"", true},
         {"gfx/core/texture.cpp", "#include \"platform/direct3d/d3d8.h\"", false},
@@ -93,22 +83,20 @@ TEST(IncludeGraph, IncludesAreJudgedByTheUnitsTheyReach)
         {"common/hash.cpp", "// #include \"app/file.h\" in a comment", true},
         {"bench/x.cpp", "#include \"common/hash.h\"", false},  // a file outside every unit
     };
-    for (const Case& c : cases) {
-        const std::string text = std::string("// first line\n") + c.line + "\n";
-        const std::vector<std::string> v = IncludeGraph_CheckFile(graph, c.file, text);
-        EXPECT_EQ(v.empty(), c.allowed) << c.file << ": " << c.line << "\n" << Joined(v);
+    for (const auto& [file, line, allowed] : cases) {
+        const std::string text = std::string("// first line\n") + line + "\n";
+        const std::vector<std::string> v = IncludeGraph_CheckFile(graph, file, text);
+        EXPECT_EQ(v.empty(), allowed) << file << ": " << line << "\n" << Joined(v);
         if (!v.empty()) {
-            EXPECT_EQ(v[0].rfind(std::string(c.file) + ":2: includes ", 0), 0u) << v[0];
+            EXPECT_EQ(v[0].rfind(std::string(file) + ":2: includes ", 0), 0u) << v[0];
         }
     }
 }
 
 TEST(IncludeGraph, TablesThatCannotBeAGraphAreRefused)
 {
-    struct Case {
-        const char* rows;
-        const char* reason;
-    } cases[] = {
+    // The table rows; the reason given.
+    const std::tuple<const char*, const char*> cases[] = {
         {"| a | a/ | b |\n| b | b/ | a |\n", "cycle"},
         {"| a | a/ | a |\n", "cycle"},
         {"| a | a/ | c |\n", "names no unit"},
@@ -116,12 +104,12 @@ TEST(IncludeGraph, TablesThatCannotBeAGraphAreRefused)
         {"| a | a/ | - |\n| b | a/ | - |\n", "named twice"},
         {"| a | a/ |\n", "three cells"},
     };
-    for (const Case& c : cases) {
+    for (const auto& [rows, reason] : cases) {
         IncludeGraph graph;
         std::string error;
-        const std::string table = std::string("| unit | folder | stands on |\n|---|---|---|\n") + c.rows;
-        EXPECT_FALSE(IncludeGraph_Parse(table, &graph, &error)) << c.rows;
-        EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+        const std::string table = std::string("| unit | folder | stands on |\n|---|---|---|\n") + rows;
+        EXPECT_FALSE(IncludeGraph_Parse(table, &graph, &error)) << rows;
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
     IncludeGraph graph;
     std::string error;

@@ -386,6 +386,18 @@ private:
     {
         const RecipeLine& line = args.Line();
         args.Positional(1, 1000);
+        // locked=N:STARS,...: characters that start locked and the stars that open them.
+        std::vector<TextWriterLockedCharacter> locked;
+        const std::string lockedText = args.Text("locked", "");
+        for (size_t at = 0; at < lockedText.size();) {
+            const size_t comma = std::min(lockedText.find(',', at), lockedText.size());
+            const std::string item = lockedText.substr(at, comma - at);
+            const size_t colon = item.find(':');
+            if (colon == std::string::npos) Fail(line, "locked= is N:STARS,...");
+            locked.push_back({args.IntOf(item.substr(0, colon), "locked character", 1, 8),
+                              args.IntOf(item.substr(colon + 1), "stars", 1, 1000000)});
+            at = comma + 1;
+        }
         args.Finish();
         std::vector<int> entries;
         for (size_t i = 1; i <= args.Words(); i++) {
@@ -398,7 +410,7 @@ private:
             for (int n = first; n <= last; n++) entries.push_back(n);
         }
         std::string text, error;
-        Check(line, TextWriter_Unlocked(entries, &text, &error), error);
+        Check(line, TextWriter_Unlocked(entries, &text, &error, locked), error);
         Write(line, ClaimData(line, "Unlocked.cfg"), text);
     }
 
@@ -511,12 +523,21 @@ private:
         recipe.stroke = (float)args.Number("stroke", 0, 0, 256);
         recipe.border = args.Int("border", 0, 0, 256);
         args.Finish();
-        const std::string& name = args.Word(1);
-        if (!EndsWith(name, ".bmp") && !EndsWith(name, ".png")) Fail(line, name + ": pictures are .bmp or .png");
         ToolImage image;
         std::string error;
         Check(line, TexGen_Make(recipe, &image, &error), error);
-        Check(line, ImageWriter_Write(image, ClaimData(line, name), &error), error);
+        // NAME,NAME,...: the same picture under each name; a name without a
+        // folder is in the first one's.
+        const std::string& names = args.Word(1);
+        const size_t folder = names.substr(0, names.find(',')).rfind('\\') + 1;
+        for (size_t at = 0; at <= names.size();) {
+            const size_t comma = std::min(names.find(',', at), names.size());
+            std::string name = names.substr(at, comma - at);
+            if (at > 0 && name.find('\\') == std::string::npos) name = names.substr(0, folder) + name;
+            if (!EndsWith(name, ".bmp") && !EndsWith(name, ".png")) Fail(line, name + ": pictures are .bmp or .png");
+            Check(line, ImageWriter_Write(image, ClaimData(line, name), &error), error);
+            at = comma + 1;
+        }
     }
 
     void Font(Args& args)
@@ -624,15 +645,16 @@ private:
     // of the frame's number.
     void Sequence(Args& args, const std::string& text, ShapeSurface* s)
     {
+        // FIRST may be below 0 ("-100"): its minus is not the dash.
         const size_t colon = text.rfind(':'), hash = text.find('#');
-        const size_t dash = colon == std::string::npos ? colon : text.find('-', colon);
+        const size_t dash = colon == std::string::npos ? colon : text.find('-', colon + 2);
         if (!s->texture.empty() || dash == std::string::npos || hash == std::string::npos || hash > colon)
             Fail(args.Line(), "sequence= is PREFIX##SUFFIX:FIRST-LAST, without texture=");
         const size_t hashes = text.find_first_not_of('#', hash) - hash;
         s->sequencePrefix = text.substr(0, hash);
         s->sequenceSuffix = text.substr(hash + hashes, colon - hash - hashes);
         s->sequenceDigits = args.IntOf(std::to_string(hashes), "sequence figures", 1, 8);
-        s->sequenceFirst = args.IntOf(text.substr(colon + 1, dash - colon - 1), "sequence first frame", 0, 9999);
+        s->sequenceFirst = args.IntOf(text.substr(colon + 1, dash - colon - 1), "sequence first frame", -9999, 9999);
         s->sequenceLast =
             args.IntOf(text.substr(dash + 1), "sequence last frame", s->sequenceFirst + 1, s->sequenceFirst + 99);
     }
@@ -642,10 +664,13 @@ private:
     {
         if (!s.texture.empty()) return {s.texture};
         std::vector<std::string> frames;
+        // As the game names them: the last `digits` characters of the
+        // number written in 8 figures ("%08d"; -100 gives "-0000100").
         for (int f = s.sequenceFirst; f <= s.sequenceLast; f++) {
-            std::string number = std::to_string(f);
-            if ((int)number.size() < s.sequenceDigits) number.insert(0, (size_t)s.sequenceDigits - number.size(), '0');
-            frames.push_back(s.sequencePrefix + number + s.sequenceSuffix);
+            char number[16];
+            snprintf(number, sizeof number, "%08d", f);
+            const size_t length = strlen(number), digits = std::min((size_t)s.sequenceDigits, length);
+            frames.push_back(s.sequencePrefix + (number + length - digits) + s.sequenceSuffix);
         }
         return frames;
     }
@@ -674,6 +699,10 @@ private:
             const uint32_t s = single("Ramp");
             const std::vector<float> size = args.Floats("size", {2, 1, 4}, 0.001, 1e4);
             Shape_Ramp(&mesh, size[0], size[1], size[2], s, tile);
+        } else if (shape == "card") {
+            const uint32_t s = single("Card");
+            const std::vector<float> size = args.Floats("size", {1, 1}, 0.001, 1e4);
+            Shape_Card(&mesh, size[0], size[1], s);
         } else if (shape == "plane") {
             const uint32_t s = single("Ground");
             const std::vector<float> size = args.Floats("size", {10, 10}, 0.001, 1e4);

@@ -22,7 +22,9 @@
 //   gamever TEXT                      STAGE/game.ver
 //   buildver N                        Build.ver
 //   charlist NAME...                  CharList.txt (1..8 names)
-//   unlocked N|A-B...                 Unlocked.cfg
+//   unlocked N|A-B... [locked=N:STARS,...]
+//                                     Unlocked.cfg (characters N locked
+//                                     until STARS stars)
 //   logo IMAGE SECONDS [fade=] [skip=]     a line of configs\logos.cfg
 //   movie NAME [flag=] [standard=]    a line of streams\movies_PC.txt
 //   texts NAME SOURCE                 a text table from "KEY=text" lines
@@ -30,7 +32,10 @@
 //   compile-folder FOLDER [prefix=P]  every file below FOLDER, each at its
 //                                     path below it (P first, "\" between)
 //   copy NAME SOURCE                  a text file as it is
-//   texture NAME PATTERN W H [...]    a picture (texgen.h; .bmp or .png)
+//   texture NAME[,NAME...] PATTERN W H [...]
+//                                     a picture (texgen.h; .bmp or .png),
+//                                     the same under each name (one without
+//                                     a folder is in the first one's)
 //   font NAME [height=] [stroke=] [outline=] [width=] [chars=]
 //                                     NAME.met with its picture and mask
 //   sound NAME effect=KIND [seconds=] [pitch=] [seed=] [rate=]
@@ -48,7 +53,9 @@
 //                                     texture= picture is read from "pc" below
 //                                     the object's folder, as are the frames of
 //                                     its sequence=PREFIX##SUFFIX:FIRST-LAST
-//                                     (a "#" per figure of the frame number)
+//                                     (a "#" per figure: the last ones of the
+//                                     number in 8 figures, as the game names
+//                                     them; below 0 they count down)
 //   scene NAME [fps=] [frames=] [configs=FOLDER]   a LightWave scene from
 //     object FILE | null NAME | light NAME | camera NAME | character MODEL
 //                                     the item lines up to "end"

@@ -198,6 +198,14 @@ void Shape_Ramp(MeshBuilder* m, float width, float height, float length, uint32_
     m->Triangle(a, b, c, surface);
 }
 
+void Shape_Card(MeshBuilder* m, float width, float height, uint32_t surface)
+{
+    const float x0 = -width / 2, x1 = width / 2;
+    const uint32_t a = m->Point(x0, 0, 0, 0, 0), b = m->Point(x0, height, 0, 0, 1);
+    const uint32_t c = m->Point(x1, height, 0, 1, 1), d = m->Point(x1, 0, 0, 1, 0);
+    m->Quad(a, b, c, d, surface);
+}
+
 void Shape_Plane(MeshBuilder* m, float sizeX, float sizeZ, int cells, uint32_t surface, float tile)
 {
     Grid(m, sizeX, sizeZ, cells, surface, tile, [](float, float) { return 0.0f; });

@@ -1,5 +1,5 @@
 // Procedural geometry of the demo data: triangle meshes built from simple
-// parts (boxes, ramps, bowls, loops of track, rings, terrain patches,
+// parts (boxes, picture cards, ramps, bowls, loops of track, rings, terrain patches,
 // cylinders, capsules, spheres) and the composite models made of them
 // (jointed characters, karts, a broom), written as LightWave objects.
 //
@@ -54,6 +54,9 @@ void Shape_Box(MeshBuilder* m, const float lo[3], const float hi[3], uint32_t su
 // Wedge on the ground: width along x (centred), rising from y = 0 at z = 0
 // to `height` at z = length; closed underneath and at the back.
 void Shape_Ramp(MeshBuilder* m, float width, float height, float length, uint32_t surface, float tile);
+// A picture card: one quad on z = 0 facing -z, width along x (centred) and
+// height up from y = 0, its texture once across it, upright from -z.
+void Shape_Card(MeshBuilder* m, float width, float height, uint32_t surface);
 // Flat square on y = 0, facing up, size along x and z (centred), cells x cells.
 void Shape_Plane(MeshBuilder* m, float sizeX, float sizeZ, int cells, uint32_t surface, float tile);
 // Dish open at the top: rim of `radius` at y = 0, bottom `depth` below,

@@ -95,9 +95,18 @@ int TexGen_Make(const TexGenRecipe& recipe, ToolImage* out, std::string* error)
             out->Set(x, y, colour);
         }
     if (!recipe.text.empty()) {
-        const float capHeight = recipe.textHeight > 0 ? recipe.textHeight : recipe.height / 3.0f;
-        const float stroke = recipe.stroke > 0 ? recipe.stroke : std::max(1.0f, capHeight / 8.0f);
-        const float width = StrokeFont_InkWidth(recipe.text, capHeight);
+        float capHeight = recipe.textHeight > 0 ? recipe.textHeight : recipe.height / 3.0f;
+        float stroke = recipe.stroke > 0 ? recipe.stroke : std::max(1.0f, capHeight / 8.0f);
+        float width = StrokeFont_InkWidth(recipe.text, capHeight);
+        // Lettering wider than the picture inside its frame (and a pixel of
+        // room) is made smaller until it fits: it is never cut at the edges.
+        const float room = (float)recipe.width - 2.0f * (float)(recipe.border + 1);
+        if (width + stroke > room && width > 0.0f) {
+            const float scale = std::max(0.0f, room) / (width + stroke);
+            capHeight *= scale;
+            stroke = std::max(1.0f, stroke * scale);
+            width = StrokeFont_InkWidth(recipe.text, capHeight);
+        }
         StrokeFont_DrawText(out, (recipe.width - width) / 2.0f, (recipe.height + capHeight) / 2.0f, capHeight,
                             recipe.text, recipe.ink, stroke);
     }

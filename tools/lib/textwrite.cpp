@@ -81,7 +81,8 @@ int TextWriter_CharList(const std::vector<std::string>& names, std::string* out,
     return Lines(names, out, error);
 }
 
-int TextWriter_Unlocked(const std::vector<int>& entries, std::string* out, std::string* error)
+int TextWriter_Unlocked(const std::vector<int>& entries, std::string* out, std::string* error,
+                        const std::vector<TextWriterLockedCharacter>& locked)
 {
     std::vector<std::string> lines;
     std::vector<bool> seen(TEXTWRITER_MAX_UNLOCK + 1, false);
@@ -93,6 +94,14 @@ int TextWriter_Unlocked(const std::vector<int>& entries, std::string* out, std::
         seen[(size_t)n] = true;
         if (i % 16 == 0) lines.emplace_back();
         lines.back() += (i % 16 ? "," : "") + std::to_string(n);
+    }
+    std::vector<bool> lockedSeen(9, false);
+    for (const TextWriterLockedCharacter& c : locked) {
+        if (c.character < 1 || c.character > 8 || lockedSeen[(size_t)c.character])
+            return Fail(error, "locked character " + std::to_string(c.character) + " is not 1..8 or is listed twice");
+        if (c.stars < 1 || c.stars > 1000000) return Fail(error, "a locked character opens at 1..1000000 stars");
+        lockedSeen[(size_t)c.character] = true;
+        lines.push_back("Character " + std::to_string(c.character) + " " + std::to_string(c.stars));
     }
     return Lines(lines, out, error);
 }

@@ -43,8 +43,15 @@ int TextWriter_Table(const std::vector<TextWriterEntry>& entries, std::string* o
 // line breaks.
 int TextWriter_CharList(const std::vector<std::string>& names, std::string* out, std::string* error);
 
-// The entries (each 1..149, each once) in the order given, at most 16 a line.
-int TextWriter_Unlocked(const std::vector<int>& entries, std::string* out, std::string* error);
+// The entries (each 1..149, each once) in the order given, at most 16 a
+// line; then a line "Character N STARS" for each locked character (N 1..8,
+// each once; STARS, the count that opens it, 1..1000000).
+struct TextWriterLockedCharacter {
+    int character;
+    int stars;
+};
+int TextWriter_Unlocked(const std::vector<int>& entries, std::string* out, std::string* error,
+                        const std::vector<TextWriterLockedCharacter>& locked = {});
 
 struct TextWriterLogo {
     std::string image;  // the picture's data name

@@ -268,7 +268,7 @@ int32_t D3D8_WindowResize(uint32_t width, uint32_t height)
     return 1;
 }
 
-int32_t D3D8_BeginScene(void)
+int32_t D3D8_RecoverDevice(void)
 {
     D3D8DeviceSystem *sys = D3D8_System();
     IDirect3DDevice8 *device = Device();
@@ -305,7 +305,15 @@ int32_t D3D8_BeginScene(void)
         D3D8_ReleaseDeviceResources();
         return 0;
     }
-    if (device->BeginScene() < 0) return 0;
+    return 1;
+}
+
+int32_t D3D8_BeginScene(void)
+{
+    D3D8DeviceSystem* sys = D3D8_System();
+    if (!Device()) return 0;
+    if (sys->inScene) return 1;
+    if (!D3D8_RecoverDevice() || Device()->BeginScene() < 0) return 0;
     sys->inScene = 1;
     return 1;
 }
@@ -377,8 +385,11 @@ int32_t D3D8_CameraClear(void *cameraPtr, void *colourPtr, int32_t flags)
         const uint8_t *rgba = (const uint8_t *)colourPtr;
         colour = ((uint32_t)rgba[3] << 24) | ((uint32_t)rgba[0] << 16) | ((uint32_t)rgba[1] << 8) | rgba[2];
     }
+    // A lost device is reset before the clear, not by the begin update that
+    // follows it: a reset leaves buffers that were never cleared, and a
+    // clear sent to the lost device is lost with it.
     if (D3D8RasterExt *other = OtherWindowExt(camera->frameBuffer)) {
-        if (!TargetOtherWindow(camera, other)) return 0;
+        if (!D3D8_RecoverDevice() || !TargetOtherWindow(camera, other)) return 0;
         Raster *r = camera->frameBuffer;
         D3DVIEWPORT8 viewport = {0, 0, (uint32_t)r->width, (uint32_t)r->height, 0.0f, 1.0f};
         Device()->SetViewport(&viewport);
@@ -387,7 +398,7 @@ int32_t D3D8_CameraClear(void *cameraPtr, void *colourPtr, int32_t flags)
         return 1;
     }
     Raster *raster = camera->frameBuffer;
-    if (!CheckDeviceWindow()) return 0;
+    if (!CheckDeviceWindow() || !D3D8_RecoverDevice()) return 0;
     if (raster->type == RASTERTYPECAMERATEXTURE) {
         IDirect3DSurface8 *surface = CameraTextureSurface(raster);
         bool targeted = TargetCameraTexture(camera, surface);

@@ -20,11 +20,15 @@ int32_t D3D8_CameraBeginUpdate(void *out, void *camera, int32_t arg);
 // into its texture and restores the device's render target. 1.
 int32_t D3D8_CameraEndUpdate(void *out, void *camera, int32_t arg);
 // Standard function 21 (camera, colour as r, g, b, a bytes, flags: 1 frame
-// buffer, 2 Z buffer, 4 stencil). 0 when the window is minimised or empty.
+// buffer, 2 Z buffer, 4 stencil). 0 when the window is minimised or empty
+// or the device is lost; a device that can be reset is reset first.
 int32_t D3D8_CameraClear(void *camera, void *colour, int32_t flags);
 
-// Opens the device scene once per frame; resets a device that can be reset.
-// 1 when a scene is open.
+// Resets a lost device that can be reset now and rebuilds what a release
+// left behind. 1 when the device can be drawn into (always inside a scene).
+int32_t D3D8_RecoverDevice(void);
+// Opens the device scene once per frame, after D3D8_RecoverDevice. 1 when a
+// scene is open.
 int32_t D3D8_BeginScene(void);
 // Releases everything that does not survive a reset; safe to run twice.
 void D3D8_ReleaseDeviceResources(void);

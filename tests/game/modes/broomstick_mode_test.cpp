@@ -416,6 +416,25 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
     EXPECT_LT(frames * dt, 5.5f);
 }
 
+// In a quarter of a split screen a pop-up lands on the score counter of its
+// view: both are drawn in the view's own frame.
+TEST_F(BroomTest, APopUpLandsOnTheScoreCounterOfItsView)
+{
+    Font font{};  // the HUD's texts are drawn with the context's first font
+    Game_GetContext()->fonts[0] = &font;
+    WriteConfig("Huds\\Broom.cfg",
+                "HUD0 {\n HudText0Position = 0,0\n HudText1Position = 0,0\n HudText2Position = 0.75,0.12\n}\n");
+    ASSERT_TRUE(Broom("", "HudPath = Huds\\Broom.cfg"));
+    const float quarter[4] = {0.5f, 0.5f, 0.5f, 0.5f};  // the lower right
+    Viewport_SetRect(0, quarter);
+    BroomStickMode_CountHit(5, broom, broom, 1, 0);
+    for (int i = 0; i < 500 && (d->popups[0].flags & BROOM_POPUP_ACTIVE); ++i) Frame();
+    const ScreenText* texts = Level_GetSession()->viewports[0].texts;
+    EXPECT_FLOAT_EQ(texts[2].x, 560.0f) << "the counter";
+    EXPECT_LT(std::hypot(texts[r->hudTextCount].x - 560.0f, texts[r->hudTextCount].y - texts[2].y), 20.0f);
+    Game_GetContext()->fonts[0] = nullptr;
+}
+
 TEST_F(BroomTest, TheArrowPointsAtTheNearestWaitingCompletionPickup)
 {
     WriteConfig("Huds\\Broom.cfg", "HUD1 {\n HudText0Position = 0.1, 0.1\n}\n");

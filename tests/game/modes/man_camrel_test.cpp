@@ -4,6 +4,7 @@
 // list, skids, animation speed, the camera pitch) and the collision slot
 // (health and score shots, pickups, platforms, key events).
 
+#include "app/shell.h"
 #include "engine/animset.h"
 #include "engine/font.h"
 #include "engine/objecttemplate.h"
@@ -415,6 +416,36 @@ TEST_F(ManCamRelTest, HealthShotsAddUpToTheTotalOrGiveALife)
     Step();
     EXPECT_FLOAT_EQ(Level_GetSession()->viewports[0].texts[r->hudTextCount].size, 4.0f) << "drawn at depth 4";
     Game_GetContext()->fonts[0] = nullptr;
+    // The texts that land are held within the int32 range as well.
+    d->score = INT32_MAX - 20;
+    Step(300);
+    EXPECT_EQ(d->score, INT32_MAX) << "every text landed";
+}
+
+// A floating text that reaches the score counter on the screen ends there,
+// even while farther than 20 from its target (counting its depth): it
+// never circles over the counter and the lines below it.
+TEST_F(ManCamRelTest, AFloatingTextEndsWhereItMeetsTheScoreCounter)
+{
+    Font font{};  // the counter and the texts are drawn with the context's first font
+    Game_GetContext()->fonts[0] = &font;
+    WriteConfig("Huds\\Hero.cfg",
+                "HUD0 {\n HudText0Position = 0,0\n HudText1Position = 0,0\n HudText2Position = 0.75,0.06\n}\n");
+    WriteCharacter("carddata\\entityconfigs\\Hero.cfg", "Man_CamRel", modestest::kCamRelKeys,
+                   "HudPath = Huds\\Hero.cfg");
+    Ground();
+    StartPlayer();
+    Level_GetSession()->viewports[0].rect[2] = Level_GetSession()->viewports[0].rect[3] = 1.0f;
+    App_SetScreenSize(640, 480);  // texts measure on it
+    // The counter's "0" at x 480..490; the text's "100" at 455..485 (25 to its left), or at 420..450.
+    for (auto [x, score] : {std::pair{455.0f, 100}, {420.0f, 0}}) {
+        d->score = 0;
+        d->texts[0] = ManCamRelFloatText{100, "100", x, 28.8f, 8.0f, 0, 0, {}, MCR_TEXT_ACTIVE};
+        Step();
+        EXPECT_EQ(d->score, score) << x;
+    }
+    Game_GetContext()->fonts[0] = nullptr;
+    App_SetScreenSize(0, 0);
 }
 
 TEST_F(ManCamRelTest, AmmunitionFillsTheWeaponsOfItsTypeAndASpringboardLaunches)

@@ -191,25 +191,6 @@ protected:
         WriteScene(path, 1.0f, items);
         ObjectScene_Load(path.c_str(), "Levels\\Test", objects);
     }
-    // The items of a pool of objects, in pool order.
-    static std::vector<Object*> Items(List* pool)
-    {
-        std::vector<Object*> out;
-        List_ForEach(
-            pool, [](void* item, void* arg) { return ((std::vector<Object*>*)arg)->push_back((Object*)item), 0; },
-            &out);
-        return out;
-    }
-    // The level's prop at p, or none.
-    Object* PropAt(Vec3 p)
-    {
-        for (Object* o : Items(objects)) {
-            Vec3 q;
-            Object_GetTransform(o, &q, nullptr, nullptr);
-            if (HitModeObject_GetRecord(o) && Vec3_DistanceSq(&p, &q) < 1e-4f) return o;
-        }
-        return nullptr;
-    }
     // A projectile configuration of a fire mode with its mode data.
     void WriteShot(const char* path, const char* mode, const std::string& keys = "",
                    const std::string& data = "ProjectileModeData0 {\n velocity = 10\n}\n")
@@ -274,12 +255,6 @@ protected:
     static EntityRecord* Record(Object* o) { return Entity_GetRecord(o); }
     static ManCamRelData* CamRel(Object* o) { return ManCamRel_Data(Entity_GetRecord(o)); }
     static int32_t Anim(Object* o) { return Mode_Anim(Entity_GetRecord(o)); }
-    static Vec3 Velocity(Object* o)
-    {
-        Vec3 v{};
-        PhysBody_GetLinearVelocity(o->body, &v);
-        return v;
-    }
     static float Heading(Object* o)  // of the object's node
     {
         Vec3 at, up;

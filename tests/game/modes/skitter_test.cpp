@@ -1,4 +1,4 @@
-// Skitter: clipping by distance from player 0's camera, death by falling
+// Skitter: clipping by distance from the first view's camera, death by falling
 // and respawn, projectiles and bosses, fights with a Man_CamRel player, the
 // animation chains, a Skitter played by a player; and its AI: vision,
 // chasing and attacking, firing arcs, speed caps, defending the origin,
@@ -41,7 +41,7 @@ protected:
     static SkitterData* Bug(Object* o) { return Skitter_Data(Record(o)); }
 };
 
-TEST_F(SkitterTest, ItIsSwitchedOffFarFromPlayerZerosCameraAndBackOnWithItsGroupAndPlace)
+TEST_F(SkitterTest, ItIsSwitchedOffFarFromTheFirstViewsCameraAndBackOnWithItsGroupAndPlace)
 {
     Level("", {Item("entity_Bug", V(0, 0, 34))});
     Object* bug = Bugs().at(0);
@@ -61,12 +61,15 @@ TEST_F(SkitterTest, ItIsSwitchedOffFarFromPlayerZerosCameraAndBackOnWithItsGroup
     EXPECT_FALSE(d->switchedOff);
     EXPECT_EQ(PhysBody_GetCollisionGroup(bug->body), group);
     EXPECT_NEAR(BodyPosition(bug).z, kept.z, 0.05f);
+    // The camera is the first view's, whichever slot plays in it: the one human on slot 1.
+    Player_SetViewportIndex(0, -1);
+    Player_SetViewportIndex(1, 0);
     Place(bug, V(0, 0.5f, 55));  // 61 units from the camera at (0, 3, -6)
     Step();
     EXPECT_TRUE(d->switchedOff) << "always beyond 60 units";
     Step(10);
     EXPECT_NEAR(BodyPosition(bug).z, 55.0f, 0.05f) << "a switched-off body stays where it was";
-    Viewport_SetCameraFrame(0, nullptr);
+    Viewport_SetCameraFrame(1, nullptr);
     Step();
     EXPECT_FALSE(d->switchedOff) << "without a camera node every entity counts as near";
 }
@@ -121,9 +124,8 @@ TEST_F(SkitterTest, ProjectilesHurtByTheWeakAreasFactorAndOnlySpecialDamageHurts
     EXPECT_EQ(CamRel(hero)->texts[0].value, 3) << "the shooter earns the stun score";
     Mode_Play(r, SKITTER_STAND);
     SkitterMode_Collision(bug, r, PurposeShot(hero, "SWORD", -60.0f), 0);
-    EXPECT_EQ(Entity_GetHealth(r), 0.0f);
-    EXPECT_EQ(CamRel(hero)->texts[1].value, 9);
-    EXPECT_EQ(CamRel(hero)->killCount, 1);
+    EXPECT_EQ(std::make_tuple(Entity_GetHealth(r), CamRel(hero)->texts[1].value, CamRel(hero)->killCount),
+              std::make_tuple(0.0f, 9, 1));
 
     Bug(bug)->flags |= SKITTER_BOSS;
     r->health = 30.0f;
@@ -270,12 +272,8 @@ TEST_F(SkitterAiTest, ItSeesWithinItsRadiusAndArcAndWhenAlertOrIdleWithinTheirs)
     Object* hero = Level(
         " aiVisionRadius = 10\n aiVisionAlertRadius = 12\n aiVisionAlertDuration = 1\n aiVisionYArc = 30\n"
         " aiVisionIdleYArc = 180\n");
-    struct Look {
-        int32_t anim;
-        float heroZ;
-        bool away;  // the hero out of sight for 1.2 s first
-        bool seen;
-    } looks[] = {
+    // The animation playing, the hero's z, the hero out of sight for 1.2 s first; seen.
+    const std::tuple<int32_t, float, bool, bool> looks[] = {
         {4, 10.0f, false, false},             // exactly at the radius
         {4, 9.9f, false, true},               // seen: alert ...
         {4, 11.0f, false, true},              // ... out to the alert radius
@@ -284,15 +282,15 @@ TEST_F(SkitterAiTest, ItSeesWithinItsRadiusAndArcAndWhenAlertOrIdleWithinTheirs)
         {SKITTER_IDLE, -8.0f, false, true},   // idle: all round ...
         {SKITTER_IDLE, -11.0f, true, false},  // ... at the normal radius
     };
-    for (const Look& l : looks) {
-        if (l.away) {
+    for (const auto& [anim, heroZ, away, seen] : looks) {
+        if (away) {
             Place(hero, V(0, 0.5f, 40));
             Step(60);
         }
         Place(bug, V(0, 0.5f, 0));
-        Place(hero, V(0, 0.5f, l.heroZ));
-        Mode_Play(Record(bug), l.anim);
-        EXPECT_NEAR(Decide().stickY, l.seen ? (l.heroZ > 0 ? 1.0f : -1.0f) : 0.0f, 1e-3f) << l.anim << " " << l.heroZ;
+        Place(hero, V(0, 0.5f, heroZ));
+        Mode_Play(Record(bug), anim);
+        EXPECT_NEAR(Decide().stickY, seen ? (heroZ > 0 ? 1.0f : -1.0f) : 0.0f, 1e-3f) << anim << " " << heroZ;
     }
 }
 

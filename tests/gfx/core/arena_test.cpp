@@ -174,10 +174,7 @@ TEST(FreeList, ValidationFindsABrokenRecordOrBlock)
     AllocMany(list, 2);
     EngineLink released;
     // Each case breaks one thing and mends it again.
-    struct Case {
-        const char* what;
-        void (*edit)(FreeList* list, EngineLink* spare, int undo);
-    } cases[] = {
+    const std::tuple<const char*, void (*)(FreeList*, EngineLink*, int)> cases[] = {
         {"entry size off the alignment", [](FreeList* l, EngineLink*, int undo) { l->entrySize += undo ? -4 : 4; }},
         {"bitmap size off the count", [](FreeList* l, EngineLink*, int undo) { l->bitmapBytes += undo ? -1 : 1; }},
         {"block ring broken",
@@ -191,11 +188,11 @@ TEST(FreeList, ValidationFindsABrokenRecordOrBlock)
          }},
     };
     ASSERT_TRUE(FreeList_Validate(list));
-    for (const Case& c : cases) {
-        c.edit(list, &released, 0);
-        EXPECT_FALSE(FreeList_Validate(list)) << c.what;
-        c.edit(list, &released, 1);
-        EXPECT_TRUE(FreeList_Validate(list)) << c.what;
+    for (const auto& [what, edit] : cases) {
+        edit(list, &released, 0);
+        EXPECT_FALSE(FreeList_Validate(list)) << what;
+        edit(list, &released, 1);
+        EXPECT_TRUE(FreeList_Validate(list)) << what;
     }
     FreeList_Destroy(list);
 }

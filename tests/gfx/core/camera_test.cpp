@@ -142,9 +142,8 @@ void ExpectProduct(const Matrix& m, const Matrix& a, const Matrix& b)
     const Vec3 *ar[4] = {&a.right, &a.up, &a.at, &a.pos}, *mr[4] = {&m.right, &m.up, &m.at, &m.pos};
     for (int i = 0; i < 4; i++) {
         const double x = ar[i]->x, y = ar[i]->y, z = ar[i]->z, w = i == 3;
-        EXPECT_NEAR(mr[i]->x, x * b.right.x + y * b.up.x + z * b.at.x + w * b.pos.x, 1e-4);
-        EXPECT_NEAR(mr[i]->y, x * b.right.y + y * b.up.y + z * b.at.y + w * b.pos.y, 1e-4);
-        EXPECT_NEAR(mr[i]->z, x * b.right.z + y * b.up.z + z * b.at.z + w * b.pos.z, 1e-4);
+        for (float Vec3::*c : {&Vec3::x, &Vec3::y, &Vec3::z})
+            EXPECT_NEAR(mr[i]->*c, x * (b.right.*c) + y * (b.up.*c) + z * (b.at.*c) + w * (b.pos.*c), 1e-4);
     }
 }
 

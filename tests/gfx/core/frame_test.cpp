@@ -100,10 +100,7 @@ TEST_F(FrameTest, ValidationFindsBrokenLinksAndListings)
     Frame_SyncDirtyList();
     ASSERT_TRUE(Frame_Validate(a));
     // Each case breaks one link or flag of root's hierarchy and mends it.
-    struct Case {
-        const char* what;
-        void (*edit)(Frame* root, Frame* other, Counter* attached, int undo);
-    } cases[] = {
+    const std::tuple<const char*, void (*)(Frame*, Frame*, Counter*, int)> cases[] = {
         {"a child naming another parent",
          [](Frame* r, Frame* o, Counter*, int undo) { r->child->header.parent = undo ? r : o; }},
         {"a frame naming another root",
@@ -124,11 +121,11 @@ TEST_F(FrameTest, ValidationFindsBrokenLinksAndListings)
              else Frame_MarkDirty(r->child), EngineLink_Remove(&r->inDirtyList);
          }},
     };
-    for (const Case& c : cases) {
-        c.edit(root, other, &attached, 0);
-        EXPECT_FALSE(Frame_Validate(b)) << c.what;
-        c.edit(root, other, &attached, 1);
-        EXPECT_TRUE(Frame_Validate(b)) << c.what;
+    for (const auto& [what, edit] : cases) {
+        edit(root, other, &attached, 0);
+        EXPECT_FALSE(Frame_Validate(b)) << what;
+        edit(root, other, &attached, 1);
+        EXPECT_TRUE(Frame_Validate(b)) << what;
     }
     FrameObject_SetFrame(&attached.object, nullptr);
     Frame_Destroy(other);

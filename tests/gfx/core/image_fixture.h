@@ -132,9 +132,8 @@ struct MemoryBytes {
 
 inline void ExpectNear(const Vec3& v, Vec3 expected, float tolerance = 1e-6f)
 {
-    EXPECT_NEAR(v.x, expected.x, tolerance);
-    EXPECT_NEAR(v.y, expected.y, tolerance);
-    EXPECT_NEAR(v.z, expected.z, tolerance);
+    for (const auto& [got, want] : {std::pair{v.x, expected.x}, {v.y, expected.y}, {v.z, expected.z}})
+        EXPECT_NEAR(got, want, tolerance);
 }
 
 }  // namespace testdriver

@@ -29,9 +29,7 @@ protected:
     }
     void WritePng(const char* name, int32_t w, int32_t h, uint32_t rgba)
     {
-        Image* image =
-            Img(w, h, 32, [rgba](int32_t, int32_t, uint8_t* p) { Bytes_StoreU32(p, __builtin_bswap32(rgba)); });
-        ASSERT_NE(ImagePng_Write(image, (folder + name + ".png").c_str()), nullptr);
+        WriteImage(folder + name + ".png", w, h, [rgba](int32_t, int32_t) { return rgba >> 8 | rgba << 24; });
     }
     // The first pixel of a level as R, G, B, A packed big-endian.
     uint32_t LevelColour(Raster* raster, uint32_t level)

@@ -20,11 +20,9 @@ class WithPlugins : public Base {
 protected:
     void RegisterPlugins() override
     {
-        ASSERT_EQ(Random_PluginAttach(), 1);
-        ASSERT_EQ(Skin_PluginAttach(), 1);
-        ASSERT_EQ(HAnim_PluginAttach(), 1);
-        ASSERT_EQ(GeomCollision_PluginAttach(), 1);
-        ASSERT_EQ(MatFX_PluginAttach(), 1);
+        for (auto attach : {Random_PluginAttach, Skin_PluginAttach, HAnim_PluginAttach, GeomCollision_PluginAttach,
+                            MatFX_PluginAttach})
+            ASSERT_EQ(attach(), 1);
     }
 };
 

@@ -73,15 +73,25 @@ TEST_F(GeometryTest, CreationFlagsGiveTheTextureSetsAndGeometryRoundTripsByteFor
     Error_Get(nullptr);
     EXPECT_EQ(Geometry_Create(65536, 0, 0), nullptr);
     EXPECT_EQ(TakeErrorOf(), std::pair((int32_t)WORLD_PLUGIN_ID, (int32_t)GEOMETRY_ERR_TOO_MANY_VERTICES));
-    Geometry* g = Geometry_Create(5, 1, GEOMETRY_POSITIONS);
+    // 4 vertices, a triangle on a material listed five times and one
+    // without a material: its mesh reads back without one, and the second
+    // write repeats the first.
+    Geometry* g = Geometry_Create(4, 2, GEOMETRY_POSITIONS);
     for (int i = 0; i < 5; i++) MaterialList_AppendMaterial(&g->matList, white);
     g->triangles[0] = Triangle{{1, 2, 3}, 4};
+    g->triangles[1] = Triangle{{0, 1, 2}, -1};
     Geometry_Unlock(g);
     Bytes bytes = WriteGeometry(g);
     // Chunk header, struct header, 16-byte header: the triangle follows.
     const uint8_t expected[8] = {2, 0, 1, 0, 4, 0, 3, 0};
     EXPECT_EQ(memcmp(bytes.data() + 40, expected, 8), 0);
     EXPECT_EQ(bytes.size(), 12u + Geometry_StreamGetSize(g));
+    Geometry_Destroy(g);
+    g = ReadGeometry(bytes);
+    ASSERT_NE(g, nullptr);
+    const Mesh* meshes = MeshHeader_Meshes(g->mesh);
+    EXPECT_EQ(std::tuple(g->mesh->numMeshes, !meshes[0].material + !meshes[1].material), std::tuple(2u, 1));
+    EXPECT_EQ(WriteGeometry(g), bytes);
     Geometry_Destroy(g);
 
     // Two morph targets, normals, prelit colours, two texture sets, two materials.

@@ -184,9 +184,7 @@ TEST(PhysObject, UnlinkChildrenForgetsThisObjectInEveryChild) {
   Holder h;
   h.children[0] = &a;
   h.children[1] = &b;
-  PhysObject_AddDependent(&a, &h, 0, 0);
-  PhysObject_AddDependent(&a, &h, 1, 0);
-  PhysObject_AddDependent(&b, &h, 0, 0);
+  for (const auto& [object, slot] : {std::pair{&a, 0}, {&a, 1}, {&b, 0}}) PhysObject_AddDependent(object, &h, slot, 0);
   PhysObject_UnlinkChildren(&h);
   EXPECT_FALSE(PhysObject_HasDependent(&a, &h));
   EXPECT_FALSE(PhysObject_HasDependent(&b, &h));

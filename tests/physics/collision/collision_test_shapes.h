@@ -42,9 +42,7 @@ inline SceneMesh Grid_Mesh(int cells, float half, float (*height)(float x, float
 namespace collision_test {
 
 inline void ExpectNear(Vec3 a, Vec3 b, float tol = 1e-5f) {
-  EXPECT_NEAR(a.x, b.x, tol);
-  EXPECT_NEAR(a.y, b.y, tol);
-  EXPECT_NEAR(a.z, b.z, tol);
+    for (const auto& [got, want] : {std::pair{a.x, b.x}, {a.y, b.y}, {a.z, b.z}}) EXPECT_NEAR(got, want, tol);
 }
 
 // Counts the engine's warnings while it lives, and keeps them off the output.

@@ -67,9 +67,8 @@ TEST(Gjk, SearchStopsEarlyOnlyForPairsProvenFartherThanAsked) {
   EXPECT_LE(early.distance, full.distance + 1e-5f);
   // A bound beyond the true distance never stops the search: the full answer.
   Gjk_Distance(a, b, &early, full.distance + 0.01f);
-  EXPECT_EQ(early.distance, full.distance);
-  EXPECT_EQ(early.pointA.x, full.pointA.x);
-  EXPECT_EQ(early.pointB.z, full.pointB.z);
+  EXPECT_EQ(std::make_tuple(early.distance, early.pointA.x, early.pointB.z),
+            std::make_tuple(full.distance, full.pointA.x, full.pointB.z));
   // Overlapping cores are still found whatever the bound.
   GjkShape c{box.data(), 8, At(V3(0.6f, 0.1f, 0)), 0};
   Gjk_Distance(a, c, &early, 0.1f);

@@ -1,8 +1,8 @@
 // Scenes of the physics tests and the physics benchmark, as plain
 // descriptions: the tests build them with DynTestScene::Build, the benchmark
 // builds the same description in this engine and in Bullet, so both engines
-// and the tests run one scene. The benchmark's own scenes (a pour into a
-// bowl, a terrain) are in bench/physics/bench_scenes.h.
+// and the tests run one scene. The benchmark's own scenes (a pyramid, a
+// pour into a bowl, a terrain) are in bench/physics/bench_scenes.h.
 #pragma once
 #include <vector>
 
@@ -36,23 +36,15 @@ struct SceneRecipe {
   std::vector<SceneHinge> hinges;  // the two bodies of a hinge do not collide
 };
 
-// A fixed box of half extents (20, 0.5, 20) whose top is the plane y = 0.
-inline void Recipe_AddGroundBox(SceneRecipe* r) {
-  SceneBody g;
-  g.kind = SceneBody::kBox;
-  g.half = V3(20.0f, 0.5f, 20.0f);
-  g.position = V3(0, -0.5f, 0);
-  r->bodies.push_back(g);
-}
-
-inline SceneBody Recipe_UnitBox(Vec3 position) {
+// A box body (mass 0: fixed).
+inline SceneBody Recipe_Box(Vec3 half, float mass, Vec3 position) {
   SceneBody b;
-  b.kind = SceneBody::kBox;
-  b.half = V3(0.5f, 0.5f, 0.5f);
-  b.mass = 1.0f;
-  b.position = position;
+  b.kind = SceneBody::kBox, b.half = half, b.mass = mass, b.position = position;
   return b;
 }
+// A fixed box of half extents (20, 0.5, 20) whose top is the plane y = 0.
+inline void Recipe_AddGroundBox(SceneRecipe* r) { r->bodies.push_back(Recipe_Box(V3(20, 0.5f, 20), 0, V3(0, -0.5f, 0))); }
+inline SceneBody Recipe_UnitBox(Vec3 position) { return Recipe_Box(V3(0.5f, 0.5f, 0.5f), 1.0f, position); }
 
 // A column of unit boxes of mass 1 standing on the ground box, each resting
 // on the one below.
@@ -63,21 +55,6 @@ inline SceneRecipe Recipe_Column(int boxes) {
   return r;
 }
 
-// A pyramid of unit boxes on the ground box: `rows` boxes at the bottom, one
-// less in each row above, each row resting on the joints of the one below;
-// boxes of a row 2 cm apart.
-inline SceneRecipe Recipe_Pyramid(int rows) {
-  SceneRecipe r;
-  Recipe_AddGroundBox(&r);
-  const float pitch = 1.02f;
-  for (int row = 0; row < rows; ++row) {
-    int n = rows - row;
-    for (int i = 0; i < n; ++i)
-      r.bodies.push_back(Recipe_UnitBox(V3((float(i) - 0.5f * float(n - 1)) * pitch, 0.5f + float(row), 0)));
-  }
-  return r;
-}
-
 // A chain of `links` bars (0.5 x 0.125 x 0.125 m, mass 1) laid out
 // horizontally along +x from a world pivot 12 m up, hinged end to end about
 // z, so that it swings down in the x-y plane.
@@ -85,12 +62,7 @@ inline SceneRecipe Recipe_Chain(int links) {
   SceneRecipe r;
   const Vec3 top{0, 12, 0};
   for (int k = 0; k < links; ++k) {
-    SceneBody b;
-    b.kind = SceneBody::kBox;
-    b.half = V3(0.25f, 0.0625f, 0.0625f);
-    b.mass = 1.0f;
-    b.position = top + V3(0.25f + 0.5f * float(k), 0, 0);
-    r.bodies.push_back(b);
+    r.bodies.push_back(Recipe_Box(V3(0.25f, 0.0625f, 0.0625f), 1.0f, top + V3(0.25f + 0.5f * float(k), 0, 0)));
     r.hinges.push_back({k, k - 1, top + V3(0.5f * float(k), 0, 0), V3(0, 0, 1)});
   }
   return r;

@@ -16,9 +16,8 @@ TEST(RigidBody, MassFromPrimitivesDegenerateMassesMakeTheBodyFixedAndUpdatesKeep
   EXPECT_NEAR(b->invInertiaLocal.r[0].x, 1.0f / (0.4f * 2.0f * 0.25f), 1e-4f);
   for (float bad : {0.0f, -1.0f, NAN, INFINITY}) {
     RigidBody_SetMass(b, bad);
-    EXPECT_EQ(b->stateFlags & RB_STATE_FIXED, RB_STATE_FIXED);
-    EXPECT_EQ(b->invMass, 0.0f);
-    EXPECT_EQ(b->invInertiaLocal.r[1].y, 0.0f);
+    EXPECT_EQ(std::make_tuple(b->stateFlags & RB_STATE_FIXED, b->invMass, b->invInertiaLocal.r[1].y),
+              std::make_tuple(RB_STATE_FIXED, 0.0f, 0.0f));
   }
   // From a total of 0 the inertia comes from the shapes at the new mass.
   RigidBody_SetMass(b, 4.0f);
@@ -88,10 +87,9 @@ TEST(RigidBody, CloneCopiesShapesMassAndSettingsButNotTheWorld) {
             std::make_tuple(nullptr, 1, b->primitives[0]->shape, 0x6u));
   EXPECT_EQ(std::make_tuple(c->mass, c->comOffset.x, c->restitution, c->friction),
             std::make_tuple(2.0f, 0.1f, 0.7f, 0.2f));
-  EXPECT_EQ(std::memcmp(&c->invInertiaLocal, &b->invInertiaLocal, sizeof(Mat3)), 0);
-  EXPECT_TRUE(RigidBody_IsPhantom(c));
-  EXPECT_TRUE(c->pinned);
-  EXPECT_FALSE(c->stateFlags & RB_STATE_ACTIVE);
+  EXPECT_EQ(std::make_tuple(std::memcmp(&c->invInertiaLocal, &b->invInertiaLocal, sizeof(Mat3)),
+                            (bool)(RigidBody_IsPhantom(c)), (bool)(c->pinned), (bool)(c->stateFlags & RB_STATE_ACTIVE)),
+            std::make_tuple(0, true, true, false));
   EXPECT_NE(c->id, b->id);
 }
 

@@ -331,10 +331,9 @@ TEST_F(InputScriptPlay, KeysGoDownAndUpAtTheirTimesOnTheSteppedClock)
     // Escape tapped at 140 ms is seen by two polls; Up held for 100 ms.
     const std::vector<std::string> expected = {"", "", "", "", "R", "R", "EU", "EU", "U", "U", "U", "",
                                                "", "", "", "", "",  "",  "",   "",   "",  "",  "",  ""};
-    EXPECT_EQ(timeline, expected);
-    EXPECT_EQ(ticks, 24);  // "end" runs at 500 ms, the 25th tick
-    EXPECT_EQ(InputScript_GetStatus(script), INPUTSCRIPT_ENDED);
-    EXPECT_EQ(InputScript_GetTimeMs(script), 500u);
+    // "end" runs at 500 ms, the 25th tick
+    EXPECT_EQ(std::make_tuple(timeline, ticks, InputScript_GetStatus(script), InputScript_GetTimeMs(script)),
+              std::make_tuple(expected, 24, INPUTSCRIPT_ENDED, 500u));
     EXPECT_EQ(InputScript_Tick(script), INPUTSCRIPT_ENDED);  // later ticks do nothing
     EXPECT_EQ(InputScript_GetTimeMs(script), 500u);
     // but the program's clock: a logo shown when the script ended still runs out.

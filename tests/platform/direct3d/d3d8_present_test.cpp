@@ -5,10 +5,13 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 
 #include "platform/direct3d/d3d8.h"
+#include "platform/direct3d/rasteriser.h"
+#include "platform/win32/gdi.h"
 #include "platform/win32/window.h"
 #include "tests/platform/direct3d/d3d8_fixture.h"
 #include "tests/test_env.h"
@@ -87,6 +90,66 @@ TEST_F(Present, HeadlessWindowsGiveTheirClientSizeAndShowNothing) {
   EXPECT_EQ(desc.Width, 70u);
   Drop();
   Window_Destroy(window);
+}
+
+// The window's pixels are the back buffer's (alpha aside).
+bool WindowShows(Window* window, IDirect3DSurface8* back) {
+  SDL_Surface* screen = Window_Surface(Window_SdlWindow(window));
+  D3DLOCKED_RECT lr{};
+  if (!screen || back->LockRect(&lr, nullptr, D3DLOCK_READONLY) != D3D_OK) return false;
+  bool same = true;
+  for (int y = 0; y < screen->h; ++y)
+    for (int x = 0; x < screen->w; ++x) {
+      uint32_t shown, drawn;
+      memcpy(&shown, static_cast<uint8_t*>(screen->pixels) + size_t(y) * size_t(screen->pitch) + size_t(x) * 4, 4);
+      memcpy(&drawn, static_cast<uint8_t*>(lr.pBits) + size_t(y) * size_t(lr.Pitch) + size_t(x) * 4, 4);
+      same &= ((shown ^ drawn) & 0xFFFFFFu) == 0;
+    }
+  back->UnlockRect();
+  return same;
+}
+
+// The flush copies a presented frame into the window tile by tile, those
+// its last draws left alone and a frame with no draw included; what takes
+// the window's surface, sets its size or destroys it waits for that copy
+// (the frame is finished and captured by then).
+TEST_F(Present, TheWindowShowsEachFrameWholeAndChangesOnlyOnceItIsCopied) {
+  for (int threads : {1, 8}) {
+    Rasteriser_SetThreads(threads);
+    Window* window = Window_Create("d3d8", 150, 100, 0);
+    if (!window) GTEST_SKIP() << "no SDL video";
+    OnWindow(*this, window, false);
+    GdiContext* dc = Gdi_GetDC(window);
+    const D3DRECT8 oneTile = {70, 10, 90, 30};
+    const std::string path = TempPath("fenced.png");
+    const std::function<void()> actions[] = {
+        [&] { Gdi_PatBlt(dc, 0, 0, 150, 100, GDI_WHITENESS); },
+        [&] { Window_UserResize(window, 120, 80); },
+        [&] { Window_SetOuterSize(window, 300, 200); },
+        [&] { Window_Destroy(window); },
+    };
+    for (const auto& action : actions) {
+      D3D8Test_Finish();
+      std::remove(path.c_str());
+      dev->Clear(0, nullptr, D3DCLEAR_TARGET, 0xFF3366CCu, 1, 0);
+      D3D8Present_CaptureFrame(0, path.c_str());
+      ASSERT_EQ(dev->Present(nullptr, nullptr, nullptr, nullptr), D3D_OK);
+      D3D8Present_CaptureFrame(0, nullptr);
+      action();
+      EXPECT_TRUE(std::remove(path.c_str()) == 0) << threads << " threads, action " << &action - actions;
+      if (&action != actions) continue;
+      for (int draws : {1, 0}) {
+        if (draws) dev->Clear(1, &oneTile, D3DCLEAR_TARGET, 0xFFCC6633u, 1, 0);
+        dev->Present(nullptr, nullptr, nullptr, nullptr);
+        D3D8Test_Finish();
+        EXPECT_TRUE(WindowShows(window, Back())) << threads << " threads, " << draws << " draws";
+        Gdi_PatBlt(dc, 0, 0, 150, 100, GDI_BLACKNESS);
+      }
+    }
+    Gdi_ReleaseDC(window, dc);
+    Drop();
+  }
+  Rasteriser_SetThreads(0);
 }
 
 }  // namespace

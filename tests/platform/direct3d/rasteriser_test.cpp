@@ -358,39 +358,6 @@ TEST(RasterRules, IndexedDrawsReadOnlyTheVerticesTheirRangeNames) {
   munmap(map, 2 * page);
 }
 
-TEST(RasterRules, TheCallersRoundingModeDoesNotChangeThePicture) {
-  // Everything the test computes is computed under round-to-nearest; only
-  // the device's calls run under the other modes.
-  const Mesh ball = Sphere(1.0f, 12, 16, true), floor = Floor(8, 8, 8);
-  const float eye[3] = {0, 2.2f, -5.5f}, at[3] = {0, 0.4f, 0};
-  const D3DMATRIX view = LookAt(eye, at), projection = Perspective(kPi / 3, 1.5f, 0.5f, 50.0f);
-  const D3DMATRIX floorWorld = Translation(0, -0.6f, 4), ballWorld = Mul(RotationY(0.5f), Translation(1.3f, 0, 1));
-  std::vector<uint8_t> nearest;
-  for (int mode : {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO}) {
-    Scene s(96, 64);
-    Texture checker = Checker(s, 16, 4, 0xFFFFFFFFu, 0xFF909090u, 5);
-    for (int l = 1; l < 5; ++l) checker.Fill(l, [l](int x, int y) { return ((x + y + l) & 1) ? 0xFF8040C0u : 0xFF20E060u; });
-    s.dev->SetTexture(0, checker.tex);
-    s.TSS(0, D3DTSS_COLORARG2, D3DTA_DIFFUSE);
-    Filter(s, 0, kLinear, kLinear);
-    Fog(s, D3DFOG_LINEAR, 0, 4.0f, 14.0f);
-    s.RS(D3DRS_LIGHTING, 1);
-    SetupLights(s);
-    std::fesetround(mode);
-    s.View(view);
-    s.Projection(projection);
-    s.World(floorWorld);
-    DrawMesh(s, floor);
-    s.World(ballWorld);
-    DrawMesh(s, ball);
-    std::fesetround(FE_TONEAREST);
-    if (mode == FE_TONEAREST)
-      nearest = s.ColourBytes();
-    else
-      EXPECT_TRUE(s.ColourBytes() == nearest) << "rounding mode " << mode;
-  }
-}
-
 // Small draws over a cleared 16 x 16 target, one state or format rule each:
 // the pixels named must come out as given (and `lit` pixels be other than
 // black, where given).
@@ -1076,66 +1043,85 @@ TEST(RasterDeferred, ATextureRewrittenOrReleasedAfterADrawIsSampledAsItWasAtTheD
   EXPECT_EQ(s.Pixel(8, 4), 0xFF00FF00u);
 }
 
-// Rows of the states the kernels take: a coloured sphere and a textured floor
-// in perspective, drawn by the general stages and by each kernel set from a
-// managed texture (sampled from its tiled copy) and from a render-target
-// texture (sampled from its rows).
-TEST(RasterRules, FusedKernelsAndTexturesRowsGiveTheGeneralStagesBitsOnEveryStateTheyTake) {
-  constexpr uint32_t W = D3DTADDRESS_WRAP, C = D3DTADDRESS_CLAMP, M = D3DTADDRESS_MIRROR, P = D3DTEXF_POINT;
-  constexpr uint32_t SA = D3DBLEND_SRCALPHA, ISA = D3DBLEND_INVSRCALPHA, A8 = D3DFMT_A8R8G8B8, S1 = D3DTOP_SELECTARG1;
+// Rows of the states the kernels take: a coloured, lit sphere and a textured
+// floor in perspective, drawn by the general stages, by each kernel set from
+// managed textures (sampled from their tiled copies) and from render-target
+// textures (sampled from their rows), and by the kernels with the caller's
+// rounding mode upward, downward and toward zero around the device's calls
+// (everything the test computes is computed under round-to-nearest). Rows
+// with a second stage sample it on other coordinates and combine it with the
+// first stage's result.
+TEST(RasterRules, EveryShadingPathTextureKindAndCallersRoundingModeGiveTheGeneralStagesBits) {
+  constexpr uint32_t W = D3DTADDRESS_WRAP, C = D3DTADDRESS_CLAMP, M = D3DTADDRESS_MIRROR, P = D3DTEXF_POINT,
+                     N = D3DTEXF_NONE, L = kLinear, SA = D3DBLEND_SRCALPHA, ISA = D3DBLEND_INVSRCALPHA,
+                     A8 = D3DFMT_A8R8G8B8, X8 = D3DFMT_X8R8G8B8, S1 = D3DTOP_SELECTARG1, S2 = D3DTOP_SELECTARG2,
+                     MOD = D3DTOP_MODULATE, M2X = D3DTOP_MODULATE2X, BTA = D3DTOP_BLENDTEXTUREALPHA,
+                     OFF = D3DTOP_DISABLE, T = D3DTA_TEXTURE, CU = D3DTA_CURRENT, DI = D3DTA_DIFFUSE, ADD = D3DTOP_ADD;
+  struct Stage {
+    uint32_t colourOp, alphaOp, arg1, arg2, magMin, mip, addressU, addressV, format = A8;  // colourOp 0: none
+  };
   const struct {
-    uint32_t zfunc, zwrite, srcBlend, destBlend, alphaFunc, fog, magMin, mip, addressU, addressV, format, colourOp,
-        alphaOp;
+    uint32_t zfunc, zwrite, srcBlend, destBlend, alphaFunc, fog;
+    Stage stages[2];
   } rows[] = {
-      {D3DCMP_LESSEQUAL, 0, SA, ISA, 0, 1, kLinear, kLinear, W, W, A8, D3DTOP_MODULATE, D3DTOP_MODULATE},
-      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, kLinear, D3DTEXF_NONE, C, W, D3DFMT_X8R8G8B8, S1, D3DTOP_SELECTARG2},
-      {D3DCMP_ALWAYS, 1, D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR, D3DCMP_LESS, 1, kLinear, P, W, C, A8, D3DTOP_SELECTARG2,
-       D3DTOP_MODULATE},
-      {0, 0, D3DBLEND_SRCALPHASAT, D3DBLEND_INVDESTALPHA, 0, 0, kLinear, kLinear, C, C, A8, D3DTOP_MODULATE,
-       D3DTOP_DISABLE},
-      {D3DCMP_GREATEREQUAL, 1, D3DBLEND_ONE, D3DBLEND_ONE, 0, 1, kLinear, kLinear, W, W, A8, D3DTOP_MODULATE, S1},
-      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, P, D3DTEXF_NONE, M, M, A8, S1, S1},
-      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, kLinear, kLinear, M, W, A8, S1, S1},
-      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, P, P, C, M, A8, S1, S1},
-      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, kLinear, D3DTEXF_NONE, W, W, A8, S1, S1},
+      {D3DCMP_LESSEQUAL, 0, SA, ISA, 0, 1, {{MOD, MOD, T, CU, L, L, W, W}}},
+      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, {{S1, S2, T, CU, L, N, C, W, X8}}},
+      {D3DCMP_ALWAYS, 1, D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR, D3DCMP_LESS, 1, {{S2, MOD, T, CU, L, P, W, C}}},
+      {0, 0, D3DBLEND_SRCALPHASAT, D3DBLEND_INVDESTALPHA, 0, 0, {{MOD, OFF, T, CU, L, L, C, C}}},
+      {D3DCMP_GREATEREQUAL, 1, D3DBLEND_ONE, D3DBLEND_ONE, 0, 1, {{MOD, S1, T, CU, L, L, W, W}}},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{S1, S1, T, CU, P, N, M, M}}},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{S1, S1, T, CU, L, L, M, W}}},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{S1, S1, T, CU, P, P, C, M}}},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{S1, S1, T, CU, L, N, W, W}}},
+      {D3DCMP_LESSEQUAL, 1, SA, ISA, 0, 1, {{MOD, MOD, T, CU, L, L, W, W}, {MOD, OFF, T, CU, L, N, C, C}}},
+      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, {{MOD, S1, T, CU, L, N, C, W}, {M2X, M2X, CU, T, L, L, W, W, X8}}},
+      {D3DCMP_LESS, 1, SA, D3DBLEND_ONE, 0, 1, {{MOD, MOD, T, CU, L, L, W, W}, {ADD, S1, T, DI, L, P, W, C}}},
+      {D3DCMP_LESSEQUAL, 0, SA, ISA, D3DCMP_LESS, 1, {{MOD, MOD, T, CU, L, P, C, C}, {BTA, BTA, T, CU, L, L, C, W}}},
+  };
+  const Mesh ball = Sphere(1.2f, 8, 12, true), floor = Floor(6, 6, 2);
+  auto texel = [](int x, int y, int l) {
+    return uint32_t(x * 37 + y * 11 + l * 90) * 0x01030507u | uint32_t(y * 8) << 24;
   };
   for (const auto& r : rows) {
-    deferred::Picture pictures[5];
-    for (int path = 0; path < 5; ++path) {
+    deferred::Picture pictures[8];
+    for (int path = 0; path < 8; ++path) {
       Rasteriser_SetSimd(path < 3 ? RASTERISER_SIMD_GENERAL + path : path == 4 ? RASTERISER_SIMD_GENERAL : 0);
       Scene s(98, 66);
       Camera(s, 0, 2.0f, -4.0f, 0, 0, 4);
-      Texture tex(s, 32, 32, r.format, 0, path >= 3 ? D3DUSAGE_RENDERTARGET : 0);
-      for (int l = 0; l < 6; ++l)
-        tex.Fill(l, [&](int x, int y) {
-          return uint32_t(x * 37 + y * 11 + l * 90) * 0x01030507u | uint32_t(y * 8) << 24;
-        });
-      s.dev->SetTexture(0, tex.tex);
-      s.TSS(0, {{D3DTSS_COLOROP, r.colourOp}, {D3DTSS_ALPHAOP, r.alphaOp}, {D3DTSS_ADDRESSU, r.addressU},
-                {D3DTSS_ADDRESSV, r.addressV}});
-      Filter(s, 0, r.magMin, r.mip);
+      const uint32_t usage = path == 3 || path == 4 ? D3DUSAGE_RENDERTARGET : 0;
+      Texture tex[2] = {{s, 32, 32, r.stages[0].format, 0, usage}, {s, 16, 16, r.stages[1].format, 0, usage}};
+      for (uint32_t i = 0; i < 2 && r.stages[i].colourOp; ++i) {
+        const Stage& st = r.stages[i];
+        for (int l = 0; l < 6 - int(i); ++l) tex[i].Fill(l, [&](int x, int y) { return texel(x, y, l); });
+        s.dev->SetTexture(i, tex[i].tex);
+        s.TSS(i, {{D3DTSS_COLOROP, st.colourOp}, {D3DTSS_COLORARG1, st.arg1}, {D3DTSS_COLORARG2, st.arg2},
+                  {D3DTSS_ALPHAOP, st.alphaOp}, {D3DTSS_ALPHAARG1, st.arg1}, {D3DTSS_ALPHAARG2, st.arg2},
+                  {D3DTSS_ADDRESSU, st.addressU}, {D3DTSS_ADDRESSV, st.addressV}, {D3DTSS_TEXCOORDINDEX, 0},
+                  {D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2}});
+        Filter(s, i, st.magMin, st.mip);
+        D3DMATRIX m = Identity();  // (u, v, 1) scaled and shifted: both edges of clamped axes in view
+        m.m[0][0] = i ? 1.7f : 1.0f, m.m[1][1] = i ? 1.3f : 1.0f, m.m[2][0] = m.m[2][1] = i ? -0.4f : -0.5f;
+        s.TextureMatrix(i, m);
+      }
+      Fog(s, D3DFOG_LINEAR, 0, 2.0f, 12.0f);
       s.RS({{D3DRS_ZENABLE, r.zfunc != 0}, {D3DRS_ZFUNC, r.zfunc}, {D3DRS_ZWRITEENABLE, r.zwrite},
             {D3DRS_ALPHABLENDENABLE, r.srcBlend != 0}, {D3DRS_SRCBLEND, r.srcBlend}, {D3DRS_DESTBLEND, r.destBlend},
-            {D3DRS_ALPHATESTENABLE, r.alphaFunc != 0}, {D3DRS_ALPHAFUNC, r.alphaFunc}, {D3DRS_ALPHAREF, 0x70}});
-      Fog(s, D3DFOG_LINEAR, 0, 2.0f, 12.0f);
-      s.RS(D3DRS_FOGENABLE, r.fog);
+            {D3DRS_ALPHATESTENABLE, r.alphaFunc != 0}, {D3DRS_ALPHAFUNC, r.alphaFunc}, {D3DRS_ALPHAREF, 0x70},
+            {D3DRS_LIGHTING, 1}, {D3DRS_FOGENABLE, r.fog}});
+      SetupLights(s);
+      if (path >= 5) std::fesetround(path == 5 ? FE_UPWARD : path == 6 ? FE_DOWNWARD : FE_TOWARDZERO);
       s.Clear(0xFF302010u, 1.0f);
       s.World(Translation(0.5f, 0, 5));
-      DrawMesh(s, Sphere(1.2f, 8, 12, true));
+      DrawMesh(s, ball);
       s.World(Translation(0, -1, 6));
-      D3DMATRIX shift = Identity();  // (u, v, 1): both edges of clamped axes in view
-      shift.m[2][0] = shift.m[2][1] = -0.5f;
-      s.TextureMatrix(0, shift);
-      s.TSS(0, D3DTSS_TEXTURETRANSFORMFLAGS, D3DTTFF_COUNT2);
-      DrawMesh(s, Floor(6, 6, 2));
+      DrawMesh(s, floor);
       pictures[path] = {s.ColourBytes(), s.DepthBytes()};
-      s.dev->SetTexture(0, nullptr);
+      std::fesetround(FE_TONEAREST);
     }
     Rasteriser_SetSimd(0);
-    for (int path = 1; path < 5; ++path) {
-      EXPECT_TRUE(pictures[path].colour == pictures[0].colour) << "row " << &r - rows << ", path " << path;
-      EXPECT_TRUE(pictures[path].depth == pictures[0].depth) << "row " << &r - rows << ", path " << path;
-    }
+    for (int path = 1; path < 8; ++path)
+      EXPECT_TRUE(pictures[path].colour == pictures[0].colour && pictures[path].depth == pictures[0].depth)
+          << "row " << &r - rows << ", path " << path;
   }
 }
 

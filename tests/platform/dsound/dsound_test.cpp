@@ -226,8 +226,7 @@ TEST(DSoundDeviceTest, TheMixReachesTheDeviceThroughSdl)
         hum->Release();
         sound->Release();  // closes the device: the file is complete
     }
-    std::ifstream in(raw, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = TestReadFile(raw);
     size_t run = 0, best = 0;
     for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
         run = (int16_t)((uint8_t)bytes[i] | (uint8_t)bytes[i + 1] << 8) == 3210 ? run + 1 : 0;

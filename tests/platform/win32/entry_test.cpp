@@ -16,9 +16,8 @@ TEST(Entry, ArgumentsWithWhiteSpaceStayOneTokenForTheShell)
 
     char* tokens[10];
     ASSERT_EQ(String_TokeniseWhitespace(line, tokens, 10, 1), 5);
-    EXPECT_STREQ(tokens[1], "Level One");
-    EXPECT_STREQ(tokens[3], "");
-    EXPECT_STREQ(tokens[4], "-x\ty");
+    EXPECT_EQ((std::vector<std::string>{tokens[1], tokens[3], tokens[4]}),
+              (std::vector<std::string>{"Level One", "", "-x\ty"}));
 }
 
 TEST(Entry, ATooSmallBufferIsCutAndTheFullLengthReported)

@@ -160,9 +160,7 @@ TEST_F(MessageTest, PostingWakesTheWaitAndTheWaitHookReplacesIt)
 TEST(CursorTest, CounterPositionAndClientConversion)
 {
     Win32Test_ResetAll();
-    EXPECT_EQ(Cursor_Show(0), -1);
-    EXPECT_EQ(Cursor_Show(0), -2);
-    EXPECT_EQ(Cursor_Show(1), -1);
+    EXPECT_EQ((std::vector<int>{Cursor_Show(0), Cursor_Show(0), Cursor_Show(1)}), (std::vector<int>{-1, -2, -1}));
     Window* w = Window_Create("c", 100, 80, WINDOW_HEADLESS);
     CursorPoint origin;
     ASSERT_EQ(Window_GetClientOrigin(w, &origin), 1);

@@ -20,15 +20,15 @@ TEST(Recipe, WordsOptionsQuotesAndCommentsAreSeparated)
     EXPECT_EQ(lines[0].line, 3);
     EXPECT_EQ(lines[0].words, (std::vector<std::string>{"texture", "Levels\\Demo\\Sign.bmp", "solid", "64", "32"}));
     ASSERT_EQ(lines[0].options.size(), 2u);
-    EXPECT_EQ(lines[0].options[0], (std::pair<std::string, std::string>{"text", "GO LEFT"}));
-    EXPECT_EQ(lines[0].options[1].second, "1,2,3");
-    EXPECT_EQ(lines[1].words, (std::vector<std::string>{"gamever", "HELM demo"}));
-    EXPECT_EQ(lines[1].options[0], (std::pair<std::string, std::string>{"build", "x=y"}));
+    EXPECT_EQ(std::make_tuple(lines[0].options[0], lines[0].options[1].second, lines[1].words, lines[1].options[0]),
+              std::make_tuple((std::pair<std::string, std::string>{"text", "GO LEFT"}), "1,2,3",
+                              (std::vector<std::string>{"gamever", "HELM demo"}),
+                              (std::pair<std::string, std::string>{"build", "x=y"})));
     // A quoted word is never an option, whatever it holds.
-    EXPECT_EQ(lines[2].words, (std::vector<std::string>{"logo", "Name with = sign", "2", "quoted=word"}));
-    EXPECT_TRUE(lines[2].options.empty());
-    EXPECT_EQ(lines[3].words, (std::vector<std::string>{"copy", "a#b", "c"}));  // "#" inside a word is no comment
-    EXPECT_EQ(lines[3].Where(), "r.txt:6");
+    // "#" inside a word is no comment
+    EXPECT_EQ(std::make_tuple(lines[2].words, (bool)(lines[2].options.empty()), lines[3].words, lines[3].Where()),
+              std::make_tuple((std::vector<std::string>{"logo", "Name with = sign", "2", "quoted=word"}), true,
+                              (std::vector<std::string>{"copy", "a#b", "c"}), "r.txt:6"));
 }
 
 TEST(Recipe, MalformedLinesAreRefusedWithTheirPlace)

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "engine/lwo.h"
 #include "tests/engine/engine_fixture.h"
@@ -69,11 +70,8 @@ TEST_F(ShapesTest, ClosedSolidsAreWatertightAndFaceOutwards)
 {
     ShapeSurface plain;
     plain.name = "Plain";
-    struct Case {
-        const char* name;
-        std::function<void(MeshBuilder*, uint32_t)> build;
-        Vec3 centre;
-    } cases[] = {
+    // The shape, how it is built, a point inside it.
+    const std::tuple<const char*, std::function<void(MeshBuilder*, uint32_t)>, Vec3> cases[] = {
         {"box",
          [](MeshBuilder* m, uint32_t s) {
              const float lo[3] = {-1, 0, -2}, hi[3] = {1, 3, 2};
@@ -86,14 +84,14 @@ TEST_F(ShapesTest, ClosedSolidsAreWatertightAndFaceOutwards)
         {"sphere", [](MeshBuilder* m, uint32_t s) { Shape_Sphere(m, 0.4f, 12, 8, s); }, {0, 0, 0}},
         {"cone", [](MeshBuilder* m, uint32_t s) { Shape_Cone(m, 0.5f, 0, 1, 10, s); }, {0, 0.3f, 0}},
     };
-    for (const Case& c : cases) {
+    for (const auto& [name, build, centre] : cases) {
         MeshBuilder mesh;
-        c.build(&mesh, mesh.Surface(plain));
+        build(&mesh, mesh.Surface(plain));
         LwoObject* o = Read(mesh);
-        ASSERT_NE(o, nullptr) << c.name;
-        EXPECT_EQ(o->polygonCount, mesh.triangles.size()) << c.name;
-        EXPECT_TRUE(Closed(o)) << c.name;
-        EXPECT_TRUE(Outward(o, c.centre)) << c.name;
+        ASSERT_NE(o, nullptr) << name;
+        EXPECT_EQ(o->polygonCount, mesh.triangles.size()) << name;
+        EXPECT_TRUE(Closed(o)) << name;
+        EXPECT_TRUE(Outward(o, centre)) << name;
         Lwo_Free(o);
     }
     // The torus faces away from its tube's centre line.
@@ -137,6 +135,14 @@ TEST_F(ShapesTest, GroundsFaceUpAndBowlsFaceIn)
     // Inwards: up, and across towards the bowl's axis.
     EXPECT_TRUE(EveryFace(o, [](const Vec3& c, const Vec3& n) { return n.y > 0 && -c.x * n.x - c.z * n.z >= 0; }));
     Lwo_Free(o);
+    // A picture card faces -z with its picture once across it, upright (v 1 at the top).
+    MeshBuilder card;
+    Shape_Card(&card, 2, 3, card.Surface(grass));
+    ASSERT_NE(o = Read(card), nullptr);
+    EXPECT_TRUE(EveryFace(o, [](const Vec3&, const Vec3& n) { return n.z < -0.99f; }));
+    Lwo_Free(o);
+    EXPECT_EQ(std::make_pair(card.uvs, card.points[4]),
+              std::make_pair(std::vector<float>{0, 0, 0, 1, 1, 1, 1, 0}, 3.0f));
     // Too many repeats for the parser are caught by the generator; here the
     // plane's coordinates run 0..20 along x at 0.5 a metre.
     float most = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <tuple>
 
 namespace {
 
@@ -29,36 +30,28 @@ TEST(TexGen, PatternsPutTheirColoursWhereTheyBelong)
     recipe.b = 0x0000FFFFu;
     ToolImage image;
     std::string error;
-
-    recipe.pattern = "checks";
-    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1) << error;
-    EXPECT_EQ(At(image, 0, 0), recipe.a);
-    EXPECT_EQ(At(image, 8, 0), recipe.b);
-    EXPECT_EQ(At(image, 8, 8), recipe.a);
-
-    recipe.pattern = "gradient";  // angle 0: top to bottom
-    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
-    EXPECT_LE(Distance(At(image, 10, 0), recipe.a), 8);
-    EXPECT_LE(Distance(At(image, 10, 31), recipe.b), 8);
+    auto make = [&](const char* pattern, float angle) {
+        recipe.pattern = pattern, recipe.angle = angle;
+        return TexGen_Make(recipe, &image, &error);
+    };
+    // The pattern and its angle (gradients: 0 top to bottom, 90 left to
+    // right, 270 right to left), a pixel, a's colour or b's, and how near.
+    const std::tuple<const char*, float, int, int, bool, int> points[] = {
+        {"checks", 0, 0, 0, true, 0},       {"checks", 0, 8, 0, false, 0},      {"checks", 0, 8, 8, true, 0},
+        {"gradient", 0, 10, 0, true, 8},    {"gradient", 0, 10, 31, false, 8},  {"gradient", 90, 0, 10, true, 4},
+        {"gradient", 90, 63, 10, false, 4}, {"gradient", 270, 63, 10, true, 4}, {"radial", 0, 32, 16, true, 8},
+        {"radial", 0, 0, 0, false, 8}};
+    for (const auto& [pattern, angle, x, y, a, near] : points) {
+        ASSERT_EQ(make(pattern, angle), 1) << error;
+        EXPECT_LE(Distance(At(image, x, y), a ? recipe.a : recipe.b), near)
+            << pattern << angle << " at " << x << "," << y;
+    }
+    // A gradient down is even across; stripes (8 wide) at 0 are even down.
+    ASSERT_EQ(make("gradient", 0), 1);
     EXPECT_EQ(At(image, 0, 16), At(image, 63, 16));
-    recipe.angle = 90;  // left to right
-    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
-    EXPECT_LE(Distance(At(image, 0, 10), recipe.a), 4);
-    EXPECT_LE(Distance(At(image, 63, 10), recipe.b), 4);
-    recipe.angle = 270;  // right to left
-    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
-    EXPECT_LE(Distance(At(image, 63, 10), recipe.a), 4);
-
-    recipe.pattern = "stripes";
-    recipe.angle = 0;  // vertical bands 8 wide
-    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
+    ASSERT_EQ(make("stripes", 0), 1);
     EXPECT_EQ(At(image, 3, 0), At(image, 3, 31));
     EXPECT_NE(At(image, 3, 0), At(image, 11, 0));
-
-    recipe.pattern = "radial";
-    ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
-    EXPECT_LE(Distance(At(image, 32, 16), recipe.a), 8);
-    EXPECT_LE(Distance(At(image, 0, 0), recipe.b), 8);
 }
 
 TEST(TexGen, NoiseTilesAcrossItsEdgesAndFollowsItsSeed)
@@ -102,10 +95,21 @@ TEST(TexGen, LetteringInksTheMiddleAndBordersFrameThePicture)
     ToolImage image;
     std::string error;
     ASSERT_EQ(TexGen_Make(recipe, &image, &error), 1);
-    EXPECT_EQ(At(image, 64, 32), recipe.ink);  // the stem of the I, centred
-    EXPECT_EQ(At(image, 40, 32), recipe.a);
-    EXPECT_EQ(At(image, 0, 40), recipe.ink);
-    EXPECT_EQ(At(image, 127, 63), recipe.ink);
+    // The stem of the I, centred, plain beside it, and the frame at the edges.
+    EXPECT_EQ(std::make_tuple(At(image, 64, 32), At(image, 40, 32), At(image, 0, 40), At(image, 127, 63)),
+              std::make_tuple(recipe.ink, recipe.a, recipe.ink, recipe.ink));
+    // Lettering wider than the picture is made smaller: the column inside
+    // each edge of the frame stays clear, and the text is still there.
+    TexGenRecipe wide = recipe;
+    std::tie(wide.width, wide.text, wide.textHeight, wide.stroke) = std::make_tuple(100, "2 MENAGERIE", 11.0f, 2.0f);
+    ASSERT_EQ(TexGen_Make(wide, &image, &error), 1);
+    int inked = 0, edges = 0;
+    for (int y = 2; y < 62; y++) {
+        edges += (At(image, 2, y) != recipe.a) + (At(image, 97, y) != recipe.a);
+        for (int x = 0; x < 100; x++) inked += At(image, x, y) != recipe.a;
+    }
+    EXPECT_EQ(edges, 0);
+    EXPECT_GT(inked, 100);
 
     TexGenRecipe marble = recipe, empty = recipe, fine = recipe, accented = recipe;
     marble.pattern = "marble";

@@ -102,10 +102,10 @@ TEST(Cfgc, SourcesThatCannotBeCompiledAreReportedWithTheirPathAndWriteNothing) {
 }
 
 TEST(Cfgc, OutputGoesToTheCacheNameOfTheSourceAsTheGamePassesIt) {
-  EXPECT_EQ(Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg"), "Cache/01/0562ecda.cfb");
-  EXPECT_EQ(Cfgc_OutputPath("frontend\\FRONTEND.CFG"), "Cache/01/0562ecda.cfb");
-  EXPECT_EQ(Cfgc_OutputPath("FrontEnd/FrontEnd.cfg"), "Cache/1a/69ac8117.cfb");
-  EXPECT_EQ(Cfgc_OutputPath("Menu.cfg"), "Cache/0c/3205de69.cfb");
+    EXPECT_EQ(std::make_tuple(Cfgc_OutputPath("FrontEnd\\FrontEnd.cfg"), Cfgc_OutputPath("frontend\\FRONTEND.CFG"),
+                              Cfgc_OutputPath("FrontEnd/FrontEnd.cfg"), Cfgc_OutputPath("Menu.cfg")),
+              std::make_tuple("Cache/01/0562ecda.cfb", "Cache/01/0562ecda.cfb", "Cache/1a/69ac8117.cfb",
+                              "Cache/0c/3205de69.cfb"));
 }
 
 }  // namespace

@@ -20,14 +20,7 @@ protected:
         Toolkit2DTest::SetUp();
         ASSERT_EQ(Image_RegisterFileFormat("bmp", ImageBmp_Read, nullptr), 1);
     }
-    static uint32_t Pixel(int32_t x, int32_t y)
-    {
-        D3D8Test_Finish();  // the device draws deferred
-        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
-        uint32_t v;
-        memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
-        return v & 0xFFFFFF;
-    }
+    static uint32_t Pixel(int32_t x, int32_t y) { return BackBufferPixel(x, y); }
 };
 
 // Every character the demo's texts use, from the table lines of a screen.

@@ -47,9 +47,8 @@ TEST_F(ImageWriterTest, BothFormatsReadBackPixelForPixelAndBmpStaysBottomUp)
         const std::string png = folder + "p" + std::to_string(width) + ".PNG";
         const std::string alpha = folder + "a" + std::to_string(width) + ".png";
         std::string error;
-        ASSERT_EQ(ImageWriter_Write(opaque, bmp, &error), 1) << error;
-        ASSERT_EQ(ImageWriter_Write(opaque, png, &error), 1) << error;
-        ASSERT_EQ(ImageWriter_Write(translucent, alpha, &error), 1) << error;
+        for (const auto& [image, path] : {std::pair{&opaque, &bmp}, {&opaque, &png}, {&translucent, &alpha}})
+            ASSERT_EQ(ImageWriter_Write(*image, *path, &error), 1) << error;
         // The reader refuses top-down files, so reading at all proves the row order.
         Image* read = ImageBmp_Read(bmp.c_str());
         ExpectPixels(opaque, read, false);

@@ -100,12 +100,15 @@ TEST_F(TextWriterTest, ListsComeBackLineByLineAndFieldByField)
 
     std::vector<int> unlocked;
     for (int n = 1; n <= 40; n++) unlocked.push_back(n == 2 ? 149 : n);
-    ASSERT_EQ(TextWriter_Unlocked(unlocked, &text, &error), 1) << error;
+    ASSERT_EQ(TextWriter_Unlocked(unlocked, &text, &error, {{5, 500}, {8, 20}}), 1) << error;
     Place("Unlocked.cfg", text);
     std::vector<int> read;
-    for (const std::string& line : Lines("Unlocked.cfg"))
+    std::vector<std::string> lines = Lines("Unlocked.cfg");
+    for (const std::string& line : lines)
         for (const std::string& field : Fields(line)) read.push_back(atoi(field.c_str()));
+    read.resize(unlocked.size());  // the locked characters' lines read as no entry
     EXPECT_EQ(read, unlocked);
+    EXPECT_EQ(lines.back(), "Character 8 20");
 
     ASSERT_EQ(
         TextWriter_Logos({{"Logos\\Helm.bmp", 2.5f, true, true}, {"Logos\\Maker.png", 1, false, false}}, &text, &error),
@@ -116,12 +119,10 @@ TEST_F(TextWriterTest, ListsComeBackLineByLineAndFieldByField)
     ASSERT_EQ(logos.size(), 2u);
     std::vector<std::string> first = Fields(logos[0]), second = Fields(logos[1]);
     ASSERT_EQ(first.size(), 4u);
-    EXPECT_EQ(first[0], "Logos\\Helm.bmp");
-    EXPECT_EQ(atof(first[1].c_str()), 2.5);
-    EXPECT_EQ(String_ToBool(first[2].c_str()), 1);
-    EXPECT_EQ(String_ToBool(first[3].c_str()), 1);
-    EXPECT_EQ(String_ToBool(second[2].c_str()), 0);
-    EXPECT_EQ(String_ToBool(second[3].c_str()), 0);
+    EXPECT_EQ(std::make_tuple(first[0], atof(first[1].c_str()), String_ToBool(first[2].c_str()),
+                              String_ToBool(first[3].c_str()), String_ToBool(second[2].c_str()),
+                              String_ToBool(second[3].c_str())),
+              std::make_tuple("Logos\\Helm.bmp", 2.5, 1, 1, 0, 0));
 
     ASSERT_EQ(TextWriter_Movies({{"Intro", true, ""}, {"Outro", false, "PAL"}}, &text, &error), 1) << error;
     Place("streams\\movies_PC.txt", text);
@@ -148,6 +149,9 @@ TEST_F(TextWriterTest, ListEntriesTheReadersWouldChangeAreRefused)
         EXPECT_EQ(TextWriter_CharList({name}, &text, &error), 0) << name;
     for (const std::vector<int>& entries : {std::vector<int>{0}, std::vector<int>{150}, std::vector<int>{3, 3}})
         EXPECT_EQ(TextWriter_Unlocked(entries, &text, &error), 0);
+    for (const std::vector<TextWriterLockedCharacter>& locked :
+         {std::vector<TextWriterLockedCharacter>{{0, 1}}, {{9, 1}}, {{5, 0}}, {{5, 1}, {5, 2}}})
+        EXPECT_EQ(TextWriter_Unlocked({1}, &text, &error, locked), 0);
     EXPECT_EQ(TextWriter_Logos({{"A,B", 1, true, true}}, &text, &error), 0);
     EXPECT_EQ(TextWriter_Logos({{"A", 0, true, true}}, &text, &error), 0);
     EXPECT_EQ(TextWriter_Movies({{"Intro", true, "SECAM"}}, &text, &error), 0);

@@ -58,26 +58,23 @@ TEST_F(WadPack, APackedFolderServesTheSameBytesAsTheDisk) {
   File_Close(f);
 }
 
-TEST_F(WadPack, NamesTheArchiveCannotServeAreAllNamedAndNothingIsWritten) {
-  WriteDisk("data/a.txt", "a");
-  WriteDisk("data/A.TXT", "A");
-  WriteDisk("data/sub/x.txt", "x");
-  WriteDisk("data/SUB/y.txt", "y");
-  WriteDisk("data/Sub/z.txt", "z");
-  WriteDisk("data/back\\slash.txt", "b");
-  WriteDisk("data/Level", "a file beside a folder of its name");
-  WriteDisk("data/level/map.bin", "m");
-  WriteDisk("data/fine/ok.txt", "ok");
-  std::vector<WadPackFile> files;
-  std::string error;
-  ASSERT_EQ(WadPack_ListFolder("data", &files, &error), 1) << error;
-  EXPECT_EQ(WadPack_Write(files, "DATA", "x.wad", &error), 0);
-  EXPECT_FALSE(std::filesystem::exists("x.wad"));
-  for (const char* named : {"data/A.TXT and data/a.txt differ", "data/SUB/ and data/Sub/ differ",
-                            "data/SUB/ and data/sub/ differ", "data/back\\slash.txt holds a backslash", "data/Level and data/level/ differ"})
-    EXPECT_NE(error.find(named), std::string::npos) << named << " in\n" << error;
-  EXPECT_EQ(error.find("ok.txt"), std::string::npos) << error;
-  EXPECT_EQ(error.find("x.txt"), std::string::npos) << error;  // a folder pair is named once, as folders
+TEST_F(WadPack, NamesTheArchiveCannotServeAreAllNamedAndNothingIsWritten)
+{
+    // data/Level is a file beside a folder of its name.
+    for (const char* path : {"data/a.txt", "data/A.TXT", "data/sub/x.txt", "data/SUB/y.txt", "data/Sub/z.txt",
+                             "data/back\\slash.txt", "data/Level", "data/level/map.bin", "data/fine/ok.txt"})
+        WriteDisk(path, path);
+    std::vector<WadPackFile> files;
+    std::string error;
+    ASSERT_EQ(WadPack_ListFolder("data", &files, &error), 1) << error;
+    EXPECT_EQ(WadPack_Write(files, "DATA", "x.wad", &error), 0);
+    EXPECT_FALSE(std::filesystem::exists("x.wad"));
+    for (const char* named :
+         {"data/A.TXT and data/a.txt differ", "data/SUB/ and data/Sub/ differ", "data/SUB/ and data/sub/ differ",
+          "data/back\\slash.txt holds a backslash", "data/Level and data/level/ differ"})
+        EXPECT_NE(error.find(named), std::string::npos) << named << " in\n" << error;
+    EXPECT_EQ(error.find("ok.txt"), std::string::npos) << error;
+    EXPECT_EQ(error.find("x.txt"), std::string::npos) << error;  // a folder pair is named once, as folders
 }
 
 TEST_F(WadPack, AFailedWriteLeavesNoArchive) {

@@ -44,23 +44,21 @@ int Peak(const std::vector<int16_t>& samples, size_t from = 0, size_t to = SIZE_
 TEST_F(WaveWriter, TheShellsReaderGetsTheFormatAndEverySample)
 {
     const std::string folder = folder_.string() + "/";
-    struct Case {
-        int32_t channels, rate;
-        size_t frames;
-    } cases[] = {{1, 22050, 1}, {1, 8000, 301}, {2, 44100, 1000}, {2, 96000, 3}};
-    for (const Case& c : cases) {
-        std::vector<int16_t> samples(c.frames * (size_t)c.channels);
+    // Channels, rate, frames.
+    const std::tuple<int32_t, int32_t, size_t> cases[] = {
+        {1, 22050, 1}, {1, 8000, 301}, {2, 44100, 1000}, {2, 96000, 3}};
+    for (const auto& [channels, rate, frames] : cases) {
+        std::vector<int16_t> samples(frames * (size_t)channels);
         for (size_t i = 0; i < samples.size(); i++) samples[i] = (int16_t)((int)(i * 7919) % 65536 - 32768);
-        const std::string path = folder + std::to_string(c.rate) + ".wav";
+        const std::string path = folder + std::to_string(rate) + ".wav";
         std::string error;
-        ASSERT_EQ(WaveWriter_Write(path, samples, c.channels, c.rate, &error), 1) << error;
+        ASSERT_EQ(WaveWriter_Write(path, samples, channels, rate, &error), 1) << error;
         WAVEFORMATEX format;
         std::vector<int16_t> read;
         ReadBack(path, &format, &read);
-        EXPECT_EQ(
-            std::make_tuple(format.formatTag, format.channels, format.samplesPerSec, format.bitsPerSample,
-                            format.blockAlign, format.avgBytesPerSec),
-            std::make_tuple(1, c.channels, (uint32_t)c.rate, 16, 2 * c.channels, (uint32_t)(2 * c.channels * c.rate)));
+        EXPECT_EQ(std::make_tuple(format.formatTag, format.channels, format.samplesPerSec, format.bitsPerSample,
+                                  format.blockAlign, format.avgBytesPerSec),
+                  std::make_tuple(1, channels, (uint32_t)rate, 16, 2 * channels, (uint32_t)(2 * channels * rate)));
         EXPECT_EQ(read, samples);
     }
 }
@@ -96,9 +94,8 @@ TEST(WaveSynth, EveryEffectSoundsForItsLengthAndEndsSilent)
     std::string error;
     EXPECT_TRUE(WaveSynth_Effect("moo", 0, 1, 1, 22050, &error).empty());
     EXPECT_NE(error.find("moo"), std::string::npos);
-    EXPECT_TRUE(WaveSynth_Effect("blip", 11, 1, 1, 22050, &error).empty());
-    EXPECT_TRUE(WaveSynth_Effect("blip", 0, 0, 1, 22050, &error).empty());
-    EXPECT_TRUE(WaveSynth_Effect("blip", 0, 1, 1, 10, &error).empty());
+    for (auto [seconds, pitch, rate] : {std::tuple{11, 1, 22050}, {0, 0, 22050}, {0, 1, 10}})
+        EXPECT_TRUE(WaveSynth_Effect("blip", seconds, pitch, 1, rate, &error).empty()) << seconds << pitch << rate;
 }
 
 TEST(WaveSynth, MusicLastsItsStepsAndLoopsWithoutAClick)

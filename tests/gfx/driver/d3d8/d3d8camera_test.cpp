@@ -35,27 +35,29 @@ protected:
     }
 };
 
-TEST_F(CameraUpdateTest, TheFrameOfAResetOrARecoveryDrawsWithTheCamerasTransformsAndViewport)
+TEST_F(CameraUpdateTest, TheFrameOfAResetOrARecoveryClearsAndDrawsWithTheCamerasTransformsAndViewport)
 {
-    // A plain frame, a lost device recovered in the begin update, then a
-    // window resized back and forth: each time the reset comes before what
-    // the camera sets, the device has the camera's view, projection and
-    // viewport (the lower half, split-screen style), and a green wall across
-    // the whole view five units ahead (drawn without the Z test: a reset
-    // leaves the depth surface unset) covers exactly that half.
+    // A plain frame, a lost device, then a window resized back and forth,
+    // each frame cleared before its begin update as the game does: the
+    // reset comes before the clear and what the camera sets, the device has
+    // the camera's view, projection and viewport (the lower half,
+    // split-screen style), and of three walls across the whole view, drawn
+    // with the Z test far, near, middle, the near green one covers exactly
+    // that half.
     Raster *whole = camera->frameBuffer, *sub = Raster_Create(0, 0, 0, RASTERTYPECAMERA | RASTERDONTALLOCATE);
     const RasterRect lower = {0, 240, 640, 240};
     ASSERT_EQ(Raster_SubRaster(sub, whole, &lower), sub);
     Camera_SetRaster(camera, sub);
-    Im3DVertex wall[3] = {{-99, -98, 8, 0, 0, 1, 0xFF00FF00, 0, 0},
-                          {101, -98, 8, 0, 0, 1, 0xFF00FF00, 0, 0},
-                          {1, 102, 8, 0, 0, 1, 0xFF00FF00, 0, 0}};
-    const Im3DBatch batch = {3, wall, 36, 2, nullptr, 3, nullptr, 0};
+    const uint8_t black[4] = {0, 0, 0, 255};
     for (int step = 0; step < 4; step++) {
         if (step == 1) D3D8Test_LoseDevice(device, 0);
         if (step >= 2) Window_UserResize(window, step == 2 ? 600 : 640, 480);
-        std::string log = Record([&] { ASSERT_EQ(Begin(), 1); });
+        std::string log = Record([&] {
+            ASSERT_NE(Camera_Clear(camera, (void*)black, 3), nullptr);  // colour and Z
+            ASSERT_EQ(Begin(), 1);
+        });
         EXPECT_EQ(Count(log, "Reset() = 0x0"), step ? 1 : 0) << step;
+        ExpectInOrder(log, {"Clear(", "BeginScene("});
         D3DMATRIX view = {}, projection = {};
         device->GetTransform(D3DTS_VIEW, &view);
         device->GetTransform(D3DTS_PROJECTION, &projection);
@@ -64,11 +66,15 @@ TEST_F(CameraUpdateTest, TheFrameOfAResetOrARecoveryDrawsWithTheCamerasTransform
         // The camera's frame at y = 2, a perspective projection.
         EXPECT_EQ(std::tie(view.m[3][1], projection.m[2][3], vp.X, vp.Y, vp.Width, vp.Height, vp.MinZ, vp.MaxZ),
                   std::make_tuple(-2.0f, 1.0f, 0u, 240u, 640u, 240u, 0.0f, 1.0f));
-        D3D8_SetZTestEnable(0);
-        D3D8_SetZWriteEnable(0);
-        D3D8_SetCullMode(1);
-        ASSERT_EQ(D3D8_Im3DSubmit(&batch), 1);
-        EXPECT_EQ(std::tuple(BackBufferPixel(320, 360), BackBufferPixel(320, 120)), std::tuple(0x00FF00u, 0u));
+        D3D8_SetZTestEnable(1), D3D8_SetZWriteEnable(1), D3D8_SetCullMode(1);
+        for (const auto& [z, colour] : {std::pair(9.0f, 0xFF0000FFu), {6.0f, 0xFF00FF00u}, {8.0f, 0xFFFF0000u}}) {
+            Im3DVertex wall[3] = {{-99, -98, z, 0, 0, 1, colour, 0, 0},
+                                  {101, -98, z, 0, 0, 1, colour, 0, 0},
+                                  {1, 102, z, 0, 0, 1, colour, 0, 0}};
+            const Im3DBatch batch = {3, wall, 36, 2, nullptr, 3, nullptr, 0};
+            ASSERT_EQ(D3D8_Im3DSubmit(&batch), 1);
+        }
+        EXPECT_EQ(std::tuple(BackBufferPixel(320, 360), BackBufferPixel(320, 120)), std::tuple(0x00FF00u, 0u)) << step;
         EXPECT_EQ(Count(Record([] { EXPECT_EQ(DrawTriangle(), 1); }), "DrawPrimitive(4,"), 1);  // Im2D, moved down
         End();
         EndFrame();

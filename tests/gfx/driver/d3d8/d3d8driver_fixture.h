@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 #include <string>
 
@@ -20,8 +21,44 @@
 #include "gfx/core/raster.h"
 #include "gfx/core/texture.h"
 #include "gfx/driver/d3d8/d3d8device.h"
+#include "gfx/toolkit/bmp/imagebmp.h"
+#include "gfx/toolkit/png/imagepng.h"
 #include "platform/direct3d/d3d8_test.h"
 #include "platform/win32/window.h"
+
+// A 32-bit image filled by fn(x, y) -> 0xAARRGGBB, written as PNG or BMP
+// by the extension of path.
+inline void WriteImage(const std::string& path, int32_t w, int32_t h,
+                       const std::function<uint32_t(int32_t, int32_t)>& fn)
+{
+    Image* image = Image_Create(w, h, 32);
+    ASSERT_NE(image, nullptr);
+    Image_AllocatePixels(image);
+    for (int32_t y = 0; y < h; y++)
+        for (int32_t x = 0; x < w; x++) {
+            const uint32_t c = fn(x, y);
+            uint8_t* p = image->pixels + (size_t)y * image->stride + 4 * (size_t)x;
+            p[0] = (uint8_t)(c >> 16), p[1] = (uint8_t)(c >> 8), p[2] = (uint8_t)c, p[3] = (uint8_t)(c >> 24);
+        }
+    const bool bmp = path.size() > 4 && path.compare(path.size() - 4, 4, ".bmp") == 0;
+    ASSERT_NE(bmp ? ImageBmp_Write(image, path.c_str()) : ImagePng_Write(image, path.c_str()), nullptr) << path;
+    Image_Destroy(image);
+}
+
+// The device's 32-bit back buffer with every draw made so far (the device
+// draws deferred), and the colour (0xRRGGBB) of one of its pixels.
+inline const D3D8DrawSurface& BackBufferSurface()
+{
+    D3D8Test_Finish();
+    return D3D8_DeviceState()->backBuffer->surface;
+}
+inline uint32_t BackBufferPixel(int x, int y)
+{
+    const D3D8DrawSurface& s = BackBufferSurface();
+    uint32_t v = 0;
+    memcpy(&v, s.pixels + (size_t)y * s.pitch + 4 * (size_t)x, 4);
+    return v & 0xFFFFFF;
+}
 
 class D3D8DriverTest : public ::testing::Test {
 protected:
@@ -144,16 +181,6 @@ protected:
         if (frame) Frame_Destroy(frame);
         if (fb) Raster_Destroy(fb);
         if (zb) Raster_Destroy(zb);
-    }
-    // The colour (0xRRGGBB) of a pixel of the device's 32-bit back buffer,
-    // with every draw made so far.
-    static uint32_t BackBufferPixel(int x, int y)
-    {
-        D3D8Test_Finish();
-        const D3D8DrawSurface& s = D3D8_DeviceState()->backBuffer->surface;
-        uint32_t v = 0;
-        memcpy(&v, s.pixels + y * s.pitch + x * 4, 4);
-        return v & 0xFFFFFF;
     }
     // Opens a device scene the way camera begin update does.
     void BeginFrame()

@@ -175,9 +175,8 @@ TEST_F(D3D8TransferTest, LuminanceRastersReadBackAsGrey)
     ASSERT_EQ(D3D8_RasterFromImage(raster, image), 1);
     Image* eight = Img(2, 1, 8, 0);
     ASSERT_EQ(D3D8_ImageFromRaster(eight, raster), 1);
-    EXPECT_EQ(eight->pixels[0], (0 * 59 + 50 * 11 + 100 * 30) / 100);
-    EXPECT_EQ(eight->pixels[1], (200 * 59 + 50 * 11 + 100 * 30) / 100);
-    EXPECT_EQ(eight->palette[4 * 77], 77);
+    EXPECT_EQ(std::make_tuple(eight->pixels[0], eight->pixels[1], eight->palette[4 * 77]),
+              std::make_tuple((0 * 59 + 50 * 11 + 100 * 30) / 100, (200 * 59 + 50 * 11 + 100 * 30) / 100, 77));
     // A 4-bit image goes through its 16-entry palette by each byte's low bits.
     Image* four = Img(2, 1, 4, [](int32_t x, int32_t, uint8_t* p) { *p = (uint8_t)(0xc0 | x); });
     memset(four->palette, 0, 64);

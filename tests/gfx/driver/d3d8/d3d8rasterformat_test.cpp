@@ -98,10 +98,8 @@ TEST_F(D3D8RasterTest, SizeClampFollowsPowerOfTwoAndSquareCaps)
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
         const auto &c = cases[i];
-        answers.pow2 = c.pow2;
-        answers.squareOnly = c.squareOnly;
-        answers.nonPow2Conditional = c.nonPow2Conditional;
-        answers.maxTextureSize = c.maxTextureSize;
+        answers.pow2 = c.pow2, answers.squareOnly = c.squareOnly;
+        answers.nonPow2Conditional = c.nonPow2Conditional, answers.maxTextureSize = c.maxTextureSize;
         OpenDevice();
         int32_t w = c.w, h = c.h;
         D3D8_ClampRasterSize(&w, &h, c.creationWord);

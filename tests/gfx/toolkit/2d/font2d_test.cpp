@@ -40,14 +40,15 @@ class Font2DTest : public Toolkit2DTest {
 protected:
     void WriteMetrics1Image()
     {
-        WritePng(folder + "abc.png", 64, 32,
-                 [](int32_t x, int32_t y) { return x < 48 && GlyphPixel(x % 16, y, 16, 32, x / 16) ? kInk : kClear; });
+        WriteImage(folder + "abc.png", 64, 32, [](int32_t x, int32_t y) {
+            return x < 48 && GlyphPixel(x % 16, y, 16, 32, x / 16) ? kInk : kClear;
+        });
     }
     // A cell image of two rows of `cell` pixels with the given delimiters.
     void WriteCells(const std::string& name, int32_t w, int32_t cell, const std::vector<int>& row0,
                     const std::vector<int>& row1)
     {
-        WritePng(folder + name, w, 2 * cell, [&](int32_t x, int32_t y) {
+        WriteImage(folder + name, w, 2 * cell, [&](int32_t x, int32_t y) {
             const std::vector<int>& row = y < cell ? row0 : row1;
             if (y % cell == 0 && std::count(row.begin(), row.end(), x)) return kDelimiter;
             for (size_t i = 0; i + 1 < row.size(); i++)
@@ -186,9 +187,10 @@ TEST_F(Font2DTest, ThePathIsTriedFolderByFolderRefusalsLeaveNothingAndValidation
     EXPECT_EQ(Camera_CalcPixelRay(bare, &ray, &pixel), nullptr);  // no raster to divide
     Camera_Destroy(bare);
     ASSERT_NE(Font2D_SetPath(folder.c_str()), nullptr);
-    WritePng(folder + "cells.png", 20, 12, [](int32_t x, int32_t y) { return x == 0 && y == 0 ? kDelimiter : kClear; });
-    WritePng(folder + "tiny.png", 20, 8,
-             [](int32_t x, int32_t y) { return x == 0 && y % 2 == 0 ? kDelimiter : kClear; });
+    WriteImage(folder + "cells.png", 20, 12,
+               [](int32_t x, int32_t y) { return x == 0 && y == 0 ? kDelimiter : kClear; });
+    WriteImage(folder + "tiny.png", 20, 8,
+               [](int32_t x, int32_t y) { return x == 0 && y % 2 == 0 ? kDelimiter : kClear; });
     for (const char* text : {"METRICS4\n", "metrics1\n", "\n",
                              "METRICS1\nnone.png\n24\n65 0 0 16 32\n",  // no image
                              "METRICS2\ncells.png\n10\nAB\n",           // one row only: no cell height
@@ -303,7 +305,7 @@ TEST_F(Font2DTest, PaddingAddedForTheDeviceIsTransparentBlack)
 {
     // 24 x 16 on a power-of-two device: padded to a 32 x 32 square. New
     // memory starts as 0xA5 here, so uncleared padding shows.
-    WritePng(folder + "odd.png", 24, 16, [](int32_t, int32_t) { return 0xFF808080u; });
+    WriteImage(folder + "odd.png", 24, 16, [](int32_t, int32_t) { return 0xFF808080u; });
     Font2D* font = ReadText("odd", "METRICS1\nodd.png\n12\n65 8 0 24 16\n");
     ASSERT_NE(font, nullptr);
     const Font2DGlyph* a = GlyphOf(font, 'A');
@@ -320,7 +322,7 @@ TEST_F(Font2DTest, PaddingAddedForTheDeviceIsTransparentBlack)
     Font2D_Destroy(font);
     // A masked cell page is padded the same way, its coordinates rescaled.
     WriteMetrics2Image();
-    WritePng(folder + "mask.png", 40, 24, [](int32_t, int32_t) { return 0xFFFFFFFFu; });
+    WriteImage(folder + "mask.png", 40, 24, [](int32_t, int32_t) { return 0xFFFFFFFFu; });
     font = ReadText("masked", "METRICS2\ncells.png mask.png\n10\nABC\nD\n");
     ASSERT_NE(font, nullptr);
     a = GlyphOf(font, 'A');

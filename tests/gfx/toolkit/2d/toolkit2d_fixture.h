@@ -23,22 +23,6 @@ inline void Write(const std::string& path, const std::string& text)
     fclose(f);
 }
 
-// A 32-bit PNG file of w x h pixels fn(x, y) -> 0xAARRGGBB.
-template <typename Fn>
-void WritePng(const std::string& path, int32_t w, int32_t h, Fn fn)
-{
-    Image* image = Image_Create(w, h, 32);
-    Image_AllocatePixels(image);
-    for (int32_t y = 0; y < h; y++)
-        for (int32_t x = 0; x < w; x++) {
-            const uint32_t c = fn(x, y);
-            uint8_t* p = image->pixels + (size_t)y * image->stride + 4 * (size_t)x;
-            p[0] = (uint8_t)(c >> 16), p[1] = (uint8_t)(c >> 8), p[2] = (uint8_t)c, p[3] = (uint8_t)(c >> 24);
-        }
-    ASSERT_NE(ImagePng_Write(image, path.c_str()), nullptr) << path;
-    Image_Destroy(image);
-}
-
 struct PathScope {
     Path2D* path = Path2D_Create();
     ~PathScope() { Path2D_Destroy(path); }
