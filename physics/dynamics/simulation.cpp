@@ -226,6 +226,17 @@ float PairMargin(float tolerance, const RigidBody* a, const RigidBody* b, float 
   return margin <= tolerance ? margin : std::fmin(margin, kMaxReach);
 }
 
+// Whether the pair's contacts are reported to a listener. Such a pair is
+// not looked for beyond the tolerance however fast it closes: its impact is
+// told when it comes within the tolerance, as a listener expects (found
+// farther off, the solver could stop it short of the tolerance, and an
+// impact event with a speed threshold would never come).
+bool Reported(const Simulation* sim, const CollisionPrimitive* a, const CollisionPrimitive* b) {
+  const CollisionListener* listener = sim->collisionListener;
+  if (!listener || listener->registered.Empty()) return false;
+  return CollisionListener_Find(listener, a) || CollisionListener_Find(listener, b);
+}
+
 void Collide(Simulation* sim, float h) {
   ContactSolverState* st = State(sim);
   st->manifolds.Clear();
@@ -268,7 +279,9 @@ void Collide(Simulation* sim, float h) {
     SolverManifold* slot = st->manifolds.NextSlot();
     if (!slot) break;
     SolverManifold& m = *slot;
-    if (!NarrowPhase_Collide(p.a, p.b, PairMargin(cd->tolerance, a, b, h, gravity), &m.m, cache)) continue;
+    float margin = PairMargin(cd->tolerance, a, b, h, gravity);
+    if (margin > cd->tolerance && Reported(sim, p.a, p.b)) margin = cd->tolerance;
+    if (!NarrowPhase_Collide(p.a, p.b, margin, &m.m, cache)) continue;
     m.key = key;
     if (p.phantom) {
       // Overlap events need real penetration, not the contact margin.
