@@ -584,14 +584,12 @@ int SweepAgainstMeshes(Simulation* sim, const CollisionPrimitive* prim, Vec3 c0,
 // against meshes: the body is set back to the impact (backstepping), so thin
 // walls hold. A sphere sweeps itself; a hull sweeps the largest sphere
 // inside it, which is enough to keep its centre on the near side, where the
-// contacts push it out. Either sweeps that radius less the speculative slack:
-// what lies within the slack is the contacts' to solve, so a body sliding
-// fast over a fold of a mesh, whose next triangle it almost touches, is not
-// set back onto its start again and again. A graze is no impact
-// (kSweepSteepness): a body rolling or sliding along a curved mesh crosses
+// contacts push it out. A graze is no impact (kSweepSteepness): a body
+// rolling or sliding along a curved mesh, or fast over a fold in it, crosses
 // the plane of the triangle ahead by a little at every step, and set back
 // there with its speed kept it would stay in place for ever; the contacts
-// keep it on the surface.
+// keep it on the surface. (A sweep sphere smaller by the speculative slack
+// kept the limbs of jointed figures piled on a mesh from ever sleeping.)
 void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* to) {
   CollisionDetection* cd = sim->detection;
   if (!cd) return;
@@ -613,7 +611,7 @@ void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* 
     Vec3 c0 = Transform_Apply(from, centre);
     Vec3 c1 = Transform_Apply(*to, centre);
     if (!(r > 0.0f) || Vec3_LengthSq(c1 - c0) <= (0.25f * r) * (0.25f * r)) continue;
-    SweepAgainstMeshes(sim, p, c0, c1, std::fmax(r - kSpeculativeSlack, 0.5f * r), &best, &bestNormal);
+    SweepAgainstMeshes(sim, p, c0, c1, r, &best, &bestNormal);
   }
   if (best > 1.0f) return;
   // Set back to the impact with its velocity kept: the next step's contact
