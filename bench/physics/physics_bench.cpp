@@ -3,14 +3,18 @@
 // - Scenes: the physics tests' recipes (tests/physics/dynamics/
 //   dyn_scene_recipes.h) and its own (bench_scenes.h), built in this engine
 //   by the tests' DynTestScene and in Bullet from the same description: a pour of 700 spheres and 300
-//   hulls into a triangle-mesh bowl, a column of 20 unit boxes and a
-//   pyramid of 10 rows on a ground box (once more with sleeping off, so
-//   that every step solves the whole pyramid), a chain of 20 hinged bars,
-//   and rays against a terrain of 100,352 triangles.
+//   hulls into a triangle-mesh bowl (also in steps of 1/50 s, the game's,
+//   for 20 s), 2,000 spheres landing in the bowl, a column of 20 unit boxes
+//   and a pyramid of 10 rows on a ground box (once more with sleeping off,
+//   so that every step solves the whole pyramid), a chain of 20 hinged
+//   bars, a wall of 195 bricks struck by a 30 kg ball and twelve figures
+//   of 10 boxes with point-to-point joints piling on a mesh ground (both
+//   with sleeping on and off), and rays against a terrain of 100,352
+//   triangles.
 // - Shapes: Bullet gets its native sphere and box shapes, and its hull shape
 //   over the same points as ours (qhull's hull vertices) with its default
 //   collision margin, printed with the table (Bullet grows a hull by it).
-// - Settings: one step of 1/60 s per frame, 10 solver iterations, the same
+// - Settings: one step of 1/60 s per frame (1/50 s where a scene says so), 10 solver iterations, the same
 //   sleeping thresholds (our rest speeds and rest time), gravity 9.81.
 // - Figures: CPU time of the step only (this process is single-threaded;
 //   steadier than wall time on a shared machine). The two engines' runs of
@@ -46,7 +50,6 @@
 
 namespace {
 
-constexpr float kStep = 1.0f / 60.0f;
 constexpr int kIterations = 10;
 const FreezeManager kFreeze{};  // our default rest speeds and rest time, given to Bullet too
 
@@ -79,23 +82,37 @@ uint32_t PoseHash(const std::vector<Pose>& poses) {
 
 struct OurWorld : DynTestScene {
   std::vector<RigidBody*> built;  // the recipe's bodies, in its order
-  OurWorld(const SceneRecipe& r, bool keepAwake) {
+  OurWorld(const BenchRecipe& r, bool keepAwake) {
     Simulation_SetSolverIterations(sim, kIterations);
-    built = Build(r);
+    built = Build(r.scene);
+    for (const ScenePointJoint& j : r.joints) {
+      Point2PointConstraint* c = Point2PointConstraint_Construct(built[size_t(j.a)], built[size_t(j.b)]);
+      Point2PointConstraint_SetPivotWorld(c, j.pivot);
+      ConstraintManager_AddConstraint(cm, c);
+      joints.push_back(c);
+      CollisionDetection_DisableBodyPair(cd, built[size_t(j.a)], built[size_t(j.b)]);
+    }
     if (keepAwake)
       for (RigidBody* b : built)
         if (b->invMass > 0.0f) RigidBody_HoldActive(b);
+    if (r.launchBody >= 0) Remove(built[size_t(r.launchBody)]);
   }
-  void Step() { DynTestScene::Step(kStep); }
-  int Awake() const {
-    int n = 0;
-    for (RigidBody* b : built) n += b->invMass > 0.0f && (b->stateFlags & RB_STATE_ACTIVE) != 0;
-    return n;
+  void Launch(const BenchRecipe& r) {
+    RigidBody* b = built[size_t(r.launchBody)];
+    b->linearVelocity = r.launchVelocity;
+    Add(b);
   }
-  // Highest linear and angular speed of the movable bodies.
-  void MaxSpeeds(float* v, float* w) const {
+  void Step(float h) { DynTestScene::Step(h); }
+  bool IsAwake(size_t k) const {
+    const RigidBody* b = built[k];
+    return b->invMass > 0.0f && b->subspace && (b->stateFlags & RB_STATE_ACTIVE) != 0;
+  }
+  // Highest linear and angular speed of the movable bodies but `skip`.
+  void MaxSpeeds(float* v, float* w, int skip) const {
     *v = *w = 0.0f;
-    for (RigidBody* b : built) {
+    for (size_t k = 0; k < built.size(); ++k) {
+      if (int(k) == skip) continue;
+      const RigidBody* b = built[k];
       *v = std::fmax(*v, Vec3_Norm(b->linearVelocity));
       *w = std::fmax(*w, Vec3_Norm(b->angularVelocity));
     }
@@ -122,15 +139,33 @@ struct BulletWorld {
   std::vector<std::unique_ptr<btTriangleIndexVertexArray>> meshData;
   std::vector<std::vector<int>> indices32;
   std::vector<std::vector<float>> vertices3;
+  int parked = -1;  // the recipe's body not yet launched into the world
 
-  BulletWorld(const SceneRecipe& r, bool keepAwake) {
+  BulletWorld(const BenchRecipe& r, bool keepAwake) {
     world.setGravity(btVector3(0, -9.81f, 0));
     world.getSolverInfo().m_numIterations = kIterations;
     gDeactivationTime = kFreeze.checkPeriod[0];
-    Build(r);
+    Build(r.scene);
+    for (const ScenePointJoint& j : r.joints) {
+      const SceneBody& a = r.scene.bodies[size_t(j.a)];
+      const SceneBody& b = r.scene.bodies[size_t(j.b)];
+      Vec3 pa = j.pivot - a.position, pb = j.pivot - b.position;
+      joints.push_back(std::make_unique<btPoint2PointConstraint>(
+          *bodies[size_t(j.a)], *bodies[size_t(j.b)], btVector3(pa.x, pa.y, pa.z), btVector3(pb.x, pb.y, pb.z)));
+      world.addConstraint(joints.back().get(), true);  // joined bodies do not collide
+    }
     if (keepAwake)
       for (auto& b : bodies)
         if (b->getInvMass() > 0) b->setActivationState(DISABLE_DEACTIVATION);
+    if (r.launchBody >= 0) world.removeRigidBody(bodies[size_t(r.launchBody)].get());
+    parked = r.launchBody;
+  }
+  void Launch(const BenchRecipe& r) {
+    btRigidBody* b = bodies[size_t(r.launchBody)].get();
+    b->setLinearVelocity(btVector3(r.launchVelocity.x, r.launchVelocity.y, r.launchVelocity.z));
+    world.addRigidBody(b);
+    b->activate(true);
+    parked = -1;
   }
   ~BulletWorld() {
     for (auto& c : joints) world.removeConstraint(c.get());
@@ -195,15 +230,13 @@ struct BulletWorld {
       world.addConstraint(joints.back().get(), h.b >= 0);  // hinged bodies do not collide
     }
   }
-  void Step() { world.stepSimulation(kStep, 0, kStep); }
-  int Awake() const {
-    int n = 0;
-    for (const auto& b : bodies) n += b->getInvMass() > 0 && b->isActive();
-    return n;
-  }
-  void MaxSpeeds(float* v, float* w) const {
+  void Step(float h) { world.stepSimulation(h, 0, h); }
+  bool IsAwake(size_t k) const { return int(k) != parked && bodies[k]->getInvMass() > 0 && bodies[k]->isActive(); }
+  void MaxSpeeds(float* v, float* w, int skip) const {
     *v = *w = 0.0f;
-    for (const auto& b : bodies) {
+    for (size_t k = 0; k < bodies.size(); ++k) {
+      if (int(k) == skip) continue;
+      const btRigidBody* b = bodies[k].get();
       *v = std::fmax(*v, float(b->getLinearVelocity().length()));
       *w = std::fmax(*w, float(b->getAngularVelocity().length()));
     }
@@ -220,6 +253,14 @@ struct BulletWorld {
 };
 
 // ---------------------------------------------------------------- Measures
+
+// Movable bodies awake in the world but `skip`.
+template <typename World>
+int Awake(const World& w, int skip = -1) {
+  int n = 0;
+  for (size_t k = 0; k < w.Poses().size(); ++k) n += int(k) != skip && w.IsAwake(k);
+  return n;
+}
 
 // Depth of a point below the bowl's surface (along the normal of the
 // triangle under it), 0 above it.
@@ -266,10 +307,67 @@ bool LostFromBowl(const Pose& ps) {
   return BowlPointDepth(ps.p) > 1.0f;
 }
 
-// A box whose centre is under the ground box's top by more than half a box,
-// or off the ground box, went through or off it.
-bool LostFromGround(const Pose& ps) {
-  return ps.p.y < -0.5f || std::fabs(ps.p.x) > 20.0f || std::fabs(ps.p.z) > 20.0f;
+// A box whose centre is under the ground box's top (y = 0) by more than
+// half a box, or off the ground box (the recipe's first body when fixed,
+// else one of the tests' size), went through or off it.
+bool LostFromGround(const SceneRecipe& r, const Pose& ps) {
+  Vec3 half = r.bodies[0].mass == 0.0f ? r.bodies[0].half : V3(20, 0.5f, 20);
+  return ps.p.y < -0.5f || std::fabs(ps.p.x) > half.x || std::fabs(ps.p.z) > half.z;
+}
+
+// A figure's body whose centre is more than 0.3 m under the waves, or off
+// them, went through or off the ground.
+bool LostFromWaves(const Pose& ps) {
+  if (std::fabs(ps.p.x) >= 10.0f || std::fabs(ps.p.z) >= 10.0f) return true;
+  return ps.p.y < Waves_Height(ps.p.x, ps.p.z) - 0.3f;
+}
+
+// Deepest point of a box or sphere of the recipe on the ground box under
+// its top, the plane y = 0.
+float GroundSink(const SceneRecipe& r, const std::vector<Pose>& poses) {
+  float worst = 0.0f;
+  for (size_t k = 1; k < poses.size(); ++k) {
+    const SceneBody& d = r.bodies[k];
+    if (LostFromGround(r, poses[k])) continue;
+    float lowest = poses[k].p.y - d.radius;
+    if (d.kind == SceneBody::kBox)
+      for (int i = 0; i < 8; ++i) {
+        Vec3 c = V3((i & 1) ? d.half.x : -d.half.x, (i & 2) ? d.half.y : -d.half.y, (i & 4) ? d.half.z : -d.half.z);
+        lowest = std::fmin(lowest, poses[k].p.y + Quat_Rotate(poses[k].q, c).y);
+      }
+    worst = std::fmax(worst, -lowest);
+  }
+  return worst;
+}
+
+// Deepest overlap of two spheres of the recipe, through a grid of cells as
+// wide as the largest sphere.
+float SphereOverlap(const SceneRecipe& r, const std::vector<Pose>& poses) {
+  constexpr float kCell = 0.6f;
+  constexpr uint32_t kBuckets = 4096;
+  static std::vector<std::vector<int>> grid(kBuckets);
+  for (auto& g : grid) g.clear();
+  auto cell = [](float v) { return int(std::floor(v / kCell)); };
+  auto bucket = [](int x, int y, int z) {
+    return (uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(z) * 83492791u) % kBuckets;
+  };
+  for (size_t k = 0; k < poses.size(); ++k)
+    if (r.bodies[k].kind == SceneBody::kSphere && std::isfinite(poses[k].p.x))
+      grid[bucket(cell(poses[k].p.x), cell(poses[k].p.y), cell(poses[k].p.z))].push_back(int(k));
+  float worst = 0.0f;
+  for (size_t k = 0; k < poses.size(); ++k) {
+    if (r.bodies[k].kind != SceneBody::kSphere || !std::isfinite(poses[k].p.x)) continue;
+    int x = cell(poses[k].p.x), y = cell(poses[k].p.y), z = cell(poses[k].p.z);
+    for (int dz = -1; dz <= 1; ++dz)
+      for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+          for (int j : grid[bucket(x + dx, y + dy, z + dz)]) {
+            if (j <= int(k)) continue;
+            float d = Vec3_Norm(poses[size_t(j)].p - poses[k].p);
+            worst = std::fmax(worst, r.bodies[k].radius + r.bodies[size_t(j)].radius - d);
+          }
+  }
+  return worst;
 }
 
 float BowlPenetration(const SceneRecipe& scene, const std::vector<Pose>& poses) {
@@ -289,12 +387,13 @@ float BowlPenetration(const SceneRecipe& scene, const std::vector<Pose>& poses) 
 
 // Exact boxes of a recipe placed at reported poses: the deepest overlap of
 // any two, by this engine's narrow phase with no margin (the same routine
-// for both engines' poses).
+// for both engines' poses). Other bodies are left out.
 class BoxOverlap {
 public:
   explicit BoxOverlap(const SceneRecipe& r) {
     for (const SceneBody& d : r.bodies) {
       bodies_.push_back(std::make_unique<CollisionBody>());
+      if (d.kind != SceneBody::kBox) continue;
       std::vector<float> pts;
       for (int i = 0; i < 8; ++i)
         pts.insert(pts.end(), {(i & 1) ? d.half.x : -d.half.x, (i & 2) ? d.half.y : -d.half.y,
@@ -316,6 +415,7 @@ public:
     ContactManifold m;
     for (size_t i = 0; i < bodies_.size(); ++i)
       for (size_t j = i + 1; j < bodies_.size(); ++j) {
+        if (bodies_[i]->primitives.Empty() || bodies_[j]->primitives.Empty()) continue;
         CollisionPrimitive* a = bodies_[i]->primitives[0];
         CollisionPrimitive* b = bodies_[j]->primitives[0];
         if (!Aabb_Overlaps(a->bounds, b->bounds)) continue;
@@ -344,9 +444,23 @@ void ChainJoints(const SceneRecipe& r, const std::vector<Pose>& p, float* tilt, 
   }
 }
 
+// The point-to-point joints read from the poses: the gap between the pivot
+// as each of its two bodies carries it.
+void PointJointGaps(const BenchRecipe& r, const std::vector<Pose>& p, float* peakGap, double* gapSum) {
+  for (const ScenePointJoint& j : r.joints) {
+    const Pose& a = p[size_t(j.a)];
+    const Pose& b = p[size_t(j.b)];
+    Vec3 onA = a.p + Quat_Rotate(a.q, j.pivot - r.scene.bodies[size_t(j.a)].position);
+    Vec3 onB = b.p + Quat_Rotate(b.q, j.pivot - r.scene.bodies[size_t(j.b)].position);
+    float gap = Vec3_Norm(onA - onB);
+    *peakGap = std::fmax(*peakGap, gap);
+    *gapSum += gap;
+  }
+}
+
 // ------------------------------------------------------------------ Scenes
 
-enum SceneKind { kPour, kColumn, kPyramid, kChain };
+enum SceneKind { kPour, kColumn, kPyramid, kChain, kWall, kFigures };
 
 // What one run of a scene gives.
 struct RunFigures {
@@ -355,12 +469,18 @@ struct RunFigures {
   double usFirstHalf = 0;  // the same over the first half of the run
   float drift = 0;        // pour: mean move over the last second; stacks: top box's sideways move from its start
   float sink = 0;         // stacks: how far the top box went down from its start
+  float groundSink = 0;   // the wall: deepest point of any body under the ground, every step
+  float sphereOverlap = 0;  // pours: deepest overlap of two spheres, every step
   int lost = 0;
   double collapseAt = -1;  // first time a box is more than half its size from its start
-  double settledAt = -1;   // from then on every body stays under the rest speeds
-  double asleepAt = -1;    // first time every movable body sleeps
+  // After the launch, if any, and without the launched body (a ball rolls on):
+  double settledAt = -1;  // from then on every body stays under the rest speeds
+  double asleepAt = -1;   // first time every movable body sleeps
+  int awakeAtLaunch = 0, awakeAfter1 = 0,
+      awakeAfter3 = 0;  // the launch, and 1 s and 3 s after it (the launched body left out)
+  int awakeAtHalf = 0;
   int awakeAtEnd = 0;
-  float tilt = 0, peakGap = 0, meanGap = 0;  // the chain
+  float tilt = 0, peakGap = 0, meanGap = 0;  // the chain and the figures' joints
   uint32_t hash = 0;
 };
 
@@ -374,64 +494,6 @@ void CaptureTimers() {
     std::snprintf(line, sizeof line, "  %-32s %9.1f ms\n", t->path, PhysTimer_Seconds(t) * 1e3);
     g_timers += line;
   }
-}
-
-template <typename World>
-RunFigures RunScene(SceneKind kind, const SceneRecipe& r, int steps, bool keepAwake, BoxOverlap* boxes) {
-  World w(r, keepAwake);
-  constexpr bool kOurs = std::is_same_v<World, OurWorld>;
-  if (kOurs && kind == kPour) PhysTimer_ClearAll();
-  RunFigures f;
-  std::vector<Pose> start = w.Poses(), lastSecond;
-  double seconds = 0, firstHalf = 0, gapSum = 0;
-  double lastFast = 0;
-  for (int s = 0; s < steps; ++s) {
-    double t0 = CpuSeconds();
-    w.Step();
-    seconds += CpuSeconds() - t0;
-    if (s + 1 == steps / 2) firstHalf = seconds;
-    double t = double(s + 1) * kStep;
-    std::vector<Pose> p = w.Poses();
-    if (kind == kChain) {
-      ChainJoints(r, p, &f.tilt, &f.peakGap, &gapSum);
-      continue;
-    }
-    float v, om;
-    w.MaxSpeeds(&v, &om);
-    if (v >= kFreeze.restLinear || om >= kFreeze.restAngular) lastFast = t;
-    if (f.asleepAt < 0 && w.Awake() == 0) {
-      f.asleepAt = t;
-      f.settledAt = lastFast;
-    }
-    if (kind != kPour && f.collapseAt < 0)
-      for (size_t k = 1; k < p.size(); ++k)
-        if (Vec3_Norm(p[k].p - start[k].p) > r.bodies[k].half.y) {
-          f.collapseAt = t;
-          break;
-        }
-    if (s % 10 == 9)
-      f.penetration = std::fmax(f.penetration, kind == kPour ? BowlPenetration(r, p) : boxes->Deepest(p));
-    if (s == steps - 61) lastSecond = p;
-  }
-  std::vector<Pose> end = w.Poses();
-  if (f.asleepAt < 0) f.settledAt = lastFast;
-  for (size_t k = 1; k < end.size(); ++k) f.lost += kind == kPour ? LostFromBowl(end[k]) : LostFromGround(end[k]);
-  if (kind == kPour) {
-    double sum = 0;
-    for (size_t k = 1; k < end.size(); ++k) sum += Vec3_Norm(end[k].p - lastSecond[k].p);
-    f.drift = float(sum / double(end.size() - 1));
-  } else if (kind != kChain) {
-    Vec3 moved = end.back().p - start.back().p;
-    f.drift = std::sqrt(moved.x * moved.x + moved.z * moved.z);
-    f.sink = -moved.y;
-  }
-  if (kind == kChain) f.meanGap = float(gapSum / (double(steps) * double(end.size())));
-  f.awakeAtEnd = w.Awake();
-  f.hash = PoseHash(end);
-  f.usPerStep = seconds * 1e6 / steps;
-  f.usFirstHalf = firstHalf * 1e6 / (steps / 2);
-  if (kOurs && kind == kPour && PhysTimer_Count() > 0) CaptureTimers();  // before the world goes
-  return f;
 }
 
 // Median and spread of a figure over the runs.
@@ -455,26 +517,128 @@ struct SceneResult {
 };
 
 struct Scene {
-  const char* name;
-  SceneKind kind;
-  SceneRecipe recipe;
-  int steps;
-  bool keepAwake;         // sleeping off: every movable body is held awake in both engines
-  SceneResult result[2];  // ours, Bullet
-  Spread ratio{0, 0, 0};  // ours / Bullet per pair of interleaved runs
+  const char* name = "";
+  SceneKind kind = kPour;
+  BenchRecipe recipe;
+  int steps = 0;
+  bool keepAwake = false;  // sleeping off: every movable body is held awake in both engines
+  float step = 1.0f / 60.0f;
+  SceneResult result[2]{};  // ours, Bullet
+  Spread ratio{0, 0, 0};    // ours / Bullet per pair of interleaved runs
   Spread ratioFirstHalf{0, 0, 0};
   bool ran = false;
 };
 
+template <typename World>
+RunFigures RunScene(const Scene& sc, BoxOverlap* boxes) {
+  const SceneKind kind = sc.kind;
+  const SceneRecipe& r = sc.recipe.scene;
+  const int steps = sc.steps, launch = sc.recipe.launchBody >= 0 ? sc.recipe.launchStep : 0;
+  World w(sc.recipe, sc.keepAwake);
+  constexpr bool kOurs = std::is_same_v<World, OurWorld>;
+  if (kOurs && kind == kPour) PhysTimer_ClearAll();
+  RunFigures f;
+  std::vector<Pose> start = w.Poses(), lastSecond;
+  double seconds = 0, firstHalf = 0, gapSum = 0;
+  double lastFast = 0;
+  const int perSecond = int(std::lround(1.0 / sc.step));
+  bool struck = launch == 0;  // sleeping is watched once the launched body woke something
+  for (int s = 0; s < steps; ++s) {
+    if (launch > 0 && s == launch) {
+      f.awakeAtLaunch = Awake(w);
+      w.Launch(sc.recipe);
+    }
+    double t0 = CpuSeconds();
+    w.Step(sc.step);
+    seconds += CpuSeconds() - t0;
+    if (s + 1 == steps / 2) {
+      firstHalf = seconds;
+      f.awakeAtHalf = Awake(w);
+    }
+    if (launch > 0 && s + 1 == launch + perSecond) f.awakeAfter1 = Awake(w, sc.recipe.launchBody);
+    if (launch > 0 && s + 1 == launch + 3 * perSecond) f.awakeAfter3 = Awake(w, sc.recipe.launchBody);
+    double t = double(s + 1) * sc.step;
+    std::vector<Pose> p = w.Poses();
+    if (kind == kChain) {
+      ChainJoints(r, p, &f.tilt, &f.peakGap, &gapSum);
+      continue;
+    }
+    if (kind == kFigures) PointJointGaps(sc.recipe, p, &f.peakGap, &gapSum);
+    if (kind == kWall) f.groundSink = std::fmax(f.groundSink, GroundSink(r, p));
+    if (kind == kPour) f.sphereOverlap = std::fmax(f.sphereOverlap, SphereOverlap(r, p));
+    struck |= s >= launch && Awake(w, sc.recipe.launchBody) > 0;
+    if (!struck) continue;
+    float v, om;
+    w.MaxSpeeds(&v, &om, sc.recipe.launchBody);
+    if (v >= kFreeze.restLinear || om >= kFreeze.restAngular) lastFast = t;
+    if (f.asleepAt < 0 && Awake(w, sc.recipe.launchBody) == 0) {
+      f.asleepAt = t;
+      f.settledAt = lastFast;
+    }
+    if ((kind == kColumn || kind == kPyramid) && f.collapseAt < 0)
+      for (size_t k = 1; k < p.size(); ++k)
+        if (Vec3_Norm(p[k].p - start[k].p) > r.bodies[k].half.y) {
+          f.collapseAt = t;
+          break;
+        }
+    if (s % 10 == 9 && kind != kFigures)
+      f.penetration = std::fmax(f.penetration, kind == kPour ? BowlPenetration(r, p) : boxes->Deepest(p));
+    if (s == steps - perSecond - 1) lastSecond = p;
+  }
+  std::vector<Pose> end = w.Poses();
+  if (f.asleepAt < 0) f.settledAt = lastFast;
+  for (size_t k = 1; k < end.size(); ++k)
+    f.lost += kind == kPour      ? LostFromBowl(end[k])
+              : kind == kFigures ? LostFromWaves(end[k])
+                                 : LostFromGround(r, end[k]);
+  if (kind == kPour) {
+    double sum = 0;
+    for (size_t k = 1; k < end.size(); ++k) sum += Vec3_Norm(end[k].p - lastSecond[k].p);
+    f.drift = float(sum / double(end.size() - 1));
+  } else if (kind == kColumn || kind == kPyramid) {
+    Vec3 moved = end.back().p - start.back().p;
+    f.drift = std::sqrt(moved.x * moved.x + moved.z * moved.z);
+    f.sink = -moved.y;
+  }
+  if (kind == kChain) f.meanGap = float(gapSum / (double(steps) * double(end.size())));
+  if (kind == kFigures) f.meanGap = float(gapSum / (double(steps) * double(sc.recipe.joints.size())));
+  f.awakeAtEnd = Awake(w);
+  f.hash = PoseHash(end);
+  f.usPerStep = seconds * 1e6 / steps;
+  f.usFirstHalf = firstHalf * 1e6 / (steps / 2);
+  if (kOurs && kind == kPour && PhysTimer_Count() > 0) CaptureTimers();  // before the world goes
+  return f;
+}
+
+Scene MakeScene(const char* name, SceneKind kind, BenchRecipe recipe, int steps, bool keepAwake = false,
+                float step = 1.0f / 60.0f) {
+  Scene s;
+  s.name = name;
+  s.kind = kind;
+  s.recipe = std::move(recipe);
+  s.steps = steps;
+  s.keepAwake = keepAwake;
+  s.step = step;
+  return s;
+}
+
 std::vector<Scene>& Scenes() {
   static std::vector<Scene> scenes = [] {
     std::vector<Scene> s;
-    s.push_back({"pour 700 spheres + 300 hulls, 10 s", kPour, Recipe_Pour(700, 300), 600, false, {}, {}, {}});
-    s.push_back({"column of 20 boxes, 20 s", kColumn, Recipe_Column(20), 1200, false, {}, {}, {}});
-    s.push_back({"pyramid of 10 rows (55 boxes), 20 s", kPyramid, Recipe_Pyramid(10), 1200, false, {}, {}, {}});
-    s.push_back({"chain of 20 hinged bars, 10 s", kChain, Recipe_Chain(20), 600, false, {}, {}, {}});
+    s.push_back(MakeScene("pour 700 spheres + 300 hulls, 10 s", kPour, Recipe_Pour(700, 300), 600));
+    s.push_back(MakeScene("column of 20 boxes, 20 s", kColumn, Recipe_Column(20), 1200));
+    s.push_back(MakeScene("pyramid of 10 rows (55 boxes), 20 s", kPyramid, Recipe_Pyramid(10), 1200));
+    s.push_back(MakeScene("chain of 20 hinged bars, 10 s", kChain, Recipe_Chain(20), 600));
     s.push_back(
-        {"pyramid of 10 rows kept awake (sleeping off), 20 s", kPyramid, Recipe_Pyramid(10), 1200, true, {}, {}, {}});
+        MakeScene("pyramid of 10 rows kept awake (sleeping off), 20 s", kPyramid, Recipe_Pyramid(10), 1200, true));
+    s.push_back(MakeScene("wall of 195 bricks struck by a 30 kg ball at 1.5 s, 10 s", kWall, Recipe_Wall(), 600));
+    s.push_back(MakeScene("the same wall kept awake (sleeping off)", kWall, Recipe_Wall(), 600, true));
+    s.push_back(MakeScene("12 figures of 10 boxes, point joints, on a mesh, 10 s", kFigures, Recipe_Figures(), 600));
+    s.push_back(MakeScene("the same figures kept awake (sleeping off)", kFigures, Recipe_Figures(), 600, true));
+    s.push_back(MakeScene("pour 700 spheres + 300 hulls, 1/50 s steps, 20 s", kPour, Recipe_Pour(700, 300), 1000, false,
+                          1.0f / 50.0f));
+    s.push_back(MakeScene("2,000 spheres into the bowl, 1/50 s steps, 10 s", kPour, Recipe_Pour(2000, 0), 500, false,
+                          1.0f / 50.0f));
     return s;
   }();
   return scenes;
@@ -485,15 +649,15 @@ std::vector<Scene>& Scenes() {
 void BM_Scene(benchmark::State& state, int index) {
   Scene& sc = Scenes()[size_t(index)];
   std::unique_ptr<BoxOverlap> boxes;
-  if (sc.kind == kColumn || sc.kind == kPyramid) boxes = std::make_unique<BoxOverlap>(sc.recipe);
+  if (sc.kind == kColumn || sc.kind == kPyramid || sc.kind == kWall)
+    boxes = std::make_unique<BoxOverlap>(sc.recipe.scene);
   for (auto _ : state) {
     std::vector<double> us[2], half[2], ratio, ratioHalf;
     for (int run = 0; run < Runs(); ++run) {
       RunFigures f[2];
       for (int turn = 0; turn < 2; ++turn) {
         int engine = (run + turn) % 2;
-        f[engine] = engine == 0 ? RunScene<OurWorld>(sc.kind, sc.recipe, sc.steps, sc.keepAwake, boxes.get())
-                                : RunScene<BulletWorld>(sc.kind, sc.recipe, sc.steps, sc.keepAwake, boxes.get());
+        f[engine] = engine == 0 ? RunScene<OurWorld>(sc, boxes.get()) : RunScene<BulletWorld>(sc, boxes.get());
       }
       for (int engine = 0; engine < 2; ++engine) {
         SceneResult& out = sc.result[engine];
@@ -674,22 +838,41 @@ void PrintTable(const std::string& loadBefore) {
     std::printf("\n%s\n", sc.name);
     Row("", "ours", "Bullet", "ours / Bullet");
     Row("time per step, us", Us(o.us), Us(b.us), Ratio(sc.ratio));
-    if (sc.kind == kPour) Row("the same, first 5 s", Us(o.usFirstHalf), Us(b.usFirstHalf), Ratio(sc.ratioFirstHalf));
-    Row("bodies lost", F("%.0f", o.first.lost), F("%.0f", b.first.lost));
+    const RunFigures& fo = o.first;
+    const RunFigures& fb = b.first;
+    std::string half = Time(sc.steps / 2 * double(sc.step));
+    if (sc.kind == kPour)
+      Row(("the same, first " + half).c_str(), Us(o.usFirstHalf), Us(b.usFirstHalf), Ratio(sc.ratioFirstHalf));
+    Row("bodies lost", F("%.0f", fo.lost), F("%.0f", fb.lost));
     if (sc.kind == kChain) {
-      Row("hinge axis tilt, degrees", F("%.3f", o.first.tilt), F("%.3f", b.first.tilt));
-      Row("peak pivot gap, m", F("%.4f", o.first.peakGap), F("%.4f", b.first.peakGap));
-      Row("mean pivot gap, m", F("%.4f", o.first.meanGap), F("%.4f", b.first.meanGap));
-    } else {
-      Row("deepest penetration, m", F("%.4f", o.first.penetration), F("%.4f", b.first.penetration));
-      Row(sc.kind == kPour ? "drift over the last 1 s, m" : "top box drift sideways, m", F("%.4f", o.first.drift),
-          F("%.4f", b.first.drift));
-      if (sc.kind != kPour) Row("top box sink, m", F("%.4f", o.first.sink), F("%.4f", b.first.sink));
-      if (sc.kind != kPour) Row("collapses at", o.first.collapseAt < 0 ? "stands" : Time(o.first.collapseAt),
-                                b.first.collapseAt < 0 ? "stands" : Time(b.first.collapseAt));
-      Row("settled at", Time(o.first.settledAt), Time(b.first.settledAt));
-      Row("all asleep at", Time(o.first.asleepAt), Time(b.first.asleepAt));
-      Row("awake at the end", F("%.0f", o.first.awakeAtEnd), F("%.0f", b.first.awakeAtEnd));
+      Row("hinge axis tilt, degrees", F("%.3f", fo.tilt), F("%.3f", fb.tilt));
+    }
+    if (sc.kind == kChain || sc.kind == kFigures) {
+      Row("peak pivot gap, m", F("%.4f", fo.peakGap), F("%.4f", fb.peakGap));
+      Row("mean pivot gap, m", F("%.4f", fo.meanGap), F("%.4f", fb.meanGap));
+    }
+    if (sc.kind != kChain) {
+      if (sc.kind != kFigures) Row("deepest penetration, m", F("%.4f", fo.penetration), F("%.4f", fb.penetration));
+      if (sc.kind == kPour) {
+        Row("deepest sphere overlap, m", F("%.4f", fo.sphereOverlap), F("%.4f", fb.sphereOverlap));
+        Row("drift over the last 1 s, m", F("%.4f", fo.drift), F("%.4f", fb.drift));
+      }
+      if (sc.kind == kColumn || sc.kind == kPyramid) {
+        Row("top box drift sideways, m", F("%.4f", fo.drift), F("%.4f", fb.drift));
+        Row("top box sink, m", F("%.4f", fo.sink), F("%.4f", fb.sink));
+        Row("collapses at", fo.collapseAt < 0 ? "stands" : Time(fo.collapseAt),
+            fb.collapseAt < 0 ? "stands" : Time(fb.collapseAt));
+      }
+      if (sc.kind == kWall) {
+        Row("deepest sink into the ground, m", F("%.4f", fo.groundSink), F("%.4f", fb.groundSink));
+        Row("awake when struck", F("%.0f", fo.awakeAtLaunch), F("%.0f", fb.awakeAtLaunch));
+        Row("bricks awake 1 s / 3 s after", F("%.0f", fo.awakeAfter1) + " / " + F("%.0f", fo.awakeAfter3),
+            F("%.0f", fb.awakeAfter1) + " / " + F("%.0f", fb.awakeAfter3));
+      }
+      Row(sc.recipe.launchBody >= 0 ? "bricks settled at" : "settled at", Time(fo.settledAt), Time(fb.settledAt));
+      Row(sc.recipe.launchBody >= 0 ? "bricks all asleep at" : "all asleep at", Time(fo.asleepAt), Time(fb.asleepAt));
+      if (sc.kind == kPour) Row(("awake at " + half).c_str(), F("%.0f", fo.awakeAtHalf), F("%.0f", fb.awakeAtHalf));
+      Row("awake at the end", F("%.0f", fo.awakeAtEnd), F("%.0f", fb.awakeAtEnd));
     }
     char ho[16], hb[16];
     std::snprintf(ho, sizeof ho, "%08x", unsigned(o.first.hash));

@@ -36,6 +36,11 @@ public:
   uint32_t collisionFlags = 0; // CollisionBodyFlags
   CollisionDetection* detection = nullptr;  // holder the body is in, or null
   void* user = nullptr;        // the deriving object (the RigidBody), for code that only sees primitives
+  // What a fast body may close in a step, set by the dynamics before each
+  // FindPairs (zero for none): the broad phase grows its bounds by `reach`
+  // when more than the holder's tolerance, and stretches them along `sweep`.
+  float reach = 0.0f;
+  Vec3 sweep{0, 0, 0};
 };
 
 // Creates a primitive from desc, appends it and places it at the body's pose.

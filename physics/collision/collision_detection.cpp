@@ -125,10 +125,15 @@ int CollisionDetection_FindPairs(CollisionDetection* cd, const CollisionPair** p
   for (CollisionBody* body : cd->bodies) {
     bool out = (body->collisionFlags & COLLISION_BODY_QUARANTINED) != 0;
     uint32_t resting = (body->collisionFlags & kInactive) ? 1u : 0u;
-    for (CollisionPrimitive* p : body->primitives)
-      if (p->proxy >= 0)
-        BroadPhase_Update(&cd->broadPhase, p->proxy, out ? quarantine : Aabb_Inflate(p->bounds, cd->tolerance),
-                          resting);
+    float grow = body->reach > cd->tolerance ? body->reach : cd->tolerance;
+    Vec3 sweep = body->sweep;
+    bool swept = sweep.x != 0.0f || sweep.y != 0.0f || sweep.z != 0.0f;
+    for (CollisionPrimitive* p : body->primitives) {
+      if (p->proxy < 0) continue;
+      Aabb box = Aabb_Inflate(p->bounds, grow);
+      if (swept) box = Aabb_Union(box, {box.min + sweep, box.max + sweep});
+      BroadPhase_Update(&cd->broadPhase, p->proxy, out ? quarantine : box, resting);
+    }
   }
   int n = BroadPhase_FindPairs(&cd->broadPhase);
   if (!cd->pairs.Reserve(n)) n = 0;

@@ -91,7 +91,8 @@ int CollisionDetection_ShouldCollide(const CollisionDetection* cd, const Collisi
                                      const CollisionPrimitive* b);
 
 // Refreshes the broad phase from the primitives' current bounds (grown by
-// the margin) and returns the candidate pairs ordered by ids: overlapping
+// the margin, or by the body's reach when larger, and stretched along its
+// sweep) and returns the candidate pairs ordered by ids: overlapping
 // boxes, ShouldCollide, not both fixed or asleep-or-fixed, not quarantined.
 // The array (also cd->pairs) stays valid until the next call or change.
 int CollisionDetection_FindPairs(CollisionDetection* cd, const CollisionPair** pairs);

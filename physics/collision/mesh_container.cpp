@@ -264,9 +264,10 @@ int MeshContainer_RayCast(const MeshContainer* mesh, Vec3 o, Vec3 d, float maxT,
   return 1;
 }
 
-int MeshContainer_SweepSphere(const MeshContainer* mesh, Vec3 from, Vec3 to, float r, float* fraction,
-                              Vec3* normal) {
+int MeshContainer_SweepSphere(const MeshContainer* mesh, Vec3 from, Vec3 to, float r, float* fraction, Vec3* normal,
+                              float steepness) {
   Vec3 d = to - from;
+  float least = steepness * Vec3_Norm(d);  // the approach along the normal that counts as an impact
   Aabb box = Aabb_Inflate({Vec3_Min(from, to), Vec3_Max(from, to)}, r);
   float best = 2.0f;
   Vec3 bestNormal{0, 1, 0};
@@ -279,7 +280,7 @@ int MeshContainer_SweepSphere(const MeshContainer* mesh, Vec3 from, Vec3 to, flo
     Vec3 n = side >= 0.0f ? t.normal : -t.normal;
     float dist = side >= 0.0f ? side : -side;
     float approach = -Vec3_Dot(n, d);
-    if (approach > 1e-12f) {
+    if (approach > 1e-12f && approach >= least) {
       float tt = (dist - r) / approach;
       if (tt >= 0.0f && tt <= 1.0f && tt < best) {
         Vec3 p = from + d * tt - n * r;
@@ -296,10 +297,12 @@ int MeshContainer_SweepSphere(const MeshContainer* mesh, Vec3 from, Vec3 to, flo
     for (int e = 0; e < 3; ++e) {
       float tt = RayCapsule(from, d, corners[e], corners[(e + 1) % 3], r);
       if (tt >= 0.0f && tt < best) {
-        best = tt;
         Vec3 c = from + d * tt, p, q;
         Geometry_ClosestSegmentSegment(c, c, corners[e], corners[(e + 1) % 3], &p, &q);
-        bestNormal = Vec3_Unit(c - q);
+        Vec3 n = Vec3_Unit(c - q);
+        if (-Vec3_Dot(n, d) < least) continue;
+        best = tt;
+        bestNormal = n;
       }
     }
   });

@@ -115,7 +115,9 @@ int MeshContainer_RayCast(const MeshContainer* mesh, Vec3 o, Vec3 d, float maxT,
 // Earliest time of impact in [0, 1] of a sphere of radius r moving from
 // `from` to `to` (shape space) against the triangles, approached from the side
 // the sphere starts on. Triangles the sphere already touches at the start are
-// left to the contact test. Returns 1 with the fraction and the normal of the
-// surface at impact (pointing at the sphere); 0 when the path is clear.
-int MeshContainer_SweepSphere(const MeshContainer* mesh, Vec3 from, Vec3 to, float r, float* fraction,
-                              Vec3* normal);
+// left to the contact test, and so are impacts where less than `steepness`
+// of the path goes into the surface (a graze). Returns 1 with the fraction
+// and the normal of the surface at impact (pointing at the sphere); 0 when
+// the path is clear.
+int MeshContainer_SweepSphere(const MeshContainer* mesh, Vec3 from, Vec3 to, float r, float* fraction, Vec3* normal,
+                              float steepness = 0.0f);

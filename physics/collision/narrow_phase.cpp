@@ -39,6 +39,9 @@ constexpr float kCacheTurn = 0.02f;
 // steps, and a point placed by a clip moves by no more than that.
 constexpr float kReplayMove = 2e-4f;
 constexpr float kReplayTurn = 2e-4f;
+// A candidate point within this gap bears (see Reduce): resting points lie
+// within the solver's slop of touching.
+constexpr float kBearingGap = 0.002f;
 
 struct ClipVertex {
   Vec3 p;
@@ -144,6 +147,11 @@ int ClipAgainstReference(const Vec3* ref, int refCount, Vec3 refN, float refD, c
 // widest. On ties in depth the point farthest out of the patch wins, so a
 // face resting on two mesh triangles keeps its corners, not the points where
 // the triangles' shared edge crosses it.
+// Points that bear (touch or press, within kBearingGap) come before gaps:
+// with three or more of them the gaps are left out, since a gap taken for
+// the spread of the patch in place of a point that carries load, and given
+// up again the next step, makes the load jump between points (a hull at
+// rest on a curved mesh never stops trembling).
 // `chosen` (may be null) receives the candidates kept, in the manifold's order.
 int Reduce(const CandidateSet& set, ContactManifold* out, int* chosen = nullptr) {
   int n = set.count;
@@ -159,6 +167,20 @@ int Reduce(const CandidateSet& set, ContactManifold* out, int* chosen = nullptr)
   int all[kMaxCandidates];
   for (int i = 0; i < n; ++i) all[i] = i;
   if (n <= 4) return emit(all, n);
+  CandidateSet bearing;
+  int from[kMaxCandidates];
+  for (int i = 0; i < n; ++i)
+    if (set.c[i].depth > -kBearingGap) {
+      from[bearing.count] = i;
+      bearing.c[bearing.count++] = set.c[i];
+    }
+  if (bearing.count >= 3 && bearing.count < n) {
+    int picked[4];
+    int k = Reduce(bearing, out, picked);
+    if (chosen)
+      for (int i = 0; i < k; ++i) chosen[i] = from[picked[i]];
+    return k;
+  }
 
   // Outline: monotone-chain hull of the points projected across the normal.
   int deepest = 0;
@@ -605,6 +627,12 @@ public:
       now_[farthest] = {mesh_, triangle, side, step_};
     }
   }
+  // Dates this mesh's memos to the current test, as they are (a manifold
+  // replayed touches what it touched).
+  void Renew() {
+    for (int i = 0; i < body_->sideMemoCount; ++i)
+      if (body_->sideMemo[i].mesh == mesh_) body_->sideMemo[i].step = step_;
+  }
   // Keeps the memos of other meshes, then this mesh's new ones, within capacity.
   void Commit() {
     if (!used_) return;
@@ -953,8 +981,46 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
   return n;
 }
 
-int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float margin, bool hullIsB,
-             bool remember, ContactManifold* out) {
+// The manifold a cache keeps of a hull against a mesh at the hull's pose
+// rel (in the mesh's frame), as ReplayMesh reads it back.
+void KeepMesh(const ContactManifold& out, const CollisionPrimitive* h, const CollisionPrimitive* mp, bool hullIsB,
+              const Frame3& rel, NarrowPhaseCache* cache) {
+  *cache = NarrowPhaseCache{};
+  cache->kind = NARROW_CACHE_MESH;
+  cache->replayRelative = rel;
+  cache->replayCount = out.count;
+  for (int k = 0; k < out.count; ++k) {
+    // A point on b's surface, its normal from b towards a: a's end lies
+    // its depth back along the normal.
+    const ContactPoint& c = out.points[k];
+    Vec3 onA = c.position - c.normal * c.depth;
+    Vec3 onHull = hullIsB ? c.position : onA, onMesh = hullIsB ? onA : c.position;
+    cache->replayPoint[k] = Frame3_ApplyInv(h->world, onHull);
+    cache->replayOn[k] = Frame3_ApplyInv(mp->world, onMesh);
+    cache->replayNormal[k] = Frame3_RotateInv(mp->world, hullIsB ? -c.normal : c.normal);
+    cache->replayFeature[k] = c.feature;
+  }
+}
+
+// The kept manifold of a hull against a mesh at the hull's pose rel (see
+// KeepMesh; points beyond the margin dropped). Returns the point count.
+int ReplayMesh(const NarrowPhaseCache& c, const CollisionPrimitive* mp, bool hullIsB, const Frame3& rel, float margin,
+               ContactManifold* out) {
+  int n = 0;
+  for (int k = 0; k < c.replayCount; ++k) {
+    Vec3 onHull = Frame3_Apply(rel, c.replayPoint[k]);
+    float sep = Vec3_Dot(c.replayNormal[k], onHull - c.replayOn[k]);
+    if (sep > margin) continue;
+    Vec3 normal = Mat3_Mul(mp->world.rot, c.replayNormal[k]);
+    Vec3 onB = Frame3_Apply(mp->world, hullIsB ? onHull : c.replayOn[k]);
+    out->points[n++] = {onB, hullIsB ? -normal : normal, -sep, c.replayFeature[k]};
+  }
+  out->count = n;
+  return n;
+}
+
+int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float margin, bool hullIsB, bool remember,
+             ContactManifold* out, NarrowPhaseCache* cache) {
   const ConvexHull* hull = static_cast<const ConvexPrimitive*>(h)->Hull();
   const MeshContainer* mesh = static_cast<const MeshPrimitive*>(mp)->Mesh();
   const Vec3* hv = hull->vertices.Data();
@@ -962,6 +1028,12 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
   // The hull's bounding sphere in mesh space selects the triangles, which
   // are then moved into hull space.
   Frame3 hullInMesh = Frame3_InverseTimes(mp->world, h->world);
+  if (cache && cache->kind == NARROW_CACHE_MESH && cache->replayCount > 0 &&
+      CloseToReplay(hullInMesh, *cache, hull->boundingRadius) &&
+      ReplayMesh(*cache, mp, hullIsB, hullInMesh, margin, out) > 0) {
+    if (remember) SideMemory(h, mp, true).Renew();
+    return out->count;
+  }
   Frame3 meshInHull = Frame3_InverseTimes(h->world, mp->world);
   CandidateSet set;
   Vec3 centroid = hull->centroid;
@@ -1049,7 +1121,9 @@ int HullMesh(const CollisionPrimitive* h, const CollisionPrimitive* mp, float ma
   // Edge contacts flat in the plane of a triangle-face contact are ghosts;
   // the same hull corner on two triangles sharing an edge counts once.
   FilterMeshCandidates(&set, 1e-3f, 1e-8f);
-  return Reduce(set, out);
+  int n = Reduce(set, out);
+  if (cache) KeepMesh(*out, h, mp, hullIsB, hullInMesh, cache);
+  return n;
 }
 
 }  // namespace
@@ -1068,10 +1142,10 @@ int Collide(const CollisionPrimitive* a, const CollisionPrimitive* b, float marg
   } else if (ka == PRIMITIVE_KIND_CONVEX) {
     if (kb == PRIMITIVE_KIND_SPHERE) return SphereHull(b, a, margin, true, out);
     if (kb == PRIMITIVE_KIND_CONVEX) return HullHull(a, b, margin, out, cache);
-    if (kb == PRIMITIVE_KIND_MESH) return HullMesh(a, b, margin, false, remember, out);
+    if (kb == PRIMITIVE_KIND_MESH) return HullMesh(a, b, margin, false, remember, out, cache);
   } else if (ka == PRIMITIVE_KIND_MESH) {
     if (kb == PRIMITIVE_KIND_SPHERE) return SphereMesh(b, a, margin, true, remember, out);
-    if (kb == PRIMITIVE_KIND_CONVEX) return HullMesh(b, a, margin, true, remember, out);
+    if (kb == PRIMITIVE_KIND_CONVEX) return HullMesh(b, a, margin, true, remember, out, cache);
   }
   return 0;
 }

@@ -40,6 +40,7 @@ enum NarrowPhaseCacheKind {
   NARROW_CACHE_FACE_A = 2,  // contact on a's face `index`
   NARROW_CACHE_FACE_B = 3,  // contact on b's face `index`
   NARROW_CACHE_EDGES = 4,   // contact of a's edge `index` with b's edge `index2`
+  NARROW_CACHE_MESH = 5,    // a hull against a mesh: only the manifold is kept, for replay
 };
 
 // What the last full test of a hull pair found, kept by the caller from one
@@ -48,12 +49,17 @@ enum NarrowPhaseCacheKind {
 // without the separating-axis search while b has moved relative to a by less
 // than about 2% of the smaller hull's size and one degree since that test.
 // Beyond that, or when the feature no longer touches, the full test runs and
-// rewrites the cache. Only hull pairs use it; other pairs leave it NONE.
+// rewrites the cache. Hull pairs and hulls against meshes use it; other
+// pairs leave it NONE.
 //
 // A face contact's manifold is kept too, and while b stays within a hair of
 // where it was at that clip (0.02% of the smaller hull's size, about 0.01
 // degree: a resting pair) it is replayed instead of clipped again: each
-// point stays on its body and its depth is measured afresh.
+// point stays on its body and its depth is measured afresh. Against a mesh
+// the whole manifold is kept and replayed so (each point's two ends stay on
+// their bodies, its depth measured along its normal, which stays with the
+// mesh), and the sides the hull remembers of the mesh's triangles are kept
+// as they are.
 struct NarrowPhaseCache {
   Frame3 relative;  // b in a's local frame at the full test
   Vec3 axis;        // APART: unit direction in a's frame, from a towards b
@@ -62,8 +68,10 @@ struct NarrowPhaseCache {
   int32_t index2;
   int32_t replayCount;    // points of the kept manifold (0: none)
   Frame3 replayRelative;  // b in a's local frame at the clip it comes from
-  Vec3 replayPoint[4];    // incident points: in b's frame for FACE_A, in a's for FACE_B
+  Vec3 replayPoint[4];    // incident points: in b's frame for FACE_A, in a's for FACE_B; the hull's for MESH
   uint32_t replayFeature[4];
+  Vec3 replayOn[4];  // MESH: the points' ends on the mesh, and their normals (towards the hull), mesh frame
+  Vec3 replayNormal[4];
 };
 
 // Fills out with the contacts of a and b where the gap is at most margin.

@@ -17,17 +17,25 @@
 // then removes the velocity that push left behind, and warm starting from
 // the last step's impulses lets tall stacks carry their weight from the
 // first pass. A soft contact alone holds a steady load only while its spring
-// stays compressed by it, and in a stack those compressions add up; so the
-// soft pass relaxes each point's impulse towards the load it has been
-// carrying (remembered from step to step, following the impulses slowly)
-// rather than towards zero, and the spring only answers changes of load.
+// stays compressed by it; so on a contact with an immovable body (the
+// ground, a mesh, a sleeping pile) the soft pass relaxes each point's
+// impulse towards the load it has been carrying (remembered from step to
+// step, following the impulses slowly) rather than towards zero, and the
+// spring only answers changes of load. Between two moving bodies nothing is
+// remembered: a load that moves between the points of a contact as its
+// bodies rock (a wall of bricks swaying after a blow) is followed with a
+// lag, and a lagging load pushes the rocking on instead of damping it, so
+// that the wall would never come to rest.
 // Gaps within the margin are closed speculatively: a point only acts when
 // the bodies would otherwise pass through within the sub-step.
 //
 // Friction acts on the manifold as a whole, at the centre of its points: two
 // tangent directions and a twist about the normal, bounded by the sum of the
 // normal impulses. Per-point friction rows fight each other in the
-// Gauss-Seidel order and tilt resting stacks.
+// Gauss-Seidel order and tilt resting stacks. The twist's arm is the points'
+// spread, and never less than a small patch about a single point (see
+// kPatchShare): a sphere spinning in place on its one point of contact comes
+// to rest instead of spinning on for ever.
 #include "physics/dynamics/contact_solver.h"
 
 #include <cmath>
@@ -37,6 +45,17 @@
 #include "physics/dynamics/rigid_body.h"
 
 namespace {
+
+// max(x, lo) and x held to [lo, hi], inline (std::fmax and std::fmin are
+// calls to the maths library in the solver's loops); x is never NaN here.
+inline float AtLeast(float x, float lo) { return x > lo ? x : lo; }
+inline float Clamp(float x, float lo, float hi) { return x < lo ? lo : (x > hi ? hi : x); }
+
+// A contact bears on a patch, not a point: a manifold's twist friction acts
+// at least at this share of the nearer moving body's reach to the contact
+// (a ball of radius 0.25 m spinning at 10 rad/s about the normal of its one
+// contact, at friction 0.5, stops in about a second).
+constexpr float kPatchShare = 0.2f;
 
 // A body takes part when it is in the step's world and not quarantined.
 bool InStep(const RigidBody* b) { return b && b->subspace && !b->quarantined; }
@@ -73,10 +92,12 @@ int PreviousPoint(const SolverManifold* prev, const SolverManifold& m, int k) {
   return match;
 }
 
-ContactFrictionRow FrictionRow(Vec3 d, Vec3 rA, Vec3 rB, float mA, float mB, const Mat3& iA, const Mat3& iB) {
+// A friction row along d; an immovable side (moves false) takes no part.
+ContactFrictionRow FrictionRow(Vec3 d, Vec3 rA, Vec3 rB, float mA, float mB, const Mat3& iA, const Mat3& iB,
+                               bool movesA, bool movesB) {
   ContactFrictionRow r;
   Vec3 angA = Vec3_Cross(rA, d), angB = Vec3_Cross(rB, d);
-  Vec3 wA = Mat3_Mul(iA, angA), wB = Mat3_Mul(iB, angB);
+  Vec3 wA = movesA ? Mat3_Mul(iA, angA) : V3(0, 0, 0), wB = movesB ? Mat3_Mul(iB, angB) : V3(0, 0, 0);
   float k = mA + mB + Vec3_Dot(angA, wA) + Vec3_Dot(angB, wB);
   r.dir = Lanes_FromVec3(d);
   r.angA = Lanes_FromVec3(angA);
@@ -193,6 +214,7 @@ bool InvertCoupling(const float* k, Lanes* inv) {
   for (int i = 0; i < N; ++i) trace += k[Tri(i, i)];
   double eps = double(1e-4f) * trace / N;
   double l[10], m[10];  // the Cholesky factor L and its inverse, lower triangles
+  double d[N];          // the inverse of L's diagonal: one division per row
 #pragma GCC unroll 4
   for (int i = 0; i < N; ++i) {
 #pragma GCC unroll 4
@@ -203,20 +225,21 @@ bool InvertCoupling(const float* k, Lanes* inv) {
       if (i == j) {
         if (!(sum > 0.0)) return false;
         l[Tri(i, i)] = std::sqrt(sum);
+        d[i] = 1.0 / l[Tri(i, i)];
       } else {
-        l[Tri(i, j)] = sum / l[Tri(j, j)];
+        l[Tri(i, j)] = sum * d[j];
       }
     }
   }
 #pragma GCC unroll 4
   for (int j = 0; j < N; ++j) {
-    m[Tri(j, j)] = 1.0 / l[Tri(j, j)];
+    m[Tri(j, j)] = d[j];
 #pragma GCC unroll 4
     for (int i = j + 1; i < N; ++i) {
       double sum = 0.0;
 #pragma GCC unroll 4
       for (int q = j; q < i; ++q) sum -= l[Tri(i, q)] * m[Tri(q, j)];
-      m[Tri(i, j)] = sum / l[Tri(i, i)];
+      m[Tri(i, j)] = sum * d[i];
     }
   }
   // K^-1 = L^-T L^-1.
@@ -282,15 +305,20 @@ bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, La
     x = c->inverseCoupling[0] * r[0] + c->inverseCoupling[1] * r[1] + c->inverseCoupling[2] * r[2] +
         c->inverseCoupling[3] * r[3];
   } else {
+    // The same points take part pass after pass: their factor is kept.
     int act[4], na = 0;
-    float rhs[4], sol[4], l[10];
+    float rhs[4], sol[4];
     for (int k = 0; k < c->pointCount; ++k)
       if (bits & (1 << k)) {
         rhs[na] = r[k];
         act[na++] = k;
       }
-    if (!Factor(c->k, act, na, l)) return false;
-    Substitute(l, na, rhs, sol);
+    if (c->factoredBits != bits) {
+      c->factoredBits = 0;
+      if (!Factor(c->k, act, na, c->factor)) return false;
+      c->factoredBits = int8_t(bits);
+    }
+    Substitute(c->factor, na, rhs, sol);
     x = Lanes{0, 0, 0, 0};
     for (int i = 0; i < na; ++i) x[act[i]] = sol[i];
   }
@@ -334,7 +362,8 @@ bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, La
 }  // namespace
 
 void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int count, const SolverManifold* previous,
-                           int previousCount, const SolverSet* set, const ContactSolverParams& params) {
+                           int previousCount, const SolverManifold* resting, int restingCount, const SolverSet* set,
+                           const ContactSolverParams& params) {
   cs->constraints.Clear();
   const SolverBodyState* states = set->states.Data();
   const Lanes zero{0, 0, 0, 0};
@@ -357,6 +386,7 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     const SolverBodyState& A = states[ia];
     const SolverBodyState& B = states[ib];
     const SolverManifold* prev = FindPrevious(previous, previousCount, m.key);
+    if (!prev && restingCount > 0) prev = FindPrevious(resting, restingCount, m.key);
     c.a = ia;
     c.b = ib;
     c.manifold = mi;
@@ -381,9 +411,11 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
       float vn = Vec3_Dot(A.v + Vec3_Cross(A.w, rA) - B.v - Vec3_Cross(B.w, rB), n);
       // A gap that cannot close within this step, even at twice the current
       // approach speed, needs no point: it is collided again next step.
-      if (-cp.depth > params.speculative + 2.0f * std::fmax(-vn, 0.0f) * params.h) continue;
+      if (-cp.depth > params.speculative + 2.0f * AtLeast(-vn, 0.0f) * params.h) continue;
       Vec3 angA = Vec3_Cross(rA, n), angB = Vec3_Cross(rB, n);
-      Vec3 wA = Mat3_Mul(sa.invInertia, angA), wB = Mat3_Mul(sb.invInertia, angB);
+      // An immovable side's inverse inertia is zero: so are its products.
+      Vec3 wA = ia ? Mat3_Mul(sa.invInertia, angA) : V3(0, 0, 0);
+      Vec3 wB = ib ? Mat3_Mul(sb.invInertia, angB) : V3(0, 0, 0);
       float k2 = sa.invMass + sb.invMass + Vec3_Dot(angA, wA) + Vec3_Dot(angB, wB);
       int from = prev ? PreviousPoint(prev, m, k) : -1;
       int q = used;
@@ -417,6 +449,7 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
                          Vec3_Dot(pointAngA[i], pointWA[j]) + Vec3_Dot(pointAngB[i], pointWB[j]);
     // All points pushing is the usual case: its inverse, once for the step,
     // turns each pass's block solve into one product.
+    c.factoredBits = 0;
     c.blockValid = used == 4   ? InvertCoupling<4>(c.k, c.inverseCoupling)
                    : used == 3 ? InvertCoupling<3>(c.k, c.inverseCoupling)
                    : used == 2 ? InvertCoupling<2>(c.k, c.inverseCoupling)
@@ -429,8 +462,10 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     float radius = 0.0f;
     for (int k = 0; k < m.m.count; ++k)
       if (c.pointOf[k] >= 0) radius += Vec3_Norm(m.m.points[k].position - centre);
-    c.twistRadius = radius / float(used);
     Vec3 rA = centre - comA, rB = centre - comB;
+    float reach = ia ? Vec3_Norm(rA) : Vec3_Norm(rB);
+    if (ia && ib) reach = std::fmin(reach, Vec3_Norm(rB));
+    c.twistRadius = std::fmax(radius / float(used), kPatchShare * reach);
     // The first friction direction follows the sliding at the centre, so
     // that a body sliding in a plane gets no friction across it; at rest any
     // pair of directions does.
@@ -442,9 +477,11 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     } else {
       Vec3_PlaneSpace(n, &tangent[0], &tangent[1]);
     }
-    c.tangentRows[0] = FrictionRow(tangent[0], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
-    c.tangentRows[1] = FrictionRow(tangent[1], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia);
-    Vec3 twistA = Mat3_Mul(sa.invInertia, n), twistB = Mat3_Mul(sb.invInertia, n);
+    c.tangentRows[0] =
+        FrictionRow(tangent[0], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia, ia != 0, ib != 0);
+    c.tangentRows[1] =
+        FrictionRow(tangent[1], rA, rB, sa.invMass, sb.invMass, sa.invInertia, sb.invInertia, ia != 0, ib != 0);
+    Vec3 twistA = ia ? Mat3_Mul(sa.invInertia, n) : V3(0, 0, 0), twistB = ib ? Mat3_Mul(sb.invInertia, n) : V3(0, 0, 0);
     c.twistA = Lanes_FromVec3(twistA);
     c.twistB = Lanes_FromVec3(twistB);
     float kt = Vec3_Dot(n, twistA) + Vec3_Dot(n, twistB);
@@ -508,10 +545,10 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
         float v = Vec3_Dot(n, A.v - B.v) + Vec3_Dot(PointVec(c.angA, k), A.w) - Vec3_Dot(PointVec(c.angB, k), B.w);
         float old = c.normalImpulse[k];
         float impulse = -c.normalMass[k] * ms[k] * (v + bias[k]) - is[k] * (old - c.restImpulse[k]);
-        float next = std::fmax(old + impulse, 0.0f);
+        float next = AtLeast(old + impulse, 0.0f);
         impulse = next - old;
         c.normalImpulse[k] = next;
-        c.maxNormalImpulse[k] = std::fmax(c.maxNormalImpulse[k], impulse);
+        c.maxNormalImpulse[k] = AtLeast(c.maxNormalImpulse[k], impulse);
         Apply(A, B, c, n, PointVec(c.wA, k), PointVec(c.wB, k), impulse);
       }
     }
@@ -543,12 +580,14 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
       r1.impulse = next1;
       ApplyFriction(A, B, c, i0, i1);
     }
-    // A single point has no twist arm: nothing to hold about the normal.
+    // As with the friction rows, a twist impulse kept from the last step
+    // where the contact now carries nothing is taken back (applied by every
+    // warm start, it would otherwise spin the bodies up for ever).
     float twistBound = bound * c.twistRadius;
-    if (twistBound > 0.0f) {
+    if (twistBound > 0.0f || c.twistImpulse != 0.0f) {
       float vw = Vec3_Dot(n, A.w - B.w);
       float next = c.twistImpulse - c.twistMass * vw;
-      next = std::fmax(-twistBound, std::fmin(next, twistBound));
+      next = Clamp(next, -twistBound, twistBound);
       float impulse = next - c.twistImpulse;
       c.twistImpulse = next;
       SolverBody_Store(&A.w, SolverBody_Load(&A.w) + c.twistA * impulse);
@@ -567,7 +606,7 @@ void ContactSolver_ApplyRestitution(ContactSolver* cs, SolverBodyState* states, 
       Vec3 n = PointVec(c.pointNormal, k);
       float vn = Vec3_Dot(n, A.v - B.v) + Vec3_Dot(PointVec(c.angA, k), A.w) - Vec3_Dot(PointVec(c.angB, k), B.w);
       float impulse = -c.normalMass[k] * (vn + c.restitution * c.relativeVelocity[k]);
-      float next = std::fmax(c.normalImpulse[k] + impulse, 0.0f);
+      float next = AtLeast(c.normalImpulse[k] + impulse, 0.0f);
       impulse = next - c.normalImpulse[k];
       c.normalImpulse[k] = next;
       Apply(A, B, c, n, PointVec(c.wA, k), PointVec(c.wB, k), impulse);
@@ -589,6 +628,9 @@ void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, con
       float r = params.loadFollowWeights / carried;
       follow *= r * r * r;
     }
+    // Between two moving bodies the load is forgotten as it would be
+    // followed (one of them was asleep when it was remembered).
+    bool remembers = c.a == 0 || c.b == 0;
     for (int k = 0; k < m.m.count; ++k) {
       if (c.pointOf[k] < 0) {
         m.impulses[k] = m.loads[k] = 0.0f;
@@ -596,7 +638,8 @@ void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, con
       }
       int q = c.pointOf[k];
       m.impulses[k] = c.normalImpulse[q];
-      m.loads[k] = c.restImpulse[q] + follow * (c.normalImpulse[q] - c.restImpulse[q]);
+      float load = remembers ? c.normalImpulse[q] : 0.0f;
+      m.loads[k] = c.restImpulse[q] + follow * (load - c.restImpulse[q]);
     }
     m.frictionImpulse =
         Lanes_ToVec3(c.tangentRows[0].dir * c.tangentRows[0].impulse + c.tangentRows[1].dir * c.tangentRows[1].impulse);

@@ -53,6 +53,8 @@ struct ContactConstraint {
   float twistRadius;    // mean distance of the points from their centre (twist friction arm)
   SolverSoftness soft;  // stiffer against immovable bodies
   bool blockValid;      // inverseCoupling holds the inverse for all points
+  int8_t factoredBits;  // the points whose coupling `factor` holds the Cholesky factor of (0: none)
+  float factor[10];
   ContactFrictionRow tangentRows[2];
   Lanes twistA, twistB;  // inverse inertia times n, for friction about the normal (lanes x, y, z, 0)
   float twistMass;
@@ -70,7 +72,8 @@ struct ContactSolverParams {
   float speculative;          // gap within which points are always kept
   float weightImpulse;        // impulse per solver sub-step of gravity on a unit mass
   // Each step a point's remembered load moves this fraction of the way to
-  // the impulse it carried; less, by the cube of the ratio, on a contact
+  // the impulse it carried (on a contact with an immovable body; between two
+  // moving bodies, to zero); less, by the cube of the ratio, on a contact
   // carrying more than loadFollowWeights times its pair's effective weight.
   float loadFollow;
   float loadFollowWeights;
@@ -82,11 +85,13 @@ struct ContactSolver {
 
 // Builds the constraints of the manifolds that have a moving body (dead and
 // phantom ones, and those of bodies out of the step, are left out), warm
-// started from `previous` (ordered by key): a point takes the impulse of the
-// old point with the same features, or of the nearest old point within 2 cm.
-// Each manifold's `constraint` is set (-1 when left out).
+// started from `previous` (ordered by key), or for a pair not there from
+// `resting` (the same, of pairs that went to sleep): a point takes the
+// impulse of the old point with the same features, or of the nearest old
+// point within 2 cm. Each manifold's `constraint` is set (-1 when left out).
 void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int count, const SolverManifold* previous,
-                           int previousCount, const SolverSet* set, const ContactSolverParams& params);
+                           int previousCount, const SolverManifold* resting, int restingCount, const SolverSet* set,
+                           const ContactSolverParams& params);
 // Applies the accumulated impulses (once per sub-step, before the solve).
 void ContactSolver_WarmStart(ContactSolver* cs, SolverBodyState* states);
 // One pass over the constraints: with bias, penetration is pushed out softly
@@ -98,5 +103,6 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
 void ContactSolver_ApplyRestitution(ContactSolver* cs, SolverBodyState* states, float threshold);
 // Writes the impulses back to the manifolds for the next step's warm start,
 // and moves each point's remembered load part of the way to the impulse it
-// carried (see ContactSolverParams::loadFollow).
+// carried, or to zero between two moving bodies (see
+// ContactSolverParams::loadFollow).
 void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, const ContactSolverParams& params);

@@ -57,6 +57,11 @@ struct PhantomOverlap {
 struct ContactSolverState {
   PhysArray<SolverManifold, PHYS_MEM_CONTACT> manifolds;      // this sub-step, ordered by key
   PhysArray<SolverManifold, PHYS_MEM_CONTACT> previous;       // last sub-step, ordered by key
+  // Pairs that went to sleep, ordered by key: their impulses and loads warm
+  // start the pair again when it wakes (a pile woken by a blow then carries
+  // its weight from the first pass, as it did before it slept).
+  PhysArray<SolverManifold, PHYS_MEM_CONTACT> resting;
+  PhysArray<SolverManifold, PHYS_MEM_CONTACT> restingNext;    // scratch
   PhysArray<PairCacheEntry, PHYS_MEM_CONTACT> pairCache;      // hull pairs' narrow-phase caches, ordered by key
   PhysArray<PairCacheEntry, PHYS_MEM_CONTACT> pairCacheNext;  // scratch
   SolverSet solverSet;                                        // the moving bodies as the solver sees them

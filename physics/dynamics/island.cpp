@@ -1,5 +1,7 @@
 #include "physics/dynamics/island.h"
 
+#include <cmath>
+
 #include "physics/collision/collision_primitive.h"
 #include "physics/dynamics/constraint.h"
 #include "physics/dynamics/contact_state.h"
@@ -7,6 +9,9 @@
 #include "physics/dynamics/simulation.h"
 
 namespace {
+
+// Time constant (s) of the speeds a body's rest is judged by.
+constexpr float kRestSmoothing = 0.05f;
 
 bool CanMove(const RigidBody* b) { return b && !(b->stateFlags & RB_STATE_FIXED) && !b->pinned; }
 
@@ -39,23 +44,39 @@ void Join(int* parent, RigidBody* const* bodies, const RigidBody* a, const Rigid
   Unite(parent, a->islandIndex, b->islandIndex);
 }
 
+// The number an island falls asleep with: never 0 (none).
+uint32_t NextNumber(IslandScratch* s) {
+  if (++s->lastNumber == 0) ++s->lastNumber;
+  return s->lastNumber;
+}
+
 }  // namespace
 
 int Island_Sleep(IslandScratch* scratch, RigidBody* const* bodies, int n, const SolverManifold* manifolds,
                  int manifoldCount, Constraint* const* constraints, int constraintCount, const FreezeManager& f,
                  float h) {
-  if (!scratch->parent.Resize(n) || !scratch->rest.Resize(n)) return 0;
+  if (!scratch->parent.Resize(n) || !scratch->rest.Resize(n) || !scratch->numbers.Resize(n)) return 0;
   int* parent = scratch->parent.Data();
   float* rest = scratch->rest.Data();
+  uint32_t* numbers = scratch->numbers.Data();
   for (int i = 0; i < n; ++i) {
     parent[i] = i;
     rest[i] = 1.0f;
+    numbers[i] = 0;
     if (bodies[i]) bodies[i]->islandIndex = i;
   }
   for (int i = 0; i < n; ++i) {
     RigidBody* b = bodies[i];
     if (!Moves(b)) continue;
     float v2 = Vec3_LengthSq(b->linearVelocity), w2 = Vec3_LengthSq(b->angularVelocity);
+    // The speeds smoothed over the last steps: a pile at rest trembles by
+    // a spike of one step now and then (a load moving between the points of
+    // a contact), which must not hold the whole island awake.
+    float a = h / (kRestSmoothing + h);
+    b->smoothLinear += a * (std::sqrt(v2) - b->smoothLinear);
+    b->smoothAngular += a * (std::sqrt(w2) - b->smoothAngular);
+    v2 = b->smoothLinear * b->smoothLinear;
+    w2 = b->smoothAngular * b->smoothAngular;
     if (v2 < f.restLinear * f.restLinear && w2 < f.restAngular * f.restAngular)
       b->sleepTime += h;
     else
@@ -88,9 +109,51 @@ int Island_Sleep(IslandScratch* scratch, RigidBody* const* bodies, int n, const 
     if (!Moves(b)) continue;
     int root = Find(parent, i);
     if (root == i) ++islands;
-    if (rest[root] > 0.0f) b->SetActive(0, 0);
+    if (rest[root] > 0.0f) {
+      if (numbers[root] == 0) numbers[root] = NextNumber(scratch);
+      b->sleepIsland = numbers[root];
+      b->SetActive(0, 0);
+    }
   }
+  // Sleepers the island touched join it, and so do the islands they sleep with.
+  scratch->merged.Clear();
+  for (int i = 0; i < n; ++i) {
+    RigidBody* b = bodies[i];
+    if (!Joinable(b) || Moves(b)) continue;
+    uint32_t number = numbers[Find(parent, i)];
+    if (number == 0 || b->sleepIsland == number) continue;
+    if (b->sleepIsland != 0) {
+      scratch->merged.Push(b->sleepIsland);
+      scratch->merged.Push(number);
+    }
+    b->sleepIsland = number;
+  }
+  for (int k = 0; k < scratch->merged.Count(); k += 2)
+    for (int i = 0; i < n; ++i)
+      if (bodies[i] && bodies[i]->sleepIsland == scratch->merged[k]) bodies[i]->sleepIsland = scratch->merged[k + 1];
   for (int i = 0; i < n; ++i)
     if (bodies[i]) bodies[i]->islandIndex = -1;
   return islands;
+}
+
+int Island_WakeWoken(IslandScratch* scratch, RigidBody* const* bodies, int n) {
+  PhysArray<uint32_t, PHYS_MEM_SOLVER>& waking = scratch->waking;
+  waking.Clear();
+  for (int i = 0; i < n; ++i) {
+    const RigidBody* b = bodies[i];
+    if (b && b->sleepIsland != 0 && (b->stateFlags & RB_STATE_ACTIVE) && waking.Find(b->sleepIsland) < 0)
+      waking.Push(b->sleepIsland);
+  }
+  if (waking.Empty()) return 0;
+  int woken = 0;
+  for (int i = 0; i < n; ++i) {
+    RigidBody* b = bodies[i];
+    if (!b || b->sleepIsland == 0 || waking.Find(b->sleepIsland) < 0) continue;
+    b->sleepIsland = 0;
+    if (Joinable(b) && !(b->stateFlags & RB_STATE_ACTIVE)) {
+      b->SetActive(1, 0);
+      ++woken;
+    }
+  }
+  return woken;
 }

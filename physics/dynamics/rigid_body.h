@@ -69,11 +69,15 @@ public:
   Mat3 invInertiaWorld = Mat3_Zero();
   float sleepTime = 0.0f;        // time spent below the rest speeds
   float slowTime = 0.0f;         // time spent below the looser speeds
+  float smoothLinear = 0.0f;     // speed smoothed over the last steps (island.h)
+  float smoothAngular = 0.0f;
   bool wakeRequested = false;    // teleport or impulse while asleep: wake at next sub-step
   bool quarantined = false;      // non-finite state seen: kept out of the step
+  uint32_t sleepIsland = 0;      // the island it went to sleep with (0: none): woken together
   int islandIndex = -1;          // scratch of the step
   int solverIndex = -1;          // scratch of the step
   float speedBound = 0.0f;       // scratch of the step: fastest any of its points moves (0 at rest)
+  float spinBound = 0.0f;        // scratch of the step: the part of it its spin gives
   bool inertiaCurrent = false;   // scratch of the step: invInertiaWorld was taken at the step's start
 };
 

@@ -29,16 +29,17 @@ constexpr float kContactSlop = 0.0005f;
 // frequency is held to a quarter of the sub-step rate: stiffer ones ring a
 // tall stack), and stay the same when the step length changes within them.
 // A new load first compresses them (a stack of n boxes by about
-// n^2 g / (2 w^2)); the remembered load below then takes that back, leaving
-// each contact resting on its slop.
+// n^2 g / (2 w^2)); on the ground the remembered load below then takes that
+// back, leaving the contact resting on its slop.
 constexpr float kContactHertz = 60.0f;
 constexpr float kContactDampingRatio = 10.0f;
 constexpr float kMaxPushSpeed = 3.0f;
 // How far a contact's remembered load moves towards the impulse it carried,
 // each time the contacts are solved. The soft push relaxes towards that load
-// instead of towards zero, so a steady load is held without the spring
-// staying compressed under it (a column of n boxes would otherwise settle by
-// the sum of n deflections). Remembering is a slow integral on top of the
+// instead of towards zero, so a steady load on the ground, a mesh or a
+// sleeping pile is held without the spring staying compressed under it
+// (contacts between two moving bodies remember nothing: see
+// contact_solver.cpp). Remembering is a slow integral on top of the
 // spring, and a tall stack's slowest mode (a twenty-box column's period
 // spans about a dozen steps at 60 Hz) rings under it when it follows too
 // fast: following the whole impulse at once shakes that column apart, and
@@ -55,6 +56,9 @@ constexpr int kMaxSubSteps = 64;
 constexpr float kMaxSubStepLength = 0.1f;
 // Gap below which contact points are always solved (speculatively).
 constexpr float kSpeculativeSlack = 0.02f;
+// The farthest a body looks ahead for contacts in one step (m): beyond this
+// only the sweep against meshes stops it.
+constexpr float kMaxReach = 2.0f;
 // Approach speed below which contacts do not bounce.
 constexpr float kBounceThreshold = 0.5f;
 // A contact event fires when the gap is at most this, or will close within
@@ -62,6 +66,9 @@ constexpr float kBounceThreshold = 0.5f;
 constexpr float kTouchSlop = 0.01f;
 // Rounding room of the reach of a contact event (m).
 constexpr float kEventEpsilon = 1e-4f;
+// A fast body's sweep against meshes sets it back only where at least this
+// share of its path goes into the surface (see SweepFast).
+constexpr float kSweepSteepness = 0.25f;
 // Speeds beyond these are clamped (and reported once): they only come from
 // broken input and would overflow positions.
 constexpr float kMaxLinearSpeed = 1.0e4f;
@@ -175,11 +182,15 @@ void RunActions(Simulation* sim, float h) {
 }
 
 // Records in each body of the step the fastest any of its points may move
-// (0 for a body that does not move this step).
-void BoundSpeeds(Simulation* sim) {
+// (0 for a body that does not move this step), and where the broad phase
+// must look for what it may reach in the step (see PairMargin): around its
+// bounds as far as its spin and the speculative slack take a point, and
+// along its motion.
+void BoundSpeeds(Simulation* sim, float h) {
   for (RigidBody* b : State(sim)->stepBodies) {
     if (!b) continue;
-    b->speedBound = 0.0f;
+    b->speedBound = b->spinBound = b->reach = 0.0f;
+    b->sweep = V3(0, 0, 0);
     if (!Moves(b) || b->primitives.Empty()) continue;
     Vec3 com = RigidBody_GetCentreOfMassWorld(b);
     float reach = 0.0f;
@@ -187,7 +198,12 @@ void BoundSpeeds(Simulation* sim) {
       Vec3 centre = (p->bounds.min + p->bounds.max) * 0.5f;
       reach = std::fmax(reach, Vec3_Norm(p->bounds.max - centre) + Vec3_Norm(centre - com));
     }
-    b->speedBound = Vec3_Norm(b->linearVelocity) + Vec3_Norm(b->angularVelocity) * reach;
+    b->spinBound = Vec3_Norm(b->angularVelocity) * reach;
+    b->speedBound = Vec3_Norm(b->linearVelocity) + b->spinBound;
+    b->reach = std::fmin(kSpeculativeSlack + 2.0f * b->spinBound * h, kMaxReach);
+    Vec3 sweep = (b->linearVelocity + sim->gravity * h) * (2.0f * h);
+    float length = Vec3_Norm(sweep);
+    b->sweep = length > kMaxReach ? sweep * (kMaxReach / length) : sweep;
   }
 }
 
@@ -196,11 +212,29 @@ void BoundSpeeds(Simulation* sim) {
 // dropped by the solver and can give no contact event, so the narrow phase
 // need not find them: resting pairs are tested with a few centimetres of
 // margin instead of the holder's full tolerance, which prunes most mesh
-// triangles and clipped points early.
+// triangles and clipped points early. What the pair can close is bounded by
+// the difference of the bodies' velocities and their spins, so bodies
+// falling side by side look no farther than resting ones. A pair closing
+// fast gets more than the tolerance (kMaxReach at most; the broad phase
+// looks as far, see BoundSpeeds): found only once it is within the
+// tolerance, a ball falling at 15 m/s onto another would be deep inside it
+// by the next step.
 float PairMargin(float tolerance, const RigidBody* a, const RigidBody* b, float h, float gravity) {
-  float closing = a->speedBound + b->speedBound;
+  float closing = Vec3_Norm(a->linearVelocity - b->linearVelocity) + a->spinBound + b->spinBound;
   if (Moves(a) || Moves(b)) closing += gravity * h;
-  return std::fmin(tolerance, kSpeculativeSlack + 2.0f * closing * h);
+  float margin = kSpeculativeSlack + 2.0f * closing * h;
+  return margin <= tolerance ? margin : std::fmin(margin, kMaxReach);
+}
+
+// Whether the pair's contacts are reported to a listener. Such a pair is
+// not looked for beyond the tolerance however fast it closes: its impact is
+// told when it comes within the tolerance, as a listener expects (found
+// farther off, the solver could stop it short of the tolerance, and an
+// impact event with a speed threshold would never come).
+bool Reported(const Simulation* sim, const CollisionPrimitive* a, const CollisionPrimitive* b) {
+  const CollisionListener* listener = sim->collisionListener;
+  if (!listener || listener->registered.Empty()) return false;
+  return CollisionListener_Find(listener, a) || CollisionListener_Find(listener, b);
 }
 
 void Collide(Simulation* sim, float h) {
@@ -209,7 +243,7 @@ void Collide(Simulation* sim, float h) {
   st->overlapsNext.Clear();
   CollisionDetection* cd = sim->detection;
   if (!cd) return;
-  BoundSpeeds(sim);
+  BoundSpeeds(sim, h);
   float gravity = Vec3_Norm(sim->gravity);
   const CollisionPair* pairs = nullptr;
   int n = CollisionDetection_FindPairs(cd, &pairs);
@@ -225,7 +259,9 @@ void Collide(Simulation* sim, float h) {
     if (!InWorld(a) || !InWorld(b)) continue;
     uint64_t key = PairKey(p.a, p.b);
     NarrowPhaseCache* cache = nullptr;
-    if (sim->cacheContacts && p.a->kind == PRIMITIVE_KIND_CONVEX && p.b->kind == PRIMITIVE_KIND_CONVEX) {
+    bool hulls = p.a->kind == PRIMITIVE_KIND_CONVEX || p.b->kind == PRIMITIVE_KIND_CONVEX;
+    bool cachable = p.a->kind != PRIMITIVE_KIND_SPHERE && p.b->kind != PRIMITIVE_KIND_SPHERE;
+    if (sim->cacheContacts && hulls && cachable) {
       while (cached < st->pairCache.Count() && st->pairCache[cached].key < key) ++cached;
       PairCacheEntry* e = st->pairCacheNext.NextSlot();
       if (e) {
@@ -243,7 +279,9 @@ void Collide(Simulation* sim, float h) {
     SolverManifold* slot = st->manifolds.NextSlot();
     if (!slot) break;
     SolverManifold& m = *slot;
-    if (!NarrowPhase_Collide(p.a, p.b, PairMargin(cd->tolerance, a, b, h, gravity), &m.m, cache)) continue;
+    float margin = PairMargin(cd->tolerance, a, b, h, gravity);
+    if (margin > cd->tolerance && Reported(sim, p.a, p.b)) margin = cd->tolerance;
+    if (!NarrowPhase_Collide(p.a, p.b, margin, &m.m, cache)) continue;
     m.key = key;
     if (p.phantom) {
       // Overlap events need real penetration, not the contact margin.
@@ -402,18 +440,39 @@ void DispatchPhantomEvents(Simulation* sim) {
   }
 }
 
-void WakeTouchedSleepers(Simulation* sim) {
+// Wakes what a moving body touches or is jointed to while it sleeps, and
+// with each such body the whole island it sleeps with. Returns the number of
+// bodies woken: they were not collided this sub-step (a sleeping pair is
+// not), so their contacts with what still rests are yet to be found.
+int WakeTouchedSleepers(Simulation* sim) {
   ContactSolverState* st = State(sim);
+  int woken = 0;
+  auto wake = [&woken](RigidBody* b) {
+    if (CanMove(b) && b->subspace && !(b->stateFlags & RB_STATE_ACTIVE)) {
+      Wake(b);
+      ++woken;
+    }
+  };
   for (SolverManifold& m : st->manifolds) {
     if (m.dead || !InWorld(m.a) || !InWorld(m.b)) continue;
-    if (Moves(m.a) && !Moves(m.b) && CanMove(m.b) && MovingFast(m.a, sim->freeze)) Wake(m.b);
-    if (Moves(m.b) && !Moves(m.a) && CanMove(m.a) && MovingFast(m.b, sim->freeze)) Wake(m.a);
+    if (Moves(m.a) && !Moves(m.b) && MovingFast(m.a, sim->freeze)) wake(m.b);
+    if (Moves(m.b) && !Moves(m.a) && MovingFast(m.b, sim->freeze)) wake(m.a);
   }
+  for (Subspace* sub : sim->subspaces)
+    for (const Subspace::ActionEntry& e : sub->actions) {
+      if (!e.action->IsConstraintManager()) continue;
+      for (Constraint* c : static_cast<ConstraintManager*>(e.action)->constraints) {
+        if (!c->bodyA || !c->bodyB) continue;
+        if (Moves(c->bodyA) && MovingFast(c->bodyA, sim->freeze)) wake(c->bodyB);
+        if (Moves(c->bodyB) && MovingFast(c->bodyB, sim->freeze)) wake(c->bodyA);
+      }
+    }
+  if (woken == 0) return 0;
+  return woken + Island_WakeWoken(&st->islands, st->stepBodies.Data(), st->stepBodies.Count());
 }
 
 // The step's joints: every constraint of the subspaces' managers whose
-// bodies are both in the step, one of them moving. A joint to a sleeping body
-// wakes it when the other side moves.
+// bodies are both in the step, one of them moving.
 void GatherConstraints(Simulation* sim) {
   ContactSolverState* st = State(sim);
   st->stepConstraints.Clear();
@@ -421,12 +480,8 @@ void GatherConstraints(Simulation* sim) {
     for (const Subspace::ActionEntry& e : sub->actions) {
       if (!e.action->IsConstraintManager()) continue;
       ConstraintManager* mgr = static_cast<ConstraintManager*>(e.action);
-      for (Constraint* c : mgr->constraints) {
-        if (!c->bodyA || !c->bodyB) continue;
-        if (Moves(c->bodyA) && MovingFast(c->bodyA, sim->freeze)) Wake(c->bodyB);
-        if (Moves(c->bodyB) && MovingFast(c->bodyB, sim->freeze)) Wake(c->bodyA);
-        if (c->IsSolvable()) st->stepConstraints.Push(c);
-      }
+      for (Constraint* c : mgr->constraints)
+        if (c->bodyA && c->bodyB && c->IsSolvable()) st->stepConstraints.Push(c);
     }
   }
 }
@@ -462,7 +517,7 @@ void Solve(Simulation* sim, float h, float hRatio) {
   params.loadFollow = kContactLoadFollow;
   params.loadFollowWeights = kContactLoadFollowWeights;
   ContactSolver_Prepare(&st->contactSolver, st->manifolds.Data(), st->manifolds.Count(), st->previous.Data(),
-                        st->previous.Count(), set, params);
+                        st->previous.Count(), st->resting.Data(), st->resting.Count(), set, params);
   JointStep joints{set, set->states.Data(), dt, invDt, hRatio,
                    SolverSoftness_Make(std::fmin(kJointHertz, 0.5f * invDt), kJointDampingRatio, dt)};
   for (Constraint* c : st->stepConstraints) c->Prepare(joints);
@@ -514,7 +569,8 @@ int SweepAgainstMeshes(Simulation* sim, const CollisionPrimitive* prim, Vec3 c0,
     float f;
     Vec3 n;
     const MeshContainer* mesh = static_cast<const MeshPrimitive*>(p)->Mesh();
-    if (MeshContainer_SweepSphere(mesh, Frame3_ApplyInv(p->world, c0), Frame3_ApplyInv(p->world, c1), r, &f, &n) &&
+    if (MeshContainer_SweepSphere(mesh, Frame3_ApplyInv(p->world, c0), Frame3_ApplyInv(p->world, c1), r, &f, &n,
+                                  kSweepSteepness) &&
         f < *fraction) {
       *fraction = f;
       *normal = Mat3_Mul(p->world.rot, n);
@@ -526,13 +582,14 @@ int SweepAgainstMeshes(Simulation* sim, const CollisionPrimitive* prim, Vec3 c0,
 
 // Earliest impact of the body's primitives along its motion this sub-step,
 // against meshes: the body is set back to the impact (backstepping), so thin
-// walls hold. A sphere sweeps
-// itself; a hull sweeps the largest sphere inside it, which is enough to keep
-// its centre on the near side, where the contacts push it out. Either sweeps
-// that radius less the speculative slack: what lies within the slack is the
-// contacts' to solve, so a body sliding fast over a fold of a mesh, whose
-// next triangle it almost touches, is not set back onto its start again and
-// again.
+// walls hold. A sphere sweeps itself; a hull sweeps the largest sphere
+// inside it, which is enough to keep its centre on the near side, where the
+// contacts push it out. A graze is no impact (kSweepSteepness): a body
+// rolling or sliding along a curved mesh, or fast over a fold in it, crosses
+// the plane of the triangle ahead by a little at every step, and set back
+// there with its speed kept it would stay in place for ever; the contacts
+// keep it on the surface. (A sweep sphere smaller by the speculative slack
+// kept the limbs of jointed figures piled on a mesh from ever sleeping.)
 void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* to) {
   CollisionDetection* cd = sim->detection;
   if (!cd) return;
@@ -554,7 +611,7 @@ void SweepFast(Simulation* sim, RigidBody* b, const Transform& from, Transform* 
     Vec3 c0 = Transform_Apply(from, centre);
     Vec3 c1 = Transform_Apply(*to, centre);
     if (!(r > 0.0f) || Vec3_LengthSq(c1 - c0) <= (0.25f * r) * (0.25f * r)) continue;
-    SweepAgainstMeshes(sim, p, c0, c1, std::fmax(r - kSpeculativeSlack, 0.5f * r), &best, &bestNormal);
+    SweepAgainstMeshes(sim, p, c0, c1, r, &best, &bestNormal);
   }
   if (best > 1.0f) return;
   // Set back to the impact with its velocity kept: the next step's contact
@@ -577,6 +634,36 @@ void PlaceBodies(Simulation* sim) {
     CollisionBody_Place(b, to);
   }
   SolverSet_End(set);
+}
+
+// Updates the manifolds kept for pairs at rest (ContactSolverState::
+// resting): those of a pair with a body moving again served its warm start
+// in this sub-step and go; this sub-step's manifolds of pairs now both
+// resting (asleep or fixed: not collided again until one wakes) come in, in
+// key order.
+void KeepResting(ContactSolverState* st) {
+  auto resting = [](const SolverManifold& m) { return !m.dead && !Moves(m.a) && !Moves(m.b); };
+  bool changes = false;
+  for (const SolverManifold& m : st->manifolds) changes |= resting(m);
+  for (const SolverManifold& m : st->resting) changes |= !resting(m);
+  if (!changes) return;
+  PhysArray<SolverManifold, PHYS_MEM_CONTACT>& next = st->restingNext;
+  next.Clear();
+  int i = 0, j = 0;
+  const int ni = st->resting.Count(), nj = st->manifolds.Count();
+  while (i < ni || j < nj) {
+    if (j < nj && !resting(st->manifolds[j])) {
+      ++j;
+    } else if (i < ni && !resting(st->resting[i])) {
+      ++i;
+    } else if (j >= nj || (i < ni && st->resting[i].key < st->manifolds[j].key)) {
+      next.Push(st->resting[i++]);
+    } else {
+      if (i < ni && st->resting[i].key == st->manifolds[j].key) ++i;
+      next.Push(st->manifolds[j++]);
+    }
+  }
+  st->resting.Swap(next);
 }
 
 void SnapshotBodies(Simulation* sim) {
@@ -737,6 +824,8 @@ void Simulation_SubStep(Simulation* sim, float h) {
 
   SnapshotBodies(sim);
   PrepareBodies(sim, h);
+  // Islands of bodies woken since the last sub-step wake whole.
+  Island_WakeWoken(&st->islands, st->stepBodies.Data(), st->stepBodies.Count());
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Actions"));
     RunActions(sim, h);
@@ -744,6 +833,9 @@ void Simulation_SubStep(Simulation* sim, float h) {
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Collide"));
     Collide(sim, h);
+    // Sleepers woken by what touches them meet their resting neighbours in
+    // this sub-step's solve, not after a sub-step pressed into them.
+    if (WakeTouchedSleepers(sim) > 0) Collide(sim, h);
   }
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Events"));
@@ -752,7 +844,6 @@ void Simulation_SubStep(Simulation* sim, float h) {
   }
   {
     PhysTimerScope t(PhysTimer_Find("/Timer/Physics/Solve"));
-    WakeTouchedSleepers(sim);
     GatherConstraints(sim);
     // Bodies woken (or freed) since the sub-step began.
     for (RigidBody* b : st->stepBodies)
@@ -772,7 +863,9 @@ void Simulation_SubStep(Simulation* sim, float h) {
     for (int k = 0; k < m.m.count; ++k)
       if (m.m.points[k].depth > sim->stats.maxPenetration) sim->stats.maxPenetration = m.m.points[k].depth;
   }
-  // This sub-step's manifolds become the warm starts of the next.
+  // This sub-step's manifolds become the warm starts of the next, and those
+  // whose bodies both rest now are kept until they wake.
+  KeepResting(st);
   st->previous.Clear();
   for (const SolverManifold& m : st->manifolds)
     if (!m.dead) st->previous.Push(m);
@@ -801,6 +894,7 @@ void Simulation_BodyLeaves(Simulation* sim, RigidBody* body, bool destroyed) {
   // them instead of removing.
   mark(st->manifolds, sim->stepping);
   mark(st->previous, false);
+  mark(st->resting, false);
   for (int i = st->overlaps.Count() - 1; i >= 0; --i) {
     const PhantomOverlap& o = st->overlaps[i];
     if (o.a != body && o.b != body) continue;

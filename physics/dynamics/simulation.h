@@ -29,7 +29,8 @@ class RigidBody;
 class Subspace;
 struct ContactSolverState;
 
-// Deactivation. A body is at rest when its speeds stay below the rest speeds;
+// Deactivation. A body is at rest when its speeds (smoothed over a few
+// steps, see island.h) stay below the rest speeds;
 // an island of touching bodies sleeps when all its bodies have rested for
 // checkPeriod[0], or moved only below the slow speeds for checkPeriod[1].
 struct FreezeManager {

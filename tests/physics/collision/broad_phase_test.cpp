@@ -72,4 +72,13 @@ TEST(BroadPhase, FindsExactlyTheOverlappingPairsInIdOrderWhateverTheInsertionOrd
     BroadPhase_FindPairs(&forward);
     EXPECT_EQ(Keys(forward), Overlaps(boxes));
   }
+  // Nearly all resting (a sleeping pile): each pair with a moving box, once.
+  std::vector<uint64_t> moving;
+  boxes[16].box = boxes[0].box;  // two moving boxes meet
+  for (int i = 0; i < int(boxes.size()); ++i) BroadPhase_Update(&forward, i, boxes[size_t(i)].box, i % 16 != 0);
+  for (uint64_t k : Overlaps(boxes))
+    if (((k >> 32) - 100) / 3 % 16 == 0 || ((k & 0xffffffffu) - 100) / 3 % 16 == 0) moving.push_back(k);
+  ASSERT_FALSE(moving.empty());
+  BroadPhase_FindPairs(&forward);
+  EXPECT_EQ(Keys(forward), moving);
 }

@@ -51,20 +51,14 @@ TEST(NarrowPhase, BoxRestingOnBoxGivesFourCornersWithNormalFromBToA) {
   // Asked the other way round, the normal turns and the points move onto the top box.
   ASSERT_TRUE(Touch(b, a, &m, 4, V3(0, -1, 0)));
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(m.points[i].position.y, 0.49f, 1e-4f);
-}
-
-TEST(NarrowPhase, SmallBoxSunkAHairIntoAHugeOneIsPushedUpNotOutTheSide) {
-  // Sizes 1 and 40: GJK on such a pair may stop short and call it apart with
-  // a normal along which the boxes overlap by 20 m. The pose is the one a
-  // column's bottom box reached.
-  CollisionBody box, ground;
+  // Sizes 1 and 40, sunk a hair (a column's bottom box reached this pose):
+  // GJK may stop short and call the pair apart with a normal along which the
+  // boxes overlap by 20 m. Pushed up, not out the side.
+  CollisionPrimitive* huge = AddShape(&floor, BoxHull(20, 0.5f, 20));
+  CollisionBody_Place(&floor, Pose(0, -0.5f, 0));
   Quat q{4.06891268e-05f, 2.43602756e-08f, 0.000138092873f, 1.0f};
-  CollisionBody_Place(&box, Pose(8.44108581e-06f, 0.498134673f, -0.000152898821f, Quat_Normalize(q)));
-  CollisionBody_Place(&ground, Pose(0, -0.5f, 0));
-  CollisionPrimitive* a = AddShape(&box, BoxHull(0.5f, 0.5f, 0.5f));
-  CollisionPrimitive* b = AddShape(&ground, BoxHull(20, 0.5f, 20));
-  ContactManifold m;
-  EXPECT_TRUE(Touch(a, b, &m, 4, V3(0, 1, 0), 0.0019f, 1e-3f));
+  CollisionBody_Place(&top, Pose(8.44108581e-06f, 0.498134673f, -0.000152898821f, Quat_Normalize(q)));
+  EXPECT_TRUE(Touch(a, huge, &m, 4, V3(0, 1, 0), 0.0019f, 1e-3f));
 }
 
 TEST(NarrowPhase, HullPairsReportGapsWithinTheMarginOnlyAndEdgeCrossings) {
@@ -246,6 +240,13 @@ TEST(NarrowPhase, BoxOnMeshAcrossTrianglesKeepsAtMostFourUpwardPoints) {
   // Mesh first: normals turn, points move onto the box.
   ASSERT_TRUE(Touch(g, h, &m, 4, V3(0, -1, 0)));
   for (int i = 0; i < 4; ++i) EXPECT_NEAR(m.points[i].position.y, -0.005f, 1e-4f);
+  // Tilted, one long edge 1 mm in, the other 14 mm up: the points that bear
+  // come before the gaps under the raised edge (a gap taken for the spread
+  // of the patch let the load jump between points).
+  CollisionBody_Place(&box, Pose(0.03f, 0.7f * std::sin(0.02f) + 0.3f * std::cos(0.02f) - 0.001f, 0.07f,
+                                 AboutAxis(V3(0, 0, 1), 0.02f)));
+  ASSERT_GE(NarrowPhase_Collide(h, g, 0.05f, &m), 3);
+  for (int i = 0; i < m.count; ++i) EXPECT_GT(m.points[i].depth, -0.002f) << i;
 }
 
 TEST(NarrowPhase, BodiesOnAFlatMeshNeverGetTiltedNormalsFromInternalEdges) {

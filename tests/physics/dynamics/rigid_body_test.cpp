@@ -8,7 +8,7 @@
 #include "physics/base/phys_warning.h"
 #include "tests/physics/dynamics/dyn_test_scene.h"
 
-TEST(RigidBody, MassFromPrimitivesAndDegenerateMassesMakeTheBodyFixed) {
+TEST(RigidBody, MassFromPrimitivesDegenerateMassesMakeTheBodyFixedAndUpdatesKeepTheTotalAndLockedAxes) {
   DynTestScene s;
   RigidBody* b = s.Sphere(0.5f, 2.0f, V3(0, 0, 0));
   EXPECT_FLOAT_EQ(b->mass, 2.0f);
@@ -26,11 +26,7 @@ TEST(RigidBody, MassFromPrimitivesAndDegenerateMassesMakeTheBodyFixed) {
   // A later mass scales the inertia with it.
   RigidBody_SetMass(b, 8.0f);
   EXPECT_NEAR(b->invInertiaLocal.r[2].z, 1.0f / (0.4f * 8.0f * 0.25f), 1e-4f);
-}
-
-TEST(RigidBody, UpdateMassPropertiesKeepsTheTotalAndTheLockedAxes) {
-  DynTestScene s;
-  RigidBody* b = s.Sphere(0.5f, 1.0f, V3(0, 0, 0));
+  // Updating the mass properties keeps the total and the locked axes.
   RigidBody_SetMass(b, 3.0f);
   Mat3 inv = b->invInertiaLocal;
   inv.r[1] = V3(0, 0, 0);
@@ -155,11 +151,19 @@ TEST(RigidBody, WakingFollowsWritesImpulsesTeleportsAndHolds) {
   EXPECT_FALSE(f->stateFlags & RB_STATE_ACTIVE);
 }
 
-TEST(RigidBody, RemovingTheSupportWakesASleepingStack) {
+TEST(RigidBody, ASleepingStackWakesWholeAndFallsWhenItsSupportGoes) {
   DynTestScene s;
   s.Plane(5.0f, V3(0, 0, 0));
   RigidBody* base = s.Added(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 0.5f, 0)));
   RigidBody* top = s.Added(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(0, 1.5f, 0)));
+  RigidBody* apart = s.Added(s.Box(V3(0.5f, 0.5f, 0.5f), 1.0f, V3(3, 0.5f, 0)));
+  s.Run(2.0f);
+  ASSERT_FALSE(top->stateFlags & RB_STATE_ACTIVE);
+  // A nudge to the top wakes the stack it sleeps in, not the box apart.
+  RigidBody_ApplyImpulse(top, V3(0.01f, 0, 0), RigidBody_GetCentreOfMassWorld(top));
+  s.Frame(0.02f);
+  EXPECT_TRUE(base->stateFlags & RB_STATE_ACTIVE);
+  EXPECT_FALSE(apart->stateFlags & RB_STATE_ACTIVE);
   s.Run(2.0f);
   ASSERT_FALSE(top->stateFlags & RB_STATE_ACTIVE);
   s.Remove(base);
