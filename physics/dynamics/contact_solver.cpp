@@ -278,9 +278,9 @@ inline LaneMask FirstLanes(int n) { return LaneMask{0, 1, 2, 3} < n; }
 // The changes of the impulses of the points `keep` that meet their targets
 // r (per lane, already soft-scaled) when the other points' impulses change
 // by fixed: solves k_SS d_S = r_S - k_SD fixed_D. False when not positive.
-bool SolveKept(const ContactConstraint* c, int keep, Lanes r, Lanes fixed, Lanes* d) {
+bool SolveKept(ContactConstraint* c, int keep, Lanes r, Lanes fixed, Lanes* d) {
   int act[4], na = 0;
-  float rhs[4], sol[4], l[10];
+  float rhs[4], sol[4];
   for (int i = 0; i < c->pointCount; ++i) {
     if (!(keep & (1 << i))) continue;
     float sum = r[i];
@@ -289,8 +289,13 @@ bool SolveKept(const ContactConstraint* c, int keep, Lanes r, Lanes fixed, Lanes
     rhs[na] = sum;
     act[na++] = i;
   }
-  if (!Factor(c->k, act, na, l)) return false;
-  Substitute(l, na, rhs, sol);
+  // The same points are kept pass after pass: their factor is kept too.
+  if (c->factoredBits != keep) {
+    c->factoredBits = 0;
+    if (!Factor(c->k, act, na, c->factor)) return false;
+    c->factoredBits = int8_t(keep);
+  }
+  Substitute(c->factor, na, rhs, sol);
   *d = Lanes{0, 0, 0, 0};
   for (int i = 0; i < na; ++i) (*d)[act[i]] = sol[i];
   return true;
