@@ -21,11 +21,19 @@
 // ground, a mesh, a sleeping pile) the soft pass relaxes each point's
 // impulse towards the load it has been carrying (remembered from step to
 // step, following the impulses slowly) rather than towards zero, and the
-// spring only answers changes of load. Between two moving bodies nothing is
-// remembered: a load that moves between the points of a contact as its
-// bodies rock (a wall of bricks swaying after a blow) is followed with a
-// lag, and a lagging load pushes the rocking on instead of damping it, so
-// that the wall would never come to rest.
+// spring only answers changes of load. Between two moving bodies (a column
+// of boxes, whose compressions would add up) a load held at its points
+// would lag behind one that moves between them as the bodies rock (a wall
+// of bricks swaying after a blow), and a lagging load pushes the rocking
+// on. There the contact remembers only its total load, and only while it
+// bears on all of its points alike (each carries at least half its share,
+// at the places and on the features of the last step): a contact on an
+// edge, or rocking, forgets. The remembered share of what the points carry
+// slows the spring's relaxation instead of setting a load for each point,
+// so the load keeps the shape the solver gives it and never exceeds what
+// it carries. A body held by a joint remembers nothing against another
+// moving body (the load would wind up against the joint), nor does a
+// contact of one point (spheres in a pile).
 // Gaps within the margin are closed speculatively: a point only acts when
 // the bodies would otherwise pass through within the sub-step.
 //
@@ -90,6 +98,14 @@ int PreviousPoint(const SolverManifold* prev, const SolverManifold& m, int k) {
     }
   }
   return match;
+}
+
+// Whether point k of m is old point q of prev where it was: the same
+// features within a few millimetres on body a (a point re-found elsewhere
+// on the face, or the nearest of other features, is another contact).
+bool SamePlace(const SolverManifold* prev, const SolverManifold& m, int k, int q) {
+  const float same2 = 0.005f * 0.005f;
+  return prev->m.points[q].feature == m.m.points[k].feature && Vec3_LengthSq(prev->onA[q] - m.onA[k]) < same2;
 }
 
 // A friction row along d; an immovable side (moves false) takes no part.
@@ -262,9 +278,9 @@ inline LaneMask FirstLanes(int n) { return LaneMask{0, 1, 2, 3} < n; }
 // The changes of the impulses of the points `keep` that meet their targets
 // r (per lane, already soft-scaled) when the other points' impulses change
 // by fixed: solves k_SS d_S = r_S - k_SD fixed_D. False when not positive.
-bool SolveKept(const ContactConstraint* c, int keep, Lanes r, Lanes fixed, Lanes* d) {
+bool SolveKept(ContactConstraint* c, int keep, Lanes r, Lanes fixed, Lanes* d) {
   int act[4], na = 0;
-  float rhs[4], sol[4], l[10];
+  float rhs[4], sol[4];
   for (int i = 0; i < c->pointCount; ++i) {
     if (!(keep & (1 << i))) continue;
     float sum = r[i];
@@ -273,8 +289,13 @@ bool SolveKept(const ContactConstraint* c, int keep, Lanes r, Lanes fixed, Lanes
     rhs[na] = sum;
     act[na++] = i;
   }
-  if (!Factor(c->k, act, na, l)) return false;
-  Substitute(l, na, rhs, sol);
+  // The same points are kept pass after pass: their factor is kept too.
+  if (c->factoredBits != keep) {
+    c->factoredBits = 0;
+    if (!Factor(c->k, act, na, c->factor)) return false;
+    c->factoredBits = int8_t(keep);
+  }
+  Substitute(c->factor, na, rhs, sol);
   *d = Lanes{0, 0, 0, 0};
   for (int i = 0; i < na; ++i) (*d)[act[i]] = sol[i];
   return true;
@@ -399,6 +420,7 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     c.separation = c.normalMass = c.normalImpulse = c.restImpulse = c.maxNormalImpulse = c.relativeVelocity = zero;
     for (Lanes& col : c.inverseCoupling) col = zero;
     int used = 0;
+    c.keepsLoad = 0;
     Vec3 centre{0, 0, 0}, normalSum{0, 0, 0};
     Vec3 pointAngA[4], pointAngB[4], pointWA[4], pointWB[4], pointN[4];
     for (int k = 0; k < m.m.count; ++k) {
@@ -419,6 +441,11 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
       float k2 = sa.invMass + sb.invMass + Vec3_Dot(angA, wA) + Vec3_Dot(angB, wB);
       int from = prev ? PreviousPoint(prev, m, k) : -1;
       int q = used;
+      // Against an immovable body every point remembers; between two
+      // moving bodies only a point that kept its place, and none on a
+      // jointed body (see the file comment).
+      if (!ia || !ib || (from >= 0 && !sa.jointed && !sb.jointed && SamePlace(prev, m, k, from)))
+        c.keepsLoad |= int8_t(1 << q);
       pointN[q] = n;
       pointAngA[q] = angA;
       pointAngB[q] = angB;
@@ -441,6 +468,22 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
       normalSum += n;
     }
     if (used == 0) continue;
+    c.keptLoad = 0.0f;
+    if (ia && ib) {
+      // Between two moving bodies the share of the warm start that is
+      // remembered load no longer relaxes (see the file comment). The
+      // contact goes on remembering only while all of its points keep
+      // their places; a contact of one point never does.
+      if (c.keepsLoad != (1 << used) - 1 || !prev || prev->m.count != m.m.count || used < 2) c.keepsLoad = 0;
+      float load = 0.0f, carried = 0.0f;
+      for (int q = 0; q < used; ++q) {
+        load += c.restImpulse[q];
+        carried += c.normalImpulse[q];
+        c.restImpulse[q] = 0.0f;
+      }
+      c.keptLoad = std::fmin(load, carried);
+      if (carried > 0.0f) c.soft.impulseScale *= 1.0f - c.keptLoad / carried;
+    }
     for (int k = m.m.count; k < 4; ++k) c.pointOf[k] = -1;
     c.pointCount = used;
     for (int i = 0; i < used; ++i)
@@ -628,9 +671,12 @@ void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, con
       float r = params.loadFollowWeights / carried;
       follow *= r * r * r;
     }
-    // Between two moving bodies the load is forgotten as it would be
-    // followed (one of them was asleep when it was remembered).
-    bool remembers = c.a == 0 || c.b == 0;
+    // A load not remembered is forgotten as it would be followed (a pair
+    // one of which was asleep when it was remembered, or a contact between
+    // two moving bodies that stopped bearing on all of its points alike).
+    bool alike = c.a != 0 && c.b != 0 && (c.keepsLoad & 1) != 0;
+    for (int q = 0; alike && q < c.pointCount; ++q) alike = 2.0f * float(c.pointCount) * c.normalImpulse[q] >= total;
+    float kept = c.keptLoad + follow * ((alike ? total : 0.0f) - c.keptLoad);
     for (int k = 0; k < m.m.count; ++k) {
       if (c.pointOf[k] < 0) {
         m.impulses[k] = m.loads[k] = 0.0f;
@@ -638,8 +684,13 @@ void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, con
       }
       int q = c.pointOf[k];
       m.impulses[k] = c.normalImpulse[q];
-      float load = remembers ? c.normalImpulse[q] : 0.0f;
-      m.loads[k] = c.restImpulse[q] + follow * (load - c.restImpulse[q]);
+      if (c.a != 0 && c.b != 0) {
+        // The contact's load, kept with its points as they carry it.
+        m.loads[k] = total > 0.0f ? kept * (c.normalImpulse[q] / total) : 0.0f;
+      } else {
+        float load = (c.keepsLoad >> q) & 1 ? c.normalImpulse[q] : 0.0f;
+        m.loads[k] = c.restImpulse[q] + follow * (load - c.restImpulse[q]);
+      }
     }
     m.frictionImpulse =
         Lanes_ToVec3(c.tangentRows[0].dir * c.tangentRows[0].impulse + c.tangentRows[1].dir * c.tangentRows[1].impulse);

@@ -38,7 +38,7 @@ struct ContactConstraint {
   Lanes separation;          // at the step's start (< 0: penetration)
   Lanes normalMass;          // 1 / (J M^-1 J^T), 0 when neither body moves along n
   Lanes normalImpulse;       // accumulated over the step (warm started)
-  Lanes restImpulse;         // the load remembered for the point: the soft push relaxes to it
+  Lanes restImpulse;         // the load remembered for the point: the soft push relaxes to it (0 between moving bodies)
   Lanes maxNormalImpulse;    // largest impulse applied in one pass: restitution acts only where > 0
   Lanes relativeVelocity;    // normal velocity at the step's start (< 0: approaching)
   Lanes inverseCoupling[4];  // columns of the inverse of the regularised coupling below, when blockValid
@@ -59,6 +59,8 @@ struct ContactConstraint {
   Lanes twistA, twistB;  // inverse inertia times n, for friction about the normal (lanes x, y, z, 0)
   float twistMass;
   float twistImpulse;
+  int8_t keepsLoad;   // the points whose load is remembered (bit per point)
+  float keptLoad;     // between two moving bodies: the contact's remembered load (at most its warm start's)
   int8_t pointOf[4];  // per manifold point: its constraint point, -1 when left out
 };
 
@@ -72,8 +74,8 @@ struct ContactSolverParams {
   float speculative;          // gap within which points are always kept
   float weightImpulse;        // impulse per solver sub-step of gravity on a unit mass
   // Each step a point's remembered load moves this fraction of the way to
-  // the impulse it carried (on a contact with an immovable body; between two
-  // moving bodies, to zero); less, by the cube of the ratio, on a contact
+  // the impulse it carried (or to zero where it is not remembered: see
+  // contact_solver.cpp); less, by the cube of the ratio, on a contact
   // carrying more than loadFollowWeights times its pair's effective weight.
   float loadFollow;
   float loadFollowWeights;
@@ -103,6 +105,6 @@ void ContactSolver_Solve(ContactSolver* cs, SolverBodyState* states, const Conta
 void ContactSolver_ApplyRestitution(ContactSolver* cs, SolverBodyState* states, float threshold);
 // Writes the impulses back to the manifolds for the next step's warm start,
 // and moves each point's remembered load part of the way to the impulse it
-// carried, or to zero between two moving bodies (see
+// carried, or to zero where it is not remembered (see
 // ContactSolverParams::loadFollow).
 void ContactSolver_Store(const ContactSolver* cs, SolverManifold* manifolds, const ContactSolverParams& params);

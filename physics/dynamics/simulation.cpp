@@ -29,23 +29,23 @@ constexpr float kContactSlop = 0.0005f;
 // frequency is held to a quarter of the sub-step rate: stiffer ones ring a
 // tall stack), and stay the same when the step length changes within them.
 // A new load first compresses them (a stack of n boxes by about
-// n^2 g / (2 w^2)); on the ground the remembered load below then takes that
-// back, leaving the contact resting on its slop.
+// n^2 g / (2 w^2)); the remembered load below then takes that back,
+// leaving each contact resting on its slop.
 constexpr float kContactHertz = 60.0f;
 constexpr float kContactDampingRatio = 10.0f;
 constexpr float kMaxPushSpeed = 3.0f;
 // How far a contact's remembered load moves towards the impulse it carried,
 // each time the contacts are solved. The soft push relaxes towards that load
-// instead of towards zero, so a steady load on the ground, a mesh or a
-// sleeping pile is held without the spring staying compressed under it
-// (contacts between two moving bodies remember nothing: see
-// contact_solver.cpp). Remembering is a slow integral on top of the
-// spring, and a tall stack's slowest mode (a twenty-box column's period
-// spans about a dozen steps at 60 Hz) rings under it when it follows too
-// fast: following the whole impulse at once shakes that column apart, and
-// the safe rate falls steeply with the height. So it follows by a fifth, and
-// on contacts carrying more than 40 of their pair's effective weights (over
-// twenty boxes above) by less, as the cube of the excess.
+// instead of towards zero, so a steady load is held without the spring
+// staying compressed under it (between two moving bodies only while the
+// contact bears on all of its points alike: see contact_solver.cpp).
+// Remembering is a slow integral on top of the spring, and a tall stack's
+// slowest mode (a twenty-box column's period spans about a dozen steps at
+// 60 Hz) rings under it when it follows too fast: following the whole
+// impulse at once shakes that column apart, and the safe rate falls steeply
+// with the height. So it follows by a fifth, and on contacts carrying more
+// than 40 of their pair's effective weights (over twenty boxes above) by
+// less, as the cube of the excess.
 constexpr float kContactLoadFollow = 0.2f;
 constexpr float kContactLoadFollowWeights = 40.0f;
 // Joint springs: stiffer than contacts and closer to critical damping.
@@ -500,6 +500,12 @@ void Solve(Simulation* sim, float h, float hRatio) {
     if (b && Moves(b)) SolverSet_Add(set, b, sim->gravity);
   for (RigidBody* b : st->stepBodies)
     if (b) b->force = b->torque = V3(0, 0, 0);
+  // Contacts of jointed bodies remember no load between them (see
+  // contact_solver.cpp).
+  for (Constraint* c : st->stepConstraints) {
+    set->sims[SolverSet_IndexOf(set, c->bodyA)].jointed = true;
+    set->sims[SolverSet_IndexOf(set, c->bodyB)].jointed = true;
+  }
   int subSteps = SolverSubSteps(sim);
   float dt = h / float(subSteps), invDt = 1.0f / dt;
   ContactSolverParams params;

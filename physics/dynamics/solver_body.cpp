@@ -20,7 +20,7 @@ int SolverSet_Begin(SolverSet* set) {
   set->states.Clear();
   set->sims.Clear();
   SolverBodyState rest{V3(0, 0, 0), 0.0f, V3(0, 0, 0), 0.0f, V3(0, 0, 0), Quat_Identity()};
-  SolverBodySim none{nullptr, 0.0f, Mat3_Zero(), V3(0, 0, 0), Quat_Identity(), V3(0, 0, 0), V3(0, 0, 0)};
+  SolverBodySim none{nullptr, 0.0f, Mat3_Zero(), V3(0, 0, 0), Quat_Identity(), V3(0, 0, 0), V3(0, 0, 0), false};
   return set->states.Push(rest) && set->sims.Push(none);
 }
 
@@ -35,6 +35,7 @@ int SolverSet_Add(SolverSet* set, RigidBody* body, Vec3 gravity) {
   sim.q0 = body->pose.rotation;
   sim.accel = gravity + body->force * body->invMass;
   sim.angAccel = Mat3_Mul(body->invInertiaWorld, body->torque);
+  sim.jointed = false;
   set->states.Push(
       SolverBodyState{body->linearVelocity, 0.0f, body->angularVelocity, 0.0f, V3(0, 0, 0), Quat_Identity()});
   set->sims.Push(sim);

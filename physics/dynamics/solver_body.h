@@ -53,6 +53,7 @@ struct SolverBodySim {
   Quat q0;          // orientation at the step's start
   Vec3 accel;       // gravity plus force / mass, per second
   Vec3 angAccel;    // inverse inertia times torque, per second
+  bool jointed;     // a joint of the step holds it
 };
 
 struct SolverSet {

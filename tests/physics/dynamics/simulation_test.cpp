@@ -59,7 +59,10 @@ TEST(Simulation, TenBoxStackStandsUnderAlternatingFrameTimesAndItsWarmStartFollo
     for (float t = 0; t < 10.0f; t += frames[i++ % frames.size()]) s.Frame(frames[i % frames.size()]);
     const Vec3 top = boxes.back()->pose.position;
     EXPECT_LT(std::fabs(top.x) + std::fabs(top.z), 0.33f) << frames.size();
-    EXPECT_GT(top.y, 9.5f - 0.1f) << frames.size();
+    // Box on box, each contact bears on its whole face and remembers the
+    // load it carries, so that the stack rests on its slops rather than on
+    // ten springs compressed by it (which sink it by about a centimetre).
+    EXPECT_GT(top.y, 9.5f - 0.007f) << frames.size();
   }
 }
 
