@@ -325,23 +325,8 @@ bool SolveBlock(ContactConstraint* c, SolverBodyState& A, SolverBodyState& B, La
   if (bits == (1 << c->pointCount) - 1 && c->blockValid) {
     x = c->inverseCoupling[0] * r[0] + c->inverseCoupling[1] * r[1] + c->inverseCoupling[2] * r[2] +
         c->inverseCoupling[3] * r[3];
-  } else {
-    // The same points take part pass after pass: their factor is kept.
-    int act[4], na = 0;
-    float rhs[4], sol[4];
-    for (int k = 0; k < c->pointCount; ++k)
-      if (bits & (1 << k)) {
-        rhs[na] = r[k];
-        act[na++] = k;
-      }
-    if (c->factoredBits != bits) {
-      c->factoredBits = 0;
-      if (!Factor(c->k, act, na, c->factor)) return false;
-      c->factoredBits = int8_t(bits);
-    }
-    Substitute(c->factor, na, rhs, sol);
-    x = Lanes{0, 0, 0, 0};
-    for (int i = 0; i < na; ++i) x[act[i]] = sol[i];
+  } else if (!SolveKept(c, bits, r, Lanes{0, 0, 0, 0}, &x)) {
+    return false;
   }
   Lanes next = c->normalImpulse + ms0 * x - is0 * (c->normalImpulse - c->restImpulse);
   int pulling = LaneMask_Bits(active & (next < 0.0f));
