@@ -527,7 +527,12 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
 }
 
 void ContactSolver_WarmStart(ContactSolver* cs, SolverBodyState* states) {
+  const Lanes zero{0, 0, 0, 0};
   for (ContactConstraint& c : cs->constraints) {
+    // A contact that carries nothing (a gap kept speculatively) adds nothing.
+    if (!LaneMask_Bits(c.normalImpulse != zero) && c.tangentRows[0].impulse == 0.0f &&
+        c.tangentRows[1].impulse == 0.0f && c.twistImpulse == 0.0f)
+      continue;
     SolverBodyState& A = states[c.a];
     SolverBodyState& B = states[c.b];
     ApplyPoints(A, B, c, c.normalImpulse);
