@@ -896,23 +896,29 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
     faceN[f] = Mat3_Mul(rel.rot, hb->faces[f].normal);
     faceD[f] = hb->faces[f].offset + Vec3_Dot(faceN[f], rel.pos);
   }
-  for (int e = 0; e < be; ++e) {
-    const HullEdge& he = hb->edges[e];
-    EdgeArc& arc = arcs[e];
-    arc.p = verts[he.v0];
-    arc.dir = verts[he.v1] - verts[he.v0];
-    arc.c = -faceN[he.f0];
-    arc.d = -faceN[he.f1];
-    arc.dxc = Vec3_Cross(arc.d, arc.c);
-    arc.edge = e;
-    arc.unpaired = he.f0 == he.f1;
-  }
   Polytope B{verts, bn, faceN, faceD, bf, hb->faces.Data(), hb->faceVertices.Data(), arcs, be, false};
+  // The edge arcs serve the separating-axis search and edge contacts only:
+  // a face contact clipped again (the usual case between resting hulls)
+  // goes without them.
+  auto withArcs = [&]() -> const Polytope& {
+    for (int e = 0; e < be; ++e) {
+      const HullEdge& he = hb->edges[e];
+      EdgeArc& arc = arcs[e];
+      arc.p = verts[he.v0];
+      arc.dir = verts[he.v1] - verts[he.v0];
+      arc.c = -faceN[he.f0];
+      arc.d = -faceN[he.f1];
+      arc.dxc = Vec3_Cross(arc.d, arc.c);
+      arc.edge = e;
+      arc.unpaired = he.f0 == he.f1;
+    }
+    return B;
+  };
   CandidateSet set;
   if (reuse) {
     // Barely moved since the last full test: the same feature again.
     if (cache->kind == NARROW_CACHE_EDGES)
-      EdgeContact(ha, B, cache->index, cache->index2, a->world, margin, 0, &set);
+      EdgeContact(ha, withArcs(), cache->index, cache->index2, a->world, margin, 0, &set);
     else
       FaceContact(ha, B, cache->kind == NARROW_CACHE_FACE_B, cache->index, a->world, margin, false, 0, &set);
     if (set.count == 0) {
@@ -957,7 +963,7 @@ int HullHull(const CollisionPrimitive* a, const CollisionPrimitive* b, float mar
     else
       found = CacheOf(rel, V3(0, 0, 0), useB ? NARROW_CACHE_FACE_B : NARROW_CACHE_FACE_A, useB ? fb : fa, 0);
   } else if (!reuse) {
-    HullPolytope(ha, B, a->world, margin, false, 0, &set, &found);
+    HullPolytope(ha, withArcs(), a->world, margin, false, 0, &set, &found);
     found.relative = rel;
   }
   if (cache && !reuse) *cache = found;

@@ -68,6 +68,7 @@ constexpr float kPatchShare = 0.2f;
 // A body takes part when it is in the step's world and not quarantined.
 bool InStep(const RigidBody* b) { return b && b->subspace && !b->quarantined; }
 
+// The manifold of `key` among `count` ordered by key, or null.
 const SolverManifold* FindPrevious(const SolverManifold* previous, int count, uint64_t key) {
   int lo = 0, hi = count - 1;
   while (lo <= hi) {
@@ -77,6 +78,18 @@ const SolverManifold* FindPrevious(const SolverManifold* previous, int count, ui
     if (k < key) lo = mid + 1; else hi = mid - 1;
   }
   return nullptr;
+}
+
+// The same in the last sub-step's manifolds, which are about as many as
+// this one's and in the same order: the search walks on from where the last
+// one ended (back to the start for a key out of order), reading them in
+// sequence.
+const SolverManifold* FindPrevious(const SolverManifold* previous, int count, uint64_t key, int* cursor) {
+  int i = *cursor;
+  if (i > 0 && previous[i - 1].key >= key) i = 0;
+  while (i < count && previous[i].key < key) ++i;
+  *cursor = i;
+  return i < count && previous[i].key == key ? &previous[i] : nullptr;
 }
 
 // The old point that point k of m continues (-1: none), whose impulse and
@@ -373,6 +386,7 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
   cs->constraints.Clear();
   const SolverBodyState* states = set->states.Data();
   const Lanes zero{0, 0, 0, 0};
+  int previousAt = 0;
   for (int mi = 0; mi < count; ++mi) {
     SolverManifold& m = manifolds[mi];
     m.constraint = -1;
@@ -391,7 +405,7 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
     Vec3 comB = ib ? sb.com0 : RigidBody_GetCentreOfMassWorld(m.b);
     const SolverBodyState& A = states[ia];
     const SolverBodyState& B = states[ib];
-    const SolverManifold* prev = FindPrevious(previous, previousCount, m.key);
+    const SolverManifold* prev = FindPrevious(previous, previousCount, m.key, &previousAt);
     if (!prev && restingCount > 0) prev = FindPrevious(resting, restingCount, m.key);
     c.a = ia;
     c.b = ib;
@@ -527,7 +541,12 @@ void ContactSolver_Prepare(ContactSolver* cs, SolverManifold* manifolds, int cou
 }
 
 void ContactSolver_WarmStart(ContactSolver* cs, SolverBodyState* states) {
+  const Lanes zero{0, 0, 0, 0};
   for (ContactConstraint& c : cs->constraints) {
+    // A contact that carries nothing (a gap kept speculatively) adds nothing.
+    if (!LaneMask_Bits(c.normalImpulse != zero) && c.tangentRows[0].impulse == 0.0f &&
+        c.tangentRows[1].impulse == 0.0f && c.twistImpulse == 0.0f)
+      continue;
     SolverBodyState& A = states[c.a];
     SolverBodyState& B = states[c.b];
     ApplyPoints(A, B, c, c.normalImpulse);

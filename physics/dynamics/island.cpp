@@ -72,9 +72,16 @@ int Island_Sleep(IslandScratch* scratch, RigidBody* const* bodies, int n, const 
     // The speeds smoothed over the last steps: a pile at rest trembles by
     // a spike of one step now and then (a load moving between the points of
     // a contact), which must not hold the whole island awake.
+    // A step's speed counts at most as twice the smoothed speed or twice
+    // the rest speed, whichever is more: the spike of one step then weighs
+    // as a tremble, while a body that really moves climbs to its speed in a
+    // few steps (past the rest speed within about 0.05 s: the third step at
+    // 60 Hz).
     float a = h / (kRestSmoothing + h);
-    b->smoothLinear += a * (std::sqrt(v2) - b->smoothLinear);
-    b->smoothAngular += a * (std::sqrt(w2) - b->smoothAngular);
+    float v = std::fmin(std::sqrt(v2), 2.0f * std::fmax(b->smoothLinear, f.restLinear));
+    float w = std::fmin(std::sqrt(w2), 2.0f * std::fmax(b->smoothAngular, f.restAngular));
+    b->smoothLinear += a * (v - b->smoothLinear);
+    b->smoothAngular += a * (w - b->smoothAngular);
     v2 = b->smoothLinear * b->smoothLinear;
     w2 = b->smoothAngular * b->smoothAngular;
     if (v2 < f.restLinear * f.restLinear && w2 < f.restAngular * f.restAngular)
