@@ -24,9 +24,10 @@ int PlanSampler(const RasteriserStage& st, RasteriserKernelSampler* k)
         return true;
     };
     if (!axis(st.addressU, true, &k->clampU) || !axis(st.addressV, false, &k->clampV)) return 0;
-    // Rows of blocks are found by a 16-bit multiply-add.
+    // Rows of blocks are found by a 16-bit multiply-add, and the SSE2 kernels
+    // work on texel coordinates in 16-bit lanes.
     for (int l = 0; l < st.levelCount; ++l)
-        if (16 * st.levels[l].blocksPerRow >= 32768 || st.levels[l].height >= 4 * 32768) return 0;
+        if (16 * st.levels[l].blocksPerRow >= 32768 || st.levels[l].height > 32768) return 0;
     if (!st.needLod) k->sample = RASTERISER_KERNEL_SAMPLE_BILINEAR;
     else if (st.minFilter >= D3DTEXF_LINEAR) k->sample = RASTERISER_KERNEL_SAMPLE_MIPPED;
     else return 0;

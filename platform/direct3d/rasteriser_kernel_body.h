@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "platform/direct3d/rasteriser_internal.h"
 #include "platform/direct3d/rasteriser_kernel.h"
@@ -185,9 +186,8 @@ struct V4 {
     HELM_KERNEL_INLINE static F LoadF(const float* p) { return _mm_load_ps(p); }
     HELM_KERNEL_INLINE static void StoreF(float* out, F v) { _mm_store_ps(out, v); }
     HELM_KERNEL_INLINE static void StoreI(void* out, I v) { _mm_store_si128(reinterpret_cast<__m128i*>(out), v); }
-    // The bilinear samples of the lanes (see BilinearSetup): each lane's
-    // pairs weighed in 16-bit lanes, each weight spread over its texel's
-    // four channels.
+    // The bilinear samples of the lanes (see BilinearSetup) in 32-bit sums,
+    // one 16-bit multiply-add per row of each lane (see below).
     HELM_KERNEL_INLINE static I Fetch(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom,
                                       const uint32_t* wTop, const uint32_t* wBottom);
     HELM_KERNEL_INLINE static Level MakeLevel(const RasteriserLevel* const* l)
@@ -389,30 +389,41 @@ HELM_KERNEL_INLINE I SpreadWeights(I w)
     return Hi16<0xA0>(Lo16<0xA0>(x));
 }
 
+// Two lanes at a time: their pairs regrouped into the left texels (c00, c01
+// of lane k, then of lane k + 1) and the right ones (c10, c11), whose bytes
+// interleaved give each row channel by channel (c00.b, c10.b, c00.g, ...), so
+// that one 16-bit multiply-add per row weighs both of its texels at once, as
+// in V8::Fetch.
 HELM_KERNEL_INLINE __m128i V4::Fetch(const uint32_t* const* base, const uint32_t* top, const uint32_t* bottom,
                                      const uint32_t* wTop, const uint32_t* wBottom)
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i wt = _mm_load_si128(reinterpret_cast<const __m128i*>(wTop));
     const __m128i wb = _mm_load_si128(reinterpret_cast<const __m128i*>(wBottom));
-    // Lane k's packed weights (w00 | w10 << 16) as w00 in the low four
-    // 16-bit lanes and w10 in the high four: one per channel of each texel.
-    auto spread = [](__m128i packed) __attribute__((always_inline))
+    // Lane k's rows (texels interleaved by channel, 8 bytes each) weighed:
+    // its sums per channel in 32-bit lanes, shifted to 0..255.
+    auto weigh = [&](__m128i rows, __m128i wtk, __m128i wbk) __attribute__((always_inline))
     {
-        return _mm_shufflehi_epi16(_mm_shufflelo_epi16(packed, 0x00), 0x55);
+        const __m128i sum = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(rows, zero), wtk),
+                                          _mm_madd_epi16(_mm_unpackhi_epi8(rows, zero), wbk));
+        return _mm_srli_epi32(sum, 8);
     };
-    auto lane = [&](int k, __m128i wtk, __m128i wbk) __attribute__((always_inline))
+    auto two = [&](int k, __m128i& first, __m128i& second) __attribute__((always_inline))
     {
-        const __m128i pair = Pairs(base, top, bottom, k);
-        const __m128i sum = _mm_add_epi16(_mm_mullo_epi16(_mm_unpacklo_epi8(pair, zero), spread(wtk)),
-                                          _mm_mullo_epi16(_mm_unpackhi_epi8(pair, zero), spread(wbk)));
-        return _mm_srli_epi16(_mm_add_epi16(sum, _mm_unpackhi_epi64(sum, sum)), 8);
+        const __m128 a = _mm_castsi128_ps(Pairs(base, top, bottom, k));
+        const __m128 b = _mm_castsi128_ps(Pairs(base, top, bottom, k + 1));
+        const __m128i left = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        const __m128i right = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        first = _mm_unpacklo_epi8(left, right), second = _mm_unpackhi_epi8(left, right);
     };
-    const __m128i r0 = lane(0, _mm_shuffle_epi32(wt, 0x00), _mm_shuffle_epi32(wb, 0x00));
-    const __m128i r1 = lane(1, _mm_shuffle_epi32(wt, 0x55), _mm_shuffle_epi32(wb, 0x55));
-    const __m128i r2 = lane(2, _mm_shuffle_epi32(wt, 0xAA), _mm_shuffle_epi32(wb, 0xAA));
-    const __m128i r3 = lane(3, _mm_shuffle_epi32(wt, 0xFF), _mm_shuffle_epi32(wb, 0xFF));
-    return _mm_packus_epi16(_mm_unpacklo_epi64(r0, r1), _mm_unpacklo_epi64(r2, r3));
+    __m128i l0, l1, l2, l3;
+    two(0, l0, l1);
+    two(2, l2, l3);
+    const __m128i r0 = weigh(l0, _mm_shuffle_epi32(wt, 0x00), _mm_shuffle_epi32(wb, 0x00));
+    const __m128i r1 = weigh(l1, _mm_shuffle_epi32(wt, 0x55), _mm_shuffle_epi32(wb, 0x55));
+    const __m128i r2 = weigh(l2, _mm_shuffle_epi32(wt, 0xAA), _mm_shuffle_epi32(wb, 0xAA));
+    const __m128i r3 = weigh(l3, _mm_shuffle_epi32(wt, 0xFF), _mm_shuffle_epi32(wb, 0xFF));
+    return _mm_packus_epi16(_mm_packs_epi32(r0, r1), _mm_packs_epi32(r2, r3));
 }
 
 // round(a x b / 255) per channel.
@@ -482,36 +493,81 @@ HELM_KERNEL_INLINE typename V::I LerpHalves(typename V::I a, typename V::I b, ty
     return PackUs16(Shr16<8>(lo), Shr16<8>(hi));
 }
 
+// A bilinear footprint's texels in a level: its first column, its two rows,
+// and, with U clamped, where its two columns are one (edge: left of the first
+// column, or at or right of the last). Wrapped axes (power-of-two sides)
+// mask; clamped ones clamp each row and column to the level.
+template <class V>
+struct Footprint {
+    typename V::I x0, y0, y1, edge;
+};
+template <class V>
+HELM_KERNEL_INLINE Footprint<V> FootprintOf(const typename V::Level& l, typename V::I xs, typename V::I ys, bool clampU,
+                                            bool clampV)
+{
+    using I = typename V::I;
+    const I one = V::SetI(1), zero = V::Zero();
+    Footprint<V> f;
+    f.x0 = clampU ? Clamp32(xs, l.mx) : And(xs, l.mx);
+    f.y0 = clampV ? Clamp32(ys, l.my) : And(ys, l.my);
+    f.y1 = clampV ? Clamp32(Add32(ys, one), l.my) : And(Add32(f.y0, one), l.my);
+    f.edge = clampU ? Or(Gt32(zero, xs), Gt32(xs, Sub32(l.mx, one))) : zero;
+    return f;
+}
+// SSE2 has no 32-bit minimum or maximum, but a 16-bit one: the columns and
+// rows are clamped together in 16-bit lanes, saturated (a level's sides are
+// at most 2^15, see RasteriserKernel_Plan, so saturating changes no clamped
+// value), and so are their successors, which makes the edge the columns
+// where a column and its successor clamp alike.
+template <>
+HELM_KERNEL_INLINE Footprint<V4> FootprintOf<V4>(const V4::Level& l, __m128i xs, __m128i ys, bool clampU, bool clampV)
+{
+    const __m128i one = _mm_set1_epi32(1), zero = _mm_setzero_si128();
+    Footprint<V4> f;
+    if (!clampU || !clampV) {
+        f.x0 = And(xs, l.mx), f.y0 = And(ys, l.my), f.edge = zero;
+        f.y1 = And(Add32(f.y0, one), l.my);
+        if (!clampU && !clampV) return f;
+    }
+    const __m128i hi = _mm_packs_epi32(l.mx, l.my);
+    const __m128i first = _mm_packs_epi32(xs, ys);
+    const __m128i a = _mm_min_epi16(_mm_max_epi16(first, zero), hi);
+    const __m128i b = _mm_min_epi16(_mm_max_epi16(_mm_adds_epi16(first, _mm_set1_epi16(1)), zero), hi);
+    if (clampU) {
+        const __m128i same = _mm_cmpeq_epi16(a, b);
+        f.x0 = _mm_unpacklo_epi16(a, zero), f.edge = _mm_unpacklo_epi16(same, same);
+    }
+    if (clampV) f.y0 = _mm_unpackhi_epi16(a, zero), f.y1 = _mm_unpackhi_epi16(b, zero);
+    return f;
+}
+
 // Where the lanes' bilinear samples read in a level's tiled pairs
 // (coordinates already scaled to the level) and how they weigh them: the
 // pair indices of the top and bottom rows, and the weights packed as
 // w00 | w10 << 16 and w01 | w11 << 16 (each at most 256; they sum to 256, so
-// no weighted sum exceeds 255 x 256 and the 16-bit and 32-bit forms of the
-// blend in V::Fetch agree). Kept apart from the fetch, so that the loads do
-// not wait on this arithmetic.
+// no weighted sum exceeds 255 x 256 and the 32-bit sums of V::Fetch are
+// those of the general stages' 16-bit blend). Kept apart from the fetch, so
+// that the loads do not wait on this arithmetic.
 //
-// Wrapped axes (power-of-two sides) mask; clamped ones clamp each row and
-// column to the level. A pair holds a texel and its right neighbour,
-// wrapping at the right edge, so where a clamped footprint's two columns
-// are one (left of the first column, or at or right of the last) the
-// pair's second texel is not the one to read: its weights go to the first,
-// which is that column, and the sums are exactly those of two equal texels.
+// The footprint's texels as FootprintOf finds them. A pair holds a texel and
+// its right neighbour, wrapping at the right edge, so where a clamped
+// footprint's two columns are one (its edge) the pair's second texel is not
+// the one to read: its weights go to the first, which is that column, and
+// the sums are exactly those of two equal texels.
 template <class V>
 HELM_KERNEL_INLINE void BilinearSetup(const typename V::Level& l, typename V::F s, typename V::F t, bool clampU,
                                       bool clampV, uint32_t* top, uint32_t* bottom, uint32_t* wTop, uint32_t* wBottom)
 {
     using I = typename V::I;
-    const I one = V::SetI(1), bias = V::SetI(128), low = V::SetI(255), three = V::SetI(3), full = V::SetI(256);
-    const I zero = V::Zero();
+    const I bias = V::SetI(128), low = V::SetI(255), three = V::SetI(3), full = V::SetI(256);
     const typename V::F scale = V::SetF(256.0f);
     const I fs = Sub32(Round(Mul(s, scale)), bias), ft = Sub32(Round(Mul(t, scale)), bias);
     const I xs = Sar32<8>(fs), ys = Sar32<8>(ft);
-    const I x0 = clampU ? Clamp32(xs, l.mx) : And(xs, l.mx);
-    const I y0 = clampV ? Clamp32(ys, l.my) : And(ys, l.my);
-    const I y1 = clampV ? Clamp32(Add32(ys, one), l.my) : And(Add32(y0, one), l.my);
+    const Footprint<V> f = FootprintOf<V>(l, xs, ys, clampU, clampV);
+    const I x0 = f.x0, y0 = f.y0, y1 = f.y1;
     // Pair indices: a column's part ((x / 4) x 16 + x % 4) plus a row's part
     // ((y / 4) x blocks per row x 16 + (y % 4) x 4); the product in one
-    // 16-bit multiply-add (both factors below 2^15, see RasteriserSpan_Plan).
+    // 16-bit multiply-add (both factors below 2^15, see RasteriserKernel_Plan).
     auto row = [&](I y) { return Or(MulAdd16(Shr32<2>(y), l.stride), Shl32<2>(And(y, three))); };
     const I column = Or(Shl32<4>(Shr32<2>(x0)), And(x0, three));
     V::StoreI(top, Add32(column, row(y0)));
@@ -521,12 +577,62 @@ HELM_KERNEL_INLINE void BilinearSetup(const typename V::Level& l, typename V::F 
     I w10 = Sub32(wx, w11), w01 = Sub32(wy, w11);
     I w00 = Add32(Sub32(Sub32(full, wx), wy), w11), w11e = w11;
     if (clampU) {
-        const I edge = Or(Gt32(zero, xs), Gt32(xs, Sub32(l.mx, one)));
+        const I edge = f.edge;
         w00 = Add32(w00, And(edge, w10)), w10 = AndNot(edge, w10);
         w01 = Add32(w01, And(edge, w11e)), w11e = AndNot(edge, w11e);
     }
     V::StoreI(wTop, Or(w00, Shl32<16>(w10)));
     V::StoreI(wBottom, Or(w01, Shl32<16>(w11e)));
+}
+
+// BilinearSetup of a quad in two levels a and b (a trilinear sample), both
+// axes wrapped, for SSE2: past the wrap every part fits 16 bits (a level's
+// sides are at most 2^15, see RasteriserKernel_Plan), so the levels'
+// columns, rows and weights are worked out together in 16-bit lanes (a's in
+// the low four, b's in the high four), and a pair index is one multiply-add
+// of (y / 4, the column's part + (y % 4) x 4) by (blocks per row x 16, 1):
+// the same sums as BilinearSetup's.
+HELM_KERNEL_INLINE void BilinearSetupWrapped2(const V4::Level& a, const V4::Level& b, __m128 s, __m128 t,
+                                              uint32_t* const (&top)[2], uint32_t* const (&bottom)[2],
+                                              uint32_t* const (&wTop)[2], uint32_t* const (&wBottom)[2])
+{
+    const __m128i bias = _mm_set1_epi32(128), low = _mm_set1_epi32(255);
+    const __m128i one = _mm_set1_epi16(1), three = _mm_set1_epi16(3);
+    const __m128 scale = _mm_set1_ps(256.0f);
+    auto fixed = [&](__m128 v) __attribute__((always_inline))
+    {
+        return _mm_sub_epi32(_mm_cvtps_epi32(_mm_mul_ps(v, scale)), bias);
+    };
+    const __m128i fsa = fixed(_mm_mul_ps(s, a.scaleU)), fta = fixed(_mm_mul_ps(t, a.scaleV));
+    const __m128i fsb = fixed(_mm_mul_ps(s, b.scaleU)), ftb = fixed(_mm_mul_ps(t, b.scaleV));
+    auto texel = [](__m128i fa, __m128i ma, __m128i fb, __m128i mb) __attribute__((always_inline))
+    {
+        return _mm_packs_epi32(_mm_and_si128(_mm_srai_epi32(fa, 8), ma), _mm_and_si128(_mm_srai_epi32(fb, 8), mb));
+    };
+    const __m128i x0 = texel(fsa, a.mx, fsb, b.mx), y0 = texel(fta, a.my, ftb, b.my);
+    const __m128i y1 = _mm_and_si128(_mm_add_epi16(y0, one), _mm_packs_epi32(a.my, b.my));
+    const __m128i column = _mm_or_si128(_mm_slli_epi16(_mm_srli_epi16(x0, 2), 4), _mm_and_si128(x0, three));
+    const __m128i strides = _mm_packs_epi32(a.stride, b.stride);
+    const __m128i ka = _mm_unpacklo_epi16(strides, one), kb = _mm_unpackhi_epi16(strides, one);
+    auto rows = [&](__m128i y, uint32_t* const(&out)[2]) __attribute__((always_inline))
+    {
+        const __m128i hi = _mm_srli_epi16(y, 2);
+        const __m128i lo = _mm_or_si128(column, _mm_slli_epi16(_mm_and_si128(y, three), 2));
+        _mm_store_si128(reinterpret_cast<__m128i*>(out[0]), _mm_madd_epi16(_mm_unpacklo_epi16(hi, lo), ka));
+        _mm_store_si128(reinterpret_cast<__m128i*>(out[1]), _mm_madd_epi16(_mm_unpackhi_epi16(hi, lo), kb));
+    };
+    rows(y0, top);
+    rows(y1, bottom);
+    const __m128i wx = _mm_packs_epi32(_mm_and_si128(fsa, low), _mm_and_si128(fsb, low));
+    const __m128i wy = _mm_packs_epi32(_mm_and_si128(fta, low), _mm_and_si128(ftb, low));
+    // wx x wy + 128 stays below 2^16, and the shift is a logical one.
+    const __m128i w11 = _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(wx, wy), _mm_set1_epi16(128)), 8);
+    const __m128i w10 = _mm_sub_epi16(wx, w11), w01 = _mm_sub_epi16(wy, w11);
+    const __m128i w00 = _mm_add_epi16(_mm_sub_epi16(_mm_sub_epi16(_mm_set1_epi16(256), wx), wy), w11);
+    _mm_store_si128(reinterpret_cast<__m128i*>(wTop[0]), _mm_unpacklo_epi16(w00, w10));
+    _mm_store_si128(reinterpret_cast<__m128i*>(wTop[1]), _mm_unpackhi_epi16(w00, w10));
+    _mm_store_si128(reinterpret_cast<__m128i*>(wBottom[0]), _mm_unpacklo_epi16(w01, w11));
+    _mm_store_si128(reinterpret_cast<__m128i*>(wBottom[1]), _mm_unpackhi_epi16(w01, w11));
 }
 
 // The level of detail of each quad, in its lane 0, as level x 256 plus an
@@ -552,21 +658,27 @@ HELM_KERNEL_INLINE typename V::I QuadLevels(typename V::F s, typename V::F t, bo
     return And(code, minified);
 }
 
-// A plane's coefficients as vectors.
+// A plane's coefficients as vectors, and its value at the start of the
+// current row of quads (v0 + dy y, see StartRow).
 template <class V>
 struct PlaneV {
-    typename V::F v0, dx, dy;
+    typename V::F v0, dx, dy, row;
 };
 template <class V>
 HELM_KERNEL_INLINE PlaneV<V> MakePlane(const RasteriserPlane& p)
 {
-    return {V::SetF(p.v0), V::SetF(p.dx), V::SetF(p.dy)};
+    return {V::SetF(p.v0), V::SetF(p.dx), V::SetF(p.dy), V::SetF(0.0f)};
 }
-// (v0 + dy y) + dx x.
 template <class V>
-HELM_KERNEL_INLINE typename V::F At(const PlaneV<V>& p, typename V::F fx, typename V::F fy)
+HELM_KERNEL_INLINE void StartRow(PlaneV<V>& p, typename V::F fy)
 {
-    return Add(Add(p.v0, Mul(p.dy, fy)), Mul(p.dx, fx));
+    p.row = Add(p.v0, Mul(p.dy, fy));
+}
+// (v0 + dy y) + dx x, the row's part from StartRow.
+template <class V>
+HELM_KERNEL_INLINE typename V::F At(const PlaneV<V>& p, typename V::F fx)
+{
+    return Add(p.row, Mul(p.dx, fx));
 }
 
 // Lane compares as three masks: the function passes where a < b, a == b or
@@ -630,7 +742,6 @@ HELM_KERNEL_INLINE void SampleStage(const RasteriserStage& st, const RasteriserK
     const RasteriserLevel* const firstLevel[2] = {&st.levels[0], &st.levels[0]};
     const typename V::Level level0 = V::MakeLevel(firstLevel);
     const I texOr = V::SetI(int(k.texOr));
-    const bool clampU = k.clampU, clampV = k.clampV;
     // A level (and a fraction towards the next) per quad, found first.
     alignas(32) int32_t levelCode[RASTERISER_QUADS_MAX];
     if (Sample == RASTERISER_KERNEL_SAMPLE_MIPPED)
@@ -646,42 +757,66 @@ HELM_KERNEL_INLINE void SampleStage(const RasteriserStage& st, const RasteriserK
     alignas(32) uint32_t wTop[kSets][RASTERISER_LANES_MAX], wBottom[kSets][RASTERISER_LANES_MAX];
     const uint32_t* base[kSets][RASTERISER_QUADS_MAX / V::kQuads][2];
     int frac[RASTERISER_QUADS_MAX / V::kQuads][2];
-    for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
-        if (!live[n]) continue;
-        const typename V::F s = V::LoadF(sLanes + j), t = V::LoadF(tLanes + j);
-        if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
-            BilinearSetup<V>(level0, s, t, clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
-            continue;
+    // The clamping of each axis is settled outside the loop, and the levels
+    // last set up are kept for the next steps (mostly on the same levels).
+    auto setups = [&](auto clampU, auto clampV) __attribute__((always_inline))
+    {
+        const RasteriserLevel* keyA[2] = {nullptr, nullptr};
+        const RasteriserLevel* keyB[2] = {nullptr, nullptr};
+        typename V::Level a = level0, b = level0;
+        for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
+            if (!live[n]) continue;
+            const typename V::F s = V::LoadF(sLanes + j), t = V::LoadF(tLanes + j);
+            if (Sample == RASTERISER_KERNEL_SAMPLE_BILINEAR) {
+                BilinearSetup<V>(level0, s, t, clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+                continue;
+            }
+            frac[n][0] = frac[n][1] = 0;
+            if ((levelCode[q - begin] | levelCode[q - begin + V::kQuads - 1]) == 0) {
+                // Not minified (magnified textures, the common case): level 0.
+                base[0][n][0] = base[0][n][1] = level0.base[0];
+                BilinearSetup<V>(level0, s, t, clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
+                continue;
+            }
+            const RasteriserLevel* l[2];
+            const RasteriserLevel* l2[2];
+            for (int i = 0; i < V::kQuads; ++i) {
+                const int code = levelCode[q - begin + i];
+                int level = code >> 8;
+                frac[n][i] = code & 255;
+                if (level >= last) level = last, frac[n][i] = 0;
+                l[i] = &st.levels[level];
+                l2[i] = &st.levels[frac[n][i] ? level + 1 : level];
+            }
+            if (V::kQuads == 1) l[1] = l[0], l2[1] = l2[0];
+            if (l[0] != keyA[0] || l[1] != keyA[1]) a = V::MakeLevel(l), keyA[0] = l[0], keyA[1] = l[1];
+            base[0][n][0] = a.base[0], base[0][n][1] = a.base[1];
+            const bool between = frac[n][0] | frac[n][1];
+            if (between) {
+                if (l2[0] != keyB[0] || l2[1] != keyB[1]) b = V::MakeLevel(l2), keyB[0] = l2[0], keyB[1] = l2[1];
+                base[kSets - 1][n][0] = b.base[0], base[kSets - 1][n][1] = b.base[1];
+                if constexpr (V::kQuads == 1 && !decltype(clampU)::value && !decltype(clampV)::value) {
+                    uint32_t* const tops[2] = {top[0] + j, top[kSets - 1] + j};
+                    uint32_t* const bottoms[2] = {bottom[0] + j, bottom[kSets - 1] + j};
+                    uint32_t* const wTops[2] = {wTop[0] + j, wTop[kSets - 1] + j};
+                    uint32_t* const wBottoms[2] = {wBottom[0] + j, wBottom[kSets - 1] + j};
+                    BilinearSetupWrapped2(a, b, s, t, tops, bottoms, wTops, wBottoms);
+                    continue;
+                }
+            }
+            BilinearSetup<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV), clampU, clampV, top[0] + j, bottom[0] + j,
+                             wTop[0] + j, wBottom[0] + j);
+            if (between)
+                BilinearSetup<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV), clampU, clampV, top[kSets - 1] + j,
+                                 bottom[kSets - 1] + j, wTop[kSets - 1] + j, wBottom[kSets - 1] + j);
         }
-        frac[n][0] = frac[n][1] = 0;
-        if ((levelCode[q - begin] | levelCode[q - begin + V::kQuads - 1]) == 0) {
-            // Not minified (magnified textures, the common case): level 0.
-            base[0][n][0] = base[0][n][1] = level0.base[0];
-            BilinearSetup<V>(level0, s, t, clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j, wBottom[0] + j);
-            continue;
-        }
-        const RasteriserLevel* l[2];
-        const RasteriserLevel* l2[2];
-        for (int i = 0; i < V::kQuads; ++i) {
-            const int code = levelCode[q - begin + i];
-            int level = code >> 8;
-            frac[n][i] = code & 255;
-            if (level >= last) level = last, frac[n][i] = 0;
-            l[i] = &st.levels[level];
-            l2[i] = &st.levels[frac[n][i] ? level + 1 : level];
-        }
-        if (V::kQuads == 1) l[1] = l[0], l2[1] = l2[0];
-        const typename V::Level a = V::MakeLevel(l);
-        base[0][n][0] = a.base[0], base[0][n][1] = a.base[1];
-        BilinearSetup<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV), clampU, clampV, top[0] + j, bottom[0] + j, wTop[0] + j,
-                         wBottom[0] + j);
-        if (frac[n][0] | frac[n][1]) {
-            const typename V::Level b = V::MakeLevel(l2);
-            base[kSets - 1][n][0] = b.base[0], base[kSets - 1][n][1] = b.base[1];
-            BilinearSetup<V>(b, Mul(s, b.scaleU), Mul(t, b.scaleV), clampU, clampV, top[kSets - 1] + j,
-                             bottom[kSets - 1] + j, wTop[kSets - 1] + j, wBottom[kSets - 1] + j);
-        }
-    }
+    };
+    using Yes = std::true_type;
+    using No = std::false_type;
+    if (k.clampU && k.clampV) setups(Yes(), Yes());
+    else if (k.clampU) setups(Yes(), No());
+    else if (k.clampV) setups(No(), Yes());
+    else setups(No(), No());
     for (int q = begin, n = 0, j = 0; q < end; q += V::kQuads, ++n, j += kStep) {
         if (!live[n]) continue;
         I c;
@@ -744,13 +879,21 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
         auto plane = [&](bool used, int i) { return MakePlane<V>(used ? S.p[i] : kUnused); };
         const F refX = V::SetF(S.refX), refY = V::SetF(S.refY);
         const F laneX = V::SetF4(0.0f, 1.0f, 0.0f, 1.0f), laneY = V::SetF4(0.0f, 0.0f, 1.0f, 1.0f);
-        const PlaneV<V> zPlane = plane(Depth, 0), oowPlane = plane(perspective, 1);
-        const PlaneV<V> colourPlanes[4] = {
-            plane(!flat, 2 + RASTERISER_ATTR_COLOUR), plane(!flat, 3 + RASTERISER_ATTR_COLOUR),
-            plane(!flat, 4 + RASTERISER_ATTR_COLOUR), plane(!flat, 5 + RASTERISER_ATTR_COLOUR)};
-        const PlaneV<V> sPlane = plane(sampled, 2 + attr0), tPlane = plane(sampled, 3 + attr0);
-        const PlaneV<V> sPlane1 = plane(twoStages, 2 + attr1), tPlane1 = plane(twoStages, 3 + attr1);
-        const PlaneV<V> fogPlane = plane(fog, 2 + RASTERISER_ATTR_FOG);
+        // The planes in use, whose rows start where a step's quads have
+        // another row than the previous step's.
+        enum { kZ, kOow, kColour, kS = kColour + 4, kT, kS1, kT1, kFog, kPlanes };
+        PlaneV<V> planes[kPlanes] = {plane(Depth, 0),
+                                     plane(perspective, 1),
+                                     plane(!flat, 2 + RASTERISER_ATTR_COLOUR),
+                                     plane(!flat, 3 + RASTERISER_ATTR_COLOUR),
+                                     plane(!flat, 4 + RASTERISER_ATTR_COLOUR),
+                                     plane(!flat, 5 + RASTERISER_ATTR_COLOUR),
+                                     plane(sampled, 2 + attr0),
+                                     plane(sampled, 3 + attr0),
+                                     plane(twoStages, 2 + attr1),
+                                     plane(twoStages, 3 + attr1),
+                                     plane(fog, 2 + RASTERISER_ATTR_FOG)};
+        int rowY[2] = {-1, -1};  // no quad starts on an odd row
         const F constantW = V::SetF(S.w);
         const I flatColour = V::SetI(int(S.flatColour));
         const CompareV<V> depthCompare = MakeCompare<V>(depthTest ? P.depthFunc : D3DCMP_ALWAYS);
@@ -761,15 +904,19 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
             int mask = Q->mask[q];
             if (V::kQuads == 2) mask |= Q->mask[q + 1] << 4;
             const float xs[2] = {float(Q->x[q]), float(Q->x[q + V::kQuads - 1])};
-            const float ys[2] = {float(Q->y[q]), float(Q->y[q + V::kQuads - 1])};
             // x - refX and y - refY are exact (positions snap to 1/16
             // pixel), and so is the step to the second column and row.
             const F fx = Add(Sub(V::PerQuad(xs), refX), laneX);
-            const F fy = Add(Sub(V::PerQuad(ys), refY), laneY);
+            if (Q->y[q] != rowY[0] || Q->y[q + V::kQuads - 1] != rowY[1]) {
+                rowY[0] = Q->y[q], rowY[1] = Q->y[q + V::kQuads - 1];
+                const float ys[2] = {float(rowY[0]), float(rowY[1])};
+                const F fy = Add(Sub(V::PerQuad(ys), refY), laneY);
+                for (PlaneV<V>& p : planes) StartRow<V>(p, fy);
+            }
             if (Depth) {
                 // RasteriserFormat_DepthEncode's arithmetic, then the test
                 // against the stored values' depth bits.
-                const F v = Min(Max(At(zPlane, fx, fy), zeroF), oneF);
+                const F v = Min(Max(At(planes[kZ], fx), zeroF), oneF);
                 I e = Trunc(Add(Mul(v, V::SetF(16777215.0f)), halfF));
                 e = Add32(e, Eq32(e, V::SetI(0x1000000)));
                 const I z = Shl32<8>(e);
@@ -780,12 +927,12 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
             }
             live[n] = mask;
             if (!mask) continue;
-            const F w = perspective ? Div(oneF, At(oowPlane, fx, fy)) : constantW;
+            const F w = perspective ? Div(oneF, At(planes[kOow], fx)) : constantW;
             I colour = flatColour;
             if (!flat) {
                 const F top = V::SetF(255.0f);
                 auto channel = [&](int k) {
-                    const F v = Add(Mul(At(colourPlanes[k], fx, fy), w), halfF);
+                    const F v = Add(Mul(At(planes[kColour + k], fx), w), halfF);
                     return Trunc(Min(Max(v, zeroF), top));
                 };
                 colour = Or(Or(Shl32<24>(channel(3)), Shl32<16>(channel(0))), Or(Shl32<8>(channel(1)), channel(2)));
@@ -794,18 +941,18 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
             // Attributes are clamped where the fixed-point conversions cannot
             // overflow (NaN lands on the lower bound).
             const F lo = V::SetF(-4.0e6f), hi = V::SetF(4.0e6f);
-            auto coordinate = [&](const PlaneV<V>& p) { return Min(Max(Mul(At(p, fx, fy), w), lo), hi); };
+            auto coordinate = [&](const PlaneV<V>& p) { return Min(Max(Mul(At(p, fx), w), lo), hi); };
             if (sampled) {
-                V::StoreF(sLanes[0] + j, coordinate(sPlane));
-                V::StoreF(tLanes[0] + j, coordinate(tPlane));
+                V::StoreF(sLanes[0] + j, coordinate(planes[kS]));
+                V::StoreF(tLanes[0] + j, coordinate(planes[kT]));
             }
             if (twoStages) {
-                V::StoreF(sLanes[twoStages] + j, coordinate(sPlane1));
-                V::StoreF(tLanes[twoStages] + j, coordinate(tPlane1));
+                V::StoreF(sLanes[twoStages] + j, coordinate(planes[kS1]));
+                V::StoreF(tLanes[twoStages] + j, coordinate(planes[kT1]));
             }
             if (fog) {
                 // The fog factor to 0..256.
-                const F f = Min(Max(coordinate(fogPlane), zeroF), oneF);
+                const F f = Min(Max(coordinate(planes[kFog]), zeroF), oneF);
                 V::StoreI(fogWeight + j, Trunc(Add(Mul(f, V::SetF(256.0f)), halfF)));
             }
         }
@@ -824,6 +971,10 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
         const bool product = K.productMask != 0;
         const RasteriserKernelOp colour1 = K.colour1, alpha1 = K.alpha1;
         const bool sameOp1 = colour1.op == alpha1.op && colour1.arg1 == alpha1.arg1 && colour1.arg2 == alpha1.arg2;
+        // Stage 1's alpha is mostly stage 0's passed on (its operation disabled).
+        const bool keepAlpha1 =
+            (alpha1.op == RASTERISER_KERNEL_OP_SELECT1 && alpha1.arg1 == RASTERISER_KERNEL_ARG_CURRENT) ||
+            (alpha1.op == RASTERISER_KERNEL_OP_SELECT2 && alpha1.arg2 == RASTERISER_KERNEL_ARG_CURRENT);
         const I alphaBits = V::SetI(int(0xFF000000u));
         const I fogColour = UnpackLo8(V::SetI(int(P.fogColour)), zero);
         const CompareV<V> alphaCompare = MakeCompare<V>(P.alphaFunc);
@@ -843,7 +994,9 @@ void ShadeRun(const RasteriserPlan& P, const RasteriserSetup& S, RasteriserQuads
             if (twoStages) {
                 const I t1 = load(tex[twoStages] + j);
                 const I c = StageOp<V>(colour1, t1, colour, d);
-                colour = sameOp1 ? c : Or(AndNot(alphaBits, c), And(alphaBits, StageOp<V>(alpha1, t1, colour, d)));
+                colour = sameOp1      ? c
+                         : keepAlpha1 ? Or(AndNot(alphaBits, c), And(alphaBits, colour))
+                                      : Or(AndNot(alphaBits, c), And(alphaBits, StageOp<V>(alpha1, t1, colour, d)));
             }
             if (fog) {
                 // fog colour + (colour - fog colour) x weight, alpha kept.

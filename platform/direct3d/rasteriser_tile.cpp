@@ -127,7 +127,9 @@ void ShadeTriangle(const RasteriserTriangle& t, int tileX, int tileY) {
   const int ry0 = std::max(t.y0, tileY), ry1 = std::min(t.y1, tileY + RASTERISER_TILE_SIZE - 1);
   if (rx0 > rx1 || ry0 > ry1) return;
   const int qx0 = rx0 & ~1, qy0 = ry0 & ~1, qx1 = rx1 | 1, qy1 = ry1 | 1;
-  RasteriserQuads Q{};
+  // Not cleared (near a kilobyte, once per triangle and tile): only the
+  // quads appended count.
+  RasteriserQuads Q;
   Q.count = 0;
   Q.right = qx1;
   Q.bottom = qy1;

@@ -1063,6 +1063,7 @@ TEST(RasterRules, EveryShadingPathTextureKindAndCallersRoundingModeGiveTheGenera
                      OFF = D3DTOP_DISABLE, T = D3DTA_TEXTURE, CU = D3DTA_CURRENT, DI = D3DTA_DIFFUSE, ADD = D3DTOP_ADD;
   struct Stage {
     uint32_t colourOp, alphaOp, arg1, arg2, magMin, mip, addressU, addressV, format = A8;  // colourOp 0: none
+    float reach = 1.0f;  // scales the coordinates (far past a clamped edge)
   };
   const struct {
     uint32_t zfunc, zwrite, srcBlend, destBlend, alphaFunc, fog;
@@ -1081,6 +1082,7 @@ TEST(RasterRules, EveryShadingPathTextureKindAndCallersRoundingModeGiveTheGenera
       {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, {{MOD, S1, T, CU, L, N, C, W}, {M2X, M2X, CU, T, L, L, W, W, X8}}},
       {D3DCMP_LESS, 1, SA, D3DBLEND_ONE, 0, 1, {{MOD, MOD, T, CU, L, L, W, W}, {ADD, S1, T, DI, L, P, W, C}}},
       {D3DCMP_LESSEQUAL, 0, SA, ISA, D3DCMP_LESS, 1, {{MOD, MOD, T, CU, L, P, C, C}, {BTA, BTA, T, CU, L, L, C, W}}},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{MOD, MOD, T, CU, L, L, W, W}, {MOD, OFF, T, CU, L, N, C, C, A8, 8000.0f}}},
   };
   const Mesh ball = Sphere(1.2f, 8, 12, true), floor = Floor(6, 6, 2);
   auto texel = [](int x, int y, int l) {
@@ -1105,6 +1107,7 @@ TEST(RasterRules, EveryShadingPathTextureKindAndCallersRoundingModeGiveTheGenera
         Filter(s, i, st.magMin, st.mip);
         D3DMATRIX m = Identity();  // (u, v, 1) scaled and shifted: both edges of clamped axes in view
         m.m[0][0] = i ? 1.7f : 1.0f, m.m[1][1] = i ? 1.3f : 1.0f, m.m[2][0] = m.m[2][1] = i ? -0.4f : -0.5f;
+        for (int k : {0, 1, 2}) m.m[k][0] *= st.reach, m.m[k][1] *= st.reach;
         s.TextureMatrix(i, m);
       }
       Fog(s, D3DFOG_LINEAR, 0, 2.0f, 12.0f);
