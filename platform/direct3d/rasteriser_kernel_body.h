@@ -795,13 +795,17 @@ HELM_KERNEL_INLINE void SampleStage(const RasteriserStage& st, const RasteriserK
             if (between) {
                 if (l2[0] != keyB[0] || l2[1] != keyB[1]) b = V::MakeLevel(l2), keyB[0] = l2[0], keyB[1] = l2[1];
                 base[kSets - 1][n][0] = b.base[0], base[kSets - 1][n][1] = b.base[1];
-                if constexpr (V::kQuads == 1 && !decltype(clampU)::value && !decltype(clampV)::value) {
-                    uint32_t* const tops[2] = {top[0] + j, top[kSets - 1] + j};
-                    uint32_t* const bottoms[2] = {bottom[0] + j, bottom[kSets - 1] + j};
-                    uint32_t* const wTops[2] = {wTop[0] + j, wTop[kSets - 1] + j};
-                    uint32_t* const wBottoms[2] = {wBottom[0] + j, wBottom[kSets - 1] + j};
-                    BilinearSetupWrapped2(a, b, s, t, tops, bottoms, wTops, wBottoms);
-                    continue;
+                // Two steps: the first is settled with the kernel's width, so
+                // a wide kernel never sees the narrow one's call.
+                if constexpr (V::kQuads == 1) {
+                    if constexpr (!decltype(clampU)::value && !decltype(clampV)::value) {
+                        uint32_t* const tops[2] = {top[0] + j, top[kSets - 1] + j};
+                        uint32_t* const bottoms[2] = {bottom[0] + j, bottom[kSets - 1] + j};
+                        uint32_t* const wTops[2] = {wTop[0] + j, wTop[kSets - 1] + j};
+                        uint32_t* const wBottoms[2] = {wBottom[0] + j, wBottom[kSets - 1] + j};
+                        BilinearSetupWrapped2(a, b, s, t, tops, bottoms, wTops, wBottoms);
+                        continue;
+                    }
                 }
             }
             BilinearSetup<V>(a, Mul(s, a.scaleU), Mul(t, a.scaleV), clampU, clampV, top[0] + j, bottom[0] + j,
