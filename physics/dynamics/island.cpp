@@ -12,6 +12,9 @@ namespace {
 
 // Time constant (s) of the speeds a body's rest is judged by.
 constexpr float kRestSmoothing = 0.05f;
+// The most a body at rest moves in one step, in rest speeds: the spike of
+// a load shifting between a contact's points.
+constexpr float kTrembleFactor = 8.0f;
 
 bool CanMove(const RigidBody* b) { return b && !(b->stateFlags & RB_STATE_FIXED) && !b->pinned; }
 
@@ -108,6 +111,14 @@ int Island_Sleep(IslandScratch* scratch, RigidBody* const* bodies, int n, const 
     RigidBody* b = bodies[i];
     if (!Moves(b)) continue;
     bool ready = b->sleepTime >= f.checkPeriod[0] || b->slowTime >= f.checkPeriod[1];
+    // The capped smoothing above takes a few steps to see a body set going
+    // (an impulse, a velocity set from outside): no island sleeps while one
+    // of its bodies moves this step at more than a tremble's speed, or the
+    // push would be lost with the velocities sleep clears.
+    float fast = kTrembleFactor * kTrembleFactor;
+    if (Vec3_LengthSq(b->linearVelocity) > fast * f.restLinear * f.restLinear ||
+        Vec3_LengthSq(b->angularVelocity) > fast * f.restAngular * f.restAngular)
+      ready = false;
     if (!ready) rest[Find(parent, i)] = 0.0f;
   }
   int islands = 0;

@@ -224,19 +224,21 @@ TEST(Simulation, RestTimerLetsOneStepsSpikePassButNotThreeStepsOfMotion) {
   // A brick in a settled wall now and then ends a step turning at six times
   // the rest speed, and stands still again the next (the solver takes back
   // what it gave): that must not hold the wall awake. Three steps at twice
-  // the rest speed are motion and restart the rest time.
-  for (int motion : {0, 1}) {
+  // the rest speed are motion and restart the rest time, and so does a push
+  // to 1 m/s given a step before the body would sleep: it keeps moving.
+  for (int motion : {0, 1, 2}) {
     DynTestScene s;
     RigidBody* box = s.Added(s.Box(V3(0.3f, 0.1f, 0.15f), 10.0f, V3(0, 0.1f, 0)));
     IslandScratch scratch;
     RigidBody* bodies[1] = {box};
     const FreezeManager f;
     for (int i = 0; i < 15 && (box->stateFlags & RB_STATE_ACTIVE); ++i) {
-      bool moving = motion ? i >= 4 && i < 7 : i == 4;
-      box->angularVelocity = V3(0, 0, moving ? (motion ? 2.0f : 6.0f) * f.restAngular : 0.0f);
+      bool moving = motion == 1 ? i >= 4 && i < 7 : i == 4;
+      box->angularVelocity = V3(0, 0, moving && motion < 2 ? (motion ? 2.0f : 6.0f) * f.restAngular : 0.0f);
+      box->linearVelocity = V3(motion == 2 && i >= 11 ? 1.0f : 0.0f, 0, 0);
       Island_Sleep(&scratch, bodies, 1, nullptr, 0, nullptr, 0, f, 1.0f / 60.0f);
     }
-    EXPECT_EQ((box->stateFlags & RB_STATE_ACTIVE) != 0, motion == 1) << motion;
+    EXPECT_EQ((box->stateFlags & RB_STATE_ACTIVE) != 0, motion != 0) << motion;
   }
 }
 
