@@ -1062,7 +1062,9 @@ TEST(RasterRules, EveryShadingPathTextureKindAndCallersRoundingModeGiveTheGenera
                      MOD = D3DTOP_MODULATE, M2X = D3DTOP_MODULATE2X, BTA = D3DTOP_BLENDTEXTUREALPHA,
                      OFF = D3DTOP_DISABLE, T = D3DTA_TEXTURE, CU = D3DTA_CURRENT, DI = D3DTA_DIFFUSE, ADD = D3DTOP_ADD;
   struct Stage {
-    uint32_t colourOp, alphaOp, arg1, arg2, magMin, mip, addressU, addressV, format = A8;  // colourOp 0: none
+    uint32_t colourOp, alphaOp, arg1, arg2, magMin, mip, addressU, addressV;  // colourOp 0: none
+    int aspect = 0;  // log2 of the texture's width over its height (its longer side 32, in stage 1 16)
+    uint32_t format = A8;
     float reach = 1.0f;  // scales the coordinates (far past a clamped edge)
   };
   const struct {
@@ -1070,19 +1072,19 @@ TEST(RasterRules, EveryShadingPathTextureKindAndCallersRoundingModeGiveTheGenera
     Stage stages[2];
   } rows[] = {
       {D3DCMP_LESSEQUAL, 0, SA, ISA, 0, 1, {{MOD, MOD, T, CU, L, L, W, W}}},
-      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, {{S1, S2, T, CU, L, N, C, W, X8}}},
-      {D3DCMP_ALWAYS, 1, D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR, D3DCMP_LESS, 1, {{S2, MOD, T, CU, L, P, W, C}}},
+      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, {{S1, S2, T, CU, L, N, C, W, 1, X8}}},
+      {D3DCMP_ALWAYS, 1, D3DBLEND_ZERO, D3DBLEND_INVSRCCOLOR, D3DCMP_LESS, 1, {{S2, MOD, T, CU, L, P, W, C, -2}}},
       {0, 0, D3DBLEND_SRCALPHASAT, D3DBLEND_INVDESTALPHA, 0, 0, {{MOD, OFF, T, CU, L, L, C, C}}},
       {D3DCMP_GREATEREQUAL, 1, D3DBLEND_ONE, D3DBLEND_ONE, 0, 1, {{MOD, S1, T, CU, L, L, W, W}}},
       {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{S1, S1, T, CU, P, N, M, M}}},
       {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{S1, S1, T, CU, L, L, M, W}}},
       {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{S1, S1, T, CU, P, P, C, M}}},
       {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{S1, S1, T, CU, L, N, W, W}}},
-      {D3DCMP_LESSEQUAL, 1, SA, ISA, 0, 1, {{MOD, MOD, T, CU, L, L, W, W}, {MOD, OFF, T, CU, L, N, C, C}}},
-      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, {{MOD, S1, T, CU, L, N, C, W}, {M2X, M2X, CU, T, L, L, W, W, X8}}},
+      {D3DCMP_LESSEQUAL, 1, SA, ISA, 0, 1, {{MOD, MOD, T, CU, L, L, W, W}, {MOD, OFF, T, CU, L, N, C, C, -1}}},
+      {D3DCMP_LESS, 1, 0, 0, D3DCMP_GREATER, 0, {{MOD, S1, T, CU, L, N, C, W}, {M2X, M2X, CU, T, L, L, W, W, 0, X8}}},
       {D3DCMP_LESS, 1, SA, D3DBLEND_ONE, 0, 1, {{MOD, MOD, T, CU, L, L, W, W}, {ADD, S1, T, DI, L, P, W, C}}},
-      {D3DCMP_LESSEQUAL, 0, SA, ISA, D3DCMP_LESS, 1, {{MOD, MOD, T, CU, L, P, C, C}, {BTA, BTA, T, CU, L, L, C, W}}},
-      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{MOD, MOD, T, CU, L, L, W, W}, {MOD, OFF, T, CU, L, N, C, C, A8, 8000.0f}}},
+      {D3DCMP_LESSEQUAL, 0, SA, ISA, D3DCMP_LESS, 1, {{MOD, MOD, T, CU, L, P, C, C, 2}, {BTA, BTA, T, CU, L, L, C, W}}},
+      {D3DCMP_LESSEQUAL, 1, 0, 0, 0, 0, {{MOD, MOD, T, CU, L, L, W, W}, {MOD, OFF, T, CU, L, N, C, C, 0, A8, 8000.0f}}},
   };
   const Mesh ball = Sphere(1.2f, 8, 12, true), floor = Floor(6, 6, 2);
   auto texel = [](int x, int y, int l) {
@@ -1095,7 +1097,9 @@ TEST(RasterRules, EveryShadingPathTextureKindAndCallersRoundingModeGiveTheGenera
       Scene s(98, 66);
       Camera(s, 0, 2.0f, -4.0f, 0, 0, 4);
       const uint32_t usage = path == 3 || path == 4 ? D3DUSAGE_RENDERTARGET : 0;
-      Texture tex[2] = {{s, 32, 32, r.stages[0].format, 0, usage}, {s, 16, 16, r.stages[1].format, 0, usage}};
+      const auto side = [](int i, int aspect) { return (32 >> i) >> std::max(aspect, 0); };
+      Texture tex[2] = {{s, side(0, -r.stages[0].aspect), side(0, r.stages[0].aspect), r.stages[0].format, 0, usage},
+                        {s, side(1, -r.stages[1].aspect), side(1, r.stages[1].aspect), r.stages[1].format, 0, usage}};
       for (uint32_t i = 0; i < 2 && r.stages[i].colourOp; ++i) {
         const Stage& st = r.stages[i];
         for (int l = 0; l < 6 - int(i); ++l) tex[i].Fill(l, [&](int x, int y) { return texel(x, y, l); });
