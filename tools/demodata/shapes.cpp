@@ -227,10 +227,15 @@ void Shape_Bowl(MeshBuilder* m, float radius, float depth, int segments, int rin
 void Shape_TrackLoop(MeshBuilder* m, float radius, float width, int segments, float bank, uint32_t surface, float tile)
 {
     const float inner = radius - width / 2, outer = radius + width / 2;
+    // The texture runs along the road a whole number of times round the
+    // loop, so that its stripes go on across the closing segment. The last
+    // points lie on the first but carry the full count: taken from the
+    // wrapped angle their 0 squeezed every repeat into that one segment.
+    const float repeats = std::max(1.0f, std::round(2 * kPi * radius * tile));
     std::vector<uint32_t> in, out;
     for (int s = 0; s <= segments; s++) {
         const float angle = Angle(s, segments);
-        const float along = angle * radius * tile;  // metres along the road's centre
+        const float along = repeats * (float)s / (float)segments;
         in.push_back(m->Point(inner * std::sin(angle), 0, inner * std::cos(angle), 0, along));
         out.push_back(m->Point(outer * std::sin(angle), bank, outer * std::cos(angle), width * tile, along));
     }

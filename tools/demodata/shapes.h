@@ -63,7 +63,9 @@ void Shape_Plane(MeshBuilder* m, float sizeX, float sizeZ, int cells, uint32_t s
 // facing inwards; rings from rim to bottom, segments around.
 void Shape_Bowl(MeshBuilder* m, float radius, float depth, int segments, int rings, uint32_t surface);
 // Loop of road in the xz plane: a ring strip of `width` around `radius`,
-// facing up, banked outwards by `bank` metres at the outer edge.
+// facing up, banked outwards by `bank` metres at the outer edge. Across the
+// road the texture tiles `tile` times per metre; along it, the nearest whole
+// number of times round the loop (at least once).
 void Shape_TrackLoop(MeshBuilder* m, float radius, float width, int segments, float bank, uint32_t surface, float tile);
 // Torus standing upright in the xy plane (its hole along z), centre at the origin.
 void Shape_Ring(MeshBuilder* m, float radius, float thickness, int segments, int sides, uint32_t surface);

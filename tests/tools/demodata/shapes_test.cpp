@@ -1,5 +1,6 @@
 #include "tools/demodata/shapes.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -148,6 +149,36 @@ TEST_F(ShapesTest, GroundsFaceUpAndBowlsFaceIn)
     float most = 0;
     for (float t : plane.uvs) most = std::max(most, t);
     EXPECT_FLOAT_EQ(most, 20.0f);
+}
+
+TEST_F(ShapesTest, TrackLoopsKeepOneTextureScaleRoundTheLoopAndCloseOnWholeRepeats)
+{
+    ShapeSurface road;
+    road.name = "Road";
+    // Radius, segments, tile, the repeats round the loop: the tracks' road
+    // (39.27 rounds down), one rounding up, and a loop too short for one.
+    const std::tuple<float, int, float, float> cases[] = {{25, 48, 0.25f, 39}, {20, 24, 0.3f, 38}, {1, 5, 0.05f, 1}};
+    for (const auto& [radius, segments, tile, repeats] : cases) {
+        MeshBuilder track;
+        Shape_TrackLoop(&track, radius, 7, segments, 0.3f, track.Surface(road), tile);
+        LwoObject* o = Read(track);
+        ASSERT_TRUE(o && o->polygonCount == 2u * (uint32_t)segments);
+        // The texture coordinates each corner is drawn with: every segment,
+        // the closing one too, spans the first's share of a whole number of
+        // repeats.
+        std::vector<float> span;
+        std::vector<uint32_t> unlike;  // segments of another span
+        for (uint32_t t = 0; t < o->polygonCount; t++) {
+            float u, v[3];
+            for (uint32_t k = 0; k < 3; k++)
+                ASSERT_TRUE(Lwo_GetTexCoord(o, 0, t, o->indices[o->polygons[t].firstIndex + k], &u, &v[k]));
+            span.push_back(std::max({v[0], v[1], v[2]}) - std::min({v[0], v[1], v[2]}));
+            if (std::fabs(span[t] - span[0]) > 1e-4f) unlike.push_back(t / 2);
+        }
+        EXPECT_EQ(unlike, std::vector<uint32_t>{}) << radius;
+        EXPECT_NEAR(span[0] * (float)segments, repeats, 1e-3f) << radius;
+        Lwo_Free(o);
+    }
 }
 
 TEST_F(ShapesTest, JointedModelsHangTogetherAndMergeIntoTheirRestPose)
