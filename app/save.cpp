@@ -188,12 +188,19 @@ int Save_GetFolderState(const char* saveName)
 
 int Save_PrepareFolder(void) { return SysFile_CreateFolder("SaveGame"); }
 
-int Save_DeleteFile(const char* folderPath, const char* fileName)
+int Save_RemoveTemporary(const char* folderPath, const char* fileName)
 {
     char path[SAVE_PATH_MAX + SAVE_NAME_MAX];
     char temporary[sizeof path + 8];
     if (!Save_FilePath(folderPath, fileName, path, sizeof path)) return 0;
     snprintf(temporary, sizeof temporary, "%s.tmp", path);
+    return SysFile_GetKind(temporary) == SYSFILE_MISSING || SysFile_Remove(temporary);
+}
+
+int Save_DeleteFile(const char* folderPath, const char* fileName)
+{
+    char path[SAVE_PATH_MAX + SAVE_NAME_MAX];
+    if (!Save_FilePath(folderPath, fileName, path, sizeof path)) return 0;
     char folder[sizeof path];
     snprintf(folder, sizeof folder, "%s", path);
     *strrchr(folder, '\\') = 0;
@@ -202,7 +209,7 @@ int Save_DeleteFile(const char* folderPath, const char* fileName)
         // rules for a user without the right to change the folder).
         if (!SysFile_IsWritable(folder) || !SysFile_Remove(path)) return 0;
     }
-    SysFile_Remove(temporary);
+    Save_RemoveTemporary(folderPath, fileName);
     SysFile_RemoveFolder(folder);  // only when nothing else is left in it
     return 1;
 }

@@ -70,6 +70,10 @@ int Save_GetFolderState(const char* saveName);
 // Makes "SaveGame" when it is missing. 1 when it is a folder afterwards; a
 // file of that name is left alone (0).
 int Save_PrepareFolder(void);
+// Removes the temporary file a write of the file left beside it when the
+// process ended inside it (the file itself is untouched). 1 when none is
+// left; 0 for a name that could leave the folder or a file the disk keeps.
+int Save_RemoveTemporary(const char* folderPath, const char* fileName);
 // Deletes the file (with a temporary file an interrupted write left beside
 // it) and then the save's folder once it is empty. 1 when the file is gone,
 // also when it was already; 0 when it is still there: a folder that refuses

@@ -46,6 +46,7 @@
 #include "gfx/toolkit/png/imagepng.h"
 #include "gfx/world/world.h"
 #include "platform/direct3d/d3d8_present.h"
+#include "platform/direct3d/d3d8_types.h"
 #include "platform/win32/clock.h"
 #include "platform/win32/cursor.h"
 #include "platform/win32/message.h"
@@ -166,6 +167,17 @@ int32_t StartFailed(const char* step)
     return APP_EXIT_START_FAILED;
 }
 
+// The window's size options: whole numbers of pixels, up to the largest
+// surface the device makes. 0 with the refused value in `why`.
+int CheckScreenSize(char* why, size_t size)
+{
+    Shell& s = g_shell;
+    const int32_t most = (int32_t)D3D8_MAX_SURFACE_SIDE;
+    int32_t read = 0;
+    return CmdLine_GetIntInRange(s.tokenCount, s.tokens, "Width", 1, most, &read, why, size) &&
+           CmdLine_GetIntInRange(s.tokenCount, s.tokens, "Height", 1, most, &read, why, size);
+}
+
 }  // namespace
 
 int32_t App_Main(void* instance, void*, const char* commandLine, int32_t showCommand)
@@ -182,6 +194,8 @@ int32_t App_Main(void* instance, void*, const char* commandLine, int32_t showCom
     App_ParseCommandLine(commandLine);
     InstallForwarders();
     Shell& s = g_shell;
+    char refused[128];
+    if (!CheckScreenSize(refused, sizeof refused)) return StartFailed(refused);
 
     App_RegisterClass(instance);
     Window* window = App_CreateWindow(instance);

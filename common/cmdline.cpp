@@ -1,5 +1,6 @@
 #include "common/cmdline.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <strings.h>
@@ -78,6 +79,37 @@ void ReadAll(int count, char** tokens, bool remove, Kind kind, va_list args)
 }
 
 }  // namespace
+
+int CmdLine_GetIntInRange(int count, char** tokens, const char* name, int32_t least, int32_t most, int32_t* out,
+                          char* why, size_t size)
+{
+    int32_t value = 0;
+    bool found = false;
+    for (int i = 0; tokens && i + 1 < count; ++i) {
+        const char* text = tokens[i + 1];
+        if (!IsOption(tokens[i], name) || !text) continue;
+        const char* digits = text + (text[0] == '-' || text[0] == '+');
+        char* end = nullptr;
+        const long long read = strtoll(text, &end, 10);
+        if (*digits < '0' || *digits > '9' || *end) {
+            snprintf(why, size, "%s: \"%s\" is not a number", tokens[i], text);
+            return 0;
+        }
+        if (read > most) {  // too long for any type reads as its largest value
+            snprintf(why, size, "%s %s is above the limit of %d", tokens[i], text, (int)most);
+            return 0;
+        }
+        if (read < least) {
+            snprintf(why, size, "%s %s is below the limit of %d", tokens[i], text, (int)least);
+            return 0;
+        }
+        value = (int32_t)read;
+        found = true;
+        ++i;
+    }
+    if (found) *out = value;
+    return 1;
+}
 
 #define HELM_CMDLINE_READER(Function, kind)                          \
     void Function(int count, char** tokens, int remove, ...)         \

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 
 // Switches, outputs `uint32_t*`: "-name" followed by nothing, by another
@@ -25,6 +26,17 @@ void CmdLine_GetBools(char** tokens, int count, ...);
 // (letters give 0), whatever it starts with.
 void CmdLine_GetInts(int count, char** tokens, int remove, ...);
 void CmdLine_GetInts(char** tokens, int count, ...);
+
+// One integer option whose values are checked (nothing is removed): every
+// token after a "-name" must be a whole decimal number (digits after an
+// optional sign) from `least` to `most`. 1 when each is (the last one in
+// *out) or the option is absent (*out untouched); otherwise 0 with *out
+// untouched and the first refused value named in `why` (size bytes), with
+// the option as typed:
+// `-Width: "abc" is not a number`, `-Height 100000 is above the limit of
+// 8192`, `-Width 0 is below the limit of 1`.
+int CmdLine_GetIntInRange(int count, char** tokens, const char* name, int32_t least, int32_t most, int32_t* out,
+                          char* why, size_t size);
 
 // Strings, outputs `char**`: the token after "-name" itself (it points into
 // the token buffer; nothing is copied).

@@ -26,6 +26,7 @@
 #include "game/modes/walking_modes.h"
 #include "game/players.h"
 #include "game/race_setup.h"
+#include "game/save_game.h"
 #include "game/save_record.h"
 #include "game/state_hooks.h"
 
@@ -309,6 +310,7 @@ void Game_Init(GameState*)
     Game_InitInput();
     Game_ReadBuildNumber();
     MemCardUI_Setup();
+    Save_RemoveLeftovers();  // one program runs at a time: no save is under way
     Phys_Init();
     if (!Game_GetPhysicsWorld()) Game_SetPhysicsWorld(PhysWorld_CreateDefault());
     PhysContacts_Init();

@@ -151,6 +151,19 @@ int Save_FormatCard(char letter)
     return 1;
 }
 
+void Save_RemoveLeftovers(void)
+{
+    char letters[SAVE_SLOTS];
+    const int count = MemCardUI_RefreshCards(letters);
+    for (int s = 0; s < count; s++) {
+        for (int p = 0; p < SAVE_FILE_POSITIONS; p++) {
+            char name[SAVE_NAME_MAX], folder[SAVE_PATH_MAX];
+            if (FolderPath(letters[s], Save_GetFileName(p, name, sizeof name), folder))
+                Save_RemoveTemporary(folder, name);
+        }
+    }
+}
+
 int Save_WriteGame(char letter, const char* name)
 {
     if (!LetterPresent(letter, &g_status.result)) return 0;

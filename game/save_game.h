@@ -62,6 +62,11 @@ int Save_DeleteGame(char letter, const char* name);
 // present, FAILED when the folder can't be made (a file holds its name).
 int Save_FormatCard(char letter);
 
+// Removes what saves cut short (the process ended inside a write) left
+// beside the saves of the present slots' file positions: the storage's
+// temporary files. The saves themselves and every other file stay.
+void Save_RemoveLeftovers(void);
+
 // Builds the record from the game context and writes it as the slot's save
 // of that name. 1 on success; otherwise 0 and the operation result: MISSING
 // for a slot not present, UNFORMATTED when the free space can't be read,

@@ -16,9 +16,7 @@
 
 namespace {
 
-// Largest side of any surface: keeps every size product far from overflow and
-// every allocation within reason (8192 x 8192 x 4 bytes = 256 MB).
-constexpr uint32_t kMaxSurfaceSide = 8192;
+constexpr uint32_t kMaxSurfaceSide = D3D8_MAX_SURFACE_SIDE;
 
 uint32_t g_nextId = 1;
 

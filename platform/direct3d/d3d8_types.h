@@ -30,6 +30,11 @@ constexpr D3DRESULT D3DERR_OUTOFMEMORY = (D3DRESULT)0x8007000Eu;
 
 constexpr uint32_t D3D_SDK_VERSION = 220;
 
+// The largest side of any surface the stand-in makes (a back buffer too): keeps
+// every size product far from overflow and every allocation within reason
+// (8192 x 8192 x 4 bytes = 256 MB).
+constexpr uint32_t D3D8_MAX_SURFACE_SIDE = 8192;
+
 // ---- formats -----------------------------------------------------------------
 constexpr uint32_t D3DFMT_UNKNOWN = 0;
 constexpr uint32_t D3DFMT_A8R8G8B8 = 21;

@@ -271,7 +271,7 @@ private:
 
     void OpenAudio()
     {
-        if (!decoder_->HasAudio() || SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return;
+        if (!decoder_->HasAudio() || !System_StartAudio()) return;
         SDL_AudioSpec want = {}, have = {};
         want.freq = 44100;
         want.format = AUDIO_S16SYS;

@@ -1,7 +1,6 @@
 #include "platform/dsound/dsound.h"
 
 #include <SDL2/SDL.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -9,6 +8,7 @@
 
 #include "platform/dsound/dsound_mixer.h"
 #include "platform/dsound/dsound_test.h"
+#include "platform/win32/system.h"
 #include "platform/win32/window.h"
 
 const Guid IID_IDirectSound3DListener = {0x279AFA84, 0x4981, 0x11CE, {0xA5, 0x21, 0x00, 0x20, 0xAF, 0x0B, 0xE5, 0x60}};
@@ -72,22 +72,6 @@ int FocusWatch(void*, SDL_Event* e)
     return 1;
 }
 
-// The ALSA library reports every failed probe of a machine without a sound
-// card on standard error, a dozen lines a start; its handler is replaced by
-// one that keeps quiet, and a start without sound says so in one line.
-void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
-
-void SilenceAlsa()
-{
-    static bool done = false;
-    if (done) return;
-    done = true;
-    // The library SDL uses (one copy per process): not there, nothing to silence.
-    void* alsa = dlopen("libasound.so.2", RTLD_LAZY);
-    typedef int (*SetHandler)(void (*)(const char*, int, const char*, int, const char*, ...));
-    if (SetHandler set = alsa ? (SetHandler)dlsym(alsa, "snd_lib_error_set_handler") : nullptr) set(QuietAlsa);
-}
-
 // Once a process: no output opened, so sound stays silent.
 void SaySilent(const char* why)
 {
@@ -101,8 +85,7 @@ void SaySilent(const char* why)
 SDL_AudioDeviceID OpenOutput(DSoundDevice* device)
 {
     if (!Settings().available) return 0;
-    SilenceAlsa();
-    if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    if (!System_StartAudio()) {
         SaySilent(SDL_GetError());
         return 0;
     }

@@ -1,6 +1,7 @@
 #include "platform/win32/system.h"
 
 #include <SDL2/SDL.h>
+#include <dlfcn.h>
 
 #include <cstdio>
 #include <cstring>
@@ -185,6 +186,25 @@ void System_Sleep(uint32_t ms)
         uint64_t left = end - now;
         SDL_Delay((uint32_t)(left < 5 ? left : 5));
     }
+}
+
+namespace {
+
+void QuietAlsa(const char*, int, const char*, int, const char*, ...) {}
+
+}  // namespace
+
+int32_t System_StartAudio()
+{
+    static bool quiet = false;
+    if (!quiet) {
+        quiet = true;
+        // The library SDL loads (one copy per process): not there, nothing to quiet.
+        void* alsa = dlopen("libasound.so.2", RTLD_LAZY);
+        typedef int (*SetHandler)(void (*)(const char*, int, const char*, int, const char*, ...));
+        if (SetHandler set = alsa ? (SetHandler)dlsym(alsa, "snd_lib_error_set_handler") : nullptr) set(QuietAlsa);
+    }
+    return SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
 }
 
 int32_t System_IsHeadless()

@@ -94,6 +94,13 @@ void System_Sleep(uint32_t ms);
 // or windows are made headless.
 int32_t System_IsHeadless();
 
+// Starts SDL's audio for a stand-in that opens an output (sound buffers, a
+// clip's sound): 1 when it runs (SDL_QuitSubSystem ends it as usual). The
+// first call quiets the sound library below SDL (ALSA), which reports every
+// failed probe of a machine without a sound card on standard error, a dozen
+// lines a start: a start without sound says so in one line of its own.
+int32_t System_StartAudio();
+
 // Code pages: CP_ACP is UTF-8 here. Converts `length` bytes of `text` (-1:
 // up to and with its NUL) into UTF-16 units. With size 0 returns the units
 // needed; else the units written, or 0 when `out` is too small or the text

@@ -115,7 +115,7 @@ TEST_F(ShellRunTest, StartsEveryModuleInOrderRunsFramesAndShutsDownInOrder)
         return 1;
     };
     AppHooks_Install(&hooks_);
-    EXPECT_EQ(Run("-quiet -Language French -Launch \"Level One\""), 0);
+    EXPECT_EQ(Run("-quiet -Language French -Launch \"Level One\" -Width 320 -Height 240"), 0);
     const std::vector<std::string> expected = {
         "Font2D_SetFreeListParams", "World_PluginAttach", "Random_PluginAttach", "Skin_PluginAttach",
         "HAnim_PluginAttach", "GeomCollision_PluginAttach", "MatFX_PluginAttach", "RenderObj_RegisterPlugin",
@@ -148,10 +148,11 @@ TEST_F(ShellRunTest, StartsEveryModuleInOrderRunsFramesAndShutsDownInOrder)
     ASSERT_TRUE(App_GetVersionText() &&
                 std::string(App_GetVersionText(), 19) == std::string("1.0 build 7\r\n\0tail\0", 19));
     // The window is destroyed, once: the stale handle is ignored.
-    EXPECT_TRUE(Engine_GetStatus() == ENGINE_STATUS_NONE && !Window_IsLive(App_GetWindow()));
+    EXPECT_TRUE(Engine_GetStatus() == ENGINE_STATUS_NONE && !Window_IsLive(App_GetWindow()) &&
+                App_GetScreenWidth() == 320 && App_GetScreenHeight() == 240);
 }
 
-TEST_F(ShellRunTest, AHeldLockOrExitInTheDialogEndsTheStartWithTheEngineClosed)
+TEST_F(ShellRunTest, AHeldLockABadSizeOrExitInTheDialogEndsTheStartWithTheEngineClosed)
 {
     // No game: the shell's test screen in its own view until its headless time is up.
     App_SetClock([] { return g_now += 100; });
@@ -164,6 +165,17 @@ TEST_F(ShellRunTest, AHeldLockOrExitInTheDialogEndsTheStartWithTheEngineClosed)
     EXPECT_EQ(Run("-quiet"), 0);
     EXPECT_TRUE(g_steps.empty() && !Window_GetForeground());  // no window
     Mutex_Release();
+    // So does a size that is not a whole number of pixels up to the device's
+    // largest surface, naming the value.
+    for (const auto& [line, why] : {std::pair{"-quiet -Width abc", "-Width: \"abc\" is not a number"},
+                                    {"-Height 100000 -quiet", "-Height 100000 is above the limit of 8192"},
+                                    {"-quiet -Width 0", "-Width 0 is below the limit of 1"}}) {
+        testing::internal::CaptureStderr();
+        const int32_t result = Run(line);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), std::string("The game could not start: ") + why + ".\n");
+        EXPECT_TRUE(result == APP_EXIT_START_FAILED && g_steps.empty() && !Window_GetForeground()) << line;
+        Mutex_Release();
+    }
     const char* script[] = {"7"};  // the seventh control the user can use: "E&xit"
     Dialog_SetScript(script, 1);
     EXPECT_EQ(Run(""), 0);  // no module started

@@ -129,9 +129,12 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
         }
         if (stop != "rename") continue;
         // A whole new record waits beside the old save; a fresh process
-        // still finds the save valid and takes the old one.
+        // still finds the save valid and takes the old one, and its start
+        // removes the temporary file (a file of another name stays).
         ASSERT_EQ(SaveFiles(folder).size(), 2u);
         EXPECT_TRUE(Sound(ReadFile(SaveFiles(folder)[1])));
+        const fs::path other = SlotFile(folder).parent_path() / "Notes.tmp";
+        std::ofstream(other) << "not the storage's";
         GameRun check = k.run;
         check.freshFolder = false;
         check.script = "save_check.txt";
@@ -139,6 +142,7 @@ TEST(SavesTest, AProgramKilledInsideASaveLeavesTheOldOrTheNewRecordWhole)
         const Result checked = RunGame(check);
         EXPECT_EQ(checked.exitCode, 0) << checked.output;
         EXPECT_TRUE(ReadFile(SlotFile(folder)) == oldRecord);
+        EXPECT_EQ(SaveFiles(folder), (std::vector<fs::path>{other, SlotFile(folder)}));
     }
 }
 

@@ -169,10 +169,10 @@ TEST(ExecutableTest, ScriptedRunsFailWithTheirLineAndExitCode)
         {"bad-save-stop", "end\n", "HELM_SAVE_STOP=soon", "", 2, "HELM_SAVE_STOP: \"soon\""},
         {"no-script", "end\n", "HELM_SCRIPT=missing.txt", "", 2, "missing.txt: can't be opened"},
         {"no-log", "end\n", "HELM_FRAME_LOG=none/frames.log", "", 2, "HELM_FRAME_LOG: \"none/frames.log\" can't"},
-        // A start that fails says which step failed and is no success; a
-        // second copy leaves at once, successfully, and says why.
-        {"no-window", "at 10\nend\n", "", "-Width -5", 1, "could not start: the window of -5 x 480 pixels"},
-        {"no-device", "at 10\nend\n", "", "-Width 100000 -Height 100000", 1, "could not start: the device"},
+        // A start that fails says which step failed or which value it refuses, and is no
+        // success; a second copy leaves at once, successfully, and says why.
+        {"bad-width", "at 10\nend\n", "", "-Width -5", 1, "could not start: -Width -5 is below the limit of 1"},
+        {"bad-height", "at 10\nend\n", "", "-Height 100000", 1, "start: -Height 100000 is above the limit of 8192"},
         {"second-copy", "at 10\nend\n", "", "", 0, "The game is already running"},
     };
     for (const auto& [name, script, environment, arguments, status, says] : cases) {
