@@ -141,11 +141,18 @@ bool DecodeRecord(const uint32_t w[11], const Owner& o, uint32_t meshIndex, D3D8
     return true;
 }
 
+// A buffer the device would not give or lock; 0 for the caller's return.
+bool DeviceRefused(void)
+{
+    Error_Raise(ERR_DEVICE_REFUSED);
+    return false;
+}
+
 bool ReadIndices(Stream* stream, D3D8MeshInstance* r)
 {
-    if (!D3D8_CreateIndexBuffer(r->numIndices, &r->indexBuffer)) return false;
+    if (!D3D8_CreateIndexBuffer(r->numIndices, &r->indexBuffer)) return DeviceRefused();
     uint8_t* p = nullptr;
-    if (r->indexBuffer->Lock(0, 0, &p, 0) < 0) return false;
+    if (r->indexBuffer->Lock(0, 0, &p, 0) < 0) return DeviceRefused();
     bool ok = Stream_Read(stream, p, 2 * r->numIndices) == 2 * r->numIndices;
     for (uint32_t i = 0; ok && i < r->numIndices; i++) {
         const uint16_t index = Bytes_LoadU16(p + 2 * i);
@@ -162,10 +169,10 @@ bool ReadVertices(Stream* stream, D3D8MeshInstance* r)
 {
     const uint32_t bytes = r->numVertices * r->stride;
     if (bytes == 0) return true;
-    if (!VertexBufferManager_Alloc(r->vertexShader, bytes, &r->vertexBuffer, &r->baseIndex)) return false;
+    if (!VertexBufferManager_Alloc(r->vertexShader, bytes, &r->vertexBuffer, &r->baseIndex)) return DeviceRefused();
     r->managed = 1;
     uint8_t* p = nullptr;
-    if (r->vertexBuffer->Lock(r->baseIndex * r->stride, bytes, &p, D3DLOCK_NOSYSLOCK) < 0) return false;
+    if (r->vertexBuffer->Lock(r->baseIndex * r->stride, bytes, &p, D3DLOCK_NOSYSLOCK) < 0) return DeviceRefused();
     const bool ok = Stream_Read(stream, p, bytes) == bytes;
     r->vertexBuffer->Unlock();
     return ok;
@@ -175,9 +182,16 @@ Stream* Read(Stream* stream, int32_t length, const Owner& o)
 {
     uint32_t chunkLength = 0, version = 0;
     if (!Stream_FindChunk(stream, CHUNK_STRUCT, &chunkLength, &version)) return nullptr;
-    uint32_t head[2];
-    if (chunkLength < 12 || chunkLength + CHUNK_HEADER_SIZE > (uint32_t)length || !Stream_ReadInt32(stream, head, 8))
+    // The chunk holds at least the platform, the block size and the first
+    // block word, and fits the extension that carries it.
+    if (chunkLength < 12 || (uint64_t)chunkLength + CHUNK_HEADER_SIZE > (uint32_t)length) {
+        RaiseBadData();
         return nullptr;
+    }
+    uint32_t head[2];
+    if (!Stream_ReadInt32(stream, head, 8)) return nullptr;
+    // Data of another platform is refused without a reason of its own: the
+    // reader of the owner says why.
     if (head[0] != D3D8_NATIVE_PLATFORM) return nullptr;
     // Native data belongs to a native owner whose mesh header came first.
     const uint32_t meshes = o.mesh ? o.mesh->numMeshes : 0xFFFFFFFFu;
@@ -313,5 +327,10 @@ Stream* D3D8NativeData_SectorWrite(Stream* stream, int32_t, const void* sector, 
 
 Stream* D3D8NativeData_SectorRead(Stream* stream, int32_t length, void* sector, int32_t, int32_t)
 {
-    return Read(stream, length, SectorOwner(sector));
+    // A sector's extensions are read on their own, with no reader of the
+    // owner around them to say why a refusal happened (the first reason
+    // raised is the one kept).
+    Stream* read = Read(stream, length, SectorOwner(sector));
+    if (!read) RaiseBadData();
+    return read;
 }

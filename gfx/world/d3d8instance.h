@@ -70,7 +70,9 @@ uint32_t D3D8_PrimitiveTypeFromKind(uint32_t kind);
 // Native-data stream callbacks (plugin 0x510) of geometries and sectors. The
 // size is the whole struct chunk the writer writes (header included), 0 for
 // an owner without native data. Reads check the block against the owner
-// (counts, strides, materials, index values) and fail cleanly.
+// (counts, strides, materials, index values) and fail cleanly, with a
+// reason in the error slot; only data of another platform leaves the reason
+// to the geometry's reader (a sector's read gives it itself).
 int32_t D3D8NativeData_GeometryGetSize(const void* geometry, int32_t offset, int32_t size);
 Stream* D3D8NativeData_GeometryWrite(Stream* stream, int32_t length, const void* geometry, int32_t offset,
                                      int32_t size);

@@ -447,7 +447,10 @@ Stream* WorldSector_MeshRead(Stream* stream, int32_t length, void* object, int32
 {
     WorldSector* sector = (WorldSector*)object;
     const World* world = WorldSector_GetWorld(sector);
-    if (!world) return nullptr;
+    if (!world) {
+        RaiseError(ERR_NULL_ARGUMENT);  // no material list to resolve the meshes with
+        return nullptr;
+    }
     MeshHeader* header = MeshHeader_StreamRead(stream, length, (world->flags & WORLD_NATIVE) ? 1 : 0, &world->matList,
                                                sector->numVertices);
     if (!header) return nullptr;

@@ -20,6 +20,16 @@ namespace {
 // restore that failed half-way is tried again on the next scene.
 uint32_t sResourcesReleased = 0;
 
+// A clear the camera asked for while the device was still lost: the reset
+// that brings the device back leaves buffers nobody cleared, so the camera's
+// next begin update clears them. Each clear replaces it.
+struct PendingClear {
+    Camera* camera;
+    uint32_t colour;
+    int32_t flags;
+};
+PendingClear sPendingClear = {};
+
 IDirect3DDevice8 *Device() { return D3D8_GetDevice(); }
 
 void SetViewTransform(Camera *camera)
@@ -171,6 +181,41 @@ int32_t TargetOtherWindow(Camera* camera, D3D8RasterExt* ext)
 int32_t ResetDevice(void)
 {
     return Device()->Reset(&D3D8_System()->presentParams) >= 0;
+}
+
+// The clear itself, on a device that can be drawn into (the windows checked).
+int32_t ClearCamera(Camera* camera, uint32_t colour, int32_t flags)
+{
+    D3D8DeviceSystem* sys = D3D8_System();
+    if (D3D8RasterExt* other = OtherWindowExt(camera->frameBuffer)) {
+        if (!TargetOtherWindow(camera, other)) return 0;
+        Raster* r = camera->frameBuffer;
+        D3DVIEWPORT8 viewport = {0, 0, (uint32_t)r->width, (uint32_t)r->height, 0.0f, 1.0f};
+        Device()->SetViewport(&viewport);
+        Device()->Clear(0, nullptr, (uint32_t)flags & 7, colour, 1.0f, sys->stencilClearValue);
+        RestoreDefaultTarget();
+        return 1;
+    }
+    Raster* raster = camera->frameBuffer;
+    if (raster->type == RASTERTYPECAMERATEXTURE) {
+        IDirect3DSurface8* surface = CameraTextureSurface(raster);
+        bool targeted = TargetCameraTexture(camera, surface);
+        SetViewport(raster);
+        uint32_t d3dFlags = (uint32_t)flags & 7;
+        if (!camera->zBuffer) d3dFlags &= D3DCLEAR_TARGET;
+        Device()->Clear(0, nullptr, d3dFlags, colour, 1.0f, sys->stencilClearValue);
+        if (!targeted && surface) CopyBackBufferInto(raster, surface);
+        RestoreDefaultTarget();
+        if (surface) surface->Release();
+        return 1;
+    }
+    SetViewport(raster);
+    uint32_t d3dFlags = 0;
+    if (flags & 1) d3dFlags |= D3DCLEAR_TARGET;
+    if (flags & 2) d3dFlags |= D3DCLEAR_ZBUFFER;
+    if ((flags & 6) && sys->hasStencil) d3dFlags |= D3DCLEAR_STENCIL;
+    Device()->Clear(0, nullptr, d3dFlags, colour, 1.0f, sys->stencilClearValue);
+    return 1;
 }
 
 }  // namespace
@@ -332,8 +377,11 @@ int32_t D3D8_CameraBeginUpdate(void *, void *cameraPtr, int32_t)
     // target back to the device's defaults. What this camera sets follows,
     // so the frame of the reset draws as every other frame does.
     D3D8RasterExt* other = OtherWindowExt(raster);
+    const PendingClear pending = sPendingClear;
+    if (pending.camera == camera) sPendingClear = {};
     if (other ? !CheckOtherWindow(camera, other) : !CheckDeviceWindow()) return 0;
     if (!D3D8_BeginScene()) return 0;
+    if (pending.camera == camera) ClearCamera(camera, pending.colour, pending.flags);
     SetViewTransform(camera);
     SetProjectionTransform(camera);
     raster = camera->frameBuffer;  // an other window's raster may have been rebuilt
@@ -377,9 +425,9 @@ int32_t D3D8_CameraEndUpdate(void *, void *cameraPtr, int32_t)
 
 int32_t D3D8_CameraClear(void *cameraPtr, void *colourPtr, int32_t flags)
 {
-    Camera *camera = (Camera *)cameraPtr;
-    D3D8DeviceSystem *sys = D3D8_System();
+    Camera* camera = (Camera*)cameraPtr;
     if (!camera || !camera->frameBuffer || !Device()) return 0;
+    sPendingClear = {};
     uint32_t colour = 0;
     if ((flags & 1) && colourPtr) {
         const uint8_t *rgba = (const uint8_t *)colourPtr;
@@ -387,37 +435,14 @@ int32_t D3D8_CameraClear(void *cameraPtr, void *colourPtr, int32_t flags)
     }
     // A lost device is reset before the clear, not by the begin update that
     // follows it: a reset leaves buffers that were never cleared, and a
-    // clear sent to the lost device is lost with it.
-    if (D3D8RasterExt *other = OtherWindowExt(camera->frameBuffer)) {
-        if (!D3D8_RecoverDevice() || !TargetOtherWindow(camera, other)) return 0;
-        Raster *r = camera->frameBuffer;
-        D3DVIEWPORT8 viewport = {0, 0, (uint32_t)r->width, (uint32_t)r->height, 0.0f, 1.0f};
-        Device()->SetViewport(&viewport);
-        Device()->Clear(0, nullptr, (uint32_t)flags & 7, colour, 1.0f, sys->stencilClearValue);
-        RestoreDefaultTarget();
+    // clear sent to the lost device is lost with it. A device still lost
+    // keeps the clear for the begin update that resets it.
+    if (!OtherWindowExt(camera->frameBuffer) && !CheckDeviceWindow()) return 0;
+    if (!D3D8_RecoverDevice()) {
+        sPendingClear = {camera, colour, flags};
         return 1;
     }
-    Raster *raster = camera->frameBuffer;
-    if (!CheckDeviceWindow() || !D3D8_RecoverDevice()) return 0;
-    if (raster->type == RASTERTYPECAMERATEXTURE) {
-        IDirect3DSurface8 *surface = CameraTextureSurface(raster);
-        bool targeted = TargetCameraTexture(camera, surface);
-        SetViewport(raster);
-        uint32_t d3dFlags = (uint32_t)flags & 7;
-        if (!camera->zBuffer) d3dFlags &= D3DCLEAR_TARGET;
-        Device()->Clear(0, nullptr, d3dFlags, colour, 1.0f, sys->stencilClearValue);
-        if (!targeted && surface) CopyBackBufferInto(raster, surface);
-        RestoreDefaultTarget();
-        if (surface) surface->Release();
-        return 1;
-    }
-    SetViewport(raster);
-    uint32_t d3dFlags = 0;
-    if (flags & 1) d3dFlags |= D3DCLEAR_TARGET;
-    if (flags & 2) d3dFlags |= D3DCLEAR_ZBUFFER;
-    if ((flags & 6) && sys->hasStencil) d3dFlags |= D3DCLEAR_STENCIL;
-    Device()->Clear(0, nullptr, d3dFlags, colour, 1.0f, sys->stencilClearValue);
-    return 1;
+    return ClearCamera(camera, colour, flags);
 }
 
 int32_t D3D8_CreateWindowSwapChain(Camera *camera, Window *window)

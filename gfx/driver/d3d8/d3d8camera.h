@@ -20,8 +20,9 @@ int32_t D3D8_CameraBeginUpdate(void *out, void *camera, int32_t arg);
 // into its texture and restores the device's render target. 1.
 int32_t D3D8_CameraEndUpdate(void *out, void *camera, int32_t arg);
 // Standard function 21 (camera, colour as r, g, b, a bytes, flags: 1 frame
-// buffer, 2 Z buffer, 4 stencil). 0 when the window is minimised or empty
-// or the device is lost; a device that can be reset is reset first.
+// buffer, 2 Z buffer, 4 stencil). 0 when the window is minimised or empty;
+// a device that can be reset is reset first, and on a device still lost the
+// clear waits for the camera's next begin update, which resets the device.
 int32_t D3D8_CameraClear(void *camera, void *colour, int32_t flags);
 
 // Resets a lost device that can be reset now and rebuilds what a release

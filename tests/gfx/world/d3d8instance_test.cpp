@@ -119,11 +119,12 @@ TEST_F(NativeDataTest, NativeGeometryAndItsAtomicRoundTripWithSizesMatchingTheir
     };
     const uint32_t free = freeBytes();
     D3D8Test_InjectFault(D3D8_FAULT_LOCK, 3, 1, D3DERR_INVALIDCALL);  // while the second mesh is read
-    ExpectRefused(good, {{"lock failure", kKeep, 0, 0}}, ReadGeometry);
+    ExpectRefused(good, {{"lock failure", kKeep, 0, (int32_t)ERR_DEVICE_REFUSED}}, ReadGeometry);
     D3D8Test_InjectFault(D3D8_FAULT_LOCK, 0, 0, D3D_OK);
     ExpectRefused(good,
                   {{"platform", native + 24, 9, (int32_t)ERR_SHORT_READ},
                    {"cut in the second mesh's vertex bytes", kKeep, 0, 0, good.size() - 60},
+                   {"struct chunk too short for its words", native + 16, 4, (int32_t)WORLD_ERR_BAD_DATA},
                    {"block size", native + 28, 4 + 44, 0},
                    {"mesh count", native + 32, 1u << 16, 0},
                    {"stride", native + 40, 20, 0},
@@ -155,6 +156,7 @@ TEST_F(NativeDataTest, OtherGeometriesAtomicsAndSectorsWriteTheSameBytesAgain)
         Stream_Close(s, nullptr);
         return ok ? into : nullptr;
     };
+    Bytes good;
     for (bool native : {false, true}) {
         SCOPED_TRACE(native);
         WorldSector* leaf = sector();
@@ -164,10 +166,27 @@ TEST_F(NativeDataTest, OtherGeometriesAtomicsAndSectorsWriteTheSameBytesAgain)
             WorldSector_GetWorld(leaf)->flags |= WORLD_NATIVE;
             flags |= WORLD_NATIVE;
         }
-        ExpectSameWrites(write(leaf), read, write, [](WorldSector* s) {  // read back, it draws
+        ExpectSameWrites(good = write(leaf), read, write, [](WorldSector* s) {  // read back, it draws
             EXPECT_EQ(WorldSector_Render(WorldSector_GetWorld(s), s), s);
         });
     }
+    // Read on their own, a sector's refused extensions say why, native data
+    // of another platform included.
+    size_t native = 0;
+    while (U32(good, native) != PLUGIN_NATIVE_DATA || U32(good, native + 12) != CHUNK_STRUCT) native += 4;
+    WorldSector* into = sector();
+    auto readInto = [&](Bytes& b) {
+        Stream* s = OpenRead(b);
+        const bool ok = PluginRegistry_StreamReadExtensions(WorldSector_GetRegistry(), s, into);
+        Stream_Close(s, nullptr);
+        return ok ? into : nullptr;
+    };
+    D3D8Test_InjectFault(D3D8_FAULT_LOCK, 0, 1, D3DERR_INVALIDCALL);
+    ExpectRefused(good, {{"lock failure", kKeep, 0, (int32_t)ERR_DEVICE_REFUSED}}, readInto);
+    ExpectRefused(good,
+                  {{"struct chunk too short for its words", native + 16, 4, (int32_t)WORLD_ERR_BAD_DATA},
+                   {"platform", native + 24, 9, (int32_t)WORLD_ERR_BAD_DATA}},
+                  readInto);
 }
 
 class NativeMorphTest : public NativeDataTest {
