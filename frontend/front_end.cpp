@@ -647,6 +647,26 @@ void FrontEnd_RenderScene(void)
     View_Render(view, root, ctx->cameraNode);
 }
 
+int FrontEnd_ItemImageRect(const FrontEndItem* item, float rect[4])
+{
+    if (!item || !item->image) return 0;
+    float w = Sprite_GetWidth(item->image), h = Sprite_GetHeight(item->image);
+    float x = item->imagePos[0], y = item->imagePos[1];
+    if (item->style & FRONTEND_STYLE_SCALEICON) {
+        const float sw = w * item->scaleIcon, sh = h * item->scaleIcon;
+        x += (w - sw) * 0.5f;
+        y += (h - sh) * 0.5f;
+        w = sw;
+        h = sh;
+    }
+    if ((item->style & FRONTEND_STYLE_BOBICON) && !item->disabled) {
+        x += item->bob[0];
+        y += item->bob[1];
+    }
+    rect[0] = x, rect[1] = y, rect[2] = w, rect[3] = h;
+    return 1;
+}
+
 void FrontEnd_DrawItems(void)
 {
     FrontEnd* fe = g_fe;
@@ -654,23 +674,12 @@ void FrontEnd_DrawItems(void)
     if (!fe || !s) return;
     const int32_t focus = FrontEnd_GetFocus(s->index);
     for (int32_t i = 0; i < s->itemCount; i++) {
-        FrontEndItem& item = s->items[i];
-        if (!item.image) continue;
-        float w = Sprite_GetWidth(item.image), h = Sprite_GetHeight(item.image);
-        float x = item.imagePos[0], y = item.imagePos[1];
-        if (item.style & FRONTEND_STYLE_SCALEICON) {
-            float sw = w * item.scaleIcon, sh = h * item.scaleIcon;
-            x += (w - sw) * 0.5f;
-            y += (h - sh) * 0.5f;
-            w = sw;
-            h = sh;
-        }
-        if ((item.style & FRONTEND_STYLE_BOBICON) && !item.disabled) {
-            x += item.bob[0];
-            y += item.bob[1];
-        }
-        DrawSprite(item.image, x, y, w, h, item.dullIcon, item.dullIcon, item.dullIcon, item.disabled ? 0.5f : 1.0f);
-        if (item.disabled) DrawSprite(fe->lock, x, y, w, h, 1, 1, 1, 0.75f);
+        const FrontEndItem& item = s->items[i];
+        float r[4];
+        if (!FrontEnd_ItemImageRect(&item, r)) continue;
+        DrawSprite(item.image, r[0], r[1], r[2], r[3], item.dullIcon, item.dullIcon, item.dullIcon,
+                   item.disabled ? 0.5f : 1.0f);
+        if (item.disabled) DrawSprite(fe->lock, r[0], r[1], r[2], r[3], 1, 1, 1, 0.75f);
     }
     if (focus < 0 || focus >= s->itemCount) return;
     const FrontEndItem& item = s->items[focus];

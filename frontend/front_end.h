@@ -274,6 +274,10 @@ void FrontEnd_LoadSounds(void);
 // (upper case, letter spacing -0.06 of the font's height) and the info text.
 void FrontEnd_RenderScene(void);
 void FrontEnd_DrawItems(void);
+// Where the item's image is drawn (x, y, w, h on the virtual screen): at its
+// position and size, scaled about its centre with ScaleIcon, moved by its
+// bob with BobIcon unless disabled. 0 (rect untouched) without an image.
+int FrontEnd_ItemImageRect(const FrontEndItem* item, float rect[4]);
 void FrontEnd_DrawInfoText(void);
 
 // The running front end's record, or null outside the state.

@@ -47,6 +47,9 @@ constexpr Vec3 kControllerPlace = {-0.2f, -0.25f, -9.0f};
 // That controller hangs behind the other screens' view (their camera looks
 // along +z): it is turned half round to show its camera its face.
 constexpr float kControllerFacing = 3.14159265f;
+// How far above the highest label's line ControllerOptions prints the
+// controller's name (its text stands on that line).
+constexpr float kNameAboveLabels = 20.0f;
 // ControllerOptions2 shows the controller at this size.
 constexpr float kControlsModelSize = 1.2f;
 
@@ -115,6 +118,14 @@ void ShowSoundPictures(int32_t frame)
 {
     for (const char* name : {"FrontEnd\\Quillomere\\Scenes\\01.png_00", "FrontEnd\\Quillomere\\Scenes\\01.png_01"})
         TexSeq_ShowFrame(TexSeq_Find(name), (uint32_t)frame);
+}
+
+// The screen's text file stands on section n, fully shown.
+void HoldSection(FrontEndScreen* s, int32_t n)
+{
+    s->text.hold = 1;
+    s->text.alpha = 1.0f;
+    TextFile_SetSection(&s->text, n);
 }
 
 void SetPosition(Node* node, const Vec3& p)
@@ -342,10 +353,14 @@ void FrontEnd_DrawBindingLabels(void)
         float x = i < 6 ? item.pos[0] + 10.0f : item.pos[0] - 10.0f - ScreenText_Width(font, label);
         ScreenText_Draw(font, x, y, label);
     }
+    // The controller's name stands above the highest label, clear of it and
+    // of the leader that runs from it.
+    float top = 480.0f;
+    for (int i = 0; i < kLabelSlots && i < s->itemCount; i++) top = std::min(top, s->items[i].pos[1]);
     char key[64], text[TEXT_BUFFER_SIZE];
     Player_GetControllerText(ctx->lastInputPlayer, key, sizeof key);
     ScreenText_Set(font, 0.85f, 255, 155, 100, 1.0f);
-    ScreenText_DrawCentred(font, 355.0f, 110.0f, Text_Get(key, 0, text, sizeof text));
+    ScreenText_DrawCentred(font, 355.0f, top - kNameAboveLabels, Text_Get(key, 0, text, sizeof text));
     ScreenText_Set(font, 0.55f, 255, 255, 255, 1.0f);
     Text_Get("LS_FRONTEND_ITEMS_CONTROLLERINFO2", 0, text, sizeof text);
     float y = 393.0f + ScreenText_Height(font) * 0.25f;
@@ -437,9 +452,12 @@ void FrontEnd_ControllerOptions2RenderBack(float*)
 
 // ---- GameOptions ----
 
+// The screen's text file shows the difficulty that is set: its section is
+// the difficulty (the focus alone changes nothing).
 void FrontEnd_GameOptionsEnter(int)
 {
     FrontEnd_SetFocus(FRONTEND_GAMEOPTIONS, (int32_t)Game_GetDifficulty());
+    HoldSection(Current(), (int32_t)Game_GetDifficulty());
     Ctx()->eligibilityOn = 0;
 }
 
@@ -448,7 +466,9 @@ void FrontEnd_GameOptionsUpdate(float*)
     FrontEnd* fe = Fe();
     FrontEndScreen* s = Current();
     if (fe->requested != fe->current || s->fade > 0.0f || s->itemCount == 0) return;
-    if (PlayerInput_SelectPressed(PLAYER_INPUT_ANY)) Game_SetDifficulty((uint32_t)FrontEnd_GetFocus(s->index));
+    if (!PlayerInput_SelectPressed(PLAYER_INPUT_ANY)) return;
+    Game_SetDifficulty((uint32_t)FrontEnd_GetFocus(s->index));
+    HoldSection(s, (int32_t)Game_GetDifficulty());
 }
 
 // ---- SoundOptions ----
@@ -469,9 +489,7 @@ void FrontEnd_SoundOptionsEnter(int)
     ShowSoundPictures(0);
     // The screen's text file shows the two-state option: its section is
     // the option's value.
-    s->text.hold = 1;
-    s->text.alpha = 1.0f;
-    TextFile_SetSection(&s->text, (int32_t)ctx->twoStateOption);
+    HoldSection(s, (int32_t)ctx->twoStateOption);
 }
 
 void FrontEnd_SoundOptionsExit(int)

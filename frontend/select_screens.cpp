@@ -69,11 +69,15 @@ void WriteDifficulty()
     for (int p = 0; p < GAMESETUP_PLAYERS; p++) GameSetup_SetPlayerDifficulty(p, Game_GetDifficulty());
 }
 
+// The exits of the screens a level is launched from. Each keeps the history,
+// so the front end comes back to that screen after the level, whether it
+// was played out or left through the pause menu.
 void TowardsLaunch()
 {
     EnsureHumanPlayer();
     WriteDifficulty();
     FrontEnd_StopMusic();
+    FrontEnd_SaveHistory();
 }
 
 // The screens that switch the eligibility list on take input only from the
@@ -553,9 +557,10 @@ void FrontEnd_LevelSelect3RenderFront(float*)
     FrontEnd* fe = Fe();
     FrontEndScreen* s = Current();
     if (!fe->lock) return;
+    // The lock covers the tile as it is drawn, whatever its size and scale.
     for (int32_t i = 0; i < s->itemCount; i++) {
-        if (!Locked(i)) continue;
-        const float rect[4] = {s->items[i].imagePos[0], s->items[i].imagePos[1], 50, 50};
+        float rect[4];
+        if (!Locked(i) || !FrontEnd_ItemImageRect(&s->items[i], rect)) continue;
         Sprite_SetColour(fe->lock, 1, 1, 1, 1);
         Sprite_DrawSimple(fe->lock, rect);
     }
@@ -745,7 +750,6 @@ void FrontEnd_TutorialLevelsExit(int)
     GameSetup_SetLevel(GAMESETUP_END, 1);
     GameSetup_SetMode(5);
     TowardsLaunch();
-    FrontEnd_SaveHistory();
 }
 
 void FrontEnd_CompletedGameExit(int)

@@ -20,15 +20,16 @@ using namespace e2e;
             GTEST_SKIP() << "the stage has no front end or no level 1 yet";                     \
     } while (0)
 
-// The pixels of a capture's rows y0..y1 from x0 on brighter than `level` in
-// every channel: how many, and the height of the rows they span (0 for none).
-std::pair<int, int> Light(const Result& r, const std::string& capture, int x0, int y0, int y1, int level = 160)
+// The pixels of a capture's rows y0..y1 and columns x0..x1 brighter than `level` in every channel:
+// how many, and the height of the rows they span (0 for none).
+std::pair<int, int> Light(const Result& r, const std::string& capture, int x0, int y0, int y1, int level = 160,
+                          int x1 = 640)
 {
     int w = 0, h = 0, top = y1, bottom = y0 - 1, count = 0;
     std::unique_ptr<uint32_t[]> pixels(D3D8Present_ReadPng((r.captures / (capture + ".png")).c_str(), &w, &h));
     EXPECT_TRUE(pixels && w == 640 && h == 480) << capture;
     for (int y = y0; pixels && y < std::min(y1, h); y++)
-        for (int x = x0; x < w; x++) {
+        for (int x = x0; x < std::min(x1, w); x++) {
             const uint32_t p = pixels[(size_t)y * w + x];
             if (std::min({p & 255, p >> 8 & 255, p >> 16 & 255}) > (uint32_t)level)
                 count++, top = std::min(top, y), bottom = y;
@@ -45,10 +46,15 @@ TEST(FrontEnd, EveryScreenIsReachedAndTheMainOnesLookAsBefore)
     // The pause menu lies over level 1, whose look is the level's own affair:
     // it is checked by its page, not by its picture. The page after its
     // load ("front-continue") is the front end's loading image.
-    for (const char* capture : {"front-title", "front-main", "front-playerselect", "front-char-locked",
-                                "front-char-confirmed", "front-levelselect2", "front-levelselect", "front-cupselect",
-                                "front-controlleroptions", "front-controls", "front-sound", "front-continue"})
+    for (const char* capture :
+         {"front-title", "front-main", "front-playerselect", "front-char-locked", "front-char-confirmed",
+          "front-playerselect2", "front-levelselect2", "front-levelselect3", "front-levelselectz", "front-levelselect",
+          "front-cupselect", "front-gameoptions", "front-controlleroptions", "front-controls", "front-sound",
+          "front-continue"})
         EXPECT_EQ(MatchGolden(r, capture), "") << capture;
+    // The controller's name (every channel above 90) stands above the first label's leader (y 110).
+    EXPECT_GT(Light(r, "front-controlleroptions", 240, 60, 100, 90, 460).first, 0);
+    EXPECT_EQ(Light(r, "front-controlleroptions", 240, 100, 116, 90, 460).first, 0);
     // The tour captures each screen once ("band-<screen>"). Every screen with
     // the bar (all but Launch, on the level's loading picture, and None before
     // the title) draws its text light over the darkening bar (y 400..447).

@@ -149,4 +149,27 @@ TEST_F(FrontEndTest, ItemsDrawTheirImagesAndTheFadeCoversTheScreen)
     });
 }
 
+// A locked tile (60 x 40 at (300, 100), shrunk to 0.8: x 306..353, y 104..135) has the lock over it exactly.
+TEST_F(FrontEndTest, EveryLevelGridCoversEachLockedTileExactlyWithTheLock)
+{
+    const std::string tile = fedata::Items(
+        1, "Style = ScaleIcon\n  ScaleLo = 0.8\n  ScaleHi = 0.8\n  Image = red.bmp\n  ImagePos = 300, 100", 1);
+    WriteFrontEnd("Settings {\n LockGraphic = blue.bmp\n}\n" + fedata::Screen("FrontEnd_LevelSelect2", tile) +
+                  fedata::Screen("FrontEnd_LevelSelect3", tile) + fedata::Screen("FrontEnd_LevelSelectZ", tile));
+    RunFrontEnd([] {
+        ASSERT_EQ(WriteBitmap("data/red.bmp", 60, 40, 0xFF0000), 1);
+        ASSERT_EQ(WriteBitmap("data/blue.bmp", 8, 8, 0x0000FF), 1);
+        Progress_SetLocked(1, 1);
+        StartFrontEnd();
+        const int points[8][3] = {{307, 105, 1}, {352, 105, 1}, {307, 134, 1}, {352, 134, 1},
+                                  {304, 120, 0}, {355, 120, 0}, {330, 102, 0}, {330, 137, 0}};
+        for (int32_t grid : {FRONTEND_LEVELSELECT2, FRONTEND_LEVELSELECT3, FRONTEND_LEVELSELECTZ}) {
+            Open(grid);
+            Step({});
+            for (const auto& [x, y, locked] : points)
+                EXPECT_EQ(capture::Distance(capture::Pixel(x, y), 0x0000FF) < 100, locked == 1) << grid << ": " << x;
+        }
+    });
+}
+
 }  // namespace

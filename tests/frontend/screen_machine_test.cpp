@@ -127,7 +127,10 @@ void OpenOption(int n)
 
 TEST_F(FrontEndTest, ControllerOptionsKeepTheLayoutInRangeAndApplyItOnConfirm)
 {
-    WriteFrontEnd();
+    WriteFrontEnd(fedata::Screen("FrontEnd_GameOptions", " TextFile_PC = Game.tdf\n" + fedata::Items(3, "Pos = 1, 1")));
+    WriteConfig("Game.tdf",
+                "Section0 {\n DisplayTime = 0.2\n}\nSection1 {\n DisplayTime = 0.2\n}\n"
+                "Section2 {\n DisplayTime = 0.2\n}\n");
     RunFrontEnd([] {
         Player_SetControlPreset(0, 1);
         StartFrontEnd();
@@ -159,14 +162,17 @@ TEST_F(FrontEndTest, ControllerOptionsKeepTheLayoutInRangeAndApplyItOnConfirm)
             Wait(1.0f);
             EXPECT_EQ(m.shown, shown);
         }
-        // The game options store the focused difficulty on a select only.
+        // The game options store the focused difficulty on a select only, and show the one set.
         Game_SetDifficulty(1);
         OpenOption(2);
         ASSERT_EQ(Current(), FRONTEND_GAMEOPTIONS);
+        const TextFile& shown = FrontEnd_CurrentScreen()->text;
         Press(kDown);
-        EXPECT_EQ(Game_GetDifficulty(), 1u);
+        Wait(0.5f);
+        EXPECT_EQ(std::make_pair(Game_GetDifficulty(), shown.current), std::make_pair(1u, 1));
         Press(kSelect);
-        EXPECT_EQ(Game_GetDifficulty(), 2u);
+        Wait(0.5f);
+        EXPECT_EQ(std::make_pair(Game_GetDifficulty(), shown.current), std::make_pair(2u, 2));
     });
 }
 

@@ -80,6 +80,8 @@ TEST_F(FrontEndTest, LevelSelectChoosesDayOrNightThenTheDirectionInTwoStagesAndL
         const std::string track = Game_GetTrackName();
         EXPECT_TRUE(track == "Track1" || track == "Track2" || track == "Track3") << track;
         EXPECT_EQ(Levels(), "LandScape\\Track03\\T03_Night_Backwards.cfg;NONE;;;;;");
+        EnterAgain();  // after the level, back where the road to it ended
+        EXPECT_EQ(Current(), FRONTEND_LEVELSELECT);
     });
 }
 
@@ -177,6 +179,8 @@ TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
                   "NONE;NONE;");
         EXPECT_EQ(GameSetup_GetPlayerDifficulty(0), 1u);
         EXPECT_EQ(Game_GetContext()->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
+        EnterAgain();  // after the cup, back on CupSelect
+        EXPECT_EQ(Current(), FRONTEND_CUPSELECT);
     });
 }
 

@@ -412,6 +412,8 @@ TEST_F(MemCardTest, EveryConfirmationRoadShowsItsMessagesAndEndsOnAGrid)
         }
         settleOn({MEMCARD_KIND_FILES, MEMCARD_KIND_SLOTS});
         EXPECT_EQ(seen, c.seen);
+        Press(kDel);  // the file grid knows what the place holds now: a delete asks only over a save
+        EXPECT_EQ(Text() == DA, c.saveFile == FL && c.seen.back() == F);
         EXPECT_EQ(SysFile_GetKind(SavePath('A', 0).c_str()), c.saveFile);
         EXPECT_EQ(SysFile_GetKind("SaveGame"), c.saveGame);
         if (c.saveFile == SYSFILE_FILE) {
