@@ -52,6 +52,11 @@ void Rules_Init(void)
     const uint32_t clear = 0x00FFFFFFu;
     g_session.blankSprite = Sprite_CreateBlank(&clear, 2, 2);
     g_session.fillerSprite = Sprite_Load("Screen_Filler24.bmp", 0);
+    // Without its picture the filler is opaque black: the fourth quarter of
+    // three viewports is drawn by nothing else and would keep whatever the
+    // screen showed before (the loading page).
+    const uint32_t black = 0xFF000000u;
+    if (!g_session.fillerSprite) g_session.fillerSprite = Sprite_CreateBlank(&black, 2, 2);
     Level_ResetSettings(nullptr);
 }
 

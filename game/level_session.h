@@ -172,7 +172,7 @@ struct LevelSession {
     LevelRestartCallback restartCallback;
     LevelViewportCallback viewportCallback;
     Sprite* blankSprite;              // 2 x 2, drawn before the screen texts
-    Sprite* fillerSprite;             // "Screen_Filler24.bmp", the fourth quarter with three viewports
+    Sprite* fillerSprite;             // "Screen_Filler24.bmp" (else black), the fourth quarter with three viewports
     float stamp;                      // level clock when the stamp was set
     float stampDuration;              // buttons read 0 while clock - stamp <= duration
     MenuSystem* inGameMenu;
@@ -186,8 +186,9 @@ const char* Level_GetRuleText(uint32_t rule);
 
 // Zero-fills the session, stores the rule names, applies the context's
 // volumes (master volume, level music), creates the blank sprite and loads
-// the filler image, and resets the settings (Level_ResetSettings). Without
-// the engine's sprites the two sprites stay null.
+// the filler image (a black one when it can't be read), and resets the
+// settings (Level_ResetSettings). Without the engine's sprites the two
+// sprites stay null.
 void Rules_Init(void);
 // One rules step: the back-dome scene by dt, the level clock, the rule clock
 // while LEVEL_RULE_CLOCK, the player input, LEVEL_RULE_CLOCK set, events

@@ -1,6 +1,7 @@
 #include "game/viewports.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
@@ -364,6 +365,41 @@ int Level_GetScreenTextBox(int viewport, int slot, float* box)
     const ScreenText& t = Session().viewports[viewport].texts[slot];
     if (!t.font || !t.text || !t.text[0]) return 0;
     memcpy(box, t.box, sizeof t.box);
+    return 1;
+}
+
+int Level_ScreenTextClearance(int viewport, int slot, const int* others, int count, float* y)
+{
+    float box[4], other[4];
+    if (!Level_GetScreenTextBox(viewport, slot, box)) return 0;
+    const LevelViewport& vp = Session().viewports[viewport];
+    const float top = vp.rect[1] * 480.0f, bottom = top + vp.rect[3] * 480.0f, gap = 2.0f;
+    if (!(bottom > top)) return 0;
+    // Clear at shift dy: inside the viewport and off every other box.
+    auto clear = [&](float dy) {
+        if (box[1] + dy < top || box[3] + dy > bottom) return false;
+        float b[4];
+        for (int i = 0; i < count; i++)
+            if (others[i] != slot && Level_GetScreenTextBox(viewport, others[i], b) && box[0] < b[2] && b[0] < box[2] &&
+                box[1] + dy < b[3] + gap && b[1] < box[3] + dy + gap)
+                return false;
+        return true;
+    };
+    if (clear(0.0f)) return 0;
+    // The smallest clear shift puts the box just below or just above one of the others.
+    float best = 0.0f;
+    bool found = false;
+    for (int i = 0; i < count; i++) {
+        if (others[i] == slot || !Level_GetScreenTextBox(viewport, others[i], other)) continue;
+        for (const float dy : {other[3] + gap - box[1], other[1] - gap - box[3]})
+            if ((!found || std::fabs(dy) < std::fabs(best)) && clear(dy)) {
+                best = dy;
+                found = true;
+            }
+    }
+    if (!found) return 0;
+    // The drawn base line moves with the box (the text stays inside, so it is not moved in again).
+    *y = ((vp.texts[slot].y + best) / 480.0f - vp.rect[1]) / vp.rect[3];
     return 1;
 }
 

@@ -11,7 +11,7 @@
 // then the HUD view, cleared depth only (all three share one rectangle, so
 // an image clear would erase the world), its HUD frame's tree and the
 // screen texts. With exactly three viewports the fourth quarter shows the
-// filler image "Screen_Filler24.bmp".
+// filler image "Screen_Filler24.bmp", or black without it.
 //
 // Screen texts are per frame: each draw clears them, so their owners add
 // them again every frame.
@@ -83,6 +83,14 @@ int Level_AddScreenText(Font* font, int viewport, int slot, const char* text, co
 // bottom in virtual pixels: its width, and its glyphs' height about the base
 // line); 0 while the slot holds no text to draw, or an empty one.
 int Level_GetScreenTextBox(int viewport, int slot, float* box);
+// Keeps texts apart: 1 when the text in `slot`, as drawn, meets one of the
+// texts in the slots `others` (those added since the last draw) and a move
+// along y takes it off all of them (a gap of 2 pixels) inside the viewport,
+// with *y the position of the nearest such place (a fraction of the
+// viewport's height, as Level_AddScreenText takes it); 0 (nothing written)
+// when it meets none of them, when no move clears it, or for a slot without
+// text.
+int Level_ScreenTextClearance(int viewport, int slot, const int* others, int count, float* y);
 // Draws the session's blank sprite at (0, 0) 10 x 10, then the texts added
 // since the last draw, and forgets them.
 void Level_DrawScreenTexts(int viewport);

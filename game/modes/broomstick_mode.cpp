@@ -293,6 +293,7 @@ int BroomStick_OpenPopup(BroomStickData* data, int32_t value, const Vec3* world)
         if (p.flags & BROOM_POPUP_ACTIVE) continue;
         p = BroomPopup{};
         p.flags = BROOM_POPUP_ACTIVE | BROOM_POPUP_PROJECT;
+        p.serial = ++data->popupSerial;
         p.value = value;
         snprintf(p.text, sizeof p.text, "%d", value);
         p.vx = Game_RandomUnit() * 20.0f;

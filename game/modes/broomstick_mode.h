@@ -97,6 +97,7 @@ struct BroomPopup {
     float x, y, depth;  // 640 x 480 screen and depth
     float vx, vy;       // per frame
     Vec3 world;
+    uint32_t serial;  // opening order: each keeps clear of those opened before it
 };
 
 struct BroomStickData {
@@ -154,6 +155,7 @@ struct BroomStickData {
     int32_t hitCount;
     float stopTime;
     BroomPopup popups[BROOM_POPUPS];
+    uint32_t popupSerial;  // the last pop-up's serial
     Vec3 savedCameraPosition, savedCameraAt, savedCameraUp;
     Vec3 smoothVelocity, targetVelocity;
     float speed, pitch, yaw, roll;

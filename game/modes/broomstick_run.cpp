@@ -129,14 +129,26 @@ void TimeLimit(EntityRecord* record, BroomStickData* data, uint32_t rule)
 // Screen-text slot of pop-up i: after the entity's HUD lines; 20 or more is not drawn.
 int PopupSlot(const EntityRecord* record, uint32_t i) { return (int)(record->hudTextCount + i); }
 
-void PopupText(EntityRecord* record, uint32_t i, const char* text, float x, float y, float scale)
+// Draws pop-up i at (x, *y); with `shown` (count slots) it moves along y
+// clear of their texts, *y following.
+void PopupText(EntityRecord* record, uint32_t i, const char* text, float x, float* y, float scale,
+               const int* shown = nullptr, int count = 0)
 {
     int viewport = 0, slot = PopupSlot(record, i);
     if (slot >= LEVEL_SCREEN_TEXTS || !Player_GetViewportIndex(PlayerIndex(record), &viewport)) return;
     const EntityHudTextSlot* hud = Entity_GetHudSlot(record, HUD_TEXT_SCORE);
     if (!hud) return;
-    const Vec2 position = {x, y};
+    Vec2 position = {x, *y};
     Level_AddScreenText(hud->font, viewport, slot, text, &position, hud->scale * scale, &hud->colour, 0);
+    if (!shown || !Level_ScreenTextClearance(viewport, slot, shown, count, &position.y)) return;
+    *y = position.y;
+    Level_AddScreenText(hud->font, viewport, slot, text, &position, hud->scale * scale, &hud->colour, 0);
+}
+
+void HidePopup(EntityRecord* record, uint32_t i)
+{
+    float y = 0.0f;
+    PopupText(record, i, "", 0.0f, &y, 1.0f);
 }
 
 // The score counter on the 640 x 480 screen of the player's own view, the
@@ -165,12 +177,21 @@ void UpdatePopups(EntityRecord* record, BroomStickData* data, float dt)
     const bool haveTarget = PopupTarget(record, &tx, &ty) != 0;
     View* view = Vehicle_WorldView(record);
     Node* camera = Vehicle_CameraFrame(record);
+    // The pop-ups in the order they were opened: each keeps clear of those opened before it.
+    int order[BROOM_POPUPS], shown[BROOM_POPUPS], n = 0, count = 0;
     for (uint32_t i = 0; i < BROOM_POPUPS; ++i) {
-        BroomPopup& p = data->popups[i];
-        if (!(p.flags & BROOM_POPUP_ACTIVE)) {
-            PopupText(record, i, "", 0.0f, 0.0f, 1.0f);
+        if (!(data->popups[i].flags & BROOM_POPUP_ACTIVE)) {
+            HidePopup(record, i);
             continue;
         }
+        int k = n++;
+        for (; k > 0 && (int32_t)(data->popups[order[k - 1]].serial - data->popups[i].serial) > 0; --k)
+            order[k] = order[k - 1];
+        order[k] = (int)i;
+    }
+    for (int k = 0; k < n; ++k) {
+        const uint32_t i = (uint32_t)order[k];
+        BroomPopup& p = data->popups[i];
         if (p.flags & BROOM_POPUP_PROJECT) {
             if (view && camera) {
                 Vec3 screen;
@@ -191,7 +212,10 @@ void UpdatePopups(EntityRecord* record, BroomStickData* data, float dt)
         float scale = 0.0f;
         if (p.depth < kPopupDepth) scale = (1.0f - p.depth / kPopupDepth) * 6.0f + 1.0f;
         else if (p.depth < 2.0f * kPopupDepth) scale = 1.0f - (p.depth - kPopupDepth) / kPopupDepth;
-        PopupText(record, i, p.text, p.x / 640.0f, p.y / 480.0f, scale);
+        float y = p.y / 480.0f;
+        PopupText(record, i, p.text, p.x / 640.0f, &y, scale, shown, count);
+        p.y = y * 480.0f;
+        shown[count++] = PopupSlot(record, i);
         const float dx = p.x - tx, dy = p.y - ty;
         if (!haveTarget || dx * dx + dy * dy < 400.0f) {
             p.flags = 0;
@@ -213,7 +237,7 @@ void StopHandling(Object* object, EntityRecord* record, BroomStickData* data, fl
             AnimSet_SetModuleFlag(blending);
         }
         data->flags |= BROOM_RESTORE_CAMERA;
-        for (uint32_t i = 0; i < BROOM_POPUPS; ++i) PopupText(record, i, "", 0.0f, 0.0f, 1.0f);
+        for (uint32_t i = 0; i < BROOM_POPUPS; ++i) HidePopup(record, i);
         return;
     }
     if (camera) {

@@ -131,6 +131,7 @@ struct ManCamRelFloatText {
     float vx, vy;       // per frame
     Vec3 world;
     uint32_t flags;     // MCR_TEXT_*
+    uint32_t serial;    // adding order: each keeps clear of those added before it
 };
 
 struct ManCamRelData {
@@ -217,6 +218,7 @@ struct ManCamRelData {
     float requiredFraction;
     float freezeTime;
     ManCamRelFloatText texts[MCR_FLOAT_TEXTS];
+    uint32_t textSerial;  // the last text's serial
     float frontContactTime;
     Vec3 savedCamPosition, savedCamAt, savedCamUp;
     AiRoute route;  // a computer player's (owned)

@@ -369,6 +369,7 @@ void ManCamRel_AddFloatingPoints(ManCamRelData* d, int32_t points, Object* posit
         t.value = points;
         snprintf(t.text, sizeof t.text, "%d", (int)points);
         t.flags = MCR_TEXT_ACTIVE | MCR_TEXT_UNPROJECTED;
+        t.serial = ++d->textSerial;
         return;
     }
     d->score = Math_AddClamped(d->score, points);

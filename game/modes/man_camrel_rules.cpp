@@ -216,13 +216,22 @@ void FloatingTexts(ManCamRelData* d, EntityRecord* record, Node* frame, float dt
         centred = (int)slot->centred;
     }
     View* view = record->player ? Viewport_GetWorldView((int)record->player - 1) : nullptr;
+    int viewport = -1;
+    if (record->player) Player_GetViewportIndex((int)record->player - 1, &viewport);
+    // The texts in the order they were added: each keeps clear of those added before it.
+    int order[MCR_FLOAT_TEXTS], shown[MCR_FLOAT_TEXTS], n = 0, count = 0;
     for (int i = 0; i < MCR_FLOAT_TEXTS; ++i) {
-        ManCamRelFloatText& t = d->texts[i];
-        const int line = (int)record->hudTextCount + i;
-        if (!(t.flags & MCR_TEXT_ACTIVE)) {
-            ScreenLine(record, line, "", nullptr, 1.0f, nullptr, 0);
+        if (!(d->texts[i].flags & MCR_TEXT_ACTIVE)) {
+            ScreenLine(record, (int)record->hudTextCount + i, "", nullptr, 1.0f, nullptr, 0);
             continue;
         }
+        int k = n++;
+        for (; k > 0 && (int32_t)(d->texts[order[k - 1]].serial - d->texts[i].serial) > 0; --k) order[k] = order[k - 1];
+        order[k] = i;
+    }
+    for (int k = 0; k < n; ++k) {
+        ManCamRelFloatText& t = d->texts[order[k]];
+        const int line = (int)record->hudTextCount + order[k];
         if (t.flags & MCR_TEXT_UNPROJECTED) {
             Vec3 screen = {320.0f, 240.0f, 8.0f};
             if (view) {
@@ -236,8 +245,14 @@ void FloatingTexts(ManCamRelData* d, EntityRecord* record, Node* frame, float dt
         }
         Fly(&t.x, &t.vx, target[0], dt);
         Fly(&t.y, &t.vy, target[1], dt);
-        const Vec2 position = {t.x / 640.0f, t.y / 480.0f};
-        ScreenLine(record, line, t.text, &position, ManCamRel_TextScale(t.depth), &colour, centred);
+        Vec2 position = {t.x / 640.0f, t.y / 480.0f};
+        const float scale = ManCamRel_TextScale(t.depth);
+        ScreenLine(record, line, t.text, &position, scale, &colour, centred);
+        if (Level_ScreenTextClearance(viewport, line, shown, count, &position.y)) {
+            t.y = position.y * 480.0f;
+            ScreenLine(record, line, t.text, &position, scale, &colour, centred);
+        }
+        shown[count++] = line;
         // After the draw, the depth flies in as well: a text far from the
         // counter's depth would otherwise never arrive and its points never
         // count.

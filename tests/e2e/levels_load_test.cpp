@@ -2,12 +2,14 @@
 // under its own rule with the player's mode, every named object stands
 // where its scene puts it (scripts/objects_<scene>.txt), and the game logs
 // nothing (a missing file, an unbound callback, a key a mode can't do
-// without and a refused value are all logged).
+// without and a refused value are all logged); a player who only holds a
+// direction from the start meets no end of the level.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "e2e_fixture.h"
 #include "platform/direct3d/d3d8_present.h"
@@ -21,12 +23,15 @@ struct LevelCase {
     const char* file;     // "levels\\level1.cfg" as the game names it
     const char* rule;     // the level's own rule
     const char* objects;  // its scene's probe lines: objects and entities where the scene puts them
+    // The directions held from the start, each for 3 s: all four on the Meadow, Up (the start's straight line)
+    // on the other levels with an end, none where no end can be met (no end area, or a rule without a goal).
+    const char* held = "";
 };
 
 // Runs the level (its compiled file copied under "levels\\level<number>.cfg"
-// when it has another name) with a script that waits for it, checks it and
-// lets it run a moment; returns the run's output.
-Result LoadLevel(const LevelCase& c, int number, const std::string& name)
+// when it has another name) with a script that waits for it, checks it,
+// lets it run a moment and then plays `play`; returns the run's output.
+Result LoadLevel(const LevelCase& c, int number, const std::string& name, const std::string& play = "")
 {
     const std::string level = "level" + std::to_string(number) + ".cfg", asNamed = "levels\\" + level;
     GameRun run = LevelRun(name, number, "");
@@ -42,22 +47,23 @@ Result LoadLevel(const LevelCase& c, int number, const std::string& name)
     std::ofstream(run.script) << "wait state == level timeout 30\nexpect level == " << level
                               << "\nexpect rule == " << c.rule << "\nexpect mode == Man_CamRel\n"
                               << c.objects
-                              << "after 0.5\ntap Return\nafter 0.5\nexpect state == level\ncapture loaded\nend\n";
+                              << "after 0.5\ntap Return\nafter 0.5\nexpect state == level\ncapture loaded\n"
+                              << play << "end\n";
     run.cpuSeconds = 60;
     return RunGame(run);
 }
 
 const LevelCase kLevels[] = {
-    {"levels\\level1.cfg", "normal", "meadow"},
-    {"levels\\level2.cfg", "scorePickups", "menagerie"},
+    {"levels\\level1.cfg", "normal", "meadow", "Up Down Left Right"},
+    {"levels\\level2.cfg", "scorePickups", "menagerie", "Up"},
     {"levels\\level3.cfg", "race", "rink"},
     {"levels\\level4.cfg", "normal", "arena"},
     {"levels\\level5.cfg", "normal", "ledges"},
-    {"levels\\level6.cfg", "beatTime", "sky"},
-    {"levels\\level11.cfg", "scorePickups", "meadow"},
+    {"levels\\level6.cfg", "beatTime", "sky", "Up"},
+    {"levels\\level11.cfg", "scorePickups", "meadow", "Up"},
     {"levels\\level12.cfg", "countDown", "meadow"},
-    {"levels\\level13.cfg", "beatTime", "meadow"},
-    {"levels\\level14.cfg", "hiddenPickups", "meadow"},
+    {"levels\\level13.cfg", "beatTime", "meadow", "Up"},
+    {"levels\\level14.cfg", "hiddenPickups", "meadow", "Up"},
     {"levels\\level15.cfg", "countDownMustComplete", "meadow"},
     {"levels\\level16.cfg", "race", "meadow"},
 };
@@ -71,7 +77,17 @@ TEST_P(LevelsLoad, EachLevelLoadsWithEveryObjectInPlaceAndNothingLogged)
     const std::string number = std::string(c.file).substr(12, std::string(c.file).size() - 16);
     const std::string objects = ReadFile(ScriptDir() / ("objects_" + std::string(c.objects) + ".txt"));
     ASSERT_NE(objects.find("expect"), std::string::npos) << c.objects;
-    const Result r = LoadLevel({c.file, c.rule, objects.c_str()}, std::stoi(number), "levels-load-" + number);
+    // Then no end is met by a direction held from the start (the level restarted from its pause menu between
+    // them): no page opens and the level plays on.
+    std::istringstream keys(c.held);
+    std::string held, key;
+    for (int restarts = 0; keys >> key; restarts++)
+        held += std::string(restarts ? "tap Escape\nwait page == pauseMenuMain timeout 3\nafter 0.3\ntap Down\n"
+                                       "after 0.3\ntap Return\nafter 0.5\n"
+                                     : "") +
+                "hold " + key + " 3\nafter 3.1\nexpect page == none\n";
+    if (!held.empty()) held += "after 2.5\nexpect page == none\nexpect level == level" + number + ".cfg\n";
+    const Result r = LoadLevel({c.file, c.rule, objects.c_str()}, std::stoi(number), "levels-load-" + number, held);
     ASSERT_EQ(r.exitCode, 0) << c.file << ":\n" << r.output;
     EXPECT_EQ(Faults(r), "") << c.file << " logged faults";
     EXPECT_TRUE(fs::exists(r.captures / "loaded.png"));

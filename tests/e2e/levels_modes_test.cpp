@@ -99,8 +99,10 @@ const ModeCase kModes[] = {
     {"Hero", 13, "levels_rule_beattime"},
     {"Hero", 14, "levels_rule_hidden"},
     {"Hero", 16, "levels_rule_race"},
-    // Every view of a split screen shows its own player's score and lives, whole and inside it.
+    // Every view of a split screen shows its own player's score and lives, whole and inside it; with three
+    // the fourth quarter shows the filler picture.
     {"Hero Broom Hero Broom", 0, "levels_split_2"},
+    {"Hero Broom Hero Broom", 0, "levels_split_3"},
     {"Hero Broom Hero Broom", 0, "levels_split_4"},
 };
 

@@ -87,6 +87,12 @@ TEST_F(ViewportTest, GoldenOneToFourPlayerFrames)
             EXPECT_TRUE(n != 3 || capture::Distance(capture::Pixel(440, 270), 0xE0C020) <= 8) << "the filler's quarter";
             Finish();
         }
+        // Without the picture the quarter is black, not what the screen showed before (the fourth view).
+        std::remove("data/Screen_Filler24.bmp");
+        MakeViewports(3);
+        DrawFrame();
+        EXPECT_LE(capture::Distance(capture::Pixel(440, 270), 0x000000), 8) << "the quarter without a filler";
+        Finish();
         State_Reset();
     });
 }

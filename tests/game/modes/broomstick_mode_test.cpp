@@ -417,8 +417,9 @@ TEST_F(BroomTest, TheLockOnFindsSwitchesAndDropsTargets)
 }
 
 // In a quarter of a split screen a pop-up lands on the score counter of its
-// view: both are drawn in the view's own frame.
-TEST_F(BroomTest, APopUpLandsOnTheScoreCounterOfItsView)
+// view: both are drawn in the view's own frame. Two pop-ups opened together
+// are drawn apart all the way.
+TEST_F(BroomTest, APopUpLandsOnTheScoreCounterOfItsViewAndTwoKeepApart)
 {
     Font font{};  // the HUD's texts are drawn with the context's first font
     Game_GetContext()->fonts[0] = &font;
@@ -432,6 +433,12 @@ TEST_F(BroomTest, APopUpLandsOnTheScoreCounterOfItsView)
     const ScreenText* texts = Level_GetSession()->viewports[0].texts;
     EXPECT_FLOAT_EQ(texts[2].x, 560.0f) << "the counter";
     EXPECT_LT(std::hypot(texts[r->hudTextCount].x - 560.0f, texts[r->hudTextCount].y - texts[2].y), 20.0f);
+    App_SetScreenSize(640, 480);  // texts measure on it
+    for (int i = 0; i < 2; ++i) BroomStickMode_CountHit(5, broom, broom, 1, 0);
+    for (BroomPopup& p : d->popups) p.vx = p.vy = 0.0f;  // the same place, the same flight
+    EXPECT_EQ(Overlaps(r->hudTextCount, [&] { return d->popups[0].flags | d->popups[1].flags; }), 0);
+    EXPECT_EQ(d->score, 15) << "all three landed";
+    App_SetScreenSize(0, 0);
     Game_GetContext()->fonts[0] = nullptr;
 }
 

@@ -424,8 +424,9 @@ TEST_F(ManCamRelTest, HealthShotsAddUpToTheTotalOrGiveALife)
 
 // A floating text that reaches the score counter on the screen ends there,
 // even while farther than 20 from its target (counting its depth): it
-// never circles over the counter and the lines below it.
-TEST_F(ManCamRelTest, AFloatingTextEndsWhereItMeetsTheScoreCounter)
+// never circles over the counter and the lines below it. Two texts taken
+// together are drawn apart all the way.
+TEST_F(ManCamRelTest, AFloatingTextEndsWhereItMeetsTheScoreCounterAndTwoKeepApart)
 {
     Font font{};  // the counter and the texts are drawn with the context's first font
     Game_GetContext()->fonts[0] = &font;
@@ -440,10 +441,16 @@ TEST_F(ManCamRelTest, AFloatingTextEndsWhereItMeetsTheScoreCounter)
     // The counter's "0" at x 480..490; the text's "100" at 455..485 (25 to its left), or at 420..450.
     for (auto [x, score] : {std::pair{455.0f, 100}, {420.0f, 0}}) {
         d->score = 0;
-        d->texts[0] = ManCamRelFloatText{100, "100", x, 28.8f, 8.0f, 0, 0, {}, MCR_TEXT_ACTIVE};
+        d->texts[0] = ManCamRelFloatText{100, "100", x, 28.8f, 8.0f, 0, 0, {}, MCR_TEXT_ACTIVE, 0};
         Step();
         EXPECT_EQ(d->score, score) << x;
     }
+    d->score = d->texts[0].flags = 0;
+    for (int i = 0; i < 2; ++i) ManCamRel_AddFloatingPoints(d, 100, Level_GetPlayerEntity(0));
+    for (ManCamRelFloatText& t : d->texts) t.vx = t.vy = 0.0f;  // the same place, the same flight
+    const uint32_t line = Record(Level_GetPlayerEntity(0))->hudTextCount;
+    EXPECT_EQ(Overlaps(line, [&] { return d->texts[0].flags | d->texts[1].flags; }), 0);
+    EXPECT_EQ(d->score, 200) << "both landed";
     Game_GetContext()->fonts[0] = nullptr;
     App_SetScreenSize(0, 0);
 }

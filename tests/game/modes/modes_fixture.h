@@ -253,6 +253,20 @@ protected:
     }
 
     static EntityRecord* Record(Object* o) { return Entity_GetRecord(o); }
+    // Frames while `flying` (at most 300): the number of them in which the texts of lines `line` and `line + 1`
+    // of viewport 0 were drawn over each other.
+    template <typename F>
+    int Overlaps(uint32_t line, F flying)
+    {
+        const ScreenText* texts = Level_GetSession()->viewports[0].texts;
+        int met = 0;
+        for (int frame = 0; frame < 300 && flying(); ++frame) {
+            Frame();
+            const float *a = texts[line].box, *b = texts[line + 1].box;
+            met += a[0] < b[2] && b[0] < a[2] && a[1] < b[3] && b[1] < a[3];
+        }
+        return met;
+    }
     static ManCamRelData* CamRel(Object* o) { return ManCamRel_Data(Entity_GetRecord(o)); }
     static int32_t Anim(Object* o) { return Mode_Anim(Entity_GetRecord(o)); }
     static float Heading(Object* o)  // of the object's node
