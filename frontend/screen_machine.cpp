@@ -114,8 +114,12 @@ void FocusFirstSelectable(int32_t screen)
 void StartDemo()
 {
     GameContext* ctx = Game_GetContext();
-    int unlocked = Character_CountUnlocked();
-    int character = unlocked > 0 ? Game_Rand() % unlocked : 0;
+    // The n-th of the unlocked characters, counted in the list's order: the
+    // locks need not be the list's last entries.
+    const int unlocked = Character_CountUnlocked();
+    int character = 0;
+    if (unlocked > 0)
+        for (int n = Game_Rand() % unlocked; Character_IsLocked(character) || n-- > 0;) character++;
     char path[GAMESETUP_TEXT];
     snprintf(path, sizeof path, "Vehicles\\Config\\50cc\\%s.cfg", kDemoCharacters[character]);
     GameSetup_SetVehicleConfig(path, 0);

@@ -200,13 +200,7 @@ bool CutScene(Object* object, HitModeRecord* record)
         if (!(watchers & (1u << p))) continue;
         count++;
         if (camera) {
-            if (Node* frame = Viewport_GetCameraFrame(p)) {
-                Vec3 position, at, up;
-                Node_GetWorldPosition(camera, &position);
-                Node_GetWorldOrientation(camera, &at, &up);
-                Node_SetWorldPosition(frame, &position);
-                Node_SetWorldOrientation(frame, &at, &up);
-            }
+            Viewport_LookFrom(p, camera);
             if (fov > 0.0f) Player_SetWorldFov(p, fov);
         }
         Hold(record, p, 1);

@@ -27,6 +27,7 @@
 #include "engine/particle.h"
 #include "engine/physray.h"
 #include "engine/physworld.h"
+#include "engine/scene.h"
 #include "engine/sceneplay.h"
 #include "engine/sprite3d.h"
 #include "game/entity.h"
@@ -192,6 +193,20 @@ void ShowExtraGames(MenuSystem* menu, int32_t entry)
             MenuEntry_SetFlags(item, MENU_ENTRY_ITEM, Progress_TestFlags(entry, e.bit));
 }
 
+// The views start at the level scene's first camera when it has one, else
+// at the world's origin: a mode with a camera of its own moves its view at
+// its first step, one without (the Walker's, the Roller's) sees the level
+// from there.
+void LookFromSceneCamera(const char* sceneName)
+{
+    Node* root = sceneName[0] ? Node_Create(nullptr) : nullptr;
+    Scene* scene = root ? Scene_Load(sceneName, root, SCENE_NODES_ONLY, nullptr) : nullptr;
+    if (Node* camera = scene ? Scene_GetCamera(scene, 0, nullptr) : nullptr)
+        for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) Viewport_LookFrom(p, camera);
+    Scene_Release(scene);
+    Node_Destroy(root);
+}
+
 }  // namespace
 
 // ---- the state ----
@@ -267,7 +282,7 @@ void Level_LoadContent(GameState* state)
     Entity_CreateFromLevel(Level_GetSceneName());
     Mesh_SetFog(0);
     ObjectTemplate_Shutdown();
-    level->renderedOnce = 0;
+    level->renderedOnce = level->steppedOnce = 0;
     Game_ChooseTrackName();
     // Nobody dismisses the page in the data-packing run or the attract demo.
     if (!Game_GetWadProcess() && !GameSetup_IsDemo()) {
@@ -293,6 +308,7 @@ GameState* Level_Update(GameState* state, float dt)
             Level_UpdateObjects(dt);
             if (List* objects = Level_GetObjectList()) ObjectPool_Update(objects, &dt);
             Projectile_UpdatePool(dt);
+            level->steppedOnce = 1;
         } else {
             Level_SetFlags(LEVEL_RULE_CLOCK, 0);
             Level_StampTime(kMenuStamp);
@@ -373,7 +389,10 @@ void Level_Render(GameState* state)
     LevelState* level = LevelOf(state);
     if (!level) return;
     Level_UpdateViewports();
-    if (Level_TestFlags(LEVEL_WAIT_CONTINUE)) LoadingScreen_DrawFade(0, 1.0f, 1);
+    // The loading image stays until the world has stepped once: before that,
+    // no entity has placed its model or its camera.
+    level->covered = Level_TestFlags(LEVEL_WAIT_CONTINUE) || !level->steppedOnce;
+    if (level->covered) LoadingScreen_DrawFade(0, 1.0f, 1);
     Menu_Render(Level_GetInGameMenu());
     if (Level_TestFlags(LEVEL_FADING)) LoadingScreen_DrawFade(0, level->fadeTimer * 0.25f, 1);
     level->renderedOnce = 1;
@@ -448,6 +467,7 @@ void Level_LoadScene(LevelState* level)
     Node_RefreshAttachments(nullptr);
     for (uint32_t v = 0; v < s->numViewports; v++) Level_GetViewportRect((int)s->numViewports, (int)v, s->viewports[v].rect);
     Level_SetupViewports(level->fogType, level->fogColour, level->fogDistance, level->fogDensity);
+    LookFromSceneCamera(s->sceneName);
     Level_LoadBackDome(level->backDomePath, (int)level->mapLoadFogOn);
 }
 

@@ -61,6 +61,8 @@ struct LevelState {
     uint32_t completedBefore;         // the entry was completed when the level ended
     uint8_t controllingPlayer;        // GAME_ANY_PLAYER = any
     float demoTime;                   // the attract demo's play so far (seconds)
+    uint32_t steppedOnce;             // the world has stepped since the content load
+    uint32_t covered;                 // the last render drew the loading image over the level
 };
 
 // ---- the state ----

@@ -13,6 +13,7 @@
 #include "engine/physbody.h"
 #include "engine/physray.h"
 #include "engine/renderobj.h"
+#include "engine/view.h"
 #include "game/control_mode.h"
 #include "game/entity.h"
 #include "game/entity_anim.h"
@@ -241,6 +242,47 @@ int ProbePlayer(const char* name, char* value, size_t size)
     return 0;
 }
 
+// A visual under the node (itself or a descendant) that the draw walk reaches.
+bool ShowsVisual(const Node* node)
+{
+    if (node->flags & NODE_HIDDEN) return false;
+    if (node->visual && node->alpha > 0.0f && !(node->flags & (NODE_NO_VISUAL | NODE_ZERO_SCALE))) return true;
+    for (const Node* child = node->child; child; child = child->next)
+        if (ShowsVisual(child)) return true;
+    return false;
+}
+
+// 1 when the first player sees its character: the level's last frame
+// (since its load) showed the level, not the loading image; the
+// character's model is shown, standing where the character is (its slot 0
+// follows the body); and it projects inside the player's view (640 x 480 on
+// the virtual screen) at least a metre in front of the camera. 0 otherwise.
+int ProbeInView(char* value, size_t size)
+{
+    const LevelState* level = Level_GetState();
+    Object* object = PlayerEntity();
+    const EntityRecord* record = Entity_GetRecord(object);
+    int viewport = 0;
+    if (!level || !record || !Player_GetViewportIndex(FirstPlayer(), &viewport)) return 0;
+    const LevelViewport& vp = Level_GetSession()->viewports[viewport];
+    const EntityAnimSlot* slot = record->animSlotCount ? &record->animSlots[0] : nullptr;
+    Node* root = slot ? slot->root : nullptr;
+    bool shown =
+        root && vp.worldView && vp.cameraFrame && level->renderedOnce && !level->covered && record->animAlpha > 0.0f;
+    for (const Node* n = root; shown && n; n = n->parent) shown = !(n->flags & NODE_HIDDEN);
+    if (!shown || !ShowsVisual(root)) return Put(value, size, "0");
+    Vec3 position, model, apart;
+    Object_GetTransform(object, &position, nullptr, nullptr);
+    Node_GetWorldPosition(root, &model);
+    Vec3_Sub(&apart, &model, &position);
+    if (slot->rbRelMode != ANIMSLOT_FREE && Vec3_LengthSq(&apart) > 0.25f) return Put(value, size, "0");
+    Vec3 screen;
+    View_ProjectPoint(vp.worldView, vp.cameraFrame, root, &screen, nullptr);
+    const bool inside =
+        screen.z >= 1.0f && screen.x >= 0.0f && screen.x <= 640.0f && screen.y >= 0.0f && screen.y <= 480.0f;
+    return Put(value, size, "%d", inside ? 1 : 0);
+}
+
 int ProbeCameraHeading(char* value, size_t size)
 {
     int viewport = 0;
@@ -297,6 +339,7 @@ int Answer(const char* name, char* value, size_t size)
     if (!strcmp(name, "score")) return ProbeCount(COUNT_SCORE, value, size);
     if (!strcmp(name, "pickups")) return ProbeCount(COUNT_PICKUPS, value, size);
     if (!strcmp(name, "camera.heading")) return ProbeCameraHeading(value, size);
+    if (!strcmp(name, "player.inview")) return ProbeInView(value, size);
     // The level's own words, while a level runs.
     LevelState* level = Level_GetState();
     if (!strcmp(name, "level")) return Put(value, size, "%s", level ? GameSetup_GetLevel(level->levelIndex) : "none");
@@ -305,6 +348,7 @@ int Answer(const char* name, char* value, size_t size)
         const char* rule = Level_GetRuleText(Level_GetGameRule());
         return rule ? Put(value, size, "%s", rule) : 0;
     }
+    if (!strcmp(name, "covered")) return Put(value, size, "%u", level->covered);
     if (!strcmp(name, "clock")) return Put(value, size, "%.4f", Level_GetClock());
     if (!strcmp(name, "ruleclock")) return Put(value, size, "%.4f", Level_GetClock2());
     return ProbePlayer(name, value, size);

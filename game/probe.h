@@ -47,6 +47,13 @@
 //   clock           the level clock; ruleclock the rule clock (seconds)
 //   camera.heading  the first player's camera's heading in degrees, -180..180
 //                   (0 looks along +z, 90 along +x)
+//   player.inview   1 when the first player sees its character: the last
+//                   frame showed the level, its model is shown and its
+//                   slot 0's root lies inside the player's view at least a
+//                   metre in front of the camera; else 0
+//   covered         1 when the level's last frame was the loading image
+//                   (the wait for a key after a load, and until the world
+//                   has stepped once), else 0
 //   entity.NAME.pos / .health / .alpha
 //                   the level object or entity named NAME (the scene's
 //                   node name, "entity_Flitter_00", "Pickup_01"): its world

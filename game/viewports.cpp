@@ -293,6 +293,17 @@ Node* Viewport_GetHudFrame(int player)
     return vp ? vp->hudFrame : nullptr;
 }
 
+void Viewport_LookFrom(int player, Node* camera)
+{
+    Node* frame = Viewport_GetCameraFrame(player);
+    if (!frame || !camera) return;
+    Vec3 position, at, up;
+    Node_GetWorldPosition(camera, &position);
+    Node_GetWorldOrientation(camera, &at, &up);
+    Node_SetWorldPosition(frame, &position);
+    Node_SetWorldOrientation(frame, &at, &up);
+}
+
 void Viewport_SetWorldView(int player, View* view)
 {
     if (LevelViewport* vp = ViewportOf(player)) vp->worldView = view;

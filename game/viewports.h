@@ -60,6 +60,9 @@ Node* Viewport_GetCameraFrame(int player);
 // is; null without one.
 Node* Viewport_GetFirstCameraFrame(void);
 Node* Viewport_GetHudFrame(int player);
+// The player's camera frame placed and turned as the camera node is (a
+// scene's camera); nothing for a player without a view.
+void Viewport_LookFrom(int player, Node* camera);
 void Viewport_SetWorldView(int player, View* view);
 void Viewport_SetBackDomeView(int player, View* view);
 void Viewport_SetHudView(int player, View* view);

@@ -26,16 +26,20 @@ struct LevelCase {
     // The directions held from the start, each for 3 s: all four on the Meadow, Up (the start's straight line)
     // on the other levels with an end, none where no end can be met (no end area, or a rule without a goal).
     const char* held = "";
+    const char* character = "Hero";  // the player's, and its mode
+    const char* mode = "Man_CamRel";
 };
 
 // Runs the level (its compiled file copied under "levels\\level<number>.cfg"
-// when it has another name) with a script that waits for it, checks it,
-// lets it run a moment and then plays `play`; returns the run's output.
+// when it has another name) with a script that waits for it, checks it (the
+// first frame that shows the level shows the player's character), lets it
+// run a moment and then plays `play`; returns the run's output.
 Result LoadLevel(const LevelCase& c, int number, const std::string& name, const std::string& play = "")
 {
     const std::string level = "level" + std::to_string(number) + ".cfg", asNamed = "levels\\" + level;
     GameRun run = LevelRun(name, number, "");
     const fs::path folder = FreshFolder(run);
+    OnlyCharacter(folder, c.character);
     if (asNamed != c.file) {
         // The level start asks for "levelN.cfg": the track's own file takes that name.
         std::string source = c.file;
@@ -45,26 +49,30 @@ Result LoadLevel(const LevelCase& c, int number, const std::string& name, const 
     }
     run.script = (folder / "load.txt").string();
     std::ofstream(run.script) << "wait state == level timeout 30\nexpect level == " << level
-                              << "\nexpect rule == " << c.rule << "\nexpect mode == Man_CamRel\n"
+                              << "\nexpect rule == " << c.rule << "\nexpect mode == " << c.mode << "\n"
                               << c.objects
-                              << "after 0.5\ntap Return\nafter 0.5\nexpect state == level\ncapture loaded\n"
+                              << "after 0.5\ntap Return\nwait covered == 0 timeout 1\nexpect player.inview == 1\n"
+                              << "after 0.5\nexpect state == level\ncapture loaded\n"
                               << play << "end\n";
     run.cpuSeconds = 60;
     return RunGame(run);
 }
 
+// The Walker and the Roller, whose modes have no camera, see a level from
+// its own camera (Ledges from the origin); the levels a held direction
+// crosses keep the Hero.
 const LevelCase kLevels[] = {
     {"levels\\level1.cfg", "normal", "meadow", "Up Down Left Right"},
     {"levels\\level2.cfg", "scorePickups", "menagerie", "Up"},
-    {"levels\\level3.cfg", "race", "rink"},
-    {"levels\\level4.cfg", "normal", "arena"},
+    {"levels\\level3.cfg", "race", "rink", "", "Walker", "Man"},
+    {"levels\\level4.cfg", "normal", "arena", "", "Roller", "Ball"},
     {"levels\\level5.cfg", "normal", "ledges"},
     {"levels\\level6.cfg", "beatTime", "sky", "Up"},
     {"levels\\level11.cfg", "scorePickups", "meadow", "Up"},
-    {"levels\\level12.cfg", "countDown", "meadow"},
+    {"levels\\level12.cfg", "countDown", "meadow", "", "Walker", "Man"},
     {"levels\\level13.cfg", "beatTime", "meadow", "Up"},
     {"levels\\level14.cfg", "hiddenPickups", "meadow", "Up"},
-    {"levels\\level15.cfg", "countDownMustComplete", "meadow"},
+    {"levels\\level15.cfg", "countDownMustComplete", "meadow", "", "Roller", "Ball"},
     {"levels\\level16.cfg", "race", "meadow"},
 };
 
@@ -87,7 +95,9 @@ TEST_P(LevelsLoad, EachLevelLoadsWithEveryObjectInPlaceAndNothingLogged)
                                      : "") +
                 "hold " + key + " 3\nafter 3.1\nexpect page == none\n";
     if (!held.empty()) held += "after 2.5\nexpect page == none\nexpect level == level" + number + ".cfg\n";
-    const Result r = LoadLevel({c.file, c.rule, objects.c_str()}, std::stoi(number), "levels-load-" + number, held);
+    LevelCase loaded = c;
+    loaded.objects = objects.c_str();
+    const Result r = LoadLevel(loaded, std::stoi(number), "levels-load-" + number, held);
     ASSERT_EQ(r.exitCode, 0) << c.file << ":\n" << r.output;
     EXPECT_EQ(Faults(r), "") << c.file << " logged faults";
     EXPECT_TRUE(fs::exists(r.captures / "loaded.png"));

@@ -50,6 +50,8 @@ TEST_F(FrontEndTest, AFullHistoryDropsItsOldestEntryAndBackStillReturns)
 }
 
 // Left alone, the title starts the attract demo after DemoWaitTime; a key there starts the count again.
+// The demo draws its character among the unlocked ones, each of them in time, whichever are locked
+// (a new game's last four, or others).
 TEST_F(FrontEndTest, AKeyOnTheTitleRestartsTheAttractCountdown)
 {
     WriteFrontEnd("", 5.0f);
@@ -61,6 +63,16 @@ TEST_F(FrontEndTest, AKeyOnTheTitleRestartsTheAttractCountdown)
         ASSERT_TRUE(Fe() && Fe()->requested == FRONTEND_TITLE) << "the demo started while a player pressed keys";
         Wait(1.5f);
         EXPECT_EQ(Fe()->requested, FRONTEND_LAUNCH);
+        for (const uint32_t locks : {0xF0u, 0x5Au, 0u}) {
+            for (int c = 0; c < GAME_CHARACTERS; c++) Character_SetLocked(c, (int)(locks >> c & 1));
+            uint32_t drawn = 0;
+            for (int i = 0; i < 100; i++) {
+                Fe()->current = FRONTEND_TITLE;
+                FrontEnd_UpdateAttractTimer(6.0f);  // past DemoWaitTime: a demo starts
+                drawn |= 1u << Game_GetContext()->characters[0];
+            }
+            EXPECT_EQ(drawn, ~locks & 0xFFu) << "locks " << locks;
+        }
     });
 }
 
