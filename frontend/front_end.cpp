@@ -774,7 +774,8 @@ void FrontEnd_Init(GameState* state)
     fe->current = fe->requested = g_memory.visited ? FRONTEND_MAIN : FRONTEND_TITLE;
     g_memory.visited = 1;
     FrontEnd_LoadSounds();
-    if (FrontEnd_HasSavedHistory()) {
+    const bool restored = FrontEnd_HasSavedHistory();
+    if (restored) {
         FrontEnd_RestoreHistory();
     } else {
         FrontEnd_ClearHistory();
@@ -783,6 +784,11 @@ void FrontEnd_Init(GameState* state)
     if (completed) {
         fe->current = fe->requested = FRONTEND_COMPLETEDGAME;
         g_memory.visited = 1;
+    } else if (restored) {
+        // The screen the road to the level started from is entered as on any
+        // other way in: its record was made afresh above (LevelSelect's day
+        // and direction toggles would otherwise show night and backwards).
+        if (auto enter = FrontEnd_GetHandlers(fe->current)->enter) enter(0);
     }
     if (fe->current == FRONTEND_TITLE) fe->attractCountdown = fe->demoWaitTime;
 }

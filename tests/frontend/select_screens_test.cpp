@@ -80,8 +80,9 @@ TEST_F(FrontEndTest, LevelSelectChoosesDayOrNightThenTheDirectionInTwoStagesAndL
         const std::string track = Game_GetTrackName();
         EXPECT_TRUE(track == "Track1" || track == "Track2" || track == "Track3") << track;
         EXPECT_EQ(Levels(), "LandScape\\Track03\\T03_Night_Backwards.cfg;NONE;;;;;");
-        EnterAgain();  // after the level, back where the road to it ended
+        EnterAgain();  // after the level, back where the road to it ended, entered afresh
         EXPECT_EQ(Current(), FRONTEND_LEVELSELECT);
+        EXPECT_EQ(Fe()->levelSelect.day + Fe()->levelSelect.forwards, 2u);
     });
 }
 
