@@ -294,11 +294,15 @@ void CharacterEnter(const char* pictures)
             c.characterNodes[k] = FrontEnd_FindNode(scene, name);
         }
     }
+    // The play mode is PlayGame's choice; a front end made anew after a
+    // level has none, and the road back keeps the mode it was taken with.
+    if (fe->screens[FRONTEND_PLAYGAME].lastSelected >= 0)
+        ctx->playMode = (uint32_t)fe->screens[FRONTEND_PLAYGAME].lastSelected;
+    // Free places say JOIN unless nobody else can take them (Single Track).
     const int blank = ctx->playMode == 1 ? 9 : 8;
     for (int q = 0; q < kPositions; q++) ShowPicture(c, q, blank);
     Join(c, ctx->lastInputPlayer < GAME_PLAYER_SLOTS ? ctx->lastInputPlayer : 0);
     EligibilityOff();
-    ctx->playMode = (uint32_t)std::max(0, fe->screens[FRONTEND_PLAYGAME].lastSelected);
     FrontEnd_SetFocus(fe->current == FRONTEND_PLAYERSELECT2 ? FRONTEND_PLAYERSELECT2 : FRONTEND_PLAYERSELECT,
                       (int32_t)ctx->playMode);
     fe->selectSpent = 1;  // the entry frame's select belongs to the screen before
@@ -686,7 +690,8 @@ void FrontEnd_PlayerSelectUpdate(float*)
             }
         }
         ready = ready && c.confirmed[q] && !Character_IsLocked(c.character[q]);
-        ShowPicture(c, q, c.confirmed[q] ? 9 : c.character[q]);
+        // A joined player's card shows its character, confirmed or not.
+        ShowPicture(c, q, c.character[q]);
     }
     if (spent || !ready) fe->selectSpent = 1;
     PlaceCharacterNodes(c);

@@ -8,10 +8,12 @@
 #include <tuple>
 #include <vector>
 
+#include "engine/materialanim.h"
 #include "engine/node.h"
 #include "frontend_fixture.h"
 #include "game/loading_screen.h"
 #include "game/race_setup.h"
+#include "gfx/world/material.h"
 
 namespace {
 
@@ -163,7 +165,8 @@ TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
         EXPECT_EQ(Current(), FRONTEND_MAIN);
         EXPECT_EQ(GameSetup_GetEngineClass(), 1u);
         Select();  // Main: PlayGame
-        Select();  // PlayGame: PlayerSelect
+        FrontEnd_SetFocus(FRONTEND_PLAYGAME, 2);
+        Select();  // PlayGame: Cup, PlayerSelect
         ASSERT_EQ(Current(), FRONTEND_PLAYERSELECT);
         Select();  // player 0 confirms
         Select();  // and the item leads on to Engine
@@ -182,6 +185,8 @@ TEST_F(FrontEndTest, TheCupRoadWritesTheClassAndTheCupsFourTracks)
         EXPECT_EQ(Game_GetContext()->playerKinds[0], (uint32_t)PLAYER_KIND_HUMAN);
         EnterAgain();  // after the cup, back on CupSelect
         EXPECT_EQ(Current(), FRONTEND_CUPSELECT);
+        for (int i = 0; i < 2; i++) Press(kBack);  // to the characters, in the mode of the road taken
+        EXPECT_EQ(std::make_pair(Current(), Focus()), std::make_pair((int32_t)FRONTEND_PLAYERSELECT, 2));
     });
 }
 
@@ -236,6 +241,33 @@ TEST_F(FrontEndTest, CharacterScreensJoinPickDistinctCharactersAndLeaveOnlyWhenA
         EXPECT_EQ(GameSetup_Get()->playerFlags[0], 0u);
         EXPECT_EQ(GameSetup_Get()->playerFlags[5], 1u);
         EXPECT_EQ(GameSetup_GetPlayerDifficulty(7), 2u);
+    });
+}
+
+// Free places say JOIN unless nobody may join (Single Track), on each entry for the mode chosen then; a joined
+// player's card shows its character, confirmed or not.
+TEST_F(FrontEndTest, CharacterCardsShowTheirCharactersAndFreePlacesFollowThePlayMode)
+{
+    PlayFrontEnd([] {
+        Material* material = Material_Create();
+        TexSeq* cards[4];  // ten pictures each: the characters, JOIN, a place nobody can take
+        for (int q = 0; q < 4; q++) {
+            TexSeq_Load(cards[q] = TexSeq_Create(material),
+                        ("FrontEnd\\Quillomere\\Scenes\\01.bmp_0" + std::to_string(q)).c_str());
+            for (int f = 0; f < 10; f++) TexSeq_AddFrame(cards[q], nullptr);
+        }
+        for (int i = 0; i < 2; i++) Select();  // Title, Main: PlayGame
+        for (int mode : {0, 1, 0}) {           // Levels, Single Track, Levels
+            FrontEnd_SetFocus(FRONTEND_PLAYGAME, mode);
+            Select();
+            Press(kSelect1);  // player 1 joins where it may
+            Select();         // player 0 confirms
+            EXPECT_EQ(std::make_tuple(cards[0]->current, cards[1]->current, cards[2]->current, cards[3]->current),
+                      std::make_tuple(0u, mode ? 9u : 1u, mode ? 9u : 8u, mode ? 9u : 8u));
+            Press(kBack);
+        }
+        for (TexSeq* seq : cards) TexSeq_Destroy(seq);
+        Material_Destroy(material);
     });
 }
 
