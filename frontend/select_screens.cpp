@@ -690,8 +690,7 @@ void FrontEnd_PlayerSelectUpdate(float*)
             }
         }
         ready = ready && c.confirmed[q] && !Character_IsLocked(c.character[q]);
-        // A joined player's card shows its character, confirmed or not.
-        ShowPicture(c, q, c.character[q]);
+        ShowPicture(c, q, c.confirmed[q] ? 9 : c.character[q]);
     }
     if (spent || !ready) fe->selectSpent = 1;
     PlaceCharacterNodes(c);

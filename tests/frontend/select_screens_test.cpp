@@ -245,7 +245,7 @@ TEST_F(FrontEndTest, CharacterScreensJoinPickDistinctCharactersAndLeaveOnlyWhenA
 }
 
 // Free places say JOIN unless nobody may join (Single Track), on each entry for the mode chosen then; a joined
-// player's card shows its character, confirmed or not.
+// player's card shows its character until it confirms (player 1 only joins).
 TEST_F(FrontEndTest, CharacterCardsShowTheirCharactersAndFreePlacesFollowThePlayMode)
 {
     PlayFrontEnd([] {
@@ -263,7 +263,7 @@ TEST_F(FrontEndTest, CharacterCardsShowTheirCharactersAndFreePlacesFollowThePlay
             Press(kSelect1);  // player 1 joins where it may
             Select();         // player 0 confirms
             EXPECT_EQ(std::make_tuple(cards[0]->current, cards[1]->current, cards[2]->current, cards[3]->current),
-                      std::make_tuple(0u, mode ? 9u : 1u, mode ? 9u : 8u, mode ? 9u : 8u));
+                      std::make_tuple(9u, mode ? 9u : 1u, mode ? 9u : 8u, mode ? 9u : 8u));
             Press(kBack);
         }
         for (TexSeq* seq : cards) TexSeq_Destroy(seq);
