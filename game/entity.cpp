@@ -324,6 +324,12 @@ int Entity_CreateFromLevel(const char* sceneName)
     // Under a root of its own: the items' world placements are their own.
     Node* sceneRoot = Node_Create(nullptr);
     Scene* scene = sceneRoot ? Scene_Load(sceneName, sceneRoot, SCENE_NODES_ONLY, nullptr) : nullptr;
+    // The views start at the scene's first camera when it has one, else at
+    // the world's origin: a mode with a camera of its own moves its view at
+    // its first step, one without (the Walker's, the Roller's) sees the
+    // level from there.
+    if (Node* camera = scene ? Scene_GetCamera(scene, 0, nullptr) : nullptr)
+        for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) Viewport_LookFrom(p, camera);
     int made = 0;
     GameContext* context = Game_GetContext();
     // The level's players are the slots with a viewport (Level_SetupPlayers):

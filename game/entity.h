@@ -199,9 +199,9 @@ void Level_UpdateObjects(float dt);
 
 // Builds the level's player entities (the slots with a viewport, as many as
 // Level_GetNumPlayerEntities; the one drawn in viewport n stands at the
-// scene's start n) and the entities of the scene's "entity_" items. The scene is
-// loaded nodes-only and released afterwards. Returns the number of entities
-// made.
+// scene's start n) and the entities of the scene's "entity_" items; the
+// players' views start at the scene's first camera. The scene is loaded
+// nodes-only and released afterwards. Returns the number of entities made.
 int Entity_CreateFromLevel(const char* sceneName);
 // Makes an entity object from the configuration file at path, in the
 // entity pool: with an existing record that record is attached again (and

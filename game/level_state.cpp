@@ -27,7 +27,6 @@
 #include "engine/particle.h"
 #include "engine/physray.h"
 #include "engine/physworld.h"
-#include "engine/scene.h"
 #include "engine/sceneplay.h"
 #include "engine/sprite3d.h"
 #include "game/entity.h"
@@ -191,20 +190,6 @@ void ShowExtraGames(MenuSystem* menu, int32_t entry)
     for (const auto& e : extras)
         if (MenuEntry* item = MenuPage_FindEntry(page, Level_GetRuleHash(e.rule)))
             MenuEntry_SetFlags(item, MENU_ENTRY_ITEM, Progress_TestFlags(entry, e.bit));
-}
-
-// The views start at the level scene's first camera when it has one, else
-// at the world's origin: a mode with a camera of its own moves its view at
-// its first step, one without (the Walker's, the Roller's) sees the level
-// from there.
-void LookFromSceneCamera(const char* sceneName)
-{
-    Node* root = sceneName[0] ? Node_Create(nullptr) : nullptr;
-    Scene* scene = root ? Scene_Load(sceneName, root, SCENE_NODES_ONLY, nullptr) : nullptr;
-    if (Node* camera = scene ? Scene_GetCamera(scene, 0, nullptr) : nullptr)
-        for (int p = 0; p < GAME_LEVEL_PLAYERS; p++) Viewport_LookFrom(p, camera);
-    Scene_Release(scene);
-    Node_Destroy(root);
 }
 
 }  // namespace
@@ -467,7 +452,6 @@ void Level_LoadScene(LevelState* level)
     Node_RefreshAttachments(nullptr);
     for (uint32_t v = 0; v < s->numViewports; v++) Level_GetViewportRect((int)s->numViewports, (int)v, s->viewports[v].rect);
     Level_SetupViewports(level->fogType, level->fogColour, level->fogDistance, level->fogDensity);
-    LookFromSceneCamera(s->sceneName);
     Level_LoadBackDome(level->backDomePath, (int)level->mapLoadFogOn);
 }
 

@@ -383,7 +383,7 @@ int Level_ScreenTextClearance(int viewport, int slot, const int* others, int cou
 {
     float box[4], other[4];
     if (!Level_GetScreenTextBox(viewport, slot, box)) return 0;
-    const LevelViewport& vp = Session().viewports[viewport];
+    LevelViewport& vp = Session().viewports[viewport];
     const float top = vp.rect[1] * 480.0f, bottom = top + vp.rect[3] * 480.0f, gap = 2.0f;
     if (!(bottom > top)) return 0;
     // Clear at shift dy: inside the viewport and off every other box.
@@ -409,8 +409,12 @@ int Level_ScreenTextClearance(int viewport, int slot, const int* others, int cou
             }
     }
     if (!found) return 0;
-    // The drawn base line moves with the box (the text stays inside, so it is not moved in again).
-    *y = ((vp.texts[slot].y + best) / 480.0f - vp.rect[1]) / vp.rect[3];
+    // The text moves there whole, base line and box (it stays inside, so it is not moved in again).
+    ScreenText& t = vp.texts[slot];
+    t.y += best;
+    t.box[1] += best;
+    t.box[3] += best;
+    *y = (t.y / 480.0f - vp.rect[1]) / vp.rect[3];
     return 1;
 }
 

@@ -88,11 +88,11 @@ int Level_AddScreenText(Font* font, int viewport, int slot, const char* text, co
 int Level_GetScreenTextBox(int viewport, int slot, float* box);
 // Keeps texts apart: 1 when the text in `slot`, as drawn, meets one of the
 // texts in the slots `others` (those added since the last draw) and a move
-// along y takes it off all of them (a gap of 2 pixels) inside the viewport,
-// with *y the position of the nearest such place (a fraction of the
-// viewport's height, as Level_AddScreenText takes it); 0 (nothing written)
-// when it meets none of them, when no move clears it, or for a slot without
-// text.
+// along y takes it off all of them (a gap of 2 pixels) inside the viewport:
+// the text is moved to the nearest such place, and *y is its position there
+// (a fraction of the viewport's height, as Level_AddScreenText takes it).
+// 0 (nothing moved or written) when it meets none of them, when no move
+// clears it, or for a slot without text.
 int Level_ScreenTextClearance(int viewport, int slot, const int* others, int count, float* y);
 // Draws the session's blank sprite at (0, 0) 10 x 10, then the texts added
 // since the last draw, and forgets them.

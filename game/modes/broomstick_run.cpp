@@ -138,11 +138,9 @@ void PopupText(EntityRecord* record, uint32_t i, const char* text, float x, floa
     if (slot >= LEVEL_SCREEN_TEXTS || !Player_GetViewportIndex(PlayerIndex(record), &viewport)) return;
     const EntityHudTextSlot* hud = Entity_GetHudSlot(record, HUD_TEXT_SCORE);
     if (!hud) return;
-    Vec2 position = {x, *y};
+    const Vec2 position = {x, *y};
     Level_AddScreenText(hud->font, viewport, slot, text, &position, hud->scale * scale, &hud->colour, 0);
-    if (!shown || !Level_ScreenTextClearance(viewport, slot, shown, count, &position.y)) return;
-    *y = position.y;
-    Level_AddScreenText(hud->font, viewport, slot, text, &position, hud->scale * scale, &hud->colour, 0);
+    if (shown) Level_ScreenTextClearance(viewport, slot, shown, count, y);
 }
 
 void HidePopup(EntityRecord* record, uint32_t i)

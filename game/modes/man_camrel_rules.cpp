@@ -246,12 +246,8 @@ void FloatingTexts(ManCamRelData* d, EntityRecord* record, Node* frame, float dt
         Fly(&t.x, &t.vx, target[0], dt);
         Fly(&t.y, &t.vy, target[1], dt);
         Vec2 position = {t.x / 640.0f, t.y / 480.0f};
-        const float scale = ManCamRel_TextScale(t.depth);
-        ScreenLine(record, line, t.text, &position, scale, &colour, centred);
-        if (Level_ScreenTextClearance(viewport, line, shown, count, &position.y)) {
-            t.y = position.y * 480.0f;
-            ScreenLine(record, line, t.text, &position, scale, &colour, centred);
-        }
+        ScreenLine(record, line, t.text, &position, ManCamRel_TextScale(t.depth), &colour, centred);
+        if (Level_ScreenTextClearance(viewport, line, shown, count, &position.y)) t.y = position.y * 480.0f;
         shown[count++] = line;
         // After the draw, the depth flies in as well: a text far from the
         // counter's depth would otherwise never arrive and its points never
